@@ -1,0 +1,34 @@
+// The script context: which command is running, in which source file and at
+// which line; the route of a command's error code; the records start-up keeps
+// in the VM registry.
+#pragma once
+
+#include "vm/vm.h"
+
+struct qbApplet;
+struct qbCommandLine;
+
+constexpr int kCommandNameSize = 128;
+
+qbApplet* GetAppletRecord(ScriptState* L);
+qbCommandLine* GetCommandLineArgs(ScriptState* L);
+
+void UpdateCurrentCommandInfo(ScriptState* L);
+void ResetCurrentCommandInfo();
+const char* GetCurrentCommandName();
+void SetCurrentCommandName(const char* name);
+const char* GetCurrentSourceName();
+int GetCurrentLine();
+void SetCurrentLine(int line);
+const char* GetCurrentScriptName(ScriptState* L);
+int GetCurrentScriptLine(ScriptState* L);
+
+int GetLastErrorCode();
+void SetLastErrorCode(int code);
+
+// Every error code a native command returned that no script handler took.
+int HandleCommandError(ScriptState* L, int code);
+
+// Calls the global function `name` with typed arguments (see CallArgType).
+enum CallArgType : int { kArgInt = 0, kArgUInt = 1, kArgString = 2, kArgNil = 3, kArgLightUd = 4, kArgObjectID = 5 };
+int CallScriptFunction(ScriptState* L, const char* name, int nresults, int nargs, ...);

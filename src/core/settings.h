@@ -1,0 +1,47 @@
+// Process-wide runtime settings read and written through {tag, value} lists,
+// the command-table registry, and the hook lists for tags other parts own.
+#pragma once
+
+#include <cstdint>
+
+#include "vm/vm.h"
+
+enum RuntimeTag : int {
+    kTagQuiet = 1,
+    kTagNoSound = 2,
+    kTagTimerRes = 3,
+    kTagDeclaring = 5,
+    kTagCallbackNesting = 10,
+    kTagRaiseErrors = 11,
+    kTagFileAndLine = 22,
+};
+
+struct RuntimeTagItem {
+    int tag;
+    intptr_t value;  // the value for set, the address of an int for get
+};
+
+// Returns how many tags were handled; unknown tags go to the hooks.
+int SetRuntimeTags(void* arg, const RuntimeTagItem* items, int count);
+int GetRuntimeTags(void* arg, const RuntimeTagItem* items, int count);
+// Convenience for the runtime's own code.
+void SetRuntimeTag(int tag, int value);
+int GetRuntimeTag(int tag);
+
+using TagHookFn = int (*)(void* arg, int tag, intptr_t value);
+int AddSetTagHook(TagHookFn fn);
+int AddGetTagHook(TagHookFn fn);
+
+struct CommandTableNode {
+    const ScriptCommand* table;
+    char name[64];
+};
+int RegisterCommandTable(const ScriptCommand* table, const char* libname);
+// The command table's own spelling of a command name (compared without case),
+// or null when no registered table has it.
+const char* FindCommandSpelling(const char* name);
+
+int InitRuntimeCore();
+void FreeRuntimeLists(ScriptState* L);
+// Resets every setting and list to its start-up value (tests and shutdown).
+void ResetRuntimeSettings();

@@ -1,0 +1,181 @@
+// Operations shared by the VM's own files. Each block names the file that
+// implements it.
+#pragma once
+
+#include "vm/object.h"
+
+// ---- mem.cpp: the VM allocator with live-byte accounting ---------------
+// new size 0 frees; a request of 4294967293 bytes or more raises ERR_MEM; a
+// failed (re)allocation throws ERR_MEM. L may be null while the state is built.
+void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size);
+template <typename T>
+T* VmNewVector(ScriptState* L, size_t n) {
+    return static_cast<T*>(VmRealloc(L, nullptr, 0, n * sizeof(T)));
+}
+template <typename T>
+void VmFreeVector(ScriptState* L, T* v, size_t n) {
+    VmRealloc(L, v, n * sizeof(T), 0);
+}
+template <typename T>
+T* VmResizeVector(ScriptState* L, T* v, size_t oldn, size_t n) {
+    return static_cast<T*>(VmRealloc(L, v, oldn * sizeof(T), n * sizeof(T)));
+}
+// Links a new object into the object list.
+void VmLinkObject(ScriptState* L, GCObject* o, int tt);
+// Frees one object of any kind (used by VmClose and, later, the sweep).
+void VmFreeObject(ScriptState* L, GCObject* o);
+// Frees every object (closing).
+void VmFreeAll(ScriptState* L);
+
+// ---- string.cpp: interned strings and conversions -------------------------
+void VmStringTableInit(ScriptState* L, uint32_t size);
+void VmStringTableResize(ScriptState* L, uint32_t newsize);
+VmString* VmNewString(ScriptState* L, const char* s, size_t len);
+inline VmString* VmNewCString(ScriptState* L, const char* s) { return VmNewString(L, s, std::strlen(s)); }
+// "0x..." or "$..." hexadecimal (unsigned 32-bit), else strtod; trailing blanks allowed.
+bool VmStringToNumber(const char* s, double* result);
+// "%.14g" into buf (at least 32 bytes); returns the length.
+int VmNumberToText(double n, char* buf);
+// Converts a value to a number in a temporary (nil counts as 0); false when it can't.
+bool VmToNumberValue(const ScriptValue* obj, ScriptValue* n);
+// Converts a number or nil in place into a string; false for other kinds.
+bool VmToStringValue(ScriptState* L, ScriptValue* obj);
+bool VmRawEqualObj(const ScriptValue* a, const ScriptValue* b);
+// Grows the scratch buffer to at least n bytes (at least 32).
+char* VmBufferReserve(ScriptState* L, size_t n);
+
+// ---- table.cpp ----------------------------------------------------------
+VmTable* VmNewTable(ScriptState* L, int narray, int lnhash);
+void VmFreeTable(ScriptState* L, VmTable* t);
+const ScriptValue* VmTableGet(VmTable* t, const ScriptValue* key);
+const ScriptValue* VmTableGetInt(VmTable* t, int key);
+const ScriptValue* VmTableGetStr(VmTable* t, VmString* key);
+ScriptValue* VmTableSet(ScriptState* L, VmTable* t, const ScriptValue* key);
+ScriptValue* VmTableSetInt(ScriptState* L, VmTable* t, int key);
+int VmTableNext(ScriptState* L, VmTable* t, ScriptValue* key);
+// Size convention used by references (field "n", then the sizes table).
+int VmTableGetN(ScriptState* L, VmTable* t);
+void VmTableSetN(ScriptState* L, VmTable* t, int n);
+const ScriptValue* VmGetMetamethod(ScriptState* L, const ScriptValue* o, int event);
+// Entry of the metatable for an event, or null; a miss sets the absence bit.
+const ScriptValue* VmFastMetamethod(VmTable* mt, int event, VmString* name);
+// Convenience: metatable of a table or userdata (null for other kinds or the
+// default metatable's absence).
+VmTable* VmMetatableOf(ScriptState* L, const ScriptValue* o);
+
+// ---- func.cpp: closures, prototypes, upvalues ---------------------------
+VmScriptClosure* VmNewScriptClosure(ScriptState* L, int nups, const ScriptValue* globals);
+VmNativeClosure* VmNewNativeClosure(ScriptState* L, int nups);
+ScriptProto* VmNewProto(ScriptState* L);
+void VmFreeProto(ScriptState* L, ScriptProto* p);
+VmUpval* VmFindUpvalue(ScriptState* L, ScriptValue* level);
+void VmCloseUpvalues(ScriptState* L, ScriptValue* level);
+const char* VmGetLocalName(const ScriptProto* p, int localNumber, int pc);
+
+// ---- do.cpp: calls, stack, errors --------------------------------------
+// The one exception type of the VM: thrown by VmThrow, caught only by the
+// protected runs.
+struct VmError {
+    int code;
+};
+using VmProtectedFn = void (*)(ScriptState* L, void* ud);
+int VmProtectedRun(ScriptState* L, VmProtectedFn f, void* ud);
+int VmProtectedCall(ScriptState* L, VmProtectedFn f, void* ud, ptrdiff_t oldtop, ptrdiff_t ef);
+[[noreturn]] void VmThrowNoReturn(ScriptState* L, int code);
+void VmThrow(ScriptState* L, int code);
+// Sets the error detail to the name of the value at `slot` plus `suffix`
+// (or "??" plus suffix) and raises `code`.
+void VmRaiseNamed(ScriptState* L, const ScriptValue* slot, int code, const char* suffix);
+void VmGrowStack(ScriptState* L, int n);
+inline void VmCheckStackRoom(ScriptState* L, int n) {
+    if (reinterpret_cast<char*>(L->stack_last) - reinterpret_cast<char*>(L->top) <=
+        static_cast<ptrdiff_t>(n * sizeof(ScriptValue)))
+        VmGrowStack(L, n);
+}
+void VmReallocStack(ScriptState* L, int newsize);
+void VmReallocFrames(ScriptState* L, int newsize);
+CallFrame* VmGrowFrames(ScriptState* L);
+// Sets up a call of the value at func. Returns the first result (native), null
+// (script function: a frame was pushed), or the label-jump markers.
+ScriptValue* VmPreCall(ScriptState* L, ScriptValue* func, int* errorCode);
+inline ScriptValue* const kPreCallLabelResume = reinterpret_cast<ScriptValue*>(static_cast<intptr_t>(-1));
+inline ScriptValue* const kPreCallLabelRepeat = reinterpret_cast<ScriptValue*>(static_cast<intptr_t>(-2));
+void VmPostCall(ScriptState* L, ScriptValue* firstResult, int wanted);
+// Calls the value at func with the values above it; returns the error code that
+// a native callee left (0 when none).
+int VmCallValue(ScriptState* L, ScriptValue* func, int nresults);
+inline ptrdiff_t VmSaveStack(ScriptState* L, const ScriptValue* p) {
+    return reinterpret_cast<const char*>(p) - reinterpret_cast<const char*>(L->stack);
+}
+inline ScriptValue* VmRestoreStack(ScriptState* L, ptrdiff_t n) {
+    return reinterpret_cast<ScriptValue*>(reinterpret_cast<char*>(L->stack) + n);
+}
+inline ptrdiff_t VmSaveFrame(ScriptState* L, const CallFrame* ci) {
+    return reinterpret_cast<const char*>(ci) - reinterpret_cast<const char*>(L->base_ci);
+}
+inline CallFrame* VmRestoreFrame(ScriptState* L, ptrdiff_t n) {
+    return reinterpret_cast<CallFrame*>(reinterpret_cast<char*>(L->base_ci) + n);
+}
+// Pushes a value on the stack, growing the frame check as the API does.
+inline void VmIncrTop(ScriptState* L) {
+    VmCheckStackRoom(L, 1);
+    L->top++;
+}
+
+// ---- chunk reader (do.cpp) -------------------------------------------------
+struct VmReader {
+    size_t n;           // bytes left in the current block
+    const char* p;      // read position
+    VmReaderFn reader;
+    void* data;
+    const char* name;
+    ScriptState* L;
+    // Total bytes the source holds when known (an applet body): counts that the
+    // remaining bytes cannot hold are refused before allocating.
+    bool sizeKnown;
+    size_t remainingTotal;
+};
+void VmReaderInit(ScriptState* L, VmReader* z, VmReaderFn reader, void* data, const char* name);
+// Copies n bytes; returns how many are still missing at the end of input.
+size_t VmReaderRead(VmReader* z, void* b, size_t n);
+int VmReaderPeek(VmReader* z);
+
+// ---- undump.cpp / checkcode.cpp / dump.cpp ---------------------------------
+ScriptProto* VmUndump(ScriptState* L, VmReader* z);
+bool VmCheckCode(const ScriptProto* pt);
+// Symbolic run up to lastpc for register reg: the pc of the last instruction
+// before lastpc that set reg (-1 when none). reg 255 runs the full check.
+int VmSymbolicLastSetter(const ScriptProto* pt, int lastpc, int reg);
+void VmDump(ScriptState* L, const ScriptProto* p, VmWriterFn w, void* data);
+
+// ---- rules.cpp: arithmetic, comparison, concatenation, indexing ----------
+bool VmIsFalse(const ScriptValue* o);
+void VmArith(ScriptState* L, ScriptValue* ra, const ScriptValue* rb, const ScriptValue* rc, int event);
+void VmUnaryMinus(ScriptState* L, ScriptValue* ra, const ScriptValue* rb);
+void VmBitNot(ScriptState* L, ScriptValue* ra, const ScriptValue* rb);
+int VmEqualObj(ScriptState* L, const ScriptValue* a, const ScriptValue* b);
+int VmLessThan(ScriptState* L, const ScriptValue* a, const ScriptValue* b);
+int VmLessEqual(ScriptState* L, const ScriptValue* a, const ScriptValue* b);
+int VmStrCompare(const VmString* ls, const VmString* rs, bool noCase);
+void VmConcatRange(ScriptState* L, int total, int last);
+// t[k] read; strict (GETTABLE) raises ERR_FIELDINIT for a missing table field.
+void VmGetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* key, ScriptValue* res, bool strict);
+void VmSetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* key, const ScriptValue* val);
+uint32_t VmBitPattern(double x);
+int32_t VmTruncInt32(double x);
+
+// ---- interp.cpp ---------------------------------------------------------------
+ScriptValue* VmExecute(ScriptState* L);
+
+// ---- debug.cpp ----------------------------------------------------------------
+void VmCallHook(ScriptState* L, int event, int line);
+int VmCurrentLine(ScriptState* L, CallFrame* ci);
+int VmCurrentPC(ScriptState* L, CallFrame* ci);
+const char* VmGetObjectName(ScriptState* L, CallFrame* ci, int stackpos, const char** name);
+void VmChunkId(char* out, const char* source, int bufflen);
+// Name of the value at a stack slot of the current frame (for error details).
+const char* VmGetVarName(ScriptState* L, const ScriptValue* o, const char** kind);
+
+// ---- state.cpp ----------------------------------------------------------------
+inline ScriptValue* VmRegistry(ScriptState* L) { return &L->g->registry; }
+inline ScriptValue* VmGlobals(ScriptState* L) { return &L->gt; }
