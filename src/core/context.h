@@ -18,6 +18,7 @@ void ResetCurrentCommandInfo();
 const char* GetCurrentCommandName();
 void SetCurrentCommandName(const char* name);
 const char* GetCurrentSourceName();
+void SetCurrentSourceName(const char* name);
 int GetCurrentLine();
 void SetCurrentLine(int line);
 const char* GetCurrentScriptName(ScriptState* L);
@@ -29,6 +30,7 @@ void SetLastErrorCode(int code);
 // Every error code a native command returned that no script handler took.
 int HandleCommandError(ScriptState* L, int code);
 
-// Calls the global function `name` with typed arguments (see CallArgType).
+// Calls the global function `name` with typed arguments (see CallArgType;
+// an ObjectID argument is passed as a const ObjectID*).
 enum CallArgType : int { kArgInt = 0, kArgUInt = 1, kArgString = 2, kArgNil = 3, kArgLightUd = 4, kArgObjectID = 5 };
 int CallScriptFunction(ScriptState* L, const char* name, int nresults, int nargs, ...);

@@ -26,6 +26,24 @@ enum : int {
     MSG_LOADINGAPPLET = 287,
     MSG_ERROR = 402,
     MSG_SELECTAPPLET = 781,
+    // Console lines of the loaders and the standard requester buttons.
+    MSG_OK = 94,
+    MSG_LOADINGANIM = 98,
+    MSG_LOADINGBGPIC = 100,
+    MSG_LOADINGBRUSH = 101,
+    MSG_OPENINGFONT = 147,
+    MSG_LOADINGPLUGIN = 148,
+    MSG_LOADINGICON = 149,
+    MSG_LOADINGSPRITE = 262,
+    MSG_OPENINGFILE = 286,
+    MSG_CANCEL = 307,
+    MSG_YES = 338,
+    MSG_NO = 339,
+    MSG_LOADINGVIDEO = 604,
+    // The help texts of the 50 command-line options follow one another in
+    // option-table order, and so do the 8 group headings.
+    MSG_OPTIONHELP_FIRST = 520,
+    MSG_OPTIONGROUP_FIRST = 570,
 };
 
 void SetErrorDetail(const char* text);

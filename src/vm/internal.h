@@ -142,24 +142,30 @@ int VmReaderPeek(VmReader* z);
 
 // ---- undump.cpp / checkcode.cpp / dump.cpp ---------------------------------
 ScriptProto* VmUndump(ScriptState* L, VmReader* z);
-bool VmCheckCode(const ScriptProto* pt);
+// isTopLevel: the prototype is a chunk's outermost function, which the loader
+// wraps in a closure without upvalues, so it must not declare any.
+bool VmCheckCode(const ScriptProto* pt, bool isTopLevel = false);
 // Symbolic run up to lastpc for register reg: the pc of the last instruction
 // before lastpc that set reg (-1 when none). reg 255 runs the full check.
 int VmSymbolicLastSetter(const ScriptProto* pt, int lastpc, int reg);
 void VmDump(ScriptState* L, const ScriptProto* p, VmWriterFn w, void* data);
 
 // ---- rules.cpp: arithmetic, comparison, concatenation, indexing ----------
+// Operands are copied on entry and results returned by value, because a
+// metamethod call may move the stack under any pointer into it.
 bool VmIsFalse(const ScriptValue* o);
-void VmArith(ScriptState* L, ScriptValue* ra, const ScriptValue* rb, const ScriptValue* rc, int event);
-void VmUnaryMinus(ScriptState* L, ScriptValue* ra, const ScriptValue* rb);
-void VmBitNot(ScriptState* L, ScriptValue* ra, const ScriptValue* rb);
+ScriptValue VmArith(ScriptState* L, const ScriptValue* rb, const ScriptValue* rc, int event);
+ScriptValue VmUnaryMinus(ScriptState* L, const ScriptValue* rb);
+ScriptValue VmBitNot(ScriptState* L, const ScriptValue* rb);
 int VmEqualObj(ScriptState* L, const ScriptValue* a, const ScriptValue* b);
 int VmLessThan(ScriptState* L, const ScriptValue* a, const ScriptValue* b);
 int VmLessEqual(ScriptState* L, const ScriptValue* a, const ScriptValue* b);
 int VmStrCompare(const VmString* ls, const VmString* rs, bool noCase);
+// Concatenates the `total` values ending at register `last` of the current
+// frame (L->base + last); the result lands in the lowest of them.
 void VmConcatRange(ScriptState* L, int total, int last);
 // t[k] read; strict (GETTABLE) raises ERR_FIELDINIT for a missing table field.
-void VmGetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* key, ScriptValue* res, bool strict);
+ScriptValue VmGetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* key, bool strict);
 void VmSetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* key, const ScriptValue* val);
 uint32_t VmBitPattern(double x);
 int32_t VmTruncInt32(double x);
@@ -175,6 +181,8 @@ const char* VmGetObjectName(ScriptState* L, CallFrame* ci, int stackpos, const c
 void VmChunkId(char* out, const char* source, int bufflen);
 // Name of the value at a stack slot of the current frame (for error details).
 const char* VmGetVarName(ScriptState* L, const ScriptValue* o, const char** kind);
+// Writes the call tracer's line for the native frame just entered.
+void VmTraceCall(ScriptState* L);
 
 // ---- state.cpp ----------------------------------------------------------------
 inline ScriptValue* VmRegistry(ScriptState* L) { return &L->g->registry; }

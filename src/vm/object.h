@@ -193,6 +193,7 @@ struct VmGlobal {
     int currentInstrIndex;
     int labelJumpOffset;
     bool raiseSeen;        // suppresses API checks once any raise happened
+    bool errorHandlerRunning;  // the script's error handler is being called
 };
 
 struct ScriptState : GCObject {

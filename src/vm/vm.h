@@ -132,6 +132,9 @@ void* VmNewUserdata(ScriptState* L, size_t size);
 int VmCall(ScriptState* L, int nargs, int nresults);
 int VmPCall(ScriptState* L, int nargs, int nresults, int errfunc);
 int VmLoad(ScriptState* L, VmReaderFn reader, void* data, const char* chunkname);
+// Loads a chunk held whole in memory (an applet body): its size is known, so
+// counts that the remaining bytes cannot hold are refused before allocating.
+int VmLoadBuffer(ScriptState* L, const char* data, size_t size, const char* chunkname);
 int VmDumpFunction(ScriptState* L, int idx, VmWriterFn writer, void* data);
 
 // ---- misc --------------------------------------------------------------

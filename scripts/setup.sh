@@ -1,0 +1,32 @@
+# Shared by ./run and ./test: installs the Debian packages the build needs
+# (only when one is missing) and configures and builds a build folder.
+# Build output goes to standard error so that standard output is the player's.
+
+QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev)
+QB_PACKAGES_TEST=(clang libclang-rt-14-dev)
+
+qb_ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}" >&2
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update >&2
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}" >&2
+    fi
+}
+
+# qb_build DIR [cmake options...]
+qb_build() {
+    local dir="$1"
+    shift
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S . -B "$dir" -G Ninja "$@" >&2
+    fi
+    ninja -C "$dir" >&2
+}

@@ -1,0 +1,4 @@
+// The event queue: nothing posts events yet.
+#include "core/eventqueue.h"
+
+void FreeEventQueueMutex() {}

@@ -1,0 +1,318 @@
+// The spine of the player: the start-up steps in their fixed order, the run of
+// the main chunk, and the shutdown that frees everything in its fixed order.
+#include "core/startup.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "core/applet.h"
+#include "core/appletload.h"
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/context.h"
+#include "core/errors.h"
+#include "core/eventqueue.h"
+#include "core/file.h"
+#include "core/linkeddata.h"
+#include "core/settings.h"
+#include "display/bitmapres.h"
+#include "display/displays.h"
+#include "display/events.h"
+#include "display/icons.h"
+#include "draw/draw.h"
+#include "draw/vectorgfx.h"
+#include "imaging/imageops.h"
+#include "libs/dos.h"
+#include "libs/memblock.h"
+#include "libs/network.h"
+#include "libs/system.h"
+#include "media/anims.h"
+#include "media/video.h"
+#include "objects/bgpics.h"
+#include "objects/brushes.h"
+#include "objects/layers.h"
+#include "objects/sprites.h"
+#include "platform/platform.h"
+#include "plugins/plugins.h"
+#include "sound/sound.h"
+#include "text/text.h"
+
+qbStartupProgress StartupProgress;
+
+namespace {
+
+constexpr size_t kHeaderPreReadSize = 2048;
+
+ScriptState* mainState = nullptr;
+bool adapterWindow = false;
+bool shuttingDown = false;
+std::vector<std::string> temporaryFiles;
+
+// Fills the applet's header strings early so that the progress display can
+// show them while plugins are scanned.
+int PreReadAppletHeader(qbCommandLine* cl, qbApplet* applet, bool compressed) {
+    // A compressed header needs the pack-file reader; the loader reports it.
+    if (!compressed) {
+        std::vector<unsigned char> buffer(kHeaderPreReadSize);
+        if (qbFilePtr f{FileOpen(cl->scriptPath, kFileModeRead, nullptr)}) {
+            size_t got = FileRead(f.get(), buffer.data(), buffer.size());
+            ReadAppletHeaderStrings(buffer.data(), got, applet);
+        }
+    }
+    int count = 0;
+    if (int err = ScanPlugins(cl->executablePath, &cl->skipPlugins, &count)) return err;
+    StartupProgress.step = count > 0 ? 20.0 / count : 0.0;
+    return 0;
+}
+
+bool ScreenModeOptionsChanged(const qbScreenModeOptions& o) {
+    return o.mode != 0 || o.scrWidth != -1 || o.scrHeight != -1 || o.scrDepth != -1 || o.desktop != -1 ||
+           o.backfill.type != -1 || o.titleBar != 0;
+}
+
+int LoadMainChunk(ScriptState* L, qbApplet* applet) {
+    PrintMessage(GetMessageText(MSG_COMPILING), nullptr, 1);
+    SetRuntimeTag(kTagFileAndLine, 1);
+    int err = VmLoadBuffer(L, reinterpret_cast<const char*>(applet->scriptBody.data()), applet->scriptBody.size(),
+                           nullptr);
+    SetRuntimeTag(kTagFileAndLine, 0);
+    if (err) PrintFailedMessage();
+    return err;
+}
+
+// Requires the plugins that the command line and the applet name; the only
+// time at which plugins may install adapters.
+int RequireStartupPlugins(ScriptState* L, qbCommandLine* cl, qbApplet* applet, bool& display1, int& hideDisplays) {
+    adapterWindow = true;
+    int err = 0;
+    const std::vector<qbRequireTag> noTags;
+    for (const std::string& name : cl->requirePlugins) {
+        if ((err = RequirePluginWithTags(L, name.c_str(), 0, 0, noTags, &hideDisplays)) != 0) break;
+    }
+    for (const qbPreprocessorEntry& e : applet->preprocessorList) {
+        if (err) break;
+        if (e.type == kDeclDisplay && e.id == 1) display1 = true;
+        if (e.type == kDeclPlugin) err = RequirePluginWithTags(L, e.name.c_str(), e.valueA, e.valueB, noTags, &hideDisplays);
+    }
+    adapterWindow = false;
+    return err;
+}
+
+int CreateObjectsInScriptFolder(ScriptState* L, qbCommandLine* cl, qbApplet* applet, int hideDisplays) {
+    SetRuntimeTag(kTagDeclaring, 1);
+    SetRuntimeTag(kTagFileAndLine, 1);
+    std::error_code ec;
+    std::filesystem::path before = std::filesystem::current_path(ec);
+    int err = CreateDeclaredObjects(L, cl, applet, hideDisplays);
+    // Loaders may change folders; later relative names must see the old one.
+    if (!ec) {
+        std::error_code now;
+        if (std::filesystem::current_path(now) != before) std::filesystem::current_path(before, now);
+    }
+    return err;
+}
+
+// Steps 4 to 21 of start-up; the result goes to Shutdown as the exit code.
+int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const qbLinkMarker* marker, int argc,
+                    char** argv) {
+    if (int err = ParseCommandLine(L, cl, applet, marker, argc, argv)) return err;
+    if (LinkedDataOffset != 0) {
+        if (int err = ExtractLinkedPlugins(cl->executablePath, LinkedDataOffset)) return err;
+    }
+    if (!DataIsLinked) {
+        int compressed = 0;
+        if (int err = CheckAppletFile(cl->scriptPath, &compressed)) return err;
+        if (!cl->quiet) {
+            if (int err = PreReadAppletHeader(cl, applet, compressed != 0)) return err;
+        }
+    }
+    if (int err = ScanAndRegisterPlugins(L, cl)) return err;
+    if (int err = LoadScriptOrApplet(L, cl, applet)) return err;
+    if (int err = LoadMainChunk(L, applet)) return err;
+
+    if (ScreenModeOptionsChanged(applet->screenModeOptions)) {
+        if (int err = ApplyScreenModeOptions(applet)) return err;
+    }
+    // The event library's line hook joins here once that library exists.
+    PrintDoneMessage();
+    if (int err = AdvanceStartupProgress()) return err;
+
+    if (cl->appletFlag) PrintMessage(GetMessageText(MSG_LOADINGAPPLET), cl->scriptPath, 0);
+    if (int err = LoadIconImages(!cl->quiet)) return err;
+    bool display1 = false;
+    int hideDisplays = 0;
+    if (int err = RequireStartupPlugins(L, cl, applet, display1, hideDisplays)) return err;
+
+    if (int err = InitDefaultFont()) return err;
+    if (!display1) {
+        if (int err = AddDefaultDisplayEntry(applet, nullptr)) return err;
+    }
+    if (!cl->displayOverrideLock) {
+        if (int err = ApplyDisplayOverrides(applet, cl)) return err;
+    }
+    if (int err = ShareDeclaredImages(applet)) return err;
+    if (int err = CreateObjectsInScriptFolder(L, cl, applet, hideDisplays)) return err;
+
+    SetRuntimeTag(kTagDeclaring, 0);
+    SetRuntimeTag(kTagFileAndLine, 0);
+    SetRuntimeTag(kTagQuiet, cl->quiet);
+    FreePreprocessorList(applet->preprocessorList);
+    FreeImageCache();
+    if (cl->appletFlag) PrintDoneMessage();
+
+    if (int err = StartDisplays(L)) return err;
+    SetRuntimeTag(kTagFileAndLine, 1);
+    return RunMainChunkWithTimerThread(L);
+}
+
+void FreeLibraries(ScriptState* L) {
+    StopAllVideos(L);
+    StopAllAudio();
+    FreeAllDisplays(L);
+    FreeAllNetworkObjects(L);
+    FreeBitmapResources(L);
+    FreeDrawLibrary(L);
+    FreeAllBrushes(L);
+    FreeAllBGPics(L);
+    FreeAllVideos(L);
+    FreeVectorLibrary(L);
+    FreeAllSprites(L);
+    FreeSystemObjects(L);
+    FreeTextLibrary(L);
+    FreeAllAnims(L);
+    FreeLayersLibrary(L);
+    FreeDosObjects(L);
+    FreeAllMemblocks(L);
+    FreeEventSystem(L);
+    FreeSoundObjects(L);
+}
+
+void ShowExitError(int exitCode, ScriptState* L, qbCommandLine* cl) {
+    char local[kErrorTextSize];
+    char* text = cl ? cl->errorText : local;
+    const char* file = nullptr;
+    int line = 0;
+    GetErrorInfo(L, exitCode, text, &file, &line);
+    if (cl && cl->debugDevice) {
+        if (file) {
+            ConsolePrintf("%s:%d: %s\n", file, line, text);
+        } else {
+            const char* error = GetMessageText(MSG_ERROR);
+            ConsolePrintf("%s: %s\n", error ? error : "Error", text);
+        }
+    } else {
+        ShowErrorRequester(L, text, 0, 0);
+    }
+}
+
+}  // namespace
+
+int AdvanceStartupProgress() {
+    if (DataIsLinked) return 0;
+    StartupProgress.progress += StartupProgress.step;
+    return CheckUserBreak() ? ERR_USERABORT : 0;
+}
+
+int RequireAppletVersion(int major, int minor) {
+    const qbApplet* applet = GetAppletRecord(nullptr);
+    if (!applet || !applet->appletFlag) return 1;
+    if (applet->versionMajor > major || (applet->versionMajor == major && applet->versionMinor >= minor)) return 1;
+    char detail[32];
+    std::snprintf(detail, sizeof detail, "%d.%d", major, minor);
+    SetErrorDetail(detail);
+    return 0;
+}
+
+int RunMainChunk(ScriptState* L) { return VmPCall(L, 0, 0, 0); }
+
+ScriptState* GetMainState() { return mainState; }
+
+void SetMainState(ScriptState* L) { mainState = L; }
+
+bool IsAdapterWindowOpen() { return adapterWindow; }
+
+bool IsShuttingDown() { return shuttingDown; }
+
+int AddTemporaryFile(const char* path) {
+    try {
+        temporaryFiles.emplace_back(path);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    return 0;
+}
+
+int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
+    shuttingDown = true;
+    FreeIconPaths();
+    SetRuntimeTag(kTagDeclaring, 0);
+    SetRuntimeTag(kTagQuiet, cl ? cl->quiet : 0);
+
+    if (L) FreeLibraries(L);
+    if (cl) {
+        cl->unknownOptions.clear();
+        cl->requirePlugins.clear();
+        cl->skipPlugins.clear();
+        cl->requireTags.clear();
+    }
+    if (exitCode >= 1 && exitCode != ERR_USERABORT) ShowExitError(exitCode, L, cl);
+    FreeRuntimeLists(L);
+
+    if (applet) {
+        applet->scriptBody = {};
+        applet->scriptSize = 0;
+        FreePreprocessorList(applet->preprocessorList);
+        applet->includeTable = {};
+        applet->linkedFiles = {};
+    }
+    if (L) FreeLibraryPlugins(L);
+    if (L) VmClose(L);
+    if (mainState == L) mainState = nullptr;
+    FreePluginList();
+    RemoveExtractedPlugins();
+
+    FreeEventQueueMutex();
+    for (const std::string& name : temporaryFiles) std::remove(name.c_str());
+    temporaryFiles.clear();
+    FreeImageOpsBuffers();
+
+    FreeCatalog(GetPlayerCatalog());
+    SetPlayerCatalog(nullptr);
+    ShutdownAudioCore();
+    ShutdownPlatform();
+    return 0;
+}
+
+int PlayerMain(int argc, char** argv) {
+    qbLinkMarker marker;
+    BuildLinkMarker(&marker);
+
+    std::unique_ptr<qbCommandLine> cl;
+    std::unique_ptr<qbApplet> applet;
+    try {
+        cl = std::make_unique<qbCommandLine>();
+        applet = std::make_unique<qbApplet>();
+    } catch (const std::bad_alloc&) {
+        std::fputs("Not enough memory.\n", stderr);
+        return 1;
+    }
+    applet->versionMajor = 6;
+    applet->versionMinor = 1;
+
+    ScriptState* L = VmOpen();
+    if (!L) {
+        std::fputs("Not enough memory.\n", stderr);
+        return 1;
+    }
+    SetMainState(L);
+
+    int code = RunStartupSteps(L, cl.get(), applet.get(), &marker, argc, argv);
+    Shutdown(code, L, cl.get(), applet.get());
+    return code >= 1 && code != ERR_USERABORT ? 1 : 0;
+}

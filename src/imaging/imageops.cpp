@@ -1,0 +1,4 @@
+// Image operations: no scratch buffers exist yet.
+#include "imaging/imageops.h"
+
+void FreeImageOpsBuffers() {}

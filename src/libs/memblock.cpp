@@ -1,0 +1,4 @@
+// Memory blocks: none can be allocated yet.
+#include "libs/memblock.h"
+
+void FreeAllMemblocks(ScriptState*) {}

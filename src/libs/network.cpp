@@ -1,0 +1,4 @@
+// Network objects: none can be created yet.
+#include "libs/network.h"
+
+void FreeAllNetworkObjects(ScriptState*) {}

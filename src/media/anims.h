@@ -1,0 +1,6 @@
+// Anims and anim streams.
+#pragma once
+
+struct ScriptState;
+
+void FreeAllAnims(ScriptState* L);

@@ -1,0 +1,4 @@
+// BGPics: none can be created yet.
+#include "objects/bgpics.h"
+
+void FreeAllBGPics(ScriptState*) {}

@@ -1,0 +1,6 @@
+// The BGPic list.
+#pragma once
+
+struct ScriptState;
+
+void FreeAllBGPics(ScriptState* L);

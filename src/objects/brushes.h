@@ -1,0 +1,6 @@
+// The brush list.
+#pragma once
+
+struct ScriptState;
+
+void FreeAllBrushes(ScriptState* L);

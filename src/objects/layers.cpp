@@ -1,0 +1,4 @@
+// Layers: nothing is allocated yet.
+#include "objects/layers.h"
+
+void FreeLayersLibrary(ScriptState*) {}

@@ -1,0 +1,6 @@
+// The layers library's shared state.
+#pragma once
+
+struct ScriptState;
+
+void FreeLayersLibrary(ScriptState* L);

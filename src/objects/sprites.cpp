@@ -1,0 +1,4 @@
+// Sprites: none can be created yet.
+#include "objects/sprites.h"
+
+void FreeAllSprites(ScriptState*) {}

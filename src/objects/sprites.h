@@ -1,0 +1,6 @@
+// The sprite list.
+#pragma once
+
+struct ScriptState;
+
+void FreeAllSprites(ScriptState* L);

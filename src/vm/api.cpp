@@ -1,0 +1,608 @@
+// The native API over a ScriptState: stack indices, pushes, queries and table
+// access that command handlers, the runtime and plugins use.
+#include <climits>
+#include <cmath>
+
+#include "core/errcodes.h"
+#include "vm/internal.h"
+
+namespace {
+
+// Misuse of the stack is reported once; after the first raise of a run the
+// checks go quiet (an error handler may run on a half-unwound frame). A raise
+// can also come back when a plugin command hook takes it, so every caller
+// carries on with a harmless fallback instead of relying on the unwind.
+void ApiFail(ScriptState* L) {
+    if (!L->g->raiseSeen) VmRaiseError(L, ERR_STACK);
+}
+
+VmNativeClosure* RunningNative(ScriptState* L) {
+    const ScriptValue* fn = L->base - 1;
+    if (fn < L->stack || !IsFunction(fn)) return nullptr;
+    VmClosureHeader* c = ClosureValue(fn);
+    return c->isNative ? static_cast<VmNativeClosure*>(c) : nullptr;
+}
+
+ScriptValue* UpvalueSlot(ScriptState* L, int idx) {
+    VmNativeClosure* c = RunningNative(L);
+    int n = kGlobalsIndex - idx;
+    if (!c || n > c->nupvalues) return nullptr;
+    return &VmNativeUpvalues(c)[n - 1];
+}
+
+// The slot an index names, or null when no value is there. Indices are
+// compared as integers first so that wild ones never form a wild pointer.
+ScriptValue* Slot(ScriptState* L, int idx) {
+    ptrdiff_t count = L->top - L->base;
+    if (idx > 0) return idx <= count ? L->base + (idx - 1) : nullptr;
+    if (idx > kRegistryIndex) return (idx != 0 && -static_cast<ptrdiff_t>(idx) <= count) ? L->top + idx : nullptr;
+    if (idx == kRegistryIndex) return VmRegistry(L);
+    if (idx == kGlobalsIndex) return VmGlobals(L);
+    return UpvalueSlot(L, idx);
+}
+
+ScriptValue* CheckedSlot(ScriptState* L, int idx) {
+    ScriptValue* o = Slot(L, idx);
+    if (!o) ApiFail(L);
+    return o;
+}
+
+// Remove and insert shift stack slots, so a pseudo-index makes no sense there.
+ScriptValue* CheckedStackSlot(ScriptState* L, int idx) {
+    ScriptValue* o = Slot(L, idx);
+    if (!o || o < L->base || o >= L->top) {
+        ApiFail(L);
+        return nullptr;
+    }
+    return o;
+}
+
+VmTable* CheckedTable(ScriptState* L, int idx) {
+    ScriptValue* o = CheckedSlot(L, idx);
+    if (!o) return nullptr;
+    if (!IsTable(o)) {
+        ApiFail(L);
+        return nullptr;
+    }
+    return TableValue(o);
+}
+
+bool HasValues(ScriptState* L, int n) {
+    if (n >= 0 && L->top - L->base >= n) return true;
+    ApiFail(L);
+    return false;
+}
+
+// Room for one more value below the frame's top. With the checks quiet the
+// frame is widened instead, so the write still lands inside the stack block.
+// It may move the stack: resolve stack pointers after calling it.
+void PushRoom(ScriptState* L) {
+    if (L->top < L->ci->top) return;
+    ApiFail(L);
+    VmCheckStackRoom(L, 1);
+    if (L->ci->top <= L->top) L->ci->top = L->top + 1;
+}
+
+void PushObject(ScriptState* L, const ScriptValue* v) {
+    *L->top = *v;
+    L->top++;
+}
+
+// Metatable that the API reports: the default metatable counts as none.
+VmTable* VisibleMetatable(ScriptState* L, const ScriptValue* o) {
+    VmTable* mt = nullptr;
+    if (o->tt == kTypeTable) mt = TableValue(o)->metatable;
+    else if (o->tt == kTypeUserdata) mt = UdataValue(o)->metatable;
+    if (mt && IsTable(&L->g->defaultMeta) && mt == TableValue(&L->g->defaultMeta)) return nullptr;
+    return mt;
+}
+
+// Upvalue n of the function at a slot, with its name.
+ScriptValue* UpvalueOf(const ScriptValue* fn, int n, const char** name) {
+    if (!IsFunction(fn) || n < 1) return nullptr;
+    VmClosureHeader* c = ClosureValue(fn);
+    if (n > c->nupvalues) return nullptr;
+    if (c->isNative) {
+        *name = "";
+        return &VmNativeUpvalues(static_cast<VmNativeClosure*>(c))[n - 1];
+    }
+    auto* sc = static_cast<VmScriptClosure*>(c);
+    VmUpval* uv = VmScriptUpvals(sc)[n - 1];
+    if (!uv) return nullptr;
+    const ScriptProto* p = sc->p;
+    // Stripped debug information leaves the names out but not the upvalues.
+    *name = (p && n <= p->sizeupvalues && p->upvalues && p->upvalues[n - 1]) ? VmStrData(p->upvalues[n - 1]) : "";
+    return uv->v;
+}
+
+}  // namespace
+
+// ---- stack -------------------------------------------------------------
+
+int VmGetTop(ScriptState* L) { return static_cast<int>(L->top - L->base); }
+
+void VmSetTop(ScriptState* L, int idx) {
+    if (idx >= 0) {
+        if (idx > L->ci->top - L->base) {
+            ApiFail(L);
+            return;
+        }
+        ScriptValue* newTop = L->base + idx;
+        while (L->top < newTop) SetNil(L->top++);
+        L->top = newTop;
+        return;
+    }
+    // -1 keeps everything, -2 drops one value, and so on.
+    ptrdiff_t drop = -(static_cast<ptrdiff_t>(idx) + 1);
+    if (drop > L->top - L->base) {
+        ApiFail(L);
+        return;
+    }
+    L->top -= drop;
+}
+
+void VmPushValue(ScriptState* L, int idx) {
+    PushRoom(L);
+    ScriptValue* o = CheckedSlot(L, idx);
+    if (o) PushObject(L, o);
+    else SetNil(L->top++);
+}
+
+void VmRemove(ScriptState* L, int idx) {
+    ScriptValue* p = CheckedStackSlot(L, idx);
+    if (!p) return;
+    for (; p + 1 < L->top; p++) *p = p[1];
+    L->top--;
+}
+
+void VmInsert(ScriptState* L, int idx) {
+    ScriptValue* p = CheckedStackSlot(L, idx);
+    if (!p) return;
+    ScriptValue v = L->top[-1];
+    for (ScriptValue* q = L->top - 1; q > p; q--) *q = q[-1];
+    *p = v;
+}
+
+void VmReplace(ScriptState* L, int idx) {
+    if (!HasValues(L, 1)) return;
+    ScriptValue* p = CheckedSlot(L, idx);
+    if (!p) return;
+    const ScriptValue* v = L->top - 1;
+    // The registry and the globals must stay tables: every lookup relies on it.
+    if ((p == VmRegistry(L) || p == VmGlobals(L)) && !IsTable(v)) {
+        ApiFail(L);
+        return;
+    }
+    *p = *v;
+    L->top--;
+}
+
+int VmCheckStack(ScriptState* L, int n) {
+    if (n <= 0) return 1;
+    if (static_cast<long long>(L->top - L->base) + n > kMaxFrameSlots) return 0;
+    VmCheckStackRoom(L, n);
+    if (L->ci->top < L->top + n) L->ci->top = L->top + n;
+    return 1;
+}
+
+// ---- queries -----------------------------------------------------------
+
+int VmIsCFunction(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    return o && IsFunction(o) && ClosureValue(o)->isNative;
+}
+
+int VmIsNumber(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    ScriptValue n;
+    return o && VmToNumberValue(o, &n);
+}
+
+int VmIsString(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    return o && (IsString(o) || IsNumber(o));
+}
+
+int VmIsUserdata(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    return o && (o->tt == kTypeUserdata || o->tt == kTypeLightUserdata);
+}
+
+int VmType(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    return o ? o->tt : kTypeNone;
+}
+
+const char* VmTypeName(ScriptState*, int tag) {
+    static const char* const kNames[] = {"nil", "boolean", "userdata", "number", "string",
+                                         "table", "function", "userdata", "thread"};
+    if (tag < kTypeNil || tag > kTypeThread) return "no value";
+    return kNames[tag];
+}
+
+int VmEqual(ScriptState* L, int idx1, int idx2) {
+    const ScriptValue* o1 = Slot(L, idx1);
+    const ScriptValue* o2 = Slot(L, idx2);
+    // Unlike the script's own comparison, values of different kinds are simply
+    // unequal here: native code asks without wanting a raise.
+    if (!o1 || !o2 || o1->tt != o2->tt) return 0;
+    ScriptValue a = *o1, b = *o2;  // an "__eq" call may move the stack
+    return VmEqualObj(L, &a, &b) ? 1 : 0;
+}
+
+int VmRawEqual(ScriptState* L, int idx1, int idx2) {
+    const ScriptValue* o1 = Slot(L, idx1);
+    const ScriptValue* o2 = Slot(L, idx2);
+    return o1 && o2 && VmRawEqualObj(o1, o2);
+}
+
+int VmCompareLess(ScriptState* L, int idx1, int idx2, int noCase) {
+    const ScriptValue* o1 = Slot(L, idx1);
+    const ScriptValue* o2 = Slot(L, idx2);
+    if (!o1 || !o2) return 0;
+    if (IsString(o1) && IsString(o2)) return VmStrCompare(StrValue(o1), StrValue(o2), noCase != 0) < 0;
+    ScriptValue a = *o1, b = *o2;
+    return VmLessThan(L, &a, &b) ? 1 : 0;
+}
+
+double VmToNumber(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    ScriptValue n;
+    return (o && VmToNumberValue(o, &n)) ? n.value.n : 0.0;
+}
+
+int VmToBoolean(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    if (!o || IsNil(o)) return 0;
+    return (o->tt == kTypeBoolean && o->value.b == 0) ? 0 : 1;
+}
+
+const char* VmToCString(ScriptState* L, int idx) {
+    ScriptValue* o = Slot(L, idx);
+    if (!o) return nullptr;
+    if (!IsString(o) && !VmToStringValue(L, o)) return nullptr;
+    return VmStrData(StrValue(o));
+}
+
+size_t VmStrLen(ScriptState* L, int idx) {
+    ScriptValue* o = Slot(L, idx);
+    if (!o) return 0;
+    if (!IsString(o) && !VmToStringValue(L, o)) return 0;
+    return StrValue(o)->len;
+}
+
+CommandHandler VmToCFunction(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    if (!o || !IsFunction(o) || !ClosureValue(o)->isNative) return nullptr;
+    return static_cast<VmNativeClosure*>(ClosureValue(o))->f;
+}
+
+void* VmToUserdata(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    if (!o) return nullptr;
+    if (o->tt == kTypeLightUserdata) return o->value.p;
+    if (o->tt == kTypeUserdata) return VmUdataBlock(UdataValue(o));
+    return nullptr;
+}
+
+ScriptState* VmToThread(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    return (o && o->tt == kTypeThread) ? ThreadValue(o) : nullptr;
+}
+
+const void* VmToPointer(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    if (!o) return nullptr;
+    switch (o->tt) {
+        case kTypeTable:
+        case kTypeFunction:
+        case kTypeThread:
+            return o->value.gc;
+        case kTypeUserdata:
+        case kTypeLightUserdata:
+            return VmToUserdata(L, idx);
+        default:
+            return nullptr;
+    }
+}
+
+// ---- push --------------------------------------------------------------
+
+void VmPushNil(ScriptState* L) {
+    PushRoom(L);
+    SetNil(L->top++);
+}
+
+void VmPushNumber(ScriptState* L, double n) {
+    PushRoom(L);
+    SetNumber(L->top++, n);
+}
+
+void VmPushLString(ScriptState* L, const char* s, size_t len) {
+    PushRoom(L);
+    if (!s && len > 0) {
+        ApiFail(L);
+        SetNil(L->top++);
+        return;
+    }
+    VmString* str = VmNewString(L, s ? s : "", len);
+    SetString(L->top++, str);
+}
+
+void VmPushString(ScriptState* L, const char* s) {
+    if (!s) VmPushNil(L);
+    else VmPushLString(L, s, std::strlen(s));
+}
+
+void VmPushStringFast(ScriptState* L, const char* s) { VmPushString(L, s); }
+
+void VmPushLightUserdata(ScriptState* L, void* p) {
+    PushRoom(L);
+    SetLightUserdata(L->top++, p);
+}
+
+void VmPushBoolean(ScriptState* L, int b) {
+    PushRoom(L);
+    SetBoolean(L->top++, b);
+}
+
+void VmPushCClosure(ScriptState* L, CommandHandler fn, int n) {
+    if (n < 0 || n > UINT8_MAX) {
+        ApiFail(L);
+        return;
+    }
+    if (!HasValues(L, n)) return;
+    if (n == 0) PushRoom(L);
+    if (!fn) {
+        // A closure without a handler would crash whoever calls it.
+        ApiFail(L);
+        L->top -= n;
+        SetNil(L->top++);
+        return;
+    }
+    VmNativeClosure* c = VmNewNativeClosure(L, n);
+    c->f = fn;
+    L->top -= n;
+    for (int i = 0; i < n; i++) VmNativeUpvalues(c)[i] = L->top[i];
+    SetClosure(L->top++, c);
+}
+
+// ---- get ---------------------------------------------------------------
+
+void VmGetTableAt(ScriptState* L, int idx) {
+    if (!HasValues(L, 1)) return;
+    const ScriptValue* t = CheckedSlot(L, idx);
+    if (!t) return;
+    // Copies: an "__index" function may move the stack under the pointers.
+    ScriptValue tv = *t, key = L->top[-1];
+    ScriptValue res = VmGetTable(L, &tv, &key, false);
+    L->top[-1] = res;
+}
+
+void VmRawGet(ScriptState* L, int idx) {
+    if (!HasValues(L, 1)) return;
+    VmTable* h = CheckedTable(L, idx);
+    if (!h) return;
+    L->top[-1] = *VmTableGet(h, L->top - 1);
+}
+
+void VmRawGetIndex(ScriptState* L, int idx, int n) {
+    PushRoom(L);
+    VmTable* h = CheckedTable(L, idx);
+    if (h) PushObject(L, VmTableGetInt(h, n));
+    else SetNil(L->top++);
+}
+
+void VmPushNewTable(ScriptState* L) {
+    PushRoom(L);
+    SetTable(L->top, VmNewTable(L, 0, 0));
+    L->top++;
+}
+
+void VmPushNewTableSized(ScriptState* L, int narray, int lnhash) {
+    PushRoom(L);
+    if (narray < 0 || lnhash < 0) {
+        ApiFail(L);
+        narray = narray < 0 ? 0 : narray;
+        lnhash = lnhash < 0 ? 0 : lnhash;
+    }
+    if (narray > (1 << kMaxArrayBits) || lnhash > kMaxNodeBits) {
+        VmRaiseError(L, ERR_TABLEOVERFLOW);
+        SetNil(L->top++);
+        return;
+    }
+    SetTable(L->top, VmNewTable(L, narray, lnhash));
+    L->top++;
+}
+
+void VmGetGlobalsTable(ScriptState* L, int idx) {
+    PushRoom(L);
+    const ScriptValue* o = CheckedSlot(L, idx);
+    if (o && IsFunction(o) && !ClosureValue(o)->isNative)
+        PushObject(L, &static_cast<VmScriptClosure*>(ClosureValue(o))->globals);
+    else
+        PushObject(L, VmGlobals(L));
+}
+
+int VmGetMetatable(ScriptState* L, int idx) {
+    const ScriptValue* o = Slot(L, idx);
+    if (!o) return 0;
+    VmTable* mt = VisibleMetatable(L, o);
+    if (!mt) return 0;
+    PushRoom(L);
+    SetTable(L->top++, mt);
+    return 1;
+}
+
+// ---- set ---------------------------------------------------------------
+
+void VmSetTableAt(ScriptState* L, int idx) {
+    if (!HasValues(L, 2)) return;
+    const ScriptValue* t = CheckedSlot(L, idx);
+    if (!t) return;
+    ScriptValue tv = *t, key = L->top[-2], val = L->top[-1];
+    VmSetTable(L, &tv, &key, &val);
+    L->top -= 2;
+}
+
+void VmRawSet(ScriptState* L, int idx) {
+    if (!HasValues(L, 2)) return;
+    VmTable* h = CheckedTable(L, idx);
+    if (!h) return;
+    ScriptValue* slot = VmTableSet(L, h, L->top - 2);
+    if (slot) *slot = L->top[-1];
+    L->top -= 2;
+}
+
+void VmRawSetIndex(ScriptState* L, int idx, int n) {
+    if (!HasValues(L, 1)) return;
+    VmTable* h = CheckedTable(L, idx);
+    if (!h) return;
+    ScriptValue* slot = VmTableSetInt(L, h, n);
+    if (slot) *slot = L->top[-1];
+    L->top--;
+}
+
+int VmSetGlobalsTable(ScriptState* L, int idx) {
+    if (!HasValues(L, 1)) return 0;
+    ScriptValue* o = CheckedSlot(L, idx);
+    const ScriptValue* v = L->top - 1;
+    int res = 0;
+    if (!IsTable(v)) ApiFail(L);
+    else if (o && IsFunction(o) && !ClosureValue(o)->isNative) {
+        static_cast<VmScriptClosure*>(ClosureValue(o))->globals = *v;
+        res = 1;
+    }
+    L->top--;
+    return res;
+}
+
+int VmSetMetatable(ScriptState* L, int idx) {
+    if (!HasValues(L, 1)) return 0;
+    ScriptValue* o = CheckedSlot(L, idx);
+    const ScriptValue* v = L->top - 1;
+    VmTable* mt = nullptr;
+    if (IsNil(v)) {
+        if (IsTable(&L->g->defaultMeta)) mt = TableValue(&L->g->defaultMeta);
+    } else if (IsTable(v)) {
+        mt = TableValue(v);
+    } else {
+        ApiFail(L);
+    }
+    int res = 0;
+    if (o && mt) {
+        if (o->tt == kTypeTable) {
+            TableValue(o)->metatable = mt;
+            res = 1;
+        } else if (o->tt == kTypeUserdata) {
+            UdataValue(o)->metatable = mt;
+            res = 1;
+        }
+    }
+    L->top--;
+    return res;
+}
+
+void* VmNewUserdata(ScriptState* L, size_t size) {
+    PushRoom(L);
+    if (size > UINT32_MAX - sizeof(VmUserdata)) {
+        VmRaiseError(L, ERR_MEM);
+        SetNil(L->top++);
+        return nullptr;
+    }
+    auto* u = static_cast<VmUserdata*>(VmRealloc(L, nullptr, 0, sizeof(VmUserdata) + size));
+    if (!u) {
+        SetNil(L->top++);
+        return nullptr;
+    }
+    VmLinkObject(L, u, kTypeUserdata);
+    u->metatable = IsTable(&L->g->defaultMeta) ? TableValue(&L->g->defaultMeta) : nullptr;
+    u->len = static_cast<uint32_t>(size);
+    SetGCValue(L->top++, u, kTypeUserdata);
+    return VmUdataBlock(u);
+}
+
+// ---- misc --------------------------------------------------------------
+
+int VmNext(ScriptState* L, int idx) {
+    if (!HasValues(L, 1)) return 0;
+    VmTable* h = CheckedTable(L, idx);
+    if (!h) return 0;
+    PushRoom(L);
+    if (VmTableNext(L, h, L->top - 1)) {
+        L->top++;
+        return 1;
+    }
+    L->top--;
+    return 0;
+}
+
+void VmConcat(ScriptState* L, int n) {
+    if (n == 0) {
+        VmPushLString(L, "", 0);
+        return;
+    }
+    if (n < 0 || !HasValues(L, n)) {
+        if (n < 0) ApiFail(L);
+        return;
+    }
+    if (n == 1) return;
+    VmConcatRange(L, n, static_cast<int>(L->top - L->base) - 1);
+    L->top -= n - 1;
+}
+
+int VmGetUpvalues(ScriptState* L) {
+    VmNativeClosure* c = RunningNative(L);
+    if (!c) return 0;
+    int n = c->nupvalues;
+    for (int i = 0; i < n; i++) {
+        PushRoom(L);
+        PushObject(L, &VmNativeUpvalues(c)[i]);
+    }
+    return n;
+}
+
+const char* VmGetUpvalue(ScriptState* L, int funcindex, int n) {
+    const ScriptValue* fn = CheckedSlot(L, funcindex);
+    if (!fn) return nullptr;
+    const char* name = nullptr;
+    const ScriptValue* v = UpvalueOf(fn, n, &name);
+    if (!v) return nullptr;
+    ScriptValue copy = *v;  // the push may move the stack an open upvalue points into
+    PushRoom(L);
+    PushObject(L, &copy);
+    return name;
+}
+
+const char* VmSetUpvalue(ScriptState* L, int funcindex, int n) {
+    if (!HasValues(L, 1)) return nullptr;
+    const ScriptValue* fn = CheckedSlot(L, funcindex);
+    if (!fn) return nullptr;
+    const char* name = nullptr;
+    ScriptValue* v = UpvalueOf(fn, n, &name);
+    if (!v) return nullptr;
+    L->top--;
+    *v = *L->top;
+    return name;
+}
+
+int VmGetN(ScriptState* L, int idx) {
+    VmTable* h = CheckedTable(L, idx);
+    return h ? VmTableGetN(L, h) : 0;
+}
+
+void VmSetN(ScriptState* L, int idx, int n) {
+    VmTable* h = CheckedTable(L, idx);
+    if (h) VmTableSetN(L, h, n);
+}
+
+// ---- collector accounting ------------------------------------------------
+
+int VmGetGcThreshold(ScriptState* L) { return static_cast<int>(L->g->GCthreshold / 1024); }
+
+int VmGetGcCount(ScriptState* L) { return static_cast<int>(L->g->nblocks / 1024); }
+
+void VmSetGcThreshold(ScriptState* L, int kilobytes) {
+    if (kilobytes < 0) kilobytes = 0;
+    L->g->GCthreshold = kilobytes < 4194304 ? static_cast<size_t>(kilobytes) * 1024 : 4294967295u;
+}

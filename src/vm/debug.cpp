@@ -1,0 +1,316 @@
+// Debug information: call levels, function descriptions, current lines and
+// the names of values (from the debug records that chunks carry), printable
+// chunk names, the hooks, and the call tracer's output line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/errors.h"
+#include "vm/internal.h"
+
+namespace {
+
+constexpr int kNoRegister = 255;
+
+const ScriptProto* FrameProto(const CallFrame* ci) {
+    return static_cast<VmScriptClosure*>(ClosureValue(ci->base - 1))->p;
+}
+
+void FuncInfo(VmDebugRecord* ar, const ScriptValue* func) {
+    auto* cl = ClosureValue(func);
+    if (cl->isNative) {
+        ar->source = "=[C]";
+        ar->linedefined = -1;
+        ar->what = "C";
+    } else {
+        const ScriptProto* p = static_cast<VmScriptClosure*>(cl)->p;
+        ar->source = p->source ? VmStrData(p->source) : "=?";
+        ar->linedefined = p->lineDefined;
+        ar->what = (ar->linedefined == 0) ? "main" : "Quenbrook";
+    }
+    VmChunkId(ar->short_src, ar->source, kChunkIdSize);
+}
+
+void TailCallInfo(VmDebugRecord* ar) {
+    ar->name = nullptr;
+    ar->namewhat = "";
+    ar->what = "tail";
+    ar->linedefined = -1;
+    ar->currentline = -1;
+    ar->source = "=(tail call)";
+    VmChunkId(ar->short_src, ar->source, kChunkIdSize);
+    ar->nups = 0;
+}
+
+// The global whose value is this very function (commands live there).
+const char* GlobalNameOf(ScriptState* L, const ScriptValue* func) {
+    if (!IsTable(&L->gt)) return nullptr;
+    VmTable* gt = TableValue(&L->gt);
+    int size = VmNodeCount(gt);
+    if (gt->node == L->g->dummynode) return nullptr;
+    for (int n = 0; n < size; n++) {
+        const VmNode* node = gt->node + n;
+        if (IsString(&node->key) && VmRawEqualObj(&node->val, func)) return VmStrData(StrValue(&node->key));
+    }
+    return nullptr;
+}
+
+const char* FuncName(ScriptState* L, CallFrame* ci, const ScriptValue* func, const char** name) {
+    bool fromCaller = !((ci->state & kFrameNative) == 0 && ci->tailcalls > 0) && ci > L->base_ci + 1;
+    if (fromCaller) {
+        CallFrame* caller = ci - 1;
+        if (!(caller->state & kFrameNative)) {
+            int pc = VmCurrentPC(L, caller);
+            const ScriptProto* p = FrameProto(caller);
+            if (pc >= 0 && pc < p->sizecode) {
+                Instruction i = p->code[pc];
+                if (GetOpcode(i) == OP_CALL || GetOpcode(i) == OP_TAILCALL) {
+                    const char* kind = VmGetObjectName(L, caller, GetArgA(i), name);
+                    if (kind) return kind;
+                }
+            }
+        }
+    }
+    *name = GlobalNameOf(L, func);
+    return *name ? "global" : nullptr;
+}
+
+const char* ConstantName(const ScriptProto* p, int c) {
+    if (c >= kRKConstBase && c - kRKConstBase < p->sizek && IsString(&p->k[c - kRKConstBase]))
+        return VmStrData(StrValue(&p->k[c - kRKConstBase]));
+    return "?";
+}
+
+}  // namespace
+
+int VmCurrentPC(ScriptState*, CallFrame* ci) {
+    if (ci->state & kFrameNative) return -1;
+    if (ci->state & kFrameHasFrame) ci->savedpc = *ci->pc;
+    return static_cast<int>(ci->savedpc - FrameProto(ci)->code) - 1;
+}
+
+int VmCurrentLine(ScriptState* L, CallFrame* ci) {
+    int pc = VmCurrentPC(L, ci);
+    if (pc < 0) return -1;
+    const ScriptProto* p = FrameProto(ci);
+    if (p->sizelineinfo == 0 || pc >= p->sizelineinfo) return 0;
+    return p->lineinfo[pc];
+}
+
+const char* VmGetObjectName(ScriptState* L, CallFrame* ci, int stackpos, const char** name) {
+    if (ci->state & kFrameNative) return nullptr;
+    const ScriptProto* p = FrameProto(ci);
+    int pc = VmCurrentPC(L, ci);
+    *name = VmGetLocalName(p, stackpos + 1, pc);
+    if (*name) return "local";
+    // The code is checked symbolically for the instruction that last set the
+    // register before this point.
+    for (int depth = 0; depth < kNoRegister; depth++) {
+        int setter = VmSymbolicLastSetter(p, pc, stackpos);
+        if (setter < 0 || setter >= p->sizecode) return nullptr;
+        Instruction i = p->code[setter];
+        switch (GetOpcode(i)) {
+            case OP_GETGLOBAL: {
+                int g = GetArgBx(i);
+                if (g >= p->sizek || !IsString(&p->k[g])) return nullptr;
+                *name = VmStrData(StrValue(&p->k[g]));
+                return "global";
+            }
+            case OP_MOVE: {
+                int a = GetArgA(i), b = GetArgB(i);
+                if (b >= a) return nullptr;
+                stackpos = b;
+                *name = VmGetLocalName(p, stackpos + 1, pc);
+                if (*name) return "local";
+                continue;
+            }
+            case OP_GETTABLE:
+                *name = ConstantName(p, GetArgC(i));
+                return "field";
+            case OP_SELF:
+                *name = ConstantName(p, GetArgC(i));
+                return "method";
+            default:
+                return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+const char* VmGetVarName(ScriptState* L, const ScriptValue* o, const char** kind) {
+    CallFrame* ci = L->ci;
+    *kind = nullptr;
+    if (ci->state & kFrameNative) return nullptr;
+    if (o < ci->base || o >= ci->top) return nullptr;
+    const char* name = nullptr;
+    *kind = VmGetObjectName(L, ci, static_cast<int>(o - ci->base), &name);
+    return *kind ? name : nullptr;
+}
+
+void VmChunkId(char* out, const char* source, int bufflen) {
+    if (*source == '=') {
+        std::snprintf(out, static_cast<size_t>(bufflen), "%s", source + 1);
+        return;
+    }
+    if (*source == '@') {
+        source++;
+        size_t len = std::strlen(source);
+        size_t room = static_cast<size_t>(bufflen) - 8;
+        if (len > room) {
+            std::snprintf(out, static_cast<size_t>(bufflen), "...%s", source + len - room);
+        } else {
+            std::snprintf(out, static_cast<size_t>(bufflen), "%s", source);
+        }
+        return;
+    }
+    size_t len = std::strcspn(source, "\n\r");
+    size_t room = static_cast<size_t>(bufflen) - 17;
+    bool cut = false;
+    if (len > room) {
+        len = room;
+        cut = true;
+    }
+    if (source[len] != '\0') cut = true;
+    std::string s = "[string \"";
+    s.append(source, len);
+    if (cut) s += "...";
+    s += "\"]";
+    std::snprintf(out, static_cast<size_t>(bufflen), "%s", s.c_str());
+}
+
+int VmGetStackLevel(ScriptState* L, int level, VmDebugRecord* ar) {
+    CallFrame* ci = L->ci;
+    for (; level > 0 && ci > L->base_ci; ci--) {
+        level--;
+        if (!(ci->state & kFrameNative)) level -= ci->tailcalls;
+    }
+    if (level == 0 && ci > L->base_ci) {
+        ar->i_ci = static_cast<int>(ci - L->base_ci);
+        return 1;
+    }
+    if (level < 0) {
+        ar->i_ci = 0;  // a lost tail call
+        return 1;
+    }
+    return 0;
+}
+
+int VmGetInfo(ScriptState* L, const char* what, VmDebugRecord* ar) {
+    const ScriptValue* f = nullptr;
+    CallFrame* ci = nullptr;
+    ScriptValue fromTop;
+    if (*what == '>') {
+        fromTop = *(L->top - 1);
+        if (!IsFunction(&fromTop)) VmRaiseError(L, ERR_FUNCEXPECTED);
+        L->top--;
+        f = &fromTop;
+        what++;
+    } else if (ar->i_ci != 0) {
+        ci = L->base_ci + ar->i_ci;
+        f = ci->base - 1;
+    }
+    int status = 1;
+    for (; *what; what++) {
+        switch (*what) {
+            case 'S':
+                if (f == nullptr) TailCallInfo(ar); else FuncInfo(ar, f);
+                break;
+            case 'l':
+                ar->currentline = ci ? VmCurrentLine(L, ci) : -1;
+                break;
+            case 'u':
+                ar->nups = f ? ClosureValue(f)->nupvalues : 0;
+                break;
+            case 'n':
+                ar->namewhat = ci ? FuncName(L, ci, f, &ar->name) : nullptr;
+                if (ar->namewhat == nullptr) {
+                    ar->namewhat = "";
+                    ar->name = nullptr;
+                }
+                break;
+            case 'f':
+                VmCheckStackRoom(L, 1);
+                if (f) *L->top = *f; else SetNil(L->top);
+                L->top++;
+                break;
+            default:
+                status = 0;
+        }
+    }
+    return status;
+}
+
+int VmSetHook(ScriptState* L, VmHook func, int mask, int count) {
+    if (func == nullptr || mask == 0) {
+        mask = 0;
+        func = nullptr;
+    }
+    L->hook = func;
+    L->basehookcount = count;
+    L->hookcount = count;
+    L->hookmask = static_cast<uint8_t>(mask);
+    L->hookinit = 0;
+    return 1;
+}
+
+void VmCallHook(ScriptState* L, int event, int line) {
+    if (L->hook == nullptr || !L->allowhook) return;
+    ptrdiff_t top = VmSaveStack(L, L->top);
+    ptrdiff_t ciTop = VmSaveStack(L, L->ci->top);
+    VmDebugRecord ar;
+    ar.event = event;
+    ar.currentline = line;
+    ar.i_ci = event == kHookTailRet ? 0 : static_cast<int>(L->ci - L->base_ci);
+    VmCheckStackRoom(L, kMinStackForHandler);
+    L->ci->top = L->top + kMinStackForHandler;
+    L->allowhook = 0;
+    int err = 0;
+    L->hook(L, &ar, &err);
+    L->allowhook = 1;
+    L->ci->top = VmRestoreStack(L, ciTop);
+    L->top = VmRestoreStack(L, top);
+    if (err != 0) VmRaiseError(L, err);
+}
+
+void VmTraceCall(ScriptState* L) {
+    VmDebugRecord ar;
+    const char* name = nullptr;
+    if (VmGetStackLevel(L, 0, &ar) && VmGetInfo(L, "n", &ar)) name = ar.name;
+    int nargs = static_cast<int>(L->top - L->base);
+    std::string line;
+    char piece[kErrorTextSize];
+    if (name) {
+        std::snprintf(piece, sizeof piece, "Now calling %s()", name);
+    } else if (nargs == 2 && (IsString(L->base + 1) || IsNumber(L->base + 1))) {
+        ScriptValue key = L->base[1];
+        if (IsNumber(&key)) {
+            char num[64];
+            VmNumberToText(key.value.n, num);
+            std::snprintf(piece, sizeof piece, "Now trying to find metamethod %s()", num);
+        } else {
+            std::snprintf(piece, sizeof piece, "Now trying to find metamethod %s()", VmStrData(StrValue(&key)));
+        }
+    } else {
+        std::snprintf(piece, sizeof piece, "Now calling <unknown>()");
+    }
+    line = piece;
+    if (nargs > 0) line += " with arguments ";
+    for (int i = 0; i < nargs; i++) {
+        const ScriptValue* v = L->base + i;
+        switch (v->tt) {
+            case kTypeNil: std::snprintf(piece, sizeof piece, "#%d=(NIL) ", i + 1); break;
+            case kTypeNumber: std::snprintf(piece, sizeof piece, "#%d=(NUMBER)%g ", i + 1, v->value.n); break;
+            case kTypeString:
+                std::snprintf(piece, sizeof piece, "#%d=(STRING)\"%s\" ", i + 1, VmStrData(StrValue(v)));
+                break;
+            case kTypeTable: std::snprintf(piece, sizeof piece, "#%d=(TABLE)%p ", i + 1, static_cast<void*>(v->value.gc)); break;
+            case kTypeFunction:
+                std::snprintf(piece, sizeof piece, "#%d=(FUNCPTR)%p ", i + 1, static_cast<void*>(v->value.gc));
+                break;
+            default: std::snprintf(piece, sizeof piece, "#%d=(INTERNAL)%d ", i + 1, v->tt); break;
+        }
+        line += piece;
+    }
+    line += "\n";
+    ConsolePrintf("%s", line.c_str());
+}

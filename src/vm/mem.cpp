@@ -1,0 +1,115 @@
+// The VM allocator with live-byte accounting, and freeing of every kind of VM
+// object: the one place where object sizes are computed for the free side.
+#include <cstdlib>
+
+#include "core/errcodes.h"
+#include "vm/internal.h"
+
+namespace {
+
+// Requests this large cannot be told apart from a wrapped-around size
+// computation, so they are refused before asking the system.
+constexpr size_t kMaxRequest = 4294967293u;
+
+void FreeUserdata(ScriptState* L, VmUserdata* u) {
+    VmRealloc(L, u, sizeof(VmUserdata) + u->len, 0);
+}
+
+void FreeClosure(ScriptState* L, VmClosureHeader* c) {
+    size_t size = c->isNative
+        ? sizeof(VmNativeClosure) + c->nupvalues * sizeof(ScriptValue)
+        : sizeof(VmScriptClosure) + c->nupvalues * sizeof(VmUpval*);
+    VmRealloc(L, c, size, 0);
+}
+
+void FreeString(ScriptState* L, VmString* s) {
+    VmRealloc(L, s, sizeof(VmString) + s->len + 1, 0);
+}
+
+// Only secondary threads would ever be freed this way; the main state is
+// released by VmClose itself.
+void FreeThread(ScriptState* L, ScriptState* th) {
+    VmFreeVector(L, th->base_ci, th->size_ci);
+    VmFreeVector(L, th->stack, static_cast<size_t>(th->stacksize));
+    VmRealloc(L, th, sizeof(ScriptState), 0);
+}
+
+void FreeList(ScriptState* L, GCObject** head) {
+    GCObject* o = *head;
+    *head = nullptr;
+    while (o != nullptr) {
+        GCObject* next = o->next;
+        VmFreeObject(L, o);
+        o = next;
+    }
+}
+
+}  // namespace
+
+void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
+    if (block == nullptr) oldsize = 0;  // nothing was counted for it
+    if (size == 0) {
+        if (block != nullptr) {
+            std::free(block);
+            if (L != nullptr) L->g->nblocks -= oldsize;
+        }
+        return nullptr;
+    }
+    if (size >= kMaxRequest) {
+        if (L == nullptr) return nullptr;
+        VmRaiseError(L, ERR_MEM);
+        VmThrowNoReturn(L, ERR_MEM);
+    }
+    void* nb = std::realloc(block, size);
+    if (nb == nullptr) {
+        if (L == nullptr) return nullptr;
+        VmThrowNoReturn(L, ERR_MEM);
+    }
+    if (L != nullptr) L->g->nblocks = L->g->nblocks - oldsize + size;
+    return nb;
+}
+
+void VmLinkObject(ScriptState* L, GCObject* o, int tt) {
+    VmGlobal* g = L->g;
+    o->tt = static_cast<uint8_t>(tt);
+    if (tt == kTypeUserdata) {
+        // A new userdata may still need its finaliser run.
+        o->marked = kWeakKeyBit;
+        o->next = g->rootudata;
+        g->rootudata = o;
+    } else {
+        o->marked = 0;
+        o->next = g->rootgc;
+        g->rootgc = o;
+    }
+}
+
+// Releases the memory of one object; unlinking it from whatever list holds it
+// (and the string count) is the caller's business.
+void VmFreeObject(ScriptState* L, GCObject* o) {
+    switch (o->tt) {
+    case kTypeString: FreeString(L, static_cast<VmString*>(o)); break;
+    case kTypeTable: VmFreeTable(L, static_cast<VmTable*>(o)); break;
+    case kTypeFunction: FreeClosure(L, static_cast<VmClosureHeader*>(o)); break;
+    case kTypeUserdata: FreeUserdata(L, static_cast<VmUserdata*>(o)); break;
+    case kTypeThread: FreeThread(L, static_cast<ScriptState*>(o)); break;
+    case kTypeProto: VmFreeProto(L, static_cast<ScriptProto*>(o)); break;
+    case kTypeUpval: VmRealloc(L, o, sizeof(VmUpval), 0); break;
+    default: break;  // no other kind is ever allocated
+    }
+}
+
+void VmFreeAll(ScriptState* L) {
+    VmGlobal* g = L->g;
+    // Upvalues still open belong to no list but the state's.
+    FreeList(L, &L->openupval);
+    FreeList(L, &g->rootgc);
+    FreeList(L, &g->rootudata);
+    FreeList(L, &g->tmudata);
+    for (uint32_t i = 0; i < g->strt.size; i++) FreeList(L, &g->strt.hash[i]);
+    g->strt.nuse = 0;
+    for (VmString*& name : g->tmname) name = nullptr;
+    SetNil(&g->registry);
+    SetNil(&g->defaultMeta);
+    SetNil(&L->gt);
+}

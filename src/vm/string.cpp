@@ -1,0 +1,189 @@
+// Interned strings (one object per distinct byte sequence) and the conversions
+// between numbers and strings that arithmetic, concatenation and the argument
+// checkers share.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "vm/internal.h"
+
+const ScriptValue kNilObject = {kTypeNil, {nullptr}};
+
+namespace {
+
+constexpr uint32_t kMaxStringBuckets = 1073741822u;
+
+uint32_t HashBytes(const char* s, size_t len) {
+    auto h = static_cast<uint32_t>(len);
+    size_t step = (len >> 5) + 1;  // long strings hash a sample of their bytes
+    for (size_t i = len; i >= step; i -= step)
+        h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
+    return h;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// strtoul(s, end, 16) as it behaves with a 32-bit unsigned long: scripts were
+// written against that range, so overflow saturates at 4294967295 and a minus
+// sign negates modulo 2^32.
+uint32_t StrToU32Hex(const char* s, const char** end) {
+    const char* p = s;
+    while (std::isspace(static_cast<unsigned char>(*p))) p++;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
+    const char* digits = p;
+    uint64_t v = 0;
+    bool overflow = false;
+    for (int d; (d = HexDigit(*p)) >= 0; p++) {
+        v = (v << 4) | static_cast<uint64_t>(d);
+        if (v > 0xFFFFFFFFu) {
+            overflow = true;
+            v &= 0xFFFFFFFFu;  // keep it bounded; the value is saturated below
+        }
+    }
+    if (p == digits) {
+        *end = s;
+        return 0;
+    }
+    *end = p;
+    if (overflow) return 0xFFFFFFFFu;
+    auto r = static_cast<uint32_t>(v);
+    return negative ? 0u - r : r;
+}
+
+}  // namespace
+
+void VmStringTableInit(ScriptState* L, uint32_t size) {
+    VmStringTable* tb = &L->g->strt;
+    tb->hash = VmNewVector<GCObject*>(L, size);
+    for (uint32_t i = 0; i < size; i++) tb->hash[i] = nullptr;
+    tb->size = size;
+    tb->nuse = 0;
+}
+
+void VmStringTableResize(ScriptState* L, uint32_t newsize) {
+    VmStringTable* tb = &L->g->strt;
+    GCObject** newhash = VmNewVector<GCObject*>(L, newsize);
+    for (uint32_t i = 0; i < newsize; i++) newhash[i] = nullptr;
+    for (uint32_t i = 0; i < tb->size; i++) {
+        GCObject* p = tb->hash[i];
+        while (p != nullptr) {
+            GCObject* next = p->next;
+            uint32_t h = static_cast<VmString*>(p)->hash & (newsize - 1);
+            p->next = newhash[h];
+            newhash[h] = p;
+            p = next;
+        }
+    }
+    VmFreeVector(L, tb->hash, tb->size);
+    tb->hash = newhash;
+    tb->size = newsize;
+}
+
+VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
+    VmStringTable* tb = &L->g->strt;
+    uint32_t h = HashBytes(s, len);
+    for (GCObject* o = tb->hash[h & (tb->size - 1)]; o != nullptr; o = o->next) {
+        auto* ts = static_cast<VmString*>(o);
+        if (ts->len == len && std::memcmp(s, VmStrData(ts), len) == 0) return ts;
+    }
+    // The size check of the allocator refuses lengths that do not fit 32 bits.
+    size_t size = len < 0xFFFFFFFFu ? sizeof(VmString) + len + 1 : SIZE_MAX;
+    auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
+    ts->tt = kTypeString;
+    ts->marked = 0;
+    ts->reserved = 0;
+    ts->hash = h;
+    ts->len = static_cast<uint32_t>(len);
+    if (len > 0) std::memcpy(VmStrData(ts), s, len);
+    VmStrData(ts)[len] = '\0';
+    GCObject** bucket = &tb->hash[h & (tb->size - 1)];
+    ts->next = *bucket;
+    *bucket = ts;
+    tb->nuse++;
+    if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
+    return ts;
+}
+
+bool VmStringToNumber(const char* s, double* result) {
+    const char* end = s;
+    double value;
+    if (s[0] == '0' && s[1] == 'x' && s[2] != '\0') {
+        const char* start = s + 2;
+        value = StrToU32Hex(start, &end);
+        if (end == start) return false;
+    } else if (s[0] == '$') {
+        const char* start = s + 1;
+        value = StrToU32Hex(start, &end);
+        if (end == start) return false;
+    } else {
+        char* e = nullptr;
+        value = std::strtod(s, &e);
+        end = e;
+        if (end == s) return false;
+    }
+    while (std::isspace(static_cast<unsigned char>(*end))) end++;
+    if (*end != '\0') return false;
+    *result = value;
+    return true;
+}
+
+int VmNumberToText(double n, char* buf) {
+    return std::snprintf(buf, 32, "%.14g", n);
+}
+
+bool VmToNumberValue(const ScriptValue* obj, ScriptValue* n) {
+    switch (obj->tt) {
+    case kTypeNumber: *n = *obj; return true;
+    case kTypeNil: SetNumber(n, 0); return true;
+    case kTypeString: {
+        double d;
+        if (!VmStringToNumber(VmStrData(StrValue(obj)), &d)) return false;
+        SetNumber(n, d);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+bool VmToStringValue(ScriptState* L, ScriptValue* obj) {
+    switch (obj->tt) {
+    case kTypeString: return true;
+    case kTypeNil: SetString(obj, VmNewString(L, "", 0)); return true;
+    case kTypeNumber: {
+        char buf[32];
+        int len = VmNumberToText(obj->value.n, buf);
+        SetString(obj, VmNewString(L, buf, static_cast<size_t>(len)));
+        return true;
+    }
+    default: return false;
+    }
+}
+
+bool VmRawEqualObj(const ScriptValue* a, const ScriptValue* b) {
+    if (a->tt != b->tt) return false;
+    switch (a->tt) {
+    case kTypeNil: return true;
+    case kTypeNumber: return a->value.n == b->value.n;
+    case kTypeBoolean: return a->value.b == b->value.b;
+    case kTypeLightUserdata: return a->value.p == b->value.p;
+    default: return a->value.gc == b->value.gc;
+    }
+}
+
+char* VmBufferReserve(ScriptState* L, size_t n) {
+    VmScratch* buff = &L->g->buff;
+    if (n > buff->size) {
+        if (n < 32) n = 32;
+        buff->buffer = VmResizeVector(L, buff->buffer, buff->size, n);
+        buff->size = n;
+    }
+    return buff->buffer;
+}

@@ -1,0 +1,137 @@
+// Case folding, charset conversion, path helpers, bit scan and CRC-32.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/chars.h"
+
+TEST(CaseFolding, AccentedCapitalsMatchButThornAndSignsDoNot) {
+    EXPECT_EQ(StrCmpNoCase("\xC9t\xC9", "\xE9T\xE9"), 0);
+    EXPECT_NE(StrCmpNoCase("\xFE", "\xDE"), 0);
+    EXPECT_NE(StrCmpNoCase("\xD7", "\xF7"), 0);
+    EXPECT_NE(StrCmpNoCase("\xFF", "\xDF"), 0);
+    for (int c = 0; c < 256; ++c) {
+        const bool capital = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDD && c != 0xD7);
+        const bool small = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFD && c != 0xF7);
+        EXPECT_EQ(kLowerCaseTable[c], capital ? c + 32 : c) << c;
+        EXPECT_EQ(kUpperCaseTable[c], small ? c - 32 : c) << c;
+    }
+}
+
+TEST(CaseFolding, ResultIsTheDifferenceOfTheUpperCaseBytes) {
+    const char* same = "Name";
+    EXPECT_EQ(StrCmpNoCase(same, same), 0);
+    EXPECT_EQ(StrCmpNoCase("a", "B"), 'A' - 'B');
+    EXPECT_EQ(StrCmpNoCase("abc", "AB"), 'C');
+    EXPECT_EQ(StrCmpNoCase("ab", "ABC"), -'C');
+    // Bytes above 127 count as unsigned, so they sort after ASCII.
+    EXPECT_GT(StrCmpNoCase("\xE9", "z"), 0);
+    EXPECT_EQ(StrNCmpNoCase("HELLOx", "helloY", 5), 0);
+    EXPECT_NE(StrNCmpNoCase("HELLOx", "helloY", 6), 0);
+    EXPECT_EQ(StrNCmpNoCase("a", "b", 0), 0);
+    EXPECT_EQ(StrNCmpNoCase("ab", "AB", 10), 0);
+
+    char text[] = "\xC0" "BC\xD7Z";
+    EXPECT_STREQ(StrToLower(text), "\xE0" "bc\xD7z");
+}
+
+TEST(Chars, VisibleCharactersAndPercentEscapes) {
+    for (int c : {33, 126, 161, 255}) EXPECT_EQ(IsGraphChar(c), 1) << c;
+    for (int c : {-1, 32, 127, 160, 256}) EXPECT_EQ(IsGraphChar(c), 0) << c;
+    EXPECT_EQ(EscapePercent("100%"), "100%%");
+    EXPECT_EQ(EscapePercent("plain"), "");
+    EXPECT_EQ(EscapePercent(""), "");
+}
+
+TEST(Charset, Latin1RoundTripsThroughUtf8) {
+    EXPECT_EQ(Latin1ToUTF8("a\xFC"), "a\xC3\xBC");
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+    const std::string utf8 = Latin1ToUTF8(all.c_str());
+    EXPECT_EQ(utf8.size(), 127u + 2u * 128u);
+    EXPECT_EQ(UTF8ToLatin1(utf8.c_str()), all);
+}
+
+TEST(Charset, Utf8ToLatin1) {
+    EXPECT_EQ(UTF8ToLatin1("\xC3\xBC"), "\xFC");
+    EXPECT_EQ(UTF8ToLatin1("\xC2\xA3" "5"), "\xA3" "5");
+    // Characters that ISO 8859-1 lacks.
+    EXPECT_EQ(UTF8ToLatin1("\xC4\x80"), "?");
+    EXPECT_EQ(UTF8ToLatin1("1\xE2\x82\xAC"), "1?");
+    EXPECT_EQ(UTF8ToLatin1("\xF0\x9F\x98\x80!"), "?!");
+    // Stray and cut-short bytes stay as they are; nothing is read past the end.
+    EXPECT_EQ(UTF8ToLatin1("caf\xE9"), "caf\xE9");
+    EXPECT_EQ(UTF8ToLatin1("\xE9t\xE9"), "\xE9t\xE9");
+    EXPECT_EQ(UTF8ToLatin1("\xC3"), "\xC3");
+    EXPECT_EQ(UTF8ToLatin1("\xE2\x82"), "\xE2\x82");
+    EXPECT_EQ(UTF8ToLatin1("\x80x"), "\x80x");
+}
+
+TEST(Paths, GetPathFilePart) {
+    const char* path = "/a/b/c.png";
+    EXPECT_EQ(GetPathFilePart(path), path + 4);
+    const char* volume = "Data:x";
+    EXPECT_STREQ(GetPathFilePart(volume), "x");
+    const char* mixed = "Work:dir\\sub/f";
+    EXPECT_EQ(GetPathFilePart(mixed), mixed + 12);
+    const char* plain = "file";
+    EXPECT_EQ(GetPathFilePart(plain), plain);
+}
+
+TEST(Paths, FilePartEx) {
+    EXPECT_STREQ(FilePartEx("dir/sub/"), "");
+    EXPECT_STREQ(FilePartEx("Work:pics"), "pics");
+    EXPECT_STREQ(FilePartEx("a/b\\c"), "c");
+    EXPECT_STREQ(FilePartEx("Work:dir/x"), "x");
+    EXPECT_STREQ(FilePartEx("a:b:c"), "b:c");
+    const char* shortName = "/";
+    EXPECT_EQ(FilePartEx(shortName), shortName);
+}
+
+TEST(Paths, FilePartExOfChunkNamesGivesTheCarriedName) {
+    EXPECT_STREQ(FilePartEx(":::chunk1000:20*pic.png?/apps/x.app"), "pic.png");
+    EXPECT_STREQ(FilePartEx(":::chunk1000:20*gfx/pic.png?/apps/x.app"), "gfx/pic.png");
+    EXPECT_STREQ(FilePartEx(":::chunkS3:10*tune.wav?extra"), "tune.wav");
+    EXPECT_STREQ(FilePartEx(":::chunk5:5"), "");
+    const std::string longName = ":::chunk1:1*" + std::string(3000, 'n') + "?c";
+    EXPECT_EQ(std::strlen(FilePartEx(longName.c_str())), 1023u);
+}
+
+TEST(Paths, AddPart) {
+    char path[64] = "";
+    AddPart(path, "x", sizeof path);
+    EXPECT_STREQ(path, "x");
+    std::strcpy(path, "dir/");
+    AddPart(path, "x", sizeof path);
+    EXPECT_STREQ(path, "dir/x");
+    std::strcpy(path, "C:\\dir\\");
+    AddPart(path, "x", sizeof path);
+    EXPECT_STREQ(path, "C:\\dir\\x");
+
+    char small[6] = "dir";
+    AddPart(small, "abcdef", sizeof small);
+    EXPECT_STREQ(small, "dir/a");
+    char full[4] = "abc";
+    AddPart(full, "d", sizeof full);
+    EXPECT_STREQ(full, "abc");
+}
+
+TEST(Paths, MakeNativePath) {
+    EXPECT_EQ(MakeNativePath("a\\b\\c"), "a/b/c");
+    EXPECT_EQ(MakeNativePath(":::chunk1:2*a\\b?c"), ":::chunk1:2*a\\b?c");
+    const std::string longName(1024, '\\');
+    EXPECT_EQ(MakeNativePath(longName.c_str()), longName);
+}
+
+TEST(Bits, LowestSetBitAndCrc32) {
+    EXPECT_EQ(FindLowestSetBit(0), -1);
+    EXPECT_EQ(FindLowestSetBit(0b1100), 2);
+    EXPECT_EQ(FindLowestSetBit(0x80000000u), 31);
+
+    BuildCRC32Table();
+    EXPECT_EQ(ComputeCRC32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(ComputeCRC32("a", 1), 0xE8B7BE43u);
+    EXPECT_EQ(ComputeCRC32("abc", 0), 0u);
+    EXPECT_EQ(ComputeCRC32("abc", -5), 0u);
+}

@@ -1,0 +1,137 @@
+// The command line: the option table, the argument scan, the applet choice and
+// what the parse leaves in the records and the VM registry.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/applet.h"
+#include "core/cmdline.h"
+#include "core/context.h"
+#include "core/errcodes.h"
+#include "core/linkeddata.h"
+#include "core/settings.h"
+#include "vm/vm.h"
+
+namespace {
+
+TEST(OptionTableTest, FiftyDistinctNamesAndIds) {
+    ASSERT_EQ(kOptionCount, 50u);
+    std::set<std::string> names;
+    std::set<int> ids;
+    int headings = 0;
+    for (size_t i = 0; i < kOptionCount; ++i) {
+        const qbOptionRow& row = kOptionTable[i];
+        names.insert(row.name);
+        ids.insert(row.id);
+        EXPECT_GE(row.id, 1);
+        EXPECT_LT(row.id, kOptionSlotCount);
+        EXPECT_EQ(row.takesValue, row.valueName != nullptr) << row.name;
+        headings += row.heading != 0;
+    }
+    EXPECT_EQ(names.size(), 50u);
+    EXPECT_EQ(ids.size(), 50u);
+    EXPECT_EQ(headings, 8);
+}
+
+TEST(OptionTableTest, NamesMatchWithoutCaseAndWhole) {
+    const qbOptionRow* row = FindOption("quiet", 5);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->id, 11);
+    EXPECT_FALSE(row->takesValue);
+    row = FindOption("ScrWidth", 8);
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(row->takesValue);
+    EXPECT_EQ(FindOption("quie", 4), nullptr);
+    EXPECT_EQ(FindOption("quieter", 7), nullptr);
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        BuildLinkMarker(&marker_);
+    }
+    void TearDown() override {
+        FreeRuntimeLists(L_);
+        VmClose(L_);
+    }
+
+    int Parse(std::vector<std::string> args) {
+        args.insert(args.begin(), "quenbrookplayer");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        return ParseCommandLine(L_, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data());
+    }
+
+    ScriptState* L_ = nullptr;
+    qbLinkMarker marker_;
+    qbCommandLine cl_;
+    qbApplet applet_;
+};
+
+TEST_F(CommandLineTest, AppletNameAndQuiet) {
+    ASSERT_EQ(Parse({"-QUIET", "my applet.qba"}), 0);
+    EXPECT_STREQ(cl_.scriptPath, "my applet.qba");
+    EXPECT_EQ(cl_.quiet, 1);
+    EXPECT_EQ(GetRuntimeTag(kTagQuiet), 1);
+    EXPECT_TRUE(cl_.unknownOptions.empty());
+    EXPECT_NE(cl_.executablePath[0], 0);
+}
+
+TEST_F(CommandLineTest, KnownOptionsAreAcceptedWithTheirValues) {
+    ASSERT_EQ(Parse({"-scrwidth", "640", "-fullscreen", "-backfill=color", "x.qba", "-quiet"}), 0);
+    EXPECT_STREQ(cl_.scriptPath, "x.qba");
+    EXPECT_TRUE(cl_.unknownOptions.empty());
+}
+
+TEST_F(CommandLineTest, UnknownOptionsTakeTheNextToken) {
+    ASSERT_EQ(Parse({"-quiet", "-myplugin_opt", "on", "x.qba", "-last"}), 0);
+    ASSERT_EQ(cl_.unknownOptions.size(), 2u);
+    EXPECT_EQ(cl_.unknownOptions[0].name, "myplugin_opt");
+    EXPECT_EQ(cl_.unknownOptions[0].value, "on");
+    EXPECT_EQ(cl_.unknownOptions[1].name, "last");
+    EXPECT_EQ(cl_.unknownOptions[1].value, "");
+    EXPECT_STREQ(cl_.scriptPath, "x.qba");
+}
+
+TEST_F(CommandLineTest, MalformedArgumentLists) {
+    EXPECT_EQ(Parse({"-quiet", "a.qba", "b.qba"}), ERR_ARGS);
+    EXPECT_EQ(Parse({"-quiet", "a.qba", "-scrwidth"}), ERR_ARGS);
+    EXPECT_EQ(Parse({"-scrwidth", "-quiet", "a.qba"}), ERR_ARGS);
+    EXPECT_EQ(Parse({"-", "a.qba"}), ERR_ARGS);
+    EXPECT_EQ(Parse({"-quiet", std::string(5000, 'a')}), ERR_ARGS);
+}
+
+TEST_F(CommandLineTest, NoAppletAndNoRequesterIsACancel) { EXPECT_EQ(Parse({"-quiet"}), ERR_USERABORT); }
+
+TEST_F(CommandLineTest, RegistryEntriesAndLibraries) {
+    ASSERT_EQ(Parse({"-quiet", "a.qba"}), 0);
+    EXPECT_EQ(GetAppletRecord(L_), &applet_);
+    EXPECT_EQ(GetCommandLineArgs(L_), &cl_);
+
+    VmPushString(L_, "inclevels");
+    VmGetTableAt(L_, kRegistryIndex);
+    ASSERT_EQ(VmType(L_, -1), kTypeTable);
+    VmPushString(L_, "count");
+    VmGetTableAt(L_, -2);
+    EXPECT_EQ(VmType(L_, -1), kTypeNumber);
+    EXPECT_EQ(VmToNumber(L_, -1), 0);
+    VmSetTop(L_, 0);
+
+    VmPushString(L_, "_g");
+    VmRawGet(L_, kGlobalsIndex);
+    VmPushValue(L_, kGlobalsIndex);
+    EXPECT_TRUE(VmRawEqual(L_, -1, -2));
+    VmSetTop(L_, 0);
+
+    // The system library is open; the stack is left empty.
+    EXPECT_STREQ(FindCommandSpelling("debugprint"), "DebugPrint");
+    EXPECT_EQ(VmGetTop(L_), 0);
+}
+
+}  // namespace

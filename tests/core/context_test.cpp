@@ -1,0 +1,221 @@
+// The script context: mapping compiled lines to include files, the current
+// command's name, the argument-count check and the applet version check.
+#include <gtest/gtest.h>
+
+#include "core/applet.h"
+#include "core/argapi.h"
+#include "core/context.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "vm/vm.h"
+
+namespace {
+
+class ContextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmRegistrySetLightUserdata(L_, "applet", &applet_);
+        VmRegistrySetLightUserdata(L_, "clargs", &cl_);
+        SetMainState(L_);
+        ResetCurrentCommandInfo();
+        SetCurrentSourceName("?");
+    }
+    void TearDown() override {
+        SetMainState(nullptr);
+        VmClose(L_);
+        ResetCurrentCommandInfo();
+        SetCurrentSourceName("?");
+    }
+
+    void Include(uint32_t first, uint32_t last, uint32_t offset, const char* file, const char* source = "") {
+        applet_.includeTable.push_back({first, last, offset, file, source});
+    }
+
+    // Calls fn with n numeric arguments in protected mode; the error code.
+    int Call(CommandHandler fn, int n) {
+        VmPushCClosure(L_, fn, 0);
+        for (int i = 0; i < n; ++i) VmPushNumber(L_, i);
+        int code = VmPCall(L_, n, 0, 0);
+        VmSetTop(L_, 0);
+        return code;
+    }
+
+    ScriptState* L_ = nullptr;
+    qbApplet applet_;
+    qbCommandLine cl_;
+};
+
+TEST_F(ContextTest, RecordsComeFromTheRegistry) {
+    EXPECT_EQ(GetAppletRecord(L_), &applet_);
+    EXPECT_EQ(GetAppletRecord(nullptr), &applet_);
+    EXPECT_EQ(GetCommandLineArgs(L_), &cl_);
+}
+
+TEST_F(ContextTest, LinesMapThroughTheIncludeTable) {
+    Include(1, 100, 0, "main.qbs");
+    Include(101, 150, 0, "inc.qbs");
+    Include(151, 300, 100, "main.qbs");
+
+    SetCurrentLine(1);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "main.qbs");
+    EXPECT_EQ(GetCurrentScriptLine(L_), 1);
+    SetCurrentLine(120);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "inc.qbs");
+    EXPECT_EQ(GetCurrentScriptLine(L_), 20);
+    SetCurrentLine(150);
+    EXPECT_EQ(GetCurrentScriptLine(L_), 50);
+    // Back in the main file after the include: its own numbering goes on.
+    SetCurrentLine(160);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "main.qbs");
+    EXPECT_EQ(GetCurrentScriptLine(L_), 110);
+
+    SetCurrentLine(301);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "---");
+    EXPECT_EQ(GetCurrentScriptLine(L_), -1);
+    SetCurrentLine(-1);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "---");
+    EXPECT_EQ(GetCurrentScriptLine(L_), -1);
+}
+
+TEST_F(ContextTest, EntriesBelongToTheirSourceChunk) {
+    Include(1, 50, 0, "plain.qbs");
+    Include(1, 50, 10, "lib.qbs", "library.qbc");
+    SetCurrentLine(5);
+    // A function without a source matches the entries that name none.
+    EXPECT_STREQ(GetCurrentScriptName(L_), "plain.qbs");
+    SetCurrentSourceName("library.qbc");
+    EXPECT_STREQ(GetCurrentScriptName(L_), "lib.qbs");
+    EXPECT_EQ(GetCurrentScriptLine(L_), 15);
+    SetCurrentSourceName("other.qbc");
+    EXPECT_STREQ(GetCurrentScriptName(L_), "---");
+}
+
+TEST_F(ContextTest, NoAppletRecordMeansNoPosition) {
+    VmRegistrySetLightUserdata(L_, "applet", nullptr);
+    SetCurrentLine(3);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "---");
+    EXPECT_EQ(GetCurrentScriptLine(L_), -1);
+}
+
+TEST_F(ContextTest, CommandNamesAreCutAndReset) {
+    std::string longName(200, 'x');
+    SetCurrentCommandName(longName.c_str());
+    EXPECT_EQ(std::string(GetCurrentCommandName()), longName.substr(0, kCommandNameSize - 1));
+    SetCurrentLine(12);
+    ResetCurrentCommandInfo();
+    EXPECT_STREQ(GetCurrentCommandName(), "----");
+    EXPECT_EQ(GetCurrentLine(), -1);
+}
+
+int NoArgs(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    return 0;
+}
+int TwoOrMore(ScriptState* L) {
+    CheckArgCount(L, 2, -1, 0, 0);
+    return 0;
+}
+int OneToThree(ScriptState* L) {
+    CheckArgCount(L, 1, 3, 0, 0);
+    return 0;
+}
+int NeedsSix(ScriptState* L) {
+    CheckArgCount(L, 0, -1, 6, 0);
+    return 0;
+}
+
+TEST_F(ContextTest, ArgumentCounts) {
+    EXPECT_EQ(Call(NoArgs, 0), 0);
+    EXPECT_EQ(Call(NoArgs, 1), ERR_TOOMANYARGS);
+    EXPECT_EQ(Call(TwoOrMore, 1), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Call(TwoOrMore, 2), 0);
+    EXPECT_EQ(Call(TwoOrMore, 30), 0);
+    EXPECT_EQ(Call(OneToThree, 0), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Call(OneToThree, 3), 0);
+    EXPECT_EQ(Call(OneToThree, 4), ERR_TOOMANYARGS);
+}
+
+TEST_F(ContextTest, AppletVersionChecks) {
+    // No applet loaded: every version passes.
+    EXPECT_EQ(RequireAppletVersion(6, 1), 1);
+    EXPECT_EQ(Call(NeedsSix, 0), 0);
+    applet_.appletFlag = 1;
+    applet_.versionMajor = 5;
+    applet_.versionMinor = 9;
+    EXPECT_EQ(Call(NeedsSix, 0), ERR_OLDAPPLET);
+    EXPECT_STREQ(GetErrorDetail(), "6.0");
+    EXPECT_EQ(RequireAppletVersion(5, 9), 1);
+    EXPECT_EQ(RequireAppletVersion(5, 10), 0);
+    applet_.versionMajor = 6;
+    applet_.versionMinor = 0;
+    EXPECT_EQ(Call(NeedsSix, 0), 0);
+    EXPECT_EQ(RequireAppletVersion(6, 1), 0);
+    EXPECT_STREQ(GetErrorDetail(), "6.1");
+}
+
+const ScriptCommand kTestCommands[] = {{"CheckMe", TwoOrMore}, {nullptr, nullptr}};
+
+TEST_F(ContextTest, FailingCommandIsNamedInItsTableSpelling) {
+    ASSERT_EQ(RegisterCommandTable(kTestCommands, "contexttest"), 0);
+    VmPushString(L_, "checkme");
+    VmPushCClosure(L_, TwoOrMore, 0);
+    VmSetTableAt(L_, kGlobalsIndex);
+    VmPushString(L_, "checkme");
+    VmGetTableAt(L_, kGlobalsIndex);
+    EXPECT_EQ(VmPCall(L_, 0, 0, 0), ERR_MISSINGPARAMTR);
+    EXPECT_STREQ(GetCurrentCommandName(), "CheckMe");
+}
+
+// What the interpreter does with a command's error code.
+int FailsWithWrongUsage(ScriptState* L) { return HandleCommandError(L, ERR_WRONGUSAGE); }
+
+TEST_F(ContextTest, CommandErrorsEndTheScriptOrAreOnlyRecorded) {
+    SetRuntimeTag(kTagRaiseErrors, 1);
+    VmSetEndFlag(L_, 0);
+    EXPECT_EQ(Call(FailsWithWrongUsage, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(GetLastErrorCode(), ERR_WRONGUSAGE);
+    EXPECT_NE(VmGetEndFlag(L_), 0);
+
+    // Inside a callback the error unwinds only to the callback's caller.
+    VmSetEndFlag(L_, 0);
+    SetRuntimeTag(kTagCallbackNesting, 1);
+    EXPECT_EQ(Call(FailsWithWrongUsage, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(VmGetEndFlag(L_), 0);
+    SetRuntimeTag(kTagCallbackNesting, 0);
+
+    VmSetEndFlag(L_, 0);
+    SetRuntimeTag(kTagRaiseErrors, 0);
+    SetLastErrorCode(0);
+    SetCurrentCommandName("Something");
+    EXPECT_EQ(HandleCommandError(L_, ERR_READ), 0);
+    EXPECT_EQ(GetLastErrorCode(), ERR_READ);
+    EXPECT_STREQ(GetCurrentCommandName(), "----");
+    EXPECT_EQ(VmGetEndFlag(L_), 0);
+    SetRuntimeTag(kTagRaiseErrors, 1);
+}
+
+TEST_F(ContextTest, CallScriptFunctionPushesTypedArguments) {
+    static int seen;
+    static double values[3];
+    CommandHandler probe = [](ScriptState* L) {
+        seen = VmGetTop(L);
+        for (int i = 0; i < 3 && i < seen; ++i) values[i] = VmToNumber(L, i + 1);
+        return 0;
+    };
+    VmPushString(L_, "probe");
+    VmPushCClosure(L_, probe, 0);
+    VmSetTableAt(L_, kGlobalsIndex);
+    ObjectID id;
+    id.number = 7;
+    EXPECT_EQ(CallScriptFunction(L_, "Probe", 0, 3, kArgInt, -5, kArgUInt, 4000000000u, kArgObjectID, &id), 0);
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(values[0], -5);
+    EXPECT_EQ(values[1], 4000000000.0);
+    EXPECT_EQ(values[2], 7);
+}
+
+}  // namespace

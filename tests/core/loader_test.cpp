@@ -1,0 +1,240 @@
+// The applet loader on containers written byte by byte: a good applet with
+// header strings, labels and an include table, and every kind of damage.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/applet.h"
+#include "core/appletload.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/startup.h"
+#include "vm/vm.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Big-endian container bytes.
+struct Bytes {
+    std::string b;
+    Bytes& u8(int v) {
+        b += static_cast<char>(v & 0xFF);
+        return *this;
+    }
+    Bytes& u32(uint32_t v) { return u8(v >> 24).u8(v >> 16).u8(v >> 8).u8(v); }
+    Bytes& raw(const std::string& s) {
+        b += s;
+        return *this;
+    }
+    Bytes& cstr(const std::string& s) { return raw(s).u8(0); }
+    Bytes& tag(int t) { return u8(t); }
+};
+
+Bytes AppletStart() { return Bytes{}.raw(std::string("QBA\0", 4)); }
+
+class LoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        startDir_ = fs::current_path();
+        dir_ = fs::temp_directory_path() /
+               ("qb_loader_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmRegistrySetLightUserdata(L_, "applet", &applet_);
+        VmRegistrySetLightUserdata(L_, "clargs", &cl_);
+    }
+    void TearDown() override {
+        VmClose(L_);
+        fs::current_path(startDir_);
+        fs::remove_all(dir_);
+    }
+
+    std::string Write(const std::string& data, const std::string& name = "test.qba") {
+        fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << data;
+        return p.string();
+    }
+
+    int Load(const std::string& data) {
+        std::string path = Write(data);
+        std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", path.c_str());
+        cl_.quiet = 1;
+        return LoadScriptOrApplet(L_, &cl_, &applet_);
+    }
+
+    double Label(const char* name) {
+        VmPushString(L_, "labels");
+        VmGetTableAt(L_, kRegistryIndex);
+        VmPushString(L_, name);
+        VmGetTableAt(L_, -2);
+        double v = VmType(L_, -1) == kTypeNumber ? VmToNumber(L_, -1) : -1;
+        VmSetTop(L_, 0);
+        return v;
+    }
+
+    fs::path startDir_;
+    fs::path dir_;
+    ScriptState* L_ = nullptr;
+    qbApplet applet_;
+    qbCommandLine cl_;
+};
+
+TEST_F(LoaderTest, ReadsHeaderLabelsIncludeTableAndBody) {
+    Bytes a = AppletStart();
+    a.tag(10).u8(6).u8(0);
+    a.tag(11).cstr("My Title");
+    a.tag(12).cstr("\xFF" "1.0");
+    a.tag(13).cstr("(c) someone");
+    a.tag(14).cstr("An Author");
+    a.tag(15).cstr("Does things");
+    a.tag(34).cstr("com.example.app");
+    a.tag(0).u32(3).raw("xyz");  // skipped section
+    a.tag(9).u32(2).u32(17).cstr("Start").u32(0xFFFFFFFF).cstr("loop");
+    a.tag(27).u32(2);
+    a.u32(1).u32(40).u32(0).cstr("main.qbs").cstr("");
+    a.u32(41).u32(90).u32(9).cstr("inc/lib.qbs").cstr("chunk");
+    a.tag(1).u32(5).raw("BODY!");
+    ASSERT_EQ(Load(a.b), 0);
+
+    EXPECT_EQ(cl_.appletFlag, 1);
+    EXPECT_EQ(applet_.appletFlag, 1);
+    EXPECT_EQ(applet_.versionMajor, 6);
+    EXPECT_EQ(applet_.versionMinor, 0);
+    EXPECT_STREQ(applet_.title, "My Title");
+    EXPECT_STREQ(applet_.version, "$1.0");
+    EXPECT_STREQ(applet_.copyright, "(c) someone");
+    EXPECT_STREQ(applet_.author, "An Author");
+    EXPECT_STREQ(applet_.description, "Does things");
+    EXPECT_STREQ(applet_.identifier, "com.example.app");
+    EXPECT_EQ(std::string(applet_.scriptBody.begin(), applet_.scriptBody.end()), "BODY!");
+    EXPECT_EQ(applet_.scriptSize, 5u);
+
+    ASSERT_EQ(applet_.includeTable.size(), 2u);
+    EXPECT_EQ(applet_.includeTable[0].fileName, "main.qbs");
+    EXPECT_EQ(applet_.includeTable[0].sourceChunkName, "");
+    EXPECT_EQ(applet_.includeTable[1].firstLine, 41u);
+    EXPECT_EQ(applet_.includeTable[1].lastLine, 90u);
+    EXPECT_EQ(applet_.includeTable[1].lineOffset, 9u);
+    EXPECT_EQ(applet_.includeTable[1].fileName, "inc/lib.qbs");
+    EXPECT_EQ(applet_.includeTable[1].sourceChunkName, "chunk");
+
+    // Label names are stored folded; values are signed 32-bit.
+    EXPECT_EQ(Label("start"), 17);
+    EXPECT_EQ(Label("loop"), -1);
+    const char* script = VmRegistryGetString(L_, "script");
+    ASSERT_NE(script, nullptr);
+    EXPECT_STREQ(script, ":none:");
+}
+
+TEST_F(LoaderTest, SectionsAfterTheBodyAreNotRead) {
+    Bytes a = AppletStart();
+    a.tag(1).u32(2).raw("ok").tag(35).tag(99);
+    EXPECT_EQ(Load(a.b), 0);
+    // Without tag 10 the record keeps the version it had.
+    EXPECT_EQ(applet_.versionMajor, 0);
+}
+
+TEST_F(LoaderTest, StartupFileCheck) {
+    int compressed = -1;
+    std::string missing = (dir_ / "missing.qba").string();
+    EXPECT_EQ(CheckAppletFile(missing.c_str(), &compressed), ERR_FILEEXIST);
+    EXPECT_EQ(std::string(GetErrorDetail()), missing);
+    EXPECT_EQ(CheckAppletFile(Write("QBA").c_str(), &compressed), ERR_READ);
+    std::string wrong = Write(std::string("QBX\0\x0A\x06\x01", 7));
+    EXPECT_EQ(CheckAppletFile(wrong.c_str(), &compressed), ERR_NOAPPLET);
+    EXPECT_EQ(std::string(GetErrorDetail()), wrong);
+    EXPECT_EQ(CheckAppletFile(Write(std::string("QBZ\0", 4)).c_str(), &compressed), 0);
+    EXPECT_EQ(compressed, 1);
+    EXPECT_EQ(CheckAppletFile(Write(std::string("QBA\0", 4)).c_str(), &compressed), 0);
+    EXPECT_EQ(compressed, 0);
+}
+
+TEST_F(LoaderTest, FileAndMagicErrors) {
+    std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", (dir_ / "none.qba").c_str());
+    EXPECT_EQ(LoadScriptOrApplet(L_, &cl_, &applet_), ERR_FILEEXIST);
+    EXPECT_EQ(Load("QBA"), ERR_NOAPPLET);
+    EXPECT_EQ(Load(std::string("QBX\0\x01\0\0\0\0", 9)), ERR_NOAPPLET);
+    EXPECT_EQ(std::string(GetErrorDetail()), "test.qba");
+    // Compressed applets are not supported.
+    EXPECT_EQ(Load(std::string("QBZ\0\0\0\0\0xxxx", 12)), ERR_UNKNOWNSEC);
+}
+
+TEST_F(LoaderTest, VersionRule) {
+    EXPECT_EQ(Load(AppletStart().tag(10).u8(6).u8(2).tag(1).u32(0).b), ERR_APPLETVERSION);
+    EXPECT_EQ(std::string(GetErrorDetail()), "6.2");
+    EXPECT_EQ(Load(AppletStart().tag(10).u8(7).u8(0).tag(1).u32(0).b), ERR_APPLETVERSION);
+    EXPECT_EQ(std::string(GetErrorDetail()), "7.0");
+    EXPECT_EQ(Load(AppletStart().tag(10).u8(6).u8(1).tag(1).u32(0).b), 0);
+    EXPECT_EQ(Load(AppletStart().tag(10).u8(5).u8(9).tag(1).u32(0).b), 0);
+    EXPECT_EQ(applet_.versionMajor, 5);
+    EXPECT_EQ(applet_.versionMinor, 9);
+}
+
+TEST_F(LoaderTest, TruncatedFiles) {
+    // The end of the file where a tag is due.
+    EXPECT_EQ(Load(AppletStart().tag(10).u8(6).u8(1).b), ERR_UNEXPECTEDEOF);
+    // Payloads cut short.
+    EXPECT_EQ(Load(AppletStart().tag(10).u8(6).b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(1).u32(100).raw("short").b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(1).u8(0).u8(0).b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(11).raw("no end").b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(9).u32(1).u32(5).raw("lab").b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(27).u32(1).u32(1).u32(2).u32(0).cstr("a.qbs").raw("src").b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(0).u32(10).raw("abc").b), ERR_READ);
+}
+
+TEST_F(LoaderTest, TagsOutsideTheKnownSet) {
+    EXPECT_EQ(Load(AppletStart().tag(35).tag(1).u32(0).b), ERR_UNKNOWNSEC);
+    EXPECT_EQ(Load(AppletStart().tag(255).b), ERR_UNKNOWNSEC);
+    EXPECT_EQ(Load(AppletStart().tag(2).u32(0).tag(1).u32(0).b), ERR_UNKNOWNSEC);
+}
+
+TEST_F(LoaderTest, AbsurdSizesAndCountsAreRefusedBeforeUse) {
+    EXPECT_EQ(Load(AppletStart().tag(1).u32(0xFFFFFFFF).raw("x").b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(0).u32(0xFFFFFFF0).tag(1).u32(0).b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(9).u32(0xFFFFFFFF).u32(1).cstr("a").b), ERR_READ);
+    EXPECT_EQ(Load(AppletStart().tag(27).u32(0x7FFFFFFF).u32(1).b), ERR_READ);
+    EXPECT_TRUE(applet_.includeTable.empty());
+}
+
+TEST_F(LoaderTest, StringsMustFitTheirFields) {
+    std::string s255(255, 'a'), s256(256, 'b');
+    EXPECT_EQ(Load(AppletStart().tag(11).cstr(s255).tag(1).u32(0).b), 0);
+    EXPECT_EQ(std::string(applet_.title), s255);
+    EXPECT_EQ(Load(AppletStart().tag(13).cstr(s256).tag(1).u32(0).b), ERR_READ);
+    std::string n1023(1023, 'n'), n1024(1024, 'm');
+    Bytes ok = AppletStart().tag(27).u32(1).u32(1).u32(2).u32(0).cstr(n1023).cstr("").tag(1).u32(0);
+    EXPECT_EQ(Load(ok.b), 0);
+    Bytes bad = AppletStart().tag(27).u32(1).u32(1).u32(2).u32(0).cstr("a").cstr(n1024).tag(1).u32(0);
+    applet_.includeTable.clear();
+    EXPECT_EQ(Load(bad.b), ERR_READ);
+    EXPECT_TRUE(applet_.includeTable.empty());
+}
+
+TEST(AppletHeaderTest, PreReadStopsAtTheFirstOtherSection) {
+    Bytes a = AppletStart();
+    a.tag(10).u8(6).u8(1).tag(29).tag(11).cstr("Title").tag(12).cstr("\xFF").tag(34).cstr("id");
+    a.tag(1).u32(0).tag(14).cstr("never");
+    qbApplet applet;
+    ReadAppletHeaderStrings(reinterpret_cast<const unsigned char*>(a.b.data()), a.b.size(), &applet);
+    EXPECT_STREQ(applet.title, "Title");
+    EXPECT_STREQ(applet.version, "$");
+    EXPECT_STREQ(applet.identifier, "id");
+    EXPECT_STREQ(applet.author, "");
+
+    // A string that the pre-read buffer cuts off is left out.
+    Bytes cut = AppletStart().tag(11).raw("Unended");
+    qbApplet other;
+    ReadAppletHeaderStrings(reinterpret_cast<const unsigned char*>(cut.b.data()), cut.b.size(), &other);
+    EXPECT_STREQ(other.title, "");
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// Applet writer and qbapplet's command line: the written container is parsed
+// back section by section.
+#include <gtest/gtest.h>
+
+#include "lib/applet_cli.h"
+#include "lib/applet_writer.h"
+
+namespace {
+
+// Walks a container the way a loader would, for the tags the writer produces.
+struct Reader {
+    const std::vector<uint8_t>& bytes;
+    size_t pos = 0;
+
+    bool AtEnd() const { return pos >= bytes.size(); }
+    uint8_t U8() { return bytes.at(pos++); }
+    uint32_t U32() {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v = v << 8 | U8();
+        return v;
+    }
+    std::string CString() {
+        std::string s;
+        while (uint8_t c = U8()) s += static_cast<char>(c);
+        return s;
+    }
+    std::vector<uint8_t> Take(size_t n) {
+        std::vector<uint8_t> out(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(pos + n));
+        pos += n;
+        return out;
+    }
+};
+
+AppletCommand Parse(const std::vector<std::string>& args) {
+    AppletCommand command;
+    std::string error;
+    EXPECT_TRUE(ParseAppletCommand(args, command, error)) << error;
+    return command;
+}
+
+std::string ParseError(const std::vector<std::string>& args) {
+    AppletCommand command;
+    std::string error;
+    EXPECT_FALSE(ParseAppletCommand(args, command, error));
+    return error;
+}
+
+TEST(AppletWriter, FullLayoutParsesBack) {
+    AppletCommand command = Parse({"-o", "out.qba", "--body", "in.qbb", "--identifier", "id",
+                                   "--title", "Hello", "--author", "Me", "--copyright", "(c)",
+                                   "--description", "Demo", "--version-string", "$VER: 1",
+                                   "--applet-version", "5.3", "--label", "START=12",
+                                   "--label", "neg=-1", "--include", "hello.qbs:1:1000000:0",
+                                   "--include", "inc.qbs:5:9:2:chunk:name",
+                                   "--raw-section", "29:", "--raw-section", "0:00000001AB"});
+    EXPECT_EQ(command.outPath, "out.qba");
+    EXPECT_EQ(command.bodyPath, "in.qbb");
+    command.spec.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
+    std::vector<uint8_t> bytes = BuildApplet(command.spec);
+
+    Reader r{bytes};
+    EXPECT_EQ(r.Take(4), (std::vector<uint8_t>{'Q', 'B', 'A', 0}));
+    EXPECT_EQ(r.U8(), kTagVersion);
+    EXPECT_EQ(r.U8(), 5);
+    EXPECT_EQ(r.U8(), 3);
+    const std::pair<uint8_t, const char*> strings[] = {
+        {kTagTitle, "Hello"}, {kTagVersionString, "$VER: 1"}, {kTagCopyright, "(c)"},
+        {kTagAuthor, "Me"},   {kTagDescription, "Demo"},      {kTagIdentifier, "id"}};
+    for (const auto& [tag, text] : strings) {
+        EXPECT_EQ(r.U8(), tag);
+        EXPECT_EQ(r.CString(), text);
+    }
+    EXPECT_EQ(r.U8(), kTagLabels);
+    EXPECT_EQ(r.U32(), 2u);
+    EXPECT_EQ(r.U32(), 12u);
+    EXPECT_EQ(r.CString(), "START");
+    EXPECT_EQ(r.U32(), 0xFFFFFFFFu);
+    EXPECT_EQ(r.CString(), "neg");
+    EXPECT_EQ(r.U8(), kTagIncludeNamed);
+    EXPECT_EQ(r.U32(), 2u);
+    EXPECT_EQ(r.U32(), 1u);
+    EXPECT_EQ(r.U32(), 1000000u);
+    EXPECT_EQ(r.U32(), 0u);
+    EXPECT_EQ(r.CString(), "hello.qbs");
+    EXPECT_EQ(r.CString(), "");
+    EXPECT_EQ(r.U32(), 5u);
+    EXPECT_EQ(r.U32(), 9u);
+    EXPECT_EQ(r.U32(), 2u);
+    EXPECT_EQ(r.CString(), "inc.qbs");
+    EXPECT_EQ(r.CString(), "chunk:name");
+    EXPECT_EQ(r.U8(), 29);
+    EXPECT_EQ(r.U8(), 0);
+    EXPECT_EQ(r.U32(), 1u);
+    EXPECT_EQ(r.U8(), 0xAB);
+    EXPECT_EQ(r.U8(), kTagBody);
+    EXPECT_EQ(r.U32(), 4u);
+    EXPECT_EQ(r.Take(4), (std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'}));
+    EXPECT_TRUE(r.AtEnd());
+}
+
+TEST(AppletWriter, MinimalAppletHasVersionAndBodyOnly) {
+    AppletCommand command = Parse({"--body", "b", "-o", "x"});
+    command.spec.body = std::vector<uint8_t>{};
+    std::vector<uint8_t> bytes = BuildApplet(command.spec);
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{'Q', 'B', 'A', 0, 10, 6, 1, 1, 0, 0, 0, 0}));
+}
+
+TEST(AppletWriter, BrokenAppletOptions) {
+    AppletCommand command = Parse({"-o", "x", "--no-body", "--magic", "QBX", "--no-version"});
+    EXPECT_TRUE(command.bodyPath.empty());
+    EXPECT_EQ(BuildApplet(command.spec), (std::vector<uint8_t>{'Q', 'B', 'X', 0}));
+
+    command = Parse({"-o", "x", "--body", "b", "--body-size", "1000", "--magic", "QBAXY",
+                     "--truncate", "9", "--raw-section", "35:FF"});
+    command.spec.body = std::vector<uint8_t>{1, 2, 3};
+    AppletSpec whole = command.spec;
+    whole.truncateAt.reset();
+    std::vector<uint8_t> full = BuildApplet(whole);
+    EXPECT_EQ(full, (std::vector<uint8_t>{'Q', 'B', 'A', 'X', 10, 6, 1, 35, 0xFF, 1, 0, 0, 3,
+                                          0xE8, 1, 2, 3}));
+    EXPECT_EQ(BuildApplet(command.spec), std::vector<uint8_t>(full.begin(), full.begin() + 9));
+}
+
+TEST(AppletWriter, InlineOptionValuesAndHelp) {
+    AppletCommand command = Parse({"-o", "x", "--body=b", "--title=a=b", "--applet-version=6.0"});
+    EXPECT_EQ(command.bodyPath, "b");
+    EXPECT_EQ(command.spec.headerStrings.at(kTagTitle), "a=b");
+    EXPECT_EQ(command.spec.version, std::make_pair(uint8_t{6}, uint8_t{0}));
+    EXPECT_TRUE(Parse({"--help"}).help);
+}
+
+TEST(AppletWriter, CommandLineErrors) {
+    EXPECT_EQ(ParseError({"--body", "b"}), "no output file (-o)");
+    EXPECT_EQ(ParseError({"-o", "x"}), "no script body (--body)");
+    EXPECT_EQ(ParseError({"-o", "x", "--body", "b", "--no-body"}),
+              "--no-body and --body exclude each other");
+    EXPECT_EQ(ParseError({"-o", "x", "--frob", "1"}), "unknown option --frob");
+    EXPECT_EQ(ParseError({"-o"}), "-o needs a value");
+    EXPECT_EQ(ParseError({"-o", "x", "--applet-version", "6"}), "bad value for --applet-version: 6");
+    EXPECT_EQ(ParseError({"-o", "x", "--applet-version", "256.1"}),
+              "bad value for --applet-version: 256.1");
+    EXPECT_EQ(ParseError({"-o", "x", "--label", "=1"}), "bad value for --label: =1");
+    EXPECT_EQ(ParseError({"-o", "x", "--label", "a=b"}), "bad value for --label: a=b");
+    EXPECT_EQ(ParseError({"-o", "x", "--include", "f:1:2"}), "bad value for --include: f:1:2");
+    EXPECT_EQ(ParseError({"-o", "x", "--include", "f:1:x:0"}), "bad value for --include: f:1:x:0");
+    EXPECT_EQ(ParseError({"-o", "x", "--raw-section", "256:"}), "bad value for --raw-section: 256:");
+    EXPECT_EQ(ParseError({"-o", "x", "--raw-section", "3:ABC"}), "bad value for --raw-section: 3:ABC");
+    EXPECT_EQ(ParseError({"-o", "x", "--no-body=1"}), "--no-body takes no value");
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+// Assembler: instruction encodings, symbols, the byte layout it writes, the
+// broken-chunk overrides and its error lines.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+
+#include "lib/assembler.h"
+#include "lib/chunk_codec.h"
+#include "vm/opcodes.h"
+
+namespace {
+
+Chunk Assemble(const std::string& text) {
+    Chunk chunk;
+    std::string error;
+    EXPECT_TRUE(AssembleChunk(text, chunk, error)) << error;
+    return chunk;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_TRUE(AssembleText(text, out, error)) << error;
+    return out;
+}
+
+std::string AssembleError(const std::string& text) {
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(AssembleText(text, out, error)) << text;
+    return error;
+}
+
+double Number(const Constant& k) { return std::bit_cast<double>(k.numberBits); }
+
+// Little-endian or big-endian field writer for expected layouts.
+struct Expect {
+    std::vector<uint8_t> bytes;
+    bool big = false;
+    void U8(uint8_t v) { bytes.push_back(v); }
+    void U32(uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
+    }
+    void F64(double d) {
+        auto v = std::bit_cast<uint64_t>(d);
+        for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(v >> (big ? 56 - 8 * i : 8 * i)));
+    }
+    void Str(const char* s) {
+        U32(static_cast<uint32_t>(std::strlen(s) + 1));
+        bytes.insert(bytes.end(), s, s + std::strlen(s) + 1);
+    }
+    void Header(uint8_t order) {
+        bytes = {27, 'Q', 'B', 'B', order, 4, 4, 4, 6, 8, 9, 9, 8};
+        F64(31415926.535897933);
+    }
+};
+
+const char kLayoutProgram[] = R"(
+.header %s
+.function main params=1 vararg=1 maxstack=3
+  .source "s"
+  .const #2 "ab" nil
+  .local x 0 1
+  .upvalue u
+  .line 7
+  RETURN 0 1
+.end
+)";
+
+std::vector<uint8_t> ExpectedLayout(bool big) {
+    Expect e;
+    e.big = big;
+    e.Header(big ? 0 : 1);
+    e.Str("s");
+    e.U32(0);  // line defined
+    for (uint8_t b : {1, 1, 1, 3}) e.U8(b);
+    e.U32(1);
+    e.U32(7);
+    e.U32(1);
+    e.Str("x");
+    e.U32(0);
+    e.U32(1);
+    e.U32(1);
+    e.Str("u");
+    e.U32(3);
+    e.U8(3);
+    e.F64(2.0);
+    e.U8(4);
+    e.Str("ab");
+    e.U8(0);
+    e.U32(0);
+    e.U32(1);
+    e.U32(CreateABC(OP_RETURN, 0, 1, 0));
+    return e.bytes;
+}
+
+std::string WithHeader(const char* order) {
+    char text[512];
+    std::snprintf(text, sizeof text, kLayoutProgram, order);
+    return text;
+}
+
+TEST(AssemblerLayout, WritesEveryFieldInOrder) {
+    EXPECT_EQ(Bytes(WithHeader("littleendian")), ExpectedLayout(false));
+    EXPECT_EQ(Bytes(WithHeader("bigendian")), ExpectedLayout(true));
+}
+
+TEST(AssemblerLayout, HeaderOverrides) {
+    auto bytes = Bytes(R"(.header order=7 sizes=4,4,4,6,8,9,9,9 test=31415926.9 signature="\027QBX"
+.function
+RETURN 0 1
+.end)");
+    ASSERT_GE(bytes.size(), 21u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "\x1bQBX");
+    EXPECT_EQ(bytes[4], 7);
+    EXPECT_EQ(bytes[12], 9);
+    uint64_t bits = 0;  // order 7 means big-endian fields
+    for (int i = 0; i < 8; ++i) bits = bits << 8 | bytes[13 + static_cast<size_t>(i)];
+    EXPECT_EQ(std::bit_cast<double>(bits), 31415926.9);
+}
+
+TEST(AssemblerLayout, CountOverridesTruncationAndRawConstants) {
+    Chunk chunk = Assemble(R"(.function
+.count code=5 k=-1 lineinfo=2 locals=3 upvalues=4 functions=6
+.rawconst 7 ABCD
+RETURN 0 1
+.end
+.tail 0102
+.truncate 60)");
+    const CountOverrides& c = chunk.main.counts;
+    EXPECT_EQ(c.code, 5u);
+    EXPECT_EQ(c.constants, 0xFFFFFFFFu);
+    EXPECT_EQ(c.lineInfo, 2u);
+    EXPECT_EQ(c.locals, 3u);
+    EXPECT_EQ(c.upvalues, 4u);
+    EXPECT_EQ(c.functions, 6u);
+    EXPECT_EQ(chunk.tail, "\x01\x02");
+    std::vector<uint8_t> bytes = WriteChunk(chunk);
+    ASSERT_EQ(bytes.size(), 60u);
+    // source, line, 4 bytes, then the counts: lineinfo 2, locals 3, upvalues 4, k -1.
+    const uint8_t* p = bytes.data() + 21 + 4 + 4 + 4;
+    EXPECT_EQ(p[0], 2);
+    EXPECT_EQ(p[4], 3);
+    EXPECT_EQ(p[8], 4);
+    EXPECT_EQ(std::vector<uint8_t>(p + 12, p + 21),
+              (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 7, 0xAB, 0xCD, 6, 0}));
+    chunk.truncateAt.reset();
+    EXPECT_EQ(WriteChunk(chunk).size(), 21u + 12 + 16 + 3 + 4 + 4 + 4 + 2);
+}
+
+TEST(AssemblerInstructions, OperandEncodings) {
+    Chunk chunk = Assemble(R"(.function
+    add 0 1 #1
+    ADD 2 #1 k0
+    LOADK 2 "hi"
+    GETGLOBAL 0 "debugprint"
+    EQ 1 0 #0
+    SETTABLE 3 "key" nil
+    LOADBOOL 4 1
+    MOVE 5 4
+    NEWTABLE 6 300 511
+    SETLIST 7 33
+    RETURN 0 1
+.end)");
+    const auto& code = chunk.main.code;
+    ASSERT_EQ(code.size(), 11u);
+    EXPECT_EQ(code[0], CreateABC(OP_ADD, 0, 1, 250));
+    EXPECT_EQ(code[1], CreateABC(OP_ADD, 2, 250, 250));
+    EXPECT_EQ(code[2], CreateABx(OP_LOADK, 2, 1));
+    EXPECT_EQ(code[3], CreateABx(OP_GETGLOBAL, 0, 2));
+    EXPECT_EQ(code[4], CreateABC(OP_EQ, 1, 0, 253));
+    EXPECT_EQ(code[5], CreateABC(OP_SETTABLE, 3, 254, 255));
+    EXPECT_EQ(code[6], CreateABC(OP_LOADBOOL, 4, 1, 0));
+    EXPECT_EQ(code[7], CreateABC(OP_MOVE, 5, 4, 0));
+    EXPECT_EQ(code[8], CreateABC(OP_NEWTABLE, 6, 300, 511));
+    EXPECT_EQ(code[9], CreateABx(OP_SETLIST, 7, 33));
+    const auto& k = chunk.main.constants;
+    ASSERT_EQ(k.size(), 6u);
+    EXPECT_EQ(Number(k[0]), 1.0);
+    EXPECT_EQ(k[1].string, MakeRawString("hi"));
+    EXPECT_EQ(k[2].string, MakeRawString("debugprint"));
+    EXPECT_EQ(Number(k[3]), 0.0);
+    EXPECT_EQ(k[4].string, MakeRawString("key"));
+    EXPECT_EQ(k[5].kind, ConstKind::Nil);
+}
+
+TEST(AssemblerInstructions, PoolingKeepsExplicitDuplicatesAndDistinguishesZeros) {
+    Chunk chunk = Assemble(R"(.function
+    .const #1 #1 ""
+    LOADK 0 #1
+    LOADK 0 #-0
+    LOADK 0 #0
+    LOADK 0 #nan
+    LOADK 0 #nan
+    LOADK 0 ""
+    LOADK 0 raw""
+    RETURN 0 1
+.end)");
+    const auto& k = chunk.main.constants;
+    ASSERT_EQ(k.size(), 7u);
+    const auto& code = chunk.main.code;
+    EXPECT_EQ(GetArgBx(code[0]), 0);
+    EXPECT_EQ(GetArgBx(code[1]), 3);
+    EXPECT_EQ(GetArgBx(code[2]), 4);
+    EXPECT_EQ(GetArgBx(code[3]), 5);
+    EXPECT_EQ(GetArgBx(code[4]), 5);
+    EXPECT_EQ(GetArgBx(code[5]), 2);
+    EXPECT_EQ(GetArgBx(code[6]), 6);
+    EXPECT_EQ(k[2].string, RawString("", 1));
+    EXPECT_TRUE(k[6].string.empty());
+}
+
+TEST(AssemblerInstructions, JumpsAndLabels) {
+    Chunk chunk = Assemble(R"(.function
+top:
+    JMP end
+    FORLOOP 0 top
+    GOSUB sub
+    JMP kind=1 top
+    JMP kind=3 -3
+    TFORPREP 0 end
+sub: RETURN 0 1 1
+end:
+    RETURN 0 1
+.end)");
+    const auto& code = chunk.main.code;
+    ASSERT_EQ(code.size(), 8u);
+    EXPECT_EQ(code[0], CreateJ(6, 0));
+    EXPECT_EQ(code[1], CreateAsBx(OP_FORLOOP, 0, -2));
+    EXPECT_EQ(code[2], CreateJ(3, kJumpKindGosub));
+    EXPECT_EQ(code[3], CreateJ(-4, 1));
+    EXPECT_EQ(code[4], CreateJ(-3, 3));
+    EXPECT_EQ(code[5], CreateAsBx(OP_TFORPREP, 0, 1));
+    EXPECT_EQ(code[6], CreateABC(OP_RETURN, 0, 1, 1));
+    EXPECT_EQ(GetJumpKind(code[3]), 1);
+}
+
+TEST(AssemblerFunctions, NestingNamesAndDefaults) {
+    Chunk chunk = Assemble(R"(.function main
+    CLOSURE 0 later
+    CLOSURE 1 first
+    CLOSURE 2 1
+    .function first params=2 upvalues=1
+      .function inner line=9
+        RETURN 0 1
+      .end
+      RETURN 0 1
+    .end
+    MOVE 3 0
+    .function later
+      .source "other"
+      .upvalue a
+      .upvalue b
+      .local i 0 done
+      GETUPVAL 4 1
+done: RETURN 0 1
+    .end
+    RETURN 0 1
+.end)");
+    const FunctionRecord& main = chunk.main;
+    EXPECT_EQ(main.lineDefined, 0);
+    EXPECT_TRUE(main.source.empty());
+    ASSERT_EQ(main.functions.size(), 2u);
+    EXPECT_EQ(main.code[0], CreateABx(OP_CLOSURE, 0, 1));
+    EXPECT_EQ(main.code[1], CreateABx(OP_CLOSURE, 1, 0));
+    EXPECT_EQ(main.code[2], CreateABx(OP_CLOSURE, 2, 1));
+    EXPECT_EQ(main.code[3], CreateABC(OP_MOVE, 3, 0, 0));
+    EXPECT_EQ(main.maxStack, 4);
+
+    const FunctionRecord& first = main.functions[0];
+    EXPECT_EQ(first.lineDefined, 1);
+    EXPECT_EQ(first.numParams, 2);
+    EXPECT_EQ(first.nups, 1);
+    EXPECT_TRUE(first.upvalueNames.empty());
+    EXPECT_TRUE(first.source.empty());
+    EXPECT_EQ(first.maxStack, 2);  // the minimum
+    ASSERT_EQ(first.functions.size(), 1u);
+    EXPECT_EQ(first.functions[0].lineDefined, 9);
+
+    const FunctionRecord& later = main.functions[1];
+    EXPECT_EQ(later.source, MakeRawString("other"));
+    EXPECT_EQ(later.nups, 2);
+    ASSERT_EQ(later.locals.size(), 1u);
+    EXPECT_EQ(later.locals[0].name, MakeRawString("i"));
+    EXPECT_EQ(later.locals[0].endpc, 1);
+    EXPECT_EQ(later.maxStack, 5);
+    EXPECT_TRUE(later.lineInfo.empty());
+}
+
+TEST(AssemblerFunctions, LineInfo) {
+    Chunk chunk = Assemble(R"(.function
+    MOVE 0 0
+.line 4
+    MOVE 0 0
+    .word 0xFFFFFFFF
+.line -2
+    RETURN 0 1
+    .function
+      .lineinfo 1 2 3
+      RETURN 0 1
+    .end
+.end)");
+    EXPECT_EQ(chunk.main.lineInfo, (std::vector<int32_t>{0, 4, 4, -2}));
+    EXPECT_EQ(chunk.main.code[2], 0xFFFFFFFFu);
+    EXPECT_EQ(chunk.main.functions[0].lineInfo, (std::vector<int32_t>{1, 2, 3}));
+}
+
+TEST(AssemblerFunctions, MaxStackEstimateCoversRanges) {
+    auto maxStack = [](const std::string& body) {
+        return static_cast<int>(Assemble(".function\n" + body + "\nRETURN 0 1\n.end").main.maxStack);
+    };
+    EXPECT_EQ(maxStack("CALL 3 4 5"), 7);
+    EXPECT_EQ(maxStack("LOADNIL 0 9"), 10);
+    EXPECT_EQ(maxStack("FORLOOP 5 0"), 8);
+    EXPECT_EQ(maxStack("ADD 0 #1 #2"), 2);
+    EXPECT_EQ(maxStack("SETLIST 1 31"), 34);
+    EXPECT_EQ(maxStack("MOVE 249 248"), 250);
+}
+
+struct ErrorCase {
+    const char* text;
+    const char* expected;
+};
+
+TEST(AssemblerErrors, ReportTheLine) {
+    const ErrorCase cases[] = {
+        {"", "line 1: no .function"},
+        {".function\nRETURN 0 1", "line 1: .function without .end"},
+        {".function\n  .function\n  RETURN 0 1\n.end", "line 1: .function without .end"},
+        {".function\nFOO 1 2\n.end", "line 2: unknown instruction 'FOO'"},
+        {".function\n\nADD 256 0 0\n.end", "line 3: operand A of ADD out of range 0..255: 256"},
+        {".function\nMOVE 0 #1\n.end", "line 2: bad operand B of MOVE: '#1'"},
+        {".function\nLOADK 1\n.end", "line 2: LOADK expects operands A Bx"},
+        {".function\nADD 1 2 3 4\n.end", "line 2: ADD expects operands A [B [C]]"},
+        {".function\nLOADK 1 #abc\n.end", "line 2: bad constant '#abc'"},
+        {".function\nLOADK 1 \"abc\n.end", "line 2: unterminated string"},
+        {".function\nJMP\n.end", "line 2: JMP expects one jump target"},
+        {".function\nJMP kind=4 0\n.end", "line 2: kind of JMP out of range 0..3: 4"},
+        {".function\nGOSUB kind=1 x\n.end", "line 2: bad operand of GOSUB: 'kind=1'"},
+        {".function\nRETURN 0 1\n\n\nJMP nowhere\n.end", "line 5: unknown label 'nowhere'"},
+        {".function\nCLOSURE 0 f\n.end", "line 2: unknown nested function 'f'"},
+        {".function\nx:\nx: RETURN 0 1\n.end", "line 3: label 'x' defined twice"},
+        {".function\n.function f\n.end\n.function f\n.end\n.end",
+         "line 4: nested function 'f' defined twice"},
+        {".function\n.end\n.function\n.end", "line 3: a chunk has only one main function"},
+        {".end", "line 1: .end without .function"},
+        {"RETURN 0 1", "line 1: instruction outside a function"},
+        {".const #1", "line 1: .const outside a function"},
+        {".function\n.end\n.header bigendian", "line 3: .header must come before .function"},
+        {".header sizes=1,2,3\n", "line 1: sizes takes 8 values"},
+        {".header signature=\"QB\"\n", "line 1: signature must be 4 bytes"},
+        {".header weird\n", "line 1: unknown .header option 'weird'"},
+        {".function maxstack=256\n.end", "line 1: maxstack out of range 0..255: 256"},
+        {".function colour=1\n.end", "line 1: unknown .function option 'colour'"},
+        {".function\n.line 1\n.lineinfo 1\n.end", "line 3: .line and .lineinfo can't be mixed"},
+        {".function\n.count bogus=1\n.end", "line 2: unknown .count key 'bogus'"},
+        {".function\n.frob\n.end", "line 2: unknown directive '.frob'"},
+        {".function\n.local x 0\n.end", "line 2: .local needs NAME START END"},
+        {".function\nADD 0 1 k262\n.end", "line 2: constant 262 is out of reach of operand C of ADD"},
+        {".function\nFORLOOP 0 131073\n.end", "line 2: operand sBx of FORLOOP out of range"},
+        {".function\n.word 0x100000000\n.end", "line 2: instruction word out of range"},
+        {".function\n.source foo\n.end", "line 2: bad .source 'foo'"},
+    };
+    for (const ErrorCase& c : cases) {
+        std::string error = AssembleError(c.text);
+        EXPECT_EQ(error.rfind(c.expected, 0), 0u) << "text: " << c.text << "\nerror: " << error;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,495 @@
+// Tests of the native API: stack indices and their misuse, queries, pushes,
+// table access, metatables, upvalues and userdata.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "core/errcodes.h"
+#include "vm/internal.h"
+
+namespace {
+
+using Body = std::function<int(ScriptState*)>;
+
+int Trampoline(ScriptState* L) {
+    return (*static_cast<Body*>(VmToUserdata(L, VmUpvalueIndex(1))))(L);
+}
+
+class ApiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L = VmOpen();
+        ASSERT_NE(L, nullptr);
+    }
+    void TearDown() override { VmClose(L); }
+
+    // Runs body as a native command over the nargs values on top, protected:
+    // the answer is the code it raised or returned (0 when none).
+    int Run(Body body, int nargs = 0) {
+        VmPushLightUserdata(L, &body);
+        VmPushCClosure(L, Trampoline, 1);
+        VmInsert(L, -(nargs + 1));
+        return VmPCall(L, nargs, kMultRet, 0);
+    }
+
+    std::string StringAt(int idx) {
+        size_t len = VmStrLen(L, idx);
+        const char* s = VmToCString(L, idx);
+        return s ? std::string(s, len) : std::string("<null>");
+    }
+
+    ScriptState* L = nullptr;
+};
+
+// ---- indices ------------------------------------------------------------------
+
+TEST_F(ApiTest, PositiveAndNegativeIndicesNameTheSameSlots) {
+    VmPushNumber(L, 1);
+    VmPushString(L, "two");
+    VmPushBoolean(L, 1);
+    ASSERT_EQ(VmGetTop(L), 3);
+    EXPECT_EQ(VmType(L, 1), kTypeNumber);
+    EXPECT_EQ(VmType(L, -3), kTypeNumber);
+    EXPECT_EQ(VmType(L, 2), kTypeString);
+    EXPECT_EQ(VmType(L, -2), kTypeString);
+    EXPECT_EQ(VmType(L, 3), kTypeBoolean);
+    EXPECT_EQ(VmType(L, -1), kTypeBoolean);
+    // Outside the values: no value, never a raise.
+    EXPECT_EQ(VmType(L, 4), kTypeNone);
+    EXPECT_EQ(VmType(L, -4), kTypeNone);
+    EXPECT_EQ(VmType(L, 0), kTypeNone);
+    EXPECT_EQ(VmType(L, 1 << 30), kTypeNone);
+    EXPECT_EQ(VmType(L, -(1 << 30)), kTypeNone);
+    EXPECT_STREQ(VmTypeName(L, VmType(L, 4)), "no value");
+}
+
+TEST_F(ApiTest, PseudoIndicesNameRegistryGlobalsAndUpvalues) {
+    EXPECT_EQ(VmType(L, kRegistryIndex), kTypeTable);
+    EXPECT_EQ(VmType(L, kGlobalsIndex), kTypeTable);
+    EXPECT_FALSE(VmRawEqual(L, kRegistryIndex, kGlobalsIndex));
+    // The base frame runs no closure, so it has no upvalues.
+    EXPECT_EQ(VmType(L, VmUpvalueIndex(1)), kTypeNone);
+
+    VmPushNumber(L, 7);
+    VmPushString(L, "up");
+    VmPushCClosure(L, [](ScriptState* S) {
+        EXPECT_EQ(VmGetUpvalues(S), 2);
+        EXPECT_EQ(VmToNumber(S, VmUpvalueIndex(1)), 7);
+        EXPECT_EQ(VmType(S, VmUpvalueIndex(2)), kTypeString);
+        EXPECT_EQ(VmType(S, VmUpvalueIndex(3)), kTypeNone);
+        VmPushNumber(S, 42);
+        VmReplace(S, VmUpvalueIndex(1));
+        return 0;
+    }, 2);
+    VmPushValue(L, -1);
+    EXPECT_EQ(VmPCall(L, 0, 0, 0), 0);
+    const char* name = VmGetUpvalue(L, -1, 1);
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(VmToNumber(L, -1), 42);
+}
+
+TEST_F(ApiTest, SetTopMinusOneKeepsAndMinusTwoDrops) {
+    VmPushNumber(L, 1);
+    VmPushNumber(L, 2);
+    VmSetTop(L, -1);
+    EXPECT_EQ(VmGetTop(L), 2);
+    VmSetTop(L, -2);
+    EXPECT_EQ(VmGetTop(L), 1);
+    EXPECT_EQ(VmToNumber(L, -1), 1);
+    VmSetTop(L, 4);
+    EXPECT_EQ(VmGetTop(L), 4);
+    EXPECT_EQ(VmType(L, 4), kTypeNil);
+    VmSetTop(L, 0);
+    EXPECT_EQ(VmGetTop(L), 0);
+}
+
+TEST_F(ApiTest, RemoveInsertReplaceShiftTheRightValues) {
+    for (int i = 1; i <= 4; i++) VmPushNumber(L, i);
+    VmRemove(L, 2);  // 1 3 4
+    ASSERT_EQ(VmGetTop(L), 3);
+    EXPECT_EQ(VmToNumber(L, 2), 3);
+    VmPushNumber(L, 9);
+    VmInsert(L, 1);  // 9 1 3 4
+    EXPECT_EQ(VmToNumber(L, 1), 9);
+    EXPECT_EQ(VmToNumber(L, 2), 1);
+    EXPECT_EQ(VmToNumber(L, -1), 4);
+    VmReplace(L, 2);  // 9 4 3
+    ASSERT_EQ(VmGetTop(L), 3);
+    EXPECT_EQ(VmToNumber(L, 2), 4);
+    VmPushValue(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 9);
+    VmInsert(L, -1);  // inserting the top at the top changes nothing
+    EXPECT_EQ(VmToNumber(L, -1), 9);
+    VmRemove(L, -1);
+    EXPECT_EQ(VmGetTop(L), 3);
+}
+
+// ---- misuse -----------------------------------------------------------------
+
+TEST_F(ApiTest, MisuseRaisesStackError) {
+    const std::function<void(ScriptState*)> misuses[] = {
+        [](ScriptState* S) { VmPushValue(S, 5); },
+        [](ScriptState* S) { VmRemove(S, kRegistryIndex); },
+        [](ScriptState* S) { VmInsert(S, 1); },
+        [](ScriptState* S) { VmReplace(S, 1); },
+        [](ScriptState* S) { VmSetTop(S, 500); },
+        [](ScriptState* S) { VmSetTop(S, -3); },
+        [](ScriptState* S) { VmRawGetIndex(S, kGlobalsIndex - 5, 1); },
+        [](ScriptState* S) { VmPushNumber(S, 1); VmRawGet(S, 1); },
+        [](ScriptState* S) { VmPushNewTable(S); VmSetTableAt(S, 1); },
+        [](ScriptState* S) { VmConcat(S, 3); },
+        [](ScriptState* S) { VmPushCClosure(S, Trampoline, 2); },
+        [](ScriptState* S) { VmPushNumber(S, 1); VmReplace(S, kRegistryIndex); },
+        [](ScriptState* S) { VmPushNewTable(S); VmPushNumber(S, 3); VmSetMetatable(S, 1); },
+        [](ScriptState* S) { VmNext(S, 1); },
+        [](ScriptState* S) { for (int i = 0; i <= kMinStackForHandler; i++) VmPushNil(S); },
+    };
+    for (size_t i = 0; i < std::size(misuses); i++) {
+        VmClose(L);
+        L = VmOpen();
+        const auto& misuse = misuses[i];
+        EXPECT_EQ(Run([&](ScriptState* S) { misuse(S); return 0; }), ERR_STACK) << "case " << i;
+    }
+}
+
+TEST_F(ApiTest, ChecksGoQuietAfterTheFirstRaise) {
+    ASSERT_EQ(Run([](ScriptState* S) { VmPushValue(S, 5); return 0; }), ERR_STACK);
+    VmSetTop(L, 0);
+    // Once a raise happened the same misuse is harmless: no value comes out as nil,
+    // pushes past the frame still land inside the stack.
+    EXPECT_EQ(Run([](ScriptState* S) {
+                  VmPushValue(S, 5);
+                  EXPECT_EQ(VmType(S, -1), kTypeNil);
+                  for (int i = 0; i < 3 * kMinStackForHandler; i++) VmPushNumber(S, i);
+                  EXPECT_EQ(VmToNumber(S, -1), 3 * kMinStackForHandler - 1);
+                  VmRemove(S, kRegistryIndex);
+                  VmSetTop(S, 100000);
+                  return 0;
+              }),
+              0);
+}
+
+TEST_F(ApiTest, CheckStackWidensTheFrameUpToItsLimit) {
+    EXPECT_EQ(Run([](ScriptState* S) {
+                  EXPECT_EQ(VmCheckStack(S, kMaxFrameSlots + 1), 0);
+                  EXPECT_EQ(VmCheckStack(S, 100), 1);
+                  for (int i = 0; i < 100; i++) VmPushNumber(S, i);
+                  EXPECT_EQ(VmToNumber(S, 1), 0);
+                  EXPECT_EQ(VmToNumber(S, 100), 99);
+                  EXPECT_EQ(VmCheckStack(S, kMaxFrameSlots - 100), 1);
+                  EXPECT_EQ(VmCheckStack(S, kMaxFrameSlots - 99), 0);
+                  return 0;
+              }),
+              0);
+}
+
+// ---- queries ----------------------------------------------------------------
+
+TEST_F(ApiTest, NumberAndStringQueriesFollowTheConversions) {
+    VmPushNil(L);                 // 1
+    VmPushString(L, "0x1A");      // 2
+    VmPushString(L, "12a");       // 3
+    VmPushNumber(L, 12.5);        // 4
+    VmPushNewTable(L);            // 5
+    VmPushBoolean(L, 0);          // 6
+    EXPECT_TRUE(VmIsNumber(L, 1));
+    EXPECT_EQ(VmToNumber(L, 1), 0);
+    EXPECT_TRUE(VmIsNumber(L, 2));
+    EXPECT_EQ(VmToNumber(L, 2), 26);
+    EXPECT_FALSE(VmIsNumber(L, 3));
+    EXPECT_EQ(VmToNumber(L, 3), 0);
+    EXPECT_FALSE(VmIsNumber(L, 5));
+    EXPECT_FALSE(VmIsNumber(L, 7));
+    EXPECT_TRUE(VmIsString(L, 4));
+    EXPECT_FALSE(VmIsString(L, 1));
+    EXPECT_FALSE(VmIsString(L, 5));
+    // Truth for native code: only nil, false and no value are false.
+    EXPECT_EQ(VmToBoolean(L, 1), 0);
+    EXPECT_EQ(VmToBoolean(L, 6), 0);
+    EXPECT_EQ(VmToBoolean(L, 7), 0);
+    VmPushNumber(L, 0);
+    EXPECT_EQ(VmToBoolean(L, -1), 1);
+    VmPushString(L, "");
+    EXPECT_EQ(VmToBoolean(L, -1), 1);
+}
+
+TEST_F(ApiTest, ToCStringConvertsNilAndNumbersInPlace) {
+    VmPushNil(L);
+    VmPushNumber(L, 12.5);
+    VmPushNewTable(L);
+    EXPECT_STREQ(VmToCString(L, 1), "");
+    EXPECT_EQ(VmType(L, 1), kTypeString);
+    EXPECT_EQ(VmStrLen(L, 2), 4u);
+    EXPECT_EQ(VmType(L, 2), kTypeString);
+    EXPECT_STREQ(VmToCString(L, 2), "12.5");
+    EXPECT_EQ(VmToCString(L, 3), nullptr);
+    EXPECT_EQ(VmStrLen(L, 3), 0u);
+    EXPECT_EQ(VmToCString(L, 9), nullptr);
+    VmPushLString(L, "a\0b", 3);
+    EXPECT_EQ(VmStrLen(L, -1), 3u);
+    EXPECT_EQ(StringAt(-1), std::string("a\0b", 3));
+    VmPushString(L, nullptr);
+    EXPECT_EQ(VmType(L, -1), kTypeNil);
+}
+
+TEST_F(ApiTest, PointerQueriesAnswerOnlyTheirOwnKinds) {
+    int marker = 0;
+    VmPushLightUserdata(L, &marker);
+    void* block = VmNewUserdata(L, 24);
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xAB, 24);
+    VmPushNewTable(L);
+    EXPECT_EQ(VmToUserdata(L, 1), &marker);
+    EXPECT_EQ(VmToUserdata(L, 2), block);
+    EXPECT_EQ(VmType(L, 2), kTypeUserdata);
+    EXPECT_EQ(L->g->rootudata, static_cast<GCObject*>(UdataValue(L->base + 1)));
+    EXPECT_FALSE(VmIsUserdata(L, 3));
+    EXPECT_EQ(VmToUserdata(L, 3), nullptr);
+    EXPECT_EQ(VmToCFunction(L, 3), nullptr);
+    EXPECT_FALSE(VmIsCFunction(L, 3));
+    VmPushCClosure(L, Trampoline, 0);
+    EXPECT_EQ(VmToCFunction(L, -1), &Trampoline);
+}
+
+// ---- comparison -------------------------------------------------------------
+
+int AlwaysEqual(ScriptState* S) {
+    VmPushNumber(S, 1);
+    return 1;
+}
+
+TEST_F(ApiTest, EqualityIsZeroAcrossKindsWithoutRaising) {
+    VmPushNil(L);
+    VmPushNumber(L, 0);
+    VmPushString(L, "0");
+    VmPushString(L, "0");
+    EXPECT_EQ(VmEqual(L, 1, 2), 0);
+    EXPECT_EQ(VmEqual(L, 2, 3), 0);
+    EXPECT_EQ(VmEqual(L, 3, 4), 1);
+    EXPECT_EQ(VmRawEqual(L, 3, 4), 1);
+    EXPECT_EQ(VmEqual(L, 1, 9), 0);
+    EXPECT_EQ(VmRawEqual(L, 9, 9), 0);
+}
+
+TEST_F(ApiTest, EqualityUsesACommonEqMetamethod) {
+    VmPushNewTable(L);  // 1: shared metatable
+    VmPushString(L, "__eq");
+    VmPushCClosure(L, AlwaysEqual, 0);
+    VmRawSet(L, 1);
+    VmPushNewTable(L);  // 2
+    VmPushValue(L, 1);
+    VmSetMetatable(L, 2);
+    VmPushNewTable(L);  // 3
+    VmPushValue(L, 1);
+    VmSetMetatable(L, 3);
+    VmPushNewTable(L);  // 4: no metatable
+    EXPECT_EQ(VmEqual(L, 2, 3), 1);
+    EXPECT_EQ(VmRawEqual(L, 2, 3), 0);
+    EXPECT_EQ(VmEqual(L, 2, 4), 0);
+}
+
+TEST_F(ApiTest, CompareLessHonoursTheCaseFlag) {
+    VmPushString(L, "B");
+    VmPushString(L, "a");
+    VmPushNumber(L, 1);
+    VmPushNumber(L, 2);
+    EXPECT_EQ(VmCompareLess(L, 1, 2, 0), 1);
+    EXPECT_EQ(VmCompareLess(L, 1, 2, 1), 0);
+    EXPECT_EQ(VmCompareLess(L, 2, 1, 1), 1);
+    EXPECT_EQ(VmCompareLess(L, 3, 4, 0), 1);
+    EXPECT_EQ(VmCompareLess(L, 4, 3, 0), 0);
+    EXPECT_EQ(VmCompareLess(L, 3, 8, 0), 0);
+    EXPECT_EQ(Run([](ScriptState* S) {
+                  VmPushNumber(S, 1);
+                  VmPushString(S, "1");
+                  return VmCompareLess(S, 1, 2, 0);
+              }),
+              ERR_NUMSTRCMP);
+}
+
+// ---- tables and metatables ----------------------------------------------------
+
+int IndexDoubles(ScriptState* S) {
+    VmPushNumber(S, VmToNumber(S, 2) * 2);
+    return 1;
+}
+
+int RecordNewIndex(ScriptState* S) {
+    // Stores under "seen" instead of the key, raw, so the write is visible.
+    VmPushString(S, "seen");
+    VmPushValue(S, 3);
+    VmRawSet(S, 1);
+    return 0;
+}
+
+TEST_F(ApiTest, GetAndSetGoThroughMetamethodsRawOnesDoNot) {
+    VmPushNewTable(L);  // 1: the table
+    VmPushNewTable(L);  // 2: its metatable
+    VmPushString(L, "__index");
+    VmPushCClosure(L, IndexDoubles, 0);
+    VmRawSet(L, 2);
+    VmPushString(L, "__newindex");
+    VmPushCClosure(L, RecordNewIndex, 0);
+    VmRawSet(L, 2);
+    VmPushValue(L, 2);
+    ASSERT_EQ(VmSetMetatable(L, 1), 1);
+
+    VmPushNumber(L, 21);
+    VmGetTableAt(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 42);
+    VmPushNumber(L, 21);
+    VmRawGet(L, 1);
+    EXPECT_EQ(VmType(L, -1), kTypeNil);
+    VmRawGetIndex(L, 1, 21);
+    EXPECT_EQ(VmType(L, -1), kTypeNil);
+    VmSetTop(L, 2);
+
+    VmPushString(L, "k");
+    VmPushNumber(L, 5);
+    VmSetTableAt(L, 1);
+    EXPECT_EQ(VmGetTop(L), 2);
+    VmPushString(L, "seen");
+    VmRawGet(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 5);
+    VmSetTop(L, 2);
+
+    VmPushNumber(L, 6);
+    VmRawSetIndex(L, 1, 3);
+    VmRawGetIndex(L, 1, 3);
+    EXPECT_EQ(VmToNumber(L, -1), 6);
+    VmPushString(L, "r");
+    VmPushNumber(L, 8);
+    VmRawSet(L, 1);
+    VmPushString(L, "r");
+    VmGetTableAt(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 8);
+}
+
+TEST_F(ApiTest, DefaultMetatableCountsAsNone) {
+    VmPushNewTable(L);
+    EXPECT_EQ(VmGetMetatable(L, 1), 0);
+    EXPECT_EQ(VmGetTop(L), 1);
+    VmPushNewTable(L);
+    EXPECT_EQ(VmSetMetatable(L, 1), 1);
+    EXPECT_EQ(VmGetMetatable(L, 1), 1);
+    EXPECT_EQ(VmType(L, -1), kTypeTable);
+    VmSetTop(L, 1);
+    VmPushNil(L);
+    EXPECT_EQ(VmSetMetatable(L, 1), 1);
+    EXPECT_EQ(VmGetMetatable(L, 1), 0);
+
+    VmPushNumber(L, 3);
+    VmPushNewTable(L);
+    EXPECT_EQ(VmSetMetatable(L, 2), 0);
+    EXPECT_EQ(VmGetTop(L), 2);
+    EXPECT_EQ(VmGetMetatable(L, 2), 0);
+    EXPECT_EQ(VmGetMetatable(L, 50), 0);
+
+    VmNewUserdata(L, 4);
+    EXPECT_EQ(VmGetMetatable(L, -1), 0);
+    VmPushNewTable(L);
+    EXPECT_EQ(VmSetMetatable(L, -2), 1);
+    EXPECT_EQ(VmGetMetatable(L, -1), 1);
+}
+
+TEST_F(ApiTest, NextVisitsArrayKeysFirstThenTheRest) {
+    VmPushNewTable(L);
+    VmPushString(L, "x");
+    VmPushNumber(L, 10);
+    VmRawSet(L, 1);
+    for (int i = 1; i <= 3; i++) {
+        VmPushNumber(L, i * 100);
+        VmRawSetIndex(L, 1, i);
+    }
+    VmPushNil(L);
+    int count = 0;
+    double sum = 0;
+    while (VmNext(L, 1)) {
+        if (count < 3) {
+            EXPECT_EQ(VmToNumber(L, -2), count + 1);
+        }
+        sum += VmToNumber(L, -1);
+        count++;
+        VmSetTop(L, -2);
+    }
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(sum, 610);
+    EXPECT_EQ(VmGetTop(L), 1);
+    VmPushString(L, "never there");
+    EXPECT_EQ(Run([](ScriptState* S) { return VmNext(S, 1); }, 2), ERR_INVNEXTKEY);
+}
+
+TEST_F(ApiTest, SizesFollowFieldN) {
+    VmPushNewTable(L);
+    EXPECT_EQ(VmGetN(L, 1), 0);
+    VmSetN(L, 1, 7);
+    EXPECT_EQ(VmGetN(L, 1), 7);
+    VmPushString(L, "n");
+    VmRawGet(L, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 7);
+}
+
+TEST_F(ApiTest, NewTableSizedRefusesImpossibleSizes) {
+    VmPushNewTableSized(L, 8, 3);
+    EXPECT_EQ(VmType(L, -1), kTypeTable);
+    EXPECT_EQ(Run([](ScriptState* S) { VmPushNewTableSized(S, 0, 40); return 0; }), ERR_TABLEOVERFLOW);
+    VmClose(L);
+    L = VmOpen();
+    EXPECT_EQ(Run([](ScriptState* S) { VmPushNewTableSized(S, -1, 0); return 0; }), ERR_STACK);
+}
+
+// ---- concatenation, closures, globals -------------------------------------------
+
+TEST_F(ApiTest, ConcatOfZeroOneAndManyValues) {
+    VmConcat(L, 0);
+    EXPECT_EQ(VmGetTop(L), 1);
+    EXPECT_EQ(StringAt(-1), "");
+    VmPushNumber(L, 5);
+    VmConcat(L, 1);
+    EXPECT_EQ(VmGetTop(L), 2);
+    EXPECT_EQ(VmType(L, -1), kTypeNumber);
+    VmPushString(L, "a");
+    VmPushNumber(L, 1);
+    VmPushNil(L);
+    VmPushString(L, "z");
+    VmConcat(L, 4);
+    EXPECT_EQ(VmGetTop(L), 3);
+    EXPECT_EQ(StringAt(-1), "a1z");
+    VmPushNewTable(L);
+    EXPECT_EQ(Run([](ScriptState* S) { VmConcat(S, 2); return 0; }, 2), ERR_CONCAT);
+}
+
+TEST_F(ApiTest, UpvaluesOfANativeClosureCanBeReadAndWritten) {
+    VmPushNumber(L, 1);
+    VmPushString(L, "two");
+    VmPushCClosure(L, Trampoline, 2);
+    ASSERT_EQ(VmGetTop(L), 1);
+    EXPECT_STREQ(VmGetUpvalue(L, 1, 2), "");
+    EXPECT_EQ(StringAt(-1), "two");
+    EXPECT_EQ(VmGetUpvalue(L, 1, 3), nullptr);
+    EXPECT_EQ(VmGetUpvalue(L, 1, 0), nullptr);
+    EXPECT_EQ(VmGetTop(L), 2);
+    VmPushNumber(L, 9);
+    EXPECT_STREQ(VmSetUpvalue(L, 1, 1), "");
+    EXPECT_EQ(VmGetTop(L), 2);
+    VmGetUpvalue(L, 1, 1);
+    EXPECT_EQ(VmToNumber(L, -1), 9);
+    VmPushNumber(L, 4);
+    EXPECT_EQ(VmSetUpvalue(L, 1, 5), nullptr);
+    EXPECT_EQ(VmGetTop(L), 4);
+    EXPECT_EQ(VmGetUpvalue(L, 3, 1), nullptr);  // a number has no upvalues
+}
+
+TEST_F(ApiTest, GcThresholdIsKeptInKilobytes) {
+    EXPECT_GT(VmGetGcCount(L), 0);
+    VmSetGcThreshold(L, 100);
+    EXPECT_EQ(VmGetGcThreshold(L), 100);
+    VmSetGcThreshold(L, 4194304);
+    EXPECT_EQ(L->g->GCthreshold, 4294967295u);
+    EXPECT_EQ(VmGetGcThreshold(L), 4194303);
+}
+
+}  // namespace

@@ -1,0 +1,744 @@
+// Tests of the precompiled chunk loader and the code checker: chunks are built
+// byte by byte in either byte order, prototypes for the checker by hand.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "vm/internal.h"
+
+namespace {
+
+// ---- chunk building -------------------------------------------------------------
+
+class Bytes {
+public:
+    explicit Bytes(bool bigEndian = false) : bigEndian_(bigEndian) {}
+
+    Bytes& Byte(uint8_t b) {
+        data_.push_back(static_cast<char>(b));
+        return *this;
+    }
+    Bytes& Word(uint32_t w) { return Scalar(w, 4); }
+    Bytes& Int(int32_t v) { return Word(static_cast<uint32_t>(v)); }
+    Bytes& Number(double d) { return Scalar(std::bit_cast<uint64_t>(d), 8); }
+    Bytes& Text(std::string_view s) {
+        data_.append(s);
+        return *this;
+    }
+    Bytes& String(std::string_view s) {
+        Word(static_cast<uint32_t>(s.size() + 1));
+        data_.append(s);
+        return Byte(0);
+    }
+    Bytes& NoString() { return Word(0); }
+
+    // The header with the test number and order byte open to variation.
+    Bytes& Header(double testNumber = kChunkTestNumber, std::optional<uint8_t> order = std::nullopt) {
+        for (unsigned char c : kChunkSignature) Byte(c);
+        Byte(order ? *order : (bigEndian_ ? 0 : 1));
+        for (unsigned char c : kChunkSizes) Byte(c);
+        return Number(testNumber);
+    }
+
+    const std::string& str() const { return data_; }
+    size_t size() const { return data_.size(); }
+
+private:
+    Bytes& Scalar(uint64_t v, int n) {
+        for (int i = 0; i < n; ++i) {
+            int shift = bigEndian_ ? (n - 1 - i) * 8 : i * 8;
+            Byte(static_cast<uint8_t>(v >> shift));
+        }
+        return *this;
+    }
+
+    bool bigEndian_;
+    std::string data_;
+};
+
+struct LocalSpec {
+    std::string name;
+    int32_t startpc;
+    int32_t endpc;
+};
+using ConstSpec = std::variant<std::monostate, double, std::string>;
+
+struct FuncSpec {
+    std::optional<std::string> source;
+    int32_t lineDefined = 0;
+    uint8_t nups = 0, numparams = 0, isVararg = 0, maxStack = 2;
+    std::vector<int32_t> lines;
+    std::vector<LocalSpec> locals;
+    std::vector<std::string> upvalueNames;
+    std::vector<ConstSpec> constants;
+    std::vector<FuncSpec> nested;
+    std::vector<Instruction> code = {CreateABC(OP_RETURN, 0, 1, 0)};
+};
+
+void WriteFunction(Bytes& out, const FuncSpec& f) {
+    if (f.source) out.String(*f.source); else out.NoString();
+    out.Int(f.lineDefined).Byte(f.nups).Byte(f.numparams).Byte(f.isVararg).Byte(f.maxStack);
+    out.Int(static_cast<int32_t>(f.lines.size()));
+    for (int32_t l : f.lines) out.Int(l);
+    out.Int(static_cast<int32_t>(f.locals.size()));
+    for (const auto& v : f.locals) out.String(v.name).Int(v.startpc).Int(v.endpc);
+    out.Int(static_cast<int32_t>(f.upvalueNames.size()));
+    for (const auto& n : f.upvalueNames) out.String(n);
+    out.Int(static_cast<int32_t>(f.constants.size()));
+    for (const auto& c : f.constants) {
+        if (std::holds_alternative<double>(c)) out.Byte(3).Number(std::get<double>(c));
+        else if (std::holds_alternative<std::string>(c)) out.Byte(4).String(std::get<std::string>(c));
+        else out.Byte(0);
+    }
+    out.Int(static_cast<int32_t>(f.nested.size()));
+    for (const auto& n : f.nested) WriteFunction(out, n);
+    out.Int(static_cast<int32_t>(f.code.size()));
+    for (Instruction i : f.code) out.Word(i);
+}
+
+std::string Chunk(const FuncSpec& f, bool bigEndian = false) {
+    Bytes b(bigEndian);
+    b.Header();
+    WriteFunction(b, f);
+    return b.str();
+}
+
+// A main function using every part of the record.
+FuncSpec RichFunction() {
+    FuncSpec inner;
+    inner.lineDefined = 3;
+    inner.nups = 1;
+    inner.numparams = 1;
+    inner.maxStack = 3;
+    inner.upvalueNames = {"up"};
+    inner.code = {CreateABC(OP_GETUPVAL, 1, 0, 0), CreateABC(OP_RETURN, 1, 2, 0)};
+    inner.lines = {4, 5};
+
+    FuncSpec f;
+    f.source = "@demo.qbs";
+    f.maxStack = 4;
+    f.isVararg = 1;
+    f.lines = {1, 2, 2, 6, 7};
+    f.locals = {{"x", 1, 5}, {"fn", 3, 5}};
+    f.constants = {std::monostate{}, 2.5, std::string("print")};
+    f.nested = {inner};
+    f.code = {
+        CreateABx(OP_LOADK, 1, 1),
+        CreateABx(OP_GETGLOBAL, 2, 2),
+        CreateABx(OP_CLOSURE, 3, 0),
+        CreateABC(OP_MOVE, 0, 1, 0),
+        CreateABC(OP_RETURN, 0, 1, 0),
+    };
+    return f;
+}
+
+// ---- loading through the VM --------------------------------------------------
+
+struct StreamSource {
+    const std::string* bytes;
+    size_t pos;
+    size_t block;
+};
+
+const char* ReadBlocks(ScriptState*, void* ud, size_t* size) {
+    auto* s = static_cast<StreamSource*>(ud);
+    *size = std::min(s->block, s->bytes->size() - s->pos);
+    const char* p = s->bytes->data() + s->pos;
+    s->pos += *size;
+    return p;
+}
+
+class UndumpTest : public ::testing::Test {
+protected:
+    void SetUp() override { L = VmOpen(); }
+    void TearDown() override { VmClose(L); }
+
+    // Loads through a reader of unknown size, `block` bytes per call.
+    int LoadStream(const std::string& bytes, size_t block = 1 << 20) {
+        VmSetTop(L, keep);
+        StreamSource src{&bytes, 0, block};
+        return VmLoad(L, ReadBlocks, &src, "test");
+    }
+    int LoadWhole(const std::string& bytes) {
+        VmSetTop(L, keep);
+        return VmLoadBuffer(L, bytes.data(), bytes.size(), "test");
+    }
+    // Both kinds of source must come to the same verdict.
+    int Load(const std::string& bytes) {
+        int streamed = LoadStream(bytes);
+        int whole = LoadWhole(bytes);
+        EXPECT_EQ(streamed, whole);
+        return whole;
+    }
+    const ScriptProto* Loaded() {
+        EXPECT_EQ(VmGetTop(L), keep + 1);
+        auto* cl = static_cast<VmScriptClosure*>(ClosureValue(L->top - 1));
+        return cl->p;
+    }
+
+    ScriptState* L = nullptr;
+    int keep = 0;  // stack slots that hold earlier results across loads
+};
+
+std::string Text(const VmString* s) { return s ? std::string(VmStrData(s), s->len) : "<none>"; }
+
+void ExpectSameProto(const ScriptProto* a, const ScriptProto* b) {
+    ASSERT_EQ(a->sizecode, b->sizecode);
+    for (int i = 0; i < a->sizecode; ++i) EXPECT_EQ(a->code[i], b->code[i]);
+    ASSERT_EQ(a->sizelineinfo, b->sizelineinfo);
+    for (int i = 0; i < a->sizelineinfo; ++i) EXPECT_EQ(a->lineinfo[i], b->lineinfo[i]);
+    ASSERT_EQ(a->sizek, b->sizek);
+    for (int i = 0; i < a->sizek; ++i) {
+        ASSERT_EQ(a->k[i].tt, b->k[i].tt);
+        if (IsNumber(&a->k[i])) {
+            EXPECT_EQ(a->k[i].value.n, b->k[i].value.n);
+        }
+        if (IsString(&a->k[i])) {
+            EXPECT_EQ(Text(StrValue(&a->k[i])), Text(StrValue(&b->k[i])));
+        }
+    }
+    ASSERT_EQ(a->sizelocvars, b->sizelocvars);
+    for (int i = 0; i < a->sizelocvars; ++i) {
+        EXPECT_EQ(Text(a->locvars[i].varname), Text(b->locvars[i].varname));
+        EXPECT_EQ(a->locvars[i].startpc, b->locvars[i].startpc);
+        EXPECT_EQ(a->locvars[i].endpc, b->locvars[i].endpc);
+    }
+    ASSERT_EQ(a->sizeupvalues, b->sizeupvalues);
+    for (int i = 0; i < a->sizeupvalues; ++i) EXPECT_EQ(Text(a->upvalues[i]), Text(b->upvalues[i]));
+    EXPECT_EQ(Text(a->source), Text(b->source));
+    EXPECT_EQ(a->lineDefined, b->lineDefined);
+    EXPECT_EQ(a->nups, b->nups);
+    EXPECT_EQ(a->numparams, b->numparams);
+    EXPECT_EQ(a->is_vararg, b->is_vararg);
+    EXPECT_EQ(a->maxstacksize, b->maxstacksize);
+    ASSERT_EQ(a->sizep, b->sizep);
+    for (int i = 0; i < a->sizep; ++i) ExpectSameProto(a->p[i], b->p[i]);
+}
+
+// ---- the header -------------------------------------------------------------------
+
+TEST_F(UndumpTest, LoadsEveryPartOfARecord) {
+    ASSERT_EQ(Load(Chunk(RichFunction())), 0);
+    const ScriptProto* p = Loaded();
+    EXPECT_EQ(Text(p->source), "@demo.qbs");
+    EXPECT_EQ(p->sizecode, 5);
+    EXPECT_EQ(p->sizelineinfo, 5);
+    EXPECT_EQ(p->lineinfo[3], 6);
+    ASSERT_EQ(p->sizek, 3);
+    EXPECT_TRUE(IsNil(&p->k[0]));
+    EXPECT_EQ(p->k[1].value.n, 2.5);
+    EXPECT_EQ(Text(StrValue(&p->k[2])), "print");
+    ASSERT_EQ(p->sizelocvars, 2);
+    EXPECT_EQ(Text(p->locvars[1].varname), "fn");
+    EXPECT_EQ(p->locvars[1].startpc, 3);
+    EXPECT_EQ(p->is_vararg, 1);
+    ASSERT_EQ(p->sizep, 1);
+    EXPECT_EQ(Text(p->p[0]->upvalues[0]), "up");
+    EXPECT_EQ(p->p[0]->lineDefined, 3);
+}
+
+TEST_F(UndumpTest, BigEndianTwinLoadsTheSamePrototype) {
+    ASSERT_EQ(Load(Chunk(RichFunction())), 0);
+    const ScriptProto* little = Loaded();
+    keep = 1;
+    std::string big = Chunk(RichFunction(), true);
+    ASSERT_EQ(LoadWhole(big), 0);
+    ExpectSameProto(little, Loaded());
+
+    // Any order byte but 1 means big-endian.
+    Bytes odd(true);
+    odd.Header(kChunkTestNumber, 7);
+    WriteFunction(odd, RichFunction());
+    EXPECT_EQ(Load(odd.str()), 0);
+}
+
+TEST_F(UndumpTest, SignatureIsComparedByteByByte) {
+    EXPECT_EQ(Load(""), ERR_UNEXPECTEDEOF);
+    EXPECT_EQ(Load("\x1bQB"), ERR_UNEXPECTEDEOF);
+    EXPECT_EQ(Load("\x1bQBX"), ERR_BADSIGNATURE);
+    EXPECT_EQ(Load("\x1bQ"), ERR_UNEXPECTEDEOF);
+    // A text script is foreign data, even a very short one.
+    EXPECT_EQ(Load("print(1)"), ERR_BADSIGNATURE);
+    EXPECT_EQ(Load("p"), ERR_BADSIGNATURE);
+}
+
+TEST_F(UndumpTest, EachSizeByteIsChecked) {
+    const std::string good = Chunk(FuncSpec{});
+    for (size_t i = 0; i < sizeof kChunkSizes; ++i) {
+        std::string bad = good;
+        bad[5 + i] = static_cast<char>(bad[5 + i] + 1);
+        EXPECT_EQ(Load(bad), ERR_VMMISMATCH) << "size byte " << i;
+    }
+}
+
+TEST_F(UndumpTest, TestNumberIsTruncated) {
+    auto withNumber = [](double n) {
+        Bytes b;
+        b.Header(n);
+        WriteFunction(b, FuncSpec{});
+        return b.str();
+    };
+    EXPECT_EQ(Load(withNumber(31415926.9)), 0);
+    EXPECT_EQ(Load(withNumber(31415926.0)), 0);
+    EXPECT_EQ(Load(withNumber(31415927.0)), ERR_UNKNUMFMT);
+    EXPECT_EQ(Load(withNumber(31415925.999)), ERR_UNKNUMFMT);
+    EXPECT_EQ(Load(withNumber(-31415926.5)), ERR_UNKNUMFMT);
+    EXPECT_EQ(Load(withNumber(std::numeric_limits<double>::quiet_NaN())), ERR_UNKNUMFMT);
+    EXPECT_EQ(Load(withNumber(1e300)), ERR_UNKNUMFMT);
+}
+
+// ---- function records -------------------------------------------------------------
+
+TEST_F(UndumpTest, EveryTruncationIsAnEndOfFile) {
+    const std::string good = Chunk(RichFunction());
+    for (size_t n = 0; n < good.size(); ++n)
+        ASSERT_EQ(Load(good.substr(0, n)), ERR_UNEXPECTEDEOF) << "cut at " << n;
+}
+
+TEST_F(UndumpTest, BlocksOfAnySizeGiveTheSameResult) {
+    const std::string good = Chunk(RichFunction());
+    ASSERT_EQ(LoadWhole(good), 0);
+    const ScriptProto* whole = Loaded();
+    keep = 1;
+    for (size_t block : {size_t{1}, size_t{3}, size_t{7}}) {
+        ASSERT_EQ(LoadStream(good, block), 0);
+        ExpectSameProto(whole, Loaded());
+    }
+}
+
+TEST_F(UndumpTest, NegativeIntsAreRefused) {
+    FuncSpec f;
+    f.lineDefined = -1;
+    EXPECT_EQ(Load(Chunk(f)), ERR_BADINTEGER);
+
+    FuncSpec local;
+    local.locals = {{"x", -2, 1}};
+    EXPECT_EQ(Load(Chunk(local)), ERR_BADINTEGER);
+
+    // A negative count, here the line-info count.
+    Bytes b;
+    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(-1);
+    EXPECT_EQ(Load(b.str()), ERR_BADINTEGER);
+
+    // Line numbers themselves are not ints in that sense.
+    FuncSpec lines;
+    lines.lines = {-5};
+    EXPECT_EQ(Load(Chunk(lines)), 0);
+}
+
+TEST_F(UndumpTest, UpvalueNamesAreAllOrNone) {
+    FuncSpec inner;
+    inner.nups = 2;
+    inner.upvalueNames = {"a"};
+    FuncSpec f;
+    f.nested = {inner};
+    EXPECT_EQ(Load(Chunk(f)), ERR_BADUPVALUES);
+
+    f.nested[0].upvalueNames = {};
+    EXPECT_EQ(Load(Chunk(f)), 0);
+    f.nested[0].upvalueNames = {"a", "b"};
+    EXPECT_EQ(Load(Chunk(f)), 0);
+    f.nested[0].upvalueNames = {"a", ""};  // size 1: an empty name is still a name
+    EXPECT_EQ(Load(Chunk(f)), 0);
+}
+
+TEST_F(UndumpTest, ConstantTypes) {
+    FuncSpec f;
+    f.constants = {1.0};
+    std::string bytes = Chunk(f);
+    // The constant's type byte sits just before its 8-byte number.
+    size_t at = bytes.size() - (4 + 4) /*code*/ - 4 /*nested*/ - 8 - 1;
+    ASSERT_EQ(bytes[at], 3);
+    for (int type : {1, 2, 5, 255}) {
+        bytes[at] = static_cast<char>(type);
+        EXPECT_EQ(Load(bytes), ERR_BADCONSTANT) << type;
+    }
+
+    // A string constant of size 0 has no text at all.
+    Bytes b;
+    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(0).Int(0).Int(0);
+    b.Int(1).Byte(4).NoString().Int(0).Int(1).Word(CreateABC(OP_RETURN, 0, 1, 0));
+    EXPECT_EQ(Load(b.str()), ERR_BADCONSTANT);
+
+    // Embedded zero bytes belong to the text; the terminator does not.
+    FuncSpec s;
+    s.constants = {std::string("a\0b", 3)};
+    ASSERT_EQ(Load(Chunk(s)), 0);
+    EXPECT_EQ(Text(StrValue(&Loaded()->k[0])), std::string("a\0b", 3));
+}
+
+TEST_F(UndumpTest, NestedFunctionsInheritAnAbsentSource) {
+    FuncSpec f;
+    f.source = "=parent";
+    f.nested = {FuncSpec{}, FuncSpec{}};
+    f.nested[1].source = "=own";
+    f.nested[0].nested = {FuncSpec{}};
+    ASSERT_EQ(Load(Chunk(f)), 0);
+    const ScriptProto* p = Loaded();
+    EXPECT_EQ(p->p[0]->source, p->source);  // the very same string
+    EXPECT_EQ(p->p[0]->p[0]->source, p->source);
+    EXPECT_EQ(Text(p->p[1]->source), "=own");
+
+    FuncSpec none;
+    ASSERT_EQ(Load(Chunk(none)), 0);
+    EXPECT_EQ(Loaded()->source, nullptr);
+}
+
+TEST_F(UndumpTest, EmptyNamesAreRefused) {
+    Bytes b;
+    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(0);
+    b.Int(1).NoString().Int(0).Int(1);
+    b.Int(0).Int(0).Int(0).Int(1).Word(CreateABC(OP_RETURN, 0, 1, 0));
+    EXPECT_EQ(Load(b.str()), ERR_BADBYTECODE);
+
+    Bytes u;
+    u.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(0).Int(0).Int(0).Int(0);
+    u.Int(1);  // one nested function with one unnamed upvalue
+    u.NoString().Int(1).Byte(1).Byte(0).Byte(0).Byte(2).Int(0).Int(0).Int(1).NoString();
+    u.Text(std::string(16, '\0'));  // room enough that the count itself is credible
+    EXPECT_EQ(Load(u.str()), ERR_BADBYTECODE);
+}
+
+TEST_F(UndumpTest, CheckerFaultsAreBadBytecode) {
+    FuncSpec wide;
+    wide.maxStack = 251;
+    EXPECT_EQ(Load(Chunk(wide)), ERR_BADBYTECODE);
+
+    FuncSpec noReturn;
+    noReturn.code = {CreateABC(OP_RETURN, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0)};
+    EXPECT_EQ(Load(Chunk(noReturn)), ERR_BADBYTECODE);
+
+    FuncSpec numberGlobal;
+    numberGlobal.constants = {1.0};
+    numberGlobal.code = {CreateABx(OP_GETGLOBAL, 0, 0), CreateABC(OP_RETURN, 0, 1, 0)};
+    EXPECT_EQ(Load(Chunk(numberGlobal)), ERR_BADBYTECODE);
+
+    FuncSpec closure = RichFunction();
+    closure.code[3] = CreateABC(OP_LOADNIL, 0, 0, 0);
+    EXPECT_EQ(Load(Chunk(closure)), ERR_BADBYTECODE);
+
+    // Nested prototypes are checked too.
+    FuncSpec outer;
+    outer.nested = {noReturn};
+    EXPECT_EQ(Load(Chunk(outer)), ERR_BADBYTECODE);
+
+    // The outermost function runs without upvalues.
+    FuncSpec mainUps;
+    mainUps.nups = 1;
+    EXPECT_EQ(Load(Chunk(mainUps)), ERR_BADBYTECODE);
+}
+
+TEST_F(UndumpTest, NestingDepthIsBounded) {
+    auto chain = [](int depth) {
+        FuncSpec f;
+        for (int i = 0; i < depth; ++i) {
+            FuncSpec outer;
+            outer.nested.push_back(std::move(f));
+            f = std::move(outer);
+        }
+        return Chunk(f);
+    };
+    EXPECT_EQ(Load(chain(200)), 0);
+    EXPECT_EQ(Load(chain(201)), ERR_BADBYTECODE);
+    EXPECT_EQ(Load(chain(5000)), ERR_BADBYTECODE);
+}
+
+// ---- hostile counts ----------------------------------------------------------------
+
+// Builds a record whose count at `field` (0 line info, 1 locals, 2 constants,
+// 3 nested, 4 code) is huge while only a few bytes follow. The filler reads
+// as well-formed elements (nils, or strings too long to arrive), so that a
+// reader that grows as it goes meets the end of input too.
+std::string HugeCount(int field, int32_t count) {
+    constexpr int kConstantsField = 2;
+    Bytes b;
+    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2);
+    int before = field + (field >= kConstantsField ? 1 : 0);  // upvalue names precede constants
+    for (int i = 0; i < before; ++i) b.Int(0);
+    b.Int(count);
+    for (int i = 0; i < 16; ++i) b.Byte(field == kConstantsField ? 0 : 1);
+    return b.str();
+}
+
+TEST_F(UndumpTest, HugeCountsFailFastWithoutHugeAllocations) {
+    for (int field = 0; field < 5; ++field) {
+        std::string bytes = HugeCount(field, std::numeric_limits<int32_t>::max());
+        EXPECT_EQ(LoadWhole(bytes), ERR_UNEXPECTEDEOF) << field;
+        EXPECT_EQ(LoadStream(bytes), ERR_UNEXPECTEDEOF) << field;
+        EXPECT_EQ(LoadStream(bytes, 1), ERR_UNEXPECTEDEOF) << field;
+    }
+    // A string whose size claims 4 GiB.
+    Bytes s;
+    s.Header().Word(0xFFFFFFFFu).Text("abc");
+    EXPECT_EQ(Load(s.str()), ERR_UNEXPECTEDEOF);
+}
+
+TEST_F(UndumpTest, LongStreamsGrowTheirArrays) {
+    FuncSpec f;
+    f.constants.assign(3000, std::monostate{});
+    f.constants[2999] = std::string(200000, 'x');
+    f.lines.assign(1000, 9);
+    f.code.assign(999, CreateABC(OP_MOVE, 0, 1, 0));
+    f.code.push_back(CreateABC(OP_RETURN, 0, 1, 0));
+    std::string bytes = Chunk(f);
+    ASSERT_EQ(LoadStream(bytes, 4096), 0);
+    const ScriptProto* p = Loaded();
+    EXPECT_EQ(p->sizek, 3000);
+    EXPECT_EQ(p->sizecode, 1000);
+    EXPECT_EQ(p->sizelineinfo, 1000);
+    EXPECT_EQ(StrValue(&p->k[2999])->len, 200000u);
+    EXPECT_EQ(LoadStream(bytes.substr(0, bytes.size() - 100000), 4096), ERR_UNEXPECTEDEOF);
+}
+
+// ---- the checker on hand-built prototypes -------------------------------------------
+
+struct ProtoBuilder {
+    std::vector<Instruction> code;
+    std::vector<ScriptValue> k;
+    std::vector<ScriptProto> nestedStore;
+    std::vector<ScriptProto*> nested;
+    std::vector<Instruction> nestedCode{CreateABC(OP_RETURN, 0, 1, 0)};
+    ScriptProto p{};
+
+    explicit ProtoBuilder(std::vector<Instruction> c, int maxStack = 4) : code(std::move(c)) {
+        p.maxstacksize = static_cast<uint8_t>(maxStack);
+    }
+    ProtoBuilder& Number(double n) {
+        ScriptValue v{};
+        SetNumber(&v, n);
+        k.push_back(v);
+        return *this;
+    }
+    ProtoBuilder& Str() {  // the checker only looks at the tag
+        ScriptValue v{};
+        v.tt = kTypeString;
+        k.push_back(v);
+        return *this;
+    }
+    ProtoBuilder& Nested(int nups) {
+        ScriptProto n{};
+        n.nups = static_cast<uint8_t>(nups);
+        n.maxstacksize = 2;
+        nestedStore.push_back(n);
+        return *this;
+    }
+    const ScriptProto* Get() {
+        nested.clear();
+        for (auto& n : nestedStore) {
+            n.code = nestedCode.data();
+            n.sizecode = 1;
+            nested.push_back(&n);
+        }
+        p.code = code.data();
+        p.sizecode = static_cast<int32_t>(code.size());
+        p.k = k.data();
+        p.sizek = static_cast<int32_t>(k.size());
+        p.p = nested.data();
+        p.sizep = static_cast<int32_t>(nested.size());
+        return &p;
+    }
+    bool Check(bool topLevel = false) { return VmCheckCode(Get(), topLevel); }
+};
+
+constexpr Instruction kRet = CreateABC(OP_RETURN, 0, 1, 0);
+
+// Checks one instruction followed by enough RETURNs for any skip it makes.
+bool CheckOne(Instruction i, int maxStack = 4) {
+    ProtoBuilder b({i, kRet, kRet}, maxStack);
+    b.Number(1).Str();
+    b.Nested(0);
+    b.p.nups = 2;
+    return b.Check();
+}
+
+TEST(CheckCode, FrameShapeAndEnding) {
+    EXPECT_TRUE(ProtoBuilder({kRet}, 250).Check());
+    EXPECT_FALSE(ProtoBuilder({kRet}, 251).Check());
+    EXPECT_FALSE(ProtoBuilder({}).Check());
+    EXPECT_FALSE(ProtoBuilder({kRet, CreateABC(OP_MOVE, 0, 1, 0)}).Check());
+
+    ProtoBuilder lines({kRet, kRet});
+    std::vector<int32_t> info{1, 2, 3};
+    lines.p.lineinfo = info.data();
+    lines.p.sizelineinfo = 1;
+    EXPECT_FALSE(lines.Check());
+    lines.p.sizelineinfo = 2;
+    EXPECT_TRUE(lines.Check());
+
+    ProtoBuilder params({kRet}, 3);
+    params.p.numparams = 3;
+    EXPECT_TRUE(params.Check());
+    params.p.is_vararg = 1;  // the table of extra arguments needs a register too
+    EXPECT_FALSE(params.Check());
+
+    ProtoBuilder top({kRet});
+    top.p.nups = 1;
+    EXPECT_TRUE(top.Check(false));
+    EXPECT_FALSE(top.Check(true));
+}
+
+TEST(CheckCode, OperandsStayInsideFrameAndConstants) {
+    EXPECT_TRUE(CheckOne(CreateABC(OP_MOVE, 3, 0, 0)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_MOVE, 4, 0, 0)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_MOVE, 0, 4, 0)));
+    EXPECT_TRUE(CheckOne(CreateABC(OP_ADD, 0, 251, 3)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_ADD, 0, 252, 0)));   // constant 2 does not exist
+    EXPECT_FALSE(CheckOne(CreateABC(OP_ADD, 0, 0, 249)));   // neither register nor constant
+    EXPECT_FALSE(CheckOne(CreateABC(OP_SETTABLE, 0, 4, 0)));
+    EXPECT_TRUE(CheckOne(CreateABx(OP_LOADK, 0, 1)));
+    EXPECT_FALSE(CheckOne(CreateABx(OP_LOADK, 0, 2)));
+    EXPECT_TRUE(CheckOne(CreateABx(OP_SETGLOBAL, 0, 1)));
+    EXPECT_FALSE(CheckOne(CreateABx(OP_SETGLOBAL, 0, 0)));  // a number names no global
+    EXPECT_TRUE(CheckOne(CreateABC(OP_GETUPVAL, 0, 1, 0)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_SETUPVAL, 0, 2, 0)));
+    for (int op = kNumOpcodes; op < 64; op += 7) EXPECT_FALSE(CheckOne(CreateABC(op, 0, 0, 0))) << op;
+}
+
+TEST(CheckCode, SkipsAndJumpsLandInsideTheCode) {
+    // A test needs a JMP next and one more instruction after it.
+    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_EQ, 0, 0, 1), CreateJ(0, 0), kRet}).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_EQ, 0, 0, 1), kRet, kRet}).Check());
+    EXPECT_FALSE(ProtoBuilder({kRet, CreateABC(OP_TEST, 0, 0, 1), kRet}).Check());
+    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_LOADBOOL, 0, 1, 1), kRet, kRet}).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_LOADBOOL, 0, 1, 1), kRet}).Check());
+    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_LOADBOOL, 0, 1, 0), kRet}).Check());
+
+    EXPECT_TRUE(ProtoBuilder({CreateJ(1, 0), kRet, kRet}).Check());
+    EXPECT_TRUE(ProtoBuilder({kRet, CreateJ(-2, 0), kRet}).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateJ(2, 0), kRet}).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateJ(-2, 2), kRet}).Check());
+    // A JMP's high offset bits are not a register number.
+    EXPECT_TRUE(ProtoBuilder({CreateJ(0, 3), kRet}, 1).Check());
+
+    EXPECT_TRUE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 0, -2), kRet}, 3).Check());
+    EXPECT_FALSE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 0, -3), kRet}, 3).Check());
+    EXPECT_FALSE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 0, 1), kRet}, 3).Check());
+    EXPECT_FALSE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 1, -2), kRet}, 3).Check());
+    EXPECT_TRUE(ProtoBuilder({CreateAsBx(OP_TFORPREP, 0, 0), kRet}, 2).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateAsBx(OP_TFORPREP, 0, 1), kRet}, 2).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateAsBx(OP_TFORPREP, 1, 0), kRet}, 2).Check());
+}
+
+TEST(CheckCode, RegisterRanges) {
+    // CALL: arguments up to A+B-1, results up to A+C-2.
+    EXPECT_TRUE(CheckOne(CreateABC(OP_CALL, 1, 3, 4)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_CALL, 1, 4, 1)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_CALL, 1, 1, 5)));
+    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0), kRet}).Check());
+    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_RETURN, 0, 0, 0)}).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_RETURN, 0, 2, 0)}).Check());
+    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_TAILCALL, 0, 0, 0), CreateABx(OP_SETLISTO, 0, 0), kRet}).Check());
+
+    // RETURN: only the gosub return (C = 1) is exempt.
+    EXPECT_TRUE(CheckOne(CreateABC(OP_RETURN, 2, 3, 0)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_RETURN, 2, 4, 0)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_RETURN, 2, 4, 2)));
+    EXPECT_TRUE(CheckOne(CreateABC(OP_RETURN, 2, 400, 1)));
+
+    EXPECT_TRUE(CheckOne(CreateABC(OP_CONCAT, 0, 1, 3)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_CONCAT, 0, 3, 3)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_CONCAT, 0, 1, 4)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_CONCAT, 0, 1, 251)));
+
+    EXPECT_TRUE(CheckOne(CreateABx(OP_SETLIST, 0, 2)));
+    EXPECT_TRUE(CheckOne(CreateABx(OP_SETLIST, 0, 64 + 2)));
+    EXPECT_FALSE(CheckOne(CreateABx(OP_SETLIST, 0, 3)));
+    EXPECT_FALSE(CheckOne(CreateABx(OP_SETLISTO, 1, 2)));
+    EXPECT_TRUE(CheckOne(CreateABC(OP_SELF, 2, 0, 251)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_SELF, 3, 0, 251)));
+
+    // TFORLOOP with C: results up to A+C+2, its call from A+C+3 to A+C+5.
+    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_TFORLOOP, 0, 0, 1), CreateJ(0, 0), kRet}, 7).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_TFORLOOP, 0, 0, 1), CreateJ(0, 0), kRet}, 6).Check());
+    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_TFORLOOP, 0, 0, 400), CreateJ(0, 0), kRet}, 250).Check());
+}
+
+TEST(CheckCode, NewTableSizes) {
+    EXPECT_TRUE(CheckOne(CreateABC(OP_NEWTABLE, 0, 0x0B, 3)));
+    EXPECT_TRUE(CheckOne(CreateABC(OP_NEWTABLE, 0, (24 << 3) | 1, 24)));  // exactly 2^24 slots
+    EXPECT_FALSE(CheckOne(CreateABC(OP_NEWTABLE, 0, (24 << 3) | 2, 0)));
+    EXPECT_FALSE(CheckOne(CreateABC(OP_NEWTABLE, 0, (63 << 3) | 7, 0)));
+    EXPECT_TRUE(CheckOne(CreateABC(OP_NEWTABLE, 0, 63 << 3, 0)));         // mantissa 0: no slots
+    EXPECT_FALSE(CheckOne(CreateABC(OP_NEWTABLE, 0, 0, 25)));
+}
+
+TEST(CheckCode, ClosureUpvalueLists) {
+    auto closure = [](std::vector<Instruction> code, int nups) {
+        ProtoBuilder b(std::move(code));
+        b.Nested(nups);
+        b.p.nups = 1;
+        return b.Check();
+    };
+    EXPECT_TRUE(closure({CreateABx(OP_CLOSURE, 0, 0), CreateABC(OP_MOVE, 0, 1, 0),
+                         CreateABC(OP_GETUPVAL, 0, 0, 0), kRet}, 2));
+    EXPECT_FALSE(closure({CreateABx(OP_CLOSURE, 0, 1), kRet}, 0));  // no such prototype
+    EXPECT_FALSE(closure({CreateABx(OP_CLOSURE, 0, 0), CreateABC(OP_MOVE, 0, 1, 0), kRet}, 2));
+    EXPECT_FALSE(closure({CreateABx(OP_CLOSURE, 0, 0), CreateABC(OP_LOADNIL, 0, 0, 0), kRet}, 1));
+}
+
+// ---- last setter of a register --------------------------------------------------------
+
+TEST(LastSetter, FindsTheInstructionThatSetARegister) {
+    ProtoBuilder b({
+        CreateABx(OP_LOADK, 1, 0),        // 0
+        CreateABC(OP_LOADNIL, 2, 3, 0),   // 1
+        CreateABC(OP_SELF, 0, 1, 250),    // 2: sets 0 and 1
+        CreateABC(OP_CALL, 2, 1, 2),      // 3: sets 2 and up
+        CreateABC(OP_SETTABLE, 1, 0, 0),  // 4: sets nothing
+        kRet,
+    });
+    b.Str();
+    const ScriptProto* p = b.Get();
+    EXPECT_EQ(VmSymbolicLastSetter(p, 1, 1), 0);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 2, 3), 1);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 3, 1), 2);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 3, 0), 2);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 5, 3), 3);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 5, 1), 2);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 1, 0), -1);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 0, 1), -1);
+    EXPECT_EQ(VmSymbolicLastSetter(p, 100, 3), 3);
+}
+
+TEST(LastSetter, FollowsPlainForwardJumpsOnly) {
+    auto code = [](int kind) {
+        return std::vector<Instruction>{
+            CreateABx(OP_LOADK, 0, 0),  // 0
+            CreateJ(1, kind),           // 1
+            CreateABx(OP_LOADK, 0, 0),  // 2: jumped over
+            CreateABC(OP_MOVE, 1, 0, 0),
+            kRet,
+        };
+    };
+    ProtoBuilder plain(code(0));
+    plain.Number(1);
+    EXPECT_EQ(VmSymbolicLastSetter(plain.Get(), 3, 0), 0);
+    EXPECT_EQ(VmSymbolicLastSetter(plain.Get(), 2, 0), 0);
+
+    // A gosub comes back, so the instruction after it does run.
+    ProtoBuilder gosub(code(kJumpKindGosub));
+    gosub.Number(1);
+    EXPECT_EQ(VmSymbolicLastSetter(gosub.Get(), 3, 0), 2);
+}
+
+TEST(LastSetter, UpvalueListsSetNothing) {
+    ProtoBuilder b({
+        CreateABC(OP_LOADNIL, 0, 1, 0),
+        CreateABx(OP_CLOSURE, 1, 0),
+        CreateABC(OP_MOVE, 0, 0, 0),
+        kRet,
+    });
+    b.Nested(1);
+    EXPECT_EQ(VmSymbolicLastSetter(b.Get(), 3, 0), 0);
+    EXPECT_EQ(VmSymbolicLastSetter(b.Get(), 3, 1), 1);
+}
+
+}  // namespace

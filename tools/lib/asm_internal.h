@@ -1,0 +1,53 @@
+// State shared by the assembler's line driver and its instruction encoder.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/chunk_model.h"
+
+namespace qbasm {
+
+// An operand that names something defined later in the function.
+struct Fixup {
+    enum class Kind { Jump, LoopJump, Closure, LocalStart, LocalEnd };
+    Kind kind;
+    size_t index;  // instruction index, or local index for the Local kinds
+    std::string name;
+    int line;
+};
+
+struct FunctionBuilder {
+    FunctionRecord rec;
+    std::string name;
+    int openLine = 0;
+    bool nupsGiven = false;
+    bool maxStackGiven = false;
+    std::map<std::string, size_t> labels;
+    std::vector<Fixup> fixups;
+    std::vector<std::string> childNames;  // by nested-function index
+    std::optional<int32_t> currentLine;   // set by the first .line
+    std::vector<int32_t> lines;           // one per instruction
+    bool explicitLineInfo = false;        // .lineinfo given
+};
+
+// Appends (or, when pooled, reuses an equal entry of) the function's constant pool.
+size_t AddConstant(FunctionBuilder& f, const Constant& k, bool pooled);
+
+// Parses one constant literal: #number, "string", raw"bytes" or nil.
+bool ParseConstantLiteral(const std::string& word, Constant& k, std::string& error);
+
+// Encodes one instruction line (mnemonic and operand words) into f's code.
+bool AssembleInstruction(FunctionBuilder& f, const std::vector<std::string>& words, int line,
+                         std::string& error);
+
+// Resolves labels and nested-function names of f once its .end is reached.
+bool ResolveFixups(FunctionBuilder& f, std::string& error, int& errorLine);
+
+// Highest register the code mentions plus one: the default maxstack.
+int EstimateMaxStack(const std::vector<uint32_t>& code);
+
+}  // namespace qbasm
