@@ -230,6 +230,37 @@ struct ScriptEntryReset {
     ~ScriptEntryReset() { VmRegistrySetString(L, "script", ":none:"); }
 };
 
+// Opens the container, checks its magic and reads its sections.
+int ReadAppletFile(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
+    qbFilePtr f(FileOpen(cl->scriptPath, kFileModeRead, nullptr));
+    if (!f) {
+        SetErrorDetail(cl->scriptPath);
+        return ERR_READFILE;
+    }
+    ScriptEntryReset reset{L};
+    int64_t size = GetFileSize(f.get());
+    int64_t base = LinkedDataOffset;
+    if (size < 0 || FileSeek(f.get(), base, kSeekBeginning) < 0) return ERR_READ;
+    if (size - base > 4) {
+        unsigned char magic[4];
+        if (FileRead(f.get(), magic, 4) != 4) return ERR_READ;
+        // Compressed applets need the pack-file reader, which this player lacks.
+        if (SameMagic(magic, "QBZ\0")) return ERR_UNKNOWNSEC;
+        if (SameMagic(magic, "QBA\0")) cl->appletFlag = 1;
+        FileSeek(f.get(), base, kSeekBeginning);
+    }
+    if (!cl->appletFlag) {
+        SetErrorDetail(FilePartEx(cl->scriptPath));
+        return ERR_NOAPPLET;
+    }
+
+    applet->appletFlag = 1;
+    if (FileSeek(f.get(), 4, kSeekCurrent) < 0) return ERR_READ;
+    SectionReader in(f.get(), base + 4, size);
+    LoadState state{L, cl, applet, in};
+    return ReadSections(state);
+}
+
 }  // namespace
 
 int CheckAppletFile(const char* path, int* compressed) {
@@ -284,39 +315,11 @@ int LoadScriptOrApplet(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
 
     EnterScriptFolder(cl->scriptPath);
     PrintMessage(GetMessageText(MSG_OPENINGSCRIPT), cl->scriptPath, 1);
-
-    qbFilePtr f(FileOpen(cl->scriptPath, kFileModeRead, nullptr));
-    if (!f) {
-        SetErrorDetail(cl->scriptPath);
-        return ERR_READFILE;
-    }
-    ScriptEntryReset reset{L};
-    int64_t size = GetFileSize(f.get());
-    int64_t base = LinkedDataOffset;
-    if (size < 0 || FileSeek(f.get(), base, kSeekBeginning) < 0) return ERR_READ;
-    if (size - base > 4) {
-        unsigned char magic[4];
-        if (FileRead(f.get(), magic, 4) != 4) return ERR_READ;
-        // Compressed applets need the pack-file reader, which this player lacks.
-        if (SameMagic(magic, "QBZ\0")) return ERR_UNKNOWNSEC;
-        if (SameMagic(magic, "QBA\0")) cl->appletFlag = 1;
-        FileSeek(f.get(), base, kSeekBeginning);
-    }
-    if (!cl->appletFlag) {
-        SetErrorDetail(FilePartEx(cl->scriptPath));
-        return ERR_NOAPPLET;
-    }
-
-    applet->appletFlag = 1;
-    if (FileSeek(f.get(), 4, kSeekCurrent) < 0) return ERR_READ;
-    SectionReader in(f.get(), base + 4, size);
-    LoadState state{L, cl, applet, in};
-    if (int err = ReadSections(state)) {
+    if (int err = ReadAppletFile(L, cl, applet)) {
         PrintFailedMessage();
         return err;
     }
     PrintDoneMessage();
-    f.reset();
 
     if (!DataIsLinked && !cl->quiet) {
         double n = static_cast<double>(applet->preprocessorList.size());

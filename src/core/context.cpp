@@ -68,7 +68,10 @@ void UpdateCurrentCommandInfo(ScriptState* L) {
             CopyCut(sourceName, sizeof sourceName, *source ? source : "?");
             haveSource = true;
         }
-        if (std::strcmp(commandName, kNoCommand) != 0) continue;
+        if (std::strcmp(commandName, kNoCommand) != 0) {
+            if (haveSource) break;
+            continue;
+        }
         const char* namewhat = ar.namewhat ? ar.namewhat : "";
         const char* what = ar.what ? ar.what : "";
         if (!*namewhat && std::strcmp(what, "Quenbrook") == 0) {

@@ -98,7 +98,8 @@ int RequireStartupPlugins(ScriptState* L, qbCommandLine* cl, qbApplet* applet, b
     for (const qbPreprocessorEntry& e : applet->preprocessorList) {
         if (err) break;
         if (e.type == kDeclDisplay && e.id == 1) display1 = true;
-        if (e.type == kDeclPlugin) err = RequirePluginWithTags(L, e.name.c_str(), e.valueA, e.valueB, noTags, &hideDisplays);
+        if (e.type == kDeclPlugin)
+            err = RequirePluginWithTags(L, e.name.c_str(), e.valueA, e.valueB, noTags, &hideDisplays);
     }
     adapterWindow = false;
     return err;
@@ -143,7 +144,7 @@ int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const q
     PrintDoneMessage();
     if (int err = AdvanceStartupProgress()) return err;
 
-    if (cl->appletFlag) PrintMessage(GetMessageText(MSG_LOADINGAPPLET), cl->scriptPath, 0);
+    if (cl->appletFlag) PrintMessage(GetMessageText(MSG_LOADINGAPPLET), cl->scriptPath, 1);
     if (int err = LoadIconImages(!cl->quiet)) return err;
     bool display1 = false;
     int hideDisplays = 0;

@@ -1,5 +1,5 @@
-// The command layer over the native API: registering command and constant
-// tables, constant and label lookup, registry helpers and argument checkers.
+// The command layer over the native API: command and constant tables, lookups,
+// registry helpers, argument checkers, references, named metatables, buffers.
 #include <cmath>
 #include <cstring>
 

@@ -279,6 +279,9 @@ int VmCallValue(ScriptState* L, ScriptValue* func, int nresults) {
         ~Depth() { L->nCcalls--; }
     } depth{L};
     ptrdiff_t funcr = VmSaveStack(L, func);
+    // The results land from the function's slot upwards.
+    if (nresults > 0) VmCheckStackRoom(L, nresults);
+    func = VmRestoreStack(L, funcr);
     ptrdiff_t callerFrame = VmSaveFrame(L, L->ci);
     int err = 0;
     ScriptValue* firstResult = VmPreCall(L, func, &err);
@@ -310,12 +313,21 @@ void DoProtectedCall(ScriptState* L, void* ud) {
 }
 }  // namespace
 
+// The function and its arguments must lie inside the caller's frame.
+static bool CallArgsPresent(ScriptState* L, int nargs) {
+    if (nargs >= 0 && L->top - L->base >= nargs + 1) return true;
+    VmRaiseError(L, ERR_STACK);
+    return false;
+}
+
 int VmCall(ScriptState* L, int nargs, int nresults) {
+    if (!CallArgsPresent(L, nargs)) return ERR_STACK;
     ScriptValue* func = L->top - (nargs + 1);
     return VmCallValue(L, func, nresults);
 }
 
 int VmPCall(ScriptState* L, int nargs, int nresults, int errfunc) {
+    if (nargs < 0 || L->top - L->base < nargs + 1) return ERR_STACK;
     ptrdiff_t func = 0;
     if (errfunc != 0) func = VmSaveStack(L, errfunc > 0 ? L->base + (errfunc - 1) : L->top + errfunc);
     CallArgs c{L->top - (nargs + 1), nresults, 0};

@@ -14,7 +14,7 @@ namespace {
 #ifdef QB_TOOLS_DIR
 namespace fs = std::filesystem;
 
-int Run(const std::string& command) {
+int Shell(const std::string& command) {
     return std::system((command + " 2>/dev/null >/dev/null").c_str());
 }
 
@@ -28,19 +28,19 @@ TEST(Tools, AssembleDisassemblePack) {
     ASSERT_TRUE(WriteTextFile((dir / "a.qbs").string(), source, error)) << error;
 
     // The default output name replaces the extension.
-    ASSERT_EQ(Run(Tool("qbasm") + " " + (dir / "a.qbs").string()), 0);
+    ASSERT_EQ(Shell(Tool("qbasm") + " " + (dir / "a.qbs").string()), 0);
     std::vector<uint8_t> chunk, expected;
     ASSERT_TRUE(ReadFileBytes((dir / "a.qbb").string(), chunk, error)) << error;
     ASSERT_TRUE(AssembleText(source, expected, error));
     EXPECT_EQ(chunk, expected);
 
-    ASSERT_EQ(Run(Tool("qbdis") + " " + (dir / "a.qbb").string() + " -o " + (dir / "b.qbs").string()), 0);
-    ASSERT_EQ(Run(Tool("qbasm") + " " + (dir / "b.qbs").string() + " -o " + (dir / "b.qbb").string()), 0);
+    ASSERT_EQ(Shell(Tool("qbdis") + " " + (dir / "a.qbb").string() + " -o " + (dir / "b.qbs").string()), 0);
+    ASSERT_EQ(Shell(Tool("qbasm") + " " + (dir / "b.qbs").string() + " -o " + (dir / "b.qbb").string()), 0);
     std::vector<uint8_t> again;
     ASSERT_TRUE(ReadFileBytes((dir / "b.qbb").string(), again, error));
     EXPECT_EQ(again, chunk);
 
-    ASSERT_EQ(Run(Tool("qbapplet") + " -o " + (dir / "a.qba").string() + " --body " +
+    ASSERT_EQ(Shell(Tool("qbapplet") + " -o " + (dir / "a.qba").string() + " --body " +
                   (dir / "a.qbb").string() + " --title T"),
               0);
     std::vector<uint8_t> applet;
@@ -55,11 +55,11 @@ TEST(Tools, FailuresGiveNonZeroStatus) {
     std::string error;
     ASSERT_TRUE(WriteTextFile((dir / "bad.qbs").string(), ".function\nNOPE\n.end\n", error));
     fs::remove(dir / "bad.qbb");
-    EXPECT_NE(Run(Tool("qbasm") + " " + (dir / "bad.qbs").string()), 0);
+    EXPECT_NE(Shell(Tool("qbasm") + " " + (dir / "bad.qbs").string()), 0);
     EXPECT_FALSE(fs::exists(dir / "bad.qbb"));
-    EXPECT_NE(Run(Tool("qbdis") + " " + (dir / "bad.qbs").string()), 0);
-    EXPECT_NE(Run(Tool("qbapplet") + " -o " + (dir / "x.qba").string()), 0);
-    EXPECT_NE(Run(Tool("qbapplet") + " -o " + (dir / "x.qba").string() + " --body " +
+    EXPECT_NE(Shell(Tool("qbdis") + " " + (dir / "bad.qbs").string()), 0);
+    EXPECT_NE(Shell(Tool("qbapplet") + " -o " + (dir / "x.qba").string()), 0);
+    EXPECT_NE(Shell(Tool("qbapplet") + " -o " + (dir / "x.qba").string() + " --body " +
                   (dir / "missing.qbb").string()),
               0);
 }

@@ -437,14 +437,19 @@ TEST_F(UndumpTest, CheckerFaultsAreBadBytecode) {
 }
 
 TEST_F(UndumpTest, NestingDepthIsBounded) {
+    // Written iteratively: a recursive writer (or a nested FuncSpec) of this
+    // depth would itself exhaust the test's stack under the sanitizers.
     auto chain = [](int depth) {
-        FuncSpec f;
+        Bytes b;
+        b.Header();
         for (int i = 0; i < depth; ++i) {
-            FuncSpec outer;
-            outer.nested.push_back(std::move(f));
-            f = std::move(outer);
+            b.NoString().Int(i == 0 ? 0 : 1).Byte(0).Byte(0).Byte(0).Byte(2);
+            b.Int(0).Int(0).Int(0).Int(0).Int(1);  // no lines, locals, upvalues, constants; one nested
         }
-        return Chunk(f);
+        b.NoString().Int(1).Byte(0).Byte(0).Byte(0).Byte(2);
+        b.Int(0).Int(0).Int(0).Int(0).Int(0).Int(1).Word(CreateABC(OP_RETURN, 0, 1, 0));
+        for (int i = 0; i < depth; ++i) b.Int(1).Word(CreateABC(OP_RETURN, 0, 1, 0));
+        return b.str();
     };
     EXPECT_EQ(Load(chain(200)), 0);
     EXPECT_EQ(Load(chain(201)), ERR_BADBYTECODE);

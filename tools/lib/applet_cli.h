@@ -1,4 +1,4 @@
-// Command line of qbapplet, parsed into an applet spec (the body file is read by
+// Command line of qbapplet, parsed into an AppletSpec (the body file is read by
 // the caller).
 #pragma once
 

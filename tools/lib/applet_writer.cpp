@@ -1,4 +1,4 @@
-// Applet container layout: which sections a spec produces and their payloads.
+// Applet container layout: which sections an AppletSpec produces and their payloads.
 #include "lib/applet_writer.h"
 
 #include <algorithm>

@@ -189,17 +189,6 @@ bool ReadFunction(ByteSource& in, FunctionRecord& f, int depth) {
 
 }  // namespace
 
-bool SameConstant(const Constant& a, const Constant& b) {
-    if (a.kind != b.kind) return false;
-    switch (a.kind) {
-        case ConstKind::Nil: return true;
-        case ConstKind::Number: return a.numberBits == b.numberBits;
-        case ConstKind::String: return a.string == b.string;
-        case ConstKind::Raw: return a.rawType == b.rawType && a.rawPayload == b.rawPayload;
-    }
-    return false;
-}
-
 std::vector<uint8_t> WriteChunk(const Chunk& chunk) {
     ByteSink out;
     const ChunkHeader& h = chunk.header;

@@ -28,7 +28,16 @@ struct Constant {
     std::string rawPayload;
 };
 
-bool SameConstant(const Constant& a, const Constant& b);
+inline bool SameConstant(const Constant& a, const Constant& b) {
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+        case ConstKind::Nil: return true;
+        case ConstKind::Number: return a.numberBits == b.numberBits;
+        case ConstKind::String: return a.string == b.string;
+        case ConstKind::Raw: return a.rawType == b.rawType && a.rawPayload == b.rawPayload;
+    }
+    return false;
+}
 
 struct LocalVar {
     RawString name;

@@ -1,6 +1,7 @@
 // Binary file access through iostreams, with the path in every error text.
 #include "lib/file_util.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -56,4 +57,27 @@ bool ReadTextFile(const std::string& path, std::string& text, std::string& error
 
 bool WriteTextFile(const std::string& path, const std::string& text, std::string& error) {
     return WriteAll(path, text.data(), text.size(), error);
+}
+
+int ParseInOutArgs(int argc, char** argv, const char* usage, std::string& in, std::string& out) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-h" || args[i] == "--help") {
+            std::fputs(usage, stdout);
+            return -1;
+        }
+        if (args[i] == "-o" && i + 1 < args.size()) {
+            out = args[++i];
+        } else if (in.empty() && (args[i] == "-" || args[i][0] != '-')) {
+            in = args[i];
+        } else {
+            std::fputs(usage, stderr);
+            return 2;
+        }
+    }
+    if (in.empty()) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    return 0;
 }

@@ -13,26 +13,8 @@ const char kUsage[] = "usage: qbdis FILE.qbb [-o OUT.qbs]   (default output: std
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
     std::string in, out = "-";
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-h" || args[i] == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (args[i] == "-o" && i + 1 < args.size()) {
-            out = args[++i];
-        } else if (in.empty() && (args[i] == "-" || args[i][0] != '-')) {
-            in = args[i];
-        } else {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-    }
-    if (in.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (int status = ParseInOutArgs(argc, argv, kUsage, in, out)) return status < 0 ? 0 : status;
     std::vector<uint8_t> bytes;
     std::string text, error;
     if (!ReadFileBytes(in, bytes, error)) {
