@@ -250,6 +250,7 @@ int VmSetHook(ScriptState* L, VmHook func, int mask, int count) {
     L->hookcount = count;
     L->hookmask = static_cast<uint8_t>(mask);
     L->hookinit = 0;
+    VmUpdateTrap(L);
     return 1;
 }
 

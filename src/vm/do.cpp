@@ -179,6 +179,7 @@ int VmProtectedCall(ScriptState* L, VmProtectedFn f, void* ud, ptrdiff_t oldtop,
         L->nCcalls = oldnCcalls;
         L->ci = VmRestoreFrame(L, oldci);
         L->base = L->ci->base;
+        VmDropGosubs(L, static_cast<int>(L->ci - L->base_ci) + 1);
         L->allowhook = oldallowhooks;
         // Drop whatever the failed call left, so that callers that retry in a
         // loop (callbacks with errors switched off) do not creep up the stack.
@@ -257,6 +258,7 @@ void VmPostCall(ScriptState* L, ScriptValue* firstResult, int wanted) {
         firstResult = VmRestoreStack(L, fr);
     }
     ScriptValue* res = L->ci->base - 1;
+    VmDropGosubs(L, static_cast<int>(L->ci - L->base_ci));
     L->ci--;
     L->base = L->ci->base;
     while (wanted != 0 && firstResult < L->top) {

@@ -172,6 +172,13 @@ int32_t VmTruncInt32(double x);
 
 // ---- interp.cpp ---------------------------------------------------------------
 ScriptValue* VmExecute(ScriptState* L);
+// Recomputes the trap word from the hook mask and the end flag.
+void VmUpdateTrap(ScriptState* L);
+// Drops the gosub entries of frames at `depth` and above (they ended).
+inline void VmDropGosubs(ScriptState* L, int depth) {
+    VmGlobal* g = L->g;
+    while (g->gosubCount > 0 && g->gosubStack[g->gosubCount - 1].depth >= depth) g->gosubCount--;
+}
 
 // ---- debug.cpp ----------------------------------------------------------------
 void VmCallHook(ScriptState* L, int event, int line);
@@ -183,6 +190,9 @@ void VmChunkId(char* out, const char* source, int bufflen);
 const char* VmGetVarName(ScriptState* L, const ScriptValue* o, const char** kind);
 // Writes the call tracer's line for the native frame just entered.
 void VmTraceCall(ScriptState* L);
+
+// ---- baselib.cpp --------------------------------------------------------------
+void VmOpenBaseFunctions(ScriptState* L);
 
 // ---- state.cpp ----------------------------------------------------------------
 inline ScriptValue* VmRegistry(ScriptState* L) { return &L->g->registry; }

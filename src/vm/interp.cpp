@@ -3,6 +3,7 @@
 // returns do not recurse on the native stack). It also owns the end flag, the
 // gosub stack and the label jumps that command handlers request.
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 
 #include "core/context.h"
@@ -18,8 +19,7 @@ inline const ScriptValue* RK(ScriptValue* base, const ScriptValue* k, int x) {
 // Line and count hook events before an instruction.
 void TraceExec(ScriptState* L, const Instruction* pc) {
     uint8_t mask = L->hookmask;
-    --L->hookcount;
-    if ((mask & kMaskCount) && L->hookcount == 0) {
+    if ((mask & kMaskCount) && --L->hookcount <= 0) {
         L->hookcount = L->basehookcount;
         VmCallHook(L, kHookCount, -1);
         return;
@@ -52,6 +52,19 @@ void TraceExec(ScriptState* L, const Instruction* pc) {
     throw VmError{code};  // only reached when a command hook swallowed the raise
 }
 
+// The gosub stack is shared by all functions; each entry remembers the depth
+// of the frame that pushed it. It is made on first use: most scripts never
+// gosub, and it is not script memory.
+void PushGosub(ScriptState* L, const Instruction* resume) {
+    VmGlobal* g = L->g;
+    if (g->gosubCount >= kGosubStackSize) Raise(L, ERR_INTERNAL);
+    if (g->gosubStack == nullptr) {
+        g->gosubStack = static_cast<GosubEntry*>(std::calloc(kGosubStackSize, sizeof(GosubEntry)));
+        if (g->gosubStack == nullptr) Raise(L, ERR_MEM);
+    }
+    g->gosubStack[g->gosubCount++] = {resume, static_cast<int>(L->ci - L->base_ci)};
+}
+
 inline double ToNumberOrRaise(ScriptState* L, ScriptValue* v) {
     if (IsNumber(v)) return v->value.n;
     ScriptValue n;
@@ -64,16 +77,65 @@ inline int64_t IntOperand(double x) { return static_cast<int64_t>(VmTruncInt32(x
 
 }  // namespace
 
-void VmSetEndFlag(ScriptState* L, int value) { L->g->endFlag = value; }
+void VmUpdateTrap(ScriptState* L) {
+    L->trap = (L->hookmask & kTrapHookBits) | (L->g->endFlag ? kTrapEnd : 0);
+}
+
+void VmSetEndFlag(ScriptState* L, int value) {
+    L->g->endFlag = value;
+    VmUpdateTrap(L->g->mainthread ? L->g->mainthread : L);
+    if (L->g->mainthread && L != L->g->mainthread) VmUpdateTrap(L);
+}
 int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
 
+// Dispatch is a table of label addresses (computed goto): one indirect jump
+// per instruction, each from its own site. pc, base, the constants and the
+// trap word live in locals; the trap word is read again after anything that
+// may call out (a command, a metamethod, a hook), since only those can set
+// the end flag or install a hook.
 ScriptValue* VmExecute(ScriptState* L) {
+    static void* const kDispatch[64] = {
+        &&op_MOVE, &&op_LOADK, &&op_LOADBOOL, &&op_LOADNIL, &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETTABLE,
+        &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETTABLE, &&op_NEWTABLE, &&op_ADD, &&op_SUB, &&op_MUL, &&op_DIV,
+        &&op_DIVINT, &&op_MOD, &&op_LSH, &&op_RSH, &&op_OR, &&op_AND, &&op_XOR, &&op_POW, &&op_UNM, &&op_NOT,
+        &&op_BNOT, &&op_CONCAT, &&op_JMP, &&op_EQ, &&op_LT, &&op_LE, &&op_TEST, &&op_CALL, &&op_CALL,
+        &&op_RETURN, &&op_FORLOOP, &&op_TFORLOOP, &&op_TFORPREP, &&op_SETLIST, &&op_SETLIST, &&op_CLOSE,
+        &&op_CLOSURE, &&op_SELF,
+        &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP,
+        &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP,
+        &&op_NOP,
+    };
     VmGlobal* g = L->g;
     const Instruction* pc;
     VmScriptClosure* cl;
     const ScriptValue* k;
     ScriptValue* base;
+    Instruction i;
+    ScriptValue* ra;
+    uint32_t trap;
 
+#define REFRESH()         \
+    do {                  \
+        base = L->base;   \
+        trap = L->trap;   \
+    } while (0)
+#define DISPATCH()                          \
+    do {                                    \
+        if (trap) goto trapped;             \
+        i = *pc++;                          \
+        ra = base + GetArgA(i);             \
+        goto* kDispatch[GetOpcode(i)];      \
+    } while (0)
+#define RKB() RK(base, k, GetArgB(i))
+#define RKC() RK(base, k, GetArgC(i))
+#define STORE_RESULT(v)              \
+    do {                             \
+        ScriptValue result_ = (v);   \
+        REFRESH();                   \
+        base[GetArgA(i)] = result_;  \
+    } while (0)
+
+callentry:
     if (L->hookmask & kMaskCall) {
         L->ci->pc = &pc;
         VmCallHook(L, kHookCall, -1);
@@ -84,370 +146,361 @@ retentry:
     pc = L->ci->savedpc;
     cl = static_cast<VmScriptClosure*>(ClosureValue(L->base - 1));
     k = cl->p->k;
-    base = L->base;
+    REFRESH();
+    DISPATCH();
 
-    for (;;) {
+trapped:
+    if (g->endFlag) return nullptr;
+    i = *pc++;
+    if (L->hookmask & (kMaskLine | kMaskCount)) {
+        TraceExec(L, pc);
+        REFRESH();
         if (g->endFlag) return nullptr;
-        const Instruction i = *pc++;
-        if (L->hookmask & (kMaskLine | kMaskCount)) {
-            TraceExec(L, pc);
-            base = L->base;
-        }
-        ScriptValue* ra = base + GetArgA(i);
-        switch (GetOpcode(i)) {
-            case OP_MOVE:
-                *ra = base[GetArgB(i)];
-                break;
-            case OP_LOADK:
-                *ra = k[GetArgBx(i)];
-                break;
-            case OP_LOADBOOL:
-                // Truth values are the numbers 1 and 0.
-                SetNumber(ra, GetArgB(i));
-                if (GetArgC(i)) pc++;
-                break;
-            case OP_LOADNIL: {
-                ScriptValue* rb = base + GetArgB(i);
-                do SetNil(rb--);
-                while (rb >= ra);
-                break;
-            }
-            case OP_GETUPVAL:
-                *ra = *VmScriptUpvals(cl)[GetArgB(i)]->v;
-                break;
-            case OP_GETGLOBAL: {
-                const ScriptValue* key = k + GetArgBx(i);
-                if (IsTable(&cl->globals)) {
-                    const ScriptValue* v = VmTableGetStr(TableValue(&cl->globals), StrValue(key));
-                    if (!IsNil(v)) {
-                        *ra = *v;
-                        break;
-                    }
-                }
-                ScriptValue v = VmGetTable(L, &cl->globals, key, false);
-                base = L->base;
-                base[GetArgA(i)] = v;
-                break;
-            }
-            case OP_GETTABLE: {
-                const ScriptValue* rb = base + GetArgB(i);
-                const ScriptValue* rc = RK(base, k, GetArgC(i));
-                if (IsTable(rb)) {
-                    const ScriptValue* v = VmTableGet(TableValue(rb), rc);
-                    if (!IsNil(v)) {
-                        *ra = *v;
-                        break;
-                    }
-                }
-                ScriptValue v = VmGetTable(L, rb, rc, true);
-                base = L->base;
-                base[GetArgA(i)] = v;
-                break;
-            }
-            case OP_SETGLOBAL:
-                VmSetTable(L, &cl->globals, k + GetArgBx(i), ra);
-                base = L->base;
-                break;
-            case OP_SETUPVAL:
-                *VmScriptUpvals(cl)[GetArgB(i)]->v = *ra;
-                break;
-            case OP_SETTABLE:
-                VmSetTable(L, ra, RK(base, k, GetArgB(i)), RK(base, k, GetArgC(i)));
-                base = L->base;
-                break;
-            case OP_NEWTABLE: {
-                int b = GetArgB(i);
-                int arraySize = (b & 7) << (b >> 3);
-                SetTable(ra, VmNewTable(L, arraySize, GetArgC(i)));
-                break;
-            }
-            case OP_ADD:
-            case OP_SUB:
-            case OP_MUL:
-            case OP_DIV:
-            case OP_DIVINT:
-            case OP_MOD:
-            case OP_LSH:
-            case OP_RSH:
-            case OP_OR:
-            case OP_AND:
-            case OP_XOR:
-            case OP_POW: {
-                const ScriptValue* rb = RK(base, k, GetArgB(i));
-                const ScriptValue* rc = RK(base, k, GetArgC(i));
-                int op = GetOpcode(i);
-                if (IsNumber(rb) && IsNumber(rc)) {
-                    double nb = rb->value.n, nc = rc->value.n;
-                    switch (op) {
-                        case OP_ADD: SetNumber(ra, nb + nc); break;
-                        case OP_SUB: SetNumber(ra, nb - nc); break;
-                        case OP_MUL: SetNumber(ra, nb * nc); break;
-                        case OP_DIV:
-                            if (nc == 0) Raise(L, ERR_ZERODIVISION);
-                            SetNumber(ra, nb / nc);
-                            break;
-                        case OP_DIVINT:
-                        case OP_MOD: {
-                            int64_t ib = IntOperand(nb), ic = IntOperand(nc);
-                            if (ic == 0) Raise(L, ERR_ZERODIVISION);
-                            SetNumber(ra, static_cast<double>(op == OP_DIVINT ? ib / ic : ib % ic));
-                            break;
-                        }
-                        case OP_LSH:
-                            SetNumber(ra, static_cast<uint32_t>(VmBitPattern(nb) << (VmTruncInt32(nc) & 31)));
-                            break;
-                        case OP_RSH:
-                            SetNumber(ra, VmBitPattern(nb) >> (VmTruncInt32(nc) & 31));
-                            break;
-                        case OP_OR: SetNumber(ra, VmBitPattern(nb) | VmBitPattern(nc)); break;
-                        case OP_AND: SetNumber(ra, VmBitPattern(nb) & VmBitPattern(nc)); break;
-                        case OP_XOR: SetNumber(ra, VmBitPattern(nb) ^ VmBitPattern(nc)); break;
-                        default: SetNumber(ra, std::pow(nb, nc)); break;
-                    }
-                } else {
-                    ScriptValue v = VmArith(L, rb, rc, TM_ADD + (op - OP_ADD));
-                    base = L->base;
-                    base[GetArgA(i)] = v;
-                }
-                break;
-            }
-            case OP_UNM: {
-                const ScriptValue* rb = base + GetArgB(i);
-                if (IsNumber(rb)) {
-                    SetNumber(ra, -rb->value.n);
-                } else {
-                    ScriptValue v = VmUnaryMinus(L, rb);
-                    base = L->base;
-                    base[GetArgA(i)] = v;
-                }
-                break;
-            }
-            case OP_NOT:
-                SetNumber(ra, VmIsFalse(base + GetArgB(i)) ? 1 : 0);
-                break;
-            case OP_BNOT: {
-                const ScriptValue* rb = base + GetArgB(i);
-                if (IsNumber(rb)) {
-                    SetNumber(ra, static_cast<uint32_t>(~VmBitPattern(rb->value.n)));
-                } else {
-                    ScriptValue v = VmBitNot(L, rb);
-                    base = L->base;
-                    base[GetArgA(i)] = v;
-                }
-                break;
-            }
-            case OP_CONCAT: {
-                int b = GetArgB(i), c = GetArgC(i);
-                VmConcatRange(L, c - b + 1, c);
-                base = L->base;
-                base[GetArgA(i)] = base[b];
-                break;
-            }
-            case OP_JMP:
-                if (GetJumpKind(i) == kJumpKindGosub) {
-                    if (g->gosubCount >= kGosubStackSize) Raise(L, ERR_INTERNAL);
-                    g->gosubStack[g->gosubCount++] = pc;
-                }
-                pc += GetArgSJ(i);
-                break;
-            case OP_EQ:
-            case OP_LT:
-            case OP_LE: {
-                const ScriptValue* rb = RK(base, k, GetArgB(i));
-                const ScriptValue* rc = RK(base, k, GetArgC(i));
-                int res;
-                if (IsNumber(rb) && IsNumber(rc)) {
-                    double nb = rb->value.n, nc = rc->value.n;
-                    res = GetOpcode(i) == OP_EQ ? nb == nc : GetOpcode(i) == OP_LT ? nb < nc : nb <= nc;
-                } else {
-                    res = GetOpcode(i) == OP_EQ   ? VmEqualObj(L, rb, rc)
-                          : GetOpcode(i) == OP_LT ? VmLessThan(L, rb, rc)
-                                                  : VmLessEqual(L, rb, rc);
-                    base = L->base;
-                }
-                if (res != GetArgA(i))
-                    pc++;
-                else
-                    pc += GetArgSJ(*pc) + 1;
-                break;
-            }
-            case OP_TEST: {
-                const ScriptValue* rb = base + GetArgB(i);
-                int isFalse = VmIsFalse(rb) ? 1 : 0;
-                if (isFalse == GetArgC(i)) {
-                    pc++;
-                } else {
-                    *ra = *rb;
-                    pc += GetArgSJ(*pc) + 1;
-                }
-                break;
-            }
-            case OP_CALL:
-            case OP_TAILCALL: {
-                int b = GetArgB(i);
-                int nresults = GetArgC(i) - 1;
-                if (b != 0) L->top = ra + b;
-                g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
-                int err = 0;
-                ScriptValue* firstResult = VmPreCall(L, ra, &err);
-                if (err != 0) {
-                    // The command's frame is still the current level, so the
-                    // error text can name it.
-                    HandleCommandError(L, err);
-                }
-                if (firstResult == nullptr) {
-                    if (GetOpcode(i) == OP_CALL) {
-                        (L->ci - 1)->savedpc = pc;
-                        (L->ci - 1)->state = kFrameSavedPC | kFrameCalling;
-                    } else {
-                        // The called function takes the running function's
-                        // place; the caller's frame counts one lost tail call.
-                        CallFrame* ci = L->ci - 1;
-                        ScriptValue* func = ci->base - 1;
-                        ScriptValue* pfunc = (ci + 1)->base - 1;
-                        if (L->openupval) VmCloseUpvalues(L, base);
-                        int aux = 0;
-                        for (; pfunc + aux < L->top; aux++) func[aux] = pfunc[aux];
-                        ci->top = L->top = func + aux;
-                        ci->savedpc = L->ci->savedpc;
-                        ci->tailcalls++;
-                        ci->state = kFrameSavedPC;
-                        L->ci--;
-                        L->base = L->ci->base;
-                    }
-                    goto retentry;
-                }
-                if (firstResult == kPreCallLabelResume || firstResult == kPreCallLabelRepeat) {
-                    if (g->gosubCount >= kGosubStackSize) Raise(L, ERR_INTERNAL);
-                    const Instruction* resume = firstResult == kPreCallLabelResume ? pc : pc - 2;
-                    ptrdiff_t target = (pc - cl->p->code) + g->labelJumpOffset;
-                    if (resume < cl->p->code || target < 0 || target >= cl->p->sizecode) Raise(L, ERR_INTERNAL);
-                    g->gosubStack[g->gosubCount++] = resume;
-                    pc = cl->p->code + target;
-                    firstResult = L->top;
-                }
-                VmPostCall(L, firstResult, nresults);
-                if (nresults >= 0) L->top = L->ci->top;
-                base = L->base;
-                break;
-            }
-            case OP_RETURN: {
-                int b = GetArgB(i);
-                if (GetArgC(i) == 1) {
-                    if (g->gosubCount == 0) Raise(L, ERR_RETWOGOSUB);
-                    const Instruction* back = g->gosubStack[--g->gosubCount];
-                    // A gosub left open by another function cannot be returned
-                    // to from this one's code.
-                    if (back < cl->p->code || back >= cl->p->code + cl->p->sizecode) Raise(L, ERR_INTERNAL);
-                    pc = back;
-                    break;
-                }
-                if (b != 0) L->top = ra + b - 1;
-                if (L->openupval) VmCloseUpvalues(L, base);
-                L->ci->state = kFrameSavedPC;
-                L->ci->savedpc = pc;
-                if (!((L->ci - 1)->state & kFrameCalling)) return ra;
-                int wanted = GetArgC(*((L->ci - 1)->savedpc - 1)) - 1;
-                VmPostCall(L, ra, wanted);
-                if (wanted >= 0) L->top = L->ci->top;
-                goto retentry;
-            }
-            case OP_FORLOOP: {
-                if (!IsNumber(ra)) Raise(L, ERR_VALUEEXPECTED);
-                double limit = ToNumberOrRaise(L, ra + 1);
-                double step = ToNumberOrRaise(L, ra + 2);
-                double idx = ra->value.n + step;
-                if (step > 0 ? idx <= limit : idx >= limit) {
-                    pc += GetArgSBx(i);
-                    SetNumber(ra, idx);
-                }
-                break;
-            }
-            case OP_TFORLOOP: {
-                int nvar = GetArgC(i) + 1;
-                ScriptValue* cb = ra + nvar + 2;
-                cb[0] = ra[0];
-                cb[1] = ra[1];
-                cb[2] = ra[2];
-                L->top = cb + 3;
-                ptrdiff_t raOff = VmSaveStack(L, ra);
-                int err = VmCallValue(L, cb, nvar);
-                if (err != 0) HandleCommandError(L, err);
-                L->top = L->ci->top;
-                base = L->base;
-                ra = VmRestoreStack(L, raOff);
-                cb = ra + nvar + 2;
-                for (int j = 0; j < nvar; j++) ra[2 + j] = cb[j];
-                if (IsNil(ra + 2))
-                    pc++;
-                else
-                    pc += GetArgSJ(*pc) + 1;
-                break;
-            }
-            case OP_TFORPREP:
-                if (IsTable(ra)) {
-                    ra[1] = *ra;
-                    ScriptValue key;
-                    SetString(&key, VmNewString(L, "next", 4));
-                    ScriptValue v = VmGetTable(L, &cl->globals, &key, false);
-                    base = L->base;
-                    ra = base + GetArgA(i);
-                    *ra = v;
-                }
-                pc += GetArgSBx(i);
-                break;
-            case OP_SETLIST:
-            case OP_SETLISTO: {
-                int bc = GetArgBx(i);
-                int n;
-                if (GetOpcode(i) == OP_SETLIST) {
-                    n = (bc & (kFieldsPerFlush - 1)) + 1;
-                } else {
-                    n = static_cast<int>(L->top - ra) - 1;
-                    L->top = L->ci->top;
-                }
-                if (!IsTable(ra)) return nullptr;
-                VmTable* h = TableValue(ra);
-                int first = bc & ~(kFieldsPerFlush - 1);
-                for (; n > 0; n--) *VmTableSetInt(L, h, first + n - 1) = ra[n];
-                break;
-            }
-            case OP_CLOSE:
-                VmCloseUpvalues(L, ra);
-                break;
-            case OP_CLOSURE: {
-                ScriptProto* p = cl->p->p[GetArgBx(i)];
-                int nup = p->nups;
-                VmScriptClosure* ncl = VmNewScriptClosure(L, nup, &cl->globals);
-                ncl->p = p;
-                for (int j = 0; j < nup; j++, pc++) {
-                    if (GetOpcode(*pc) == OP_GETUPVAL)
-                        VmScriptUpvals(ncl)[j] = VmScriptUpvals(cl)[GetArgB(*pc)];
-                    else
-                        VmScriptUpvals(ncl)[j] = VmFindUpvalue(L, base + GetArgB(*pc));
-                }
-                SetClosure(ra, ncl);
-                break;
-            }
-            case OP_SELF: {
-                ScriptValue rb = base[GetArgB(i)];
-                const ScriptValue* rc = RK(base, k, GetArgC(i));
-                if (!IsString(rc)) return nullptr;
-                ra[1] = rb;
-                if (IsTable(&rb)) {
-                    const ScriptValue* v = VmTableGetStr(TableValue(&rb), StrValue(rc));
-                    if (!IsNil(v)) {
-                        *ra = *v;
-                        break;
-                    }
-                }
-                ScriptValue v = VmGetTable(L, &rb, rc, false);
-                base = L->base;
-                base[GetArgA(i)] = v;
-                break;
-            }
-            default:
-                break;  // opcodes above the table do nothing
+    }
+    ra = base + GetArgA(i);
+    goto* kDispatch[GetOpcode(i)];
+
+op_MOVE:
+    *ra = base[GetArgB(i)];
+    DISPATCH();
+op_LOADK:
+    *ra = k[GetArgBx(i)];
+    DISPATCH();
+op_LOADBOOL:
+    // Truth values are the numbers 1 and 0.
+    SetNumber(ra, GetArgB(i));
+    if (GetArgC(i)) pc++;
+    DISPATCH();
+op_LOADNIL: {
+    ScriptValue* rb = base + GetArgB(i);
+    do SetNil(rb--);
+    while (rb >= ra);
+    DISPATCH();
+}
+op_GETUPVAL:
+    *ra = *VmScriptUpvals(cl)[GetArgB(i)]->v;
+    DISPATCH();
+op_GETGLOBAL: {
+    const ScriptValue* key = k + GetArgBx(i);
+    if (IsTable(&cl->globals)) {
+        const ScriptValue* v = VmTableGetStr(TableValue(&cl->globals), StrValue(key));
+        if (!IsNil(v)) {
+            *ra = *v;
+            DISPATCH();
         }
     }
+    STORE_RESULT(VmGetTable(L, &cl->globals, key, false));
+    DISPATCH();
+}
+op_GETTABLE: {
+    const ScriptValue* rb = base + GetArgB(i);
+    const ScriptValue* rc = RKC();
+    if (IsTable(rb)) {
+        VmTable* h = TableValue(rb);
+        const ScriptValue* v = IsString(rc) ? VmTableGetStr(h, StrValue(rc)) : VmTableGet(h, rc);
+        if (!IsNil(v)) {
+            *ra = *v;
+            DISPATCH();
+        }
+    }
+    STORE_RESULT(VmGetTable(L, rb, rc, true));
+    DISPATCH();
+}
+op_SETGLOBAL:
+    VmSetTable(L, &cl->globals, k + GetArgBx(i), ra);
+    REFRESH();
+    DISPATCH();
+op_SETUPVAL:
+    *VmScriptUpvals(cl)[GetArgB(i)]->v = *ra;
+    DISPATCH();
+op_SETTABLE:
+    VmSetTable(L, ra, RKB(), RKC());
+    REFRESH();
+    DISPATCH();
+op_NEWTABLE: {
+    int b = GetArgB(i);
+    SetTable(ra, VmNewTable(L, (b & 7) << (b >> 3), GetArgC(i)));
+    DISPATCH();
+}
+
+#define ARITH(event, expr)                                    \
+    {                                                         \
+        const ScriptValue* rb = RKB();                        \
+        const ScriptValue* rc = RKC();                        \
+        if (IsNumber(rb) && IsNumber(rc)) {                   \
+            double nb = rb->value.n, nc = rc->value.n;        \
+            SetNumber(ra, (expr));                            \
+        } else {                                              \
+            STORE_RESULT(VmArith(L, rb, rc, event));          \
+        }                                                     \
+        DISPATCH();                                           \
+    }
+op_ADD:
+    ARITH(TM_ADD, nb + nc)
+op_SUB:
+    ARITH(TM_SUB, nb - nc)
+op_MUL:
+    ARITH(TM_MUL, nb * nc)
+op_DIV:
+    ARITH(TM_DIV, (nc == 0 ? (Raise(L, ERR_ZERODIVISION), 0.0) : nb / nc))
+op_DIVINT:
+    ARITH(TM_DIVINT, (IntOperand(nc) == 0 ? (Raise(L, ERR_ZERODIVISION), 0.0)
+                                          : static_cast<double>(IntOperand(nb) / IntOperand(nc))))
+op_MOD:
+    ARITH(TM_MOD, (IntOperand(nc) == 0 ? (Raise(L, ERR_ZERODIVISION), 0.0)
+                                       : static_cast<double>(IntOperand(nb) % IntOperand(nc))))
+op_LSH:
+    ARITH(TM_LSH, static_cast<uint32_t>(VmBitPattern(nb) << (VmTruncInt32(nc) & 31)))
+op_RSH:
+    ARITH(TM_RSH, VmBitPattern(nb) >> (VmTruncInt32(nc) & 31))
+op_OR:
+    ARITH(TM_OR, VmBitPattern(nb) | VmBitPattern(nc))
+op_AND:
+    ARITH(TM_AND, VmBitPattern(nb) & VmBitPattern(nc))
+op_XOR:
+    ARITH(TM_XOR, VmBitPattern(nb) ^ VmBitPattern(nc))
+op_POW:
+    ARITH(TM_POW, std::pow(nb, nc))
+#undef ARITH
+
+op_UNM: {
+    const ScriptValue* rb = base + GetArgB(i);
+    if (IsNumber(rb))
+        SetNumber(ra, -rb->value.n);
+    else
+        STORE_RESULT(VmUnaryMinus(L, rb));
+    DISPATCH();
+}
+op_NOT:
+    SetNumber(ra, VmIsFalse(base + GetArgB(i)) ? 1 : 0);
+    DISPATCH();
+op_BNOT: {
+    const ScriptValue* rb = base + GetArgB(i);
+    if (IsNumber(rb))
+        SetNumber(ra, static_cast<uint32_t>(~VmBitPattern(rb->value.n)));
+    else
+        STORE_RESULT(VmBitNot(L, rb));
+    DISPATCH();
+}
+op_CONCAT: {
+    int b = GetArgB(i), c = GetArgC(i);
+    VmConcatRange(L, c - b + 1, c);
+    REFRESH();
+    base[GetArgA(i)] = base[b];
+    DISPATCH();
+}
+op_JMP:
+    if (GetJumpKind(i) == kJumpKindGosub) PushGosub(L, pc);
+    pc += GetArgSJ(i);
+    DISPATCH();
+
+#define COMPARE(numexpr, slow)                              \
+    {                                                       \
+        const ScriptValue* rb = RKB();                      \
+        const ScriptValue* rc = RKC();                      \
+        int res;                                            \
+        if (IsNumber(rb) && IsNumber(rc)) {                 \
+            double nb = rb->value.n, nc = rc->value.n;      \
+            res = (numexpr);                                \
+        } else {                                            \
+            res = slow(L, rb, rc);                          \
+            REFRESH();                                      \
+        }                                                   \
+        if (res != GetArgA(i))                              \
+            pc++;                                           \
+        else                                                \
+            pc += GetArgSJ(*pc) + 1;                        \
+        DISPATCH();                                         \
+    }
+op_EQ:
+    COMPARE(nb == nc, VmEqualObj)
+op_LT:
+    COMPARE(nb < nc, VmLessThan)
+op_LE:
+    COMPARE(nb <= nc, VmLessEqual)
+#undef COMPARE
+
+op_TEST: {
+    const ScriptValue* rb = base + GetArgB(i);
+    if ((VmIsFalse(rb) ? 1 : 0) == GetArgC(i)) {
+        pc++;
+    } else {
+        *ra = *rb;
+        pc += GetArgSJ(*pc) + 1;
+    }
+    DISPATCH();
+}
+op_CALL: {
+    int b = GetArgB(i);
+    int nresults = GetArgC(i) - 1;
+    if (b != 0) L->top = ra + b;
+    g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
+    int err = 0;
+    ScriptValue* firstResult = VmPreCall(L, ra, &err);
+    if (err != 0) {
+        // The command's frame is still the current level, so the error text
+        // can name it.
+        HandleCommandError(L, err);
+    }
+    if (firstResult == nullptr) {
+        if (GetOpcode(i) == OP_CALL) {
+            (L->ci - 1)->savedpc = pc;
+            (L->ci - 1)->state = kFrameSavedPC | kFrameCalling;
+        } else {
+            // The called function takes the running function's place; the
+            // caller's frame counts one lost tail call, and the gosubs of the
+            // replaced function go with it.
+            CallFrame* ci = L->ci - 1;
+            ScriptValue* func = ci->base - 1;
+            ScriptValue* pfunc = (ci + 1)->base - 1;
+            if (L->openupval) VmCloseUpvalues(L, base);
+            VmDropGosubs(L, static_cast<int>(ci - L->base_ci));
+            int aux = 0;
+            for (; pfunc + aux < L->top; aux++) func[aux] = pfunc[aux];
+            ci->top = L->top = func + aux;
+            ci->savedpc = L->ci->savedpc;
+            ci->tailcalls++;
+            ci->state = kFrameSavedPC;
+            L->ci--;
+            L->base = L->ci->base;
+        }
+        goto callentry;
+    }
+    if (firstResult == kPreCallLabelResume || firstResult == kPreCallLabelRepeat) {
+        // A label jump: the code at the label returns here like a gosub.
+        const Instruction* resume = firstResult == kPreCallLabelResume ? pc : pc - 2;
+        ptrdiff_t target = (pc - cl->p->code) + g->labelJumpOffset;
+        VmPostCall(L, L->top, nresults);
+        if (nresults >= 0) L->top = L->ci->top;
+        REFRESH();
+        if (resume < cl->p->code || target < 0 || target >= cl->p->sizecode) Raise(L, ERR_INTERNAL);
+        PushGosub(L, resume);
+        pc = cl->p->code + target;
+        DISPATCH();
+    }
+    VmPostCall(L, firstResult, nresults);
+    if (nresults >= 0) L->top = L->ci->top;
+    REFRESH();
+    DISPATCH();
+}
+op_RETURN: {
+    int b = GetArgB(i);
+    if (GetArgC(i) == 1) {
+        // Only a gosub of this very frame can be returned from.
+        if (g->gosubCount == 0 || g->gosubStack[g->gosubCount - 1].depth != static_cast<int>(L->ci - L->base_ci))
+            Raise(L, ERR_RETWOGOSUB);
+        pc = g->gosubStack[--g->gosubCount].pc;
+        DISPATCH();
+    }
+    if (b != 0) L->top = ra + b - 1;
+    if (L->openupval) VmCloseUpvalues(L, base);
+    L->ci->state = kFrameSavedPC;
+    L->ci->savedpc = pc;
+    if (!((L->ci - 1)->state & kFrameCalling)) return ra;
+    int wanted = GetArgC(*((L->ci - 1)->savedpc - 1)) - 1;
+    VmPostCall(L, ra, wanted);
+    if (wanted >= 0) L->top = L->ci->top;
+    goto retentry;
+}
+op_FORLOOP: {
+    if (!IsNumber(ra)) Raise(L, ERR_VALUEEXPECTED);
+    double limit = IsNumber(ra + 1) ? ra[1].value.n : ToNumberOrRaise(L, ra + 1);
+    double step = IsNumber(ra + 2) ? ra[2].value.n : ToNumberOrRaise(L, ra + 2);
+    double idx = ra->value.n + step;
+    if (step > 0 ? idx <= limit : idx >= limit) {
+        pc += GetArgSBx(i);
+        ra->value.n = idx;
+    }
+    DISPATCH();
+}
+op_TFORLOOP: {
+    int nvar = GetArgC(i) + 1;
+    ScriptValue* cb = ra + nvar + 2;
+    cb[0] = ra[0];
+    cb[1] = ra[1];
+    cb[2] = ra[2];
+    L->top = cb + 3;
+    ptrdiff_t raOff = VmSaveStack(L, ra);
+    int err = VmCallValue(L, cb, nvar);
+    if (err != 0) HandleCommandError(L, err);
+    L->top = L->ci->top;
+    REFRESH();
+    ra = VmRestoreStack(L, raOff);
+    cb = ra + nvar + 2;
+    for (int j = 0; j < nvar; j++) ra[2 + j] = cb[j];
+    if (IsNil(ra + 2))
+        pc++;
+    else
+        pc += GetArgSJ(*pc) + 1;
+    DISPATCH();
+}
+op_TFORPREP:
+    if (IsTable(ra)) {
+        ra[1] = *ra;
+        ScriptValue key;
+        SetString(&key, VmNewString(L, "next", 4));
+        ScriptValue v = VmGetTable(L, &cl->globals, &key, false);
+        REFRESH();
+        base[GetArgA(i)] = v;
+    }
+    pc += GetArgSBx(i);
+    DISPATCH();
+op_SETLIST: {
+    int bc = GetArgBx(i);
+    int n;
+    if (GetOpcode(i) == OP_SETLIST) {
+        n = (bc & (kFieldsPerFlush - 1)) + 1;
+    } else {
+        n = static_cast<int>(L->top - ra) - 1;
+        L->top = L->ci->top;
+    }
+    // Compiled code never stores a list into anything but a table.
+    if (!IsTable(ra)) Raise(L, ERR_BADBYTECODE);
+    VmTable* h = TableValue(ra);
+    int first = bc & ~(kFieldsPerFlush - 1);
+    for (; n > 0; n--) *VmTableSetInt(L, h, first + n - 1) = ra[n];
+    DISPATCH();
+}
+op_CLOSE:
+    VmCloseUpvalues(L, ra);
+    DISPATCH();
+op_CLOSURE: {
+    ScriptProto* p = cl->p->p[GetArgBx(i)];
+    int nup = p->nups;
+    VmScriptClosure* ncl = VmNewScriptClosure(L, nup, &cl->globals);
+    ncl->p = p;
+    for (int j = 0; j < nup; j++, pc++) {
+        if (GetOpcode(*pc) == OP_GETUPVAL)
+            VmScriptUpvals(ncl)[j] = VmScriptUpvals(cl)[GetArgB(*pc)];
+        else
+            VmScriptUpvals(ncl)[j] = VmFindUpvalue(L, base + GetArgB(*pc));
+    }
+    SetClosure(ra, ncl);
+    DISPATCH();
+}
+op_SELF: {
+    ScriptValue rb = base[GetArgB(i)];
+    const ScriptValue* rc = RKC();
+    // Method names are string constants in compiled code.
+    if (!IsString(rc)) Raise(L, ERR_BADBYTECODE);
+    ra[1] = rb;
+    if (IsTable(&rb)) {
+        const ScriptValue* v = VmTableGetStr(TableValue(&rb), StrValue(rc));
+        if (!IsNil(v)) {
+            *ra = *v;
+            DISPATCH();
+        }
+    }
+    // The register (not a copy) goes in, so that an error can name it.
+    STORE_RESULT(VmGetTable(L, base + GetArgB(i), rc, false));
+    DISPATCH();
+}
+op_NOP:
+    DISPATCH();
+
+#undef REFRESH
+#undef DISPATCH
+#undef RKB
+#undef RKC
+#undef STORE_RESULT
 }

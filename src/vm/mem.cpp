@@ -60,7 +60,10 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
         VmRaiseError(L, ERR_MEM);
         VmThrowNoReturn(L, ERR_MEM);
     }
-    void* nb = std::realloc(block, size);
+    // A set memory limit counts like an allocation failure.
+    bool overLimit = L != nullptr && L->g->memLimit != 0 && size > oldsize &&
+                     L->g->nblocks - oldsize + size > L->g->memLimit;
+    void* nb = overLimit ? nullptr : std::realloc(block, size);
     if (nb == nullptr) {
         if (L == nullptr) return nullptr;
         VmThrowNoReturn(L, ERR_MEM);

@@ -172,6 +172,17 @@ enum MetaEvent : int {
 
 constexpr int kGosubStackSize = 4096;
 
+// A gosub return position and the depth of the frame that pushed it: a frame
+// may only return to its own gosubs, and its entries go when it ends.
+struct GosubEntry {
+    const Instruction* pc;
+    int depth;
+};
+
+// Bits of the trap word the interpreter tests before every instruction.
+constexpr uint32_t kTrapHookBits = 0x0C;  // line and count hooks
+constexpr uint32_t kTrapEnd = 0x100;
+
 struct VmGlobal {
     VmStringTable strt;
     GCObject* rootgc;      // every collectable object but userdata
@@ -189,11 +200,13 @@ struct VmGlobal {
     // Interpreter values shared by every activation.
     int endFlag;
     int gosubCount;
-    const Instruction* gosubStack[kGosubStackSize];
+    GosubEntry* gosubStack;  // kGosubStackSize entries, made on the first gosub
+
     int currentInstrIndex;
     int labelJumpOffset;
     bool raiseSeen;        // suppresses API checks once any raise happened
     bool errorHandlerRunning;  // the script's error handler is being called
+    size_t memLimit;       // live bytes allowed (0: no limit); guards fuzzing
 };
 
 struct ScriptState : GCObject {
@@ -208,6 +221,7 @@ struct ScriptState : GCObject {
     CallFrame* base_ci;
     uint16_t size_ci;
     uint16_t nCcalls;
+    uint32_t trap;         // non-zero: the interpreter must look before the next instruction
     uint8_t hookmask;
     uint8_t allowhook;
     uint8_t hookinit;

@@ -120,7 +120,8 @@ int32_t VmTruncInt32(double x) {
 }
 
 uint32_t VmBitPattern(double x) {
-    if (x < 0 || std::isnan(x)) return static_cast<uint32_t>(VmTruncInt32(x));
+    if (std::isnan(x)) return 0;
+    if (x < 0) return static_cast<uint32_t>(VmTruncInt32(x));
     if (x > 4294967295.0) return 4294967295u;
     return static_cast<uint32_t>(x);
 }

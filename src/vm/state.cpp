@@ -1,4 +1,5 @@
 // Creation and destruction of the VM state.
+#include <cstdlib>
 #include "core/errcodes.h"
 #include "vm/internal.h"
 
@@ -65,6 +66,7 @@ void OpenBody(ScriptState* L, void*) {
     VmStringTableInit(L, kStartStringBuckets);
     for (int i = 0; i < kNumMetaEvents; i++) g->tmname[i] = NewFixedString(L, kMetaEventNames[i]);
     NewFixedString(L, "not enough memory");
+    VmOpenBaseFunctions(L);
     g->GCthreshold = 4 * g->nblocks;
 }
 
@@ -81,6 +83,7 @@ void FreeState(ScriptState* L) {
         g->buff.size = 0;
         VmFreeVector(L, L->base_ci, L->size_ci);
         VmFreeVector(L, L->stack, static_cast<size_t>(L->stacksize));
+        std::free(g->gosubStack);
         VmRealloc(nullptr, g, sizeof(VmGlobal), 0);
     }
     VmRealloc(nullptr, L, sizeof(ScriptState), 0);

@@ -1,0 +1,17 @@
+// Running external programs: synchronously through the shell, or
+// asynchronously with an argument vector and optional output redirection.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// path, argument text, asynchronous flag, user record (may be null), out
+// process id of an asynchronous run (may be null). 0 or an error code.
+int RunProgram(const char* path, const char* args, int async, void* user, pid_t* outPid);
+int ExecuteProgram(const char* path, const char* args, int flag);
+
+// The argument vector of an asynchronous run: the path first, then the
+// arguments of the text; `outputFile` receives a '>' redirection (empty when
+// none). 0, or ERR_WRONGUSAGE for an unclosed quote or too many arguments.
+int SplitProgramArguments(const char* path, const char* args, std::vector<std::string>& argv, std::string& outputFile);

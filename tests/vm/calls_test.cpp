@@ -1,0 +1,546 @@
+// Calls between scripts and natives: result counts, varargs, "__call", the
+// frame and native-nesting limits, tail calls, label jumps that commands ask
+// for, and the end flag that stops every running function.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "vm_fixture.h"
+
+namespace {
+
+using vmtest::Show;
+
+int Three(ScriptState* L) {
+    VmPushString(L, "x");
+    VmPushString(L, "y");
+    VmPushString(L, "z");
+    return 3;
+}
+
+int FailWrongUsage(ScriptState*) { return ERR_WRONGUSAGE; }
+
+// Sets the end flag and returns normally.
+int Stop(ScriptState* L) {
+    VmSetEndFlag(L, 1);
+    return 0;
+}
+
+// The End command: sets the end flag and reports the user abort.
+int EndCommand(ScriptState* L) {
+    VmSetEndFlag(L, 1);
+    return ERR_USERABORT;
+}
+
+std::vector<std::string>* OutOf(ScriptState* L) {
+    return static_cast<std::vector<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));
+}
+
+// Calls the global "g" from native code for two results and records what
+// came back.
+int CallBack(ScriptState* L) {
+    VmPushString(L, "g");
+    VmGetTableAt(L, kGlobalsIndex);
+    int rc = VmCall(L, 0, 2);
+    OutOf(L)->push_back("back " + std::to_string(rc) + " " + Show(L, -2) + " " + Show(L, -1));
+    return 0;
+}
+
+// Calls itself through the API until the nesting limit stops it.
+int nestDepth = 0;
+int Nest(ScriptState* L) {
+    ++nestDepth;
+    VmPushString(L, "nest");
+    VmGetTableAt(L, kGlobalsIndex);
+    return VmCall(L, 0, 0);
+}
+
+// Asks once for a label jump of the configured kind, then returns "done".
+struct Jumper {
+    int label = 0;
+    int mode = 0;
+    int calls = 0;
+    int seenIndex = -1;
+};
+int JumpCommand(ScriptState* L) {
+    auto* j = static_cast<Jumper*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    j->seenIndex = L->g->currentInstrIndex;
+    if (++j->calls > 1) {
+        VmPushString(L, "done");
+        return 1;
+    }
+    L->g->labelJumpOffset = j->label - L->g->currentInstrIndex;
+    return j->mode;
+}
+
+// Reports where a call chain stands: the frame index of this command, the
+// lost tail calls of its caller and the frame array size; returns "a", "b".
+struct Probe {
+    int frame = -1;
+    int callerTailCalls = -1;
+    int sizeCi = -1;
+};
+int ProbeCommand(ScriptState* L) {
+    auto* p = static_cast<Probe*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    p->frame = static_cast<int>(L->ci - L->base_ci);
+    p->callerTailCalls = (L->ci - 1)->tailcalls;
+    p->sizeCi = L->size_ci;
+    VmPushString(L, "a");
+    VmPushString(L, "b");
+    return 2;
+}
+
+class CallsTest : public vmtest::VmFixture {
+protected:
+    void SetUp() override {
+        VmFixture::SetUp();
+        nestDepth = 0;
+        RegisterClosure("three", Three);
+        RegisterClosure("fail", FailWrongUsage);
+        VmPushNewTable(L);
+        SetGlobal("tbl");
+    }
+    static std::string Emit(const std::string& text) {
+        return "    GETGLOBAL 10 \"emit\"\n    LOADK 11 \"" + text + "\"\n    CALL 10 2 1\n";
+    }
+    std::string RawAt(int tableIdx, int key) {
+        VmRawGetIndex(L, tableIdx, key);
+        std::string s = Show(L, -1);
+        VmSetTop(L, -2);
+        return s;
+    }
+    std::string RawField(int tableIdx, const char* key) {
+        VmPushString(L, key);
+        VmRawGet(L, tableIdx);
+        std::string s = Show(L, -1);
+        VmSetTop(L, -2);
+        return s;
+    }
+};
+
+TEST_F(CallsTest, ResultsAreAdjustedToTheWantedCount) {
+    EXPECT_EQ(Eval(R"(.function main maxstack=8
+    CLOSURE 0 one
+    SETGLOBAL 0 "one"
+    LOADK 2 "junk"
+    LOADK 3 "junk"
+    GETGLOBAL 1 "one"
+    CALL 1 1 4
+    GETGLOBAL 4 "three"
+    CALL 4 1 2
+    LOADK 5 "kept"
+    RETURN 1 6
+  .function one
+    LOADK 0 #7
+    RETURN 0 2
+  .end
+.end)"),
+              "7 nil nil \"x\" \"kept\"");
+
+    // All results: passed on as arguments (B = 0) and returned (B = 0).
+    EXPECT_EQ(Eval(R"(.function main maxstack=8
+    GETGLOBAL 0 "emit"
+    GETGLOBAL 1 "three"
+    CALL 1 1 0
+    CALL 0 0 1
+    CLOSURE 0 four
+    CALL 0 1 0
+    RETURN 0 0
+  .function four maxstack=4
+    LOADK 0 #1
+    GETGLOBAL 1 "three"
+    CALL 1 1 0
+    RETURN 0 0
+  .end
+.end)"),
+              "1 \"x\" \"y\" \"z\"");
+    EXPECT_EQ(out, std::vector<std::string>{"\"x\" \"y\" \"z\""});
+
+    // A tail call to a native returns its results too.
+    EXPECT_EQ(Eval(".function main\n    GETGLOBAL 0 \"three\"\n    TAILCALL 0 1 0\n    RETURN 0 0\n.end\n"),
+              "\"x\" \"y\" \"z\"");
+    // The protected call keeps what the caller asks for.
+    ASSERT_EQ(Run(".function main\n    GETGLOBAL 0 \"three\"\n    TAILCALL 0 1 0\n    RETURN 0 0\n.end\n", 4), 0);
+    EXPECT_EQ(VmGetTop(L), 4);
+    EXPECT_EQ(Show(L, 4), "nil");
+}
+
+TEST_F(CallsTest, VarargFunctionsCollectExtraArgumentsInATable) {
+    const char* prog = R"(.function main maxstack=8
+    CLOSURE 0 va
+    LOADK 1 "a"
+    LOADK 2 "b"
+    LOADK 3 "c"
+    LOADK 4 "d"
+    LOADK 5 "e"
+    CALL 0 %d 4
+    RETURN 0 4
+  .function va params=2 vararg=1 maxstack=3
+    RETURN 0 4
+  .end
+.end)";
+    auto withArgs = [&](int nargs) {
+        char text[512];
+        std::snprintf(text, sizeof text, prog, nargs + 1);
+        return Run(text);
+    };
+    ASSERT_EQ(withArgs(5), 0);
+    ASSERT_EQ(VmGetTop(L), 3);
+    EXPECT_EQ(Show(L, 1), "\"a\"");
+    EXPECT_EQ(Show(L, 2), "\"b\"");
+    ASSERT_EQ(VmType(L, 3), kTypeTable);
+    EXPECT_EQ(RawAt(3, 1), "\"c\"");
+    EXPECT_EQ(RawAt(3, 2), "\"d\"");
+    EXPECT_EQ(RawAt(3, 3), "\"e\"");
+    EXPECT_EQ(RawAt(3, 4), "nil");
+    EXPECT_EQ(RawAt(3, 0), "nil");
+    EXPECT_EQ(RawField(3, "n"), "3");
+
+    ASSERT_EQ(withArgs(1), 0);
+    EXPECT_EQ(Show(L, 1), "\"a\"");
+    EXPECT_EQ(Show(L, 2), "nil");
+    ASSERT_EQ(VmType(L, 3), kTypeTable);
+    EXPECT_EQ(RawField(3, "n"), "0");
+    EXPECT_EQ(RawAt(3, 1), "nil");
+
+    ASSERT_EQ(withArgs(2), 0);
+    EXPECT_EQ(Show(L, 2), "\"b\"");
+    EXPECT_EQ(RawField(3, "n"), "0");
+}
+
+TEST_F(CallsTest, TablesAreCalledThroughTheirCallMetamethod) {
+    VmPushNewTable(L);
+    VmPushString(L, "__call");
+    PushGlobal("emit");
+    VmRawSet(L, -3);
+    VmPushNewTable(L);
+    VmPushString(L, "name");
+    VmPushString(L, "obj");
+    VmRawSet(L, -3);
+    VmPushValue(L, -2);
+    VmSetMetatable(L, -2);
+    SetGlobal("obj");
+    VmSetTop(L, 0);
+    EXPECT_EQ(Eval(".function main maxstack=4\n    LOADK 0 \"junk\"\n    GETGLOBAL 0 \"obj\"\n    LOADK 1 #1\n"
+                   "    LOADK 2 #2\n    CALL 0 3 2\n    RETURN 0 2\n.end\n"),
+              "nil");
+    EXPECT_EQ(out, std::vector<std::string>{"table:obj 1 2"});
+
+    // A "__call" that is not a function does not make the table callable.
+    VmPushNewTable(L);
+    VmPushString(L, "__call");
+    VmPushNewTable(L);
+    VmRawSet(L, -3);
+    VmPushNewTable(L);
+    VmPushValue(L, -2);
+    VmSetMetatable(L, -2);
+    SetGlobal("odd");
+    VmSetTop(L, 0);
+    SetErrorDetail("");
+    EXPECT_EQ(Run(".function main\n    GETGLOBAL 0 \"odd\"\n    CALL 0 1 1\n    RETURN 0 1\n.end\n"), ERR_FUNCDECLA);
+    EXPECT_EQ(Detail(), "odd()");
+}
+
+TEST_F(CallsTest, CallingANonFunctionNamesTheValue) {
+    PushGlobal("tbl");
+    VmPushString(L, "five");
+    VmPushNumber(L, 5);
+    VmRawSet(L, -3);
+    VmSetTop(L, 0);
+    struct Case {
+        const char* code;
+        const char* detail;
+    } cases[] = {
+        {"GETGLOBAL 0 \"nosuch\"\nCALL 0 1 1", "nosuch()"},
+        {"GETGLOBAL 0 \"tbl\"\nCALL 0 1 1", "tbl()"},
+        {"GETGLOBAL 0 \"tbl\"\nGETTABLE 0 0 \"five\"\nCALL 0 1 1", "five()"},
+        {"GETGLOBAL 1 \"tbl\"\nSELF 0 1 \"nomethod\"\nCALL 0 2 1", "nomethod()"},
+        {".local f 1 3\nLOADNIL 0 0\nCALL 0 1 1", "f()"},
+        {"LOADK 0 #5\nCALL 0 1 1", "?\?()"},
+        {"GETGLOBAL 0 \"nosuch\"\nTAILCALL 0 1 0\nRETURN 0 0", "nosuch()"},
+    };
+    for (const Case& c : cases) {
+        SetErrorDetail("");
+        EXPECT_EQ(Run(std::string(".function main maxstack=4\n") + c.code + "\nRETURN 0 1\n.end\n"), ERR_FUNCDECLA)
+            << c.code;
+        EXPECT_EQ(Detail(), c.detail) << c.code;
+    }
+}
+
+TEST_F(CallsTest, DeepRecursionOverflowsTheFrameArrayAndRecovers) {
+    const char* prog = R"(.function main maxstack=4
+    CLOSURE 0 rec
+    SETGLOBAL 0 "rec"
+    GETGLOBAL 0 "rec"
+    GETGLOBAL 1 "depth"
+    CALL 0 2 2
+    RETURN 0 2
+  .function rec params=1 maxstack=4
+    EQ 1 0 #0
+    JMP base
+    GETGLOBAL 1 "rec"
+    SUB 2 0 #1
+    CALL 1 2 2
+    ADD 1 1 #1
+    RETURN 1 2
+base:
+    LOADK 1 #0
+    RETURN 1 2
+  .end
+.end)";
+    auto recurse = [&](int depth) {
+        VmPushNumber(L, depth);
+        SetGlobal("depth");
+        return Eval(prog);
+    };
+    EXPECT_EQ(recurse(4000), "4000");
+    ResetCurrentCommandInfo();
+    EXPECT_EQ(recurse(5000), "E1135");
+    EXPECT_STREQ(GetCurrentCommandName(), "rec");
+    EXPECT_EQ(L->size_ci, kMaxFrames);
+    EXPECT_EQ(L->ci, L->base_ci);
+    EXPECT_EQ(L->nCcalls, 0);
+    EXPECT_EQ(recurse(4000), "4000");
+    EXPECT_EQ(L->size_ci, kMaxFrames);
+}
+
+TEST_F(CallsTest, TailCallsReplaceTheFrameAndCountTheLostCalls) {
+    Probe probe;
+    VmPushLightUserdata(L, &probe);
+    RegisterClosure("probe", ProbeCommand, 1);
+    const char* prog = R"(.function main maxstack=4
+    CLOSURE 0 f
+    SETGLOBAL 0 "f"
+    GETGLOBAL 0 "f"
+    GETGLOBAL 1 "n"
+    CALL 0 2 0
+    RETURN 0 0
+  .function f params=1 maxstack=4
+    EQ 1 0 #0
+    JMP done
+    GETGLOBAL 1 "f"
+    SUB 2 0 #1
+    TAILCALL 1 2 0
+    RETURN 1 0
+done:
+    GETGLOBAL 1 "probe"
+    CALL 1 1 0
+    RETURN 1 0
+  .end
+.end)";
+    for (int n : {0, 3, 10000}) {
+        VmPushNumber(L, n);
+        SetGlobal("n");
+        probe = Probe{};
+        EXPECT_EQ(Eval(prog), "\"a\" \"b\"") << n;
+        EXPECT_EQ(probe.frame, 3) << n;  // base, main, f, probe
+        EXPECT_EQ(probe.callerTailCalls, n);
+        EXPECT_LE(probe.sizeCi, 16) << n;
+    }
+}
+
+TEST_F(CallsTest, NativeNestingIsLimited) {
+    RegisterClosure("nest", Nest);
+    EXPECT_EQ(Run(".function main\n    GETGLOBAL 0 \"nest\"\n    CALL 0 1 1\n    RETURN 0 1\n.end\n"), ERR_STACK);
+    // The protected run is level 1; the handler runs at levels 1..199.
+    EXPECT_EQ(nestDepth, kMaxNativeCalls - 1);
+    EXPECT_EQ(L->nCcalls, 0);
+    EXPECT_EQ(L->ci, L->base_ci);
+
+    nestDepth = 0;
+    VmSetTop(L, 0);
+    PushGlobal("nest");
+    EXPECT_EQ(VmPCall(L, 0, 0, 0), ERR_STACK);
+    EXPECT_EQ(nestDepth, kMaxNativeCalls - 1);
+    EXPECT_EQ(Eval(".function main\n    GETGLOBAL 0 \"three\"\n    CALL 0 1 2\n    RETURN 0 2\n.end\n"), "\"x\"");
+}
+
+TEST_F(CallsTest, EndFlagStopsEveryRunningFunction) {
+    RegisterClosure("stop", Stop);
+    std::string prog = ".function main maxstack=12\n"
+                       "    CLOSURE 0 f\n"
+                       "    CALL 0 1 3\n" +
+                       Emit("main-after") +
+                       "    RETURN 0 3\n"
+                       "  .function f maxstack=12\n"
+                       "    GETGLOBAL 0 \"stop\"\n"
+                       "    CALL 0 1 1\n" +
+                       Emit("f-after") +
+                       "    LOADK 0 #1\n"
+                       "    RETURN 0 2\n"
+                       "  .end\n.end\n";
+    EXPECT_EQ(Run(prog, 2), 0);
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(VmGetTop(L), 2);
+    EXPECT_EQ(Show(L, 1), "nil");
+    EXPECT_EQ(Show(L, 2), "nil");
+    EXPECT_NE(VmGetEndFlag(L), 0);
+    EXPECT_EQ(L->ci, L->base_ci);
+    // Every later run ends before its first instruction.
+    EXPECT_EQ(Run(".function main maxstack=12\n" + Emit("later") + "    RETURN 0 1\n.end\n"), 0);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(CallsTest, EndFlagStopsOuterActivationsToo) {
+    RegisterClosure("stop", Stop);
+    VmPushLightUserdata(L, &out);
+    RegisterClosure("callback", CallBack, 1);
+    std::string prog = ".function main maxstack=12\n"
+                       "    CLOSURE 0 g\n"
+                       "    SETGLOBAL 0 \"g\"\n"
+                       "    GETGLOBAL 0 \"callback\"\n"
+                       "    CALL 0 1 1\n" +
+                       Emit("main-after") +
+                       "    RETURN 0 1\n"
+                       "  .function g maxstack=12\n"
+                       "    GETGLOBAL 0 \"stop\"\n"
+                       "    CALL 0 1 1\n" +
+                       Emit("g-after") +
+                       "    LOADK 0 #5\n"
+                       "    RETURN 0 2\n"
+                       "  .end\n.end\n";
+    EXPECT_EQ(Run(prog), 0);
+    // The native caller gets nil results and goes on; no script code runs.
+    EXPECT_EQ(out, std::vector<std::string>{"back 0 nil nil"});
+    EXPECT_EQ(L->ci, L->base_ci);
+}
+
+TEST_F(CallsTest, EndCommandEndsTheScriptWithUserAbort) {
+    RegisterClosure("end", EndCommand);
+    std::string prog = ".function main maxstack=12\n" + Emit("before") +
+                       "    GETGLOBAL 0 \"end\"\n    CALL 0 1 1\n" + Emit("after") + "    RETURN 0 1\n.end\n";
+    EXPECT_EQ(Run(prog), ERR_USERABORT);
+    EXPECT_EQ(out, std::vector<std::string>{"\"before\""});
+    EXPECT_EQ(GetLastErrorCode(), ERR_USERABORT);
+    EXPECT_NE(VmGetEndFlag(L), 0);
+}
+
+TEST_F(CallsTest, CommandErrorsEndTheScriptUnlessRaisingIsOff) {
+    std::string prog = ".function main maxstack=12\n    LOADK 0 \"junk\"\n    GETGLOBAL 0 \"fail\"\n    CALL 0 1 2\n"
+                       "    GETGLOBAL 10 \"emit\"\n    MOVE 11 0\n    CALL 10 2 1\n    RETURN 0 1\n.end\n";
+    EXPECT_EQ(Run(prog), ERR_WRONGUSAGE);
+    EXPECT_TRUE(out.empty());
+    EXPECT_NE(VmGetEndFlag(L), 0);
+
+    VmSetEndFlag(L, 0);
+    SetRuntimeTag(kTagRaiseErrors, 0);
+    SetLastErrorCode(0);
+    EXPECT_EQ(Run(prog), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"nil"});  // no results, the script goes on
+    EXPECT_EQ(VmGetEndFlag(L), 0);
+    // The code stays the last error until the next command clears it.
+    EXPECT_EQ(Eval(".function main\n    LOADK 0 \"junk\"\n    GETGLOBAL 0 \"fail\"\n    CALL 0 1 2\n"
+                   "    RETURN 0 2\n.end\n"),
+              "nil");
+    EXPECT_EQ(GetLastErrorCode(), ERR_WRONGUSAGE);
+
+    // Inside a callback the error unwinds without ending the script.
+    SetRuntimeTag(kTagRaiseErrors, 1);
+    SetRuntimeTag(kTagCallbackNesting, 1);
+    out.clear();
+    EXPECT_EQ(Run(prog), ERR_WRONGUSAGE);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(VmGetEndFlag(L), 0);
+}
+
+TEST_F(CallsTest, LabelJumpsRunTheLabelLikeAGosub) {
+    Jumper j;
+    VmPushLightUserdata(L, &j);
+    RegisterClosure("jump", JumpCommand, 1);
+    // Instruction indexes on the left; the label is at 6.
+    const char* prog = R"(.function main maxstack=12
+    GETGLOBAL 0 "jump"    ; 0
+    CALL 0 1 2            ; 1
+    GETGLOBAL 10 "emit"   ; 2
+    MOVE 11 0             ; 3
+    CALL 10 2 1           ; 4
+    RETURN 0 1            ; 5
+    GETGLOBAL 10 "emit"   ; 6
+    LOADK 11 "label"      ; 7
+    CALL 10 2 1           ; 8
+    RETURN 0 1 1          ; 9
+.end)";
+    j.label = 6;
+    j.mode = kLabelJumpResume;
+    EXPECT_EQ(Run(prog), 0);
+    // Execution goes on after the call, which returned no values.
+    EXPECT_EQ(out, (std::vector<std::string>{"\"label\"", "nil"}));
+    EXPECT_EQ(j.calls, 1);
+    EXPECT_EQ(j.seenIndex, 2);  // the instruction after the call
+    EXPECT_EQ(L->g->gosubCount, 0);
+
+    j = Jumper{};
+    j.label = 6;
+    j.mode = kLabelJumpRepeat;
+    out.clear();
+    EXPECT_EQ(Run(prog), 0);
+    // The command is called again once the label's code has returned.
+    EXPECT_EQ(out, (std::vector<std::string>{"\"label\"", "\"done\""}));
+    EXPECT_EQ(j.calls, 2);
+    EXPECT_EQ(L->g->gosubCount, 0);
+
+    // A full gosub stack refuses the jump.
+    j = Jumper{};
+    j.label = 6;
+    j.mode = kLabelJumpResume;
+    out.clear();
+    L->g->gosubCount = kGosubStackSize;
+    EXPECT_EQ(Run(prog), ERR_INTERNAL);
+    EXPECT_TRUE(out.empty());
+    L->g->gosubCount = 0;
+}
+
+TEST_F(CallsTest, LabelRequestsOutsideTheInterpreterReturnNothing) {
+    Jumper j;
+    j.mode = kLabelJumpResume;
+    VmPushLightUserdata(L, &j);
+    RegisterClosure("jump", JumpCommand, 1);
+    VmSetTop(L, 0);
+    PushGlobal("jump");
+    EXPECT_EQ(VmPCall(L, 0, 2, 0), 0);
+    ASSERT_EQ(VmGetTop(L), 2);
+    EXPECT_EQ(Show(L, 1), "nil");
+    EXPECT_EQ(Show(L, 2), "nil");
+    EXPECT_EQ(L->g->gosubCount, 0);
+    EXPECT_EQ(L->ci, L->base_ci);
+}
+
+TEST_F(CallsTest, ErrorsCloseTheOpenUpvaluesOfTheFramesTheyLeave) {
+    // The closure outlives the failed run; its upvalue must hold a copy, not
+    // a slot of the stack that later runs reuse and regrow.
+    EXPECT_EQ(Run(R"(.function main maxstack=4
+    LOADK 0 #5
+    CLOSURE 1 get
+    MOVE 0 0
+    SETGLOBAL 1 "get"
+    LOADK 2 #0
+    DIV 2 2 2
+    RETURN 0 1
+  .function get upvalues=1
+    GETUPVAL 0 0
+    RETURN 0 2
+  .end
+.end)"),
+              ERR_ZERODIVISION);
+    VmSetTop(L, 0);
+    ASSERT_EQ(VmCheckStack(L, 500), 1);  // moves the stack to a new block
+    for (int i = 0; i < 500; i++) VmPushString(L, "filler");
+    VmSetTop(L, 0);
+    EXPECT_EQ(Eval(".function main\n    GETGLOBAL 0 \"get\"\n    CALL 0 1 2\n    RETURN 0 2\n.end\n"), "5");
+}
+
+using CallsDeathTest = CallsTest;
+
+int panicCalls = 0;
+int CountingPanic(ScriptState*) {
+    ++panicCalls;
+    std::fprintf(stderr, "panic %d\n", panicCalls);
+    return 0;
+}
+
+TEST_F(CallsDeathTest, RaiseOutsideEveryProtectedRunCallsPanicAndExits) {
+    L->g->panic = CountingPanic;
+    EXPECT_EXIT(VmRaiseError(L, ERR_WRONGUSAGE), ::testing::ExitedWithCode(1), "panic 1");
+}
+
+}  // namespace

@@ -1,0 +1,587 @@
+// Debug information and hooks: call levels and their descriptions, names
+// worked out from the calling instruction, printable chunk names, the line,
+// count, call and return hooks, the names error texts get, and the tracer.
+#include <string>
+#include <vector>
+
+#include "vm_fixture.h"
+
+namespace {
+
+using vmtest::Show;
+
+std::string Text(const char* s) { return s ? s : "<null>"; }
+
+std::string Describe(const VmDebugRecord& ar) {
+    return Text(ar.what) + "|" + Text(ar.source) + "|" + ar.short_src + "|" + std::to_string(ar.linedefined) + "|" +
+           std::to_string(ar.currentline) + "|" + Text(ar.namewhat) + "|" + Text(ar.name) + "|" +
+           std::to_string(ar.nups);
+}
+
+std::vector<std::string>* OutOf(ScriptState* L) {
+    return static_cast<std::vector<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));
+}
+
+// Records the description of every call level, innermost first.
+int ProbeLevels(ScriptState* L) {
+    auto* out = OutOf(L);
+    VmDebugRecord ar;
+    for (int level = 0; level < 8; level++) {
+        if (!VmGetStackLevel(L, level, &ar)) {
+            out->push_back("none");
+            break;
+        }
+        VmGetInfo(L, "Slnu", &ar);
+        out->push_back(Describe(ar));
+    }
+    return 0;
+}
+
+// Records "kind:name" of its own call.
+int WhoAmI(ScriptState* L) {
+    VmDebugRecord ar;
+    VmGetStackLevel(L, 0, &ar);
+    VmGetInfo(L, "n", &ar);
+    OutOf(L)->push_back(Text(ar.namewhat) + ":" + Text(ar.name));
+    return 0;
+}
+
+int FailCommand(ScriptState*) { return ERR_WRONGUSAGE; }
+const ScriptCommand kFailCommands[] = {{"FailNow", FailCommand}, {nullptr, nullptr}};
+
+// Hook log shared with the hook function (hooks carry no user data).
+struct HookLog {
+    std::vector<std::string> events;
+    int failLine = -1;
+    int failCode = 0;
+};
+HookLog* hookLog = nullptr;
+
+void RecordingHook(ScriptState* L, VmDebugRecord* ar, int* err) {
+    static const char* const kNames[] = {"call", "ret", "line", "count", "tailret"};
+    std::string e = kNames[ar->event];
+    if (ar->event == kHookLine) e += " " + std::to_string(ar->currentline);
+    if (ar->event != kHookLine && ar->event != kHookCount) e += " " + std::to_string(ar->i_ci);
+    if (ar->event == kHookLine) {
+        // What the hook is told agrees with what the debug layer reads.
+        VmDebugRecord here;
+        if (!VmGetStackLevel(L, 0, &here) || !VmGetInfo(L, "l", &here) || here.currentline != ar->currentline)
+            e += " (debug layer disagrees)";
+    }
+    hookLog->events.push_back(e);
+    if (ar->event == kHookLine && ar->currentline == hookLog->failLine) *err = hookLog->failCode;
+}
+
+// Pushes as many values as a hook may without asking for room.
+void PushingHook(ScriptState* L, VmDebugRecord*, int*) {
+    int top = VmGetTop(L);
+    for (int i = 0; i < kMinStackForHandler; i++) VmPushNumber(L, i);
+    hookLog->events.push_back(std::to_string(VmGetTop(L) - top));
+}
+
+class DebugTest : public vmtest::VmFixture {
+protected:
+    void SetUp() override {
+        VmFixture::SetUp();
+        hookLog = &log;
+        VmPushNewTable(L);
+        SetGlobal("tbl");
+    }
+    void TearDown() override {
+        VmSetHook(L, nullptr, 0, 0);
+        hookLog = nullptr;
+        SetCallTracing(false);
+        SetConsoleForceFlush(false);
+        VmFixture::TearDown();
+    }
+    void RegisterWithOut(const char* name, CommandHandler fn) {
+        VmPushLightUserdata(L, &out);
+        RegisterClosure(name, fn, 1);
+    }
+    std::vector<std::string> Lines(const std::vector<std::string>& events) {
+        std::vector<std::string> lines;
+        for (const std::string& e : events)
+            if (e.rfind("line ", 0) == 0) lines.push_back(e.substr(5));
+        return lines;
+    }
+
+    HookLog log;
+};
+
+// ---- levels and descriptions ------------------------------------------------------
+
+TEST_F(DebugTest, LevelsDescribeNativesAndScriptFunctions) {
+    RegisterWithOut("probe", ProbeLevels);
+    ASSERT_EQ(Run(R"(.function main maxstack=4
+.source "@game.qbs"
+.line 3
+    CLOSURE 0 helper
+    SETGLOBAL 0 "helper"
+.line 4
+    GETGLOBAL 0 "helper"
+    CALL 0 1 1
+    RETURN 0 1
+  .function helper line=7 maxstack=4
+  .line 8
+    GETGLOBAL 0 "probe"
+  .line 9
+    CALL 0 1 1
+    RETURN 0 1
+  .end
+.end)"),
+              0);
+    EXPECT_EQ(out, (std::vector<std::string>{
+                       "C|=[C]|[C]|-1|-1|global|probe|1",
+                       "Quenbrook|@game.qbs|game.qbs|7|9|global|helper|0",
+                       "main|@game.qbs|game.qbs|0|4||<null>|0",
+                       "none",
+                   }));
+}
+
+TEST_F(DebugTest, LostTailCallsShowAsTailLevels) {
+    RegisterWithOut("probe", ProbeLevels);
+    ASSERT_EQ(Run(R"(.function main maxstack=4
+.source "=prog"
+.line 2
+    CLOSURE 0 helper
+    CALL 0 1 1
+    RETURN 0 1
+  .function helper line=5 maxstack=4
+  .line 6
+    CLOSURE 0 last
+    TAILCALL 0 1 0
+    RETURN 0 0
+    .function last line=10 maxstack=4
+    .line 11
+      GETGLOBAL 0 "probe"
+      CALL 0 1 1
+      RETURN 0 1
+    .end
+  .end
+.end)"),
+              0);
+    EXPECT_EQ(out, (std::vector<std::string>{
+                       "C|=[C]|[C]|-1|-1|global|probe|1",
+                       // Its caller was replaced, so no instruction names it.
+                       "Quenbrook|=prog|prog|10|11||<null>|0",
+                       "tail|=(tail call)|(tail call)|-1|-1||<null>|0",
+                       "main|=prog|prog|0|2||<null>|0",
+                       "none",
+                   }));
+}
+
+TEST_F(DebugTest, FunctionsWithoutLineInfoAreAtLineZero) {
+    RegisterWithOut("probe", ProbeLevels);
+    ASSERT_EQ(Run(".function main\n.source \"=x\"\n    GETGLOBAL 0 \"probe\"\n    CALL 0 1 1\n    RETURN 0 1\n.end\n"), 0);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[1], "main|=x|x|0|0||<null>|0");
+}
+
+TEST_F(DebugTest, InfoOptionsAndFunctionsFromTheStack) {
+    VmDebugRecord ar;
+    PushGlobal("emit");
+    ASSERT_EQ(VmGetInfo(L, ">Su", &ar), 1);
+    EXPECT_EQ(VmGetTop(L), 0);  // the function was taken from the stack
+    EXPECT_STREQ(ar.what, "C");
+    EXPECT_STREQ(ar.source, "=[C]");
+    EXPECT_STREQ(ar.short_src, "[C]");
+    EXPECT_EQ(ar.linedefined, -1);
+    EXPECT_EQ(ar.nups, 1);
+
+    ASSERT_TRUE(Load(".function main line=0\n.source \"=chunk\"\n    RETURN 0 1\n.end\n"));
+    VmDebugRecord script;
+    ASSERT_EQ(VmGetInfo(L, ">S", &script), 1);
+    EXPECT_STREQ(script.what, "main");
+    EXPECT_STREQ(script.short_src, "chunk");
+    EXPECT_EQ(script.linedefined, 0);
+
+    // An unknown option letter answers 0; the known ones are still filled.
+    PushGlobal("emit");
+    VmDebugRecord partial;
+    EXPECT_EQ(VmGetInfo(L, ">Sx", &partial), 0);
+    EXPECT_STREQ(partial.what, "C");
+
+    // "f" pushes the function of a level.
+    RegisterClosure("pushself", [](ScriptState* S) {
+        VmDebugRecord r;
+        VmGetStackLevel(S, 0, &r);
+        VmGetInfo(S, "f", &r);
+        return 1;
+    });
+    VmSetTop(L, 0);
+    PushGlobal("pushself");
+    ASSERT_EQ(VmPCall(L, 0, 1, 0), 0);
+    PushGlobal("pushself");
+    EXPECT_TRUE(VmRawEqual(L, -1, -2));
+
+    // ">" needs a function on the stack top.
+    RegisterClosure("badinfo", [](ScriptState* S) {
+        VmDebugRecord r;
+        VmPushNumber(S, 1);
+        VmGetInfo(S, ">S", &r);
+        return 0;
+    });
+    VmSetTop(L, 0);
+    PushGlobal("badinfo");
+    EXPECT_EQ(VmPCall(L, 0, 0, 0), ERR_FUNCEXPECTED);
+}
+
+TEST_F(DebugTest, NamesComeFromTheCallingInstruction) {
+    RegisterWithOut("whoami", WhoAmI);
+    // A second closure of the same handler, stored only in a table.
+    PushGlobal("tbl");
+    VmPushString(L, "k");
+    VmPushLightUserdata(L, &out);
+    VmPushCClosure(L, WhoAmI, 1);
+    VmRawSet(L, -3);
+    VmSetTop(L, 0);
+    RegisterClosure("getk", [](ScriptState* S) {
+        VmPushString(S, "tbl");
+        VmGetTableAt(S, kGlobalsIndex);
+        VmPushString(S, "k");
+        VmRawGet(S, -2);
+        return 1;
+    });
+    VmPushNewTable(L);  // a metatable whose "__index" is the global command
+    VmPushString(L, "__index");
+    PushGlobal("whoami");
+    VmRawSet(L, -3);
+    VmPushNewTable(L);
+    VmInsert(L, -2);
+    VmSetMetatable(L, -2);
+    SetGlobal("indexed");
+    RegisterClosure("getwho", [](ScriptState* S) {
+        VmPushString(S, "whoami");
+        VmGetTableAt(S, kGlobalsIndex);
+        return 1;
+    });
+    struct Case {
+        const char* code;
+        const char* want;
+    } cases[] = {
+        {"GETGLOBAL 0 \"whoami\"\nCALL 0 1 1", "global:whoami"},
+        {".local who 1 3\nGETGLOBAL 0 \"whoami\"\nCALL 0 1 1", "local:who"},
+        {"GETGLOBAL 0 \"whoami\"\nMOVE 1 0\nCALL 1 1 1", "global:whoami"},
+        {"GETGLOBAL 0 \"tbl\"\nGETTABLE 0 0 \"k\"\nTAILCALL 0 1 0\nRETURN 0 0", "field:k"},
+        {"GETGLOBAL 0 \"tbl\"\nGETTABLE 0 0 \"k\"\nCALL 0 1 1", "field:k"},
+        {"GETGLOBAL 1 \"tbl\"\nSELF 0 1 \"k\"\nCALL 0 2 1", "method:k"},
+        {"GETGLOBAL 0 \"tbl\"\nLOADK 1 \"k\"\nGETTABLE 0 0 1\nCALL 0 1 1", "field:?"},
+        // Nothing in the code names a returned function: the globals are searched.
+        {"GETGLOBAL 0 \"getwho\"\nCALL 0 1 2\nCALL 0 1 1", "global:whoami"},
+        {"GETGLOBAL 0 \"getk\"\nCALL 0 1 2\nCALL 0 1 1", ":<null>"},
+        // Called by an instruction other than a call: the globals again.
+        {"GETGLOBAL 0 \"indexed\"\nGETTABLE 1 0 \"x\"", "global:whoami"},
+    };
+    for (const Case& c : cases) {
+        out.clear();
+        ASSERT_EQ(Run(std::string(".function main maxstack=4\n") + c.code + "\nRETURN 0 1\n.end\n"), 0) << c.code;
+        EXPECT_EQ(out, std::vector<std::string>{c.want}) << c.code;
+    }
+    // Called from native code, a global command is still found by its name.
+    out.clear();
+    VmSetTop(L, 0);
+    PushGlobal("whoami");
+    ASSERT_EQ(VmPCall(L, 0, 0, 0), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"global:whoami"});
+}
+
+TEST_F(DebugTest, ChunkIdsArePrintableSourceNames) {
+    char id[kChunkIdSize];
+    auto chunkId = [&](const std::string& source) {
+        VmChunkId(id, source.c_str(), kChunkIdSize);
+        return std::string(id);
+    };
+    EXPECT_EQ(chunkId("=stdin"), "stdin");
+    EXPECT_EQ(chunkId("=" + std::string(80, 'x')), std::string(59, 'x'));
+    EXPECT_EQ(chunkId("@game.qbs"), "game.qbs");
+
+    std::string path;
+    for (int i = 0; i < 100; i++) path += static_cast<char>('a' + i % 26);
+    EXPECT_EQ(chunkId("@" + path), "..." + path.substr(100 - 52));
+    EXPECT_EQ(chunkId("@" + path.substr(0, 52)), path.substr(0, 52));  // fits exactly
+    EXPECT_EQ(chunkId("@" + path.substr(0, 53)), "..." + path.substr(1, 52));
+
+    EXPECT_EQ(chunkId("print(1)\nprint(2)"), "[string \"print(1)...\"]");
+    EXPECT_EQ(chunkId("one line"), "[string \"one line\"]");
+    EXPECT_EQ(chunkId(path), "[string \"" + path.substr(0, 43) + "...\"]");
+    EXPECT_EQ(chunkId(path.substr(0, 43)), "[string \"" + path.substr(0, 43) + "\"]");
+    EXPECT_EQ(chunkId(""), "[string \"\"]");
+}
+
+// ---- hooks ---------------------------------------------------------------------------
+
+TEST_F(DebugTest, LineHookFiresOnNewLinesAndBackwardJumps) {
+    VmSetHook(L, RecordingHook, kMaskLine, 0);
+    ASSERT_EQ(Run(R"(.function main maxstack=6
+.line 1
+    LOADK 0 #0
+.line 2
+    LOADK 1 #0
+    LOADK 2 #3
+    LOADK 3 #1
+    JMP check
+body:
+.line 3
+    ADD 0 0 1
+.line 4
+check:
+    FORLOOP 1 body
+.line 6
+    LOADK 1 #0
+    LOADK 2 #3
+    LOADK 3 #1
+    JMP check2
+body2:
+    ADD 0 0 1
+check2:
+    FORLOOP 1 body2
+.line 7
+    RETURN 0 2
+.end)"),
+              0);
+    // The first instruction only starts the tracing; a loop within one line
+    // reports that line again at every backward jump.
+    EXPECT_EQ(Lines(log.events),
+              (std::vector<std::string>{"2", "4", "3", "4", "3", "4", "3", "4", "6", "6", "6", "6", "7"}));
+    EXPECT_EQ(Lines(log.events).size(), log.events.size());
+
+    // A called function reports its first line; back in the caller, the line
+    // of the call is not reported again.
+    log.events.clear();
+    VmSetHook(L, RecordingHook, kMaskLine, 0);
+    ASSERT_EQ(Run(R"(.function main maxstack=4
+.line 1
+    CLOSURE 0 f
+    CALL 0 1 1
+    MOVE 1 0
+.line 2
+    RETURN 0 1
+  .function f line=9
+  .line 10
+    LOADK 0 #1
+  .line 11
+    RETURN 0 2
+  .end
+.end)"),
+              0);
+    EXPECT_EQ(Lines(log.events), (std::vector<std::string>{"10", "11", "2"}));
+
+    // Set while the script runs: the next instruction only starts tracing.
+    log.events.clear();
+    VmSetHook(L, nullptr, 0, 0);
+    RegisterClosure("sethook", [](ScriptState* S) {
+        VmSetHook(S, RecordingHook, kMaskLine, 0);
+        return 0;
+    });
+    ASSERT_EQ(Run(R"(.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "sethook"
+    CALL 0 1 1
+    MOVE 1 0
+    MOVE 1 0
+.line 2
+    RETURN 0 1
+.end)"),
+              0);
+    EXPECT_EQ(log.events, std::vector<std::string>{"line 2"});
+}
+
+TEST_F(DebugTest, CountHookFiresEveryNInstructions) {
+    const char* loop = R"(.function main maxstack=6
+    LOADK 0 #0
+    LOADK 1 #0
+    LOADK 2 #10
+    LOADK 3 #1
+    JMP check
+body:
+    ADD 0 0 #1
+check:
+    FORLOOP 1 body
+    RETURN 0 2
+.end)";
+    // 4 loads, the jump, 11 loop tests, 10 additions and the return.
+    VmSetHook(L, RecordingHook, kMaskCount, 1);
+    ASSERT_EQ(Run(loop), 0);
+    EXPECT_EQ(vmtest::Show(L, 1), "10");
+    EXPECT_EQ(log.events.size(), 27u);
+    EXPECT_EQ(log.events.front(), "count");
+
+    log.events.clear();
+    VmSetHook(L, RecordingHook, kMaskCount, 5);
+    ASSERT_EQ(Run(loop), 0);
+    EXPECT_EQ(log.events.size(), 5u);
+
+    // A hook may push values without asking for room; they are dropped after it.
+    log.events.clear();
+    VmSetHook(L, PushingHook, kMaskCount, 1);
+    ASSERT_EQ(Run(loop), 0);
+    EXPECT_EQ(vmtest::Show(L, 1), "10");
+    ASSERT_EQ(log.events.size(), 27u);
+    EXPECT_EQ(log.events.back(), std::to_string(kMinStackForHandler));
+
+    // Removing the hook stops the events.
+    log.events.clear();
+    VmSetHook(L, RecordingHook, 0, 5);
+    ASSERT_EQ(Run(loop), 0);
+    EXPECT_TRUE(log.events.empty());
+    EXPECT_EQ(L->hookmask, 0);
+}
+
+// Fails: a script function called by CALL or TAILCALL from script code gets
+// no call event (interp.cpp, VmExecute: both go to the return entry instead
+// of the call entry); "call 2" is missing twice.
+TEST_F(DebugTest, CallAndReturnHooksCountTailCalls) {
+    VmSetHook(L, RecordingHook, kMaskCall | kMaskRet, 0);
+    ASSERT_EQ(Run(R"(.function main maxstack=4
+    CLOSURE 0 f
+    CALL 0 1 1
+    RETURN 0 1
+  .function f maxstack=4
+    GETGLOBAL 0 "emit"
+    CALL 0 1 1
+    CLOSURE 0 g
+    TAILCALL 0 1 0
+    RETURN 0 0
+    .function g
+      RETURN 0 1
+    .end
+  .end
+.end)"),
+              0);
+    // A script function called from script code reports its call too, the
+    // one reached by a tail call included.
+    EXPECT_EQ(log.events, (std::vector<std::string>{"call 1", "call 2", "call 3", "ret 3", "call 2", "ret 2",
+                                                    "tailret 0", "ret 1"}));
+}
+
+// Runs the global script function "g" from inside the hook.
+int hookDepth = 0;
+void ReentrantHook(ScriptState* L, VmDebugRecord*, int*) {
+    if (hookDepth > 0) hookLog->events.push_back("reentered");
+    ++hookDepth;
+    hookLog->events.push_back("hook");
+    if (hookLog->events.size() == 1) {
+        VmPushString(L, "g");
+        VmGetTableAt(L, kGlobalsIndex);
+        if (VmPCall(L, 0, 0, 0) != 0) hookLog->events.push_back("g failed");
+    }
+    --hookDepth;
+}
+
+TEST_F(DebugTest, HooksAreOffWhileAHookRuns) {
+    ASSERT_TRUE(Load(".function g\n    LOADK 0 #1\n    ADD 0 0 0\n    ADD 0 0 0\n    RETURN 0 1\n.end\n"));
+    SetGlobal("g");
+    VmSetHook(L, ReentrantHook, kMaskCount | kMaskCall | kMaskRet, 1);
+    ASSERT_EQ(Run(".function main\n    LOADK 0 #1\n    RETURN 0 1\n.end\n"), 0);
+    // Call of main, two instructions, return of main: no event from "g".
+    EXPECT_EQ(log.events, (std::vector<std::string>{"hook", "hook", "hook", "hook"}));
+}
+
+TEST_F(DebugTest, HookErrorEndsTheRunLikeARaise) {
+    log.failLine = 3;
+    log.failCode = ERR_USERABORT;
+    VmSetHook(L, RecordingHook, kMaskLine, 0);
+    EXPECT_EQ(Run(".function main maxstack=12\n.line 1\n    LOADK 0 #0\n.line 2\n" +
+                  std::string("    GETGLOBAL 10 \"emit\"\n    LOADK 11 \"two\"\n    CALL 10 2 1\n") +
+                  ".line 3\n    GETGLOBAL 10 \"emit\"\n    LOADK 11 \"three\"\n    CALL 10 2 1\n    RETURN 0 1\n.end\n"),
+              ERR_USERABORT);
+    EXPECT_EQ(out, std::vector<std::string>{"\"two\""});
+    EXPECT_EQ(GetCurrentLine(), 3);
+    EXPECT_EQ(L->ci, L->base_ci);
+    EXPECT_NE(L->allowhook, 0);  // hooks work again after the unwinding
+
+    // The state runs on once the hook is gone.
+    VmSetHook(L, nullptr, 0, 0);
+    EXPECT_EQ(Eval(".function main\n    LOADK 0 #1\n    RETURN 0 2\n.end\n"), "1");
+}
+
+// ---- names in error reports -------------------------------------------------------------
+
+TEST_F(DebugTest, ErrorsNameTheFailingFunction) {
+    RegisterCommandTable(kFailCommands, nullptr);
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(VmRegisterCommands(L, nullptr, kFailCommands, 0), 1);
+    VmSetTop(L, 0);
+    PushGlobal("tbl");
+    VmPushString(L, "other");
+    PushGlobal("failnow");
+    VmRawSet(L, -3);
+    VmPushString(L, "boom");
+    VmPushCClosure(L, FailCommand, 0);
+    VmRawSet(L, -3);
+    VmSetTop(L, 0);
+
+    auto fail = [&](const std::string& body) {
+        ResetCurrentCommandInfo();
+        VmSetEndFlag(L, 0);  // each failure ends the script
+        int rc = Run(".function main maxstack=4\n.source \"game.qbs\"\n" + body + "\n    RETURN 0 1\n.end\n");
+        return std::to_string(rc) + " " + GetCurrentCommandName() + " " + std::to_string(GetCurrentLine());
+    };
+    // The command table's spelling for a command found in one.
+    EXPECT_EQ(fail(".line 5\n    GETGLOBAL 0 \"failnow\"\n    CALL 0 1 1"), "1055 FailNow 5");
+    EXPECT_STREQ(GetCurrentSourceName(), "game.qbs");
+    // Called through a table field: that field's name.
+    EXPECT_EQ(fail(".line 6\n    GETGLOBAL 0 \"tbl\"\n    GETTABLE 0 0 \"other\"\n    CALL 0 1 1"), "1055 other 6");
+    EXPECT_EQ(fail(".line 7\n    GETGLOBAL 1 \"tbl\"\n    SELF 0 1 \"boom\"\n    CALL 0 2 1"), "1055 boom 7");
+    // A failing script function named by its field; the main chunk has no name.
+    std::string method = ".line 8\n    GETGLOBAL 0 \"tbl\"\n    CLOSURE 1 div\n    SETTABLE 0 \"method\" 1\n"
+                         "    GETTABLE 1 0 \"method\"\n    CALL 1 1 1\n"
+                         "  .function div line=20\n  .line 21\n    LOADK 0 #0\n    DIV 0 0 0\n    RETURN 0 1\n  .end";
+    EXPECT_EQ(fail(method), "1089 method 21");
+    EXPECT_EQ(fail(".line 9\n    LOADK 0 #0\n    DIV 0 0 0"), "1089 ---- 9");
+    // A script function nothing names.
+    std::string anon = ".line 10\n    CLOSURE 0 div\n    CALL 0 1 1\n"
+                       "  .function div line=30\n  .line 31\n    LOADK 0 #0\n    DIV 0 0 0\n    RETURN 0 1\n  .end";
+    EXPECT_EQ(fail(anon), "1089 <<unnamed>> 31");
+    // A command failing inside a named script function is named itself.
+    std::string inner = ".line 11\n    CLOSURE 0 f\n    SETGLOBAL 0 \"f\"\n    GETGLOBAL 0 \"f\"\n    CALL 0 1 1\n"
+                        "  .function f line=40\n  .line 41\n    GETGLOBAL 0 \"failnow\"\n    CALL 0 1 1\n"
+                        "    RETURN 0 1\n  .end";
+    EXPECT_EQ(fail(inner), "1055 FailNow 41");
+}
+
+TEST_F(DebugTest, TracerNamesEveryNativeCall) {
+    SetConsoleForceFlush(true);
+    SetCallTracing(true);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(Run(".function main maxstack=4\n    GETGLOBAL 0 \"emit\"\n    LOADK 1 #1.5\n    LOADK 2 \"s\"\n"
+                  "    LOADNIL 3 3\n    CALL 0 4 1\n    RETURN 0 1\n.end\n"),
+              0);
+    // Called from native code: found in the globals by its lower-case name.
+    VmSetTop(L, 0);
+    PushGlobal("emit");
+    ASSERT_EQ(VmPCall(L, 0, 0, 0), 0);
+    // A function no name reaches: the second argument stands in when it is
+    // a key, else nothing is known.
+    VmPushCClosure(L, [](ScriptState*) { return 0; }, 0);
+    PushGlobal("tbl");
+    VmPushString(L, "key");
+    ASSERT_EQ(VmPCall(L, 2, 0, 0), 0);
+    VmPushCClosure(L, [](ScriptState*) { return 0; }, 0);
+    VmPushBoolean(L, 1);
+    VmPushNumber(L, 7);
+    ASSERT_EQ(VmPCall(L, 2, 0, 0), 0);
+    VmPushCClosure(L, [](ScriptState*) { return 0; }, 0);
+    ASSERT_EQ(VmPCall(L, 0, 0, 0), 0);
+    // No tracing once the end flag is up.
+    VmSetEndFlag(L, 1);
+    PushGlobal("emit");
+    ASSERT_EQ(VmPCall(L, 0, 0, 0), 0);
+    std::string text = testing::internal::GetCapturedStdout();
+    SetCallTracing(false);
+
+    std::vector<std::string> lines;
+    for (size_t pos = 0, next; (next = text.find('\n', pos)) != std::string::npos; pos = next + 1)
+        lines.push_back(text.substr(pos, next - pos));
+    ASSERT_EQ(lines.size(), 5u) << text;
+    EXPECT_EQ(lines[0], "Now calling emit() with arguments #1=(NUMBER)1.5 #2=(STRING)\"s\" #3=(NIL) ");
+    EXPECT_EQ(lines[1], "Now calling emit()");
+    EXPECT_EQ(lines[2].rfind("Now trying to find metamethod key() with arguments #1=(TABLE)", 0), 0u) << lines[2];
+    const std::string tail = " #2=(STRING)\"key\" ";
+    ASSERT_GT(lines[2].size(), tail.size());
+    EXPECT_EQ(lines[2].substr(lines[2].size() - tail.size()), tail);
+    EXPECT_EQ(lines[3], "Now trying to find metamethod 7() with arguments #1=(INTERNAL)1 #2=(NUMBER)7 ");
+    EXPECT_EQ(lines[4], "Now calling <unknown>()");
+}
+
+}  // namespace

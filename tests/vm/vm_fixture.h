@@ -1,0 +1,170 @@
+// Shared fixture of the execution tests: a fresh VM state per test, programs
+// assembled from text in-process, an "emit" command that records what scripts
+// pass it, and helpers that evaluate one operation on a few operands.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/context.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/settings.h"
+#include "lib/assembler.h"
+#include "libs/errorhandler.h"
+#include "vm/internal.h"
+
+namespace vmtest {
+
+// The text form of a value: numbers as "%.14g", strings between double quotes
+// (so that 12 and "12" differ), the other kinds by name.
+inline std::string Show(ScriptState* L, int idx) {
+    switch (VmType(L, idx)) {
+        case kTypeNone: return "none";
+        case kTypeNil: return "nil";
+        case kTypeBoolean: return VmToBoolean(L, idx) ? "true" : "false";
+        case kTypeNumber: {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.14g", VmToNumber(L, idx));
+            return buf;
+        }
+        case kTypeString: return "\"" + std::string(VmToCString(L, idx), VmStrLen(L, idx)) + "\"";
+        case kTypeTable: {
+            // Tables that carry a raw "name" string show it, so that
+            // metamethod arguments can be told apart.
+            if (idx < 0 && idx > kRegistryIndex) idx = VmGetTop(L) + idx + 1;
+            VmPushString(L, "name");
+            VmRawGet(L, idx);
+            std::string s = VmType(L, -1) == kTypeString ? std::string("table:") + VmToCString(L, -1) : "table";
+            VmSetTop(L, -2);
+            return s;
+        }
+        case kTypeFunction: return "function";
+        case kTypeUserdata: return "userdata";
+        case kTypeLightUserdata: return "lightuserdata";
+        default: return "other";
+    }
+}
+
+// emit(...): appends the text of each argument, joined by blanks, to the
+// vector its upvalue points at.
+inline int EmitCommand(ScriptState* L) {
+    auto* out = static_cast<std::vector<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    std::string line;
+    for (int i = 1; i <= VmGetTop(L); i++) {
+        if (i > 1) line += ' ';
+        line += Show(L, i);
+    }
+    out->push_back(line);
+    return 0;
+}
+
+class VmFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetRuntimeSettings();
+        ResetCurrentCommandInfo();
+        SetCurrentSourceName("?");
+        SetErrorDetail("");
+        SetLastErrorCode(0);
+        SetCallTracing(false);
+        L = VmOpen();
+        ASSERT_NE(L, nullptr);
+        VmPushLightUserdata(L, &out);
+        RegisterClosure("emit", EmitCommand, 1);
+    }
+    void TearDown() override {
+        VmClose(L);
+        ResetRuntimeSettings();
+        ResetCurrentCommandInfo();
+    }
+
+    // Stores fn under a global name; its nup upvalues are taken from the top.
+    void RegisterClosure(const char* name, CommandHandler fn, int nup = 0) {
+        VmPushCClosure(L, fn, nup);
+        SetGlobal(name);
+    }
+    // Pops the top value into a global (raw, whatever the globals' metatable).
+    void SetGlobal(const char* name) {
+        VmPushString(L, name);
+        VmInsert(L, -2);
+        VmRawSet(L, kGlobalsIndex);
+    }
+    void PushGlobal(const char* name) {
+        VmPushString(L, name);
+        VmGetTableAt(L, kGlobalsIndex);
+    }
+
+    // Assembles and loads a program; the closure is left on the stack top.
+    bool Load(const std::string& text, const char* chunkname = "test") {
+        std::vector<uint8_t> bytes;
+        std::string error;
+        if (!AssembleText(text, bytes, error)) {
+            ADD_FAILURE() << "assembly failed: " << error << "\n" << text;
+            return false;
+        }
+        int rc = VmLoadBuffer(L, reinterpret_cast<const char*>(bytes.data()), bytes.size(), chunkname);
+        if (rc != 0) {
+            ADD_FAILURE() << "load failed with " << rc << "\n" << text;
+            return false;
+        }
+        return true;
+    }
+    // Clears the stack, runs the program protected and returns the error code
+    // (0 when none); the results stay on the stack from index 1.
+    int Run(const std::string& text, int nresults = kMultRet) {
+        VmSetTop(L, 0);
+        if (!Load(text)) return -1;
+        return VmPCall(L, 0, nresults, 0);
+    }
+    // Runs the program and answers its results as text, or "E<code>".
+    std::string Eval(const std::string& text) {
+        int rc = Run(text);
+        if (rc != 0) return "E" + std::to_string(rc);
+        std::string s;
+        for (int i = 1; i <= VmGetTop(L); i++) s += (i > 1 ? " " : "") + Show(L, i);
+        return s;
+    }
+
+    // An operand loaded into register r: "@name" reads a global, anything else
+    // is a constant literal of the assembler.
+    static std::string LoadOperand(int r, const std::string& v) {
+        if (!v.empty() && v[0] == '@') return "GETGLOBAL " + std::to_string(r) + " \"" + v.substr(1) + "\"\n";
+        return "LOADK " + std::to_string(r) + " " + v + "\n";
+    }
+    // R2 := R0 op R1.
+    std::string Binary(const std::string& op, const std::string& b, const std::string& c) {
+        return Eval(".function main maxstack=4\n" + LoadOperand(0, b) + LoadOperand(1, c) + op +
+                    " 2 0 1\nRETURN 2 2\n.end\n");
+    }
+    // R1 := op R0.
+    std::string Unary(const std::string& op, const std::string& b) {
+        return Eval(".function main maxstack=4\n" + LoadOperand(0, b) + op + " 1 0\nRETURN 1 2\n.end\n");
+    }
+    // 1 or 0: whether "R0 op R1" holds, through the jump of a test instruction
+    // with A = want (so A = 0 answers the negation).
+    std::string Compare(const std::string& op, const std::string& b, const std::string& c, int want = 1) {
+        return Eval(".function main maxstack=4\n" + LoadOperand(0, b) + LoadOperand(1, c) + op + " " +
+                    std::to_string(want) +
+                    " 0 1\nJMP yes\nLOADK 2 #0\nRETURN 2 2\nyes:\nLOADK 2 #1\nRETURN 2 2\n.end\n");
+    }
+    // R(n) := R0 .. ... .. R(n-1).
+    std::string Concat(const std::vector<std::string>& values) {
+        std::string text = ".function main maxstack=250\n";
+        int n = static_cast<int>(values.size());
+        for (int i = 0; i < n; i++) text += LoadOperand(i, values[i]);
+        text += "CONCAT " + std::to_string(n) + " 0 " + std::to_string(n - 1) + "\nRETURN " + std::to_string(n) +
+                " 2\n.end\n";
+        return Eval(text);
+    }
+
+    std::string Detail() const { return GetErrorDetail(); }
+
+    ScriptState* L = nullptr;
+    std::vector<std::string> out;  // what "emit" recorded
+};
+
+}  // namespace vmtest
