@@ -1,12 +1,20 @@
-// Fuzz target of the chunk loader: every input is loaded once from a reader
-// of unknown size and once as a buffer of known size; both must end in a
-// result or an error code.
+// Fuzz target of the chunk loader and the interpreter: every input is loaded
+// once from a reader of unknown size and once as a buffer of known size; a
+// chunk that loads is then run under an instruction and memory budget. All
+// must end in a result or an error code.
 #include <cstddef>
 #include <cstdint>
 
-#include "vm/vm.h"
+#include "core/errcodes.h"
+#include "vm/internal.h"
 
 namespace {
+
+constexpr int kHookEvery = 1000;
+constexpr int kBudgetHooks = 200;  // 200000 instructions
+constexpr size_t kMemoryLimit = 64u << 20;
+
+int hooksLeft = 0;
 
 struct OneBlock {
     const char* data;
@@ -20,6 +28,10 @@ const char* ReadOneBlock(ScriptState*, void* ud, size_t* size) {
     return b->data;
 }
 
+void Budget(ScriptState*, VmDebugRecord*, int* errorCode) {
+    if (--hooksLeft <= 0) *errorCode = ERR_USERABORT;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,7 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OneBlock block{bytes, size};
     VmLoad(L, ReadOneBlock, &block, "fuzz");
     VmSetTop(L, 0);
-    VmLoadBuffer(L, bytes, size, "fuzz");
+    if (VmLoadBuffer(L, bytes, size, "fuzz") == 0) {
+        L->g->memLimit = L->g->nblocks + kMemoryLimit;
+        hooksLeft = kBudgetHooks;
+        VmSetHook(L, Budget, kMaskCount, kHookEvery);
+        VmPCall(L, 0, 0, 0);
+    }
     VmClose(L);
     return 0;
 }

@@ -1,10 +1,11 @@
-// Case folding, ISO 8859-1/UTF-8 conversion, path helpers, bit scan and CRC-32:
+// Case folding, ISO 8859-1/UTF-8 conversion, path helpers and the bit scan:
 // the small helpers whose exact results names, error texts and file names depend on.
 #include "core/chars.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
+
+#include "core/memory.h"
 
 // Both tables fold ISO 8859-1: the accented capitals 0xC0-0xDD pair with
 // 0xE0-0xFD except the multiplication and division signs (0xD7, 0xF7).
@@ -57,20 +58,6 @@ bool IsChunkName(const char* path) {
 }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-constexpr std::array<uint32_t, 256> MakeCrcTable() {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
-    }
-    return table;
-}
-
-// Built by the compiler, so that a checksum taken before start-up built the
-// table still comes out right.
-constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
@@ -131,46 +118,78 @@ std::string Latin1ToUTF8(const char* text) {
     return out;
 }
 
-// A well-formed two-byte sequence gives its ISO 8859-1 character. Characters
-// beyond ISO 8859-1 (two-byte values above 0xFF, three- and four-byte
-// sequences) become '?', their continuation bytes consumed. A byte of 128 or
-// more that doesn't start a complete sequence is kept as it is: such text most
-// likely was ISO 8859-1 already. A sequence cut short by the terminator stops
-// there, so nothing past the end is read.
+namespace {
+
+enum class Utf8Step { kLatin1, kBeyondLatin1, kInvalid };
+
+// Decodes one character at p into *value and moves p past it. A lead byte
+// whose sequence is cut short (by the terminator or by a byte that isn't a
+// continuation) consumes only the continuation bytes that are there, so the
+// terminator is never passed. Two-byte forms of ASCII (0xC0, 0xC1) and bytes
+// that can't start a sequence are invalid.
+Utf8Step DecodeUtf8(const unsigned char*& p, unsigned* value) {
+    const unsigned char c = *p++;
+    *value = c;
+    if (c < 0x80) return Utf8Step::kLatin1;
+    int follow = 0;
+    if (c >= 0xC2 && c <= 0xDF) follow = 1;
+    else if (c >= 0xE0 && c <= 0xEF) follow = 2;
+    else if (c >= 0xF0 && c <= 0xF4) follow = 3;
+    else return Utf8Step::kInvalid;
+    unsigned v = c & (0x3Fu >> follow);
+    for (int i = 0; i < follow; ++i) {
+        if (!IsContinuation(*p)) return Utf8Step::kInvalid;
+        v = (v << 6) | (*p++ & 0x3Fu);
+    }
+    *value = v;
+    return v <= 0xFF ? Utf8Step::kLatin1 : Utf8Step::kBeyondLatin1;
+}
+
+}  // namespace
+
 std::string UTF8ToLatin1(const char* text) {
     std::string out;
     if (!text) return out;
     auto p = reinterpret_cast<const unsigned char*>(text);
     while (*p) {
-        const unsigned char c = *p;
-        int follow = 0;
-        if (c >= 0xC0 && c <= 0xDF) follow = 1;
-        else if (c >= 0xE0 && c <= 0xEF) follow = 2;
-        else if (c >= 0xF0 && c <= 0xF7) follow = 3;
-        if (c < 0x80 || follow == 0) {
-            out += static_cast<char>(c);
-            ++p;
-            continue;
-        }
-        int have = 0;
-        while (have < follow && IsContinuation(p[1 + have])) ++have;
-        if (have < follow) {
-            out += static_cast<char>(c);
-            ++p;
-            continue;
-        }
-        if (follow == 1) {
-            const unsigned value = ((c & 0x1Fu) << 6) + (p[1] & 0x3Fu);
-            out += value <= 0xFF ? static_cast<char>(value) : '?';
-        } else {
-            out += '?';
-        }
-        p += 1 + follow;
+        unsigned value = 0;
+        const Utf8Step step = DecodeUtf8(p, &value);
+        out += step == Utf8Step::kLatin1 ? static_cast<char>(value) : '?';
     }
     return out;
 }
 
+bool TryUTF8ToLatin1(const char* text, std::string& out) {
+    out.clear();
+    if (!text) return true;
+    auto p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        unsigned value = 0;
+        if (DecodeUtf8(p, &value) != Utf8Step::kLatin1) return false;
+        out += static_cast<char>(value);
+    }
+    return true;
+}
+
+std::string FileNameToLatin1(const char* name) {
+    std::string out;
+    if (!TryUTF8ToLatin1(name, out)) out = name;
+    return out;
+}
+
+char* ConvertCharset(const char* text, int from, int to) {
+    if (!text) return nullptr;
+    std::string converted;
+    if (from == kCharsetLatin1 && to == kCharsetUTF8) converted = Latin1ToUTF8(text);
+    else if (from == kCharsetUTF8 && to == kCharsetLatin1) converted = UTF8ToLatin1(text);
+    else return nullptr;
+    auto* copy = static_cast<char*>(AllocMemory(converted.size() + 1, 0));
+    if (copy) std::memcpy(copy, converted.c_str(), converted.size() + 1);
+    return copy;
+}
+
 const char* GetPathFilePart(const char* path) {
+    if (!path) return "";
     const char* p = path;
     while (*p == '/') ++p;
     const char* part = p;
@@ -182,8 +201,10 @@ const char* GetPathFilePart(const char* path) {
 }
 
 const char* FilePartEx(const char* path) {
+    if (!path) return "";
     if (IsChunkName(path)) {
-        static char carried[kFilePartBufferSize];
+        // Per thread, so that a loader thread can't overwrite the main thread's name.
+        thread_local char carried[kFilePartBufferSize];
         const char* start = std::strchr(path, '*');
         size_t len = 0;
         if (start) {
@@ -207,16 +228,21 @@ const char* FilePartEx(const char* path) {
     return path;
 }
 
-void AddPart(char* path, const char* name, size_t bufferSize) {
-    if (bufferSize == 0) return;
+int AddPart(char* path, const char* name, size_t bufferSize) {
+    if (!path || bufferSize == 0) return 0;
+    if (!name) name = "";
     size_t len = strnlen(path, bufferSize - 1);
     path[len] = 0;
-    if (len > 0 && !IsSeparator(path[len - 1]) && len + 1 < bufferSize) path[len++] = '/';
+    const bool needSeparator = len > 0 && !IsSeparator(path[len - 1]);
+    const size_t need = len + (needSeparator ? 1 : 0) + std::strlen(name);
+    if (needSeparator && len + 1 < bufferSize) path[len++] = '/';
     for (const char* q = name; *q && len + 1 < bufferSize; ++q) path[len++] = *q;
     path[len] = 0;
+    return need < bufferSize ? 1 : 0;
 }
 
 std::string MakeNativePath(const char* path) {
+    if (!path) return {};
     std::string out(path);
     if (IsChunkName(path) || out.size() >= kNativePathLimit) return out;
     for (char& c : out)
@@ -225,13 +251,3 @@ std::string MakeNativePath(const char* path) {
 }
 
 int FindLowestSetBit(uint32_t word) { return word ? std::countr_zero(word) : -1; }
-
-void BuildCRC32Table() {}
-
-uint32_t ComputeCRC32(const void* buffer, long length) {
-    if (length < 1 || !buffer) return 0;
-    auto p = static_cast<const unsigned char*>(buffer);
-    uint32_t crc = 0xFFFFFFFFu;
-    for (long i = 0; i < length; ++i) crc = kCrcTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}

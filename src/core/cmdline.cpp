@@ -14,6 +14,7 @@
 #include "core/linkeddata.h"
 #include "core/settings.h"
 #include "display/requesters.h"
+#include "libs/errorhandler.h"
 #include "libs/system.h"
 #include "platform/platform.h"
 
@@ -79,6 +80,8 @@ namespace {
 
 constexpr int kOptQuiet = 11;
 constexpr int kOptNoSound = 16;
+constexpr int kOptDebugOutput = 87;
+constexpr int kOptNoDebug = 94;
 
 // The command libraries in their fixed opening order; rows without an open
 // function are libraries this player does not have yet.
@@ -209,6 +212,8 @@ int ChooseAppletFile(const OptionValues& values, qbCommandLine* cl) {
 int ResolveStartupOptions(qbCommandLine* cl, const OptionValues& values, qbApplet*) {
     cl->quiet = values.flag[kOptQuiet];
     cl->nosound = values.flag[kOptNoSound];
+    if (values.flag[kOptDebugOutput]) SetCallTracing(true);
+    SetDebugFunctionsDisabled(values.flag[kOptNoDebug] != 0);
     return 0;
 }
 

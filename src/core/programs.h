@@ -15,3 +15,8 @@ int ExecuteProgram(const char* path, const char* args, int flag);
 // arguments of the text; `outputFile` receives a '>' redirection (empty when
 // none). 0, or ERR_WRONGUSAGE for an unclosed quote or too many arguments.
 int SplitProgramArguments(const char* path, const char* args, std::vector<std::string>& argv, std::string& outputFile);
+
+// Whether RunProgram runs the path as a program (an executable file, or a
+// name to look up on the search path) rather than opening it as a document
+// (an existing file without execute permission, or a folder).
+bool IsProgramPath(const char* path);

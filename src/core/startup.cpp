@@ -21,6 +21,7 @@
 #include "core/file.h"
 #include "core/linkeddata.h"
 #include "core/settings.h"
+#include "core/timers.h"
 #include "display/bitmapres.h"
 #include "display/displays.h"
 #include "display/events.h"
@@ -122,6 +123,7 @@ int CreateObjectsInScriptFolder(ScriptState* L, qbCommandLine* cl, qbApplet* app
 // Steps 4 to 21 of start-up; the result goes to Shutdown as the exit code.
 int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const qbLinkMarker* marker, int argc,
                     char** argv) {
+    if (int err = InitTimerService()) return err;
     if (int err = ParseCommandLine(L, cl, applet, marker, argc, argv)) return err;
     if (LinkedDataOffset != 0) {
         if (int err = ExtractLinkedPlugins(cl->executablePath, LinkedDataOffset)) return err;
@@ -286,6 +288,7 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
     FreeCatalog(GetPlayerCatalog());
     SetPlayerCatalog(nullptr);
     ShutdownAudioCore();
+    FreeTimerService();
     ShutdownPlatform();
     return 0;
 }

@@ -1,6 +1,28 @@
-// The event library as start-up and shutdown see it.
+// The event library as start-up, shutdown and the runtime's waits see it.
 #pragma once
+
+#include "core/argapi.h"
 
 struct ScriptState;
 
 void FreeEventSystem(ScriptState* L);
+
+// Who pumps, passed to PumpEvents as its flags.
+enum PumpFlags : int {
+    kPumpLineHook = 1,
+    kPumpWait = 2,
+    kPumpCheck = 4,
+    kPumpWaitEvent = 8,
+};
+
+// Processes pending events once. Non-zero when the caller's loop must end:
+// with the error in outError, or with 0 there when the player is to quit.
+int PumpEvents(ScriptState* L, int flags, void* data, int* outError);
+// Blocks until the next event arrives (a wake posted by another thread counts);
+// 0 or an error code.
+int WaitForEvents(ScriptState* L, int timeoutFlag, void* data, int* outValue);
+
+// An interval without a script function: its timer wakes the main loop every
+// ms milliseconds. 0 or the timer service's error.
+int AddInterval(ScriptState* L, ObjectID id, int ms);
+void RemoveInterval(ScriptState* L, ObjectID id);

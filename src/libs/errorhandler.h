@@ -1,5 +1,5 @@
-// The script's own error handler (RaiseOnError) and the command-call tracer
-// switch of the system library, as the VM's command layer sees them.
+// The script's own error handler (RaiseOnError) and the debug output switch
+// (DebugOutput) of the system library, as the VM's command layer sees them.
 #pragma once
 
 #include "vm/vm.h"
@@ -7,9 +7,22 @@
 // Registry reference of the installed handler, -1 when none.
 int GetErrorHandlerRef();
 void SetErrorHandlerRef(int ref);
+// Calls the installed handler with (code, error text, command name, line)
+// while the callback nesting count is raised by one. 0 when the handler
+// returned normally, else the code of the error it raised.
 int CallErrorHandler(ScriptState* L, int code);
-// Call tracing (DebugOutput): the tracer runs when this is on.
+// Releases the handler's reference (shutdown).
+void ReleaseErrorHandler(ScriptState* L);
+
+// The debug device number of DebugOutput (0: off). The call tracer runs while
+// it is non-zero, unless debug functions are disabled (NODEBUG).
+int GetDebugOutputDevice();
+void SetDebugOutputDevice(int device);
+void SetDebugFunctionsDisabled(bool disabled);
+bool AreDebugFunctionsDisabled();
 bool IsCallTracingOn();
+// Debug output on (device 1) or off, as the DEBUGOUTPUT start-up flag does.
 void SetCallTracing(bool on);
+
 // The GetLastError command's handler, which must not clear the last error.
 int cmdGetLastError(ScriptState* L);

@@ -1,10 +1,12 @@
-// The system library's commands: End, GetLastError and the debug output.
+// The system library's commands: End, the error policy and the script's error
+// handler, and the debug output.
 #include "libs/system.h"
 
 #include <cstdio>
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/settings.h"
 #include "libs/errorhandler.h"
 
@@ -46,12 +48,16 @@ void PrintArguments(ScriptState* L) {
 }
 
 const ScriptCommand kSystemCommands[] = {
+    {"DebugOutput", cmdDebugOutput},
     {"DebugPrint", cmdDebugPrint},
     {"DebugPrintNR", cmdDebugPrintNR},
     {"DebugStr", cmdDebugPrint},
     {"DebugVal", cmdDebugPrint},
     {"End", cmdEnd},
+    {"Error", cmdError},
+    {"ExitOnError", cmdExitOnError},
     {"GetLastError", cmdGetLastError},
+    {"RaiseOnError", cmdRaiseOnError},
     {nullptr, nullptr},
 };
 
@@ -90,10 +96,45 @@ int cmdEnd(ScriptState* L) {
     return ERR_USERABORT;
 }
 
+int cmdRaiseOnError(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    bool install = VmType(L, 1) != kTypeNil;
+    if (install) VmCheckFunction(L, 1);
+    // A handler only makes sense while errors stop the script.
+    if (GetRuntimeTag(kTagRaiseErrors) == 0) return ERR_WRONGUSAGE;
+    ReleaseErrorHandler(L);
+    if (install) {
+        VmPushValue(L, 1);
+        SetErrorHandlerRef(VmMakeRef(L, kRegistryIndex));
+    }
+    return 0;
+}
+
+int cmdExitOnError(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    bool on = VmCheckNumber(L, 1) != 0;
+    // An installed handler relies on errors being raised.
+    if (!on && GetErrorHandlerRef() != -1) return ERR_WRONGUSAGE;
+    SetRuntimeTag(kTagRaiseErrors, on ? 1 : 0);
+    return 0;
+}
+
+int cmdError(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    SetErrorDetail(VmCheckString(L, 1, nullptr));
+    return ERR_ERRORCALLED;
+}
+
+int cmdDebugOutput(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    SetDebugOutputDevice(static_cast<int>(VmCheckInt(L, 1)));
+    return 0;
+}
+
 int InitSystemLibrary(ScriptState* L) {
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kSystemCommands, 0);
     return RegisterCommandTable(kSystemCommands, "system");
 }
 
-void FreeSystemObjects(ScriptState*) {}
+void FreeSystemObjects(ScriptState* L) { ReleaseErrorHandler(L); }

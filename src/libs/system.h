@@ -17,3 +17,7 @@ std::string ValueToString(ScriptState* L, int idx);
 int cmdDebugPrint(ScriptState* L);
 int cmdDebugPrintNR(ScriptState* L);
 int cmdEnd(ScriptState* L);
+int cmdRaiseOnError(ScriptState* L);
+int cmdExitOnError(ScriptState* L);
+int cmdError(ScriptState* L);
+int cmdDebugOutput(ScriptState* L);

@@ -19,3 +19,10 @@ int RunMainChunkWithTimerThread(ScriptState* L);
 void ShutdownPlatform();
 // The arguments stored in the application bundle ("" when none).
 void GetBundleExecutableArgs(char* buffer, size_t size);
+
+// Callable from any thread: the main thread's event wait returns. 0 or an
+// error code.
+int PostWakeEvent();
+// Blocks until a wake is posted (the wait consumes it) or timeoutMs passes
+// (negative: no limit). Returns 0.
+int WaitForNativeEvent(int timeoutMs = -1);

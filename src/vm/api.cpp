@@ -8,13 +8,10 @@
 
 namespace {
 
-// Misuse of the stack is reported once; after the first raise of a run the
-// checks go quiet (an error handler may run on a half-unwound frame). A raise
-// can also come back when a plugin command hook takes it, so every caller
-// carries on with a harmless fallback instead of relying on the unwind.
-void ApiFail(ScriptState* L) {
-    if (!L->g->raiseSeen) VmRaiseError(L, ERR_STACK);
-}
+// Misuse of the stack raises every time, also after earlier raises: error
+// handlers and callbacks make a caught error routine, and a run that goes on
+// after one must not lose its checks.
+[[noreturn]] void ApiFail(ScriptState* L) { VmRaiseError(L, ERR_STACK); }
 
 VmNativeClosure* RunningNative(ScriptState* L) {
     const ScriptValue* fn = L->base - 1;
@@ -50,37 +47,24 @@ ScriptValue* CheckedSlot(ScriptState* L, int idx) {
 // Remove and insert shift stack slots, so a pseudo-index makes no sense there.
 ScriptValue* CheckedStackSlot(ScriptState* L, int idx) {
     ScriptValue* o = Slot(L, idx);
-    if (!o || o < L->base || o >= L->top) {
-        ApiFail(L);
-        return nullptr;
-    }
+    if (!o || o < L->base || o >= L->top) ApiFail(L);
     return o;
 }
 
 VmTable* CheckedTable(ScriptState* L, int idx) {
     ScriptValue* o = CheckedSlot(L, idx);
-    if (!o) return nullptr;
-    if (!IsTable(o)) {
-        ApiFail(L);
-        return nullptr;
-    }
+    if (!IsTable(o)) ApiFail(L);
     return TableValue(o);
 }
 
-bool HasValues(ScriptState* L, int n) {
-    if (n >= 0 && L->top - L->base >= n) return true;
-    ApiFail(L);
-    return false;
+void CheckValues(ScriptState* L, int n) {
+    if (n < 0 || L->top - L->base < n) ApiFail(L);
 }
 
-// Room for one more value below the frame's top. With the checks quiet the
-// frame is widened instead, so the write still lands inside the stack block.
-// It may move the stack: resolve stack pointers after calling it.
+// Room for one more value below the frame's top (which lies inside the stack
+// block: frames are made with their slots).
 void PushRoom(ScriptState* L) {
-    if (L->top < L->ci->top) return;
-    ApiFail(L);
-    VmCheckStackRoom(L, 1);
-    if (L->ci->top <= L->top) L->ci->top = L->top + 1;
+    if (L->top >= L->ci->top) ApiFail(L);
 }
 
 void PushObject(ScriptState* L, const ScriptValue* v) {
@@ -123,10 +107,7 @@ int VmGetTop(ScriptState* L) { return static_cast<int>(L->top - L->base); }
 
 void VmSetTop(ScriptState* L, int idx) {
     if (idx >= 0) {
-        if (idx > L->ci->top - L->base) {
-            ApiFail(L);
-            return;
-        }
+        if (idx > L->ci->top - L->base) ApiFail(L);
         ScriptValue* newTop = L->base + idx;
         while (L->top < newTop) SetNil(L->top++);
         L->top = newTop;
@@ -134,45 +115,34 @@ void VmSetTop(ScriptState* L, int idx) {
     }
     // -1 keeps everything, -2 drops one value, and so on.
     ptrdiff_t drop = -(static_cast<ptrdiff_t>(idx) + 1);
-    if (drop > L->top - L->base) {
-        ApiFail(L);
-        return;
-    }
+    if (drop > L->top - L->base) ApiFail(L);
     L->top -= drop;
 }
 
 void VmPushValue(ScriptState* L, int idx) {
     PushRoom(L);
-    ScriptValue* o = CheckedSlot(L, idx);
-    if (o) PushObject(L, o);
-    else SetNil(L->top++);
+    PushObject(L, CheckedSlot(L, idx));
 }
 
 void VmRemove(ScriptState* L, int idx) {
     ScriptValue* p = CheckedStackSlot(L, idx);
-    if (!p) return;
     for (; p + 1 < L->top; p++) *p = p[1];
     L->top--;
 }
 
 void VmInsert(ScriptState* L, int idx) {
     ScriptValue* p = CheckedStackSlot(L, idx);
-    if (!p) return;
     ScriptValue v = L->top[-1];
     for (ScriptValue* q = L->top - 1; q > p; q--) *q = q[-1];
     *p = v;
 }
 
 void VmReplace(ScriptState* L, int idx) {
-    if (!HasValues(L, 1)) return;
+    CheckValues(L, 1);
     ScriptValue* p = CheckedSlot(L, idx);
-    if (!p) return;
     const ScriptValue* v = L->top - 1;
     // The registry and the globals must stay tables: every lookup relies on it.
-    if ((p == VmRegistry(L) || p == VmGlobals(L)) && !IsTable(v)) {
-        ApiFail(L);
-        return;
-    }
+    if ((p == VmRegistry(L) || p == VmGlobals(L)) && !IsTable(v)) ApiFail(L);
     *p = *v;
     L->top--;
 }
@@ -320,13 +290,10 @@ void VmPushNumber(ScriptState* L, double n) {
 
 void VmPushLString(ScriptState* L, const char* s, size_t len) {
     PushRoom(L);
-    if (!s && len > 0) {
-        ApiFail(L);
-        SetNil(L->top++);
-        return;
-    }
+    if (!s && len > 0) ApiFail(L);
     VmString* str = VmNewString(L, s ? s : "", len);
     SetString(L->top++, str);
+    VmCheckGC(L);
 }
 
 void VmPushString(ScriptState* L, const char* s) {
@@ -347,32 +314,23 @@ void VmPushBoolean(ScriptState* L, int b) {
 }
 
 void VmPushCClosure(ScriptState* L, CommandHandler fn, int n) {
-    if (n < 0 || n > UINT8_MAX) {
-        ApiFail(L);
-        return;
-    }
-    if (!HasValues(L, n)) return;
+    // A closure without a handler would crash whoever calls it.
+    if (n < 0 || n > UINT8_MAX || !fn) ApiFail(L);
+    CheckValues(L, n);
     if (n == 0) PushRoom(L);
-    if (!fn) {
-        // A closure without a handler would crash whoever calls it.
-        ApiFail(L);
-        L->top -= n;
-        SetNil(L->top++);
-        return;
-    }
     VmNativeClosure* c = VmNewNativeClosure(L, n);
     c->f = fn;
     L->top -= n;
     for (int i = 0; i < n; i++) VmNativeUpvalues(c)[i] = L->top[i];
     SetClosure(L->top++, c);
+    VmCheckGC(L);
 }
 
 // ---- get ---------------------------------------------------------------
 
 void VmGetTableAt(ScriptState* L, int idx) {
-    if (!HasValues(L, 1)) return;
+    CheckValues(L, 1);
     const ScriptValue* t = CheckedSlot(L, idx);
-    if (!t) return;
     // Copies: an "__index" function may move the stack under the pointers.
     ScriptValue tv = *t, key = L->top[-1];
     ScriptValue res = VmGetTable(L, &tv, &key, false);
@@ -380,45 +338,36 @@ void VmGetTableAt(ScriptState* L, int idx) {
 }
 
 void VmRawGet(ScriptState* L, int idx) {
-    if (!HasValues(L, 1)) return;
+    CheckValues(L, 1);
     VmTable* h = CheckedTable(L, idx);
-    if (!h) return;
     L->top[-1] = *VmTableGet(h, L->top - 1);
 }
 
 void VmRawGetIndex(ScriptState* L, int idx, int n) {
     PushRoom(L);
-    VmTable* h = CheckedTable(L, idx);
-    if (h) PushObject(L, VmTableGetInt(h, n));
-    else SetNil(L->top++);
+    PushObject(L, VmTableGetInt(CheckedTable(L, idx), n));
 }
 
 void VmPushNewTable(ScriptState* L) {
     PushRoom(L);
     SetTable(L->top, VmNewTable(L, 0, 0));
     L->top++;
+    VmCheckGC(L);
 }
 
 void VmPushNewTableSized(ScriptState* L, int narray, int lnhash) {
     PushRoom(L);
-    if (narray < 0 || lnhash < 0) {
-        ApiFail(L);
-        narray = narray < 0 ? 0 : narray;
-        lnhash = lnhash < 0 ? 0 : lnhash;
-    }
-    if (narray > (1 << kMaxArrayBits) || lnhash > kMaxNodeBits) {
-        VmRaiseError(L, ERR_TABLEOVERFLOW);
-        SetNil(L->top++);
-        return;
-    }
+    if (narray < 0 || lnhash < 0) ApiFail(L);
+    if (narray > (1 << kMaxArrayBits) || lnhash > kMaxNodeBits) VmRaiseError(L, ERR_TABLEOVERFLOW);
     SetTable(L->top, VmNewTable(L, narray, lnhash));
     L->top++;
+    VmCheckGC(L);
 }
 
 void VmGetGlobalsTable(ScriptState* L, int idx) {
     PushRoom(L);
     const ScriptValue* o = CheckedSlot(L, idx);
-    if (o && IsFunction(o) && !ClosureValue(o)->isNative)
+    if (IsFunction(o) && !ClosureValue(o)->isNative)
         PushObject(L, &static_cast<VmScriptClosure*>(ClosureValue(o))->globals);
     else
         PushObject(L, VmGlobals(L));
@@ -437,39 +386,36 @@ int VmGetMetatable(ScriptState* L, int idx) {
 // ---- set ---------------------------------------------------------------
 
 void VmSetTableAt(ScriptState* L, int idx) {
-    if (!HasValues(L, 2)) return;
+    CheckValues(L, 2);
     const ScriptValue* t = CheckedSlot(L, idx);
-    if (!t) return;
     ScriptValue tv = *t, key = L->top[-2], val = L->top[-1];
     VmSetTable(L, &tv, &key, &val);
     L->top -= 2;
 }
 
 void VmRawSet(ScriptState* L, int idx) {
-    if (!HasValues(L, 2)) return;
+    CheckValues(L, 2);
     VmTable* h = CheckedTable(L, idx);
-    if (!h) return;
     ScriptValue* slot = VmTableSet(L, h, L->top - 2);
     if (slot) *slot = L->top[-1];
     L->top -= 2;
 }
 
 void VmRawSetIndex(ScriptState* L, int idx, int n) {
-    if (!HasValues(L, 1)) return;
+    CheckValues(L, 1);
     VmTable* h = CheckedTable(L, idx);
-    if (!h) return;
     ScriptValue* slot = VmTableSetInt(L, h, n);
     if (slot) *slot = L->top[-1];
     L->top--;
 }
 
 int VmSetGlobalsTable(ScriptState* L, int idx) {
-    if (!HasValues(L, 1)) return 0;
+    CheckValues(L, 1);
     ScriptValue* o = CheckedSlot(L, idx);
     const ScriptValue* v = L->top - 1;
     int res = 0;
     if (!IsTable(v)) ApiFail(L);
-    else if (o && IsFunction(o) && !ClosureValue(o)->isNative) {
+    if (IsFunction(o) && !ClosureValue(o)->isNative) {
         static_cast<VmScriptClosure*>(ClosureValue(o))->globals = *v;
         res = 1;
     }
@@ -478,7 +424,7 @@ int VmSetGlobalsTable(ScriptState* L, int idx) {
 }
 
 int VmSetMetatable(ScriptState* L, int idx) {
-    if (!HasValues(L, 1)) return 0;
+    CheckValues(L, 1);
     ScriptValue* o = CheckedSlot(L, idx);
     const ScriptValue* v = L->top - 1;
     VmTable* mt = nullptr;
@@ -490,7 +436,7 @@ int VmSetMetatable(ScriptState* L, int idx) {
         ApiFail(L);
     }
     int res = 0;
-    if (o && mt) {
+    if (mt) {
         if (o->tt == kTypeTable) {
             TableValue(o)->metatable = mt;
             res = 1;
@@ -505,29 +451,21 @@ int VmSetMetatable(ScriptState* L, int idx) {
 
 void* VmNewUserdata(ScriptState* L, size_t size) {
     PushRoom(L);
-    if (size > UINT32_MAX - sizeof(VmUserdata)) {
-        VmRaiseError(L, ERR_MEM);
-        SetNil(L->top++);
-        return nullptr;
-    }
+    if (size > UINT32_MAX - sizeof(VmUserdata)) VmRaiseError(L, ERR_MEM);
     auto* u = static_cast<VmUserdata*>(VmRealloc(L, nullptr, 0, sizeof(VmUserdata) + size));
-    if (!u) {
-        SetNil(L->top++);
-        return nullptr;
-    }
     VmLinkObject(L, u, kTypeUserdata);
     u->metatable = IsTable(&L->g->defaultMeta) ? TableValue(&L->g->defaultMeta) : nullptr;
     u->len = static_cast<uint32_t>(size);
     SetGCValue(L->top++, u, kTypeUserdata);
+    VmCheckGC(L);
     return VmUdataBlock(u);
 }
 
 // ---- misc --------------------------------------------------------------
 
 int VmNext(ScriptState* L, int idx) {
-    if (!HasValues(L, 1)) return 0;
+    CheckValues(L, 1);
     VmTable* h = CheckedTable(L, idx);
-    if (!h) return 0;
     PushRoom(L);
     if (VmTableNext(L, h, L->top - 1)) {
         L->top++;
@@ -542,13 +480,11 @@ void VmConcat(ScriptState* L, int n) {
         VmPushLString(L, "", 0);
         return;
     }
-    if (n < 0 || !HasValues(L, n)) {
-        if (n < 0) ApiFail(L);
-        return;
-    }
+    CheckValues(L, n);
     if (n == 1) return;
     VmConcatRange(L, n, static_cast<int>(L->top - L->base) - 1);
     L->top -= n - 1;
+    VmCheckGC(L);
 }
 
 int VmGetUpvalues(ScriptState* L) {
@@ -564,7 +500,6 @@ int VmGetUpvalues(ScriptState* L) {
 
 const char* VmGetUpvalue(ScriptState* L, int funcindex, int n) {
     const ScriptValue* fn = CheckedSlot(L, funcindex);
-    if (!fn) return nullptr;
     const char* name = nullptr;
     const ScriptValue* v = UpvalueOf(fn, n, &name);
     if (!v) return nullptr;
@@ -575,9 +510,8 @@ const char* VmGetUpvalue(ScriptState* L, int funcindex, int n) {
 }
 
 const char* VmSetUpvalue(ScriptState* L, int funcindex, int n) {
-    if (!HasValues(L, 1)) return nullptr;
+    CheckValues(L, 1);
     const ScriptValue* fn = CheckedSlot(L, funcindex);
-    if (!fn) return nullptr;
     const char* name = nullptr;
     ScriptValue* v = UpvalueOf(fn, n, &name);
     if (!v) return nullptr;
@@ -587,22 +521,9 @@ const char* VmSetUpvalue(ScriptState* L, int funcindex, int n) {
 }
 
 int VmGetN(ScriptState* L, int idx) {
-    VmTable* h = CheckedTable(L, idx);
-    return h ? VmTableGetN(L, h) : 0;
+    return VmTableGetN(L, CheckedTable(L, idx));
 }
 
 void VmSetN(ScriptState* L, int idx, int n) {
-    VmTable* h = CheckedTable(L, idx);
-    if (h) VmTableSetN(L, h, n);
-}
-
-// ---- collector accounting ------------------------------------------------
-
-int VmGetGcThreshold(ScriptState* L) { return static_cast<int>(L->g->GCthreshold / 1024); }
-
-int VmGetGcCount(ScriptState* L) { return static_cast<int>(L->g->nblocks / 1024); }
-
-void VmSetGcThreshold(ScriptState* L, int kilobytes) {
-    if (kilobytes < 0) kilobytes = 0;
-    L->g->GCthreshold = kilobytes < 4194304 ? static_cast<size_t>(kilobytes) * 1024 : 4294967295u;
+    VmTableSetN(L, CheckedTable(L, idx), n);
 }

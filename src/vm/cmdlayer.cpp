@@ -65,12 +65,12 @@ const char* ReadString(ScriptState* L, int idx, size_t* len) {
     return s;
 }
 
-void RaiseArg(ScriptState* L, int idx, int code) {
+[[noreturn]] void RaiseArg(ScriptState* L, int idx, int code) {
     SetErrorArgIndex(idx);
     VmRaiseError(L, code);
 }
 
-void RaiseField(ScriptState* L, const char* field, int code) {
+[[noreturn]] void RaiseField(ScriptState* L, const char* field, int code) {
     SetErrorDetail(field ? field : "");
     VmRaiseError(L, code);
 }
@@ -88,10 +88,8 @@ int VmRegisterCommands(ScriptState* L, const char* libname, const ScriptCommand*
     bool any = false;
     for (const ScriptCommand* c = cmds; c->name; c++) any = any || c->handler;
     if (!any) return 0;
-    if (nup < 0 || nup > UINT8_MAX || VmGetTop(L) < nup + (libname ? 0 : 1) || !VmCheckStack(L, nup + 4)) {
-        if (!L->g->raiseSeen) VmRaiseError(L, ERR_STACK);
-        return 0;
-    }
+    if (nup < 0 || nup > UINT8_MAX || VmGetTop(L) < nup + (libname ? 0 : 1) || !VmCheckStack(L, nup + 4))
+        VmRaiseError(L, ERR_STACK);
     if (libname) {
         VmPushString(L, libname);
         VmGetTableAt(L, kGlobalsIndex);
@@ -208,8 +206,6 @@ void* VmRegistryGetUserdata(ScriptState* L, const char* name) {
 }
 
 // ---- argument checkers -------------------------------------------------------
-// A raise normally never comes back; when a plugin hook takes it, the checkers
-// answer a neutral value so that the handler can finish harmlessly.
 
 double VmCheckNumber(ScriptState* L, int idx) {
     double d = 0;
@@ -229,10 +225,8 @@ uint32_t VmOptInt(ScriptState* L, int idx, uint32_t def) {
 
 const char* VmCheckString(ScriptState* L, int idx, size_t* len) {
     const char* s = ReadString(L, idx, len);
-    if (s) return s;
-    RaiseArg(L, idx, ERR_STREXPECTED);
-    if (len) *len = 0;
-    return "";
+    if (!s) RaiseArg(L, idx, ERR_STREXPECTED);
+    return s;
 }
 
 const char* VmOptString(ScriptState* L, int idx, const char* def, size_t* len) {
@@ -242,9 +236,8 @@ const char* VmOptString(ScriptState* L, int idx, const char* def, size_t* len) {
 }
 
 void* VmCheckUserdata(ScriptState* L, int idx) {
-    if (VmIsUserdata(L, idx)) return VmToUserdata(L, idx);
-    RaiseArg(L, idx, ERR_UDEXPECTED);
-    return nullptr;
+    if (!VmIsUserdata(L, idx)) RaiseArg(L, idx, ERR_UDEXPECTED);
+    return VmToUserdata(L, idx);
 }
 
 void VmCheckFunction(ScriptState* L, int idx) {
@@ -266,7 +259,6 @@ int VmCheckType(ScriptState* L, int idx, int tag) {
         default: break;
     }
     RaiseArg(L, idx, code);
-    return tag;
 }
 
 double VmGetFieldNumber(ScriptState* L, int idx, const char* field) {
@@ -281,10 +273,8 @@ uint32_t VmGetFieldInt(ScriptState* L, int idx, const char* field) {
 
 const char* VmGetFieldString(ScriptState* L, int idx, size_t* len, const char* field) {
     const char* s = ReadString(L, idx, len);
-    if (s) return s;
-    RaiseField(L, field, ERR_STRTABLEARG);
-    if (len) *len = 0;
-    return "";
+    if (!s) RaiseField(L, field, ERR_STRTABLEARG);
+    return s;
 }
 
 double VmTryGetNumber(ScriptState* L, int idx, int* err) {
@@ -304,20 +294,13 @@ const char* VmTryGetString(ScriptState* L, int idx, size_t* len, int* err) {
 // ---- references ------------------------------------------------------------
 
 int VmMakeRef(ScriptState* L, int t) {
-    if (VmGetTop(L) < 1) {
-        if (!L->g->raiseSeen) VmRaiseError(L, ERR_STACK);
-        return -1;
-    }
+    if (VmGetTop(L) < 1) VmRaiseError(L, ERR_STACK);
     t = AbsIndex(L, t);
     if (VmType(L, -1) == kTypeNil) {
         VmSetTop(L, -2);
         return -1;
     }
-    if (VmType(L, t) != kTypeTable) {
-        if (!L->g->raiseSeen) VmRaiseError(L, ERR_STACK);
-        VmSetTop(L, -2);
-        return -1;
-    }
+    if (VmType(L, t) != kTypeTable) VmRaiseError(L, ERR_STACK);
     VmRawGetIndex(L, t, kRefFreeListIndex);
     int ref = 0;
     // Only a plausible head is followed; anything else starts a fresh number.
@@ -331,11 +314,7 @@ int VmMakeRef(ScriptState* L, int t) {
         VmRawSetIndex(L, t, kRefFreeListIndex);
     } else {
         int n = VmGetN(L, t);
-        if (n >= INT32_MAX) {
-            VmRaiseError(L, ERR_TABLEOVERFLOW);
-            VmSetTop(L, -2);
-            return -1;
-        }
+        if (n >= INT32_MAX) VmRaiseError(L, ERR_TABLEOVERFLOW);
         ref = n + 1 < kFirstRef ? kFirstRef : n + 1;
         VmSetN(L, t, ref);
     }
@@ -348,10 +327,7 @@ void VmReleaseRef(ScriptState* L, int t, int ref) {
     // would make the free list point at itself or at the sizes slot.
     if (ref < kFirstRef) return;
     t = AbsIndex(L, t);
-    if (VmType(L, t) != kTypeTable) {
-        if (!L->g->raiseSeen) VmRaiseError(L, ERR_STACK);
-        return;
-    }
+    if (VmType(L, t) != kTypeTable) VmRaiseError(L, ERR_STACK);
     VmRawGetIndex(L, t, kRefFreeListIndex);
     VmRawSetIndex(L, t, ref);
     VmPushNumber(L, ref);

@@ -1,6 +1,8 @@
 // Debug information: call levels, function descriptions, current lines and
 // the names of values (from the debug records that chunks carry), printable
 // chunk names, the hooks, and the call tracer's output line.
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -148,6 +150,10 @@ const char* VmGetVarName(ScriptState* L, const ScriptValue* o, const char** kind
 }
 
 void VmChunkId(char* out, const char* source, int bufflen) {
+    if (bufflen <= 0) return;
+    auto roomFor = [bufflen](int reserved) {
+        return bufflen > reserved ? static_cast<size_t>(bufflen - reserved) : size_t{0};
+    };
     if (*source == '=') {
         std::snprintf(out, static_cast<size_t>(bufflen), "%s", source + 1);
         return;
@@ -155,7 +161,7 @@ void VmChunkId(char* out, const char* source, int bufflen) {
     if (*source == '@') {
         source++;
         size_t len = std::strlen(source);
-        size_t room = static_cast<size_t>(bufflen) - 8;
+        size_t room = roomFor(8);
         if (len > room) {
             std::snprintf(out, static_cast<size_t>(bufflen), "...%s", source + len - room);
         } else {
@@ -164,7 +170,7 @@ void VmChunkId(char* out, const char* source, int bufflen) {
         return;
     }
     size_t len = std::strcspn(source, "\n\r");
-    size_t room = static_cast<size_t>(bufflen) - 17;
+    size_t room = roomFor(17);
     bool cut = false;
     if (len > room) {
         len = room;
@@ -200,6 +206,7 @@ int VmGetInfo(ScriptState* L, const char* what, VmDebugRecord* ar) {
     CallFrame* ci = nullptr;
     ScriptValue fromTop;
     if (*what == '>') {
+        if (L->top <= L->base) VmRaiseError(L, ERR_STACK);
         fromTop = *(L->top - 1);
         if (!IsFunction(&fromTop)) VmRaiseError(L, ERR_FUNCEXPECTED);
         L->top--;
@@ -273,44 +280,57 @@ void VmCallHook(ScriptState* L, int event, int line) {
     if (err != 0) VmRaiseError(L, err);
 }
 
+namespace {
+
+// printf into a string; the pieces are short apart from the texts, which are
+// appended whole so that a long argument is never cut.
+__attribute__((format(printf, 2, 3))) void AppendF(std::string& out, const char* format, ...) {
+    char piece[128];
+    va_list ap;
+    va_start(ap, format);
+    int n = std::vsnprintf(piece, sizeof piece, format, ap);
+    va_end(ap);
+    if (n > 0) out.append(piece, std::min(static_cast<size_t>(n), sizeof piece - 1));
+}
+
+}  // namespace
+
 void VmTraceCall(ScriptState* L) {
     VmDebugRecord ar;
     const char* name = nullptr;
     if (VmGetStackLevel(L, 0, &ar) && VmGetInfo(L, "n", &ar)) name = ar.name;
     int nargs = static_cast<int>(L->top - L->base);
     std::string line;
-    char piece[kErrorTextSize];
     if (name) {
-        std::snprintf(piece, sizeof piece, "Now calling %s()", name);
+        line = "Now calling ";
+        line += name;
+        line += "()";
     } else if (nargs == 2 && (IsString(L->base + 1) || IsNumber(L->base + 1))) {
-        ScriptValue key = L->base[1];
-        if (IsNumber(&key)) {
-            char num[64];
-            VmNumberToText(key.value.n, num);
-            std::snprintf(piece, sizeof piece, "Now trying to find metamethod %s()", num);
-        } else {
-            std::snprintf(piece, sizeof piece, "Now trying to find metamethod %s()", VmStrData(StrValue(&key)));
-        }
+        // Read like a text, without converting the argument the handler gets.
+        const ScriptValue* key = L->base + 1;
+        char num[64];
+        if (IsNumber(key)) VmNumberToText(key->value.n, num);
+        line = "Now trying to find metamethod ";
+        line += IsNumber(key) ? num : VmStrData(StrValue(key));
+        line += "()";
     } else {
-        std::snprintf(piece, sizeof piece, "Now calling <unknown>()");
+        line = "Now calling <unknown>()";
     }
-    line = piece;
     if (nargs > 0) line += " with arguments ";
     for (int i = 0; i < nargs; i++) {
         const ScriptValue* v = L->base + i;
         switch (v->tt) {
-            case kTypeNil: std::snprintf(piece, sizeof piece, "#%d=(NIL) ", i + 1); break;
-            case kTypeNumber: std::snprintf(piece, sizeof piece, "#%d=(NUMBER)%g ", i + 1, v->value.n); break;
+            case kTypeNil: AppendF(line, "#%d=(NIL) ", i + 1); break;
+            case kTypeNumber: AppendF(line, "#%d=(NUMBER)%g ", i + 1, v->value.n); break;
             case kTypeString:
-                std::snprintf(piece, sizeof piece, "#%d=(STRING)\"%s\" ", i + 1, VmStrData(StrValue(v)));
+                AppendF(line, "#%d=(STRING)\"", i + 1);
+                line += VmStrData(StrValue(v));  // as "%s" prints it: up to a NUL
+                line += "\" ";
                 break;
-            case kTypeTable: std::snprintf(piece, sizeof piece, "#%d=(TABLE)%p ", i + 1, static_cast<void*>(v->value.gc)); break;
-            case kTypeFunction:
-                std::snprintf(piece, sizeof piece, "#%d=(FUNCPTR)%p ", i + 1, static_cast<void*>(v->value.gc));
-                break;
-            default: std::snprintf(piece, sizeof piece, "#%d=(INTERNAL)%d ", i + 1, v->tt); break;
+            case kTypeTable: AppendF(line, "#%d=(TABLE)%p ", i + 1, static_cast<void*>(v->value.gc)); break;
+            case kTypeFunction: AppendF(line, "#%d=(FUNCPTR)%p ", i + 1, static_cast<void*>(v->value.gc)); break;
+            default: AppendF(line, "#%d=(INTERNAL)%d ", i + 1, v->tt); break;
         }
-        line += piece;
     }
     line += "\n";
     ConsolePrintf("%s", line.c_str());

@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "libs/errorhandler.h"
 #include "plugins/hooks.h"
+#include "vm/callextras.h"
 #include "vm/internal.h"
 
 namespace {
@@ -78,6 +79,16 @@ void CallReturnHooks(ScriptState* L, ScriptValue* firstResult) {
     (void)VmRestoreStack(L, fr);
 }
 
+// The optional steps of a native call, in their order: the tracer line, the
+// last-error reset, then the command hooks, which may stand in for the handler.
+int CallHandlerWithExtras(ScriptState* L, CommandHandler f) {
+    if ((NativeCallExtras & kCallExtraTrace) && !L->g->endFlag) VmTraceCall(L);
+    if (f != cmdGetLastError) SetLastErrorCode(0);
+    int n = 0;
+    if ((NativeCallExtras & kCallExtraHooks) && TryCommandHook(L, f, &n)) return n;
+    return f(L);
+}
+
 // The native branch of a call: the handler runs inside its own frame, and an
 // error code it returns is offered to the script's error handler first.
 ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
@@ -90,11 +101,15 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     ci->state = kFrameNative;
     ci->tailcalls = 0;
     if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
-    auto* cl = static_cast<VmNativeClosure*>(ClosureValue(VmRestoreStack(L, funcr)));
-    if (IsCallTracingOn() && !L->g->endFlag) VmTraceCall(L);
-    if (cl->f != cmdGetLastError) SetLastErrorCode(0);
-    int n = 0;
-    if (!(AnyCommandHooks() && TryCommandHook(L, cl->f, &n))) n = cl->f(L);
+    CommandHandler f = static_cast<VmNativeClosure*>(ClosureValue(L->base - 1))->f;
+    int n;
+    if (NativeCallExtras == 0) {
+        // GetLastError must still see the code of the command before it.
+        if (f != cmdGetLastError) SetLastErrorCode(0);
+        n = f(L);
+    } else {
+        n = CallHandlerWithExtras(L, f);
+    }
     auto u = static_cast<uint32_t>(n);
     if (u <= static_cast<uint32_t>(kMaxResultCount)) return L->top - n;
     if (n == kLabelJumpResume) return kPreCallLabelResume;
@@ -117,8 +132,9 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
 
 // ---- errors -------------------------------------------------------------
 
+uint32_t NativeCallExtras = 0;
+
 void VmThrow(ScriptState* L, int code) {
-    L->g->raiseSeen = true;
     if (L->errorJmp == nullptr) {
         if (L->g->panic) L->g->panic(L);
         char text[kErrorTextSize];
@@ -127,13 +143,7 @@ void VmThrow(ScriptState* L, int code) {
         std::exit(1);
     }
     L->errorJmp->status = code;
-    if (AnyCommandHooks() && PassErrorToActiveHook(L, code)) return;
     throw VmError{code};
-}
-
-void VmThrowNoReturn(ScriptState* L, int code) {
-    VmThrow(L, code);
-    throw VmError{code};  // a command hook took it; the caller cannot go on
 }
 
 void VmRaiseError(ScriptState* L, int code) {
@@ -190,6 +200,10 @@ int VmProtectedCall(ScriptState* L, VmProtectedFn f, void* ud, ptrdiff_t oldtop,
     }
     L->errfunc = olderrfunc;
     return status;
+}
+
+int VmProtectedNative(ScriptState* L, VmProtectedFn f, void* ud) {
+    return VmProtectedCall(L, f, ud, VmSaveStack(L, L->top), L->errfunc);
 }
 
 // ---- stack and frames -------------------------------------------------------
@@ -298,6 +312,7 @@ int VmCallValue(ScriptState* L, ScriptValue* func, int nresults) {
         firstResult = L->top;
     }
     VmPostCall(L, firstResult, nresults);
+    VmCheckGC(L);
     return err;
 }
 
@@ -353,6 +368,7 @@ void DoLoad(ScriptState* L, void* ud) {
 }
 
 int LoadWith(ScriptState* L, VmReader* z) {
+    VmCheckGC(L);
     LoadArgs a{z};
     ptrdiff_t oldtop = VmSaveStack(L, L->top);
     int status = VmProtectedCall(L, DoLoad, &a, oldtop, L->errfunc);

@@ -27,6 +27,25 @@ void VmFreeObject(ScriptState* L, GCObject* o);
 // Frees every object (closing).
 void VmFreeAll(ScriptState* L);
 
+// ---- gc.cpp: the collector ---------------------------------------------------
+// One full mark-and-sweep collection, then the due finalisers. It may move
+// the stack and the frame array (they shrink when mostly unused), so callers
+// reload any pointer into them afterwards.
+void VmCollect(ScriptState* L);
+// Frees unmarked objects; with all set, every object (closing).
+void VmSweep(ScriptState* L, bool all);
+// Runs the "__gc" finaliser of every userdata that still needs one, each
+// call protected; used by VmClose before everything is freed.
+void VmFinaliseAll(ScriptState* L);
+// The collection check of every place that creates objects. True when a
+// collection ran (stack pointers must then be reloaded).
+inline bool VmCheckGC(ScriptState* L) {
+    VmGlobal* g = L->g;
+    if (g->nblocks < g->GCthreshold && !g->gcStress) return false;
+    VmCollect(L);
+    return true;
+}
+
 // ---- string.cpp: interned strings and conversions -------------------------
 void VmStringTableInit(ScriptState* L, uint32_t size);
 void VmStringTableResize(ScriptState* L, uint32_t newsize);
@@ -78,11 +97,12 @@ const char* VmGetLocalName(const ScriptProto* p, int localNumber, int pc);
 struct VmError {
     int code;
 };
-using VmProtectedFn = void (*)(ScriptState* L, void* ud);
+using VmProtectedFn = VmNativeRunFn;
 int VmProtectedRun(ScriptState* L, VmProtectedFn f, void* ud);
 int VmProtectedCall(ScriptState* L, VmProtectedFn f, void* ud, ptrdiff_t oldtop, ptrdiff_t ef);
-[[noreturn]] void VmThrowNoReturn(ScriptState* L, int code);
-void VmThrow(ScriptState* L, int code);
+// VmThrow (vm.h) is the non-local exit to the innermost protected run;
+// without one, the panic function runs and the process exits with status 1.
+[[noreturn]] inline void VmThrowNoReturn(ScriptState* L, int code) { VmThrow(L, code); }
 // Sets the error detail to the name of the value at `slot` plus `suffix`
 // (or "??" plus suffix) and raises `code`.
 void VmRaiseNamed(ScriptState* L, const ScriptValue* slot, int code, const char* suffix);

@@ -218,8 +218,12 @@ op_SETTABLE:
     REFRESH();
     DISPATCH();
 op_NEWTABLE: {
-    int b = GetArgB(i);
-    SetTable(ra, VmNewTable(L, (b & 7) << (b >> 3), GetArgC(i)));
+    // B is a tiny float: mantissa in the low 3 bits, exponent above. An
+    // exponent beyond the array limit asks for a size the table refuses.
+    int b = GetArgB(i), mantissa = b & 7, exponent = b >> 3;
+    int arraySize = mantissa == 0 ? 0 : exponent > kMaxArrayBits ? INT32_MAX : mantissa << exponent;
+    SetTable(ra, VmNewTable(L, arraySize, GetArgC(i)));
+    if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
 
@@ -287,6 +291,7 @@ op_CONCAT: {
     VmConcatRange(L, c - b + 1, c);
     REFRESH();
     base[GetArgA(i)] = base[b];
+    if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
 op_JMP:
@@ -476,6 +481,7 @@ op_CLOSURE: {
             VmScriptUpvals(ncl)[j] = VmFindUpvalue(L, base + GetArgB(*pc));
     }
     SetClosure(ra, ncl);
+    if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
 op_SELF: {

@@ -58,7 +58,6 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
     if (size >= kMaxRequest) {
         if (L == nullptr) return nullptr;
         VmRaiseError(L, ERR_MEM);
-        VmThrowNoReturn(L, ERR_MEM);
     }
     // A set memory limit counts like an allocation failure.
     bool overLimit = L != nullptr && L->g->memLimit != 0 && size > oldsize &&
@@ -66,7 +65,7 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
     void* nb = overLimit ? nullptr : std::realloc(block, size);
     if (nb == nullptr) {
         if (L == nullptr) return nullptr;
-        VmThrowNoReturn(L, ERR_MEM);
+        VmThrow(L, ERR_MEM);
     }
     if (L != nullptr) L->g->nblocks = L->g->nblocks - oldsize + size;
     return nb;

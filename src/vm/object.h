@@ -204,9 +204,11 @@ struct VmGlobal {
 
     int currentInstrIndex;
     int labelJumpOffset;
-    bool raiseSeen;        // suppresses API checks once any raise happened
     bool errorHandlerRunning;  // the script's error handler is being called
     size_t memLimit;       // live bytes allowed (0: no limit); guards fuzzing
+    // Collector state beyond the counts above.
+    bool gcStress;           // every collection check collects (a test mode)
+    bool runningFinalisers;  // the due finalisers are being called
 };
 
 struct ScriptState : GCObject {

@@ -1,5 +1,7 @@
 // Creation and destruction of the VM state.
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include "core/errcodes.h"
 #include "vm/internal.h"
 
@@ -18,6 +20,13 @@ const char* const kMetaEventNames[kNumMetaEvents] = {
 };
 
 int DefaultPanic(ScriptState*) { return 0; }
+
+// QB_GC_STRESS=1 in the environment makes every collection check collect:
+// a test mode that finds objects native code forgot to keep reachable.
+bool StressRequested() {
+    const char* v = std::getenv("QB_GC_STRESS");
+    return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+}
 
 void InitStack(ScriptState* L) {
     L->stack = VmNewVector<ScriptValue>(L, kStartStackSlots);
@@ -52,6 +61,7 @@ void OpenBody(ScriptState* L, void*) {
     g->panic = DefaultPanic;
     g->mainthread = L;
     g->nblocks = sizeof(ScriptState) + sizeof(VmGlobal);
+    g->GCthreshold = SIZE_MAX;  // nothing is collected while the state is being built
     L->g = g;
 
     InitStack(L);
@@ -68,6 +78,7 @@ void OpenBody(ScriptState* L, void*) {
     NewFixedString(L, "not enough memory");
     VmOpenBaseFunctions(L);
     g->GCthreshold = 4 * g->nblocks;
+    g->gcStress = StressRequested();
 }
 
 // Frees what a state holds; works on a half-built state too.
@@ -110,5 +121,6 @@ void VmClose(ScriptState* L) {
     if (L == nullptr) return;
     L = L->g->mainthread;
     VmCloseUpvalues(L, L->stack);
+    VmFinaliseAll(L);
     FreeState(L);
 }

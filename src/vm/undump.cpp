@@ -45,7 +45,7 @@ struct LoadState {
     bool bigEndian;
 };
 
-[[noreturn]] void Fail(const LoadState& S, int code) { VmThrowNoReturn(S.L, code); }
+[[noreturn]] void Fail(const LoadState& S, int code) { VmThrow(S.L, code); }
 
 void ReadBlock(const LoadState& S, void* b, size_t n) {
     if (VmReaderRead(S.z, b, n) != 0) Fail(S, ERR_UNEXPECTEDEOF);
@@ -210,21 +210,24 @@ void ReadCode(const LoadState& S, ScriptProto* f) {
     }
 }
 
-ScriptProto* ReadFunction(const LoadState& S, VmString* enclosingSource, int depth);
+void ReadFunction(const LoadState& S, ScriptProto* f, VmString* enclosingSource, int depth);
 
 void ReadNested(const LoadState& S, ScriptProto* f, int depth) {
     size_t n = ReadCount(S, kMinFunctionBytes);
     for (size_t i = 0; i < n; ++i) {
         EnsureRoom<ScriptProto*>(S, f->p, f->sizep, i, n, nullptr);
-        f->p[i] = ReadFunction(S, f->source, depth + 1);
+        f->p[i] = VmNewProto(S.L);
+        ReadFunction(S, f->p[i], f->source, depth + 1);
     }
 }
 
-ScriptProto* ReadFunction(const LoadState& S, VmString* enclosingSource, int depth) {
+// Fills a prototype that is already reachable (from the stack, or from the
+// one that encloses it), and stores every object it reads at once, so that
+// the loader holds nothing a collection could take.
+void ReadFunction(const LoadState& S, ScriptProto* f, VmString* enclosingSource, int depth) {
     if (depth > kMaxFunctionNesting) Fail(S, ERR_BADBYTECODE);
-    ScriptProto* f = VmNewProto(S.L);
-    VmString* source = ReadString(S);
-    f->source = source ? source : enclosingSource;
+    f->source = ReadString(S);
+    if (f->source == nullptr) f->source = enclosingSource;
     f->lineDefined = ReadInt(S);
     f->nups = ReadByte(S);
     f->numparams = ReadByte(S);
@@ -237,7 +240,6 @@ ScriptProto* ReadFunction(const LoadState& S, VmString* enclosingSource, int dep
     ReadNested(S, f, depth);
     ReadCode(S, f);
     if (!VmCheckCode(f, depth == 0)) Fail(S, ERR_BADBYTECODE);
-    return f;
 }
 
 void ReadHeader(LoadState& S) {
@@ -258,5 +260,12 @@ void ReadHeader(LoadState& S) {
 ScriptProto* VmUndump(ScriptState* L, VmReader* z) {
     LoadState S{L, z, false};
     ReadHeader(S);
-    return ReadFunction(S, nullptr, 0);
+    // The stack holds the outermost prototype while it is read; a failed
+    // load drops it with the rest of what the protected call left.
+    ScriptProto* f = VmNewProto(L);
+    VmCheckStackRoom(L, 1);
+    SetGCValue(L->top++, f, kTypeProto);
+    ReadFunction(S, f, nullptr, 0);
+    L->top--;
+    return f;
 }

@@ -147,15 +147,24 @@ int VmGetN(ScriptState* L, int idx);
 void VmSetN(ScriptState* L, int idx, int n);
 
 // Raises an error code: records line and current command, then unwinds to the
-// innermost protected run. Never returns (unless a command hook takes it).
-void VmRaiseError(ScriptState* L, int code);
+// innermost protected run. Never returns.
+[[noreturn]] void VmRaiseError(ScriptState* L, int code);
+// Passes a code on to the innermost protected run as it is, without recording
+// a line (for code that caught a raise and cannot handle it).
+[[noreturn]] void VmThrow(ScriptState* L, int code);
+
+// Runs fn(L, data) in the current frame so that a raise inside it stops here:
+// the frame, the stack top and the native depth are restored and the code is
+// returned (0 when nothing was raised).
+using VmNativeRunFn = void (*)(ScriptState* L, void* data);
+int VmProtectedNative(ScriptState* L, VmNativeRunFn fn, void* data);
 
 // ---- debug -------------------------------------------------------------
 int VmGetStackLevel(ScriptState* L, int level, VmDebugRecord* ar);
 int VmGetInfo(ScriptState* L, const char* what, VmDebugRecord* ar);
 int VmSetHook(ScriptState* L, VmHook func, int mask, int count);
 
-// ---- collector (accounting only until the collector lands) ----------------
+// ---- collector: threshold and live count in kilobytes -----------------------
 int VmGetGcThreshold(ScriptState* L);
 int VmGetGcCount(ScriptState* L);
 void VmSetGcThreshold(ScriptState* L, int kilobytes);

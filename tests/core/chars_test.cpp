@@ -1,10 +1,16 @@
 // Case folding, charset conversion, path helpers, bit scan and CRC-32.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <cstring>
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "core/chars.h"
+#include "core/memory.h"
 
 TEST(CaseFolding, AccentedCapitalsMatchButThornAndSignsDoNot) {
     EXPECT_EQ(StrCmpNoCase("\xC9t\xC9", "\xE9T\xE9"), 0);
@@ -60,12 +66,56 @@ TEST(Charset, Utf8ToLatin1) {
     EXPECT_EQ(UTF8ToLatin1("\xC4\x80"), "?");
     EXPECT_EQ(UTF8ToLatin1("1\xE2\x82\xAC"), "1?");
     EXPECT_EQ(UTF8ToLatin1("\xF0\x9F\x98\x80!"), "?!");
-    // Stray and cut-short bytes stay as they are; nothing is read past the end.
-    EXPECT_EQ(UTF8ToLatin1("caf\xE9"), "caf\xE9");
-    EXPECT_EQ(UTF8ToLatin1("\xE9t\xE9"), "\xE9t\xE9");
-    EXPECT_EQ(UTF8ToLatin1("\xC3"), "\xC3");
-    EXPECT_EQ(UTF8ToLatin1("\xE2\x82"), "\xE2\x82");
-    EXPECT_EQ(UTF8ToLatin1("\x80x"), "\x80x");
+}
+
+TEST(Charset, InvalidUtf8BecomesQuestionMarks) {
+    EXPECT_EQ(UTF8ToLatin1("caf\xE9"), "caf?");
+    EXPECT_EQ(UTF8ToLatin1("\xE9t\xE9"), "?t?");
+    EXPECT_EQ(UTF8ToLatin1("\x80x"), "?x");
+    EXPECT_EQ(UTF8ToLatin1("\xFFz"), "?z");
+    // Overlong two-byte forms of ASCII are not ASCII.
+    EXPECT_EQ(UTF8ToLatin1("\xC0\xAF"), "??");
+    // A sequence cut short gives one '?' and the next character survives.
+    EXPECT_EQ(UTF8ToLatin1("\xC3(a"), "?(a");
+    EXPECT_EQ(UTF8ToLatin1("\xE2\x82x"), "?x");
+}
+
+TEST(Charset, CutShortSequenceAtTheEndStopsAtTheTerminator) {
+    // Exactly sized heap copies, so that the address sanitizer sees any read
+    // past the terminator.
+    for (const std::string text : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "ab\xDF"}) {
+        auto copy = std::make_unique<char[]>(text.size() + 1);
+        std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+        const std::string out = UTF8ToLatin1(copy.get());
+        EXPECT_EQ(out.back(), '?') << text;
+        EXPECT_LE(out.size(), text.size());
+        std::string strict;
+        EXPECT_FALSE(TryUTF8ToLatin1(copy.get(), strict));
+    }
+}
+
+TEST(Charset, FileNamesKeepTheirRawBytesWhenTheyCantBeConverted) {
+    EXPECT_EQ(FileNameToLatin1("gr\xC3\xBC\xC3\x9F.txt"), "gr\xFC\xDF.txt");
+    EXPECT_EQ(FileNameToLatin1("caf\xE9.txt"), "caf\xE9.txt");
+    EXPECT_EQ(FileNameToLatin1("1\xE2\x82\xAC.txt"), "1\xE2\x82\xAC.txt");
+    std::string out;
+    EXPECT_TRUE(TryUTF8ToLatin1("plain", out));
+    EXPECT_EQ(out, "plain");
+}
+
+TEST(Charset, ConvertCharsetGivesAnAllocatedCopyForTheTwoPairs) {
+    MemoryPtr<char> utf8(ConvertCharset("\xFC", kCharsetLatin1, kCharsetUTF8));
+    ASSERT_TRUE(utf8);
+    EXPECT_STREQ(utf8.get(), "\xC3\xBC");
+    MemoryPtr<char> latin1(ConvertCharset(utf8.get(), kCharsetUTF8, kCharsetLatin1));
+    ASSERT_TRUE(latin1);
+    EXPECT_STREQ(latin1.get(), "\xFC");
+    MemoryPtr<char> empty(ConvertCharset("", kCharsetUTF8, kCharsetLatin1));
+    ASSERT_TRUE(empty);
+    EXPECT_STREQ(empty.get(), "");
+    EXPECT_EQ(ConvertCharset("x", kCharsetLatin1, kCharsetLatin1), nullptr);
+    EXPECT_EQ(ConvertCharset("x", 1, 2), nullptr);
+    EXPECT_EQ(ConvertCharset(nullptr, kCharsetLatin1, kCharsetUTF8), nullptr);
 }
 
 TEST(Paths, GetPathFilePart) {
@@ -109,12 +159,32 @@ TEST(Paths, AddPart) {
     AddPart(path, "x", sizeof path);
     EXPECT_STREQ(path, "C:\\dir\\x");
 
+    EXPECT_EQ(AddPart(path, "y", sizeof path), 1);
+    EXPECT_STREQ(path, "C:\\dir\\x/y");
+}
+
+TEST(Paths, AddPartNeverWritesPastTheBuffer) {
     char small[6] = "dir";
-    AddPart(small, "abcdef", sizeof small);
+    EXPECT_EQ(AddPart(small, "abcdef", sizeof small), 0);
     EXPECT_STREQ(small, "dir/a");
     char full[4] = "abc";
-    AddPart(full, "d", sizeof full);
+    EXPECT_EQ(AddPart(full, "d", sizeof full), 0);
     EXPECT_STREQ(full, "abc");
+    char exact[6] = "ab";
+    EXPECT_EQ(AddPart(exact, "cd", sizeof exact), 1);
+    EXPECT_STREQ(exact, "ab/cd");
+
+    // Bytes behind the stated size stay untouched, even when the path in the
+    // buffer has no terminator.
+    char guarded[16];
+    std::memset(guarded, '#', sizeof guarded);
+    std::memcpy(guarded, "abcdefgh", 8);
+    EXPECT_EQ(AddPart(guarded, "xyz", 8), 0);
+    EXPECT_STREQ(guarded, "abcdefg");
+    for (size_t i = 8; i < sizeof guarded; ++i) EXPECT_EQ(guarded[i], '#') << i;
+
+    EXPECT_EQ(AddPart(guarded, "x", 0), 0);
+    EXPECT_EQ(guarded[0], 'a');
 }
 
 TEST(Paths, MakeNativePath) {
@@ -124,14 +194,41 @@ TEST(Paths, MakeNativePath) {
     EXPECT_EQ(MakeNativePath(longName.c_str()), longName);
 }
 
-TEST(Bits, LowestSetBitAndCrc32) {
+TEST(Bits, LowestSetBit) {
     EXPECT_EQ(FindLowestSetBit(0), -1);
     EXPECT_EQ(FindLowestSetBit(0b1100), 2);
     EXPECT_EQ(FindLowestSetBit(0x80000000u), 31);
+}
 
+TEST(Crc32, StandardCheckValues) {
     BuildCRC32Table();
     EXPECT_EQ(ComputeCRC32("123456789", 9), 0xCBF43926u);
     EXPECT_EQ(ComputeCRC32("a", 1), 0xE8B7BE43u);
     EXPECT_EQ(ComputeCRC32("abc", 0), 0u);
     EXPECT_EQ(ComputeCRC32("abc", -5), 0u);
+    EXPECT_EQ(ComputeCRC32(nullptr, 5), 0u);
+    const std::string zeros(4096, '\0');
+    EXPECT_EQ(ComputeCRC32(zeros.data(), 32), 0x190A55ADu);
+}
+
+TEST(Crc32, FastAndPortableFormsAgreeWithTheBytewiseOneAndZlib) {
+    std::mt19937 random(20240601);
+    std::vector<unsigned char> buffer(1 << 16);
+    for (auto& b : buffer) b = static_cast<unsigned char>(random());
+    // Every length around the 16- and 64-byte blocks, at every alignment.
+    for (long length = 0; length <= 300; ++length) {
+        for (size_t offset = 0; offset < 16; ++offset) {
+            const unsigned char* p = buffer.data() + offset;
+            const uint32_t expected = ComputeCRC32Bytewise(p, length);
+            ASSERT_EQ(ComputeCRC32(p, length), expected) << length << "+" << offset;
+            ASSERT_EQ(ComputeCRC32Portable(p, length), expected) << length << "+" << offset;
+        }
+    }
+    for (int trial = 0; trial < 50; ++trial) {
+        const size_t offset = random() % 64;
+        const long length = static_cast<long>(random() % (buffer.size() - offset));
+        const unsigned char* p = buffer.data() + offset;
+        ASSERT_EQ(ComputeCRC32(p, length), ComputeCRC32Bytewise(p, length)) << length;
+        ASSERT_EQ(ComputeCRC32(p, length), static_cast<uint32_t>(crc32(0, p, static_cast<uInt>(length))));
+    }
 }

@@ -37,6 +37,7 @@ protected:
 
     // Calls fn with n numeric arguments in protected mode; the error code.
     int Call(CommandHandler fn, int n) {
+        EXPECT_EQ(VmCheckStack(L_, n + 1), 1);
         VmPushCClosure(L_, fn, 0);
         for (int i = 0; i < n; ++i) VmPushNumber(L_, i);
         int code = VmPCall(L_, n, 0, 0);

@@ -297,11 +297,12 @@ base:
     ResetCurrentCommandInfo();
     EXPECT_EQ(recurse(5000), "E1135");
     EXPECT_STREQ(GetCurrentCommandName(), "rec");
-    EXPECT_EQ(L->size_ci, kMaxFrames);
+    // Cut back to the maximum (or further, by a collection since).
+    EXPECT_LE(L->size_ci, kMaxFrames);
     EXPECT_EQ(L->ci, L->base_ci);
     EXPECT_EQ(L->nCcalls, 0);
     EXPECT_EQ(recurse(4000), "4000");
-    EXPECT_EQ(L->size_ci, kMaxFrames);
+    EXPECT_LE(L->size_ci, kMaxFrames);
 }
 
 TEST_F(CallsTest, TailCallsReplaceTheFrameAndCountTheLostCalls) {

@@ -1,5 +1,5 @@
--- 4 * 10^6 strings, each a line of numbers grown by one number and a comma;
--- a line starts afresh every 10 numbers.
+-- 4 * 10^6 concatenations, each growing a line of numbers by one number and a
+-- comma; a line starts afresh every 10 numbers.
 -- Lua 5.4 writes a float with a ".0" suffix, so this loop alone counts in
 -- integers: the text of each number then matches the "%.14g" of the player.
 local line, last, lines = "", "", 0.0

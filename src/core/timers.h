@@ -1,0 +1,65 @@
+// The timer service under the event library's intervals and timeouts: a list
+// of timers that the timer thread marks as fired and the main loop takes, and
+// the timed wait of the main loop.
+#pragma once
+
+#include <cstdint>
+
+#include "core/argapi.h"
+
+struct qbDisplay;
+
+enum TimerKind : int {
+    kTimerRepeating = 0,
+    kTimerOneShot = 1,
+    kTimerNothing = 9,
+};
+
+enum TimerOperation : int {
+    kTimerAddRepeating = 0,
+    kTimerAddOneShot = 1,
+    kTimerRemoveRepeating = 2,
+    kTimerRemoveOneShot = 3,
+    kTimerChangePeriod = 4,
+};
+
+// One timer of the list. Callers keep entries only as cursors for
+// TakeFiredTimerEvent and compare them; the fields belong to the service.
+struct qbTimerEntry {
+    int kind = kTimerRepeating;
+    ObjectID id;
+    bool fired = false;
+    uint64_t runLoopTimer = 0;
+};
+
+// 0 (the list's lock needs no set-up on this platform) / frees every timer.
+int InitTimerService();
+void FreeTimerService();
+// Frees every timer of the list; the timer thread does this when it stops.
+void FreeAllTimers();
+
+// Operations 0 and 1 add a repeating or one-shot timer that first fires ms
+// from now; 2 and 3 remove the repeating or one-shot timer of that id (an
+// absent one is no error); 4 gives the repeating timer of that id a new period,
+// first firing one period from now. 0, ERR_MEM or ERR_TIMER; other operations
+// do nothing.
+int TimerService(int operation, ObjectID id, int ms);
+
+// Looks at entry (null: the first one): when it has fired, its kind and id
+// are reported (a one-shot entry is removed, a repeating one armed again),
+// else outKind is kTimerNothing. Returns the entry that followed it, null at
+// the end of the list or when entry is no longer in it.
+qbTimerEntry* TakeFiredTimerEvent(qbTimerEntry* entry, int* outKind, ObjectID* outID);
+// The timer of that kind and id or null; outNext (may be null) receives the
+// entry after it.
+qbTimerEntry* FindTimerEntry(int kind, ObjectID id, qbTimerEntry** outNext);
+
+// How often timers of the list have fired since the process started, counted
+// on the timer thread (fired flags coalesce; this does not).
+uint64_t CountTimerFirings();
+
+// Waits ms milliseconds on the main thread while pumping events. 0 at the end
+// of the wait, the result of a failing event wait, the pump's error or
+// ERR_USERABORT when the pump asks to quit, ERR_TIMER when no timer thread
+// runs to end the wait. ms 0 returns at once.
+int WaitPumpingEvents(qbDisplay* display, int ms);
