@@ -86,8 +86,6 @@ void SetDebugFunctionsDisabled(bool disabled) {
 
 bool AreDebugFunctionsDisabled() { return Settings().debugDisabled; }
 
-bool IsCallTracingOn() { return Settings().debugDevice != 0 && !Settings().debugDisabled; }
-
 void SetCallTracing(bool on) { SetDebugOutputDevice(on ? 1 : 0); }
 
 int cmdGetLastError(ScriptState* L) {

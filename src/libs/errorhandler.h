@@ -20,7 +20,6 @@ int GetDebugOutputDevice();
 void SetDebugOutputDevice(int device);
 void SetDebugFunctionsDisabled(bool disabled);
 bool AreDebugFunctionsDisabled();
-bool IsCallTracingOn();
 // Debug output on (device 1) or off, as the DEBUGOUTPUT start-up flag does.
 void SetCallTracing(bool on);
 

@@ -50,7 +50,17 @@ uint32_t ToUInt32(double d) {
     return static_cast<uint32_t>(d);
 }
 
+// The slot of an argument index (1 to top), or null: the checkers' common
+// case, read without the general index lookup.
+const ScriptValue* ArgumentSlot(ScriptState* L, int idx) {
+    return idx > 0 && idx <= L->top - L->base ? L->base + (idx - 1) : nullptr;
+}
+
 bool ReadNumber(ScriptState* L, int idx, double* out) {
+    if (const ScriptValue* o = ArgumentSlot(L, idx); o && IsNumber(o)) {
+        *out = o->value.n;
+        return true;
+    }
     if (!HasArgument(L, idx) || !VmIsNumber(L, idx)) return false;
     *out = VmToNumber(L, idx);
     return true;
@@ -58,6 +68,10 @@ bool ReadNumber(ScriptState* L, int idx, double* out) {
 
 // Strings, numbers and nil read as text; the latter two are converted in place.
 const char* ReadString(ScriptState* L, int idx, size_t* len) {
+    if (const ScriptValue* o = ArgumentSlot(L, idx); o && IsString(o)) {
+        if (len) *len = StrValue(o)->len;
+        return VmStrData(StrValue(o));
+    }
     int t = VmType(L, idx);
     if (t != kTypeString && t != kTypeNumber && t != kTypeNil) return nullptr;
     const char* s = VmToCString(L, idx);

@@ -87,7 +87,6 @@ const char* ConstantName(const ScriptProto* p, int c) {
 
 int VmCurrentPC(ScriptState*, CallFrame* ci) {
     if (ci->state & kFrameNative) return -1;
-    if (ci->state & kFrameHasFrame) ci->savedpc = *ci->pc;
     return static_cast<int>(ci->savedpc - FrameProto(ci)->code) - 1;
 }
 

@@ -258,6 +258,7 @@ ScriptValue* VmPreCall(ScriptState* L, ScriptValue* func, int* errorCode) {
     L->base = ci->base = func + 1;
     ci->top = L->base + p->maxstacksize;
     ci->savedpc = p->code;
+    ci->tracedpc = nullptr;
     ci->tailcalls = 0;
     ci->state = kFrameSavedPC;
     while (L->top < ci->top) SetNil(L->top++);

@@ -2,7 +2,7 @@
 // count reaches the threshold, with weak tables ("__mode"), finalisers of full
 // userdata ("__gc"), and the shrinking of the string table, the scratch
 // buffer, the value stack and the frame array when they are mostly empty.
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "core/context.h"
@@ -31,6 +31,9 @@ struct GcWork {
     GCObject* weakBoth = nullptr;
 };
 
+// Only these bits keep an object. A table's weak bits say nothing about its
+// own life, and by the sweep every unmarked userdata has had its finaliser
+// bit settled (moved to the due list, or cleared when it has no "__gc").
 constexpr uint8_t kKeepBits = kMarkBit | kFixedBit;
 
 bool IsKept(const GCObject* o) { return (o->marked & kKeepBits) != 0; }
@@ -149,6 +152,16 @@ void ShrinkState(ScriptState* L1, const ScriptValue* lim) {
     if (4 * slotsInUse < L1->stacksize && L1->stacksize > kMinShrinkStack) VmReallocStack(L1, L1->stacksize / 2);
 }
 
+void MoveFrames(ScriptState* L1) {
+    CallFrame* fresh = VmNewVector<CallFrame>(L1, L1->size_ci);
+    std::copy(L1->base_ci, L1->base_ci + L1->size_ci, fresh);
+    ptrdiff_t current = L1->ci - L1->base_ci;
+    VmFreeVector(L1, L1->base_ci, L1->size_ci);
+    L1->base_ci = fresh;
+    L1->ci = fresh + current;
+    L1->end_ci = fresh + L1->size_ci;
+}
+
 void TraverseState(GcWork& w, ScriptState* L1) {
     MarkValue(w, &L1->gt);
     const ScriptValue* lim = L1->top;
@@ -162,9 +175,10 @@ void TraverseState(GcWork& w, ScriptState* L1) {
     for (GCObject* up = L1->openupval; up != nullptr; up = up->next) MarkValue(w, static_cast<VmUpval*>(up)->v);
     ShrinkState(L1, lim);
     if (w.g->gcStress) {
-        // Fresh blocks (the sanitizer's allocator always moves on realloc),
-        // so that a pointer into them kept across a check point is caught.
-        VmReallocFrames(L1, L1->size_ci);
+        // Fresh blocks, so that the address sanitizer catches a pointer into
+        // the old ones kept across a check point (its realloc always moves;
+        // the frame array may be small enough to stay put in the pool).
+        MoveFrames(L1);
         VmReallocStack(L1, L1->stacksize);
     }
 }

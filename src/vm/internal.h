@@ -20,6 +20,8 @@ template <typename T>
 T* VmResizeVector(ScriptState* L, T* v, size_t oldn, size_t n) {
     return static_cast<T*>(VmRealloc(L, v, oldn * sizeof(T), n * sizeof(T)));
 }
+// Hands the blocks that freeing kept for reuse back to the system (closing).
+void VmReleaseBlockPool(ScriptState* L);
 // Links a new object into the object list.
 void VmLinkObject(ScriptState* L, GCObject* o, int tt);
 // Frees one object of any kind (used by VmClose and, later, the sweep).
@@ -82,6 +84,28 @@ const ScriptValue* VmFastMetamethod(VmTable* mt, int event, VmString* name);
 // default metatable's absence).
 VmTable* VmMetatableOf(ScriptState* L, const ScriptValue* o);
 
+// Inline lookups for the interpreter's fast paths: a string key walks its
+// chain comparing the interned pointer; an integral number key within the
+// array part is a direct slot. Both agree with VmTableGet.
+inline const ScriptValue* VmTableGetStrFast(const VmTable* t, const VmString* key) {
+    const VmNode* n = &t->node[key->hash & ((1u << t->lsizenode) - 1)];
+    do {
+        if (n->key.tt == kTypeString && n->key.value.gc == key) return &n->val;
+        n = n->next;
+    } while (n != nullptr);
+    return &kNilObject;
+}
+inline ScriptValue* VmTableArraySlot(VmTable* t, const ScriptValue* key) {
+    if (key->tt == kTypeNumber) {
+        double d = key->value.n;
+        if (d >= 1 && d <= t->sizearray) {
+            int k = static_cast<int>(d);
+            if (k == d) return &t->array[k - 1];
+        }
+    }
+    return nullptr;
+}
+
 // ---- func.cpp: closures, prototypes, upvalues ---------------------------
 VmScriptClosure* VmNewScriptClosure(ScriptState* L, int nups, const ScriptValue* globals);
 VmNativeClosure* VmNewNativeClosure(ScriptState* L, int nups);
@@ -100,9 +124,6 @@ struct VmError {
 using VmProtectedFn = VmNativeRunFn;
 int VmProtectedRun(ScriptState* L, VmProtectedFn f, void* ud);
 int VmProtectedCall(ScriptState* L, VmProtectedFn f, void* ud, ptrdiff_t oldtop, ptrdiff_t ef);
-// VmThrow (vm.h) is the non-local exit to the innermost protected run;
-// without one, the panic function runs and the process exits with status 1.
-[[noreturn]] inline void VmThrowNoReturn(ScriptState* L, int code) { VmThrow(L, code); }
 // Sets the error detail to the name of the value at `slot` plus `suffix`
 // (or "??" plus suffix) and raises `code`.
 void VmRaiseNamed(ScriptState* L, const ScriptValue* slot, int code, const char* suffix);

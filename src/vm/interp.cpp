@@ -16,7 +16,8 @@ inline const ScriptValue* RK(ScriptValue* base, const ScriptValue* k, int x) {
     return x >= kRKConstBase ? k + (x - kRKConstBase) : base + x;
 }
 
-// Line and count hook events before an instruction.
+// Line and count hook events before an instruction. The frame's saved pc is
+// current here; the hook's own bookkeeping uses the frame's traced pc.
 void TraceExec(ScriptState* L, const Instruction* pc) {
     uint8_t mask = L->hookmask;
     if ((mask & kMaskCount) && --L->hookcount <= 0) {
@@ -35,16 +36,15 @@ void TraceExec(ScriptState* L, const Instruction* pc) {
     if (!L->hookinit) {
         // Tracing starts now: every live frame remembers where it stands.
         L->hookinit = 1;
-        for (CallFrame* f = L->base_ci; f <= L->ci; f++)
-            if (f->state & kFrameHasFrame) f->savedpc = *f->pc;
+        for (CallFrame* f = L->base_ci; f <= L->ci; f++) f->tracedpc = f->savedpc;
         return;
     }
-    if (pc - p->code - 1 == 0) ci->savedpc = pc;
-    if (pc <= ci->savedpc || newline != lineAt(ci->savedpc)) {
+    if (pc - p->code - 1 == 0 || ci->tracedpc == nullptr) ci->tracedpc = pc;
+    if (pc <= ci->tracedpc || newline != lineAt(ci->tracedpc)) {
         VmCallHook(L, kHookLine, newline);
         ci = L->ci;
     }
-    ci->savedpc = pc;
+    ci->tracedpc = pc;
 }
 
 [[noreturn]] void Raise(ScriptState* L, int code) {
@@ -90,9 +90,10 @@ int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
 
 // Dispatch is a table of label addresses (computed goto): one indirect jump
 // per instruction, each from its own site. pc, base, the constants and the
-// trap word live in locals; the trap word is read again after anything that
-// may call out (a command, a metamethod, a hook), since only those can set
-// the end flag or install a hook.
+// trap word live in locals (pc in a register: it is stored into the frame
+// only before something that may look at it — a call, a metamethod, a raise,
+// an allocation, a hook). The trap word is read again after anything that may
+// call out, since only that can set the end flag or install a hook.
 ScriptValue* VmExecute(ScriptState* L) {
     static void* const kDispatch[64] = {
         &&op_MOVE, &&op_LOADK, &&op_LOADBOOL, &&op_LOADNIL, &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETTABLE,
@@ -105,7 +106,6 @@ ScriptValue* VmExecute(ScriptState* L) {
         &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP,
         &&op_NOP,
     };
-    VmGlobal* g = L->g;
     const Instruction* pc;
     VmScriptClosure* cl;
     const ScriptValue* k;
@@ -114,6 +114,8 @@ ScriptValue* VmExecute(ScriptState* L) {
     ScriptValue* ra;
     uint32_t trap;
 
+// After anything that may have called out: the stack and the frame array
+// may have moved, and the trap word may have changed.
 #define REFRESH()         \
     do {                  \
         base = L->base;   \
@@ -126,22 +128,31 @@ ScriptValue* VmExecute(ScriptState* L) {
         ra = base + GetArgA(i);             \
         goto* kDispatch[GetOpcode(i)];      \
     } while (0)
+#define SAVEPC() (L->ci->savedpc = pc)
+#define PROTECT(stmt) \
+    do {              \
+        SAVEPC();     \
+        stmt;         \
+        REFRESH();    \
+    } while (0)
+#define RAISE(code)          \
+    do {                     \
+        SAVEPC();            \
+        Raise(L, code);      \
+    } while (0)
 #define RKB() RK(base, k, GetArgB(i))
 #define RKC() RK(base, k, GetArgC(i))
 #define STORE_RESULT(v)              \
     do {                             \
+        SAVEPC();                    \
         ScriptValue result_ = (v);   \
         REFRESH();                   \
         base[GetArgA(i)] = result_;  \
     } while (0)
 
 callentry:
-    if (L->hookmask & kMaskCall) {
-        L->ci->pc = &pc;
-        VmCallHook(L, kHookCall, -1);
-    }
+    if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
 retentry:
-    L->ci->pc = &pc;
     L->ci->state = kFrameHasFrame;
     pc = L->ci->savedpc;
     cl = static_cast<VmScriptClosure*>(ClosureValue(L->base - 1));
@@ -150,12 +161,11 @@ retentry:
     DISPATCH();
 
 trapped:
-    if (g->endFlag) return nullptr;
+    if (L->g->endFlag) return nullptr;
     i = *pc++;
     if (L->hookmask & (kMaskLine | kMaskCount)) {
-        TraceExec(L, pc);
-        REFRESH();
-        if (g->endFlag) return nullptr;
+        PROTECT(TraceExec(L, pc));
+        if (L->g->endFlag) return nullptr;
     }
     ra = base + GetArgA(i);
     goto* kDispatch[GetOpcode(i)];
@@ -183,7 +193,7 @@ op_GETUPVAL:
 op_GETGLOBAL: {
     const ScriptValue* key = k + GetArgBx(i);
     if (IsTable(&cl->globals)) {
-        const ScriptValue* v = VmTableGetStr(TableValue(&cl->globals), StrValue(key));
+        const ScriptValue* v = VmTableGetStrFast(TableValue(&cl->globals), StrValue(key));
         if (!IsNil(v)) {
             *ra = *v;
             DISPATCH();
@@ -197,7 +207,13 @@ op_GETTABLE: {
     const ScriptValue* rc = RKC();
     if (IsTable(rb)) {
         VmTable* h = TableValue(rb);
-        const ScriptValue* v = IsString(rc) ? VmTableGetStr(h, StrValue(rc)) : VmTableGet(h, rc);
+        const ScriptValue* v;
+        if (IsString(rc))
+            v = VmTableGetStrFast(h, StrValue(rc));
+        else if (const ScriptValue* slot = VmTableArraySlot(h, rc))
+            v = slot;
+        else
+            v = VmTableGet(h, rc);
         if (!IsNil(v)) {
             *ra = *v;
             DISPATCH();
@@ -207,21 +223,40 @@ op_GETTABLE: {
     DISPATCH();
 }
 op_SETGLOBAL:
-    VmSetTable(L, &cl->globals, k + GetArgBx(i), ra);
-    REFRESH();
+    PROTECT(VmSetTable(L, &cl->globals, k + GetArgBx(i), ra));
     DISPATCH();
 op_SETUPVAL:
     *VmScriptUpvals(cl)[GetArgB(i)]->v = *ra;
     DISPATCH();
-op_SETTABLE:
-    VmSetTable(L, ra, RKB(), RKC());
-    REFRESH();
+op_SETTABLE: {
+    const ScriptValue* rb = RKB();
+    if (IsTable(ra)) {
+        // An existing slot takes the value whatever the metatable says; a
+        // nil one only when the metatable is known to have no "__newindex".
+        VmTable* h = TableValue(ra);
+        ScriptValue* slot = IsString(rb) ? const_cast<ScriptValue*>(VmTableGetStrFast(h, StrValue(rb)))
+                                         : VmTableArraySlot(h, rb);
+        if (slot != nullptr && slot != &kNilObject) {
+            if (!IsNil(slot)) {
+                *slot = *RKC();
+                DISPATCH();
+            }
+            if (h->metatable != nullptr && (h->metatable->flags & (1u << TM_NEWINDEX))) {
+                h->flags = 0;  // a key appears: the table's own absence cache is stale
+                *slot = *RKC();
+                DISPATCH();
+            }
+        }
+    }
+    PROTECT(VmSetTable(L, ra, rb, RKC()));
     DISPATCH();
+}
 op_NEWTABLE: {
     // B is a tiny float: mantissa in the low 3 bits, exponent above. An
     // exponent beyond the array limit asks for a size the table refuses.
     int b = GetArgB(i), mantissa = b & 7, exponent = b >> 3;
     int arraySize = mantissa == 0 ? 0 : exponent > kMaxArrayBits ? INT32_MAX : mantissa << exponent;
+    SAVEPC();
     SetTable(ra, VmNewTable(L, arraySize, GetArgC(i)));
     if (VmCheckGC(L)) REFRESH();
     DISPATCH();
@@ -246,12 +281,12 @@ op_SUB:
 op_MUL:
     ARITH(TM_MUL, nb * nc)
 op_DIV:
-    ARITH(TM_DIV, (nc == 0 ? (Raise(L, ERR_ZERODIVISION), 0.0) : nb / nc))
+    ARITH(TM_DIV, (nc == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0) : nb / nc))
 op_DIVINT:
-    ARITH(TM_DIVINT, (IntOperand(nc) == 0 ? (Raise(L, ERR_ZERODIVISION), 0.0)
+    ARITH(TM_DIVINT, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
                                           : static_cast<double>(IntOperand(nb) / IntOperand(nc))))
 op_MOD:
-    ARITH(TM_MOD, (IntOperand(nc) == 0 ? (Raise(L, ERR_ZERODIVISION), 0.0)
+    ARITH(TM_MOD, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
                                        : static_cast<double>(IntOperand(nb) % IntOperand(nc))))
 op_LSH:
     ARITH(TM_LSH, static_cast<uint32_t>(VmBitPattern(nb) << (VmTruncInt32(nc) & 31)))
@@ -288,14 +323,16 @@ op_BNOT: {
 }
 op_CONCAT: {
     int b = GetArgB(i), c = GetArgC(i);
-    VmConcatRange(L, c - b + 1, c);
-    REFRESH();
+    PROTECT(VmConcatRange(L, c - b + 1, c));
     base[GetArgA(i)] = base[b];
     if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
 op_JMP:
-    if (GetJumpKind(i) == kJumpKindGosub) PushGosub(L, pc);
+    if (GetJumpKind(i) == kJumpKindGosub) {
+        SAVEPC();
+        PushGosub(L, pc);
+    }
     pc += GetArgSJ(i);
     DISPATCH();
 
@@ -308,6 +345,7 @@ op_JMP:
             double nb = rb->value.n, nc = rc->value.n;      \
             res = (numexpr);                                \
         } else {                                            \
+            SAVEPC();                                       \
             res = slow(L, rb, rc);                          \
             REFRESH();                                      \
         }                                                   \
@@ -339,7 +377,8 @@ op_CALL: {
     int b = GetArgB(i);
     int nresults = GetArgC(i) - 1;
     if (b != 0) L->top = ra + b;
-    g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
+    SAVEPC();
+    L->g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
     int err = 0;
     ScriptValue* firstResult = VmPreCall(L, ra, &err);
     if (err != 0) {
@@ -355,17 +394,18 @@ op_CALL: {
             // The called function takes the running function's place; the
             // caller's frame counts one lost tail call, and the gosubs of the
             // replaced function go with it.
-            CallFrame* ci = L->ci - 1;
-            ScriptValue* func = ci->base - 1;
-            ScriptValue* pfunc = (ci + 1)->base - 1;
-            if (L->openupval) VmCloseUpvalues(L, base);
-            VmDropGosubs(L, static_cast<int>(ci - L->base_ci));
+            CallFrame* running = L->ci - 1;
+            ScriptValue* func = running->base - 1;
+            ScriptValue* pfunc = (running + 1)->base - 1;
+            if (L->openupval && static_cast<VmUpval*>(L->openupval)->v >= base) VmCloseUpvalues(L, base);
+            VmDropGosubs(L, static_cast<int>(running - L->base_ci));
             int aux = 0;
             for (; pfunc + aux < L->top; aux++) func[aux] = pfunc[aux];
-            ci->top = L->top = func + aux;
-            ci->savedpc = L->ci->savedpc;
-            ci->tailcalls++;
-            ci->state = kFrameSavedPC;
+            running->top = L->top = func + aux;
+            running->savedpc = L->ci->savedpc;
+            running->tracedpc = nullptr;
+            running->tailcalls++;
+            running->state = kFrameSavedPC;
             L->ci--;
             L->base = L->ci->base;
         }
@@ -374,11 +414,11 @@ op_CALL: {
     if (firstResult == kPreCallLabelResume || firstResult == kPreCallLabelRepeat) {
         // A label jump: the code at the label returns here like a gosub.
         const Instruction* resume = firstResult == kPreCallLabelResume ? pc : pc - 2;
-        ptrdiff_t target = (pc - cl->p->code) + g->labelJumpOffset;
+        ptrdiff_t target = (pc - cl->p->code) + L->g->labelJumpOffset;
         VmPostCall(L, L->top, nresults);
         if (nresults >= 0) L->top = L->ci->top;
         REFRESH();
-        if (resume < cl->p->code || target < 0 || target >= cl->p->sizecode) Raise(L, ERR_INTERNAL);
+        if (resume < cl->p->code || target < 0 || target >= cl->p->sizecode) RAISE(ERR_INTERNAL);
         PushGosub(L, resume);
         pc = cl->p->code + target;
         DISPATCH();
@@ -392,13 +432,13 @@ op_RETURN: {
     int b = GetArgB(i);
     if (GetArgC(i) == 1) {
         // Only a gosub of this very frame can be returned from.
-        if (g->gosubCount == 0 || g->gosubStack[g->gosubCount - 1].depth != static_cast<int>(L->ci - L->base_ci))
-            Raise(L, ERR_RETWOGOSUB);
-        pc = g->gosubStack[--g->gosubCount].pc;
+        if (L->g->gosubCount == 0 || L->g->gosubStack[L->g->gosubCount - 1].depth != static_cast<int>(L->ci - L->base_ci))
+            RAISE(ERR_RETWOGOSUB);
+        pc = L->g->gosubStack[--L->g->gosubCount].pc;
         DISPATCH();
     }
     if (b != 0) L->top = ra + b - 1;
-    if (L->openupval) VmCloseUpvalues(L, base);
+    if (L->openupval && static_cast<VmUpval*>(L->openupval)->v >= base) VmCloseUpvalues(L, base);
     L->ci->state = kFrameSavedPC;
     L->ci->savedpc = pc;
     if (!((L->ci - 1)->state & kFrameCalling)) return ra;
@@ -408,9 +448,9 @@ op_RETURN: {
     goto retentry;
 }
 op_FORLOOP: {
-    if (!IsNumber(ra)) Raise(L, ERR_VALUEEXPECTED);
-    double limit = IsNumber(ra + 1) ? ra[1].value.n : ToNumberOrRaise(L, ra + 1);
-    double step = IsNumber(ra + 2) ? ra[2].value.n : ToNumberOrRaise(L, ra + 2);
+    if (!IsNumber(ra)) RAISE(ERR_VALUEEXPECTED);
+    double limit = IsNumber(ra + 1) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
+    double step = IsNumber(ra + 2) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
     double idx = ra->value.n + step;
     if (step > 0 ? idx <= limit : idx >= limit) {
         pc += GetArgSBx(i);
@@ -425,6 +465,7 @@ op_TFORLOOP: {
     cb[1] = ra[1];
     cb[2] = ra[2];
     L->top = cb + 3;
+    SAVEPC();
     ptrdiff_t raOff = VmSaveStack(L, ra);
     int err = VmCallValue(L, cb, nvar);
     if (err != 0) HandleCommandError(L, err);
@@ -441,6 +482,7 @@ op_TFORLOOP: {
 }
 op_TFORPREP:
     if (IsTable(ra)) {
+        SAVEPC();
         ra[1] = *ra;
         ScriptValue key;
         SetString(&key, VmNewString(L, "next", 4));
@@ -460,6 +502,7 @@ op_SETLIST: {
         L->top = L->ci->top;
     }
     // Compiled code never stores a list into anything but a table.
+    SAVEPC();
     if (!IsTable(ra)) Raise(L, ERR_BADBYTECODE);
     VmTable* h = TableValue(ra);
     int first = bc & ~(kFieldsPerFlush - 1);
@@ -470,6 +513,7 @@ op_CLOSE:
     VmCloseUpvalues(L, ra);
     DISPATCH();
 op_CLOSURE: {
+    SAVEPC();
     ScriptProto* p = cl->p->p[GetArgBx(i)];
     int nup = p->nups;
     VmScriptClosure* ncl = VmNewScriptClosure(L, nup, &cl->globals);
@@ -488,10 +532,10 @@ op_SELF: {
     ScriptValue rb = base[GetArgB(i)];
     const ScriptValue* rc = RKC();
     // Method names are string constants in compiled code.
-    if (!IsString(rc)) Raise(L, ERR_BADBYTECODE);
+    if (!IsString(rc)) RAISE(ERR_BADBYTECODE);
     ra[1] = rb;
     if (IsTable(&rb)) {
-        const ScriptValue* v = VmTableGetStr(TableValue(&rb), StrValue(rc));
+        const ScriptValue* v = VmTableGetStrFast(TableValue(&rb), StrValue(rc));
         if (!IsNil(v)) {
             *ra = *v;
             DISPATCH();
@@ -505,6 +549,9 @@ op_NOP:
     DISPATCH();
 
 #undef REFRESH
+#undef SAVEPC
+#undef PROTECT
+#undef RAISE
 #undef DISPATCH
 #undef RKB
 #undef RKC

@@ -1,6 +1,9 @@
 // The VM allocator with live-byte accounting, and freeing of every kind of VM
 // object: the one place where object sizes are computed for the free side.
 #include <cstdlib>
+#include <cstring>
+
+#include <sanitizer/asan_interface.h>
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
@@ -10,6 +13,41 @@ namespace {
 // Requests this large cannot be told apart from a wrapped-around size
 // computation, so they are refused before asking the system.
 constexpr size_t kMaxRequest = 4294967293u;
+
+// Small blocks go back to lists of the VM's own when freed: a collection
+// frees its garbage in one burst, many more blocks of a few sizes than the
+// system allocator's thread cache keeps, and the program asks for the same
+// sizes again right after. A class holds the sizes that the system
+// allocator would give the same chunk (16-byte steps, one word of its own),
+// and every block of a pooled size is allocated with its class's full
+// capacity, so that any block of a class serves any request of it.
+constexpr size_t kPoolStep = 16;
+constexpr size_t kPoolWord = 8;
+constexpr size_t kPoolMaxSize = kPoolClasses * kPoolStep - kPoolWord;
+constexpr uint16_t kPoolMaxBlocks = 64;  // per class: bounds what is held back
+
+int PoolClass(size_t size) { return static_cast<int>((size + kPoolWord - 1) / kPoolStep); }
+size_t PoolCapacity(int c) { return static_cast<size_t>(c) * kPoolStep + kPoolWord; }
+
+// Pooled blocks are poisoned for the address sanitizer, so that a use after
+// free is still caught while the block waits for reuse.
+void* PoolTake(VmBlockPool& pool, int c) {
+    void* b = pool.head[c];
+    if (b == nullptr) return nullptr;
+    ASAN_UNPOISON_MEMORY_REGION(b, PoolCapacity(c));
+    std::memcpy(&pool.head[c], b, sizeof(void*));
+    pool.count[c]--;
+    return b;
+}
+
+bool PoolGive(VmBlockPool& pool, void* b, int c) {
+    if (pool.count[c] >= kPoolMaxBlocks) return false;
+    std::memcpy(b, &pool.head[c], sizeof(void*));
+    pool.head[c] = b;
+    pool.count[c]++;
+    ASAN_POISON_MEMORY_REGION(b, PoolCapacity(c));
+    return true;
+}
 
 void FreeUserdata(ScriptState* L, VmUserdata* u) {
     VmRealloc(L, u, sizeof(VmUserdata) + u->len, 0);
@@ -48,10 +86,13 @@ void FreeList(ScriptState* L, GCObject** head) {
 
 void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
     if (block == nullptr) oldsize = 0;  // nothing was counted for it
+    VmGlobal* g = L != nullptr ? L->g : nullptr;
     if (size == 0) {
         if (block != nullptr) {
-            std::free(block);
-            if (L != nullptr) L->g->nblocks -= oldsize;
+            bool pooled = g != nullptr && oldsize > 0 && oldsize <= kPoolMaxSize &&
+                          PoolGive(g->pool, block, PoolClass(oldsize));
+            if (!pooled) std::free(block);
+            if (g != nullptr) g->nblocks -= oldsize;
         }
         return nullptr;
     }
@@ -60,15 +101,34 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
         VmRaiseError(L, ERR_MEM);
     }
     // A set memory limit counts like an allocation failure.
-    bool overLimit = L != nullptr && L->g->memLimit != 0 && size > oldsize &&
-                     L->g->nblocks - oldsize + size > L->g->memLimit;
-    void* nb = overLimit ? nullptr : std::realloc(block, size);
+    bool overLimit = g != nullptr && g->memLimit != 0 && size > oldsize && g->nblocks - oldsize + size > g->memLimit;
+    void* nb = nullptr;
+    if (overLimit) {
+        nb = nullptr;
+    } else if (size > kPoolMaxSize) {
+        nb = std::realloc(block, size);
+    } else if (block == nullptr) {
+        int c = PoolClass(size);
+        nb = g != nullptr ? PoolTake(g->pool, c) : nullptr;
+        if (nb == nullptr) nb = std::malloc(PoolCapacity(c));
+    } else if (oldsize > 0 && PoolClass(oldsize) == PoolClass(size)) {
+        nb = block;  // the capacity of the class covers it
+    } else {
+        nb = std::realloc(block, PoolCapacity(PoolClass(size)));
+    }
     if (nb == nullptr) {
         if (L == nullptr) return nullptr;
         VmThrow(L, ERR_MEM);
     }
-    if (L != nullptr) L->g->nblocks = L->g->nblocks - oldsize + size;
+    if (g != nullptr) g->nblocks = g->nblocks - oldsize + size;
     return nb;
+}
+
+void VmReleaseBlockPool(ScriptState* L) {
+    VmBlockPool& pool = L->g->pool;
+    for (int c = 0; c < kPoolClasses; c++) {
+        while (void* b = PoolTake(pool, c)) std::free(b);
+    }
 }
 
 void VmLinkObject(ScriptState* L, GCObject* o, int tt) {

@@ -140,7 +140,8 @@ struct CallFrame {
     ScriptValue* top;
     uint32_t state;
     const Instruction* savedpc;
-    const Instruction** pc;   // the interpreter's live pc while it runs this frame
+    const Instruction** pc;   // unused; kept for the record's shape
+    const Instruction* tracedpc;  // last instruction the line hook looked at
     int tailcalls;
 };
 
@@ -179,6 +180,13 @@ struct GosubEntry {
     int depth;
 };
 
+// Freed small blocks kept for reuse, one list per size class (mem.cpp).
+constexpr int kPoolClasses = 32;
+struct VmBlockPool {
+    void* head[kPoolClasses];
+    uint16_t count[kPoolClasses];
+};
+
 // Bits of the trap word the interpreter tests before every instruction.
 constexpr uint32_t kTrapHookBits = 0x0C;  // line and count hooks
 constexpr uint32_t kTrapEnd = 0x100;
@@ -209,6 +217,7 @@ struct VmGlobal {
     // Collector state beyond the counts above.
     bool gcStress;           // every collection check collects (a test mode)
     bool runningFinalisers;  // the due finalisers are being called
+    VmBlockPool pool;
 };
 
 struct ScriptState : GCObject {

@@ -19,7 +19,6 @@ constexpr size_t kMaxConcatLength = 4294967293u;
 
 [[noreturn]] void Raise(ScriptState* L, int code) {
     VmRaiseError(L, code);
-    throw VmError{code};  // only reached when a command hook swallowed the raise
 }
 
 // Metamethods of a table's metatable, skipping the lookup when the metatable

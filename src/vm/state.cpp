@@ -94,6 +94,7 @@ void FreeState(ScriptState* L) {
         g->buff.size = 0;
         VmFreeVector(L, L->base_ci, L->size_ci);
         VmFreeVector(L, L->stack, static_cast<size_t>(L->stacksize));
+        VmReleaseBlockPool(L);
         std::free(g->gosubStack);
         VmRealloc(nullptr, g, sizeof(VmGlobal), 0);
     }

@@ -14,7 +14,6 @@ constexpr int kMaxArraySize = 1 << kMaxArrayBits;
 
 [[noreturn]] void RaiseTableError(ScriptState* L, int code) {
     VmRaiseError(L, code);
-    throw VmError{code};  // a command hook took it; the table operation cannot go on
 }
 
 // floor(log2(x)), -1 for 0.

@@ -150,7 +150,8 @@ void VmSetN(ScriptState* L, int idx, int n);
 // innermost protected run. Never returns.
 [[noreturn]] void VmRaiseError(ScriptState* L, int code);
 // Passes a code on to the innermost protected run as it is, without recording
-// a line (for code that caught a raise and cannot handle it).
+// a line (for code that caught a raise and cannot handle it). Outside every
+// protected run the panic function runs and the process exits with status 1.
 [[noreturn]] void VmThrow(ScriptState* L, int code);
 
 // Runs fn(L, data) in the current frame so that a raise inside it stops here:

@@ -13,6 +13,8 @@
 #include "core/errcodes.h"
 #include "core/linkeddata.h"
 #include "core/settings.h"
+#include "libs/errorhandler.h"
+#include "vm/callextras.h"
 #include "vm/vm.h"
 
 namespace {
@@ -105,6 +107,18 @@ TEST_F(CommandLineTest, MalformedArgumentLists) {
     EXPECT_EQ(Parse({"-scrwidth", "-quiet", "a.qba"}), ERR_ARGS);
     EXPECT_EQ(Parse({"-", "a.qba"}), ERR_ARGS);
     EXPECT_EQ(Parse({"-quiet", std::string(5000, 'a')}), ERR_ARGS);
+}
+
+TEST_F(CommandLineTest, DebugFlagsSwitchTheTracer) {
+    ASSERT_EQ(Parse({"-quiet", "-debugoutput", "a.qba"}), 0);
+    EXPECT_NE(GetDebugOutputDevice(), 0);
+    EXPECT_NE(NativeCallExtras & kCallExtraTrace, 0u);
+    // NODEBUG wins over DEBUGOUTPUT.
+    ASSERT_EQ(Parse({"-quiet", "-debugoutput", "-nodebug", "a.qba"}), 0);
+    EXPECT_TRUE(AreDebugFunctionsDisabled());
+    EXPECT_EQ(NativeCallExtras & kCallExtraTrace, 0u);
+    SetCallTracing(false);
+    SetDebugFunctionsDisabled(false);
 }
 
 TEST_F(CommandLineTest, NoAppletAndNoRequesterIsACancel) { EXPECT_EQ(Parse({"-quiet"}), ERR_USERABORT); }

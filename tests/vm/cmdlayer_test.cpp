@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -257,6 +258,7 @@ TEST_F(CmdLayerTest, CheckIntTruncatesNegativesAndClampsTheRest) {
     } cases[] = {
         {-1.9, 0xFFFFFFFFu}, {4294967296.0, 4294967295u}, {3000000000.0, 3000000000u}, {7.9, 7u},
         {-0.5, 0u},          {-3e9, 0x80000000u},         {1e300, 4294967295u},
+        {std::nan(""), 0u},  {-1e300, 0x80000000u},
     };
     for (const auto& c : cases) {
         VmPushNumber(L, c.in);

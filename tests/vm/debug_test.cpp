@@ -523,6 +523,8 @@ TEST_F(DebugTest, ErrorsNameTheFailingFunction) {
     // Called through a table field: that field's name.
     EXPECT_EQ(fail(".line 6\n    GETGLOBAL 0 \"tbl\"\n    GETTABLE 0 0 \"other\"\n    CALL 0 1 1"), "1055 other 6");
     EXPECT_EQ(fail(".line 7\n    GETGLOBAL 1 \"tbl\"\n    SELF 0 1 \"boom\"\n    CALL 0 2 1"), "1055 boom 7");
+    // Held in a local variable: the local's name.
+    EXPECT_EQ(fail(".local cmd 1 9\n.line 12\n    GETGLOBAL 0 \"failnow\"\n    CALL 0 1 1"), "1055 cmd 12");
     // A failing script function named by its field; the main chunk has no name.
     std::string method = ".line 8\n    GETGLOBAL 0 \"tbl\"\n    CLOSURE 1 div\n    SETTABLE 0 \"method\" 1\n"
                          "    GETTABLE 1 0 \"method\"\n    CALL 1 1 1\n"

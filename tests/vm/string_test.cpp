@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -321,3 +323,25 @@ TEST(LocalNames, CountsOnlyVariablesActiveAtPc) {
 }
 
 }  // namespace
+
+// The digit writer for whole numbers must agree with "%.14g" everywhere,
+// including around its limits, for negatives and for -0.
+TEST(NumberText, WholeNumbersMatchTheFormatter) {
+    std::vector<double> values = {0.0, -0.0, 1, -1, 9, 10, 99999999999999.0, -99999999999999.0, 1e14, -1e14,
+                                  123456789012345.0, 4294967295.0, 0.5, -2.5, 1e300, 1e-300};
+    uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 20000; i++) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        double scale = static_cast<double>(1ull << (x % 50));
+        values.push_back(static_cast<double>(static_cast<int64_t>(x % 200000000000000ull) - 100000000000000ll) / scale);
+        values.push_back(static_cast<double>(static_cast<int64_t>(x >> 20) % 100000000000000ll));
+    }
+    for (double v : values) {
+        char fast[32], slow[32];
+        VmNumberToText(v, fast);
+        std::snprintf(slow, sizeof slow, "%.14g", v);
+        ASSERT_STREQ(fast, slow) << v;
+    }
+}

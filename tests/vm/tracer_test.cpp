@@ -1,0 +1,156 @@
+// The call tracer's lines, byte for byte, for every kind of argument and for
+// each way a called function is named, and the switches that silence it.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "vm_fixture.h"
+
+namespace {
+
+int Nothing(ScriptState*) { return 0; }
+
+class TracerTest : public vmtest::VmFixture {
+protected:
+    void SetUp() override {
+        VmFixture::SetUp();
+        SetConsoleForceFlush(true);
+        SetDebugFunctionsDisabled(false);
+        RegisterClosure("nothing", Nothing);
+    }
+    void TearDown() override {
+        SetCallTracing(false);
+        SetDebugFunctionsDisabled(false);
+        SetConsoleForceFlush(false);
+        VmFixture::TearDown();
+    }
+
+    // Calls the function below the nargs values on top from native code with
+    // the tracer on, and answers what it printed.
+    std::string Traced(int nargs) {
+        SetCallTracing(true);
+        testing::internal::CaptureStdout();
+        int rc = VmPCall(L, nargs, 0, 0);
+        std::string text = testing::internal::GetCapturedStdout();
+        SetCallTracing(false);
+        EXPECT_EQ(rc, 0);
+        return text;
+    }
+
+    static std::string Pointer(const void* p) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%p", p);
+        return buf;
+    }
+};
+
+TEST_F(TracerTest, EachKindOfArgumentHasItsForm) {
+    PushGlobal("nothing");
+    VmPushNil(L);
+    VmPushNumber(L, 1.5);
+    VmPushNumber(L, 123456789);  // "%g", not the script's "%.14g"
+    VmPushNumber(L, -0.25);
+    VmPushString(L, "two words");
+    VmPushNewTable(L);
+    const void* table = VmToPointer(L, -1);
+    PushGlobal("emit");
+    const void* function = VmToPointer(L, -1);
+    VmPushBoolean(L, 1);
+    VmPushLightUserdata(L, &out);
+    VmNewUserdata(L, 4);
+    EXPECT_EQ(Traced(10),
+              "Now calling nothing() with arguments #1=(NIL) #2=(NUMBER)1.5 #3=(NUMBER)1.23457e+08 "
+              "#4=(NUMBER)-0.25 #5=(STRING)\"two words\" #6=(TABLE)" +
+                  Pointer(table) + " #7=(FUNCPTR)" + Pointer(function) +
+                  " #8=(INTERNAL)1 #9=(INTERNAL)2 #10=(INTERNAL)7 \n");
+}
+
+TEST_F(TracerTest, TextsArePrintedWholeUpToANul) {
+    std::string longText(3000, 'q');
+    PushGlobal("nothing");
+    VmPushString(L, longText.c_str());
+    VmPushLString(L, "ab\0cd", 5);
+    VmPushString(L, "");
+    EXPECT_EQ(Traced(3), "Now calling nothing() with arguments #1=(STRING)\"" + longText +
+                             "\" #2=(STRING)\"ab\" #3=(STRING)\"\" \n");
+}
+
+TEST_F(TracerTest, UnnamedFunctionsShowTheKeyTheyWereAskedFor) {
+    auto anonymous = [&] { VmPushCClosure(L, Nothing, 0); };
+    anonymous();
+    VmPushNil(L);
+    VmPushString(L, "size");
+    EXPECT_EQ(Traced(2), "Now trying to find metamethod size() with arguments #1=(NIL) #2=(STRING)\"size\" \n");
+    anonymous();
+    VmPushNil(L);
+    VmPushNumber(L, 0.5);
+    EXPECT_EQ(Traced(2), "Now trying to find metamethod 0.5() with arguments #1=(NIL) #2=(NUMBER)0.5 \n");
+    // The argument the handler gets is not turned into a string.
+    EXPECT_EQ(VmGetTop(L), 0);
+    anonymous();
+    VmPushNil(L);
+    VmPushNil(L);
+    EXPECT_EQ(Traced(2), "Now calling <unknown>() with arguments #1=(NIL) #2=(NIL) \n");
+    anonymous();
+    VmPushString(L, "a");
+    EXPECT_EQ(Traced(1), "Now calling <unknown>() with arguments #1=(STRING)\"a\" \n");
+    anonymous();
+    EXPECT_EQ(Traced(0), "Now calling <unknown>()\n");
+}
+
+TEST_F(TracerTest, ScriptCallsAreNamedByTheCallingCode) {
+    PushGlobal("nothing");
+    VmPushString(L, "k");
+    VmInsert(L, -2);
+    VmPushNewTable(L);
+    VmInsert(L, -3);
+    VmRawSet(L, -3);
+    SetGlobal("t");
+    SetCallTracing(true);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Run(R"(.function main maxstack=6
+    GETGLOBAL 0 "nothing"
+    CALL 0 1 1
+    GETGLOBAL 0 "nothing"
+    CALL 0 1 1
+    GETGLOBAL 0 "t"
+    GETTABLE 1 0 "k"
+    LOADK 2 #3
+    CALL 1 2 1
+    GETGLOBAL 0 "t"
+    SELF 1 0 "k"
+    CALL 1 2 1
+    MOVE 2 1
+    RETURN 0 1
+.end)"),
+              0);
+    std::string text = testing::internal::GetCapturedStdout();
+    SetCallTracing(false);
+    EXPECT_EQ(text.substr(0, text.find("#1=(TABLE)")),
+              "Now calling nothing()\n"
+              "Now calling nothing()\n"
+              "Now calling k() with arguments #1=(NUMBER)3 \n"
+              "Now calling k() with arguments ");
+}
+
+TEST_F(TracerTest, SilentWhenOffDisabledOrEnding) {
+    auto traceCall = [&] {
+        PushGlobal("nothing");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(VmPCall(L, 0, 0, 0), 0);
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(traceCall(), "");
+    SetDebugOutputDevice(7);
+    EXPECT_EQ(traceCall(), "Now calling nothing()\n");
+    SetDebugFunctionsDisabled(true);
+    EXPECT_EQ(traceCall(), "");
+    SetDebugFunctionsDisabled(false);
+    VmSetEndFlag(L, 1);
+    EXPECT_EQ(traceCall(), "");
+    VmSetEndFlag(L, 0);
+    SetDebugOutputDevice(0);
+    EXPECT_EQ(traceCall(), "");
+}
+
+}  // namespace
