@@ -12,8 +12,12 @@
 
 namespace {
 
+// Both candidate addresses are formed and one is selected, so that the
+// choice compiles to a conditional move rather than a branch per operand.
 inline const ScriptValue* RK(ScriptValue* base, const ScriptValue* k, int x) {
-    return x >= kRKConstBase ? k + (x - kRKConstBase) : base + x;
+    uintptr_t reg = reinterpret_cast<uintptr_t>(base) + static_cast<uintptr_t>(x) * sizeof(ScriptValue);
+    uintptr_t cst = reinterpret_cast<uintptr_t>(k) + static_cast<uintptr_t>(x - kRKConstBase) * sizeof(ScriptValue);
+    return reinterpret_cast<const ScriptValue*>(x >= kRKConstBase ? cst : reg);
 }
 
 // Line and count hook events before an instruction. The frame's saved pc is
@@ -47,10 +51,7 @@ void TraceExec(ScriptState* L, const Instruction* pc) {
     ci->tracedpc = pc;
 }
 
-[[noreturn]] void Raise(ScriptState* L, int code) {
-    VmRaiseError(L, code);
-    throw VmError{code};  // only reached when a command hook swallowed the raise
-}
+[[noreturn]] void Raise(ScriptState* L, int code) { VmRaiseError(L, code); }
 
 // The gosub stack is shared by all functions; each entry remembers the depth
 // of the frame that pushed it. It is made on first use: most scripts never
@@ -379,6 +380,25 @@ op_CALL: {
     if (b != 0) L->top = ra + b;
     SAVEPC();
     L->g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
+    if (GetOpcode(i) == OP_CALL && IsFunction(ra) && !ClosureValue(ra)->isNative) {
+        // A script function without varargs whose frame fits without growing
+        // anything is entered right here.
+        const ScriptProto* p = static_cast<VmScriptClosure*>(ClosureValue(ra))->p;
+        if (!p->is_vararg && L->ci + 1 != L->end_ci && L->stack_last - L->top > p->maxstacksize) {
+            CallFrame* nci = ++L->ci;
+            L->base = nci->base = ra + 1;
+            nci->top = nci->base + p->maxstacksize;
+            nci->savedpc = p->code;
+            nci->tracedpc = nullptr;
+            nci->tailcalls = 0;
+            nci->state = kFrameSavedPC;
+            for (ScriptValue* slot = L->top; slot < nci->top; slot++) SetNil(slot);
+            L->top = nci->top;
+            (nci - 1)->savedpc = pc;
+            (nci - 1)->state = kFrameSavedPC | kFrameCalling;
+            goto callentry;
+        }
+    }
     int err = 0;
     ScriptValue* firstResult = VmPreCall(L, ra, &err);
     if (err != 0) {
@@ -443,7 +463,22 @@ op_RETURN: {
     L->ci->savedpc = pc;
     if (!((L->ci - 1)->state & kFrameCalling)) return ra;
     int wanted = GetArgC(*((L->ci - 1)->savedpc - 1)) - 1;
-    VmPostCall(L, ra, wanted);
+    if (L->hookmask & kMaskRet) {
+        VmPostCall(L, ra, wanted);
+    } else {
+        // The common return into a calling script frame, without hooks.
+        ScriptValue* res = L->ci->base - 1;
+        if (L->g->gosubCount > 0) VmDropGosubs(L, static_cast<int>(L->ci - L->base_ci));
+        L->ci--;
+        L->base = L->ci->base;
+        int n = wanted;
+        while (n != 0 && ra < L->top) {
+            *res++ = *ra++;
+            n--;
+        }
+        while (n-- > 0) SetNil(res++);
+        L->top = res;
+    }
     if (wanted >= 0) L->top = L->ci->top;
     goto retentry;
 }

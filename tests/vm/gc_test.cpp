@@ -118,8 +118,9 @@ TEST_F(GcTest, WeakKeysLoseUnreferencedObjectKeysButNeverStrings) {
     VmPushString(L, "only here");  // a string key
     VmPushNumber(L, 3);
     VmRawSet(L, 1);
-    VmPushNumber(L, 7);  // a number key
-    VmPushNewTable(L);   // whose value is held only here, strongly
+    // Values stay strong: a table only this entry holds survives.
+    VmPushNumber(L, 7);
+    VmPushNewTable(L);
     VmRawSet(L, 1);
     ASSERT_EQ(CountEntries(1), 4);
 
@@ -195,10 +196,8 @@ TEST_F(GcTest, ATableWalkGoesOnOverARemovedEntry) {
     VmPushString(L, "kept");
     VmPushString(L, "value");
     VmRawSet(L, 1);
-    VmPushNil(L);
+    VmPushNil(L);  // 2: the walk's key
     do {
-        VmSetTop(L, 1);
-        VmPushNil(L);
         ASSERT_TRUE(VmNext(L, 1));
         VmSetTop(L, -2);
     } while (VmType(L, 2) != kTypeTable);
@@ -397,6 +396,12 @@ next:
             VmSetTop(L, 0);
         }
         PushFinalisable(RecordingFinaliser);
+        // A weak table that one collection finds reachable and the next not.
+        PushWeakTable("kv");
+        SetGlobal("weak");
+        VmCollect(L);
+        VmPushNil(L);
+        SetGlobal("weak");
         VmSetTop(L, 0);
         ASSERT_EQ(Run(prog), 0);
         VmSetTop(L, 0);
