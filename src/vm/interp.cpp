@@ -378,8 +378,6 @@ op_CALL: {
     int b = GetArgB(i);
     int nresults = GetArgC(i) - 1;
     if (b != 0) L->top = ra + b;
-    SAVEPC();
-    L->g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
     if (GetOpcode(i) == OP_CALL && IsFunction(ra) && !ClosureValue(ra)->isNative) {
         // A script function without varargs whose frame fits without growing
         // anything is entered right here.
@@ -399,6 +397,10 @@ op_CALL: {
             goto callentry;
         }
     }
+    SAVEPC();
+    // Only a command reads the index (to aim a label jump), so a script
+    // callee entered above does not need it.
+    L->g->currentInstrIndex = static_cast<int>(pc - cl->p->code);
     int err = 0;
     ScriptValue* firstResult = VmPreCall(L, ra, &err);
     if (err != 0) {
