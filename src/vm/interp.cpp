@@ -381,20 +381,28 @@ op_CALL: {
     if (GetOpcode(i) == OP_CALL && IsFunction(ra) && !ClosureValue(ra)->isNative) {
         // A script function without varargs whose frame fits without growing
         // anything is entered right here.
-        const ScriptProto* p = static_cast<VmScriptClosure*>(ClosureValue(ra))->p;
+        auto* callee = static_cast<VmScriptClosure*>(ClosureValue(ra));
+        const ScriptProto* p = callee->p;
         if (!p->is_vararg && L->ci + 1 != L->end_ci && L->stack_last - L->top > p->maxstacksize) {
             CallFrame* nci = ++L->ci;
-            L->base = nci->base = ra + 1;
-            nci->top = nci->base + p->maxstacksize;
+            (nci - 1)->savedpc = pc;
+            (nci - 1)->state = kFrameSavedPC | kFrameCalling;
+            base = L->base = nci->base = ra + 1;
+            nci->top = base + p->maxstacksize;
             nci->savedpc = p->code;
             nci->tracedpc = nullptr;
             nci->tailcalls = 0;
-            nci->state = kFrameSavedPC;
+            nci->state = kFrameHasFrame;
             for (ScriptValue* slot = L->top; slot < nci->top; slot++) SetNil(slot);
             L->top = nci->top;
-            (nci - 1)->savedpc = pc;
-            (nci - 1)->state = kFrameSavedPC | kFrameCalling;
-            goto callentry;
+            cl = callee;
+            k = p->k;
+            pc = p->code;
+            if (L->hookmask & kMaskCall) {
+                VmCallHook(L, kHookCall, -1);
+                REFRESH();
+            }
+            DISPATCH();
         }
     }
     SAVEPC();
@@ -461,11 +469,15 @@ op_RETURN: {
     }
     if (b != 0) L->top = ra + b - 1;
     if (L->openupval && static_cast<VmUpval*>(L->openupval)->v >= base) VmCloseUpvalues(L, base);
-    L->ci->state = kFrameSavedPC;
-    L->ci->savedpc = pc;
-    if (!((L->ci - 1)->state & kFrameCalling)) return ra;
+    if (!((L->ci - 1)->state & kFrameCalling)) {
+        L->ci->state = kFrameSavedPC;
+        L->ci->savedpc = pc;
+        return ra;
+    }
     int wanted = GetArgC(*((L->ci - 1)->savedpc - 1)) - 1;
     if (L->hookmask & kMaskRet) {
+        L->ci->state = kFrameSavedPC;
+        L->ci->savedpc = pc;
         VmPostCall(L, ra, wanted);
     } else {
         // The common return into a calling script frame, without hooks.

@@ -1,0 +1,108 @@
+// File and directory adapters: plugins that serve names the native file
+// system doesn't know (archives, network stores, encrypted applets). The file
+// layer walks their capability lists; the plugin loader fills them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t kPluginCapsFileAdapter = 16384;
+constexpr uint32_t kPluginCapsDirAdapter = 32768;
+
+// Bit of qbAdapterPlugin::fileAdapterFlags: the adapter also serves applet
+// chunks and memory buffers (it is handed their data or container).
+constexpr uint32_t kFileAdapterServesChunks = 1;
+
+// Plugins of this calling mode expect marshalled calls, which this platform
+// answers with 0 without calling them.
+constexpr int kPluginCallMarshalled = 2;
+
+// One {tag, value} pair of the list that FOpen receives; tag 0 ends the list.
+struct qbFileTag {
+    uint32_t tag;
+    uintptr_t value;
+};
+enum : uint32_t {
+    kFileTagEnd = 0,
+    kFileTagStreamFlags = 1,  // address of the handle's 32-bit stream-flags word
+    kFileTagContainer = 2,    // path of the file that holds the chunk
+    kFileTagOffset = 3,       // absolute offset of the chunk in it
+    kFileTagSize = 4,
+    kFileTagMemory = 5,  // address of the data of a memory file
+};
+
+// Stream flags an adapter may set through kFileTagStreamFlags.
+enum : uint32_t { kStreamFlagStreaming = 1, kStreamFlagNoSeek = 2 };
+
+// Six signed words; month 0-11, full year.
+struct qbDateRecord {
+    int32_t seconds = 0;
+    int32_t minutes = 0;
+    int32_t hours = 0;
+    int32_t day = 1;
+    int32_t month = 0;
+    int32_t year = 1970;
+};
+
+// What FStat, Stat and NextDirEntry fill. The host presets the dates to the
+// start-up date so that an adapter that leaves them alone reports that.
+struct qbAdapterStat {
+    int32_t type = 0;  // 1 directory
+    int64_t size = 0;
+    uint32_t protection = 0;  // FILEATTR_* bits
+    qbDateRecord modified;
+    qbDateRecord accessed;
+    qbDateRecord third;  // not read by the host
+    const char* path = nullptr;
+    const char* name = nullptr;
+    uint32_t extra[2] = {};
+};
+
+// Adapter entry points. Handles are the adapter's own; the mode code of FOpen
+// is 1 write, 2 read and write, 4 read.
+struct qbAdapterSlots {
+    void* (*FOpen)(const char* name, int modeCode, const qbFileTag* tags) = nullptr;
+    int (*FClose)(void* handle) = nullptr;
+    size_t (*FRead)(void* handle, void* buffer, size_t count) = nullptr;
+    int (*FGetC)(void* handle) = nullptr;
+    size_t (*FWrite)(void* handle, const void* buffer, size_t count) = nullptr;
+    int (*FPutC)(void* handle, int c) = nullptr;
+    int64_t (*FSeek)(void* handle, int64_t offset, int mode) = nullptr;
+    int (*FFlush)(void* handle) = nullptr;
+    int (*FEof)(void* handle) = nullptr;
+    int (*FStat)(void* handle, qbAdapterStat* stat) = nullptr;
+    int (*Stat)(const char* name, qbAdapterStat* stat) = nullptr;
+    void* (*OpenDir)(const char* name) = nullptr;
+    void (*CloseDir)(void* handle) = nullptr;
+    int (*NextDirEntry)(void* handle, qbAdapterStat* stat) = nullptr;
+};
+
+// The part of a plugin record that the file layer reads.
+struct qbAdapterPlugin {
+    const char* name = "";
+    int callingMode = 0;
+    int skipAsLoader = 0;
+    int onlyWhenNamed = 0;
+    uint32_t fileAdapterFlags = 0;
+    qbAdapterSlots slots;
+};
+
+struct qbAdapterNode {
+    qbAdapterNode* next = nullptr;
+    qbAdapterPlugin* plugin = nullptr;
+};
+
+// Head of the capability's list (walk it in order), or null when the
+// capability has no list or the list is empty. The lists change only while
+// plugins load and unload on the main thread; walkers take no lock.
+qbAdapterNode* GetAdapterList(uint32_t capability);
+// Appends the plugin (once) to the capability's list: 0, ERR_WRONGUSAGE for a
+// capability without a list or a null plugin, ERR_MEM.
+int AddAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin);
+void RemoveAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin);
+void FreeAdapterLists();
+
+// 1 when the plugin can be called on this platform at all.
+inline int AdapterCallable(const qbAdapterPlugin* plugin) {
+    return plugin && plugin->callingMode != kPluginCallMarshalled;
+}
