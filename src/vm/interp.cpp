@@ -122,12 +122,30 @@ ScriptValue* VmExecute(ScriptState* L) {
         base = L->base;   \
         trap = L->trap;   \
     } while (0)
-#define DISPATCH()                          \
-    do {                                    \
-        if (trap) goto trapped;             \
-        i = *pc++;                          \
-        ra = base + GetArgA(i);             \
-        goto* kDispatch[GetOpcode(i)];      \
+// With the trap word set (end flag or hooks) each instruction is first looked
+// at here, still dispatching from its own site. The line hook stays installed
+// while a script runs, so its common case is decided inline: going straight on
+// within one line (the line table says whether an instruction starts a new
+// line) is no event.
+#define DISPATCH()                                                                        \
+    do {                                                                                  \
+        i = *pc++;                                                                        \
+        if (trap) {                                                                       \
+            if (L->g->endFlag) return nullptr;                                            \
+            CallFrame* hci_ = L->ci;                                                      \
+            const ScriptProto* hp_ = cl->p;                                               \
+            if ((L->hookmask & (kMaskLine | kMaskCount)) == kMaskLine && hci_->tracedpc != nullptr && \
+                pc == hci_->tracedpc + 1 && L->hookinit &&                                \
+                (hp_->sizelineinfo == 0 ||                                                \
+                 hp_->lineinfo[pc - hp_->code - 1] == hp_->lineinfo[pc - hp_->code - 2])) { \
+                hci_->tracedpc = pc;                                                      \
+            } else if (L->hookmask & (kMaskLine | kMaskCount)) {                          \
+                PROTECT(TraceExec(L, pc));                                                \
+                if (L->g->endFlag) return nullptr;                                        \
+            }                                                                             \
+        }                                                                                 \
+        ra = base + GetArgA(i);                                                           \
+        goto* kDispatch[GetOpcode(i)];                                                    \
     } while (0)
 #define SAVEPC() (L->ci->savedpc = pc)
 #define PROTECT(stmt) \
@@ -160,16 +178,6 @@ retentry:
     k = cl->p->k;
     REFRESH();
     DISPATCH();
-
-trapped:
-    if (L->g->endFlag) return nullptr;
-    i = *pc++;
-    if (L->hookmask & (kMaskLine | kMaskCount)) {
-        PROTECT(TraceExec(L, pc));
-        if (L->g->endFlag) return nullptr;
-    }
-    ra = base + GetArgA(i);
-    goto* kDispatch[GetOpcode(i)];
 
 op_MOVE:
     *ra = base[GetArgB(i)];

@@ -64,7 +64,7 @@ struct VmDebugRecord {
     int currentline = -1;
     int nups = 0;
     int linedefined = -1;
-    char short_src[kChunkIdSize] = {};
+    char short_src[kChunkIdSize];  // filled by VmGetInfo "S"; hooks leave it unset
     int i_ci = 0;  // frame index; 0 for a lost tail call
 };
 using VmHook = void (*)(ScriptState*, VmDebugRecord*, int* errorCode);
