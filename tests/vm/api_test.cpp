@@ -8,40 +8,13 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/native_fixture.h"
 
 namespace {
 
-using Body = std::function<int(ScriptState*)>;
-
-int Trampoline(ScriptState* L) {
-    return (*static_cast<Body*>(VmToUserdata(L, VmUpvalueIndex(1))))(L);
-}
-
-class ApiTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        L = VmOpen();
-        ASSERT_NE(L, nullptr);
-    }
-    void TearDown() override { VmClose(L); }
-
-    // Runs body as a native command over the nargs values on top, protected:
-    // the answer is the code it raised or returned (0 when none).
-    int Run(Body body, int nargs = 0) {
-        VmPushLightUserdata(L, &body);
-        VmPushCClosure(L, Trampoline, 1);
-        VmInsert(L, -(nargs + 1));
-        return VmPCall(L, nargs, kMultRet, 0);
-    }
-
-    std::string StringAt(int idx) {
-        size_t len = VmStrLen(L, idx);
-        const char* s = VmToCString(L, idx);
-        return s ? std::string(s, len) : std::string("<null>");
-    }
-
-    ScriptState* L = nullptr;
-};
+using Body = vmtest::NativeBody;
+using ApiTest = vmtest::NativeFixture;
+using vmtest::NativeTrampoline;
 
 // ---- indices ------------------------------------------------------------------
 
@@ -141,7 +114,7 @@ TEST_F(ApiTest, MisuseRaisesStackError) {
         [](ScriptState* S) { VmPushNumber(S, 1); VmRawGet(S, 1); },
         [](ScriptState* S) { VmPushNewTable(S); VmSetTableAt(S, 1); },
         [](ScriptState* S) { VmConcat(S, 3); },
-        [](ScriptState* S) { VmPushCClosure(S, Trampoline, 2); },
+        [](ScriptState* S) { VmPushCClosure(S, NativeTrampoline, 2); },
         [](ScriptState* S) { VmPushNumber(S, 1); VmReplace(S, kRegistryIndex); },
         [](ScriptState* S) { VmPushNewTable(S); VmPushNumber(S, 3); VmSetMetatable(S, 1); },
         [](ScriptState* S) { VmNext(S, 1); },
@@ -249,8 +222,8 @@ TEST_F(ApiTest, PointerQueriesAnswerOnlyTheirOwnKinds) {
     EXPECT_EQ(VmToUserdata(L, 3), nullptr);
     EXPECT_EQ(VmToCFunction(L, 3), nullptr);
     EXPECT_FALSE(VmIsCFunction(L, 3));
-    VmPushCClosure(L, Trampoline, 0);
-    EXPECT_EQ(VmToCFunction(L, -1), &Trampoline);
+    VmPushCClosure(L, NativeTrampoline, 0);
+    EXPECT_EQ(VmToCFunction(L, -1), &NativeTrampoline);
 }
 
 // ---- comparison -------------------------------------------------------------
@@ -464,7 +437,7 @@ TEST_F(ApiTest, ConcatOfZeroOneAndManyValues) {
 TEST_F(ApiTest, UpvaluesOfANativeClosureCanBeReadAndWritten) {
     VmPushNumber(L, 1);
     VmPushString(L, "two");
-    VmPushCClosure(L, Trampoline, 2);
+    VmPushCClosure(L, NativeTrampoline, 2);
     ASSERT_EQ(VmGetTop(L), 1);
     EXPECT_STREQ(VmGetUpvalue(L, 1, 2), "");
     EXPECT_EQ(StringAt(-1), "two");

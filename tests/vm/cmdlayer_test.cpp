@@ -11,14 +11,11 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "vm/internal.h"
+#include "vm/native_fixture.h"
 
 namespace {
 
-using Body = std::function<int(ScriptState*)>;
-
-int Trampoline(ScriptState* L) {
-    return (*static_cast<Body*>(VmToUserdata(L, VmUpvalueIndex(1))))(L);
-}
+using Body = vmtest::NativeBody;
 
 int ReturnUpvalue(ScriptState* L) {
     VmPushValue(L, VmUpvalueIndex(1));
@@ -30,22 +27,8 @@ int ReturnSeven(ScriptState* L) {
     return 1;
 }
 
-class CmdLayerTest : public ::testing::Test {
+class CmdLayerTest : public vmtest::NativeFixture {
 protected:
-    void SetUp() override {
-        L = VmOpen();
-        ASSERT_NE(L, nullptr);
-    }
-    void TearDown() override { VmClose(L); }
-
-    // Runs body as a native command over the nargs values on top, protected.
-    int Run(Body body, int nargs = 0) {
-        VmPushLightUserdata(L, &body);
-        VmPushCClosure(L, Trampoline, 1);
-        VmInsert(L, -(nargs + 1));
-        return VmPCall(L, nargs, kMultRet, 0);
-    }
-
     int GlobalType(const char* name) {
         VmPushString(L, name);
         VmRawGet(L, kGlobalsIndex);
@@ -53,14 +36,6 @@ protected:
         VmSetTop(L, -2);
         return t;
     }
-
-    std::string StringAt(int idx) {
-        size_t len = VmStrLen(L, idx);
-        const char* s = VmToCString(L, idx);
-        return s ? std::string(s, len) : std::string("<null>");
-    }
-
-    ScriptState* L = nullptr;
 };
 
 // ---- commands ------------------------------------------------------------------
