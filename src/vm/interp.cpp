@@ -22,7 +22,9 @@ inline const ScriptValue* RK(ScriptValue* base, const ScriptValue* k, int x) {
 
 // Line and count hook events before an instruction. The frame's saved pc is
 // current here; the hook's own bookkeeping uses the frame's traced pc.
-void TraceExec(ScriptState* L, const Instruction* pc) {
+// The running prototype comes from the interpreter, which holds it already:
+// finding it from the frame is a chain of dependent loads.
+void TraceExec(ScriptState* L, const ScriptProto* p, const Instruction* pc) {
     uint8_t mask = L->hookmask;
     if ((mask & kMaskCount) && --L->hookcount <= 0) {
         L->hookcount = L->basehookcount;
@@ -31,7 +33,6 @@ void TraceExec(ScriptState* L, const Instruction* pc) {
     }
     if (!(mask & kMaskLine)) return;
     CallFrame* ci = L->ci;
-    const ScriptProto* p = static_cast<VmScriptClosure*>(ClosureValue(ci->base - 1))->p;
     auto lineAt = [p](const Instruction* at) {
         ptrdiff_t idx = at - p->code - 1;
         return (p->sizelineinfo > 0 && idx >= 0 && idx < p->sizelineinfo) ? p->lineinfo[idx] : 0;
@@ -140,7 +141,7 @@ ScriptValue* VmExecute(ScriptState* L) {
                  hp_->lineinfo[pc - hp_->code - 1] == hp_->lineinfo[pc - hp_->code - 2])) { \
                 hci_->tracedpc = pc;                                                      \
             } else if (L->hookmask & (kMaskLine | kMaskCount)) {                          \
-                PROTECT(TraceExec(L, pc));                                                \
+                PROTECT(TraceExec(L, hp_, pc));                                           \
                 if (L->g->endFlag) return nullptr;                                        \
             }                                                                             \
         }                                                                                 \
