@@ -62,6 +62,17 @@ struct qbApplet {
     int appletFlag = 0;                     // 1 once an applet is being loaded
 };
 
+// The timer settings of the applet (tag 32) and of SOFTTIMER; their users
+// are the timer services.
+struct qbTimerSettings {
+    uint32_t flags = 0;  // bit 0: low-resolution software timer
+    int32_t value1 = -1;
+    int32_t value2 = -1;
+    uint8_t byte = 0;
+};
+constexpr uint32_t kTimerSoftTimer = 0x1;
+extern qbTimerSettings TimerSettings;
+
 // An option the option table does not know, kept for plugins and scripts.
 struct qbUnknownOption {
     std::string name;

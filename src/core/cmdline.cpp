@@ -2,9 +2,9 @@
 // the opening of the command libraries.
 #include "core/cmdline.h"
 
-#include <array>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/applet.h"
@@ -12,6 +12,7 @@
 #include "core/chars.h"
 #include "core/errors.h"
 #include "core/linkeddata.h"
+#include "core/options.h"
 #include "core/settings.h"
 #include "display/requesters.h"
 #include "libs/errorhandler.h"
@@ -21,67 +22,62 @@
 // clang-format off
 // Help texts and group headings are messages numbered in table order.
 const qbOptionRow kOptionTable[] = {
-    {"WINDOW", 1, false, MSG_OPTIONGROUP_FIRST + 0, MSG_OPTIONHELP_FIRST + 0, nullptr, nullptr},
-    {"BORDERLESS", 2, false, 0, MSG_OPTIONHELP_FIRST + 1, nullptr, nullptr},
-    {"SIZEABLE", 3, false, 0, MSG_OPTIONHELP_FIRST + 2, nullptr, nullptr},
-    {"FIXED", 15, false, 0, MSG_OPTIONHELP_FIRST + 3, nullptr, nullptr},
-    {"NOHIDE", 26, false, 0, MSG_OPTIONHELP_FIRST + 4, nullptr, nullptr},
-    {"DISABLEBLANKER", 75, false, 0, MSG_OPTIONHELP_FIRST + 5, nullptr, nullptr},
-    {"ALLDISPLAYS", 82, false, 0, MSG_OPTIONHELP_FIRST + 6, nullptr, nullptr},
-    {"OVERRIDEPLACEMENT", 91, false, 0, MSG_OPTIONHELP_FIRST + 7, nullptr, nullptr},
-    {"FULLSCREEN", 22, false, MSG_OPTIONGROUP_FIRST + 1, MSG_OPTIONHELP_FIRST + 8, nullptr, nullptr},
-    {"FAKEFULLSCREEN", 29, false, 0, MSG_OPTIONHELP_FIRST + 9, nullptr, nullptr},
-    {"MODEREQUESTER", 79, false, 0, MSG_OPTIONHELP_FIRST + 10, nullptr, nullptr},
-    {"ASKDISPLAYMODE", 80, false, 0, MSG_OPTIONHELP_FIRST + 11, nullptr, nullptr},
-    {"SCRWIDTH", 27, true, 0, MSG_OPTIONHELP_FIRST + 12, "<width>", nullptr},
-    {"SCRHEIGHT", 28, true, 0, MSG_OPTIONHELP_FIRST + 13, "<height>", nullptr},
-    {"SCRDEPTH", 9, true, 0, MSG_OPTIONHELP_FIRST + 14, "<depth>", nullptr},
-    {"MONITOR", 81, true, 0, MSG_OPTIONHELP_FIRST + 15, "<num>", nullptr},
-    {"HIDEPOINTER", 30, false, 0, MSG_OPTIONHELP_FIRST + 16, nullptr, nullptr},
-    {"NOMODESWITCH", 31, false, 0, MSG_OPTIONHELP_FIRST + 17, nullptr, nullptr},
-    {"BACKFILL", 4, true, MSG_OPTIONGROUP_FIRST + 2, MSG_OPTIONHELP_FIRST + 18, "<mode>", "color|gradient|texture|picture"},
-    {"STARTCOLOR", 7, true, 0, MSG_OPTIONHELP_FIRST + 19, "<color>", "$RRGGBB"},
-    {"ENDCOLOR", 8, true, 0, MSG_OPTIONHELP_FIRST + 20, "<color>", "$RRGGBB"},
-    {"BRUSHFILE", 13, true, 0, MSG_OPTIONHELP_FIRST + 21, "<image file>", nullptr},
-    {"BRUSH", 6, true, 0, MSG_OPTIONHELP_FIRST + 22, "<brush id>", nullptr},
-    {"SCALEPICTURE", 18, false, 0, MSG_OPTIONHELP_FIRST + 23, nullptr, nullptr},
-    {"PICXPOS", 19, true, 0, MSG_OPTIONHELP_FIRST + 24, "<pos>", nullptr},
-    {"PICYPOS", 20, true, 0, MSG_OPTIONHELP_FIRST + 25, "<pos>", nullptr},
-    {"PICTRANS", 21, true, 0, MSG_OPTIONHELP_FIRST + 26, "<color>", "$RRGGBB"},
-    {"HIDETITLEBAR", 5, false, 0, MSG_OPTIONHELP_FIRST + 27, nullptr, nullptr},
-    {"AUTOSCALE", 36, false, MSG_OPTIONGROUP_FIRST + 3, MSG_OPTIONHELP_FIRST + 28, nullptr, nullptr},
-    {"LAYERSCALE", 40, false, 0, MSG_OPTIONHELP_FIRST + 29, nullptr, nullptr},
-    {"SCALEWIDTH", 37, true, 0, MSG_OPTIONHELP_FIRST + 30, "<width>", nullptr},
-    {"SCALEHEIGHT", 38, true, 0, MSG_OPTIONHELP_FIRST + 31, "<height>", nullptr},
-    {"SMOOTHSCALE", 39, false, 0, MSG_OPTIONHELP_FIRST + 32, nullptr, nullptr},
-    {"KEEPPROPORTIONS", 61, false, 0, MSG_OPTIONHELP_FIRST + 33, nullptr, nullptr},
-    {"FITSCALE", 62, false, 0, MSG_OPTIONHELP_FIRST + 34, nullptr, nullptr},
-    {"NOSOUND", 16, false, MSG_OPTIONGROUP_FIRST + 4, MSG_OPTIONHELP_FIRST + 35, nullptr, nullptr},
-    {"NUMCHANNELS", 88, true, 0, MSG_OPTIONHELP_FIRST + 36, "<count>", nullptr},
-    {"REQUIREPLUGINS", 74, true, MSG_OPTIONGROUP_FIRST + 5, MSG_OPTIONHELP_FIRST + 37, "<list>", nullptr},
-    {"REQUIRETAGS", 86, true, 0, MSG_OPTIONHELP_FIRST + 38, "<list>", nullptr},
-    {"SKIPPLUGINS", 67, true, 0, MSG_OPTIONHELP_FIRST + 39, "<list>", nullptr},
-    {"DEBUGDEVICE", 33, true, MSG_OPTIONGROUP_FIRST + 6, MSG_OPTIONHELP_FIRST + 40, "<name>", nullptr},
-    {"DEBUGOUTPUT", 87, false, 0, MSG_OPTIONHELP_FIRST + 41, nullptr, nullptr},
-    {"FORCEFLUSH", 89, false, 0, MSG_OPTIONHELP_FIRST + 42, nullptr, nullptr},
-    {"NODEBUG", 94, false, 0, MSG_OPTIONHELP_FIRST + 43, nullptr, nullptr},
-    {"HELP", 90, false, MSG_OPTIONGROUP_FIRST + 7, MSG_OPTIONHELP_FIRST + 44, nullptr, nullptr},
-    {"QUIET", 11, false, 0, MSG_OPTIONHELP_FIRST + 45, nullptr, nullptr},
-    {"TEMPDIR", 78, true, 0, MSG_OPTIONHELP_FIRST + 46, "<path>", nullptr},
-    {"NOCHDIR", 92, false, 0, MSG_OPTIONHELP_FIRST + 47, nullptr, nullptr},
-    {"USEQUARTZ", 25, false, 0, MSG_OPTIONHELP_FIRST + 48, nullptr, nullptr},
-    {"SOFTTIMER", 70, false, 0, MSG_OPTIONHELP_FIRST + 49, nullptr, nullptr},
+    {"WINDOW", kOptWindow, false, MSG_OPTIONGROUP_FIRST + 0, MSG_OPTIONHELP_FIRST + 0, nullptr, nullptr},
+    {"BORDERLESS", kOptBorderless, false, 0, MSG_OPTIONHELP_FIRST + 1, nullptr, nullptr},
+    {"SIZEABLE", kOptSizeable, false, 0, MSG_OPTIONHELP_FIRST + 2, nullptr, nullptr},
+    {"FIXED", kOptFixed, false, 0, MSG_OPTIONHELP_FIRST + 3, nullptr, nullptr},
+    {"NOHIDE", kOptNoHide, false, 0, MSG_OPTIONHELP_FIRST + 4, nullptr, nullptr},
+    {"DISABLEBLANKER", kOptDisableBlanker, false, 0, MSG_OPTIONHELP_FIRST + 5, nullptr, nullptr},
+    {"ALLDISPLAYS", kOptAllDisplays, false, 0, MSG_OPTIONHELP_FIRST + 6, nullptr, nullptr},
+    {"OVERRIDEPLACEMENT", kOptOverridePlacement, false, 0, MSG_OPTIONHELP_FIRST + 7, nullptr, nullptr},
+    {"FULLSCREEN", kOptFullScreen, false, MSG_OPTIONGROUP_FIRST + 1, MSG_OPTIONHELP_FIRST + 8, nullptr, nullptr},
+    {"FAKEFULLSCREEN", kOptFakeFullScreen, false, 0, MSG_OPTIONHELP_FIRST + 9, nullptr, nullptr},
+    {"MODEREQUESTER", kOptModeRequester, false, 0, MSG_OPTIONHELP_FIRST + 10, nullptr, nullptr},
+    {"ASKDISPLAYMODE", kOptAskDisplayMode, false, 0, MSG_OPTIONHELP_FIRST + 11, nullptr, nullptr},
+    {"SCRWIDTH", kOptScrWidth, true, 0, MSG_OPTIONHELP_FIRST + 12, "<width>", nullptr},
+    {"SCRHEIGHT", kOptScrHeight, true, 0, MSG_OPTIONHELP_FIRST + 13, "<height>", nullptr},
+    {"SCRDEPTH", kOptScrDepth, true, 0, MSG_OPTIONHELP_FIRST + 14, "<depth>", nullptr},
+    {"MONITOR", kOptMonitor, true, 0, MSG_OPTIONHELP_FIRST + 15, "<num>", nullptr},
+    {"HIDEPOINTER", kOptHidePointer, false, 0, MSG_OPTIONHELP_FIRST + 16, nullptr, nullptr},
+    {"NOMODESWITCH", kOptNoModeSwitch, false, 0, MSG_OPTIONHELP_FIRST + 17, nullptr, nullptr},
+    {"BACKFILL", kOptBackfill, true, MSG_OPTIONGROUP_FIRST + 2, MSG_OPTIONHELP_FIRST + 18, "<mode>", "color|gradient|texture|picture"},
+    {"STARTCOLOR", kOptStartColor, true, 0, MSG_OPTIONHELP_FIRST + 19, "<color>", "$RRGGBB"},
+    {"ENDCOLOR", kOptEndColor, true, 0, MSG_OPTIONHELP_FIRST + 20, "<color>", "$RRGGBB"},
+    {"BRUSHFILE", kOptBrushFile, true, 0, MSG_OPTIONHELP_FIRST + 21, "<image file>", nullptr},
+    {"BRUSH", kOptBrush, true, 0, MSG_OPTIONHELP_FIRST + 22, "<brush id>", nullptr},
+    {"SCALEPICTURE", kOptScalePicture, false, 0, MSG_OPTIONHELP_FIRST + 23, nullptr, nullptr},
+    {"PICXPOS", kOptPicXPos, true, 0, MSG_OPTIONHELP_FIRST + 24, "<pos>", nullptr},
+    {"PICYPOS", kOptPicYPos, true, 0, MSG_OPTIONHELP_FIRST + 25, "<pos>", nullptr},
+    {"PICTRANS", kOptPicTrans, true, 0, MSG_OPTIONHELP_FIRST + 26, "<color>", "$RRGGBB"},
+    {"HIDETITLEBAR", kOptHideTitleBar, false, 0, MSG_OPTIONHELP_FIRST + 27, nullptr, nullptr},
+    {"AUTOSCALE", kOptAutoScale, false, MSG_OPTIONGROUP_FIRST + 3, MSG_OPTIONHELP_FIRST + 28, nullptr, nullptr},
+    {"LAYERSCALE", kOptLayerScale, false, 0, MSG_OPTIONHELP_FIRST + 29, nullptr, nullptr},
+    {"SCALEWIDTH", kOptScaleWidth, true, 0, MSG_OPTIONHELP_FIRST + 30, "<width>", nullptr},
+    {"SCALEHEIGHT", kOptScaleHeight, true, 0, MSG_OPTIONHELP_FIRST + 31, "<height>", nullptr},
+    {"SMOOTHSCALE", kOptSmoothScale, false, 0, MSG_OPTIONHELP_FIRST + 32, nullptr, nullptr},
+    {"KEEPPROPORTIONS", kOptKeepProportions, false, 0, MSG_OPTIONHELP_FIRST + 33, nullptr, nullptr},
+    {"FITSCALE", kOptFitScale, false, 0, MSG_OPTIONHELP_FIRST + 34, nullptr, nullptr},
+    {"NOSOUND", kOptNoSound, false, MSG_OPTIONGROUP_FIRST + 4, MSG_OPTIONHELP_FIRST + 35, nullptr, nullptr},
+    {"NUMCHANNELS", kOptNumChannels, true, 0, MSG_OPTIONHELP_FIRST + 36, "<count>", nullptr},
+    {"REQUIREPLUGINS", kOptRequirePlugins, true, MSG_OPTIONGROUP_FIRST + 5, MSG_OPTIONHELP_FIRST + 37, "<list>", nullptr},
+    {"REQUIRETAGS", kOptRequireTags, true, 0, MSG_OPTIONHELP_FIRST + 38, "<list>", nullptr},
+    {"SKIPPLUGINS", kOptSkipPlugins, true, 0, MSG_OPTIONHELP_FIRST + 39, "<list>", nullptr},
+    {"DEBUGDEVICE", kOptDebugDevice, true, MSG_OPTIONGROUP_FIRST + 6, MSG_OPTIONHELP_FIRST + 40, "<name>", nullptr},
+    {"DEBUGOUTPUT", kOptDebugOutput, false, 0, MSG_OPTIONHELP_FIRST + 41, nullptr, nullptr},
+    {"FORCEFLUSH", kOptForceFlush, false, 0, MSG_OPTIONHELP_FIRST + 42, nullptr, nullptr},
+    {"NODEBUG", kOptNoDebug, false, 0, MSG_OPTIONHELP_FIRST + 43, nullptr, nullptr},
+    {"HELP", kOptHelp, false, MSG_OPTIONGROUP_FIRST + 7, MSG_OPTIONHELP_FIRST + 44, nullptr, nullptr},
+    {"QUIET", kOptQuiet, false, 0, MSG_OPTIONHELP_FIRST + 45, nullptr, nullptr},
+    {"TEMPDIR", kOptTempDir, true, 0, MSG_OPTIONHELP_FIRST + 46, "<path>", nullptr},
+    {"NOCHDIR", kOptNoChdir, false, 0, MSG_OPTIONHELP_FIRST + 47, nullptr, nullptr},
+    {"USEQUARTZ", kOptUseQuartz, false, 0, MSG_OPTIONHELP_FIRST + 48, nullptr, nullptr},
+    {"SOFTTIMER", kOptSoftTimer, false, 0, MSG_OPTIONHELP_FIRST + 49, nullptr, nullptr},
 };
 // clang-format on
 const size_t kOptionCount = sizeof kOptionTable / sizeof kOptionTable[0];
 static_assert(sizeof kOptionTable / sizeof kOptionTable[0] == 50);
 
 namespace {
-
-constexpr int kOptQuiet = 11;
-constexpr int kOptNoSound = 16;
-constexpr int kOptDebugOutput = 87;
-constexpr int kOptNoDebug = 94;
 
 // The command libraries in their fixed opening order; rows without an open
 // function are libraries this player does not have yet.
@@ -94,12 +90,9 @@ const ScriptCommand kLibraryList[] = {
     {"video", nullptr},        {nullptr, nullptr},
 };
 
-// The option-value array: slot 0 holds the applet name.
-struct OptionValues {
-    std::array<int, kOptionSlotCount> flag{};
-    std::array<std::string, kOptionSlotCount> text{};
-    std::array<bool, kOptionSlotCount> given{};
-};
+constexpr char kBanner[] = "QuenbrookPlayer 6.1 [Linux]\nThe multimedia applet player\n\n";
+constexpr char kUsage[] = "Usage: quenbrookplayer APPLET [-OPTION [VALUE]]...\n";
+constexpr int kDefaultTimerResolution = 30;
 
 bool CopyBounded(char* dest, size_t size, const std::string& src) {
     if (src.size() >= size) return false;
@@ -108,15 +101,9 @@ bool CopyBounded(char* dest, size_t size, const std::string& src) {
 }
 
 // Joins the arguments into one text; arguments that are no options are quoted
-// so that a path with blanks stays one token.
+// so that a path with blanks stays one token. A text too long for the
+// argument buffer is refused rather than cut.
 int BuildArgumentText(int argc, char** argv, std::string& text) {
-    if (argc > 1 && std::strncmp(argv[1], "-psn", 4) == 0) {
-        // Started from the desktop: the bundle's stored arguments count instead.
-        char stored[kArgumentTextSize];
-        GetBundleExecutableArgs(stored, sizeof stored);
-        text = stored;
-        return 0;
-    }
     for (int i = 1; i < argc; ++i) {
         if (i > 1) text += ' ';
         if (argv[i][0] == '-') {
@@ -126,15 +113,14 @@ int BuildArgumentText(int argc, char** argv, std::string& text) {
             text += argv[i];
             text += '"';
         }
-        // An over-long argument list is refused rather than cut.
-        if (text.size() >= kArgumentTextSize) return ERR_ARGS;
+        if (text.size() > kArgumentTextSize) return ERR_ARGS;
     }
     return 0;
 }
 
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-int ScanArguments(const std::string& text, OptionValues& values, qbCommandLine* cl) {
+int ScanArguments(const std::string& text, qbOptionValues& values, qbCommandLine* cl) {
     enum class Due { None, Known, Unknown } due = Due::None;
     int dueSlot = 0;
     size_t i = 0;
@@ -152,12 +138,12 @@ int ScanArguments(const std::string& text, OptionValues& values, qbCommandLine* 
             std::string name = text.substr(start, i - start);
             if (i < n) ++i;  // the character after the name ends it ("=" included)
             if (const qbOptionRow* row = FindOption(name.c_str(), name.size())) {
+                values.given[row->id] = true;
                 if (row->takesValue) {
                     due = Due::Known;
                     dueSlot = row->id;
                 } else {
                     values.flag[row->id] = 1;
-                    values.given[row->id] = true;
                 }
             } else {
                 cl->unknownOptions.push_back({name, {}});
@@ -179,13 +165,12 @@ int ScanArguments(const std::string& text, OptionValues& values, qbCommandLine* 
         }
         if (due == Due::Known) {
             values.text[dueSlot] = token;
-            values.given[dueSlot] = true;
         } else if (due == Due::Unknown) {
             cl->unknownOptions.back().value = token;
         } else {
-            if (values.given[0]) return ERR_ARGS;  // a second applet name
-            values.text[0] = token;
-            values.given[0] = true;
+            if (values.given[kOptApplet]) return ERR_ARGS;  // a second applet name
+            values.text[kOptApplet] = token;
+            values.given[kOptApplet] = true;
         }
         due = Due::None;
     }
@@ -193,27 +178,18 @@ int ScanArguments(const std::string& text, OptionValues& values, qbCommandLine* 
     return due == Due::Known ? ERR_ARGS : 0;
 }
 
-int ChooseAppletFile(const OptionValues& values, qbCommandLine* cl) {
-    if (values.given[0]) {
-        if (!CopyBounded(cl->scriptPath, sizeof cl->scriptPath, values.text[0])) return ERR_ARGS;
-        CopyBounded(cl->scriptPathAsTyped, sizeof cl->scriptPathAsTyped, values.text[0]);
-    } else if (const char* document = InstallAppleEventHandlers()) {
-        if (!CopyBounded(cl->scriptPath, sizeof cl->scriptPath, document)) return ERR_ARGS;
+// The applet named on the command line, else the executable when an applet
+// is appended to it, else the one the user picks.
+int ChooseAppletFile(const qbOptionValues& values, qbCommandLine* cl) {
+    if (values.given[kOptApplet]) {
+        if (!CopyBounded(cl->scriptPath, sizeof cl->scriptPath, values.text[kOptApplet])) return ERR_ARGS;
+        CopyBounded(cl->scriptPathAsTyped, sizeof cl->scriptPathAsTyped, values.text[kOptApplet]);
     } else if (LinkedDataOffset == 0) {
         const char* title = GetMessageText(MSG_SELECTAPPLET);
         int err = ShowFileRequester(title ? title : "", "qba", cl->scriptPath, sizeof cl->scriptPath);
         if (err) return err;
     }
     if (LinkedDataOffset != 0) std::memcpy(cl->scriptPath, cl->executablePath, sizeof cl->scriptPath);
-    return 0;
-}
-
-// Applies the options that this player acts on; the others are accepted.
-int ResolveStartupOptions(qbCommandLine* cl, const OptionValues& values, qbApplet*) {
-    cl->quiet = values.flag[kOptQuiet];
-    cl->nosound = values.flag[kOptNoSound];
-    if (values.flag[kOptDebugOutput]) SetCallTracing(true);
-    SetDebugFunctionsDisabled(values.flag[kOptNoDebug] != 0);
     return 0;
 }
 
@@ -250,13 +226,31 @@ const qbOptionRow* FindOption(const char* name, size_t length) {
     return nullptr;
 }
 
+void PrintOptionHelp(FILE* out) {
+    std::fputs(kUsage, out);
+    for (const qbOptionRow& row : kOptionTable) {
+        if (row.heading) {
+            const char* heading = GetMessageText(row.heading);
+            std::fprintf(out, "\n%s\n", heading ? heading : "");
+        }
+        std::string left = std::string("  -") + row.name;
+        if (row.valueName) left += std::string(" ") + row.valueName;
+        const char* help = GetMessageText(row.help);
+        std::fprintf(out, "%-28s %s", left.c_str(), help ? help : "");
+        if (row.valueHint) std::fprintf(out, " (%s)", row.valueHint);
+        std::fputc('\n', out);
+    }
+}
+
 int ParseCommandLine(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const qbLinkMarker* marker, int argc,
                      char** argv) {
     BuildCRC32Table();
     if (int err = CheckOSVersionAndActivate()) return err;
     applet->overrides = qbDisplayOverrides{};
     applet->screenModeOptions = qbScreenModeOptions{};
-    SetPlayerCatalog(LoadCatalog("Quenbrook.catalog"));
+    TimerSettings = qbTimerSettings{};
+    StartupFlags = qbStartupFlags{};
+    if (!GetPlayerCatalog()) SetPlayerCatalog(LoadCatalog("Quenbrook.catalog"));
 
     uint32_t word = GetLinkMarkerOffset(marker);
     if (word != kNoLinkedData) {
@@ -265,23 +259,31 @@ int ParseCommandLine(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const 
     }
     GetExecutablePath(cl->executablePath, sizeof cl->executablePath);
 
-    std::string text;
-    OptionValues values;
-    if (int err = BuildArgumentText(argc, argv, text)) return err;
-    if (int err = ScanArguments(text, values, cl)) return err;
-    if (int err = ChooseAppletFile(values, cl)) return err;
-    if (int err = ResolveStartupOptions(cl, values, applet)) return err;
+    try {
+        std::string text;
+        qbOptionValues values;
+        if (int err = BuildArgumentText(argc, argv, text)) return err;
+        if (int err = ScanArguments(text, values, cl)) return err;
+        if (values.flag[kOptHelp]) {
+            PrintOptionHelp(stdout);
+            return ERR_USERABORT;
+        }
+        if (int err = ChooseAppletFile(values, cl)) return err;
+        if (int err = ReadIniOptions(cl, values)) return err;
+        if (int err = ResolveStartupOptions(cl, values, applet)) return err;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
 
     if (DataIsLinked) cl->quiet = 1;
     SetRuntimeTag(kTagQuiet, cl->quiet);
-    if (!cl->quiet)
-        ConsolePrintf("QuenbrookPlayer 6.1 [Linux]\nThe multimedia applet player\n\n");
+    if (!cl->quiet) ConsolePrintf("%s", kBanner);
 
     if (int err = InitRuntimeCore()) return err;
     SetRegistryEntries(L, cl, applet);
     if (int err = OpenLibraries(L)) return err;
 
     SetRuntimeTag(kTagNoSound, cl->nosound);
-    SetRuntimeTag(kTagTimerRes, 30);
+    SetRuntimeTag(kTagTimerRes, kDefaultTimerResolution);
     return 0;
 }

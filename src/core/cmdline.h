@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "vm/vm.h"
 
@@ -20,6 +21,61 @@ struct qbOptionRow {
     const char* valueHint;
 };
 
+// Option ids: slots of the option-value array. Slot 0 holds the applet name.
+enum OptionId : int {
+    kOptApplet = 0,
+    kOptWindow = 1,
+    kOptBorderless = 2,
+    kOptSizeable = 3,
+    kOptBackfill = 4,
+    kOptHideTitleBar = 5,
+    kOptBrush = 6,
+    kOptStartColor = 7,
+    kOptEndColor = 8,
+    kOptScrDepth = 9,
+    kOptQuiet = 11,
+    kOptBrushFile = 13,
+    kOptFixed = 15,
+    kOptNoSound = 16,
+    kOptScalePicture = 18,
+    kOptPicXPos = 19,
+    kOptPicYPos = 20,
+    kOptPicTrans = 21,
+    kOptFullScreen = 22,
+    kOptUseQuartz = 25,
+    kOptNoHide = 26,
+    kOptScrWidth = 27,
+    kOptScrHeight = 28,
+    kOptFakeFullScreen = 29,
+    kOptHidePointer = 30,
+    kOptNoModeSwitch = 31,
+    kOptDebugDevice = 33,
+    kOptAutoScale = 36,
+    kOptScaleWidth = 37,
+    kOptScaleHeight = 38,
+    kOptSmoothScale = 39,
+    kOptLayerScale = 40,
+    kOptKeepProportions = 61,
+    kOptFitScale = 62,
+    kOptSkipPlugins = 67,
+    kOptSoftTimer = 70,
+    kOptRequirePlugins = 74,
+    kOptDisableBlanker = 75,
+    kOptTempDir = 78,
+    kOptModeRequester = 79,
+    kOptAskDisplayMode = 80,
+    kOptMonitor = 81,
+    kOptAllDisplays = 82,
+    kOptRequireTags = 86,
+    kOptDebugOutput = 87,
+    kOptNumChannels = 88,
+    kOptForceFlush = 89,
+    kOptHelp = 90,
+    kOptOverridePlacement = 91,
+    kOptNoChdir = 92,
+    kOptNoDebug = 94,
+};
+
 constexpr int kOptionSlotCount = 95;
 constexpr size_t kArgumentTextSize = 4096;
 
@@ -29,7 +85,11 @@ extern const size_t kOptionCount;
 // The row of an option name (compared without case), or null.
 const qbOptionRow* FindOption(const char* name, size_t length);
 
+// The usage line and the option table's help texts under their headings.
+void PrintOptionHelp(FILE* out);
+
 // Options, applet choice, banner, catalog, the command libraries and the
-// registry entries. 0 or an error code.
+// registry entries. 0 or an error code; HELP prints the help and gives
+// ERR_USERABORT, which ends the run quietly.
 int ParseCommandLine(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const qbLinkMarker* marker, int argc,
                      char** argv);

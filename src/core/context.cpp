@@ -10,6 +10,7 @@
 #include "core/applet.h"
 #include "core/argapi.h"
 #include "core/chars.h"
+#include "core/errcodes.h"
 #include "core/settings.h"
 #include "core/startup.h"
 
@@ -143,6 +144,7 @@ int HandleCommandError(ScriptState* L, int code) {
 
 int CallScriptFunction(ScriptState* L, const char* name, int nresults, int nargs, ...) {
     if (!L || !name) return 0;
+    if (nargs < 0 || !VmCheckStack(L, nargs + 1)) return ERR_STACK;
     char lower[64];
     CopyCut(lower, sizeof lower, name);
     StrToLower(lower);

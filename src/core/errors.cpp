@@ -2,6 +2,8 @@
 // codes), the text of the error requester, and the console progress lines.
 #include "core/errors.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -79,32 +81,88 @@ Placeholder FindPlaceholder(const char* msg, size_t* pos, size_t* len) {
     return Placeholder::kNone;
 }
 
+// The next conversion of a printf-style text at or after p: 's', 'd' (also
+// for "%ld"), '?' for any other, 0 at the end. "%%" is no conversion.
+char NextConversion(const char*& p) {
+    for (; *p; ++p) {
+        if (*p != '%') continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        if (p[1] == 's' || p[1] == 'd') {
+            p += 2;
+            return p[-1];
+        }
+        if (p[1] == 'l' && p[2] == 'd') {
+            p += 3;
+            return 'd';
+        }
+        return '?';
+    }
+    return 0;
+}
+
+// Writes into a caller's buffer and cuts at its end.
+struct BoundedText {
+    char* out;
+    size_t room;  // bytes left for characters, the terminator excluded
+    void Add(const char* text, size_t n) {
+        n = std::min(n, room);
+        std::memcpy(out, text, n);
+        out += n;
+        room -= n;
+    }
+    void Add(char c) { Add(&c, 1); }
+};
+
 // Formats a message with its one placeholder filled. Texts from plugins and
 // scripts go through here too, so it never hands them to printf as a format:
-// a stray '%' is copied as it stands.
+// a stray '%' is copied as it stands, and the filling is copied, not read.
 void FillMessage(const char* msg, const char* text, long number, char* out, size_t outSize) {
-    std::string result;
+    if (outSize == 0) return;
+    BoundedText w{out, outSize - 1};
     size_t pos = 0;
     size_t len = 0;
     const Placeholder kind = FindPlaceholder(msg, &pos, &len);
-    for (size_t i = 0; msg[i]; ++i) {
+    for (size_t i = 0; msg[i] && w.room > 0; ++i) {
         if (kind != Placeholder::kNone && i == pos) {
-            if (kind == Placeholder::kText) result += text ? text : "";
-            else result += std::to_string(number);
+            if (kind == Placeholder::kText) {
+                if (text) w.Add(text, std::strlen(text));
+            } else {
+                char digits[24];
+                const auto result = std::to_chars(digits, digits + sizeof digits, number);
+                w.Add(digits, static_cast<size_t>(result.ptr - digits));
+            }
             i += len - 1;
         } else if (msg[i] == '%' && msg[i + 1] == '%') {
-            result += '%';
+            w.Add('%');
             ++i;
         } else {
-            result += msg[i];
+            w.Add(msg[i]);
         }
     }
-    std::snprintf(out, outSize, "%s", result.c_str());
+    *w.out = 0;
 }
 
 const char* UnknownCodeText() { return GetMessageText(MSG_UNKNOWNCODE); }
 
 }  // namespace
+
+// A translation comes from a file: it may carry conversions that the filling
+// of its built-in text does not expect, so it is only taken when its
+// placeholders are those of the built-in text, in the same order.
+bool SamePlaceholders(const char* translated, const char* builtin) {
+    if (!translated) return false;
+    const char* a = translated;
+    const char* b = builtin ? builtin : "";
+    for (;;) {
+        const char ca = NextConversion(a);
+        const char cb = NextConversion(b);
+        if (ca != cb || ca == '?') return false;
+        if (ca == 0) return true;
+    }
+}
 
 void SetErrorDetail(const char* text) {
     char* detail = Errors().detail;
@@ -130,7 +188,10 @@ const char* GetMessageText(int number) {
             break;
         }
     }
-    if (const CatalogRecord* catalog = GetPlayerCatalog()) return GetCatalogText(catalog, number, text);
+    if (const CatalogRecord* catalog = GetPlayerCatalog()) {
+        const char* translated = GetCatalogText(catalog, number, text);
+        if (translated && SamePlaceholders(translated, text)) return translated;
+    }
     return text;
 }
 

@@ -54,6 +54,9 @@ int GetErrorArgIndex();
 
 // The default text of a message (catalog translation first), or null.
 const char* GetMessageText(int number);
+// Whether a translated text has the placeholders of the built-in one, in the
+// same order, and no other conversion: only then may it replace it.
+bool SamePlaceholders(const char* translated, const char* builtin);
 // Message number of a built-in code (-1 for codes without a message row).
 int GetErrorMessageNumber(int code);
 // Formats the text of `code` into out (at least kErrorTextSize bytes). Returns 0.

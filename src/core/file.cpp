@@ -1,183 +1,255 @@
-// The file layer's handle and its stdio back-end for ordinary files.
+// Opening a name through the right back-end, and the dispatch of every
+// operation to the adapter, the memory file or stdio.
 #include "core/file.h"
 
-#include <algorithm>
-#include <climits>
-#include <cstdlib>
+#include <array>
 #include <cstring>
-#include <string>
 
-#include <sys/types.h>
-
-#include "core/chars.h"
+#include "core/chunkname.h"
+#include "core/stdiofile.h"
+#include "plugins/adapters.h"
+#include "plugins/loadertags.h"
 
 namespace {
 
-const char* StdioModeText(uint32_t mode) {
-    if (mode & kFileModeWrite) return "wb";
-    if (mode & kFileModeReadWrite) return "r+b";
-    return "rb";
+// What FileOpen learned about a chunk or memory name before the adapters.
+struct VirtualSource {
+    bool isChunk = false;  // chunk or memory name: only chunk-serving adapters
+    const char* adapterName = nullptr;  // what FOpen is given
+    const void* memoryData = nullptr;   // memory and stream chunks
+    std::string container;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+
+int AdapterModeCode(uint32_t mode) {
+    if (mode & kFileModeWrite) return 1;
+    if (mode & kFileModeReadWrite) return 2;
+    if (mode & kFileModeRead) return 4;
+    return 0;
 }
 
-void CopyPath(char* dest, const char* src) {
-    size_t n = std::min(std::strlen(src), kFilePathSize - 1);
-    std::memcpy(dest, src, n);
-    dest[n] = 0;
+bool AdapterMayServe(const qbAdapterPlugin* p, const char* tag, bool isChunk) {
+    if (!AdapterCallable(p) || !p->slots.FOpen || p->skipAsLoader) return false;
+    if (!LoaderAllowedByTag(tag, p->name, 1)) return false;
+    if (p->onlyWhenNamed && !LoaderNamedByTag(tag, p->name)) return false;
+    return !isChunk || (p->fileAdapterFlags & kFileAdapterServesChunks);
 }
 
-std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
-    auto rec = std::make_unique<StdioFile>();
-    std::string path = MakeNativePath(name);
-    if (path.empty()) path = name;
-    const char* how = StdioModeText(mode);
-    rec->stream = std::fopen(path.c_str(), how);
-    if (!rec->stream && (mode & kFileModeReadWrite)) {
-        // Read-and-write creates a missing file first.
-        if (FILE* created = std::fopen(path.c_str(), "wb")) {
-            std::fclose(created);
-            rec->stream = std::fopen(path.c_str(), how);
+bool OpenThroughAdapter(qbFile* file, const char* name, const char* tag, const VirtualSource& source) {
+    const int modeCode = AdapterModeCode(file->mode);
+    for (qbAdapterNode* node = GetAdapterList(kPluginCapsFileAdapter); node; node = node->next) {
+        qbAdapterPlugin* plugin = node->plugin;
+        if (!AdapterMayServe(plugin, tag, source.isChunk)) continue;
+        std::array<qbFileTag, 6> tags{};
+        size_t n = 0;
+        tags[n++] = {kFileTagStreamFlags, reinterpret_cast<uintptr_t>(&file->streamFlags)};
+        if (source.isChunk) {
+            if (source.memoryData) {
+                tags[n++] = {kFileTagMemory, reinterpret_cast<uintptr_t>(source.memoryData)};
+            } else {
+                tags[n++] = {kFileTagContainer, reinterpret_cast<uintptr_t>(source.container.c_str())};
+                tags[n++] = {kFileTagOffset, static_cast<uintptr_t>(source.offset)};
+            }
+            tags[n++] = {kFileTagSize, static_cast<uintptr_t>(source.size)};
         }
+        tags[n] = {kFileTagEnd, 0};
+        if (void* handle = plugin->slots.FOpen(source.isChunk ? source.adapterName : name, modeCode, tags.data())) {
+            file->adapter = plugin;
+            file->adapterHandle = handle;
+            return true;
+        }
+        file->streamFlags = 0;
     }
-    if (!rec->stream) return nullptr;
-    char full[PATH_MAX];
-    CopyPath(rec->path, realpath(path.c_str(), full) ? full : path.c_str());
-    if ((mode & (kFileModeWrite | kFileModeReadWrite)) == 0) {
-        if (fseeko(rec->stream, 0, SEEK_END) == 0) rec->size = ftello(rec->stream);
-        fseeko(rec->stream, 0, SEEK_SET);
+    return false;
+}
+
+const qbAdapterSlots* Slots(const qbFile* file) {
+    return file->adapter && AdapterCallable(file->adapter) ? &file->adapter->slots : nullptr;
+}
+
+// Reads and drops count bytes: how a stream that can't seek moves forward.
+bool SkipForward(qbFile* file, int64_t count) {
+    std::array<char, 16384> scrap;
+    while (count > 0) {
+        const size_t step = count < static_cast<int64_t>(scrap.size()) ? static_cast<size_t>(count) : scrap.size();
+        if (FileRead(file, scrap.data(), step) != step) return false;
+        count -= static_cast<int64_t>(step);
     }
-    return rec;
+    return true;
 }
 
-// stdio needs a seek between a read and a write on the same stream.
-void SwitchDirection(StdioFile* f, bool writing) {
-    if (f->lastWasWrite != static_cast<int>(writing)) {
-        fseeko(f->stream, 0, SEEK_CUR);
-        f->lastWasWrite = writing;
-    }
-}
-
-size_t StdioRead(StdioFile* f, void* buffer, size_t count) {
-    if (!f->stream) return 0;
-    if (f->limit) {
-        int64_t left = f->size - f->position;
-        if (left <= 0) return 0;
-        if (static_cast<uint64_t>(left) < count) count = static_cast<size_t>(left);
-    }
-    SwitchDirection(f, false);
-    size_t got = std::fread(buffer, 1, count, f->stream);
-    f->position += static_cast<int64_t>(got);
-    return got;
-}
-
-int StdioGetC(StdioFile* f) {
-    if (!f->stream) return -1;
-    if (f->limit && f->position >= f->size) return -1;
-    SwitchDirection(f, false);
-    int c = std::fgetc(f->stream);
-    f->position++;
-    return c == EOF ? -1 : c;
-}
-
-size_t StdioWrite(StdioFile* f, const void* buffer, size_t count) {
-    if (!f->stream) return 0;
-    SwitchDirection(f, true);
-    size_t put = std::fwrite(buffer, 1, count, f->stream);
-    f->position += static_cast<int64_t>(put);
-    return put;
-}
-
-int64_t StdioSeek(StdioFile* f, int64_t offset, int mode) {
-    if (!f->stream) return -1;
-    int64_t previous = f->position;
-    int64_t target;
+int64_t AdapterSeek(qbFile* file, int64_t offset, int mode) {
+    const qbAdapterSlots* slots = Slots(file);
+    if (!slots || !slots->FSeek) return -1;
+    void* h = file->adapterHandle;
+    if (!(file->streamFlags & kStreamFlagNoSeek) ||
+        (offset == 0 && (mode == kSeekCurrent || mode == kSeekBeginning)))
+        return slots->FSeek(h, offset, mode);
+    if (!(file->mode & kFileModeStreamSeek) || mode == kSeekEnd) return -1;
+    const int64_t current = slots->FSeek(h, 0, kSeekCurrent);
+    if (current < 0) return -1;
+    bool rewind = false;
+    int64_t skip = 0;
     if (mode == kSeekBeginning) {
-        target = f->base + offset;
-    } else if (mode == kSeekCurrent) {
-        target = f->base + f->position + offset;
-    } else if (f->limit || f->size != kUnknownFileSize) {
-        target = f->base + f->size + offset;
+        if (offset < 0) return -1;
+        rewind = offset < current;
+        skip = rewind ? offset : offset - current;
+    } else if (offset < 0) {
+        if (current + offset < 0) return -1;
+        rewind = true;
+        skip = current + offset;
     } else {
-        if (fseeko(f->stream, offset, SEEK_END) != 0) return -1;
-        target = ftello(f->stream);
+        skip = offset;
     }
-    if (f->limit && target > f->base + f->size) target = f->base + f->size;
-    if (target < 0 || fseeko(f->stream, target, SEEK_SET) != 0) return -1;
-    f->position = target - f->base;
-    f->lastWasWrite = 0;
-    return previous;
+    if (rewind && slots->FSeek(h, 0, kSeekBeginning) < 0) return -1;
+    return SkipForward(file, skip) ? current : -1;
 }
 
 }  // namespace
 
 qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag) {
     if (!name) return nullptr;
-    // Only the inbuilt back-end exists: a tag must allow it.
-    if (adapterTag && *adapterTag && StrCmpNoCase(adapterTag, "default") != 0 &&
-        StrCmpNoCase(adapterTag, "inbuilt") != 0)
-        return nullptr;
     auto file = std::make_unique<qbFile>();
     file->mode = mode;
+    const bool writing = mode & (kFileModeWrite | kFileModeReadWrite);
+    VirtualSource source;
+    qbChunkName chunk;
+    if (IsChunkName(name)) {
+        if (!ParseChunkName(name, &chunk)) return nullptr;
+        source.isChunk = true;
+        source.adapterName = chunk.fileName.c_str();
+        source.size = chunk.size;
+        if (chunk.stream) {
+            if (writing && !chunk.virtualFile->writable) return nullptr;
+            file->memory = chunk.virtualFile;
+            source.memoryData = chunk.virtualFile->data;
+        } else {
+            source.container = chunk.containerPath;
+            source.offset = chunk.offset;
+        }
+    } else if (IsMemoryName(name)) {
+        const void* data = nullptr;
+        uint64_t size = 0;
+        // Only buffers lent to the file layer open: any other address would
+        // let a script string read arbitrary memory.
+        if (writing || !ParseMemoryName(name, &data, &size) || !IsRegisteredMemory(data, size)) return nullptr;
+        file->ownedMemory = std::make_unique<MemoryFile>();
+        MemoryFile* m = file->ownedMemory.get();
+        m->data = static_cast<uint8_t*>(const_cast<void*>(data));
+        m->capacity = static_cast<int64_t>(size);
+        m->size = static_cast<int64_t>(size);
+        m->name = m->nameText;
+        file->memory = m;
+        source.isChunk = true;
+        source.adapterName = m->name;
+        source.memoryData = data;
+        source.size = size;
+    }
+    if ((mode & kFileModeAdapters) && OpenThroughAdapter(file.get(), name, adapterTag, source)) {
+        file->memory = nullptr;
+        file->ownedMemory.reset();
+        return file.release();
+    }
+    if (file->memory) {
+        if (!file->ownedMemory) ++file->memory->openCount;
+        return file.release();
+    }
+    if (!LoaderAllowedByTag(adapterTag, "inbuilt", 0)) return nullptr;
     file->stdio = OpenStdioFile(name, mode);
-    if (!file->stdio) return nullptr;
-    return file.release();
+    return file->stdio ? file.release() : nullptr;
 }
 
 int FileClose(qbFile* file) {
     std::unique_ptr<qbFile> owner(file);
-    if (!owner || !owner->stdio || !owner->stdio->stream) return 0;
-    return std::fclose(owner->stdio->stream) == 0;
+    if (!owner) return 0;
+    if (owner->adapter) {
+        const qbAdapterSlots* slots = Slots(owner.get());
+        return slots && slots->FClose ? slots->FClose(owner->adapterHandle) != 0 : 0;
+    }
+    if (owner->memory) {
+        if (!owner->ownedMemory) --owner->memory->openCount;
+        return 1;
+    }
+    return owner->stdio ? StdioClose(owner.get()) : 0;
 }
 
 size_t FileRead(qbFile* file, void* buffer, size_t count) {
-    return file && file->stdio ? StdioRead(file->stdio.get(), buffer, count) : 0;
+    if (!file || !buffer) return 0;
+    if (file->adapter) {
+        const qbAdapterSlots* slots = Slots(file);
+        return slots && slots->FRead ? slots->FRead(file->adapterHandle, buffer, count) : 0;
+    }
+    if (file->memory) return MemoryFileRead(file->memory, &file->memoryPosition, buffer, count);
+    return file->stdio ? StdioRead(file, buffer, count) : 0;
 }
 
 size_t FileWrite(qbFile* file, const void* buffer, size_t count) {
-    return file && file->stdio ? StdioWrite(file->stdio.get(), buffer, count) : 0;
+    if (!file || !buffer) return 0;
+    if (file->adapter) {
+        const qbAdapterSlots* slots = Slots(file);
+        return slots && slots->FWrite ? slots->FWrite(file->adapterHandle, buffer, count) : 0;
+    }
+    if (file->memory) return MemoryFileWrite(file->memory, &file->memoryPosition, buffer, count);
+    return file->stdio ? StdioWrite(file, buffer, count) : 0;
 }
 
-int FileGetC(qbFile* file) { return file && file->stdio ? StdioGetC(file->stdio.get()) : -1; }
+int FileGetCSlow(qbFile* file) {
+    if (!file) return -1;
+    if (file->adapter) {
+        const qbAdapterSlots* slots = Slots(file);
+        if (!slots || !slots->FGetC) return -1;
+        const int c = slots->FGetC(file->adapterHandle);
+        return c < 0 ? -1 : c & 0xFF;
+    }
+    if (file->memory) {
+        unsigned char byte;
+        return MemoryFileRead(file->memory, &file->memoryPosition, &byte, 1) == 1 ? byte : -1;
+    }
+    return file->stdio ? StdioGetC(file) : -1;
+}
 
 int FilePutC(qbFile* file, int c) {
-    unsigned char byte = static_cast<unsigned char>(c);
+    if (file && file->adapter) {
+        const qbAdapterSlots* slots = Slots(file);
+        return slots && slots->FPutC ? slots->FPutC(file->adapterHandle, c & 0xFF) != 0 : 0;
+    }
+    const unsigned char byte = static_cast<unsigned char>(c);
     return FileWrite(file, &byte, 1) == 1;
 }
 
+size_t FileWriteString(qbFile* file, const char* text) { return text ? FileWrite(file, text, std::strlen(text)) : 0; }
+
 int64_t FileSeek(qbFile* file, int64_t offset, int mode) {
-    return file && file->stdio ? StdioSeek(file->stdio.get(), offset, mode) : -1;
+    if (!file || mode < kSeekCurrent || mode > kSeekEnd) return -1;
+    if (file->adapter) return AdapterSeek(file, offset, mode);
+    if (file->memory) return MemoryFileSeek(file->memory, &file->memoryPosition, offset, mode);
+    return file->stdio ? StdioSeek(file, offset, mode) : -1;
 }
 
 int FileEof(qbFile* file) {
-    if (!file || !file->stdio) return 1;
+    if (!file) return 1;
+    if (file->adapter) {
+        const qbAdapterSlots* slots = Slots(file);
+        return slots && slots->FEof ? slots->FEof(file->adapterHandle) != 0 : 1;
+    }
+    if (file->memory) return file->memoryPosition >= file->memory->size;
     // A size of all ones (not opened for reading) always counts as the end.
-    return file->stdio->position >= file->stdio->size;
+    return file->stdio ? StdioEof(file) : 1;
 }
 
 int FileFlush(qbFile* file) {
-    if (!file || !file->stdio || !file->stdio->stream) return 0;
-    return std::fflush(file->stdio->stream) == 0;
+    if (!file) return 0;
+    if (file->adapter) {
+        const qbAdapterSlots* slots = Slots(file);
+        return slots && slots->FFlush ? slots->FFlush(file->adapterHandle) != 0 : 0;
+    }
+    if (file->memory) return 1;
+    return file->stdio ? StdioFlush(file) : 0;
 }
 
-int64_t GetFileSize(qbFile* file) {
-    int64_t p = FileSeek(file, 0, kSeekEnd);
-    if (p < 0) return kUnknownFileSize;
-    return FileSeek(file, p, kSeekBeginning);
-}
+uint32_t GetFileFlags(const qbFile* file) { return file ? file->streamFlags : 0; }
 
-int FileReadInt16BE(qbFile* file) {
-    int hi = FileGetC(file);
-    int lo = FileGetC(file);
-    return static_cast<int16_t>(static_cast<uint16_t>(((hi & 0xFF) << 8) | (lo & 0xFF)));
-}
+int IsFileNoSeek(const qbFile* file) { return (GetFileFlags(file) & kStreamFlagNoSeek) != 0; }
 
-int FileReadUInt16BE(qbFile* file) {
-    int hi = FileGetC(file);
-    int lo = FileGetC(file);
-    return ((hi & 0xFF) << 8) | (lo & 0xFF);
-}
-
-uint32_t FileReadUInt32BE(qbFile* file) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<uint32_t>(FileGetC(file) & 0xFF);
-    return v;
-}
+const char* GetFileAdapterName(const qbFile* file) { return file && file->adapter ? file->adapter->name : nullptr; }

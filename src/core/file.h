@@ -1,11 +1,16 @@
 // The file layer: one handle type with 64-bit sizes and positions for every
-// kind of file; ordinary files go through the stdio back-end.
+// kind of file. A name may denote a file inside the applet (a chunk name), a
+// lent memory buffer (":::memory"), a file served by a file-adapter plugin, or
+// an ordinary file opened through stdio; readers never know which.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
+
+#include "core/memfile.h"
 
 // Open mode bits.
 enum : uint32_t {
@@ -13,7 +18,7 @@ enum : uint32_t {
     kFileModeWrite = 2,      // create or truncate
     kFileModeReadWrite = 4,  // create when missing
     kFileModeAdapters = 8,   // file adapters may serve the name
-    kFileModeStreamSeek = 16,
+    kFileModeStreamSeek = 16,  // a stream-only adapter file may be sought by reading forward
 };
 
 // Seek modes (the script's SEEK_CURRENT, SEEK_BEGINNING, SEEK_END).
@@ -21,49 +26,104 @@ enum : int { kSeekCurrent = 0, kSeekBeginning = 1, kSeekEnd = 2 };
 
 // "All ones": the size of a file not opened for reading.
 constexpr int64_t kUnknownFileSize = -1;
-constexpr size_t kFilePathSize = 1024;
 
+// The inbuilt back-end for ordinary files and for chunks of the applet file.
 struct StdioFile {
-    FILE* stream = nullptr;
-    int limit = 0;      // 1 for applet chunks: reads stop at size
-    int64_t base = 0;   // offset of a chunk in its container
+    FILE* stream = nullptr;  // null for a chunk whose container has no path
+    int limit = 0;           // 1 for applet chunks: reads stop at size
+    int64_t base = 0;        // offset of a chunk in its container
     int64_t size = kUnknownFileSize;
     int64_t position = 0;  // relative to base
     int lastWasWrite = 0;
-    char path[kFilePathSize] = {};
+    std::string path;  // the full path in the player's text, or the chunk name
+    std::unique_ptr<uint8_t[]> window;  // read-ahead bytes (see qbFile::getPtr)
 };
 
-struct MemoryFile;
+struct qbAdapterPlugin;
 
 struct qbFile {
-    void* adapterNode = nullptr;  // the serving file adapter; null for the inbuilt back-ends
+    // Bytes of a stdio file read ahead and not yet taken: FileGetC takes them
+    // inline, every other operation accounts for them.
+    const uint8_t* getPtr = nullptr;
+    const uint8_t* getEnd = nullptr;
+    qbAdapterPlugin* adapter = nullptr;  // the serving file adapter; null for the inbuilt back-ends
+    void* adapterHandle = nullptr;
     std::unique_ptr<StdioFile> stdio;
     uint32_t mode = 0;
-    uint32_t streamFlags = 0;  // bit 0 streaming, bit 1 no seeking
+    uint32_t streamFlags = 0;  // written by the adapter: bit 0 streaming, bit 1 no seeking
     MemoryFile* memory = nullptr;
     int64_t memoryPosition = 0;
-    int ownsMemory = 0;
+    // Set when the handle made the record (":::memory" names); a virtual
+    // file stays its owner's.
+    std::unique_ptr<MemoryFile> ownedMemory;
 };
 
-// Null when the file cannot be opened; callers report the error with the name.
+// Null when the file cannot be opened; callers report ERR_READFILE or
+// ERR_WRITEFILE with the name. adapterTag is the "|"-separated "adapter"
+// choice (null or "default": any).
 qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag);
 // Frees the handle in all cases; returns whether the file closed cleanly.
 int FileClose(qbFile* file);
 
 size_t FileRead(qbFile* file, void* buffer, size_t count);
 size_t FileWrite(qbFile* file, const void* buffer, size_t count);
-int FileGetC(qbFile* file);  // -1 at the end
+inline size_t FileReadBytes(qbFile* file, void* buffer, size_t count) { return FileRead(file, buffer, count); }
+inline size_t FileWriteBytes(qbFile* file, const void* buffer, size_t count) { return FileWrite(file, buffer, count); }
 int FilePutC(qbFile* file, int c);
-// Returns the position before the seek, or -1.
+// Bytes written; the terminator is not written.
+size_t FileWriteString(qbFile* file, const char* text);
+// Returns the position before the seek, or -1; a seek by 0 from the current
+// position tells the position.
 int64_t FileSeek(qbFile* file, int64_t offset, int mode);
 int FileEof(qbFile* file);
 int FileFlush(qbFile* file);
+// kUnknownFileSize when unknown; an adapter file that can't say gives 0.
 int64_t GetFileSize(qbFile* file);
 
-// Byte-order readers assembled from FileGetC; a byte past the end reads as all ones.
+int FileGetCSlow(qbFile* file);
+// Byte 0-255, or -1 at the end. Every image, sound and anim reader reads
+// through this, so the stdio and memory cases stay inline.
+inline int FileGetC(qbFile* file) {
+    if (!file) return -1;
+    if (file->getPtr < file->getEnd) [[likely]]
+        return *file->getPtr++;
+    if (MemoryFile* m = file->memory; m && !file->adapter) {
+        if (file->memoryPosition >= m->size) return -1;
+        return m->data[file->memoryPosition++];
+    }
+    return FileGetCSlow(file);
+}
+
+// Stream flags an adapter set; IsFileNoSeek is their bit 1.
+uint32_t GetFileFlags(const qbFile* file);
+int IsFileNoSeek(const qbFile* file);
+// The serving file adapter's name; null for the inbuilt back-ends (callers
+// then use the native path).
+const char* GetFileAdapterName(const qbFile* file);
+
+// Byte-order readers assembled from FileGetC; a byte past the end reads as
+// all ones.
+int FileReadInt16LE(qbFile* file);
 int FileReadInt16BE(qbFile* file);
 int FileReadUInt16BE(qbFile* file);
+uint32_t FileReadUInt32LE(qbFile* file);
 uint32_t FileReadUInt32BE(qbFile* file);
+// Through FilePutC; the result of the last byte.
+int FileWriteUInt16LE(qbFile* file, uint32_t value);
+int FileWriteUInt16BE(qbFile* file, uint32_t value);
+int FileWriteUInt32LE(qbFile* file, uint32_t value);
+int FileWriteUInt32BE(qbFile* file, uint32_t value);
+
+// Reads a whole file into a new block (FreeMemory frees it) with extra
+// uncleared bytes behind the data. With file given, that handle is rewound
+// and read and stays open; else name is opened (file adapters allowed with
+// useAdapters). 0, or ERR_READFILE (detail = name), ERR_READ, ERR_MEM; nothing
+// stays allocated on failure. size may be null.
+int LoadFileToMemory(const char* name, const char* adapterTag, qbFile* file, void** data, int64_t* size,
+                     int useAdapters, size_t extra);
+// Copies source (or the open file given) into a new destination file: 0, or
+// ERR_READFILE / ERR_WRITEFILE (detail = the name), ERR_READ, ERR_WRITE.
+int CopyFileContents(const char* source, const char* adapterTag, const char* destination, qbFile* file);
 
 struct FileCloser {
     void operator()(qbFile* f) const { FileClose(f); }

@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "core/chars.h"
+#include "core/context.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objects.h"
+#include "plugins/capabilities.h"
+#include "plugins/pluginhooks.h"
 
 namespace {
 
@@ -154,21 +158,34 @@ const char* FindCommandSpelling(const char* name) {
     return nullptr;
 }
 
+namespace {
+
+// The plugin capability lists go last: plugin code reached through the
+// hooks and registries before them may still look at them.
+void FreeLists() {
+    ClearLists();
+    FreeUserErrorList();
+    FreeObjectTypeRegistry();
+    FreePluginHooks();
+    FreeCapabilityLists();
+}
+
+}  // namespace
+
 // The settings are left alone: start-up sets the quiet setting from the
 // command line before it gets here.
 int InitRuntimeCore() {
-    ClearLists();
-    FreeUserErrorList();
+    FreeLists();
+    SetCurrentSourceName("?");
     return 0;
 }
 
 void FreeRuntimeLists(ScriptState*) {
-    ClearLists();
-    FreeUserErrorList();
+    FreeLists();
+    SetCurrentSourceName("?");
 }
 
 void ResetRuntimeSettings() {
-    ClearLists();
-    FreeUserErrorList();
+    FreeLists();
     Runtime().settings = RuntimeSettings{};
 }

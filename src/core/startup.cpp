@@ -9,17 +9,21 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <variant>
 #include <vector>
 
 #include "core/applet.h"
 #include "core/appletload.h"
+#include "core/chars.h"
 #include "core/catalog.h"
 #include "core/cmdline.h"
 #include "core/context.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/file.h"
+#include "core/fileops.h"
 #include "core/linkeddata.h"
+#include "core/requiretags.h"
 #include "core/settings.h"
 #include "core/timers.h"
 #include "display/bitmapres.h"
@@ -48,7 +52,7 @@ qbStartupProgress StartupProgress;
 
 namespace {
 
-constexpr size_t kHeaderPreReadSize = 2048;
+constexpr double kPluginProgressShare = 20.0;
 
 ScriptState* mainState = nullptr;
 bool adapterWindow = false;
@@ -57,18 +61,11 @@ std::vector<std::string> temporaryFiles;
 
 // Fills the applet's header strings early so that the progress display can
 // show them while plugins are scanned.
-int PreReadAppletHeader(qbCommandLine* cl, qbApplet* applet, bool compressed) {
-    // A compressed header needs the pack-file reader; the loader reports it.
-    if (!compressed) {
-        std::vector<unsigned char> buffer(kHeaderPreReadSize);
-        if (qbFilePtr f{FileOpen(cl->scriptPath, kFileModeRead, nullptr)}) {
-            size_t got = FileRead(f.get(), buffer.data(), buffer.size());
-            ReadAppletHeaderStrings(buffer.data(), got, applet);
-        }
-    }
+int PreReadHeaderAndCountPlugins(qbCommandLine* cl, qbApplet* applet, int compressed) {
+    if (int err = PreReadAppletHeader(cl->scriptPath, compressed, applet)) return err;
     int count = 0;
     if (int err = ScanPlugins(cl->executablePath, &cl->skipPlugins, &count)) return err;
-    StartupProgress.step = count > 0 ? 20.0 / count : 0.0;
+    StartupProgress.step = count > 0 ? kPluginProgressShare / count : 0.0;
     return 0;
 }
 
@@ -92,15 +89,18 @@ int LoadMainChunk(ScriptState* L, qbApplet* applet) {
 int RequireStartupPlugins(ScriptState* L, qbCommandLine* cl, qbApplet* applet, bool& display1, int& hideDisplays) {
     adapterWindow = true;
     int err = 0;
-    const std::vector<qbRequireTag> noTags;
     for (const std::string& name : cl->requirePlugins) {
-        if ((err = RequirePluginWithTags(L, name.c_str(), 0, 0, noTags, &hideDisplays)) != 0) break;
+        std::vector<qbRequireTag> tags;
+        if ((err = ParseRequireTags(cl->requireTags.c_str(), name.c_str(), tags)) != 0) break;
+        if ((err = RequirePluginWithTags(L, name.c_str(), 0, 0, tags, &hideDisplays)) != 0) break;
     }
     for (const qbPreprocessorEntry& e : applet->preprocessorList) {
         if (err) break;
         if (e.type == kDeclDisplay && e.id == 1) display1 = true;
-        if (e.type == kDeclPlugin)
-            err = RequirePluginWithTags(L, e.name.c_str(), e.valueA, e.valueB, noTags, &hideDisplays);
+        if (e.type != kDeclPlugin) continue;
+        const auto* tags = std::get_if<qbPluginTagList>(&e.record);
+        err = RequirePluginWithTags(L, e.name.c_str(), e.valueA, e.valueB, tags ? *tags : qbPluginTagList{},
+                                    &hideDisplays);
     }
     adapterWindow = false;
     return err;
@@ -132,7 +132,7 @@ int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const q
         int compressed = 0;
         if (int err = CheckAppletFile(cl->scriptPath, &compressed)) return err;
         if (!cl->quiet) {
-            if (int err = PreReadAppletHeader(cl, applet, compressed != 0)) return err;
+            if (int err = PreReadHeaderAndCountPlugins(cl, applet, compressed)) return err;
         }
     }
     if (int err = ScanAndRegisterPlugins(L, cl)) return err;
@@ -146,7 +146,7 @@ int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const q
     PrintDoneMessage();
     if (int err = AdvanceStartupProgress()) return err;
 
-    if (cl->appletFlag) PrintMessage(GetMessageText(MSG_LOADINGAPPLET), cl->scriptPath, 1);
+    if (cl->appletFlag) PrintMessage(GetMessageText(MSG_LOADINGAPPLET), FilePartEx(cl->scriptPath), 1);
     if (int err = LoadIconImages(!cl->quiet)) return err;
     bool display1 = false;
     int hideDisplays = 0;
@@ -251,6 +251,11 @@ int AddTemporaryFile(const char* path) {
     return 0;
 }
 
+void DeleteTemporaryFiles() {
+    for (const std::string& name : temporaryFiles) RemoveFile(name.c_str());
+    temporaryFiles.clear();
+}
+
 int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
     shuttingDown = true;
     FreeIconPaths();
@@ -281,8 +286,7 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
     RemoveExtractedPlugins();
 
     FreeEventQueueMutex();
-    for (const std::string& name : temporaryFiles) std::remove(name.c_str());
-    temporaryFiles.clear();
+    DeleteTemporaryFiles();
     FreeImageOpsBuffers();
 
     FreeCatalog(GetPlayerCatalog());
@@ -318,5 +322,6 @@ int PlayerMain(int argc, char** argv) {
 
     int code = RunStartupSteps(L, cl.get(), applet.get(), &marker, argc, argv);
     Shutdown(code, L, cl.get(), applet.get());
-    return code >= 1 && code != ERR_USERABORT ? 1 : 0;
+    // A negative code ended start-up after saying why (no applet was given).
+    return code < 0 || (code >= 1 && code != ERR_USERABORT) ? 1 : 0;
 }

@@ -8,7 +8,8 @@ struct qbApplet;
 struct qbCommandLine;
 
 // Runs the player; the result is the process exit status: 0 for success and
-// for a user abort, 1 when an error ended start-up or the script.
+// for a user abort, 1 when an error ended start-up or the script, or when no
+// applet was named.
 int PlayerMain(int argc, char** argv);
 
 // Frees everything and shows the error of exitCode (unless it is 0, negative
@@ -41,3 +42,5 @@ bool IsAdapterWindowOpen();
 bool IsShuttingDown();
 // A temporary file made for a compressed applet; deleted at shutdown.
 int AddTemporaryFile(const char* path);
+// Deletes the temporary files made so far (Shutdown does it too).
+void DeleteTemporaryFiles();

@@ -1,6 +1,38 @@
-// Icons: applets carry no icon block that is read yet.
+// Icon slots. Their pictures are not loaded yet: the image loaders they need
+// come later, so LoadIconImages leaves the sources as they are.
 #include "display/icons.h"
+
+namespace {
+
+constexpr int kFirstPlainNumber = 52;
+
+std::array<qbIconSlot, kIconSlotCount> MakeSlots() {
+    static constexpr int kSizes[kIconPlainSlots] = {16, 24, 32, 48, 64, 96, 128, 256, 512};
+    static constexpr const char* kKeys[kIconSlotCount] = {
+        "ic16x16",  "ic24x24",  "ic32x32",  "ic48x48",  "ic64x64",  "ic96x96",  "ic128x128",  "ic256x256",  "ic512x512",
+        "ic16x16s", "ic24x24s", "ic32x32s", "ic48x48s", "ic64x64s", "ic96x96s", "ic128x128s", "ic256x256s", "ic512x512s",
+    };
+    std::array<qbIconSlot, kIconSlotCount> slots;
+    for (int i = 0; i < kIconSlotCount; ++i) {
+        int size = kSizes[i % kIconPlainSlots];
+        slots[i] = {{}, kKeys[i], size, size, i < kIconPlainSlots ? kFirstPlainNumber + i : -1, 0};
+    }
+    return slots;
+}
+
+}  // namespace
+
+std::array<qbIconSlot, kIconSlotCount>& GetIconSlots() {
+    static std::array<qbIconSlot, kIconSlotCount> slots = MakeSlots();
+    return slots;
+}
 
 int LoadIconImages(int) { return 0; }
 
-void FreeIconPaths() {}
+void FreeIconPaths() {
+    for (qbIconSlot& slot : GetIconSlots()) {
+        slot.source.clear();
+        slot.source.shrink_to_fit();
+        slot.option = 0;
+    }
+}

@@ -2,3 +2,5 @@
 #include "objects/bgpics.h"
 
 void FreeAllBGPics(ScriptState*) {}
+
+qbBGPic* GetCurrentBGPic() { return nullptr; }

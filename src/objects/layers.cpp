@@ -1,4 +1,6 @@
-// Layers: nothing is allocated yet.
+// Layers: nothing is allocated yet, so no BGPic has a layer to find.
 #include "objects/layers.h"
 
 void FreeLayersLibrary(ScriptState*) {}
+
+int FindLayerByName(const qbBGPic*, const char*) { return 0; }

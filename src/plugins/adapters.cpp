@@ -2,6 +2,7 @@
 #include "plugins/adapters.h"
 
 #include <memory>
+#include <new>
 
 #include "core/errcodes.h"
 
@@ -40,9 +41,13 @@ int AddAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
     qbAdapterNode** link = &list->head;
     for (; *link; link = &(*link)->next)
         if ((*link)->plugin == plugin) return 0;
-    auto node = std::make_unique<qbAdapterNode>();
-    node->plugin = plugin;
-    *link = node.release();
+    try {
+        auto node = std::make_unique<qbAdapterNode>();
+        node->plugin = plugin;
+        *link = node.release();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
     return 0;
 }
 

@@ -18,6 +18,7 @@ constexpr uint32_t kFileAdapterServesChunks = 1;
 constexpr int kPluginCallMarshalled = 2;
 
 // One {tag, value} pair of the list that FOpen receives; tag 0 ends the list.
+// Texts the values point at live only during the call.
 struct qbFileTag {
     uint32_t tag;
     uintptr_t value;

@@ -93,6 +93,6 @@ struct VmApiTable {
 };
 static_assert(sizeof(VmApiTable) == kVmApiSlotCount * sizeof(void (*)()));
 
-// The record handed to plugins. The three argument readers of the runtime
-// (slots 56, 68, 69) stay null until the argument layer provides them.
+// The record handed to plugins. The linked-file argument reader of the
+// runtime (slot 68) stays null until the file layer provides it.
 extern const VmApiTable kVmApi;

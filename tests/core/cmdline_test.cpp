@@ -2,7 +2,11 @@
 // what the parse leaves in the records and the VM registry.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "core/errcodes.h"
 #include "core/linkeddata.h"
 #include "core/settings.h"
+#include "display/requesters.h"
 #include "libs/errorhandler.h"
 #include "vm/callextras.h"
 #include "vm/vm.h"
@@ -63,6 +68,8 @@ protected:
     }
 
     int Parse(std::vector<std::string> args) {
+        cl_ = qbCommandLine{};
+        applet_ = qbApplet{};
         args.insert(args.begin(), "quenbrookplayer");
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
@@ -86,9 +93,23 @@ TEST_F(CommandLineTest, AppletNameAndQuiet) {
 }
 
 TEST_F(CommandLineTest, KnownOptionsAreAcceptedWithTheirValues) {
-    ASSERT_EQ(Parse({"-scrwidth", "640", "-fullscreen", "-backfill=color", "x.qba", "-quiet"}), 0);
+    ASSERT_EQ(Parse({"-scrwidth", "640", "-fullscreen", "-backfill=color", "x.qba", "-quiet", "-StartColor", "$FF"}), 0);
     EXPECT_STREQ(cl_.scriptPath, "x.qba");
     EXPECT_TRUE(cl_.unknownOptions.empty());
+    EXPECT_EQ(applet_.overrides.scrWidth, 640);
+    EXPECT_EQ(applet_.overrides.mode, 2);
+    EXPECT_EQ(applet_.overrides.backfill.type, 1);
+    EXPECT_EQ(applet_.overrides.backfill.startColor, 255);
+}
+
+TEST_F(CommandLineTest, OptionConflictsAndScaling) {
+    EXPECT_EQ(Parse({"-quiet", "-window", "-fullscreen", "a.qba"}), ERR_CONSOLEARG);
+    EXPECT_EQ(Parse({"-quiet", "-backfill", "gradient", "-startcolor", "$FF0000", "a.qba"}), ERR_BACKFILL);
+    ASSERT_EQ(Parse({"-quiet", "-autoscale", "-scalewidth", "50%", "a.qba"}), 0);
+    EXPECT_EQ(applet_.overrides.scaleWidth, -50);
+    ASSERT_EQ(Parse({"-quiet", "-scalewidth", "50%", "a.qba"}), 0);
+    EXPECT_EQ(applet_.overrides.scaleWidth, 0);
+    EXPECT_EQ(Parse({"-quiet", "-autoscale", "-layerscale", "a.qba"}), ERR_CONSOLEARG);
 }
 
 TEST_F(CommandLineTest, UnknownOptionsTakeTheNextToken) {
@@ -107,6 +128,9 @@ TEST_F(CommandLineTest, MalformedArgumentLists) {
     EXPECT_EQ(Parse({"-scrwidth", "-quiet", "a.qba"}), ERR_ARGS);
     EXPECT_EQ(Parse({"-", "a.qba"}), ERR_ARGS);
     EXPECT_EQ(Parse({"-quiet", std::string(5000, 'a')}), ERR_ARGS);
+    // 4096 bytes fit the argument text, one more does not.
+    EXPECT_EQ(Parse({"-quiet", "a.qba", "-x", std::string(4096 - 20, 'v')}), 0);
+    EXPECT_EQ(Parse({"-quiet", "a.qba", "-x", std::string(4096 - 19, 'v')}), ERR_ARGS);
 }
 
 TEST_F(CommandLineTest, DebugFlagsSwitchTheTracer) {
@@ -121,7 +145,59 @@ TEST_F(CommandLineTest, DebugFlagsSwitchTheTracer) {
     SetDebugFunctionsDisabled(false);
 }
 
-TEST_F(CommandLineTest, NoAppletAndNoRequesterIsACancel) { EXPECT_EQ(Parse({"-quiet"}), ERR_USERABORT); }
+TEST_F(CommandLineTest, NoAppletPrintsTheUsage) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Parse({"-quiet"}), kNoFileRequester);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Select Quenbrook applet to run"), std::string::npos) << err;
+    EXPECT_NE(err.find("Usage: quenbrookplayer"), std::string::npos) << err;
+}
+
+TEST_F(CommandLineTest, HelpPrintsTheOptionTableUnderItsHeadings) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Parse({"-help"}), ERR_USERABORT);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    size_t heading = out.find("Arguments controlling the scaling engine:");
+    size_t row = out.find("-SCALEWIDTH <width>");
+    ASSERT_NE(heading, std::string::npos) << out;
+    ASSERT_NE(row, std::string::npos) << out;
+    EXPECT_LT(heading, row);
+    EXPECT_NE(out.find("set scaling engine output width"), std::string::npos);
+    EXPECT_EQ(out.find("Arguments controlling the scaling engine:", heading + 1), std::string::npos);
+}
+
+class IniBesideAppletTest : public CommandLineTest {
+protected:
+    void SetUp() override {
+        CommandLineTest::SetUp();
+        dir_ = std::filesystem::temp_directory_path() / ("qb_ini_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        applet_path_ = (dir_ / "game.v1.qba").string();
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(dir_);
+        CommandLineTest::TearDown();
+    }
+    void WriteIni(const std::string& text) { std::ofstream(dir_ / "game.v1.ini") << text; }
+
+    std::filesystem::path dir_;
+    std::string applet_path_;
+};
+
+TEST_F(IniBesideAppletTest, TheOptionsFileWins) {
+    WriteIni("# set by the user\nFULLSCREEN = off\nSCRWIDTH = 800\nplugin_key = \"v w\"\n");
+    ASSERT_EQ(Parse({"-quiet", "-fullscreen", "-scrwidth=640", applet_path_}), 0);
+    EXPECT_EQ(applet_.overrides.mode, 0);
+    EXPECT_EQ(applet_.overrides.scrWidth, 800);
+    ASSERT_EQ(cl_.unknownOptions.size(), 1u);
+    EXPECT_EQ(cl_.unknownOptions[0].name, "plugin_key");
+    EXPECT_EQ(cl_.unknownOptions[0].value, "v w");
+
+    WriteIni("WINDOW = yes\n");
+    EXPECT_EQ(Parse({"-quiet", "-fullscreen", applet_path_}), ERR_CONSOLEARG);
+    WriteIni("9LIVES = yes\n");
+    EXPECT_EQ(Parse({"-quiet", applet_path_}), ERR_INISYNTAX);
+}
 
 TEST_F(CommandLineTest, RegistryEntriesAndLibraries) {
     ASSERT_EQ(Parse({"-quiet", "a.qba"}), 0);

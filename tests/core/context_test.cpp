@@ -2,6 +2,10 @@
 // command's name, the argument-count check and the applet version check.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "core/applet.h"
 #include "core/argapi.h"
 #include "core/context.h"
@@ -9,6 +13,7 @@
 #include "core/errors.h"
 #include "core/settings.h"
 #include "core/startup.h"
+#include "lib/assembler.h"
 #include "vm/vm.h"
 
 namespace {
@@ -197,6 +202,40 @@ TEST_F(ContextTest, CommandErrorsEndTheScriptOrAreOnlyRecorded) {
     EXPECT_STREQ(GetCurrentCommandName(), "----");
     EXPECT_EQ(VmGetEndFlag(L_), 0);
     SetRuntimeTag(kTagRaiseErrors, 1);
+}
+
+int FailsHere(ScriptState*) { return ERR_WRONGUSAGE; }
+const ScriptCommand kFailingCommands[] = {{"FailHere", FailsHere}, {nullptr, nullptr}};
+
+TEST_F(ContextTest, ErrorInAnIncludeFileNamesThatFileAndItsLine) {
+    Include(1, 100, 0, "main.qbs");
+    Include(101, 150, 0, "inc.qbs");
+    Include(151, 300, 100, "main.qbs");
+    ASSERT_EQ(RegisterCommandTable(kFailingCommands, "contexttest"), 0);
+    VmPushString(L_, "failhere");
+    VmPushCClosure(L_, FailsHere, 0);
+    VmSetTableAt(L_, kGlobalsIndex);
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(AssembleText(".function main maxstack=4\n.source \"\"\n.line 120\n    GETGLOBAL 0 \"failhere\"\n"
+                             "    CALL 0 1 1\n    RETURN 0 1\n.end\n",
+                             bytes, error))
+        << error;
+    ASSERT_EQ(VmLoadBuffer(L_, reinterpret_cast<const char*>(bytes.data()), bytes.size(), "applet"), 0);
+    const int code = VmPCall(L_, 0, 0, 0);
+    ASSERT_EQ(code, ERR_WRONGUSAGE);
+
+    SetRuntimeTag(kTagFileAndLine, 1);
+    char text[kErrorTextSize];
+    const char* file = nullptr;
+    int line = 0;
+    GetErrorInfo(L_, code, text, &file, &line);
+    EXPECT_STREQ(file, "inc.qbs");
+    EXPECT_EQ(line, 20);
+    char shown[kErrorTextSize];
+    FormatErrorRequesterText(L_, text, false, shown, sizeof shown);
+    EXPECT_EQ(std::string(shown), std::string(text) + "\nFile: inc.qbs (current line: 20 - In function: FailHere)");
+    SetRuntimeTag(kTagFileAndLine, 0);
 }
 
 TEST_F(ContextTest, CallScriptFunctionPushesTypedArguments) {

@@ -144,6 +144,33 @@ TEST_F(ErrorTextTest, DetailIsTheWholeTextOfFontAndScriptErrors) {
     EXPECT_EQ(TextOf(ERR_ERRORCALLED), "50% of %s done");
 }
 
+TEST_F(ErrorTextTest, PercentSignsInTextsAndDetailsPrintLiterally) {
+    // Script texts, details and file names may hold anything; only the one
+    // known placeholder of a text is filled.
+    const int code = AddUserErrorCode("%s%n%d");
+    SetErrorDetail("%s%n%d");
+    EXPECT_EQ(TextOf(code), "%s%n%d%n%d");
+    EXPECT_EQ(TextOf(ERR_WRITEFILE), "Cannot write to file %s%n%d !");
+    EXPECT_EQ(TextOf(ERR_ERRORCALLED), "%s%n%d");
+    SetErrorDetail("a/%n%s.png");
+    EXPECT_EQ(TextOf(ERR_READFILE), "Cannot read file %n%s.png !");
+    SetErrorArgIndex(-2147483647 - 1);
+    EXPECT_EQ(TextOf(ERR_NUMEXPECTED), "Number expected in argument -2147483648!");
+    EXPECT_EQ(TextOf(AddUserErrorCode("50%")), "50%");
+}
+
+TEST_F(ErrorTextTest, TranslationsNeedTheBuiltinPlaceholders) {
+    EXPECT_TRUE(SamePlaceholders("Datei %s nicht lesbar", "Cannot read file %s !"));
+    EXPECT_TRUE(SamePlaceholders("Argument %d: 100%%", "Argument %ld!"));
+    EXPECT_TRUE(SamePlaceholders("Fertig", nullptr));
+    EXPECT_FALSE(SamePlaceholders("%s %s", "File %s"));
+    EXPECT_FALSE(SamePlaceholders("%d", "File %s"));
+    EXPECT_FALSE(SamePlaceholders("%s%n", "File %s"));
+    EXPECT_FALSE(SamePlaceholders("kaputt %", "broken"));
+    EXPECT_FALSE(SamePlaceholders("%x", nullptr));
+    EXPECT_FALSE(SamePlaceholders(nullptr, "done"));
+}
+
 TEST_F(ErrorTextTest, LongDetailIsCut) {
     const std::string longText(3000, 'x');
     SetErrorDetail(longText.c_str());
@@ -151,6 +178,13 @@ TEST_F(ErrorTextTest, LongDetailIsCut) {
     const std::string text = TextOf(ERR_WRITEFILE);
     EXPECT_EQ(text.size(), kErrorTextSize - 1);
     EXPECT_EQ(text.substr(0, 21), "Cannot write to file ");
+
+    // A full detail inside the longest kind of message: cut at the buffer.
+    SetErrorDetail(std::string(kErrorDetailSize - 1, 'v').c_str());
+    const std::string old = TextOf(ERR_OLDAPPLET);
+    EXPECT_EQ(old.size(), kErrorTextSize - 1);
+    EXPECT_EQ(old.substr(0, 12), "This functio");
+    EXPECT_EQ(old.back(), 'v');
 }
 
 TEST_F(ErrorTextTest, RequesterTextCarriesFileLineAndFunction) {
@@ -196,4 +230,13 @@ TEST_F(ErrorTextTest, ConsoleMessages) {
     ConsolePrintf("%d\n", 7);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Loading brush pic.png...done\n100% plainCompiling script...failed\n7\n");
+}
+
+TEST_F(ErrorTextTest, ConsoleMessagesNeverFormatTheirTexts) {
+    testing::internal::CaptureStdout();
+    PrintMessage("%n %s", "dir/%n.qbs", 1);
+    PrintMessage("%s%n%d", nullptr, 0);
+    PrintMessage("%s%n", nullptr, 1);
+    PrintMessage(std::string(2000, 'y').c_str(), "f", 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "%n %n.qbs...%s%n%d%s%n..." + std::string(511, 'y'));
 }

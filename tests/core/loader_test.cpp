@@ -16,6 +16,11 @@
 #include "core/startup.h"
 #include "vm/vm.h"
 
+#include "applet_fixture.h"
+#include "core/chunkname.h"
+#include "core/fileops.h"
+#include "core/preproc.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -163,8 +168,7 @@ TEST_F(LoaderTest, FileAndMagicErrors) {
     EXPECT_EQ(Load("QBA"), ERR_NOAPPLET);
     EXPECT_EQ(Load(std::string("QBX\0\x01\0\0\0\0", 9)), ERR_NOAPPLET);
     EXPECT_EQ(std::string(GetErrorDetail()), "test.qba");
-    // Compressed applets are not supported.
-    EXPECT_EQ(Load(std::string("QBZ\0\0\0\0\0xxxx", 12)), ERR_UNKNOWNSEC);
+    EXPECT_EQ(Load(std::string("QBZ\0\0\0\0\0xxxx", 12)), ERR_ZLIBDATA);
 }
 
 TEST_F(LoaderTest, VersionRule) {
@@ -194,7 +198,7 @@ TEST_F(LoaderTest, TruncatedFiles) {
 TEST_F(LoaderTest, TagsOutsideTheKnownSet) {
     EXPECT_EQ(Load(AppletStart().tag(35).tag(1).u32(0).b), ERR_UNKNOWNSEC);
     EXPECT_EQ(Load(AppletStart().tag(255).b), ERR_UNKNOWNSEC);
-    EXPECT_EQ(Load(AppletStart().tag(2).u32(0).tag(1).u32(0).b), ERR_UNKNOWNSEC);
+    EXPECT_EQ(Load(AppletStart().tag(34).cstr("id").tag(36).b), ERR_UNKNOWNSEC);
 }
 
 TEST_F(LoaderTest, AbsurdSizesAndCountsAreRefusedBeforeUse) {
@@ -235,6 +239,167 @@ TEST(AppletHeaderTest, PreReadStopsAtTheFirstOtherSection) {
     qbApplet other;
     ReadAppletHeaderStrings(reinterpret_cast<const unsigned char*>(cut.b.data()), cut.b.size(), &other);
     EXPECT_STREQ(other.title, "");
+}
+
+using AppletLoaderTest = AppletFixture;
+
+TEST_F(AppletLoaderTest, ComplementedIncludeTableReadsLikeTheNamedOne) {
+    AppletSpec spec = Minimal();
+    spec.includes = {{"main.qbs", "", 1, 40, 0}, {"dir/\xE9t\xE9.qbs", "chunk \x01\xFE", 41, 90, 9}};
+    ASSERT_EQ(Load(spec), 0);
+    std::vector<qbIncludeEntry> named = applet_.includeTable;
+    spec.includeForm = IncludeForm::Complemented;
+    ASSERT_EQ(Load(spec), 0);
+    ASSERT_EQ(applet_.includeTable.size(), named.size());
+    for (size_t i = 0; i < named.size(); ++i) {
+        EXPECT_EQ(applet_.includeTable[i].fileName, named[i].fileName);
+        EXPECT_EQ(applet_.includeTable[i].sourceChunkName, named[i].sourceChunkName);
+        EXPECT_EQ(applet_.includeTable[i].firstLine, named[i].firstLine);
+        EXPECT_EQ(applet_.includeTable[i].lineOffset, named[i].lineOffset);
+    }
+    // The plain form names the applet as every entry's source.
+    spec.includeForm = IncludeForm::Plain;
+    ASSERT_EQ(Load(spec), 0);
+    EXPECT_EQ(applet_.includeTable[1].fileName, named[1].fileName);
+    EXPECT_EQ(applet_.includeTable[1].sourceChunkName, path_);
+}
+
+TEST_F(AppletLoaderTest, DroppedLinkedFilesAreCountedButNotKept) {
+    AppletSpec spec = Minimal();
+    spec.linkedFiles = {{"a.bin", {1}, LinkPlacement::Inline, {}, {}},
+                        {"b.bin", {}, LinkPlacement::Dropped, {}, {}},
+                        {"c.bin", {2, 3}, LinkPlacement::Inline, {}, {}}};
+    ASSERT_EQ(Load(spec), 0);
+    ASSERT_EQ(applet_.linkedFiles.size(), 2u);
+    EXPECT_EQ(applet_.linkedFiles[0].name, "a.bin");
+    EXPECT_EQ(applet_.linkedFiles[1].name, "c.bin");
+    EXPECT_EQ(ReadAt(path_, applet_.linkedFiles[1].offset, 2), (std::vector<uint8_t>{2, 3}));
+}
+
+TEST_F(AppletLoaderTest, IconsOnlyBehindTheMark) {
+    AppletSpec spec = Minimal();
+    spec.paddingAfterBody = 100;
+    ASSERT_EQ(Load(spec), 0);
+    for (const qbIconSlot& slot : GetIconSlots()) EXPECT_TRUE(slot.source.empty());
+    // Any other byte than the mark: no icon block.
+    std::vector<uint8_t> bytes = BuildApplet(spec);
+    bytes.insert(bytes.end(), {'J', 0, 0, 0, 16, 0, 16, 0, 0, 0, 0, 1, 0xAA, 0, 0});
+    ASSERT_EQ(LoadBytes(bytes), 0);
+    for (const qbIconSlot& slot : GetIconSlots()) EXPECT_TRUE(slot.source.empty());
+    // An icon of a size that no slot has is passed over.
+    spec.icons = {{17, 17, 0, {1}, {}}, {512, 512, 1, {2, 3}, {}}};
+    ASSERT_EQ(Load(spec), 0);
+    EXPECT_TRUE(GetIconSlots()[8].source.empty());
+    EXPECT_FALSE(GetIconSlots()[17].source.empty());
+}
+
+TEST_F(AppletLoaderTest, AppletAppendedToAnotherFile) {
+    AppletSpec spec = Minimal();
+    spec.linkedFiles = {{"far.bin", {4, 5, 6}, LinkPlacement::Elsewhere, {}, {}}};
+    spec.declarations.push_back({});
+    spec.declarations[0].type = kDeclBrush;
+    spec.declarations[0].name = "brush.png";
+    spec.icons = {{24, 24, 0, {7, 7}, {}}};
+    std::vector<uint8_t> bytes(1000, 0x90);
+    std::vector<uint8_t> applet = BuildApplet(spec);
+    bytes.insert(bytes.end(), applet.begin(), applet.end());
+    LinkedDataOffset = 1000;
+    ASSERT_EQ(LoadBytes(bytes, "player.bin"), 0);
+    // Offsets count from the applet base; the icon chunk from the file start.
+    EXPECT_EQ(ReadAt(path_, 1000 + applet_.linkedFiles[0].offset, 3), (std::vector<uint8_t>{4, 5, 6}));
+    EXPECT_EQ(applet_.preprocessorList.at(0).name, "brush.png");
+    qbChunkName chunk;
+    ASSERT_TRUE(ParseChunkName(GetIconSlots()[1].source.c_str(), &chunk));
+    EXPECT_EQ(ReadAt(path_, chunk.offset, chunk.size), (std::vector<uint8_t>{7, 7}));
+}
+
+TEST_F(AppletLoaderTest, CompressedAppletsInflateIntoTheTemporaryFolder) {
+    SetTempDir(dir_.c_str());
+    AppletSpec spec = Minimal();
+    spec.compress = true;
+    spec.linkedFiles = {{"data.bin", {1, 2, 3}, LinkPlacement::Inline, {}, {}}};
+    ASSERT_EQ(Load(spec), 0);
+    EXPECT_EQ(cl_.appletFlag, 1);
+    EXPECT_EQ(LinkedDataOffset, 0u);
+    const std::string inflated = applet_.linkedFiles.at(0).appletPath;
+    EXPECT_EQ(std::filesystem::path(inflated).parent_path(), dir_);
+    EXPECT_TRUE(std::filesystem::exists(inflated));
+    DeleteTemporaryFiles();
+    EXPECT_FALSE(std::filesystem::exists(inflated));
+    SetTempDir("/tmp");
+}
+
+TEST_F(AppletLoaderTest, BrokenCompressedApplets) {
+    AppletSpec spec = Minimal();
+    spec.compress = true;
+    std::vector<uint8_t> packed = BuildApplet(spec);
+    EXPECT_EQ(LoadBytes(std::vector<uint8_t>(packed.begin(), packed.end() - 5)), ERR_READ);
+    std::vector<uint8_t> flipped = packed;
+    for (size_t i = 12; i < flipped.size() - 4; ++i) flipped[i] ^= 0x5A;
+    EXPECT_EQ(LoadBytes(flipped), ERR_ZLIBDATA);
+    // What the stream holds must be a plain applet.
+    spec.magic = "QBX";
+    EXPECT_EQ(Load(spec), ERR_NOAPPLET);
+    EXPECT_EQ(std::string(GetErrorDetail()), "test.qba");
+    // A damaged applet inside fails like a plain one.
+    spec.magic = "QBA";
+    spec.bodySizeOverride = 1000;
+    EXPECT_EQ(Load(spec), ERR_READ);
+}
+
+TEST_F(AppletLoaderTest, HeaderPreReadOfPlainAndCompressedApplets) {
+    AppletSpec spec = Minimal();
+    spec.headerStrings = {{kTagTitle, "Game"}, {kTagAuthor, "Me"}, {kTagIdentifier, "id.x"}};
+    spec.body = std::vector<uint8_t>(5000, 0x42);
+    for (bool compressed : {false, true}) {
+        spec.compress = compressed;
+        std::string path = Write(BuildApplet(spec), compressed ? "z.qba" : "p.qba");
+        qbApplet applet;
+        ASSERT_EQ(PreReadAppletHeader(path.c_str(), compressed, &applet), 0);
+        EXPECT_STREQ(applet.title, "Game");
+        EXPECT_STREQ(applet.author, "Me");
+        EXPECT_STREQ(applet.identifier, "id.x");
+    }
+    std::string broken = Write({'Q', 'B', 'Z', 0, 0, 0, 0, 0, 'x', 'x'}, "bad.qba");
+    qbApplet applet;
+    EXPECT_EQ(PreReadAppletHeader(broken.c_str(), 1, &applet), ERR_ZLIBDATA);
+}
+
+TEST_F(AppletLoaderTest, OlderScreenSettingsAndOverridesReachTheDeclarations) {
+    ASSERT_EQ(Load(Minimal()), 0);
+    applet_.screenModeOptions.mode = 2;
+    applet_.screenModeOptions.scrWidth = 1024;
+    applet_.screenModeOptions.titleBar = 1;
+    ASSERT_EQ(ApplyScreenModeOptions(&applet_), 0);
+    qbPreprocessorEntry* one = FindPreprocessorEntry(&applet_, kDeclDisplay, 1);
+    ASSERT_NE(one, nullptr);
+    qbDisplayDeclaration* decl = GetDisplayDeclaration(*one);
+    EXPECT_EQ(decl->title, "Quenbrook");
+    EXPECT_EQ(decl->width, 640);
+    EXPECT_EQ(decl->x, -100000);
+    EXPECT_EQ(decl->flags, kDispActive);
+    EXPECT_EQ(decl->mode, 2);
+    EXPECT_EQ(decl->scrWidth, 1024);
+    EXPECT_EQ(decl->scrHeight, 0);
+    EXPECT_EQ(decl->hideTitleBar, 1);
+    EXPECT_EQ(decl->backfill.type, 0);
+
+    ASSERT_EQ(AddDefaultDisplayEntry(&applet_, "Two"), 0);
+    applet_.preprocessorList.back().id = 2;
+    applet_.overrides.flags = kDispBorderless;
+    applet_.overrides.scaleWidth = -50;
+    applet_.overrides.backfill.type = 1;
+    applet_.overrides.backfill.startColor = 0xFF;
+    ASSERT_EQ(ApplyDisplayOverrides(&applet_, &cl_), 0);
+    decl = GetDisplayDeclaration(applet_.preprocessorList[0]);
+    EXPECT_EQ(decl->flags, kDispActive | kDispBorderless);
+    EXPECT_EQ(decl->scaleWidth, -50);
+    EXPECT_EQ(decl->backfill.startColor, 0xFF);
+    EXPECT_EQ(GetDisplayDeclaration(applet_.preprocessorList[1])->flags, kDispActive);
+    cl_.allDisplays = 1;
+    ASSERT_EQ(ApplyDisplayOverrides(&applet_, &cl_), 0);
+    EXPECT_EQ(GetDisplayDeclaration(applet_.preprocessorList[1])->title, "Two");
+    EXPECT_EQ(GetDisplayDeclaration(applet_.preprocessorList[1])->scaleWidth, -50);
 }
 
 }  // namespace

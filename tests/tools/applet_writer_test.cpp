@@ -1,6 +1,9 @@
 // Applet writer and qbapplet's command line: the written container is parsed
 // back section by section.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 #include "lib/applet_cli.h"
 #include "lib/applet_writer.h"
@@ -147,6 +150,112 @@ TEST(AppletWriter, CommandLineErrors) {
     EXPECT_EQ(ParseError({"-o", "x", "--raw-section", "256:"}), "bad value for --raw-section: 256:");
     EXPECT_EQ(ParseError({"-o", "x", "--raw-section", "3:ABC"}), "bad value for --raw-section: 3:ABC");
     EXPECT_EQ(ParseError({"-o", "x", "--no-body=1"}), "--no-body takes no value");
+}
+
+TEST(AppletWriter, DeclarationOptions) {
+    AppletCommand command =
+        Parse({"-o", "x", "--no-body", "--declare", "1:2:7:b.png", "--plugin", "gadget:1:2", "--plugin-tag", "n=1.5",
+               "--plugin-tag", "s=fast", "--display-decl", "2:320:200:Two: the title", "--menu",
+               "3:File{Open#open,Quit#quit},Help"});
+    const auto& d = command.spec.declarations;
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_EQ(d[0].type, 1);
+    EXPECT_EQ(d[0].id, 2u);
+    EXPECT_EQ(d[0].name, "b.png");
+    EXPECT_EQ(d[0].sourceLine, 7u);
+    EXPECT_EQ(d[1].name, "gadget");
+    EXPECT_EQ(d[1].valueA, 1u);
+    EXPECT_EQ(d[1].valueB, 2u);
+    ASSERT_EQ(d[1].pluginTags.size(), 2u);
+    EXPECT_EQ(d[1].pluginTags[0].number, 1.5);
+    EXPECT_TRUE(d[1].pluginTags[1].isText);
+    EXPECT_EQ(d[2].display.width, 320u);
+    EXPECT_EQ(d[2].display.title, "Two: the title");
+    ASSERT_EQ(d[3].menu.size(), 2u);
+    ASSERT_EQ(d[3].menu[0].submenu.size(), 2u);
+    EXPECT_EQ(d[3].menu[0].submenu[1].id, "quit");
+    EXPECT_EQ(d[3].menu[1].name, "Help");
+
+    EXPECT_EQ(ParseError({"-o", "x", "--plugin-tag", "a=1"}), "bad value for --plugin-tag: a=1");
+    EXPECT_EQ(ParseError({"-o", "x", "--menu", "1:A{B"}), "bad value for --menu: 1:A{B");
+    EXPECT_EQ(ParseError({"-o", "x", "--menu", "1:A}"}), "bad value for --menu: 1:A}");
+    EXPECT_EQ(ParseError({"-o", "x", "--declare", "256:1"}), "bad value for --declare: 256:1");
+    EXPECT_EQ(ParseError({"-o", "x", "--plugin", "p:1"}), "bad value for --plugin: p:1");
+}
+
+TEST(AppletWriter, DataOptions) {
+    AppletCommand command =
+        Parse({"-o", "x", "--body", "b", "--icon", "32:32:3:icon.png", "--link", "a.bin=data/a", "--link-far",
+               "::font:Sans=sans.font", "--link-dropped", "gone", "--constant", "PI=3.25", "--string-constant",
+               "HI=a=b", "--timer", "1:2:3:4", "--include-form", "complemented", "--padding", "7", "--compress",
+               "--display-flag", "18:1", "--scale", "0:1:2:1", "--desktop", "--override-lock"});
+    const AppletSpec& spec = command.spec;
+    ASSERT_EQ(spec.icons.size(), 1u);
+    EXPECT_EQ(spec.icons[0].flags, 3);
+    EXPECT_EQ(command.iconPaths, (std::vector<std::string>{"icon.png"}));
+    ASSERT_EQ(spec.linkedFiles.size(), 3u);
+    EXPECT_EQ(spec.linkedFiles[1].placement, LinkPlacement::Elsewhere);
+    EXPECT_EQ(command.linkedPaths, (std::vector<std::string>{"data/a", "sans.font", ""}));
+    ASSERT_EQ(spec.constants.size(), 2u);
+    EXPECT_EQ(spec.constants[0].number, 3.25);
+    EXPECT_EQ(spec.constants[1].text, "a=b");
+    ASSERT_TRUE(spec.timer);
+    EXPECT_EQ(spec.timer->byte, 4);
+    EXPECT_EQ(spec.includeForm, IncludeForm::Complemented);
+    EXPECT_EQ(spec.paddingAfterBody, 7u);
+    EXPECT_TRUE(spec.compress);
+    ASSERT_EQ(spec.rawSections.size(), 4u);
+    EXPECT_EQ(spec.rawSections[0].tag, kTagBorderless);
+    EXPECT_EQ(spec.rawSections[1].payload.size(), 10u);
+
+    EXPECT_EQ(ParseError({"-o", "x", "--display-flag", "17:1"}), "bad value for --display-flag: 17:1");
+    EXPECT_EQ(ParseError({"-o", "x", "--timer", "1:2"}), "bad value for --timer: 1:2");
+    EXPECT_EQ(ParseError({"-o", "x", "--link", "noname"}), "bad value for --link: noname");
+    EXPECT_EQ(ParseError({"-o", "x", "--compress=1"}), "--compress takes no value");
+}
+
+TEST(AppletWriter, NamesLandWhereTheirOffsetsPoint) {
+    AppletSpec spec;
+    spec.headerStrings[kTagTitle] = "T";
+    DeclarationSpec decl;
+    decl.type = 1;
+    decl.name = "brush.png";
+    decl.linkedData = std::vector<uint8_t>{7, 8, 9};
+    spec.declarations = {decl};
+    spec.body = std::vector<uint8_t>{};
+    std::vector<uint8_t> bytes = BuildApplet(spec);
+    std::vector<AppletSection> sections = BuildAppletSections(spec);
+    ASSERT_EQ(sections[2].tag, kTagSkip);
+    ASSERT_EQ(sections[3].tag, kTagDeclarations);
+    Reader r{sections[3].payload};
+    EXPECT_EQ(r.U32(), 1u);
+    EXPECT_EQ(r.U8(), 1);
+    EXPECT_EQ(r.U32(), 1u);
+    uint32_t nameOffset = r.U32(), nameSize = r.U32(), linkedOffset = r.U32(), linkedSize = r.U32();
+    EXPECT_EQ(std::string(bytes.begin() + nameOffset, bytes.begin() + nameOffset + nameSize),
+              std::string("brush.png\0", 10));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + linkedOffset, bytes.begin() + linkedOffset + linkedSize),
+              (std::vector<uint8_t>{7, 8, 9}));
+}
+
+TEST(AppletWriter, CompressedAppletHoldsThePlainOneAndIconsFollow) {
+    AppletSpec spec;
+    spec.body = std::vector<uint8_t>(1000, 'z');
+    std::vector<uint8_t> plain = BuildApplet(spec);
+    spec.compress = true;
+    spec.icons = {{16, 16, 2, {1, 2}, {}}};
+    std::vector<uint8_t> packed = BuildApplet(spec);
+    std::vector<uint8_t> icons = BuildIconBlock(spec.icons);
+    EXPECT_EQ(icons, (std::vector<uint8_t>{'I', 0, 0, 0, 16, 0, 16, 2, 0, 0, 0, 2, 1, 2, 0, 0}));
+    ASSERT_GT(packed.size(), 8 + icons.size());
+    EXPECT_EQ(std::vector<uint8_t>(packed.begin(), packed.begin() + 4), (std::vector<uint8_t>{'Q', 'B', 'Z', 0}));
+    EXPECT_TRUE(std::equal(icons.rbegin(), icons.rend(), packed.rbegin()));
+    std::vector<uint8_t> inflated(plain.size());
+    uLongf size = static_cast<uLongf>(inflated.size());
+    ASSERT_EQ(uncompress(inflated.data(), &size, packed.data() + 8,
+                         static_cast<uLong>(packed.size() - 8 - icons.size())),
+              Z_OK);
+    EXPECT_EQ(inflated, plain);
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ namespace {
     SLOT(53, checkType, VmCheckType) \
     SLOT(54, makeRef, VmMakeRef) \
     SLOT(55, releaseRef, VmReleaseRef) \
-    RESERVED(56, getObjectIDArg) \
+    SLOT(56, getObjectIDArg, GetObjectIDArgInto) \
     SLOT(57, newNamedMetatable, VmNewNamedMetatable) \
     SLOT(58, getNamedMetatable, VmGetNamedMetatable) \
     SLOT(59, checkNamedUserdata, VmCheckNamedUserdata) \
@@ -79,7 +79,7 @@ namespace {
     SLOT(66, findString, VmFindString) \
     SLOT(67, checkStack, VmCheckStack) \
     RESERVED(68, resolveLinkedFileArg) \
-    RESERVED(69, getNewObjectIDArg) \
+    SLOT(69, getNewObjectIDArg, GetNewObjectIDArgInto) \
     SLOT(70, pushBoolean, VmPushBoolean) \
     SLOT(71, toBoolean, VmToBoolean) \
     SLOT(72, pushNewTableSized, VmPushNewTableSized) \
@@ -103,7 +103,7 @@ TEST(ApiTableTest, EverySlotHoldsItsOperation) {
     EXPECT_EQ(kVmApi.member, &fn) << "slot " << (n) << " " #member; \
     checked++;
 #define RESERVED(n, member)                                                             \
-    EXPECT_EQ(kVmApi.member, nullptr) << "slot " << (n) << " waits for the argument layer"; \
+    EXPECT_EQ(kVmApi.member, nullptr) << "slot " << (n) << " waits for the file layer"; \
     checked++;
     API_SLOTS
 #undef SLOT

@@ -2,7 +2,11 @@
 #include "lib/applet_cli.h"
 
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
 
+#include "lib/file_util.h"
 #include "lib/text_syntax.h"
 
 const char* AppletUsage() {
@@ -12,7 +16,24 @@ const char* AppletUsage() {
            "  --applet-version M.N                    version section (default 6.1)\n"
            "  --no-version                            leave the version section out\n"
            "  --label NAME=VALUE                      label (tag 9), repeatable\n"
-           "  --include FILE:FIRST:LAST:OFFSET[:SOURCE]  include entry (tag 27), repeatable\n"
+           "  --include FILE:FIRST:LAST:OFFSET[:SOURCE]  include entry, repeatable\n"
+           "  --include-form plain|named|complemented    include table tag 8, 27 or 33\n"
+           "  --compress                              write a compressed (QBZ) applet\n"
+           "  --icon W:H:FLAGS:FILE                   icon block entry, repeatable\n"
+           "  --padding N                             zero bytes after the body\n"
+           "  --link NAME=FILE  --link-far NAME=FILE  --link-dropped NAME   linked files (tag 26)\n"
+           "  --constant NAME=NUMBER  --string-constant NAME=TEXT            user constants (tag 31)\n"
+           "  --timer FLAGS[:V1:V2:BYTE]              timer settings (tag 32)\n"
+           "declarations (tag 2):\n"
+           "  --declare TYPE:ID[:LINE[:NAME]]         any type with its default record\n"
+           "  --plugin NAME[:VERSION:REVISION]  --plugin-tag KEY=VALUE (to the last plugin)\n"
+           "  --display-decl ID:WIDTH:HEIGHT[:TITLE]\n"
+           "  --menu ID:TREE                          TREE: Name[#id][{sub,items}],...\n"
+           "older display sections:\n"
+           "  --display-size W:H  --display-title TEXT  --display-color N  --display-position X:Y\n"
+           "  --desktop  --screen-mode N  --screen-size W:H  --screen-depth N  --title-bar N\n"
+           "  --display-flag TAG:VALUE (tags 18-20, 24, 25, 30)  --scale KIND:W:H:SMOOTH\n"
+           "  --override-lock\n"
            "broken-applet options:\n"
            "  --magic TEXT          magic instead of QBA (NUL-padded to 4 bytes)\n"
            "  --raw-section TAG:HEX section written verbatim before the body, repeatable\n"
@@ -21,8 +42,6 @@ const char* AppletUsage() {
            "  --no-body             leave the body section out\n";
 }
 
-namespace {
-
 bool ParseU32(const std::string& text, uint32_t& value) {
     int64_t v = 0;
     if (!ParseInteger(text, v) || v < INT32_MIN || v > UINT32_MAX) return false;
@@ -30,33 +49,51 @@ bool ParseU32(const std::string& text, uint32_t& value) {
     return true;
 }
 
-bool ParseInclude(const std::string& text, AppletInclude& include) {
-    std::vector<std::string> parts;
+bool SplitFields(const std::string& text, char separator, size_t minCount, size_t maxCount,
+                 std::vector<std::string>& fields) {
+    fields.clear();
     size_t start = 0;
-    // The source chunk name is the rest of the text, so it may hold colons itself.
-    while (parts.size() < 4) {
-        size_t colon = text.find(':', start);
-        if (colon == std::string::npos) break;
-        parts.push_back(text.substr(start, colon - start));
-        start = colon + 1;
+    // The last field takes the rest of the text, separators and all.
+    while (fields.size() + 1 < maxCount) {
+        size_t at = text.find(separator, start);
+        if (at == std::string::npos) break;
+        fields.push_back(text.substr(start, at - start));
+        start = at + 1;
     }
-    if (parts.size() < 3) return false;
-    if (parts.size() == 3) {
-        parts.push_back(text.substr(start));
-    } else {
-        include.source = text.substr(start);
-    }
-    include.file = parts[0];
-    return ParseU32(parts[1], include.first) && ParseU32(parts[2], include.last) &&
-           ParseU32(parts[3], include.offset);
+    fields.push_back(text.substr(start));
+    return fields.size() >= minCount;
 }
 
-bool ParseVersion(const std::string& text, std::pair<uint8_t, uint8_t>& version) {
+namespace {
+
+bool ParseI16(const std::string& text, int16_t& value) {
+    int64_t v = 0;
+    if (!ParseInteger(text, v) || v < INT16_MIN || v > UINT16_MAX) return false;
+    value = static_cast<int16_t>(static_cast<uint16_t>(v));
+    return true;
+}
+
+bool ParseU8(const std::string& text, uint8_t& value) {
+    int64_t v = 0;
+    if (!ParseInteger(text, v) || v < 0 || v > 255) return false;
+    value = static_cast<uint8_t>(v);
+    return true;
+}
+
+bool ParseInclude(const std::string& text, AppletInclude& include) {
+    std::vector<std::string> parts;
+    // The source chunk name is the rest of the text, so it may hold colons itself.
+    if (!SplitFields(text, ':', 4, 5, parts)) return false;
+    include.file = parts[0];
+    if (parts.size() == 5) include.source = parts[4];
+    return ParseU32(parts[1], include.first) && ParseU32(parts[2], include.last) && ParseU32(parts[3], include.offset);
+}
+
+bool ParseVersion(const std::string& text, AppletVersionPair& version) {
     size_t dot = text.find('.');
     int64_t major = 0, minor = 0;
     if (dot == std::string::npos || !ParseInteger(text.substr(0, dot), major) ||
-        !ParseInteger(text.substr(dot + 1), minor) || major < 0 || major > 255 || minor < 0 ||
-        minor > 255)
+        !ParseInteger(text.substr(dot + 1), minor) || major < 0 || major > 255 || minor < 0 || minor > 255)
         return false;
     version = {static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
     return true;
@@ -66,24 +103,258 @@ bool ParseRawSection(const std::string& text, AppletSection& section) {
     size_t colon = text.find(':');
     int64_t tag = 0;
     std::string payload;
-    if (colon == std::string::npos || !ParseInteger(text.substr(0, colon), tag) || tag < 0 ||
-        tag > 255 || !ParseHexBytes(text.substr(colon + 1), payload))
+    if (colon == std::string::npos || !ParseInteger(text.substr(0, colon), tag) || tag < 0 || tag > 255 ||
+        !ParseHexBytes(text.substr(colon + 1), payload))
         return false;
     section.tag = static_cast<uint8_t>(tag);
     section.payload.assign(payload.begin(), payload.end());
     return true;
 }
 
-const std::pair<const char*, uint8_t> kHeaderOptions[] = {
-    {"--title", kTagTitle},         {"--version-string", kTagVersionString},
-    {"--copyright", kTagCopyright}, {"--author", kTagAuthor},
-    {"--description", kTagDescription}, {"--identifier", kTagIdentifier},
-};
+// NAME=VALUE with a non-empty name.
+bool SplitPair(const std::string& text, std::string& name, std::string& value) {
+    size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    name = text.substr(0, eq);
+    value = text.substr(eq + 1);
+    return true;
+}
+
+bool ParseTwoI16(const std::string& text, int16_t& a, int16_t& b) {
+    std::vector<std::string> f;
+    return SplitFields(text, ':', 2, 2, f) && ParseI16(f[0], a) && ParseI16(f[1], b);
+}
+
+using ValueHandler = std::function<bool(const std::string&, AppletCommand&)>;
+
+const std::map<std::string, uint8_t>& HeaderOptions() {
+    static const std::map<std::string, uint8_t> options = {
+        {"--title", kTagTitle},         {"--version-string", kTagVersionString}, {"--copyright", kTagCopyright},
+        {"--author", kTagAuthor},       {"--description", kTagDescription},      {"--identifier", kTagIdentifier},
+    };
+    return options;
+}
+
+bool AddLink(AppletCommand& c, const std::string& text, LinkPlacement placement) {
+    LinkedFileSpec file;
+    std::string path;
+    file.placement = placement;
+    if (placement == LinkPlacement::Dropped) {
+        if (text.empty()) return false;
+        file.name = text;
+    } else if (!SplitPair(text, file.name, path) || path.empty()) {
+        return false;
+    }
+    c.spec.linkedFiles.push_back(file);
+    c.linkedPaths.push_back(path);
+    return true;
+}
+
+const std::map<std::string, ValueHandler>& ValueOptions() {
+    static const std::map<std::string, ValueHandler> options = {
+        {"-o", [](const std::string& v, AppletCommand& c) { c.outPath = v; return true; }},
+        {"--body", [](const std::string& v, AppletCommand& c) { c.bodyPath = v; return true; }},
+        {"--applet-version",
+         [](const std::string& v, AppletCommand& c) {
+             AppletVersionPair version;
+             if (!ParseVersion(v, version)) return false;
+             c.spec.version = version;
+             return true;
+         }},
+        {"--label",
+         [](const std::string& v, AppletCommand& c) {
+             AppletLabel label;
+             std::string value;
+             if (!SplitPair(v, label.name, value) || !ParseU32(value, label.value)) return false;
+             c.spec.labels.push_back(label);
+             return true;
+         }},
+        {"--include",
+         [](const std::string& v, AppletCommand& c) {
+             AppletInclude include;
+             if (!ParseInclude(v, include)) return false;
+             c.spec.includes.push_back(include);
+             return true;
+         }},
+        {"--include-form",
+         [](const std::string& v, AppletCommand& c) {
+             if (v == "plain") c.spec.includeForm = IncludeForm::Plain;
+             else if (v == "named") c.spec.includeForm = IncludeForm::Named;
+             else if (v == "complemented") c.spec.includeForm = IncludeForm::Complemented;
+             else return false;
+             return true;
+         }},
+        {"--magic", [](const std::string& v, AppletCommand& c) { c.spec.magic = v; return true; }},
+        {"--raw-section",
+         [](const std::string& v, AppletCommand& c) {
+             AppletSection section;
+             if (!ParseRawSection(v, section)) return false;
+             c.spec.rawSections.push_back(section);
+             return true;
+         }},
+        {"--body-size",
+         [](const std::string& v, AppletCommand& c) {
+             uint32_t size = 0;
+             if (!ParseU32(v, size)) return false;
+             c.spec.bodySizeOverride = size;
+             return true;
+         }},
+        {"--truncate",
+         [](const std::string& v, AppletCommand& c) {
+             int64_t size = 0;
+             if (!ParseInteger(v, size) || size < 0) return false;
+             c.spec.truncateAt = static_cast<size_t>(size);
+             return true;
+         }},
+        {"--padding",
+         [](const std::string& v, AppletCommand& c) {
+             int64_t size = 0;
+             if (!ParseInteger(v, size) || size < 0 || size > (1 << 30)) return false;
+             c.spec.paddingAfterBody = static_cast<size_t>(size);
+             return true;
+         }},
+        {"--icon",
+         [](const std::string& v, AppletCommand& c) {
+             std::vector<std::string> f;
+             IconSpec icon;
+             if (!SplitFields(v, ':', 4, 4, f) || !ParseI16(f[0], icon.width) || !ParseI16(f[1], icon.height) ||
+                 !ParseU8(f[2], icon.flags) || f[3].empty())
+                 return false;
+             c.spec.icons.push_back(icon);
+             c.iconPaths.push_back(f[3]);
+             return true;
+         }},
+        {"--link", [](const std::string& v, AppletCommand& c) { return AddLink(c, v, LinkPlacement::Inline); }},
+        {"--link-far", [](const std::string& v, AppletCommand& c) { return AddLink(c, v, LinkPlacement::Elsewhere); }},
+        {"--link-dropped", [](const std::string& v, AppletCommand& c) { return AddLink(c, v, LinkPlacement::Dropped); }},
+        {"--constant",
+         [](const std::string& v, AppletCommand& c) {
+             ConstantSpec k;
+             std::string number;
+             uint64_t bits = 0;
+             if (!SplitPair(v, k.name, number) || !ParseNumber(number, bits)) return false;
+             std::memcpy(&k.number, &bits, sizeof bits);
+             c.spec.constants.push_back(k);
+             return true;
+         }},
+        {"--string-constant",
+         [](const std::string& v, AppletCommand& c) {
+             ConstantSpec k;
+             k.isText = true;
+             if (!SplitPair(v, k.name, k.text)) return false;
+             c.spec.constants.push_back(k);
+             return true;
+         }},
+        {"--timer",
+         [](const std::string& v, AppletCommand& c) {
+             std::vector<std::string> f;
+             TimerSpec t;
+             SplitFields(v, ':', 1, 4, f);
+             if ((f.size() != 1 && f.size() != 4) || !ParseU32(f[0], t.flags)) return false;
+             if (f.size() == 4 && !(ParseU32(f[1], t.value1) && ParseU32(f[2], t.value2) && ParseU8(f[3], t.byte)))
+                 return false;
+             c.spec.timer = t;
+             return true;
+         }},
+        {"--display-size",
+         [](const std::string& v, AppletCommand& c) {
+             int16_t w, h;
+             if (!ParseTwoI16(v, w, h)) return false;
+             c.spec.rawSections.push_back(DisplaySizeSection(w, h));
+             return true;
+         }},
+        {"--display-title",
+         [](const std::string& v, AppletCommand& c) {
+             c.spec.rawSections.push_back(DisplayTitleSection(v));
+             return true;
+         }},
+        {"--display-color",
+         [](const std::string& v, AppletCommand& c) {
+             uint32_t color;
+             if (!ParseU32(v, color)) return false;
+             c.spec.rawSections.push_back(DisplayColorSection(color));
+             return true;
+         }},
+        {"--display-position",
+         [](const std::string& v, AppletCommand& c) {
+             std::vector<std::string> f;
+             uint32_t x, y;
+             if (!SplitFields(v, ':', 2, 2, f) || !ParseU32(f[0], x) || !ParseU32(f[1], y)) return false;
+             c.spec.rawSections.push_back(DisplayPositionSection(x, y));
+             return true;
+         }},
+        {"--screen-size",
+         [](const std::string& v, AppletCommand& c) {
+             int16_t w, h;
+             if (!ParseTwoI16(v, w, h)) return false;
+             c.spec.rawSections.push_back(ScreenSizeSection(w, h));
+             return true;
+         }},
+        {"--screen-mode", [](const std::string& v, AppletCommand& c) {
+             uint8_t b;
+             if (!ParseU8(v, b)) return false;
+             c.spec.rawSections.push_back(ByteSection(kTagScreenMode, b));
+             return true;
+         }},
+        {"--screen-depth", [](const std::string& v, AppletCommand& c) {
+             uint8_t b;
+             if (!ParseU8(v, b)) return false;
+             c.spec.rawSections.push_back(ByteSection(kTagScreenDepth, b));
+             return true;
+         }},
+        {"--title-bar", [](const std::string& v, AppletCommand& c) {
+             uint8_t b;
+             if (!ParseU8(v, b)) return false;
+             c.spec.rawSections.push_back(ByteSection(kTagTitleBar, b));
+             return true;
+         }},
+        {"--display-flag",
+         [](const std::string& v, AppletCommand& c) {
+             std::vector<std::string> f;
+             uint8_t tag, value;
+             if (!SplitFields(v, ':', 2, 2, f) || !ParseU8(f[0], tag) || !ParseU8(f[1], value)) return false;
+             static const uint8_t kFlagTags[] = {kTagBorderless, kTagFixed, kTagSizeable, kTagHidePointer,
+                                                 kTagNoModeSwitch, kTagNoHide};
+             bool known = false;
+             for (uint8_t t : kFlagTags) known = known || t == tag;
+             if (!known) return false;
+             c.spec.rawSections.push_back(ByteSection(tag, value));
+             return true;
+         }},
+        {"--scale",
+         [](const std::string& v, AppletCommand& c) {
+             std::vector<std::string> f;
+             uint8_t kind, smooth;
+             uint32_t w, h;
+             if (!SplitFields(v, ':', 4, 4, f) || !ParseU8(f[0], kind) || !ParseU32(f[1], w) || !ParseU32(f[2], h) ||
+                 !ParseU8(f[3], smooth))
+                 return false;
+             c.spec.rawSections.push_back(ScaleSection(kind, w, h, smooth));
+             return true;
+         }},
+    };
+    return options;
+}
+
+// Options without a value.
+bool ApplyFlag(const std::string& option, AppletCommand& c, bool& noBody) {
+    if (option == "--no-body") noBody = true;
+    else if (option == "--no-version") c.spec.version.reset();
+    else if (option == "--compress") c.spec.compress = true;
+    else if (option == "--desktop") c.spec.rawSections.push_back(DesktopSection());
+    else if (option == "--override-lock") c.spec.rawSections.push_back(OverrideLockSection());
+    else return false;
+    return true;
+}
+
+bool IsDeclarationOption(const std::string& option) {
+    return option == "--declare" || option == "--plugin" || option == "--plugin-tag" || option == "--display-decl" ||
+           option == "--menu";
+}
 
 }  // namespace
 
-bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& command,
-                        std::string& error) {
+bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& command, std::string& error) {
     AppletSpec& spec = command.spec;
     bool noBody = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -98,14 +369,19 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
             command.help = true;
             return true;
         }
-        if (option == "--no-body" || option == "--no-version") {
+        if (ApplyFlag(option, command, noBody)) {
             if (inlineValue) {
                 error = option + " takes no value";
                 return false;
             }
-            if (option == "--no-body") noBody = true;
-            else spec.version.reset();
             continue;
+        }
+        const auto& handlers = ValueOptions();
+        auto handler = handlers.find(option);
+        auto header = HeaderOptions().find(option);
+        if (handler == handlers.end() && header == HeaderOptions().end() && !IsDeclarationOption(option)) {
+            error = "unknown option " + option;
+            return false;
         }
         if (!inlineValue) {
             if (i + 1 >= args.size()) {
@@ -115,51 +391,9 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
             value = args[++i];
         }
         bool ok = true;
-        bool known = true;
-        if (option == "-o") {
-            command.outPath = value;
-        } else if (option == "--body") {
-            command.bodyPath = value;
-        } else if (option == "--applet-version") {
-            std::pair<uint8_t, uint8_t> version;
-            ok = ParseVersion(value, version);
-            spec.version = version;
-        } else if (option == "--label") {
-            size_t eq = value.find('=');
-            AppletLabel label;
-            ok = eq != std::string::npos && eq > 0 && ParseU32(value.substr(eq + 1), label.value);
-            label.name = value.substr(0, eq);
-            spec.labels.push_back(label);
-        } else if (option == "--include") {
-            AppletInclude include;
-            ok = ParseInclude(value, include);
-            spec.includes.push_back(include);
-        } else if (option == "--magic") {
-            spec.magic = value;
-        } else if (option == "--raw-section") {
-            AppletSection section;
-            ok = ParseRawSection(value, section);
-            spec.rawSections.push_back(section);
-        } else if (option == "--body-size") {
-            uint32_t size = 0;
-            ok = ParseU32(value, size);
-            spec.bodySizeOverride = size;
-        } else if (option == "--truncate") {
-            int64_t size = 0;
-            ok = ParseInteger(value, size) && size >= 0;
-            spec.truncateAt = static_cast<size_t>(size);
-        } else {
-            known = false;
-            for (const auto& [name, tag] : kHeaderOptions)
-                if (option == name) {
-                    spec.headerStrings[tag] = value;
-                    known = true;
-                }
-        }
-        if (!known) {
-            error = "unknown option " + option;
-            return false;
-        }
+        if (header != HeaderOptions().end()) spec.headerStrings[header->second] = value;
+        else if (handler != handlers.end()) ok = handler->second(value, command);
+        else ok = ParseDeclarationOption(option, value, spec);
         if (!ok) {
             error = "bad value for " + option + ": " + value;
             return false;
@@ -178,5 +412,20 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
         error = "no script body (--body)";
         return false;
     }
+    return true;
+}
+
+bool LoadCommandFiles(AppletCommand& command, std::string& error) {
+    if (!command.bodyPath.empty()) {
+        std::vector<uint8_t> body;
+        if (!ReadFileBytes(command.bodyPath, body, error)) return false;
+        command.spec.body = std::move(body);
+    }
+    for (size_t i = 0; i < command.iconPaths.size() && i < command.spec.icons.size(); ++i)
+        if (!ReadFileBytes(command.iconPaths[i], command.spec.icons[i].data, error)) return false;
+    for (size_t i = 0; i < command.linkedPaths.size() && i < command.spec.linkedFiles.size(); ++i)
+        if (!command.linkedPaths[i].empty() &&
+            !ReadFileBytes(command.linkedPaths[i], command.spec.linkedFiles[i].data, error))
+            return false;
     return true;
 }

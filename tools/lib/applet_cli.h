@@ -1,5 +1,5 @@
-// Command line of qbapplet, parsed into an AppletSpec (the body file is read by
-// the caller).
+// Command line of qbapplet, parsed into an AppletSpec; the files it names
+// (body, icons, linked files) are read by LoadCommandFiles.
 #pragma once
 
 #include <string>
@@ -11,11 +11,21 @@ struct AppletCommand {
     AppletSpec spec;
     std::string outPath;
     std::string bodyPath;  // empty with --no-body
+    std::vector<std::string> iconPaths;    // one per spec.icons entry
+    std::vector<std::string> linkedPaths;  // one per spec.linkedFiles entry, empty for dropped ones
     bool help = false;
 };
 
 const char* AppletUsage();
 
 // args excludes the program name.
-bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& command,
-                        std::string& error);
+bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& command, std::string& error);
+// Reads the body, icon and linked files into the spec.
+bool LoadCommandFiles(AppletCommand& command, std::string& error);
+
+// The pieces of the option syntax, shared by the declaration options.
+bool ParseU32(const std::string& text, uint32_t& value);
+bool SplitFields(const std::string& text, char separator, size_t minCount, size_t maxCount,
+                 std::vector<std::string>& fields);
+// Declaration options: --declare, --plugin, --plugin-tag, --display-decl, --menu.
+bool ParseDeclarationOption(const std::string& option, const std::string& value, AppletSpec& spec);

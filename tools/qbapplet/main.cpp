@@ -17,13 +17,9 @@ int main(int argc, char** argv) {
         std::fputs(AppletUsage(), stdout);
         return 0;
     }
-    if (!command.bodyPath.empty()) {
-        std::vector<uint8_t> body;
-        if (!ReadFileBytes(command.bodyPath, body, error)) {
-            std::fprintf(stderr, "qbapplet: %s\n", error.c_str());
-            return 1;
-        }
-        command.spec.body = std::move(body);
+    if (!LoadCommandFiles(command, error)) {
+        std::fprintf(stderr, "qbapplet: %s\n", error.c_str());
+        return 1;
     }
     if (!WriteFileBytes(command.outPath, BuildApplet(command.spec), error)) {
         std::fprintf(stderr, "qbapplet: %s\n", error.c_str());

@@ -1,0 +1,168 @@
+// Native file operations, environment variables and temporary names.
+#include "core/fileops.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/chars.h"
+#include "core/errcodes.h"
+#include "core/fileinfo.h"
+#include "core/filenames.h"
+
+namespace {
+
+struct TempFolder {
+    std::mutex lock;
+    std::string folder = "/tmp";
+};
+
+TempFolder& Temp() {
+    static TempFolder temp;
+    return temp;
+}
+
+void CopyOut(const std::string& text, char* buffer, size_t bufferSize) {
+    if (!buffer || bufferSize == 0) return;
+    if (text.size() >= bufferSize) {
+        buffer[0] = 0;
+        return;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+}
+
+std::string ExtensionOf(const char* name) {
+    const char* part = FilePartEx(name);
+    const char* dot = std::strrchr(part, '.');
+    if (!dot || dot[1] == 0) return {};
+    return dot;
+}
+
+}  // namespace
+
+int RenameFile(const char* oldName, const char* newName) {
+    if (!oldName || !newName) return 0;
+    return std::rename(ToSystemPath(oldName).c_str(), ToSystemPath(newName).c_str()) == 0;
+}
+
+int RemoveFile(const char* name) { return name && std::remove(ToSystemPath(name).c_str()) == 0; }
+
+int SetFileProtection(const char* name, uint32_t attr) {
+    return name && chmod(ToSystemPath(name).c_str(), static_cast<mode_t>(FileAttrToMode(attr))) == 0;
+}
+
+int SetFileDate(const char* name, int64_t accessTime, int64_t modifyTime) {
+    if (!name) return 0;
+    struct timespec times[2] = {};
+    times[0].tv_sec = static_cast<time_t>(accessTime);
+    times[1].tv_sec = static_cast<time_t>(modifyTime);
+    return utimensat(AT_FDCWD, ToSystemPath(name).c_str(), times, 0) == 0;
+}
+
+int CreateDir(const char* name) {
+    if (!name || mkdir(ToSystemPath(name).c_str(), 0755) != 0) return ERR_CREATEDIR;
+    return 0;
+}
+
+std::string GetCurrentDirPath() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? FromSystemPath(buffer) : std::string();
+}
+
+std::string GetFullPath(const char* name) {
+    if (!name) return {};
+    char full[PATH_MAX];
+    if (realpath(ToSystemPath(name).c_str(), full)) return FromSystemPath(full);
+    const std::string given = MakeNativePath(name);
+    if (!given.empty() && given[0] == '/') return given;
+    std::string joined = GetCurrentDirPath();
+    if (!joined.empty() && joined.back() != '/') joined += '/';
+    return joined + given;
+}
+
+void GetFullPath(const char* name, char* buffer, size_t bufferSize) { CopyOut(GetFullPath(name), buffer, bufferSize); }
+
+std::optional<std::string> ChangeCurrentDir(const char* name) {
+    if (!name) return std::nullopt;
+    std::string old = GetCurrentDirPath();
+    if (chdir(ToSystemPath(name).c_str()) != 0) return std::nullopt;
+    return old;
+}
+
+std::optional<std::string> GetEnvVar(const char* name) {
+    if (!name) return std::nullopt;
+    const char* value = std::getenv(ToSystemText(name).c_str());
+    if (!value) return std::nullopt;
+    return FromSystemPath(value);
+}
+
+int SetEnvVar(const char* name, const char* value) {
+    if (!name || !value) return ERR_SETENV;
+    return setenv(ToSystemText(name).c_str(), ToSystemText(value).c_str(), 1) == 0 ? 0 : ERR_SETENV;
+}
+
+int UnsetEnvVar(const char* name) {
+    if (!name) return ERR_UNSETENV;
+    return unsetenv(ToSystemText(name).c_str()) == 0 ? 0 : ERR_UNSETENV;
+}
+
+void SetTempDir(const char* folder) {
+    TempFolder& temp = Temp();
+    std::lock_guard guard(temp.lock);
+    temp.folder = folder && *folder ? folder : "/tmp";
+}
+
+std::string GetTempDir() {
+    TempFolder& temp = Temp();
+    std::lock_guard guard(temp.lock);
+    return temp.folder;
+}
+
+std::string MakeTempFileName() {
+    std::string pattern = ToSystemPath(GetTempDir().c_str());
+    if (pattern.empty() || pattern.back() != '/') pattern += '/';
+    pattern += "quenbrook.XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) return {};
+    close(fd);
+    return FromSystemPath(pattern.c_str());
+}
+
+std::string MakeTempFileNameWithExt(const char* name) {
+    std::string made = MakeTempFileName();
+    if (made.empty() || !name) return made;
+    // The file mkstemp made keeps its name free; the name with the extension
+    // is the one handed out.
+    const std::string withExt = made + ExtensionOf(name);
+    if (withExt != made) {
+        const std::string system = ToSystemPath(withExt.c_str());
+        const int fd = open(system.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            RemoveFile(made.c_str());
+            return {};
+        }
+        close(fd);
+        RemoveFile(made.c_str());
+    }
+    return withExt;
+}
+
+void MakeTempFileName(char* buffer, size_t bufferSize) { CopyOut(MakeTempFileName(), buffer, bufferSize); }
+
+int GetVolumeSpace(const char*, uint64_t* freeBytes, uint64_t* totalBytes) {
+    if (freeBytes) *freeBytes = 0;
+    if (totalBytes) *totalBytes = 0;
+    return 0;
+}
+
+int QueryVolumeName(const char*, char* buffer, size_t bufferSize) {
+    CopyOut("unimplemented", buffer, bufferSize);
+    return 0;
+}

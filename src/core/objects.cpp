@@ -1,0 +1,110 @@
+// The object-type registry: which list heads hold objects, and which types
+// plugins added. Object handles are only ever compared with the records'.
+#include "core/objects.h"
+
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/chars.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+
+namespace {
+
+struct ObjectTypeNode {
+    std::optional<std::string> name;  // none for the built-in lists
+    int typeId = 0;
+    uint32_t valueA = 0;
+    uint32_t valueB = 0;
+    qbObject** head = nullptr;
+};
+
+struct ObjectTypeRegistry {
+    std::vector<ObjectTypeNode> nodes;
+    int nextTypeId = kFirstPluginObjectType;
+};
+
+ObjectTypeRegistry& Registry() {
+    static ObjectTypeRegistry registry;
+    return registry;
+}
+
+// Calls fn for every registered object until it answers true; that object.
+template <typename Fn>
+qbObject* FindObject(Fn fn) {
+    for (const ObjectTypeNode& node : Registry().nodes) {
+        if (!node.head) continue;
+        for (qbObject* o = *node.head; o; o = o->next)
+            if (fn(*o)) return o;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int RegisterObjectList(qbObject** head) { return RegisterObjectType(head, nullptr, 0, nullptr, 0); }
+
+int RegisterObjectType(qbObject** head, const char* name, uint32_t valueA, int* outTypeId, uint32_t valueB) {
+    ObjectTypeRegistry& r = Registry();
+    ObjectTypeNode node;
+    node.head = head;
+    try {
+        if (name) {
+            node.name = name;
+            node.typeId = r.nextTypeId;
+            node.valueA = valueA;
+            node.valueB = valueB;
+        }
+        r.nodes.push_back(std::move(node));
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    if (name) {
+        ++r.nextTypeId;
+        if (outTypeId) *outTypeId = r.nodes.back().typeId;
+    }
+    return 0;
+}
+
+qbObject* FindObjectByID(int type, ObjectID id) {
+    return FindObject([&](const qbObject& o) { return o.type == type && IDOf(o) == id; });
+}
+
+int GetObjectTypeOfHandle(const void* handle) {
+    if (!handle) return -1;
+    const qbObject* o = FindObject([&](const qbObject& x) { return x.handle == handle; });
+    return o ? o->type : -1;
+}
+
+int ListObjectsOfType(ScriptState* L, int type) {
+    const int table = VmGetTop(L);
+    if (VmType(L, table) != kTypeTable) {
+        SetErrorArgIndex(table);
+        VmRaiseError(L, ERR_TABEXPECTED);
+    }
+    int count = 0;
+    FindObject([&](const qbObject& o) {
+        if (o.type == type) {
+            PushObjectID(L, IDOf(o));
+            VmRawSetIndex(L, table, count++);
+        }
+        return false;
+    });
+    return count;
+}
+
+int FindObjectTypeByName(const char* name) {
+    if (!name) return -1;
+    for (const ObjectTypeNode& node : Registry().nodes)
+        if (node.name && StrCmpNoCase(node.name->c_str(), name) == 0) return node.typeId;
+    return -1;
+}
+
+void FreeObjectTypeRegistry() {
+    ObjectTypeRegistry& r = Registry();
+    r.nodes.clear();
+    r.nodes.shrink_to_fit();
+    r.nextTypeId = kFirstPluginObjectType;
+}

@@ -1,0 +1,249 @@
+// Ordinary files and applet chunks over stdio with 64-bit positions.
+// StdioFile::position is where the stream stands; the bytes still in the
+// read-ahead window lie before it, so the position a caller sees is
+// position - (getEnd - getPtr).
+#include "core/stdiofile.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include <sys/types.h>
+
+#include "core/chars.h"
+#include "core/chunkname.h"
+#include "core/filenames.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr size_t kWindowSize = 32768;
+
+const char* StdioModeText(uint32_t mode) {
+    if (mode & kFileModeWrite) return "wb";
+    if (mode & kFileModeReadWrite) return "r+b";
+    return "rb";
+}
+
+constexpr char kProgDir[] = "PROGDIR:";
+constexpr size_t kProgDirLength = sizeof(kProgDir) - 1;
+
+// "PROGDIR:" stands for the folder of the running executable.
+std::string ExpandProgDir(const char* name) {
+    if (std::strncmp(name, kProgDir, kProgDirLength) != 0) return name;
+    char folder[PATH_MAX] = {};
+    GetExecutablePath(folder, sizeof folder);
+    *const_cast<char*>(GetPathFilePart(folder)) = 0;
+    std::string joined(folder);
+    std::string rest(name + kProgDirLength);
+    joined.resize(joined.size() + rest.size() + 2);
+    AddPart(joined.data(), rest.c_str(), joined.size());
+    joined.resize(std::strlen(joined.c_str()));
+    return joined;
+}
+
+std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
+    qbChunkName chunk;
+    if ((mode & (kFileModeWrite | kFileModeReadWrite)) || !ParseChunkName(name, &chunk) || chunk.stream)
+        return nullptr;
+    auto rec = std::make_unique<StdioFile>();
+    rec->path = name;
+    rec->base = static_cast<int64_t>(chunk.offset);
+    rec->size = static_cast<int64_t>(chunk.size);
+    rec->limit = 1;
+    if (chunk.containerPath.empty()) return rec;
+    rec->stream = std::fopen(ToSystemPath(chunk.containerPath.c_str()).c_str(), "rb");
+    if (!rec->stream) return nullptr;
+    if (fseeko(rec->stream, rec->base, SEEK_SET) != 0) {
+        std::fclose(rec->stream);
+        return nullptr;
+    }
+    return rec;
+}
+
+// stdio needs a seek between a read and a write on the same stream.
+void SwitchDirection(StdioFile* s, bool writing) {
+    if (s->lastWasWrite != static_cast<int>(writing)) {
+        fseeko(s->stream, 0, SEEK_CUR);
+        s->lastWasWrite = writing;
+    }
+}
+
+size_t Buffered(const qbFile* f) { return static_cast<size_t>(f->getEnd - f->getPtr); }
+
+int64_t CallerPosition(const qbFile* f) { return f->stdio->position - static_cast<int64_t>(Buffered(f)); }
+
+// Gives the unread window back to the stream: it is sought to where the
+// caller stands.
+void Settle(qbFile* f) {
+    StdioFile* s = f->stdio.get();
+    if (const size_t left = Buffered(f)) {
+        const int64_t at = CallerPosition(f);
+        if (fseeko(s->stream, s->base + at, SEEK_SET) == 0) s->position = at;
+    }
+    f->getPtr = f->getEnd = nullptr;
+}
+
+// Reads from the stream, at most to the end of a chunk.
+size_t ReadStream(StdioFile* s, void* buffer, size_t count) {
+    if (!s->stream || count == 0) return 0;
+    if (s->limit) {
+        const int64_t left = s->size - s->position;
+        if (left <= 0) return 0;
+        if (static_cast<uint64_t>(left) < count) count = static_cast<size_t>(left);
+    }
+    SwitchDirection(s, false);
+    const size_t got = std::fread(buffer, 1, count, s->stream);
+    s->position += static_cast<int64_t>(got);
+    return got;
+}
+
+// Refills the empty window; the number of bytes now in it.
+size_t Refill(qbFile* f) {
+    StdioFile* s = f->stdio.get();
+    f->getPtr = f->getEnd = nullptr;
+    if (!s->window) {
+        try {
+            s->window = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize);
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+    }
+    const size_t got = ReadStream(s, s->window.get(), kWindowSize);
+    f->getPtr = s->window.get();
+    f->getEnd = f->getPtr + got;
+    return got;
+}
+
+}  // namespace
+
+std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
+    if (!name) return nullptr;
+    if (IsChunkName(name)) return OpenChunk(name, mode);
+    const std::string expanded = ExpandProgDir(name);
+    const std::string path = ToSystemPath(expanded.c_str());
+    if (path.empty()) return nullptr;
+    auto rec = std::make_unique<StdioFile>();
+    const char* how = StdioModeText(mode);
+    rec->stream = std::fopen(path.c_str(), how);
+    if (!rec->stream && (mode & kFileModeReadWrite) && !(mode & kFileModeWrite)) {
+        // Read-and-write creates a missing file first.
+        if (FILE* created = std::fopen(path.c_str(), "wb")) {
+            std::fclose(created);
+            rec->stream = std::fopen(path.c_str(), how);
+        }
+    }
+    if (!rec->stream) return nullptr;
+    char full[PATH_MAX];
+    rec->path = FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
+    if ((mode & (kFileModeWrite | kFileModeReadWrite)) == 0) {
+        if (fseeko(rec->stream, 0, SEEK_END) == 0) rec->size = ftello(rec->stream);
+        if (fseeko(rec->stream, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
+    }
+    return rec;
+}
+
+size_t StdioRead(qbFile* f, void* buffer, size_t count) {
+    if (!f->stdio->stream) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t done = std::min(count, Buffered(f));
+    if (done) {
+        std::memcpy(out, f->getPtr, done);
+        f->getPtr += done;
+    }
+    const size_t rest = count - done;
+    if (rest == 0) return done;
+    // Large reads go straight into the caller's buffer; small ones refill
+    // the window first.
+    if (rest >= kWindowSize) return done + ReadStream(f->stdio.get(), out + done, rest);
+    const size_t take = std::min(rest, Refill(f));
+    std::memcpy(out + done, f->getPtr, take);
+    f->getPtr += take;
+    return done + take;
+}
+
+int StdioGetC(qbFile* f) {
+    StdioFile* s = f->stdio.get();
+    if (!s->stream) return -1;
+    if (Refill(f)) return *f->getPtr++;
+    if (!s->window) {
+        // No memory for the window: one byte at a time then.
+        unsigned char byte;
+        if (ReadStream(s, &byte, 1) == 1) return byte;
+    }
+    // Past the end of a plain stream the position still counts on, as with
+    // fgetc; a chunk stops at its end.
+    if (!s->limit) ++s->position;
+    return -1;
+}
+
+size_t StdioWrite(qbFile* f, const void* buffer, size_t count) {
+    StdioFile* s = f->stdio.get();
+    if (!s->stream || count == 0) return 0;
+    Settle(f);
+    SwitchDirection(s, true);
+    const size_t put = std::fwrite(buffer, 1, count, s->stream);
+    s->position += static_cast<int64_t>(put);
+    return put;
+}
+
+int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
+    StdioFile* s = f->stdio.get();
+    if (!s->stream) return -1;
+    const int64_t previous = CallerPosition(f);
+    int64_t from;
+    if (mode == kSeekBeginning) {
+        from = 0;
+    } else if (mode == kSeekCurrent) {
+        from = previous;
+    } else if (mode != kSeekEnd) {
+        return -1;
+    } else if (s->limit || s->size != kUnknownFileSize) {
+        from = s->size;
+    } else {
+        // Written files have no size of their own: the stream knows its end.
+        Settle(f);
+        if (fseeko(s->stream, 0, SEEK_END) != 0) return -1;
+        from = ftello(s->stream) - s->base;
+        if (from < 0) return -1;
+        s->position = from;
+        s->lastWasWrite = 0;
+    }
+    int64_t target;
+    if (__builtin_add_overflow(from, offset, &target)) return -1;
+    // A chunk's reads must stay inside the chunk in both directions.
+    if (s->limit) target = std::clamp<int64_t>(target, 0, s->size);
+    if (target < 0 || __builtin_add_overflow(target, s->base, &from)) return -1;
+    if (f->getEnd) {
+        // Inside the window: no stream call at all.
+        const int64_t windowStart = s->position - (f->getEnd - s->window.get());
+        if (target >= windowStart && target <= s->position) {
+            f->getPtr = s->window.get() + (target - windowStart);
+            return previous;
+        }
+    }
+    Settle(f);
+    if (fseeko(s->stream, s->base + target, SEEK_SET) != 0) return -1;
+    s->position = target;
+    s->lastWasWrite = 0;
+    return previous;
+}
+
+int StdioEof(const qbFile* f) { return CallerPosition(f) >= f->stdio->size; }
+
+int StdioFlush(qbFile* f) {
+    StdioFile* s = f->stdio.get();
+    // The window stays: the stream stands at its end, where a flush of an
+    // input stream leaves it.
+    return s->stream ? std::fflush(s->stream) == 0 : 1;
+}
+
+int StdioClose(qbFile* f) {
+    std::unique_ptr<StdioFile> s = std::move(f->stdio);
+    f->getPtr = f->getEnd = nullptr;
+    if (!s || !s->stream) return s ? 1 : 0;
+    return std::fclose(s->stream) == 0;
+}

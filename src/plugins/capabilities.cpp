@@ -1,0 +1,114 @@
+// Capability lists of the loader plugins; the two adapter lists are the file
+// layer's, reached through its adapter registry.
+#include "plugins/capabilities.h"
+
+#include <memory>
+#include <new>
+
+#include "core/errcodes.h"
+#include "core/startup.h"
+
+namespace {
+
+constexpr int kPluginTagFileAdapterFlags = 16384;
+
+struct LoaderList {
+    qbAdapterNode* head = nullptr;
+};
+
+struct LoaderLists {
+    LoaderList image, anim, sound, video;
+};
+
+LoaderLists& Lists() {
+    static LoaderLists lists;
+    return lists;
+}
+
+LoaderList* LoaderListOf(uint32_t capability) {
+    LoaderLists& l = Lists();
+    switch (capability) {
+    case PLUGINCAPS_IMAGE: return &l.image;
+    case PLUGINCAPS_ANIM: return &l.anim;
+    case PLUGINCAPS_SOUND: return &l.sound;
+    case PLUGINCAPS_VIDEO: return &l.video;
+    default: return nullptr;
+    }
+}
+
+bool IsAdapterCapability(uint32_t capability) {
+    return capability == PLUGINCAPS_FILEADAPTER || capability == PLUGINCAPS_DIRADAPTER;
+}
+
+int Append(LoaderList* list, qbPlugin* plugin) {
+    qbAdapterNode** link = &list->head;
+    for (; *link; link = &(*link)->next)
+        if ((*link)->plugin == plugin) return 0;
+    try {
+        auto node = std::make_unique<qbAdapterNode>();
+        node->plugin = plugin;
+        *link = node.release();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    return 0;
+}
+
+void Remove(LoaderList* list, const qbPlugin* plugin) {
+    for (qbAdapterNode** link = &list->head; *link;) {
+        if ((*link)->plugin == plugin) {
+            std::unique_ptr<qbAdapterNode> gone(*link);
+            *link = gone->next;
+        } else {
+            link = &(*link)->next;
+        }
+    }
+}
+
+void Free(LoaderList* list) {
+    while (qbAdapterNode* node = list->head) {
+        std::unique_ptr<qbAdapterNode> gone(node);
+        list->head = node->next;
+    }
+}
+
+}  // namespace
+
+bool HasPluginList(uint32_t capability) { return LoaderListOf(capability) || IsAdapterCapability(capability); }
+
+qbAdapterNode* GetPluginList(uint32_t capability) {
+    if (IsAdapterCapability(capability)) return GetAdapterList(capability);
+    const LoaderList* list = LoaderListOf(capability);
+    return list ? list->head : nullptr;
+}
+
+int AddPluginToCapabilityList(qbPlugin* plugin, uint32_t capability) {
+    if (!HasPluginList(capability)) return ERR_WRONGUSAGE;
+    return AppendPluginListEntry(capability, plugin);
+}
+
+int AppendPluginListEntry(uint32_t capability, qbPlugin* plugin) {
+    if (!plugin || !HasPluginList(capability)) return ERR_WRONGUSAGE;
+    // Plugins may join the lists themselves only for applets of 6.0 on.
+    if (!RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
+    if (IsAdapterCapability(capability)) return AddAdapterPlugin(capability, plugin);
+    return Append(LoaderListOf(capability), plugin);
+}
+
+void RemovePluginFromCapabilityList(qbPlugin* plugin, uint32_t capability) {
+    if (IsAdapterCapability(capability))
+        RemoveAdapterPlugin(capability, plugin);
+    else if (LoaderList* list = LoaderListOf(capability))
+        Remove(list, plugin);
+}
+
+int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value) {
+    if (plugin && tag == kPluginTagFileAdapterFlags) plugin->fileAdapterFlags = static_cast<uint32_t>(value);
+    return 0;
+}
+
+void FreeCapabilityLists() {
+    LoaderLists& l = Lists();
+    for (LoaderList* list : {&l.image, &l.anim, &l.sound, &l.video}) Free(list);
+    FreeAdapterLists();
+}

@@ -1,0 +1,91 @@
+// A VM, a scratch folder and fresh start-up records for loading applets that
+// the applet writer builds.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/applet.h"
+#include "core/appletload.h"
+#include "core/linkeddata.h"
+#include "core/options.h"
+#include "core/startup.h"
+#include "display/icons.h"
+#include "lib/applet_writer.h"
+#include "vm/vm.h"
+
+class AppletFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        startDir_ = std::filesystem::current_path();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("qb_applet_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        FreeIconPaths();
+        TimerSettings = {};
+        LinkedDataOffset = 0;
+    }
+    void TearDown() override {
+        DeleteTemporaryFiles();
+        FreeIconPaths();
+        VmClose(L_);
+        LinkedDataOffset = 0;
+        std::filesystem::current_path(startDir_);
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string Write(const std::vector<uint8_t>& bytes, const std::string& name = "test.qba") {
+        std::filesystem::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+        return p.string();
+    }
+
+    // Loads the bytes into fresh records.
+    int LoadBytes(const std::vector<uint8_t>& bytes, const std::string& name = "test.qba") {
+        path_ = Write(bytes, name);
+        applet_ = qbApplet{};
+        cl_ = qbCommandLine{};
+        VmRegistrySetLightUserdata(L_, "applet", &applet_);
+        VmRegistrySetLightUserdata(L_, "clargs", &cl_);
+        std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", path_.c_str());
+        cl_.quiet = 1;
+        return LoadScriptOrApplet(L_, &cl_, &applet_);
+    }
+
+    int Load(const AppletSpec& spec, const std::string& name = "test.qba") { return LoadBytes(BuildApplet(spec), name); }
+
+    // A spec with a version and a small body.
+    static AppletSpec Minimal(AppletVersionPair version = {6, 1}) {
+        AppletSpec spec;
+        spec.version = version;
+        spec.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
+        return spec;
+    }
+
+    std::vector<uint8_t> ReadAt(const std::string& path, uint64_t offset, uint64_t size) {
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(offset));
+        std::vector<uint8_t> out(size);
+        in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));
+        out.resize(static_cast<size_t>(in.gcount()));
+        return out;
+    }
+
+    std::filesystem::path startDir_;
+    std::filesystem::path dir_;
+    std::string path_;
+    ScriptState* L_ = nullptr;
+    qbApplet applet_;
+    qbCommandLine cl_;
+};

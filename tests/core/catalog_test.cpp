@@ -1,0 +1,168 @@
+// Catalogs: finding them by language, IFF and text forms, and that no entry
+// is trusted beyond the data.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "core/catalog.h"
+#include "core/fileops.h"
+#include "scratch.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+std::string BE32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+// One STRS entry, its text padded with zeros to a multiple of 4.
+std::string Entry(uint32_t id, const std::string& text, uint32_t length) {
+    std::string e = BE32(id) + BE32(length) + text;
+    while (e.size() % 4) e += '\0';
+    return e;
+}
+std::string Entry(uint32_t id, const std::string& text) {
+    return Entry(id, text + '\0', static_cast<uint32_t>(text.size() + 1));
+}
+
+std::string Iff(const std::string& strs, const char* type = "CTLG") {
+    std::string body = std::string(type) + "FVER" + BE32(12) + "$VER: x 1.0\0"s;
+    body += "LANG" + BE32(8) + "deutsch\0"s;
+    body += "STRS" + BE32(static_cast<uint32_t>(strs.size())) + strs;
+    while (body.size() < 120) body += '\0';
+    return "FORM" + BE32(static_cast<uint32_t>(body.size())) + body;
+}
+
+CatalogPtr FromData(const std::string& data) { return CatalogPtr(MakeCatalogFromData(data.data(), data.size())); }
+
+TEST(CatalogData, IffEntriesByIdWithTheDefaultForMissingOnes) {
+    CatalogPtr c = FromData(Iff(Entry(1, "Eins") + Entry(7, "Sieben!") + Entry(300, "")));
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 1, "one"), "Eins");
+    EXPECT_STREQ(GetCatalogText(c.get(), 7, "seven"), "Sieben!");
+    EXPECT_STREQ(GetCatalogText(c.get(), 300, "empty"), "");
+    EXPECT_STREQ(GetCatalogText(c.get(), 2, "two"), "two");
+    EXPECT_STREQ(GetCatalogText(c.get(), -1, "all ones"), "all ones");
+    EXPECT_STREQ(GetCatalogText(nullptr, 1, "none"), "none");
+}
+
+TEST(CatalogData, EntriesMustFitAndHoldATerminator) {
+    // No NUL inside the entry: the next entry's bytes would run on.
+    CatalogPtr c = FromData(Iff(Entry(1, "ABCD", 4) + Entry(2, "ok")));
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 1, "default"), "default");
+    EXPECT_STREQ(GetCatalogText(c.get(), 2, "default"), "ok");
+    // A length past the chunk ends the walk.
+    c = FromData(Iff(BE32(1) + BE32(0x7FFFFFF0) + "Hi\0\0"s + Entry(2, "late")));
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 1, "d1"), "d1");
+    EXPECT_STREQ(GetCatalogText(c.get(), 2, "d2"), "d2");
+    // A chunk that claims more than the file holds, its entry cut short.
+    std::string cut = "FORM" + BE32(200) + "CTLGFVER" + BE32(84) + std::string(84, 'v');
+    cut += "STRS" + BE32(100) + BE32(5) + BE32(8) + "fiv";
+    c = FromData(cut);
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 5, "d"), "d");
+}
+
+TEST(CatalogData, WrongIffTypesAndMissingStringsAreRejected) {
+    EXPECT_FALSE(FromData(Iff(Entry(1, "x"), "CTLX")));
+    std::string noStrs = Iff(Entry(1, "x"));
+    noStrs.replace(noStrs.find("STRS"), 4, "STRX");
+    EXPECT_FALSE(FromData(noStrs));
+    std::string versionLater = Iff(Entry(1, "x"));
+    versionLater.replace(12, 4, "LANG");
+    EXPECT_FALSE(FromData(versionLater));
+}
+
+TEST(CatalogData, TextCatalogsSplitLinesAndResolveEscapes) {
+    CatalogPtr c = FromData("first\r\nsecond\r\nthird\r\n");
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 0, "d"), "first");
+    EXPECT_STREQ(GetCatalogText(c.get(), -5, "d"), "first");
+    EXPECT_STREQ(GetCatalogText(c.get(), 1, "d"), "second");
+    EXPECT_STREQ(GetCatalogText(c.get(), 2, "d"), "third");
+    EXPECT_STREQ(GetCatalogText(c.get(), 3, "d"), "d");
+
+    c = FromData("a\\nb\\tc\\rd\\\\e\\qf\nline\\\nlast\rnext\\");
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 0, "d"), "a\nb\tc\rd\\e\\f");
+    // An escaped line end is no line end; a lone CR is one.
+    EXPECT_STREQ(GetCatalogText(c.get(), 1, "d"), "line\\last");
+    EXPECT_STREQ(GetCatalogText(c.get(), 2, "d"), "next\\");
+    EXPECT_STREQ(GetCatalogText(c.get(), 3, "d"), "d");
+}
+
+TEST(CatalogData, ShortFormFilesAreTextAndEmptyOnesHaveNothing) {
+    std::string form = "FORMabcdCTLGFVER" + std::string(64, 'x');
+    ASSERT_EQ(form.size(), 80u);
+    form[40] = '\n';
+    CatalogPtr c = FromData(form);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(std::string(GetCatalogText(c.get(), 0, "d")), form.substr(0, 40));
+    EXPECT_EQ(std::string(GetCatalogText(c.get(), 1, "d")), std::string(39, 'x'));
+    c = FromData("");
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 0, "d"), "d");
+}
+
+// Catalogs/<language>/ folders in a scratch folder made the current one, with
+// LANG set for the test.
+class CatalogLookupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* lang = std::getenv("LANG");
+        if (lang) savedLang_ = lang;
+        oldDir_ = ChangeCurrentDir(dir_.str().c_str());
+        ASSERT_TRUE(oldDir_);
+    }
+    void TearDown() override {
+        if (savedLang_) setenv("LANG", savedLang_->c_str(), 1);
+        else unsetenv("LANG");
+        ChangeCurrentDir(oldDir_->c_str());
+    }
+    ScratchDir dir_;
+    std::optional<std::string> savedLang_;
+    std::optional<std::string> oldDir_;
+};
+
+TEST_F(CatalogLookupTest, GermanFindsTheEnglishOrTheNativeFolderName) {
+    setenv("LANG", "de_DE.UTF-8", 1);
+    dir_.Write("Catalogs/deutsch/x.catalog", "aus deutsch\n");
+    CatalogPtr c(LoadCatalog("x.catalog"));
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 0, "d"), "aus deutsch");
+    // The English folder name is tried first.
+    dir_.Write("Catalogs/german/x.catalog", "aus german\n");
+    c.reset(LoadCatalog("x.catalog"));
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 0, "d"), "aus german");
+    EXPECT_FALSE(CatalogPtr(LoadCatalog("y.catalog")));
+}
+
+TEST_F(CatalogLookupTest, NativeNamesAreFoldersInUtf8) {
+    setenv("LANG", "fr_FR", 1);
+    dir_.Write("Catalogs/fran\xC3\xA7" "ais/x.catalog", "bonjour");
+    CatalogPtr c(LoadCatalog("x.catalog"));
+    ASSERT_TRUE(c);
+    EXPECT_STREQ(GetCatalogText(c.get(), 0, "d"), "bonjour");
+}
+
+TEST_F(CatalogLookupTest, EnglishAndUnknownLanguagesLoadNone) {
+    dir_.Write("Catalogs/english/x.catalog", "hello");
+    dir_.Write("Catalogs/unknown/x.catalog", "?");
+    for (const char* lang : {"en_GB", "C", "xx_YY"}) {
+        setenv("LANG", lang, 1);
+        EXPECT_FALSE(CatalogPtr(LoadCatalog("x.catalog"))) << lang;
+    }
+    unsetenv("LANG");
+    EXPECT_FALSE(CatalogPtr(LoadCatalog("x.catalog")));
+    // Russian has no folder of its own.
+    setenv("LANG", "ru_RU", 1);
+    EXPECT_TRUE(CatalogPtr(LoadCatalog("x.catalog")));
+}
+
+}  // namespace

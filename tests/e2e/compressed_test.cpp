@@ -1,0 +1,169 @@
+// End-to-end runs of compressed applets against their plain twins, and of the
+// start-up paths around the applet: usage, help, the options file and
+// required plugins.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
+
+const char kCountingScript[] = R"(
+.function main maxstack=8
+.line 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "start"
+    CALL 0 2 1
+.line 2
+    LOADK 0 #0
+    LOADK 1 #0
+    LOADK 2 #100
+    LOADK 3 #1
+    JMP check
+body:
+    ADD 0 0 1
+check:
+    FORLOOP 1 body
+    GETGLOBAL 4 "debugprint"
+    MOVE 5 0
+    CALL 4 2 1
+    RETURN 0 1 0
+.end
+)";
+
+const char kFailingScript[] = R"(
+.function main maxstack=4
+.line 7
+    GETGLOBAL 0 "debugprint"
+    CALL 0 1 1
+    RETURN 0 1 0
+.end
+)";
+
+class CompressedTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("qb_e2ez_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "tmp");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    RunResult Run(const std::string& cmd) {
+        fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
+        int rc = std::system((cmd + " >" + out.string() + " 2>" + err.string() + " </dev/null").c_str());
+        return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(out), ReadFile(err)};
+    }
+
+    // Assembles source and packs it as name with the extra qbapplet options.
+    fs::path Applet(const std::string& source, const std::string& name, const std::string& extra = "") {
+        fs::path qbs = dir_ / "prog.qbs", qbb = dir_ / "prog.qbb", qba = dir_ / name;
+        WriteFile(qbs, source);
+        RunResult a = Run(std::string(QB_TOOLS_DIR) + "/qbasm " + qbs.string() + " -o " + qbb.string());
+        EXPECT_EQ(a.status, 0) << a.err;
+        RunResult b = Run(std::string(QB_TOOLS_DIR) + "/qbapplet -o " + qba.string() + " --body " + qbb.string() +
+                          " --include prog.qbs:1:1000:0 --title Twin " + extra);
+        EXPECT_EQ(b.status, 0) << b.err;
+        return qba;
+    }
+
+    RunResult Play(const std::string& args) { return Run(std::string(QB_PLAYER_PATH) + " " + args); }
+
+    fs::path dir_;
+};
+
+TEST_F(CompressedTest, RunsExactlyLikeItsPlainTwin) {
+    for (const char* source : {kCountingScript, kFailingScript}) {
+        fs::path plain = Applet(source, "plain.qba", "--icon 16:16:0:" + (dir_ / "prog.qbs").string());
+        fs::path packed = Applet(source, "packed.qba", "--compress --icon 16:16:0:" + (dir_ / "prog.qbs").string());
+        EXPECT_NE(ReadFile(plain), ReadFile(packed));
+        const std::string tmp = " -tempdir " + (dir_ / "tmp").string();
+        RunResult a = Play(plain.string() + " -quiet" + tmp);
+        RunResult b = Play(packed.string() + " -quiet" + tmp);
+        EXPECT_EQ(a.status, b.status);
+        EXPECT_EQ(a.out, b.out);
+        EXPECT_EQ(a.err, b.err);
+        // The inflated applet is gone once the player has ended.
+        EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+    }
+    RunResult r = Play((dir_ / "packed.qba").string() + " -quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File: prog.qbs (current line: 7 - In function: DebugPrint)"), std::string::npos) << r.err;
+
+    fs::path packed = Applet(kCountingScript, "packed.qba", "--compress");
+    r = Play(packed.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("QuenbrookPlayer 6.1 [Linux]\n"), 0u) << r.out;
+    EXPECT_NE(r.out.find("start\n5050\n"), std::string::npos) << r.out;
+}
+
+TEST_F(CompressedTest, UsageWithoutAnAppletAndHelpOnRequest) {
+    RunResult r = Play("");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Usage: quenbrookplayer"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Arguments controlling plugins:"), std::string::npos) << r.err;
+
+    r = Play("-help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("  -REQUIRETAGS <list>"), std::string::npos) << r.out;
+}
+
+TEST_F(CompressedTest, TheOptionsFileBesideTheApplet) {
+    fs::path qba = Applet(kCountingScript, "game.qba");
+    WriteFile(dir_ / "game.ini", "[Player]\nQUIET = yes\n");
+    RunResult r = Play(qba.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "start\n5050\n");
+
+    WriteFile(dir_ / "game.ini", "QUIET = yes\nWINDOW = 1\n");
+    r = Play(qba.string() + " -fullscreen");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Invalid combination of console arguments!"), std::string::npos) << r.err;
+}
+
+TEST_F(CompressedTest, RequiredPluginsThatCannotBeLoadedEndStartUp) {
+    fs::path qba = Applet(kCountingScript, "needs.qba", "--compress --plugin gadget:1:2 --plugin-tag speed=3");
+    RunResult r = Play(qba.string() + " -quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("gadget"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+
+    qba = Applet(kCountingScript, "plain.qba");
+    r = Play(qba.string() + " -quiet -requireplugins other -requiretags \"other[level=2]\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("other"), std::string::npos) << r.err;
+    r = Play(qba.string() + " -quiet -requireplugins other -requiretags \"other[level 2]\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Invalid require tags format!"), std::string::npos) << r.err;
+}
+
+}  // namespace
