@@ -180,10 +180,7 @@ int ReadIncludeTable(AppletLoad& s, IncludeForm form) {
         int err = 0;
         switch (form) {
         case kIncludePlain:
-            if (!(err = s.in.CString(e.fileName, kPathSize))) {
-                if (std::string(s.cl->scriptPath).size() >= kPathSize) return ERR_READ;
-                e.sourceChunkName = s.cl->scriptPath;
-            }
+            if (!(err = s.in.CString(e.fileName, kPathSize))) e.sourceChunkName = s.cl->scriptPath;
             break;
         case kIncludeNamed:
             if (!(err = s.in.CString(e.fileName, kPathSize))) err = s.in.CString(e.sourceChunkName, kPathSize);

@@ -15,7 +15,6 @@
 #include "core/options.h"
 #include "core/settings.h"
 #include "display/requesters.h"
-#include "libs/errorhandler.h"
 #include "libs/system.h"
 #include "platform/platform.h"
 

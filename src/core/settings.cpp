@@ -10,6 +10,7 @@
 #include "core/context.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/eventqueue.h"
 #include "core/objects.h"
 #include "plugins/capabilities.h"
 #include "plugins/pluginhooks.h"
@@ -177,11 +178,12 @@ void FreeLists() {
 int InitRuntimeCore() {
     FreeLists();
     SetCurrentSourceName("?");
-    return 0;
+    return InitEventQueue();
 }
 
-void FreeRuntimeLists(ScriptState*) {
+void FreeRuntimeLists(ScriptState* L) {
     FreeLists();
+    ClearEventQueue(L);
     SetCurrentSourceName("?");
 }
 

@@ -285,7 +285,6 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
     FreePluginList();
     RemoveExtractedPlugins();
 
-    FreeEventQueueMutex();
     DeleteTemporaryFiles();
     FreeImageOpsBuffers();
 
@@ -294,6 +293,9 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
     ShutdownAudioCore();
     FreeTimerService();
     ShutdownPlatform();
+    // The platform's and the audio core's threads post events until they
+    // have stopped; the queue's mutex must outlive every one of them.
+    FreeEventQueueMutex();
     return 0;
 }
 

@@ -2,6 +2,14 @@
 // member order, so the compiler checks that every slot gets its operation.
 #include "vm/apitable.h"
 
+#include "core/linkedfile.h"
+
+// Plugins ask only for the name: a plain (non-font) linked-file lookup.
+const char* ResolveLinkedFileArgSlot(ScriptState* L, int index) {
+    int isFont = 0;
+    return ResolveLinkedFileArg(L, index, 0, &isFont);
+}
+
 const VmApiTable kVmApi = {
     .getTop = VmGetTop,
     .setTop = VmSetTop,
@@ -71,7 +79,7 @@ const VmApiTable kVmApi = {
     .bufferPushResult = VmBufferPushResult,
     .findString = VmFindString,
     .checkStack = VmCheckStack,
-    .resolveLinkedFileArg = nullptr,
+    .resolveLinkedFileArg = ResolveLinkedFileArgSlot,
     .getNewObjectIDArg = GetNewObjectIDArgInto,
     .pushBoolean = VmPushBoolean,
     .toBoolean = VmToBoolean,

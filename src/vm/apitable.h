@@ -93,6 +93,7 @@ struct VmApiTable {
 };
 static_assert(sizeof(VmApiTable) == kVmApiSlotCount * sizeof(void (*)()));
 
-// The record handed to plugins. The linked-file argument reader of the
-// runtime (slot 68) stays null until the file layer provides it.
+// The record handed to plugins.
 extern const VmApiTable kVmApi;
+// Slot 68: the file-name argument reader, resolving linked files.
+const char* ResolveLinkedFileArgSlot(ScriptState* L, int index);

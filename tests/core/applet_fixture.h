@@ -65,7 +65,7 @@ protected:
 
     int Load(const AppletSpec& spec, const std::string& name = "test.qba") { return LoadBytes(BuildApplet(spec), name); }
 
-    // A spec with a version and a small body.
+    // An applet with a version and a small body.
     static AppletSpec Minimal(AppletVersionPair version = {6, 1}) {
         AppletSpec spec;
         spec.version = version;
