@@ -21,24 +21,10 @@ AdapterList* ListOf(uint32_t capability) {
     return nullptr;
 }
 
-void FreeList(AdapterList* list) {
-    while (qbAdapterNode* node = list->head) {
-        list->head = node->next;
-        std::unique_ptr<qbAdapterNode> owner(node);
-    }
-}
-
 }  // namespace
 
-qbAdapterNode* GetAdapterList(uint32_t capability) {
-    AdapterList* list = ListOf(capability);
-    return list ? list->head : nullptr;
-}
-
-int AddAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
-    AdapterList* list = ListOf(capability);
-    if (!list || !plugin) return ERR_WRONGUSAGE;
-    qbAdapterNode** link = &list->head;
+int AppendPluginNode(qbAdapterNode** head, qbAdapterPlugin* plugin) {
+    qbAdapterNode** link = head;
     for (; *link; link = &(*link)->next)
         if ((*link)->plugin == plugin) return 0;
     try {
@@ -51,10 +37,8 @@ int AddAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
     return 0;
 }
 
-void RemoveAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
-    AdapterList* list = ListOf(capability);
-    if (!list) return;
-    for (qbAdapterNode** link = &list->head; *link;) {
+void RemovePluginNodes(qbAdapterNode** head, const qbAdapterPlugin* plugin) {
+    for (qbAdapterNode** link = head; *link;) {
         if ((*link)->plugin == plugin) {
             std::unique_ptr<qbAdapterNode> owner(*link);
             *link = owner->next;
@@ -64,7 +48,29 @@ void RemoveAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
     }
 }
 
+void FreePluginNodes(qbAdapterNode** head) {
+    while (qbAdapterNode* node = *head) {
+        *head = node->next;
+        std::unique_ptr<qbAdapterNode> owner(node);
+    }
+}
+
+qbAdapterNode* GetAdapterList(uint32_t capability) {
+    AdapterList* list = ListOf(capability);
+    return list ? list->head : nullptr;
+}
+
+int AddAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
+    AdapterList* list = ListOf(capability);
+    if (!list || !plugin) return ERR_WRONGUSAGE;
+    return AppendPluginNode(&list->head, plugin);
+}
+
+void RemoveAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin) {
+    if (AdapterList* list = ListOf(capability)) RemovePluginNodes(&list->head, plugin);
+}
+
 void FreeAdapterLists() {
-    FreeList(&fileAdapters);
-    FreeList(&dirAdapters);
+    FreePluginNodes(&fileAdapters.head);
+    FreePluginNodes(&dirAdapters.head);
 }

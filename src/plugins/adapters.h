@@ -99,6 +99,12 @@ struct qbAdapterNode {
 qbAdapterNode* GetAdapterList(uint32_t capability);
 // Appends the plugin (once) to the capability's list: 0, ERR_WRONGUSAGE for a
 // capability without a list or a null plugin, ERR_MEM.
+// Plugin lists of every capability are chains of these nodes, in order, each
+// plugin at most once.
+int AppendPluginNode(qbAdapterNode** head, qbAdapterPlugin* plugin);
+void RemovePluginNodes(qbAdapterNode** head, const qbAdapterPlugin* plugin);
+void FreePluginNodes(qbAdapterNode** head);
+
 int AddAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin);
 void RemoveAdapterPlugin(uint32_t capability, qbAdapterPlugin* plugin);
 void FreeAdapterLists();

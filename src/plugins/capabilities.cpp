@@ -40,38 +40,6 @@ bool IsAdapterCapability(uint32_t capability) {
     return capability == PLUGINCAPS_FILEADAPTER || capability == PLUGINCAPS_DIRADAPTER;
 }
 
-int Append(LoaderList* list, qbPlugin* plugin) {
-    qbAdapterNode** link = &list->head;
-    for (; *link; link = &(*link)->next)
-        if ((*link)->plugin == plugin) return 0;
-    try {
-        auto node = std::make_unique<qbAdapterNode>();
-        node->plugin = plugin;
-        *link = node.release();
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
-    return 0;
-}
-
-void Remove(LoaderList* list, const qbPlugin* plugin) {
-    for (qbAdapterNode** link = &list->head; *link;) {
-        if ((*link)->plugin == plugin) {
-            std::unique_ptr<qbAdapterNode> gone(*link);
-            *link = gone->next;
-        } else {
-            link = &(*link)->next;
-        }
-    }
-}
-
-void Free(LoaderList* list) {
-    while (qbAdapterNode* node = list->head) {
-        std::unique_ptr<qbAdapterNode> gone(node);
-        list->head = node->next;
-    }
-}
-
 }  // namespace
 
 bool HasPluginList(uint32_t capability) { return LoaderListOf(capability) || IsAdapterCapability(capability); }
@@ -92,14 +60,14 @@ int AppendPluginListEntry(uint32_t capability, qbPlugin* plugin) {
     // Plugins may join the lists themselves only for applets of 6.0 on.
     if (!RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
     if (IsAdapterCapability(capability)) return AddAdapterPlugin(capability, plugin);
-    return Append(LoaderListOf(capability), plugin);
+    return AppendPluginNode(&LoaderListOf(capability)->head, plugin);
 }
 
 void RemovePluginFromCapabilityList(qbPlugin* plugin, uint32_t capability) {
     if (IsAdapterCapability(capability))
         RemoveAdapterPlugin(capability, plugin);
     else if (LoaderList* list = LoaderListOf(capability))
-        Remove(list, plugin);
+        RemovePluginNodes(&list->head, plugin);
 }
 
 int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value) {
@@ -109,6 +77,6 @@ int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value) {
 
 void FreeCapabilityLists() {
     LoaderLists& l = Lists();
-    for (LoaderList* list : {&l.image, &l.anim, &l.sound, &l.video}) Free(list);
+    for (LoaderList* list : {&l.image, &l.anim, &l.sound, &l.video}) FreePluginNodes(&list->head);
     FreeAdapterLists();
 }
