@@ -12,26 +12,17 @@
 #include <string>
 
 #include "core/errcodes.h"
+#include "e2e/e2e_util.h"
 #include "core/errors.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
+using e2e::ExitStatus;
+using e2e::ReadFile;
+using e2e::RunResult;
+using e2e::WriteFile;
 
 const char kCountingScript[] = R"(
 .function main maxstack=8
@@ -65,38 +56,14 @@ const char kFailingScript[] = R"(
 .end
 )";
 
-class CompressedTest : public ::testing::Test {
+class CompressedTest : public e2e::E2eFixture {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qb_e2ez_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "tmp");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    RunResult Run(const std::string& cmd) {
-        fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        int rc = std::system((cmd + " >" + out.string() + " 2>" + err.string() + " </dev/null").c_str());
-        return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(out), ReadFile(err)};
-    }
-
     // Assembles source and packs it as name with the extra qbapplet options.
     fs::path Applet(const std::string& source, const std::string& name, const std::string& extra = "") {
-        fs::path qbs = dir_ / "prog.qbs", qbb = dir_ / "prog.qbb", qba = dir_ / name;
-        WriteFile(qbs, source);
-        RunResult a = Run(std::string(QB_TOOLS_DIR) + "/qbasm " + qbs.string() + " -o " + qbb.string());
-        EXPECT_EQ(a.status, 0) << a.err;
-        RunResult b = Run(std::string(QB_TOOLS_DIR) + "/qbapplet -o " + qba.string() + " --body " + qbb.string() +
-                          " --include prog.qbs:1:1000:0 --title Twin " + extra);
-        EXPECT_EQ(b.status, 0) << b.err;
-        return qba;
+        return Pack(Chunk(source, "prog"), dir_ / name, "--include prog.qbs:1:1000:0 --title Twin " + extra);
     }
 
     RunResult Play(const std::string& args) { return Run(std::string(QB_PLAYER_PATH) + " " + args); }
-
-    fs::path dir_;
 };
 
 TEST_F(CompressedTest, RunsExactlyLikeItsPlainTwin) {

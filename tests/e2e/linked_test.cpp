@@ -16,28 +16,17 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "e2e/e2e_util.h"
 #include "core/errors.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
-
-int ExitStatus(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1; }
+using e2e::ExitStatus;
+using e2e::ReadFile;
+using e2e::RunResult;
+using e2e::WriteFile;
 
 constexpr int kFillerLines = 40000;
 const std::string kFiller(48, '.');
@@ -79,35 +68,8 @@ const char kShortScript[] = R"(
 .end
 )";
 
-class LinkedExeTest : public ::testing::Test {
+class LinkedExeTest : public e2e::E2eFixture {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qb_e2e_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "tmp");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    RunResult Run(const std::string& cmd) {
-        fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        std::string full = cmd + " >" + out.string() + " 2>" + err.string() + " </dev/null";
-        RunResult r;
-        r.status = ExitStatus(std::system(full.c_str()));
-        r.out = ReadFile(out);
-        r.err = ReadFile(err);
-        return r;
-    }
-
-    fs::path Chunk(const std::string& source, const std::string& name) {
-        fs::path qbs = dir_ / (name + ".qbs"), qbb = dir_ / (name + ".qbb");
-        WriteFile(qbs, source);
-        RunResult a = Run(std::string(QB_TOOLS_DIR) + "/qbasm " + qbs.string() + " -o " + qbb.string());
-        EXPECT_EQ(a.status, 0) << a.err;
-        return qbb;
-    }
-
     // qbapplet with the given options; its status.
     RunResult Qbapplet(const std::string& options) { return Run(std::string(QB_TOOLS_DIR) + "/qbapplet " + options); }
 
@@ -124,18 +86,6 @@ protected:
         for (int i = 0; i < kFillerLines; ++i) out += kFiller + "\n";
         return out + "done\n";
     }
-
-    // The fixed part of a code's text: what stands before its placeholder.
-    static std::string Text(int code) {
-        char buf[kErrorTextSize];
-        SetErrorDetail("\x01");
-        SetErrorArgIndex(0);
-        GetErrorText(code, buf);
-        std::string s = buf;
-        return s.substr(0, s.find('\x01'));
-    }
-
-    fs::path dir_;
 };
 
 TEST_F(LinkedExeTest, RunsItsAppletQuietlyWithItsPluginsInAPrivateFolder) {

@@ -12,79 +12,28 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "e2e/e2e_util.h"
 #include "core/errors.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using e2e::ExitStatus;
+using e2e::ReadFile;
+using e2e::RunResult;
+using e2e::WriteFile;
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& data) {
-    std::ofstream out(p, std::ios::binary);
-    out << data;
-}
-
-class PlayerTest : public ::testing::Test {
+class PlayerTest : public e2e::E2eFixture {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qb_e2e_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    RunResult Run(const std::string& cmd) {
-        fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        std::string full = cmd + " >" + out.string() + " 2>" + err.string() + " </dev/null";
-        int rc = std::system(full.c_str());
-        RunResult r;
-        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        r.out = ReadFile(out);
-        r.err = ReadFile(err);
-        return r;
-    }
-
     // Assembles `source` and packs it into an applet; returns its path.
     fs::path Applet(const std::string& source, const std::string& extra = "--include hello.qbs:1:1000:0") {
-        fs::path qbs = dir_ / "hello.qbs", qbb = dir_ / "hello.qbb", qba = dir_ / "hello.qba";
-        WriteFile(qbs, source);
-        RunResult a = Run(std::string(QB_TOOLS_DIR) + "/qbasm " + qbs.string() + " -o " + qbb.string());
-        EXPECT_EQ(a.status, 0) << a.err;
-        RunResult b = Run(std::string(QB_TOOLS_DIR) + "/qbapplet -o " + qba.string() + " --body " + qbb.string() +
-                          " " + extra);
-        EXPECT_EQ(b.status, 0) << b.err;
-        return qba;
+        return Pack(Chunk(source, "hello"), dir_ / "hello.qba", extra);
     }
 
     RunResult Play(const fs::path& applet, const std::string& options = "-quiet") {
         return Run(std::string(QB_PLAYER_PATH) + " " + applet.string() + " " + options);
     }
-
-    // The fixed part of a code's text: what stands before its placeholder.
-    static std::string Text(int code) {
-        char buf[kErrorTextSize];
-        SetErrorDetail("\x01");
-        SetErrorArgIndex(0);
-        GetErrorText(code, buf);
-        std::string s = buf;
-        return s.substr(0, s.find('\x01'));
-    }
-
-    fs::path dir_;
 };
 
 TEST_F(PlayerTest, HelloPrintsAndSumsWithForLoop) {

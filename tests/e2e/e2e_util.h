@@ -1,0 +1,95 @@
+// Helpers of the end-to-end tests: whole-file reads and writes, and running a
+// command with its standard output and error captured in files.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/errors.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void WriteFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
+
+inline int ExitStatus(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1; }
+
+// Runs cmd through the shell with no input; its output lands in files of dir.
+inline RunResult RunCaptured(const fs::path& dir, const std::string& cmd) {
+    fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    std::string full = cmd + " >" + out.string() + " 2>" + err.string() + " </dev/null";
+    RunResult r;
+    r.status = ExitStatus(std::system(full.c_str()));
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+// A scratch folder per test (with a "tmp" folder inside for TEMPDIR), the
+// developer tools and the built player.
+class E2eFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("qb_e2e_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "tmp");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    RunResult Run(const std::string& cmd) { return RunCaptured(dir_, cmd); }
+
+    // Assembles source (written as NAME.qbs) into NAME.qbb; returns its path.
+    fs::path Chunk(const std::string& source, const std::string& name) {
+        fs::path qbs = dir_ / (name + ".qbs"), qbb = dir_ / (name + ".qbb");
+        WriteFile(qbs, source);
+        RunResult a = Run(std::string(QB_TOOLS_DIR) + "/qbasm " + qbs.string() + " -o " + qbb.string());
+        EXPECT_EQ(a.status, 0) << a.err;
+        return qbb;
+    }
+
+    // Packs a chunk into an applet with the given qbapplet options.
+    fs::path Pack(const fs::path& qbb, const fs::path& qba, const std::string& options) {
+        RunResult b = Run(std::string(QB_TOOLS_DIR) + "/qbapplet -o " + qba.string() + " --body " + qbb.string() +
+                          " " + options);
+        EXPECT_EQ(b.status, 0) << b.err;
+        return qba;
+    }
+
+    // The fixed part of a code's text: what stands before its placeholder.
+    static std::string Text(int code) {
+        char buf[kErrorTextSize];
+        SetErrorDetail("\x01");
+        SetErrorArgIndex(0);
+        GetErrorText(code, buf);
+        std::string s = buf;
+        return s.substr(0, s.find('\x01'));
+    }
+
+    fs::path dir_;
+};
+
+}  // namespace e2e
