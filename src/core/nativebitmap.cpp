@@ -35,9 +35,10 @@ int PixelFormatBytes(int format) {
     return 0;
 }
 
-qbNativeBitmap* AllocNativeBitmap(int width, int height) {
+qbNativeBitmap* AllocNativeBitmap(int width, int height) { return AllocNativeBitmapInFormat(width, height, EffectiveFormat()); }
+
+qbNativeBitmap* AllocNativeBitmapInFormat(int width, int height, int format) {
     if (width <= 0 || height <= 0) return nullptr;
-    const int format = EffectiveFormat();
     const int bytesPerPixel = PixelFormatBytes(format);
     if (bytesPerPixel == 0) return nullptr;
     const int64_t rowLength = (static_cast<int64_t>(width) + 3) & ~int64_t{3};

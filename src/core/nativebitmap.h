@@ -44,6 +44,8 @@ int PixelFormatBytes(int format);
 // unusable platform format, or no memory. Rows are padded to 4 pixels and
 // the pixels are not cleared.
 qbNativeBitmap* AllocNativeBitmap(int width, int height);
+// The same in a colour format of the caller's choice (codes 0-13).
+qbNativeBitmap* AllocNativeBitmapInFormat(int width, int height, int format);
 void FreeNativeBitmap(qbNativeBitmap* bitmap);
 // 1 with the lock filled, or 0 (lock token 0) for a null record.
 int LockNativeBitmap(qbNativeBitmap* bitmap, qbBitmapLock* lock);

@@ -1,28 +1,21 @@
-// The operations of the platform backend that the portable start-up and
-// shutdown code calls.
+// The platform backend: every operation the portable code may ask of the
+// operating system's window, input, audio, image, text and movie services.
+//
+// Contracts the callers rely on, beyond the signatures in platform_ops.h:
+// - GetExecutablePath, GetBundlePath: absolute paths into a 1024-byte buffer.
+// - InstallAppleEventHandlers: the first document the desktop asked the
+//   player to open, or null.
+// - CheckUserBreak: ERR_USERABORT stops loading.
+// - RunMainChunkWithTimerThread: runs the main chunk (on the stack top)
+//   while the timer thread runs.
+// - GetBundleExecutableArgs: the arguments stored with the application
+//   ("" when none).
+// - PostWakeEvent: callable from any thread; the main thread's event wait
+//   returns. 0 or an error code.
+// - WaitForNativeEvent: blocks until a wake is posted (the wait consumes it)
+//   or timeoutMs passes (negative: no limit). Returns 0.
+// Operations a backend cannot perform answer an error code (or null, or
+// nothing for operations without a result), never a pretended success.
 #pragma once
 
-#include <cstddef>
-
-struct ScriptState;
-
-int CheckOSVersionAndActivate();
-// The first document the desktop asked the player to open, or null.
-const char* InstallAppleEventHandlers();
-// Absolute path of the running executable into a 1024-byte buffer.
-void GetExecutablePath(char* buffer, size_t size);
-// Start-up progress hook: ERR_USERABORT stops loading.
-int CheckUserBreak();
-void OpenDebugDevice();
-// Runs the main chunk (on the stack top) while the timer thread runs.
-int RunMainChunkWithTimerThread(ScriptState* L);
-void ShutdownPlatform();
-// The arguments stored in the application bundle ("" when none).
-void GetBundleExecutableArgs(char* buffer, size_t size);
-
-// Callable from any thread: the main thread's event wait returns. 0 or an
-// error code.
-int PostWakeEvent();
-// Blocks until a wake is posted (the wait consumes it) or timeoutMs passes
-// (negative: no limit). Returns 0.
-int WaitForNativeEvent(int timeoutMs = -1);
+#include "platform/platform_ops.h"

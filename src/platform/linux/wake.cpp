@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/linux/linux_backend.h"
 
 namespace {
 
@@ -17,6 +17,8 @@ struct WakeState {
 WakeState wake;
 
 }  // namespace
+
+namespace linux_backend {
 
 int PostWakeEvent() {
     {
@@ -39,3 +41,5 @@ int WaitForNativeEvent(int timeoutMs) {
     wake.pending = false;
     return 0;
 }
+
+}  // namespace linux_backend

@@ -1,0 +1,169 @@
+// Per-pixel kernels on raw rows: fills, copies, masked and alpha copies,
+// blends, grey, pixelate, HAM rows and boundary fill. Each comes as a twin for
+// 4-byte pixels (formats 10-13) and for 2-byte pixels (a 565 or 555 layout),
+// and each has a plain scalar reference (suffix Ref) that the tests hold the
+// production kernel to, bit for bit. Kernels never allocate, except the
+// boundary fill, whose pending-span stack grows with the shape being filled.
+#pragma once
+
+#include <cstdint>
+
+// A rectangle's corner inside a buffer of pixels: pixel (x, y) lies at
+// pixels + (y * rowLength + x) * bytes per pixel.
+struct PixelRows32 {
+    uint32_t* pixels = nullptr;
+    int32_t rowLength = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct PixelRows16 {
+    uint16_t* pixels = nullptr;
+    int32_t rowLength = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+// 1-bit plane, most significant bit first; bit (x, y) is in byte
+// y * rowBytes + x / 8, value 0x80 >> (x % 8).
+struct MaskRows {
+    uint8_t* data = nullptr;
+    int32_t rowBytes = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+// 8-bit plane; byte (x, y) is data[y * rowBytes + x].
+struct AlphaRows {
+    uint8_t* data = nullptr;
+    int32_t rowBytes = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+enum class Layout16 : uint8_t { RGB565, RGB555 };
+
+// ---- colour helpers shared by the twins ---------------------------------
+
+// 4-byte formats 11, 12, 13 to ARGB (format 10) and back; alpha is dropped.
+// Any other format passes through unchanged.
+uint32_t KernelToARGB(uint32_t format, uint32_t pixel);
+uint32_t KernelFromARGB(uint32_t format, uint32_t argb);
+// 2-byte pixels widened to 0x00RRGGBB (low bits 0) and narrowed back.
+uint32_t Widen16(Layout16 layout, uint16_t pixel);
+uint16_t Narrow16(Layout16 layout, uint32_t rgb);
+
+// The weighted mix of every weighted kernel: d + ((c - d) * w >> 8) per
+// channel, the shift arithmetic; the result's top byte is 0.
+uint32_t BlendRGB(uint32_t d, uint32_t c, uint32_t w);
+
+// ---- plain copy ---------------------------------------------------------
+void CopyRect32(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height);
+void CopyRect32Ref(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height);
+void CopyRect16(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t height);
+void CopyRect16Ref(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t height);
+
+// ---- plain fill (the colour is already in the buffer's format) ----------
+void FillRect32(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel);
+void FillRect32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel);
+void FillRect16(PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel);
+void FillRect16Ref(PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel);
+
+// ---- blended fill: colour is ARGB (32) or RGB in the buffer's layout (16) -
+void BlendFill32(PixelRows32 dst, int32_t width, int32_t height, uint32_t format,
+                 uint32_t argb, uint32_t level);
+void BlendFill32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t format,
+                    uint32_t argb, uint32_t level);
+void BlendFill16(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout,
+                 uint16_t colour, uint32_t level);
+void BlendFill16Ref(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout,
+                    uint16_t colour, uint32_t level);
+
+// ---- masked copy: the mask is addressed at the source position ----------
+void MaskedCopy32(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
+                  int32_t height);
+void MaskedCopy32Ref(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
+                     int32_t height);
+void MaskedCopy16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
+                  int32_t height);
+void MaskedCopy16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
+                     int32_t height);
+
+// ---- colour through mask: one colour (in the buffer's format) where the
+// mask bit is set, as for glyphs -------------------------------------------
+void ColourThroughMask32(PixelRows32 dst, MaskRows mask, int32_t width, int32_t height,
+                         uint32_t pixel);
+void ColourThroughMask32Ref(PixelRows32 dst, MaskRows mask, int32_t width, int32_t height,
+                            uint32_t pixel);
+void ColourThroughMask16(PixelRows16 dst, MaskRows mask, int32_t width, int32_t height,
+                         uint16_t pixel);
+void ColourThroughMask16Ref(PixelRows16 dst, MaskRows mask, int32_t width, int32_t height,
+                            uint16_t pixel);
+
+// ---- invert: every byte of every pixel, alpha included --------------------
+void Invert32(PixelRows32 dst, int32_t width, int32_t height);
+void Invert32Ref(PixelRows32 dst, int32_t width, int32_t height);
+void Invert16(PixelRows16 dst, int32_t width, int32_t height);
+void Invert16Ref(PixelRows16 dst, int32_t width, int32_t height);
+
+// ---- mix: where the mask bit is set (everywhere without mask data), the
+// destination becomes the source pixel weighted towards the destination by
+// 255 - level; level 255 keeps the source colour entirely ------------------
+void Mix32(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width, int32_t height,
+           uint32_t format, uint32_t level);
+void Mix32Ref(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width, int32_t height,
+              uint32_t format, uint32_t level);
+void Mix16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height,
+           Layout16 layout, uint32_t level);
+void Mix16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height,
+              Layout16 layout, uint32_t level);
+
+// ---- alpha blend: weight = the source alpha byte -------------------------
+void AlphaBlend32(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+                  int32_t height, uint32_t format);
+void AlphaBlend32Ref(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+                     int32_t height, uint32_t format);
+void AlphaBlend16(PixelRows16 dst, PixelRows16 src, AlphaRows alpha, int32_t width,
+                  int32_t height, Layout16 layout);
+void AlphaBlend16Ref(PixelRows16 dst, PixelRows16 src, AlphaRows alpha, int32_t width,
+                     int32_t height, Layout16 layout);
+
+// ---- grey: y = trunc(0.299 R + 0.587 G + 0.114 B); blackWhite thresholds --
+uint32_t GrayLevel(uint32_t r, uint32_t g, uint32_t b);
+void Gray32(PixelRows32 dst, int32_t width, int32_t height, uint32_t format, bool blackWhite);
+void Gray32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t format,
+               bool blackWhite);
+void Gray16(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout, bool blackWhite);
+void Gray16Ref(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout,
+               bool blackWhite);
+
+// ---- pixelate: blocks of `block` pixels take their top-left pixel; the
+// planes (either may be null data) follow the block's top-left bit or byte.
+void Pixelate32(PixelRows32 dst, int32_t width, int32_t height, int32_t block, MaskRows mask,
+                AlphaRows alpha);
+void Pixelate32Ref(PixelRows32 dst, int32_t width, int32_t height, int32_t block,
+                   MaskRows mask, AlphaRows alpha);
+void Pixelate16(PixelRows16 dst, int32_t width, int32_t height, int32_t block, MaskRows mask,
+                AlphaRows alpha);
+void Pixelate16Ref(PixelRows16 dst, int32_t width, int32_t height, int32_t block,
+                   MaskRows mask, AlphaRows alpha);
+
+// ---- palette expansion: mode 6 HAM6, mode 8 HAM8, else a plain lookup ---
+// The palette must hold 16 entries for HAM6, 64 for HAM8 and 256 otherwise.
+void ExpandPaletteRow(const uint8_t* indices, uint32_t* out, int32_t width,
+                      const uint32_t* palette, int32_t mode);
+
+// ---- boundary fill ------------------------------------------------------
+struct FillClip {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;   // exclusive
+    int32_t bottom = 0;  // exclusive
+};
+
+// Fills from (x, y) up to pixels whose value ANDed with compareMask equals
+// the boundary colour (also ANDed); the 2-byte twin compares whole pixels.
+void BoundaryFill32(uint32_t* pixels, int32_t rowLength, FillClip clip, int32_t x, int32_t y,
+                    uint32_t boundary, uint32_t fill, uint32_t compareMask);
+void BoundaryFill16(uint16_t* pixels, int32_t rowLength, FillClip clip, int32_t x, int32_t y,
+                    uint16_t boundary, uint16_t fill);

@@ -1,0 +1,236 @@
+#include "display/scale.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "display/kernels.h"
+
+uint64_t ScaleStep(int32_t srcSize, int32_t dstSize) {
+    return (static_cast<uint64_t>(srcSize) << 32) / static_cast<uint64_t>(dstSize);
+}
+
+namespace {
+
+struct Rgb {
+    int32_t r, g, b;
+};
+
+inline bool Swapped16(int32_t format) { return format == 2 || format == 3 || format == 6 || format == 7; }
+inline uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+
+Rgb ReadRGB(const void* p, int32_t format) {
+    if (format >= 10) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        const uint32_t c = KernelToARGB(static_cast<uint32_t>(format), v);
+        return {static_cast<int32_t>((c >> 16) & 255), static_cast<int32_t>((c >> 8) & 255),
+                static_cast<int32_t>(c & 255)};
+    }
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    if (Swapped16(format)) v = Swap16(v);
+    const int32_t base = format & ~2;
+    int32_t hi, mid, lo;
+    if (base >= 4) {
+        hi = (v >> 11) << 3;
+        mid = ((v >> 5) & 63) << 2;
+        lo = (v & 31) << 3;
+    } else {
+        hi = ((v >> 10) & 31) << 3;
+        mid = ((v >> 5) & 31) << 3;
+        lo = (v & 31) << 3;
+    }
+    return (base & 1) ? Rgb{lo, mid, hi} : Rgb{hi, mid, lo};
+}
+
+void WriteRGB(void* p, int32_t format, Rgb c) {
+    if (format >= 10) {
+        const uint32_t argb = (static_cast<uint32_t>(c.r) << 16) |
+                              (static_cast<uint32_t>(c.g) << 8) | static_cast<uint32_t>(c.b);
+        const uint32_t v = KernelFromARGB(static_cast<uint32_t>(format), argb);
+        std::memcpy(p, &v, 4);
+        return;
+    }
+    const int32_t base = format & ~2;
+    const auto hiC = static_cast<uint32_t>((base & 1) ? c.b : c.r);
+    const auto loC = static_cast<uint32_t>((base & 1) ? c.r : c.b);
+    const auto g = static_cast<uint32_t>(c.g);
+    uint16_t v = base >= 4
+                     ? static_cast<uint16_t>(((hiC >> 3) << 11) | ((g >> 2) << 5) | (loC >> 3))
+                     : static_cast<uint16_t>(((hiC >> 3) << 10) | ((g >> 3) << 5) | (loC >> 3));
+    if (Swapped16(format)) v = Swap16(v);
+    std::memcpy(p, &v, 2);
+}
+
+inline int32_t Lerp(int32_t a, int32_t b, uint32_t f) {
+    return a + (((b - a) * static_cast<int32_t>(f)) >> 16);
+}
+
+inline Rgb Bilinear(Rgb a, Rgb b, Rgb c, Rgb d, uint32_t fx, uint32_t fy) {
+    const int32_t tr = Lerp(a.r, b.r, fx), tg = Lerp(a.g, b.g, fx), tb = Lerp(a.b, b.b, fx);
+    const int32_t br = Lerp(c.r, d.r, fx), bg = Lerp(c.g, d.g, fx), bb = Lerp(c.b, d.b, fx);
+    return {Lerp(tr, br, fy), Lerp(tg, bg, fy), Lerp(tb, bb, fy)};
+}
+
+inline bool GetBit(const uint8_t* row, int32_t x) { return (row[x >> 3] & (0x80u >> (x & 7))) != 0; }
+inline void PutBit(uint8_t* row, int32_t x, bool on) {
+    const auto bit = static_cast<uint8_t>(0x80u >> (x & 7));
+    row[x >> 3] = on ? static_cast<uint8_t>(row[x >> 3] | bit) : static_cast<uint8_t>(row[x >> 3] & ~bit);
+}
+
+inline bool Usable(const ScaleRequest& q) {
+    return q.srcWidth > 0 && q.srcHeight > 0 && q.dstWidth > 0 && q.dstHeight > 0 &&
+           (q.bytesPerPixel == 2 || q.bytesPerPixel == 4) &&
+           // A smooth read takes the pixel size from the format: a mismatch
+           // would read past the row end.
+           (!q.smooth || (q.bytesPerPixel == 4) == (q.pixelFormat >= 10));
+}
+
+const uint8_t* SrcPixelRow(const ScaleRequest& q, int32_t y) {
+    return static_cast<const uint8_t*>(q.srcPixels) +
+           static_cast<std::ptrdiff_t>(y) * q.srcRowLength * q.bytesPerPixel;
+}
+uint8_t* DstPixelRow(const ScaleRequest& q, int32_t y) {
+    return static_cast<uint8_t*>(q.dstPixels) +
+           static_cast<std::ptrdiff_t>(y) * q.dstRowLength * q.bytesPerPixel;
+}
+
+}  // namespace
+
+void ScalePixelBufferRef(const ScaleRequest& q) {
+    if (!Usable(q)) return;
+    const uint64_t sx = ScaleStep(q.srcWidth, q.dstWidth), sy = ScaleStep(q.srcHeight, q.dstHeight);
+    const int32_t bpp = q.bytesPerPixel;
+    for (int32_t y = 0; y < q.dstHeight; ++y) {
+        const int32_t row = ScaleIndex(sy, y);
+        for (int32_t x = 0; x < q.dstWidth; ++x) {
+            const int32_t col = ScaleIndex(sx, x);
+            if (q.srcMask && q.dstMask)
+                PutBit(q.dstMask + static_cast<std::ptrdiff_t>(y) * q.dstMaskRowBytes, x,
+                       GetBit(q.srcMask + static_cast<std::ptrdiff_t>(row) * q.srcMaskRowBytes, col));
+            if (q.maskOnly) continue;
+            if (q.srcAlpha && q.dstAlpha)
+                q.dstAlpha[static_cast<std::ptrdiff_t>(y) * q.dstAlphaRowBytes + x] =
+                    q.srcAlpha[static_cast<std::ptrdiff_t>(row) * q.srcAlphaRowBytes + col];
+            uint8_t* out = DstPixelRow(q, y) + x * bpp;
+            if (!q.smooth) {
+                std::memcpy(out, SrcPixelRow(q, row) + col * bpp, static_cast<size_t>(bpp));
+                continue;
+            }
+            const int32_t col1 = std::min(col + 1, q.srcWidth - 1);
+            const int32_t row1 = std::min(row + 1, q.srcHeight - 1);
+            const Rgb a = ReadRGB(SrcPixelRow(q, row) + col * bpp, q.pixelFormat);
+            const Rgb b = ReadRGB(SrcPixelRow(q, row) + col1 * bpp, q.pixelFormat);
+            const Rgb c = ReadRGB(SrcPixelRow(q, row1) + col * bpp, q.pixelFormat);
+            const Rgb d = ReadRGB(SrcPixelRow(q, row1) + col1 * bpp, q.pixelFormat);
+            WriteRGB(out, q.pixelFormat,
+                     Bilinear(a, b, c, d, ScaleFraction(sx, x), ScaleFraction(sy, y)));
+        }
+    }
+}
+
+namespace {
+
+template <typename Pixel>
+void PlainRows(const ScaleRequest& q, const std::vector<int32_t>& cols, uint64_t sy) {
+    int32_t lastRow = -1;
+    for (int32_t y = 0; y < q.dstHeight; ++y) {
+        const int32_t row = ScaleIndex(sy, y);
+        auto* out = reinterpret_cast<Pixel*>(DstPixelRow(q, y));
+        if (row == lastRow) {
+            // Enlarging vertically repeats rows: copy the finished one.
+            std::memcpy(out, DstPixelRow(q, y - 1), static_cast<size_t>(q.dstWidth) * sizeof(Pixel));
+            continue;
+        }
+        lastRow = row;
+        const auto* in = reinterpret_cast<const Pixel*>(SrcPixelRow(q, row));
+        const int32_t* c = cols.data();
+        int32_t x = 0;
+        for (; x + 8 <= q.dstWidth; x += 8) {
+            out[x] = in[c[x]];
+            out[x + 1] = in[c[x + 1]];
+            out[x + 2] = in[c[x + 2]];
+            out[x + 3] = in[c[x + 3]];
+            out[x + 4] = in[c[x + 4]];
+            out[x + 5] = in[c[x + 5]];
+            out[x + 6] = in[c[x + 6]];
+            out[x + 7] = in[c[x + 7]];
+        }
+        for (; x < q.dstWidth; ++x) out[x] = in[c[x]];
+    }
+}
+
+}  // namespace
+
+void ScalePixelBuffer(const ScaleRequest& q) {
+    if (!Usable(q)) return;
+    const uint64_t sx = ScaleStep(q.srcWidth, q.dstWidth), sy = ScaleStep(q.srcHeight, q.dstHeight);
+    std::vector<int32_t> cols(static_cast<size_t>(q.dstWidth));
+    std::vector<int32_t> cols1;
+    std::vector<uint32_t> fracs;
+    {
+        uint64_t pos = 0;
+        for (int32_t x = 0; x < q.dstWidth; ++x, pos += sx) cols[static_cast<size_t>(x)] = static_cast<int32_t>(pos >> 32);
+    }
+    if (q.srcMask && q.dstMask) {
+        for (int32_t y = 0; y < q.dstHeight; ++y) {
+            const uint8_t* in = q.srcMask + static_cast<std::ptrdiff_t>(ScaleIndex(sy, y)) * q.srcMaskRowBytes;
+            uint8_t* out = q.dstMask + static_cast<std::ptrdiff_t>(y) * q.dstMaskRowBytes;
+            for (int32_t x = 0; x < q.dstWidth; ++x) PutBit(out, x, GetBit(in, cols[static_cast<size_t>(x)]));
+        }
+    }
+    if (q.maskOnly) return;
+    if (q.srcAlpha && q.dstAlpha) {
+        for (int32_t y = 0; y < q.dstHeight; ++y) {
+            const uint8_t* in = q.srcAlpha + static_cast<std::ptrdiff_t>(ScaleIndex(sy, y)) * q.srcAlphaRowBytes;
+            uint8_t* out = q.dstAlpha + static_cast<std::ptrdiff_t>(y) * q.dstAlphaRowBytes;
+            for (int32_t x = 0; x < q.dstWidth; ++x) out[x] = in[cols[static_cast<size_t>(x)]];
+        }
+    }
+    if (!q.smooth) {
+        if (q.bytesPerPixel == 4) PlainRows<uint32_t>(q, cols, sy);
+        else PlainRows<uint16_t>(q, cols, sy);
+        return;
+    }
+    cols1.resize(cols.size());
+    fracs.resize(cols.size());
+    for (int32_t x = 0; x < q.dstWidth; ++x) {
+        const auto i = static_cast<size_t>(x);
+        cols1[i] = std::min(cols[i] + 1, q.srcWidth - 1);
+        fracs[i] = ScaleFraction(sx, x);
+    }
+    const int32_t bpp = q.bytesPerPixel;
+    for (int32_t y = 0; y < q.dstHeight; ++y) {
+        const int32_t row = ScaleIndex(sy, y);
+        const uint8_t* top = SrcPixelRow(q, row);
+        const uint8_t* bottom = SrcPixelRow(q, std::min(row + 1, q.srcHeight - 1));
+        const uint32_t fy = ScaleFraction(sy, y);
+        uint8_t* out = DstPixelRow(q, y);
+        for (int32_t x = 0; x < q.dstWidth; ++x) {
+            const auto i = static_cast<size_t>(x);
+            const Rgb a = ReadRGB(top + cols[i] * bpp, q.pixelFormat);
+            const Rgb b = ReadRGB(top + cols1[i] * bpp, q.pixelFormat);
+            const Rgb c = ReadRGB(bottom + cols[i] * bpp, q.pixelFormat);
+            const Rgb d = ReadRGB(bottom + cols1[i] * bpp, q.pixelFormat);
+            WriteRGB(out + x * bpp, q.pixelFormat, Bilinear(a, b, c, d, fracs[i], fy));
+        }
+    }
+}
+
+int32_t KeepAspectRatio(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height) {
+    if (!width || !height) return ERR_WRONGUSAGE;
+    if (*width < 1 || *height < 1 || srcWidth < 1 || srcHeight < 1) return ERR_BADDIMENSIONS;
+    if (*width == kKeepAspectRatio && *height == kKeepAspectRatio) return ERR_WRONGUSAGE;
+    const double ratio = static_cast<double>(srcWidth) / static_cast<double>(srcHeight);
+    auto round = [](double v) {
+        const double whole = std::floor(v);
+        const auto frac = static_cast<float>(v - whole);
+        return static_cast<int32_t>(whole) + (frac >= 0.5f ? 1 : 0);
+    };
+    if (*width == kKeepAspectRatio) *width = round(*height * ratio);
+    else if (*height == kKeepAspectRatio) *height = round(*width / ratio);
+    return 0;
+}

@@ -1,0 +1,24 @@
+// The free functions of the backend operations, each calling the active
+// backend's table.
+#include <atomic>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Other threads call PostWakeEvent while the main thread may swap backends.
+std::atomic<const qbPlatformOps*> active{nullptr};
+
+}  // namespace
+
+void SetPlatformBackend(const qbPlatformOps* ops) { active.store(ops, std::memory_order_release); }
+
+const qbPlatformOps& ActivePlatformOps() {
+    const qbPlatformOps* ops = active.load(std::memory_order_acquire);
+    return ops ? *ops : NullPlatformOps();
+}
+
+#define QB_OP_FORWARD(ret, op, params, args) \
+    ret op params { return ActivePlatformOps().op args; }
+QB_PLATFORM_OPERATIONS(QB_OP_FORWARD)
+#undef QB_OP_FORWARD

@@ -1,0 +1,41 @@
+// The Linux backend's real operations, shared with the in-memory backend:
+// start-up, shutdown and waking need no window system.
+#pragma once
+
+#include "platform/platform_ops.h"
+
+namespace linux_backend {
+
+int EnterMain(int argc, char** argv, MainFunction mainFn);
+int CheckOSVersionAndActivate();
+const char* InstallAppleEventHandlers();
+void GetBundleExecutableArgs(char* buffer, size_t size);
+void GetBundlePath(char* buffer, size_t size);
+void GetExecutablePath(char* buffer, size_t size);
+int StartNativeUI();
+int PrepareNativeDisplays();
+int RunMainChunkWithTimerThread(ScriptState* L);
+int CheckUserBreak();
+void OpenDebugDevice();
+void ShutdownPlatform();
+
+int PostWakeEvent();
+int WaitForNativeEvent(int timeoutMs);
+
+qbNativeBitmap* AllocPlatformBitmap(int width, int height);
+void FreePlatformBitmap(qbNativeBitmap* bitmap);
+int LockPlatformBitmap(qbNativeBitmap* bitmap, qbBitmapLock* lock);
+void UnlockPlatformBitmap(qbNativeBitmap* bitmap);
+intptr_t GetPlatformBitmapAttr(const qbNativeBitmap* bitmap, int attribute);
+int GetPreferredPixelFormat();
+
+}  // namespace linux_backend
+
+namespace linux_backend {
+
+std::optional<std::string> ToNativePath(const char* path);
+void FormatDateTime(int kind, char* buffer, size_t size, char* secondBuffer, size_t secondSize);
+void PrintConsoleV(const char* format, va_list args);
+uint64_t GetPhysicalMemorySize();
+
+}  // namespace linux_backend

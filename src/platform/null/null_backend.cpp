@@ -1,0 +1,545 @@
+// The in-memory backend for tests and for the player until a window system
+// exists.
+#include "platform/null/null_backend.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "core/errcodes.h"
+#include "core/eventqueue.h"
+#include "display/bitmaplock.h"
+#include "platform/linux/linux_backend.h"
+#include "platform/op_fill.h"
+
+namespace null_backend {
+namespace {
+
+constexpr int kDefaultWidth = 640;
+constexpr int kDefaultHeight = 480;
+// The pump leaves the system alone when nothing is queued and it ran this
+// recently.
+constexpr int64_t kPumpQuietMillis = 10;
+
+int64_t SteadyMillis() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct State {
+    std::recursive_mutex mutex;
+    std::vector<MonitorRect> monitors;
+    std::map<const qbDisplay*, std::pair<int, int>> sizes;
+    std::map<const qbDisplay*, Surface> surfaces;
+    std::deque<ScriptedEvent> events;
+    std::deque<RequesterAnswer> answers;
+    std::vector<RequesterCall> log;
+    std::function<int64_t()> clock;
+    int64_t lastPump = 0;
+    bool pumped = false;
+    bool quitSwitch[3] = {};
+    bool quitRequested = false;
+    std::vector<const qbDisplay*> closeHandlers;
+    int clipboardType = 0;  // 0: empty
+    std::vector<uint8_t> clipboard;
+
+    void Clear() {
+        monitors = {MonitorRect{0, 0, 1920, 1080}};
+        sizes.clear();
+        surfaces.clear();
+        events.clear();
+        answers.clear();
+        log.clear();
+        clock = nullptr;
+        lastPump = 0;
+        pumped = false;
+        std::fill(std::begin(quitSwitch), std::end(quitSwitch), false);
+        quitRequested = false;
+        closeHandlers.clear();
+        clipboardType = 0;
+        clipboard.clear();
+    }
+    State() { Clear(); }
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+Surface* FindSurface(const qbDisplay* display) {
+    auto it = S().surfaces.find(display);
+    return it == S().surfaces.end() ? nullptr : &it->second;
+}
+
+void Plot(Surface& s, int x, int y, uint32_t colour) {
+    if (x < 0 || y < 0 || x >= s.width || y >= s.height) return;
+    s.pixels[static_cast<size_t>(y) * static_cast<size_t>(s.width) + static_cast<size_t>(x)] = colour;
+}
+
+void PlotLine(Surface& s, int x1, int y1, int x2, int y2, uint32_t colour) {
+    const int dx = std::abs(x2 - x1);
+    const int dy = -std::abs(y2 - y1);
+    const int sx = x1 < x2 ? 1 : -1;
+    const int sy = y1 < y2 ? 1 : -1;
+    int err = dx + dy;
+    for (;;) {
+        Plot(s, x1, y1, colour);
+        if (x1 == x2 && y1 == y2) break;
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x1 += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y1 += sy;
+        }
+    }
+}
+
+// Window operations draw in opaque colours: the window has no alpha.
+constexpr uint32_t kOpaque = 0xFF000000u;
+
+int AllocNativeWindowRec(void*, qbDisplay*) { return 0; }
+void FreeNativeWindowRec(qbDisplay*) {}
+int MeasureWindowBorders(qbDisplay*) { return 0; }
+
+int CreateNativeWindow(qbDisplay* display, int, qbNativeBitmap*, const uint8_t*) {
+    Lock lock(S().mutex);
+    auto size = S().sizes.find(display);
+    const int width = size == S().sizes.end() ? kDefaultWidth : size->second.first;
+    const int height = size == S().sizes.end() ? kDefaultHeight : size->second.second;
+    if (width <= 0 || height <= 0) return ERR_WINDOW;
+    Surface surface;
+    surface.width = width;
+    surface.height = height;
+    surface.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kOpaque);
+    S().surfaces[display] = std::move(surface);
+    return 0;
+}
+
+void CloseNativeWindow(qbDisplay* display) {
+    Lock lock(S().mutex);
+    S().surfaces.erase(display);
+}
+
+int CollapseNativeWindow(qbDisplay* display, int minimise) {
+    Lock lock(S().mutex);
+    if (Surface* s = FindSurface(display)) s->visible = minimise == 0;
+    return 0;
+}
+
+int IsDisplaySizeSupported(qbDisplay*) { return 1; }
+
+intptr_t GetNativeDisplayAttr(qbDisplay* display, int attribute) {
+    if (!display) return 0;
+    switch (attribute) {
+        case 5: return 32;
+        case 11:
+        case 12: return 16;
+        case 16: return 1;
+        default: return 0;
+    }
+}
+
+void FlushNativeWindow(qbDisplay* display) {
+    Lock lock(S().mutex);
+    if (Surface* s = FindSurface(display)) ++s->flushes;
+}
+
+void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* display, int dstX, int dstY, int width,
+                  int height, int scaleWidth, int scaleHeight, uint32_t) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    if (!s || !source || source->bytesPerPixel != 4 || width <= 0 || height <= 0) return;
+    const int outW = scaleWidth > 0 ? scaleWidth : width;
+    const int outH = scaleHeight > 0 ? scaleHeight : height;
+    for (int y = 0; y < outH; ++y) {
+        const int sy = srcY + static_cast<int>(static_cast<int64_t>(y) * height / outH);
+        if (sy < 0 || sy >= source->height) continue;
+        const auto* row = reinterpret_cast<const uint32_t*>(source->pixels.get() +
+                                                            static_cast<size_t>(sy) * static_cast<size_t>(source->bytesPerRow));
+        for (int x = 0; x < outW; ++x) {
+            const int sx = srcX + static_cast<int>(static_cast<int64_t>(x) * width / outW);
+            if (sx < 0 || sx >= source->width) continue;
+            Plot(*s, dstX + x, dstY + y, row[sx] | kOpaque);
+        }
+    }
+}
+
+void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    if (!s) return;
+    const int x0 = std::max(x, 0);
+    const int y0 = std::max(y, 0);
+    const int x1 = std::min(x + width, s->width);
+    const int y1 = std::min(y + height, s->height);
+    for (int yy = y0; yy < y1; ++yy)
+        for (int xx = x0; xx < x1; ++xx) Plot(*s, xx, yy, colour | kOpaque);
+}
+
+void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour) {
+    Lock lock(S().mutex);
+    if (Surface* s = FindSurface(display)) PlotLine(*s, x1, y1, x2, y2, colour | kOpaque);
+}
+
+void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
+    Lock lock(S().mutex);
+    if (Surface* s = FindSurface(display)) Plot(*s, x, y, colour | kOpaque);
+}
+
+MonitorList ListNativeMonitors() {
+    Lock lock(S().mutex);
+    MonitorList head;
+    // Built from the back so that the list keeps the configured order.
+    for (auto it = S().monitors.rbegin(); it != S().monitors.rend(); ++it) {
+        auto entry = std::make_unique<qbMonitorEntry>();
+        entry->x = it->x;
+        entry->y = it->y;
+        entry->width = it->width;
+        entry->height = it->height;
+        entry->next = std::move(head);
+        head = std::move(entry);
+    }
+    return head;
+}
+
+int ListNativeDisplayModes(qbDisplay*, qbDisplayModeEntry* modes) {
+    Lock lock(S().mutex);
+    std::vector<std::pair<int, int>> distinct;
+    for (const MonitorRect& m : S().monitors) {
+        const std::pair<int, int> size{m.width, m.height};
+        if (std::find(distinct.begin(), distinct.end(), size) == distinct.end()) distinct.push_back(size);
+    }
+    if (modes) {
+        for (size_t i = 0; i < distinct.size(); ++i) {
+            modes[i] = qbDisplayModeEntry{};
+            modes[i].width = distinct[i].first;
+            modes[i].height = distinct[i].second;
+        }
+    }
+    return static_cast<int>(distinct.size());
+}
+
+bool SwitchOn(int key) { return S().quitSwitch[key - kQuitShortcutCtrlC]; }
+
+// What the window flags raised by one event ask of the pump.
+bool WantsQuit(const ScriptedEvent& event) {
+    switch (event.type) {
+        case kEventLeftButton: return event.data3 != 0 && SwitchOn(kQuitShortcutLeftButton);
+        case kEventKey: return event.data1 != 0 && event.data3 == kKeyEscape && SwitchOn(kQuitShortcutEscape);
+        case kScriptedCtrlC: return SwitchOn(kQuitShortcutCtrlC);
+        case kEventCloseRequest: {
+            const auto& handlers = S().closeHandlers;
+            return std::find(handlers.begin(), handlers.end(), event.display) == handlers.end();
+        }
+        default: return false;
+    }
+}
+
+int PumpNativeEvents(ScriptState*, int* outError) {
+    if (outError) *outError = 0;
+    Lock lock(S().mutex);
+    const int64_t now = NowMillis();
+    if (S().events.empty() && S().pumped && now - S().lastPump < kPumpQuietMillis) return 0;
+    if (!S().events.empty()) {
+        const ScriptedEvent event = S().events.front();
+        S().events.pop_front();
+        if (event.type != kScriptedCtrlC &&
+            PostEvent(event.display, event.type, event.data1, event.data2, event.data3, nullptr) < 0) {
+            if (outError) *outError = ERR_MEM;
+            S().lastPump = now;
+            S().pumped = true;
+            return 1;
+        }
+        if (WantsQuit(event)) S().quitRequested = true;
+    }
+    S().lastPump = now;
+    S().pumped = true;
+    return S().quitRequested ? 1 : 0;
+}
+
+void SetQuitShortcut(ScriptState*, int key, int on) {
+    if (key < kQuitShortcutCtrlC || key > kQuitShortcutEscape) return;
+    Lock lock(S().mutex);
+    S().quitSwitch[key - kQuitShortcutCtrlC] = on != 0;
+}
+
+// Takes the next answer and logs the call; an empty queue answers like a
+// requester that could not be opened.
+RequesterAnswer Ask(const char* operation, const char* title, const char* body) {
+    Lock lock(S().mutex);
+    S().log.push_back(RequesterCall{operation, title ? title : "", body ? body : ""});
+    if (S().answers.empty()) return RequesterAnswer{ERR_WINDOW, -1, {}, {}};
+    RequesterAnswer answer = std::move(S().answers.front());
+    S().answers.pop_front();
+    return answer;
+}
+
+int ColorRequesterNative(int32_t, int32_t* outColour) {
+    RequesterAnswer a = Ask("ColorRequesterNative", "", "");
+    if (outColour) *outColour = a.error ? -1 : a.value;
+    return a.error;
+}
+
+int ListRequesterNative(const char* title, const char* body, const char*, int, int* outIndex) {
+    RequesterAnswer a = Ask("ListRequesterNative", title, body);
+    if (outIndex) *outIndex = a.error ? -1 : a.value;
+    return a.error;
+}
+
+constexpr size_t kStringRequesterBytes = 1024;
+
+int StringRequesterNative(const char* title, const char* body, const char*, int, int maxLength, int, char* outText) {
+    RequesterAnswer a = Ask("StringRequesterNative", title, body);
+    if (outText) {
+        size_t n = a.error ? 0 : std::min(a.text.size(), kStringRequesterBytes - 1);
+        if (maxLength > 0) n = std::min(n, static_cast<size_t>(maxLength));
+        std::memcpy(outText, a.text.data(), n);
+        outText[n] = 0;
+    }
+    return a.error;
+}
+
+int SystemRequesterNative(const char* title, const char* body, const char*, int, int* outResult) {
+    RequesterAnswer a = Ask("SystemRequesterNative", title, body);
+    if (outResult) *outResult = a.error ? 0 : a.value;
+    return a.error;
+}
+
+int FontRequesterNative(ScriptState*, const char* initialName, int, qbFontRequest* outFont) {
+    RequesterAnswer a = Ask("FontRequesterNative", initialName, "");
+    if (outFont && !a.error) {
+        *outFont = qbFontRequest{};
+        const size_t n = std::min(a.text.size(), sizeof outFont->name - 1);
+        std::memcpy(outFont->name, a.text.data(), n);
+        outFont->size = a.value;
+        outFont->weight = 80;
+    }
+    return a.error;
+}
+
+int PathRequesterNative(const char* title, const char*, std::optional<std::string>* outPath) {
+    RequesterAnswer a = Ask("PathRequesterNative", title, "");
+    if (outPath) {
+        if (a.error || a.text.empty())
+            outPath->reset();
+        else
+            *outPath = a.text;
+    }
+    return a.error;
+}
+
+int FileRequesterNative(const char* title, const char*, int, const char*, const char*, qbFileRequestResult* outResult) {
+    RequesterAnswer a = Ask("FileRequesterNative", title, "");
+    if (outResult) {
+        *outResult = qbFileRequestResult{};
+        if (!a.error && a.value > 0) {
+            outResult->folder = a.text;
+            outResult->files = a.files;
+            outResult->count = a.value;
+            outResult->chosen = 1;
+        }
+    }
+    return a.error;
+}
+
+// The clipboard is process memory: what was written is read back.
+int EmptyClipboard() {
+    Lock lock(S().mutex);
+    S().clipboardType = 0;
+    S().clipboard.clear();
+    return 0;
+}
+
+int GetClipboardType(int, int* outType) {
+    Lock lock(S().mutex);
+    if (outType) *outType = S().clipboardType;
+    return 0;
+}
+
+int ReadClipboardContents(int, int* outType, std::vector<uint8_t>* outData) {
+    Lock lock(S().mutex);
+    if (outType) *outType = S().clipboardType;
+    if (outData) *outData = S().clipboard;
+    return 0;
+}
+
+int WriteClipboard(int type, const uint8_t* data, size_t size) {
+    Lock lock(S().mutex);
+    S().clipboardType = type;
+    S().clipboard.assign(data, data + (data ? size : 0));
+    return 0;
+}
+
+// Neutral answers of the media engines: nothing decodes, nothing plays.
+int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
+int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
+int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
+    if (out) *out = nullptr;
+    return ERR_OPENSOUND2;
+}
+int NoNativeFont(const char*, int, uint32_t, qbFont*) { return 0; }
+int NoFontEngine() { return 0; }
+int NoJoystickAtPort(int, int*, int*) { return ERR_NOJOYATPORT; }
+int NoJoysticks(int* outCount) {
+    if (outCount) *outCount = 0;
+    return 0;
+}
+// The pointer shape is accepted and shows nothing; the null handle is the arrow.
+int NoPointerShape(uint32_t*, int, int, qbNativePointer** outPointer, int, int) {
+    if (outPointer) *outPointer = nullptr;
+    return 0;
+}
+int NoPort(const char*) { return ERR_CREATEPORT; }
+int NoTargetPort(const char*) { return ERR_FINDPORT; }
+
+qbPlatformOps MakeNullOps() {
+    qbPlatformOps ops = platform_fill::NeutralOps("null");
+#define QB_OP_SHARED(op) ops.op = &linux_backend::op;
+    QB_OP_SHARED(EnterMain)
+    QB_OP_SHARED(CheckOSVersionAndActivate)
+    QB_OP_SHARED(InstallAppleEventHandlers)
+    QB_OP_SHARED(GetBundleExecutableArgs)
+    QB_OP_SHARED(GetBundlePath)
+    QB_OP_SHARED(GetExecutablePath)
+    QB_OP_SHARED(StartNativeUI)
+    QB_OP_SHARED(PrepareNativeDisplays)
+    QB_OP_SHARED(RunMainChunkWithTimerThread)
+    QB_OP_SHARED(CheckUserBreak)
+    QB_OP_SHARED(OpenDebugDevice)
+    QB_OP_SHARED(ShutdownPlatform)
+    QB_OP_SHARED(PostWakeEvent)
+    QB_OP_SHARED(WaitForNativeEvent)
+    QB_OP_SHARED(AllocPlatformBitmap)
+    QB_OP_SHARED(FreePlatformBitmap)
+    QB_OP_SHARED(LockPlatformBitmap)
+    QB_OP_SHARED(UnlockPlatformBitmap)
+    QB_OP_SHARED(GetPlatformBitmapAttr)
+    QB_OP_SHARED(GetPreferredPixelFormat)
+    QB_OP_SHARED(ToNativePath)
+    QB_OP_SHARED(FormatDateTime)
+    QB_OP_SHARED(PrintConsoleV)
+    QB_OP_SHARED(GetPhysicalMemorySize)
+#undef QB_OP_SHARED
+#define QB_OP_OWN(op) ops.op = &op;
+    QB_OP_OWN(AllocNativeWindowRec)
+    QB_OP_OWN(FreeNativeWindowRec)
+    QB_OP_OWN(MeasureWindowBorders)
+    QB_OP_OWN(CreateNativeWindow)
+    QB_OP_OWN(CloseNativeWindow)
+    QB_OP_OWN(CollapseNativeWindow)
+    QB_OP_OWN(IsDisplaySizeSupported)
+    QB_OP_OWN(GetNativeDisplayAttr)
+    QB_OP_OWN(FlushNativeWindow)
+    QB_OP_OWN(BlitToWindow)
+    QB_OP_OWN(FillWindowRect)
+    QB_OP_OWN(DrawWindowLine)
+    QB_OP_OWN(WriteWindowPixel)
+    QB_OP_OWN(ListNativeMonitors)
+    QB_OP_OWN(ListNativeDisplayModes)
+    QB_OP_OWN(PumpNativeEvents)
+    QB_OP_OWN(SetQuitShortcut)
+    QB_OP_OWN(ColorRequesterNative)
+    QB_OP_OWN(ListRequesterNative)
+    QB_OP_OWN(StringRequesterNative)
+    QB_OP_OWN(SystemRequesterNative)
+    QB_OP_OWN(FontRequesterNative)
+    QB_OP_OWN(PathRequesterNative)
+    QB_OP_OWN(FileRequesterNative)
+    QB_OP_OWN(EmptyClipboard)
+    QB_OP_OWN(GetClipboardType)
+    QB_OP_OWN(ReadClipboardContents)
+    QB_OP_OWN(WriteClipboard)
+#undef QB_OP_OWN
+    // No desktop: folders, preferences and URLs have nowhere to come from.
+    ops.GetSystemFolderPath = &platform_fill::Refuse<decltype(ops.GetSystemFolderPath)>::call;
+    ops.GetPrefsPath = &platform_fill::Refuse<decltype(ops.GetPrefsPath)>::call;
+    ops.OpenURLNative = &platform_fill::Refuse<decltype(ops.OpenURLNative)>::call;
+    ops.OpenQuickTimeMovie = &NoQuickTime;
+    ops.DecodeNativeImage = &NoImageDecoder;
+    ops.OpenNativeAudioFile = &NoSoundDecoder;
+    ops.OpenNativeFont = &NoNativeFont;
+    ops.NativeFontEngineAvailable = &NoFontEngine;
+    ops.ReadJoystick = &NoJoystickAtPort;
+    ops.ScanJoysticks = &NoJoysticks;
+    ops.CreateNativePointer = &NoPointerShape;
+    ops.CreateMessagePort = &NoPort;
+    ops.SendPortMessage = &NoTargetPort;
+    return ops;
+}
+
+}  // namespace
+
+void Reset() {
+    Lock lock(S().mutex);
+    S().Clear();
+}
+
+void SetMonitors(std::vector<MonitorRect> monitors) {
+    Lock lock(S().mutex);
+    S().monitors = std::move(monitors);
+}
+
+void SetWindowSize(const qbDisplay* display, int width, int height) {
+    Lock lock(S().mutex);
+    S().sizes[display] = {width, height};
+}
+
+const Surface* GetSurface(const qbDisplay* display) {
+    Lock lock(S().mutex);
+    return FindSurface(display);
+}
+
+void ScriptEvent(const ScriptedEvent& event) {
+    Lock lock(S().mutex);
+    S().events.push_back(event);
+}
+
+void SetCloseHandler(const qbDisplay* display, bool present) {
+    Lock lock(S().mutex);
+    auto& handlers = S().closeHandlers;
+    handlers.erase(std::remove(handlers.begin(), handlers.end(), display), handlers.end());
+    if (present) handlers.push_back(display);
+}
+
+size_t PendingScriptedEvents() {
+    Lock lock(S().mutex);
+    return S().events.size();
+}
+
+void QueueRequesterAnswer(RequesterAnswer answer) {
+    Lock lock(S().mutex);
+    S().answers.push_back(std::move(answer));
+}
+
+std::vector<RequesterCall> RequesterLog() {
+    Lock lock(S().mutex);
+    return S().log;
+}
+
+void SetClock(std::function<int64_t()> clock) {
+    Lock lock(S().mutex);
+    S().clock = std::move(clock);
+}
+
+int64_t NowMillis() {
+    Lock lock(S().mutex);
+    return S().clock ? S().clock() : SteadyMillis();
+}
+
+}  // namespace null_backend
+
+const qbPlatformOps& NullPlatformOps() {
+    static const qbPlatformOps ops = null_backend::MakeNullOps();
+    return ops;
+}

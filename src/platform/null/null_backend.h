@@ -1,0 +1,87 @@
+// The in-memory backend: windows are ARGB buffers, monitors a list, input a
+// script of events, requesters a queue of answers. Tests drive and read it
+// through these functions; Reset() gives every test a fresh start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform_ops.h"
+
+namespace null_backend {
+
+// One window's content area, 0xAARRGGBB per pixel, row after row.
+struct Surface {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    int flushes = 0;
+    std::string title;
+    bool visible = true;
+
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
+};
+
+struct MonitorRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Ctrl-C reaches no handler as an event: it only raises the window's
+// Ctrl-C flag, which the pump reads against its quit switch.
+constexpr uint32_t kScriptedCtrlC = 0x10003;
+// The key code of Escape in key events (data3).
+constexpr int32_t kKeyEscape = 275;
+
+// Posted by PumpNativeEvents with PostEvent, one per pump, as the window
+// handlers post them; a left-button press, an Escape key press, Ctrl-C and a
+// close request also raise the flags the pump turns into quit requests.
+struct ScriptedEvent {
+    qbDisplay* display = nullptr;
+    uint32_t type = 0;
+    int32_t data1 = 0;
+    int32_t data2 = 0;
+    int32_t data3 = 0;
+};
+
+// What the next requester answers: the error it returns, the number it
+// gives (colour, index, button, count of files, font size) and its texts.
+struct RequesterAnswer {
+    int error = 0;
+    int32_t value = 0;
+    std::string text;   // string, path, font name, file requester's folder
+    std::string files;  // file requester's names
+};
+
+struct RequesterCall {
+    std::string operation;
+    std::string title;
+    std::string body;
+};
+
+void Reset();
+
+void SetMonitors(std::vector<MonitorRect> monitors);
+// The content size the next CreateNativeWindow of that display gets.
+void SetWindowSize(const qbDisplay* display, int width, int height);
+// Null while the display has no window.
+const Surface* GetSurface(const qbDisplay* display);
+
+void ScriptEvent(const ScriptedEvent& event);
+// A display with a close-window handler closes through the script, not by
+// quitting.
+void SetCloseHandler(const qbDisplay* display, bool present);
+size_t PendingScriptedEvents();
+
+void QueueRequesterAnswer(RequesterAnswer answer);
+std::vector<RequesterCall> RequesterLog();
+
+// Milliseconds; the pump's 10 ms rule reads it.
+void SetClock(std::function<int64_t()> clock);
+int64_t NowMillis();
+
+}  // namespace null_backend

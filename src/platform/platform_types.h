@@ -1,0 +1,117 @@
+// The records that the backend operations exchange with the portable code.
+// Records owned by a backend (images, fonts, movies, decoders, pointers)
+// stay opaque: callers only hand them back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct ScriptState;
+struct qbDisplay;
+struct qbBitmapLock;
+struct qbNativeBitmap;
+struct qbFont;
+
+struct qbNativePointer;
+struct qbNativeImage;
+struct qbNativeMovie;
+struct qbNativeAudioFile;
+struct qbAudioStream;
+struct qbAudioChannel;
+
+using MainFunction = int (*)(int, char**);
+
+// One monitor in the order of the system's list of active displays.
+struct qbMonitorEntry {
+    std::unique_ptr<qbMonitorEntry> next;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+using MonitorList = std::unique_ptr<qbMonitorEntry>;
+
+// Five words per mode because callers size their arrays that way; only the
+// first two carry anything.
+struct qbDisplayModeEntry {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t reserved[3] = {};
+};
+
+enum : int { kQuitShortcutCtrlC = 8, kQuitShortcutLeftButton = 9, kQuitShortcutEscape = 10 };
+
+enum : uint32_t { kMenuItemChecked = 2, kMenuItemDisabled = 4 };
+
+enum : int { kReqNormal = 0, kReqMultiSelect = 1, kReqSaveMode = 2 };
+
+struct qbFontRequest {
+    char name[256] = {};
+    int32_t size = 0;
+    int32_t weight = 0;  // 200 bold, 80 normal
+    int32_t slant = 0;   // 100 italic, 0 upright
+    int32_t underline = 0;
+    int32_t zero1 = 0;
+    int32_t bold = 0;
+    int32_t italic = 0;
+    int32_t zero2 = 0;
+};
+
+struct qbFileRequestResult {
+    std::string folder;
+    std::string files;
+    int32_t count = 0;
+    int32_t chosen = 0;  // 0 when the user cancelled
+};
+
+enum : uint32_t { kPCMBigEndian = 1, kPCMSigned = 2 };
+
+struct qbPCMFormat {
+    int32_t rate = 0;
+    int32_t bits = 0;
+    int32_t bytesPerFrame = 0;
+    int32_t channels = 0;
+    uint32_t flags = 0;
+};
+
+struct qbAudioPacketInfo {
+    int64_t bytes = 0;
+    int64_t packets = 0;
+    int32_t endOfStream = 0;
+};
+
+// Everything DecodeNativeImage reads and answers, kept in one record because
+// the list is long and grows with the codecs.
+struct qbNativeImageRequest {
+    void* file = nullptr;
+    const char* name = nullptr;
+    uint32_t openFlags = 0;
+    int32_t probeOnly = 0;
+    const uint32_t* palette = nullptr;
+    uint32_t callerColour = 0;
+    int32_t keyColourMode = 0;
+    qbNativeImage* image = nullptr;        // out
+    std::unique_ptr<uint32_t[]> paletteCopy;  // out
+    int32_t transparency = 0;              // out
+    int32_t width = 0;                     // out
+    int32_t height = 0;                    // out
+    int32_t hasAlpha = 0;                  // out
+};
+
+struct qbTextExtents {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t inkLeft = 0;
+    int32_t inkTop = 0;
+    int32_t inkRight = 0;
+    int32_t inkBottom = 0;
+};
+
+struct qbMovieInfo {
+    qbNativeMovie* movie = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t duration = 0;  // milliseconds
+    int32_t seekable = 0;
+};

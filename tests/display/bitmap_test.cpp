@@ -1,0 +1,362 @@
+// Bitmaps and planes: row sizes, locking, the attribute query, mask
+// drawing and the ARGB buffers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/nativebitmap.h"
+#include "display/bitmap.h"
+#include "display/pixelformats.h"
+
+namespace {
+
+class BitmapTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetPlatformPixelFormat(kPixelFormatUnset); }
+};
+
+BitmapPtr Mask(int32_t width, int32_t height, const qbBitmap* reference = nullptr) {
+    return BitmapPtr(AllocMask(reference, width, height, true, nullptr, 0));
+}
+
+bool Bit(qbBitmap* mask, int32_t x, int32_t y) { return ReadBitmapPixel(mask, x, y, true) != 0; }
+
+}  // namespace
+
+TEST_F(BitmapTest, AlphaRowsRoundUpToFourBytes) {
+    BitmapPtr alpha(AllocAlphaChannel(5, 2, true, nullptr, 0));
+    ASSERT_TRUE(alpha);
+    EXPECT_EQ(alpha->kind, kBitmapKindAlpha);
+    EXPECT_EQ(GetBitmapAttr(alpha.get(), kBitmapAttrAlphaRowBytes), 8);
+    EXPECT_EQ(GetBitmapAttr(alpha.get(), kBitmapAttrMaskRowBytes), 0);
+    EXPECT_EQ(AlphaRowBytes(4), 4u);
+    EXPECT_EQ(AlphaRowBytes(1), 4u);
+}
+
+TEST_F(BitmapTest, MaskRowsHoldTwoBytesPerStartedSixteenPixels) {
+    BitmapPtr mask = Mask(17, 3);
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(mask->kind, kBitmapKindMask);
+    EXPECT_EQ(GetBitmapAttr(mask.get(), kBitmapAttrMaskRowBytes), 4);
+    EXPECT_EQ(MaskRowBytes(1), 2u);
+    EXPECT_EQ(MaskRowBytes(16), 2u);
+    EXPECT_EQ(MaskRowBytes(32), 4u);
+    EXPECT_EQ(MaskRowBytes(33), 6u);
+}
+
+TEST_F(BitmapTest, MaskFollowsAWiderReferenceRowLength) {
+    BitmapPtr colour(AllocBitmap(17, 2, 0, nullptr));  // row length 20
+    ASSERT_TRUE(colour);
+    ASSERT_EQ(GetBitmapAttr(colour.get(), kBitmapAttrRowLength), 20);
+    BitmapPtr narrow = Mask(3, 2, colour.get());
+    ASSERT_TRUE(narrow);
+    EXPECT_EQ(GetBitmapAttr(narrow.get(), kBitmapAttrMaskRowBytes), 4);
+}
+
+TEST_F(BitmapTest, MaskWiderThanItsReferenceKeepsItsOwnRows) {
+    BitmapPtr colour(AllocBitmap(4, 2, 0, nullptr));  // row length 4
+    ASSERT_TRUE(colour);
+    BitmapPtr wide = Mask(40, 2, colour.get());
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(GetBitmapAttr(wide.get(), kBitmapAttrMaskRowBytes), 6);
+    // The last pixel of the last row lies inside the rows (sanitizers watch).
+    WriteBitmapPixel(wide.get(), 39, 1, kMaskVisible, true);
+    EXPECT_TRUE(Bit(wide.get(), 39, 1));
+}
+
+TEST_F(BitmapTest, PlatformBitmapIsArgbWithRowsPaddedToFourPixels) {
+    BitmapPtr bm(AllocBitmap(5, 3, 0, nullptr));
+    ASSERT_TRUE(bm);
+    qbBitmapLock lock;
+    ASSERT_NE(LockBitmap(bm.get(), 0, &lock), 0u);
+    EXPECT_EQ(lock.rowLength, 8);
+    EXPECT_EQ(lock.pixelFormat, 10u);
+    EXPECT_EQ(lock.bytesPerPixel, 4u);
+    EXPECT_EQ(lock.width, 5);
+    EXPECT_EQ(lock.height, 3);
+    EXPECT_EQ(lock.noUnlock, 0u);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(lock.pixels), GetBitmapAttr(bm.get(), kBitmapAttrPixels));
+    UnlockBitmap(&lock);
+    EXPECT_EQ(lock.lockToken, 0u);
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrPixelFormat), 10);
+}
+
+TEST_F(BitmapTest, ASetPlatformFormatIsHonoured) {
+    SetPlatformPixelFormat(kFormatBGRA);
+    BitmapPtr bm(AllocBitmap(5, 1, 0, nullptr));
+    ASSERT_TRUE(bm);
+    qbBitmapLock lock;
+    ASSERT_NE(LockBitmap(bm.get(), 0, &lock), 0u);
+    EXPECT_EQ(lock.pixelFormat, 11u);
+    EXPECT_EQ(lock.rowLength, 8);
+    UnlockBitmap(&lock);
+}
+
+TEST_F(BitmapTest, PlanesLockAsTheirOwnRows) {
+    BitmapPtr alpha(AllocAlphaChannel(5, 2, true, nullptr, 0));
+    ASSERT_TRUE(alpha);
+    qbBitmapLock lock;
+    ASSERT_NE(LockBitmap(alpha.get(), 0, &lock), 0u);
+    EXPECT_EQ(lock.pixelFormat, 14u);
+    EXPECT_EQ(lock.bytesPerPixel, 1u);
+    EXPECT_EQ(lock.rowLength, 8);
+    EXPECT_EQ(lock.noUnlock, 1u);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(lock.pixels), GetBitmapAttr(alpha.get(), kBitmapAttrAlphaData));
+    UnlockBitmap(&lock);
+
+    BitmapPtr mask = Mask(17, 2);
+    ASSERT_NE(LockBitmap(mask->plane.get(), kLockPlaneRecord, &lock), 0u);
+    EXPECT_EQ(lock.pixelFormat, 15u);
+    EXPECT_EQ(lock.rowLength, 4);
+    EXPECT_EQ(lock.width, 17);
+    UnlockBitmap(&lock);
+}
+
+TEST_F(BitmapTest, FailedLocksReportTokenZero) {
+    qbBitmapLock lock;
+    lock.lockToken = 7;
+    EXPECT_EQ(LockBitmap(static_cast<qbBitmap*>(nullptr), 0, &lock), 0u);
+    EXPECT_EQ(lock.lockToken, 0u);
+    qbBitmapPlane wrongType;
+    wrongType.type = 3;
+    EXPECT_EQ(LockBitmap(&wrongType, kLockPlaneRecord, &lock), 0u);
+    UnlockBitmap(&lock);  // a failed lock unlocks as nothing
+}
+
+TEST_F(BitmapTest, ExternalPlanesUseTheCallersRows) {
+    std::vector<uint8_t> rows(3 * 10, 0);
+    BitmapPtr mask(AllocMask(nullptr, 17, 3, false, rows.data(), 10));
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(mask->plane->external, 1u);
+    EXPECT_EQ(GetBitmapAttr(mask.get(), kBitmapAttrMaskRowBytes), 10);
+    WriteBitmapPixel(mask.get(), 9, 2, kMaskVisible, true);
+    EXPECT_EQ(rows[2 * 10 + 1], 0x40);
+}
+
+TEST_F(BitmapTest, NullBitmapAttributes) {
+    for (int code : {0, 1, 2, 3, 4, 13, 14, 18, 19, 20, 21, 22}) EXPECT_EQ(GetBitmapAttr(nullptr, code), 0) << code;
+}
+
+TEST_F(BitmapTest, HandleAttributes) {
+    BitmapPtr bm(AllocBitmap(7, 9, kAllocVideoBitmap, nullptr));
+    ASSERT_TRUE(bm);
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrWidth), 7);
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrHeight), 9);
+    // Without an adapter that keeps video bitmaps, they are ordinary ones.
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoFlag), 0);
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrOrphanVideo), 0);
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrNative), reinterpret_cast<intptr_t>(bm->native));
+    bm->videoFlag = 1;
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrOrphanVideo), 1);
+}
+
+TEST_F(BitmapTest, SizesAreRefusedBeyondTheCap) {
+    EXPECT_EQ(AllocBitmap(0, 5, 0, nullptr), nullptr);
+    EXPECT_EQ(AllocBitmap(5, -1, 0, nullptr), nullptr);
+    EXPECT_EQ(AllocBitmap(1 << 16, 1 << 15, 0, nullptr), nullptr);  // 2^33 bytes
+    EXPECT_EQ(AllocBitmap(INT32_MAX, INT32_MAX, 0, nullptr), nullptr);
+    EXPECT_EQ(AllocAlphaChannel(INT32_MAX, INT32_MAX, true, nullptr, 0), nullptr);
+    EXPECT_EQ(AllocMask(nullptr, INT32_MAX, INT32_MAX, true, nullptr, 0), nullptr);
+    EXPECT_EQ(AllocMask(nullptr, 0, 1, true, nullptr, 0), nullptr);
+}
+
+TEST_F(BitmapTest, MaskXorFlipsSinglePixelsAndRectangles) {
+    BitmapPtr mask = Mask(20, 4);
+    WriteBitmapPixel(mask.get(), 3, 1, kMaskXor, true);
+    EXPECT_TRUE(Bit(mask.get(), 3, 1));
+    WriteBitmapPixel(mask.get(), 3, 1, kMaskXor, true);
+    EXPECT_FALSE(Bit(mask.get(), 3, 1));
+
+    FillMaskRect(mask.get(), 0, 0, 10, 2, kMaskVisible);
+    FillMaskRect(mask.get(), 5, 1, 10, 2, kMaskXor);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 20; ++x) {
+            const bool before = x < 10 && y < 2;
+            const bool flipped = x >= 5 && x < 15 && y >= 1 && y < 3;
+            EXPECT_EQ(Bit(mask.get(), x, y), before != flipped) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(BitmapTest, FillModesSetClearOrLeaveBits) {
+    BitmapPtr mask = Mask(16, 1);
+    FillMaskRect(mask.get(), 0, 0, 8, 1, kMaskVanillaCopy);
+    FillMaskRect(mask.get(), 8, 0, 8, 1, kMaskOr);
+    FillMaskRect(mask.get(), 0, 0, 16, 1, kMaskAnd);  // changes nothing
+    FillMaskRect(mask.get(), 0, 0, 16, 1, 6);         // unknown mode: nothing
+    for (int x = 0; x < 16; ++x) EXPECT_TRUE(Bit(mask.get(), x, 0)) << x;
+    FillMaskRect(mask.get(), 4, 0, 4, 1, kMaskInvisible);
+    EXPECT_EQ(mask->plane->data[0], 0xF0);
+    EXPECT_EQ(mask->plane->data[1], 0xFF);
+}
+
+TEST_F(BitmapTest, FillIsClippedToThePlane) {
+    BitmapPtr mask = Mask(9, 2);
+    FillMaskRect(mask.get(), -5, -5, 100, 100, kMaskVisible);
+    EXPECT_TRUE(Bit(mask.get(), 8, 1));
+    // Bits beyond the width stay clear.
+    EXPECT_EQ(mask->plane->data[1], 0x80);
+    EXPECT_EQ(mask->plane->data[2 + 1], 0x80);
+}
+
+TEST_F(BitmapTest, BlitMaskRectCombinesBitByMode) {
+    // Source row 1100, destination row 1010, combined per mode.
+    const struct {
+        int mode;
+        uint8_t expected;
+    } cases[] = {{kMaskVisible, 0xE0}, {kMaskOr, 0xE0},  {kMaskInvisible, 0x20},
+                 {kMaskVanillaCopy, 0xC0}, {kMaskXor, 0x60}, {kMaskAnd, 0x80}, {6, 0xA0}};
+    for (const auto& c : cases) {
+        BitmapPtr source = Mask(4, 1);
+        BitmapPtr dest = Mask(4, 1);
+        source->plane->data[0] = 0xC0;
+        dest->plane->data[0] = 0xA0;
+        BlitMaskRect(source.get(), 0, 0, dest.get(), 0, 0, 4, 1, c.mode, nullptr, 0);
+        EXPECT_EQ(dest->plane->data[0], c.expected) << c.mode;
+    }
+}
+
+TEST_F(BitmapTest, BlitMaskRectTakesCallerRowsAndOffsets) {
+    const uint8_t rows[2] = {0x01, 0x80};  // pixels 7 and 8
+    BitmapPtr dest = Mask(4, 1);
+    BlitMaskRect(nullptr, 7, 0, dest.get(), 2, 0, 2, 1, kMaskVanillaCopy, rows, 2);
+    EXPECT_EQ(dest->plane->data[0], 0x30);
+}
+
+TEST_F(BitmapTest, ColourPixelsReadBackThroughTheLock) {
+    BitmapPtr bm(AllocBitmap(3, 2, 0, nullptr));
+    WriteBitmapPixel(bm.get(), 2, 1, 0x123456, false);
+    EXPECT_EQ(ReadBitmapPixel(bm.get(), 2, 1, false), 0x123456u);
+    // Outside the bitmap nothing is written and black is read.
+    WriteBitmapPixel(bm.get(), 3, 1, 0xFFFFFF, false);
+    EXPECT_EQ(ReadBitmapPixel(bm.get(), -1, 0, false), 0u);
+}
+
+TEST_F(BitmapTest, ArgbWithoutPlanesIsOpaque) {
+    BitmapPtr bm(AllocBitmap(3, 2, 0, nullptr));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) WriteBitmapPixel(bm.get(), x, y, static_cast<uint32_t>(0x10 * (y * 3 + x)), false);
+    const auto argb = GetBitmapARGB(bm.get(), 0, 0, 3, 2, nullptr, nullptr, kNoKeyColour, false, 0);
+    ASSERT_EQ(argb.size(), 6u);
+    for (size_t i = 0; i < argb.size(); ++i) EXPECT_EQ(argb[i], 0xFF000000u | (0x10 * i)) << i;
+}
+
+TEST_F(BitmapTest, ArgbOfAnotherFormatConvertsColours) {
+    SetPlatformPixelFormat(kFormatRGB565);
+    BitmapPtr bm(AllocBitmap(2, 1, 0, nullptr));
+    ASSERT_TRUE(bm);
+    WriteBitmapPixel(bm.get(), 1, 0, 0xFFFFFF, false);
+    const auto argb = CopyBitmapRectToARGB(bm.get(), 0, 0, 2, 1, 0);
+    ASSERT_EQ(argb.size(), 2u);
+    EXPECT_EQ(argb[1], 0x00F8FCF8u);
+}
+
+TEST_F(BitmapTest, ArgbTakesAlphaFromTheMaskOrThePlane) {
+    BitmapPtr bm(AllocBitmap(2, 1, 0, nullptr));
+    WriteBitmapPixel(bm.get(), 0, 0, 0x111111, false);
+    WriteBitmapPixel(bm.get(), 1, 0, 0x222222, false);
+    BitmapPtr mask = Mask(2, 1);
+    WriteBitmapPixel(mask.get(), 0, 0, kMaskVisible, true);
+
+    auto argb = GetBitmapARGB(bm.get(), 0, 0, 2, 1, mask.get(), nullptr, kNoKeyColour, true, 0);
+    ASSERT_EQ(argb.size(), 2u);
+    EXPECT_EQ(argb[0], 0xFF111111u);
+    EXPECT_EQ(argb[1], 0x00222222u);
+
+    argb = GetBitmapARGB(bm.get(), 0, 0, 2, 1, mask.get(), nullptr, 0x00FF00, false, 0);
+    EXPECT_EQ(argb[0], 0xFF111111u);
+    EXPECT_EQ(argb[1], 0xFF00FF00u);
+
+    BitmapPtr alpha(AllocAlphaChannel(2, 1, true, nullptr, 0));
+    alpha->plane->data[0] = 0x80;
+    argb = GetBitmapARGB(bm.get(), 0, 0, 2, 1, nullptr, alpha.get(), 0x000100, false, 0);
+    EXPECT_EQ(argb[0], 0x80111111u);
+    EXPECT_EQ(argb[1], 0x00222322u);
+}
+
+TEST_F(BitmapTest, CreateFromArgbWithKeySetsExactlyTheDifferingBits) {
+    constexpr int32_t kKey = 0x00FF00;
+    constexpr int32_t kW = 19, kH = 3, kRow = 21;
+    std::vector<uint32_t> pixels(kRow * kH);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kRow; ++x) {
+            // The key with a different alpha byte still counts as the key.
+            const bool key = (x * 7 + y * 3) % 4 == 0;
+            pixels[y * kRow + x] = key ? 0xAB00FF00u : static_cast<uint32_t>(0x01000000u * x + 0x00FF01u);
+        }
+    }
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    ASSERT_EQ(CreateBitmapFromARGB(pixels.data(), kKey, kW, kH, kRow, false, 0, 0, &bitmap, &mask, &alpha), ERR_NONE);
+    BitmapPtr b(bitmap), m(mask), a(alpha);
+    ASSERT_TRUE(b);
+    ASSERT_TRUE(m);
+    EXPECT_FALSE(a);
+    EXPECT_EQ(GetBitmapAttr(m.get(), kBitmapAttrMaskRowBytes), 4);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const uint32_t p = pixels[y * kRow + x];
+            EXPECT_EQ(Bit(m.get(), x, y), (p & 0xFFFFFF) != kKey) << x << "," << y;
+            EXPECT_EQ(ReadBitmapPixel(b.get(), x, y, false), p & 0xFFFFFF) << x << "," << y;
+        }
+        // Padding bits past the width stay clear.
+        for (int x = kW; x < 32; ++x) EXPECT_FALSE(m->plane->data[y * 4 + x / 8] & (0x80 >> (x % 8))) << x;
+    }
+}
+
+TEST_F(BitmapTest, CreateFromArgbWithoutKeyMakesNoMaskAndKeepsAlphaOnRequest) {
+    const uint32_t pixels[4] = {0x10203040, 0x50607080, 0x90A0B0C0, 0xD0E0F000};
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    ASSERT_EQ(CreateBitmapFromARGB(pixels, kNoKeyColour, 2, 2, 2, true, 2, 0, &bitmap, &mask, &alpha), ERR_NONE);
+    BitmapPtr b(bitmap), m(mask), a(alpha);
+    EXPECT_FALSE(m);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->plane->data[0], 0x10);
+    EXPECT_EQ(a->plane->data[1], 0x50);
+    EXPECT_EQ(a->plane->data[4], 0x90);
+    EXPECT_EQ(a->plane->data[5], 0xD0);
+    const auto argb = GetBitmapARGB(b.get(), 0, 0, 2, 2, nullptr, a.get(), kNoKeyColour, false, 0);
+    ASSERT_EQ(argb.size(), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(argb[i], pixels[i]) << i;
+}
+
+TEST_F(BitmapTest, CreateFromArgbRefusesImpossibleBitmaps) {
+    const uint32_t pixel = 0;
+    qbBitmap* bitmap = reinterpret_cast<qbBitmap*>(&bitmap);
+    EXPECT_EQ(CreateBitmapFromARGB(&pixel, kNoKeyColour, 0, 1, 1, false, 0, 0, &bitmap, nullptr, nullptr),
+              ERR_BITMAP);
+    EXPECT_EQ(bitmap, nullptr);
+}
+
+TEST_F(BitmapTest, CopiedAlphaChannelHasTheSameBytesInItsOwnRows) {
+    BitmapPtr alpha(AllocAlphaChannel(5, 3, true, nullptr, 0));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 8; ++x) alpha->plane->data[y * 8 + x] = static_cast<uint8_t>(y * 16 + x);
+    BitmapPtr copy(CopyAlphaChannel(alpha.get(), 5, 3));
+    ASSERT_TRUE(copy);
+    ASSERT_NE(copy->plane->data, alpha->plane->data);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) EXPECT_EQ(copy->plane->data[y * 8 + x], y * 16 + x) << x << "," << y;
+    EXPECT_EQ(CopyAlphaChannel(nullptr, 5, 3), nullptr);
+}
+
+TEST_F(BitmapTest, AlphaFillIsClippedToThePlane) {
+    BitmapPtr alpha(AllocAlphaChannel(5, 2, true, nullptr, 0));
+    FillAlphaRect(alpha.get(), 3, -1, 10, 2, 0x7F);
+    const uint8_t expected[16] = {0, 0, 0, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(alpha->plane->data, expected, sizeof expected), 0);
+}
+
+TEST_F(BitmapTest, VideoBitmapsAreFlaggedOnce) {
+    BitmapPtr bm(AllocBitmap(2, 2, 0, nullptr));
+    FlagVideoBitmap(bm.get());
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoState), 0);
+    bm->videoFlag = 1;
+    FlagVideoBitmap(bm.get());
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoState), 1);
+}

@@ -1,0 +1,241 @@
+// Plain and smooth scaling against the per-pixel reference, the extreme
+// ratios that once read outside the source, and the aspect-ratio completion.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "display/scale.h"
+
+namespace {
+
+// Source and destination buffers sized exactly, so that the address checker
+// flags any read past the last row or column.
+struct Buffers {
+    std::vector<uint8_t> src, dst, srcMask, dstMask, srcAlpha, dstAlpha;
+    ScaleRequest req;
+};
+
+Buffers Make(std::mt19937& rng, int32_t sw, int32_t sh, int32_t dw, int32_t dh, int32_t bpp,
+             int32_t format, bool smooth, bool planes, int32_t srcPad = 0, int32_t dstPad = 0) {
+    Buffers b;
+    const int32_t srl = sw + srcPad, drl = dw + dstPad;
+    b.src.resize(static_cast<size_t>(srl) * sh * bpp);
+    for (auto& v : b.src) v = static_cast<uint8_t>(rng());
+    b.dst.assign(static_cast<size_t>(drl) * dh * bpp, 0xA5);
+    ScaleRequest& q = b.req;
+    if (planes) {
+        const int32_t smb = (sw + 7) / 8, dmb = (dw + 7) / 8;
+        b.srcMask.resize(static_cast<size_t>(smb) * sh);
+        for (auto& v : b.srcMask) v = static_cast<uint8_t>(rng());
+        b.dstMask.assign(static_cast<size_t>(dmb) * dh, 0);
+        b.srcAlpha.resize(static_cast<size_t>(sw) * sh);
+        for (auto& v : b.srcAlpha) v = static_cast<uint8_t>(rng());
+        b.dstAlpha.assign(static_cast<size_t>(dw) * dh, 0);
+        q.srcMask = b.srcMask.data();
+        q.srcMaskRowBytes = smb;
+        q.dstMask = b.dstMask.data();
+        q.dstMaskRowBytes = dmb;
+        q.srcAlpha = b.srcAlpha.data();
+        q.srcAlphaRowBytes = sw;
+        q.dstAlpha = b.dstAlpha.data();
+        q.dstAlphaRowBytes = dw;
+    }
+    q.srcPixels = b.src.data();
+    q.dstPixels = b.dst.data();
+    q.srcWidth = sw;
+    q.srcHeight = sh;
+    q.dstWidth = dw;
+    q.dstHeight = dh;
+    q.srcRowLength = srl;
+    q.dstRowLength = drl;
+    q.bytesPerPixel = bpp;
+    q.pixelFormat = format;
+    q.smooth = smooth;
+    return b;
+}
+
+constexpr int32_t kFormats[] = {10, 11, 12, 13, 0, 1, 2, 3, 4, 5, 6, 7};
+
+int32_t BytesOf(int32_t format) { return format >= 10 ? 4 : 2; }
+
+}  // namespace
+
+TEST(Scale, TwoToFourPixelsPlainlyRepeatsEachPixel) {
+    std::vector<uint32_t> src = {0x11111111u, 0x22222222u};
+    std::vector<uint32_t> dst(4, 0);
+    ScaleRequest q;
+    q.srcPixels = src.data();
+    q.dstPixels = dst.data();
+    q.srcWidth = 2;
+    q.srcHeight = 1;
+    q.dstWidth = 4;
+    q.dstHeight = 1;
+    q.srcRowLength = 2;
+    q.dstRowLength = 4;
+    ScalePixelBuffer(q);
+    EXPECT_EQ(dst, (std::vector<uint32_t>{0x11111111u, 0x11111111u, 0x22222222u, 0x22222222u}));
+}
+
+TEST(Scale, SmoothOfAFlatColourIsThatColour) {
+    std::vector<uint32_t> src(5 * 3, 0x00406080u);
+    std::vector<uint32_t> dst(13 * 7, 0);
+    ScaleRequest q;
+    q.srcPixels = src.data();
+    q.dstPixels = dst.data();
+    q.srcWidth = 5;
+    q.srcHeight = 3;
+    q.dstWidth = 13;
+    q.dstHeight = 7;
+    q.srcRowLength = 5;
+    q.dstRowLength = 13;
+    q.smooth = true;
+    ScalePixelBuffer(q);
+    for (uint32_t p : dst) EXPECT_EQ(p, 0x00406080u);
+}
+
+TEST(Scale, ZeroSizesDrawNothing) {
+    std::mt19937 rng(1);
+    for (auto [sw, sh, dw, dh] : {std::array<int32_t, 4>{0, 3, 4, 4}, {3, 0, 4, 4}, {3, 3, 0, 4}, {3, 3, 4, 0}}) {
+        Buffers b = Make(rng, std::max(sw, 1), std::max(sh, 1), std::max(dw, 1), std::max(dh, 1), 4, 10,
+                         false, false);
+        b.req.srcWidth = sw;
+        b.req.srcHeight = sh;
+        b.req.dstWidth = dw;
+        b.req.dstHeight = dh;
+        const auto before = b.dst;
+        ScalePixelBuffer(b.req);
+        ScalePixelBufferRef(b.req);
+        EXPECT_EQ(b.dst, before);
+    }
+}
+
+TEST(Scale, IndicesStayInsideTheSource) {
+    for (auto [s, d] : {std::pair<int32_t, int32_t>{3, 100000}, {100000, 3}, {1, 7}, {7, 1}, {65537, 65535}}) {
+        const uint64_t step = ScaleStep(s, d);
+        EXPECT_EQ(ScaleIndex(step, 0), 0);
+        EXPECT_LE(ScaleIndex(step, d - 1), s - 1);
+        EXPECT_GE(ScaleIndex(step, d - 1), s - 1 - (s + d - 1) / d);
+    }
+    // Growing 3 rows to 100000 uses every source row, the last one included.
+    const uint64_t step = ScaleStep(3, 100000);
+    EXPECT_EQ(ScaleIndex(step, 99999), 2);
+    EXPECT_EQ(ScaleIndex(step, 33333), 0);
+    EXPECT_EQ(ScaleIndex(step, 33334), 1);
+}
+
+TEST(Scale, MatchesTheReferenceOnRandomSizes) {
+    std::mt19937 rng(2);
+    for (int32_t sw = 1; sw <= 67; ++sw)
+        for (bool smooth : {false, true}) {
+            const int32_t format = kFormats[rng() % std::size(kFormats)];
+            const int32_t sh = 1 + static_cast<int32_t>(rng() % 9);
+            const int32_t dw = 1 + static_cast<int32_t>(rng() % 67);
+            const int32_t dh = 1 + static_cast<int32_t>(rng() % 19);
+            const auto sp = static_cast<int32_t>(rng() % 5), dp = static_cast<int32_t>(rng() % 5);
+            std::mt19937 r1(sw * 7 + smooth), r2(sw * 7 + smooth);
+            Buffers a = Make(r1, sw, sh, dw, dh, BytesOf(format), format, smooth, true, sp, dp);
+            Buffers b = Make(r2, sw, sh, dw, dh, BytesOf(format), format, smooth, true, sp, dp);
+            ScalePixelBuffer(a.req);
+            ScalePixelBufferRef(b.req);
+            ASSERT_EQ(a.dst, b.dst) << sw << "x" << sh << " -> " << dw << "x" << dh << " format " << format;
+            ASSERT_EQ(a.dstMask, b.dstMask);
+            ASSERT_EQ(a.dstAlpha, b.dstAlpha);
+        }
+}
+
+TEST(Scale, MaskOnlyLeavesPixelsAndAlpha) {
+    std::mt19937 rng(3);
+    Buffers b = Make(rng, 9, 5, 17, 11, 4, 10, false, true);
+    b.req.maskOnly = true;
+    const auto pixels = b.dst;
+    const auto alpha = b.dstAlpha;
+    ScalePixelBuffer(b.req);
+    EXPECT_EQ(b.dst, pixels);
+    EXPECT_EQ(b.dstAlpha, alpha);
+    std::vector<uint8_t> ref(b.dstMask.size(), 0);
+    ScaleRequest r = b.req;
+    r.dstMask = ref.data();
+    ScalePixelBufferRef(r);
+    EXPECT_EQ(b.dstMask, ref);
+}
+
+TEST(Scale, ExtremeShapesNeverReadOutsideTheSource) {
+    std::mt19937 rng(4);
+    const std::array<std::array<int32_t, 4>, 8> shapes = {{{1, 300, 5, 7},
+                                                           {300, 1, 7, 5},
+                                                           {1, 1, 9, 9},
+                                                           {5, 7, 1, 300},
+                                                           {7, 5, 300, 1},
+                                                           {1, 3, 1, 100000},
+                                                           {1, 100000, 1, 3},
+                                                           {2, 3, 3, 100000}}};
+    for (const auto& s : shapes)
+        for (bool smooth : {false, true})
+            for (int32_t format : {10, 4}) {
+                Buffers a = Make(rng, s[0], s[1], s[2], s[3], BytesOf(format), format, smooth, true);
+                ScalePixelBuffer(a.req);
+                Buffers b = Make(rng, s[0], s[1], s[2], s[3], BytesOf(format), format, smooth, true);
+                ScalePixelBufferRef(b.req);
+            }
+}
+
+TEST(Scale, ThreeRowsToManyAndBackEndsOnTheLastRow) {
+    std::vector<uint32_t> src = {1, 2, 3};
+    std::vector<uint32_t> tall(100000, 0);
+    ScaleRequest q;
+    q.srcPixels = src.data();
+    q.dstPixels = tall.data();
+    q.srcWidth = 1;
+    q.srcHeight = 3;
+    q.dstWidth = 1;
+    q.dstHeight = 100000;
+    q.srcRowLength = 1;
+    q.dstRowLength = 1;
+    ScalePixelBuffer(q);
+    EXPECT_EQ(tall.front(), 1u);
+    EXPECT_EQ(tall.back(), 3u);
+    std::vector<uint32_t> back(3, 0);
+    ScaleRequest r = q;
+    r.srcPixels = tall.data();
+    r.dstPixels = back.data();
+    r.srcHeight = 100000;
+    r.dstHeight = 3;
+    ScalePixelBuffer(r);
+    // Positions start at 0: rows 0, 33333 and 66666 of the tall buffer.
+    EXPECT_EQ(back, (std::vector<uint32_t>{1, 1, 2}));
+}
+
+TEST(KeepAspectRatio, CompletesTheMissingSide) {
+    int32_t w = 320, h = kKeepAspectRatio;
+    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), 0);
+    EXPECT_EQ(h, 240);
+    w = 100;
+    h = kKeepAspectRatio;
+    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), 0);
+    EXPECT_EQ(h, 75);
+    w = kKeepAspectRatio;
+    h = 240;
+    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), 0);
+    EXPECT_EQ(w, 320);
+    // 3 x 2 at height 3 is 4.5 wide: the half rounds up.
+    w = kKeepAspectRatio;
+    h = 3;
+    EXPECT_EQ(KeepAspectRatio(3, 2, &w, &h), 0);
+    EXPECT_EQ(w, 5);
+}
+
+TEST(KeepAspectRatio, RejectsBadRequests) {
+    int32_t w = 0, h = kKeepAspectRatio;
+    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), ERR_BADDIMENSIONS);
+    w = kKeepAspectRatio;
+    h = kKeepAspectRatio;
+    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), ERR_WRONGUSAGE);
+    w = 5;
+    h = -1;
+    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), ERR_BADDIMENSIONS);
+}

@@ -1,0 +1,298 @@
+// The in-memory backend: window surfaces that tests read back, virtual
+// monitors, scripted input reaching the event queue one event per pump,
+// and requesters answering from a queue.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/eventqueue.h"
+#include "platform/null/null_backend.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Displays are only compared by address here.
+int displayA, displayB;
+qbDisplay* const kDisplayA = reinterpret_cast<qbDisplay*>(&displayA);
+qbDisplay* const kDisplayB = reinterpret_cast<qbDisplay*>(&displayB);
+
+class NullBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPlatformBackend(&NullPlatformOps());
+        null_backend::Reset();
+        ASSERT_EQ(InitEventQueue(), 0);
+        ClearEventQueue(nullptr);
+        ASSERT_EQ(InitEventQueue(), 0);
+    }
+    void TearDown() override {
+        ClearEventQueue(nullptr);
+        null_backend::Reset();
+        SetPlatformBackend(nullptr);
+    }
+
+    static std::vector<qbInputEvent> Queued() {
+        std::vector<qbInputEvent> events;
+        LockEventQueue();
+        for (int n = 0;; ++n) {
+            qbInputEvent e;
+            if (PeekQueuedEvent(nullptr, n, &e, 0) != n + 1) break;
+            events.push_back(e);
+        }
+        UnlockEventQueue();
+        return events;
+    }
+};
+
+TEST_F(NullBackendTest, WindowSurfaceHasTheDisplaySizeAndIsGoneAfterClose) {
+    null_backend::SetWindowSize(kDisplayA, 7, 5);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    const null_backend::Surface* s = null_backend::GetSurface(kDisplayA);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->width, 7);
+    EXPECT_EQ(s->height, 5);
+    EXPECT_EQ(s->At(6, 4), 0xFF000000u);
+    EXPECT_EQ(null_backend::GetSurface(kDisplayB), nullptr);
+    CloseNativeWindow(kDisplayA);
+    EXPECT_EQ(null_backend::GetSurface(kDisplayA), nullptr);
+}
+
+TEST_F(NullBackendTest, FillIsClippedAndOpaque) {
+    null_backend::SetWindowSize(kDisplayA, 4, 4);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    FillWindowRect(kDisplayA, -2, 2, 4, 10, 0x123456);
+    const null_backend::Surface& s = *null_backend::GetSurface(kDisplayA);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            const bool inside = x < 2 && y >= 2;
+            EXPECT_EQ(s.At(x, y), inside ? 0xFF123456u : 0xFF000000u) << x << "," << y;
+        }
+    }
+    FlushNativeWindow(kDisplayA);
+    EXPECT_EQ(s.flushes, 1);
+}
+
+TEST_F(NullBackendTest, LineCoversBothEndsAndPixelsOutsideAreIgnored) {
+    null_backend::SetWindowSize(kDisplayA, 5, 5);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    DrawWindowLine(kDisplayA, 4, 4, 0, 0, 0xFF0000);
+    WriteWindowPixel(kDisplayA, 5, 0, 0x00FF00);
+    WriteWindowPixel(kDisplayA, -1, 0, 0x00FF00);
+    WriteWindowPixel(kDisplayA, 4, 0, 0x0000FF);
+    const null_backend::Surface& s = *null_backend::GetSurface(kDisplayA);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s.At(i, i), 0xFFFF0000u);
+    EXPECT_EQ(s.At(1, 0), 0xFF000000u);
+    EXPECT_EQ(s.At(4, 0), 0xFF0000FFu);
+}
+
+TEST_F(NullBackendTest, BlitCopiesFromAPlatformBitmapAndScales) {
+    null_backend::SetWindowSize(kDisplayA, 6, 6);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    NativeBitmapPtr bitmap(AllocPlatformBitmap(2, 2));
+    ASSERT_NE(bitmap, nullptr);
+    auto* px = reinterpret_cast<uint32_t*>(bitmap->pixels.get());
+    const int row = bitmap->bytesPerRow / 4;
+    px[0] = 0x010101;
+    px[1] = 0x020202;
+    px[row] = 0x030303;
+    px[row + 1] = 0x040404;
+    BlitToWindow(bitmap.get(), 0, 0, kDisplayA, 1, 1, 2, 2, 4, 4, 0);
+    const null_backend::Surface& s = *null_backend::GetSurface(kDisplayA);
+    EXPECT_EQ(s.At(0, 0), 0xFF000000u);
+    EXPECT_EQ(s.At(1, 1), 0xFF010101u);
+    EXPECT_EQ(s.At(2, 2), 0xFF010101u);
+    EXPECT_EQ(s.At(3, 1), 0xFF020202u);
+    EXPECT_EQ(s.At(1, 4), 0xFF030303u);
+    EXPECT_EQ(s.At(4, 4), 0xFF040404u);
+    EXPECT_EQ(s.At(5, 5), 0xFF000000u);
+}
+
+TEST_F(NullBackendTest, MonitorsKeepTheConfiguredOrder) {
+    null_backend::SetMonitors({{0, 0, 1024, 768}, {1024, 0, 800, 600}, {-800, 0, 1024, 768}});
+    MonitorList list = ListNativeMonitors();
+    std::vector<int> xs;
+    for (const qbMonitorEntry* m = list.get(); m; m = m->next.get()) xs.push_back(m->x);
+    EXPECT_EQ(xs, (std::vector<int>{0, 1024, -800}));
+    EXPECT_EQ(list->next->width, 800);
+
+    EXPECT_EQ(ListNativeDisplayModes(kDisplayA, nullptr), 2);
+    qbDisplayModeEntry modes[2];
+    ASSERT_EQ(ListNativeDisplayModes(kDisplayA, modes), 2);
+    EXPECT_EQ(modes[0].width, 1024);
+    EXPECT_EQ(modes[1].height, 600);
+
+    null_backend::SetMonitors({});
+    EXPECT_EQ(ListNativeMonitors(), nullptr);
+}
+
+TEST_F(NullBackendTest, EachPumpPostsOneScriptedEventInOrder) {
+    null_backend::ScriptEvent({kDisplayA, kEventLeftButton, 10, 20, 1});
+    null_backend::ScriptEvent({kDisplayB, kEventKey, 1, 'a', 0});
+    int err = -1;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0);
+    EXPECT_EQ(err, 0);
+    std::vector<qbInputEvent> events = Queued();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].display, kDisplayA);
+    EXPECT_EQ(events[0].type, kEventLeftButton);
+    EXPECT_EQ(events[0].x, 10);
+    EXPECT_EQ(events[0].y, 20);
+    EXPECT_EQ(events[0].state, 1);
+    EXPECT_EQ(null_backend::PendingScriptedEvents(), 1u);
+
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0);
+    events = Queued();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].display, kDisplayB);
+    EXPECT_EQ(events[1].type, kEventKey);
+    EXPECT_EQ(events[1].key[0], 'a');
+
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0);
+    EXPECT_EQ(Queued().size(), 2u);
+}
+
+TEST_F(NullBackendTest, EmptyPumpWithin10msLooksAtNothing) {
+    int64_t now = 1000;
+    null_backend::SetClock([&now] { return now; });
+    int err = 0;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0);
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 1);
+    null_backend::ScriptEvent({kDisplayA, kEventKey, 1, 0, null_backend::kKeyEscape});
+    now += 5;
+    // Scripted events are the system's queue: not empty, so the pump runs.
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 1);
+    // The quit request sticks, but an empty queue 9 ms later is not looked at.
+    now += 9;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0);
+    now += 10;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 1);
+}
+
+TEST_F(NullBackendTest, QuitSwitchesDecideWhetherInputQuits) {
+    int64_t now = 0;
+    null_backend::SetClock([&now] { return now; });
+    int err = 0;
+    // Escape released, a right click, Ctrl-C and Escape with their switches
+    // off: no quit.
+    null_backend::ScriptEvent({kDisplayA, kEventKey, 0, 0, null_backend::kKeyEscape});
+    null_backend::ScriptEvent({kDisplayA, kEventRightButton, 1, 1, 1});
+    null_backend::ScriptEvent({kDisplayA, null_backend::kScriptedCtrlC, 0, 0, 0});
+    null_backend::ScriptEvent({kDisplayA, kEventLeftButton, 1, 1, 1});
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 1);
+    for (int i = 0; i < 4; ++i) {
+        now += 20;
+        EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0) << i;
+    }
+    // Ctrl-C posts nothing, as the real key handler does.
+    EXPECT_EQ(Queued().size(), 3u);
+
+    SetQuitShortcut(nullptr, kQuitShortcutCtrlC, 1);
+    null_backend::ScriptEvent({kDisplayA, null_backend::kScriptedCtrlC, 0, 0, 0});
+    now += 20;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 1);
+    EXPECT_EQ(err, 0);
+}
+
+TEST_F(NullBackendTest, CloseRequestQuitsOnlyWithoutACloseHandler) {
+    int64_t now = 0;
+    null_backend::SetClock([&now] { return now; });
+    int err = 0;
+    null_backend::SetCloseHandler(kDisplayA, true);
+    null_backend::ScriptEvent({kDisplayA, kEventCloseRequest, 0, 0, 0});
+    null_backend::ScriptEvent({kDisplayB, kEventCloseRequest, 0, 0, 0});
+    now += 20;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 0);
+    now += 20;
+    EXPECT_EQ(PumpNativeEvents(nullptr, &err), 1);
+    const std::vector<qbInputEvent> events = Queued();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].type, kEventCloseRequest);
+    EXPECT_EQ(events[1].display, kDisplayB);
+}
+
+TEST_F(NullBackendTest, InjectedClockIsTheBackendsClock) {
+    int64_t now = 12345;
+    null_backend::SetClock([&now] { return now; });
+    EXPECT_EQ(null_backend::NowMillis(), 12345);
+    now += 9;
+    EXPECT_EQ(null_backend::NowMillis(), 12354);
+    null_backend::SetClock(nullptr);
+    EXPECT_NE(null_backend::NowMillis(), 12354);
+}
+
+TEST_F(NullBackendTest, RequestersAnswerFromTheQueueAndLogEachCall) {
+    null_backend::QueueRequesterAnswer({0, 2, {}, {}});
+    null_backend::QueueRequesterAnswer({ERR_USERABORT, 0, "ignored", {}});
+    null_backend::QueueRequesterAnswer({0, 0, "hello world", {}});
+    null_backend::QueueRequesterAnswer({0, 2, "/tmp", std::string("a\0b\0", 4)});
+
+    int result = -1;
+    EXPECT_EQ(SystemRequesterNative("Title", "Body", "Yes|No|Cancel", 1, &result), 0);
+    EXPECT_EQ(result, 2);
+
+    char text[1024] = "stale";
+    EXPECT_EQ(StringRequesterNative("S", "Say", nullptr, 0, 0, 0, text), ERR_USERABORT);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(StringRequesterNative("S2", "Say", nullptr, 0, 5, 0, text), 0);
+    EXPECT_STREQ(text, "hello");
+
+    qbFileRequestResult files;
+    EXPECT_EQ(FileRequesterNative("Open", "#?", kReqMultiSelect, "", "", &files), 0);
+    EXPECT_EQ(files.folder, "/tmp");
+    EXPECT_EQ(files.count, 2);
+    EXPECT_EQ(files.chosen, 1);
+
+    // An empty queue answers like a requester that could not open.
+    int32_t colour = 0;
+    EXPECT_EQ(ColorRequesterNative(0xFF0000, &colour), ERR_WINDOW);
+    EXPECT_EQ(colour, -1);
+
+    const std::vector<null_backend::RequesterCall> log = null_backend::RequesterLog();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[0].operation, "SystemRequesterNative");
+    EXPECT_EQ(log[0].title, "Title");
+    EXPECT_EQ(log[0].body, "Body");
+    EXPECT_EQ(log[2].title, "S2");
+    EXPECT_EQ(log[3].operation, "FileRequesterNative");
+    EXPECT_EQ(log[4].operation, "ColorRequesterNative");
+}
+
+TEST_F(NullBackendTest, ClipboardReadsBackWhatWasWritten) {
+    int type = -1;
+    EXPECT_EQ(GetClipboardType(0, &type), 0);
+    EXPECT_EQ(type, 0);
+    const uint8_t text[] = {'h', 'i'};
+    EXPECT_EQ(WriteClipboard(1, text, sizeof text), 0);
+    std::vector<uint8_t> data;
+    EXPECT_EQ(ReadClipboardContents(0, &type, &data), 0);
+    EXPECT_EQ(type, 1);
+    EXPECT_EQ(data, (std::vector<uint8_t>{'h', 'i'}));
+    EXPECT_EQ(EmptyClipboard(), 0);
+    EXPECT_EQ(ReadClipboardContents(0, &type, &data), 0);
+    EXPECT_EQ(type, 0);
+    EXPECT_TRUE(data.empty());
+    char folder[16];
+    EXPECT_EQ(GetPrefsPath(folder, sizeof folder), ERR_UNSUPPORTEDFEAT);
+}
+
+TEST_F(NullBackendTest, MediaAnswersAreNeutral) {
+    EXPECT_EQ(StartAudioOutput(), 0);
+    StopAudioOutput();
+    DisposeAudioOutput();
+    qbNativeImageRequest image;
+    EXPECT_EQ(DecodeNativeImage(&image), ERR_LOADPICTURE2);
+    EXPECT_EQ(NativeFontEngineAvailable(), 0);
+    EXPECT_EQ(OpenNativeFont("Sans", 12, 0, nullptr), 0);
+    qbMovieInfo movie;
+    EXPECT_EQ(OpenQuickTimeMovie("m.mov", &movie), ERR_QUICKTIME);
+    int joysticks = -1;
+    EXPECT_EQ(ScanJoysticks(&joysticks), 0);
+    EXPECT_EQ(joysticks, 0);
+    EXPECT_EQ(ReadJoystick(0, nullptr, nullptr), ERR_NOJOYATPORT);
+    EXPECT_EQ(GetNativeDisplayAttr(kDisplayA, 5), 32);
+    EXPECT_EQ(GetNativeDisplayAttr(kDisplayA, 16), 1);
+    EXPECT_EQ(GetNativeDisplayAttr(nullptr, 5), 0);
+}
+
+}  // namespace
