@@ -1,8 +1,13 @@
 #include "display/kernels.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -107,6 +112,71 @@ inline uint32_t BlendFast(uint32_t d, uint32_t c, uint32_t w) {
 
 }  // namespace
 
+#if defined(__SSE2__)
+namespace {
+
+// Four ARGB pixels by the blend rule in 16-bit lanes: 256 d + (c - d) w equals
+// d (256 - w) + c w, which never leaves 0..65280, so unsigned 16-bit lanes
+// and a logical shift give the arithmetic shift of the rule exactly. The
+// weights come per 16-bit lane (low two pixels in wLo, high two in wHi); the
+// alpha byte of the result is cleared.
+inline __m128i Blend4(__m128i d, __m128i c, __m128i wLo, __m128i wHi) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i k256 = _mm_set1_epi16(256);
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), _mm_sub_epi16(k256, wLo)),
+                      _mm_mullo_epi16(_mm_unpacklo_epi8(c, zero), wLo)),
+        8);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), _mm_sub_epi16(k256, wHi)),
+                      _mm_mullo_epi16(_mm_unpackhi_epi8(c, zero), wHi)),
+        8);
+    return _mm_and_si128(_mm_packus_epi16(lo, hi), _mm_set1_epi32(0x00FFFFFF));
+}
+
+inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store4(uint32_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// Returns how many pixels of the row it did; the caller finishes the tail.
+int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level) {
+    const __m128i c = _mm_set1_epi32(static_cast<int32_t>(argb));
+    const __m128i w = _mm_set1_epi16(static_cast<int16_t>(level));
+    int32_t i = 0;
+    for (; i + 4 <= width; i += 4) Store4(p + i, Blend4(Load4(p + i), c, w, w));
+    return i;
+}
+
+int32_t AlphaBlendRowSse2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width) {
+    int32_t i = 0;
+    for (; i + 4 <= width; i += 4) {
+        uint32_t word;
+        std::memcpy(&word, a + i, 4);
+        if (word == 0) continue;
+        const __m128i sv = Load4(s + i);
+        if (word == 0xFFFFFFFFu) {
+            Store4(d + i, sv);
+            continue;
+        }
+        const auto w0 = static_cast<int16_t>(a[i]), w1 = static_cast<int16_t>(a[i + 1]);
+        const auto w2 = static_cast<int16_t>(a[i + 2]), w3 = static_cast<int16_t>(a[i + 3]);
+        const __m128i wLo = _mm_set_epi16(w1, w1, w1, w1, w0, w0, w0, w0);
+        const __m128i wHi = _mm_set_epi16(w3, w3, w3, w3, w2, w2, w2, w2);
+        const __m128i dv = Load4(d + i);
+        const __m128i mixed = Blend4(dv, sv, wLo, wHi);
+        // Weight 0 keeps the destination whole, 255 takes the source whole.
+        const __m128i wv = _mm_set_epi32(w3, w2, w1, w0);
+        const __m128i keep = _mm_cmpeq_epi32(wv, _mm_setzero_si128());
+        const __m128i take = _mm_cmpeq_epi32(wv, _mm_set1_epi32(255));
+        __m128i out = _mm_or_si128(_mm_and_si128(take, sv), _mm_andnot_si128(take, mixed));
+        out = _mm_or_si128(_mm_and_si128(keep, dv), _mm_andnot_si128(keep, out));
+        Store4(d + i, out);
+    }
+    return i;
+}
+
+}  // namespace
+#endif
+
 // ---- plain copy -------------------------------------------------------------
 
 void CopyRect32(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height) {
@@ -155,7 +225,11 @@ void BlendFill32Rows(PixelRows32 dst, int32_t width, int32_t height, uint32_t fo
                      uint32_t argb, uint32_t level) {
     for (int32_t j = 0; j < height; ++j) {
         uint32_t* p = At32(dst, 0, j);
-        for (int32_t i = 0; i < width; ++i)
+        int32_t i = 0;
+#if defined(__SSE2__)
+        if constexpr (kArgb) i = BlendFillRowSse2(p, width, argb, level);
+#endif
+        for (; i < width; ++i)
             p[i] = Out<kArgb>(format, BlendFast(In<kArgb>(format, p[i]), argb, level));
     }
 }
@@ -380,6 +454,116 @@ void Mix16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, in
         }
 }
 
+// ---- mask from key colour ---------------------------------------------------
+
+namespace {
+// Eight pixels make one mask byte where the bit position is byte aligned.
+template <typename Pixel, typename Differs>
+void KeyRows(const Pixel* pixels, int32_t rowLength, int32_t width, int32_t height,
+             MaskRows mask, Differs differs) {
+    for (int32_t j = 0; j < height; ++j) {
+        const Pixel* p = pixels + static_cast<std::ptrdiff_t>(j) * rowLength;
+        uint8_t* m = mask.data + static_cast<std::ptrdiff_t>(mask.y + j) * mask.rowBytes;
+        int32_t i = 0;
+        while (i < width) {
+            const int32_t bx = mask.x + i;
+            if ((bx & 7) == 0 && width - i >= 8) {
+                uint32_t byte = 0;
+                for (int k = 0; k < 8; ++k) byte = (byte << 1) | (differs(p[i + k]) ? 1u : 0u);
+                m[bx >> 3] = static_cast<uint8_t>(byte);
+                i += 8;
+                continue;
+            }
+            const auto bit = static_cast<uint8_t>(0x80u >> (bx & 7));
+            m[bx >> 3] = differs(p[i]) ? static_cast<uint8_t>(m[bx >> 3] | bit)
+                                       : static_cast<uint8_t>(m[bx >> 3] & ~bit);
+            ++i;
+        }
+    }
+}
+}  // namespace
+
+void MaskFromKey32(const uint32_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                   uint32_t key, MaskRows mask) {
+    const uint32_t k = key & 0x00FFFFFFu;
+    KeyRows(pixels, rowLength, width, height, mask,
+            [k](uint32_t p) { return (p & 0x00FFFFFFu) != k; });
+}
+void MaskFromKey32Ref(const uint32_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                      uint32_t key, MaskRows mask) {
+    for (int32_t j = 0; j < height; ++j)
+        for (int32_t i = 0; i < width; ++i)
+            SetMaskBit(mask, i, j,
+                       (pixels[static_cast<std::ptrdiff_t>(j) * rowLength + i] & 0x00FFFFFFu) !=
+                           (key & 0x00FFFFFFu));
+}
+void MaskFromKey16(const uint16_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                   uint16_t key, MaskRows mask) {
+    KeyRows(pixels, rowLength, width, height, mask, [key](uint16_t p) { return p != key; });
+}
+void MaskFromKey16Ref(const uint16_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                      uint16_t key, MaskRows mask) {
+    for (int32_t j = 0; j < height; ++j)
+        for (int32_t i = 0; i < width; ++i)
+            SetMaskBit(mask, i, j, pixels[static_cast<std::ptrdiff_t>(j) * rowLength + i] != key);
+}
+
+// ---- replace colours --------------------------------------------------------
+
+namespace {
+size_t PairCount(const ColourPair* pairs) {
+    size_t n = 0;
+    while (pairs[n].from != -1) ++n;
+    return n;
+}
+}  // namespace
+
+void ReplaceColours32(PixelRows32 dst, int32_t width, int32_t height, const ColourPair* pairs,
+                      uint32_t compareMask) {
+    const size_t n = PairCount(pairs);
+    if (n == 0 || width <= 0 || height <= 0) return;
+    for (int32_t j = 0; j < height; ++j) {
+        uint32_t* p = At32(dst, 0, j);
+        for (int32_t i = 0; i < width; ++i) {
+            uint32_t v = p[i];
+            for (size_t k = 0; k < n; ++k)
+                if ((v & compareMask) == static_cast<uint32_t>(pairs[k].from)) v = pairs[k].to;
+            p[i] = v;
+        }
+    }
+}
+void ReplaceColours32Ref(PixelRows32 dst, int32_t width, int32_t height,
+                         const ColourPair* pairs, uint32_t compareMask) {
+    for (const ColourPair* q = pairs; q->from != -1; ++q)
+        for (int32_t j = 0; j < height; ++j)
+            for (int32_t i = 0; i < width; ++i) {
+                uint32_t* p = At32(dst, i, j);
+                if ((*p & compareMask) == static_cast<uint32_t>(q->from)) *p = q->to;
+            }
+}
+void ReplaceColours16(PixelRows16 dst, int32_t width, int32_t height, const ColourPair* pairs) {
+    const size_t n = PairCount(pairs);
+    if (n == 0 || width <= 0 || height <= 0) return;
+    for (int32_t j = 0; j < height; ++j) {
+        uint16_t* p = At16(dst, 0, j);
+        for (int32_t i = 0; i < width; ++i) {
+            uint16_t v = p[i];
+            for (size_t k = 0; k < n; ++k)
+                if (v == static_cast<uint16_t>(pairs[k].from)) v = static_cast<uint16_t>(pairs[k].to);
+            p[i] = v;
+        }
+    }
+}
+void ReplaceColours16Ref(PixelRows16 dst, int32_t width, int32_t height,
+                         const ColourPair* pairs) {
+    for (const ColourPair* q = pairs; q->from != -1; ++q)
+        for (int32_t j = 0; j < height; ++j)
+            for (int32_t i = 0; i < width; ++i) {
+                uint16_t* p = At16(dst, i, j);
+                if (*p == static_cast<uint16_t>(q->from)) *p = static_cast<uint16_t>(q->to);
+            }
+}
+
 // ---- alpha blend ------------------------------------------------------------
 
 namespace {
@@ -390,7 +574,11 @@ void AlphaBlend32Rows(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t
         uint32_t* d = At32(dst, 0, j);
         const uint32_t* s = At32(src, 0, j);
         const uint8_t* a = &AlphaAt(alpha, 0, j);
-        for (int32_t i = 0; i < width; ++i) {
+        int32_t i = 0;
+#if defined(__SSE2__)
+        if constexpr (kArgb) i = AlphaBlendRowSse2(d, s, a, width);
+#endif
+        for (; i < width; ++i) {
             const uint32_t w = a[i];
             if (w == 0) continue;
             if (w == 255) {
@@ -601,6 +789,71 @@ void Pixelate16Ref(PixelRows16 dst, int32_t width, int32_t height, int32_t block
                    MaskRows mask, AlphaRows alpha) {
     PixelateRowsRef<uint16_t>(dst, width, height, block, mask, alpha,
                               [](const PixelRows16& r, int32_t i, int32_t j) { return At16(r, i, j); });
+}
+
+// ---- flip -------------------------------------------------------------------
+
+namespace {
+template <typename Pixel>
+void FlipPixels(Pixel* px, int32_t rowLength, int32_t width, int32_t height, bool horizontal) {
+    auto row = [&](int32_t j) { return px + static_cast<std::ptrdiff_t>(j) * rowLength; };
+    if (horizontal)
+        for (int32_t j = 0; j < height; ++j) std::reverse(row(j), row(j) + width);
+    else
+        for (int32_t j = 0; j < height / 2; ++j) std::swap_ranges(row(j), row(j) + width, row(height - 1 - j));
+}
+}  // namespace
+
+void FlipRect(void* pixels, int32_t rowLength, int32_t bytesPerPixel, int32_t width,
+              int32_t height, bool horizontal, MaskRows mask, AlphaRows alpha) {
+    if (width <= 0 || height <= 0) return;
+    if (bytesPerPixel == 4)
+        FlipPixels(static_cast<uint32_t*>(pixels), rowLength, width, height, horizontal);
+    else if (bytesPerPixel == 2)
+        FlipPixels(static_cast<uint16_t*>(pixels), rowLength, width, height, horizontal);
+    if (alpha.data)
+        FlipPixels(&AlphaAt(alpha, 0, 0), alpha.rowBytes, width, height, horizontal);
+    if (mask.data) {
+        // Bits are not addressable: swap them pairwise.
+        if (horizontal) {
+            for (int32_t j = 0; j < height; ++j)
+                for (int32_t i = 0; i < width / 2; ++i) {
+                    const bool a = MaskBit(mask, i, j), b = MaskBit(mask, width - 1 - i, j);
+                    SetMaskBit(mask, i, j, b);
+                    SetMaskBit(mask, width - 1 - i, j, a);
+                }
+        } else {
+            for (int32_t j = 0; j < height / 2; ++j)
+                for (int32_t i = 0; i < width; ++i) {
+                    const bool a = MaskBit(mask, i, j), b = MaskBit(mask, i, height - 1 - j);
+                    SetMaskBit(mask, i, j, b);
+                    SetMaskBit(mask, i, height - 1 - j, a);
+                }
+        }
+    }
+}
+
+void FlipRectRef(void* pixels, int32_t rowLength, int32_t bytesPerPixel, int32_t width,
+                 int32_t height, bool horizontal, MaskRows mask, AlphaRows alpha) {
+    // Each pair once: the first half of the rows, or of each row.
+    const int32_t hLimit = horizontal ? height : height / 2;
+    auto* bytes = static_cast<uint8_t*>(pixels);
+    for (int32_t j = 0; j < hLimit; ++j) {
+        const int32_t wLimit = horizontal ? width / 2 : width;
+        for (int32_t i = 0; i < wLimit; ++i) {
+            const int32_t i2 = horizontal ? width - 1 - i : i;
+            const int32_t j2 = horizontal ? j : height - 1 - j;
+            uint8_t* a = bytes + (static_cast<std::ptrdiff_t>(j) * rowLength + i) * bytesPerPixel;
+            uint8_t* b = bytes + (static_cast<std::ptrdiff_t>(j2) * rowLength + i2) * bytesPerPixel;
+            for (int32_t k = 0; k < bytesPerPixel; ++k) std::swap(a[k], b[k]);
+            if (alpha.data) std::swap(AlphaAt(alpha, i, j), AlphaAt(alpha, i2, j2));
+            if (mask.data) {
+                const bool ma = MaskBit(mask, i, j), mb = MaskBit(mask, i2, j2);
+                SetMaskBit(mask, i, j, mb);
+                SetMaskBit(mask, i2, j2, ma);
+            }
+        }
+    }
 }
 
 // ---- palette expansion ------------------------------------------------------

@@ -118,6 +118,32 @@ void Mix16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32
 void Mix16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height,
               Layout16 layout, uint32_t level);
 
+// ---- mask from key colour: a bit is set where the pixel differs from the
+// key (4-byte: low 24 bits only; 2-byte: the whole pixel), cleared elsewhere.
+void MaskFromKey32(const uint32_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                   uint32_t key, MaskRows mask);
+void MaskFromKey32Ref(const uint32_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                      uint32_t key, MaskRows mask);
+void MaskFromKey16(const uint16_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                   uint16_t key, MaskRows mask);
+void MaskFromKey16Ref(const uint16_t* pixels, int32_t rowLength, int32_t width, int32_t height,
+                      uint16_t key, MaskRows mask);
+
+// ---- replace colours: pairs {from, to} ended by from = -1; a pixel whose
+// value under compareMask equals from becomes to, and later pairs see the
+// new value. The 2-byte twin compares whole pixels with the low 16 bits.
+struct ColourPair {
+    int64_t from = -1;
+    uint32_t to = 0;
+};
+void ReplaceColours32(PixelRows32 dst, int32_t width, int32_t height, const ColourPair* pairs,
+                      uint32_t compareMask);
+void ReplaceColours32Ref(PixelRows32 dst, int32_t width, int32_t height,
+                         const ColourPair* pairs, uint32_t compareMask);
+void ReplaceColours16(PixelRows16 dst, int32_t width, int32_t height, const ColourPair* pairs);
+void ReplaceColours16Ref(PixelRows16 dst, int32_t width, int32_t height,
+                         const ColourPair* pairs);
+
 // ---- alpha blend: weight = the source alpha byte -------------------------
 void AlphaBlend32(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                   int32_t height, uint32_t format);
@@ -147,6 +173,13 @@ void Pixelate16(PixelRows16 dst, int32_t width, int32_t height, int32_t block, M
                 AlphaRows alpha);
 void Pixelate16Ref(PixelRows16 dst, int32_t width, int32_t height, int32_t block,
                    MaskRows mask, AlphaRows alpha);
+
+// ---- flip: mirror the rectangle whose first pixel is at `pixels` (2- or
+// 4-byte pixels) vertically or horizontally, with whichever planes are given.
+void FlipRect(void* pixels, int32_t rowLength, int32_t bytesPerPixel, int32_t width,
+              int32_t height, bool horizontal, MaskRows mask, AlphaRows alpha);
+void FlipRectRef(void* pixels, int32_t rowLength, int32_t bytesPerPixel, int32_t width,
+                 int32_t height, bool horizontal, MaskRows mask, AlphaRows alpha);
 
 // ---- palette expansion: mode 6 HAM6, mode 8 HAM8, else a plain lookup ---
 // The palette must hold 16 entries for HAM6, 64 for HAM8 and 256 otherwise.

@@ -1,6 +1,7 @@
 #include "display/scale.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <cstring>
 #include <vector>

@@ -165,9 +165,10 @@ TEST(KernelEdges, BlendMatchesTheRuleOnEveryWeight) {
                 const int32_t dc = static_cast<int32_t>((d >> s) & 255), cc = static_cast<int32_t>((c >> s) & 255);
                 want |= static_cast<uint32_t>(dc + ((cc - dc) * static_cast<int32_t>(w) >> 8)) << s;
             }
-            std::vector<uint32_t> px = {d};
-            BlendFill32({px.data(), 1, 0, 0}, 1, 1, 10, c, w);
-            EXPECT_EQ(px[0], w == 0 ? d : want);
+            // Five pixels: four through the vector path, one through the tail.
+            std::vector<uint32_t> px(5, d);
+            BlendFill32({px.data(), 5, 0, 0}, 5, 1, 10, c, w);
+            for (uint32_t p : px) ASSERT_EQ(p, w == 0 ? d : want) << w;
         }
 }
 
@@ -285,10 +286,82 @@ TEST(KernelEdges, MixAtFullLevelKeepsTheSourceColour) {
     EXPECT_EQ(dst[0], 0x00112233u);
 }
 
+TEST(KernelsMatchReference, MaskFromKeyAndReplaceColours) {
+    std::mt19937 rng(19);
+    const int32_t maskRowBytes = kBufW / 8 + 2;
+    for (const Case& c : Cases(rng)) {
+        // Few distinct colours, so that keys and pairs match often.
+        auto px = RandomPixels<uint32_t>(rng, kBufW * kBufH);
+        for (auto& p : px) p = (p % 4) * 0x01010101u | (p & 0x01000000u);
+        auto mA = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH), mB = mA;
+        const uint32_t key = 0xFF020202u;
+        const uint32_t* base = px.data() + c.sy * kBufW + c.sx;
+        MaskFromKey32(base, kBufW, c.w, c.h, key, {mA.data(), maskRowBytes, c.mx, c.my});
+        MaskFromKey32Ref(base, kBufW, c.w, c.h, key, {mB.data(), maskRowBytes, c.mx, c.my});
+        ASSERT_EQ(mA, mB) << c.w;
+        std::vector<uint16_t> px16(px.size());
+        for (size_t i = 0; i < px.size(); ++i) px16[i] = static_cast<uint16_t>(px[i]);
+        MaskFromKey16(px16.data() + c.sy * kBufW + c.sx, kBufW, c.w, c.h, 0x0202, {mA.data(), maskRowBytes, c.mx, c.my});
+        MaskFromKey16Ref(px16.data() + c.sy * kBufW + c.sx, kBufW, c.w, c.h, 0x0202, {mB.data(), maskRowBytes, c.mx, c.my});
+        ASSERT_EQ(mA, mB) << c.w;
+
+        // Chained: 1 -> 2 -> 3, so every 1 ends as 3.
+        const ColourPair pairs[] = {{0x010101, 0x00020202u}, {0x020202, 0x00030303u}, {-1, 0}};
+        auto a = px, b = px;
+        ReplaceColours32({a.data(), kBufW, c.dx, c.dy}, c.w, c.h, pairs, 0x00FFFFFFu);
+        ReplaceColours32Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, pairs, 0x00FFFFFFu);
+        ASSERT_EQ(a, b) << c.w;
+        const ColourPair pairs16[] = {{0x0101, 0x0202u}, {0x0202, 0x0303u}, {-1, 0}};
+        auto a16 = px16, b16 = px16;
+        ReplaceColours16({a16.data(), kBufW, c.dx, c.dy}, c.w, c.h, pairs16);
+        ReplaceColours16Ref({b16.data(), kBufW, c.dx, c.dy}, c.w, c.h, pairs16);
+        ASSERT_EQ(a16, b16) << c.w;
+    }
+}
+
+TEST(KernelEdges, ReplacementsChainAndKeyIgnoresTheTopByte) {
+    std::vector<uint32_t> px = {0xAA000001u, 0x00000002u, 0x00000005u};
+    const ColourPair pairs[] = {{1, 2u}, {2, 3u}, {-1, 0}};
+    ReplaceColours32({px.data(), 3, 0, 0}, 3, 1, pairs, 0x00FFFFFFu);
+    EXPECT_EQ(px, (std::vector<uint32_t>{3u, 3u, 5u}));
+    std::vector<uint8_t> mask(1, 0);
+    const std::vector<uint32_t> keyed = {0xFF123456u, 0x00123456u, 0x00123457u};
+    MaskFromKey32(keyed.data(), 3, 3, 1, 0x77123456u, {mask.data(), 1, 0, 0});
+    EXPECT_EQ(mask[0], 0x20);
+}
+
+TEST(KernelsMatchReference, FlipWithPlanes) {
+    std::mt19937 rng(20);
+    const int32_t maskRowBytes = kBufW / 8 + 2;
+    for (const Case& c : Cases(rng))
+        for (bool horizontal : {false, true})
+            for (int32_t bpp : {2, 4}) {
+                auto px = RandomBytes(rng, static_cast<size_t>(kBufW) * kBufH * 4);
+                auto mask = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH);
+                auto alpha = RandomBytes(rng, kBufW * kBufH);
+                auto pxB = px, maskB = mask, alphaB = alpha;
+                const auto original = px;
+                const size_t first = (static_cast<size_t>(c.dy) * kBufW + c.dx) * bpp;
+                FlipRect(px.data() + first, kBufW, bpp, c.w, c.h, horizontal,
+                         {mask.data(), maskRowBytes, c.mx, c.my}, {alpha.data(), kBufW, c.sx, c.sy});
+                FlipRectRef(pxB.data() + first, kBufW, bpp, c.w, c.h, horizontal,
+                            {maskB.data(), maskRowBytes, c.mx, c.my}, {alphaB.data(), kBufW, c.sx, c.sy});
+                ASSERT_EQ(px, pxB) << c.w;
+                ASSERT_EQ(mask, maskB) << c.w;
+                ASSERT_EQ(alpha, alphaB) << c.w;
+                // Twice is the identity.
+                FlipRect(px.data() + first, kBufW, bpp, c.w, c.h, horizontal, {}, {});
+                ASSERT_EQ(px, original) << c.w;
+            }
+}
+
 TEST(KernelsMatchReference, AlphaBlend) {
     std::mt19937 rng(14);
     for (const Case& c : Cases(rng)) {
         auto alpha = RandomBytes(rng, kBufW * kBufH);
+        // Runs of equal levels, so that whole groups of four are 0 or 255.
+        if (c.w % 2)
+            for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = alpha[i - i % 5];
         const AlphaRows al{alpha.data(), kBufW, c.mx, c.my};
         for (uint32_t f : kFormats) {
             auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
@@ -393,6 +466,12 @@ TEST(SixteenBitTwins, MatchTheirFourByteTwins) {
                          {alpha.data(), kBufW, c.mx, c.my}, c.w, c.h, l);
             AlphaBlend32({p32.data(), kBufW, c.dx, c.dy}, {s32.data(), kBufW, c.sx, c.sy},
                          {alpha.data(), kBufW, c.mx, c.my}, c.w, c.h, 10);
+            ASSERT_EQ(p16, Narrowed(l, p32)) << c.w;
+
+            p32 = Widened(l, p16);
+            s32 = Widened(l, s16);
+            Mix16({p16.data(), kBufW, c.dx, c.dy}, {s16.data(), kBufW, c.sx, c.sy}, {}, c.w, c.h, l, level);
+            Mix32({p32.data(), kBufW, c.dx, c.dy}, {s32.data(), kBufW, c.sx, c.sy}, {}, c.w, c.h, 10, level);
             ASSERT_EQ(p16, Narrowed(l, p32)) << c.w;
 
             for (bool bw : {false, true}) {
