@@ -273,30 +273,42 @@ void BlendFill16Ref(PixelRows16 dst, int32_t width, int32_t height, Layout16 lay
 // ---- masked copy ------------------------------------------------------------
 
 namespace {
+// Walks one mask row: whole mask bytes at once where the bit position is byte
+// aligned (an all-set byte is one action on eight pixels, an all-clear one is
+// skipped; glyph and brush masks are mostly such bytes), single bits elsewhere.
+template <typename EightFn, typename OneFn>
+void WalkMaskRow(const uint8_t* m, int32_t maskX, int32_t width, EightFn eight, OneFn one) {
+    int32_t i = 0;
+    while (i < width) {
+        const int32_t bx = maskX + i;
+        if ((bx & 7) == 0 && width - i >= 8) {
+            const uint8_t byte = m[bx >> 3];
+            if (byte == 0xFF) {
+                eight(i);
+            } else if (byte != 0) {
+                for (int k = 0; k < 8; ++k)
+                    if (byte & (0x80u >> k)) one(i + k);
+            }
+            i += 8;
+            continue;
+        }
+        if (m[bx >> 3] & (0x80u >> (bx & 7))) one(i);
+        ++i;
+    }
+}
+
+const uint8_t* MaskRow(const MaskRows& mask, int32_t j) {
+    return mask.data + static_cast<std::ptrdiff_t>(mask.y + j) * mask.rowBytes;
+}
+
 template <typename Pixel, typename Rows, typename AtFn>
-void MaskedCopyRows(Rows dst, Rows src, MaskRows mask, int32_t width, int32_t height,
-                    AtFn at) {
+void MaskedCopyRows(Rows dst, Rows src, MaskRows mask, int32_t width, int32_t height, AtFn at) {
     for (int32_t j = 0; j < height; ++j) {
         Pixel* d = at(dst, 0, j);
         const Pixel* s = at(src, 0, j);
-        const uint8_t* m = mask.data + static_cast<std::ptrdiff_t>(mask.y + j) * mask.rowBytes;
-        int32_t i = 0;
-        // Whole mask bytes at once where the bit position is byte aligned:
-        // an all-set byte is one copy of eight pixels, an all-clear one is skipped.
-        while (i < width) {
-            const int32_t bx = mask.x + i;
-            if ((bx & 7) == 0 && width - i >= 8) {
-                const uint8_t byte = m[bx >> 3];
-                if (byte == 0xFF) std::memcpy(d + i, s + i, 8 * sizeof(Pixel));
-                else if (byte != 0)
-                    for (int k = 0; k < 8; ++k)
-                        if (byte & (0x80u >> k)) d[i + k] = s[i + k];
-                i += 8;
-                continue;
-            }
-            if (m[bx >> 3] & (0x80u >> (bx & 7))) d[i] = s[i];
-            ++i;
-        }
+        WalkMaskRow(
+            MaskRow(mask, j), mask.x, width, [&](int32_t i) { std::memcpy(d + i, s + i, 8 * sizeof(Pixel)); },
+            [&](int32_t i) { d[i] = s[i]; });
     }
 }
 }  // namespace
@@ -331,23 +343,9 @@ template <typename Pixel, typename Rows, typename AtFn>
 void ColourRows(Rows dst, MaskRows mask, int32_t width, int32_t height, Pixel pixel, AtFn at) {
     for (int32_t j = 0; j < height; ++j) {
         Pixel* d = at(dst, 0, j);
-        const uint8_t* m = mask.data + static_cast<std::ptrdiff_t>(mask.y + j) * mask.rowBytes;
-        int32_t i = 0;
-        while (i < width) {
-            const int32_t bx = mask.x + i;
-            if ((bx & 7) == 0 && width - i >= 8) {
-                // Glyph masks are mostly empty or full bytes.
-                const uint8_t byte = m[bx >> 3];
-                if (byte == 0xFF) std::fill_n(d + i, 8, pixel);
-                else if (byte != 0)
-                    for (int k = 0; k < 8; ++k)
-                        if (byte & (0x80u >> k)) d[i + k] = pixel;
-                i += 8;
-                continue;
-            }
-            if (m[bx >> 3] & (0x80u >> (bx & 7))) d[i] = pixel;
-            ++i;
-        }
+        WalkMaskRow(
+            MaskRow(mask, j), mask.x, width, [&](int32_t i) { std::fill_n(d + i, 8, pixel); },
+            [&](int32_t i) { d[i] = pixel; });
     }
 }
 }  // namespace
