@@ -8,17 +8,16 @@
 #include <new>
 
 #include "core/errcodes.h"
+#include "display/kernels.h"
 #include "display/pixelformats.h"
+#include "display/planekernels.h"
+#include "platform/platform_ops.h"
 
 namespace {
 
 // Far below what the allocator could hand out, so that an absurd size from
 // a script is refused instead of exhausting memory.
 constexpr int64_t kMaxBitmapBytes = int64_t{1} << 31;
-
-// Host-order ARGB is what this platform prefers for its offscreen bitmaps:
-// every kernel works in it, so no conversion is ever needed.
-constexpr int kPreferredPlatformFormat = kFormatARGB;
 
 // Colour bitmap rows are padded to this many pixels.
 constexpr int64_t kColourRowPixelAlign = 4;
@@ -37,10 +36,7 @@ constexpr int kAlphaShift = 24;
 constexpr int kRedShift = 16;
 constexpr int kGreenShift = 8;
 
-int PlatformFormat() {
-    const int format = GetPlatformPixelFormat();
-    return format == kPixelFormatUnset ? kPreferredPlatformFormat : format;
-}
+int PlatformFormat() { return GetPreferredPixelFormat(); }
 
 bool PlaneFits(int64_t rowBytes, int32_t height) { return rowBytes * height <= kMaxBitmapBytes; }
 
@@ -150,7 +146,7 @@ qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void*
     if (rowBytes > kMaxBitmapBytes || rowBytes * height > kMaxBitmapBytes) return nullptr;
     try {
         auto bitmap = std::make_unique<qbBitmap>();
-        bitmap->colour.reset(AllocNativeBitmapInFormat(width, height, format));
+        bitmap->colour.reset(AllocPlatformBitmap(width, height));
         if (!bitmap->colour) return nullptr;
         bitmap->kind = kBitmapKindColour;
         bitmap->native = bitmap->colour.get();
@@ -161,6 +157,8 @@ qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void*
         return nullptr;
     }
 }
+
+void PlatformBitmapDeleter::operator()(qbNativeBitmap* bitmap) const { FreePlatformBitmap(bitmap); }
 
 void FreeBitmap(qbBitmap* bitmap) { std::unique_ptr<qbBitmap> owner(bitmap); }
 
@@ -213,7 +211,7 @@ uint32_t LockBitmap(qbBitmap* bitmap, uint32_t flags, qbBitmapLock* lock) {
     *lock = qbBitmapLock{};
     if (!bitmap) return 0;
     if (bitmap->kind != kBitmapKindColour) return LockBitmap(bitmap->plane.get(), flags, lock);
-    if (LockNativeBitmap(bitmap->colour.get(), lock) == 0) {
+    if (LockPlatformBitmap(bitmap->colour.get(), lock) == 0) {
         lock->lockToken = 0;
         return 0;
     }
@@ -224,7 +222,7 @@ uint32_t LockBitmap(qbBitmap* bitmap, uint32_t flags, qbBitmapLock* lock) {
 void UnlockBitmap(qbBitmapLock* lock) {
     if (!lock || lock->lockToken == 0) return;
     // The platform bitmaps are plain memory; their unlock needs no handle.
-    if (!lock->noUnlock) UnlockNativeBitmap(nullptr);
+    if (!lock->noUnlock) UnlockPlatformBitmap(nullptr);
     lock->lockToken = 0;
 }
 
@@ -243,7 +241,7 @@ intptr_t GetBitmapAttr(const qbBitmap* bitmap, int code) {
             case kBitmapAttrNative:
             case kBitmapAttrPixelFormat:
             case kBitmapAttrOrphanVideo: return 0;
-            default: return GetNativeBitmapAttr(nullptr, code);
+            default: return GetPlatformBitmapAttr(nullptr, code);
         }
     }
     const qbBitmapPlane* alpha = PlaneOf(bitmap, kBitmapKindAlpha);
@@ -260,7 +258,7 @@ intptr_t GetBitmapAttr(const qbBitmap* bitmap, int code) {
         case kBitmapAttrMaskRowBytes: return mask ? mask->rowBytes : 0;
         case kBitmapAttrAlphaData: return alpha ? reinterpret_cast<intptr_t>(alpha->data) : 0;
         case kBitmapAttrMaskData: return mask ? reinterpret_cast<intptr_t>(mask->data) : 0;
-        default: return GetNativeBitmapAttr(bitmap->colour.get(), code);
+        default: return GetPlatformBitmapAttr(bitmap->colour.get(), code);
     }
 }
 
@@ -354,14 +352,28 @@ std::vector<uint32_t> CopyBitmapRectToARGB(qbBitmap* bitmap, int32_t x, int32_t 
     qbBitmapLock lock;
     if (LockBitmap(bitmap, lockFlags | kLockReadOnly, &lock) == 0) return {};
     const int format = static_cast<int>(lock.pixelFormat);
-    for (int32_t row = 0; row < height; ++row) {
-        for (int32_t col = 0; col < width; ++col) {
-            const int32_t px = x + col, py = y + row;
-            // Pixels outside the bitmap read as black.
-            if (!InsideLock(lock, px, py)) continue;
-            uint8_t rgb[3];
-            ReadPixelRGB(PixelAt(lock, px, py), format, rgb);
-            buffer[static_cast<size_t>(row) * width + col] = RgbToColour(rgb);
+    // Pixels outside the bitmap read as black (the buffer starts zeroed);
+    // only the part inside is converted.
+    const auto x0 = static_cast<int32_t>(std::max<int64_t>(x, 0));
+    const auto y0 = static_cast<int32_t>(std::max<int64_t>(y, 0));
+    const auto x1 = static_cast<int32_t>(std::min<int64_t>(int64_t{x} + width, lock.width));
+    const auto y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{y} + height, lock.height));
+    if (x0 < x1 && y0 < y1) {
+        uint32_t* out = buffer.data() + static_cast<size_t>(y0 - y) * width + (x0 - x);
+        if (lock.bytesPerPixel == 4) {
+            ExportARGB32(out, width, {static_cast<uint32_t*>(lock.pixels), lock.rowLength, x0, y0}, x1 - x0,
+                         y1 - y0, static_cast<uint32_t>(format));
+        } else if (lock.bytesPerPixel == 2) {
+            ExportARGB16(out, width, {static_cast<uint16_t*>(lock.pixels), lock.rowLength, x0, y0}, x1 - x0,
+                         y1 - y0, format);
+        } else {
+            for (int32_t py = y0; py < y1; ++py) {
+                for (int32_t px = x0; px < x1; ++px) {
+                    uint8_t rgb[3];
+                    ReadPixelRGB(PixelAt(lock, px, py), format, rgb);
+                    buffer[static_cast<size_t>(py - y) * width + (px - x)] = RgbToColour(rgb);
+                }
+            }
         }
     }
     UnlockBitmap(&lock);
@@ -409,11 +421,7 @@ qbBitmap* CreateAlphaFromARGB(const uint32_t* pixels, int32_t width, int32_t hei
     if (!alpha) return nullptr;
     const int32_t stride = std::max(rowPixels, width);
     qbBitmapPlane& plane = *alpha->plane;
-    for (int32_t row = 0; row < height; ++row) {
-        const uint32_t* in = pixels + static_cast<size_t>(row) * stride;
-        uint8_t* out = plane.data + static_cast<size_t>(row) * plane.rowBytes;
-        for (int32_t col = 0; col < width; ++col) out[col] = static_cast<uint8_t>(in[col] >> kAlphaShift);
-    }
+    AlphaFromARGB({plane.data, static_cast<int32_t>(plane.rowBytes), 0, 0}, {pixels, stride, 0, 0}, width, height);
     return alpha;
 }
 
@@ -435,16 +443,20 @@ int CreateBitmapFromARGB(const uint32_t* pixels, int32_t keyColour, int32_t widt
     qbBitmapLock lock;
     if (LockBitmap(bitmap.get(), 0, &lock) == 0) return ERR_BITMAP;
     const int format = static_cast<int>(lock.pixelFormat);
-    for (int32_t row = 0; row < height; ++row) {
-        const uint32_t* in = pixels + static_cast<size_t>(row) * stride;
-        for (int32_t col = 0; col < width; ++col) {
-            uint8_t* out = PixelAt(lock, col, row);
-            if (format == kFormatARGB) {
-                std::memcpy(out, &in[col], sizeof in[col]);
-            } else {
+    const ArgbRows source{pixels, stride, 0, 0};
+    if (lock.bytesPerPixel == 4) {
+        ImportARGB32({static_cast<uint32_t*>(lock.pixels), lock.rowLength, 0, 0}, source, width, height,
+                     static_cast<uint32_t>(format));
+    } else if (lock.bytesPerPixel == 2) {
+        ImportARGB16({static_cast<uint16_t*>(lock.pixels), lock.rowLength, 0, 0}, source, width, height, format);
+    } else {
+        // The 3-byte formats have no kernel; they go pixel by pixel.
+        for (int32_t row = 0; row < height; ++row) {
+            const uint32_t* in = pixels + static_cast<size_t>(row) * stride;
+            for (int32_t col = 0; col < width; ++col) {
                 uint8_t rgb[3];
                 ColourToRgb(in[col], rgb);
-                WritePixelRGB(out, format, rgb);
+                WritePixelRGB(PixelAt(lock, col, row), format, rgb);
             }
         }
     }
@@ -454,14 +466,9 @@ int CreateBitmapFromARGB(const uint32_t* pixels, int32_t keyColour, int32_t widt
     if (keyColour != kNoKeyColour && outMask) {
         mask.reset(AllocMask(bitmap.get(), width, height, true, nullptr, 0));
         if (!mask) return ERR_ALLOCMASK;
-        const uint32_t key = static_cast<uint32_t>(keyColour) & kRgbMask;
         qbBitmapPlane& plane = *mask->plane;
-        for (int32_t row = 0; row < height; ++row) {
-            const uint32_t* in = pixels + static_cast<size_t>(row) * stride;
-            for (int32_t col = 0; col < width; ++col) {
-                if ((in[col] & kRgbMask) != key) SetMaskBit(plane.data, plane.rowBytes, col, row, true);
-            }
-        }
+        MaskFromKey32(pixels, stride, width, height, static_cast<uint32_t>(keyColour),
+                      {plane.data, static_cast<int32_t>(plane.rowBytes), 0, 0});
     }
     BitmapPtr alpha;
     if (hardware && planeMode == kPlaneModeAlpha && outAlpha) {

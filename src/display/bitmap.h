@@ -67,6 +67,11 @@ struct qbBitmapPlane {
     std::vector<uint8_t> storage;  // the rows, unless external
 };
 
+// Colour pixels come from the platform backend and go back to it.
+struct PlatformBitmapDeleter {
+    void operator()(qbNativeBitmap* bitmap) const;
+};
+
 struct qbBitmap {
     int32_t kind = kBitmapKindColour;
     void* native = nullptr;  // colour: the qbNativeBitmap; planes: the qbBitmapPlane
@@ -74,7 +79,7 @@ struct qbBitmap {
     int32_t height = 0;
     uint32_t videoFlag = 0;
     uint32_t videoState = 0;
-    NativeBitmapPtr colour;                // owner of native for kind 0
+    std::unique_ptr<qbNativeBitmap, PlatformBitmapDeleter> colour;  // owner of native for kind 0
     std::unique_ptr<qbBitmapPlane> plane;  // owner of native for kinds 1 and 2
 };
 

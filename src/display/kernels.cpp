@@ -93,23 +93,7 @@ uint32_t BlendRGB(uint32_t d, uint32_t c, uint32_t w) {
 }
 
 namespace {
-
-// The three channels in 21-bit lanes of one 64-bit word: each lane holds
-// 256 d + (c - d) w + 65536, positive throughout, so the arithmetic shift of
-// the rule becomes a plain logical one and the bias comes off afterwards.
-inline uint32_t BlendFast(uint32_t d, uint32_t c, uint32_t w) {
-    const uint64_t wide_d = (d & 255u) | (static_cast<uint64_t>((d >> 8) & 255u) << 21) |
-                            (static_cast<uint64_t>((d >> 16) & 255u) << 42);
-    const uint64_t wide_c = (c & 255u) | (static_cast<uint64_t>((c >> 8) & 255u) << 21) |
-                            (static_cast<uint64_t>((c >> 16) & 255u) << 42);
-    constexpr uint64_t kBias = (uint64_t{1} << 16) | (uint64_t{1} << 37) | (uint64_t{1} << 58);
-    const uint64_t acc = wide_d * (256 - w) + wide_c * w + kBias;
-    const uint64_t b = ((acc >> 8) - 256) & 255u;
-    const uint64_t g = ((acc >> 29) - 256) & 255u;
-    const uint64_t r = ((acc >> 50) - 256) & 255u;
-    return static_cast<uint32_t>((r << 16) | (g << 8) | b);
-}
-
+inline uint32_t BlendFast(uint32_t d, uint32_t c, uint32_t w) { return BlendRGBFast(d, c, w); }
 }  // namespace
 
 #if defined(__SSE2__)

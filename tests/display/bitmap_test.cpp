@@ -360,3 +360,23 @@ TEST_F(BitmapTest, VideoBitmapsAreFlaggedOnce) {
     FlagVideoBitmap(bm.get());
     EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoState), 1);
 }
+
+TEST_F(BitmapTest, ArgbRectPartlyOutsideReadsBlackThere) {
+    const std::vector<uint32_t> src = {0xFF102030u, 0xFF405060u, 0xFF708090u, 0xFFA0B0C0u};
+    qbBitmap* raw = nullptr;
+    ASSERT_EQ(CreateBitmapFromARGB(src.data(), kNoKeyColour, 2, 2, 2, false, 0, 0, &raw, nullptr, nullptr), 0);
+    BitmapPtr bm(raw);
+    const auto argb = CopyBitmapRectToARGB(bm.get(), -1, 1, 3, 2, 0);
+    ASSERT_EQ(argb.size(), 6u);
+    EXPECT_EQ(argb, (std::vector<uint32_t>{0, 0x708090u, 0xA0B0C0u, 0, 0, 0}));
+}
+
+TEST_F(BitmapTest, CreateFromArgbIntoSixteenBitsRoundTrips) {
+    SetPlatformPixelFormat(kFormatRGB565);
+    const std::vector<uint32_t> src = {0x00FFFFFFu, 0x00F80000u, 0x0007E000u, 0x00123456u};
+    qbBitmap* raw = nullptr;
+    ASSERT_EQ(CreateBitmapFromARGB(src.data(), kNoKeyColour, 4, 1, 4, false, 0, 0, &raw, nullptr, nullptr), 0);
+    BitmapPtr bm(raw);
+    EXPECT_EQ(CopyBitmapRectToARGB(bm.get(), 0, 0, 4, 1, 0),
+              (std::vector<uint32_t>{0x00F8FCF8u, 0x00F80000u, 0x0000E000u, 0x00103450u}));
+}

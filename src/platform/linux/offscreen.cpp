@@ -4,10 +4,15 @@
 
 namespace linux_backend {
 
-int GetPreferredPixelFormat() { return kPixelFormatARGB32; }
+// A format set at start-up (a display adapter's, or a test's) wins over the
+// platform's own choice, so that bitmaps and the screen agree.
+int GetPreferredPixelFormat() {
+    const int format = GetPlatformPixelFormat();
+    return format == kPixelFormatUnset ? kPixelFormatARGB32 : format;
+}
 
 qbNativeBitmap* AllocPlatformBitmap(int width, int height) {
-    return AllocNativeBitmapInFormat(width, height, kPixelFormatARGB32);
+    return AllocNativeBitmapInFormat(width, height, GetPreferredPixelFormat());
 }
 
 void FreePlatformBitmap(qbNativeBitmap* bitmap) { FreeNativeBitmap(bitmap); }
