@@ -433,24 +433,16 @@ inline void AlphaDrawPixel(Pixel& px, uint8_t* da, int32_t mode, uint32_t a, Pix
     }
 }
 
-template <bool kArgb>
-void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawParams& p,
-                     int32_t width, int32_t height, uint32_t format) {
+// The row walk of both twins: the alpha (or coverage) byte of each pixel
+// decides whether and how the colour or the source pixel is drawn.
+template <typename Pixel, typename Rows, typename AtFn, typename ToRgb, typename FromRgb>
+void AlphaDrawRowsFast(Rows dst, const Rows* src, const AlphaDrawParams& p, int32_t width, int32_t height,
+                       Pixel colourPixel, uint32_t colourRgb, AtFn at, ToRgb rgb, FromRgb back) {
     const bool fromCoverage = p.mode == 3;
     const bool useSource = src != nullptr && !fromCoverage;
-    const uint32_t colourPixel = kArgb ? p.colour : KernelFromARGB(format, p.colour);
-    const uint32_t colourRgb = p.colour & 0x00FFFFFFu;
-    const auto rgb = [format](uint32_t v) {
-        if constexpr (kArgb) return v & 0x00FFFFFFu;
-        return KernelToARGB(format, v) & 0x00FFFFFFu;
-    };
-    const auto back = [format](uint32_t v) {
-        if constexpr (kArgb) return v;
-        return KernelFromARGB(format, v);
-    };
     for (int32_t j = 0; j < height; ++j) {
-        uint32_t* d = At32(dst, 0, j);
-        const uint32_t* s = useSource ? At32(*src, 0, j) : nullptr;
+        Pixel* d = at(dst, 0, j);
+        const Pixel* s = useSource ? at(*src, 0, j) : nullptr;
         const uint8_t* w = fromCoverage ? nullptr : AlphaRow(p.alpha, j);
         const uint16_t* cov = fromCoverage
             ? p.coverage.data + static_cast<std::ptrdiff_t>(p.coverage.y + j) * p.coverage.rowLength + p.coverage.x
@@ -459,12 +451,29 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
         for (int32_t i = 0; i < width; ++i) {
             const uint32_t a = fromCoverage ? (cov[i] & 255u) : w[i];
             if (a == 0) continue;
-            const uint32_t stored = s != nullptr ? s[i] : colourPixel;
+            const Pixel stored = s != nullptr ? s[i] : colourPixel;
             const uint32_t c = s != nullptr ? rgb(s[i]) : colourRgb;
-            AlphaDrawPixel<uint32_t>(d[i], da != nullptr ? da + i : nullptr, p.mode, a, stored, c,
-                                     p.intensity, rgb, back);
+            AlphaDrawPixel<Pixel>(d[i], da != nullptr ? da + i : nullptr, p.mode, a, stored, c, p.intensity, rgb,
+                                  back);
         }
     }
+}
+
+template <bool kArgb>
+void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawParams& p,
+                     int32_t width, int32_t height, uint32_t format) {
+    const uint32_t colourPixel = kArgb ? p.colour : KernelFromARGB(format, p.colour);
+    const auto rgb = [format](uint32_t v) {
+        if constexpr (kArgb) return v & 0x00FFFFFFu;
+        return KernelToARGB(format, v) & 0x00FFFFFFu;
+    };
+    const auto back = [format](uint32_t v) {
+        if constexpr (kArgb) return v;
+        return KernelFromARGB(format, v);
+    };
+    AlphaDrawRowsFast<uint32_t>(
+        dst, src, p, width, height, colourPixel, p.colour & 0x00FFFFFFu,
+        [](const PixelRows32& r, int32_t i, int32_t j) { return At32(r, i, j); }, rgb, back);
 }
 
 template <typename Pixel, typename Rows, typename AtFn, typename ToRgb, typename FromRgb>
@@ -529,29 +538,11 @@ void AlphaChannelDraw32Ref(PixelRows32 dst, const PixelRows32* src, const AlphaD
 void AlphaChannelDraw16(PixelRows16 dst, const PixelRows16* src, const AlphaDrawParams& p,
                         int32_t width, int32_t height, Layout16 layout) {
     if (width <= 0 || height <= 0) return;
-    const bool fromCoverage = p.mode == 3;
-    const bool useSource = src != nullptr && !fromCoverage;
     const auto colourPixel = static_cast<uint16_t>(p.colour);
-    const uint32_t colourRgb = Widen16(layout, colourPixel);
-    const auto rgb = [layout](uint16_t v) { return Widen16(layout, v); };
-    const auto back = [layout](uint32_t v) { return Narrow16(layout, v); };
-    for (int32_t j = 0; j < height; ++j) {
-        uint16_t* d = At16(dst, 0, j);
-        const uint16_t* s = useSource ? At16(*src, 0, j) : nullptr;
-        const uint8_t* w = fromCoverage ? nullptr : AlphaRow(p.alpha, j);
-        const uint16_t* cov = fromCoverage
-            ? p.coverage.data + static_cast<std::ptrdiff_t>(p.coverage.y + j) * p.coverage.rowLength + p.coverage.x
-            : nullptr;
-        uint8_t* da = p.destAlpha.data != nullptr ? AlphaRow(p.destAlpha, j) : nullptr;
-        for (int32_t i = 0; i < width; ++i) {
-            const uint32_t a = fromCoverage ? (cov[i] & 255u) : w[i];
-            if (a == 0) continue;
-            const uint16_t stored = s != nullptr ? s[i] : colourPixel;
-            const uint32_t c = s != nullptr ? rgb(s[i]) : colourRgb;
-            AlphaDrawPixel<uint16_t>(d[i], da != nullptr ? da + i : nullptr, p.mode, a, stored, c,
-                                     p.intensity, rgb, back);
-        }
-    }
+    AlphaDrawRowsFast<uint16_t>(
+        dst, src, p, width, height, colourPixel, Widen16(layout, colourPixel),
+        [](const PixelRows16& r, int32_t i, int32_t j) { return At16(r, i, j); },
+        [layout](uint16_t v) { return Widen16(layout, v); }, [layout](uint32_t v) { return Narrow16(layout, v); });
 }
 void AlphaChannelDraw16Ref(PixelRows16 dst, const PixelRows16* src, const AlphaDrawParams& p,
                            int32_t width, int32_t height, Layout16 layout) {
