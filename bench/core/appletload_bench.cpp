@@ -48,19 +48,19 @@ const Files& TestFiles() {
         Files f;
         f.dir = std::filesystem::temp_directory_path() / ("qb_appletbench_" + std::to_string(::getpid()));
         std::filesystem::create_directories(f.dir);
-        AppletSpec spec;
-        spec.body = Filler(kBodySize, 1);
+        AppletDesc desc;
+        desc.body = Filler(kBodySize, 1);
         for (size_t i = 0; i < kLinkedFiles; ++i)
-            spec.linkedFiles.push_back({"data/file" + std::to_string(i) + ".bin", Filler(kLinkedFileSize, 2 + i),
+            desc.linkedFiles.push_back({"data/file" + std::to_string(i) + ".bin", Filler(kLinkedFileSize, 2 + i),
                                         LinkPlacement::Inline, {}, {}});
         auto write = [](const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
             std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                      static_cast<std::streamsize>(bytes.size()));
             return p.string();
         };
-        f.plain = write(f.dir / "big.qba", BuildApplet(spec));
-        spec.compress = true;
-        f.packed = write(f.dir / "packed.qba", BuildApplet(spec));
+        f.plain = write(f.dir / "big.qba", BuildApplet(desc));
+        desc.compress = true;
+        f.packed = write(f.dir / "packed.qba", BuildApplet(desc));
         f.target = (f.dir / "inflated.qba").string();
         std::atexit([] { std::filesystem::remove_all(TestFiles().dir); });
         return f;

@@ -9,147 +9,147 @@ namespace {
 
 using AppletFaultTest = AppletFixture;
 
-DeclarationSpec Brush(const std::string& name) {
-    DeclarationSpec d;
+DeclarationDesc Brush(const std::string& name) {
+    DeclarationDesc d;
     d.type = kDeclBrush;
     d.name = name;
     return d;
 }
 
 TEST_F(AppletFaultTest, DeclarationNamesAndLinkedDataMustLieInTheFile) {
-    AppletSpec spec = Minimal();
-    spec.declarations = {Brush("good.png"), Brush("bad.png")};
-    ASSERT_EQ(Load(spec), 0);
+    AppletDesc desc = Minimal();
+    desc.declarations = {Brush("good.png"), Brush("bad.png")};
+    ASSERT_EQ(Load(desc), 0);
     ASSERT_EQ(applet_.preprocessorList.size(), 2u);
 
-    spec.declarations[1].nameOffset = 0xFFFFFF00;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[1].nameOffset = 0xFFFFFF00;
+    EXPECT_EQ(Load(desc), ERR_READ);
     ASSERT_EQ(applet_.preprocessorList.size(), 1u);
     EXPECT_EQ(applet_.preprocessorList[0].name, "good.png");
 
-    spec.declarations[1].nameOffset.reset();
-    spec.declarations[1].nameSize = 0xFFFFFFFF;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[1].nameOffset.reset();
+    desc.declarations[1].nameSize = 0xFFFFFFFF;
+    EXPECT_EQ(Load(desc), ERR_READ);
     // A name whose NUL lies outside its size.
-    spec.declarations[1].nameSize = 3;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[1].nameSize = 3;
+    EXPECT_EQ(Load(desc), ERR_READ);
     // Size 0: no name at all.
-    spec.declarations[1].nameSize = 0;
-    ASSERT_EQ(Load(spec), 0);
+    desc.declarations[1].nameSize = 0;
+    ASSERT_EQ(Load(desc), 0);
     EXPECT_EQ(applet_.preprocessorList[1].name, "");
 
-    spec.declarations[1].nameSize.reset();
-    spec.declarations[1].linkedData = std::vector<uint8_t>{1, 2, 3};
-    spec.declarations[1].linkedSize = 1u << 30;
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.declarations[1].linkedSize.reset();
-    spec.declarations[1].linkedOffset = 0xFFFFFFFE;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[1].nameSize.reset();
+    desc.declarations[1].linkedData = std::vector<uint8_t>{1, 2, 3};
+    desc.declarations[1].linkedSize = 1u << 30;
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.declarations[1].linkedSize.reset();
+    desc.declarations[1].linkedOffset = 0xFFFFFFFE;
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
 TEST_F(AppletFaultTest, LinkedFilesMustLieInTheFile) {
-    AppletSpec spec = Minimal();
-    spec.linkedFiles = {{"ok.bin", {1}, LinkPlacement::Inline, {}, {}}, {"far.bin", {1, 2}, LinkPlacement::Elsewhere, {}, {}}};
-    ASSERT_EQ(Load(spec), 0);
-    spec.linkedFiles[1].offsetOverride = 0x7FFFFFFF;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    AppletDesc desc = Minimal();
+    desc.linkedFiles = {{"ok.bin", {1}, LinkPlacement::Inline, {}, {}}, {"far.bin", {1, 2}, LinkPlacement::Elsewhere, {}, {}}};
+    ASSERT_EQ(Load(desc), 0);
+    desc.linkedFiles[1].offsetOverride = 0x7FFFFFFF;
+    EXPECT_EQ(Load(desc), ERR_READ);
     EXPECT_EQ(applet_.linkedFiles.size(), 1u);
-    spec.linkedFiles[1].offsetOverride.reset();
-    spec.linkedFiles[1].sizeOverride = 0xFFFFFFF0;
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.linkedFiles[1] = {"inline.bin", {1, 2}, LinkPlacement::Inline, 0x10000000u, {}};
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.linkedFiles[1] = {std::string(1024, 'n'), {1}, LinkPlacement::Inline, {}, {}};
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.linkedFiles[1].name.resize(1023);
-    EXPECT_EQ(Load(spec), 0);
+    desc.linkedFiles[1].offsetOverride.reset();
+    desc.linkedFiles[1].sizeOverride = 0xFFFFFFF0;
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.linkedFiles[1] = {"inline.bin", {1, 2}, LinkPlacement::Inline, 0x10000000u, {}};
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.linkedFiles[1] = {std::string(1024, 'n'), {1}, LinkPlacement::Inline, {}, {}};
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.linkedFiles[1].name.resize(1023);
+    EXPECT_EQ(Load(desc), 0);
 }
 
 TEST_F(AppletFaultTest, StringsLongerThanTheirFields) {
-    AppletSpec spec = Minimal({6, 0});
-    spec.declarations = {Brush("x")};
-    spec.declarations[0].loader = std::string(255, 'l');
-    ASSERT_EQ(Load(spec), 0);
+    AppletDesc desc = Minimal({6, 0});
+    desc.declarations = {Brush("x")};
+    desc.declarations[0].loader = std::string(255, 'l');
+    ASSERT_EQ(Load(desc), 0);
     EXPECT_EQ(applet_.preprocessorList[0].loader.size(), 255u);
-    spec.declarations[0].adapter = std::string(256, 'a');
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[0].adapter = std::string(256, 'a');
+    EXPECT_EQ(Load(desc), ERR_READ);
     EXPECT_TRUE(applet_.preprocessorList.empty());
 
-    DeclarationSpec display;
+    DeclarationDesc display;
     display.type = kDeclDisplay;
     display.display.title = std::string(256, 't');
-    spec.declarations = {display};
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.declarations[0].display.title.resize(255);
-    EXPECT_EQ(Load(spec), 0);
+    desc.declarations = {display};
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.declarations[0].display.title.resize(255);
+    EXPECT_EQ(Load(desc), 0);
 
-    spec.declarations.clear();
-    spec.rawSections = {DisplayTitleSection(std::string(300, 'o'))};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations.clear();
+    desc.rawSections = {DisplayTitleSection(std::string(300, 'o'))};
+    EXPECT_EQ(Load(desc), ERR_READ);
     // A negative short-string length.
-    spec.rawSections = {{kTagDisplayTitle, {0xFF, 0xFF}}};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.rawSections = {{kTagDisplayTitle, {0xFF, 0xFF}}};
+    EXPECT_EQ(Load(desc), ERR_READ);
 
-    spec.rawSections.clear();
-    spec.constants = {{"big", true, std::string(65535, 'v'), 0}};
-    ASSERT_EQ(Load(spec), 0);
-    spec.constants[0].text.push_back('v');
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.rawSections.clear();
+    desc.constants = {{"big", true, std::string(65535, 'v'), 0}};
+    ASSERT_EQ(Load(desc), 0);
+    desc.constants[0].text.push_back('v');
+    EXPECT_EQ(Load(desc), ERR_READ);
 
     // A complemented name cut off before its end byte.
-    spec.constants.clear();
-    spec.rawSections = {{kTagIncludeComplemented, {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0x9E, 0x9D}}};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.constants.clear();
+    desc.rawSections = {{kTagIncludeComplemented, {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0x9E, 0x9D}}};
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
 TEST_F(AppletFaultTest, PluginTagsMustFitTheirNode) {
-    AppletSpec spec = Minimal();
-    DeclarationSpec plugin;
+    AppletDesc desc = Minimal();
+    DeclarationDesc plugin;
     plugin.type = kDeclPlugin;
     plugin.name = "p";
     plugin.pluginTags = {{"key", true, "value", 0, {}}};
-    spec.declarations = {plugin};
-    ASSERT_EQ(Load(spec), 0);
-    spec.declarations[0].pluginTags[0].length = 9;  // "key", NUL and four of "value"'s six bytes
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.declarations[0].pluginTags[0].length = 0;
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.declarations[0].pluginTags[0] = {"n", false, "", 2.0, 2};
-    EXPECT_EQ(Load(spec), 0);
+    desc.declarations = {plugin};
+    ASSERT_EQ(Load(desc), 0);
+    desc.declarations[0].pluginTags[0].length = 9;  // "key", NUL and four of "value"'s six bytes
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.declarations[0].pluginTags[0].length = 0;
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.declarations[0].pluginTags[0] = {"n", false, "", 2.0, 2};
+    EXPECT_EQ(Load(desc), 0);
     // A count that the rest of the file cannot hold.
-    spec.declarations[0].rawRecord = std::vector<uint8_t>{0x7F, 0xFF, 0xFF, 0xFF};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[0].rawRecord = std::vector<uint8_t>{0x7F, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
-MenuItemSpec Nest(int depth) {
-    MenuItemSpec item{"level", "", "", 0, {}};
+MenuItemDesc Nest(int depth) {
+    MenuItemDesc item{"level", "", "", 0, {}};
     if (depth > 1) item.submenu.push_back(Nest(depth - 1));
     return item;
 }
 
 TEST_F(AppletFaultTest, MenusNestAtMostSixtyFourLevels) {
-    AppletSpec spec = Minimal();
-    DeclarationSpec menu;
+    AppletDesc desc = Minimal();
+    DeclarationDesc menu;
     menu.type = kDeclMenu;
     menu.menu = {Nest(64)};
-    spec.declarations = {menu};
-    ASSERT_EQ(Load(spec), 0);
-    spec.declarations[0].menu = {Nest(65)};
-    EXPECT_EQ(Load(spec), ERR_MENUCOMPLEXITY);
+    desc.declarations = {menu};
+    ASSERT_EQ(Load(desc), 0);
+    desc.declarations[0].menu = {Nest(65)};
+    EXPECT_EQ(Load(desc), ERR_MENUCOMPLEXITY);
     // Deep enough to matter, shallow enough that building the fixture's own
     // nested records does not exhaust the test's stack under the sanitizers.
-    spec.declarations[0].menu = {Nest(300)};
-    EXPECT_EQ(Load(spec), ERR_MENUCOMPLEXITY);
+    desc.declarations[0].menu = {Nest(300)};
+    EXPECT_EQ(Load(desc), ERR_MENUCOMPLEXITY);
     // A tree that the file ends inside.
     std::vector<uint8_t> cut;
     PutMenu(cut, {Nest(3)});
     cut.resize(cut.size() - 2);
-    spec.declarations[0].rawRecord = cut;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations[0].rawRecord = cut;
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
 TEST_F(AppletFaultTest, CountsTheFileCannotHold) {
-    AppletSpec spec = Minimal();
+    AppletDesc desc = Minimal();
     const std::vector<std::vector<uint8_t>> sections = {
         {kTagDeclarations, 0x10, 0, 0, 0},
         {kTagLinkedFiles, 0x10, 0, 0, 0, 0, 0, 0, 0},
@@ -157,54 +157,54 @@ TEST_F(AppletFaultTest, CountsTheFileCannotHold) {
         {kTagIncludeComplemented, 0x10, 0, 0, 0},
     };
     for (const auto& bytes : sections) {
-        spec.rawSections = {{bytes[0], std::vector<uint8_t>(bytes.begin() + 1, bytes.end())}};
-        EXPECT_EQ(Load(spec), ERR_READ) << int(bytes[0]);
+        desc.rawSections = {{bytes[0], std::vector<uint8_t>(bytes.begin() + 1, bytes.end())}};
+        EXPECT_EQ(Load(desc), ERR_READ) << int(bytes[0]);
     }
-    DeclarationSpec display;
+    DeclarationDesc display;
     display.type = kDeclDisplay;
     display.display.dragRegions = {{}};
     std::vector<uint8_t> record;
     PutDisplay(record, display.display, {6, 1});
     record[40] = 0x7F;  // the drag-region count
     display.rawRecord = record;
-    spec.rawSections.clear();
-    spec.declarations = {display};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.rawSections.clear();
+    desc.declarations = {display};
+    EXPECT_EQ(Load(desc), ERR_READ);
 
-    DeclarationSpec bgpic;
+    DeclarationDesc bgpic;
     bgpic.type = kDeclBGPic;
     bgpic.bgpic.gradient.stops = {{1, 2}};
     record.clear();
     PutTypeRecord(record, bgpic, {5, 0});
     record[record.size() - 9] = 200;  // the stop count
     bgpic.rawRecord = record;
-    spec.version = AppletVersionPair{5, 0};
-    spec.declarations = {bgpic};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.version = AppletVersionPair{5, 0};
+    desc.declarations = {bgpic};
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
 TEST_F(AppletFaultTest, IconBlocksCutShort) {
-    AppletSpec spec = Minimal();
-    spec.icons = {{16, 16, 0, {1, 2, 3}, {}}};
-    ASSERT_EQ(Load(spec), 0);
-    spec.icons[0].sizeOverride = 1000;
-    EXPECT_EQ(Load(spec), ERR_READ);
-    spec.icons[0].sizeOverride.reset();
-    std::vector<uint8_t> bytes = BuildApplet(spec);
+    AppletDesc desc = Minimal();
+    desc.icons = {{16, 16, 0, {1, 2, 3}, {}}};
+    ASSERT_EQ(Load(desc), 0);
+    desc.icons[0].sizeOverride = 1000;
+    EXPECT_EQ(Load(desc), ERR_READ);
+    desc.icons[0].sizeOverride.reset();
+    std::vector<uint8_t> bytes = BuildApplet(desc);
     bytes.resize(bytes.size() - 1);  // the end entry is cut in half
     EXPECT_EQ(LoadBytes(bytes), ERR_READ);
 }
 
 TEST_F(AppletFaultTest, FaultsInsideCompressedApplets) {
-    AppletSpec spec = Minimal();
-    spec.compress = true;
-    spec.declarations = {Brush("a"), Brush("b")};
-    spec.declarations[1].nameOffset = 0xFFFF0000;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    AppletDesc desc = Minimal();
+    desc.compress = true;
+    desc.declarations = {Brush("a"), Brush("b")};
+    desc.declarations[1].nameOffset = 0xFFFF0000;
+    EXPECT_EQ(Load(desc), ERR_READ);
     EXPECT_EQ(applet_.preprocessorList.size(), 1u);
-    spec.declarations.clear();
-    spec.icons = {{16, 16, 0, {1, 2, 3}, 100}};
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.declarations.clear();
+    desc.icons = {{16, 16, 0, {1, 2, 3}, 100}};
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
 }  // namespace

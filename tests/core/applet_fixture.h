@@ -63,14 +63,14 @@ protected:
         return LoadScriptOrApplet(L_, &cl_, &applet_);
     }
 
-    int Load(const AppletSpec& spec, const std::string& name = "test.qba") { return LoadBytes(BuildApplet(spec), name); }
+    int Load(const AppletDesc& desc, const std::string& name = "test.qba") { return LoadBytes(BuildApplet(desc), name); }
 
     // An applet with a version and a small body.
-    static AppletSpec Minimal(AppletVersionPair version = {6, 1}) {
-        AppletSpec spec;
-        spec.version = version;
-        spec.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
-        return spec;
+    static AppletDesc Minimal(AppletVersionPair version = {6, 1}) {
+        AppletDesc desc;
+        desc.version = version;
+        desc.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
+        return desc;
     }
 
     std::vector<uint8_t> ReadAt(const std::string& path, uint64_t offset, uint64_t size) {

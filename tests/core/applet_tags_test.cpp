@@ -10,15 +10,15 @@
 namespace {
 
 // Writes one of every section and every declaration type.
-AppletSpec EverySection(AppletVersionPair v) {
-    AppletSpec spec;
-    spec.version = v;
-    spec.headerStrings = {{kTagTitle, "Title"},       {kTagVersionString, "\xFF" "1.2"}, {kTagCopyright, "(c)"},
+AppletDesc EverySection(AppletVersionPair v) {
+    AppletDesc desc;
+    desc.version = v;
+    desc.headerStrings = {{kTagTitle, "Title"},       {kTagVersionString, "\xFF" "1.2"}, {kTagCopyright, "(c)"},
                           {kTagAuthor, "Author"},     {kTagDescription, "Desc"},         {kTagIdentifier, "com.x"}};
-    spec.labels = {{"Start", 5}, {"End", 99}};
-    spec.includes = {{"main.qbs", "", 1, 50, 0}, {"lib.qbs", "src", 51, 60, 3}};
+    desc.labels = {{"Start", 5}, {"End", 99}};
+    desc.includes = {{"main.qbs", "", 1, 50, 0}, {"lib.qbs", "src", 51, 60, 3}};
 
-    DeclarationSpec bgpic;
+    DeclarationDesc bgpic;
     bgpic.type = kDeclBGPic;
     bgpic.name = "bg.png";
     bgpic.valueA = 0xFF00FF;
@@ -28,7 +28,7 @@ AppletSpec EverySection(AppletVersionPair v) {
     bgpic.adapter = "ad";
     bgpic.bgpic = {2, 0x112233, 0x445566, 45, 7, 8, 9, {3, 250000, 750000, 100000, 200000, {{0xAA, 0}, {0xBB, 1000000}}},
                    320, 240, 1};
-    DeclarationSpec brush;
+    DeclarationDesc brush;
     brush.type = kDeclBrush;
     brush.id = 2;
     brush.name = "b.png";
@@ -43,29 +43,29 @@ AppletSpec EverySection(AppletVersionPair v) {
     brush.image.scaleHeight = 6;
     brush.image.smoothScale = 1;
     brush.image.display = 2;
-    DeclarationSpec anim;
+    DeclarationDesc anim;
     anim.type = kDeclAnim;
     anim.id = 3;
     anim.name = "a.gif";
     anim.image = {30, 40, 1, 2, 5, 3, -1, 0, 1, 1, 1, 0, 0, 0, 0};
-    DeclarationSpec button;
+    DeclarationDesc button;
     button.type = kDeclButton;
     button.id = 6;
     button.button = {1, 2, 3, 4};
-    DeclarationSpec sprite;
+    DeclarationDesc sprite;
     sprite.type = kDeclSprite;
     sprite.id = 8;
     sprite.name = "s.png";
     sprite.image = {8, 9, 0, 1, 2, 2, -1, 0, 0, 0, 0, 0, 0, 0, 0};
-    DeclarationSpec font;
+    DeclarationDesc font;
     font.type = kDeclFont;
     font.id = 10;
     font.name = ":::default_sans";
     font.valueA = 12;
-    DeclarationSpec display;
+    DeclarationDesc display;
     display.type = kDeclDisplay;
     display.id = 2;
-    DisplaySpec& d = display.display;
+    DisplayDesc& d = display.display;
     d = {};
     d.bgpic = 4;
     d.x = 11;
@@ -99,31 +99,31 @@ AppletSpec EverySection(AppletVersionPair v) {
     d.scrDepth = 32;
     d.hideTitleBar = 1;
     d.backfill = {2, 0x111111, 0x222222, 0, 0, 0, 0, 0};
-    DeclarationSpec plugin;
+    DeclarationDesc plugin;
     plugin.type = kDeclPlugin;
     plugin.name = "myplug";
     plugin.valueA = 2;
     plugin.valueB = 5;
     plugin.pluginTags = {{"level", false, "", 3.5, {}}, {"mode", true, "fast", 0, {}}};
-    DeclarationSpec menu;
+    DeclarationDesc menu;
     menu.type = kDeclMenu;
     menu.menu = {{"File", "", "", 0, {{"Open", "open", "O", 1, {}}, {"Quit", "quit", "", 0, {}}}},
                  {"Help", "help", "", 2, {}}};
-    spec.declarations = {bgpic, brush, anim, button, sprite, font, display, plugin, menu};
+    desc.declarations = {bgpic, brush, anim, button, sprite, font, display, plugin, menu};
     for (uint8_t type : {3, 4, 6, 8, 11, 14}) {
-        DeclarationSpec plain;
+        DeclarationDesc plain;
         plain.type = type;
         plain.id = 20u + type;
         plain.name = "name" + std::to_string(type);
-        spec.declarations.push_back(plain);
+        desc.declarations.push_back(plain);
     }
 
-    spec.linkedFiles = {{"data.bin", {9, 8, 7}, LinkPlacement::Inline, {}, {}},
+    desc.linkedFiles = {{"data.bin", {9, 8, 7}, LinkPlacement::Inline, {}, {}},
                         {"::font:Sans", {1, 2}, LinkPlacement::Elsewhere, {}, {}},
                         {"gone.bin", {}, LinkPlacement::Dropped, {}, {}}};
-    spec.constants = {{"MYCONST", false, "", 42.5}, {"GREETING", true, "hi", 0}};
-    spec.timer = TimerSpec{1, 100, 200, 3};
-    spec.rawSections = {DisplayTitleSection("Old"),
+    desc.constants = {{"MYCONST", false, "", 42.5}, {"GREETING", true, "hi", 0}};
+    desc.timer = TimerDesc{1, 100, 200, 3};
+    desc.rawSections = {DisplayTitleSection("Old"),
                         DisplaySizeSection(800, 600),
                         DisplayColorSection(0x123456),
                         DisplayPositionSection(10, 20),
@@ -142,10 +142,10 @@ AppletSpec EverySection(AppletVersionPair v) {
                         ByteSection(kTagScreenDepth, 24),
                         OverrideLockSection(),
                         SkipSection({1, 2, 3})};
-    spec.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
-    spec.paddingAfterBody = 5;
-    spec.icons = {{16, 16, 0, {0x10, 0x11}, {}}, {32, 32, 3, {0x20, 0x21, 0x22}, {}}, {20, 20, 0, {0x30}, {}}};
-    return spec;
+    desc.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
+    desc.paddingAfterBody = 5;
+    desc.icons = {{16, 16, 0, {0x10, 0x11}, {}}, {32, 32, 3, {0x20, 0x21, 0x22}, {}}, {20, 20, 0, {0x30}, {}}};
+    return desc;
 }
 
 class AppletTagsTest : public AppletFixture, public ::testing::WithParamInterface<AppletVersionPair> {
@@ -359,15 +359,15 @@ TEST_P(AppletTagsTest, EverySectionReadsBackWithTheLayoutOfItsVersion) {
 }
 
 TEST_P(AppletTagsTest, CompressedTwinReadsTheSame) {
-    AppletSpec spec = EverySection(GetParam());
-    ASSERT_EQ(Load(spec), 0);
+    AppletDesc desc = EverySection(GetParam());
+    ASSERT_EQ(Load(desc), 0);
     qbApplet plain = applet_;
     std::array<std::string, kIconSlotCount> plainIcons;
     for (int i = 0; i < kIconSlotCount; ++i) plainIcons[static_cast<size_t>(i)] = GetIconSlots()[static_cast<size_t>(i)].source;
     FreeIconPaths();
 
-    spec.compress = true;
-    ASSERT_EQ(Load(spec, "packed.qba"), 0);
+    desc.compress = true;
+    ASSERT_EQ(Load(desc, "packed.qba"), 0);
     EXPECT_EQ(applet_.scriptBody, plain.scriptBody);
     EXPECT_STREQ(applet_.title, plain.title);
     ASSERT_EQ(applet_.preprocessorList.size(), plain.preprocessorList.size());

@@ -244,12 +244,12 @@ TEST(AppletHeaderTest, PreReadStopsAtTheFirstOtherSection) {
 using AppletLoaderTest = AppletFixture;
 
 TEST_F(AppletLoaderTest, ComplementedIncludeTableReadsLikeTheNamedOne) {
-    AppletSpec spec = Minimal();
-    spec.includes = {{"main.qbs", "", 1, 40, 0}, {"dir/\xE9t\xE9.qbs", "chunk \x01\xFE", 41, 90, 9}};
-    ASSERT_EQ(Load(spec), 0);
+    AppletDesc desc = Minimal();
+    desc.includes = {{"main.qbs", "", 1, 40, 0}, {"dir/\xE9t\xE9.qbs", "chunk \x01\xFE", 41, 90, 9}};
+    ASSERT_EQ(Load(desc), 0);
     std::vector<qbIncludeEntry> named = applet_.includeTable;
-    spec.includeForm = IncludeForm::Complemented;
-    ASSERT_EQ(Load(spec), 0);
+    desc.includeForm = IncludeForm::Complemented;
+    ASSERT_EQ(Load(desc), 0);
     ASSERT_EQ(applet_.includeTable.size(), named.size());
     for (size_t i = 0; i < named.size(); ++i) {
         EXPECT_EQ(applet_.includeTable[i].fileName, named[i].fileName);
@@ -258,18 +258,18 @@ TEST_F(AppletLoaderTest, ComplementedIncludeTableReadsLikeTheNamedOne) {
         EXPECT_EQ(applet_.includeTable[i].lineOffset, named[i].lineOffset);
     }
     // The plain form names the applet as every entry's source.
-    spec.includeForm = IncludeForm::Plain;
-    ASSERT_EQ(Load(spec), 0);
+    desc.includeForm = IncludeForm::Plain;
+    ASSERT_EQ(Load(desc), 0);
     EXPECT_EQ(applet_.includeTable[1].fileName, named[1].fileName);
     EXPECT_EQ(applet_.includeTable[1].sourceChunkName, path_);
 }
 
 TEST_F(AppletLoaderTest, DroppedLinkedFilesAreCountedButNotKept) {
-    AppletSpec spec = Minimal();
-    spec.linkedFiles = {{"a.bin", {1}, LinkPlacement::Inline, {}, {}},
+    AppletDesc desc = Minimal();
+    desc.linkedFiles = {{"a.bin", {1}, LinkPlacement::Inline, {}, {}},
                         {"b.bin", {}, LinkPlacement::Dropped, {}, {}},
                         {"c.bin", {2, 3}, LinkPlacement::Inline, {}, {}}};
-    ASSERT_EQ(Load(spec), 0);
+    ASSERT_EQ(Load(desc), 0);
     ASSERT_EQ(applet_.linkedFiles.size(), 2u);
     EXPECT_EQ(applet_.linkedFiles[0].name, "a.bin");
     EXPECT_EQ(applet_.linkedFiles[1].name, "c.bin");
@@ -277,31 +277,31 @@ TEST_F(AppletLoaderTest, DroppedLinkedFilesAreCountedButNotKept) {
 }
 
 TEST_F(AppletLoaderTest, IconsOnlyBehindTheMark) {
-    AppletSpec spec = Minimal();
-    spec.paddingAfterBody = 100;
-    ASSERT_EQ(Load(spec), 0);
+    AppletDesc desc = Minimal();
+    desc.paddingAfterBody = 100;
+    ASSERT_EQ(Load(desc), 0);
     for (const qbIconSlot& slot : GetIconSlots()) EXPECT_TRUE(slot.source.empty());
     // Any other byte than the mark: no icon block.
-    std::vector<uint8_t> bytes = BuildApplet(spec);
+    std::vector<uint8_t> bytes = BuildApplet(desc);
     bytes.insert(bytes.end(), {'J', 0, 0, 0, 16, 0, 16, 0, 0, 0, 0, 1, 0xAA, 0, 0});
     ASSERT_EQ(LoadBytes(bytes), 0);
     for (const qbIconSlot& slot : GetIconSlots()) EXPECT_TRUE(slot.source.empty());
     // An icon of a size that no slot has is passed over.
-    spec.icons = {{17, 17, 0, {1}, {}}, {512, 512, 1, {2, 3}, {}}};
-    ASSERT_EQ(Load(spec), 0);
+    desc.icons = {{17, 17, 0, {1}, {}}, {512, 512, 1, {2, 3}, {}}};
+    ASSERT_EQ(Load(desc), 0);
     EXPECT_TRUE(GetIconSlots()[8].source.empty());
     EXPECT_FALSE(GetIconSlots()[17].source.empty());
 }
 
 TEST_F(AppletLoaderTest, AppletAppendedToAnotherFile) {
-    AppletSpec spec = Minimal();
-    spec.linkedFiles = {{"far.bin", {4, 5, 6}, LinkPlacement::Elsewhere, {}, {}}};
-    spec.declarations.push_back({});
-    spec.declarations[0].type = kDeclBrush;
-    spec.declarations[0].name = "brush.png";
-    spec.icons = {{24, 24, 0, {7, 7}, {}}};
+    AppletDesc desc = Minimal();
+    desc.linkedFiles = {{"far.bin", {4, 5, 6}, LinkPlacement::Elsewhere, {}, {}}};
+    desc.declarations.push_back({});
+    desc.declarations[0].type = kDeclBrush;
+    desc.declarations[0].name = "brush.png";
+    desc.icons = {{24, 24, 0, {7, 7}, {}}};
     std::vector<uint8_t> bytes(1000, 0x90);
-    std::vector<uint8_t> applet = BuildApplet(spec);
+    std::vector<uint8_t> applet = BuildApplet(desc);
     bytes.insert(bytes.end(), applet.begin(), applet.end());
     LinkedDataOffset = 1000;
     ASSERT_EQ(LoadBytes(bytes, "player.bin"), 0);
@@ -315,10 +315,10 @@ TEST_F(AppletLoaderTest, AppletAppendedToAnotherFile) {
 
 TEST_F(AppletLoaderTest, CompressedAppletsInflateIntoTheTemporaryFolder) {
     SetTempDir(dir_.c_str());
-    AppletSpec spec = Minimal();
-    spec.compress = true;
-    spec.linkedFiles = {{"data.bin", {1, 2, 3}, LinkPlacement::Inline, {}, {}}};
-    ASSERT_EQ(Load(spec), 0);
+    AppletDesc desc = Minimal();
+    desc.compress = true;
+    desc.linkedFiles = {{"data.bin", {1, 2, 3}, LinkPlacement::Inline, {}, {}}};
+    ASSERT_EQ(Load(desc), 0);
     EXPECT_EQ(cl_.appletFlag, 1);
     EXPECT_EQ(LinkedDataOffset, 0u);
     const std::string inflated = applet_.linkedFiles.at(0).appletPath;
@@ -330,30 +330,30 @@ TEST_F(AppletLoaderTest, CompressedAppletsInflateIntoTheTemporaryFolder) {
 }
 
 TEST_F(AppletLoaderTest, BrokenCompressedApplets) {
-    AppletSpec spec = Minimal();
-    spec.compress = true;
-    std::vector<uint8_t> packed = BuildApplet(spec);
+    AppletDesc desc = Minimal();
+    desc.compress = true;
+    std::vector<uint8_t> packed = BuildApplet(desc);
     EXPECT_EQ(LoadBytes(std::vector<uint8_t>(packed.begin(), packed.end() - 5)), ERR_READ);
     std::vector<uint8_t> flipped = packed;
     for (size_t i = 12; i < flipped.size() - 4; ++i) flipped[i] ^= 0x5A;
     EXPECT_EQ(LoadBytes(flipped), ERR_ZLIBDATA);
     // What the stream holds must be a plain applet.
-    spec.magic = "QBX";
-    EXPECT_EQ(Load(spec), ERR_NOAPPLET);
+    desc.magic = "QBX";
+    EXPECT_EQ(Load(desc), ERR_NOAPPLET);
     EXPECT_EQ(std::string(GetErrorDetail()), "test.qba");
     // A damaged applet inside fails like a plain one.
-    spec.magic = "QBA";
-    spec.bodySizeOverride = 1000;
-    EXPECT_EQ(Load(spec), ERR_READ);
+    desc.magic = "QBA";
+    desc.bodySizeOverride = 1000;
+    EXPECT_EQ(Load(desc), ERR_READ);
 }
 
 TEST_F(AppletLoaderTest, HeaderPreReadOfPlainAndCompressedApplets) {
-    AppletSpec spec = Minimal();
-    spec.headerStrings = {{kTagTitle, "Game"}, {kTagAuthor, "Me"}, {kTagIdentifier, "id.x"}};
-    spec.body = std::vector<uint8_t>(5000, 0x42);
+    AppletDesc desc = Minimal();
+    desc.headerStrings = {{kTagTitle, "Game"}, {kTagAuthor, "Me"}, {kTagIdentifier, "id.x"}};
+    desc.body = std::vector<uint8_t>(5000, 0x42);
     for (bool compressed : {false, true}) {
-        spec.compress = compressed;
-        std::string path = Write(BuildApplet(spec), compressed ? "z.qba" : "p.qba");
+        desc.compress = compressed;
+        std::string path = Write(BuildApplet(desc), compressed ? "z.qba" : "p.qba");
         qbApplet applet;
         ASSERT_EQ(PreReadAppletHeader(path.c_str(), compressed, &applet), 0);
         EXPECT_STREQ(applet.title, "Game");

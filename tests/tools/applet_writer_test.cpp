@@ -59,8 +59,8 @@ TEST(AppletWriter, FullLayoutParsesBack) {
                                    "--raw-section", "29:", "--raw-section", "0:00000001AB"});
     EXPECT_EQ(command.outPath, "out.qba");
     EXPECT_EQ(command.bodyPath, "in.qbb");
-    command.spec.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
-    std::vector<uint8_t> bytes = BuildApplet(command.spec);
+    command.desc.body = std::vector<uint8_t>{0x1B, 'Q', 'B', 'B'};
+    std::vector<uint8_t> bytes = BuildApplet(command.desc);
 
     Reader r{bytes};
     EXPECT_EQ(r.Take(4), (std::vector<uint8_t>{'Q', 'B', 'A', 0}));
@@ -104,32 +104,32 @@ TEST(AppletWriter, FullLayoutParsesBack) {
 
 TEST(AppletWriter, MinimalAppletHasVersionAndBodyOnly) {
     AppletCommand command = Parse({"--body", "b", "-o", "x"});
-    command.spec.body = std::vector<uint8_t>{};
-    std::vector<uint8_t> bytes = BuildApplet(command.spec);
+    command.desc.body = std::vector<uint8_t>{};
+    std::vector<uint8_t> bytes = BuildApplet(command.desc);
     EXPECT_EQ(bytes, (std::vector<uint8_t>{'Q', 'B', 'A', 0, 10, 6, 1, 1, 0, 0, 0, 0}));
 }
 
 TEST(AppletWriter, BrokenAppletOptions) {
     AppletCommand command = Parse({"-o", "x", "--no-body", "--magic", "QBX", "--no-version"});
     EXPECT_TRUE(command.bodyPath.empty());
-    EXPECT_EQ(BuildApplet(command.spec), (std::vector<uint8_t>{'Q', 'B', 'X', 0}));
+    EXPECT_EQ(BuildApplet(command.desc), (std::vector<uint8_t>{'Q', 'B', 'X', 0}));
 
     command = Parse({"-o", "x", "--body", "b", "--body-size", "1000", "--magic", "QBAXY",
                      "--truncate", "9", "--raw-section", "35:FF"});
-    command.spec.body = std::vector<uint8_t>{1, 2, 3};
-    AppletSpec whole = command.spec;
+    command.desc.body = std::vector<uint8_t>{1, 2, 3};
+    AppletDesc whole = command.desc;
     whole.truncateAt.reset();
     std::vector<uint8_t> full = BuildApplet(whole);
     EXPECT_EQ(full, (std::vector<uint8_t>{'Q', 'B', 'A', 'X', 10, 6, 1, 35, 0xFF, 1, 0, 0, 3,
                                           0xE8, 1, 2, 3}));
-    EXPECT_EQ(BuildApplet(command.spec), std::vector<uint8_t>(full.begin(), full.begin() + 9));
+    EXPECT_EQ(BuildApplet(command.desc), std::vector<uint8_t>(full.begin(), full.begin() + 9));
 }
 
 TEST(AppletWriter, InlineOptionValuesAndHelp) {
     AppletCommand command = Parse({"-o", "x", "--body=b", "--title=a=b", "--applet-version=6.0"});
     EXPECT_EQ(command.bodyPath, "b");
-    EXPECT_EQ(command.spec.headerStrings.at(kTagTitle), "a=b");
-    EXPECT_EQ(command.spec.version, std::make_pair(uint8_t{6}, uint8_t{0}));
+    EXPECT_EQ(command.desc.headerStrings.at(kTagTitle), "a=b");
+    EXPECT_EQ(command.desc.version, std::make_pair(uint8_t{6}, uint8_t{0}));
     EXPECT_TRUE(Parse({"--help"}).help);
 }
 
@@ -157,7 +157,7 @@ TEST(AppletWriter, DeclarationOptions) {
         Parse({"-o", "x", "--no-body", "--declare", "1:2:7:b.png", "--plugin", "gadget:1:2", "--plugin-tag", "n=1.5",
                "--plugin-tag", "s=fast", "--display-decl", "2:320:200:Two: the title", "--menu",
                "3:File{Open#open,Quit#quit},Help"});
-    const auto& d = command.spec.declarations;
+    const auto& d = command.desc.declarations;
     ASSERT_EQ(d.size(), 4u);
     EXPECT_EQ(d[0].type, 1);
     EXPECT_EQ(d[0].id, 2u);
@@ -189,24 +189,24 @@ TEST(AppletWriter, DataOptions) {
                "::font:Sans=sans.font", "--link-dropped", "gone", "--constant", "PI=3.25", "--string-constant",
                "HI=a=b", "--timer", "1:2:3:4", "--include-form", "complemented", "--padding", "7", "--compress",
                "--display-flag", "18:1", "--scale", "0:1:2:1", "--desktop", "--override-lock"});
-    const AppletSpec& spec = command.spec;
-    ASSERT_EQ(spec.icons.size(), 1u);
-    EXPECT_EQ(spec.icons[0].flags, 3);
+    const AppletDesc& desc = command.desc;
+    ASSERT_EQ(desc.icons.size(), 1u);
+    EXPECT_EQ(desc.icons[0].flags, 3);
     EXPECT_EQ(command.iconPaths, (std::vector<std::string>{"icon.png"}));
-    ASSERT_EQ(spec.linkedFiles.size(), 3u);
-    EXPECT_EQ(spec.linkedFiles[1].placement, LinkPlacement::Elsewhere);
+    ASSERT_EQ(desc.linkedFiles.size(), 3u);
+    EXPECT_EQ(desc.linkedFiles[1].placement, LinkPlacement::Elsewhere);
     EXPECT_EQ(command.linkedPaths, (std::vector<std::string>{"data/a", "sans.font", ""}));
-    ASSERT_EQ(spec.constants.size(), 2u);
-    EXPECT_EQ(spec.constants[0].number, 3.25);
-    EXPECT_EQ(spec.constants[1].text, "a=b");
-    ASSERT_TRUE(spec.timer);
-    EXPECT_EQ(spec.timer->byte, 4);
-    EXPECT_EQ(spec.includeForm, IncludeForm::Complemented);
-    EXPECT_EQ(spec.paddingAfterBody, 7u);
-    EXPECT_TRUE(spec.compress);
-    ASSERT_EQ(spec.rawSections.size(), 4u);
-    EXPECT_EQ(spec.rawSections[0].tag, kTagBorderless);
-    EXPECT_EQ(spec.rawSections[1].payload.size(), 10u);
+    ASSERT_EQ(desc.constants.size(), 2u);
+    EXPECT_EQ(desc.constants[0].number, 3.25);
+    EXPECT_EQ(desc.constants[1].text, "a=b");
+    ASSERT_TRUE(desc.timer);
+    EXPECT_EQ(desc.timer->byte, 4);
+    EXPECT_EQ(desc.includeForm, IncludeForm::Complemented);
+    EXPECT_EQ(desc.paddingAfterBody, 7u);
+    EXPECT_TRUE(desc.compress);
+    ASSERT_EQ(desc.rawSections.size(), 4u);
+    EXPECT_EQ(desc.rawSections[0].tag, kTagBorderless);
+    EXPECT_EQ(desc.rawSections[1].payload.size(), 10u);
 
     EXPECT_EQ(ParseError({"-o", "x", "--display-flag", "17:1"}), "bad value for --display-flag: 17:1");
     EXPECT_EQ(ParseError({"-o", "x", "--timer", "1:2"}), "bad value for --timer: 1:2");
@@ -215,16 +215,16 @@ TEST(AppletWriter, DataOptions) {
 }
 
 TEST(AppletWriter, NamesLandWhereTheirOffsetsPoint) {
-    AppletSpec spec;
-    spec.headerStrings[kTagTitle] = "T";
-    DeclarationSpec decl;
+    AppletDesc desc;
+    desc.headerStrings[kTagTitle] = "T";
+    DeclarationDesc decl;
     decl.type = 1;
     decl.name = "brush.png";
     decl.linkedData = std::vector<uint8_t>{7, 8, 9};
-    spec.declarations = {decl};
-    spec.body = std::vector<uint8_t>{};
-    std::vector<uint8_t> bytes = BuildApplet(spec);
-    std::vector<AppletSection> sections = BuildAppletSections(spec);
+    desc.declarations = {decl};
+    desc.body = std::vector<uint8_t>{};
+    std::vector<uint8_t> bytes = BuildApplet(desc);
+    std::vector<AppletSection> sections = BuildAppletSections(desc);
     ASSERT_EQ(sections[2].tag, kTagSkip);
     ASSERT_EQ(sections[3].tag, kTagDeclarations);
     Reader r{sections[3].payload};
@@ -239,13 +239,13 @@ TEST(AppletWriter, NamesLandWhereTheirOffsetsPoint) {
 }
 
 TEST(AppletWriter, CompressedAppletHoldsThePlainOneAndIconsFollow) {
-    AppletSpec spec;
-    spec.body = std::vector<uint8_t>(1000, 'z');
-    std::vector<uint8_t> plain = BuildApplet(spec);
-    spec.compress = true;
-    spec.icons = {{16, 16, 2, {1, 2}, {}}};
-    std::vector<uint8_t> packed = BuildApplet(spec);
-    std::vector<uint8_t> icons = BuildIconBlock(spec.icons);
+    AppletDesc desc;
+    desc.body = std::vector<uint8_t>(1000, 'z');
+    std::vector<uint8_t> plain = BuildApplet(desc);
+    desc.compress = true;
+    desc.icons = {{16, 16, 2, {1, 2}, {}}};
+    std::vector<uint8_t> packed = BuildApplet(desc);
+    std::vector<uint8_t> icons = BuildIconBlock(desc.icons);
     EXPECT_EQ(icons, (std::vector<uint8_t>{'I', 0, 0, 0, 16, 0, 16, 2, 0, 0, 0, 2, 1, 2, 0, 0}));
     ASSERT_GT(packed.size(), 8 + icons.size());
     EXPECT_EQ(std::vector<uint8_t>(packed.begin(), packed.begin() + 4), (std::vector<uint8_t>{'Q', 'B', 'Z', 0}));

@@ -202,12 +202,12 @@ const char* const kCheckWithString = R"(.function main maxstack=4
 .end)";
 
 TEST_F(LayerTest, AHookErrorEndsTheCommandWithItsCode) {
-    qbCommandHook spec;
-    spec.handlers = {CheckThenRecord};
-    spec.run = HookRunsHandler;
-    spec.onError = HookError;
-    spec.userData = const_cast<char*>("check");
-    ASSERT_NE(AddCommandHook(spec), nullptr);
+    qbCommandHook desc;
+    desc.handlers = {CheckThenRecord};
+    desc.run = HookRunsHandler;
+    desc.onError = HookError;
+    desc.userData = const_cast<char*>("check");
+    ASSERT_NE(AddCommandHook(desc), nullptr);
     SetRuntimeTag(kTagRaiseErrors, 0);
     // The hook learns the code; neither the rest of the handler nor the rest
     // of the hook's run function goes on after the failed check.
@@ -231,12 +231,12 @@ TEST_F(LayerTest, AHookErrorEndsTheCommandWithItsCode) {
 }
 
 TEST_F(LayerTest, FailingHookedCommandsLeaveTheStackAsTheyFoundIt) {
-    qbCommandHook spec;
-    spec.handlers = {CheckThenRecord};
-    spec.run = HookRunsHandler;
-    spec.onError = HookError;
-    spec.userData = const_cast<char*>("loop");
-    ASSERT_NE(AddCommandHook(spec), nullptr);
+    qbCommandHook desc;
+    desc.handlers = {CheckThenRecord};
+    desc.run = HookRunsHandler;
+    desc.onError = HookError;
+    desc.userData = const_cast<char*>("loop");
+    ASSERT_NE(AddCommandHook(desc), nullptr);
     SetRuntimeTag(kTagRaiseErrors, 0);
     EXPECT_EQ(Eval(R"(.function main maxstack=8
     LOADK 0 #0
@@ -261,11 +261,11 @@ test:
 }
 
 TEST_F(LayerTest, WithoutAnErrorCallbackTheErrorUnwindsPastTheHook) {
-    qbCommandHook spec;
-    spec.handlers = {CheckThenRecord};
-    spec.run = HookRunsHandler;
-    spec.userData = const_cast<char*>("bare");
-    ASSERT_NE(AddCommandHook(spec), nullptr);
+    qbCommandHook desc;
+    desc.handlers = {CheckThenRecord};
+    desc.run = HookRunsHandler;
+    desc.userData = const_cast<char*>("bare");
+    ASSERT_NE(AddCommandHook(desc), nullptr);
     SetRuntimeTag(kTagRaiseErrors, 0);
     EXPECT_EQ(Run(kCheckWithString), ERR_NUMEXPECTED);
     EXPECT_EQ(log, std::vector<std::string>{"run bare"});
@@ -274,10 +274,10 @@ TEST_F(LayerTest, WithoutAnErrorCallbackTheErrorUnwindsPastTheHook) {
 
 TEST_F(LayerTest, HooksStandInOnlyForTheirHandlersWhileEnabled) {
     EXPECT_EQ(NativeCallExtras & kCallExtraHooks, 0u);
-    qbCommandHook spec;
-    spec.handlers = {CheckThenRecord};
-    spec.run = HookAnswers42;
-    qbCommandHook* hook = AddCommandHook(spec);
+    qbCommandHook desc;
+    desc.handlers = {CheckThenRecord};
+    desc.run = HookAnswers42;
+    qbCommandHook* hook = AddCommandHook(desc);
     ASSERT_NE(hook, nullptr);
     EXPECT_NE(NativeCallExtras & kCallExtraHooks, 0u);
     const char* program = R"(.function main maxstack=4
@@ -316,10 +316,10 @@ int HookRemovesItself(qbCommandHook* hook, ScriptState* L, CommandHandler handle
 }
 
 TEST_F(LayerTest, AHookMayRemoveItselfWhileRunning) {
-    qbCommandHook spec;
-    spec.handlers = {CheckThenRecord};
-    spec.run = HookRemovesItself;
-    ASSERT_NE(AddCommandHook(spec), nullptr);
+    qbCommandHook desc;
+    desc.handlers = {CheckThenRecord};
+    desc.run = HookRemovesItself;
+    ASSERT_NE(AddCommandHook(desc), nullptr);
     const char* program = ".function main maxstack=4\n    GETGLOBAL 0 \"check\"\n    LOADK 1 #1\n    CALL 0 2 1\n"
                           "    GETGLOBAL 0 \"check\"\n    LOADK 1 #2\n    CALL 0 2 1\n    RETURN 0 1\n.end\n";
     EXPECT_EQ(Eval(program), "");

@@ -64,26 +64,26 @@ private:
     std::string data_;
 };
 
-struct LocalSpec {
+struct LocalDesc {
     std::string name;
     int32_t startpc;
     int32_t endpc;
 };
-using ConstSpec = std::variant<std::monostate, double, std::string>;
+using ConstDesc = std::variant<std::monostate, double, std::string>;
 
-struct FuncSpec {
+struct FuncDesc {
     std::optional<std::string> source;
     int32_t lineDefined = 0;
     uint8_t nups = 0, numparams = 0, isVararg = 0, maxStack = 2;
     std::vector<int32_t> lines;
-    std::vector<LocalSpec> locals;
+    std::vector<LocalDesc> locals;
     std::vector<std::string> upvalueNames;
-    std::vector<ConstSpec> constants;
-    std::vector<FuncSpec> nested;
+    std::vector<ConstDesc> constants;
+    std::vector<FuncDesc> nested;
     std::vector<Instruction> code = {CreateABC(OP_RETURN, 0, 1, 0)};
 };
 
-void WriteFunction(Bytes& out, const FuncSpec& f) {
+void WriteFunction(Bytes& out, const FuncDesc& f) {
     if (f.source) out.String(*f.source); else out.NoString();
     out.Int(f.lineDefined).Byte(f.nups).Byte(f.numparams).Byte(f.isVararg).Byte(f.maxStack);
     out.Int(static_cast<int32_t>(f.lines.size()));
@@ -104,7 +104,7 @@ void WriteFunction(Bytes& out, const FuncSpec& f) {
     for (Instruction i : f.code) out.Word(i);
 }
 
-std::string Chunk(const FuncSpec& f, bool bigEndian = false) {
+std::string Chunk(const FuncDesc& f, bool bigEndian = false) {
     Bytes b(bigEndian);
     b.Header();
     WriteFunction(b, f);
@@ -112,8 +112,8 @@ std::string Chunk(const FuncSpec& f, bool bigEndian = false) {
 }
 
 // A main function using every part of the record.
-FuncSpec RichFunction() {
-    FuncSpec inner;
+FuncDesc RichFunction() {
+    FuncDesc inner;
     inner.lineDefined = 3;
     inner.nups = 1;
     inner.numparams = 1;
@@ -122,7 +122,7 @@ FuncSpec RichFunction() {
     inner.code = {CreateABC(OP_GETUPVAL, 1, 0, 0), CreateABC(OP_RETURN, 1, 2, 0)};
     inner.lines = {4, 5};
 
-    FuncSpec f;
+    FuncDesc f;
     f.source = "@demo.qbs";
     f.maxStack = 4;
     f.isVararg = 1;
@@ -271,7 +271,7 @@ TEST_F(UndumpTest, SignatureIsComparedByteByByte) {
 }
 
 TEST_F(UndumpTest, EachSizeByteIsChecked) {
-    const std::string good = Chunk(FuncSpec{});
+    const std::string good = Chunk(FuncDesc{});
     for (size_t i = 0; i < sizeof kChunkSizes; ++i) {
         std::string bad = good;
         bad[5 + i] = static_cast<char>(bad[5 + i] + 1);
@@ -283,7 +283,7 @@ TEST_F(UndumpTest, TestNumberIsTruncated) {
     auto withNumber = [](double n) {
         Bytes b;
         b.Header(n);
-        WriteFunction(b, FuncSpec{});
+        WriteFunction(b, FuncDesc{});
         return b.str();
     };
     EXPECT_EQ(Load(withNumber(31415926.9)), 0);
@@ -315,11 +315,11 @@ TEST_F(UndumpTest, BlocksOfAnySizeGiveTheSameResult) {
 }
 
 TEST_F(UndumpTest, NegativeIntsAreRefused) {
-    FuncSpec f;
+    FuncDesc f;
     f.lineDefined = -1;
     EXPECT_EQ(Load(Chunk(f)), ERR_BADINTEGER);
 
-    FuncSpec local;
+    FuncDesc local;
     local.locals = {{"x", -2, 1}};
     EXPECT_EQ(Load(Chunk(local)), ERR_BADINTEGER);
 
@@ -329,16 +329,16 @@ TEST_F(UndumpTest, NegativeIntsAreRefused) {
     EXPECT_EQ(Load(b.str()), ERR_BADINTEGER);
 
     // Line numbers themselves are not ints in that sense.
-    FuncSpec lines;
+    FuncDesc lines;
     lines.lines = {-5};
     EXPECT_EQ(Load(Chunk(lines)), 0);
 }
 
 TEST_F(UndumpTest, UpvalueNamesAreAllOrNone) {
-    FuncSpec inner;
+    FuncDesc inner;
     inner.nups = 2;
     inner.upvalueNames = {"a"};
-    FuncSpec f;
+    FuncDesc f;
     f.nested = {inner};
     EXPECT_EQ(Load(Chunk(f)), ERR_BADUPVALUES);
 
@@ -351,7 +351,7 @@ TEST_F(UndumpTest, UpvalueNamesAreAllOrNone) {
 }
 
 TEST_F(UndumpTest, ConstantTypes) {
-    FuncSpec f;
+    FuncDesc f;
     f.constants = {1.0};
     std::string bytes = Chunk(f);
     // The constant's type byte sits just before its 8-byte number.
@@ -369,25 +369,25 @@ TEST_F(UndumpTest, ConstantTypes) {
     EXPECT_EQ(Load(b.str()), ERR_BADCONSTANT);
 
     // Embedded zero bytes belong to the text; the terminator does not.
-    FuncSpec s;
+    FuncDesc s;
     s.constants = {std::string("a\0b", 3)};
     ASSERT_EQ(Load(Chunk(s)), 0);
     EXPECT_EQ(Text(StrValue(&Loaded()->k[0])), std::string("a\0b", 3));
 }
 
 TEST_F(UndumpTest, NestedFunctionsInheritAnAbsentSource) {
-    FuncSpec f;
+    FuncDesc f;
     f.source = "=parent";
-    f.nested = {FuncSpec{}, FuncSpec{}};
+    f.nested = {FuncDesc{}, FuncDesc{}};
     f.nested[1].source = "=own";
-    f.nested[0].nested = {FuncSpec{}};
+    f.nested[0].nested = {FuncDesc{}};
     ASSERT_EQ(Load(Chunk(f)), 0);
     const ScriptProto* p = Loaded();
     EXPECT_EQ(p->p[0]->source, p->source);  // the very same string
     EXPECT_EQ(p->p[0]->p[0]->source, p->source);
     EXPECT_EQ(Text(p->p[1]->source), "=own");
 
-    FuncSpec none;
+    FuncDesc none;
     ASSERT_EQ(Load(Chunk(none)), 0);
     EXPECT_EQ(Loaded()->source, nullptr);
 }
@@ -408,36 +408,36 @@ TEST_F(UndumpTest, EmptyNamesAreRefused) {
 }
 
 TEST_F(UndumpTest, CheckerFaultsAreBadBytecode) {
-    FuncSpec wide;
+    FuncDesc wide;
     wide.maxStack = 251;
     EXPECT_EQ(Load(Chunk(wide)), ERR_BADBYTECODE);
 
-    FuncSpec noReturn;
+    FuncDesc noReturn;
     noReturn.code = {CreateABC(OP_RETURN, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0)};
     EXPECT_EQ(Load(Chunk(noReturn)), ERR_BADBYTECODE);
 
-    FuncSpec numberGlobal;
+    FuncDesc numberGlobal;
     numberGlobal.constants = {1.0};
     numberGlobal.code = {CreateABx(OP_GETGLOBAL, 0, 0), CreateABC(OP_RETURN, 0, 1, 0)};
     EXPECT_EQ(Load(Chunk(numberGlobal)), ERR_BADBYTECODE);
 
-    FuncSpec closure = RichFunction();
+    FuncDesc closure = RichFunction();
     closure.code[3] = CreateABC(OP_LOADNIL, 0, 0, 0);
     EXPECT_EQ(Load(Chunk(closure)), ERR_BADBYTECODE);
 
     // Nested prototypes are checked too.
-    FuncSpec outer;
+    FuncDesc outer;
     outer.nested = {noReturn};
     EXPECT_EQ(Load(Chunk(outer)), ERR_BADBYTECODE);
 
     // The outermost function runs without upvalues.
-    FuncSpec mainUps;
+    FuncDesc mainUps;
     mainUps.nups = 1;
     EXPECT_EQ(Load(Chunk(mainUps)), ERR_BADBYTECODE);
 }
 
 TEST_F(UndumpTest, NestingDepthIsBounded) {
-    // Written iteratively: a recursive writer (or a nested FuncSpec) of this
+    // Written iteratively: a recursive writer (or a nested FuncDesc) of this
     // depth would itself exhaust the test's stack under the sanitizers.
     auto chain = [](int depth) {
         Bytes b;
@@ -487,7 +487,7 @@ TEST_F(UndumpTest, HugeCountsFailFastWithoutHugeAllocations) {
 }
 
 TEST_F(UndumpTest, LongStreamsGrowTheirArrays) {
-    FuncSpec f;
+    FuncDesc f;
     f.constants.assign(3000, std::monostate{});
     f.constants[2999] = std::string(200000, 'x');
     f.lines.assign(1000, 9);

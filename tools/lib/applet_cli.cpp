@@ -136,7 +136,7 @@ const std::map<std::string, uint8_t>& HeaderOptions() {
 }
 
 bool AddLink(AppletCommand& c, const std::string& text, LinkPlacement placement) {
-    LinkedFileSpec file;
+    LinkedFileDesc file;
     std::string path;
     file.placement = placement;
     if (placement == LinkPlacement::Dropped) {
@@ -145,7 +145,7 @@ bool AddLink(AppletCommand& c, const std::string& text, LinkPlacement placement)
     } else if (!SplitPair(text, file.name, path) || path.empty()) {
         return false;
     }
-    c.spec.linkedFiles.push_back(file);
+    c.desc.linkedFiles.push_back(file);
     c.linkedPaths.push_back(path);
     return true;
 }
@@ -158,7 +158,7 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
          [](const std::string& v, AppletCommand& c) {
              AppletVersionPair version;
              if (!ParseVersion(v, version)) return false;
-             c.spec.version = version;
+             c.desc.version = version;
              return true;
          }},
         {"--label",
@@ -166,61 +166,61 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              AppletLabel label;
              std::string value;
              if (!SplitPair(v, label.name, value) || !ParseU32(value, label.value)) return false;
-             c.spec.labels.push_back(label);
+             c.desc.labels.push_back(label);
              return true;
          }},
         {"--include",
          [](const std::string& v, AppletCommand& c) {
              AppletInclude include;
              if (!ParseInclude(v, include)) return false;
-             c.spec.includes.push_back(include);
+             c.desc.includes.push_back(include);
              return true;
          }},
         {"--include-form",
          [](const std::string& v, AppletCommand& c) {
-             if (v == "plain") c.spec.includeForm = IncludeForm::Plain;
-             else if (v == "named") c.spec.includeForm = IncludeForm::Named;
-             else if (v == "complemented") c.spec.includeForm = IncludeForm::Complemented;
+             if (v == "plain") c.desc.includeForm = IncludeForm::Plain;
+             else if (v == "named") c.desc.includeForm = IncludeForm::Named;
+             else if (v == "complemented") c.desc.includeForm = IncludeForm::Complemented;
              else return false;
              return true;
          }},
-        {"--magic", [](const std::string& v, AppletCommand& c) { c.spec.magic = v; return true; }},
+        {"--magic", [](const std::string& v, AppletCommand& c) { c.desc.magic = v; return true; }},
         {"--raw-section",
          [](const std::string& v, AppletCommand& c) {
              AppletSection section;
              if (!ParseRawSection(v, section)) return false;
-             c.spec.rawSections.push_back(section);
+             c.desc.rawSections.push_back(section);
              return true;
          }},
         {"--body-size",
          [](const std::string& v, AppletCommand& c) {
              uint32_t size = 0;
              if (!ParseU32(v, size)) return false;
-             c.spec.bodySizeOverride = size;
+             c.desc.bodySizeOverride = size;
              return true;
          }},
         {"--truncate",
          [](const std::string& v, AppletCommand& c) {
              int64_t size = 0;
              if (!ParseInteger(v, size) || size < 0) return false;
-             c.spec.truncateAt = static_cast<size_t>(size);
+             c.desc.truncateAt = static_cast<size_t>(size);
              return true;
          }},
         {"--padding",
          [](const std::string& v, AppletCommand& c) {
              int64_t size = 0;
              if (!ParseInteger(v, size) || size < 0 || size > (1 << 30)) return false;
-             c.spec.paddingAfterBody = static_cast<size_t>(size);
+             c.desc.paddingAfterBody = static_cast<size_t>(size);
              return true;
          }},
         {"--icon",
          [](const std::string& v, AppletCommand& c) {
              std::vector<std::string> f;
-             IconSpec icon;
+             IconDesc icon;
              if (!SplitFields(v, ':', 4, 4, f) || !ParseI16(f[0], icon.width) || !ParseI16(f[1], icon.height) ||
                  !ParseU8(f[2], icon.flags) || f[3].empty())
                  return false;
-             c.spec.icons.push_back(icon);
+             c.desc.icons.push_back(icon);
              c.iconPaths.push_back(f[3]);
              return true;
          }},
@@ -229,50 +229,50 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
         {"--link-dropped", [](const std::string& v, AppletCommand& c) { return AddLink(c, v, LinkPlacement::Dropped); }},
         {"--constant",
          [](const std::string& v, AppletCommand& c) {
-             ConstantSpec k;
+             ConstantDesc k;
              std::string number;
              uint64_t bits = 0;
              if (!SplitPair(v, k.name, number) || !ParseNumber(number, bits)) return false;
              std::memcpy(&k.number, &bits, sizeof bits);
-             c.spec.constants.push_back(k);
+             c.desc.constants.push_back(k);
              return true;
          }},
         {"--string-constant",
          [](const std::string& v, AppletCommand& c) {
-             ConstantSpec k;
+             ConstantDesc k;
              k.isText = true;
              if (!SplitPair(v, k.name, k.text)) return false;
-             c.spec.constants.push_back(k);
+             c.desc.constants.push_back(k);
              return true;
          }},
         {"--timer",
          [](const std::string& v, AppletCommand& c) {
              std::vector<std::string> f;
-             TimerSpec t;
+             TimerDesc t;
              SplitFields(v, ':', 1, 4, f);
              if ((f.size() != 1 && f.size() != 4) || !ParseU32(f[0], t.flags)) return false;
              if (f.size() == 4 && !(ParseU32(f[1], t.value1) && ParseU32(f[2], t.value2) && ParseU8(f[3], t.byte)))
                  return false;
-             c.spec.timer = t;
+             c.desc.timer = t;
              return true;
          }},
         {"--display-size",
          [](const std::string& v, AppletCommand& c) {
              int16_t w, h;
              if (!ParseTwoI16(v, w, h)) return false;
-             c.spec.rawSections.push_back(DisplaySizeSection(w, h));
+             c.desc.rawSections.push_back(DisplaySizeSection(w, h));
              return true;
          }},
         {"--display-title",
          [](const std::string& v, AppletCommand& c) {
-             c.spec.rawSections.push_back(DisplayTitleSection(v));
+             c.desc.rawSections.push_back(DisplayTitleSection(v));
              return true;
          }},
         {"--display-color",
          [](const std::string& v, AppletCommand& c) {
              uint32_t color;
              if (!ParseU32(v, color)) return false;
-             c.spec.rawSections.push_back(DisplayColorSection(color));
+             c.desc.rawSections.push_back(DisplayColorSection(color));
              return true;
          }},
         {"--display-position",
@@ -280,32 +280,32 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              std::vector<std::string> f;
              uint32_t x, y;
              if (!SplitFields(v, ':', 2, 2, f) || !ParseU32(f[0], x) || !ParseU32(f[1], y)) return false;
-             c.spec.rawSections.push_back(DisplayPositionSection(x, y));
+             c.desc.rawSections.push_back(DisplayPositionSection(x, y));
              return true;
          }},
         {"--screen-size",
          [](const std::string& v, AppletCommand& c) {
              int16_t w, h;
              if (!ParseTwoI16(v, w, h)) return false;
-             c.spec.rawSections.push_back(ScreenSizeSection(w, h));
+             c.desc.rawSections.push_back(ScreenSizeSection(w, h));
              return true;
          }},
         {"--screen-mode", [](const std::string& v, AppletCommand& c) {
              uint8_t b;
              if (!ParseU8(v, b)) return false;
-             c.spec.rawSections.push_back(ByteSection(kTagScreenMode, b));
+             c.desc.rawSections.push_back(ByteSection(kTagScreenMode, b));
              return true;
          }},
         {"--screen-depth", [](const std::string& v, AppletCommand& c) {
              uint8_t b;
              if (!ParseU8(v, b)) return false;
-             c.spec.rawSections.push_back(ByteSection(kTagScreenDepth, b));
+             c.desc.rawSections.push_back(ByteSection(kTagScreenDepth, b));
              return true;
          }},
         {"--title-bar", [](const std::string& v, AppletCommand& c) {
              uint8_t b;
              if (!ParseU8(v, b)) return false;
-             c.spec.rawSections.push_back(ByteSection(kTagTitleBar, b));
+             c.desc.rawSections.push_back(ByteSection(kTagTitleBar, b));
              return true;
          }},
         {"--display-flag",
@@ -318,7 +318,7 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              bool known = false;
              for (uint8_t t : kFlagTags) known = known || t == tag;
              if (!known) return false;
-             c.spec.rawSections.push_back(ByteSection(tag, value));
+             c.desc.rawSections.push_back(ByteSection(tag, value));
              return true;
          }},
         {"--scale",
@@ -329,7 +329,7 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              if (!SplitFields(v, ':', 4, 4, f) || !ParseU8(f[0], kind) || !ParseU32(f[1], w) || !ParseU32(f[2], h) ||
                  !ParseU8(f[3], smooth))
                  return false;
-             c.spec.rawSections.push_back(ScaleSection(kind, w, h, smooth));
+             c.desc.rawSections.push_back(ScaleSection(kind, w, h, smooth));
              return true;
          }},
     };
@@ -339,10 +339,10 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
 // Options without a value.
 bool ApplyFlag(const std::string& option, AppletCommand& c, bool& noBody) {
     if (option == "--no-body") noBody = true;
-    else if (option == "--no-version") c.spec.version.reset();
-    else if (option == "--compress") c.spec.compress = true;
-    else if (option == "--desktop") c.spec.rawSections.push_back(DesktopSection());
-    else if (option == "--override-lock") c.spec.rawSections.push_back(OverrideLockSection());
+    else if (option == "--no-version") c.desc.version.reset();
+    else if (option == "--compress") c.desc.compress = true;
+    else if (option == "--desktop") c.desc.rawSections.push_back(DesktopSection());
+    else if (option == "--override-lock") c.desc.rawSections.push_back(OverrideLockSection());
     else return false;
     return true;
 }
@@ -355,7 +355,7 @@ bool IsDeclarationOption(const std::string& option) {
 }  // namespace
 
 bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& command, std::string& error) {
-    AppletSpec& spec = command.spec;
+    AppletDesc& desc = command.desc;
     bool noBody = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i], value;
@@ -391,9 +391,9 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
             value = args[++i];
         }
         bool ok = true;
-        if (header != HeaderOptions().end()) spec.headerStrings[header->second] = value;
+        if (header != HeaderOptions().end()) desc.headerStrings[header->second] = value;
         else if (handler != handlers.end()) ok = handler->second(value, command);
-        else ok = ParseDeclarationOption(option, value, spec);
+        else ok = ParseDeclarationOption(option, value, desc);
         if (!ok) {
             error = "bad value for " + option + ": " + value;
             return false;
@@ -419,13 +419,13 @@ bool LoadCommandFiles(AppletCommand& command, std::string& error) {
     if (!command.bodyPath.empty()) {
         std::vector<uint8_t> body;
         if (!ReadFileBytes(command.bodyPath, body, error)) return false;
-        command.spec.body = std::move(body);
+        command.desc.body = std::move(body);
     }
-    for (size_t i = 0; i < command.iconPaths.size() && i < command.spec.icons.size(); ++i)
-        if (!ReadFileBytes(command.iconPaths[i], command.spec.icons[i].data, error)) return false;
-    for (size_t i = 0; i < command.linkedPaths.size() && i < command.spec.linkedFiles.size(); ++i)
+    for (size_t i = 0; i < command.iconPaths.size() && i < command.desc.icons.size(); ++i)
+        if (!ReadFileBytes(command.iconPaths[i], command.desc.icons[i].data, error)) return false;
+    for (size_t i = 0; i < command.linkedPaths.size() && i < command.desc.linkedFiles.size(); ++i)
         if (!command.linkedPaths[i].empty() &&
-            !ReadFileBytes(command.linkedPaths[i], command.spec.linkedFiles[i].data, error))
+            !ReadFileBytes(command.linkedPaths[i], command.desc.linkedFiles[i].data, error))
             return false;
     return true;
 }

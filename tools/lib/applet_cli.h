@@ -1,4 +1,4 @@
-// Command line of qbapplet, parsed into an AppletSpec; the files it names
+// Command line of qbapplet, parsed into an AppletDesc; the files it names
 // (body, icons, linked files) are read by LoadCommandFiles.
 #pragma once
 
@@ -8,11 +8,11 @@
 #include "lib/applet_writer.h"
 
 struct AppletCommand {
-    AppletSpec spec;
+    AppletDesc desc;
     std::string outPath;
     std::string bodyPath;  // empty with --no-body
-    std::vector<std::string> iconPaths;    // one per spec.icons entry
-    std::vector<std::string> linkedPaths;  // one per spec.linkedFiles entry, empty for dropped ones
+    std::vector<std::string> iconPaths;    // one per desc.icons entry
+    std::vector<std::string> linkedPaths;  // one per desc.linkedFiles entry, empty for dropped ones
     bool help = false;
 };
 
@@ -20,7 +20,7 @@ const char* AppletUsage();
 
 // args excludes the program name.
 bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& command, std::string& error);
-// Reads the body, icon and linked files into the spec.
+// Reads the body, icon and linked files into the desc.
 bool LoadCommandFiles(AppletCommand& command, std::string& error);
 
 // The pieces of the option syntax, shared by the declaration options.
@@ -28,4 +28,4 @@ bool ParseU32(const std::string& text, uint32_t& value);
 bool SplitFields(const std::string& text, char separator, size_t minCount, size_t maxCount,
                  std::vector<std::string>& fields);
 // Declaration options: --declare, --plugin, --plugin-tag, --display-decl, --menu.
-bool ParseDeclarationOption(const std::string& option, const std::string& value, AppletSpec& spec);
+bool ParseDeclarationOption(const std::string& option, const std::string& value, AppletDesc& desc);

@@ -14,10 +14,10 @@ constexpr uint8_t kLastType = 255;
 constexpr int kMaxTreeDepth = 200;  // deep enough for trees that must be refused
 
 // TREE: items separated by ',', each NAME[#ID][{TREE}].
-bool ParseMenuLevel(const std::string& text, size_t& pos, std::vector<MenuItemSpec>& items, int depth) {
+bool ParseMenuLevel(const std::string& text, size_t& pos, std::vector<MenuItemDesc>& items, int depth) {
     if (depth > kMaxTreeDepth) return false;
     for (;;) {
-        MenuItemSpec item;
+        MenuItemDesc item;
         while (pos < text.size() && std::strchr(",{}#", text[pos]) == nullptr) item.name += text[pos++];
         if (pos < text.size() && text[pos] == '#') {
             ++pos;
@@ -35,37 +35,37 @@ bool ParseMenuLevel(const std::string& text, size_t& pos, std::vector<MenuItemSp
     }
 }
 
-bool ParseDeclare(const std::string& value, AppletSpec& spec) {
+bool ParseDeclare(const std::string& value, AppletDesc& desc) {
     std::vector<std::string> f;
-    DeclarationSpec d;
+    DeclarationDesc d;
     uint32_t type = 0;
     if (!SplitFields(value, ':', 2, 4, f) || !ParseU32(f[0], type) || type > kLastType || !ParseU32(f[1], d.id))
         return false;
     d.type = static_cast<uint8_t>(type);
     if (f.size() > 2 && !ParseU32(f[2], d.sourceLine)) return false;
     if (f.size() > 3) d.name = f[3];
-    spec.declarations.push_back(std::move(d));
+    desc.declarations.push_back(std::move(d));
     return true;
 }
 
-bool ParsePlugin(const std::string& value, AppletSpec& spec) {
+bool ParsePlugin(const std::string& value, AppletDesc& desc) {
     std::vector<std::string> f;
-    DeclarationSpec d;
+    DeclarationDesc d;
     d.type = kTypePlugin;
     d.valueA = 0;
     SplitFields(value, ':', 1, 3, f);
     if (f[0].empty() || f.size() == 2) return false;
     d.name = f[0];
     if (f.size() == 3 && !(ParseU32(f[1], d.valueA) && ParseU32(f[2], d.valueB))) return false;
-    spec.declarations.push_back(std::move(d));
+    desc.declarations.push_back(std::move(d));
     return true;
 }
 
-bool ParsePluginTag(const std::string& value, AppletSpec& spec) {
-    if (spec.declarations.empty() || spec.declarations.back().type != kTypePlugin) return false;
+bool ParsePluginTag(const std::string& value, AppletDesc& desc) {
+    if (desc.declarations.empty() || desc.declarations.back().type != kTypePlugin) return false;
     size_t eq = value.find('=');
     if (eq == std::string::npos || eq == 0) return false;
-    PluginTagSpec tag;
+    PluginTagDesc tag;
     tag.key = value.substr(0, eq);
     std::string text = value.substr(eq + 1);
     uint64_t bits = 0;
@@ -75,40 +75,40 @@ bool ParsePluginTag(const std::string& value, AppletSpec& spec) {
         tag.isText = true;
         tag.text = text;
     }
-    spec.declarations.back().pluginTags.push_back(tag);
+    desc.declarations.back().pluginTags.push_back(tag);
     return true;
 }
 
-bool ParseDisplay(const std::string& value, AppletSpec& spec) {
+bool ParseDisplay(const std::string& value, AppletDesc& desc) {
     std::vector<std::string> f;
-    DeclarationSpec d;
+    DeclarationDesc d;
     d.type = kTypeDisplay;
     if (!SplitFields(value, ':', 3, 4, f) || !ParseU32(f[0], d.id) || !ParseU32(f[1], d.display.width) ||
         !ParseU32(f[2], d.display.height))
         return false;
     if (f.size() == 4) d.display.title = f[3];
-    spec.declarations.push_back(std::move(d));
+    desc.declarations.push_back(std::move(d));
     return true;
 }
 
-bool ParseMenu(const std::string& value, AppletSpec& spec) {
+bool ParseMenu(const std::string& value, AppletDesc& desc) {
     std::vector<std::string> f;
-    DeclarationSpec d;
+    DeclarationDesc d;
     d.type = kTypeMenu;
     if (!SplitFields(value, ':', 2, 2, f) || !ParseU32(f[0], d.id) || f[1].empty()) return false;
     size_t pos = 0;
     if (!ParseMenuLevel(f[1], pos, d.menu, 1) || pos != f[1].size()) return false;
-    spec.declarations.push_back(std::move(d));
+    desc.declarations.push_back(std::move(d));
     return true;
 }
 
 }  // namespace
 
-bool ParseDeclarationOption(const std::string& option, const std::string& value, AppletSpec& spec) {
-    if (option == "--declare") return ParseDeclare(value, spec);
-    if (option == "--plugin") return ParsePlugin(value, spec);
-    if (option == "--plugin-tag") return ParsePluginTag(value, spec);
-    if (option == "--display-decl") return ParseDisplay(value, spec);
-    if (option == "--menu") return ParseMenu(value, spec);
+bool ParseDeclarationOption(const std::string& option, const std::string& value, AppletDesc& desc) {
+    if (option == "--declare") return ParseDeclare(value, desc);
+    if (option == "--plugin") return ParsePlugin(value, desc);
+    if (option == "--plugin-tag") return ParsePluginTag(value, desc);
+    if (option == "--display-decl") return ParseDisplay(value, desc);
+    if (option == "--menu") return ParseMenu(value, desc);
     return false;
 }

@@ -12,17 +12,17 @@ constexpr uint8_t kMenuNextSubmenu = 2;
 
 enum : uint8_t { kBGPic = 0, kBrush = 1, kAnim = 2, kButton = 5, kSprite = 7, kDisplay = 10, kPlugin = 12, kMenu = 13 };
 
-void PutRegions(std::vector<uint8_t>& out, const std::vector<RegionSpec>& regions) {
+void PutRegions(std::vector<uint8_t>& out, const std::vector<RegionDesc>& regions) {
     PutU32BE(out, static_cast<uint32_t>(regions.size()));
-    for (const RegionSpec& r : regions)
+    for (const RegionDesc& r : regions)
         for (uint32_t v : {r.type, r.x, r.y, r.width, r.height}) PutU32BE(out, v);
 }
 
-void PutFrames(std::vector<uint8_t>& out, const ImageSpec& i) {
+void PutFrames(std::vector<uint8_t>& out, const ImageDesc& i) {
     for (int16_t v : {i.width, i.height, i.frames, i.framesPerRow, i.x, i.y}) PutI16BE(out, v);
 }
 
-void PutBGPic(std::vector<uint8_t>& out, const BGPicSpec& b, AppletVersionPair v) {
+void PutBGPic(std::vector<uint8_t>& out, const BGPicDesc& b, AppletVersionPair v) {
     if (!VersionAtLeast(v, 4, 7)) return;
     PutU8(out, b.fillStyle);
     PutU32BE(out, b.fillColor);
@@ -34,7 +34,7 @@ void PutBGPic(std::vector<uint8_t>& out, const BGPicSpec& b, AppletVersionPair v
         for (uint32_t x : {b.scaleWidth, b.scaleHeight, b.smoothScale}) PutU32BE(out, x);
 }
 
-void PutBrush(std::vector<uint8_t>& out, const ImageSpec& i, AppletVersionPair v) {
+void PutBrush(std::vector<uint8_t>& out, const ImageDesc& i, AppletVersionPair v) {
     for (int16_t x : {i.width, i.height, i.x, i.y, i.globalAlpha}) PutI16BE(out, x);
     if (VersionAtLeast(v, 5, 0)) PutU8(out, i.hardware);
     if (VersionAtLeast(v, 5, 3))
@@ -42,7 +42,7 @@ void PutBrush(std::vector<uint8_t>& out, const ImageSpec& i, AppletVersionPair v
     if (VersionAtLeast(v, 6, 0)) PutU32BE(out, i.display);
 }
 
-void PutAnim(std::vector<uint8_t>& out, const ImageSpec& i, AppletVersionPair v) {
+void PutAnim(std::vector<uint8_t>& out, const ImageDesc& i, AppletVersionPair v) {
     if (VersionAtLeast(v, 3, 0)) PutU8(out, i.fromDisk);
     if (VersionAtLeast(v, 4, 1)) PutFrames(out, i);
     if (VersionAtLeast(v, 5, 3)) {
@@ -85,7 +85,7 @@ void PutShortString(std::vector<uint8_t>& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
 }
 
-void PutGradient(std::vector<uint8_t>& out, const GradientSpec& g) {
+void PutGradient(std::vector<uint8_t>& out, const GradientDesc& g) {
     PutU8(out, g.style);
     for (uint32_t v : {g.centerX, g.centerY, g.balance, g.border}) PutU32BE(out, v);
     PutU8(out, static_cast<uint8_t>(g.stops.size()));
@@ -95,7 +95,7 @@ void PutGradient(std::vector<uint8_t>& out, const GradientSpec& g) {
     }
 }
 
-void PutBackfill(std::vector<uint8_t>& out, const BackfillSpec& b, AppletVersionPair v) {
+void PutBackfill(std::vector<uint8_t>& out, const BackfillDesc& b, AppletVersionPair v) {
     PutU8(out, b.type);
     switch (b.type) {
     case 1: PutU32BE(out, b.color); break;
@@ -113,7 +113,7 @@ void PutBackfill(std::vector<uint8_t>& out, const BackfillSpec& b, AppletVersion
     }
 }
 
-void PutDisplay(std::vector<uint8_t>& out, const DisplaySpec& d, AppletVersionPair v) {
+void PutDisplay(std::vector<uint8_t>& out, const DisplayDesc& d, AppletVersionPair v) {
     for (uint32_t x : {d.bgpic, d.x, d.y, d.width, d.height, d.color, d.flags, d.skipped, d.scaleWidth,
                        d.scaleHeight})
         PutU32BE(out, x);
@@ -143,9 +143,9 @@ void PutDisplay(std::vector<uint8_t>& out, const DisplaySpec& d, AppletVersionPa
     for (int i = 1; i < 4; ++i) PutShortString(out, d.strings[i]);
 }
 
-void PutMenu(std::vector<uint8_t>& out, const std::vector<MenuItemSpec>& items) {
+void PutMenu(std::vector<uint8_t>& out, const std::vector<MenuItemDesc>& items) {
     for (size_t i = 0; i < items.size(); ++i) {
-        const MenuItemSpec& item = items[i];
+        const MenuItemDesc& item = items[i];
         PutShortString(out, item.name);
         PutShortString(out, item.id);
         PutShortString(out, item.hotkey);
@@ -159,9 +159,9 @@ void PutMenu(std::vector<uint8_t>& out, const std::vector<MenuItemSpec>& items) 
     }
 }
 
-void PutPluginTags(std::vector<uint8_t>& out, const std::vector<PluginTagSpec>& tags) {
+void PutPluginTags(std::vector<uint8_t>& out, const std::vector<PluginTagDesc>& tags) {
     PutU32BE(out, static_cast<uint32_t>(tags.size()));
-    for (const PluginTagSpec& t : tags) {
+    for (const PluginTagDesc& t : tags) {
         const size_t room = t.key.size() + 1 + (t.isText ? t.text.size() + 1 : 0);
         PutU32BE(out, t.length.value_or(static_cast<uint32_t>(room)));
         PutCString(out, t.key);
@@ -171,7 +171,7 @@ void PutPluginTags(std::vector<uint8_t>& out, const std::vector<PluginTagSpec>& 
     }
 }
 
-void PutTypeRecord(std::vector<uint8_t>& out, const DeclarationSpec& d, AppletVersionPair v) {
+void PutTypeRecord(std::vector<uint8_t>& out, const DeclarationDesc& d, AppletVersionPair v) {
     if (d.rawRecord) {
         out.insert(out.end(), d.rawRecord->begin(), d.rawRecord->end());
         return;
@@ -223,7 +223,7 @@ AppletSection DesktopSection() { return {kTagDesktop, {}}; }
 
 AppletSection ByteSection(uint8_t tag, uint8_t value) { return {tag, {value}}; }
 
-AppletSection BackfillSection(const BackfillSpec& b, AppletVersionPair version) {
+AppletSection BackfillSection(const BackfillDesc& b, AppletVersionPair version) {
     AppletSection s{kTagBackfill, {}};
     PutBackfill(s.payload, b, version);
     return s;

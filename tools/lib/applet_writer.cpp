@@ -1,4 +1,4 @@
-// Applet container layout: which sections an AppletSpec produces, where the
+// Applet container layout: which sections an AppletDesc produces, where the
 // data they point at lands, the icon block, and the compressed form.
 #include "lib/applet_writer.h"
 
@@ -21,14 +21,14 @@ struct DataPlacement {
     std::vector<std::pair<uint32_t, uint32_t>> names, linked, linkedFiles;  // offset, size
 };
 
-DataPlacement PlaceData(const AppletSpec& spec, uint32_t base) {
+DataPlacement PlaceData(const AppletDesc& desc, uint32_t base) {
     DataPlacement d;
     auto place = [&](const std::vector<uint8_t>& data) {
         std::pair<uint32_t, uint32_t> at{base + static_cast<uint32_t>(d.bytes.size()), static_cast<uint32_t>(data.size())};
         d.bytes.insert(d.bytes.end(), data.begin(), data.end());
         return at;
     };
-    for (const DeclarationSpec& decl : spec.declarations) {
+    for (const DeclarationDesc& decl : desc.declarations) {
         std::pair<uint32_t, uint32_t> name{0, 0}, linked{0, 0};
         if (decl.name) {
             std::vector<uint8_t> text(decl.name->begin(), decl.name->end());
@@ -39,42 +39,42 @@ DataPlacement PlaceData(const AppletSpec& spec, uint32_t base) {
         d.names.push_back(name);
         d.linked.push_back(linked);
     }
-    for (const LinkedFileSpec& file : spec.linkedFiles)
+    for (const LinkedFileDesc& file : desc.linkedFiles)
         d.linkedFiles.push_back(file.placement == LinkPlacement::Elsewhere ? place(file.data)
                                                                            : std::pair<uint32_t, uint32_t>{0, 0});
     return d;
 }
 
-AppletSection IncludeSection(const AppletSpec& spec) {
-    const uint8_t tag = spec.includeForm == IncludeForm::Plain   ? kTagIncludePlain
-                        : spec.includeForm == IncludeForm::Named ? kTagIncludeNamed
+AppletSection IncludeSection(const AppletDesc& desc) {
+    const uint8_t tag = desc.includeForm == IncludeForm::Plain   ? kTagIncludePlain
+                        : desc.includeForm == IncludeForm::Named ? kTagIncludeNamed
                                                                  : kTagIncludeComplemented;
     AppletSection s{tag, {}};
     auto complemented = [&s](const std::string& text) {
         for (char c : text) s.payload.push_back(static_cast<uint8_t>(~static_cast<uint8_t>(c)));
         s.payload.push_back(kComplementedEnd);
     };
-    PutU32BE(s.payload, static_cast<uint32_t>(spec.includes.size()));
-    for (const AppletInclude& include : spec.includes) {
+    PutU32BE(s.payload, static_cast<uint32_t>(desc.includes.size()));
+    for (const AppletInclude& include : desc.includes) {
         PutU32BE(s.payload, include.first);
         PutU32BE(s.payload, include.last);
         PutU32BE(s.payload, include.offset);
-        if (spec.includeForm == IncludeForm::Complemented) {
+        if (desc.includeForm == IncludeForm::Complemented) {
             complemented(include.file);
             complemented(include.source);
         } else {
             PutCString(s.payload, include.file);
-            if (spec.includeForm == IncludeForm::Named) PutCString(s.payload, include.source);
+            if (desc.includeForm == IncludeForm::Named) PutCString(s.payload, include.source);
         }
     }
     return s;
 }
 
-AppletSection DeclarationsSection(const AppletSpec& spec, const DataPlacement& data, AppletVersionPair v) {
+AppletSection DeclarationsSection(const AppletDesc& desc, const DataPlacement& data, AppletVersionPair v) {
     AppletSection s{kTagDeclarations, {}};
-    PutU32BE(s.payload, static_cast<uint32_t>(spec.declarations.size()));
-    for (size_t i = 0; i < spec.declarations.size(); ++i) {
-        const DeclarationSpec& d = spec.declarations[i];
+    PutU32BE(s.payload, static_cast<uint32_t>(desc.declarations.size()));
+    for (size_t i = 0; i < desc.declarations.size(); ++i) {
+        const DeclarationDesc& d = desc.declarations[i];
         PutU8(s.payload, d.type);
         PutU32BE(s.payload, d.id);
         PutU32BE(s.payload, d.nameOffset.value_or(data.names[i].first));
@@ -93,12 +93,12 @@ AppletSection DeclarationsSection(const AppletSpec& spec, const DataPlacement& d
     return s;
 }
 
-AppletSection LinkedFilesSection(const AppletSpec& spec, const DataPlacement& data) {
+AppletSection LinkedFilesSection(const AppletDesc& desc, const DataPlacement& data) {
     AppletSection s{kTagLinkedFiles, {}};
-    PutU32BE(s.payload, static_cast<uint32_t>(spec.linkedFiles.size()));
+    PutU32BE(s.payload, static_cast<uint32_t>(desc.linkedFiles.size()));
     PutU32BE(s.payload, 0);
-    for (size_t i = 0; i < spec.linkedFiles.size(); ++i) {
-        const LinkedFileSpec& f = spec.linkedFiles[i];
+    for (size_t i = 0; i < desc.linkedFiles.size(); ++i) {
+        const LinkedFileDesc& f = desc.linkedFiles[i];
         PutCString(s.payload, f.name);
         switch (f.placement) {
         case LinkPlacement::Inline:
@@ -116,9 +116,9 @@ AppletSection LinkedFilesSection(const AppletSpec& spec, const DataPlacement& da
     return s;
 }
 
-AppletSection ConstantsSection(const AppletSpec& spec) {
+AppletSection ConstantsSection(const AppletDesc& desc) {
     AppletSection s{kTagConstants, {}};
-    for (const ConstantSpec& c : spec.constants) {
+    for (const ConstantDesc& c : desc.constants) {
         PutCString(s.payload, c.name);
         PutU8(s.payload, c.isText ? 1 : 0);
         if (c.isText) PutCString(s.payload, c.text);
@@ -128,7 +128,7 @@ AppletSection ConstantsSection(const AppletSpec& spec) {
     return s;
 }
 
-AppletSection TimerSection(const TimerSpec& t, AppletVersionPair v) {
+AppletSection TimerSection(const TimerDesc& t, AppletVersionPair v) {
     AppletSection s{kTagTimer, {}};
     PutU32BE(s.payload, t.flags);
     if (VersionAtLeast(v, 6, 0)) {
@@ -147,45 +147,45 @@ size_t SectionsSize(const std::vector<AppletSection>& sections) {
 
 }  // namespace
 
-std::vector<AppletSection> BuildAppletSections(const AppletSpec& spec) {
-    const AppletVersionPair v = spec.version.value_or(AppletVersionPair{0, 0});
+std::vector<AppletSection> BuildAppletSections(const AppletDesc& desc) {
+    const AppletVersionPair v = desc.version.value_or(AppletVersionPair{0, 0});
     std::vector<AppletSection> sections;
-    if (spec.version) sections.push_back({kTagVersion, {spec.version->first, spec.version->second}});
-    for (const auto& [tag, text] : spec.headerStrings) {
+    if (desc.version) sections.push_back({kTagVersion, {desc.version->first, desc.version->second}});
+    for (const auto& [tag, text] : desc.headerStrings) {
         AppletSection s{tag, {}};
         PutCString(s.payload, text);
         sections.push_back(std::move(s));
     }
     const auto dataOffset = static_cast<uint32_t>(kMagicSize + SectionsSize(sections) + kSectionHead);
-    const DataPlacement data = PlaceData(spec, dataOffset);
+    const DataPlacement data = PlaceData(desc, dataOffset);
     if (!data.bytes.empty()) sections.push_back(SkipSection(data.bytes));
-    if (!spec.labels.empty()) {
+    if (!desc.labels.empty()) {
         AppletSection s{kTagLabels, {}};
-        PutU32BE(s.payload, static_cast<uint32_t>(spec.labels.size()));
-        for (const AppletLabel& label : spec.labels) {
+        PutU32BE(s.payload, static_cast<uint32_t>(desc.labels.size()));
+        for (const AppletLabel& label : desc.labels) {
             PutU32BE(s.payload, label.value);
             PutCString(s.payload, label.name);
         }
         sections.push_back(std::move(s));
     }
-    if (!spec.includes.empty()) sections.push_back(IncludeSection(spec));
-    if (!spec.declarations.empty()) sections.push_back(DeclarationsSection(spec, data, v));
-    if (!spec.linkedFiles.empty()) sections.push_back(LinkedFilesSection(spec, data));
-    if (!spec.constants.empty()) sections.push_back(ConstantsSection(spec));
-    if (spec.timer) sections.push_back(TimerSection(*spec.timer, v));
-    sections.insert(sections.end(), spec.rawSections.begin(), spec.rawSections.end());
-    if (spec.body) {
+    if (!desc.includes.empty()) sections.push_back(IncludeSection(desc));
+    if (!desc.declarations.empty()) sections.push_back(DeclarationsSection(desc, data, v));
+    if (!desc.linkedFiles.empty()) sections.push_back(LinkedFilesSection(desc, data));
+    if (!desc.constants.empty()) sections.push_back(ConstantsSection(desc));
+    if (desc.timer) sections.push_back(TimerSection(*desc.timer, v));
+    sections.insert(sections.end(), desc.rawSections.begin(), desc.rawSections.end());
+    if (desc.body) {
         AppletSection s{kTagBody, {}};
-        PutU32BE(s.payload, spec.bodySizeOverride.value_or(static_cast<uint32_t>(spec.body->size())));
-        s.payload.insert(s.payload.end(), spec.body->begin(), spec.body->end());
+        PutU32BE(s.payload, desc.bodySizeOverride.value_or(static_cast<uint32_t>(desc.body->size())));
+        s.payload.insert(s.payload.end(), desc.body->begin(), desc.body->end());
         sections.push_back(std::move(s));
     }
     return sections;
 }
 
-std::vector<uint8_t> BuildIconBlock(const std::vector<IconSpec>& icons) {
+std::vector<uint8_t> BuildIconBlock(const std::vector<IconDesc>& icons) {
     std::vector<uint8_t> out{kIconMark, 0, 0};
-    for (const IconSpec& icon : icons) {
+    for (const IconDesc& icon : icons) {
         PutI16BE(out, icon.width);
         PutI16BE(out, icon.height);
         PutU8(out, icon.flags);
@@ -209,20 +209,20 @@ std::vector<uint8_t> CompressApplet(const std::vector<uint8_t>& plain) {
     return out;
 }
 
-std::vector<uint8_t> BuildApplet(const AppletSpec& spec) {
-    std::vector<uint8_t> out(spec.magic.begin(),
-                             spec.magic.begin() + static_cast<std::ptrdiff_t>(std::min(spec.magic.size(), kMagicSize)));
+std::vector<uint8_t> BuildApplet(const AppletDesc& desc) {
+    std::vector<uint8_t> out(desc.magic.begin(),
+                             desc.magic.begin() + static_cast<std::ptrdiff_t>(std::min(desc.magic.size(), kMagicSize)));
     out.resize(kMagicSize, 0);
-    for (const AppletSection& s : BuildAppletSections(spec)) {
+    for (const AppletSection& s : BuildAppletSections(desc)) {
         out.push_back(s.tag);
         out.insert(out.end(), s.payload.begin(), s.payload.end());
     }
-    out.resize(out.size() + spec.paddingAfterBody, 0);
-    if (spec.compress) out = CompressApplet(out);
-    if (!spec.icons.empty()) {
-        std::vector<uint8_t> block = BuildIconBlock(spec.icons);
+    out.resize(out.size() + desc.paddingAfterBody, 0);
+    if (desc.compress) out = CompressApplet(out);
+    if (!desc.icons.empty()) {
+        std::vector<uint8_t> block = BuildIconBlock(desc.icons);
         out.insert(out.end(), block.begin(), block.end());
     }
-    if (spec.truncateAt && *spec.truncateAt < out.size()) out.resize(*spec.truncateAt);
+    if (desc.truncateAt && *desc.truncateAt < out.size()) out.resize(*desc.truncateAt);
     return out;
 }

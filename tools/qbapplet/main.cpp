@@ -30,14 +30,14 @@ int main(int argc, char** argv) {
     if (!link.playerPath.empty()) {
         std::vector<uint8_t> player, linked;
         if (!ReadFileBytes(link.playerPath, player, error) ||
-            !LinkExecutable(player, BuildApplet(command.spec), link.plugins, link.packPlugins, linked, error) ||
+            !LinkExecutable(player, BuildApplet(command.desc), link.plugins, link.packPlugins, linked, error) ||
             !WriteExecutableFile(command.outPath, linked, error)) {
             std::fprintf(stderr, "qbapplet: %s\n", error.c_str());
             return 1;
         }
         return 0;
     }
-    if (!WriteFileBytes(command.outPath, BuildApplet(command.spec), error)) {
+    if (!WriteFileBytes(command.outPath, BuildApplet(command.desc), error)) {
         std::fprintf(stderr, "qbapplet: %s\n", error.c_str());
         return 1;
     }
