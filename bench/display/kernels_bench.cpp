@@ -235,27 +235,33 @@ void BM_AlphaBlend_AlphaBlend32(benchmark::State& state) {
 }
 
 #ifdef QB_BENCH_HAVE_PIXMAN
+// One pixman OVER composite of the whole picture: compared once with our
+// result, then timed. The images are released afterwards.
+void TimePixmanOver(benchmark::State& state, const char* what, pixman_image_t* si, pixman_image_t* mi,
+                    pixman_image_t* di, const Size& s, const uint32_t* dst, const std::vector<uint32_t>& ours,
+                    int bytesPerPixel) {
+    auto run = [&] { pixman_image_composite32(PIXMAN_OP_OVER, si, mi, di, 0, 0, 0, 0, 0, 0, s.w, s.h); };
+    run();
+    NoteDiff(state, what, Compare(dst, s.w, ours.data(), s.w, s.w, s.h));
+    for (auto _ : state) {
+        run();
+        benchmark::ClobberMemory();
+    }
+    for (pixman_image_t* image : {si, mi, di})
+        if (image != nullptr) pixman_image_unref(image);
+    Report(state, s, bytesPerPixel);
+}
+#endif
+
+#ifdef QB_BENCH_HAVE_PIXMAN
 // The same data as the player's: opaque source, 8-bit mask, opaque target.
 void BM_AlphaBlend_pixman_OVER_a8(benchmark::State& state) {
     BlendData d(SizeOf(state));
     auto* si = PixmanImage(PIXMAN_x8r8g8b8, d.s, d.src.data(), d.s.w * 4);
     auto* mi = PixmanImage(PIXMAN_a8, d.s, d.alpha.data(), d.alphaRow);
     auto* di = PixmanImage(PIXMAN_x8r8g8b8, d.s, d.dst.data(), d.s.w * 4);
-    auto run = [&] {
-        pixman_image_composite32(PIXMAN_OP_OVER, si, mi, di, 0, 0, 0, 0, 0, 0, d.s.w, d.s.h);
-    };
     auto ours = d.OursOnce();
-    run();
-    NoteDiff(state, "pixman OVER a8 vs AlphaBlend32",
-             Compare(d.dst.data(), d.s.w, ours.data(), d.s.w, d.s.w, d.s.h));
-    for (auto _ : state) {
-        run();
-        benchmark::ClobberMemory();
-    }
-    pixman_image_unref(si);
-    pixman_image_unref(mi);
-    pixman_image_unref(di);
-    Report(state, d.s, 9);
+    TimePixmanOver(state, "pixman OVER a8 vs AlphaBlend32", si, mi, di, d.s, d.dst.data(), ours, 9);
 }
 
 // pixman's best case for reference: alpha already premultiplied into the
@@ -273,20 +279,8 @@ void BM_AlphaBlend_pixman_OVER_premultiplied(benchmark::State& state) {
         }
     auto* si = PixmanImage(PIXMAN_a8r8g8b8, d.s, pre.data(), d.s.w * 4);
     auto* di = PixmanImage(PIXMAN_x8r8g8b8, d.s, d.dst.data(), d.s.w * 4);
-    auto run = [&] {
-        pixman_image_composite32(PIXMAN_OP_OVER, si, nullptr, di, 0, 0, 0, 0, 0, 0, d.s.w, d.s.h);
-    };
     auto ours = d.OursOnce();
-    run();
-    NoteDiff(state, "pixman OVER premultiplied vs AlphaBlend32",
-             Compare(d.dst.data(), d.s.w, ours.data(), d.s.w, d.s.w, d.s.h));
-    for (auto _ : state) {
-        run();
-        benchmark::ClobberMemory();
-    }
-    pixman_image_unref(si);
-    pixman_image_unref(di);
-    Report(state, d.s, 8);
+    TimePixmanOver(state, "pixman OVER premultiplied vs AlphaBlend32", si, nullptr, di, d.s, d.dst.data(), ours, 8);
 }
 #endif
 
@@ -364,21 +358,8 @@ void BM_MaskedCopy_pixman_OVER_a1(benchmark::State& state) {
     auto* si = PixmanImage(PIXMAN_x8r8g8b8, d.s, d.src.data(), d.s.w * 4);
     auto* mi = PixmanImage(PIXMAN_a1, d.s, a1.data(), d.maskRow);
     auto* di = PixmanImage(PIXMAN_x8r8g8b8, d.s, d.dst.data(), d.s.w * 4);
-    auto run = [&] {
-        pixman_image_composite32(PIXMAN_OP_OVER, si, mi, di, 0, 0, 0, 0, 0, 0, d.s.w, d.s.h);
-    };
     auto ours = d.OursOnce();
-    run();
-    NoteDiff(state, "pixman OVER a1 vs MaskedCopy32",
-             Compare(d.dst.data(), d.s.w, ours.data(), d.s.w, d.s.w, d.s.h));
-    for (auto _ : state) {
-        run();
-        benchmark::ClobberMemory();
-    }
-    pixman_image_unref(si);
-    pixman_image_unref(mi);
-    pixman_image_unref(di);
-    Report(state, d.s, 8);
+    TimePixmanOver(state, "pixman OVER a1 vs MaskedCopy32", si, mi, di, d.s, d.dst.data(), ours, 8);
 }
 #endif
 
@@ -446,16 +427,7 @@ void BM_BlendFill_pixman_OVER_solid(benchmark::State& state) {
                           premul(kFillColour & 255), static_cast<uint16_t>(kBlendLevel * 257)};
     auto* si = pixman_image_create_solid_fill(&colour);
     auto* di = PixmanImage(PIXMAN_x8r8g8b8, s, dst.data(), s.w * 4);
-    auto run = [&] { pixman_image_composite32(PIXMAN_OP_OVER, si, nullptr, di, 0, 0, 0, 0, 0, 0, s.w, s.h); };
-    run();
-    NoteDiff(state, "pixman OVER solid vs BlendFill32", Compare(dst.data(), s.w, ours.data(), s.w, s.w, s.h));
-    for (auto _ : state) {
-        run();
-        benchmark::ClobberMemory();
-    }
-    pixman_image_unref(si);
-    pixman_image_unref(di);
-    Report(state, s, 8);
+    TimePixmanOver(state, "pixman OVER solid vs BlendFill32", si, nullptr, di, s, dst.data(), ours, 8);
 }
 #endif
 
