@@ -40,8 +40,10 @@ protected:
 
 // ---- commands ------------------------------------------------------------------
 
-TEST_F(CmdLayerTest, CommandsAreStoredUnderFoldedNames) {
-    const ScriptCommand cmds[] = {{"DisplayBrush", ReturnSeven}, {"Skipped", nullptr}, {"\xC4RGER", ReturnSeven}, {nullptr, nullptr}};
+TEST_F(CmdLayerTest, CommandsAreStoredUnderFoldedNamesOfAtMost127Characters) {
+    std::string longest(127, 'A'), tooLong(128, 'b');
+    const ScriptCommand cmds[] = {{"DisplayBrush", ReturnSeven}, {"Skipped", nullptr}, {"\xC4RGER", ReturnSeven},
+                                  {longest.c_str(), ReturnSeven}, {tooLong.c_str(), ReturnSeven}, {nullptr, nullptr}};
     VmPushValue(L, kGlobalsIndex);
     EXPECT_EQ(VmRegisterCommands(L, nullptr, cmds, 0), 1);
     EXPECT_EQ(VmGetTop(L), 1);
@@ -49,6 +51,8 @@ TEST_F(CmdLayerTest, CommandsAreStoredUnderFoldedNames) {
     EXPECT_EQ(GlobalType("DisplayBrush"), kTypeNil);
     EXPECT_EQ(GlobalType("skipped"), kTypeNil);
     EXPECT_EQ(GlobalType("\xE4rger"), kTypeFunction);  // Latin-1 letters fold too
+    EXPECT_EQ(GlobalType(std::string(127, 'a').c_str()), kTypeFunction);
+    EXPECT_EQ(GlobalType(tooLong.c_str()), kTypeNil);
 
     VmPushString(L, "displaybrush");
     VmGetTableAt(L, kGlobalsIndex);
@@ -91,15 +95,6 @@ TEST_F(CmdLayerTest, LibraryTablesAreCreatedOnceAndShareUpvalues) {
     VmRawGet(L, 1);
     ASSERT_EQ(VmPCall(L, 0, 1, 0), 0);
     EXPECT_EQ(VmToNumber(L, -1), 5);
-}
-
-TEST_F(CmdLayerTest, OverlongNamesAreNotRegistered) {
-    std::string longest(127, 'a'), tooLong(128, 'b');
-    const ScriptCommand cmds[] = {{longest.c_str(), ReturnSeven}, {tooLong.c_str(), ReturnSeven}, {nullptr, nullptr}};
-    VmPushValue(L, kGlobalsIndex);
-    EXPECT_EQ(VmRegisterCommands(L, nullptr, cmds, 0), 1);
-    EXPECT_EQ(GlobalType(longest.c_str()), kTypeFunction);
-    EXPECT_EQ(GlobalType(tooLong.c_str()), kTypeNil);
 }
 
 int CountNewIndex(ScriptState* S) {
@@ -158,12 +153,6 @@ TEST_F(CmdLayerTest, ConstantsAreFoundIgnoringCase) {
     EXPECT_EQ(VmLookupConstant(L, "absent", &text, &num), 0);
     EXPECT_EQ(VmLookupConstant(L, "mine", nullptr, nullptr), 1);
     EXPECT_EQ(VmLookupConstant(L, std::string(200, 'm').c_str(), nullptr, nullptr), 0);
-
-    VmPushString(L, "userconstants");
-    VmRawGet(L, kRegistryIndex);
-    VmPushString(L, "mine");
-    VmRawGet(L, -2);
-    EXPECT_EQ(VmToNumber(L, -1), 3);
 }
 
 TEST_F(CmdLayerTest, LabelsReadAsTruncatedNumbers) {
@@ -184,25 +173,6 @@ TEST_F(CmdLayerTest, LabelsReadAsTruncatedNumbers) {
     EXPECT_EQ(VmLookupLabel(L, "named"), -1);
     EXPECT_EQ(VmLookupLabel(L, "huge"), -1);
     EXPECT_EQ(VmLookupLabel(L, "missing"), -1);
-}
-
-TEST_F(CmdLayerTest, RegistryHelpersRoundTrip) {
-    int marker = 0;
-    VmRegistrySetString(L, "name", "value");
-    VmRegistrySetNumber(L, "num", 2.5);
-    VmRegistrySetLightUserdata(L, "ptr", &marker);
-    EXPECT_EQ(VmGetTop(L), 0);
-    EXPECT_STREQ(VmRegistryGetString(L, "name"), "value");
-    EXPECT_STREQ(VmRegistryGetString(L, "num"), "2.5");
-    EXPECT_EQ(VmRegistryGetString(L, "ptr"), nullptr);
-    EXPECT_EQ(VmRegistryGetString(L, "absent"), nullptr);
-    EXPECT_EQ(VmRegistryGetNumber(L, "num"), 2.5);
-    EXPECT_EQ(VmRegistryGetNumber(L, "name"), 0);
-    EXPECT_EQ(VmRegistryGetUserdata(L, "ptr"), &marker);
-    EXPECT_EQ(VmRegistryGetUserdata(L, "num"), nullptr);
-    VmRegistrySetString(L, "name", nullptr);
-    EXPECT_EQ(VmRegistryGetString(L, "name"), nullptr);
-    EXPECT_EQ(VmGetTop(L), 0);
 }
 
 // ---- checkers ------------------------------------------------------------------
@@ -389,18 +359,6 @@ TEST_F(CmdLayerTest, ReferencesStartAtThreeAndReuseReleasedNumbers) {
     EXPECT_EQ(VmMakeRef(L, 1), 3);
     VmPushNumber(L, 3);
     EXPECT_EQ(VmMakeRef(L, 1), 7);
-}
-
-TEST_F(CmdLayerTest, RegistryReferencesWork) {
-    VmPushString(L, "kept");
-    int ref = VmMakeRef(L, kRegistryIndex);
-    EXPECT_GE(ref, kFirstRef);
-    EXPECT_EQ(VmGetTop(L), 0);
-    VmRawGetIndex(L, kRegistryIndex, ref);
-    EXPECT_EQ(StringAt(-1), "kept");
-    VmReleaseRef(L, kRegistryIndex, ref);
-    VmPushNumber(L, 1);
-    EXPECT_EQ(VmMakeRef(L, kRegistryIndex), ref);
 }
 
 TEST_F(CmdLayerTest, ReferencesNeedATable) {
