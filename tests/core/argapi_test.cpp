@@ -440,19 +440,3 @@ TEST_F(ArgApiTest, LayerFields) {
               ERR_WRONGUSAGE);
 }
 
-TEST_F(ArgApiTest, SettersStoreIntoTheTopTable) {
-    uint32_t u = 0;
-    int32_t i = 0;
-    ASSERT_EQ(Run(NoArgs(),
-                  [&](ScriptState* L) {
-                      VmPushNewTable(L);
-                      SetTableFieldUInt(L, "u", 0xFFFFFFFFu);
-                      SetTableFieldInt(L, "i", INT32_MIN);
-                      ASSERT_EQ(VmGetTop(L), 1);
-                      GetTableFieldUInt(L, 1, "u", &u, nullptr);
-                      GetTableFieldInt(L, 1, "i", &i, nullptr);
-                  }),
-              0);
-    EXPECT_EQ(u, 0xFFFFFFFFu);
-    EXPECT_EQ(i, INT32_MIN);
-}

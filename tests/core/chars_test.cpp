@@ -42,42 +42,30 @@ TEST(CaseFolding, ResultIsTheDifferenceOfTheUpperCaseBytes) {
     EXPECT_STREQ(StrToLower(text), "\xE0" "bc\xD7z");
 }
 
-TEST(Chars, VisibleCharactersAndPercentEscapes) {
+TEST(Chars, VisibleCharactersPercentEscapesAndBitScan) {
     for (int c : {33, 126, 161, 255}) EXPECT_EQ(IsGraphChar(c), 1) << c;
     for (int c : {-1, 32, 127, 160, 256}) EXPECT_EQ(IsGraphChar(c), 0) << c;
     EXPECT_EQ(EscapePercent("100%"), "100%%");
     EXPECT_EQ(EscapePercent("plain"), "");
     EXPECT_EQ(EscapePercent(""), "");
+    EXPECT_EQ(FindLowestSetBit(0), -1);
+    EXPECT_EQ(FindLowestSetBit(0x80000000u), 31);
 }
 
-TEST(Charset, Latin1RoundTripsThroughUtf8) {
-    EXPECT_EQ(Latin1ToUTF8("a\xFC"), "a\xC3\xBC");
+TEST(Charset, Utf8ToLatin1AndBack) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\xC3\xBC", "\xFC"}, {"\xC2\xA3" "5", "\xA3" "5"},
+        // Characters that ISO 8859-1 lacks, and sequences that are no UTF-8.
+        {"\xC4\x80", "?"}, {"1\xE2\x82\xAC", "1?"}, {"\xF0\x9F\x98\x80!", "?!"}, {"caf\xE9", "caf?"},
+        {"\x80x", "?x"}, {"\xFFz", "?z"}, {"\xC0\xAF", "??"},  // an overlong form of ASCII is not ASCII
+        {"\xC3(a", "?(a"}, {"\xE2\x82x", "?x"},  // cut short: one '?', and the next character survives
+    };
+    for (const auto& [utf8, latin1] : cases) EXPECT_EQ(UTF8ToLatin1(utf8), latin1) << utf8;
     std::string all;
     for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
     const std::string utf8 = Latin1ToUTF8(all.c_str());
     EXPECT_EQ(utf8.size(), 127u + 2u * 128u);
     EXPECT_EQ(UTF8ToLatin1(utf8.c_str()), all);
-}
-
-TEST(Charset, Utf8ToLatin1) {
-    EXPECT_EQ(UTF8ToLatin1("\xC3\xBC"), "\xFC");
-    EXPECT_EQ(UTF8ToLatin1("\xC2\xA3" "5"), "\xA3" "5");
-    // Characters that ISO 8859-1 lacks.
-    EXPECT_EQ(UTF8ToLatin1("\xC4\x80"), "?");
-    EXPECT_EQ(UTF8ToLatin1("1\xE2\x82\xAC"), "1?");
-    EXPECT_EQ(UTF8ToLatin1("\xF0\x9F\x98\x80!"), "?!");
-}
-
-TEST(Charset, InvalidUtf8BecomesQuestionMarks) {
-    EXPECT_EQ(UTF8ToLatin1("caf\xE9"), "caf?");
-    EXPECT_EQ(UTF8ToLatin1("\xE9t\xE9"), "?t?");
-    EXPECT_EQ(UTF8ToLatin1("\x80x"), "?x");
-    EXPECT_EQ(UTF8ToLatin1("\xFFz"), "?z");
-    // Overlong two-byte forms of ASCII are not ASCII.
-    EXPECT_EQ(UTF8ToLatin1("\xC0\xAF"), "??");
-    // A sequence cut short gives one '?' and the next character survives.
-    EXPECT_EQ(UTF8ToLatin1("\xC3(a"), "?(a");
-    EXPECT_EQ(UTF8ToLatin1("\xE2\x82x"), "?x");
 }
 
 TEST(Charset, CutShortSequenceAtTheEndStopsAtTheTerminator) {
@@ -118,34 +106,21 @@ TEST(Charset, ConvertCharsetGivesAnAllocatedCopyForTheTwoPairs) {
     EXPECT_EQ(ConvertCharset(nullptr, kCharsetLatin1, kCharsetUTF8), nullptr);
 }
 
-TEST(Paths, GetPathFilePart) {
+TEST(Paths, FileParts) {
     const char* path = "/a/b/c.png";
     EXPECT_EQ(GetPathFilePart(path), path + 4);
-    const char* volume = "Data:x";
-    EXPECT_STREQ(GetPathFilePart(volume), "x");
     const char* mixed = "Work:dir\\sub/f";
     EXPECT_EQ(GetPathFilePart(mixed), mixed + 12);
-    const char* plain = "file";
-    EXPECT_EQ(GetPathFilePart(plain), plain);
-}
-
-TEST(Paths, FilePartEx) {
-    EXPECT_STREQ(FilePartEx("dir/sub/"), "");
-    EXPECT_STREQ(FilePartEx("Work:pics"), "pics");
-    EXPECT_STREQ(FilePartEx("a/b\\c"), "c");
-    EXPECT_STREQ(FilePartEx("Work:dir/x"), "x");
-    EXPECT_STREQ(FilePartEx("a:b:c"), "b:c");
-    const char* shortName = "/";
-    EXPECT_EQ(FilePartEx(shortName), shortName);
-}
-
-TEST(Paths, FilePartExOfChunkNamesGivesTheCarriedName) {
-    EXPECT_STREQ(FilePartEx(":::chunk1000:20*pic.png?/apps/x.app"), "pic.png");
-    EXPECT_STREQ(FilePartEx(":::chunk1000:20*gfx/pic.png?/apps/x.app"), "gfx/pic.png");
-    EXPECT_STREQ(FilePartEx(":::chunkS3:10*tune.wav?extra"), "tune.wav");
-    EXPECT_STREQ(FilePartEx(":::chunk5:5"), "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"dir/sub/", ""}, {"Work:pics", "pics"}, {"a/b\\c", "c"}, {"a:b:c", "b:c"}, {"/", "/"},
+        {":::chunk1000:20*gfx/pic.png?/apps/x.app", "gfx/pic.png"}, {":::chunkS3:10*tune.wav?extra", "tune.wav"},
+        {":::chunk5:5", ""},
+    };
+    for (const auto& [in, part] : cases) EXPECT_STREQ(FilePartEx(in), part) << in;
     const std::string longName = ":::chunk1:1*" + std::string(3000, 'n') + "?c";
     EXPECT_EQ(std::strlen(FilePartEx(longName.c_str())), 1023u);
+    EXPECT_EQ(MakeNativePath("a\\b\\c"), "a/b/c");
+    EXPECT_EQ(MakeNativePath(":::chunk1:2*a\\b?c"), ":::chunk1:2*a\\b?c");
 }
 
 TEST(Paths, AddPart) {
@@ -185,19 +160,6 @@ TEST(Paths, AddPartNeverWritesPastTheBuffer) {
 
     EXPECT_EQ(AddPart(guarded, "x", 0), 0);
     EXPECT_EQ(guarded[0], 'a');
-}
-
-TEST(Paths, MakeNativePath) {
-    EXPECT_EQ(MakeNativePath("a\\b\\c"), "a/b/c");
-    EXPECT_EQ(MakeNativePath(":::chunk1:2*a\\b?c"), ":::chunk1:2*a\\b?c");
-    const std::string longName(1024, '\\');
-    EXPECT_EQ(MakeNativePath(longName.c_str()), longName);
-}
-
-TEST(Bits, LowestSetBit) {
-    EXPECT_EQ(FindLowestSetBit(0), -1);
-    EXPECT_EQ(FindLowestSetBit(0b1100), 2);
-    EXPECT_EQ(FindLowestSetBit(0x80000000u), 31);
 }
 
 TEST(Crc32, StandardCheckValues) {

@@ -55,12 +55,6 @@ protected:
     qbCommandLine cl_;
 };
 
-TEST_F(ContextTest, RecordsComeFromTheRegistry) {
-    EXPECT_EQ(GetAppletRecord(L_), &applet_);
-    EXPECT_EQ(GetAppletRecord(nullptr), &applet_);
-    EXPECT_EQ(GetCommandLineArgs(L_), &cl_);
-}
-
 TEST_F(ContextTest, LinesMapThroughTheIncludeTable) {
     Include(1, 100, 0, "main.qbs");
     Include(101, 150, 0, "inc.qbs");
@@ -85,6 +79,11 @@ TEST_F(ContextTest, LinesMapThroughTheIncludeTable) {
     SetCurrentLine(-1);
     EXPECT_STREQ(GetCurrentScriptName(L_), "---");
     EXPECT_EQ(GetCurrentScriptLine(L_), -1);
+
+    // Without an applet record no line has a place.
+    VmRegistrySetLightUserdata(L_, "applet", nullptr);
+    SetCurrentLine(3);
+    EXPECT_STREQ(GetCurrentScriptName(L_), "---");
 }
 
 TEST_F(ContextTest, EntriesBelongToTheirSourceChunk) {
@@ -98,13 +97,6 @@ TEST_F(ContextTest, EntriesBelongToTheirSourceChunk) {
     EXPECT_EQ(GetCurrentScriptLine(L_), 15);
     SetCurrentSourceName("other.qbc");
     EXPECT_STREQ(GetCurrentScriptName(L_), "---");
-}
-
-TEST_F(ContextTest, NoAppletRecordMeansNoPosition) {
-    VmRegistrySetLightUserdata(L_, "applet", nullptr);
-    SetCurrentLine(3);
-    EXPECT_STREQ(GetCurrentScriptName(L_), "---");
-    EXPECT_EQ(GetCurrentScriptLine(L_), -1);
 }
 
 TEST_F(ContextTest, CommandNamesAreCutAndReset) {
@@ -161,47 +153,6 @@ TEST_F(ContextTest, AppletVersionChecks) {
     EXPECT_EQ(Call(NeedsSix, 0), 0);
     EXPECT_EQ(RequireAppletVersion(6, 1), 0);
     EXPECT_STREQ(GetErrorDetail(), "6.1");
-}
-
-const ScriptCommand kTestCommands[] = {{"CheckMe", TwoOrMore}, {nullptr, nullptr}};
-
-TEST_F(ContextTest, FailingCommandIsNamedInItsTableSpelling) {
-    ASSERT_EQ(RegisterCommandTable(kTestCommands, "contexttest"), 0);
-    VmPushString(L_, "checkme");
-    VmPushCClosure(L_, TwoOrMore, 0);
-    VmSetTableAt(L_, kGlobalsIndex);
-    VmPushString(L_, "checkme");
-    VmGetTableAt(L_, kGlobalsIndex);
-    EXPECT_EQ(VmPCall(L_, 0, 0, 0), ERR_MISSINGPARAMTR);
-    EXPECT_STREQ(GetCurrentCommandName(), "CheckMe");
-}
-
-// What the interpreter does with a command's error code.
-int FailsWithWrongUsage(ScriptState* L) { return HandleCommandError(L, ERR_WRONGUSAGE); }
-
-TEST_F(ContextTest, CommandErrorsEndTheScriptOrAreOnlyRecorded) {
-    SetRuntimeTag(kTagRaiseErrors, 1);
-    VmSetEndFlag(L_, 0);
-    EXPECT_EQ(Call(FailsWithWrongUsage, 0), ERR_WRONGUSAGE);
-    EXPECT_EQ(GetLastErrorCode(), ERR_WRONGUSAGE);
-    EXPECT_NE(VmGetEndFlag(L_), 0);
-
-    // Inside a callback the error unwinds only to the callback's caller.
-    VmSetEndFlag(L_, 0);
-    SetRuntimeTag(kTagCallbackNesting, 1);
-    EXPECT_EQ(Call(FailsWithWrongUsage, 0), ERR_WRONGUSAGE);
-    EXPECT_EQ(VmGetEndFlag(L_), 0);
-    SetRuntimeTag(kTagCallbackNesting, 0);
-
-    VmSetEndFlag(L_, 0);
-    SetRuntimeTag(kTagRaiseErrors, 0);
-    SetLastErrorCode(0);
-    SetCurrentCommandName("Something");
-    EXPECT_EQ(HandleCommandError(L_, ERR_READ), 0);
-    EXPECT_EQ(GetLastErrorCode(), ERR_READ);
-    EXPECT_STREQ(GetCurrentCommandName(), "----");
-    EXPECT_EQ(VmGetEndFlag(L_), 0);
-    SetRuntimeTag(kTagRaiseErrors, 1);
 }
 
 int FailsHere(ScriptState*) { return ERR_WRONGUSAGE; }

