@@ -26,12 +26,6 @@ int Stop(ScriptState* L) {
     return 0;
 }
 
-// The End command: sets the end flag and reports the user abort.
-int EndCommand(ScriptState* L) {
-    VmSetEndFlag(L, 1);
-    return ERR_USERABORT;
-}
-
 std::vector<std::string>* OutOf(ScriptState* L) {
     return static_cast<std::vector<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));
 }
@@ -399,16 +393,6 @@ TEST_F(CallsTest, EndFlagStopsOuterActivationsToo) {
     // The native caller gets nil results and goes on; no script code runs.
     EXPECT_EQ(out, std::vector<std::string>{"back 0 nil nil"});
     EXPECT_EQ(L->ci, L->base_ci);
-}
-
-TEST_F(CallsTest, EndCommandEndsTheScriptWithUserAbort) {
-    RegisterClosure("end", EndCommand);
-    std::string prog = ".function main maxstack=12\n" + Emit("before") +
-                       "    GETGLOBAL 0 \"end\"\n    CALL 0 1 1\n" + Emit("after") + "    RETURN 0 1\n.end\n";
-    EXPECT_EQ(Run(prog), ERR_USERABORT);
-    EXPECT_EQ(out, std::vector<std::string>{"\"before\""});
-    EXPECT_EQ(GetLastErrorCode(), ERR_USERABORT);
-    EXPECT_NE(VmGetEndFlag(L), 0);
 }
 
 TEST_F(CallsTest, CommandErrorsEndTheScriptUnlessRaisingIsOff) {

@@ -186,13 +186,6 @@ TEST_F(DebugTest, InfoOptionsAndFunctionsFromTheStack) {
     EXPECT_EQ(ar.linedefined, -1);
     EXPECT_EQ(ar.nups, 1);
 
-    ASSERT_TRUE(Load(".function main line=0\n.source \"=chunk\"\n    RETURN 0 1\n.end\n"));
-    VmDebugRecord script;
-    ASSERT_EQ(VmGetInfo(L, ">S", &script), 1);
-    EXPECT_STREQ(script.what, "main");
-    EXPECT_STREQ(script.short_src, "chunk");
-    EXPECT_EQ(script.linedefined, 0);
-
     // An unknown option letter answers 0; the known ones are still filled.
     PushGlobal("emit");
     VmDebugRecord partial;

@@ -172,24 +172,6 @@ TEST_F(LayerTest, ResultsOutsideTheCountAreErrorCodes) {
               "-3 1000");
 }
 
-TEST_F(LayerTest, TheLastErrorIsClearedByEveryCommandButGetLastError) {
-    SetRuntimeTag(kTagRaiseErrors, 0);
-    EXPECT_EQ(Eval(R"(.function main maxstack=6
-    GETGLOBAL 0 "fail"
-    CALL 0 1 1
-    GETGLOBAL 0 "getlasterror"
-    CALL 0 1 2
-    GETGLOBAL 1 "getlasterror"
-    CALL 1 1 2
-    GETGLOBAL 2 "nesting"
-    CALL 2 1 1
-    GETGLOBAL 2 "getlasterror"
-    CALL 2 1 2
-    RETURN 0 4
-.end)"),
-              "1055 1055 0");
-}
-
 // ---- command hooks ---------------------------------------------------------------
 
 const char* const kCheckWithString = R"(.function main maxstack=4
