@@ -12,6 +12,7 @@
 #include "core/errcodes.h"
 #include "lib/assembler.h"
 #include "vm/internal.h"
+#include "vm/native_fixture.h"
 
 namespace {
 
@@ -22,11 +23,8 @@ int Collect(ScriptState*, const void* p, size_t size, void* ud) {
     return 0;
 }
 
-class DumpTest : public ::testing::Test {
+class DumpTest : public vmtest::NativeFixture {
 protected:
-    void SetUp() override { L = VmOpen(); }
-    void TearDown() override { VmClose(L); }
-
     std::vector<uint8_t> Assemble(const std::string& text) {
         std::vector<uint8_t> bytes;
         std::string error;
@@ -42,8 +40,6 @@ protected:
         EXPECT_EQ(VmDumpFunction(L, -1, Collect, &out), 0);
         return out;
     }
-
-    ScriptState* L = nullptr;
 };
 
 const char* const kPrograms[] = {

@@ -2,7 +2,6 @@
 // interning, the collection threshold and allocation failure.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,16 +9,11 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/native_fixture.h"
 
 namespace {
 
-struct StateFixture : ::testing::Test {
-    ScriptState* L = nullptr;
-    void SetUp() override {
-        L = VmOpen();
-        ASSERT_NE(L, nullptr);
-    }
-    void TearDown() override { VmClose(L); }
+struct StateFixture : vmtest::NativeFixture {
     VmString* Str(const std::string& s) { return VmNewString(L, s.data(), s.size()); }
 };
 

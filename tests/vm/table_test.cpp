@@ -10,17 +10,11 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/native_fixture.h"
 
 namespace {
 
-struct TableFixture : ::testing::Test {
-    ScriptState* L = nullptr;
-    void SetUp() override {
-        L = VmOpen();
-        ASSERT_NE(L, nullptr);
-    }
-    void TearDown() override { VmClose(L); }
-
+struct TableFixture : vmtest::NativeFixture {
     ScriptValue Num(double n) {
         ScriptValue v;
         SetNumber(&v, n);

@@ -13,6 +13,7 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/native_fixture.h"
 
 namespace {
 
@@ -156,10 +157,8 @@ const char* ReadBlocks(ScriptState*, void* ud, size_t* size) {
     return p;
 }
 
-class UndumpTest : public ::testing::Test {
+class UndumpTest : public vmtest::NativeFixture {
 protected:
-    void SetUp() override { L = VmOpen(); }
-    void TearDown() override { VmClose(L); }
 
     // Loads through a reader of unknown size, `block` bytes per call.
     int LoadStream(const std::string& bytes, size_t block = 1 << 20) {
@@ -183,8 +182,6 @@ protected:
         auto* cl = static_cast<VmScriptClosure*>(ClosureValue(L->top - 1));
         return cl->p;
     }
-
-    ScriptState* L = nullptr;
 };
 
 std::string Text(const VmString* s) { return s ? std::string(VmStrData(s), s->len) : "<none>"; }
