@@ -20,6 +20,9 @@ template <typename T>
 T* VmResizeVector(ScriptState* L, T* v, size_t oldn, size_t n) {
     return static_cast<T*>(VmRealloc(L, v, oldn * sizeof(T), n * sizeof(T)));
 }
+// Counts a change in memory the VM holds outside its own blocks, raising
+// ERR_MEM like a failed allocation when growing past the limits.
+void VmCountBytes(ScriptState* L, size_t oldsize, size_t size);
 // Hands the blocks that freeing kept for reuse back to the system (closing).
 void VmReleaseBlockPool(ScriptState* L);
 // Links a new object into the object list.

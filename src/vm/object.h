@@ -149,6 +149,7 @@ struct VmStringTable {
     GCObject** hash;
     uint32_t nuse;
     uint32_t size;
+    uint32_t capacity;  // buckets actually held; size is the number counted as live (string.cpp)
 };
 
 struct VmScratch {
