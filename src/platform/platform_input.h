@@ -7,6 +7,8 @@
 // - PumpNativeEvents: at most one system event per call, posted with
 //   PostEvent; 1 when a quit was requested (now or earlier) or an error was
 //   stored in outError, else 0.
+// - SetWindowPointer kinds: kPointerArrow, kPointerBusy, kPointerShape (the
+//   given pointer).
 // - SetQuitShortcut keys: kQuitShortcutCtrlC, kQuitShortcutLeftButton,
 //   kQuitShortcutEscape.
 // - SendPortMessage and CreateMessagePort: ERR_FINDPORT, ERR_CREATEPORT
@@ -20,7 +22,7 @@
     X(uint32_t, GetKeyQualifiers, (), ()) \
     X(int, CreateNativePointer, (uint32_t* argb, int hotX, int hotY, qbNativePointer** outPointer, int width, int height), (argb, hotX, hotY, outPointer, width, height)) \
     X(void, FreeNativePointer, (qbNativePointer* pointer), (pointer)) \
-    X(void, SetWindowPointer, (qbDisplay* display, qbNativePointer* pointer), (display, pointer)) \
+    X(void, SetWindowPointer, (qbDisplay* display, qbNativePointer* pointer, int kind), (display, pointer, kind)) \
     X(void, HideWindowPointer, (qbDisplay* display), (display)) \
     X(void, ShowWindowPointer, (qbDisplay* display), (display)) \
     X(void, MoveNativePointer, (qbDisplay* display, int x, int y), (display, x, y)) \

@@ -40,6 +40,8 @@ struct qbDisplayModeEntry {
     int32_t reserved[3] = {};
 };
 
+enum : int { kPointerArrow = 0, kPointerBusy = 1, kPointerShape = 2 };
+
 enum : int { kQuitShortcutCtrlC = 8, kQuitShortcutLeftButton = 9, kQuitShortcutEscape = 10 };
 
 enum : uint32_t { kMenuItemChecked = 2, kMenuItemDisabled = 4 };

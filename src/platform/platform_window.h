@@ -2,8 +2,12 @@
 #pragma once
 
 #include "platform/platform_types.h"
+#include "platform/windowview.h"
 
 // Windows, direct window drawing, monitors and full screen.
+// - AllocNativeWindowRec: the display's window view (or null, for a view of
+//   the record's own with the defaults), read and written by every window
+//   operation of that display until FreeNativeWindowRec.
 // - GetNativeDisplayAttr: 5 depth (32), 6/7 mouse position in the content
 //   area, 8-10 the quit switches, 11/12 the value 16, 16 the value 1, 17 the
 //   menu bar height; a null display gives 0.
@@ -12,7 +16,7 @@
 //   given one.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_WINDOW_OPS(X) \
-    X(int, AllocNativeWindowRec, (void* owner, qbDisplay* display), (owner, display)) \
+    X(int, AllocNativeWindowRec, (qbWindowView* view, qbDisplay* display), (view, display)) \
     X(void, FreeNativeWindowRec, (qbDisplay* display), (display)) \
     X(int, MeasureWindowBorders, (qbDisplay* display), (display)) \
     X(int, CreateNativeWindow, (qbDisplay* display, int showActivated, qbNativeBitmap* shape, const uint8_t* shapeMask), (display, showActivated, shape, shapeMask)) \

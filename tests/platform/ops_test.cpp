@@ -64,13 +64,11 @@ TEST(PlatformOps, LinuxRefusesWhatNeedsAWindowSystem) {
     EXPECT_EQ(ops.SetFullScreenMode(nullptr, 640, 480), ERR_UNSUPPORTEDFEAT);
     EXPECT_EQ(ops.ColorRequesterNative(0, nullptr), ERR_UNSUPPORTEDFEAT);
     EXPECT_EQ(ops.EmptyClipboard(), ERR_UNSUPPORTEDFEAT);
-    EXPECT_EQ(ops.ScanJoysticks(nullptr), ERR_UNSUPPORTEDFEAT);
     EXPECT_EQ(ops.ListNativeMonitors(), nullptr);
     EXPECT_EQ(ops.GrabScreenRegion(nullptr, 0, 0, 1, 1), nullptr);
     // Answers whose success is non-zero must not read as success.
     EXPECT_EQ(ops.OpenNativeFont("Sans", 12, 0, nullptr), 0);
     EXPECT_EQ(ops.NativeFontEngineAvailable(), 0);
-    EXPECT_EQ(ops.IsDisplaySizeSupported(nullptr), 0);
     EXPECT_EQ(ops.ListNativeDisplayModes(nullptr, nullptr), 0);
     qbNativeImageRequest image;
     EXPECT_EQ(ops.DecodeNativeImage(&image), ERR_LOADPICTURE2);

@@ -1,8 +1,9 @@
-// The Linux backend's table. What needs no window system is real; the
-// window, input, audio, image, text and movie operations refuse until the
-// window system is wired in.
+// The Linux backend's table: windows, input and monitors on SDL2, process
+// services of its own; audio, images, text, movies, requesters, full screen
+// and the clipboard refuse until their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
+#include "platform/linux/sdl_backend.h"
 #include "platform/op_fill.h"
 
 namespace {
@@ -10,9 +11,6 @@ namespace {
 // Answers that would read as success when refused with an error code.
 int NoNativeFont(const char*, int, uint32_t, qbFont*) { return 0; }
 int NoFontEngine() { return 0; }
-int NoSizeSupported(qbDisplay*) { return 0; }
-int NoDisplayModes(qbDisplay*, qbDisplayModeEntry*) { return 0; }
-intptr_t NoDisplayAttr(qbDisplay*, int) { return 0; }
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
 int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
@@ -20,7 +18,6 @@ int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
     return ERR_OPENSOUND2;
 }
 int NoAudioOutput() { return ERR_OPENAUDIO; }
-int NoWindow(qbDisplay*, int, qbNativeBitmap*, const uint8_t*) { return ERR_WINDOW; }
 
 qbPlatformOps MakeLinuxOps() {
     qbPlatformOps ops = platform_fill::RefusingOps("linux");
@@ -31,14 +28,10 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_REAL(GetBundleExecutableArgs)
     QB_OP_REAL(GetBundlePath)
     QB_OP_REAL(GetExecutablePath)
-    QB_OP_REAL(StartNativeUI)
     QB_OP_REAL(PrepareNativeDisplays)
     QB_OP_REAL(RunMainChunkWithTimerThread)
     QB_OP_REAL(CheckUserBreak)
     QB_OP_REAL(OpenDebugDevice)
-    QB_OP_REAL(ShutdownPlatform)
-    QB_OP_REAL(PostWakeEvent)
-    QB_OP_REAL(WaitForNativeEvent)
     QB_OP_REAL(AllocPlatformBitmap)
     QB_OP_REAL(FreePlatformBitmap)
     QB_OP_REAL(LockPlatformBitmap)
@@ -50,16 +43,56 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_REAL(PrintConsoleV)
     QB_OP_REAL(GetPhysicalMemorySize)
 #undef QB_OP_REAL
+#define QB_OP_SDL(op) ops.op = &sdl_backend::op;
+    QB_OP_SDL(StartNativeUI)
+    QB_OP_SDL(ShutdownPlatform)
+    QB_OP_SDL(PostWakeEvent)
+    QB_OP_SDL(WaitForNativeEvent)
+    QB_OP_SDL(AllocNativeWindowRec)
+    QB_OP_SDL(FreeNativeWindowRec)
+    QB_OP_SDL(MeasureWindowBorders)
+    QB_OP_SDL(CreateNativeWindow)
+    QB_OP_SDL(CloseNativeWindow)
+    QB_OP_SDL(SetNativeWindowBounds)
+    QB_OP_SDL(SetNativeWindowTitle)
+    QB_OP_SDL(ActivateNativeWindow)
+    QB_OP_SDL(CollapseNativeWindow)
+    QB_OP_SDL(IsDisplaySizeSupported)
+    QB_OP_SDL(UpdateWindowRegions)
+    QB_OP_SDL(UpdateWindowMenuBar)
+    QB_OP_SDL(GetNativeMenuItemState)
+    QB_OP_SDL(SetNativeMenuItemState)
+    QB_OP_SDL(SetWindowDropTarget)
+    QB_OP_SDL(GetNativeDisplayAttr)
+    QB_OP_SDL(FlushNativeWindow)
+    QB_OP_SDL(BlitToWindow)
+    QB_OP_SDL(FillWindowRect)
+    QB_OP_SDL(DrawWindowLine)
+    QB_OP_SDL(WriteWindowPixel)
+    QB_OP_SDL(ListNativeMonitors)
+    QB_OP_SDL(ListNativeDisplayModes)
+    QB_OP_SDL(PumpNativeEvents)
+    QB_OP_SDL(SetQuitShortcut)
+    QB_OP_SDL(GetKeyQualifiers)
+    QB_OP_SDL(WatchClipboardChanges)
+    QB_OP_SDL(CreateNativePointer)
+    QB_OP_SDL(FreeNativePointer)
+    QB_OP_SDL(SetWindowPointer)
+    QB_OP_SDL(HideWindowPointer)
+    QB_OP_SDL(ShowWindowPointer)
+    QB_OP_SDL(MoveNativePointer)
+    QB_OP_SDL(RestoreArrowPointer)
+    QB_OP_SDL(ScanJoysticks)
+    QB_OP_SDL(ReadJoystick)
+#undef QB_OP_SDL
+    // The second bounds entry serves callers that only move the window.
+    ops.SetNativeWindowBoundsAlt = &sdl_backend::SetNativeWindowBounds;
     ops.OpenNativeFont = &NoNativeFont;
     ops.NativeFontEngineAvailable = &NoFontEngine;
-    ops.IsDisplaySizeSupported = &NoSizeSupported;
-    ops.ListNativeDisplayModes = &NoDisplayModes;
-    ops.GetNativeDisplayAttr = &NoDisplayAttr;
     ops.OpenQuickTimeMovie = &NoQuickTime;
     ops.DecodeNativeImage = &NoImageDecoder;
     ops.OpenNativeAudioFile = &NoSoundDecoder;
     ops.StartAudioOutput = &NoAudioOutput;
-    ops.CreateNativeWindow = &NoWindow;
     return ops;
 }
 

@@ -108,7 +108,7 @@ void PlotLine(Surface& s, int x1, int y1, int x2, int y2, uint32_t colour) {
 // Window operations draw in opaque colours: the window has no alpha.
 constexpr uint32_t kOpaque = 0xFF000000u;
 
-int AllocNativeWindowRec(void*, qbDisplay*) { return 0; }
+int AllocNativeWindowRec(qbWindowView*, qbDisplay*) { return 0; }
 void FreeNativeWindowRec(qbDisplay*) {}
 int MeasureWindowBorders(qbDisplay*) { return 0; }
 

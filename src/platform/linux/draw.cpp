@@ -1,0 +1,226 @@
+// Drawing straight into display windows. The window surface is the copy of
+// what the window shows: every operation writes into it and marks what it
+// changed, and the changes reach the screen at the next flush or pump.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/linux/sdl_backend.h"
+
+namespace sdl_backend {
+
+namespace {
+
+// Blit flags the window cares about.
+constexpr uint32_t kBlitAnyState = 16;
+constexpr uint32_t kBlitPrescaled = 0x100;
+// Past this many rectangles one present of the whole window is cheaper.
+constexpr size_t kMaxDirtyRects = 64;
+
+// The window and its surface when drawing into it is allowed now.
+SDL_Surface* DrawTarget(qbDisplay* display, bool anyState, qbNativeWindow** out) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w) return nullptr;
+    const int32_t state = w->view->state;
+    if (!anyState && state != kWindowOpen && state != kWindowMinimised) return nullptr;
+    *out = w;
+    return SDL_GetWindowSurface(w->window);
+}
+
+void MarkDirty(qbNativeWindow& w, const SDL_Surface* surface, SDL_Rect rect) {
+    const SDL_Rect whole{0, 0, surface->w, surface->h};
+    SDL_Rect clipped;
+    if (!SDL_IntersectRect(&rect, &whole, &clipped)) return;
+    S().anyDirty = true;
+    if (w.dirtyAll) return;
+    if (w.dirty.size() >= kMaxDirtyRects) {
+        w.dirty.clear();
+        w.dirtyAll = true;
+        return;
+    }
+    w.dirty.push_back(clipped);
+}
+
+uint32_t MapColour(const SDL_Surface* surface, uint32_t colour) {
+    return SDL_MapRGB(surface->format, static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
+                      static_cast<uint8_t>(colour));
+}
+
+void Plot(SDL_Surface* surface, int x, int y, uint32_t pixel) {
+    if (x < 0 || y < 0 || x >= surface->w || y >= surface->h) return;
+    const int bpp = surface->format->BytesPerPixel;
+    auto* p = static_cast<uint8_t*>(surface->pixels) + static_cast<ptrdiff_t>(y) * surface->pitch +
+              static_cast<ptrdiff_t>(x) * bpp;
+    switch (bpp) {
+        case 4: std::memcpy(p, &pixel, 4); break;
+        case 2: {
+            const auto word = static_cast<uint16_t>(pixel);
+            std::memcpy(p, &word, 2);
+            break;
+        }
+        case 3:
+            if (SDL_BYTEORDER == SDL_LIL_ENDIAN) {
+                p[0] = static_cast<uint8_t>(pixel);
+                p[1] = static_cast<uint8_t>(pixel >> 8);
+                p[2] = static_cast<uint8_t>(pixel >> 16);
+            } else {
+                p[0] = static_cast<uint8_t>(pixel >> 16);
+                p[1] = static_cast<uint8_t>(pixel >> 8);
+                p[2] = static_cast<uint8_t>(pixel);
+            }
+            break;
+        default: *p = static_cast<uint8_t>(pixel); break;
+    }
+}
+
+// Cuts the line to the rectangle [0, w) x [0, h) so that a line with far-away
+// ends costs only the pixels it draws; false when nothing of it is inside.
+bool ClipLine(int w, int h, int64_t& x1, int64_t& y1, int64_t& x2, int64_t& y2) {
+    const bool inside1 = x1 >= 0 && y1 >= 0 && x1 < w && y1 < h;
+    const bool inside2 = x2 >= 0 && y2 >= 0 && x2 < w && y2 < h;
+    if (inside1 && inside2) return true;
+    const double dx = static_cast<double>(x2 - x1);
+    const double dy = static_cast<double>(y2 - y1);
+    double t0 = 0.0, t1 = 1.0;
+    const auto edge = [&](double p, double q) {
+        if (p == 0.0) return q >= 0.0;
+        const double t = q / p;
+        if (p < 0.0) {
+            t0 = std::max(t0, t);
+        } else {
+            t1 = std::min(t1, t);
+        }
+        return t0 <= t1;
+    };
+    const double left = -0.5 - static_cast<double>(x1), right = w - 0.5 - static_cast<double>(x1);
+    const double top = -0.5 - static_cast<double>(y1), bottom = h - 0.5 - static_cast<double>(y1);
+    if (!edge(-dx, -left) || !edge(dx, right) || !edge(-dy, -top) || !edge(dy, bottom)) return false;
+    const double sx = static_cast<double>(x1), sy = static_cast<double>(y1);
+    x1 = std::llround(sx + t0 * dx);
+    y1 = std::llround(sy + t0 * dy);
+    x2 = std::llround(sx + t1 * dx);
+    y2 = std::llround(sy + t1 * dy);
+    return true;
+}
+
+// The SDL layout of a bitmap format, or 0 for formats SDL does not know.
+uint32_t SdlFormatOf(int pixelFormat) {
+    switch (pixelFormat) {
+        case 0: return SDL_PIXELFORMAT_RGB555;
+        case 1: return SDL_PIXELFORMAT_BGR555;
+        case 4: return SDL_PIXELFORMAT_RGB565;
+        case 5: return SDL_PIXELFORMAT_BGR565;
+        case 8: return SDL_PIXELFORMAT_RGB24;
+        case 9: return SDL_PIXELFORMAT_BGR24;
+        case 10: return SDL_PIXELFORMAT_ARGB8888;
+        case 11: return SDL_PIXELFORMAT_BGRA8888;
+        case 12: return SDL_PIXELFORMAT_RGBA8888;
+        case 13: return SDL_PIXELFORMAT_ABGR8888;
+        default: return 0;
+    }
+}
+
+struct SurfaceDeleter {
+    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+};
+
+}  // namespace
+
+void PresentPending(qbNativeWindow& w) {
+    if (!w.window || (!w.dirtyAll && w.dirty.empty())) return;
+    if (w.dirtyAll) {
+        SDL_UpdateWindowSurface(w.window);
+    } else {
+        SDL_UpdateWindowSurfaceRects(w.window, w.dirty.data(), static_cast<int>(w.dirty.size()));
+    }
+    w.dirty.clear();
+    w.dirtyAll = false;
+    ++w.presents;
+}
+
+void PresentAllPending() {
+    Session& s = S();
+    if (!s.anyDirty) return;
+    for (const auto& w : s.windows) PresentPending(*w);
+    s.anyDirty = false;
+}
+
+void FlushNativeWindow(qbDisplay* display) {
+    if (qbNativeWindow* w = OpenWindow(display)) PresentPending(*w);
+}
+
+void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour) {
+    qbNativeWindow* w = nullptr;
+    SDL_Surface* surface = DrawTarget(display, false, &w);
+    if (!surface || width <= 0 || height <= 0) return;
+    const SDL_Rect rect{x + w->view->offsetX, y + w->view->offsetY, width, height};
+    SDL_FillRect(surface, &rect, MapColour(surface, colour));
+    MarkDirty(*w, surface, rect);
+}
+
+void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
+    qbNativeWindow* w = nullptr;
+    SDL_Surface* surface = DrawTarget(display, false, &w);
+    if (!surface) return;
+    x += w->view->offsetX;
+    y += w->view->offsetY;
+    Plot(surface, x, y, MapColour(surface, colour));
+    MarkDirty(*w, surface, SDL_Rect{x, y, 1, 1});
+}
+
+void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour) {
+    qbNativeWindow* w = nullptr;
+    SDL_Surface* surface = DrawTarget(display, false, &w);
+    if (!surface) return;
+    int64_t ax = int64_t{x1} + w->view->offsetX, ay = int64_t{y1} + w->view->offsetY;
+    int64_t bx = int64_t{x2} + w->view->offsetX, by = int64_t{y2} + w->view->offsetY;
+    if (!ClipLine(surface->w, surface->h, ax, ay, bx, by)) return;
+    const uint32_t pixel = MapColour(surface, colour);
+    const int64_t dx = std::llabs(bx - ax), dy = -std::llabs(by - ay);
+    const int sx = ax < bx ? 1 : -1, sy = ay < by ? 1 : -1;
+    int64_t err = dx + dy;
+    const SDL_Rect bounds{static_cast<int>(std::min(ax, bx)), static_cast<int>(std::min(ay, by)),
+                          static_cast<int>(dx + 1), static_cast<int>(-dy + 1)};
+    for (int64_t x = ax, y = ay;;) {
+        Plot(surface, static_cast<int>(x), static_cast<int>(y), pixel);
+        if (x == bx && y == by) break;
+        const int64_t e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+    MarkDirty(*w, surface, bounds);
+}
+
+void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* display, int dstX, int dstY, int width,
+                  int height, int scaleWidth, int scaleHeight, uint32_t flags) {
+    qbNativeWindow* w = nullptr;
+    SDL_Surface* surface = DrawTarget(display, (flags & kBlitAnyState) != 0, &w);
+    if (!surface || !source || !source->pixels || width <= 0 || height <= 0) return;
+    const uint32_t format = SdlFormatOf(source->pixelFormat);
+    if (format == 0 || static_cast<int>(SDL_BYTESPERPIXEL(format)) != source->bytesPerPixel) return;
+    std::unique_ptr<SDL_Surface, SurfaceDeleter> from(SDL_CreateRGBSurfaceWithFormatFrom(
+        source->pixels.get(), source->width, source->height, SDL_BITSPERPIXEL(format), source->bytesPerRow, format));
+    if (!from) return;
+    SDL_SetSurfaceBlendMode(from.get(), SDL_BLENDMODE_NONE);
+    SDL_Rect src{srcX, srcY, width, height};
+    const qbWindowView& v = *w->view;
+    const bool scaled = scaleWidth > 0 && scaleHeight > 0 && !(flags & kBlitPrescaled);
+    SDL_Rect dst = scaled ? SDL_Rect{v.offsetX, v.offsetY, scaleWidth, scaleHeight}
+                          : SDL_Rect{dstX + v.offsetX, dstY + v.offsetY, width, height};
+    const SDL_Rect marked = dst;
+    if (scaled) {
+        SDL_BlitScaled(from.get(), &src, surface, &dst);
+    } else {
+        SDL_BlitSurface(from.get(), &src, surface, &dst);
+    }
+    MarkDirty(*w, surface, marked);
+}
+
+}  // namespace sdl_backend

@@ -1,0 +1,160 @@
+// The Linux backend's window system on SDL2: the per-display window records,
+// the process-wide session they live in, and the operations built on them.
+#pragma once
+
+#include <SDL.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform_ops.h"
+#include "platform/windowview.h"
+
+// The platform record of one display, from AllocNativeWindowRec to
+// FreeNativeWindowRec; the SDL window exists between CreateNativeWindow and
+// CloseNativeWindow.
+struct qbNativeWindow {
+    qbDisplay* display = nullptr;
+    qbWindowView* view = nullptr;  // the display's, or ownView
+    qbWindowView ownView;
+    SDL_Window* window = nullptr;
+    uint32_t windowId = 0;
+    // Set by the window's events, acted on and cleared together by the pump.
+    bool closeRequested = false;
+    bool sizeChanged = false;
+    bool ctrlC = false;
+    bool escape = false;
+    int modeSwitch = -1;  // 1 to full screen, 0 back to a window
+    bool pointerHidden = false;
+    int pointerKind = kPointerArrow;
+    qbNativePointer* pointer = nullptr;
+    // Drawn but not yet presented; a full present replaces the list.
+    std::vector<SDL_Rect> dirty;
+    bool dirtyAll = false;
+    int presents = 0;
+    // Menus are not shown yet; their items keep the check and disable flags.
+    std::map<void*, uint32_t> menuStates;
+    // The key press whose text input is still to come, and what it posts.
+    int pendingScancode = -1;
+    bool pendingSwallowsText = false;
+    uint32_t pendingQualifiers = 0;
+    std::array<int16_t, SDL_NUM_SCANCODES> pressedCodes{};
+    // Files of a drop in progress, in ISO 8859-1.
+    std::vector<std::string> drops;
+};
+
+struct qbNativePointer {
+    SDL_Cursor* cursor = nullptr;
+};
+
+namespace sdl_backend {
+
+// Everything the backend keeps between calls; one per process, reset by
+// ShutdownPlatform.
+struct Session {
+    bool video = false;  // SDL's video and event subsystems are running
+    std::atomic<uint32_t> wakeType{0};
+    std::atomic<bool> wakePending{false};
+    std::vector<std::unique_ptr<qbNativeWindow>> windows;  // creation order
+    int64_t lastPumpNanos = 0;
+    bool pumped = false;
+    bool quitSwitch[3] = {};
+    bool quitRequested = false;
+    bool anyDirty = false;
+    // The frame widths last measured on a framed window.
+    bool bordersKnown = false;
+    int32_t borders[4] = {};  // left, top, right, bottom
+    SDL_Cursor* busyCursor = nullptr;
+    bool pointerEverSet = false;
+    bool joysticksScanned = false;
+    bool joystickSubsystem = false;
+    std::vector<SDL_Joystick*> joysticks;
+};
+
+Session& S();
+int64_t MonotonicNanos();
+// The record of a display, or of the SDL window with that id; null when none.
+qbNativeWindow* FindWindow(const qbDisplay* display);
+qbNativeWindow* FindWindowById(uint32_t windowId);
+// The record when the display's window is open.
+qbNativeWindow* OpenWindow(const qbDisplay* display);
+
+// Key and text events of the pump (keyboard.cpp).
+int HandleKeyEvent(qbNativeWindow& w, const SDL_KeyboardEvent& key);
+int HandleTextInput(qbNativeWindow& w, const char* utf8);
+uint32_t QualifierWord(uint16_t mod);
+// The pointer the window shows now (pointer.cpp).
+void ApplyWindowPointer(const qbNativeWindow& w);
+// Presents what was drawn into the window since the last present (draw.cpp).
+void PresentPending(qbNativeWindow& w);
+void PresentAllPending();
+void ReleaseJoysticks();
+// Re-reads the borderless window's drag and size regions (window.cpp); what
+// a press at the point does: drag (unless "fixed"), size (when "sizeable").
+void InstallHitTest(qbNativeWindow& w);
+SDL_HitTestResult WindowHitTest(const qbWindowView& view, const SDL_Point& point);
+
+// Whether the exit error may show a box besides standard error: a real video
+// driver, and the switch QB_NO_ERROR_BOX unset. Null driver: none running.
+bool ErrorBoxWanted(const char* videoDriver, const char* noBoxSwitch);
+// Writes the text to standard error and, when wanted, shows it in a box
+// titled "QuenbrookPlayer" (ISO 8859-1 text).
+void ShowExitError(const char* text);
+
+int StartNativeUI();
+void ShutdownPlatform();
+int PostWakeEvent();
+int WaitForNativeEvent(int timeoutMs);
+
+int AllocNativeWindowRec(qbWindowView* view, qbDisplay* display);
+void FreeNativeWindowRec(qbDisplay* display);
+int MeasureWindowBorders(qbDisplay* display);
+int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap* shape, const uint8_t* shapeMask);
+void CloseNativeWindow(qbDisplay* display);
+void SetNativeWindowBounds(qbDisplay* display);
+void SetNativeWindowTitle(qbDisplay* display);
+void ActivateNativeWindow(qbDisplay* display);
+int CollapseNativeWindow(qbDisplay* display, int minimise);
+int IsDisplaySizeSupported(qbDisplay* display);
+void UpdateWindowRegions(qbDisplay* display);
+int UpdateWindowMenuBar(qbDisplay* display);
+int GetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t* outFlags);
+int SetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t setFlags, uint32_t clearFlags);
+int SetWindowDropTarget(qbDisplay* display);
+intptr_t GetNativeDisplayAttr(qbDisplay* display, int attribute);
+
+void FlushNativeWindow(qbDisplay* display);
+void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* display, int dstX, int dstY, int width,
+                  int height, int scaleWidth, int scaleHeight, uint32_t flags);
+void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour);
+void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour);
+void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour);
+
+MonitorList ListNativeMonitors();
+int ListNativeDisplayModes(qbDisplay* display, qbDisplayModeEntry* modes);
+
+int PumpNativeEvents(ScriptState* L, int* outError);
+void SetQuitShortcut(ScriptState* L, int key, int on);
+uint32_t GetKeyQualifiers();
+int WatchClipboardChanges(qbDisplay* display);
+
+int CreateNativePointer(uint32_t* argb, int hotX, int hotY, qbNativePointer** outPointer, int width, int height);
+void FreeNativePointer(qbNativePointer* pointer);
+void SetWindowPointer(qbDisplay* display, qbNativePointer* pointer, int kind);
+void HideWindowPointer(qbDisplay* display);
+void ShowWindowPointer(qbDisplay* display);
+void MoveNativePointer(qbDisplay* display, int x, int y);
+void RestoreArrowPointer(qbDisplay* display);
+
+int ScanJoysticks(int* outCount);
+int ReadJoystick(int port, int* outDirection, int* outButtons);
+// -1000..1000 from an SDL axis, and the direction code of such an X and Y.
+int ScaleJoystickAxis(int16_t value);
+int JoystickDirection(int x, int y);
+
+}  // namespace sdl_backend

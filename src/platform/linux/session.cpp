@@ -1,0 +1,130 @@
+// The SDL session: starting and stopping SDL's video and events, finding a
+// display's window record, and waking the main thread through SDL's queue.
+#include <time.h>
+
+#include <cstdio>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "platform/linux/linux_backend.h"
+#include "platform/linux/sdl_backend.h"
+
+namespace sdl_backend {
+
+Session& S() {
+    static Session session;
+    return session;
+}
+
+int64_t MonotonicNanos() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+qbNativeWindow* FindWindow(const qbDisplay* display) {
+    if (!display) return nullptr;
+    for (const auto& w : S().windows)
+        if (w->display == display) return w.get();
+    return nullptr;
+}
+
+qbNativeWindow* FindWindowById(uint32_t windowId) {
+    for (const auto& w : S().windows)
+        if (w->window && w->windowId == windowId) return w.get();
+    return nullptr;
+}
+
+qbNativeWindow* OpenWindow(const qbDisplay* display) {
+    qbNativeWindow* w = FindWindow(display);
+    return w && w->window ? w : nullptr;
+}
+
+int StartNativeUI() {
+    Session& s = S();
+    if (s.video) return 0;
+    // The runtime handles its own signals, the pump takes one event per call
+    // (no sentinels), and closing the last window is the script's business.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        SetErrorDetail(SDL_GetError());
+        std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
+        return ERR_WINDOW;
+    }
+    const uint32_t wake = SDL_RegisterEvents(1);
+    if (wake == static_cast<uint32_t>(-1)) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+        SetErrorDetail("no SDL event type left");
+        return ERR_WINDOW;
+    }
+    // Joystick state is read when asked for, never through the queue.
+    SDL_JoystickEventState(SDL_IGNORE);
+    s.video = true;
+    s.wakePending.store(false);
+    s.wakeType.store(wake, std::memory_order_release);
+    return linux_backend::StartNativeUI();
+}
+
+void ShutdownPlatform() {
+    Session& s = S();
+    for (const auto& w : s.windows) {
+        if (w->window) SDL_DestroyWindow(w->window);
+        w->window = nullptr;
+    }
+    s.windows.clear();
+    ReleaseJoysticks();
+    if (s.busyCursor) SDL_FreeCursor(s.busyCursor);
+    s.busyCursor = nullptr;
+    s.wakeType.store(0, std::memory_order_release);
+    s.wakePending.store(false);
+    s.video = false;
+    s.lastPumpNanos = 0;
+    s.pumped = false;
+    for (bool& on : s.quitSwitch) on = false;
+    s.quitRequested = false;
+    s.anyDirty = false;
+    s.bordersKnown = false;
+    s.pointerEverSet = false;
+    SDL_Quit();
+    linux_backend::ShutdownPlatform();
+}
+
+// At most one wake waits in SDL's queue, however many threads post: the flag
+// is set by the poster that queues it and cleared by whoever takes it.
+int PostWakeEvent() {
+    Session& s = S();
+    const uint32_t type = s.wakeType.load(std::memory_order_acquire);
+    if (type == 0) return linux_backend::PostWakeEvent();
+    if (s.wakePending.exchange(true, std::memory_order_acq_rel)) return 0;
+    SDL_Event event{};
+    event.type = type;
+    if (SDL_PushEvent(&event) < 0) {
+        s.wakePending.store(false, std::memory_order_release);
+        return ERR_MEM;
+    }
+    return 0;
+}
+
+// Input stays queued for the pump; a wake at the head is taken, so that the
+// next wait blocks again.
+int WaitForNativeEvent(int timeoutMs) {
+    Session& s = S();
+    const uint32_t type = s.wakeType.load(std::memory_order_acquire);
+    if (type == 0) return linux_backend::WaitForNativeEvent(timeoutMs);
+    if (timeoutMs < 0) {
+        SDL_WaitEvent(nullptr);
+    } else {
+        SDL_WaitEventTimeout(nullptr, timeoutMs);
+    }
+    SDL_Event head;
+    if (SDL_PeepEvents(&head, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1 && head.type == type) {
+        SDL_PeepEvents(&head, 1, SDL_GETEVENT, type, type);
+        s.wakePending.store(false, std::memory_order_release);
+    }
+    return 0;
+}
+
+}  // namespace sdl_backend

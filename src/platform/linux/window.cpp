@@ -1,0 +1,234 @@
+// Display windows on SDL: the window record, opening and closing, placement,
+// title, borders, borderless drag and size regions, and the menu item states
+// that are kept until menus are shown.
+#include <algorithm>
+#include <string>
+
+#include "core/chars.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "platform/linux/sdl_backend.h"
+
+namespace sdl_backend {
+
+namespace {
+
+constexpr int kMinimumWindowSize = 16;
+
+// SDL places the content area; the view holds the outer top-left.
+int ContentX(const qbWindowView& v) {
+    return v.x == kWindowCentered ? static_cast<int>(SDL_WINDOWPOS_CENTERED) : v.x + v.borderLeft;
+}
+int ContentY(const qbWindowView& v) {
+    return v.y == kWindowCentered ? static_cast<int>(SDL_WINDOWPOS_CENTERED) : v.y + v.borderTop;
+}
+
+bool Inside(const std::vector<qbWindowRegion>& regions, const SDL_Point& p) {
+    return std::any_of(regions.begin(), regions.end(), [&](const qbWindowRegion& r) {
+        return p.x >= r.x && p.y >= r.y && int64_t{p.x} < int64_t{r.x} + r.width &&
+               int64_t{p.y} < int64_t{r.y} + r.height;
+    });
+}
+
+SDL_HitTestResult HitTest(SDL_Window*, const SDL_Point* point, void* data) {
+    return WindowHitTest(*static_cast<const qbNativeWindow*>(data)->view, *point);
+}
+
+// The frame of a framed window as the window manager drew it; SDL knows it
+// once the window is mapped, and never with the dummy driver.
+void RememberBorders(const qbNativeWindow& w) {
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (w.view->flags & kWindowBorderless) return;
+    if (SDL_GetWindowBordersSize(w.window, &top, &left, &bottom, &right) != 0) return;
+    Session& s = S();
+    s.bordersKnown = true;
+    s.borders[0] = left;
+    s.borders[1] = top;
+    s.borders[2] = right;
+    s.borders[3] = bottom;
+}
+
+}  // namespace
+
+SDL_HitTestResult WindowHitTest(const qbWindowView& v, const SDL_Point& point) {
+    if (!(v.flags & kWindowFixed) && Inside(v.dragRegions, point)) return SDL_HITTEST_DRAGGABLE;
+    if ((v.flags & kWindowSizeable) && Inside(v.sizeRegions, point)) return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
+    return SDL_HITTEST_NORMAL;
+}
+
+void InstallHitTest(qbNativeWindow& w) {
+    if (!w.window) return;
+    const qbWindowView& v = *w.view;
+    const bool regions = (v.flags & kWindowBorderless) && (!v.dragRegions.empty() || !v.sizeRegions.empty());
+    SDL_SetWindowHitTest(w.window, regions ? &HitTest : nullptr, regions ? &w : nullptr);
+}
+
+int AllocNativeWindowRec(qbWindowView* view, qbDisplay* display) {
+    if (!display) return ERR_WINDOW;
+    Session& s = S();
+    if (FindWindow(display)) return 0;
+    auto w = std::make_unique<qbNativeWindow>();
+    w->display = display;
+    w->view = view ? view : &w->ownView;
+    s.windows.push_back(std::move(w));
+    return 0;
+}
+
+void FreeNativeWindowRec(qbDisplay* display) {
+    auto& windows = S().windows;
+    auto it = std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w->display == display; });
+    if (it == windows.end()) return;
+    if ((*it)->window) SDL_DestroyWindow((*it)->window);
+    windows.erase(it);
+}
+
+int MeasureWindowBorders(qbDisplay* display) {
+    qbNativeWindow* w = FindWindow(display);
+    if (!w) return 0;
+    qbWindowView& v = *w->view;
+    if (w->window) RememberBorders(*w);
+    const Session& s = S();
+    const bool framed = !(v.flags & kWindowBorderless) && s.bordersKnown;
+    v.borderLeft = framed ? s.borders[0] : 0;
+    v.borderTop = framed ? s.borders[1] : 0;
+    v.borderWidth = framed ? s.borders[0] + s.borders[2] : 0;
+    v.borderHeight = framed ? s.borders[1] + s.borders[3] : 0;
+    return 0;
+}
+
+// Shaped windows open rectangular: the shape is accepted and not applied.
+int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t*) {
+    qbNativeWindow* w = FindWindow(display);
+    if (!w || !S().video) {
+        SetErrorDetail(S().video ? "the display has no window record" : "no window system");
+        return ERR_WINDOW;
+    }
+    if (w->window) return 0;
+    qbWindowView& v = *w->view;
+    if (v.width <= 0 || v.height <= 0) return ERR_WINDOW;
+    uint32_t flags = SDL_WINDOW_SHOWN;
+    if (v.flags & kWindowBorderless) flags |= SDL_WINDOW_BORDERLESS;
+    if (v.flags & kWindowSizeable) flags |= SDL_WINDOW_RESIZABLE;
+    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, showActivated ? "0" : "1");
+    const std::string title = Latin1ToUTF8(v.title);
+    w->window = SDL_CreateWindow(title.c_str(), ContentX(v), ContentY(v), v.width, v.height, flags);
+    if (!w->window) {
+        SetErrorDetail(SDL_GetError());
+        return ERR_WINDOW;
+    }
+    w->windowId = SDL_GetWindowID(w->window);
+    SDL_SetWindowMinimumSize(w->window, kMinimumWindowSize, kMinimumWindowSize);
+    if (!SDL_GetWindowSurface(w->window)) {
+        SetErrorDetail(SDL_GetError());
+        SDL_DestroyWindow(w->window);
+        w->window = nullptr;
+        return ERR_WINDOW;
+    }
+    if (showActivated) SDL_RaiseWindow(w->window);
+    SDL_StartTextInput();
+    InstallHitTest(*w);
+    w->closeRequested = w->sizeChanged = w->ctrlC = w->escape = false;
+    w->modeSwitch = -1;
+    w->pointerKind = kPointerArrow;
+    w->pointer = nullptr;
+    w->pointerHidden = false;
+    w->dirty.clear();
+    w->dirtyAll = false;
+    v.state = kWindowOpen;
+    return 0;
+}
+
+void CloseNativeWindow(qbDisplay* display) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w) return;
+    SDL_DestroyWindow(w->window);
+    w->window = nullptr;
+    w->windowId = 0;
+    w->dirty.clear();
+    w->dirtyAll = false;
+    w->drops.clear();
+    w->view->state = kWindowClosed;
+    w->view->active = 0;
+}
+
+void SetNativeWindowBounds(qbDisplay* display) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w) return;
+    const qbWindowView& v = *w->view;
+    if (v.width > 0 && v.height > 0) SDL_SetWindowSize(w->window, v.width, v.height);
+    SDL_SetWindowPosition(w->window, ContentX(v), ContentY(v));
+    // A new size brings a new surface, blank until the display redraws.
+    SDL_GetWindowSurface(w->window);
+}
+
+void SetNativeWindowTitle(qbDisplay* display) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w) return;
+    SDL_SetWindowTitle(w->window, Latin1ToUTF8(w->view->title).c_str());
+}
+
+void ActivateNativeWindow(qbDisplay* display) {
+    if (qbNativeWindow* w = OpenWindow(display)) SDL_RaiseWindow(w->window);
+}
+
+int CollapseNativeWindow(qbDisplay* display, int minimise) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w || w->view->fullScreen) return 0;
+    if (minimise) {
+        SDL_MinimizeWindow(w->window);
+    } else {
+        SDL_RestoreWindow(w->window);
+    }
+    return 0;
+}
+
+int IsDisplaySizeSupported(qbDisplay*) { return 1; }
+
+void UpdateWindowRegions(qbDisplay* display) {
+    if (qbNativeWindow* w = OpenWindow(display)) InstallHitTest(*w);
+}
+
+int UpdateWindowMenuBar(qbDisplay*) { return 0; }
+
+int GetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t* outFlags) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w) return ERR_CLOSEDDISPLAY;
+    auto it = w->menuStates.find(menuItem);
+    if (outFlags) *outFlags = it == w->menuStates.end() ? 0 : it->second;
+    return 0;
+}
+
+int SetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t setFlags, uint32_t clearFlags) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w) return ERR_CLOSEDDISPLAY;
+    constexpr uint32_t kKnown = kMenuItemChecked | kMenuItemDisabled;
+    uint32_t& flags = w->menuStates[menuItem];
+    flags = (flags & ~(clearFlags & kKnown)) | (setFlags & kKnown);
+    return 0;
+}
+
+// Drops are always accepted; the pump posts them only while the display has
+// a drop-file handler.
+int SetWindowDropTarget(qbDisplay*) { return 0; }
+
+int WatchClipboardChanges(qbDisplay*) { return 0; }
+
+intptr_t GetNativeDisplayAttr(qbDisplay* display, int attribute) {
+    const qbNativeWindow* w = FindWindow(display);
+    if (!w) return 0;
+    const Session& s = S();
+    switch (attribute) {
+        case 5: return 32;
+        case 6: return w->view->mouseX;
+        case 7: return w->view->mouseY;
+        case 8:
+        case 9:
+        case 10: return s.quitSwitch[attribute - kQuitShortcutCtrlC] ? 1 : 0;
+        case 11:
+        case 12: return 16;
+        case 16: return 1;
+        default: return 0;  // 17: no menu bar is shown
+    }
+}
+
+}  // namespace sdl_backend
