@@ -12,6 +12,7 @@
 
 #include "pixelbench.h"
 #include "display/kernels.h"
+#include "display/planekernels.h"
 
 #ifdef QB_BENCH_HAVE_PIXMAN
 #include <pixman.h>
@@ -455,6 +456,91 @@ void BM_BlendFill_SDL_alphamod_blit(benchmark::State& state) {
 }
 #endif
 
+// ---- ARGB import: an ARGB buffer converted into a bitmap's format ----------
+
+// The player's formats and SDL's names for the same memory layout: 10 is
+// ARGB itself, 11-13 move the bytes (alpha included), 4 narrows to RGB565.
+struct ImportFormat {
+    int32_t format;
+    uint32_t sdl;
+};
+constexpr ImportFormat kImportFormats[] = {
+#ifdef QB_BENCH_HAVE_SDL2
+    {10, SDL_PIXELFORMAT_ARGB8888}, {11, SDL_PIXELFORMAT_BGRA8888}, {12, SDL_PIXELFORMAT_RGBA8888},
+    {13, SDL_PIXELFORMAT_ABGR8888}, {4, SDL_PIXELFORMAT_RGB565},
+#else
+    {10, 0}, {11, 0}, {12, 0}, {13, 0}, {4, 0},
+#endif
+};
+
+void ImportArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"w", "h", "format"});
+    for (const ImportFormat& f : kImportFormats)
+        for (const Size& s : Sizes()) b->Args({s.w, s.h, f.format});
+}
+
+struct ImportData {
+    Size s;
+    int32_t format;
+    std::vector<uint32_t> src, dst;
+    explicit ImportData(const benchmark::State& state)
+        : s(SizeOf(state)), format(static_cast<int32_t>(state.range(2))), src(RandomPixels(Count(s), 12)),
+          dst(Count(s), 0) {}
+    int32_t BytesPerPixel() const { return format >= 10 ? 4 : 2; }
+    void Ours() {
+        const ArgbRows in{src.data(), s.w, 0, 0};
+        if (format >= 10) ImportARGB32(Rows(dst, s), in, s.w, s.h, static_cast<uint32_t>(format));
+        else ImportARGB16({reinterpret_cast<uint16_t*>(dst.data()), s.w, 0, 0}, in, s.w, s.h, format);
+    }
+    // The share of differing pixels between two results in this format.
+    double MismatchPct(const std::vector<uint32_t>& other) const {
+        const auto* a = reinterpret_cast<const uint8_t*>(dst.data());
+        const auto* b = reinterpret_cast<const uint8_t*>(other.data());
+        const size_t bpp = static_cast<size_t>(BytesPerPixel());
+        size_t bad = 0;
+        for (size_t i = 0; i < Count(s); ++i) bad += std::memcmp(a + i * bpp, b + i * bpp, bpp) != 0;
+        return 100.0 * static_cast<double>(bad) / static_cast<double>(Count(s));
+    }
+};
+
+void BM_Import_ImportARGB(benchmark::State& state) {
+    ImportData d(state);
+    auto ref = d.dst;
+    const ArgbRows in{d.src.data(), d.s.w, 0, 0};
+    if (d.format >= 10) ImportARGB32Ref(Rows(ref, d.s), in, d.s.w, d.s.h, static_cast<uint32_t>(d.format));
+    else ImportARGB16Ref({reinterpret_cast<uint16_t*>(ref.data()), d.s.w, 0, 0}, in, d.s.w, d.s.h, d.format);
+    d.Ours();
+    state.counters["mismatch_pct"] = d.MismatchPct(ref);
+    for (auto _ : state) {
+        d.Ours();
+        benchmark::ClobberMemory();
+    }
+    Report(state, d.s, 4 + static_cast<size_t>(d.BytesPerPixel()));
+}
+
+#ifdef QB_BENCH_HAVE_SDL2
+void BM_Import_SDL_ConvertPixels(benchmark::State& state) {
+    ImportData d(state);
+    d.Ours();
+    const auto ours = d.dst;
+    uint32_t sdlFormat = 0;
+    for (const ImportFormat& f : kImportFormats)
+        if (f.format == d.format) sdlFormat = f.sdl;
+    const int pitch = d.s.w * d.BytesPerPixel();
+    auto run = [&] {
+        SDL_ConvertPixels(d.s.w, d.s.h, SDL_PIXELFORMAT_ARGB8888, d.src.data(), d.s.w * 4, sdlFormat, d.dst.data(),
+                          pitch);
+    };
+    run();
+    state.counters["mismatch_pct"] = d.MismatchPct(ours);
+    for (auto _ : state) {
+        run();
+        benchmark::ClobberMemory();
+    }
+    Report(state, d.s, 4 + static_cast<size_t>(d.BytesPerPixel()));
+}
+#endif
+
 }  // namespace
 
 BENCHMARK(BM_Copy_memcpy)->Apply(SizeArgs);
@@ -494,4 +580,8 @@ BENCHMARK(BM_BlendFill_pixman_OVER_solid)->Apply(SizeArgs);
 #endif
 #ifdef QB_BENCH_HAVE_SDL2
 BENCHMARK(BM_BlendFill_SDL_alphamod_blit)->Apply(SizeArgs);
+#endif
+BENCHMARK(BM_Import_ImportARGB)->Apply(ImportArgs);
+#ifdef QB_BENCH_HAVE_SDL2
+BENCHMARK(BM_Import_SDL_ConvertPixels)->Apply(ImportArgs);
 #endif

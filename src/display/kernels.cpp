@@ -5,9 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "display/simdrows.h"
 
 namespace {
 
@@ -96,74 +94,9 @@ namespace {
 inline uint32_t BlendFast(uint32_t d, uint32_t c, uint32_t w) { return BlendRGBFast(d, c, w); }
 }  // namespace
 
-#if defined(__SSE2__)
-namespace {
-
-// Four ARGB pixels by the blend rule in 16-bit lanes: 256 d + (c - d) w equals
-// d (256 - w) + c w, which never leaves 0..65280, so unsigned 16-bit lanes
-// and a logical shift give the arithmetic shift of the rule exactly. The
-// weights come per 16-bit lane (low two pixels in wLo, high two in wHi); the
-// alpha byte of the result is cleared.
-inline __m128i Blend4(__m128i d, __m128i c, __m128i wLo, __m128i wHi) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i k256 = _mm_set1_epi16(256);
-    const __m128i lo = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), _mm_sub_epi16(k256, wLo)),
-                      _mm_mullo_epi16(_mm_unpacklo_epi8(c, zero), wLo)),
-        8);
-    const __m128i hi = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), _mm_sub_epi16(k256, wHi)),
-                      _mm_mullo_epi16(_mm_unpackhi_epi8(c, zero), wHi)),
-        8);
-    return _mm_and_si128(_mm_packus_epi16(lo, hi), _mm_set1_epi32(0x00FFFFFF));
-}
-
-inline __m128i Load4(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void Store4(uint32_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// Returns how many pixels of the row it did; the caller finishes the tail.
-int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level) {
-    const __m128i c = _mm_set1_epi32(static_cast<int32_t>(argb));
-    const __m128i w = _mm_set1_epi16(static_cast<int16_t>(level));
-    int32_t i = 0;
-    for (; i + 4 <= width; i += 4) Store4(p + i, Blend4(Load4(p + i), c, w, w));
-    return i;
-}
-
-int32_t AlphaBlendRowSse2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width) {
-    int32_t i = 0;
-    for (; i + 4 <= width; i += 4) {
-        uint32_t word;
-        std::memcpy(&word, a + i, 4);
-        if (word == 0) continue;
-        const __m128i sv = Load4(s + i);
-        if (word == 0xFFFFFFFFu) {
-            Store4(d + i, sv);
-            continue;
-        }
-        const auto w0 = static_cast<int16_t>(a[i]), w1 = static_cast<int16_t>(a[i + 1]);
-        const auto w2 = static_cast<int16_t>(a[i + 2]), w3 = static_cast<int16_t>(a[i + 3]);
-        const __m128i wLo = _mm_set_epi16(w1, w1, w1, w1, w0, w0, w0, w0);
-        const __m128i wHi = _mm_set_epi16(w3, w3, w3, w3, w2, w2, w2, w2);
-        const __m128i dv = Load4(d + i);
-        const __m128i mixed = Blend4(dv, sv, wLo, wHi);
-        // Weight 0 keeps the destination whole, 255 takes the source whole.
-        const __m128i wv = _mm_set_epi32(w3, w2, w1, w0);
-        const __m128i keep = _mm_cmpeq_epi32(wv, _mm_setzero_si128());
-        const __m128i take = _mm_cmpeq_epi32(wv, _mm_set1_epi32(255));
-        __m128i out = _mm_or_si128(_mm_and_si128(take, sv), _mm_andnot_si128(take, mixed));
-        out = _mm_or_si128(_mm_and_si128(keep, dv), _mm_andnot_si128(keep, out));
-        Store4(d + i, out);
-    }
-    return i;
-}
-
-}  // namespace
-#endif
-
 // ---- plain copy -------------------------------------------------------------
 
-void CopyRect32(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height) {
+void CopyRect32Rows(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return;
     for (int32_t j = 0; j < height; ++j)
         std::memmove(At32(dst, 0, j), At32(src, 0, j), static_cast<size_t>(width) * 4);
@@ -172,7 +105,7 @@ void CopyRect32Ref(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t heig
     for (int32_t j = 0; j < height; ++j)
         for (int32_t i = 0; i < width; ++i) *At32(dst, i, j) = *At32(src, i, j);
 }
-void CopyRect16(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t height) {
+void CopyRect16Rows(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return;
     for (int32_t j = 0; j < height; ++j)
         std::memmove(At16(dst, 0, j), At16(src, 0, j), static_cast<size_t>(width) * 2);
@@ -184,17 +117,54 @@ void CopyRect16Ref(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t heig
 
 // ---- plain fill -------------------------------------------------------------
 
-void FillRect32(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel) {
+namespace {
+// Fills `bytes` bytes of whole pixels from p with a 4-byte pattern (a 2-byte
+// pixel doubled). Four equal bytes are memset's, as fast as stores get.
+void FillBytes(KernelIsa isa, void* p, size_t bytes, uint32_t pattern) {
+    if (pattern == (pattern & 0xFFu) * 0x01010101u) {
+        std::memset(p, static_cast<int>(pattern & 0xFFu), bytes);
+        return;
+    }
+#if QB_PIXEL_X86
+    if (isa == KernelIsa::Avx2) return FillPatternAvx2(static_cast<uint8_t*>(p), bytes, pattern);
+    if (isa == KernelIsa::Sse2) return FillPatternSse2(static_cast<uint8_t*>(p), bytes, pattern);
+#endif
+    (void)isa;
+    auto* out = static_cast<uint8_t*>(p);
+    size_t k = 0;
+    for (; k + 4 <= bytes; k += 4) std::memcpy(out + k, &pattern, 4);
+    if (k < bytes) std::memcpy(out + k, &pattern, 2);
+}
+
+// A rectangle as wide as its rows is filled as one run.
+template <typename Rows, typename AtFn>
+void FillRows(KernelIsa isa, Rows dst, int32_t width, int32_t height, uint32_t pattern, size_t bytesPerPixel,
+              AtFn at) {
     if (width <= 0 || height <= 0) return;
-    for (int32_t j = 0; j < height; ++j) std::fill_n(At32(dst, 0, j), width, pixel);
+    isa = UsableIsa(isa);
+    const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
+    if (dst.rowLength == width) {
+        FillBytes(isa, at(dst, 0, 0), rowBytes * static_cast<size_t>(height), pattern);
+        return;
+    }
+    for (int32_t j = 0; j < height; ++j) FillBytes(isa, at(dst, 0, j), rowBytes, pattern);
+}
+}  // namespace
+
+void FillRun32(uint32_t* p, size_t count, uint32_t pixel) { FillBytes(BestKernelIsa(), p, count * 4, pixel); }
+void FillRun16(uint16_t* p, size_t count, uint16_t pixel) {
+    FillBytes(BestKernelIsa(), p, count * 2, pixel * 0x00010001u);
+}
+void FillRect32With(KernelIsa isa, PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel) {
+    FillRows(isa, dst, width, height, pixel, 4, [](const PixelRows32& r, int32_t i, int32_t j) { return At32(r, i, j); });
 }
 void FillRect32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel) {
     for (int32_t j = 0; j < height; ++j)
         for (int32_t i = 0; i < width; ++i) *At32(dst, i, j) = pixel;
 }
-void FillRect16(PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel) {
-    if (width <= 0 || height <= 0) return;
-    for (int32_t j = 0; j < height; ++j) std::fill_n(At16(dst, 0, j), width, pixel);
+void FillRect16With(KernelIsa isa, PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel) {
+    FillRows(isa, dst, width, height, pixel * 0x00010001u, 2,
+             [](const PixelRows16& r, int32_t i, int32_t j) { return At16(r, i, j); });
 }
 void FillRect16Ref(PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel) {
     for (int32_t j = 0; j < height; ++j)
@@ -210,7 +180,7 @@ void BlendFill32Rows(PixelRows32 dst, int32_t width, int32_t height, uint32_t fo
     for (int32_t j = 0; j < height; ++j) {
         uint32_t* p = At32(dst, 0, j);
         int32_t i = 0;
-#if defined(__SSE2__)
+#if QB_PIXEL_X86
         if constexpr (kArgb) i = BlendFillRowSse2(p, width, argb, level);
 #endif
         for (; i < width; ++i)
@@ -550,16 +520,20 @@ void ReplaceColours16Ref(PixelRows16 dst, int32_t width, int32_t height,
 
 namespace {
 template <bool kArgb>
-void AlphaBlend32Rows(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+void AlphaBlend32Rows(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                       int32_t height, uint32_t format) {
     for (int32_t j = 0; j < height; ++j) {
         uint32_t* d = At32(dst, 0, j);
         const uint32_t* s = At32(src, 0, j);
         const uint8_t* a = &AlphaAt(alpha, 0, j);
         int32_t i = 0;
-#if defined(__SSE2__)
-        if constexpr (kArgb) i = AlphaBlendRowSse2(d, s, a, width);
+#if QB_PIXEL_X86
+        if constexpr (kArgb) {
+            if (isa == KernelIsa::Avx2) i = AlphaBlendRowAvx2(d, s, a, width);
+            if (isa >= KernelIsa::Sse2) i += AlphaBlendRowSse2(d + i, s + i, a + i, width - i);
+        }
 #endif
+        (void)isa;
         for (; i < width; ++i) {
             const uint32_t w = a[i];
             if (w == 0) continue;
@@ -573,11 +547,16 @@ void AlphaBlend32Rows(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t
 }
 }  // namespace
 
+void AlphaBlend32With(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+                      int32_t height, uint32_t format) {
+    if (width <= 0 || height <= 0) return;
+    isa = UsableIsa(isa);
+    if (format == 10) AlphaBlend32Rows<true>(isa, dst, src, alpha, width, height, format);
+    else AlphaBlend32Rows<false>(isa, dst, src, alpha, width, height, format);
+}
 void AlphaBlend32(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                   int32_t height, uint32_t format) {
-    if (width <= 0 || height <= 0) return;
-    if (format == 10) AlphaBlend32Rows<true>(dst, src, alpha, width, height, format);
-    else AlphaBlend32Rows<false>(dst, src, alpha, width, height, format);
+    AlphaBlend32With(BestKernelIsa(), dst, src, alpha, width, height, format);
 }
 void AlphaBlend32Ref(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                      int32_t height, uint32_t format) {

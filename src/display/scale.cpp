@@ -8,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "display/kernels.h"
+#include "display/simdrows.h"
 
 uint64_t ScaleStep(int32_t srcSize, int32_t dstSize) {
     return (static_cast<uint64_t>(srcSize) << 32) / static_cast<uint64_t>(dstSize);
@@ -121,14 +122,17 @@ void ScalePixelBufferRef(const ScaleRequest& q) {
                 std::memcpy(out, SrcPixelRow(q, row) + col * bpp, static_cast<size_t>(bpp));
                 continue;
             }
-            const int32_t col1 = std::min(col + 1, q.srcWidth - 1);
-            const int32_t row1 = std::min(row + 1, q.srcHeight - 1);
-            const Rgb a = ReadRGB(SrcPixelRow(q, row) + col * bpp, q.pixelFormat);
-            const Rgb b = ReadRGB(SrcPixelRow(q, row) + col1 * bpp, q.pixelFormat);
-            const Rgb c = ReadRGB(SrcPixelRow(q, row1) + col * bpp, q.pixelFormat);
-            const Rgb d = ReadRGB(SrcPixelRow(q, row1) + col1 * bpp, q.pixelFormat);
+            const uint64_t px = SmoothPosition(sx, x), py = SmoothPosition(sy, y);
+            const auto c0 = static_cast<int32_t>(px >> 32), r0 = static_cast<int32_t>(py >> 32);
+            const int32_t c1 = std::min(c0 + 1, q.srcWidth - 1);
+            const int32_t r1 = std::min(r0 + 1, q.srcHeight - 1);
+            const Rgb a = ReadRGB(SrcPixelRow(q, r0) + c0 * bpp, q.pixelFormat);
+            const Rgb b = ReadRGB(SrcPixelRow(q, r0) + c1 * bpp, q.pixelFormat);
+            const Rgb c = ReadRGB(SrcPixelRow(q, r1) + c0 * bpp, q.pixelFormat);
+            const Rgb d = ReadRGB(SrcPixelRow(q, r1) + c1 * bpp, q.pixelFormat);
             WriteRGB(out, q.pixelFormat,
-                     Bilinear(a, b, c, d, ScaleFraction(sx, x), ScaleFraction(sy, y)));
+                     Bilinear(a, b, c, d, static_cast<uint32_t>((px >> 16) & 0xFFFFu),
+                              static_cast<uint32_t>((py >> 16) & 0xFFFFu)));
         }
     }
 }
@@ -166,12 +170,135 @@ void PlainRows(const ScaleRequest& q, const std::vector<int32_t>& cols, uint64_t
 
 }  // namespace
 
-void ScalePixelBuffer(const ScaleRequest& q) {
+// ---- smooth scaling ---------------------------------------------------------
+
+namespace {
+
+// Per destination column: the source column, its right neighbour (clamped at
+// the last column) and the 16-bit fraction between them. Columns below
+// `inner` have a neighbour of their own, which the vector loops load together
+// with the column in one read.
+struct SmoothColumns {
+    std::vector<int32_t> cols, cols1;
+    std::vector<uint16_t> fracs;
+    int32_t inner = 0;
+};
+
+SmoothColumns MakeSmoothColumns(int32_t srcWidth, int32_t dstWidth) {
+    SmoothColumns c;
+    const auto n = static_cast<size_t>(dstWidth);
+    c.cols.resize(n);
+    c.cols1.resize(n);
+    c.fracs.resize(n);
+    const uint64_t step = ScaleStep(srcWidth, dstWidth);
+    c.inner = dstWidth;
+    for (int32_t x = 0; x < dstWidth; ++x) {
+        const auto i = static_cast<size_t>(x);
+        const uint64_t pos = SmoothPosition(step, x);
+        c.cols[i] = static_cast<int32_t>(pos >> 32);
+        c.cols1[i] = std::min(c.cols[i] + 1, srcWidth - 1);
+        c.fracs[i] = static_cast<uint16_t>((pos >> 16) & 0xFFFFu);
+        if (c.cols1[i] == c.cols[i] && c.inner == dstWidth) c.inner = x;
+    }
+    return c;
+}
+
+// a + ((b - a) * f >> 16) on the R, G and B bytes; the alpha byte is 0.
+inline uint32_t LerpPixel(uint32_t a, uint32_t b, uint32_t f) {
+    uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int32_t ca = static_cast<int32_t>((a >> shift) & 255), cb = static_cast<int32_t>((b >> shift) & 255);
+        out |= static_cast<uint32_t>(Lerp(ca, cb, f)) << shift;
+    }
+    return out;
+}
+
+// One ARGB source row interpolated along x for every destination column.
+void LerpColumns(KernelIsa isa, const uint32_t* src, const SmoothColumns& c, uint32_t* out) {
+    int32_t x = 0;
+#if QB_PIXEL_X86
+    if (isa == KernelIsa::Avx2) x = LerpColumnsAvx2(src, c.cols.data(), c.fracs.data(), c.inner, out);
+    if (isa >= KernelIsa::Sse2)
+        x += LerpColumnsSse2(src, c.cols.data() + x, c.fracs.data() + x, c.inner - x, out + x);
+#endif
+    (void)isa;
+    const auto n = static_cast<int32_t>(c.cols.size());
+    for (; x < n; ++x) {
+        const auto i = static_cast<size_t>(x);
+        out[x] = LerpPixel(src[c.cols[i]], src[c.cols1[i]], c.fracs[i]);
+    }
+}
+
+// Two such rows interpolated across, alpha byte 0.
+void LerpRows(KernelIsa isa, const uint32_t* top, const uint32_t* bottom, uint32_t fy, int32_t width,
+              uint32_t* out) {
+    int32_t x = 0;
+#if QB_PIXEL_X86
+    if (isa == KernelIsa::Avx2) x = LerpRowsAvx2(top, bottom, fy, width, out);
+    if (isa >= KernelIsa::Sse2) x += LerpRowsSse2(top + x, bottom + x, fy, width - x, out + x);
+#endif
+    (void)isa;
+    for (; x < width; ++x) out[x] = LerpPixel(top[x], bottom[x], fy);
+}
+
+// Host-order ARGB needs no conversion, so the rows go through the vector
+// loops in two passes: along x into a cache of two interpolated source rows,
+// then across them. Enlarging reuses a cached pair for several destination
+// rows, and moving down by one row recomputes only the new bottom one.
+void SmoothArgb(KernelIsa isa, const ScaleRequest& q) {
+    const SmoothColumns columns = MakeSmoothColumns(q.srcWidth, q.dstWidth);
+    const auto width = static_cast<size_t>(q.dstWidth);
+    std::vector<uint32_t> cache(2 * width);
+    uint32_t* const slot[2] = {cache.data(), cache.data() + width};
+    int32_t held[2] = {-1, -1};
+    // The interpolated source row r, computed into the slot not holding `keep`.
+    const auto fetch = [&](int32_t r, int32_t keep) -> const uint32_t* {
+        for (int k = 0; k < 2; ++k)
+            if (held[k] == r) return slot[k];
+        const int k = held[0] == keep ? 1 : 0;
+        LerpColumns(isa, reinterpret_cast<const uint32_t*>(SrcPixelRow(q, r)), columns, slot[k]);
+        held[k] = r;
+        return slot[k];
+    };
+    const uint64_t sy = ScaleStep(q.srcHeight, q.dstHeight);
+    for (int32_t y = 0; y < q.dstHeight; ++y) {
+        const uint64_t pos = SmoothPosition(sy, y);
+        const auto row = static_cast<int32_t>(pos >> 32);
+        const uint32_t* top = fetch(row, -1);
+        const uint32_t* bottom = fetch(std::min(row + 1, q.srcHeight - 1), row);
+        LerpRows(isa, top, bottom, static_cast<uint32_t>((pos >> 16) & 0xFFFFu), q.dstWidth,
+                 reinterpret_cast<uint32_t*>(DstPixelRow(q, y)));
+    }
+}
+
+// Every other format through the general pixel reads and writes.
+void SmoothAnyFormat(const ScaleRequest& q) {
+    const SmoothColumns columns = MakeSmoothColumns(q.srcWidth, q.dstWidth);
+    const uint64_t sy = ScaleStep(q.srcHeight, q.dstHeight);
+    const int32_t bpp = q.bytesPerPixel;
+    for (int32_t y = 0; y < q.dstHeight; ++y) {
+        const uint64_t pos = SmoothPosition(sy, y);
+        const auto row = static_cast<int32_t>(pos >> 32);
+        const uint8_t* top = SrcPixelRow(q, row);
+        const uint8_t* bottom = SrcPixelRow(q, std::min(row + 1, q.srcHeight - 1));
+        const auto fy = static_cast<uint32_t>((pos >> 16) & 0xFFFFu);
+        uint8_t* out = DstPixelRow(q, y);
+        for (int32_t x = 0; x < q.dstWidth; ++x) {
+            const auto i = static_cast<size_t>(x);
+            const int32_t c0 = columns.cols[i] * bpp, c1 = columns.cols1[i] * bpp;
+            const Rgb a = ReadRGB(top + c0, q.pixelFormat), b = ReadRGB(top + c1, q.pixelFormat);
+            const Rgb c = ReadRGB(bottom + c0, q.pixelFormat), d = ReadRGB(bottom + c1, q.pixelFormat);
+            WriteRGB(out + x * bpp, q.pixelFormat, Bilinear(a, b, c, d, columns.fracs[i], fy));
+        }
+    }
+}
+
+}  // namespace
+
+void ScalePixelBufferWith(KernelIsa isa, const ScaleRequest& q) {
     if (!Usable(q)) return;
     const uint64_t sx = ScaleStep(q.srcWidth, q.dstWidth), sy = ScaleStep(q.srcHeight, q.dstHeight);
     std::vector<int32_t> cols(static_cast<size_t>(q.dstWidth));
-    std::vector<int32_t> cols1;
-    std::vector<uint32_t> fracs;
     {
         uint64_t pos = 0;
         for (int32_t x = 0; x < q.dstWidth; ++x, pos += sx) cols[static_cast<size_t>(x)] = static_cast<int32_t>(pos >> 32);
@@ -196,53 +323,11 @@ void ScalePixelBuffer(const ScaleRequest& q) {
         else PlainRows<uint16_t>(q, cols, sy);
         return;
     }
-    cols1.resize(cols.size());
-    fracs.resize(cols.size());
-    for (int32_t x = 0; x < q.dstWidth; ++x) {
-        const auto i = static_cast<size_t>(x);
-        cols1[i] = std::min(cols[i] + 1, q.srcWidth - 1);
-        fracs[i] = ScaleFraction(sx, x);
-    }
-    const int32_t bpp = q.bytesPerPixel;
-    if (q.pixelFormat == 10) {
-        // Host-order ARGB needs no conversion: the channels are taken out of
-        // the words directly, with the same arithmetic as every other format.
-        const auto channels = [](uint32_t v) {
-            return Rgb{static_cast<int32_t>((v >> 16) & 255), static_cast<int32_t>((v >> 8) & 255),
-                       static_cast<int32_t>(v & 255)};
-        };
-        for (int32_t y = 0; y < q.dstHeight; ++y) {
-            const int32_t row = ScaleIndex(sy, y);
-            const auto* top = reinterpret_cast<const uint32_t*>(SrcPixelRow(q, row));
-            const auto* bottom = reinterpret_cast<const uint32_t*>(SrcPixelRow(q, std::min(row + 1, q.srcHeight - 1)));
-            const uint32_t fy = ScaleFraction(sy, y);
-            auto* out = reinterpret_cast<uint32_t*>(DstPixelRow(q, y));
-            for (int32_t x = 0; x < q.dstWidth; ++x) {
-                const auto i = static_cast<size_t>(x);
-                const Rgb c = Bilinear(channels(top[cols[i]]), channels(top[cols1[i]]), channels(bottom[cols[i]]),
-                                       channels(bottom[cols1[i]]), fracs[i], fy);
-                out[x] = (static_cast<uint32_t>(c.r) << 16) | (static_cast<uint32_t>(c.g) << 8) |
-                         static_cast<uint32_t>(c.b);
-            }
-        }
-        return;
-    }
-    for (int32_t y = 0; y < q.dstHeight; ++y) {
-        const int32_t row = ScaleIndex(sy, y);
-        const uint8_t* top = SrcPixelRow(q, row);
-        const uint8_t* bottom = SrcPixelRow(q, std::min(row + 1, q.srcHeight - 1));
-        const uint32_t fy = ScaleFraction(sy, y);
-        uint8_t* out = DstPixelRow(q, y);
-        for (int32_t x = 0; x < q.dstWidth; ++x) {
-            const auto i = static_cast<size_t>(x);
-            const Rgb a = ReadRGB(top + cols[i] * bpp, q.pixelFormat);
-            const Rgb b = ReadRGB(top + cols1[i] * bpp, q.pixelFormat);
-            const Rgb c = ReadRGB(bottom + cols[i] * bpp, q.pixelFormat);
-            const Rgb d = ReadRGB(bottom + cols1[i] * bpp, q.pixelFormat);
-            WriteRGB(out + x * bpp, q.pixelFormat, Bilinear(a, b, c, d, fracs[i], fy));
-        }
-    }
+    if (q.pixelFormat == 10) SmoothArgb(UsableIsa(isa), q);
+    else SmoothAnyFormat(q);
 }
+
+void ScalePixelBuffer(const ScaleRequest& q) { ScalePixelBufferWith(BestKernelIsa(), q); }
 
 int32_t KeepAspectRatio(int32_t srcWidth, int32_t srcHeight, int32_t* width, int32_t* height) {
     if (!width || !height) return ERR_WRONGUSAGE;

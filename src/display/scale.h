@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "display/kernelisa.h"
+
 struct ScaleRequest {
     const void* srcPixels = nullptr;
     const uint8_t* srcMask = nullptr;
@@ -35,15 +37,25 @@ uint64_t ScaleStep(int32_t srcSize, int32_t dstSize);
 inline int32_t ScaleIndex(uint64_t step, int32_t i) {
     return static_cast<int32_t>((step * static_cast<uint64_t>(i)) >> 32);
 }
-// The 16-bit fraction between that row or column and the next.
-inline uint32_t ScaleFraction(uint64_t step, int32_t i) {
-    return static_cast<uint32_t>(((step * static_cast<uint64_t>(i)) >> 16) & 0xFFFFu);
+
+// Smooth scaling samples at pixel centres: destination i lies at
+// (i + 1/2) * src / dst - 1/2 source pixels, so a picture keeps its middle
+// and both its edges weigh alike whichever way it is scaled; positions
+// before the first pixel take the first. 32.32 like the step: the source
+// column or row is the position >> 32, the 16-bit fraction towards the next
+// one (position >> 16) & 0xFFFF.
+inline uint64_t SmoothPosition(uint64_t step, int32_t i) {
+    constexpr uint64_t kHalf = uint64_t{1} << 31;
+    const uint64_t centre = step * static_cast<uint64_t>(i) + step / 2;
+    return centre > kHalf ? centre - kHalf : 0;
 }
 
 // Both scale every plane present in the request; a zero or negative size on
-// either side draws nothing.
+// either side draws nothing. The planes always follow the plain positions.
 void ScalePixelBuffer(const ScaleRequest& req);
 void ScalePixelBufferRef(const ScaleRequest& req);
+// ScalePixelBuffer with the vector instruction set given (see kernelisa.h).
+void ScalePixelBufferWith(KernelIsa isa, const ScaleRequest& req);
 
 inline constexpr int32_t kKeepAspectRatio = 100000;
 

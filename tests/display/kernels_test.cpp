@@ -47,6 +47,19 @@ std::vector<Case> Cases(std::mt19937& rng) {
 }
 
 constexpr uint32_t kFormats[] = {10, 11, 12, 13};
+
+// Every instruction set this processor can run, so each vector variant is
+// held to the reference wherever it exists.
+std::vector<KernelIsa> Isas() {
+    std::vector<KernelIsa> out;
+    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2})
+        if (isa <= BestKernelIsa()) out.push_back(isa);
+    return out;
+}
+
+const char* Name(KernelIsa isa) {
+    return isa == KernelIsa::Avx2 ? "avx2" : isa == KernelIsa::Sse2 ? "sse2" : "portable";
+}
 constexpr Layout16 kLayouts[] = {Layout16::RGB565, Layout16::RGB555};
 
 }  // namespace
@@ -182,18 +195,51 @@ TEST(KernelsMatchReference, CopyAndFill) {
         CopyRect32({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, c.w, c.h);
         CopyRect32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, c.w, c.h);
         ASSERT_EQ(a, b) << c.w;
-        FillRect32({a.data(), kBufW, c.dx, c.dy}, c.w, c.h, 0xCAFEBABEu);
-        FillRect32Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, 0xCAFEBABEu);
-        ASSERT_EQ(a, b) << c.w;
-
         auto src16 = RandomPixels<uint16_t>(rng, kBufW * kBufH);
         auto a16 = RandomPixels<uint16_t>(rng, kBufW * kBufH), b16 = a16;
         CopyRect16({a16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, c.w, c.h);
         CopyRect16Ref({b16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, c.w, c.h);
         ASSERT_EQ(a16, b16) << c.w;
-        FillRect16({a16.data(), kBufW, c.dx, c.dy}, c.w, c.h, 0xBEEF);
-        FillRect16Ref({b16.data(), kBufW, c.dx, c.dy}, c.w, c.h, 0xBEEF);
-        ASSERT_EQ(a16, b16) << c.w;
+        // Patterns with unequal bytes take the vector stores, equal ones memset.
+        for (KernelIsa isa : Isas())
+            for (uint32_t colour : {0xCAFEBABEu, 0x5A5A5A5Au, static_cast<uint32_t>(rng())}) {
+                FillRect32With(isa, {a.data(), kBufW, c.dx, c.dy}, c.w, c.h, colour);
+                FillRect32Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, colour);
+                ASSERT_EQ(a, b) << c.w << " " << Name(isa);
+                FillRect16With(isa, {a16.data(), kBufW, c.dx, c.dy}, c.w, c.h, static_cast<uint16_t>(colour));
+                FillRect16Ref({b16.data(), kBufW, c.dx, c.dy}, c.w, c.h, static_cast<uint16_t>(colour));
+                ASSERT_EQ(a16, b16) << c.w << " " << Name(isa);
+            }
+    }
+}
+
+// A rectangle as wide as its rows is copied and filled as one block; the
+// pixels around it (before its first and after its last row) stay.
+TEST(KernelsMatchReference, WholeBlockCopyAndFill) {
+    std::mt19937 rng(20);
+    for (int32_t w = 1; w <= 67; ++w) {
+        const int32_t h = 1 + static_cast<int32_t>(rng() % 7), y = static_cast<int32_t>(rng() % 3);
+        const size_t n = static_cast<size_t>(w) * (h + 4);
+        auto src = RandomPixels<uint32_t>(rng, n);
+        auto a = RandomPixels<uint32_t>(rng, n), b = a;
+        CopyRect32({a.data(), w, 0, y}, {src.data(), w, 0, 1}, w, h);
+        CopyRect32Ref({b.data(), w, 0, y}, {src.data(), w, 0, 1}, w, h);
+        ASSERT_EQ(a, b) << w;
+        auto src16 = RandomPixels<uint16_t>(rng, n);
+        auto a16 = RandomPixels<uint16_t>(rng, n), b16 = a16;
+        CopyRect16({a16.data(), w, 0, y}, {src16.data(), w, 0, 1}, w, h);
+        CopyRect16Ref({b16.data(), w, 0, y}, {src16.data(), w, 0, 1}, w, h);
+        ASSERT_EQ(a16, b16) << w;
+        for (KernelIsa isa : Isas()) {
+            const uint32_t colour = rng() | 1;
+            FillRect32With(isa, {a.data(), w, 0, y}, w, h, colour);
+            FillRect32Ref({b.data(), w, 0, y}, w, h, colour);
+            ASSERT_EQ(a, b) << w << " " << Name(isa);
+            // An odd start leaves the 2-byte block off 4-byte alignment.
+            FillRect16With(isa, {a16.data(), w, 0, y}, w, h, static_cast<uint16_t>(colour));
+            FillRect16Ref({b16.data(), w, 0, y}, w, h, static_cast<uint16_t>(colour));
+            ASSERT_EQ(a16, b16) << w << " " << Name(isa);
+        }
     }
 }
 
@@ -359,17 +405,19 @@ TEST(KernelsMatchReference, AlphaBlend) {
     std::mt19937 rng(14);
     for (const Case& c : Cases(rng)) {
         auto alpha = RandomBytes(rng, kBufW * kBufH);
-        // Runs of equal levels, so that whole groups of four are 0 or 255.
-        if (c.w % 2)
-            for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = alpha[i - i % 5];
+        // Runs of equal levels, so that whole groups of four and of eight
+        // are 0 or 255 as often as mixed.
+        const size_t run = c.w % 3 == 0 ? 1 : c.w % 3 == 1 ? 5 : 17;
+        for (size_t i = 0; i < alpha.size(); ++i) alpha[i] = alpha[i - i % run];
         const AlphaRows al{alpha.data(), kBufW, c.mx, c.my};
-        for (uint32_t f : kFormats) {
-            auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
-            auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
-            AlphaBlend32({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, f);
-            AlphaBlend32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, f);
-            ASSERT_EQ(a, b) << c.w << " format " << f;
-        }
+        for (uint32_t f : kFormats)
+            for (KernelIsa isa : Isas()) {
+                auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
+                auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
+                AlphaBlend32With(isa, {a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, f);
+                AlphaBlend32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, f);
+                ASSERT_EQ(a, b) << c.w << " format " << f << " " << Name(isa);
+            }
         for (Layout16 l : kLayouts) {
             auto src = RandomPixels<uint16_t>(rng, kBufW * kBufH);
             auto a = RandomPixels<uint16_t>(rng, kBufW * kBufH), b = a;
@@ -378,6 +426,33 @@ TEST(KernelsMatchReference, AlphaBlend) {
             ASSERT_EQ(a, b) << c.w;
         }
     }
+}
+
+// Every weight in every lane of a vector: the exact ends (0 keeps the whole
+// destination pixel, 255 takes the whole source pixel, alpha byte included)
+// and the rule with alpha 0 between them.
+TEST(KernelsMatchReference, AlphaBlendEveryWeightInEveryLane) {
+    std::mt19937 rng(21);
+    constexpr int32_t kW = 23;  // one AVX2 group, one SSE2 group, a tail
+    for (KernelIsa isa : Isas())
+        for (uint32_t w = 0; w < 256; ++w) {
+            std::vector<uint8_t> alpha(kW);
+            for (int32_t i = 0; i < kW; ++i) alpha[static_cast<size_t>(i)] = static_cast<uint8_t>((w + 37u * i) & 255);
+            auto src = RandomPixels<uint32_t>(rng, kW);
+            auto a = RandomPixels<uint32_t>(rng, kW), b = a;
+            AlphaBlend32With(isa, {a.data(), kW, 0, 0}, {src.data(), kW, 0, 0}, {alpha.data(), kW, 0, 0}, kW, 1, 10);
+            AlphaBlend32Ref({b.data(), kW, 0, 0}, {src.data(), kW, 0, 0}, {alpha.data(), kW, 0, 0}, kW, 1, 10);
+            ASSERT_EQ(a, b) << w << " " << Name(isa);
+        }
+}
+
+TEST(KernelIsas, NeverBeyondWhatTheProcessorHas) {
+    const KernelIsa best = BestKernelIsa();
+    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2}) EXPECT_LE(UsableIsa(isa), best);
+    EXPECT_EQ(UsableIsa(KernelIsa::Portable), KernelIsa::Portable);
+#if defined(__x86_64__)
+    EXPECT_GE(best, KernelIsa::Sse2);
+#endif
 }
 
 TEST(KernelsMatchReference, Gray) {

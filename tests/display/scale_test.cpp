@@ -63,6 +63,31 @@ constexpr int32_t kFormats[] = {10, 11, 12, 13, 0, 1, 2, 3, 4, 5, 6, 7};
 
 int32_t BytesOf(int32_t format) { return format >= 10 ? 4 : 2; }
 
+// Every instruction set this processor can run.
+std::vector<KernelIsa> Isas() {
+    std::vector<KernelIsa> out;
+    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2})
+        if (isa <= BestKernelIsa()) out.push_back(isa);
+    return out;
+}
+
+// One row of single-channel pixels (the value in blue) scaled smoothly.
+std::vector<uint32_t> SmoothRow(const std::vector<uint32_t>& src, int32_t dstWidth) {
+    std::vector<uint32_t> dst(static_cast<size_t>(dstWidth), 0xDEADBEEFu);
+    ScaleRequest q;
+    q.srcPixels = src.data();
+    q.dstPixels = dst.data();
+    q.srcWidth = static_cast<int32_t>(src.size());
+    q.srcHeight = 1;
+    q.dstWidth = dstWidth;
+    q.dstHeight = 1;
+    q.srcRowLength = q.srcWidth;
+    q.dstRowLength = dstWidth;
+    q.smooth = true;
+    ScalePixelBuffer(q);
+    return dst;
+}
+
 }  // namespace
 
 TEST(Scale, TwoToFourPixelsPlainlyRepeatsEachPixel) {
@@ -128,23 +153,59 @@ TEST(Scale, IndicesStayInsideTheSource) {
     EXPECT_EQ(ScaleIndex(step, 33334), 1);
 }
 
+// Smooth samples sit at pixel centres: halving averages each pair, doubling
+// puts quarter steps between the pixels and repeats the edge pixels, since
+// the outer half pixels have no second neighbour.
+TEST(Scale, SmoothSamplesAtPixelCentres) {
+    EXPECT_EQ(SmoothRow({0, 100, 200, 50}, 2), (std::vector<uint32_t>{50, 125}));
+    EXPECT_EQ(SmoothRow({0, 255}, 4), (std::vector<uint32_t>{0, 63, 191, 255}));
+    EXPECT_EQ(SmoothRow({255, 0}, 4), (std::vector<uint32_t>{255, 191, 63, 0}));
+    // Same size: every pixel lands on itself.
+    const std::vector<uint32_t> row = {0x00010203u, 0x00FF8040u, 0x00000000u, 0x00123456u, 0x00FFFFFFu};
+    EXPECT_EQ(SmoothRow(row, 5), row);
+}
+
 TEST(Scale, MatchesTheReferenceOnRandomSizes) {
     std::mt19937 rng(2);
     for (int32_t sw = 1; sw <= 67; ++sw)
-        for (bool smooth : {false, true}) {
-            const int32_t format = kFormats[rng() % std::size(kFormats)];
-            const int32_t sh = 1 + static_cast<int32_t>(rng() % 9);
-            const int32_t dw = 1 + static_cast<int32_t>(rng() % 67);
-            const int32_t dh = 1 + static_cast<int32_t>(rng() % 19);
-            const auto sp = static_cast<int32_t>(rng() % 5), dp = static_cast<int32_t>(rng() % 5);
-            std::mt19937 r1(sw * 7 + smooth), r2(sw * 7 + smooth);
-            Buffers a = Make(r1, sw, sh, dw, dh, BytesOf(format), format, smooth, true, sp, dp);
-            Buffers b = Make(r2, sw, sh, dw, dh, BytesOf(format), format, smooth, true, sp, dp);
-            ScalePixelBuffer(a.req);
+        for (bool smooth : {false, true})
+            for (int32_t format : {10, kFormats[rng() % std::size(kFormats)]}) {
+                const int32_t sh = 1 + static_cast<int32_t>(rng() % 9);
+                const int32_t dw = 1 + static_cast<int32_t>(rng() % 67);
+                const int32_t dh = 1 + static_cast<int32_t>(rng() % 19);
+                const auto sp = static_cast<int32_t>(rng() % 5), dp = static_cast<int32_t>(rng() % 5);
+                for (KernelIsa isa : Isas()) {
+                    std::mt19937 r1(sw * 7 + smooth), r2(sw * 7 + smooth);
+                    Buffers a = Make(r1, sw, sh, dw, dh, BytesOf(format), format, smooth, true, sp, dp);
+                    Buffers b = Make(r2, sw, sh, dw, dh, BytesOf(format), format, smooth, true, sp, dp);
+                    ScalePixelBufferWith(isa, a.req);
+                    ScalePixelBufferRef(b.req);
+                    ASSERT_EQ(a.dst, b.dst) << sw << "x" << sh << " -> " << dw << "x" << dh << " format " << format
+                                            << " isa " << static_cast<int>(isa);
+                    ASSERT_EQ(a.dstMask, b.dstMask);
+                    ASSERT_EQ(a.dstAlpha, b.dstAlpha);
+                }
+            }
+}
+
+// Longer rows and columns, so that the vector loops run many groups and the
+// cache of interpolated source rows is reused, advanced by one and skipped
+// over, at ratios on both sides of 1.
+TEST(Scale, SmoothArgbMatchesTheReferenceAtManyRatios) {
+    std::mt19937 rng(5);
+    const std::array<std::array<int32_t, 4>, 7> shapes = {
+        {{40, 30, 137, 101}, {137, 101, 40, 30}, {99, 70, 100, 71}, {100, 71, 99, 70}, {64, 64, 128, 128},
+         {2, 50, 131, 3}, {131, 3, 2, 50}}};
+    for (const auto& sh : shapes)
+        for (KernelIsa isa : Isas()) {
+            std::mt19937 r1(sh[0] * 31 + sh[2]), r2(sh[0] * 31 + sh[2]);
+            const auto pad = static_cast<int32_t>(rng() % 3);
+            Buffers a = Make(r1, sh[0], sh[1], sh[2], sh[3], 4, 10, true, false, pad, pad);
+            Buffers b = Make(r2, sh[0], sh[1], sh[2], sh[3], 4, 10, true, false, pad, pad);
+            ScalePixelBufferWith(isa, a.req);
             ScalePixelBufferRef(b.req);
-            ASSERT_EQ(a.dst, b.dst) << sw << "x" << sh << " -> " << dw << "x" << dh << " format " << format;
-            ASSERT_EQ(a.dstMask, b.dstMask);
-            ASSERT_EQ(a.dstAlpha, b.dstAlpha);
+            ASSERT_EQ(a.dst, b.dst) << sh[0] << "x" << sh[1] << " -> " << sh[2] << "x" << sh[3] << " isa "
+                                    << static_cast<int>(isa);
         }
 }
 
@@ -177,8 +238,10 @@ TEST(Scale, ExtremeShapesNeverReadOutsideTheSource) {
     for (const auto& s : shapes)
         for (bool smooth : {false, true})
             for (int32_t format : {10, 4}) {
-                Buffers a = Make(rng, s[0], s[1], s[2], s[3], BytesOf(format), format, smooth, true);
-                ScalePixelBuffer(a.req);
+                for (KernelIsa isa : Isas()) {
+                    Buffers a = Make(rng, s[0], s[1], s[2], s[3], BytesOf(format), format, smooth, true);
+                    ScalePixelBufferWith(isa, a.req);
+                }
                 Buffers b = Make(rng, s[0], s[1], s[2], s[3], BytesOf(format), format, smooth, true);
                 ScalePixelBufferRef(b.req);
             }

@@ -1,0 +1,14 @@
+#include "display/kernelisa.h"
+
+#include "display/simdrows.h"
+
+KernelIsa BestKernelIsa() {
+#if QB_PIXEL_X86
+    // libgcc's check includes the operating system's saving of the wide
+    // registers, not only the processor's feature bit.
+    static const KernelIsa best = __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Sse2;
+    return best;
+#else
+    return KernelIsa::Portable;
+#endif
+}
