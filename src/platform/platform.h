@@ -12,8 +12,9 @@
 //   ("" when none).
 // - PostWakeEvent: callable from any thread; the main thread's event wait
 //   returns. 0 or an error code.
-// - WaitForNativeEvent: blocks until a wake is posted (the wait consumes it)
-//   or timeoutMs passes (negative: no limit). Returns 0.
+// - WaitForNativeEvent: blocks until a wake is posted (the wait consumes it),
+//   input is pending (it stays queued for PumpNativeEvents) or timeoutMs
+//   passes (negative: no limit). Returns 0.
 // Operations a backend cannot perform answer an error code (or null, or
 // nothing for operations without a result), never a pretended success.
 #pragma once

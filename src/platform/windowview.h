@@ -20,6 +20,7 @@ enum : uint32_t {
     kWindowHidePointer = 0x10,
     kWindowNoHide = 0x20,
     kWindowNoClose = 0x4000,
+    kWindowDisableBlanker = 0x1000000,
 };
 
 // The display states the window code reads and sets.

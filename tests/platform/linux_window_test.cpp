@@ -22,6 +22,7 @@ TEST_F(WindowTest, DefaultWindowIs640x480AndItsFirstFrameReachesTheScreenWithout
     EXPECT_EQ(height, 480);
     EXPECT_STREQ(SDL_GetWindowTitle(w.window), "Quenbrook");
     EXPECT_EQ(w.view->state, kWindowOpen);
+    EXPECT_TRUE(SDL_IsScreenSaverEnabled());
 
     // The line hook pumps after every script line; that is enough.
     const int before = w.presents;
@@ -132,7 +133,9 @@ TEST_F(WindowTest, RetitleMoveResizeAndClose) {
     qbWindowView view;
     view.x = 30;
     view.y = 40;
+    view.flags = kWindowDisableBlanker;
     Open(Display(0), &view);
+    EXPECT_FALSE(SDL_IsScreenSaverEnabled());
     SDL_Window* window = Window(Display(0)).window;
     int x = 0, y = 0;
     SDL_GetWindowPosition(window, &x, &y);
@@ -277,6 +280,36 @@ TEST(WindowHitTest, BorderlessRegionsDragUnlessFixedAndSizeOnlyWhenSizeable) {
     v.flags = kWindowBorderless;
     EXPECT_EQ(sdl_backend::WindowHitTest(v, SDL_Point{5, 5}), SDL_HITTEST_NORMAL);
     EXPECT_EQ(sdl_backend::WindowHitTest(v, SDL_Point{2147483500, 5}), SDL_HITTEST_DRAGGABLE);
+}
+
+}  // namespace
+
+namespace {
+
+using ExtremeCoordinatesTest = LinuxBackendTest;
+
+// Coordinates near the ends of the int range, with a drawing offset on top,
+// neither overflow nor draw anything.
+TEST_F(ExtremeCoordinatesTest, DrawNothingAndNeverOverflow) {
+    constexpr int kMax = 2147483647;
+    constexpr int kMin = -2147483647 - 1;
+    qbWindowView& view = OpenBlack(Display(0), 8, 8);
+    view.offsetX = 5;
+    view.offsetY = -5;
+    FillWindowRect(Display(0), kMax, 0, kMax, 8, 0xFFFFFF);
+    FillWindowRect(Display(0), kMin, kMin, kMax, kMax, 0xFFFFFF);
+    WriteWindowPixel(Display(0), kMax, kMin, 0xFFFFFF);
+    DrawWindowLine(Display(0), kMax, kMax, kMin, kMax, 0xFFFFFF);
+    NativeBitmapPtr bitmap(AllocNativeBitmapInFormat(2, 2, kPixelFormatARGB32));
+    std::memset(bitmap->pixels.get(), 0xFF, static_cast<size_t>(bitmap->bytesPerRow) * 2);
+    BlitToWindow(bitmap.get(), kMax, 0, Display(0), 0, 0, kMax, kMax, 0, 0, 0);
+    BlitToWindow(bitmap.get(), kMin, kMin, Display(0), kMax, kMax, kMax, kMax, 0, 0, 0);
+    BlitToWindow(bitmap.get(), 0, 0, Display(0), 0, 0, kMax, kMax, kMax, kMax, 0);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(SurfacePixel(Display(0), x, y), 0u) << x << "," << y;
+    // A fill from far outside still reaches the window.
+    FillWindowRect(Display(0), kMin, 5, kMax, 1, 0xFFFFFF);
+    EXPECT_EQ(SurfacePixel(Display(0), 0, 0), 0xFFFFFFu);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ constexpr uint32_t kBlitAnyState = 16;
 constexpr uint32_t kBlitPrescaled = 0x100;
 // Past this many rectangles one present of the whole window is cheaper.
 constexpr size_t kMaxDirtyRects = 64;
+// Larger than any window or bitmap: coordinates beyond it only overflow.
+constexpr int64_t kFar = int64_t{1} << 24;
 
 // The window and its surface when drawing into it is allowed now.
 SDL_Surface* DrawTarget(qbDisplay* display, bool anyState, qbNativeWindow** out) {
@@ -26,6 +28,23 @@ SDL_Surface* DrawTarget(qbDisplay* display, bool anyState, qbNativeWindow** out)
     if (!anyState && state != kWindowOpen && state != kWindowMinimised) return nullptr;
     *out = w;
     return SDL_GetWindowSurface(w->window);
+}
+
+// The part of a rectangle of any coordinates that lies on the surface.
+bool ClipToSurface(const SDL_Surface* surface, int64_t x, int64_t y, int64_t width, int64_t height, SDL_Rect& out) {
+    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+    const int64_t x1 = std::min<int64_t>(x + width, surface->w), y1 = std::min<int64_t>(y + height, surface->h);
+    if (x0 >= x1 || y0 >= y1) return false;
+    out = SDL_Rect{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0)};
+    return true;
+}
+
+// Cuts a copy along one axis to what exists in both source and destination.
+void ClipCopyAxis(int64_t& from, int64_t& to, int64_t& length, int64_t fromSize, int64_t toSize) {
+    const int64_t cut = std::max({int64_t{0}, -from, -to});
+    from += cut;
+    to += cut;
+    length = std::min({length - cut, fromSize - from, toSize - to});
 }
 
 void MarkDirty(qbNativeWindow& w, const SDL_Surface* surface, SDL_Rect rect) {
@@ -153,8 +172,10 @@ void FlushNativeWindow(qbDisplay* display) {
 void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour) {
     qbNativeWindow* w = nullptr;
     SDL_Surface* surface = DrawTarget(display, false, &w);
+    SDL_Rect rect;
     if (!surface || width <= 0 || height <= 0) return;
-    const SDL_Rect rect{x + w->view->offsetX, y + w->view->offsetY, width, height};
+    if (!ClipToSurface(surface, int64_t{x} + w->view->offsetX, int64_t{y} + w->view->offsetY, width, height, rect))
+        return;
     SDL_FillRect(surface, &rect, MapColour(surface, colour));
     MarkDirty(*w, surface, rect);
 }
@@ -162,11 +183,11 @@ void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uin
 void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
     qbNativeWindow* w = nullptr;
     SDL_Surface* surface = DrawTarget(display, false, &w);
-    if (!surface) return;
-    x += w->view->offsetX;
-    y += w->view->offsetY;
-    Plot(surface, x, y, MapColour(surface, colour));
-    MarkDirty(*w, surface, SDL_Rect{x, y, 1, 1});
+    SDL_Rect pixel;
+    if (!surface || !ClipToSurface(surface, int64_t{x} + w->view->offsetX, int64_t{y} + w->view->offsetY, 1, 1, pixel))
+        return;
+    Plot(surface, pixel.x, pixel.y, MapColour(surface, colour));
+    MarkDirty(*w, surface, pixel);
 }
 
 void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour) {
@@ -209,15 +230,27 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
         source->pixels.get(), source->width, source->height, SDL_BITSPERPIXEL(format), source->bytesPerRow, format));
     if (!from) return;
     SDL_SetSurfaceBlendMode(from.get(), SDL_BLENDMODE_NONE);
-    SDL_Rect src{srcX, srcY, width, height};
     const qbWindowView& v = *w->view;
-    const bool scaled = scaleWidth > 0 && scaleHeight > 0 && !(flags & kBlitPrescaled);
-    SDL_Rect dst = scaled ? SDL_Rect{v.offsetX, v.offsetY, scaleWidth, scaleHeight}
-                          : SDL_Rect{dstX + v.offsetX, dstY + v.offsetY, width, height};
-    const SDL_Rect marked = dst;
-    if (scaled) {
+    SDL_Rect marked;
+    if (scaleWidth > 0 && scaleHeight > 0 && !(flags & kBlitPrescaled)) {
+        // SDL scales what lies inside both; beyond kFar nothing can.
+        const auto far = [](int64_t value) { return value > kFar || value < -kFar; };
+        if (far(srcX) || far(srcY) || far(width) || far(height) || far(scaleWidth) || far(scaleHeight) ||
+            far(v.offsetX) || far(v.offsetY))
+            return;
+        SDL_Rect src{srcX, srcY, width, height};
+        SDL_Rect dst{v.offsetX, v.offsetY, scaleWidth, scaleHeight};
+        if (!ClipToSurface(surface, dst.x, dst.y, dst.w, dst.h, marked)) return;
         SDL_BlitScaled(from.get(), &src, surface, &dst);
     } else {
+        int64_t sx = srcX, sy = srcY, dx = int64_t{dstX} + v.offsetX, dy = int64_t{dstY} + v.offsetY;
+        int64_t w64 = width, h64 = height;
+        ClipCopyAxis(sx, dx, w64, source->width, surface->w);
+        ClipCopyAxis(sy, dy, h64, source->height, surface->h);
+        if (w64 <= 0 || h64 <= 0) return;
+        SDL_Rect src{static_cast<int>(sx), static_cast<int>(sy), static_cast<int>(w64), static_cast<int>(h64)};
+        marked = SDL_Rect{static_cast<int>(dx), static_cast<int>(dy), src.w, src.h};
+        SDL_Rect dst = marked;
         SDL_BlitSurface(from.get(), &src, surface, &dst);
     }
     MarkDirty(*w, surface, marked);

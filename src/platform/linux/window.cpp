@@ -125,6 +125,11 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
         return ERR_WINDOW;
     }
     if (showActivated) SDL_RaiseWindow(w->window);
+    if (v.flags & kWindowDisableBlanker) {
+        SDL_DisableScreenSaver();
+    } else {
+        SDL_EnableScreenSaver();
+    }
     SDL_StartTextInput();
     InstallHitTest(*w);
     w->closeRequested = w->sizeChanged = w->ctrlC = w->escape = false;
