@@ -26,6 +26,7 @@
 #include "core/requiretags.h"
 #include "core/settings.h"
 #include "core/timers.h"
+#include "display/adapter.h"
 #include "display/bitmapres.h"
 #include "display/displays.h"
 #include "display/events.h"
@@ -87,7 +88,7 @@ int LoadMainChunk(ScriptState* L, qbApplet* applet) {
 // Requires the plugins that the command line and the applet name; the only
 // time at which plugins may install adapters.
 int RequireStartupPlugins(ScriptState* L, qbCommandLine* cl, qbApplet* applet, bool& display1, int& hideDisplays) {
-    adapterWindow = true;
+    SetAdapterWindowOpen(true);
     int err = 0;
     for (const std::string& name : cl->requirePlugins) {
         std::vector<qbRequireTag> tags;
@@ -102,7 +103,7 @@ int RequireStartupPlugins(ScriptState* L, qbCommandLine* cl, qbApplet* applet, b
         err = RequirePluginWithTags(L, e.name.c_str(), e.valueA, e.valueB, tags ? *tags : qbPluginTagList{},
                                     &hideDisplays);
     }
-    adapterWindow = false;
+    SetAdapterWindowOpen(false);
     return err;
 }
 
@@ -232,13 +233,15 @@ int RequireAppletVersion(int major, int minor) {
     return 0;
 }
 
-int RunMainChunk(ScriptState* L) { return VmPCall(L, 0, 0, 0); }
+int RunMainChunk(ScriptState* L) { return RunMainChunkThroughAdapter(L); }
 
 ScriptState* GetMainState() { return mainState; }
 
 void SetMainState(ScriptState* L) { mainState = L; }
 
 bool IsAdapterWindowOpen() { return adapterWindow; }
+
+void SetAdapterWindowOpen(bool open) { adapterWindow = open; }
 
 bool IsShuttingDown() { return shuttingDown; }
 
@@ -282,6 +285,8 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
     if (L) FreeLibraryPlugins(L);
     if (L) VmClose(L);
     if (mainState == L) mainState = nullptr;
+    // The adapter is a plugin's record, which goes with the plugin list.
+    ClearDisplayAdapters();
     FreePluginList();
     RemoveExtractedPlugins();
 

@@ -39,6 +39,7 @@ void SetMainState(ScriptState* L);
 
 // Plugins may install adapters only while start-up requires them.
 bool IsAdapterWindowOpen();
+void SetAdapterWindowOpen(bool open);
 bool IsShuttingDown();
 // A temporary file made for a compressed applet; deleted at shutdown.
 int AddTemporaryFile(const char* path);

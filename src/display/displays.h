@@ -1,8 +1,39 @@
-// The display list: opening the declared displays and freeing them all.
+// The display lifecycle: creating, looking up, activating and freeing
+// displays, opening the declared ones at start-up, and freeing them all.
 #pragma once
+
+#include "core/argapi.h"
+#include "display/display.h"
 
 struct ScriptState;
 
-// Opens every display that is not hidden; 0 or an error code.
-int StartDisplays(ScriptState* L);
+// Not found: ERR_FINDARRAY for a handle id, else ERR_FINDDISPLAY with the
+// number as the message's argument.
+int GetDisplayRecord(ObjectID id, qbDisplay** out);
+
+// Creates a display as the CreateDisplay command does. A number id frees the
+// display of that number first; an id with the choose flag asks for an
+// automatic id, whose handle is pushed when L is given. The result count
+// (0 or 1) or an error code; *out (may be null) gets the record.
+int CreateDisplay(ScriptState* L, NewObjectID id, const qbDisplayOptions* options, qbDisplay** out);
+// Refusals in this order: not found (only with reportNotFound), the current
+// display, async draws, draw hooks, videos. 0 or the code.
+int FreeDisplayCore(ScriptState* L, ObjectID id, bool reportNotFound);
 void FreeAllDisplays(ScriptState* L);
+
+// Opens every display that is not hidden and chooses the current one.
+int StartDisplays(ScriptState* L);
+// Turns what waited for the first display into bitmaps.
+int PrepareFirstDisplay(ScriptState* L, qbDisplay* display);
+void SetActiveDisplay(ScriptState* L, qbDisplay* display, bool keepWindow);
+void ResetDisplayInput(qbDisplay* display);
+
+// Opening and closing a display's window. Flags of OpenDisplayWindow: 2 the
+// first display of the start-up.
+int OpenDisplayWindow(ScriptState* L, qbDisplay* display, uint32_t flags);
+void CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
+
+// Async draws and videos bound to a display arrive with their libraries;
+// until then no display has any.
+bool DisplayHasAsyncDraws(const qbDisplay* display);
+bool IsVideoOnDisplay(const qbDisplay* display);

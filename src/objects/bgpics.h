@@ -1,9 +1,119 @@
-// The BGPic list.
+// The BGPic record and list: the canvas every display shows, its lookup,
+// freeing (deferred while a display still shows it), the output selection
+// save and restore, and the display buffers made from it.
 #pragma once
 
-struct ScriptState;
-struct qbBGPic;
+#include <cstdint>
+#include <memory>
 
+#include "core/argapi.h"
+#include "core/objects.h"
+#include "core/preproc.h"
+#include "display/bitmap.h"
+
+struct ScriptState;
+struct qbDisplay;
+struct qbImageHandle;
+struct qbOutputSelection;
+
+constexpr int kObjectTypeBGPic = 1;
+
+// GetBGPic flags.
+enum : uint32_t { kBGPicModify = 1, kBGPicPendingToo = 2, kBGPicNoCopy = 4 };
+
+struct qbBGPicFill {
+    int32_t style = 0;
+    uint32_t colour = 0;
+    qbGradientOptions gradient;
+    ObjectID textureBrush;
+    qbBitmap* textureBitmap = nullptr;  // owned, made on first use
+    int32_t textureX = 0;
+    int32_t textureY = 0;
+    int32_t textureWidth = 0;
+    int32_t textureHeight = 0;
+    int32_t valid = 0;
+};
+
+// {bitmap, mask, alpha}; mask and alpha may be null.
+struct qbImageTriple {
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+};
+
+// The three triples may share bitmaps; FreeBGPicContents frees each bitmap
+// once. Records are owned by the BGPic list.
+struct qbBGPic : qbObject {
+    qbImageHandle* source = nullptr;
+    qbImageTriple current;
+    qbImageTriple base;
+    qbImageTriple initial;
+    int32_t currentWidth = 0;
+    int32_t currentHeight = 0;
+    int32_t baseWidth = 0;
+    int32_t baseHeight = 0;
+    int32_t initialWidth = 0;
+    int32_t initialHeight = 0;
+    int32_t sourcePitch = 0;
+    int32_t keyColour = -1;
+    std::unique_ptr<uint32_t[]> palette;
+    void* layers = nullptr;           // the layer stack, none before layers exist
+    void* spriteInstances = nullptr;  // none before sprites exist
+    int32_t locked = 0;
+    int32_t pendingFree = 0;
+    int32_t wrappedType = 0;
+    int32_t wrappedFrame = 0;
+    void* wrappedObject = nullptr;
+    int32_t wrapping = 0;
+    int32_t layersDirty = 0;
+    qbBGPicFill fill;
+    int32_t regenerate = 0;
+    int32_t loaderWord = 0;
+    int32_t madeByDisplay = 0;
+};
+
+qbBGPic* FirstBGPic();
+
+// Appends a new record over the given images (all three triples, all three
+// sizes); the choose flag asks for an automatic id. 0 or ERR_MEM.
+int AllocBGPicRecord(NewObjectID id, int32_t regenerate, int32_t width, int32_t height, int32_t sourcePitch,
+                     qbImageHandle* source, qbBitmap* bitmap, const uint32_t* palette, int32_t keyColour,
+                     qbBitmap* mask, qbBitmap* alpha, const qbBGPicFill* fill, qbBGPic** out);
+void InitBGPicRecord(qbBGPic* record, int32_t wrappedType, int32_t wrappedFrame, void* wrappedObject,
+                     const ObjectID* id, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width,
+                     int32_t height, bool clear);
+// ERR_FINDBGPIC (with the number as the message's argument), ERR_FINDARRAY,
+// ERR_LOCKEDOBJ (modify on a locked record).
+int GetBGPic(ScriptState* L, ObjectID id, qbBGPic** out, uint32_t flags);
+// strict 0: a missing BGPic is no error. A BGPic a display still shows stays
+// as pending free under {0, its address}.
+int FreeBGPicCore(ScriptState* L, ObjectID id, bool strict);
+int UnlinkAndFreeBGPic(ScriptState* L, qbBGPic* record);
+void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources);
+void FreeDerivedBGPicImages(qbBGPic* record);
+void FreeUnusedPendingBGPics(ScriptState* L);
 void FreeAllBGPics(ScriptState* L);
-// The BGPic of the current display; null when none is shown.
+bool IsBGPicShown(const qbBGPic* record);
+
+// The BGPic of the current output; null when none is shown.
 qbBGPic* GetCurrentBGPic();
+
+// Saves the display's output selection (when saved is given) and points the
+// output at the display itself.
+void SaveAndResetOutput(qbDisplay* display, qbOutputSelection* saved);
+void RestoreOutput(qbDisplay* display, const qbOutputSelection& saved);
+
+// Reallocates the display's two back buffers at the BGPic's current size and
+// copies the picture into them. 0, ERR_BITMAP or the adapter's answer.
+int ResetDisplayBuffers(qbDisplay* display, qbBGPic* record);
+// Fills a display's backdrop (a bitmap, or the pending buffer when bitmap is
+// null) by its fill style. One colour for now; gradients and textures are
+// ERR_UNSUPPORTEDFEAT.
+int FillDisplayBackdrop(const qbDisplay* display, qbBitmap* bitmap, uint32_t* pending, int32_t width,
+                        int32_t height);
+// Builds the bitmaps of BGPics whose conversion waited for the first display.
+int LoadPendingBGPics(ScriptState* L);
+// The bitmap that shows the BGPic on the display.
+qbBitmap* GetComposedBGPicBitmap(ScriptState* L, qbDisplay* display, qbBGPic* record);
+// Non-zero when a sprite or video shown on the BGPic overlaps the rectangle.
+int RectOverlapsSprites(const qbBGPic* record, int32_t x, int32_t y, int32_t width, int32_t height);

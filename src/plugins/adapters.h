@@ -78,7 +78,9 @@ struct qbAdapterSlots {
     int (*NextDirEntry)(void* handle, qbAdapterStat* stat) = nullptr;
 };
 
-// The part of a plugin record that the file layer reads.
+struct qbDisplayAdapterSlots;
+
+// The plugin record as the file layer and the display code read it.
 struct qbAdapterPlugin {
     const char* name = "";
     int callingMode = 0;
@@ -86,6 +88,12 @@ struct qbAdapterPlugin {
     int onlyWhenNamed = 0;
     uint32_t fileAdapterFlags = 0;
     qbAdapterSlots slots;
+    // The capability mask (PLUGINCAPS_*).
+    uint32_t capabilities = 0;
+    // What the plugin offers as a display adapter (GetAdapterSupportFlags).
+    uint32_t displayAdapterFeatures = 0;
+    // The display adapter's entry points; null for other plugins.
+    const qbDisplayAdapterSlots* displaySlots = nullptr;
 };
 
 struct qbAdapterNode {

@@ -71,6 +71,25 @@ check:
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(PlayerTest, DisplayStartUpLinesComeLastAndQuietSilencesThem) {
+    fs::path qba = Applet(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "script"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)");
+    RunResult loud = Play(qba, "");
+    EXPECT_EQ(loud.status, 0) << loud.err;
+    const std::string tail = "Preparing display...done\nAnd Action!\nscript\n";
+    ASSERT_GE(loud.out.size(), tail.size());
+    EXPECT_EQ(loud.out.substr(loud.out.size() - tail.size()), tail) << loud.out;
+    RunResult quiet = Play(qba);
+    EXPECT_EQ(quiet.out, "script\n");
+}
+
 TEST_F(PlayerTest, CommandErrorNamesFileLineAndFunction) {
     fs::path qba = Applet(R"(
 .function main maxstack=4

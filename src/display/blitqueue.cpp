@@ -1,0 +1,72 @@
+// Pictures that worker threads (video decoders, plugins) hand over for
+// drawing: queued under the display's own mutex, drawn on the main thread.
+#include <limits>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "display/blit.h"
+#include "display/display.h"
+#include "display/refresh.h"
+#include "objects/bgpics.h"
+#include "platform/platform_ops.h"
+
+int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                     int32_t width, int32_t height) {
+    if (!display || !display->blitMutex || !bitmap) return ERR_WRONGUSAGE;
+    qbQueuedBlit entry;
+    entry.bitmap = std::move(bitmap);
+    entry.srcX = srcX;
+    entry.srcY = srcY;
+    entry.dstX = dstX;
+    entry.dstY = dstY;
+    entry.width = width;
+    entry.height = height;
+    LockMutex(display->blitMutex.get());
+    try {
+        display->blitQueue.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+        UnlockMutex(display->blitMutex.get());
+        return ERR_MEM;
+    }
+    UnlockMutex(display->blitMutex.get());
+    // The main thread may be waiting for events; the picture is one.
+    PostWakeEvent();
+    return 0;
+}
+
+namespace {
+
+// Draws one picture, cut to the picture and to the display's picture.
+void DrawQueuedBlit(qbDisplay* display, qbQueuedBlit& e) {
+    if (e.srcX < 0 || e.srcY < 0) return;
+    const qbBGPic* picture = display->bgpic;
+    const int32_t right = picture ? picture->currentWidth : std::numeric_limits<int32_t>::max();
+    const int32_t bottom = picture ? picture->currentHeight : std::numeric_limits<int32_t>::max();
+    int32_t sx = e.srcX, sy = e.srcY, dx = e.dstX, dy = e.dstY, w = e.width, h = e.height;
+    ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, e.bitmap->width, e.bitmap->height, right, bottom, false);
+    if (w <= 0 || h <= 0) return;
+    BlitToDisplay(e.bitmap.get(), sx, sy, display, dx, dy, w, h, 0, 0, kBlitNoVideoMask, nullptr, nullptr);
+}
+
+}  // namespace
+
+int FlushDisplayBlitQueue(ScriptState*) {
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
+        if (!d->blitMutex) continue;
+        std::vector<qbQueuedBlit> entries;
+        LockMutex(d->blitMutex.get());
+        entries.swap(d->blitQueue);
+        UnlockMutex(d->blitMutex.get());
+        for (qbQueuedBlit& e : entries) DrawQueuedBlit(d, e);
+    }
+    return 0;
+}
+
+void ClearDisplayBlitQueue(qbDisplay* display) {
+    if (!display->blitMutex) return;
+    LockMutex(display->blitMutex.get());
+    display->blitQueue.clear();
+    UnlockMutex(display->blitMutex.get());
+}

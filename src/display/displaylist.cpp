@@ -1,0 +1,366 @@
+// The display list and the lifecycle of its records: creation with the
+// display's own BGPic, lookup, activation, freeing, and start-up.
+#include <cstring>
+#include <new>
+
+#include "core/errors.h"
+#include "core/eventqueue.h"
+#include "core/platformhooks.h"
+#include "core/settings.h"
+#include "display/adapter.h"
+#include "display/blit.h"
+#include "display/displayhooks.h"
+#include "display/displays.h"
+#include "display/refresh.h"
+#include "objects/bgpics.h"
+#include "platform/platform_ops.h"
+#include "plugins/imagehandle.h"
+
+namespace {
+
+struct DisplayGlobals {
+    qbObject* head = nullptr;
+    qbMutex lock;
+    qbDisplay* current = nullptr;
+    qbBGPic* outputBGPic = nullptr;
+    bool recording = false;
+    qbDisplay* spare = nullptr;
+    bool picturesPending = true;
+};
+
+DisplayGlobals& G() {
+    static DisplayGlobals globals;
+    return globals;
+}
+
+qbDisplay* AsDisplay(qbObject* object) { return static_cast<qbDisplay*>(object); }
+
+constexpr ObjectID kDisplayOne{1, nullptr};
+
+void UnlinkDisplay(qbDisplay* display) {
+    LockDisplayList();
+    for (qbObject** link = &G().head; *link; link = &(*link)->next) {
+        if (*link == display) {
+            *link = display->next;
+            display->next = nullptr;
+            break;
+        }
+    }
+    UnlockDisplayList();
+}
+
+void FreeDisplayResources(ScriptState* L, qbDisplay* d, bool atShutdown) {
+    if (d->ownsBGPic && d->bgpic && !atShutdown) UnlinkAndFreeBGPic(L, d->bgpic);
+    d->bgpic = nullptr;
+    d->spriteFreeBuffer.reset();
+    d->backBuffer.reset();
+    for (BitmapPtr& b : d->scaledBuffers) b.reset();
+    d->shapeMask.reset();
+    d->shapeAlpha.reset();
+    d->placement.clear();
+    if (!HasDisplayAdapter()) FreeNativeWindowRec(d);
+    for (qbHandlerSlot& slot : d->handlers) {
+        if (L && slot.function != -1) VmReleaseRef(L, kRegistryIndex, slot.function);
+        if (L && slot.userData != -1) VmReleaseRef(L, kRegistryIndex, slot.userData);
+        slot = qbHandlerSlot{};
+    }
+    ClearDisplayBlitQueue(d);
+    FreeMutex(d->blitMutex);
+    FreeDisplayHooks(d);
+    FreeObjectDataList(L, &d->data);
+}
+
+// The display's own picture, filled by its fill settings: a pixel buffer
+// while pictures wait for the first display, else a bitmap.
+int MakeOwnBGPic(ScriptState* L, qbDisplay* d, bool displayOne, qbBGPic** out) {
+    const bool pending = PicturesPending();
+    NewObjectID id{0, 1};
+    if (displayOne && pending) {
+        qbBGPic* existing = nullptr;
+        if (GetBGPic(L, ObjectID{1, nullptr}, &existing, 0) == 0 && d->screen.desktop) return ERR_DISPLAYDESKTOP;
+        if (int err = FreeBGPicCore(L, ObjectID{1, nullptr}, false)) return err;
+        id = NewObjectID{1, 0};
+    }
+    qbBGPicFill fill;
+    fill.style = d->fill.style;
+    fill.colour = d->fill.colour;
+    fill.gradient = d->fill.gradient;
+    fill.textureBrush = d->fill.textureBrush;
+    fill.textureX = d->fill.textureX;
+    fill.textureY = d->fill.textureY;
+    fill.valid = 1;
+    int err = 0;
+    qbBGPic* picture = nullptr;
+    if (pending) {
+        qbImageHandle* buffer = NewImageHandleBuffer(d->width, d->height);
+        if (!buffer) return ERR_MEM;
+        err = FillDisplayBackdrop(d, nullptr, GetImageHandlePixels(buffer), d->width, d->height);
+        if (!err)
+            err = AllocBGPicRecord(id, 0, d->width, d->height, d->width, buffer, nullptr, nullptr, kNoKeyColour,
+                                   nullptr, nullptr, &fill, &picture);
+        if (err) ReleaseImageHandle(buffer);
+    } else {
+        BitmapPtr bitmap(AllocBitmap(d->width, d->height, 0, nullptr));
+        if (!bitmap) return ERR_BITMAP;
+        err = FillDisplayBackdrop(d, bitmap.get(), nullptr, d->width, d->height);
+        if (!err)
+            err = AllocBGPicRecord(id, 0, d->width, d->height, d->width, nullptr, bitmap.get(), nullptr,
+                                   kNoKeyColour, nullptr, nullptr, &fill, &picture);
+        if (!err) (void)bitmap.release();
+    }
+    if (err) return err;
+    picture->madeByDisplay = 1;
+    *out = picture;
+    return 0;
+}
+
+void ApplyOptions(qbDisplay* d, const qbDisplayOptions& o) {
+    std::memcpy(d->title, o.title.c_str(), o.title.size() + 1);
+    d->x = o.x;
+    d->y = o.y;
+    d->width = o.width;
+    d->height = o.height;
+    d->flags = o.flags;
+    if (o.hidden) d->flags |= kDisplayHidden;
+    if (o.layers) d->flags |= kDisplayLayers;
+    d->isBackfill = o.backfill;
+    d->isResourceMonitor = o.resourceMonitor;
+    if (o.backfill || o.resourceMonitor) d->flags |= kDisplayNotInTaskBar;
+    d->fill = o.fill;
+    d->autoscale = o.autoscale;
+    d->layerScale = o.layerScale;
+    d->scaleWidth = o.scaleWidth;
+    d->scaleHeight = o.scaleHeight;
+    d->smoothScale = o.smoothScale;
+    d->screen = o.screen;
+}
+
+}  // namespace
+
+qbDisplay::~qbDisplay() { FreeDisplayHooks(this); }
+
+qbDisplay* FirstDisplay() { return AsDisplay(G().head); }
+qbDisplay* NextDisplay(const qbDisplay* display) { return display ? AsDisplay(display->next) : nullptr; }
+void LockDisplayList() { G().lock.mutex.lock(); }
+void UnlockDisplayList() { G().lock.mutex.unlock(); }
+qbDisplay* GetCurrentDisplay() { return G().current; }
+qbBGPic* GetCurrentOutputBGPic() { return G().outputBGPic; }
+void SetCurrentOutputBGPic(qbBGPic* bgpic) { G().outputBGPic = bgpic; }
+bool IsVideoRecording() { return G().recording; }
+void SetVideoRecording(bool on) { G().recording = on; }
+qbDisplay* GetSpareDisplay() { return G().spare; }
+void SetSpareDisplay(qbDisplay* display) { G().spare = display; }
+bool PicturesPending() { return G().picturesPending; }
+void SetPicturesPending(bool pending) { G().picturesPending = pending; }
+
+// Async draws and videos arrive with their libraries.
+bool DisplayHasAsyncDraws(const qbDisplay*) { return false; }
+bool IsVideoOnDisplay(const qbDisplay*) { return false; }
+
+int GetDisplayRecord(ObjectID id, qbDisplay** out) {
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
+        if (d->id == id.number && d->handle == id.handle) {
+            if (out) *out = d;
+            return 0;
+        }
+    }
+    if (out) *out = nullptr;
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return ERR_FINDDISPLAY;
+}
+
+int CreateDisplay(ScriptState* L, NewObjectID id, const qbDisplayOptions* options, qbDisplay** out) {
+    if (out) *out = nullptr;
+    if (IsVideoRecording()) return ERR_VIDRECMULTI;
+    if (!id.chooseFlag) {
+        if (int err = FreeDisplayCore(L, ObjectID{id.id, nullptr}, false)) return err;
+    }
+    const qbDisplayOptions defaults;
+    const qbDisplayOptions& o = options ? *options : defaults;
+    if (o.title.size() >= kDisplayTitleSize) return ERR_WRONGUSAGE;
+    if (o.width <= 0 || o.height <= 0) return ERR_WRONGUSAGE;
+    std::unique_ptr<qbDisplay> d;
+    try {
+        d = std::make_unique<qbDisplay>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    ApplyOptions(d.get(), o);
+    if (d->screen.desktop) {
+        int32_t mx = 0, my = 0;
+        if (GetDisplayMonitorInfo(d.get(), &mx, &my, &d->width, &d->height)) return ERR_GETMONITORINFO;
+    }
+    if (d->layerScale || (d->flags & kDisplayLayers)) d->layersEnabled = 1;
+    if (!d->autoscale && !d->layerScale) std::fill(std::begin(d->fitBorders), std::end(d->fitBorders), 0);
+
+    if (o.hasBGPic) {
+        if (int err = GetBGPic(L, o.bgpic, &d->bgpic, 0)) return err;
+    } else {
+        if (int err = MakeOwnBGPic(L, d.get(), !id.chooseFlag && id.id == 1, &d->bgpic)) return err;
+        d->ownsBGPic = 1;
+    }
+    auto dropBGPic = [&] {
+        if (d->ownsBGPic) UnlinkAndFreeBGPic(L, d->bgpic);
+        d->bgpic = nullptr;
+    };
+    if ((d->autoscale || d->layerScale) && d->scaleWidth && d->scaleHeight) {
+        d->width = d->scaleWidth;
+        d->height = d->scaleHeight;
+    }
+    d->outputPosition[3] = d->bgpic->currentWidth - 1;
+    if (!HasDisplayAdapter()) {
+        SyncWindowView(d.get());
+        if (int err = AllocNativeWindowRec(&d->view, d.get())) {
+            dropBGPic();
+            return err;
+        }
+    }
+    d->blitMutex = AllocMutex();
+    if (!d->blitMutex) {
+        dropBGPic();
+        if (!HasDisplayAdapter()) FreeNativeWindowRec(d.get());
+        return ERR_SEMAPHORE;
+    }
+    qbDisplay* record = d.release();
+    record->type = kObjectTypeDisplay;
+    record->id = id.chooseFlag ? 0 : id.id;
+    record->handle = id.chooseFlag ? record : nullptr;
+    LockDisplayList();
+    qbObject** link = &G().head;
+    while (*link) link = &(*link)->next;
+    *link = record;
+    UnlockDisplayList();
+    if (out) *out = record;
+    if (id.chooseFlag && L) {
+        VmPushLightUserdata(L, record);
+        return 1;
+    }
+    return 0;
+}
+
+int FreeDisplayCore(ScriptState* L, ObjectID id, bool reportNotFound) {
+    qbDisplay* d = nullptr;
+    if (int err = GetDisplayRecord(id, &d)) return reportNotFound ? err : 0;
+    if (d == GetCurrentDisplay()) return ERR_FREEADISPLAY;
+    if (DisplayHasAsyncDraws(d)) return ERR_ADFFREEDISP;
+    if (d->hooks) return ERR_SATFREEDISP;
+    if (IsVideoOnDisplay(d)) return ERR_VIDATTACHED;
+    if (d->state != DISPSTATE_CLOSED) CloseDisplayCore(L, d, 4);
+    UnlinkDisplay(d);
+    FreeDisplayResources(L, d, false);
+    DetachEventOwner(d);
+    std::unique_ptr<qbDisplay> owner(d);
+    return 0;
+}
+
+void FreeAllDisplays(ScriptState* L) {
+    LockDisplayList();
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d))
+        if (d->state != DISPSTATE_CLOSED && !d->fullScreen && !d->isBackfill) CloseDisplayCore(L, d, 0);
+    while (qbDisplay* d = FirstDisplay()) {
+        if (d->state != DISPSTATE_CLOSED) CloseDisplayCore(L, d, 8);
+        G().head = d->next;
+        FreeDisplayResources(L, d, true);
+        DetachEventOwner(d);
+        std::unique_ptr<qbDisplay> owner(d);
+    }
+    G().current = nullptr;
+    G().outputBGPic = nullptr;
+    UnlockDisplayList();
+    if (!HasDisplayAdapter()) RestoreArrowPointer(nullptr);
+    FreeBlitScaleCache();
+    FreeSafeBltScratch();
+    G().picturesPending = true;
+}
+
+void ResetDisplayInput(qbDisplay* d) {
+    std::fill(std::begin(d->keyState), std::end(d->keyState), uint8_t{0});
+    std::fill(std::begin(d->lastButtonWord), std::end(d->lastButtonWord), 0);
+    if (!HasDisplayAdapter()) PrepareNativeDisplay(d);
+}
+
+void SetActiveDisplay(ScriptState*, qbDisplay* d, bool keepWindow) {
+    if (!d || d == G().current) return;
+    qbDisplay* old = G().current;
+    // Output redirected on the old display ends before another is current.
+    if (old && old->output.type != kObjectTypeDisplay && !old->softDoubleBuffer) SaveAndResetOutput(old, nullptr);
+    if (!keepWindow && d->state == DISPSTATE_OPEN) ActivateDisplayWindow(d, true);
+    G().current = d;
+    G().outputBGPic = d->softDoubleBuffer && d->doubleBufferBGPic ? d->doubleBufferBGPic : d->bgpic;
+}
+
+int OpenDisplayWindow(ScriptState* L, qbDisplay* d, uint32_t flags) {
+    if (d->state != DISPSTATE_CLOSED) return 0;
+    if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
+        const qbAdapterTag tags[] = {{0, 0}};
+        d->adapterHandle =
+            CallSlot(s->OpenDisplay, d->title, d->x, d->y, d->width, d->height, GetDisplayStyleFlags(d), tags);
+        if (!d->adapterHandle) return ERR_WINDOW;
+    } else {
+        SyncWindowView(d);
+        if (int err = CreateNativeWindow(d, d->activateOnOpen, nullptr, nullptr)) return err;
+    }
+    d->state = DISPSTATE_OPEN;
+    GetMonotonicTime(&d->openTime);
+    ResetDisplayInput(d);
+    if (int err = DetermineDisplayBorders(d)) return err;
+    if (flags & kDisplayFirstOpened) {
+        if (int err = PrepareFirstDisplay(L, d)) return err;
+    }
+    if (!d->bgpic) return 0;
+    if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
+    RefreshDisplay(L, d);
+    return 0;
+}
+
+void CloseDisplayCore(ScriptState*, qbDisplay* d, uint32_t) {
+    if (d->state == DISPSTATE_CLOSED) return;
+    if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
+        CallSlot(s->CloseDisplay, d->adapterHandle);
+        d->adapterHandle = nullptr;
+    } else {
+        CloseNativeWindow(d);
+    }
+    d->state = DISPSTATE_CLOSED;
+}
+
+int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
+    if (int err = LoadPendingBGPics(L)) return err;
+    SetPicturesPending(false);
+    PrintDoneMessage();
+    if (GetRuntimeTag(kTagQuiet) == 0) ConsolePrintf("And Action!\n");
+    return 0;
+}
+
+int StartDisplays(ScriptState* L) {
+    if (NoPlatformHook() != 0) {
+        // Without windows nothing the script shows could be seen: say so
+        // instead of ending as if the user had quit.
+        return ERR_WINDOW;
+    }
+    if (int err = PrepareNativeDisplays()) return err;
+    if (!HasDisplayAdapter()) {
+        if (int err = StartNativeUI()) return err;
+    }
+    PrintMessage("Preparing display", nullptr, 1);
+    bool opened = false;
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
+        if (d->state != DISPSTATE_CLOSED || (d->flags & kDisplayHidden)) continue;
+        d->activateOnOpen = (d->flags & kDisplayActivate) ? 1 : 0;
+        if (int err = OpenDisplayWindow(L, d, opened ? 0u : uint32_t{kDisplayFirstOpened})) return err;
+        opened = true;
+    }
+    if (!opened) {
+        if (int err = PrepareFirstDisplay(L, FirstDisplay())) return err;
+    }
+    qbDisplay* chosen = nullptr;
+    for (qbDisplay* d = FirstDisplay(); d && !chosen; d = NextDisplay(d))
+        if ((d->flags & kDisplayActivate) && !(d->flags & kDisplayHidden) && !d->isBackfill) chosen = d;
+    if (!chosen && FirstDisplay()) {
+        if (int err = GetDisplayRecord(kDisplayOne, &chosen)) return err;
+    }
+    // Until declared displays are created at start-up there may be none.
+    if (chosen) SetActiveDisplay(L, chosen, false);
+    return 0;
+}

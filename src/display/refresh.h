@@ -1,0 +1,59 @@
+// Showing pictures in a display's window: the blit to the window (scaled
+// when the display scales), the refresh of rectangles and whole displays,
+// the worker-thread blit queue, and frame pacing for VWait.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "display/bitmap.h"
+
+struct ScriptState;
+struct qbDisplay;
+
+// BlitToDisplay flags.
+enum : uint32_t {
+    kBlitDirect = 16,
+    kBlitNoVideoMask = 32,
+    kBlitNoHooks = 64,
+    kBlitPrescaled = 0x100,
+};
+
+// RefreshDisplayRect flags.
+enum : uint32_t { kRefreshScaled = 1, kRefreshRecorder = 2, kRefreshRecorder2 = 4, kRefreshForce = 128 };
+
+void BlitToDisplay(qbBitmap* source, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
+                   int32_t width, int32_t height, int32_t scaleWidth, int32_t scaleHeight, uint32_t flags,
+                   qbBitmap* mask, qbBitmap* alpha);
+void RefreshDisplayRect(qbBitmap* bitmap, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
+                        int32_t width, int32_t height, uint32_t flags);
+void RefreshRectWithLayers(ScriptState* L, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
+                           int32_t width, int32_t height);
+// The whole picture of the display in its window.
+void RefreshDisplay(ScriptState* L, qbDisplay* display);
+// Frees the cache the scaled blits draw into.
+void FreeBlitScaleCache();
+
+// Called from any thread: the picture is drawn on the main thread by the next
+// FlushDisplayBlitQueue. ERR_MEM when it cannot be queued.
+int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                     int32_t width, int32_t height);
+// Main thread only. The first error stops the walk and drops the rest of
+// that display's queue.
+int FlushDisplayBlitQueue(ScriptState* L);
+void ClearDisplayBlitQueue(qbDisplay* display);
+
+// The frame-rate limit of VWait (1 or more; a value below 1 sets 60).
+int32_t GetFPSLimit();
+void SetFPSLimit(int32_t fps);
+// The clock frame pacing reads (monotonic microseconds) and its sleep; null
+// functions restore the system's.
+void SetFramePacingClock(std::function<int64_t()> nowMicros, std::function<void(int64_t)> sleepMillis);
+// Sleeps the rest of the frame period since the display's last wait.
+void PaceDisplayFrame(qbDisplay* display, bool forced);
+// The vertical-blank wait of a display: the adapter's VWait or frame pacing,
+// then the per-frame hooks.
+int WaitDisplayVBlank(ScriptState* L, qbDisplay* display, uint32_t flags);
+int WaitVBlank(ScriptState* L, uint32_t flags);
+// The script command: no arguments, no results.
+int VWait(ScriptState* L);

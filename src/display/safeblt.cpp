@@ -1,0 +1,193 @@
+// SafeBlt: clipping, the clip region's mask, the draw itself, the upkeep of
+// a selected target's planes and the refresh of what was drawn for a display.
+#include <algorithm>
+#include <vector>
+
+#include "core/errors.h"
+#include "display/blit.h"
+#include "display/display.h"
+#include "display/planekernels.h"
+#include "display/refresh.h"
+#include "objects/bgpics.h"
+
+namespace {
+
+constexpr int32_t kOutputMask = 28;
+constexpr int32_t kOutputAlpha = 30;
+constexpr int32_t kMaskModeForBitmaps = 2;
+
+int32_t drawMaskMode = 0;
+int32_t drawAlphaIntensity = -1;
+// The combined clip plane, reused while it is large enough.
+std::vector<uint8_t> scratch;
+
+
+bool ScaledBuffers(const qbDisplay* d) { return d->outputScaling && d->scaleWidth > 0 && d->scaleHeight > 0; }
+
+// The clip region's bits combined with the source's mask or alpha, laid out
+// at the source position so that the copies address it like the source's
+// own plane. Null when the scratch storage cannot grow.
+BitmapPtr CombineWithClip(const qbSafeBlt& b, int32_t sx, int32_t sy, int32_t dx, int32_t dy, int32_t w, int32_t h,
+                          bool alpha) {
+    const int32_t planeWidth = sx + w;
+    const int32_t planeHeight = sy + h;
+    const uint32_t rowBytes = alpha ? AlphaRowBytes(planeWidth) : MaskRowBytes(planeWidth);
+    const size_t size = static_cast<size_t>(rowBytes) * static_cast<size_t>(planeHeight);
+    if (scratch.size() < size) {
+        try {
+            std::vector<uint8_t>().swap(scratch);
+            scratch.resize(size);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    const MaskRows clip = MaskRowsOf(b.clip->mask, dx - b.clip->x, dy - b.clip->y);
+    BitmapPtr plane(alpha ? AllocAlphaChannel(planeWidth, planeHeight, false, scratch.data(), rowBytes)
+                          : AllocMask(nullptr, planeWidth, planeHeight, false, scratch.data(), rowBytes));
+    if (!plane) return nullptr;
+    if (alpha)
+        ClipCombineAlpha(AlphaRowsOf(plane.get(), sx, sy), AlphaRowsOf(b.alpha, sx, sy), clip, w, h);
+    else
+        ClipCombineMask(MaskRowsOf(plane.get(), sx, sy), MaskRowsOf(b.mask, sx, sy), clip, w, h);
+    return plane;
+}
+
+// Keeps the mask and alpha planes of a selected output target in step with
+// what was drawn into its bitmap.
+void KeepPlanes(const qbDisplay* d, const qbSafeBlt& b, qbBitmap* mask, qbBitmap* alpha, int32_t sx, int32_t sy,
+                int32_t dx, int32_t dy, int32_t w, int32_t h) {
+    const qbOutputSelection& out = d->output;
+    if (!out.bitmap || b.destination != out.bitmap) return;
+    const bool intoDisplay = out.type == kObjectTypeDisplay || out.type == kOutputAlpha;
+    if (out.mask) {
+        const int mode = out.type == kOutputMask ? drawMaskMode : kMaskModeForBitmaps;
+        if (alpha)
+            AlphaToMask(MaskRowsOf(out.mask, dx, dy), AlphaRowsOf(alpha, sx, sy), w, h, mode);
+        else if (mask)
+            BlitMaskRect(mask, sx, sy, out.mask, dx, dy, w, h, mode, nullptr, 0);
+        else
+            FillMaskRect(out.mask, dx, dy, w, h, mode);
+    }
+    if (out.alpha) {
+        const bool intensity = intoDisplay && drawAlphaIntensity >= 0;
+        const uint8_t value = static_cast<uint8_t>(intensity ? drawAlphaIntensity : 255);
+        if (alpha) {
+            static constexpr int32_t kModeBySelection[] = {0, 1, 9};
+            const int32_t mode = intensity ? 6 : kModeBySelection[std::clamp(d->selectionAlphaMode, 0, 2)];
+            CombineAlphaRectClipped(alpha, sx, sy, out.alpha, dx, dy, w, h, mode, value, alpha->width, alpha->height,
+                                    out.alpha->width, out.alpha->height);
+        } else if (mask) {
+            StampMaskIntoAlpha(AlphaRowsOf(out.alpha, dx, dy), MaskRowsOf(mask, sx, sy), w, h, value);
+        } else {
+            FillAlphaRect(out.alpha, dx, dy, w, h, value);
+        }
+    }
+}
+
+}  // namespace
+
+int32_t GetDrawMaskMode() { return drawMaskMode; }
+void SetDrawMaskMode(int32_t mode) { drawMaskMode = mode; }
+int32_t GetDrawAlphaIntensity() { return drawAlphaIntensity; }
+void SetDrawAlphaIntensity(int32_t intensity) { drawAlphaIntensity = intensity; }
+
+void FreeSafeBltScratch() { std::vector<uint8_t>().swap(scratch); }
+
+void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
+                  int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
+                  int32_t dstBottom, bool useClip) {
+    const bool byClip = clip && useClip;
+    const int32_t left = byClip ? clip->x : 0;
+    const int32_t top = byClip ? clip->y : 0;
+    if (byClip) {
+        dstRight = clip->x + clip->width;
+        dstBottom = clip->y + clip->height;
+    }
+    if (*dstX < left) {
+        *srcX += left - *dstX;
+        *width -= left - *dstX;
+        *dstX = left;
+    }
+    if (*dstY < top) {
+        *srcY += top - *dstY;
+        *height -= top - *dstY;
+        *dstY = top;
+    }
+    *width = std::min({*width, srcWidth - *srcX, dstRight - *dstX});
+    *height = std::min({*height, srcHeight - *srcY, dstBottom - *dstY});
+}
+
+void SafeBlt(ScriptState* L, const qbSafeBlt& b) {
+    qbDisplay* d = GetCurrentDisplay();
+    uint32_t flags = b.flags;
+    if (!d) {
+        if (!b.destination || !(flags & kSafeBltDrawOnly) || !GetSpareDisplay()) {
+            ConsolePrintf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
+            return;
+        }
+        d = GetSpareDisplay();
+        flags |= kSafeBltNoSprites;
+    }
+    if (!b.source || b.srcX < 0 || b.srcY < 0) return;
+    int32_t sx = b.srcX, sy = b.srcY, dx = b.dstX, dy = b.dstY, w = b.width, h = b.height;
+    const bool useClip = b.clip && !(flags & kSafeBltIgnoreClip);
+    ClipBlitRect(b.clip, &sx, &sy, &dx, &dy, &w, &h, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, useClip);
+    w = std::min(w, b.dstWidth - dx);
+    h = std::min(h, b.dstHeight - dy);
+    if (w < 1 || h < 1) return;
+
+    if (d->softDoubleBuffer && (flags & kSafeBltDirect)) {
+        BlitToDisplay(b.source, sx, sy, d, dx, dy, w, h, 0, 0, 0, b.mask, b.alpha);
+        return;
+    }
+    // Sprites overlapping the rectangle would be redrawn through the layer
+    // compositor here; none can be shown before sprites exist.
+
+    qbBitmap* mask = b.mask;
+    qbBitmap* alpha = b.alpha;
+    BitmapPtr combined;
+    if (useClip && b.clip->mask) {
+        combined = CombineWithClip(b, sx, sy, dx, dy, w, h, alpha != nullptr);
+        if (!combined) return;
+        if (alpha)
+            alpha = combined.get();
+        else
+            mask = combined.get();
+    }
+
+    // Drawing for the display itself goes into its picture buffer unless it
+    // is a plain copy, which goes straight to the window.
+    qbBitmap* target = b.destination;
+    if (!target && (mask || alpha)) target = d->spriteFreeBuffer.get();
+    auto draw = [&](qbBitmap* into) {
+        if (alpha) {
+            const bool plainCopy =
+                d->output.alpha && into == d->output.bitmap && !(flags & kSafeBltDrawOnly) && d->selectionAlphaMode == 0;
+            if (plainCopy)
+                CopyBitmapRect(b.source, sx, sy, into, dx, dy, w, h);
+            else
+                CopyBitmapRectAlpha(b.source, sx, sy, into, dx, dy, w, h, alpha);
+        } else if (mask) {
+            CopyBitmapRectMasked(b.source, sx, sy, into, dx, dy, w, h, mask);
+        } else {
+            CopyBitmapRect(b.source, sx, sy, into, dx, dy, w, h);
+        }
+    };
+    if (!target) {
+        const bool fromBuffer = b.source == d->spriteFreeBuffer.get() || b.source == d->backBuffer.get();
+        RefreshDisplayRect(b.source, sx, sy, d, dx, dy, w, h, fromBuffer && ScaledBuffers(d) ? uint32_t{kRefreshScaled} : 0u);
+        return;
+    }
+    draw(target);
+    const bool intoSpriteFree = target == d->spriteFreeBuffer.get();
+    if (intoSpriteFree && ScaledBuffers(d) && d->backBuffer) draw(d->backBuffer.get());
+
+    if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, b, mask, alpha, sx, sy, dx, dy, w, h);
+
+    const bool displayBuffer = intoSpriteFree || target == d->backBuffer.get();
+    if (displayBuffer && d->output.type == kObjectTypeDisplay && !(flags & kSafeBltNoRefresh) && d != GetSpareDisplay()) {
+        qbBitmap* from = intoSpriteFree && ScaledBuffers(d) ? d->backBuffer.get() : target;
+        RefreshDisplayRect(from, dx, dy, d, dx, dy, w, h, kRefreshScaled);
+    }
+    (void)L;
+}

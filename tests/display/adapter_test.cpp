@@ -1,0 +1,470 @@
+// The display adapter: installing it with its refusals, every window wrapper
+// reaching the backend without one and its slot with one, draw hooks, and
+// the events and queries that plugins send.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/eventqueue.h"
+#include "display/displayhooks.h"
+#include "display_fixture.h"
+#include "plugins/plugin.h"
+
+namespace {
+
+std::vector<std::string> calls;
+
+template <class... A>
+void Log(const char* name, A... args) {
+    std::string line = name;
+    ((line += " " + std::to_string(args)), ...);
+    calls.push_back(line);
+}
+
+void* const kHandle = reinterpret_cast<void*>(0x1234);
+uint32_t grabbed[4] = {0x10, 0x20, 0x30, 0x40};
+qbAdapterMonitor monitors[] = {{0, 0, 800, 600}, {800, 0, 1024, 768}, {0, 0, 0, 0}};
+qbAdapterMode modes[] = {{640, 480}, {800, 600}, {0, 0}};
+int pointerToken = 0;
+
+qbDisplayAdapterSlots FakeSlots() {
+    qbDisplayAdapterSlots s;
+    s.ForceEventLoopIteration = [](void*) { Log("ForceEventLoopIteration"); return 0; };
+    s.Sleep = [](int ms) { Log("Sleep", ms); return 0; };
+    s.VWait = [](void* h, const qbAdapterTag* t) {
+        Log("VWait", h == kHandle, t[0].tag, t[0].value, t[1].tag);
+        return 0;
+    };
+    s.DetermineBorderSizes = [](uint32_t style, int32_t* l, int32_t* r, int32_t* t, int32_t* b) {
+        Log("DetermineBorderSizes", style);
+        *l = 1, *r = 2, *t = 20, *b = 3;
+        return 0;
+    };
+    s.OpenDisplay = [](const char* title, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t style,
+                       const qbAdapterTag*) {
+        calls.push_back(std::string("OpenDisplay ") + title);
+        Log("OpenDisplay", x, y, w, h, style);
+        return kHandle;
+    };
+    s.CloseDisplay = [](void* h) { Log("CloseDisplay", h == kHandle); return 0; };
+    s.ChangeBufferSize = [](void* h, int32_t w, int32_t ht, int32_t a, void* b) {
+        Log("ChangeBufferSize", h == kHandle, w, ht, a, b == nullptr);
+        return 0;
+    };
+    s.ShowHideDisplay = [](void* h, int show, void*) { Log("ShowHideDisplay", h == kHandle, show); return 0; };
+    s.SizeMoveDisplay = [](void* h, int32_t x, int32_t y, int32_t w, int32_t ht, int32_t a, void*) {
+        Log("SizeMoveDisplay", h == kHandle, x, y, w, ht, a);
+        return 0;
+    };
+    s.SetDisplayTitle = [](void* h, const char* title) {
+        calls.push_back(std::string("SetDisplayTitle ") + (h == kHandle ? "1 " : "0 ") + title);
+        return 0;
+    };
+    s.ActivateDisplay = [](void* h, int on) { Log("ActivateDisplay", h == kHandle, on); return 0; };
+    s.CreatePointer = [](const uint32_t* argb, int32_t w, int32_t h, int32_t hx, int32_t hy, void*) -> void* {
+        Log("CreatePointer", argb[0], w, h, hx, hy);
+        return &pointerToken;
+    };
+    s.FreePointer = [](void* p) { Log("FreePointer", p == &pointerToken); };
+    s.SetPointer = [](void* h, int kind, void* p) { Log("SetPointer", h == kHandle, kind, p == &pointerToken); return 0; };
+    s.ShowHidePointer = [](void* h, int show) { Log("ShowHidePointer", h == kHandle, show); return 0; };
+    s.MovePointer = [](void* h, int32_t x, int32_t y) { Log("MovePointer", h == kHandle, x, y); return 0; };
+    s.GetMousePos = [](void* h, int32_t* x, int32_t* y) {
+        Log("GetMousePos", h == kHandle);
+        *x = 11, *y = 22;
+        return 0;
+    };
+    s.GetQualifiers = [](void* h) { Log("GetQualifiers", h == kHandle); return 0x55u; };
+    s.BltBitMap = [](void* src, void* dst, const qbAdapterBlitBlock* b, uint32_t mode, void*) {
+        Log("BltBitMap", src != nullptr, dst == kHandle, b->srcX, b->srcY, b->dstX, b->dstY, b->width, b->height,
+            b->scaleWidth, b->scaleHeight, mode);
+        return 0;
+    };
+    s.RectFill = [](void* h, int32_t x, int32_t y, int32_t w, int32_t ht, uint32_t c, uint32_t mode, void*) {
+        Log("RectFill", h == kHandle, x, y, w, ht, c, mode);
+        return 0;
+    };
+    s.WritePixel = [](void* h, int32_t x, int32_t y, uint32_t c, uint32_t mode, void*) {
+        Log("WritePixel", h == kHandle, x, y, c, mode);
+        return 0;
+    };
+    s.Line = [](void* h, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t c, uint32_t mode, void*) {
+        Log("Line", h == kHandle, x1, y1, x2, y2, c, mode);
+        return 0;
+    };
+    s.GetMonitorInfo = [](int what, int monitor, void** out, void*) {
+        Log("GetMonitorInfo", what, monitor);
+        *out = what == 0 ? static_cast<void*>(monitors) : static_cast<void*>(modes);
+        return 0;
+    };
+    s.FreeMonitorInfo = [](int what, void*) { Log("FreeMonitorInfo", what); };
+    s.GrabScreenPixels = [](void* h, int32_t x, int32_t y, int32_t w, int32_t ht, int32_t, void*) {
+        Log("GrabScreenPixels", h == kHandle, x, y, w, ht);
+        return grabbed;
+    };
+    s.FreeGrabScreenPixels = [](uint32_t* p) { Log("FreeGrabScreenPixels", p == grabbed); };
+    s.AdapterMainLoop = [](ScriptState* L, AdapterMainCallback, ScriptState* user, int, void*) {
+        Log("AdapterMainLoop", L == user);
+        return 0;
+    };
+    s.Cls = [](void* h, uint32_t c, void*) { Log("Cls", h == kHandle, c); return 0; };
+    return s;
+}
+
+const qbDisplayAdapterSlots kFakeSlots = FakeSlots();
+
+qbPlugin FakeAdapter() {
+    qbPlugin p;
+    p.name = "fake";
+    p.capabilities = PLUGINCAPS_DISPLAYADAPTER | PLUGINCAPS_REQUESTERADAPTER;
+    p.displaySlots = &kFakeSlots;
+    return p;
+}
+
+class AdapterTest : public DisplayWorld {
+protected:
+    void SetUp() override {
+        DisplayWorld::SetUp();
+        calls.clear();
+    }
+    int Install(qbPlugin& plugin, uint32_t flags, const qbAdapterTag* tags = nullptr) {
+        SetAdapterWindowOpen(true);
+        const int err = SetDisplayAdapter(&plugin, flags, tags);
+        SetAdapterWindowOpen(false);
+        return err;
+    }
+    // Drops the calls made while setting a display up.
+    std::vector<std::string> Take() { return std::exchange(calls, {}); }
+};
+
+// The backend operations the wrappers reach, each logged by name.
+qbPlatformOps RecordingOps() {
+    qbPlatformOps ops = NullPlatformOps();
+    ops.MeasureWindowBorders = [](qbDisplay* d) {
+        Log("MeasureWindowBorders");
+        d->view.borderLeft = 2;
+        d->view.borderWidth = 4;
+        d->view.borderTop = 20;
+        d->view.borderHeight = 22;
+        return 0;
+    };
+    ops.SetNativeWindowBounds = [](qbDisplay*) { Log("SetNativeWindowBounds"); };
+    ops.CollapseNativeWindow = [](qbDisplay*, int m) { Log("CollapseNativeWindow", m); return 0; };
+    ops.SetNativeWindowTitle = [](qbDisplay* d) { calls.push_back(std::string("SetNativeWindowTitle ") + d->view.title); };
+    ops.ActivateNativeWindow = [](qbDisplay*) { Log("ActivateNativeWindow"); };
+    ops.FreeNativePointer = [](qbNativePointer*) { Log("FreeNativePointer"); };
+    ops.ShowWindowPointer = [](qbDisplay*) { Log("ShowWindowPointer"); };
+    ops.HideWindowPointer = [](qbDisplay*) { Log("HideWindowPointer"); };
+    ops.MoveNativePointer = [](qbDisplay*, int x, int y) { Log("MoveNativePointer", x, y); };
+    ops.GetKeyQualifiers = [] { Log("GetKeyQualifiers"); return 7u; };
+    ops.FillWindowRect = [](qbDisplay*, int x, int y, int w, int h, uint32_t c) { Log("FillWindowRect", x, y, w, h, c); };
+    ops.WriteWindowPixel = [](qbDisplay*, int x, int y, uint32_t c) { Log("WriteWindowPixel", x, y, c); };
+    ops.DrawWindowLine = [](qbDisplay*, int a, int b, int c, int d, uint32_t col) { Log("DrawWindowLine", a, b, c, d, col); };
+    ops.ListNativeMonitors = [] {
+        Log("ListNativeMonitors");
+        return MonitorList(std::make_unique<qbMonitorEntry>());
+    };
+    ops.ListNativeDisplayModes = [](qbDisplay*, qbDisplayModeEntry*) { Log("ListNativeDisplayModes"); return 3; };
+    ops.GrabScreenRegion = [](qbDisplay*, int, int, int, int) {
+        Log("GrabScreenRegion");
+        return NativeBitmapPtr(AllocNativeBitmap(2, 2));
+    };
+    ops.BlitToWindow = [](const qbNativeBitmap*, int sx, int sy, qbDisplay*, int dx, int dy, int w, int h, int sw, int sh,
+                          uint32_t) { Log("BlitToWindow", sx, sy, dx, dy, w, h, sw, sh); };
+    return ops;
+}
+
+int hookOrder = 0;
+std::vector<std::string> hookLog;
+
+int LoggingHook(qbDisplayHook* hook, int kind, const void*, void* user) {
+    hookLog.push_back(std::string(static_cast<const char*>(user)) + " " + std::to_string(kind));
+    (void)hook;
+    ++hookOrder;
+    return 0;
+}
+
+int SelfRemovingHook(qbDisplayHook* hook, int kind, const void* info, void* user) {
+    LoggingHook(hook, kind, info, user);
+    RemoveDisplayHook(hook);
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(AdapterTest, InstallIsRefusedOutsideStartUpWithoutTheCapabilityAndForMarshalledPlugins) {
+    qbPlugin plugin = FakeAdapter();
+    EXPECT_EQ(SetDisplayAdapter(&plugin, 0, nullptr), ERR_SETADAPTER);
+    EXPECT_EQ(Text(ERR_SETADAPTER), "Cannot set adapter!");
+    qbPlugin noCaps = FakeAdapter();
+    noCaps.capabilities = PLUGINCAPS_IMAGE;
+    EXPECT_EQ(Install(noCaps, 0), ERR_WRONGUSAGE);
+    qbPlugin marshalled = FakeAdapter();
+    marshalled.callingMode = kPluginCallMarshalled;
+    EXPECT_EQ(Install(marshalled, 0), ERR_SETADAPTER);
+    EXPECT_FALSE(HasDisplayAdapter());
+}
+
+TEST_F(AdapterTest, ASecondAdapterReplacesTheFirstUnlessItMayNotBeReplaced) {
+    qbPlugin first = FakeAdapter();
+    qbPlugin second = FakeAdapter();
+    const qbAdapterTag tags[] = {{kAdapterTagPixelFormat, 11}, {kAdapterTagDrawFlags, 9}, {kAdapterTagFeatures, 3}, {0, 0}};
+    ASSERT_EQ(Install(first, 0, tags), 0);
+    EXPECT_EQ(DisplayAdapter().pixelFormat, 11);
+    EXPECT_EQ(DisplayAdapter().drawFlags, 9u);
+    EXPECT_EQ(first.displayAdapterFeatures, 3u);
+    ASSERT_EQ(Install(second, kAdapterNoReplace), 0);
+    EXPECT_EQ(DisplayAdapter().plugin, &second);
+    EXPECT_EQ(DisplayAdapter().pixelFormat, 10);
+    EXPECT_EQ(Install(first, 0), ERR_SETADAPTER);
+    EXPECT_EQ(DisplayAdapter().plugin, &second);
+}
+
+TEST_F(AdapterTest, WithoutAnAdapterEveryWrapperReachesTheBackend) {
+    const qbPlatformOps ops = RecordingOps();
+    SetPlatformBackend(&ops);
+    qbDisplay* d = MakeOpen(1, 8, 8);
+    Take();
+    DetermineDisplayBorders(d);
+    EXPECT_EQ(d->borderWidth, 4);
+    EXPECT_EQ(d->borderHeight, 22);
+    std::strcpy(d->title, "Other");
+    SizeMoveDisplayWindow(d);
+    MoveDisplayWindow(d);
+    ShowHideDisplayWindow(d, true);
+    UpdateDisplayTitle(d);
+    ActivateDisplayWindow(d, true);
+    FreeDisplayPointer(nullptr);
+    SetDisplayPointer(d, nullptr, 2);
+    ShowHideDisplayPointer(d, false);
+    MoveDisplayPointer(d, 3, 4);
+    EXPECT_EQ(GetDisplayQualifiers(d), 7u);
+    FillDisplayRect(d, 1, 2, 3, 4, 0xABCDEF);
+    PlotDisplayPixel(d, 5, 6, 0x123456);
+    DrawDisplayLine(d, 1, 2, 3, 4, 0x654321);
+    EXPECT_EQ(CountMonitors(d), 1);
+    EXPECT_EQ(GetDisplayModeList(d, nullptr), 3);
+    BitmapPtr grab(GrabDisplayScreen(d, 0, 0, 2, 2));
+    EXPECT_NE(grab, nullptr);
+    EXPECT_EQ(WakeDisplayAdapter(), 0);
+    ClearAdapterDisplay(d, 0);  // adapter only: nothing reaches the backend
+    const std::vector<std::string> expected = {
+        "MeasureWindowBorders", "SetNativeWindowBounds", "SetNativeWindowBounds", "CollapseNativeWindow 1",
+        "SetNativeWindowTitle Other", "ActivateNativeWindow", "FreeNativePointer", "ShowWindowPointer",
+        "HideWindowPointer", "MoveNativePointer 3 4", "GetKeyQualifiers", "FillWindowRect 1 2 3 4 11259375",
+        "WriteWindowPixel 5 6 1193046", "DrawWindowLine 1 2 3 4 6636321", "ListNativeMonitors",
+        "ListNativeDisplayModes", "GrabScreenRegion"};
+    EXPECT_EQ(Take(), expected);
+    SetPlatformBackend(nullptr);
+}
+
+TEST_F(AdapterTest, WithAnAdapterEveryWrapperReachesItsSlot) {
+    qbPlugin plugin = FakeAdapter();
+    ASSERT_EQ(Install(plugin, kAdapterSleep | kAdapterVWait | kAdapterMonitors | kAdapterGrab), 0);
+    qbDisplayOptions o;
+    o.title = "T";
+    o.x = 5;
+    o.y = 6;
+    o.width = 30;
+    o.height = 20;
+    o.flags = kDisplayActivate | 0x2;  // sizeable
+    qbDisplay* d = Make(1, o);
+    ASSERT_EQ(StartDisplays(nullptr), 0);
+    ASSERT_EQ(d->adapterHandle, kHandle);
+    const std::vector<std::string> opening = {"OpenDisplay T", "OpenDisplay 5 6 30 20 2", "DetermineBorderSizes 2",
+                                              "ChangeBufferSize 1 30 20 0 1",
+                                              "BltBitMap 1 1 0 0 0 0 30 20 0 0 0", "ActivateDisplay 1 1"};
+    EXPECT_EQ(Take(), opening);
+    EXPECT_EQ(d->borderWidth, 3);
+    EXPECT_EQ(d->borderHeight, 23);
+
+    SizeMoveDisplayWindow(d);
+    MoveDisplayWindow(d);
+    ShowHideDisplayWindow(d, true);
+    UpdateDisplayTitle(d);
+    ActivateDisplayWindow(d, false);
+    uint32_t argb[1] = {0xFF00FF};
+    void* pointer = nullptr;
+    EXPECT_EQ(CreateDisplayPointer(argb, 1, 1, &pointer, 0, 0), 0);
+    SetDisplayPointer(d, pointer, 2);
+    MoveDisplayPointer(d, 7, 8);
+    FreeDisplayPointer(pointer);
+    int32_t x = 0, y = 0;
+    GetDisplayMousePos(d, &x, &y);
+    EXPECT_EQ(x, 11);
+    EXPECT_EQ(GetDisplayQualifiers(d), 0x55u);
+    FillDisplayRect(d, 1, 2, 3, 4, 0x00112233);
+    PlotDisplayPixel(d, 5, 6, 0x01000000);
+    DrawDisplayLine(d, 1, 2, 3, 4, 9);
+    ClearAdapterDisplay(d, 0x77);
+    EXPECT_EQ(WakeDisplayAdapter(), 1);
+    DelayPumpingEvents(15);
+    EXPECT_EQ(WaitDisplayVBlank(nullptr, d, 3), 0);
+    EXPECT_EQ(CountMonitors(d), 2);
+    qbDisplayModeEntry list[4];
+    EXPECT_EQ(GetDisplayModeList(d, list), 2);
+    EXPECT_EQ(list[1].width, 800);
+    BitmapPtr grab(GrabDisplayScreen(d, 1, 2, 2, 2));
+    ASSERT_NE(grab, nullptr);
+    EXPECT_EQ(ReadBitmapPixel(grab.get(), 1, 1, false), 0x40u);
+    EXPECT_EQ(RunMainChunkThroughAdapter(nullptr), 0);
+    const std::vector<std::string> expected = {
+        "SizeMoveDisplay 1 5 6 30 20 0", "SizeMoveDisplay 1 5 6 0 0 0", "ShowHideDisplay 1 0",
+        "SetDisplayTitle 1 T", "ActivateDisplay 1 0", "CreatePointer 16711935 1 1 0 0", "SetPointer 1 2 1",
+        "ShowHidePointer 1 1", "MovePointer 1 7 8", "FreePointer 1", "GetMousePos 1", "GetQualifiers 1",
+        "RectFill 1 1 2 3 4 1122867 0", "WritePixel 1 5 6 16777216 0", "Line 1 1 2 3 4 9 0", "Cls 1 119",
+        "ForceEventLoopIteration", "Sleep 15", "VWait 1 1 3 0", "GetMonitorInfo 0 0", "FreeMonitorInfo 0",
+        "GetMonitorInfo 1 0", "FreeMonitorInfo 1", "GrabScreenPixels 1 1 2 2 2", "FreeGrabScreenPixels 1",
+        "AdapterMainLoop 1"};
+    EXPECT_EQ(Take(), expected);
+    CloseDisplayCore(nullptr, d, 0);
+    EXPECT_EQ(Take(), std::vector<std::string>{"CloseDisplay 1"});
+    EXPECT_EQ(d->adapterHandle, nullptr);
+}
+
+TEST_F(AdapterTest, AnAdapterThatCountsOpacityTheOtherWayGetsInvertedAlpha) {
+    qbPlugin plugin = FakeAdapter();
+    EXPECT_EQ(AdjustAlphaForAdapter(0x00123456), 0x00123456u);
+    ASSERT_EQ(Install(plugin, kAdapterInvertsAlpha), 0);
+    EXPECT_EQ(AdjustAlphaForAdapter(0x00123456), 0xFF123456u);
+    EXPECT_EQ(AdjustAlphaForAdapter(0xFF123456), 0x00123456u);
+    EXPECT_EQ(AdjustAlphaForAdapter(0x40123456), 0xBF123456u);
+}
+
+TEST_F(AdapterTest, ClosedDisplaysGetOnlyTheirHooksWithAnAdapter) {
+    qbPlugin plugin = FakeAdapter();
+    ASSERT_EQ(Install(plugin, 0), 0);
+    qbDisplay* d = Make(2);
+    hookLog.clear();
+    static char name[] = "h";
+    ASSERT_NE(AddDisplayHook(ObjectID{2, nullptr}, &LoggingHook, name, nullptr, 0), nullptr);
+    Take();
+    FillDisplayRect(d, 0, 0, 1, 1, 0);
+    PlotDisplayPixel(d, 0, 0, 0);
+    DrawDisplayLine(d, 0, 0, 1, 1, 0);
+    EXPECT_TRUE(Take().empty());
+    EXPECT_EQ(hookLog, (std::vector<std::string>{"h 1", "h 3", "h 2"}));
+    // An adapter that draws on displays with a handle that are not open.
+    DisplayWorld::Clean();
+    calls.clear();
+    ASSERT_EQ(Install(plugin, kAdapterDrawsUnopened), 0);
+    d = Make(2);
+    d->adapterHandle = kHandle;
+    FillDisplayRect(d, 0, 0, 1, 1, 0);
+    EXPECT_EQ(Take(), std::vector<std::string>{"RectFill 1 0 0 1 1 0 0"});
+    d->adapterHandle = nullptr;
+}
+
+TEST_F(AdapterTest, AHookThatRemovesItselfDoesNotStopTheOthers) {
+    qbDisplay* d = Make(3);
+    hookLog.clear();
+    static char a[] = "a", b[] = "b", c[] = "c";
+    ASSERT_NE(AddDisplayHook(ObjectID{3, nullptr}, &LoggingHook, a, nullptr, 0), nullptr);
+    ASSERT_NE(AddDisplayHook(ObjectID{3, nullptr}, &SelfRemovingHook, b, nullptr, 0), nullptr);
+    ASSERT_NE(AddDisplayHook(ObjectID{3, nullptr}, &LoggingHook, c, nullptr, 0), nullptr);
+    NotifyDisplayResized(d, 10, 20);
+    EXPECT_EQ(hookLog, (std::vector<std::string>{"a 4", "b 4", "c 4"}));
+    hookLog.clear();
+    NotifyDisplayResized(d, 10, 20);
+    EXPECT_EQ(hookLog, (std::vector<std::string>{"a 4", "c 4"}));
+}
+
+TEST_F(AdapterTest, HooksAreRefusedWhereTheyCouldNotMirrorTheDisplay) {
+    static char name[] = "h";
+    EXPECT_EQ(AddDisplayHook(ObjectID{9, nullptr}, &LoggingHook, name, nullptr, 0), nullptr);
+    qbDisplay* d = Make(1);
+    EXPECT_EQ(AddDisplayHook(ObjectID{1, nullptr}, &LoggingHook, name, nullptr, 1), nullptr);
+    d->bgpic->keyColour = 0;
+    EXPECT_EQ(AddDisplayHook(ObjectID{1, nullptr}, &LoggingHook, name, nullptr, 0), nullptr);
+    d->bgpic->keyColour = -1;
+    d->hardDoubleBuffer = 1;
+    EXPECT_EQ(AddDisplayHook(ObjectID{1, nullptr}, &LoggingHook, name, nullptr, 0), nullptr);
+    d->hardDoubleBuffer = 0;
+    qbAdapterTag tags[] = {{kHookTagWidth, 0}, {kHookTagHeight, 0}, {kHookTagExtra, 42}, {0, 0}};
+    qbDisplayHook* hook = AddDisplayHook(ObjectID{1, nullptr}, &LoggingHook, name, tags, 0);
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(tags[0].value, 640);
+    EXPECT_EQ(tags[1].value, 480);
+    EXPECT_EQ(hook->extra, 42);
+}
+
+TEST_F(AdapterTest, AdapterEventsPostButtonsWheelKeysAndClose) {
+    ASSERT_EQ(InitEventQueue(), 0);
+    qbDisplay* d = Make(1);
+    static char name[] = "h";
+    qbDisplayHook* hook = AddDisplayHook(ObjectID{1, nullptr}, &LoggingHook, name, nullptr, 0);
+    ASSERT_NE(hook, nullptr);
+    const int32_t left[3] = {10, 20, 1};
+    const int32_t right[3] = {11, 21, 1};
+    const int32_t middle[3] = {12, 22, 0};
+    const int32_t wheel[3] = {13, 23, 1};
+    const int32_t key[3] = {65, 1, 0x8};
+    const int32_t badKeys[2][3] = {{300, 1, 0}, {-1, 1, 0}};
+    const int32_t close[3] = {1, 2, 0};
+    ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventLeftButton, left), 0);
+    ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventRightButton, right), 0);
+    ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventMiddleButton, middle), 0);
+    ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventWheel, wheel), 0);
+    ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventKey, key), 0);
+    for (const auto& bad : badKeys) ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventKey, bad), 0);
+    ASSERT_EQ(PostAdapterDisplayEvent(hook, kAdapterEventClose, close), 0);
+    EXPECT_EQ(PostAdapterDisplayEvent(hook, 6, close), ERR_WRONGUSAGE);
+    EXPECT_EQ(PostAdapterDisplayEvent(nullptr, kAdapterEventClose, close), ERR_FINDDISPLAY);
+
+    EXPECT_EQ(d->lastButtonWord[0], 1);
+    EXPECT_EQ(d->lastButtonWord[1], 1);
+    EXPECT_EQ(d->lastButtonWord[2], 0);
+    EXPECT_EQ(d->keyState[65], 1);
+    EXPECT_EQ(d->lastQualifiers, 0u);
+    EXPECT_EQ(d->closeRequested, 1);
+    EXPECT_EQ(d->lastMouseX, 1);
+    EXPECT_EQ(d->lastMouseY, 2);
+
+    // Buttons: x, y and the pressed state; keys: pressed, qualifiers, code.
+    struct Want {
+        uint32_t type;
+        int32_t a, b, c;
+    };
+    const Want want[] = {{kEventLeftButton, 10, 20, 1},  {kEventRightButton, 11, 21, 1},
+                         {kEventMiddleButton, 12, 22, 0}, {kEventWheelDown, 0, 0, 0},
+                         {kEventKey, 1, 8, 65},           {kEventKey, 1, 0, 300},
+                         {kEventKey, 1, 0, -1}};
+    LockEventQueue();
+    for (int i = 0; i < 7; ++i) {
+        qbInputEvent e;
+        ASSERT_EQ(PeekQueuedEvent(nullptr, i, &e, 0), i + 1);
+        EXPECT_EQ(e.type, want[i].type) << i;
+        EXPECT_EQ(e.display, d);
+        if (e.type == kEventKey) {
+            EXPECT_EQ(e.state, want[i].a);
+            EXPECT_EQ(e.key[0], want[i].b);
+            EXPECT_EQ(e.key[1], want[i].c);
+        } else if (e.type != kEventWheelDown) {
+            EXPECT_EQ(e.x, want[i].a);
+            EXPECT_EQ(e.y, want[i].b);
+            EXPECT_EQ(e.state, want[i].c);
+        }
+    }
+    UnlockEventQueue();
+    ClearEventQueue(nullptr);
+}
+
+TEST_F(AdapterTest, PluginsReadDisplayAttributesByHandle) {
+    qbDisplayOptions o;
+    o.width = 30;
+    o.height = 20;
+    o.scaleWidth = 60;
+    o.smoothScale = 1;
+    qbDisplay* d = Make(1, o);
+    d->adapterHandle = kHandle;
+    qbAdapterTag tags[] = {{1, 0}, {4, 0}, {6, 0}, {8, 0}, {99, 0}, {0, 0}};
+    EXPECT_EQ(GetAdapterDisplayAttrs(kHandle, tags), 4);
+    EXPECT_EQ(tags[0].value, 30);
+    EXPECT_EQ(tags[1].value, 20);
+    EXPECT_EQ(tags[2].value, 60);
+    EXPECT_EQ(tags[3].value, 1);
+    EXPECT_EQ(GetAdapterDisplayAttrs(&pointerToken, tags), -1);
+    EXPECT_EQ(RequestAdapterDisplayRefresh(&pointerToken), ERR_FINDDISPLAY);
+    d->adapterHandle = nullptr;
+}

@@ -1,0 +1,70 @@
+// A fresh display world for every test: no displays, BGPics or adapter, the
+// in-memory backend, the system clock, pictures pending as before start-up.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/errors.h"
+#include "core/settings.h"
+#include "core/startup.h"
+#include "display/adapter.h"
+#include "display/blit.h"
+#include "display/displays.h"
+#include "display/refresh.h"
+#include "objects/bgpics.h"
+#include "platform/null/null_backend.h"
+#include "platform/platform.h"
+
+class DisplayWorld : public ::testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+
+    static void Clean() {
+        SetVideoRecording(false);
+        FreeAllDisplays(nullptr);
+        FreeAllBGPics(nullptr);
+        ClearDisplayAdapters();
+        SetAdapterWindowOpen(false);
+        SetPlatformBackend(nullptr);
+        null_backend::Reset();
+        SetFramePacingClock(nullptr, nullptr);
+        SetFPSLimit(60);
+        SetSpareDisplay(nullptr);
+        SetRuntimeTag(kTagQuiet, 1);
+    }
+
+    static qbDisplay* Make(int32_t id, qbDisplayOptions options = {}) {
+        qbDisplay* d = nullptr;
+        EXPECT_EQ(CreateDisplay(nullptr, NewObjectID{id, 0}, &options, &d), 0);
+        return d;
+    }
+
+    // A display opened as the first one of a start-up, so that its picture
+    // is a bitmap and its window exists.
+    static qbDisplay* MakeOpen(int32_t id, int32_t width = 64, int32_t height = 48, uint32_t colour = 0x102030) {
+        qbDisplayOptions o;
+        o.width = width;
+        o.height = height;
+        o.fill.colour = colour;
+        o.flags = kDisplayActivate;
+        qbDisplay* d = Make(id, o);
+        null_backend::SetWindowSize(d, width, height);
+        EXPECT_EQ(StartDisplays(nullptr), 0);
+        return d;
+    }
+
+    static std::string Text(int code) {
+        char text[kErrorTextSize];
+        GetErrorText(code, text);
+        return text;
+    }
+
+    static int CountBGPics() {
+        int n = 0;
+        for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next)) ++n;
+        return n;
+    }
+};

@@ -1,0 +1,192 @@
+// SafeBlt and the refresh: empty blits draw and refresh nothing, blits for a
+// display reach its window, clip regions cut through their mask, selected
+// targets keep their planes, refresh blocks hold drawing back, and pictures
+// queued by worker threads are drawn on the main thread.
+#include <thread>
+#include <vector>
+
+#include "display/displayhooks.h"
+#include "display_fixture.h"
+
+namespace {
+
+class SafeBltTest : public DisplayWorld {
+protected:
+    static qbSafeBlt Blit(qbBitmap* source, qbBitmap* destination, int32_t w, int32_t h) {
+        qbSafeBlt b;
+        b.source = source;
+        b.destination = destination;
+        b.width = w;
+        b.height = h;
+        b.srcWidth = source->width;
+        b.srcHeight = source->height;
+        b.dstWidth = destination ? destination->width : 64;
+        b.dstHeight = destination ? destination->height : 48;
+        return b;
+    }
+};
+
+BitmapPtr Colour(int32_t w, int32_t h, uint32_t fill) {
+    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
+    FillBitmapRect(b.get(), 0, 0, w, h, fill);
+    return b;
+}
+
+uint32_t Window(const qbDisplay* d, int x, int y) { return null_backend::GetSurface(d)->At(x, y) & 0xFFFFFFu; }
+
+int blitHooks = 0;
+std::vector<std::thread::id> hookThreads;
+
+int CountBlits(qbDisplayHook*, int kind, const void*, void*) {
+    if (kind == kDrawHookBlit) {
+        ++blitHooks;
+        hookThreads.push_back(std::this_thread::get_id());
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(SafeBltTest, EmptyBlitsDrawAndRefreshNothing) {
+    qbDisplay* d = MakeOpen(1);
+    blitHooks = 0;
+    ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &CountBlits, nullptr, nullptr, 0), nullptr);
+    BitmapPtr red = Colour(8, 8, 0xFF0000);
+    qbBitmap* buffer = d->spriteFreeBuffer.get();
+    qbSafeBlt b = Blit(red.get(), buffer, 0, 4);
+    SafeBlt(nullptr, b);
+    b = Blit(red.get(), buffer, 4, 4);
+    b.srcX = -1;
+    SafeBlt(nullptr, b);
+    b = Blit(red.get(), nullptr, 4, 0);
+    SafeBlt(nullptr, b);
+    // Entirely outside the destination.
+    b = Blit(red.get(), buffer, 4, 4);
+    b.dstX = 64;
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(blitHooks, 0);
+    EXPECT_EQ(ReadBitmapPixel(buffer, 0, 0, false), 0x102030u);
+    EXPECT_EQ(Window(d, 0, 0), 0x102030u);
+}
+
+TEST_F(SafeBltTest, ABlitIntoTheDisplaysPictureReachesItsWindow) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr red = Colour(8, 8, 0xFF0000);
+    qbSafeBlt b = Blit(red.get(), d->spriteFreeBuffer.get(), 8, 8);
+    b.dstX = 60;  // cut to the picture's right edge
+    b.dstY = 2;
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(Window(d, 60, 2), 0xFF0000u);
+    EXPECT_EQ(Window(d, 63, 9), 0xFF0000u);
+    EXPECT_EQ(Window(d, 59, 2), 0x102030u);
+    EXPECT_EQ(Window(d, 60, 10), 0x102030u);
+    // Without the refresh only the picture changes.
+    BitmapPtr green = Colour(2, 2, 0x00FF00);
+    b = Blit(green.get(), d->spriteFreeBuffer.get(), 2, 2);
+    b.flags = kSafeBltNoRefresh;
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(ReadBitmapPixel(d->spriteFreeBuffer.get(), 0, 0, false), 0x00FF00u);
+    EXPECT_EQ(Window(d, 0, 0), 0x102030u);
+    // A plain copy for the display itself goes straight to the window.
+    BitmapPtr blue = Colour(2, 2, 0x0000FF);
+    SafeBlt(nullptr, Blit(blue.get(), nullptr, 2, 2));
+    EXPECT_EQ(Window(d, 0, 0), 0x0000FFu);
+    EXPECT_EQ(ReadBitmapPixel(d->spriteFreeBuffer.get(), 0, 0, false), 0x00FF00u);
+}
+
+TEST_F(SafeBltTest, AClipRegionCutsTheRectangleAndMasksIt) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr clipMask(AllocMask(nullptr, 4, 4, true, nullptr, 0));
+    for (int i = 0; i < 4; ++i) WriteBitmapPixel(clipMask.get(), i, i, 0, true);  // the diagonal
+    const qbClipRegion clip{10, 10, 4, 4, clipMask.get()};
+    BitmapPtr red = Colour(16, 16, 0xFF0000);
+    qbSafeBlt b = Blit(red.get(), d->spriteFreeBuffer.get(), 16, 16);
+    b.dstX = 4;
+    b.dstY = 4;
+    b.clip = &clip;
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(Window(d, 10, 10), 0xFF0000u);
+    EXPECT_EQ(Window(d, 13, 13), 0xFF0000u);
+    EXPECT_EQ(Window(d, 11, 10), 0x102030u);
+    EXPECT_EQ(Window(d, 9, 9), 0x102030u);
+    EXPECT_EQ(Window(d, 14, 14), 0x102030u);
+    // Flag 1 ignores the region.
+    b.flags = kSafeBltIgnoreClip;
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(Window(d, 4, 4), 0xFF0000u);
+}
+
+TEST_F(SafeBltTest, ASelectedTargetsAlphaPlaneFollowsTheSource) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr target = Colour(4, 1, 0);
+    BitmapPtr targetAlpha(AllocAlphaChannel(4, 1, true, nullptr, 0));
+    d->output = qbOutputSelection{target.get(), nullptr, targetAlpha.get(), 3, 1};
+    d->selectionAlphaMode = 1;
+    BitmapPtr src = Colour(4, 1, 0xFFFFFF);
+    BitmapPtr srcAlpha(AllocAlphaChannel(4, 1, true, nullptr, 0));
+    srcAlpha->plane->data[1] = 200;
+    qbSafeBlt b = Blit(src.get(), target.get(), 4, 1);
+    b.alpha = srcAlpha.get();
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(targetAlpha->plane->data[0], 0);
+    EXPECT_EQ(targetAlpha->plane->data[1], 200);
+    // A plain blit marks its whole rectangle opaque.
+    SafeBlt(nullptr, Blit(src.get(), target.get(), 2, 1));
+    EXPECT_EQ(targetAlpha->plane->data[0], 255);
+    EXPECT_EQ(targetAlpha->plane->data[2], 0);
+    d->output = qbOutputSelection{};
+}
+
+TEST_F(SafeBltTest, ARefreshBlockHoldsDrawingBackUnlessForced) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr red = Colour(2, 2, 0xFF0000);
+    d->refreshBlock = 1;
+    RefreshDisplayRect(red.get(), 0, 0, d, 0, 0, 2, 2, 0);
+    EXPECT_EQ(Window(d, 0, 0), 0x102030u);
+    RefreshDisplayRect(red.get(), 0, 0, d, 0, 0, 2, 2, kRefreshForce);
+    EXPECT_EQ(Window(d, 0, 0), 0xFF0000u);
+    d->refreshBlock = 0;
+}
+
+TEST_F(SafeBltTest, AScaledDisplayShowsItsWholePictureAtTheScaleSize) {
+    qbDisplay* d = MakeOpen(1, 4, 4, 0x000000);
+    d->scaleWidth = 8;
+    d->scaleHeight = 8;
+    null_backend::SetWindowSize(d, 8, 8);
+    CloseDisplayCore(nullptr, d, 0);
+    ASSERT_EQ(OpenDisplayWindow(nullptr, d, 0), 0);
+    FillBitmapRect(d->spriteFreeBuffer.get(), 3, 3, 1, 1, 0xFFFFFF);
+    blitHooks = 0;
+    ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &CountBlits, nullptr, nullptr, 0), nullptr);
+    RefreshDisplayRect(d->spriteFreeBuffer.get(), 3, 3, d, 3, 3, 1, 1, kRefreshScaled);
+    EXPECT_EQ(Window(d, 7, 7), 0xFFFFFFu);
+    EXPECT_EQ(Window(d, 6, 6), 0xFFFFFFu);
+    EXPECT_EQ(Window(d, 5, 5), 0u);
+    EXPECT_EQ(blitHooks, 1);
+}
+
+TEST_F(SafeBltTest, PicturesQueuedByAWorkerAreDrawnOnTheMainThread) {
+    qbDisplay* d = MakeOpen(1);
+    blitHooks = 0;
+    hookThreads.clear();
+    ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &CountBlits, nullptr, nullptr, 0), nullptr);
+    std::thread worker([d] {
+        for (int i = 0; i < 3; ++i) {
+            BitmapPtr picture(AllocBitmap(4, 4, 0, nullptr));
+            FillBitmapRect(picture.get(), 0, 0, 4, 4, 0x00FF00u + static_cast<uint32_t>(i));
+            EXPECT_EQ(QueueDisplayBlit(d, std::move(picture), 0, 0, 10 * i, 0, 4, 4), 0);
+        }
+    });
+    worker.join();
+    EXPECT_EQ(Window(d, 0, 0), 0x102030u);
+    EXPECT_EQ(blitHooks, 0);
+    ASSERT_EQ(FlushDisplayBlitQueue(nullptr), 0);
+    EXPECT_EQ(Window(d, 0, 0), 0x00FF00u);
+    EXPECT_EQ(Window(d, 23, 3), 0x00FF02u);
+    EXPECT_EQ(blitHooks, 3);
+    for (const std::thread::id& id : hookThreads) EXPECT_EQ(id, std::this_thread::get_id());
+    // The queue is empty afterwards.
+    ASSERT_EQ(FlushDisplayBlitQueue(nullptr), 0);
+    EXPECT_EQ(blitHooks, 3);
+    EXPECT_EQ(QueueDisplayBlit(d, nullptr, 0, 0, 0, 0, 1, 1), ERR_WRONGUSAGE);
+}
