@@ -246,6 +246,15 @@ int VmGetInfo(ScriptState* L, const char* what, VmDebugRecord* ar) {
     return status;
 }
 
+const uint8_t* VmLineStarts(ScriptState* L, ScriptProto* p) {
+    if (p->linestarts != nullptr) return p->linestarts;
+    auto lineAt = [p](int idx) { return idx < p->sizelineinfo ? p->lineinfo[idx] : 0; };
+    uint8_t* starts = VmNewVector<uint8_t>(L, static_cast<size_t>(p->sizecode));
+    for (int idx = 0; idx < p->sizecode; idx++) starts[idx] = idx == 0 || lineAt(idx) != lineAt(idx - 1);
+    p->linestarts = starts;
+    return starts;
+}
+
 int VmSetHook(ScriptState* L, VmHook func, int mask, int count) {
     if (func == nullptr || mask == 0) {
         mask = 0;
@@ -262,21 +271,7 @@ int VmSetHook(ScriptState* L, VmHook func, int mask, int count) {
 
 void VmCallHook(ScriptState* L, int event, int line) {
     if (L->hook == nullptr || !L->allowhook) return;
-    ptrdiff_t top = VmSaveStack(L, L->top);
-    ptrdiff_t ciTop = VmSaveStack(L, L->ci->top);
-    VmDebugRecord ar;
-    ar.event = event;
-    ar.currentline = line;
-    ar.i_ci = event == kHookTailRet ? 0 : static_cast<int>(L->ci - L->base_ci);
-    VmCheckStackRoom(L, kMinStackForHandler);
-    L->ci->top = L->top + kMinStackForHandler;
-    L->allowhook = 0;
-    int err = 0;
-    L->hook(L, &ar, &err);
-    L->allowhook = 1;
-    L->ci->top = VmRestoreStack(L, ciTop);
-    L->top = VmRestoreStack(L, top);
-    if (err != 0) VmRaiseError(L, err);
+    VmRunHook(L, event, line);
 }
 
 namespace {

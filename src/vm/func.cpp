@@ -36,6 +36,7 @@ ScriptProto* VmNewProto(ScriptState* L) {
     p->code = nullptr;
     p->p = nullptr;
     p->lineinfo = nullptr;
+    p->linestarts = nullptr;
     p->locvars = nullptr;
     p->upvalues = nullptr;
     p->source = nullptr;
@@ -62,6 +63,7 @@ void VmFreeProto(ScriptState* L, ScriptProto* p) {
     VmFreeVector(L, p->p, static_cast<size_t>(p->sizep));
     VmFreeVector(L, p->k, static_cast<size_t>(p->sizek));
     VmFreeVector(L, p->lineinfo, static_cast<size_t>(p->sizelineinfo));
+    VmFreeVector(L, p->linestarts, static_cast<size_t>(p->sizecode));
     VmFreeVector(L, p->locvars, static_cast<size_t>(p->sizelocvars));
     VmFreeVector(L, p->upvalues, static_cast<size_t>(p->sizeupvalues));
     VmRealloc(L, p, sizeof(ScriptProto), 0);

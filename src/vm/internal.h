@@ -226,6 +226,31 @@ inline void VmDropGosubs(ScriptState* L, int depth) {
 
 // ---- debug.cpp ----------------------------------------------------------------
 void VmCallHook(ScriptState* L, int event, int line);
+// The call itself, for a hook that is set and allowed: the hook gets a record
+// with the event, the line and the frame index (VmGetInfo fills in the rest
+// when asked), 20 free stack slots, and no hooks while it runs; a code it
+// writes is raised afterwards.
+inline void VmRunHook(ScriptState* L, int event, int line) {
+    ptrdiff_t top = VmSaveStack(L, L->top);
+    ptrdiff_t ciTop = VmSaveStack(L, L->ci->top);
+    VmDebugRecord ar;
+    ar.event = event;
+    ar.currentline = line;
+    ar.i_ci = event == kHookTailRet ? 0 : static_cast<int>(L->ci - L->base_ci);
+    VmCheckStackRoom(L, kMinStackForHandler);
+    L->ci->top = L->top + kMinStackForHandler;
+    L->allowhook = 0;
+    int err = 0;
+    L->hook(L, &ar, &err);
+    L->allowhook = 1;
+    L->ci->top = VmRestoreStack(L, ciTop);
+    L->top = VmRestoreStack(L, top);
+    if (err != 0) VmRaiseError(L, err);
+}
+// The line-start flags of a prototype (one byte per instruction, set where the
+// line differs from the instruction before; the first is always set), made on
+// first use. Raises ERR_MEM when they cannot be made.
+const uint8_t* VmLineStarts(ScriptState* L, ScriptProto* p);
 int VmCurrentLine(ScriptState* L, CallFrame* ci);
 int VmCurrentPC(ScriptState* L, CallFrame* ci);
 const char* VmGetObjectName(ScriptState* L, CallFrame* ci, int stackpos, const char** name);

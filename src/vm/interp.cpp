@@ -10,6 +10,9 @@
 #include "core/errcodes.h"
 #include "vm/internal.h"
 
+#define QB_LIKELY(x) __builtin_expect(!!(x), 1)
+#define QB_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
 namespace {
 
 // Both candidate addresses are formed and one is selected, so that the
@@ -20,10 +23,41 @@ inline const ScriptValue* RK(ScriptValue* base, const ScriptValue* k, int x) {
     return reinterpret_cast<const ScriptValue*>(x >= kRKConstBase ? cst : reg);
 }
 
-// Line and count hook events before an instruction. The frame's saved pc is
-// current here; the hook's own bookkeeping uses the frame's traced pc.
-// The running prototype comes from the interpreter, which holds it already:
-// finding it from the frame is a chain of dependent loads.
+// The three dispatch tables of the loop: the plain one; the line table, whose
+// entries first look whether the instruction starts a line (a function with
+// line information under a line hook alone); and the slow table, whose one
+// entry goes through the general tracer (count hook, tracing still to start,
+// end flag).
+enum : int { kPlainTable = 0, kLineTable = 1, kSlowTable = 2 };
+
+// The line of the instruction just fetched (pc is one past it); 0 without
+// line information.
+inline int LineAt(const ScriptProto* p, const Instruction* pc) {
+    ptrdiff_t idx = pc - p->code - 1;
+    return idx >= 0 && idx < p->sizelineinfo ? p->lineinfo[idx] : 0;
+}
+
+// The line-start flag of the instruction just fetched is one byte at
+// (pc / 4) + delta: instructions are 4-byte aligned, so one shift and one add
+// find it from pc alone.
+inline bool StartsLine(const Instruction* pc, uintptr_t delta) {
+    return *reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(pc) >> 2) + delta) != 0;
+}
+
+// Which table the running function needs while the trap word is set.
+inline int HookedTable(ScriptState* L, ScriptProto* p, uint32_t trap, uintptr_t* lineDelta) {
+    if (trap & (kTrapEnd | kTrapInit | kMaskCount)) return kSlowTable;
+    if (!(trap & kMaskLine) || p->sizelineinfo == 0) return kPlainTable;
+    const uint8_t* starts = p->linestarts != nullptr ? p->linestarts : VmLineStarts(L, p);
+    *lineDelta = reinterpret_cast<uintptr_t>(starts) - (reinterpret_cast<uintptr_t>(p->code) >> 2) - 1;
+    return kLineTable;
+}
+
+// Line and count hook events before an instruction, one instruction at a time
+// (the slow table). The frame's saved pc is current here; the hook's own
+// bookkeeping uses the frame's traced pc. The running prototype comes from the
+// interpreter, which holds it already: finding it from the frame is a chain of
+// dependent loads.
 void TraceExec(ScriptState* L, const ScriptProto* p, const Instruction* pc) {
     uint8_t mask = L->hookmask;
     if ((mask & kMaskCount) && --L->hookcount <= 0) {
@@ -33,19 +67,16 @@ void TraceExec(ScriptState* L, const ScriptProto* p, const Instruction* pc) {
     }
     if (!(mask & kMaskLine)) return;
     CallFrame* ci = L->ci;
-    auto lineAt = [p](const Instruction* at) {
-        ptrdiff_t idx = at - p->code - 1;
-        return (p->sizelineinfo > 0 && idx >= 0 && idx < p->sizelineinfo) ? p->lineinfo[idx] : 0;
-    };
-    int newline = lineAt(pc);
+    int newline = LineAt(p, pc);
     if (!L->hookinit) {
         // Tracing starts now: every live frame remembers where it stands.
         L->hookinit = 1;
+        VmUpdateTrap(L);
         for (CallFrame* f = L->base_ci; f <= L->ci; f++) f->tracedpc = f->savedpc;
         return;
     }
     if (pc - p->code - 1 == 0 || ci->tracedpc == nullptr) ci->tracedpc = pc;
-    if (pc <= ci->tracedpc || newline != lineAt(ci->tracedpc)) {
+    if (pc <= ci->tracedpc || newline != LineAt(p, ci->tracedpc)) {
         VmCallHook(L, kHookLine, newline);
         ci = L->ci;
     }
@@ -80,7 +111,9 @@ inline int64_t IntOperand(double x) { return static_cast<int64_t>(VmTruncInt32(x
 }  // namespace
 
 void VmUpdateTrap(ScriptState* L) {
-    L->trap = (L->hookmask & kTrapHookBits) | (L->g->endFlag ? kTrapEnd : 0);
+    uint32_t hooks = L->hookmask & kTrapHookBits;
+    uint32_t init = (hooks & (kMaskLine | kMaskCount)) && !L->hookinit ? kTrapInit : 0;
+    L->trap = hooks | init | (L->g->endFlag ? kTrapEnd : 0);
 }
 
 void VmSetEndFlag(ScriptState* L, int value) {
@@ -91,62 +124,85 @@ void VmSetEndFlag(ScriptState* L, int value) {
 int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
 
 // Dispatch is a table of label addresses (computed goto): one indirect jump
-// per instruction, each from its own site. pc, base, the constants and the
-// trap word live in locals (pc in a register: it is stored into the frame
-// only before something that may look at it — a call, a metamethod, a raise,
-// an allocation, a hook). The trap word is read again after anything that may
-// call out, since only that can set the end flag or install a hook.
+// per instruction, each from its own site. pc, base and the constants live in
+// locals (pc in a register: it is stored into the frame only before something
+// that may look at it — a call, a metamethod, a raise, an allocation, a hook).
+//
+// Hooks and the end flag cost the hook-free path nothing per instruction: the
+// trap word says when the interpreter must look, and it can change only when
+// something calls out, after which the table is chosen again. The places where
+// control does not simply go on to the next instruction (jumps, calls and
+// returns) read the trap word themselves. The line hook's events come from
+// those places and, in functions with line information, from the line table's
+// check of the pre-decoded line-start flag; the general tracer runs only for
+// the count hook and at the instruction where tracing starts.
 ScriptValue* VmExecute(ScriptState* L) {
-    static void* const kDispatch[64] = {
-        &&op_MOVE, &&op_LOADK, &&op_LOADBOOL, &&op_LOADNIL, &&op_GETUPVAL, &&op_GETGLOBAL, &&op_GETTABLE,
-        &&op_SETGLOBAL, &&op_SETUPVAL, &&op_SETTABLE, &&op_NEWTABLE, &&op_ADD, &&op_SUB, &&op_MUL, &&op_DIV,
-        &&op_DIVINT, &&op_MOD, &&op_LSH, &&op_RSH, &&op_OR, &&op_AND, &&op_XOR, &&op_POW, &&op_UNM, &&op_NOT,
-        &&op_BNOT, &&op_CONCAT, &&op_JMP, &&op_EQ, &&op_LT, &&op_LE, &&op_TEST, &&op_CALL, &&op_CALL,
-        &&op_RETURN, &&op_FORLOOP, &&op_TFORLOOP, &&op_TFORPREP, &&op_SETLIST, &&op_SETLIST, &&op_CLOSE,
-        &&op_CLOSURE, &&op_SELF,
-        &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP,
-        &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP, &&op_NOP,
-        &&op_NOP,
-    };
+#define QB_HANDLERS(P)                                                                                    \
+    {                                                                                                     \
+        &&P##MOVE, &&P##LOADK, &&P##LOADBOOL, &&P##LOADNIL, &&P##GETUPVAL, &&P##GETGLOBAL, &&P##GETTABLE, \
+            &&P##SETGLOBAL, &&P##SETUPVAL, &&P##SETTABLE, &&P##NEWTABLE, &&P##ADD, &&P##SUB, &&P##MUL,    \
+            &&P##DIV, &&P##DIVINT, &&P##MOD, &&P##LSH, &&P##RSH, &&P##OR, &&P##AND, &&P##XOR, &&P##POW,   \
+            &&P##UNM, &&P##NOT, &&P##BNOT, &&P##CONCAT, &&P##JMP, &&P##EQ, &&P##LT, &&P##LE, &&P##TEST,   \
+            &&P##CALL, &&P##CALL, &&P##RETURN, &&P##FORLOOP, &&P##TFORLOOP, &&P##TFORPREP, &&P##SETLIST,  \
+            &&P##SETLIST, &&P##CLOSE, &&P##CLOSURE, &&P##SELF, QB_NOPS(P)                                 \
+    }
+#define QB_NOPS(P)                                                                                        \
+    &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP,   \
+        &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP,         \
+        &&P##NOP, &&P##NOP
+#define QB_X8(x) x, x, x, x, x, x, x, x
+    static void* const kTables[3][64] = {QB_HANDLERS(op_), QB_HANDLERS(hk_), {QB_X8(QB_X8(&&hook_slow))}};
+#undef QB_X8
+#undef QB_NOPS
+#undef QB_HANDLERS
+    void* const* const kDispatch = kTables[kPlainTable];
+    void* const* disp = kDispatch;
     const Instruction* pc;
     VmScriptClosure* cl;
     const ScriptValue* k;
     ScriptValue* base;
     Instruction i;
     ScriptValue* ra;
-    uint32_t trap;
+    uint32_t trapSeen = 0;             // the trap word that disp was chosen for
+    uintptr_t lineDelta = 0;           // line table only: where the line-start flags are
+    const Instruction* jfrom = nullptr;  // hook_jump: one past the instruction that jumped
 
+// The table for the running function and the trap word; with the trap word
+// clear it is the plain one.
+#define SELECT_TABLE()                                                                    \
+    do {                                                                                  \
+        trapSeen = L->trap;                                                               \
+        disp = kTables[QB_LIKELY(trapSeen == 0) ? kPlainTable                             \
+                                                : HookedTable(L, cl->p, trapSeen, &lineDelta)]; \
+    } while (0)
 // After anything that may have called out: the stack and the frame array
 // may have moved, and the trap word may have changed.
-#define REFRESH()         \
-    do {                  \
-        base = L->base;   \
-        trap = L->trap;   \
+#define REFRESH()                                          \
+    do {                                                   \
+        base = L->base;                                    \
+        if (QB_UNLIKELY(L->trap != trapSeen)) SELECT_TABLE(); \
     } while (0)
-// With the trap word set (end flag or hooks) each instruction is first looked
-// at here, still dispatching from its own site. The line hook stays installed
-// while a script runs, so its common case is decided inline: going straight on
-// within one line (the line table says whether an instruction starts a new
-// line) is no event.
-#define DISPATCH()                                                                        \
-    do {                                                                                  \
-        i = *pc++;                                                                        \
-        if (trap) {                                                                       \
-            if (L->g->endFlag) return nullptr;                                            \
-            CallFrame* hci_ = L->ci;                                                      \
-            const ScriptProto* hp_ = cl->p;                                               \
-            if ((L->hookmask & (kMaskLine | kMaskCount)) == kMaskLine && hci_->tracedpc != nullptr && \
-                pc == hci_->tracedpc + 1 && L->hookinit &&                                \
-                (hp_->sizelineinfo == 0 ||                                                \
-                 hp_->lineinfo[pc - hp_->code - 1] == hp_->lineinfo[pc - hp_->code - 2])) { \
-                hci_->tracedpc = pc;                                                      \
-            } else if (L->hookmask & (kMaskLine | kMaskCount)) {                          \
-                PROTECT(TraceExec(L, hp_, pc));                                           \
-                if (L->g->endFlag) return nullptr;                                        \
-            }                                                                             \
-        }                                                                                 \
-        ra = base + GetArgA(i);                                                           \
-        goto* kDispatch[GetOpcode(i)];                                                    \
+// A function starts or resumes: the table follows it while the trap word is set.
+#define ENTER()                                   \
+    do {                                          \
+        base = L->base;                           \
+        if (QB_UNLIKELY(L->trap)) SELECT_TABLE(); \
+    } while (0)
+#define DISPATCH()                    \
+    do {                              \
+        i = *pc++;                    \
+        ra = base + GetArgA(i);       \
+        goto* disp[GetOpcode(i)];     \
+    } while (0)
+// After a jump (pc holds the target): with the trap word set, the hook
+// decides from where the jump came.
+#define JUMPED(from)                      \
+    do {                                  \
+        if (QB_UNLIKELY(L->trap)) {       \
+            jfrom = (from);               \
+            goto hook_jump;               \
+        }                                 \
+        DISPATCH();                       \
     } while (0)
 #define SAVEPC() (L->ci->savedpc = pc)
 #define PROTECT(stmt) \
@@ -171,13 +227,19 @@ ScriptValue* VmExecute(ScriptState* L) {
     } while (0)
 
 callentry:
-    if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
+    L->ci->state = kFrameHasFrame;
+    pc = L->ci->savedpc;
+    cl = static_cast<VmScriptClosure*>(ClosureValue(L->base - 1));
+    k = cl->p->k;
+    base = L->base;
+    if (QB_UNLIKELY(L->trap)) goto hook_entry;
+    DISPATCH();
 retentry:
     L->ci->state = kFrameHasFrame;
     pc = L->ci->savedpc;
     cl = static_cast<VmScriptClosure*>(ClosureValue(L->base - 1));
     k = cl->p->k;
-    REFRESH();
+    ENTER();
     DISPATCH();
 
 op_MOVE:
@@ -189,7 +251,10 @@ op_LOADK:
 op_LOADBOOL:
     // Truth values are the numbers 1 and 0.
     SetNumber(ra, GetArgB(i));
-    if (GetArgC(i)) pc++;
+    if (GetArgC(i)) {
+        pc++;
+        JUMPED(pc - 1);
+    }
     DISPATCH();
 op_LOADNIL: {
     ScriptValue* rb = base + GetArgB(i);
@@ -202,9 +267,9 @@ op_GETUPVAL:
     DISPATCH();
 op_GETGLOBAL: {
     const ScriptValue* key = k + GetArgBx(i);
-    if (IsTable(&cl->globals)) {
+    if (QB_LIKELY(IsTable(&cl->globals))) {
         const ScriptValue* v = VmTableGetStrFast(TableValue(&cl->globals), StrValue(key));
-        if (!IsNil(v)) {
+        if (QB_LIKELY(!IsNil(v))) {
             *ra = *v;
             DISPATCH();
         }
@@ -215,7 +280,7 @@ op_GETGLOBAL: {
 op_GETTABLE: {
     const ScriptValue* rb = base + GetArgB(i);
     const ScriptValue* rc = RKC();
-    if (IsTable(rb)) {
+    if (QB_LIKELY(IsTable(rb))) {
         VmTable* h = TableValue(rb);
         const ScriptValue* v;
         if (IsString(rc))
@@ -224,7 +289,7 @@ op_GETTABLE: {
             v = slot;
         else
             v = VmTableGet(h, rc);
-        if (!IsNil(v)) {
+        if (QB_LIKELY(!IsNil(v))) {
             *ra = *v;
             DISPATCH();
         }
@@ -240,14 +305,14 @@ op_SETUPVAL:
     DISPATCH();
 op_SETTABLE: {
     const ScriptValue* rb = RKB();
-    if (IsTable(ra)) {
+    if (QB_LIKELY(IsTable(ra))) {
         // An existing slot takes the value whatever the metatable says; a
         // nil one only when the metatable is known to have no "__newindex".
         VmTable* h = TableValue(ra);
         ScriptValue* slot = IsString(rb) ? const_cast<ScriptValue*>(VmTableGetStrFast(h, StrValue(rb)))
                                          : VmTableArraySlot(h, rb);
-        if (slot != nullptr && slot != &kNilObject) {
-            if (!IsNil(slot)) {
+        if (QB_LIKELY(slot != nullptr && slot != &kNilObject)) {
+            if (QB_LIKELY(!IsNil(slot))) {
                 *slot = *RKC();
                 DISPATCH();
             }
@@ -276,7 +341,7 @@ op_NEWTABLE: {
     {                                                         \
         const ScriptValue* rb = RKB();                        \
         const ScriptValue* rc = RKC();                        \
-        if (IsNumber(rb) && IsNumber(rc)) {                   \
+        if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {        \
             double nb = rb->value.n, nc = rc->value.n;        \
             SetNumber(ra, (expr));                            \
         } else {                                              \
@@ -314,7 +379,7 @@ op_POW:
 
 op_UNM: {
     const ScriptValue* rb = base + GetArgB(i);
-    if (IsNumber(rb))
+    if (QB_LIKELY(IsNumber(rb)))
         SetNumber(ra, -rb->value.n);
     else
         STORE_RESULT(VmUnaryMinus(L, rb));
@@ -325,7 +390,7 @@ op_NOT:
     DISPATCH();
 op_BNOT: {
     const ScriptValue* rb = base + GetArgB(i);
-    if (IsNumber(rb))
+    if (QB_LIKELY(IsNumber(rb)))
         SetNumber(ra, static_cast<uint32_t>(~VmBitPattern(rb->value.n)));
     else
         STORE_RESULT(VmBitNot(L, rb));
@@ -338,20 +403,23 @@ op_CONCAT: {
     if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
-op_JMP:
+op_JMP: {
+    const Instruction* from = pc;
     if (GetJumpKind(i) == kJumpKindGosub) {
         SAVEPC();
         PushGosub(L, pc);
     }
     pc += GetArgSJ(i);
-    DISPATCH();
+    JUMPED(from);
+}
 
 #define COMPARE(numexpr, slow)                              \
     {                                                       \
         const ScriptValue* rb = RKB();                      \
         const ScriptValue* rc = RKC();                      \
+        const Instruction* from = pc;                       \
         int res;                                            \
-        if (IsNumber(rb) && IsNumber(rc)) {                 \
+        if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {      \
             double nb = rb->value.n, nc = rc->value.n;      \
             res = (numexpr);                                \
         } else {                                            \
@@ -363,7 +431,7 @@ op_JMP:
             pc++;                                           \
         else                                                \
             pc += GetArgSJ(*pc) + 1;                        \
-        DISPATCH();                                         \
+        JUMPED(from);                                       \
     }
 op_EQ:
     COMPARE(nb == nc, VmEqualObj)
@@ -375,13 +443,14 @@ op_LE:
 
 op_TEST: {
     const ScriptValue* rb = base + GetArgB(i);
+    const Instruction* from = pc;
     if ((VmIsFalse(rb) ? 1 : 0) == GetArgC(i)) {
         pc++;
     } else {
         *ra = *rb;
         pc += GetArgSJ(*pc) + 1;
     }
-    DISPATCH();
+    JUMPED(from);
 }
 op_CALL: {
     int b = GetArgB(i);
@@ -392,14 +461,13 @@ op_CALL: {
         // anything is entered right here.
         auto* callee = static_cast<VmScriptClosure*>(ClosureValue(ra));
         const ScriptProto* p = callee->p;
-        if (!p->is_vararg && L->ci + 1 != L->end_ci && L->stack_last - L->top > p->maxstacksize) {
+        if (QB_LIKELY(!p->is_vararg && L->ci + 1 != L->end_ci && L->stack_last - L->top > p->maxstacksize)) {
             CallFrame* nci = ++L->ci;
             (nci - 1)->savedpc = pc;
             (nci - 1)->state = kFrameSavedPC | kFrameCalling;
             base = L->base = nci->base = ra + 1;
             nci->top = base + p->maxstacksize;
             nci->savedpc = p->code;
-            nci->tracedpc = nullptr;
             nci->tailcalls = 0;
             nci->state = kFrameHasFrame;
             for (ScriptValue* slot = L->top; slot < nci->top; slot++) SetNil(slot);
@@ -407,10 +475,7 @@ op_CALL: {
             cl = callee;
             k = p->k;
             pc = p->code;
-            if (L->hookmask & kMaskCall) {
-                VmCallHook(L, kHookCall, -1);
-                REFRESH();
-            }
+            if (QB_UNLIKELY(L->trap)) goto hook_entry;
             DISPATCH();
         }
     }
@@ -459,8 +524,9 @@ op_CALL: {
         REFRESH();
         if (resume < cl->p->code || target < 0 || target >= cl->p->sizecode) RAISE(ERR_INTERNAL);
         PushGosub(L, resume);
+        const Instruction* from = pc;
         pc = cl->p->code + target;
-        DISPATCH();
+        JUMPED(from);
     }
     VmPostCall(L, firstResult, nresults);
     if (nresults >= 0) L->top = L->ci->top;
@@ -469,12 +535,13 @@ op_CALL: {
 }
 op_RETURN: {
     int b = GetArgB(i);
-    if (GetArgC(i) == 1) {
+    if (QB_UNLIKELY(GetArgC(i) == 1)) {
         // Only a gosub of this very frame can be returned from.
         if (L->g->gosubCount == 0 || L->g->gosubStack[L->g->gosubCount - 1].depth != static_cast<int>(L->ci - L->base_ci))
             RAISE(ERR_RETWOGOSUB);
+        const Instruction* from = pc;
         pc = L->g->gosubStack[--L->g->gosubCount].pc;
-        DISPATCH();
+        JUMPED(from);
     }
     if (b != 0) L->top = ra + b - 1;
     if (L->openupval && static_cast<VmUpval*>(L->openupval)->v >= base) VmCloseUpvalues(L, base);
@@ -484,7 +551,7 @@ op_RETURN: {
         return ra;
     }
     int wanted = GetArgC(*((L->ci - 1)->savedpc - 1)) - 1;
-    if (L->hookmask & kMaskRet) {
+    if (QB_UNLIKELY(L->hookmask & kMaskRet)) {
         L->ci->state = kFrameSavedPC;
         L->ci->savedpc = pc;
         VmPostCall(L, ra, wanted);
@@ -506,13 +573,15 @@ op_RETURN: {
     goto retentry;
 }
 op_FORLOOP: {
-    if (!IsNumber(ra)) RAISE(ERR_VALUEEXPECTED);
-    double limit = IsNumber(ra + 1) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
-    double step = IsNumber(ra + 2) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
+    if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
+    double limit = QB_LIKELY(IsNumber(ra + 1)) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
+    double step = QB_LIKELY(IsNumber(ra + 2)) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
     double idx = ra->value.n + step;
     if (step > 0 ? idx <= limit : idx >= limit) {
+        const Instruction* from = pc;
         pc += GetArgSBx(i);
         ra->value.n = idx;
+        JUMPED(from);
     }
     DISPATCH();
 }
@@ -532,13 +601,14 @@ op_TFORLOOP: {
     ra = VmRestoreStack(L, raOff);
     cb = ra + nvar + 2;
     for (int j = 0; j < nvar; j++) ra[2 + j] = cb[j];
+    const Instruction* from = pc;
     if (IsNil(ra + 2))
         pc++;
     else
         pc += GetArgSJ(*pc) + 1;
-    DISPATCH();
+    JUMPED(from);
 }
-op_TFORPREP:
+op_TFORPREP: {
     if (IsTable(ra)) {
         SAVEPC();
         ra[1] = *ra;
@@ -548,8 +618,10 @@ op_TFORPREP:
         REFRESH();
         base[GetArgA(i)] = v;
     }
+    const Instruction* from = pc;
     pc += GetArgSBx(i);
-    DISPATCH();
+    JUMPED(from);
+}
 op_SETLIST: {
     int bc = GetArgBx(i);
     int n;
@@ -576,6 +648,9 @@ op_CLOSURE: {
     int nup = p->nups;
     VmScriptClosure* ncl = VmNewScriptClosure(L, nup, &cl->globals);
     ncl->p = p;
+    // The upvalue descriptions that follow are not run: control goes on
+    // after them as if by a jump.
+    const Instruction* from = pc;
     for (int j = 0; j < nup; j++, pc++) {
         if (GetOpcode(*pc) == OP_GETUPVAL)
             VmScriptUpvals(ncl)[j] = VmScriptUpvals(cl)[GetArgB(*pc)];
@@ -584,6 +659,7 @@ op_CLOSURE: {
     }
     SetClosure(ra, ncl);
     if (VmCheckGC(L)) REFRESH();
+    if (nup > 0) JUMPED(from);
     DISPATCH();
 }
 op_SELF: {
@@ -606,11 +682,78 @@ op_SELF: {
 op_NOP:
     DISPATCH();
 
+// ---- hooks and the end flag (only with the trap word set) ----------------
+
+// The line table: an instruction that starts a line is a line event when
+// control came to it straight on (jumps, calls and returns decide for
+// themselves).
+#define LINE_CHECK(name)                                   \
+    hk_##name:                                             \
+    if (QB_UNLIKELY(StartsLine(pc, lineDelta))) goto hook_line; \
+    goto op_##name;
+    LINE_CHECK(MOVE) LINE_CHECK(LOADK) LINE_CHECK(LOADBOOL) LINE_CHECK(LOADNIL) LINE_CHECK(GETUPVAL)
+    LINE_CHECK(GETGLOBAL) LINE_CHECK(GETTABLE) LINE_CHECK(SETGLOBAL) LINE_CHECK(SETUPVAL) LINE_CHECK(SETTABLE)
+    LINE_CHECK(NEWTABLE) LINE_CHECK(ADD) LINE_CHECK(SUB) LINE_CHECK(MUL) LINE_CHECK(DIV) LINE_CHECK(DIVINT)
+    LINE_CHECK(MOD) LINE_CHECK(LSH) LINE_CHECK(RSH) LINE_CHECK(OR) LINE_CHECK(AND) LINE_CHECK(XOR)
+    LINE_CHECK(POW) LINE_CHECK(UNM) LINE_CHECK(NOT) LINE_CHECK(BNOT) LINE_CHECK(CONCAT) LINE_CHECK(JMP)
+    LINE_CHECK(EQ) LINE_CHECK(LT) LINE_CHECK(LE) LINE_CHECK(TEST) LINE_CHECK(CALL) LINE_CHECK(RETURN)
+    LINE_CHECK(FORLOOP) LINE_CHECK(TFORLOOP) LINE_CHECK(TFORPREP) LINE_CHECK(SETLIST) LINE_CHECK(CLOSE)
+    LINE_CHECK(CLOSURE) LINE_CHECK(SELF) LINE_CHECK(NOP)
+#undef LINE_CHECK
+
+// A line event for the instruction just fetched, then that instruction.
+hook_line:
+    if (QB_LIKELY(L->allowhook)) {
+        SAVEPC();
+        // The plain table serves here only functions without line information.
+        VmRunHook(L, kHookLine, disp == kDispatch ? 0 : LineAt(cl->p, pc));
+        base = L->base;
+        if (QB_UNLIKELY(L->trap != trapSeen)) {
+            SELECT_TABLE();
+            if (trapSeen & kTrapEnd) return nullptr;
+        }
+    }
+    ra = base + GetArgA(i);
+    goto* kDispatch[GetOpcode(i)];
+
+// The slow table: end flag, count hook, or tracing still to start.
+hook_slow:
+    if (L->g->endFlag) return nullptr;
+    PROTECT(TraceExec(L, cl->p, pc));
+    if (L->g->endFlag) return nullptr;
+    ra = base + GetArgA(i);
+    goto* kDispatch[GetOpcode(i)];
+
+// A jump with the trap word set. Under a line hook alone it is decided here:
+// going back (or to itself) is an event, and so is arriving on another line.
+hook_jump:
+    if ((L->trap & (kTrapEnd | kTrapInit | kMaskCount | kMaskLine)) != kMaskLine) DISPATCH();
+    i = *pc++;
+    // Only a function with line information runs from the line table here.
+    if (pc <= jfrom || (disp != kDispatch && LineAt(cl->p, pc) != LineAt(cl->p, jfrom))) goto hook_line;
+    ra = base + GetArgA(i);
+    goto* kDispatch[GetOpcode(i)];
+
+// A function starts with the trap word set: its call event, then its first
+// line event, which a function without line information gets here.
+hook_entry:
+    if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
+    SELECT_TABLE();
+    base = L->base;
+    if (disp == kDispatch && (L->trap & kMaskLine)) {
+        i = *pc++;
+        goto hook_line;
+    }
+    DISPATCH();
+
+#undef SELECT_TABLE
 #undef REFRESH
+#undef ENTER
 #undef SAVEPC
 #undef PROTECT
 #undef RAISE
 #undef DISPATCH
+#undef JUMPED
 #undef RKB
 #undef RKC
 #undef STORE_RESULT

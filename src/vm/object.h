@@ -87,6 +87,7 @@ struct ScriptProto : GCObject {
     Instruction* code;
     ScriptProto** p;
     int32_t* lineinfo;
+    uint8_t* linestarts;  // per instruction: 1 where a line starts (made for the line hook)
     VmLocVar* locvars;
     VmString** upvalues;
     VmString* source;
@@ -188,9 +189,11 @@ struct VmBlockPool {
     uint16_t count[kPoolClasses];
 };
 
-// Bits of the trap word the interpreter tests before every instruction.
-constexpr uint32_t kTrapHookBits = 0x0C;  // line and count hooks
+// Bits of the trap word: non-zero when the interpreter must look before the
+// next instruction or at the next call or jump.
+constexpr uint32_t kTrapHookBits = 0x0D;  // call, line and count hooks (their mask bits)
 constexpr uint32_t kTrapEnd = 0x100;
+constexpr uint32_t kTrapInit = 0x200;     // a line or count hook whose tracing has not started
 
 struct VmGlobal {
     VmStringTable strt;
