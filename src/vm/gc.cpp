@@ -3,10 +3,12 @@
 // userdata ("__gc"), and the shrinking of the string table, the scratch
 // buffer, the value stack and the frame array when they are mostly empty.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/context.h"
 #include "vm/internal.h"
+#include "vm/strtable.h"
 
 namespace {
 
@@ -273,9 +275,7 @@ void MarkDue(GcWork& w) {
 }
 
 // Frees the unkept objects of a list; the kept ones lose their mark.
-// Returns the number freed.
-uint32_t SweepList(ScriptState* L, GCObject** p) {
-    uint32_t freed = 0;
+void SweepList(ScriptState* L, GCObject** p) {
     while (GCObject* curr = *p) {
         if (IsKept(curr)) {
             curr->marked &= static_cast<uint8_t>(~kMarkBit);
@@ -283,10 +283,35 @@ uint32_t SweepList(ScriptState* L, GCObject** p) {
         } else {
             *p = curr->next;
             VmFreeObject(L, curr);
-            freed++;
         }
     }
-    return freed;
+}
+
+// The string table holds nothing but strings, so they are freed here at
+// their known size rather than through the general object switch; only the
+// chains marked as used are visited.
+void SweepStrings(ScriptState* L) {
+    VmStringTable* tb = &L->g->strt;
+    uint64_t* used = VmStringChainBits(tb);
+    uint32_t freed = 0;
+    for (size_t w = 0; w < VmStringChainWords(tb->capacity); w++) {
+        for (uint64_t pending = used[w]; pending != 0; pending &= pending - 1) {
+            size_t i = w * 64 + static_cast<size_t>(std::countr_zero(pending));
+            GCObject** p = &tb->hash[i];
+            while (GCObject* curr = *p) {
+                if (IsKept(curr)) {
+                    curr->marked &= static_cast<uint8_t>(~kMarkBit);
+                    p = &curr->next;
+                } else {
+                    *p = curr->next;
+                    VmRealloc(L, curr, sizeof(VmString) + static_cast<VmString*>(curr)->len + 1, 0);
+                    freed++;
+                }
+            }
+            if (tb->hash[i] == nullptr) used[w] &= ~(pending & -pending);
+        }
+    }
+    tb->nuse -= freed;
 }
 
 void ShrinkBuffers(ScriptState* L) {
@@ -348,7 +373,7 @@ void VmSweep(ScriptState* L, bool all) {
     }
     VmGlobal* g = L->g;
     SweepList(L, &g->rootudata);
-    for (uint32_t i = 0; i < g->strt.size; i++) g->strt.nuse -= SweepList(L, &g->strt.hash[i]);
+    SweepStrings(L);
     SweepList(L, &g->rootgc);
 }
 

@@ -49,6 +49,11 @@ bool PoolGive(VmBlockPool& pool, void* b, int c) {
     return true;
 }
 
+// A set memory limit counts like an allocation failure.
+bool OverLimit(const VmGlobal* g, size_t oldsize, size_t size) {
+    return g->memLimit != 0 && size > oldsize && g->nblocks - oldsize + size > g->memLimit;
+}
+
 void FreeUserdata(ScriptState* L, VmUserdata* u) {
     VmRealloc(L, u, sizeof(VmUserdata) + u->len, 0);
 }
@@ -82,9 +87,9 @@ void FreeList(ScriptState* L, GCObject** head) {
     }
 }
 
-}  // namespace
-
-void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
+// Every case of VmRealloc; the pooled ones that it handles itself come here
+// only when the pool cannot serve them.
+[[gnu::noinline]] void* ReallocAny(ScriptState* L, void* block, size_t oldsize, size_t size) {
     if (block == nullptr) oldsize = 0;  // nothing was counted for it
     VmGlobal* g = L != nullptr ? L->g : nullptr;
     if (size == 0) {
@@ -100,10 +105,8 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
         if (L == nullptr) return nullptr;
         VmRaiseError(L, ERR_MEM);
     }
-    // A set memory limit counts like an allocation failure.
-    bool overLimit = g != nullptr && g->memLimit != 0 && size > oldsize && g->nblocks - oldsize + size > g->memLimit;
     void* nb = nullptr;
-    if (overLimit) {
+    if (g != nullptr && OverLimit(g, oldsize, size)) {
         nb = nullptr;
     } else if (size > kPoolMaxSize) {
         nb = std::realloc(block, size);
@@ -122,6 +125,39 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
     }
     if (g != nullptr) g->nblocks = g->nblocks - oldsize + size;
     return nb;
+}
+
+}  // namespace
+
+// Fresh and freed small blocks are most of the traffic (every string, table
+// and closure), so they are served from the pool here without a call; kept
+// apart from the rest, this path needs no stack frame.
+void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
+    VmGlobal* g = L != nullptr ? L->g : nullptr;
+    if (g != nullptr && size <= kPoolMaxSize) {
+        if (size == 0) {
+            if (block != nullptr && oldsize != 0 && oldsize <= kPoolMaxSize &&
+                PoolGive(g->pool, block, PoolClass(oldsize))) {
+                g->nblocks -= oldsize;
+                return nullptr;
+            }
+        } else if (block == nullptr && !OverLimit(g, 0, size)) {
+            if (void* nb = PoolTake(g->pool, PoolClass(size))) {
+                g->nblocks += size;
+                return nb;
+            }
+        }
+    }
+    return ReallocAny(L, block, oldsize, size);
+}
+
+void VmCountBytes(ScriptState* L, size_t oldsize, size_t size) {
+    VmGlobal* g = L->g;
+    if (size > oldsize) {
+        if (size >= kMaxRequest) VmRaiseError(L, ERR_MEM);
+        if (OverLimit(g, oldsize, size)) VmThrow(L, ERR_MEM);
+    }
+    g->nblocks = g->nblocks - oldsize + size;
 }
 
 void VmReleaseBlockPool(ScriptState* L) {
@@ -168,8 +204,11 @@ void VmFreeAll(ScriptState* L) {
     FreeList(L, &g->rootgc);
     FreeList(L, &g->rootudata);
     FreeList(L, &g->tmudata);
-    for (uint32_t i = 0; i < g->strt.size; i++) FreeList(L, &g->strt.hash[i]);
-    g->strt.nuse = 0;
+    // The string table goes with its strings: nothing is interned after this.
+    for (uint32_t i = 0; i < g->strt.capacity; i++) FreeList(L, &g->strt.hash[i]);
+    VmCountBytes(L, g->strt.size * sizeof(GCObject*), 0);
+    std::free(g->strt.hash);
+    g->strt = VmStringTable{};
     for (VmString*& name : g->tmname) name = nullptr;
     SetNil(&g->registry);
     SetNil(&g->defaultMeta);

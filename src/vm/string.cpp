@@ -1,19 +1,24 @@
 // Interned strings (one object per distinct byte sequence) and the conversions
 // between numbers and strings that arithmetic, concatenation and the argument
 // checkers share.
+#include <algorithm>
 #include <cmath>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/strtable.h"
 
 const ScriptValue kNilObject = {kTypeNil, {nullptr}};
 
 namespace {
 
 constexpr uint32_t kMaxStringBuckets = 1073741822u;
+constexpr size_t kBufferDoublingLimit = 1 << 20;
 
 uint32_t HashBytes(const char* s, size_t len) {
     auto h = static_cast<uint32_t>(len);
@@ -21,6 +26,18 @@ uint32_t HashBytes(const char* s, size_t len) {
     for (size_t i = len; i >= step; i -= step)
         h ^= (h << 5) + (h >> 2) + static_cast<unsigned char>(s[i - 1]);
     return h;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Number of decimal digits of u (at least 1); u is below 10^19.
+int DecimalDigits(uint64_t u) {
+    int digits = 1;
+    for (uint64_t limit = 10; u >= limit; limit *= 10) digits++;
+    return digits;
 }
 
 int HexDigit(char c) {
@@ -61,37 +78,68 @@ uint32_t StrToU32Hex(const char* s, const char** end) {
 
 }  // namespace
 
-void VmStringTableInit(ScriptState* L, uint32_t size) {
-    VmStringTable* tb = &L->g->strt;
-    tb->hash = VmNewVector<GCObject*>(L, size);
-    for (uint32_t i = 0; i < size; i++) tb->hash[i] = nullptr;
-    tb->size = size;
-    tb->nuse = 0;
-}
+// The bucket array is counted as live memory at its nominal size, which
+// doubles as strings are added and halves in collections that leave it mostly
+// empty. Physically the array keeps its larger size until the nominal one is
+// far below it: a script that makes many short-lived strings would otherwise
+// rebuild the array twice around every collection, halving it after the sweep
+// and doubling it again as the next strings arrive. What is held beyond the
+// nominal size is spare room, like the freed blocks the allocator keeps.
+namespace {
 
-void VmStringTableResize(ScriptState* L, uint32_t newsize) {
+// The physical array stays below this many times the nominal size; when it
+// has to shrink it keeps twice the nominal size, which covers the doubling
+// that strings made between two collections bring back.
+constexpr uint32_t kMaxSpareFactor = 4;
+
+void Rebucket(ScriptState* L, uint32_t capacity) {
     VmStringTable* tb = &L->g->strt;
-    GCObject** newhash = VmNewVector<GCObject*>(L, newsize);
-    for (uint32_t i = 0; i < newsize; i++) newhash[i] = nullptr;
-    for (uint32_t i = 0; i < tb->size; i++) {
+    size_t bytes = capacity * sizeof(GCObject*) + VmStringChainWords(capacity) * sizeof(uint64_t);
+    VmStringTable fresh{static_cast<GCObject**>(std::calloc(1, bytes)), 0, 0, capacity};
+    if (fresh.hash == nullptr) VmThrow(L, ERR_MEM);
+    for (uint32_t i = 0; i < tb->capacity; i++) {
         GCObject* p = tb->hash[i];
         while (p != nullptr) {
             GCObject* next = p->next;
-            uint32_t h = static_cast<VmString*>(p)->hash & (newsize - 1);
-            p->next = newhash[h];
-            newhash[h] = p;
+            uint32_t b = static_cast<VmString*>(p)->hash & (capacity - 1);
+            p->next = fresh.hash[b];
+            fresh.hash[b] = p;
+            VmStringChainUsed(&fresh, b);
             p = next;
         }
     }
-    VmFreeVector(L, tb->hash, tb->size);
-    tb->hash = newhash;
+    std::free(tb->hash);
+    tb->hash = fresh.hash;
+    tb->capacity = capacity;
+}
+
+}  // namespace
+
+void VmStringTableInit(ScriptState* L, uint32_t size) {
+    VmStringTable* tb = &L->g->strt;
+    *tb = VmStringTable{};
+    Rebucket(L, size);
+    VmCountBytes(L, 0, size * sizeof(GCObject*));
+    tb->size = size;
+}
+
+// A failure leaves the nominal size as it was (the physical array may
+// already have grown, which is harmless).
+void VmStringTableResize(ScriptState* L, uint32_t newsize) {
+    VmStringTable* tb = &L->g->strt;
+    if (newsize > tb->capacity)
+        Rebucket(L, newsize);
+    else if (newsize <= tb->capacity / kMaxSpareFactor)
+        Rebucket(L, 2 * newsize);
+    VmCountBytes(L, tb->size * sizeof(GCObject*), newsize * sizeof(GCObject*));
     tb->size = newsize;
 }
 
 VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
     VmStringTable* tb = &L->g->strt;
     uint32_t h = HashBytes(s, len);
-    for (GCObject* o = tb->hash[h & (tb->size - 1)]; o != nullptr; o = o->next) {
+    uint32_t b = h & (tb->capacity - 1);
+    for (GCObject* o = tb->hash[b]; o != nullptr; o = o->next) {
         auto* ts = static_cast<VmString*>(o);
         if (ts->len == len && std::memcmp(s, VmStrData(ts), len) == 0) return ts;
     }
@@ -105,9 +153,9 @@ VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
     ts->len = static_cast<uint32_t>(len);
     if (len > 0) std::memcpy(VmStrData(ts), s, len);
     VmStrData(ts)[len] = '\0';
-    GCObject** bucket = &tb->hash[h & (tb->size - 1)];
-    ts->next = *bucket;
-    *bucket = ts;
+    ts->next = tb->hash[b];
+    tb->hash[b] = ts;
+    VmStringChainUsed(tb, b);
     tb->nuse++;
     if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
     return ts;
@@ -141,22 +189,27 @@ int VmNumberToText(double n, char* buf) {
     // under "%.14g"; writing their digits directly spares the formatter,
     // which dominates concatenation of counters. -0 keeps its sign through
     // the formatter.
-    if (n > -1e14 && n < 1e14 && n == static_cast<double>(static_cast<int64_t>(n)) && !(n == 0 && std::signbit(n))) {
-        int64_t v = static_cast<int64_t>(n);
-        char digits[20];
-        int count = 0;
-        uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
-        do {
-            digits[count++] = static_cast<char>('0' + u % 10);
-            u /= 10;
-        } while (u != 0);
-        int len = 0;
-        if (v < 0) buf[len++] = '-';
-        while (count > 0) buf[len++] = digits[--count];
-        buf[len] = '\0';
-        return len;
+    if (!(n > -1e14 && n < 1e14) || n != static_cast<double>(static_cast<int64_t>(n)) || (n == 0 && std::signbit(n)))
+        return std::snprintf(buf, 32, "%.14g", n);
+    auto v = static_cast<int64_t>(n);
+    int len = 0;
+    if (v < 0) buf[len++] = '-';
+    uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
+    len += DecimalDigits(u);
+    buf[len] = '\0';
+    // Two digits at a time from the right.
+    char* p = buf + len;
+    while (u >= 100) {
+        p -= 2;
+        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
+        u /= 100;
     }
-    return std::snprintf(buf, 32, "%.14g", n);
+    if (u >= 10) {
+        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
+    } else {
+        p[-1] = static_cast<char>('0' + u);
+    }
+    return len;
 }
 
 bool VmToNumberValue(const ScriptValue* obj, ScriptValue* n) {
@@ -201,9 +254,12 @@ bool VmRawEqualObj(const ScriptValue* a, const ScriptValue* b) {
 char* VmBufferReserve(ScriptState* L, size_t n) {
     VmScratch* buff = &L->g->buff;
     if (n > buff->size) {
-        if (n < 32) n = 32;
-        buff->buffer = VmResizeVector(L, buff->buffer, buff->size, n);
-        buff->size = n;
+        // Moderate sizes at least double: a line that a script lengthens
+        // piece by piece would otherwise resize the buffer at every step.
+        size_t newsize = std::max(n, size_t{32});
+        if (buff->size < kBufferDoublingLimit) newsize = std::max(newsize, 2 * buff->size);
+        buff->buffer = VmResizeVector(L, buff->buffer, buff->size, newsize);
+        buff->size = newsize;
     }
     return buff->buffer;
 }
