@@ -117,7 +117,7 @@ void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_
     *height = std::min({*height, srcHeight - *srcY, dstBottom - *dstY});
 }
 
-void SafeBlt(ScriptState* L, const qbSafeBlt& b) {
+void SafeBlt(ScriptState*, const qbSafeBlt& b) {
     qbDisplay* d = GetCurrentDisplay();
     uint32_t flags = b.flags;
     if (!d) {
@@ -158,7 +158,12 @@ void SafeBlt(ScriptState* L, const qbSafeBlt& b) {
     // Drawing for the display itself goes into its picture buffer unless it
     // is a plain copy, which goes straight to the window.
     qbBitmap* target = b.destination;
-    if (!target && (mask || alpha)) target = d->spriteFreeBuffer.get();
+    if (!target && (mask || alpha)) {
+        // A display without its picture buffers (not open yet) has nothing
+        // to blend into.
+        target = d->spriteFreeBuffer.get();
+        if (!target) return;
+    }
     auto draw = [&](qbBitmap* into) {
         if (alpha) {
             const bool plainCopy =
@@ -189,5 +194,4 @@ void SafeBlt(ScriptState* L, const qbSafeBlt& b) {
         qbBitmap* from = intoSpriteFree && ScaledBuffers(d) ? d->backBuffer.get() : target;
         RefreshDisplayRect(from, dx, dy, d, dx, dy, w, h, kRefreshScaled);
     }
-    (void)L;
 }

@@ -69,6 +69,20 @@ TEST_F(SafeBltTest, EmptyBlitsDrawAndRefreshNothing) {
     EXPECT_EQ(Window(d, 0, 0), 0x102030u);
 }
 
+TEST_F(SafeBltTest, ABlendForAClosedDisplayHasNothingToBlendInto) {
+    qbDisplay* d = Make(1);
+    SetActiveDisplay(nullptr, d, true);
+    blitHooks = 0;
+    ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &CountBlits, nullptr, nullptr, 0), nullptr);
+    BitmapPtr red = Colour(4, 4, 0xFF0000);
+    BitmapPtr alpha(AllocAlphaChannel(4, 4, true, nullptr, 0));
+    qbSafeBlt b = Blit(red.get(), nullptr, 4, 4);
+    b.alpha = alpha.get();
+    SafeBlt(nullptr, b);
+    EXPECT_EQ(blitHooks, 0);
+    RemoveDisplayHook(d->hooks);
+}
+
 TEST_F(SafeBltTest, ABlitIntoTheDisplaysPictureReachesItsWindow) {
     qbDisplay* d = MakeOpen(1);
     BitmapPtr red = Colour(8, 8, 0xFF0000);
@@ -135,6 +149,20 @@ TEST_F(SafeBltTest, ASelectedTargetsAlphaPlaneFollowsTheSource) {
     EXPECT_EQ(targetAlpha->plane->data[0], 255);
     EXPECT_EQ(targetAlpha->plane->data[2], 0);
     d->output = qbOutputSelection{};
+}
+
+TEST_F(SafeBltTest, ABlitHangingOffTheWindowIsCutAtItsEdges) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr red = Colour(4, 4, 0xFF0000);
+    WriteBitmapPixel(red.get(), 2, 1, 0x00FF00, false);
+    BlitToDisplay(red.get(), 0, 0, d, -2, -1, 4, 4, 0, 0, 0, nullptr, nullptr);
+    EXPECT_EQ(Window(d, 0, 0), 0x00FF00u);
+    EXPECT_EQ(Window(d, 1, 2), 0xFF0000u);
+    EXPECT_EQ(Window(d, 2, 0), 0x102030u);
+    EXPECT_EQ(Window(d, 0, 3), 0x102030u);
+    BlitToDisplay(red.get(), 1, 0, d, 62, 46, 3, 4, 0, 0, 0, nullptr, nullptr);
+    EXPECT_EQ(Window(d, 62, 46), 0xFF0000u);
+    EXPECT_EQ(Window(d, 63, 47), 0x00FF00u);
 }
 
 TEST_F(SafeBltTest, ARefreshBlockHoldsDrawingBackUnlessForced) {

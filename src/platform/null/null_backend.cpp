@@ -162,6 +162,23 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     if (!s || !source || source->bytesPerPixel != 4 || width <= 0 || height <= 0) return;
     const int outW = scaleWidth > 0 ? scaleWidth : width;
     const int outH = scaleHeight > 0 ? scaleHeight : height;
+    if (outW == width && outH == height) {
+        // Unscaled: whole clipped rows, so that a full refresh costs about
+        // what copying the frame does.
+        const int first = std::max({0, -dstX, -srcX});
+        const int last = std::min({width, s->width - dstX, source->width - srcX});
+        for (int y = 0; y < height && first < last; ++y) {
+            const int sy = srcY + y;
+            const int ty = dstY + y;
+            if (sy < 0 || sy >= source->height || ty < 0 || ty >= s->height) continue;
+            const auto* from = reinterpret_cast<const uint32_t*>(source->pixels.get() +
+                                                                 static_cast<size_t>(sy) * static_cast<size_t>(source->bytesPerRow)) +
+                               srcX + first;
+            uint32_t* to = s->pixels.data() + static_cast<size_t>(ty) * static_cast<size_t>(s->width) + dstX + first;
+            for (int x = 0; x < last - first; ++x) to[x] = from[x] | kOpaque;
+        }
+        return;
+    }
     for (int y = 0; y < outH; ++y) {
         const int sy = srcY + static_cast<int>(static_cast<int64_t>(y) * height / outH);
         if (sy < 0 || sy >= source->height) continue;
