@@ -89,23 +89,29 @@ void CopyRect16Rows(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t hei
 void FillRun32(uint32_t* p, size_t count, uint32_t pixel);
 void FillRun16(uint16_t* p, size_t count, uint16_t pixel);
 
+// The first pixel of a rectangle and its pixel count when it is one run of
+// memory (0 when it is not, or empty).
+template <typename Rows>
+inline auto* BlockStart(const Rows& r) {
+    return r.pixels + (static_cast<std::ptrdiff_t>(r.y) * r.rowLength + r.x);
+}
+template <typename Rows>
+inline size_t BlockPixels(const Rows& r, int32_t width, int32_t height) {
+    return width > 0 && height > 0 && r.rowLength == width ? static_cast<size_t>(width) * static_cast<size_t>(height)
+                                                           : 0;
+}
+
 inline void CopyRect32(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height) {
-    if (width > 0 && height > 0 && dst.rowLength == width && src.rowLength == width) {
-        std::memmove(dst.pixels + (static_cast<std::ptrdiff_t>(dst.y) * width + dst.x),
-                     src.pixels + (static_cast<std::ptrdiff_t>(src.y) * width + src.x),
-                     static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-        return;
-    }
-    CopyRect32Rows(dst, src, width, height);
+    if (const size_t n = BlockPixels(dst, width, height); n != 0 && src.rowLength == width)
+        std::memmove(BlockStart(dst), BlockStart(src), n * 4);
+    else
+        CopyRect32Rows(dst, src, width, height);
 }
 inline void CopyRect16(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t height) {
-    if (width > 0 && height > 0 && dst.rowLength == width && src.rowLength == width) {
-        std::memmove(dst.pixels + (static_cast<std::ptrdiff_t>(dst.y) * width + dst.x),
-                     src.pixels + (static_cast<std::ptrdiff_t>(src.y) * width + src.x),
-                     static_cast<size_t>(width) * static_cast<size_t>(height) * 2);
-        return;
-    }
-    CopyRect16Rows(dst, src, width, height);
+    if (const size_t n = BlockPixels(dst, width, height); n != 0 && src.rowLength == width)
+        std::memmove(BlockStart(dst), BlockStart(src), n * 2);
+    else
+        CopyRect16Rows(dst, src, width, height);
 }
 void CopyRect32Ref(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height);
 void CopyRect16Ref(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t height);
@@ -113,20 +119,12 @@ void CopyRect16Ref(PixelRows16 dst, PixelRows16 src, int32_t width, int32_t heig
 void FillRect32With(KernelIsa isa, PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel);
 void FillRect16With(KernelIsa isa, PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel);
 inline void FillRect32(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel) {
-    if (width > 0 && height > 0 && dst.rowLength == width) {
-        FillRun32(dst.pixels + (static_cast<std::ptrdiff_t>(dst.y) * width + dst.x),
-                  static_cast<size_t>(width) * static_cast<size_t>(height), pixel);
-        return;
-    }
-    FillRect32With(BestKernelIsa(), dst, width, height, pixel);
+    if (const size_t n = BlockPixels(dst, width, height); n != 0) FillRun32(BlockStart(dst), n, pixel);
+    else FillRect32With(BestKernelIsa(), dst, width, height, pixel);
 }
 inline void FillRect16(PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel) {
-    if (width > 0 && height > 0 && dst.rowLength == width) {
-        FillRun16(dst.pixels + (static_cast<std::ptrdiff_t>(dst.y) * width + dst.x),
-                  static_cast<size_t>(width) * static_cast<size_t>(height), pixel);
-        return;
-    }
-    FillRect16With(BestKernelIsa(), dst, width, height, pixel);
+    if (const size_t n = BlockPixels(dst, width, height); n != 0) FillRun16(BlockStart(dst), n, pixel);
+    else FillRect16With(BestKernelIsa(), dst, width, height, pixel);
 }
 void FillRect32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel);
 void FillRect16Ref(PixelRows16 dst, int32_t width, int32_t height, uint16_t pixel);

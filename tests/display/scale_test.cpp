@@ -71,20 +71,26 @@ std::vector<KernelIsa> Isas() {
     return out;
 }
 
-// One row of single-channel pixels (the value in blue) scaled smoothly.
-std::vector<uint32_t> SmoothRow(const std::vector<uint32_t>& src, int32_t dstWidth) {
-    std::vector<uint32_t> dst(static_cast<size_t>(dstWidth), 0xDEADBEEFu);
+// A request between two contiguous 4-byte ARGB buffers, without planes.
+ScaleRequest Between(const std::vector<uint32_t>& src, int32_t sw, int32_t sh, std::vector<uint32_t>& dst,
+                     int32_t dw, int32_t dh, bool smooth) {
     ScaleRequest q;
     q.srcPixels = src.data();
     q.dstPixels = dst.data();
-    q.srcWidth = static_cast<int32_t>(src.size());
-    q.srcHeight = 1;
-    q.dstWidth = dstWidth;
-    q.dstHeight = 1;
-    q.srcRowLength = q.srcWidth;
-    q.dstRowLength = dstWidth;
-    q.smooth = true;
-    ScalePixelBuffer(q);
+    q.srcWidth = sw;
+    q.srcHeight = sh;
+    q.dstWidth = dw;
+    q.dstHeight = dh;
+    q.srcRowLength = sw;
+    q.dstRowLength = dw;
+    q.smooth = smooth;
+    return q;
+}
+
+// One row of single-channel pixels (the value in blue) scaled smoothly.
+std::vector<uint32_t> SmoothRow(const std::vector<uint32_t>& src, int32_t dstWidth) {
+    std::vector<uint32_t> dst(static_cast<size_t>(dstWidth), 0xDEADBEEFu);
+    ScalePixelBuffer(Between(src, static_cast<int32_t>(src.size()), 1, dst, dstWidth, 1, true));
     return dst;
 }
 
@@ -93,34 +99,17 @@ std::vector<uint32_t> SmoothRow(const std::vector<uint32_t>& src, int32_t dstWid
 TEST(Scale, TwoToFourPixelsPlainlyRepeatsEachPixel) {
     std::vector<uint32_t> src = {0x11111111u, 0x22222222u};
     std::vector<uint32_t> dst(4, 0);
-    ScaleRequest q;
-    q.srcPixels = src.data();
-    q.dstPixels = dst.data();
-    q.srcWidth = 2;
-    q.srcHeight = 1;
-    q.dstWidth = 4;
-    q.dstHeight = 1;
-    q.srcRowLength = 2;
-    q.dstRowLength = 4;
-    ScalePixelBuffer(q);
+    ScalePixelBuffer(Between(src, 2, 1, dst, 4, 1, false));
     EXPECT_EQ(dst, (std::vector<uint32_t>{0x11111111u, 0x11111111u, 0x22222222u, 0x22222222u}));
 }
 
 TEST(Scale, SmoothOfAFlatColourIsThatColour) {
     std::vector<uint32_t> src(5 * 3, 0x00406080u);
     std::vector<uint32_t> dst(13 * 7, 0);
-    ScaleRequest q;
-    q.srcPixels = src.data();
-    q.dstPixels = dst.data();
-    q.srcWidth = 5;
-    q.srcHeight = 3;
-    q.dstWidth = 13;
-    q.dstHeight = 7;
-    q.srcRowLength = 5;
-    q.dstRowLength = 13;
-    q.smooth = true;
-    ScalePixelBuffer(q);
-    for (uint32_t p : dst) EXPECT_EQ(p, 0x00406080u);
+    for (KernelIsa isa : Isas()) {
+        ScalePixelBufferWith(isa, Between(src, 5, 3, dst, 13, 7, true));
+        for (uint32_t p : dst) EXPECT_EQ(p, 0x00406080u);
+    }
 }
 
 TEST(Scale, ZeroSizesDrawNothing) {
@@ -250,25 +239,11 @@ TEST(Scale, ExtremeShapesNeverReadOutsideTheSource) {
 TEST(Scale, ThreeRowsToManyAndBackEndsOnTheLastRow) {
     std::vector<uint32_t> src = {1, 2, 3};
     std::vector<uint32_t> tall(100000, 0);
-    ScaleRequest q;
-    q.srcPixels = src.data();
-    q.dstPixels = tall.data();
-    q.srcWidth = 1;
-    q.srcHeight = 3;
-    q.dstWidth = 1;
-    q.dstHeight = 100000;
-    q.srcRowLength = 1;
-    q.dstRowLength = 1;
-    ScalePixelBuffer(q);
+    ScalePixelBuffer(Between(src, 1, 3, tall, 1, 100000, false));
     EXPECT_EQ(tall.front(), 1u);
     EXPECT_EQ(tall.back(), 3u);
     std::vector<uint32_t> back(3, 0);
-    ScaleRequest r = q;
-    r.srcPixels = tall.data();
-    r.dstPixels = back.data();
-    r.srcHeight = 100000;
-    r.dstHeight = 3;
-    ScalePixelBuffer(r);
+    ScalePixelBuffer(Between(tall, 1, 100000, back, 1, 3, false));
     // Positions start at 0: rows 0, 33333 and 66666 of the tall buffer.
     EXPECT_EQ(back, (std::vector<uint32_t>{1, 1, 2}));
 }
