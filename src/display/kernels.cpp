@@ -125,12 +125,13 @@ void FillBytes(KernelIsa isa, void* p, size_t bytes, uint32_t pattern) {
         std::memset(p, static_cast<int>(pattern & 0xFFu), bytes);
         return;
     }
+    auto* out = static_cast<uint8_t*>(p);
 #if QB_PIXEL_X86
-    if (isa == KernelIsa::Avx2) return FillPatternAvx2(static_cast<uint8_t*>(p), bytes, pattern);
-    if (isa == KernelIsa::Sse2) return FillPatternSse2(static_cast<uint8_t*>(p), bytes, pattern);
+    if (isa != KernelIsa::Portable && bytes >= kStringFillBytes) return FillPatternStrings(out, bytes, pattern);
+    if (isa == KernelIsa::Avx2) return FillPatternAvx2(out, bytes, pattern);
+    if (isa == KernelIsa::Sse2) return FillPatternSse2(out, bytes, pattern);
 #endif
     (void)isa;
-    auto* out = static_cast<uint8_t*>(p);
     size_t k = 0;
     for (; k + 4 <= bytes; k += 4) std::memcpy(out + k, &pattern, 4);
     if (k < bytes) std::memcpy(out + k, &pattern, 2);
@@ -156,7 +157,8 @@ void FillRun16(uint16_t* p, size_t count, uint16_t pixel) {
     FillBytes(BestKernelIsa(), p, count * 2, pixel * 0x00010001u);
 }
 void FillRect32With(KernelIsa isa, PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel) {
-    FillRows(isa, dst, width, height, pixel, 4, [](const PixelRows32& r, int32_t i, int32_t j) { return At32(r, i, j); });
+    FillRows(isa, dst, width, height, pixel, 4,
+             [](const PixelRows32& r, int32_t i, int32_t j) { return At32(r, i, j); });
 }
 void FillRect32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t pixel) {
     for (int32_t j = 0; j < height; ++j)

@@ -63,6 +63,13 @@ void FillPatternSse2(uint8_t* p, size_t bytes, uint32_t pattern) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(end - 16), v);
 }
 
+void FillPatternStrings(uint8_t* p, size_t bytes, uint32_t pattern) {
+    size_t words = bytes / 4;
+    asm volatile("rep stosl" : "+D"(p), "+c"(words) : "a"(pattern) : "memory");
+    // p now points past the words; 2-byte pixels may leave half a pattern.
+    if (bytes & 2) std::memcpy(p, &pattern, 2);
+}
+
 int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level) {
     const __m128i c = _mm_set1_epi32(static_cast<int32_t>(argb));
     const __m128i w = _mm_set1_epi16(static_cast<int16_t>(level));

@@ -21,6 +21,11 @@
 // pattern holding the value twice.
 void FillPatternSse2(uint8_t* p, size_t bytes, uint32_t pattern);
 void FillPatternAvx2(uint8_t* p, size_t bytes, uint32_t pattern);
+// The same by the processor's string store, for blocks of at least
+// kStringFillBytes: past the caches it writes whole lines without reading
+// them first, which vector stores must, and so keeps up with memset.
+inline constexpr size_t kStringFillBytes = size_t{1} << 20;
+void FillPatternStrings(uint8_t* p, size_t bytes, uint32_t pattern);
 
 // The blend rule with one weight for every pixel of the row (alpha byte 0).
 int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level);

@@ -243,6 +243,23 @@ TEST(KernelsMatchReference, WholeBlockCopyAndFill) {
     }
 }
 
+// Blocks past a mebibyte take the string store; odd 2-byte blocks end on
+// half a pattern and, one row in, start off 4-byte alignment.
+TEST(KernelsMatchReference, LargeBlockFill) {
+    constexpr int32_t kW = 1023, kH = 300;
+    std::mt19937 rng(22);
+    for (KernelIsa isa : Isas()) {
+        auto a = RandomPixels<uint32_t>(rng, static_cast<size_t>(kW) * (kH + 2)), b = a;
+        FillRect32With(isa, {a.data(), kW, 0, 1}, kW, kH, 0x12345678u);
+        FillRect32Ref({b.data(), kW, 0, 1}, kW, kH, 0x12345678u);
+        ASSERT_EQ(a, b) << Name(isa);
+        auto a16 = RandomPixels<uint16_t>(rng, static_cast<size_t>(kW) * (2 * kH + 2)), b16 = a16;
+        FillRect16With(isa, {a16.data(), kW, 0, 1}, kW, 2 * kH + 1, 0x1234);
+        FillRect16Ref({b16.data(), kW, 0, 1}, kW, 2 * kH + 1, 0x1234);
+        ASSERT_EQ(a16, b16) << Name(isa);
+    }
+}
+
 TEST(KernelsMatchReference, BlendedFill) {
     std::mt19937 rng(12);
     for (const Case& c : Cases(rng))
