@@ -277,7 +277,7 @@ void VmPostCall(ScriptState* L, ScriptValue* firstResult, int wanted) {
     L->ci--;
     L->base = L->ci->base;
     while (wanted != 0 && firstResult < L->top) {
-        *res++ = *firstResult++;
+        CopyValue(res++, firstResult++);
         wanted--;
     }
     while (wanted-- > 0) SetNil(res++);

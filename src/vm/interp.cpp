@@ -15,12 +15,12 @@
 
 namespace {
 
-// Both candidate addresses are formed and one is selected, so that the
-// choice compiles to a conditional move rather than a branch per operand.
-inline const ScriptValue* RK(ScriptValue* base, const ScriptValue* k, int x) {
-    uintptr_t reg = reinterpret_cast<uintptr_t>(base) + static_cast<uintptr_t>(x) * sizeof(ScriptValue);
-    uintptr_t cst = reinterpret_cast<uintptr_t>(k) + static_cast<uintptr_t>(x - kRKConstBase) * sizeof(ScriptValue);
-    return reinterpret_cast<const ScriptValue*>(x >= kRKConstBase ? cst : reg);
+// A register or constant operand: values of 250 and above name constants.
+// The operand kind differs from site to site of one handler; a branch lets
+// the load start before the comparison is done, a conditional move would not.
+inline const ScriptValue* RK(const ScriptValue* base, const ScriptValue* k, uint32_t x) {
+    if (x >= static_cast<uint32_t>(kRKConstBase)) return k + (x - kRKConstBase);
+    return base + x;
 }
 
 // The three dispatch tables of the loop: the plain one; the line table, whose
@@ -216,8 +216,8 @@ ScriptValue* VmExecute(ScriptState* L) {
         SAVEPC();            \
         Raise(L, code);      \
     } while (0)
-#define RKB() RK(base, k, GetArgB(i))
-#define RKC() RK(base, k, GetArgC(i))
+#define RKB() RK(base, k, (i >> kPosB) & 0x1FF)
+#define RKC() RK(base, k, (i >> kPosC) & 0x1FF)
 #define STORE_RESULT(v)              \
     do {                             \
         SAVEPC();                    \
@@ -243,7 +243,7 @@ retentry:
     DISPATCH();
 
 op_MOVE:
-    *ra = base[GetArgB(i)];
+    CopyValue(ra, base + GetArgB(i));
     DISPATCH();
 op_LOADK:
     *ra = k[GetArgBx(i)];
@@ -263,14 +263,14 @@ op_LOADNIL: {
     DISPATCH();
 }
 op_GETUPVAL:
-    *ra = *VmScriptUpvals(cl)[GetArgB(i)]->v;
+    CopyValue(ra, VmScriptUpvals(cl)[GetArgB(i)]->v);
     DISPATCH();
 op_GETGLOBAL: {
     const ScriptValue* key = k + GetArgBx(i);
     if (QB_LIKELY(IsTable(&cl->globals))) {
         const ScriptValue* v = VmTableGetStrFast(TableValue(&cl->globals), StrValue(key));
         if (QB_LIKELY(!IsNil(v))) {
-            *ra = *v;
+            CopyValue(ra, v);
             DISPATCH();
         }
     }
@@ -290,7 +290,7 @@ op_GETTABLE: {
         else
             v = VmTableGet(h, rc);
         if (QB_LIKELY(!IsNil(v))) {
-            *ra = *v;
+            CopyValue(ra, v);
             DISPATCH();
         }
     }
@@ -301,7 +301,7 @@ op_SETGLOBAL:
     PROTECT(VmSetTable(L, &cl->globals, k + GetArgBx(i), ra));
     DISPATCH();
 op_SETUPVAL:
-    *VmScriptUpvals(cl)[GetArgB(i)]->v = *ra;
+    CopyValue(VmScriptUpvals(cl)[GetArgB(i)]->v, ra);
     DISPATCH();
 op_SETTABLE: {
     const ScriptValue* rb = RKB();
@@ -313,12 +313,12 @@ op_SETTABLE: {
                                          : VmTableArraySlot(h, rb);
         if (QB_LIKELY(slot != nullptr && slot != &kNilObject)) {
             if (QB_LIKELY(!IsNil(slot))) {
-                *slot = *RKC();
+                CopyValue(slot, RKC());
                 DISPATCH();
             }
             if (h->metatable != nullptr && (h->metatable->flags & (1u << TM_NEWINDEX))) {
                 h->flags = 0;  // a key appears: the table's own absence cache is stale
-                *slot = *RKC();
+                CopyValue(slot, RKC());
                 DISPATCH();
             }
         }
@@ -447,7 +447,7 @@ op_TEST: {
     if ((VmIsFalse(rb) ? 1 : 0) == GetArgC(i)) {
         pc++;
     } else {
-        *ra = *rb;
+        CopyValue(ra, rb);
         pc += GetArgSJ(*pc) + 1;
     }
     JUMPED(from);
@@ -545,45 +545,60 @@ op_RETURN: {
     }
     if (b != 0) L->top = ra + b - 1;
     if (L->openupval && static_cast<VmUpval*>(L->openupval)->v >= base) VmCloseUpvalues(L, base);
-    if (!((L->ci - 1)->state & kFrameCalling)) {
-        L->ci->state = kFrameSavedPC;
-        L->ci->savedpc = pc;
+    CallFrame* ci = L->ci;
+    if (!((ci - 1)->state & kFrameCalling)) {
+        ci->state = kFrameSavedPC;
+        ci->savedpc = pc;
         return ra;
     }
-    int wanted = GetArgC(*((L->ci - 1)->savedpc - 1)) - 1;
-    if (QB_UNLIKELY(L->hookmask & kMaskRet)) {
-        L->ci->state = kFrameSavedPC;
-        L->ci->savedpc = pc;
-        VmPostCall(L, ra, wanted);
-    } else {
-        // The common return into a calling script frame, without hooks.
-        ScriptValue* res = L->ci->base - 1;
-        if (L->g->gosubCount > 0) VmDropGosubs(L, static_cast<int>(L->ci - L->base_ci));
-        L->ci--;
-        L->base = L->ci->base;
-        int n = wanted;
-        while (n != 0 && ra < L->top) {
-            *res++ = *ra++;
-            n--;
+    int wanted = GetArgC((ci - 1)->savedpc[-1]) - 1;
+    bool trapped = L->trap != 0;
+    if (QB_UNLIKELY(trapped)) {
+        // A return hook, or the caller needs its table chosen again.
+        if (L->hookmask & kMaskRet) {
+            ci->state = kFrameSavedPC;
+            ci->savedpc = pc;
+            VmPostCall(L, ra, wanted);
+            if (wanted >= 0) L->top = L->ci->top;
+            goto retentry;
         }
-        while (n-- > 0) SetNil(res++);
-        L->top = res;
     }
-    if (wanted >= 0) L->top = L->ci->top;
-    goto retentry;
+    // The common return into a calling script frame, without a return hook.
+    ScriptValue* res = ci->base - 1;
+    ScriptValue* top = L->top;
+    if (L->g->gosubCount > 0) VmDropGosubs(L, static_cast<int>(ci - L->base_ci));
+    L->ci = --ci;
+    L->base = ci->base;
+    int n = wanted;
+    while (n != 0 && ra < top) {
+        CopyValue(res++, ra++);
+        n--;
+    }
+    while (n-- > 0) SetNil(res++);
+    L->top = wanted >= 0 ? ci->top : res;
+    if (QB_UNLIKELY(trapped)) goto retentry;
+    // Without the trap word the plain table stays.
+    ci->state = kFrameHasFrame;
+    pc = ci->savedpc;
+    base = ci->base;
+    cl = static_cast<VmScriptClosure*>(ClosureValue(base - 1));
+    k = cl->p->k;
+    DISPATCH();
 }
 op_FORLOOP: {
     if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
     double limit = QB_LIKELY(IsNumber(ra + 1)) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
     double step = QB_LIKELY(IsNumber(ra + 2)) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
     double idx = ra->value.n + step;
-    if (step > 0 ? idx <= limit : idx >= limit) {
-        const Instruction* from = pc;
-        pc += GetArgSBx(i);
-        ra->value.n = idx;
-        JUMPED(from);
+    if (QB_LIKELY(step > 0)) {
+        if (!(idx <= limit)) DISPATCH();
+    } else if (!(idx >= limit)) {
+        DISPATCH();
     }
-    DISPATCH();
+    const Instruction* from = pc;
+    pc += static_cast<ptrdiff_t>((i >> kPosBx) & kMaxArgBx) - kBiasSBx;
+    ra->value.n = idx;
+    JUMPED(from);
 }
 op_TFORLOOP: {
     int nvar = GetArgC(i) + 1;

@@ -281,6 +281,13 @@ inline void SetString(ScriptValue* v, VmString* s) { SetGCValue(v, s, kTypeStrin
 inline void SetTable(ScriptValue* v, VmTable* t) { SetGCValue(v, t, kTypeTable); }
 inline void SetClosure(ScriptValue* v, VmClosureHeader* c) { SetGCValue(v, c, kTypeFunction); }
 inline void SetObject(ScriptValue* dst, const ScriptValue* src) { *dst = *src; }
+// Copies field by field, as the value was most likely written: one 16-byte
+// load of a value stored a moment ago as a tag and a payload cannot take
+// them from the store buffer and waits until both reach the cache.
+inline void CopyValue(ScriptValue* dst, const ScriptValue* src) {
+    dst->value = src->value;
+    dst->tt = src->tt;
+}
 
 // The shared nil that lookups return for a missing key.
 extern const ScriptValue kNilObject;
