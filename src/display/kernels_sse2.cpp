@@ -70,6 +70,31 @@ void FillPatternStrings(uint8_t* p, size_t bytes, uint32_t pattern) {
     if (bytes & 2) std::memcpy(p, &pattern, 2);
 }
 
+int32_t ReverseBytesRowSse2(uint32_t* d, const uint32_t* s, int32_t width) {
+    int32_t i = 0;
+    for (; i + 4 <= width; i += 4) {
+        // The bytes of each 16-bit half exchanged, then the halves.
+        __m128i v = Load4(s + i);
+        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+        v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1));
+        Store4(d + i, v);
+    }
+    return i;
+}
+
+int32_t SwapRedBlueRowSse2(uint32_t* d, const uint32_t* s, int32_t width) {
+    const __m128i ag = _mm_set1_epi32(static_cast<int32_t>(0xFF00FF00u));
+    const __m128i low = _mm_set1_epi32(0xFF);
+    int32_t i = 0;
+    for (; i + 4 <= width; i += 4) {
+        const __m128i v = Load4(s + i);
+        const __m128i rb = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), low),
+                                        _mm_slli_epi32(_mm_and_si128(v, low), 16));
+        Store4(d + i, _mm_or_si128(_mm_and_si128(v, ag), rb));
+    }
+    return i;
+}
+
 int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level) {
     const __m128i c = _mm_set1_epi32(static_cast<int32_t>(argb));
     const __m128i w = _mm_set1_epi16(static_cast<int16_t>(level));

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "display/pixelformats.h"
+#include "display/simdrows.h"
 
 namespace {
 
@@ -61,15 +62,22 @@ void ImportARGB32(PixelRows32 dst, ArgbRows src, int32_t width, int32_t height,
     for (int32_t j = 0; j < height; ++j) {
         uint32_t* d = At32(dst, 0, j);
         const uint32_t* s = AtArgb(src, 0, j);
+        int32_t i = 0;
         switch (format) {
             case 11:
-                for (int32_t i = 0; i < width; ++i) d[i] = __builtin_bswap32(s[i]);
+#if QB_PIXEL_X86
+                i = ReverseBytesRowSse2(d, s, width);
+#endif
+                for (; i < width; ++i) d[i] = __builtin_bswap32(s[i]);
                 break;
             case 12:
-                for (int32_t i = 0; i < width; ++i) d[i] = std::rotl(s[i], 8);
+                for (; i < width; ++i) d[i] = std::rotl(s[i], 8);
                 break;
             case 13:
-                for (int32_t i = 0; i < width; ++i) d[i] = std::rotr(__builtin_bswap32(s[i]), 8);
+#if QB_PIXEL_X86
+                i = SwapRedBlueRowSse2(d, s, width);
+#endif
+                for (; i < width; ++i) d[i] = std::rotr(__builtin_bswap32(s[i]), 8);
                 break;
             default: std::memmove(d, s, static_cast<size_t>(width) * 4); break;
         }

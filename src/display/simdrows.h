@@ -27,6 +27,12 @@ void FillPatternAvx2(uint8_t* p, size_t bytes, uint32_t pattern);
 inline constexpr size_t kStringFillBytes = size_t{1} << 20;
 void FillPatternStrings(uint8_t* p, size_t bytes, uint32_t pattern);
 
+// ARGB words to formats 11 (all four bytes reversed) and 13 (red and blue
+// exchanged), which the compiler leaves unvectorised: it turns the shifts
+// back into one scalar byte swap.
+int32_t ReverseBytesRowSse2(uint32_t* d, const uint32_t* s, int32_t width);
+int32_t SwapRedBlueRowSse2(uint32_t* d, const uint32_t* s, int32_t width);
+
 // The blend rule with one weight for every pixel of the row (alpha byte 0).
 int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level);
 
