@@ -18,9 +18,10 @@ namespace {
 // A register or constant operand: values of 250 and above name constants.
 // The operand kind differs from site to site of one handler; a branch lets
 // the load start before the comparison is done, a conditional move would not.
+// Registers go straight on, constants jump aside and back.
 inline const ScriptValue* RK(const ScriptValue* base, const ScriptValue* k, uint32_t x) {
-    if (x >= static_cast<uint32_t>(kRKConstBase)) return k + (x - kRKConstBase);
-    return base + x;
+    if (QB_LIKELY(x < static_cast<uint32_t>(kRKConstBase))) return base + x;
+    return k + (x - kRKConstBase);
 }
 
 // The three dispatch tables of the loop: the plain one; the line table, whose
@@ -162,7 +163,6 @@ ScriptValue* VmExecute(ScriptState* L) {
     const ScriptValue* k;
     ScriptValue* base;
     Instruction i;
-    ScriptValue* ra;
     uint32_t trapSeen = 0;             // the trap word that disp was chosen for
     uintptr_t lineDelta = 0;           // line table only: where the line-start flags are
     const Instruction* jfrom = nullptr;  // hook_jump: one past the instruction that jumped
@@ -191,7 +191,6 @@ ScriptValue* VmExecute(ScriptState* L) {
 #define DISPATCH()                    \
     do {                              \
         i = *pc++;                    \
-        ra = base + GetArgA(i);       \
         goto* disp[GetOpcode(i)];     \
     } while (0)
 // After a jump (pc holds the target): with the trap word set, the hook
@@ -242,13 +241,18 @@ retentry:
     ENTER();
     DISPATCH();
 
-op_MOVE:
+op_MOVE: {
+    ScriptValue* ra = base + GetArgA(i);
     CopyValue(ra, base + GetArgB(i));
     DISPATCH();
-op_LOADK:
+}
+op_LOADK: {
+    ScriptValue* ra = base + GetArgA(i);
     *ra = k[GetArgBx(i)];
     DISPATCH();
-op_LOADBOOL:
+}
+op_LOADBOOL: {
+    ScriptValue* ra = base + GetArgA(i);
     // Truth values are the numbers 1 and 0.
     SetNumber(ra, GetArgB(i));
     if (GetArgC(i)) {
@@ -256,16 +260,21 @@ op_LOADBOOL:
         JUMPED(pc - 1);
     }
     DISPATCH();
+}
 op_LOADNIL: {
+    ScriptValue* ra = base + GetArgA(i);
     ScriptValue* rb = base + GetArgB(i);
     do SetNil(rb--);
     while (rb >= ra);
     DISPATCH();
 }
-op_GETUPVAL:
+op_GETUPVAL: {
+    ScriptValue* ra = base + GetArgA(i);
     CopyValue(ra, VmScriptUpvals(cl)[GetArgB(i)]->v);
     DISPATCH();
+}
 op_GETGLOBAL: {
+    ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* key = k + GetArgBx(i);
     if (QB_LIKELY(IsTable(&cl->globals))) {
         const ScriptValue* v = VmTableGetStrFast(TableValue(&cl->globals), StrValue(key));
@@ -278,6 +287,7 @@ op_GETGLOBAL: {
     DISPATCH();
 }
 op_GETTABLE: {
+    ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     const ScriptValue* rc = RKC();
     if (QB_LIKELY(IsTable(rb))) {
@@ -297,13 +307,18 @@ op_GETTABLE: {
     STORE_RESULT(VmGetTable(L, rb, rc, true));
     DISPATCH();
 }
-op_SETGLOBAL:
+op_SETGLOBAL: {
+    ScriptValue* ra = base + GetArgA(i);
     PROTECT(VmSetTable(L, &cl->globals, k + GetArgBx(i), ra));
     DISPATCH();
-op_SETUPVAL:
+}
+op_SETUPVAL: {
+    ScriptValue* ra = base + GetArgA(i);
     CopyValue(VmScriptUpvals(cl)[GetArgB(i)]->v, ra);
     DISPATCH();
+}
 op_SETTABLE: {
+    ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = RKB();
     if (QB_LIKELY(IsTable(ra))) {
         // An existing slot takes the value whatever the metatable says; a
@@ -327,6 +342,7 @@ op_SETTABLE: {
     DISPATCH();
 }
 op_NEWTABLE: {
+    ScriptValue* ra = base + GetArgA(i);
     // B is a tiny float: mantissa in the low 3 bits, exponent above. An
     // exponent beyond the array limit asks for a size the table refuses.
     int b = GetArgB(i), mantissa = b & 7, exponent = b >> 3;
@@ -339,6 +355,7 @@ op_NEWTABLE: {
 
 #define ARITH(event, expr)                                    \
     {                                                         \
+        ScriptValue* ra = base + GetArgA(i);                  \
         const ScriptValue* rb = RKB();                        \
         const ScriptValue* rc = RKC();                        \
         if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {        \
@@ -378,6 +395,7 @@ op_POW:
 #undef ARITH
 
 op_UNM: {
+    ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     if (QB_LIKELY(IsNumber(rb)))
         SetNumber(ra, -rb->value.n);
@@ -385,10 +403,13 @@ op_UNM: {
         STORE_RESULT(VmUnaryMinus(L, rb));
     DISPATCH();
 }
-op_NOT:
+op_NOT: {
+    ScriptValue* ra = base + GetArgA(i);
     SetNumber(ra, VmIsFalse(base + GetArgB(i)) ? 1 : 0);
     DISPATCH();
+}
 op_BNOT: {
+    ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     if (QB_LIKELY(IsNumber(rb)))
         SetNumber(ra, static_cast<uint32_t>(~VmBitPattern(rb->value.n)));
@@ -442,6 +463,7 @@ op_LE:
 #undef COMPARE
 
 op_TEST: {
+    ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     const Instruction* from = pc;
     if ((VmIsFalse(rb) ? 1 : 0) == GetArgC(i)) {
@@ -453,6 +475,7 @@ op_TEST: {
     JUMPED(from);
 }
 op_CALL: {
+    ScriptValue* ra = base + GetArgA(i);
     int b = GetArgB(i);
     int nresults = GetArgC(i) - 1;
     if (b != 0) L->top = ra + b;
@@ -534,6 +557,7 @@ op_CALL: {
     DISPATCH();
 }
 op_RETURN: {
+    ScriptValue* ra = base + GetArgA(i);
     int b = GetArgB(i);
     if (QB_UNLIKELY(GetArgC(i) == 1)) {
         // Only a gosub of this very frame can be returned from.
@@ -586,6 +610,7 @@ op_RETURN: {
     DISPATCH();
 }
 op_FORLOOP: {
+    ScriptValue* ra = base + GetArgA(i);
     if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
     double limit = QB_LIKELY(IsNumber(ra + 1)) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
     double step = QB_LIKELY(IsNumber(ra + 2)) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
@@ -601,6 +626,7 @@ op_FORLOOP: {
     JUMPED(from);
 }
 op_TFORLOOP: {
+    ScriptValue* ra = base + GetArgA(i);
     int nvar = GetArgC(i) + 1;
     ScriptValue* cb = ra + nvar + 2;
     cb[0] = ra[0];
@@ -624,6 +650,7 @@ op_TFORLOOP: {
     JUMPED(from);
 }
 op_TFORPREP: {
+    ScriptValue* ra = base + GetArgA(i);
     if (IsTable(ra)) {
         SAVEPC();
         ra[1] = *ra;
@@ -638,6 +665,7 @@ op_TFORPREP: {
     JUMPED(from);
 }
 op_SETLIST: {
+    ScriptValue* ra = base + GetArgA(i);
     int bc = GetArgBx(i);
     int n;
     if (GetOpcode(i) == OP_SETLIST) {
@@ -654,10 +682,13 @@ op_SETLIST: {
     for (; n > 0; n--) *VmTableSetInt(L, h, first + n - 1) = ra[n];
     DISPATCH();
 }
-op_CLOSE:
+op_CLOSE: {
+    ScriptValue* ra = base + GetArgA(i);
     VmCloseUpvalues(L, ra);
     DISPATCH();
+}
 op_CLOSURE: {
+    ScriptValue* ra = base + GetArgA(i);
     SAVEPC();
     ScriptProto* p = cl->p->p[GetArgBx(i)];
     int nup = p->nups;
@@ -678,6 +709,7 @@ op_CLOSURE: {
     DISPATCH();
 }
 op_SELF: {
+    ScriptValue* ra = base + GetArgA(i);
     ScriptValue rb = base[GetArgB(i)];
     const ScriptValue* rc = RKC();
     // Method names are string constants in compiled code.
@@ -728,7 +760,6 @@ hook_line:
             if (trapSeen & kTrapEnd) return nullptr;
         }
     }
-    ra = base + GetArgA(i);
     goto* kDispatch[GetOpcode(i)];
 
 // The slow table: end flag, count hook, or tracing still to start.
@@ -736,7 +767,6 @@ hook_slow:
     if (L->g->endFlag) return nullptr;
     PROTECT(TraceExec(L, cl->p, pc));
     if (L->g->endFlag) return nullptr;
-    ra = base + GetArgA(i);
     goto* kDispatch[GetOpcode(i)];
 
 // A jump with the trap word set. Under a line hook alone it is decided here:
@@ -746,7 +776,6 @@ hook_jump:
     i = *pc++;
     // Only a function with line information runs from the line table here.
     if (pc <= jfrom || (disp != kDispatch && LineAt(cl->p, pc) != LineAt(cl->p, jfrom))) goto hook_line;
-    ra = base + GetArgA(i);
     goto* kDispatch[GetOpcode(i)];
 
 // A function starts with the trap word set: its call event, then its first
