@@ -14,6 +14,7 @@
 #include "core/linkeddata.h"
 #include "core/options.h"
 #include "core/settings.h"
+#include "display/displaylib.h"
 #include "display/requesters.h"
 #include "libs/system.h"
 #include "platform/platform.h"
@@ -83,7 +84,7 @@ namespace {
 const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", nullptr},  {"draw", nullptr},
     {"moveobject", nullptr},   {"dos", nullptr},      {"event", nullptr},     {"system", InitSystemLibrary},
-    {"layers", nullptr},       {"text", nullptr},     {"anim", nullptr},      {"display", nullptr},
+    {"layers", nullptr},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", nullptr},    {"bgpic", nullptr},     {"transitionfx", nullptr},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
     {"video", nullptr},        {nullptr, nullptr},

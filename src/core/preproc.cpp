@@ -95,9 +95,3 @@ qbPreprocessorEntry* FindPreprocessorEntry(qbApplet* applet, int type, int32_t i
 qbDisplayDeclaration* GetDisplayDeclaration(qbPreprocessorEntry& entry) {
     return entry.type == kDeclDisplay ? std::get_if<qbDisplayDeclaration>(&entry.record) : nullptr;
 }
-
-// Shared loads and the creation of the declared objects arrive with the
-// libraries that create them.
-int ShareDeclaredImages(qbApplet*) { return 0; }
-
-int CreateDeclaredObjects(ScriptState*, qbCommandLine*, qbApplet*, int) { return 0; }

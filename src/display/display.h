@@ -118,6 +118,12 @@ struct qbDisplay : qbObject {
     int32_t borderTop = 0;
     int32_t borderWidth = 0;   // left + right
     int32_t borderHeight = 0;  // top + bottom
+    // Drag and size regions as the script gave them; the window view holds
+    // them clamped and scaled to the window.
+    std::vector<qbRegion> dragRegions;
+    std::vector<qbRegion> sizeRegions;
+    int32_t dragRegionsGiven = 0;
+    int32_t sizeRegionsGiven = 0;
     // The first back buffer holds the picture without sprites, the second
     // the composed picture; the other two serve scaling.
     BitmapPtr spriteFreeBuffer;
@@ -200,6 +206,7 @@ struct qbDisplayOptions {
 };
 
 // The display list, in creation order. Changed only under the lock.
+qbObject** DisplayListHead();
 qbDisplay* FirstDisplay();
 qbDisplay* NextDisplay(const qbDisplay* display);
 void LockDisplayList();

@@ -10,6 +10,7 @@
 #include "display/adapter.h"
 #include "display/blit.h"
 #include "display/displayhooks.h"
+#include "display/displaymenus.h"
 #include "display/displays.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"
@@ -139,6 +140,7 @@ void ApplyOptions(qbDisplay* d, const qbDisplayOptions& o) {
 
 qbDisplay::~qbDisplay() { FreeDisplayHooks(this); }
 
+qbObject** DisplayListHead() { return &G().head; }
 qbDisplay* FirstDisplay() { return AsDisplay(G().head); }
 qbDisplay* NextDisplay(const qbDisplay* display) { return display ? AsDisplay(display->next) : nullptr; }
 void LockDisplayList() { G().lock.mutex.lock(); }
@@ -268,6 +270,7 @@ void FreeAllDisplays(ScriptState* L) {
     G().current = nullptr;
     G().outputBGPic = nullptr;
     UnlockDisplayList();
+    FreeAllMenus();
     if (!HasDisplayAdapter()) RestoreArrowPointer(nullptr);
     FreeBlitScaleCache();
     FreeSafeBltScratch();
@@ -288,41 +291,6 @@ void SetActiveDisplay(ScriptState*, qbDisplay* d, bool keepWindow) {
     if (!keepWindow && d->state == DISPSTATE_OPEN) ActivateDisplayWindow(d, true);
     G().current = d;
     G().outputBGPic = d->softDoubleBuffer && d->doubleBufferBGPic ? d->doubleBufferBGPic : d->bgpic;
-}
-
-int OpenDisplayWindow(ScriptState* L, qbDisplay* d, uint32_t flags) {
-    if (d->state != DISPSTATE_CLOSED) return 0;
-    if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
-        const qbAdapterTag tags[] = {{0, 0}};
-        d->adapterHandle =
-            CallSlot(s->OpenDisplay, d->title, d->x, d->y, d->width, d->height, GetDisplayStyleFlags(d), tags);
-        if (!d->adapterHandle) return ERR_WINDOW;
-    } else {
-        SyncWindowView(d);
-        if (int err = CreateNativeWindow(d, d->activateOnOpen, nullptr, nullptr)) return err;
-    }
-    d->state = DISPSTATE_OPEN;
-    GetMonotonicTime(&d->openTime);
-    ResetDisplayInput(d);
-    if (int err = DetermineDisplayBorders(d)) return err;
-    if (flags & kDisplayFirstOpened) {
-        if (int err = PrepareFirstDisplay(L, d)) return err;
-    }
-    if (!d->bgpic) return 0;
-    if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
-    RefreshDisplay(L, d);
-    return 0;
-}
-
-void CloseDisplayCore(ScriptState*, qbDisplay* d, uint32_t) {
-    if (d->state == DISPSTATE_CLOSED) return;
-    if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
-        CallSlot(s->CloseDisplay, d->adapterHandle);
-        d->adapterHandle = nullptr;
-    } else {
-        CloseNativeWindow(d);
-    }
-    d->state = DISPSTATE_CLOSED;
 }
 
 int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {

@@ -28,10 +28,10 @@ int PrepareFirstDisplay(ScriptState* L, qbDisplay* display);
 void SetActiveDisplay(ScriptState* L, qbDisplay* display, bool keepWindow);
 void ResetDisplayInput(qbDisplay* display);
 
-// Opening and closing a display's window. Flags of OpenDisplayWindow: 2 the
-// first display of the start-up.
+// Opening and closing a display's window (flags: displaywindow.h). A
+// failed adapter close keeps the display open and returns its code.
 int OpenDisplayWindow(ScriptState* L, qbDisplay* display, uint32_t flags);
-void CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
+int CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
 
 // Async draws and videos bound to a display arrive with their libraries;
 // until then no display has any.

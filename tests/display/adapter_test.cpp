@@ -272,7 +272,9 @@ TEST_F(AdapterTest, WithAnAdapterEveryWrapperReachesItsSlot) {
     qbDisplay* d = Make(1, o);
     ASSERT_EQ(StartDisplays(nullptr), 0);
     ASSERT_EQ(d->adapterHandle, kHandle);
-    const std::vector<std::string> opening = {"OpenDisplay T", "OpenDisplay 5 6 30 20 2", "DetermineBorderSizes 2",
+    const std::vector<std::string> opening = {"GetMonitorInfo 0 0",      "FreeMonitorInfo 0",
+                                              "DetermineBorderSizes 2",  "OpenDisplay T",
+                                              "OpenDisplay 5 6 30 20 2", "ShowHidePointer 1 1",
                                               "ChangeBufferSize 1 30 20 0 1",
                                               "BltBitMap 1 1 0 0 0 0 30 20 0 0 0", "ActivateDisplay 1 1"};
     EXPECT_EQ(Take(), opening);

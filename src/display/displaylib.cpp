@@ -1,0 +1,460 @@
+// The "display" library: its command table and constants, and the commands
+// that create, open, close, move, resize and retitle displays and list
+// monitors and modes. Menus are in displaymenus.cpp.
+#include "display/displaylib.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/settings.h"
+#include "display/adapter.h"
+#include "display/displayhooks.h"
+#include "display/displaymenus.h"
+#include "display/displayoptions.h"
+#include "display/displays.h"
+#include "display/displayscaling.h"
+#include "display/displaywindow.h"
+#include "display/refresh.h"
+#include "display/scale.h"
+#include "objects/bgpics.h"
+#include "platform/platform_ops.h"
+
+namespace {
+
+constexpr int32_t kKeepPosition = 100000;
+
+// Flags whose change needs a new window.
+constexpr uint32_t kReopenFlags = kDispBorderless | kDispSizeable | kDispFixed | kDispNoHide | kDispUseQuartz |
+                                  kDispNoClose | kDispKeepProportions | kDispFitScale | kDispKeepScreenOn |
+                                  kDispHideFromTaskbar | kDispHideOptionsMenu | kDispNoHardwareScale;
+
+const ScriptConstant kDisplayConstants[] = {
+    {"DISPSTATE_OPEN", nullptr, 1},         {"DISPSTATE_CLOSED", nullptr, 0},
+    {"DISPSTATE_MINIMIZED", nullptr, 2},    {"DISPMODE_FULLSCREEN", nullptr, 2},
+    {"DISPMODE_WINDOWED", nullptr, 1},      {"DISPMODE_ASK", nullptr, 3},
+    {"DISPMODE_MODEREQUESTER", nullptr, 4}, {"DISPMODE_FAKEFULLSCREEN", nullptr, 6},
+    {"SCALEMODE_NONE", nullptr, 0},         {"SCALEMODE_AUTO", nullptr, 1},
+    {"SCALEMODE_LAYER", nullptr, 2},        {"KEEPPOSITION", nullptr, kKeepPosition},
+    {"ORIENTATION_NONE", nullptr, 0},       {"ORIENTATION_PORTRAIT", nullptr, 1},
+    {"ORIENTATION_LANDSCAPE", nullptr, 3},  {"ORIENTATION_PORTRAITREV", nullptr, 2},
+    {"ORIENTATION_LANDSCAPEREV", nullptr, 4}, {"DENSITY_NONE", nullptr, 0},
+    {"DENSITY_LOW", nullptr, 1},            {"DENSITY_MEDIUM", nullptr, 2},
+    {"DENSITY_HIGH", nullptr, 3},           {"MENUITEM_TOGGLE", nullptr, 1},
+    {"MENUITEM_SELECTED", nullptr, 2},      {"MENUITEM_DISABLED", nullptr, 4},
+    {nullptr, nullptr, 0},
+};
+
+const ScriptCommand kDisplayCommands[] = {
+    {"CreateDisplay", cmdCreateDisplay},
+    {"FreeDisplay", cmdFreeDisplay},
+    {"OpenDisplay", cmdOpenDisplay},
+    {"CloseDisplay", cmdCloseDisplay},
+    {"SelectDisplay", cmdSelectDisplay},
+    {"ActivateDisplay", cmdActivateDisplay},
+    {"ShowDisplay", cmdShowDisplay},
+    {"HideDisplay", cmdHideDisplay},
+    {"MoveDisplay", cmdMoveDisplay},
+    {"ChangeDisplaySize", cmdChangeDisplaySize},
+    {"SetTitle", cmdSetTitle},
+    {"SetDisplayAttributes", cmdSetDisplayAttributes},
+    {"ChangeDisplayMode", cmdChangeDisplayMode},
+    {"GetDisplayModes", cmdGetDisplayModes},
+    {"GetMonitors", cmdGetMonitors},
+    {"CreateMenu", cmdCreateMenu},
+    {"FreeMenu", cmdFreeMenu},
+    {"SelectMenuItem", cmdSelectMenuItem},
+    {"DeselectMenuItem", cmdDeselectMenuItem},
+    {"IsMenuItemSelected", cmdIsMenuItemSelected},
+    {"DisableMenuItem", cmdDisableMenuItem},
+    {"EnableMenuItem", cmdEnableMenuItem},
+    {"IsMenuItemDisabled", cmdIsMenuItemDisabled},
+    {nullptr, nullptr},
+};
+
+// Every command that works on "the display" needs one.
+int CurrentDisplay(qbDisplay** out) {
+    *out = GetCurrentDisplay();
+    return *out ? 0 : ERR_FINDDISPLAY;
+}
+
+bool OptionalTruth(ScriptState* L, int idx) {
+    const int type = VmType(L, idx);
+    if (type == kTypeBoolean) return VmToBoolean(L, idx) != 0;
+    if (type == kTypeNil || type == kTypeNone) return false;
+    return VmCheckNumber(L, idx) != 0;
+}
+
+// The monitor list the monitor commands read: through the current display's
+// adapter route, or a neutral record before any display exists.
+MonitorList Monitors() {
+    if (qbDisplay* d = GetCurrentDisplay()) return GetMonitorList(d);
+    qbDisplay probe;
+    return GetMonitorList(&probe);
+}
+
+int CountAllMonitors() {
+    int count = 0;
+    MonitorList list = Monitors();
+    for (const qbMonitorEntry* m = list.get(); m; m = m->next.get()) ++count;
+    return count;
+}
+
+// "monitor" of OpenDisplay and ChangeDisplayMode: a new monitor centres the
+// display on it. *changed tells whether it moved.
+int ReadMonitorChange(ScriptState* L, int idx, qbDisplay* d, bool* changed) {
+    int32_t monitor = 0;
+    bool given = false;
+    *changed = false;
+    if (int err = ParseMonitorKey(L, idx, &monitor, &given)) return err;
+    if (!given) return 0;
+    if (monitor >= CountAllMonitors()) return ERR_MONITORRANGE;
+    if (monitor != d->monitor) {
+        d->monitor = monitor;
+        d->x = d->y = kPositionCenter;
+        d->relativeX = d->relativeY = 1;
+        *changed = true;
+    }
+    return 0;
+}
+
+void PushRect(ScriptState* L, const char* keys[4], const int32_t values[4]) {
+    VmPushNewTable(L);
+    for (int i = 0; i < 4; ++i) SetTableFieldInt(L, keys[i], values[i]);
+}
+
+// The attribute change of an existing display (SetDisplayAttributes).
+int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
+    qbParsedDisplayOptions p = OptionsOfDisplay(d);
+    if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+    const qbDisplayOptions& o = p.options;
+    const uint32_t oldFlags = d->flags;
+    const bool open = d->state != DISPSTATE_CLOSED;
+    const bool titleChanged = std::strcmp(d->title, o.title.c_str()) != 0;
+    const bool menuChanged = p.menuGiven && p.menu != d->menu;
+    if (p.bgpicGiven) {
+        qbBGPic* picture = nullptr;
+        if (int err = GetBGPic(L, o.bgpic, &picture, 0)) return err;
+        if (picture != d->bgpic) {
+            if (d->ownsBGPic) UnlinkAndFreeBGPic(L, d->bgpic);
+            d->bgpic = picture;
+            d->ownsBGPic = 0;
+            d->shapeMask.reset();
+            d->shapeAlpha.reset();
+            if (int err = ResetDisplayBuffers(d, picture)) return err;
+            if (d == GetCurrentDisplay()) SetCurrentOutputBGPic(picture);
+        }
+    }
+    const bool fillChanged = d->bgpic && d->bgpic->madeByDisplay &&
+                             (o.fill.style != d->fill.style || o.fill.colour != d->fill.colour ||
+                              !(o.fill.textureBrush == d->fill.textureBrush));
+    std::memcpy(d->title, o.title.c_str(), o.title.size() + 1);
+    d->flags = o.flags;
+    d->autoscale = o.autoscale;
+    d->layerScale = o.layerScale;
+    d->smoothScale = o.smoothScale;
+    ApplyParsedDisplayOptions(d, p);
+    if (fillChanged) {
+        d->fill = o.fill;
+        if (int err = RebuildDisplayPicture(d, d->bgpic->currentWidth, d->bgpic->currentHeight, false)) return err;
+        if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
+    }
+    const bool scaling = d->autoscale || d->layerScale;
+    const int32_t wantWidth = scaling && o.scaleWidth ? o.scaleWidth : o.width;
+    const int32_t wantHeight = scaling && o.scaleHeight ? o.scaleHeight : o.height;
+    if (!scaling) {
+        d->scaleWidth = d->scaleHeight = 0;
+        std::fill(std::begin(d->fitBorders), std::end(d->fitBorders), 0);
+        SetDisplayScaleFactors(d);
+    } else {
+        d->scaleWidth = o.scaleWidth;
+        d->scaleHeight = o.scaleHeight;
+    }
+    const bool moved = (p.xGiven && o.x != d->x) || (p.yGiven && o.y != d->y);
+    const bool sized = wantWidth != d->width || wantHeight != d->height;
+    if (sized || moved) {
+        qbResizeRequest r;
+        r.x = p.xGiven ? o.x : (moved ? d->x : kPositionCenter);
+        r.y = p.yGiven ? o.y : (moved ? d->y : kPositionCenter);
+        r.width = wantWidth;
+        r.height = wantHeight;
+        r.move = true;
+        r.noWindow = true;
+        r.quiet = true;
+        r.smooth = d->smoothScale != 0;
+        if (int err = ResizeDisplay(L, d, r)) return err;
+    }
+    if (!open) {
+        if (sized) NotifyDisplayResized(d, d->width, d->height);
+        return 0;
+    }
+    if ((oldFlags ^ d->flags) & kReopenFlags) {
+        if (int err = CloseDisplayCore(L, d, kCloseKeepBrushes | kCloseModeSwitch)) return err;
+        return RealizeDisplay(L, d, d->activateOnOpen != 0, true);
+    }
+    ApplyDisplayRegions(d, !(sized || moved));
+    if (titleChanged) UpdateDisplayTitle(d);
+    if (menuChanged && !d->fullScreen && !HasDisplayAdapter()) UpdateWindowMenuBar(d);
+    if (sized) NotifyDisplayResized(d, d->width, d->height);
+    if (fromCommand) RefreshDisplay(L, d);
+    return 0;
+}
+
+}  // namespace
+
+int cmdCreateDisplay(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    qbParsedDisplayOptions parsed;
+    if (VmType(L, 2) == kTypeTable) {
+        if (int err = ParseDisplayOptions(L, 2, &parsed, true, nullptr)) return err;
+    } else if (VmType(L, 2) != kTypeNil && VmType(L, 2) != kTypeNone) {
+        return ERR_TABLEORNIL;
+    }
+    qbDisplay* d = nullptr;
+    const int results = CreateDisplay(L, id, &parsed.options, &d);
+    if (!d) return results;
+    ApplyParsedDisplayOptions(d, parsed);
+    if (!PicturesPending()) {
+        if (int err = ApplyInitialScaling(L, d)) {
+            FreeDisplayCore(L, IDOf(*d), false);
+            return err;
+        }
+    }
+    return results;
+}
+
+int cmdFreeDisplay(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    return FreeDisplayCore(L, GetObjectIDArg(L, 1), true);
+}
+
+int cmdOpenDisplay(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    qbDisplay* d = nullptr;
+    if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
+    if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
+    bool noSelect = false;
+    if (VmType(L, 2) == kTypeTable) {
+        bool present = false;
+        int32_t value = 0;
+        present = GetTableFieldInt(L, 2, "noselect", &value, nullptr) != 0;
+        noSelect = present && value != 0;
+        bool changed = false;
+        if (int err = ReadMonitorChange(L, 2, d, &changed)) return err;
+        if (int err = ParseScreenModeOptions(L, 2, &d->screen)) return err;
+        if (GetTableFieldInt(L, 2, "x", &d->x, nullptr)) d->relativeX = 1;
+        if (GetTableFieldInt(L, 2, "y", &d->y, nullptr)) d->relativeY = 1;
+    } else {
+        noSelect = OptionalTruth(L, 2);
+    }
+    d->activateOnOpen = (d->flags & kDisplayActivate) ? 1 : 0;
+    if (int err = OpenDisplayWindow(L, d, 0)) return err;
+    if (!noSelect) SetActiveDisplay(L, d, true);
+    return 0;
+}
+
+int cmdCloseDisplay(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    qbDisplay* d = nullptr;
+    if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
+    if (d->state == DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
+    if (IsVideoOnDisplay(d)) return ERR_VIDATTACHED;
+    const qbDisplay* current = GetCurrentDisplay();
+    if (d->hardDoubleBuffer || (current && current->doubleBufferBGPic && current->hardDoubleBuffer))
+        return ERR_HWDBFREEDISP;
+    return CloseDisplayCore(L, d, kCloseFreeBackfill);
+}
+
+int cmdSelectDisplay(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    qbDisplay* d = nullptr;
+    if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
+    SetActiveDisplay(L, d, OptionalTruth(L, 2));
+    return 0;
+}
+
+int cmdActivateDisplay(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    qbDisplay* d = nullptr;
+    if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
+    if (d->state != DISPSTATE_OPEN) return ERR_CLOSEDDISPLAY;
+    ActivateDisplayWindow(d, !OptionalTruth(L, 2));
+    return 0;
+}
+
+namespace {
+
+int ShowOrHide(ScriptState* L, bool hide) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    if (d->state != (hide ? DISPSTATE_OPEN : DISPSTATE_MINIMIZED)) return ERR_WRONGUSAGE;
+    if (int err = ShowHideDisplayWindow(d, hide)) return err;
+    d->state = hide ? DISPSTATE_MINIMIZED : DISPSTATE_OPEN;
+    d->activateOnOpen = hide ? 0 : 1;
+    return 0;
+}
+
+}  // namespace
+
+int cmdShowDisplay(ScriptState* L) { return ShowOrHide(L, false); }
+int cmdHideDisplay(ScriptState* L) { return ShowOrHide(L, true); }
+
+int cmdMoveDisplay(ScriptState* L) {
+    CheckArgCount(L, 2, 2, 0, 0);
+    const int32_t x = static_cast<int32_t>(VmCheckNumber(L, 1));
+    const int32_t y = static_cast<int32_t>(VmCheckNumber(L, 2));
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    int32_t mx = 0, my = 0, mw = 0, mh = 0;
+    if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh)) return ERR_GETMONITORINFO;
+    d->x = ResolveDisplayX(x, d->width + d->borderWidth, mw) + mx;
+    d->y = ResolveDisplayY(y, d->height + d->borderHeight, mh) + my;
+    d->relativeX = d->relativeY = 0;
+    if (d->state != DISPSTATE_CLOSED) MoveDisplayWindow(d);
+    return 0;
+}
+
+int cmdChangeDisplaySize(ScriptState* L) {
+    CheckArgCount(L, 2, 3, 0, 0);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    if (!d->bordersMeasured) {
+        if (int err = DetermineDisplayBorders(d)) return err;
+    }
+    const int32_t pictureWidth = d->bgpic ? d->bgpic->currentWidth : d->width;
+    const int32_t pictureHeight = d->bgpic ? d->bgpic->currentHeight : d->height;
+    int32_t width = static_cast<int32_t>(GetNumberOrPercentArg(L, 1, pictureWidth, 1, nullptr));
+    int32_t height = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, pictureHeight, 1, nullptr));
+    if (int err = KeepAspectRatio(pictureWidth, pictureHeight, &width, &height)) return err;
+    qbResizeRequest r;
+    r.x = r.y = kPositionCenter;
+    if (VmType(L, 3) == kTypeTable) {
+        GetTableFieldInt(L, 3, "x", &r.x, nullptr);
+        GetTableFieldInt(L, 3, "y", &r.y, nullptr);
+        int32_t smooth = 0;
+        GetTableFieldInt(L, 3, "smooth", &smooth, nullptr);
+        r.smooth = smooth != 0;
+    } else {
+        r.smooth = OptionalTruth(L, 3);
+    }
+    if (r.x == kKeepPosition) r.x = d->x;
+    if (r.y == kKeepPosition) r.y = d->y;
+    r.width = width;
+    r.height = height;
+    r.move = true;
+    r.noWindow = d->state == DISPSTATE_CLOSED;
+    return ResizeDisplay(L, d, r);
+}
+
+int cmdSetTitle(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    size_t length = 0;
+    const char* title = VmCheckString(L, 1, &length);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    if (length >= kDisplayTitleSize || std::strlen(title) != length) return ERR_WRONGUSAGE;
+    std::memcpy(d->title, title, length + 1);
+    if (d->state != DISPSTATE_CLOSED) UpdateDisplayTitle(d);
+    return 0;
+}
+
+int cmdSetDisplayAttributes(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    VmCheckTable(L, 1);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    return ApplyDisplayAttributes(L, 1, d, true);
+}
+
+int cmdChangeDisplayMode(ScriptState* L) {
+    CheckArgCount(L, 1, 4, 0, 0);
+    if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    const int32_t mode = static_cast<int32_t>(VmCheckNumber(L, 1));
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    if (d->state == DISPSTATE_CLOSED) return ERR_CLOSEDDISPLAY;
+    if (mode != DISPMODE_WINDOWED && mode != DISPMODE_FULLSCREEN) return ERR_WRONGUSAGE;
+    if (mode == DISPMODE_WINDOWED && !d->fullScreen) return 0;
+    const qbScreenMode saved = d->screen;
+    uint32_t flags = kOpenModeChange;
+    if (VmType(L, 4) == kTypeTable) {
+        bool changed = false;
+        if (int err = ReadMonitorChange(L, 4, d, &changed)) return err;
+        if (changed && d->fullScreen) flags |= kOpenMonitorChange;
+        if (int err = ParseScreenModeOptions(L, 4, &d->screen)) return err;
+    }
+    if (mode == DISPMODE_FULLSCREEN) {
+        const int32_t width = static_cast<int32_t>(VmOptNumber(L, 2, d->width));
+        const int32_t height = static_cast<int32_t>(VmOptNumber(L, 3, d->height));
+        if (width < 1 || height < 1 || width < d->width || height < d->height) {
+            d->screen = saved;
+            return ERR_WRONGUSAGE;
+        }
+        d->screen.width = width;
+        d->screen.height = height;
+    }
+    d->screen.mode = mode;
+    const int err = OpenDisplayWindow(L, d, flags);
+    if (err) d->screen = saved;
+    return err;
+}
+
+int cmdGetDisplayModes(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    const int32_t monitor = static_cast<int32_t>(VmOptNumber(L, 1, 1));
+    if (monitor < 1 || monitor > CountAllMonitors()) return ERR_MONITORRANGE;
+    qbDisplay probe;
+    qbDisplay* d = GetCurrentDisplay() ? GetCurrentDisplay() : &probe;
+    const int32_t keep = d->monitor;
+    d->monitor = monitor - 1;
+    const int count = GetDisplayModeList(d, nullptr);
+    std::vector<qbDisplayModeEntry> modes(static_cast<size_t>(std::max(count, 0)));
+    if (count > 0) GetDisplayModeList(d, modes.data());
+    d->monitor = keep;
+    if (modes.empty()) return ERR_NODISPMODES;
+    std::sort(modes.begin(), modes.end(), [](const qbDisplayModeEntry& a, const qbDisplayModeEntry& b) {
+        return a.width != b.width ? a.width < b.width : a.height < b.height;
+    });
+    VmPushNewTable(L);
+    for (size_t i = 0; i < modes.size(); ++i) {
+        VmPushNewTable(L);
+        SetTableFieldInt(L, "width", modes[i].width);
+        SetTableFieldInt(L, "height", modes[i].height);
+        VmRawSetIndex(L, -2, static_cast<int>(i));
+    }
+    return 1;
+}
+
+int cmdGetMonitors(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    MonitorList list = Monitors();
+    if (!list) return ERR_MEM;
+    static const char* kKeys[4] = {"x", "y", "width", "height"};
+    VmPushNewTable(L);
+    int i = 0;
+    for (const qbMonitorEntry* m = list.get(); m; m = m->next.get(), ++i) {
+        const int32_t values[4] = {m->x, m->y, m->width, m->height};
+        PushRect(L, kKeys, values);
+        VmRawSetIndex(L, -2, i);
+    }
+    return 1;
+}
+
+int InitDisplayLibrary(ScriptState* L) {
+    if (int err = RegisterObjectList(DisplayListHead())) return err;
+    if (int err = RegisterObjectList(MenuListHead())) return err;
+    // Registration raises on failure; its result only counts the tables made.
+    VmRegisterCommands(L, nullptr, kDisplayCommands, 0);
+    VmRegisterConstants(L, kDisplayConstants, 0);
+    return RegisterCommandTable(kDisplayCommands, "display");
+}

@@ -1,0 +1,41 @@
+// Display scaling: autoscale (the picture drawn at the window's size), the
+// fit borders of "keepproportions", the scale factors, resizing a display,
+// and the scaling a display gets when it is first realised.
+#pragma once
+
+#include <cstdint>
+
+struct ScriptState;
+struct qbBGPic;
+struct qbDisplay;
+
+// The picture's size inside a window of width x height: with
+// "keepproportions" (and a picture without mask and alpha) the largest size
+// of the picture's proportions, centred, the rest being the fit borders;
+// otherwise the whole window and no borders.
+void ComputeFitBorders(qbDisplay* display, const qbBGPic* picture, int32_t width, int32_t height,
+                       int32_t* scaledWidth, int32_t* scaledHeight);
+// Scale size / picture size while scaling with a scale size, else 1.0.
+void SetDisplayScaleFactors(qbDisplay* display);
+// Rebuilds the buffers and, for a scaling display, brings it to its scale
+// size (or its monitor, with "fitscale").
+int ApplyInitialScaling(ScriptState* L, qbDisplay* display);
+
+struct qbResizeRequest {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool move = false;      // the position and size are the window's new ones
+    bool smooth = false;    // smooth scaling of the picture
+    bool noWindow = false;  // the window is left alone
+    bool quiet = false;     // the draw hooks are not told
+};
+// A scaling display takes the size as its scale size and keeps its picture;
+// any other display gets its picture scaled (or, when the display made it,
+// filled again) at the new size. ERR_DISPLAYSIZE for a size the window
+// cannot have, ERR_BITMAP when the new picture can't be made.
+int ResizeDisplay(ScriptState* L, qbDisplay* display, const qbResizeRequest& request);
+// A new picture for the display at the size: its own backdrop filled again
+// by its fill settings, or its picture scaled. ERR_BITMAP or the fill's code.
+int RebuildDisplayPicture(qbDisplay* display, int32_t width, int32_t height, bool smooth);

@@ -1,0 +1,262 @@
+// Opening and closing a display's window. The record keeps where the window
+// stood and how large it was when it closed, so that it opens there again.
+#include "display/displaywindow.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/eventqueue.h"
+#include "core/ostime.h"
+#include "display/adapter.h"
+#include "display/displayoptions.h"
+#include "display/displays.h"
+#include "display/displayscaling.h"
+#include "display/refresh.h"
+#include "objects/bgpics.h"
+#include "platform/platform_ops.h"
+
+namespace {
+
+constexpr int kDropFileSlot = 17;
+constexpr int kClipboardSlot = 18;
+// A constant stands for a band of values around it; the distance from it is
+// an offset in pixels.
+constexpr int32_t kBand = 4999;
+
+enum class Anchor { Center, Near, Far, NearOut, FarOut };
+
+struct Band {
+    int32_t value;
+    Anchor anchor;
+};
+
+constexpr Band kXBands[] = {
+    {-100000, Anchor::Center}, {-90000, Anchor::Near}, {-80000, Anchor::Far},
+    {-50000, Anchor::NearOut}, {-40000, Anchor::FarOut},
+};
+constexpr Band kYBands[] = {
+    {-100000, Anchor::Center}, {-70000, Anchor::Near}, {-60000, Anchor::Far},
+    {-30000, Anchor::NearOut}, {-20000, Anchor::FarOut},
+};
+
+template <size_t N>
+int32_t Resolve(int32_t v, int32_t size, int32_t container, const Band (&bands)[N]) {
+    for (const Band& b : bands) {
+        if (v < b.value - kBand || v > b.value + kBand) continue;
+        const int32_t offset = v - b.value;
+        switch (b.anchor) {
+        case Anchor::Center: return (container - size) / 2 + offset;
+        case Anchor::Near: return offset;
+        case Anchor::Far: return container - size + offset;
+        case Anchor::NearOut: return offset - size;
+        case Anchor::FarOut: return container + offset;
+        }
+    }
+    return v;
+}
+
+void ClampRegion(qbWindowRegion& r, int32_t width, int32_t height) {
+    r.x = std::clamp(r.x, 0, std::max(width - 1, 0));
+    r.y = std::clamp(r.y, 0, std::max(height - 1, 0));
+    r.width = std::max(1, std::min(r.width, width - r.x));
+    r.height = std::max(1, std::min(r.height, height - r.y));
+}
+
+qbWindowRegion WindowRegion(const qbRegion& r, const qbDisplay* d, bool scaled) {
+    qbWindowRegion w{r.type, r.x, r.y, r.width, r.height};
+    if (scaled) {
+        w.x = static_cast<int32_t>(r.x * d->scaleX);
+        w.y = static_cast<int32_t>(r.y * d->scaleY);
+        w.width = static_cast<int32_t>(r.width * d->scaleX);
+        w.height = static_cast<int32_t>(r.height * d->scaleY);
+    }
+    return w;
+}
+
+void BuildRegions(std::vector<qbWindowRegion>& out, const std::vector<qbRegion>& given, bool isGiven,
+                  const qbWindowRegion& fallback, const qbDisplay* d) {
+    const bool scaled = (d->autoscale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0;
+    out.clear();
+    if (isGiven) {
+        for (const qbRegion& r : given) out.push_back(WindowRegion(r, d, scaled));
+    } else {
+        out.push_back(fallback);
+    }
+    for (qbWindowRegion& r : out) ClampRegion(r, d->width, d->height);
+}
+
+void StoreRegions(qbDisplay* d) {
+    constexpr int32_t kDragHeight = 15;
+    constexpr int32_t kSizeCorner = 10;
+    BuildRegions(d->view.dragRegions, d->dragRegions, d->dragRegionsGiven != 0,
+                 qbWindowRegion{kRegionBox, 0, 0, d->width, kDragHeight}, d);
+    BuildRegions(d->view.sizeRegions, d->sizeRegions, d->sizeRegionsGiven != 0,
+                 qbWindowRegion{kRegionBox, d->width - kSizeCorner, d->height - kSizeCorner, kSizeCorner, kSizeCorner},
+                 d);
+}
+
+// The adapter's OpenDisplay: the tag list tells it the picture, the monitor
+// and the scaling.
+int OpenAdapterWindow(ScriptState* L, qbDisplay* d) {
+    int32_t resultA = 0, resultB = 0;
+    std::vector<qbAdapterTag> tags = {
+        {1, d->bgpic ? d->bgpic->currentWidth : d->width},
+        {2, d->bgpic ? d->bgpic->currentHeight : d->height},
+        {3, reinterpret_cast<intptr_t>(&resultA)},
+        {4, reinterpret_cast<intptr_t>(&resultB)},
+        {5, reinterpret_cast<intptr_t>(L)},
+        {6, d->monitor},
+    };
+    if (d->fullScreen) {
+        tags.push_back({7, d->screen.width});
+        tags.push_back({8, d->screen.height});
+        tags.push_back({9, d->screen.depth});
+    }
+    if (d->scaleWidth) tags.push_back({10, d->scaleWidth});
+    if (d->scaleHeight) tags.push_back({11, d->scaleHeight});
+    tags.push_back({12, d->smoothScale});
+    tags.push_back({0, 0});
+    d->adapterHandle = CallSlot(DisplayAdapterSlots()->OpenDisplay, d->title, d->x, d->y, d->width, d->height,
+                                GetDisplayStyleFlags(d), tags.data());
+    if (!d->adapterHandle) return ERR_WINDOW;
+    if (resultA) d->flags |= 0x400000;
+    if (resultB) d->flags |= 0x800000;
+    return 0;
+}
+
+int OpenNativeWindow(qbDisplay* d, bool activate) {
+    if (!IsDisplaySizeSupported(d)) {
+        char detail[32];
+        std::snprintf(detail, sizeof detail, "%dx%d", d->width, d->height);
+        SetErrorDetail(detail);
+        return ERR_DISPLAYSIZE;
+    }
+    qbBitmap* mask = d->shapeMask ? d->shapeMask.get() : (d->bgpic ? d->bgpic->current.mask : nullptr);
+    qbBitmap* alpha = d->shapeAlpha ? d->shapeAlpha.get() : (d->bgpic ? d->bgpic->current.alpha : nullptr);
+    d->hasShape = mask || alpha ? 1 : 0;
+    d->view.hasDropHandler = d->handlers[kDropFileSlot].function != -1;
+    d->view.hasClipboardHandler = d->handlers[kClipboardSlot].function != -1;
+    // Shaped windows arrive with the layer and picture loaders that make
+    // shapes; the window opens rectangular until then.
+    return CreateNativeWindow(d, activate ? 1 : 0, nullptr, nullptr);
+}
+
+void ShowPointerState(qbDisplay* d) {
+    const bool fullScreen = d->fullScreen || (d->flags & kDisplayFakeFullScreen);
+    if ((d->flags & kDispHidePointer) && fullScreen) {
+        ShowHideDisplayPointer(d, false);
+    } else if (d->pointerHidden) {
+        ShowHideDisplayPointer(d, false);
+    } else if (d->pointer) {
+        SetDisplayPointer(d, d->pointer, 2);
+    } else {
+        ShowHideDisplayPointer(d, true);
+    }
+}
+
+}  // namespace
+
+int32_t ResolveDisplayX(int32_t x, int32_t size, int32_t container) { return Resolve(x, size, container, kXBands); }
+int32_t ResolveDisplayY(int32_t y, int32_t size, int32_t container) { return Resolve(y, size, container, kYBands); }
+
+void ApplyDisplayRegions(qbDisplay* d, bool keepWindow) {
+    StoreRegions(d);
+    if (d->state == DISPSTATE_CLOSED) return;
+    if (!keepWindow) SizeMoveDisplayWindow(d);
+    if (!HasDisplayAdapter()) UpdateWindowRegions(d);
+}
+
+int RealizeDisplay(ScriptState* L, qbDisplay* d, bool activate, bool) {
+    int32_t mx = 0, my = 0, mw = 0, mh = 0;
+    if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh)) return ERR_GETMONITORINFO;
+    if (int err = DetermineDisplayBorders(d)) return err;
+    int32_t originX = 0, originY = 0;
+    if (d->monitor == 0) {
+        d->relativeX = d->relativeY = 0;
+    } else {
+        if (d->relativeX) originX = mx;
+        if (d->relativeY) originY = my;
+        d->relativeX = d->relativeY = 0;
+    }
+    d->x = ResolveDisplayX(d->x, d->width + d->borderWidth, mw) + originX;
+    d->y = ResolveDisplayY(d->y, d->height + d->borderHeight, mh) + originY;
+    StoreRegions(d);
+    if (HasDisplayAdapter()) {
+        if (int err = OpenAdapterWindow(L, d)) return err;
+    } else {
+        SyncWindowView(d);
+        if (int err = OpenNativeWindow(d, activate)) return err;
+        if (d->view.hasDropHandler) SetWindowDropTarget(d);
+    }
+    d->state = DISPSTATE_OPEN;
+    d->activateOnOpen = activate ? 1 : 0;
+    ShowPointerState(d);
+    if (d->bgpic) {
+        if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
+    }
+    ClearDisplayBorders(d);
+    RefreshDisplay(L, d);
+    GetMonotonicTime(&d->openTime);
+    return 0;
+}
+
+int OpenDisplayWindow(ScriptState* L, qbDisplay* d, uint32_t flags) {
+    if (d->state != DISPSTATE_CLOSED && !(flags & kOpenModeChange)) return 0;
+    if (d->screen.desktop) {
+        if (HasDisplayAdapter()) return ERR_DISPLAYADAPTERSUPPORT;
+        if (d->autoscale || d->layerScale) return ERR_DDAUTOSCALE;
+        d->screen.mode = DISPMODE_WINDOWED;
+        d->flags = kDispBorderless | kDispFixed | kDispNoModeSwitch | kDispNoHide | kDispActive;
+    }
+    // Full screens, the mode requesters and their backfills arrive with the
+    // full-screen support; until then only windows open.
+    if (d->screen.mode != DISPMODE_WINDOWED) {
+        SetErrorDetail(GetDisplayModeName(d->screen.mode));
+        return ERR_UNSUPPORTEDFEAT;
+    }
+    if (flags & kOpenModeChange) return 0;
+    if (flags & kOpenFirstDisplay) {
+        if (int err = PrepareFirstDisplay(L, d)) return err;
+        for (qbDisplay* other = FirstDisplay(); other; other = NextDisplay(other)) {
+            if (int err = ApplyInitialScaling(L, other)) return err;
+        }
+    }
+    const bool scaling = d->autoscale || d->layerScale;
+    if (!scaling && d->restoreWidth > 0 && d->restoreHeight > 0 &&
+        (d->restoreWidth != d->width || d->restoreHeight != d->height)) {
+        qbResizeRequest r;
+        r.width = d->restoreWidth;
+        r.height = d->restoreHeight;
+        r.noWindow = true;
+        r.smooth = d->smoothScale != 0;
+        if (int err = ResizeDisplay(L, d, r)) return err;
+        PostEvent(d, kEventResized, d->width, d->height, 0, nullptr);
+    }
+    return RealizeDisplay(L, d, d->activateOnOpen != 0, false);
+}
+
+int CloseDisplayCore(ScriptState*, qbDisplay* d, uint32_t) {
+    if (d->state == DISPSTATE_CLOSED) return 0;
+    if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
+        if (int err = CallSlot(s->CloseDisplay, d->adapterHandle)) return err;
+        d->adapterHandle = nullptr;
+    } else {
+        // The user may have moved the window: it opens again where it was.
+        if (!d->fullScreen) {
+            d->x = d->view.x;
+            d->y = d->view.y;
+        }
+        CloseNativeWindow(d);
+    }
+    if (!d->fullScreen) {
+        d->restoreWidth = d->width;
+        d->restoreHeight = d->height;
+    }
+    ResetDisplayInput(d);
+    d->state = DISPSTATE_CLOSED;
+    d->activateOnOpen = 0;
+    d->fullScreen = 0;
+    return 0;
+}

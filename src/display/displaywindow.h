@@ -1,0 +1,38 @@
+// A display's window: realising it through the adapter or the backend, its
+// position on its monitor, and its drag and size regions.
+#pragma once
+
+#include <cstdint>
+
+struct ScriptState;
+struct qbDisplay;
+
+// Flags of OpenDisplayWindow.
+enum : uint32_t {
+    kOpenTakeMonitor = 1,
+    kOpenFirstDisplay = 2,
+    kOpenModeChange = 4,
+    kOpenMonitorChange = 8,
+};
+
+// Flags of CloseDisplayCore.
+enum : uint32_t {
+    kCloseKeepBrushes = 1,
+    kCloseModeSwitch = 2,
+    kCloseFreeBackfill = 4,
+    kCloseNoFadeIn = 8,
+};
+
+// Opens the window of a closed display: the monitor's rectangle, borders,
+// position, regions, then the adapter's OpenDisplay or the backend's window.
+int RealizeDisplay(ScriptState* L, qbDisplay* display, bool activate, bool withBrushes);
+
+// A position constant (CENTER, LEFT, RIGHT; TOP, BOTTOM; the OUT kinds) on
+// a container of that size for an object of that size; other values stay.
+int32_t ResolveDisplayX(int32_t x, int32_t size, int32_t container);
+int32_t ResolveDisplayY(int32_t y, int32_t size, int32_t container);
+
+// Stores the window's regions (the script's, scaled while scaling, else the
+// defaults), clamped into the window, tells the backend, and moves the window
+// unless keepWindow.
+void ApplyDisplayRegions(qbDisplay* display, bool keepWindow);

@@ -1,0 +1,175 @@
+// The display commands on the in-memory backend, with the window surfaces
+// read back: titles, sizes, modes, monitors, showing and hiding, hidden
+// displays, moving and the refusals of each command.
+#include "displaylib_fixture.h"
+
+namespace {
+
+class DisplayLibTest : public DisplayLibWorld {
+protected:
+    // Display 1, opened as start-up opens it, and current.
+    qbDisplay* OpenFirst(uint32_t colour = 0x204060) {
+        EXPECT_EQ(Create(1, [&] {
+                      Field("active", 1);
+                      Field("color", static_cast<int32_t>(colour));
+                  }),
+                  0);
+        EXPECT_EQ(StartDisplays(L_), 0);
+        return Find(1);
+    }
+
+    static uint32_t Pixel(const qbDisplay* d, int x, int y) {
+        const null_backend::Surface* s = null_backend::GetSurface(d);
+        return s ? s->At(x, y) : 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(DisplayLibTest, TheFirstDisplayShowsItsBackdropInItsWindow) {
+    qbDisplay* d = OpenFirst(0x204060);
+    ASSERT_NE(null_backend::GetSurface(d), nullptr);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(GetCurrentDisplay(), d);
+    EXPECT_EQ(Pixel(d, 0, 0), 0xFF204060u);
+    EXPECT_EQ(Pixel(d, 639, 479), 0xFF204060u);
+}
+
+TEST_F(DisplayLibTest, SetTitleTakes255CharactersAndRefuses256) {
+    qbDisplay* d = OpenFirst();
+    const std::string longest(255, 'a');
+    VmPushString(L_, longest.c_str());
+    ASSERT_EQ(Run("SetTitle", 1), 0);
+    EXPECT_EQ(std::string(d->title), longest);
+    EXPECT_EQ(std::string(d->view.title), longest);
+    const std::string tooLong(256, 'b');
+    VmPushString(L_, tooLong.c_str());
+    EXPECT_EQ(Run("SetTitle", 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(std::string(d->title), longest);
+}
+
+TEST_F(DisplayLibTest, ChangingAttributesRefillsTheDisplaysOwnBackdrop) {
+    qbDisplay* d = OpenFirst(0x000000);
+    VmPushNewTable(L_);
+    Field("color", 0xFF0000);
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    EXPECT_EQ(Pixel(d, 10, 10), 0xFFFF0000u);
+    VmPushNewTable(L_);
+    Field("fillstyle", 7);
+    EXPECT_EQ(Run("SetDisplayAttributes", 1), ERR_WRONGUSAGE);
+}
+
+TEST_F(DisplayLibTest, ChangeDisplaySizeRebuildsThePictureAndKeepsProportionsOnRequest) {
+    qbDisplay* d = OpenFirst();
+    ASSERT_EQ(RunNumbers("ChangeDisplaySize", {320, 100000}), 0);
+    EXPECT_EQ(d->width, 320);
+    EXPECT_EQ(d->height, 240);
+    EXPECT_EQ(d->bgpic->currentWidth, 320);
+    EXPECT_EQ(d->bgpic->currentHeight, 240);
+    // Centred again on its monitor.
+    EXPECT_EQ(d->x, (1920 - 320) / 2);
+    VmPushString(L_, "50%");
+    VmPushString(L_, "50%");
+    ASSERT_EQ(Run("ChangeDisplaySize", 2), 0);
+    EXPECT_EQ(d->width, 160);
+    EXPECT_EQ(RunNumbers("ChangeDisplaySize", {100000, 100000}), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunNumbers("ChangeDisplaySize", {0, 10}), ERR_BADDIMENSIONS);
+    EXPECT_EQ(d->width, 160);
+}
+
+TEST_F(DisplayLibTest, ChangeDisplayModeRefusals) {
+    qbDisplay* d = OpenFirst();
+    EXPECT_EQ(RunNumbers("ChangeDisplayMode", {DISPMODE_WINDOWED}), 0);
+    EXPECT_EQ(RunNumbers("ChangeDisplayMode", {DISPMODE_ASK}), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunNumbers("ChangeDisplayMode", {DISPMODE_FULLSCREEN, 320, 200}), ERR_WRONGUSAGE);
+    EXPECT_EQ(d->screen.mode, DISPMODE_WINDOWED);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
+    EXPECT_EQ(RunNumbers("ChangeDisplayMode", {DISPMODE_WINDOWED}), ERR_CLOSEDDISPLAY);
+}
+
+TEST_F(DisplayLibTest, MonitorsAndTheirModes) {
+    null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}, {3200, 0, 800, 600}});
+    EXPECT_EQ(RunNumbers("GetDisplayModes", {0}), ERR_MONITORRANGE);
+    EXPECT_EQ(RunNumbers("GetDisplayModes", {4}), ERR_MONITORRANGE);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Run("GetDisplayModes", 0, 1), 0);
+    std::vector<int> widths;
+    for (int i = 0;; ++i) {
+        VmRawGetIndex(L_, 1, i);
+        if (VmType(L_, -1) == kTypeNil) break;
+        int32_t w = 0;
+        GetTableFieldInt(L_, -1, "width", &w, nullptr);
+        widths.push_back(w);
+        VmSetTop(L_, -2);
+    }
+    EXPECT_EQ(widths, (std::vector<int>{800, 1280, 1920}));
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Run("GetMonitors", 0, 1), 0);
+    VmRawGetIndex(L_, 1, 1);
+    int32_t x = 0, height = 0;
+    GetTableFieldInt(L_, -1, "x", &x, nullptr);
+    GetTableFieldInt(L_, -1, "height", &height, nullptr);
+    EXPECT_EQ(x, 1920);
+    EXPECT_EQ(height, 1024);
+    VmRawGetIndex(L_, 1, 3);
+    EXPECT_EQ(VmType(L_, -1), kTypeNil);
+}
+
+TEST_F(DisplayLibTest, HideAndShowFollowTheDisplayState) {
+    qbDisplay* d = OpenFirst();
+    EXPECT_EQ(Run("ShowDisplay", 0), ERR_WRONGUSAGE);
+    ASSERT_EQ(Run("HideDisplay", 0), 0);
+    EXPECT_EQ(d->state, DISPSTATE_MINIMIZED);
+    EXPECT_FALSE(null_backend::GetSurface(d)->visible);
+    EXPECT_EQ(Run("HideDisplay", 0), ERR_WRONGUSAGE);
+    ASSERT_EQ(Run("ShowDisplay", 0), 0);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_TRUE(null_backend::GetSurface(d)->visible);
+}
+
+TEST_F(DisplayLibTest, AHiddenDisplayOpensOnlyWhenAsked) {
+    OpenFirst();
+    ASSERT_EQ(Create(2, [&] {
+                  Field("hidden", 1);
+                  Field("width", 100);
+                  Field("height", 50);
+                  Field("color", 0x00FF00);
+              }),
+              0);
+    qbDisplay* d = Find(2);
+    EXPECT_EQ(null_backend::GetSurface(d), nullptr);
+    EXPECT_EQ(RunNumbers("ActivateDisplay", {2}), ERR_CLOSEDDISPLAY);
+    EXPECT_EQ(RunNumbers("CloseDisplay", {2}), ERR_WRONGUSAGE);
+    null_backend::SetWindowSize(d, 100, 50);
+    ASSERT_EQ(RunNumbers("OpenDisplay", {2, 1}), 0);  // noselect
+    EXPECT_EQ(GetCurrentDisplay(), Find(1));
+    EXPECT_EQ(Pixel(d, 99, 49), 0xFF00FF00u);
+    EXPECT_EQ(RunNumbers("OpenDisplay", {2}), ERR_WRONGUSAGE);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {2}), 0);
+    EXPECT_EQ(GetCurrentDisplay(), d);
+    EXPECT_EQ(RunNumbers("FreeDisplay", {2}), ERR_FREEADISPLAY);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {1}), 0);
+    ASSERT_EQ(RunNumbers("FreeDisplay", {2}), 0);
+    EXPECT_EQ(null_backend::GetSurface(d), nullptr);
+    EXPECT_EQ(RunNumbers("FreeDisplay", {2}), ERR_FINDDISPLAY);
+}
+
+TEST_F(DisplayLibTest, MoveDisplayResolvesPositionConstantsOnItsMonitor) {
+    qbDisplay* d = OpenFirst();
+    ASSERT_EQ(RunNumbers("MoveDisplay", {-100000 + 10, -60000}), 0);
+    EXPECT_EQ(d->x, (1920 - 640) / 2 + 10);
+    EXPECT_EQ(d->y, 1080 - 480);
+    EXPECT_EQ(d->view.x, d->x);
+    ASSERT_EQ(RunNumbers("MoveDisplay", {7, 8}), 0);
+    EXPECT_EQ(d->x, 7);
+    EXPECT_EQ(d->y, 8);
+}
+
+TEST_F(DisplayLibTest, NilCreatesADisplayWithAnAutomaticId) {
+    VmPushNil(L_);
+    ASSERT_EQ(Run("CreateDisplay", 1, 1), 0);
+    ASSERT_EQ(VmType(L_, -1), kTypeLightUserdata);
+    qbDisplay* d = nullptr;
+    ASSERT_EQ(GetDisplayRecord(ObjectID{0, VmToUserdata(L_, -1)}, &d), 0);
+    EXPECT_EQ(d->width, 640);
+}

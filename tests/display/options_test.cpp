@@ -1,0 +1,176 @@
+// The display option table through CreateDisplay and SetDisplayAttributes:
+// scale sizes and their percentages, regions, scale modes, pictures shared
+// between displays, titles, screen-mode keys and monitors; and the fit
+// borders of "keepproportions".
+#include "display/displayoptions.h"
+#include "display/displayscaling.h"
+#include "displaylib_fixture.h"
+
+namespace {
+
+class DisplayOptionsTest : public DisplayLibWorld {
+protected:
+    // A 400x300 picture autoscaled into an 800x800 window.
+    int CreateKeepingProportions(int32_t id) {
+        return Create(id, [&] {
+            Field("width", 400);
+            Field("height", 300);
+            Field("scalemode", 1);
+            Field("keepproportions", 1);
+            Field("scalewidth", 800);
+            Field("scaleheight", 800);
+        });
+    }
+};
+
+}  // namespace
+
+TEST_F(DisplayOptionsTest, ScaleWidthPercentIsOfTheDisplayWidthAndZeroIsRefused) {
+    ASSERT_EQ(Create(2, [&] {
+                  Field("width", 640);
+                  Field("height", 480);
+                  Field("scalewidth", "50%");
+                  Field("scaleheight", "25%");
+              }),
+              0);
+    EXPECT_EQ(Find(2)->scaleWidth, 320);
+    EXPECT_EQ(Find(2)->scaleHeight, 120);
+    EXPECT_EQ(Create(3, [&] { Field("scalewidth", 0); }), ERR_WRONGUSAGE);
+    // A percentage that comes out below one pixel would later divide by zero.
+    EXPECT_EQ(Create(4, [&] { Field("scalewidth", "0%"); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(Create(5, [&] {
+                  Field("width", 50);
+                  Field("scalewidth", "1%");
+              }),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(Find(3), nullptr);
+    EXPECT_EQ(Find(5), nullptr);
+}
+
+TEST_F(DisplayOptionsTest, RegionsAreCheckedAndMoreThanTheRecordHoldsAreRefused) {
+    auto regions = [&](int count, int32_t type, int32_t x, bool withHeight) {
+        return [=, this] {
+            VmPushString(L_, "dragregion");
+            VmPushNewTable(L_);
+            for (int i = 0; i < count; ++i) {
+                VmPushNewTable(L_);
+                Field("type", type);
+                Field("x", x);
+                Field("y", 0);
+                Field("width", 10);
+                if (withHeight) Field("height", 10);
+                VmRawSetIndex(L_, -2, i);
+            }
+            VmSetTableAt(L_, -3);
+        };
+    };
+    EXPECT_EQ(Create(2, regions(1, 13, 0, true)), ERR_WRONGUSAGE);
+    EXPECT_EQ(Create(2, regions(1, kRegionBox, -1, true)), ERR_WRONGUSAGE);
+    EXPECT_EQ(Create(2, regions(1, kRegionBox, 0, false)), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Create(2, regions(65, kRegionBox, 0, true)), ERR_WRONGUSAGE);
+    EXPECT_EQ(Find(2), nullptr);
+    ASSERT_EQ(Create(2, regions(64, kRegionBox, 5, true)), 0);
+    EXPECT_EQ(Find(2)->dragRegions.size(), 64u);
+    EXPECT_EQ(Find(2)->dragRegionsGiven, 1);
+    EXPECT_EQ(Find(2)->sizeRegionsGiven, 0);
+}
+
+TEST_F(DisplayOptionsTest, ScaleModesAndFlagKeys) {
+    EXPECT_EQ(Create(2, [&] { Field("scalemode", 3); }), ERR_WRONGUSAGE);
+    ASSERT_EQ(Create(2, [&] {
+                  Field("scalemode", 1);
+                  Field("borderless", 1);
+                  Field("sizeable", 0);
+                  VmPushString(L_, "smoothscale");
+                  VmPushBoolean(L_, 1);
+                  VmSetTableAt(L_, -3);
+              }),
+              0);
+    const qbDisplay* d = Find(2);
+    EXPECT_EQ(d->autoscale, 1);
+    EXPECT_EQ(d->layerScale, 0);
+    EXPECT_EQ(d->smoothScale, 1);
+    EXPECT_EQ(d->flags & (kDispBorderless | kDispSizeable | kDispSmoothScale), kDispBorderless | kDispSmoothScale);
+}
+
+TEST_F(DisplayOptionsTest, KeepProportionsCentresThePictureBetweenBorders) {
+    PicturesReady();
+    ASSERT_EQ(CreateKeepingProportions(2), 0);
+    qbDisplay* d = Find(2);
+    EXPECT_EQ(d->width, 800);
+    EXPECT_EQ(d->bgpic->currentWidth, 400);
+    EXPECT_EQ(d->fitBorders[0], 0);
+    EXPECT_EQ(d->fitBorders[1], 100);
+    EXPECT_EQ(d->fitBorders[2], 0);
+    EXPECT_EQ(d->fitBorders[3], 100);
+    EXPECT_DOUBLE_EQ(d->scaleX, 2.0);
+    int32_t w = 0, h = 0;
+    // Too wide a window: the borders go left and right, odd pixels right.
+    ComputeFitBorders(d, d->bgpic, 1001, 300, &w, &h);
+    EXPECT_EQ(w, 400);
+    EXPECT_EQ(h, 300);
+    EXPECT_EQ(d->fitBorders[0], 300);
+    EXPECT_EQ(d->fitBorders[2], 301);
+}
+
+TEST_F(DisplayOptionsTest, ScaleModeZeroClearsTheFitBorders) {
+    PicturesReady();
+    ASSERT_EQ(CreateKeepingProportions(2), 0);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {2}), 0);
+    VmPushNewTable(L_);
+    Field("scalemode", 0);
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    const qbDisplay* d = Find(2);
+    EXPECT_EQ(d->autoscale, 0);
+    EXPECT_EQ(d->fitBorders[1], 0);
+    EXPECT_EQ(d->fitBorders[3], 0);
+    EXPECT_DOUBLE_EQ(d->scaleY, 1.0);
+}
+
+TEST_F(DisplayOptionsTest, ABGPicShownByADisplayCannotBeAnotherDisplaysPicture) {
+    ASSERT_EQ(Create(2), 0);
+    const ObjectID picture = IDOf(*Find(2)->bgpic);
+    EXPECT_EQ(Create(3, [&] { SetTableFieldObjectID(L_, "bgpic", picture); }), ERR_MULTIBGPIC);
+    EXPECT_EQ(Find(3), nullptr);
+}
+
+TEST_F(DisplayOptionsTest, TitlesUpTo255CharactersAreAccepted) {
+    const std::string longest(255, 'x');
+    const std::string tooLong(256, 'x');
+    ASSERT_EQ(Create(2, [&] { Field("title", longest.c_str()); }), 0);
+    EXPECT_EQ(std::string(Find(2)->title), longest);
+    EXPECT_EQ(Create(3, [&] { Field("title", tooLong.c_str()); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(Find(3), nullptr);
+    ASSERT_EQ(Create(4), 0);
+    EXPECT_STREQ(Find(4)->title, "Quenbrook");
+}
+
+TEST_F(DisplayOptionsTest, ScreenModeAndBackfillKeysAreReadByName) {
+    ASSERT_EQ(Create(2, [&] {
+                  Field("mode", "FullScreen");
+                  Field("scrwidth", 800);
+                  VmPushString(L_, "backfill");
+                  VmPushNewTable(L_);
+                  Field("type", "Picture");
+                  Field("startcolor", 0x123456);
+                  VmSetTableAt(L_, -3);
+              }),
+              0);
+    const qbDisplay* d = Find(2);
+    EXPECT_EQ(d->screen.mode, DISPMODE_FULLSCREEN);
+    EXPECT_EQ(d->screen.width, 800);
+    EXPECT_EQ(d->screen.backfill.type, 4);
+    EXPECT_EQ(d->screen.backfill.startColor, 0x123456);
+    EXPECT_EQ(Create(3, [&] { Field("mode", "bogus"); }), ERR_WRONGUSAGE);
+    EXPECT_STREQ(GetDisplayModeName(DISPMODE_FAKEFULLSCREEN), "fakefullscreen");
+    EXPECT_STREQ(GetDisplayModeName(5), "(not found)");
+    EXPECT_STREQ(GetBackfillTypeName(2), "gradient");
+}
+
+TEST_F(DisplayOptionsTest, MonitorsAreCountedFromOneAndMustExist) {
+    null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+    EXPECT_EQ(Create(2, [&] { Field("monitor", 0); }), ERR_MONITORRANGE);
+    EXPECT_EQ(Create(2, [&] { Field("monitor", 3); }), ERR_MONITORRANGE);
+    ASSERT_EQ(Create(2, [&] { Field("monitor", 2); }), 0);
+    EXPECT_EQ(Find(2)->monitor, 1);
+}

@@ -1,0 +1,131 @@
+// Opening and closing a display's window: placement on its monitor, the
+// position and size kept across a close, the regions a window gets, and
+// the modes that cannot open yet.
+#include "core/eventqueue.h"
+#include "display/displayoptions.h"
+#include "display/displaywindow.h"
+#include "displaylib_fixture.h"
+
+namespace {
+
+using WindowTest = DisplayLibWorld;
+
+}  // namespace
+
+TEST_F(WindowTest, ClosingAndOpeningAgainRestoresSizeAndPosition) {
+    ASSERT_EQ(Create(1, [&] { Field("active", 1); }), 0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* d = Find(1);
+    EXPECT_EQ(d->x, (1920 - 640) / 2);
+    EXPECT_EQ(d->y, (1080 - 480) / 2);
+    ASSERT_EQ(RunNumbers("ChangeDisplaySize", {320, 200}), 0);
+    // The user drags the window; the backend writes where it went.
+    d->view.x = 100;
+    d->view.y = 50;
+    ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
+    EXPECT_EQ(null_backend::GetSurface(d), nullptr);
+    EXPECT_EQ(d->state, DISPSTATE_CLOSED);
+    ASSERT_EQ(RunNumbers("OpenDisplay", {1}), 0);
+    EXPECT_EQ(d->x, 100);
+    EXPECT_EQ(d->y, 50);
+    EXPECT_EQ(d->width, 320);
+    EXPECT_EQ(d->height, 200);
+    EXPECT_EQ(d->view.x, 100);
+    EXPECT_NE(null_backend::GetSurface(d), nullptr);
+}
+
+TEST_F(WindowTest, ARestoreSizeResizesTheDisplayBeforeItOpens) {
+    PicturesReady();
+    ASSERT_EQ(Create(2, [&] {
+                  Field("hidden", 1);
+                  Field("width", 200);
+                  Field("height", 100);
+                  Field("__restorewidth", 300);
+                  Field("__restoreheight", 150);
+              }),
+              0);
+    ASSERT_EQ(InitEventQueue(), 0);
+    qbDisplay* d = Find(2);
+    EXPECT_EQ(d->state, DISPSTATE_CLOSED);
+    ASSERT_EQ(RunNumbers("OpenDisplay", {2}), 0);
+    EXPECT_EQ(d->width, 300);
+    EXPECT_EQ(d->bgpic->currentHeight, 150);
+    bool resized = false;
+    qbInputEvent event;
+    LockEventQueue();
+    for (int n = 0; PeekQueuedEvent(L_, n, &event, 0); ++n)
+        resized = resized || (event.type == kEventResized && event.display == d);
+    UnlockEventQueue();
+    ClearEventQueue(L_);
+    EXPECT_TRUE(resized);
+}
+
+TEST_F(WindowTest, ADisplayIsCentredOnItsOwnMonitor) {
+    null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+    ASSERT_EQ(Create(2, [&] {
+                  Field("monitor", 2);
+                  Field("active", 1);
+              }),
+              0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* d = Find(2);
+    EXPECT_EQ(d->x, 1920 + (1280 - 640) / 2);
+    EXPECT_EQ(d->y, (1024 - 480) / 2);
+    EXPECT_EQ(d->relativeX, 0);
+}
+
+TEST_F(WindowTest, WindowsGetDefaultRegionsAndGivenOnesAreClamped) {
+    ASSERT_EQ(Create(1, [&] {
+                  Field("active", 1);
+                  VmPushString(L_, "sizeregion");
+                  VmPushNewTable(L_);
+                  VmPushNewTable(L_);
+                  Field("type", kRegionBox);
+                  Field("x", 630);
+                  Field("y", 470);
+                  Field("width", 100);
+                  Field("height", 100);
+                  VmRawSetIndex(L_, -2, 0);
+                  VmSetTableAt(L_, -3);
+              }),
+              0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    const qbDisplay* d = Find(1);
+    ASSERT_EQ(d->view.dragRegions.size(), 1u);
+    EXPECT_EQ(d->view.dragRegions[0].width, 640);
+    EXPECT_EQ(d->view.dragRegions[0].height, 15);
+    ASSERT_EQ(d->view.sizeRegions.size(), 1u);
+    EXPECT_EQ(d->view.sizeRegions[0].x, 630);
+    EXPECT_EQ(d->view.sizeRegions[0].width, 10);
+    EXPECT_EQ(d->view.sizeRegions[0].height, 10);
+}
+
+TEST_F(WindowTest, ModesThatNeedAFullScreenDoNotOpenYet) {
+    ASSERT_EQ(Create(2, [&] {
+                  Field("hidden", 1);
+                  Field("mode", "fullscreen");
+              }),
+              0);
+    EXPECT_EQ(RunNumbers("OpenDisplay", {2}), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(Find(2)->state, DISPSTATE_CLOSED);
+    ASSERT_EQ(Create(3, [&] {
+                  Field("hidden", 1);
+                  Field("desktop", 1);
+                  Field("scalemode", 1);
+              }),
+              0);
+    EXPECT_EQ(RunNumbers("OpenDisplay", {3}), ERR_DDAUTOSCALE);
+}
+
+TEST_F(WindowTest, PositionConstantsResolveByTheirBands) {
+    EXPECT_EQ(ResolveDisplayX(-100000 + 10, 100, 1000), 460);
+    EXPECT_EQ(ResolveDisplayX(-90000 + 3, 100, 1000), 3);
+    EXPECT_EQ(ResolveDisplayX(-80000, 100, 1000), 900);
+    EXPECT_EQ(ResolveDisplayX(-50000, 100, 1000), -100);
+    EXPECT_EQ(ResolveDisplayX(-40000 - 5, 100, 1000), 995);
+    // A y constant means nothing on the x axis.
+    EXPECT_EQ(ResolveDisplayX(-70000, 100, 1000), -70000);
+    EXPECT_EQ(ResolveDisplayY(-70000, 100, 1000), 0);
+    EXPECT_EQ(ResolveDisplayY(-60000, 100, 1000), 900);
+    EXPECT_EQ(ResolveDisplayY(-94999, 100, 1000), -94999);
+}

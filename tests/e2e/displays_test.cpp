@@ -1,0 +1,144 @@
+// Displays from start-up to the script: the declared display 1 created and
+// opened in-process on the in-memory backend (its window read back), and the
+// player binary running scripts that close, reopen and query it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+
+#include "core/applet.h"
+#include "core/errcodes.h"
+#include "core/preproc.h"
+#include "core/settings.h"
+#include "display/displaylib.h"
+#include "display/displays.h"
+#include "e2e/e2e_util.h"
+#include "objects/bgpics.h"
+#include "platform/null/null_backend.h"
+#include "platform/platform.h"
+#include "vm/vm.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DeclaredDisplaysTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPlatformBackend(nullptr);
+        null_backend::Reset();
+        SetRuntimeTag(kTagQuiet, 1);
+        SetRuntimeTag(kTagRaiseErrors, 1);
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitDisplayLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        cl_.appletFlag = 1;
+        std::snprintf(applet_.title, sizeof applet_.title, "My Applet");
+    }
+    void TearDown() override {
+        FreeAllDisplays(L_);
+        FreeAllBGPics(L_);
+        VmClose(L_);
+        null_backend::Reset();
+    }
+
+    ScriptState* L_ = nullptr;
+    qbCommandLine cl_;
+    qbApplet applet_;
+};
+
+class PlayerDisplaysTest : public e2e::E2eFixture {
+protected:
+    e2e::RunResult Play(const std::string& source) {
+        fs::path qba = Pack(Chunk(source, "disp"), dir_ / "disp.qba", "--include disp.qbs:1:1000:0 --title Other");
+        return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    }
+};
+
+}  // namespace
+
+TEST_F(DeclaredDisplaysTest, WithoutDeclarationsDisplayOneOpensCentredAndTitledQuenbrook) {
+    ASSERT_EQ(AddDefaultDisplayEntry(&applet_, nullptr), 0);
+    ASSERT_EQ(CreateDeclaredObjects(L_, &cl_, &applet_, 0), 0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* d = GetCurrentDisplay();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->id, 1);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(d->width, 640);
+    EXPECT_EQ(d->height, 480);
+    EXPECT_EQ(d->x, (1920 - 640) / 2);
+    EXPECT_EQ(d->y, (1080 - 480) / 2);
+    EXPECT_STREQ(d->title, "Quenbrook");
+    EXPECT_STREQ(d->view.title, "Quenbrook");
+    const null_backend::Surface* s = null_backend::GetSurface(d);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->width, 640);
+    EXPECT_EQ(s->height, 480);
+    EXPECT_EQ(s->At(320, 240), 0xFF000000u);
+}
+
+TEST_F(DeclaredDisplaysTest, AHiddenDeclaredDisplayStaysClosed) {
+    ASSERT_EQ(AddDefaultDisplayEntry(&applet_, nullptr), 0);
+    qbPreprocessorEntry entry;
+    entry.type = kDeclDisplay;
+    entry.id = 2;
+    qbDisplayDeclaration decl;
+    InitDisplayDeclaration(decl);
+    decl.flags = kDispHidden;
+    decl.width = 100;
+    decl.height = 60;
+    decl.color = 0x00FF00;
+    entry.record = decl;
+    ASSERT_EQ(AddPreprocessorEntry(&applet_, std::move(entry)), 0);
+    ASSERT_EQ(CreateDeclaredObjects(L_, &cl_, &applet_, 0), 0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* two = nullptr;
+    ASSERT_EQ(GetDisplayRecord(ObjectID{2, nullptr}, &two), 0);
+    EXPECT_EQ(two->state, DISPSTATE_CLOSED);
+    EXPECT_EQ(null_backend::GetSurface(two), nullptr);
+    EXPECT_EQ(two->bgpic->currentWidth, 100);
+}
+
+TEST_F(PlayerDisplaysTest, AScriptClosesAndReopensDisplayOne) {
+    e2e::RunResult r = Play(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "closedisplay"
+    LOADK 1 #1
+    CALL 0 2 1
+.line 2
+    GETGLOBAL 0 "opendisplay"
+    LOADK 1 #1
+    CALL 0 2 1
+.line 3
+    GETGLOBAL 0 "settitle"
+    LOADK 1 "renamed"
+    CALL 0 2 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "reopened"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "reopened\n");
+}
+
+TEST_F(PlayerDisplaysTest, OpeningTheOpenDisplayOneFailsInTheScript) {
+    e2e::RunResult r = Play(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "opendisplay"
+    LOADK 1 #1
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("In function: OpenDisplay"), std::string::npos) << r.err;
+}
