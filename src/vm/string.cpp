@@ -123,16 +123,17 @@ void VmStringTableInit(ScriptState* L, uint32_t size) {
     tb->size = size;
 }
 
-// A failure leaves the nominal size as it was (the physical array may
-// already have grown, which is harmless).
+// The count comes first, so that the memory limit refuses a doubling before
+// anything is allocated. Should the physical array then fail to grow, the
+// chains stay where they are, which is still a valid table.
 void VmStringTableResize(ScriptState* L, uint32_t newsize) {
     VmStringTable* tb = &L->g->strt;
+    VmCountBytes(L, tb->size * sizeof(GCObject*), newsize * sizeof(GCObject*));
+    tb->size = newsize;
     if (newsize > tb->capacity)
         Rebucket(L, newsize);
     else if (newsize <= tb->capacity / kMaxSpareFactor)
         Rebucket(L, 2 * newsize);
-    VmCountBytes(L, tb->size * sizeof(GCObject*), newsize * sizeof(GCObject*));
-    tb->size = newsize;
 }
 
 VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
