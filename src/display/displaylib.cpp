@@ -156,7 +156,16 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     d->autoscale = o.autoscale;
     d->layerScale = o.layerScale;
     d->smoothScale = o.smoothScale;
+    const int32_t oldMonitor = d->monitor;
     ApplyParsedDisplayOptions(d, p);
+    // On another monitor the coordinates not given centre the display there.
+    const bool monitorChanged = d->monitor != oldMonitor;
+    if (monitorChanged) {
+        if (!p.xGiven) p.options.x = kPositionCenter;
+        if (!p.yGiven) p.options.y = kPositionCenter;
+        p.xGiven = p.yGiven = true;
+        d->relativeX = d->relativeY = 1;
+    }
     if (fillChanged) {
         d->fill = o.fill;
         if (int err = RebuildDisplayPicture(d, d->bgpic->currentWidth, d->bgpic->currentHeight, false)) return err;
@@ -173,7 +182,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         d->scaleWidth = o.scaleWidth;
         d->scaleHeight = o.scaleHeight;
     }
-    const bool moved = (p.xGiven && o.x != d->x) || (p.yGiven && o.y != d->y);
+    const bool moved = monitorChanged || (p.xGiven && o.x != d->x) || (p.yGiven && o.y != d->y);
     const bool sized = wantWidth != d->width || wantHeight != d->height;
     if (sized || moved) {
         qbResizeRequest r;

@@ -57,11 +57,15 @@ int RebuildDisplayPicture(qbDisplay* d, int32_t width, int32_t height, bool smoo
 
 namespace {
 
+// Position constants and coordinates marked relative lie on the display's
+// monitor; other coordinates are on the desktop already.
 void ResolvePosition(qbDisplay* d) {
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh) == 0) {
-        d->x = ResolveDisplayX(d->x, d->width + d->borderWidth, mw) + mx;
-        d->y = ResolveDisplayY(d->y, d->height + d->borderHeight, mh) + my;
+        const int32_t x = ResolveDisplayX(d->x, d->width + d->borderWidth, mw);
+        const int32_t y = ResolveDisplayY(d->y, d->height + d->borderHeight, mh);
+        d->x = x + (x != d->x || d->relativeX ? mx : 0);
+        d->y = y + (y != d->y || d->relativeY ? my : 0);
     }
     d->relativeX = d->relativeY = 0;
 }

@@ -140,8 +140,8 @@ TEST_F(DisplayLibTest, AHiddenDisplayOpensOnlyWhenAsked) {
     EXPECT_EQ(null_backend::GetSurface(d), nullptr);
     EXPECT_EQ(RunNumbers("ActivateDisplay", {2}), ERR_CLOSEDDISPLAY);
     EXPECT_EQ(RunNumbers("CloseDisplay", {2}), ERR_WRONGUSAGE);
-    null_backend::SetWindowSize(d, 100, 50);
     ASSERT_EQ(RunNumbers("OpenDisplay", {2, 1}), 0);  // noselect
+    EXPECT_EQ(null_backend::GetSurface(d)->width, 100);
     EXPECT_EQ(GetCurrentDisplay(), Find(1));
     EXPECT_EQ(Pixel(d, 99, 49), 0xFF00FF00u);
     EXPECT_EQ(RunNumbers("OpenDisplay", {2}), ERR_WRONGUSAGE);

@@ -2,11 +2,9 @@
 // behind, item lookup order, freeing attached menus, and the item commands
 // reaching the backend's item states.
 #include <functional>
-#include <map>
 #include <vector>
 
 #include "displaylib_fixture.h"
-#include "platform/platform_ops.h"
 
 namespace {
 
@@ -39,30 +37,8 @@ Push Tree(std::vector<Push> items) {
     };
 }
 
-// The item states a window's menu bar keeps, per item.
-std::map<const void*, uint32_t> itemStates;
-
-int GetState(qbDisplay*, void* item, uint32_t* out) {
-    *out = itemStates[item];
-    return 0;
-}
-
-int SetState(qbDisplay*, void* item, uint32_t set, uint32_t clear) {
-    itemStates[item] = (itemStates[item] | set) & ~clear;
-    return 0;
-}
-
 class MenusTest : public DisplayLibWorld {
 protected:
-    void SetUp() override {
-        DisplayLibWorld::SetUp();
-        itemStates.clear();
-        ops_ = NullPlatformOps();
-        ops_.GetNativeMenuItemState = &GetState;
-        ops_.SetNativeMenuItemState = &SetState;
-        SetPlatformBackend(&ops_);
-    }
-
     int CreateMenu(int32_t id, const Push& tree) {
         VmPushNumber(L_, id);
         tree(L_);
@@ -93,8 +69,6 @@ protected:
         VmPushString(L_, item);
         return Run(command, 2, 1);
     }
-
-    qbPlatformOps ops_;
 };
 
 }  // namespace
@@ -162,6 +136,11 @@ TEST_F(MenusTest, ItemCommandsChangeAndReadTheItemStates) {
     ASSERT_EQ(Item2("DisableMenuItem", 1, "open"), 0);
     ASSERT_EQ(Item2("IsMenuItemDisabled", 1, "open"), 0);
     EXPECT_EQ(VmToNumber(L_, -1), 1);
+    // The states live in the window's menu bar.
+    qbMenu* menu = nullptr;
+    ASSERT_EQ(GetMenuRecord(ObjectID{1, nullptr}, &menu), 0);
+    const auto& states = null_backend::GetSurface(Find(1))->menuStates;
+    EXPECT_EQ(states.at(FindMenuItem(menu->tree, "open")), uint32_t{MENUITEM_DISABLED});
     ASSERT_EQ(Item2("EnableMenuItem", 1, "open"), 0);
     ASSERT_EQ(Item2("IsMenuItemDisabled", 1, "open"), 0);
     EXPECT_EQ(VmToNumber(L_, -1), 0);

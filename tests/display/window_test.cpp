@@ -129,3 +129,58 @@ TEST_F(WindowTest, PositionConstantsResolveByTheirBands) {
     EXPECT_EQ(ResolveDisplayY(-60000, 100, 1000), 900);
     EXPECT_EQ(ResolveDisplayY(-94999, 100, 1000), -94999);
 }
+
+TEST_F(WindowTest, TheWindowFollowsTheDisplaysSizeTitleAndPlace) {
+    ASSERT_EQ(Create(1, [&] {
+                  Field("active", 1);
+                  Field("width", 320);
+                  Field("height", 200);
+                  Field("color", 0x0000FF);
+                  Field("title", "Mine");
+              }),
+              0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* d = Find(1);
+    const null_backend::Surface* s = null_backend::GetSurface(d);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->width, 320);
+    EXPECT_EQ(s->height, 200);
+    EXPECT_EQ(s->title, "Mine");
+    EXPECT_EQ(s->x, (1920 - 320) / 2);
+    EXPECT_EQ(s->At(319, 199), 0xFF0000FFu);
+    VmPushString(L_, "Renamed");
+    ASSERT_EQ(Run("SetTitle", 1), 0);
+    EXPECT_EQ(s->title, "Renamed");
+    // A larger display gets a larger window, filled by its new backdrop.
+    ASSERT_EQ(RunNumbers("ChangeDisplaySize", {400, 300}), 0);
+    s = null_backend::GetSurface(d);
+    EXPECT_EQ(s->width, 400);
+    EXPECT_EQ(s->height, 300);
+    EXPECT_EQ(s->At(399, 299), 0xFF0000FFu);
+    EXPECT_EQ(s->x, (1920 - 400) / 2);
+}
+
+TEST_F(WindowTest, MovingToAnotherMonitorCentresTheDisplayThere) {
+    null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+    ASSERT_EQ(Create(1, [&] { Field("active", 1); }), 0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    VmPushNewTable(L_);
+    Field("monitor", 2);
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    qbDisplay* d = Find(1);
+    EXPECT_EQ(d->x, 1920 + (1280 - 640) / 2);
+    EXPECT_EQ(d->y, (1024 - 480) / 2);
+    EXPECT_EQ(null_backend::GetSurface(d)->x, d->x);
+    // Keeping the position keeps the desktop coordinate as it is.
+    ASSERT_EQ(RunNumbers("ChangeDisplaySize", {320, 240}), 0);
+    ASSERT_EQ(RunNumbers("MoveDisplay", {10, 20}), 0);
+    EXPECT_EQ(d->x, 1930);
+    VmPushNumber(L_, 300);
+    VmPushNumber(L_, 200);
+    VmPushNewTable(L_);
+    Field("x", 100000);
+    Field("y", 100000);
+    ASSERT_EQ(Run("ChangeDisplaySize", 3), 0);
+    EXPECT_EQ(d->x, 1930);
+    EXPECT_EQ(d->y, 20);
+}

@@ -35,6 +35,7 @@ struct State {
     std::recursive_mutex mutex;
     std::vector<MonitorRect> monitors;
     std::map<const qbDisplay*, std::pair<int, int>> sizes;
+    std::map<const qbDisplay*, const qbWindowView*> views;
     std::map<const qbDisplay*, Surface> surfaces;
     std::deque<ScriptedEvent> events;
     std::deque<RequesterAnswer> answers;
@@ -51,6 +52,7 @@ struct State {
     void Clear() {
         monitors = {MonitorRect{0, 0, 1920, 1080}};
         sizes.clear();
+        views.clear();
         surfaces.clear();
         events.clear();
         answers.clear();
@@ -108,21 +110,91 @@ void PlotLine(Surface& s, int x1, int y1, int x2, int y2, uint32_t colour) {
 // Window operations draw in opaque colours: the window has no alpha.
 constexpr uint32_t kOpaque = 0xFF000000u;
 
-int AllocNativeWindowRec(qbWindowView*, qbDisplay*) { return 0; }
-void FreeNativeWindowRec(qbDisplay*) {}
+const qbWindowView* FindView(const qbDisplay* display) {
+    auto it = S().views.find(display);
+    return it == S().views.end() ? nullptr : it->second;
+}
+
+// A new window's content takes the size set for the display, else its
+// view's, else the default.
+std::pair<int, int> WindowSizeOf(const qbDisplay* display) {
+    auto size = S().sizes.find(display);
+    if (size != S().sizes.end()) return size->second;
+    if (const qbWindowView* view = FindView(display)) return {view->width, view->height};
+    return {kDefaultWidth, kDefaultHeight};
+}
+
+void TakeViewPlacement(Surface& s, const qbDisplay* display) {
+    if (const qbWindowView* view = FindView(display)) {
+        s.title = view->title;
+        s.x = view->x;
+        s.y = view->y;
+    }
+}
+
+int AllocNativeWindowRec(qbWindowView* view, qbDisplay* display) {
+    Lock lock(S().mutex);
+    if (view) S().views[display] = view;
+    return 0;
+}
+
+void FreeNativeWindowRec(qbDisplay* display) {
+    Lock lock(S().mutex);
+    S().views.erase(display);
+}
+
 int MeasureWindowBorders(qbDisplay*) { return 0; }
 
 int CreateNativeWindow(qbDisplay* display, int, qbNativeBitmap*, const uint8_t*) {
     Lock lock(S().mutex);
-    auto size = S().sizes.find(display);
-    const int width = size == S().sizes.end() ? kDefaultWidth : size->second.first;
-    const int height = size == S().sizes.end() ? kDefaultHeight : size->second.second;
+    const auto [width, height] = WindowSizeOf(display);
     if (width <= 0 || height <= 0) return ERR_WINDOW;
     Surface surface;
     surface.width = width;
     surface.height = height;
     surface.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kOpaque);
+    TakeViewPlacement(surface, display);
     S().surfaces[display] = std::move(surface);
+    return 0;
+}
+
+// A new content size starts black again, as a resized window does before
+// the display redraws it.
+void SetNativeWindowBounds(qbDisplay* display) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    const qbWindowView* view = FindView(display);
+    if (!s || !view) return;
+    TakeViewPlacement(*s, display);
+    if (S().sizes.count(display) || (view->width == s->width && view->height == s->height)) return;
+    if (view->width <= 0 || view->height <= 0) return;
+    s->width = view->width;
+    s->height = view->height;
+    s->pixels.assign(static_cast<size_t>(s->width) * static_cast<size_t>(s->height), kOpaque);
+}
+
+void SetNativeWindowTitle(qbDisplay* display) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    if (const qbWindowView* view = FindView(display); s && view) s->title = view->title;
+}
+
+int GetNativeMenuItemState(qbDisplay* display, void* item, uint32_t* outFlags) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    if (!s) return ERR_CLOSEDDISPLAY;
+    auto it = s->menuStates.find(item);
+    if (outFlags) *outFlags = it == s->menuStates.end() ? 0 : it->second;
+    return 0;
+}
+
+int SetNativeMenuItemState(qbDisplay* display, void* item, uint32_t setFlags, uint32_t clearFlags) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    if (!s) return ERR_CLOSEDDISPLAY;
+    constexpr uint32_t kKnown = kMenuItemChecked | kMenuItemDisabled;
+    uint32_t& flags = s->menuStates[item];
+    flags = (flags & ~(clearFlags & kKnown)) | (setFlags & kKnown);
     return 0;
 }
 
@@ -453,6 +525,10 @@ qbPlatformOps MakeNullOps() {
     QB_OP_OWN(FreeNativeWindowRec)
     QB_OP_OWN(MeasureWindowBorders)
     QB_OP_OWN(CreateNativeWindow)
+    QB_OP_OWN(SetNativeWindowBounds)
+    QB_OP_OWN(SetNativeWindowTitle)
+    QB_OP_OWN(GetNativeMenuItemState)
+    QB_OP_OWN(SetNativeMenuItemState)
     QB_OP_OWN(CloseNativeWindow)
     QB_OP_OWN(CollapseNativeWindow)
     QB_OP_OWN(IsDisplaySizeSupported)

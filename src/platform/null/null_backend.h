@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,8 @@
 
 namespace null_backend {
 
-// One window's content area, 0xAARRGGBB per pixel, row after row.
+// One window's content area, 0xAARRGGBB per pixel, row after row, with the
+// title, outer position and menu item states the window was given.
 struct Surface {
     int width = 0;
     int height = 0;
@@ -20,6 +22,9 @@ struct Surface {
     int flushes = 0;
     std::string title;
     bool visible = true;
+    int x = 0;
+    int y = 0;
+    std::map<const void*, uint32_t> menuStates;
 
     uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
 };
@@ -66,7 +71,8 @@ struct RequesterCall {
 void Reset();
 
 void SetMonitors(std::vector<MonitorRect> monitors);
-// The content size the next CreateNativeWindow of that display gets.
+// The content size the next CreateNativeWindow of that display gets, in
+// place of the size its window view asks for.
 void SetWindowSize(const qbDisplay* display, int width, int height);
 // Null while the display has no window.
 const Surface* GetSurface(const qbDisplay* display);
