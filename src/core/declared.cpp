@@ -304,17 +304,28 @@ int PushArguments(ScriptState* L, const qbPreprocessorEntry& e, const std::strin
 
 // Calls the command's global function in protected mode: a missing command
 // or a failing one ends start-up with its code and nothing unwinds further.
-int CallDeclaredCommand(ScriptState* L, const char* command, int32_t id,
+// The error text names the declaration's line and command, not the VM's.
+int CallDeclaredCommand(ScriptState* L, const qbPreprocessorEntry& e, const char* command,
                         const std::function<int(ScriptState*)>& pushArguments) {
     std::string lower(command);
     StrToLower(lower.data());
     const int top = VmGetTop(L);
     VmPushString(L, lower.c_str());
     VmGetTableAt(L, kGlobalsIndex);
-    VmPushNumber(L, id);
-    const int nargs = 1 + pushArguments(L);
-    const int err = VmPCall(L, nargs, 0, 0);
+    int err = 0;
+    if (VmType(L, -1) != kTypeFunction) {
+        SetErrorDetail((lower + "()").c_str());
+        err = ERR_FUNCDECLA;
+    } else {
+        VmPushNumber(L, e.id);
+        const int nargs = 1 + pushArguments(L);
+        err = VmPCall(L, nargs, 0, 0);
+    }
     VmSetTop(L, top);
+    if (err) {
+        SetCurrentLine(e.sourceLine);
+        SetCurrentCommandName(command);
+    }
     return err;
 }
 
@@ -358,7 +369,7 @@ int CreateDeclaredObjects(ScriptState* L, qbCommandLine* cl, qbApplet* applet, i
         if (!command || e.type == kDeclDisplay) continue;
         BeginEntry(e, cl, command);
         const std::string file = FileNameOf(e, cl);
-        if (int err = CallDeclaredCommand(L, command, e.id, [&](ScriptState* S) { return PushArguments(S, e, file); }))
+        if (int err = CallDeclaredCommand(L, e, command, [&](ScriptState* S) { return PushArguments(S, e, file); }))
             return err;
         SetCurrentCommandName(kNoCommand);
         if (int err = AdvanceStartupProgress()) return err;
@@ -371,7 +382,7 @@ int CreateDeclaredObjects(ScriptState* L, qbCommandLine* cl, qbApplet* applet, i
         const qbDisplayDeclaration* decl = GetDisplayDeclaration(e);
         if (!decl) continue;
         BeginEntry(e, cl, "CreateDisplay");
-        if (int err = CallDeclaredCommand(L, "CreateDisplay", e.id, [&](ScriptState* S) {
+        if (int err = CallDeclaredCommand(L, e, "CreateDisplay", [&](ScriptState* S) {
                 PushDisplayOptions(S, e, *decl, bgpicOne, hideDisplays);
                 return 1;
             }))

@@ -142,3 +142,46 @@ TEST_F(PlayerDisplaysTest, OpeningTheOpenDisplayOneFailsInTheScript) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("In function: OpenDisplay"), std::string::npos) << r.err;
 }
+
+TEST_F(PlayerDisplaysTest, DeclaredMenusAndWarningsAreMadeBeforeTheScriptRuns) {
+    const fs::path qbb = Chunk(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "freemenu"
+    LOADK 1 #2
+    CALL 0 2 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "freed"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)",
+                               "disp");
+    const fs::path qba = Pack(qbb, dir_ / "menu.qba",
+                              "--include disp.qbs:1:1000:0 --display-decl 1:320:200:Mine "
+                              "--menu 2:File{Quit#quit} --declare 14:0:3:careful");
+    e2e::RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "*** WARNING careful ***\nfreed\n");
+    r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet -nodebug");
+    EXPECT_EQ(r.out, "freed\n");
+}
+
+TEST_F(PlayerDisplaysTest, ADeclaredObjectWithoutItsCommandEndsStartUp) {
+    const fs::path qbb = Chunk(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "never"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)",
+                               "disp");
+    const fs::path qba = Pack(qbb, dir_ / "brush.qba", "--include disp.qbs:1:1000:0 --declare 1:1:7:pic.png");
+    e2e::RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("loadbrush()"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("File: disp.qbs (current line: 7 - In function: LoadBrush)"), std::string::npos) << r.err;
+}
