@@ -320,14 +320,14 @@ int cmdHideDisplay(ScriptState* L) { return ShowOrHide(L, true); }
 
 int cmdMoveDisplay(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    const int32_t x = static_cast<int32_t>(VmCheckNumber(L, 1));
-    const int32_t y = static_cast<int32_t>(VmCheckNumber(L, 2));
+    const int32_t x = ClampToInt32(VmCheckNumber(L, 1));
+    const int32_t y = ClampToInt32(VmCheckNumber(L, 2));
     qbDisplay* d = nullptr;
     if (int err = CurrentDisplay(&d)) return err;
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh)) return ERR_GETMONITORINFO;
-    d->x = ResolveDisplayX(x, d->width + d->borderWidth, mw) + mx;
-    d->y = ResolveDisplayY(y, d->height + d->borderHeight, mh) + my;
+    d->x = AddCoordinates(ResolveDisplayX(x, d->width + d->borderWidth, mw), mx);
+    d->y = AddCoordinates(ResolveDisplayY(y, d->height + d->borderHeight, mh), my);
     d->relativeX = d->relativeY = 0;
     if (d->state != DISPSTATE_CLOSED) MoveDisplayWindow(d);
     return 0;
@@ -342,8 +342,8 @@ int cmdChangeDisplaySize(ScriptState* L) {
     }
     const int32_t pictureWidth = d->bgpic ? d->bgpic->currentWidth : d->width;
     const int32_t pictureHeight = d->bgpic ? d->bgpic->currentHeight : d->height;
-    int32_t width = static_cast<int32_t>(GetNumberOrPercentArg(L, 1, pictureWidth, 1, nullptr));
-    int32_t height = static_cast<int32_t>(GetNumberOrPercentArg(L, 2, pictureHeight, 1, nullptr));
+    int32_t width = ClampToInt32(GetNumberOrPercentArg(L, 1, pictureWidth, 1, nullptr));
+    int32_t height = ClampToInt32(GetNumberOrPercentArg(L, 2, pictureHeight, 1, nullptr));
     if (int err = KeepAspectRatio(pictureWidth, pictureHeight, &width, &height)) return err;
     qbResizeRequest r;
     r.x = r.y = kPositionCenter;
@@ -388,7 +388,7 @@ int cmdSetDisplayAttributes(ScriptState* L) {
 int cmdChangeDisplayMode(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
-    const int32_t mode = static_cast<int32_t>(VmCheckNumber(L, 1));
+    const int32_t mode = ClampToInt32(VmCheckNumber(L, 1));
     qbDisplay* d = nullptr;
     if (int err = CurrentDisplay(&d)) return err;
     if (d->state == DISPSTATE_CLOSED) return ERR_CLOSEDDISPLAY;
@@ -403,8 +403,8 @@ int cmdChangeDisplayMode(ScriptState* L) {
         if (int err = ParseScreenModeOptions(L, 4, &d->screen)) return err;
     }
     if (mode == DISPMODE_FULLSCREEN) {
-        const int32_t width = static_cast<int32_t>(VmOptNumber(L, 2, d->width));
-        const int32_t height = static_cast<int32_t>(VmOptNumber(L, 3, d->height));
+        const int32_t width = ClampToInt32(VmOptNumber(L, 2, d->width));
+        const int32_t height = ClampToInt32(VmOptNumber(L, 3, d->height));
         if (width < 1 || height < 1 || width < d->width || height < d->height) {
             d->screen = saved;
             return ERR_WRONGUSAGE;
@@ -420,7 +420,7 @@ int cmdChangeDisplayMode(ScriptState* L) {
 
 int cmdGetDisplayModes(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
-    const int32_t monitor = static_cast<int32_t>(VmOptNumber(L, 1, 1));
+    const int32_t monitor = ClampToInt32(VmOptNumber(L, 1, 1));
     if (monitor < 1 || monitor > CountAllMonitors()) return ERR_MONITORRANGE;
     qbDisplay probe;
     qbDisplay* d = GetCurrentDisplay() ? GetCurrentDisplay() : &probe;

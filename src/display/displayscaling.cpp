@@ -64,8 +64,8 @@ void ResolvePosition(qbDisplay* d) {
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh) == 0) {
         const int32_t x = ResolveDisplayX(d->x, d->width + d->borderWidth, mw);
         const int32_t y = ResolveDisplayY(d->y, d->height + d->borderHeight, mh);
-        d->x = x + (x != d->x || d->relativeX ? mx : 0);
-        d->y = y + (y != d->y || d->relativeY ? my : 0);
+        d->x = AddCoordinates(x, x != d->x || d->relativeX ? mx : 0);
+        d->y = AddCoordinates(y, y != d->y || d->relativeY ? my : 0);
     }
     d->relativeX = d->relativeY = 0;
 }

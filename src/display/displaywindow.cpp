@@ -3,6 +3,8 @@
 #include "display/displaywindow.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/errcodes.h"
@@ -45,13 +47,13 @@ template <size_t N>
 int32_t Resolve(int32_t v, int32_t size, int32_t container, const Band (&bands)[N]) {
     for (const Band& b : bands) {
         if (v < b.value - kBand || v > b.value + kBand) continue;
-        const int32_t offset = v - b.value;
+        const int64_t offset = v - b.value;
         switch (b.anchor) {
-        case Anchor::Center: return (container - size) / 2 + offset;
-        case Anchor::Near: return offset;
-        case Anchor::Far: return container - size + offset;
-        case Anchor::NearOut: return offset - size;
-        case Anchor::FarOut: return container + offset;
+        case Anchor::Center: return ClampToInt32((int64_t{container} - size) / 2 + offset);
+        case Anchor::Near: return static_cast<int32_t>(offset);
+        case Anchor::Far: return ClampToInt32(int64_t{container} - size + offset);
+        case Anchor::NearOut: return ClampToInt32(offset - size);
+        case Anchor::FarOut: return ClampToInt32(container + offset);
         }
     }
     return v;
@@ -67,10 +69,10 @@ void ClampRegion(qbWindowRegion& r, int32_t width, int32_t height) {
 qbWindowRegion WindowRegion(const qbRegion& r, const qbDisplay* d, bool scaled) {
     qbWindowRegion w{r.type, r.x, r.y, r.width, r.height};
     if (scaled) {
-        w.x = static_cast<int32_t>(r.x * d->scaleX);
-        w.y = static_cast<int32_t>(r.y * d->scaleY);
-        w.width = static_cast<int32_t>(r.width * d->scaleX);
-        w.height = static_cast<int32_t>(r.height * d->scaleY);
+        w.x = ClampToInt32(r.x * d->scaleX);
+        w.y = ClampToInt32(r.y * d->scaleY);
+        w.width = ClampToInt32(r.width * d->scaleX);
+        w.height = ClampToInt32(r.height * d->scaleY);
     }
     return w;
 }
@@ -158,6 +160,13 @@ void ShowPointerState(qbDisplay* d) {
 
 }  // namespace
 
+int32_t ClampToInt32(double value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
+}
+
+int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }
+
 int32_t ResolveDisplayX(int32_t x, int32_t size, int32_t container) { return Resolve(x, size, container, kXBands); }
 int32_t ResolveDisplayY(int32_t y, int32_t size, int32_t container) { return Resolve(y, size, container, kYBands); }
 
@@ -180,8 +189,8 @@ int RealizeDisplay(ScriptState* L, qbDisplay* d, bool activate, bool) {
         if (d->relativeY) originY = my;
         d->relativeX = d->relativeY = 0;
     }
-    d->x = ResolveDisplayX(d->x, d->width + d->borderWidth, mw) + originX;
-    d->y = ResolveDisplayY(d->y, d->height + d->borderHeight, mh) + originY;
+    d->x = AddCoordinates(ResolveDisplayX(d->x, d->width + d->borderWidth, mw), originX);
+    d->y = AddCoordinates(ResolveDisplayY(d->y, d->height + d->borderHeight, mh), originY);
     StoreRegions(d);
     if (HasDisplayAdapter()) {
         if (int err = OpenAdapterWindow(L, d)) return err;

@@ -32,6 +32,11 @@ int RealizeDisplay(ScriptState* L, qbDisplay* display, bool activate, bool withB
 int32_t ResolveDisplayX(int32_t x, int32_t size, int32_t container);
 int32_t ResolveDisplayY(int32_t y, int32_t size, int32_t container);
 
+// Coordinates and sizes are 32-bit: script numbers and sums beyond that
+// clamp instead of overflowing.
+int32_t ClampToInt32(double value);
+int32_t AddCoordinates(int32_t a, int32_t b);
+
 // Stores the window's regions (the script's, scaled while scaling, else the
 // defaults), clamped into the window, tells the backend, and moves the window
 // unless keepWindow.

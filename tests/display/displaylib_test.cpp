@@ -163,6 +163,10 @@ TEST_F(DisplayLibTest, MoveDisplayResolvesPositionConstantsOnItsMonitor) {
     ASSERT_EQ(RunNumbers("MoveDisplay", {7, 8}), 0);
     EXPECT_EQ(d->x, 7);
     EXPECT_EQ(d->y, 8);
+    // Numbers beyond 32 bits clamp instead of wrapping.
+    ASSERT_EQ(RunNumbers("MoveDisplay", {1e12, -1e12}), 0);
+    EXPECT_EQ(d->x, INT32_MAX);
+    EXPECT_EQ(d->y, INT32_MIN);
 }
 
 TEST_F(DisplayLibTest, NilCreatesADisplayWithAnAutomaticId) {

@@ -174,3 +174,26 @@ TEST_F(DisplayOptionsTest, MonitorsAreCountedFromOneAndMustExist) {
     ASSERT_EQ(Create(2, [&] { Field("monitor", 2); }), 0);
     EXPECT_EQ(Find(2)->monitor, 1);
 }
+
+TEST_F(DisplayOptionsTest, FitScaleFillsTheMonitorWithBordersKeepingProportions) {
+    PicturesReady();
+    ASSERT_EQ(Create(2, [&] {
+                  Field("width", 400);
+                  Field("height", 300);
+                  Field("scalemode", 1);
+                  Field("fitscale", 1);
+                  Field("keepproportions", 1);
+                  Field("scalewidth", 800);
+                  Field("scaleheight", 600);
+              }),
+              0);
+    const qbDisplay* d = Find(2);
+    EXPECT_EQ(d->x, 0);
+    EXPECT_EQ(d->y, 0);
+    EXPECT_EQ(d->width, 1920);
+    EXPECT_EQ(d->height, 1080);
+    EXPECT_EQ(d->fitBorders[0], 240);
+    EXPECT_EQ(d->fitBorders[2], 240);
+    EXPECT_EQ(d->fitBorders[1], 0);
+    EXPECT_EQ(d->bgpic->currentWidth, 400);
+}

@@ -5,12 +5,80 @@
 #include "display/displayoptions.h"
 #include "display/displaywindow.h"
 #include "displaylib_fixture.h"
+#include "plugins/plugin.h"
 
 namespace {
 
 using WindowTest = DisplayLibWorld;
 
+// An adapter that remembers the tags of its last OpenDisplay and refuses
+// closing while asked to.
+std::vector<qbAdapterTag> openTags;
+int closeAnswer = 0;
+int handleSeed = 0;
+
+void* AdapterOpen(const char*, int32_t, int32_t, int32_t, int32_t, uint32_t, const qbAdapterTag* tags) {
+    openTags.clear();
+    for (const qbAdapterTag* t = tags; t->tag; ++t) openTags.push_back(*t);
+    return &handleSeed;
+}
+
+int AdapterClose(void*) { return closeAnswer; }
+
+qbDisplayAdapterSlots AdapterSlots() {
+    qbDisplayAdapterSlots s;
+    s.OpenDisplay = &AdapterOpen;
+    s.CloseDisplay = &AdapterClose;
+    return s;
+}
+
+intptr_t TagValue(uint32_t tag) {
+    for (const qbAdapterTag& t : openTags)
+        if (t.tag == tag) return t.value;
+    return -1;
+}
+
 }  // namespace
+
+TEST_F(WindowTest, AnAdapterOpensTheWindowAndARefusedCloseKeepsItOpen) {
+    static const qbDisplayAdapterSlots slots = AdapterSlots();
+    qbPlugin plugin;
+    plugin.name = "windows";
+    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+    plugin.displaySlots = &slots;
+    SetAdapterWindowOpen(true);
+    ASSERT_EQ(SetDisplayAdapter(&plugin, 0, nullptr), 0);
+    SetAdapterWindowOpen(false);
+    ASSERT_EQ(Create(1, [&] {
+                  Field("active", 1);
+                  Field("width", 200);
+                  Field("height", 100);
+                  Field("scalemode", 1);
+                  Field("scalewidth", 400);
+                  Field("scaleheight", 300);
+              }),
+              0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* d = Find(1);
+    EXPECT_EQ(d->adapterHandle, &handleSeed);
+    EXPECT_EQ(TagValue(1), 200);  // the picture's size
+    EXPECT_EQ(TagValue(2), 100);
+    EXPECT_EQ(TagValue(6), 0);  // the monitor
+    EXPECT_EQ(TagValue(7), -1);  // no screen size in a window
+    EXPECT_EQ(TagValue(10), 400);
+    EXPECT_EQ(TagValue(11), 300);
+    closeAnswer = ERR_WINDOW;
+    EXPECT_EQ(RunNumbers("CloseDisplay", {1}), ERR_WINDOW);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(d->adapterHandle, &handleSeed);
+    closeAnswer = 0;
+    ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
+    EXPECT_EQ(d->adapterHandle, nullptr);
+    // Menus are the backend's; an adapter has none.
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "x");
+    EXPECT_EQ(Run("SelectMenuItem", 2), ERR_DISPLAYADAPTERSUPPORT);
+}
 
 TEST_F(WindowTest, ClosingAndOpeningAgainRestoresSizeAndPosition) {
     ASSERT_EQ(Create(1, [&] { Field("active", 1); }), 0);
