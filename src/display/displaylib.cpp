@@ -139,9 +139,11 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         qbBGPic* picture = nullptr;
         if (int err = GetBGPic(L, o.bgpic, &picture, 0)) return err;
         if (picture != d->bgpic) {
-            if (d->ownsBGPic) UnlinkAndFreeBGPic(L, d->bgpic);
+            // The display's own picture has no id a script knows: it goes.
+            qbBGPic* old = d->ownsBGPic ? d->bgpic : nullptr;
             d->bgpic = picture;
             d->ownsBGPic = 0;
+            if (old) UnlinkAndFreeBGPic(L, old);
             d->shapeMask.reset();
             d->shapeAlpha.reset();
             if (int err = ResetDisplayBuffers(d, picture)) return err;

@@ -177,3 +177,27 @@ TEST_F(DisplayLibTest, NilCreatesADisplayWithAnAutomaticId) {
     ASSERT_EQ(GetDisplayRecord(ObjectID{0, VmToUserdata(L_, -1)}, &d), 0);
     EXPECT_EQ(d->width, 640);
 }
+
+TEST_F(DisplayLibTest, ANewPictureReplacesTheDisplaysOwn) {
+    qbDisplay* d = OpenFirst(0x000000);
+    BitmapPtr red(AllocBitmap(100, 80, 0, nullptr));
+    ASSERT_TRUE(red);
+    FillBitmapRect(red.get(), 0, 0, 100, 80, 0xFF0000);
+    qbBGPic* picture = nullptr;
+    ASSERT_EQ(AllocBGPicRecord(NewObjectID{7, 0}, 0, 100, 80, 100, nullptr, red.get(), nullptr, kNoKeyColour, nullptr,
+                               nullptr, nullptr, &picture),
+              0);
+    (void)red.release();
+    VmPushNewTable(L_);
+    Field("bgpic", 7);
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    EXPECT_EQ(d->bgpic, picture);
+    EXPECT_EQ(d->ownsBGPic, 0);
+    EXPECT_EQ(d->width, 100);
+    EXPECT_EQ(d->height, 80);
+    // The display's own picture went; the new one is shown in the window.
+    EXPECT_EQ(CountBGPics(), 1);
+    EXPECT_EQ(null_backend::GetSurface(d)->width, 100);
+    EXPECT_EQ(Pixel(d, 99, 79), 0xFFFF0000u);
+    EXPECT_EQ(Create(3, [&] { Field("bgpic", 7); }), ERR_MULTIBGPIC);
+}
