@@ -46,7 +46,8 @@ inline bool StartsLine(const Instruction* pc, uintptr_t delta) {
 }
 
 // Which table the running function needs while the trap word is set.
-inline int HookedTable(ScriptState* L, ScriptProto* p, uint32_t trap, uintptr_t* lineDelta) {
+__attribute__((always_inline)) inline int HookedTable(ScriptState* L, ScriptProto* p, uint32_t trap,
+                                                     uintptr_t* lineDelta) {
     if (trap & (kTrapEnd | kTrapInit | kMaskCount)) return kSlowTable;
     if (!(trap & kMaskLine) || p->sizelineinfo == 0) return kPlainTable;
     const uint8_t* starts = p->linestarts != nullptr ? p->linestarts : VmLineStarts(L, p);
@@ -600,13 +601,13 @@ op_RETURN: {
     }
     while (n-- > 0) SetNil(res++);
     L->top = wanted >= 0 ? ci->top : res;
-    if (QB_UNLIKELY(trapped)) goto retentry;
-    // Without the trap word the plain table stays.
     ci->state = kFrameHasFrame;
     pc = ci->savedpc;
     base = ci->base;
     cl = static_cast<VmScriptClosure*>(ClosureValue(base - 1));
     k = cl->p->k;
+    // Without the trap word the plain table stays.
+    if (QB_UNLIKELY(trapped)) SELECT_TABLE();
     DISPATCH();
 }
 op_FORLOOP: {
@@ -781,10 +782,13 @@ hook_jump:
 // A function starts with the trap word set: its call event, then its first
 // line event, which a function without line information gets here.
 hook_entry:
-    if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
-    SELECT_TABLE();
-    base = L->base;
-    if (disp == kDispatch && (L->trap & kMaskLine)) {
+    if (L->hookmask & kMaskCall) {
+        VmCallHook(L, kHookCall, -1);
+        base = L->base;
+    }
+    // From a function without line information into another the table stays.
+    if (L->trap != trapSeen || disp != kDispatch || cl->p->sizelineinfo != 0) SELECT_TABLE();
+    if (disp == kDispatch && (trapSeen & kMaskLine)) {
         i = *pc++;
         goto hook_line;
     }
