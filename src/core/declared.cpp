@@ -309,6 +309,10 @@ int CallDeclaredCommand(ScriptState* L, const qbPreprocessorEntry& e, const char
                         const std::function<int(ScriptState*)>& pushArguments) {
     std::string lower(command);
     StrToLower(lower.data());
+    // The function, the id, four arguments and the nesting of the deepest
+    // option table (a menu tree of three levels).
+    constexpr int kStackRoom = 16;
+    if (!VmCheckStack(L, kStackRoom)) return ERR_STACK;
     const int top = VmGetTop(L);
     VmPushString(L, lower.c_str());
     VmGetTableAt(L, kGlobalsIndex);
