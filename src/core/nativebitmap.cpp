@@ -99,9 +99,6 @@ int GetScreenPixelDepth() {
     return format == kPixelFormatUnset || bytes == 0 ? 32 : bytes * 8;
 }
 
-// No display adapter can be asked, so none of the bits is offered.
-uint32_t QueryDisplayAdapterCaps(uint32_t) { return 0; }
-
 int AllocNativeBitmapHandle(void*, int, void** outHandle) {
     if (outHandle) *outHandle = nullptr;
     return 1;

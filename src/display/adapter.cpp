@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/startup.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
+#include "display/displays.h"
 #include "display/refresh.h"
 #include "core/timers.h"
 #include "platform/platform_ops.h"
@@ -27,6 +30,12 @@ constexpr uint32_t kFlagBorderless = 0x1, kFlagSizeable = 0x2, kFlagFixed = 0x4,
                    kFlagNoClose = 0x4000, kFlagNoBlanker = 0x1000000;
 constexpr int kMonitorInfoMonitors = 0;
 constexpr int kMonitorInfoModes = 1;
+// Adapter flag: its hardware bitmaps belong to one display.
+constexpr uint32_t kAdapterDisplayBitmaps = 0x2;
+// Capability bits of QueryDisplayAdapterCaps.
+constexpr uint32_t kCapsVideoBitmaps = 8, kCapsDisplayBitmaps = 32;
+// Feature bits 1, 2, 4 and 8 grant these capabilities.
+constexpr uint32_t kCapsByFeature[] = {4, 16, 64, 128};
 
 qbDisplayAdapter adapter;
 
@@ -428,6 +437,30 @@ int GetDisplayMonitorIndex(qbDisplay* d) {
         if (overlaps) index = i;
     }
     return index;
+}
+
+uint32_t QueryDisplayAdapterCaps(uint32_t requested) {
+    if (!adapter.plugin || !(adapter.flags & kAdapterVideoBitmaps)) return 0;
+    uint32_t granted = requested & kCapsVideoBitmaps;
+    if (adapter.flags & kAdapterDisplayBitmaps) granted |= requested & kCapsDisplayBitmaps;
+    for (uint32_t bit = 0; bit < std::size(kCapsByFeature); ++bit)
+        if (adapter.features & (1u << bit)) granted |= requested & kCapsByFeature[bit];
+    return granted;
+}
+
+int GetDisplayForVideoBitmap(int32_t id, qbDisplay** out) {
+    *out = nullptr;
+    if (!(QueryDisplayAdapterCaps(kCapsDisplayBitmaps) & kCapsDisplayBitmaps)) return 0;
+    qbDisplay* d = GetCurrentDisplay();
+    if (id != 0) {
+        if (int err = GetDisplayRecord(ObjectID{id, nullptr}, &d)) return err;
+    }
+    if (!d || !d->adapterHandle) {
+        SetErrorDetail("Cannot allocate hardware bitmap while display has not been realized!");
+        return ERR_ERRORCALLED;
+    }
+    *out = d;
+    return 0;
 }
 
 bool CanToggleFullScreen(qbDisplay* d) {

@@ -107,6 +107,10 @@ int GetDisplayMonitorInfo(qbDisplay* display, int32_t* x, int32_t* y, int32_t* w
 int CountMonitors(qbDisplay* display);
 int GetDisplayMonitorIndex(qbDisplay* display);
 bool CanToggleFullScreen(qbDisplay* display);
+// The display that hardware bitmaps are bound to, when the adapter binds them
+// to one (else none): the display of that number, 0 the current one, which
+// must have an adapter handle.
+int GetDisplayForVideoBitmap(int32_t id, qbDisplay** out);
 void ClearDisplayBorders(qbDisplay* display);
 
 // Copies what the backend's window reads from the display into its view.

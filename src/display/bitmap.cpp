@@ -152,6 +152,7 @@ qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void*
         bitmap->native = bitmap->colour.get();
         bitmap->width = width;
         bitmap->height = height;
+        bitmap->plainPixels = PlatformBitmapsArePlainMemory();
         return bitmap.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -211,6 +212,18 @@ uint32_t LockBitmap(qbBitmap* bitmap, uint32_t flags, qbBitmapLock* lock) {
     *lock = qbBitmapLock{};
     if (!bitmap) return 0;
     if (bitmap->kind != kBitmapKindColour) return LockBitmap(bitmap->plane.get(), flags, lock);
+    if (qbPixelView view; PeekPlainPixels(bitmap, &view)) {
+        // What the backend's lock would fill in, without the call.
+        lock->pixels = view.pixels;
+        lock->lockToken = 1;
+        lock->pixelFormat = view.pixelFormat;
+        lock->bytesPerPixel = view.bytesPerPixel;
+        lock->rowLength = view.rowLength;
+        lock->width = bitmap->colour->width;
+        lock->height = bitmap->colour->height;
+        lock->nativeContext = bitmap->colour->graphicsWorld;
+        return lock->lockToken;
+    }
     if (LockPlatformBitmap(bitmap->colour.get(), lock) == 0) {
         lock->lockToken = 0;
         return 0;

@@ -81,7 +81,34 @@ struct qbBitmap {
     uint32_t videoState = 0;
     std::unique_ptr<qbNativeBitmap, PlatformBitmapDeleter> colour;  // owner of native for kind 0
     std::unique_ptr<qbBitmapPlane> plane;  // owner of native for kinds 1 and 2
+    // Set at allocation when the backend locks these pixels by reading the
+    // record (plain memory of ours, an unlock that does nothing), so that a
+    // blit may read the record itself instead of calling through the backend.
+    bool plainPixels = false;
 };
+
+// Where a colour bitmap's pixels are, as its lock reports them.
+struct qbPixelView {
+    void* pixels = nullptr;
+    int32_t rowLength = 0;  // in pixels
+    uint32_t bytesPerPixel = 0;
+    uint32_t pixelFormat = 0;
+};
+
+// The view of a plain-memory colour bitmap, equal to what its lock would
+// give; false for every other bitmap (planes, video bitmaps, pixels of a
+// backend that locks for real), which must be locked.
+inline bool PeekPlainPixels(const qbBitmap* bitmap, qbPixelView* view) {
+    if (!bitmap->plainPixels || bitmap->videoFlag != 0) return false;
+    const qbNativeBitmap& n = *bitmap->colour;
+    const int32_t bytes = n.bytesPerPixel;
+    view->pixels = n.pixels.get();
+    // Four bytes is the working format; the shift spares a division.
+    view->rowLength = bytes == 4 ? n.bytesPerRow >> 2 : n.bytesPerRow / bytes;
+    view->bytesPerPixel = static_cast<uint32_t>(bytes);
+    view->pixelFormat = static_cast<uint32_t>(n.pixelFormat);
+    return true;
+}
 
 // Row bytes of the planes: alpha rows rounded up to 4 bytes, mask rows to
 // 2 bytes per started 16 pixels.

@@ -93,9 +93,17 @@ void SetDrawAlphaIntensity(int32_t intensity) { drawAlphaIntensity = intensity; 
 
 void FreeSafeBltScratch() { std::vector<uint8_t>().swap(scratch); }
 
-void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
-                  int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
-                  int32_t dstBottom, bool useClip) {
+namespace {
+
+// A blit's rectangle pair after clipping.
+struct BlitRect {
+    int32_t sx, sy, dx, dy, w, h;
+};
+
+// ClipBlitRect on a record, inline: out-of-line, the seven pointers would
+// send every coordinate through memory on each blit.
+inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
+                 int32_t dstBottom, bool useClip) {
     const bool byClip = clip && useClip;
     const int32_t left = byClip ? clip->x : 0;
     const int32_t top = byClip ? clip->y : 0;
@@ -103,41 +111,45 @@ void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_
         dstRight = clip->x + clip->width;
         dstBottom = clip->y + clip->height;
     }
-    if (*dstX < left) {
-        *srcX += left - *dstX;
-        *width -= left - *dstX;
-        *dstX = left;
+    if (r.dx < left) {
+        r.sx += left - r.dx;
+        r.w -= left - r.dx;
+        r.dx = left;
     }
-    if (*dstY < top) {
-        *srcY += top - *dstY;
-        *height -= top - *dstY;
-        *dstY = top;
+    if (r.dy < top) {
+        r.sy += top - r.dy;
+        r.h -= top - r.dy;
+        r.dy = top;
     }
-    *width = std::min({*width, srcWidth - *srcX, dstRight - *dstX});
-    *height = std::min({*height, srcHeight - *srcY, dstBottom - *dstY});
+    r.w = std::min({r.w, srcWidth - r.sx, dstRight - r.dx});
+    r.h = std::min({r.h, srcHeight - r.sy, dstBottom - r.dy});
 }
 
-void SafeBlt(ScriptState*, const qbSafeBlt& b) {
-    qbDisplay* d = GetCurrentDisplay();
-    uint32_t flags = b.flags;
-    if (!d) {
-        if (!b.destination || !(flags & kSafeBltDrawOnly) || !GetSpareDisplay()) {
-            ConsolePrintf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
-            return;
-        }
-        d = GetSpareDisplay();
-        flags |= kSafeBltNoSprites;
+// One draw of the blit into a bitmap, by the planes it has.
+[[gnu::always_inline]] inline void Draw(const qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
+                                        qbBitmap* mask, qbBitmap* alpha, qbBitmap* into) {
+    if (alpha) {
+        const bool plainCopy =
+            d->output.alpha && into == d->output.bitmap && !(flags & kSafeBltDrawOnly) && d->selectionAlphaMode == 0;
+        if (plainCopy)
+            CopyBitmapRect(b.source, r.sx, r.sy, into, r.dx, r.dy, r.w, r.h);
+        else
+            CopyBitmapRectAlpha(b.source, r.sx, r.sy, into, r.dx, r.dy, r.w, r.h, alpha);
+    } else if (mask) {
+        CopyBitmapRectMasked(b.source, r.sx, r.sy, into, r.dx, r.dy, r.w, r.h, mask);
+    } else {
+        CopyBitmapRect(b.source, r.sx, r.sy, into, r.dx, r.dy, r.w, r.h);
     }
-    if (!b.source || b.srcX < 0 || b.srcY < 0) return;
-    int32_t sx = b.srcX, sy = b.srcY, dx = b.dstX, dy = b.dstY, w = b.width, h = b.height;
-    const bool useClip = b.clip && !(flags & kSafeBltIgnoreClip);
-    ClipBlitRect(b.clip, &sx, &sy, &dx, &dy, &w, &h, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, useClip);
-    w = std::min(w, b.dstWidth - dx);
-    h = std::min(h, b.dstHeight - dy);
-    if (w < 1 || h < 1) return;
+}
 
+// Everything a blit may need beyond one draw into a bitmap: the display's
+// double buffer, the clip region's mask, the display as the destination,
+// the display's buffers (a repeated draw, plane upkeep, the refresh). Kept
+// out of line so that the common blit does not pay for its frame.
+[[gnu::noinline]] void SafeBltRare(qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
+                                   bool useClip) {
     if (d->softDoubleBuffer && (flags & kSafeBltDirect)) {
-        BlitToDisplay(b.source, sx, sy, d, dx, dy, w, h, 0, 0, 0, b.mask, b.alpha);
+        BlitToDisplay(b.source, r.sx, r.sy, d, r.dx, r.dy, r.w, r.h, 0, 0, 0, b.mask, b.alpha);
         return;
     }
     // Sprites overlapping the rectangle would be redrawn through the layer
@@ -147,7 +159,7 @@ void SafeBlt(ScriptState*, const qbSafeBlt& b) {
     qbBitmap* alpha = b.alpha;
     BitmapPtr combined;
     if (useClip && b.clip->mask) {
-        combined = CombineWithClip(b, sx, sy, dx, dy, w, h, alpha != nullptr);
+        combined = CombineWithClip(b, r.sx, r.sy, r.dx, r.dy, r.w, r.h, alpha != nullptr);
         if (!combined) return;
         if (alpha)
             alpha = combined.get();
@@ -164,34 +176,63 @@ void SafeBlt(ScriptState*, const qbSafeBlt& b) {
         target = d->spriteFreeBuffer.get();
         if (!target) return;
     }
-    auto draw = [&](qbBitmap* into) {
-        if (alpha) {
-            const bool plainCopy =
-                d->output.alpha && into == d->output.bitmap && !(flags & kSafeBltDrawOnly) && d->selectionAlphaMode == 0;
-            if (plainCopy)
-                CopyBitmapRect(b.source, sx, sy, into, dx, dy, w, h);
-            else
-                CopyBitmapRectAlpha(b.source, sx, sy, into, dx, dy, w, h, alpha);
-        } else if (mask) {
-            CopyBitmapRectMasked(b.source, sx, sy, into, dx, dy, w, h, mask);
-        } else {
-            CopyBitmapRect(b.source, sx, sy, into, dx, dy, w, h);
-        }
-    };
     if (!target) {
         const bool fromBuffer = b.source == d->spriteFreeBuffer.get() || b.source == d->backBuffer.get();
-        RefreshDisplayRect(b.source, sx, sy, d, dx, dy, w, h, fromBuffer && ScaledBuffers(d) ? uint32_t{kRefreshScaled} : 0u);
+        RefreshDisplayRect(b.source, r.sx, r.sy, d, r.dx, r.dy, r.w, r.h,
+                           fromBuffer && ScaledBuffers(d) ? uint32_t{kRefreshScaled} : 0u);
         return;
     }
-    draw(target);
+    Draw(d, b, flags, r, mask, alpha, target);
     const bool intoSpriteFree = target == d->spriteFreeBuffer.get();
-    if (intoSpriteFree && ScaledBuffers(d) && d->backBuffer) draw(d->backBuffer.get());
+    if (intoSpriteFree && ScaledBuffers(d) && d->backBuffer) Draw(d, b, flags, r, mask, alpha, d->backBuffer.get());
 
-    if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, b, mask, alpha, sx, sy, dx, dy, w, h);
+    if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, b, mask, alpha, r.sx, r.sy, r.dx, r.dy, r.w, r.h);
 
     const bool displayBuffer = intoSpriteFree || target == d->backBuffer.get();
     if (displayBuffer && d->output.type == kObjectTypeDisplay && !(flags & kSafeBltNoRefresh) && d != GetSpareDisplay()) {
         qbBitmap* from = intoSpriteFree && ScaledBuffers(d) ? d->backBuffer.get() : target;
-        RefreshDisplayRect(from, dx, dy, d, dx, dy, w, h, kRefreshScaled);
+        RefreshDisplayRect(from, r.dx, r.dy, d, r.dx, r.dy, r.w, r.h, kRefreshScaled);
     }
+}
+
+}  // namespace
+
+void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
+                  int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
+                  int32_t dstBottom, bool useClip) {
+    BlitRect r{*srcX, *srcY, *dstX, *dstY, *width, *height};
+    Clip(clip, r, srcWidth, srcHeight, dstRight, dstBottom, useClip);
+    *srcX = r.sx, *srcY = r.sy, *dstX = r.dx, *dstY = r.dy, *width = r.w, *height = r.h;
+}
+
+void SafeBlt(ScriptState*, const qbSafeBlt& b) {
+    qbDisplay* d = GetCurrentDisplay();
+    uint32_t flags = b.flags;
+    if (!d) {
+        if (!b.destination || !(flags & kSafeBltDrawOnly) || !GetSpareDisplay()) {
+            ConsolePrintf("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
+            return;
+        }
+        d = GetSpareDisplay();
+        flags |= kSafeBltNoSprites;
+    }
+    if (!b.source || b.srcX < 0 || b.srcY < 0) return;
+    BlitRect r{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
+    const bool useClip = b.clip && !(flags & kSafeBltIgnoreClip);
+    Clip(b.clip, r, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, useClip);
+    r.w = std::min(r.w, b.dstWidth - r.dx);
+    r.h = std::min(r.h, b.dstHeight - r.dy);
+    if (r.w < 1 || r.h < 1) return;
+
+    // The blit of nearly every drawing command: into a bitmap that is none
+    // of the display's own, without a clip mask, with no planes of a
+    // selected target to keep. One draw is all of it.
+    qbBitmap* into = b.destination;
+    const bool common = into && !(useClip && b.clip->mask) && !(d->softDoubleBuffer && (flags & kSafeBltDirect)) &&
+                        into != d->spriteFreeBuffer.get() && into != d->backBuffer.get() &&
+                        (into != d->output.bitmap || (flags & kSafeBltDrawOnly));
+    if (common)
+        Draw(d, b, flags, r, b.mask, b.alpha, into);
+    else
+        SafeBltRare(d, b, flags, r, useClip);
 }

@@ -22,3 +22,10 @@ const qbPlatformOps& ActivePlatformOps() {
     ret op params { return ActivePlatformOps().op args; }
 QB_PLATFORM_OPERATIONS(QB_OP_FORWARD)
 #undef QB_OP_FORWARD
+
+bool PlatformBitmapsArePlainMemory() {
+    // The in-memory backend shares the Linux backend's bitmap operations.
+    const qbPlatformOps& ops = ActivePlatformOps();
+    const qbPlatformOps& plain = NullPlatformOps();
+    return ops.LockPlatformBitmap == plain.LockPlatformBitmap && ops.UnlockPlatformBitmap == plain.UnlockPlatformBitmap;
+}

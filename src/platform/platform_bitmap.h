@@ -13,3 +13,8 @@
     X(void, UnlockPlatformBitmap, (qbNativeBitmap* bitmap), (bitmap)) \
     X(intptr_t, GetPlatformBitmapAttr, (const qbNativeBitmap* bitmap, int attribute), (bitmap, attribute)) \
     X(int, GetPreferredPixelFormat, (), ())
+
+// True while the active backend locks its offscreen bitmaps by reading their
+// records and unlocks them by doing nothing, as the built-in backends do:
+// such pixels are plain memory that callers may address without a lock.
+bool PlatformBitmapsArePlainMemory();
