@@ -4,8 +4,8 @@
 
 KernelIsa BestKernelIsa() {
 #if QB_PIXEL_X86
-    // libgcc's check includes the operating system's saving of the wide
-    // registers, not only the processor's feature bit.
+    // The compiler runtime's check covers the system's saving of the wide
+    // registers too, not only the processor's feature bit.
     static const KernelIsa best = __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Sse2;
     return best;
 #else

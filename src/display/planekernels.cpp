@@ -59,6 +59,12 @@ uint32_t ImportPixel32(uint32_t format, uint32_t p) {
 void ImportARGB32(PixelRows32 dst, ArgbRows src, int32_t width, int32_t height,
                   uint32_t format) {
     if (width <= 0 || height <= 0) return;
+    const bool asIs = format != 11 && format != 12 && format != 13;
+    if (const size_t n = BlockPixels(dst, width, height); asIs && n != 0 && src.rowLength == width) {
+        // One block, as the plain copy does.
+        std::memmove(BlockStart(dst), BlockStart(src), n * 4);
+        return;
+    }
     for (int32_t j = 0; j < height; ++j) {
         uint32_t* d = At32(dst, 0, j);
         const uint32_t* s = AtArgb(src, 0, j);

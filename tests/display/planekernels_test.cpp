@@ -221,6 +221,21 @@ TEST(PlaneKernelEdges, AntialiasedLineWeightsTheStraddlingPixels) {
 
 // ---- production against reference --------------------------------------------------
 
+// A rectangle as wide as its rows is imported as one block; the rows around
+// it stay as they were.
+TEST(PlaneKernelTwins, ImportOfWholeBlocks) {
+    std::mt19937 rng(9);
+    for (int32_t w = 1; w <= 67; w += 3)
+        for (uint32_t f : kFormats32) {
+            const int32_t h = 1 + static_cast<int32_t>(rng() % 5);
+            const auto src = Words(rng, static_cast<size_t>(w) * (h + 2));
+            auto a = Words(rng, static_cast<size_t>(w) * (h + 2)), b = a;
+            ImportARGB32({a.data(), w, 0, 1}, {src.data(), w, 0, 1}, w, h, f);
+            ImportARGB32Ref({b.data(), w, 0, 1}, {src.data(), w, 0, 1}, w, h, f);
+            ASSERT_EQ(a, b) << f << " w" << w;
+        }
+}
+
 TEST(PlaneKernelTwins, ImportAndAlphaFromArgb) {
     std::mt19937 rng(1);
     const auto src = Words(rng, kW * kH);
