@@ -1,5 +1,7 @@
 // The VM allocator with live-byte accounting, and freeing of every kind of VM
 // object: the one place where object sizes are computed for the free side.
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,10 +26,22 @@ constexpr size_t kMaxRequest = 4294967293u;
 constexpr size_t kPoolStep = 16;
 constexpr size_t kPoolWord = 8;
 constexpr size_t kPoolMaxSize = kPoolClasses * kPoolStep - kPoolWord;
-constexpr uint16_t kPoolMaxBlocks = 64;  // per class: bounds what is held back
 
-int PoolClass(size_t size) { return static_cast<int>((size + kPoolWord - 1) / kPoolStep); }
-size_t PoolCapacity(int c) { return static_cast<size_t>(c) * kPoolStep + kPoolWord; }
+constexpr int PoolClass(size_t size) { return static_cast<int>((size + kPoolWord - 1) / kPoolStep); }
+constexpr size_t PoolCapacity(int c) { return static_cast<size_t>(c) * kPoolStep + kPoolWord; }
+
+// What a class holds back is bounded: 64 blocks, or for small blocks as many
+// as fit in 16 KB. A collection frees about as much as the live size, and
+// with a script's usual globals that is well over 64 small strings: past the
+// bound every one of them went back to the system and came from it again.
+constexpr size_t kPoolClassBytes = 16384;
+constexpr uint16_t kPoolMinBlocks = 64;
+constexpr std::array<uint16_t, kPoolClasses> kPoolMaxBlocks = [] {
+    std::array<uint16_t, kPoolClasses> limits{};
+    for (int c = 0; c < kPoolClasses; c++)
+        limits[c] = static_cast<uint16_t>(std::max(size_t{kPoolMinBlocks}, kPoolClassBytes / PoolCapacity(c)));
+    return limits;
+}();
 
 // Pooled blocks are poisoned for the address sanitizer, so that a use after
 // free is still caught while the block waits for reuse.
@@ -41,7 +55,7 @@ void* PoolTake(VmBlockPool& pool, int c) {
 }
 
 bool PoolGive(VmBlockPool& pool, void* b, int c) {
-    if (pool.count[c] >= kPoolMaxBlocks) return false;
+    if (pool.count[c] >= kPoolMaxBlocks[c]) return false;
     std::memcpy(b, &pool.head[c], sizeof(void*));
     pool.head[c] = b;
     pool.count[c]++;

@@ -177,6 +177,23 @@ TEST_F(GcPolicy, PooledBlocksStillCountAgainstTheMemoryLimit) {
     EXPECT_EQ(L->g->nblocks, before + sizeof(VmString) + s->len + 1);
 }
 
+// A collection of a few hundred small strings keeps every block for the
+// strings that follow (the system allocator would otherwise see each one
+// freed and asked for again).
+TEST_F(GcPolicy, ACollectionsWorthOfSmallBlocksWaitsInThePool) {
+    const int kStrings = 300;
+    size_t size = sizeof(VmString) + std::string("n100").size() + 1;
+    int c = static_cast<int>((size + 7) / 16);  // the allocator's 16-byte classes
+    VmBlockPool& pool = L->g->pool;
+    VmCollect(L);
+    int before = pool.count[c];
+    MakeGarbage(kStrings, "n1");  // n10 to n1299: 3 to 5 characters
+    VmCollect(L);
+    EXPECT_GE(pool.count[c], before + kStrings - 10);
+    MakeGarbage(kStrings, "m1");
+    EXPECT_LE(pool.count[c], before + 10);
+}
+
 TEST_F(GcPolicy, TheScratchBufferDoublesAndStillHalvesInCollections) {
     VmScratch& buff = L->g->buff;
     VmBufferReserve(L, 100);
