@@ -195,14 +195,16 @@ ScriptValue* VmExecute(ScriptState* L) {
         goto* disp[GetOpcode(i)];     \
     } while (0)
 // After a jump (pc holds the target): with the trap word set, the hook
-// decides from where the jump came.
-#define JUMPED(from)                      \
-    do {                                  \
-        if (QB_UNLIKELY(L->trap)) {       \
-            jfrom = (from);               \
-            goto hook_jump;               \
-        }                                 \
-        DISPATCH();                       \
+// decides from where the jump came. A function that runs from the plain table
+// under the trap word has no line information, so only a backward jump can be
+// an event there; the others dispatch from their own site as without hooks.
+#define JUMPED(from)                                                      \
+    do {                                                                  \
+        if (QB_UNLIKELY(L->trap) && (pc < (from) || disp != kDispatch)) { \
+            jfrom = (from);                                               \
+            goto hook_jump;                                               \
+        }                                                                 \
+        DISPATCH();                                                       \
     } while (0)
 #define SAVEPC() (L->ci->savedpc = pc)
 #define PROTECT(stmt) \
