@@ -29,14 +29,10 @@ class ScopedLock {
 public:
     ScopedLock(qbBitmap* bitmap, uint32_t flags) {
         if (!bitmap) return;
-        if (PeekPlainPixels(bitmap, &view_)) {
+        if (PeekPlainPixels(bitmap, &view_))
             ok_ = true;
-            return;
-        }
-        lock_.emplace();
-        if (LockBitmap(bitmap, flags, &*lock_) == 0) return;
-        view_ = {lock_->pixels, lock_->rowLength, lock_->bytesPerPixel, lock_->pixelFormat};
-        ok_ = locked_ = true;
+        else
+            Lock(bitmap, flags);
     }
     ~ScopedLock() {
         if (locked_) UnlockBitmap(&*lock_);
@@ -49,10 +45,34 @@ public:
     uint32_t bytes() const { return view_.bytesPerPixel; }
 
 private:
+    [[gnu::noinline]] void Lock(qbBitmap* bitmap, uint32_t flags) {
+        lock_.emplace();
+        if (LockBitmap(bitmap, flags, &*lock_) == 0) return;
+        view_ = {lock_->pixels, lock_->rowLength, lock_->bytesPerPixel, lock_->pixelFormat};
+        ok_ = locked_ = true;
+    }
+
     qbPixelView view_;
     std::optional<qbBitmapLock> lock_;  // only for bitmaps that need a real lock
     bool ok_ = false;
     bool locked_ = false;
+};
+
+// The source (read-only) and the destination of a copy; the destination is
+// not taken when the source cannot be.
+class BothLocked {
+public:
+    BothLocked(qbBitmap* source, qbBitmap* destination)
+        : src_(source, kLockReadOnly), dst_(src_.ok() ? destination : nullptr, 0) {}
+    // The pixel size both share, 0 when either is missing or they differ.
+    uint32_t bytes() const { return dst_.ok() && src_.bytes() == dst_.bytes() ? dst_.bytes() : 0; }
+    const qbPixelView& src() const { return src_.view(); }
+    const qbPixelView& dst() const { return dst_.view(); }
+    int format() const { return dst_.format(); }
+
+private:
+    ScopedLock src_;
+    ScopedLock dst_;
 };
 
 // The kernels take their rectangles by value on the stack, where the
@@ -174,36 +194,6 @@ void AdapterCopy(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination
     CallSlot(DisplayAdapterSlots()->BltBitMap, source->native, destination->native, &block, mode, nullptr);
 }
 
-// Runs a copy kernel over both bitmaps' pixels, which share a pixel size.
-template <class Run32, class Run16>
-[[gnu::always_inline]] inline void RunOnViews(const qbPixelView& src, const qbPixelView& dst, Run32& run32,
-                                              Run16& run16) {
-    if (src.bytesPerPixel != dst.bytesPerPixel) return;
-    if (dst.bytesPerPixel == 4)
-        run32(src, dst, static_cast<int>(dst.pixelFormat));
-    else if (dst.bytesPerPixel == 2)
-        run16(src, dst, static_cast<int>(dst.pixelFormat));
-}
-
-template <class Run32, class Run16>
-[[gnu::noinline]] void WithBothLockedSlow(qbBitmap* source, qbBitmap* destination, Run32& run32,
-                                          Run16& run16) {
-    ScopedLock src(source, kLockReadOnly);
-    if (!src.ok()) return;
-    ScopedLock dst(destination, 0);
-    if (dst.ok()) RunOnViews(src.view(), dst.view(), run32, run16);
-}
-
-// Runs a copy kernel over both bitmaps, locked unless both are plain memory.
-template <class Run32, class Run16>
-void WithBothLocked(qbBitmap* source, qbBitmap* destination, Run32 run32, Run16 run16) {
-    qbPixelView src, dst;
-    if (PeekPlainPixels(source, &src) && PeekPlainPixels(destination, &dst))
-        RunOnViews(src, dst, run32, run16);
-    else
-        WithBothLockedSlow(source, destination, run32, run16);
-}
-
 // The tile walk shared by both tilers: piece(tileX, tileY, x, y, w, h).
 template <class Piece>
 void WalkTiles(int32_t width, int32_t height, int32_t startX, int32_t startY, int32_t tileWidth, int32_t tileHeight,
@@ -261,14 +251,11 @@ void CopyBitmapRect(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destinat
         AdapterCopy(source, sx, sy, destination, dx, dy, width, height, nullptr, mode);
         return;
     }
-    WithBothLocked(
-        source, destination,
-        [&](const qbPixelView& s, const qbPixelView& d, int) {
-            CopyRect32(Rows32(d, dx, dy), Rows32(s, sx, sy), width, height);
-        },
-        [&](const qbPixelView& s, const qbPixelView& d, int) {
-            CopyRect16(Rows16(d, dx, dy), Rows16(s, sx, sy), width, height);
-        });
+    const BothLocked both(source, destination);
+    if (both.bytes() == 4)
+        CopyRect32(Rows32(both.dst(), dx, dy), Rows32(both.src(), sx, sy), width, height);
+    else if (both.bytes() == 2)
+        CopyRect16(Rows16(both.dst(), dx, dy), Rows16(both.src(), sx, sy), width, height);
 }
 
 void CopyBitmapRectMasked(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
@@ -280,14 +267,11 @@ void CopyBitmapRectMasked(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* de
     }
     const MaskRows rows = MaskRowsOf(mask, sx, sy);
     if (!rows.data) return;
-    WithBothLocked(
-        source, destination,
-        [&](const qbPixelView& s, const qbPixelView& d, int) {
-            MaskedCopy32(Rows32(d, dx, dy), Rows32(s, sx, sy), rows, width, height);
-        },
-        [&](const qbPixelView& s, const qbPixelView& d, int) {
-            MaskedCopy16(Rows16(d, dx, dy), Rows16(s, sx, sy), rows, width, height);
-        });
+    const BothLocked both(source, destination);
+    if (both.bytes() == 4)
+        MaskedCopy32(Rows32(both.dst(), dx, dy), Rows32(both.src(), sx, sy), rows, width, height);
+    else if (both.bytes() == 2)
+        MaskedCopy16(Rows16(both.dst(), dx, dy), Rows16(both.src(), sx, sy), rows, width, height);
 }
 
 void CopyBitmapRectAlpha(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
@@ -299,18 +283,17 @@ void CopyBitmapRectAlpha(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* des
     }
     const AlphaRows rows = AlphaRowsOf(alpha, sx, sy);
     if (!rows.data) return;
-    WithBothLocked(
-        source, destination,
-        [&](const qbPixelView& s, const qbPixelView& d, int format) {
-            // Rows narrower than the narrowest vector step gain nothing from
-            // the vector forms but the calls that find no work to do.
-            const KernelIsa isa = width < kNarrowestVectorStep ? KernelIsa::Portable : BestKernelIsa();
-            AlphaBlend32With(isa, Rows32(d, dx, dy), Rows32(s, sx, sy), rows, width, height,
-                             static_cast<uint32_t>(format));
-        },
-        [&](const qbPixelView& s, const qbPixelView& d, int format) {
-            AlphaBlend16(Rows16(d, dx, dy), Rows16(s, sx, sy), rows, width, height, LayoutOf(format));
-        });
+    const BothLocked both(source, destination);
+    if (both.bytes() == 4) {
+        // Rows narrower than the narrowest vector step gain nothing from the
+        // vector forms but the calls that find no work to do.
+        const KernelIsa isa = width < kNarrowestVectorStep ? KernelIsa::Portable : BestKernelIsa();
+        AlphaBlend32With(isa, Rows32(both.dst(), dx, dy), Rows32(both.src(), sx, sy), rows, width, height,
+                         static_cast<uint32_t>(both.format()));
+    } else if (both.bytes() == 2) {
+        AlphaBlend16(Rows16(both.dst(), dx, dy), Rows16(both.src(), sx, sy), rows, width, height,
+                     LayoutOf(both.format()));
+    }
 }
 
 void TileBitmapRect(qbBitmap* destination, int32_t x, int32_t y, int32_t width, int32_t height, qbBitmap* tile,
