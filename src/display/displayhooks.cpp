@@ -10,6 +10,7 @@
 #include "display/adapter.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/displayscaling.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"
 
@@ -146,6 +147,24 @@ int RefreshDisplayOfHook(qbDisplayHook* hook) {
     d->targetedHook = hook;
     RefreshDisplay(GetMainState(), d);
     d->targetedHook = nullptr;
+    return 0;
+}
+
+int ResizeDisplayOfHook(qbDisplayHook* hook, int32_t width, int32_t height) {
+    LockDisplayList();
+    qbDisplay* d = DisplayOfHook(hook);
+    UnlockDisplayList();
+    if (!d) return ERR_FINDDISPLAY;
+    qbResizeRequest r;
+    r.x = d->x;
+    r.y = d->y;
+    r.width = width;
+    r.height = height;
+    r.move = true;
+    r.smooth = d->smoothScale != 0;
+    r.noWindow = d->state == DISPSTATE_CLOSED;
+    if (int err = ResizeDisplay(GetMainState(), d, r)) return err;
+    PostEvent(d, kEventResized, d->width, d->height, 0, nullptr);
     return 0;
 }
 

@@ -86,6 +86,8 @@ qbDisplayHook* AddDisplayHook(ObjectID displayId, DisplayHookFn callback, void* 
 void RemoveDisplayHook(qbDisplayHook* hook);
 void FreeDisplayHooks(qbDisplay* display);
 int RefreshDisplayOfHook(qbDisplayHook* hook);
+// Resizes the hook's display where it stands, then posts the size event.
+int ResizeDisplayOfHook(qbDisplayHook* hook, int32_t width, int32_t height);
 void NotifyDisplayResized(qbDisplay* display, int32_t width, int32_t height);
 
 // Kinds of PostAdapterDisplayEvent.

@@ -452,6 +452,28 @@ TEST_F(AdapterTest, AdapterEventsPostButtonsWheelKeysAndClose) {
     ClearEventQueue(nullptr);
 }
 
+TEST_F(AdapterTest, AHookResizesItsDisplayInPlaceAndPostsTheSize) {
+    ASSERT_EQ(InitEventQueue(), 0);
+    qbDisplay* d = Make(1);
+    d->x = 7;
+    d->y = 9;
+    static char name[] = "h";
+    qbDisplayHook* hook = AddDisplayHook(ObjectID{1, nullptr}, &LoggingHook, name, nullptr, 0);
+    ASSERT_NE(hook, nullptr);
+    ASSERT_EQ(ResizeDisplayOfHook(hook, 320, 200), 0);
+    EXPECT_EQ(d->width, 320);
+    EXPECT_EQ(d->height, 200);
+    EXPECT_EQ(d->x, 7);
+    EXPECT_EQ(d->y, 9);
+    LockEventQueue();
+    qbInputEvent e;
+    ASSERT_EQ(PeekQueuedEvent(nullptr, 0, &e, 0), 1);
+    EXPECT_EQ(e.type, uint32_t{kEventResized});
+    UnlockEventQueue();
+    ClearEventQueue(nullptr);
+    EXPECT_EQ(ResizeDisplayOfHook(reinterpret_cast<qbDisplayHook*>(name), 10, 10), ERR_FINDDISPLAY);
+}
+
 TEST_F(AdapterTest, PluginsReadDisplayAttributesByHandle) {
     qbDisplayOptions o;
     o.width = 30;
