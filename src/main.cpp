@@ -3,7 +3,6 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    // The in-memory backend serves until the window system is wired in.
-    SetPlatformBackend(&NullPlatformOps());
+    SetPlatformBackend(&LinuxPlatformOps());
     return EnterMain(argc, argv, PlayerMain);
 }

@@ -17,6 +17,7 @@
 #include "core/context.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "platform/platform_ops.h"
 
 namespace {
 
@@ -282,13 +283,14 @@ void FormatErrorRequesterText(ScriptState* L, const char* text, bool raw, char* 
     }
 }
 
-// There is no system requester yet; the error goes to standard error, where a
-// player started from a terminal shows it.
+// Standard error always has the text, where a player started from a terminal
+// or a test shows it; the backend adds a box when a desktop can show one.
 void ShowErrorRequester(ScriptState* L, const char* text, int raw, int /*flags*/) {
     char buffer[kRequesterTextSize];
     FormatErrorRequesterText(L, text, raw != 0, buffer, sizeof(buffer));
     std::fprintf(stderr, "%s\n", buffer);
     std::fflush(stderr);
+    ShowErrorBoxNative(buffer);
 }
 
 void PrintMessage(const char* format, const char* file, int ellipsis) {

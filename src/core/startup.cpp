@@ -161,6 +161,11 @@ int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const q
         if (int err = ApplyDisplayOverrides(applet, cl)) return err;
     }
     if (int err = ShareDeclaredImages(applet)) return err;
+    // The declared displays find their monitors through the window system,
+    // so it starts first; without one start-up ends here with its reason.
+    if (!HasDisplayAdapter()) {
+        if (int err = StartNativeUI()) return err;
+    }
     if (int err = CreateObjectsInScriptFolder(L, cl, applet, hideDisplays)) return err;
 
     SetRuntimeTag(kTagDeclaring, 0);

@@ -12,6 +12,8 @@
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
+#include "display/displayscaling.h"
+#include "display/displaywindow.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"
 #include "platform/platform_ops.h"
@@ -37,6 +39,24 @@ DisplayGlobals& G() {
 qbDisplay* AsDisplay(qbObject* object) { return static_cast<qbDisplay*>(object); }
 
 constexpr ObjectID kDisplayOne{1, nullptr};
+
+// The user resized the window: it already has the new size and stands where
+// the user left it, so the display follows without moving it again and then
+// fills the new window surface, which starts blank.
+int FollowWindowSize(ScriptState* L, qbDisplay* d, int width, int height) {
+    d->x = d->view.x;
+    d->y = d->view.y;
+    qbResizeRequest r;
+    r.width = width;
+    r.height = height;
+    r.noWindow = true;
+    r.smooth = d->smoothScale != 0;
+    if (int err = ResizeDisplay(L, d, r)) return err;
+    ApplyDisplayRegions(d, true);
+    ClearDisplayBorders(d);
+    RefreshDisplay(L, d);
+    return 0;
+}
 
 void UnlinkDisplay(qbDisplay* display) {
     LockDisplayList();
@@ -213,6 +233,8 @@ int CreateDisplay(ScriptState* L, NewObjectID id, const qbDisplayOptions* option
     d->outputPosition[3] = d->bgpic->currentWidth - 1;
     if (!HasDisplayAdapter()) {
         SyncWindowView(d.get());
+        d->view.canToggleFullScreen = &CanToggleFullScreen;
+        d->view.resizeDisplay = &FollowWindowSize;
         if (int err = AllocNativeWindowRec(&d->view, d.get())) {
             dropBGPic();
             return err;

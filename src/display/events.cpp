@@ -4,13 +4,16 @@
 #include "display/events.h"
 
 #include "core/timers.h"
+#include "display/refresh.h"
 #include "platform/platform.h"
 
 void FreeEventSystem(ScriptState*) {}
 
-int PumpEvents(ScriptState*, int, void*, int* outError) {
-    if (outError) *outError = 0;
-    return 0;
+int PumpEvents(ScriptState* L, int, void*, int* outError) {
+    // Pictures that other threads handed over are drawn first, so that the
+    // window's present below shows them.
+    FlushDisplayBlitQueue(L);
+    return PumpNativeEvents(L, outError);
 }
 
 int WaitForEvents(ScriptState*, int, void*, int* outValue) {

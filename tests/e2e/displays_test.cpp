@@ -1,6 +1,7 @@
 // Displays from start-up to the script: the declared display 1 created and
 // opened in-process on the in-memory backend (its window read back), and the
-// player binary running scripts that close, reopen and query it.
+// player binary on SDL's dummy driver running scripts that close, reopen and
+// query it, or failing at once where no video driver works.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -53,6 +54,19 @@ protected:
 
 class PlayerDisplaysTest : public e2e::E2eFixture {
 protected:
+    // A script whose one line prints "never": start-up must end before it.
+    fs::path NeverReached() {
+        return Chunk(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "never"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)",
+                     "disp");
+    }
     e2e::RunResult Play(const std::string& source) {
         fs::path qba = Pack(Chunk(source, "disp"), dir_ / "disp.qba", "--include disp.qbs:1:1000:0 --title Other");
         return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
@@ -168,20 +182,22 @@ TEST_F(PlayerDisplaysTest, DeclaredMenusAndWarningsAreMadeBeforeTheScriptRuns) {
 }
 
 TEST_F(PlayerDisplaysTest, ADeclaredObjectWithoutItsCommandEndsStartUp) {
-    const fs::path qbb = Chunk(R"(
-.function main maxstack=4
-.line 1
-    GETGLOBAL 0 "debugprint"
-    LOADK 1 "never"
-    CALL 0 2 1
-    RETURN 0 1 0
-.end
-)",
-                               "disp");
+    const fs::path qbb = NeverReached();
     const fs::path qba = Pack(qbb, dir_ / "brush.qba", "--include disp.qbs:1:1000:0 --declare 1:1:7:pic.png");
     e2e::RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("loadbrush()"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("File: disp.qbs (current line: 7 - In function: LoadBrush)"), std::string::npos) << r.err;
+}
+
+TEST_F(PlayerDisplaysTest, WithoutAUsableVideoDriverStartUpEndsWithTheWindowErrorAndSDLsReason) {
+    const fs::path qbb = NeverReached();
+    const fs::path qba = Pack(qbb, dir_ / "novideo.qba", "--include disp.qbs:1:1000:0");
+    e2e::RunResult r = Run("SDL_VIDEODRIVER=no-such-driver QB_NO_ERROR_BOX=1 " + std::string(QB_PLAYER_PATH) + " " +
+                           qba.string() + " -quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("SDL: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(Text(ERR_WINDOW)), std::string::npos) << r.err;
 }

@@ -62,6 +62,17 @@ protected:
     }
     static uint32_t WindowId(qbDisplay* display) { return Window(display).windowId; }
 
+    // The display's SDL window exists, is 640 x 480 and titled "Quenbrook".
+    static void ExpectDefaultWindow(qbDisplay* display) {
+        SDL_Window* window = Window(display).window;
+        ASSERT_NE(window, nullptr);
+        int width = 0, height = 0;
+        SDL_GetWindowSize(window, &width, &height);
+        EXPECT_EQ(width, 640);
+        EXPECT_EQ(height, 480);
+        EXPECT_STREQ(SDL_GetWindowTitle(window), "Quenbrook");
+    }
+
     // 0xRRGGBB at a pixel of the window's surface.
     static uint32_t SurfacePixel(qbDisplay* display, int x, int y) {
         SDL_Surface* s = SDL_GetWindowSurface(Window(display).window);

@@ -1,6 +1,7 @@
 // Pointers, qualifiers, joysticks (SDL's virtual joysticks) and the exit
 // error box of the Linux backend.
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "linux_fixture.h"
 
 namespace {
@@ -133,9 +134,11 @@ TEST(ErrorBox, ShownOnlyOnARealDisplayAndNeverWhenSwitchedOff) {
 
 TEST(ErrorBox, HeadlessRunWritesStandardErrorAndReturns) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
+    SetPlatformBackend(&LinuxPlatformOps());
     testing::internal::CaptureStderr();
-    sdl_backend::ShowExitError("Unable to open window!");
+    ShowErrorRequester(nullptr, "Unable to open window!", 1, 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to open window!\n");
+    SetPlatformBackend(nullptr);
 }
 
 TEST(LinuxStartUp, NoUsableVideoDriverFailsAtOnceWithTheWindowError) {

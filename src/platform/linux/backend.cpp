@@ -87,6 +87,11 @@ qbPlatformOps MakeLinuxOps() {
 #undef QB_OP_SDL
     // The second bounds entry serves callers that only move the window.
     ops.SetNativeWindowBoundsAlt = &sdl_backend::SetNativeWindowBounds;
+    ops.ShowErrorBoxNative = &sdl_backend::ShowErrorBox;
+    // Hooks with nothing to do here answer that all is well.
+    ops.NativeAnimNone = &platform_fill::Neutral<decltype(ops.NativeAnimNone)>::call;
+    ops.NoPlatformHook = &platform_fill::Neutral<decltype(ops.NoPlatformHook)>::call;
+    ops.NoNativeVideoWindow = &platform_fill::Neutral<decltype(ops.NoNativeVideoWindow)>::call;
     ops.OpenNativeFont = &NoNativeFont;
     ops.NativeFontEngineAvailable = &NoFontEngine;
     ops.OpenQuickTimeMovie = &NoQuickTime;

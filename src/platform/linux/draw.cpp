@@ -1,6 +1,6 @@
 // Drawing straight into display windows. The window surface is the copy of
 // what the window shows: every operation writes into it and marks what it
-// changed, and the changes reach the screen at the next flush or pump.
+// changed; a blit presents at once, the rest at the next blit, flush or pump.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -253,7 +253,11 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
         SDL_Rect dst = marked;
         SDL_BlitSurface(from.get(), &src, surface, &dst);
     }
+    // A blit is how a refresh reaches the window: it is shown at once, with
+    // whatever else was drawn since the last present, as the script expects
+    // to see its picture without waiting for the next frame.
     MarkDirty(*w, surface, marked);
+    PresentPending(*w);
 }
 
 }  // namespace sdl_backend

@@ -1,8 +1,8 @@
-// The error that ends the player: always on standard error, and in a message
-// box when a real display is there to show it. A headless run (no display
-// server, or SDL's dummy or offscreen driver) must never wait on a dialog,
-// and QB_NO_ERROR_BOX keeps test runs under a virtual display from doing so.
-#include <cstdio>
+// The error that ends the player, in a message box when a real display is
+// there to show it (standard error has it already). A headless run (no
+// display server, or SDL's dummy or offscreen driver) must never wait on a
+// dialog, and QB_NO_ERROR_BOX keeps test runs under a virtual display from
+// doing so.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,10 +31,8 @@ bool ErrorBoxWanted(const char* videoDriver, const char* noBoxSwitch) {
     return SDL_strcasecmp(videoDriver, "dummy") != 0 && SDL_strcasecmp(videoDriver, "offscreen") != 0;
 }
 
-void ShowExitError(const char* text) {
+void ShowErrorBox(const char* text) {
     if (!text) return;
-    std::fprintf(stderr, "%s\n", text);
-    std::fflush(stderr);
     if (!ErrorBoxWanted(ErrorBoxDriver(), std::getenv("QB_NO_ERROR_BOX"))) return;
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "QuenbrookPlayer", Latin1ToUTF8(text).c_str(), nullptr);
 }

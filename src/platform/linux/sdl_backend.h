@@ -102,9 +102,9 @@ SDL_HitTestResult WindowHitTest(const qbWindowView& view, const SDL_Point& point
 // Whether the exit error may show a box besides standard error: a real video
 // driver, and the switch QB_NO_ERROR_BOX unset. Null driver: none running.
 bool ErrorBoxWanted(const char* videoDriver, const char* noBoxSwitch);
-// Writes the text to standard error and, when wanted, shows it in a box
-// titled "QuenbrookPlayer" (ISO 8859-1 text).
-void ShowExitError(const char* text);
+// Shows the text, when wanted, in a box titled "QuenbrookPlayer" (ISO
+// 8859-1 text).
+void ShowErrorBox(const char* text);
 
 int StartNativeUI();
 void ShutdownPlatform();

@@ -1,0 +1,140 @@
+// Displays on the Linux backend under SDL's dummy driver, from start-up on:
+// the declared displays open as SDL windows that show their picture at once,
+// the window's full-screen toggle honours "nomodeswitch", and a window the
+// user resizes resizes its display.
+#include <string>
+#include <utility>
+
+#include "core/applet.h"
+#include "core/preproc.h"
+#include "core/settings.h"
+#include "display/displaylib.h"
+#include "display/displays.h"
+#include "linux_fixture.h"
+#include "objects/bgpics.h"
+#include "vm/vm.h"
+
+namespace {
+
+constexpr int32_t kBackdrop = 0x3366CC;
+
+class LinuxDisplayTest : public LinuxBackendTest {
+protected:
+    void SetUp() override {
+        LinuxBackendTest::SetUp();
+        SetRuntimeTag(kTagQuiet, 1);
+        SetRuntimeTag(kTagRaiseErrors, 1);
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitDisplayLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        cl_.appletFlag = 1;
+    }
+    void TearDown() override {
+        FreeAllDisplays(L_);
+        FreeAllBGPics(L_);
+        VmClose(L_);
+        LinuxBackendTest::TearDown();
+    }
+
+    void Declare(int32_t id, uint32_t flags) {
+        qbPreprocessorEntry entry;
+        entry.type = kDeclDisplay;
+        entry.id = id;
+        qbDisplayDeclaration decl;
+        InitDisplayDeclaration(decl);
+        decl.flags = flags;
+        decl.color = kBackdrop;
+        decl.gradient.startColor = kBackdrop;
+        entry.record = std::move(decl);
+        ASSERT_EQ(AddPreprocessorEntry(&applet_, std::move(entry)), 0);
+    }
+    void Start() {
+        ASSERT_EQ(CreateDeclaredObjects(L_, &cl_, &applet_, 0), 0);
+        ASSERT_EQ(StartDisplays(L_), 0);
+        PumpAll();
+        DropQueued();
+    }
+    static qbDisplay* Record(int32_t id) {
+        qbDisplay* d = nullptr;
+        EXPECT_EQ(GetDisplayRecord(ObjectID{id, nullptr}, &d), 0);
+        return d;
+    }
+
+    ScriptState* L_ = nullptr;
+    qbCommandLine cl_;
+    qbApplet applet_;
+};
+
+TEST_F(LinuxDisplayTest, DisplayOneOpensAs640x480WindowThatShowsItsBackdropWithoutAWait) {
+    Declare(1, 0);
+    ASSERT_EQ(CreateDeclaredObjects(L_, &cl_, &applet_, 0), 0);
+    ASSERT_EQ(StartDisplays(L_), 0);
+    qbDisplay* d = Record(1);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    ExpectDefaultWindow(d);
+    const qbNativeWindow& w = Window(d);
+    // Presented already: no pump, flush or VWait has run since the opening.
+    EXPECT_GE(w.presents, 1);
+    EXPECT_TRUE(w.dirty.empty());
+    EXPECT_FALSE(w.dirtyAll);
+    EXPECT_EQ(SurfacePixel(d, 0, 0), uint32_t{kBackdrop});
+    EXPECT_EQ(SurfacePixel(d, 639, 479), uint32_t{kBackdrop});
+}
+
+TEST_F(LinuxDisplayTest, AltReturnRequestsTheModeSwitchOnlyWithoutNomodeswitch) {
+    Declare(1, 0);
+    Declare(2, kDispNoModeSwitch);
+    Start();
+    qbDisplay* one = Record(1);
+    qbDisplay* two = Record(2);
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->view.flags & kWindowNoModeSwitch, 0u);
+    EXPECT_NE(two->view.flags & kWindowNoModeSwitch, 0u);
+    for (qbDisplay* d : {one, two}) {
+        const uint32_t id = WindowId(d);
+        PushKey(id, SDLK_LALT, true, KMOD_LALT);
+        PushKey(id, SDLK_RETURN, true, KMOD_LALT);
+        PushKey(id, SDLK_RETURN, false, KMOD_LALT);
+        PushKey(id, SDLK_LALT, false);
+        EXPECT_EQ(PumpAll(), std::vector<int>(4, 0));
+    }
+    std::vector<std::pair<qbDisplay*, uint32_t>> seen;
+    for (const qbInputEvent& e : Queued()) seen.emplace_back(e.display, e.type);
+    const std::vector<std::pair<qbDisplay*, uint32_t>> expected = {
+        {one, kEventKey}, {one, kEventFullScreenToggle}, {one, kEventKey}, {two, kEventKey}, {two, kEventKey}};
+    EXPECT_EQ(seen, expected);
+    // Until full screens exist the request only leaves its event.
+    EXPECT_EQ(one->state, DISPSTATE_OPEN);
+    EXPECT_EQ(one->fullScreen, 0);
+}
+
+TEST_F(LinuxDisplayTest, AWindowResizedByTheUserResizesItsDisplayAndIsFilledAgain) {
+    Declare(1, kDispSizeable);
+    Start();
+    qbDisplay* d = Record(1);
+    ASSERT_NE(d, nullptr);
+    const qbNativeWindow& w = Window(d);
+    PushWindowEvent(w.windowId, SDL_WINDOWEVENT_MOVED, 50, 60);
+    SDL_SetWindowSize(w.window, 320, 200);
+    for (int result : PumpAll()) EXPECT_EQ(result, 0);
+    EXPECT_EQ(d->width, 320);
+    EXPECT_EQ(d->height, 200);
+    EXPECT_EQ(d->bgpic->currentWidth, 320);
+    EXPECT_EQ(d->bgpic->currentHeight, 200);
+    // It stays where the user put it.
+    EXPECT_EQ(d->x, 50);
+    EXPECT_EQ(d->y, 60);
+    SDL_Surface* surface = SDL_GetWindowSurface(w.window);
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->w, 320);
+    EXPECT_EQ(SurfacePixel(d, 319, 199), uint32_t{kBackdrop});
+    EXPECT_TRUE(w.dirty.empty());
+    bool resized = false;
+    for (const qbInputEvent& e : Queued()) resized |= e.type == kEventResized;
+    EXPECT_TRUE(resized);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// The player's window on a real X server: the player binary runs under
+// xvfb-run, and the X tools find its window and take a screenshot of it.
+// Skipped where xvfb-run or the X tools are missing.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "e2e/e2e_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kBackdrop = 0x3366CC;
+
+// Keeps the player busy for far longer than the test looks at its window;
+// the test kills it once it has its screenshot.
+constexpr const char* kBusyChunk = R"(
+.function main maxstack=6
+.line 1
+    LOADK 0 #0
+    LOADK 1 #0
+    LOADK 2 #100000000000
+    LOADK 3 #1
+    JMP next
+body:
+.line 2
+    ADD 0 0 1
+next:
+.line 3
+    FORLOOP 1 body
+    RETURN 0 1 0
+.end
+)";
+
+bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
+
+// An X window dump: a big-endian header, a colour table, then the pixels.
+struct WindowDump {
+    std::string data;
+    uint32_t headerSize = 0, width = 0, height = 0, byteOrder = 0, bitsPerPixel = 0, bytesPerLine = 0, colours = 0;
+    uint32_t redMask = 0, greenMask = 0, blueMask = 0;
+
+    uint32_t Word(size_t index) const {
+        uint32_t v = 0;
+        for (size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<uint8_t>(data[index * 4 + i]);
+        return v;
+    }
+    static std::optional<WindowDump> Read(const fs::path& file) {
+        WindowDump d;
+        d.data = e2e::ReadFile(file);
+        if (d.data.size() < 100) return std::nullopt;
+        d.headerSize = d.Word(0);
+        d.width = d.Word(4);
+        d.height = d.Word(5);
+        d.byteOrder = d.Word(7);
+        d.bitsPerPixel = d.Word(11);
+        d.bytesPerLine = d.Word(12);
+        d.redMask = d.Word(14);
+        d.greenMask = d.Word(15);
+        d.blueMask = d.Word(16);
+        d.colours = d.Word(19);
+        if (d.bitsPerPixel != 32 || d.data.size() < d.PixelStart() + size_t{d.bytesPerLine} * d.height)
+            return std::nullopt;
+        return d;
+    }
+    size_t PixelStart() const { return size_t{headerSize} + size_t{colours} * 12; }
+    static uint32_t Channel(uint32_t pixel, uint32_t mask) {
+        if (mask == 0) return 0;
+        while (!(mask & 1)) {
+            mask >>= 1;
+            pixel >>= 1;
+        }
+        return pixel & mask;
+    }
+    // 0xRRGGBB of a pixel.
+    uint32_t At(uint32_t x, uint32_t y) const {
+        const size_t at = PixelStart() + size_t{y} * bytesPerLine + size_t{x} * 4;
+        uint32_t pixel = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            const uint32_t byte = static_cast<uint8_t>(data[at + i]);
+            pixel |= byteOrder == 0 ? byte << (8 * i) : byte << (8 * (3 - i));
+        }
+        return (Channel(pixel, redMask) << 16) | (Channel(pixel, greenMask) << 8) | Channel(pixel, blueMask);
+    }
+};
+
+class PlayerWindowTest : public e2e::E2eFixture {
+protected:
+    void SetUp() override {
+        E2eFixture::SetUp();
+        for (const char* tool : {"xvfb-run", "xwininfo", "xwd"})
+            if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    }
+
+    // Runs the shell script on a fresh virtual screen, with the player's
+    // own video driver and no error box that could wait for a click.
+    e2e::RunResult UnderXvfb(const std::string& script) {
+        e2e::WriteFile(dir_ / "run.sh", script);
+        return Run("cd " + dir_.string() +
+                   " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 1024x768x24' sh "
+                   "run.sh");
+    }
+};
+
+TEST_F(PlayerWindowTest, TheAppletShowsA640x480WindowTitledQuenbrookWithItsBackdrop) {
+    fs::path applet = Pack(Chunk(kBusyChunk, "busy"), dir_ / "busy.qba",
+                           "--include busy.qbs:1:1000:0 --display-color " + std::to_string(kBackdrop));
+    const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
+                                       R"( -quiet & pid=$!
+i=0
+until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+sleep 0.5
+xwininfo -name Quenbrook >info.txt
+xwd -silent -name Quenbrook -out shot.xwd
+kill -KILL $pid
+wait $pid
+exit 0
+)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string info = e2e::ReadFile(dir_ / "info.txt");
+    EXPECT_NE(info.find("\"Quenbrook\""), std::string::npos) << info << r.err;
+    EXPECT_NE(info.find("Width: 640\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Height: 480\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Map State: IsViewable"), std::string::npos) << info;
+
+    const std::optional<WindowDump> shot = WindowDump::Read(dir_ / "shot.xwd");
+    ASSERT_TRUE(shot.has_value()) << r.err;
+    EXPECT_EQ(shot->width, 640u);
+    EXPECT_EQ(shot->height, 480u);
+    for (const auto& [x, y] : {std::pair{0u, 0u}, std::pair{320u, 240u}, std::pair{639u, 479u}})
+        EXPECT_EQ(shot->At(x, y), kBackdrop) << x << "," << y;
+}
+
+TEST_F(PlayerWindowTest, AnErrorEndsThePlayerWithoutWaitingOnABoxWhenTheBoxIsSwitchedOff) {
+    fs::path applet = Pack(Chunk(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "error"
+    LOADK 1 "Stopped here"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)",
+                                 "fail"),
+                           dir_ / "fail.qba", "--include fail.qbs:1:1000:0");
+    const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() + " -quiet\n");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Stopped here"), std::string::npos) << r.err;
+}
+
+}  // namespace
