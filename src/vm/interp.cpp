@@ -608,8 +608,10 @@ op_RETURN: {
     base = ci->base;
     cl = static_cast<VmScriptClosure*>(ClosureValue(base - 1));
     k = cl->p->k;
-    // Without the trap word the plain table stays.
-    if (QB_UNLIKELY(trapped)) SELECT_TABLE();
+    // Without the trap word the plain table stays, and so it does between
+    // two functions without line information.
+    if (QB_UNLIKELY(trapped) && (L->trap != trapSeen || disp != kDispatch || cl->p->sizelineinfo != 0))
+        SELECT_TABLE();
     DISPATCH();
 }
 op_FORLOOP: {
