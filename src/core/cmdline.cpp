@@ -16,6 +16,7 @@
 #include "core/settings.h"
 #include "display/displaylib.h"
 #include "display/requesters.h"
+#include "draw/graphicslib.h"
 #include "libs/system.h"
 #include "platform/platform.h"
 
@@ -82,7 +83,7 @@ namespace {
 // The command libraries in their fixed opening order; rows without an open
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
-    {"string", nullptr},       {"math", nullptr},     {"graphics", nullptr},  {"draw", nullptr},
+    {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", nullptr},
     {"moveobject", nullptr},   {"dos", nullptr},      {"event", nullptr},     {"system", InitSystemLibrary},
     {"layers", nullptr},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", nullptr},    {"bgpic", nullptr},     {"transitionfx", nullptr},

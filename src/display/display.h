@@ -15,6 +15,7 @@
 #include "platform/windowview.h"
 
 struct qbBGPic;
+struct qbClipRegionObject;
 struct qbDisplayHook;
 
 constexpr int kObjectTypeDisplay = 21;
@@ -178,6 +179,11 @@ struct qbDisplay : qbObject {
     qbWindowView view;
     // BeginRefresh collects drawing until EndRefresh.
     int32_t refreshBlock = 0;
+    // SetClipRegion's choice: the region drawing keeps inside and the
+    // horizontal clip window; clipRight -1 means the whole width.
+    qbClipRegionObject* clipRegion = nullptr;
+    int32_t clipLeft = 0;
+    int32_t clipRight = -1;
     TimeValue lastVWait;
     ~qbDisplay();
 };

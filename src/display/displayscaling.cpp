@@ -14,6 +14,7 @@
 #include "display/displays.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
+#include "draw/positions.h"
 #include "imaging/scalebitmap.h"
 #include "objects/bgpics.h"
 #include "platform/platform_ops.h"
@@ -62,8 +63,8 @@ namespace {
 void ResolvePosition(qbDisplay* d) {
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh) == 0) {
-        const int32_t x = ResolveDisplayX(d->x, d->width + d->borderWidth, mw);
-        const int32_t y = ResolveDisplayY(d->y, d->height + d->borderHeight, mh);
+        const int32_t x = ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0);
+        const int32_t y = ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0);
         d->x = AddCoordinates(x, x != d->x || d->relativeX ? mx : 0);
         d->y = AddCoordinates(y, y != d->y || d->relativeY ? my : 0);
     }

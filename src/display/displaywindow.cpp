@@ -16,6 +16,7 @@
 #include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/refresh.h"
+#include "draw/positions.h"
 #include "objects/bgpics.h"
 #include "platform/platform_ops.h"
 
@@ -23,42 +24,6 @@ namespace {
 
 constexpr int kDropFileSlot = 17;
 constexpr int kClipboardSlot = 18;
-// A constant stands for a band of values around it; the distance from it is
-// an offset in pixels.
-constexpr int32_t kBand = 4999;
-
-enum class Anchor { Center, Near, Far, NearOut, FarOut };
-
-struct Band {
-    int32_t value;
-    Anchor anchor;
-};
-
-constexpr Band kXBands[] = {
-    {-100000, Anchor::Center}, {-90000, Anchor::Near}, {-80000, Anchor::Far},
-    {-50000, Anchor::NearOut}, {-40000, Anchor::FarOut},
-};
-constexpr Band kYBands[] = {
-    {-100000, Anchor::Center}, {-70000, Anchor::Near}, {-60000, Anchor::Far},
-    {-30000, Anchor::NearOut}, {-20000, Anchor::FarOut},
-};
-
-template <size_t N>
-int32_t Resolve(int32_t v, int32_t size, int32_t container, const Band (&bands)[N]) {
-    for (const Band& b : bands) {
-        if (v < b.value - kBand || v > b.value + kBand) continue;
-        const int64_t offset = v - b.value;
-        switch (b.anchor) {
-        case Anchor::Center: return ClampToInt32((int64_t{container} - size) / 2 + offset);
-        case Anchor::Near: return static_cast<int32_t>(offset);
-        case Anchor::Far: return ClampToInt32(int64_t{container} - size + offset);
-        case Anchor::NearOut: return ClampToInt32(offset - size);
-        case Anchor::FarOut: return ClampToInt32(container + offset);
-        }
-    }
-    return v;
-}
-
 void ClampRegion(qbWindowRegion& r, int32_t width, int32_t height) {
     r.x = std::clamp(r.x, 0, std::max(width - 1, 0));
     r.y = std::clamp(r.y, 0, std::max(height - 1, 0));
@@ -167,9 +132,6 @@ int32_t ClampToInt32(double value) {
 
 int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }
 
-int32_t ResolveDisplayX(int32_t x, int32_t size, int32_t container) { return Resolve(x, size, container, kXBands); }
-int32_t ResolveDisplayY(int32_t y, int32_t size, int32_t container) { return Resolve(y, size, container, kYBands); }
-
 void ApplyDisplayRegions(qbDisplay* d, bool keepWindow) {
     StoreRegions(d);
     if (d->state == DISPSTATE_CLOSED) return;
@@ -189,8 +151,8 @@ int RealizeDisplay(ScriptState* L, qbDisplay* d, bool activate, bool) {
         if (d->relativeY) originY = my;
         d->relativeX = d->relativeY = 0;
     }
-    d->x = AddCoordinates(ResolveDisplayX(d->x, d->width + d->borderWidth, mw), originX);
-    d->y = AddCoordinates(ResolveDisplayY(d->y, d->height + d->borderHeight, mh), originY);
+    d->x = AddCoordinates(ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0), originX);
+    d->y = AddCoordinates(ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0), originY);
     StoreRegions(d);
     if (HasDisplayAdapter()) {
         if (int err = OpenAdapterWindow(L, d)) return err;

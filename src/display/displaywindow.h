@@ -27,11 +27,6 @@ enum : uint32_t {
 // position, regions, then the adapter's OpenDisplay or the backend's window.
 int RealizeDisplay(ScriptState* L, qbDisplay* display, bool activate, bool withBrushes);
 
-// A position constant (CENTER, LEFT, RIGHT; TOP, BOTTOM; the OUT kinds) on
-// a container of that size for an object of that size; other values stay.
-int32_t ResolveDisplayX(int32_t x, int32_t size, int32_t container);
-int32_t ResolveDisplayY(int32_t y, int32_t size, int32_t container);
-
 // Coordinates and sizes are 32-bit: script numbers and sums beyond that
 // clamp instead of overflowing.
 int32_t ClampToInt32(double value);

@@ -185,19 +185,6 @@ TEST_F(WindowTest, ModesThatNeedAFullScreenDoNotOpenYet) {
     EXPECT_EQ(RunNumbers("OpenDisplay", {3}), ERR_DDAUTOSCALE);
 }
 
-TEST_F(WindowTest, PositionConstantsResolveByTheirBands) {
-    EXPECT_EQ(ResolveDisplayX(-100000 + 10, 100, 1000), 460);
-    EXPECT_EQ(ResolveDisplayX(-90000 + 3, 100, 1000), 3);
-    EXPECT_EQ(ResolveDisplayX(-80000, 100, 1000), 900);
-    EXPECT_EQ(ResolveDisplayX(-50000, 100, 1000), -100);
-    EXPECT_EQ(ResolveDisplayX(-40000 - 5, 100, 1000), 995);
-    // A y constant means nothing on the x axis.
-    EXPECT_EQ(ResolveDisplayX(-70000, 100, 1000), -70000);
-    EXPECT_EQ(ResolveDisplayY(-70000, 100, 1000), 0);
-    EXPECT_EQ(ResolveDisplayY(-60000, 100, 1000), 900);
-    EXPECT_EQ(ResolveDisplayY(-94999, 100, 1000), -94999);
-}
-
 TEST_F(WindowTest, TheWindowFollowsTheDisplaysSizeTitleAndPlace) {
     ASSERT_EQ(Create(1, [&] {
                   Field("active", 1);

@@ -1,0 +1,97 @@
+// The async-draw list. Owners hand over callbacks and userdata; the list
+// calls the free callback exactly once, whichever way the object ends.
+#include "draw/asyncdraw.h"
+
+#include <memory>
+#include <new>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "display/display.h"
+
+namespace {
+
+qbObject* asyncList = nullptr;
+
+qbAsyncDraw* AsAsync(qbObject* o) { return static_cast<qbAsyncDraw*>(o); }
+
+}  // namespace
+
+qbObject** AsyncDrawListHead() { return &asyncList; }
+
+int32_t QueryAsyncDraw(const qbAsyncDraw* r, int32_t code, void* data) {
+    return r->callbacks.query ? r->callbacks.query(code, data, r->userdata) : 0;
+}
+
+int AddAsyncDraw(int32_t kind, const qbAsyncDrawCallbacks& callbacks, void* userdata, qbAsyncDraw** out) {
+    std::unique_ptr<qbAsyncDraw> r;
+    try {
+        r = std::make_unique<qbAsyncDraw>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    r->type = kObjectTypeAsyncDraw;
+    r->id = 0;
+    r->handle = r.get();
+    r->display = GetCurrentDisplay();
+    r->kind = kind;
+    r->callbacks = callbacks;
+    r->userdata = userdata;
+    qbObject** link = &asyncList;
+    while (*link) link = &(*link)->next;
+    *link = r.get();
+    if (out) *out = r.get();
+    (void)r.release();
+    return 0;
+}
+
+int FindAsyncDraw(ObjectID id, qbAsyncDraw** out) {
+    for (qbObject* o = asyncList; o; o = o->next) {
+        if (o->id == id.number && o->handle == id.handle) {
+            *out = AsAsync(o);
+            return 0;
+        }
+    }
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return ERR_FINDASYNCDRAW;
+}
+
+void RemoveAsyncDraw(ScriptState* L, qbAsyncDraw* r, int32_t flag) {
+    for (qbObject** link = &asyncList; *link; link = &(*link)->next) {
+        if (*link != r) continue;
+        *link = r->next;
+        std::unique_ptr<qbAsyncDraw> owner(r);
+        if (r->callbacks.free) r->callbacks.free(r->userdata, flag);
+        FreeObjectDataList(L, &r->data);
+        return;
+    }
+}
+
+void FreeAllAsyncDraws(ScriptState* L) {
+    while (asyncList) RemoveAsyncDraw(L, AsAsync(asyncList), 0);
+}
+
+int32_t CheckAsyncDrawsBusy() {
+    for (qbObject* o = asyncList; o; o = o->next) {
+        const qbAsyncDraw* r = AsAsync(o);
+        if (r->done) continue;
+        int32_t refusal = 0;
+        QueryAsyncDraw(r, kAsyncQueryBusy, &refusal);
+        if (refusal) return refusal;
+    }
+    return 0;
+}
+
+void NotifyAsyncDraws(int32_t code, void* data) {
+    for (qbObject* o = asyncList; o; o = o->next) QueryAsyncDraw(AsAsync(o), code, data);
+}
+
+bool IsObjectUsedByAsyncDraw(const void* object) {
+    for (qbObject* o = asyncList; o; o = o->next) {
+        void* layer = nullptr;
+        QueryAsyncDraw(AsAsync(o), kAsyncQueryShowingLayer, &layer);
+        if (layer && layer == object) return true;
+    }
+    return false;
+}

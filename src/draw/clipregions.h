@@ -1,0 +1,37 @@
+// Clip regions (object type 35): the record, the region list, the lookup
+// and the choice of the region that limits drawing on the current output.
+#pragma once
+
+#include <cstdint>
+
+#include "core/objects.h"
+#include "display/blit.h"
+
+constexpr int kObjectTypeClipRegion = 35;
+
+// The region object: the rectangle and mask the blits read (top-left corner
+// on the BGPic; a mask plane of width x height, or null for a rectangle)
+// under the object header. Records are owned by the region list from
+// creation to freeing.
+struct qbClipRegionObject : qbObject, qbClipRegion {
+    int32_t maskRowBytes = 0;
+    int32_t deferredFree = 0;
+    int32_t reserved = 0;
+    int32_t temporary = 0;  // a transformed copy made for a layer
+};
+
+qbObject** ClipRegionListHead();
+
+// Flags of GetClipRegionRecord.
+enum : uint32_t {
+    kFindForChange = 1,     // the caller is about to change the object
+    kFindTemporary = 2,     // temporary objects count too
+};
+
+// Not found: ERR_FINDCLIPREGION with the id's number as the message's
+// argument. No layer holds a region yet, so none is ever locked.
+int GetClipRegionRecord(ObjectID id, qbClipRegionObject** out, uint32_t flags);
+
+// SetClipRegion: an id of 0 or -1 without a handle switches clipping off,
+// any other id makes that region the current output's.
+int ChooseClipRegion(ObjectID id);

@@ -1,0 +1,39 @@
+// The current output record and the output guards.
+#include "draw/output.h"
+
+#include "core/errcodes.h"
+#include "display/display.h"
+#include "objects/bgpics.h"
+
+qbOutputView GetCurrentOutput() {
+    qbOutputView v;
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return v;
+    v.display = d;
+    v.type = d->output.type;
+    v.selectedType = d->output.selected;
+    v.clip = &d->clipRegion;
+    if (v.type == kObjectTypeDisplay || !d->output.bitmap) {
+        v.width = d->width;
+        v.height = d->height;
+    } else {
+        v.width = d->output.bitmap->width;
+        v.height = d->output.bitmap->height;
+    }
+    if (v.type == kObjectTypeDisplay || v.type == kOutputBGPic) {
+        if (const qbBGPic* picture = GetCurrentOutputBGPic()) v.pens = picture->palette.get();
+    }
+    return v;
+}
+
+int CheckOutputGuard(const qbDisplay* d, OutputGuard guard) {
+    switch (d->output.type) {
+    case kOutputBrush:
+        if (d->softDoubleBuffer || d->hardDoubleBuffer) return ERR_ENDDOUBLEBUFFER;
+        return d->output.selected == kOutputAnim ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+    case kOutputMask: return ERR_SELECTMASK;
+    case kOutputAlphaChannel: return ERR_SELECTALPHACHANNEL;
+    case kOutputBGPic: return guard == OutputGuard::Refresh ? ERR_SELECTBG : 0;
+    default: return 0;
+    }
+}
