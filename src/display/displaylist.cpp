@@ -15,6 +15,7 @@
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
+#include "draw/asyncdraw.h"
 #include "objects/bgpics.h"
 #include "platform/platform_ops.h"
 #include "plugins/imagehandle.h"
@@ -175,8 +176,7 @@ void SetSpareDisplay(qbDisplay* display) { G().spare = display; }
 bool PicturesPending() { return G().picturesPending; }
 void SetPicturesPending(bool pending) { G().picturesPending = pending; }
 
-// Async draws and videos arrive with their libraries.
-bool DisplayHasAsyncDraws(const qbDisplay*) { return false; }
+// Videos arrive with their library.
 bool IsVideoOnDisplay(const qbDisplay*) { return false; }
 
 int GetDisplayRecord(ObjectID id, qbDisplay** out) {
@@ -279,6 +279,7 @@ int FreeDisplayCore(ScriptState* L, ObjectID id, bool reportNotFound) {
 }
 
 void FreeAllDisplays(ScriptState* L) {
+    FreeAllAsyncDraws(L);
     LockDisplayList();
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d))
         if (d->state != DISPSTATE_CLOSED && !d->fullScreen && !d->isBackfill) CloseDisplayCore(L, d, 0);

@@ -33,7 +33,8 @@ void ResetDisplayInput(qbDisplay* display);
 int OpenDisplayWindow(ScriptState* L, qbDisplay* display, uint32_t flags);
 int CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
 
-// Async draws and videos bound to a display arrive with their libraries;
-// until then no display has any.
+// Whether async-draw objects (kept in draw/asyncdraw.cpp) or videos are
+// bound to the display; until the video library arrives no display has any
+// videos.
 bool DisplayHasAsyncDraws(const qbDisplay* display);
 bool IsVideoOnDisplay(const qbDisplay* display);

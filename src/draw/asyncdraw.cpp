@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "display/display.h"
+#include "display/displays.h"
 
 namespace {
 
@@ -70,6 +71,13 @@ void RemoveAsyncDraw(ScriptState* L, qbAsyncDraw* r, int32_t flag) {
 
 void FreeAllAsyncDraws(ScriptState* L) {
     while (asyncList) RemoveAsyncDraw(L, AsAsync(asyncList), 0);
+}
+
+bool DisplayHasAsyncDraws(const qbDisplay* display) {
+    for (qbObject* o = asyncList; o; o = o->next) {
+        if (AsAsync(o)->display == display) return true;
+    }
+    return false;
 }
 
 int32_t CheckAsyncDrawsBusy() {

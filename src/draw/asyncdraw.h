@@ -59,6 +59,7 @@ int FindAsyncDraw(ObjectID id, qbAsyncDraw** out);
 // A null state (after the VM closed) frees the named data's nodes only.
 void RemoveAsyncDraw(ScriptState* L, qbAsyncDraw* record, int32_t flag);
 void FreeAllAsyncDraws(ScriptState* L);
+// DisplayHasAsyncDraws of display/displays.h answers from this list.
 // The first refusal of an unfinished object to the operation now starting.
 int32_t CheckAsyncDrawsBusy();
 void NotifyAsyncDraws(int32_t code, void* data);

@@ -1,6 +1,7 @@
 // Async-draw objects driven through AsyncDrawFrame, FinishAsyncDraw and
 // CancelAsyncDraw with a scripted owner that counts what it was asked.
 #include "core/errcodes.h"
+#include "display/displays.h"
 #include "draw/output.h"
 #include "graphics_fixture.h"
 
@@ -143,6 +144,14 @@ TEST_F(AsyncDrawTest, FinishAndCancelFreeWithTheirFlags) {
     Effect finished, cancelled;
     qbAsyncDraw* a = Add(&finished);
     qbAsyncDraw* b = Add(&cancelled);
+    EXPECT_TRUE(DisplayHasAsyncDraws(a->display));
+    // A display with async draws on it may not be freed; display 2 may.
+    ASSERT_EQ(Create(2), 0);
+    qbDisplay* two = Find(2);
+    EXPECT_FALSE(DisplayHasAsyncDraws(two));
+    b->display = two;
+    EXPECT_EQ(RunNumbers("FreeDisplay", {2}), ERR_ADFFREEDISP);
+    b->display = a->display;
     VmPushLightUserdata(L_, a->handle);
     ASSERT_EQ(Run("FinishAsyncDraw", 1), 0);
     EXPECT_EQ(finished.finished, 1);
@@ -163,5 +172,15 @@ TEST_F(AsyncDrawTest, FreeAllAndBusyQueries) {
     FreeAllAsyncDraws(L_);
     EXPECT_EQ(a.freeFlag, 0);
     EXPECT_EQ(b.freeFlag, 0);
+    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+}
+
+TEST_F(AsyncDrawTest, FreeingDisplaysFreesTheirAsyncDraws) {
+    OpenDisplayOne();
+    Effect e;
+    Add(&e);
+    FreeAllDisplays(L_);
+    EXPECT_EQ(e.freed, 1);
+    EXPECT_EQ(e.freeFlag, 0);
     EXPECT_EQ(*AsyncDrawListHead(), nullptr);
 }
