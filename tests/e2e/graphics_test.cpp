@@ -1,0 +1,73 @@
+// The graphics library from a script run by the player: colour commands,
+// the frame-rate limit and a refused mixing ratio in the error text.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/e2e_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PlayerGraphicsTest : public e2e::E2eFixture {
+protected:
+    e2e::RunResult Play(const std::string& source) {
+        fs::path qba = Pack(Chunk(source, "gfx"), dir_ / "gfx.qba", "--include gfx.qbs:1:1000:0");
+        return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    }
+};
+
+}  // namespace
+
+TEST_F(PlayerGraphicsTest, ColourCommandsAndTheFrameRateLimit) {
+    e2e::RunResult r = Play(R"(
+.function main maxstack=6
+.line 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "mixrgb"
+    LOADK 2 #0
+    LOADK 3 #16777215
+    LOADK 4 "50%"
+    CALL 1 4 0
+    CALL 0 0 1
+.line 2
+    GETGLOBAL 0 "setfpslimit"
+    LOADK 1 #0
+    CALL 0 2 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getfpslimit"
+    CALL 1 1 0
+    CALL 0 0 1
+.line 3
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "red"
+    GETGLOBAL 2 "rgb"
+    LOADK 3 #18
+    LOADK 4 #52
+    LOADK 5 #86
+    CALL 2 4 0
+    CALL 1 0 0
+    CALL 0 0 1
+    RETURN 0 1 0
+.end
+)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "8289918\n60\n18\n");  // $7E7E7E: ratio 127
+}
+
+TEST_F(PlayerGraphicsTest, ARatioBeyondAByteEndsTheScriptInMixRGB) {
+    e2e::RunResult r = Play(R"(
+.function main maxstack=6
+.line 1
+    GETGLOBAL 0 "mixrgb"
+    LOADK 1 #0
+    LOADK 2 #255
+    LOADK 3 #256
+    CALL 0 4 1
+    RETURN 0 1 0
+.end
+)");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("In function: MixRGB"), std::string::npos) << r.err;
+}
