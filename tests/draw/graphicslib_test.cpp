@@ -10,7 +10,11 @@
 #include "core/settings.h"
 #include "draw/output.h"
 #include "graphics_fixture.h"
+#include "display/adapter.h"
+#include "display/adapterslots.h"
+#include "display/pixelformats.h"
 #include "objects/bgpics.h"
+#include "plugins/plugin.h"
 
 namespace {
 
@@ -276,4 +280,22 @@ TEST_F(GraphicsLibTest, PointerVisibilityIsKeptOnTheDisplay) {
     EXPECT_EQ(RunNumbers("HidePointer", {1}), ERR_TOOMANYARGS);
     EXPECT_EQ(RunNumbers("ShowPointer", {1}), 0);  // its argument is ignored
     EXPECT_EQ(d->pointerHidden, 0);
+}
+
+TEST_F(GraphicsLibTest, GetRealColorDropsTheBitsTheScreenCannotShow) {
+    EXPECT_EQ(Number("GetRealColor", {0x123457}), 0x123457);  // no display: true colour
+    qbDisplayAdapterSlots slots;
+    qbPlugin plugin;
+    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+    plugin.displaySlots = &slots;
+    const std::pair<int, uint32_t> depths[] = {{kFormatRGB565, 0xF8FCF8u}, {kFormatRGB555, 0xF8F8F8u}};
+    for (const auto& [format, kept] : depths) {
+        ClearDisplayAdapters();
+        const qbAdapterTag tags[] = {{kAdapterTagPixelFormat, static_cast<uint32_t>(format)}, {0, 0}};
+        SetAdapterWindowOpen(true);
+        ASSERT_EQ(SetDisplayAdapter(&plugin, 0, tags), 0);
+        SetAdapterWindowOpen(false);
+        EXPECT_EQ(Number("GetRealColor", {0xFFFFFF}), kept) << format;
+    }
+    ClearDisplayAdapters();
 }
