@@ -2,12 +2,11 @@
 
 #include "display/simdrows.h"
 
-KernelIsa BestKernelIsa() {
+KernelIsa DetectKernelIsa() {
 #if QB_PIXEL_X86
     // The compiler runtime's check covers the system's saving of the wide
     // registers too, not only the processor's feature bit.
-    static const KernelIsa best = __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Sse2;
-    return best;
+    return __builtin_cpu_supports("avx2") ? KernelIsa::Avx2 : KernelIsa::Sse2;
 #else
     return KernelIsa::Portable;
 #endif

@@ -13,8 +13,15 @@ enum class KernelIsa : uint8_t {
     Avx2,      // x86, where the processor and the system support it
 };
 
-// The widest set usable here; decided once per process.
-KernelIsa BestKernelIsa();
+// The widest set the processor and the system support, asked each time.
+KernelIsa DetectKernelIsa();
+
+// The widest set usable here; decided once per process. Inline, so that the
+// kernels of a small sprite pay a load and a test for it rather than a call.
+inline KernelIsa BestKernelIsa() {
+    static const KernelIsa best = DetectKernelIsa();
+    return best;
+}
 
 // Every set up to BestKernelIsa() can run; a wider request falls back to the
 // best one, so a caller never reaches instructions the processor lacks.

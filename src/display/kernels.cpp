@@ -257,22 +257,30 @@ const uint8_t* MaskRow(const MaskRows& mask, int32_t j) {
     return mask.data + static_cast<std::ptrdiff_t>(mask.y + j) * mask.rowBytes;
 }
 
-template <typename Pixel, typename Rows, typename AtFn>
-void MaskedCopyRows(Rows dst, Rows src, MaskRows mask, int32_t width, int32_t height, AtFn at) {
-    for (int32_t j = 0; j < height; ++j) {
-        Pixel* d = at(dst, 0, j);
-        const Pixel* s = at(src, 0, j);
-        WalkMaskRow(
-            MaskRow(mask, j), mask.x, width, [&](int32_t i) { std::memcpy(d + i, s + i, 8 * sizeof(Pixel)); },
-            [&](int32_t i) { d[i] = s[i]; });
-    }
+template <typename Pixel, typename Rows>
+MaskedRect<Pixel> MaskedRectOf(Rows dst, Rows src, MaskRows mask, int32_t width, int32_t height) {
+    return {BlockStart(dst), BlockStart(src), MaskRow(mask, 0) + (mask.x >> 3), dst.rowLength, src.rowLength,
+            mask.rowBytes, static_cast<uint32_t>(mask.x & 7), width, height};
 }
+
+template <typename Pixel>
+void MaskedCopyRectPortable(const MaskedRect<Pixel>& r) {
+    WalkMaskedRect(r, [](Pixel* d, const Pixel* s, uint32_t bits) { SelectPixels(d, s, bits, 8); });
+}
+
 }  // namespace
 
-void MaskedCopy32(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
-                  int32_t height) {
-    MaskedCopyRows<uint32_t>(dst, src, mask, width, height,
-                             [](const PixelRows32& r, int32_t i, int32_t j) { return At32(r, i, j); });
+void MaskedCopy32With(KernelIsa isa, PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
+                      int32_t height) {
+    if (width <= 0 || height <= 0) return;
+    const auto r = MaskedRectOf<uint32_t>(dst, src, mask, width, height);
+#if QB_PIXEL_X86
+    isa = UsableIsa(isa);
+    if (isa == KernelIsa::Avx2) return MaskedCopyRectAvx2(r);
+    if (isa == KernelIsa::Sse2) return MaskedCopyRectSse2(r);
+#endif
+    (void)isa;
+    MaskedCopyRectPortable(r);
 }
 void MaskedCopy32Ref(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
                      int32_t height) {
@@ -280,10 +288,15 @@ void MaskedCopy32Ref(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t wi
         for (int32_t i = 0; i < width; ++i)
             if (MaskBit(mask, i, j)) *At32(dst, i, j) = *At32(src, i, j);
 }
-void MaskedCopy16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
-                  int32_t height) {
-    MaskedCopyRows<uint16_t>(dst, src, mask, width, height,
-                             [](const PixelRows16& r, int32_t i, int32_t j) { return At16(r, i, j); });
+void MaskedCopy16With(KernelIsa isa, PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
+                      int32_t height) {
+    if (width <= 0 || height <= 0) return;
+    const auto r = MaskedRectOf<uint16_t>(dst, src, mask, width, height);
+#if QB_PIXEL_X86
+    if (UsableIsa(isa) >= KernelIsa::Sse2) return MaskedCopyRect16Sse2(r);
+#endif
+    (void)isa;
+    MaskedCopyRectPortable(r);
 }
 void MaskedCopy16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
                      int32_t height) {
@@ -547,18 +560,16 @@ void AlphaBlend32Rows(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows
         }
     }
 }
+
 }  // namespace
 
-void AlphaBlend32With(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+void AlphaBlend32Rect(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                       int32_t height, uint32_t format) {
     if (width <= 0 || height <= 0) return;
-    isa = UsableIsa(isa);
+    // The vector row calls would find nothing to do in narrower rows.
+    isa = width < 4 ? KernelIsa::Portable : UsableIsa(isa);
     if (format == 10) AlphaBlend32Rows<true>(isa, dst, src, alpha, width, height, format);
     else AlphaBlend32Rows<false>(isa, dst, src, alpha, width, height, format);
-}
-void AlphaBlend32(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
-                  int32_t height, uint32_t format) {
-    AlphaBlend32With(BestKernelIsa(), dst, src, alpha, width, height, format);
 }
 void AlphaBlend32Ref(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                      int32_t height, uint32_t format) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "display/kernelisa.h"
+#include "display/simdrows.h"
 
 // A rectangle's corner inside a buffer of pixels: pixel (x, y) lies at
 // pixels + (y * rowLength + x) * bytes per pixel.
@@ -61,21 +62,15 @@ uint16_t Narrow16(Layout16 layout, uint32_t rgb);
 // channel, the shift arithmetic; the result's top byte is 0.
 uint32_t BlendRGB(uint32_t d, uint32_t c, uint32_t w);
 
-// BlendRGB for weights 0..256 without per-channel branches. The three
-// channels sit in 21-bit lanes of one 64-bit word: each lane holds
-// 256 d + (c - d) w + 65536, positive throughout, so the arithmetic shift of
-// the rule becomes a plain logical one and the bias comes off afterwards.
+// BlendRGB for weights 0..256 without per-channel branches: d (256 - w) + c w
+// equals 256 d + (c - d) w, never leaves 0..65280 and is never negative, so
+// red and blue share one 32-bit word in 16-bit lanes and a logical shift gives
+// the arithmetic shift of the rule.
 inline uint32_t BlendRGBFast(uint32_t d, uint32_t c, uint32_t w) {
-    const uint64_t wide_d = (d & 255u) | (static_cast<uint64_t>((d >> 8) & 255u) << 21) |
-                            (static_cast<uint64_t>((d >> 16) & 255u) << 42);
-    const uint64_t wide_c = (c & 255u) | (static_cast<uint64_t>((c >> 8) & 255u) << 21) |
-                            (static_cast<uint64_t>((c >> 16) & 255u) << 42);
-    constexpr uint64_t kBias = (uint64_t{1} << 16) | (uint64_t{1} << 37) | (uint64_t{1} << 58);
-    const uint64_t acc = wide_d * (256 - w) + wide_c * w + kBias;
-    const uint64_t b = ((acc >> 8) - 256) & 255u;
-    const uint64_t g = ((acc >> 29) - 256) & 255u;
-    const uint64_t r = ((acc >> 50) - 256) & 255u;
-    return static_cast<uint32_t>((r << 16) | (g << 8) | b);
+    const uint32_t keep = 256 - w;
+    const uint32_t rb = ((d & 0xFF00FFu) * keep + (c & 0xFF00FFu) * w) >> 8;
+    const uint32_t g = ((d & 0xFF00u) * keep + (c & 0xFF00u) * w) >> 8;
+    return (rb & 0xFF00FFu) | (g & 0xFF00u);
 }
 
 // ---- plain copy and plain fill (the colour is already in the buffer's format)
@@ -140,12 +135,36 @@ void BlendFill16Ref(PixelRows16 dst, int32_t width, int32_t height, Layout16 lay
                     uint16_t colour, uint32_t level);
 
 // ---- masked copy: the mask is addressed at the source position ----------
-void MaskedCopy32(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
-                  int32_t height);
+void MaskedCopy32With(KernelIsa isa, PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
+                      int32_t height);
+void MaskedCopy16With(KernelIsa isa, PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
+                      int32_t height);
+
+// Rows narrower than one mask byte's worth of pixels have no group for the
+// vectors; copied right here, a tiny sprite costs about what an opaque one
+// does instead of a call, three records on the stack and a choice of
+// instruction set on top of its pixels.
+template <typename Pixel, typename Rows>
+inline void MaskedCopyNarrow(Rows dst, Rows src, MaskRows mask, int32_t width, int32_t height) {
+    Pixel* d = BlockStart(dst);
+    const Pixel* s = BlockStart(src);
+    const uint8_t* m = mask.data + static_cast<std::ptrdiff_t>(mask.y) * mask.rowBytes + (mask.x >> 3);
+    const auto shift = static_cast<uint32_t>(mask.x & 7);
+    for (int32_t j = 0; j < height; ++j, d += dst.rowLength, s += src.rowLength, m += mask.rowBytes)
+        for (uint32_t bits = MaskBitsTail(m, shift, width), k = 0; bits != 0; bits = (bits << 1) & 0xFFu, ++k)
+            if (bits & 0x80u) d[k] = s[k];
+}
+
+inline void MaskedCopy32(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width, int32_t height) {
+    if (width > 0 && width < 8) MaskedCopyNarrow<uint32_t>(dst, src, mask, width, height);
+    else MaskedCopy32With(BestKernelIsa(), dst, src, mask, width, height);
+}
+inline void MaskedCopy16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height) {
+    if (width > 0 && width < 8) MaskedCopyNarrow<uint16_t>(dst, src, mask, width, height);
+    else MaskedCopy16With(BestKernelIsa(), dst, src, mask, width, height);
+}
 void MaskedCopy32Ref(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width,
                      int32_t height);
-void MaskedCopy16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
-                  int32_t height);
 void MaskedCopy16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width,
                      int32_t height);
 
@@ -205,10 +224,32 @@ void ReplaceColours16Ref(PixelRows16 dst, int32_t width, int32_t height,
                          const ColourPair* pairs);
 
 // ---- alpha blend: weight = the source alpha byte -------------------------
-void AlphaBlend32(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
-                  int32_t height, uint32_t format);
-void AlphaBlend32With(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha,
-                      int32_t width, int32_t height, uint32_t format);
+void AlphaBlend32Rect(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+                      int32_t height, uint32_t format);
+
+// ARGB rows narrower than four pixels, the narrowest vector step, are
+// blended right here, for the reason MaskedCopyNarrow gives.
+inline void AlphaBlendNarrowArgb(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width, int32_t height) {
+    uint32_t* d = BlockStart(dst);
+    const uint32_t* s = BlockStart(src);
+    const uint8_t* a = alpha.data + static_cast<std::ptrdiff_t>(alpha.y) * alpha.rowBytes + alpha.x;
+    for (int32_t j = 0; j < height; ++j, d += dst.rowLength, s += src.rowLength, a += alpha.rowBytes)
+        for (int32_t i = 0; i < width; ++i) {
+            const uint32_t w = a[i];
+            if (w == 255) d[i] = s[i];
+            else if (w != 0) d[i] = BlendRGBFast(d[i], s[i], w);
+        }
+}
+
+inline void AlphaBlend32With(KernelIsa isa, PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
+                             int32_t height, uint32_t format) {
+    if (format == 10 && width > 0 && width < 4) AlphaBlendNarrowArgb(dst, src, alpha, width, height);
+    else AlphaBlend32Rect(isa, dst, src, alpha, width, height, format);
+}
+inline void AlphaBlend32(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width, int32_t height,
+                         uint32_t format) {
+    AlphaBlend32With(BestKernelIsa(), dst, src, alpha, width, height, format);
+}
 void AlphaBlend32Ref(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t width,
                      int32_t height, uint32_t format);
 void AlphaBlend16(PixelRows16 dst, PixelRows16 src, AlphaRows alpha, int32_t width,

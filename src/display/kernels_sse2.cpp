@@ -40,7 +40,37 @@ inline __m128i Lerp16(__m128i a, __m128i b, __m128i f) {
     return _mm_add_epi16(a, _mm_add_epi16(part, _mm_and_si128(diff, _mm_srai_epi16(f, 15))));
 }
 
+// a where lanes is 0, b where it is all ones.
+inline __m128i Select(__m128i a, __m128i b, __m128i lanes) {
+    return _mm_or_si128(_mm_andnot_si128(lanes, a), _mm_and_si128(lanes, b));
+}
+
+// All ones in every lane whose bit of `bits` (the broadcast mask byte) is set.
+inline __m128i LanesOf(__m128i bits, __m128i laneBits) {
+    return _mm_cmpeq_epi32(_mm_and_si128(bits, laneBits), laneBits);
+}
+
 }  // namespace
+
+void MaskedCopyRectSse2(const MaskedRect<uint32_t>& r) {
+    const __m128i firstBits = _mm_setr_epi32(0x80, 0x40, 0x20, 0x10);
+    const __m128i secondBits = _mm_setr_epi32(8, 4, 2, 1);
+    WalkMaskedRect(r, [&](uint32_t* d, const uint32_t* s, uint32_t byte) {
+        const __m128i bits = _mm_set1_epi32(static_cast<int32_t>(byte));
+        Store4(d, Select(Load4(d), Load4(s), LanesOf(bits, firstBits)));
+        Store4(d + 4, Select(Load4(d + 4), Load4(s + 4), LanesOf(bits, secondBits)));
+    });
+}
+
+void MaskedCopyRect16Sse2(const MaskedRect<uint16_t>& r) {
+    const __m128i laneBits = _mm_setr_epi16(0x80, 0x40, 0x20, 0x10, 8, 4, 2, 1);
+    WalkMaskedRect(r, [&](uint16_t* d, const uint16_t* s, uint32_t byte) {
+        const __m128i bits = _mm_set1_epi16(static_cast<int16_t>(byte));
+        const __m128i lanes = _mm_cmpeq_epi16(_mm_and_si128(bits, laneBits), laneBits);
+        auto* dv = reinterpret_cast<__m128i*>(d);
+        _mm_storeu_si128(dv, Select(_mm_loadu_si128(dv), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), lanes));
+    });
+}
 
 void FillPatternSse2(uint8_t* p, size_t bytes, uint32_t pattern) {
     if (bytes < 16) {

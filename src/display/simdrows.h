@@ -14,6 +14,57 @@
 #define QB_PIXEL_X86 0
 #endif
 
+// A masked copy's rectangle: pixel i of row j goes from s to d where bit
+// shift + i of mask row j is set, counting from the top bit of its first
+// byte; rows lie dRow and sRow pixels and mRow bytes apart.
+template <typename Pixel>
+struct MaskedRect {
+    Pixel* d;
+    const Pixel* s;
+    const uint8_t* m;
+    ptrdiff_t dRow, sRow, mRow;
+    uint32_t shift;
+    int32_t width, height;
+};
+
+// The mask bits of eight pixels, the first in the top bit: the byte at p
+// seen through a 16-bit window that starts `shift` bits into it, so a mask
+// that does not start on a byte boundary costs no more than one that does.
+// p[1] is read only when the bits reach into it.
+inline uint32_t MaskBits8(const uint8_t* p, uint32_t shift) {
+    return ((((uint32_t{p[0]} << 8) | p[shift != 0]) << shift) >> 8) & 0xFFu;
+}
+// The same for the last n (1..7) pixels of a row; the bits past them are 0.
+inline uint32_t MaskBitsTail(const uint8_t* p, uint32_t shift, int32_t n) {
+    const uint32_t window = (uint32_t{p[0]} << 8) | p[shift + static_cast<uint32_t>(n) > 8];
+    return ((window << shift) >> 8) & (0xFF00u >> n) & 0xFFu;
+}
+
+// The first n pixels of d take those of s whose bit in `bits` (top bit
+// first) is set, by a select instead of a branch: the edge bytes of a sprite's
+// mask follow no pattern a branch predictor could learn.
+template <typename Pixel>
+inline void SelectPixels(Pixel* d, const Pixel* s, uint32_t bits, int32_t n) {
+    for (int32_t k = 0; k < n; ++k) {
+        const auto keep = static_cast<Pixel>(((bits >> (7 - k)) & 1u) - 1u);
+        d[k] = static_cast<Pixel>((d[k] & keep) | (s[k] & static_cast<Pixel>(~keep)));
+    }
+}
+
+// Runs group(d, s, bits) on every whole group of eight pixels of the
+// rectangle and SelectPixels on the rest of each row.
+template <typename Pixel, typename GroupFn>
+inline void WalkMaskedRect(const MaskedRect<Pixel>& r, GroupFn group) {
+    Pixel* d = r.d;
+    const Pixel* s = r.s;
+    const uint8_t* m = r.m;
+    for (int32_t j = 0; j < r.height; ++j, d += r.dRow, s += r.sRow, m += r.mRow) {
+        int32_t i = 0;
+        for (; i + 8 <= r.width; i += 8) group(d + i, s + i, MaskBits8(m + (i >> 3), r.shift));
+        if (i < r.width) SelectPixels(d + i, s + i, MaskBitsTail(m + (i >> 3), r.shift, r.width - i), r.width - i);
+    }
+}
+
 #if QB_PIXEL_X86
 
 // Stores a 4-byte pattern over `bytes` bytes from p, its first byte on p:
@@ -40,6 +91,14 @@ int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t lev
 // the source pixel whole, anything else the blend rule with alpha byte 0.
 int32_t AlphaBlendRowSse2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width);
 int32_t AlphaBlendRowAvx2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width);
+
+// Masked copies of whole rectangles (a call per row would cost a small
+// sprite more than its pixels). AVX2 stores through the mask lanes, the
+// row's last pixels included; SSE2 selects, its last pixels by SelectPixels.
+void MaskedCopyRectSse2(const MaskedRect<uint32_t>& r);
+void MaskedCopyRectAvx2(const MaskedRect<uint32_t>& r);
+// 2-byte pixels: eight fit one SSE2 register, one mask byte's worth.
+void MaskedCopyRect16Sse2(const MaskedRect<uint16_t>& r);
 
 // Bilinear scaling of ARGB, first along the row: out[x] takes, per byte,
 // a + ((b - a) * fracs[x] >> 16) of a = src[cols[x]] and b = src[cols[x] + 1];

@@ -125,6 +125,18 @@ TEST(KernelEdges, AlphaBlendFullCopiesAlphaByteHalfDropsIt) {
     EXPECT_EQ(dst[1] >> 24, 0u);
 }
 
+// The weighted mix without branches against the plain rule, at every weight
+// of the rule and at 256, which must give the incoming colour exactly.
+TEST(KernelEdges, FastBlendIsTheRule) {
+    std::mt19937 rng(29);
+    for (uint32_t w = 0; w <= 256; ++w)
+        for (int k = 0; k < 64; ++k) {
+            const uint32_t d = rng(), c = k == 0 ? 0xFFFFFFFFu : k == 1 ? 0u : rng();
+            const uint32_t want = w == 256 ? c & 0xFFFFFFu : BlendRGB(d, c, w);
+            ASSERT_EQ(BlendRGBFast(d, c, w), want) << std::hex << d << " " << c << " " << std::dec << w;
+        }
+}
+
 TEST(KernelEdges, FormatRearrangementRoundTrips) {
     for (uint32_t f : kFormats)
         EXPECT_EQ(KernelToARGB(f, KernelFromARGB(f, 0x00123456u)), 0x00123456u) << f;
@@ -288,16 +300,63 @@ TEST(KernelsMatchReference, MaskedCopy) {
         auto mask = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH);
         const MaskRows m{mask.data(), maskRowBytes, c.mx, c.my};
         auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
-        auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
-        MaskedCopy32({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
-        MaskedCopy32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
-        ASSERT_EQ(a, b) << c.w;
         auto src16 = RandomPixels<uint16_t>(rng, kBufW * kBufH);
-        auto a16 = RandomPixels<uint16_t>(rng, kBufW * kBufH), b16 = a16;
-        MaskedCopy16({a16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
-        MaskedCopy16Ref({b16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
-        ASSERT_EQ(a16, b16) << c.w;
+        for (KernelIsa isa : Isas()) {
+            auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
+            MaskedCopy32With(isa, {a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
+            MaskedCopy32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
+            ASSERT_EQ(a, b) << c.w << " " << Name(isa);
+            auto a16 = RandomPixels<uint16_t>(rng, kBufW * kBufH), b16 = a16;
+            MaskedCopy16With(isa, {a16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
+            MaskedCopy16Ref({b16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, m, c.w, c.h);
+            ASSERT_EQ(a16, b16) << c.w << " " << Name(isa);
+        }
     }
+}
+
+// Every start bit of the mask with every width up to three groups of eight
+// and a tail. Pixels and mask rows are exactly as long as the rectangle's
+// bits need, so a read or write past them shows under AddressSanitizer; the
+// 2-byte twin, run on the low halves of the same pixels, must copy exactly
+// the pixels its 4-byte twin copies.
+TEST(KernelsMatchReference, MaskedCopyAtEveryBitOffset) {
+    std::mt19937 rng(23);
+    constexpr int32_t kH = 3;
+    const auto lowHalves = [](const std::vector<uint32_t>& v) {
+        std::vector<uint16_t> out(v.size());
+        for (size_t i = 0; i < v.size(); ++i) out[i] = static_cast<uint16_t>(v[i]);
+        return out;
+    };
+    for (int32_t mx = 0; mx < 8; ++mx)
+        for (int32_t w = 1; w <= 27; ++w) {
+            const int32_t rowBytes = (mx + w + 7) / 8;
+            auto mask = RandomBytes(rng, static_cast<size_t>(rowBytes) * kH);
+            const MaskRows m{mask.data(), rowBytes, mx, 0};
+            const auto n = static_cast<size_t>(w) * kH;
+            auto src = RandomPixels<uint32_t>(rng, n);
+            auto src16 = lowHalves(src);
+            // Each instruction set, then the forms that choose for themselves
+            // (and copy narrow rows inline).
+            for (size_t v = 0; v <= Isas().size(); ++v) {
+                const bool chosen = v == Isas().size();
+                const KernelIsa isa = chosen ? BestKernelIsa() : Isas()[v];
+                auto a = RandomPixels<uint32_t>(rng, n), b = a;
+                auto a16 = lowHalves(a);
+                const PixelRows32 to{a.data(), w, 0, 0}, from{src.data(), w, 0, 0};
+                const PixelRows16 to16{a16.data(), w, 0, 0}, from16{src16.data(), w, 0, 0};
+                if (chosen) {
+                    MaskedCopy32(to, from, m, w, kH);
+                    MaskedCopy16(to16, from16, m, w, kH);
+                } else {
+                    MaskedCopy32With(isa, to, from, m, w, kH);
+                    MaskedCopy16With(isa, to16, from16, m, w, kH);
+                }
+                MaskedCopy32Ref({b.data(), w, 0, 0}, {src.data(), w, 0, 0}, m, w, kH);
+                const char* name = chosen ? "chosen" : Name(isa);
+                ASSERT_EQ(a, b) << "bit " << mx << " width " << w << " " << name;
+                ASSERT_EQ(a16, lowHalves(a)) << "bit " << mx << " width " << w << " " << name;
+            }
+        }
 }
 
 TEST(KernelsMatchReference, ColourThroughMaskInvertAndMix) {
