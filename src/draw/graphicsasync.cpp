@@ -57,7 +57,9 @@ int DrawChosenFrame(ScriptState* L, qbDisplay* d, qbAsyncDraw* r, int32_t frame)
         if (r->done) return Finish(L, r);
         if (frame > count) return ERR_ANIMFRAME;
     }
-    if (frame == current) return PushResult(L, 0);
+    // Frame 0 asks for the next frame even before the first one is drawn,
+    // when the current frame reads 0 as well.
+    if (frame != 0 && frame == current) return PushResult(L, 0);
     if (frame != 0 && int64_t{frame} != int64_t{current} + 1) {
         int32_t target = frame;
         if (int32_t err = QueryAsyncDraw(r, kAsyncQueryJump, &target)) return err;

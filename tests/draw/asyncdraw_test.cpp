@@ -111,6 +111,23 @@ TEST_F(AsyncDrawTest, ChosenFramesNeedLayersAndTheCurrentFrameDrawsNothing) {
     EXPECT_EQ(e.freed, 1);
 }
 
+TEST_F(AsyncDrawTest, FrameZeroDrawsTheNextFrameFromTheStart) {
+    qbDisplay* d = OpenDisplayOne();
+    d->layersEnabled = 1;
+    Effect e;
+    qbAsyncDraw* r = Add(&e);
+    double result = -1;
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_EQ(Frame(r, &result, 0), 0);
+        EXPECT_EQ(e.drawn, i);
+        EXPECT_EQ(result, 0);
+    }
+    ASSERT_EQ(Frame(r, &result, 0), 0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(e.drawn, 3);
+    EXPECT_EQ(e.freeFlag, 1);
+}
+
 TEST_F(AsyncDrawTest, AFrameBeyondTheEndOfARunningEffectIsRefused) {
     qbDisplay* d = OpenDisplayOne();
     d->layersEnabled = 1;
