@@ -1,20 +1,55 @@
-// Picture handles and their reference counts.
+// Picture handles and their reference counts, and the image-loader slots of
+// plugins.
 #include "plugins/imagehandle.h"
 
 #include <new>
+#include <unordered_map>
+
+#include "core/errcodes.h"
+#include "core/platformhooks.h"
+#include "imaging/loaderchain.h"
+#include "plugins/plugin.h"
+
+namespace {
+
+std::unordered_map<const qbAdapterPlugin*, const qbImageLoaderSlots*>& LoaderSlots() {
+    static std::unordered_map<const qbAdapterPlugin*, const qbImageLoaderSlots*> slots;
+    return slots;
+}
+
+// Largest picture a handle holds: its words must be countable in 32 bits
+// of row length times height as the blitters see them.
+constexpr uint64_t kMaxHandlePixels = uint64_t{1} << 30;
+
+}  // namespace
+
+void SetImageLoaderSlots(qbAdapterPlugin* plugin, const qbImageLoaderSlots* slots) {
+    if (!plugin) return;
+    if (slots)
+        LoaderSlots()[plugin] = slots;
+    else
+        LoaderSlots().erase(plugin);
+}
+
+const qbImageLoaderSlots* GetImageLoaderSlots(const qbAdapterPlugin* plugin) {
+    const auto& slots = LoaderSlots();
+    const auto it = slots.find(plugin);
+    return it == slots.end() ? nullptr : it->second;
+}
+
+qbImageHandle* NewImageHandle() { return new (std::nothrow) qbImageHandle; }
 
 qbImageHandle* NewImageHandleBuffer(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return nullptr;
-    try {
-        auto handle = std::make_unique<qbImageHandle>();
-        handle->ownedPixels =
-            std::make_unique_for_overwrite<uint32_t[]>(static_cast<size_t>(width) * static_cast<size_t>(height));
-        handle->loaderPixels = handle->ownedPixels.get();
-        handle->ownsPixels = 1;
-        return handle.release();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (count > kMaxHandlePixels) return nullptr;
+    std::unique_ptr<qbImageHandle> handle(NewImageHandle());
+    if (!handle) return nullptr;
+    handle->ownedPixels.reset(new (std::nothrow) uint32_t[count]);
+    if (!handle->ownedPixels) return nullptr;
+    handle->loaderPixels = handle->ownedPixels.get();
+    handle->ownsPixels = 1;
+    return handle.release();
 }
 
 void RetainImageHandle(qbImageHandle* handle) {
@@ -26,12 +61,74 @@ uint32_t* GetImageHandlePixels(const qbImageHandle* handle) {
     return handle->convertedPixels ? handle->convertedPixels.get() : handle->loaderPixels;
 }
 
+void GetImageHandleBaseSize(const qbImageHandle* handle, int32_t* width, int32_t* height) {
+    if (width) *width = handle ? handle->nominalWidth : 0;
+    if (height) *height = handle ? handle->nominalHeight : 0;
+}
+
 bool ImageHandleOwnsPixels(const qbImageHandle* handle) { return handle && handle->ownsPixels != 0; }
 
 void ReleaseImageHandle(qbImageHandle* handle) {
     if (!handle || --handle->references > 0) return;
+    // The pixel buffers go with the handle, after the loader's image.
     std::unique_ptr<qbImageHandle> owner(handle);
-    // Loader plugins free their images through their own slot once image
-    // loaders exist; a host-made handle says how.
-    if (handle->loaderImage && handle->hostFunctions && handle->hostFree) handle->hostFree(handle->loaderImage);
+    if (!handle->loaderImage) return;
+    if (qbAdapterPlugin* plugin = handle->loader) {
+        const qbImageLoaderSlots* slots = GetImageLoaderSlots(plugin);
+        if (!slots || !slots->FreeImage) return;
+        if (plugin->callingMode == kPluginCallMarshalled)
+            CallMarshalledPluginFunc(reinterpret_cast<void*>(slots->FreeImage), 1, handle->loaderImage);
+        else
+            slots->FreeImage(handle->loaderImage);
+    } else if (handle->hostFunctions) {
+        if (!handle->hostFree) return;
+        if (handle->hostMarshalled)
+            CallMarshalledPluginFunc(reinterpret_cast<void*>(handle->hostFree), 1, handle->loaderImage);
+        else
+            handle->hostFree(handle->loaderImage);
+    } else {
+        FreeImageRecord(static_cast<qbDecodedImage*>(handle->loaderImage));
+    }
+}
+
+int TransformImageHandle(qbImageHandle* handle, const double matrix[4], int32_t width, int32_t height,
+                         qbImageLoadRequest* request) {
+    if (!handle || !handle->loaderImage) return ERR_TFIMAGE;
+    int (*transform)(void*, const double*) = nullptr;
+    uint32_t* (*get)(void*, qbImageLoadRequest*) = nullptr;
+    bool marshalled = false;
+    if (handle->loader) {
+        if (const qbImageLoaderSlots* slots = GetImageLoaderSlots(handle->loader)) {
+            transform = slots->TransformImage;
+            get = slots->GetImage;
+        }
+        marshalled = handle->loader->callingMode == kPluginCallMarshalled;
+    } else if (handle->hostFunctions) {
+        transform = handle->hostTransform;
+        get = handle->hostGet;
+        marshalled = handle->hostMarshalled != 0;
+    }
+    if (!transform || !get) return ERR_TFIMAGE;
+    const double block[6] = {matrix[0], matrix[1], matrix[2], matrix[3], static_cast<double>(width),
+                             static_cast<double>(height)};
+    qbImageLoadRequest local;
+    qbImageLoadRequest* req = request ? request : &local;
+    int ok;
+    uint32_t* pixels;
+    if (marshalled) {
+        ok = CallMarshalledPluginFunc(reinterpret_cast<void*>(transform), 2, handle->loaderImage, block);
+        pixels = nullptr;
+    } else {
+        ok = transform(handle->loaderImage, block);
+        pixels = ok ? get(handle->loaderImage, req) : nullptr;
+    }
+    if (!ok) return ERR_TFIMAGE;
+    if (!pixels) return ERR_MEM;
+    handle->convertedPixels.reset();
+    if (handle->ownsPixels) {
+        handle->ownedPixels.reset();
+        handle->ownsPixels = 0;
+    }
+    handle->loaderPixels = pixels;
+    return 0;
 }
