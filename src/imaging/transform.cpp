@@ -1,0 +1,308 @@
+// The affine sampling kernel. Every destination pixel is sampled at its
+// centre mapped back into the source: sampling at corners would shift a
+// mirrored or half-turned picture by one pixel, duplicating one column and
+// losing another. Centre sampling keeps the identity, the quarter turns, the
+// flips and the integer scalings exact.
+#include "imaging/transform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/errcodes.h"
+#include "display/bitmap.h"
+#include "display/displaywindow.h"
+#include "display/pixelformats.h"
+
+namespace {
+
+constexpr double kEpsilon = 1e-10;
+
+struct Inverse {
+    double a, b, c, d, tx, ty;
+};
+
+bool Invert(const double m[6], Inverse* out) {
+    for (int i = 0; i < 6; ++i)
+        if (!std::isfinite(m[i])) return false;
+    const double det = m[0] * m[3] - m[2] * m[1];
+    if (!std::isfinite(det) || std::fabs(det) < 1e-300) return false;
+    Inverse v;
+    v.a = m[3] / det;
+    v.b = -m[1] / det;
+    v.c = -m[2] / det;
+    v.d = m[0] / det;
+    v.tx = -(v.a * m[4] + v.c * m[5]);
+    v.ty = -(v.b * m[4] + v.d * m[5]);
+    for (double e : {v.a, v.b, v.c, v.d, v.tx, v.ty})
+        if (!std::isfinite(e)) return false;
+    *out = v;
+    return true;
+}
+
+// Narrows [lo, hi] (destination columns, hi inclusive) to the columns whose
+// centre X + 1/2 maps to slope * (X + 1/2) + offset inside [0, limit).
+void NarrowSpan(double slope, double offset, int32_t limit, double* lo, double* hi) {
+    if (slope > kEpsilon) {
+        *lo = std::max(*lo, std::ceil(-offset / slope - 0.5 - kEpsilon));
+        *hi = std::min(*hi, std::ceil((limit - offset) / slope - 0.5 - kEpsilon) - 1);
+    } else if (slope < -kEpsilon) {
+        *lo = std::max(*lo, std::floor((limit - offset) / slope - 0.5 + kEpsilon) + 1);
+        *hi = std::min(*hi, std::floor(-offset / slope - 0.5 + kEpsilon));
+    } else if (offset < 0 || offset >= limit) {
+        *hi = *lo - 1;
+    }
+}
+
+int32_t ClampIndex(double v, int32_t size) {
+    if (!(v > 0)) return 0;
+    if (v >= size - 1) return size - 1;
+    return static_cast<int32_t>(v);
+}
+
+bool MaskBit(const qbTransformRequest& r, int32_t x, int32_t y) {
+    const int32_t bit = x + r.srcMaskBitOffset;
+    return (r.srcMask[static_cast<size_t>(y) * r.srcMaskRowBytes + (bit >> 3)] & (0x80 >> (bit & 7))) != 0;
+}
+
+void SetMaskBit(const qbTransformRequest& r, int32_t x, int32_t y, bool on) {
+    uint8_t& byte = r.dstMask[static_cast<size_t>(y) * r.dstMaskRowBytes + (x >> 3)];
+    const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+    byte = on ? static_cast<uint8_t>(byte | bit) : static_cast<uint8_t>(byte & ~bit);
+}
+
+const uint8_t* SourcePixel(const qbTransformRequest& r, int32_t x, int32_t y) {
+    return static_cast<const uint8_t*>(r.srcPixels) +
+           (static_cast<size_t>(y) * r.srcRowLength + x) * static_cast<size_t>(r.bytesPerPixel);
+}
+
+uint8_t* DestinationPixel(const qbTransformRequest& r, int32_t x, int32_t y) {
+    return static_cast<uint8_t*>(r.dstPixels) +
+           (static_cast<size_t>(y) * r.dstRowLength + x) * static_cast<size_t>(r.bytesPerPixel);
+}
+
+void ReadPixelRGBAt(const qbTransformRequest& r, int32_t x, int32_t y, uint8_t rgb[3]) {
+    ReadPixelRGB(SourcePixel(r, x, y), r.srcFormat, rgb);
+}
+
+void WritePixelRGBAt(const qbTransformRequest& r, int32_t x, int32_t y, const uint8_t rgb[3]) {
+    WritePixelRGB(DestinationPixel(r, x, y), r.dstFormat, rgb);
+}
+
+void SampleNearest(const qbTransformRequest& r, int32_t X, int32_t Y, double sx, double sy) {
+    const int32_t ix = ClampIndex(std::floor(sx), r.srcWidth);
+    const int32_t iy = ClampIndex(std::floor(sy), r.srcHeight);
+    if (r.srcPixels && r.dstPixels && (r.bytesPerPixel == 2 || r.bytesPerPixel == 4))
+        std::memcpy(DestinationPixel(r, X, Y), SourcePixel(r, ix, iy), static_cast<size_t>(r.bytesPerPixel));
+    if (r.srcMask) {
+        if (r.dstMask) SetMaskBit(r, X, Y, MaskBit(r, ix, iy));
+    } else if (r.srcAlpha) {
+        if (r.dstAlpha)
+            r.dstAlpha[static_cast<size_t>(Y) * r.dstAlphaRowBytes + X] =
+                r.srcAlpha[static_cast<size_t>(iy) * r.srcAlphaRowBytes + ix];
+    } else if (r.dstMask) {
+        SetMaskBit(r, X, Y, true);
+    }
+}
+
+// Bilinear over the four pixels around the centre position; samples beyond
+// the edges repeat the last row or column.
+void SampleSmooth(const qbTransformRequest& r, int32_t X, int32_t Y, double sx, double sy) {
+    const double u = sx - 0.5;
+    const double v = sy - 0.5;
+    const double fu = std::floor(u);
+    const double fv = std::floor(v);
+    const double fx = u - fu;
+    const double fy = v - fv;
+    const int32_t xs[2] = {ClampIndex(fu, r.srcWidth), ClampIndex(fu + 1, r.srcWidth)};
+    const int32_t ys[2] = {ClampIndex(fv, r.srcHeight), ClampIndex(fv + 1, r.srcHeight)};
+    const bool colour = r.srcPixels && r.dstPixels;
+    uint8_t rgba[4][4] = {};
+    bool opaque[4] = {true, true, true, true};
+    int firstOpaque = 0;
+    if (r.srcAlpha) {
+        for (int i = 0; i < 4; ++i)
+            rgba[i][3] = r.srcAlpha[static_cast<size_t>(ys[i >> 1]) * r.srcAlphaRowBytes + xs[i & 1]];
+    } else if (r.srcMask) {
+        firstOpaque = -1;
+        for (int i = 0; i < 4; ++i) {
+            opaque[i] = MaskBit(r, xs[i & 1], ys[i >> 1]);
+            if (opaque[i] && firstOpaque < 0) firstOpaque = i;
+        }
+        if (firstOpaque < 0) {
+            if (r.dstMask) SetMaskBit(r, X, Y, false);
+            return;
+        }
+    }
+    if (colour) {
+        for (int i = 0; i < 4; ++i)
+            if (opaque[i]) ReadPixelRGBAt(r, xs[i & 1], ys[i >> 1], rgba[i]);
+        for (int i = 0; i < 4; ++i)
+            if (!opaque[i]) std::memcpy(rgba[i], rgba[firstOpaque], 3);
+    }
+    uint8_t out[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        const double top = rgba[0][ch] * (1 - fx) + rgba[1][ch] * fx;
+        const double bottom = rgba[2][ch] * (1 - fx) + rgba[3][ch] * fx;
+        out[ch] = static_cast<uint8_t>(std::min(255.0, top * (1 - fy) + bottom * fy + 0.5));
+    }
+    if (colour) WritePixelRGBAt(r, X, Y, out);
+    const int32_t ix = ClampIndex(std::floor(sx), r.srcWidth);
+    const int32_t iy = ClampIndex(std::floor(sy), r.srcHeight);
+    if (r.srcMask) {
+        if (r.dstMask) SetMaskBit(r, X, Y, MaskBit(r, ix, iy));
+    } else if (r.srcAlpha) {
+        if (r.dstAlpha) r.dstAlpha[static_cast<size_t>(Y) * r.dstAlphaRowBytes + X] = out[3];
+    } else if (r.dstMask) {
+        SetMaskBit(r, X, Y, true);
+    }
+}
+
+}  // namespace
+
+void TransformPixels(const qbTransformRequest& req) {
+    if (req.srcWidth <= 0 || req.srcHeight <= 0 || req.dstWidth <= 0 || req.dstHeight <= 0) return;
+    Inverse inv;
+    if (!Invert(req.matrix, &inv)) return;
+    for (int32_t Y = 0; Y < req.dstHeight; ++Y) {
+        const double cy = Y + 0.5;
+        double lo = 0;
+        double hi = req.dstWidth - 1;
+        NarrowSpan(inv.a, inv.c * cy + inv.tx, req.srcWidth, &lo, &hi);
+        NarrowSpan(inv.b, inv.d * cy + inv.ty, req.srcHeight, &lo, &hi);
+        if (lo > hi) continue;
+        const int32_t x0 = static_cast<int32_t>(lo);
+        const int32_t x1 = static_cast<int32_t>(hi);
+        for (int32_t X = x0; X <= x1; ++X) {
+            const double cx = X + 0.5;
+            const double sx = inv.a * cx + inv.c * cy + inv.tx;
+            const double sy = inv.b * cx + inv.d * cy + inv.ty;
+            if (req.smooth)
+                SampleSmooth(req, X, Y, sx, sy);
+            else
+                SampleNearest(req, X, Y, sx, sy);
+        }
+    }
+}
+
+void GetTransformedBounds(const double matrix[4], int32_t width, int32_t height, int32_t* newWidth,
+                          int32_t* newHeight, double* minX, double* minY) {
+    const double corners[4][2] = {{0, 0}, {double(width), 0}, {double(width), double(height)}, {0, double(height)}};
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    for (int i = 0; i < 4; ++i) {
+        const double x = matrix[0] * corners[i][0] + matrix[2] * corners[i][1];
+        const double y = matrix[1] * corners[i][0] + matrix[3] * corners[i][1];
+        if (i == 0 || x < x0) x0 = x;
+        if (i == 0 || x > x1) x1 = x;
+        if (i == 0 || y < y0) y0 = y;
+        if (i == 0 || y > y1) y1 = y;
+    }
+    const bool finite = std::isfinite(x0) && std::isfinite(x1) && std::isfinite(y0) && std::isfinite(y1);
+    if (newWidth) *newWidth = finite ? ClampToInt32(std::ceil(x1 - x0 - 0.5)) : 0;
+    if (newHeight) *newHeight = finite ? ClampToInt32(std::ceil(y1 - y0 - 0.5)) : 0;
+    if (minX) *minX = finite ? x0 : 0;
+    if (minY) *minY = finite ? y0 : 0;
+}
+
+int TransformBitmap(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlpha, int32_t x, int32_t y,
+                    int32_t width, int32_t height, const double matrix[4], bool smooth, qbBitmap** outBitmap,
+                    qbBitmap** outMask, qbBitmap** outAlpha, int32_t* outWidth, int32_t* outHeight) {
+    if (outBitmap) *outBitmap = nullptr;
+    if (outMask) *outMask = nullptr;
+    if (outAlpha) *outAlpha = nullptr;
+    if (width <= 0 || height <= 0 || x < 0 || y < 0) return ERR_COORDSRANGE;
+    const qbBitmapPlane* alphaPlane = sourceAlpha && sourceAlpha->plane ? sourceAlpha->plane.get() : nullptr;
+    const qbBitmapPlane* maskPlane =
+        !alphaPlane && sourceMask && sourceMask->plane ? sourceMask->plane.get() : nullptr;
+    // The rectangle must lie inside every plane it is read from.
+    const auto fits = [&](int32_t w, int32_t h) {
+        return int64_t{x} + width <= w && int64_t{y} + height <= h;
+    };
+    if ((source && !fits(source->width, source->height)) ||
+        (alphaPlane && !fits(alphaPlane->width, alphaPlane->height)) ||
+        (maskPlane && !fits(maskPlane->width, maskPlane->height)))
+        return ERR_COORDSRANGE;
+    int32_t newWidth = 0;
+    int32_t newHeight = 0;
+    double minX = 0;
+    double minY = 0;
+    GetTransformedBounds(matrix, width, height, &newWidth, &newHeight, &minX, &minY);
+    newWidth = std::max(newWidth, 1);
+    newHeight = std::max(newHeight, 1);
+    BitmapPtr bitmap;
+    if (source) {
+        bitmap.reset(AllocBitmap(newWidth, newHeight, 0, nullptr));
+        if (!bitmap) return ERR_BITMAP;
+    }
+    BitmapPtr plane;
+    if (alphaPlane) {
+        plane.reset(AllocAlphaChannel(newWidth, newHeight, true, nullptr, 0));
+        if (!plane) return ERR_ALLOCALPHA;
+    } else {
+        plane.reset(AllocMask(bitmap.get(), newWidth, newHeight, true, nullptr, 0));
+        if (!plane) return ERR_ALLOCMASK;
+    }
+    qbTransformRequest req;
+    req.srcWidth = width;
+    req.srcHeight = height;
+    req.dstWidth = newWidth;
+    req.dstHeight = newHeight;
+    req.matrix[0] = matrix[0];
+    req.matrix[1] = matrix[1];
+    req.matrix[2] = matrix[2];
+    req.matrix[3] = matrix[3];
+    req.matrix[4] = -minX;
+    req.matrix[5] = -minY;
+    req.smooth = smooth;
+    if (alphaPlane) {
+        req.srcAlpha = alphaPlane->data + static_cast<size_t>(y) * alphaPlane->rowBytes + x;
+        req.srcAlphaRowBytes = static_cast<int32_t>(alphaPlane->rowBytes);
+        req.dstAlpha = plane->plane->data;
+        req.dstAlphaRowBytes = static_cast<int32_t>(plane->plane->rowBytes);
+    } else {
+        if (maskPlane) {
+            req.srcMask = maskPlane->data + static_cast<size_t>(y) * maskPlane->rowBytes;
+            req.srcMaskRowBytes = static_cast<int32_t>(maskPlane->rowBytes);
+            req.srcMaskBitOffset = x;
+        }
+        req.dstMask = plane->plane->data;
+        req.dstMaskRowBytes = static_cast<int32_t>(plane->plane->rowBytes);
+    }
+    qbBitmapLock from;
+    qbBitmapLock to;
+    if (source) {
+        if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_LOCKBMAP;
+        if (LockBitmap(bitmap.get(), 0, &to) == 0) {
+            UnlockBitmap(&from);
+            return ERR_LOCKBMAP;
+        }
+        if (from.bytesPerPixel == to.bytesPerPixel && (to.bytesPerPixel == 2 || to.bytesPerPixel == 4)) {
+            req.bytesPerPixel = static_cast<int32_t>(from.bytesPerPixel);
+            req.srcPixels = static_cast<const uint8_t*>(from.pixels) +
+                            (static_cast<size_t>(y) * from.rowLength + x) * from.bytesPerPixel;
+            req.srcRowLength = from.rowLength;
+            req.srcFormat = static_cast<int32_t>(from.pixelFormat);
+            req.dstPixels = to.pixels;
+            req.dstRowLength = to.rowLength;
+            req.dstFormat = static_cast<int32_t>(to.pixelFormat);
+            // The parts of the new bitmap that no source pixel covers read as 0.
+            for (int32_t row = 0; row < newHeight; ++row)
+                std::memset(static_cast<uint8_t*>(to.pixels) + static_cast<size_t>(row) * to.rowLength * to.bytesPerPixel,
+                            0, static_cast<size_t>(newWidth) * to.bytesPerPixel);
+        }
+    }
+    TransformPixels(req);
+    if (source) {
+        UnlockBitmap(&to);
+        UnlockBitmap(&from);
+    }
+    if (outWidth) *outWidth = newWidth;
+    if (outHeight) *outHeight = newHeight;
+    if (outBitmap) *outBitmap = bitmap.release();
+    if (alphaPlane) {
+        if (outAlpha) *outAlpha = plane.release();
+    } else if (outMask) {
+        *outMask = plane.release();
+    }
+    return 0;
+}
