@@ -1,0 +1,62 @@
+// Plain copies of bitmap rectangles, as made before an object that a layer
+// shows is changed.
+#include "imaging/clonebitmap.h"
+
+#include <cstring>
+
+#include "core/errcodes.h"
+#include "display/bitmap.h"
+#include "display/blit.h"
+
+namespace {
+
+constexpr int kMaskCopy = 2;
+
+bool Covers(int32_t w, int32_t h, int32_t x, int32_t y, int32_t width, int32_t height) {
+    return x >= 0 && y >= 0 && int64_t{x} + width <= w && int64_t{y} + height <= h;
+}
+
+}  // namespace
+
+int CloneBitmapRect(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlpha, int32_t x, int32_t y,
+                    int32_t width, int32_t height, qbBitmap** outBitmap, qbBitmap** outMask, qbBitmap** outAlpha) {
+    *outBitmap = nullptr;
+    *outMask = nullptr;
+    *outAlpha = nullptr;
+    if (width <= 0 || height <= 0) return ERR_COORDSRANGE;
+    const qbBitmapPlane* alphaPlane = sourceAlpha ? sourceAlpha->plane.get() : nullptr;
+    const qbBitmapPlane* maskPlane = sourceMask ? sourceMask->plane.get() : nullptr;
+    if ((source && !Covers(source->width, source->height, x, y, width, height)) ||
+        (alphaPlane && !Covers(alphaPlane->width, alphaPlane->height, x, y, width, height)) ||
+        (maskPlane && !Covers(maskPlane->width, maskPlane->height, x, y, width, height)))
+        return ERR_COORDSRANGE;
+    BitmapPtr bitmap;
+    if (source) {
+        bitmap.reset(AllocBitmap(width, height, 0, nullptr));
+        if (!bitmap) return ERR_BITMAP;
+        qbBitmapLock probe;
+        if (LockBitmap(source, kLockReadOnly, &probe) == 0) return ERR_LOCKBMAP;
+        UnlockBitmap(&probe);
+        CopyBitmapRect(source, x, y, bitmap.get(), 0, 0, width, height);
+    }
+    BitmapPtr mask;
+    if (maskPlane) {
+        mask.reset(AllocMask(bitmap.get(), width, height, true, nullptr, 0));
+        if (!mask) return ERR_ALLOCMASK;
+        BlitMaskRect(sourceMask, x, y, mask.get(), 0, 0, width, height, kMaskCopy, nullptr, 0);
+    }
+    BitmapPtr alpha;
+    if (alphaPlane) {
+        alpha.reset(AllocAlphaChannel(width, height, false, nullptr, 0));
+        if (!alpha) return ERR_ALLOCALPHA;
+        const qbBitmapPlane& to = *alpha->plane;
+        for (int32_t row = 0; row < height; ++row)
+            std::memcpy(to.data + static_cast<size_t>(row) * to.rowBytes,
+                        alphaPlane->data + static_cast<size_t>(y + row) * alphaPlane->rowBytes + x,
+                        static_cast<size_t>(width));
+    }
+    *outBitmap = bitmap.release();
+    *outMask = mask.release();
+    *outAlpha = alpha.release();
+    return 0;
+}

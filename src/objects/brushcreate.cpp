@@ -1,0 +1,102 @@
+// The commands that make and free brushes. A new brush is built in full
+// under an automatic id before it takes a numbered id over, so that a
+// failed command leaves the brush that had the number as it was.
+#include <cmath>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "display/bitmap.h"
+#include "display/blit.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+
+namespace {
+
+// Colours are $AARRGGBB: a negative number keeps its 32 bits, others clamp.
+int ColourArg(ScriptState* L, int idx, uint32_t* out) {
+    const double v = VmCheckNumber(L, idx);
+    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
+    if (v < 0)
+        *out = static_cast<uint32_t>(static_cast<int32_t>(std::max(v, -2147483648.0)));
+    else
+        *out = v >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+    return 0;
+}
+
+bool OptionFlag(ScriptState* L, int idx, const char* key) {
+    int32_t value = 0;
+    return GetTableFieldInt(L, idx, key, &value, nullptr) && value != 0;
+}
+
+// The command's result: the new automatic id, or nothing for a number.
+int Finish(ScriptState* L, qbBrush* made, NewObjectID id) {
+    if (int err = AdoptBrushID(L, made, id)) return err;
+    if (!id.chooseFlag) return 0;
+    PushObjectID(L, IDOf(*made));
+    return 1;
+}
+
+}  // namespace
+
+int cmdCreateBrush(ScriptState* L) {
+    CheckArgCount(L, 3, 5, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    int32_t width = 0;
+    int32_t height = 0;
+    if (int err = BrushIntArg(L, 2, &width)) return err;
+    if (int err = BrushIntArg(L, 3, &height)) return err;
+    uint32_t colour = 0;
+    if (VmGetTop(L) >= 4 && VmType(L, 4) != kTypeNil)
+        if (int err = ColourArg(L, 4, &colour)) return err;
+    bool withAlpha = false;
+    bool withMask = false;
+    bool clear = false;
+    if (VmGetTop(L) >= 5 && VmType(L, 5) != kTypeNil) {
+        if (VmType(L, 5) != kTypeTable) return ERR_TABLEORNIL;
+        withAlpha = OptionFlag(L, 5, "alphachannel");
+        withMask = OptionFlag(L, 5, "mask");
+        clear = OptionFlag(L, 5, "clear");
+    }
+    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+    if (withAlpha && withMask) return ERR_WRONGUSAGE;
+    BitmapPtr bitmap(AllocBitmap(width, height, 0, nullptr));
+    if (!bitmap) return ERR_BITMAP;
+    FillBitmapRect(bitmap.get(), 0, 0, width, height, colour & 0x00FFFFFFu);
+    BitmapPtr mask;
+    BitmapPtr alpha;
+    if (withMask) {
+        mask.reset(AllocMask(bitmap.get(), width, height, true, nullptr, 0));
+        if (!mask) return ERR_ALLOCMASK;
+        if (!clear) FillMaskRect(mask.get(), 0, 0, width, height, kMaskVisible);
+    } else if (withAlpha) {
+        alpha.reset(AllocAlphaChannel(width, height, true, nullptr, 0));
+        if (!alpha) return ERR_ALLOCALPHA;
+        if (!clear) FillAlphaRect(alpha.get(), 0, 0, width, height, 255);
+    }
+    qbBrush* made = nullptr;
+    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, nullptr, bitmap.get(),
+                                   withMask ? kCreatedMaskKey : -1, mask.get(), alpha.get(), ObjectID{}, &made))
+        return err;
+    bitmap.release();
+    mask.release();
+    alpha.release();
+    return Finish(L, made, id);
+}
+
+int cmdCopyBrush(ScriptState* L) {
+    CheckArgCount(L, 2, 3, 0, 0);
+    const ObjectID sourceId = GetObjectIDArg(L, 1);
+    const NewObjectID id = GetNewObjectIDArg(L, 2);
+    if (!id.chooseFlag && !sourceId.handle && sourceId.number == id.id) return ERR_WRONGUSAGE;
+    if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil && VmType(L, 3) != kTypeTable) return ERR_TABLEORNIL;
+    qbBrush* source = nullptr;
+    if (int err = GetBrushRecord(L, sourceId, &source, kBrushHardwareToo)) return err;
+    qbBrush* made = nullptr;
+    if (int err = CopyBrushCore(L, source, &made)) return err;
+    return Finish(L, made, id);
+}
+
+int cmdFreeBrush(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    return FreeBrushObject(L, GetObjectIDArg(L, 1), true);
+}

@@ -1,0 +1,74 @@
+// The "brush" library: its command table and constants, and the two commands
+// that set how drawing goes into masks and alpha channels.
+#include "objects/brushlib.h"
+
+#include <cmath>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/objects.h"
+#include "core/settings.h"
+#include "display/bitmap.h"
+#include "display/displaywindow.h"
+#include "draw/graphicslib.h"
+#include "objects/brushes.h"
+
+namespace {
+
+const ScriptConstant kBrushConstants[] = {
+    {"MASKVISIBLE", nullptr, kMaskVisible}, {"MASKINVISIBLE", nullptr, kMaskInvisible},
+    {"MASKVANILLACOPY", nullptr, kMaskVanillaCopy}, {"MASKXOR", nullptr, kMaskXor},
+    {"MASKAND", nullptr, kMaskAnd},         {"MASKOR", nullptr, kMaskOr},
+    {"VANILLACOPY", nullptr, -1},           {"SELMODE_NORMAL", nullptr, 0},
+    {"SELMODE_COMBO", nullptr, 1},          {"SELMODE_LAYERS", nullptr, 2},
+    {nullptr, nullptr, 0},
+};
+
+// In the order the library registers them; commands of the brush geometry,
+// image and plane families join as they are built.
+const ScriptCommand kBrushCommands[] = {
+    {"CreateBrush", cmdCreateBrush},
+    {"CopyBrush", cmdCopyBrush},
+    {"FreeBrush", cmdFreeBrush},
+    {"SetAlphaIntensity", cmdSetAlphaIntensity},
+    {"SetMaskMode", cmdSetMaskMode},
+    {nullptr, nullptr},
+};
+
+int SetTag(int tag, int32_t value) {
+    const RuntimeTagItem item{tag, value};
+    SetRuntimeTags(nullptr, &item, 1);
+    return 0;
+}
+
+}  // namespace
+
+int BrushIntArg(ScriptState* L, int idx, int32_t* out) {
+    const double v = VmCheckNumber(L, idx);
+    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
+    *out = ClampToInt32(v);
+    return 0;
+}
+
+int cmdSetAlphaIntensity(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    int percent = 0;
+    const double level = GetNumberOrPercentArg(L, 1, 255, 1, &percent);
+    if (!std::isfinite(level) || level < 0 || level >= 256) return ERR_WRONGUSAGE;
+    return SetTag(kTagAlphaIntensity, static_cast<int32_t>(level));
+}
+
+int cmdSetMaskMode(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    int32_t mode = 0;
+    if (int err = BrushIntArg(L, 1, &mode)) return err;
+    return SetTag(kTagMaskMode, mode);
+}
+
+int InitBrushLibrary(ScriptState* L) {
+    if (int err = RegisterObjectList(BrushListHead())) return err;
+    // Registration raises on failure; its result only counts the tables made.
+    VmRegisterCommands(L, nullptr, kBrushCommands, 0);
+    VmRegisterConstants(L, kBrushConstants, 0);
+    return RegisterCommandTable(kBrushCommands, "brush");
+}

@@ -1,0 +1,18 @@
+// The "brush" command library.
+#pragma once
+
+#include "vm/vm.h"
+
+// Registers the commands, the constants and the brush list; 0 or an error
+// code.
+int InitBrushLibrary(ScriptState* L);
+
+int cmdCreateBrush(ScriptState* L);
+int cmdCopyBrush(ScriptState* L);
+int cmdFreeBrush(ScriptState* L);
+int cmdSetAlphaIntensity(ScriptState* L);
+int cmdSetMaskMode(ScriptState* L);
+
+// A script number as a 32-bit integer, truncated and saturated; infinities
+// and NaN fail with ERR_WRONGUSAGE.
+int BrushIntArg(ScriptState* L, int idx, int32_t* out);
