@@ -1,6 +1,5 @@
-// Bitmap resources: nothing is cached or allocated yet.
+// Bitmap resources: nothing beyond the image cache (imagecache.cpp) is kept
+// yet.
 #include "display/bitmapres.h"
 
 void FreeBitmapResources(ScriptState*) {}
-
-void FreeImageCache() {}
