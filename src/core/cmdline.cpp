@@ -15,6 +15,7 @@
 #include "core/options.h"
 #include "core/settings.h"
 #include "display/displaylib.h"
+#include "display/eventlib.h"
 #include "display/requesters.h"
 #include "draw/graphicslib.h"
 #include "libs/system.h"
@@ -84,7 +85,7 @@ namespace {
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", nullptr},
-    {"moveobject", nullptr},   {"dos", nullptr},      {"event", nullptr},     {"system", InitSystemLibrary},
+    {"moveobject", nullptr},   {"dos", nullptr},      {"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", nullptr},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", nullptr},    {"bgpic", nullptr},     {"transitionfx", nullptr},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},

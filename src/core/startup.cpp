@@ -29,6 +29,7 @@
 #include "display/adapter.h"
 #include "display/bitmapres.h"
 #include "display/displays.h"
+#include "display/eventlib.h"
 #include "display/events.h"
 #include "display/icons.h"
 #include "draw/draw.h"
@@ -143,7 +144,7 @@ int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const q
     if (ScreenModeOptionsChanged(applet->screenModeOptions)) {
         if (int err = ApplyScreenModeOptions(applet)) return err;
     }
-    // The event library's line hook joins here once that library exists.
+    VmSetHook(L, LineHookPump, kMaskLine, 0);
     PrintDoneMessage();
     if (int err = AdvanceStartupProgress()) return err;
 

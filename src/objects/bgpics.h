@@ -41,6 +41,8 @@ struct qbImageTriple {
     qbBitmap* alpha = nullptr;
 };
 
+struct qbButtonList;
+
 // The three triples may share bitmaps; FreeBGPicContents frees each bitmap
 // once. Records are owned by the BGPic list.
 struct qbBGPic : qbObject {
@@ -70,6 +72,8 @@ struct qbBGPic : qbObject {
     int32_t regenerate = 0;
     int32_t loaderWord = 0;
     int32_t madeByDisplay = 0;
+    // The event library's buttons on this picture; freed with it.
+    std::shared_ptr<qbButtonList> buttons;
 };
 
 qbBGPic* FirstBGPic();

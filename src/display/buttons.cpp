@@ -1,0 +1,356 @@
+// Buttons of a BGPic: their commands, the hit test, the translation of mouse
+// buttons into button events and the pointer over/out walk.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "display/display.h"
+#include "display/eventlib.h"
+#include "draw/positions.h"
+#include "objects/bgpics.h"
+
+enum ButtonAction : int {
+    kOnMouseOver = 0,
+    kOnMouseOut,
+    kOnMouseDown,
+    kOnMouseUp,
+    kOnRightMouseDown,
+    kOnRightMouseUp,
+    kOnMidMouseDown,
+    kOnMidMouseUp,
+    kButtonActions
+};
+
+struct qbBGPicButton {
+    ObjectID id;
+    int32_t type = 0;
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    bool enabled = true;
+    bool pressed[3] = {};
+    bool over = false;
+    int functions[kButtonActions] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int userData = -1;
+};
+
+// Newest first.
+struct qbButtonList {
+    std::vector<std::unique_ptr<qbBGPicButton>> buttons;
+};
+
+namespace {
+
+constexpr int kSimpleButton = 0;
+constexpr int kLayerButton = 1;
+constexpr int kButtonRecordSize = 100;
+
+const char* const kActionKeys[kButtonActions] = {
+    "onmouseover", "onmouseout", "onmousedown", "onmouseup",
+    "onrightmousedown", "onrightmouseup", "onmidmousedown", "onmidmouseup",
+};
+const char* const kActionNames[kButtonActions] = {
+    "OnMouseOver", "OnMouseOut", "OnMouseDown", "OnMouseUp",
+    "OnRightMouseDown", "OnRightMouseUp", "OnMidMouseDown", "OnMidMouseUp",
+};
+
+// The over/out walk in progress: positions in the list, kept valid when a
+// callback removes buttons.
+struct OverOutWalk {
+    qbButtonList* list = nullptr;
+    size_t cursor = 0;
+    qbBGPicButton* pressed = nullptr;
+};
+OverOutWalk walk;
+
+qbBGPic* ButtonsBGPic(const qbDisplay* d) {
+    if ((d->softDoubleBuffer || d->hardDoubleBuffer) && d->doubleBufferBGPic) return d->doubleBufferBGPic;
+    return d->bgpic;
+}
+
+qbButtonList* ListOf(const qbDisplay* d) {
+    qbBGPic* pic = d ? ButtonsBGPic(d) : nullptr;
+    return pic ? pic->buttons.get() : nullptr;
+}
+
+bool IsButtonActive(const qbBGPicButton& b) { return b.type == kSimpleButton && b.enabled; }
+
+bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton& b) {
+    if (b.type != kSimpleButton) return false;
+    const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
+    const double sy = d->scaleY > 0 ? d->scaleY : 1.0;
+    const auto px = static_cast<int64_t>((x - d->view.offsetX) / sx);
+    const auto py = static_cast<int64_t>((y - d->view.offsetY) / sy);
+    return px >= b.x1 && px <= b.x2 && py >= b.y1 && py <= b.y2;
+}
+
+void FillButtonMessage(qbEventMessage* msg, qbDisplay* d, qbBGPicButton* b, int action) {
+    msg->source = d;
+    msg->type = kMsgButton;
+    msg->bgpic = ButtonsBGPic(d);
+    msg->button = b;
+    msg->function = b->functions[action];
+    msg->userData = b->userData;
+    msg->id = b->id;
+    std::snprintf(msg->action, sizeof msg->action, "%s", kActionNames[action]);
+}
+
+void ReleaseButton(ScriptState* L, qbBGPicButton& b) {
+    for (int& ref : b.functions) {
+        if (ref != -1) VmReleaseRef(L, kRegistryIndex, ref);
+        ref = -1;
+    }
+    if (b.userData != -1) VmReleaseRef(L, kRegistryIndex, b.userData);
+    b.userData = -1;
+}
+
+void RemoveAt(ScriptState* L, qbButtonList& list, size_t i) {
+    ForgetDispatchButton(list.buttons[i].get());
+    if (walk.list == &list && i < walk.cursor) --walk.cursor;
+    ReleaseButton(L, *list.buttons[i]);
+    list.buttons.erase(list.buttons.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+int OutputButtons(qbButtonList** out, qbBGPic** outPic) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return ERR_BGPICBUTTON;
+    qbBGPic* pic = (d->softDoubleBuffer || d->hardDoubleBuffer) ? ButtonsBGPic(d) : GetCurrentOutputBGPic();
+    if (!pic || (d->output.type != kObjectTypeDisplay && d->output.type != 1)) return ERR_BGPICBUTTON;
+    if (!pic->buttons) pic->buttons = std::make_shared<qbButtonList>();
+    *out = pic->buttons.get();
+    if (outPic) *outPic = pic;
+    return 0;
+}
+
+int FindButton(ObjectID id, qbButtonList** outList, size_t* outIndex) {
+    qbButtonList* list = nullptr;
+    if (int err = OutputButtons(&list, nullptr)) return err;
+    for (size_t i = 0; i < list->buttons.size(); ++i) {
+        if (list->buttons[i]->id == id) {
+            *outList = list;
+            *outIndex = i;
+            return 0;
+        }
+    }
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return ERR_FINDBUTTON;
+}
+
+// The eight handler keys of a button's event table; at least one is needed.
+int ReadButtonFunctions(ScriptState* L, int table, qbBGPicButton& b) {
+    VmCheckTable(L, table);
+    int found = 0;
+    for (int i = 0; i < kButtonActions; ++i) {
+        VmPushString(L, kActionKeys[i]);
+        VmRawGet(L, table);
+        const int type = VmType(L, -1);
+        if (type == kTypeNil) {
+            VmSetTop(L, -2);
+            continue;
+        }
+        if (type != kTypeFunction) {
+            VmSetTop(L, -2);
+            return ERR_FUNCEXPECTED;
+        }
+        b.functions[i] = VmMakeRef(L, kRegistryIndex);
+        ++found;
+    }
+    return found ? 0 : ERR_WRONGUSAGE;
+}
+
+}  // namespace
+
+int cmdMakeButton(ScriptState* L) {
+    CheckArgCount(L, 6, 8, 0, 0);
+    const NewObjectID newID = GetNewObjectIDArg(L, 1);
+    const int type = static_cast<int>(VmCheckNumber(L, 2));
+    qbButtonList* list = nullptr;
+    qbBGPic* pic = nullptr;
+    if (int err = OutputButtons(&list, &pic)) return err;
+    if (type == kLayerButton) return ERR_LAYERRANGE;
+    if (type != kSimpleButton) return ERR_WRONGUSAGE;
+    const double width = VmCheckNumber(L, 5);
+    const double height = VmCheckNumber(L, 6);
+    if (!(width >= 1) || !(height >= 1) || width > 0x7fffffff || height > 0x7fffffff) return ERR_WRONGUSAGE;
+    auto b = std::make_unique<qbBGPicButton>();
+    const auto w = static_cast<int32_t>(width);
+    const auto h = static_cast<int32_t>(height);
+    const int64_t x = ResolveSpecialX(static_cast<int32_t>(VmCheckNumber(L, 3)), w, pic->currentWidth, 0.0);
+    const int64_t y = ResolveSpecialY(static_cast<int32_t>(VmCheckNumber(L, 4)), h, pic->currentHeight, 0.0);
+    b->type = type;
+    b->x1 = static_cast<int32_t>(x);
+    b->y1 = static_cast<int32_t>(y);
+    b->x2 = static_cast<int32_t>(std::min<int64_t>(x + w - 1, INT32_MAX));
+    b->y2 = static_cast<int32_t>(std::min<int64_t>(y + h - 1, INT32_MAX));
+    if (int err = ReadButtonFunctions(L, 7, *b)) {
+        ReleaseButton(L, *b);
+        return err;
+    }
+    if (VmGetTop(L) >= 8) {
+        VmPushValue(L, 8);
+        b->userData = VmMakeRef(L, kRegistryIndex);
+    }
+    if (!newID.chooseFlag) {
+        const ObjectID old{newID.id, nullptr};
+        for (size_t i = 0; i < list->buttons.size(); ++i) {
+            if (list->buttons[i]->id == old) {
+                RemoveAt(L, *list, i);
+                break;
+            }
+        }
+        b->id = old;
+    } else {
+        b->id = ObjectID{0, b.get()};
+    }
+    const ObjectID id = b->id;
+    list->buttons.insert(list->buttons.begin(), std::move(b));
+    if (walk.list == list) ++walk.cursor;
+    if (!newID.chooseFlag) return 0;
+    PushObjectID(L, id);
+    return 1;
+}
+
+int cmdDeleteButton(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    qbButtonList* list = nullptr;
+    size_t index = 0;
+    if (int err = FindButton(GetObjectIDArg(L, 1), &list, &index)) return err;
+    RemoveAt(L, *list, index);
+    return 0;
+}
+
+namespace {
+int SetEnabled(ScriptState* L, bool on) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    qbButtonList* list = nullptr;
+    size_t index = 0;
+    if (int err = FindButton(GetObjectIDArg(L, 1), &list, &index)) return err;
+    qbBGPicButton& b = *list->buttons[index];
+    b.enabled = on;
+    std::fill(std::begin(b.pressed), std::end(b.pressed), false);
+    return 0;
+}
+}  // namespace
+
+int cmdEnableButton(ScriptState* L) { return SetEnabled(L, true); }
+int cmdDisableButton(ScriptState* L) { return SetEnabled(L, false); }
+
+int cmdDumpButtons(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    qbButtonList* list = nullptr;
+    qbBGPic* pic = nullptr;
+    if (int err = OutputButtons(&list, &pic)) return err;
+    std::printf("BUTTON SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qbBGPicButton): %d\nButtons: %d\n", pic->id,
+                static_cast<void*>(pic), kButtonRecordSize, static_cast<int>(list->buttons.size()));
+    for (const auto& b : list->buttons)
+        std::printf("(%d) Type: %d - X1: %d - Y1: %d - X2: %d - Y2: %d\n", b->id.number, b->type, b->x1, b->y1, b->x2,
+                    b->y2);
+    std::fflush(stdout);
+    return 0;
+}
+
+bool TranslateButtonEvent(ScriptState*, const qbInputEvent& in, qbEventMessage* msg) {
+    qbButtonList* list = ListOf(in.display);
+    if (!list) return false;
+    const int button = in.type == kEventLeftButton ? 0 : in.type == kEventRightButton ? 1 : 2;
+    const bool down = in.state != 0;
+    for (const auto& owned : list->buttons) {
+        qbBGPicButton& b = *owned;
+        if (!IsButtonActive(b) || !HitTestButton(in.display, in.x, in.y, b)) continue;
+        const int action = kOnMouseDown + 2 * button + (down ? 0 : 1);
+        if (down) {
+            b.pressed[button] = true;
+        } else {
+            if (!b.pressed[button]) continue;
+            b.pressed[button] = false;
+        }
+        if (b.functions[action] == -1) return false;
+        FillButtonMessage(msg, in.display, &b, action);
+        return true;
+    }
+    if (!down)
+        for (const auto& b : list->buttons)
+            if (b->enabled && (b->type == kSimpleButton || b->type == kLayerButton)) b->pressed[button] = false;
+    return false;
+}
+
+bool NextButtonOverOut(ScriptState*, qbDisplay* d, bool start, qbEventMessage* msg) {
+    qbButtonList* list = ListOf(d);
+    if (start) {
+        walk = OverOutWalk{};
+        walk.list = list;
+        if (list)
+            for (const auto& b : list->buttons)
+                if (IsButtonActive(*b) && (b->pressed[0] || b->pressed[1] || b->pressed[2])) walk.pressed = b.get();
+    }
+    if (!list || walk.list != list) return false;
+    const int32_t x = d->view.mouseX;
+    const int32_t y = d->view.mouseY;
+    while (walk.cursor < list->buttons.size()) {
+        qbBGPicButton& b = *list->buttons[walk.cursor];
+        if (!IsButtonActive(b) || (walk.pressed && walk.pressed != &b)) {
+            ++walk.cursor;
+            continue;
+        }
+        const bool over = HitTestButton(d, x, y, b);
+        if (over && !b.over) {
+            // Another button left first: its out comes before this one's over.
+            for (const auto& other : list->buttons) {
+                if (other.get() == &b || !other->over) continue;
+                other->over = false;
+                if (other->functions[kOnMouseOut] != -1) {
+                    FillButtonMessage(msg, d, other.get(), kOnMouseOut);
+                    return true;
+                }
+            }
+            b.over = true;
+            ++walk.cursor;
+            if (b.functions[kOnMouseOver] != -1) {
+                FillButtonMessage(msg, d, &b, kOnMouseOver);
+                return true;
+            }
+            continue;
+        }
+        ++walk.cursor;
+        if (!over && b.over) {
+            b.over = false;
+            if (b.functions[kOnMouseOut] != -1) {
+                FillButtonMessage(msg, d, &b, kOnMouseOut);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void ForgetDispatchButton(const qbBGPicButton* button) {
+    if (walk.pressed == button) walk.pressed = nullptr;
+}
+
+void FillButtonTable(ScriptState* L, const qbEventMessage& msg) {
+    const qbBGPicButton& b = *msg.button;
+    SetTableFieldObjectID(L, "id", b.id);
+    SetTableFieldInt(L, "x", b.x1);
+    SetTableFieldInt(L, "y", b.y1);
+    SetTableFieldInt(L, "width", b.x2 - b.x1 + 1);
+    SetTableFieldInt(L, "height", b.y2 - b.y1 + 1);
+    SetTableFieldInt(L, "mousedown", b.pressed[0]);
+    SetTableFieldInt(L, "rightmousedown", b.pressed[1]);
+    SetTableFieldInt(L, "midmousedown", b.pressed[2]);
+    SetTableFieldObjectID(L, "display", IDOf(*static_cast<const qbDisplay*>(msg.source)));
+}
+
+void FreeAllButtons(ScriptState* L) {
+    for (qbBGPic* pic = FirstBGPic(); pic; pic = static_cast<qbBGPic*>(pic->next)) FreeBGPicButtons(L, pic);
+    walk = OverOutWalk{};
+}
+
+int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic) {
+    if (!bgpic->buttons) return 0;
+    while (!bgpic->buttons->buttons.empty()) RemoveAt(L, *bgpic->buttons, 0);
+    if (walk.list == bgpic->buttons.get()) walk = OverOutWalk{};
+    bgpic->buttons.reset();
+    return 0;
+}

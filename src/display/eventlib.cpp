@@ -1,0 +1,195 @@
+// The "event" library: its command table and constants, and the small
+// commands that read the pointer, the keys and the joysticks.
+#include <strings.h>
+
+#include <cstring>
+
+#include "core/errcodes.h"
+#include "core/eventqueue.h"
+#include "core/settings.h"
+#include "display/display.h"
+#include "display/eventlib.h"
+#include "platform/platform_ops.h"
+
+namespace {
+
+int CurrentDisplay(qbDisplay** out) {
+    *out = GetCurrentDisplay();
+    return *out ? 0 : ERR_FINDDISPLAY;
+}
+
+int PushButtonState(ScriptState* L, int button) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    VmPushBoolean(L, d->view.buttons[button] != 0);
+    return 1;
+}
+
+int cmdIsLeftMouse(ScriptState* L) { return PushButtonState(L, 0); }
+int cmdIsRightMouse(ScriptState* L) { return PushButtonState(L, 1); }
+int cmdIsMidMouse(ScriptState* L) { return PushButtonState(L, 2); }
+
+int PushPointer(ScriptState* L, bool wantX) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    int32_t x = 0;
+    int32_t y = 0;
+    DisplayPointer(d, &x, &y);
+    VmPushNumber(L, wantX ? x : y);
+    return 1;
+}
+
+int cmdMouseX(ScriptState* L) { return PushPointer(L, true); }
+int cmdMouseY(ScriptState* L) { return PushPointer(L, false); }
+
+int cmdIsKeyDown(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    const char* name = VmCheckString(L, 1, nullptr);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    bool down = false;
+    if (strcasecmp(name, "any") == 0) {
+        for (uint8_t k : d->keyState) down = down || k;
+    } else if (const int64_t code = KeyCodeFromName(name, true); code >= kKeyStateCount) {
+        down = (d->lastQualifiers & static_cast<uint32_t>(code) & 0x7fffffff) != 0;
+    } else if (code >= 0) {
+        down = d->keyState[code] != 0;
+    } else if (std::strlen(name) == 1) {
+        down = d->keyState[static_cast<unsigned char>(name[0])] != 0;
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    VmPushBoolean(L, down);
+    return 1;
+}
+
+int QuitSwitch(ScriptState* L, int key) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    const int on = VmType(L, 1) == kTypeBoolean ? VmToBoolean(L, 1) : VmCheckNumber(L, 1) != 0;
+    SetQuitShortcut(L, key, on);
+    return 0;
+}
+
+int cmdLeftMouseQuit(ScriptState* L) { return QuitSwitch(L, kQuitShortcutLeftButton); }
+int cmdEscapeQuit(ScriptState* L) { return QuitSwitch(L, kQuitShortcutEscape); }
+int cmdCtrlCQuit(ScriptState* L) { return QuitSwitch(L, kQuitShortcutCtrlC); }
+
+int cmdFreeEventCache(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    return FlushEvents(L, -1, 1);
+}
+
+int cmdResetKeyStates(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    qbDisplay* d = nullptr;
+    if (int err = CurrentDisplay(&d)) return err;
+    std::memset(d->keyState, 0, sizeof d->keyState);
+    for (int32_t& b : d->view.buttons) b = 0;
+    for (int32_t& w : d->lastButtonWord) w = 0;
+    d->lastQualifiers = 0;
+    return 0;
+}
+
+int cmdJoyDir(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    int direction = 8;
+    int buttons = 0;
+    if (int err = ReadJoystick(static_cast<int>(VmCheckNumber(L, 1)), &direction, &buttons)) return err;
+    VmPushNumber(L, direction);
+    return 1;
+}
+
+// Buttons 0 and 1 both read the first fire button; n reads bit n - 1.
+int cmdJoyFire(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    const int port = static_cast<int>(VmCheckNumber(L, 1));
+    const double button = VmOptNumber(L, 2, 0);
+    if (!(button >= 0) || button > 32) return ERR_WRONGUSAGE;
+    const int bit = button < 1 ? 0 : static_cast<int>(button) - 1;
+    int direction = 8;
+    int buttons = 0;
+    if (int err = ReadJoystick(port, &direction, &buttons)) return err;
+    VmPushNumber(L, (static_cast<uint32_t>(buttons) >> bit) & 1u);
+    return 1;
+}
+
+int cmdCountJoysticks(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    int count = 0;
+    if (int err = ScanJoysticks(&count)) return err;
+    VmPushNumber(L, count);
+    return 1;
+}
+
+constexpr size_t kPortNameMax = 127;
+
+int cmdCreatePort(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    size_t length = 0;
+    const char* name = VmCheckString(L, 1, &length);
+    if (length > kPortNameMax) return ERR_WRONGUSAGE;
+    return CreateMessagePort(name);
+}
+
+const ScriptConstant kEventConstants[] = {
+    {"MOVEWINDOW", nullptr, 6},     {"SIZEWINDOW", nullptr, 7},
+    {"INACTIVEWINDOW", nullptr, 8}, {"ACTIVEWINDOW", nullptr, 9},
+    {"CLOSEWINDOW", nullptr, 10},   {"ONBUTTONCLICKALL", nullptr, 11},
+    {"ONBUTTONRIGHTCLICKALL", nullptr, 12}, {"ONBUTTONOVERALL", nullptr, 13},
+    {"ONKEYDOWNALL", nullptr, 14},  {"JOYUP", nullptr, 0},
+    {"JOYUPRIGHT", nullptr, 1},     {"JOYRIGHT", nullptr, 2},
+    {"JOYDOWNRIGHT", nullptr, 3},   {"JOYDOWN", nullptr, 4},
+    {"JOYDOWNLEFT", nullptr, 5},    {"JOYLEFT", nullptr, 6},
+    {"JOYUPLEFT", nullptr, 7},      {"JOYNODIR", nullptr, 8},
+    {"ONBUTTONCLICK", nullptr, 2},  {"ONBUTTONOVER", nullptr, 1},
+    {"ONKEYDOWN", nullptr, 3},      {"ONBUTTONRIGHTCLICK", nullptr, 5},
+    {"SIMPLEBUTTON", nullptr, 0},   {"LAYERBUTTON", nullptr, 1},
+    {nullptr, nullptr, 0},
+};
+
+// The rows of the library in its order; the waits and the label-based
+// events join in their places.
+const ScriptCommand kEventCommands[] = {
+    {"IsKeyDown", cmdIsKeyDown},
+    {"IsLeftMouse", cmdIsLeftMouse},
+    {"IsRightMouse", cmdIsRightMouse},
+    {"LeftMouseQuit", cmdLeftMouseQuit},
+    {"EscapeQuit", cmdEscapeQuit},
+    {"CtrlCQuit", cmdCtrlCQuit},
+    {"FreeEventCache", cmdFreeEventCache},
+    {"CheckEvent", cmdCheckEvent},
+    {"WaitEvent", cmdWaitEvent},
+    {"MouseX", cmdMouseX},
+    {"MouseY", cmdMouseY},
+    {"MakeButton", cmdMakeButton},
+    {"DeleteButton", cmdDeleteButton},
+    {"DisableButton", cmdDisableButton},
+    {"EnableButton", cmdEnableButton},
+    {"InstallEventHandler", cmdInstallEventHandler},
+    {"SetInterval", cmdSetInterval},
+    {"SetTimeout", cmdSetTimeout},
+    {"ClearInterval", cmdClearInterval},
+    {"ClearTimeout", cmdClearTimeout},
+    {"ChangeInterval", cmdChangeInterval},
+    {"DumpButtons", cmdDumpButtons},
+    {"IsMidMouse", cmdIsMidMouse},
+    {"ResetKeyStates", cmdResetKeyStates},
+    {"JoyDir", cmdJoyDir},
+    {"JoyFire", cmdJoyFire},
+    {"CountJoysticks", cmdCountJoysticks},
+    {"BreakEventHandler", cmdBreakEventHandler},
+    {"CheckEvents", cmdCheckEvents},
+    {"CreatePort", cmdCreatePort},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+int InitEventLibrary(ScriptState* L) {
+    ResetEventDispatcher(L);
+    VmRegisterCommands(L, nullptr, kEventCommands, 0);
+    VmRegisterConstants(L, kEventConstants, 0);
+    return RegisterCommandTable(kEventCommands, "event");
+}

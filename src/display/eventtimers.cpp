@@ -1,0 +1,166 @@
+// Intervals and timeouts: script functions the timer service calls back
+// through the dispatcher, every period or once.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/objects.h"
+#include "core/timers.h"
+#include "display/eventlib.h"
+
+namespace {
+
+constexpr int kObjectTypeInterval = 41;
+constexpr int kObjectTypeTimeout = 42;
+
+struct qbInterval : qbObject {
+    int function = -1;
+    int period = 0;
+    int userData = -1;
+};
+
+using IntervalList = std::vector<std::unique_ptr<qbInterval>>;
+
+IntervalList intervals;
+IntervalList timeouts;
+
+IntervalList& ListOf(int type) { return type == kObjectTypeInterval ? intervals : timeouts; }
+
+IntervalList::iterator Find(IntervalList& list, ObjectID id) {
+    return std::find_if(list.begin(), list.end(), [&](const auto& r) { return IDOf(*r) == id; });
+}
+
+int NotFound(int type, ObjectID id) {
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return type == kObjectTypeInterval ? ERR_FINDINTERVAL : ERR_FINDTIMEOUT;
+}
+
+void Release(ScriptState* L, qbInterval& r) {
+    if (r.function != -1) VmReleaseRef(L, kRegistryIndex, r.function);
+    if (r.userData != -1) VmReleaseRef(L, kRegistryIndex, r.userData);
+    r.function = r.userData = -1;
+    FreeObjectDataList(L, &r.data);
+}
+
+// Removes the service's timer, first moving the dispatcher's cursor past it.
+void RemoveTimer(int type, ObjectID id) {
+    const int kind = type == kObjectTypeInterval ? kTimerRepeating : kTimerOneShot;
+    qbTimerEntry* next = nullptr;
+    if (qbTimerEntry* entry = FindTimerEntry(kind, id, &next)) MoveTimerCursorPast(entry, next);
+    TimerService(type == kObjectTypeInterval ? kTimerRemoveRepeating : kTimerRemoveOneShot, id, 0);
+}
+
+int Clear(ScriptState* L, int type, ObjectID id) {
+    IntervalList& list = ListOf(type);
+    auto it = Find(list, id);
+    if (it == list.end()) return NotFound(type, id);
+    std::unique_ptr<qbInterval> record = std::move(*it);
+    list.erase(it);
+    Release(L, *record);
+    RemoveTimer(type, id);
+    return 0;
+}
+
+// SetInterval and SetTimeout: (id or Nil, function, ms [, userdata]).
+int SetTimer(ScriptState* L, int type) {
+    CheckArgCount(L, 3, 4, 0, 0);
+    const NewObjectID newID = GetNewObjectIDArg(L, 1);
+    VmCheckFunction(L, 2);
+    const double ms = VmCheckNumber(L, 3);
+    if (!(ms >= 1) || ms > 0x7fffffff) return ERR_WRONGUSAGE;
+    IntervalList& list = ListOf(type);
+    if (!newID.chooseFlag) {
+        const ObjectID old{newID.id, nullptr};
+        if (Find(list, old) != list.end()) Clear(L, type, old);
+    }
+    auto record = std::make_unique<qbInterval>();
+    record->type = type;
+    record->id = newID.id;
+    if (newID.chooseFlag) record->handle = record.get();
+    record->period = static_cast<int>(ms);
+    VmPushValue(L, 2);
+    record->function = VmMakeRef(L, kRegistryIndex);
+    if (VmGetTop(L) >= 4) {
+        VmPushValue(L, 4);
+        record->userData = VmMakeRef(L, kRegistryIndex);
+    }
+    const ObjectID id = IDOf(*record);
+    const int op = type == kObjectTypeInterval ? kTimerAddRepeating : kTimerAddOneShot;
+    if (int err = TimerService(op, id, record->period)) {
+        Release(L, *record);
+        return err;
+    }
+    list.push_back(std::move(record));
+    if (!newID.chooseFlag) return 0;
+    PushObjectID(L, id);
+    return 1;
+}
+
+}  // namespace
+
+int cmdSetInterval(ScriptState* L) { return SetTimer(L, kObjectTypeInterval); }
+int cmdSetTimeout(ScriptState* L) { return SetTimer(L, kObjectTypeTimeout); }
+
+int cmdClearInterval(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    return Clear(L, kObjectTypeInterval, GetObjectIDArg(L, 1));
+}
+
+int cmdClearTimeout(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    return Clear(L, kObjectTypeTimeout, GetObjectIDArg(L, 1));
+}
+
+int cmdChangeInterval(ScriptState* L) {
+    CheckArgCount(L, 2, 2, 0, 0);
+    const ObjectID id = GetObjectIDArg(L, 1);
+    const double ms = VmCheckNumber(L, 2);
+    auto it = Find(intervals, id);
+    if (it == intervals.end()) return NotFound(kObjectTypeInterval, id);
+    if (!(ms >= 1) || ms > 0x7fffffff) return ERR_WRONGUSAGE;
+    (*it)->period = static_cast<int>(ms);
+    return TimerService(kTimerChangePeriod, id, (*it)->period);
+}
+
+int DeliverIntervalEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {
+    auto it = Find(intervals, id);
+    if (it == intervals.end() || (*it)->function == -1) return 0;
+    msg->type = kMsgInterval;
+    msg->function = (*it)->function;
+    msg->userData = (*it)->userData;
+    msg->id = id;
+    std::snprintf(msg->action, sizeof msg->action, "Interval");
+    return DeliverEvent(L, msg, false);
+}
+
+int DeliverTimeoutEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {
+    auto it = Find(timeouts, id);
+    if (it == timeouts.end()) return 0;
+    // Gone before the call, so that the callback may set the same id again.
+    std::unique_ptr<qbInterval> record = std::move(*it);
+    timeouts.erase(it);
+    FreeObjectDataList(L, &record->data);
+    msg->type = kMsgTimeout;
+    msg->function = record->function;
+    msg->userData = record->userData;
+    msg->id = id;
+    std::snprintf(msg->action, sizeof msg->action, "Timeout");
+    const int err = DeliverEvent(L, msg, false);
+    Release(L, *record);
+    return err;
+}
+
+void FreeIntervalsAndTimeouts(ScriptState* L) {
+    for (int type : {kObjectTypeInterval, kObjectTypeTimeout}) {
+        IntervalList& list = ListOf(type);
+        while (!list.empty()) {
+            std::unique_ptr<qbInterval> record = std::move(list.back());
+            list.pop_back();
+            Release(L, *record);
+            RemoveTimer(type, IDOf(*record));
+        }
+    }
+}

@@ -1,0 +1,115 @@
+// Buttons as scripts make and meet them: the hit test at their edges, the
+// pressed states across a release elsewhere, over and out, and DumpButtons.
+#include "core/errcodes.h"
+#include "eventlib_fixture.h"
+
+namespace {
+
+class ButtonsTest : public EventWorld {
+protected:
+    // MakeButton(id, SIMPLEBUTTON, x, y, w, h, {onmousedown = down, onmouseup = up, ...}).
+    int MakeSimple(int id, int x, int y, int w, int h) {
+        const std::string text = ".function main maxstack=12\n    GETGLOBAL 0 \"makebutton\"\n    LOADK 1 #" +
+                                 std::to_string(id) + "\n    LOADK 2 #0\n    LOADK 3 #" + std::to_string(x) +
+                                 "\n    LOADK 4 #" + std::to_string(y) + "\n    LOADK 5 #" + std::to_string(w) +
+                                 "\n    LOADK 6 #" + std::to_string(h) + R"(
+    NEWTABLE 7 0 4
+    GETGLOBAL 8 "down"
+    SETTABLE 7 "onmousedown" 8
+    GETGLOBAL 8 "up"
+    SETTABLE 7 "onmouseup" 8
+    GETGLOBAL 8 "over"
+    SETTABLE 7 "onmouseover" 8
+    GETGLOBAL 8 "out"
+    SETTABLE 7 "onmouseout" 8
+    CALL 0 8 1
+    RETURN 0 1
+.end
+)";
+        return Run(text);
+    }
+    void SetUp() override {
+        EventWorld::SetUp();
+        DefineEmitter("down", "down");
+        DefineEmitter("up", "up");
+        DefineEmitter("over", "over");
+        DefineEmitter("out", "out");
+    }
+    void Drain() {
+        for (int i = 0; i < 10; ++i) ASSERT_EQ(Check(), 0);
+    }
+};
+
+TEST_F(ButtonsTest, AOnePixelButtonIsHitOnlyAtItsPixel) {
+    ASSERT_EQ(MakeSimple(3, 5, 5, 1, 1), 0);
+    const int misses[][2] = {{4, 5}, {6, 5}, {5, 4}, {5, 6}, {4, 4}, {6, 6}};
+    for (const auto& m : misses) Click(m[0], m[1], true);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    Click(5, 5, true);
+    Drain();
+    EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 3"});
+}
+
+TEST_F(ButtonsTest, AReleaseElsewhereClearsEveryPressedState) {
+    ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
+    ASSERT_EQ(MakeSimple(2, 20, 0, 10, 10), 0);
+    Click(2, 2, true);
+    Click(22, 2, false);
+    Drain();
+    EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 1"});
+    // Button 1 no longer holds its press: releasing over it is no click.
+    out.clear();
+    Click(2, 2, false);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    // A press and release over the same button is.
+    Click(22, 2, true);
+    Click(22, 2, false);
+    Drain();
+    EXPECT_EQ(out, (std::vector<std::string>{"down OnMouseDown 2", "up OnMouseUp 2"}));
+}
+
+TEST_F(ButtonsTest, ThePointerEntersAndLeaves) {
+    ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
+    ASSERT_EQ(MakeSimple(2, 20, 0, 10, 10), 0);
+    d->view.mouseX = 3;
+    d->view.mouseY = 3;
+    d->view.mouseMoved = 1;
+    Drain();
+    EXPECT_EQ(out, std::vector<std::string>{"over OnMouseOver 1"});
+    out.clear();
+    d->view.mouseX = 25;
+    d->view.mouseMoved = 1;
+    Drain();
+    EXPECT_EQ(out, (std::vector<std::string>{"out OnMouseOut 1", "over OnMouseOver 2"}));
+}
+
+TEST_F(ButtonsTest, MakeButtonChecksItsArguments) {
+    EXPECT_EQ(MakeSimple(1, 0, 0, 0, 5), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("deletebutton", {"#9"}), ERR_FINDBUTTON);
+    ASSERT_EQ(MakeSimple(9, 0, 0, 4, 4), 0);
+    EXPECT_EQ(Call("disablebutton", {"#9"}), 0);
+    Click(1, 1, true);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Call("enablebutton", {"#9"}), 0);
+    EXPECT_EQ(Call("deletebutton", {"#9"}), 0);
+    EXPECT_EQ(Call("deletebutton", {"#9"}), ERR_FINDBUTTON);
+}
+
+TEST_F(ButtonsTest, DumpButtonsPrintsTheListNewestFirst) {
+    ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
+    ASSERT_EQ(MakeSimple(2, 20, 5, 3, 4), 0);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(Call("dumpbuttons"), 0);
+    const std::string text = testing::internal::GetCapturedStdout();
+    char head[200];
+    std::snprintf(head, sizeof head, "BUTTON SYSTEM INFO - BGPIC: %d (%p)\n", d->bgpic->id, static_cast<void*>(d->bgpic));
+    EXPECT_EQ(text, std::string(head) +
+                        "sizeof(qbBGPicButton): 100\nButtons: 2\n"
+                        "(2) Type: 0 - X1: 20 - Y1: 5 - X2: 22 - Y2: 8\n"
+                        "(1) Type: 0 - X1: 0 - Y1: 0 - X2: 9 - Y2: 9\n");
+}
+
+}  // namespace

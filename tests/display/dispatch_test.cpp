@@ -1,0 +1,165 @@
+// The dispatcher as scripts meet it: fairness between timers and input, one
+// pointer move per walk, the empty record, nested waits, quits and timeouts.
+#include "core/errcodes.h"
+#include "core/timers.h"
+#include "eventlib_fixture.h"
+
+namespace {
+
+class DispatchTest : public EventWorld {};
+
+TEST_F(DispatchTest, FiredTimersAndAFloodOfClicksTakeTurns) {
+    DefineEmitter("tick", "tick");
+    DefineEmitter("down", "down");
+    ASSERT_EQ(Install({{"onmousedown", "down"}}), 0);
+    ASSERT_EQ(Call("setinterval", {"#1", "tick", "#10"}), 0);
+    for (int i = 0; i < 40; ++i) Click(i, 1, true);
+    for (int round = 0; round < 3; ++round) {
+        out.clear();
+        ASSERT_TRUE(WaitForFiring(CountTimerFirings()));
+        ASSERT_EQ(Wait(), 0);
+        ASSERT_EQ(Wait(), 0);
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_EQ(out[0], "tick Interval 1");
+        EXPECT_EQ(out[1], "down OnMouseDown 1");
+    }
+    EXPECT_EQ(Call("clearinterval", {"#1"}), 0);
+    EXPECT_EQ(Call("clearinterval", {"#1"}), ERR_FINDINTERVAL);
+}
+
+TEST_F(DispatchTest, PointerMovesReachTheScriptOncePerWalk) {
+    DefineEmitter("move", "move", "x");
+    DefineEmitter("key", "key", "key");
+    ASSERT_EQ(Install({{"onmousemove", "move"}, {"onkeydown", "key"}}), 0);
+    for (int i = 0; i < 3; ++i) Key('a' + i, true);
+    d->view.mouseX = 7;
+    // The fifth call finds nothing and ends the walk.
+    for (int call = 0; call < 5; ++call) {
+        d->view.mouseMoved = 1;
+        ASSERT_EQ(Check(), 0);
+    }
+    std::vector<std::string> want = {"move OnMouseMove 7", "key OnKeyDown a", "key OnKeyDown b", "key OnKeyDown c"};
+    EXPECT_EQ(out, want);
+    out.clear();
+    d->view.mouseMoved = 1;
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"move OnMouseMove 7"});
+}
+
+TEST_F(DispatchTest, CheckEventWithNothingPendingGivesTheEmptyRecord) {
+    ASSERT_EQ(Run(R"(.function main maxstack=8
+    GETGLOBAL 0 "checkevent"
+    CALL 0 1 2
+    GETGLOBAL 1 "emit"
+    GETTABLE 2 0 "triggered"
+    GETTABLE 3 0 "action"
+    GETTABLE 4 0 "nresults"
+    GETTABLE 5 0 "id"
+    CALL 1 5 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    EXPECT_EQ(out, std::vector<std::string>{"false  0 0"});
+}
+
+TEST_F(DispatchTest, TheResultTableCarriesTheCallbacksResults) {
+    Define("answer", "    LOADK 1 \"ok\"\n    LOADK 2 #5\n    RETURN 1 3\n");
+    ASSERT_EQ(Install({{"onkeyup", "answer"}}), 0);
+    Key(' ', false);
+    ASSERT_EQ(Run(R"(.function main maxstack=8
+    GETGLOBAL 0 "checkevent"
+    CALL 0 1 2
+    GETGLOBAL 1 "emit"
+    GETTABLE 2 0 "triggered"
+    GETTABLE 3 0 "action"
+    GETTABLE 4 0 "nresults"
+    GETTABLE 5 0 "results"
+    GETTABLE 5 5 #0
+    GETTABLE 6 0 "key"
+    CALL 1 6 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    EXPECT_EQ(out, std::vector<std::string>{"true OnKeyUp 2 ok  "});
+}
+
+TEST_F(DispatchTest, WaitEventInsideACallbackIsWrongUsage) {
+    Define("nested", "    GETGLOBAL 1 \"waitevent\"\n    CALL 1 1 1\n    RETURN 0 1\n");
+    ASSERT_EQ(Install({{"onkeydown", "nested"}}), 0);
+    Key('x', true);
+    EXPECT_EQ(Check(), ERR_WRONGUSAGE);
+    // The failed callback leaves no callback running behind it.
+    EXPECT_EQ(GetRuntimeTag(kTagCallbackNesting), 0);
+}
+
+TEST_F(DispatchTest, ATimeoutMaySetItsOwnIdAgain) {
+    DefineEmitter("second", "second");
+    Define("first", R"(    GETGLOBAL 1 "emit"
+    LOADK 2 "first"
+    CALL 1 2 1
+    GETGLOBAL 1 "settimeout"
+    LOADK 2 #4
+    GETGLOBAL 3 "second"
+    LOADK 4 #1
+    CALL 1 4 1
+    RETURN 0 1
+)");
+    ASSERT_EQ(Call("settimeout", {"#4", "first", "#1"}), 0);
+    ASSERT_EQ(Wait(), 0);
+    ASSERT_EQ(Wait(), 0);
+    EXPECT_EQ(out, (std::vector<std::string>{"first", "second Timeout 4"}));
+    // Both are gone once delivered.
+    EXPECT_EQ(Call("cleartimeout", {"#4"}), ERR_FINDTIMEOUT);
+}
+
+TEST_F(DispatchTest, TimerArgumentsAreChecked) {
+    DefineEmitter("tick", "tick");
+    EXPECT_EQ(Call("setinterval", {"#1", "tick", "#0"}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("settimeout", {"#1", "tick", "#-5"}), ERR_WRONGUSAGE);
+    EXPECT_NE(Call("setinterval", {"#1", "#3", "#10"}), 0);
+    EXPECT_EQ(Call("changeinterval", {"#9", "#10"}), ERR_FINDINTERVAL);
+    ASSERT_EQ(Call("setinterval", {"#9", "tick", "#1000"}), 0);
+    EXPECT_EQ(Call("changeinterval", {"#9", "#0"}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("changeinterval", {"#9", "#20"}), 0);
+}
+
+TEST_F(DispatchTest, ACloseRequestWithoutHandlerEndsTheWaitAsAQuit) {
+    Inject(kEventCloseRequest, 0, 0, 0);
+    EXPECT_EQ(Wait(), ERR_USERABORT);
+}
+
+TEST_F(DispatchTest, ACloseRequestWithAHandlerReachesIt) {
+    DefineEmitter("closing", "closing");
+    ASSERT_EQ(Install({{"closewindow", "closing"}}), 0);
+    EXPECT_TRUE(d->view.hasCloseHandler);
+    null_backend::SetCloseHandler(d, true);
+    Inject(kEventCloseRequest, 0, 0, 0);
+    EXPECT_EQ(Wait(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"closing CloseWindow 1"});
+}
+
+TEST_F(DispatchTest, AQuitFromTheAdapterEndsEveryDelivery) {
+    DefineEmitter("key", "key", "key");
+    ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);
+    qbAdapterInput in;
+    in.display = d;
+    in.words[0] = 'q';
+    in.words[1] = 1;
+    ASSERT_EQ(PostAdapterEvent(L, 4, in), 0);
+    ASSERT_EQ(PostAdapterEvent(L, 0, in), 0);
+    EXPECT_EQ(Check(), ERR_USERABORT);
+}
+
+TEST_F(DispatchTest, BreakEventHandlerStartsANewWalk) {
+    DefineEmitter("move", "move", "x");
+    ASSERT_EQ(Install({{"onmousemove", "move"}}), 0);
+    d->view.mouseMoved = 1;
+    ASSERT_EQ(Check(), 0);
+    ASSERT_EQ(Call("breakeventhandler"), 0);
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The handler table and the small commands of the event library: handlers
+// installed by name, user event types, key texts and the adapter's input.
+#include <cstring>
+
+#include "core/errcodes.h"
+#include "eventlib_fixture.h"
+
+namespace {
+
+class EventLibTest : public EventWorld {};
+
+TEST_F(EventLibTest, InstallEventHandlerChangesOnlyTheNamedSlots) {
+    DefineEmitter("one", "one");
+    DefineEmitter("two", "two");
+    ASSERT_EQ(Install({{"onkeydown", "one"}, {"onkeyup", "one"}, {"onmousemove", "one"}}), 0);
+    const int up = d->handlers[1].function;
+    ASSERT_NE(up, -1);
+    ASSERT_EQ(Install({{"onkeydown", "two"}}), 0);
+    EXPECT_EQ(d->handlers[1].function, up);
+    EXPECT_NE(d->handlers[2].function, -1);
+    Key('k', true);
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"two OnKeyDown 1"});
+    ASSERT_EQ(Install({{"onkeydown", "#0"}}), 0);
+    EXPECT_EQ(d->handlers[0].function, -1);
+    EXPECT_EQ(d->handlers[1].function, up);
+    EXPECT_EQ(Install({{"onkeyup", "\"text\""}}), ERR_FUNCEXPECTED);
+}
+
+TEST_F(EventLibTest, KeyTextsNameTheSpecialKeys) {
+    DefineEmitter("key", "key", "key");
+    ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);
+    Key(272, true);  // TAB
+    Key(271, true);  // BACKSPACE
+    Key(284, true);  // PAGEDOWN
+    Key(274, true);  // RETURN
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, (std::vector<std::string>{"key OnKeyDown         ", "key OnKeyDown BACKSPACE",
+                                             "key OnKeyDown PAGEDOWN", "key OnKeyDown \n"}));
+    EXPECT_EQ(KeyCodeFromName("pause", false), 286);
+    EXPECT_EQ(KeyCodeFromName("lshift", false), -1);
+    EXPECT_EQ(KeyCodeFromName("LSHIFT", true), 0x80010000);
+}
+
+TEST_F(EventLibTest, UserEventTypesTakeNoBuiltInName) {
+    EXPECT_EQ(RegisterUserEvent("OnKeyDown"), 0);
+    EXPECT_EQ(RegisterUserEvent("ONKEYDOWN"), 0);
+    EXPECT_EQ(RegisterUserEvent("runFinished"), 0);
+    EXPECT_EQ(RegisterUserEvent("OnGadget"), 28);
+    EXPECT_EQ(RegisterUserEvent("ongadget"), 0);
+    EXPECT_EQ(RegisterUserEvent("OnOther"), 29);
+    // A handler installed under the type's name receives its events.
+    DefineEmitter("gadget", "gadget");
+    ASSERT_EQ(Install({{"ongadget", "gadget"}}), 0);
+    qbAdapterInput in;
+    in.display = d;
+    ASSERT_EQ(PostAdapterEvent(L, 28, in), 0);
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"gadget OnGadget 1"});
+}
+
+TEST_F(EventLibTest, AdapterKeysOutsideTheStateArrayAreOnlyPosted) {
+    qbAdapterInput in;
+    in.display = d;
+    in.words[1] = 1;
+    for (int32_t code : {-1, -300, 300, 1 << 30}) {
+        in.words[0] = code;
+        EXPECT_EQ(PostAdapterEvent(L, 4, in), 0);
+    }
+    in.words[0] = 299;
+    EXPECT_EQ(PostAdapterEvent(L, 4, in), 0);
+    EXPECT_EQ(d->keyState[299], 1);
+    in.display = nullptr;
+    EXPECT_EQ(PostAdapterEvent(L, 4, in), ERR_FINDDISPLAY);
+}
+
+TEST_F(EventLibTest, JoyFireTakesTheButtonsOfThirtyTwoBits) {
+    EXPECT_EQ(Call("joyfire", {"#0", "#33"}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("joyfire", {"#0", "#-1"}), ERR_WRONGUSAGE);
+    EXPECT_NE(Call("joyfire", {"#0", "#32"}), ERR_WRONGUSAGE);
+    EXPECT_NE(Call("joyfire", {"#0", "#0"}), ERR_WRONGUSAGE);
+}
+
+TEST_F(EventLibTest, ThePointerIsReadInDisplayPixels) {
+    d->view.mouseX = 30;
+    d->view.mouseY = 12;
+    d->view.offsetX = 10;
+    d->scaleX = 2.0;
+    ASSERT_EQ(Run(R"(.function main maxstack=6
+    GETGLOBAL 0 "emit"
+    GETGLOBAL 1 "mousex"
+    CALL 1 1 2
+    GETGLOBAL 2 "mousey"
+    CALL 2 1 2
+    CALL 0 3 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    EXPECT_EQ(out, std::vector<std::string>{"10 12"});
+}
+
+}  // namespace
