@@ -37,6 +37,7 @@ protected:
         VmPushCClosure(L, Emit, 1);
         SetGlobal("emit");
         SetEventQuitRequested(false);
+        UseBackend();
         d = MakeOpen(1, 64, 48);
         ASSERT_NE(d, nullptr);
     }
@@ -50,6 +51,9 @@ protected:
         SetRuntimeTag(kTagCallbackNesting, 0);
         DisplayWorld::TearDown();
     }
+
+    // Runs before the display opens; the in-memory backend by default.
+    virtual void UseBackend() {}
 
     static int Emit(ScriptState* L) {
         auto* sink = static_cast<std::vector<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));

@@ -1,0 +1,109 @@
+// The event library on the SDL backend under the dummy driver: synthetic SDL
+// events reach script handlers through the real pump, and closing a window
+// that has no close handler ends a waiting script as a quit.
+#include <SDL.h>
+
+#include "core/errcodes.h"
+#include "display/eventlib_fixture.h"
+#include "platform/linux/sdl_backend.h"
+
+namespace {
+
+class SdlEventsTest : public EventWorld {
+protected:
+    void UseBackend() override {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        SetPlatformBackend(&LinuxPlatformOps());
+        ASSERT_EQ(StartNativeUI(), 0);
+    }
+    void TearDown() override {
+        FreeEventSystem(L);
+        FreeAllDisplays(L);
+        ShutdownPlatform();
+        EventWorld::TearDown();
+    }
+    uint32_t WindowId() {
+        qbNativeWindow* w = sdl_backend::FindWindow(d);
+        EXPECT_NE(w, nullptr);
+        return w ? w->windowId : 0;
+    }
+    void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1); }
+    void PushClose() {
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.windowID = WindowId();
+        e.window.event = SDL_WINDOWEVENT_CLOSE;
+        Push(e);
+    }
+    void PushKey(SDL_Keycode key, bool down) {
+        SDL_Event e{};
+        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        e.key.windowID = WindowId();
+        e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        e.key.keysym.sym = key;
+        e.key.keysym.scancode = SDL_GetScancodeFromKey(key);
+        Push(e);
+    }
+    void PushClick(int x, int y, bool down) {
+        SDL_Event e{};
+        e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        e.button.windowID = WindowId();
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+        e.button.x = x;
+        e.button.y = y;
+        Push(e);
+    }
+};
+
+TEST_F(SdlEventsTest, ClosingTheWindowWithoutAHandlerEndsTheWait) {
+    DefineEmitter("key", "key", "key");
+    ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);
+    PushKey(SDLK_TAB, true);
+    ASSERT_EQ(Wait(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"key OnKeyDown         "});
+    PushClose();
+    EXPECT_EQ(Wait(), ERR_USERABORT);
+}
+
+TEST_F(SdlEventsTest, AQuitFromTheDesktopEndsTheWait) {
+    SDL_Event e{};
+    e.type = SDL_QUIT;
+    Push(e);
+    EXPECT_EQ(Wait(), ERR_USERABORT);
+}
+
+TEST_F(SdlEventsTest, ACloseHandlerKeepsTheScriptRunning) {
+    DefineEmitter("closing", "closing");
+    ASSERT_EQ(Install({{"closewindow", "closing"}}), 0);
+    PushClose();
+    ASSERT_EQ(Wait(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"closing CloseWindow 1"});
+}
+
+TEST_F(SdlEventsTest, ClicksReachTheButtonUnderThePointer) {
+    DefineEmitter("down", "down");
+    ASSERT_EQ(Run(R"(.function main maxstack=12
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #7
+    LOADK 2 #0
+    LOADK 3 #5
+    LOADK 4 #5
+    LOADK 5 #1
+    LOADK 6 #1
+    NEWTABLE 7 0 1
+    GETGLOBAL 8 "down"
+    SETTABLE 7 "onmousedown" 8
+    CALL 0 8 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    PushClick(6, 5, true);
+    PushClick(5, 5, true);
+    ASSERT_EQ(Wait(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 7"});
+}
+
+}  // namespace
