@@ -2,8 +2,8 @@
 # (only when one is missing) and configures and builds a build folder.
 # Build output goes to standard error so that standard output is the player's.
 
-QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libsdl2-dev)
-QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps)
+QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libsdl2-dev libpng-dev libjpeg62-turbo-dev)
+QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps libjpeg-turbo-progs imagemagick netpbm)
 
 qb_ensure_packages() {
     local missing=()

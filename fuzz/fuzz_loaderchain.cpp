@@ -1,0 +1,23 @@
+// Fuzz target of the loader chain: the header probe and a full load with a
+// wanted size and an alpha plane, from any bytes.
+#include "imagefuzz.h"
+#include "imaging/loaderchain.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzImageFile input(data, size);
+    if (!input.ok()) return 0;
+    qbImageProbe probe;
+    ProbeImageFile(input.name(), nullptr, nullptr, kImageOpenMode, &probe);
+    qbImageLoadParams params;
+    params.fileName = input.name();
+    params.alphaMode = kAlphaIfPresent;
+    // The last byte picks a wanted size: own, half, or a small fixed one.
+    const uint8_t pick = data[size - 1];
+    params.wantedWidth = pick % 3 == 0 ? 0 : pick % 3 == 1 ? -50 : 17;
+    params.wantedHeight = pick % 3 == 2 ? 5 : 0;
+    params.smooth = pick & 4;
+    qbLoadedImage image;
+    if (LoadImageThroughLoaders(params, &image) == 0)
+        SumPixels(GetImageHandlePixels(image.handle.get()), image.width, image.height, image.rowLength);
+    return 0;
+}

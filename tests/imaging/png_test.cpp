@@ -1,0 +1,227 @@
+// The PNG reader and writer against files that libpng itself wrote.
+#include <gtest/gtest.h>
+
+#include "core/errcodes.h"
+#include "imagefixtures.h"
+#include "imaging/imageformats.h"
+#include "imaging/loaderchain.h"
+
+using namespace imagefixtures;
+
+namespace {
+
+struct Decoded {
+    int err = -1;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t alpha = -1;
+    std::vector<uint32_t> pixels;
+};
+
+Decoded DecodePNG(const std::string& path, bool probe = false) {
+    Decoded d;
+    PixelBuffer px;
+    d.err = ReadThrough(path, [&](qbFile* f) { return ReadPNG(f, probe, &d.width, &d.height, &px, &d.alpha); });
+    if (d.err == 0 && px) d.pixels.assign(px.get(), px.get() + static_cast<size_t>(d.width) * d.height);
+    return d;
+}
+
+TEST(PngReader, InterlacedAndPlainTwinsDecodeAlike) {
+    ScratchDir dir;
+    for (bool alpha : {false, true}) {
+        const int w = 37, h = 23;
+        const auto pixels = TestPicture(w, h, 7, alpha);
+        ASSERT_TRUE(WriteRgbPng(dir.File("plain.png"), w, h, pixels, alpha, false));
+        ASSERT_TRUE(WriteRgbPng(dir.File("adam7.png"), w, h, pixels, alpha, true));
+        const Decoded plain = DecodePNG(dir.File("plain.png"));
+        const Decoded adam7 = DecodePNG(dir.File("adam7.png"));
+        ASSERT_EQ(plain.err, 0);
+        ASSERT_EQ(adam7.err, 0);
+        EXPECT_EQ(plain.width, w);
+        EXPECT_EQ(plain.height, h);
+        EXPECT_EQ(plain.alpha, alpha ? 1 : 0);
+        EXPECT_EQ(adam7.alpha, plain.alpha);
+        EXPECT_EQ(plain.pixels, pixels);
+        EXPECT_EQ(adam7.pixels, plain.pixels);
+    }
+}
+
+TEST(PngReader, PaletteWithTrnsDecodesWithAlpha) {
+    ScratchDir dir;
+    PngSpec spec;
+    spec.width = 5;
+    spec.height = 2;
+    spec.colourType = PNG_COLOR_TYPE_PALETTE;
+    spec.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}};
+    spec.rows = {{0, 1, 2, 3, 0}, {3, 2, 1, 0, 3}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("opaque.png"), spec));
+    spec.trnsAlpha = {0, 128, 255};  // the fourth entry stays opaque
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("trns.png"), spec));
+
+    const Decoded opaque = DecodePNG(dir.File("opaque.png"));
+    ASSERT_EQ(opaque.err, 0);
+    EXPECT_EQ(opaque.alpha, 0);
+    EXPECT_EQ(opaque.pixels[0], 0x00FF0000u);
+    EXPECT_EQ(opaque.pixels[3], 0x000A141Eu);
+
+    const Decoded trns = DecodePNG(dir.File("trns.png"));
+    ASSERT_EQ(trns.err, 0);
+    EXPECT_EQ(trns.alpha, 1);
+    EXPECT_EQ(trns.pixels[0], 0x00FF0000u);
+    EXPECT_EQ(trns.pixels[1], 0x8000FF00u);
+    EXPECT_EQ(trns.pixels[2], 0xFF0000FFu);
+    EXPECT_EQ(trns.pixels[3], 0xFF0A141Eu);
+
+    // The probe of the chain walks the chunks for tRNS.
+    qbImageProbe probe;
+    ASSERT_EQ(ProbeImageFile(dir.File("trns.png").c_str(), nullptr, nullptr, kImageOpenMode, &probe), 1);
+    EXPECT_EQ(probe.hasAlpha, 1);
+    EXPECT_EQ(probe.width, 5);
+    ASSERT_EQ(ProbeImageFile(dir.File("opaque.png").c_str(), nullptr, nullptr, kImageOpenMode, &probe), 1);
+    EXPECT_EQ(probe.hasAlpha, 0);
+}
+
+TEST(PngReader, SixteenBitSamplesKeepTheirHighByte) {
+    ScratchDir dir;
+    PngSpec spec;
+    spec.width = 2;
+    spec.height = 1;
+    spec.bitDepth = 16;
+    spec.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+    // Big-endian samples: R 0xABFF, G 0x12FF, B 0x3400, A 0x7F80; then 0x00FF...
+    spec.rows = {{0xAB, 0xFF, 0x12, 0xFF, 0x34, 0x00, 0x7F, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0x7F, 0xFF, 0xFF}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("rgba16.png"), spec));
+    const Decoded d = DecodePNG(dir.File("rgba16.png"));
+    ASSERT_EQ(d.err, 0);
+    EXPECT_EQ(d.alpha, 1);
+    EXPECT_EQ(d.pixels[0], 0x7FAB1234u);
+    EXPECT_EQ(d.pixels[1], 0xFF00FF80u);
+
+    PngSpec grey;
+    grey.width = 2;
+    grey.height = 1;
+    grey.bitDepth = 16;
+    grey.colourType = PNG_COLOR_TYPE_GRAY;
+    grey.rows = {{0xC8, 0xFF, 0x01, 0x80}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("grey16.png"), grey));
+    const Decoded g = DecodePNG(dir.File("grey16.png"));
+    ASSERT_EQ(g.err, 0);
+    EXPECT_EQ(g.alpha, 0);
+    EXPECT_EQ(g.pixels[0], 0x00C8C8C8u);
+    EXPECT_EQ(g.pixels[1], 0x00010101u);
+}
+
+TEST(PngReader, LowDepthGreyAndGreyAlphaBecomeRGB) {
+    ScratchDir dir;
+    PngSpec spec;
+    spec.width = 4;
+    spec.height = 1;
+    spec.bitDepth = 2;
+    spec.colourType = PNG_COLOR_TYPE_GRAY;
+    spec.rows = {{0b00011011}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("grey2.png"), spec));
+    const Decoded d = DecodePNG(dir.File("grey2.png"));
+    ASSERT_EQ(d.err, 0);
+    EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0x000000u, 0x555555u, 0xAAAAAAu, 0xFFFFFFu}));
+
+    PngSpec ga;
+    ga.width = 1;
+    ga.height = 1;
+    ga.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
+    ga.rows = {{0x40, 0x90}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("ga.png"), ga));
+    const Decoded e = DecodePNG(dir.File("ga.png"));
+    ASSERT_EQ(e.err, 0);
+    EXPECT_EQ(e.alpha, 1);
+    EXPECT_EQ(e.pixels[0], 0x90404040u);
+}
+
+TEST(PngReader, ProbeGivesSizeAndAlphaOnly) {
+    ScratchDir dir;
+    const auto pixels = TestPicture(9, 4, 3, true);
+    ASSERT_TRUE(WriteRgbPng(dir.File("a.png"), 9, 4, pixels, true, false));
+    const Decoded d = DecodePNG(dir.File("a.png"), true);
+    EXPECT_EQ(d.err, 0);
+    EXPECT_EQ(d.width, 9);
+    EXPECT_EQ(d.height, 4);
+    EXPECT_EQ(d.alpha, 1);
+    EXPECT_TRUE(d.pixels.empty());
+}
+
+TEST(PngWriter, OutputReadsBackExactly) {
+    ScratchDir dir;
+    for (bool alpha : {false, true}) {
+        const int w = 31, h = 17;
+        // The writer takes a stride wider than the row.
+        const int stride = w + 3;
+        auto source = TestPicture(stride, h, 11, true);
+        qbPNGRequest req;
+        const std::string name = dir.File(alpha ? "rgba.png" : "rgb.png");
+        req.fileName = name.c_str();
+        req.pixels = source.data();
+        req.strideBytes = stride * 4;
+        req.width = w;
+        req.height = h;
+        req.hasAlpha = alpha;
+        WritePNG(&req);
+        ASSERT_EQ(req.result, 0);
+        const Decoded d = DecodePNG(name);
+        ASSERT_EQ(d.err, 0);
+        EXPECT_EQ(d.alpha, alpha ? 1 : 0);
+        ASSERT_EQ(d.pixels.size(), static_cast<size_t>(w * h));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t want = source[static_cast<size_t>(y) * stride + x] & (alpha ? 0xFFFFFFFFu : 0x00FFFFFFu);
+                ASSERT_EQ(d.pixels[static_cast<size_t>(y) * w + x], want) << x << "," << y;
+            }
+    }
+}
+
+TEST(PngWriter, UnwritableFileIsWriteFileError) {
+    uint32_t pixel = 0;
+    qbPNGRequest req;
+    req.fileName = "/nonexistent-folder/x.png";
+    req.pixels = &pixel;
+    req.strideBytes = 4;
+    req.width = 1;
+    req.height = 1;
+    WritePNG(&req);
+    EXPECT_EQ(req.result, ERR_WRITEFILE);
+}
+
+TEST(PngReader, TruncatedAndCorruptFilesFailCleanlyWithTheFileName) {
+    ScratchDir dir;
+    const int w = 64, h = 48;
+    const auto pixels = TestPicture(w, h, 5);
+    ASSERT_TRUE(WriteRgbPng(dir.File("good.png"), w, h, pixels, false, false));
+    ASSERT_TRUE(WriteRgbPng(dir.File("good7.png"), w, h, pixels, false, true));
+    for (const char* source : {"good.png", "good7.png"}) {
+        const std::vector<uint8_t> good = ReadBytes(dir.File(source));
+        ASSERT_GT(good.size(), 200u);
+        std::vector<std::vector<uint8_t>> bad;
+        for (size_t cut : {size_t{8}, size_t{20}, size_t{40}, good.size() / 2, good.size() - 40})
+            bad.emplace_back(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+        auto flipped = good;
+        flipped[good.size() / 2] ^= 0x5A;  // inside IDAT: a CRC error
+        bad.push_back(flipped);
+        auto header = good;
+        header[17] ^= 0x01;  // the IHDR width
+        bad.push_back(header);
+
+        testing::internal::CaptureStderr();
+        for (size_t i = 0; i < bad.size(); ++i) {
+            const std::string name = dir.File("bad" + std::to_string(i) + ".png");
+            WriteBytes(name, bad[i]);
+            EXPECT_EQ(DecodePNG(name).err, ERR_LOADPICTURE2) << source << " case " << i;
+            qbImageLoadParams p;
+            p.fileName = name.c_str();
+            qbLoadedImage img;
+            EXPECT_EQ(LoadImageThroughLoaders(p, &img), ERR_LOADPICTURE2);
+            EXPECT_STREQ(GetErrorDetail(), name.c_str());
+            EXPECT_FALSE(img.handle);
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+}
+
+}  // namespace
