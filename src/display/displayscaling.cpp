@@ -41,10 +41,11 @@ int RebuildDisplayPicture(qbDisplay* d, int32_t width, int32_t height, bool smoo
         }
     } else {
         const qbImageTriple& c = picture->current;
-        if (int err = ScaleBitmap(c.bitmap, c.mask, c.alpha, nullptr, picture->currentWidth, picture->currentHeight,
+        if (int err = ScaleBitmap(c.bitmap, c.mask, c.alpha, 0, 0, nullptr, picture->currentWidth, picture->currentHeight,
                                   width, height, smooth, &bitmap, c.mask ? &mask : nullptr,
                                   c.alpha ? &alpha : nullptr))
             return err;
+        if (!bitmap) return ERR_BITMAP;
     }
     const qbImageTriple old = picture->initial;
     FreeDerivedBGPicImages(picture);

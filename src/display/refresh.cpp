@@ -21,7 +21,7 @@ qbBitmap* ScaleIntoCache(qbBitmap* source, int32_t width, int32_t height, bool s
         if (!scaleCache) return nullptr;
     }
     qbBitmap* out = nullptr;
-    if (ScaleBitmap(source, nullptr, nullptr, scaleCache.get(), source->width, source->height, width, height, smooth,
+    if (ScaleBitmap(source, nullptr, nullptr, 0, 0, scaleCache.get(), source->width, source->height, width, height, smooth,
                     &out, nullptr, nullptr))
         return nullptr;
     return out;

@@ -1,82 +1,131 @@
 // Bitmap scaling over the scaling kernel: lock, describe the planes, scale.
+// The kernel reads planes from their first column, so the planes of a
+// rectangle that does not start at the origin are first copied out.
 #include "imaging/scalebitmap.h"
 
 #include "core/errcodes.h"
 #include "display/bitmap.h"
 #include "display/scale.h"
+#include "imaging/clonebitmap.h"
 
 namespace {
 
 const qbBitmapPlane* PlaneOf(const qbBitmap* bitmap) { return bitmap && bitmap->plane ? bitmap->plane.get() : nullptr; }
 
+bool Covers(int32_t w, int32_t h, int32_t x, int32_t y, int32_t width, int32_t height) {
+    return int64_t{x} + width <= w && int64_t{y} + height <= h;
+}
+
+// The alpha plane alone, as the kernel would scale it beside pixels.
+void ScaleAlphaOnly(const qbBitmapPlane& from, int32_t width, int32_t height, qbBitmapPlane& to, int32_t newWidth,
+                    int32_t newHeight) {
+    const uint64_t sx = ScaleStep(width, newWidth);
+    const uint64_t sy = ScaleStep(height, newHeight);
+    for (int32_t row = 0; row < newHeight; ++row) {
+        const uint8_t* in = from.data + static_cast<size_t>(ScaleIndex(sy, row)) * from.rowBytes;
+        uint8_t* out = to.data + static_cast<size_t>(row) * to.rowBytes;
+        for (int32_t col = 0; col < newWidth; ++col) out[col] = in[ScaleIndex(sx, col)];
+    }
+}
+
 }  // namespace
 
-int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, qbBitmap* destination, int32_t width,
-                int32_t height, int32_t newWidth, int32_t newHeight, bool smooth, qbBitmap** outBitmap,
-                qbBitmap** outMask, qbBitmap** outAlpha) {
+int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, int32_t y, qbBitmap* destination,
+                int32_t width, int32_t height, int32_t newWidth, int32_t newHeight, bool smooth,
+                qbBitmap** outBitmap, qbBitmap** outMask, qbBitmap** outAlpha) {
     if (outBitmap) *outBitmap = nullptr;
     if (outMask) *outMask = nullptr;
     if (outAlpha) *outAlpha = nullptr;
-    if (!source || width <= 0 || height <= 0 || newWidth <= 0 || newHeight <= 0) return ERR_BITMAP;
+    if (newWidth < 1 || newHeight < 1) return 0;
+    if (width <= 0 || height <= 0 || x < 0 || y < 0) return ERR_COORDSRANGE;
+    if (!source && destination) return ERR_BITMAP;
+    const bool wantMask = PlaneOf(mask) && outMask && !destination;
+    const bool wantAlpha = PlaneOf(alpha) && outAlpha && !destination;
+    if ((source && !Covers(source->width, source->height, x, y, width, height)) ||
+        (wantMask && !Covers(PlaneOf(mask)->width, PlaneOf(mask)->height, x, y, width, height)) ||
+        (wantAlpha && !Covers(PlaneOf(alpha)->width, PlaneOf(alpha)->height, x, y, width, height)))
+        return ERR_COORDSRANGE;
+    BitmapPtr cutMask;
+    BitmapPtr cutAlpha;
+    if ((x || y) && (wantMask || wantAlpha)) {
+        qbBitmap* none = nullptr;
+        qbBitmap* m = nullptr;
+        qbBitmap* a = nullptr;
+        if (int err = CloneBitmapRect(nullptr, wantMask ? mask : nullptr, wantAlpha ? alpha : nullptr, x, y, width,
+                                      height, &none, &m, &a))
+            return err;
+        cutMask.reset(m);
+        cutAlpha.reset(a);
+    }
+    const qbBitmapPlane* srcMask = wantMask ? PlaneOf(cutMask ? cutMask.get() : mask) : nullptr;
+    const qbBitmapPlane* srcAlpha = wantAlpha ? PlaneOf(cutAlpha ? cutAlpha.get() : alpha) : nullptr;
+
     BitmapPtr made;
     qbBitmap* target = destination;
-    if (!target) {
+    if (!target && source) {
         made.reset(AllocBitmap(newWidth, newHeight, 0, nullptr));
         if (!made) return ERR_BITMAP;
         target = made.get();
     }
-    const qbBitmapPlane* srcMask = PlaneOf(mask);
-    const qbBitmapPlane* srcAlpha = PlaneOf(alpha);
     BitmapPtr newMask;
     BitmapPtr newAlpha;
-    if (srcMask && outMask) {
+    if (srcMask) {
         newMask.reset(AllocMask(target, newWidth, newHeight, true, nullptr, 0));
         if (!newMask) return ERR_ALLOCMASK;
     }
-    if (srcAlpha && outAlpha) {
+    if (srcAlpha) {
         newAlpha.reset(AllocAlphaChannel(newWidth, newHeight, true, nullptr, 0));
         if (!newAlpha) return ERR_ALLOCALPHA;
     }
-    qbBitmapLock from;
-    if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_BITMAP;
-    qbBitmapLock to;
-    if (LockBitmap(target, 0, &to) == 0) {
-        UnlockBitmap(&from);
-        return ERR_BITMAP;
+    ScaleRequest req;
+    req.srcWidth = width;
+    req.srcHeight = height;
+    req.dstWidth = newWidth;
+    req.dstHeight = newHeight;
+    req.smooth = smooth;
+    if (newMask) {
+        req.srcMask = srcMask->data;
+        req.srcMaskRowBytes = static_cast<int32_t>(srcMask->rowBytes);
+        req.dstMask = newMask->plane->data;
+        req.dstMaskRowBytes = static_cast<int32_t>(newMask->plane->rowBytes);
     }
-    int err = 0;
-    if (from.bytesPerPixel != to.bytesPerPixel || to.width < newWidth || to.height < newHeight) {
-        err = ERR_BITMAP;
+    if (!source) {
+        // Planes only: the mask through the kernel's mask pass, the alpha here.
+        req.maskOnly = true;
+        req.smooth = false;
+        if (newMask) ScalePixelBuffer(req);
+        if (newAlpha) ScaleAlphaOnly(*srcAlpha, width, height, *newAlpha->plane, newWidth, newHeight);
     } else {
-        ScaleRequest req;
-        req.srcPixels = from.pixels;
-        req.srcWidth = width;
-        req.srcHeight = height;
-        req.srcRowLength = from.rowLength;
-        req.dstPixels = to.pixels;
-        req.dstWidth = newWidth;
-        req.dstHeight = newHeight;
-        req.dstRowLength = to.rowLength;
-        req.bytesPerPixel = static_cast<int32_t>(to.bytesPerPixel);
-        req.pixelFormat = static_cast<int32_t>(to.pixelFormat);
-        req.smooth = smooth;
-        if (newMask) {
-            req.srcMask = srcMask->data;
-            req.srcMaskRowBytes = static_cast<int32_t>(srcMask->rowBytes);
-            req.dstMask = newMask->plane->data;
-            req.dstMaskRowBytes = static_cast<int32_t>(newMask->plane->rowBytes);
-        }
         if (newAlpha) {
             req.srcAlpha = srcAlpha->data;
             req.srcAlphaRowBytes = static_cast<int32_t>(srcAlpha->rowBytes);
             req.dstAlpha = newAlpha->plane->data;
             req.dstAlphaRowBytes = static_cast<int32_t>(newAlpha->plane->rowBytes);
         }
-        ScalePixelBuffer(req);
+        qbBitmapLock from;
+        if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_LOCKBMAP;
+        qbBitmapLock to;
+        if (LockBitmap(target, 0, &to) == 0) {
+            UnlockBitmap(&from);
+            return ERR_LOCKBMAP;
+        }
+        int err = 0;
+        if (from.bytesPerPixel != to.bytesPerPixel || to.width < newWidth || to.height < newHeight) {
+            err = ERR_BITMAP;
+        } else {
+            req.srcPixels = static_cast<const uint8_t*>(from.pixels) +
+                            (static_cast<size_t>(y) * from.rowLength + x) * from.bytesPerPixel;
+            req.srcRowLength = from.rowLength;
+            req.dstPixels = to.pixels;
+            req.dstRowLength = to.rowLength;
+            req.bytesPerPixel = static_cast<int32_t>(to.bytesPerPixel);
+            req.pixelFormat = static_cast<int32_t>(to.pixelFormat);
+            ScalePixelBuffer(req);
+        }
+        UnlockBitmap(&to);
+        UnlockBitmap(&from);
+        if (err) return err;
     }
-    UnlockBitmap(&to);
-    UnlockBitmap(&from);
-    if (err) return err;
     if (outBitmap) *outBitmap = made ? made.release() : target;
     if (outMask) *outMask = newMask.release();
     if (outAlpha) *outAlpha = newAlpha.release();
