@@ -51,13 +51,14 @@ int cmdIsKeyDown(ScriptState* L) {
     if (int err = CurrentDisplay(&d)) return err;
     bool down = false;
     if (strcasecmp(name, "any") == 0) {
-        for (uint8_t k : d->keyState) down = down || k;
+        for (int i = 0; i < kKeyStateCount; ++i) down = down || d->keyState[i] || d->view.keyState[i];
     } else if (const int64_t code = KeyCodeFromName(name, true); code >= kKeyStateCount) {
         down = (d->lastQualifiers & static_cast<uint32_t>(code) & 0x7fffffff) != 0;
     } else if (code >= 0) {
-        down = d->keyState[code] != 0;
+        down = d->keyState[code] || d->view.keyState[code];
     } else if (std::strlen(name) == 1) {
-        down = d->keyState[static_cast<unsigned char>(name[0])] != 0;
+        const auto c = static_cast<unsigned char>(name[0]);
+        down = d->keyState[c] || d->view.keyState[c];
     } else {
         return ERR_WRONGUSAGE;
     }
@@ -152,7 +153,12 @@ const ScriptConstant kEventConstants[] = {
 // The rows of the library in its order; the waits and the label-based
 // events join in their places.
 const ScriptCommand kEventCommands[] = {
+    {"WaitLeftMouse", cmdWaitLeftMouse},
+    {"WaitRightMouse", cmdWaitRightMouse},
+    {"WaitKeyDown", cmdWaitKeyDown},
     {"IsKeyDown", cmdIsKeyDown},
+    {"WhileRightMouseDown", cmdWhileRightMouseDown},
+    {"WhileMouseDown", cmdWhileMouseDown},
     {"IsLeftMouse", cmdIsLeftMouse},
     {"IsRightMouse", cmdIsRightMouse},
     {"LeftMouseQuit", cmdLeftMouseQuit},
@@ -174,6 +180,7 @@ const ScriptCommand kEventCommands[] = {
     {"ClearTimeout", cmdClearTimeout},
     {"ChangeInterval", cmdChangeInterval},
     {"DumpButtons", cmdDumpButtons},
+    {"WaitMidMouse", cmdWaitMidMouse},
     {"IsMidMouse", cmdIsMidMouse},
     {"ResetKeyStates", cmdResetKeyStates},
     {"JoyDir", cmdJoyDir},

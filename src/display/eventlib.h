@@ -126,6 +126,12 @@ int InstallUserEventHandlers(ScriptState* L, int table, bool withUserData);
 
 int InitEventLibrary(ScriptState* L);
 
+int cmdWaitLeftMouse(ScriptState* L);
+int cmdWaitRightMouse(ScriptState* L);
+int cmdWaitMidMouse(ScriptState* L);
+int cmdWaitKeyDown(ScriptState* L);
+int cmdWhileMouseDown(ScriptState* L);
+int cmdWhileRightMouseDown(ScriptState* L);
 int cmdWaitEvent(ScriptState* L);
 int cmdCheckEvent(ScriptState* L);
 int cmdCheckEvents(ScriptState* L);

@@ -106,4 +106,19 @@ TEST_F(SdlEventsTest, ClicksReachTheButtonUnderThePointer) {
     EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 7"});
 }
 
+TEST_F(SdlEventsTest, TheWaitCommandsFollowTheButtonAndKeyStates) {
+    DefineEmitter("key", "key", "key");
+    ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);
+    PushClick(3, 3, true);
+    PushKey(SDLK_a, true);
+    PushClick(3, 3, false);
+    ASSERT_EQ(Call("waitleftmouse"), 0);
+    // The key pressed during the wait went with the flushed queue.
+    ASSERT_EQ(Check(), 0);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Call("waitkeydown", {"\"NOSUCHKEY\""}), ERR_WRONGUSAGE);
+    PushClose();
+    EXPECT_EQ(Call("waitrightmouse"), ERR_USERABORT);
+}
+
 }  // namespace
