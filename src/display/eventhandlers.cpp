@@ -191,6 +191,11 @@ int64_t KeyCodeFromName(const char* name, bool withQualifiers) {
     return -1;
 }
 
+int CurrentEventDisplay(qbDisplay** out) {
+    *out = GetCurrentDisplay();
+    return *out ? 0 : ERR_FINDDISPLAY;
+}
+
 void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y) {
     const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
     const double sy = d->scaleY > 0 ? d->scaleY : 1.0;

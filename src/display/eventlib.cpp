@@ -13,15 +13,10 @@
 
 namespace {
 
-int CurrentDisplay(qbDisplay** out) {
-    *out = GetCurrentDisplay();
-    return *out ? 0 : ERR_FINDDISPLAY;
-}
-
 int PushButtonState(ScriptState* L, int button) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     VmPushBoolean(L, d->view.buttons[button] != 0);
     return 1;
 }
@@ -33,7 +28,7 @@ int cmdIsMidMouse(ScriptState* L) { return PushButtonState(L, 2); }
 int PushPointer(ScriptState* L, bool wantX) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     int32_t x = 0;
     int32_t y = 0;
     DisplayPointer(d, &x, &y);
@@ -48,7 +43,7 @@ int cmdIsKeyDown(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     const char* name = VmCheckString(L, 1, nullptr);
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     bool down = false;
     if (strcasecmp(name, "any") == 0) {
         for (int i = 0; i < kKeyStateCount; ++i) down = down || d->keyState[i] || d->view.keyState[i];
@@ -85,7 +80,7 @@ int cmdFreeEventCache(ScriptState* L) {
 int cmdResetKeyStates(ScriptState* L) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     std::memset(d->keyState, 0, sizeof d->keyState);
     for (int32_t& b : d->view.buttons) b = 0;
     for (int32_t& w : d->lastButtonWord) w = 0;

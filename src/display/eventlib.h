@@ -101,6 +101,9 @@ int DeliverIntervalEvent(ScriptState* L, ObjectID id, qbEventMessage* msg);
 int DeliverTimeoutEvent(ScriptState* L, ObjectID id, qbEventMessage* msg);
 void FreeIntervalsAndTimeouts(ScriptState* L);
 
+// The current display, or ERR_FINDDISPLAY.
+int CurrentEventDisplay(qbDisplay** out);
+
 // The display's pointer in display pixels.
 void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y);
 // The key text of a key message: the key's name, eight blanks for TAB, a

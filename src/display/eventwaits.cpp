@@ -36,16 +36,11 @@ int PumpUntil(ScriptState* L, qbDisplay* d, Pred want) {
     }
 }
 
-int CurrentDisplay(qbDisplay** out) {
-    *out = GetCurrentDisplay();
-    return *out ? 0 : ERR_FINDDISPLAY;
-}
-
 // Down, then up, then the input queue is flushed.
 int WaitButton(ScriptState* L, int button) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     if (int err = PumpUntil(L, d, [button](qbDisplay* x) { return x->view.buttons[button] != 0; })) return err;
     if (int err = PumpUntil(L, d, [button](qbDisplay* x) { return x->view.buttons[button] == 0; })) return err;
     return FlushEvents(L, -1, 1);
@@ -54,7 +49,7 @@ int WaitButton(ScriptState* L, int button) {
 int WhileButton(ScriptState* L, int button) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     return PumpUntil(L, d, [button](qbDisplay* x) { return x->view.buttons[button] == 0; });
 }
 
@@ -77,7 +72,7 @@ int cmdWaitKeyDown(ScriptState* L) {
         else return ERR_WRONGUSAGE;
     }
     qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    if (int err = CurrentEventDisplay(&d)) return err;
     if (int err = PumpUntil(L, d, [code](qbDisplay* x) { return !KeyDown(x, code); })) return err;
     if (int err = PumpUntil(L, d, [code](qbDisplay* x) { return KeyDown(x, code); })) return err;
     if (int err = PumpUntil(L, d, [code](qbDisplay* x) { return !KeyDown(x, code); })) return err;

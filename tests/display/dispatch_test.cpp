@@ -8,6 +8,7 @@ namespace {
 
 class DispatchTest : public EventWorld {};
 
+
 TEST_F(DispatchTest, FiredTimersAndAFloodOfClicksTakeTurns) {
     DefineEmitter("tick", "tick");
     DefineEmitter("down", "down");
@@ -46,20 +47,18 @@ TEST_F(DispatchTest, PointerMovesReachTheScriptOncePerWalk) {
     EXPECT_EQ(out, std::vector<std::string>{"move OnMouseMove 7"});
 }
 
+// CheckEvent, then emit(triggered, action, nresults, and the fields named).
+std::string CheckAndEmit(const std::vector<std::string>& fields) {
+    std::string text = ".function main maxstack=10\n    GETGLOBAL 0 \"checkevent\"\n    CALL 0 1 2\n"
+                       "    GETGLOBAL 1 \"emit\"\n    GETTABLE 2 0 \"triggered\"\n    GETTABLE 3 0 \"action\"\n"
+                       "    GETTABLE 4 0 \"nresults\"\n";
+    int r = 5;
+    for (const std::string& f : fields) text += "    GETTABLE " + std::to_string(r++) + " 0 " + f + "\n";
+    return text + "    CALL 1 " + std::to_string(r - 1) + " 1\n    RETURN 0 1\n.end\n";
+}
+
 TEST_F(DispatchTest, CheckEventWithNothingPendingGivesTheEmptyRecord) {
-    ASSERT_EQ(Run(R"(.function main maxstack=8
-    GETGLOBAL 0 "checkevent"
-    CALL 0 1 2
-    GETGLOBAL 1 "emit"
-    GETTABLE 2 0 "triggered"
-    GETTABLE 3 0 "action"
-    GETTABLE 4 0 "nresults"
-    GETTABLE 5 0 "id"
-    CALL 1 5 1
-    RETURN 0 1
-.end
-)"),
-              0);
+    ASSERT_EQ(Run(CheckAndEmit({"\"id\""})), 0);
     EXPECT_EQ(out, std::vector<std::string>{"false  0 0"});
 }
 
@@ -67,21 +66,10 @@ TEST_F(DispatchTest, TheResultTableCarriesTheCallbacksResults) {
     Define("answer", "    LOADK 1 \"ok\"\n    LOADK 2 #5\n    RETURN 1 3\n");
     ASSERT_EQ(Install({{"onkeyup", "answer"}}), 0);
     Key(' ', false);
-    ASSERT_EQ(Run(R"(.function main maxstack=8
-    GETGLOBAL 0 "checkevent"
-    CALL 0 1 2
-    GETGLOBAL 1 "emit"
-    GETTABLE 2 0 "triggered"
-    GETTABLE 3 0 "action"
-    GETTABLE 4 0 "nresults"
-    GETTABLE 5 0 "results"
-    GETTABLE 5 5 #0
-    GETTABLE 6 0 "key"
-    CALL 1 6 1
-    RETURN 0 1
-.end
-)"),
-              0);
+    // The first result: results[0] through a register of its own.
+    std::string text = CheckAndEmit({"\"results\"", "\"key\""});
+    text.replace(text.find("    GETTABLE 6 0"), 0, "    GETTABLE 5 5 #0\n");
+    ASSERT_EQ(Run(text), 0);
     EXPECT_EQ(out, std::vector<std::string>{"true OnKeyUp 2 ok  "});
 }
 
