@@ -151,3 +151,39 @@ TEST_F(DispatchTest, BreakEventHandlerStartsANewWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+class LineHookTest : public EventWorld {
+protected:
+    void SetUp() override {
+        EventWorld::SetUp();
+        VmSetHook(L, LineHookPump, kMaskLine, 0);
+    }
+    void TearDown() override {
+        SetLineHookDisabled(false);
+        EventWorld::TearDown();
+    }
+    // An endless loop that only the line hook can end.
+    static constexpr const char* kEndless = ".function main maxstack=2\n.line 1\nagain:\n    LOADK 0 #1\n"
+                                            ".line 2\n    JMP again\n    RETURN 0 1\n.end\n";
+};
+
+TEST_F(LineHookTest, ACloseRequestEndsABusyScriptAsAQuit) {
+    null_backend::ScriptEvent({d, kEventCloseRequest, 0, 0, 0});
+    EXPECT_EQ(Run(kEndless), ERR_USERABORT);
+}
+
+TEST_F(LineHookTest, AfterAQuitEveryDeliveryEndsAsAQuit) {
+    DefineEmitter("key", "key", "key");
+    ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);
+    // The hook only pumps: the key waits in the queue for the script.
+    null_backend::ScriptEvent({d, kEventKey, 1, 0, 'z'});
+    null_backend::ScriptEvent({d, kEventCloseRequest, 0, 0, 0});
+    EXPECT_EQ(Run(kEndless), ERR_USERABORT);
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(Check(), ERR_USERABORT);
+    EXPECT_EQ(out, std::vector<std::string>{"key OnKeyDown z"});
+}
+
+}  // namespace
