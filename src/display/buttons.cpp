@@ -344,6 +344,11 @@ void FillButtonTable(ScriptState* L, const qbEventMessage& msg) {
 
 void FreeAllButtons(ScriptState* L) {
     for (qbBGPic* pic = FirstBGPic(); pic; pic = static_cast<qbBGPic*>(pic->next)) FreeBGPicButtons(L, pic);
+    // Pictures a display made for itself are in no list.
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
+        if (d->bgpic) FreeBGPicButtons(L, d->bgpic);
+        if (d->doubleBufferBGPic) FreeBGPicButtons(L, d->doubleBufferBGPic);
+    }
     walk = OverOutWalk{};
 }
 

@@ -250,9 +250,10 @@ int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
     qbEventDispatch& s = dispatch;
     if (s.state == kIdle) {
         ResetEventDispatcher(L);
-    } else if (s.state == kInputDelivered || s.state == kDisplayMouseDelivered) {
+    } else if (s.state == kInputDelivered) {
         // Fired timers are looked at again between two input events, so that
-        // a flood of input cannot hold them back.
+        // a flood of input cannot hold them back. (After a display's own
+        // mouse handler the same event goes on to the buttons first.)
         s.timersStarted = s.timersDone = false;
         s.timerCursor = nullptr;
     }

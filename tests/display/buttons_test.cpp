@@ -70,6 +70,26 @@ TEST_F(ButtonsTest, AReleaseElsewhereClearsEveryPressedState) {
     EXPECT_EQ(out, (std::vector<std::string>{"down OnMouseDown 2", "up OnMouseUp 2"}));
 }
 
+TEST_F(ButtonsTest, TheDisplaysOwnHandlerComesFirstEvenWithTimersFiring) {
+    DefineEmitter("display", "display");
+    DefineEmitter("tick", "tick");
+    ASSERT_EQ(Install({{"onmousedown", "display"}}), 0);
+    ASSERT_EQ(MakeSimple(4, 0, 0, 10, 10), 0);
+    ASSERT_EQ(Call("setinterval", {"#1", "tick", "#1"}), 0);
+    // The click goes to the display, then on to its button, whatever
+    // timers fire in between.
+    Click(2, 2, true);
+    std::vector<std::string> clicks;
+    for (int i = 0; i < 50 && clicks.size() < 2; ++i) {
+        out.clear();
+        ASSERT_EQ(Wait(), 0);
+        for (const std::string& line : out)
+            if (line.rfind("tick", 0) != 0) clicks.push_back(line);
+    }
+    EXPECT_EQ(clicks, (std::vector<std::string>{"display OnMouseDown 1", "down OnMouseDown 4"}));
+    ASSERT_EQ(Call("clearinterval", {"#1"}), 0);
+}
+
 TEST_F(ButtonsTest, ThePointerEntersAndLeaves) {
     ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
     ASSERT_EQ(MakeSimple(2, 20, 0, 10, 10), 0);
