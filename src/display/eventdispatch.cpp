@@ -178,15 +178,6 @@ int Deliver(ScriptState* L, qbEventMessage* msg, int state) {
 // *result), 0 queue empty.
 int NextInputEvent(ScriptState* L, qbEventMessage* msg, int* result) {
     qbInputEvent& in = dispatch.input;
-    if (dispatch.state == kDisplayMouseDelivered && dispatch.haveInput) {
-        dispatch.haveInput = false;
-        if (Alive(in.display) && TranslateInputEvent(L, in, msg)) {
-            *result = Deliver(L, msg, kInputDelivered);
-            FreeInput(in);
-            return 1;
-        }
-        FreeInput(in);
-    }
     PurgeStaleEvents(L);
     for (;;) {
         LockEventQueue();
@@ -248,12 +239,23 @@ void MoveTimerCursorPast(const qbTimerEntry* entry, qbTimerEntry* next) {
 int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
     msg->type = kMsgNone;
     qbEventDispatch& s = dispatch;
+    if (s.state == kDisplayMouseDelivered && s.haveInput) {
+        // The event a display's own mouse handler had goes on to the buttons.
+        s.haveInput = false;
+        qbInputEvent& in = s.input;
+        if (Alive(in.display) && TranslateInputEvent(L, in, msg)) {
+            const int result = Deliver(L, msg, kInputDelivered);
+            FreeInput(in);
+            return result;
+        }
+        FreeInput(in);
+        s.state = kInputDelivered;
+    }
     if (s.state == kIdle) {
         ResetEventDispatcher(L);
     } else if (s.state == kInputDelivered) {
         // Fired timers are looked at again between two input events, so that
-        // a flood of input cannot hold them back. (After a display's own
-        // mouse handler the same event goes on to the buttons first.)
+        // a flood of input cannot hold them back.
         s.timersStarted = s.timersDone = false;
         s.timerCursor = nullptr;
     }
