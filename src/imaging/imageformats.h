@@ -10,19 +10,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "imaging/pixelbuffer.h"
+
 struct qbFile;
-
-using PixelBuffer = std::unique_ptr<uint32_t[]>;
-
-// Pixels a decoder may allocate for one picture; the default leaves room for
-// the largest pictures the blitters take. Tests and fuzz targets lower it.
-constexpr uint64_t kDefaultMaxImagePixels = uint64_t{1} << 30;
-void SetMaxImagePixels(uint64_t count);
-uint64_t GetMaxImagePixels();
-// A buffer of width x height pixels, the count computed in checked 64-bit
-// arithmetic: ERR_MEM when a side is not positive, the count is over the
-// limit or memory runs out; else 0 with *out holding the uncleared buffer.
-int AllocImagePixels(int64_t width, int64_t height, PixelBuffer* out);
 
 // PNG. probe fills only width, height and alpha. 0, ERR_MEM or
 // ERR_LOADPICTURE2.

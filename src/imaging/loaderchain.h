@@ -56,7 +56,7 @@ constexpr uint32_t kImageOpenMode = 25;
 // as its loader image and frees it with FreeImageRecord.
 struct qbDecodedImage {
     int32_t format = kImageFormatNone;
-    std::unique_ptr<uint32_t[]> pixels;  // width x height 0xAARRGGBB, top row first
+    PixelBuffer pixels;  // width x height 0xAARRGGBB, top row first
     qbNativeImage* native = nullptr;     // format 6 only
 };
 

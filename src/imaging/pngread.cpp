@@ -23,6 +23,7 @@ struct PngReadState {
     png_uint_32 height = 0;
     int hasAlpha = 0;
     int colourType = 0;
+    int interlaced = 0;
     size_t rowBytes = 0;
     // Set by the caller before ReadRows.
     png_bytepp rows = nullptr;
@@ -56,13 +57,12 @@ int ReadHeader(PngReadState* s) {
     if (depth == 16) png_set_strip_16(png);
     if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
     png_set_interlace_handling(png);
-    const bool alpha = trns || (type & PNG_COLOR_MASK_ALPHA) != 0;
-    // Little-endian words 0xAARRGGBB are the bytes B, G, R, A; big-endian
-    // ones A, R, G, B. A picture without alpha gets a 0 filler byte.
-    if constexpr (std::endian::native == std::endian::little) {
-        png_set_bgr(png);
-        if (!alpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
-    } else {
+    // A big-endian machine takes 0xAARRGGBB words straight from libpng (A,
+    // R, G, B bytes, a 0 filler without alpha); a little-endian one gets R,
+    // G, B (, A) bytes and turns them round itself, which is quicker than
+    // libpng's per-pixel filler and swap.
+    if constexpr (std::endian::native == std::endian::big) {
+        const bool alpha = trns || (type & PNG_COLOR_MASK_ALPHA) != 0;
         if (alpha)
             png_set_swap_alpha(png);
         else
@@ -74,13 +74,44 @@ int ReadHeader(PngReadState* s) {
     s->colourType = png_get_color_type(png, info);
     s->hasAlpha = s->colourType == PNG_COLOR_TYPE_RGB_ALPHA;
     s->rowBytes = png_get_rowbytes(png, info);
+    s->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
     return 1;
 }
 
-// Reads every row (every pass of an interlaced picture) into s->rows.
+// The bytes that libpng left at the start of a row, as words 0xAARRGGBB.
+void RowToARGB(png_bytep row, png_uint_32 width, bool alpha) {
+    if constexpr (std::endian::native == std::endian::big) return;
+    auto* words = reinterpret_cast<uint32_t*>(row);
+    if (alpha) {
+        // R, G, B, A bytes: swap red and blue.
+        for (png_uint_32 x = 0; x < width; ++x) {
+            const uint32_t v = words[x];
+            words[x] = (v & 0xFF00FF00u) | (v & 0xFFu) << 16 | ((v >> 16) & 0xFFu);
+        }
+        return;
+    }
+    // R, G, B bytes packed at the front: widen from the end, so that no
+    // byte is overwritten before it is read.
+    for (png_uint_32 x = width; x-- > 0;) {
+        const png_bytep p = row + 3 * static_cast<size_t>(x);
+        words[x] = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+    }
+}
+
+// Reads every row into s->rows: row by row, each turned into words while it
+// is in the cache; an interlaced picture with all its passes first.
 int ReadRows(PngReadState* s) {
     if (setjmp(s->jump)) return 0;
-    png_read_image(s->png, s->rows);
+    const bool alpha = s->hasAlpha != 0;
+    if (s->interlaced) {
+        png_read_image(s->png, s->rows);
+        for (png_uint_32 y = 0; y < s->height; ++y) RowToARGB(s->rows[y], s->width, alpha);
+    } else {
+        for (png_uint_32 y = 0; y < s->height; ++y) {
+            png_read_row(s->png, s->rows[y], nullptr);
+            RowToARGB(s->rows[y], s->width, alpha);
+        }
+    }
     return 1;
 }
 
@@ -103,7 +134,9 @@ int ReadPNG(qbFile* file, bool probe, int32_t* width, int32_t* height, PixelBuff
     if (!ReadHeader(&s)) return ERR_LOADPICTURE2;
     if (s.colourType != PNG_COLOR_TYPE_RGB && s.colourType != PNG_COLOR_TYPE_RGB_ALPHA) return ERR_LOADPICTURE2;
     if (s.width == 0 || s.height == 0 || s.width > INT32_MAX || s.height > INT32_MAX) return ERR_LOADPICTURE2;
-    if (s.rowBytes != static_cast<size_t>(s.width) * 4) return ERR_LOADPICTURE2;
+    const size_t bytesPerPixel =
+        std::endian::native == std::endian::big || s.colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
+    if (s.rowBytes != static_cast<size_t>(s.width) * bytesPerPixel) return ERR_LOADPICTURE2;
     if (width) *width = static_cast<int32_t>(s.width);
     if (height) *height = static_cast<int32_t>(s.height);
     if (hasAlpha) *hasAlpha = s.hasAlpha;

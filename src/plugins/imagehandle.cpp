@@ -17,10 +17,6 @@ std::unordered_map<const qbAdapterPlugin*, const qbImageLoaderSlots*>& LoaderSlo
     return slots;
 }
 
-// Largest picture a handle holds: its words must be countable in 32 bits
-// of row length times height as the blitters see them.
-constexpr uint64_t kMaxHandlePixels = uint64_t{1} << 30;
-
 }  // namespace
 
 void SetImageLoaderSlots(qbAdapterPlugin* plugin, const qbImageLoaderSlots* slots) {
@@ -40,13 +36,8 @@ const qbImageLoaderSlots* GetImageLoaderSlots(const qbAdapterPlugin* plugin) {
 qbImageHandle* NewImageHandle() { return new (std::nothrow) qbImageHandle; }
 
 qbImageHandle* NewImageHandleBuffer(int32_t width, int32_t height) {
-    if (width <= 0 || height <= 0) return nullptr;
-    const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (count > kMaxHandlePixels) return nullptr;
     std::unique_ptr<qbImageHandle> handle(NewImageHandle());
-    if (!handle) return nullptr;
-    handle->ownedPixels.reset(new (std::nothrow) uint32_t[count]);
-    if (!handle->ownedPixels) return nullptr;
+    if (!handle || AllocImagePixels(width, height, &handle->ownedPixels) != 0) return nullptr;
     handle->loaderPixels = handle->ownedPixels.get();
     handle->ownsPixels = 1;
     return handle.release();

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "imaging/pixelbuffer.h"
+
 struct qbAdapterPlugin;
 
 // The record the host hands to an image loader's IsImage, LoadImage and
@@ -52,11 +54,11 @@ struct qbImageHandle {
     // The plugin's image, the chain's qbDecodedImage, or a host-made image.
     void* loaderImage = nullptr;
     uint32_t* loaderPixels = nullptr;
-    std::unique_ptr<uint32_t[]> convertedPixels;
+    PixelBuffer convertedPixels;
     int32_t references = 1;
     // The handle allocated loaderPixels (ownedPixels holds them).
     int32_t ownsPixels = 0;
-    std::unique_ptr<uint32_t[]> ownedPixels;
+    PixelBuffer ownedPixels;
     // Host-made handles carry their own functions in place of the loader's;
     // hostMarshalled asks for the marshalled call (which fails here).
     int32_t hostFunctions = 0;

@@ -1,0 +1,57 @@
+// The brush library opened in a fresh VM: commands are called by their
+// global names, as a script calls them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "core/argapi.h"
+#include "core/objects.h"
+#include "core/settings.h"
+#include "display/imagecache.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+#include "objects/layersources.h"
+#include "vm/vm.h"
+
+class BrushWorld : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitBrushLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        SetRuntimeTag(kTagRaiseErrors, 1);
+    }
+    void TearDown() override {
+        FreeImageCache();
+        ClearLayerSources();
+        FreeAllBrushes(L_);
+        FreeObjectTypeRegistry();
+        VmClose(L_);
+    }
+
+    // Calls the command on the nargs values on the stack; the error code.
+    int Run(const char* command, int nargs, int nresults = 0) {
+        std::string lower(command);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        VmPushString(L_, lower.c_str());
+        VmGetTableAt(L_, kGlobalsIndex);
+        VmInsert(L_, -(nargs + 1));
+        const int err = VmPCall(L_, nargs, nresults, 0);
+        VmSetEndFlag(L_, 0);
+        return err;
+    }
+
+    static qbBrush* Find(ObjectID id, uint32_t flags = 0) {
+        qbBrush* b = nullptr;
+        GetBrushRecord(nullptr, id, &b, flags);
+        return b;
+    }
+    static qbBrush* Find(int32_t id) { return Find(ObjectID{id, nullptr}); }
+
+    ScriptState* L_ = nullptr;
+};

@@ -1,0 +1,160 @@
+// LoadBrush over a BMP file the test writes: parts of the picture, option
+// conflicts, a failed load that keeps the old brush, and brushes loaded
+// before the displays start.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/settings.h"
+#include "display/bitmap.h"
+#include "display/display.h"
+#include "display/imagecache.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+#include "objects/layersources.h"
+#include "vm/vm.h"
+
+namespace {
+
+void Put16(std::vector<uint8_t>& v, uint32_t x) {
+    v.push_back(static_cast<uint8_t>(x));
+    v.push_back(static_cast<uint8_t>(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+
+// A bottom-up 24-bit BMP whose pixel (x, y) is $RRGGBB = x << 16 | y << 8 | 7.
+std::string WriteBmp(int32_t w, int32_t h) {
+    const uint32_t row = (static_cast<uint32_t>(w) * 3 + 3) & ~3u;
+    std::vector<uint8_t> v{'B', 'M'};
+    Put32(v, 54 + row * h);
+    Put32(v, 0);
+    Put32(v, 54);
+    Put32(v, 40);
+    Put32(v, static_cast<uint32_t>(w));
+    Put32(v, static_cast<uint32_t>(h));
+    Put16(v, 1);
+    Put16(v, 24);
+    for (int i = 0; i < 6; ++i) Put32(v, 0);
+    for (int32_t y = h - 1; y >= 0; --y) {
+        for (int32_t x = 0; x < w; ++x) {
+            v.push_back(7);
+            v.push_back(static_cast<uint8_t>(y));
+            v.push_back(static_cast<uint8_t>(x));
+        }
+        for (uint32_t pad = static_cast<uint32_t>(w) * 3; pad < row; ++pad) v.push_back(0);
+    }
+    const std::string path = testing::TempDir() + "brushload_" + std::to_string(w) + "x" + std::to_string(h) + ".bmp";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    std::fwrite(v.data(), 1, v.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+uint32_t Expected(int32_t x, int32_t y) { return static_cast<uint32_t>(x << 16 | y << 8 | 7); }
+
+class BrushLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitBrushLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        SetRuntimeTag(kTagRaiseErrors, 1);
+        SetPicturesPending(false);
+        file_ = WriteBmp(20, 6);
+    }
+    void TearDown() override {
+        SetPicturesPending(true);
+        FreeImageCache();
+        ClearLayerSources();
+        FreeAllBrushes(L_);
+        FreeObjectTypeRegistry();
+        VmClose(L_);
+    }
+
+    // LoadBrush(id or Nil, file, {fields}) with integer fields.
+    int Load(int32_t id, const std::string& file, std::initializer_list<std::pair<const char*, int32_t>> fields,
+             int nresults = 0) {
+        if (id) VmPushNumber(L_, id);
+        else VmPushNil(L_);
+        VmPushString(L_, file.c_str());
+        VmPushNewTable(L_);
+        for (const auto& [k, v] : fields) SetTableFieldInt(L_, k, v);
+        VmPushString(L_, "loadbrush");
+        VmGetTableAt(L_, kGlobalsIndex);
+        VmInsert(L_, -4);
+        const int err = VmPCall(L_, 3, nresults, 0);
+        VmSetEndFlag(L_, 0);
+        return err;
+    }
+    static qbBrush* Find(int32_t id) {
+        qbBrush* b = nullptr;
+        GetBrushRecord(nullptr, ObjectID{id, nullptr}, &b, 0);
+        return b;
+    }
+
+    ScriptState* L_ = nullptr;
+    std::string file_;
+};
+
+}  // namespace
+
+TEST_F(BrushLoadTest, APartBeyondTheEdgeIsCutThere) {
+    ASSERT_EQ(Load(1, file_, {{"x", 10}, {"width", 5000}}), 0);
+    qbBrush* b = Find(1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->width, 10);
+    EXPECT_EQ(b->height, 6);
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 0, 0, false), Expected(10, 0));
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 9, 5, false), Expected(19, 5));
+
+    EXPECT_EQ(Load(2, file_, {{"x", -1}}), ERR_NEGCOORDS);
+    EXPECT_EQ(Load(2, file_, {{"y", 6}}), ERR_COORDSRANGE);
+    EXPECT_EQ(Load(2, file_, {{"loadalpha", 1}, {"transparency", 0x70007}}), ERR_MASKNALPHA);
+    EXPECT_EQ(Load(2, file_, {{"loadalpha", 1}, {"loadtransparency", 1}}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Find(2), nullptr);
+}
+
+TEST_F(BrushLoadTest, AKeyColourBecomesTheMaskAndGlobalAlphaAPlane) {
+    ASSERT_EQ(Load(1, file_, {{"transparency", static_cast<int32_t>(Expected(3, 2))}}), 0);
+    qbBrush* b = Find(1);
+    ASSERT_NE(b->mask, nullptr);
+    EXPECT_EQ(ReadBitmapPixel(b->mask, 3, 2, true), 0u);
+    EXPECT_EQ(ReadBitmapPixel(b->mask, 4, 2, true), 1u);
+    ASSERT_EQ(Load(2, file_, {{"globalalpha", 300}, {"x", 2}}), 0);
+    ASSERT_NE(Find(2)->alpha, nullptr);
+    EXPECT_EQ(Find(2)->alpha->plane->data[0], 255);
+}
+
+TEST_F(BrushLoadTest, NilGivesAnAutomaticIdAndAFailedLoadKeepsTheOldBrush) {
+    ASSERT_EQ(Load(0, file_, {}, 1), 0);
+    EXPECT_EQ(VmType(L_, -1), kTypeLightUserdata);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Load(1, file_, {{"x", 4}}), 0);
+    EXPECT_EQ(Load(1, testing::TempDir() + "no such picture.bmp", {}), ERR_READFILE);
+    ASSERT_NE(Find(1), nullptr);
+    EXPECT_EQ(Find(1)->width, 16);
+}
+
+TEST_F(BrushLoadTest, BrushesLoadedBeforeTheDisplaysAreBuiltWhenTheyStart) {
+    SetPicturesPending(true);
+    ASSERT_EQ(Load(1, file_, {{"x", 5}, {"y", 1}, {"width", 3}, {"height", 2}}), 0);
+    qbBrush* b = Find(1);
+    EXPECT_EQ(b->bitmap, nullptr);
+    EXPECT_EQ(b->width, 3);
+    ASSERT_EQ(LoadPendingBrushes(L_), 0);
+    ASSERT_NE(b->bitmap, nullptr);
+    EXPECT_EQ(b->imageSource, nullptr);
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 0, 0, false), Expected(5, 1));
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 2, 1, false), Expected(7, 2));
+}
