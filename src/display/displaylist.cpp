@@ -17,6 +17,7 @@
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
 #include "objects/bgpics.h"
+#include "objects/brushlib.h"
 #include "platform/platform_ops.h"
 #include "plugins/imagehandle.h"
 
@@ -318,6 +319,7 @@ void SetActiveDisplay(ScriptState*, qbDisplay* d, bool keepWindow) {
 
 int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
     if (int err = LoadPendingBGPics(L)) return err;
+    if (int err = LoadPendingBrushes(L)) return err;
     SetPicturesPending(false);
     PrintDoneMessage();
     if (GetRuntimeTag(kTagQuiet) == 0) ConsolePrintf("And Action!\n");

@@ -27,6 +27,7 @@ const ScriptConstant kBrushConstants[] = {
 // In the order the library registers them; commands of the brush geometry,
 // image and plane families join as they are built.
 const ScriptCommand kBrushCommands[] = {
+    {"LoadBrush", cmdLoadBrush},
     {"CreateBrush", cmdCreateBrush},
     {"CopyBrush", cmdCopyBrush},
     {"FreeBrush", cmdFreeBrush},

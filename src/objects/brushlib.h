@@ -7,11 +7,16 @@
 // code.
 int InitBrushLibrary(ScriptState* L);
 
+int cmdLoadBrush(ScriptState* L);
 int cmdCreateBrush(ScriptState* L);
 int cmdCopyBrush(ScriptState* L);
 int cmdFreeBrush(ScriptState* L);
 int cmdSetAlphaIntensity(ScriptState* L);
 int cmdSetMaskMode(ScriptState* L);
+
+// Builds the bitmaps of brushes loaded before the first display opened.
+// 0 or the first error.
+int LoadPendingBrushes(ScriptState* L);
 
 // A script number as a 32-bit integer, truncated and saturated; infinities
 // and NaN fail with ERR_WRONGUSAGE.

@@ -11,6 +11,7 @@
 #include "display/displaylib.h"
 #include "display/displaymenus.h"
 #include "display_fixture.h"
+#include "command_call.h"
 #include "vm/vm.h"
 
 class DisplayLibWorld : public DisplayWorld {
@@ -35,16 +36,7 @@ protected:
 
     // Calls the command on the nargs values on the stack; the error code (0
     // for success). Results stay on the stack.
-    int Run(const char* command, int nargs, int nresults = 0) {
-        std::string lower(command);
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        VmPushString(L_, lower.c_str());
-        VmGetTableAt(L_, kGlobalsIndex);
-        VmInsert(L_, -(nargs + 1));
-        const int err = VmPCall(L_, nargs, nresults, 0);
-        VmSetEndFlag(L_, 0);
-        return err;
-    }
+    int Run(const char* command, int nargs, int nresults = 0) { return CallCommand(L_, command, nargs, nresults); }
 
     // Commands with only number arguments.
     int RunNumbers(const char* command, std::initializer_list<double> args) {

@@ -183,12 +183,12 @@ TEST_F(PlayerDisplaysTest, DeclaredMenusAndWarningsAreMadeBeforeTheScriptRuns) {
 
 TEST_F(PlayerDisplaysTest, ADeclaredObjectWithoutItsCommandEndsStartUp) {
     const fs::path qbb = NeverReached();
-    const fs::path qba = Pack(qbb, dir_ / "brush.qba", "--include disp.qbs:1:1000:0 --declare 1:1:7:pic.png");
+    const fs::path qba = Pack(qbb, dir_ / "anim.qba", "--include disp.qbs:1:1000:0 --declare 2:1:7:pic.anim");
     e2e::RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("loadbrush()"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("File: disp.qbs (current line: 7 - In function: LoadBrush)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("loadanim()"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("File: disp.qbs (current line: 7 - In function: LoadAnim)"), std::string::npos) << r.err;
 }
 
 TEST_F(PlayerDisplaysTest, WithoutAUsableVideoDriverStartUpEndsWithTheWindowErrorAndSDLsReason) {

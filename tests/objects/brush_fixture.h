@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <string>
 
 #include "core/argapi.h"
 #include "core/objects.h"
@@ -14,6 +12,7 @@
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layersources.h"
+#include "command_call.h"
 #include "vm/vm.h"
 
 class BrushWorld : public ::testing::Test {
@@ -35,16 +34,7 @@ protected:
     }
 
     // Calls the command on the nargs values on the stack; the error code.
-    int Run(const char* command, int nargs, int nresults = 0) {
-        std::string lower(command);
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        VmPushString(L_, lower.c_str());
-        VmGetTableAt(L_, kGlobalsIndex);
-        VmInsert(L_, -(nargs + 1));
-        const int err = VmPCall(L_, nargs, nresults, 0);
-        VmSetEndFlag(L_, 0);
-        return err;
-    }
+    int Run(const char* command, int nargs, int nresults = 0) { return CallCommand(L_, command, nargs, nresults); }
 
     static qbBrush* Find(ObjectID id, uint32_t flags = 0) {
         qbBrush* b = nullptr;

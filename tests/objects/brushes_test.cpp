@@ -19,36 +19,12 @@
 #include "objects/brushlib.h"
 #include "objects/layersources.h"
 #include "vm/vm.h"
+#include "brush_fixture.h"
 
 namespace {
 
-class BrushLibTest : public ::testing::Test {
+class BrushLibTest : public BrushWorld {
 protected:
-    void SetUp() override {
-        L_ = VmOpen();
-        ASSERT_NE(L_, nullptr);
-        VmPushValue(L_, kGlobalsIndex);
-        ASSERT_EQ(InitBrushLibrary(L_), 0);
-        VmSetTop(L_, 0);
-        SetRuntimeTag(kTagRaiseErrors, 1);
-    }
-    void TearDown() override {
-        ClearLayerSources();
-        FreeAllBrushes(L_);
-        FreeObjectTypeRegistry();
-        VmClose(L_);
-    }
-
-    int Run(const char* command, int nargs, int nresults = 0) {
-        std::string lower(command);
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        VmPushString(L_, lower.c_str());
-        VmGetTableAt(L_, kGlobalsIndex);
-        VmInsert(L_, -(nargs + 1));
-        const int err = VmPCall(L_, nargs, nresults, 0);
-        VmSetEndFlag(L_, 0);
-        return err;
-    }
     int RunNumbers(const char* command, std::initializer_list<double> args) {
         for (double a : args) VmPushNumber(L_, a);
         return Run(command, static_cast<int>(args.size()));
@@ -64,20 +40,12 @@ protected:
         return Run("CreateBrush", 5);
     }
 
-    static qbBrush* Find(ObjectID id, uint32_t flags = 0) {
-        qbBrush* b = nullptr;
-        GetBrushRecord(nullptr, id, &b, flags);
-        return b;
-    }
-    static qbBrush* Find(int32_t id) { return Find(ObjectID{id, nullptr}); }
     static uint32_t Pixel(const qbBrush* b, int32_t x, int32_t y) { return ReadBitmapPixel(b->bitmap, x, y, false); }
     static int Count() {
         int n = 0;
         for (qbObject* o = FirstBrush(); o; o = o->next) ++n;
         return n;
     }
-
-    ScriptState* L_ = nullptr;
 };
 
 constexpr ObjectID kOne{1, nullptr};

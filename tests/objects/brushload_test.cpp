@@ -18,6 +18,7 @@
 #include "objects/brushlib.h"
 #include "objects/layersources.h"
 #include "vm/vm.h"
+#include "brush_fixture.h"
 
 namespace {
 
@@ -61,25 +62,16 @@ std::string WriteBmp(int32_t w, int32_t h) {
 
 uint32_t Expected(int32_t x, int32_t y) { return static_cast<uint32_t>(x << 16 | y << 8 | 7); }
 
-class BrushLoadTest : public ::testing::Test {
+class BrushLoadTest : public BrushWorld {
 protected:
     void SetUp() override {
-        L_ = VmOpen();
-        ASSERT_NE(L_, nullptr);
-        VmPushValue(L_, kGlobalsIndex);
-        ASSERT_EQ(InitBrushLibrary(L_), 0);
-        VmSetTop(L_, 0);
-        SetRuntimeTag(kTagRaiseErrors, 1);
+        BrushWorld::SetUp();
         SetPicturesPending(false);
         file_ = WriteBmp(20, 6);
     }
     void TearDown() override {
         SetPicturesPending(true);
-        FreeImageCache();
-        ClearLayerSources();
-        FreeAllBrushes(L_);
-        FreeObjectTypeRegistry();
-        VmClose(L_);
+        BrushWorld::TearDown();
     }
 
     // LoadBrush(id or Nil, file, {fields}) with integer fields.
@@ -90,20 +82,8 @@ protected:
         VmPushString(L_, file.c_str());
         VmPushNewTable(L_);
         for (const auto& [k, v] : fields) SetTableFieldInt(L_, k, v);
-        VmPushString(L_, "loadbrush");
-        VmGetTableAt(L_, kGlobalsIndex);
-        VmInsert(L_, -4);
-        const int err = VmPCall(L_, 3, nresults, 0);
-        VmSetEndFlag(L_, 0);
-        return err;
+        return Run("LoadBrush", 3, nresults);
     }
-    static qbBrush* Find(int32_t id) {
-        qbBrush* b = nullptr;
-        GetBrushRecord(nullptr, ObjectID{id, nullptr}, &b, 0);
-        return b;
-    }
-
-    ScriptState* L_ = nullptr;
     std::string file_;
 };
 
