@@ -12,6 +12,7 @@
 #include "core/ostime.h"
 #include "core/threads.h"
 #include "display/display.h"
+#include "display/displayscaling.h"
 #include "display/eventlib.h"
 #include "platform/platform.h"
 
@@ -203,7 +204,7 @@ void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y) {
     *y = static_cast<int32_t>((d->view.mouseY - d->view.offsetY) / sy);
 }
 
-int PostAdapterEvent(ScriptState*, int kind, const qbAdapterInput& in) {
+int PostAdapterEvent(ScriptState* L, int kind, const qbAdapterInput& in) {
     auto post = [](qbDisplay* d, uint32_t type, int32_t a, int32_t b, int32_t c, void* block) {
         const int r = PostEvent(d, type, a, b, c, block);
         PostWakeEvent();
@@ -236,6 +237,17 @@ int PostAdapterEvent(ScriptState*, int kind, const qbAdapterInput& in) {
             return post(d, kEventKey, pressed ? 1 : 0, in.words[2], code, nullptr);
         }
         case 5: return post(d, kEventCloseRequest, 0, 0, 0, nullptr);
+        case 6: {
+            // The adapter's window has its new size already.
+            qbResizeRequest r;
+            r.x = d->x;
+            r.y = d->y;
+            r.width = in.words[0];
+            r.height = in.words[1];
+            r.noWindow = true;
+            if (int err = ResizeDisplay(L, d, r)) return err;
+            return post(d, kEventResized, in.words[0], in.words[1], 0, nullptr);
+        }
         case 7:
             d->x = in.words[0];
             d->y = in.words[1];

@@ -74,6 +74,23 @@ TEST_F(EventLibTest, AdapterKeysOutsideTheStateArrayAreOnlyPosted) {
     EXPECT_EQ(PostAdapterEvent(L, 4, in), ERR_FINDDISPLAY);
 }
 
+TEST_F(EventLibTest, AnAdapterResizeReachesTheDisplayAndThenTheScript) {
+    DefineEmitter("sized", "sized", "width");
+    ASSERT_EQ(Install({{"sizewindow", "sized"}}), 0);
+    qbAdapterInput in;
+    in.display = d;
+    in.words[0] = 80;
+    in.words[1] = 20;
+    ASSERT_EQ(PostAdapterEvent(L, 6, in), 0);
+    EXPECT_EQ(d->width, 80);
+    EXPECT_EQ(d->height, 20);
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"sized SizeWindow 80"});
+    in.words[0] = -4;
+    EXPECT_NE(PostAdapterEvent(L, 6, in), 0);
+    EXPECT_EQ(d->width, 80);
+}
+
 TEST_F(EventLibTest, JoyFireTakesTheButtonsOfThirtyTwoBits) {
     EXPECT_EQ(Call("joyfire", {"#0", "#33"}), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("joyfire", {"#0", "#-1"}), ERR_WRONGUSAGE);
