@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/events.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -412,4 +413,5 @@ void FreeEventSystem(ScriptState* L) {
     FreeAllButtons(L);
     FreeUserEventTypes(L);
     SetEventQuitRequested(false);
+    for (int key : {kQuitShortcutCtrlC, kQuitShortcutLeftButton, kQuitShortcutEscape}) SetEventQuitSwitch(key, false);
 }

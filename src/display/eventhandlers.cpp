@@ -66,6 +66,13 @@ constexpr int32_t kKeyTab = 272;
 constexpr int32_t kKeyEnter = 273;
 constexpr int32_t kKeyReturn = 274;
 constexpr int32_t kKeySpace = 276;
+constexpr int32_t kKeyEscape = 275;
+constexpr uint32_t kControlMask = 0x80400000u | 0x80800000u;  // LCONTROL, RCONTROL
+constexpr uint32_t kEventQuitRequest = 23;
+
+// LeftMouseQuit, EscapeQuit and CtrlCQuit for the input adapters post.
+bool quitSwitches[3] = {};
+bool QuitSwitchOn(int key) { return quitSwitches[key - kQuitShortcutCtrlC]; }
 
 void ReleaseRef(ScriptState* L, int& ref) {
     if (ref != -1) VmReleaseRef(L, kRegistryIndex, ref);
@@ -204,16 +211,24 @@ void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y) {
     *y = static_cast<int32_t>((d->view.mouseY - d->view.offsetY) / sy);
 }
 
+void SetEventQuitSwitch(int key, bool on) {
+    if (key >= kQuitShortcutCtrlC && key <= kQuitShortcutEscape) quitSwitches[key - kQuitShortcutCtrlC] = on;
+}
+
 int PostAdapterEvent(ScriptState* L, int kind, const qbAdapterInput& in) {
     auto post = [](qbDisplay* d, uint32_t type, int32_t a, int32_t b, int32_t c, void* block) {
         const int r = PostEvent(d, type, a, b, c, block);
         PostWakeEvent();
         return r == 1 ? 0 : ERR_ADDSYSEVENT;
     };
+    auto quit = [&post]() {
+        SetEventQuitRequested(true);
+        return post(nullptr, kEventQuitRequest, 0, 0, 0, nullptr);
+    };
     qbDisplay* d = in.display;
     if (kind >= 3 && kind <= 9 && !d) return ERR_FINDDISPLAY;
     switch (kind) {
-        case 0: SetEventQuitRequested(true); return post(nullptr, 23, 0, 0, 0, nullptr);
+        case 0: return quit();
         case 2: PostWakeEvent(); return 0;
         case 3: {
             const int32_t button = in.words[2];
@@ -228,13 +243,20 @@ int PostAdapterEvent(ScriptState* L, int kind, const qbAdapterInput& in) {
             static const uint32_t kTypes[3] = {kEventLeftButton, kEventRightButton, kEventMiddleButton};
             if (button < 1 || button > 3) return ERR_WRONGUSAGE;
             d->lastButtonWord[button - 1] = in.words[3];
-            return post(d, kTypes[button - 1], in.words[0], in.words[1], in.words[3], nullptr);
+            if (int err = post(d, kTypes[button - 1], in.words[0], in.words[1], in.words[3], nullptr)) return err;
+            return button == 1 && in.words[3] && QuitSwitchOn(kQuitShortcutLeftButton) ? quit() : 0;
         }
         case 4: {
             const int32_t code = in.words[0];
             const bool pressed = in.words[1] != 0;
             if (code >= 0 && code < kKeyStateCount) d->keyState[code] = pressed ? 1 : 0;
-            return post(d, kEventKey, pressed ? 1 : 0, in.words[2], code, nullptr);
+            if (int err = post(d, kEventKey, pressed ? 1 : 0, in.words[2], code, nullptr)) return err;
+            if (!pressed) return 0;
+            const bool control = (static_cast<uint32_t>(in.words[2]) & kControlMask & 0x7fffffff) != 0;
+            if ((code == kKeyEscape && QuitSwitchOn(kQuitShortcutEscape)) ||
+                ((code == 'c' || code == 'C') && control && QuitSwitchOn(kQuitShortcutCtrlC)))
+                return quit();
+            return 0;
         }
         case 5: return post(d, kEventCloseRequest, 0, 0, 0, nullptr);
         case 6: {

@@ -65,6 +65,7 @@ int QuitSwitch(ScriptState* L, int key) {
     CheckArgCount(L, 1, 1, 0, 0);
     const int on = VmType(L, 1) == kTypeBoolean ? VmToBoolean(L, 1) : VmCheckNumber(L, 1) != 0;
     SetQuitShortcut(L, key, on);
+    SetEventQuitSwitch(key, on != 0);
     return 0;
 }
 

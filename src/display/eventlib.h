@@ -161,6 +161,8 @@ struct qbAdapterInput {
     void* block = nullptr;
 };
 int PostAdapterEvent(ScriptState* L, int kind, const qbAdapterInput& in);
+// The quit switches (kQuitShortcut...) as adapter input sees them.
+void SetEventQuitSwitch(int key, bool on);
 
 // The VM's line hook: pumps events now and then.
 void LineHookPump(ScriptState* L, VmDebugRecord* ar, int* errorCode);

@@ -91,6 +91,19 @@ TEST_F(EventLibTest, AnAdapterResizeReachesTheDisplayAndThenTheScript) {
     EXPECT_EQ(d->width, 80);
 }
 
+TEST_F(EventLibTest, TheQuitSwitchesEndTheScriptOnAdapterInput) {
+    qbAdapterInput in;
+    in.display = d;
+    in.words[0] = 275;  // ESC
+    in.words[1] = 1;
+    ASSERT_EQ(PostAdapterEvent(L, 4, in), 0);
+    EXPECT_EQ(Check(), 0);
+    ASSERT_EQ(Call("escapequit", {"#1"}), 0);
+    ASSERT_EQ(PostAdapterEvent(L, 4, in), 0);
+    EXPECT_EQ(Check(), ERR_USERABORT);
+    ASSERT_EQ(Call("escapequit", {"#0"}), 0);
+}
+
 TEST_F(EventLibTest, JoyFireTakesTheButtonsOfThirtyTwoBits) {
     EXPECT_EQ(Call("joyfire", {"#0", "#33"}), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("joyfire", {"#0", "#-1"}), ERR_WRONGUSAGE);
