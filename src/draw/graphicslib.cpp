@@ -95,6 +95,7 @@ const ScriptCommand kGraphicsCommands[] = {
     {"VWait", VWait},
     {"SetFPSLimit", cmdSetFPSLimit},
     {"GetFPSLimit", cmdGetFPSLimit},
+    {"IsPicture", cmdIsPicture},
     {"GetRealColor", cmdGetRealColor},
     {"MixRGB", cmdMixRGB},
     {"SetClipRegion", cmdSetClipRegion},

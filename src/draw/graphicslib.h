@@ -36,6 +36,7 @@ int cmdHidePointer(ScriptState* L);
 int cmdShowPointer(ScriptState* L);
 int cmdSetFPSLimit(ScriptState* L);
 int cmdGetFPSLimit(ScriptState* L);
+int cmdIsPicture(ScriptState* L);
 int cmdDumpVideoTime(ScriptState* L);
 int cmdBeginRefresh(ScriptState* L);
 int cmdEndRefresh(ScriptState* L);

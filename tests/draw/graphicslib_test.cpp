@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "draw/output.h"
 #include "graphics_fixture.h"
+#include "test_bmp.h"
 #include "display/adapter.h"
 #include "display/adapterslots.h"
 #include "display/pixelformats.h"
@@ -53,7 +54,7 @@ const std::pair<const char*, bool> kCommandOrder[] = {
     {"Red", true},           {"Green", true},          {"Blue", true},            {"RGB", true},
     {"ARGB", true},          {"MovePointer", false},   {"HidePointer", true},     {"SetPointer", false},
     {"ShowPointer", true},   {"GetAttribute", false},  {"GetPen", true},          {"VWait", true},
-    {"SetFPSLimit", true},   {"GetFPSLimit", true},    {"IsPicture", false},      {"GetRealColor", true},
+    {"SetFPSLimit", true},   {"GetFPSLimit", true},    {"IsPicture", true},       {"GetRealColor", true},
     {"SaveSnapshot", false}, {"MixRGB", true},         {"CreateClipRegion", false}, {"SetClipRegion", true},
     {"FreeClipRegion", false}, {"CreatePointer", false}, {"FreePointer", false},  {"AsyncDrawFrame", true},
     {"CancelAsyncDraw", true}, {"FinishAsyncDraw", true}, {"DumpVideoTime", true}, {"GetRandomColor", true},
@@ -298,4 +299,28 @@ TEST_F(GraphicsLibTest, GetRealColorDropsTheBitsTheScreenCannotShow) {
         EXPECT_EQ(Number("GetRealColor", {0xFFFFFF}), kept) << format;
     }
     ClearDisplayAdapters();
+}
+
+TEST_F(GraphicsLibTest, IsPictureProbesAFileWithoutLoadingIt) {
+    const std::string file = test_bmp::WriteBmp(7, 3);
+    VmPushString(L_, file.c_str());
+    ASSERT_EQ(Run("IsPicture", 1, 2), 0);
+    EXPECT_EQ(VmToBoolean(L_, -2), 1);
+    int32_t width = 0, height = 0, alpha = -1;
+    GetTableFieldInt(L_, -1, "width", &width, nullptr);
+    GetTableFieldInt(L_, -1, "height", &height, nullptr);
+    GetTableFieldInt(L_, -1, "alpha", &alpha, nullptr);
+    EXPECT_EQ(width, 7);
+    EXPECT_EQ(height, 3);
+    EXPECT_EQ(alpha, 0);
+    VmSetTop(L_, 0);
+
+    const std::string text = testing::TempDir() + "not_a_picture.txt";
+    FILE* f = std::fopen(text.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("hello, this is no picture at all\n", f);
+    std::fclose(f);
+    VmPushString(L_, text.c_str());
+    ASSERT_EQ(Run("IsPicture", 1, 2), 0);
+    EXPECT_EQ(VmToBoolean(L_, -2), 0);
 }
