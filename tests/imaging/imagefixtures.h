@@ -117,7 +117,7 @@ inline bool ReadPPM(const std::string& path, int* width, int* height, std::vecto
 
 // A PNG written with libpng: rows of raw samples as the colour type and
 // depth want them.
-struct PngSpec {
+struct PngPicture {
     int width = 0;
     int height = 0;
     int colourType = PNG_COLOR_TYPE_RGB;
@@ -128,11 +128,11 @@ struct PngSpec {
     std::vector<uint8_t> trnsAlpha;  // palette pictures
 };
 
-inline bool WritePngWithLibpng(const std::string& path, const PngSpec& spec) {
+inline bool WritePngWithLibpng(const std::string& path, const PngPicture& pic) {
     // Everything with a destructor exists before the setjmp, so a jump back
     // to it skips none.
     std::vector<png_bytep> rows;
-    for (const auto& r : spec.rows) rows.push_back(const_cast<png_bytep>(r.data()));
+    for (const auto& r : pic.rows) rows.push_back(const_cast<png_bytep>(r.data()));
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -143,13 +143,13 @@ inline bool WritePngWithLibpng(const std::string& path, const PngSpec& spec) {
         return false;
     }
     png_init_io(png, f);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, pic.width, pic.height, pic.bitDepth, pic.colourType,
+                 pic.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty())
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-    if (!spec.trnsAlpha.empty())
-        png_set_tRNS(png, info, spec.trnsAlpha.data(), static_cast<int>(spec.trnsAlpha.size()), nullptr);
+    if (!pic.palette.empty())
+        png_set_PLTE(png, info, pic.palette.data(), static_cast<int>(pic.palette.size()));
+    if (!pic.trnsAlpha.empty())
+        png_set_tRNS(png, info, pic.trnsAlpha.data(), static_cast<int>(pic.trnsAlpha.size()), nullptr);
     png_write_info(png, info);
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
@@ -161,11 +161,11 @@ inline bool WritePngWithLibpng(const std::string& path, const PngSpec& spec) {
 // An 8-bit RGB (or RGBA) PNG of 0xAARRGGBB pixels, written with libpng.
 inline bool WriteRgbPng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels,
                         bool alpha, bool interlaced) {
-    PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.colourType = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-    spec.interlaced = interlaced;
+    PngPicture pic;
+    pic.width = width;
+    pic.height = height;
+    pic.colourType = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+    pic.interlaced = interlaced;
     for (int y = 0; y < height; ++y) {
         std::vector<uint8_t> row;
         for (int x = 0; x < width; ++x) {
@@ -175,9 +175,9 @@ inline bool WriteRgbPng(const std::string& path, int width, int height, const st
             row.push_back(static_cast<uint8_t>(v));
             if (alpha) row.push_back(static_cast<uint8_t>(v >> 24));
         }
-        spec.rows.push_back(std::move(row));
+        pic.rows.push_back(std::move(row));
     }
-    return WritePngWithLibpng(path, spec);
+    return WritePngWithLibpng(path, pic);
 }
 
 // Opens the file through the file layer and runs a reader on it.

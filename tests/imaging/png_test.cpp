@@ -48,15 +48,15 @@ TEST(PngReader, InterlacedAndPlainTwinsDecodeAlike) {
 
 TEST(PngReader, PaletteWithTrnsDecodesWithAlpha) {
     ScratchDir dir;
-    PngSpec spec;
-    spec.width = 5;
-    spec.height = 2;
-    spec.colourType = PNG_COLOR_TYPE_PALETTE;
-    spec.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}};
-    spec.rows = {{0, 1, 2, 3, 0}, {3, 2, 1, 0, 3}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("opaque.png"), spec));
-    spec.trnsAlpha = {0, 128, 255};  // the fourth entry stays opaque
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("trns.png"), spec));
+    PngPicture pic;
+    pic.width = 5;
+    pic.height = 2;
+    pic.colourType = PNG_COLOR_TYPE_PALETTE;
+    pic.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {10, 20, 30}};
+    pic.rows = {{0, 1, 2, 3, 0}, {3, 2, 1, 0, 3}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("opaque.png"), pic));
+    pic.trnsAlpha = {0, 128, 255};  // the fourth entry stays opaque
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("trns.png"), pic));
 
     const Decoded opaque = DecodePNG(dir.File("opaque.png"));
     ASSERT_EQ(opaque.err, 0);
@@ -83,21 +83,21 @@ TEST(PngReader, PaletteWithTrnsDecodesWithAlpha) {
 
 TEST(PngReader, SixteenBitSamplesKeepTheirHighByte) {
     ScratchDir dir;
-    PngSpec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.bitDepth = 16;
-    spec.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+    PngPicture pic;
+    pic.width = 2;
+    pic.height = 1;
+    pic.bitDepth = 16;
+    pic.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
     // Big-endian samples: R 0xABFF, G 0x12FF, B 0x3400, A 0x7F80; then 0x00FF...
-    spec.rows = {{0xAB, 0xFF, 0x12, 0xFF, 0x34, 0x00, 0x7F, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0x7F, 0xFF, 0xFF}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("rgba16.png"), spec));
+    pic.rows = {{0xAB, 0xFF, 0x12, 0xFF, 0x34, 0x00, 0x7F, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0x7F, 0xFF, 0xFF}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("rgba16.png"), pic));
     const Decoded d = DecodePNG(dir.File("rgba16.png"));
     ASSERT_EQ(d.err, 0);
     EXPECT_EQ(d.alpha, 1);
     EXPECT_EQ(d.pixels[0], 0x7FAB1234u);
     EXPECT_EQ(d.pixels[1], 0xFF00FF80u);
 
-    PngSpec grey;
+    PngPicture grey;
     grey.width = 2;
     grey.height = 1;
     grey.bitDepth = 16;
@@ -113,18 +113,18 @@ TEST(PngReader, SixteenBitSamplesKeepTheirHighByte) {
 
 TEST(PngReader, LowDepthGreyAndGreyAlphaBecomeRGB) {
     ScratchDir dir;
-    PngSpec spec;
-    spec.width = 4;
-    spec.height = 1;
-    spec.bitDepth = 2;
-    spec.colourType = PNG_COLOR_TYPE_GRAY;
-    spec.rows = {{0b00011011}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("grey2.png"), spec));
+    PngPicture pic;
+    pic.width = 4;
+    pic.height = 1;
+    pic.bitDepth = 2;
+    pic.colourType = PNG_COLOR_TYPE_GRAY;
+    pic.rows = {{0b00011011}};
+    ASSERT_TRUE(WritePngWithLibpng(dir.File("grey2.png"), pic));
     const Decoded d = DecodePNG(dir.File("grey2.png"));
     ASSERT_EQ(d.err, 0);
     EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0x000000u, 0x555555u, 0xAAAAAAu, 0xFFFFFFu}));
 
-    PngSpec ga;
+    PngPicture ga;
     ga.width = 1;
     ga.height = 1;
     ga.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
