@@ -9,6 +9,7 @@
 
 #include "core/eventqueue.h"
 #include "core/memory.h"
+#include "queued_events.h"
 
 // Counts this thread's allocations through operator new, so that a test can
 // see that a call made none.
@@ -51,17 +52,7 @@ protected:
         SetEventClock(nullptr);
     }
 
-    static std::vector<qbInputEvent> Queued() {
-        std::vector<qbInputEvent> events;
-        LockEventQueue();
-        for (int n = 0;; ++n) {
-            qbInputEvent e;
-            if (PeekQueuedEvent(nullptr, n, &e, 0) != n + 1) break;
-            events.push_back(e);
-        }
-        UnlockEventQueue();
-        return events;
-    }
+    static std::vector<qbInputEvent> Queued() { return QueuedEvents(); }
     static std::vector<uint32_t> Types() {
         std::vector<uint32_t> types;
         for (const qbInputEvent& e : Queued()) types.push_back(e.type);

@@ -13,6 +13,7 @@
 #include "core/eventqueue.h"
 #include "platform/linux/sdl_backend.h"
 #include "platform/platform.h"
+#include "queued_events.h"
 
 class LinuxBackendTest : public ::testing::Test {
 protected:
@@ -95,17 +96,7 @@ protected:
         return results;
     }
 
-    static std::vector<qbInputEvent> Queued() {
-        std::vector<qbInputEvent> events;
-        LockEventQueue();
-        for (int n = 0;; ++n) {
-            qbInputEvent e;
-            if (PeekQueuedEvent(nullptr, n, &e, 0) != n + 1) break;
-            events.push_back(e);
-        }
-        UnlockEventQueue();
-        return events;
-    }
+    static std::vector<qbInputEvent> Queued() { return QueuedEvents(); }
     static void DropQueued() { FlushEvents(nullptr, -1, 1); }
 
     static void Push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1); }

@@ -9,6 +9,7 @@
 #include "core/eventqueue.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
+#include "queued_events.h"
 
 namespace {
 
@@ -32,17 +33,7 @@ protected:
         SetPlatformBackend(nullptr);
     }
 
-    static std::vector<qbInputEvent> Queued() {
-        std::vector<qbInputEvent> events;
-        LockEventQueue();
-        for (int n = 0;; ++n) {
-            qbInputEvent e;
-            if (PeekQueuedEvent(nullptr, n, &e, 0) != n + 1) break;
-            events.push_back(e);
-        }
-        UnlockEventQueue();
-        return events;
-    }
+    static std::vector<qbInputEvent> Queued() { return QueuedEvents(); }
 };
 
 TEST_F(NullBackendTest, WindowSurfaceHasTheDisplaySizeAndIsGoneAfterClose) {
