@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace test_bmp {
 
 inline void Put16(std::vector<uint8_t>& v, uint32_t x) {
@@ -40,7 +42,10 @@ inline std::string WriteBmp(int32_t w, int32_t h) {
         }
         for (uint32_t pad = static_cast<uint32_t>(w) * 3; pad < row; ++pad) v.push_back(0);
     }
-    const std::string path = testing::TempDir() + "picture_" + std::to_string(w) + "x" + std::to_string(h) + ".bmp";
+    // CTest runs test processes side by side: a shared name would let one
+    // rewrite the file while another reads it.
+    const std::string path = testing::TempDir() + "picture_" + std::to_string(getpid()) + "_" + std::to_string(w) +
+                             "x" + std::to_string(h) + ".bmp";
     FILE* f = std::fopen(path.c_str(), "wb");
     EXPECT_NE(f, nullptr);
     std::fwrite(v.data(), 1, v.size(), f);
