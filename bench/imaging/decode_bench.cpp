@@ -131,7 +131,8 @@ void BM_PngBare(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 
-void BM_JpegBare(benchmark::State& state) {
+// Bare libjpeg-turbo into pixels of the given colour space and size.
+void JpegBare(benchmark::State& state, J_COLOR_SPACE space, size_t bytesPerPixel) {
     const std::string& name = TestFiles().jpeg;
     for (auto _ : state) {
         FILE* f = std::fopen(name.c_str(), "rb");
@@ -141,9 +142,9 @@ void BM_JpegBare(benchmark::State& state) {
         jpeg_create_decompress(&d);
         jpeg_stdio_src(&d, f);
         jpeg_read_header(&d, TRUE);
-        d.out_color_space = JCS_RGB;
+        d.out_color_space = space;
         jpeg_start_decompress(&d);
-        const size_t rowBytes = static_cast<size_t>(d.output_width) * 3;
+        const size_t rowBytes = static_cast<size_t>(d.output_width) * bytesPerPixel;
         std::unique_ptr<uint8_t[]> pixels(new uint8_t[rowBytes * d.output_height]);
         while (d.output_scanline < d.output_height) {
             JSAMPROW row = pixels.get() + rowBytes * d.output_scanline;
@@ -157,33 +158,11 @@ void BM_JpegBare(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }
 
+void BM_JpegBare(benchmark::State& state) { JpegBare(state, JCS_RGB, 3); }
+
 // The bare library writing 4-byte pixels (B, G, R, X) as the chain does:
 // what the wider output itself costs.
-void BM_JpegBareBGRX(benchmark::State& state) {
-    const std::string& name = TestFiles().jpeg;
-    for (auto _ : state) {
-        FILE* f = std::fopen(name.c_str(), "rb");
-        jpeg_decompress_struct d;
-        jpeg_error_mgr err;
-        d.err = jpeg_std_error(&err);
-        jpeg_create_decompress(&d);
-        jpeg_stdio_src(&d, f);
-        jpeg_read_header(&d, TRUE);
-        d.out_color_space = JCS_EXT_BGRX;
-        jpeg_start_decompress(&d);
-        const size_t rowBytes = static_cast<size_t>(d.output_width) * 4;
-        std::unique_ptr<uint8_t[]> pixels(new uint8_t[rowBytes * d.output_height]);
-        while (d.output_scanline < d.output_height) {
-            JSAMPROW row = pixels.get() + rowBytes * d.output_scanline;
-            jpeg_read_scanlines(&d, &row, 1);
-        }
-        jpeg_finish_decompress(&d);
-        jpeg_destroy_decompress(&d);
-        std::fclose(f);
-        benchmark::DoNotOptimize(pixels[rowBytes * kHeight - 1]);
-    }
-    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
-}
+void BM_JpegBareBGRX(benchmark::State& state) { JpegBare(state, JCS_EXT_BGRX, 4); }
 
 }  // namespace
 
