@@ -72,6 +72,21 @@ std::vector<uint8_t> ToPixmanA1(const std::vector<uint8_t>& m) {
 SDL_Surface* SdlSurface(std::vector<uint32_t>& v, Size s, uint32_t format) {
     return SDL_CreateRGBSurfaceWithFormatFrom(v.data(), s.w, s.h, 32, s.w * 4, format);
 }
+
+// Blits once and compares the destination with what the player made, then
+// times the blit; frees both surfaces.
+void TimeSdlBlit(benchmark::State& state, SDL_Surface* ss, SDL_Surface* ds, const char* what, const uint32_t* dst,
+                 const uint32_t* expected, Size s) {
+    SDL_BlitSurface(ss, nullptr, ds, nullptr);
+    NoteDiff(state, what, Compare(dst, s.w, expected, s.w, s.w, s.h));
+    for (auto _ : state) {
+        SDL_BlitSurface(ss, nullptr, ds, nullptr);
+        benchmark::ClobberMemory();
+    }
+    SDL_FreeSurface(ss);
+    SDL_FreeSurface(ds);
+    Report(state, s, 8);
+}
 #endif
 
 // ---- plain copy --------------------------------------------------------
@@ -123,15 +138,7 @@ void BM_Copy_SDL_BlitSurface(benchmark::State& state) {
     SDL_Surface* ss = SdlSurface(src, s, SDL_PIXELFORMAT_RGB888);
     SDL_Surface* ds = SdlSurface(dst, s, SDL_PIXELFORMAT_RGB888);
     SDL_SetSurfaceBlendMode(ss, SDL_BLENDMODE_NONE);
-    SDL_BlitSurface(ss, nullptr, ds, nullptr);
-    NoteDiff(state, "SDL_BlitSurface vs memcpy", Compare(dst.data(), s.w, src.data(), s.w, s.w, s.h));
-    for (auto _ : state) {
-        SDL_BlitSurface(ss, nullptr, ds, nullptr);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(ss);
-    SDL_FreeSurface(ds);
-    Report(state, s, 8);
+    TimeSdlBlit(state, ss, ds, "SDL_BlitSurface vs memcpy", dst.data(), src.data(), s);
 }
 #endif
 
@@ -299,16 +306,7 @@ void BM_AlphaBlend_SDL_BlitSurface(benchmark::State& state) {
     SDL_Surface* ds = SdlSurface(d.dst, d.s, SDL_PIXELFORMAT_RGB888);
     SDL_SetSurfaceBlendMode(ss, SDL_BLENDMODE_BLEND);
     auto ours = d.OursOnce();
-    SDL_BlitSurface(ss, nullptr, ds, nullptr);
-    NoteDiff(state, "SDL_BlitSurface blend vs AlphaBlend32",
-             Compare(d.dst.data(), d.s.w, ours.data(), d.s.w, d.s.w, d.s.h));
-    for (auto _ : state) {
-        SDL_BlitSurface(ss, nullptr, ds, nullptr);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(ss);
-    SDL_FreeSurface(ds);
-    Report(state, d.s, 8);
+    TimeSdlBlit(state, ss, ds, "SDL_BlitSurface blend vs AlphaBlend32", d.dst.data(), ours.data(), d.s);
 }
 #endif
 
@@ -383,16 +381,7 @@ void BM_MaskedCopy_SDL_colorkey(benchmark::State& state) {
     SDL_Surface* ds = SdlSurface(d.dst, d.s, SDL_PIXELFORMAT_RGB888);
     SDL_SetColorKey(ss, SDL_TRUE, kKey);
     auto ours = d.OursOnce();
-    SDL_BlitSurface(ss, nullptr, ds, nullptr);
-    NoteDiff(state, "SDL colour-key blit vs MaskedCopy32",
-             Compare(d.dst.data(), d.s.w, ours.data(), d.s.w, d.s.w, d.s.h));
-    for (auto _ : state) {
-        SDL_BlitSurface(ss, nullptr, ds, nullptr);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(ss);
-    SDL_FreeSurface(ds);
-    Report(state, d.s, 8);
+    TimeSdlBlit(state, ss, ds, "SDL colour-key blit vs MaskedCopy32", d.dst.data(), ours.data(), d.s);
 }
 #endif
 
@@ -444,15 +433,7 @@ void BM_BlendFill_SDL_alphamod_blit(benchmark::State& state) {
     SDL_Surface* ds = SdlSurface(dst, s, SDL_PIXELFORMAT_RGB888);
     SDL_SetSurfaceBlendMode(ss, SDL_BLENDMODE_BLEND);
     SDL_SetSurfaceAlphaMod(ss, static_cast<uint8_t>(kBlendLevel));
-    SDL_BlitSurface(ss, nullptr, ds, nullptr);
-    NoteDiff(state, "SDL alpha-mod blit vs BlendFill32", Compare(dst.data(), s.w, ours.data(), s.w, s.w, s.h));
-    for (auto _ : state) {
-        SDL_BlitSurface(ss, nullptr, ds, nullptr);
-        benchmark::ClobberMemory();
-    }
-    SDL_FreeSurface(ss);
-    SDL_FreeSurface(ds);
-    Report(state, s, 8);
+    TimeSdlBlit(state, ss, ds, "SDL alpha-mod blit vs BlendFill32", dst.data(), ours.data(), s);
 }
 #endif
 
