@@ -16,6 +16,7 @@
 #include "draw/clipregions.h"
 #include "draw/output.h"
 #include "draw/positions.h"
+#include "objects/objectoptions.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ const ScriptCommand kGraphicsCommands[] = {
     {"FinishAsyncDraw", cmdFinishAsyncDraw},
     {"DumpVideoTime", cmdDumpVideoTime},
     {"GetRandomColor", cmdGetRandomColor},
+    {"SetDrawTagsDefault", cmdSetDrawTagsDefault},
     {"BeginRefresh", cmdBeginRefresh},
     {"EndRefresh", cmdEndRefresh},
     {"Intersection", cmdIntersection},
@@ -164,6 +166,7 @@ int InitGraphicsLibrary(ScriptState* L) {
     SetSpareDisplay(spare.get());
     SpareOutput() = std::move(spare);
     Tags() = GraphicsTags{};
+    InitDisplayObjectDefaults();
     if (int err = AddSetTagHook(&SetGraphicsTag)) return err;
     if (int err = AddGetTagHook(&GetGraphicsTag)) return err;
     // Registration raises on failure; its result only counts the tables made.

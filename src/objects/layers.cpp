@@ -4,3 +4,5 @@
 void FreeLayersLibrary(ScriptState*) {}
 
 int FindLayerByName(const qbBGPic*, const char*) { return 0; }
+
+int32_t CountLayers(const qbBGPic*) { return 0; }

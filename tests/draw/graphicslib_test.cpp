@@ -58,7 +58,7 @@ const std::pair<const char*, bool> kCommandOrder[] = {
     {"SaveSnapshot", false}, {"MixRGB", true},         {"CreateClipRegion", false}, {"SetClipRegion", true},
     {"FreeClipRegion", false}, {"CreatePointer", false}, {"FreePointer", false},  {"AsyncDrawFrame", true},
     {"CancelAsyncDraw", true}, {"FinishAsyncDraw", true}, {"DumpVideoTime", true}, {"GetRandomColor", true},
-    {"SetDrawTagsDefault", false}, {"BeginRefresh", true}, {"EndRefresh", true}, {"Intersection", true},
+    {"SetDrawTagsDefault", true}, {"BeginRefresh", true}, {"EndRefresh", true}, {"Intersection", true},
 };
 
 std::vector<std::pair<std::string, double>> ParseConstantList() {
