@@ -1,0 +1,75 @@
+// TransformObjectImage: the identity copies, plain scales resize, turns land
+// in the bounding box about the anchor with the pixels where they belong.
+#include <gtest/gtest.h>
+
+#include "display/bitmap.h"
+#include "objects/objectoptions.h"
+#include "objects/objecttransform.h"
+
+namespace {
+
+uint32_t Colour(int32_t x, int32_t y) { return static_cast<uint32_t>(x << 8 | y); }
+
+BitmapPtr Picture(int32_t w, int32_t h) {
+    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) WriteBitmapPixel(b.get(), x, y, Colour(x, y), false);
+    return b;
+}
+
+struct Result {
+    int err = 0;
+    qbObjectImage image;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    ~Result() { FreeObjectImage(&image); }
+};
+
+void Transform(qbBitmap* b, int32_t sx, int32_t sy, int32_t w, int32_t h, const double m[4], double anchor,
+               Result* r) {
+    const double anchors[2] = {anchor, anchor};
+    qbObjectImage in{b, nullptr, nullptr};
+    r->err = TransformObjectImage(nullptr, false, nullptr, in, sx, sy, 40, 30, w, h, anchors, m, false, &r->image,
+                                  &r->x, &r->y, &r->w, &r->h);
+}
+
+}  // namespace
+
+TEST(ObjectTransformTest, TheIdentityCopiesThePartAndAScaleResizesIt) {
+    BitmapPtr b = Picture(10, 6);
+    const double identity[4] = {1, 0, 0, 1};
+    Result part;
+    Transform(b.get(), 2, 1, 5, 4, identity, 0, &part);
+    ASSERT_EQ(part.err, 0);
+    EXPECT_EQ(part.w, 5);
+    EXPECT_EQ(part.h, 4);
+    EXPECT_EQ(part.x, 40);
+    EXPECT_EQ(ReadBitmapPixel(part.image.bitmap, 0, 0, false), Colour(2, 1));
+    EXPECT_EQ(ReadBitmapPixel(part.image.bitmap, 4, 3, false), Colour(6, 4));
+
+    const double twice[4] = {2, 0, 0, 3};
+    Result big;
+    Transform(b.get(), 0, 0, 10, 6, twice, 0, &big);
+    ASSERT_EQ(big.err, 0);
+    EXPECT_EQ(big.w, 20);
+    EXPECT_EQ(big.h, 18);
+    EXPECT_EQ(ReadBitmapPixel(big.image.bitmap, 19, 17, false), Colour(9, 5));
+}
+
+TEST(ObjectTransformTest, AQuarterTurnSwapsTheSidesAboutTheAnchor) {
+    BitmapPtr b = Picture(10, 6);
+    double m[4];
+    BuildScaleRotateMatrix(m, 0, 0, 10, 6, 1, 1, 90);
+    Result turned;
+    Transform(b.get(), 0, 0, 10, 6, m, 0.5, &turned);
+    ASSERT_EQ(turned.err, 0);
+    EXPECT_EQ(turned.w, 6);
+    EXPECT_EQ(turned.h, 10);
+    // The centre stays where it was, (40 + 5, 30 + 3), to the pixel.
+    EXPECT_NEAR(turned.x + turned.w / 2.0, 45, 1);
+    EXPECT_NEAR(turned.y + turned.h / 2.0, 33, 1);
+    // A positive angle turns counter-clockwise: the top right corner goes to the top left.
+    EXPECT_EQ(ReadBitmapPixel(turned.image.bitmap, 0, 0, false), Colour(9, 0));
+    EXPECT_EQ(ReadBitmapPixel(turned.image.bitmap, 5, 9, false), Colour(0, 5));
+    ASSERT_NE(turned.image.mask, nullptr);
+    EXPECT_EQ(ReadBitmapPixel(turned.image.mask, 5, 9, true), 1u);
+}
