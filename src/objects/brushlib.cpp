@@ -31,6 +31,8 @@ const ScriptCommand kBrushCommands[] = {
     {"CreateBrush", cmdCreateBrush},
     {"CopyBrush", cmdCopyBrush},
     {"FreeBrush", cmdFreeBrush},
+    {"CreateShadowBrush", cmdCreateShadowBrush},
+    {"CreateBorderBrush", cmdCreateBorderBrush},
     {"SetAlphaIntensity", cmdSetAlphaIntensity},
     {"SetMaskMode", cmdSetMaskMode},
     {nullptr, nullptr},

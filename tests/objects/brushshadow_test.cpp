@@ -1,0 +1,85 @@
+// CreateShadowBrush and CreateBorderBrush: sizes grown by the radius, the
+// alpha planes they make or leave out, and the arguments they refuse.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "core/errcodes.h"
+#include "display/bitmap.h"
+#include "brush_fixture.h"
+
+namespace {
+
+class OutlineBrushTest : public BrushWorld {
+protected:
+    int Numbers(const char* command, std::initializer_list<double> args) {
+        for (double a : args) VmPushNumber(L_, a);
+        return Run(command, static_cast<int>(args.size()));
+    }
+    static uint8_t AlphaAt(const qbBrush* b, int32_t x, int32_t y) {
+        return b->alpha->plane->data[static_cast<size_t>(y) * b->alpha->plane->rowBytes + x];
+    }
+};
+
+}  // namespace
+
+TEST_F(OutlineBrushTest, AShadowGrowsByTheRadiusAndTakesItsOpacityFromTheColour) {
+    ASSERT_EQ(Numbers("CreateBrush", {1, 20, 12, 0xFFFFFF}), 0);
+    ASSERT_EQ(Numbers("CreateShadowBrush", {2, 1, 0x80102030}), 0);
+    const qbBrush* s = Find(2);
+    ASSERT_TRUE(s && s->alpha);
+    EXPECT_EQ(s->width, 30);
+    EXPECT_EQ(s->height, 22);
+    EXPECT_EQ(ReadBitmapPixel(s->bitmap, 0, 0, false), 0x102030u);
+    // 255 minus the colour's alpha byte at the middle, fading to the corner.
+    EXPECT_NEAR(AlphaAt(s, 15, 11), 0x7F, 2);
+    EXPECT_LT(AlphaAt(s, 0, 0), AlphaAt(s, 5, 5));
+    EXPECT_EQ(AlphaAt(s, 3, 11), AlphaAt(s, 26, 11));
+
+    // A fractional radius grows by its whole part; Nil asks for an id.
+    VmPushNil(L_);
+    VmPushNumber(L_, 1);
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 2.9);
+    ASSERT_EQ(Run("CreateShadowBrush", 4, 1), 0);
+    EXPECT_EQ(Find(ObjectID{static_cast<int32_t>(0), VmToUserdata(L_, -1)})->width, 24);
+}
+
+TEST_F(OutlineBrushTest, ABorderOfAPlainBrushIsASolidRectangleAndOfAMaskedOneIsHard) {
+    ASSERT_EQ(Numbers("CreateBrush", {1, 8, 8, 0}), 0);
+    ASSERT_EQ(Numbers("CreateBorderBrush", {2, 1, 0xFF00FF, 3}), 0);
+    const qbBrush* plain = Find(2);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->width, 14);
+    EXPECT_EQ(plain->alpha, nullptr);
+    EXPECT_EQ(plain->mask, nullptr);
+
+    VmPushNumber(L_, 3);
+    VmPushNumber(L_, 8);
+    VmPushNumber(L_, 8);
+    VmPushNumber(L_, 0);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "alphachannel", 1);
+    ASSERT_EQ(Run("CreateBrush", 5), 0);
+    // Below a radius of 4 the hardened edge is not softened again.
+    ASSERT_EQ(Numbers("CreateBorderBrush", {4, 3, 0, 3}), 0);
+    const qbBrush* hard = Find(4);
+    ASSERT_TRUE(hard && hard->alpha);
+    for (int32_t x = 0; x < hard->width; ++x) {
+        const uint8_t a = AlphaAt(hard, x, 7);
+        EXPECT_TRUE(a == 0 || a == 255) << x << ": " << int(a);
+    }
+}
+
+TEST_F(OutlineBrushTest, BadRadiiIdsAndSizesAreRefusedWithoutABrush) {
+    ASSERT_EQ(Numbers("CreateBrush", {1, 4, 4, 0}), 0);
+    EXPECT_EQ(Numbers("CreateShadowBrush", {2, 1, 0, 0.5}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Numbers("CreateShadowBrush", {2, 1, 0, std::numeric_limits<double>::quiet_NaN()}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Numbers("CreateShadowBrush", {2, 1, 0, 5, std::numeric_limits<double>::infinity()}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Numbers("CreateBorderBrush", {1, 1, 0}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Numbers("CreateShadowBrush", {2, 1, 0, 1e12}), ERR_BITMAP);
+    EXPECT_EQ(Numbers("CreateShadowBrush", {2, 1, 0, 3e5}), ERR_BITMAP);
+    EXPECT_EQ(Numbers("CreateShadowBrush", {2, 7, 0}), ERR_FINDBRUSH);
+    EXPECT_EQ(Find(2), nullptr);
+    EXPECT_NE(Find(1), nullptr);
+}
