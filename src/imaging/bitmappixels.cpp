@@ -1,0 +1,107 @@
+#include "imaging/bitmappixels.h"
+
+#include <cstring>
+#include <new>
+
+#include "core/errcodes.h"
+#include "display/adapter.h"
+#include "display/bitmap.h"
+#include "display/kernels.h"
+#include "display/pixelformats.h"
+#include "imaging/pixelbuffer.h"
+
+namespace {
+
+// An adapter's pixel read answers with the format through this tag.
+constexpr uint32_t kReadTagFormat = kAdapterTagPixelFormat;
+
+bool AdapterOwns(const qbBitmap* bitmap) {
+    return bitmap->videoFlag != 0 && (DisplayAdapterFlags() & kAdapterOwnsBitmaps) && DisplayAdapterSlots() &&
+           DisplayAdapterSlots()->ReadVideoPixels;
+}
+
+// The adapter hands out whole 32-bit rows, width pixels apart.
+int ReadThroughAdapter(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height,
+                       std::vector<uint32_t>* out) {
+    const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
+    int32_t format = kFormatARGB;
+    const qbAdapterTag tags[] = {{kReadTagFormat, reinterpret_cast<intptr_t>(&format)}, {0, 0}};
+    const auto* pixels = static_cast<const uint32_t*>(slots->ReadVideoPixels(bitmap->native, tags));
+    if (!pixels) return ERR_READVIDEOPIXELS;
+    for (int32_t row = 0; row < height; ++row) {
+        const int32_t sy = y + row;
+        for (int32_t col = 0; col < width; ++col) {
+            const int32_t sx = x + col;
+            if (sx < 0 || sy < 0 || sx >= bitmap->width || sy >= bitmap->height) continue;
+            const uint32_t p = pixels[static_cast<size_t>(sy) * static_cast<size_t>(bitmap->width) + sx];
+            (*out)[static_cast<size_t>(row) * static_cast<size_t>(width) + col] =
+                IsPixelFormat32(format) ? Pixel32ToARGB(format, p) : p;
+        }
+    }
+    CallSlot(slots->FreeVideoPixels, const_cast<uint32_t*>(pixels));
+    return 0;
+}
+
+}  // namespace
+
+int ReadBitmapPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* flag,
+                     std::vector<uint32_t>* out) {
+    out->clear();
+    if (!bitmap || bitmap->kind != kBitmapKindColour) return ERR_LOCKBMAP;
+    if (width <= 0 || height <= 0 ||
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > GetMaxImagePixels())
+        return ERR_MEM;
+    if (flag) *flag = bitmap->videoState;
+    if (AdapterOwns(bitmap)) {
+        try {
+            out->assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+        const int err = ReadThroughAdapter(bitmap, x, y, width, height, out);
+        if (err) out->clear();
+        return err;
+    }
+    qbBitmapLock probe;
+    if (LockBitmap(bitmap, kLockReadOnly, &probe) == 0) return ERR_LOCKBMAP;
+    UnlockBitmap(&probe);
+    *out = CopyBitmapRectToARGB(bitmap, x, y, width, height, 0);
+    return out->empty() ? ERR_MEM : 0;
+}
+
+qbBitmap* BuildColorMask(qbBitmap* bitmap, int32_t width, int32_t height, uint32_t keyColor) {
+    if (!bitmap || width <= 0 || height <= 0 || width > bitmap->width || height > bitmap->height) return nullptr;
+    BitmapPtr mask(AllocMask(bitmap, width, height, true, nullptr, 0));
+    if (!mask) return nullptr;
+    qbBitmapLock lock;
+    if (LockBitmap(bitmap, kLockReadOnly, &lock) == 0) return nullptr;
+    const int format = static_cast<int>(lock.pixelFormat);
+    const uint8_t rgb[3] = {static_cast<uint8_t>(keyColor >> 16), static_cast<uint8_t>(keyColor >> 8),
+                            static_cast<uint8_t>(keyColor)};
+    uint32_t key = 0;
+    WritePixelRGB(&key, format, rgb);
+    const qbBitmapPlane& plane = *mask->plane;
+    const MaskRows bits{plane.data, static_cast<int32_t>(plane.rowBytes), 0, 0};
+    if (lock.bytesPerPixel == 4 && (format == kFormatARGB || format == kFormatABGR)) {
+        MaskFromKey32(static_cast<const uint32_t*>(lock.pixels), lock.rowLength, width, height, key, bits);
+    } else if (lock.bytesPerPixel == 2) {
+        MaskFromKey16(static_cast<const uint16_t*>(lock.pixels), lock.rowLength, width, height,
+                      static_cast<uint16_t>(key), bits);
+    } else {
+        // The formats whose colour sits in the top 24 bits, and 3-byte pixels:
+        // compare the colour bytes of each pixel as stored.
+        const auto bytes = lock.bytesPerPixel;
+        const size_t skip = bytes == 4 ? 1 : 0;  // the alpha byte is the lowest
+        uint8_t keyBytes[4];
+        std::memcpy(keyBytes, &key, sizeof keyBytes);
+        for (int32_t row = 0; row < height; ++row) {
+            const auto* line = static_cast<const uint8_t*>(lock.pixels) + static_cast<size_t>(row) * lock.rowLength * bytes;
+            uint8_t* out = plane.data + static_cast<size_t>(row) * plane.rowBytes;
+            for (int32_t col = 0; col < width; ++col)
+                if (std::memcmp(line + static_cast<size_t>(col) * bytes + skip, keyBytes + skip, 3) != 0)
+                    out[col >> 3] |= static_cast<uint8_t>(0x80 >> (col & 7));
+        }
+    }
+    UnlockBitmap(&lock);
+    return mask.release();
+}

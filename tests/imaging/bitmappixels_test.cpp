@@ -1,0 +1,89 @@
+// Reading bitmaps of every pixel format as ARGB words, and masks built from a
+// key colour in every format.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/nativebitmap.h"
+#include "display/bitmap.h"
+#include "display/pixelformats.h"
+#include "imaging/bitmappixels.h"
+
+namespace {
+
+// Every channel a multiple of 8, so 5- and 6-bit fields keep it exactly.
+constexpr uint32_t kColours[6] = {0xF81008, 0x08F880, 0x000000, 0xF8F8F8, 0x4060A0, 0x808008};
+
+const int kFormats[] = {kFormatRGB555,  kFormatBGR555Swapped, kFormatRGB565, kFormatBGR565Swapped, kFormatRGB24,
+                        kFormatBGR24,   kFormatARGB,          kFormatBGRA,   kFormatRGBA,          kFormatABGR};
+
+class BitmapPixelsTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        SetPlatformPixelFormat(GetParam());
+        bitmap.reset(AllocBitmap(3, 2, 0, nullptr));
+        ASSERT_TRUE(bitmap);
+        for (int i = 0; i < 6; ++i) WriteBitmapPixel(bitmap.get(), i % 3, i / 3, kColours[i], false);
+    }
+    void TearDown() override { SetPlatformPixelFormat(kPixelFormatUnset); }
+    BitmapPtr bitmap;
+};
+
+}  // namespace
+
+TEST_P(BitmapPixelsTest, EveryFormatReadsBackAsTheColoursWritten) {
+    qbBitmapLock lock;
+    ASSERT_NE(LockBitmap(bitmap.get(), kLockReadOnly, &lock), 0u);
+    ASSERT_EQ(static_cast<int>(lock.pixelFormat), GetParam());
+    UnlockBitmap(&lock);
+    std::vector<uint32_t> argb;
+    uint32_t flag = 99;
+    ASSERT_EQ(ReadBitmapPixels(bitmap.get(), 0, 0, 3, 2, &flag, &argb), 0);
+    EXPECT_EQ(flag, 0u);
+    ASSERT_EQ(argb.size(), 6u);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(argb[static_cast<size_t>(i)] & 0xFFFFFFu, kColours[i]) << i;
+
+    ASSERT_EQ(ReadBitmapPixels(bitmap.get(), 2, 1, 2, 1, nullptr, &argb), 0);
+    EXPECT_EQ(argb, (std::vector<uint32_t>{kColours[5], 0})) << "outside the bitmap reads as 0";
+}
+
+TEST_P(BitmapPixelsTest, AColourMaskClearsExactlyTheKeyPixels) {
+    BitmapPtr mask(BuildColorMask(bitmap.get(), 3, 2, kColours[4]));
+    ASSERT_TRUE(mask);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(ReadBitmapPixel(mask.get(), i % 3, i / 3, true), i == 4 ? 0u : 1u) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, BitmapPixelsTest, ::testing::ValuesIn(kFormats));
+
+TEST(BitmapPixelsEdges, AlphaBytesNeverMakeAPixelDifferFromTheKey) {
+    for (int format : {kFormatARGB, kFormatBGRA, kFormatRGBA, kFormatABGR}) {
+        SetPlatformPixelFormat(format);
+        BitmapPtr b(AllocBitmap(2, 1, 0, nullptr));
+        WriteBitmapPixel(b.get(), 0, 0, 0x123456, false);
+        WriteBitmapPixel(b.get(), 1, 0, 0x123456, false);
+        qbBitmapLock lock;
+        ASSERT_NE(LockBitmap(b.get(), 0, &lock), 0u);
+        // Set the alpha byte of pixel 1 only: the byte no colour uses.
+        uint32_t* p = static_cast<uint32_t*>(lock.pixels);
+        p[1] |= format == kFormatARGB || format == kFormatABGR ? 0xFF000000u : 0x000000FFu;
+        UnlockBitmap(&lock);
+        BitmapPtr mask(BuildColorMask(b.get(), 2, 1, 0x123456));
+        ASSERT_TRUE(mask);
+        EXPECT_EQ(ReadBitmapPixel(mask.get(), 1, 0, true), 0u) << format;
+    }
+    SetPlatformPixelFormat(kPixelFormatUnset);
+}
+
+TEST(BitmapPixelsEdges, BadSizesAndPlanesAreRefused) {
+    BitmapPtr b(AllocBitmap(4, 4, 0, nullptr));
+    BitmapPtr plane(AllocAlphaChannel(4, 4, true, nullptr, 0));
+    std::vector<uint32_t> out{1, 2};
+    EXPECT_EQ(ReadBitmapPixels(b.get(), 0, 0, 0, 4, nullptr, &out), ERR_MEM);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(ReadBitmapPixels(b.get(), 0, 0, INT32_MAX, INT32_MAX, nullptr, &out), ERR_MEM);
+    EXPECT_EQ(ReadBitmapPixels(plane.get(), 0, 0, 4, 4, nullptr, &out), ERR_LOCKBMAP);
+    EXPECT_EQ(BuildColorMask(b.get(), 5, 4, 0), nullptr);
+    EXPECT_EQ(BuildColorMask(nullptr, 1, 1, 0), nullptr);
+}
