@@ -17,6 +17,7 @@
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
 #include "objects/bgpics.h"
+#include "objects/brushhardware.h"
 #include "objects/brushlib.h"
 #include "platform/platform_ops.h"
 #include "plugins/imagehandle.h"
@@ -73,6 +74,7 @@ void UnlinkDisplay(qbDisplay* display) {
 }
 
 void FreeDisplayResources(ScriptState* L, qbDisplay* d, bool atShutdown) {
+    FreeDisplayBrushes(L, d);
     if (d->ownsBGPic && d->bgpic && !atShutdown) UnlinkAndFreeBGPic(L, d->bgpic);
     d->bgpic = nullptr;
     d->spriteFreeBuffer.reset();

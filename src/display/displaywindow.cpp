@@ -18,6 +18,7 @@
 #include "display/refresh.h"
 #include "draw/positions.h"
 #include "objects/bgpics.h"
+#include "objects/brushhardware.h"
 #include "platform/platform_ops.h"
 
 namespace {
@@ -205,12 +206,15 @@ int OpenDisplayWindow(ScriptState* L, qbDisplay* d, uint32_t flags) {
         if (int err = ResizeDisplay(L, d, r)) return err;
         PostEvent(d, kEventResized, d->width, d->height, 0, nullptr);
     }
-    return RealizeDisplay(L, d, d->activateOnOpen != 0, false);
+    if (int err = RealizeDisplay(L, d, d->activateOnOpen != 0, false)) return err;
+    return RestoreHardwareBrushes(L, d);
 }
 
-int CloseDisplayCore(ScriptState*, qbDisplay* d, uint32_t) {
+int CloseDisplayCore(ScriptState* L, qbDisplay* d, uint32_t) {
     if (d->state == DISPSTATE_CLOSED) return 0;
     if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
+        // The adapter's bitmaps of this display go with its window.
+        SaveHardwareBrushes(L, d);
         if (int err = CallSlot(s->CloseDisplay, d->adapterHandle)) return err;
         d->adapterHandle = nullptr;
     } else {

@@ -7,6 +7,7 @@
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/linkedfile.h"
 #include "display/bitmap.h"
 #include "display/display.h"
@@ -15,6 +16,7 @@
 #include "imaging/clonebitmap.h"
 #include "imaging/loaderchain.h"
 #include "objects/brushes.h"
+#include "objects/brushhardware.h"
 #include "objects/brushlib.h"
 
 namespace {
@@ -29,6 +31,8 @@ struct LoadOptions {
     bool smooth = false;
     std::string loader, adapter, cache, cachedLoad;
     bool cacheAlpha = false;
+    bool hardware = false;
+    int32_t display = 0;
     uint32_t callerColour = 0xFFFFFFFFu;
     int32_t keyColourMode = 0;
 };
@@ -63,6 +67,8 @@ int ReadOptions(ScriptState* L, LoadOptions* o) {
         o->cache = Text(L, "cache");
         o->cachedLoad = Text(L, "cachedload");
         o->cacheAlpha = Flag(L, "cachealpha") && !o->loadAlpha;
+        o->hardware = Flag(L, "hardware");
+        GetTableFieldInt(L, 3, "display", &o->display, nullptr);
     } else if (top == 3 && VmType(L, 3) != kTypeNil) {
         if (int err = BrushIntArg(L, 3, &o->transparency)) return err;
     } else if (top == 5) {
@@ -168,12 +174,7 @@ int BuildBrushImages(const qbImageHandle* handle, int32_t rowLength, int32_t key
     return 0;
 }
 
-}  // namespace
-
-int cmdLoadBrush(ScriptState* L) {
-    CheckArgCount(L, 2, 5, 0, 0);
-    const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const char* fileName = ResolveLinkedFileArg(L, 2, 0, nullptr);
+int LoadBrushCore(ScriptState* L, NewObjectID id, const char* fileName) {
     LoadOptions o;
     if (int err = ReadOptions(L, &o)) return err;
     const bool deferred = PicturesPending();
@@ -189,6 +190,10 @@ int cmdLoadBrush(ScriptState* L) {
     const int32_t height = o.height > 0 ? std::min(o.height, p.height - o.y) : p.height - o.y;
     if (p.isVector && (width != p.width || height != p.height)) return ERR_BRUSHTYPE;
     const int32_t keyColour = p.transparency != -1 ? p.transparency : (p.isVector ? -1 : o.transparency);
+    bool hardware = o.hardware;
+    qbDisplay* display = nullptr;
+    if (!deferred)
+        if (int err = ResolveHardwareBrush(&hardware, o.display, &display)) return err;
     BitmapPtr bitmap;
     BitmapPtr mask;
     if (!deferred)
@@ -211,15 +216,41 @@ int cmdLoadBrush(ScriptState* L) {
     made->partWidth = width;
     made->partHeight = height;
     made->loaderInfo = p.loaderInfo;
+    if (deferred) {
+        // Resolved when the displays start and the adapter is known.
+        made->hardware = o.hardware ? 1 : 0;
+        made->displayId = ObjectID{o.display, nullptr};
+    } else {
+        SetBrushHardware(made, hardware, display);
+    }
     if (int err = AdoptBrushID(L, made, id)) return err;
     if (!id.chooseFlag) return 0;
     PushObjectID(L, IDOf(*made));
     return 1;
 }
 
+}  // namespace
+
+int cmdLoadBrush(ScriptState* L) {
+    CheckArgCount(L, 2, 5, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    const char* shownName = VmCheckString(L, 2, nullptr);
+    const char* fileName = ResolveLinkedFileArg(L, 2, 0, nullptr);
+    PrintMessage(GetMessageText(MSG_LOADINGBRUSH), shownName, 1);
+    const int result = LoadBrushCore(L, id, fileName);
+    // The line is closed either way, so that an error text starts a line.
+    const bool failed = result != 0 && result != 1;  // 0 or 1 results, else an error code
+    if (failed) PrintFailedMessage();
+    else PrintDoneMessage();
+    return result;
+}
+
 int LoadPendingBrushes(ScriptState*) {
     for (qbBrush* b = FirstBrush(); b; b = static_cast<qbBrush*>(b->next)) {
         if (b->bitmap || !b->imageSource) continue;
+        bool hardware = b->hardware != 0;
+        qbDisplay* display = nullptr;
+        if (int err = ResolveHardwareBrush(&hardware, b->displayId.number, &display)) return err;
         BitmapPtr alpha(b->alpha);
         b->alpha = nullptr;
         BitmapPtr bitmap;
@@ -231,6 +262,7 @@ int LoadPendingBrushes(ScriptState*) {
         b->bitmap = bitmap.release();
         b->mask = mask.release();
         b->rowLength = b->width;
+        SetBrushHardware(b, hardware, display);
         // A vector brush keeps its picture to render other sizes from it.
         if (b->kind != kBrushVector) {
             ReleaseImageHandle(b->imageSource);
