@@ -1,9 +1,11 @@
 // The application icon pictures an applet names: 18 slots of fixed sizes,
-// filled by the applet loader and loaded at start-up.
+// filled by the applet loader and loaded at start-up into the icon list.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct ScriptState;
 
@@ -22,7 +24,29 @@ struct qbIconSlot {
 // The process-wide slot table.
 std::array<qbIconSlot, kIconSlotCount>& GetIconSlots();
 
-// Loads the icon slots that have a source; 0 or an error code.
+// Icon image flags: the slot's option word was set; one of the "s" slots.
+inline constexpr uint32_t kIconImageMarked = 1;
+inline constexpr uint32_t kIconImageSecondKind = 2;
+
+// One loaded icon picture: width x height opaque-or-alpha ARGB pixels.
+struct qbIconImage {
+    std::vector<uint32_t> pixels;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t flags = 0;
+};
+
+// Loads the picture of every slot that has a source through the picture
+// loaders, in slot order, into the process-wide icon list (which it
+// replaces); pictures without alpha become opaque. Prints "Loading icon"
+// lines when verbose. 0, ERR_ICONDIMS (a picture of another size than its
+// slot, the slot's "WxH" as the error detail) or the loader's error; the
+// list is empty after an error.
 int LoadIconImages(int verbose);
-// Clears every slot's source and option.
+// The icons the window system is to show: the platform's own (this one has
+// none) followed by the loaded ones of sizes and kinds it lacks; the caller
+// gets a copy and gives it back to FreeIconImageList.
+void GetIconImageList(std::vector<qbIconImage>* out);
+void FreeIconImageList(std::vector<qbIconImage>* list);
+// Clears every slot's source and option, and the loaded icon list.
 void FreeIconPaths();
