@@ -15,6 +15,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef QB_BENCH_HAVE_PIXMAN
+#include <pixman.h>
+#endif
+
 namespace pixelbench {
 
 struct Size {
@@ -175,5 +179,37 @@ inline void NoteDiff(benchmark::State& state, const char* what, Diff d) {
         }
     }
 }
+
+#ifdef QB_BENCH_HAVE_PIXMAN
+// pixman's transformed SRC composite scaling one 32-bit buffer into another,
+// nearest or bilinear, with edge pixels repeated outwards as the player's
+// smooth scaling clamps.
+class PixmanScale {
+public:
+    PixmanScale(uint32_t* src, Size s, uint32_t* dst, Size d, bool smooth)
+        : d_(d),
+          si_(pixman_image_create_bits(PIXMAN_x8r8g8b8, s.w, s.h, src, s.w * 4)),
+          di_(pixman_image_create_bits(PIXMAN_x8r8g8b8, d.w, d.h, dst, d.w * 4)) {
+        pixman_transform_t t;
+        pixman_transform_init_scale(&t, pixman_double_to_fixed(static_cast<double>(s.w) / d.w),
+                                    pixman_double_to_fixed(static_cast<double>(s.h) / d.h));
+        pixman_image_set_transform(si_, &t);
+        pixman_image_set_filter(si_, smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
+        pixman_image_set_repeat(si_, PIXMAN_REPEAT_PAD);
+    }
+    ~PixmanScale() {
+        pixman_image_unref(si_);
+        pixman_image_unref(di_);
+    }
+    PixmanScale(const PixmanScale&) = delete;
+    PixmanScale& operator=(const PixmanScale&) = delete;
+    void Run() { pixman_image_composite32(PIXMAN_OP_SRC, si_, nullptr, di_, 0, 0, 0, 0, 0, 0, d_.w, d_.h); }
+
+private:
+    Size d_;
+    pixman_image_t* si_;
+    pixman_image_t* di_;
+};
+#endif
 
 }  // namespace pixelbench

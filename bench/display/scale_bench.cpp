@@ -14,9 +14,6 @@
 #include "display/scale.h"
 #include "pixelbench.h"
 
-#ifdef QB_BENCH_HAVE_PIXMAN
-#include <pixman.h>
-#endif
 #ifdef QB_BENCH_HAVE_SDL2
 #include <SDL.h>
 #endif
@@ -99,18 +96,8 @@ template <bool kSmooth>
 void BM_Scale_pixman(benchmark::State& state) {
     ScaleData d(state);
     auto ours = d.Ours(kSmooth);
-    auto* si = pixman_image_create_bits(PIXMAN_x8r8g8b8, d.src.w, d.src.h, d.srcPixels.data(), d.src.w * 4);
-    auto* di = pixman_image_create_bits(PIXMAN_x8r8g8b8, d.dst.w, d.dst.h, d.dstPixels.data(), d.dst.w * 4);
-    pixman_transform_t t;
-    pixman_transform_init_scale(&t, pixman_double_to_fixed(static_cast<double>(d.src.w) / d.dst.w),
-                                pixman_double_to_fixed(static_cast<double>(d.src.h) / d.dst.h));
-    pixman_image_set_transform(si, &t);
-    pixman_image_set_filter(si, kSmooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
-    // Edge pixels repeat outwards, as the player's smooth scaling clamps.
-    pixman_image_set_repeat(si, PIXMAN_REPEAT_PAD);
-    auto run = [&] {
-        pixman_image_composite32(PIXMAN_OP_SRC, si, nullptr, di, 0, 0, 0, 0, 0, 0, d.dst.w, d.dst.h);
-    };
+    PixmanScale scale(d.srcPixels.data(), d.src, d.dstPixels.data(), d.dst, kSmooth);
+    auto run = [&] { scale.Run(); };
     run();
     NoteDiff(state, kSmooth ? "pixman bilinear vs smooth ScalePixelBuffer" : "pixman nearest vs plain ScalePixelBuffer",
              Compare(d.dstPixels.data(), d.dst.w, ours.data(), d.dst.w, d.dst.w, d.dst.h));
@@ -118,8 +105,6 @@ void BM_Scale_pixman(benchmark::State& state) {
         run();
         benchmark::ClobberMemory();
     }
-    pixman_image_unref(si);
-    pixman_image_unref(di);
     ReportScale(state, d);
 }
 #endif
