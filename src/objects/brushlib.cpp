@@ -12,6 +12,7 @@
 #include "display/displaywindow.h"
 #include "draw/graphicslib.h"
 #include "objects/brushes.h"
+#include "objects/displayobject.h"
 
 namespace {
 
@@ -33,6 +34,8 @@ const ScriptCommand kBrushCommands[] = {
     {"FreeBrush", cmdFreeBrush},
     {"CreateShadowBrush", cmdCreateShadowBrush},
     {"CreateBorderBrush", cmdCreateBorderBrush},
+    {"DisplayBrush", cmdDisplayBrush},
+    {"DisplayBrushPart", cmdDisplayBrushPart},
     {"SetAlphaIntensity", cmdSetAlphaIntensity},
     {"SetMaskMode", cmdSetMaskMode},
     {nullptr, nullptr},

@@ -1,0 +1,250 @@
+// DisplayObject: lookup, options, positions, then a layer or a direct blit.
+#include "objects/displayobject.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/errcodes.h"
+#include "display/blit.h"
+#include "display/display.h"
+#include "display/displaywindow.h"
+#include "display/planekernels.h"
+#include "draw/clipregions.h"
+#include "draw/output.h"
+#include "draw/positions.h"
+#include "objects/bgpics.h"
+#include "objects/brushes.h"
+#include "objects/objectoptions.h"
+#include "objects/objecttransform.h"
+
+namespace {
+
+// What is shown: the object's images and size, and how it may be treated.
+struct Source {
+    qbObjectImage image;
+    int32_t width = 0;
+    int32_t height = 0;
+    bool isVector = false;
+    bool transformedVector = false;
+    bool hardware = false;
+    qbImageHandle* imageSource = nullptr;
+};
+
+int FindSource(ScriptState* L, const qbDisplayObjectCall& call, Source* s) {
+    switch (call.type) {
+    case kShowBrush:
+    case kShowBrushPart: {
+        qbBrush* b = nullptr;
+        const uint32_t flags = call.type == kShowBrushPart ? uint32_t{kBrushNoVector} : 0u;
+        if (int err = GetBrushRecord(L, call.id, &b, flags)) return err;
+        s->image = {b->bitmap, b->mask, b->alpha};
+        s->width = b->width;
+        s->height = b->height;
+        s->isVector = b->kind == kBrushVector;
+        s->transformedVector = s->isVector && b->transformed;
+        s->hardware = b->hardware != 0;
+        s->imageSource = b->imageSource;
+        return 0;
+    }
+    case kShowBGPicPart: {
+        qbBGPic* p = nullptr;
+        ObjectID id = call.id;
+        if (id.number == -1 && !id.handle) {
+            p = GetCurrentBGPic();
+            if (!p) return ERR_FINDBGPIC;
+        } else if (int err = GetBGPic(L, id, &p, 0)) {
+            return err;
+        }
+        s->image = {p->base.bitmap, p->base.mask, p->base.alpha};
+        s->width = p->baseWidth;
+        s->height = p->baseHeight;
+        return 0;
+    }
+    default: return ERR_COORDSRANGE;
+    }
+}
+
+// Frees the images that DisplayObject made for one call.
+struct PrivateImage {
+    qbObjectImage image;
+    bool owned = false;
+    ~PrivateImage() {
+        if (owned) FreeObjectImage(&image);
+    }
+};
+
+// Level 255 - transparency on images of our own: the alpha plane scaled,
+// or one made from the mask at that level, or filled with it.
+int FadeOwnImage(qbObjectImage* image, int32_t width, int32_t height, uint32_t level) {
+    if (image->alpha) {
+        const AlphaRows rows = AlphaRowsOf(image->alpha, 0, 0);
+        MultiplyAlpha(rows, rows, width, height, level);
+        return 0;
+    }
+    qbBitmap* alpha = AllocAlphaChannel(width, height, false, nullptr, 0);
+    if (!alpha) return ERR_ALLOCALPHA;
+    if (image->mask) {
+        MaskToAlpha(AlphaRowsOf(alpha, 0, 0), MaskRowsOf(image->mask, 0, 0), width, height,
+                    static_cast<uint8_t>(level));
+        FreeMask(image->mask);
+        image->mask = nullptr;
+    } else {
+        FillAlphaPlane(AlphaRowsOf(alpha, 0, 0), width, height, static_cast<uint8_t>(level));
+    }
+    image->alpha = alpha;
+    return 0;
+}
+
+// The same for images an object owns, which stay as they are: a new alpha
+// plane addressed like the object's (the part lies at sx, sy in it).
+int FadeSharedImage(const qbObjectImage& shared, int32_t sx, int32_t sy, int32_t width, int32_t height,
+                    uint32_t level, qbBitmap** outAlpha) {
+    qbBitmap* alpha = AllocAlphaChannel(sx + width, sy + height, false, nullptr, 0);
+    if (!alpha) return ERR_ALLOCALPHA;
+    const AlphaRows rows = AlphaRowsOf(alpha, sx, sy);
+    if (shared.alpha)
+        MultiplyAlpha(rows, AlphaRowsOf(shared.alpha, sx, sy), width, height, level);
+    else if (shared.mask)
+        MaskToAlpha(rows, MaskRowsOf(shared.mask, sx, sy), width, height, static_cast<uint8_t>(level));
+    else
+        FillAlphaPlane(rows, width, height, static_cast<uint8_t>(level));
+    *outAlpha = alpha;
+    return 0;
+}
+
+int32_t TruncProduct(int32_t size, double anchor) { return static_cast<int32_t>(size * anchor); }
+
+}  // namespace
+
+int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
+    qbDisplay* display = GetCurrentDisplay();
+    if (!display) return ERR_FINDDISPLAY;
+    Source src;
+    if (int err = FindSource(L, call, &src)) return err;
+    int32_t width = call.type == kShowBrush ? src.width : call.width;
+    int32_t height = call.type == kShowBrush ? src.height : call.height;
+    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+
+    qbTransformOptions topts;
+    qbLayerOptions lopts;
+    if (call.topts) {
+        topts = *call.topts;
+        if (call.lopts) lopts = *call.lopts;
+        else ResetLayerOptions(&lopts);
+    } else if (call.optArg) {
+        const uint32_t flags = call.type == kShowBGPicPart ? uint32_t{kOptReset} : uint32_t{kOptReset | kOptTableRequired};
+        if (int err = ParseDisplayObjectOptions(L, call.optArg, width, height, 0, 0, 0, &topts, &lopts, flags))
+            return err;
+    } else {
+        ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
+    }
+    const bool layers = display->layersEnabled != 0;
+    const bool transformed = !IsIdentityMatrix(topts.matrix) || (call.flags & kShowForceTransform);
+    if (src.transformedVector && layers) return ERR_TFVBRUSH;
+
+    int32_t x = ResolveSpecialX(call.x, width, 0, topts.anchorx);
+    int32_t y = ResolveSpecialY(call.y, height, 0, topts.anchory);
+    int32_t sx = ResolveSpecialX(call.srcX, width, src.width, 0);
+    int32_t sy = ResolveSpecialY(call.srcY, height, src.height, 0);
+    if (call.type == kShowBGPicPart) {
+        if (call.x == -1) x = sx;
+        if (call.y == -1) y = sy;
+    }
+    if (sx < 0 || sy < 0) return ERR_NEGCOORDS;
+    if (sx >= src.width || sy >= src.height) return ERR_COORDSRANGE;
+    width = std::min(width, src.width - sx);
+    height = std::min(height, src.height - sy);
+
+    // Shown with layers on once the layer stack is built.
+    if (layers) return ERR_UNSUPPORTEDFEAT;
+
+    PrivateImage made;
+    qbObjectImage shown = src.image;
+    int32_t dx = x, dy = y, w = width, h = height;
+    if (transformed) {
+        const double anchor[2] = {topts.anchorx, topts.anchory};
+        if (int err = TransformObjectImage(L, src.isVector, src.imageSource, src.image, sx, sy, x, y, width, height,
+                                           anchor, topts.matrix, topts.smoothscale != 0, &made.image, &dx, &dy, &w,
+                                           &h))
+            return err;
+        made.owned = true;
+        shown = made.image;
+        sx = sy = 0;
+    }
+    // x, y name the anchor point; the transformed box is laid out from the
+    // untransformed top left, so both move by the part's own anchor offset.
+    dx -= TruncProduct(width, topts.anchorx);
+    dy -= TruncProduct(height, topts.anchory);
+    // Filters are kept with the options; they run once the filter kernels exist.
+    if ((HasActiveFilters(lopts.filters) || lopts.transparency > 0) && src.hardware) return ERR_HWBRUSHFUNC;
+    BitmapPtr fadedAlpha;
+    if (lopts.transparency > 0) {
+        const uint32_t level = 255u - static_cast<uint32_t>(lopts.transparency);
+        if (made.owned) {
+            if (int err = FadeOwnImage(&made.image, w, h, level)) return err;
+            shown = made.image;
+        } else {
+            qbBitmap* alpha = nullptr;
+            if (int err = FadeSharedImage(src.image, sx, sy, w, h, level, &alpha)) return err;
+            fadedAlpha.reset(alpha);
+            shown.alpha = alpha;
+            shown.mask = nullptr;
+        }
+    }
+    if (call.flags & kShowNeverDraw) return 0;
+
+    qbBitmap* target = display->spriteFreeBuffer.get();
+    const qbBGPic* picture = GetCurrentBGPic();
+    if (!target || !picture) return 0;  // a display that is not open has nothing to draw into
+    qbSafeBlt blit;
+    blit.source = shown.bitmap;
+    blit.srcX = sx;
+    blit.srcY = sy;
+    blit.destination = target;
+    blit.dstX = dx;
+    blit.dstY = dy;
+    blit.width = w;
+    blit.height = h;
+    blit.srcWidth = sx + w;
+    blit.srcHeight = sy + h;
+    blit.dstWidth = picture->currentWidth;
+    blit.dstHeight = picture->currentHeight;
+    blit.mask = shown.alpha ? nullptr : shown.mask;
+    blit.alpha = shown.alpha;
+    const qbOutputView out = GetCurrentOutput();
+    blit.clip = out.clip && *out.clip ? static_cast<const qbClipRegion*>(*out.clip) : nullptr;
+    SafeBlt(L, blit);
+    return 0;
+}
+
+namespace {
+
+int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
+
+}  // namespace
+
+int cmdDisplayBrush(ScriptState* L) {
+    CheckArgCount(L, 3, 4, 0, 0);
+    qbDisplayObjectCall call;
+    call.type = kShowBrush;
+    call.id = GetObjectIDArg(L, 1);
+    call.x = IntArg(L, 2);
+    call.y = IntArg(L, 3);
+    call.optArg = 4;
+    return DisplayObject(L, call);
+}
+
+int cmdDisplayBrushPart(ScriptState* L) {
+    CheckArgCount(L, 7, 8, 0, 0);
+    qbDisplayObjectCall call;
+    call.type = kShowBrushPart;
+    call.id = GetObjectIDArg(L, 1);
+    call.srcX = IntArg(L, 2);
+    call.srcY = IntArg(L, 3);
+    call.x = IntArg(L, 4);
+    call.y = IntArg(L, 5);
+    call.width = IntArg(L, 6);
+    call.height = IntArg(L, 7);
+    call.optArg = 8;
+    return DisplayObject(L, call);
+}

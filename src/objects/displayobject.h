@@ -1,0 +1,49 @@
+// The display-object core: the one routine behind every command that shows
+// an image object (brushes, brush parts, BGPic parts). It finds the object,
+// resolves positions and display options, and either adds a layer to the
+// current BGPic (layers on) or transforms and blits the object into the
+// current output (layers off).
+#pragma once
+
+#include <cstdint>
+
+#include "core/argapi.h"
+
+struct ScriptState;
+struct qbLayer;
+struct qbTransformOptions;
+struct qbLayerOptions;
+
+// Object types DisplayObject shows.
+enum : int32_t { kShowBrush = 3, kShowBrushPart = 12, kShowBGPicPart = 13 };
+
+// DisplayObject flags.
+enum : uint32_t {
+    kShowNeverDraw = 1,
+    kShowForceTransform = 4,
+};
+
+struct qbDisplayObjectCall {
+    int32_t type = kShowBrush;
+    ObjectID id;
+    int32_t srcX = 0;
+    int32_t srcY = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;   // parts only; brushes use their own size
+    int32_t height = 0;
+    int32_t copyPart = 0;  // BGPic parts: the rectangle with its layers
+    int optArg = 0;        // argument index of the option table, 0 = none
+    const qbTransformOptions* topts = nullptr;  // null: parsed from optArg or the defaults
+    const qbLayerOptions* lopts = nullptr;
+    uint32_t flags = 0;
+    qbLayer** outLayer = nullptr;
+};
+
+// 0 or an error code; no output is changed after an error.
+int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call);
+
+// Script commands: DisplayBrush(id, x, y[, options]) and
+// DisplayBrushPart(id, srcx, srcy, x, y, width, height[, options]).
+int cmdDisplayBrush(ScriptState* L);
+int cmdDisplayBrushPart(ScriptState* L);

@@ -1,0 +1,50 @@
+// Display 1 open on the in-memory backend with the graphics and brush
+// libraries beside it: brushes are made and shown by their commands, and
+// the display's picture buffer and window are read back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "display/bitmap.h"
+#include "display/display.h"
+#include "draw/graphics_fixture.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+#include "objects/layersources.h"
+
+class ShowWorld : public GraphicsWorld {
+protected:
+    void SetUp() override {
+        GraphicsWorld::SetUp();
+        PicturesReady();
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitBrushLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        display_ = OpenDisplayOne(100, 80);
+        ASSERT_NE(display_, nullptr);
+    }
+    void TearDown() override {
+        FreeAllDisplays(L_);
+        ClearLayerSources();
+        FreeAllBrushes(L_);
+        GraphicsWorld::TearDown();
+    }
+
+    // CreateBrush(id, width, height, colour).
+    void MakeBrush(int32_t id, int32_t w, int32_t h, uint32_t colour) {
+        ASSERT_EQ(RunNumbers("CreateBrush", {double(id), double(w), double(h), double(colour)}), 0);
+    }
+    // Pushes the numbers, then an option table that fill builds (when given).
+    template <class Fill>
+    int Show(const char* command, std::initializer_list<double> args, Fill fill) {
+        for (double a : args) VmPushNumber(L_, a);
+        VmPushNewTable(L_);
+        fill();
+        return Run(command, static_cast<int>(args.size()) + 1);
+    }
+    int Show(const char* command, std::initializer_list<double> args) { return RunNumbers(command, args); }
+
+    uint32_t Shown(int32_t x, int32_t y) { return ReadBitmapPixel(display_->spriteFreeBuffer.get(), x, y, false); }
+
+    qbDisplay* display_ = nullptr;
+};
