@@ -3,6 +3,7 @@
 // wanted size, the alpha plane and the transparency checks. Also the probe
 // behind IsPicture.
 #include <new>
+#include <string>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -11,6 +12,7 @@
 #include "imaging/loaderchain.h"
 #include "plugins/capabilities.h"
 #include "plugins/loadertags.h"
+#include "plugins/vectorname.h"
 
 namespace {
 
@@ -42,8 +44,7 @@ int LoadImageThroughLoaders(const qbImageLoadParams& p, qbLoadedImage* out) {
     *out = qbLoadedImage{};
     ImageHandlePtr handle(NewImageHandle());
     if (!handle) return ERR_MEM;
-    // The plugins that a tag names join the image list once the plugin
-    // loader exists (ParseLoaderTag); the list is walked as it stands.
+    ParseLoaderTag(p.loaderTag, PLUGINCAPS_IMAGE);
 
     int32_t alphaMode = p.alphaMode;
     bool wantTransparency = p.wantTransparency != 0;
@@ -66,7 +67,12 @@ int LoadImageThroughLoaders(const qbImageLoadParams& p, qbLoadedImage* out) {
         request.smooth = p.smooth;
         request.openFlags = p.openMode;
         if (wantTransparency) request.flags |= kImageRequestTransparency;
-        void* image = slots->LoadImage(p.fileName, &request);
+        const std::string givenName = LoaderFileName(plugin, p.fileName);
+        void* image = nullptr;
+        {
+            const LoaderCallFileName keep(givenName != p.fileName ? p.fileName : nullptr);
+            image = slots->LoadImage(givenName.c_str(), &request);
+        }
         if (!image) continue;
         taken = true;
         handle->loader = plugin;

@@ -94,6 +94,9 @@ struct qbAdapterPlugin {
     uint32_t displayAdapterFeatures = 0;
     // The display adapter's entry points; null for other plugins.
     const qbDisplayAdapterSlots* displaySlots = nullptr;
+    // The plugin's own version and revision.
+    int version = 0;
+    int revision = 0;
 };
 
 struct qbAdapterNode {

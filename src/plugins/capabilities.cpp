@@ -5,6 +5,10 @@
 #include <memory>
 #include <new>
 
+#include <string>
+#include <string_view>
+
+#include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/startup.h"
 
@@ -40,6 +44,26 @@ bool IsAdapterCapability(uint32_t capability) {
     return capability == PLUGINCAPS_FILEADAPTER || capability == PLUGINCAPS_DIRADAPTER;
 }
 
+bool IsReservedLoaderWord(const char* item) {
+    return StrCmpNoCase(item, "plugin") == 0 || StrCmpNoCase(item, "native") == 0 ||
+           StrCmpNoCase(item, "inbuilt") == 0;
+}
+
+bool IsOnList(const qbPlugin* plugin, uint32_t capability) {
+    for (qbAdapterNode* n = GetPluginList(capability); n; n = n->next)
+        if (n->plugin == plugin) return true;
+    return false;
+}
+
+// The first plugin of that name on any list, in the lists' order.
+qbPlugin* FindListedPlugin(const char* name) {
+    for (uint32_t capability : {PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND, PLUGINCAPS_VIDEO,
+                                PLUGINCAPS_FILEADAPTER, PLUGINCAPS_DIRADAPTER})
+        for (qbAdapterNode* n = GetPluginList(capability); n; n = n->next)
+            if (n->plugin && StrCmpNoCase(n->plugin->name, name) == 0) return n->plugin;
+    return nullptr;
+}
+
 }  // namespace
 
 bool HasPluginList(uint32_t capability) { return LoaderListOf(capability) || IsAdapterCapability(capability); }
@@ -73,6 +97,27 @@ void RemovePluginFromCapabilityList(qbPlugin* plugin, uint32_t capability) {
 int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value) {
     if (plugin && tag == kPluginTagFileAdapterFlags) plugin->fileAdapterFlags = static_cast<uint32_t>(value);
     return 0;
+}
+
+void ParseLoaderTag(const char* tag, uint32_t capability) {
+    if (!tag || !*tag || StrCmpNoCase(tag, "default") == 0 || !HasPluginList(capability)) return;
+    std::string_view rest(tag);
+    for (;;) {
+        const size_t bar = rest.find('|');
+        const std::string item(rest.substr(0, bar));
+        if (!item.empty() && !IsReservedLoaderWord(item.c_str())) {
+            qbPlugin* plugin = FindListedPlugin(item.c_str());
+            if (plugin && (plugin->capabilities & capability) && !IsOnList(plugin, capability)) {
+                const int err = IsAdapterCapability(capability)
+                                    ? AddAdapterPlugin(capability, plugin)
+                                    : AppendPluginNode(&LoaderListOf(capability)->head, plugin);
+                // Out of memory the plugin just stays off the list.
+                if (err == 0) plugin->onlyWhenNamed = 1;
+            }
+        }
+        if (bar == std::string_view::npos) return;
+        rest.remove_prefix(bar + 1);
+    }
 }
 
 void FreeCapabilityLists() {

@@ -23,5 +23,12 @@ void RemovePluginFromCapabilityList(qbPlugin* plugin, uint32_t capability);
 // Tag 16384 sets the plugin's file-adapter flags; other tags are ignored.
 // Always 0.
 int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value);
+// Puts the plugins that a loader tag names ("a|b|inbuilt") on the
+// capability's list when they have the capability and are not on it yet,
+// marking them as serving only when named. Nothing for an empty or "default"
+// tag or a capability without a list. Until the plugin loader keeps a list
+// of every loaded plugin, the plugins looked through are those on any
+// capability list.
+void ParseLoaderTag(const char* tag, uint32_t capability);
 // Empties all six lists.
 void FreeCapabilityLists();

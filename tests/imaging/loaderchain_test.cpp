@@ -8,7 +8,9 @@
 #include "imaging/imageformats.h"
 #include "imaging/loaderchain.h"
 #include "platform/platform.h"
+#include "core/chunkname.h"
 #include "plugins/capabilities.h"
+#include "plugins/vectorname.h"
 
 using namespace imagefixtures;
 
@@ -297,7 +299,7 @@ TEST(LoaderChain, PlatformDecoderTakesWhatTheInbuiltReadersRefuse) {
     EXPECT_EQ(r.width, 5);
 }
 
-// A plugin image loader that serves every name ending in ".vec".
+// A plugin image loader that serves every name with ".vec" in it.
 struct FakeLoader {
     static inline qbImageLoadRequest seen;
     static inline int frees = 0;
@@ -305,10 +307,10 @@ struct FakeLoader {
     static inline int alphaNeeded = 0;
     static inline int vector = 0;
     static inline std::vector<uint32_t> pixels;
+    static inline std::string seenName, callName;
 
     static bool Mine(const char* name) {
-        const std::string n(name);
-        return n.size() > 4 && n.substr(n.size() - 4) == ".vec";
+        return std::string(name).find(".vec") != std::string::npos;
     }
     static int IsImage(const char* name, qbImageLoadRequest* r) {
         if (!Mine(name)) return 0;
@@ -321,6 +323,8 @@ struct FakeLoader {
     static void* Load(const char* name, qbImageLoadRequest* r) {
         if (!Mine(name)) return nullptr;
         seen = *r;
+        seenName = name;
+        callName = GetLoaderCallFileName() ? GetLoaderCallFileName() : "";
         r->width = 8;
         r->height = 4;
         r->rowLength = 8;
@@ -466,3 +470,67 @@ TEST(ImageHeader, FindTagInHeader) {
 }
 
 }  // namespace
+
+TEST_F(PluginLoaderTest, ATagPutsTheLoadersItNamesOnTheImageList) {
+    qbPlugin other;
+    other.name = "otherloader";
+    other.capabilities = PLUGINCAPS_IMAGE | PLUGINCAPS_ANIM;
+    SetImageLoaderSlots(&other, &slots_);
+    qbPlugin animOnly;
+    animOnly.name = "animonly";
+    animOnly.capabilities = PLUGINCAPS_ANIM;
+    ASSERT_EQ(AddPluginToCapabilityList(&other, PLUGINCAPS_ANIM), 0);
+    ASSERT_EQ(AddPluginToCapabilityList(&animOnly, PLUGINCAPS_ANIM), 0);
+    auto onImageList = [](const qbPlugin* p) {
+        for (qbAdapterNode* n = GetPluginList(PLUGINCAPS_IMAGE); n; n = n->next)
+            if (n->plugin == p) return true;
+        return false;
+    };
+    ParseLoaderTag("default", PLUGINCAPS_IMAGE);
+    ParseLoaderTag("inbuilt|animonly|plugin", PLUGINCAPS_IMAGE);
+    EXPECT_FALSE(onImageList(&other));
+    EXPECT_FALSE(onImageList(&animOnly)) << "a plugin without the capability stays off";
+
+    // Only the named one serves: the fixture's loader is not allowed by this tag.
+    qbImageLoadParams lp;
+    lp.fileName = name_.c_str();
+    lp.loaderTag = "OtherLoader|inbuilt";
+    qbLoadedImage img;
+    ASSERT_EQ(LoadImageThroughLoaders(lp, &img), 0);
+    EXPECT_EQ(img.loader, reinterpret_cast<uintptr_t>(&other));
+    EXPECT_TRUE(onImageList(&other));
+    EXPECT_EQ(other.onlyWhenNamed, 1);
+    ParseLoaderTag("otherloader", PLUGINCAPS_IMAGE);
+    int count = 0;
+    for (qbAdapterNode* n = GetPluginList(PLUGINCAPS_IMAGE); n; n = n->next) count += n->plugin == &other;
+    EXPECT_EQ(count, 1);
+    img = qbLoadedImage{};
+    for (uint32_t cap : {PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM}) {
+        RemovePluginFromCapabilityList(&other, cap);
+        RemovePluginFromCapabilityList(&animOnly, cap);
+    }
+    SetImageLoaderSlots(&other, nullptr);
+}
+
+TEST_F(PluginLoaderTest, TheFirstVectorLoaderGetsPartsOfTheAppletByAVirtualName) {
+    const std::string container = dir_.File("game.qba");
+    WriteBytes(container, std::vector<uint8_t>(64, 1));
+    const std::string chunk = MakeChunkName("art/pic.vec", 10, 30, 0, container.c_str());
+    qbImageLoadParams lp;
+    lp.fileName = chunk.c_str();
+    qbLoadedImage img;
+    plugin_.name = kVectorLoaderName;
+    plugin_.version = 1;
+    plugin_.revision = 1;
+    ASSERT_EQ(LoadImageThroughLoaders(lp, &img), 0);
+    EXPECT_EQ(FakeLoader::seenName, ":::chunk10:30*game.qba/art/pic.vec");
+    EXPECT_EQ(FakeLoader::callName, chunk);
+    EXPECT_EQ(GetLoaderCallFileName(), nullptr);
+    for (int revision : {2, 0}) {
+        plugin_.revision = revision;
+        plugin_.version = revision ? 1 : 2;
+        ASSERT_EQ(LoadImageThroughLoaders(lp, &img), 0);
+        EXPECT_EQ(FakeLoader::seenName, chunk) << "later versions open parts by their chunk names";
+        EXPECT_EQ(FakeLoader::callName, "");
+    }
+}
