@@ -10,6 +10,7 @@
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/settings.h"
 #include "display/bitmap.h"
 #include "display/display.h"
@@ -66,6 +67,9 @@ TEST_F(BrushLoadTest, APartBeyondTheEdgeIsCutThere) {
     EXPECT_EQ(Load(2, file_, {{"x", -1}}), ERR_NEGCOORDS);
     EXPECT_EQ(Load(2, file_, {{"y", 6}}), ERR_COORDSRANGE);
     EXPECT_EQ(Load(2, file_, {{"loadalpha", 1}, {"transparency", 0x70007}}), ERR_MASKNALPHA);
+    char text[kErrorTextSize];
+    GetErrorText(ERR_MASKNALPHA, text);
+    EXPECT_STREQ(text, "Mask and alpha channel are mutually exclusive!");
     EXPECT_EQ(Load(2, file_, {{"loadalpha", 1}, {"loadtransparency", 1}}), ERR_WRONGUSAGE);
     EXPECT_EQ(Find(2), nullptr);
 }
@@ -102,4 +106,13 @@ TEST_F(BrushLoadTest, BrushesLoadedBeforeTheDisplaysAreBuiltWhenTheyStart) {
     EXPECT_EQ(b->imageSource, nullptr);
     EXPECT_EQ(ReadBitmapPixel(b->bitmap, 0, 0, false), Expected(5, 1));
     EXPECT_EQ(ReadBitmapPixel(b->bitmap, 2, 1, false), Expected(7, 2));
+}
+
+TEST_F(BrushLoadTest, TheConsoleLineClosesWithDoneOrFailed) {
+    SetRuntimeTag(kTagQuiet, 0);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(Load(1, file_, {}), 0);
+    EXPECT_EQ(Load(2, testing::TempDir() + "missing.bmp", {}), ERR_READFILE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Loading brush " + file_.substr(file_.rfind('/') + 1) + "...done\nLoading brush missing.bmp...failed\n");
 }
