@@ -105,3 +105,16 @@ qbBitmap* BuildColorMask(qbBitmap* bitmap, int32_t width, int32_t height, uint32
     UnlockBitmap(&lock);
     return mask.release();
 }
+
+int PlainCopyOfAdapterBitmap(qbBitmap* bitmap, BitmapPtr* out) {
+    out->reset();
+    if (!bitmap || !AdapterOwns(bitmap)) return 0;
+    std::vector<uint32_t> pixels;
+    if (int err = ReadBitmapPixels(bitmap, 0, 0, bitmap->width, bitmap->height, nullptr, &pixels)) return err;
+    qbBitmap* plain = nullptr;
+    if (int err = CreateBitmapFromARGB(pixels.data(), kNoKeyColour, bitmap->width, bitmap->height, bitmap->width, false,
+                                       0, 0, &plain, nullptr, nullptr))
+        return err;
+    out->reset(plain);
+    return 0;
+}

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-struct qbBitmap;
+#include "display/bitmap.h"
 
 // The rectangle (x, y, width, height) of the bitmap as width x height ARGB
 // words, top row first, whatever the bitmap's pixel format (16-, 24- and
@@ -21,3 +21,9 @@ int ReadBitmapPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int3
 // format first; alpha bytes never count). Null when the bitmap cannot be
 // locked, the size leaves the bitmap or the mask cannot be made.
 qbBitmap* BuildColorMask(qbBitmap* bitmap, int32_t width, int32_t height, uint32_t keyColor);
+
+// For a bitmap whose pixels the display adapter keeps (they cannot be locked
+// here): a plain bitmap of the same size with those pixels, read through the
+// adapter, for the operations that work on locked pixels. *out stays null
+// for any other bitmap. 0, ERR_MEM, ERR_READVIDEOPIXELS or ERR_BITMAP.
+int PlainCopyOfAdapterBitmap(qbBitmap* bitmap, BitmapPtr* out);

@@ -7,6 +7,7 @@
 #include "core/errcodes.h"
 #include "display/bitmap.h"
 #include "display/blit.h"
+#include "imaging/bitmappixels.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ int CloneBitmapRect(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlph
     *outMask = nullptr;
     *outAlpha = nullptr;
     if (width <= 0 || height <= 0) return ERR_COORDSRANGE;
+    BitmapPtr plainSource;
+    if (int err = PlainCopyOfAdapterBitmap(source, &plainSource)) return err;
+    if (plainSource) source = plainSource.get();
     const qbBitmapPlane* alphaPlane = sourceAlpha ? sourceAlpha->plane.get() : nullptr;
     const qbBitmapPlane* maskPlane = sourceMask ? sourceMask->plane.get() : nullptr;
     if ((source && !Covers(source->width, source->height, x, y, width, height)) ||

@@ -6,6 +6,7 @@
 #include "core/errcodes.h"
 #include "display/bitmap.h"
 #include "display/scale.h"
+#include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
 
 namespace {
@@ -39,6 +40,9 @@ int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, in
     if (newWidth < 1 || newHeight < 1) return 0;
     if (width <= 0 || height <= 0 || x < 0 || y < 0) return ERR_COORDSRANGE;
     if (!source && destination) return ERR_BITMAP;
+    BitmapPtr plainSource;
+    if (int err = PlainCopyOfAdapterBitmap(source, &plainSource)) return err;
+    if (plainSource) source = plainSource.get();
     const bool wantMask = PlaneOf(mask) && outMask && !destination;
     const bool wantAlpha = PlaneOf(alpha) && outAlpha && !destination;
     if ((source && !Covers(source->width, source->height, x, y, width, height)) ||

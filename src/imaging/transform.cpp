@@ -13,6 +13,7 @@
 #include "display/bitmap.h"
 #include "display/displaywindow.h"
 #include "display/pixelformats.h"
+#include "imaging/bitmappixels.h"
 
 namespace {
 
@@ -211,6 +212,9 @@ int TransformBitmap(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlph
     if (outMask) *outMask = nullptr;
     if (outAlpha) *outAlpha = nullptr;
     if (width <= 0 || height <= 0 || x < 0 || y < 0) return ERR_COORDSRANGE;
+    BitmapPtr plainSource;
+    if (int err = PlainCopyOfAdapterBitmap(source, &plainSource)) return err;
+    if (plainSource) source = plainSource.get();
     const qbBitmapPlane* alphaPlane = sourceAlpha && sourceAlpha->plane ? sourceAlpha->plane.get() : nullptr;
     const qbBitmapPlane* maskPlane =
         !alphaPlane && sourceMask && sourceMask->plane ? sourceMask->plane.get() : nullptr;

@@ -29,7 +29,8 @@ qbBrush* Next(qbBrush* b) { return static_cast<qbBrush*>(b->next); }
 int ResolveHardwareBrush(bool* hardware, int32_t displayId, qbDisplay** display) {
     *display = nullptr;
     if (!*hardware) return 0;
-    if (!(QueryDisplayAdapterCaps(kCapsHardwareBitmaps) & kCapsHardwareBitmaps)) {
+    // A video dump reads every frame back, which adapter bitmaps do not allow.
+    if (IsVideoRecording() || !(QueryDisplayAdapterCaps(kCapsHardwareBitmaps) & kCapsHardwareBitmaps)) {
         *hardware = false;
         return 0;
     }

@@ -10,8 +10,8 @@ struct qbBrush;
 struct qbDisplay;
 
 // Whether a brush asked to be hardware (the "hardware" option) can be one:
-// only when the adapter grants hardware bitmaps. *hardware is cleared when
-// not; else *display gets the display they are bound to (displayId, 0 the
+// only when the adapter grants hardware bitmaps and no video dump runs.
+// *hardware is cleared when not; else *display gets the display they are bound to (displayId, 0 the
 // current one; null when the adapter binds them to none). 0 or the display
 // lookup's error.
 int ResolveHardwareBrush(bool* hardware, int32_t displayId, qbDisplay** display);
