@@ -11,7 +11,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "vm/internal.h"
-#include "vm/native_fixture.h"
+#include "vm_fixture.h"
 
 namespace {
 
@@ -60,20 +60,17 @@ TEST_F(CmdLayerTest, CommandsAreStoredUnderFoldedNamesOfAtMost127Characters) {
     EXPECT_EQ(VmToNumber(L, -1), 7);
 }
 
-TEST_F(CmdLayerTest, TablesWithoutHandlersRegisterNothing) {
-    const ScriptCommand none[] = {{"a", nullptr}, {"b", nullptr}, {nullptr, nullptr}};
-    const ScriptCommand empty[] = {{nullptr, nullptr}};
-    VmPushNumber(L, 1);  // would be an upvalue
-    EXPECT_EQ(VmRegisterCommands(L, "lib", none, 1), 0);
-    EXPECT_EQ(VmRegisterCommands(L, "lib", empty, 1), 0);
-    EXPECT_EQ(VmRegisterCommands(L, "lib", nullptr, 1), 0);
-    EXPECT_EQ(VmGetTop(L), 1);
-    EXPECT_EQ(GlobalType("lib"), kTypeNil);
-}
-
 TEST_F(CmdLayerTest, LibraryTablesAreCreatedOnceAndShareUpvalues) {
     const ScriptCommand first[] = {{"One", ReturnUpvalue}, {nullptr, nullptr}};
     const ScriptCommand second[] = {{"Two", ReturnUpvalue}, {nullptr, nullptr}};
+    // A table without handlers registers nothing, not even its library.
+    const ScriptCommand none[] = {{"a", nullptr}, {nullptr, nullptr}};
+    VmPushNumber(L, 1);
+    EXPECT_EQ(VmRegisterCommands(L, "lib", none, 1), 0);
+    EXPECT_EQ(VmRegisterCommands(L, "lib", nullptr, 1), 0);
+    EXPECT_EQ(GlobalType("lib"), kTypeNil);
+    VmSetTop(L, 0);
+
     VmPushString(L, "shared");
     EXPECT_EQ(VmRegisterCommands(L, "MyLib", first, 1), 1);
     ASSERT_EQ(VmGetTop(L), 1);  // the library table, upvalue popped
@@ -95,33 +92,6 @@ TEST_F(CmdLayerTest, LibraryTablesAreCreatedOnceAndShareUpvalues) {
     VmRawGet(L, 1);
     ASSERT_EQ(VmPCall(L, 0, 1, 0), 0);
     EXPECT_EQ(VmToNumber(L, -1), 5);
-}
-
-int CountNewIndex(ScriptState* S) {
-    VmPushString(S, "count");
-    VmRawGet(S, 1);
-    double n = VmToNumber(S, -1);
-    VmPushString(S, "count");
-    VmPushNumber(S, n + 1);
-    VmRawSet(S, 1);
-    return 0;
-}
-
-TEST_F(CmdLayerTest, CommandsAreStoredThroughNewIndex) {
-    const ScriptCommand cmds[] = {{"A", ReturnSeven}, {"B", ReturnSeven}, {nullptr, nullptr}};
-    VmPushNewTable(L);
-    VmPushNewTable(L);
-    VmPushString(L, "__newindex");
-    VmPushCClosure(L, CountNewIndex, 0);
-    VmRawSet(L, 2);
-    VmSetMetatable(L, 1);
-    EXPECT_EQ(VmRegisterCommands(L, nullptr, cmds, 0), 1);
-    VmPushString(L, "count");
-    VmRawGet(L, 1);
-    EXPECT_EQ(VmToNumber(L, -1), 2);
-    VmPushString(L, "a");
-    VmRawGet(L, 1);
-    EXPECT_EQ(VmType(L, -1), kTypeNil);
 }
 
 TEST_F(CmdLayerTest, RegistrationNeedsItsUpvaluesOnTheStack) {

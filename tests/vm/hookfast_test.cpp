@@ -372,23 +372,4 @@ small:
     ExpectSameAsGeneral(text);
 }
 
-TEST_F(HookFastTest, TheRecordCarriesEventLineAndLevelOnly) {
-    static VmDebugRecord seen;
-    static int events = 0;
-    events = 0;
-    VmSetHook(L, [](ScriptState*, VmDebugRecord* ar, int*) {
-        if (events++ == 0) seen = *ar;
-    }, kMaskLine, 0);
-    ASSERT_EQ(Run(".function main\n.line 1\n    LOADK 0 #0\n.line 2\n    RETURN 0 1\n.end\n"), 0);
-    EXPECT_EQ(events, 1);
-    EXPECT_EQ(seen.event, kHookLine);
-    EXPECT_EQ(seen.currentline, 2);
-    EXPECT_EQ(seen.i_ci, 1);
-    // The rest is for VmGetInfo to fill in when the hook asks.
-    EXPECT_EQ(seen.name, nullptr);
-    EXPECT_STREQ(seen.what, "");
-    EXPECT_STREQ(seen.source, "");
-    EXPECT_EQ(seen.linedefined, -1);
-}
-
 }  // namespace

@@ -92,72 +92,61 @@ protected:
 // ---- arithmetic ---------------------------------------------------------------
 
 TEST_F(RulesTest, ArithmeticReadsNilAsZeroAndConvertsNumericStrings) {
-    EXPECT_EQ(Binary("ADD", "nil", "#5"), "5");
-    EXPECT_EQ(Binary("SUB", "nil", "nil"), "0");
-    EXPECT_EQ(Binary("MUL", "\"3\"", "\"4\""), "12");
-    EXPECT_EQ(Binary("ADD", "\"0x10\"", "#0"), "16");
-    EXPECT_EQ(Binary("ADD", "\"$ff\"", "#1"), "256");
-    EXPECT_EQ(Binary("ADD", "\"7  \"", "#1"), "8");  // trailing blanks are allowed
-    EXPECT_EQ(Binary("SUB", "#1", "\"2.5\""), "-1.5");
-    // Anything that is not a number in one of those forms has no arithmetic.
-    EXPECT_EQ(Binary("ADD", "\"abc\"", "#1"), "E1030");
-    EXPECT_EQ(Binary("ADD", "#1", "\"abc\""), "E1030");
-    EXPECT_EQ(Binary("ADD", "\"\"", "#1"), "E1030");
-    EXPECT_EQ(Binary("MUL", "@yes", "#1"), "E1030");
-    EXPECT_EQ(Binary("MUL", "@tbl", "#1"), "E1030");
+    // c empty: a unary operation on b.
+    const struct {
+        const char* op;
+        const char* b;
+        const char* c;
+        const char* want;
+    } cases[] = {
+        {"ADD", "nil", "#5", "5"},          {"SUB", "nil", "nil", "0"},         {"MUL", "\"3\"", "\"4\"", "12"},
+        {"ADD", "\"0x10\"", "#0", "16"},    {"ADD", "\"$ff\"", "#1", "256"},    {"ADD", "\"7  \"", "#1", "8"},
+        {"SUB", "#1", "\"2.5\"", "-1.5"},   {"ADD", "\"abc\"", "#1", "E1030"},  {"ADD", "#1", "\"abc\"", "E1030"},
+        {"ADD", "\"\"", "#1", "E1030"},     {"MUL", "@yes", "#1", "E1030"},     {"MUL", "@tbl", "#1", "E1030"},
+        {"DIV", "#7", "#2", "3.5"},         {"DIV", "#7", "#0", "E1089"},       {"DIV", "#0", "#0", "E1089"},
+        {"DIV", "#1", "nil", "E1089"},      {"DIV", "\"7\"", "\"0\"", "E1089"}, {"DIV", "nil", "#4", "0"},
+        {"DIV", "#1", "#inf", "0"},         {"POW", "#2", "#10", "1024"},       {"POW", "nil", "#0", "1"},
+        {"POW", "\"9\"", "#0.5", "3"},      {"POW", "#0", "#-1", "inf"},        {"UNM", "nil", "", "-0"},
+        {"UNM", "#-0", "", "0"},            {"UNM", "\"5\"", "", "-5"},         {"UNM", "\"abc\"", "", "E1030"},
+        {"UNM", "@tbl", "", "E1030"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(*c.c ? Binary(c.op, c.b, c.c) : Unary(c.op, c.b), c.want) << c.b << " " << c.op << " " << c.c;
+    // A NaN divisor is no zero.
+    for (const char* b : {"#7", "\"7\""}) {
+        ASSERT_EQ(Run(std::string(".function main maxstack=4\nLOADK 0 ") + b + "\nLOADK 1 #nan\nDIV 2 0 1\nRETURN 2 2\n.end\n"), 0);
+        EXPECT_TRUE(std::isnan(VmToNumber(L, 1))) << b;
+    }
 }
 
 TEST_F(RulesTest, IntegerDivisionAndModuloTruncateToInt32) {
     // Each case runs once with numbers (the interpreter's direct path) and once
     // with a numeric string (the general rule), which must agree.
-    struct Case {
+    const struct {
         const char* op;
         const char* b;
         const char* c;
         const char* want;
     } cases[] = {
         {"DIVINT", "7", "2", "3"},      {"DIVINT", "-7", "2", "-3"},   {"DIVINT", "7", "-2", "-3"},
-        {"DIVINT", "7.9", "2", "3"},    {"DIVINT", "-7.9", "2", "-3"}, {"MOD", "-7", "2", "-1"},
-        {"MOD", "7", "-2", "1"},        {"MOD", "-7", "-2", "-1"},     {"MOD", "7.9", "2.9", "1"},
-        {"DIVINT", "7", "0.5", "E1089"}, {"MOD", "7", "0.99", "E1089"}, {"DIVINT", "7", "0", "E1089"},
-        {"MOD", "7", "-0.5", "E1089"},  {"DIVINT", "5e9", "1", "-2147483648"},
-        {"DIVINT", "-5e9", "1", "-2147483648"}, {"MOD", "1e10", "7", "-2"},
-        {"DIVINT", "2147483647", "1", "2147483647"}, {"DIVINT", "-2147483648", "1", "-2147483648"},
+        {"DIVINT", "-7.9", "2", "-3"},  {"MOD", "-7", "2", "-1"},      {"MOD", "7", "-2", "1"},
+        {"MOD", "7.9", "2.9", "1"},     {"DIVINT", "7", "0.5", "E1089"}, {"MOD", "7", "-0.5", "E1089"},
+        {"DIVINT", "5e9", "1", "-2147483648"}, {"DIVINT", "-5e9", "1", "-2147483648"}, {"MOD", "1e10", "7", "-2"},
+        {"DIVINT", "-2147483648", "-1", "2147483648"}, {"MOD", "-2147483648", "-1", "0"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::string b = c.b, cc = c.c;
         EXPECT_EQ(Binary(c.op, "#" + b, "#" + cc), c.want) << c.b << " " << c.op << " " << c.c;
         EXPECT_EQ(Binary(c.op, "\"" + b + "\"", "#" + cc), c.want) << "string " << c.b << " " << c.op << " " << c.c;
     }
-    // NaN becomes the lowest 32-bit integer; a NaN divisor is then non-zero.
+    // NaN becomes the lowest 32-bit integer, and the bit pattern of NaN is 0.
     EXPECT_EQ(Binary("DIVINT", "#nan", "#1"), "-2147483648");
     EXPECT_EQ(Binary("DIVINT", "#1", "#nan"), "0");
-    // The one quotient without a 32-bit result must not fail hard.
-    for (const char* op : {"DIVINT", "MOD"}) {
-        EXPECT_EQ(Binary(op, "#-2147483648", "#-1").substr(0, 1) == "E", false) << op;
-        EXPECT_EQ(Binary(op, "\"-2147483648\"", "#-1").substr(0, 1) == "E", false) << op;
-    }
-}
-
-TEST_F(RulesTest, DivisionRaisesOnZeroButPassesNaN) {
-    EXPECT_EQ(Binary("DIV", "#7", "#2"), "3.5");
-    EXPECT_EQ(Binary("DIV", "#7", "#0"), "E1089");
-    EXPECT_EQ(Binary("DIV", "#0", "#0"), "E1089");
-    EXPECT_EQ(Binary("DIV", "#1", "nil"), "E1089");  // nil divides as 0
-    EXPECT_EQ(Binary("DIV", "\"7\"", "\"0\""), "E1089");
-    EXPECT_EQ(Binary("DIV", "nil", "#4"), "0");
-    for (const char* b : {"#7", "\"7\""}) {
-        ASSERT_EQ(Run(std::string(".function main maxstack=4\nLOADK 0 ") + b +
-                      "\nLOADK 1 #nan\nDIV 2 0 1\nRETURN 2 2\n.end\n"),
-                  0)
-            << b;
-        EXPECT_TRUE(std::isnan(VmToNumber(L, 1))) << b;
-    }
-    EXPECT_EQ(Binary("DIV", "#1", "#inf"), "0");
+    EXPECT_EQ(Binary("OR", "#nan", "#0"), "0");
 }
 
 TEST_F(RulesTest, BitOperationsWorkOn32BitPatterns) {
-    struct Case {
+    const struct {
         const char* op;
         const char* b;
         const char* c;
@@ -165,79 +154,56 @@ TEST_F(RulesTest, BitOperationsWorkOn32BitPatterns) {
     } cases[] = {
         {"OR", "#-1", "#0", "4294967295"},
         {"AND", "#5000000000", "#1", "1"},  // clamped to 4294967295 first
-        {"AND", "#5000000000", "#4294967295", "4294967295"},
         {"OR", "#-3e9", "#0", "2147483648"},  // below the 32-bit range: the lowest integer
-        {"OR", "#1.9", "#0", "1"},
         {"OR", "#-1.9", "#0", "4294967295"},
         {"OR", "nil", "#5", "5"},
-        {"OR", "\"0xF0\"", "#15", "255"},
         {"LSH", "#1", "#32", "1"},
-        {"LSH", "#1", "#31", "2147483648"},
         {"LSH", "#1", "#-1", "2147483648"},  // a count of -1 shifts by 31
         {"LSH", "#3", "#31", "2147483648"},  // bits above bit 31 are lost
-        {"LSH", "#1", "\"2\"", "4"},
-        {"RSH", "#4294967295", "#28", "15"},
         {"RSH", "#-1", "#28", "15"},  // zeros enter from the left
         {"RSH", "#8", "#35", "1"},
         {"XOR", "\"1\"", "@tbl", "E1030"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(Binary(c.op, c.b, c.c), c.want) << c.b << " " << c.op << " " << c.c;
         // The same through the general rule, with the left operand as a string.
         if (c.b[0] == '#') {
             EXPECT_EQ(Binary(c.op, std::string("\"") + (c.b + 1) + "\"", c.c), c.want) << "string " << c.b << " " << c.op;
         }
     }
-    EXPECT_EQ(Unary("BNOT", "#0"), "4294967295");
     EXPECT_EQ(Unary("BNOT", "#-1"), "0");
-    EXPECT_EQ(Unary("BNOT", "#5e9"), "0");
     EXPECT_EQ(Unary("BNOT", "nil"), "4294967295");
     EXPECT_EQ(Unary("BNOT", "\"1\""), "4294967294");
     EXPECT_EQ(Unary("BNOT", "\"x\""), "E1030");
 }
 
-TEST_F(RulesTest, PowerAndUnaryMinus) {
-    EXPECT_EQ(Binary("POW", "#2", "#10"), "1024");
-    EXPECT_EQ(Binary("POW", "nil", "#0"), "1");
-    EXPECT_EQ(Binary("POW", "\"9\"", "#0.5"), "3");
-    EXPECT_EQ(Binary("POW", "#0", "#-1"), "inf");  // no error of its own
-    EXPECT_EQ(Unary("UNM", "nil"), "-0");
-    EXPECT_EQ(Unary("UNM", "#-0"), "0");
-    EXPECT_EQ(Unary("UNM", "\"5\""), "-5");
-    EXPECT_EQ(Unary("UNM", "\"abc\""), "E1030");
-    EXPECT_EQ(Unary("UNM", "@tbl"), "E1030");
-}
-
 TEST_F(RulesTest, ArithmeticMetamethodsMatchTheirOpcodes) {
     const char* ops[] = {"ADD", "SUB", "MUL", "DIV", "DIVINT", "MOD", "LSH", "RSH", "OR", "AND", "XOR", "POW"};
     const char* events[] = {"add", "sub", "mul", "div", "divint", "mod", "lsh", "rsh", "or", "and", "xor", "pow"};
-    std::vector<std::pair<std::string, std::string>> all;
+    std::vector<std::pair<std::string, std::string>> all{{"__unm", "?desc"}, {"__not", "?desc"}};
     for (const char* e : events) all.emplace_back(std::string("__") + e, "?desc");
-    all.emplace_back("__unm", "?desc");
-    all.emplace_back("__not", "?desc");
     MakeObject("obj", all);
     for (size_t i = 0; i < std::size(ops); i++) {
         std::string e = events[i];
         EXPECT_EQ(Binary(ops[i], "@obj", "#1"), "\"" + e + "(table:obj,1)\"") << ops[i];
         // The right operand's metamethod serves when the left has none, with
         // the operands in their order.
-        EXPECT_EQ(Binary(ops[i], "#2", "@obj"), "\"" + e + "(2,table:obj)\"") << ops[i];
         EXPECT_EQ(Binary(ops[i], "\"x\"", "@obj"), "\"" + e + "(\"x\",table:obj)\"") << ops[i];
     }
     EXPECT_EQ(Unary("UNM", "@obj"), "\"unm(table:obj,table:obj)\"");
     EXPECT_EQ(Unary("BNOT", "@obj"), "\"not(table:obj,table:obj)\"");
-    // A division by zero never asks the metamethod.
-    EXPECT_EQ(Binary("DIV", "\"1\"", "#0"), "E1089");
+    EXPECT_EQ(Binary("DIV", "\"1\"", "#0"), "E1089");  // never asks the metamethod
 
-    // A metamethod that is not a function does not count.
-    VmPushNewTable(L);
+    // A metamethod that is not a function does not count, nor then does one
+    // of the right operand.
+    MakeObject("odd", {});
+    PushGlobal("odd");
+    VmGetMetatable(L, -1);
     VmPushString(L, "__add");
     VmPushNumber(L, 5);
     VmRawSet(L, -3);
-    MakeObjectWithTop("odd");
     VmSetTop(L, 0);
     EXPECT_EQ(Binary("ADD", "@odd", "#1"), "E1030");
-    // Nor does one of the right operand when the left has a non-function one.
     EXPECT_EQ(Binary("ADD", "@odd", "@obj"), "E1030");
     EXPECT_EQ(Binary("ADD", "@tbl", "@obj"), "\"add(table,table:obj)\"");
 }
@@ -246,22 +212,17 @@ TEST_F(RulesTest, ArithmeticMetamethodsMatchTheirOpcodes) {
 
 TEST_F(RulesTest, ConcatenationConvertsNilAndNumbers) {
     EXPECT_EQ(Concat({"nil", "\"x\""}), "\"x\"");
-    EXPECT_EQ(Concat({"\"x\"", "nil"}), "\"x\"");
     EXPECT_EQ(Concat({"nil", "nil"}), "\"\"");
-    EXPECT_EQ(Concat({"#1", "#2"}), "\"12\"");
-    EXPECT_EQ(Concat({"#0.1", "\"\""}), "\"0.1\"");
     EXPECT_EQ(Concat({"#1e15", "\"\""}), "\"1e+15\"");
     EXPECT_EQ(Concat({"#3.14159265358979", "\"\""}), "\"3.1415926535898\"");
     EXPECT_EQ(Concat({"#-0", "\"|\""}), "\"-0|\"");
-    EXPECT_EQ(Concat({"\"a\"", "\"b\"", "nil", "#1", "\"\"", "\"c\""}), "\"ab1c\"");
+    EXPECT_EQ(Concat({"\"a\\000b\"", "\"c\\000\""}), std::string("\"a\0bc\0\"", 7));
 
     // A converted value replaces the operand in its register; the joined
     // string lands in the lowest register of the run.
     EXPECT_EQ(Eval(".function main maxstack=5\nLOADK 0 \"x\"\nLOADK 1 #7\nLOADNIL 2 2\nLOADK 3 \"y\"\n"
                    "CONCAT 4 0 3\nRETURN 0 6\n.end\n"),
               "\"x7y\" \"7\" \"\" \"y\" \"x7y\"");
-
-    // Long runs and embedded zero bytes.
     std::vector<std::string> many;
     std::string want;
     for (int i = 0; i < 200; i++) {
@@ -269,27 +230,19 @@ TEST_F(RulesTest, ConcatenationConvertsNilAndNumbers) {
         want += i % 3 == 0 ? std::to_string(i) : "ab";
     }
     EXPECT_EQ(Concat(many), "\"" + want + "\"");
-    EXPECT_EQ(Concat({"\"a\\000b\"", "\"c\\000\""}), std::string("\"a\0bc\0\"", 7));
 }
 
 TEST_F(RulesTest, ConcatenationMetamethodAndErrors) {
     MakeObject("obj", {{"__concat", "?desc"}});
-    EXPECT_EQ(Concat({"@obj", "\"x\""}), "\"concat(table:obj,\"x\")\"");
-    EXPECT_EQ(Concat({"\"x\"", "@obj"}), "\"concat(\"x\",table:obj)\"");
-    // The left operand was converted in its register before the right failed.
+    // The left operand was converted in its register before the right failed;
+    // when the left one fails, the right one is passed as it was.
     EXPECT_EQ(Concat({"#1", "@obj"}), "\"concat(\"1\",table:obj)\"");
-    // When the left one fails, the right one is passed as it was.
     EXPECT_EQ(Concat({"@obj", "#5"}), "\"concat(table:obj,5)\"");
     // Worked from the top end down: the metamethod's result joins the rest.
     EXPECT_EQ(Concat({"\"a\"", "@obj", "\"b\""}), "\"aconcat(table:obj,\"b\")\"");
     EXPECT_EQ(Concat({"@obj", "\"a\"", "\"b\""}), "\"concat(table:obj,\"ab\")\"");
-    ASSERT_EQ(out.size(), 6u);
-    EXPECT_EQ(out[4], "concat(table:obj,\"b\")");
-
-    EXPECT_EQ(Concat({"@tbl", "\"x\""}), "E1131");
-    EXPECT_EQ(Concat({"\"x\"", "@yes"}), "E1131");
-    EXPECT_EQ(Concat({"@fn", "nil"}), "E1131");
-    EXPECT_EQ(Concat({"\"a\"", "\"b\"", "@lud"}), "E1131");
+    for (auto pair : {std::pair{"@tbl", "\"x\""}, {"\"x\"", "@yes"}, {"@fn", "nil"}, {"\"a\"", "@lud"}})
+        EXPECT_EQ(Concat({pair.first, pair.second}), "E1131") << pair.first << " .. " << pair.second;
 }
 
 // ---- equality and order -------------------------------------------------------
@@ -319,52 +272,55 @@ TEST_F(RulesTest, EqualityFollowsTheNilRulesAndRefusesMixedKinds) {
     }
 }
 
-TEST_F(RulesTest, EqualityMetamethodNeedsTheSameFunctionOnBothSides) {
-    // Two tables sharing one metatable whose "__eq" answers a given value.
-    auto pair = [&](const std::string& result) {
+TEST_F(RulesTest, EqualityAndOrderMetamethods) {
+    // Two tables a, b sharing one metatable whose events answer result.
+    auto pair = [&](const std::vector<std::pair<std::string, std::string>>& events) {
         out.clear();
-        PushMetatable({{"__eq", result}});
+        PushMetatable(events);
         MakeObjectWithTop("a");
         MakeObjectWithTop("b");
         VmSetTop(L, 0);
-        return Compare("EQ", "@a", "@b");
     };
-    EXPECT_EQ(pair("#1"), "1");
-    EXPECT_EQ(out, std::vector<std::string>{"eq(table:a,table:b)"});
-    EXPECT_EQ(pair("false"), "1");  // only nil and 0 are false answers
-    EXPECT_EQ(pair(""), "1");
-    EXPECT_EQ(pair("#0"), "0");
-    EXPECT_EQ(pair("nil"), "0");
-    // The very same table is equal without asking.
+    // Only nil and 0 are false answers.
+    for (auto [result, want] : {std::pair{"#1", "1"}, {"false", "1"}, {"", "1"}, {"#0", "0"}, {"nil", "0"}}) {
+        pair({{"__eq", result}, {"__lt", result}, {"__le", result}});
+        EXPECT_EQ(Compare("EQ", "@a", "@b"), want) << result;
+        EXPECT_EQ(Compare("LT", "@a", "@b"), want) << result;
+        EXPECT_EQ(Compare("LE", "@a", "@b"), want) << result;
+    }
+    EXPECT_EQ(out, (std::vector<std::string>{"eq(table:a,table:b)", "lt(table:a,table:b)", "le(table:a,table:b)"}));
     out.clear();
-    EXPECT_EQ(Compare("EQ", "@a", "@a"), "1");
+    EXPECT_EQ(Compare("EQ", "@a", "@a"), "1");  // the very same table: equal without asking
     EXPECT_TRUE(out.empty());
+    // "__lt" alone: LE asks it with the operands swapped and negates.
+    pair({{"__lt", "#1"}});
+    EXPECT_EQ(Compare("LE", "@a", "@b"), "0");
+    EXPECT_EQ(out, std::vector<std::string>{"lt(table:b,table:a)"});
 
     // Different metatables holding the same function still agree.
     VmSetTop(L, 0);
     PushRecorder("eq", "#1");
-    VmPushNewTable(L);
-    VmPushString(L, "__eq");
-    VmPushValue(L, 1);
-    VmRawSet(L, -3);
-    MakeObjectWithTop("c");
-    VmSetTop(L, -2);
-    VmPushNewTable(L);
-    VmPushString(L, "__eq");
-    VmPushValue(L, 1);
-    VmRawSet(L, -3);
-    MakeObjectWithTop("d");
+    for (const char* name : {"c", "d"}) {
+        VmPushNewTable(L);
+        VmPushString(L, "__eq");
+        VmPushValue(L, 1);
+        VmRawSet(L, -3);
+        MakeObjectWithTop(name);
+        VmSetTop(L, -2);
+    }
     VmSetTop(L, 0);
     out.clear();
     EXPECT_EQ(Compare("EQ", "@c", "@d"), "1");
     EXPECT_EQ(out.size(), 1u);
-
-    // Different functions, or one side without any: unequal, nothing called.
-    MakeObject("e", {{"__eq", "#1"}});
+    // Different functions, or one side without any: unequal and unordered,
+    // nothing called.
+    MakeObject("e", {{"__eq", "#1"}, {"__lt", "#1"}});
     out.clear();
     EXPECT_EQ(Compare("EQ", "@c", "@e"), "0");
-    EXPECT_EQ(Compare("EQ", "@c", "@tbl"), "0");
     EXPECT_EQ(Compare("EQ", "@tbl", "@c"), "0");
+    EXPECT_EQ(Compare("LT", "@a", "@e"), "E1030");
+    EXPECT_EQ(Compare("LT", "@tbl", "@a"), "E1030");
+    EXPECT_EQ(Compare("LT", "@a", "#1"), "E1030");
     EXPECT_TRUE(out.empty());
 }
 
@@ -416,50 +372,6 @@ TEST_F(RulesTest, StringOrderIsCaseSensitiveAndLooksPastZeroBytes) {
         EXPECT_EQ(Compare("LT", c.b, c.c), c.lt) << c.b << " < " << c.c;
         EXPECT_EQ(Compare("LE", c.b, c.c), c.le) << c.b << " <= " << c.c;
     }
-}
-
-TEST_F(RulesTest, OrderMetamethods) {
-    // "__lt" alone: LE asks it with the operands swapped and negates.
-    PushMetatable({{"__lt", "#1"}});
-    MakeObjectWithTop("a");
-    MakeObjectWithTop("b");
-    VmSetTop(L, 0);
-    EXPECT_EQ(Compare("LT", "@a", "@b"), "1");
-    EXPECT_EQ(Compare("LE", "@a", "@b"), "0");
-    EXPECT_EQ(out, (std::vector<std::string>{"lt(table:a,table:b)", "lt(table:b,table:a)"}));
-
-    // "__le" is preferred when both share it.
-    PushMetatable({{"__lt", "#0"}, {"__le", "#1"}});
-    MakeObjectWithTop("c");
-    MakeObjectWithTop("d");
-    VmSetTop(L, 0);
-    out.clear();
-    EXPECT_EQ(Compare("LE", "@c", "@d"), "1");
-    EXPECT_EQ(out, std::vector<std::string>{"le(table:c,table:d)"});
-
-    // The answer's truth: a boolean false is true, 0 and nil are false.
-    struct Truth {
-        const char* result;
-        const char* want;
-    } truths[] = {{"false", "1"}, {"", "1"}, {"#0", "0"}, {"nil", "0"}, {"#2", "1"}};
-    for (const Truth& t : truths) {
-        PushMetatable({{"__lt", t.result}, {"__le", t.result}});
-        MakeObjectWithTop("e");
-        MakeObjectWithTop("f");
-        VmSetTop(L, 0);
-        EXPECT_EQ(Compare("LT", "@e", "@f"), t.want) << t.result;
-        EXPECT_EQ(Compare("LE", "@e", "@f"), t.want) << t.result;
-    }
-
-    // Each side with a function of its own, or one side without: no order.
-    MakeObject("g", {{"__lt", "#1"}, {"__le", "#1"}});
-    out.clear();
-    EXPECT_EQ(Compare("LT", "@a", "@g"), "E1030");
-    EXPECT_EQ(Compare("LE", "@a", "@g"), "E1030");
-    EXPECT_EQ(Compare("LT", "@a", "@tbl"), "E1030");
-    EXPECT_EQ(Compare("LT", "@tbl", "@a"), "E1030");
-    EXPECT_EQ(Compare("LT", "@a", "#1"), "E1030");
-    EXPECT_TRUE(out.empty());
 }
 
 // ---- indexing -------------------------------------------------------------------
@@ -539,61 +451,45 @@ TEST_F(RulesTest, IndexingANonTableNamesTheVariable) {
 }
 
 TEST_F(RulesTest, IndexRedirectionsAreLimited) {
-    // chain[0] -> ... -> chain[n] through "__index" tables; the last holds "key".
-    auto buildReadChain = [&](int n) {
+    // "chain" -> ... -> "last" through n metatables whose event is the next
+    // table; "last" holds "key".
+    auto chain = [&](const char* event, int n) {
         VmPushNewTable(L);
         VmPushString(L, "key");
         VmPushString(L, "found");
         VmRawSet(L, -3);
-        for (int i = 0; i < n; i++) {
-            VmPushNewTable(L);           // the metatable
-            VmPushString(L, "__index");
-            VmPushValue(L, -3);
-            VmRawSet(L, -3);
-            VmPushNewTable(L);           // the table in front
-            VmInsert(L, -2);
-            VmSetMetatable(L, -2);
-            VmRemove(L, -2);
-        }
-        SetGlobal("chain");
-    };
-    const char* read = ".function main maxstack=4\nGETGLOBAL 0 \"chain\"\nGETTABLE 1 0 \"key\"\nRETURN 1 2\n.end\n";
-    buildReadChain(101);
-    EXPECT_EQ(Eval(read), "\"found\"");
-    // A key no table of the chain holds is a missing field of the first.
-    SetErrorDetail("");
-    EXPECT_EQ(Eval(".function main maxstack=4\nGETGLOBAL 0 \"chain\"\nGETTABLE 1 0 \"other\"\nRETURN 1 2\n.end\n"),
-              "E1159");
-    EXPECT_EQ(Detail(), "\"other\"");
-    buildReadChain(102);
-    SetErrorDetail("");
-    EXPECT_EQ(Eval(read), "E1134");
-    EXPECT_EQ(Detail(), "#1");
-
-    // Writes: each table forwards to the next through "__newindex".
-    auto buildWriteChain = [&](int n) {
-        VmPushNewTable(L);
+        VmPushValue(L, -1);
         SetGlobal("last");
-        PushGlobal("last");
         for (int i = 0; i < n; i++) {
-            VmPushNewTable(L);
-            VmPushString(L, "__newindex");
+            VmPushNewTable(L);  // the metatable
+            VmPushString(L, event);
             VmPushValue(L, -3);
             VmRawSet(L, -3);
-            VmPushNewTable(L);
+            VmPushNewTable(L);  // the table in front
             VmInsert(L, -2);
             VmSetMetatable(L, -2);
             VmRemove(L, -2);
         }
         SetGlobal("chain");
+        SetErrorDetail("");
     };
-    const char* write =
-        ".function main maxstack=4\nGETGLOBAL 0 \"chain\"\nSETTABLE 0 \"key\" #9\n"
-        "GETGLOBAL 1 \"last\"\nGETTABLE 2 1 \"key\"\nRETURN 2 2\n.end\n";
-    buildWriteChain(100);
+    auto read = [&](const char* key) {
+        return Eval(std::string(".function main maxstack=4\nGETGLOBAL 0 \"chain\"\nGETTABLE 1 0 \"") + key +
+                    "\"\nRETURN 1 2\n.end\n");
+    };
+    const char* write = ".function main maxstack=4\nGETGLOBAL 0 \"chain\"\nSETTABLE 0 \"key\" #9\n"
+                        "GETGLOBAL 1 \"last\"\nGETTABLE 2 1 \"key\"\nRETURN 2 2\n.end\n";
+    chain("__index", 101);
+    EXPECT_EQ(read("key"), "\"found\"");
+    // A key no table of the chain holds is a missing field of the first.
+    EXPECT_EQ(read("other"), "E1159");
+    EXPECT_EQ(Detail(), "\"other\"");
+    chain("__index", 102);
+    EXPECT_EQ(read("key"), "E1134");
+    EXPECT_EQ(Detail(), "#1");
+    chain("__newindex", 100);
     EXPECT_EQ(Eval(write), "9");
-    buildWriteChain(101);
-    SetErrorDetail("");
+    chain("__newindex", 101);
     EXPECT_EQ(Eval(write), "E1134");
     EXPECT_EQ(Detail(), "#2");
 }

@@ -9,7 +9,7 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
-#include "vm/native_fixture.h"
+#include "vm_fixture.h"
 
 namespace {
 
@@ -27,14 +27,12 @@ TEST(StringToNumber, HexDecimalAndTrailingText) {
         {"0x1A", true, 26},
         {"$1a", true, 26},
         {"0x", false, 0},      // two characters: decimal reader, stops at "x"
-        {"12 ", true, 12},
         {"12 \t\n", true, 12},
         {"12a", false, 0},
         {"$", false, 0},
         {"", false, 0},
         {"  7", true, 7},
-        {"1e3", true, 1000},
-        {"-2.5", true, -2.5},
+        {"-2.5e1", true, -25},
         {"0x1A ", true, 26},
         {"0xG", false, 0},
         {"$1a z", false, 0},
@@ -53,49 +51,18 @@ TEST(StringToNumber, HexDecimalAndTrailingText) {
 
 using Interning = StateFixture;
 
-TEST_F(Interning, EqualBytesGiveTheSameObjectEmbeddedZerosIncluded) {
+TEST_F(Interning, EqualBytesGiveTheSameObjectEvenWithEqualHashes) {
     VmString* a = Str(std::string("a\0b", 3));
     EXPECT_NE(a, Str(std::string("a\0c", 3)));
     EXPECT_NE(a, Str("a"));
-    EXPECT_EQ(a->len, 3u);
     EXPECT_EQ(a, Str(std::string("a\0b", 3)));
-    EXPECT_EQ(VmStrData(a)[3], '\0');
-}
-
-TEST_F(Interning, EmptyStringIsAnObject) {
-    VmString* e = Str("");
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->len, 0u);
-    EXPECT_EQ(e, VmNewString(L, "x", 0));
-}
-
-TEST_F(Interning, StringsWithEqualHashesStayDistinct) {
+    EXPECT_EQ(Str(""), VmNewString(L, "x", 0));
     // A 64-byte string samples every third byte from the end, so byte 1 is
     // not hashed: equal hashes, yet distinct strings.
     std::string s1(64, 'x'), s2(64, 'x');
     s2[1] = 'y';
-    VmString* a = Str(s1);
-    VmString* b = Str(s2);
-    EXPECT_EQ(a->hash, b->hash);
-    EXPECT_NE(a, b);
-}
-
-TEST_F(Interning, TableDoublesAndKeepsEveryString) {
-    uint32_t before = L->g->strt.size;
-    std::vector<VmString*> made;
-    for (int i = 0; i < 300; i++) made.push_back(Str("s" + std::to_string(i)));
-    VmStringTable& tb = L->g->strt;
-    EXPECT_GT(tb.size, before);
-    EXPECT_EQ(tb.size & (tb.size - 1), 0u);
-    EXPECT_LE(tb.nuse, tb.size);
-    for (int i = 0; i < 300; i++) EXPECT_EQ(made[i], Str("s" + std::to_string(i)));
-    uint32_t counted = 0;
-    for (uint32_t i = 0; i < tb.size; i++)
-        for (GCObject* o = tb.hash[i]; o != nullptr; o = o->next) {
-            EXPECT_EQ(static_cast<VmString*>(o)->hash & (tb.size - 1), i);
-            counted++;
-        }
-    EXPECT_EQ(counted, tb.nuse);
+    EXPECT_EQ(Str(s1)->hash, Str(s2)->hash);
+    EXPECT_NE(Str(s1), Str(s2));
 }
 
 TEST_F(Interning, ToStringConvertsNilAndNumbersInPlace) {

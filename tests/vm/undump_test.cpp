@@ -13,7 +13,7 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
-#include "vm/native_fixture.h"
+#include "vm_fixture.h"
 
 namespace {
 
@@ -199,14 +199,14 @@ std::string Dumped(ScriptState* L, const ScriptProto* p) {
     return out;
 }
 
-// ---- the header -------------------------------------------------------------------
+// ---- records ---------------------------------------------------------------------
 
-TEST_F(UndumpTest, LoadsEveryPartOfARecord) {
-    ASSERT_EQ(Load(Chunk(RichFunction())), 0);
+TEST_F(UndumpTest, LoadsEveryPartOfARecordFromBlocksOfAnySize) {
+    const std::string good = Chunk(RichFunction());
+    ASSERT_EQ(Load(good), 0);
     const ScriptProto* p = Loaded();
     EXPECT_EQ(Text(p->source), "@demo.qbs");
     EXPECT_EQ(p->sizecode, 5);
-    EXPECT_EQ(p->sizelineinfo, 5);
     EXPECT_EQ(p->lineinfo[3], 6);
     ASSERT_EQ(p->sizek, 3);
     EXPECT_TRUE(IsNil(&p->k[0]));
@@ -219,6 +219,11 @@ TEST_F(UndumpTest, LoadsEveryPartOfARecord) {
     ASSERT_EQ(p->sizep, 1);
     EXPECT_EQ(Text(p->p[0]->upvalues[0]), "up");
     EXPECT_EQ(p->p[0]->lineDefined, 3);
+    for (size_t block : {size_t{1}, size_t{3}, size_t{7}}) {
+        ASSERT_EQ(LoadStream(good, block), 0);
+        EXPECT_EQ(Dumped(L, Loaded()), good) << block;
+    }
+    for (size_t n = 0; n < good.size(); ++n) ASSERT_EQ(Load(good.substr(0, n)), ERR_UNEXPECTEDEOF) << "cut at " << n;
 }
 
 TEST_F(UndumpTest, BigEndianTwinsLoadTheSamePrototype) {
@@ -233,112 +238,92 @@ TEST_F(UndumpTest, BigEndianTwinsLoadTheSamePrototype) {
     EXPECT_EQ(Dumped(L, Loaded()), little);
 }
 
-TEST_F(UndumpTest, SignatureIsComparedByteByByte) {
-    EXPECT_EQ(Load(""), ERR_UNEXPECTEDEOF);
-    EXPECT_EQ(Load("\x1bQB"), ERR_UNEXPECTEDEOF);
-    EXPECT_EQ(Load("\x1bQBX"), ERR_BADSIGNATURE);
-    EXPECT_EQ(Load("\x1bQ"), ERR_UNEXPECTEDEOF);
-    // A text script is foreign data, even a very short one.
-    EXPECT_EQ(Load("print(1)"), ERR_BADSIGNATURE);
-    EXPECT_EQ(Load("p"), ERR_BADSIGNATURE);
-}
-
-TEST_F(UndumpTest, EachSizeByteIsChecked) {
-    const std::string good = Chunk(FuncDesc{});
-    for (size_t i = 0; i < sizeof kChunkSizes; ++i) {
-        std::string bad = good;
-        bad[5 + i] = static_cast<char>(bad[5 + i] + 1);
-        EXPECT_EQ(Load(bad), ERR_VMMISMATCH) << "size byte " << i;
-    }
-}
-
-TEST_F(UndumpTest, TestNumberIsTruncated) {
+TEST_F(UndumpTest, HeaderFaults) {
     auto withNumber = [](double n) {
         Bytes b;
         b.Header(n);
         WriteFunction(b, FuncDesc{});
         return b.str();
     };
-    EXPECT_EQ(Load(withNumber(31415926.9)), 0);
-    EXPECT_EQ(Load(withNumber(31415926.0)), 0);
-    EXPECT_EQ(Load(withNumber(31415927.0)), ERR_UNKNUMFMT);
-    EXPECT_EQ(Load(withNumber(31415925.999)), ERR_UNKNUMFMT);
-    EXPECT_EQ(Load(withNumber(-31415926.5)), ERR_UNKNUMFMT);
-    EXPECT_EQ(Load(withNumber(std::numeric_limits<double>::quiet_NaN())), ERR_UNKNUMFMT);
-    EXPECT_EQ(Load(withNumber(1e300)), ERR_UNKNUMFMT);
+    std::string sizes = Chunk(FuncDesc{});
+    sizes[5 + sizeof kChunkSizes - 1] += 1;  // each size byte is compared
+    const struct {
+        std::string bytes;
+        int code;
+    } cases[] = {
+        {"", ERR_UNEXPECTEDEOF},
+        {"\x1bQB", ERR_UNEXPECTEDEOF},
+        {"\x1bQBX", ERR_BADSIGNATURE},
+        {"p", ERR_BADSIGNATURE},  // a text script is foreign data, even a short one
+        {sizes, ERR_VMMISMATCH},
+        {withNumber(31415926.9), 0},  // the test number is truncated
+        {withNumber(31415927.0), ERR_UNKNUMFMT},
+        {withNumber(31415925.999), ERR_UNKNUMFMT},
+        {withNumber(-31415926.5), ERR_UNKNUMFMT},
+        {withNumber(std::numeric_limits<double>::quiet_NaN()), ERR_UNKNUMFMT},
+        {withNumber(1e300), ERR_UNKNUMFMT},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Load(c.bytes), c.code) << testing::PrintToString(c.bytes);
 }
 
-// ---- function records -------------------------------------------------------------
-
-TEST_F(UndumpTest, EveryTruncationIsAnEndOfFile) {
-    const std::string good = Chunk(RichFunction());
-    for (size_t n = 0; n < good.size(); ++n)
-        ASSERT_EQ(Load(good.substr(0, n)), ERR_UNEXPECTEDEOF) << "cut at " << n;
-}
-
-TEST_F(UndumpTest, BlocksOfAnySizeGiveTheSameResult) {
-    const std::string good = Chunk(RichFunction());
-    for (size_t block : {size_t{1}, size_t{3}, size_t{7}}) {
-        ASSERT_EQ(LoadStream(good, block), 0);
-        EXPECT_EQ(Dumped(L, Loaded()), good) << block;
-    }
-}
-
-TEST_F(UndumpTest, NegativeIntsAreRefused) {
-    FuncDesc f;
-    f.lineDefined = -1;
-    EXPECT_EQ(Load(Chunk(f)), ERR_BADINTEGER);
-
-    FuncDesc local;
-    local.locals = {{"x", -2, 1}};
-    EXPECT_EQ(Load(Chunk(local)), ERR_BADINTEGER);
-
-    // A negative count, here the line-info count.
+// A main function's record up to its line-info count, with nothing in it.
+Bytes BareHead() {
     Bytes b;
-    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(-1);
-    EXPECT_EQ(Load(b.str()), ERR_BADINTEGER);
+    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2);
+    return b;
+}
 
-    // Line numbers themselves are not ints in that sense.
+TEST_F(UndumpTest, RecordFaults) {
+    FuncDesc negLine;
+    negLine.lineDefined = -1;
+    FuncDesc negLocal;
+    negLocal.locals = {{"x", -2, 1}};
     FuncDesc lines;
-    lines.lines = {-5};
-    EXPECT_EQ(Load(Chunk(lines)), 0);
-}
+    lines.lines = {-5};  // line numbers are not counts: any value goes
+    FuncDesc someNames, allNames;
+    someNames.nested = {FuncDesc{}};
+    someNames.nested[0].nups = 2;
+    someNames.nested[0].upvalueNames = {"a"};
+    allNames = someNames;
+    allNames.nested[0].upvalueNames = {"a", ""};  // size 1: an empty name is still a name
+    FuncDesc badType;
+    badType.constants = {1.0};
+    std::string badTypeBytes = Chunk(badType);
+    badTypeBytes[badTypeBytes.size() - 8 - 4 - 8 - 1] = 5;  // the type byte before the number
+    FuncDesc noReturn;
+    noReturn.code = {CreateABC(OP_RETURN, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0)};
+    FuncDesc nestedNoReturn;
+    nestedNoReturn.nested = {noReturn};
+    FuncDesc mainUps;
+    mainUps.nups = 1;
+    const Instruction ret = CreateABC(OP_RETURN, 0, 1, 0);
+    const struct {
+        const char* what;
+        std::string bytes;
+        int code;
+    } cases[] = {
+        {"negative line defined", Chunk(negLine), ERR_BADINTEGER},
+        {"negative local start", Chunk(negLocal), ERR_BADINTEGER},
+        {"negative count", BareHead().Int(-1).str(), ERR_BADINTEGER},
+        {"negative line", Chunk(lines), 0},
+        {"some upvalue names", Chunk(someNames), ERR_BADUPVALUES},
+        {"all upvalue names", Chunk(allNames), 0},
+        {"constant type 5", badTypeBytes, ERR_BADCONSTANT},
+        {"string constant of size 0",
+         BareHead().Int(0).Int(0).Int(0).Int(1).Byte(4).NoString().Int(0).Int(1).Word(ret).str(), ERR_BADCONSTANT},
+        {"local without a name", BareHead().Int(0).Int(1).NoString().Int(0).Int(1).Int(0).Int(0).Int(0).Int(1).Word(ret).str(),
+         ERR_BADBYTECODE},
+        {"upvalue without a name",
+         BareHead().Int(0).Int(0).Int(0).Int(0).Int(1).NoString().Int(1).Byte(1).Byte(0).Byte(0).Byte(2)
+             .Int(0).Int(0).Int(1).NoString().Text(std::string(16, '\0')).str(),
+         ERR_BADBYTECODE},
+        {"checker fault", Chunk(noReturn), ERR_BADBYTECODE},
+        {"checker fault in a nested function", Chunk(nestedNoReturn), ERR_BADBYTECODE},
+        {"main function with upvalues", Chunk(mainUps), ERR_BADBYTECODE},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Load(c.bytes), c.code) << c.what;
 
-TEST_F(UndumpTest, UpvalueNamesAreAllOrNone) {
-    FuncDesc inner;
-    inner.nups = 2;
-    inner.upvalueNames = {"a"};
-    FuncDesc f;
-    f.nested = {inner};
-    EXPECT_EQ(Load(Chunk(f)), ERR_BADUPVALUES);
-
-    f.nested[0].upvalueNames = {};
-    EXPECT_EQ(Load(Chunk(f)), 0);
-    f.nested[0].upvalueNames = {"a", "b"};
-    EXPECT_EQ(Load(Chunk(f)), 0);
-    f.nested[0].upvalueNames = {"a", ""};  // size 1: an empty name is still a name
-    EXPECT_EQ(Load(Chunk(f)), 0);
-}
-
-TEST_F(UndumpTest, ConstantTypes) {
-    FuncDesc f;
-    f.constants = {1.0};
-    std::string bytes = Chunk(f);
-    // The constant's type byte sits just before its 8-byte number.
-    size_t at = bytes.size() - (4 + 4) /*code*/ - 4 /*nested*/ - 8 - 1;
-    ASSERT_EQ(bytes[at], 3);
-    for (int type : {1, 2, 5, 255}) {
-        bytes[at] = static_cast<char>(type);
-        EXPECT_EQ(Load(bytes), ERR_BADCONSTANT) << type;
-    }
-
-    // A string constant of size 0 has no text at all.
-    Bytes b;
-    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(0).Int(0).Int(0);
-    b.Int(1).Byte(4).NoString().Int(0).Int(1).Word(CreateABC(OP_RETURN, 0, 1, 0));
-    EXPECT_EQ(Load(b.str()), ERR_BADCONSTANT);
-
-    // Embedded zero bytes belong to the text; the terminator does not.
+    // Embedded zero bytes belong to a string constant; the terminator does not.
     FuncDesc s;
     s.constants = {std::string("a\0b", 3)};
     ASSERT_EQ(Load(Chunk(s)), 0);
@@ -356,44 +341,11 @@ TEST_F(UndumpTest, NestedFunctionsInheritAnAbsentSource) {
     EXPECT_EQ(p->p[0]->source, p->source);  // the very same string
     EXPECT_EQ(p->p[0]->p[0]->source, p->source);
     EXPECT_EQ(Text(p->p[1]->source), "=own");
-
-    FuncDesc none;
-    ASSERT_EQ(Load(Chunk(none)), 0);
-    EXPECT_EQ(Loaded()->source, nullptr);
-}
-
-TEST_F(UndumpTest, EmptyNamesAreRefused) {
-    Bytes b;
-    b.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(0);
-    b.Int(1).NoString().Int(0).Int(1);
-    b.Int(0).Int(0).Int(0).Int(1).Word(CreateABC(OP_RETURN, 0, 1, 0));
-    EXPECT_EQ(Load(b.str()), ERR_BADBYTECODE);
-
-    Bytes u;
-    u.Header().NoString().Int(0).Byte(0).Byte(0).Byte(0).Byte(2).Int(0).Int(0).Int(0).Int(0);
-    u.Int(1);  // one nested function with one unnamed upvalue
-    u.NoString().Int(1).Byte(1).Byte(0).Byte(0).Byte(2).Int(0).Int(0).Int(1).NoString();
-    u.Text(std::string(16, '\0'));  // room enough that the count itself is credible
-    EXPECT_EQ(Load(u.str()), ERR_BADBYTECODE);
-}
-
-// Each rule of the checker has its own test below; here only that the loader
-// runs it, on nested prototypes too and with the main function's own rules.
-TEST_F(UndumpTest, CheckerFaultsAreBadBytecode) {
-    FuncDesc noReturn;
-    noReturn.code = {CreateABC(OP_RETURN, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0)};
-    EXPECT_EQ(Load(Chunk(noReturn)), ERR_BADBYTECODE);
-    FuncDesc outer;
-    outer.nested = {noReturn};
-    EXPECT_EQ(Load(Chunk(outer)), ERR_BADBYTECODE);
-    FuncDesc mainUps;
-    mainUps.nups = 1;
-    EXPECT_EQ(Load(Chunk(mainUps)), ERR_BADBYTECODE);
 }
 
 TEST_F(UndumpTest, NestingDepthIsBounded) {
-    // Written iteratively: a recursive writer (or a nested FuncDesc) of this
-    // depth would itself exhaust the test's stack under the sanitizers.
+    // Written iteratively: a recursive writer of this depth would itself
+    // exhaust the test's stack under the sanitizers.
     auto chain = [](int depth) {
         Bytes b;
         b.Header();
@@ -510,15 +462,6 @@ struct ProtoBuilder {
 
 constexpr Instruction kRet = CreateABC(OP_RETURN, 0, 1, 0);
 
-// Checks one instruction followed by enough RETURNs for any skip it makes.
-bool CheckOne(Instruction i, int maxStack = 4) {
-    ProtoBuilder b({i, kRet, kRet}, maxStack);
-    b.Number(1).Str();
-    b.Nested(0);
-    b.p.nups = 2;
-    return b.Check();
-}
-
 TEST(CheckCode, FrameShapeAndEnding) {
     EXPECT_TRUE(ProtoBuilder({kRet}, 250).Check());
     EXPECT_FALSE(ProtoBuilder({kRet}, 251).Check());
@@ -545,89 +488,80 @@ TEST(CheckCode, FrameShapeAndEnding) {
     EXPECT_FALSE(top.Check(true));
 }
 
-TEST(CheckCode, OperandsStayInsideFrameAndConstants) {
-    EXPECT_TRUE(CheckOne(CreateABC(OP_MOVE, 3, 0, 0)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_MOVE, 4, 0, 0)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_MOVE, 0, 4, 0)));
-    EXPECT_TRUE(CheckOne(CreateABC(OP_ADD, 0, 251, 3)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_ADD, 0, 252, 0)));   // constant 2 does not exist
-    EXPECT_FALSE(CheckOne(CreateABC(OP_ADD, 0, 0, 249)));   // neither register nor constant
-    EXPECT_FALSE(CheckOne(CreateABC(OP_SETTABLE, 0, 4, 0)));
-    EXPECT_TRUE(CheckOne(CreateABx(OP_LOADK, 0, 1)));
-    EXPECT_FALSE(CheckOne(CreateABx(OP_LOADK, 0, 2)));
-    EXPECT_TRUE(CheckOne(CreateABx(OP_SETGLOBAL, 0, 1)));
-    EXPECT_FALSE(CheckOne(CreateABx(OP_SETGLOBAL, 0, 0)));  // a number names no global
-    EXPECT_TRUE(CheckOne(CreateABC(OP_GETUPVAL, 0, 1, 0)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_SETUPVAL, 0, 2, 0)));
-    for (int op = kNumOpcodes; op < 64; op += 7) EXPECT_FALSE(CheckOne(CreateABC(op, 0, 0, 0))) << op;
-}
+// One instruction followed by enough RETURNs for any skip it makes, in a
+// frame of 4 registers with a number and a string constant, a nested
+// prototype and two upvalues.
+TEST(CheckCode, OperandsStayInsideFrameConstantsAndCode) {
+    const struct {
+        Instruction i;
+        bool ok;
+    } ones[] = {
+        {CreateABC(OP_MOVE, 3, 0, 0), true},     {CreateABC(OP_MOVE, 4, 0, 0), false},
+        {CreateABC(OP_MOVE, 0, 4, 0), false},    {CreateABC(OP_ADD, 0, 251, 3), true},
+        {CreateABC(OP_ADD, 0, 252, 0), false},   // constant 2 does not exist
+        {CreateABC(OP_ADD, 0, 0, 249), false},   // neither register nor constant
+        {CreateABC(OP_SETTABLE, 0, 4, 0), false}, {CreateABx(OP_LOADK, 0, 2), false},
+        {CreateABx(OP_SETGLOBAL, 0, 1), true},   {CreateABx(OP_SETGLOBAL, 0, 0), false},  // a number names no global
+        {CreateABC(OP_GETUPVAL, 0, 1, 0), true}, {CreateABC(OP_SETUPVAL, 0, 2, 0), false},
+        {CreateABC(kNumOpcodes, 0, 0, 0), false}, {CreateABC(63, 0, 0, 0), false},
+        // CALL: arguments up to A+B-1, results up to A+C-2.
+        {CreateABC(OP_CALL, 1, 3, 4), true},     {CreateABC(OP_CALL, 1, 4, 1), false},
+        {CreateABC(OP_CALL, 1, 1, 5), false},
+        // RETURN: only the gosub return (C = 1) is exempt.
+        {CreateABC(OP_RETURN, 2, 3, 0), true},   {CreateABC(OP_RETURN, 2, 4, 0), false},
+        {CreateABC(OP_RETURN, 2, 4, 2), false},  {CreateABC(OP_RETURN, 2, 400, 1), true},
+        {CreateABC(OP_CONCAT, 0, 1, 3), true},   {CreateABC(OP_CONCAT, 0, 3, 3), false},
+        {CreateABC(OP_CONCAT, 0, 1, 4), false},  {CreateABC(OP_CONCAT, 0, 1, 251), false},
+        {CreateABx(OP_SETLIST, 0, 64 + 2), true}, {CreateABx(OP_SETLIST, 0, 3), false},
+        {CreateABx(OP_SETLISTO, 1, 2), false},   {CreateABC(OP_SELF, 2, 0, 251), true},
+        {CreateABC(OP_SELF, 3, 0, 251), false},
+        // NEWTABLE: at most 2^24 slots in either part.
+        {CreateABC(OP_NEWTABLE, 0, (24 << 3) | 1, 24), true}, {CreateABC(OP_NEWTABLE, 0, (24 << 3) | 2, 0), false},
+        {CreateABC(OP_NEWTABLE, 0, (63 << 3) | 7, 0), false}, {CreateABC(OP_NEWTABLE, 0, 63 << 3, 0), true},
+        {CreateABC(OP_NEWTABLE, 0, 0, 25), false},
+    };
+    for (const auto& c : ones) {
+        ProtoBuilder b({c.i, kRet, kRet});
+        b.Number(1).Str();
+        b.Nested(0);
+        b.p.nups = 2;
+        EXPECT_EQ(b.Check(), c.ok) << std::hex << c.i;
+    }
 
-TEST(CheckCode, SkipsAndJumpsLandInsideTheCode) {
-    // A test needs a JMP next and one more instruction after it.
-    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_EQ, 0, 0, 1), CreateJ(0, 0), kRet}).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_EQ, 0, 0, 1), kRet, kRet}).Check());
-    EXPECT_FALSE(ProtoBuilder({kRet, CreateABC(OP_TEST, 0, 0, 1), kRet}).Check());
-    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_LOADBOOL, 0, 1, 1), kRet, kRet}).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_LOADBOOL, 0, 1, 1), kRet}).Check());
-    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_LOADBOOL, 0, 1, 0), kRet}).Check());
-
-    EXPECT_TRUE(ProtoBuilder({CreateJ(1, 0), kRet, kRet}).Check());
-    EXPECT_TRUE(ProtoBuilder({kRet, CreateJ(-2, 0), kRet}).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateJ(2, 0), kRet}).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateJ(-2, 2), kRet}).Check());
-    // A JMP's high offset bits are not a register number.
-    EXPECT_TRUE(ProtoBuilder({CreateJ(0, 3), kRet}, 1).Check());
-
-    EXPECT_TRUE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 0, -2), kRet}, 3).Check());
-    EXPECT_FALSE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 0, -3), kRet}, 3).Check());
-    EXPECT_FALSE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 0, 1), kRet}, 3).Check());
-    EXPECT_FALSE(ProtoBuilder({kRet, CreateAsBx(OP_FORLOOP, 1, -2), kRet}, 3).Check());
-    EXPECT_TRUE(ProtoBuilder({CreateAsBx(OP_TFORPREP, 0, 0), kRet}, 2).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateAsBx(OP_TFORPREP, 0, 1), kRet}, 2).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateAsBx(OP_TFORPREP, 1, 0), kRet}, 2).Check());
-}
-
-TEST(CheckCode, RegisterRanges) {
-    // CALL: arguments up to A+B-1, results up to A+C-2.
-    EXPECT_TRUE(CheckOne(CreateABC(OP_CALL, 1, 3, 4)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_CALL, 1, 4, 1)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_CALL, 1, 1, 5)));
-    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0), kRet}).Check());
-    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_RETURN, 0, 0, 0)}).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_RETURN, 0, 2, 0)}).Check());
-    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_TAILCALL, 0, 0, 0), CreateABx(OP_SETLISTO, 0, 0), kRet}).Check());
-
-    // RETURN: only the gosub return (C = 1) is exempt.
-    EXPECT_TRUE(CheckOne(CreateABC(OP_RETURN, 2, 3, 0)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_RETURN, 2, 4, 0)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_RETURN, 2, 4, 2)));
-    EXPECT_TRUE(CheckOne(CreateABC(OP_RETURN, 2, 400, 1)));
-
-    EXPECT_TRUE(CheckOne(CreateABC(OP_CONCAT, 0, 1, 3)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_CONCAT, 0, 3, 3)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_CONCAT, 0, 1, 4)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_CONCAT, 0, 1, 251)));
-
-    EXPECT_TRUE(CheckOne(CreateABx(OP_SETLIST, 0, 2)));
-    EXPECT_TRUE(CheckOne(CreateABx(OP_SETLIST, 0, 64 + 2)));
-    EXPECT_FALSE(CheckOne(CreateABx(OP_SETLIST, 0, 3)));
-    EXPECT_FALSE(CheckOne(CreateABx(OP_SETLISTO, 1, 2)));
-    EXPECT_TRUE(CheckOne(CreateABC(OP_SELF, 2, 0, 251)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_SELF, 3, 0, 251)));
-
-    // TFORLOOP with C: results up to A+C+2, its call from A+C+3 to A+C+5.
-    EXPECT_TRUE(ProtoBuilder({CreateABC(OP_TFORLOOP, 0, 0, 1), CreateJ(0, 0), kRet}, 7).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_TFORLOOP, 0, 0, 1), CreateJ(0, 0), kRet}, 6).Check());
-    EXPECT_FALSE(ProtoBuilder({CreateABC(OP_TFORLOOP, 0, 0, 400), CreateJ(0, 0), kRet}, 250).Check());
-}
-
-TEST(CheckCode, NewTableSizes) {
-    EXPECT_TRUE(CheckOne(CreateABC(OP_NEWTABLE, 0, 0x0B, 3)));
-    EXPECT_TRUE(CheckOne(CreateABC(OP_NEWTABLE, 0, (24 << 3) | 1, 24)));  // exactly 2^24 slots
-    EXPECT_FALSE(CheckOne(CreateABC(OP_NEWTABLE, 0, (24 << 3) | 2, 0)));
-    EXPECT_FALSE(CheckOne(CreateABC(OP_NEWTABLE, 0, (63 << 3) | 7, 0)));
-    EXPECT_TRUE(CheckOne(CreateABC(OP_NEWTABLE, 0, 63 << 3, 0)));         // mantissa 0: no slots
-    EXPECT_FALSE(CheckOne(CreateABC(OP_NEWTABLE, 0, 0, 25)));
+    const struct {
+        std::vector<Instruction> code;
+        int maxStack;
+        bool ok;
+    } runs[] = {
+        // A test needs a JMP next and one more instruction after it.
+        {{CreateABC(OP_EQ, 0, 0, 1), CreateJ(0, 0), kRet}, 4, true},
+        {{CreateABC(OP_EQ, 0, 0, 1), kRet, kRet}, 4, false},
+        {{kRet, CreateABC(OP_TEST, 0, 0, 1), kRet}, 4, false},
+        {{CreateABC(OP_LOADBOOL, 0, 1, 1), kRet}, 4, false},
+        {{CreateJ(1, 0), kRet, kRet}, 4, true},
+        {{kRet, CreateJ(-2, 0), kRet}, 4, true},
+        {{CreateJ(2, 0), kRet}, 4, false},
+        {{CreateJ(-2, 2), kRet}, 4, false},
+        {{CreateJ(0, 3), kRet}, 1, true},  // a JMP's high offset bits are no register
+        {{kRet, CreateAsBx(OP_FORLOOP, 0, -2), kRet}, 3, true},
+        {{kRet, CreateAsBx(OP_FORLOOP, 0, -3), kRet}, 3, false},
+        {{kRet, CreateAsBx(OP_FORLOOP, 0, 1), kRet}, 3, false},
+        {{kRet, CreateAsBx(OP_FORLOOP, 1, -2), kRet}, 3, false},
+        {{CreateAsBx(OP_TFORPREP, 0, 0), kRet}, 2, true},
+        {{CreateAsBx(OP_TFORPREP, 0, 1), kRet}, 2, false},
+        {{CreateAsBx(OP_TFORPREP, 1, 0), kRet}, 2, false},
+        // TFORLOOP with C: results up to A+C+2, its call from A+C+3 to A+C+5.
+        {{CreateABC(OP_TFORLOOP, 0, 0, 1), CreateJ(0, 0), kRet}, 7, true},
+        {{CreateABC(OP_TFORLOOP, 0, 0, 1), CreateJ(0, 0), kRet}, 6, false},
+        {{CreateABC(OP_TFORLOOP, 0, 0, 400), CreateJ(0, 0), kRet}, 250, false},
+        // An open call's results (C = 0) must be taken by the next instruction.
+        {{CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_MOVE, 0, 1, 0), kRet}, 4, false},
+        {{CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_RETURN, 0, 0, 0)}, 4, true},
+        {{CreateABC(OP_CALL, 0, 1, 0), CreateABC(OP_RETURN, 0, 2, 0)}, 4, false},
+        {{CreateABC(OP_TAILCALL, 0, 0, 0), CreateABx(OP_SETLISTO, 0, 0), kRet}, 4, true},
+    };
+    for (size_t i = 0; i < std::size(runs); i++)
+        EXPECT_EQ(ProtoBuilder(runs[i].code, runs[i].maxStack).Check(), runs[i].ok) << "run " << i;
 }
 
 TEST(CheckCode, ClosureUpvalueLists) {
@@ -657,48 +591,20 @@ TEST(LastSetter, FindsTheInstructionThatSetARegister) {
     });
     b.Str();
     const ScriptProto* p = b.Get();
-    EXPECT_EQ(VmSymbolicLastSetter(p, 1, 1), 0);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 2, 3), 1);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 3, 1), 2);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 3, 0), 2);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 5, 3), 3);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 5, 1), 2);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 1, 0), -1);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 0, 1), -1);
-    EXPECT_EQ(VmSymbolicLastSetter(p, 100, 3), 3);
-}
+    const int cases[][3] = {{1, 1, 0}, {2, 3, 1}, {3, 1, 2}, {3, 0, 2}, {5, 3, 3}, {5, 1, 2}, {1, 0, -1}, {0, 1, -1}, {100, 3, 3}};
+    for (const auto& c : cases) EXPECT_EQ(VmSymbolicLastSetter(p, c[0], c[1]), c[2]) << c[0] << " " << c[1];
 
-TEST(LastSetter, FollowsPlainForwardJumpsOnly) {
-    auto code = [](int kind) {
-        return std::vector<Instruction>{
-            CreateABx(OP_LOADK, 0, 0),  // 0
-            CreateJ(1, kind),           // 1
-            CreateABx(OP_LOADK, 0, 0),  // 2: jumped over
-            CreateABC(OP_MOVE, 1, 0, 0),
-            kRet,
-        };
-    };
-    ProtoBuilder plain(code(0));
-    plain.Number(1);
-    EXPECT_EQ(VmSymbolicLastSetter(plain.Get(), 3, 0), 0);
-    EXPECT_EQ(VmSymbolicLastSetter(plain.Get(), 2, 0), 0);
-
-    // A gosub comes back, so the instruction after it does run.
-    ProtoBuilder gosub(code(kJumpKindGosub));
-    gosub.Number(1);
-    EXPECT_EQ(VmSymbolicLastSetter(gosub.Get(), 3, 0), 2);
-}
-
-TEST(LastSetter, UpvalueListsSetNothing) {
-    ProtoBuilder b({
-        CreateABC(OP_LOADNIL, 0, 1, 0),
-        CreateABx(OP_CLOSURE, 1, 0),
-        CreateABC(OP_MOVE, 0, 0, 0),
-        kRet,
-    });
-    b.Nested(1);
-    EXPECT_EQ(VmSymbolicLastSetter(b.Get(), 3, 0), 0);
-    EXPECT_EQ(VmSymbolicLastSetter(b.Get(), 3, 1), 1);
+    // Plain forward jumps are followed; a gosub comes back, so the
+    // instruction after it does run; an upvalue list sets nothing.
+    for (int kind : {0, kJumpKindGosub}) {
+        ProtoBuilder j({CreateABx(OP_LOADK, 0, 0), CreateJ(1, kind), CreateABx(OP_LOADK, 0, 0), CreateABC(OP_MOVE, 1, 0, 0), kRet});
+        j.Number(1);
+        EXPECT_EQ(VmSymbolicLastSetter(j.Get(), 3, 0), kind == 0 ? 0 : 2) << kind;
+    }
+    ProtoBuilder c({CreateABC(OP_LOADNIL, 0, 1, 0), CreateABx(OP_CLOSURE, 1, 0), CreateABC(OP_MOVE, 0, 0, 0), kRet});
+    c.Nested(1);
+    EXPECT_EQ(VmSymbolicLastSetter(c.Get(), 3, 0), 0);
+    EXPECT_EQ(VmSymbolicLastSetter(c.Get(), 3, 1), 1);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// Shared fixture of the execution tests: a fresh VM state per test, programs
-// assembled from text in-process, an "emit" command that records what scripts
-// pass it, and helpers that evaluate one operation on a few operands.
+// The two fixtures of the VM tests. NativeFixture: a fresh state and a way to
+// run a lambda as a protected native command. VmFixture: programs assembled
+// from text in-process, an "emit" command that records what scripts pass it,
+// and helpers that evaluate one operation on a few operands.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,56 @@ inline int EmitCommand(ScriptState* L) {
     out->push_back(line);
     return 0;
 }
+
+using NativeBody = std::function<int(ScriptState*)>;
+
+inline int NativeTrampoline(ScriptState* L) {
+    return (*static_cast<NativeBody*>(VmToUserdata(L, VmUpvalueIndex(1))))(L);
+}
+
+// A command answering "x", "y", "z".
+inline int ThreeCommand(ScriptState* L) {
+    VmPushString(L, "x");
+    VmPushString(L, "y");
+    VmPushString(L, "z");
+    return 3;
+}
+
+// A main chunk that stores a recursive function in the global "rec" and
+// answers rec(depth), which counts its way down to 0 and back; depth is an
+// assembler operand ("#1500", "@depth").
+inline std::string RecursionProgram(const std::string& depth) {
+    return ".function main maxstack=4\n    CLOSURE 0 rec\n    SETGLOBAL 0 \"rec\"\n    GETGLOBAL 0 \"rec\"\n" +
+           std::string(depth[0] == '@' ? "    GETGLOBAL 1 \"" + depth.substr(1) + "\"\n" : "    LOADK 1 " + depth + "\n") +
+           "    CALL 0 2 2\n    RETURN 0 2\n"
+           "  .function rec params=1 maxstack=4\n    EQ 1 0 #0\n    JMP base\n    GETGLOBAL 1 \"rec\"\n"
+           "    SUB 2 0 #1\n    CALL 1 2 2\n    ADD 1 1 #1\n    RETURN 1 2\nbase:\n    LOADK 1 #0\n"
+           "    RETURN 1 2\n  .end\n.end\n";
+}
+
+class NativeFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        L = VmOpen();
+        ASSERT_NE(L, nullptr);
+    }
+    void TearDown() override { VmClose(L); }
+
+    // Runs body protected as a native command over the nargs values on top;
+    // answers the code it raised or returned (0 when none).
+    int Run(NativeBody body, int nargs = 0) {
+        VmPushLightUserdata(L, &body);
+        VmPushCClosure(L, NativeTrampoline, 1);
+        VmInsert(L, -(nargs + 1));
+        return VmPCall(L, nargs, kMultRet, 0);
+    }
+    std::string StringAt(int idx) {
+        const char* s = VmToCString(L, idx);
+        return s ? std::string(s, VmStrLen(L, idx)) : std::string("<null>");
+    }
+
+    ScriptState* L = nullptr;
+};
 
 class VmFixture : public ::testing::Test {
 protected:
@@ -162,6 +214,25 @@ protected:
     }
 
     std::string Detail() const { return GetErrorDetail(); }
+
+    // The text of t[key] (raw) for the table at tableIdx.
+    std::string RawAt(int tableIdx, int key) {
+        VmRawGetIndex(L, tableIdx, key);
+        std::string s = Show(L, -1);
+        VmSetTop(L, -2);
+        return s;
+    }
+    std::string RawField(int tableIdx, const char* key) {
+        VmPushString(L, key);
+        VmRawGet(L, tableIdx);
+        std::string s = Show(L, -1);
+        VmSetTop(L, -2);
+        return s;
+    }
+    // Code that calls emit("text") through registers 10 and 11.
+    static std::string Emit(const std::string& text) {
+        return "    GETGLOBAL 10 \"emit\"\n    LOADK 11 \"" + text + "\"\n    CALL 10 2 1\n";
+    }
 
     ScriptState* L = nullptr;
     std::vector<std::string> out;  // what "emit" recorded
