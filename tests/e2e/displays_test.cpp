@@ -67,10 +67,6 @@ protected:
 )",
                      "disp");
     }
-    e2e::RunResult Play(const std::string& source) {
-        fs::path qba = Pack(Chunk(source, "disp"), dir_ / "disp.qba", "--include disp.qbs:1:1000:0 --title Other");
-        return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    }
 };
 
 }  // namespace
@@ -119,7 +115,7 @@ TEST_F(DeclaredDisplaysTest, AHiddenDeclaredDisplayStaysClosed) {
 }
 
 TEST_F(PlayerDisplaysTest, AScriptClosesAndReopensDisplayOne) {
-    e2e::RunResult r = Play(R"(
+    e2e::RunResult r = PlayScript(R"(
 .function main maxstack=4
 .line 1
     GETGLOBAL 0 "closedisplay"
@@ -144,7 +140,7 @@ TEST_F(PlayerDisplaysTest, AScriptClosesAndReopensDisplayOne) {
 }
 
 TEST_F(PlayerDisplaysTest, OpeningTheOpenDisplayOneFailsInTheScript) {
-    e2e::RunResult r = Play(R"(
+    e2e::RunResult r = PlayScript(R"(
 .function main maxstack=4
 .line 1
     GETGLOBAL 0 "opendisplay"
@@ -158,7 +154,7 @@ TEST_F(PlayerDisplaysTest, OpeningTheOpenDisplayOneFailsInTheScript) {
 }
 
 TEST_F(PlayerDisplaysTest, DeclaredMenusAndWarningsAreMadeBeforeTheScriptRuns) {
-    const fs::path qbb = Chunk(R"(
+    const char* source = R"(
 .function main maxstack=4
 .line 1
     GETGLOBAL 0 "freemenu"
@@ -169,15 +165,12 @@ TEST_F(PlayerDisplaysTest, DeclaredMenusAndWarningsAreMadeBeforeTheScriptRuns) {
     CALL 0 2 1
     RETURN 0 1 0
 .end
-)",
-                               "disp");
-    const fs::path qba = Pack(qbb, dir_ / "menu.qba",
-                              "--include disp.qbs:1:1000:0 --display-decl 1:320:200:Mine "
-                              "--menu 2:File{Quit#quit} --declare 14:0:3:careful");
-    e2e::RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+)";
+    const char* declared = "--display-decl 1:320:200:Mine --menu 2:File{Quit#quit} --declare 14:0:3:careful";
+    e2e::RunResult r = PlayScript(source, "-quiet", declared, "disp");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "*** WARNING careful ***\nfreed\n");
-    r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet -nodebug");
+    r = PlayScript(source, "-quiet -nodebug", declared, "disp");
     EXPECT_EQ(r.out, "freed\n");
 }
 

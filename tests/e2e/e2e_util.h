@@ -79,6 +79,17 @@ protected:
         return qba;
     }
 
+    // Assembles source as NAME.qbs, packs it with the packOptions (and, when
+    // they map no lines, its lines mapped to that file) and runs the player
+    // on it with options.
+    RunResult PlayScript(const std::string& source, const std::string& options = "-quiet",
+                         const std::string& packOptions = "", const std::string& name = "hello") {
+        const bool mapped = packOptions.find("--include") != std::string::npos;
+        fs::path qba = Pack(Chunk(source, name), dir_ / (name + ".qba"),
+                            (mapped ? "" : "--include " + name + ".qbs:1:1000:0 ") + packOptions);
+        return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " " + options);
+    }
+
     // The fixed part of a code's text: what stands before its placeholder.
     static std::string Text(int code) {
         char buf[kErrorTextSize];

@@ -6,22 +6,10 @@
 
 #include "e2e/e2e_util.h"
 
-namespace fs = std::filesystem;
-
-namespace {
-
-class PlayerGraphicsTest : public e2e::E2eFixture {
-protected:
-    e2e::RunResult Play(const std::string& source) {
-        fs::path qba = Pack(Chunk(source, "gfx"), dir_ / "gfx.qba", "--include gfx.qbs:1:1000:0");
-        return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    }
-};
-
-}  // namespace
+using PlayerGraphicsTest = e2e::E2eFixture;
 
 TEST_F(PlayerGraphicsTest, ColourCommandsAndTheFrameRateLimit) {
-    e2e::RunResult r = Play(R"(
+    e2e::RunResult r = PlayScript(R"(
 .function main maxstack=6
 .line 1
     GETGLOBAL 0 "debugprint"
@@ -57,7 +45,7 @@ TEST_F(PlayerGraphicsTest, ColourCommandsAndTheFrameRateLimit) {
 }
 
 TEST_F(PlayerGraphicsTest, ARatioBeyondAByteEndsTheScriptInMixRGB) {
-    e2e::RunResult r = Play(R"(
+    e2e::RunResult r = PlayScript(R"(
 .function main maxstack=6
 .line 1
     GETGLOBAL 0 "mixrgb"

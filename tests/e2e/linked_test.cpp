@@ -3,21 +3,14 @@
 // private folder only while the program runs, and a refused plugin name or
 // an unpatched marker behave as they should.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/errcodes.h"
 #include "e2e/e2e_util.h"
-#include "core/errors.h"
 
 namespace fs = std::filesystem;
 

@@ -102,15 +102,12 @@ TEST(AppletWriter, FullLayoutParsesBack) {
     EXPECT_TRUE(r.AtEnd());
 }
 
-TEST(AppletWriter, MinimalAppletHasVersionAndBodyOnly) {
+TEST(AppletWriter, MinimalAndBrokenApplets) {
     AppletCommand command = Parse({"--body", "b", "-o", "x"});
     command.desc.body = std::vector<uint8_t>{};
-    std::vector<uint8_t> bytes = BuildApplet(command.desc);
-    EXPECT_EQ(bytes, (std::vector<uint8_t>{'Q', 'B', 'A', 0, 10, 6, 1, 1, 0, 0, 0, 0}));
-}
+    EXPECT_EQ(BuildApplet(command.desc), (std::vector<uint8_t>{'Q', 'B', 'A', 0, 10, 6, 1, 1, 0, 0, 0, 0}));
 
-TEST(AppletWriter, BrokenAppletOptions) {
-    AppletCommand command = Parse({"-o", "x", "--no-body", "--magic", "QBX", "--no-version"});
+    command = Parse({"-o", "x", "--no-body", "--magic", "QBX", "--no-version"});
     EXPECT_TRUE(command.bodyPath.empty());
     EXPECT_EQ(BuildApplet(command.desc), (std::vector<uint8_t>{'Q', 'B', 'X', 0}));
 
@@ -139,12 +136,12 @@ TEST(AppletWriter, CommandLineErrors) {
         {{"-o", "x"}, "no script body (--body)"},
         {{"-o", "x", "--body", "b", "--no-body"}, "--no-body and --body exclude each other"},
         {{"-o", "x", "--frob", "1"}, "unknown option --frob"},
-        {{"-o"}, "-o needs a value"},
         {{"-o", "x", "--no-body=1"}, "--no-body takes no value"},
         {{"-o", "x", "--applet-version", "256.1"}, "bad value for --applet-version: 256.1"},
         {{"-o", "x", "--label", "a=b"}, "bad value for --label: a=b"},
         {{"-o", "x", "--include", "f:1:x:0"}, "bad value for --include: f:1:x:0"},
         {{"-o", "x", "--raw-section", "3:ABC"}, "bad value for --raw-section: 3:ABC"},
+        {{"-o"}, "-o needs a value"},
         {{"-o", "x", "--plugin-tag", "a=1"}, "bad value for --plugin-tag: a=1"},
         {{"-o", "x", "--menu", "1:A{B"}, "bad value for --menu: 1:A{B"},
         {{"-o", "x", "--declare", "256:1"}, "bad value for --declare: 256:1"},
