@@ -184,55 +184,6 @@ TEST_F(ApiTest, CompareLessHonoursTheCaseFlag) {
 
 // ---- tables and metatables ----------------------------------------------------
 
-int IndexDoubles(ScriptState* S) {
-    VmPushNumber(S, VmToNumber(S, 2) * 2);
-    return 1;
-}
-
-int RecordNewIndex(ScriptState* S) {
-    // Stores under "seen" instead of the key, raw, so the write is visible.
-    VmPushString(S, "seen");
-    VmPushValue(S, 3);
-    VmRawSet(S, 1);
-    return 0;
-}
-
-TEST_F(ApiTest, GetAndSetGoThroughMetamethodsRawOnesDoNot) {
-    VmPushNewTable(L);  // 1: the table
-    VmPushNewTable(L);  // 2: its metatable
-    VmPushString(L, "__index");
-    VmPushCClosure(L, IndexDoubles, 0);
-    VmRawSet(L, 2);
-    VmPushString(L, "__newindex");
-    VmPushCClosure(L, RecordNewIndex, 0);
-    VmRawSet(L, 2);
-    VmPushValue(L, 2);
-    ASSERT_EQ(VmSetMetatable(L, 1), 1);
-
-    VmPushNumber(L, 21);
-    VmGetTableAt(L, 1);
-    EXPECT_EQ(VmToNumber(L, -1), 42);
-    VmRawGetIndex(L, 1, 21);
-    EXPECT_EQ(VmType(L, -1), kTypeNil);
-    VmSetTop(L, 2);
-
-    VmPushString(L, "k");
-    VmPushNumber(L, 5);
-    VmSetTableAt(L, 1);
-    EXPECT_EQ(VmGetTop(L), 2);
-    VmPushString(L, "seen");
-    VmRawGet(L, 1);
-    EXPECT_EQ(VmToNumber(L, -1), 5);
-    VmSetTop(L, 2);
-
-    VmPushString(L, "r");
-    VmPushNumber(L, 8);
-    VmRawSet(L, 1);
-    VmPushString(L, "r");
-    VmGetTableAt(L, 1);
-    EXPECT_EQ(VmToNumber(L, -1), 8);
-}
-
 TEST_F(ApiTest, DefaultMetatableCountsAsNone) {
     VmPushNewTable(L);
     EXPECT_EQ(VmGetMetatable(L, 1), 0);

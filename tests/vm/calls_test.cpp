@@ -82,10 +82,7 @@ protected:
     void SetUp() override {
         VmFixture::SetUp();
         nestDepth = 0;
-        RegisterClosure("three", vmtest::ThreeCommand);
         RegisterClosure("fail", FailWrongUsage);
-        VmPushNewTable(L);
-        SetGlobal("tbl");
     }
 };
 

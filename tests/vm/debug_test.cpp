@@ -81,8 +81,6 @@ protected:
     void SetUp() override {
         VmFixture::SetUp();
         hookLog = &log;
-        VmPushNewTable(L);
-        SetGlobal("tbl");
     }
     void TearDown() override {
         VmSetHook(L, nullptr, 0, 0);

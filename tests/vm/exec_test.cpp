@@ -11,19 +11,7 @@
 
 namespace {
 
-class ExecTest : public vmtest::VmFixture {
-protected:
-    void SetUp() override {
-        VmFixture::SetUp();
-        VmPushBoolean(L, 1);
-        SetGlobal("yes");
-        VmPushBoolean(L, 0);
-        SetGlobal("no");
-        VmPushNewTable(L);
-        SetGlobal("tbl");
-        RegisterClosure("three", vmtest::ThreeCommand);
-    }
-};
+using ExecTest = vmtest::VmFixture;
 
 // A generic-loop iterator over 1..3 yielding (i, i * 10).
 int CountToThree(ScriptState* L) {

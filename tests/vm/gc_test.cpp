@@ -367,35 +367,6 @@ TEST_F(GcTest, TheStackAndFrameArraysShrinkAfterDeepRecursion) {
     EXPECT_EQ(Eval(prog), "1500");
 }
 
-TEST_F(GcTest, ClosedUpvaluesKeepTheirValuesAcrossCollections) {
-    const char* prog = R"(.function main maxstack=4
-    CLOSURE 0 factory
-    CALL 0 1 2
-    GETGLOBAL 1 "collect"
-    CALL 1 1 1
-    CALL 0 1 2
-    RETURN 0 2
-  .function factory maxstack=4
-    NEWTABLE 0 0 1
-    LOADK 2 "ke"
-    LOADK 3 "pt"
-    CONCAT 1 2 3
-    SETTABLE 0 "x" 1
-    CLOSURE 1 get
-    MOVE 0 0
-    RETURN 1 2
-    .function get maxstack=2 upvalues=1
-      GETGLOBAL 0 "collect"
-      CALL 0 1 1
-      GETUPVAL 0 0
-      GETTABLE 0 0 "x"
-      RETURN 0 2
-    .end
-  .end
-.end)";
-    EXPECT_EQ(Eval(prog), "\"kept\"");
-}
-
 // Records the peak of the live byte count.
 size_t peakBytes = 0;
 int SampleCommand(ScriptState* L) {

@@ -34,12 +34,6 @@ class RulesTest : public vmtest::VmFixture {
 protected:
     void SetUp() override {
         VmFixture::SetUp();
-        VmPushBoolean(L, 1);
-        SetGlobal("yes");
-        VmPushBoolean(L, 0);
-        SetGlobal("no");
-        VmPushNewTable(L);
-        SetGlobal("tbl");
         VmPushNewTable(L);
         SetGlobal("tbl2");
         RegisterClosure("fn", [](ScriptState*) { return 0; });
@@ -91,14 +85,16 @@ protected:
 
 // ---- arithmetic ---------------------------------------------------------------
 
+// b op c (c empty: op b) and the result as Eval shows it.
+struct OpCase {
+    const char* op;
+    const char* b;
+    const char* c;
+    const char* want;
+};
+
 TEST_F(RulesTest, ArithmeticReadsNilAsZeroAndConvertsNumericStrings) {
-    // c empty: a unary operation on b.
-    const struct {
-        const char* op;
-        const char* b;
-        const char* c;
-        const char* want;
-    } cases[] = {
+    const OpCase cases[] = {
         {"ADD", "nil", "#5", "5"},          {"SUB", "nil", "nil", "0"},         {"MUL", "\"3\"", "\"4\"", "12"},
         {"ADD", "\"0x10\"", "#0", "16"},    {"ADD", "\"$ff\"", "#1", "256"},    {"ADD", "\"7  \"", "#1", "8"},
         {"SUB", "#1", "\"2.5\"", "-1.5"},   {"ADD", "\"abc\"", "#1", "E1030"},  {"ADD", "#1", "\"abc\"", "E1030"},
@@ -122,12 +118,7 @@ TEST_F(RulesTest, ArithmeticReadsNilAsZeroAndConvertsNumericStrings) {
 TEST_F(RulesTest, IntegerDivisionAndModuloTruncateToInt32) {
     // Each case runs once with numbers (the interpreter's direct path) and once
     // with a numeric string (the general rule), which must agree.
-    const struct {
-        const char* op;
-        const char* b;
-        const char* c;
-        const char* want;
-    } cases[] = {
+    const OpCase cases[] = {
         {"DIVINT", "7", "2", "3"},      {"DIVINT", "-7", "2", "-3"},   {"DIVINT", "7", "-2", "-3"},
         {"DIVINT", "-7.9", "2", "-3"},  {"MOD", "-7", "2", "-1"},      {"MOD", "7", "-2", "1"},
         {"MOD", "7.9", "2.9", "1"},     {"DIVINT", "7", "0.5", "E1089"}, {"MOD", "7", "-0.5", "E1089"},
@@ -146,12 +137,7 @@ TEST_F(RulesTest, IntegerDivisionAndModuloTruncateToInt32) {
 }
 
 TEST_F(RulesTest, BitOperationsWorkOn32BitPatterns) {
-    const struct {
-        const char* op;
-        const char* b;
-        const char* c;
-        const char* want;
-    } cases[] = {
+    const OpCase cases[] = {
         {"OR", "#-1", "#0", "4294967295"},
         {"AND", "#5000000000", "#1", "1"},  // clamped to 4294967295 first
         {"OR", "#-3e9", "#0", "2147483648"},  // below the 32-bit range: the lowest integer

@@ -65,20 +65,6 @@ TEST_F(Interning, EqualBytesGiveTheSameObjectEvenWithEqualHashes) {
     EXPECT_NE(Str(s1), Str(s2));
 }
 
-TEST_F(Interning, ToStringConvertsNilAndNumbersInPlace) {
-    ScriptValue v;
-    SetNil(&v);
-    ASSERT_TRUE(VmToStringValue(L, &v));
-    ASSERT_EQ(v.tt, kTypeString);
-    EXPECT_EQ(StrValue(&v)->len, 0u);
-    SetNumber(&v, 0.1);
-    ASSERT_TRUE(VmToStringValue(L, &v));
-    EXPECT_EQ(StrValue(&v), Str("0.1"));
-    SetTable(&v, TableValue(&L->gt));
-    EXPECT_FALSE(VmToStringValue(L, &v));
-    EXPECT_EQ(v.tt, kTypeTable);
-}
-
 using OpenState = StateFixture;
 
 TEST_F(OpenState, ThresholdIsInKilobytesAndFourTimesTheStartingCount) {

@@ -60,39 +60,22 @@ using TableKeys = TableFixture;
 
 TEST_F(TableKeys, EveryKindOfKeyWithNilAndNegativeZeroAsZero) {
     VmTable* t = VmNewTable(L, 0, 0);
-    ScriptValue nil;
-    SetNil(&nil);
-    Put(t, nil, 5);
-    EXPECT_EQ(Get(t, Num(0)), 5);
-    Put(t, Num(-0.0), 6);
-    EXPECT_EQ(Get(t, nil), 6);
-    Put(t, Num(1.5), 2);
-    Put(t, Num(4294967296.0), 3);  // integral but beyond int
-    Put(t, Num(-7), 4);
-    EXPECT_EQ(Get(t, Num(1.5)), 2);
-    EXPECT_EQ(Get(t, Num(4294967296.0)), 3);
-    EXPECT_EQ(VmTableGetInt(t, -7)->value.n, 4);
-
-    VmTable* other = VmNewTable(L, 0, 0);
     int marker = 0;
-    ScriptValue kTrue, kFalse, kTable, kLight;
-    SetBoolean(&kTrue, 1);
-    SetBoolean(&kFalse, 0);
-    SetTable(&kTable, other);
-    SetLightUserdata(&kLight, &marker);
-    Put(t, kTrue, 1);
-    Put(t, kFalse, 2);
-    Put(t, kTable, 3);
-    Put(t, kLight, 4);
-    Put(t, Str("x"), 5);
-    EXPECT_EQ(Get(t, kTrue), 1);
-    EXPECT_EQ(Get(t, kFalse), 2);
-    EXPECT_EQ(Get(t, kTable), 3);
-    EXPECT_EQ(Get(t, kLight), 4);
-    EXPECT_EQ(VmTableGetStr(t, VmNewString(L, "x", 1))->value.n, 5);
-    EXPECT_EQ(GetV(t, Str("y")), &kNilObject);
-    ScriptValue otherLight;
+    ScriptValue nil, yes, no, table, light, otherLight;
+    SetNil(&nil);
+    SetBoolean(&yes, 1);
+    SetBoolean(&no, 0);
+    SetTable(&table, VmNewTable(L, 0, 0));
+    SetLightUserdata(&light, &marker);
     SetLightUserdata(&otherLight, &t);
+    // nil and -0 are the key 0; 2^32 is integral but beyond int.
+    const ScriptValue keys[] = {nil, Num(1.5), Num(4294967296.0), Num(-7), yes, no, table, light, Str("x")};
+    for (size_t i = 0; i < std::size(keys); i++) Put(t, keys[i], static_cast<double>(i + 1));
+    for (size_t i = 0; i < std::size(keys); i++) EXPECT_EQ(Get(t, keys[i]), static_cast<double>(i + 1)) << i;
+    EXPECT_EQ(Get(t, Num(-0.0)), 1);
+    EXPECT_EQ(VmTableGetInt(t, -7)->value.n, 4);
+    EXPECT_EQ(VmTableGetStr(t, VmNewString(L, "x", 1))->value.n, 9);
+    EXPECT_EQ(GetV(t, Str("y")), &kNilObject);
     EXPECT_EQ(VmTableGet(t, &otherLight), &kNilObject);
 }
 

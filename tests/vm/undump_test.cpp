@@ -578,33 +578,4 @@ TEST(CheckCode, ClosureUpvalueLists) {
     EXPECT_FALSE(closure({CreateABx(OP_CLOSURE, 0, 0), CreateABC(OP_LOADNIL, 0, 0, 0), kRet}, 1));
 }
 
-// ---- last setter of a register --------------------------------------------------------
-
-TEST(LastSetter, FindsTheInstructionThatSetARegister) {
-    ProtoBuilder b({
-        CreateABx(OP_LOADK, 1, 0),        // 0
-        CreateABC(OP_LOADNIL, 2, 3, 0),   // 1
-        CreateABC(OP_SELF, 0, 1, 250),    // 2: sets 0 and 1
-        CreateABC(OP_CALL, 2, 1, 2),      // 3: sets 2 and up
-        CreateABC(OP_SETTABLE, 1, 0, 0),  // 4: sets nothing
-        kRet,
-    });
-    b.Str();
-    const ScriptProto* p = b.Get();
-    const int cases[][3] = {{1, 1, 0}, {2, 3, 1}, {3, 1, 2}, {3, 0, 2}, {5, 3, 3}, {5, 1, 2}, {1, 0, -1}, {0, 1, -1}, {100, 3, 3}};
-    for (const auto& c : cases) EXPECT_EQ(VmSymbolicLastSetter(p, c[0], c[1]), c[2]) << c[0] << " " << c[1];
-
-    // Plain forward jumps are followed; a gosub comes back, so the
-    // instruction after it does run; an upvalue list sets nothing.
-    for (int kind : {0, kJumpKindGosub}) {
-        ProtoBuilder j({CreateABx(OP_LOADK, 0, 0), CreateJ(1, kind), CreateABx(OP_LOADK, 0, 0), CreateABC(OP_MOVE, 1, 0, 0), kRet});
-        j.Number(1);
-        EXPECT_EQ(VmSymbolicLastSetter(j.Get(), 3, 0), kind == 0 ? 0 : 2) << kind;
-    }
-    ProtoBuilder c({CreateABC(OP_LOADNIL, 0, 1, 0), CreateABx(OP_CLOSURE, 1, 0), CreateABC(OP_MOVE, 0, 0, 0), kRet});
-    c.Nested(1);
-    EXPECT_EQ(VmSymbolicLastSetter(c.Get(), 3, 0), 0);
-    EXPECT_EQ(VmSymbolicLastSetter(c.Get(), 3, 1), 1);
-}
-
 }  // namespace

@@ -127,6 +127,14 @@ protected:
         ASSERT_NE(L, nullptr);
         VmPushLightUserdata(L, &out);
         RegisterClosure("emit", EmitCommand, 1);
+        // Globals the programs use: two booleans, a table and a command.
+        VmPushBoolean(L, 1);
+        SetGlobal("yes");
+        VmPushBoolean(L, 0);
+        SetGlobal("no");
+        VmPushNewTable(L);
+        SetGlobal("tbl");
+        RegisterClosure("three", ThreeCommand);
     }
     void TearDown() override {
         VmClose(L);
