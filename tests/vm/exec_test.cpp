@@ -197,6 +197,9 @@ TEST_F(ExecTest, GenericLoopsUseNextForTablesAndCallIterators) {
     EXPECT_EQ(loop("tbl"), ERR_FUNCDECLA);
 }
 
+// A function that adds 1 to its upvalue and answers it.
+const std::string kInc = ".function inc upvalues=1\nGETUPVAL 0 0\nADD 0 0 #1\nSETUPVAL 0 0\nRETURN 0 2\n.end\n";
+
 TEST_F(ExecTest, ClosuresShareOpenUpvaluesUntilClosed) {
     EXPECT_EQ(Eval(R"(.function main maxstack=10
     LOADK 0 #0
@@ -217,17 +220,11 @@ TEST_F(ExecTest, ClosuresShareOpenUpvaluesUntilClosed) {
     CALL 7 1 2
     MOVE 8 0
     RETURN 3 7
-  .function inc upvalues=1
-    GETUPVAL 0 0
-    ADD 0 0 #1
-    SETUPVAL 0 0
-    RETURN 0 2
-  .end
   .function get upvalues=1
     GETUPVAL 0 0
     RETURN 0 2
   .end
-.end)"),
+)" + kInc + ".end\n"),
               // Open: the closures see and change main's R0. Closed: they
               // keep their own copy, which main's R0 no longer touches.
               "1 2 2 3 3 100");
@@ -257,15 +254,7 @@ TEST_F(ExecTest, ClosuresShareOpenUpvaluesUntilClosed) {
       CLOSURE 0 inc
       GETUPVAL 0 0
       RETURN 0 2
-      .function inc upvalues=1
-        GETUPVAL 0 0
-        ADD 0 0 #1
-        SETUPVAL 0 0
-        RETURN 0 2
-      .end
-    .end
-  .end
-.end)"),
+)" + kInc + ".end\n.end\n.end\n"),
               "1 2 1");
 }
 
