@@ -71,6 +71,17 @@ protected:
         SetErrorHandlerRef(VmMakeRef(L, kRegistryIndex));
     }
 
+    // Hooks the "check" command with run (and onError, userData).
+    qbCommandHook* HookCheck(CommandHookRunFn run, CommandHookErrorFn onError = nullptr,
+                             const char* userData = nullptr) {
+        qbCommandHook desc;
+        desc.handlers = {CheckThenRecord};
+        desc.run = run;
+        desc.onError = onError;
+        desc.userData = const_cast<char*>(userData);
+        return AddCommandHook(desc);
+    }
+
     static std::string ErrorText(int code) {
         char text[kErrorTextSize];
         GetErrorText(code, text);
@@ -184,12 +195,7 @@ const char* const kCheckWithString = R"(.function main maxstack=4
 .end)";
 
 TEST_F(LayerTest, AHookErrorEndsTheCommandWithItsCode) {
-    qbCommandHook desc;
-    desc.handlers = {CheckThenRecord};
-    desc.run = HookRunsHandler;
-    desc.onError = HookError;
-    desc.userData = const_cast<char*>("check");
-    ASSERT_NE(AddCommandHook(desc), nullptr);
+    ASSERT_NE(HookCheck(HookRunsHandler, HookError, "check"), nullptr);
     SetRuntimeTag(kTagRaiseErrors, 0);
     // The hook learns the code; neither the rest of the handler nor the rest
     // of the hook's run function goes on after the failed check.
@@ -213,12 +219,7 @@ TEST_F(LayerTest, AHookErrorEndsTheCommandWithItsCode) {
 }
 
 TEST_F(LayerTest, FailingHookedCommandsLeaveTheStackAsTheyFoundIt) {
-    qbCommandHook desc;
-    desc.handlers = {CheckThenRecord};
-    desc.run = HookRunsHandler;
-    desc.onError = HookError;
-    desc.userData = const_cast<char*>("loop");
-    ASSERT_NE(AddCommandHook(desc), nullptr);
+    ASSERT_NE(HookCheck(HookRunsHandler, HookError, "loop"), nullptr);
     SetRuntimeTag(kTagRaiseErrors, 0);
     EXPECT_EQ(Eval(R"(.function main maxstack=8
     LOADK 0 #0
@@ -243,11 +244,7 @@ test:
 }
 
 TEST_F(LayerTest, WithoutAnErrorCallbackTheErrorUnwindsPastTheHook) {
-    qbCommandHook desc;
-    desc.handlers = {CheckThenRecord};
-    desc.run = HookRunsHandler;
-    desc.userData = const_cast<char*>("bare");
-    ASSERT_NE(AddCommandHook(desc), nullptr);
+    ASSERT_NE(HookCheck(HookRunsHandler, nullptr, "bare"), nullptr);
     SetRuntimeTag(kTagRaiseErrors, 0);
     EXPECT_EQ(Run(kCheckWithString), ERR_NUMEXPECTED);
     EXPECT_EQ(log, std::vector<std::string>{"run bare"});
@@ -256,10 +253,7 @@ TEST_F(LayerTest, WithoutAnErrorCallbackTheErrorUnwindsPastTheHook) {
 
 TEST_F(LayerTest, HooksStandInOnlyForTheirHandlersWhileEnabled) {
     EXPECT_EQ(NativeCallExtras & kCallExtraHooks, 0u);
-    qbCommandHook desc;
-    desc.handlers = {CheckThenRecord};
-    desc.run = HookAnswers42;
-    qbCommandHook* hook = AddCommandHook(desc);
+    qbCommandHook* hook = HookCheck(HookAnswers42);
     ASSERT_NE(hook, nullptr);
     EXPECT_NE(NativeCallExtras & kCallExtraHooks, 0u);
     const char* program = R"(.function main maxstack=4
@@ -285,9 +279,7 @@ TEST_F(LayerTest, HooksStandInOnlyForTheirHandlersWhileEnabled) {
     EXPECT_EQ(Eval(program), "nil 0");
     EXPECT_EQ(log, std::vector<std::string>{"after check 5"});
 
-    qbCommandHook noRun;
-    noRun.handlers = {CheckThenRecord};
-    EXPECT_EQ(AddCommandHook(noRun), nullptr);
+    EXPECT_EQ(HookCheck(nullptr), nullptr);  // a hook needs a run function
 }
 
 // Removes its own hook while running: the record must live until it returns.
@@ -298,10 +290,7 @@ int HookRemovesItself(qbCommandHook* hook, ScriptState* L, CommandHandler handle
 }
 
 TEST_F(LayerTest, AHookMayRemoveItselfWhileRunning) {
-    qbCommandHook desc;
-    desc.handlers = {CheckThenRecord};
-    desc.run = HookRemovesItself;
-    ASSERT_NE(AddCommandHook(desc), nullptr);
+    ASSERT_NE(HookCheck(HookRemovesItself), nullptr);
     const char* program = ".function main maxstack=4\n    GETGLOBAL 0 \"check\"\n    LOADK 1 #1\n    CALL 0 2 1\n"
                           "    GETGLOBAL 0 \"check\"\n    LOADK 1 #2\n    CALL 0 2 1\n    RETURN 0 1\n.end\n";
     EXPECT_EQ(Eval(program), "");
