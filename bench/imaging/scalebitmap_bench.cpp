@@ -1,5 +1,6 @@
-// ScaleBitmap (a bitmap rectangle to a new bitmap, allocation included)
-// against pixman's transformed SRC composite into a buffer it is given, at
+// ScaleBitmap (a bitmap rectangle to a new bitmap, allocation included, or
+// into a bitmap made once) against pixman's transformed SRC composite into a
+// buffer it is given, at
 // the two sizes the brush and BGPic code meet most: a full-HD picture shown
 // at 720p, and a VGA picture blown up to full HD. Nearest and smooth
 // sampling; pixman's sample points differ (pixel centres), so the counters
@@ -58,15 +59,18 @@ std::vector<uint32_t> Scaled(qbBitmap* source, Case c, bool smooth) {
     return CopyBitmapRectToARGB(out, 0, 0, c.dst.w, c.dst.h, 0);
 }
 
-template <bool kSmooth>
+// kInto: into a destination bitmap made once, as pixman writes into a
+// buffer it is given; else a new bitmap every time, as brushes get them.
+template <bool kSmooth, bool kInto>
 void BM_ScaleBitmap(benchmark::State& state) {
     const Case c = CaseOf(state);
     BitmapPtr source = SourceBitmap(c.src);
+    BitmapPtr into(kInto ? AllocBitmap(c.dst.w, c.dst.h, 0, nullptr) : nullptr);
     for (auto _ : state) {
         qbBitmap* out = nullptr;
-        ScaleBitmap(source.get(), nullptr, nullptr, 0, 0, nullptr, c.src.w, c.src.h, c.dst.w, c.dst.h, kSmooth,
+        ScaleBitmap(source.get(), nullptr, nullptr, 0, 0, into.get(), c.src.w, c.src.h, c.dst.w, c.dst.h, kSmooth,
                     &out, nullptr, nullptr);
-        FreeBitmap(out);
+        if (!kInto) FreeBitmap(out);
         benchmark::ClobberMemory();
     }
     Report(state, c.dst, 8);
@@ -103,8 +107,10 @@ void Cases(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-BENCHMARK(BM_ScaleBitmap<false>)->Name("BM_Nearest_ScaleBitmap")->Apply(Cases);
-BENCHMARK(BM_ScaleBitmap<true>)->Name("BM_Smooth_ScaleBitmap")->Apply(Cases);
+BENCHMARK(BM_ScaleBitmap<false, false>)->Name("BM_Nearest_ScaleBitmap_new")->Apply(Cases);
+BENCHMARK(BM_ScaleBitmap<false, true>)->Name("BM_Nearest_ScaleBitmap_into")->Apply(Cases);
+BENCHMARK(BM_ScaleBitmap<true, false>)->Name("BM_Smooth_ScaleBitmap_new")->Apply(Cases);
+BENCHMARK(BM_ScaleBitmap<true, true>)->Name("BM_Smooth_ScaleBitmap_into")->Apply(Cases);
 #ifdef QB_BENCH_HAVE_PIXMAN
 BENCHMARK(BM_pixman<false>)->Name("BM_Nearest_pixman")->Apply(Cases);
 BENCHMARK(BM_pixman<true>)->Name("BM_Smooth_pixman")->Apply(Cases);
