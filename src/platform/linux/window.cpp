@@ -3,10 +3,12 @@
 // that are kept until menus are shown.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/icons.h"
 #include "platform/linux/sdl_backend.h"
 
 namespace sdl_backend {
@@ -96,6 +98,31 @@ int MeasureWindowBorders(qbDisplay* display) {
     return 0;
 }
 
+namespace {
+
+// The window system scales one picture to every size it shows: the largest
+// of the applet's plain icons, else of its "s" icons.
+void SetApplicationIcon(SDL_Window* window) {
+    std::vector<qbIconImage> icons;
+    GetIconImageList(&icons);
+    const qbIconImage* best = nullptr;
+    for (const qbIconImage& icon : icons) {
+        const bool plain = !(icon.flags & kIconImageSecondKind);
+        if (!best || (plain && (best->flags & kIconImageSecondKind)) ||
+            (plain == !(best->flags & kIconImageSecondKind) && icon.width > best->width))
+            best = &icon;
+    }
+    if (!best) return;
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(best->pixels.data()), best->width,
+                                                              best->height, 32, best->width * 4,
+                                                              SDL_PIXELFORMAT_ARGB8888);
+    if (!surface) return;
+    SDL_SetWindowIcon(window, surface);
+    SDL_FreeSurface(surface);
+}
+
+}  // namespace
+
 // Shaped windows open rectangular: the shape is accepted and not applied.
 int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t*) {
     qbNativeWindow* w = FindWindow(display);
@@ -117,6 +144,7 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
         return ERR_WINDOW;
     }
     w->windowId = SDL_GetWindowID(w->window);
+    SetApplicationIcon(w->window);
     SDL_SetWindowMinimumSize(w->window, kMinimumWindowSize, kMinimumWindowSize);
     if (!SDL_GetWindowSurface(w->window)) {
         SetErrorDetail(SDL_GetError());
