@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 #include "core/errcodes.h"
@@ -26,10 +25,9 @@ uint8_t& At(qbBitmap* plane, int32_t x, int32_t y) {
 
 uint32_t Channel(uint32_t rgb, int shift) { return (rgb >> shift) & 0xFF; }
 
-BitmapPtr Shadow(qbBitmap* alpha, qbBitmap* mask, int32_t w, int32_t h, double radius, double sigma, bool harden,
-                 int* err = nullptr) {
-    qbBitmap* out = reinterpret_cast<qbBitmap*>(1);
-    const int e = BuildShadowMask(alpha, mask, 0, 0, w, h, radius, sigma, 200, harden, true, &out);
+BitmapPtr Shadow(qbBitmap* alpha, qbBitmap* mask, int32_t w, int32_t h, double radius, bool harden, int* err = nullptr) {
+    qbBitmap* out = nullptr;
+    const int e = BuildShadowMask(alpha, mask, 0, 0, w, h, radius, radius / 3, 200, harden, false, &out);
     if (err) *err = e;
     return BitmapPtr(out);
 }
@@ -43,16 +41,12 @@ TEST(MixBitmapsTest, EveryLevelLandsWithinTwoStepsOfTheExactBlend) {
         BitmapPtr s = Filled(3, 2, src);
         ASSERT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 3, 2, level, nullptr, 0, 0), 0);
         const uint32_t got = ReadBitmapPixel(d.get(), 2, 1, false);
+        // A shift by 8 in place of a division by 255, then truncation.
         for (int shift : {0, 8, 16}) {
             const double exact = Channel(dst, shift) + (double(Channel(src, shift)) - Channel(dst, shift)) * level / 255;
-            // A shift by 8 in place of a division by 255, then truncation: less than two steps off.
             EXPECT_LT(std::fabs(Channel(got, shift) - exact), 2.0) << "level " << level << " shift " << shift;
         }
     }
-    BitmapPtr d = Filled(2, 2, dst);
-    BitmapPtr s = Filled(2, 2, src);
-    ASSERT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 2, 2, 999, nullptr, 0, 0), 0);
-    EXPECT_EQ(ReadBitmapPixel(d.get(), 0, 0, false), src) << "levels above 255 clamp to a plain copy";
 }
 
 TEST(MixBitmapsTest, MaskAndAlphaPlaneChooseTheMixedPixelsAtTheSourcePosition) {
@@ -66,31 +60,22 @@ TEST(MixBitmapsTest, MaskAndAlphaPlaneChooseTheMixedPixelsAtTheSourcePosition) {
 
     BitmapPtr alpha(AllocAlphaChannel(4, 1, true, nullptr, 0));
     At(alpha.get(), 1, 0) = 255;
-    At(alpha.get(), 2, 0) = 0;
     BitmapPtr d2 = Filled(2, 1, 0x000000);
     ASSERT_EQ(MixBitmaps(d2.get(), s.get(), nullptr, 0, 0, 1, 0, 2, 1, 128, alpha.get(), 4, 1), 0);
     EXPECT_NEAR(double(Channel(ReadBitmapPixel(d2.get(), 0, 0, false), 8)), 128.0, 1.0);
     EXPECT_EQ(ReadBitmapPixel(d2.get(), 1, 0, false), 0x000000u);
     EXPECT_EQ(At(alpha.get(), 1, 0), 255) << "the source plane is not scaled in place";
-}
-
-TEST(MixBitmapsTest, RectanglesOutsideEitherBitmapAreRefusedAndChangeNothing) {
-    BitmapPtr d = Filled(4, 4, 0x123456);
-    BitmapPtr s = Filled(4, 4, 0xFFFFFF);
-    BitmapPtr alpha(AllocAlphaChannel(2, 2, true, nullptr, 0));
-    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 1, 0, 0, 0, 4, 4, 255, nullptr, 0, 0), ERR_COORDSRANGE);
-    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, -1, 0, 2, 2, 255, nullptr, 0, 0), ERR_COORDSRANGE);
-    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 4, 4, 255, alpha.get(), 2, 2), ERR_COORDSRANGE);
-    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 2, 2, 255, alpha.get(), 9, 9), ERR_COORDSRANGE);
-    EXPECT_EQ(ReadBitmapPixel(d.get(), 0, 0, false), 0x123456u);
+    // Rectangles leaving a bitmap or the plane change nothing.
+    EXPECT_EQ(MixBitmaps(d2.get(), s.get(), nullptr, 1, 0, 0, 0, 2, 1, 255, nullptr, 0, 0), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d2.get(), s.get(), nullptr, 0, 0, 3, 0, 2, 1, 255, alpha.get(), 4, 1), ERR_COORDSRANGE);
+    EXPECT_EQ(ReadBitmapPixel(d2.get(), 1, 0, false), 0x000000u);
 }
 
 TEST(BuildShadowMaskTest, TheShadowOfARectangleIsSymmetricAndFadesOutwards) {
-    const int32_t w = 20, h = 16;
-    BitmapPtr p = Shadow(nullptr, nullptr, w, h, 4.0, 4.0 / 3, false);
+    BitmapPtr p = Shadow(nullptr, nullptr, 20, 16, 4.0, false);
     ASSERT_TRUE(p);
-    ASSERT_EQ(p->width, w + 8);
-    ASSERT_EQ(p->height, h + 8);
+    ASSERT_EQ(p->width, 28);
+    ASSERT_EQ(p->height, 24);
     for (int32_t y = 0; y < p->height; ++y)
         for (int32_t x = 0; x < p->width; ++x) {
             EXPECT_EQ(At(p.get(), x, y), At(p.get(), p->width - 1 - x, y)) << x << "," << y;
@@ -98,49 +83,41 @@ TEST(BuildShadowMaskTest, TheShadowOfARectangleIsSymmetricAndFadesOutwards) {
         }
     const int32_t mid = p->height / 2;
     for (int32_t x = 1; x <= p->width / 2; ++x) EXPECT_LE(At(p.get(), x - 1, mid), At(p.get(), x, mid)) << x;
-    EXPECT_LT(At(p.get(), 0, 0), 10);
     EXPECT_GT(At(p.get(), 1, mid), 0) << "the blur reaches out by the radius";
     EXPECT_NEAR(At(p.get(), p->width / 2, mid), 200, 1);
 
-    BitmapPtr hard = Shadow(nullptr, nullptr, w, h, 4.0, 4.0 / 3, true);
-    ASSERT_TRUE(hard);
+    BitmapPtr hard = Shadow(nullptr, nullptr, 20, 16, 4.0, true);
     for (int32_t x = 0; x < hard->width; ++x) EXPECT_TRUE(At(hard.get(), x, mid) == 0 || At(hard.get(), x, mid) == 255);
 }
 
 TEST(BuildShadowMaskTest, ShapesComeFromTheAlphaPlaneOrTheMask) {
     BitmapPtr alpha(AllocAlphaChannel(3, 1, true, nullptr, 0));
     At(alpha.get(), 0, 0) = 1;
-    BitmapPtr fromAlpha = Shadow(alpha.get(), nullptr, 3, 1, 0, 0, false);
-    ASSERT_TRUE(fromAlpha);
+    BitmapPtr fromAlpha = Shadow(alpha.get(), nullptr, 3, 1, 0, false);
     EXPECT_EQ(At(fromAlpha.get(), 0, 0), 200);
     EXPECT_EQ(At(fromAlpha.get(), 1, 0), 0);
 
     BitmapPtr colour = Filled(3, 1, 0);
     BitmapPtr mask(AllocMask(colour.get(), 3, 1, true, nullptr, 0));
     WriteBitmapPixel(mask.get(), 2, 0, kMaskVisible, true);
-    BitmapPtr fromMask = Shadow(nullptr, mask.get(), 3, 1, 0, 0, false);
-    ASSERT_TRUE(fromMask);
+    BitmapPtr fromMask = Shadow(nullptr, mask.get(), 3, 1, 0, false);
     EXPECT_EQ(At(fromMask.get(), 1, 0), 0);
     EXPECT_EQ(At(fromMask.get(), 2, 0), 200);
 }
 
 TEST(BuildShadowMaskTest, RadiusZeroKeepsTheShapeAndHugeRadiiFailCleanly) {
-    BitmapPtr zero = Shadow(nullptr, nullptr, 5, 4, 0, 0, false);
-    ASSERT_TRUE(zero);
-    EXPECT_EQ(zero->width, 5);
-    EXPECT_EQ(zero->height, 4);
-    EXPECT_EQ(At(zero.get(), 4, 3), 200);
-    BitmapPtr nan = Shadow(nullptr, nullptr, 5, 4, std::nan(""), 1.0, false);
-    ASSERT_TRUE(nan);
-    EXPECT_EQ(nan->width, 5);
-
+    for (double radius : {0.0, std::nan("")}) {
+        BitmapPtr p = Shadow(nullptr, nullptr, 5, 4, radius, false);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->width, 5);
+        EXPECT_EQ(At(p.get(), 4, 3), 200);
+    }
     for (double radius : {1e12, double(INT32_MAX), double(INT32_MAX / 2), 1e6, std::numeric_limits<double>::infinity()}) {
         int err = 0;
-        BitmapPtr p = Shadow(nullptr, nullptr, 5, 4, radius, 1.0, false, &err);
+        EXPECT_FALSE(Shadow(nullptr, nullptr, 5, 4, radius, false, &err)) << radius;
         EXPECT_EQ(err, ERR_MEM) << radius;
-        EXPECT_FALSE(p) << radius;
     }
     int err = 0;
-    BitmapPtr wide = Shadow(nullptr, nullptr, INT32_MAX - 2, 1, 2.0, 1.0, false, &err);
+    EXPECT_FALSE(Shadow(nullptr, nullptr, INT32_MAX - 2, 1, 2.0, false, &err));
     EXPECT_EQ(err, ERR_MEM);
 }
