@@ -20,6 +20,7 @@
 #include "draw/graphicslib.h"
 #include "libs/system.h"
 #include "objects/brushlib.h"
+#include "objects/layers.h"
 #include "platform/platform.h"
 
 // clang-format off
@@ -87,7 +88,7 @@ namespace {
 const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", nullptr},
     {"moveobject", nullptr},   {"dos", nullptr},      {"event", InitEventLibrary}, {"system", InitSystemLibrary},
-    {"layers", nullptr},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
+    {"layers", InitLayersLibrary},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", nullptr},     {"transitionfx", nullptr},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
     {"video", nullptr},        {nullptr, nullptr},

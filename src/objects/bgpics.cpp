@@ -10,6 +10,8 @@
 #include "display/adapter.h"
 #include "display/blit.h"
 #include "display/display.h"
+#include "objects/compositor.h"
+#include "objects/layers.h"
 #include "plugins/imagehandle.h"
 
 namespace {
@@ -206,7 +208,7 @@ void FreeDerivedBGPicImages(qbBGPic* r) {
 }
 
 void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources) {
-    (void)releaseSources;  // layer sources arrive with the layers
+    FreeBGPicLayers(L, record, releaseSources);
     ReleaseImageHandle(record->source);
     record->source = nullptr;
     FreeDerivedBGPicImages(record);
@@ -306,10 +308,32 @@ int LoadPendingBGPics(ScriptState*) {
     return 0;
 }
 
-qbBitmap* GetComposedBGPicBitmap(ScriptState*, qbDisplay* display, qbBGPic* record) {
-    if (!record->layers && !record->spriteInstances) return display->spriteFreeBuffer.get();
-    // Composing layers arrives with the layer compositor.
-    return display->backBuffer.get();
+qbBitmap* GetComposedBGPicBitmap(ScriptState* L, qbDisplay* display, qbBGPic* record) {
+    if (CountLayers(record) == 0 && !record->spriteInstances) return display->spriteFreeBuffer.get();
+    qbBitmap* composed = display->backBuffer.get();
+    if (composed)
+        RedrawLayers(L, display, record, composed, 0, 0, record->currentWidth, record->currentHeight,
+                     kRedrawDisplayBackground);
+    return composed;
+}
+
+int RenderBGPicLayersToBitmap(ScriptState* L, qbBGPic* record, int32_t x, int32_t y, int32_t width, int32_t height,
+                              qbBitmap** out, bool* owned) {
+    *out = nullptr;
+    *owned = false;
+    qbDisplay* d = GetCurrentDisplay();
+    const bool scaled = d && d->pictureScaling && d->scaleWidth > 0 && d->scaleHeight > 0;
+    if (d && d->bgpic == record && !scaled && d->backBuffer) {
+        RedrawLayers(L, d, record, d->backBuffer.get(), x, y, width, height, 0);
+        *out = d->backBuffer.get();
+        return 0;
+    }
+    BitmapPtr bitmap(AllocBitmap(record->baseWidth, record->baseHeight, 0, nullptr));
+    if (!bitmap) return ERR_BITMAP;
+    RedrawLayers(L, d, record, bitmap.get(), x, y, width, height, kRedrawOwnPicture | (scaled ? kRedrawBaseSize : 0u));
+    *out = bitmap.release();
+    *owned = true;
+    return 0;
 }
 
 int RectOverlapsSprites(const qbBGPic* record, int32_t, int32_t, int32_t, int32_t) {

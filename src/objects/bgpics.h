@@ -42,6 +42,7 @@ struct qbImageTriple {
 };
 
 struct qbButtonList;
+struct qbLayerStack;
 
 // The three triples may share bitmaps; FreeBGPicContents frees each bitmap
 // once. Records are owned by the BGPic list.
@@ -59,7 +60,7 @@ struct qbBGPic : qbObject {
     int32_t sourcePitch = 0;
     int32_t keyColour = -1;
     std::unique_ptr<uint32_t[]> palette;
-    void* layers = nullptr;           // the layer stack, none before layers exist
+    qbLayerStack* layers = nullptr;   // owned; null until the first layer, freed by FreeBGPicLayers
     void* spriteInstances = nullptr;  // none before sprites exist
     int32_t locked = 0;
     int32_t pendingFree = 0;
@@ -117,7 +118,13 @@ int FillDisplayBackdrop(const qbDisplay* display, qbBitmap* bitmap, uint32_t* pe
                         int32_t height);
 // Builds the bitmaps of BGPics whose conversion waited for the first display.
 int LoadPendingBGPics(ScriptState* L);
-// The bitmap that shows the BGPic on the display.
+// The bitmap that shows the BGPic on the display: the display's picture, or
+// with layers the second back buffer composed anew.
 qbBitmap* GetComposedBGPicBitmap(ScriptState* L, qbDisplay* display, qbBGPic* record);
+// A rectangle of the BGPic with its layers: in the display's second back
+// buffer when the display shows it unscaled, else in a new bitmap of the
+// base size (*owned, the caller frees it). 0 or ERR_BITMAP.
+int RenderBGPicLayersToBitmap(ScriptState* L, qbBGPic* record, int32_t x, int32_t y, int32_t width, int32_t height,
+                              qbBitmap** out, bool* owned);
 // Non-zero when a sprite or video shown on the BGPic overlaps the rectangle.
 int RectOverlapsSprites(const qbBGPic* record, int32_t x, int32_t y, int32_t width, int32_t height);

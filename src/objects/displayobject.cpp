@@ -13,7 +13,10 @@
 #include "draw/output.h"
 #include "draw/positions.h"
 #include "objects/bgpics.h"
+#include "imaging/clonebitmap.h"
 #include "objects/brushes.h"
+#include "objects/dirtyrects.h"
+#include "objects/layers.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
 
@@ -21,6 +24,8 @@ namespace {
 
 // What is shown: the object's images and size, and how it may be treated.
 struct Source {
+    ObjectID id;
+    qbBGPic* bgpic = nullptr;
     qbObjectImage image;
     int32_t width = 0;
     int32_t height = 0;
@@ -37,6 +42,7 @@ int FindSource(ScriptState* L, const qbDisplayObjectCall& call, Source* s) {
         qbBrush* b = nullptr;
         const uint32_t flags = call.type == kShowBrushPart ? uint32_t{kBrushNoVector} : 0u;
         if (int err = GetBrushRecord(L, call.id, &b, flags)) return err;
+        s->id = IDOf(*b);
         s->image = {b->bitmap, b->mask, b->alpha};
         s->width = b->width;
         s->height = b->height;
@@ -55,6 +61,8 @@ int FindSource(ScriptState* L, const qbDisplayObjectCall& call, Source* s) {
         } else if (int err = GetBGPic(L, id, &p, 0)) {
             return err;
         }
+        s->id = IDOf(*p);
+        s->bgpic = p;
         s->image = {p->base.bitmap, p->base.mask, p->base.alpha};
         s->width = p->baseWidth;
         s->height = p->baseHeight;
@@ -155,10 +163,38 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     width = std::min(width, src.width - sx);
     height = std::min(height, src.height - sy);
 
-    // Shown with layers on once the layer stack is built.
-    if (layers) return ERR_UNSUPPORTEDFEAT;
-
     PrivateImage made;
+    BitmapPtr rendered;
+    if (call.type == kShowBGPicPart && call.copyPart) {
+        // The rectangle as the viewer sees it, layers included.
+        qbBitmap* bitmap = nullptr;
+        bool owned = false;
+        if (int err = RenderBGPicLayersToBitmap(L, src.bgpic, sx, sy, width, height, &bitmap, &owned)) return err;
+        if (owned) rendered.reset(bitmap);
+        src.image = {bitmap, nullptr, nullptr};
+        if (layers) {
+            // The layer keeps a plain copy of its own.
+            qbBitmap* copy = nullptr;
+            if (int err = CloneBitmapRect(bitmap, nullptr, nullptr, sx, sy, width, height, &copy, nullptr, nullptr))
+                return err == ERR_MEM ? ERR_BITMAP : err;
+            made.image.bitmap = copy;
+        }
+    }
+    if (layers) {
+        qbLayer* layer = nullptr;
+        qbBitmap* own = made.image.bitmap;
+        made.image = {};
+        const int32_t ox = own ? 0 : sx, oy = own ? 0 : sy;
+        if (int err = AddObjectLayer(L, call.type, src.id, ox, oy, x, y, width, height, &topts, &lopts, own, -1,
+                                     kAddDisplayScale, &layer))
+            return err;
+        if (call.outLayer) *call.outLayer = layer;
+        // Effects and transforms were drawn by the layer code; an untransformed
+        // layer without effects is shown now.
+        if (!lopts.needseffects && !transformed && !(call.flags & kShowNeverDraw)) RefreshLayer(L, layer);
+        return 0;
+    }
+
     qbObjectImage shown = src.image;
     int32_t dx = x, dy = y, w = width, h = height;
     if (transformed) {
@@ -231,6 +267,27 @@ int cmdDisplayBrush(ScriptState* L) {
     call.x = IntArg(L, 2);
     call.y = IntArg(L, 3);
     call.optArg = 4;
+    return DisplayObject(L, call);
+}
+
+int cmdDisplayBGPicPart(ScriptState* L) {
+    CheckArgCount(L, 5, 8, 0, 0);
+    qbDisplayObjectCall call;
+    call.type = kShowBGPicPart;
+    call.id = GetObjectIDArg(L, 1);
+    call.srcX = IntArg(L, 2);
+    call.srcY = IntArg(L, 3);
+    call.width = IntArg(L, 4);
+    call.height = IntArg(L, 5);
+    const int top = VmGetTop(L);
+    call.x = top >= 6 && VmType(L, 6) != kTypeNil ? IntArg(L, 6) : call.srcX;
+    call.y = top >= 7 && VmType(L, 7) != kTypeNil ? IntArg(L, 7) : call.srcY;
+    if (top >= 8 && VmType(L, 8) == kTypeNumber) {
+        call.copyPart = IntArg(L, 8);
+    } else if (top >= 8 && VmType(L, 8) == kTypeTable) {
+        GetTableFieldInt(L, 8, "layers", &call.copyPart, nullptr);
+        call.optArg = 8;
+    }
     return DisplayObject(L, call);
 }
 

@@ -47,3 +47,5 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call);
 // DisplayBrushPart(id, srcx, srcy, x, y, width, height[, options]).
 int cmdDisplayBrush(ScriptState* L);
 int cmdDisplayBrushPart(ScriptState* L);
+// DisplayBGPicPart(id, x, y, width, height[, dx, dy[, layers or options]]).
+int cmdDisplayBGPicPart(ScriptState* L);

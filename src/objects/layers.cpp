@@ -1,8 +1,374 @@
-// Layers: nothing is allocated yet, so no BGPic has a layer to find.
+// The layer stack: adding and freeing layers, lookups, order and Undo.
 #include "objects/layers.h"
 
-void FreeLayersLibrary(ScriptState*) {}
+#include <algorithm>
+#include <new>
 
-int FindLayerByName(const qbBGPic*, const char*) { return 0; }
+#include "core/chars.h"
+#include "core/errcodes.h"
+#include "display/bitmap.h"
+#include "display/display.h"
+#include "display/displays.h"
+#include "draw/clipregions.h"
+#include "objects/bgpics.h"
+#include "objects/brushes.h"
+#include "objects/compositor.h"
+#include "objects/dirtyrects.h"
+#include "objects/layersources.h"
 
-int32_t CountLayers(const qbBGPic*) { return 0; }
+namespace {
+
+// The object type whose records a layer type shows, 0 for none.
+int32_t SourceKind(int32_t type) {
+    switch (type) {
+    case kLayerBrush:
+    case kLayerBrushPart: return kObjectTypeBrush;
+    case kLayerBGPicPart: return kObjectTypeBGPic;
+    default: return 0;
+    }
+}
+
+std::vector<std::unique_ptr<qbLayer>>* StackOf(const qbBGPic* bgpic) {
+    return bgpic && bgpic->layers ? &bgpic->layers->layers : nullptr;
+}
+
+int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
+    if (std::char_traits<char>::length(name) >= kLayerNameSize) return ERR_NAMETOOLONG;
+    if (const auto* stack = StackOf(bgpic)) {
+        for (const auto& other : *stack) {
+            if (other.get() == layer) continue;
+            if ((!other->name.empty() && StrCmpNoCase(other->name.c_str(), name) == 0) ||
+                (!other->groupname.empty() && StrCmpNoCase(other->groupname.c_str(), name) == 0))
+                return ERR_NAMEUSED;
+        }
+    }
+    layer->name = name;
+    return 0;
+}
+
+// Releases what the sources held back for the layers: detached brush copies
+// and BGPics waiting to be freed.
+void ReleaseLayerSources(ScriptState* L) {
+    PurgeDetachedBrushes(L);
+    FreeUnusedPendingBGPics(L);
+}
+
+}  // namespace
+
+qbLayerState::~qbLayerState() {
+    for (qbBitmap* b : {bitmap, xfbitmap, fxbitmap, bdbitmap}) FreeBitmap(b);
+    for (qbBitmap* m : {mask, xfmask, fxmask, bdmask}) FreeMask(m);
+    for (qbBitmap* a : {alpha, xfalpha, fxalpha, bdalpha, shadowalpha}) FreeAlphaChannel(a);
+}
+
+qbLayer::~qbLayer() {
+    // The three pointers may share records; each distinct one goes once.
+    if (shownstate != transformedstate && shownstate != basestate) delete shownstate;
+    if (transformedstate != basestate) delete transformedstate;
+    delete basestate;
+}
+
+int32_t CountLayers(const qbBGPic* bgpic) {
+    const auto* stack = StackOf(bgpic);
+    return stack ? static_cast<int32_t>(stack->size()) : 0;
+}
+
+qbLayer* GetLayerByIndex(const qbBGPic* bgpic, int32_t n) {
+    const auto* stack = StackOf(bgpic);
+    if (!stack || n < 1 || n > static_cast<int32_t>(stack->size())) return nullptr;
+    return (*stack)[static_cast<size_t>(n - 1)].get();
+}
+
+int32_t IndexOfLayer(const qbBGPic* bgpic, const qbLayer* layer) {
+    if (const auto* stack = StackOf(bgpic))
+        for (size_t i = 0; i < stack->size(); ++i)
+            if ((*stack)[i].get() == layer) return static_cast<int32_t>(i + 1);
+    return -1;
+}
+
+int FindLayerByName(const qbBGPic* bgpic, const char* name) {
+    if (const auto* stack = StackOf(bgpic))
+        for (size_t i = 0; i < stack->size(); ++i)
+            if (!(*stack)[i]->name.empty() && StrCmpNoCase((*stack)[i]->name.c_str(), name) == 0)
+                return static_cast<int>(i + 1);
+    return 0;
+}
+
+qbBGPic* FindBGPicOfLayer(const qbLayer* layer) {
+    for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next))
+        if (IndexOfLayer(p, layer) > 0) return p;
+    return nullptr;
+}
+
+bool MoveLayerInStack(qbBGPic* bgpic, qbLayer* layer, int32_t newPos) {
+    auto* stack = StackOf(bgpic);
+    const int32_t cur = IndexOfLayer(bgpic, layer);
+    if (!stack || cur < 1) return false;
+    const auto count = static_cast<int32_t>(stack->size());
+    if (newPos <= 0 || newPos > count) newPos = count;
+    if (newPos == cur) return false;
+    std::unique_ptr<qbLayer> owned = std::move((*stack)[static_cast<size_t>(cur - 1)]);
+    stack->erase(stack->begin() + (cur - 1));
+    stack->insert(stack->begin() + (newPos - 1), std::move(owned));
+    return true;
+}
+
+void RelinkLayersToObject(int32_t objectType, ObjectID from, ObjectID to) {
+    for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next))
+        if (auto* stack = StackOf(p))
+            for (auto& layer : *stack)
+                if (SourceKind(layer->type) == objectType && layer->id == from) layer->id = to;
+}
+
+int CheckLayerTarget(const qbDisplay* d) {
+    if (!d) return ERR_NOLAYERS;
+    switch (d->output.type) {
+    case 3: return d->output.selected == 4 ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+    case 28: return ERR_SELECTMASK;
+    case 30: return ERR_SELECTALPHACHANNEL;
+    default: break;
+    }
+    return d->layersEnabled ? 0 : ERR_NOLAYERS;
+}
+
+int EnableDisplayLayers(qbDisplay* d) {
+    if (d->layersEnabled) return 0;
+    if (DisplayHasAsyncDraws(d)) return ERR_LAYERSWITCH;
+    if (d->softDoubleBuffer || d->hardDoubleBuffer) return ERR_ENDDOUBLEBUFFER;
+    if (d->output.type != kObjectTypeDisplay) return ERR_LAYERSON;
+    if (d->bgpic && d->bgpic->spriteInstances) return ERR_NOSPRITES;
+    d->layersEnabled = 1;
+    return 0;
+}
+
+int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags) {
+    qbDisplay* d = GetCurrentDisplay();
+    qbLayerState* base = layer->basestate;
+    qbTransformOptions t = layer->transform;
+    double fx = 1.0, fy = 1.0;
+    if ((flags & kChangeDisplayScale) && d) {
+        fx = d->scaleX;
+        fy = d->scaleY;
+        t.matrix[0] *= fx;
+        t.matrix[1] *= fx;
+        t.matrix[2] *= fy;
+        t.matrix[3] *= fy;
+        t.smoothscale = d->smoothScale;
+    }
+    std::unique_ptr<qbLayerState> dup;
+    try {
+        dup = std::make_unique<qbLayerState>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    dup->clipregion = base->clipregion;
+    dup->x = static_cast<int32_t>(base->x * fx);
+    dup->y = static_cast<int32_t>(base->y * fy);
+    dup->width = base->width;
+    dup->height = base->height;
+
+    qbObjectImage image;
+    int32_t iw = 0, ih = 0;
+    if (int err = GetLayerSourceImage(L, layer, base, false, &image, &iw, &ih)) return err;
+    const bool offset = !base->bitmap && (layer->type == kLayerBrushPart || layer->type == kLayerBGPicPart);
+    const double anchor[2] = {layer->anchorx, layer->anchory};
+    qbBrush* brush = nullptr;
+    if (layer->type == kLayerBrush || layer->type == kLayerBrushPart)
+        GetBrushRecord(L, layer->id, &brush, kBrushDetachedToo | kBrushHardwareToo);
+    const bool vector = brush && brush->kind == kBrushVector;
+    qbObjectImage made;
+    int32_t ox = 0, oy = 0, ow = 0, oh = 0;
+    const int32_t ax = static_cast<int32_t>(base->anchoredx * fx), ay = static_cast<int32_t>(base->anchoredy * fy);
+    if (int err = TransformObjectImage(L, vector, vector ? brush->imageSource : nullptr, image, offset ? base->srcx : 0,
+                                       offset ? base->srcy : 0, ax, ay, base->width, base->height, anchor, t.matrix,
+                                       t.smoothscale != 0, &made, &ox, &oy, &ow, &oh))
+        return err;
+    dup->xfbitmap = made.bitmap;
+    dup->xfmask = made.mask;
+    dup->xfalpha = made.alpha;
+    dup->anchoredx = ax;
+    dup->anchoredy = ay;
+    dup->shownx = ox;
+    dup->showny = oy;
+    dup->shownwidth = ow;
+    dup->shownheight = oh;
+
+    int32_t oldX = 0, oldY = 0, oldW = 0, oldH = 0;
+    GetLayerBounds(L, layer, layer->shownstate, &oldX, &oldY, &oldW, &oldH);
+    qbLayerState* oldShown = layer->shownstate;
+    qbLayerState* oldTransformed = layer->transformedstate;
+    qbLayerState* fresh = dup.release();
+    if (flags & kChangeDisplayScale) {
+        layer->shownstate = fresh;
+    } else {
+        layer->transformedstate = layer->shownstate = fresh;
+    }
+    // Records no pointer names any more go now, each once.
+    if (oldShown != base && oldShown != layer->shownstate && oldShown != layer->transformedstate) delete oldShown;
+    if (oldTransformed != base && oldTransformed != oldShown && oldTransformed != layer->shownstate &&
+        oldTransformed != layer->transformedstate)
+        delete oldTransformed;
+    if ((flags & kChangeRefresh) && !layer->hidden && !layer->pending) {
+        RefreshOrMarkDirty(L, oldX, oldY, oldW, oldH);
+        RefreshLayer(L, layer);
+    }
+    return 0;
+}
+
+int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, int32_t shownY, int32_t shownWidth,
+             int32_t shownHeight, const qbTransformOptions* topts, qbLayerOptions* lopts,
+             std::unique_ptr<qbLayerState> state, int32_t insertPos, uint32_t flags, qbLayer** out) {
+    if (out) *out = nullptr;
+    qbDisplay* d = GetCurrentDisplay();
+    qbBGPic* bgpic = GetCurrentBGPic();
+    if (!d || !bgpic) return ERR_NOLAYERS;
+    std::unique_ptr<qbLayer> layer;
+    try {
+        if (!bgpic->layers) bgpic->layers = new qbLayerStack;
+        layer = std::make_unique<qbLayer>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    qbLayerState* s = state.release();
+    layer->basestate = layer->transformedstate = layer->shownstate = s;
+    s->anchoredx = s->x;
+    s->anchoredy = s->y;
+    s->shownx = shownX;
+    s->showny = shownY;
+    s->shownwidth = shownWidth;
+    s->shownheight = shownHeight;
+    const int32_t count = CountLayers(bgpic);
+    if (lopts) {
+        layer->transparency = lopts->transparency;
+        layer->shadow = lopts->shadow;
+        layer->border = lopts->border;
+        layer->filters = lopts->filters;
+        layer->hasgeometricfilter = HasGeometricFilters(lopts->filters) ? 1 : 0;
+        if (lopts->hidden) flags |= kAddHidden;
+        if (lopts->name[0])
+            if (int err = AssignLayerName(bgpic, layer.get(), lopts->name)) return err;
+        if (lopts->insertpos > 0) {
+            insertPos = lopts->insertpos;
+            if (count > 0 && insertPos > count + 1) lopts->insertpos = insertPos = count + 1;
+        }
+    } else {
+        layer->shadow = DefaultLayerOptions().shadow;
+        layer->border = DefaultLayerOptions().border;
+    }
+    layer->type = type;
+    layer->hidden = (flags & kAddHidden) ? 1 : 0;
+    s->clipregion = d->clipRegion;
+    bgpic->layersDirty = 1;
+    if (topts) layer->transform = *topts;
+    else ResetTransformOptions(&layer->transform);
+    layer->anchorx = layer->transform.anchorx;
+    layer->anchory = layer->transform.anchory;
+    if (type != kLayerLine) {
+        const auto dx = static_cast<int32_t>(s->width * layer->anchorx);
+        const auto dy = static_cast<int32_t>(s->height * layer->anchory);
+        s->anchoredx = s->x - dx;
+        s->anchoredy = s->y - dy;
+        s->shownx -= dx;
+        s->showny -= dy;
+    }
+    if (id) layer->id = layer->initialid = *id;
+    if (const int32_t kind = SourceKind(type); kind && id)
+        if (int err = AddLayerSource(kind, *id)) return err;
+
+    // 1 is the bottom; 0, -1 and positions past the top go on top.
+    auto& stack = bgpic->layers->layers;
+    const bool belowTop = insertPos >= 1 && insertPos <= count;
+    qbLayer* raw = layer.get();
+    try {
+        stack.insert(belowTop ? stack.begin() + (insertPos - 1) : stack.end(), std::move(layer));
+    } catch (const std::bad_alloc&) {
+        if (const int32_t kind = SourceKind(type); kind && id) RemoveLayerSource(kind, *id);
+        return ERR_MEM;
+    }
+    bool refreshed = false;
+    if (!IsIdentityMatrix(raw->transform.matrix)) {
+        if (int err = ApplyLayerChange(L, raw, raw->hidden ? 0u : uint32_t{kChangeRefresh})) {
+            FreeLayer(L, raw, true);
+            return err;
+        }
+        refreshed = true;
+    } else if ((flags & kAddDisplayScale) && d->autoscale && d->layerScale && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
+               d->bgpic == bgpic) {
+        if (int err = ApplyLayerChange(L, raw, kChangeDisplayScale | kChangeDropShown)) {
+            FreeLayer(L, raw, true);
+            return err;
+        }
+    }
+    const bool effects = HasActiveFilters(raw->filters) || raw->transparency || raw->shadow.shadow ||
+                         raw->border.border || belowTop;
+    if (!refreshed && effects && !raw->hidden) RefreshLayer(L, raw);
+    if (out) *out = raw;
+    return 0;
+}
+
+int AddObjectLayer(ScriptState* L, int32_t type, ObjectID id, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                   int32_t width, int32_t height, const qbTransformOptions* topts, qbLayerOptions* lopts,
+                   qbBitmap* bitmap, int32_t insertPos, uint32_t flags, qbLayer** out) {
+    std::unique_ptr<qbLayerState> s;
+    try {
+        s = std::make_unique<qbLayerState>();
+    } catch (const std::bad_alloc&) {
+        FreeBitmap(bitmap);
+        return ERR_MEM;
+    }
+    s->bitmap = bitmap;
+    s->x = x;
+    s->y = y;
+    s->width = width;
+    s->height = height;
+    s->srcx = srcX;
+    s->srcy = srcY;
+    return AddLayer(L, type, &id, x, y, width, height, topts, lopts, std::move(s), insertPos, flags, out);
+}
+
+void FreeLayer(ScriptState* L, qbLayer* layer, bool noRefresh) {
+    qbBGPic* bgpic = FindBGPicOfLayer(layer);
+    const int32_t index = IndexOfLayer(bgpic, layer);
+    if (index < 1) return;
+    if (!noRefresh) {
+        int32_t x, y, w, h;
+        GetLayerBounds(L, layer, layer->shownstate, &x, &y, &w, &h);
+        const int32_t type = layer->type;
+        layer->type = kLayerNoObject;  // the refresh of its area no longer draws it
+        RefreshOrMarkDirty(L, x, y, w, h);
+        layer->type = type;
+    }
+    if (const int32_t kind = SourceKind(layer->type)) RemoveLayerSource(kind, layer->id);
+    auto& stack = bgpic->layers->layers;
+    stack.erase(stack.begin() + (index - 1));
+    bgpic->layersDirty = 1;
+    ReleaseLayerSources(L);
+}
+
+void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources) {
+    if (!bgpic->layers) return;
+    std::unique_ptr<qbLayerStack> stack(bgpic->layers);
+    bgpic->layers = nullptr;
+    for (const auto& layer : stack->layers)
+        if (const int32_t kind = SourceKind(layer->type)) RemoveLayerSource(kind, layer->id);
+    stack.reset();
+    if (releaseSources) ReleaseLayerSources(L);
+}
+
+int UndoLayer(ScriptState* L, int32_t type, ObjectID id, int32_t level, bool noRefresh) {
+    if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
+    qbBGPic* bgpic = GetCurrentBGPic();
+    auto* stack = StackOf(bgpic);
+    if (!stack) return 0;
+    int32_t seen = 0;
+    for (size_t i = stack->size(); i-- > 0;) {
+        qbLayer* layer = (*stack)[i].get();
+        if (layer->type != type || !(layer->initialid == id)) continue;
+        if (++seen == level) {
+            FreeLayer(L, layer, noRefresh);
+            bgpic->layersDirty = 1;
+            return 0;
+        }
+    }
+    return 0;
+}

@@ -1,13 +1,153 @@
-// The layers library's shared state.
+// The layer stack of a BGPic: every object shown while layers are on
+// becomes a layer record, bottom first, which the compositor redraws over
+// the BGPic's background. Adding, freeing, lookups, moving in the stack,
+// Undo, switching layers on and off, and the "layers" library.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/argapi.h"
+#include "objects/objectoptions.h"
 
 struct ScriptState;
 struct qbBGPic;
+struct qbBitmap;
+struct qbDisplay;
+struct qbClipRegion;
 
-void FreeLayersLibrary(ScriptState* L);
+// Layer types are the object types of the system.
+enum : int32_t {
+    kLayerBGPic = 1,
+    kLayerBrush = 3,
+    kLayerAnim = 4,
+    kLayerNoObject = 7,
+    kLayerTextObject = 8,
+    kLayerTextOut = 9,
+    kLayerPrint = 11,
+    kLayerBrushPart = 12,
+    kLayerBGPicPart = 13,
+    kLayerBox = 14,
+    kLayerCircle = 15,
+    kLayerEllipse = 16,
+    kLayerLine = 17,
+    kLayerPolygon = 27,
+    kLayerArc = 31,
+    kLayerVectorPath = 49,
+    kLayerVideo = 50,
+};
+
+// The shared head of every layer's state: its own image, the caches the
+// compositor builds, and the geometry as given and as shown. The state owns
+// every image it points at.
+struct qbLayerState {
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    qbBitmap* xfbitmap = nullptr;  // the transformed image
+    qbBitmap* xfmask = nullptr;
+    qbBitmap* xfalpha = nullptr;
+    qbBitmap* fxbitmap = nullptr;  // the filtered image
+    qbBitmap* fxmask = nullptr;
+    qbBitmap* fxalpha = nullptr;
+    qbBitmap* bdbitmap = nullptr;  // the border image
+    qbBitmap* bdmask = nullptr;
+    qbBitmap* bdalpha = nullptr;
+    qbBitmap* shadowalpha = nullptr;
+    const qbClipRegion* clipregion = nullptr;  // not owned
+    int32_t x = 0, y = 0;
+    int32_t width = 0, height = 0;
+    int32_t shownx = 0, showny = 0;
+    int32_t anchoredx = 0, anchoredy = 0;
+    int32_t shownwidth = 0, shownheight = 0;
+    int32_t bdoffx = 0, bdoffy = 0;
+    int32_t bdwidth = 0, bdheight = 0;
+    int32_t srcx = 0, srcy = 0;
+    ~qbLayerState();
+};
+
+struct qbLayer {
+    int32_t type = 0;
+    ObjectID id;
+    ObjectID initialid;
+    int32_t hidden = 0;
+    int32_t pending = 0;
+    int32_t transparency = 0;
+    std::string name;
+    std::string groupname;
+    int32_t cliptransformmode = 0;
+    int32_t hold = 0;
+    qbTransformOptions transform;
+    double anchorx = 0, anchory = 0;
+    qbShadowStyle shadow;
+    int32_t shadowfade = 0;
+    qbBorderStyle border;
+    int32_t borderfade = 0;
+    qbFilterSet filters;
+    int32_t hasgeometricfilter = 0;
+    // basestate owns its record; the other two either point at it or own
+    // records of their own (see FreeLayerStates).
+    qbLayerState* basestate = nullptr;
+    qbLayerState* transformedstate = nullptr;
+    qbLayerState* shownstate = nullptr;
+    ~qbLayer();
+};
+
+// The stack of one BGPic, bottom first.
+struct qbLayerStack {
+    std::vector<std::unique_ptr<qbLayer>> layers;
+};
+
+// AddLayer flags.
+enum : uint32_t {
+    kAddHidden = 1,
+    kAddDisplayScale = 2,
+    kAddKeepRefresh = 4,
+};
+
+// 0 or ERR_MEM, ERR_NAMETOOLONG, ERR_NAMEUSED or the transform's error.
+// The layer takes the state (and so its images) in every case: on failure
+// they are freed. insertPos -1 puts it on top.
+int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, int32_t shownY, int32_t shownWidth,
+             int32_t shownHeight, const qbTransformOptions* topts, qbLayerOptions* lopts,
+             std::unique_ptr<qbLayerState> state, int32_t insertPos, uint32_t flags, qbLayer** out);
+// A layer showing an object (brush, brush part, BGPic part) with its own
+// image when one is given.
+int AddObjectLayer(ScriptState* L, int32_t type, ObjectID id, int32_t srcX, int32_t srcY, int32_t x, int32_t y,
+                   int32_t width, int32_t height, const qbTransformOptions* topts, qbLayerOptions* lopts,
+                   qbBitmap* bitmap, int32_t insertPos, uint32_t flags, qbLayer** out);
+void FreeLayer(ScriptState* L, qbLayer* layer, bool noRefresh);
+void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources);
+
+int32_t CountLayers(const qbBGPic* bgpic);
+// Null when n is outside 1..count.
+qbLayer* GetLayerByIndex(const qbBGPic* bgpic, int32_t n);
+// 1-based, -1 when the layer is not in the stack.
+int32_t IndexOfLayer(const qbBGPic* bgpic, const qbLayer* layer);
 // 1-based position of the first layer (from the bottom) of the BGPic whose
 // name matches without letter case; 0 when none does or there is no BGPic.
-int32_t CountLayers(const qbBGPic* bgpic);
 int FindLayerByName(const qbBGPic* bgpic, const char* name);
+// newPos 0 is the top. true when the layer moved.
+bool MoveLayerInStack(qbBGPic* bgpic, qbLayer* layer, int32_t newPos);
+// The BGPic whose stack holds the layer.
+qbBGPic* FindBGPicOfLayer(const qbLayer* layer);
+
+// Layer commands run only on a display whose output is the display (or a
+// selected BGPic) with layers on: 0 or the code of what is in the way.
+int CheckLayerTarget(const qbDisplay* display);
+int EnableDisplayLayers(qbDisplay* display);
+// Frees the level-th newest layer of that type whose initial id is id.
+int UndoLayer(ScriptState* L, int32_t type, ObjectID id, int32_t level, bool noRefresh);
+
+// Rebuilds a layer's transformed (mode 2) or display-scaled shown state
+// (mode 5; 7 drops the previous shown state) after its transform changed.
+int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags);
+enum : uint32_t { kChangeDisplayScale = 1, kChangeRefresh = 2, kChangeDropShown = 4 };
+
+// Points every layer that shows the object at another id.
+void RelinkLayersToObject(int32_t objectType, ObjectID from, ObjectID to);
+
+int InitLayersLibrary(ScriptState* L);
+void FreeLayersLibrary(ScriptState* L);

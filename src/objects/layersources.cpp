@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "objects/layers.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ bool LayersShowObject(int type, ObjectID id) {
 void RelinkLayerSources(int type, ObjectID from, ObjectID to) {
     for (Source& e : Sources())
         if (e.type == type && e.id == from) e.id = to;
+    RelinkLayersToObject(type, from, to);
 }
 
 void ClearLayerSources() { Sources().clear(); }

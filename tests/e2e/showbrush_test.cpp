@@ -103,3 +103,5 @@ protected:
 }  // namespace
 
 TEST_F(ShowBrushTest, ABrushLoadedFromAPngIsShownCentredInDisplayOne) { ExpectCentredBrush(false); }
+
+TEST_F(ShowBrushTest, WithLayersOnTheBrushIsALayerComposedIntoTheSameWindow) { ExpectCentredBrush(true); }

@@ -10,6 +10,7 @@
 #include "draw/graphics_fixture.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
+#include "objects/layers.h"
 #include "objects/layersources.h"
 
 class ShowWorld : public GraphicsWorld {
@@ -20,13 +21,18 @@ protected:
         VmPushValue(L_, kGlobalsIndex);
         ASSERT_EQ(InitBrushLibrary(L_), 0);
         VmSetTop(L_, 0);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitLayersLibrary(L_), 0);
+        VmSetTop(L_, 0);
         display_ = OpenDisplayOne(100, 80);
         ASSERT_NE(display_, nullptr);
     }
     void TearDown() override {
         FreeAllDisplays(L_);
+        FreeAllBGPics(L_);
         ClearLayerSources();
         FreeAllBrushes(L_);
+        FreeLayersLibrary(L_);
         GraphicsWorld::TearDown();
     }
 
@@ -44,6 +50,11 @@ protected:
     }
     int Show(const char* command, std::initializer_list<double> args) { return RunNumbers(command, args); }
 
+    // What the window was last given (the composed picture with layers on).
+    uint32_t Window(int32_t x, int32_t y) {
+        qbBitmap* b = CountLayers(display_->bgpic) ? display_->backBuffer.get() : display_->spriteFreeBuffer.get();
+        return ReadBitmapPixel(b, x, y, false);
+    }
     uint32_t Shown(int32_t x, int32_t y) { return ReadBitmapPixel(display_->spriteFreeBuffer.get(), x, y, false); }
 
     qbDisplay* display_ = nullptr;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "e2e/e2e_util.h"
+#include "imaging/imagefixtures.h"
 
 namespace fs = std::filesystem;
 
@@ -151,6 +152,51 @@ TEST_F(PlayerWindowTest, AnErrorEndsThePlayerWithoutWaitingOnABoxWhenTheBoxIsSwi
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() + " -quiet\n");
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("Stopped here"), std::string::npos) << r.err;
+}
+
+// DisplayBrush(1, #CENTER, #CENTER) of a PNG brush, then the busy loop: the
+// brush must stand in the window's centre, with layers off and on.
+TEST_F(PlayerWindowTest, ABrushShownAtTheCentreStandsInTheWindowsCentreWithLayersOffAndOn) {
+    for (bool layers : {false, true}) {
+        SCOPED_TRACE(layers ? "layers on" : "layers off");
+        const int w = 40, h = 20;
+        std::vector<uint32_t> pixels;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) pixels.push_back(x < w / 2 ? 0xFF0000 : 0x00FF00);
+        const fs::path png = dir_ / "pic.png";
+        ASSERT_TRUE(imagefixtures::WriteRgbPng(png.string(), w, h, pixels, false, false));
+        const std::string enable = layers ? "    GETGLOBAL 0 \"enablelayers\"\n    CALL 0 1 1\n" : "";
+        const std::string busy = kBusyChunk;
+        const std::string show = ".line 1\n" + enable + "    GETGLOBAL 0 \"loadbrush\"\n    LOADK 1 #1\n    LOADK 2 \"" +
+                                 png.string() +
+                                 "\"\n    CALL 0 3 1\n    GETGLOBAL 0 \"displaybrush\"\n    LOADK 1 #1\n"
+                                 "    LOADK 2 #-100000\n    LOADK 3 #-100000\n    CALL 0 4 1\n";
+        std::string chunk = busy;
+        chunk.replace(chunk.find(".line 1\n"), 8, show + ".line 2\n");
+        fs::path applet = Pack(Chunk(chunk, "brush"), dir_ / "brush.qba", "--include brush.qbs:1:1000:0");
+        const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
+                                           R"( -quiet & pid=$!
+i=0
+until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+sleep 0.5
+xwd -silent -name Quenbrook -out shot.xwd
+kill -KILL $pid
+wait $pid
+exit 0
+)");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::optional<WindowDump> shot = WindowDump::Read(dir_ / "shot.xwd");
+        ASSERT_TRUE(shot.has_value()) << r.err;
+        ASSERT_EQ(shot->width, 640u);
+        EXPECT_EQ(shot->At(300, 230), 0xFF0000u);
+        EXPECT_EQ(shot->At(319, 249), 0xFF0000u);
+        EXPECT_EQ(shot->At(320, 230), 0x00FF00u);
+        EXPECT_EQ(shot->At(339, 249), 0x00FF00u);
+        EXPECT_EQ(shot->At(299, 240), 0u);
+        EXPECT_EQ(shot->At(340, 240), 0u);
+        EXPECT_EQ(shot->At(320, 229), 0u);
+        EXPECT_EQ(shot->At(320, 250), 0u);
+    }
 }
 
 }  // namespace

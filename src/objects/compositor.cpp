@@ -1,0 +1,325 @@
+// RedrawLayers and the per-layer images it draws.
+#include "objects/compositor.h"
+
+#include <algorithm>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "display/blit.h"
+#include "display/display.h"
+#include "display/planekernels.h"
+#include "imaging/mixbitmaps.h"
+#include "imaging/shadowmask.h"
+#include "objects/bgpics.h"
+#include "objects/brushes.h"
+#include "objects/layers.h"
+
+namespace {
+
+struct Box {
+    int32_t x = 0, y = 0, w = 0, h = 0;
+};
+
+bool Intersect(const Box& a, const Box& b, Box* out) {
+    const int64_t x1 = std::max(a.x, b.x), y1 = std::max(a.y, b.y);
+    const int64_t x2 = std::min(int64_t{a.x} + a.w, int64_t{b.x} + b.w);
+    const int64_t y2 = std::min(int64_t{a.y} + a.h, int64_t{b.y} + b.h);
+    if (x2 <= x1 || y2 <= y1) return false;
+    *out = {static_cast<int32_t>(x1), static_cast<int32_t>(y1), static_cast<int32_t>(x2 - x1),
+            static_cast<int32_t>(y2 - y1)};
+    return true;
+}
+
+bool HasSourceOffset(int32_t type) {
+    return type == kLayerBrushPart || type == kLayerBGPicPart || type == kLayerVideo;
+}
+
+qbBitmap* Background(qbDisplay* display, qbBGPic* bgpic, uint32_t flags) {
+    if (flags & kRedrawBaseSize) return bgpic->base.bitmap;
+    const bool shown = display && display->bgpic == bgpic;
+    if ((flags & kRedrawOwnPicture) || (!(flags & kRedrawDisplayBackground) && !shown)) return bgpic->current.bitmap;
+    return display ? display->spriteFreeBuffer.get() : bgpic->current.bitmap;
+}
+
+// Opacity 255 minus the colour's alpha byte, scaled by a fade of 1..256.
+int32_t StyleOpacity(uint32_t colour, int32_t fade) {
+    int32_t opacity = 255 - static_cast<int32_t>(colour >> 24);
+    if (fade) opacity = static_cast<int32_t>(opacity * (fade - 1) / 255.0);
+    return opacity;
+}
+
+void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const Box& pass) {
+    if (layer->border.border && !s->bdbitmap) {
+        int32_t bx, by, bw, bh;
+        RenderLayerBorder(L, layer, s, &bx, &by, &bw, &bh);
+    }
+    if (!s->shadowalpha) {
+        const int32_t opacity = std::clamp(StyleOpacity(layer->shadow.colour, layer->shadowfade), 0, 255);
+        qbBitmap* plane = nullptr;
+        if (s->bdbitmap) {
+            BuildShadowMask(s->bdalpha, s->bdmask, 0, 0, s->bdwidth, s->bdheight, layer->shadow.radius,
+                            layer->shadow.sigma, static_cast<uint8_t>(opacity), false, false, &plane);
+        } else {
+            qbObjectImage image;
+            int32_t w = 0, h = 0;
+            if (GetLayerSourceImage(L, layer, s, true, &image, &w, &h)) return;
+            const bool offset = HasSourceOffset(layer->type) && !s->xfbitmap;
+            BuildShadowMask(image.alpha, image.alpha ? nullptr : image.mask, offset ? s->srcx : 0,
+                            offset ? s->srcy : 0, s->shownwidth, s->shownheight, layer->shadow.radius,
+                            layer->shadow.sigma, static_cast<uint8_t>(opacity), false, false, &plane);
+        }
+        if (!plane) return;
+        s->shadowalpha = plane;
+    }
+    Box r;
+    GetShadowRect(L, layer, s, &r.x, &r.y, &r.w, &r.h);
+    Box part;
+    if (!Intersect(r, pass, &part)) return;
+    qbAlphaChannelBlit blit;
+    blit.alpha = s->shadowalpha;
+    blit.srcX = part.x - r.x;
+    blit.srcY = part.y - r.y;
+    blit.destination = dest;
+    blit.dstX = part.x;
+    blit.dstY = part.y;
+    blit.width = std::min(part.w, s->shadowalpha->width - blit.srcX);
+    blit.height = std::min(part.h, s->shadowalpha->height - blit.srcY);
+    blit.colour = layer->shadow.colour & 0xFFFFFFu;
+    blit.mode = 1;
+    BltAlphaChannel(blit);
+}
+
+void DrawBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const Box& pass) {
+    Box r;
+    RenderLayerBorder(L, layer, s, &r.x, &r.y, &r.w, &r.h);
+    Box part;
+    if (!s->bdbitmap || !Intersect(r, pass, &part)) return;
+    int32_t level = 255 - layer->transparency;
+    if (layer->borderfade) level = level * (layer->borderfade - 1) / 255;
+    DrawLayerImage(L, s->bdbitmap, part.x - r.x, part.y - r.y, dest, part.x, part.y, part.w, part.h, s->bdmask,
+                   s->bdalpha, 255 - level, s->clipregion);
+}
+
+void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const Box& pass) {
+    const Box shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
+    Box part;
+    if (!Intersect(shown, pass, &part)) return;
+    qbObjectImage image;
+    int32_t w = 0, h = 0;
+    if (GetLayerSourceImage(L, layer, s, true, &image, &w, &h)) return;
+    int32_t sx = part.x - shown.x, sy = part.y - shown.y;
+    if (HasSourceOffset(layer->type) && !s->xfbitmap) {
+        sx += s->srcx;
+        sy += s->srcy;
+    }
+    const int32_t cw = std::min(part.w, w - sx), ch = std::min(part.h, h - sy);
+    if (cw < 1 || ch < 1) return;
+    DrawLayerImage(L, image.bitmap, sx, sy, dest, part.x, part.y, cw, ch, image.alpha ? nullptr : image.mask,
+                   image.alpha, layer->transparency, s->clipregion);
+}
+
+}  // namespace
+
+void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dest, int32_t dx, int32_t dy,
+                    int32_t width, int32_t height, qbBitmap* mask, qbBitmap* alpha, int32_t transparency,
+                    const qbClipRegion* clip) {
+    if (transparency <= 0) {
+        if (clip && clip->mask) {
+            qbSafeBlt b;
+            b.source = src;
+            b.srcX = sx;
+            b.srcY = sy;
+            b.destination = dest;
+            b.dstX = dx;
+            b.dstY = dy;
+            b.width = width;
+            b.height = height;
+            b.srcWidth = src->width;
+            b.srcHeight = src->height;
+            b.dstWidth = dest->width;
+            b.dstHeight = dest->height;
+            b.flags = kSafeBltDrawOnly | kSafeBltNoRefresh | kSafeBltNoSprites;
+            b.mask = mask;
+            b.alpha = alpha;
+            b.clip = clip;
+            SafeBlt(L, b);
+        } else if (alpha) {
+            CopyBitmapRectAlpha(src, sx, sy, dest, dx, dy, width, height, alpha);
+        } else if (mask) {
+            CopyBitmapRectMasked(src, sx, sy, dest, dx, dy, width, height, mask);
+        } else {
+            CopyBitmapRect(src, sx, sy, dest, dx, dy, width, height);
+        }
+        return;
+    }
+    const int32_t level = 255 - std::min(transparency, 255);
+    const int32_t aw = alpha ? alpha->width : 0, ah = alpha ? alpha->height : 0;
+    if (!clip || !clip->mask) {
+        MixBitmaps(dest, src, mask, dx, dy, sx, sy, width, height, level, alpha, aw, ah);
+        return;
+    }
+    // Through a clip mask: blend into a copy of the destination, then copy
+    // that back through the clip region.
+    BitmapPtr temp(AllocBitmap(width, height, 0, nullptr));
+    if (!temp) return;
+    CopyBitmapRect(dest, dx, dy, temp.get(), 0, 0, width, height);
+    MixBitmaps(temp.get(), src, mask, 0, 0, sx, sy, width, height, level, alpha, aw, ah);
+    DrawLayerImage(L, temp.get(), 0, 0, dest, dx, dy, width, height, nullptr, nullptr, 0, clip);
+}
+
+int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool useTransformed, qbObjectImage* out,
+                        int32_t* width, int32_t* height) {
+    *out = {};
+    if (layer->type == kLayerNoObject) return ERR_WRONGUSAGE;
+    if (useTransformed && s->xfbitmap) {
+        *out = {s->xfbitmap, s->xfmask, s->xfalpha};
+        *width = s->shownwidth;
+        *height = s->shownheight;
+        return 0;
+    }
+    if (s->bitmap) {
+        *out = {s->bitmap, s->mask, s->alpha};
+        *width = s->bitmap->width;
+        *height = s->bitmap->height;
+        return 0;
+    }
+    switch (layer->type) {
+    case kLayerBrush:
+    case kLayerBrushPart: {
+        qbBrush* b = nullptr;
+        if (int err = GetBrushRecord(L, layer->id, &b, kBrushDetachedToo | kBrushHardwareToo)) return err;
+        *out = {b->bitmap, b->mask, b->alpha};
+        *width = b->width;
+        *height = b->height;
+        return 0;
+    }
+    case kLayerBGPicPart: {
+        qbBGPic* p = nullptr;
+        if (int err = GetBGPic(L, layer->id, &p, kBGPicPendingToo)) return err;
+        *out = {p->base.bitmap, p->base.mask, p->base.alpha};
+        *width = p->baseWidth;
+        *height = p->baseHeight;
+        return 0;
+    }
+    default: return ERR_WRONGUSAGE;
+    }
+}
+
+void FreeLayerStyleCaches(qbLayerState* s) {
+    FreeBitmap(s->bdbitmap);
+    FreeMask(s->bdmask);
+    FreeAlphaChannel(s->bdalpha);
+    FreeAlphaChannel(s->shadowalpha);
+    s->bdbitmap = s->bdmask = s->bdalpha = s->shadowalpha = nullptr;
+    s->bdwidth = s->bdheight = s->bdoffx = s->bdoffy = 0;
+}
+
+void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
+                       int32_t* height) {
+    if (!s->bdbitmap) {
+        // Shape and text layers draw their borders through their own
+        // renderers, which arrive with drawing and text.
+        qbObjectImage image;
+        int32_t iw = 0, ih = 0;
+        if (GetLayerSourceImage(L, layer, s, true, &image, &iw, &ih) == 0) {
+            const int32_t inset = layer->border.size;
+            const int32_t w = s->shownwidth, h = s->shownheight;
+            const bool offset = HasSourceOffset(layer->type) && !s->xfbitmap;
+            BitmapPtr bitmap(AllocBitmap(w + 2 * inset, h + 2 * inset, 0, nullptr));
+            qbBitmap* alpha = nullptr;
+            if (bitmap) {
+                FillBitmapRect(bitmap.get(), 0, 0, bitmap->width, bitmap->height, layer->border.colour & 0xFFFFFFu);
+                if (image.mask || image.alpha)
+                    BuildShadowMask(image.alpha, image.alpha ? nullptr : image.mask, offset ? s->srcx : 0,
+                                    offset ? s->srcy : 0, w, h, inset, inset / 3.0, 255, true,
+                                    layer->border.size > 3, &alpha);
+                const int32_t opacity = 255 - static_cast<int32_t>(layer->border.colour >> 24);
+                if (opacity != 255) {
+                    if (!alpha) {
+                        alpha = AllocAlphaChannel(bitmap->width, bitmap->height, false, nullptr, 0);
+                        if (alpha)
+                            FillAlphaPlane(AlphaRowsOf(alpha, 0, 0), alpha->width, alpha->height,
+                                           static_cast<uint8_t>(opacity));
+                    } else {
+                        const AlphaRows rows = AlphaRowsOf(alpha, 0, 0);
+                        MultiplyAlpha(rows, rows, alpha->width, alpha->height, static_cast<uint32_t>(opacity));
+                    }
+                }
+                s->bdwidth = bitmap->width;
+                s->bdheight = bitmap->height;
+                s->bdoffx = s->bdoffy = inset;
+                s->bdbitmap = bitmap.release();
+                s->bdalpha = alpha;
+            }
+        }
+    }
+    *x = s->shownx - s->bdoffx;
+    *y = s->showny - s->bdoffy;
+    *width = s->bdwidth;
+    *height = s->bdheight;
+}
+
+void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
+                   int32_t* height) {
+    const auto r = static_cast<int32_t>(layer->shadow.radius);
+    Box base{s->shownx, s->showny, s->shownwidth, s->shownheight};
+    if (layer->border.border && s->bdbitmap) base = {s->shownx - s->bdoffx, s->showny - s->bdoffy, s->bdwidth, s->bdheight};
+    const qbDisplay* d = GetCurrentDisplay();
+    const double fx = d ? d->scaleX : 1.0, fy = d ? d->scaleY : 1.0;
+    const auto dx = static_cast<int32_t>(layer->shadow.size * fx);
+    const auto dy = static_cast<int32_t>(layer->shadow.size * fy);
+    int32_t mx = 0, my = 0;
+    switch (layer->shadow.dir) {
+    case 0: my = -dy; break;
+    case 1: my = -dy; mx = dx; break;
+    case 2: mx = dx; break;
+    case 3: mx = dx; my = dy; break;
+    case 4: my = dy; break;
+    case 5: my = dy; mx = -dx; break;
+    case 6: mx = -dx; break;
+    case 7: mx = -dx; my = -dy; break;
+    default: break;
+    }
+    *x = base.x - r + mx;
+    *y = base.y - r + my;
+    *width = base.w + 2 * r;
+    *height = base.h + 2 * r;
+}
+
+void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
+                  int32_t width, int32_t height, uint32_t flags) {
+    if (width < 1 || height < 1) {
+        ConsolePrintf("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
+        return;
+    }
+    if (x < 0 || y < 0) {
+        ConsolePrintf("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
+        return;
+    }
+    if (!dest) {
+        ConsolePrintf("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
+        return;
+    }
+    const bool base = flags & kRedrawBaseSize;
+    const int32_t bw = base ? bgpic->baseWidth : bgpic->currentWidth;
+    const int32_t bh = base ? bgpic->baseHeight : bgpic->currentHeight;
+    width = std::min({width, bw - x, dest->width - x});
+    height = std::min({height, bh - y, dest->height - y});
+    if (width < 1 || height < 1) return;
+    if (flags & kRedrawSpritesOnly) return;  // no sprites are shown before sprites exist
+    if (qbBitmap* bg = Background(display, bgpic, flags); bg && bg != dest)
+        CopyBitmapRect(bg, x, y, dest, x, y, std::min(width, bg->width - x), std::min(height, bg->height - y));
+    if (!bgpic->layers) return;
+    const Box pass0{x, y, width, height};
+    for (const auto& owned : bgpic->layers->layers) {
+        qbLayer* layer = owned.get();
+        if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
+        qbLayerState* s = base ? layer->transformedstate : layer->shownstate;
+        Box pass = pass0;
+        if (const qbClipRegion* c = s->clipregion; c && !Intersect(pass0, Box{c->x, c->y, c->width, c->height}, &pass))
+            continue;
+        if (layer->shadow.shadow) DrawShadow(L, layer, s, dest, pass);
+        if (layer->border.border) DrawBorder(L, layer, s, dest, pass);
+        DrawImage(L, layer, s, dest, pass);
+    }
+}

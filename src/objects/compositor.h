@@ -1,0 +1,53 @@
+// The layer compositor: rebuilds one rectangle of a BGPic as the viewer
+// sees it, from its background and every visible layer bottom up, each with
+// its drop shadow, its border and its image blended with its transparency
+// and cut by its clip region. The costly per-layer images (border, shadow
+// plane) are cached in the layer's state until a change drops them.
+#pragma once
+
+#include <cstdint>
+
+#include "objects/objecttransform.h"
+
+struct ScriptState;
+struct qbBGPic;
+struct qbBitmap;
+struct qbClipRegion;
+struct qbDisplay;
+struct qbLayer;
+struct qbLayerState;
+
+// RedrawLayers flags.
+enum : uint32_t {
+    kRedrawNoSprites = 1,
+    kRedrawSpritesOnly = 2,
+    kRedrawDisplayBackground = 4,
+    kRedrawOwnPicture = 8,
+    kRedrawBaseSize = 16,
+};
+
+// Draws nothing (and says so on the debug output) for an empty or negative
+// rectangle or no destination.
+void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
+                  int32_t width, int32_t height, uint32_t flags);
+
+// The image a layer shows: its transformed or own image, else its source
+// object's picture (full size; the state's source offset applies). 0,
+// ERR_WRONGUSAGE or the lookup error of the source object.
+int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* state, bool useTransformed,
+                        qbObjectImage* out, int32_t* width, int32_t* height);
+
+// The border image's rectangle, building the image when it is missing.
+void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
+                       int32_t* height);
+void GetShadowRect(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
+                   int32_t* height);
+// Frees the border image and the shadow plane of the state.
+void FreeLayerStyleCaches(qbLayerState* state);
+
+// Draws (sx, sy, width x height) of src at (dx, dy) of dest through its mask
+// or alpha plane, blended at 255 - transparency, cut by the clip region.
+// The rectangle must already lie inside src and dest.
+void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dest, int32_t dx, int32_t dy,
+                    int32_t width, int32_t height, qbBitmap* mask, qbBitmap* alpha, int32_t transparency,
+                    const qbClipRegion* clip);

@@ -1,0 +1,135 @@
+// The dirty-rectangle lists and the refresh router.
+#include "objects/dirtyrects.h"
+
+#include <algorithm>
+#include <new>
+
+#include "display/display.h"
+#include "display/refresh.h"
+#include "objects/bgpics.h"
+#include "objects/compositor.h"
+#include "objects/layers.h"
+
+namespace {
+
+qbDirtyRectList layersList;
+
+bool Grow(qbDirtyRectList* list) {
+    try {
+        list->entries.resize(list->entries.size() + kDirtyRectStep);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool Near(const qbDirtyRect& a, const qbDirtyRect& b) {
+    return b.x1 - a.x2 <= 1 && a.x1 - b.x2 <= 1 && b.y1 - a.y2 <= 1 && a.y1 - b.y2 <= 1;
+}
+
+}  // namespace
+
+bool InitDirtyRectList(qbDirtyRectList* list) {
+    list->entries.clear();
+    list->Reset();
+    return Grow(list);
+}
+
+void AppendDirtyRect(qbDirtyRectList* list, int32_t x, int32_t y, int32_t width, int32_t height, bool grow) {
+    if (width < 1 || height < 1 || list->overflowed) return;
+    if (list->count >= list->Capacity() && !(grow && Grow(list))) {
+        list->overflowed = true;
+        return;
+    }
+    list->entries[static_cast<size_t>(list->count++)] = {x, y, x + width - 1, y + height - 1, false};
+}
+
+void MergeDirtyRects(qbDirtyRectList* list) {
+    const int32_t n = list->count;
+    for (int32_t i = 0; i < n; ++i) {
+        qbDirtyRect& a = list->entries[static_cast<size_t>(i)];
+        if (a.dead) continue;
+        for (int32_t j = 0; j < n; ++j) {
+            qbDirtyRect& b = list->entries[static_cast<size_t>(j)];
+            if (j == i || b.dead || !Near(a, b)) continue;
+            a.x1 = std::min(a.x1, b.x1);
+            a.y1 = std::min(a.y1, b.y1);
+            a.x2 = std::max(a.x2, b.x2);
+            a.y2 = std::max(a.y2, b.y2);
+            b.dead = true;
+        }
+    }
+}
+
+void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list) {
+    if (list->overflowed) {
+        if (const qbBGPic* p = GetCurrentBGPic()) RefreshLayerRect(L, 0, 0, p->currentWidth, p->currentHeight, 0);
+        return;
+    }
+    for (int32_t i = 0; i < list->count; ++i) {
+        const qbDirtyRect& r = list->entries[static_cast<size_t>(i)];
+        if (!r.dead) RefreshLayerRect(L, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1, 0);
+    }
+}
+
+void RefreshLayerRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+    qbDisplay* d = GetCurrentDisplay();
+    qbBGPic* shown = d ? d->bgpic : nullptr;
+    if (!shown || !d->backBuffer) return;
+    const int64_t right = int64_t{x} + width, bottom = int64_t{y} + height;
+    if (right < 1 || x >= shown->currentWidth || bottom < 1 || y >= shown->currentHeight) return;
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    width = static_cast<int32_t>(std::min<int64_t>(right, shown->currentWidth) - x);
+    height = static_cast<int32_t>(std::min<int64_t>(bottom, shown->currentHeight) - y);
+    if (width < 1 || height < 1) return;
+    RedrawLayers(L, d, shown, d->backBuffer.get(), x, y, width, height, flags);
+    RefreshDisplayRect(d->backBuffer.get(), x, y, d, x, y, width, height, kRefreshScaled);
+}
+
+void RefreshOrMarkDirty(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height) {
+    const qbDisplay* d = GetCurrentDisplay();
+    // Until a BGPic can be selected as output, the display is the only
+    // output that shows layers.
+    if (d && d->output.type == kObjectTypeDisplay) RefreshLayerRect(L, x, y, width, height, 0);
+}
+
+void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
+                    int32_t* height) {
+    int32_t x1 = s->shownx, y1 = s->showny;
+    int32_t x2 = s->shownx + s->shownwidth, y2 = s->showny + s->shownheight;
+    auto take = [&](int32_t rx, int32_t ry, int32_t rw, int32_t rh) {
+        if (rw < 1 || rh < 1) return;
+        x1 = std::min(x1, rx);
+        y1 = std::min(y1, ry);
+        x2 = std::max(x2, rx + rw);
+        y2 = std::max(y2, ry + rh);
+    };
+    int32_t rx = 0, ry = 0, rw = 0, rh = 0;
+    if (layer->border.border) {
+        RenderLayerBorder(L, layer, s, &rx, &ry, &rw, &rh);
+        take(rx, ry, rw, rh);
+    }
+    if (layer->shadow.shadow) {
+        GetShadowRect(L, layer, s, &rx, &ry, &rw, &rh);
+        take(rx, ry, rw, rh);
+    }
+    *x = x1;
+    *y = y1;
+    *width = x2 - x1;
+    *height = y2 - y1;
+}
+
+void AddLayerDirtyRect(ScriptState* L, qbDirtyRectList* list, qbLayer* layer, qbLayerState* state) {
+    int32_t x, y, w, h;
+    GetLayerBounds(L, layer, state, &x, &y, &w, &h);
+    AppendDirtyRect(list, x, y, w, h, true);
+}
+
+void RefreshLayer(ScriptState* L, qbLayer* layer) {
+    int32_t x, y, w, h;
+    GetLayerBounds(L, layer, layer->shownstate, &x, &y, &w, &h);
+    RefreshOrMarkDirty(L, x, y, w, h);
+}
+
+qbDirtyRectList* LayersDirtyList() { return &layersList; }

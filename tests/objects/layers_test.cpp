@@ -1,0 +1,120 @@
+// The layer stack through the commands: insert positions, moves on a stack
+// of four, Undo by level, names, switching layers off and on, and what the
+// window shows as layers come and go.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "objects/bgpics.h"
+#include "show_fixture.h"
+
+namespace {
+
+constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+
+class LayersTest : public ShowWorld {
+protected:
+    void SetUp() override {
+        ShowWorld::SetUp();
+        ASSERT_EQ(Run("EnableLayers", 0), 0);
+        MakeBrush(1, 10, 10, kRed);
+        MakeBrush(2, 10, 10, kGreen);
+        MakeBrush(3, 10, 10, kBlue);
+    }
+    qbBGPic* Picture() { return display_->bgpic; }
+    // DisplayBrush(id, x, y, {name = name[, insertpos = pos]}).
+    int Add(int32_t id, const char* name, int32_t insertPos = 0, int32_t x = 0) {
+        return Show("DisplayBrush", {double(id), double(x), 0}, [&] {
+            SetTableFieldString(L_, "name", name);
+            if (insertPos) SetTableFieldInt(L_, "insertpos", insertPos);
+        });
+    }
+    std::string Order() {
+        std::string s;
+        for (int32_t i = 1; i <= CountLayers(Picture()); ++i) s += GetLayerByIndex(Picture(), i)->name;
+        return s;
+    }
+};
+
+}  // namespace
+
+TEST_F(LayersTest, InsertPositionsBeyondTheCountGoOnTop) {
+    ASSERT_EQ(Add(1, "A", 1), 0);  // on an empty stack it is the only one
+    ASSERT_EQ(Add(1, "B"), 0);
+    ASSERT_EQ(Add(1, "C"), 0);
+    ASSERT_EQ(Add(2, "D", 2), 0);
+    EXPECT_EQ(Order(), "ADBC");
+    ASSERT_EQ(Add(3, "E", 99), 0);
+    EXPECT_EQ(Order(), "ADBCE");
+    EXPECT_EQ(Add(1, "F", -1), ERR_INVINSERT);
+    EXPECT_EQ(FindLayerByName(Picture(), "d"), 2);
+}
+
+TEST_F(LayersTest, MovesOnAStackOfFour) {
+    for (const char* n : {"A", "B", "C", "D"}) ASSERT_EQ(Add(1, n), 0);
+    EXPECT_TRUE(MoveLayerInStack(Picture(), GetLayerByIndex(Picture(), 1), 3));
+    EXPECT_EQ(Order(), "BCAD");
+    EXPECT_TRUE(MoveLayerInStack(Picture(), GetLayerByIndex(Picture(), 4), 2));
+    EXPECT_EQ(Order(), "BDCA");
+    EXPECT_TRUE(MoveLayerInStack(Picture(), GetLayerByIndex(Picture(), 1), 0));
+    EXPECT_EQ(Order(), "DCAB");
+    EXPECT_FALSE(MoveLayerInStack(Picture(), GetLayerByIndex(Picture(), 4), 0));
+}
+
+TEST_F(LayersTest, UndoFreesTheLevelthNewestLayerOfThatObjectAndTheWindowFollows) {
+    ASSERT_EQ(Add(1, "A", 0, 0), 0);
+    ASSERT_EQ(Add(2, "B", 0, 20), 0);
+    ASSERT_EQ(Add(1, "C", 0, 40), 0);
+    EXPECT_EQ(Window(45, 5), kRed);
+    // Undo(#BRUSH, 1, 2): the second newest layer of brush 1 is A.
+    ASSERT_EQ(RunNumbers("Undo", {3, 1, 2}), 0);
+    EXPECT_EQ(Order(), "BC");
+    EXPECT_EQ(Window(5, 5), 0u);
+    EXPECT_EQ(Window(25, 5), kGreen);
+    EXPECT_EQ(RunNumbers("Undo", {3, 7}), 0);  // no layer shows brush 7
+    EXPECT_EQ(Order(), "BC");
+    ASSERT_EQ(RunNumbers("Undo", {3, 1}), 0);
+    EXPECT_EQ(Order(), "B");
+    EXPECT_EQ(Window(45, 5), 0u);
+}
+
+TEST_F(LayersTest, NamesAreAtMost255CharactersAndUnique) {
+    ASSERT_EQ(Add(1, std::string(255, 'n').c_str()), 0);
+    EXPECT_EQ(Add(1, std::string(256, 'n').c_str()), ERR_NAMETOOLONG);
+    char text[kErrorTextSize];
+    GetErrorText(ERR_NAMETOOLONG, text);
+    EXPECT_STREQ(text, "Specified name is too long!");
+    ASSERT_EQ(Add(1, "same"), 0);
+    EXPECT_EQ(Add(2, "SAME"), ERR_NAMEUSED);
+    EXPECT_EQ(CountLayers(Picture()), 2);
+}
+
+TEST_F(LayersTest, DisablingKeepsTheLayersAndLayerCommandsNeedThemOn) {
+    ASSERT_EQ(Add(2, "A"), 0);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    EXPECT_EQ(RunNumbers("Undo", {3, 2}), ERR_NOLAYERS);
+    EXPECT_EQ(Run("DumpLayers", 0), ERR_NOLAYERS);
+    // With layers off a brush goes into the picture itself.
+    ASSERT_EQ(Show("DisplayBrush", {1, 50, 50}), 0);
+    EXPECT_EQ(Shown(55, 55), kRed);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    EXPECT_EQ(Order(), "A");
+    ASSERT_EQ(RunNumbers("Undo", {3, 2}), 0);
+    EXPECT_EQ(CountLayers(Picture()), 0);
+}
+
+TEST_F(LayersTest, ALayerShowsAboveThePictureAndGoesWithoutTouchingIt) {
+    ASSERT_EQ(Add(1, "A", 0, 10), 0);
+    EXPECT_EQ(Window(15, 5), kRed);
+    EXPECT_EQ(Shown(15, 5), 0u);  // the picture under the layers is unchanged
+    // A hidden layer is neither drawn nor refreshed.
+    ASSERT_EQ(Show("DisplayBrush", {2, 10, 0}, [&] { SetTableFieldInt(L_, "hidden", 1); }), 0);
+    EXPECT_EQ(Window(15, 5), kRed);
+    // A transparent layer on top blends over the one below.
+    ASSERT_EQ(Show("DisplayBrush", {3, 10, 0}, [&] { SetTableFieldInt(L_, "transparency", 128); }), 0);
+    const uint32_t c = Window(15, 5);
+    EXPECT_NEAR(static_cast<int>(c >> 16), 128, 2) << std::hex << c;
+    EXPECT_NEAR(static_cast<int>(c & 0xFF), 127, 2) << std::hex << c;
+}
