@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "display/planekernels.h"
 #include "imaging/mixbitmaps.h"
+#include "objects/compositekernels.h"
 #include "imaging/shadowmask.h"
 #include "objects/bgpics.h"
 #include "objects/brushes.h"
@@ -118,6 +119,37 @@ void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, 
                    image.alpha, layer->transparency, s->clipregion);
 }
 
+// Blends on plain 32-bit pixels with rounding; false when either bitmap is
+// not such, and the general kernels take it.
+bool BlendPlain(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dest, int32_t dx, int32_t dy, int32_t width,
+                int32_t height, qbBitmap* mask, qbBitmap* alpha, uint32_t level) {
+    qbPixelView from, to;
+    if (!PeekPlainPixels(src, &from) || !PeekPlainPixels(dest, &to)) return false;
+    if (from.bytesPerPixel != 4 || to.bytesPerPixel != 4 || from.pixelFormat != to.pixelFormat) return false;
+    qbBlendRows r;
+    r.src = static_cast<const uint32_t*>(from.pixels) + static_cast<intptr_t>(sy) * from.rowLength + sx;
+    r.srcRowLength = from.rowLength;
+    r.dst = static_cast<uint32_t*>(to.pixels) + static_cast<intptr_t>(dy) * to.rowLength + dx;
+    r.dstRowLength = to.rowLength;
+    if (alpha) {
+        const AlphaRows a = AlphaRowsOf(alpha, sx, sy);
+        if (!a.data) return false;
+        r.alpha = a.data + static_cast<intptr_t>(sy) * a.rowBytes + sx;
+        r.alphaRowBytes = a.rowBytes;
+    } else if (mask) {
+        const MaskRows m = MaskRowsOf(mask, sx, sy);
+        if (!m.data) return false;
+        r.mask = m.data + static_cast<intptr_t>(sy) * m.rowBytes;
+        r.maskRowBytes = m.rowBytes;
+        r.maskBit = sx;
+    }
+    r.width = width;
+    r.height = height;
+    r.level = level;
+    BlendRows32(r);
+    return true;
+}
+
 }  // namespace
 
 void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dest, int32_t dx, int32_t dy,
@@ -144,7 +176,8 @@ void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBit
             b.clip = clip;
             SafeBlt(L, b);
         } else if (alpha) {
-            CopyBitmapRectAlpha(src, sx, sy, dest, dx, dy, width, height, alpha);
+            if (!BlendPlain(src, sx, sy, dest, dx, dy, width, height, nullptr, alpha, 255))
+                CopyBitmapRectAlpha(src, sx, sy, dest, dx, dy, width, height, alpha);
         } else if (mask) {
             CopyBitmapRectMasked(src, sx, sy, dest, dx, dy, width, height, mask);
         } else {
@@ -155,7 +188,8 @@ void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBit
     const int32_t level = 255 - std::min(transparency, 255);
     const int32_t aw = alpha ? alpha->width : 0, ah = alpha ? alpha->height : 0;
     if (!clip || !clip->mask) {
-        MixBitmaps(dest, src, mask, dx, dy, sx, sy, width, height, level, alpha, aw, ah);
+        if (!BlendPlain(src, sx, sy, dest, dx, dy, width, height, mask, alpha, static_cast<uint32_t>(level)))
+            MixBitmaps(dest, src, mask, dx, dy, sx, sy, width, height, level, alpha, aw, ah);
         return;
     }
     // Through a clip mask: blend into a copy of the destination, then copy
