@@ -109,48 +109,36 @@ TEST_F(ContextTest, CommandNamesAreCutAndReset) {
     EXPECT_EQ(GetCurrentLine(), -1);
 }
 
-int NoArgs(ScriptState* L) {
-    CheckArgCount(L, 0, 0, 0, 0);
-    return 0;
-}
-int TwoOrMore(ScriptState* L) {
-    CheckArgCount(L, 2, -1, 0, 0);
-    return 0;
-}
-int OneToThree(ScriptState* L) {
-    CheckArgCount(L, 1, 3, 0, 0);
-    return 0;
-}
-int NeedsSix(ScriptState* L) {
-    CheckArgCount(L, 0, -1, 6, 0);
+template <int Min, int Max, int Version = 0>
+int Counted(ScriptState* L) {
+    CheckArgCount(L, Min, Max, Version, 0);
     return 0;
 }
 
 TEST_F(ContextTest, ArgumentCounts) {
-    EXPECT_EQ(Call(NoArgs, 0), 0);
-    EXPECT_EQ(Call(NoArgs, 1), ERR_TOOMANYARGS);
-    EXPECT_EQ(Call(TwoOrMore, 1), ERR_MISSINGPARAMTR);
-    EXPECT_EQ(Call(TwoOrMore, 2), 0);
-    EXPECT_EQ(Call(TwoOrMore, 30), 0);
-    EXPECT_EQ(Call(OneToThree, 0), ERR_MISSINGPARAMTR);
-    EXPECT_EQ(Call(OneToThree, 3), 0);
-    EXPECT_EQ(Call(OneToThree, 4), ERR_TOOMANYARGS);
+    const struct {
+        CommandHandler command;
+        int args, code;
+    } cases[] = {{Counted<0, 0>, 0, 0},        {Counted<0, 0>, 1, ERR_TOOMANYARGS}, {Counted<2, -1>, 1, ERR_MISSINGPARAMTR},
+                 {Counted<2, -1>, 30, 0},      {Counted<1, 3>, 0, ERR_MISSINGPARAMTR}, {Counted<1, 3>, 3, 0},
+                 {Counted<1, 3>, 4, ERR_TOOMANYARGS}};
+    for (const auto& c : cases) EXPECT_EQ(Call(c.command, c.args), c.code) << c.args;
 }
 
 TEST_F(ContextTest, AppletVersionChecks) {
     // No applet loaded: every version passes.
     EXPECT_EQ(RequireAppletVersion(6, 1), 1);
-    EXPECT_EQ(Call(NeedsSix, 0), 0);
+    EXPECT_EQ(Call(Counted<0, -1, 6>, 0), 0);
     applet_.appletFlag = 1;
     applet_.versionMajor = 5;
     applet_.versionMinor = 9;
-    EXPECT_EQ(Call(NeedsSix, 0), ERR_OLDAPPLET);
+    EXPECT_EQ(Call(Counted<0, -1, 6>, 0), ERR_OLDAPPLET);
     EXPECT_STREQ(GetErrorDetail(), "6.0");
     EXPECT_EQ(RequireAppletVersion(5, 9), 1);
     EXPECT_EQ(RequireAppletVersion(5, 10), 0);
     applet_.versionMajor = 6;
     applet_.versionMinor = 0;
-    EXPECT_EQ(Call(NeedsSix, 0), 0);
+    EXPECT_EQ(Call(Counted<0, -1, 6>, 0), 0);
     EXPECT_EQ(RequireAppletVersion(6, 1), 0);
     EXPECT_STREQ(GetErrorDetail(), "6.1");
 }

@@ -205,10 +205,10 @@ TEST_F(DeclaredTest, TheDefaultDisplayIsCreatedLastWithItsOptionTable) {
               "createdisplay(1, {'active'=1 'backfill'={'hidetitlebar'=0} 'color'=0 'desktop'=0 'fillstyle'=1 "
               "'height'=480 'mode'='windowed' 'monitor'=1 'orientation'=0 'scrdepth'=0 'scrheight'=0 'scrwidth'=0 "
               "'title'='Quenbrook' 'width'=640 'x'=-100000 'y'=-100000})");
-}
 
-TEST_F(DeclaredTest, DisplayOneShowsTheDeclaredBGPicOne) {
-    ProvideAll();
+    // With a declared BGPic 1, display 1 shows it and takes its size.
+    calls.clear();
+    applet_.preprocessorList.clear();
     Add(kDeclBGPic, 1, "b.png");
     ASSERT_EQ(AddDefaultDisplayEntry(&applet_, nullptr), 0);
     ASSERT_EQ(CreateAll(), 0);

@@ -87,7 +87,7 @@ TEST_F(ObjectRegistryTest, NamedTypesCountFrom58) {
     EXPECT_EQ(id, 58);
 }
 
-TEST_F(ObjectRegistryTest, ObjectsAreFoundByTypeNumberAndHandle) {
+TEST_F(ObjectRegistryTest, ObjectsAreFoundAndListedByTypeNumberAndHandle) {
     qbObject* brushes = nullptr;
     qbObject* samples = nullptr;
     ASSERT_EQ(RegisterObjectList(&brushes), 0);
@@ -115,30 +115,18 @@ TEST_F(ObjectRegistryTest, ObjectsAreFoundByTypeNumberAndHandle) {
     EXPECT_EQ(GetObjectTypeOfHandle(nullptr), -1);
     // Handles from scripts are any pointers: compared, never followed.
     EXPECT_EQ(GetObjectTypeOfHandle(reinterpret_cast<void*>(uintptr_t{0x10})), -1);
-}
 
-TEST_F(ObjectRegistryTest, ListingNumbersTheTableFromZero) {
+    // A listing numbers the table from zero, across every registered list.
     int count = -1;
-    EXPECT_EQ(ListedIDs(kBrush, &count), "");
-    EXPECT_EQ(count, 0);
-
-    qbObject* brushes = nullptr;
-    qbObject* more = nullptr;
-    ASSERT_EQ(RegisterObjectList(&brushes), 0);
-    ASSERT_EQ(RegisterObjectList(&more), 0);
+    EXPECT_EQ(ListedIDs(kBrush, &count), "5 h ");
+    EXPECT_EQ(count, 2);
     records_[0].type = kBrush;
-    records_[0].id = 4;
-    records_[1].type = kSample;
-    records_[1].id = 8;
-    records_[2].type = kBrush;
-    MakeAutomatic(records_[2]);
-    records_[3].type = kBrush;
-    records_[3].id = 1;
-    brushes = Chain({&records_[0], &records_[1], &records_[2]});
-    more = &records_[3];
-    EXPECT_EQ(ListedIDs(kBrush, &count), "4 h 1 ");
+    records_[0].id = 1;
+    samples = Chain({&records_[3], &records_[0]});
+    EXPECT_EQ(ListedIDs(kBrush, &count), "5 h 1 ");
     EXPECT_EQ(count, 3);
-
+    EXPECT_EQ(ListedIDs(99, &count), "");
+    EXPECT_EQ(count, 0);
     VmPushCClosure(L_, [](ScriptState* L) { return ListObjectsOfType(L, kBrush); }, 0);
     VmPushNumber(L_, 1);
     EXPECT_EQ(VmPCall(L_, 1, 0, 0), ERR_TABEXPECTED);
