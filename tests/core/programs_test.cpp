@@ -66,7 +66,7 @@ TEST(ProgramArguments, QuotedArgumentAndOutputFile) {
     EXPECT_EQ(output, "");
 }
 
-TEST(ProgramArguments, MalformedTextIsWrongUsage) {
+TEST(ProgramArguments, MalformedTextAndTooManyArgumentsAreWrongUsage) {
     Args argv;
     std::string output;
     EXPECT_EQ(Split("-a \"x y", argv, output), ERR_WRONGUSAGE);
@@ -75,13 +75,9 @@ TEST(ProgramArguments, MalformedTextIsWrongUsage) {
     EXPECT_EQ(Split("a >  ", argv, output), ERR_WRONGUSAGE);
     EXPECT_EQ(Split((">" + std::string(257, 'f')).c_str(), argv, output), ERR_WRONGUSAGE);
     EXPECT_EQ(Split((">" + std::string(256, 'f')).c_str(), argv, output), 0);
-}
-
-TEST(ProgramArguments, AtMost127Arguments) {
+    // At most 127 arguments.
     std::string text;
     for (int i = 0; i < 127; ++i) text += "a" + std::to_string(i) + " ";
-    Args argv;
-    std::string output;
     ASSERT_EQ(Split((text + ">f").c_str(), argv, output), 0);
     EXPECT_EQ(argv.size(), 128u);
     EXPECT_EQ(argv.back(), "a126");
@@ -140,15 +136,12 @@ TEST_F(ProgramsTest, ProgramsThatCannotRunAreReported) {
     EXPECT_EQ(RunProgram("/bin/sh", "-c \"true", 1, nullptr, &pid), ERR_WRONGUSAGE);
 }
 
-TEST_F(ProgramsTest, SyncRunWaitsAndAFailingProgramStillRan) {
+TEST_F(ProgramsTest, SyncRunWaitsQuotesItsPathAndAFailingProgramStillRan) {
     const std::string mark = Path("mark");
     EXPECT_EQ(RunProgram("/bin/sh", ("-c 'echo done > " + mark + "'").c_str(), 0, nullptr, nullptr), 0);
     EXPECT_EQ(Read(mark), "done\n");
     EXPECT_EQ(ExecuteProgram("/bin/sh", "-c 'exit 3'", 0), 0);
-}
-
-TEST_F(ProgramsTest, SyncRunOfAProgramWhosePathHasSpaces) {
-        const std::string mark = Path("mark");
+    // A path with a blank reaches the shell quoted.
     const std::string tool = Write("my tools/tool", "#!/bin/sh\necho \"$1\" > " + mark + "\n", fs::perms::owner_all);
     EXPECT_EQ(RunProgram(tool.c_str(), "arg", 0, nullptr, nullptr), 0);
     EXPECT_EQ(Read(mark), "arg\n");
