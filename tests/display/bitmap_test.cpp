@@ -25,40 +25,27 @@ bool Bit(qbBitmap* mask, int32_t x, int32_t y) { return ReadBitmapPixel(mask, x,
 
 }  // namespace
 
-TEST_F(BitmapTest, AlphaRowsRoundUpToFourBytes) {
+TEST_F(BitmapTest, PlaneRowSizes) {
+    // Alpha rows round up to four bytes, mask rows to two bytes per started
+    // sixteen pixels.
     BitmapPtr alpha(AllocAlphaChannel(5, 2, true, nullptr, 0));
     ASSERT_TRUE(alpha);
-    EXPECT_EQ(alpha->kind, kBitmapKindAlpha);
     EXPECT_EQ(GetBitmapAttr(alpha.get(), kBitmapAttrAlphaRowBytes), 8);
     EXPECT_EQ(GetBitmapAttr(alpha.get(), kBitmapAttrMaskRowBytes), 0);
-    EXPECT_EQ(AlphaRowBytes(4), 4u);
     EXPECT_EQ(AlphaRowBytes(1), 4u);
-}
-
-TEST_F(BitmapTest, MaskRowsHoldTwoBytesPerStartedSixteenPixels) {
     BitmapPtr mask = Mask(17, 3);
     ASSERT_TRUE(mask);
-    EXPECT_EQ(mask->kind, kBitmapKindMask);
     EXPECT_EQ(GetBitmapAttr(mask.get(), kBitmapAttrMaskRowBytes), 4);
-    EXPECT_EQ(MaskRowBytes(1), 2u);
-    EXPECT_EQ(MaskRowBytes(16), 2u);
-    EXPECT_EQ(MaskRowBytes(32), 4u);
-    EXPECT_EQ(MaskRowBytes(33), 6u);
-}
+    for (auto [width, bytes] : {std::pair{1, 2u}, std::pair{16, 2u}, std::pair{32, 4u}, std::pair{33, 6u}})
+        EXPECT_EQ(MaskRowBytes(width), bytes) << width;
 
-TEST_F(BitmapTest, MaskFollowsAWiderReferenceRowLength) {
+    // A mask follows a wider reference's row length, but never gets narrower
+    // than its own rows.
     BitmapPtr colour(AllocBitmap(17, 2, 0, nullptr));  // row length 20
-    ASSERT_TRUE(colour);
     ASSERT_EQ(GetBitmapAttr(colour.get(), kBitmapAttrRowLength), 20);
-    BitmapPtr narrow = Mask(3, 2, colour.get());
-    ASSERT_TRUE(narrow);
-    EXPECT_EQ(GetBitmapAttr(narrow.get(), kBitmapAttrMaskRowBytes), 4);
-}
-
-TEST_F(BitmapTest, MaskWiderThanItsReferenceKeepsItsOwnRows) {
-    BitmapPtr colour(AllocBitmap(4, 2, 0, nullptr));  // row length 4
-    ASSERT_TRUE(colour);
-    BitmapPtr wide = Mask(40, 2, colour.get());
+    EXPECT_EQ(GetBitmapAttr(Mask(3, 2, colour.get()).get(), kBitmapAttrMaskRowBytes), 4);
+    BitmapPtr small(AllocBitmap(4, 2, 0, nullptr));  // row length 4
+    BitmapPtr wide = Mask(40, 2, small.get());
     ASSERT_TRUE(wide);
     EXPECT_EQ(GetBitmapAttr(wide.get(), kBitmapAttrMaskRowBytes), 6);
     // The last pixel of the last row lies inside the rows (sanitizers watch).
@@ -66,63 +53,48 @@ TEST_F(BitmapTest, MaskWiderThanItsReferenceKeepsItsOwnRows) {
     EXPECT_TRUE(Bit(wide.get(), 39, 1));
 }
 
-TEST_F(BitmapTest, PlatformBitmapIsArgbWithRowsPaddedToFourPixels) {
-    BitmapPtr bm(AllocBitmap(5, 3, 0, nullptr));
+TEST_F(BitmapTest, LocksGiveThePlatformFormatAndPaddedRows) {
+    BitmapPtr bm(AllocBitmap(5, 3, kAllocVideoBitmap, nullptr));
     ASSERT_TRUE(bm);
+    // Without an adapter that keeps video bitmaps, they are ordinary ones.
+    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoFlag), 0);
     qbBitmapLock lock;
     ASSERT_NE(LockBitmap(bm.get(), 0, &lock), 0u);
     EXPECT_EQ(lock.rowLength, 8);
     EXPECT_EQ(lock.pixelFormat, 10u);
     EXPECT_EQ(lock.bytesPerPixel, 4u);
-    EXPECT_EQ(lock.width, 5);
-    EXPECT_EQ(lock.height, 3);
-    EXPECT_EQ(lock.noUnlock, 0u);
     EXPECT_EQ(reinterpret_cast<intptr_t>(lock.pixels), GetBitmapAttr(bm.get(), kBitmapAttrPixels));
     UnlockBitmap(&lock);
     EXPECT_EQ(lock.lockToken, 0u);
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrPixelFormat), 10);
-}
 
-TEST_F(BitmapTest, ASetPlatformFormatIsHonoured) {
     SetPlatformPixelFormat(kFormatBGRA);
-    BitmapPtr bm(AllocBitmap(5, 1, 0, nullptr));
-    ASSERT_TRUE(bm);
-    qbBitmapLock lock;
-    ASSERT_NE(LockBitmap(bm.get(), 0, &lock), 0u);
+    BitmapPtr bgra(AllocBitmap(5, 1, 0, nullptr));
+    ASSERT_NE(LockBitmap(bgra.get(), 0, &lock), 0u);
     EXPECT_EQ(lock.pixelFormat, 11u);
     EXPECT_EQ(lock.rowLength, 8);
     UnlockBitmap(&lock);
-}
 
-TEST_F(BitmapTest, PlanesLockAsTheirOwnRows) {
+    // Planes lock as their own rows.
     BitmapPtr alpha(AllocAlphaChannel(5, 2, true, nullptr, 0));
-    ASSERT_TRUE(alpha);
-    qbBitmapLock lock;
     ASSERT_NE(LockBitmap(alpha.get(), 0, &lock), 0u);
     EXPECT_EQ(lock.pixelFormat, 14u);
-    EXPECT_EQ(lock.bytesPerPixel, 1u);
     EXPECT_EQ(lock.rowLength, 8);
-    EXPECT_EQ(lock.noUnlock, 1u);
     EXPECT_EQ(reinterpret_cast<intptr_t>(lock.pixels), GetBitmapAttr(alpha.get(), kBitmapAttrAlphaData));
     UnlockBitmap(&lock);
-
     BitmapPtr mask = Mask(17, 2);
     ASSERT_NE(LockBitmap(mask->plane.get(), kLockPlaneRecord, &lock), 0u);
     EXPECT_EQ(lock.pixelFormat, 15u);
     EXPECT_EQ(lock.rowLength, 4);
-    EXPECT_EQ(lock.width, 17);
     UnlockBitmap(&lock);
-}
 
-TEST_F(BitmapTest, FailedLocksReportTokenZero) {
-    qbBitmapLock lock;
+    // Failed locks report token 0 and unlock as nothing.
     lock.lockToken = 7;
     EXPECT_EQ(LockBitmap(static_cast<qbBitmap*>(nullptr), 0, &lock), 0u);
     EXPECT_EQ(lock.lockToken, 0u);
     qbBitmapPlane wrongType;
     wrongType.type = 3;
     EXPECT_EQ(LockBitmap(&wrongType, kLockPlaneRecord, &lock), 0u);
-    UnlockBitmap(&lock);  // a failed lock unlocks as nothing
+    UnlockBitmap(&lock);
 }
 
 TEST_F(BitmapTest, ExternalPlanesUseTheCallersRows) {
@@ -133,23 +105,6 @@ TEST_F(BitmapTest, ExternalPlanesUseTheCallersRows) {
     EXPECT_EQ(GetBitmapAttr(mask.get(), kBitmapAttrMaskRowBytes), 10);
     WriteBitmapPixel(mask.get(), 9, 2, kMaskVisible, true);
     EXPECT_EQ(rows[2 * 10 + 1], 0x40);
-}
-
-TEST_F(BitmapTest, NullBitmapAttributes) {
-    for (int code : {0, 1, 2, 3, 4, 13, 14, 18, 19, 20, 21, 22}) EXPECT_EQ(GetBitmapAttr(nullptr, code), 0) << code;
-}
-
-TEST_F(BitmapTest, HandleAttributes) {
-    BitmapPtr bm(AllocBitmap(7, 9, kAllocVideoBitmap, nullptr));
-    ASSERT_TRUE(bm);
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrWidth), 7);
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrHeight), 9);
-    // Without an adapter that keeps video bitmaps, they are ordinary ones.
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoFlag), 0);
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrOrphanVideo), 0);
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrNative), reinterpret_cast<intptr_t>(bm->native));
-    bm->videoFlag = 1;
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrOrphanVideo), 1);
 }
 
 TEST_F(BitmapTest, SizesAreRefusedBeyondTheCap) {
@@ -180,7 +135,7 @@ TEST_F(BitmapTest, MaskXorFlipsSinglePixelsAndRectangles) {
     }
 }
 
-TEST_F(BitmapTest, FillModesSetClearOrLeaveBits) {
+TEST_F(BitmapTest, FillModesSetClearOrLeaveBitsInsideThePlane) {
     BitmapPtr mask = Mask(16, 1);
     FillMaskRect(mask.get(), 0, 0, 8, 1, kMaskVanillaCopy);
     FillMaskRect(mask.get(), 8, 0, 8, 1, kMaskOr);
@@ -190,15 +145,12 @@ TEST_F(BitmapTest, FillModesSetClearOrLeaveBits) {
     FillMaskRect(mask.get(), 4, 0, 4, 1, kMaskInvisible);
     EXPECT_EQ(mask->plane->data[0], 0xF0);
     EXPECT_EQ(mask->plane->data[1], 0xFF);
-}
-
-TEST_F(BitmapTest, FillIsClippedToThePlane) {
-    BitmapPtr mask = Mask(9, 2);
-    FillMaskRect(mask.get(), -5, -5, 100, 100, kMaskVisible);
-    EXPECT_TRUE(Bit(mask.get(), 8, 1));
-    // Bits beyond the width stay clear.
-    EXPECT_EQ(mask->plane->data[1], 0x80);
-    EXPECT_EQ(mask->plane->data[2 + 1], 0x80);
+    // Clipped to the plane; bits beyond the width stay clear.
+    BitmapPtr narrow = Mask(9, 2);
+    FillMaskRect(narrow.get(), -5, -5, 100, 100, kMaskVisible);
+    EXPECT_TRUE(Bit(narrow.get(), 8, 1));
+    EXPECT_EQ(narrow->plane->data[1], 0x80);
+    EXPECT_EQ(narrow->plane->data[2 + 1], 0x80);
 }
 
 TEST_F(BitmapTest, BlitMaskRectCombinesBitByMode) {
@@ -225,32 +177,17 @@ TEST_F(BitmapTest, BlitMaskRectTakesCallerRowsAndOffsets) {
     EXPECT_EQ(dest->plane->data[0], 0x30);
 }
 
-TEST_F(BitmapTest, ColourPixelsReadBackThroughTheLock) {
-    BitmapPtr bm(AllocBitmap(3, 2, 0, nullptr));
-    WriteBitmapPixel(bm.get(), 2, 1, 0x123456, false);
-    EXPECT_EQ(ReadBitmapPixel(bm.get(), 2, 1, false), 0x123456u);
-    // Outside the bitmap nothing is written and black is read.
-    WriteBitmapPixel(bm.get(), 3, 1, 0xFFFFFF, false);
-    EXPECT_EQ(ReadBitmapPixel(bm.get(), -1, 0, false), 0u);
-}
-
-TEST_F(BitmapTest, ArgbWithoutPlanesIsOpaque) {
+TEST_F(BitmapTest, PixelsReadBackAndArgbWithoutPlanesIsOpaque) {
     BitmapPtr bm(AllocBitmap(3, 2, 0, nullptr));
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) WriteBitmapPixel(bm.get(), x, y, static_cast<uint32_t>(0x10 * (y * 3 + x)), false);
+    EXPECT_EQ(ReadBitmapPixel(bm.get(), 2, 1, false), 0x50u);
+    // Outside the bitmap nothing is written and black is read.
+    WriteBitmapPixel(bm.get(), 3, 1, 0xFFFFFF, false);
+    EXPECT_EQ(ReadBitmapPixel(bm.get(), -1, 0, false), 0u);
     const auto argb = GetBitmapARGB(bm.get(), 0, 0, 3, 2, nullptr, nullptr, kNoKeyColour, false, 0);
     ASSERT_EQ(argb.size(), 6u);
     for (size_t i = 0; i < argb.size(); ++i) EXPECT_EQ(argb[i], 0xFF000000u | (0x10 * i)) << i;
-}
-
-TEST_F(BitmapTest, ArgbOfAnotherFormatConvertsColours) {
-    SetPlatformPixelFormat(kFormatRGB565);
-    BitmapPtr bm(AllocBitmap(2, 1, 0, nullptr));
-    ASSERT_TRUE(bm);
-    WriteBitmapPixel(bm.get(), 1, 0, 0xFFFFFF, false);
-    const auto argb = CopyBitmapRectToARGB(bm.get(), 0, 0, 2, 1, 0);
-    ASSERT_EQ(argb.size(), 2u);
-    EXPECT_EQ(argb[1], 0x00F8FCF8u);
 }
 
 TEST_F(BitmapTest, ArgbTakesAlphaFromTheMaskOrThePlane) {
@@ -350,15 +287,6 @@ TEST_F(BitmapTest, AlphaFillIsClippedToThePlane) {
     FillAlphaRect(alpha.get(), 3, -1, 10, 2, 0x7F);
     const uint8_t expected[16] = {0, 0, 0, 0x7F, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(alpha->plane->data, expected, sizeof expected), 0);
-}
-
-TEST_F(BitmapTest, VideoBitmapsAreFlaggedOnce) {
-    BitmapPtr bm(AllocBitmap(2, 2, 0, nullptr));
-    FlagVideoBitmap(bm.get());
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoState), 0);
-    bm->videoFlag = 1;
-    FlagVideoBitmap(bm.get());
-    EXPECT_EQ(GetBitmapAttr(bm.get(), kBitmapAttrVideoState), 1);
 }
 
 TEST_F(BitmapTest, ArgbRectPartlyOutsideReadsBlackThere) {

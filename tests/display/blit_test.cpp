@@ -78,21 +78,6 @@ TEST_F(BlitTest, CombineAlphaRectFollowsTheTableInEveryMode) {
     }
 }
 
-TEST_F(BlitTest, CombineAlphaRectEdgeValues) {
-    BitmapPtr src = Alpha(1, 1);
-    BitmapPtr dst = Alpha(1, 1);
-    At(src.get(), 0, 0) = 128;
-    CombineAlphaRect(src.get(), 0, 0, dst.get(), 0, 0, 1, 1, 9, 0);
-    EXPECT_EQ(At(dst.get(), 0, 0), 128);
-    At(src.get(), 0, 0) = 0;
-    At(dst.get(), 0, 0) = 77;
-    CombineAlphaRect(src.get(), 0, 0, dst.get(), 0, 0, 1, 1, 9, 0);
-    EXPECT_EQ(At(dst.get(), 0, 0), 77);
-    At(src.get(), 0, 0) = 255;
-    CombineAlphaRect(src.get(), 0, 0, dst.get(), 0, 0, 1, 1, 4, 128);
-    EXPECT_EQ(At(dst.get(), 0, 0), 128);
-}
-
 TEST_F(BlitTest, ClippedPlaneCombinationShiftsTheSourceWithANegativeDestination) {
     BitmapPtr src = Alpha(4, 1);
     BitmapPtr dst = Alpha(3, 1);

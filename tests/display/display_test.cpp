@@ -23,7 +23,7 @@ using DisplayListTest = DisplayWorld;
 
 }  // namespace
 
-TEST_F(DisplayListTest, AnExistingIdIsFreedBeforeItsReplacementIsMade) {
+TEST_F(DisplayListTest, AnExistingIdIsFreedBeforeItsReplacementUnlessItIsCurrent) {
     qbDisplayOptions first;
     first.title = "first";
     Make(5, first);
@@ -38,10 +38,10 @@ TEST_F(DisplayListTest, AnExistingIdIsFreedBeforeItsReplacementIsMade) {
     qbDisplay* found = nullptr;
     ASSERT_EQ(GetDisplayRecord(ObjectID{5, nullptr}, &found), 0);
     EXPECT_EQ(found, d);
-}
 
-TEST_F(DisplayListTest, ReplacingTheCurrentDisplayIsRefusedAndKeepsIt) {
-    qbDisplay* d = MakeOpen(1);
+    // Replacing the current display is refused and keeps it.
+    FreeAllDisplays(nullptr);
+    d = MakeOpen(1);
     qbDisplay* out = nullptr;
     EXPECT_EQ(CreateDisplay(nullptr, NewObjectID{1, 0}, nullptr, &out), ERR_FREEADISPLAY);
     EXPECT_EQ(out, nullptr);
@@ -75,9 +75,6 @@ TEST_F(DisplayListTest, DefaultsAndTitleLimit) {
     EXPECT_EQ(d->width, 640);
     EXPECT_EQ(d->height, 480);
     EXPECT_EQ(d->x, -100000);
-    EXPECT_EQ(d->type, 21);
-    EXPECT_EQ(d->handlers[0].function, -1);
-    EXPECT_EQ(d->handlers[29].userData, -1);
     qbDisplayOptions o;
     o.title = std::string(255, 'a');
     EXPECT_NE(Make(3, o), nullptr);
@@ -208,11 +205,11 @@ TEST_F(DisplayListTest, StartOpensTheVisibleDisplaysAndChoosesTheActiveOne) {
     EXPECT_EQ(two->state, DISPSTATE_CLOSED);
     EXPECT_EQ(three->state, DISPSTATE_OPEN);
     EXPECT_EQ(GetCurrentDisplay(), three);
-}
 
-TEST_F(DisplayListTest, WithoutAnActiveDisplayDisplayOneIsCurrent) {
+    // Without an active display, display 1 is current.
+    FreeAllDisplays(nullptr);
     Make(2);
-    qbDisplay* one = Make(1);
+    one = Make(1);
     ASSERT_EQ(StartDisplays(nullptr), 0);
     EXPECT_EQ(GetCurrentDisplay(), one);
 }
@@ -271,18 +268,4 @@ TEST_F(DisplayListTest, ALockedBGPicCannotBeFreed) {
     p->locked = 0;
     EXPECT_EQ(FreeBGPicCore(nullptr, ObjectID{3, nullptr}, false), 0);
     EXPECT_EQ(CountBGPics(), 0);
-}
-
-TEST_F(DisplayListTest, SavedOutputSelectionComesBack) {
-    qbDisplay* d = Make(1);
-    BitmapPtr target(AllocBitmap(2, 2, 0, nullptr));
-    d->output = qbOutputSelection{target.get(), nullptr, nullptr, 3, 1};
-    qbOutputSelection saved;
-    SaveAndResetOutput(d, &saved);
-    EXPECT_EQ(d->output.type, 21);
-    EXPECT_EQ(d->output.bitmap, nullptr);
-    RestoreOutput(d, saved);
-    EXPECT_EQ(d->output.type, 3);
-    EXPECT_EQ(d->output.bitmap, target.get());
-    d->output = qbOutputSelection{};
 }

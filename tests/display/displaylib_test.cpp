@@ -169,15 +169,6 @@ TEST_F(DisplayLibTest, MoveDisplayResolvesPositionConstantsOnItsMonitor) {
     EXPECT_EQ(d->y, INT32_MIN);
 }
 
-TEST_F(DisplayLibTest, NilCreatesADisplayWithAnAutomaticId) {
-    VmPushNil(L_);
-    ASSERT_EQ(Run("CreateDisplay", 1, 1), 0);
-    ASSERT_EQ(VmType(L_, -1), kTypeLightUserdata);
-    qbDisplay* d = nullptr;
-    ASSERT_EQ(GetDisplayRecord(ObjectID{0, VmToUserdata(L_, -1)}, &d), 0);
-    EXPECT_EQ(d->width, 640);
-}
-
 TEST_F(DisplayLibTest, ANewPictureReplacesTheDisplaysOwn) {
     qbDisplay* d = OpenFirst(0x000000);
     BitmapPtr red(AllocBitmap(100, 80, 0, nullptr));

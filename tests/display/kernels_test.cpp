@@ -8,54 +8,11 @@
 #include <vector>
 
 #include "display/kernels.h"
+#include "kernel_cases.h"
 
 namespace {
 
-constexpr int32_t kBufW = 96;
-constexpr int32_t kBufH = 9;
-
-template <typename Pixel>
-std::vector<Pixel> RandomPixels(std::mt19937& rng, size_t n) {
-    std::vector<Pixel> v(n);
-    for (auto& p : v) p = static_cast<Pixel>(rng());
-    return v;
-}
-
-std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) {
-        // Weight the two special levels so every branch is taken often.
-        const uint32_t r = rng() % 8;
-        b = r == 0 ? 0 : r == 1 ? 255 : static_cast<uint8_t>(rng());
-    }
-    return v;
-}
-
-// One random rectangle inside a kBufW x kBufH buffer, for every width 1..67.
-struct Case {
-    int32_t w, h, dx, dy, sx, sy, mx, my;
-};
-std::vector<Case> Cases(std::mt19937& rng) {
-    std::vector<Case> out;
-    for (int32_t w = 1; w <= 67; ++w) {
-        const int32_t h = 1 + static_cast<int32_t>(rng() % 6);
-        auto off = [&](int32_t room) { return static_cast<int32_t>(rng() % static_cast<uint32_t>(room + 1)); };
-        out.push_back({w, h, off(kBufW - w), off(kBufH - h), off(kBufW - w), off(kBufH - h),
-                       off(kBufW - w), off(kBufH - h)});
-    }
-    return out;
-}
-
 constexpr uint32_t kFormats[] = {10, 11, 12, 13};
-
-// Every instruction set this processor can run, so each vector variant is
-// held to the reference wherever it exists.
-std::vector<KernelIsa> Isas() {
-    std::vector<KernelIsa> out;
-    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2})
-        if (isa <= BestKernelIsa()) out.push_back(isa);
-    return out;
-}
 
 const char* Name(KernelIsa isa) {
     return isa == KernelIsa::Avx2 ? "avx2" : isa == KernelIsa::Sse2 ? "sse2" : "portable";
@@ -201,7 +158,7 @@ TEST(KernelEdges, BlendMatchesTheRuleOnEveryWeight) {
 
 TEST(KernelsMatchReference, CopyAndFill) {
     std::mt19937 rng(11);
-    for (const Case& c : Cases(rng)) {
+    for (const KernelRect& c : Cases(rng)) {
         auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
         auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
         CopyRect32({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, c.w, c.h);
@@ -274,7 +231,7 @@ TEST(KernelsMatchReference, LargeBlockFill) {
 
 TEST(KernelsMatchReference, BlendedFill) {
     std::mt19937 rng(12);
-    for (const Case& c : Cases(rng))
+    for (const KernelRect& c : Cases(rng))
         for (uint32_t level : {0u, 1u, 128u, 254u, 255u, static_cast<uint32_t>(rng() & 255)}) {
             for (uint32_t f : kFormats) {
                 auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
@@ -296,7 +253,7 @@ TEST(KernelsMatchReference, BlendedFill) {
 TEST(KernelsMatchReference, MaskedCopy) {
     std::mt19937 rng(13);
     const int32_t maskRowBytes = kBufW / 8 + 2;
-    for (const Case& c : Cases(rng)) {
+    for (const KernelRect& c : Cases(rng)) {
         auto mask = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH);
         const MaskRows m{mask.data(), maskRowBytes, c.mx, c.my};
         auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
@@ -362,7 +319,7 @@ TEST(KernelsMatchReference, MaskedCopyAtEveryBitOffset) {
 TEST(KernelsMatchReference, ColourThroughMaskInvertAndMix) {
     std::mt19937 rng(18);
     const int32_t maskRowBytes = kBufW / 8 + 2;
-    for (const Case& c : Cases(rng)) {
+    for (const KernelRect& c : Cases(rng)) {
         auto mask = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH);
         const MaskRows m{mask.data(), maskRowBytes, c.mx, c.my};
         auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
@@ -411,7 +368,7 @@ TEST(KernelEdges, MixAtFullLevelKeepsTheSourceColour) {
 TEST(KernelsMatchReference, MaskFromKeyAndReplaceColours) {
     std::mt19937 rng(19);
     const int32_t maskRowBytes = kBufW / 8 + 2;
-    for (const Case& c : Cases(rng)) {
+    for (const KernelRect& c : Cases(rng)) {
         // Few distinct colours, so that keys and pairs match often.
         auto px = RandomPixels<uint32_t>(rng, kBufW * kBufH);
         for (auto& p : px) p = (p % 4) * 0x01010101u | (p & 0x01000000u);
@@ -455,7 +412,7 @@ TEST(KernelEdges, ReplacementsChainAndKeyIgnoresTheTopByte) {
 TEST(KernelsMatchReference, FlipWithPlanes) {
     std::mt19937 rng(20);
     const int32_t maskRowBytes = kBufW / 8 + 2;
-    for (const Case& c : Cases(rng))
+    for (const KernelRect& c : Cases(rng))
         for (bool horizontal : {false, true})
             for (int32_t bpp : {2, 4}) {
                 auto px = RandomBytes(rng, static_cast<size_t>(kBufW) * kBufH * 4);
@@ -479,7 +436,7 @@ TEST(KernelsMatchReference, FlipWithPlanes) {
 
 TEST(KernelsMatchReference, AlphaBlend) {
     std::mt19937 rng(14);
-    for (const Case& c : Cases(rng)) {
+    for (const KernelRect& c : Cases(rng)) {
         auto alpha = RandomBytes(rng, kBufW * kBufH);
         // Runs of equal levels, so that whole groups of four and of eight
         // are 0 or 255 as often as mixed.
@@ -522,18 +479,9 @@ TEST(KernelsMatchReference, AlphaBlendEveryWeightInEveryLane) {
         }
 }
 
-TEST(KernelIsas, NeverBeyondWhatTheProcessorHas) {
-    const KernelIsa best = BestKernelIsa();
-    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2}) EXPECT_LE(UsableIsa(isa), best);
-    EXPECT_EQ(UsableIsa(KernelIsa::Portable), KernelIsa::Portable);
-#if defined(__x86_64__)
-    EXPECT_GE(best, KernelIsa::Sse2);
-#endif
-}
-
 TEST(KernelsMatchReference, Gray) {
     std::mt19937 rng(15);
-    for (const Case& c : Cases(rng))
+    for (const KernelRect& c : Cases(rng))
         for (bool bw : {false, true}) {
             for (uint32_t f : kFormats) {
                 auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
@@ -553,7 +501,7 @@ TEST(KernelsMatchReference, Gray) {
 TEST(KernelsMatchReference, PixelateWithAndWithoutPlanes) {
     std::mt19937 rng(16);
     const int32_t maskRowBytes = kBufW / 8 + 2;
-    for (const Case& c : Cases(rng))
+    for (const KernelRect& c : Cases(rng))
         for (int32_t block : {1, 2, 3, 5, 8, 70}) {
             for (int planes = 0; planes < 4; ++planes) {
                 auto mA = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH), mB = mA;
@@ -599,7 +547,7 @@ std::vector<uint16_t> Random16(std::mt19937& rng, Layout16 l, size_t n) {
 
 TEST(SixteenBitTwins, MatchTheirFourByteTwins) {
     std::mt19937 rng(17);
-    for (const Case& c : Cases(rng))
+    for (const KernelRect& c : Cases(rng))
         for (Layout16 l : kLayouts) {
             const uint32_t level = rng() & 255;
             const auto colour = Random16(rng, l, 1)[0];

@@ -9,54 +9,13 @@
 
 #include "display/pixelformats.h"
 #include "display/planekernels.h"
+#include "kernel_cases.h"
 
 namespace {
 
-constexpr int32_t kW = 96;
-constexpr int32_t kH = 9;
+constexpr int32_t kW = kBufW;
+constexpr int32_t kH = kBufH;
 constexpr int32_t kMaskBytes = kW / 8;
-
-std::vector<uint8_t> Bytes(std::mt19937& rng, size_t n) {
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) {
-        // 0 and 255 drive most branches, so they come often.
-        const uint32_t r = rng() % 8;
-        b = r == 0 ? 0 : r == 1 ? 255 : static_cast<uint8_t>(rng());
-    }
-    return v;
-}
-std::vector<uint32_t> Words(std::mt19937& rng, size_t n) {
-    std::vector<uint32_t> v(n);
-    for (auto& p : v) p = static_cast<uint32_t>(rng());
-    return v;
-}
-std::vector<uint16_t> Halves(std::mt19937& rng, size_t n) {
-    std::vector<uint16_t> v(n);
-    for (auto& p : v) p = static_cast<uint16_t>(rng());
-    return v;
-}
-
-struct Case {
-    int32_t w, h, dx, dy, sx, sy, mx, my;
-};
-// Offsets are odd wherever the rectangle leaves room, and even otherwise,
-// so unaligned mask bits and unaligned rows are both the common case.
-std::vector<Case> Cases(std::mt19937& rng) {
-    std::vector<Case> out;
-    for (int32_t w = 1; w <= 67; ++w) {
-        const int32_t h = 1 + static_cast<int32_t>(rng() % 6);
-        auto off = [&](int32_t room) {
-            auto v = static_cast<int32_t>(rng() % static_cast<uint32_t>(room + 1));
-            if ((v | 1) <= room) v |= 1;
-            return v;
-        };
-        out.push_back({w, h, off(kW - w), off(kH - h), off(kW - w), off(kH - h), off(kW - w),
-                       off(kH - h)});
-    }
-    // A few byte-aligned ones for the whole-byte paths.
-    for (int32_t w : {8, 16, 24, 40, 64}) out.push_back({w, 3, 8, 1, 16, 2, 0, 4});
-    return out;
-}
 
 constexpr uint32_t kFormats32[] = {10, 11, 12, 13};
 constexpr Layout16 kLayouts[] = {Layout16::RGB565, Layout16::RGB555};
@@ -228,8 +187,8 @@ TEST(PlaneKernelTwins, ImportOfWholeBlocks) {
     for (int32_t w = 1; w <= 67; w += 3)
         for (uint32_t f : kFormats32) {
             const int32_t h = 1 + static_cast<int32_t>(rng() % 5);
-            const auto src = Words(rng, static_cast<size_t>(w) * (h + 2));
-            auto a = Words(rng, static_cast<size_t>(w) * (h + 2)), b = a;
+            const auto src = RandomPixels<uint32_t>(rng, static_cast<size_t>(w) * (h + 2));
+            auto a = RandomPixels<uint32_t>(rng, static_cast<size_t>(w) * (h + 2)), b = a;
             ImportARGB32({a.data(), w, 0, 1}, {src.data(), w, 0, 1}, w, h, f);
             ImportARGB32Ref({b.data(), w, 0, 1}, {src.data(), w, 0, 1}, w, h, f);
             ASSERT_EQ(a, b) << f << " w" << w;
@@ -238,22 +197,22 @@ TEST(PlaneKernelTwins, ImportOfWholeBlocks) {
 
 TEST(PlaneKernelTwins, ImportAndAlphaFromArgb) {
     std::mt19937 rng(1);
-    const auto src = Words(rng, kW * kH);
-    for (const Case& c : Cases(rng)) {
+    const auto src = RandomPixels<uint32_t>(rng, kW * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
         const ArgbRows s{src.data(), kW, c.sx, c.sy};
         for (uint32_t f : kFormats32) {
-            auto a = Words(rng, kW * kH), b = a;
+            auto a = RandomPixels<uint32_t>(rng, kW * kH), b = a;
             ImportARGB32({a.data(), kW, c.dx, c.dy}, s, c.w, c.h, f);
             ImportARGB32Ref({b.data(), kW, c.dx, c.dy}, s, c.w, c.h, f);
             ASSERT_EQ(a, b) << f << " w" << c.w;
         }
         for (int f = 0; f <= 7; ++f) {
-            auto a = Halves(rng, kW * kH), b = a;
+            auto a = RandomPixels<uint16_t>(rng, kW * kH), b = a;
             ImportARGB16({a.data(), kW, c.dx, c.dy}, s, c.w, c.h, f);
             ImportARGB16Ref({b.data(), kW, c.dx, c.dy}, s, c.w, c.h, f);
             ASSERT_EQ(a, b) << f << " w" << c.w;
         }
-        auto a = Bytes(rng, kW * kH), b = a;
+        auto a = RandomBytes(rng, kW * kH), b = a;
         AlphaFromARGB({a.data(), kW, c.dx, c.dy}, s, c.w, c.h);
         AlphaFromARGBRef({b.data(), kW, c.dx, c.dy}, s, c.w, c.h);
         ASSERT_EQ(a, b) << c.w;
@@ -262,18 +221,18 @@ TEST(PlaneKernelTwins, ImportAndAlphaFromArgb) {
 
 TEST(PlaneKernelTwins, ExportToArgb) {
     std::mt19937 rng(7);
-    const auto src32 = Words(rng, kW * kH);
-    const auto src16 = Halves(rng, kW * kH);
-    for (const Case& c : Cases(rng)) {
+    const auto src32 = RandomPixels<uint32_t>(rng, kW * kH);
+    const auto src16 = RandomPixels<uint16_t>(rng, kW * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
         for (uint32_t f : kFormats32) {
-            auto a = Words(rng, kW * kH), b = a;
+            auto a = RandomPixels<uint32_t>(rng, kW * kH), b = a;
             const PixelRows32 s{const_cast<uint32_t*>(src32.data()), kW, c.sx, c.sy};
             ExportARGB32(a.data() + c.dy * kW + c.dx, kW, s, c.w, c.h, f);
             ExportARGB32Ref(b.data() + c.dy * kW + c.dx, kW, s, c.w, c.h, f);
             ASSERT_EQ(a, b) << f << " w" << c.w;
         }
         for (int f = 0; f <= 7; ++f) {
-            auto a = Words(rng, kW * kH), b = a;
+            auto a = RandomPixels<uint32_t>(rng, kW * kH), b = a;
             const PixelRows16 s{const_cast<uint16_t*>(src16.data()), kW, c.sx, c.sy};
             ExportARGB16(a.data() + c.dy * kW + c.dx, kW, s, c.w, c.h, f);
             ExportARGB16Ref(b.data() + c.dy * kW + c.dx, kW, s, c.w, c.h, f);
@@ -296,38 +255,38 @@ TEST(PlaneKernelEdges, ExportUndoesImportUpToAlpha) {
 
 TEST(PlaneKernelTwins, PlaneFillsAndConversions) {
     std::mt19937 rng(2);
-    for (const Case& c : Cases(rng)) {
-        auto mask = Bytes(rng, kMaskBytes * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
+        auto mask = RandomBytes(rng, kMaskBytes * kH);
         const MaskRows m{mask.data(), kMaskBytes, c.mx, c.my};
         const auto value = static_cast<uint8_t>(rng());
         {
-            auto a = Bytes(rng, kW * kH), b = a;
+            auto a = RandomBytes(rng, kW * kH), b = a;
             FillAlphaPlane({a.data(), kW, c.dx, c.dy}, c.w, c.h, value);
             FillAlphaPlaneRef({b.data(), kW, c.dx, c.dy}, c.w, c.h, value);
             ASSERT_EQ(a, b);
         }
         {
-            auto a = Bytes(rng, kW * kH), b = a;
+            auto a = RandomBytes(rng, kW * kH), b = a;
             StampMaskIntoAlpha({a.data(), kW, c.dx, c.dy}, m, c.w, c.h, value);
             StampMaskIntoAlphaRef({b.data(), kW, c.dx, c.dy}, m, c.w, c.h, value);
             ASSERT_EQ(a, b);
         }
         {
-            auto a = Bytes(rng, kW * kH), b = a;
+            auto a = RandomBytes(rng, kW * kH), b = a;
             MaskToAlpha({a.data(), kW, c.dx, c.dy}, m, c.w, c.h, value);
             MaskToAlphaRef({b.data(), kW, c.dx, c.dy}, m, c.w, c.h, value);
             ASSERT_EQ(a, b);
         }
-        const auto src = Bytes(rng, kW * kH);
+        const auto src = RandomBytes(rng, kW * kH);
         const AlphaRows s{const_cast<uint8_t*>(src.data()), kW, c.sx, c.sy};
         for (int32_t mode = -1; mode <= 6; ++mode) {
-            auto a = Bytes(rng, kMaskBytes * kH), b = a;
+            auto a = RandomBytes(rng, kMaskBytes * kH), b = a;
             AlphaToMask({a.data(), kMaskBytes, c.mx, c.my}, s, c.w, c.h, mode);
             AlphaToMaskRef({b.data(), kMaskBytes, c.mx, c.my}, s, c.w, c.h, mode);
             ASSERT_EQ(a, b) << mode << " w" << c.w;
         }
         for (uint32_t level : {0u, 1u, 128u, 255u}) {
-            auto a = Bytes(rng, kW * kH), b = a;
+            auto a = RandomBytes(rng, kW * kH), b = a;
             MultiplyAlpha({a.data(), kW, c.dx, c.dy}, s, c.w, c.h, level);
             MultiplyAlphaRef({b.data(), kW, c.dx, c.dy}, s, c.w, c.h, level);
             ASSERT_EQ(a, b);
@@ -337,12 +296,12 @@ TEST(PlaneKernelTwins, PlaneFillsAndConversions) {
 
 TEST(PlaneKernelTwins, CombineAlphaEveryMode) {
     std::mt19937 rng(3);
-    for (const Case& c : Cases(rng)) {
-        const auto src = Bytes(rng, kW * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
+        const auto src = RandomBytes(rng, kW * kH);
         const AlphaRows s{const_cast<uint8_t*>(src.data()), kW, c.sx, c.sy};
         for (int32_t mode = -1; mode <= 10; ++mode) {
             const uint32_t value = rng() % 256;
-            auto a = Bytes(rng, kW * kH), b = a;
+            auto a = RandomBytes(rng, kW * kH), b = a;
             CombineAlpha({a.data(), kW, c.dx, c.dy}, s, c.w, c.h, mode, value);
             CombineAlphaRef({b.data(), kW, c.dx, c.dy}, s, c.w, c.h, mode, value);
             ASSERT_EQ(a, b) << mode << " w" << c.w;
@@ -352,21 +311,21 @@ TEST(PlaneKernelTwins, CombineAlphaEveryMode) {
 
 TEST(PlaneKernelTwins, ClipCombination) {
     std::mt19937 rng(4);
-    for (const Case& c : Cases(rng)) {
-        const auto clip = Bytes(rng, kMaskBytes * kH), srcMask = Bytes(rng, kMaskBytes * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
+        const auto clip = RandomBytes(rng, kMaskBytes * kH), srcMask = RandomBytes(rng, kMaskBytes * kH);
         const MaskRows cl{const_cast<uint8_t*>(clip.data()), kMaskBytes, c.mx, c.my};
         for (bool withSource : {false, true}) {
             const MaskRows sm = withSource
                 ? MaskRows{const_cast<uint8_t*>(srcMask.data()), kMaskBytes, c.sx, c.sy}
                 : MaskRows{};
-            auto a = Bytes(rng, kMaskBytes * kH), b = a;
+            auto a = RandomBytes(rng, kMaskBytes * kH), b = a;
             ClipCombineMask({a.data(), kMaskBytes, c.dx, c.dy}, sm, cl, c.w, c.h);
             ClipCombineMaskRef({b.data(), kMaskBytes, c.dx, c.dy}, sm, cl, c.w, c.h);
             ASSERT_EQ(a, b) << withSource << " w" << c.w;
         }
-        const auto src = Bytes(rng, kW * kH);
+        const auto src = RandomBytes(rng, kW * kH);
         const AlphaRows s{const_cast<uint8_t*>(src.data()), kW, c.sx, c.sy};
-        auto a = Bytes(rng, kW * kH), b = a;
+        auto a = RandomBytes(rng, kW * kH), b = a;
         ClipCombineAlpha({a.data(), kW, c.dx, c.dy}, s, cl, c.w, c.h);
         ClipCombineAlphaRef({b.data(), kW, c.dx, c.dy}, s, cl, c.w, c.h);
         ASSERT_EQ(a, b) << c.w;
@@ -375,12 +334,12 @@ TEST(PlaneKernelTwins, ClipCombination) {
 
 TEST(PlaneKernelTwins, AlphaChannelDrawEveryMode) {
     std::mt19937 rng(5);
-    for (const Case& c : Cases(rng)) {
-        const auto weights = Bytes(rng, kW * kH);
-        auto cov = Halves(rng, kW * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
+        const auto weights = RandomBytes(rng, kW * kH);
+        auto cov = RandomPixels<uint16_t>(rng, kW * kH);
         for (size_t k = 0; k < cov.size(); ++k) cov[k] = static_cast<uint16_t>((cov[k] & 0xFF00u) | weights[k]);
-        const auto src32 = Words(rng, kW * kH);
-        const auto src16 = Halves(rng, kW * kH);
+        const auto src32 = RandomPixels<uint32_t>(rng, kW * kH);
+        const auto src16 = RandomPixels<uint16_t>(rng, kW * kH);
         for (int32_t mode : {0, 1, 2, 3, 4, 7}) {
             for (bool withSource : {false, true}) {
                 for (bool withDest : {false, true}) {
@@ -390,10 +349,10 @@ TEST(PlaneKernelTwins, AlphaChannelDrawEveryMode) {
                     p.intensity = rng() % 256;
                     p.alpha = {const_cast<uint8_t*>(weights.data()), kW, c.sx, c.sy};
                     p.coverage = {cov.data(), kW, c.sx, c.sy};
-                    auto da = Bytes(rng, kW * kH), db = da;
+                    auto da = RandomBytes(rng, kW * kH), db = da;
                     for (uint32_t f : kFormats32) {
                         const PixelRows32 s{const_cast<uint32_t*>(src32.data()), kW, c.sx, c.sy};
-                        auto a = Words(rng, kW * kH), b = a;
+                        auto a = RandomPixels<uint32_t>(rng, kW * kH), b = a;
                         auto pa = p, pb = p;
                         if (withDest) {
                             pa.destAlpha = {da.data(), kW, c.dx, c.dy};
@@ -406,7 +365,7 @@ TEST(PlaneKernelTwins, AlphaChannelDrawEveryMode) {
                     }
                     for (Layout16 l : kLayouts) {
                         const PixelRows16 s{const_cast<uint16_t*>(src16.data()), kW, c.sx, c.sy};
-                        auto a = Halves(rng, kW * kH), b = a;
+                        auto a = RandomPixels<uint16_t>(rng, kW * kH), b = a;
                         auto pa = p, pb = p;
                         if (withDest) {
                             pa.destAlpha = {da.data(), kW, c.dx, c.dy};
@@ -425,13 +384,13 @@ TEST(PlaneKernelTwins, AlphaChannelDrawEveryMode) {
 
 TEST(PlaneKernelTwins, CoveragePlot) {
     std::mt19937 rng(6);
-    for (const Case& c : Cases(rng)) {
-        const auto cov = Bytes(rng, kW * kH);
-        auto mask = Bytes(rng, kMaskBytes * kH);
+    for (const KernelRect& c : Cases(rng, true)) {
+        const auto cov = RandomBytes(rng, kW * kH);
+        auto mask = RandomBytes(rng, kMaskBytes * kH);
         for (int32_t bpp : {2, 4}) {
             for (bool withMask : {false, true}) {
-                std::vector<uint32_t> a32 = Words(rng, kW * kH), b32 = a32;
-                std::vector<uint16_t> a16 = Halves(rng, kW * kH), b16 = a16;
+                std::vector<uint32_t> a32 = RandomPixels<uint32_t>(rng, kW * kH), b32 = a32;
+                std::vector<uint16_t> a16 = RandomPixels<uint16_t>(rng, kW * kH), b16 = a16;
                 BlendContext ctx;
                 ctx.rowLength = kW;
                 ctx.bytesPerPixel = bpp;

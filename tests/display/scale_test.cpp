@@ -10,6 +10,7 @@
 
 #include "core/errcodes.h"
 #include "display/scale.h"
+#include "kernel_cases.h"
 
 namespace {
 
@@ -62,14 +63,6 @@ Buffers Make(std::mt19937& rng, int32_t sw, int32_t sh, int32_t dw, int32_t dh, 
 constexpr int32_t kFormats[] = {10, 11, 12, 13, 0, 1, 2, 3, 4, 5, 6, 7};
 
 int32_t BytesOf(int32_t format) { return format >= 10 ? 4 : 2; }
-
-// Every instruction set this processor can run.
-std::vector<KernelIsa> Isas() {
-    std::vector<KernelIsa> out;
-    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2})
-        if (isa <= BestKernelIsa()) out.push_back(isa);
-    return out;
-}
 
 // A request between two contiguous 4-byte ARGB buffers, without planes.
 ScaleRequest Between(const std::vector<uint32_t>& src, int32_t sw, int32_t sh, std::vector<uint32_t>& dst,
@@ -248,32 +241,22 @@ TEST(Scale, ThreeRowsToManyAndBackEndsOnTheLastRow) {
     EXPECT_EQ(back, (std::vector<uint32_t>{1, 1, 2}));
 }
 
-TEST(KeepAspectRatio, CompletesTheMissingSide) {
-    int32_t w = 320, h = kKeepAspectRatio;
-    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), 0);
-    EXPECT_EQ(h, 240);
-    w = 100;
-    h = kKeepAspectRatio;
-    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), 0);
-    EXPECT_EQ(h, 75);
-    w = kKeepAspectRatio;
-    h = 240;
-    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), 0);
-    EXPECT_EQ(w, 320);
-    // 3 x 2 at height 3 is 4.5 wide: the half rounds up.
-    w = kKeepAspectRatio;
-    h = 3;
-    EXPECT_EQ(KeepAspectRatio(3, 2, &w, &h), 0);
-    EXPECT_EQ(w, 5);
-}
-
-TEST(KeepAspectRatio, RejectsBadRequests) {
-    int32_t w = 0, h = kKeepAspectRatio;
-    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), ERR_BADDIMENSIONS);
-    w = kKeepAspectRatio;
-    h = kKeepAspectRatio;
-    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), ERR_WRONGUSAGE);
-    w = 5;
-    h = -1;
-    EXPECT_EQ(KeepAspectRatio(640, 480, &w, &h), ERR_BADDIMENSIONS);
+TEST(KeepAspectRatio, CompletesTheMissingSideOrRefuses) {
+    constexpr int32_t kAsk = kKeepAspectRatio;
+    const struct {
+        int32_t sourceW, sourceH, w, h, code, wantW, wantH;
+    } cases[] = {
+        {640, 480, 320, kAsk, 0, 320, 240}, {640, 480, 100, kAsk, 0, 100, 75}, {640, 480, kAsk, 240, 0, 320, 240},
+        {3, 2, kAsk, 3, 0, 5, 3},  // 4.5 wide: the half rounds up
+        {640, 480, 0, kAsk, ERR_BADDIMENSIONS, 0, kAsk}, {640, 480, kAsk, kAsk, ERR_WRONGUSAGE, kAsk, kAsk},
+        {640, 480, 5, -1, ERR_BADDIMENSIONS, 5, -1},
+    };
+    for (const auto& c : cases) {
+        int32_t w = c.w, h = c.h;
+        EXPECT_EQ(KeepAspectRatio(c.sourceW, c.sourceH, &w, &h), c.code) << c.w << "x" << c.h;
+        if (c.code == 0) {
+            EXPECT_EQ(w, c.wantW);
+            EXPECT_EQ(h, c.wantH);
+        }
+    }
 }

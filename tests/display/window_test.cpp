@@ -128,20 +128,6 @@ TEST_F(WindowTest, ARestoreSizeResizesTheDisplayBeforeItOpens) {
     EXPECT_TRUE(resized);
 }
 
-TEST_F(WindowTest, ADisplayIsCentredOnItsOwnMonitor) {
-    null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
-    ASSERT_EQ(Create(2, [&] {
-                  Field("monitor", 2);
-                  Field("active", 1);
-              }),
-              0);
-    ASSERT_EQ(StartDisplays(L_), 0);
-    qbDisplay* d = Find(2);
-    EXPECT_EQ(d->x, 1920 + (1280 - 640) / 2);
-    EXPECT_EQ(d->y, (1024 - 480) / 2);
-    EXPECT_EQ(d->relativeX, 0);
-}
-
 TEST_F(WindowTest, WindowsGetDefaultRegionsAndGivenOnesAreClamped) {
     ASSERT_EQ(Create(1, [&] {
                   Field("active", 1);
@@ -215,10 +201,14 @@ TEST_F(WindowTest, TheWindowFollowsTheDisplaysSizeTitleAndPlace) {
     EXPECT_EQ(s->x, (1920 - 400) / 2);
 }
 
-TEST_F(WindowTest, MovingToAnotherMonitorCentresTheDisplayThere) {
+TEST_F(WindowTest, ADisplayIsCentredOnItsOwnMonitorAndMovesWithIt) {
     null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
     ASSERT_EQ(Create(1, [&] { Field("active", 1); }), 0);
+    ASSERT_EQ(Create(2, [&] { Field("monitor", 2); }), 0);
     ASSERT_EQ(StartDisplays(L_), 0);
+    EXPECT_EQ(Find(2)->x, 1920 + (1280 - 640) / 2);
+    EXPECT_EQ(Find(2)->y, (1024 - 480) / 2);
+    EXPECT_EQ(Find(2)->relativeX, 0);
     VmPushNewTable(L_);
     Field("monitor", 2);
     ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
