@@ -180,7 +180,7 @@ TEST_F(AsyncDrawTest, FinishAndCancelFreeWithTheirFlags) {
     EXPECT_EQ(*AsyncDrawListHead(), nullptr);
 }
 
-TEST_F(AsyncDrawTest, FreeAllAndBusyQueries) {
+TEST_F(AsyncDrawTest, FreeingAllOrTheirDisplaysCancelsThem) {
     OpenDisplayOne();
     Effect a, b;
     Add(&a);
@@ -190,10 +190,6 @@ TEST_F(AsyncDrawTest, FreeAllAndBusyQueries) {
     EXPECT_EQ(a.freeFlag, 0);
     EXPECT_EQ(b.freeFlag, 0);
     EXPECT_EQ(*AsyncDrawListHead(), nullptr);
-}
-
-TEST_F(AsyncDrawTest, FreeingDisplaysFreesTheirAsyncDraws) {
-    OpenDisplayOne();
     Effect e;
     Add(&e);
     FreeAllDisplays(L_);

@@ -266,14 +266,6 @@ TEST_F(GraphicsLibTest, SetClipRegionChecksTheRegionAgainstTheOutput) {
     d->output.type = kObjectTypeDisplay;
 }
 
-TEST_F(GraphicsLibTest, RuntimeTagsFourAndSixAreTheLibrarys) {
-    EXPECT_EQ(GetRuntimeTag(kTagAlphaIntensity), -1);
-    SetRuntimeTag(kTagMaskMode, 3);
-    SetRuntimeTag(kTagAlphaIntensity, 128);
-    EXPECT_EQ(GetRuntimeTag(kTagMaskMode), 3);
-    EXPECT_EQ(GetRuntimeTag(kTagAlphaIntensity), 128);
-}
-
 TEST_F(GraphicsLibTest, PointerVisibilityIsKeptOnTheDisplay) {
     qbDisplay* d = OpenDisplayOne();
     EXPECT_EQ(RunNumbers("HidePointer", {}), 0);
