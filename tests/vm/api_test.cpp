@@ -79,6 +79,8 @@ TEST_F(ApiTest, MisuseRaisesStackError) {
 TEST_F(ApiTest, ChecksStayOnAfterARaise) {
     ASSERT_EQ(Run([](ScriptState* S) { VmPushValue(S, 5); return 0; }), ERR_STACK);
     VmSetTop(L, 0);
+    // The last usable slot keeps its margin after a caught error.
+    EXPECT_EQ(L->stack_last, L->stack + L->stacksize - 6);
     // A caught error is routine (error handlers, callbacks): the same misuse
     // is refused again, and so is a push past the frame.
     EXPECT_EQ(Run([](ScriptState* S) { VmPushValue(S, 5); return 0; }), ERR_STACK);
