@@ -7,10 +7,13 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/blit.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "draw/positions.h"
 #include "objects/bgpics.h"
+#include "objects/compositor.h"
+#include "objects/layers.h"
 
 enum ButtonAction : int {
     kOnMouseOver = 0,
@@ -33,6 +36,12 @@ struct qbBGPicButton {
     bool over = false;
     int functions[kButtonActions] = {-1, -1, -1, -1, -1, -1, -1, -1};
     int userData = -1;
+    // Layer buttons: the layer whose shown box is the button. It stays in
+    // its BGPic's stack for as long as the button exists (freeing a layer
+    // removes its button first).
+    qbLayer* layer = nullptr;
+    bool pixelExact = false;
+    bool activeWhileHidden = false;
 };
 
 // Newest first.
@@ -74,15 +83,66 @@ qbButtonList* ListOf(const qbDisplay* d) {
     return pic ? pic->buttons.get() : nullptr;
 }
 
-bool IsButtonActive(const qbBGPicButton& b) { return b.type == kSimpleButton && b.enabled; }
+bool IsButtonActive(const qbBGPicButton& b) {
+    if (b.type == kSimpleButton) return b.enabled;
+    if (b.type == kLayerButton) return b.enabled && b.layer && (!b.layer->hidden || b.activeWhileHidden);
+    return false;
+}
+
+// Whether the layer's image covers the point (x, y) of its shown box.
+bool LayerOpaqueAt(qbLayer* layer, int32_t x, int32_t y) {
+    qbLayerState* s = layer->shownstate;
+    qbObjectImage image;
+    int32_t w = 0, h = 0;
+    if (GetLayerSourceImage(nullptr, layer, s, true, &image, &w, &h)) return false;
+    if (!s->xfbitmap && !s->bitmap && (layer->type == kLayerBrushPart || layer->type == kLayerBGPicPart)) {
+        x += s->srcx;
+        y += s->srcy;
+    }
+    if (x >= w || y >= h) return false;
+    if (image.alpha) return image.alpha->plane->data[static_cast<size_t>(y) * image.alpha->plane->rowBytes + x] != 0;
+    if (image.mask) return ReadBitmapPixel(image.mask, x, y, true) != 0;
+    return true;
+}
 
 bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton& b) {
-    if (b.type != kSimpleButton) return false;
     const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
     const double sy = d->scaleY > 0 ? d->scaleY : 1.0;
     const auto px = static_cast<int64_t>((x - d->view.offsetX) / sx);
     const auto py = static_cast<int64_t>((y - d->view.offsetY) / sy);
-    return px >= b.x1 && px <= b.x2 && py >= b.y1 && py <= b.y2;
+    if (b.type == kSimpleButton) return px >= b.x1 && px <= b.x2 && py >= b.y1 && py <= b.y2;
+    if (b.type != kLayerButton || !b.layer) return false;
+    const qbLayerState* s = b.layer->shownstate;
+    const auto inside = [&](int64_t left, int64_t top, int64_t w, int64_t h) {
+        return px >= left && px < left + w && py >= top && py < top + h;
+    };
+    if (!inside(s->shownx, s->showny, s->shownwidth, s->shownheight)) return false;
+    if (const qbClipRegion* c = s->clipregion) {
+        if (!inside(c->x, c->y, c->width, c->height)) return false;
+        if (c->mask && !ReadBitmapPixel(c->mask, static_cast<int32_t>(px - c->x), static_cast<int32_t>(py - c->y), true))
+            return false;
+    }
+    return !b.pixelExact ||
+           LayerOpaqueAt(b.layer, static_cast<int32_t>(px - s->shownx), static_cast<int32_t>(py - s->showny));
+}
+
+// MakeButton's layer argument: a position or the name of a layer.
+int LayerButtonTarget(ScriptState* L, int idx, qbBGPic* pic, qbLayer** out) {
+    int32_t index = 0;
+    if (VmType(L, idx) == kTypeNumber) {
+        index = static_cast<int32_t>(VmToNumber(L, idx));
+    } else if (VmType(L, idx) == kTypeString) {
+        index = FindLayerByName(pic, VmToCString(L, idx));
+        if (index == 0) {
+            SetErrorDetail(VmToCString(L, idx));
+            return ERR_FINDLAYER;
+        }
+    } else {
+        SetErrorArgIndex(idx);
+        return ERR_STRORNUM;
+    }
+    *out = GetLayerByIndex(pic, index);
+    return *out ? 0 : ERR_LAYERRANGE;
 }
 
 void FillButtonMessage(qbEventMessage* msg, qbDisplay* d, qbBGPicButton* b, int action) {
@@ -160,36 +220,17 @@ int ReadButtonFunctions(ScriptState* L, int table, qbBGPicButton& b) {
     return found ? 0 : ERR_WRONGUSAGE;
 }
 
-}  // namespace
-
-int cmdMakeButton(ScriptState* L) {
-    CheckArgCount(L, 6, 8, 0, 0);
-    const NewObjectID newID = GetNewObjectIDArg(L, 1);
-    const int type = static_cast<int>(VmCheckNumber(L, 2));
-    qbButtonList* list = nullptr;
-    qbBGPic* pic = nullptr;
-    if (int err = OutputButtons(&list, &pic)) return err;
-    if (type == kLayerButton) return ERR_LAYERRANGE;
-    if (type != kSimpleButton) return ERR_WRONGUSAGE;
-    const double width = VmCheckNumber(L, 5);
-    const double height = VmCheckNumber(L, 6);
-    if (!(width >= 1) || !(height >= 1) || width > 0x7fffffff || height > 0x7fffffff) return ERR_WRONGUSAGE;
-    auto b = std::make_unique<qbBGPicButton>();
-    const auto w = static_cast<int32_t>(width);
-    const auto h = static_cast<int32_t>(height);
-    const int64_t x = ResolveSpecialX(static_cast<int32_t>(VmCheckNumber(L, 3)), w, pic->currentWidth, 0.0);
-    const int64_t y = ResolveSpecialY(static_cast<int32_t>(VmCheckNumber(L, 4)), h, pic->currentHeight, 0.0);
-    b->type = type;
-    b->x1 = static_cast<int32_t>(x);
-    b->y1 = static_cast<int32_t>(y);
-    b->x2 = static_cast<int32_t>(std::min<int64_t>(x + w - 1, INT32_MAX));
-    b->y2 = static_cast<int32_t>(std::min<int64_t>(y + h - 1, INT32_MAX));
-    if (int err = ReadButtonFunctions(L, 7, *b)) {
+// The event table at functionsArg and the optional userdata after it, then
+// the button joins the list (an explicit id first removes the button that
+// had it). Returns the command's result count or an error.
+int AddButton(ScriptState* L, qbButtonList* list, std::unique_ptr<qbBGPicButton> b, NewObjectID newID,
+              int functionsArg) {
+    if (int err = ReadButtonFunctions(L, functionsArg, *b)) {
         ReleaseButton(L, *b);
         return err;
     }
-    if (VmGetTop(L) >= 8) {
-        VmPushValue(L, 8);
+    if (VmGetTop(L) > functionsArg) {
+        VmPushValue(L, functionsArg + 1);
         b->userData = VmMakeRef(L, kRegistryIndex);
     }
     if (!newID.chooseFlag) {
@@ -210,6 +251,49 @@ int cmdMakeButton(ScriptState* L) {
     if (!newID.chooseFlag) return 0;
     PushObjectID(L, id);
     return 1;
+}
+
+}  // namespace
+
+int cmdMakeButton(ScriptState* L) {
+    CheckArgCount(L, 6, 8, 0, 0);
+    const NewObjectID newID = GetNewObjectIDArg(L, 1);
+    const int type = static_cast<int>(VmCheckNumber(L, 2));
+    qbButtonList* list = nullptr;
+    qbBGPic* pic = nullptr;
+    if (int err = OutputButtons(&list, &pic)) return err;
+    if (type == kLayerButton) {
+        auto b = std::make_unique<qbBGPicButton>();
+        b->type = kLayerButton;
+        if (int err = LayerButtonTarget(L, 3, pic, &b->layer)) return err;
+        for (const auto& other : list->buttons)
+            if (other->type == kLayerButton && other->layer == b->layer) return ERR_WRONGUSAGE;
+        b->pixelExact = VmCheckNumber(L, 4) != 0;
+        b->activeWhileHidden = VmCheckNumber(L, 5) != 0;
+        return AddButton(L, list, std::move(b), newID, 6);
+    }
+    if (type != kSimpleButton) return ERR_WRONGUSAGE;
+    const double width = VmCheckNumber(L, 5);
+    const double height = VmCheckNumber(L, 6);
+    if (!(width >= 1) || !(height >= 1) || width > 0x7fffffff || height > 0x7fffffff) return ERR_WRONGUSAGE;
+    auto b = std::make_unique<qbBGPicButton>();
+    const auto w = static_cast<int32_t>(width);
+    const auto h = static_cast<int32_t>(height);
+    const int64_t x = ResolveSpecialX(static_cast<int32_t>(VmCheckNumber(L, 3)), w, pic->currentWidth, 0.0);
+    const int64_t y = ResolveSpecialY(static_cast<int32_t>(VmCheckNumber(L, 4)), h, pic->currentHeight, 0.0);
+    b->type = type;
+    b->x1 = static_cast<int32_t>(x);
+    b->y1 = static_cast<int32_t>(y);
+    b->x2 = static_cast<int32_t>(std::min<int64_t>(x + w - 1, INT32_MAX));
+    b->y2 = static_cast<int32_t>(std::min<int64_t>(y + h - 1, INT32_MAX));
+    return AddButton(L, list, std::move(b), newID, 7);
+}
+
+void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer) {
+    qbButtonList* list = bgpic ? bgpic->buttons.get() : nullptr;
+    if (!list) return;
+    for (size_t i = list->buttons.size(); i-- > 0;)
+        if (list->buttons[i]->type == kLayerButton && list->buttons[i]->layer == layer) RemoveAt(L, *list, i);
 }
 
 int cmdDeleteButton(ScriptState* L) {

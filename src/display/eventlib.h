@@ -12,6 +12,7 @@
 struct qbDisplay;
 struct qbBGPic;
 struct qbBGPicButton;
+struct qbLayer;
 struct qbTimerEntry;
 
 // The kind of message table DeliverEvent builds.
@@ -120,6 +121,8 @@ bool TranslateButtonEvent(ScriptState* L, const qbInputEvent& ev, qbEventMessage
 bool NextButtonOverOut(ScriptState* L, qbDisplay* d, bool start, qbEventMessage* msg);
 void FreeAllButtons(ScriptState* L);
 int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic);
+// Removes the button bound to a layer that is going away.
+void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer);
 
 // User event types.
 const char* UserEventName(int type, int* function, int* userData);

@@ -9,6 +9,7 @@
 #include "display/bitmap.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/eventlib.h"
 #include "draw/clipregions.h"
 #include "objects/bgpics.h"
 #include "objects/brushes.h"
@@ -338,6 +339,7 @@ void FreeLayer(ScriptState* L, qbLayer* layer, bool noRefresh) {
         RefreshOrMarkDirty(L, x, y, w, h);
         layer->type = type;
     }
+    RemoveLayerButton(L, bgpic, layer);
     if (const int32_t kind = SourceKind(layer->type)) RemoveLayerSource(kind, layer->id);
     auto& stack = bgpic->layers->layers;
     stack.erase(stack.begin() + (index - 1));

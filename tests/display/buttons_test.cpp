@@ -1,6 +1,11 @@
 // Buttons as scripts make and meet them: the hit test at their edges, the
 // pressed states across a release elsewhere, over and out, and DumpButtons.
 #include "core/errcodes.h"
+#include "display/bitmap.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+#include "objects/layers.h"
+#include "objects/layersources.h"
 #include "eventlib_fixture.h"
 
 namespace {
@@ -133,3 +138,67 @@ TEST_F(ButtonsTest, DumpButtonsPrintsTheListNewestFirst) {
 }
 
 }  // namespace
+
+TEST_F(ButtonsTest, ALayerButtonIsTheLayersShownBoxAndGoesWithTheLayer) {
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L), 0);
+    ASSERT_EQ(InitLayersLibrary(L), 0);
+    VmSetTop(L, 0);
+    ASSERT_EQ(Run(R"(.function main maxstack=12
+    GETGLOBAL 0 "enablelayers"
+    CALL 0 1 1
+    GETGLOBAL 0 "createbrush"
+    LOADK 1 #1
+    LOADK 2 #10
+    LOADK 3 #10
+    LOADK 4 #16711680
+    NEWTABLE 5 0 1
+    SETTABLE 5 "mask" #1
+    CALL 0 6 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #20
+    LOADK 3 #20
+    NEWTABLE 4 0 1
+    SETTABLE 4 "name" "knob"
+    CALL 0 5 1
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #7
+    LOADK 2 #1
+    LOADK 3 "knob"
+    LOADK 4 #1
+    LOADK 5 #0
+    NEWTABLE 6 0 1
+    GETGLOBAL 7 "down"
+    SETTABLE 6 "onmousedown" 7
+    CALL 0 7 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(nullptr, ObjectID{1, nullptr}, &brush, 0), 0);
+    WriteBitmapPixel(brush->mask, 0, 0, kMaskInvisible, true);  // pixel-exact: a hole at the corner
+    for (const auto& miss : {std::pair{20, 20}, std::pair{30, 25}, std::pair{19, 25}}) Click(miss.first, miss.second, true);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    Click(29, 29, true);
+    Drain();
+    EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 7"});
+    out.clear();
+
+    EXPECT_EQ(Run(".function main maxstack=8\n    GETGLOBAL 0 \"makebutton\"\n    LOADK 1 #8\n    LOADK 2 #1\n"
+                  "    LOADK 3 #5\n    LOADK 4 #0\n    LOADK 5 #0\n    NEWTABLE 6 0 1\n    GETGLOBAL 7 \"down\"\n"
+                  "    SETTABLE 6 \"onmousedown\" 7\n    CALL 0 7 1\n    RETURN 0 1\n.end\n"),
+              ERR_LAYERRANGE);
+    // Undo(#BRUSH, 1) frees the layer and its button with it.
+    ASSERT_EQ(Run(".function main maxstack=4\n    GETGLOBAL 0 \"undo\"\n    LOADK 1 #3\n    LOADK 2 #1\n"
+                  "    CALL 0 3 1\n    RETURN 0 1\n.end\n"),
+              0);
+    Click(25, 25, true);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    FreeAllBrushes(L);
+    ClearLayerSources();
+    FreeLayersLibrary(L);
+}
