@@ -30,17 +30,29 @@ uint8_t Store(double s) {
 // One pass over count samples: out[i] = sum of kernel[t] x in[clamp(i + t - half)].
 // The edge taps are read through a padded line so the inner loop has no tests.
 void ConvolveLine(const std::vector<double>& kernel, const uint8_t* line, size_t stride, int32_t count,
-                  std::vector<uint8_t>& padded, uint8_t* out, size_t outStride) {
+                  std::vector<double>& padded, uint8_t* out, size_t outStride) {
     const size_t k = kernel.size();
     const size_t half = k / 2;
     for (size_t i = 0; i < padded.size(); ++i) {
         const int64_t at = std::clamp<int64_t>(static_cast<int64_t>(i) - static_cast<int64_t>(half), 0, count - 1);
-        padded[i] = line[static_cast<size_t>(at) * stride];
+        padded[i] = line[static_cast<size_t>(at) * stride];  // converted once, read k times
     }
-    for (int32_t i = 0; i < count; ++i) {
-        const uint8_t* p = padded.data() + i;
+    // Four outputs at a time, each summed in tap order as a lone one would
+    // be: the compiler runs the four sums in vector lanes, and every result
+    // stays what a plain loop computes.
+    const double* kt = kernel.data();
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const double* p = padded.data() + i;
+        double s[4] = {0, 0, 0, 0};
+        for (size_t t = 0; t < k; ++t)
+            for (int j = 0; j < 4; ++j) s[j] += p[t + j] * kt[t];
+        for (int j = 0; j < 4; ++j) out[static_cast<size_t>(i + j) * outStride] = Store(s[j]);
+    }
+    for (; i < count; ++i) {
+        const double* p = padded.data() + i;
         double s = 0;
-        for (size_t t = 0; t < k; ++t) s += p[t] * kernel[t];
+        for (size_t t = 0; t < k; ++t) s += p[t] * kt[t];
         out[static_cast<size_t>(i) * outStride] = Store(s);
     }
 }
@@ -79,7 +91,7 @@ int BlurPlane8(uint8_t* data, int32_t width, int32_t height, uint32_t rowBytes, 
         for (double w : kernel) sum += w;
         for (double& w : kernel) w /= sum;
 
-        std::vector<uint8_t> padded;
+        std::vector<double> padded;
         // The horizontal pass goes into a copy, so that the vertical pass
         // reads whole horizontally blurred columns.
         std::vector<uint8_t> across(static_cast<size_t>(width) * static_cast<size_t>(height));
