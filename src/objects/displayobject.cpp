@@ -174,10 +174,11 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
         src.image = {bitmap, nullptr, nullptr};
         if (layers) {
             // The layer keeps a plain copy of its own.
-            qbBitmap* copy = nullptr;
-            if (int err = CloneBitmapRect(bitmap, nullptr, nullptr, sx, sy, width, height, &copy, nullptr, nullptr))
+            qbBitmap* noMask = nullptr;
+            qbBitmap* noAlpha = nullptr;
+            if (int err = CloneBitmapRect(bitmap, nullptr, nullptr, sx, sy, width, height, &made.image.bitmap, &noMask,
+                                          &noAlpha))
                 return err == ERR_MEM ? ERR_BITMAP : err;
-            made.image.bitmap = copy;
         }
     }
     if (layers) {

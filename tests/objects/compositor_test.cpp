@@ -189,3 +189,27 @@ TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSize
         }
     }
 }
+
+TEST_F(CompositorTest, AnInvisibleLayerStillCastsItsShadowMovedByDirectionAndSize) {
+    RandomBrush(1, 10, 10, nullptr);
+    ASSERT_EQ(Show("DisplayBrush", {1, 40, 30}, [&] {
+                  SetTableFieldInt(L_, "transparency", 255);
+                  SetTableFieldInt(L_, "shadow", 1);
+                  SetTableFieldUInt(L_, "shadowcolor", 0x00FFFFFF);  // opaque white
+                  SetTableFieldInt(L_, "shadowsize", 4);
+                  SetTableFieldInt(L_, "shadowdir", 3);
+              }),
+              0);
+    qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+    int32_t x, y, w, h;
+    GetShadowRect(L_, layer, layer->shownstate, &x, &y, &w, &h);
+    // Grown by the radius 5, then 4 to the right and 4 down.
+    EXPECT_EQ(x, 40 - 5 + 4);
+    EXPECT_EQ(y, 30 - 5 + 4);
+    EXPECT_EQ(w, 20);
+    EXPECT_EQ(h, 20);
+    const std::vector<uint32_t> got = Composed();
+    const std::vector<uint32_t> bg = Read(display_->spriteFreeBuffer.get());
+    EXPECT_EQ(got[40 + 30 * kW], bg[40 + 30 * kW]);      // the layer itself is not seen
+    for (int s : {0, 8, 16}) EXPECT_GE((got[48 + 38 * kW] >> s) & 0xFF, 0xF0u);  // its (blurred) shadow is
+}

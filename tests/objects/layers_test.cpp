@@ -8,6 +8,8 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "objects/bgpics.h"
+#include "objects/dirtyrects.h"
+#include "objects/displayobject.h"
 #include "show_fixture.h"
 
 namespace {
@@ -75,9 +77,16 @@ TEST_F(LayersTest, UndoFreesTheLevelthNewestLayerOfThatObjectAndTheWindowFollows
     EXPECT_EQ(Window(25, 5), kGreen);
     EXPECT_EQ(RunNumbers("Undo", {3, 7}), 0);  // no layer shows brush 7
     EXPECT_EQ(Order(), "BC");
+    // A freed brush stays for the layer that shows it, until Undo takes the layer.
+    ASSERT_EQ(RunNumbers("FreeBrush", {1}), 0);
+    RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+    EXPECT_EQ(Window(45, 5), kRed);
     ASSERT_EQ(RunNumbers("Undo", {3, 1}), 0);
     EXPECT_EQ(Order(), "B");
     EXPECT_EQ(Window(45, 5), 0u);
+    int brushes = 0;
+    for (qbBrush* b = FirstBrush(); b; b = static_cast<qbBrush*>(b->next)) ++brushes;
+    EXPECT_EQ(brushes, 2);  // the detached copy went with its last layer
 }
 
 TEST_F(LayersTest, NamesAreAtMost255CharactersAndUnique) {
@@ -117,4 +126,22 @@ TEST_F(LayersTest, ALayerShowsAboveThePictureAndGoesWithoutTouchingIt) {
     const uint32_t c = Window(15, 5);
     EXPECT_NEAR(static_cast<int>(c >> 16), 128, 2) << std::hex << c;
     EXPECT_NEAR(static_cast<int>(c & 0xFF), 127, 2) << std::hex << c;
+}
+
+TEST_F(LayersTest, ABGPicPartWithItsLayersBecomesALayerOfItsOwnPixels) {
+    // The bgpic library registers the command; here it is called directly.
+    VmPushString(L_, "displaybgpicpart");
+    VmPushCClosure(L_, cmdDisplayBGPicPart, 0);
+    VmSetTableAt(L_, kGlobalsIndex);
+    ASSERT_EQ(Add(1, "A", 0, 0), 0);
+    // (0, 0, 10, 10) of the shown picture with its layers, to (50, 50).
+    ASSERT_EQ(RunNumbers("DisplayBGPicPart", {-1, 0, 0, 10, 10, 50, 50, 1}), 0);
+    EXPECT_EQ(Window(55, 55), kRed);
+    ASSERT_EQ(RunNumbers("Undo", {3, 1}), 0);
+    EXPECT_EQ(Window(5, 5), 0u);
+    EXPECT_EQ(Window(55, 55), kRed);  // the copy holds its own pixels
+    // Without the layers flag the part shows the picture itself.
+    ASSERT_EQ(RunNumbers("DisplayBGPicPart", {-1, 0, 0, 10, 10, 50, 50}), 0);
+    EXPECT_EQ(Window(55, 55), 0u);
+    EXPECT_EQ(RunNumbers("DisplayBGPicPart", {-1, 100, 0, 10, 10}), ERR_COORDSRANGE);
 }
