@@ -80,12 +80,4 @@ TEST_F(HardwareBrushTest, OnlyTheDisplaysOwnBrushesAreSavedOrFreed) {
     FreeDisplayBrushes(L_, display.get());
     EXPECT_EQ(FindAny(1), nullptr) << "a saved brush goes with its closed display";
     EXPECT_EQ(FindAny(2), other);
-    // Nor can a hardware brush be copied as a software one.
-    VmPushNumber(L_, 2);
-    VmPushNumber(L_, 5);
-    VmPushNewTable(L_);
-    SetTableFieldInt(L_, "hardware", 0);
-    EXPECT_EQ(Run("CopyBrush", 3), ERR_WRONGUSAGE);
-    FreeDisplayBrushes(L_, second.get());
-    EXPECT_EQ(FindAny(2), nullptr);
 }
