@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "display/kernelisa.h"
+#include "display/kernels.h"
 
 inline constexpr int32_t kBufW = 96;
 inline constexpr int32_t kBufH = 9;
@@ -62,4 +64,27 @@ inline std::vector<KernelIsa> Isas() {
     for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Sse2, KernelIsa::Avx2})
         if (isa <= BestKernelIsa()) out.push_back(isa);
     return out;
+}
+
+// A random buffer of kBufH rows for each kind of rows a kernel writes, and
+// its row length: pixels and alpha planes are kBufW wide, masks kBufW bits.
+inline std::vector<uint32_t> RandomBuffer(std::mt19937& rng, PixelRows32) { return RandomPixels<uint32_t>(rng, kBufW * kBufH); }
+inline std::vector<uint16_t> RandomBuffer(std::mt19937& rng, PixelRows16) { return RandomPixels<uint16_t>(rng, kBufW * kBufH); }
+inline std::vector<uint8_t> RandomBuffer(std::mt19937& rng, AlphaRows) { return RandomBytes(rng, kBufW * kBufH); }
+inline std::vector<uint8_t> RandomBuffer(std::mt19937& rng, MaskRows) { return RandomBytes(rng, kBufW / 8 * kBufH); }
+template <typename Rows>
+constexpr int32_t RowLength() {
+    return std::is_same_v<Rows, MaskRows> ? kBufW / 8 : kBufW;
+}
+
+// Runs a kernel and its scalar reference on two copies of one random buffer
+// with the rectangle's corner at (x, y) and the other arguments alike; true
+// when both leave the same buffer.
+template <typename Rows, typename... Params, typename... Args>
+bool SameAsReference(std::mt19937& rng, void (*kernel)(Rows, Params...), void (*reference)(Rows, Params...),
+                     int32_t x, int32_t y, const Args&... args) {
+    auto a = RandomBuffer(rng, Rows{}), b = a;
+    kernel(Rows{a.data(), RowLength<Rows>(), x, y}, args...);
+    reference(Rows{b.data(), RowLength<Rows>(), x, y}, args...);
+    return a == b;
 }

@@ -160,15 +160,13 @@ TEST(KernelsMatchReference, CopyAndFill) {
     std::mt19937 rng(11);
     for (const KernelRect& c : Cases(rng)) {
         auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
-        auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
-        CopyRect32({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, c.w, c.h);
-        CopyRect32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, c.w, c.h);
-        ASSERT_EQ(a, b) << c.w;
         auto src16 = RandomPixels<uint16_t>(rng, kBufW * kBufH);
+        ASSERT_TRUE(SameAsReference(rng, CopyRect32, CopyRect32Ref, c.dx, c.dy,
+                                    PixelRows32{src.data(), kBufW, c.sx, c.sy}, c.w, c.h)) << c.w;
+        ASSERT_TRUE(SameAsReference(rng, CopyRect16, CopyRect16Ref, c.dx, c.dy,
+                                    PixelRows16{src16.data(), kBufW, c.sx, c.sy}, c.w, c.h)) << c.w;
+        auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
         auto a16 = RandomPixels<uint16_t>(rng, kBufW * kBufH), b16 = a16;
-        CopyRect16({a16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, c.w, c.h);
-        CopyRect16Ref({b16.data(), kBufW, c.dx, c.dy}, {src16.data(), kBufW, c.sx, c.sy}, c.w, c.h);
-        ASSERT_EQ(a16, b16) << c.w;
         // Patterns with unequal bytes take the vector stores, equal ones memset.
         for (KernelIsa isa : Isas())
             for (uint32_t colour : {0xCAFEBABEu, 0x5A5A5A5Au, static_cast<uint32_t>(rng())}) {
@@ -233,20 +231,14 @@ TEST(KernelsMatchReference, BlendedFill) {
     std::mt19937 rng(12);
     for (const KernelRect& c : Cases(rng))
         for (uint32_t level : {0u, 1u, 128u, 254u, 255u, static_cast<uint32_t>(rng() & 255)}) {
-            for (uint32_t f : kFormats) {
-                auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
-                const uint32_t colour = rng();
-                BlendFill32({a.data(), kBufW, c.dx, c.dy}, c.w, c.h, f, colour, level);
-                BlendFill32Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, f, colour, level);
-                ASSERT_EQ(a, b) << c.w << " format " << f << " level " << level;
-            }
-            for (Layout16 l : kLayouts) {
-                auto a = RandomPixels<uint16_t>(rng, kBufW * kBufH), b = a;
-                const auto colour = static_cast<uint16_t>(rng());
-                BlendFill16({a.data(), kBufW, c.dx, c.dy}, c.w, c.h, l, colour, level);
-                BlendFill16Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, l, colour, level);
-                ASSERT_EQ(a, b) << c.w << " level " << level;
-            }
+            for (uint32_t f : kFormats)
+                ASSERT_TRUE(SameAsReference(rng, BlendFill32, BlendFill32Ref, c.dx, c.dy, c.w, c.h, f, uint32_t(rng()),
+                                            level))
+                    << c.w << " format " << f << " level " << level;
+            for (Layout16 l : kLayouts)
+                ASSERT_TRUE(SameAsReference(rng, BlendFill16, BlendFill16Ref, c.dx, c.dy, c.w, c.h, l,
+                                            uint16_t(rng()), level))
+                    << c.w << " level " << level;
         }
 }
 
@@ -322,34 +314,24 @@ TEST(KernelsMatchReference, ColourThroughMaskInvertAndMix) {
     for (const KernelRect& c : Cases(rng)) {
         auto mask = RandomBytes(rng, static_cast<size_t>(maskRowBytes) * kBufH);
         const MaskRows m{mask.data(), maskRowBytes, c.mx, c.my};
-        auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
-        ColourThroughMask32({a.data(), kBufW, c.dx, c.dy}, m, c.w, c.h, 0x80FF00FFu);
-        ColourThroughMask32Ref({b.data(), kBufW, c.dx, c.dy}, m, c.w, c.h, 0x80FF00FFu);
-        ASSERT_EQ(a, b) << c.w;
-        Invert32({a.data(), kBufW, c.dx, c.dy}, c.w, c.h);
-        Invert32Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h);
-        ASSERT_EQ(a, b) << c.w;
-        auto a16 = RandomPixels<uint16_t>(rng, kBufW * kBufH), b16 = a16;
-        ColourThroughMask16({a16.data(), kBufW, c.dx, c.dy}, m, c.w, c.h, 0xF00F);
-        ColourThroughMask16Ref({b16.data(), kBufW, c.dx, c.dy}, m, c.w, c.h, 0xF00F);
-        ASSERT_EQ(a16, b16) << c.w;
-        Invert16({a16.data(), kBufW, c.dx, c.dy}, c.w, c.h);
-        Invert16Ref({b16.data(), kBufW, c.dx, c.dy}, c.w, c.h);
-        ASSERT_EQ(a16, b16) << c.w;
+        ASSERT_TRUE(SameAsReference(rng, ColourThroughMask32, ColourThroughMask32Ref, c.dx, c.dy, m, c.w, c.h,
+                                    0x80FF00FFu)) << c.w;
+        ASSERT_TRUE(SameAsReference(rng, ColourThroughMask16, ColourThroughMask16Ref, c.dx, c.dy, m, c.w, c.h,
+                                    uint16_t{0xF00F})) << c.w;
+        ASSERT_TRUE(SameAsReference(rng, Invert32, Invert32Ref, c.dx, c.dy, c.w, c.h)) << c.w;
+        ASSERT_TRUE(SameAsReference(rng, Invert16, Invert16Ref, c.dx, c.dy, c.w, c.h)) << c.w;
+        auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
+        auto src16 = RandomPixels<uint16_t>(rng, kBufW * kBufH);
+        const PixelRows32 from{src.data(), kBufW, c.sx, c.sy};
+        const PixelRows16 from16{src16.data(), kBufW, c.sx, c.sy};
         for (const MaskRows& mm : {m, MaskRows{}})
             for (uint32_t level : {0u, 255u, static_cast<uint32_t>(rng() & 255)}) {
-                for (uint32_t f : kFormats) {
-                    auto src = RandomPixels<uint32_t>(rng, kBufW * kBufH);
-                    Mix32({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, mm, c.w, c.h, f, level);
-                    Mix32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, mm, c.w, c.h, f, level);
-                    ASSERT_EQ(a, b) << c.w << " format " << f;
-                }
-                for (Layout16 l : kLayouts) {
-                    auto src = RandomPixels<uint16_t>(rng, kBufW * kBufH);
-                    Mix16({a16.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, mm, c.w, c.h, l, level);
-                    Mix16Ref({b16.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, mm, c.w, c.h, l, level);
-                    ASSERT_EQ(a16, b16) << c.w;
-                }
+                for (uint32_t f : kFormats)
+                    ASSERT_TRUE(SameAsReference(rng, Mix32, Mix32Ref, c.dx, c.dy, from, mm, c.w, c.h, f, level))
+                        << c.w << " format " << f;
+                for (Layout16 l : kLayouts)
+                    ASSERT_TRUE(SameAsReference(rng, Mix16, Mix16Ref, c.dx, c.dy, from16, mm, c.w, c.h, l, level))
+                        << c.w;
             }
     }
 }
@@ -451,13 +433,10 @@ TEST(KernelsMatchReference, AlphaBlend) {
                 AlphaBlend32Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, f);
                 ASSERT_EQ(a, b) << c.w << " format " << f << " " << Name(isa);
             }
-        for (Layout16 l : kLayouts) {
-            auto src = RandomPixels<uint16_t>(rng, kBufW * kBufH);
-            auto a = RandomPixels<uint16_t>(rng, kBufW * kBufH), b = a;
-            AlphaBlend16({a.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, l);
-            AlphaBlend16Ref({b.data(), kBufW, c.dx, c.dy}, {src.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, l);
-            ASSERT_EQ(a, b) << c.w;
-        }
+        auto src16 = RandomPixels<uint16_t>(rng, kBufW * kBufH);
+        for (Layout16 l : kLayouts)
+            ASSERT_TRUE(SameAsReference(rng, AlphaBlend16, AlphaBlend16Ref, c.dx, c.dy,
+                                        PixelRows16{src16.data(), kBufW, c.sx, c.sy}, al, c.w, c.h, l)) << c.w;
     }
 }
 
@@ -483,18 +462,10 @@ TEST(KernelsMatchReference, Gray) {
     std::mt19937 rng(15);
     for (const KernelRect& c : Cases(rng))
         for (bool bw : {false, true}) {
-            for (uint32_t f : kFormats) {
-                auto a = RandomPixels<uint32_t>(rng, kBufW * kBufH), b = a;
-                Gray32({a.data(), kBufW, c.dx, c.dy}, c.w, c.h, f, bw);
-                Gray32Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, f, bw);
-                ASSERT_EQ(a, b) << c.w << " format " << f;
-            }
-            for (Layout16 l : kLayouts) {
-                auto a = RandomPixels<uint16_t>(rng, kBufW * kBufH), b = a;
-                Gray16({a.data(), kBufW, c.dx, c.dy}, c.w, c.h, l, bw);
-                Gray16Ref({b.data(), kBufW, c.dx, c.dy}, c.w, c.h, l, bw);
-                ASSERT_EQ(a, b) << c.w;
-            }
+            for (uint32_t f : kFormats)
+                ASSERT_TRUE(SameAsReference(rng, Gray32, Gray32Ref, c.dx, c.dy, c.w, c.h, f, bw)) << c.w << " " << f;
+            for (Layout16 l : kLayouts)
+                ASSERT_TRUE(SameAsReference(rng, Gray16, Gray16Ref, c.dx, c.dy, c.w, c.h, l, bw)) << c.w;
         }
 }
 
