@@ -11,12 +11,6 @@ namespace {
 
 using BlitTest = DisplayWorld;
 
-BitmapPtr Colour(int32_t w, int32_t h, uint32_t fill) {
-    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
-    FillBitmapRect(b.get(), 0, 0, w, h, fill);
-    return b;
-}
-
 BitmapPtr Alpha(int32_t w, int32_t h) { return BitmapPtr(AllocAlphaChannel(w, h, true, nullptr, 0)); }
 
 uint8_t& At(qbBitmap* alpha, int32_t x, int32_t y) {
@@ -107,7 +101,7 @@ TEST_F(BlitTest, ATileStartOfMinusOneBeginsAtTheTilesLastColumn) {
 
     BitmapPtr bitmapTile(AllocBitmap(8, 1, 0, nullptr));
     for (int x = 0; x < 8; ++x) WriteBitmapPixel(bitmapTile.get(), x, 0, static_cast<uint32_t>(x), false);
-    BitmapPtr target = Colour(10, 2, 0);
+    BitmapPtr target = FilledBitmap(10, 2, 0);
     TileBitmapRect(target.get(), 1, 1, 9, 1, bitmapTile.get(), -1, 0, 8, 1);
     EXPECT_EQ(Pixel(target.get(), 0, 1), 0u);
     EXPECT_EQ(Pixel(target.get(), 1, 1), 7u);
@@ -117,8 +111,8 @@ TEST_F(BlitTest, ATileStartOfMinusOneBeginsAtTheTilesLastColumn) {
 }
 
 TEST_F(BlitTest, CopiesGoThroughTheMaskAndTheAlphaAtTheSourcePosition) {
-    BitmapPtr src = Colour(4, 1, 0xFF0000);
-    BitmapPtr dst = Colour(4, 1, 0x0000FF);
+    BitmapPtr src = FilledBitmap(4, 1, 0xFF0000);
+    BitmapPtr dst = FilledBitmap(4, 1, 0x0000FF);
     BitmapPtr mask(AllocMask(src.get(), 4, 1, true, nullptr, 0));
     WriteBitmapPixel(mask.get(), 2, 0, 0, true);  // mode visible: sets the bit
     CopyBitmapRectMasked(src.get(), 1, 0, dst.get(), 0, 0, 3, 1, mask.get());
@@ -129,7 +123,7 @@ TEST_F(BlitTest, CopiesGoThroughTheMaskAndTheAlphaAtTheSourcePosition) {
     BitmapPtr alpha = Alpha(4, 1);
     At(alpha.get(), 3, 0) = 255;
     At(alpha.get(), 2, 0) = 128;
-    BitmapPtr blend = Colour(2, 1, 0x000000);
+    BitmapPtr blend = FilledBitmap(2, 1, 0x000000);
     CopyBitmapRectAlpha(src.get(), 2, 0, blend.get(), 0, 0, 2, 1, alpha.get());
     EXPECT_EQ(Pixel(blend.get(), 0, 0), 0x7F0000u);  // 255 * 128 >> 8
     EXPECT_EQ(Pixel(blend.get(), 1, 0), 0xFF0000u);
@@ -139,7 +133,7 @@ TEST_F(BlitTest, CopiesGoThroughTheMaskAndTheAlphaAtTheSourcePosition) {
 }
 
 TEST_F(BlitTest, GlyphMasksDrawOneColour) {
-    BitmapPtr dst = Colour(8, 1, 0);
+    BitmapPtr dst = FilledBitmap(8, 1, 0);
     const uint8_t rows[2] = {0xA0, 0};
     DrawMaskInColor(dst.get(), 1, 0, nullptr, 0, 0, 4, 1, 0x00FF00, rows, 2);
     EXPECT_EQ(Pixel(dst.get(), 1, 0), 0x00FF00u);
@@ -152,7 +146,7 @@ TEST_F(BlitTest, AlphaChannelDrawBlendsTheColourAndTracksDestinationAlpha) {
     At(weights.get(), 0, 0) = 0;
     At(weights.get(), 1, 0) = 255;
     At(weights.get(), 2, 0) = 128;
-    BitmapPtr dst = Colour(3, 1, 0);
+    BitmapPtr dst = FilledBitmap(3, 1, 0);
     qbAlphaChannelBlit b;
     b.alpha = weights.get();
     b.destination = dst.get();
@@ -165,7 +159,7 @@ TEST_F(BlitTest, AlphaChannelDrawBlendsTheColourAndTracksDestinationAlpha) {
     EXPECT_EQ(Pixel(dst.get(), 1, 0), 0xFFFFFFu);
     EXPECT_EQ(Pixel(dst.get(), 2, 0), 0x7F7F7Fu);
     // Clipped: a destination left of 0 moves the source.
-    BitmapPtr small = Colour(2, 1, 0);
+    BitmapPtr small = FilledBitmap(2, 1, 0);
     b.destination = small.get();
     b.dstX = -1;
     BltAlphaChannelClipped(b, 3, 1, 2, 1);
@@ -178,7 +172,7 @@ TEST_F(BlitTest, NullDestinationsPrintTheirMessages) {
     BltAlphaChannel(qbAlphaChannelBlit{});
     BltAlphaChannelClipped(qbAlphaChannelBlit{}, 1, 1, 1, 1);
     EXPECT_EQ(DrawGradient(nullptr, 0, 0, 1, 1, nullptr), 0);
-    BitmapPtr src = Colour(2, 2, 0);
+    BitmapPtr src = FilledBitmap(2, 2, 0);
     qbSafeBlt blit;
     blit.source = src.get();
     blit.width = blit.height = blit.srcWidth = blit.srcHeight = blit.dstWidth = blit.dstHeight = 2;
@@ -188,7 +182,7 @@ TEST_F(BlitTest, NullDestinationsPrintTheirMessages) {
               "ERROR! BLTALPHACHANNEL() CALLED WITH DST=NULL!\n"
               "ERROR! DRAWGRADIENT() CALLED WITH DST=NULL!\n"
               "ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
-    BitmapPtr dst = Colour(2, 2, 0);
+    BitmapPtr dst = FilledBitmap(2, 2, 0);
     EXPECT_EQ(DrawGradient(dst.get(), 0, 0, 2, 2, nullptr), ERR_UNSUPPORTEDFEAT);
 }
 

@@ -56,6 +56,12 @@ protected:
         return d;
     }
 
+    static BitmapPtr FilledBitmap(int32_t w, int32_t h, uint32_t fill) {
+        BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
+        FillBitmapRect(b.get(), 0, 0, w, h, fill);
+        return b;
+    }
+
     static std::string Text(int code) {
         char text[kErrorTextSize];
         GetErrorText(code, text);

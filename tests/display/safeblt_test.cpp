@@ -26,12 +26,6 @@ protected:
     }
 };
 
-BitmapPtr Colour(int32_t w, int32_t h, uint32_t fill) {
-    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
-    FillBitmapRect(b.get(), 0, 0, w, h, fill);
-    return b;
-}
-
 uint32_t Window(const qbDisplay* d, int x, int y) { return null_backend::GetSurface(d)->At(x, y) & 0xFFFFFFu; }
 
 int blitHooks = 0;
@@ -51,7 +45,7 @@ TEST_F(SafeBltTest, EmptyBlitsDrawAndRefreshNothing) {
     qbDisplay* d = MakeOpen(1);
     blitHooks = 0;
     ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &CountBlits, nullptr, nullptr, 0), nullptr);
-    BitmapPtr red = Colour(8, 8, 0xFF0000);
+    BitmapPtr red = FilledBitmap(8, 8, 0xFF0000);
     qbBitmap* buffer = d->spriteFreeBuffer.get();
     qbSafeBlt b = Blit(red.get(), buffer, 0, 4);
     SafeBlt(nullptr, b);
@@ -74,7 +68,7 @@ TEST_F(SafeBltTest, ABlendForAClosedDisplayHasNothingToBlendInto) {
     SetActiveDisplay(nullptr, d, true);
     blitHooks = 0;
     ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &CountBlits, nullptr, nullptr, 0), nullptr);
-    BitmapPtr red = Colour(4, 4, 0xFF0000);
+    BitmapPtr red = FilledBitmap(4, 4, 0xFF0000);
     BitmapPtr alpha(AllocAlphaChannel(4, 4, true, nullptr, 0));
     qbSafeBlt b = Blit(red.get(), nullptr, 4, 4);
     b.alpha = alpha.get();
@@ -85,7 +79,7 @@ TEST_F(SafeBltTest, ABlendForAClosedDisplayHasNothingToBlendInto) {
 
 TEST_F(SafeBltTest, ABlitIntoTheDisplaysPictureReachesItsWindow) {
     qbDisplay* d = MakeOpen(1);
-    BitmapPtr red = Colour(8, 8, 0xFF0000);
+    BitmapPtr red = FilledBitmap(8, 8, 0xFF0000);
     qbSafeBlt b = Blit(red.get(), d->spriteFreeBuffer.get(), 8, 8);
     b.dstX = 60;  // cut to the picture's right edge
     b.dstY = 2;
@@ -95,14 +89,14 @@ TEST_F(SafeBltTest, ABlitIntoTheDisplaysPictureReachesItsWindow) {
     EXPECT_EQ(Window(d, 59, 2), 0x102030u);
     EXPECT_EQ(Window(d, 60, 10), 0x102030u);
     // Without the refresh only the picture changes.
-    BitmapPtr green = Colour(2, 2, 0x00FF00);
+    BitmapPtr green = FilledBitmap(2, 2, 0x00FF00);
     b = Blit(green.get(), d->spriteFreeBuffer.get(), 2, 2);
     b.flags = kSafeBltNoRefresh;
     SafeBlt(nullptr, b);
     EXPECT_EQ(ReadBitmapPixel(d->spriteFreeBuffer.get(), 0, 0, false), 0x00FF00u);
     EXPECT_EQ(Window(d, 0, 0), 0x102030u);
     // A plain copy for the display itself goes straight to the window.
-    BitmapPtr blue = Colour(2, 2, 0x0000FF);
+    BitmapPtr blue = FilledBitmap(2, 2, 0x0000FF);
     SafeBlt(nullptr, Blit(blue.get(), nullptr, 2, 2));
     EXPECT_EQ(Window(d, 0, 0), 0x0000FFu);
     EXPECT_EQ(ReadBitmapPixel(d->spriteFreeBuffer.get(), 0, 0, false), 0x00FF00u);
@@ -113,7 +107,7 @@ TEST_F(SafeBltTest, AClipRegionCutsTheRectangleAndMasksIt) {
     BitmapPtr clipMask(AllocMask(nullptr, 4, 4, true, nullptr, 0));
     for (int i = 0; i < 4; ++i) WriteBitmapPixel(clipMask.get(), i, i, 0, true);  // the diagonal
     const qbClipRegion clip{10, 10, 4, 4, clipMask.get()};
-    BitmapPtr red = Colour(16, 16, 0xFF0000);
+    BitmapPtr red = FilledBitmap(16, 16, 0xFF0000);
     qbSafeBlt b = Blit(red.get(), d->spriteFreeBuffer.get(), 16, 16);
     b.dstX = 4;
     b.dstY = 4;
@@ -132,11 +126,11 @@ TEST_F(SafeBltTest, AClipRegionCutsTheRectangleAndMasksIt) {
 
 TEST_F(SafeBltTest, ASelectedTargetsAlphaPlaneFollowsTheSource) {
     qbDisplay* d = MakeOpen(1);
-    BitmapPtr target = Colour(4, 1, 0);
+    BitmapPtr target = FilledBitmap(4, 1, 0);
     BitmapPtr targetAlpha(AllocAlphaChannel(4, 1, true, nullptr, 0));
     d->output = qbOutputSelection{target.get(), nullptr, targetAlpha.get(), 3, 1};
     d->selectionAlphaMode = 1;
-    BitmapPtr src = Colour(4, 1, 0xFFFFFF);
+    BitmapPtr src = FilledBitmap(4, 1, 0xFFFFFF);
     BitmapPtr srcAlpha(AllocAlphaChannel(4, 1, true, nullptr, 0));
     srcAlpha->plane->data[1] = 200;
     qbSafeBlt b = Blit(src.get(), target.get(), 4, 1);
@@ -153,7 +147,7 @@ TEST_F(SafeBltTest, ASelectedTargetsAlphaPlaneFollowsTheSource) {
 
 TEST_F(SafeBltTest, ABlitHangingOffTheWindowIsCutAtItsEdges) {
     qbDisplay* d = MakeOpen(1);
-    BitmapPtr red = Colour(4, 4, 0xFF0000);
+    BitmapPtr red = FilledBitmap(4, 4, 0xFF0000);
     WriteBitmapPixel(red.get(), 2, 1, 0x00FF00, false);
     BlitToDisplay(red.get(), 0, 0, d, -2, -1, 4, 4, 0, 0, 0, nullptr, nullptr);
     EXPECT_EQ(Window(d, 0, 0), 0x00FF00u);
@@ -167,7 +161,7 @@ TEST_F(SafeBltTest, ABlitHangingOffTheWindowIsCutAtItsEdges) {
 
 TEST_F(SafeBltTest, ARefreshBlockHoldsDrawingBackUnlessForced) {
     qbDisplay* d = MakeOpen(1);
-    BitmapPtr red = Colour(2, 2, 0xFF0000);
+    BitmapPtr red = FilledBitmap(2, 2, 0xFF0000);
     d->refreshBlock = 1;
     RefreshDisplayRect(red.get(), 0, 0, d, 0, 0, 2, 2, 0);
     EXPECT_EQ(Window(d, 0, 0), 0x102030u);
