@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -94,10 +95,8 @@ TEST_F(LinkedDataTest, TheMarkerIsFoundAndPatchedInACopyOfThePlayer) {
     qbLinkMarker read;
     std::memcpy(read.bytes, back.data() + at, kLinkMarkerSize);
     EXPECT_EQ(GetLinkMarkerOffset(&read), 0x01020304u);
-    back[at + kLinkMarkerOffsetAt] = player[at + kLinkMarkerOffsetAt];
-    back[at + kLinkMarkerOffsetAt + 1] = player[at + kLinkMarkerOffsetAt + 1];
-    back[at + kLinkMarkerOffsetAt + 2] = player[at + kLinkMarkerOffsetAt + 2];
-    back[at + kLinkMarkerOffsetAt + 3] = player[at + kLinkMarkerOffsetAt + 3];
+    std::copy_n(player.begin() + static_cast<long>(at + kLinkMarkerOffsetAt), 4,
+                back.begin() + static_cast<long>(at + kLinkMarkerOffsetAt));
     EXPECT_EQ(back, player) << "nothing but the offset word changes";
     EXPECT_EQ(Mode(copy) & 0111, 0111u);
 

@@ -82,26 +82,26 @@ TEST_F(LoaderTest, VersionRule) {
     EXPECT_EQ(applet_.versionMinor, 9);
 }
 
-TEST_F(LoaderTest, TruncatedFilesAndUnknownTags) {
-    // The end of the file where a tag is due.
-    EXPECT_EQ(Load(AppletStart().tag(10).u8(6).u8(1).b), ERR_UNEXPECTEDEOF);
-    // Payloads cut short.
-    EXPECT_EQ(Load(AppletStart().tag(10).u8(6).b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(1).u32(100).raw("short").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(1).u8(0).u8(0).b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(11).raw("no end").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(9).u32(1).u32(5).raw("lab").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(27).u32(1).u32(1).u32(2).u32(0).cstr("a.qbs").raw("src").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(0).u32(10).raw("abc").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(255).b), ERR_UNKNOWNSEC);
-    EXPECT_EQ(Load(AppletStart().tag(34).cstr("id").tag(36).b), ERR_UNKNOWNSEC);
-}
-
-TEST_F(LoaderTest, AbsurdSizesAndCountsAreRefusedBeforeUse) {
-    EXPECT_EQ(Load(AppletStart().tag(1).u32(0xFFFFFFFF).raw("x").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(0).u32(0xFFFFFFF0).tag(1).u32(0).b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(9).u32(0xFFFFFFFF).u32(1).cstr("a").b), ERR_READ);
-    EXPECT_EQ(Load(AppletStart().tag(27).u32(0x7FFFFFFF).u32(1).b), ERR_READ);
+TEST_F(LoaderTest, TruncatedFilesUnknownTagsAndAbsurdSizes) {
+    const std::pair<Bytes, int> cases[] = {
+        {AppletStart().tag(10).u8(6).u8(1), ERR_UNEXPECTEDEOF},  // the end where a tag is due
+        // Payloads cut short.
+        {AppletStart().tag(10).u8(6), ERR_READ},
+        {AppletStart().tag(1).u32(100).raw("short"), ERR_READ},
+        {AppletStart().tag(1).u8(0).u8(0), ERR_READ},
+        {AppletStart().tag(11).raw("no end"), ERR_READ},
+        {AppletStart().tag(9).u32(1).u32(5).raw("lab"), ERR_READ},
+        {AppletStart().tag(27).u32(1).u32(1).u32(2).u32(0).cstr("a.qbs").raw("src"), ERR_READ},
+        {AppletStart().tag(0).u32(10).raw("abc"), ERR_READ},
+        {AppletStart().tag(255), ERR_UNKNOWNSEC},
+        {AppletStart().tag(34).cstr("id").tag(36), ERR_UNKNOWNSEC},
+        // Sizes and counts that are refused before they are used.
+        {AppletStart().tag(1).u32(0xFFFFFFFF).raw("x"), ERR_READ},
+        {AppletStart().tag(0).u32(0xFFFFFFF0).tag(1).u32(0), ERR_READ},
+        {AppletStart().tag(9).u32(0xFFFFFFFF).u32(1).cstr("a"), ERR_READ},
+        {AppletStart().tag(27).u32(0x7FFFFFFF).u32(1), ERR_READ},
+    };
+    for (const auto& [bytes, code] : cases) EXPECT_EQ(Load(bytes.b), code) << bytes.b.size();
     EXPECT_TRUE(applet_.includeTable.empty());
 }
 
