@@ -144,7 +144,7 @@ int RunStartupSteps(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const q
     if (ScreenModeOptionsChanged(applet->screenModeOptions)) {
         if (int err = ApplyScreenModeOptions(applet)) return err;
     }
-    VmSetHook(L, LineHookPump, kMaskLine, 0);
+    InstallLineHookPump(L);
     PrintDoneMessage();
     if (int err = AdvanceStartupProgress()) return err;
 

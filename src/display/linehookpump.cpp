@@ -5,6 +5,7 @@
 #include "core/ostime.h"
 #include "display/eventlib.h"
 #include "display/events.h"
+#include "vm/vm.h"
 
 namespace {
 
@@ -20,9 +21,18 @@ bool disabled = false;
 
 void SetLineHookDisabled(bool on) { disabled = on; }
 
+void InstallLineHookPump(ScriptState* L) {
+    VmSetHook(L, LineHookPump, kMaskLine, 0);
+    VmSetLineHookPeriod(L, kLinesPerClockCheck);
+}
+
 void LineHookPump(ScriptState* L, VmDebugRecord*, int* errorCode) {
-    if (--countdown > 0) return;
-    countdown = kLinesPerClockCheck;
+    // Installed by InstallLineHookPump, every call is a 64th line already;
+    // installed as a plain hook, it counts for itself.
+    if (VmGetLineHookPeriod(L) < kLinesPerClockCheck) {
+        if (--countdown > 0) return;
+        countdown = kLinesPerClockCheck;
+    }
     if (disabled) return;
     const int64_t now = GetMonotonicMicros();
     if (now - lastPumpMicros < kPumpPeriodMicros) return;

@@ -265,9 +265,16 @@ int VmSetHook(ScriptState* L, VmHook func, int mask, int count) {
     L->hookcount = count;
     L->hookmask = static_cast<uint8_t>(mask);
     L->hookinit = 0;
+    L->lineperiod = L->linecountdown = 1;
     VmUpdateTrap(L);
     return 1;
 }
+
+void VmSetLineHookPeriod(ScriptState* L, int period) {
+    L->lineperiod = L->linecountdown = period < 1 ? 1 : period;
+}
+
+int VmGetLineHookPeriod(ScriptState* L) { return L->lineperiod; }
 
 void VmCallHook(ScriptState* L, int event, int line) {
     if (L->hook == nullptr || !L->allowhook) return;

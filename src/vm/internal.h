@@ -247,6 +247,13 @@ inline void VmRunHook(ScriptState* L, int event, int line) {
     L->top = VmRestoreStack(L, top);
     if (err != 0) VmRaiseError(L, err);
 }
+// Whether the hook sees this line event: with a line-hook period only every
+// period-th one is passed on.
+inline bool VmLineEventDue(ScriptState* L) {
+    if (--L->linecountdown > 0) return false;
+    L->linecountdown = L->lineperiod;
+    return true;
+}
 // The line-start flags of a prototype (one byte per instruction, set where the
 // line differs from the instruction before; the first is always set), made on
 // first use. Raises ERR_MEM when they cannot be made.

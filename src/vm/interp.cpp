@@ -78,7 +78,7 @@ void TraceExec(ScriptState* L, const ScriptProto* p, const Instruction* pc) {
         return;
     }
     if (pc - p->code - 1 == 0 || ci->tracedpc == nullptr) ci->tracedpc = pc;
-    if (pc <= ci->tracedpc || newline != LineAt(p, ci->tracedpc)) {
+    if ((pc <= ci->tracedpc || newline != LineAt(p, ci->tracedpc)) && L->allowhook && VmLineEventDue(L)) {
         VmCallHook(L, kHookLine, newline);
         ci = L->ci;
     }
@@ -755,7 +755,7 @@ op_NOP:
 
 // A line event for the instruction just fetched, then that instruction.
 hook_line:
-    if (QB_LIKELY(L->allowhook)) {
+    if (QB_LIKELY(L->allowhook) && VmLineEventDue(L)) {
         SAVEPC();
         // The plain table serves here only functions without line information.
         VmRunHook(L, kHookLine, disp == kDispatch ? 0 : LineAt(cl->p, pc));

@@ -242,6 +242,8 @@ struct ScriptState : GCObject {
     uint8_t hookinit;
     int basehookcount;
     int hookcount;
+    int lineperiod;        // the line hook sees every lineperiod-th line event
+    int linecountdown;     // line events until the hook sees the next one
     VmHook hook;
     ScriptValue gt;
     GCObject* openupval;

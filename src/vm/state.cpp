@@ -109,6 +109,7 @@ ScriptState* VmOpen() {
     std::memset(static_cast<void*>(L), 0, sizeof(ScriptState));
     L->tt = kTypeThread;
     L->allowhook = 1;
+    L->lineperiod = L->linecountdown = 1;
     SetNil(&L->gt);
     int status = VmProtectedRun(L, OpenBody, nullptr);
     if (status != 0 || L->g == nullptr) {

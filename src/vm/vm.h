@@ -164,6 +164,12 @@ int VmProtectedNative(ScriptState* L, VmNativeRunFn fn, void* data);
 int VmGetStackLevel(ScriptState* L, int level, VmDebugRecord* ar);
 int VmGetInfo(ScriptState* L, const char* what, VmDebugRecord* ar);
 int VmSetHook(ScriptState* L, VmHook func, int mask, int count);
+// Lets the line hook see only every period-th line event (period >= 1; the
+// first event it sees is the period-th). A hook that would count events itself
+// costs a call per event; the interpreter counts them for almost nothing.
+// VmSetHook sets the period back to 1.
+void VmSetLineHookPeriod(ScriptState* L, int period);
+int VmGetLineHookPeriod(ScriptState* L);
 
 // ---- collector: threshold and live count in kilobytes -----------------------
 int VmGetGcThreshold(ScriptState* L);
