@@ -354,7 +354,9 @@ void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources) {
     for (const auto& layer : stack->layers)
         if (const int32_t kind = SourceKind(layer->type)) RemoveLayerSource(kind, layer->id);
     stack.reset();
-    if (releaseSources) ReleaseLayerSources(L);
+    // Only the brush copies: BGPics waiting to be freed are swept by their
+    // own list walk, which may be the caller of this very free.
+    if (releaseSources) PurgeDetachedBrushes(L);
 }
 
 int UndoLayer(ScriptState* L, int32_t type, ObjectID id, int32_t level, bool noRefresh) {
