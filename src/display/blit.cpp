@@ -14,6 +14,7 @@
 #include "display/kernels.h"
 #include "display/pixelformats.h"
 #include "display/planekernels.h"
+#include "imaging/gradient.h"
 
 namespace {
 
@@ -416,10 +417,27 @@ void CombineAlphaRectClipped(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap*
         CombineAlphaRect(source, sx, sy, destination, dx, dy, width, height, mode, value);
 }
 
-int DrawGradient(qbBitmap* destination, int32_t, int32_t, int32_t, int32_t, const qbGradientOptions*) {
+int DrawGradient(qbBitmap* destination, int32_t x, int32_t y, int32_t width, int32_t height,
+                 const qbGradientOptions* gradient) {
     if (!destination) {
         ConsolePrintf("ERROR! DRAWGRADIENT() CALLED WITH DST=NULL!\n");
         return 0;
     }
-    return ERR_UNSUPPORTEDFEAT;
+    if (!gradient || gradient->stops.size() == 1 || gradient->stops.size() > static_cast<size_t>(kMaxGradientStops))
+        return ERR_WRONGUSAGE;
+    ScopedLock lock(destination, 0);
+    if (!lock.ok()) return ERR_LOCKBMAP;
+    qbGradientFill fill;
+    fill.pixels = lock.view().pixels;
+    fill.bytesPerPixel = static_cast<int32_t>(lock.bytes());
+    fill.pixelFormat = lock.format();
+    fill.x = x;
+    fill.y = y;
+    fill.width = width;
+    fill.height = height;
+    fill.pitch = lock.view().rowLength;
+    fill.gradient = gradient;
+    // The geometry spans the whole rectangle; only the bitmap's part is drawn.
+    FillGradientPixelsClipped(fill, 0, 0, destination->width, destination->height);
+    return 0;
 }

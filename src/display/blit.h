@@ -95,8 +95,9 @@ void CombineAlphaRectClipped(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap*
                              int32_t width, int32_t height, int32_t mode, uint32_t value, int32_t srcWidth,
                              int32_t srcHeight, int32_t dstWidth, int32_t dstHeight);
 
-// Renders a gradient into a rectangle: ERR_UNSUPPORTEDFEAT until the
-// gradient renderer exists.
+// Renders a gradient laid out over the rectangle into the part of it that
+// lies on the bitmap. ERR_WRONGUSAGE for a stop list of one or of more than
+// the limit, ERR_LOCKBMAP when the pixels cannot be reached.
 int DrawGradient(qbBitmap* destination, int32_t x, int32_t y, int32_t width, int32_t height,
                  const qbGradientOptions* gradient);
 
