@@ -19,6 +19,7 @@
 #include "display/requesters.h"
 #include "draw/graphicslib.h"
 #include "libs/system.h"
+#include "objects/bgpiclib.h"
 #include "objects/brushlib.h"
 #include "objects/layers.h"
 #include "platform/platform.h"
@@ -89,7 +90,7 @@ const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", nullptr},
     {"moveobject", nullptr},   {"dos", nullptr},      {"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
-    {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", nullptr},     {"transitionfx", nullptr},
+    {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", nullptr},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
     {"video", nullptr},        {nullptr, nullptr},
 };

@@ -127,6 +127,8 @@ void PushRect(ScriptState* L, const char* keys[4], const int32_t values[4]) {
     for (int i = 0; i < 4; ++i) SetTableFieldInt(L, keys[i], values[i]);
 }
 
+}  // namespace
+
 // The attribute change of an existing display (SetDisplayAttributes).
 int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
     qbParsedDisplayOptions p = OptionsOfDisplay(d);
@@ -145,6 +147,8 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
             d->bgpic = picture;
             d->ownsBGPic = 0;
             if (old) UnlinkAndFreeBGPic(L, old);
+            // A freed picture this display kept showing can go now.
+            FreeUnusedPendingBGPics(L);
             d->shapeMask.reset();
             d->shapeAlpha.reset();
             if (int err = ResetDisplayBuffers(d, picture)) return err;
@@ -214,8 +218,6 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     if (fromCommand) RefreshDisplay(L, d);
     return 0;
 }
-
-}  // namespace
 
 int cmdCreateDisplay(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);

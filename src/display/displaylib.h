@@ -7,6 +7,12 @@
 // 0 or an error code.
 int InitDisplayLibrary(ScriptState* L);
 
+struct qbDisplay;
+
+// Applies the display option table at idx to an existing display (the body
+// of SetDisplayAttributes; fromCommand refreshes the window afterwards).
+int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* display, bool fromCommand);
+
 int cmdCreateDisplay(ScriptState* L);
 int cmdFreeDisplay(ScriptState* L);
 int cmdOpenDisplay(ScriptState* L);

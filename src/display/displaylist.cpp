@@ -320,8 +320,9 @@ void SetActiveDisplay(ScriptState*, qbDisplay* d, bool keepWindow) {
 }
 
 int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
-    if (int err = LoadPendingBGPics(L)) return err;
+    // Brushes first: a BGPic may tile one under its picture.
     if (int err = LoadPendingBrushes(L)) return err;
+    if (int err = LoadPendingBGPics(L)) return err;
     SetPicturesPending(false);
     PrintDoneMessage();
     if (GetRuntimeTag(kTagQuiet) == 0) ConsolePrintf("And Action!\n");

@@ -14,6 +14,7 @@
 #include "display/displaymenus.h"
 #include "display/displays.h"
 #include "objects/bgpics.h"
+#include "objects/gradientopts.h"
 
 namespace {
 
@@ -225,18 +226,9 @@ int ParseFillKeys(ScriptState* L, int idx, qbDisplayFill* fill) {
     GetTableFieldInt(L, idx, "fillstyle", &fill->style, nullptr);
     switch (fill->style) {
     case kFillColour: GetTableFieldUInt(L, idx, "color", &fill->colour, nullptr); break;
-    case kFillGradient: {
-        qbGradientOptions& g = fill->gradient;
-        GetTableFieldInt(L, idx, "gradientstyle", &g.style, nullptr);
-        GetTableFieldInt(L, idx, "gradientstartcolor", &g.startColor, nullptr);
-        GetTableFieldInt(L, idx, "gradientendcolor", &g.endColor, nullptr);
-        GetTableFieldInt(L, idx, "gradientangle", &g.angle, nullptr);
-        GetTableFieldFloat(L, idx, "gradientcenterx", &g.centerX, nullptr);
-        GetTableFieldFloat(L, idx, "gradientcentery", &g.centerY, nullptr);
-        GetTableFieldFloat(L, idx, "gradientbalance", &g.balance, nullptr);
-        GetTableFieldFloat(L, idx, "gradientborder", &g.border, nullptr);
+    case kFillGradient:
+        if (int err = ParseGradientOptions(L, idx, &fill->gradient)) return err;
         break;
-    }
     case kFillTexture:
         GetTableFieldObjectID(L, idx, "texturebrush", &fill->textureBrush, nullptr);
         GetTableFieldInt(L, idx, "texturex", &fill->textureX, nullptr);

@@ -15,7 +15,6 @@
 #include "display/displaywindow.h"
 #include "display/refresh.h"
 #include "draw/positions.h"
-#include "imaging/scalebitmap.h"
 #include "objects/bgpics.h"
 #include "platform/platform_ops.h"
 
@@ -40,12 +39,12 @@ int RebuildDisplayPicture(qbDisplay* d, int32_t width, int32_t height, bool smoo
             return err;
         }
     } else {
-        const qbImageTriple& c = picture->current;
-        if (int err = ScaleBitmap(c.bitmap, c.mask, c.alpha, 0, 0, nullptr, picture->currentWidth, picture->currentHeight,
-                                  width, height, smooth, &bitmap, c.mask ? &mask : nullptr,
-                                  c.alpha ? &alpha : nullptr))
-            return err;
-        if (!bitmap) return ERR_BITMAP;
+        // Gradient, texture and scalable pictures are made anew at the size.
+        qbImageTriple made;
+        if (int err = RenderBGPicAtSize(nullptr, picture, width, height, smooth, &made)) return err;
+        bitmap = made.bitmap;
+        mask = made.mask;
+        alpha = made.alpha;
     }
     const qbImageTriple old = picture->initial;
     FreeDerivedBGPicImages(picture);

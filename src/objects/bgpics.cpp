@@ -12,6 +12,7 @@
 #include "display/display.h"
 #include "objects/compositor.h"
 #include "objects/layers.h"
+#include "objects/layersources.h"
 #include "plugins/imagehandle.h"
 
 namespace {
@@ -52,7 +53,9 @@ bool WrapperShows(const qbBGPic* wrapper, ObjectID id) {
     return wrapped && IDOf(*wrapped) == id;
 }
 
-bool IsSelectedForOutput(ObjectID id) {
+}  // namespace
+
+bool IsBGPicSelectedForOutput(ObjectID id) {
     const qbDisplay* display = GetCurrentDisplay();
     if (!display || display->output.type == kObjectTypeDisplay) return false;
     const qbBGPic* current = GetCurrentOutputBGPic();
@@ -65,39 +68,9 @@ bool IsSelectedForOutput(ObjectID id) {
     }
 }
 
-// The picture of a BGPic from a pixel buffer and its fill: the fill shows
-// where the picture's mask leaves it transparent.
-int BuildBGPicImage(const uint32_t* pixels, qbBGPicFill& fill, int32_t keyColour, int32_t width, int32_t height,
-                    int32_t pitch, qbBitmap** outBitmap, qbBitmap** outMask) {
-    *outBitmap = nullptr;
-    *outMask = nullptr;
-    qbBitmap* picture = nullptr;
-    qbBitmap* mask = nullptr;
-    if (pixels) {
-        if (int err = CreateBitmapFromARGB(pixels, keyColour, width, height, pitch, false, 0, 0, &picture,
-                                           keyColour != kNoKeyColour ? &mask : nullptr, nullptr))
-            return err;
-    }
-    const bool fillNeeded = !picture || (fill.style != kFillNone && mask);
-    if (!fillNeeded) {
-        *outBitmap = picture;
-        *outMask = mask;
-        return 0;
-    }
-    BitmapPtr keepPicture(picture);
-    std::unique_ptr<qbBitmap, decltype(&FreeMask)> keepMask(mask, &FreeMask);
-    if (fill.style == kFillGradient || fill.style == kFillTexture) return ERR_UNSUPPORTEDFEAT;
-    BitmapPtr result(AllocBitmap(width, height, 0, nullptr));
-    if (!result) return ERR_BITMAP;
-    FillBitmapRect(result.get(), 0, 0, width, height, fill.colour);
-    if (picture) CopyBitmapRectMasked(picture, 0, 0, result.get(), 0, 0, width, height, mask);
-    *outBitmap = result.release();
-    return 0;
-}
-
-}  // namespace
 
 qbBGPic* FirstBGPic() { return AsBGPic(bgpicHead); }
+qbObject** BGPicListHead() { return &bgpicHead; }
 
 void InitBGPicRecord(qbBGPic* record, int32_t wrappedType, int32_t wrappedFrame, void* wrappedObject,
                      const ObjectID* id, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width,
@@ -149,13 +122,19 @@ int AllocBGPicRecord(NewObjectID id, int32_t regenerate, int32_t width, int32_t 
     return 0;
 }
 
-int GetBGPic(ScriptState*, ObjectID id, qbBGPic** out, uint32_t flags) {
+int GetBGPic(ScriptState* L, ObjectID id, qbBGPic** out, uint32_t flags) {
     if (out) *out = nullptr;
     for (qbBGPic* r = FirstBGPic(); r; r = AsBGPic(r->next)) {
         if (r->id != id.number || r->handle != id.handle) continue;
         if (r->pendingFree && !(flags & kBGPicPendingToo)) continue;
-        // Layers do not exist yet, so no copy is ever needed before a change.
         if ((flags & kBGPicModify) && r->locked) return ERR_LOCKEDOBJ;
+        if ((flags & kBGPicModify) && !(flags & kBGPicNoCopy) && LayersShowObject(kObjectTypeBGPic, id)) {
+            // The layers go on showing the picture as it is now.
+            qbBGPic* copy = nullptr;
+            if (int err = CopyBGPicCore(L, r, NewObjectID{0, 1}, &copy)) return err;
+            copy->pendingFree = 1;
+            RelinkLayerSources(kObjectTypeBGPic, id, IDOf(*copy));
+        }
         if (out) *out = r;
         return 0;
     }
@@ -171,14 +150,16 @@ bool IsBGPicShown(const qbBGPic* record) {
 }
 
 int FreeBGPicCore(ScriptState* L, ObjectID id, bool strict) {
-    if (IsSelectedForOutput(id)) return ERR_MODIFYABGPIC;
+    if (IsBGPicSelectedForOutput(id)) return ERR_MODIFYABGPIC;
     qbBGPic* record = nullptr;
     if (int err = GetBGPic(L, id, &record, kBGPicModify | kBGPicNoCopy)) {
         if (strict || err == ERR_LOCKEDOBJ) return err;
         return 0;
     }
-    if (IsBGPicShown(record)) {
+    const bool layered = LayersShowObject(kObjectTypeBGPic, id);
+    if (IsBGPicShown(record) || layered) {
         // The script's id is free at once; the picture goes when nothing shows it.
+        if (layered) RelinkLayerSources(kObjectTypeBGPic, id, ObjectID{0, record});
         record->id = 0;
         record->handle = record;
         record->pendingFree = 1;
@@ -225,7 +206,8 @@ void FreeUnusedPendingBGPics(ScriptState* L) {
     while (r) {
         qbBGPic* next = AsBGPic(r->next);
         // Any display still showing it keeps it, not only the current one.
-        if (r->pendingFree && !IsBGPicShown(r)) UnlinkAndFreeBGPic(L, r);
+        if (r->pendingFree && !IsBGPicShown(r) && !LayersShowObject(kObjectTypeBGPic, IDOf(*r)))
+            UnlinkAndFreeBGPic(L, r);
         r = next;
     }
 }
@@ -268,43 +250,6 @@ int ResetDisplayBuffers(qbDisplay* display, qbBGPic* record) {
     const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
     if (slots && display->adapterHandle && slots->ChangeBufferSize)
         return slots->ChangeBufferSize(display->adapterHandle, w, h, 0, nullptr);
-    return 0;
-}
-
-int FillDisplayBackdrop(const qbDisplay* display, qbBitmap* bitmap, uint32_t* pending, int32_t width,
-                        int32_t height) {
-    // Gradient and texture backdrops need the gradient renderer and brushes.
-    if (display->fill.style == kFillGradient || display->fill.style == kFillTexture) return ERR_UNSUPPORTEDFEAT;
-    const uint32_t colour = display->fill.colour & 0x00FFFFFFu;
-    if (bitmap) {
-        FillBitmapRect(bitmap, 0, 0, width, height, colour);
-    } else if (pending) {
-        std::fill(pending, pending + static_cast<size_t>(width) * static_cast<size_t>(height), colour);
-    }
-    return 0;
-}
-
-int LoadPendingBGPics(ScriptState*) {
-    for (qbBGPic* r = FirstBGPic(); r; r = AsBGPic(r->next)) {
-        if (!r->source) continue;
-        qbBitmap* bitmap = nullptr;
-        qbBitmap* mask = nullptr;
-        if (int err = BuildBGPicImage(GetImageHandlePixels(r->source), r->fill, r->keyColour, r->initialWidth,
-                                      r->initialHeight, r->sourcePitch, &bitmap, &mask))
-            return err;
-        // A vector picture keeps its source to render other sizes from it.
-        if (!(r->regenerate == 1 && !ImageHandleOwnsPixels(r->source))) {
-            ReleaseImageHandle(r->source);
-            r->source = nullptr;
-        }
-        const int32_t width = r->currentWidth;
-        const int32_t height = r->currentHeight;
-        const ObjectID id = IDOf(*r);
-        InitBGPicRecord(r, r->wrappedType, r->wrappedFrame, r->wrappedObject, &id, bitmap, mask, nullptr,
-                        r->initialWidth, r->initialHeight, false);
-        r->currentWidth = width;
-        r->currentHeight = height;
-    }
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "core/objects.h"
 #include "core/preproc.h"
 #include "display/bitmap.h"
+#include "imaging/gradient.h"
 
 struct ScriptState;
 struct qbDisplay;
@@ -24,7 +25,7 @@ enum : uint32_t { kBGPicModify = 1, kBGPicPendingToo = 2, kBGPicNoCopy = 4 };
 struct qbBGPicFill {
     int32_t style = 0;
     uint32_t colour = 0;
-    qbGradientOptions gradient;
+    qbGradient gradient;
     ObjectID textureBrush;
     qbBitmap* textureBitmap = nullptr;  // owned, made on first use
     int32_t textureX = 0;
@@ -78,6 +79,7 @@ struct qbBGPic : qbObject {
 };
 
 qbBGPic* FirstBGPic();
+qbObject** BGPicListHead();
 
 // Appends a new record over the given images (all three triples, all three
 // sizes); the choose flag asks for an automatic id. 0 or ERR_MEM.
@@ -99,6 +101,8 @@ void FreeDerivedBGPicImages(qbBGPic* record);
 void FreeUnusedPendingBGPics(ScriptState* L);
 void FreeAllBGPics(ScriptState* L);
 bool IsBGPicShown(const qbBGPic* record);
+// True while drawing of the current display goes into the BGPic.
+bool IsBGPicSelectedForOutput(ObjectID id);
 
 // The BGPic of the current output; null when none is shown.
 qbBGPic* GetCurrentBGPic();
@@ -111,13 +115,34 @@ void RestoreOutput(qbDisplay* display, const qbOutputSelection& saved);
 // Reallocates the display's two back buffers at the BGPic's current size and
 // copies the picture into them. 0, ERR_BITMAP or the adapter's answer.
 int ResetDisplayBuffers(qbDisplay* display, qbBGPic* record);
-// Fills a display's backdrop (a bitmap, or the pending buffer when bitmap is
-// null) by its fill style. One colour for now; gradients and textures are
-// ERR_UNSUPPORTEDFEAT.
+// Fills a display's backdrop (a bitmap, or the pending ARGB buffer when
+// bitmap is null) by its fill style: one colour, its gradient, or its
+// texture brush tiled from the texture offset. The brush's error,
+// ERR_BITMAP, ERR_WRONGUSAGE for a stop list that cannot be drawn.
 int FillDisplayBackdrop(const qbDisplay* display, qbBitmap* bitmap, uint32_t* pending, int32_t width,
                         int32_t height);
 // Builds the bitmaps of BGPics whose conversion waited for the first display.
 int LoadPendingBGPics(ScriptState* L);
+
+// The picture of a BGPic from decoded pixels (or none) and its fill. The
+// fill is painted when there are no pixels, or under a picture with a mask
+// or alpha plane (the picture drawn over it, the result opaque). alpha is
+// in-out: the picture's plane comes in, and what goes with the result comes
+// out (null after a fill); on an error it is still the caller's. A texture
+// fill keeps its copy of the brush's picture in the fill.
+int BuildBGPicImage(ScriptState* L, const uint32_t* pixels, qbBGPicFill& fill, int32_t keyColour, int32_t width,
+                    int32_t height, int32_t pitch, qbBitmap** outBitmap, qbBitmap** outMask, qbBitmap** alpha);
+// The BGPic's picture at another size: its initial picture scaled, or, for
+// pictures made from a fill or a scalable source, made anew at that size.
+int RenderBGPicAtSize(ScriptState* L, qbBGPic* record, int32_t width, int32_t height, bool smooth,
+                      qbImageTriple* out);
+// Gives the BGPic a new base (and current) size; a side of kKeepAspectRatio
+// follows the other. Nothing happens at the base size.
+int ScaleBGPicCore(ScriptState* L, qbBGPic* record, int32_t width, int32_t height, bool smooth);
+// A full copy under the given id (the choose flag asks for an automatic
+// one): pictures, palette, fill, data list; not its layers, sprites, lock
+// or pending state. ERR_MEM, ERR_BITMAP and the plane codes.
+int CopyBGPicCore(ScriptState* L, const qbBGPic* source, NewObjectID id, qbBGPic** out);
 // The bitmap that shows the BGPic on the display: the display's picture, or
 // with layers the second back buffer composed anew.
 qbBitmap* GetComposedBGPicBitmap(ScriptState* L, qbDisplay* display, qbBGPic* record);

@@ -10,6 +10,7 @@
 #include "display/blit.h"
 #include "display/display.h"
 #include "imaging/shadowmask.h"
+#include "objects/adoptid.h"
 #include "objects/brushes.h"
 #include "objects/brushhardware.h"
 #include "objects/brushlib.h"
@@ -35,9 +36,7 @@ bool OptionFlag(ScriptState* L, int idx, const char* key) {
 // The command's result: the new automatic id, or nothing for a number.
 int Finish(ScriptState* L, qbBrush* made, NewObjectID id) {
     if (int err = AdoptBrushID(L, made, id)) return err;
-    if (!id.chooseFlag) return 0;
-    PushObjectID(L, IDOf(*made));
-    return 1;
+    return NewObjectResult(L, *made, id);
 }
 
 }  // namespace

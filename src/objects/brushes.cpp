@@ -12,6 +12,7 @@
 #include "display/bitmap.h"
 #include "display/display.h"
 #include "imaging/clonebitmap.h"
+#include "objects/adoptid.h"
 #include "objects/bgpics.h"
 #include "objects/layersources.h"
 #include "plugins/imagehandle.h"
@@ -163,14 +164,9 @@ int FreeBrushObject(ScriptState* L, ObjectID id, bool mustExist) {
 }
 
 int AdoptBrushID(ScriptState* L, qbBrush* made, NewObjectID id) {
-    if (id.chooseFlag) return 0;
-    if (int err = FreeBrushObject(L, ObjectID{id.id, nullptr}, false)) {
-        UnlinkAndFreeBrush(L, made);
-        return err;
-    }
-    made->id = id.id;
-    made->handle = nullptr;
-    return 0;
+    return AdoptObjectID(
+        made, id, [L](ObjectID old) { return FreeBrushObject(L, old, false); },
+        [L](qbBrush* brush) { UnlinkAndFreeBrush(L, brush); });
 }
 
 void FreeBrushContents(ScriptState* L, qbBrush* brush) {

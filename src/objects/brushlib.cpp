@@ -32,6 +32,8 @@ const ScriptCommand kBrushCommands[] = {
     {"CreateBrush", cmdCreateBrush},
     {"CopyBrush", cmdCopyBrush},
     {"FreeBrush", cmdFreeBrush},
+    {"ConvertToBrush", cmdConvertToBrush},
+    {"GetBrushLink", cmdGetBrushLink},
     {"CreateShadowBrush", cmdCreateShadowBrush},
     {"CreateBorderBrush", cmdCreateBorderBrush},
     {"DisplayBrush", cmdDisplayBrush},

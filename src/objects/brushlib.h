@@ -11,6 +11,8 @@ int cmdLoadBrush(ScriptState* L);
 int cmdCreateBrush(ScriptState* L);
 int cmdCopyBrush(ScriptState* L);
 int cmdFreeBrush(ScriptState* L);
+int cmdConvertToBrush(ScriptState* L);
+int cmdGetBrushLink(ScriptState* L);
 int cmdCreateShadowBrush(ScriptState* L);
 int cmdCreateBorderBrush(ScriptState* L);
 int cmdSetAlphaIntensity(ScriptState* L);

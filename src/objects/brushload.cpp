@@ -15,6 +15,7 @@
 #include "display/imagecache.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/loaderchain.h"
+#include "objects/adoptid.h"
 #include "objects/brushes.h"
 #include "objects/brushhardware.h"
 #include "objects/brushlib.h"
@@ -224,9 +225,7 @@ int LoadBrushCore(ScriptState* L, NewObjectID id, const char* fileName) {
         SetBrushHardware(made, hardware, display);
     }
     if (int err = AdoptBrushID(L, made, id)) return err;
-    if (!id.chooseFlag) return 0;
-    PushObjectID(L, IDOf(*made));
-    return 1;
+    return NewObjectResult(L, *made, id);
 }
 
 }  // namespace

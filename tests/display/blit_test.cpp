@@ -183,7 +183,7 @@ TEST_F(BlitTest, NullDestinationsPrintTheirMessages) {
               "ERROR! DRAWGRADIENT() CALLED WITH DST=NULL!\n"
               "ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n");
     BitmapPtr dst = FilledBitmap(2, 2, 0);
-    EXPECT_EQ(DrawGradient(dst.get(), 0, 0, 2, 2, nullptr), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(DrawGradient(dst.get(), 0, 0, 2, 2, nullptr), ERR_WRONGUSAGE);
 }
 
 TEST_F(BlitTest, ClipBlitRectCutsToTheClipAndBothBitmaps) {

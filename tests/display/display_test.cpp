@@ -178,13 +178,12 @@ TEST_F(DisplayListTest, DisplayOneReplacesAWaitingBGPicOne) {
     EXPECT_EQ(FirstBGPic(), d->bgpic);
 }
 
-TEST_F(DisplayListTest, GradientAndTextureBackdropsAreRefusedWithoutLeftovers) {
+TEST_F(DisplayListTest, ATextureBackdropWithoutItsBrushIsRefusedWithoutLeftovers) {
     qbDisplayOptions o;
-    o.fill.style = kFillGradient;
-    qbDisplay* out = nullptr;
-    EXPECT_EQ(CreateDisplay(nullptr, NewObjectID{1, 0}, &o, &out), ERR_UNSUPPORTEDFEAT);
     o.fill.style = kFillTexture;
-    EXPECT_EQ(CreateDisplay(nullptr, NewObjectID{1, 0}, &o, &out), ERR_UNSUPPORTEDFEAT);
+    o.fill.textureBrush = ObjectID{5, nullptr};
+    qbDisplay* out = nullptr;
+    EXPECT_EQ(CreateDisplay(nullptr, NewObjectID{1, 0}, &o, &out), ERR_FINDBRUSH);
     EXPECT_EQ(DisplayCount(), 0);
     EXPECT_EQ(CountBGPics(), 0);
 }

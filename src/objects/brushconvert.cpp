@@ -1,0 +1,80 @@
+// ConvertToBrush and GetBrushLink: a new brush from the picture of another
+// object, cloned at the object's size.
+#include <cmath>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "display/bitmap.h"
+#include "imaging/clonebitmap.h"
+#include "objects/adoptid.h"
+#include "objects/bgpics.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+
+namespace {
+
+// Anim frames, text objects, layers and sprites come with their libraries.
+constexpr int kTypeAnim = 4, kTypeTextObject = 8, kTypeLayer = 22, kTypeSprite = 32;
+
+int ConvertCore(ScriptState* L, int32_t type, ObjectID sourceId, NewObjectID id) {
+    qbImageTriple images;
+    int32_t width = 0, height = 0, keyColour = -1;
+    switch (type) {
+        case kObjectTypeBGPic: {
+            qbBGPic* record = nullptr;
+            if (int err = GetBGPic(L, sourceId, &record, 0)) return err;
+            images = record->base;
+            width = record->baseWidth;
+            height = record->baseHeight;
+            keyColour = record->keyColour;
+            break;
+        }
+        case kObjectTypeBrush: {
+            if (!id.chooseFlag && !sourceId.handle && sourceId.number == id.id) return ERR_WRONGUSAGE;
+            qbBrush* brush = nullptr;
+            if (int err = GetBrushRecord(L, sourceId, &brush, 0)) return err;
+            images = {brush->bitmap, brush->mask, brush->alpha};
+            width = brush->width;
+            height = brush->height;
+            keyColour = brush->transparentColour;
+            break;
+        }
+        case kTypeAnim:
+        case kTypeTextObject:
+        case kTypeLayer:
+        case kTypeSprite: SetErrorDetail("ConvertToBrush"); return ERR_UNSUPPORTEDFEAT;
+        default: return ERR_WRONGUSAGE;
+    }
+    qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    if (int err = CloneBitmapRect(images.bitmap, images.mask, images.alpha, 0, 0, width, height, &bitmap, &mask,
+                                  &alpha))
+        return err;
+    qbBrush* made = nullptr;
+    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, nullptr, bitmap,
+                                   keyColour, mask, alpha, ObjectID{}, &made)) {
+        FreeBitmap(bitmap);
+        FreeMask(mask);
+        FreeAlphaChannel(alpha);
+        return err;
+    }
+    if (int err = AdoptBrushID(L, made, id)) return err;
+    return NewObjectResult(L, *made, id);
+}
+
+}  // namespace
+
+int cmdConvertToBrush(ScriptState* L) {
+    CheckArgCount(L, 3, 4, 0, 0);
+    int32_t type = 0;
+    if (int err = BrushIntArg(L, 1, &type)) return err;
+    return ConvertCore(L, type, GetObjectIDArg(L, 2), GetNewObjectIDArg(L, 3));
+}
+
+int cmdGetBrushLink(ScriptState* L) {
+    CheckArgCount(L, 3, 4, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    int32_t type = 0;
+    if (int err = BrushIntArg(L, 2, &type)) return err;
+    return ConvertCore(L, type, GetObjectIDArg(L, 3), id);
+}
