@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -18,17 +17,13 @@
 #include "core/startup.h"
 #include "display/icons.h"
 #include "lib/applet_writer.h"
+#include "scratch.h"
 #include "vm/vm.h"
 
 class AppletFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         startDir_ = std::filesystem::current_path();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qb_applet_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         FreeIconPaths();
@@ -41,14 +36,10 @@ protected:
         VmClose(L_);
         LinkedDataOffset = 0;
         std::filesystem::current_path(startDir_);
-        std::filesystem::remove_all(dir_);
     }
 
     std::string Write(const std::vector<uint8_t>& bytes, const std::string& name = "test.qba") {
-        std::filesystem::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-        return p.string();
+        return dir_.Write(name, std::string(bytes.begin(), bytes.end()));
     }
 
     // Loads the bytes into fresh records.
@@ -83,7 +74,7 @@ protected:
     }
 
     std::filesystem::path startDir_;
-    std::filesystem::path dir_;
+    ScratchDir dir_;
     std::string path_;
     ScriptState* L_ = nullptr;
     qbApplet applet_;

@@ -196,7 +196,7 @@ TEST_F(LoaderTest, AppletAppendedToAnotherFile) {
 }
 
 TEST_F(LoaderTest, CompressedAppletsInflateIntoTheTemporaryFolder) {
-    SetTempDir(dir_.c_str());
+    SetTempDir(dir_.str().c_str());
     AppletDesc desc = Minimal();
     desc.compress = true;
     desc.linkedFiles = {{"data.bin", {1, 2, 3}, LinkPlacement::Inline, {}, {}}};
@@ -204,7 +204,7 @@ TEST_F(LoaderTest, CompressedAppletsInflateIntoTheTemporaryFolder) {
     EXPECT_EQ(cl_.appletFlag, 1);
     EXPECT_EQ(LinkedDataOffset, 0u);
     const std::string inflated = applet_.linkedFiles.at(0).appletPath;
-    EXPECT_EQ(std::filesystem::path(inflated).parent_path(), dir_);
+    EXPECT_EQ(std::filesystem::path(inflated).parent_path(), dir_.str());
     EXPECT_TRUE(std::filesystem::exists(inflated));
     DeleteTemporaryFiles();
     EXPECT_FALSE(std::filesystem::exists(inflated));
