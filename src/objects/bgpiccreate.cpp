@@ -124,7 +124,7 @@ int ReadPalette(ScriptState* L, LoadOptions* o) {
             SetErrorDetail("palette");
             return ERR_NUMTABLEARG;
         }
-        o->palette[i] = static_cast<uint32_t>(ClampToInt32(v));
+        o->palette[i] = static_cast<uint32_t>(ColourBits(v));
     }
     return 0;
 }
@@ -134,10 +134,7 @@ int ReadLoadOptions(ScriptState* L, LoadOptions* o) {
     if (top == 3 && VmType(L, 3) == kTypeTable) {
         if (int err = ReadLoadTable(L, o)) return err;
     } else if (top == 3 && VmType(L, 3) != kTypeNil) {
-        uint32_t colour = 0;
-        const double v = VmCheckNumber(L, 3);
-        colour = v < 0 ? static_cast<uint32_t>(ClampToInt32(v)) : static_cast<uint32_t>(std::fmin(v, 4294967295.0));
-        o->transparency = static_cast<int32_t>(colour);
+        o->transparency = ColourBits(VmCheckNumber(L, 3));
     } else if (top == 4) {
         if (int err = ReadPalette(L, o)) return err;
     }
@@ -208,7 +205,7 @@ int cmdCreateBGPic(ScriptState* L) {
     if (int err = IntArg(L, 2, &width)) return err;
     if (int err = IntArg(L, 3, &height)) return err;
     uint32_t colour = 0;
-    if (VmGetTop(L) >= 4 && VmType(L, 4) != kTypeNil) colour = static_cast<uint32_t>(ClampToInt32(VmCheckNumber(L, 4)));
+    if (VmGetTop(L) >= 4 && VmType(L, 4) != kTypeNil) colour = static_cast<uint32_t>(ColourBits(VmCheckNumber(L, 4)));
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
     qbBGPicFill fill;
     fill.style = kFillColour;
@@ -227,8 +224,8 @@ int cmdCreateGradientBGPic(ScriptState* L) {
     fill.valid = 1;
     qbGradient& g = fill.gradient;
     if (int err = IntArg(L, 2, &g.style)) return err;
-    if (int err = IntArg(L, 3, &g.startColor)) return err;
-    if (int err = IntArg(L, 4, &g.endColor)) return err;
+    g.startColor = ColourBits(VmCheckNumber(L, 3));
+    g.endColor = ColourBits(VmCheckNumber(L, 4));
     int32_t width = 0, height = 0;
     if (int err = SizeArgs(L, 5, &width, &height)) return err;
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;

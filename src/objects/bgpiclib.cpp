@@ -14,14 +14,16 @@
 #include "objects/adoptid.h"
 #include "objects/bgpics.h"
 #include "objects/brushes.h"
+#include "objects/displayobject.h"
 #include "plugins/imagehandle.h"
 
 namespace {
 
-// In the order the library registers them. DisplayBGPicPart, SelectBGPic
-// and EndSelect join with the layers and output selection.
+// In the order the library registers them. SelectBGPic and EndSelect join
+// with the output selection.
 const ScriptCommand kBGPicCommands[] = {
     {"DisplayBGPic", cmdDisplayBGPic},
+    {"DisplayBGPicPart", cmdDisplayBGPicPart},
     {"ScaleBGPic", cmdScaleBGPic},
     {"CreateGradientBGPic", cmdCreateGradientBGPic},
     {"CreateRainbowBGPic", cmdCreateGradientBGPic},

@@ -21,13 +21,6 @@ int PushIndex(ScriptState* L, int table, int index) {
     return VmType(L, -1);
 }
 
-// A colour's 32 bits: negative numbers keep theirs, others clamp.
-int32_t ColourBits(double v) {
-    if (!(v == v)) return 0;
-    if (v < 0) return static_cast<int32_t>(std::max(v, -2147483648.0));
-    return static_cast<int32_t>(v >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(v));
-}
-
 bool IsAbsent(int type) { return type == kTypeNil || type == kTypeNone; }
 
 // A 0..1 fraction, NaN refused too.
@@ -78,6 +71,12 @@ int ReadStops(ScriptState* L, int table, const char* key, qbGradient* g) {
 }
 
 }  // namespace
+
+int32_t ColourBits(double v) {
+    if (!(v == v)) return 0;
+    if (v < 0) return static_cast<int32_t>(std::max(v, -2147483648.0));
+    return static_cast<int32_t>(v >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(v));
+}
 
 void ResetGradientDefaults(qbGradient* g) {
     g->style = kGradientLinear;

@@ -9,6 +9,10 @@
 
 struct ScriptState;
 
+// A script colour number as its 32 bits: negative numbers keep theirs,
+// others clamp to 0..$FFFFFFFF, NaN is 0.
+int32_t ColourBits(double value);
+
 // The defaults every parse starts from; the colours are left alone.
 void ResetGradientDefaults(qbGradient* gradient);
 // The long keys of the option table at argument idx.
