@@ -9,7 +9,7 @@
 #include "core/errors.h"
 #include "objects/bgpics.h"
 #include "objects/dirtyrects.h"
-#include "objects/displayobject.h"
+#include "objects/bgpiclib.h"
 #include "show_fixture.h"
 
 namespace {
@@ -129,10 +129,9 @@ TEST_F(LayersTest, ALayerShowsAboveThePictureAndGoesWithoutTouchingIt) {
 }
 
 TEST_F(LayersTest, ABGPicPartWithItsLayersBecomesALayerOfItsOwnPixels) {
-    // The bgpic library registers the command; here it is called directly.
-    VmPushString(L_, "displaybgpicpart");
-    VmPushCClosure(L_, cmdDisplayBGPicPart, 0);
-    VmSetTableAt(L_, kGlobalsIndex);
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBGPicLibrary(L_), 0);
+    VmSetTop(L_, 0);
     ASSERT_EQ(Add(1, "A", 0, 0), 0);
     // (0, 0, 10, 10) of the shown picture with its layers, to (50, 50).
     ASSERT_EQ(RunNumbers("DisplayBGPicPart", {-1, 0, 0, 10, 10, 50, 50, 1}), 0);
