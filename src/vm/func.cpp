@@ -37,6 +37,8 @@ ScriptProto* VmNewProto(ScriptState* L) {
     p->p = nullptr;
     p->lineinfo = nullptr;
     p->linestarts = nullptr;
+    p->qcode = nullptr;
+    p->qdelta = 0;
     p->locvars = nullptr;
     p->upvalues = nullptr;
     p->source = nullptr;
@@ -64,6 +66,7 @@ void VmFreeProto(ScriptState* L, ScriptProto* p) {
     VmFreeVector(L, p->k, static_cast<size_t>(p->sizek));
     VmFreeVector(L, p->lineinfo, static_cast<size_t>(p->sizelineinfo));
     VmFreeVector(L, p->linestarts, static_cast<size_t>(p->sizecode));
+    VmFreeVector(L, p->qcode, static_cast<size_t>(p->sizecode));
     VmFreeVector(L, p->locvars, static_cast<size_t>(p->sizelocvars));
     VmFreeVector(L, p->upvalues, static_cast<size_t>(p->sizeupvalues));
     VmRealloc(L, p, sizeof(ScriptProto), 0);

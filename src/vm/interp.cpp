@@ -9,6 +9,7 @@
 #include "core/context.h"
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/quicken.h"
 
 #define QB_LIKELY(x) __builtin_expect(!!(x), 1)
 #define QB_UNLIKELY(x) __builtin_expect(!!(x), 0)
@@ -140,21 +141,31 @@ int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
 // the count hook and at the instruction where tracing starts.
 ScriptValue* VmExecute(ScriptState* L) {
 #define QB_HANDLERS(P)                                                                                    \
-    {                                                                                                     \
         &&P##MOVE, &&P##LOADK, &&P##LOADBOOL, &&P##LOADNIL, &&P##GETUPVAL, &&P##GETGLOBAL, &&P##GETTABLE, \
             &&P##SETGLOBAL, &&P##SETUPVAL, &&P##SETTABLE, &&P##NEWTABLE, &&P##ADD, &&P##SUB, &&P##MUL,    \
             &&P##DIV, &&P##DIVINT, &&P##MOD, &&P##LSH, &&P##RSH, &&P##OR, &&P##AND, &&P##XOR, &&P##POW,   \
             &&P##UNM, &&P##NOT, &&P##BNOT, &&P##CONCAT, &&P##JMP, &&P##EQ, &&P##LT, &&P##LE, &&P##TEST,   \
             &&P##CALL, &&P##CALL, &&P##RETURN, &&P##FORLOOP, &&P##TFORLOOP, &&P##TFORPREP, &&P##SETLIST,  \
-            &&P##SETLIST, &&P##CLOSE, &&P##CLOSURE, &&P##SELF, QB_NOPS(P)                                 \
-    }
+            &&P##SETLIST, &&P##CLOSE, &&P##CLOSURE, &&P##SELF, QB_NOPS(P)
 #define QB_NOPS(P)                                                                                        \
     &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP,   \
         &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP,         \
         &&P##NOP, &&P##NOP
+#define QB_Q4(name) &&q_##name##_RR, &&q_##name##_RK, &&q_##name##_KR, &&q_##name##_KK
+#define QB_QUICK                                                                                           \
+    QB_Q4(ADD), QB_Q4(SUB), QB_Q4(MUL), QB_Q4(DIV), QB_Q4(DIVINT), QB_Q4(MOD), QB_Q4(LSH), QB_Q4(RSH),      \
+        QB_Q4(OR), QB_Q4(AND), QB_Q4(XOR), QB_Q4(POW), QB_Q4(EQ), QB_Q4(LT), QB_Q4(LE), &&q_FORLOOP
 #define QB_X8(x) x, x, x, x, x, x, x, x
-    static void* const kTables[3][64] = {QB_HANDLERS(op_), QB_HANDLERS(hk_), {QB_X8(QB_X8(&&hook_slow))}};
+#define QB_X64(x) QB_X8(QB_X8(x))
+    static void* const kTables[3][256] = {{QB_HANDLERS(op_), QB_QUICK},
+                                          {QB_X64(&&hk_any), QB_X64(&&hk_any), QB_X64(&&hk_any), QB_X64(&&hk_any)},
+                                          {QB_X64(&&hook_slow), QB_X64(&&hook_slow), QB_X64(&&hook_slow),
+                                           QB_X64(&&hook_slow)}};
+    static_assert(kQuickHandlers <= 256);
+#undef QB_X64
 #undef QB_X8
+#undef QB_QUICK
+#undef QB_Q4
 #undef QB_NOPS
 #undef QB_HANDLERS
     void* const* const kDispatch = kTables[kPlainTable];
@@ -164,6 +175,8 @@ ScriptValue* VmExecute(ScriptState* L) {
     const ScriptValue* k;
     ScriptValue* base;
     Instruction i;
+    QuickWord q;                       // the pre-decoded word of the instruction just fetched
+    uintptr_t qdelta = 0;              // where the running function's words are: see QAT
     uint32_t trapSeen = 0;             // the trap word that disp was chosen for
     uintptr_t lineDelta = 0;           // line table only: where the line-start flags are
     const Instruction* jfrom = nullptr;  // hook_jump: one past the instruction that jumped
@@ -189,11 +202,24 @@ ScriptValue* VmExecute(ScriptState* L) {
         base = L->base;                           \
         if (QB_UNLIKELY(L->trap)) SELECT_TABLE(); \
     } while (0)
-#define DISPATCH()                    \
-    do {                              \
-        i = *pc++;                    \
-        goto* disp[GetOpcode(i)];     \
+// The word of the instruction at pc lies at (pc * 2) + qdelta: instructions
+// are 4 bytes and words 8, so one scaled index finds it from pc alone.
+#define QAT(at) (*reinterpret_cast<const QuickWord*>((reinterpret_cast<uintptr_t>(at) << 1) + qdelta))
+#define SET_QDELTA(p) (qdelta = (p)->qdelta)
+#define FETCH()       \
+    do {              \
+        q = QAT(pc);  \
+        pc++;         \
     } while (0)
+#define DISPATCH()                   \
+    do {                             \
+        FETCH();                     \
+        goto* disp[q & 0xFF];        \
+    } while (0)
+// A handler that decodes its instruction itself.
+#define OP(name) \
+    op_##name:   \
+    i = pc[-1];
 // After a jump (pc holds the target): with the trap word set, the hook
 // decides from where the jump came. A function that runs from the plain table
 // under the trap word has no line information, so only a backward jump can be
@@ -233,6 +259,7 @@ callentry:
     pc = L->ci->savedpc;
     cl = static_cast<VmScriptClosure*>(ClosureValue(L->base - 1));
     k = cl->p->k;
+    SET_QDELTA(cl->p);
     base = L->base;
     if (QB_UNLIKELY(L->trap)) goto hook_entry;
     DISPATCH();
@@ -241,20 +268,21 @@ retentry:
     pc = L->ci->savedpc;
     cl = static_cast<VmScriptClosure*>(ClosureValue(L->base - 1));
     k = cl->p->k;
+    SET_QDELTA(cl->p);
     ENTER();
     DISPATCH();
 
-op_MOVE: {
+OP(MOVE) {
     ScriptValue* ra = base + GetArgA(i);
     CopyValue(ra, base + GetArgB(i));
     DISPATCH();
 }
-op_LOADK: {
+OP(LOADK) {
     ScriptValue* ra = base + GetArgA(i);
     *ra = k[GetArgBx(i)];
     DISPATCH();
 }
-op_LOADBOOL: {
+OP(LOADBOOL) {
     ScriptValue* ra = base + GetArgA(i);
     // Truth values are the numbers 1 and 0.
     SetNumber(ra, GetArgB(i));
@@ -264,19 +292,19 @@ op_LOADBOOL: {
     }
     DISPATCH();
 }
-op_LOADNIL: {
+OP(LOADNIL) {
     ScriptValue* ra = base + GetArgA(i);
     ScriptValue* rb = base + GetArgB(i);
     do SetNil(rb--);
     while (rb >= ra);
     DISPATCH();
 }
-op_GETUPVAL: {
+OP(GETUPVAL) {
     ScriptValue* ra = base + GetArgA(i);
     CopyValue(ra, VmScriptUpvals(cl)[GetArgB(i)]->v);
     DISPATCH();
 }
-op_GETGLOBAL: {
+OP(GETGLOBAL) {
     ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* key = k + GetArgBx(i);
     if (QB_LIKELY(IsTable(&cl->globals))) {
@@ -289,7 +317,7 @@ op_GETGLOBAL: {
     STORE_RESULT(VmGetTable(L, &cl->globals, key, false));
     DISPATCH();
 }
-op_GETTABLE: {
+OP(GETTABLE) {
     ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     const ScriptValue* rc = RKC();
@@ -310,17 +338,17 @@ op_GETTABLE: {
     STORE_RESULT(VmGetTable(L, rb, rc, true));
     DISPATCH();
 }
-op_SETGLOBAL: {
+OP(SETGLOBAL) {
     ScriptValue* ra = base + GetArgA(i);
     PROTECT(VmSetTable(L, &cl->globals, k + GetArgBx(i), ra));
     DISPATCH();
 }
-op_SETUPVAL: {
+OP(SETUPVAL) {
     ScriptValue* ra = base + GetArgA(i);
     CopyValue(VmScriptUpvals(cl)[GetArgB(i)]->v, ra);
     DISPATCH();
 }
-op_SETTABLE: {
+OP(SETTABLE) {
     ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = RKB();
     if (QB_LIKELY(IsTable(ra))) {
@@ -344,7 +372,7 @@ op_SETTABLE: {
     PROTECT(VmSetTable(L, ra, rb, RKC()));
     DISPATCH();
 }
-op_NEWTABLE: {
+OP(NEWTABLE) {
     ScriptValue* ra = base + GetArgA(i);
     // B is a tiny float: mantissa in the low 3 bits, exponent above. An
     // exponent beyond the array limit asks for a size the table refuses.
@@ -369,35 +397,78 @@ op_NEWTABLE: {
         }                                                     \
         DISPATCH();                                           \
     }
-op_ADD:
+OP(ADD)
     ARITH(TM_ADD, nb + nc)
-op_SUB:
+OP(SUB)
     ARITH(TM_SUB, nb - nc)
-op_MUL:
+OP(MUL)
     ARITH(TM_MUL, nb * nc)
-op_DIV:
+OP(DIV)
     ARITH(TM_DIV, (nc == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0) : nb / nc))
-op_DIVINT:
+OP(DIVINT)
     ARITH(TM_DIVINT, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
                                           : static_cast<double>(IntOperand(nb) / IntOperand(nc))))
-op_MOD:
+OP(MOD)
     ARITH(TM_MOD, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
                                        : static_cast<double>(IntOperand(nb) % IntOperand(nc))))
-op_LSH:
+OP(LSH)
     ARITH(TM_LSH, static_cast<uint32_t>(VmBitPattern(nb) << (VmTruncInt32(nc) & 31)))
-op_RSH:
+OP(RSH)
     ARITH(TM_RSH, VmBitPattern(nb) >> (VmTruncInt32(nc) & 31))
-op_OR:
+OP(OR)
     ARITH(TM_OR, VmBitPattern(nb) | VmBitPattern(nc))
-op_AND:
+OP(AND)
     ARITH(TM_AND, VmBitPattern(nb) & VmBitPattern(nc))
-op_XOR:
+OP(XOR)
     ARITH(TM_XOR, VmBitPattern(nb) ^ VmBitPattern(nc))
-op_POW:
+OP(POW)
     ARITH(TM_POW, std::pow(nb, nc))
 #undef ARITH
 
-op_UNM: {
+// The pre-decoded forms: the operand kinds are fixed in the handler number,
+// the offsets come from the word. The slow paths are the generic ones.
+#define QA() reinterpret_cast<ScriptValue*>(reinterpret_cast<char*>(base) + ((q >> 16) & 0xFFFF))
+#define QOPND(arr, shift) \
+    reinterpret_cast<const ScriptValue*>(reinterpret_cast<const char*>(arr) + ((q >> (shift)) & 0xFFFF))
+#define QARITH(name, form, barr, carr, event, expr)                       \
+    q_##name##_##form : {                                                  \
+        ScriptValue* ra = QA();                                            \
+        const ScriptValue* rb = QOPND(barr, 32);                           \
+        const ScriptValue* rc = QOPND(carr, 48);                           \
+        if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {                     \
+            double nb = rb->value.n, nc = rc->value.n;                     \
+            SetNumber(ra, (expr));                                         \
+        } else {                                                           \
+            SAVEPC();                                                      \
+            ScriptValue result_ = VmArith(L, rb, rc, event);               \
+            REFRESH();                                                     \
+            *QA() = result_;                                               \
+        }                                                                  \
+        DISPATCH();                                                        \
+    }
+#define QARITH4(name, event, expr)                   \
+    QARITH(name, RR, base, base, event, expr)        \
+    QARITH(name, RK, base, k, event, expr)           \
+    QARITH(name, KR, k, base, event, expr)           \
+    QARITH(name, KK, k, k, event, expr)
+    QARITH4(ADD, TM_ADD, nb + nc)
+    QARITH4(SUB, TM_SUB, nb - nc)
+    QARITH4(MUL, TM_MUL, nb * nc)
+    QARITH4(DIV, TM_DIV, (nc == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0) : nb / nc))
+    QARITH4(DIVINT, TM_DIVINT, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
+                                                    : static_cast<double>(IntOperand(nb) / IntOperand(nc))))
+    QARITH4(MOD, TM_MOD, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
+                                              : static_cast<double>(IntOperand(nb) % IntOperand(nc))))
+    QARITH4(LSH, TM_LSH, static_cast<uint32_t>(VmBitPattern(nb) << (VmTruncInt32(nc) & 31)))
+    QARITH4(RSH, TM_RSH, VmBitPattern(nb) >> (VmTruncInt32(nc) & 31))
+    QARITH4(OR, TM_OR, VmBitPattern(nb) | VmBitPattern(nc))
+    QARITH4(AND, TM_AND, VmBitPattern(nb) & VmBitPattern(nc))
+    QARITH4(XOR, TM_XOR, VmBitPattern(nb) ^ VmBitPattern(nc))
+    QARITH4(POW, TM_POW, std::pow(nb, nc))
+#undef QARITH4
+#undef QARITH
+
+OP(UNM) {
     ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     if (QB_LIKELY(IsNumber(rb)))
@@ -406,12 +477,12 @@ op_UNM: {
         STORE_RESULT(VmUnaryMinus(L, rb));
     DISPATCH();
 }
-op_NOT: {
+OP(NOT) {
     ScriptValue* ra = base + GetArgA(i);
     SetNumber(ra, VmIsFalse(base + GetArgB(i)) ? 1 : 0);
     DISPATCH();
 }
-op_BNOT: {
+OP(BNOT) {
     ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     if (QB_LIKELY(IsNumber(rb)))
@@ -420,14 +491,14 @@ op_BNOT: {
         STORE_RESULT(VmBitNot(L, rb));
     DISPATCH();
 }
-op_CONCAT: {
+OP(CONCAT) {
     int b = GetArgB(i), c = GetArgC(i);
     PROTECT(VmConcatRange(L, c - b + 1, c));
     base[GetArgA(i)] = base[b];
     if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
-op_JMP: {
+OP(JMP) {
     const Instruction* from = pc;
     if (GetJumpKind(i) == kJumpKindGosub) {
         SAVEPC();
@@ -457,15 +528,46 @@ op_JMP: {
             pc += GetArgSJ(*pc) + 1;                        \
         JUMPED(from);                                       \
     }
-op_EQ:
+OP(EQ)
     COMPARE(nb == nc, VmEqualObj)
-op_LT:
+OP(LT)
     COMPARE(nb < nc, VmLessThan)
-op_LE:
+OP(LE)
     COMPARE(nb <= nc, VmLessEqual)
 #undef COMPARE
 
-op_TEST: {
+#define QCOMPARE(name, form, barr, carr, numexpr, slow)   \
+    q_##name##_##form : {                                  \
+        const ScriptValue* rb = QOPND(barr, 32);           \
+        const ScriptValue* rc = QOPND(carr, 48);           \
+        const Instruction* from = pc;                      \
+        int res;                                           \
+        if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {     \
+            double nb = rb->value.n, nc = rc->value.n;     \
+            res = (numexpr);                               \
+        } else {                                           \
+            SAVEPC();                                      \
+            res = slow(L, rb, rc);                         \
+            REFRESH();                                     \
+        }                                                  \
+        if (res != static_cast<int>((q >> 8) & 0xFF))      \
+            pc++;                                          \
+        else                                               \
+            pc += GetArgSJ(*pc) + 1;                       \
+        JUMPED(from);                                      \
+    }
+#define QCOMPARE4(name, numexpr, slow)                     \
+    QCOMPARE(name, RR, base, base, numexpr, slow)          \
+    QCOMPARE(name, RK, base, k, numexpr, slow)             \
+    QCOMPARE(name, KR, k, base, numexpr, slow)             \
+    QCOMPARE(name, KK, k, k, numexpr, slow)
+    QCOMPARE4(EQ, nb == nc, VmEqualObj)
+    QCOMPARE4(LT, nb < nc, VmLessThan)
+    QCOMPARE4(LE, nb <= nc, VmLessEqual)
+#undef QCOMPARE4
+#undef QCOMPARE
+
+OP(TEST) {
     ScriptValue* ra = base + GetArgA(i);
     const ScriptValue* rb = base + GetArgB(i);
     const Instruction* from = pc;
@@ -477,7 +579,7 @@ op_TEST: {
     }
     JUMPED(from);
 }
-op_CALL: {
+OP(CALL) {
     ScriptValue* ra = base + GetArgA(i);
     int b = GetArgB(i);
     int nresults = GetArgC(i) - 1;
@@ -490,6 +592,7 @@ op_CALL: {
         if (QB_LIKELY(!p->is_vararg && L->ci + 1 != L->end_ci && L->stack_last - L->top > p->maxstacksize)) {
             CallFrame* nci = ++L->ci;
             (nci - 1)->savedpc = pc;
+            (nci - 1)->qdelta = qdelta;
             (nci - 1)->state = kFrameSavedPC | kFrameCalling;
             base = L->base = nci->base = ra + 1;
             nci->top = base + p->maxstacksize;
@@ -501,6 +604,7 @@ op_CALL: {
             cl = callee;
             k = p->k;
             pc = p->code;
+            SET_QDELTA(p);
             if (QB_UNLIKELY(L->trap)) goto hook_entry;
             DISPATCH();
         }
@@ -519,6 +623,7 @@ op_CALL: {
     if (firstResult == nullptr) {
         if (GetOpcode(i) == OP_CALL) {
             (L->ci - 1)->savedpc = pc;
+            (L->ci - 1)->qdelta = qdelta;
             (L->ci - 1)->state = kFrameSavedPC | kFrameCalling;
         } else {
             // The called function takes the running function's place; the
@@ -559,7 +664,7 @@ op_CALL: {
     REFRESH();
     DISPATCH();
 }
-op_RETURN: {
+OP(RETURN) {
     ScriptValue* ra = base + GetArgA(i);
     int b = GetArgB(i);
     if (QB_UNLIKELY(GetArgC(i) == 1)) {
@@ -608,13 +713,14 @@ op_RETURN: {
     base = ci->base;
     cl = static_cast<VmScriptClosure*>(ClosureValue(base - 1));
     k = cl->p->k;
+    qdelta = ci->qdelta;  // stored when it called: no chain of loads through the closure
     // Without the trap word the plain table stays, and so it does between
     // two functions without line information.
     if (QB_UNLIKELY(trapped) && (L->trap != trapSeen || disp != kDispatch || cl->p->sizelineinfo != 0))
         SELECT_TABLE();
     DISPATCH();
 }
-op_FORLOOP: {
+OP(FORLOOP) {
     ScriptValue* ra = base + GetArgA(i);
     if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
     double limit = QB_LIKELY(IsNumber(ra + 1)) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
@@ -630,7 +736,24 @@ op_FORLOOP: {
     ra->value.n = idx;
     JUMPED(from);
 }
-op_TFORLOOP: {
+// The same from the pre-decoded word.
+q_FORLOOP: {
+    ScriptValue* ra = QA();
+    if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
+    double limit = QB_LIKELY(IsNumber(ra + 1)) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
+    double step = QB_LIKELY(IsNumber(ra + 2)) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
+    double idx = ra->value.n + step;
+    if (QB_LIKELY(step > 0)) {
+        if (!(idx <= limit)) DISPATCH();
+    } else if (!(idx >= limit)) {
+        DISPATCH();
+    }
+    const Instruction* from = pc;
+    pc += static_cast<int32_t>(q >> 32);
+    ra->value.n = idx;
+    JUMPED(from);
+}
+OP(TFORLOOP) {
     ScriptValue* ra = base + GetArgA(i);
     int nvar = GetArgC(i) + 1;
     ScriptValue* cb = ra + nvar + 2;
@@ -654,7 +777,7 @@ op_TFORLOOP: {
         pc += GetArgSJ(*pc) + 1;
     JUMPED(from);
 }
-op_TFORPREP: {
+OP(TFORPREP) {
     ScriptValue* ra = base + GetArgA(i);
     if (IsTable(ra)) {
         SAVEPC();
@@ -669,7 +792,7 @@ op_TFORPREP: {
     pc += GetArgSBx(i);
     JUMPED(from);
 }
-op_SETLIST: {
+OP(SETLIST) {
     ScriptValue* ra = base + GetArgA(i);
     int bc = GetArgBx(i);
     int n;
@@ -687,12 +810,12 @@ op_SETLIST: {
     for (; n > 0; n--) *VmTableSetInt(L, h, first + n - 1) = ra[n];
     DISPATCH();
 }
-op_CLOSE: {
+OP(CLOSE) {
     ScriptValue* ra = base + GetArgA(i);
     VmCloseUpvalues(L, ra);
     DISPATCH();
 }
-op_CLOSURE: {
+OP(CLOSURE) {
     ScriptValue* ra = base + GetArgA(i);
     SAVEPC();
     ScriptProto* p = cl->p->p[GetArgBx(i)];
@@ -713,7 +836,7 @@ op_CLOSURE: {
     if (nup > 0) JUMPED(from);
     DISPATCH();
 }
-op_SELF: {
+OP(SELF) {
     ScriptValue* ra = base + GetArgA(i);
     ScriptValue rb = base[GetArgB(i)];
     const ScriptValue* rc = RKC();
@@ -739,19 +862,9 @@ op_NOP:
 // The line table: an instruction that starts a line is a line event when
 // control came to it straight on (jumps, calls and returns decide for
 // themselves).
-#define LINE_CHECK(name)                                   \
-    hk_##name:                                             \
-    if (QB_UNLIKELY(StartsLine(pc, lineDelta))) goto hook_line; \
-    goto op_##name;
-    LINE_CHECK(MOVE) LINE_CHECK(LOADK) LINE_CHECK(LOADBOOL) LINE_CHECK(LOADNIL) LINE_CHECK(GETUPVAL)
-    LINE_CHECK(GETGLOBAL) LINE_CHECK(GETTABLE) LINE_CHECK(SETGLOBAL) LINE_CHECK(SETUPVAL) LINE_CHECK(SETTABLE)
-    LINE_CHECK(NEWTABLE) LINE_CHECK(ADD) LINE_CHECK(SUB) LINE_CHECK(MUL) LINE_CHECK(DIV) LINE_CHECK(DIVINT)
-    LINE_CHECK(MOD) LINE_CHECK(LSH) LINE_CHECK(RSH) LINE_CHECK(OR) LINE_CHECK(AND) LINE_CHECK(XOR)
-    LINE_CHECK(POW) LINE_CHECK(UNM) LINE_CHECK(NOT) LINE_CHECK(BNOT) LINE_CHECK(CONCAT) LINE_CHECK(JMP)
-    LINE_CHECK(EQ) LINE_CHECK(LT) LINE_CHECK(LE) LINE_CHECK(TEST) LINE_CHECK(CALL) LINE_CHECK(RETURN)
-    LINE_CHECK(FORLOOP) LINE_CHECK(TFORLOOP) LINE_CHECK(TFORPREP) LINE_CHECK(SETLIST) LINE_CHECK(CLOSE)
-    LINE_CHECK(CLOSURE) LINE_CHECK(SELF) LINE_CHECK(NOP)
-#undef LINE_CHECK
+hk_any:
+    if (QB_UNLIKELY(StartsLine(pc, lineDelta))) goto hook_line;
+    goto* kDispatch[q & 0xFF];
 
 // A line event for the instruction just fetched, then that instruction.
 hook_line:
@@ -765,23 +878,23 @@ hook_line:
             if (trapSeen & kTrapEnd) return nullptr;
         }
     }
-    goto* kDispatch[GetOpcode(i)];
+    goto* kDispatch[q & 0xFF];
 
 // The slow table: end flag, count hook, or tracing still to start.
 hook_slow:
     if (L->g->endFlag) return nullptr;
     PROTECT(TraceExec(L, cl->p, pc));
     if (L->g->endFlag) return nullptr;
-    goto* kDispatch[GetOpcode(i)];
+    goto* kDispatch[q & 0xFF];
 
 // A jump with the trap word set. Under a line hook alone it is decided here:
 // going back (or to itself) is an event, and so is arriving on another line.
 hook_jump:
     if ((L->trap & (kTrapEnd | kTrapInit | kMaskCount | kMaskLine)) != kMaskLine) DISPATCH();
-    i = *pc++;
+    FETCH();
     // Only a function with line information runs from the line table here.
     if (pc <= jfrom || (disp != kDispatch && LineAt(cl->p, pc) != LineAt(cl->p, jfrom))) goto hook_line;
-    goto* kDispatch[GetOpcode(i)];
+    goto* kDispatch[q & 0xFF];
 
 // A function starts with the trap word set: its call event, then its first
 // line event, which a function without line information gets here.
@@ -793,7 +906,7 @@ hook_entry:
     // From a function without line information into another the table stays.
     if (L->trap != trapSeen || disp != kDispatch || cl->p->sizelineinfo != 0) SELECT_TABLE();
     if (disp == kDispatch && (trapSeen & kMaskLine)) {
-        i = *pc++;
+        FETCH();
         goto hook_line;
     }
     DISPATCH();
@@ -805,6 +918,12 @@ hook_entry:
 #undef PROTECT
 #undef RAISE
 #undef DISPATCH
+#undef FETCH
+#undef QAT
+#undef SET_QDELTA
+#undef OP
+#undef QA
+#undef QOPND
 #undef JUMPED
 #undef RKB
 #undef RKC

@@ -88,6 +88,8 @@ struct ScriptProto : GCObject {
     ScriptProto** p;
     int32_t* lineinfo;
     uint8_t* linestarts;  // per instruction: 1 where a line starts (made for the line hook)
+    uint64_t* qcode;      // per instruction: the interpreter's pre-decoded word (quicken.h)
+    uintptr_t qdelta;     // qcode less twice the address of code (interp.cpp)
     VmLocVar* locvars;
     VmString** upvalues;
     VmString* source;
@@ -141,7 +143,7 @@ struct CallFrame {
     ScriptValue* top;
     uint32_t state;
     const Instruction* savedpc;
-    const Instruction** pc;   // unused; kept for the record's shape
+    uintptr_t qdelta;         // where the function's pre-decoded words are, kept while it calls (interp.cpp)
     const Instruction* tracedpc;  // last instruction the line hook looked at
     int tailcalls;
 };

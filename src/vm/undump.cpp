@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/quicken.h"
 
 namespace {
 
@@ -240,6 +241,7 @@ void ReadFunction(const LoadState& S, ScriptProto* f, VmString* enclosingSource,
     ReadNested(S, f, depth);
     ReadCode(S, f);
     if (!VmCheckCode(f, depth == 0)) Fail(S, ERR_BADBYTECODE);
+    VmQuicken(S.L, f);
 }
 
 void ReadHeader(LoadState& S) {
