@@ -89,14 +89,17 @@ int cmdDisplayBGPic(ScriptState* L) {
 
 int cmdScaleBGPic(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
+    const ObjectID id = GetObjectIDArg(L, 1);
     qbBGPic* record = nullptr;
-    if (int err = GetBGPic(L, GetObjectIDArg(L, 1), &record, kBGPicModify)) return err;
+    // A refused scale must not leave the layers on a copy made for nothing.
+    if (int err = GetBGPic(L, id, &record, kBGPicModify | kBGPicNoCopy)) return err;
     if (IsBGPicShown(record)) return ERR_SCALEBGPIC;
     if (IsBGPicSelectedForOutput(IDOf(*record))) return ERR_MODIFYABGPIC;
     int32_t width = 0, height = 0;
     if (int err = SizeArg(L, 2, record->baseWidth, &width)) return err;
     if (int err = SizeArg(L, 3, record->baseHeight, &height)) return err;
     const bool smooth = VmGetTop(L) >= 4 && VmToNumber(L, 4) != 0;
+    if (int err = GetBGPic(L, id, &record, kBGPicModify)) return err;
     return ScaleBGPicCore(L, record, width, height, smooth);
 }
 

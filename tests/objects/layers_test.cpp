@@ -144,3 +144,22 @@ TEST_F(LayersTest, ABGPicPartWithItsLayersBecomesALayerOfItsOwnPixels) {
     EXPECT_EQ(Window(55, 55), 0u);
     EXPECT_EQ(RunNumbers("DisplayBGPicPart", {-1, 100, 0, 10, 10}), ERR_COORDSRANGE);
 }
+
+TEST_F(LayersTest, ALayerKeepsShowingTheBGPicPartItWasGivenWhenTheScriptChangesThatBGPic) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBGPicLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, 40, 40, double(kBlue)}), 0);
+    ASSERT_EQ(RunNumbers("DisplayBGPicPart", {2, 0, 0, 10, 10, 50, 50}), 0);
+    EXPECT_EQ(Window(55, 55), kBlue);
+    // Scaled down: the layer's part would now lie past the picture's edge.
+    ASSERT_EQ(RunNumbers("ScaleBGPic", {2, 4, 4}), 0);
+    RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+    EXPECT_EQ(Window(59, 59), kBlue);
+    // Replaced under the same id: the layer still shows the old picture.
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, 40, 40, double(kGreen)}), 0);
+    RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+    EXPECT_EQ(Window(59, 59), kBlue);
+    ASSERT_EQ(RunNumbers("Undo", {13, 2}), 0);
+    EXPECT_EQ(Window(55, 55), 0u);
+}
