@@ -126,23 +126,10 @@ bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton
            LayerOpaqueAt(b.layer, static_cast<int32_t>(px - s->shownx), static_cast<int32_t>(py - s->showny));
 }
 
-// MakeButton's layer argument: a position or the name of a layer.
+// MakeButton's layer argument: a position, a layer name, or the first
+// layer of a group.
 int LayerButtonTarget(ScriptState* L, int idx, qbBGPic* pic, qbLayer** out) {
-    int32_t index = 0;
-    if (VmType(L, idx) == kTypeNumber) {
-        index = static_cast<int32_t>(VmToNumber(L, idx));
-    } else if (VmType(L, idx) == kTypeString) {
-        index = FindLayerByName(pic, VmToCString(L, idx));
-        if (index == 0) {
-            SetErrorDetail(VmToCString(L, idx));
-            return ERR_FINDLAYER;
-        }
-    } else {
-        SetErrorArgIndex(idx);
-        return ERR_STRORNUM;
-    }
-    *out = GetLayerByIndex(pic, index);
-    return *out ? 0 : ERR_LAYERRANGE;
+    return GetLayerArg(L, idx, pic, nullptr, nullptr, out);
 }
 
 void FillButtonMessage(qbEventMessage* msg, qbDisplay* d, qbBGPicButton* b, int action) {

@@ -6,9 +6,11 @@
 
 #include "core/chars.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "display/bitmap.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/displaywindow.h"
 #include "display/eventlib.h"
 #include "draw/clipregions.h"
 #include "objects/bgpics.h"
@@ -16,6 +18,7 @@
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layersources.h"
+#include "vm/vm.h"
 
 namespace {
 
@@ -93,6 +96,45 @@ int FindLayerByName(const qbBGPic* bgpic, const char* name) {
             if (!(*stack)[i]->name.empty() && StrCmpNoCase((*stack)[i]->name.c_str(), name) == 0)
                 return static_cast<int>(i + 1);
     return 0;
+}
+
+int GetLayerArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* cursor, int32_t* more, qbLayer** out) {
+    *out = nullptr;
+    const int32_t wanted = cursor ? *cursor : 0;
+    if (cursor) *cursor = -1;
+    if (more) *more = 0;
+    int32_t position = 0;
+    if (VmType(L, idx) == kTypeNumber) {
+        position = ClampToInt32(VmToNumber(L, idx));
+    } else if (VmType(L, idx) == kTypeString) {
+        const char* name = VmToCString(L, idx);
+        position = FindLayerByName(bgpic, name);
+        if (position == 0) {
+            const auto* stack = StackOf(bgpic);
+            int32_t seen = 0;
+            if (stack)
+                for (const auto& layer : *stack) {
+                    if (layer->groupname.empty() || StrCmpNoCase(layer->groupname.c_str(), name) != 0) continue;
+                    if (*out) {
+                        if (cursor) *cursor = seen;
+                        break;
+                    }
+                    if (seen++ == wanted) *out = layer.get();
+                }
+            if (!*out) {
+                // Also a group that has fewer layers than the cursor says.
+                SetErrorDetail(name);
+                return ERR_FINDLAYER;
+            }
+            if (more) *more = 1;
+            return 0;
+        }
+    } else {
+        SetErrorArgIndex(idx);
+        return ERR_STRORNUM;
+    }
+    *out = GetLayerByIndex(bgpic, position);
+    return *out ? 0 : ERR_LAYERRANGE;
 }
 
 qbBGPic* FindBGPicOfLayer(const qbLayer* layer) {

@@ -129,6 +129,12 @@ int32_t IndexOfLayer(const qbBGPic* bgpic, const qbLayer* layer);
 // 1-based position of the first layer (from the bottom) of the BGPic whose
 // name matches without letter case; 0 when none does or there is no BGPic.
 int FindLayerByName(const qbBGPic* bgpic, const char* name);
+// A layer argument: a position, a layer name, or a group name. A group
+// hands out its layers one per call, bottom first: *cursor (null = 0) picks
+// the group's cursor-th layer and becomes the number of the next one, -1
+// after the last; positions and names set it to -1 at once. *more, when
+// given, is 1 for a group. 0, ERR_STRORNUM, ERR_LAYERRANGE or ERR_FINDLAYER.
+int GetLayerArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* cursor, int32_t* more, qbLayer** out);
 // newPos 0 is the top. true when the layer moved.
 bool MoveLayerInStack(qbBGPic* bgpic, qbLayer* layer, int32_t newPos);
 // The BGPic whose stack holds the layer.

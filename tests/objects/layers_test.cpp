@@ -163,3 +163,50 @@ TEST_F(LayersTest, ALayerKeepsShowingTheBGPicPartItWasGivenWhenTheScriptChangesT
     ASSERT_EQ(RunNumbers("Undo", {13, 2}), 0);
     EXPECT_EQ(Window(55, 55), 0u);
 }
+
+TEST_F(LayersTest, LayerArgumentsArePositionsNamesOrGroupsWalkedBottomUp) {
+    for (const char* n : {"A", "B", "C", "D", "E"}) ASSERT_EQ(Add(1, n), 0);
+    GetLayerByIndex(Picture(), 1)->groupname = "trees";
+    GetLayerByIndex(Picture(), 3)->groupname = "Trees";
+    GetLayerByIndex(Picture(), 4)->groupname = "TREES";
+    GetLayerByIndex(Picture(), 5)->groupname = "c";  // a layer's own name wins over a group
+    qbLayer* got = nullptr;
+    int32_t cursor = 0, more = 0;
+    auto arg = [&](auto push) {
+        VmSetTop(L_, 0);
+        push();
+        return GetLayerArg(L_, 1, Picture(), &cursor, &more, &got);
+    };
+    auto text = [&](const char* s) { return arg([&] { VmPushString(L_, s); }); };
+
+    cursor = 0;
+    ASSERT_EQ(arg([&] { VmPushNumber(L_, 2.9); }), 0);
+    EXPECT_EQ(got->name, "B");
+    EXPECT_EQ(cursor, -1);
+    EXPECT_EQ(more, 0);
+    cursor = 0;
+    ASSERT_EQ(text("c"), 0);
+    EXPECT_EQ(got->name, "C");
+    EXPECT_EQ(cursor, -1);
+
+    std::string walked;
+    cursor = 0;
+    do {
+        ASSERT_EQ(text("tReEs"), 0);
+        EXPECT_EQ(more, 1);
+        walked += got->name;
+    } while (cursor != -1 && walked.size() < 9);
+    EXPECT_EQ(walked, "ACD");
+
+    cursor = 3;  // the group shrank under a walk
+    EXPECT_EQ(text("trees"), ERR_FINDLAYER);
+    cursor = 0;
+    EXPECT_EQ(text("shrubs"), ERR_FINDLAYER);
+    EXPECT_STREQ(GetErrorDetail(), "shrubs");
+    EXPECT_EQ(got, nullptr);
+    EXPECT_EQ(arg([&] { VmPushNumber(L_, 6); }), ERR_LAYERRANGE);
+    EXPECT_EQ(arg([&] { VmPushNumber(L_, 0); }), ERR_LAYERRANGE);
+    EXPECT_EQ(arg([&] { VmPushNewTable(L_); }), ERR_STRORNUM);
+    EXPECT_EQ(GetErrorArgIndex(), 1);
+    VmSetTop(L_, 0);
+}
