@@ -175,6 +175,10 @@ int VmLookupLabel(ScriptState* L, const char* name) {
     return static_cast<int>(d);
 }
 
+void VmAimLabelJump(ScriptState* L, int labelIndex) {
+    L->g->labelJumpOffset = labelIndex - L->g->currentInstrIndex;
+}
+
 // ---- registry helpers ------------------------------------------------------
 
 void VmRegistrySetString(ScriptState* L, const char* name, const char* value) {

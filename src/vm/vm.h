@@ -181,6 +181,9 @@ int VmRegisterCommands(ScriptState* L, const char* libname, const ScriptCommand*
 void VmRegisterConstants(ScriptState* L, const ScriptConstant* consts, int user);
 int VmLookupConstant(ScriptState* L, const char* name, const char** outText, double* outNumber);
 int VmLookupLabel(ScriptState* L, const char* name);
+// Aims the label jump that the running command asks for by returning
+// kLabelJumpResume or kLabelJumpRepeat at the label's instruction index.
+void VmAimLabelJump(ScriptState* L, int labelIndex);
 void VmRegistrySetString(ScriptState* L, const char* name, const char* value);
 void VmRegistrySetNumber(ScriptState* L, const char* name, double value);
 void VmRegistrySetLightUserdata(ScriptState* L, const char* name, void* value);
