@@ -33,6 +33,8 @@ struct EventQueue {
     int peekedAt = 0;
     bool enabled = false;
     EventClock clock = nullptr;
+    int64_t timeoutMillis = kEventTimeoutMillis;
+    EventBlockFreer freer = nullptr;
 
     EventQueue() = default;
     EventQueue(const EventQueue&) = delete;
@@ -40,8 +42,11 @@ struct EventQueue {
     ~EventQueue();
 };
 
-// Blocks of the event types posted here are plain AllocMemory blocks.
-void FreeEventBlock(uint32_t, void* block) { FreeMemory(block); }
+void FreeEventBlock(const EventQueue& q, uint32_t type, void* block) {
+    if (!block) return;
+    if (q.freer) q.freer(type, block);
+    else FreeMemory(block);
+}
 
 // Frees count leading events (all with a negative count) one at a time: a
 // long list must not be torn down by recursion through the next pointers.
@@ -51,7 +56,7 @@ void FreeLeading(EventQueue& q, int64_t count) {
         std::unique_ptr<qbEvent> event = std::move(q.head);
         q.head = std::move(event->next);
         if (event.get() == q.liveResize) q.liveResize = nullptr;
-        FreeEventBlock(event->type, event->block);
+        FreeEventBlock(q, event->type, event->block);
         if (count > 0) --count;
     }
     if (!q.head) q.tail = nullptr;
@@ -229,7 +234,7 @@ int PurgeStaleEvents(ScriptState*) {
     TimeValue now;
     Now(q, &now);
     int64_t stale = 0;
-    for (const qbEvent* e = q.head.get(); e && AgeMillis(now, e->time) > kEventTimeoutMillis; e = e->next.get())
+    for (const qbEvent* e = q.head.get(); e && AgeMillis(now, e->time) > q.timeoutMillis; e = e->next.get())
         ++stale;
     FreeLeading(q, stale);
     return 0;
@@ -247,4 +252,22 @@ void SetEventClock(EventClock clock) {
     EventQueue& q = Queue();
     QueueGuard guard(q);
     q.clock = clock;
+}
+
+void SetEventTimeout(int64_t millis) {
+    EventQueue& q = Queue();
+    QueueGuard guard(q);
+    q.timeoutMillis = millis;
+}
+
+int64_t GetEventTimeout() {
+    EventQueue& q = Queue();
+    QueueGuard guard(q);
+    return q.timeoutMillis;
+}
+
+void SetEventBlockFreer(EventBlockFreer freer) {
+    EventQueue& q = Queue();
+    QueueGuard guard(q);
+    q.freer = freer;
 }

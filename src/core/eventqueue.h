@@ -32,7 +32,8 @@ enum EventType : uint32_t {
     kEventMenuSelect = 26,
 };
 
-// Events nobody picked up for this long are dropped.
+// Events nobody picked up for this long are dropped, unless the script set
+// another time-out.
 constexpr int64_t kEventTimeoutMillis = 60000;
 
 struct qbEvent {
@@ -80,8 +81,15 @@ int PeekQueuedEvent(ScriptState* L, int n, qbInputEvent* out, int takeBlock);
 // Frees the events at positions 0 to n (all with n = -1) with their blocks.
 // With lock clear the caller holds the queue. Returns 0.
 int FlushEvents(ScriptState* L, int n, int lock);
-// Frees the leading events older than kEventTimeoutMillis. Returns 0.
+// Frees the leading events older than the event time-out. Returns 0.
 int PurgeStaleEvents(ScriptState* L);
+// The event time-out in milliseconds (kEventTimeoutMillis until set).
+void SetEventTimeout(int64_t millis);
+int64_t GetEventTimeout();
+// How the blocks of freed events are released, by event type; null frees
+// them as plain memory blocks. The event library's is set when it opens.
+using EventBlockFreer = void (*)(uint32_t type, void* block);
+void SetEventBlockFreer(EventBlockFreer freer);
 // The events of a closing display stay queued without an owner.
 void DetachEventOwner(const qbDisplay* display);
 

@@ -13,6 +13,12 @@ enum RuntimeTag : int {
     kTagDeclaring = 5,
     kTagCallbackNesting = 10,
     kTagRaiseErrors = 11,
+    // Whether the script handles sample loops, sample ends, music ends and
+    // video ends; kept by the sound and video code through the hooks.
+    kTagSampleLoopHandler = 12,
+    kTagSampleEndHandler = 13,
+    kTagMusicEndHandler = 18,
+    kTagVideoEndHandler = 23,
     kTagFileAndLine = 22,
 };
 

@@ -41,7 +41,9 @@ qbDisplayAdapter adapter;
 
 const qbDisplayAdapterSlots* Slots() { return adapter.plugin ? adapter.plugin->displaySlots : nullptr; }
 
-// Refusals shared by both adapter kinds.
+}  // namespace
+
+// Refusals shared by every adapter kind.
 int CheckAdapterInstall(const qbAdapterPlugin* plugin, uint32_t capability, const qbAdapterPlugin* installed,
                         uint32_t installedFlags) {
     if (!RequireAppletVersion(kMinAppletMajor, kMinAppletMinor)) return ERR_OLDAPPLET;
@@ -53,8 +55,6 @@ int CheckAdapterInstall(const qbAdapterPlugin* plugin, uint32_t capability, cons
     if (plugin->callingMode == kPluginCallMarshalled) return ERR_SETADAPTER;
     return 0;
 }
-
-}  // namespace
 
 const qbDisplayAdapter& DisplayAdapter() { return adapter; }
 

@@ -62,6 +62,11 @@ uint32_t DisplayAdapterFlags();
 // ERR_SETADAPTER.
 int SetDisplayAdapter(qbAdapterPlugin* plugin, uint32_t flags, const qbAdapterTag* tags);
 int SetRequesterAdapter(qbAdapterPlugin* plugin, uint32_t flags);
+// The refusals of every adapter kind: ERR_OLDAPPLET, ERR_WRONGUSAGE without
+// the capability, ERR_SETADAPTER outside start-up's window, over one that may
+// not be replaced, or for a marshalled plugin.
+int CheckAdapterInstall(const qbAdapterPlugin* plugin, uint32_t capability, const qbAdapterPlugin* installed,
+                        uint32_t installedFlags);
 // Forgets both adapters (shutdown).
 void ClearDisplayAdapters();
 

@@ -66,22 +66,27 @@ const char* const kActionNames[kButtonActions] = {
 
 // The over/out walk in progress: positions in the list, kept valid when a
 // callback removes buttons.
+// The list is held weakly: a callback may free the picture and its buttons.
 struct OverOutWalk {
-    qbButtonList* list = nullptr;
+    std::weak_ptr<qbButtonList> list;
     size_t cursor = 0;
-    qbBGPicButton* pressed = nullptr;
+    qbBGPicButton* pressed = nullptr;  // compared, never followed
 };
 OverOutWalk walk;
+
+bool Walking(const qbButtonList* list) { return list && walk.list.lock().get() == list; }
 
 qbBGPic* ButtonsBGPic(const qbDisplay* d) {
     if ((d->softDoubleBuffer || d->hardDoubleBuffer) && d->doubleBufferBGPic) return d->doubleBufferBGPic;
     return d->bgpic;
 }
 
-qbButtonList* ListOf(const qbDisplay* d) {
+std::shared_ptr<qbButtonList> SharedListOf(const qbDisplay* d) {
     qbBGPic* pic = d ? ButtonsBGPic(d) : nullptr;
-    return pic ? pic->buttons.get() : nullptr;
+    return pic ? pic->buttons : nullptr;
 }
+
+qbButtonList* ListOf(const qbDisplay* d) { return SharedListOf(d).get(); }
 
 bool IsButtonActive(const qbBGPicButton& b) {
     if (b.type == kSimpleButton) return b.enabled;
@@ -154,7 +159,7 @@ void ReleaseButton(ScriptState* L, qbBGPicButton& b) {
 
 void RemoveAt(ScriptState* L, qbButtonList& list, size_t i) {
     ForgetDispatchButton(list.buttons[i].get());
-    if (walk.list == &list && i < walk.cursor) --walk.cursor;
+    if (Walking(&list) && i < walk.cursor) --walk.cursor;
     ReleaseButton(L, *list.buttons[i]);
     list.buttons.erase(list.buttons.begin() + static_cast<std::ptrdiff_t>(i));
 }
@@ -234,7 +239,7 @@ int AddButton(ScriptState* L, qbButtonList* list, std::unique_ptr<qbBGPicButton>
     }
     const ObjectID id = b->id;
     list->buttons.insert(list->buttons.begin(), std::move(b));
-    if (walk.list == list) ++walk.cursor;
+    if (Walking(list)) ++walk.cursor;
     if (!newID.chooseFlag) return 0;
     PushObjectID(L, id);
     return 1;
@@ -348,15 +353,16 @@ bool TranslateButtonEvent(ScriptState*, const qbInputEvent& in, qbEventMessage* 
 }
 
 bool NextButtonOverOut(ScriptState*, qbDisplay* d, bool start, qbEventMessage* msg) {
-    qbButtonList* list = ListOf(d);
+    const std::shared_ptr<qbButtonList> shared = SharedListOf(d);
+    qbButtonList* list = shared.get();
     if (start) {
         walk = OverOutWalk{};
-        walk.list = list;
+        walk.list = shared;
         if (list)
             for (const auto& b : list->buttons)
                 if (IsButtonActive(*b) && (b->pressed[0] || b->pressed[1] || b->pressed[2])) walk.pressed = b.get();
     }
-    if (!list || walk.list != list) return false;
+    if (!list || !Walking(list)) return false;
     const int32_t x = d->view.mouseX;
     const int32_t y = d->view.mouseY;
     while (walk.cursor < list->buttons.size()) {
@@ -426,7 +432,7 @@ void FreeAllButtons(ScriptState* L) {
 int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic) {
     if (!bgpic->buttons) return 0;
     while (!bgpic->buttons->buttons.empty()) RemoveAt(L, *bgpic->buttons, 0);
-    if (walk.list == bgpic->buttons.get()) walk = OverOutWalk{};
+    if (Walking(bgpic->buttons.get())) walk = OverOutWalk{};
     bgpic->buttons.reset();
     return 0;
 }

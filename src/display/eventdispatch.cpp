@@ -19,11 +19,11 @@ namespace {
 
 constexpr uint32_t kEventQuit = 23;
 constexpr uint32_t kEventCallRequest = 24;
-constexpr uint32_t kFirstUserEventType = 28;
 
 enum DispatchState : int {
     kIdle = 0,
     kTimerDelivered = 1,
+    kSourceDelivered = 2,  // music, sound, network or a program's message
     kMouseMoveDelivered = 3,
     kDisplayMouseDelivered = 5,
     kInputDelivered = 6,
@@ -75,8 +75,8 @@ bool Alive(const qbDisplay* display) {
     return false;
 }
 
-void FreeInput(qbInputEvent& in) {
-    FreeMemory(in.block);
+void FreeInput(ScriptState* L, qbInputEvent& in) {
+    FreeEventData(L, in.type, in.block);
     in.block = nullptr;
 }
 
@@ -158,7 +158,7 @@ bool TranslateInputEvent(ScriptState* L, qbInputEvent& in, qbEventMessage* msg) 
     int function = -1;
     int userData = -1;
     const char* name = UserEventName(static_cast<int>(in.type), &function, &userData);
-    if (!name || function == -1) return false;
+    if (!name || (function == -1 && !IsCallingUserEvent(static_cast<int>(in.type)))) return false;
     msg->source = d;
     msg->type = kMsgUserType;
     msg->function = function;
@@ -180,6 +180,16 @@ int Deliver(ScriptState* L, qbEventMessage* msg, int state) {
 int NextInputEvent(ScriptState* L, qbEventMessage* msg, int* result) {
     qbInputEvent& in = dispatch.input;
     PurgeStaleEvents(L);
+    if (HaveLabelEvents()) {
+        LockEventQueue();
+        const int jump = ScanLabelEvents(L, msg);
+        UnlockEventQueue();
+        if (jump) {
+            dispatch.state = kIdle;
+            *result = jump;
+            return 1;
+        }
+    }
     for (;;) {
         LockEventQueue();
         const int got = PeekQueuedEvent(L, 0, &in, 1);
@@ -187,7 +197,7 @@ int NextInputEvent(ScriptState* L, qbEventMessage* msg, int* result) {
         UnlockEventQueue();
         if (!got) return 0;
         if (in.type == kEventQuit) {
-            FreeInput(in);
+            FreeInput(L, in);
             *result = ERR_USERABORT;
             return 1;
         }
@@ -197,16 +207,16 @@ int NextInputEvent(ScriptState* L, qbEventMessage* msg, int* result) {
             if (words && words[0]) {
                 using CallRequest = int (*)(ScriptState*, void*);
                 if (int err = reinterpret_cast<CallRequest>(words[0])(L, words[1])) {
-                    FreeInput(in);
+                    FreeInput(L, in);
                     *result = err;
                     return 1;
                 }
             }
-            FreeInput(in);
+            FreeInput(L, in);
             continue;
         }
         if (in.type == kEventSuperseded || (in.type < kFirstUserEventType && !in.display)) {
-            FreeInput(in);
+            FreeInput(L, in);
             continue;
         }
         if (in.display && DisplayMouseMessage(in, msg)) {
@@ -216,18 +226,19 @@ int NextInputEvent(ScriptState* L, qbEventMessage* msg, int* result) {
         }
         if (TranslateInputEvent(L, in, msg)) {
             *result = Deliver(L, msg, kInputDelivered);
-            FreeInput(in);
+            FreeInput(L, in);
             return 1;
         }
-        FreeInput(in);
+        FreeInput(L, in);
     }
 }
 
 }  // namespace
 
-void ResetEventDispatcher(ScriptState*) {
-    if (dispatch.haveInput) FreeInput(dispatch.input);
+void ResetEventDispatcher(ScriptState* L) {
+    if (dispatch.haveInput) FreeInput(L, dispatch.input);
     dispatch = qbEventDispatch{};
+    ResetSourceWalk();
 }
 
 void MoveTimerCursorPast(const qbTimerEntry* entry, qbTimerEntry* next) {
@@ -237,7 +248,19 @@ void MoveTimerCursorPast(const qbTimerEntry* entry, qbTimerEntry* next) {
     }
 }
 
-int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
+namespace {
+// One step of a source served through hooks; true when it ends this call.
+bool SourceStep(ScriptState* L, int (*step)(ScriptState*, qbEventMessage*), qbEventMessage* msg, int* result) {
+    const int before = dispatch.state;
+    dispatch.state = kSourceDelivered;
+    *result = step(L, msg);
+    if (*result || msg->type != kMsgNone) return true;
+    dispatch.state = before;
+    return false;
+}
+}  // namespace
+
+int NextEvent(ScriptState* L, bool noMouseOnCheck, qbEventMessage* msg) {
     msg->type = kMsgNone;
     qbEventDispatch& s = dispatch;
     if (s.state == kDisplayMouseDelivered && s.haveInput) {
@@ -246,10 +269,10 @@ int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
         qbInputEvent& in = s.input;
         if (Alive(in.display) && TranslateInputEvent(L, in, msg)) {
             const int result = Deliver(L, msg, kInputDelivered);
-            FreeInput(in);
+            FreeInput(L, in);
             return result;
         }
-        FreeInput(in);
+        FreeInput(L, in);
         s.state = kInputDelivered;
     }
     if (s.state == kIdle) {
@@ -260,7 +283,10 @@ int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
         s.timersStarted = s.timersDone = false;
         s.timerCursor = nullptr;
     }
-    while (!s.timersDone && s.state != kOverOutDelivered) {
+    const bool walking = s.state != kOverOutDelivered;
+    int result = 0;
+    if (walking && SourceStep(L, NextMusicRequest, msg, &result)) return result;
+    while (!s.timersDone && walking) {
         if (s.timersStarted && !s.timerCursor) {
             s.timersDone = true;
             break;
@@ -272,7 +298,6 @@ int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
         s.timerCursor = next;
         if (!next) s.timersDone = true;
         bool delivered = false;
-        int result = 0;
         if (kind == kTimerRepeating) {
             s.state = kTimerDelivered;
             result = DeliverIntervalEvent(L, id, msg);
@@ -284,7 +309,8 @@ int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
         }
         if (delivered || result) return result;
     }
-    if (!s.movesDone && s.state != kOverOutDelivered) {
+    if (walking && SourceStep(L, NextSoundEvent, msg, &result)) return result;
+    if (!s.movesDone && walking) {
         for (qbDisplay* d = DisplayAt(s.moveIndex); d; d = NextDisplay(d)) {
             ++s.moveIndex;
             if (!Installed(d, kSlotMouseMove) || !d->view.mouseMoved) continue;
@@ -294,9 +320,16 @@ int NextEvent(ScriptState* L, bool, qbEventMessage* msg) {
         }
         s.movesDone = true;
     }
-    if (s.state != kOverOutDelivered) {
-        int result = 0;
+    if (walking) {
+        if (SourceStep(L, NextNetworkEvent, msg, &result)) return result;
+        if (SourceStep(L, NextProgramMessage, msg, &result)) return result;
         if (NextInputEvent(L, msg, &result)) return result;
+        if (!noMouseOnCheck) {
+            if (int jump = CheckLabelMouseOver(L, msg)) {
+                s.state = kIdle;
+                return jump;
+            }
+        }
     }
     // The over/out walk of the buttons of each display the pointer moved on.
     if (s.state == kOverOutDelivered && s.overDisplay && Alive(s.overDisplay)) {
@@ -334,7 +367,8 @@ int RunEventCallback(ScriptState* L, bool wait, bool noTable, bool* outNothing) 
         VmSetTop(L, msg.stackBase);
         return 0;
     }
-    if (nothing) {
+    // A user type that called the script itself left no table behind.
+    if (nothing || (msg.type == kMsgUserType && IsCallingUserEvent(msg.userType))) {
         VmSetTop(L, msg.stackBase);
         VmPushNewTable(L);
         SetTableFieldString(L, "action", "");
@@ -409,6 +443,7 @@ int cmdBreakEventHandler(ScriptState* L) {
 
 void FreeEventSystem(ScriptState* L) {
     ResetEventDispatcher(L);
+    FreeLabelEvents();
     FreeIntervalsAndTimeouts(L);
     FreeAllButtons(L);
     FreeUserEventTypes(L);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/settings.h"
 #include "display/display.h"
@@ -130,6 +131,29 @@ int cmdCreatePort(ScriptState* L) {
     return CreateMessagePort(name);
 }
 
+// Ports of other programs do not exist on this platform, so the backend
+// answers for the port before any command line would be made.
+int cmdSendMessage(ScriptState* L) {
+    CheckArgCount(L, 2, 0, 0, 0);
+    const char* port = VmCheckString(L, 1, nullptr);
+    size_t length = 0;
+    const char* command = VmCheckString(L, 2, &length);
+    if (length == 0 || std::memchr(command, ' ', length)) return ERR_WRONGUSAGE;
+    for (int i = 3; i <= VmGetTop(L); ++i) VmCheckString(L, i, nullptr);
+    SetErrorDetail(port);
+    return SendPortMessage(port);
+}
+
+int cmdSetEventTimeout(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    const double ms = VmCheckNumber(L, 1);
+    if (!(ms >= 0) || ms > 0x7fffffff) return ERR_WRONGUSAGE;
+    SetEventTimeout(static_cast<int64_t>(ms));
+    return 0;
+}
+
+void FreeQueuedEventData(uint32_t type, void* block) { FreeEventData(nullptr, type, block); }
+
 const ScriptConstant kEventConstants[] = {
     {"MOVEWINDOW", nullptr, 6},     {"SIZEWINDOW", nullptr, 7},
     {"INACTIVEWINDOW", nullptr, 8}, {"ACTIVEWINDOW", nullptr, 9},
@@ -146,8 +170,7 @@ const ScriptConstant kEventConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The rows of the library in its order; the waits and the label-based
-// events join in their places.
+// The rows of the library in its order.
 const ScriptCommand kEventCommands[] = {
     {"WaitLeftMouse", cmdWaitLeftMouse},
     {"WaitRightMouse", cmdWaitRightMouse},
@@ -155,12 +178,26 @@ const ScriptCommand kEventCommands[] = {
     {"IsKeyDown", cmdIsKeyDown},
     {"WhileRightMouseDown", cmdWhileRightMouseDown},
     {"WhileMouseDown", cmdWhileMouseDown},
+    {"WhileKeyDown", cmdWhileKeyDown},
     {"IsLeftMouse", cmdIsLeftMouse},
     {"IsRightMouse", cmdIsRightMouse},
+    {"BreakWhileMouseOn", cmdBreakWhileMouseOn},
+    {"SetEventTimeout", cmdSetEventTimeout},
+    {"GetEventCode", cmdGetEventCode},
     {"LeftMouseQuit", cmdLeftMouseQuit},
     {"EscapeQuit", cmdEscapeQuit},
     {"CtrlCQuit", cmdCtrlCQuit},
+    {"EnableEvent", cmdEnableEvent},
+    {"DisableEvent", cmdDisableEvent},
+    {"RemoveButton", cmdRemoveButton},
+    {"RemoveKeyDown", cmdRemoveKeyDown},
+    {"ModifyButton", cmdModifyButton},
+    {"ModifyKeyDown", cmdModifyKeyDown},
+    {"WhileMouseOn", cmdWhileMouseOn},
+    {"CreateButton", cmdCreateButton},
+    {"CreateKeyDown", cmdCreateKeyDown},
     {"FreeEventCache", cmdFreeEventCache},
+    {"ClearEvents", cmdClearEvents},
     {"CheckEvent", cmdCheckEvent},
     {"WaitEvent", cmdWaitEvent},
     {"MouseX", cmdMouseX},
@@ -185,6 +222,7 @@ const ScriptCommand kEventCommands[] = {
     {"BreakEventHandler", cmdBreakEventHandler},
     {"CheckEvents", cmdCheckEvents},
     {"CreatePort", cmdCreatePort},
+    {"SendMessage", cmdSendMessage},
     {nullptr, nullptr},
 };
 
@@ -192,6 +230,7 @@ const ScriptCommand kEventCommands[] = {
 
 int InitEventLibrary(ScriptState* L) {
     ResetEventDispatcher(L);
+    SetEventBlockFreer(FreeQueuedEventData);
     VmRegisterCommands(L, nullptr, kEventCommands, 0);
     VmRegisterConstants(L, kEventConstants, 0);
     return RegisterCommandTable(kEventCommands, "event");

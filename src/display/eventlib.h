@@ -14,6 +14,7 @@ struct qbBGPic;
 struct qbBGPicButton;
 struct qbLayer;
 struct qbTimerEntry;
+struct qbHandlerSlot;
 
 // The kind of message table DeliverEvent builds.
 enum EventMessageType : int {
@@ -26,10 +27,39 @@ enum EventMessageType : int {
     kMsgInterval = 6,
     kMsgTimeout = 7,
     kMsgMouseMove = 8,
+    kMsgSound = 9,
+    kMsgCommandMessage = 10,
+    kMsgLabelJump = 11,
     kMsgModeSwitch = 12,
     kMsgDropFiles = 13,
+    kMsgConnect = 14,
+    kMsgDisconnect = 15,
+    kMsgReceiveData = 16,
+    kMsgReceiveUDPData = 17,
+    kMsgUserMessage = 18,
     kMsgOrientation = 19,
+    kMsgMusicBuffer = 20,
     kMsgUserType = 21,
+    kMsgApplicationMessage = 23,
+    kMsgMenuSelect = 24,
+    kMsgRunFinished = 25,
+};
+
+// The global handler slots of the object events, in the order of their names.
+enum ObjectHandlerSlot : int {
+    kObjSampleLoop = 0,
+    kObjSampleEnd = 1,
+    kObjMusicEnd = 2,
+    kObjArexx = 3,
+    kObjConnect = 4,
+    kObjDisconnect = 5,
+    kObjReceiveData = 6,
+    kObjReceiveUDPData = 7,
+    kObjVideoEnd = 8,
+    kObjUserMessage = 9,
+    kObjFillMusicBuffer = 10,
+    kObjRunFinished = 11,
+    kObjectHandlerSlots = 12,
 };
 
 // Indices into a display's handler slots, in the order of the handler names.
@@ -70,6 +100,11 @@ struct qbEventMessage {
     void* block = nullptr;
     int stackBase = 0;
     int userType = 0;
+    // Sound events: "time" and "starts"; music requests: "samples", "count".
+    int32_t values[2] = {};
+    ObjectID otherID;  // the accepted client of a connect
+    std::string text;   // a message's command line
+    std::string reply;  // what a command message's handler answered
 };
 
 // The user-visible handler names of a display's slots, in slot order.
@@ -81,6 +116,8 @@ int NextEvent(ScriptState* L, bool noMouseOnCheck, qbEventMessage* msg);
 // Calls the message's handler with its table; with keep the table and the
 // callback's results stay on the stack above msg->stackBase.
 int DeliverEvent(ScriptState* L, qbEventMessage* msg, bool discardResults);
+// A protected call of a callback with runtime tag 10 raised around it.
+int ProtectedCallback(ScriptState* L, int nargs, int nresults);
 // WaitEvent, CheckEvent, CheckEvents.
 int RunEventCallback(ScriptState* L, bool wait, bool noTable, bool* outNothing);
 // Back to a new walk; frees a pending input event's data.
@@ -98,6 +135,11 @@ void SetEventQuitRequested(bool on);
 int PumpResultError(int result, int error);
 
 // Intervals and timeouts.
+// The timer adapter's callback for one of its timers; ignored at shutdown.
+void FireAdapterTimer(ScriptState* L, uintptr_t handle);
+// Installs the plugin whose timers replace the platform's (start-up only).
+struct qbAdapterPlugin;
+int SetTimerAdapter(qbAdapterPlugin* plugin, uint32_t flags);
 int DeliverIntervalEvent(ScriptState* L, ObjectID id, qbEventMessage* msg);
 int DeliverTimeoutEvent(ScriptState* L, ObjectID id, qbEventMessage* msg);
 void FreeIntervalsAndTimeouts(ScriptState* L);
@@ -124,11 +166,72 @@ int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic);
 // Removes the button bound to a layer that is going away.
 void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer);
 
-// User event types.
+// The installed handler of an object event.
+const qbHandlerSlot& ObjectHandler(int slot);
+
+// User event types: kind 0 types fill the message table through their fill
+// hook (the table is at the stack top); kind 1 types call the script
+// themselves. The state given to the free hook is null when the input queue
+// frees an event it never delivered.
+struct qbUserEventHooks {
+    void (*fill)(ScriptState* L, int type, void* data) = nullptr;
+    // Pushes the function and its arguments and returns their number; -1
+    // nothing to call, any other negative value is minus an error code.
+    int (*call)(ScriptState* L, int type, void* data) = nullptr;
+    void (*afterCall)(ScriptState* L, int type, void* data) = nullptr;
+    void (*freeData)(ScriptState* L, int type, void* data) = nullptr;
+};
+constexpr int kFirstUserEventType = 28;
+struct qbUserEventType;
+const qbUserEventType* FindUserEventType(int type);
 const char* UserEventName(int type, int* function, int* userData);
-int RegisterUserEvent(const char* name);
+bool IsCallingUserEvent(int type);
+// The new type's id, or 0 when the name is taken (built-in names included).
+int RegisterUserEvent(const char* name, int kind = 0, const qbUserEventHooks* hooks = nullptr, int callingMode = 0);
+// The script function installed for the type of that name (a registry
+// reference, -1 when none) and its userdata reference.
+int GetUserEventHandler(const char* name, int* outUserData);
+// Delivers an event of a user type at once, results discarded, then frees
+// its data. 0 or the callback's error.
+int DeliverUserEventNow(ScriptState* L, int type, void* data);
+// Kind 1 user types free their data through their hook, all others plainly.
+void FreeEventData(ScriptState* L, uint32_t type, void* data);
+// Calls a kind 1 type's hooks for one event; 0 or an error.
+int CallUserEvent(ScriptState* L, int type, void* data);
+void FillUserEventTable(ScriptState* L, int type, void* data);
 void FreeUserEventTypes(ScriptState* L);
 int InstallUserEventHandlers(ScriptState* L, int table, bool withUserData);
+
+// Handler slots by name: nil leaves the slot, a number removes the handler,
+// a function installs it (with the userdata at stack slot 2 when asked).
+int InstallHandlerSlot(ScriptState* L, int table, const char* name, bool withUserData, qbHandlerSlot& slot);
+void ReleaseHandlerRef(ScriptState* L, int& ref);
+// One of the 42 built-in handler names, in any case.
+bool IsBuiltInHandlerName(const char* name);
+void FreeObjectHandlers(ScriptState* L);
+
+// The older label-based events.
+bool HaveLabelEvents();
+// With the input queue held: -1 when a queued event reaches a label the
+// script has (the jump is aimed, the events up to it are gone), else 0.
+int ScanLabelEvents(ScriptState* L, qbEventMessage* msg);
+// -1 when the pointer entered an ONBUTTONOVER rectangle with a label.
+int CheckLabelMouseOver(ScriptState* L, qbEventMessage* msg);
+int32_t LastLabelKeyCode();
+void FreeLabelEvents();
+// The key name of TAB ... PAUSE, else null.
+const char* KeyNameOf(int32_t code);
+
+// The sources other subsystems serve through their hooks (eventsources.h);
+// each returns a delivery's result with msg->type set, or 0 with nothing.
+void ResetSourceWalk();
+int NextMusicRequest(ScriptState* L, qbEventMessage* msg);
+int NextSoundEvent(ScriptState* L, qbEventMessage* msg);
+int NextNetworkEvent(ScriptState* L, qbEventMessage* msg);
+int NextProgramMessage(ScriptState* L, qbEventMessage* msg);
+// The run-finished record of a delivered message is freed after its call.
+void FinishRunMessage(ScriptState* L, const qbEventMessage& msg);
+void FillSourceTable(ScriptState* L, const qbEventMessage& msg);
 
 int InitEventLibrary(ScriptState* L);
 
@@ -153,6 +256,19 @@ int cmdDeleteButton(ScriptState* L);
 int cmdEnableButton(ScriptState* L);
 int cmdDisableButton(ScriptState* L);
 int cmdDumpButtons(ScriptState* L);
+int cmdCreateButton(ScriptState* L);
+int cmdCreateKeyDown(ScriptState* L);
+int cmdModifyButton(ScriptState* L);
+int cmdModifyKeyDown(ScriptState* L);
+int cmdRemoveButton(ScriptState* L);
+int cmdRemoveKeyDown(ScriptState* L);
+int cmdEnableEvent(ScriptState* L);
+int cmdDisableEvent(ScriptState* L);
+int cmdClearEvents(ScriptState* L);
+int cmdGetEventCode(ScriptState* L);
+int cmdBreakWhileMouseOn(ScriptState* L);
+int cmdWhileMouseOn(ScriptState* L);
+int cmdWhileKeyDown(ScriptState* L);
 
 void FillButtonTable(ScriptState* L, const qbEventMessage& msg);
 
@@ -162,6 +278,8 @@ struct qbAdapterInput {
     qbDisplay* display = nullptr;
     int32_t words[4] = {};
     void* block = nullptr;
+    // A call request: the function (int (*)(ScriptState*, void*)) and its argument.
+    void* call[2] = {};
 };
 int PostAdapterEvent(ScriptState* L, int kind, const qbAdapterInput& in);
 // The quit switches (kQuitShortcut...) as adapter input sees them.

@@ -73,12 +73,29 @@ void FillTable(ScriptState* L, const qbEventMessage& msg) {
             SetTableFieldObjectID(L, "id", msg.id);
             SetTableFieldInt(L, "orientation", d->orientation);
             break;
-        case 24:
+        case kMsgMenuSelect:
             SetTableFieldObjectID(L, "id", msg.id);
             SetTableFieldString(L, "item", msg.block ? static_cast<const char*>(msg.block) : "");
             SetBoolean(L, "selected", msg.data[2] != 0);
             break;
         case kMsgButton: FillButtonTable(L, msg); break;
+        case kMsgUserType:
+            // The display's id unless the type's hook says otherwise.
+            if (msg.id.number || msg.id.handle) SetTableFieldObjectID(L, "id", msg.id);
+            FillUserEventTable(L, msg.userType, msg.block);
+            // The action is the type's name, whatever the hook stored.
+            SetTableFieldString(L, "action", msg.action);
+            break;
+        case kMsgSound:
+        case kMsgCommandMessage:
+        case kMsgUserMessage:
+        case kMsgConnect:
+        case kMsgDisconnect:
+        case kMsgReceiveData:
+        case kMsgReceiveUDPData:
+        case kMsgMusicBuffer:
+        case kMsgApplicationMessage:
+        case kMsgRunFinished: FillSourceTable(L, msg); break;
         default:
             if (msg.id.number || msg.id.handle) SetTableFieldObjectID(L, "id", msg.id);
             break;
@@ -92,21 +109,38 @@ void FillTable(ScriptState* L, const qbEventMessage& msg) {
 
 }  // namespace
 
+// Runtime tag 10 counts callbacks in progress: raised and lowered once per
+// call, so that nested deliveries leave it where they found it.
+int ProtectedCallback(ScriptState* L, int nargs, int nresults) {
+    SetRuntimeTag(kTagCallbackNesting, 1);
+    const int err = VmPCall(L, nargs, nresults, 0);
+    SetRuntimeTag(kTagCallbackNesting, 0);
+    return err;
+}
+
 int DeliverEvent(ScriptState* L, qbEventMessage* msg, bool discardResults) {
     msg->stackBase = VmGetTop(L);
     if (!VmCheckStack(L, 8)) return ERR_MEM;
+    if (msg->type == kMsgUserType && IsCallingUserEvent(msg->userType)) {
+        const int err = CallUserEvent(L, msg->userType, msg->block);
+        VmSetTop(L, msg->stackBase);
+        if (EventQuitRequested()) return err ? err : ERR_USERABORT;
+        return err;
+    }
     VmRawGetIndex(L, kRegistryIndex, msg->function);
     VmPushNewTable(L);
     FillTable(L, *msg);
+    if (msg->type == kMsgCommandMessage) msg->reply.clear();
     if (!discardResults) {
         // The copy below the function outlives the call for the runner.
         VmPushValue(L, -1);
         VmInsert(L, -3);
     }
-    const int nesting = GetRuntimeTag(kTagCallbackNesting);
-    SetRuntimeTag(kTagCallbackNesting, nesting + 1);
-    const int err = VmPCall(L, 1, discardResults ? 0 : kMultRet, 0);
-    SetRuntimeTag(kTagCallbackNesting, nesting);
+    const int err = ProtectedCallback(L, 1, discardResults ? 0 : kMultRet);
+    FinishRunMessage(L, *msg);
+    if (!err && msg->type == kMsgCommandMessage && !discardResults && VmGetTop(L) > msg->stackBase + 1) {
+        if (const char* text = VmToCString(L, msg->stackBase + 2)) msg->reply.assign(text, VmStrLen(L, msg->stackBase + 2));
+    }
     if (discardResults) VmSetTop(L, msg->stackBase);
     if (EventQuitRequested()) return err ? err : ERR_USERABORT;
     return err;

@@ -7,8 +7,12 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/objects.h"
+#include "core/startup.h"
 #include "core/timers.h"
+#include "display/adapter.h"
 #include "display/eventlib.h"
+#include "plugins/adapters.h"
+#include "plugins/plugin.h"
 
 namespace {
 
@@ -19,7 +23,27 @@ struct qbInterval : qbObject {
     int function = -1;
     int period = 0;
     int userData = -1;
+    uintptr_t adapterTimer = 0;  // the timer adapter's handle
 };
+
+// The plugin that replaces the platform's timers, when one does.
+struct TimerAdapter {
+    qbAdapterPlugin* plugin = nullptr;
+    uint32_t flags = 0;
+};
+TimerAdapter timerAdapter;
+
+const qbTimerAdapterSlots* AdapterSlots() { return timerAdapter.plugin ? timerAdapter.plugin->timerSlots : nullptr; }
+
+// A timer of the adapter: its handle, 0 when it refused.
+uintptr_t RegisterAdapterTimer(ScriptState* L, int type, int period) {
+    return AdapterSlots()->RegisterTimer(L, period, type == kObjectTypeTimeout ? 1 : 0);
+}
+
+void FreeAdapterTimer(qbInterval& r) {
+    if (r.adapterTimer && AdapterSlots() && AdapterSlots()->FreeTimer) AdapterSlots()->FreeTimer(r.adapterTimer);
+    r.adapterTimer = 0;
+}
 
 using IntervalList = std::vector<std::unique_ptr<qbInterval>>;
 
@@ -60,7 +84,8 @@ int Clear(ScriptState* L, int type, ObjectID id) {
     std::unique_ptr<qbInterval> record = std::move(*it);
     list.erase(it);
     Release(L, *record);
-    RemoveTimer(type, id);
+    if (record->adapterTimer) FreeAdapterTimer(*record);
+    else RemoveTimer(type, id);
     return 0;
 }
 
@@ -88,8 +113,14 @@ int SetTimer(ScriptState* L, int type) {
         record->userData = VmMakeRef(L, kRegistryIndex);
     }
     const ObjectID id = IDOf(*record);
-    const int op = type == kObjectTypeInterval ? kTimerAddRepeating : kTimerAddOneShot;
-    if (int err = TimerService(op, id, record->period)) {
+    if (AdapterSlots()) {
+        record->adapterTimer = RegisterAdapterTimer(L, type, record->period);
+        if (!record->adapterTimer) {
+            Release(L, *record);
+            return ERR_TIMER;
+        }
+    } else if (int err = TimerService(type == kObjectTypeInterval ? kTimerAddRepeating : kTimerAddOneShot, id,
+                                      record->period)) {
         Release(L, *record);
         return err;
     }
@@ -97,6 +128,26 @@ int SetTimer(ScriptState* L, int type) {
     if (!newID.chooseFlag) return 0;
     PushObjectID(L, id);
     return 1;
+}
+
+void FillTimerMessage(qbEventMessage* msg, const qbInterval& r, int type) {
+    msg->type = type;
+    msg->function = r.function;
+    msg->userData = r.userData;
+    msg->id = IDOf(r);
+    std::snprintf(msg->action, sizeof msg->action, "%s", type == kMsgInterval ? "Interval" : "Timeout");
+}
+
+int DeliverTimeout(ScriptState* L, IntervalList::iterator it, qbEventMessage* msg, bool discardResults) {
+    // Gone before the call, so that the callback may set the same id again.
+    std::unique_ptr<qbInterval> record = std::move(*it);
+    timeouts.erase(it);
+    FreeObjectDataList(L, &record->data);
+    FreeAdapterTimer(*record);
+    FillTimerMessage(msg, *record, kMsgTimeout);
+    const int err = DeliverEvent(L, msg, discardResults);
+    Release(L, *record);
+    return err;
 }
 
 }  // namespace
@@ -121,36 +172,54 @@ int cmdChangeInterval(ScriptState* L) {
     auto it = Find(intervals, id);
     if (it == intervals.end()) return NotFound(kObjectTypeInterval, id);
     if (!(ms >= 1) || ms > 0x7fffffff) return ERR_WRONGUSAGE;
-    (*it)->period = static_cast<int>(ms);
-    return TimerService(kTimerChangePeriod, id, (*it)->period);
+    qbInterval& r = **it;
+    if (AdapterSlots()) {
+        // The new timer first, so that a refusal leaves the old one running.
+        const uintptr_t handle = RegisterAdapterTimer(L, kObjectTypeInterval, static_cast<int>(ms));
+        if (!handle) return ERR_TIMER;
+        FreeAdapterTimer(r);
+        r.adapterTimer = handle;
+        r.period = static_cast<int>(ms);
+        return 0;
+    }
+    r.period = static_cast<int>(ms);
+    return TimerService(kTimerChangePeriod, id, r.period);
+}
+
+int SetTimerAdapter(qbAdapterPlugin* plugin, uint32_t flags) {
+    if (int err = CheckAdapterInstall(plugin, PLUGINCAPS_TIMERADAPTER, timerAdapter.plugin, timerAdapter.flags))
+        return err;
+    if (!plugin->timerSlots || !plugin->timerSlots->RegisterTimer) return ERR_WRONGUSAGE;
+    timerAdapter.plugin = plugin;
+    timerAdapter.flags = flags;
+    return 0;
+}
+
+void FireAdapterTimer(ScriptState* L, uintptr_t handle) {
+    if (IsShuttingDown() || !handle) return;
+    auto byHandle = [handle](const auto& r) { return r->adapterTimer == handle; };
+    qbEventMessage msg;
+    msg.stackBase = VmGetTop(L);
+    if (auto it = std::find_if(intervals.begin(), intervals.end(), byHandle); it != intervals.end()) {
+        if ((*it)->function != -1) FillTimerMessage(&msg, **it, kMsgInterval);
+        if (msg.type != kMsgNone) DeliverEvent(L, &msg, true);
+        return;
+    }
+    auto it = std::find_if(timeouts.begin(), timeouts.end(), byHandle);
+    if (it != timeouts.end()) DeliverTimeout(L, it, &msg, true);
 }
 
 int DeliverIntervalEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {
     auto it = Find(intervals, id);
     if (it == intervals.end() || (*it)->function == -1) return 0;
-    msg->type = kMsgInterval;
-    msg->function = (*it)->function;
-    msg->userData = (*it)->userData;
-    msg->id = id;
-    std::snprintf(msg->action, sizeof msg->action, "Interval");
+    FillTimerMessage(msg, **it, kMsgInterval);
     return DeliverEvent(L, msg, false);
 }
 
 int DeliverTimeoutEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {
     auto it = Find(timeouts, id);
     if (it == timeouts.end()) return 0;
-    // Gone before the call, so that the callback may set the same id again.
-    std::unique_ptr<qbInterval> record = std::move(*it);
-    timeouts.erase(it);
-    FreeObjectDataList(L, &record->data);
-    msg->type = kMsgTimeout;
-    msg->function = record->function;
-    msg->userData = record->userData;
-    msg->id = id;
-    std::snprintf(msg->action, sizeof msg->action, "Timeout");
-    const int err = DeliverEvent(L, msg, false);
-    Release(L, *record);
-    return err;
+    return DeliverTimeout(L, it, msg, false);
 }
 
 void FreeIntervalsAndTimeouts(ScriptState* L) {
@@ -160,7 +229,9 @@ void FreeIntervalsAndTimeouts(ScriptState* L) {
             std::unique_ptr<qbInterval> record = std::move(list.back());
             list.pop_back();
             Release(L, *record);
-            RemoveTimer(type, IDOf(*record));
+            if (record->adapterTimer) FreeAdapterTimer(*record);
+            else RemoveTimer(type, IDOf(*record));
         }
     }
+    timerAdapter = TimerAdapter{};
 }

@@ -78,3 +78,13 @@ int cmdWaitKeyDown(ScriptState* L) {
     if (int err = PumpUntil(L, d, [code](qbDisplay* x) { return !KeyDown(x, code); })) return err;
     return FlushEvents(L, -1, 1);
 }
+
+// While the key of the last ONKEYDOWN label jump stays down.
+int cmdWhileKeyDown(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    const int32_t code = LastLabelKeyCode();
+    if (code < 0 || code >= kKeyStateCount) return 0;
+    qbDisplay* d = nullptr;
+    if (int err = CurrentEventDisplay(&d)) return err;
+    return PumpUntil(L, d, [code](qbDisplay* x) { return !KeyDown(x, code); });
+}

@@ -10,6 +10,7 @@
 #include "display/adapter.h"
 #include "display/blit.h"
 #include "display/display.h"
+#include "display/eventlib.h"
 #include "objects/compositor.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
@@ -199,6 +200,8 @@ void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources) {
     FreeBitmap(record->fill.textureBitmap);
     record->fill.textureBitmap = nullptr;
     FreeObjectDataList(L, &record->data);
+    // The buttons' script functions are released with the picture.
+    FreeBGPicButtons(L, record);
 }
 
 void FreeUnusedPendingBGPics(ScriptState* L) {

@@ -80,6 +80,15 @@ struct qbAdapterSlots {
 
 struct qbDisplayAdapterSlots;
 
+// A timer adapter's entry points: RegisterTimer answers a handle (0 when it
+// failed) for a timer that fires every ms milliseconds or once; the adapter
+// reports each firing through FireAdapterTimer.
+struct ScriptState;
+struct qbTimerAdapterSlots {
+    uintptr_t (*RegisterTimer)(ScriptState* L, int32_t ms, int oneShot) = nullptr;
+    void (*FreeTimer)(uintptr_t handle) = nullptr;
+};
+
 // The plugin record as the file layer and the display code read it.
 struct qbAdapterPlugin {
     const char* name = "";
@@ -97,6 +106,8 @@ struct qbAdapterPlugin {
     // The plugin's own version and revision.
     int version = 0;
     int revision = 0;
+    // The timer adapter's entry points; null for other plugins.
+    const qbTimerAdapterSlots* timerSlots = nullptr;
 };
 
 struct qbAdapterNode {

@@ -1,0 +1,34 @@
+// What the dispatcher polls in the subsystems beyond its own input queue:
+// script-fed music streams, the network objects and finished programs. Each
+// subsystem fills its hooks when it opens; an empty hook is a source with
+// nothing to report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/argapi.h"
+
+struct ScriptState;
+struct qbRunningProgram;
+
+struct qbEventSourceHooks {
+    // A playing script-fed music stream that needs data: its id, the samples
+    // it lacks and its buffer count.
+    bool (*findMusicNeedingData)(ObjectID* id, int32_t* samples, int32_t* count) = nullptr;
+    // Raised while the FillMusicBuffer callback runs.
+    void (*setFillingMusicBuffer)(bool on) = nullptr;
+    // The network polls walk their object list from *cursor on and answer
+    // the next object whose condition holds (each condition once), with the
+    // cursor moved past it; false when the rest of the list has none.
+    bool (*nextUdpDatagram)(size_t* cursor, ObjectID* id) = nullptr;
+    bool (*nextServerClient)(size_t* cursor, ObjectID* server, ObjectID* client) = nullptr;
+    bool (*nextConnectionData)(size_t* cursor, ObjectID* id) = nullptr;
+    bool (*nextConnectionClosed)(size_t* cursor, ObjectID* id) = nullptr;
+    // The userdata reference a run was given (-1 none), and freeing the
+    // record of a finished run once its event was handled or dropped.
+    int (*runUserData)(const qbRunningProgram* run) = nullptr;
+    void (*freeRun)(ScriptState* L, qbRunningProgram* run) = nullptr;
+};
+
+void SetEventSourceHooks(const qbEventSourceHooks& hooks);
