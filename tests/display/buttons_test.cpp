@@ -7,6 +7,7 @@
 #include "objects/layers.h"
 #include "objects/layersources.h"
 #include "eventlib_fixture.h"
+#include "objects/bgpics.h"
 
 namespace {
 
@@ -135,6 +136,50 @@ TEST_F(ButtonsTest, DumpButtonsPrintsTheListNewestFirst) {
                         "sizeof(qbBGPicButton): 100\nButtons: 2\n"
                         "(2) Type: 0 - X1: 20 - Y1: 5 - X2: 22 - Y2: 8\n"
                         "(1) Type: 0 - X1: 0 - Y1: 0 - X2: 9 - Y2: 9\n");
+}
+
+// Script functions the registry still holds.
+int FunctionRefs(ScriptState* L) {
+    VmPushString(L, "n");
+    VmRawGet(L, kRegistryIndex);
+    const int n = static_cast<int>(VmToNumber(L, -1));
+    VmSetTop(L, -2);
+    int count = 0;
+    for (int ref = 3; ref <= n; ++ref) {
+        VmRawGetIndex(L, kRegistryIndex, ref);
+        count += VmType(L, -1) == kTypeFunction;
+        VmSetTop(L, -2);
+    }
+    return count;
+}
+
+TEST_F(ButtonsTest, AFreedPictureTakesItsButtonsFunctionsAlong) {
+    qbBGPic* pic = nullptr;
+    ASSERT_EQ(AllocBGPicRecord(NewObjectID{7, 0}, 0, 16, 16, 0, nullptr, nullptr, nullptr, -1, nullptr, nullptr,
+                               nullptr, &pic),
+              0);
+    qbBGPic* own = d->bgpic;
+    const int before = FunctionRefs(L);
+    d->bgpic = pic;
+    SetCurrentOutputBGPic(pic);
+    ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
+    EXPECT_EQ(FunctionRefs(L), before + 4);
+    // A walk over its buttons is under way when the picture goes.
+    d->view.mouseX = d->view.mouseY = 2;
+    d->view.mouseMoved = 1;
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"over OnMouseOver 1"});
+    out.clear();
+    // Shown, it only waits to be freed; once nothing shows it, it goes.
+    ASSERT_EQ(FreeBGPicCore(L, ObjectID{7, nullptr}, true), 0);
+    d->bgpic = own;
+    SetCurrentOutputBGPic(own);
+    FreeUnusedPendingBGPics(L);
+    EXPECT_EQ(FunctionRefs(L), before);
+    d->view.mouseX = 40;
+    d->view.mouseMoved = 1;
+    Drain();
+    EXPECT_TRUE(out.empty());
 }
 
 }  // namespace

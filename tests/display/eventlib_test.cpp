@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "core/errcodes.h"
+#include "core/preproc.h"
 #include "eventlib_fixture.h"
+#include "queued_events.h"
 
 namespace {
 
@@ -102,6 +104,61 @@ TEST_F(EventLibTest, TheQuitSwitchesEndTheScriptOnAdapterInput) {
     ASSERT_EQ(PostAdapterEvent(L, 4, in), 0);
     EXPECT_EQ(Check(), ERR_USERABORT);
     ASSERT_EQ(Call("escapequit", {"#0"}), 0);
+}
+
+int called = 0;
+int CountCall(ScriptState*, void* argument) {
+    called += *static_cast<int*>(argument);
+    return 0;
+}
+
+TEST_F(EventLibTest, AdapterInputCallsTogglesAndHides) {
+    // A call request runs in the dispatcher, on the script's thread.
+    int step = 3;
+    qbAdapterInput call;
+    call.call[0] = reinterpret_cast<void*>(&CountCall);
+    call.call[1] = &step;
+    called = 0;
+    ASSERT_EQ(PostAdapterEvent(L, 1, call), 0);
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(called, 3);
+    // RETURN released with a command key asks for the full-screen toggle,
+    // unless the display refuses mode switches.
+    qbAdapterInput key;
+    key.display = d;
+    key.words[0] = 274;
+    key.words[2] = static_cast<int32_t>(0x80100000u);
+    ASSERT_EQ(PostAdapterEvent(L, 4, key), 0);
+    auto queued = QueuedEvents();
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[1].type, kEventFullScreenToggle);
+    ASSERT_EQ(Call("freeeventcache"), 0);
+    d->flags |= kDispNoModeSwitch;
+    ASSERT_EQ(PostAdapterEvent(L, 4, key), 0);
+    EXPECT_EQ(QueuedEvents().size(), 1u);
+    // Hidden and shown again.
+    qbAdapterInput show;
+    show.display = d;
+    ASSERT_EQ(PostAdapterEvent(L, 8, show), 0);
+    EXPECT_TRUE(d->flags & kDisplayHidden);
+    show.words[0] = 1;
+    ASSERT_EQ(PostAdapterEvent(L, 8, show), 0);
+    EXPECT_FALSE(d->flags & kDisplayHidden);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+}
+
+TEST_F(EventLibTest, SmallCommandsRefuseBadArguments) {
+    EXPECT_EQ(Call("sendmessage", {"\"port\"", "\"\""}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("sendmessage", {"\"port\"", "\"two words\""}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("sendmessage", {"\"nowhere\"", "\"run\"", "\"a b\""}), ERR_FINDPORT);
+    EXPECT_EQ(Call("seteventtimeout", {"#-1"}), ERR_WRONGUSAGE);
+    // Input older than the time-out is dropped before the script sees it.
+    ASSERT_EQ(Call("seteventtimeout", {"#0"}), 0);
+    Key('k', true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    PurgeStaleEvents(L);
+    EXPECT_TRUE(QueuedEvents().empty());
+    ASSERT_EQ(Call("seteventtimeout", {"#60000"}), 0);
 }
 
 TEST_F(EventLibTest, JoyFireTakesTheButtonsOfThirtyTwoBits) {

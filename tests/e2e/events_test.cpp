@@ -121,4 +121,28 @@ TEST_F(SdlEventsTest, TheWaitCommandsFollowTheButtonAndKeyStates) {
     EXPECT_EQ(Call("waitrightmouse"), ERR_USERABORT);
 }
 
+TEST_F(SdlEventsTest, AKeyJumpsToItsLabelWhichWaitsForItsRelease) {
+    ASSERT_EQ(Call("createkeydown", {"#1", "\"tab\""}), 0);
+    VmPushString(L, "labels");
+    VmPushNewTable(L);
+    SetTableFieldInt(L, "onkeydown1", 3);
+    VmSetTableAt(L, kRegistryIndex);
+    PushKey(SDLK_TAB, true);
+    PushKey(SDLK_TAB, false);
+    ASSERT_EQ(Run(R"(.function main maxstack=12
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    RETURN 0 1
+    GETGLOBAL 10 "whilekeydown"
+    CALL 10 1 1
+    GETGLOBAL 10 "emit"
+    LOADK 11 "released"
+    CALL 10 2 1
+    RETURN 0 1 1
+.end
+)"),
+              0);
+    EXPECT_EQ(out, std::vector<std::string>{"released"});
+}
+
 }  // namespace
