@@ -111,10 +111,11 @@ bool LayerOpaqueAt(qbLayer* layer, int32_t x, int32_t y) {
 }
 
 bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton& b) {
-    const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
-    const double sy = d->scaleY > 0 ? d->scaleY : 1.0;
-    const auto px = static_cast<int64_t>((x - d->view.offsetX) / sx);
-    const auto py = static_cast<int64_t>((y - d->view.offsetY) / sy);
+    int32_t dx = 0;
+    int32_t dy = 0;
+    WindowToDisplay(d, x, y, &dx, &dy);
+    const int64_t px = dx;
+    const int64_t py = dy;
     if (b.type == kSimpleButton) return px >= b.x1 && px <= b.x2 && py >= b.y1 && py <= b.y2;
     if (b.type != kLayerButton || !b.layer) return false;
     const qbLayerState* s = b.layer->shownstate;

@@ -2,6 +2,7 @@
 // target, clipboard watch, the network poll, the sound tags) and the key names.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -213,10 +214,16 @@ int CurrentEventDisplay(qbDisplay** out) {
     return *out ? 0 : ERR_FINDDISPLAY;
 }
 
-void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y) {
+void WindowToDisplay(const qbDisplay* d, int32_t x, int32_t y, int32_t* outX, int32_t* outY) {
     const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
     const double sy = d->scaleY > 0 ? d->scaleY : 1.0;
-    *x = static_cast<int32_t>((d->view.mouseX - d->view.offsetX) / sx);
-    *y = static_cast<int32_t>((d->view.mouseY - d->view.offsetY) / sy);
+    // A small scale can carry a far position out of 32 bits: clamp it.
+    auto toInt = [](double v) { return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0)); };
+    *outX = toInt((static_cast<double>(x) - d->view.offsetX) / sx);
+    *outY = toInt((static_cast<double>(y) - d->view.offsetY) / sy);
+}
+
+void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y) {
+    WindowToDisplay(d, d->view.mouseX, d->view.mouseY, x, y);
 }
 

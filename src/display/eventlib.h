@@ -147,7 +147,8 @@ void FreeIntervalsAndTimeouts(ScriptState* L);
 // The current display, or ERR_FINDDISPLAY.
 int CurrentEventDisplay(qbDisplay** out);
 
-// The display's pointer in display pixels.
+// A window position, and the display's pointer, in display pixels.
+void WindowToDisplay(const qbDisplay* d, int32_t x, int32_t y, int32_t* outX, int32_t* outY);
 void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y);
 // The key text of a key message: the key's name, eight blanks for TAB, a
 // line feed for ENTER and RETURN, else the character.

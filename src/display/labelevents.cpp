@@ -100,15 +100,6 @@ std::string LabelKeyText(int32_t code) {
 
 bool Inside(const qbLabelEvent& e, int32_t x, int32_t y) { return x >= e.x1 && x <= e.x2 && y >= e.y1 && y <= e.y2; }
 
-// A queued input event in display pixels.
-void EventPointer(const qbInputEvent& ev, int32_t* x, int32_t* y) {
-    const qbDisplay* d = ev.display;
-    const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
-    const double sy = d->scaleY > 0 ? d->scaleY : 1.0;
-    *x = static_cast<int32_t>((ev.x - d->view.offsetX) / sx);
-    *y = static_cast<int32_t>((ev.y - d->view.offsetY) / sy);
-}
-
 bool Matches(const qbLabelEvent& e, const qbInputEvent& ev) {
     switch (e.kind) {
         case kOnButtonClick:
@@ -117,7 +108,7 @@ bool Matches(const qbLabelEvent& e, const qbInputEvent& ev) {
             if (ev.type != want || !ev.state) return false;
             int32_t x = 0;
             int32_t y = 0;
-            EventPointer(ev, &x, &y);
+            WindowToDisplay(ev.display, ev.x, ev.y, &x, &y);
             return Inside(e, x, y);
         }
         case kOnKeyDown:
