@@ -12,6 +12,7 @@
 #include "core/preproc.h"
 #include "core/threads.h"
 #include "display/bitmap.h"
+#include "objects/dirtyrects.h"
 #include "platform/windowview.h"
 
 struct qbBGPic;
@@ -185,6 +186,9 @@ struct qbDisplay : qbObject {
     int32_t clipLeft = 0;
     int32_t clipRight = -1;
     TimeValue lastVWait;
+    // Areas waiting to be shown while a BGPic is the output or while double
+    // buffering; empty with no room until the first growing add.
+    qbDirtyRectList dirtyRects;
     ~qbDisplay();
 };
 

@@ -6,6 +6,7 @@
 
 #include "display/display.h"
 #include "display/refresh.h"
+#include "draw/output.h"
 #include "objects/bgpics.h"
 #include "objects/compositor.h"
 #include "objects/layers.h"
@@ -88,10 +89,40 @@ void RefreshLayerRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32
 }
 
 void RefreshOrMarkDirty(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height) {
-    const qbDisplay* d = GetCurrentDisplay();
-    // Until a BGPic can be selected as output, the display is the only
-    // output that shows layers.
-    if (d && d->output.type == kObjectTypeDisplay) RefreshLayerRect(L, x, y, width, height, 0);
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return;
+    if (d->output.type == kObjectTypeDisplay) RefreshLayerRect(L, x, y, width, height, 0);
+    else if (d->output.type == kOutputBGPic) AppendDirtyRect(&d->dirtyRects, x, y, width, height, true);
+}
+
+void AddDirtyRect(ScriptState*, int32_t x, int32_t y, int32_t width, int32_t height) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return;
+    const qbBGPic* p = GetCurrentBGPic();
+    if (p && x < 1 && y < 1 && width >= p->baseWidth && height >= p->baseHeight) {
+        d->dirtyRects.MarkFull();
+        return;
+    }
+    AppendDirtyRect(&d->dirtyRects, x, y, width, height, false);
+}
+
+void ShowDisplayDirtyRects(ScriptState* L) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return;
+    qbDirtyRectList& list = d->dirtyRects;
+    if (list.Full()) {
+        RefreshDisplay(L, d);
+    } else {
+        MergeDirtyRects(&list);
+        for (int32_t i = 0; i < list.count; ++i) {
+            const qbDirtyRect& r = list.entries[static_cast<size_t>(i)];
+            if (r.dead) continue;
+            const int32_t w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
+            if (d->layersEnabled) RefreshLayerRect(L, r.x1, r.y1, w, h, 0);
+            else RefreshRectWithLayers(L, r.x1, r.y1, d, r.x1, r.y1, w, h);
+        }
+    }
+    list.Reset();
 }
 
 void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,

@@ -27,6 +27,7 @@ struct qbDirtyRectList {
     bool overflowed = false;  // a rectangle was lost: show everything
     int32_t Capacity() const { return static_cast<int32_t>(entries.size()); }
     bool Full() const { return overflowed || (Capacity() > 0 && count >= Capacity()); }
+    void MarkFull() { overflowed = true; }
     void Reset() {
         count = 0;
         overflowed = false;
@@ -48,8 +49,16 @@ void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list);
 // Redraws the layers of one rectangle of the current display's BGPic into
 // its back buffer and shows it; parts outside the BGPic are cut off.
 void RefreshLayerRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
-// Redraws now while the output is the display; other outputs wait.
+// Redraws now while the output is the display; while a BGPic is the output
+// the rectangle waits in the display's list (which grows); other outputs
+// show no layers.
 void RefreshOrMarkDirty(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height);
+// Adds to the current display's list without growing it. A rectangle from
+// the BGPic's corner at least its size marks the list full instead.
+void AddDirtyRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height);
+// Shows what the current display's list holds and empties it: everything
+// when the list is full, else each rectangle after merging.
+void ShowDisplayDirtyRects(ScriptState* L);
 // The shown rectangle of the state grown by its border and shadow.
 void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
                     int32_t* height);

@@ -251,6 +251,8 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     const qbOutputView out = GetCurrentOutput();
     blit.clip = out.clip && *out.clip ? static_cast<const qbClipRegion*>(*out.clip) : nullptr;
     SafeBlt(L, blit);
+    // The window sees it at the next flip.
+    if (display->softDoubleBuffer) AddDirtyRect(L, dx, dy, w, h);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "draw/output.h"
 #include "objects/bgpics.h"
 #include "objects/dirtyrects.h"
 #include "objects/bgpiclib.h"
@@ -209,4 +210,53 @@ TEST_F(LayersTest, LayerArgumentsArePositionsNamesOrGroupsWalkedBottomUp) {
     EXPECT_EQ(arg([&] { VmPushNewTable(L_); }), ERR_STRORNUM);
     EXPECT_EQ(GetErrorArgIndex(), 1);
     VmSetTop(L_, 0);
+}
+
+TEST_F(LayersTest, ABGPicOutputHoldsChangesBackInTheDisplaysListUntilTheyAreShown) {
+    qbDirtyRectList& list = display_->dirtyRects;
+    display_->output.type = kOutputBGPic;
+    ASSERT_EQ(Add(1, "A", 0, 10), 0);
+    ASSERT_EQ(Add(2, "B", 0, 15), 0);
+    EXPECT_EQ(Real(17, 5), 0u);
+    EXPECT_EQ(list.count, 2);
+    // No output that shows layers: nothing is drawn or kept.
+    display_->output.type = kOutputMask;
+    RefreshOrMarkDirty(L_, 0, 0, 5, 5);
+    EXPECT_EQ(list.count, 2);
+    display_->output.type = kObjectTypeDisplay;
+    ShowDisplayDirtyRects(L_);
+    EXPECT_EQ(Real(12, 5), kRed);
+    EXPECT_EQ(Real(17, 5), kGreen);
+    EXPECT_EQ(list.count, 0);
+
+    // A change the window never saw, then a rectangle covering the picture:
+    // the list stands for the whole display.
+    display_->output.type = kOutputMask;
+    ASSERT_EQ(Add(3, "C", 0, 80), 0);
+    display_->output.type = kObjectTypeDisplay;
+    AddDirtyRect(L_, -3, 0, 100, 80);
+    EXPECT_EQ(list.count, 0);
+    EXPECT_TRUE(list.Full());
+    ShowDisplayDirtyRects(L_);
+    EXPECT_EQ(Real(85, 5), kBlue);
+
+    // The list does not grow for AddDirtyRect: the 1025th rectangle makes it
+    // full rather than being lost.
+    Picture()->layers->layers.back()->hidden = 1;
+    for (int i = 0; i <= kDirtyRectStep; ++i) AddDirtyRect(L_, 0, 70, 1, 1);
+    EXPECT_EQ(list.Capacity(), kDirtyRectStep);
+    EXPECT_TRUE(list.Full());
+    ShowDisplayDirtyRects(L_);
+    EXPECT_EQ(Real(85, 5), 0u);
+
+    // Without layers a blit while double buffering joins the list.
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    display_->softDoubleBuffer = 1;
+    ASSERT_EQ(Show("DisplayBrush", {1, 20, 30}), 0);
+    display_->softDoubleBuffer = 0;
+    ASSERT_EQ(list.count, 1);
+    EXPECT_EQ(list.entries[0].x1, 20);
+    EXPECT_EQ(list.entries[0].y2, 39);
+    ShowDisplayDirtyRects(L_);
+    EXPECT_EQ(Real(25, 35), kRed);
 }

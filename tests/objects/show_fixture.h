@@ -12,6 +12,7 @@
 #include "objects/brushlib.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
+#include "platform/null/null_backend.h"
 
 class ShowWorld : public GraphicsWorld {
 protected:
@@ -55,6 +56,8 @@ protected:
         qbBitmap* b = CountLayers(display_->bgpic) ? display_->backBuffer.get() : display_->spriteFreeBuffer.get();
         return ReadBitmapPixel(b, x, y, false);
     }
+    // The window itself, alpha byte dropped.
+    uint32_t Real(int32_t x, int32_t y) { return null_backend::GetSurface(display_)->At(x, y) & 0xFFFFFFu; }
     uint32_t Shown(int32_t x, int32_t y) { return ReadBitmapPixel(display_->spriteFreeBuffer.get(), x, y, false); }
 
     qbDisplay* display_ = nullptr;
