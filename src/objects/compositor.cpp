@@ -201,6 +201,11 @@ void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBit
     DrawLayerImage(L, temp.get(), 0, 0, dest, dx, dy, width, height, nullptr, nullptr, 0, clip);
 }
 
+void DrawLayerImageIn(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, int32_t x, int32_t y,
+                      int32_t width, int32_t height) {
+    DrawImage(L, layer, s, dest, Box{x, y, width, height});
+}
+
 int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool useTransformed, qbObjectImage* out,
                         int32_t* width, int32_t* height) {
     *out = {};

@@ -37,6 +37,11 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
 int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* state, bool useTransformed,
                         qbObjectImage* out, int32_t* width, int32_t* height);
 
+// The layer's image alone (no shadow or border) inside the rectangle, as a
+// redraw draws it.
+void DrawLayerImageIn(ScriptState* L, qbLayer* layer, qbLayerState* state, qbBitmap* dest, int32_t x, int32_t y,
+                      int32_t width, int32_t height);
+
 // The border image's rectangle, building the image when it is missing.
 void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
                        int32_t* height);

@@ -63,7 +63,13 @@ void ShowDisplayDirtyRects(ScriptState* L);
 void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
                     int32_t* height);
 void AddLayerDirtyRect(ScriptState* L, qbDirtyRectList* list, qbLayer* layer, qbLayerState* state);
-void RefreshLayer(ScriptState* L, qbLayer* layer);
+// fast: the layer's image changed in place and is to be shown at once.
+// When it is an opaque rectangle that nothing visible covers, its pixels go
+// straight into the display's picture and window without a redraw of what
+// lies under it.
+void RefreshLayer(ScriptState* L, qbLayer* layer, bool fast = false);
+// The fast refresh alone: false when the layer needs a redraw of its area.
+bool ShowLayerDirectly(ScriptState* L, qbLayer* layer);
 
 // The layers library's own list for commands that change several layers.
 qbDirtyRectList* LayersDirtyList();

@@ -192,7 +192,7 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
         if (call.outLayer) *call.outLayer = layer;
         // Effects and transforms were drawn by the layer code; an untransformed
         // layer without effects is shown now.
-        if (!lopts.needseffects && !transformed && !(call.flags & kShowNeverDraw)) RefreshLayer(L, layer);
+        if (!lopts.needseffects && !transformed && !(call.flags & kShowNeverDraw)) RefreshLayer(L, layer, true);
         return 0;
     }
 

@@ -260,3 +260,52 @@ TEST_F(LayersTest, ABGPicOutputHoldsChangesBackInTheDisplaysListUntilTheyAreShow
     ShowDisplayDirtyRects(L_);
     EXPECT_EQ(Real(25, 35), kRed);
 }
+
+TEST_F(LayersTest, TheFastRefreshShowsWhatARedrawWouldWhereverItIsTaken) {
+    // The picture and a half-transparent layer under the one that changes.
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    ASSERT_EQ(Show("DisplayBrush", {2, 0, 0}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 5, 5}, [&] { SetTableFieldInt(L_, "transparency", 100); }), 0);
+    MakeBrush(4, 10, 10, kRed);
+    ASSERT_EQ(Add(4, "top", 0, 95), 0);  // half past the right edge
+    qbLayer* top = GetLayerByIndex(Picture(), 2);
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{4, nullptr}, &brush, 0), 0);
+    const qbClipRegion clip{0, 0, 97, 3, nullptr};
+
+    struct Case {
+        const char* what;
+        int32_t x, probe;  // the probe is a pixel of the layer
+        bool clipped, transparent, shadowAbove, direct;
+    };
+    const Case cases[] = {
+        {"on top at the edge", 95, 96, false, false, false, true},
+        {"over the layer below", 2, 6, false, false, false, true},
+        {"cut by a clip region", 92, 93, true, false, false, true},
+        {"transparent", 2, 6, false, true, false, false},
+        {"under a shadow from above", 40, 48, false, false, true, false},
+    };
+    uint32_t fill = 0x102030;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        top->shownstate->shownx = c.x;
+        top->shownstate->clipregion = c.clipped ? &clip : nullptr;
+        top->transparency = c.transparent ? 128 : 0;
+        if (c.shadowAbove) {
+            ASSERT_EQ(Add(1, "above", 0, 52), 0);
+            qbShadowStyle& shadow = GetLayerByIndex(Picture(), 3)->shadow;
+            shadow.shadow = 1;
+            shadow.dir = 7;  // north-west, onto the layer beside it
+        }
+        RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+        // The image changes in place, as a frame of an anim does.
+        FillBitmapRect(brush->bitmap, 0, 0, 10, 10, fill += 0x203040);
+        EXPECT_EQ(ShowLayerDirectly(L_, top), c.direct);
+        RefreshLayer(L_, top, true);
+        const std::vector<uint32_t> fast = null_backend::GetSurface(display_)->pixels;
+        RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+        EXPECT_EQ(null_backend::GetSurface(display_)->pixels, fast);
+        EXPECT_EQ(Real(c.probe, 1) != fill, c.transparent || c.shadowAbove);
+    }
+}
