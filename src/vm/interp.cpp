@@ -142,11 +142,14 @@ int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
 ScriptValue* VmExecute(ScriptState* L) {
 #define QB_HANDLERS(P)                                                                                    \
         &&P##MOVE, &&P##LOADK, &&P##LOADBOOL, &&P##LOADNIL, &&P##GETUPVAL, &&P##GETGLOBAL, &&P##GETTABLE, \
-            &&P##SETGLOBAL, &&P##SETUPVAL, &&P##SETTABLE, &&P##NEWTABLE, &&P##ADD, &&P##SUB, &&P##MUL,    \
-            &&P##DIV, &&P##DIVINT, &&P##MOD, &&P##LSH, &&P##RSH, &&P##OR, &&P##AND, &&P##XOR, &&P##POW,   \
-            &&P##UNM, &&P##NOT, &&P##BNOT, &&P##CONCAT, &&P##JMP, &&P##EQ, &&P##LT, &&P##LE, &&P##TEST,   \
-            &&P##CALL, &&P##CALL, &&P##RETURN, &&P##FORLOOP, &&P##TFORLOOP, &&P##TFORPREP, &&P##SETLIST,  \
+            &&P##SETGLOBAL, &&P##SETUPVAL, &&P##SETTABLE, &&P##NEWTABLE, QB_NOTWIN(P), QB_NOTWIN(P), \
+            QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P),  \
+            QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P),                                                      \
+            &&P##UNM, &&P##NOT, &&P##BNOT, &&P##CONCAT, &&P##JMP, QB_NOTWIN(P), QB_NOTWIN(P), QB_NOTWIN(P), &&P##TEST,   \
+            &&P##CALL, &&P##CALL, &&P##RETURN, QB_NOTWIN(P), &&P##TFORLOOP, &&P##TFORPREP, &&P##SETLIST,  \
             &&P##SETLIST, &&P##CLOSE, &&P##CLOSURE, &&P##SELF, QB_NOPS(P)
+// Opcodes that always run from their pre-decoded form.
+#define QB_NOTWIN(P) &&P##NOTWIN
 #define QB_NOPS(P)                                                                                        \
     &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP,   \
         &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP, &&P##NOP,         \
@@ -167,6 +170,7 @@ ScriptValue* VmExecute(ScriptState* L) {
 #undef QB_QUICK
 #undef QB_Q4
 #undef QB_NOPS
+#undef QB_NOTWIN
 #undef QB_HANDLERS
     void* const* const kDispatch = kTables[kPlainTable];
     void* const* disp = kDispatch;
@@ -384,46 +388,6 @@ OP(NEWTABLE) {
     DISPATCH();
 }
 
-#define ARITH(event, expr)                                    \
-    {                                                         \
-        ScriptValue* ra = base + GetArgA(i);                  \
-        const ScriptValue* rb = RKB();                        \
-        const ScriptValue* rc = RKC();                        \
-        if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {        \
-            double nb = rb->value.n, nc = rc->value.n;        \
-            SetNumber(ra, (expr));                            \
-        } else {                                              \
-            STORE_RESULT(VmArith(L, rb, rc, event));          \
-        }                                                     \
-        DISPATCH();                                           \
-    }
-OP(ADD)
-    ARITH(TM_ADD, nb + nc)
-OP(SUB)
-    ARITH(TM_SUB, nb - nc)
-OP(MUL)
-    ARITH(TM_MUL, nb * nc)
-OP(DIV)
-    ARITH(TM_DIV, (nc == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0) : nb / nc))
-OP(DIVINT)
-    ARITH(TM_DIVINT, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
-                                          : static_cast<double>(IntOperand(nb) / IntOperand(nc))))
-OP(MOD)
-    ARITH(TM_MOD, (IntOperand(nc) == 0 ? (SAVEPC(), Raise(L, ERR_ZERODIVISION), 0.0)
-                                       : static_cast<double>(IntOperand(nb) % IntOperand(nc))))
-OP(LSH)
-    ARITH(TM_LSH, static_cast<uint32_t>(VmBitPattern(nb) << (VmTruncInt32(nc) & 31)))
-OP(RSH)
-    ARITH(TM_RSH, VmBitPattern(nb) >> (VmTruncInt32(nc) & 31))
-OP(OR)
-    ARITH(TM_OR, VmBitPattern(nb) | VmBitPattern(nc))
-OP(AND)
-    ARITH(TM_AND, VmBitPattern(nb) & VmBitPattern(nc))
-OP(XOR)
-    ARITH(TM_XOR, VmBitPattern(nb) ^ VmBitPattern(nc))
-OP(POW)
-    ARITH(TM_POW, std::pow(nb, nc))
-#undef ARITH
 
 // The pre-decoded forms: the operand kinds are fixed in the handler number,
 // the offsets come from the word. The slow paths are the generic ones.
@@ -508,33 +472,6 @@ OP(JMP) {
     JUMPED(from);
 }
 
-#define COMPARE(numexpr, slow)                              \
-    {                                                       \
-        const ScriptValue* rb = RKB();                      \
-        const ScriptValue* rc = RKC();                      \
-        const Instruction* from = pc;                       \
-        int res;                                            \
-        if (QB_LIKELY(IsNumber(rb) && IsNumber(rc))) {      \
-            double nb = rb->value.n, nc = rc->value.n;      \
-            res = (numexpr);                                \
-        } else {                                            \
-            SAVEPC();                                       \
-            res = slow(L, rb, rc);                          \
-            REFRESH();                                      \
-        }                                                   \
-        if (res != GetArgA(i))                              \
-            pc++;                                           \
-        else                                                \
-            pc += GetArgSJ(*pc) + 1;                        \
-        JUMPED(from);                                       \
-    }
-OP(EQ)
-    COMPARE(nb == nc, VmEqualObj)
-OP(LT)
-    COMPARE(nb < nc, VmLessThan)
-OP(LE)
-    COMPARE(nb <= nc, VmLessEqual)
-#undef COMPARE
 
 #define QCOMPARE(name, form, barr, carr, numexpr, slow)   \
     q_##name##_##form : {                                  \
@@ -720,23 +657,6 @@ OP(RETURN) {
         SELECT_TABLE();
     DISPATCH();
 }
-OP(FORLOOP) {
-    ScriptValue* ra = base + GetArgA(i);
-    if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
-    double limit = QB_LIKELY(IsNumber(ra + 1)) ? ra[1].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 1));
-    double step = QB_LIKELY(IsNumber(ra + 2)) ? ra[2].value.n : (SAVEPC(), ToNumberOrRaise(L, ra + 2));
-    double idx = ra->value.n + step;
-    if (QB_LIKELY(step > 0)) {
-        if (!(idx <= limit)) DISPATCH();
-    } else if (!(idx >= limit)) {
-        DISPATCH();
-    }
-    const Instruction* from = pc;
-    pc += static_cast<ptrdiff_t>((i >> kPosBx) & kMaxArgBx) - kBiasSBx;
-    ra->value.n = idx;
-    JUMPED(from);
-}
-// The same from the pre-decoded word.
 q_FORLOOP: {
     ScriptValue* ra = QA();
     if (QB_UNLIKELY(!IsNumber(ra))) RAISE(ERR_VALUEEXPECTED);
@@ -856,6 +776,10 @@ OP(SELF) {
 }
 op_NOP:
     DISPATCH();
+// Loading gives every function its pre-decoded words; code that reached here
+// without them would otherwise run as something else.
+op_NOTWIN:
+    RAISE(ERR_INTERNAL);
 
 // ---- hooks and the end flag (only with the trap word set) ----------------
 
