@@ -99,12 +99,18 @@ protected:
     }
 
     // Runs the shell script on a fresh virtual screen, with the player's
-    // own video driver and no error box that could wait for a click.
+    // own video driver and no error box that could wait for a click. The
+    // script's status is kept in a file: xvfb-run's own status also reports
+    // trouble removing its temporary folder, which says nothing about the
+    // player.
     e2e::RunResult UnderXvfb(const std::string& script) {
         e2e::WriteFile(dir_ / "run.sh", script);
-        return Run("cd " + dir_.string() +
-                   " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 1024x768x24' sh "
-                   "run.sh");
+        e2e::RunResult r = Run("cd " + dir_.string() +
+                               " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
+                               "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
+        const std::string status = e2e::ReadFile(dir_ / "status.txt");
+        if (!status.empty()) r.status = std::stoi(status);
+        return r;
     }
 };
 
