@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "pixelbench.h"
 #include "display/bitmap.h"
 #include "display/blit.h"
 #include "display/displays.h"
@@ -37,12 +38,7 @@ const char* KindName(int64_t k) {
     return k == kOpaque ? "opaque" : k == kMasked ? "mask" : k == kAlpha ? "alpha" : "transparency128";
 }
 
-uint32_t Noise(uint32_t& s) {
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
-}
+using pixelbench::Noise;
 
 // One open display of that size, current, with layers on.
 struct World {

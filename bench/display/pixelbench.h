@@ -49,6 +49,14 @@ struct Rng {
     }
 };
 
+// The 32-bit xorshift the display benches fill their pictures with.
+inline uint32_t Noise(uint32_t& s) {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    return s;
+}
+
 inline std::vector<uint32_t> RandomPixels(size_t n, uint64_t seed, uint32_t orMask = 0) {
     std::vector<uint32_t> v(n);
     Rng r(seed);

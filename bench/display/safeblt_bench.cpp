@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "pixelbench.h"
 #include "display/blit.h"
 #include "display/displays.h"
 #include "display/refresh.h"
@@ -33,12 +34,7 @@ enum Kind : int64_t { kOpaque = 0, kMasked = 1, kAlpha = 2 };
 
 const char* KindName(int64_t kind) { return kind == kOpaque ? "opaque" : kind == kMasked ? "masked" : "alpha"; }
 
-uint32_t Noise(uint32_t& s) {
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
-}
+using pixelbench::Noise;
 
 // One open display of that size made current, in a window of its size.
 struct World {
