@@ -1,6 +1,6 @@
 // Sources beyond the input queue, fed through fake hooks: sound and program
 // ends, network objects, command messages; plugin user types that call the
-// script themselves; the timer adapter; what InstallEventHandler publishes.
+// script themselves; the timer adapter.
 #include "core/errcodes.h"
 #include "core/extprogram.h"
 #include "core/startup.h"
@@ -32,13 +32,6 @@ bool NextFlag(bool* flags, size_t* cursor, ObjectID* id) {
 bool NextData(size_t* cursor, ObjectID* id) { return NextFlag(net.data, cursor, id); }
 bool NextClosed(size_t* cursor, ObjectID* id) { return NextFlag(net.closed, cursor, id); }
 void FreeRun(ScriptState*, qbRunningProgram* run) { net.freedRuns.push_back(run); }
-
-// Tags the set-tag hooks are offered.
-std::vector<std::pair<int, intptr_t>> seenTags;
-int SeeTag(void*, int tag, intptr_t value) {
-    seenTags.emplace_back(tag, value);
-    return 1;
-}
 
 class EventSourcesTest : public EventWorld {
 protected:
@@ -199,16 +192,6 @@ TEST_F(EventSourcesTest, ATimerAdapterServesIntervalsAndTimeouts) {
     ASSERT_EQ(Call("changeinterval", {"#1", "#20"}), 0);
     ASSERT_EQ(Call("clearinterval", {"#1"}), 0);
     EXPECT_EQ(freedTimers, (std::vector<uintptr_t>{2, 1, 3}));
-}
-
-TEST_F(EventSourcesTest, HandlersPublishWhatTheSoundCodeWatches) {
-    seenTags.clear();
-    ASSERT_EQ(AddSetTagHook(SeeTag), 0);
-    DefineEmitter("x", "x");
-    ASSERT_EQ(Install({{"onsampleloop", "x"}, {"onvideoend", "x"}}), 0);
-    const std::vector<std::pair<int, intptr_t>> want = {{12, 1}, {13, 0}, {18, 0}, {23, 1}};
-    EXPECT_EQ(seenTags, want);
-    ResetRuntimeSettings();
 }
 
 TEST_F(EventSourcesTest, ACallbackThatChecksEventsLeavesNoCallbackRunning) {

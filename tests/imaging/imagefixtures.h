@@ -1,6 +1,6 @@
 // Picture fixtures for the reader tests: a scratch folder, files written
 // with libpng and libjpeg directly (independent of the player's writers),
-// PPM files for the command-line tools (djpeg, cjpeg, ImageMagick, netpbm),
+// PPM files for the command-line tools (djpeg, cjpeg, ImageMagick),
 // and reading pictures back through the file layer.
 #pragma once
 
@@ -186,6 +186,25 @@ int ReadThrough(const std::string& path, Reader reader) {
     qbFilePtr file(FileOpen(path.c_str(), kFileModeRead, nullptr));
     if (!file) return -1;
     return reader(file.get());
+}
+
+// A picture decoded by one of the readers (alpha only where it reports one).
+struct Decoded {
+    int err = -1;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t alpha = -1;
+    std::vector<uint32_t> pixels;
+};
+
+// read(file, &width, &height, &pixels, &alpha) is one of the readers.
+template <typename Read>
+Decoded Decode(const std::string& path, Read read) {
+    Decoded d;
+    PixelBuffer px;
+    d.err = ReadThrough(path, [&](qbFile* f) { return read(f, &d.width, &d.height, &px, &d.alpha); });
+    if (d.err == 0 && px) d.pixels.assign(px.get(), px.get() + static_cast<size_t>(d.width) * d.height);
+    return d;
 }
 
 }  // namespace imagefixtures

@@ -10,20 +10,10 @@ using namespace imagefixtures;
 
 namespace {
 
-struct Decoded {
-    int err = -1;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t alpha = -1;
-    std::vector<uint32_t> pixels;
-};
-
-Decoded DecodePNG(const std::string& path, bool probe = false) {
-    Decoded d;
-    PixelBuffer px;
-    d.err = ReadThrough(path, [&](qbFile* f) { return ReadPNG(f, probe, &d.width, &d.height, &px, &d.alpha); });
-    if (d.err == 0 && px) d.pixels.assign(px.get(), px.get() + static_cast<size_t>(d.width) * d.height);
-    return d;
+Decoded DecodePNG(const std::string& path) {
+    return Decode(path, [](qbFile* f, int32_t* w, int32_t* h, PixelBuffer* px, int32_t* alpha) {
+        return ReadPNG(f, false, w, h, px, alpha);
+    });
 }
 
 TEST(PngReader, InterlacedAndPlainTwinsDecodeAlike) {
@@ -81,71 +71,41 @@ TEST(PngReader, PaletteWithTrnsDecodesWithAlpha) {
     EXPECT_EQ(probe.hasAlpha, 0);
 }
 
-TEST(PngReader, SixteenBitSamplesKeepTheirHighByte) {
-    ScratchDir dir;
+PngPicture Raw(int width, int colourType, int bitDepth, std::vector<uint8_t> row) {
     PngPicture pic;
-    pic.width = 2;
+    pic.width = width;
     pic.height = 1;
-    pic.bitDepth = 16;
-    pic.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
-    // Big-endian samples: R 0xABFF, G 0x12FF, B 0x3400, A 0x7F80; then 0x00FF...
-    pic.rows = {{0xAB, 0xFF, 0x12, 0xFF, 0x34, 0x00, 0x7F, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0x7F, 0xFF, 0xFF}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("rgba16.png"), pic));
-    const Decoded d = DecodePNG(dir.File("rgba16.png"));
-    ASSERT_EQ(d.err, 0);
-    EXPECT_EQ(d.alpha, 1);
-    EXPECT_EQ(d.pixels[0], 0x7FAB1234u);
-    EXPECT_EQ(d.pixels[1], 0xFF00FF80u);
-
-    PngPicture grey;
-    grey.width = 2;
-    grey.height = 1;
-    grey.bitDepth = 16;
-    grey.colourType = PNG_COLOR_TYPE_GRAY;
-    grey.rows = {{0xC8, 0xFF, 0x01, 0x80}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("grey16.png"), grey));
-    const Decoded g = DecodePNG(dir.File("grey16.png"));
-    ASSERT_EQ(g.err, 0);
-    EXPECT_EQ(g.alpha, 0);
-    EXPECT_EQ(g.pixels[0], 0x00C8C8C8u);
-    EXPECT_EQ(g.pixels[1], 0x00010101u);
+    pic.colourType = colourType;
+    pic.bitDepth = bitDepth;
+    pic.rows = {std::move(row)};
+    return pic;
 }
 
-TEST(PngReader, LowDepthGreyAndGreyAlphaBecomeRGB) {
+TEST(PngReader, SixteenBitKeepsTheHighByteAndGreyBecomesRGB) {
     ScratchDir dir;
-    PngPicture pic;
-    pic.width = 4;
-    pic.height = 1;
-    pic.bitDepth = 2;
-    pic.colourType = PNG_COLOR_TYPE_GRAY;
-    pic.rows = {{0b00011011}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("grey2.png"), pic));
-    const Decoded d = DecodePNG(dir.File("grey2.png"));
-    ASSERT_EQ(d.err, 0);
-    EXPECT_EQ(d.pixels, (std::vector<uint32_t>{0x000000u, 0x555555u, 0xAAAAAAu, 0xFFFFFFu}));
-
-    PngPicture ga;
-    ga.width = 1;
-    ga.height = 1;
-    ga.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
-    ga.rows = {{0x40, 0x90}};
-    ASSERT_TRUE(WritePngWithLibpng(dir.File("ga.png"), ga));
-    const Decoded e = DecodePNG(dir.File("ga.png"));
-    ASSERT_EQ(e.err, 0);
-    EXPECT_EQ(e.alpha, 1);
-    EXPECT_EQ(e.pixels[0], 0x90404040u);
-}
-
-TEST(PngReader, ProbeGivesSizeAndAlphaOnly) {
-    ScratchDir dir;
-    const auto pixels = TestPicture(9, 4, 3, true);
-    ASSERT_TRUE(WriteRgbPng(dir.File("a.png"), 9, 4, pixels, true, false));
-    const Decoded d = DecodePNG(dir.File("a.png"), true);
-    EXPECT_EQ(d.err, 0);
-    EXPECT_EQ(d.width, 9);
-    EXPECT_EQ(d.height, 4);
-    EXPECT_EQ(d.alpha, 1);
-    EXPECT_TRUE(d.pixels.empty());
+    struct Case {
+        const char* what;
+        PngPicture pic;
+        int alpha;
+        std::vector<uint32_t> want;
+    } cases[] = {
+        // Big-endian samples: R 0xABFF, G 0x12FF, B 0x3400, A 0x7F80; then 0x00FF...
+        {"rgba16",
+         Raw(2, PNG_COLOR_TYPE_RGB_ALPHA, 16,
+             {0xAB, 0xFF, 0x12, 0xFF, 0x34, 0x00, 0x7F, 0x80, 0x00, 0xFF, 0xFF, 0x00, 0x80, 0x7F, 0xFF, 0xFF}),
+         1, {0x7FAB1234u, 0xFF00FF80u}},
+        {"grey16", Raw(2, PNG_COLOR_TYPE_GRAY, 16, {0xC8, 0xFF, 0x01, 0x80}), 0, {0x00C8C8C8u, 0x00010101u}},
+        {"grey2", Raw(4, PNG_COLOR_TYPE_GRAY, 2, {0b00011011}), 0, {0x000000u, 0x555555u, 0xAAAAAAu, 0xFFFFFFu}},
+        {"greyalpha", Raw(1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0x40, 0x90}), 1, {0x90404040u}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WritePngWithLibpng(dir.File("t.png"), c.pic));
+        const Decoded d = DecodePNG(dir.File("t.png"));
+        ASSERT_EQ(d.err, 0);
+        EXPECT_EQ(d.alpha, c.alpha);
+        EXPECT_EQ(d.pixels, c.want);
+    }
 }
 
 TEST(PngWriter, OutputReadsBackExactly) {

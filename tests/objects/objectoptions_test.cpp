@@ -112,7 +112,7 @@ TEST_F(ObjectOptionsTest, LevelsAreClampedToAByteAndATintOfZeroIsOff) {
     EXPECT_EQ(l_.needseffects, 1);
 }
 
-TEST_F(ObjectOptionsTest, RefusedValuesAndTheNameLimit) {
+TEST_F(ObjectOptionsTest, RefusedValues) {
     VmPushNewTable(L_);
     Quad("transform", 0, 1, -1, 1);
     EXPECT_EQ(Parse(1), ERR_WRONGUSAGE);
@@ -138,12 +138,6 @@ TEST_F(ObjectOptionsTest, RefusedValuesAndTheNameLimit) {
     ASSERT_EQ(Parse(1), 0);
     EXPECT_EQ(l_.shadow.radius, 2);
     EXPECT_EQ(l_.border.size, 3);
-
-    SetTableFieldString(L_, "name", std::string(255, 'n').c_str());
-    ASSERT_EQ(Parse(1), 0);
-    EXPECT_EQ(std::string(l_.name).size(), 255u);
-    SetTableFieldString(L_, "name", std::string(256, 'n').c_str());
-    EXPECT_EQ(Parse(1), ERR_NAMETOOLONG);
 }
 
 TEST_F(ObjectOptionsTest, FiltersTakeTheirArgumentsInOrderAndDefaultsForTheRest) {
