@@ -51,10 +51,7 @@ TEST_F(HardwareBrushTest, ClosingAndOpeningTheDisplayKeepsPixelsAndPlanes) {
     WriteBitmapPixel(withMask->bitmap, 5, 3, 0x102030, false);
 
     SaveHardwareBrushes(L_, display.get());
-    for (qbBrush* b : {withAlpha, withMask}) {
-        EXPECT_EQ(b->bitmap, nullptr);
-        EXPECT_EQ(b->snapshot.size(), 24u);
-    }
+    for (qbBrush* b : {withAlpha, withMask}) EXPECT_EQ(b->bitmap, nullptr);
     ASSERT_EQ(RestoreHardwareBrushes(L_, display.get()), 0);
     ASSERT_TRUE(withAlpha->bitmap && withAlpha->alpha);
     EXPECT_EQ(withAlpha->mask, nullptr);
