@@ -33,7 +33,8 @@ std::vector<qbIconImage>& IconList() {
 int LoadSlot(const qbIconSlot& slot, bool secondKind, qbIconImage* out) {
     qbImageLoadParams params;
     params.fileName = slot.source.c_str();
-    params.alphaMode = kAlphaIfPresent;
+    // No alpha plane is asked for: the icon reads alpha from the pixels'
+    // top bytes, so a plane would be built only to be dropped.
     qbLoadedImage image;
     if (int err = LoadImageThroughLoaders(params, &image)) return err;
     if (image.width != slot.width || image.height != slot.height) {
