@@ -8,14 +8,11 @@
 #include "display/bitmap.h"
 #include "display/blit.h"
 #include "imaging/bitmappixels.h"
+#include "imaging/planerect.h"
 
 namespace {
 
 constexpr int kMaskCopy = 2;
-
-bool Covers(int32_t w, int32_t h, int32_t x, int32_t y, int32_t width, int32_t height) {
-    return x >= 0 && y >= 0 && int64_t{x} + width <= w && int64_t{y} + height <= h;
-}
 
 }  // namespace
 
@@ -30,9 +27,9 @@ int CloneBitmapRect(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlph
     if (plainSource) source = plainSource.get();
     const qbBitmapPlane* alphaPlane = sourceAlpha ? sourceAlpha->plane.get() : nullptr;
     const qbBitmapPlane* maskPlane = sourceMask ? sourceMask->plane.get() : nullptr;
-    if ((source && !Covers(source->width, source->height, x, y, width, height)) ||
-        (alphaPlane && !Covers(alphaPlane->width, alphaPlane->height, x, y, width, height)) ||
-        (maskPlane && !Covers(maskPlane->width, maskPlane->height, x, y, width, height)))
+    if ((source && !RectInside(source->width, source->height, x, y, width, height)) ||
+        (alphaPlane && !RectInside(alphaPlane->width, alphaPlane->height, x, y, width, height)) ||
+        (maskPlane && !RectInside(maskPlane->width, maskPlane->height, x, y, width, height)))
         return ERR_COORDSRANGE;
     BitmapPtr bitmap;
     if (source) {

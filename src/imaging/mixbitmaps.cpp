@@ -8,21 +8,16 @@
 #include "display/kernels.h"
 #include "display/pixelformats.h"
 #include "display/planekernels.h"
+#include "imaging/planerect.h"
 
 namespace {
-
-bool Inside(int32_t w, int32_t h, int32_t x, int32_t y, int32_t width, int32_t height) {
-    return x >= 0 && y >= 0 && int64_t{x} + width <= w && int64_t{y} + height <= h;
-}
-
-const qbBitmapPlane* PlaneOf(const qbBitmap* bitmap) { return bitmap && bitmap->plane ? bitmap->plane.get() : nullptr; }
 
 // Weights through a scaled copy of the source's alpha plane.
 int MixThroughAlpha(qbBitmap* destination, qbBitmap* source, const qbBitmapPlane& alpha, int32_t destX,
                     int32_t destY, int32_t sourceX, int32_t sourceY, int32_t width, int32_t height, uint32_t level,
                     int32_t alphaWidth, int32_t alphaHeight) {
     if (alphaWidth > alpha.width || alphaHeight > alpha.height ||
-        !Inside(alphaWidth, alphaHeight, sourceX, sourceY, width, height))
+        !RectInside(alphaWidth, alphaHeight, sourceX, sourceY, width, height))
         return ERR_COORDSRANGE;
     BitmapPtr weights(AllocAlphaChannel(alphaWidth, alphaHeight, false, nullptr, 0));
     if (!weights) return ERR_ALLOCALPHA;
@@ -45,15 +40,15 @@ int MixBitmaps(qbBitmap* destination, qbBitmap* source, qbBitmap* sourceMask, in
                qbBitmap* sourceAlpha, int32_t alphaWidth, int32_t alphaHeight) {
     if (!destination || !source) return ERR_BITMAP;
     if (width <= 0 || height <= 0) return 0;
-    if (!Inside(source->width, source->height, sourceX, sourceY, width, height) ||
-        !Inside(destination->width, destination->height, destX, destY, width, height))
+    if (!RectInside(source->width, source->height, sourceX, sourceY, width, height) ||
+        !RectInside(destination->width, destination->height, destX, destY, width, height))
         return ERR_COORDSRANGE;
     const auto weight = static_cast<uint32_t>(std::clamp(level, 0, 255));
     if (const qbBitmapPlane* alpha = PlaneOf(sourceAlpha))
         return MixThroughAlpha(destination, source, *alpha, destX, destY, sourceX, sourceY, width, height, weight,
                                alphaWidth, alphaHeight);
     const qbBitmapPlane* mask = PlaneOf(sourceMask);
-    if (mask && !Inside(mask->width, mask->height, sourceX, sourceY, width, height)) return ERR_COORDSRANGE;
+    if (mask && !RectInside(mask->width, mask->height, sourceX, sourceY, width, height)) return ERR_COORDSRANGE;
     const MaskRows bits = mask ? MaskRows{mask->data, static_cast<int32_t>(mask->rowBytes), sourceX, sourceY}
                                : MaskRows{};
     qbBitmapLock from;

@@ -8,14 +8,9 @@
 #include "display/scale.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
+#include "imaging/planerect.h"
 
 namespace {
-
-const qbBitmapPlane* PlaneOf(const qbBitmap* bitmap) { return bitmap && bitmap->plane ? bitmap->plane.get() : nullptr; }
-
-bool Covers(int32_t w, int32_t h, int32_t x, int32_t y, int32_t width, int32_t height) {
-    return int64_t{x} + width <= w && int64_t{y} + height <= h;
-}
 
 // The alpha plane alone, as the kernel would scale it beside pixels.
 void ScaleAlphaOnly(const qbBitmapPlane& from, int32_t width, int32_t height, qbBitmapPlane& to, int32_t newWidth,
@@ -45,9 +40,9 @@ int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, in
     if (plainSource) source = plainSource.get();
     const bool wantMask = PlaneOf(mask) && outMask && !destination;
     const bool wantAlpha = PlaneOf(alpha) && outAlpha && !destination;
-    if ((source && !Covers(source->width, source->height, x, y, width, height)) ||
-        (wantMask && !Covers(PlaneOf(mask)->width, PlaneOf(mask)->height, x, y, width, height)) ||
-        (wantAlpha && !Covers(PlaneOf(alpha)->width, PlaneOf(alpha)->height, x, y, width, height)))
+    if ((source && !RectInside(source->width, source->height, x, y, width, height)) ||
+        (wantMask && !RectInside(PlaneOf(mask)->width, PlaneOf(mask)->height, x, y, width, height)) ||
+        (wantAlpha && !RectInside(PlaneOf(alpha)->width, PlaneOf(alpha)->height, x, y, width, height)))
         return ERR_COORDSRANGE;
     BitmapPtr cutMask;
     BitmapPtr cutAlpha;

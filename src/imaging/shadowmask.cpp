@@ -9,16 +9,11 @@
 #include "display/planekernels.h"
 #include "imaging/pixelbuffer.h"
 #include "imaging/planeblur.h"
+#include "imaging/planerect.h"
 
 namespace {
 
 constexpr int32_t kCombineShadow = 6;
-
-const qbBitmapPlane* PlaneOf(const qbBitmap* bitmap) { return bitmap && bitmap->plane ? bitmap->plane.get() : nullptr; }
-
-bool Inside(const qbBitmapPlane& plane, int32_t x, int32_t y, int32_t width, int32_t height) {
-    return x >= 0 && y >= 0 && int64_t{x} + width <= plane.width && int64_t{y} + height <= plane.height;
-}
 
 }  // namespace
 
@@ -28,7 +23,8 @@ int BuildShadowMask(qbBitmap* sourceAlpha, qbBitmap* sourceMask, int32_t x, int3
     if (width <= 0 || height <= 0) return ERR_COORDSRANGE;
     const qbBitmapPlane* alpha = PlaneOf(sourceAlpha);
     const qbBitmapPlane* mask = alpha ? nullptr : PlaneOf(sourceMask);
-    if ((alpha && !Inside(*alpha, x, y, width, height)) || (mask && !Inside(*mask, x, y, width, height)))
+    if ((alpha && !RectInside(alpha->width, alpha->height, x, y, width, height)) ||
+        (mask && !RectInside(mask->width, mask->height, x, y, width, height)))
         return ERR_COORDSRANGE;
     if (!(radius > 0)) radius = 0;
     // Sizes in 64 bits: a radius of any size must fail here rather than wrap

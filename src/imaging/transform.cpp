@@ -14,6 +14,7 @@
 #include "display/displaywindow.h"
 #include "display/pixelformats.h"
 #include "imaging/bitmappixels.h"
+#include "imaging/planerect.h"
 
 namespace {
 
@@ -219,12 +220,9 @@ int TransformBitmap(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlph
     const qbBitmapPlane* maskPlane =
         !alphaPlane && sourceMask && sourceMask->plane ? sourceMask->plane.get() : nullptr;
     // The rectangle must lie inside every plane it is read from.
-    const auto fits = [&](int32_t w, int32_t h) {
-        return int64_t{x} + width <= w && int64_t{y} + height <= h;
-    };
-    if ((source && !fits(source->width, source->height)) ||
-        (alphaPlane && !fits(alphaPlane->width, alphaPlane->height)) ||
-        (maskPlane && !fits(maskPlane->width, maskPlane->height)))
+    if ((source && !RectInside(source->width, source->height, x, y, width, height)) ||
+        (alphaPlane && !RectInside(alphaPlane->width, alphaPlane->height, x, y, width, height)) ||
+        (maskPlane && !RectInside(maskPlane->width, maskPlane->height, x, y, width, height)))
         return ERR_COORDSRANGE;
     int32_t newWidth = 0;
     int32_t newHeight = 0;
