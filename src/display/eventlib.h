@@ -286,8 +286,7 @@ int PostAdapterEvent(ScriptState* L, int kind, const qbAdapterInput& in);
 // The quit switches (kQuitShortcut...) as adapter input sees them.
 void SetEventQuitSwitch(int key, bool on);
 
-// The VM's line hook: pumps events now and then. InstallLineHookPump sets it
-// with the VM counting the lines between two looks at the clock.
-void LineHookPump(ScriptState* L, VmDebugRecord* ar, int* errorCode);
+// Sets the VM's line hook that pumps events now and then, with the VM
+// counting the lines between two looks at the clock.
 void InstallLineHookPump(ScriptState* L);
 void SetLineHookDisabled(bool disabled);

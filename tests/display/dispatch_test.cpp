@@ -158,7 +158,7 @@ class LineHookTest : public EventWorld {
 protected:
     void SetUp() override {
         EventWorld::SetUp();
-        VmSetHook(L, LineHookPump, kMaskLine, 0);
+        InstallLineHookPump(L);
     }
     void TearDown() override {
         SetLineHookDisabled(false);
@@ -170,6 +170,7 @@ protected:
 };
 
 TEST_F(LineHookTest, ACloseRequestEndsABusyScriptAsAQuit) {
+    EXPECT_EQ(VmGetLineHookPeriod(L), 64);
     null_backend::ScriptEvent({d, kEventCloseRequest, 0, 0, 0});
     EXPECT_EQ(Run(kEndless), ERR_USERABORT);
 }
