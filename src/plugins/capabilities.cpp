@@ -11,6 +11,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/startup.h"
+#include "plugins/loadertags.h"
 
 namespace {
 
@@ -42,11 +43,6 @@ LoaderList* LoaderListOf(uint32_t capability) {
 
 bool IsAdapterCapability(uint32_t capability) {
     return capability == PLUGINCAPS_FILEADAPTER || capability == PLUGINCAPS_DIRADAPTER;
-}
-
-bool IsReservedLoaderWord(const char* item) {
-    return StrCmpNoCase(item, "plugin") == 0 || StrCmpNoCase(item, "native") == 0 ||
-           StrCmpNoCase(item, "inbuilt") == 0;
 }
 
 bool IsOnList(const qbPlugin* plugin, uint32_t capability) {
@@ -100,24 +96,19 @@ int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value) {
 }
 
 void ParseLoaderTag(const char* tag, uint32_t capability) {
-    if (!tag || !*tag || StrCmpNoCase(tag, "default") == 0 || !HasPluginList(capability)) return;
-    std::string_view rest(tag);
-    for (;;) {
-        const size_t bar = rest.find('|');
-        const std::string item(rest.substr(0, bar));
-        if (!item.empty() && !IsReservedLoaderWord(item.c_str())) {
-            qbPlugin* plugin = FindListedPlugin(item.c_str());
-            if (plugin && (plugin->capabilities & capability) && !IsOnList(plugin, capability)) {
-                const int err = IsAdapterCapability(capability)
-                                    ? AddAdapterPlugin(capability, plugin)
-                                    : AppendPluginNode(&LoaderListOf(capability)->head, plugin);
-                // Out of memory the plugin just stays off the list.
-                if (err == 0) plugin->onlyWhenNamed = 1;
-            }
+    if (IsOpenLoaderTag(tag) || !HasPluginList(capability)) return;
+    AnyLoaderTagItem(tag, [capability](std::string_view item) {
+        if (item.empty() || IsReservedLoaderWord(item)) return false;
+        qbPlugin* plugin = FindListedPlugin(std::string(item).c_str());
+        if (plugin && (plugin->capabilities & capability) && !IsOnList(plugin, capability)) {
+            const int err = IsAdapterCapability(capability)
+                                ? AddAdapterPlugin(capability, plugin)
+                                : AppendPluginNode(&LoaderListOf(capability)->head, plugin);
+            // Out of memory the plugin just stays off the list.
+            if (err == 0) plugin->onlyWhenNamed = 1;
         }
-        if (bar == std::string_view::npos) return;
-        rest.remove_prefix(bar + 1);
-    }
+        return false;
+    });
 }
 
 void FreeCapabilityLists() {
