@@ -6,6 +6,8 @@
 
 #include <initializer_list>
 
+#include "display/kernelisa.h"
+
 namespace {
 
 // round(t / 255) for t <= 255 * 255, in each 16-bit lane of the word.
@@ -101,10 +103,8 @@ QB_AVX2 int32_t BlendRowAVX2(const uint32_t* s, uint32_t* d, const uint8_t* a, u
     return x;
 }
 
-bool HaveAVX2() {
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have;
-}
+// Decided once, where the display's vector kernels decide it.
+bool HaveAVX2() { return BestKernelIsa() == KernelIsa::Avx2; }
 
 }  // namespace
 
