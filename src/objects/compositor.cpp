@@ -8,6 +8,7 @@
 #include "display/blit.h"
 #include "display/display.h"
 #include "display/planekernels.h"
+#include "draw/geometry.h"
 #include "imaging/mixbitmaps.h"
 #include "objects/compositekernels.h"
 #include "imaging/shadowmask.h"
@@ -17,18 +18,9 @@
 
 namespace {
 
-struct Box {
-    int32_t x = 0, y = 0, w = 0, h = 0;
-};
-
-bool Intersect(const Box& a, const Box& b, Box* out) {
-    const int64_t x1 = std::max(a.x, b.x), y1 = std::max(a.y, b.y);
-    const int64_t x2 = std::min(int64_t{a.x} + a.w, int64_t{b.x} + b.w);
-    const int64_t y2 = std::min(int64_t{a.y} + a.h, int64_t{b.y} + b.h);
-    if (x2 <= x1 || y2 <= y1) return false;
-    *out = {static_cast<int32_t>(x1), static_cast<int32_t>(y1), static_cast<int32_t>(x2 - x1),
-            static_cast<int32_t>(y2 - y1)};
-    return true;
+bool Intersect(const qbRect& a, const qbRect& b, qbRect* out) {
+    *out = IntersectRects(a, b);
+    return out->width > 0;
 }
 
 bool HasSourceOffset(int32_t type) {
@@ -49,7 +41,7 @@ int32_t StyleOpacity(uint32_t colour, int32_t fade) {
     return opacity;
 }
 
-void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const Box& pass) {
+void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const qbRect& pass) {
     if (layer->border.border && !s->bdbitmap) {
         int32_t bx, by, bw, bh;
         RenderLayerBorder(L, layer, s, &bx, &by, &bw, &bh);
@@ -72,9 +64,9 @@ void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest,
         if (!plane) return;
         s->shadowalpha = plane;
     }
-    Box r;
-    GetShadowRect(L, layer, s, &r.x, &r.y, &r.w, &r.h);
-    Box part;
+    qbRect r;
+    GetShadowRect(L, layer, s, &r.x, &r.y, &r.width, &r.height);
+    qbRect part;
     if (!Intersect(r, pass, &part)) return;
     qbAlphaChannelBlit blit;
     blit.alpha = s->shadowalpha;
@@ -83,27 +75,27 @@ void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest,
     blit.destination = dest;
     blit.dstX = part.x;
     blit.dstY = part.y;
-    blit.width = std::min(part.w, s->shadowalpha->width - blit.srcX);
-    blit.height = std::min(part.h, s->shadowalpha->height - blit.srcY);
+    blit.width = std::min(part.width, s->shadowalpha->width - blit.srcX);
+    blit.height = std::min(part.height, s->shadowalpha->height - blit.srcY);
     blit.colour = layer->shadow.colour & 0xFFFFFFu;
     blit.mode = 1;
     BltAlphaChannel(blit);
 }
 
-void DrawBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const Box& pass) {
-    Box r;
-    RenderLayerBorder(L, layer, s, &r.x, &r.y, &r.w, &r.h);
-    Box part;
+void DrawBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const qbRect& pass) {
+    qbRect r;
+    RenderLayerBorder(L, layer, s, &r.x, &r.y, &r.width, &r.height);
+    qbRect part;
     if (!s->bdbitmap || !Intersect(r, pass, &part)) return;
     int32_t level = 255 - layer->transparency;
     if (layer->borderfade) level = level * (layer->borderfade - 1) / 255;
-    DrawLayerImage(L, s->bdbitmap, part.x - r.x, part.y - r.y, dest, part.x, part.y, part.w, part.h, s->bdmask,
-                   s->bdalpha, 255 - level, s->clipregion);
+    DrawLayerImage(L, s->bdbitmap, part.x - r.x, part.y - r.y, dest, part.x, part.y, part.width, part.height,
+                   s->bdmask, s->bdalpha, 255 - level, s->clipregion);
 }
 
-void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const Box& pass) {
-    const Box shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
-    Box part;
+void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const qbRect& pass) {
+    const qbRect shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
+    qbRect part;
     if (!Intersect(shown, pass, &part)) return;
     qbObjectImage image;
     int32_t w = 0, h = 0;
@@ -113,7 +105,7 @@ void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, 
         sx += s->srcx;
         sy += s->srcy;
     }
-    const int32_t cw = std::min(part.w, w - sx), ch = std::min(part.h, h - sy);
+    const int32_t cw = std::min(part.width, w - sx), ch = std::min(part.height, h - sy);
     if (cw < 1 || ch < 1) return;
     DrawLayerImage(L, image.bitmap, sx, sy, dest, part.x, part.y, cw, ch, image.alpha ? nullptr : image.mask,
                    image.alpha, layer->transparency, s->clipregion);
@@ -203,7 +195,7 @@ void DrawLayerImage(ScriptState* L, qbBitmap* src, int32_t sx, int32_t sy, qbBit
 
 void DrawLayerImageIn(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, int32_t x, int32_t y,
                       int32_t width, int32_t height) {
-    DrawImage(L, layer, s, dest, Box{x, y, width, height});
+    DrawImage(L, layer, s, dest, qbRect{x, y, width, height});
 }
 
 int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool useTransformed, qbObjectImage* out,
@@ -301,7 +293,7 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
 void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
                    int32_t* height) {
     const auto r = static_cast<int32_t>(layer->shadow.radius);
-    Box base{s->shownx, s->showny, s->shownwidth, s->shownheight};
+    qbRect base{s->shownx, s->showny, s->shownwidth, s->shownheight};
     if (layer->border.border && s->bdbitmap) base = {s->shownx - s->bdoffx, s->showny - s->bdoffy, s->bdwidth, s->bdheight};
     const qbDisplay* d = GetCurrentDisplay();
     const double fx = d ? d->scaleX : 1.0, fy = d ? d->scaleY : 1.0;
@@ -321,8 +313,8 @@ void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, in
     }
     *x = base.x - r + mx;
     *y = base.y - r + my;
-    *width = base.w + 2 * r;
-    *height = base.h + 2 * r;
+    *width = base.width + 2 * r;
+    *height = base.height + 2 * r;
 }
 
 void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
@@ -349,13 +341,14 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
     if (qbBitmap* bg = Background(display, bgpic, flags); bg && bg != dest)
         CopyBitmapRect(bg, x, y, dest, x, y, std::min(width, bg->width - x), std::min(height, bg->height - y));
     if (!bgpic->layers) return;
-    const Box pass0{x, y, width, height};
+    const qbRect pass0{x, y, width, height};
     for (const auto& owned : bgpic->layers->layers) {
         qbLayer* layer = owned.get();
         if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
         qbLayerState* s = base ? layer->transformedstate : layer->shownstate;
-        Box pass = pass0;
-        if (const qbClipRegion* c = s->clipregion; c && !Intersect(pass0, Box{c->x, c->y, c->width, c->height}, &pass))
+        qbRect pass = pass0;
+        if (const qbClipRegion* c = s->clipregion;
+            c && !Intersect(pass0, qbRect{c->x, c->y, c->width, c->height}, &pass))
             continue;
         if (layer->shadow.shadow) DrawShadow(L, layer, s, dest, pass);
         if (layer->border.border) DrawBorder(L, layer, s, dest, pass);

@@ -7,6 +7,7 @@
 #include "display/display.h"
 #include "display/refresh.h"
 #include "draw/clipregions.h"
+#include "draw/geometry.h"
 #include "draw/output.h"
 #include "objects/bgpics.h"
 #include "objects/compositor.h"
@@ -29,24 +30,17 @@ bool Near(const qbDirtyRect& a, const qbDirtyRect& b) {
     return b.x1 - a.x2 <= 1 && a.x1 - b.x2 <= 1 && b.y1 - a.y2 <= 1 && a.y1 - b.y2 <= 1;
 }
 
-// Cuts the box x, y, w, h to another; false when nothing is left.
-bool CutTo(int32_t* x, int32_t* y, int32_t* w, int32_t* h, int64_t cx, int64_t cy, int64_t cw, int64_t ch) {
-    const int64_t x1 = std::max<int64_t>(*x, cx), y1 = std::max<int64_t>(*y, cy);
-    const int64_t x2 = std::min<int64_t>(int64_t{*x} + *w, cx + cw), y2 = std::min<int64_t>(int64_t{*y} + *h, cy + ch);
-    if (x2 <= x1 || y2 <= y1) return false;
-    *x = static_cast<int32_t>(x1);
-    *y = static_cast<int32_t>(y1);
-    *w = static_cast<int32_t>(x2 - x1);
-    *h = static_cast<int32_t>(y2 - y1);
-    return true;
+// Cuts the box to another; false when nothing is left.
+bool CutTo(qbRect* box, const qbRect& to) {
+    *box = IntersectRects(*box, to);
+    return box->width > 0;
 }
 
 // Whether anything drawn after the layer reaches into the box: a later
 // visible layer with its shadow and border (a shadow from above would
 // otherwise be painted over), or a sprite.
-bool IsLayerCovered(ScriptState* L, const qbBGPic* pic, const qbLayer* layer, int32_t x, int32_t y, int32_t w,
-                    int32_t h) {
-    if (RectOverlapsSprites(pic, x, y, w, h)) return true;
+bool IsLayerCovered(ScriptState* L, const qbBGPic* pic, const qbLayer* layer, const qbRect& box) {
+    if (RectOverlapsSprites(pic, box.x, box.y, box.width, box.height)) return true;
     bool after = false;
     for (const auto& other : pic->layers->layers) {
         if (other.get() == layer) {
@@ -54,10 +48,9 @@ bool IsLayerCovered(ScriptState* L, const qbBGPic* pic, const qbLayer* layer, in
             continue;
         }
         if (!after || other->type == kLayerNoObject || other->hidden || other->pending) continue;
-        int32_t ox, oy, ow, oh;
-        GetLayerBounds(L, other.get(), other->shownstate, &ox, &oy, &ow, &oh);
-        int32_t cx = x, cy = y, cw = w, ch = h;
-        if (CutTo(&cx, &cy, &cw, &ch, ox, oy, ow, oh)) return true;
+        qbRect bounds;
+        GetLayerBounds(L, other.get(), other->shownstate, &bounds.x, &bounds.y, &bounds.width, &bounds.height);
+        if (IntersectRects(box, bounds).width > 0) return true;
     }
     return false;
 }
@@ -77,18 +70,17 @@ bool ShowLayerDirectly(ScriptState* L, qbLayer* layer) {
         return false;
     const qbClipRegion* clip = s->clipregion;
     if (clip && clip->mask) return false;
-    int32_t x = s->shownx, y = s->showny, w = s->shownwidth, h = s->shownheight;
-    if (clip && !CutTo(&x, &y, &w, &h, clip->x, clip->y, clip->width, clip->height)) return true;
+    qbRect r{s->shownx, s->showny, s->shownwidth, s->shownheight};
+    if (clip && !CutTo(&r, {clip->x, clip->y, clip->width, clip->height})) return true;
     qbBitmap* buffer = d->backBuffer.get();
-    if (!CutTo(&x, &y, &w, &h, 0, 0, std::min(pic->currentWidth, buffer->width),
-               std::min(pic->currentHeight, buffer->height)))
+    if (!CutTo(&r, {0, 0, std::min(pic->currentWidth, buffer->width), std::min(pic->currentHeight, buffer->height)}))
         return true;
     qbObjectImage image;
     int32_t iw = 0, ih = 0;
     if (GetLayerSourceImage(L, layer, s, true, &image, &iw, &ih) || image.mask || image.alpha) return false;
-    if (IsLayerCovered(L, pic, layer, x, y, w, h)) return false;
-    DrawLayerImageIn(L, layer, s, buffer, x, y, w, h);
-    RefreshDisplayRect(buffer, x, y, d, x, y, w, h, kRefreshScaled);
+    if (IsLayerCovered(L, pic, layer, r)) return false;
+    DrawLayerImageIn(L, layer, s, buffer, r.x, r.y, r.width, r.height);
+    RefreshDisplayRect(buffer, r.x, r.y, d, r.x, r.y, r.width, r.height, kRefreshScaled);
     return true;
 }
 
