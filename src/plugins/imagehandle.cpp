@@ -17,6 +17,28 @@ std::unordered_map<const qbAdapterPlugin*, const qbImageLoaderSlots*>& LoaderSlo
     return slots;
 }
 
+// The entry points that serve a handle's loader image: its loader plugin's
+// slots, or those a host-made handle carries.
+struct ImageEntries {
+    uint32_t* (*get)(void*, qbImageLoadRequest*) = nullptr;
+    void (*free)(void*) = nullptr;
+    int (*transform)(void*, const double*) = nullptr;
+    bool marshalled = false;
+};
+
+// False for an image of the inbuilt chain, which has no entry points.
+bool EntriesOf(const qbImageHandle* handle, ImageEntries* e) {
+    if (handle->loader) {
+        if (const qbImageLoaderSlots* slots = GetImageLoaderSlots(handle->loader))
+            *e = {slots->GetImage, slots->FreeImage, slots->TransformImage, false};
+        e->marshalled = handle->loader->callingMode == kPluginCallMarshalled;
+        return true;
+    }
+    if (!handle->hostFunctions) return false;
+    *e = {handle->hostGet, handle->hostFree, handle->hostTransform, handle->hostMarshalled != 0};
+    return true;
+}
+
 }  // namespace
 
 void SetImageLoaderSlots(qbAdapterPlugin* plugin, const qbImageLoaderSlots* slots) {
@@ -64,54 +86,35 @@ void ReleaseImageHandle(qbImageHandle* handle) {
     // The pixel buffers go with the handle, after the loader's image.
     std::unique_ptr<qbImageHandle> owner(handle);
     if (!handle->loaderImage) return;
-    if (qbAdapterPlugin* plugin = handle->loader) {
-        const qbImageLoaderSlots* slots = GetImageLoaderSlots(plugin);
-        if (!slots || !slots->FreeImage) return;
-        if (plugin->callingMode == kPluginCallMarshalled)
-            CallMarshalledPluginFunc(reinterpret_cast<void*>(slots->FreeImage), 1, handle->loaderImage);
-        else
-            slots->FreeImage(handle->loaderImage);
-    } else if (handle->hostFunctions) {
-        if (!handle->hostFree) return;
-        if (handle->hostMarshalled)
-            CallMarshalledPluginFunc(reinterpret_cast<void*>(handle->hostFree), 1, handle->loaderImage);
-        else
-            handle->hostFree(handle->loaderImage);
-    } else {
+    ImageEntries e;
+    if (!EntriesOf(handle, &e)) {
         FreeImageRecord(static_cast<qbDecodedImage*>(handle->loaderImage));
+        return;
     }
+    if (!e.free) return;
+    if (e.marshalled)
+        CallMarshalledPluginFunc(reinterpret_cast<void*>(e.free), 1, handle->loaderImage);
+    else
+        e.free(handle->loaderImage);
 }
 
 int TransformImageHandle(qbImageHandle* handle, const double matrix[4], int32_t width, int32_t height,
                          qbImageLoadRequest* request) {
     if (!handle || !handle->loaderImage) return ERR_TFIMAGE;
-    int (*transform)(void*, const double*) = nullptr;
-    uint32_t* (*get)(void*, qbImageLoadRequest*) = nullptr;
-    bool marshalled = false;
-    if (handle->loader) {
-        if (const qbImageLoaderSlots* slots = GetImageLoaderSlots(handle->loader)) {
-            transform = slots->TransformImage;
-            get = slots->GetImage;
-        }
-        marshalled = handle->loader->callingMode == kPluginCallMarshalled;
-    } else if (handle->hostFunctions) {
-        transform = handle->hostTransform;
-        get = handle->hostGet;
-        marshalled = handle->hostMarshalled != 0;
-    }
-    if (!transform || !get) return ERR_TFIMAGE;
+    ImageEntries e;
+    if (!EntriesOf(handle, &e) || !e.transform || !e.get) return ERR_TFIMAGE;
     const double block[6] = {matrix[0], matrix[1], matrix[2], matrix[3], static_cast<double>(width),
                              static_cast<double>(height)};
     qbImageLoadRequest local;
     qbImageLoadRequest* req = request ? request : &local;
     int ok;
     uint32_t* pixels;
-    if (marshalled) {
-        ok = CallMarshalledPluginFunc(reinterpret_cast<void*>(transform), 2, handle->loaderImage, block);
+    if (e.marshalled) {
+        ok = CallMarshalledPluginFunc(reinterpret_cast<void*>(e.transform), 2, handle->loaderImage, block);
         pixels = nullptr;
     } else {
-        ok = transform(handle->loaderImage, block);
-        pixels = ok ? get(handle->loaderImage, req) : nullptr;
+        ok = e.transform(handle->loaderImage, block);
+        pixels = ok ? e.get(handle->loaderImage, req) : nullptr;
     }
     if (!ok) return ERR_TFIMAGE;
     if (!pixels) return ERR_MEM;
