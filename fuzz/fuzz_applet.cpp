@@ -12,7 +12,7 @@
 #include "core/linkeddata.h"
 #include "core/memfile.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "player/startup.h"
 #include "display/icons.h"
 #include "vm/vm.h"
 

@@ -8,8 +8,8 @@
 
 #include "core/applet.h"
 #include "core/fileops.h"
-#include "core/options.h"
-#include "core/requiretags.h"
+#include "player/options.h"
+#include "player/requiretags.h"
 #include "core/errors.h"
 #include "libs/errorhandler.h"
 

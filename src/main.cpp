@@ -1,5 +1,5 @@
 // The player's process entry.
-#include "core/startup.h"
+#include "player/startup.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {

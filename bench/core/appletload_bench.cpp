@@ -16,9 +16,9 @@
 #include "core/applet.h"
 #include "core/appletload.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "player/startup.h"
 #include "lib/applet_writer.h"
-#include "libs/packfile.h"
+#include "core/packfile.h"
 #include "vm/vm.h"
 
 namespace {

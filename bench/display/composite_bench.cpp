@@ -13,8 +13,8 @@
 
 #include "core/settings.h"
 #include "pixelbench.h"
-#include "display/bitmap.h"
-#include "display/blit.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "display/displays.h"
 #include "objects/bgpics.h"
 #include "objects/brushes.h"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "pixelbench.h"
-#include "display/kernels.h"
-#include "display/planekernels.h"
+#include "imaging/kernels.h"
+#include "imaging/planekernels.h"
 
 #ifdef QB_BENCH_HAVE_PIXMAN
 #include <pixman.h>

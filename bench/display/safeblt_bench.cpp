@@ -12,7 +12,7 @@
 
 #include "core/settings.h"
 #include "pixelbench.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/displays.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"

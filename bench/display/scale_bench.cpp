@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "display/scale.h"
+#include "imaging/scale.h"
 #include "pixelbench.h"
 
 #ifdef QB_BENCH_HAVE_SDL2

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "../display/pixelbench.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "imaging/scalebitmap.h"
 
 

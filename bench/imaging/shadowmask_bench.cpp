@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "imaging/shadowmask.h"
 
 namespace {

@@ -16,9 +16,8 @@
 #include "core/file.h"
 #include "core/fileops.h"
 #include "core/linkeddata.h"
-#include "core/options.h"
-#include "core/startup.h"
-#include "libs/packfile.h"
+#include "core/runstate.h"
+#include "core/packfile.h"
 #include "platform/platform.h"
 
 qbTimerSettings TimerSettings;

@@ -12,7 +12,7 @@
 #include "core/errors.h"
 #include "core/linkedfile.h"
 #include "core/memory.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "objects/bgpics.h"
 #include "objects/layers.h"
 

@@ -12,7 +12,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 
 namespace {
 

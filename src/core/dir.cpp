@@ -17,7 +17,7 @@
 #include "core/fileops.h"
 #include "core/filenames.h"
 #include "core/memfile.h"
-#include "plugins/loadertags.h"
+#include "core/loadertags.h"
 
 // A native lock: a directory stream for directories, a read-only descriptor
 // for files. Paths are kept in the system's form for the calls and in the

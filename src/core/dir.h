@@ -9,7 +9,7 @@
 
 #include "core/chunkname.h"
 #include "core/fileinfo.h"
-#include "plugins/adapters.h"
+#include "core/pluginadapters.h"
 
 struct NativeLock;
 

@@ -10,7 +10,7 @@
 
 #include "core/errcodes.h"
 #include "core/programs.h"
-#include "sound/soundevents.h"
+#include "core/soundevents.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "core/chunkname.h"
 #include "core/stdiofile.h"
-#include "plugins/adapters.h"
-#include "plugins/loadertags.h"
+#include "core/pluginadapters.h"
+#include "core/loadertags.h"
 
 namespace {
 

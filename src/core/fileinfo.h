@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugins/adapters.h"
+#include "core/pluginadapters.h"
 
 struct qbFile;
 struct stat;

@@ -15,7 +15,7 @@
 #include "core/file.h"
 #include "core/filenames.h"
 #include "core/fileops.h"
-#include "libs/packfile.h"
+#include "core/packfile.h"
 
 uint32_t LinkedDataOffset = 0;
 int DataIsLinked = 0;

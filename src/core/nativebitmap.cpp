@@ -6,7 +6,7 @@
 #include <limits>
 #include <new>
 
-#include "display/bitmaplock.h"
+#include "core/bitmaplock.h"
 
 namespace {
 

@@ -9,11 +9,17 @@
 #include <variant>
 #include <vector>
 
-#include "plugins/plugins.h"
-
 struct ScriptState;
 struct qbApplet;
 struct qbCommandLine;
+
+// One key = value pair of a REQUIRETAGS section.
+struct qbRequireTag {
+    std::string key;
+    std::string text;  // empty for a number
+    bool isText = false;
+    double number = 0.0;
+};
 
 // The centre of the display: no position was given.
 constexpr int kCenterPosition = -100000;

@@ -12,8 +12,8 @@
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/objects.h"
-#include "plugins/capabilities.h"
-#include "plugins/pluginhooks.h"
+#include "core/plugincaps.h"
+#include "core/pluginhooks.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <mutex>
 
-#include "sound/realtime.h"
+#include "core/realtime.h"
 
 // The same thread may lock it again; each lock needs an unlock.
 struct qbMutex {

@@ -11,7 +11,7 @@
 #include <new>
 
 #include "core/errcodes.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "core/timerthread.h"
 #include "display/events.h"
 #include "platform/platform.h"

@@ -9,14 +9,14 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
 #include "display/displays.h"
 #include "display/refresh.h"
 #include "core/timers.h"
 #include "platform/platform_ops.h"
-#include "plugins/plugin.h"
+#include "core/plugin.h"
 
 namespace {
 

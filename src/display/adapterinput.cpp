@@ -8,7 +8,7 @@
 #include "core/memory.h"
 #include "core/ostime.h"
 #include "core/preproc.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "display/adapter.h"
 #include "display/display.h"
 #include "display/displayscaling.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"

@@ -7,7 +7,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "draw/positions.h"

@@ -11,7 +11,7 @@
 #include "core/ostime.h"
 #include "core/preproc.h"
 #include "core/threads.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "objects/dirtyrects.h"
 #include "platform/windowview.h"
 

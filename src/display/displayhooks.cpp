@@ -6,7 +6,7 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "display/adapter.h"
 #include "display/display.h"
 #include "display/displays.h"

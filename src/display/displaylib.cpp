@@ -19,7 +19,7 @@
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
-#include "display/scale.h"
+#include "imaging/scale.h"
 #include "draw/positions.h"
 #include "objects/bgpics.h"
 #include "platform/platform_ops.h"

@@ -8,7 +8,7 @@
 #include "core/platformhooks.h"
 #include "core/settings.h"
 #include "display/adapter.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
@@ -20,7 +20,7 @@
 #include "objects/brushhardware.h"
 #include "objects/brushlib.h"
 #include "platform/platform_ops.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

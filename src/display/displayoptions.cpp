@@ -9,7 +9,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "display/adapter.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"

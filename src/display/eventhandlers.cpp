@@ -8,7 +8,7 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
-#include "core/pollinterval.h"
+#include "display/pollinterval.h"
 #include "core/settings.h"
 #include "display/adapter.h"
 #include "display/display.h"

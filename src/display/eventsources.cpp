@@ -12,7 +12,7 @@
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "platform/platform.h"
-#include "sound/soundevents.h"
+#include "core/soundevents.h"
 
 namespace {
 

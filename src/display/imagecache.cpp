@@ -6,8 +6,8 @@
 #include <string>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "plugins/imagehandle.h"
+#include "imaging/bitmap.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 
 struct ScriptState;
 struct qbDisplay;

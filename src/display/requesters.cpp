@@ -4,11 +4,8 @@
 
 #include <cstdio>
 
-#include "core/cmdline.h"
-
 int ShowFileRequester(const char* title, const char* pattern, char* path, size_t pathSize) {
     if (path && pathSize) path[0] = 0;
     std::fprintf(stderr, "%s (*.%s)\n", title ? title : "", pattern ? pattern : "*");
-    PrintOptionHelp(stderr);
     return kNoFileRequester;
 }

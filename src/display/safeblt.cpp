@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
-#include "display/planekernels.h"
+#include "imaging/planekernels.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"
 

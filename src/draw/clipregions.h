@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/objects.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 
 constexpr int kObjectTypeClipRegion = 35;
 

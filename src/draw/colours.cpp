@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 

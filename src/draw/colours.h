@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "display/bitmaplock.h"
+#include "core/bitmaplock.h"
 
 // A colour as a pixel value of format 0-13; alpha only with withAlpha and a
 // format that has it. Any other format gives 0.

@@ -9,7 +9,7 @@
 #include "display/display.h"
 #include "display/displaywindow.h"
 #include "draw/colours.h"
-#include "draw/geometry.h"
+#include "imaging/geometry.h"
 #include "draw/graphicslib.h"
 #include "draw/output.h"
 #include "platform/platform_ops.h"

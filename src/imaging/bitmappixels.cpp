@@ -5,9 +5,9 @@
 
 #include "core/errcodes.h"
 #include "display/adapter.h"
-#include "display/bitmap.h"
-#include "display/kernels.h"
-#include "display/pixelformats.h"
+#include "imaging/bitmap.h"
+#include "imaging/kernels.h"
+#include "imaging/pixelformats.h"
 #include "imaging/pixelbuffer.h"
 
 namespace {

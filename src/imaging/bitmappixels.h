@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 
 // The rectangle (x, y, width, height) of the bitmap as width x height ARGB
 // words, top row first, whatever the bitmap's pixel format (16-, 24- and

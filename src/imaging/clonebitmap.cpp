@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "display/blit.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/planerect.h"
 

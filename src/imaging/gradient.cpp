@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 

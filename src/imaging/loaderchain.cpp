@@ -12,7 +12,7 @@
 #include "core/file.h"
 #include "imaging/imageformats.h"
 #include "platform/platform.h"
-#include "plugins/loadertags.h"
+#include "core/loadertags.h"
 
 namespace {
 

@@ -33,9 +33,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "platform/platform_types.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 // Format codes of qbDecodedImage.
 enum : int32_t {

@@ -7,12 +7,12 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/scale.h"
+#include "imaging/scale.h"
 #include "imaging/imageformats.h"
 #include "imaging/loaderchain.h"
-#include "plugins/capabilities.h"
-#include "plugins/loadertags.h"
-#include "plugins/vectorname.h"
+#include "core/plugincaps.h"
+#include "core/loadertags.h"
+#include "core/vectorname.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "display/blit.h"
-#include "display/kernels.h"
-#include "display/pixelformats.h"
-#include "display/planekernels.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "imaging/kernels.h"
+#include "imaging/pixelformats.h"
+#include "imaging/planekernels.h"
 #include "imaging/planerect.h"
 
 namespace {

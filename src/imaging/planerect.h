@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 
 // The plane a mask or alpha bitmap carries, or null.
 inline const qbBitmapPlane* PlaneOf(const qbBitmap* bitmap) {

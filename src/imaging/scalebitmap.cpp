@@ -4,8 +4,8 @@
 #include "imaging/scalebitmap.h"
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "display/scale.h"
+#include "imaging/bitmap.h"
+#include "imaging/scale.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/planerect.h"

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/displaywindow.h"
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/planerect.h"
 

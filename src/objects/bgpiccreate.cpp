@@ -10,7 +10,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/linkedfile.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
 #include "imaging/loaderchain.h"

@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
-#include "display/scale.h"
+#include "imaging/scale.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/gradient.h"
 #include "imaging/scalebitmap.h"
 #include "objects/bgpics.h"
 #include "objects/brushes.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "objects/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/displayobject.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

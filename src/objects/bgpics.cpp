@@ -8,13 +8,13 @@
 
 #include "core/errors.h"
 #include "display/adapter.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "objects/compositor.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

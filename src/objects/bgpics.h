@@ -9,7 +9,7 @@
 #include "core/argapi.h"
 #include "core/objects.h"
 #include "core/preproc.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "imaging/gradient.h"
 
 struct ScriptState;

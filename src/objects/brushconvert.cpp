@@ -5,7 +5,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
 #include "objects/bgpics.h"

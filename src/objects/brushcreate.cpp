@@ -6,8 +6,8 @@
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "display/blit.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "display/display.h"
 #include "imaging/shadowmask.h"
 #include "objects/adoptid.h"

@@ -9,13 +9,13 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
 #include "objects/bgpics.h"
 #include "objects/layersources.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

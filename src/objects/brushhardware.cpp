@@ -5,9 +5,9 @@
 #include "core/errcodes.h"
 #include "core/nativebitmap.h"
 #include "display/adapter.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
-#include "display/planekernels.h"
+#include "imaging/planekernels.h"
 #include "objects/brushes.h"
 
 namespace {

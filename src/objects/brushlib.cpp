@@ -8,7 +8,7 @@
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/displaywindow.h"
 #include "draw/graphicslib.h"
 #include "objects/brushes.h"

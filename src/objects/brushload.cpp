@@ -9,7 +9,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/linkedfile.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
 #include "display/imagecache.h"

@@ -6,7 +6,7 @@
 
 #include <initializer_list>
 
-#include "display/kernelisa.h"
+#include "imaging/kernelisa.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
-#include "display/planekernels.h"
-#include "draw/geometry.h"
+#include "imaging/planekernels.h"
+#include "imaging/geometry.h"
 #include "imaging/mixbitmaps.h"
 #include "objects/compositekernels.h"
 #include "imaging/shadowmask.h"

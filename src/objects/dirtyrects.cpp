@@ -7,7 +7,7 @@
 #include "display/display.h"
 #include "display/refresh.h"
 #include "draw/clipregions.h"
-#include "draw/geometry.h"
+#include "imaging/geometry.h"
 #include "draw/output.h"
 #include "objects/bgpics.h"
 #include "objects/compositor.h"

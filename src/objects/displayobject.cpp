@@ -5,10 +5,10 @@
 #include <cmath>
 
 #include "core/errcodes.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
-#include "display/planekernels.h"
+#include "imaging/planekernels.h"
 #include "draw/clipregions.h"
 #include "draw/output.h"
 #include "draw/positions.h"

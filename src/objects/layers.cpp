@@ -7,7 +7,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "display/displays.h"
 #include "display/displaywindow.h"

@@ -5,13 +5,13 @@
 #include <cmath>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "draw/geometry.h"
+#include "imaging/bitmap.h"
+#include "imaging/geometry.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/scalebitmap.h"
 #include "imaging/transform.h"
 #include "objects/objectoptions.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

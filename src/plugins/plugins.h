@@ -5,16 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/preproc.h"
+
 struct ScriptState;
 struct qbCommandLine;
-
-// One key = value pair of a REQUIRETAGS section.
-struct qbRequireTag {
-    std::string key;
-    std::string text;  // empty for a number
-    bool isText = false;
-    double number = 0.0;
-};
 
 // Scans the linked-plugin folder and the folder of path; with a counter it
 // only counts the plugin files. 0 or an error code.

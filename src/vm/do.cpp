@@ -9,7 +9,7 @@
 #include "core/errors.h"
 #include "core/settings.h"
 #include "libs/errorhandler.h"
-#include "plugins/hooks.h"
+#include "vm/commandhooks.h"
 #include "vm/callextras.h"
 #include "vm/internal.h"
 

@@ -14,7 +14,7 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "player/startup.h"
 #include "vm/vm.h"
 
 namespace {

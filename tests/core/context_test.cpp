@@ -12,7 +12,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "player/startup.h"
 #include "lib/assembler.h"
 #include "vm/vm.h"
 

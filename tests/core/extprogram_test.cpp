@@ -11,7 +11,7 @@
 #include "core/errcodes.h"
 #include "core/extprogram.h"
 #include "platform/platform.h"
-#include "sound/soundevents.h"
+#include "core/soundevents.h"
 
 namespace {
 

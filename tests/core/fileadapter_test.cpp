@@ -12,8 +12,8 @@
 #include "core/dir.h"
 #include "core/file.h"
 #include "core/fileinfo.h"
-#include "plugins/adapters.h"
-#include "plugins/loadertags.h"
+#include "core/pluginadapters.h"
+#include "core/loadertags.h"
 
 namespace {
 

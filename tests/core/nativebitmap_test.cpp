@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/nativebitmap.h"
-#include "display/bitmaplock.h"
+#include "core/bitmaplock.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
-#include "libs/packfile.h"
+#include "core/packfile.h"
 #include "scratch.h"
 
 namespace {

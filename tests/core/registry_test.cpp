@@ -11,9 +11,9 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
-#include "core/startup.h"
-#include "plugins/capabilities.h"
-#include "plugins/pluginhooks.h"
+#include "player/startup.h"
+#include "core/plugincaps.h"
+#include "core/pluginhooks.h"
 #include "vm/vm.h"
 
 namespace {

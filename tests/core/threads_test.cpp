@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "core/threads.h"
-#include "sound/realtime.h"
+#include "core/realtime.h"
 
 namespace {
 

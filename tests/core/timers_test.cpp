@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "core/errcodes.h"
-#include "core/pollinterval.h"
+#include "display/pollinterval.h"
 #include "core/timers.h"
 #include "core/timerthread.h"
 #include "platform/platform.h"

@@ -9,7 +9,7 @@
 #include "core/eventqueue.h"
 #include "display/displayhooks.h"
 #include "display_fixture.h"
-#include "plugins/plugin.h"
+#include "core/plugin.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // slot in its own format, and scaling and copying working on what the
 // adapter reads, not on the host's memory.
 #include "display_fixture.h"
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/scalebitmap.h"
-#include "plugins/plugin.h"
+#include "core/plugin.h"
 
 namespace {
 

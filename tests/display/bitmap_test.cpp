@@ -7,8 +7,8 @@
 
 #include "core/errcodes.h"
 #include "core/nativebitmap.h"
-#include "display/bitmap.h"
-#include "display/pixelformats.h"
+#include "imaging/bitmap.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "display_fixture.h"
-#include "plugins/plugin.h"
+#include "core/plugin.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "display/kernels.h"
+#include "imaging/kernels.h"
 #include "display_fixture.h"
 
 namespace {

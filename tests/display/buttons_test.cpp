@@ -1,7 +1,7 @@
 // Buttons as scripts make and meet them: the hit test at their edges, the
 // pressed states across a release elsewhere, over and out, and DumpButtons.
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layers.h"

@@ -8,9 +8,9 @@
 
 #include "core/errors.h"
 #include "core/settings.h"
-#include "core/startup.h"
+#include "player/startup.h"
 #include "display/adapter.h"
-#include "display/blit.h"
+#include "imaging/blit.h"
 #include "display/displays.h"
 #include "display/refresh.h"
 #include "objects/bgpics.h"

@@ -6,7 +6,7 @@
 #include "core/eventqueue.h"
 #include "display/displayhooks.h"
 #include "display_fixture.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 #include "vm/vm.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "display/effectkernels.h"
+#include "imaging/effectkernels.h"
 
 TEST(IntSqrt, SmallValuesAndEdges) {
     EXPECT_EQ(IntSqrt(-1), -1);

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/imagecache.h"
-#include "plugins/imagehandle.h"
+#include "imaging/imagehandle.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "display/kernelisa.h"
-#include "display/kernels.h"
+#include "imaging/kernelisa.h"
+#include "imaging/kernels.h"
 
 inline constexpr int32_t kBufW = 96;
 inline constexpr int32_t kBufH = 9;

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "display/kernels.h"
+#include "imaging/kernels.h"
 #include "kernel_cases.h"
 
 namespace {

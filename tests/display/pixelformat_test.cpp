@@ -6,7 +6,7 @@
 #include <utility>
 #include <cstring>
 
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 

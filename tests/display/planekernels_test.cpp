@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "display/pixelformats.h"
-#include "display/planekernels.h"
+#include "imaging/pixelformats.h"
+#include "imaging/planekernels.h"
 #include "kernel_cases.h"
 
 namespace {

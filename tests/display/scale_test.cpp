@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "display/scale.h"
+#include "imaging/scale.h"
 #include "kernel_cases.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "display/displayoptions.h"
 #include "display/displaywindow.h"
 #include "displaylib_fixture.h"
-#include "plugins/plugin.h"
+#include "core/plugin.h"
 
 namespace {
 

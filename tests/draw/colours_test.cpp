@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 #include "draw/colours.h"
 
 TEST(Colours, KnownPixelValuesOfEveryFormat) {

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "draw/geometry.h"
+#include "imaging/geometry.h"
 
 namespace {
 

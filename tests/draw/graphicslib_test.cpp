@@ -13,9 +13,9 @@
 #include "test_bmp.h"
 #include "display/adapter.h"
 #include "display/adapterslots.h"
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 #include "objects/bgpics.h"
-#include "plugins/plugin.h"
+#include "core/plugin.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/nativebitmap.h"
-#include "display/bitmap.h"
-#include "display/pixelformats.h"
+#include "imaging/bitmap.h"
+#include "imaging/pixelformats.h"
 #include "imaging/bitmappixels.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "display/pixelformats.h"
+#include "imaging/pixelformats.h"
 #include "imaging/gradient.h"
 
 #ifdef QB_TEST_HAVE_PIXMAN

@@ -9,8 +9,8 @@
 #include "imaging/loaderchain.h"
 #include "platform/platform.h"
 #include "core/chunkname.h"
-#include "plugins/capabilities.h"
-#include "plugins/vectorname.h"
+#include "core/plugincaps.h"
+#include "core/vectorname.h"
 
 using namespace imagefixtures;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "imaging/scalebitmap.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
-#include "display/blit.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/mixbitmaps.h"
 #include "imaging/shadowmask.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "imaging/transform.h"
 
 namespace {

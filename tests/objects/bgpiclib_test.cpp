@@ -10,7 +10,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "objects/bgpiclib.h"
 #include "objects/bgpics.h"

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "objects/brushhardware.h"
 #include "brush_fixture.h"

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "core/errcodes.h"
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "brush_fixture.h"
 
 namespace {

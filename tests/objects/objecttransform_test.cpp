@@ -2,7 +2,7 @@
 // in the bounding box about the anchor with the pixels where they belong.
 #include <gtest/gtest.h>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "display/bitmap.h"
+#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "draw/graphics_fixture.h"
 #include "objects/brushes.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/errcodes.h"
-#include "display/bitmaplock.h"
+#include "core/bitmaplock.h"
 #include "platform/platform.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/hooks.h"
+#include "vm/commandhooks.h"
 #include "vm/callextras.h"
 #include "vm_fixture.h"
 

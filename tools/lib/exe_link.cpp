@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "core/linkeddata.h"
-#include "libs/packfile.h"
+#include "core/packfile.h"
 #include "lib/applet_writer.h"
 #include "lib/file_util.h"
 

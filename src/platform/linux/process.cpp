@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/startup.h"
+#include "core/runstate.h"
 #include "core/timerthread.h"
 #include "platform/linux/linux_backend.h"
 

@@ -13,7 +13,7 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
-#include "display/bitmaplock.h"
+#include "core/bitmaplock.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/op_fill.h"
 

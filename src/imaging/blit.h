@@ -1,0 +1,137 @@
+// Drawing one bitmap onto another: fills, opaque, masked and alpha copies,
+// tiling, glyph masks, alpha-channel drawing and alpha-plane combination,
+// and SafeBlt, the general blit every drawing command ends in. Each
+// operation goes to the display adapter when it draws that kind itself (or
+// owns the destination), else to the pixel kernels.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/bitmap.h"
+#include "imaging/kernels.h"
+
+struct ScriptState;
+struct qbDisplay;
+struct qbGradientOptions;
+
+// A clip region as the blits see it: a rectangle and an optional 1-bit mask
+// of the rectangle's size.
+struct qbClipRegion {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    qbBitmap* mask = nullptr;
+};
+
+// The rows of a plane bitmap addressed at (x, y); no data for a null plane.
+MaskRows MaskRowsOf(const qbBitmap* mask, int32_t x, int32_t y);
+AlphaRows AlphaRowsOf(const qbBitmap* alpha, int32_t x, int32_t y);
+
+// SafeBlt flags.
+enum : uint32_t {
+    kSafeBltIgnoreClip = 1,
+    kSafeBltNoSprites = 2,
+    kSafeBltSpriteBuffer = 4,
+    kSafeBltComposeLayers = 8,
+    kSafeBltDrawOnly = 16,
+    kSafeBltNoRefresh = 32,
+    kSafeBltChooseBuffer = 64,
+    kSafeBltDirect = 128,
+};
+
+void FillBitmapRect(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour);
+void CopyBitmapRect(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
+                    int32_t width, int32_t height);
+// Only where the source's mask bit (at the source position) is set.
+void CopyBitmapRectMasked(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
+                          int32_t width, int32_t height, qbBitmap* mask);
+// Blended through the source's alpha plane.
+void CopyBitmapRectAlpha(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
+                         int32_t width, int32_t height, qbBitmap* alpha);
+
+// Fills a rectangle with repeats of a tile; the start offset names the tile
+// pixel at the rectangle's top left (negative offsets wrap).
+void TileBitmapRect(qbBitmap* destination, int32_t x, int32_t y, int32_t width, int32_t height, qbBitmap* tile,
+                    int32_t startX, int32_t startY, int32_t tileWidth, int32_t tileHeight);
+// The same over raw 32-bit buffers: the destination holds just the
+// rectangle (row length = width), the tile has its own row length.
+void TileRawRect(uint32_t* destination, int32_t width, int32_t height, const uint32_t* tile, int32_t startX,
+                 int32_t startY, int32_t tileWidth, int32_t tileHeight, int32_t tileRowLength);
+
+// One colour where the mask bits are set; maskData (when given) replaces the
+// mask plane's rows.
+void DrawMaskInColor(qbBitmap* destination, int32_t x, int32_t y, qbBitmap* mask, int32_t mx, int32_t my,
+                     int32_t width, int32_t height, uint32_t colour, const uint8_t* maskData, int32_t maskRowBytes);
+
+struct qbAlphaChannelBlit {
+    qbBitmap* alpha = nullptr;  // the weights
+    int32_t srcX = 0;
+    int32_t srcY = 0;
+    qbBitmap* destination = nullptr;
+    int32_t dstX = 0;
+    int32_t dstY = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t colour = 0;
+    int32_t mode = 1;
+    qbBitmap* destinationAlpha = nullptr;
+    uint32_t intensity = 255;
+    const uint16_t* coverage = nullptr;
+    int32_t coverageRowLength = 0;
+    qbBitmap* sourceColour = nullptr;
+    const uint8_t* alphaData = nullptr;  // replaces the plane's rows when given
+    int32_t alphaRowBytes = 0;
+};
+void BltAlphaChannel(const qbAlphaChannelBlit& blit);
+// Clips against the plane sizes first.
+void BltAlphaChannelClipped(qbAlphaChannelBlit blit, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth,
+                            int32_t dstHeight);
+
+// The ten alpha-combination modes between two alpha planes.
+void CombineAlphaRect(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
+                      int32_t width, int32_t height, int32_t mode, uint32_t value);
+void CombineAlphaRectClipped(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
+                             int32_t width, int32_t height, int32_t mode, uint32_t value, int32_t srcWidth,
+                             int32_t srcHeight, int32_t dstWidth, int32_t dstHeight);
+
+// Renders a gradient laid out over the rectangle into the part of it that
+// lies on the bitmap. ERR_WRONGUSAGE for a stop list of one or of more than
+// the limit, ERR_LOCKBMAP when the pixels cannot be reached.
+int DrawGradient(qbBitmap* destination, int32_t x, int32_t y, int32_t width, int32_t height,
+                 const qbGradientOptions* gradient);
+
+// Clips a blit in place against the clip rectangle (when given and useClip)
+// or against 0 and the right and bottom limits, then against the source.
+void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
+                  int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
+                  int32_t dstBottom, bool useClip);
+
+struct qbSafeBlt {
+    qbBitmap* source = nullptr;
+    int32_t srcX = 0;
+    int32_t srcY = 0;
+    qbBitmap* destination = nullptr;  // null: the current display
+    int32_t dstX = 0;
+    int32_t dstY = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t srcWidth = 0;
+    int32_t srcHeight = 0;
+    int32_t dstWidth = 0;
+    int32_t dstHeight = 0;
+    uint32_t flags = 0;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    const qbClipRegion* clip = nullptr;
+};
+void SafeBlt(ScriptState* L, const qbSafeBlt& blit);
+// Frees the scratch plane SafeBlt keeps between calls.
+void FreeSafeBltScratch();
+
+// The draw state SafeBlt reads for planes of a selected target: the mask mode
+// and the alpha intensity (-1 none).
+int32_t GetDrawMaskMode();
+void SetDrawMaskMode(int32_t mode);
+int32_t GetDrawAlphaIntensity();
+void SetDrawAlphaIntensity(int32_t intensity);

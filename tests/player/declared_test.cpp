@@ -1,0 +1,244 @@
+// Declared objects: each declaration calls its command by its lower-case
+// global name with exactly the option table it describes; shared loads;
+// warnings; displays after everything else; the first failure ends it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/applet.h"
+#include "core/errcodes.h"
+#include "player/options.h"
+#include "core/preproc.h"
+#include "core/settings.h"
+#include "vm/vm.h"
+
+namespace {
+
+std::vector<std::string> calls;
+int failWith = 0;  // the code the stand-ins return
+
+std::string Describe(ScriptState* L, int idx);
+
+std::string DescribeTable(ScriptState* L, int idx) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    VmPushNil(L);
+    while (VmNext(L, idx)) {
+        entries.emplace_back(Describe(L, VmGetTop(L) - 1), Describe(L, VmGetTop(L)));
+        VmSetTop(L, -2);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string text = "{";
+    for (const auto& [key, value] : entries) text += (text.size() > 1 ? " " : "") + key + "=" + value;
+    return text + "}";
+}
+
+std::string Describe(ScriptState* L, int idx) {
+    switch (VmType(L, idx)) {
+    case kTypeNumber: {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%g", VmToNumber(L, idx));
+        return buf;
+    }
+    case kTypeString: return std::string("'") + VmToCString(L, idx) + "'";
+    case kTypeTable: return DescribeTable(L, idx);
+    default: return "?";
+    }
+}
+
+// Records "name(arg, arg, ...)"; the name is its upvalue.
+int StandIn(ScriptState* L) {
+    std::string text = std::string(VmToCString(L, VmUpvalueIndex(1))) + "(";
+    for (int i = 1; i <= VmGetTop(L); ++i) text += (i > 1 ? ", " : "") + Describe(L, i);
+    calls.push_back(text + ")");
+    return failWith;
+}
+
+class DeclaredTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        calls.clear();
+        failWith = 0;
+        StartupFlags = qbStartupFlags{};
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        SetRuntimeTag(kTagRaiseErrors, 1);
+        cl_.appletFlag = 1;
+        std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "/x/app.qba");
+    }
+    void TearDown() override { VmClose(L_); }
+
+    void Provide(std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            VmPushString(L_, name);
+            VmPushString(L_, name);
+            VmPushCClosure(L_, StandIn, 1);
+            VmSetTableAt(L_, kGlobalsIndex);
+        }
+    }
+    void ProvideAll() {
+        Provide({"loadbgpic", "loadbrush", "loadanim", "openmusic", "loadsample", "createbutton", "createkeydown",
+                 "loadsprite", "openfile", "openfont", "openvideo", "createmenu", "createdisplay"});
+    }
+
+    qbPreprocessorEntry& Add(int type, int32_t id, const char* name = "") {
+        qbPreprocessorEntry e;
+        e.type = type;
+        e.id = id;
+        e.name = name;
+        e.flag = 1;
+        EXPECT_EQ(AddPreprocessorEntry(&applet_, std::move(e)), 0);
+        return applet_.preprocessorList.back();
+    }
+
+    static qbImageRecord& Image(qbPreprocessorEntry& e) { return std::get<qbImageRecord>(e.record); }
+
+    int CreateAll() { return CreateDeclaredObjects(L_, &cl_, &applet_, 0); }
+
+    ScriptState* L_ = nullptr;
+    qbCommandLine cl_;
+    qbApplet applet_;
+};
+
+}  // namespace
+
+TEST_F(DeclaredTest, EveryTypeCallsItsCommandWithExactlyItsOptions) {
+    ProvideAll();
+    qbPreprocessorEntry& bgpic = Add(kDeclBGPic, 1, "back.png");
+    bgpic.valueA = 291;
+    std::get<qbBGPicRecord>(bgpic.record).fillStyle = 1;
+    std::get<qbBGPicRecord>(bgpic.record).fillColor = 7;
+    qbPreprocessorEntry& brush = Add(kDeclBrush, 2, "b.png");
+    brush.valueB = 1;
+    brush.loader = "inbuilt";
+    Image(brush).display = 3;
+    qbPreprocessorEntry& anim = Add(kDeclAnim, 3, "a.gif");
+    anim.valueB = 2;
+    Image(anim).frames = 4;
+    Image(anim).fromDisk = 1;
+    qbPreprocessorEntry& sprite = Add(kDeclSprite, 4, "s.png");
+    Image(sprite).framesPerRow = 2;
+    Add(kDeclMusic, 5, "m.mod");
+    Add(kDeclSample, 6, "s.wav").adapter = "plug";
+    std::get<qbButtonRecord>(Add(kDeclButton, 7).record) = qbButtonRecord{1, 2, 3, 4};
+    Add(kDeclKeyDown, 8, "ESC");
+    Add(kDeclFile, 9, "f.txt");
+    qbPreprocessorEntry& font = Add(kDeclFont, 10, ":::default_sans");
+    font.valueA = 12;
+    font.valueB = 0x10002;
+    Add(kDeclVideo, 11, "v.avi");
+    qbMenuTree tree(1);
+    tree[0].name = "File";
+    tree[0].submenu.resize(1);
+    tree[0].submenu[0].name = "Quit";
+    tree[0].submenu[0].id = "quit";
+    Add(kDeclMenu, 12).record = tree;
+
+    ASSERT_EQ(CreateAll(), 0);
+    const std::vector<std::string> expected = {
+        "loadbgpic(1, 'back.png', {'fillcolor'=7 'fillstyle'=1 'scaleheight'=0 'scalewidth'=0 'smoothscale'=0 "
+        "'transparency'=291})",
+        "loadbrush(2, 'b.png', {'display'=3 'hardware'=0 'height'=0 'loadalpha'=1 'loader'='inbuilt' "
+        "'scaleheight'=0 'scalewidth'=0 'smoothscale'=0 'width'=0 'x'=0 'y'=0})",
+        "loadanim(3, 'a.gif', {'deinterlace'=0 'fpr'=0 'frames'=4 'fromdisk'=1 'height'=0 'loadtransparency'=1 "
+        "'skiploopframes'=0 'width'=0 'x'=0 'y'=0})",
+        "loadsprite(4, 's.png', {'fpr'=2 'frames'=0 'height'=0 'width'=0 'x'=0 'y'=0})",
+        "openmusic(5, 'm.mod')",
+        "loadsample(6, 's.wav', {'adapter'='plug'})",
+        "createbutton(7, 1, 2, 3, 4)",
+        "createkeydown(8, 'ESC')",
+        "openfile(9, 'f.txt', 0)",
+        "openfont(10, ':::default_sans', 12, {'cache'=0 'engine'=2})",
+        "openvideo(11, 'v.avi')",
+        "createmenu(12, {0={'flags'=0 0='File' 1={0={'flags'=0 'id'='quit' 0='Quit'}}}})",
+    };
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(DeclaredTest, EqualBrushLoadsAreSharedThroughTheCache) {
+    ProvideAll();
+    Add(kDeclBrush, 1, "pic.png");
+    Add(kDeclBrush, 2, "PIC.png").valueB = 1;  // loads alpha
+    Add(kDeclBrush, 3, "pic.png").valueB = 2;  // transparency: loads on its own
+    Image(Add(kDeclBrush, 4, "pic.png")).scaleWidth = 10;
+    ASSERT_EQ(ShareDeclaredImages(&applet_), 0);
+    auto& list = applet_.preprocessorList;
+    EXPECT_EQ(Image(list[0]).cache, 1);
+    EXPECT_EQ(Image(list[0]).cacheAlpha, 1);
+    EXPECT_EQ(Image(list[1]).cachedLoad, 1);
+    EXPECT_EQ(Image(list[2]).cachedLoad, 0);
+    EXPECT_EQ(Image(list[3]).cachedLoad, 0);
+    ASSERT_EQ(CreateAll(), 0);
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_NE(calls[0].find("'cache'='pic.png' 'cachealpha'=1"), std::string::npos) << calls[0];
+    EXPECT_NE(calls[1].find("'cachedload'='PIC.png'"), std::string::npos) << calls[1];
+    EXPECT_EQ(calls[3].find("cache"), std::string::npos) << calls[3];
+}
+
+TEST_F(DeclaredTest, WarningsPrintInTheirPlaceUnlessDebugIsOff) {
+    ProvideAll();
+    Add(kDeclWarning, 0, "careful");
+    ASSERT_EQ(AddDefaultDisplayEntry(&applet_, nullptr), 0);
+    Add(kDeclWarning, 0, "after");
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(CreateAll(), 0);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "*** WARNING careful ***\n*** WARNING after ***\n");
+    StartupFlags.noDebug = 1;
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(CreateAll(), 0);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(DeclaredTest, TheDefaultDisplayIsCreatedLastWithItsOptionTable) {
+    ProvideAll();
+    ASSERT_EQ(AddDefaultDisplayEntry(&applet_, nullptr), 0);
+    Add(kDeclKeyDown, 1, "A");
+    ASSERT_EQ(CreateAll(), 0);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "createkeydown(1, 'A')");
+    EXPECT_EQ(calls[1],
+              "createdisplay(1, {'active'=1 'backfill'={'hidetitlebar'=0} 'color'=0 'desktop'=0 'fillstyle'=1 "
+              "'height'=480 'mode'='windowed' 'monitor'=1 'orientation'=0 'scrdepth'=0 'scrheight'=0 'scrwidth'=0 "
+              "'title'='Quenbrook' 'width'=640 'x'=-100000 'y'=-100000})");
+
+    // With a declared BGPic 1, display 1 shows it and takes its size.
+    calls.clear();
+    applet_.preprocessorList.clear();
+    Add(kDeclBGPic, 1, "b.png");
+    ASSERT_EQ(AddDefaultDisplayEntry(&applet_, nullptr), 0);
+    ASSERT_EQ(CreateAll(), 0);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_NE(calls[1].find("'bgpic'=1"), std::string::npos);
+    EXPECT_EQ(calls[1].find("'width'"), std::string::npos);
+}
+
+TEST_F(DeclaredTest, TheFirstFailureEndsTheCreation) {
+    Provide({"loadbrush"});
+    Add(kDeclBrush, 1, "a.png");
+    Add(kDeclSample, 2, "s.wav");
+    Add(kDeclBrush, 3, "b.png");
+    // A command that does not exist yet ends it with the missing function.
+    EXPECT_EQ(CreateAll(), ERR_FUNCDECLA);
+    EXPECT_EQ(calls.size(), 1u);
+    calls.clear();
+    failWith = ERR_LOADPICTURE;
+    applet_.preprocessorList.erase(applet_.preprocessorList.begin() + 1);
+    EXPECT_EQ(CreateAll(), ERR_LOADPICTURE);
+    EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST_F(DeclaredTest, LinkedFilesAreOpenedAsChunksOfTheApplet) {
+    ProvideAll();
+    qbPreprocessorEntry& e = Add(kDeclFile, 1, "data.txt");
+    e.linkedOffset = 100;
+    e.linkedSize = 20;
+    ASSERT_EQ(CreateAll(), 0);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].find("openfile(1, 'data.txt'"), std::string::npos);
+    EXPECT_NE(calls[0].find("app.qba"), std::string::npos) << calls[0];
+}
