@@ -12,6 +12,7 @@
 
 #include "core/settings.h"
 #include "pixelbench.h"
+#include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "display/displays.h"
 #include "display/refresh.h"

@@ -13,8 +13,6 @@
 #include "core/linkedfile.h"
 #include "core/memory.h"
 #include "core/runstate.h"
-#include "objects/bgpics.h"
-#include "objects/layers.h"
 
 namespace {
 
@@ -23,6 +21,8 @@ constexpr int kGetterStackRoom = 6;
 constexpr size_t kMaxConstantName = 64;
 // Registry entry under which the texts of number fields are kept alive.
 constexpr const char* kFieldTextsKey = "qb.fieldtexts";
+
+LayerNameLookup layerNameLookup = nullptr;
 
 int AbsIndex(ScriptState* L, int idx) { return (idx < 0 && idx > kRegistryIndex) ? VmGetTop(L) + idx + 1 : idx; }
 
@@ -375,6 +375,8 @@ int GetTableFieldQuad(ScriptState* L, int idx, const char* key, double out[4], i
     return 1;
 }
 
+void SetLayerNameLookup(LayerNameLookup lookup) { layerNameLookup = lookup; }
+
 int GetTableFieldLayerID(ScriptState* L, int idx, const char* key, int32_t* out, int* found) {
     if (!PushField(L, idx, key)) return 0;
     int32_t id = 0;
@@ -384,7 +386,7 @@ int GetTableFieldLayerID(ScriptState* L, int idx, const char* key, int32_t* out,
         break;
     case kTypeString: {
         const char* name = VmToCString(L, -1);
-        id = FindLayerByName(GetCurrentBGPic(), name);
+        id = layerNameLookup ? layerNameLookup(name) : 0;
         if (id == 0) RaiseWithDetail(L, name, ERR_FINDLAYER);
         break;
     }

@@ -93,6 +93,10 @@ int GetTableFieldNumberOrPercent(ScriptState* L, int idx, const char* key, int b
 int GetTableFieldQuad(ScriptState* L, int idx, const char* key, double out[4], int* found);
 // A layer number, or the name of a layer of the current BGPic.
 int GetTableFieldLayerID(ScriptState* L, int idx, const char* key, int32_t* out, int* found);
+// How a layer name becomes a layer id, installed by the layers library: the
+// id of the named layer on the current BGPic, 0 when none has the name.
+using LayerNameLookup = int (*)(const char* name);
+void SetLayerNameLookup(LayerNameLookup lookup);
 
 // Setters store one field into the table on the stack top and leave it there.
 void SetTableFieldObjectID(ScriptState* L, const char* key, ObjectID value);

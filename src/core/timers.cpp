@@ -13,7 +13,6 @@
 #include "core/errcodes.h"
 #include "core/runstate.h"
 #include "core/timerthread.h"
-#include "display/events.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,7 +26,7 @@ struct TimerList {
 
 TimerList timerList;
 
-// The run-loop timer whose firing ended the current WaitPumpingEvents. A
+// The run-loop timer whose firing ended the current wait. A
 // number rather than a flag, so that a late firing of an earlier wait's timer
 // cannot end the next wait early.
 std::atomic<uint64_t> waitEndedBy{0};
@@ -154,27 +153,11 @@ uint64_t CountTimerFirings() {
     return timerList.firings;
 }
 
-int WaitPumpingEvents(qbDisplay*, int ms) {
-    if (ms <= 0) return 0;
-    // Without the thread nothing would ever end the wait.
-    if (!IsTimerThreadRunning()) return ERR_TIMER;
-    uint64_t timer = AddRunLoopTimer(Millis(ms), std::chrono::milliseconds::zero(), WaitTimerFired);
-    if (timer == 0) return ERR_TIMER;
-
-    ScriptState* L = GetMainState();
-    int result = 0;
-    while (waitEndedBy.load() != timer) {
-        int value = 0;
-        if (int err = WaitForEvents(L, 0, nullptr, &value)) {
-            result = err;
-            break;
-        }
-        int error = 0;
-        if (PumpEvents(L, kPumpWait, nullptr, &error)) {
-            result = error ? error : ERR_USERABORT;
-            break;
-        }
-    }
-    InvalidateRunLoopTimer(timer);
-    return result;
+uint64_t StartWaitTimer(int ms) {
+    if (!IsTimerThreadRunning()) return 0;
+    return AddRunLoopTimer(Millis(ms), std::chrono::milliseconds::zero(), WaitTimerFired);
 }
+
+bool WaitTimerFiredYet(uint64_t timer) { return waitEndedBy.load() == timer; }
+
+void EndWaitTimer(uint64_t timer) { InvalidateRunLoopTimer(timer); }

@@ -7,8 +7,6 @@
 
 #include "core/argapi.h"
 
-struct qbDisplay;
-
 enum TimerKind : int {
     kTimerRepeating = 0,
     kTimerOneShot = 1,
@@ -58,8 +56,10 @@ qbTimerEntry* FindTimerEntry(int kind, ObjectID id, qbTimerEntry** outNext);
 // on the timer thread (fired flags coalesce; this does not).
 uint64_t CountTimerFirings();
 
-// Waits ms milliseconds on the main thread while pumping events. 0 at the end
-// of the wait, the result of a failing event wait, the pump's error or
-// ERR_USERABORT when the pump asks to quit, ERR_TIMER when no timer thread
-// runs to end the wait. ms 0 returns at once.
-int WaitPumpingEvents(qbDisplay* display, int ms);
+// A one-shot timer that ends a wait of ms milliseconds on the main thread:
+// its id, or 0 when no timer thread runs (nothing would end the wait) or the
+// timer could not be made. The firing wakes the event wait.
+uint64_t StartWaitTimer(int ms);
+// Whether that timer has fired (a later wait's timer is told apart by its id).
+bool WaitTimerFiredYet(uint64_t timer);
+void EndWaitTimer(uint64_t timer);

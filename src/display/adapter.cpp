@@ -10,11 +10,12 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/runstate.h"
+#include "display/blitroute.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
 #include "display/displays.h"
 #include "display/refresh.h"
-#include "core/timers.h"
+#include "display/events.h"
 #include "platform/platform_ops.h"
 #include "core/plugin.h"
 
@@ -85,6 +86,7 @@ int SetDisplayAdapter(qbAdapterPlugin* plugin, uint32_t flags, const qbAdapterTa
     adapter.features = features;
     plugin->displayAdapterFeatures = features;
     SetPlatformPixelFormat(format);
+    RouteBlitsThroughAdapter(true);
     return 0;
 }
 
@@ -99,6 +101,7 @@ int SetRequesterAdapter(qbAdapterPlugin* plugin, uint32_t flags) {
 void ClearDisplayAdapters() {
     if (adapter.plugin) SetPlatformPixelFormat(kPixelFormatUnset);
     adapter = qbDisplayAdapter{};
+    RouteBlitsThroughAdapter(false);
 }
 
 uint32_t AdjustAlphaForAdapter(uint32_t colour) {

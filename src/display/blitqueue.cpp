@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "display/display.h"
 #include "display/refresh.h"

@@ -8,6 +8,7 @@
 #include "core/platformhooks.h"
 #include "core/settings.h"
 #include "display/adapter.h"
+#include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"

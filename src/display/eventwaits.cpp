@@ -6,6 +6,8 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
+#include "core/runstate.h"
+#include "core/timers.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/events.h"
@@ -87,4 +89,27 @@ int cmdWhileKeyDown(ScriptState* L) {
     qbDisplay* d = nullptr;
     if (int err = CurrentEventDisplay(&d)) return err;
     return PumpUntil(L, d, [code](qbDisplay* x) { return !KeyDown(x, code); });
+}
+
+int WaitPumpingEvents(qbDisplay*, int ms) {
+    if (ms <= 0) return 0;
+    uint64_t timer = StartWaitTimer(ms);
+    if (timer == 0) return ERR_TIMER;
+
+    ScriptState* L = GetMainState();
+    int result = 0;
+    while (!WaitTimerFiredYet(timer)) {
+        int value = 0;
+        if (int err = WaitForEvents(L, 0, nullptr, &value)) {
+            result = err;
+            break;
+        }
+        int error = 0;
+        if (PumpEvents(L, kPumpWait, nullptr, &error)) {
+            result = error ? error : ERR_USERABORT;
+            break;
+        }
+    }
+    EndWaitTimer(timer);
+    return result;
 }

@@ -1,10 +1,11 @@
 // SafeBlt: clipping, the clip region's mask, the draw itself, the upkeep of
 // a selected target's planes and the refresh of what was drawn for a display.
+#include "display/safeblt.h"
+
 #include <algorithm>
 #include <vector>
 
 #include "core/errors.h"
-#include "imaging/blit.h"
 #include "display/display.h"
 #include "imaging/planekernels.h"
 #include "display/refresh.h"

@@ -9,8 +9,6 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/adapter.h"
-#include "display/display.h"
 #include "imaging/kernels.h"
 #include "imaging/pixelformats.h"
 #include "imaging/planekernels.h"
@@ -18,8 +16,8 @@
 
 namespace {
 
-constexpr int32_t kOutputMask = 28;
-constexpr int32_t kOutputAlpha = 30;
+const qbBlitRoute* blitRoute = nullptr;
+
 // Pixels per step of the SSE2 rows, the narrowest the kernels have.
 constexpr int32_t kNarrowestVectorStep = 4;
 
@@ -114,87 +112,6 @@ uint32_t OpaquePixel(int format, uint32_t colour) {
     return pixel;
 }
 
-bool IsAdapterVideoBitmap(const qbBitmap* bitmap) {
-    return bitmap && bitmap->videoFlag == 1 && GetBitmapAttr(bitmap, kBitmapAttrOrphanVideo) == 0;
-}
-
-// The destination is what the current display has selected for output and
-// lives in the adapter.
-bool DestinationCondition(const qbBitmap* destination) {
-    const qbDisplay* d = GetCurrentDisplay();
-    return d && d->output.bitmap == destination && IsAdapterVideoBitmap(destination);
-}
-
-bool PlaneTargetSelected() {
-    const qbDisplay* d = GetCurrentDisplay();
-    return d && (d->output.type == kOutputMask || d->output.type == kOutputAlpha);
-}
-
-int32_t SelectionState() {
-    const qbDisplay* d = GetCurrentDisplay();
-    return d ? d->selectionState : 0;
-}
-
-// The adapter mode of a fill, pixel or line, 0 for the kernels.
-uint32_t AdapterDrawMode(const qbBitmap* destination, uint32_t capability) {
-    if (!DisplayAdapterSlots()) return 0;
-    uint32_t mode = 0;
-    if (IsAdapterVideoBitmap(destination))
-        mode = 2;
-    else if (DisplayAdapter().drawFlags & capability)
-        mode = 1;
-    else
-        return 0;
-    if (DestinationCondition(destination) && SelectionState() == 0 && PlaneTargetSelected()) mode |= 4;
-    return mode;
-}
-
-enum class CopyKind { Opaque, Masked, Alpha };
-
-// The adapter mode of a copy, 0 for the kernels, with an adapter installed.
-uint32_t AdapterCopyModeWithAdapter(const qbBitmap* source, const qbBitmap* destination, uint32_t capability,
-                                    CopyKind kind) {
-    uint32_t mode = 0;
-    if (IsAdapterVideoBitmap(destination))
-        mode = 4;
-    else if (DisplayAdapter().drawFlags & capability)
-        mode = 2;
-    else
-        return 0;
-    const bool destination_condition = DestinationCondition(destination);
-    if (kind == CopyKind::Opaque) {
-        if (IsAdapterVideoBitmap(source)) {
-            mode |= 1;
-            if (source->videoState == 0) mode |= 8;
-        }
-        const qbDisplay* d = GetCurrentDisplay();
-        if (destination_condition && d->selectionState == 0 && d->lastSelectMode == 1) mode |= 8;
-        if (destination_condition && PlaneTargetSelected()) mode |= 16;
-    } else if (destination_condition && PlaneTargetSelected() && SelectionState() == 0) {
-        mode |= 16;
-    }
-    return mode;
-}
-
-// Without an adapter, which is the usual case, the test is all of it.
-inline uint32_t AdapterCopyMode(const qbBitmap* source, const qbBitmap* destination, uint32_t capability,
-                                CopyKind kind) {
-    return DisplayAdapterSlots() ? AdapterCopyModeWithAdapter(source, destination, capability, kind) : 0;
-}
-
-void AdapterCopy(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
-                 int32_t width, int32_t height, qbBitmap* plane, uint32_t mode) {
-    qbAdapterBlitBlock block;
-    block.srcX = sx;
-    block.srcY = sy;
-    block.dstX = dx;
-    block.dstY = dy;
-    block.width = width;
-    block.height = height;
-    block.mask = plane ? plane->native : nullptr;
-    CallSlot(DisplayAdapterSlots()->BltBitMap, source->native, destination->native, &block, mode, nullptr);
-}
-
 // The tile walk shared by both tilers: piece(tileX, tileY, x, y, w, h).
 template <class Piece>
 void WalkTiles(int32_t width, int32_t height, int32_t startX, int32_t startY, int32_t tileWidth, int32_t tileHeight,
@@ -219,6 +136,8 @@ void WalkTiles(int32_t width, int32_t height, int32_t startX, int32_t startY, in
 
 }  // namespace
 
+void SetBlitRoute(const qbBlitRoute* route) { blitRoute = route; }
+
 MaskRows MaskRowsOf(const qbBitmap* mask, int32_t x, int32_t y) {
     const qbBitmapPlane* p = mask && mask->plane ? mask->plane.get() : nullptr;
     return p ? KernelRows<MaskRows>(p->data, static_cast<int32_t>(p->rowBytes), x, y) : MaskRows{};
@@ -231,11 +150,7 @@ AlphaRows AlphaRowsOf(const qbBitmap* alpha, int32_t x, int32_t y) {
 
 void FillBitmapRect(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour) {
     if (!bitmap || width <= 0 || height <= 0) return;
-    if (uint32_t mode = AdapterDrawMode(bitmap, kAdapterDrawFill)) {
-        const uint32_t c = mode < 4 ? AdjustAlphaForAdapter(colour) : colour;
-        CallSlot(DisplayAdapterSlots()->RectFill, bitmap->native, x, y, width, height, c, mode, nullptr);
-        return;
-    }
+    if (blitRoute && blitRoute->fill(bitmap, x, y, width, height, colour)) return;
     ScopedLock dst(bitmap, 0);
     if (!dst.ok()) return;
     const uint32_t pixel = OpaquePixel(dst.format(), colour);
@@ -248,10 +163,7 @@ void FillBitmapRect(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32
 void CopyBitmapRect(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
                     int32_t width, int32_t height) {
     if (!source || !destination || width <= 0 || height <= 0) return;
-    if (uint32_t mode = AdapterCopyMode(source, destination, kAdapterDrawCopy, CopyKind::Opaque)) {
-        AdapterCopy(source, sx, sy, destination, dx, dy, width, height, nullptr, mode);
-        return;
-    }
+    if (blitRoute && blitRoute->copy(source, sx, sy, destination, dx, dy, width, height, nullptr, 0)) return;
     const BothLocked both(source, destination);
     if (both.bytes() == 4)
         CopyRect32(Rows32(both.dst(), dx, dy), Rows32(both.src(), sx, sy), width, height);
@@ -262,10 +174,7 @@ void CopyBitmapRect(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destinat
 void CopyBitmapRectMasked(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
                           int32_t width, int32_t height, qbBitmap* mask) {
     if (!source || !destination || width <= 0 || height <= 0) return;
-    if (uint32_t mode = AdapterCopyMode(source, destination, kAdapterDrawMasked, CopyKind::Masked)) {
-        AdapterCopy(source, sx, sy, destination, dx, dy, width, height, mask, mode);
-        return;
-    }
+    if (blitRoute && blitRoute->copy(source, sx, sy, destination, dx, dy, width, height, mask, 1)) return;
     const MaskRows rows = MaskRowsOf(mask, sx, sy);
     if (!rows.data) return;
     const BothLocked both(source, destination);
@@ -278,10 +187,7 @@ void CopyBitmapRectMasked(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* de
 void CopyBitmapRectAlpha(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
                          int32_t width, int32_t height, qbBitmap* alpha) {
     if (!source || !destination || width <= 0 || height <= 0) return;
-    if (uint32_t mode = AdapterCopyMode(source, destination, kAdapterDrawAlpha, CopyKind::Alpha)) {
-        AdapterCopy(source, sx, sy, destination, dx, dy, width, height, alpha, mode);
-        return;
-    }
+    if (blitRoute && blitRoute->copy(source, sx, sy, destination, dx, dy, width, height, alpha, 2)) return;
     const AlphaRows rows = AlphaRowsOf(alpha, sx, sy);
     if (!rows.data) return;
     const BothLocked both(source, destination);

@@ -1,8 +1,8 @@
 // Drawing one bitmap onto another: fills, opaque, masked and alpha copies,
-// tiling, glyph masks, alpha-channel drawing and alpha-plane combination,
-// and SafeBlt, the general blit every drawing command ends in. Each
-// operation goes to the display adapter when it draws that kind itself (or
-// owns the destination), else to the pixel kernels.
+// tiling, glyph masks, alpha-channel drawing and alpha-plane combination.
+// Each operation goes the blit route when one is installed and takes it (a
+// display adapter that draws that kind itself or owns the destination), else
+// to the pixel kernels.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,6 @@
 #include "imaging/bitmap.h"
 #include "imaging/kernels.h"
 
-struct ScriptState;
-struct qbDisplay;
 struct qbGradientOptions;
 
 // A clip region as the blits see it: a rectangle and an optional 1-bit mask
@@ -24,21 +22,20 @@ struct qbClipRegion {
     qbBitmap* mask = nullptr;
 };
 
+// What a display adapter takes over while it is installed; each function
+// answers true when the adapter has done the work. Copy kinds: 0 opaque,
+// 1 masked (plane is the mask), 2 alpha (plane is the alpha channel).
+struct qbBlitRoute {
+    bool (*fill)(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour);
+    bool (*copy)(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
+                 int32_t width, int32_t height, qbBitmap* plane, int kind);
+};
+// Null removes the route.
+void SetBlitRoute(const qbBlitRoute* route);
+
 // The rows of a plane bitmap addressed at (x, y); no data for a null plane.
 MaskRows MaskRowsOf(const qbBitmap* mask, int32_t x, int32_t y);
 AlphaRows AlphaRowsOf(const qbBitmap* alpha, int32_t x, int32_t y);
-
-// SafeBlt flags.
-enum : uint32_t {
-    kSafeBltIgnoreClip = 1,
-    kSafeBltNoSprites = 2,
-    kSafeBltSpriteBuffer = 4,
-    kSafeBltComposeLayers = 8,
-    kSafeBltDrawOnly = 16,
-    kSafeBltNoRefresh = 32,
-    kSafeBltChooseBuffer = 64,
-    kSafeBltDirect = 128,
-};
 
 void FillBitmapRect(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour);
 void CopyBitmapRect(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
@@ -100,38 +97,3 @@ void CombineAlphaRectClipped(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap*
 // the limit, ERR_LOCKBMAP when the pixels cannot be reached.
 int DrawGradient(qbBitmap* destination, int32_t x, int32_t y, int32_t width, int32_t height,
                  const qbGradientOptions* gradient);
-
-// Clips a blit in place against the clip rectangle (when given and useClip)
-// or against 0 and the right and bottom limits, then against the source.
-void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_t* dstX, int32_t* dstY,
-                  int32_t* width, int32_t* height, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
-                  int32_t dstBottom, bool useClip);
-
-struct qbSafeBlt {
-    qbBitmap* source = nullptr;
-    int32_t srcX = 0;
-    int32_t srcY = 0;
-    qbBitmap* destination = nullptr;  // null: the current display
-    int32_t dstX = 0;
-    int32_t dstY = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t srcWidth = 0;
-    int32_t srcHeight = 0;
-    int32_t dstWidth = 0;
-    int32_t dstHeight = 0;
-    uint32_t flags = 0;
-    qbBitmap* mask = nullptr;
-    qbBitmap* alpha = nullptr;
-    const qbClipRegion* clip = nullptr;
-};
-void SafeBlt(ScriptState* L, const qbSafeBlt& blit);
-// Frees the scratch plane SafeBlt keeps between calls.
-void FreeSafeBltScratch();
-
-// The draw state SafeBlt reads for planes of a selected target: the mask mode
-// and the alpha intensity (-1 none).
-int32_t GetDrawMaskMode();
-void SetDrawMaskMode(int32_t mode);
-int32_t GetDrawAlphaIntensity();
-void SetDrawAlphaIntensity(int32_t intensity);

@@ -5,6 +5,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "display/display.h"
 #include "imaging/planekernels.h"

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/errcodes.h"
+#include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "display/display.h"
 #include "display/displaywindow.h"

@@ -92,6 +92,7 @@ const ScriptCommand kLayerCommands[] = {
 }  // namespace
 
 int InitLayersLibrary(ScriptState* L) {
+    SetLayerNameLookup([](const char* name) { return FindLayerByName(GetCurrentBGPic(), name); });
     VmRegisterCommands(L, nullptr, kLayerCommands, 0);
     if (int err = RegisterCommandTable(kLayerCommands, "layers")) return err;
     if (!InitDirtyRectList(LayersDirtyList())) return ERR_MEM;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/errcodes.h"
+#include "display/events.h"
 #include "display/pollinterval.h"
 #include "core/timers.h"
 #include "core/timerthread.h"

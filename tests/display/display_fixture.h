@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "player/startup.h"
 #include "display/adapter.h"
+#include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "display/displays.h"
 #include "display/refresh.h"

@@ -8,7 +8,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/icons.h"
+#include "core/iconlist.h"
 #include "platform/linux/sdl_backend.h"
 
 namespace sdl_backend {
