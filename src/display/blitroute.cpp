@@ -3,9 +3,12 @@
 // that hand them over.
 #include "display/blitroute.h"
 
+#include "core/errcodes.h"
+
 #include "display/adapter.h"
 #include "display/display.h"
 #include "imaging/blit.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 
@@ -106,7 +109,36 @@ bool RouteCopy(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, 
     return true;
 }
 
-constexpr qbBlitRoute kAdapterRoute{RouteFill, RouteCopy};
+// An adapter's pixel read answers with the format through this tag.
+constexpr uint32_t kReadTagFormat = kAdapterTagPixelFormat;
+
+bool RouteOwnsPixels(const qbBitmap* bitmap) {
+    return bitmap->videoFlag != 0 && (DisplayAdapterFlags() & kAdapterOwnsBitmaps) && DisplayAdapterSlots() &&
+           DisplayAdapterSlots()->ReadVideoPixels;
+}
+
+// The adapter hands out whole 32-bit rows, width pixels apart.
+int RouteReadPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out) {
+    const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
+    int32_t format = kFormatARGB;
+    const qbAdapterTag tags[] = {{kReadTagFormat, reinterpret_cast<intptr_t>(&format)}, {0, 0}};
+    const auto* pixels = static_cast<const uint32_t*>(slots->ReadVideoPixels(bitmap->native, tags));
+    if (!pixels) return ERR_READVIDEOPIXELS;
+    for (int32_t row = 0; row < height; ++row) {
+        const int32_t sy = y + row;
+        for (int32_t col = 0; col < width; ++col) {
+            const int32_t sx = x + col;
+            if (sx < 0 || sy < 0 || sx >= bitmap->width || sy >= bitmap->height) continue;
+            const uint32_t p = pixels[static_cast<size_t>(sy) * static_cast<size_t>(bitmap->width) + sx];
+            out[static_cast<size_t>(row) * static_cast<size_t>(width) + col] =
+                IsPixelFormat32(format) ? Pixel32ToARGB(format, p) : p;
+        }
+    }
+    CallSlot(slots->FreeVideoPixels, const_cast<uint32_t*>(pixels));
+    return 0;
+}
+
+constexpr qbBlitRoute kAdapterRoute{RouteFill, RouteCopy, RouteOwnsPixels, RouteReadPixels};
 
 }  // namespace
 

@@ -126,13 +126,6 @@ void ShowPointerState(qbDisplay* d) {
 
 }  // namespace
 
-int32_t ClampToInt32(double value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
-}
-
-int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }
-
 void ApplyDisplayRegions(qbDisplay* d, bool keepWindow) {
     StoreRegions(d);
     if (d->state == DISPSTATE_CLOSED) return;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "imaging/geometry.h"
+
 struct ScriptState;
 struct qbDisplay;
 
@@ -26,11 +28,6 @@ enum : uint32_t {
 // Opens the window of a closed display: the monitor's rectangle, borders,
 // position, regions, then the adapter's OpenDisplay or the backend's window.
 int RealizeDisplay(ScriptState* L, qbDisplay* display, bool activate, bool withBrushes);
-
-// Coordinates and sizes are 32-bit: script numbers and sums beyond that
-// clamp instead of overflowing.
-int32_t ClampToInt32(double value);
-int32_t AddCoordinates(int32_t a, int32_t b);
 
 // Stores the window's regions (the script's, scaled while scaling, else the
 // defaults), clamped into the window, tells the backend, and moves the window

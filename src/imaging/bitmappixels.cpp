@@ -4,42 +4,18 @@
 #include <new>
 
 #include "core/errcodes.h"
-#include "display/adapter.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/kernels.h"
 #include "imaging/pixelformats.h"
 #include "imaging/pixelbuffer.h"
 
 namespace {
 
-// An adapter's pixel read answers with the format through this tag.
-constexpr uint32_t kReadTagFormat = kAdapterTagPixelFormat;
-
+// Pixels that a display adapter keeps are read through the blit route.
 bool AdapterOwns(const qbBitmap* bitmap) {
-    return bitmap->videoFlag != 0 && (DisplayAdapterFlags() & kAdapterOwnsBitmaps) && DisplayAdapterSlots() &&
-           DisplayAdapterSlots()->ReadVideoPixels;
-}
-
-// The adapter hands out whole 32-bit rows, width pixels apart.
-int ReadThroughAdapter(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height,
-                       std::vector<uint32_t>* out) {
-    const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
-    int32_t format = kFormatARGB;
-    const qbAdapterTag tags[] = {{kReadTagFormat, reinterpret_cast<intptr_t>(&format)}, {0, 0}};
-    const auto* pixels = static_cast<const uint32_t*>(slots->ReadVideoPixels(bitmap->native, tags));
-    if (!pixels) return ERR_READVIDEOPIXELS;
-    for (int32_t row = 0; row < height; ++row) {
-        const int32_t sy = y + row;
-        for (int32_t col = 0; col < width; ++col) {
-            const int32_t sx = x + col;
-            if (sx < 0 || sy < 0 || sx >= bitmap->width || sy >= bitmap->height) continue;
-            const uint32_t p = pixels[static_cast<size_t>(sy) * static_cast<size_t>(bitmap->width) + sx];
-            (*out)[static_cast<size_t>(row) * static_cast<size_t>(width) + col] =
-                IsPixelFormat32(format) ? Pixel32ToARGB(format, p) : p;
-        }
-    }
-    CallSlot(slots->FreeVideoPixels, const_cast<uint32_t*>(pixels));
-    return 0;
+    const qbBlitRoute* route = GetBlitRoute();
+    return route && route->ownsPixels(bitmap);
 }
 
 }  // namespace
@@ -58,7 +34,7 @@ int ReadBitmapPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int3
         } catch (const std::bad_alloc&) {
             return ERR_MEM;
         }
-        const int err = ReadThroughAdapter(bitmap, x, y, width, height, out);
+        const int err = GetBlitRoute()->readPixels(bitmap, x, y, width, height, out->data());
         if (err) out->clear();
         return err;
     }

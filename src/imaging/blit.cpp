@@ -138,6 +138,8 @@ void WalkTiles(int32_t width, int32_t height, int32_t startX, int32_t startY, in
 
 void SetBlitRoute(const qbBlitRoute* route) { blitRoute = route; }
 
+const qbBlitRoute* GetBlitRoute() { return blitRoute; }
+
 MaskRows MaskRowsOf(const qbBitmap* mask, int32_t x, int32_t y) {
     const qbBitmapPlane* p = mask && mask->plane ? mask->plane.get() : nullptr;
     return p ? KernelRows<MaskRows>(p->data, static_cast<int32_t>(p->rowBytes), x, y) : MaskRows{};

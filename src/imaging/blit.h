@@ -22,16 +22,21 @@ struct qbClipRegion {
     qbBitmap* mask = nullptr;
 };
 
-// What a display adapter takes over while it is installed; each function
-// answers true when the adapter has done the work. Copy kinds: 0 opaque,
+// What a display adapter takes over while it is installed; fill and copy
+// answer true when the adapter has done the work. Copy kinds: 0 opaque,
 // 1 masked (plane is the mask), 2 alpha (plane is the alpha channel).
 struct qbBlitRoute {
     bool (*fill)(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour);
     bool (*copy)(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
                  int32_t width, int32_t height, qbBitmap* plane, int kind);
+    // Whether the adapter keeps the bitmap's pixels, which are then read
+    // through readPixels as width x height ARGB values (0 or an error code).
+    bool (*ownsPixels)(const qbBitmap* bitmap);
+    int (*readPixels)(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out);
 };
 // Null removes the route.
 void SetBlitRoute(const qbBlitRoute* route);
+const qbBlitRoute* GetBlitRoute();
 
 // The rows of a plane bitmap addressed at (x, y); no data for a null plane.
 MaskRows MaskRowsOf(const qbBitmap* mask, int32_t x, int32_t y);

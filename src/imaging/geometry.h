@@ -41,3 +41,8 @@ int ClipPolygonToLine(const std::vector<qbPoint>& in, std::vector<qbPoint>& out,
 // ones too; spans beyond one turn are cut to one turn.
 void BuildArcPolygon(std::vector<qbPoint>& out, int32_t radiusX, int32_t radiusY, int32_t startDegrees,
                      int32_t endDegrees);
+
+// Coordinates and sizes are 32-bit: script numbers and sums beyond that
+// clamp instead of overflowing.
+int32_t ClampToInt32(double value);
+int32_t AddCoordinates(int32_t a, int32_t b);

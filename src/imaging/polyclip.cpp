@@ -126,3 +126,10 @@ qbRect GetAnchoredTransformBounds(int32_t x, int32_t y, int32_t width, int32_t h
     return {ToCoordinate(x + minX, INT32_MIN, INT32_MAX), ToCoordinate(y + minY, INT32_MIN, INT32_MAX),
             ToCoordinate(maxX - minX + 1, 0, INT32_MAX), ToCoordinate(maxY - minY + 1, 0, INT32_MAX)};
 }
+
+int32_t ClampToInt32(double value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
+}
+
+int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }

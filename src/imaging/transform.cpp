@@ -11,7 +11,7 @@
 
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
-#include "display/displaywindow.h"
+#include "imaging/geometry.h"
 #include "imaging/pixelformats.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/planerect.h"
