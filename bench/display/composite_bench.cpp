@@ -16,7 +16,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "display/displays.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"

@@ -9,7 +9,7 @@
 #include "display/displays.h"
 #include "display/eventlib.h"
 #include "display/events.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "vm/vm.h"
 
 namespace {

@@ -10,6 +10,10 @@ enum RuntimeTag : int {
     kTagQuiet = 1,
     kTagNoSound = 2,
     kTagTimerRes = 3,
+    // The mask mode for drawing into a selected mask and the alpha intensity
+    // for a selected alpha channel (-1 none); kept by the graphics library.
+    kTagMaskMode = 4,
+    kTagAlphaIntensity = 6,
     kTagDeclaring = 5,
     kTagCallbackNesting = 10,
     kTagRaiseErrors = 11,

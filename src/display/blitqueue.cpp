@@ -10,7 +10,7 @@
 #include "imaging/blit.h"
 #include "display/display.h"
 #include "display/refresh.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,

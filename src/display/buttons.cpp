@@ -10,10 +10,8 @@
 #include "imaging/blit.h"
 #include "display/display.h"
 #include "display/eventlib.h"
-#include "draw/positions.h"
-#include "objects/bgpics.h"
-#include "objects/compositor.h"
-#include "objects/layers.h"
+#include "display/positions.h"
+#include "display/bgpics.h"
 
 enum ButtonAction : int {
     kOnMouseOver = 0,
@@ -55,6 +53,8 @@ constexpr int kSimpleButton = 0;
 constexpr int kLayerButton = 1;
 constexpr int kButtonRecordSize = 100;
 
+const qbLayerButtonHooks* layerButtons = nullptr;
+
 const char* const kActionKeys[kButtonActions] = {
     "onmouseover", "onmouseout", "onmousedown", "onmouseup",
     "onrightmousedown", "onrightmouseup", "onmidmousedown", "onmidmouseup",
@@ -90,24 +90,9 @@ qbButtonList* ListOf(const qbDisplay* d) { return SharedListOf(d).get(); }
 
 bool IsButtonActive(const qbBGPicButton& b) {
     if (b.type == kSimpleButton) return b.enabled;
-    if (b.type == kLayerButton) return b.enabled && b.layer && (!b.layer->hidden || b.activeWhileHidden);
+    if (b.type == kLayerButton)
+        return b.enabled && b.layer && layerButtons && layerButtons->active(b.layer, b.activeWhileHidden);
     return false;
-}
-
-// Whether the layer's image covers the point (x, y) of its shown box.
-bool LayerOpaqueAt(qbLayer* layer, int32_t x, int32_t y) {
-    qbLayerState* s = layer->shownstate;
-    qbObjectImage image;
-    int32_t w = 0, h = 0;
-    if (GetLayerSourceImage(nullptr, layer, s, true, &image, &w, &h)) return false;
-    if (!s->xfbitmap && !s->bitmap && (layer->type == kLayerBrushPart || layer->type == kLayerBGPicPart)) {
-        x += s->srcx;
-        y += s->srcy;
-    }
-    if (x >= w || y >= h) return false;
-    if (image.alpha) return image.alpha->plane->data[static_cast<size_t>(y) * image.alpha->plane->rowBytes + x] != 0;
-    if (image.mask) return ReadBitmapPixel(image.mask, x, y, true) != 0;
-    return true;
 }
 
 bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton& b) {
@@ -118,24 +103,14 @@ bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton
     const int64_t py = dy;
     if (b.type == kSimpleButton) return px >= b.x1 && px <= b.x2 && py >= b.y1 && py <= b.y2;
     if (b.type != kLayerButton || !b.layer) return false;
-    const qbLayerState* s = b.layer->shownstate;
-    const auto inside = [&](int64_t left, int64_t top, int64_t w, int64_t h) {
-        return px >= left && px < left + w && py >= top && py < top + h;
-    };
-    if (!inside(s->shownx, s->showny, s->shownwidth, s->shownheight)) return false;
-    if (const qbClipRegion* c = s->clipregion) {
-        if (!inside(c->x, c->y, c->width, c->height)) return false;
-        if (c->mask && !ReadBitmapPixel(c->mask, static_cast<int32_t>(px - c->x), static_cast<int32_t>(py - c->y), true))
-            return false;
-    }
-    return !b.pixelExact ||
-           LayerOpaqueAt(b.layer, static_cast<int32_t>(px - s->shownx), static_cast<int32_t>(py - s->showny));
+    return layerButtons && layerButtons->hit(b.layer, px, py, b.pixelExact);
 }
 
 // MakeButton's layer argument: a position, a layer name, or the first
-// layer of a group.
+// layer of a group. Without the layers library there are no layers.
 int LayerButtonTarget(ScriptState* L, int idx, qbBGPic* pic, qbLayer** out) {
-    return GetLayerArg(L, idx, pic, nullptr, nullptr, out);
+    if (!layerButtons) return ERR_WRONGUSAGE;
+    return layerButtons->find(L, idx, pic, out);
 }
 
 void FillButtonMessage(qbEventMessage* msg, qbDisplay* d, qbBGPicButton* b, int action) {
@@ -281,6 +256,8 @@ int cmdMakeButton(ScriptState* L) {
     b->y2 = static_cast<int32_t>(std::min<int64_t>(y + h - 1, INT32_MAX));
     return AddButton(L, list, std::move(b), newID, 7);
 }
+
+void SetLayerButtonHooks(const qbLayerButtonHooks* hooks) { layerButtons = hooks; }
 
 void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer) {
     qbButtonList* list = bgpic ? bgpic->buttons.get() : nullptr;

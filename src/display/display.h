@@ -12,7 +12,7 @@
 #include "core/preproc.h"
 #include "core/threads.h"
 #include "imaging/bitmap.h"
-#include "objects/dirtyrects.h"
+#include "display/dirtylist.h"
 #include "platform/windowview.h"
 
 struct qbBGPic;

@@ -12,7 +12,7 @@
 #include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/refresh.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "display/displaywindow.h"
 #include "display/refresh.h"
 #include "imaging/scale.h"
-#include "draw/positions.h"
-#include "objects/bgpics.h"
+#include "display/positions.h"
+#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 namespace {

@@ -13,17 +13,18 @@
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
+#include "display/objecthooks.h"
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
-#include "draw/asyncdraw.h"
-#include "objects/bgpics.h"
-#include "objects/brushhardware.h"
-#include "objects/brushlib.h"
+#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 #include "imaging/imagehandle.h"
 
 namespace {
+
+qbDisplayBrushHooks brushHooks;
+FreeAsyncDrawsFn freeAsyncDraws = nullptr;
 
 struct DisplayGlobals {
     qbObject* head = nullptr;
@@ -75,7 +76,7 @@ void UnlinkDisplay(qbDisplay* display) {
 }
 
 void FreeDisplayResources(ScriptState* L, qbDisplay* d, bool atShutdown) {
-    FreeDisplayBrushes(L, d);
+    if (brushHooks.freeDisplay) brushHooks.freeDisplay(L, d);
     if (d->ownsBGPic && d->bgpic && !atShutdown) UnlinkAndFreeBGPic(L, d->bgpic);
     d->bgpic = nullptr;
     d->spriteFreeBuffer.reset();
@@ -162,6 +163,12 @@ void ApplyOptions(qbDisplay* d, const qbDisplayOptions& o) {
 }
 
 }  // namespace
+
+void SetDisplayBrushHooks(const qbDisplayBrushHooks* hooks) { brushHooks = hooks ? *hooks : qbDisplayBrushHooks{}; }
+
+const qbDisplayBrushHooks& DisplayBrushHooks() { return brushHooks; }
+
+void SetFreeAsyncDrawsHook(FreeAsyncDrawsFn fn) { freeAsyncDraws = fn; }
 
 qbDisplay::~qbDisplay() { FreeDisplayHooks(this); }
 
@@ -283,7 +290,7 @@ int FreeDisplayCore(ScriptState* L, ObjectID id, bool reportNotFound) {
 }
 
 void FreeAllDisplays(ScriptState* L) {
-    FreeAllAsyncDraws(L);
+    if (freeAsyncDraws) freeAsyncDraws(L);
     LockDisplayList();
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d))
         if (d->state != DISPSTATE_CLOSED && !d->fullScreen && !d->isBackfill) CloseDisplayCore(L, d, 0);
@@ -322,7 +329,8 @@ void SetActiveDisplay(ScriptState*, qbDisplay* d, bool keepWindow) {
 
 int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
     // Brushes first: a BGPic may tile one under its picture.
-    if (int err = LoadPendingBrushes(L)) return err;
+    if (brushHooks.loadPending)
+        if (int err = brushHooks.loadPending(L)) return err;
     if (int err = LoadPendingBGPics(L)) return err;
     SetPicturesPending(false);
     PrintDoneMessage();

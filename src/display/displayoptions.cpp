@@ -13,8 +13,8 @@
 #include "display/adapter.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
-#include "objects/bgpics.h"
-#include "objects/gradientopts.h"
+#include "display/bgpics.h"
+#include "display/gradientopts.h"
 
 namespace {
 

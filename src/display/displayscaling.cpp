@@ -14,8 +14,8 @@
 #include "display/displays.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
-#include "draw/positions.h"
-#include "objects/bgpics.h"
+#include "display/positions.h"
+#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 namespace {

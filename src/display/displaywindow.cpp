@@ -14,11 +14,11 @@
 #include "display/adapter.h"
 #include "display/displayoptions.h"
 #include "display/displays.h"
+#include "display/objecthooks.h"
 #include "display/displayscaling.h"
 #include "display/refresh.h"
-#include "draw/positions.h"
-#include "objects/bgpics.h"
-#include "objects/brushhardware.h"
+#include "display/positions.h"
+#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 namespace {
@@ -200,14 +200,15 @@ int OpenDisplayWindow(ScriptState* L, qbDisplay* d, uint32_t flags) {
         PostEvent(d, kEventResized, d->width, d->height, 0, nullptr);
     }
     if (int err = RealizeDisplay(L, d, d->activateOnOpen != 0, false)) return err;
-    return RestoreHardwareBrushes(L, d);
+    const qbDisplayBrushHooks& brushes = DisplayBrushHooks();
+    return brushes.restoreHardware ? brushes.restoreHardware(L, d) : 0;
 }
 
 int CloseDisplayCore(ScriptState* L, qbDisplay* d, uint32_t) {
     if (d->state == DISPSTATE_CLOSED) return 0;
     if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
         // The adapter's bitmaps of this display go with its window.
-        SaveHardwareBrushes(L, d);
+        if (DisplayBrushHooks().saveHardware) DisplayBrushHooks().saveHardware(L, d);
         if (int err = CallSlot(s->CloseDisplay, d->adapterHandle)) return err;
         d->adapterHandle = nullptr;
     } else {

@@ -167,6 +167,19 @@ int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic);
 // Removes the button bound to a layer that is going away.
 void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer);
 
+// What buttons bound to layers ask of their layer; the layers library
+// installs it. Without it MakeButton takes no layer buttons.
+struct qbLayerButtonHooks {
+    // MakeButton's layer argument at idx: 0 or the lookup's error.
+    int (*find)(ScriptState* L, int idx, qbBGPic* bgpic, qbLayer** out);
+    // Whether the layer is shown (or its button stays active while hidden).
+    bool (*active)(const qbLayer* layer, bool whileHidden);
+    // Whether the display point hits the layer's shown box (inside its clip
+    // region), and with pixelExact a covered pixel of its image.
+    bool (*hit)(qbLayer* layer, int64_t x, int64_t y, bool pixelExact);
+};
+void SetLayerButtonHooks(const qbLayerButtonHooks* hooks);
+
 // The installed handler of an object event.
 const qbHandlerSlot& ObjectHandler(int slot);
 

@@ -7,7 +7,7 @@
 #include "display/display.h"
 #include "display/displayhooks.h"
 #include "imaging/scalebitmap.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "display/display.h"
 #include "imaging/planekernels.h"
 #include "display/refresh.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "display/display.h"
 #include "draw/asyncdraw.h"
 #include "draw/graphicslib.h"
-#include "draw/output.h"
+#include "display/output.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "draw/colours.h"
 #include "imaging/geometry.h"
 #include "draw/graphicslib.h"
-#include "draw/output.h"
+#include "display/output.h"
 #include "platform/platform_ops.h"
 
 namespace {

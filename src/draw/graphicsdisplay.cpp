@@ -8,9 +8,9 @@
 #include "display/display.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
-#include "draw/clipregions.h"
+#include "display/clipregions.h"
 #include "draw/graphicslib.h"
-#include "draw/output.h"
+#include "display/output.h"
 
 namespace {
 

@@ -11,11 +11,12 @@
 #include "core/objects.h"
 #include "core/settings.h"
 #include "display/display.h"
+#include "display/objecthooks.h"
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
-#include "draw/clipregions.h"
-#include "draw/output.h"
-#include "draw/positions.h"
+#include "display/clipregions.h"
+#include "display/output.h"
+#include "display/positions.h"
 #include "objects/objectoptions.h"
 
 namespace {
@@ -156,6 +157,7 @@ const ScriptCommand* GraphicsCommands() { return kGraphicsCommands; }
 const ScriptConstant* GraphicsConstants() { return kGraphicsConstants; }
 
 int InitGraphicsLibrary(ScriptState* L) {
+    SetFreeAsyncDrawsHook(FreeAllAsyncDraws);
     std::unique_ptr<qbDisplay> spare;
     try {
         spare = std::make_unique<qbDisplay>();

@@ -14,10 +14,6 @@ int InitGraphicsLibrary(ScriptState* L);
 const ScriptCommand* GraphicsCommands();
 const ScriptConstant* GraphicsConstants();
 
-// Runtime tags the blits read: the mask mode for drawing into a selected
-// mask and the alpha intensity for a selected alpha channel (-1 none).
-enum : int { kTagMaskMode = 4, kTagAlphaIntensity = 6 };
-
 // DumpVideoTime counts from here while a video dump runs (monotonic time).
 void SetVideoDumpStart(const TimeValue& start);
 

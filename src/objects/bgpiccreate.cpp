@@ -15,9 +15,9 @@
 #include "display/displaywindow.h"
 #include "imaging/loaderchain.h"
 #include "objects/bgpiclib.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/brushes.h"
-#include "objects/gradientopts.h"
+#include "display/gradientopts.h"
 
 namespace {
 

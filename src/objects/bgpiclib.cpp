@@ -12,7 +12,7 @@
 #include "display/displaywindow.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/displayobject.h"
 #include "imaging/imagehandle.h"

@@ -8,7 +8,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 

@@ -13,7 +13,7 @@
 #include "display/display.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/layersources.h"
 #include "imaging/imagehandle.h"
 

@@ -8,10 +8,13 @@
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "display/bgpics.h"
+#include "display/objecthooks.h"
 #include "imaging/bitmap.h"
+#include "imaging/imagehandle.h"
 #include "display/displaywindow.h"
-#include "draw/graphicslib.h"
 #include "objects/brushes.h"
+#include "objects/brushhardware.h"
 #include "objects/displayobject.h"
 
 namespace {
@@ -49,6 +52,19 @@ int SetTag(int tag, int32_t value) {
     return 0;
 }
 
+// BGPic texture fills read their brush through this.
+int TextureOfBrush(ScriptState* L, ObjectID id, qbTexturePicture* out) {
+    qbBrush* brush = nullptr;
+    if (int err = GetBrushRecord(L, id, &brush, 0)) return err;
+    out->bitmap = brush->bitmap;
+    out->width = brush->width;
+    out->height = brush->height;
+    out->rowLength = brush->rowLength;
+    const uint32_t* source = brush->bitmap ? nullptr : GetImageHandlePixels(brush->imageSource);
+    out->pixels = source ? source + static_cast<size_t>(brush->partY) * brush->rowLength + brush->partX : nullptr;
+    return 0;
+}
+
 }  // namespace
 
 int BrushIntArg(ScriptState* L, int idx, int32_t* out) {
@@ -75,6 +91,10 @@ int cmdSetMaskMode(ScriptState* L) {
 
 int InitBrushLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(BrushListHead())) return err;
+    SetTextureBrushLookup(TextureOfBrush);
+    static constexpr qbDisplayBrushHooks kDisplayBrushHooks{LoadPendingBrushes, SaveHardwareBrushes,
+                                                            RestoreHardwareBrushes, FreeDisplayBrushes};
+    SetDisplayBrushHooks(&kDisplayBrushHooks);
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kBrushCommands, 0);
     VmRegisterConstants(L, kBrushConstants, 0);

@@ -13,7 +13,7 @@
 #include "imaging/mixbitmaps.h"
 #include "objects/compositekernels.h"
 #include "imaging/shadowmask.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/layers.h"
 

@@ -17,15 +17,6 @@ struct qbDisplay;
 struct qbLayer;
 struct qbLayerState;
 
-// RedrawLayers flags.
-enum : uint32_t {
-    kRedrawNoSprites = 1,
-    kRedrawSpritesOnly = 2,
-    kRedrawDisplayBackground = 4,
-    kRedrawOwnPicture = 8,
-    kRedrawBaseSize = 16,
-};
-
 // Draws nothing (and says so on the debug output) for an empty or negative
 // rectangle or no destination.
 void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,

@@ -2,14 +2,13 @@
 #include "objects/dirtyrects.h"
 
 #include <algorithm>
-#include <new>
 
 #include "display/display.h"
 #include "display/refresh.h"
-#include "draw/clipregions.h"
+#include "display/clipregions.h"
 #include "imaging/geometry.h"
-#include "draw/output.h"
-#include "objects/bgpics.h"
+#include "display/output.h"
+#include "display/bgpics.h"
 #include "objects/compositor.h"
 #include "objects/layers.h"
 
@@ -17,20 +16,6 @@ namespace {
 
 qbDirtyRectList layersList;
 
-bool Grow(qbDirtyRectList* list) {
-    try {
-        list->entries.resize(list->entries.size() + kDirtyRectStep);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-bool Near(const qbDirtyRect& a, const qbDirtyRect& b) {
-    return b.x1 - a.x2 <= 1 && a.x1 - b.x2 <= 1 && b.y1 - a.y2 <= 1 && a.y1 - b.y2 <= 1;
-}
-
-// Cuts the box to another; false when nothing is left.
 bool CutTo(qbRect* box, const qbRect& to) {
     *box = IntersectRects(*box, to);
     return box->width > 0;
@@ -82,38 +67,6 @@ bool ShowLayerDirectly(ScriptState* L, qbLayer* layer) {
     DrawLayerImageIn(L, layer, s, buffer, r.x, r.y, r.width, r.height);
     RefreshDisplayRect(buffer, r.x, r.y, d, r.x, r.y, r.width, r.height, kRefreshScaled);
     return true;
-}
-
-bool InitDirtyRectList(qbDirtyRectList* list) {
-    list->entries.clear();
-    list->Reset();
-    return Grow(list);
-}
-
-void AppendDirtyRect(qbDirtyRectList* list, int32_t x, int32_t y, int32_t width, int32_t height, bool grow) {
-    if (width < 1 || height < 1 || list->overflowed) return;
-    if (list->count >= list->Capacity() && !(grow && Grow(list))) {
-        list->overflowed = true;
-        return;
-    }
-    list->entries[static_cast<size_t>(list->count++)] = {x, y, x + width - 1, y + height - 1, false};
-}
-
-void MergeDirtyRects(qbDirtyRectList* list) {
-    const int32_t n = list->count;
-    for (int32_t i = 0; i < n; ++i) {
-        qbDirtyRect& a = list->entries[static_cast<size_t>(i)];
-        if (a.dead) continue;
-        for (int32_t j = 0; j < n; ++j) {
-            qbDirtyRect& b = list->entries[static_cast<size_t>(j)];
-            if (j == i || b.dead || !Near(a, b)) continue;
-            a.x1 = std::min(a.x1, b.x1);
-            a.y1 = std::min(a.y1, b.y1);
-            a.x2 = std::max(a.x2, b.x2);
-            a.y2 = std::max(a.y2, b.y2);
-            b.dead = true;
-        }
-    }
 }
 
 void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list) {

@@ -1,48 +1,15 @@
-// Dirty rectangles: lists of changed areas that are shown together later,
-// their merging, and the routing of a refresh request to an immediate
-// redraw of the layers or to a list.
+// Dirty rectangles of layers: showing what a list holds, and the routing of
+// a refresh request to an immediate redraw of the layers or to a list.
 #pragma once
 
 #include <cstdint>
-#include <vector>
+
+#include "display/dirtylist.h"
 
 struct ScriptState;
 struct qbLayer;
 struct qbLayerState;
 
-constexpr int32_t kDirtyRectStep = 1024;
-
-// Inclusive corners. A merged-away entry is marked dead rather than moved
-// to a far coordinate, since any coordinate can be real on a large BGPic.
-struct qbDirtyRect {
-    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    bool dead = false;
-};
-
-// count entries of capacity are in use. A list that is full (count equals
-// capacity, or an add could not grow it) stands for the whole display.
-struct qbDirtyRectList {
-    std::vector<qbDirtyRect> entries;  // capacity entries
-    int32_t count = 0;
-    bool overflowed = false;  // a rectangle was lost: show everything
-    int32_t Capacity() const { return static_cast<int32_t>(entries.size()); }
-    bool Full() const { return overflowed || (Capacity() > 0 && count >= Capacity()); }
-    void MarkFull() { overflowed = true; }
-    void Reset() {
-        count = 0;
-        overflowed = false;
-    }
-};
-
-// Room for kDirtyRectStep entries; false when there is no memory.
-bool InitDirtyRectList(qbDirtyRectList* list);
-// Appends {x, y, x + width - 1, y + height - 1}. A full list grows by
-// kDirtyRectStep entries when grow is set; when it cannot grow (or may not),
-// the rectangle is lost and the list is marked overflowed.
-void AppendDirtyRect(qbDirtyRectList* list, int32_t x, int32_t y, int32_t width, int32_t height, bool grow);
-// One pass: each live entry takes in every later or earlier live entry that
-// overlaps or touches it (gaps of at most one pixel); those are marked dead.
-void MergeDirtyRects(qbDirtyRectList* list);
 // Redraws each live entry, or the whole BGPic when the list overflowed.
 void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list);
 

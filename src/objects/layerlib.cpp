@@ -9,9 +9,12 @@
 #include "core/settings.h"
 #include "display/display.h"
 #include "display/displays.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/dirtyrects.h"
+#include "objects/compositor.h"
+#include "objects/layerbuttons.h"
 #include "objects/layers.h"
+#include "objects/layersources.h"
 #include "vm/vm.h"
 
 namespace {
@@ -89,10 +92,15 @@ const ScriptCommand kLayerCommands[] = {
     {nullptr, nullptr},
 };
 
+constexpr qbBGPicLayerHooks kBGPicLayerHooks{LayersShowObject, RelinkLayerSources, FreeBGPicLayers, CountLayers,
+                                             RedrawLayers};
+
 }  // namespace
 
 int InitLayersLibrary(ScriptState* L) {
     SetLayerNameLookup([](const char* name) { return FindLayerByName(GetCurrentBGPic(), name); });
+    SetBGPicLayerHooks(&kBGPicLayerHooks);
+    InstallLayerButtonHooks();
     VmRegisterCommands(L, nullptr, kLayerCommands, 0);
     if (int err = RegisterCommandTable(kLayerCommands, "layers")) return err;
     if (!InitDirtyRectList(LayersDirtyList())) return ERR_MEM;

@@ -7,7 +7,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/layers.h"
 #include "vm/vm.h"
 

@@ -40,7 +40,7 @@
 #include "libs/system.h"
 #include "media/anims.h"
 #include "media/video.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/layers.h"
 #include "objects/sprites.h"

@@ -7,7 +7,7 @@
 #include "objects/layers.h"
 #include "objects/layersources.h"
 #include "eventlib_fixture.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 
 namespace {
 

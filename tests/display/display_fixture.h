@@ -14,7 +14,7 @@
 #include "imaging/blit.h"
 #include "display/displays.h"
 #include "display/refresh.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
 

@@ -2,7 +2,7 @@
 // CancelAsyncDraw with a scripted owner that counts what it was asked.
 #include "core/errcodes.h"
 #include "display/displays.h"
-#include "draw/output.h"
+#include "display/output.h"
 #include "graphics_fixture.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "display/displaylib_fixture.h"
 #include "draw/asyncdraw.h"
-#include "draw/clipregions.h"
+#include "display/clipregions.h"
 #include "draw/graphicslib.h"
 
 class GraphicsWorld : public DisplayLibWorld {

@@ -8,13 +8,13 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
-#include "draw/output.h"
+#include "display/output.h"
 #include "graphics_fixture.h"
 #include "test_bmp.h"
 #include "display/adapter.h"
 #include "display/adapterslots.h"
 #include "imaging/pixelformats.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "core/plugin.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cmath>
 
-#include "draw/positions.h"
+#include "display/positions.h"
 #include "graphics_fixture.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "display/displaylib.h"
 #include "display/displays.h"
 #include "e2e/e2e_util.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
 #include "vm/vm.h"

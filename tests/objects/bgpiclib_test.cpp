@@ -13,8 +13,8 @@
 #include "imaging/bitmap.h"
 #include "display/display.h"
 #include "objects/bgpiclib.h"
-#include "objects/bgpics.h"
-#include "objects/gradientopts.h"
+#include "display/bgpics.h"
+#include "display/gradientopts.h"
 #include "brush_fixture.h"
 #include "test_bmp.h"
 

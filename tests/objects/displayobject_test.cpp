@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
-#include "draw/positions.h"
+#include "display/positions.h"
 #include "platform/null/null_backend.h"
 #include "show_fixture.h"
 

@@ -7,8 +7,8 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "draw/output.h"
-#include "objects/bgpics.h"
+#include "display/output.h"
+#include "display/bgpics.h"
 #include "objects/dirtyrects.h"
 #include "objects/bgpiclib.h"
 #include "show_fixture.h"

@@ -11,7 +11,7 @@
 #include "display/displaylib.h"
 #include "display/displays.h"
 #include "linux_fixture.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 #include "vm/vm.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // The region list and the choice of the active clip region. A region must
 // lie inside the output it clips: the blits trust it and do not clip again.
-#include "draw/clipregions.h"
+#include "display/clipregions.h"
 
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "display/display.h"
-#include "draw/output.h"
+#include "display/output.h"
 
 namespace {
 

@@ -78,6 +78,46 @@ struct qbBGPic : qbObject {
     std::shared_ptr<qbButtonList> buttons;
 };
 
+// RedrawLayers flags.
+enum : uint32_t {
+    kRedrawNoSprites = 1,
+    kRedrawSpritesOnly = 2,
+    kRedrawDisplayBackground = 4,
+    kRedrawOwnPicture = 8,
+    kRedrawBaseSize = 16,
+};
+
+// What the layers shown on BGPics do for the BGPics; the layers library
+// installs it. Without it no BGPic has layers.
+struct qbBGPicLayerHooks {
+    // Whether a layer shows the object, and pointing the layers that show
+    // from at to.
+    bool (*showsObject)(int type, ObjectID id);
+    void (*relinkSources)(int type, ObjectID from, ObjectID to);
+    void (*freeLayers)(ScriptState* L, qbBGPic* bgpic, bool releaseSources);
+    int32_t (*countLayers)(const qbBGPic* bgpic);
+    // Draws the BGPic with its layers into dest (RedrawLayers flags).
+    void (*redraw)(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
+                   int32_t width, int32_t height, uint32_t flags);
+};
+void SetBGPicLayerHooks(const qbBGPicLayerHooks* hooks);
+
+// A brush's picture as a texture fill reads it: its bitmap, or, for a brush
+// loaded before the displays started, the decoded pixels of its part
+// (rowLength apart).
+struct qbTexturePicture {
+    qbBitmap* bitmap = nullptr;
+    const uint32_t* pixels = nullptr;
+    int32_t rowLength = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+// Installed by the brush library: 0 or the brush lookup's error.
+using TextureBrushLookup = int (*)(ScriptState* L, ObjectID brush, qbTexturePicture* out);
+void SetTextureBrushLookup(TextureBrushLookup lookup);
+// The brush's picture through the installed lookup; ERR_FINDBRUSH without one.
+int GetTexturePicture(ScriptState* L, ObjectID brush, qbTexturePicture* out);
+
 qbBGPic* FirstBGPic();
 qbObject** BGPicListHead();
 

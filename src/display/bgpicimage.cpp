@@ -14,8 +14,7 @@
 #include "imaging/clonebitmap.h"
 #include "imaging/gradient.h"
 #include "imaging/scalebitmap.h"
-#include "objects/bgpics.h"
-#include "objects/brushes.h"
+#include "display/bgpics.h"
 #include "imaging/imagehandle.h"
 
 namespace {
@@ -24,15 +23,15 @@ namespace {
 // that the brush may change or go afterwards.
 int EnsureTexture(ScriptState* L, qbBGPicFill& fill) {
     if (fill.textureBitmap) return 0;
-    qbBrush* brush = nullptr;
-    if (int err = GetBrushRecord(L, fill.textureBrush, &brush, 0)) return err;
+    qbTexturePicture brush;
+    if (int err = GetTexturePicture(L, fill.textureBrush, &brush)) return err;
     qbBitmap *copy = nullptr, *noMask = nullptr, *noAlpha = nullptr;
-    if (int err = CloneBitmapRect(brush->bitmap, nullptr, nullptr, 0, 0, brush->width, brush->height, &copy, &noMask,
+    if (int err = CloneBitmapRect(brush.bitmap, nullptr, nullptr, 0, 0, brush.width, brush.height, &copy, &noMask,
                                   &noAlpha))
         return err;
     fill.textureBitmap = copy;
-    fill.textureWidth = brush->width;
-    fill.textureHeight = brush->height;
+    fill.textureWidth = brush.width;
+    fill.textureHeight = brush.height;
     return 0;
 }
 
@@ -147,24 +146,24 @@ int FillDisplayBackdrop(const qbDisplay* display, qbBitmap* bitmap, uint32_t* pe
         return 0;
     }
     if (f.style == kFillTexture) {
-        qbBrush* brush = nullptr;
-        if (int err = GetBrushRecord(L, f.textureBrush, &brush, 0)) return err;
+        qbTexturePicture brush;
+        if (int err = GetTexturePicture(L, f.textureBrush, &brush)) return err;
         // A brush loaded before the displays has no bitmap yet: its picture
         // is still the decoded one.
         std::vector<uint32_t> tile;
-        int32_t rowLength = brush->width;
+        int32_t rowLength = brush.width;
         const uint32_t* first = nullptr;
-        if (brush->bitmap) {
-            tile = CopyBitmapRectToARGB(brush->bitmap, 0, 0, brush->width, brush->height, kLockReadOnly);
+        if (brush.bitmap) {
+            tile = CopyBitmapRectToARGB(brush.bitmap, 0, 0, brush.width, brush.height, kLockReadOnly);
             if (tile.empty()) return ERR_MEM;
             first = tile.data();
-        } else if (const uint32_t* source = GetImageHandlePixels(brush->imageSource)) {
-            rowLength = brush->rowLength;
-            first = source + static_cast<size_t>(brush->partY) * rowLength + brush->partX;
+        } else if (brush.pixels) {
+            rowLength = brush.rowLength;
+            first = brush.pixels;
         } else {
             return ERR_BITMAP;
         }
-        TileRawRect(pending, width, height, first, f.textureX, f.textureY, brush->width, brush->height, rowLength);
+        TileRawRect(pending, width, height, first, f.textureX, f.textureY, brush.width, brush.height, rowLength);
         return 0;
     }
     std::fill(pending, pending + static_cast<size_t>(width) * static_cast<size_t>(height), f.colour & 0x00FFFFFFu);

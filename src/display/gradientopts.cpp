@@ -1,7 +1,7 @@
 // The gradient option parsers. Stops come as one flat list of pairs,
 // colour then position, from index 0; the renderer takes them in the order
 // given, so they are neither sorted nor checked for order.
-#include "objects/gradientopts.h"
+#include "display/gradientopts.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,6 +1,6 @@
 // The BGPic list: records, lookup, freeing with deferral while a display
 // shows the picture, and the display buffers and backdrops made from it.
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,15 +11,27 @@
 #include "imaging/blit.h"
 #include "display/display.h"
 #include "display/eventlib.h"
-#include "objects/compositor.h"
-#include "objects/layers.h"
-#include "objects/layersources.h"
 #include "imaging/imagehandle.h"
 
 namespace {
 
 // The list head as the object registry sees it.
 qbObject* bgpicHead = nullptr;
+const qbBGPicLayerHooks* layerHooks = nullptr;
+TextureBrushLookup textureLookup = nullptr;
+
+bool LayersShowObject(int type, ObjectID id) { return layerHooks && layerHooks->showsObject(type, id); }
+
+void RelinkLayerSources(int type, ObjectID from, ObjectID to) {
+    if (layerHooks) layerHooks->relinkSources(type, from, to);
+}
+
+int32_t CountLayers(const qbBGPic* record) { return layerHooks ? layerHooks->countLayers(record) : 0; }
+
+void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* record, qbBitmap* dest, int32_t x, int32_t y,
+                  int32_t width, int32_t height, uint32_t flags) {
+    if (layerHooks) layerHooks->redraw(L, display, record, dest, x, y, width, height, flags);
+}
 
 qbBGPic* AsBGPic(qbObject* object) { return static_cast<qbBGPic*>(object); }
 
@@ -123,6 +135,17 @@ int AllocBGPicRecord(NewObjectID id, int32_t regenerate, int32_t width, int32_t 
     return 0;
 }
 
+void SetBGPicLayerHooks(const qbBGPicLayerHooks* hooks) { layerHooks = hooks; }
+
+void SetTextureBrushLookup(TextureBrushLookup lookup) { textureLookup = lookup; }
+
+int GetTexturePicture(ScriptState* L, ObjectID brush, qbTexturePicture* out) {
+    if (textureLookup) return textureLookup(L, brush, out);
+    if (brush.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(brush.number);
+    return ERR_FINDBRUSH;
+}
+
 int GetBGPic(ScriptState* L, ObjectID id, qbBGPic** out, uint32_t flags) {
     if (out) *out = nullptr;
     for (qbBGPic* r = FirstBGPic(); r; r = AsBGPic(r->next)) {
@@ -190,7 +213,7 @@ void FreeDerivedBGPicImages(qbBGPic* r) {
 }
 
 void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources) {
-    FreeBGPicLayers(L, record, releaseSources);
+    if (layerHooks) layerHooks->freeLayers(L, record, releaseSources);
     ReleaseImageHandle(record->source);
     record->source = nullptr;
     FreeDerivedBGPicImages(record);

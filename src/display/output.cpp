@@ -1,9 +1,9 @@
 // The current output record and the output guards.
-#include "draw/output.h"
+#include "display/output.h"
 
 #include "core/errcodes.h"
 #include "display/display.h"
-#include "objects/bgpics.h"
+#include "display/bgpics.h"
 
 qbOutputView GetCurrentOutput() {
     qbOutputView v;

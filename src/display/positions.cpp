@@ -1,13 +1,13 @@
 // Resolving position constants. The x constants are not recognised on the y
 // axis and the reverse: a y of LEFT stays -90000.
-#include "draw/positions.h"
+#include "display/positions.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "display/display.h"
-#include "draw/clipregions.h"
-#include "draw/output.h"
+#include "display/clipregions.h"
+#include "display/output.h"
 
 namespace {
 

@@ -1,0 +1,24 @@
+// What the objects drawn on displays do when displays come and go. The
+// libraries that own those objects install their parts; a part not
+// installed does nothing.
+#pragma once
+
+struct ScriptState;
+struct qbDisplay;
+
+struct qbDisplayBrushHooks {
+    // Builds the brushes whose pictures waited for the first display.
+    int (*loadPending)(ScriptState* L);
+    // A display's window closes or opens again: the adapter's bitmaps of its
+    // hardware brushes are saved, and made anew.
+    void (*saveHardware)(ScriptState* L, qbDisplay* display);
+    int (*restoreHardware)(ScriptState* L, qbDisplay* display);
+    // The display goes: its hardware brushes go with it.
+    void (*freeDisplay)(ScriptState* L, qbDisplay* display);
+};
+void SetDisplayBrushHooks(const qbDisplayBrushHooks* hooks);
+const qbDisplayBrushHooks& DisplayBrushHooks();
+
+// Every asynchronous drawing ends before the displays go.
+using FreeAsyncDrawsFn = void (*)(ScriptState* L);
+void SetFreeAsyncDrawsHook(FreeAsyncDrawsFn fn);
