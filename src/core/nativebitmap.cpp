@@ -10,6 +10,8 @@
 
 namespace {
 
+AdapterCapsQuery adapterCapsQuery = nullptr;
+
 // Written once at start-up but read from the sound, video and loader threads.
 std::atomic<int> platformPixelFormat{kPixelFormatUnset};
 
@@ -62,6 +64,10 @@ qbNativeBitmap* AllocNativeBitmapInFormat(int width, int height, int format) {
 }
 
 void FreeNativeBitmap(qbNativeBitmap* bitmap) { std::unique_ptr<qbNativeBitmap> owner(bitmap); }
+
+void SetAdapterCapsQuery(AdapterCapsQuery query) { adapterCapsQuery = query; }
+
+uint32_t QueryDisplayAdapterCaps(uint32_t requested) { return adapterCapsQuery ? adapterCapsQuery(requested) : 0; }
 
 int LockNativeBitmap(qbNativeBitmap* bitmap, qbBitmapLock* lock) {
     if (!lock) return 0;

@@ -54,8 +54,11 @@ intptr_t GetNativeBitmapAttr(const qbNativeBitmap* bitmap, int attribute);
 
 // Bits per pixel of the screen's pixels, as the platform pixel format has them.
 int GetScreenPixelDepth();
-// The capability bits the installed display adapter grants of those asked for.
+// The capability bits the installed display adapter grants of those asked
+// for: the display layer answers through the query it installs; none without.
 uint32_t QueryDisplayAdapterCaps(uint32_t requested);
+using AdapterCapsQuery = uint32_t (*)(uint32_t requested);
+void SetAdapterCapsQuery(AdapterCapsQuery query);
 // 1 always; the handle is 0 because this platform has no native handles.
 int AllocNativeBitmapHandle(void* display, int size, void** outHandle);
 

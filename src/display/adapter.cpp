@@ -42,6 +42,16 @@ qbDisplayAdapter adapter;
 
 const qbDisplayAdapterSlots* Slots() { return adapter.plugin ? adapter.plugin->displaySlots : nullptr; }
 
+// What the adapter grants of the capability bits asked for.
+uint32_t AdapterCaps(uint32_t requested) {
+    if (!adapter.plugin || !(adapter.flags & kAdapterVideoBitmaps)) return 0;
+    uint32_t granted = requested & kCapsVideoBitmaps;
+    if (adapter.flags & kAdapterDisplayBitmaps) granted |= requested & kCapsDisplayBitmaps;
+    for (uint32_t bit = 0; bit < std::size(kCapsByFeature); ++bit)
+        if (adapter.features & (1u << bit)) granted |= requested & kCapsByFeature[bit];
+    return granted;
+}
+
 }  // namespace
 
 // Refusals shared by every adapter kind.
@@ -87,6 +97,7 @@ int SetDisplayAdapter(qbAdapterPlugin* plugin, uint32_t flags, const qbAdapterTa
     plugin->displayAdapterFeatures = features;
     SetPlatformPixelFormat(format);
     RouteBlitsThroughAdapter(true);
+    SetAdapterCapsQuery(AdapterCaps);
     return 0;
 }
 
@@ -102,6 +113,7 @@ void ClearDisplayAdapters() {
     if (adapter.plugin) SetPlatformPixelFormat(kPixelFormatUnset);
     adapter = qbDisplayAdapter{};
     RouteBlitsThroughAdapter(false);
+    SetAdapterCapsQuery(nullptr);
 }
 
 uint32_t AdjustAlphaForAdapter(uint32_t colour) {
@@ -440,15 +452,6 @@ int GetDisplayMonitorIndex(qbDisplay* d) {
         if (overlaps) index = i;
     }
     return index;
-}
-
-uint32_t QueryDisplayAdapterCaps(uint32_t requested) {
-    if (!adapter.plugin || !(adapter.flags & kAdapterVideoBitmaps)) return 0;
-    uint32_t granted = requested & kCapsVideoBitmaps;
-    if (adapter.flags & kAdapterDisplayBitmaps) granted |= requested & kCapsDisplayBitmaps;
-    for (uint32_t bit = 0; bit < std::size(kCapsByFeature); ++bit)
-        if (adapter.features & (1u << bit)) granted |= requested & kCapsByFeature[bit];
-    return granted;
 }
 
 int GetDisplayForVideoBitmap(int32_t id, qbDisplay** out) {

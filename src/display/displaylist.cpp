@@ -24,7 +24,7 @@
 namespace {
 
 qbDisplayBrushHooks brushHooks;
-FreeAsyncDrawsFn freeAsyncDraws = nullptr;
+const qbAsyncDrawHooks* asyncDraws = nullptr;
 
 struct DisplayGlobals {
     qbObject* head = nullptr;
@@ -168,7 +168,9 @@ void SetDisplayBrushHooks(const qbDisplayBrushHooks* hooks) { brushHooks = hooks
 
 const qbDisplayBrushHooks& DisplayBrushHooks() { return brushHooks; }
 
-void SetFreeAsyncDrawsHook(FreeAsyncDrawsFn fn) { freeAsyncDraws = fn; }
+void SetAsyncDrawHooks(const qbAsyncDrawHooks* hooks) { asyncDraws = hooks; }
+
+bool DisplayHasAsyncDraws(const qbDisplay* display) { return asyncDraws && asyncDraws->displayHas(display); }
 
 qbDisplay::~qbDisplay() { FreeDisplayHooks(this); }
 
@@ -290,7 +292,7 @@ int FreeDisplayCore(ScriptState* L, ObjectID id, bool reportNotFound) {
 }
 
 void FreeAllDisplays(ScriptState* L) {
-    if (freeAsyncDraws) freeAsyncDraws(L);
+    if (asyncDraws) asyncDraws->freeAll(L);
     LockDisplayList();
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d))
         if (d->state != DISPSTATE_CLOSED && !d->fullScreen && !d->isBackfill) CloseDisplayCore(L, d, 0);

@@ -33,8 +33,8 @@ void ResetDisplayInput(qbDisplay* display);
 int OpenDisplayWindow(ScriptState* L, qbDisplay* display, uint32_t flags);
 int CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
 
-// Whether async-draw objects (kept in draw/asyncdraw.cpp) or videos are
-// bound to the display; until the video library arrives no display has any
-// videos.
+// Whether async-draw objects (through the hooks the graphics library
+// installs) or videos are bound to the display; until the video library
+// arrives no display has any videos.
 bool DisplayHasAsyncDraws(const qbDisplay* display);
 bool IsVideoOnDisplay(const qbDisplay* display);

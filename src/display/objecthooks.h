@@ -19,6 +19,11 @@ struct qbDisplayBrushHooks {
 void SetDisplayBrushHooks(const qbDisplayBrushHooks* hooks);
 const qbDisplayBrushHooks& DisplayBrushHooks();
 
-// Every asynchronous drawing ends before the displays go.
-using FreeAsyncDrawsFn = void (*)(ScriptState* L);
-void SetFreeAsyncDrawsHook(FreeAsyncDrawsFn fn);
+// The asynchronous drawings bound to displays: whether a display has any
+// (it may then not be freed or switch layers), and ending them all before
+// the displays go.
+struct qbAsyncDrawHooks {
+    bool (*displayHas)(const qbDisplay* display);
+    void (*freeAll)(ScriptState* L);
+};
+void SetAsyncDrawHooks(const qbAsyncDrawHooks* hooks);

@@ -73,7 +73,7 @@ void FreeAllAsyncDraws(ScriptState* L) {
     while (asyncList) RemoveAsyncDraw(L, AsAsync(asyncList), 0);
 }
 
-bool DisplayHasAsyncDraws(const qbDisplay* display) {
+bool AnyAsyncDrawOn(const qbDisplay* display) {
     for (qbObject* o = asyncList; o; o = o->next) {
         if (AsAsync(o)->display == display) return true;
     }

@@ -59,7 +59,8 @@ int FindAsyncDraw(ObjectID id, qbAsyncDraw** out);
 // A null state (after the VM closed) frees the named data's nodes only.
 void RemoveAsyncDraw(ScriptState* L, qbAsyncDraw* record, int32_t flag);
 void FreeAllAsyncDraws(ScriptState* L);
-// DisplayHasAsyncDraws of display/displays.h answers from this list.
+// Whether an object is bound to the display.
+bool AnyAsyncDrawOn(const qbDisplay* display);
 // The first refusal of an unfinished object to the operation now starting.
 int32_t CheckAsyncDrawsBusy();
 void NotifyAsyncDraws(int32_t code, void* data);

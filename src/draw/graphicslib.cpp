@@ -157,7 +157,8 @@ const ScriptCommand* GraphicsCommands() { return kGraphicsCommands; }
 const ScriptConstant* GraphicsConstants() { return kGraphicsConstants; }
 
 int InitGraphicsLibrary(ScriptState* L) {
-    SetFreeAsyncDrawsHook(FreeAllAsyncDraws);
+    static constexpr qbAsyncDrawHooks kAsyncDrawHooks{AnyAsyncDrawOn, FreeAllAsyncDraws};
+    SetAsyncDrawHooks(&kAsyncDrawHooks);
     std::unique_ptr<qbDisplay> spare;
     try {
         spare = std::make_unique<qbDisplay>();

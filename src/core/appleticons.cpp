@@ -6,7 +6,7 @@
 #include "core/appletsections.h"
 #include "core/chunkname.h"
 #include "core/errcodes.h"
-#include "display/icons.h"
+#include "core/iconlist.h"
 
 namespace {
 
