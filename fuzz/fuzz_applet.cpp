@@ -12,8 +12,8 @@
 #include "core/linkeddata.h"
 #include "core/memfile.h"
 #include "core/settings.h"
-#include "player/startup.h"
 #include "display/icons.h"
+#include "player/startup.h"
 #include "vm/vm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "core/applet.h"
+#include "core/errors.h"
 #include "core/fileops.h"
+#include "libs/errorhandler.h"
 #include "player/options.h"
 #include "player/requiretags.h"
-#include "core/errors.h"
-#include "libs/errorhandler.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

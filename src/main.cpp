@@ -1,6 +1,6 @@
 // The player's process entry.
-#include "player/startup.h"
 #include "platform/platform.h"
+#include "player/startup.h"
 
 int main(int argc, char** argv) {
     SetPlatformBackend(&LinuxPlatformOps());

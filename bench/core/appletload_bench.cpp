@@ -15,10 +15,10 @@
 
 #include "core/applet.h"
 #include "core/appletload.h"
-#include "core/settings.h"
-#include "player/startup.h"
-#include "lib/applet_writer.h"
 #include "core/packfile.h"
+#include "core/settings.h"
+#include "lib/applet_writer.h"
+#include "player/startup.h"
 #include "vm/vm.h"
 
 namespace {

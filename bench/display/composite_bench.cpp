@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelbench.h"
+#include "display/bgpics.h"
+#include "display/displays.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
-#include "display/displays.h"
-#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
+#include "pixelbench.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
 

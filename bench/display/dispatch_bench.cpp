@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "core/eventqueue.h"
+#include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
 #include "display/eventlib.h"
 #include "display/events.h"
-#include "display/bgpics.h"
 #include "vm/vm.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "pixelbench.h"
 #include "imaging/kernels.h"
 #include "imaging/planekernels.h"
+#include "pixelbench.h"
 
 #ifdef QB_BENCH_HAVE_PIXMAN
 #include <pixman.h>

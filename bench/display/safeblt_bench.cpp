@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "pixelbench.h"
-#include "display/safeblt.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/displays.h"
 #include "display/refresh.h"
-#include "display/bgpics.h"
+#include "display/safeblt.h"
+#include "imaging/blit.h"
+#include "pixelbench.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
 

@@ -16,8 +16,8 @@
 #include "core/file.h"
 #include "core/fileops.h"
 #include "core/linkeddata.h"
-#include "core/runstate.h"
 #include "core/packfile.h"
+#include "core/runstate.h"
 #include "platform/platform.h"
 
 qbTimerSettings TimerSettings;

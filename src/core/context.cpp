@@ -11,8 +11,8 @@
 #include "core/argapi.h"
 #include "core/chars.h"
 #include "core/errcodes.h"
-#include "core/settings.h"
 #include "core/runstate.h"
+#include "core/settings.h"
 
 namespace {
 

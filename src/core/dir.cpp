@@ -14,10 +14,10 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "core/fileops.h"
 #include "core/filenames.h"
-#include "core/memfile.h"
+#include "core/fileops.h"
 #include "core/loadertags.h"
+#include "core/memfile.h"
 
 // A native lock: a directory stream for directories, a read-only descriptor
 // for files. Paths are kept in the system's form for the calls and in the

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "core/chunkname.h"
-#include "core/stdiofile.h"
-#include "core/pluginadapters.h"
 #include "core/loadertags.h"
+#include "core/pluginadapters.h"
+#include "core/stdiofile.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "core/chars.h"
 #include "core/errcodes.h"
-#include "core/runstate.h"
 #include "core/loadertags.h"
+#include "core/runstate.h"
 
 namespace {
 

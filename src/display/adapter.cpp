@@ -9,15 +9,15 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/plugin.h"
 #include "core/runstate.h"
 #include "display/blitroute.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
 #include "display/displays.h"
-#include "display/refresh.h"
 #include "display/events.h"
+#include "display/refresh.h"
 #include "platform/platform_ops.h"
-#include "core/plugin.h"
 
 namespace {
 

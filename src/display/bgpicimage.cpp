@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/display.h"
-#include "imaging/scale.h"
+#include "imaging/blit.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/gradient.h"
-#include "imaging/scalebitmap.h"
-#include "display/bgpics.h"
 #include "imaging/imagehandle.h"
+#include "imaging/scale.h"
+#include "imaging/scalebitmap.h"
 
 namespace {
 

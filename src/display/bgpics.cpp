@@ -8,9 +8,9 @@
 
 #include "core/errors.h"
 #include "display/adapter.h"
-#include "imaging/blit.h"
 #include "display/display.h"
 #include "display/eventlib.h"
+#include "imaging/blit.h"
 #include "imaging/imagehandle.h"
 
 namespace {

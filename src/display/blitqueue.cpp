@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "core/errcodes.h"
-#include "display/safeblt.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/refresh.h"
-#include "display/bgpics.h"
+#include "display/safeblt.h"
+#include "imaging/blit.h"
 #include "platform/platform_ops.h"
 
 int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,

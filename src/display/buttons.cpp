@@ -7,11 +7,11 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/positions.h"
-#include "display/bgpics.h"
+#include "imaging/blit.h"
 
 enum ButtonAction : int {
     kOnMouseOver = 0,

@@ -11,8 +11,8 @@
 #include "core/ostime.h"
 #include "core/preproc.h"
 #include "core/threads.h"
-#include "imaging/bitmap.h"
 #include "display/dirtylist.h"
+#include "imaging/bitmap.h"
 #include "platform/windowview.h"
 
 struct qbBGPic;

@@ -8,11 +8,11 @@
 #include "core/eventqueue.h"
 #include "core/runstate.h"
 #include "display/adapter.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/refresh.h"
-#include "display/bgpics.h"
 
 namespace {
 

@@ -12,16 +12,16 @@
 #include "core/errors.h"
 #include "core/settings.h"
 #include "display/adapter.h"
+#include "display/bgpics.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displayoptions.h"
 #include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
+#include "display/positions.h"
 #include "display/refresh.h"
 #include "imaging/scale.h"
-#include "display/positions.h"
-#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 namespace {

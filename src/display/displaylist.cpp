@@ -8,18 +8,18 @@
 #include "core/platformhooks.h"
 #include "core/settings.h"
 #include "display/adapter.h"
-#include "display/safeblt.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
-#include "display/objecthooks.h"
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
+#include "display/objecthooks.h"
 #include "display/refresh.h"
-#include "display/bgpics.h"
-#include "platform/platform_ops.h"
+#include "display/safeblt.h"
+#include "imaging/blit.h"
 #include "imaging/imagehandle.h"
+#include "platform/platform_ops.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "core/errors.h"
 #include "core/runstate.h"
 #include "display/adapter.h"
+#include "display/bgpics.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
-#include "display/bgpics.h"
 #include "display/gradientopts.h"
 
 namespace {

@@ -10,12 +10,12 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "display/adapter.h"
+#include "display/bgpics.h"
 #include "display/displayhooks.h"
 #include "display/displays.h"
 #include "display/displaywindow.h"
-#include "display/refresh.h"
 #include "display/positions.h"
-#include "display/bgpics.h"
+#include "display/refresh.h"
 #include "platform/platform_ops.h"
 
 namespace {

@@ -12,13 +12,13 @@
 #include "core/eventqueue.h"
 #include "core/ostime.h"
 #include "display/adapter.h"
+#include "display/bgpics.h"
 #include "display/displayoptions.h"
 #include "display/displays.h"
-#include "display/objecthooks.h"
 #include "display/displayscaling.h"
-#include "display/refresh.h"
+#include "display/objecthooks.h"
 #include "display/positions.h"
-#include "display/bgpics.h"
+#include "display/refresh.h"
 #include "platform/platform_ops.h"
 
 namespace {

@@ -8,11 +8,11 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
-#include "display/pollinterval.h"
 #include "core/settings.h"
 #include "display/adapter.h"
 #include "display/display.h"
 #include "display/eventlib.h"
+#include "display/pollinterval.h"
 #include "platform/platform.h"
 
 const char* const kDisplayHandlerNames[kDisplayHandlerSlots] = {

@@ -9,10 +9,10 @@
 
 #include "core/extprogram.h"
 #include "core/memory.h"
+#include "core/soundevents.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "platform/platform.h"
-#include "core/soundevents.h"
 
 namespace {
 

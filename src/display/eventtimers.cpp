@@ -7,12 +7,12 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/objects.h"
+#include "core/plugin.h"
+#include "core/pluginadapters.h"
 #include "core/runstate.h"
 #include "core/timers.h"
 #include "display/adapter.h"
 #include "display/eventlib.h"
-#include "core/pluginadapters.h"
-#include "core/plugin.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include "display/output.h"
 
 #include "core/errcodes.h"
-#include "display/display.h"
 #include "display/bgpics.h"
+#include "display/display.h"
 
 qbOutputView GetCurrentOutput() {
     qbOutputView v;

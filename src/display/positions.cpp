@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "display/display.h"
 #include "display/clipregions.h"
+#include "display/display.h"
 #include "display/output.h"
 
 namespace {

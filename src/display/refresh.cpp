@@ -4,10 +4,10 @@
 #include <algorithm>
 
 #include "display/adapter.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
 #include "imaging/scalebitmap.h"
-#include "display/bgpics.h"
 #include "platform/platform_ops.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "display/display.h"
-#include "imaging/planekernels.h"
-#include "display/refresh.h"
 #include "display/bgpics.h"
+#include "display/display.h"
+#include "display/refresh.h"
+#include "imaging/planekernels.h"
 
 namespace {
 

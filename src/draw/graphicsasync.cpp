@@ -5,9 +5,9 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "display/display.h"
+#include "display/output.h"
 #include "draw/asyncdraw.h"
 #include "draw/graphicslib.h"
-#include "display/output.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include "display/adapter.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
-#include "draw/colours.h"
-#include "imaging/geometry.h"
-#include "draw/graphicslib.h"
 #include "display/output.h"
+#include "draw/colours.h"
+#include "draw/graphicslib.h"
+#include "imaging/geometry.h"
 #include "platform/platform_ops.h"
 
 namespace {

@@ -5,12 +5,12 @@
 #include "core/errcodes.h"
 #include "core/ostime.h"
 #include "display/adapter.h"
+#include "display/clipregions.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
-#include "display/refresh.h"
-#include "display/clipregions.h"
-#include "draw/graphicslib.h"
 #include "display/output.h"
+#include "display/refresh.h"
+#include "draw/graphicslib.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "display/clipregions.h"
 #include "display/display.h"
 #include "display/objecthooks.h"
-#include "display/refresh.h"
-#include "draw/asyncdraw.h"
-#include "display/clipregions.h"
 #include "display/output.h"
 #include "display/positions.h"
+#include "display/refresh.h"
+#include "draw/asyncdraw.h"
 #include "objects/objectoptions.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/nativebitmap.h"
 #include "core/bitmaplock.h"
+#include "core/nativebitmap.h"
 
 enum : int32_t {
     kBitmapKindColour = 0,

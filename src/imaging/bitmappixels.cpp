@@ -7,8 +7,8 @@
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/kernels.h"
-#include "imaging/pixelformats.h"
 #include "imaging/pixelbuffer.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "imaging/gradient.h"
 #include "imaging/kernels.h"
 #include "imaging/pixelformats.h"
 #include "imaging/planekernels.h"
-#include "imaging/gradient.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
-#include "imaging/blit.h"
 #include "imaging/bitmappixels.h"
+#include "imaging/blit.h"
 #include "imaging/planerect.h"
 
 namespace {

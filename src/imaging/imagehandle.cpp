@@ -7,8 +7,8 @@
 
 #include "core/errcodes.h"
 #include "core/platformhooks.h"
-#include "imaging/loaderchain.h"
 #include "core/plugin.h"
+#include "imaging/loaderchain.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/loadertags.h"
 #include "imaging/imageformats.h"
 #include "platform/platform.h"
-#include "core/loadertags.h"
 
 namespace {
 

@@ -34,8 +34,8 @@
 #include <memory>
 
 #include "imaging/bitmap.h"
-#include "platform/platform_types.h"
 #include "imaging/imagehandle.h"
+#include "platform/platform_types.h"
 
 // Format codes of qbDecodedImage.
 enum : int32_t {

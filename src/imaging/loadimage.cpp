@@ -7,12 +7,12 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "imaging/scale.h"
+#include "core/loadertags.h"
+#include "core/plugincaps.h"
+#include "core/vectorname.h"
 #include "imaging/imageformats.h"
 #include "imaging/loaderchain.h"
-#include "core/plugincaps.h"
-#include "core/loadertags.h"
-#include "core/vectorname.h"
+#include "imaging/scale.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
-#include "imaging/scale.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/planerect.h"
+#include "imaging/scale.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
-#include "imaging/planekernels.h"
 #include "imaging/pixelbuffer.h"
 #include "imaging/planeblur.h"
+#include "imaging/planekernels.h"
 #include "imaging/planerect.h"
 
 namespace {

@@ -11,9 +11,9 @@
 
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
+#include "imaging/bitmappixels.h"
 #include "imaging/geometry.h"
 #include "imaging/pixelformats.h"
-#include "imaging/bitmappixels.h"
 #include "imaging/planerect.h"
 
 namespace {

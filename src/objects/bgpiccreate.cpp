@@ -10,14 +10,14 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/linkedfile.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
+#include "display/gradientopts.h"
+#include "imaging/blit.h"
 #include "imaging/loaderchain.h"
 #include "objects/bgpiclib.h"
-#include "display/bgpics.h"
 #include "objects/brushes.h"
-#include "display/gradientopts.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displaylib.h"
 #include "display/displaywindow.h"
 #include "imaging/clonebitmap.h"
+#include "imaging/imagehandle.h"
 #include "objects/adoptid.h"
-#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/displayobject.h"
-#include "imaging/imagehandle.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/bgpics.h"
 #include "imaging/bitmap.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
-#include "display/bgpics.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 

@@ -6,9 +6,9 @@
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "display/display.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
-#include "display/display.h"
 #include "imaging/shadowmask.h"
 #include "objects/adoptid.h"
 #include "objects/brushes.h"

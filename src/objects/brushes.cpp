@@ -9,13 +9,13 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "imaging/bitmap.h"
-#include "display/display.h"
-#include "imaging/clonebitmap.h"
-#include "objects/adoptid.h"
 #include "display/bgpics.h"
-#include "objects/layersources.h"
+#include "display/display.h"
+#include "imaging/bitmap.h"
+#include "imaging/clonebitmap.h"
 #include "imaging/imagehandle.h"
+#include "objects/adoptid.h"
+#include "objects/layersources.h"
 
 namespace {
 

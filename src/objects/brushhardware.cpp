@@ -5,8 +5,8 @@
 #include "core/errcodes.h"
 #include "core/nativebitmap.h"
 #include "display/adapter.h"
-#include "imaging/bitmap.h"
 #include "display/display.h"
+#include "imaging/bitmap.h"
 #include "imaging/planekernels.h"
 #include "objects/brushes.h"
 

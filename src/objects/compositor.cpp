@@ -5,16 +5,16 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/bgpics.h"
+#include "display/display.h"
 #include "display/safeblt.h"
 #include "imaging/blit.h"
-#include "display/display.h"
-#include "imaging/planekernels.h"
 #include "imaging/geometry.h"
 #include "imaging/mixbitmaps.h"
-#include "objects/compositekernels.h"
+#include "imaging/planekernels.h"
 #include "imaging/shadowmask.h"
-#include "display/bgpics.h"
 #include "objects/brushes.h"
+#include "objects/compositekernels.h"
 #include "objects/layers.h"
 
 namespace {

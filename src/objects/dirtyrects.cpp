@@ -3,12 +3,12 @@
 
 #include <algorithm>
 
-#include "display/display.h"
-#include "display/refresh.h"
-#include "display/clipregions.h"
-#include "imaging/geometry.h"
-#include "display/output.h"
 #include "display/bgpics.h"
+#include "display/clipregions.h"
+#include "display/display.h"
+#include "display/output.h"
+#include "display/refresh.h"
+#include "imaging/geometry.h"
 #include "objects/compositor.h"
 #include "objects/layers.h"
 

@@ -6,12 +6,12 @@
 
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
-#include "imaging/geometry.h"
 #include "imaging/clonebitmap.h"
+#include "imaging/geometry.h"
+#include "imaging/imagehandle.h"
 #include "imaging/scalebitmap.h"
 #include "imaging/transform.h"
 #include "objects/objectoptions.h"
-#include "imaging/imagehandle.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include "core/chars.h"
 #include "core/errors.h"
 #include "core/linkeddata.h"
-#include "player/options.h"
 #include "core/settings.h"
 #include "display/displaylib.h"
 #include "display/eventlib.h"
@@ -23,6 +22,7 @@
 #include "objects/brushlib.h"
 #include "objects/layers.h"
 #include "platform/platform.h"
+#include "player/options.h"
 
 // clang-format off
 // Help texts and group headings are messages numbered in table order.

@@ -14,11 +14,11 @@
 #include "core/context.h"
 #include "core/errors.h"
 #include "core/linkeddata.h"
-#include "player/options.h"
 #include "core/preproc.h"
 #include "core/settings.h"
-#include "player/startup.h"
 #include "display/displayoptions.h"
+#include "player/options.h"
+#include "player/startup.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "core/chars.h"
 #include "core/errors.h"
 #include "core/fileops.h"
-#include "player/options.h"
 #include "libs/errorhandler.h"
 #include "platform/platform.h"
+#include "player/options.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "core/errors.h"
 #include "core/settings.h"
 #include "libs/errorhandler.h"
-#include "vm/commandhooks.h"
 #include "vm/callextras.h"
+#include "vm/commandhooks.h"
 #include "vm/internal.h"
 
 namespace {

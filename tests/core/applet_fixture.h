@@ -13,10 +13,10 @@
 #include "core/applet.h"
 #include "core/appletload.h"
 #include "core/linkeddata.h"
-#include "player/options.h"
-#include "player/startup.h"
 #include "display/icons.h"
 #include "lib/applet_writer.h"
+#include "player/options.h"
+#include "player/startup.h"
 #include "scratch.h"
 #include "vm/vm.h"
 

@@ -12,8 +12,8 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
-#include "player/startup.h"
 #include "lib/assembler.h"
+#include "player/startup.h"
 #include "vm/vm.h"
 
 namespace {

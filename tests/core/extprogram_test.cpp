@@ -10,8 +10,8 @@
 
 #include "core/errcodes.h"
 #include "core/extprogram.h"
-#include "platform/platform.h"
 #include "core/soundevents.h"
+#include "platform/platform.h"
 
 namespace {
 

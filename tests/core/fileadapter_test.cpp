@@ -8,12 +8,12 @@
 #include <string>
 
 #include "core/chunkname.h"
-#include "core/errcodes.h"
 #include "core/dir.h"
+#include "core/errcodes.h"
 #include "core/file.h"
 #include "core/fileinfo.h"
-#include "core/pluginadapters.h"
 #include "core/loadertags.h"
+#include "core/pluginadapters.h"
 
 namespace {
 

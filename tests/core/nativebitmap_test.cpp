@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "core/nativebitmap.h"
 #include "core/bitmaplock.h"
+#include "core/nativebitmap.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include "core/context.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "core/settings.h"
-#include "player/startup.h"
 #include "core/plugincaps.h"
 #include "core/pluginhooks.h"
+#include "core/settings.h"
+#include "player/startup.h"
 #include "vm/vm.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/threads.h"
 #include "core/realtime.h"
+#include "core/threads.h"
 
 namespace {
 

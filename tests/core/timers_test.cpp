@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "core/errcodes.h"
-#include "display/events.h"
-#include "display/pollinterval.h"
 #include "core/timers.h"
 #include "core/timerthread.h"
+#include "display/events.h"
+#include "display/pollinterval.h"
 #include "platform/platform.h"
 
 namespace {

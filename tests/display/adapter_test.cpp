@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/eventqueue.h"
+#include "core/plugin.h"
 #include "display/displayhooks.h"
 #include "display_fixture.h"
-#include "core/plugin.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "display_fixture.h"
 #include "core/plugin.h"
+#include "display_fixture.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "imaging/kernels.h"
 #include "display_fixture.h"
+#include "imaging/kernels.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Buttons as scripts make and meet them: the hit test at their edges, the
 // pressed states across a release elsewhere, over and out, and DumpButtons.
 #include "core/errcodes.h"
+#include "display/bgpics.h"
+#include "eventlib_fixture.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
-#include "eventlib_fixture.h"
-#include "display/bgpics.h"
 
 namespace {
 

@@ -8,15 +8,15 @@
 
 #include "core/errors.h"
 #include "core/settings.h"
-#include "player/startup.h"
 #include "display/adapter.h"
-#include "display/safeblt.h"
-#include "imaging/blit.h"
+#include "display/bgpics.h"
 #include "display/displays.h"
 #include "display/refresh.h"
-#include "display/bgpics.h"
+#include "display/safeblt.h"
+#include "imaging/blit.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
+#include "player/startup.h"
 
 class DisplayWorld : public ::testing::Test {
 protected:

@@ -3,11 +3,11 @@
 // script themselves; the timer adapter.
 #include "core/errcodes.h"
 #include "core/extprogram.h"
-#include "player/startup.h"
-#include "display/eventsources.h"
-#include "eventlib_fixture.h"
 #include "core/plugin.h"
 #include "core/soundevents.h"
+#include "display/eventsources.h"
+#include "eventlib_fixture.h"
+#include "player/startup.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
-#include "imaging/bitmap.h"
 #include "display/imagecache.h"
+#include "imaging/bitmap.h"
 #include "imaging/imagehandle.h"
 
 namespace {

@@ -3,9 +3,9 @@
 // frame's start.
 #include <vector>
 
+#include "core/plugin.h"
 #include "display/displayhooks.h"
 #include "display_fixture.h"
-#include "core/plugin.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The adapter's capability bits and the display that hardware bitmaps are
 // bound to.
-#include "display_fixture.h"
 #include "core/plugin.h"
+#include "display_fixture.h"
 
 namespace {
 

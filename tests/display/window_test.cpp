@@ -2,10 +2,10 @@
 // position and size kept across a close, the regions a window gets, and
 // the modes that cannot open yet.
 #include "core/eventqueue.h"
+#include "core/plugin.h"
 #include "display/displayoptions.h"
 #include "display/displaywindow.h"
 #include "displaylib_fixture.h"
-#include "core/plugin.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "display/clipregions.h"
 #include "display/displaylib_fixture.h"
 #include "draw/asyncdraw.h"
-#include "display/clipregions.h"
 #include "draw/graphicslib.h"
 
 class GraphicsWorld : public DisplayLibWorld {

@@ -7,15 +7,15 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/plugin.h"
 #include "core/settings.h"
-#include "display/output.h"
-#include "graphics_fixture.h"
-#include "test_bmp.h"
 #include "display/adapter.h"
 #include "display/adapterslots.h"
-#include "imaging/pixelformats.h"
 #include "display/bgpics.h"
-#include "core/plugin.h"
+#include "display/output.h"
+#include "graphics_fixture.h"
+#include "imaging/pixelformats.h"
+#include "test_bmp.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "core/nativebitmap.h"
 #include "imaging/bitmap.h"
-#include "imaging/pixelformats.h"
 #include "imaging/bitmappixels.h"
+#include "imaging/pixelformats.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 // modes and transparency, and the image handles.
 #include <gtest/gtest.h>
 
+#include "core/chunkname.h"
 #include "core/errcodes.h"
+#include "core/plugincaps.h"
+#include "core/vectorname.h"
 #include "imagefixtures.h"
 #include "imaging/imageformats.h"
 #include "imaging/loaderchain.h"
 #include "platform/platform.h"
-#include "core/chunkname.h"
-#include "core/plugincaps.h"
-#include "core/vectorname.h"
 
 using namespace imagefixtures;
 

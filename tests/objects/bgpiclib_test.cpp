@@ -8,14 +8,14 @@
 #include <cstdio>
 #include <string>
 
+#include "brush_fixture.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "imaging/bitmap.h"
-#include "display/display.h"
-#include "objects/bgpiclib.h"
 #include "display/bgpics.h"
+#include "display/display.h"
 #include "display/gradientopts.h"
-#include "brush_fixture.h"
+#include "imaging/bitmap.h"
+#include "objects/bgpiclib.h"
 #include "test_bmp.h"
 
 namespace {

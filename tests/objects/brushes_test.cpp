@@ -8,18 +8,18 @@
 #include <limits>
 #include <string>
 
+#include "brush_fixture.h"
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "draw/graphicslib.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
-#include "draw/graphicslib.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layersources.h"
 #include "vm/vm.h"
-#include "brush_fixture.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#include "core/errcodes.h"
-#include "imaging/bitmap.h"
-#include "display/display.h"
-#include "objects/brushhardware.h"
 #include "brush_fixture.h"
+#include "core/errcodes.h"
+#include "display/display.h"
+#include "imaging/bitmap.h"
+#include "objects/brushhardware.h"
 
 namespace {
 

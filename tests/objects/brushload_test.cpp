@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "brush_fixture.h"
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
-#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "display/imagecache.h"
+#include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layersources.h"
-#include "vm/vm.h"
-#include "brush_fixture.h"
 #include "test_bmp.h"
+#include "vm/vm.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <limits>
 
+#include "brush_fixture.h"
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
-#include "brush_fixture.h"
 
 namespace {
 

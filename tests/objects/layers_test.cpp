@@ -7,10 +7,10 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "display/output.h"
 #include "display/bgpics.h"
-#include "objects/dirtyrects.h"
+#include "display/output.h"
 #include "objects/bgpiclib.h"
+#include "objects/dirtyrects.h"
 #include "show_fixture.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "imaging/bitmap.h"
 #include "display/display.h"
 #include "draw/graphics_fixture.h"
+#include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layers.h"

@@ -8,10 +8,10 @@
 #include "core/applet.h"
 #include "core/preproc.h"
 #include "core/settings.h"
+#include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
 #include "linux_fixture.h"
-#include "display/bgpics.h"
 #include "vm/vm.h"
 
 namespace {

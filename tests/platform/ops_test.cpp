@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "core/errcodes.h"
 #include "core/bitmaplock.h"
+#include "core/errcodes.h"
 #include "platform/platform.h"
 
 namespace {

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "core/applet.h"
-#include "player/cmdline.h"
 #include "core/context.h"
 #include "core/errcodes.h"
 #include "core/linkeddata.h"
+#include "core/scratch.h"
 #include "core/settings.h"
 #include "libs/errorhandler.h"
-#include "core/scratch.h"
+#include "player/cmdline.h"
 #include "vm/callextras.h"
 #include "vm/vm.h"
 

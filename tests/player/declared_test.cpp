@@ -11,9 +11,9 @@
 
 #include "core/applet.h"
 #include "core/errcodes.h"
-#include "player/options.h"
 #include "core/preproc.h"
 #include "core/settings.h"
+#include "player/options.h"
 #include "vm/vm.h"
 
 namespace {

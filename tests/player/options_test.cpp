@@ -7,9 +7,9 @@
 
 #include "core/applet.h"
 #include "core/errcodes.h"
+#include "libs/errorhandler.h"
 #include "player/options.h"
 #include "player/requiretags.h"
-#include "libs/errorhandler.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "vm/commandhooks.h"
 #include "vm/callextras.h"
+#include "vm/commandhooks.h"
 #include "vm_fixture.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <utility>
 
+#include "core/bitmaplock.h"
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
-#include "core/bitmaplock.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/op_fill.h"
 

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The layering check against small trees: it must refuse an include that
+# goes up (naming file and line), keep its listed exceptions, refuse a folder
+# outside the order, and pass on the real tree.
+set -uo pipefail
+checker="$1"
+source_dir="$2"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+expect() {  # expect STATUS NAME: runs the checker on $work/NAME
+    local want="$1" name="$2" got
+    "$checker" "$work/$name" >"$work/$name.out" 2>&1
+    got=$?
+    if [ "$got" -ne "$want" ]; then
+        echo "FAIL $name: exit $got, expected $want"; cat "$work/$name.out"; failures=$((failures + 1))
+    fi
+}
+
+tree() {  # tree NAME FILE TEXT...: a fixture tree with the given files
+    local name="$1"; shift
+    while [ $# -gt 0 ]; do
+        mkdir -p "$(dirname "$work/$name/$1")"
+        printf '%s\n' "$2" >"$work/$name/$1"
+        shift 2
+    done
+}
+
+tree up src/core/a.cpp $'#include <cstdio>\n\n#include "core/a.h"\n#include "display/display.h"' src/core/a.h '#pragma once'
+expect 1 up
+if ! grep -q '^src/core/a.cpp:4: core may not include display/display.h' "$work/up.out"; then
+    echo "FAIL up: the message names no file and line"; cat "$work/up.out"; failures=$((failures + 1))
+fi
+
+tree down src/display/d.cpp '#include "imaging/bitmap.h"' src/player/p.cpp '#include "display/d.h"' \
+    src/main.cpp '#include "player/startup.h"' src/vm/v.cpp '#include "core/errcodes.h"'
+expect 0 down
+
+tree excepted src/core/c.cpp '#include "platform/platform_ops.h"'
+expect 0 excepted
+tree notexcepted src/core/c.cpp '#include "platform/linux/sdl_backend.h"' src/vm/v.cpp '#include "core/errors.h"'
+expect 1 notexcepted
+[ "$(grep -c 'may not include' "$work/notexcepted.out")" -eq 2 ] || { echo "FAIL notexcepted: both lines expected"; failures=$((failures + 1)); }
+
+tree stranger src/widgets/w.cpp '#include "core/a.h"'
+expect 1 stranger
+
+"$checker" "$source_dir" || { echo "FAIL the source tree"; failures=$((failures + 1)); }
+
+echo "$((6 - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
