@@ -97,6 +97,21 @@ TEST_F(PlayerTest, ScriptsEndWithTheirStatusAndErrorText) {
     }
 }
 
+// Packed without --include, an applet maps every line to the file that its
+// chunk names (the source name, else the body file), so errors say where.
+TEST_F(PlayerTest, AnAppletPackedWithoutIncludesNamesTheFileAndLineOfAnError) {
+    const std::string code = ".line 7\nGETGLOBAL 0 \"debugprint\"\nCALL 0 1 1\nRETURN 0 1\n.end\n";
+    for (const char* file : {"app.qbs", "app.qbb"}) {
+        const std::string source = file == std::string("app.qbs") ? ".source \"app.qbs\"\n" : "";
+        fs::path qba = Pack(Chunk(".function main\n" + source + code, "app"), dir_ / "app.qba", "");
+        RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+        EXPECT_EQ(r.status, 1) << file;
+        EXPECT_NE(r.err.find(std::string("File: ") + file + " (current line: 7 - In function: DebugPrint)"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
 TEST_F(PlayerTest, BadAppletsEachGiveTheirMessage) {
     // A minimal plain applet: magic, version, then `rest`.
     auto applet = [](const std::string& magic, int major, int minor, const std::string& rest) {

@@ -7,6 +7,7 @@
 
 #include "lib/applet_cli.h"
 #include "lib/applet_writer.h"
+#include "lib/assembler.h"
 
 namespace {
 
@@ -140,6 +141,15 @@ TEST(AppletWriter, CommandLineErrors) {
         {{"-o", "x", "--applet-version", "256.1"}, "bad value for --applet-version: 256.1"},
         {{"-o", "x", "--label", "a=b"}, "bad value for --label: a=b"},
         {{"-o", "x", "--include", "f:1:x:0"}, "bad value for --include: f:1:x:0"},
+        {{"-o", "x", "--include", "f:10:5:0"}, "bad value for --include: f:10:5:0: FIRST 10 is above LAST 5"},
+        {{"-o", "x", "--include=f:-1:5:0"},
+         "bad value for --include: f:-1:5:0: FIRST and LAST are lines of the chunk, 0 or more"},
+        {{"-o", "x", "--include", "f:10:20:-6"},
+         "bad value for --include: f:10:20:-6: line 10 would be reported as line -5 (a line L is reported as "
+         "OFFSET + 1 + L - FIRST, so OFFSET must be 0 or more)"},
+        {{"-o", "x", "--include", "f:1:4294967295:1"},
+         "bad value for --include: f:1:4294967295:1: lines up to 2147483648 would be reported, and the player "
+         "reads lines above 2147483647 as negative ones"},
         {{"-o", "x", "--raw-section", "3:ABC"}, "bad value for --raw-section: 3:ABC"},
         {{"-o"}, "-o needs a value"},
         {{"-o", "x", "--plugin-tag", "a=1"}, "bad value for --plugin-tag: a=1"},
@@ -149,6 +159,47 @@ TEST(AppletWriter, CommandLineErrors) {
         {{"-o", "x", "--timer", "1:2"}, "bad value for --timer: 1:2"},
     };
     for (const auto& [args, error] : cases) EXPECT_EQ(ParseError(args), error);
+}
+
+// Without --include, one entry maps every line to the file the chunk's source
+// name names, or to the body file for a chunk without a usable one.
+TEST(AppletWriter, DefaultIncludeEntryFollowsTheChunksSourceName) {
+    auto chunk = [](const std::string& source) {
+        std::vector<uint8_t> bytes;
+        std::string error;
+        EXPECT_TRUE(AssembleText(".function\n" + source + "\nRETURN 0 1\n.end", bytes, error)) << error;
+        return bytes;
+    };
+    const struct {
+        std::vector<std::string> extra;
+        std::vector<uint8_t> body;
+        std::string file, source;
+    } cases[] = {
+        {{}, chunk(".source \"dir/app.qbs\""), "dir/app.qbs", "dir/app.qbs"},
+        {{}, chunk(""), "app.qbb", ""},
+        {{}, chunk(".source \"=stdin\""), "app.qbb", ""},
+        {{}, {'j', 'u', 'n', 'k'}, "app.qbb", ""},
+        {{"--include", "x.qbs:1:2:0"}, chunk(""), "x.qbs", ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"-o", "x", "--body", "out/app.qbb"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        AppletCommand command = Parse(args);
+        command.desc.body = c.body;
+        AddDefaultInclude(command);
+        ASSERT_EQ(command.desc.includes.size(), 1u) << c.file;
+        const AppletInclude& entry = command.desc.includes[0];
+        EXPECT_EQ(entry.file, c.file);
+        EXPECT_EQ(entry.source, c.source);
+        if (c.extra.empty()) {
+            EXPECT_EQ(entry.first, 1u);
+            EXPECT_EQ(entry.last, 2147483647u);
+            EXPECT_EQ(entry.offset, 0u);
+        }
+    }
+    AppletCommand noBody = Parse({"-o", "x", "--no-body"});
+    AddDefaultInclude(noBody);
+    EXPECT_TRUE(noBody.desc.includes.empty());
 }
 
 // The declaration and data options fill the description the writer reads.

@@ -278,11 +278,44 @@ TEST(AssemblerErrors, ReportTheLine) {
         {".function\nADD 0 1 k262\n.end", "line 2: constant 262 is out of reach of operand C of ADD"},
         {".function\nFORLOOP 0 131073\n.end", "line 2: operand sBx of FORLOOP out of range"},
         {".function\n.word 0x100000000\n.end", "line 2: instruction word out of range"},
+        {".function\nLOADK 0 #CENTER\n.end",
+         "line 2: bad constant '#CENTER': the assembler knows no #NAME constants, write the number"},
+        // Code must end in RETURN; the first function that doesn't is named
+        // at its .end.
+        {".function main\nRETURN 0 1\nloop: JMP loop\n.end",
+         "line 4: function 'main' does not end in RETURN (its last instruction, on line 3, is JMP); the player "
+         "would refuse it with \"Bad bytecode!\""},
+        {".function\nRETURN 0 1\n  .function\n  .end\n.end",
+         "line 4: the function opened on line 3 has no instructions, so it does not end in RETURN"},
+        {".function\nGOSUB x\nx: RETURN 0 1\nGOSUB x\n.end",
+         "line 5: the main function does not end in RETURN (its last instruction, on line 4, is GOSUB)"},
     };
     for (const ErrorCase& c : cases) {
         std::string error = AssembleError(c.text);
         EXPECT_EQ(error.rfind(c.expected, 0), 0u) << "text: " << c.text << "\nerror: " << error;
     }
+}
+
+// .noreturn, and the directives that write broken chunks on purpose, let code
+// that does not end in RETURN through: for the function, or for the chunk.
+TEST(AssemblerFunctions, ReturnCheckGivesWayToBrokenChunkDirectives) {
+    const char* const optOuts[] = {
+        ".function\n.noreturn\nJMP 0\n.end",
+        ".function\nRETURN 0 1\n.function\n.word 0x0000002B\n.end\n.end",
+        ".function\n.count code=1\n.end",
+        ".function\n.rawconst 9\n.end",
+        ".function\n.lineinfo 1\nMOVE 0 0\n.end",
+        ".header bigendian\n.function\n.end",
+        ".function\n.end\n.truncate 30",
+        ".function\nJMP 0\n.end\n.tail 00",
+    };
+    for (const char* text : optOuts) {
+        std::vector<uint8_t> out;
+        std::string error;
+        EXPECT_TRUE(AssembleText(text, out, error)) << text << "\n" << error;
+    }
+    // A function's own opt-out covers no other function.
+    EXPECT_EQ(AssembleError(".function\n.function\n.noreturn\n.end\n.end").rfind("line 5: the main function", 0), 0u);
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
-// The three command-line tools, run as the build runs them.
+// The three command-line tools, run as the build runs them, and the argument
+// handling of ./run.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "lib/applet_writer.h"
 #include "lib/assembler.h"
 #include "lib/file_util.h"
 
@@ -19,6 +24,22 @@ int Shell(const std::string& command) {
 }
 
 std::string Tool(const char* name) { return std::string(QB_TOOLS_DIR) + "/" + name; }
+
+struct Captured {
+    int status = -1;
+    std::string out, err;
+};
+
+Captured Capture(const fs::path& dir, const std::string& command) {
+    Captured c;
+    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    const int rc = std::system((command + " >" + out.string() + " 2>" + err.string()).c_str());
+    c.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    std::string error;
+    ReadTextFile(out.string(), c.out, error);
+    ReadTextFile(err.string(), c.err, error);
+    return c;
+}
 
 TEST(Tools, AssembleDisassemblePack) {
     fs::path dir = fs::path(::testing::TempDir()) / "qb_cli_test";
@@ -45,8 +66,56 @@ TEST(Tools, AssembleDisassemblePack) {
               0);
     std::vector<uint8_t> applet;
     ASSERT_TRUE(ReadFileBytes((dir / "a.qba").string(), applet, error));
-    ASSERT_EQ(applet.size(), 4u + 3 + 3 + 5 + chunk.size());
-    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), applet.end() - static_cast<std::ptrdiff_t>(chunk.size())));
+    // Without --include, every line is mapped to the body file, as the chunk
+    // has no source name.
+    AppletDesc desc;
+    desc.headerStrings[kTagTitle] = "T";
+    desc.includes = {{"a.qbb", "", 1, 2147483647, 0}};
+    desc.body = chunk;
+    EXPECT_EQ(applet, BuildApplet(desc));
+
+    EXPECT_EQ(Capture(dir, Tool("qbasm") + " --help").out, AssemblerHelp());
+}
+
+// qbdis names the kind of file it was given, and reads the body of plain and
+// compressed applets with --applet.
+TEST(Tools, DisassemblerTellsTheKindOfFileAndReadsApplets) {
+    fs::path dir = fs::path(::testing::TempDir()) / "qb_cli_kinds";
+    fs::create_directories(dir);
+    std::string error;
+    ASSERT_TRUE(WriteTextFile((dir / "a.qbs").string(), ".function\n.line 3\n  LOADK 0 \"x\"\n  RETURN 0 1\n.end\n", error));
+    const std::string chunk = (dir / "a.qbb").string(), plain = (dir / "a.qba").string(),
+                      packed = (dir / "z.qba").string();
+    ASSERT_EQ(Shell(Tool("qbasm") + " " + (dir / "a.qbs").string() + " -o " + chunk), 0);
+    const std::string options = " --body " + chunk + " --title T --label L=1 --declare 1:1:2:b.png";
+    ASSERT_EQ(Shell(Tool("qbapplet") + " -o " + plain + options), 0);
+    ASSERT_EQ(Shell(Tool("qbapplet") + " -o " + packed + options + " --compress --icon 16:16:0:" + chunk), 0);
+    const Captured expected = Capture(dir, Tool("qbdis") + " " + chunk);
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    for (const std::string& applet : {plain, packed}) {
+        const Captured body = Capture(dir, Tool("qbdis") + " --applet " + applet);
+        EXPECT_EQ(body.status, 0) << body.err;
+        EXPECT_EQ(body.out, expected.out);
+    }
+    const std::pair<std::string, std::string> wrong[] = {
+        {plain, "not a compiled chunk: this is an applet; use --applet"},
+        {packed, "not a compiled chunk: this is a compressed applet; use --applet"},
+        {(dir / "a.qbs").string(), "not a compiled chunk: this is a text file"},
+        {"--applet " + chunk, "not an applet: this is a compiled chunk; leave out --applet"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const Captured c = Capture(dir, Tool("qbdis") + " " + args);
+        EXPECT_EQ(c.status, 1) << args;
+        EXPECT_NE(c.err.find(message), std::string::npos) << c.err;
+    }
+    // A damaged applet fails with the offset where reading stopped.
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadFileBytes(plain, bytes, error));
+    bytes.resize(12);
+    ASSERT_TRUE(WriteFileBytes((dir / "cut.qba").string(), bytes, error));
+    const Captured cut = Capture(dir, Tool("qbdis") + " --applet " + (dir / "cut.qba").string());
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("offset "), std::string::npos) << cut.err;
 }
 
 TEST(Tools, FailuresGiveNonZeroStatus) {
@@ -64,5 +133,20 @@ TEST(Tools, FailuresGiveNonZeroStatus) {
               0);
 }
 #endif
+
+// ./run takes the applet and the path options relative to the caller's folder.
+TEST(RunScript, MakesPathsAbsoluteAgainstTheCallersFolder) {
+    const std::string script = std::string(QB_SOURCE_DIR) + "/scripts/run_args.sh";
+    const std::string command = "cd /tmp && bash -c 'source " + script +
+                                " && qb_resolve_run_args \"$@\" && printf \"%s|\" \"${QB_RUN_ARGS[@]}\"' run "
+                                "app2.qba -quiet -TempDir t -brushfile=../b.png -scrwidth 640 -tempdir /abs \"a b\"";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buf[256];
+    while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(out, "/tmp/app2.qba|-quiet|-TempDir|/tmp/t|-brushfile=/tmp/../b.png|-scrwidth|640|-tempdir|/abs|a b|");
+}
 
 }  // namespace

@@ -16,8 +16,17 @@ const char* AppletUsage() {
            "  --applet-version M.N                    version section (default 6.1)\n"
            "  --no-version                            leave the version section out\n"
            "  --label NAME=VALUE                      label (tag 9), repeatable\n"
-           "  --include FILE:FIRST:LAST:OFFSET[:SOURCE]  include entry, repeatable\n"
+           "  --include FILE:FIRST:LAST:OFFSET[:SOURCE]  include entry, repeatable: the\n"
+           "      chunk's lines FIRST to LAST (the numbers of its .line directives) come\n"
+           "      from FILE, and error texts report line L as line OFFSET + 1 + L - FIRST\n"
+           "      of FILE (hello.qbs:1:1000:0 keeps the numbers; lib.qbs:10:20:4 reports\n"
+           "      line 12 as line 7 of lib.qbs). SOURCE is the source name of the\n"
+           "      functions that the entry covers (their .source text); leave it out for\n"
+           "      functions without one. Without any --include, one entry maps every\n"
+           "      line from 1 on, unchanged, to the file named by the chunk's source\n"
+           "      name (the body file's name for a chunk without one).\n"
            "  --include-form plain|named|complemented    include table tag 8, 27 or 33\n"
+           "      (the plain form stores no SOURCE: the player takes the applet's path)\n"
            "  --compress                              write a compressed (QBZ) applet\n"
            "  --icon W:H:FLAGS:FILE                   icon block entry, repeatable\n"
            "  --padding N                             zero bytes after the body\n"
@@ -78,15 +87,6 @@ bool ParseU8(const std::string& text, uint8_t& value) {
     if (!ParseInteger(text, v) || v < 0 || v > 255) return false;
     value = static_cast<uint8_t>(v);
     return true;
-}
-
-bool ParseInclude(const std::string& text, AppletInclude& include) {
-    std::vector<std::string> parts;
-    // The source chunk name is the rest of the text, so it may hold colons itself.
-    if (!SplitFields(text, ':', 4, 5, parts)) return false;
-    include.file = parts[0];
-    if (parts.size() == 5) include.source = parts[4];
-    return ParseU32(parts[1], include.first) && ParseU32(parts[2], include.last) && ParseU32(parts[3], include.offset);
 }
 
 bool ParseVersion(const std::string& text, AppletVersionPair& version) {
@@ -167,13 +167,6 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              std::string value;
              if (!SplitPair(v, label.name, value) || !ParseU32(value, label.value)) return false;
              c.desc.labels.push_back(label);
-             return true;
-         }},
-        {"--include",
-         [](const std::string& v, AppletCommand& c) {
-             AppletInclude include;
-             if (!ParseInclude(v, include)) return false;
-             c.desc.includes.push_back(include);
              return true;
          }},
         {"--include-form",
@@ -379,7 +372,9 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
         const auto& handlers = ValueOptions();
         auto handler = handlers.find(option);
         auto header = HeaderOptions().find(option);
-        if (handler == handlers.end() && header == HeaderOptions().end() && !IsDeclarationOption(option)) {
+        const bool include = option == "--include";
+        if (handler == handlers.end() && header == HeaderOptions().end() && !IsDeclarationOption(option) &&
+            !include) {
             error = "unknown option " + option;
             return false;
         }
@@ -391,11 +386,20 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
             value = args[++i];
         }
         bool ok = true;
-        if (header != HeaderOptions().end()) desc.headerStrings[header->second] = value;
-        else if (handler != handlers.end()) ok = handler->second(value, command);
-        else ok = ParseDeclarationOption(option, value, desc);
+        std::string why;  // what is wrong with a well-formed value
+        if (include) {
+            AppletInclude entry;
+            ok = ParseIncludeOption(value, entry, why);
+            if (ok) desc.includes.push_back(entry);
+        } else if (header != HeaderOptions().end()) {
+            desc.headerStrings[header->second] = value;
+        } else if (handler != handlers.end()) {
+            ok = handler->second(value, command);
+        } else {
+            ok = ParseDeclarationOption(option, value, desc);
+        }
         if (!ok) {
-            error = "bad value for " + option + ": " + value;
+            error = "bad value for " + option + ": " + value + (why.empty() ? "" : ": " + why);
             return false;
         }
     }

@@ -27,5 +27,13 @@ bool LoadCommandFiles(AppletCommand& command, std::string& error);
 bool ParseU32(const std::string& text, uint32_t& value);
 bool SplitFields(const std::string& text, char separator, size_t minCount, size_t maxCount,
                  std::vector<std::string>& fields);
+// --include FILE:FIRST:LAST:OFFSET[:SOURCE]. False for a malformed value, with
+// why set when the value is well-formed but maps lines the player can't report.
+bool ParseIncludeOption(const std::string& text, AppletInclude& include, std::string& why);
+// Without any --include: one entry that maps every line, unchanged, to the
+// file named by the chunk's source name (or to the body file, for a chunk
+// without one), so that the player's errors name a file and a line.
+void AddDefaultInclude(AppletCommand& command);
+
 // Declaration options: --declare, --plugin, --plugin-tag, --display-decl, --menu.
 bool ParseDeclarationOption(const std::string& option, const std::string& value, AppletDesc& desc);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lib/asm_internal.h"
+#include "lib/assembler.h"
 #include "lib/text_syntax.h"
 #include "vm/opcodes.h"
 
@@ -13,11 +14,7 @@ constexpr int kMaxConstIndexRK = 511 - kRKConstBase;
 constexpr uint32_t kMaskSJ = ((1u << kSizeJ) - 1) << kPosJ;
 constexpr uint32_t kMaskBx = ((1u << kSizeBx) - 1) << kPosBx;
 
-int FindOpcode(const std::string& mnemonic) {
-    for (int op = 0; op < kNumOpcodes; ++op)
-        if (EqualsNoCase(mnemonic, kOpNames[op])) return op;
-    return -1;
-}
+constexpr char kGosub[] = "GOSUB";
 
 bool IsConstantWord(const std::string& w) {
     if (w.empty()) return false;
@@ -126,6 +123,14 @@ bool LookupLabel(const FunctionBuilder& f, const Fixup& fix, size_t& target, std
 
 }  // namespace
 
+int FindMnemonic(const std::string& mnemonic, bool& gosub) {
+    gosub = EqualsNoCase(mnemonic, kGosub);
+    if (gosub) return OP_JMP;
+    for (int op = 0; op < kNumOpcodes; ++op)
+        if (EqualsNoCase(mnemonic, kOpNames[op])) return op;
+    return -1;
+}
+
 size_t AddConstant(FunctionBuilder& f, const Constant& k, bool pooled) {
     auto& pool = f.rec.constants;
     if (pooled) {
@@ -149,14 +154,18 @@ bool ParseConstantLiteral(const std::string& word, Constant& k, std::string& err
         return true;
     }
     error = "bad constant '" + word + "'";
+    // #CENTER and its kin are names of the script language, which only a
+    // compiler knows.
+    if (word.size() > 1 && word[0] == '#' && IsIdentifier(word.substr(1)))
+        error += ": the assembler knows no #NAME constants, write the number";
     return false;
 }
 
 bool AssembleInstruction(FunctionBuilder& f, const std::vector<std::string>& words, int line,
                          std::string& error) {
     const std::string& mnemonic = words[0];
-    bool gosub = EqualsNoCase(mnemonic, "GOSUB");
-    int op = gosub ? OP_JMP : FindOpcode(mnemonic);
+    bool gosub = false;
+    int op = FindMnemonic(mnemonic, gosub);
     if (op < 0) {
         error = "unknown instruction '" + mnemonic + "'";
         return false;
@@ -292,3 +301,9 @@ int EstimateMaxStack(const std::vector<uint32_t>& code) {
 }
 
 }  // namespace qbasm
+
+std::vector<std::string> AssemblerMnemonics() {
+    std::vector<std::string> names(std::begin(kOpNames), std::end(kOpNames));
+    names.emplace_back(qbasm::kGosub);
+    return names;
+}

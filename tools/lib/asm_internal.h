@@ -32,6 +32,10 @@ struct FunctionBuilder {
     std::optional<int32_t> currentLine;   // set by the first .line
     std::vector<int32_t> lines;           // one per instruction
     bool explicitLineInfo = false;        // .lineinfo given
+    int lastCodeLine = 0;                 // text line of the last instruction
+    // The loader refuses code that does not end in RETURN; .noreturn and the
+    // directives that write broken functions on purpose lift that check.
+    bool returnUnchecked = false;
 };
 
 // Appends (or, when pooled, reuses an equal entry of) the function's constant pool.
@@ -39,6 +43,10 @@ size_t AddConstant(FunctionBuilder& f, const Constant& k, bool pooled);
 
 // Parses one constant literal: #number, "string", raw"bytes" or nil.
 bool ParseConstantLiteral(const std::string& word, Constant& k, std::string& error);
+
+// Finds an opcode by its mnemonic, in any letter case; -1 when unknown.
+// GOSUB is JMP with the gosub kind.
+int FindMnemonic(const std::string& mnemonic, bool& gosub);
 
 // Encodes one instruction line (mnemonic and operand words) into f's code.
 bool AssembleInstruction(FunctionBuilder& f, const std::vector<std::string>& words, int line,

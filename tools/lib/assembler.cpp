@@ -1,9 +1,12 @@
-// Line driver of the assembler: labels, directives, the nesting of functions and
-// the header and layout overrides used to build broken chunks on purpose.
+// Line driver of the assembler: labels, directives, the nesting of functions,
+// the check that code ends in RETURN, and the header and layout overrides used
+// to build broken chunks on purpose.
 #include "lib/assembler.h"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 #include "lib/asm_internal.h"
 #include "lib/chunk_codec.h"
@@ -19,6 +22,11 @@ struct AsmState {
     int line = 0;
     int errorLine = 0;
     std::string error;
+    // The first function that does not end in RETURN, reported when the text
+    // is through unless a chunk-wide override (.header, .truncate, .tail)
+    // shows that the chunk is broken on purpose.
+    std::optional<std::pair<int, std::string>> missingReturn;
+    bool returnUnchecked = false;
 
     bool Fail(const std::string& message) {
         error = message;
@@ -58,6 +66,7 @@ bool ParseName(AsmState& st, const std::string& word, RawString& name) {
 
 bool DoHeader(AsmState& st, const std::vector<std::string>& args) {
     if (!st.stack.empty() || st.mainDone) return st.Fail(".header must come before .function");
+    st.returnUnchecked = true;
     ChunkHeader& h = st.chunk.header;
     for (const std::string& arg : args) {
         std::string key, value;
@@ -136,11 +145,38 @@ bool DoFunction(AsmState& st, const std::vector<std::string>& args) {
     return true;
 }
 
+// How an error names a function.
+std::string FunctionTitle(const FunctionBuilder& f, bool isMain) {
+    if (!f.name.empty()) return "function '" + f.name + "'";
+    return isMain ? "the main function" : "the function opened on line " + std::to_string(f.openLine);
+}
+
+std::string InstructionName(uint32_t word) {
+    int op = GetOpcode(word);
+    if (op >= kNumOpcodes) return ".word";
+    return op == OP_JMP && GetJumpKind(word) == kJumpKindGosub ? "GOSUB" : kOpNames[op];
+}
+
+// The player's loader refuses code whose last instruction is not RETURN with
+// no more than "Bad bytecode!", so the assembler says which function it is.
+void CheckEndsInReturn(AsmState& st, const FunctionBuilder& f, bool isMain) {
+    const auto& code = f.rec.code;
+    if (f.returnUnchecked || st.missingReturn || (!code.empty() && GetOpcode(code.back()) == OP_RETURN)) return;
+    std::string what = FunctionTitle(f, isMain);
+    what += code.empty() ? " has no instructions, so it does not end in RETURN"
+                         : " does not end in RETURN (its last instruction, on line " +
+                               std::to_string(f.lastCodeLine) + ", is " + InstructionName(code.back()) + ")";
+    what += "; the player would refuse it with \"Bad bytecode!\". End it with RETURN 0 1, or write .noreturn "
+            "to keep it as it is";
+    st.missingReturn = {{st.line, what}};
+}
+
 bool DoEnd(AsmState& st) {
     if (st.stack.empty()) return st.Fail(".end without .function");
     FunctionBuilder f = std::move(st.stack.back());
     st.stack.pop_back();
     if (!ResolveFixups(f, st.error, st.errorLine)) return false;
+    CheckEndsInReturn(st, f, st.stack.empty());
     if (!f.explicitLineInfo && f.currentLine) f.rec.lineInfo = f.lines;
     if (!f.nupsGiven)
         f.rec.nups = static_cast<uint8_t>(std::min<size_t>(f.rec.upvalueNames.size(), 255));
@@ -207,6 +243,9 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
         } else if (!IsStringLiteral(args[0]) || !ParseStringLiteral(args[0], f.rec.source, error)) {
             return st.Fail(error.empty() ? "bad .source '" + args[0] + "'" : error);
         }
+    } else if (name == ".noreturn") {
+        if (!args.empty()) return st.Fail(".noreturn takes no operands");
+        f.returnUnchecked = true;
     } else if (name == ".const") {
         if (args.empty()) return st.Fail(".const needs a constant");
         for (const std::string& arg : args) {
@@ -216,6 +255,7 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
         }
     } else if (name == ".rawconst") {
         if (args.empty() || args.size() > 2) return st.Fail(".rawconst needs TYPE [HEXBYTES]");
+        f.returnUnchecked = true;
         Constant k;
         k.kind = ConstKind::Raw;
         if (!IntIn(st, args[0], 0, 255, "constant type", v)) return false;
@@ -239,14 +279,17 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
     } else if (name == ".lineinfo") {
         if (f.currentLine) return st.Fail(".line and .lineinfo can't be mixed");
         f.explicitLineInfo = true;
+        f.returnUnchecked = true;
         for (const std::string& arg : args) {
             if (!IntIn(st, arg, INT32_MIN, INT32_MAX, "line", v)) return false;
             f.rec.lineInfo.push_back(static_cast<int32_t>(v));
         }
     } else if (name == ".count") {
+        f.returnUnchecked = true;
         return DoCount(st, f, args);
     } else if (name == ".word") {
         if (args.empty()) return st.Fail(".word needs an instruction word");
+        f.returnUnchecked = true;
         for (const std::string& arg : args) {
             if (!IntIn(st, arg, 0, UINT32_MAX, "instruction word", v)) return false;
             f.rec.code.push_back(static_cast<uint32_t>(v));
@@ -269,6 +312,7 @@ bool DoDirective(AsmState& st, const std::vector<std::string>& words) {
         if (args.size() != 1 || !IntIn(st, args[0], 0, INT32_MAX, "size", v))
             return st.error.empty() ? st.Fail(".truncate needs a size") : false;
         st.chunk.truncateAt = static_cast<size_t>(v);
+        st.returnUnchecked = true;
         return true;
     }
     if (name == ".tail") {
@@ -276,6 +320,7 @@ bool DoDirective(AsmState& st, const std::vector<std::string>& words) {
         if (args.size() != 1 || !ParseHexBytes(args[0], bytes))
             return st.Fail(".tail needs hex bytes");
         st.chunk.tail += bytes;
+        st.returnUnchecked = true;
         return true;
     }
     if (st.stack.empty()) return st.Fail(name + " outside a function");
@@ -299,6 +344,7 @@ bool ProcessLine(AsmState& st, const std::string& line) {
     if (st.stack.empty()) return st.Fail("instruction outside a function");
     std::string error;
     if (!AssembleInstruction(st.stack.back(), words, st.line, error)) return st.Fail(error);
+    st.stack.back().lastCodeLine = st.line;
     return true;
 }
 
@@ -322,6 +368,10 @@ bool AssembleChunk(const std::string& text, Chunk& chunk, std::string& error) {
     if (ok && !st.mainDone) {
         st.line = std::max(st.line, 1);
         ok = st.Fail("no .function in the text");
+    }
+    if (ok && st.missingReturn && !st.returnUnchecked) {
+        st.line = st.missingReturn->first;
+        ok = st.Fail(st.missingReturn->second);
     }
     if (!ok) {
         error = "line " + std::to_string(st.errorLine) + ": " + st.error;

@@ -151,6 +151,7 @@ void FormatFunction(Printer& p, const FunctionRecord& f, const std::string& name
            " vararg=" + std::to_string(f.isVararg) + " maxstack=" + std::to_string(f.maxStack) +
            " upvalues=" + std::to_string(f.nups) + " line=" + std::to_string(f.lineDefined));
     ++p.depth;
+    if (f.code.empty() || GetOpcode(f.code.back()) != OP_RETURN) p.Line(".noreturn");
     if (!f.source.empty()) p.Line(".source " + FormatStringLiteral(f.source));
     for (const Constant& k : f.constants) p.Line(".const " + ConstantText(k));
     for (const LocalVar& local : f.locals)

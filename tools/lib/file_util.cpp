@@ -59,25 +59,27 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
     return WriteAll(path, text.data(), text.size(), error);
 }
 
-int ParseInOutArgs(int argc, char** argv, const char* usage, std::string& in, std::string& out) {
+int ParseInOutArgs(int argc, char** argv, const std::string& help, std::string& in, std::string& out,
+                   std::map<std::string, bool>* flags) {
+    auto bad = [&help]() {
+        std::fprintf(stderr, "%s(--help for more)\n", help.substr(0, help.find('\n') + 1).c_str());
+        return 2;
+    };
     std::vector<std::string> args(argv + 1, argv + argc);
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "-h" || args[i] == "--help") {
-            std::fputs(usage, stdout);
+            std::fputs(help.c_str(), stdout);
             return -1;
         }
-        if (args[i] == "-o" && i + 1 < args.size()) {
+        if (flags && flags->count(args[i])) {
+            (*flags)[args[i]] = true;
+        } else if (args[i] == "-o" && i + 1 < args.size()) {
             out = args[++i];
-        } else if (in.empty() && (args[i] == "-" || args[i][0] != '-')) {
+        } else if (in.empty() && !args[i].empty() && (args[i] == "-" || args[i][0] != '-')) {
             in = args[i];
         } else {
-            std::fputs(usage, stderr);
-            return 2;
+            return bad();
         }
     }
-    if (in.empty()) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
-    return 0;
+    return in.empty() ? bad() : 0;
 }

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qbapplet: %s\n", error.c_str());
         return 1;
     }
+    AddDefaultInclude(command);
     if (!link.playerPath.empty()) {
         std::vector<uint8_t> player, linked;
         if (!ReadFileBytes(link.playerPath, player, error) ||
