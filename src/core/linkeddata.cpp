@@ -16,6 +16,7 @@
 #include "core/filenames.h"
 #include "core/fileops.h"
 #include "core/packfile.h"
+#include "core/signalcleanup.h"
 
 uint32_t LinkedDataOffset = 0;
 int DataIsLinked = 0;
@@ -80,6 +81,7 @@ int MakeExtractionFolder() {
         return ERR_CREATEDIR;
     }
     folder = FromSystemPath(pattern.c_str());
+    AddSignalCleanupPath(pattern.c_str(), true);
     return 0;
 }
 
@@ -190,5 +192,6 @@ void RemoveExtractedPlugins() {
         files.push_back(it->path());
     for (const auto& file : files) std::filesystem::remove(file, ec);
     std::filesystem::remove(system, ec);
+    ForgetSignalCleanupPath(system.c_str());
     folder.clear();
 }

@@ -8,8 +8,10 @@
 #include "core/applet.h"
 #include "core/context.h"
 #include "core/errors.h"
+#include "core/filenames.h"
 #include "core/fileops.h"
 #include "core/linkeddata.h"
+#include "core/signalcleanup.h"
 #include "platform/platform.h"
 
 qbStartupProgress StartupProgress;
@@ -63,10 +65,14 @@ int AddTemporaryFile(const char* path) {
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
+    AddSignalCleanupPath(ToSystemPath(path).c_str(), false);
     return 0;
 }
 
 void DeleteTemporaryFiles() {
-    for (const std::string& name : temporaryFiles) RemoveFile(name.c_str());
+    for (const std::string& name : temporaryFiles) {
+        RemoveFile(name.c_str());
+        ForgetSignalCleanupPath(ToSystemPath(name.c_str()).c_str());
+    }
     temporaryFiles.clear();
 }

@@ -147,7 +147,12 @@ void PushImageOptions(ScriptState* L, const qbPreprocessorEntry& e, const std::s
     if (!e.adapter.empty()) SetTableFieldString(L, "adapter", e.adapter.c_str());
 }
 
+// Runs inside the declared command's protected call: a tree nested deeper
+// than the stack has room for ends start-up with ERR_STACK like any other
+// failing declaration.
 void PushMenuTree(ScriptState* L, const qbMenuTree& tree) {
+    constexpr int kSlotsPerLevel = 4;  // the level's table, an item, a key and its value
+    if (!VmCheckStack(L, kSlotsPerLevel)) VmRaiseError(L, ERR_STACK);
     VmPushNewTable(L);
     int index = 0;
     for (const qbMenuItem& item : tree) {
@@ -302,6 +307,27 @@ int PushArguments(ScriptState* L, const qbPreprocessorEntry& e, const std::strin
     }
 }
 
+struct DeclaredCall {
+    const char* function;
+    double id;
+    const std::function<int(ScriptState*)>* pushArguments;
+    int result = 0;  // the command's own error code
+};
+
+// The protected part of a declared command: its arguments are made inside
+// the protected call, so that running out of memory or stack while building
+// them is an error of the declaration, not the end of the process.
+int PushArgumentsAndCall(ScriptState* L) {
+    auto* call = static_cast<DeclaredCall*>(VmToUserdata(L, 1));
+    VmSetTop(L, 0);
+    VmPushString(L, call->function);
+    VmGetTableAt(L, kGlobalsIndex);
+    VmPushNumber(L, call->id);
+    const int nargs = 1 + (*call->pushArguments)(L);
+    call->result = VmCall(L, nargs, 0);
+    return 0;
+}
+
 // Calls the command's global function in protected mode: a missing command
 // or a failing one ends start-up with its code and nothing unwinds further.
 // The error text names the declaration's line and command, not the VM's.
@@ -309,21 +335,25 @@ int CallDeclaredCommand(ScriptState* L, const qbPreprocessorEntry& e, const char
                         const std::function<int(ScriptState*)>& pushArguments) {
     std::string lower(command);
     StrToLower(lower.data());
-    // The function, the id, four arguments and the nesting of the deepest
-    // option table (a menu tree of three levels).
+    // The wrapper, its record, the function, the id and four arguments; a
+    // deeper option table checks its own room.
     constexpr int kStackRoom = 16;
     if (!VmCheckStack(L, kStackRoom)) return ERR_STACK;
     const int top = VmGetTop(L);
     VmPushString(L, lower.c_str());
     VmGetTableAt(L, kGlobalsIndex);
+    const bool found = VmType(L, -1) == kTypeFunction;
+    VmSetTop(L, top);
     int err = 0;
-    if (VmType(L, -1) != kTypeFunction) {
+    if (!found) {
         SetErrorDetail((lower + "()").c_str());
         err = ERR_FUNCDECLA;
     } else {
-        VmPushNumber(L, e.id);
-        const int nargs = 1 + pushArguments(L);
-        err = VmPCall(L, nargs, 0, 0);
+        DeclaredCall call{lower.c_str(), static_cast<double>(e.id), &pushArguments};
+        VmPushCClosure(L, PushArgumentsAndCall, 0);
+        VmPushLightUserdata(L, &call);
+        err = VmPCall(L, 1, 0, 0);
+        if (err == 0) err = call.result;
     }
     VmSetTop(L, top);
     if (err) {

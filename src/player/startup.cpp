@@ -24,6 +24,7 @@
 #include "core/linkeddata.h"
 #include "core/runstate.h"
 #include "core/settings.h"
+#include "core/signalcleanup.h"
 #include "core/timers.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
@@ -264,6 +265,7 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
 }
 
 int PlayerMain(int argc, char** argv) {
+    InstallSignalCleanup();
     qbLinkMarker marker;
     BuildLinkMarker(&marker);
 
