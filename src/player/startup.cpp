@@ -25,6 +25,7 @@
 #include "core/runstate.h"
 #include "core/settings.h"
 #include "core/timers.h"
+#include "core/vmhost.h"
 #include "display/adapter.h"
 #include "display/bitmapres.h"
 #include "display/displays.h"
@@ -35,6 +36,7 @@
 #include "draw/vectorgfx.h"
 #include "imaging/imageops.h"
 #include "libs/dos.h"
+#include "libs/errorhandler.h"
 #include "libs/memblock.h"
 #include "libs/network.h"
 #include "libs/system.h"
@@ -279,6 +281,7 @@ int PlayerMain(int argc, char** argv) {
     applet->versionMajor = 6;
     applet->versionMinor = 1;
 
+    InstallVmHost(OfferToErrorHandler, cmdGetLastError);
     ScriptState* L = VmOpen();
     if (!L) {
         std::fputs("Not enough memory.\n", stderr);

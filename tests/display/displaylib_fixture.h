@@ -8,6 +8,7 @@
 
 #include "core/argapi.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "display/displaylib.h"
 #include "display/displaymenus.h"
 #include "display_fixture.h"
@@ -19,6 +20,7 @@ protected:
     void SetUp() override {
         DisplayWorld::SetUp();
         FreeAllMenus();
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmPushValue(L_, kGlobalsIndex);

@@ -8,6 +8,7 @@
 #include "core/argapi.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "display/imagecache.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
@@ -18,6 +19,7 @@
 class BrushWorld : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmPushValue(L_, kGlobalsIndex);
