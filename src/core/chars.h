@@ -1,20 +1,17 @@
-// Case folding (ISO 8859-1), charset conversion and path helpers with the
-// exact behaviour that names, error texts and file names rely on.
+// Case folding (ISO 8859-1, shared with the VM), charset conversion and path
+// helpers with the exact behaviour that names, error texts and file names
+// rely on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "vm/casefold.h"
+
 // Names of parts of the applet file (and of virtual files) begin with this.
 inline constexpr char kChunkNamePrefix[] = ":::chunk";
 
-extern const unsigned char kLowerCaseTable[256];
-extern const unsigned char kUpperCaseTable[256];
-
-int StrCmpNoCase(const char* a, const char* b);
-int StrNCmpNoCase(const char* a, const char* b, size_t n);
-char* StrToLower(char* text);
 int IsGraphChar(int c);
 // A copy with every '%' doubled; empty when the text has no '%' (use it as is).
 std::string EscapePercent(const char* text);

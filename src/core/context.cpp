@@ -13,6 +13,7 @@
 #include "core/errcodes.h"
 #include "core/runstate.h"
 #include "core/settings.h"
+#include "vm/host.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ constexpr size_t kSourceNameSize = 1024;
 char commandName[kCommandNameSize] = "----";
 char sourceName[kSourceNameSize] = "?";
 int currentLine = -1;
-int lastErrorCode = 0;
 
 void CopyCut(char* dest, size_t size, const char* src) {
     size_t n = src ? std::min(std::strlen(src), size - 1) : 0;
@@ -119,12 +119,12 @@ int GetCurrentScriptLine(ScriptState* L) {
     return static_cast<int>(line);
 }
 
-int GetLastErrorCode() { return lastErrorCode; }
+int GetLastErrorCode() { return VmLastErrorCode; }
 
-void SetLastErrorCode(int code) { lastErrorCode = code; }
+void SetLastErrorCode(int code) { VmLastErrorCode = code; }
 
 int HandleCommandError(ScriptState* L, int code) {
-    lastErrorCode = code;
+    VmLastErrorCode = code;
     bool raise = GetRuntimeTag(kTagRaiseErrors) != 0;
     if (GetRuntimeTag(kTagCallbackNesting) == 0) {
         if (!raise) {

@@ -24,6 +24,8 @@ void SetCurrentLine(int line);
 const char* GetCurrentScriptName(ScriptState* L);
 int GetCurrentScriptLine(ScriptState* L);
 
+// The code of the last failed command: the VM's VmLastErrorCode, which every
+// native call but GetLastError clears.
 int GetLastErrorCode();
 void SetLastErrorCode(int code);
 

@@ -64,6 +64,11 @@ int CallErrorHandler(ScriptState* L, int code) {
     return status;
 }
 
+int OfferToErrorHandler(ScriptState* L, int code) {
+    if (GetErrorHandlerRef() == -1 || GetRuntimeTag(kTagCallbackNesting) != 0) return code;
+    return CallErrorHandler(L, code);
+}
+
 void ReleaseErrorHandler(ScriptState* L) {
     int ref = GetErrorHandlerRef();
     SetErrorHandlerRef(-1);

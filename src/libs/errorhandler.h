@@ -1,5 +1,5 @@
 // The script's own error handler (RaiseOnError) and the debug output switch
-// (DebugOutput) of the system library, as the VM's command layer sees them.
+// (DebugOutput) of the system library, as the VM's call path reaches them.
 #pragma once
 
 #include "vm/vm.h"
@@ -11,6 +11,10 @@ void SetErrorHandlerRef(int ref);
 // while the callback nesting count is raised by one. 0 when the handler
 // returned normally, else the code of the error it raised.
 int CallErrorHandler(ScriptState* L, int code);
+// The VM's first stop for a command's error code (its host's script error
+// handler): outside callbacks the installed handler takes it. Answers the
+// code that stands (0 when the handler returned normally).
+int OfferToErrorHandler(ScriptState* L, int code);
 // Releases the handler's reference (shutdown).
 void ReleaseErrorHandler(ScriptState* L);
 
@@ -23,5 +27,6 @@ bool AreDebugFunctionsDisabled();
 // Debug output on (device 1) or off, as the DEBUGOUTPUT start-up flag does.
 void SetCallTracing(bool on);
 
-// The GetLastError command's handler, which must not clear the last error.
+// The GetLastError command's handler, before which the VM must not clear the
+// last error (its host's keepsLastError).
 int cmdGetLastError(ScriptState* L);

@@ -26,6 +26,7 @@
 #include "core/settings.h"
 #include "core/signalcleanup.h"
 #include "core/timers.h"
+#include "core/vmhost.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
 #include "display/bitmapres.h"
@@ -37,6 +38,7 @@
 #include "draw/vectorgfx.h"
 #include "imaging/imageops.h"
 #include "libs/dos.h"
+#include "libs/errorhandler.h"
 #include "libs/memblock.h"
 #include "libs/network.h"
 #include "libs/system.h"
@@ -281,6 +283,7 @@ int PlayerMain(int argc, char** argv) {
     applet->versionMajor = 6;
     applet->versionMinor = 1;
 
+    InstallVmHost(OfferToErrorHandler, cmdGetLastError);
     ScriptState* L = VmOpen();
     if (!L) {
         std::fputs("Not enough memory.\n", stderr);

@@ -3,9 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/chars.h"
-#include "core/context.h"
-#include "core/errors.h"
+#include "core/errcodes.h"
+#include "vm/casefold.h"
 #include "vm/internal.h"
 
 namespace {
@@ -80,12 +79,12 @@ const char* ReadString(ScriptState* L, int idx, size_t* len) {
 }
 
 [[noreturn]] void RaiseArg(ScriptState* L, int idx, int code) {
-    SetErrorArgIndex(idx);
+    VmActiveHost.setErrorArgIndex(idx);
     VmRaiseError(L, code);
 }
 
 [[noreturn]] void RaiseField(ScriptState* L, const char* field, int code) {
-    SetErrorDetail(field ? field : "");
+    VmActiveHost.setErrorDetail(field ? field : "");
     VmRaiseError(L, code);
 }
 
@@ -404,7 +403,7 @@ int VmCallMetafield(ScriptState* L, int idx, const char* field) {
     VmPushValue(L, idx);
     int code = VmCallValue(L, L->top - 2, 1);
     // A native metamethod reports failure by its result, like any command.
-    if (code != 0) HandleCommandError(L, code);
+    if (code != 0) VmActiveHost.commandError(L, code);
     return 1;
 }
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/errors.h"
+#include "core/errcodes.h"
 #include "vm/internal.h"
 
 namespace {
@@ -334,5 +334,5 @@ void VmTraceCall(ScriptState* L) {
         }
     }
     line += "\n";
-    ConsolePrintf("%s", line.c_str());
+    VmActiveHost.print(line.c_str());
 }

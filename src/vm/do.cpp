@@ -5,10 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/context.h"
-#include "core/errors.h"
-#include "core/settings.h"
-#include "libs/errorhandler.h"
+#include "core/errcodes.h"
 #include "vm/callextras.h"
 #include "vm/commandhooks.h"
 #include "vm/internal.h"
@@ -83,7 +80,7 @@ void CallReturnHooks(ScriptState* L, ScriptValue* firstResult) {
 // last-error reset, then the command hooks, which may stand in for the handler.
 int CallHandlerWithExtras(ScriptState* L, CommandHandler f) {
     if ((NativeCallExtras & kCallExtraTrace) && !L->g->endFlag) VmTraceCall(L);
-    if (f != cmdGetLastError) SetLastErrorCode(0);
+    if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
     int n = 0;
     if ((NativeCallExtras & kCallExtraHooks) && TryCommandHook(L, f, &n)) return n;
     return f(L);
@@ -105,7 +102,7 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     int n;
     if (NativeCallExtras == 0) {
         // GetLastError must still see the code of the command before it.
-        if (f != cmdGetLastError) SetLastErrorCode(0);
+        if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
         n = f(L);
     } else {
         n = CallHandlerWithExtras(L, f);
@@ -116,13 +113,13 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     if (n == kLabelJumpRepeat) return kPreCallLabelRepeat;
     int code = n;
     VmGlobal* g = L->g;
-    if (GetErrorHandlerRef() != -1 && GetRuntimeTag(kTagCallbackNesting) == 0 && !g->errorHandlerRunning) {
+    if (!g->errorHandlerRunning) {
         g->errorHandlerRunning = true;
         struct Clear {
             VmGlobal* g;
             ~Clear() { g->errorHandlerRunning = false; }
         } clear{g};
-        code = CallErrorHandler(L, code);
+        code = VmActiveHost.scriptErrorHandler(L, code);
     }
     *errorCode = code;
     return L->top;  // no results
@@ -137,8 +134,8 @@ uint32_t NativeCallExtras = 0;
 void VmThrow(ScriptState* L, int code) {
     if (L->errorJmp == nullptr) {
         if (L->g->panic) L->g->panic(L);
-        char text[kErrorTextSize];
-        GetErrorText(code, text);
+        char text[kVmErrorTextSize];
+        VmActiveHost.errorText(code, text);
         std::fprintf(stderr, "%s\n", text);
         std::exit(1);
     }
@@ -148,17 +145,16 @@ void VmThrow(ScriptState* L, int code) {
 
 void VmRaiseError(ScriptState* L, int code) {
     CallFrame* ci = L->ci;
-    SetCurrentLine((ci->state & kFrameNative) ? -1 : VmCurrentLine(L, ci));
-    UpdateCurrentCommandInfo(L);
+    VmActiveHost.noteRaise(L, (ci->state & kFrameNative) ? -1 : VmCurrentLine(L, ci));
     VmThrow(L, code);
 }
 
 void VmRaiseNamed(ScriptState* L, const ScriptValue* slot, int code, const char* suffix) {
     const char* kind = nullptr;
     const char* name = VmGetVarName(L, slot, &kind);
-    char detail[kErrorDetailSize];
+    char detail[kVmErrorDetailSize];
     std::snprintf(detail, sizeof detail, "%s%s", name ? name : "??", suffix);
-    SetErrorDetail(detail);
+    VmActiveHost.setErrorDetail(detail);
     VmRaiseError(L, code);
 }
 

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstring>
 
-#include "core/context.h"
 #include "vm/internal.h"
 #include "vm/strtable.h"
 
@@ -358,7 +357,7 @@ void RunDueFinalisers(ScriptState* L) {
         SetGCValue(L->top + 1, u, kTypeUserdata);
         L->top += 2;
         int err = VmCallValue(L, L->top - 2, 0);
-        if (err != 0) HandleCommandError(L, err);
+        if (err != 0) VmActiveHost.commandError(L, err);
     }
 }
 

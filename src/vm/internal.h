@@ -2,6 +2,7 @@
 // implements it.
 #pragma once
 
+#include "vm/host.h"
 #include "vm/object.h"
 
 // ---- mem.cpp: the VM allocator with live-byte accounting ---------------
@@ -273,3 +274,10 @@ void VmOpenBaseFunctions(ScriptState* L);
 // ---- state.cpp ----------------------------------------------------------------
 inline ScriptValue* VmRegistry(ScriptState* L) { return &L->g->registry; }
 inline ScriptValue* VmGlobals(ScriptState* L) { return &L->gt; }
+
+// ---- host.cpp: the embedder's routes ----------------------------------------
+// Every function of the active record is set (defaults fill what the host
+// left out), so callers call without testing.
+extern VmHost VmActiveHost;
+// Room for the detail texts the VM composes (names, keys) for the host.
+constexpr size_t kVmErrorDetailSize = 1024;

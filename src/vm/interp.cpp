@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstdint>
 
-#include "core/context.h"
 #include "core/errcodes.h"
 #include "vm/internal.h"
 #include "vm/quicken.h"
@@ -555,7 +554,7 @@ OP(CALL) {
     if (err != 0) {
         // The command's frame is still the current level, so the error text
         // can name it.
-        HandleCommandError(L, err);
+        VmActiveHost.commandError(L, err);
     }
     if (firstResult == nullptr) {
         if (GetOpcode(i) == OP_CALL) {
@@ -684,7 +683,7 @@ OP(TFORLOOP) {
     SAVEPC();
     ptrdiff_t raOff = VmSaveStack(L, ra);
     int err = VmCallValue(L, cb, nvar);
-    if (err != 0) HandleCommandError(L, err);
+    if (err != 0) VmActiveHost.commandError(L, err);
     L->top = L->ci->top;
     REFRESH();
     ra = VmRestoreStack(L, raOff);

@@ -6,9 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/chars.h"
-#include "core/context.h"
-#include "core/errors.h"
+#include "core/errcodes.h"
+#include "vm/casefold.h"
 #include "vm/internal.h"
 
 namespace {
@@ -40,7 +39,7 @@ void PushCall(ScriptState* L, const ScriptValue& f, const ScriptValue& a, const 
 ScriptValue CallTMRes(ScriptState* L, const ScriptValue& f, const ScriptValue& a, const ScriptValue& b) {
     PushCall(L, f, a, b);
     int err = VmCallValue(L, L->top - 3, 1);
-    if (err != 0) HandleCommandError(L, err);
+    if (err != 0) VmActiveHost.commandError(L, err);
     L->top--;
     return *L->top;
 }
@@ -53,7 +52,7 @@ void CallTM(ScriptState* L, const ScriptValue& f, const ScriptValue& a, const Sc
     L->top[3] = c;
     L->top += 4;
     int err = VmCallValue(L, L->top - 4, 0);
-    if (err != 0) HandleCommandError(L, err);
+    if (err != 0) VmActiveHost.commandError(L, err);
 }
 
 // A metamethod's verdict is false only for nil and the number 0.
@@ -99,7 +98,7 @@ const ScriptValue* SharedOrderTM(ScriptState* L, const ScriptValue* a, const Scr
 }
 
 void FieldNotInitialized(ScriptState* L, const ScriptValue& key) {
-    char detail[kErrorDetailSize];
+    char detail[kVmErrorDetailSize];
     if (IsString(&key)) {
         std::snprintf(detail, sizeof detail, "\"%s\"", VmStrData(StrValue(&key)));
     } else if (IsNumber(&key)) {
@@ -107,7 +106,7 @@ void FieldNotInitialized(ScriptState* L, const ScriptValue& key) {
     } else {
         std::snprintf(detail, sizeof detail, "%s", VmTypeName(L, key.tt));
     }
-    SetErrorDetail(detail);
+    VmActiveHost.setErrorDetail(detail);
     Raise(L, ERR_FIELDINIT);
 }
 
@@ -316,7 +315,7 @@ ScriptValue VmGetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* 
         }
         if (IsFunction(tm)) return CallTMRes(L, *tm, tv, kv);
         if (++redirects > kMaxReadRedirects) {
-            SetErrorDetail("#1");
+            VmActiveHost.setErrorDetail("#1");
             Raise(L, ERR_INTERNAL1);
         }
         tv = *tm;
@@ -347,7 +346,7 @@ void VmSetTable(ScriptState* L, const ScriptValue* t, const ScriptValue* key, co
             return;
         }
         if (++redirects > kMaxWriteRedirects) {
-            SetErrorDetail("#2");
+            VmActiveHost.setErrorDetail("#2");
             Raise(L, ERR_INTERNAL1);
         }
         tv = *tm;

@@ -13,6 +13,7 @@
 #include "core/applet.h"
 #include "core/appletload.h"
 #include "core/linkeddata.h"
+#include "core/vmhost.h"
 #include "display/icons.h"
 #include "lib/applet_writer.h"
 #include "player/options.h"
@@ -24,6 +25,7 @@ class AppletFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         startDir_ = std::filesystem::current_path();
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         FreeIconPaths();

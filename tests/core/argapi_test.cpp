@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "player/startup.h"
 #include "vm/vm.h"
 
@@ -30,6 +31,7 @@ protected:
         ResetRuntimeSettings();
         SetErrorDetail("");
         SetErrorArgIndex(0);
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         SetMainState(L_);

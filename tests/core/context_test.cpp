@@ -12,6 +12,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "lib/assembler.h"
 #include "player/startup.h"
 #include "vm/vm.h"
@@ -21,6 +22,7 @@ namespace {
 class ContextTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmRegistrySetLightUserdata(L_, "applet", &applet_);

@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "vm/vm.h"
 
 namespace {
@@ -19,6 +20,7 @@ class ObjectRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetRuntimeSettings();
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
     }

@@ -13,6 +13,7 @@
 #include "core/plugincaps.h"
 #include "core/pluginhooks.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "player/startup.h"
 #include "vm/vm.h"
 
@@ -59,6 +60,7 @@ protected:
     void SetUp() override {
         ResetRuntimeSettings();
         calls.clear();
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmRegistrySetLightUserdata(L_, "applet", &applet_);

@@ -6,12 +6,13 @@
 #include <cctype>
 #include <string>
 
+#include "command_call.h"
 #include "core/argapi.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "display/displaylib.h"
 #include "display/displaymenus.h"
 #include "display_fixture.h"
-#include "command_call.h"
 #include "vm/vm.h"
 
 class DisplayLibWorld : public DisplayWorld {
@@ -19,6 +20,7 @@ protected:
     void SetUp() override {
         DisplayWorld::SetUp();
         FreeAllMenus();
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmPushValue(L_, kGlobalsIndex);

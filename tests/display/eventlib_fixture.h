@@ -14,6 +14,7 @@
 #include "core/settings.h"
 #include "core/timers.h"
 #include "core/timerthread.h"
+#include "core/vmhost.h"
 #include "display/displaylib.h"
 #include "display/eventlib.h"
 #include "display/events.h"
@@ -27,6 +28,7 @@ protected:
         DisplayWorld::SetUp();
         ASSERT_EQ(InitEventQueue(), 0);
         ASSERT_EQ(StartTimerThread(), 0);
+        InstallVmHost();
         L = VmOpen();
         ASSERT_NE(L, nullptr);
         VmPushValue(L, kGlobalsIndex);

@@ -13,6 +13,7 @@
 #include "core/errcodes.h"
 #include "core/preproc.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
@@ -32,6 +33,7 @@ protected:
         null_backend::Reset();
         SetRuntimeTag(kTagQuiet, 1);
         SetRuntimeTag(kTagRaiseErrors, 1);
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmPushValue(L_, kGlobalsIndex);

@@ -4,15 +4,15 @@
 #include <vector>
 
 #include "libs/system.h"
+#include "system_fixture.h"
 #include "vm/callextras.h"
-#include "vm/vm_fixture.h"
 
 namespace {
 
-class ErrorPolicyTest : public vmtest::VmFixture {
+class ErrorPolicyTest : public libstest::SystemVmFixture {
 protected:
     void SetUp() override {
-        VmFixture::SetUp();
+        SystemVmFixture::SetUp();
         SetErrorHandlerRef(-1);
         SetDebugFunctionsDisabled(false);
         VmPushValue(L, kGlobalsIndex);
@@ -23,7 +23,7 @@ protected:
         FreeSystemObjects(L);
         SetCallTracing(false);
         SetDebugFunctionsDisabled(false);
-        VmFixture::TearDown();
+        SystemVmFixture::TearDown();
     }
 
     // Calls one global command with the given argument loads (assembler
@@ -162,6 +162,31 @@ TEST_F(ErrorPolicyTest, DebugOutputSwitchesTheTracer) {
     EXPECT_EQ(text,
               "Now calling getlasterror()\n"
               "Now calling debugoutput() with arguments #1=(NUMBER)0 \n");
+}
+
+// The tracer is quiet while debug output is off, while debug functions are
+// switched off at start-up, and while the script ends.
+TEST_F(ErrorPolicyTest, TracerIsSilentWhenOffDisabledOrEnding) {
+    RegisterClosure("nothing", [](ScriptState*) { return 0; });
+    SetConsoleForceFlush(true);
+    auto traceCall = [&] {
+        PushGlobal("nothing");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(VmPCall(L, 0, 0, 0), 0);
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(traceCall(), "");
+    SetDebugOutputDevice(7);
+    EXPECT_EQ(traceCall(), "Now calling nothing()\n");
+    SetDebugFunctionsDisabled(true);
+    EXPECT_EQ(traceCall(), "");
+    SetDebugFunctionsDisabled(false);
+    VmSetEndFlag(L, 1);
+    EXPECT_EQ(traceCall(), "");
+    VmSetEndFlag(L, 0);
+    SetDebugOutputDevice(0);
+    EXPECT_EQ(traceCall(), "");
+    SetConsoleForceFlush(false);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "core/errcodes.h"
+#include "core/vmhost.h"
+#include "libs/errorhandler.h"
 #include "libs/system.h"
 #include "vm/vm.h"
 
@@ -13,6 +15,7 @@ namespace {
 class SystemLibTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallVmHost(OfferToErrorHandler, cmdGetLastError);
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
     }

@@ -5,19 +5,21 @@
 #include <gtest/gtest.h>
 
 
+#include "command_call.h"
 #include "core/argapi.h"
 #include "core/objects.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "display/imagecache.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/layersources.h"
-#include "command_call.h"
 #include "vm/vm.h"
 
 class BrushWorld : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmPushValue(L_, kGlobalsIndex);

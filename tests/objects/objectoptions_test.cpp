@@ -5,11 +5,12 @@
 
 #include <string>
 
+#include "command_call.h"
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "objects/objectoptions.h"
-#include "command_call.h"
 #include "vm/vm.h"
 
 namespace {
@@ -17,6 +18,7 @@ namespace {
 class ObjectOptionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         InitDisplayObjectDefaults();

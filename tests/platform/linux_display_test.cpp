@@ -8,6 +8,7 @@
 #include "core/applet.h"
 #include "core/preproc.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
 #include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
@@ -24,6 +25,7 @@ protected:
         LinuxBackendTest::SetUp();
         SetRuntimeTag(kTagQuiet, 1);
         SetRuntimeTag(kTagRaiseErrors, 1);
+        InstallVmHost();
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         VmPushValue(L_, kGlobalsIndex);

@@ -13,6 +13,8 @@
 #include "core/errcodes.h"
 #include "core/preproc.h"
 #include "core/settings.h"
+#include "core/vmhost.h"
+#include "libs/errorhandler.h"
 #include "player/options.h"
 #include "vm/vm.h"
 
@@ -63,6 +65,7 @@ protected:
         calls.clear();
         failWith = 0;
         StartupFlags = qbStartupFlags{};
+        InstallVmHost(OfferToErrorHandler, cmdGetLastError);
         L_ = VmOpen();
         ASSERT_NE(L_, nullptr);
         SetRuntimeTag(kTagRaiseErrors, 1);

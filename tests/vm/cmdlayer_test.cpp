@@ -9,7 +9,6 @@
 #include <string>
 
 #include "core/errcodes.h"
-#include "core/errors.h"
 #include "vm/internal.h"
 #include "vm_fixture.h"
 
@@ -161,9 +160,9 @@ TEST_F(CmdLayerTest, NumberCheckersTreatNilAsZeroAndAbsentAsMissing) {
               0);
     VmPushNil(L);
     VmPushNumber(L, 1);
-    SetErrorArgIndex(0);
+    vmtest::Hosted().argIndex = 0;
     EXPECT_EQ(Run([](ScriptState* S) { return static_cast<int>(VmCheckNumber(S, 3)); }, 2), ERR_NUMEXPECTED);
-    EXPECT_EQ(GetErrorArgIndex(), 3);
+    EXPECT_EQ(vmtest::Hosted().argIndex, 3);
 }
 
 TEST_F(CmdLayerTest, CheckIntTruncatesNegativesAndClampsTheRest) {
@@ -236,10 +235,10 @@ TEST_F(CmdLayerTest, FailingCheckersRaiseTheirCodesWithTheArgumentIndex) {
         VmSetTop(L, 0);
         VmPushNewTable(L);
         VmPushBoolean(L, 1);  // argument 2 is of no kind any checker accepts
-        SetErrorArgIndex(0);
+        vmtest::Hosted().argIndex = 0;
         const auto& c = cases[i];
         EXPECT_EQ(Run([&](ScriptState* S) { c.check(S); return 0; }, 2), c.code) << "case " << i;
-        EXPECT_EQ(GetErrorArgIndex(), 2) << "case " << i;
+        EXPECT_EQ(vmtest::Hosted().argIndex, 2) << "case " << i;
     }
     VmSetTop(L, 0);
     VmPushNumber(L, 1);
@@ -259,9 +258,9 @@ TEST_F(CmdLayerTest, FieldCheckersNameTheField) {
     for (const auto& c : cases) {
         VmSetTop(L, 0);
         VmPushBoolean(L, 1);
-        SetErrorDetail("");
+        vmtest::Hosted().detail.clear();
         EXPECT_EQ(Run(c.body, 1), c.code);
-        EXPECT_STREQ(GetErrorDetail(), c.field);
+        EXPECT_EQ(vmtest::Hosted().detail, c.field);
     }
     VmSetTop(L, 0);
     VmPushBoolean(L, 1);

@@ -1,6 +1,7 @@
 // Debug information and hooks: call levels and their descriptions, names
 // worked out from the calling instruction, printable chunk names, the line,
-// count, call and return hooks, and the names error texts get.
+// count, call and return hooks. (The names error texts get from them are the
+// runtime core's, tested in tests/core/vmhost_test.cpp.)
 #include <string>
 #include <vector>
 
@@ -46,9 +47,6 @@ int WhoAmI(ScriptState* L) {
     return 0;
 }
 
-int FailCommand(ScriptState*) { return ERR_WRONGUSAGE; }
-const ScriptCommand kFailCommands[] = {{"FailNow", FailCommand}, {nullptr, nullptr}};
-
 // Hook log shared with the hook function (hooks carry no user data).
 struct HookLog {
     std::vector<std::string> events;
@@ -85,8 +83,6 @@ protected:
     void TearDown() override {
         VmSetHook(L, nullptr, 0, 0);
         hookLog = nullptr;
-        SetCallTracing(false);
-        SetConsoleForceFlush(false);
         VmFixture::TearDown();
     }
     void RegisterWithOut(const char* name, CommandHandler fn) {
@@ -360,53 +356,6 @@ TEST_F(DebugTest, HooksAreOffWhileAHookRuns) {
     ASSERT_EQ(Run(".function main\n    LOADK 0 #1\n    RETURN 0 1\n.end\n"), 0);
     // Call of main, two instructions, return of main: no event from "g".
     EXPECT_EQ(log.events, (std::vector<std::string>{"hook", "hook", "hook", "hook"}));
-}
-
-// ---- names in error reports -------------------------------------------------------------
-
-TEST_F(DebugTest, ErrorsNameTheFailingFunction) {
-    RegisterCommandTable(kFailCommands, nullptr);
-    VmPushValue(L, kGlobalsIndex);
-    ASSERT_EQ(VmRegisterCommands(L, nullptr, kFailCommands, 0), 1);
-    VmSetTop(L, 0);
-    PushGlobal("tbl");
-    VmPushString(L, "other");
-    PushGlobal("failnow");
-    VmRawSet(L, -3);
-    VmPushString(L, "boom");
-    VmPushCClosure(L, FailCommand, 0);
-    VmRawSet(L, -3);
-    VmSetTop(L, 0);
-
-    auto fail = [&](const std::string& body) {
-        ResetCurrentCommandInfo();
-        VmSetEndFlag(L, 0);  // each failure ends the script
-        int rc = Run(".function main maxstack=4\n.source \"game.qbs\"\n" + body + "\n    RETURN 0 1\n.end\n");
-        return std::to_string(rc) + " " + GetCurrentCommandName() + " " + std::to_string(GetCurrentLine());
-    };
-    // The command table's spelling for a command found in one.
-    EXPECT_EQ(fail(".line 5\n    GETGLOBAL 0 \"failnow\"\n    CALL 0 1 1"), "1055 FailNow 5");
-    EXPECT_STREQ(GetCurrentSourceName(), "game.qbs");
-    // Called through a table field: that field's name.
-    EXPECT_EQ(fail(".line 6\n    GETGLOBAL 0 \"tbl\"\n    GETTABLE 0 0 \"other\"\n    CALL 0 1 1"), "1055 other 6");
-    EXPECT_EQ(fail(".line 7\n    GETGLOBAL 1 \"tbl\"\n    SELF 0 1 \"boom\"\n    CALL 0 2 1"), "1055 boom 7");
-    // Held in a local variable: the local's name.
-    EXPECT_EQ(fail(".local cmd 1 9\n.line 12\n    GETGLOBAL 0 \"failnow\"\n    CALL 0 1 1"), "1055 cmd 12");
-    // A failing script function named by its field; the main chunk has no name.
-    std::string method = ".line 8\n    GETGLOBAL 0 \"tbl\"\n    CLOSURE 1 div\n    SETTABLE 0 \"method\" 1\n"
-                         "    GETTABLE 1 0 \"method\"\n    CALL 1 1 1\n"
-                         "  .function div line=20\n  .line 21\n    LOADK 0 #0\n    DIV 0 0 0\n    RETURN 0 1\n  .end";
-    EXPECT_EQ(fail(method), "1089 method 21");
-    EXPECT_EQ(fail(".line 9\n    LOADK 0 #0\n    DIV 0 0 0"), "1089 ---- 9");
-    // A script function nothing names.
-    std::string anon = ".line 10\n    CLOSURE 0 div\n    CALL 0 1 1\n"
-                       "  .function div line=30\n  .line 31\n    LOADK 0 #0\n    DIV 0 0 0\n    RETURN 0 1\n  .end";
-    EXPECT_EQ(fail(anon), "1089 <<unnamed>> 31");
-    // A command failing inside a named script function is named itself.
-    std::string inner = ".line 11\n    CLOSURE 0 f\n    SETGLOBAL 0 \"f\"\n    GETGLOBAL 0 \"f\"\n    CALL 0 1 1\n"
-                        "  .function f line=40\n  .line 41\n    GETGLOBAL 0 \"failnow\"\n    CALL 0 1 1\n"
-                        "    RETURN 0 1\n  .end";
-    EXPECT_EQ(fail(inner), "1055 FailNow 41");
 }
 
 }  // namespace

@@ -28,9 +28,9 @@ protected:
         if (!bConst) text += Load(0, b);
         if (!cConst) text += Load(1, c);
         text += op + " " + (bConst ? b : "0") + " " + (cConst ? c : "1") + "\n" + tail + ".end\n";
-        SetErrorDetail("");
+        vmtest::Hosted().detail.clear();
         std::string result = Eval(text);
-        return result + " [" + GetErrorDetail() + "]";
+        return result + " [" + Detail() + "]";
     }
     // Every form that the operands allow gives what the all-register form gives.
     void ExpectFormsAgree(const std::string& op, const std::string& tail) {

@@ -351,7 +351,7 @@ TEST_F(RulesTest, OrderFollowsTheNilRulesRefusesMixedKindsAndComparesStringsByBy
 
 TEST_F(RulesTest, MissingFieldsRaiseButGlobalsAndMethodsReadNil) {
     auto read = [&](const std::string& key) {
-        SetErrorDetail("");
+        vmtest::Hosted().detail.clear();
         return Eval(".function main maxstack=4\nGETGLOBAL 0 \"tbl\"\nGETTABLE 1 0 " + key + "\nRETURN 1 2\n.end\n");
     };
     EXPECT_EQ(read("\"x\""), "E1159");
@@ -416,7 +416,7 @@ TEST_F(RulesTest, IndexingANonTableNamesTheVariable) {
         {"GETGLOBAL 1 \"a\"\nSELF 2 1 \"m\"", "a{}"},
     };
     for (const Case& c : cases) {
-        SetErrorDetail("");
+        vmtest::Hosted().detail.clear();
         EXPECT_EQ(Eval(std::string(".function main maxstack=4\n") + c.code + "\nRETURN 0 1\n.end\n"), "E1132")
             << c.code;
         EXPECT_EQ(Detail(), c.detail) << c.code;
@@ -444,7 +444,7 @@ TEST_F(RulesTest, IndexRedirectionsAreLimited) {
             VmRemove(L, -2);
         }
         SetGlobal("chain");
-        SetErrorDetail("");
+        vmtest::Hosted().detail.clear();
     };
     auto read = [&](const char* key) {
         return Eval(std::string(".function main maxstack=4\nGETGLOBAL 0 \"chain\"\nGETTABLE 1 0 \"") + key +

@@ -1,6 +1,7 @@
 // The call tracer's lines, byte for byte, for every kind of argument and for
-// functions without a name, and the switches that silence it. (How a called
-// function is named is the debug layer's, tested in debug_test.cpp.)
+// functions without a name. (How a called function is named is the debug
+// layer's, tested in debug_test.cpp; the switches that turn the tracer on are
+// the system library's, tested with it.)
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,25 +16,21 @@ class TracerTest : public vmtest::VmFixture {
 protected:
     void SetUp() override {
         VmFixture::SetUp();
-        SetConsoleForceFlush(true);
-        SetDebugFunctionsDisabled(false);
         RegisterClosure("nothing", Nothing);
     }
     void TearDown() override {
-        SetCallTracing(false);
-        SetDebugFunctionsDisabled(false);
-        SetConsoleForceFlush(false);
+        SetNativeCallExtra(kCallExtraTrace, false);
         VmFixture::TearDown();
     }
 
     // Calls the function below the nargs values on top from native code with
     // the tracer on, and answers what it printed.
     std::string Traced(int nargs) {
-        SetCallTracing(true);
+        SetNativeCallExtra(kCallExtraTrace, true);
         testing::internal::CaptureStdout();
         int rc = VmPCall(L, nargs, 0, 0);
         std::string text = testing::internal::GetCapturedStdout();
-        SetCallTracing(false);
+        SetNativeCallExtra(kCallExtraTrace, false);
         EXPECT_EQ(rc, 0);
         return text;
     }
@@ -98,34 +95,14 @@ TEST_F(TracerTest, UnnamedFunctionsShowTheKeyTheyWereAskedFor) {
 
 // The interpreter's own call path traces too, naming by the calling code.
 TEST_F(TracerTest, ScriptCallsAreTraced) {
-    SetCallTracing(true);
+    SetNativeCallExtra(kCallExtraTrace, true);
     testing::internal::CaptureStdout();
     EXPECT_EQ(Run(".function main maxstack=4\n    GETGLOBAL 0 \"nothing\"\n    LOADK 1 #3\n    CALL 0 2 1\n"
                   "    RETURN 0 1\n.end\n"),
               0);
     std::string text = testing::internal::GetCapturedStdout();
-    SetCallTracing(false);
+    SetNativeCallExtra(kCallExtraTrace, false);
     EXPECT_EQ(text, "Now calling nothing() with arguments #1=(NUMBER)3 \n");
-}
-
-TEST_F(TracerTest, SilentWhenOffDisabledOrEnding) {
-    auto traceCall = [&] {
-        PushGlobal("nothing");
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(VmPCall(L, 0, 0, 0), 0);
-        return testing::internal::GetCapturedStdout();
-    };
-    EXPECT_EQ(traceCall(), "");
-    SetDebugOutputDevice(7);
-    EXPECT_EQ(traceCall(), "Now calling nothing()\n");
-    SetDebugFunctionsDisabled(true);
-    EXPECT_EQ(traceCall(), "");
-    SetDebugFunctionsDisabled(false);
-    VmSetEndFlag(L, 1);
-    EXPECT_EQ(traceCall(), "");
-    VmSetEndFlag(L, 0);
-    SetDebugOutputDevice(0);
-    EXPECT_EQ(traceCall(), "");
 }
 
 }  // namespace

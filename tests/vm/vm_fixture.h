@@ -1,7 +1,9 @@
 // The two fixtures of the VM tests. NativeFixture: a fresh state and a way to
 // run a lambda as a protected native command. VmFixture: programs assembled
 // from text in-process, an "emit" command that records what scripts pass it,
-// and helpers that evaluate one operation on a few operands.
+// helpers that evaluate one operation on a few operands, and a host record
+// that keeps what the VM hands its host (the VM runs alone here; fixtures
+// over the runtime core install the core's host on top).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,12 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "core/context.h"
 #include "core/errcodes.h"
-#include "core/errors.h"
-#include "core/settings.h"
 #include "lib/assembler.h"
-#include "libs/errorhandler.h"
+#include "vm/callextras.h"
+#include "vm/host.h"
 #include "vm/internal.h"
 
 namespace vmtest {
@@ -64,6 +64,28 @@ inline int EmitCommand(ScriptState* L) {
     return 0;
 }
 
+// What the VM handed the test host: the error detail and argument index set
+// before a raise, and the line of the last raise.
+struct HostLog {
+    std::string detail;
+    int argIndex = 0;
+    int raiseLine = 0;
+};
+inline HostLog& Hosted() {
+    static HostLog log;
+    return log;
+}
+// Records into Hosted(); the rest stays the VM's defaults (a failed command's
+// code is raised, tracer lines go to standard output).
+inline void InstallTestHost() {
+    Hosted() = HostLog{};
+    VmHost host;
+    host.setErrorDetail = [](const char* text) { Hosted().detail = text; };
+    host.setErrorArgIndex = [](int index) { Hosted().argIndex = index; };
+    host.noteRaise = [](ScriptState*, int line) { Hosted().raiseLine = line; };
+    VmSetHost(&host);
+}
+
 using NativeBody = std::function<int(ScriptState*)>;
 
 inline int NativeTrampoline(ScriptState* L) {
@@ -93,6 +115,7 @@ inline std::string RecursionProgram(const std::string& depth) {
 class NativeFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallTestHost();
         L = VmOpen();
         ASSERT_NE(L, nullptr);
     }
@@ -117,12 +140,9 @@ protected:
 class VmFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetRuntimeSettings();
-        ResetCurrentCommandInfo();
-        SetCurrentSourceName("?");
-        SetErrorDetail("");
-        SetLastErrorCode(0);
-        SetCallTracing(false);
+        InstallTestHost();
+        VmLastErrorCode = 0;
+        SetNativeCallExtra(kCallExtraTrace, false);
         L = VmOpen();
         ASSERT_NE(L, nullptr);
         VmPushLightUserdata(L, &out);
@@ -136,11 +156,7 @@ protected:
         SetGlobal("tbl");
         RegisterClosure("three", ThreeCommand);
     }
-    void TearDown() override {
-        VmClose(L);
-        ResetRuntimeSettings();
-        ResetCurrentCommandInfo();
-    }
+    void TearDown() override { VmClose(L); }
 
     // Stores fn under a global name; its nup upvalues are taken from the top.
     void RegisterClosure(const char* name, CommandHandler fn, int nup = 0) {
@@ -221,7 +237,8 @@ protected:
         return Eval(text);
     }
 
-    std::string Detail() const { return GetErrorDetail(); }
+    // The error detail of the last raise that set one.
+    std::string Detail() const { return Hosted().detail; }
 
     // The text of t[key] (raw) for the table at tableIdx.
     std::string RawAt(int tableIdx, int key) {

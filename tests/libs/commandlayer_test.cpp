@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "system_fixture.h"
 #include "vm/callextras.h"
 #include "vm/commandhooks.h"
-#include "vm_fixture.h"
 
 namespace {
 
@@ -44,10 +44,10 @@ void HookError(qbCommandHook* hook, ScriptState*, int code, void*) {
 
 const ScriptCommand kLayerCommands[] = {{"Fail", FailCommand}, {nullptr, nullptr}};
 
-class LayerTest : public vmtest::VmFixture {
+class LayerTest : public libstest::SystemVmFixture {
 protected:
     void SetUp() override {
-        VmFixture::SetUp();
+        SystemVmFixture::SetUp();
         hookLog = &log;
         RemoveAllCommandHooks();
         SetErrorHandlerRef(-1);
@@ -61,7 +61,7 @@ protected:
         RemoveAllCommandHooks();
         SetErrorHandlerRef(-1);
         hookLog = nullptr;
-        VmFixture::TearDown();
+        SystemVmFixture::TearDown();
     }
 
     // Installs the script function "handler" of the last loaded chunk's

@@ -1,0 +1,34 @@
+// The runtime core's side of the VM's host record: where the VM's error
+// texts, details, raises, failed commands and tracer lines go.
+#include "core/vmhost.h"
+
+#include "core/context.h"
+#include "core/errors.h"
+#include "vm/host.h"
+
+namespace {
+
+static_assert(kVmErrorTextSize >= kErrorTextSize, "GetErrorText fills kErrorTextSize bytes");
+
+// The line first: naming the command may fall back on it.
+void NoteRaise(ScriptState* L, int line) {
+    SetCurrentLine(line);
+    UpdateCurrentCommandInfo(L);
+}
+
+void PrintToConsole(const char* text) { ConsolePrintf("%s", text); }
+
+}  // namespace
+
+void InstallVmHost(int (*scriptErrorHandler)(ScriptState* L, int code), CommandHandler getLastError) {
+    VmHost host;
+    host.errorText = GetErrorText;
+    host.setErrorDetail = SetErrorDetail;
+    host.setErrorArgIndex = SetErrorArgIndex;
+    host.noteRaise = NoteRaise;
+    host.commandError = HandleCommandError;
+    host.scriptErrorHandler = scriptErrorHandler;
+    host.print = PrintToConsole;
+    host.keepsLastError = getLastError;
+    VmSetHost(&host);
+}
