@@ -183,7 +183,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     const int32_t wantHeight = scaling && o.scaleHeight ? o.scaleHeight : o.height;
     if (!scaling) {
         d->scaleWidth = d->scaleHeight = 0;
-        std::fill(std::begin(d->fitBorders), std::end(d->fitBorders), 0);
+        ClearFitBorders(d);
         SetDisplayScaleFactors(d);
     } else {
         d->scaleWidth = o.scaleWidth;

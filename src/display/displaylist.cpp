@@ -227,7 +227,7 @@ int CreateDisplay(ScriptState* L, NewObjectID id, const qbDisplayOptions* option
         if (GetDisplayMonitorInfo(d.get(), &mx, &my, &d->width, &d->height)) return ERR_GETMONITORINFO;
     }
     if (d->layerScale || (d->flags & kDisplayLayers)) d->layersEnabled = 1;
-    if (!d->autoscale && !d->layerScale) std::fill(std::begin(d->fitBorders), std::end(d->fitBorders), 0);
+    if (!d->autoscale && !d->layerScale) ClearFitBorders(d.get());
 
     if (o.hasBGPic) {
         if (int err = GetBGPic(L, o.bgpic, &d->bgpic, 0)) return err;

@@ -90,15 +90,30 @@ void ComputeFitBorders(qbDisplay* d, const qbBGPic* picture, int32_t width, int3
     d->fitBorders[1] = (height - h) / 2;
     d->fitBorders[2] = width - w - d->fitBorders[0];
     d->fitBorders[3] = height - h - d->fitBorders[1];
+    d->view.offsetX = d->fitBorders[0];
+    d->view.offsetY = d->fitBorders[1];
     if (scaledWidth) *scaledWidth = w;
     if (scaledHeight) *scaledHeight = h;
+}
+
+void ClearFitBorders(qbDisplay* d) {
+    std::fill(std::begin(d->fitBorders), std::end(d->fitBorders), 0);
+    d->view.offsetX = d->view.offsetY = 0;
+}
+
+void GetScaledPictureSize(const qbDisplay* d, int32_t* width, int32_t* height) {
+    // Borders of an earlier, larger window never leave less than a pixel.
+    *width = std::max(d->scaleWidth - d->fitBorders[0] - d->fitBorders[2], 1);
+    *height = std::max(d->scaleHeight - d->fitBorders[1] - d->fitBorders[3], 1);
 }
 
 void SetDisplayScaleFactors(qbDisplay* d) {
     d->scaleX = d->scaleY = 1.0;
     if (!IsScaling(d) || !HasScaleSize(d) || !d->bgpic) return;
-    if (d->bgpic->currentWidth > 0) d->scaleX = static_cast<double>(d->scaleWidth) / d->bgpic->currentWidth;
-    if (d->bgpic->currentHeight > 0) d->scaleY = static_cast<double>(d->scaleHeight) / d->bgpic->currentHeight;
+    int32_t shownWidth = 0, shownHeight = 0;
+    GetScaledPictureSize(d, &shownWidth, &shownHeight);
+    if (d->bgpic->currentWidth > 0) d->scaleX = static_cast<double>(shownWidth) / d->bgpic->currentWidth;
+    if (d->bgpic->currentHeight > 0) d->scaleY = static_cast<double>(shownHeight) / d->bgpic->currentHeight;
 }
 
 int ApplyInitialScaling(ScriptState* L, qbDisplay* d) {
@@ -164,7 +179,7 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
         }
         d->width = r.width;
         d->height = r.height;
-        std::fill(std::begin(d->fitBorders), std::end(d->fitBorders), 0);
+        ClearFitBorders(d);
         SetDisplayScaleFactors(d);
     }
     if (r.move) {

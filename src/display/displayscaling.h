@@ -12,10 +12,15 @@ struct qbDisplay;
 // The picture's size inside a window of width x height: with
 // "keepproportions" (and a picture without mask and alpha) the largest size
 // of the picture's proportions, centred, the rest being the fit borders;
-// otherwise the whole window and no borders.
+// otherwise the whole window and no borders. The window draws the picture
+// at the top-left border, so the window's drawing offset follows it.
 void ComputeFitBorders(qbDisplay* display, const qbBGPic* picture, int32_t width, int32_t height,
                        int32_t* scaledWidth, int32_t* scaledHeight);
-// Scale size / picture size while scaling with a scale size, else 1.0.
+void ClearFitBorders(qbDisplay* display);
+// The size the picture is shown at while scaling: the scale size less the
+// fit borders.
+void GetScaledPictureSize(const qbDisplay* display, int32_t* width, int32_t* height);
+// Shown size / picture size while scaling with a scale size, else 1.0.
 void SetDisplayScaleFactors(qbDisplay* display);
 // Rebuilds the buffers and, for a scaling display, brings it to its scale
 // size (or its monitor, with "fitscale").

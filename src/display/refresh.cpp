@@ -7,6 +7,7 @@
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
+#include "display/displayscaling.h"
 #include "imaging/scalebitmap.h"
 #include "platform/platform_ops.h"
 
@@ -125,11 +126,12 @@ void RefreshDisplayRect(qbBitmap* bitmap, int32_t srcX, int32_t srcY, qbDisplay*
     if (!bitmap || !display) return;
     if (display->refreshBlock && !(flags & kRefreshForce)) return;
     const bool scaledSize = display->scaleWidth > 0 && display->scaleHeight > 0;
-    if ((flags & kRefreshScaled) && scaledSize &&
-        (display->scaleWidth != bitmap->width || display->scaleHeight != bitmap->height)) {
+    int32_t shownWidth = 0, shownHeight = 0;
+    if (scaledSize) GetScaledPictureSize(display, &shownWidth, &shownHeight);
+    if ((flags & kRefreshScaled) && scaledSize && (shownWidth != bitmap->width || shownHeight != bitmap->height)) {
         if (IsVideoRecording()) return;
-        BlitToDisplay(bitmap, 0, 0, display, 0, 0, bitmap->width, bitmap->height, display->scaleWidth,
-                      display->scaleHeight, 0, nullptr, nullptr);
+        BlitToDisplay(bitmap, 0, 0, display, 0, 0, bitmap->width, bitmap->height, shownWidth, shownHeight, 0, nullptr,
+                      nullptr);
         return;
     }
     BlitToDisplay(bitmap, srcX, srcY, display, dstX, dstY, width, height, 0, 0, 0, nullptr, nullptr);

@@ -1,6 +1,7 @@
 // The event library on the SDL backend under the dummy driver: synthetic SDL
 // events reach script handlers through the real pump, and closing a window
-// that has no close handler ends a waiting script as a quit.
+// that has no close handler ends a waiting script as a quit; message ports
+// fail with their own errors and name the port.
 #include <SDL.h>
 
 #include "core/errcodes.h"
@@ -143,6 +144,13 @@ TEST_F(SdlEventsTest, AKeyJumpsToItsLabelWhichWaitsForItsRelease) {
 )"),
               0);
     EXPECT_EQ(out, std::vector<std::string>{"released"});
+}
+
+TEST_F(SdlEventsTest, PortsCannotBeCreatedOrFoundAndTheErrorNamesThePort) {
+    EXPECT_EQ(Call("createport", {"\"MYPORT\""}), ERR_CREATEPORT);
+    EXPECT_EQ(GetErrorDetail(), std::string("MYPORT"));
+    EXPECT_EQ(Call("sendmessage", {"\"OTHERPORT\"", "\"run\""}), ERR_FINDPORT);
+    EXPECT_NE(Text(ERR_FINDPORT).find("OTHERPORT"), std::string::npos) << Text(ERR_FINDPORT);
 }
 
 }  // namespace

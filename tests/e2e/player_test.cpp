@@ -54,6 +54,32 @@ check:
     EXPECT_NE(loud.out.find(tail), std::string::npos) << loud.out;
 }
 
+// A run without a display server and without a runtime folder: the video
+// drivers SDL tries on the way to one that works stay silent, so standard
+// error has nothing the player did not say.
+TEST_F(PlayerTest, AHeadlessRunWithoutARuntimeFolderLeavesStandardErrorEmpty) {
+    const fs::path qba = Pack(Chunk(R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "Hello"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)",
+                                    "quiet"),
+                              dir_ / "quiet.qba", "");
+    const std::string headless = "env -u SDL_VIDEODRIVER -u SDL_AUDIODRIVER -u DISPLAY -u WAYLAND_DISPLAY "
+                                 "-u XDG_RUNTIME_DIR ";
+    for (const std::string driver : {"", "SDL_VIDEODRIVER=dummy "}) {
+        SCOPED_TRACE(driver);
+        const RunResult r = Run(headless + driver + QB_PLAYER_PATH + " " + qba.string() + " -quiet");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "Hello\n");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 // Each script ends with its status; a failing one names on standard error
 // the code's message, the file and line through the include table, and the
 // command as its table spells it.

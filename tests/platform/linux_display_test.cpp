@@ -1,7 +1,9 @@
 // Displays on the Linux backend under SDL's dummy driver, from start-up on:
 // the declared displays open as SDL windows that show their picture at once,
-// the window's full-screen toggle honours "nomodeswitch", and a window the
-// user resizes resizes its display.
+// the window's full-screen toggle honours "nomodeswitch", a window the user
+// resizes resizes its display, and "keepproportions" shows the picture
+// between black borders.
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -12,6 +14,7 @@
 #include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
+#include "display/eventlib.h"
 #include "linux_fixture.h"
 #include "vm/vm.h"
 
@@ -40,7 +43,7 @@ protected:
         LinuxBackendTest::TearDown();
     }
 
-    void Declare(int32_t id, uint32_t flags) {
+    void Declare(int32_t id, uint32_t flags, const std::function<void(qbDisplayDeclaration&)>& more = {}) {
         qbPreprocessorEntry entry;
         entry.type = kDeclDisplay;
         entry.id = id;
@@ -49,6 +52,7 @@ protected:
         decl.flags = flags;
         decl.color = kBackdrop;
         decl.gradient.startColor = kBackdrop;
+        if (more) more(decl);
         entry.record = std::move(decl);
         ASSERT_EQ(AddPreprocessorEntry(&applet_, std::move(entry)), 0);
     }
@@ -137,6 +141,64 @@ TEST_F(LinuxDisplayTest, AWindowResizedByTheUserResizesItsDisplayAndIsFilledAgai
     bool resized = false;
     for (const qbInputEvent& e : Queued()) resized |= e.type == kEventResized;
     EXPECT_TRUE(resized);
+}
+
+// A 400x300 picture autoscaled into an 800x800 window keeps its proportions:
+// it fills rows 100 to 699, black above and below, and clicks are mapped
+// back through the same offset and factor.
+TEST_F(LinuxDisplayTest, KeepProportionsShowsThePictureBetweenBlackBordersAndMapsClicksBack) {
+    Declare(1, kDispAutoScale | kDispKeepProportions | kDispSizeable, [](qbDisplayDeclaration& decl) {
+        decl.width = 400;
+        decl.height = 300;
+        decl.scaleWidth = 800;
+        decl.scaleHeight = 800;
+    });
+    Start();
+    qbDisplay* d = Record(1);
+    ASSERT_NE(d, nullptr);
+    int width = 0, height = 0;
+    SDL_GetWindowSize(Window(d).window, &width, &height);
+    ASSERT_EQ(width, 800);
+    ASSERT_EQ(height, 800);
+    for (int x : {0, 400, 799}) {
+        for (int y : {0, 99, 700, 799}) EXPECT_EQ(SurfacePixel(d, x, y), 0u) << x << "," << y;
+        for (int y : {100, 400, 699}) EXPECT_EQ(SurfacePixel(d, x, y), uint32_t{kBackdrop}) << x << "," << y;
+    }
+    EXPECT_DOUBLE_EQ(d->scaleX, 2.0);
+    EXPECT_DOUBLE_EQ(d->scaleY, 2.0);
+
+    const uint32_t id = WindowId(d);
+    PushButton(id, SDL_BUTTON_LEFT, true, 400, 50);
+    PushButton(id, SDL_BUTTON_LEFT, false, 400, 50);
+    PushButton(id, SDL_BUTTON_LEFT, true, 401, 401);
+    PumpAll();
+    const std::vector<qbInputEvent> events = Queued();
+    ASSERT_EQ(events.size(), 3u);
+    int32_t x = 0, y = 0;
+    // In the top border: above the picture's first row.
+    WindowToDisplay(d, events[0].x, events[0].y, &x, &y);
+    EXPECT_EQ(x, 200);
+    EXPECT_LT(y, 0);
+    WindowToDisplay(d, events[2].x, events[2].y, &x, &y);
+    EXPECT_EQ(x, 200);
+    EXPECT_EQ(y, 150);
+    // The pointer position reads the same way.
+    DisplayPointer(d, &x, &y);
+    EXPECT_EQ(x, 200);
+    EXPECT_EQ(y, 150);
+
+    // Resized by the user to a wider window, the borders move to the sides.
+    SDL_SetWindowSize(Window(d).window, 1000, 600);
+    PumpAll();
+    EXPECT_EQ(d->view.offsetX, 100);
+    EXPECT_EQ(d->view.offsetY, 0);
+    for (int y : {0, 599}) {
+        for (int x : {0, 99, 900, 999}) EXPECT_EQ(SurfacePixel(d, x, y), 0u) << x << "," << y;
+        for (int x : {100, 899}) EXPECT_EQ(SurfacePixel(d, x, y), uint32_t{kBackdrop}) << x << "," << y;
+    }
+    WindowToDisplay(d, 102, 4, &x, &y);
+    EXPECT_EQ(x, 1);
+    EXPECT_EQ(y, 2);
 }
 
 }  // namespace

@@ -83,6 +83,37 @@ TEST_F(NullBackendTest, BlitCopiesFromAPlatformBitmapAndScales) {
     EXPECT_EQ(s.At(5, 5), 0xFF000000u);
 }
 
+// The display's image sits at the view's drawing offset; what falls left of
+// or above the window is cut off.
+TEST_F(NullBackendTest, WindowDrawingLandsAtTheDrawingOffset) {
+    qbWindowView view;
+    view.width = 6;
+    view.height = 5;
+    view.offsetX = 2;
+    view.offsetY = 1;
+    ASSERT_EQ(AllocNativeWindowRec(&view, kDisplayA), 0);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    FillWindowRect(kDisplayA, -2, -1, 2, 1, 0x111111);
+    WriteWindowPixel(kDisplayA, 3, 3, 0x222222);
+    WriteWindowPixel(kDisplayA, -3, 0, 0x999999);
+    DrawWindowLine(kDisplayA, -2, 1, 0, 1, 0x333333);
+    NativeBitmapPtr bitmap(AllocPlatformBitmap(1, 1));
+    ASSERT_NE(bitmap, nullptr);
+    *reinterpret_cast<uint32_t*>(bitmap->pixels.get()) = 0x444444;
+    BlitToWindow(bitmap.get(), 0, 0, kDisplayA, 0, 0, 1, 1, 2, 1, 0);
+    const null_backend::Surface& s = *null_backend::GetSurface(kDisplayA);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x) {
+            const uint32_t want = y == 0 && x < 2  ? 0x111111u
+                                  : y == 4 && x == 5 ? 0x222222u
+                                  : y == 2 && x < 3  ? 0x333333u
+                                  : y == 1 && (x == 2 || x == 3) ? 0x444444u
+                                                                  : 0u;
+            EXPECT_EQ(s.At(x, y), want | 0xFF000000u) << x << "," << y;
+        }
+    FreeNativeWindowRec(kDisplayA);
+}
+
 TEST_F(NullBackendTest, MonitorsKeepTheConfiguredOrder) {
     null_backend::SetMonitors({{0, 0, 1024, 768}, {1024, 0, 800, 600}, {-800, 0, 1024, 768}});
     MonitorList list = ListNativeMonitors();

@@ -99,14 +99,15 @@ protected:
     }
 
     // Runs the shell script on a fresh virtual screen, with the player's
-    // own video driver and no error box that could wait for a click. The
-    // script's status is kept in a file: xvfb-run's own status also reports
-    // trouble removing its temporary folder, which says nothing about the
-    // player.
-    e2e::RunResult UnderXvfb(const std::string& script) {
+    // own video driver and, unless the box is wanted, no error box that
+    // could wait for a click. The script's status is kept in a file:
+    // xvfb-run's own status also reports trouble removing its temporary
+    // folder, which says nothing about the player.
+    e2e::RunResult UnderXvfb(const std::string& script, bool errorBox = false) {
         e2e::WriteFile(dir_ / "run.sh", script);
-        e2e::RunResult r = Run("cd " + dir_.string() +
-                               " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
+        const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
+        e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
+                               " timeout 60 xvfb-run -a -s '-screen 0 "
                                "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
         const std::string status = e2e::ReadFile(dir_ / "status.txt");
         if (!status.empty()) r.status = std::stoi(status);
@@ -143,8 +144,7 @@ exit 0
         EXPECT_EQ(shot->At(x, y), kBackdrop) << x << "," << y;
 }
 
-TEST_F(PlayerWindowTest, AnErrorEndsThePlayerWithoutWaitingOnABoxWhenTheBoxIsSwitchedOff) {
-    fs::path applet = Pack(Chunk(R"(
+constexpr const char* kFailingChunk = R"(
 .function main maxstack=4
 .line 1
     GETGLOBAL 0 "error"
@@ -152,12 +152,61 @@ TEST_F(PlayerWindowTest, AnErrorEndsThePlayerWithoutWaitingOnABoxWhenTheBoxIsSwi
     CALL 0 2 1
     RETURN 0 1 0
 .end
-)",
-                                 "fail"),
-                           dir_ / "fail.qba", "--include fail.qbs:1:1000:0");
+)";
+
+TEST_F(PlayerWindowTest, AnErrorEndsThePlayerWithoutWaitingOnABoxWhenTheBoxIsSwitchedOff) {
+    fs::path applet = Pack(Chunk(kFailingChunk, "fail"), dir_ / "fail.qba", "--include fail.qbs:1:1000:0");
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() + " -quiet\n");
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("Stopped here"), std::string::npos) << r.err;
+}
+
+// On an X server with the core fonts that SDL draws its box with, the error
+// that ends the player waits in a box named after the player until it is
+// dismissed; QB_NO_ERROR_BOX=1 lets the player end at once, with no box at
+// any moment. Every wait is bounded: a box that never comes, or a player
+// that never ends, fails the test instead of holding it.
+TEST_F(PlayerWindowTest, TheEndingErrorWaitsInABoxUntilDismissedUnlessTheBoxIsSwitchedOff) {
+    if (!HaveTool("xkill") || !HaveTool("xlsfonts")) GTEST_SKIP() << "xkill or xlsfonts is not installed";
+    fs::path applet = Pack(Chunk(kFailingChunk, "fail"), dir_ / "fail.qba", "--include fail.qbs:1:1000:0");
+    const std::string player = std::string(QB_PLAYER_PATH) + " " + applet.string() + " -quiet";
+    // Polls every 0.05 s while the player runs, for at most 5 s or until a
+    // box is seen; then whether the player is still there.
+    const std::string watch = player + R"( & pid=$!
+i=0
+while kill -0 $pid 2>/dev/null && [ $i -lt 100 ]; do
+    xwininfo -root -tree | grep -q '"QuenbrookPlayer"' && { echo seen >box.txt; break; }
+    i=$((i+1)); sleep 0.05
+done
+kill -0 $pid 2>/dev/null && echo waiting >waiting.txt
+)";
+    const e2e::RunResult off = UnderXvfb(watch + "kill -KILL $pid 2>/dev/null\nwait $pid\n");
+    EXPECT_EQ(off.status, 1) << off.err;
+    EXPECT_NE(off.err.find("Stopped here"), std::string::npos) << off.err;
+    EXPECT_FALSE(fs::exists(dir_ / "box.txt"));
+    EXPECT_FALSE(fs::exists(dir_ / "waiting.txt"));
+    fs::remove(dir_ / "box.txt");
+    fs::remove(dir_ / "waiting.txt");
+
+    const e2e::RunResult on = UnderXvfb(R"(xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' | grep -q . || { echo >nofonts.txt; exit 0; }
+)" + watch + R"(xwininfo -root -tree >tree.txt
+wid=$(xwininfo -name QuenbrookPlayer 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
+[ -n "$wid" ] && xkill -id "$wid" >/dev/null 2>&1
+i=0
+while kill -0 $pid 2>/dev/null && [ $i -lt 100 ]; do i=$((i+1)); sleep 0.05; done
+kill -KILL $pid 2>/dev/null
+wait $pid
+)",
+                                        true);
+    // Without them SDL can draw no box (see README); the set-up installs them.
+    ASSERT_FALSE(fs::exists(dir_ / "nofonts.txt")) << "the X server lacks the core fonts of xfonts-base";
+    EXPECT_TRUE(fs::exists(dir_ / "box.txt")) << on.err;
+    // The box is modal: the player was still there, waiting on it.
+    EXPECT_TRUE(fs::exists(dir_ / "waiting.txt"));
+    EXPECT_NE(e2e::ReadFile(dir_ / "tree.txt").find("\"QuenbrookPlayer\""), std::string::npos);
+    // Dismissed, the player ends with the error's status (not killed: 137).
+    EXPECT_EQ(on.status, 1) << on.err;
+    EXPECT_NE(on.err.find("Stopped here"), std::string::npos) << on.err;
 }
 
 // DisplayBrush(1, #CENTER, #CENTER) of a PNG brush, then the busy loop: the

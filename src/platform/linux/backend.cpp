@@ -38,10 +38,16 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_REAL(UnlockPlatformBitmap)
     QB_OP_REAL(GetPlatformBitmapAttr)
     QB_OP_REAL(GetPreferredPixelFormat)
+    QB_OP_REAL(ReadNativePixel)
+    QB_OP_REAL(WriteNativePixel)
+    QB_OP_REAL(DrawNativeLine)
     QB_OP_REAL(ToNativePath)
     QB_OP_REAL(FormatDateTime)
     QB_OP_REAL(PrintConsoleV)
     QB_OP_REAL(GetPhysicalMemorySize)
+    QB_OP_REAL(PollNativeMessage)
+    QB_OP_REAL(CreateMessagePort)
+    QB_OP_REAL(SendPortMessage)
 #undef QB_OP_REAL
 #define QB_OP_SDL(op) ops.op = &sdl_backend::op;
     QB_OP_SDL(StartNativeUI)

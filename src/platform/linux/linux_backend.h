@@ -22,12 +22,19 @@ void ShutdownPlatform();
 int PostWakeEvent();
 int WaitForNativeEvent(int timeoutMs);
 
+void* PollNativeMessage();
+int CreateMessagePort(const char* name);
+int SendPortMessage(const char* name);
+
 qbNativeBitmap* AllocPlatformBitmap(int width, int height);
 void FreePlatformBitmap(qbNativeBitmap* bitmap);
 int LockPlatformBitmap(qbNativeBitmap* bitmap, qbBitmapLock* lock);
 void UnlockPlatformBitmap(qbNativeBitmap* bitmap);
 intptr_t GetPlatformBitmapAttr(const qbNativeBitmap* bitmap, int attribute);
 int GetPreferredPixelFormat();
+uint32_t ReadNativePixel(qbNativeBitmap* bitmap, int x, int y);
+void WriteNativePixel(qbNativeBitmap* bitmap, int x, int y, uint32_t colour);
+void DrawNativeLine(qbNativeBitmap* bitmap, int x1, int y1, int x2, int y2, uint32_t colour);
 
 }  // namespace linux_backend
 

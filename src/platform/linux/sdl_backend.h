@@ -106,6 +106,13 @@ bool ErrorBoxWanted(const char* videoDriver, const char* noBoxSwitch);
 // 8859-1 text).
 void ShowErrorBox(const char* text);
 
+// The video drivers SDL may try, as a list for its driver hint, when no
+// driver was chosen and no Wayland compositor can be reached (no socket
+// handed over, no socket path, no runtime folder): SDL's drivers in its
+// order but Wayland. Empty: SDL's own choice stands.
+std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
+                                 const char* waylandDisplay, const char* waylandSocket);
+
 int StartNativeUI();
 void ShutdownPlatform();
 int PostWakeEvent();

@@ -3,6 +3,9 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -40,9 +43,37 @@ qbNativeWindow* OpenWindow(const qbDisplay* display) {
     return w && w->window ? w : nullptr;
 }
 
+std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
+                                 const char* waylandDisplay, const char* waylandSocket) {
+    if (chosen && *chosen) return {};
+    // libwayland's own tests, made before it gives up on a compositor: a
+    // socket handed over, a socket path, or a runtime folder to look in.
+    if (waylandSocket && *waylandSocket) return {};
+    const bool runtimeDirUsable = runtimeDir && runtimeDir[0] == '/';
+    const bool socketPathGiven = waylandDisplay && waylandDisplay[0] == '/';
+    if (runtimeDirUsable || socketPathGiven) return {};
+    std::string list;
+    for (const std::string& driver : drivers) {
+        if (SDL_strcasecmp(driver.c_str(), "wayland") == 0) continue;
+        if (!list.empty()) list += ',';
+        list += driver;
+    }
+    return list;
+}
+
 int StartNativeUI() {
     Session& s = S();
     if (s.video) return 0;
+    // Without a runtime folder libwayland prints an error of its own while
+    // SDL merely probes for a compositor, even on runs that go on to
+    // succeed with another driver; such runs are left to the other drivers,
+    // in SDL's order.
+    std::vector<std::string> drivers;
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) drivers.emplace_back(SDL_GetVideoDriver(i));
+    const std::string headless =
+        HeadlessDriverChoice(drivers, SDL_GetHint(SDL_HINT_VIDEODRIVER), std::getenv("XDG_RUNTIME_DIR"),
+                             std::getenv("WAYLAND_DISPLAY"), std::getenv("WAYLAND_SOCKET"));
+    if (!headless.empty()) SDL_SetHint(SDL_HINT_VIDEODRIVER, headless.c_str());
     // The runtime handles its own signals, the pump takes one event per call
     // (no sentinels), and closing the last window is the script's business.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -56,6 +87,12 @@ int StartNativeUI() {
         std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
         return ERR_WINDOW;
     }
+    // No one sees the windows of the offscreen driver: their pixels stay in
+    // memory rather than going through the GPU renderer SDL would set up for
+    // them, which loads the system's whole GL stack for nothing.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && SDL_strcasecmp(driver, "offscreen") == 0 && !SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION))
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     const uint32_t wake = SDL_RegisterEvents(1);
     if (wake == static_cast<uint32_t>(-1)) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -14,6 +13,7 @@
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
+#include "platform/linux/linewalk.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/op_fill.h"
 
@@ -86,27 +86,6 @@ void Plot(Surface& s, int x, int y, uint32_t colour) {
     s.pixels[static_cast<size_t>(y) * static_cast<size_t>(s.width) + static_cast<size_t>(x)] = colour;
 }
 
-void PlotLine(Surface& s, int x1, int y1, int x2, int y2, uint32_t colour) {
-    const int dx = std::abs(x2 - x1);
-    const int dy = -std::abs(y2 - y1);
-    const int sx = x1 < x2 ? 1 : -1;
-    const int sy = y1 < y2 ? 1 : -1;
-    int err = dx + dy;
-    for (;;) {
-        Plot(s, x1, y1, colour);
-        if (x1 == x2 && y1 == y2) break;
-        const int e2 = 2 * err;
-        if (e2 >= dy) {
-            err += dy;
-            x1 += sx;
-        }
-        if (e2 <= dx) {
-            err += dx;
-            y1 += sy;
-        }
-    }
-}
-
 // Window operations draw in opaque colours: the window has no alpha.
 constexpr uint32_t kOpaque = 0xFF000000u;
 
@@ -122,6 +101,12 @@ std::pair<int, int> WindowSizeOf(const qbDisplay* display) {
     if (size != S().sizes.end()) return size->second;
     if (const qbWindowView* view = FindView(display)) return {view->width, view->height};
     return {kDefaultWidth, kDefaultHeight};
+}
+
+// Where the display's image sits inside its window.
+std::pair<int64_t, int64_t> DrawingOffset(const qbDisplay* display) {
+    const qbWindowView* view = FindView(display);
+    return view ? std::pair<int64_t, int64_t>{view->offsetX, view->offsetY} : std::pair<int64_t, int64_t>{0, 0};
 }
 
 void TakeViewPlacement(Surface& s, const qbDisplay* display) {
@@ -232,6 +217,13 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     Lock lock(S().mutex);
     Surface* s = FindSurface(display);
     if (!s || !source || source->bytesPerPixel != 4 || width <= 0 || height <= 0) return;
+    const auto [offsetX, offsetY] = DrawingOffset(display);
+    // Far beyond any window nothing lands on it; this keeps the sums in range.
+    constexpr int64_t kFar = int64_t{1} << 24;
+    const int64_t movedX = dstX + offsetX, movedY = dstY + offsetY;
+    if (movedX < -kFar || movedX > kFar || movedY < -kFar || movedY > kFar) return;
+    dstX = static_cast<int>(movedX);
+    dstY = static_cast<int>(movedY);
     const int outW = scaleWidth > 0 ? scaleWidth : width;
     const int outH = scaleHeight > 0 ? scaleHeight : height;
     if (outW == width && outH == height) {
@@ -267,23 +259,36 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
 void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour) {
     Lock lock(S().mutex);
     Surface* s = FindSurface(display);
-    if (!s) return;
-    const int x0 = std::max(x, 0);
-    const int y0 = std::max(y, 0);
-    const int x1 = std::min(x + width, s->width);
-    const int y1 = std::min(y + height, s->height);
+    if (!s || width <= 0 || height <= 0) return;
+    const auto [offsetX, offsetY] = DrawingOffset(display);
+    const int64_t left = int64_t{x} + offsetX, top = int64_t{y} + offsetY;
+    const int x0 = static_cast<int>(std::clamp<int64_t>(left, 0, s->width));
+    const int y0 = static_cast<int>(std::clamp<int64_t>(top, 0, s->height));
+    const int x1 = static_cast<int>(std::clamp<int64_t>(left + width, 0, s->width));
+    const int y1 = static_cast<int>(std::clamp<int64_t>(top + height, 0, s->height));
     for (int yy = y0; yy < y1; ++yy)
         for (int xx = x0; xx < x1; ++xx) Plot(*s, xx, yy, colour | kOpaque);
 }
 
 void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour) {
     Lock lock(S().mutex);
-    if (Surface* s = FindSurface(display)) PlotLine(*s, x1, y1, x2, y2, colour | kOpaque);
+    Surface* s = FindSurface(display);
+    if (!s) return;
+    const auto [offsetX, offsetY] = DrawingOffset(display);
+    linux_backend::WalkClippedLine(x1 + offsetX, y1 + offsetY, x2 + offsetX, y2 + offsetY, s->width, s->height,
+                                   [&](int64_t x, int64_t y) {
+                                       Plot(*s, static_cast<int>(x), static_cast<int>(y), colour | kOpaque);
+                                   });
 }
 
 void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
     Lock lock(S().mutex);
-    if (Surface* s = FindSurface(display)) Plot(*s, x, y, colour | kOpaque);
+    Surface* s = FindSurface(display);
+    if (!s) return;
+    const auto [offsetX, offsetY] = DrawingOffset(display);
+    const int64_t px = x + offsetX, py = y + offsetY;
+    if (px < 0 || py < 0 || px >= s->width || py >= s->height) return;
+    Plot(*s, static_cast<int>(px), static_cast<int>(py), colour | kOpaque);
 }
 
 MonitorList ListNativeMonitors() {
@@ -489,8 +494,6 @@ int NoPointerShape(uint32_t*, int, int, qbNativePointer** outPointer, int, int) 
     if (outPointer) *outPointer = nullptr;
     return 0;
 }
-int NoPort(const char*) { return ERR_CREATEPORT; }
-int NoTargetPort(const char*) { return ERR_FINDPORT; }
 
 qbPlatformOps MakeNullOps() {
     qbPlatformOps ops = platform_fill::NeutralOps("null");
@@ -515,10 +518,16 @@ qbPlatformOps MakeNullOps() {
     QB_OP_SHARED(UnlockPlatformBitmap)
     QB_OP_SHARED(GetPlatformBitmapAttr)
     QB_OP_SHARED(GetPreferredPixelFormat)
+    QB_OP_SHARED(ReadNativePixel)
+    QB_OP_SHARED(WriteNativePixel)
+    QB_OP_SHARED(DrawNativeLine)
     QB_OP_SHARED(ToNativePath)
     QB_OP_SHARED(FormatDateTime)
     QB_OP_SHARED(PrintConsoleV)
     QB_OP_SHARED(GetPhysicalMemorySize)
+    QB_OP_SHARED(PollNativeMessage)
+    QB_OP_SHARED(CreateMessagePort)
+    QB_OP_SHARED(SendPortMessage)
 #undef QB_OP_SHARED
 #define QB_OP_OWN(op) ops.op = &op;
     QB_OP_OWN(AllocNativeWindowRec)
@@ -566,8 +575,6 @@ qbPlatformOps MakeNullOps() {
     ops.ReadJoystick = &NoJoystickAtPort;
     ops.ScanJoysticks = &NoJoysticks;
     ops.CreateNativePointer = &NoPointerShape;
-    ops.CreateMessagePort = &NoPort;
-    ops.SendPortMessage = &NoTargetPort;
     return ops;
 }
 
