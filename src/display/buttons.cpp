@@ -395,6 +395,13 @@ void FillButtonTable(ScriptState* L, const qbEventMessage& msg) {
     SetTableFieldInt(L, "rightmousedown", b.pressed[1]);
     SetTableFieldInt(L, "midmousedown", b.pressed[2]);
     SetTableFieldObjectID(L, "display", IDOf(*static_cast<const qbDisplay*>(msg.source)));
+    if (b.type == kLayerButton && b.layer && layerButtons) {
+        int32_t position = 0;
+        const char* name = "";
+        layerButtons->describe(msg.bgpic, b.layer, &position, &name);
+        SetTableFieldInt(L, "layer", position);
+        SetTableFieldString(L, "layername", name);
+    }
 }
 
 void FreeAllButtons(ScriptState* L) {

@@ -177,6 +177,9 @@ struct qbLayerButtonHooks {
     // Whether the display point hits the layer's shown box (inside its clip
     // region), and with pixelExact a covered pixel of its image.
     bool (*hit)(qbLayer* layer, int64_t x, int64_t y, bool pixelExact);
+    // What the button's message tells of its layer: the 1-based position in
+    // the picture's stack and the name (empty when the layer has none).
+    void (*describe)(const qbBGPic* bgpic, const qbLayer* layer, int32_t* position, const char** name);
 };
 void SetLayerButtonHooks(const qbLayerButtonHooks* hooks);
 

@@ -102,28 +102,36 @@ struct BlitRect {
 };
 
 // ClipBlitRect on a record, inline: out-of-line, the seven pointers would
-// send every coordinate through memory on each blit.
+// send every coordinate through memory on each blit. In 64 bits: a
+// destination near the 32-bit limits is that far from every edge. What is
+// left over fits 32 bits again; nothing left comes back as width and
+// height 0.
 inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_t srcHeight, int32_t dstRight,
                  int32_t dstBottom, bool useClip) {
     const bool byClip = clip && useClip;
-    const int32_t left = byClip ? clip->x : 0;
-    const int32_t top = byClip ? clip->y : 0;
-    if (byClip) {
-        dstRight = clip->x + clip->width;
-        dstBottom = clip->y + clip->height;
+    const int64_t left = byClip ? clip->x : 0;
+    const int64_t top = byClip ? clip->y : 0;
+    const int64_t right = byClip ? left + clip->width : dstRight;
+    const int64_t bottom = byClip ? top + clip->height : dstBottom;
+    int64_t sx = r.sx, sy = r.sy, dx = r.dx, dy = r.dy, w = r.w, h = r.h;
+    if (dx < left) {
+        sx += left - dx;
+        w -= left - dx;
+        dx = left;
     }
-    if (r.dx < left) {
-        r.sx += left - r.dx;
-        r.w -= left - r.dx;
-        r.dx = left;
+    if (dy < top) {
+        sy += top - dy;
+        h -= top - dy;
+        dy = top;
     }
-    if (r.dy < top) {
-        r.sy += top - r.dy;
-        r.h -= top - r.dy;
-        r.dy = top;
+    w = std::min({w, srcWidth - sx, right - dx});
+    h = std::min({h, srcHeight - sy, bottom - dy});
+    if (w < 1 || h < 1) {
+        r.w = r.h = 0;
+        return;
     }
-    r.w = std::min({r.w, srcWidth - r.sx, dstRight - r.dx});
-    r.h = std::min({r.h, srcHeight - r.sy, dstBottom - r.dy});
+    r = {static_cast<int32_t>(sx), static_cast<int32_t>(sy), static_cast<int32_t>(dx),
+         static_cast<int32_t>(dy), static_cast<int32_t>(w), static_cast<int32_t>(h)};
 }
 
 // One draw of the blit into a bitmap, by the planes it has.
@@ -221,8 +229,8 @@ void SafeBlt(ScriptState*, const qbSafeBlt& b) {
     BlitRect r{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
     const bool useClip = b.clip && !(flags & kSafeBltIgnoreClip);
     Clip(b.clip, r, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, useClip);
-    r.w = std::min(r.w, b.dstWidth - r.dx);
-    r.h = std::min(r.h, b.dstHeight - r.dy);
+    r.w = static_cast<int32_t>(std::min<int64_t>(r.w, int64_t{b.dstWidth} - r.dx));
+    r.h = static_cast<int32_t>(std::min<int64_t>(r.h, int64_t{b.dstHeight} - r.dy));
     if (r.w < 1 || r.h < 1) return;
 
     // The blit of nearly every drawing command: into a bitmap that is none

@@ -19,6 +19,15 @@ struct qbRect {
     int32_t height = 0;
 };
 
+// Coordinates this far out lie beyond any picture. Rectangles built from
+// wider sums are cut to them, so that the sum or difference of any two of
+// their coordinates still fits 32 bits.
+constexpr int64_t kCoordinateLimit = int64_t{1} << 29;
+
+// The rectangle from left, top to right, bottom (exclusive), cut to
+// +-kCoordinateLimit; empty when right or bottom lies before left or top.
+qbRect RectFromEdges(int64_t left, int64_t top, int64_t right, int64_t bottom);
+
 // The overlap of two rectangles; all zeros when they do not overlap.
 qbRect IntersectRects(const qbRect& a, const qbRect& b);
 

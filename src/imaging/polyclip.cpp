@@ -29,10 +29,18 @@ const TrigTables& Trig() {
     return tables;
 }
 
-// Truncation toward zero, kept between lo and hi; NaN gives lo.
+// Truncation toward zero, kept between lo and hi; NaN counts as 0.
 int32_t ToCoordinate(double v, int32_t lo, int32_t hi) {
-    if (std::isnan(v)) return lo;
+    if (std::isnan(v)) v = 0;
     return static_cast<int32_t>(std::clamp(std::trunc(v), static_cast<double>(lo), static_cast<double>(hi)));
+}
+
+// A turn leaves rounding noise where the exact value is whole (cos 270 degrees
+// is -1.8e-16, not 0); truncating 99.99999999999999 would move a box by a
+// pixel depending on where it stands. Real fractions are far larger.
+double SnapNearInteger(double v) {
+    const double whole = std::round(v);
+    return std::fabs(v - whole) < 1e-9 ? whole : v;
 }
 
 bool Inside(const qbPoint& p, int32_t value, int edge) {
@@ -123,8 +131,19 @@ qbRect GetAnchoredTransformBounds(int32_t x, int32_t y, int32_t width, int32_t h
         if (i == 0 || ty < minY) minY = ty;
         if (i == 0 || ty > maxY) maxY = ty;
     }
-    return {ToCoordinate(x + minX, INT32_MIN, INT32_MAX), ToCoordinate(y + minY, INT32_MIN, INT32_MAX),
-            ToCoordinate(maxX - minX + 1, 0, INT32_MAX), ToCoordinate(maxY - minY + 1, 0, INT32_MAX)};
+    return {ToCoordinate(SnapNearInteger(x + minX), INT32_MIN, INT32_MAX),
+            ToCoordinate(SnapNearInteger(y + minY), INT32_MIN, INT32_MAX),
+            ToCoordinate(SnapNearInteger(maxX - minX + 1), 0, INT32_MAX),
+            ToCoordinate(SnapNearInteger(maxY - minY + 1), 0, INT32_MAX)};
+}
+
+qbRect RectFromEdges(int64_t left, int64_t top, int64_t right, int64_t bottom) {
+    left = std::clamp(left, -kCoordinateLimit, kCoordinateLimit);
+    top = std::clamp(top, -kCoordinateLimit, kCoordinateLimit);
+    right = std::clamp(right, left, kCoordinateLimit);
+    bottom = std::clamp(bottom, top, kCoordinateLimit);
+    return {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+            static_cast<int32_t>(bottom - top)};
 }
 
 int32_t ClampToInt32(double value) {

@@ -67,6 +67,9 @@ void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest,
     }
     qbRect r;
     GetShadowRect(L, layer, s, &r.x, &r.y, &r.width, &r.height);
+    // A rectangle cut at the coordinate limit no longer tells where the
+    // plane lies; no plane that large can be made anyway.
+    if (r.width != s->shadowalpha->width || r.height != s->shadowalpha->height) return;
     qbRect part;
     if (!Intersect(r, pass, &part)) return;
     qbAlphaChannelBlit blit;
@@ -87,7 +90,7 @@ void DrawBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest,
     qbRect r;
     RenderLayerBorder(L, layer, s, &r.x, &r.y, &r.width, &r.height);
     qbRect part;
-    if (!s->bdbitmap || !Intersect(r, pass, &part)) return;
+    if (!s->bdbitmap || r.width != s->bdwidth || r.height != s->bdheight || !Intersect(r, pass, &part)) return;
     int32_t level = 255 - layer->transparency;
     if (layer->borderfade) level = level * (layer->borderfade - 1) / 255;
     DrawLayerImage(L, s->bdbitmap, part.x - r.x, part.y - r.y, dest, part.x, part.y, part.width, part.height,
@@ -257,7 +260,11 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
             const int32_t inset = layer->border.size;
             const int32_t w = s->shownwidth, h = s->shownheight;
             const bool offset = HasSourceOffset(layer->type) && !s->xfbitmap;
-            BitmapPtr bitmap(AllocBitmap(w + 2 * inset, h + 2 * inset, 0, nullptr));
+            // A border too wide for a bitmap is not drawn; the layer still is.
+            const int64_t bw = w + 2 * int64_t{inset}, bh = h + 2 * int64_t{inset};
+            BitmapPtr bitmap;
+            if (bw <= INT32_MAX && bh <= INT32_MAX)
+                bitmap.reset(AllocBitmap(static_cast<int32_t>(bw), static_cast<int32_t>(bh), 0, nullptr));
             qbBitmap* alpha = nullptr;
             if (bitmap) {
                 FillBitmapRect(bitmap.get(), 0, 0, bitmap->width, bitmap->height, layer->border.colour & 0xFFFFFFu);
@@ -285,22 +292,31 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
             }
         }
     }
-    *x = s->shownx - s->bdoffx;
-    *y = s->showny - s->bdoffy;
-    *width = s->bdwidth;
-    *height = s->bdheight;
+    const int64_t left = int64_t{s->shownx} - s->bdoffx, top = int64_t{s->showny} - s->bdoffy;
+    const qbRect r = RectFromEdges(left, top, left + s->bdwidth, top + s->bdheight);
+    *x = r.x;
+    *y = r.y;
+    *width = r.width;
+    *height = r.height;
 }
 
 void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
                    int32_t* height) {
-    const auto r = static_cast<int32_t>(layer->shadow.radius);
-    qbRect base{s->shownx, s->showny, s->shownwidth, s->shownheight};
-    if (layer->border.border && s->bdbitmap) base = {s->shownx - s->bdoffx, s->showny - s->bdoffy, s->bdwidth, s->bdheight};
+    // Radius, distance and position may each be near the 32-bit limits:
+    // the sums are taken in 64 bits and the result cut to the coordinate limit.
+    const int64_t r = ClampToInt32(layer->shadow.radius);
+    int64_t left = s->shownx, top = s->showny, baseWidth = s->shownwidth, baseHeight = s->shownheight;
+    if (layer->border.border && s->bdbitmap) {
+        left -= s->bdoffx;
+        top -= s->bdoffy;
+        baseWidth = s->bdwidth;
+        baseHeight = s->bdheight;
+    }
     const qbDisplay* d = GetCurrentDisplay();
     const double fx = d ? d->scaleX : 1.0, fy = d ? d->scaleY : 1.0;
-    const auto dx = static_cast<int32_t>(layer->shadow.size * fx);
-    const auto dy = static_cast<int32_t>(layer->shadow.size * fy);
-    int32_t mx = 0, my = 0;
+    const int64_t dx = ClampToInt32(layer->shadow.size * fx);
+    const int64_t dy = ClampToInt32(layer->shadow.size * fy);
+    int64_t mx = 0, my = 0;
     switch (layer->shadow.dir) {
     case 0: my = -dy; break;
     case 1: my = -dy; mx = dx; break;
@@ -312,10 +328,13 @@ void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, in
     case 7: mx = -dx; my = -dy; break;
     default: break;
     }
-    *x = base.x - r + mx;
-    *y = base.y - r + my;
-    *width = base.width + 2 * r;
-    *height = base.height + 2 * r;
+    left += mx - r;
+    top += my - r;
+    const qbRect rect = RectFromEdges(left, top, left + baseWidth + 2 * r, top + baseHeight + 2 * r);
+    *x = rect.x;
+    *y = rect.y;
+    *width = rect.width;
+    *height = rect.height;
 }
 
 void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,

@@ -33,7 +33,8 @@ int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* state, boo
 void DrawLayerImageIn(ScriptState* L, qbLayer* layer, qbLayerState* state, qbBitmap* dest, int32_t x, int32_t y,
                       int32_t width, int32_t height);
 
-// The border image's rectangle, building the image when it is missing.
+// The border image's rectangle, building the image when it is missing, and
+// the shadow's. Both are cut to the coordinate limit (imaging/geometry.h).
 void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
                        int32_t* height);
 void GetShadowRect(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,

@@ -26,7 +26,8 @@ void AddDirtyRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t h
 // Shows what the current display's list holds and empties it: everything
 // when the list is full, else each rectangle after merging.
 void ShowDisplayDirtyRects(ScriptState* L);
-// The shown rectangle of the state grown by its border and shadow.
+// The shown rectangle of the state grown by its border and shadow, cut to
+// the coordinate limit.
 void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t* x, int32_t* y, int32_t* width,
                     int32_t* height);
 void AddLayerDirtyRect(ScriptState* L, qbDirtyRectList* list, qbLayer* layer, qbLayerState* state);

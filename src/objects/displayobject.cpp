@@ -14,6 +14,7 @@
 #include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "imaging/clonebitmap.h"
+#include "imaging/geometry.h"
 #include "imaging/planekernels.h"
 #include "objects/brushes.h"
 #include "objects/dirtyrects.h"
@@ -211,8 +212,8 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     }
     // x, y name the anchor point; the transformed box is laid out from the
     // untransformed top left, so both move by the part's own anchor offset.
-    dx -= TruncProduct(width, topts.anchorx);
-    dy -= TruncProduct(height, topts.anchory);
+    dx = AddCoordinates(dx, -TruncProduct(width, topts.anchorx));
+    dy = AddCoordinates(dy, -TruncProduct(height, topts.anchory));
     // Filters are kept with the options; they run once the filter kernels exist.
     if ((HasActiveFilters(lopts.filters) || lopts.transparency > 0) && src.hardware) return ERR_HWBRUSHFUNC;
     BitmapPtr fadedAlpha;

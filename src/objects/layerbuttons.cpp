@@ -47,7 +47,12 @@ bool LayerHit(qbLayer* layer, int64_t px, int64_t py, bool pixelExact) {
            LayerOpaqueAt(layer, static_cast<int32_t>(px - s->shownx), static_cast<int32_t>(py - s->showny));
 }
 
-constexpr qbLayerButtonHooks kLayerButtonHooks{FindButtonLayer, LayerActive, LayerHit};
+void DescribeLayer(const qbBGPic* bgpic, const qbLayer* layer, int32_t* position, const char** name) {
+    *position = IndexOfLayer(bgpic, layer);
+    *name = layer->name.c_str();
+}
+
+constexpr qbLayerButtonHooks kLayerButtonHooks{FindButtonLayer, LayerActive, LayerHit, DescribeLayer};
 
 }  // namespace
 

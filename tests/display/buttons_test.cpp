@@ -247,3 +247,65 @@ TEST_F(ButtonsTest, ALayerButtonIsTheLayersShownBoxAndGoesWithTheLayer) {
     ClearLayerSources();
     FreeLayersLibrary(L);
 }
+
+TEST_F(ButtonsTest, ALayerButtonsMessageNamesItsLayer) {
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L), 0);
+    ASSERT_EQ(InitLayersLibrary(L), 0);
+    VmSetTop(L, 0);
+    Define("where", "    GETGLOBAL 1 \"emit\"\n    GETTABLE 2 0 \"id\"\n    GETTABLE 3 0 \"layer\"\n"
+                    "    GETTABLE 4 0 \"layername\"\n    CALL 1 4 1\n    RETURN 0 1\n");
+    // Layer 1 unnamed at 0, 0; layer 2 "knob" at 20, 20; a button on each.
+    ASSERT_EQ(Run(R"(.function main maxstack=12
+    GETGLOBAL 0 "enablelayers"
+    CALL 0 1 1
+    GETGLOBAL 0 "createbrush"
+    LOADK 1 #1
+    LOADK 2 #10
+    LOADK 3 #10
+    LOADK 4 #16711680
+    CALL 0 5 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #0
+    LOADK 3 #0
+    CALL 0 4 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #20
+    LOADK 3 #20
+    NEWTABLE 4 0 1
+    SETTABLE 4 "name" "knob"
+    CALL 0 5 1
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #5
+    LOADK 2 #1
+    LOADK 3 "knob"
+    LOADK 4 #0
+    LOADK 5 #0
+    NEWTABLE 6 0 1
+    GETGLOBAL 7 "where"
+    SETTABLE 6 "onmousedown" 7
+    CALL 0 7 1
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #6
+    LOADK 2 #1
+    LOADK 3 #1
+    LOADK 4 #0
+    LOADK 5 #0
+    NEWTABLE 6 0 1
+    GETGLOBAL 7 "where"
+    SETTABLE 6 "onmousedown" 7
+    CALL 0 7 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    Click(25, 25, true);
+    Click(5, 5, true);
+    Drain();
+    EXPECT_EQ(out, (std::vector<std::string>{"5 2 knob", "6 1 "}));
+    FreeAllBrushes(L);
+    ClearLayerSources();
+    FreeLayersLibrary(L);
+}

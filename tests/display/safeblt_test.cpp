@@ -159,6 +159,36 @@ TEST_F(SafeBltTest, ABlitHangingOffTheWindowIsCutAtItsEdges) {
     EXPECT_EQ(Window(d, 63, 47), 0x00FF00u);
 }
 
+TEST_F(SafeBltTest, DestinationsAtThe32BitLimitsAreCutWithoutWrapping) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr red = FilledBitmap(8, 8, 0xFF0000);
+    const qbClipRegion clip{-4, -4, 40, 40, nullptr};
+    for (const qbClipRegion* c : {static_cast<const qbClipRegion*>(nullptr), &clip})
+        for (const int32_t far : {INT32_MIN, INT32_MIN + 4, INT32_MAX - 4, INT32_MAX})
+            for (const int32_t other : {0, INT32_MIN, INT32_MAX}) {
+                qbSafeBlt b = Blit(red.get(), d->spriteFreeBuffer.get(), 8, 8);
+                b.clip = c;
+                b.dstX = far;
+                b.dstY = other;
+                SafeBlt(nullptr, b);
+                b.dstX = other;
+                b.dstY = far;
+                SafeBlt(nullptr, b);
+            }
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{63, 0}, std::pair{0, 47}, std::pair{63, 47}})
+        EXPECT_EQ(Window(d, x, y), 0x102030u) << x << " " << y;
+    // A source as wide as 32 bits allow, from the far left, never reaches 0.
+    int32_t sx = 0, sy = 0, dx = INT32_MIN, dy = 0, w = INT32_MAX, h = 1;
+    ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, INT32_MAX, 1, 64, 48, false);
+    EXPECT_LT(w, 1);
+    // Eleven pixels further right, its last ten do.
+    sx = 0, dx = INT32_MIN + 11, w = INT32_MAX, h = 1;
+    ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, INT32_MAX, 1, 64, 48, false);
+    EXPECT_EQ(dx, 0);
+    EXPECT_EQ(sx, INT32_MAX - 10);
+    EXPECT_EQ(w, 10);
+}
+
 TEST_F(SafeBltTest, ARefreshBlockHoldsDrawingBackUnlessForced) {
     qbDisplay* d = MakeOpen(1);
     BitmapPtr red = FilledBitmap(2, 2, 0xFF0000);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 
 #include "imaging/geometry.h"
 
@@ -95,4 +96,19 @@ TEST(Rectangles, IntersectionsAndTurnedBounds) {
     b = GetAnchoredTransformBounds(0, 0, 20, 10, 0.5, 0.5, quarterTurn);
     EXPECT_EQ(b.width, 10);
     EXPECT_EQ(b.height, 20);
+    // NaN counts as 0, on the axis it reaches.
+    const double broken[4] = {std::nan(""), 0, 0, 1};
+    b = GetAnchoredTransformBounds(-5, 7, 20, 10, 0.5, 0.5, broken);
+    EXPECT_EQ(b.x, 0);
+    EXPECT_EQ(b.width, 0);
+    EXPECT_EQ(b.y, 7);
+    EXPECT_EQ(b.height, 10);
+    // Edges beyond the coordinate limit are cut to it.
+    const qbRect cut = RectFromEdges(INT64_MIN / 2, -10, INT64_MAX / 2, 10);
+    EXPECT_EQ(cut.x, -kCoordinateLimit);
+    EXPECT_EQ(int64_t{cut.x} + cut.width, kCoordinateLimit);
+    EXPECT_EQ(cut.y, -10);
+    EXPECT_EQ(cut.height, 20);
+    EXPECT_EQ(RectFromEdges(int64_t{INT32_MAX} + 5, 0, int64_t{INT32_MAX} + 10, 1).width, 0);
+    EXPECT_EQ(RectFromEdges(10, 0, 5, 1).width, 0);
 }

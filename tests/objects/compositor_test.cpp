@@ -213,3 +213,33 @@ TEST_F(CompositorTest, AnInvisibleLayerStillCastsItsShadowMovedByDirectionAndSiz
     EXPECT_EQ(got[40 + 30 * kW], bg[40 + 30 * kW]);      // the layer itself is not seen
     for (int s : {0, 8, 16}) EXPECT_GE((got[48 + 38 * kW] >> s) & 0xFF, 0xF0u);  // its (blurred) shadow is
 }
+
+TEST_F(CompositorTest, BordersAndShadowsOfTheLargestSizesLeaveTheLayerShown) {
+    qbBrush* brush = RandomBrush(1, 10, 10, nullptr);
+    const uint32_t colour = ReadBitmapPixel(brush->bitmap, 5, 5, false);
+    const struct {
+        const char* key;
+        int dir;
+    } styles[] = {{"bordersize", 0}, {"shadowradius", 0}, {"shadowsize", 3}, {"shadowsize", 7}, {"shadowsize", 1}};
+    int x = 0;
+    for (const auto& style : styles) {
+        SCOPED_TRACE(std::string(style.key) + " dir " + std::to_string(style.dir));
+        ASSERT_EQ(Show("DisplayBrush", {1, double(x), 30}, [&] {
+                      SetTableFieldInt(L_, std::string(style.key) == "bordersize" ? "border" : "shadow", 1);
+                      SetTableFieldInt(L_, "shadowdir", style.dir);
+                      SetTableFieldFloat(L_, style.key, 2147483647.0);
+                  }),
+                  0);
+        qbLayer* layer = GetLayerByIndex(display_->bgpic, CountLayers(display_->bgpic));
+        ASSERT_NE(layer, nullptr);
+        int32_t bx, by, bw, bh;
+        GetLayerBounds(L_, layer, layer->shownstate, &bx, &by, &bw, &bh);
+        EXPECT_LE(bx, x);
+        EXPECT_LE(by, 30);
+        EXPECT_GE(int64_t{bx} + bw, x + 10);
+        EXPECT_GE(int64_t{by} + bh, 40);
+        EXPECT_EQ(Window(x + 5, 35), colour);
+        EXPECT_EQ(Composed()[x + 5 + 35 * kW], colour);
+        x += 20;
+    }
+}

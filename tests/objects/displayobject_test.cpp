@@ -3,8 +3,11 @@
 // plane (the brush stays as it was), and a transform blitted at its box.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "core/errcodes.h"
 #include "display/positions.h"
+#include "objects/dirtyrects.h"
 #include "platform/null/null_backend.h"
 #include "show_fixture.h"
 
@@ -77,4 +80,48 @@ TEST_F(DisplayObjectTest, AScaledBrushIsBlittedAtItsNewSizeAboutTheAnchor) {
     EXPECT_EQ(Shown(39, 40), 0u);
     EXPECT_EQ(Shown(60, 40), 0u);
     EXPECT_EQ(Show("DisplayBrush", {1, 0, 0}, [&] { SetTableFieldFloat(L_, "scaley", 0); }), ERR_WRONGUSAGE);
+}
+
+// Positions beyond 32 bits clamp to their limits, far off the picture; NaN
+// counts as 0, in a position or in the transform.
+TEST_F(DisplayObjectTest, PositionsAtTheLimitsDrawNothingAndNaNCountsAsZero) {
+    MakeBrush(1, 20, 10, kRed);
+    const double nan = std::nan("");
+    for (const bool layers : {false, true}) {
+        SCOPED_TRACE(layers ? "layers" : "no layers");
+        if (layers) {
+            ASSERT_EQ(Run("EnableLayers", 0), 0);
+        }
+        FillBitmapRect(display_->spriteFreeBuffer.get(), 0, 0, 100, 80, 0);
+        const double far[][2] = {{0, -1e300},       {-1e300, 0},       {1e300, 1e300},   {-1e300, -1e300},
+                                 {-2147483648.0, 0}, {0, 2147483647.0}, {2147483647.0, 5}};
+        for (const auto& p : far)
+            for (const double anchor : {0.0, 1.0})
+                for (const double turn : {0.0, 90.0})
+                    ASSERT_EQ(Show("DisplayBrush", {1, p[0], p[1]}, [&] {
+                                  SetTableFieldFloat(L_, "anchorx", anchor);
+                                  SetTableFieldFloat(L_, "anchory", anchor);
+                                  SetTableFieldFloat(L_, "rotate", turn);
+                              }),
+                              0)
+                        << p[0] << " " << p[1] << " " << anchor << " " << turn;
+        // Where no layer was shown, the window's buffer holds whatever it
+        // held before; compose all of it.
+        if (layers) RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+        for (int32_t y = 0; y < 80; y += 79)
+            for (int32_t x = 0; x < 100; x += 99) EXPECT_EQ(Window(x, y), 0u) << x << " " << y;
+
+        // A NaN scale or turn leaves no box to draw.
+        ASSERT_EQ(Show("DisplayBrush", {1, 60, 60}, [&] { SetTableFieldFloat(L_, "scalex", nan); }), 0);
+        ASSERT_EQ(Show("DisplayBrush", {1, 60, 60}, [&] { SetTableFieldFloat(L_, "rotate", nan); }), 0);
+        if (layers) RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+        EXPECT_EQ(Window(0, 0), 0u);
+        EXPECT_EQ(Window(60, 60), 0u);
+
+        ASSERT_EQ(Show("DisplayBrush", {1, nan, nan}), 0);
+        if (layers) RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+        EXPECT_EQ(Window(0, 0), kRed);
+        EXPECT_EQ(Window(19, 9), kRed);
+        EXPECT_EQ(Window(20, 10), 0u);
+    }
 }

@@ -25,10 +25,10 @@ struct Result {
 };
 
 void Transform(qbBitmap* b, int32_t sx, int32_t sy, int32_t w, int32_t h, const double m[4], double anchor,
-               Result* r) {
+               Result* r, int32_t x = 40, int32_t y = 30) {
     const double anchors[2] = {anchor, anchor};
     qbObjectImage in{b, nullptr, nullptr};
-    r->err = TransformObjectImage(nullptr, false, nullptr, in, sx, sy, 40, 30, w, h, anchors, m, false, &r->image,
+    r->err = TransformObjectImage(nullptr, false, nullptr, in, sx, sy, x, y, w, h, anchors, m, false, &r->image,
                                   &r->x, &r->y, &r->w, &r->h);
 }
 
@@ -57,9 +57,30 @@ TEST(ObjectTransformTest, AQuarterTurnSwapsTheSidesAboutTheAnchor) {
     ASSERT_EQ(turned.err, 0);
     EXPECT_EQ(turned.w, 6);
     EXPECT_EQ(turned.h, 10);
-    // The centre stays where it was, (40 + 5, 30 + 3), to the pixel.
-    EXPECT_NEAR(turned.x + turned.w / 2.0, 45, 1);
-    EXPECT_NEAR(turned.y + turned.h / 2.0, 33, 1);
+    // The centre stays where it was, (40 + 5, 30 + 3): the 6 x 10 box
+    // starts at 42, 29 and moves with the position to the pixel, wherever
+    // the rounding noise of the turn falls.
+    EXPECT_EQ(turned.x, 42);
+    EXPECT_EQ(turned.y, 29);
+    for (const int32_t at : {0, 1, 99, 100, 200, 1000, -100, 123457}) {
+        Result moved;
+        Transform(b.get(), 0, 0, 10, 6, m, 0.5, &moved, at, at);
+        ASSERT_EQ(moved.err, 0);
+        EXPECT_EQ(moved.x, at + 2) << at;
+        EXPECT_EQ(moved.y, at - 1) << at;
+    }
+    // A wider part, whose corners carry more of the noise.
+    BitmapPtr wide = Picture(121, 7);
+    BuildScaleRotateMatrix(m, 0, 0, 121, 7, 1, 1, 90);
+    for (const int32_t at : {0, 100, 200, 1000}) {
+        Result moved;
+        Transform(wide.get(), 0, 0, 121, 7, m, 0, &moved, at, at);
+        ASSERT_EQ(moved.err, 0);
+        EXPECT_EQ(moved.x, at) << at;
+        EXPECT_EQ(moved.y, at - 120) << at;
+        EXPECT_EQ(moved.w, 7);
+        EXPECT_EQ(moved.h, 121);
+    }
     // A positive angle turns counter-clockwise: the top right corner goes to the top left.
     EXPECT_EQ(ReadBitmapPixel(turned.image.bitmap, 0, 0, false), Colour(9, 0));
     EXPECT_EQ(ReadBitmapPixel(turned.image.bitmap, 5, 9, false), Colour(0, 5));
