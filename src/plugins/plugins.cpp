@@ -16,7 +16,13 @@ int RequirePluginWithTags(ScriptState*, const char* name, int version, int revis
     // No plugin is ever found, so every require fails as a missing plugin.
     std::string detail = name ? name : "";
     if (detail.size() < 4 || StrCmpNoCase(detail.c_str() + detail.size() - 4, ".qbp") != 0) detail += ".qbp";
-    if (version || revision) detail += " " + std::to_string(version) + "." + std::to_string(revision);
+    if (version || revision) {
+        // Appended piece by piece: g++ 12 at -O3 misreads `" " + temporary` as an overlapping copy.
+        detail += ' ';
+        detail += std::to_string(version);
+        detail += '.';
+        detail += std::to_string(revision);
+    }
     SetErrorDetail(detail.c_str());
     return ERR_REQUIREPLUGIN;
 }

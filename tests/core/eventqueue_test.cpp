@@ -11,19 +11,36 @@
 #include "core/memory.h"
 #include "queued_events.h"
 
+// ThreadSanitizer's runtime brings its own operator new and delete, which
+// cannot be replaced beside it; there the allocations go uncounted.
+#if defined(__SANITIZE_THREAD__)
+#define QB_COUNT_NEW 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QB_COUNT_NEW 0
+#endif
+#endif
+#ifndef QB_COUNT_NEW
+#define QB_COUNT_NEW 1
+#endif
+
 // Counts this thread's allocations through operator new, so that a test can
 // see that a call made none.
 namespace {
 thread_local size_t newCalls = 0;
 }  // namespace
 
-void* operator new(std::size_t size) {
+#if QB_COUNT_NEW
+// All kept out of line: g++ inlines one but not the other, then pairs malloc()
+// with operator delete (or operator new with free()) and reports a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     ++newCalls;
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 namespace {
 
@@ -238,7 +255,9 @@ TEST_F(EventQueueTest, DetachedEventsStayQueuedWithoutOwner) {
 TEST_F(EventQueueTest, ADisabledQueueRefusesPostsWithoutAllocating) {
     size_t before = newCalls;
     PostKey(1);
-    EXPECT_EQ(newCalls, before + 1) << "the counter must see a queued event's node";
+    if (QB_COUNT_NEW) {
+        EXPECT_EQ(newCalls, before + 1) << "the counter must see a queued event's node";
+    }
 
     ClearEventQueue(nullptr);
     EXPECT_TRUE(Queued().empty());

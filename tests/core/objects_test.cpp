@@ -165,8 +165,9 @@ TEST_F(ObjectRegistryTest, DataValuesLiveInTheRegistry) {
     qbObject& source = records_[0];
     qbObject& copy = records_[1];
     for (int i = 0; i < 3; ++i) {
-        VmPushString(L_, ("value " + std::to_string(i)).c_str());
-        ASSERT_EQ(SetObjectDataEntry(L_, ("k" + std::to_string(i)).c_str(), -1, &source.data), 0);
+        const std::string n = std::to_string(i);
+        VmPushString(L_, ("value " + n).c_str());
+        ASSERT_EQ(SetObjectDataEntry(L_, ("k" + n).c_str(), -1, &source.data), 0);
         VmSetTop(L_, 0);
     }
     ASSERT_EQ(CopyObjectDataList(L_, source.data.get(), &copy.data), 0);

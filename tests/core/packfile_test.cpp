@@ -24,9 +24,10 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data) {
 }
 
 std::vector<uint8_t> Pack(const char* magic, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> out(magic, magic + kPackMagicSize);
-    out.insert(out.end(), {0xDE, 0xAD, 0xBE, 0xEF});  // skipped
     std::vector<uint8_t> z = Deflate(data);
+    std::vector<uint8_t> out(magic, magic + kPackMagicSize);
+    out.reserve(kPackMagicSize + 4 + z.size());
+    out.insert(out.end(), {0xDE, 0xAD, 0xBE, 0xEF});  // skipped
     out.insert(out.end(), z.begin(), z.end());
     return out;
 }

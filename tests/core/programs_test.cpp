@@ -77,7 +77,11 @@ TEST(ProgramArguments, MalformedTextAndTooManyArgumentsAreWrongUsage) {
     EXPECT_EQ(Split((">" + std::string(256, 'f')).c_str(), argv, output), 0);
     // At most 127 arguments.
     std::string text;
-    for (int i = 0; i < 127; ++i) text += "a" + std::to_string(i) + " ";
+    for (int i = 0; i < 127; ++i) {
+        text += 'a';
+        text += std::to_string(i);
+        text += ' ';
+    }
     ASSERT_EQ(Split((text + ">f").c_str(), argv, output), 0);
     EXPECT_EQ(argv.size(), 128u);
     EXPECT_EQ(argv.back(), "a126");

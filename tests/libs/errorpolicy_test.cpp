@@ -84,8 +84,8 @@ TEST_F(ErrorPolicyTest, HandlerAndExitPolicyGuardEachOther) {
 }
 
 TEST_F(ErrorPolicyTest, RaiseOnErrorTakesAFunctionOrNil) {
-    EXPECT_EQ(Call("raiseonerror", {"#5"}), "E" + std::to_string(ERR_FUNCEXPECTED));
-    EXPECT_EQ(Call("raiseonerror"), "E" + std::to_string(ERR_MISSINGPARAMTR));
+    EXPECT_EQ(Call("raiseonerror", {"#5"}), Failure(ERR_FUNCEXPECTED));
+    EXPECT_EQ(Call("raiseonerror"), Failure(ERR_MISSINGPARAMTR));
     EXPECT_EQ(GetErrorHandlerRef(), -1);
 
     // Replacing a handler releases the old one's reference for reuse.
@@ -99,7 +99,7 @@ TEST_F(ErrorPolicyTest, RaiseOnErrorTakesAFunctionOrNil) {
 }
 
 TEST_F(ErrorPolicyTest, ErrorFailsWithItsMessageAsTheText) {
-    EXPECT_EQ(Call("error", {"\"Disk 2 is missing\""}), "E" + std::to_string(ERR_ERRORCALLED));
+    EXPECT_EQ(Call("error", {"\"Disk 2 is missing\""}), Failure(ERR_ERRORCALLED));
     char text[kErrorTextSize];
     GetErrorText(ERR_ERRORCALLED, text);
     EXPECT_STREQ(text, "Disk 2 is missing");

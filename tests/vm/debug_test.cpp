@@ -56,8 +56,8 @@ HookLog* hookLog = nullptr;
 void RecordingHook(ScriptState* L, VmDebugRecord* ar, int*) {
     static const char* const kNames[] = {"call", "ret", "line", "count", "tailret"};
     std::string e = kNames[ar->event];
-    if (ar->event == kHookLine) e += " " + std::to_string(ar->currentline);
-    if (ar->event != kHookLine && ar->event != kHookCount) e += " " + std::to_string(ar->i_ci);
+    if (ar->event == kHookLine) e.append(" ").append(std::to_string(ar->currentline));
+    if (ar->event != kHookLine && ar->event != kHookCount) e.append(" ").append(std::to_string(ar->i_ci));
     if (ar->event == kHookLine) {
         // What the hook is told agrees with what the debug layer reads.
         VmDebugRecord here;
@@ -242,8 +242,9 @@ TEST_F(DebugTest, ChunkIdsArePrintableSourceNames) {
     std::string path;
     for (int i = 0; i < 100; i++) path += static_cast<char>('a' + i % 26);
     EXPECT_EQ(chunkId("@" + path), "..." + path.substr(100 - 52));
-    EXPECT_EQ(chunkId("@" + path.substr(0, 52)), path.substr(0, 52));  // fits exactly
-    EXPECT_EQ(chunkId("@" + path.substr(0, 53)), "..." + path.substr(1, 52));
+    const std::string fits = path.substr(0, 52), tooLong = path.substr(0, 53), tail = path.substr(1, 52);
+    EXPECT_EQ(chunkId("@" + fits), fits);  // fits exactly
+    EXPECT_EQ(chunkId("@" + tooLong), "..." + tail);
 
     EXPECT_EQ(chunkId("print(1)\nprint(2)"), "[string \"print(1)...\"]");
     EXPECT_EQ(chunkId("one line"), "[string \"one line\"]");

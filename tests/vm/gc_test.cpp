@@ -216,7 +216,8 @@ TEST_F(GcTest, AFinaliserRunsOnceAndALaterCollectionFreesTheUserdata) {
 TEST_F(GcTest, ReachableUserdataAreFinalisedAtCloseEvenAfterOneRaises) {
     for (int i = 0; i < 3; i++) {
         PushFinalisable(i == 1 ? RaisingFinaliser : RecordingFinaliser);
-        SetGlobal(("u" + std::to_string(i)).c_str());
+        const std::string n = std::to_string(i);
+        SetGlobal(("u" + n).c_str());
     }
     VmNewUserdata(L, 4);  // no metatable, no finaliser: simply freed
     VmSetTop(L, 0);

@@ -64,7 +64,8 @@ TEST_F(GcPolicy, StringsStayInternedWhileTheTableShrinksAndGrowsAgain) {
     std::vector<VmString*> kept = MakeSurvivors(100);
     uint32_t live = L->g->strt.nuse;
     for (int round = 0; round < 6; round++) {
-        MakeGarbage(3000, "g" + std::to_string(round) + "_");
+        const std::string n = std::to_string(round);
+        MakeGarbage(3000, "g" + n + "_");
         uint32_t grown = L->g->strt.size;
         ASSERT_GE(grown, 4096u);
         // Each collection halves the nominal size once, as the rules say.

@@ -19,7 +19,10 @@ int Recorder(ScriptState* L) {
     auto* out = static_cast<std::vector<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));
     std::string desc = VmToCString(L, VmUpvalueIndex(2));
     desc += '(';
-    for (int i = 1; i <= VmGetTop(L); i++) desc += (i > 1 ? "," : "") + Show(L, i);
+    for (int i = 1; i <= VmGetTop(L); i++) {
+        if (i > 1) desc += ',';
+        desc += Show(L, i);
+    }
     desc += ')';
     out->push_back(desc);
     if (VmType(L, VmUpvalueIndex(3)) == kTypeString && std::string(VmToCString(L, VmUpvalueIndex(3))) == "?desc") {
@@ -212,8 +215,9 @@ TEST_F(RulesTest, ConcatenationConvertsNilAndNumbers) {
     std::vector<std::string> many;
     std::string want;
     for (int i = 0; i < 200; i++) {
-        many.push_back(i % 3 == 0 ? "#" + std::to_string(i) : "\"ab\"");
-        want += i % 3 == 0 ? std::to_string(i) : "ab";
+        const std::string n = std::to_string(i);
+        many.push_back(i % 3 == 0 ? "#" + n : "\"ab\"");
+        want += i % 3 == 0 ? n : "ab";
     }
     EXPECT_EQ(Concat(many), "\"" + want + "\"");
 }

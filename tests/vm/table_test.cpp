@@ -124,7 +124,8 @@ TEST_F(Rehash, ManyInsertsAndDeletesKeepEveryLiveEntry) {
             int k = (i * 7919 + round * 13) % 5000 - 100;
             Put(t, Num(k), k + round);
             ints[k] = k + round;
-            std::string s = "k" + std::to_string(i + round * 500);
+            std::string s = "k";
+            s += std::to_string(i + round * 500);
             Put(t, Str(s), i);
             strs[s] = i;
         }
@@ -216,7 +217,10 @@ TEST_F(Traversal, ArrayKeysInOrderThenTheHashPart) {
 
 TEST_F(Traversal, ClearingTheCurrentEntryDoesNotBreakIt) {
     VmTable* t = VmNewTable(L, 0, 0);
-    for (int i = 0; i < 20; i++) Put(t, Str("k" + std::to_string(i)), i);
+    for (int i = 0; i < 20; i++) {
+        const std::string n = std::to_string(i);
+        Put(t, Str("k" + n), i);
+    }
     for (int i = 1; i <= 5; i++) Put(t, Num(i), i);
     ScriptValue kv[2];
     SetNil(&kv[0]);

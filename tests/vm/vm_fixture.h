@@ -33,7 +33,10 @@ inline std::string Show(ScriptState* L, int idx) {
             std::snprintf(buf, sizeof buf, "%.14g", VmToNumber(L, idx));
             return buf;
         }
-        case kTypeString: return "\"" + std::string(VmToCString(L, idx), VmStrLen(L, idx)) + "\"";
+        case kTypeString: {
+            const std::string text(VmToCString(L, idx), VmStrLen(L, idx));
+            return "\"" + text + "\"";
+        }
         case kTypeTable: {
             // Tables that carry a raw "name" string show it, so that
             // metamethod arguments can be told apart.
@@ -196,12 +199,21 @@ protected:
         if (!Load(text)) return -1;
         return VmPCall(L, 0, nresults, 0);
     }
+    // What Eval answers for a program that fails with the error code.
+    static std::string Failure(int code) {
+        std::string s = "E";
+        s += std::to_string(code);
+        return s;
+    }
     // Runs the program and answers its results as text, or "E<code>".
     std::string Eval(const std::string& text) {
         int rc = Run(text);
-        if (rc != 0) return "E" + std::to_string(rc);
+        if (rc != 0) return Failure(rc);
         std::string s;
-        for (int i = 1; i <= VmGetTop(L); i++) s += (i > 1 ? " " : "") + Show(L, i);
+        for (int i = 1; i <= VmGetTop(L); i++) {
+            if (i > 1) s += ' ';
+            s += Show(L, i);
+        }
         return s;
     }
 

@@ -248,6 +248,7 @@ AppletSection OverrideLockSection() { return {kTagOverrideLock, {}}; }
 
 AppletSection SkipSection(const std::vector<uint8_t>& bytes) {
     AppletSection s{kTagSkip, {}};
+    s.payload.reserve(4 + bytes.size());
     PutU32BE(s.payload, static_cast<uint32_t>(bytes.size()));
     s.payload.insert(s.payload.end(), bytes.begin(), bytes.end());
     return s;

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -210,9 +211,8 @@ std::vector<uint8_t> CompressApplet(const std::vector<uint8_t>& plain) {
 }
 
 std::vector<uint8_t> BuildApplet(const AppletDesc& desc) {
-    std::vector<uint8_t> out(desc.magic.begin(),
-                             desc.magic.begin() + static_cast<std::ptrdiff_t>(std::min(desc.magic.size(), kMagicSize)));
-    out.resize(kMagicSize, 0);
+    std::vector<uint8_t> out(kMagicSize, 0);
+    std::memcpy(out.data(), desc.magic.data(), std::min(desc.magic.size(), kMagicSize));
     for (const AppletSection& s : BuildAppletSections(desc)) {
         out.push_back(s.tag);
         out.insert(out.end(), s.payload.begin(), s.payload.end());

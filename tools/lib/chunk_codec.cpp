@@ -212,7 +212,7 @@ bool ReadChunk(const std::vector<uint8_t>& bytes, Chunk& chunk, std::string& err
         error = in.error;
         return false;
     }
-    std::copy(sig.begin(), sig.end(), chunk.header.signature.begin());
+    std::copy_n(sig.begin(), chunk.header.signature.size(), chunk.header.signature.begin());
     for (uint8_t& size : chunk.header.sizes)
         if (!in.Get8(size, "size bytes")) {
             error = in.error;

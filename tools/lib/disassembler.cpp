@@ -30,10 +30,18 @@ std::string NameText(const RawString& name) {
     return FormatStringLiteral(name);
 }
 
+// A one-letter sigil before a number or name. Built by appending: g++ 12 at -O3
+// misreads `"L" + temporary` (an insert at the front) as an overlapping copy.
+std::string Sigil(char sigil, const std::string& text) {
+    std::string out(1, sigil);
+    out += text;
+    return out;
+}
+
 std::string ConstantText(const Constant& k) {
     switch (k.kind) {
         case ConstKind::Nil: return "nil";
-        case ConstKind::Number: return "#" + FormatNumber(k.numberBits);
+        case ConstKind::Number: return Sigil('#', FormatNumber(k.numberBits));
         case ConstKind::String: return FormatStringLiteral(k.string);
         case ConstKind::Raw: break;  // never produced by the reader
     }
@@ -55,8 +63,10 @@ std::string HeaderOptions(const ChunkHeader& h) {
         options += " order=" + std::to_string(h.order);
     if (h.sizes != standard.sizes) {
         options += " sizes=";
-        for (size_t i = 0; i < h.sizes.size(); ++i)
-            options += (i ? "," : "") + std::to_string(h.sizes[i]);
+        for (size_t i = 0; i < h.sizes.size(); ++i) {
+            if (i) options += ',';
+            options += std::to_string(h.sizes[i]);
+        }
     }
     if (h.testBits != standard.testBits) options += " test=" + FormatNumber(h.testBits);
     if (h.signature != standard.signature)
@@ -83,7 +93,7 @@ std::set<size_t> CollectTargets(const std::vector<uint32_t>& code) {
     return targets;
 }
 
-std::string Label(size_t pc) { return "L" + std::to_string(pc); }
+std::string Label(size_t pc) { return Sigil('L', std::to_string(pc)); }
 
 struct InstructionText {
     std::string text;
@@ -101,7 +111,7 @@ InstructionText FormatInstruction(const FunctionRecord& f, const std::string& ch
             if (!r.comment.empty()) r.comment += ", ";
             r.comment += ConstantText(f.constants[static_cast<size_t>(index)]);
         }
-        return "k" + std::to_string(index);
+        return Sigil('k', std::to_string(index));
     };
     auto target = [&](int offset) {
         int64_t t = static_cast<int64_t>(pc) + 1 + offset;
@@ -163,8 +173,10 @@ void FormatFunction(Printer& p, const FunctionRecord& f, const std::string& name
     if (!perInstructionLines && !f.lineInfo.empty()) {
         for (size_t i = 0; i < f.lineInfo.size(); i += 16) {
             std::string line = ".lineinfo";
-            for (size_t j = i; j < f.lineInfo.size() && j < i + 16; ++j)
-                line += " " + std::to_string(f.lineInfo[j]);
+            for (size_t j = i; j < f.lineInfo.size() && j < i + 16; ++j) {
+                line += ' ';
+                line += std::to_string(f.lineInfo[j]);
+            }
             p.Line(line);
         }
     }
