@@ -127,9 +127,21 @@ qbRect GetAnchoredTransformBounds(int32_t x, int32_t y, int32_t width, int32_t h
             ToCoordinate(maxX - minX + 1, 0, INT32_MAX), ToCoordinate(maxY - minY + 1, 0, INT32_MAX)};
 }
 
-int32_t ClampToInt32(double value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
+int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }
+
+namespace {
+
+void FitSpan(int64_t* low, int64_t* high) {
+    if (*low >= INT32_MIN && *low <= INT32_MAX && *high - *low <= INT32_MAX) return;
+    *low = std::clamp<int64_t>(*low, 0, INT32_MAX);
+    *high = std::clamp<int64_t>(*high, 0, INT32_MAX);
 }
 
-int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }
+}  // namespace
+
+qbRect RectFromEdges(int64_t left, int64_t top, int64_t right, int64_t bottom) {
+    FitSpan(&left, &right);
+    FitSpan(&top, &bottom);
+    return {static_cast<int32_t>(left), static_cast<int32_t>(top), ClampToInt32(static_cast<double>(right - left)),
+            ClampToInt32(static_cast<double>(bottom - top))};
+}

@@ -5,6 +5,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/safeblt.h"
@@ -257,7 +258,13 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
             const int32_t inset = layer->border.size;
             const int32_t w = s->shownwidth, h = s->shownheight;
             const bool offset = HasSourceOffset(layer->type) && !s->xfbitmap;
-            BitmapPtr bitmap(AllocBitmap(w + 2 * inset, h + 2 * inset, 0, nullptr));
+            // The border's size is the script's: a frame 32 bits cannot
+            // measure gets no bitmap.
+            const int64_t frameWidth = w + 2 * int64_t{inset}, frameHeight = h + 2 * int64_t{inset};
+            BitmapPtr bitmap(frameWidth <= INT32_MAX && frameHeight <= INT32_MAX
+                                 ? AllocBitmap(static_cast<int32_t>(frameWidth), static_cast<int32_t>(frameHeight), 0,
+                                               nullptr)
+                                 : nullptr);
             qbBitmap* alpha = nullptr;
             if (bitmap) {
                 FillBitmapRect(bitmap.get(), 0, 0, bitmap->width, bitmap->height, layer->border.colour & 0xFFFFFFu);
@@ -285,22 +292,25 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
             }
         }
     }
-    *x = s->shownx - s->bdoffx;
-    *y = s->showny - s->bdoffy;
+    *x = AddCoordinates(s->shownx, -s->bdoffx);
+    *y = AddCoordinates(s->showny, -s->bdoffy);
     *width = s->bdwidth;
     *height = s->bdheight;
 }
 
 void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
                    int32_t* height) {
-    const auto r = static_cast<int32_t>(layer->shadow.radius);
+    // The radius and the distance are the script's: edges in 64 bits, so
+    // that a huge shadow grows to the limits instead of wrapping.
+    const int64_t r = ClampToInt32(layer->shadow.radius);
     qbRect base{s->shownx, s->showny, s->shownwidth, s->shownheight};
-    if (layer->border.border && s->bdbitmap) base = {s->shownx - s->bdoffx, s->showny - s->bdoffy, s->bdwidth, s->bdheight};
+    if (layer->border.border && s->bdbitmap)
+        base = {AddCoordinates(s->shownx, -s->bdoffx), AddCoordinates(s->showny, -s->bdoffy), s->bdwidth, s->bdheight};
     const qbDisplay* d = GetCurrentDisplay();
     const double fx = d ? d->scaleX : 1.0, fy = d ? d->scaleY : 1.0;
-    const auto dx = static_cast<int32_t>(layer->shadow.size * fx);
-    const auto dy = static_cast<int32_t>(layer->shadow.size * fy);
-    int32_t mx = 0, my = 0;
+    const int64_t dx = ClampToInt32(layer->shadow.size * fx);
+    const int64_t dy = ClampToInt32(layer->shadow.size * fy);
+    int64_t mx = 0, my = 0;
     switch (layer->shadow.dir) {
     case 0: my = -dy; break;
     case 1: my = -dy; mx = dx; break;
@@ -312,10 +322,12 @@ void GetShadowRect(ScriptState*, qbLayer* layer, qbLayerState* s, int32_t* x, in
     case 7: mx = -dx; my = -dy; break;
     default: break;
     }
-    *x = base.x - r + mx;
-    *y = base.y - r + my;
-    *width = base.width + 2 * r;
-    *height = base.height + 2 * r;
+    const int64_t left = base.x - r + mx, top = base.y - r + my;
+    const qbRect grown = RectFromEdges(left, top, left + base.width + 2 * r, top + base.height + 2 * r);
+    *x = grown.x;
+    *y = grown.y;
+    *width = grown.width;
+    *height = grown.height;
 }
 
 void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,

@@ -134,14 +134,16 @@ void ShowDisplayDirtyRects(ScriptState* L) {
 
 void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
                     int32_t* height) {
-    int32_t x1 = s->shownx, y1 = s->showny;
-    int32_t x2 = s->shownx + s->shownwidth, y2 = s->showny + s->shownheight;
+    // Edges in 64 bits: a layer or shadow at the end of the coordinate range
+    // reaches past it.
+    int64_t x1 = s->shownx, y1 = s->showny;
+    int64_t x2 = x1 + s->shownwidth, y2 = y1 + s->shownheight;
     auto take = [&](int32_t rx, int32_t ry, int32_t rw, int32_t rh) {
         if (rw < 1 || rh < 1) return;
-        x1 = std::min(x1, rx);
-        y1 = std::min(y1, ry);
-        x2 = std::max(x2, rx + rw);
-        y2 = std::max(y2, ry + rh);
+        x1 = std::min<int64_t>(x1, rx);
+        y1 = std::min<int64_t>(y1, ry);
+        x2 = std::max(x2, int64_t{rx} + rw);
+        y2 = std::max(y2, int64_t{ry} + rh);
     };
     int32_t rx = 0, ry = 0, rw = 0, rh = 0;
     if (layer->border.border) {
@@ -152,10 +154,11 @@ void GetLayerBounds(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t* x,
         GetShadowRect(L, layer, s, &rx, &ry, &rw, &rh);
         take(rx, ry, rw, rh);
     }
-    *x = x1;
-    *y = y1;
-    *width = x2 - x1;
-    *height = y2 - y1;
+    const qbRect bounds = RectFromEdges(x1, y1, x2, y2);
+    *x = bounds.x;
+    *y = bounds.y;
+    *width = bounds.width;
+    *height = bounds.height;
 }
 
 void AddLayerDirtyRect(ScriptState* L, qbDirtyRectList* list, qbLayer* layer, qbLayerState* state) {

@@ -7,6 +7,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
@@ -205,8 +206,8 @@ int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags) {
         return ERR_MEM;
     }
     dup->clipregion = base->clipregion;
-    dup->x = static_cast<int32_t>(base->x * fx);
-    dup->y = static_cast<int32_t>(base->y * fy);
+    dup->x = ClampToInt32(base->x * fx);
+    dup->y = ClampToInt32(base->y * fy);
     dup->width = base->width;
     dup->height = base->height;
 
@@ -221,7 +222,7 @@ int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags) {
     const bool vector = brush && brush->kind == kBrushVector;
     qbObjectImage made;
     int32_t ox = 0, oy = 0, ow = 0, oh = 0;
-    const int32_t ax = static_cast<int32_t>(base->anchoredx * fx), ay = static_cast<int32_t>(base->anchoredy * fy);
+    const int32_t ax = ClampToInt32(base->anchoredx * fx), ay = ClampToInt32(base->anchoredy * fy);
     if (int err = TransformObjectImage(L, vector, vector ? brush->imageSource : nullptr, image, offset ? base->srcx : 0,
                                        offset ? base->srcy : 0, ax, ay, base->width, base->height, anchor, t.matrix,
                                        t.smoothscale != 0, &made, &ox, &oy, &ow, &oh))
@@ -307,12 +308,14 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
     layer->anchorx = layer->transform.anchorx;
     layer->anchory = layer->transform.anchory;
     if (type != kLayerLine) {
-        const auto dx = static_cast<int32_t>(s->width * layer->anchorx);
-        const auto dy = static_cast<int32_t>(s->height * layer->anchory);
-        s->anchoredx = s->x - dx;
-        s->anchoredy = s->y - dy;
-        s->shownx -= dx;
-        s->showny -= dy;
+        // The script's coordinates may sit at the ends of the range.
+        const int32_t dx = ClampToInt32(s->width * layer->anchorx);
+        const int32_t dy = ClampToInt32(s->height * layer->anchory);
+        auto back = [](int32_t v, int32_t by) { return ClampToInt32(static_cast<double>(int64_t{v} - by)); };
+        s->anchoredx = back(s->x, dx);
+        s->anchoredy = back(s->y, dy);
+        s->shownx = back(s->shownx, dx);
+        s->showny = back(s->showny, dy);
     }
     if (id) layer->id = layer->initialid = *id;
     if (const int32_t kind = SourceKind(type); kind && id)

@@ -84,6 +84,16 @@ TEST(Rectangles, IntersectionsAndTurnedBounds) {
     const qbRect huge = IntersectRects({INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {-10, -10, INT_MAX, INT_MAX});
     EXPECT_EQ(huge.x, -10);
     EXPECT_EQ(huge.width, 9);
+    // Edges 32 bits cannot hold: in range they stay, a side too long keeps
+    // its part from 0 on.
+    const qbRect plain = RectFromEdges(-5, 2, 10, 4);
+    EXPECT_EQ(plain.x, -5);
+    EXPECT_EQ(plain.width, 15);
+    const qbRect wide = RectFromEdges(int64_t{INT_MIN} - 9, -3, int64_t{INT_MAX} + 9, INT_MAX - 10);
+    EXPECT_EQ(wide.x, 0);
+    EXPECT_EQ(wide.width, INT_MAX);
+    EXPECT_EQ(wide.y, -3);
+    EXPECT_EQ(wide.height, INT_MAX - 7);
     double m[4];
     SetIdentityMatrix(m);
     qbRect b = GetAnchoredTransformBounds(5, 6, 20, 10, 0.5, 0.5, m);
