@@ -1,8 +1,9 @@
 // Every command of every library the player opens, called with each argument
 // in turn replaced by a hostile value (NaN, infinities, huge numbers, -1, 0,
-// a very long text, Nil, a table) and the others plausible. Each call has to
-// end with results or a script error; a sanitizer report, a crash or a hang
-// fails the run. Libraries join the walk by registering their tables.
+// a very long text, Nil, a table) and the others plausible, and with each
+// field it reads of an option table made hostile the same way. Each call has
+// to end with results or a script error; a sanitizer report, a crash or a
+// hang fails the run. Libraries join the walk by registering their tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
