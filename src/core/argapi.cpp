@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/linkedfile.h"
 #include "core/memory.h"
+#include "core/numbers.h"
 #include "core/runstate.h"
 
 namespace {
@@ -25,15 +26,6 @@ constexpr const char* kFieldTextsKey = "qb.fieldtexts";
 LayerNameLookup layerNameLookup = nullptr;
 
 int AbsIndex(ScriptState* L, int idx) { return (idx < 0 && idx > kRegistryIndex) ? VmGetTop(L) + idx + 1 : idx; }
-
-// Ids, sizes and layer numbers are 32-bit: larger numbers clamp instead of
-// wrapping into another object's id.
-int32_t TruncToInt32(double d) {
-    if (std::isnan(d)) return 0;
-    if (d >= 2147483647.0) return INT32_MAX;
-    if (d <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(d);
-}
 
 [[noreturn]] void RaiseWithDetail(ScriptState* L, const char* detail, int code) {
     SetErrorDetail(detail);
@@ -157,12 +149,12 @@ ScriptState* CheckArgCount(ScriptState* L, int min, int max, int version, int re
 
 ObjectID GetObjectIDArg(ScriptState* L, int idx) {
     if (VmType(L, idx) == kTypeLightUserdata) return ObjectID{0, VmToUserdata(L, idx)};
-    return ObjectID{TruncToInt32(VmCheckNumber(L, idx)), nullptr};
+    return ObjectID{ClampToInt32(VmCheckNumber(L, idx)), nullptr};
 }
 
 NewObjectID GetNewObjectIDArg(ScriptState* L, int idx) {
     if (VmType(L, idx) == kTypeNil) return NewObjectID{0, 1};
-    return NewObjectID{TruncToInt32(VmCheckNumber(L, idx)), 0};
+    return NewObjectID{ClampToInt32(VmCheckNumber(L, idx)), 0};
 }
 
 void GetObjectIDArgInto(ScriptState* L, int idx, ObjectID* out) {
@@ -234,7 +226,7 @@ int GetTableFieldFloat(ScriptState* L, int idx, const char* key, double* out, in
 
 int GetTableFieldInt(ScriptState* L, int idx, const char* key, int32_t* out, int* found) {
     if (!PushField(L, idx, key)) return 0;
-    const int32_t v = TruncToInt32(VmGetFieldNumber(L, -1, key));
+    const int32_t v = ClampToInt32(VmGetFieldNumber(L, -1, key));
     PopField(L);
     if (out) *out = v;
     SetFound(found);
@@ -256,7 +248,7 @@ int GetTableFieldObjectID(ScriptState* L, int idx, const char* key, ObjectID* ou
     if (VmType(L, -1) == kTypeLightUserdata)
         id.handle = VmToUserdata(L, -1);
     else
-        id.number = TruncToInt32(VmGetFieldNumber(L, -1, key));
+        id.number = ClampToInt32(VmGetFieldNumber(L, -1, key));
     PopField(L);
     if (out) *out = id;
     SetFound(found);
@@ -314,14 +306,14 @@ int GetTableFieldSizeOrPercent(ScriptState* L, int idx, const char* key, int all
     if (!PushField(L, idx, key)) return 0;
     int32_t v = 0;
     if (VmType(L, -1) == kTypeNumber) {
-        v = TruncToInt32(VmToNumber(L, -1));
+        v = ClampToInt32(VmToNumber(L, -1));
     } else {
         SetErrorDetail(key);
         double d = 0;
         bool percent = false;
         if (VmType(L, -1) != kTypeString || !ParsePercentText(VmToCString(L, -1), &d, &percent))
             VmRaiseError(L, ERR_PERCENTFORMATSTR);
-        const int32_t n = TruncToInt32(d);
+        const int32_t n = ClampToInt32(d);
         if (percent && (n < 0 || (n > 100 && !allowOver100))) VmRaiseError(L, ERR_PERCENTFORMATSTR);
         // Consumers read a negative size as a percentage of their own size.
         v = percent ? -n : n;
@@ -382,7 +374,7 @@ int GetTableFieldLayerID(ScriptState* L, int idx, const char* key, int32_t* out,
     int32_t id = 0;
     switch (VmType(L, -1)) {
     case kTypeNumber:
-        id = TruncToInt32(VmToNumber(L, -1));
+        id = ClampToInt32(VmToNumber(L, -1));
         break;
     case kTypeString: {
         const char* name = VmToCString(L, -1);

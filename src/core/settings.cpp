@@ -159,6 +159,8 @@ const char* FindCommandSpelling(const char* name) {
     return nullptr;
 }
 
+std::vector<CommandTableNode> RegisteredCommandTables() { return Runtime().commandTables; }
+
 namespace {
 
 // The plugin capability lists go last: plugin code reached through the

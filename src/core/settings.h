@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "vm/vm.h"
 
@@ -50,6 +51,8 @@ int RegisterCommandTable(const ScriptCommand* table, const char* libname);
 // The command table's own spelling of a command name (compared without case),
 // or null when no registered table has it.
 const char* FindCommandSpelling(const char* name);
+// The registered tables in the order they were registered (a copy).
+std::vector<CommandTableNode> RegisteredCommandTables();
 
 int InitRuntimeCore();
 void FreeRuntimeLists(ScriptState* L);

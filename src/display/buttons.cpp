@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/eventlib.h"
@@ -226,7 +227,7 @@ int AddButton(ScriptState* L, qbButtonList* list, std::unique_ptr<qbBGPicButton>
 int cmdMakeButton(ScriptState* L) {
     CheckArgCount(L, 6, 8, 0, 0);
     const NewObjectID newID = GetNewObjectIDArg(L, 1);
-    const int type = static_cast<int>(VmCheckNumber(L, 2));
+    const int32_t type = ClampToInt32(VmCheckNumber(L, 2));
     qbButtonList* list = nullptr;
     qbBGPic* pic = nullptr;
     if (int err = OutputButtons(&list, &pic)) return err;
@@ -247,8 +248,8 @@ int cmdMakeButton(ScriptState* L) {
     auto b = std::make_unique<qbBGPicButton>();
     const auto w = static_cast<int32_t>(width);
     const auto h = static_cast<int32_t>(height);
-    const int64_t x = ResolveSpecialX(static_cast<int32_t>(VmCheckNumber(L, 3)), w, pic->currentWidth, 0.0);
-    const int64_t y = ResolveSpecialY(static_cast<int32_t>(VmCheckNumber(L, 4)), h, pic->currentHeight, 0.0);
+    const int64_t x = ResolveSpecialX(ClampToInt32(VmCheckNumber(L, 3)), w, pic->currentWidth, 0.0);
+    const int64_t y = ResolveSpecialY(ClampToInt32(VmCheckNumber(L, 4)), h, pic->currentHeight, 0.0);
     b->type = type;
     b->x1 = static_cast<int32_t>(x);
     b->y1 = static_cast<int32_t>(y);

@@ -3,6 +3,7 @@
 // backdrop keys count; percentages of "scalewidth" need the final width).
 #include "display/displayoptions.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -240,9 +241,10 @@ int ParseFillKeys(ScriptState* L, int idx, qbDisplayFill* fill) {
 }
 
 // A percentage (stored negative) of the display's size; a size that comes
-// out below one pixel would later divide by zero.
+// out below one pixel would later divide by zero. The product is 64-bit and
+// saturates: -INT32_MIN has no 32-bit value.
 int ResolveScaleSize(int32_t* size, int32_t of) {
-    if (*size < 0) *size = static_cast<int32_t>(static_cast<int64_t>(of) * -*size / 100);
+    if (*size < 0) *size = static_cast<int32_t>(std::min<int64_t>(int64_t{of} * -int64_t{*size} / 100, INT32_MAX));
     return *size < 1 ? ERR_WRONGUSAGE : 0;
 }
 

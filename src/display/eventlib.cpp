@@ -7,6 +7,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "display/display.h"
 #include "display/eventlib.h"
@@ -94,7 +95,7 @@ int cmdJoyDir(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     int direction = 8;
     int buttons = 0;
-    if (int err = ReadJoystick(static_cast<int>(VmCheckNumber(L, 1)), &direction, &buttons)) return err;
+    if (int err = ReadJoystick(ClampToInt32(VmCheckNumber(L, 1)), &direction, &buttons)) return err;
     VmPushNumber(L, direction);
     return 1;
 }
@@ -102,7 +103,7 @@ int cmdJoyDir(ScriptState* L) {
 // Buttons 0 and 1 both read the first fire button; n reads bit n - 1.
 int cmdJoyFire(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
-    const int port = static_cast<int>(VmCheckNumber(L, 1));
+    const int32_t port = ClampToInt32(VmCheckNumber(L, 1));
     const double button = VmOptNumber(L, 2, 0);
     if (!(button >= 0) || button > 32) return ERR_WRONGUSAGE;
     const int bit = button < 1 ? 0 : static_cast<int>(button) - 1;

@@ -13,6 +13,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
+#include "core/numbers.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/events.h"
@@ -138,7 +139,7 @@ void SetCloseFlag(bool on) {
     if (qbDisplay* d = GetCurrentDisplay()) d->view.hasCloseHandler = on || d->handlers[kSlotCloseWindow].function != -1;
 }
 
-int32_t IntArg(ScriptState* L, int index) { return static_cast<int32_t>(VmCheckNumber(L, index)); }
+int32_t IntArg(ScriptState* L, int index) { return ClampToInt32(VmCheckNumber(L, index)); }
 
 // The entry of a kind and id, or null.
 qbLabelEvent* Find(int kind, int32_t id) {

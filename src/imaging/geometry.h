@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/numbers.h"
+
 struct qbPoint {
     int32_t x = 0;
     int32_t y = 0;
@@ -51,7 +53,6 @@ int ClipPolygonToLine(const std::vector<qbPoint>& in, std::vector<qbPoint>& out,
 void BuildArcPolygon(std::vector<qbPoint>& out, int32_t radiusX, int32_t radiusY, int32_t startDegrees,
                      int32_t endDegrees);
 
-// Coordinates and sizes are 32-bit: script numbers and sums beyond that
-// clamp instead of overflowing.
-int32_t ClampToInt32(double value);
+// Coordinates are 32-bit: a sum beyond that clamps instead of overflowing
+// (script numbers clamp through ClampToInt32).
 int32_t AddCoordinates(int32_t a, int32_t b);

@@ -146,9 +146,4 @@ qbRect RectFromEdges(int64_t left, int64_t top, int64_t right, int64_t bottom) {
             static_cast<int32_t>(bottom - top)};
 }
 
-int32_t ClampToInt32(double value) {
-    if (std::isnan(value)) return 0;
-    return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
-}
-
 int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }

@@ -7,6 +7,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "libs/errorhandler.h"
 
@@ -127,7 +128,7 @@ int cmdError(ScriptState* L) {
 
 int cmdDebugOutput(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    SetDebugOutputDevice(static_cast<int>(VmCheckInt(L, 1)));
+    SetDebugOutputDevice(ClampToInt32(VmCheckNumber(L, 1)));
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/safeblt.h"

@@ -6,6 +6,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "display/bgpics.h"
 #include "display/display.h"
@@ -36,10 +37,10 @@ const char* TypeName(int32_t type) { return type >= 0 && type < 58 ? kTypeNames[
 
 int cmdUndo(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
-    const auto type = static_cast<int32_t>(VmCheckNumber(L, 1));
+    const int32_t type = ClampToInt32(VmCheckNumber(L, 1));
     ObjectID id;
     if (VmGetTop(L) >= 2 && VmType(L, 2) != kTypeNil) id = GetObjectIDArg(L, 2);
-    const auto level = static_cast<int32_t>(VmOptNumber(L, 3, 1));
+    const int32_t level = ClampToInt32(VmOptNumber(L, 3, 1));
     const bool noRefresh = VmOptNumber(L, 4, 0) != 0;
     if (qbBGPic* p = GetCurrentBGPic()) p->layersDirty = 1;
     return UndoLayer(L, type, id, level, noRefresh);
@@ -65,7 +66,7 @@ int cmdDisableLayers(ScriptState* L) {
 
 int cmdDumpLayers(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
-    const auto which = static_cast<int32_t>(VmOptNumber(L, 1, 0));
+    const int32_t which = ClampToInt32(VmOptNumber(L, 1, 0));
     if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
     const qbBGPic* p = GetCurrentBGPic();
     if (!p) return ERR_NOLAYERS;

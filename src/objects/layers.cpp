@@ -7,6 +7,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/numbers.h"
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
@@ -308,8 +309,8 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
     layer->anchorx = layer->transform.anchorx;
     layer->anchory = layer->transform.anchory;
     if (type != kLayerLine) {
-        const auto dx = static_cast<int32_t>(s->width * layer->anchorx);
-        const auto dy = static_cast<int32_t>(s->height * layer->anchory);
+        const int32_t dx = ClampToInt32(s->width * layer->anchorx);
+        const int32_t dy = ClampToInt32(s->height * layer->anchory);
         // Positions may sit at the 32-bit limits; they stay there.
         s->anchoredx = AddCoordinates(s->x, -dx);
         s->anchoredy = AddCoordinates(s->y, -dy);

@@ -45,6 +45,15 @@ TEST_F(DisplayOptionsTest, ScaleWidthPercentIsOfTheDisplayWidthAndZeroIsRefused)
               ERR_WRONGUSAGE);
     EXPECT_EQ(Find(3), nullptr);
     EXPECT_EQ(Find(5), nullptr);
+    // A number below zero is a percentage too; at the bottom of the range
+    // it comes out too big, never negative.
+    ASSERT_EQ(Create(6, [&] {
+                  Field("width", 640);
+                  Field("height", 480);
+                  SetTableFieldFloat(L_, "scalewidth", -1e300);
+              }),
+              0);
+    EXPECT_EQ(Find(6)->scaleWidth, INT32_MAX);
 }
 
 TEST_F(DisplayOptionsTest, RegionsAreCheckedAndMoreThanTheRecordHoldsAreRefused) {

@@ -85,6 +85,9 @@ TEST(Rectangles, IntersectionsAndTurnedBounds) {
     const qbRect huge = IntersectRects({INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {-10, -10, INT_MAX, INT_MAX});
     EXPECT_EQ(huge.x, -10);
     EXPECT_EQ(huge.width, 9);
+    const qbRect plain = RectFromEdges(-5, 2, 10, 4);
+    EXPECT_EQ(plain.x, -5);
+    EXPECT_EQ(plain.width, 15);
     double m[4];
     SetIdentityMatrix(m);
     qbRect b = GetAnchoredTransformBounds(5, 6, 20, 10, 0.5, 0.5, m);

@@ -9,7 +9,9 @@
 #include "core/errors.h"
 #include "display/bgpics.h"
 #include "display/output.h"
+#include "imaging/geometry.h"
 #include "objects/bgpiclib.h"
+#include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "show_fixture.h"
 
@@ -88,6 +90,43 @@ TEST_F(LayersTest, UndoFreesTheLevelthNewestLayerOfThatObjectAndTheWindowFollows
     int brushes = 0;
     for (qbBrush* b = FirstBrush(); b; b = static_cast<qbBrush*>(b->next)) ++brushes;
     EXPECT_EQ(brushes, 2);  // the detached copy went with its last layer
+}
+
+// A layer at the end of the coordinate range and a shadow or border of any
+// size clamp where they are moved or grown, instead of wrapping round.
+TEST_F(LayersTest, PositionsShadowsAndBordersAtTheEndsOfTheRangeClamp) {
+    ASSERT_EQ(Show("DisplayBrush", {1, -1e300, -1e300}, [&] {
+                  SetTableFieldFloat(L_, "anchorx", 1);
+                  SetTableFieldFloat(L_, "anchory", 1);
+              }),
+              0);
+    const qbLayerState* moved = GetLayerByIndex(Picture(), 1)->shownstate;
+    EXPECT_EQ(moved->anchoredx, INT32_MIN);
+    EXPECT_EQ(moved->showny, INT32_MIN);
+    ASSERT_EQ(Show("DisplayBrush", {2, 20, 0}, [&] {
+                  SetTableFieldInt(L_, "shadow", 1);
+                  SetTableFieldFloat(L_, "shadowradius", 1e300);
+              }),
+              0);
+    qbLayer* shadowed = GetLayerByIndex(Picture(), 2);
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    // Wider than 32 bits: cut to the coordinate limit on both sides.
+    GetShadowRect(L_, shadowed, shadowed->shownstate, &x, &y, &w, &h);
+    EXPECT_EQ(x, -kCoordinateLimit);
+    EXPECT_EQ(int64_t{x} + w, kCoordinateLimit);
+    GetLayerBounds(L_, shadowed, shadowed->shownstate, &x, &y, &w, &h);
+    EXPECT_EQ(y, -kCoordinateLimit);
+    EXPECT_EQ(int64_t{y} + h, kCoordinateLimit);
+    // No plane is made for such a shadow, nor a bitmap for such a border;
+    // the brushes show.
+    EXPECT_EQ(Window(25, 5), kGreen);
+    ASSERT_EQ(Show("DisplayBrush", {3, 40, 0}, [&] {
+                  SetTableFieldInt(L_, "border", 1);
+                  SetTableFieldFloat(L_, "bordersize", 1e300);
+              }),
+              0);
+    EXPECT_EQ(Window(45, 5), kBlue);
+    ASSERT_EQ(Show("DisplayBrush", {3, -1e300, 0}, [&] { SetTableFieldInt(L_, "border", 1); }), 0);
 }
 
 TEST_F(LayersTest, NamesAreAtMost255CharactersAndUnique) {

@@ -114,6 +114,22 @@ TEST_F(NullBackendTest, WindowDrawingLandsAtTheDrawingOffset) {
     FreeNativeWindowRec(kDisplayA);
 }
 
+// Window systems cap window sizes; a scaled blit far bigger than the window
+// draws only what lands on it, in about the time that takes.
+TEST_F(NullBackendTest, NoHugeSurfacesAndFarScaledBlitsDrawWhatLands) {
+    null_backend::SetWindowSize(kDisplayB, INT32_MAX, 40);
+    EXPECT_EQ(CreateNativeWindow(kDisplayB, 1, nullptr, nullptr), ERR_WINDOW);
+    null_backend::SetWindowSize(kDisplayA, 4, 3);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    NativeBitmapPtr bitmap(AllocPlatformBitmap(1, 1));
+    ASSERT_NE(bitmap, nullptr);
+    *reinterpret_cast<uint32_t*>(bitmap->pixels.get()) = 0x0A0B0C;
+    BlitToWindow(bitmap.get(), 0, 0, kDisplayA, -1, 0, 1, 1, INT32_MAX, INT32_MAX, 0);
+    const null_backend::Surface& s = *null_backend::GetSurface(kDisplayA);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(s.At(x, y), 0xFF0A0B0Cu) << x << "," << y;
+}
+
 TEST_F(NullBackendTest, MonitorsKeepTheConfiguredOrder) {
     null_backend::SetMonitors({{0, 0, 1024, 768}, {1024, 0, 800, 600}, {-800, 0, 1024, 768}});
     MonitorList list = ListNativeMonitors();

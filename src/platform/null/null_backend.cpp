@@ -25,6 +25,12 @@ constexpr int kDefaultHeight = 480;
 // The pump leaves the system alone when nothing is queued and it ran this
 // recently.
 constexpr int64_t kPumpQuietMillis = 10;
+// Window systems cap the size of a window; this one keeps its surfaces to
+// this many pixels: no window is made bigger, and one asked to grow past it
+// keeps the surface it has.
+constexpr int64_t kMaxSurfacePixels = int64_t{1} << 24;
+
+bool SurfaceFits(int width, int height) { return int64_t{width} * height <= kMaxSurfacePixels; }
 
 int64_t SteadyMillis() {
     using namespace std::chrono;
@@ -133,7 +139,7 @@ int MeasureWindowBorders(qbDisplay*) { return 0; }
 int CreateNativeWindow(qbDisplay* display, int, qbNativeBitmap*, const uint8_t*) {
     Lock lock(S().mutex);
     const auto [width, height] = WindowSizeOf(display);
-    if (width <= 0 || height <= 0) return ERR_WINDOW;
+    if (width <= 0 || height <= 0 || !SurfaceFits(width, height)) return ERR_WINDOW;
     Surface surface;
     surface.width = width;
     surface.height = height;
@@ -152,7 +158,7 @@ void SetNativeWindowBounds(qbDisplay* display) {
     if (!s || !view) return;
     TakeViewPlacement(*s, display);
     if (S().sizes.count(display) || (view->width == s->width && view->height == s->height)) return;
-    if (view->width <= 0 || view->height <= 0) return;
+    if (view->width <= 0 || view->height <= 0 || !SurfaceFits(view->width, view->height)) return;
     s->width = view->width;
     s->height = view->height;
     s->pixels.assign(static_cast<size_t>(s->width) * static_cast<size_t>(s->height), kOpaque);
@@ -243,15 +249,19 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
         }
         return;
     }
-    for (int y = 0; y < outH; ++y) {
-        const int sy = srcY + static_cast<int>(static_cast<int64_t>(y) * height / outH);
+    // Only the part that lands on the surface: a scaled size may be far
+    // bigger than any window.
+    const int64_t firstY = std::max<int64_t>(0, -int64_t{dstY}), lastY = std::min<int64_t>(outH, int64_t{s->height} - dstY);
+    const int64_t firstX = std::max<int64_t>(0, -int64_t{dstX}), lastX = std::min<int64_t>(outW, int64_t{s->width} - dstX);
+    for (int64_t y = firstY; y < lastY; ++y) {
+        const int sy = srcY + static_cast<int>(y * height / outH);
         if (sy < 0 || sy >= source->height) continue;
         const auto* row = reinterpret_cast<const uint32_t*>(source->pixels.get() +
                                                             static_cast<size_t>(sy) * static_cast<size_t>(source->bytesPerRow));
-        for (int x = 0; x < outW; ++x) {
-            const int sx = srcX + static_cast<int>(static_cast<int64_t>(x) * width / outW);
+        for (int64_t x = firstX; x < lastX; ++x) {
+            const int sx = srcX + static_cast<int>(x * width / outW);
             if (sx < 0 || sx >= source->width) continue;
-            Plot(*s, dstX + x, dstY + y, row[sx] | kOpaque);
+            Plot(*s, static_cast<int>(dstX + x), static_cast<int>(dstY + y), row[sx] | kOpaque);
         }
     }
 }

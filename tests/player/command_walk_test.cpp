@@ -1,0 +1,668 @@
+// Every command of every library the player opens, called with each argument
+// in turn replaced by a hostile value (NaN, infinities, huge numbers, -1, 0,
+// a very long text, Nil, a table) and the others plausible, and with each
+// field it reads of an option table made hostile the same way. Each call has
+// to end with results or a script error; a sanitizer report, a crash or a
+// hang fails the run. Libraries join the walk by registering their tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "command_call.h"
+#include "core/applet.h"
+#include "core/errcodes.h"
+#include "core/eventqueue.h"
+#include "core/linkeddata.h"
+#include "core/runstate.h"
+#include "core/settings.h"
+#include "core/timerthread.h"
+#include "display/displays.h"
+#include "display/refresh.h"
+#include "imaging/pixelbuffer.h"
+#include "platform/null/null_backend.h"
+#include "player/cmdline.h"
+#include "player/startup.h"
+#include "test_bmp.h"
+#include "vm/vm.h"
+
+namespace {
+
+constexpr int kMaxArgs = 8;
+// One call taking longer than this is a hang.
+constexpr auto kCallLimit = std::chrono::seconds(20);
+constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
+
+enum Hostile { kNaN, kPlusInf, kMinusInf, kHuge, kMinusHuge, kMinusOne, kZero, kLongText, kNil, kTable, kHostileCount };
+// The numbers among them, which fields holding lists also get as elements.
+constexpr int kHostileNumbers = kZero + 1;
+constexpr int kListLength = 8;
+const char* const kHostileNames[kHostileCount] = {"NaN", "+inf", "-inf",           "1e300", "-1e300",
+                                                  "-1",  "0",    "100000 letters", "Nil",   "{}"};
+
+// An argument, or a field of a table argument.
+struct Arg {
+    enum Kind { kNumber, kText, kTable, kFunction, kPicture, kMenu, kHostile } kind = kNumber;
+    double number = 1;
+    std::string text;
+    std::vector<std::string> keys;  // a table's fields
+    std::vector<Arg> values;
+    Hostile hostile = kNil;
+    bool list = false;  // kHostile: a list of kListLength of the value
+    // A table that collects the keys looked up in it that it does not have.
+    std::set<std::string>* reads = nullptr;
+
+    void Set(const std::string& key, Arg value) {
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) {
+                values[i] = std::move(value);
+                return;
+            }
+        }
+        keys.push_back(key);
+        values.push_back(std::move(value));
+    }
+
+    std::string Describe() const {
+        switch (kind) {
+            case kNumber: {
+                char text[32];
+                std::snprintf(text, sizeof text, "%.17g", number);
+                return text;
+            }
+            case kText: return "\"" + text + "\"";
+            case kFunction: return "function";
+            case kPicture: return "picture";
+            case kMenu: return "menu";
+            case kHostile: return list ? std::string("{") + kHostileNames[hostile] + ", ...}" : kHostileNames[hostile];
+            case kTable: break;
+        }
+        std::string s = "{";
+        for (size_t i = 0; i < keys.size(); ++i) s += (i ? ", " : "") + keys[i] + " = " + values[i].Describe();
+        return s + "}";
+    }
+};
+Arg Of(Arg::Kind kind) {
+    Arg a;
+    a.kind = kind;
+    return a;
+}
+Arg N(double v) {
+    Arg a;
+    a.number = v;
+    return a;
+}
+Arg T(std::string s) {
+    Arg a = Of(Arg::kText);
+    a.text = std::move(s);
+    return a;
+}
+Arg Fn() { return Of(Arg::kFunction); }
+Arg Picture() { return Of(Arg::kPicture); }
+// {{"Walk", {{"Toggle", id = "toggle", flags = 1}}}}
+Arg Menu() { return Of(Arg::kMenu); }
+Arg Bad(Hostile h) {
+    Arg a = Of(Arg::kHostile);
+    a.hostile = h;
+    return a;
+}
+Arg BadList(Hostile h) {
+    Arg a = Bad(h);
+    a.list = true;
+    return a;
+}
+Arg Table(std::initializer_list<std::pair<const char*, Arg>> fields) {
+    Arg a = Of(Arg::kTable);
+    for (const auto& [key, value] : fields) a.Set(key, value);
+    return a;
+}
+Arg Handlers() { return Table({{"onmouseup", Fn()}}); }
+// Display options that take the layer through its anchor, border, shadow
+// and rotation.
+Arg Styled() {
+    return Table({{"anchorx", N(1)},
+                  {"anchory", N(1)},
+                  {"border", N(1)},
+                  {"bordersize", N(3)},
+                  {"shadow", N(1)},
+                  {"shadowsize", N(4)},
+                  {"shadowdir", N(3)},
+                  {"rotate", N(30)}});
+}
+
+// Arguments that reach further than a row of 1s. The world below holds brush
+// 1, BGPic 2, display 1 (open, current, with menu 1 and layers on, brush 1
+// shown), display 2 (closed), label button and key 1, BGPic button 1,
+// interval and timeout 1. New ids are 5. Commands not listed get as many 1s
+// as they need at least.
+const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
+    static const std::map<std::string, std::vector<Arg>> args = {
+        // system
+        {"Error", {T("walk")}},
+        {"RaiseOnError", {Fn()}},
+        // graphics
+        {"RGB", {N(1), N(2), N(3)}},
+        {"ARGB", {N(128), N(0xFF0000)}},
+        {"MixRGB", {N(0xFF0000), N(0x0000FF), N(128)}},
+        {"IsPicture", {Picture()}},
+        {"SetDrawTagsDefault", {Table({})}},
+        {"SetFPSLimit", {N(60)}},
+        {"Intersection", {N(0), N(0), N(10), N(10), N(5), N(5), N(10), N(10)}},
+        // layers
+        {"Undo", {N(3), N(1), N(1), N(0)}},
+        {"DumpLayers", {N(0)}},
+        // brush
+        {"LoadBrush", {N(5), Picture()}},
+        {"CreateBrush", {N(5), N(16), N(16), N(0xFF0000)}},
+        {"CopyBrush", {N(1), N(5)}},
+        {"ConvertToBrush", {N(1), N(2), N(5)}},
+        {"GetBrushLink", {N(5), N(1), N(2)}},
+        {"CreateShadowBrush", {N(5), N(1), N(0x80000000), N(3)}},
+        {"CreateBorderBrush", {N(5), N(1), N(0xFF000000), N(3)}},
+        {"DisplayBrush", {N(1), N(4), N(4), Styled()}},
+        {"DisplayBrushPart", {N(1), N(0), N(0), N(4), N(4), N(8), N(8), Styled()}},
+        {"SetAlphaIntensity", {N(128)}},
+        {"SetMaskMode", {N(0)}},
+        // bgpic
+        {"DisplayBGPic", {N(2)}},
+        {"DisplayBGPicPart", {N(2), N(0), N(0), N(8), N(8), N(4), N(4), Styled()}},
+        {"ScaleBGPic", {N(2), N(8), N(8)}},
+        {"CreateGradientBGPic", {N(5), N(2), N(0xFF0000), N(0x0000FF), N(16), N(16), N(30)}},
+        {"CreateRainbowBGPic", {N(5), N(3), N(0xFF0000), N(0x0000FF), N(16), N(16), N(30)}},
+        {"CreateTexturedBGPic", {N(5), N(1), N(16), N(16)}},
+        {"BrushToBGPic", {N(1), N(5)}},
+        {"BGPicToBrush", {N(2), N(5)}},
+        {"CreateBGPic", {N(5), N(16), N(16), N(0x00FF00)}},
+        {"FreeBGPic", {N(2)}},
+        {"LoadBGPic", {N(5), Picture()}},
+        {"CopyBGPic", {N(2), N(5)}},
+        // event
+        {"WaitKeyDown", {T("a")}},
+        {"IsKeyDown", {T("a")}},
+        {"EnableEvent", {N(2), N(1)}},
+        {"DisableEvent", {N(2), N(1)}},
+        {"ModifyButton", {N(1), N(0), N(0), N(8), N(8)}},
+        {"ModifyKeyDown", {N(1), T("b")}},
+        {"CreateButton", {N(5), N(0), N(0), N(8), N(8)}},
+        {"CreateKeyDown", {N(5), T("a")}},
+        {"MakeButton", {N(5), N(0), N(0), N(0), N(8), N(8), Handlers()}},
+        {"InstallEventHandler", {Table({})}},
+        {"SetInterval", {N(5), Fn(), N(100000)}},
+        {"SetTimeout", {N(5), Fn(), N(100000)}},
+        {"ChangeInterval", {N(1), N(50000)}},
+        {"JoyDir", {N(0)}},
+        {"JoyFire", {N(0), N(1)}},
+        {"CreatePort", {T("walkport")}},
+        {"SendMessage", {T("walkport"), T("hello")}},
+        {"SetEventTimeout", {N(100)}},
+        // display
+        {"CreateDisplay", {N(5), Table({{"width", N(32)}, {"height", N(24)}})}},
+        {"OpenDisplay", {N(2)}},
+        {"ActivateDisplay", {N(1)}},
+        {"MoveDisplay", {N(10), N(10)}},
+        {"ChangeDisplaySize", {N(48), N(40)}},
+        {"SetTitle", {T("walk")}},
+        {"SetDisplayAttributes", {Table({{"width", N(48)}, {"height", N(40)}})}},
+        {"ChangeDisplayMode", {N(2), N(64), N(48)}},
+        {"GetDisplayModes", {N(1)}},
+        {"CreateMenu", {N(5), Menu()}},
+        {"SelectMenuItem", {N(1), T("toggle")}},
+        {"DeselectMenuItem", {N(1), T("toggle")}},
+        {"IsMenuItemSelected", {N(1), T("toggle")}},
+        {"DisableMenuItem", {N(1), T("toggle")}},
+        {"EnableMenuItem", {N(1), T("toggle")}},
+        {"IsMenuItemDisabled", {N(1), T("toggle")}},
+    };
+    return args;
+}
+
+int Nothing(ScriptState*) { return 0; }
+
+int RecordRead(ScriptState* L) {
+    auto* reads = static_cast<std::set<std::string>*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    if (VmType(L, 2) == kTypeString) reads->insert(VmToCString(L, 2));
+    VmPushNil(L);
+    return 1;
+}
+
+struct Call {
+    std::string command;
+    std::vector<Arg> args;
+
+    std::string Describe() const {
+        std::string s = command + "(";
+        for (size_t i = 0; i < args.size(); ++i) s += (i ? ", " : "") + args[i].Describe();
+        return s + ")";
+    }
+};
+
+// Ends the process with the call's name when one call does not return.
+class Watchdog {
+public:
+    Watchdog()
+        : thread_([this] {
+              std::unique_lock lock(mutex_);
+              while (!stop_) {
+                  if (running_ && std::chrono::steady_clock::now() - started_ > kCallLimit) {
+                      std::fprintf(stderr, "hang: %s did not return\n", current_.c_str());
+                      std::_Exit(1);
+                  }
+                  wake_.wait_for(lock, std::chrono::milliseconds(200));
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void Start(std::string what) {
+        std::lock_guard lock(mutex_);
+        current_ = std::move(what);
+        started_ = std::chrono::steady_clock::now();
+        running_ = true;
+    }
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    bool running_ = false;
+    std::string current_;
+    std::chrono::steady_clock::time_point started_;
+    std::thread thread_;
+};
+
+// The player as start-up leaves it: the libraries opened by the command-line
+// parse, display 1 open on the in-memory backend, and a few objects for the
+// commands to find. Shutdown frees it all again.
+class PlayerWorld {
+public:
+    // display1 holds the options of display 1.
+    PlayerWorld(const std::string& picture, const Arg& display1) : picture_(picture) {
+        // Settings of the process that an earlier world's calls changed.
+        SetShuttingDown(false);
+        ResetRuntimeSettings();
+        SetFPSLimit(60);
+        // Sizes the script may ask for stay cheap: a picture of a few million
+        // pixels is made or scaled at once, a bigger one is refused.
+        SetMaxImagePixels(kMaxWalkPixels);
+        null_backend::Reset();
+        L = VmOpen();
+        if (!L) return;
+        SetMainState(L);
+        BuildLinkMarker(&marker_);
+        std::vector<std::string> args{"quenbrookplayer", "-quiet", "walk.qba"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
+        if (StartTimerThread()) return;
+        timerThread_ = true;
+        Prelude(display1);
+    }
+    ~PlayerWorld() {
+        if (timerThread_) StopTimerThread();
+        Shutdown(0, L, &cl_, &applet_);
+        SetShuttingDown(false);
+        SetMaxImagePixels(0);
+    }
+    PlayerWorld(const PlayerWorld&) = delete;
+    PlayerWorld& operator=(const PlayerWorld&) = delete;
+
+    bool Ready() const { return L && timerThread_ && preludeErrors_.empty(); }
+    const std::vector<std::string>& PreludeErrors() const { return preludeErrors_; }
+
+    int Run(const Call& c) {
+        VmSetTop(L, 0);
+        for (const Arg& a : c.args) Push(a);
+        const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 0);
+        VmSetTop(L, 0);
+        return err;
+    }
+
+    ScriptState* L = nullptr;
+
+private:
+    void Push(const Arg& a) {
+        switch (a.kind) {
+            case Arg::kNumber: VmPushNumber(L, a.number); break;
+            case Arg::kText: VmPushLString(L, a.text.data(), a.text.size()); break;
+            case Arg::kPicture: VmPushString(L, picture_.c_str()); break;
+            case Arg::kFunction: VmPushCClosure(L, Nothing, 0); break;
+            case Arg::kMenu: PushMenu(); break;
+            case Arg::kHostile:
+                if (!a.list) {
+                    PushHostile(a.hostile);
+                    break;
+                }
+                VmPushNewTable(L);
+                for (int i = 0; i < kListLength; ++i) {
+                    PushHostile(a.hostile);
+                    VmRawSetIndex(L, -2, i);
+                }
+                break;
+            case Arg::kTable:
+                VmPushNewTable(L);
+                for (size_t i = 0; i < a.keys.size(); ++i) {
+                    VmPushString(L, a.keys[i].c_str());
+                    Push(a.values[i]);
+                    VmRawSet(L, -3);
+                }
+                if (a.reads) {
+                    VmPushNewTable(L);
+                    VmPushString(L, "__index");
+                    VmPushLightUserdata(L, a.reads);
+                    VmPushCClosure(L, RecordRead, 1);
+                    VmRawSet(L, -3);
+                    VmSetMetatable(L, -2);
+                }
+                break;
+        }
+    }
+
+    void PushMenu() {
+        VmPushNewTable(L);
+        VmPushNewTable(L);
+        VmPushString(L, "Walk");
+        VmRawSetIndex(L, -2, 0);
+        VmPushNewTable(L);
+        VmPushNewTable(L);
+        VmPushString(L, "Toggle");
+        VmRawSetIndex(L, -2, 0);
+        VmPushString(L, "id");
+        VmPushString(L, "toggle");
+        VmRawSet(L, -3);
+        VmPushString(L, "flags");
+        VmPushNumber(L, 1);
+        VmRawSet(L, -3);
+        VmRawSetIndex(L, -2, 0);
+        VmRawSetIndex(L, -2, 1);
+        VmRawSetIndex(L, -2, 0);
+    }
+
+    void PushHostile(Hostile h) {
+        switch (h) {
+            case kNaN: VmPushNumber(L, std::numeric_limits<double>::quiet_NaN()); break;
+            case kPlusInf: VmPushNumber(L, std::numeric_limits<double>::infinity()); break;
+            case kMinusInf: VmPushNumber(L, -std::numeric_limits<double>::infinity()); break;
+            case kHuge: VmPushNumber(L, 1e300); break;
+            case kMinusHuge: VmPushNumber(L, -1e300); break;
+            case kMinusOne: VmPushNumber(L, -1); break;
+            case kZero: VmPushNumber(L, 0); break;
+            case kLongText: VmPushLString(L, LongText().data(), LongText().size()); break;
+            case kNil: VmPushNil(L); break;
+            case kTable: VmPushNewTable(L); break;
+            case kHostileCount: break;
+        }
+    }
+
+    static const std::string& LongText() {
+        static const std::string text(100000, 'q');
+        return text;
+    }
+
+    void Prelude(const Arg& display1) {
+        const std::vector<Call> steps = {
+            {"CreateDisplay", {N(1), display1}},
+            {"CreateDisplay", {N(2), Table({{"width", N(32)}, {"height", N(24)}})}},
+            {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}},
+            {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}},
+            {"CreateMenu", {N(1), Menu()}},
+            {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}},
+            {"CreateKeyDown", {N(1), T("a")}},
+            {"SetInterval", {N(1), Fn(), N(100000)}},
+            {"SetTimeout", {N(1), Fn(), N(100000)}},
+        };
+        for (const Call& c : steps) Step(c);
+        if (!preludeErrors_.empty()) return;
+        if (StartDisplays(L)) {
+            preludeErrors_.push_back("StartDisplays");
+            return;
+        }
+        qbDisplay* d = nullptr;
+        GetDisplayRecord(ObjectID{1, nullptr}, &d);
+        first_ = d;
+        const std::vector<Call> shown = {
+            {"SetDisplayAttributes", {Table({{"menu", N(1)}})}},
+            {"EnableLayers", {}},
+            {"DisplayBrush", {N(1), N(4), N(4)}},
+            {"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}},
+            {"CloseDisplay", {N(2)}},
+            {"SelectDisplay", {N(1)}},
+        };
+        for (const Call& c : shown) Step(c);
+        // Every wait of a command ends at its first pump: the window asks to
+        // close, no script handler takes the request, and that quits.
+        null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
+    }
+
+    void Step(const Call& c) {
+        if (int err = Run(c)) preludeErrors_.push_back(c.Describe() + " -> " + std::to_string(err));
+    }
+
+    std::string picture_;
+    qbLinkMarker marker_{};
+    qbCommandLine cl_;
+    qbApplet applet_;
+    qbDisplay* first_ = nullptr;
+    bool timerThread_ = false;
+    std::vector<std::string> preludeErrors_;
+};
+
+std::vector<std::string> RegisteredCommands(std::set<std::string>* libraries) {
+    std::vector<std::string> names;
+    for (const CommandTableNode& node : RegisteredCommandTables()) {
+        libraries->insert(node.name);
+        for (const ScriptCommand* row = node.table; row && row->name; ++row)
+            if (row->handler) names.push_back(row->name);
+    }
+    return names;
+}
+
+// Calls commands in fresh worlds, counting the calls and collecting any that
+// went around the protected call.
+class Walker {
+public:
+    Walker(std::string picture, Arg display1) : picture_(std::move(picture)), display1_(std::move(display1)) {}
+
+    void Fresh() {
+        world_.reset();
+        world_ = std::make_unique<PlayerWorld>(picture_, display1_);
+        if (!world_->Ready())
+            ADD_FAILURE() << "no world: " << ::testing::PrintToString(world_->PreludeErrors());
+    }
+
+    int Run(const Call& c) {
+        if (!world_->Ready()) return ERR_INTERNAL;
+        watchdog_.Start(c.Describe());
+        const int err = world_->Run(c);
+        watchdog_.Stop();
+        ++calls_;
+        // A handler's own failure is a positive code; anything else went
+        // around the protected call.
+        if (err < 0) failures_.push_back(c.Describe() + " -> " + std::to_string(err));
+        return err;
+    }
+
+    void End() { world_.reset(); }
+
+    long Calls() const { return calls_; }
+    const std::vector<std::string>& Failures() const { return failures_; }
+
+private:
+    std::string picture_;
+    Arg display1_;
+    Watchdog watchdog_;
+    std::unique_ptr<PlayerWorld> world_;
+    long calls_ = 0;
+    std::vector<std::string> failures_;
+};
+
+std::vector<Arg> PaddedTo(std::vector<Arg> args, int count) {
+    while (static_cast<int>(args.size()) < count) args.push_back(N(1));
+    return args;
+}
+
+// The plausible arguments of a command, or as many 1s as it needs at least.
+std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command) {
+    if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) return it->second;
+    std::vector<Arg> args;
+    walker.Fresh();
+    while (static_cast<int>(args.size()) < kMaxArgs && walker.Run(Call{command, args}) == ERR_MISSINGPARAMTR)
+        args.push_back(N(1));
+    return args;
+}
+
+// Each argument position in turn holds each hostile value.
+void WalkArguments(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
+    for (int at = 1; at <= kMaxArgs; ++at) {
+        walker.Fresh();
+        Call c{command, PaddedTo(plausible, at)};
+        for (int h = 0; h < kHostileCount; ++h) {
+            c.args[at - 1] = Bad(static_cast<Hostile>(h));
+            walker.Run(c);
+        }
+    }
+}
+
+// Where a command reads fields of a table argument (an option table given
+// or one it would take after its plausible arguments), each field it looks
+// up holds each hostile value. Fields read only once another has a certain
+// value (the shadow's once "shadow" is on, a gradient's once the fill style
+// says so) are found by setting each field found to 1, 2 and 3 in turn,
+// two levels deep. Each field is tried in the table it was found in and
+// beside as many others as the command accepts. Returns the number of
+// fields found.
+int WalkTableFields(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
+    constexpr int kDepth = 3;
+    int found = 0;
+    const int count = static_cast<int>(plausible.size());
+    for (int at = 1; at <= std::min(count + 1, kMaxArgs); ++at) {
+        const bool given = at <= count && plausible[at - 1].kind == Arg::kTable;
+        if (!given && at != count + 1) continue;
+        const std::vector<Arg> args = PaddedTo(plausible, at);
+        const Arg base = given ? plausible[at - 1] : Table({});
+        auto with = [&](const Arg& table) {
+            std::vector<Arg> a = args;
+            a[at - 1] = table;
+            return Call{command, std::move(a)};
+        };
+        // Each field with the table it was found in.
+        std::map<std::string, Arg> fields;
+        std::vector<std::pair<std::string, Arg>> frontier;
+        walker.Fresh();
+        Arg probe = base;
+        std::set<std::string> reads;
+        probe.reads = &reads;
+        walker.Run(with(probe));
+        for (const std::string& key : reads)
+            if (fields.emplace(key, base).second) frontier.emplace_back(key, base);
+        for (int depth = 1; depth < kDepth && !frontier.empty(); ++depth) {
+            std::vector<std::pair<std::string, Arg>> next;
+            for (const auto& [key, context] : frontier) {
+                for (double value : {1.0, 2.0, 3.0}) {
+                    Arg on = context;
+                    on.Set(key, N(value));
+                    std::set<std::string> more;
+                    on.reads = &more;
+                    walker.Run(with(on));
+                    on.reads = nullptr;
+                    for (const std::string& m : more)
+                        if (fields.emplace(m, on).second) next.emplace_back(m, on);
+                }
+            }
+            frontier = std::move(next);
+        }
+        found += static_cast<int>(fields.size());
+        // A field that is read anyway may matter only beside others (a
+        // border's size once there is a border): as many fields set to 1 as
+        // the command still accepts.
+        Arg rich = base;
+        walker.Fresh();
+        for (const auto& [key, context] : fields) {
+            Arg more = rich;
+            more.Set(key, N(1));
+            if (walker.Run(with(more)) == 0) rich = std::move(more);
+        }
+        for (const auto& [key, context] : fields) {
+            for (const Arg* around : {&context, static_cast<const Arg*>(&rich)}) {
+                walker.Fresh();
+                for (int h = 0; h < kHostileCount; ++h) {
+                    Arg table = *around;
+                    table.Set(key, Bad(static_cast<Hostile>(h)));
+                    walker.Run(with(table));
+                }
+                for (int h = 0; h < kHostileNumbers; ++h) {
+                    Arg table = *around;
+                    table.Set(key, BadList(static_cast<Hostile>(h)));
+                    walker.Run(with(table));
+                }
+            }
+        }
+    }
+    return found;
+}
+
+// Walks every registered command with display 1 opened with the options
+// given; prints what it did.
+void WalkAllCommands(const Arg& display1) {
+    const std::string picture = test_bmp::WriteBmp(12, 10);
+    Walker walker(picture, display1);
+    walker.Fresh();
+    std::set<std::string> libraries;
+    const std::vector<std::string> commands = RegisteredCommands(&libraries);
+    for (const char* lib : {"graphics", "event", "display", "brush", "bgpic", "layers", "system"})
+        EXPECT_TRUE(libraries.count(lib)) << lib;
+
+    // Debug and dump commands print; their output is no part of the result.
+    ::testing::internal::CaptureStdout();
+    int plausibleOk = 0;
+    int fields = 0;
+    for (const std::string& command : commands) {
+        const std::vector<Arg> plausible = PlausibleFor(walker, command);
+        walker.Fresh();
+        if (walker.Run(Call{command, plausible}) == 0) ++plausibleOk;
+        WalkArguments(walker, command, plausible);
+        fields += WalkTableFields(walker, command, plausible);
+    }
+    walker.End();
+    ::testing::internal::GetCapturedStdout();
+    std::printf("%ld calls of %zu commands in %zu libraries (%d option fields); %d plausible calls succeeded\n",
+                walker.Calls(), commands.size(), libraries.size(), fields, plausibleOk);
+    EXPECT_TRUE(walker.Failures().empty()) << ::testing::PrintToString(walker.Failures());
+    std::remove(picture.c_str());
+}
+
+TEST(CommandWalkTest, HostileArgumentsEndInResultsOrScriptErrors) {
+    WalkAllCommands(Table({{"width", N(64)}, {"height", N(48)}}));
+}
+
+// The picture shown at twice its size: sizes, positions and refreshes go
+// through the scale factors.
+TEST(CommandWalkTest, HostileArgumentsOnAScaledDisplay) {
+    WalkAllCommands(Table({{"width", N(64)},
+                           {"height", N(48)},
+                           {"scalemode", N(2)},
+                           {"scalewidth", N(128)},
+                           {"scaleheight", N(96)}}));
+}
+
+}  // namespace
