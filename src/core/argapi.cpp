@@ -24,6 +24,7 @@ constexpr size_t kMaxConstantName = 64;
 constexpr const char* kFieldTextsKey = "qb.fieldtexts";
 
 LayerNameLookup layerNameLookup = nullptr;
+ArgCountProbe argCountProbe = nullptr;
 
 int AbsIndex(ScriptState* L, int idx) { return (idx < 0 && idx > kRegistryIndex) ? VmGetTop(L) + idx + 1 : idx; }
 
@@ -138,7 +139,13 @@ bool IsConstantChar(char c) { return IsConstantLetter(c) || IsDigit(c) || c == '
 
 }  // namespace
 
+void SetArgCountProbe(ArgCountProbe probe) { argCountProbe = probe; }
+
 ScriptState* CheckArgCount(ScriptState* L, int min, int max, int version, int revision) {
+    if (argCountProbe) {
+        argCountProbe(min, max);
+        VmRaiseError(L, ERR_WRONGUSAGE);
+    }
     const int n = VmGetTop(L);
     if (min == 0 && max == 0 && n >= 1) VmRaiseError(L, ERR_TOOMANYARGS);
     if (n < min) VmRaiseError(L, ERR_MISSINGPARAMTR);

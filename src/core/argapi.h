@@ -34,6 +34,12 @@ struct NewObjectID {
 // ERR_OLDAPPLET.
 ScriptState* CheckArgCount(ScriptState* L, int min, int max, int version, int revision);
 
+// Lets a tool learn which argument counts the commands accept without running
+// them: while a probe is set, CheckArgCount hands it min and max and raises
+// ERR_WRONGUSAGE instead of checking, so the command goes no further.
+using ArgCountProbe = void (*)(int min, int max);
+void SetArgCountProbe(ArgCountProbe probe);
+
 // Light userdata gives its handle; anything else goes through the number
 // check (ERR_NUMEXPECTED) and is cut to 32 bits.
 ObjectID GetObjectIDArg(ScriptState* L, int idx);

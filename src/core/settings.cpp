@@ -134,9 +134,10 @@ int GetRuntimeTag(int tag) {
 int AddSetTagHook(TagHookFn fn) { return AddHook(Runtime().setHooks, fn); }
 int AddGetTagHook(TagHookFn fn) { return AddHook(Runtime().getHooks, fn); }
 
-int RegisterCommandTable(const ScriptCommand* table, const char* libname) {
+int RegisterCommandTable(const ScriptCommand* table, const char* libname, const ScriptConstant* constants) {
     CommandTableNode node{};
     node.table = table;
+    node.constants = constants;
     if (libname) {
         std::strncpy(node.name, libname, sizeof(node.name) - 1);
         node.name[sizeof(node.name) - 1] = 0;
@@ -149,6 +150,8 @@ int RegisterCommandTable(const ScriptCommand* table, const char* libname) {
     return 0;
 }
 
+std::span<const CommandTableNode> RegisteredCommandTables() { return Runtime().commandTables; }
+
 const char* FindCommandSpelling(const char* name) {
     if (!name) return nullptr;
     for (const CommandTableNode& node : Runtime().commandTables) {
@@ -158,8 +161,6 @@ const char* FindCommandSpelling(const char* name) {
     }
     return nullptr;
 }
-
-std::vector<CommandTableNode> RegisteredCommandTables() { return Runtime().commandTables; }
 
 namespace {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "vm/vm.h"
 
@@ -45,14 +45,18 @@ int AddGetTagHook(TagHookFn fn);
 
 struct CommandTableNode {
     const ScriptCommand* table;
+    const ScriptConstant* constants;  // null for a library without constants
     char name[64];
 };
-int RegisterCommandTable(const ScriptCommand* table, const char* libname);
+// A library records its tables here as well as with the VM, so that error
+// texts and the command reference can name what scripts reach.
+int RegisterCommandTable(const ScriptCommand* table, const char* libname,
+                         const ScriptConstant* constants = nullptr);
+// The recorded tables in the order their libraries were opened.
+std::span<const CommandTableNode> RegisteredCommandTables();
 // The command table's own spelling of a command name (compared without case),
 // or null when no registered table has it.
 const char* FindCommandSpelling(const char* name);
-// The registered tables in the order they were registered (a copy).
-std::vector<CommandTableNode> RegisteredCommandTables();
 
 int InitRuntimeCore();
 void FreeRuntimeLists(ScriptState* L);

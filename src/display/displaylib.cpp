@@ -470,5 +470,5 @@ int InitDisplayLibrary(ScriptState* L) {
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kDisplayCommands, 0);
     VmRegisterConstants(L, kDisplayConstants, 0);
-    return RegisterCommandTable(kDisplayCommands, "display");
+    return RegisterCommandTable(kDisplayCommands, "display", kDisplayConstants);
 }

@@ -202,6 +202,12 @@ const char* KeyNameOf(int32_t code) {
     return nullptr;
 }
 
+const char* KeyNameAt(size_t index, bool* isQualifier) {
+    if (index >= std::size(kKeyNames)) return nullptr;
+    if (isQualifier) *isQualifier = index >= kPlainKeyCount;
+    return kKeyNames[index].name;
+}
+
 int64_t KeyCodeFromName(const char* name, bool withQualifiers) {
     const size_t count = withQualifiers ? std::size(kKeyNames) : kPlainKeyCount;
     for (size_t i = 0; i < count; ++i)

@@ -234,5 +234,5 @@ int InitEventLibrary(ScriptState* L) {
     SetEventBlockFreer(FreeQueuedEventData);
     VmRegisterCommands(L, nullptr, kEventCommands, 0);
     VmRegisterConstants(L, kEventConstants, 0);
-    return RegisterCommandTable(kEventCommands, "event");
+    return RegisterCommandTable(kEventCommands, "event", kEventConstants);
 }

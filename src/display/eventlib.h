@@ -2,6 +2,7 @@
 // delivered, the dispatcher record, the quit flag) and its commands.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -156,6 +157,9 @@ void KeyTextOf(int32_t code, char out[kKeyTextSize]);
 // The key code of a key name (TAB ... PAUSE, with qualifiers the masks too),
 // -1 when unknown.
 int64_t KeyCodeFromName(const char* name, bool withQualifiers);
+// The key names in table order, the qualifiers (LSHIFT ... RCONTROL, which
+// only IsKeyDown reads) after the keys; null past the end.
+const char* KeyNameAt(size_t index, bool* isQualifier);
 
 // Buttons: the input translation of mouse buttons and the over/out walk.
 bool TranslateButtonEvent(ScriptState* L, const qbInputEvent& ev, qbEventMessage* msg);

@@ -175,7 +175,7 @@ int InitGraphicsLibrary(ScriptState* L) {
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kGraphicsCommands, 0);
     VmRegisterConstants(L, kGraphicsConstants, 0);
-    if (int err = RegisterCommandTable(kGraphicsCommands, "graphics")) return err;
+    if (int err = RegisterCommandTable(kGraphicsCommands, "graphics", kGraphicsConstants)) return err;
     if (int err = RegisterObjectList(ClipRegionListHead())) return err;
     return RegisterObjectList(AsyncDrawListHead());
 }

@@ -98,5 +98,5 @@ int InitBrushLibrary(ScriptState* L) {
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kBrushCommands, 0);
     VmRegisterConstants(L, kBrushConstants, 0);
-    return RegisterCommandTable(kBrushCommands, "brush");
+    return RegisterCommandTable(kBrushCommands, "brush", kBrushConstants);
 }

@@ -105,13 +105,19 @@ bool CopyBounded(char* dest, size_t size, const std::string& src) {
     return true;
 }
 
+// What a user tries first when asking for help; the table's own spelling is
+// -HELP.
+bool IsHelpSpelling(const char* arg) { return StrCmpNoCase(arg, "--help") == 0 || StrCmpNoCase(arg, "-h") == 0; }
+
 // Joins the arguments into one text; arguments that are no options are quoted
 // so that a path with blanks stays one token. A text too long for the
 // argument buffer is refused rather than cut.
 int BuildArgumentText(int argc, char** argv, std::string& text) {
     for (int i = 1; i < argc; ++i) {
         if (i > 1) text += ' ';
-        if (argv[i][0] == '-') {
+        if (IsHelpSpelling(argv[i])) {
+            text += "-HELP";
+        } else if (argv[i][0] == '-') {
             text += argv[i];
         } else {
             text += '"';
@@ -214,6 +220,10 @@ void SetRegistryEntries(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
     VmRawSet(L, kGlobalsIndex);
 }
 
+}  // namespace
+
+const ScriptCommand* CommandLibraryList() { return kLibraryList; }
+
 int OpenLibraries(ScriptState* L) {
     for (const ScriptCommand* lib = kLibraryList; lib->name; ++lib) {
         if (!lib->handler) continue;
@@ -224,8 +234,6 @@ int OpenLibraries(ScriptState* L) {
     }
     return 0;
 }
-
-}  // namespace
 
 const qbOptionRow* FindOption(const char* name, size_t length) {
     for (const qbOptionRow& row : kOptionTable)

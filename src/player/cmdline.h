@@ -88,8 +88,15 @@ const qbOptionRow* FindOption(const char* name, size_t length);
 // The usage line and the option table's help texts under their headings.
 void PrintOptionHelp(FILE* out);
 
+// The command libraries in their fixed opening order, ended by a null name;
+// a row without an open function is a library this player does not have.
+const ScriptCommand* CommandLibraryList();
+// Opens the libraries this player has, in that order, into the globals of L
+// (after InitRuntimeCore, which empties the table registry).
+int OpenLibraries(ScriptState* L);
+
 // Options, applet choice, banner, catalog, the command libraries and the
-// registry entries. 0 or an error code; HELP prints the help and gives
-// ERR_USERABORT, which ends the run quietly.
+// registry entries. 0 or an error code; HELP (also spelt --help or -h) prints
+// the help and gives ERR_USERABORT, which ends the run quietly.
 int ParseCommandLine(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const qbLinkMarker* marker, int argc,
                      char** argv);

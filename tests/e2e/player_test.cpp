@@ -172,3 +172,17 @@ TEST_F(PlayerTest, BadAppletsEachGiveTheirMessage) {
 }
 
 }  // namespace
+
+// The spellings a user tries first give the help of -HELP, and so does one
+// among other options; a first try must not read as a failure.
+TEST_F(PlayerTest, DashDashHelpAndDashHPrintTheHelpAndSucceed) {
+    const RunResult help = Run(std::string(QB_PLAYER_PATH) + " -help");
+    ASSERT_EQ(help.status, 0);
+    ASSERT_NE(help.out.find("Usage: quenbrookplayer APPLET"), std::string::npos) << help.out;
+    for (const char* args : {"--help", "-h", "-H", "--HELP", "-quiet -h", "app.qba --help"}) {
+        const RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + args);
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out, help.out) << args;
+        EXPECT_EQ(r.err, "") << args;
+    }
+}

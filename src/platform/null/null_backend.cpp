@@ -47,6 +47,7 @@ struct State {
     std::deque<RequesterAnswer> answers;
     std::vector<RequesterCall> log;
     std::function<int64_t()> clock;
+    PumpObserver pumpObserver;
     int64_t lastPump = 0;
     bool pumped = false;
     bool quitSwitch[3] = {};
@@ -64,6 +65,7 @@ struct State {
         answers.clear();
         log.clear();
         clock = nullptr;
+        pumpObserver = nullptr;
         lastPump = 0;
         pumped = false;
         std::fill(std::begin(quitSwitch), std::end(quitSwitch), false);
@@ -353,6 +355,7 @@ bool WantsQuit(const ScriptedEvent& event) {
 int PumpNativeEvents(ScriptState*, int* outError) {
     if (outError) *outError = 0;
     Lock lock(S().mutex);
+    if (S().pumpObserver) S().pumpObserver();
     const int64_t now = NowMillis();
     if (S().events.empty() && S().pumped && now - S().lastPump < kPumpQuietMillis) return 0;
     if (!S().events.empty()) {
@@ -366,6 +369,9 @@ int PumpNativeEvents(ScriptState*, int* outError) {
             return 1;
         }
         if (WantsQuit(event)) S().quitRequested = true;
+        // One wake may stand for several scripted events; a wait between
+        // pumps must not sleep on those still queued.
+        if (!S().events.empty()) linux_backend::PostWakeEvent();
     }
     S().lastPump = now;
     S().pumped = true;
@@ -610,9 +616,19 @@ const Surface* GetSurface(const qbDisplay* display) {
     return FindSurface(display);
 }
 
+// Scripted input wakes a waiting script as real input does, whichever thread
+// scripts it.
 void ScriptEvent(const ScriptedEvent& event) {
+    {
+        Lock lock(S().mutex);
+        S().events.push_back(event);
+    }
+    linux_backend::PostWakeEvent();
+}
+
+void SetPumpObserver(PumpObserver observer) {
     Lock lock(S().mutex);
-    S().events.push_back(event);
+    S().pumpObserver = std::move(observer);
 }
 
 void SetCloseHandler(const qbDisplay* display, bool present) {

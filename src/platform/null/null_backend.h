@@ -77,7 +77,14 @@ void SetWindowSize(const qbDisplay* display, int width, int height);
 // Null while the display has no window.
 const Surface* GetSurface(const qbDisplay* display);
 
+// Queues an event for the pump and wakes a script waiting for events.
 void ScriptEvent(const ScriptedEvent& event);
+// Called at the start of every pump, where a real window would show what the
+// script drew so far, on the pumping thread: a test sees each state of a
+// running script there and answers it with the next event, which this pump
+// then posts. An empty function removes it.
+using PumpObserver = std::function<void()>;
+void SetPumpObserver(PumpObserver observer);
 // A display with a close-window handler closes through the script, not by
 // quitting.
 void SetCloseHandler(const qbDisplay* display, bool present);
