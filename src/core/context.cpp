@@ -23,6 +23,9 @@ constexpr size_t kSourceNameSize = 1024;
 char commandName[kCommandNameSize] = "----";
 char sourceName[kSourceNameSize] = "?";
 int currentLine = -1;
+// Set by a raise, cleared by a reset: the context then holds where that error
+// happened, and nothing may refresh it until the error has been reported.
+bool raiseRecorded = false;
 
 void CopyCut(char* dest, size_t size, const char* src) {
     size_t n = src ? std::min(std::strlen(src), size - 1) : 0;
@@ -60,6 +63,9 @@ qbCommandLine* GetCommandLineArgs(ScriptState* L) {
 }
 
 void UpdateCurrentCommandInfo(ScriptState* L) {
+    // The frames of a recorded raise may have unwound since (a callback's
+    // error comes back out of the command that ran it): they no longer tell.
+    if (raiseRecorded) return;
     VmDebugRecord ar;
     bool haveSource = false;
     for (int level = 0; VmGetStackLevel(L, level, &ar); ++level) {
@@ -93,6 +99,20 @@ void UpdateCurrentCommandInfo(ScriptState* L) {
 void ResetCurrentCommandInfo() {
     CopyCut(commandName, sizeof commandName, kNoCommand);
     currentLine = -1;
+    raiseRecorded = false;
+}
+
+void RecordRaise(ScriptState* L, int line) {
+    // A raise in a native frame over a recorded one is that same error coming
+    // back out of the native command that ran the callback or error handler it
+    // was raised in, as that command's own code: it keeps its place. A raise
+    // in a script frame is a new error wherever it happens.
+    if (raiseRecorded && line < 0) return;
+    ResetCurrentCommandInfo();
+    // The line first: only an unknown line is taken from the calling level.
+    currentLine = line;
+    UpdateCurrentCommandInfo(L);
+    raiseRecorded = true;
 }
 
 const char* GetCurrentCommandName() { return commandName; }

@@ -13,8 +13,15 @@ constexpr int kCommandNameSize = 128;
 qbApplet* GetAppletRecord(ScriptState* L);
 qbCommandLine* GetCommandLineArgs(ScriptState* L);
 
+// Fills in what is unknown of the running command, source and line; nothing
+// while a raise's record stands.
 void UpdateCurrentCommandInfo(ScriptState* L);
+// Back to no command and no line; a raise's record is let go.
 void ResetCurrentCommandInfo();
+// Where a raise happened: the raising script frame's line, or -1 in a native
+// frame for the line of the script level that called it; with the command and
+// source. The record stands until the next reset.
+void RecordRaise(ScriptState* L, int line);
 const char* GetCurrentCommandName();
 void SetCurrentCommandName(const char* name);
 const char* GetCurrentSourceName();

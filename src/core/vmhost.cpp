@@ -10,12 +10,6 @@ namespace {
 
 static_assert(kVmErrorTextSize >= kErrorTextSize, "GetErrorText fills kErrorTextSize bytes");
 
-// The line first: naming the command may fall back on it.
-void NoteRaise(ScriptState* L, int line) {
-    SetCurrentLine(line);
-    UpdateCurrentCommandInfo(L);
-}
-
 void PrintToConsole(const char* text) { ConsolePrintf("%s", text); }
 
 }  // namespace
@@ -25,7 +19,7 @@ void InstallVmHost(int (*scriptErrorHandler)(ScriptState* L, int code), CommandH
     host.errorText = GetErrorText;
     host.setErrorDetail = SetErrorDetail;
     host.setErrorArgIndex = SetErrorArgIndex;
-    host.noteRaise = NoteRaise;
+    host.noteRaise = RecordRaise;
     host.commandError = HandleCommandError;
     host.scriptErrorHandler = scriptErrorHandler;
     host.print = PrintToConsole;

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr char kNoCommand[] = "----";
 constexpr int32_t kLoadAlpha = 0x1;
 constexpr int32_t kLoadTransparency = 0x2;
 constexpr int32_t kFontEngineMask = 0xFFFF;
@@ -405,7 +404,8 @@ int CreateDeclaredObjects(ScriptState* L, qbCommandLine* cl, qbApplet* applet, i
         const std::string file = FileNameOf(e, cl);
         if (int err = CallDeclaredCommand(L, e, command, [&](ScriptState* S) { return PushArguments(S, e, file); }))
             return err;
-        SetCurrentCommandName(kNoCommand);
+        // The script's first error must not find this declaration's line.
+        ResetCurrentCommandInfo();
         if (int err = AdvanceStartupProgress()) return err;
     }
     for (qbPreprocessorEntry& e : applet->preprocessorList) {
@@ -421,7 +421,7 @@ int CreateDeclaredObjects(ScriptState* L, qbCommandLine* cl, qbApplet* applet, i
                 return 1;
             }))
             return err;
-        SetCurrentCommandName(kNoCommand);
+        ResetCurrentCommandInfo();
     }
     return 0;
 }

@@ -103,4 +103,29 @@ TEST_F(VmHostTest, ErrorsNameTheFailingFunction) {
     EXPECT_EQ(fail(inner), "1055 FailNow 41");
 }
 
+// A command that runs a script callback in protected mode and fails with
+// its error, as the event commands do.
+int RunCallback(ScriptState* L) {
+    VmPushString(L, "callback");
+    VmGetTableAt(L, kGlobalsIndex);
+    return VmPCall(L, 0, 0, 0);
+}
+
+TEST_F(VmHostTest, ACallbacksErrorKeepsItsPlaceThroughTheCommandThatRanIt) {
+    RegisterClosure("runcallback", RunCallback);
+    const std::string callback = "  .function callback line=40\n  .line 41\n    GETGLOBAL 0 \"fail\"\n    CALL 0 1 1\n"
+                                 "    RETURN 0 1\n  .end\n";
+    const std::string prog = ".function main maxstack=4\n.line 5\n    CLOSURE 0 callback\n"
+                             "    SETGLOBAL 0 \"callback\"\n    GETGLOBAL 0 \"runcallback\"\n    CALL 0 1 1\n"
+                             "    RETURN 0 1\n" + callback + ".end\n";
+    EXPECT_EQ(Run(prog), ERR_WRONGUSAGE);
+    EXPECT_STREQ(GetCurrentCommandName(), "fail");
+    EXPECT_EQ(GetCurrentLine(), 41);
+    // A new error in a script frame is reported where it happens.
+    VmSetEndFlag(L, 0);
+    EXPECT_EQ(Run(".function main\n.line 9\n    LOADK 0 #0\n    DIV 0 0 0\n    RETURN 0 1\n.end\n"), ERR_ZERODIVISION);
+    EXPECT_STREQ(GetCurrentCommandName(), "----");
+    EXPECT_EQ(GetCurrentLine(), 9);
+}
+
 }  // namespace

@@ -1,8 +1,11 @@
 // The system library's error policy and debug switches as scripts use them:
 // RaiseOnError, ExitOnError, Error, GetLastError and DebugOutput.
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/applet.h"
+#include "core/preproc.h"
 #include "libs/system.h"
 #include "system_fixture.h"
 #include "vm/callextras.h"
@@ -57,6 +60,20 @@ protected:
 .end)"));
         SetGlobal("handler");
     }
+    // Runs start-up's creation of declared objects on one declaration made
+    // on the given line (its command a stand-in that succeeds).
+    void DeclareAnObject(int line) {
+        RegisterClosure("createkeydown", [](ScriptState*) { return 0; });
+        qbApplet applet;
+        qbPreprocessorEntry entry;
+        entry.type = kDeclKeyDown;
+        entry.id = 1;
+        entry.sourceLine = line;
+        entry.name = "a";
+        ASSERT_EQ(AddPreprocessorEntry(&applet, std::move(entry)), 0);
+        qbCommandLine cl;
+        ASSERT_EQ(CreateDeclaredObjects(L, &cl, &applet, 0), 0);
+    }
 };
 
 TEST_F(ErrorPolicyTest, HandlerAndExitPolicyGuardEachOther) {
@@ -104,11 +121,12 @@ TEST_F(ErrorPolicyTest, ErrorFailsWithItsMessageAsTheText) {
     GetErrorText(ERR_ERRORCALLED, text);
     EXPECT_STREQ(text, "Disk 2 is missing");
 
-    // Through an installed handler the script sees that text.
+    // Through an installed handler the script sees that text, and the line
+    // of the failing command, also after start-up named a declaration's line.
     DefineHandler();
     ASSERT_EQ(Call("raiseonerror", {"@handler"}), "nil");
+    DeclareAnObject(4);
     out.clear();
-    ResetCurrentCommandInfo();
     EXPECT_EQ(Eval(R"(.function main maxstack=4
 .line 12
     GETGLOBAL 0 "error"
