@@ -1,7 +1,7 @@
 // Fuzz target of the chunk loader and the interpreter: every input is loaded
 // once from a reader of unknown size and once as a buffer of known size; a
-// chunk that loads is then run under an instruction and memory budget. All
-// must end in a result or an error code.
+// chunk that loads is then run under budgets of instructions, live memory and
+// memory allocated in all. All must end in a result or an error code.
 #include <cstddef>
 #include <cstdint>
 
@@ -13,8 +13,13 @@ namespace {
 constexpr int kHookEvery = 1000;
 constexpr int kBudgetHooks = 200;  // 200000 instructions
 constexpr size_t kMemoryLimit = 64u << 20;
+// A loop that concatenates ever longer strings stays under the live limit
+// while it allocates gigabytes, and under the address sanitizer those freed
+// blocks stay resident. Four times the live limit still lets a run reach it.
+constexpr size_t kAllocBudget = 4 * kMemoryLimit;
 
 int hooksLeft = 0;
+size_t grownLimit = 0;
 
 struct OneBlock {
     const char* data;
@@ -28,8 +33,8 @@ const char* ReadOneBlock(ScriptState*, void* ud, size_t* size) {
     return b->data;
 }
 
-void Budget(ScriptState*, VmDebugRecord*, int* errorCode) {
-    if (--hooksLeft <= 0) *errorCode = ERR_USERABORT;
+void Budget(ScriptState* L, VmDebugRecord*, int* errorCode) {
+    if (--hooksLeft <= 0 || L->g->grownBytes > grownLimit) *errorCode = ERR_USERABORT;
 }
 
 }  // namespace
@@ -44,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (VmLoadBuffer(L, bytes, size, "fuzz") == 0) {
         L->g->memLimit = L->g->nblocks + kMemoryLimit;
         hooksLeft = kBudgetHooks;
+        grownLimit = L->g->grownBytes + kAllocBudget;
         VmSetHook(L, Budget, kMaskCount, kHookEvery);
         VmPCall(L, 0, 0, 0);
     }

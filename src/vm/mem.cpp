@@ -137,7 +137,10 @@ void FreeList(ScriptState* L, GCObject** head) {
         if (L == nullptr) return nullptr;
         VmThrow(L, ERR_MEM);
     }
-    if (g != nullptr) g->nblocks = g->nblocks - oldsize + size;
+    if (g != nullptr) {
+        g->nblocks = g->nblocks - oldsize + size;
+        if (size > oldsize) g->grownBytes += size - oldsize;
+    }
     return nb;
 }
 
@@ -158,6 +161,7 @@ void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
         } else if (block == nullptr && !OverLimit(g, 0, size)) {
             if (void* nb = PoolTake(g->pool, PoolClass(size))) {
                 g->nblocks += size;
+                g->grownBytes += size;
                 return nb;
             }
         }
@@ -170,6 +174,7 @@ void VmCountBytes(ScriptState* L, size_t oldsize, size_t size) {
     if (size > oldsize) {
         if (size >= kMaxRequest) VmRaiseError(L, ERR_MEM);
         if (OverLimit(g, oldsize, size)) VmThrow(L, ERR_MEM);
+        g->grownBytes += size - oldsize;
     }
     g->nblocks = g->nblocks - oldsize + size;
 }

@@ -220,6 +220,9 @@ struct VmGlobal {
     int labelJumpOffset;
     bool errorHandlerRunning;  // the script's error handler is being called
     size_t memLimit;       // live bytes allowed (0: no limit); guards fuzzing
+    // Every growth of nblocks added up, never lowered by a free: what a run
+    // allocated in all, which a live limit cannot bound (fuzzing budgets it).
+    size_t grownBytes;
     // Collector state beyond the counts above.
     bool gcStress;           // every collection check collects (a test mode)
     bool runningFinalisers;  // the due finalisers are being called
