@@ -221,8 +221,11 @@ struct VmGlobal {
     bool errorHandlerRunning;  // the script's error handler is being called
     size_t memLimit;       // live bytes allowed (0: no limit); guards fuzzing
     // Collector state beyond the counts above.
-    bool gcStress;           // every collection check collects (a test mode)
+    bool gcStress;           // a test mode: every collection check and every growing allocation collects
     bool runningFinalisers;  // the due finalisers are being called
+    bool gcRunning;          // a collection is marking or sweeping
+    int gcHold;              // windows where the VM's invariants are broken: no collection at allocation
+    uint32_t collections;    // full collections so far
     VmBlockPool pool;
 };
 
