@@ -38,11 +38,16 @@ void AdjustVarargs(ScriptState* L, int nfixargs, ScriptValue* base) {
     }
     int extra = actual - nfixargs;
     VmTable* htab = VmNewTable(L, extra, 1);
-    for (int i = 0; i < extra; i++) *VmTableSetInt(L, htab, i + 1) = *(L->top - extra + i);
+    // Held on the stack above the arguments while it is filled: making its
+    // key may collect.
+    SetTable(L->top, htab);
+    VmIncrTop(L);
+    const ScriptValue* args = L->top - 1 - extra;
+    for (int i = 0; i < extra; i++) *VmTableSetInt(L, htab, i + 1) = args[i];
     ScriptValue key;
     SetString(&key, VmNewString(L, "n", 1));
     SetNumber(VmTableSet(L, htab, &key), extra);
-    L->top -= extra;
+    L->top -= extra + 1;
     SetTable(L->top, htab);
     VmIncrTop(L);
 }
@@ -355,13 +360,14 @@ namespace {
 struct LoadArgs {
     VmReader* z;
 };
+// The closure comes first, so that the prototype is held the moment the
+// loader lets go of it (a closure without one is skipped by the collector).
 void DoLoad(ScriptState* L, void* ud) {
     auto* a = static_cast<LoadArgs*>(ud);
-    ScriptProto* p = VmUndump(L, a->z);
     VmScriptClosure* cl = VmNewScriptClosure(L, 0, &L->gt);
-    cl->p = p;
     SetClosure(L->top, cl);
     VmIncrTop(L);
+    cl->p = VmUndump(L, a->z);
 }
 
 int LoadWith(ScriptState* L, VmReader* z) {

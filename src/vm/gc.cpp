@@ -24,8 +24,10 @@ constexpr int kMinShrinkStack = 2 * (kBasicStackSize + kExtraStack);
 // Work lists of one collection. Gray objects are marked but not yet
 // traversed; tables found weak wait on the list of their kind until their
 // dead entries are cleared. Both kinds of list run through gclist.
+// A collection at an allocation moves nothing (see VmCollectAtAllocation).
 struct GcWork {
     VmGlobal* g;
+    bool atAllocation = false;
     GCObject* gray = nullptr;
     GCObject* weakKeys = nullptr;
     GCObject* weakValues = nullptr;
@@ -174,6 +176,7 @@ void TraverseState(GcWork& w, ScriptState* L1) {
     // returned) would find freed objects.
     for (ScriptValue* o = L1->top; o < L1->stack + L1->stacksize; o++) SetNil(o);
     for (GCObject* up = L1->openupval; up != nullptr; up = up->next) MarkValue(w, static_cast<VmUpval*>(up)->v);
+    if (w.atAllocation) return;
     ShrinkState(L1, lim);
     if (w.g->gcStress) {
         // Fresh blocks, so that the address sanitizer catches a pointer into
@@ -343,7 +346,11 @@ void RunDueFinalisers(ScriptState* L) {
     } restore{L, L->allowhook};
     g->runningFinalisers = true;
     L->allowhook = 0;
-    while (GCObject* o = g->tmudata) {
+    while (g->tmudata != nullptr) {
+        // Room first: the userdata is held by the due list until it is on
+        // the stack, and growing the stack may collect.
+        VmCheckStackRoom(L, 2);
+        GCObject* o = g->tmudata;
         auto* u = static_cast<VmUserdata*>(o);
         g->tmudata = o->next;
         o->next = g->rootudata;
@@ -352,7 +359,6 @@ void RunDueFinalisers(ScriptState* L) {
         const ScriptValue* tm = VmFastMetamethod(u->metatable, TM_GC, g->tmname[TM_GC]);
         if (tm == nullptr) continue;
         ScriptValue fn = *tm;
-        VmCheckStackRoom(L, 2);
         L->top[0] = fn;
         SetGCValue(L->top + 1, u, kTypeUserdata);
         L->top += 2;
@@ -376,9 +382,19 @@ void VmSweep(ScriptState* L, bool all) {
     SweepList(L, &g->rootgc);
 }
 
-void VmCollect(ScriptState* L) {
+namespace {
+
+// Mark and sweep; at an allocation without the shrinking of the stacks and
+// buffers that a check point allows.
+void MarkAndSweep(ScriptState* L, bool atAllocation) {
     VmGlobal* g = L->g;
-    GcWork w{g};
+    struct Running {
+        VmGlobal* g;
+        ~Running() { g->gcRunning = false; }
+    } running{g};
+    g->gcRunning = true;
+    g->collections++;
+    GcWork w{g, atAllocation};
     MarkValue(w, &g->defaultMeta);
     MarkValue(w, &g->registry);
     // The main state is no listed object: it is traversed in place each time.
@@ -404,9 +420,27 @@ void VmCollect(ScriptState* L) {
     ClearValues(w.weakBoth);
 
     VmSweep(L, false);
-    ShrinkBuffers(L);
+    if (!atAllocation) ShrinkBuffers(L);
     g->GCthreshold = 2 * g->nblocks - deadmem;
+}
+
+}  // namespace
+
+void VmCollect(ScriptState* L) {
+    MarkAndSweep(L, false);
     RunDueFinalisers(L);
+}
+
+// The caller may be halfway through anything that allocates: an instruction
+// holding pointers into the stack, the loader filling the scratch buffer, the
+// string table linking a new string. So nothing moves or shrinks, and the
+// due finalisers (script code) wait for the next check point. The collector's
+// own allocations, and the windows the VM marks while its invariants are
+// broken, collect nothing.
+void VmCollectAtAllocation(ScriptState* L) {
+    VmGlobal* g = L->g;
+    if (g->gcRunning || g->gcHold != 0) return;
+    MarkAndSweep(L, true);
 }
 
 void VmFinaliseAll(ScriptState* L) {

@@ -38,6 +38,19 @@ void VmFreeAll(ScriptState* L);
 // the stack and the frame array (they shrink when mostly unused), so callers
 // reload any pointer into them afterwards.
 void VmCollect(ScriptState* L);
+// The stress mode's collection before a growing allocation (mem.cpp): a full
+// mark and sweep that moves nothing and runs no finaliser; none while a
+// collection runs or inside a VmGcHold.
+void VmCollectAtAllocation(ScriptState* L);
+// Marks a window where the VM's invariants are broken (entries of a table
+// in flight between its old and new parts): allocations inside collect nothing.
+struct VmGcHold {
+    VmGlobal* g;
+    explicit VmGcHold(ScriptState* L) : g(L->g) { g->gcHold++; }
+    ~VmGcHold() { g->gcHold--; }
+    VmGcHold(const VmGcHold&) = delete;
+    VmGcHold& operator=(const VmGcHold&) = delete;
+};
 // Frees unmarked objects; with all set, every object (closing).
 void VmSweep(ScriptState* L, bool all);
 // Runs the "__gc" finaliser of every userdata that still needs one, each
@@ -161,10 +174,11 @@ inline ptrdiff_t VmSaveFrame(ScriptState* L, const CallFrame* ci) {
 inline CallFrame* VmRestoreFrame(ScriptState* L, ptrdiff_t n) {
     return reinterpret_cast<CallFrame*>(reinterpret_cast<char*>(L->base_ci) + n);
 }
-// Pushes a value on the stack, growing the frame check as the API does.
+// Pushes the value written at the top, growing the stack as the API does.
+// The value counts before the stack grows: a collection there must see it.
 inline void VmIncrTop(ScriptState* L) {
-    VmCheckStackRoom(L, 1);
     L->top++;
+    VmCheckStackRoom(L, 0);
 }
 
 // ---- chunk reader (do.cpp) -------------------------------------------------

@@ -701,9 +701,10 @@ OP(TFORPREP) {
     if (IsTable(ra)) {
         SAVEPC();
         ra[1] = *ra;
-        ScriptValue key;
-        SetString(&key, VmNewString(L, "next", 4));
-        ScriptValue v = VmGetTable(L, &cl->globals, &key, false);
+        // The name waits in the register that the function goes to: an
+        // "__index" call may grow the stack, which may collect.
+        SetString(ra, VmNewString(L, "next", 4));
+        ScriptValue v = VmGetTable(L, &cl->globals, ra, false);
         REFRESH();
         base[GetArgA(i)] = v;
     }
@@ -741,6 +742,9 @@ OP(CLOSURE) {
     int nup = p->nups;
     VmScriptClosure* ncl = VmNewScriptClosure(L, nup, &cl->globals);
     ncl->p = p;
+    // Stored before its upvalues are made, which may collect; they capture
+    // slots, not values, so the target register may be among them.
+    SetClosure(ra, ncl);
     // The upvalue descriptions that follow are not run: control goes on
     // after them as if by a jump.
     const Instruction* from = pc;
@@ -750,7 +754,6 @@ OP(CLOSURE) {
         else
             VmScriptUpvals(ncl)[j] = VmFindUpvalue(L, base + GetArgB(*pc));
     }
-    SetClosure(ra, ncl);
     if (VmCheckGC(L)) REFRESH();
     if (nup > 0) JUMPED(from);
     DISPATCH();

@@ -63,6 +63,21 @@ bool PoolGive(VmBlockPool& pool, void* b, int c) {
     return true;
 }
 
+// What the stress mode writes over every block the VM frees: a string, table
+// or closure that is used after a collection took it reads as nonsense (huge
+// lengths, wild pointers) rather than as its old contents.
+constexpr int kFreedByte = 0xDB;
+
+// The stress mode collects before every allocation that grows the VM's
+// memory, so that an object held only in a C variable across any allocation
+// is taken at once, not only when a collection check happens to fall there.
+void StressAllocation(ScriptState* L, void* block, size_t oldsize, size_t size) {
+    if (size > oldsize)
+        VmCollectAtAllocation(L);
+    else if (size == 0 && block != nullptr)
+        std::memset(block, kFreedByte, oldsize);
+}
+
 // A set memory limit counts like an allocation failure.
 bool OverLimit(const VmGlobal* g, size_t oldsize, size_t size) {
     return g->memLimit != 0 && size > oldsize && g->nblocks - oldsize + size > g->memLimit;
@@ -106,6 +121,7 @@ void FreeList(ScriptState* L, GCObject** head) {
 [[gnu::noinline]] void* ReallocAny(ScriptState* L, void* block, size_t oldsize, size_t size) {
     if (block == nullptr) oldsize = 0;  // nothing was counted for it
     VmGlobal* g = L != nullptr ? L->g : nullptr;
+    if (g != nullptr && g->gcStress) StressAllocation(L, block, oldsize, size);
     if (size == 0) {
         if (block != nullptr) {
             bool pooled = g != nullptr && oldsize > 0 && oldsize <= kPoolMaxSize &&
@@ -148,10 +164,11 @@ void FreeList(ScriptState* L, GCObject** head) {
 
 // Fresh and freed small blocks are most of the traffic (every string, table
 // and closure), so they are served from the pool here without a call; kept
-// apart from the rest, this path needs no stack frame.
+// apart from the rest, this path needs no stack frame. The stress mode takes
+// the general path for everything.
 void* VmRealloc(ScriptState* L, void* block, size_t oldsize, size_t size) {
     VmGlobal* g = L != nullptr ? L->g : nullptr;
-    if (g != nullptr && size <= kPoolMaxSize) {
+    if (g != nullptr && size <= kPoolMaxSize && !g->gcStress) {
         if (size == 0) {
             if (block != nullptr && oldsize != 0 && oldsize <= kPoolMaxSize &&
                 PoolGive(g->pool, block, PoolClass(oldsize))) {

@@ -224,8 +224,11 @@ struct VmGlobal {
     // allocated in all, which a live limit cannot bound (fuzzing budgets it).
     size_t grownBytes;
     // Collector state beyond the counts above.
-    bool gcStress;           // every collection check collects (a test mode)
+    bool gcStress;           // a test mode: every collection check and every growing allocation collects
     bool runningFinalisers;  // the due finalisers are being called
+    bool gcRunning;          // a collection is marking or sweeping
+    int gcHold;              // windows where the VM's invariants are broken: no collection at allocation
+    uint32_t collections;    // full collections so far
     VmBlockPool pool;
 };
 

@@ -21,8 +21,9 @@ const char* const kMetaEventNames[kNumMetaEvents] = {
 
 int DefaultPanic(ScriptState*) { return 0; }
 
-// QB_GC_STRESS=1 in the environment makes every collection check collect:
-// a test mode that finds objects native code forgot to keep reachable.
+// QB_GC_STRESS=1 in the environment makes every collection check and every
+// allocation that grows the VM's memory collect: a test mode that finds
+// objects native code forgot to keep reachable.
 bool StressRequested() {
     const char* v = std::getenv("QB_GC_STRESS");
     return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;

@@ -175,7 +175,13 @@ void Resize(ScriptState* L, VmTable* t, int nasize, int lnhsize) {
     t->flags = flags;
 }
 
+// While the table is resized its entries are in flight (in the old node
+// block, or in a local copy of the shared empty node), out of the
+// collector's sight; so the stress mode's collection comes before, when the
+// new key already sits in its node.
 void Rehash(ScriptState* L, VmTable* t) {
+    if (L->g->gcStress) VmCollectAtAllocation(L);
+    VmGcHold hold(L);
     int nasize, nhsize;
     NumUse(t, &nasize, &nhsize);
     Resize(L, t, nasize, Log2(static_cast<uint32_t>(nhsize)) + 1);
@@ -242,14 +248,16 @@ VmTable* SizesTable(ScriptState* L) {
     VmTable* reg = TableValue(VmRegistry(L));
     const ScriptValue* v = VmTableGetInt(reg, kSizesTableIndex);
     if (IsTable(v)) return TableValue(v);
+    // Each new object is stored before the next allocation, which may
+    // collect (a slot, once made, stays where it is until its table grows).
+    ScriptValue* slot = VmTableSetInt(L, reg, kSizesTableIndex);
     VmTable* sizes = VmNewTable(L, 0, 0);
-    SetTable(VmTableSetInt(L, reg, kSizesTableIndex), sizes);
-    VmTable* mt = VmNewTable(L, 0, 0);
-    sizes->metatable = mt;
+    SetTable(slot, sizes);
+    sizes->metatable = VmNewTable(L, 0, 0);
     ScriptValue key;
-    SetString(&key, VmNewString(L, "__mode", 6));
-    VmString* mode = VmNewString(L, "k", 1);
-    SetString(VmTableSet(L, mt, &key), mode);
+    SetString(&key, L->g->tmname[TM_MODE]);
+    slot = VmTableSet(L, sizes->metatable, &key);
+    SetString(slot, VmNewString(L, "k", 1));
     return sizes;
 }
 
@@ -260,7 +268,6 @@ VmTable* VmNewTable(ScriptState* L, int narray, int lnhash) {
     if (lnhash < 0) lnhash = 0;
     if (narray > kMaxArraySize || lnhash > kMaxNodeBits) RaiseTableError(L, ERR_TABLEOVERFLOW);
     auto* t = static_cast<VmTable*>(VmRealloc(L, nullptr, 0, sizeof(VmTable)));
-    VmLinkObject(L, t, kTypeTable);
     const ScriptValue* dm = &L->g->defaultMeta;
     t->metatable = IsTable(dm) ? TableValue(dm) : nullptr;
     t->flags = 0xFF;  // an empty table has no metamethods
@@ -270,10 +277,20 @@ VmTable* VmNewTable(ScriptState* L, int narray, int lnhash) {
     t->node = L->g->dummynode;
     t->firstfree = t->node;
     t->gclist = nullptr;
-    // Linked before the parts exist, so a failing allocation leaves a valid
-    // (empty) table for the collector.
+    // Linked only once the parts exist: a collection at their allocation
+    // must not find a table that nothing holds yet. Should one of them
+    // fail, the table goes with it.
+    struct Unlinked {
+        ScriptState* L;
+        VmTable* t;
+        ~Unlinked() {
+            if (t != nullptr) VmFreeTable(L, t);
+        }
+    } unlinked{L, t};
     SetArrayVector(L, t, narray);
     SetNodeVector(L, t, lnhash);
+    unlinked.t = nullptr;
+    VmLinkObject(L, t, kTypeTable);
     return t;
 }
 

@@ -264,8 +264,8 @@ ScriptProto* VmUndump(ScriptState* L, VmReader* z) {
     ReadHeader(S);
     // The stack holds the outermost prototype while it is read; a failed
     // load drops it with the rest of what the protected call left.
-    ScriptProto* f = VmNewProto(L);
     VmCheckStackRoom(L, 1);
+    ScriptProto* f = VmNewProto(L);
     SetGCValue(L->top++, f, kTypeProto);
     ReadFunction(S, f, nullptr, 0);
     L->top--;

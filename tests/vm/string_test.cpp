@@ -14,6 +14,12 @@
 namespace {
 
 struct StateFixture : vmtest::NativeFixture {
+    // The strings here are held in C variables only, which the stress mode's
+    // collections would take.
+    void SetUp() override {
+        NativeFixture::SetUp();
+        if (L != nullptr) L->g->gcStress = false;
+    }
     VmString* Str(const std::string& s) { return VmNewString(L, s.data(), s.size()); }
 };
 
