@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "core/errors.h"
 
@@ -57,8 +58,15 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "tmp");
+        cwd_ = fs::current_path();
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    // A player run in this process changes into its applet's folder, which
+    // goes with the test.
+    void TearDown() override {
+        std::error_code ec;
+        fs::current_path(cwd_, ec);
+        fs::remove_all(dir_);
+    }
 
     RunResult Run(const std::string& cmd) { return RunCaptured(dir_, cmd); }
 
@@ -101,6 +109,7 @@ protected:
     }
 
     fs::path dir_;
+    fs::path cwd_;
 };
 
 }  // namespace e2e

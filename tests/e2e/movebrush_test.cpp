@@ -73,17 +73,13 @@ class MoveBrushTest : public e2e::E2eFixture {
 protected:
     void SetUp() override {
         E2eFixture::SetUp();
-        ASSERT_TRUE(getcwd(cwd_, sizeof cwd_));
         SetPlatformBackend(&NullPlatformOps());
         null_backend::Reset();
     }
     void TearDown() override {
         null_backend::Reset();
-        EXPECT_EQ(chdir(cwd_), 0);
         E2eFixture::TearDown();
     }
-
-    char cwd_[4096] = {};
 };
 
 }  // namespace
