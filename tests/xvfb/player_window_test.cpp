@@ -187,6 +187,20 @@ kill -0 $pid 2>/dev/null && echo waiting >waiting.txt
     EXPECT_FALSE(fs::exists(dir_ / "waiting.txt"));
     fs::remove(dir_ / "box.txt");
     fs::remove(dir_ / "waiting.txt");
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_BOX_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_BOX_UNDER_ASAN 1
+#endif
+#endif
+#ifdef QB_BOX_UNDER_ASAN
+    // SDL shows the box from a forked copy of the player; the address
+    // sanitizer's allocator is not safe to fork in a process with threads,
+    // so under load the copy may fail before it draws. The other builds
+    // check the box.
+    GTEST_SKIP() << "the box is drawn by a forked process, which the address sanitizer cannot fork safely";
+#endif
 
     const e2e::RunResult on = UnderXvfb(R"(xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' | grep -q . || { echo >nofonts.txt; exit 0; }
 )" + watch + R"(xwininfo -root -tree >tree.txt
