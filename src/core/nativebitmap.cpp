@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/bitmaplock.h"
+#include "core/pixelformats.h"
 
 namespace {
 
@@ -30,18 +31,11 @@ int GetPlatformPixelFormat() { return platformPixelFormat.load(std::memory_order
 
 void SetPlatformPixelFormat(int format) { platformPixelFormat.store(format, std::memory_order_relaxed); }
 
-int PixelFormatBytes(int format) {
-    if (format >= 0 && format <= 7) return 2;
-    if (format == 8 || format == 9) return 3;
-    if (format >= 10 && format <= 13) return 4;
-    return 0;
-}
-
 qbNativeBitmap* AllocNativeBitmap(int width, int height) { return AllocNativeBitmapInFormat(width, height, EffectiveFormat()); }
 
 qbNativeBitmap* AllocNativeBitmapInFormat(int width, int height, int format) {
     if (width <= 0 || height <= 0) return nullptr;
-    const int bytesPerPixel = PixelFormatBytes(format);
+    const int bytesPerPixel = BytesPerPixel(format);
     if (bytesPerPixel == 0) return nullptr;
     const int64_t rowLength = (static_cast<int64_t>(width) + 3) & ~int64_t{3};
     const int64_t bytesPerRow = rowLength * bytesPerPixel;
@@ -101,7 +95,7 @@ intptr_t GetNativeBitmapAttr(const qbNativeBitmap* bitmap, int attribute) {
 
 int GetScreenPixelDepth() {
     const int format = GetPlatformPixelFormat();
-    const int bytes = PixelFormatBytes(format);
+    const int bytes = BytesPerPixel(format);
     return format == kPixelFormatUnset || bytes == 0 ? 32 : bytes * 8;
 }
 

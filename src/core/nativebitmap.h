@@ -37,8 +37,6 @@ struct qbNativeBitmap {
 int GetPlatformPixelFormat();
 void SetPlatformPixelFormat(int format);
 
-// Bytes per pixel of a colour pixel format (codes 0-13), else 0.
-int PixelFormatBytes(int format);
 
 // Null for a size of 0 or less, a size too large for 32-bit rows, an
 // unusable platform format, or no memory. Rows are padded to 4 pixels and

@@ -4,16 +4,13 @@
 #include "display/blitroute.h"
 
 #include "core/errcodes.h"
-
+#include "core/pixelformats.h"
 #include "display/adapter.h"
 #include "display/display.h"
+#include "display/output.h"
 #include "imaging/blit.h"
-#include "imaging/pixelformats.h"
 
 namespace {
-
-constexpr int32_t kOutputMask = 28;
-constexpr int32_t kOutputAlpha = 30;
 
 bool IsAdapterVideoBitmap(const qbBitmap* bitmap) {
     return bitmap && bitmap->videoFlag == 1 && GetBitmapAttr(bitmap, kBitmapAttrOrphanVideo) == 0;
@@ -28,7 +25,7 @@ bool DestinationCondition(const qbBitmap* destination) {
 
 bool PlaneTargetSelected() {
     const qbDisplay* d = GetCurrentDisplay();
-    return d && (d->output.type == kOutputMask || d->output.type == kOutputAlpha);
+    return d && (d->output.type == kOutputMask || d->output.type == kOutputAlphaChannel);
 }
 
 int32_t SelectionState() {

@@ -8,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
+#include "core/numbers.h"
 #include "core/settings.h"
 #include "display/adapter.h"
 #include "display/display.h"
@@ -223,10 +224,9 @@ int CurrentEventDisplay(qbDisplay** out) {
 void WindowToDisplay(const qbDisplay* d, int32_t x, int32_t y, int32_t* outX, int32_t* outY) {
     const double sx = d->scaleX > 0 ? d->scaleX : 1.0;
     const double sy = d->scaleY > 0 ? d->scaleY : 1.0;
-    // A small scale can carry a far position out of 32 bits: clamp it.
-    auto toInt = [](double v) { return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0)); };
-    *outX = toInt((static_cast<double>(x) - d->view.offsetX) / sx);
-    *outY = toInt((static_cast<double>(y) - d->view.offsetY) / sy);
+    // A small scale can carry a far position out of 32 bits: it saturates.
+    *outX = ClampToInt32((static_cast<double>(x) - d->view.offsetX) / sx);
+    *outY = ClampToInt32((static_cast<double>(y) - d->view.offsetY) / sy);
 }
 
 void DisplayPointer(const qbDisplay* d, int32_t* x, int32_t* y) {

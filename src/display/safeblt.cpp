@@ -8,13 +8,12 @@
 #include "core/errors.h"
 #include "display/bgpics.h"
 #include "display/display.h"
+#include "display/output.h"
 #include "display/refresh.h"
 #include "imaging/planekernels.h"
 
 namespace {
 
-constexpr int32_t kOutputMask = 28;
-constexpr int32_t kOutputAlpha = 30;
 constexpr int32_t kMaskModeForBitmaps = 2;
 
 int32_t drawMaskMode = 0;
@@ -59,7 +58,7 @@ void KeepPlanes(const qbDisplay* d, const qbSafeBlt& b, qbBitmap* mask, qbBitmap
                 int32_t dx, int32_t dy, int32_t w, int32_t h) {
     const qbOutputSelection& out = d->output;
     if (!out.bitmap || b.destination != out.bitmap) return;
-    const bool intoDisplay = out.type == kObjectTypeDisplay || out.type == kOutputAlpha;
+    const bool intoDisplay = out.type == kObjectTypeDisplay || out.type == kOutputAlphaChannel;
     if (out.mask) {
         const int mode = out.type == kOutputMask ? drawMaskMode : kMaskModeForBitmaps;
         if (alpha)

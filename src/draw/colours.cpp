@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <new>
 
 #include "core/errcodes.h"
+#include "core/pixelformats.h"
 #include "imaging/kernels.h"
-#include "imaging/pixelformats.h"
 #include "imaging/planekernels.h"
 #include "platform/platform_ops.h"
 

@@ -9,9 +9,9 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/pixelformats.h"
 #include "imaging/gradient.h"
 #include "imaging/kernels.h"
-#include "imaging/pixelformats.h"
 #include "imaging/planekernels.h"
 
 namespace {

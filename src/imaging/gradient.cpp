@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "core/errcodes.h"
+#include "core/pixelformats.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/kernels.h"
-#include "imaging/pixelformats.h"
 #include "imaging/planekernels.h"
 #include "imaging/planerect.h"
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 #include "imaging/simdrows.h"
 
 namespace {

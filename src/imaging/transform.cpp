@@ -10,10 +10,10 @@
 #include <cstring>
 
 #include "core/errcodes.h"
+#include "core/pixelformats.h"
 #include "imaging/bitmap.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/geometry.h"
-#include "imaging/pixelformats.h"
 #include "imaging/planerect.h"
 
 namespace {

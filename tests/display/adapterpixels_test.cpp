@@ -1,11 +1,11 @@
 // Bitmaps whose pixels the display adapter keeps: read through its pixel
 // slot in its own format, and scaling and copying working on what the
 // adapter reads, not on the host's memory.
+#include "core/pixelformats.h"
 #include "core/plugin.h"
 #include "display_fixture.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
-#include "imaging/pixelformats.h"
 #include "imaging/scalebitmap.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "core/errcodes.h"
 #include "core/nativebitmap.h"
+#include "core/pixelformats.h"
 #include "imaging/bitmap.h"
-#include "imaging/pixelformats.h"
 
 namespace {
 

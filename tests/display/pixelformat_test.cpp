@@ -6,7 +6,7 @@
 #include <utility>
 #include <cstring>
 
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 
 namespace {
 

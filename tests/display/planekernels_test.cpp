@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 #include "imaging/planekernels.h"
 #include "kernel_cases.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "core/pixelformats.h"
 #include "draw/colours.h"
-#include "imaging/pixelformats.h"
 
 TEST(Colours, KnownPixelValuesOfEveryFormat) {
     const uint32_t c = 0x80FF8040;  // a 80, r FF, g 80, b 40

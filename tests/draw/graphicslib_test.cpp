@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/pixelformats.h"
 #include "core/plugin.h"
 #include "core/settings.h"
 #include "display/adapter.h"
@@ -14,7 +15,6 @@
 #include "display/bgpics.h"
 #include "display/output.h"
 #include "graphics_fixture.h"
-#include "imaging/pixelformats.h"
 #include "test_bmp.h"
 
 namespace {

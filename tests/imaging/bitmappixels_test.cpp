@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "core/nativebitmap.h"
+#include "core/pixelformats.h"
 #include "imaging/bitmap.h"
 #include "imaging/bitmappixels.h"
-#include "imaging/pixelformats.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/pixelformats.h"
 #include "imaging/gradient.h"
-#include "imaging/pixelformats.h"
 
 #ifdef QB_TEST_HAVE_PIXMAN
 #include <pixman.h>

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/nativebitmap.h"
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Pixel format conversions. Pixels are read and written through memcpy so
 // that rows of any alignment can be served.
-#include "imaging/pixelformats.h"
+#include "core/pixelformats.h"
 
 #include <cstring>
 
