@@ -59,7 +59,8 @@ LoadedPluginFinder& Finder() {
 // The loaded plugin of that name, or the first of that name on any list,
 // in the lists' order.
 qbPlugin* FindListedPlugin(const char* name) {
-    if (LoadedPluginFinder finder = Finder()) return finder(name);
+    if (LoadedPluginFinder finder = Finder())
+        if (qbPlugin* plugin = finder(name)) return plugin;
     for (uint32_t capability : {PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND, PLUGINCAPS_VIDEO,
                                 PLUGINCAPS_FILEADAPTER, PLUGINCAPS_DIRADAPTER})
         for (qbAdapterNode* n = GetPluginList(capability); n; n = n->next)

@@ -30,7 +30,7 @@ int SetPluginAttrTag(qbPlugin* plugin, int tag, intptr_t value);
 // capability's list when they have the capability and are not on it yet,
 // marking them as serving only when named. Nothing for an empty or "default"
 // tag or a capability without a list. The plugins looked through are the
-// loaded ones the plugin list's finder knows, else those on any list.
+// loaded ones the plugin list's finder knows, then those on any list.
 void ParseLoaderTag(const char* tag, uint32_t capability);
 // The plugin list installs its lookup of a loaded plugin by record name.
 using LoadedPluginFinder = qbPlugin* (*)(const char* name);

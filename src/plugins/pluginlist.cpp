@@ -53,7 +53,10 @@ bool SkipListNames(const std::vector<std::string>* skip, const std::string& file
     return false;
 }
 
+qbPlugin* FindLoadedPluginByName(const char* name);
+
 qbPluginNode* AppendNode(const std::string& name, const std::string& path) {
+    SetLoadedPluginFinder(&FindLoadedPluginByName);
     auto node = std::make_unique<qbPluginNode>();
     node->name = name;
     node->path = path;
@@ -115,7 +118,6 @@ int RequireFailure(const std::string& name, int version, int revision) {
 const std::vector<std::unique_ptr<qbPluginNode>>& GetPluginNodes() { return Nodes(); }
 
 int ScanPluginFolder(const std::string& folder, const std::vector<std::string>* skip, int* counter) {
-    SetLoadedPluginFinder(&FindLoadedPluginByName);
     std::error_code ec;
     std::vector<fs::path> files;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -87,7 +86,7 @@ const CapabilityEntries kEntryTable[] = {
 // The lists a plugin joins at load time, in this order.
 constexpr uint32_t kListedCapabilities[] = {PLUGINCAPS_VIDEO, PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND};
 
-constexpr uint32_t KnownCapabilities() {
+uint32_t KnownCapabilities() {
     uint32_t mask = PLUGINCAPS_EXTENSIONS;
     for (const CapabilityEntries& c : kEntryTable) mask |= c.capability;
     return mask;

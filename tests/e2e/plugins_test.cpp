@@ -84,6 +84,21 @@ TEST_F(PluginAppletTest, ALinkedPluginIsRequiredPackedOrNot) {
     }
 }
 
+TEST_F(PluginAppletTest, TheCommandLineRequiresAnUnderscoredPlugin) {
+    // Known only after the scan; the option's require loads it.
+    fs::copy_file(plugin_, dir_ / "app" / "_testreq.qbp");
+    const fs::path qba = Pack(Chunk(kScript, "req"), dir_ / "req.qba", "");
+    RunResult r = RunLogged(player_.string() + " " + qba.string() +
+                            " -quiet -requireplugins testreq -requiretags 'testreq[mode=fast, n=2]'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "script runs\n") << r.err;
+    const std::string log = ReadFile(log_);
+    EXPECT_NE(log.find("testreq: RequirePlugin(0, 0) state=1 reserved=0\ntestreq: tag answer\n"
+                       "testreq: tag mode = \"fast\"\ntestreq: tag n = 2\n"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(PluginAppletTest, AScanFailureIsReportedAndStartUpGoesOn) {
     fs::copy_file(plugin_, dir_ / "app" / "testreq.qbp");
     e2e::WriteFile(dir_ / "app" / "broken.qbp", "not a library\n");

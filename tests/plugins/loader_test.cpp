@@ -92,6 +92,14 @@ TEST_F(LoaderTest, MaskChecks) {
     EXPECT_EQ(Count(Log(), "badtype: ClosePlugin"), 1);
 }
 
+TEST_F(LoaderTest, ALoaderThatServesOnlyWhenNamedJoinsItsListThroughTheTag) {
+    ASSERT_EQ(Open("named", "named.qbp"), 0);
+    EXPECT_EQ(handle_->record.extensions[2], 1u);
+    EXPECT_NE(Log().find("named: GetExtensions(4, 0)"), std::string::npos) << Log();
+    EXPECT_EQ(GetPluginList(PLUGINCAPS_IMAGE), nullptr);
+    EXPECT_NE(GetImageLoaderSlots(GetPluginInfo(handle_.get())), nullptr);
+}
+
 TEST_F(LoaderTest, FilesThatAreNoLibraries) {
     const fs::path text = dir_ / "x.qbp";
     std::ofstream(text) << "not a library\n";

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "core/plugincaps.h"
 #include "plugin_fixture.h"
 #include "plugins/pluginlist.h"
 
@@ -73,6 +74,16 @@ TEST_F(PluginListTest, ScanLoadsAllButUnderscoredAndSkipped) {
 
     FreePluginList();
     EXPECT_EQ(Count(Log(), ": ClosePlugin"), 3);
+}
+
+TEST_F(PluginListTest, ALoaderTagFindsALoadedPluginOnNoList) {
+    Place("named", "named.qbp", "scan");
+    ASSERT_EQ(ScanPluginFolder((dir_ / "scan").string(), nullptr, nullptr), 0);
+    ASSERT_EQ(GetPluginList(PLUGINCAPS_IMAGE), nullptr);
+    ParseLoaderTag("inbuilt|named", PLUGINCAPS_IMAGE);
+    ASSERT_NE(GetPluginList(PLUGINCAPS_IMAGE), nullptr);
+    EXPECT_STREQ(GetPluginList(PLUGINCAPS_IMAGE)->plugin->name, "named");
+    EXPECT_EQ(GetPluginList(PLUGINCAPS_IMAGE)->plugin->onlyWhenNamed, 1);
 }
 
 TEST_F(PluginListTest, StarSkipsEverything) {

@@ -9,6 +9,7 @@
  *   TP_AUDIO           exports the audio adapter's entry points but
  *                      SetChannelAttributes
  *   TP_VERSION, TP_REVISION  the plugin's version (default 2.4)
+ *   TP_EXTENSIONS n    what GetExtensions answers for every capability
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -92,7 +93,11 @@ EXPORT void ClosePlugin(void) { Log("ClosePlugin"); }
 
 EXPORT uint32_t GetExtensions(uint32_t capability, uint32_t reserved) {
     Log("GetExtensions(%u, %u)", capability, reserved);
+#ifdef TP_EXTENSIONS
+    return TP_EXTENSIONS;
+#else
     return 0;
+#endif
 }
 
 EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t reserved, const qbPluginTag* tags) {
