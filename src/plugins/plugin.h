@@ -40,6 +40,11 @@ using PluginHandlePtr = std::unique_ptr<qbPluginHandle, PluginHandleCloser>;
 // nothing stays loaded or listed.
 int OpenPluginFile(const char* path, uint32_t* capabilities, PluginHandlePtr* out);
 
+// Reads the record's name, version, calling mode, disabled word and
+// file-adapter flags into the view again; whatever writes those words after
+// the load (the plugin-list helpers) calls it.
+void RefreshPluginView(qbPluginHandle* handle);
+
 // The host's view of a loaded plugin.
 inline qbPlugin* GetPluginInfo(qbPluginHandle* handle) { return handle ? &handle->view : nullptr; }
 

@@ -164,12 +164,7 @@ void FillView(qbPluginHandle& h) {
     const qbPluginRecord& r = h.record;
     qbPlugin& v = h.view;
     v.record = &h.record;
-    v.name = r.name;
-    v.version = static_cast<int>(r.version);
-    v.revision = static_cast<int>(r.revision);
-    v.callingMode = static_cast<int>(r.callingMode);
-    v.skipAsLoader = r.disabled != 0;
-    v.fileAdapterFlags = static_cast<uint32_t>(r.fileAdapterFlags);
+    RefreshPluginView(&h);
     v.displayAdapterFeatures = static_cast<uint32_t>(r.displayFeatures);
     v.capabilities = h.capabilities;
     CopyWords(r, kFileFirstWord, v.slots);
@@ -198,6 +193,17 @@ int JoinLists(qbPluginHandle& h) {
 }
 
 }  // namespace
+
+void RefreshPluginView(qbPluginHandle* handle) {
+    const qbPluginRecord& r = handle->record;
+    qbPlugin& v = handle->view;
+    v.name = r.name;
+    v.version = static_cast<int>(r.version);
+    v.revision = static_cast<int>(r.revision);
+    v.callingMode = static_cast<int>(r.callingMode);
+    v.skipAsLoader = r.disabled != 0;
+    v.fileAdapterFlags = static_cast<uint32_t>(r.fileAdapterFlags);
+}
 
 bool IsReservedPluginName(const char* name) {
     static constexpr const char* kReserved[] = {"default", "standard", "inbuilt", "quenbrook", "system", "native"};
