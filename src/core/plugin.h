@@ -1,30 +1,22 @@
 // The plugin record as the runtime core sees it, and the capability bits of
 // a plugin's mask. The record is the adapter record that the file layer
-// reads; the plugin system extends it into the whole plugin record.
+// reads; for a loaded plugin the loader fills it from the plugin's own
+// record, which it points at.
 #pragma once
 
 #include <cstdint>
 
 #include "core/pluginadapters.h"
 
-enum : uint32_t {
-    PLUGINCAPS_CONVERT = 1,
-    PLUGINCAPS_LIBRARY = 2,
-    PLUGINCAPS_IMAGE = 4,
-    PLUGINCAPS_ANIM = 8,
-    PLUGINCAPS_SOUND = 16,
-    PLUGINCAPS_VECTOR = 32,
-    PLUGINCAPS_VIDEO = 64,
-    PLUGINCAPS_SAVEIMAGE = 128,
-    PLUGINCAPS_SAVEANIM = 256,
-    PLUGINCAPS_SAVESAMPLE = 512,
-    PLUGINCAPS_REQUIRE = 1024,
-    PLUGINCAPS_DISPLAYADAPTER = 2048,
-    PLUGINCAPS_TIMERADAPTER = 4096,
-    PLUGINCAPS_REQUESTERADAPTER = 8192,
-    PLUGINCAPS_FILEADAPTER = kPluginCapsFileAdapter,
-    PLUGINCAPS_DIRADAPTER = kPluginCapsDirAdapter,
-    PLUGINCAPS_AUDIOADAPTER = 65536,
-};
+// The host reads the plugin's own record through qbPlugin::record; the C
+// header gives its layout and the capability bits.
+#ifndef QBPLUGIN_HOST
+#define QBPLUGIN_HOST
+#endif
+#include "qbplugin.h"
+
+static_assert(PLUGINCAPS_FILEADAPTER == kPluginCapsFileAdapter && PLUGINCAPS_DIRADAPTER == kPluginCapsDirAdapter);
+static_assert(QBPLUGIN_CALL_MARSHALLED == kPluginCallMarshalled);
+static_assert(QBPLUGIN_FILEADAPTER_CHUNKS == kFileAdapterServesChunks);
 
 using qbPlugin = qbAdapterPlugin;

@@ -89,6 +89,8 @@ struct qbTimerAdapterSlots {
     void (*FreeTimer)(uintptr_t handle) = nullptr;
 };
 
+struct qbPluginRecord;
+
 // The plugin record as the file layer and the display code read it.
 struct qbAdapterPlugin {
     const char* name = "";
@@ -108,6 +110,9 @@ struct qbAdapterPlugin {
     int revision = 0;
     // The timer adapter's entry points; null for other plugins.
     const qbTimerAdapterSlots* timerSlots = nullptr;
+    // The plugin's own record (words and entry points) when a plugin file
+    // was loaded; null for records the host makes itself.
+    qbPluginRecord* record = nullptr;
 };
 
 struct qbAdapterNode {

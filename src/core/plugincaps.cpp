@@ -51,8 +51,16 @@ bool IsOnList(const qbPlugin* plugin, uint32_t capability) {
     return false;
 }
 
-// The first plugin of that name on any list, in the lists' order.
+LoadedPluginFinder& Finder() {
+    static LoadedPluginFinder finder = nullptr;
+    return finder;
+}
+
+// The loaded plugin of that name, or the first of that name on any list,
+// in the lists' order.
 qbPlugin* FindListedPlugin(const char* name) {
+    if (LoadedPluginFinder finder = Finder())
+        if (qbPlugin* plugin = finder(name)) return plugin;
     for (uint32_t capability : {PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND, PLUGINCAPS_VIDEO,
                                 PLUGINCAPS_FILEADAPTER, PLUGINCAPS_DIRADAPTER})
         for (qbAdapterNode* n = GetPluginList(capability); n; n = n->next)
@@ -82,6 +90,14 @@ int AppendPluginListEntry(uint32_t capability, qbPlugin* plugin) {
     if (IsAdapterCapability(capability)) return AddAdapterPlugin(capability, plugin);
     return AppendPluginNode(&LoaderListOf(capability)->head, plugin);
 }
+
+int AddLoadedPluginToList(uint32_t capability, qbPlugin* plugin) {
+    if (!plugin || !HasPluginList(capability)) return ERR_WRONGUSAGE;
+    if (IsAdapterCapability(capability)) return AddAdapterPlugin(capability, plugin);
+    return AppendPluginNode(&LoaderListOf(capability)->head, plugin);
+}
+
+void SetLoadedPluginFinder(LoadedPluginFinder finder) { Finder() = finder; }
 
 void RemovePluginFromCapabilityList(qbPlugin* plugin, uint32_t capability) {
     if (IsAdapterCapability(capability))

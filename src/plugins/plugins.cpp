@@ -1,32 +1,63 @@
-// The plugin list: plugins cannot be loaded yet, so every scan finds none.
+// The plugin list as start-up and shutdown see it: the folders scanned, the
+// require of start-up with its tag list, and unloading everything.
 #include "plugins/plugins.h"
 
-#include "core/chars.h"
-#include "core/errors.h"
+#include <filesystem>
 
-int ScanPlugins(const char*, const std::vector<std::string>*, int* counter) {
+#include "core/applet.h"
+#include "core/linkeddata.h"
+#include "display/adapter.h"
+#include "plugins/pluginlist.h"
+
+
+int ScanPlugins(const char* path, const std::vector<std::string>* skip, int* counter) {
     if (counter) *counter = 0;
-    return 0;
-}
-
-int ScanAndRegisterPlugins(ScriptState*, qbCommandLine*) { return 0; }
-
-int RequirePluginWithTags(ScriptState*, const char* name, int version, int revision,
-                          const std::vector<qbRequireTag>&, int*) {
-    // No plugin is ever found, so every require fails as a missing plugin.
-    std::string detail = name ? name : "";
-    if (detail.size() < 4 || StrCmpNoCase(detail.c_str() + detail.size() - 4, ".qbp") != 0) detail += ".qbp";
-    if (version || revision) {
-        // Appended piece by piece: g++ 12 at -O3 misreads `" " + temporary` as an overlapping copy.
-        detail += ' ';
-        detail += std::to_string(version);
-        detail += '.';
-        detail += std::to_string(revision);
+    // Linked plugins first: a plugin of the same name beside the executable
+    // is then already known and left alone.
+    const std::string& linked = GetLinkedPluginFolder();
+    if (!linked.empty()) {
+        if (int err = ScanPluginFolder(linked, skip, counter)) return err;
     }
-    SetErrorDetail(detail.c_str());
-    return ERR_REQUIREPLUGIN;
+    if (!path || !*path) return 0;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return ScanPluginFolder(folder.empty() ? std::string(".") : folder.string(), skip, counter);
 }
 
-void FreeLibraryPlugins(ScriptState*) {}
+int ScanAndRegisterPlugins(ScriptState*, qbCommandLine* cl) {
+    // Registering formats and libraries of loaded plugins comes with the
+    // capabilities that use them; the scan builds the list.
+    return ScanPlugins(cl->executablePath, &cl->skipPlugins, nullptr);
+}
 
-void FreePluginList() {}
+int RequirePluginWithTags(ScriptState* L, const char* name, int version, int revision,
+                          const std::vector<qbRequireTag>& tags, int* hideDisplays) {
+    // The plugin reads the tags as a chain of C nodes that live for the call.
+    std::vector<qbRequireTagNode> nodes(tags.size());
+    for (size_t i = 0; i < tags.size(); ++i) {
+        nodes[i].next = i + 1 < tags.size() ? &nodes[i + 1] : nullptr;
+        nodes[i].key = tags[i].key.c_str();
+        nodes[i].text = tags[i].isText ? tags[i].text.c_str() : nullptr;
+        nodes[i].number = tags[i].number;
+    }
+    uint32_t answer = 0;
+    const int err = RequirePluginByName(L, name, version, revision, 0, 0,
+                                        nodes.empty() ? 0 : reinterpret_cast<uintptr_t>(nodes.data()), &answer);
+    if (!err && (answer & QBREQUIRE_ANSWER_HIDEDISPLAYS) && hideDisplays) *hideDisplays = 1;
+    return err;
+}
+
+void FreeLibraryPlugins(ScriptState* L) {
+    for (const auto& node : GetPluginNodes()) {
+        if (!node->handle || !(node->capabilities & PLUGINCAPS_LIBRARY)) continue;
+        qbPluginHandle& h = *node->handle;
+        if (!h.record.libraryInitialised || !h.record.FreeLibrary || !AdapterCallable(&h.view)) continue;
+        reinterpret_cast<int (*)(ScriptState*)>(h.record.FreeLibrary)(L);
+        h.record.libraryInitialised = 0;
+    }
+}
+
+void FreePluginList() {
+    // The adapters point into the plugins' records: forgotten before those go.
+    ClearDisplayAdapters();
+    FreePluginNodeList();
+}

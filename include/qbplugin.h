@@ -1,0 +1,415 @@
+/* The interface between the Quenbrook Player and its plugins: the one header
+ * a plugin includes. A plugin is a shared library with the extension ".qbp"
+ * that exports InitPlugin and ClosePlugin and, by the capabilities it
+ * declares in its record, further entry points that the player resolves by
+ * name when it loads the file.
+ *
+ * Every word of the records below is 64 bits wide so that pointers fit:
+ * word n of qbPlugin sits at byte 8n, pinned by the assertions at the end.
+ * Numbers are 64-bit integers; texts and entry points are pointers.
+ *
+ * The player includes this header too, with QBPLUGIN_HOST defined: it then
+ * skips the types that it defines itself with the same layout (the adapter
+ * records, the image request) and the plugin-side prototypes. */
+#ifndef QBPLUGIN_H
+#define QBPLUGIN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#define QBPLUGIN_STATIC_ASSERT(cond, text) static_assert(cond, text)
+#else
+#define QBPLUGIN_STATIC_ASSERT(cond, text) _Static_assert(cond, text)
+#endif
+
+/* The host version a plugin may ask for at most (words 3 and 4 of its
+ * record are preset to these before InitPlugin). */
+#define QBPLUGIN_HOST_VERSION 6
+#define QBPLUGIN_HOST_REVISION 1
+
+/* Capability bits of word 0. */
+enum {
+    PLUGINCAPS_CONVERT = 1,
+    PLUGINCAPS_LIBRARY = 2,
+    PLUGINCAPS_IMAGE = 4,
+    PLUGINCAPS_ANIM = 8,
+    PLUGINCAPS_SOUND = 16,
+    PLUGINCAPS_VECTOR = 32,
+    PLUGINCAPS_VIDEO = 64,
+    PLUGINCAPS_SAVEIMAGE = 128,
+    PLUGINCAPS_SAVEANIM = 256,
+    PLUGINCAPS_SAVESAMPLE = 512,
+    PLUGINCAPS_REQUIRE = 1024,
+    PLUGINCAPS_DISPLAYADAPTER = 2048,
+    PLUGINCAPS_TIMERADAPTER = 4096,
+    PLUGINCAPS_REQUESTERADAPTER = 8192,
+    PLUGINCAPS_FILEADAPTER = 16384,
+    PLUGINCAPS_DIRADAPTER = 32768,
+    PLUGINCAPS_AUDIOADAPTER = 65536,
+    /* The plugin exports GetExtensions. */
+    PLUGINCAPS_EXTENSIONS = 131072
+};
+
+/* GetExtensions bit of the image, anim, sound and video capabilities: the
+ * plugin serves only when a loader tag names it. */
+#define QBPLUGIN_EXT_ONLYWHENNAMED 1u
+
+/* Calling mode (word 14) of plugins that expect marshalled calls; this
+ * platform answers every such call with 0, so a plugin leaves it at 0. */
+#define QBPLUGIN_CALL_MARSHALLED 2
+
+/* Bit of the file-adapter flags (word 21): the adapter also serves applet
+ * chunks and memory buffers. */
+#define QBPLUGIN_FILEADAPTER_CHUNKS 1u
+
+/* A {tag, value} pair; a list ends with tag 0. */
+typedef struct qbPluginTag {
+    uint32_t tag;
+    uint32_t padding;
+    uintptr_t value;
+} qbPluginTag;
+
+/* Tags of the list that RequirePlugin receives. */
+enum {
+    QBREQUIRE_TAG_END = 0,
+    /* value: address of a uint32_t answer word (QBREQUIRE_ANSWER_* bits). */
+    QBREQUIRE_TAG_ANSWER = 1,
+    /* value: the first qbRequireTagNode of the tags the applet or the
+     * REQUIRETAGS option gives this plugin. */
+    QBREQUIRE_TAG_TAGLIST = 2
+};
+/* Answer bit: the displays must start hidden. */
+#define QBREQUIRE_ANSWER_HIDEDISPLAYS 1u
+
+/* One key = value pair given to a required plugin; text is null for a
+ * number. The nodes live only during the RequirePlugin call. */
+typedef struct qbRequireTagNode {
+    struct qbRequireTagNode* next;
+    const char* key;
+    const char* text;
+    double number;
+} qbRequireTagNode;
+
+/* The root of the tables through which plugins call the player. Tables the
+ * player does not serve are null. */
+typedef struct qbPluginBase {
+    int32_t version;  /* 6 */
+    int32_t revision; /* 1 */
+    const void* stdlibTable;
+    const void* systemTable;
+    const void* filesTable;
+    const void* graphicsTable;
+    const void* soundTable;
+    const void* requesterTable;
+    const void* fontTable;
+    const void* freetypeTable;
+    const void* vmTable;
+    const void* dataTable;
+    const void* zlibTable;
+    const void* jpegTable;
+    const void* pluginListTable;
+    const void* hashTable;
+} qbPluginBase;
+
+/* One entry of the list of loaded plugins (plugin-list table slot 0); the
+ * whole chain is one block, freed with one free. */
+struct qbPluginRecord;
+typedef struct qbPluginListEntry {
+    struct qbPluginListEntry* next;
+    struct qbPluginRecord* plugin;
+} qbPluginListEntry;
+
+struct ScriptState;
+
+#ifndef QBPLUGIN_HOST
+typedef struct ScriptState ScriptState;
+
+/* What a file or directory adapter fills: dates as six words, month 0-11. */
+typedef struct qbDateRecord {
+    int32_t seconds, minutes, hours, day, month, year;
+} qbDateRecord;
+
+typedef struct qbAdapterStat {
+    int32_t type; /* 1 directory */
+    int64_t size;
+    uint32_t protection;
+    qbDateRecord modified;
+    qbDateRecord accessed;
+    qbDateRecord third;
+    const char* path;
+    const char* name;
+    uint32_t extra[2];
+} qbAdapterStat;
+
+/* The tag list of FOpen and the display adapter's tag lists share the
+ * layout of qbPluginTag. */
+typedef struct qbFileTag {
+    uint32_t tag;
+    uintptr_t value;
+} qbFileTag;
+typedef struct qbAdapterTag {
+    uint32_t tag;
+    intptr_t value;
+} qbAdapterTag;
+
+typedef struct qbAdapterBlitBlock {
+    int32_t srcX, srcY, dstX, dstY, width, height, scaleWidth, scaleHeight, smooth;
+    void* mask;
+    void* alpha;
+} qbAdapterBlitBlock;
+
+/* The record of IsImage, LoadImage and GetImage: thirteen 32-bit words. */
+typedef struct qbImageLoadRequest {
+    int32_t width, height, rowLength, hasAlpha, alphaNeeded, isVector;
+    uint32_t flags;
+    int32_t wantedWidth, wantedHeight, nominalWidth, nominalHeight, smooth;
+    uint32_t openFlags;
+} qbImageLoadRequest;
+#endif
+
+/* Entry points whose arguments no part of the player settles yet. */
+typedef void (*qbPluginFunc)(void);
+
+typedef int (*qbAdapterMainCallback)(struct ScriptState* L);
+
+/* The plugin record: 194 words. The plugin writes words 0-28 in InitPlugin;
+ * the player writes the rest. */
+typedef struct qbPluginRecord {
+    uint64_t capabilities;         /* 0: PLUGINCAPS_* */
+    int64_t version;               /* 1 */
+    int64_t revision;              /* 2 */
+    int64_t hostVersion;           /* 3: needed, preset to 6 */
+    int64_t hostRevision;          /* 4: needed, preset to 1 */
+    const char* description;       /* 5 */
+    const char* name;              /* 6: the file name without ".qbp" */
+    const char* author;            /* 7 */
+    const char* copyright;         /* 8 */
+    const char* url;               /* 9 */
+    const char* date;              /* 10 */
+    const char* settings;          /* 11 */
+    const char* helpText;          /* 12 */
+    const char* extraText;         /* 13 */
+    int64_t callingMode;           /* 14 */
+    void* ownedList;               /* 15 */
+    uint64_t displayFeatures;      /* 16 */
+    int64_t adapterPixelFormat;    /* 17 */
+    int64_t disabled;              /* 18: passed over as a loader */
+    int64_t userValue;             /* 19 */
+    uint64_t adapterDrawFlags;     /* 20 */
+    uint64_t fileAdapterFlags;     /* 21: QBPLUGIN_FILEADAPTER_* */
+    int64_t reserved22[2];         /* 22-23 */
+    uint64_t adapterFlags;         /* 24 */
+    uint64_t requesterFlags;       /* 25 */
+    int64_t reserved26[3];         /* 26-28 */
+    uint64_t extensions[32];       /* 29-60: GetExtensions per capability bit */
+    int64_t loaderNamed;           /* 61 */
+    int64_t libraryInitialised;    /* 62 */
+
+    /* Entry points, resolved by the player. */
+    int (*InitPlugin)(struct qbPluginRecord* plugin, const qbPluginBase* base, const char* path); /* 63 */
+    void (*ClosePlugin)(void);                                                                   /* 64 */
+    int (*IsImage)(const char* name, struct qbImageLoadRequest* request);                        /* 65 */
+    void* (*LoadImage)(const char* name, struct qbImageLoadRequest* request);
+    uint32_t* (*GetImage)(void* image, struct qbImageLoadRequest* request);
+    void (*FreeImage)(void* image);
+    int (*TransformImage)(void* image, const double* transform); /* 69 */
+    qbPluginFunc OpenAnim, LoadFrame, FreeFrame, GetFrameDelay, CloseAnim;               /* 70-74 */
+    qbPluginFunc OpenStream, CloseStream, SeekStream, StreamSamples, GetFormatName;      /* 75-79 */
+    qbPluginFunc GetPathExtents, DrawPath, TranslatePath, GetCurrentPoint, CreateVectorFont, FreeVectorFont,
+        OpenFont, CloseFont;                                                            /* 80-87 */
+    qbPluginFunc OpenVideo, CloseVideo, NextPacket, FreePacket, DecodeVideoFrame, DecodeAudioFrame, SeekVideo,
+        FlushAudio, FlushVideo, GetVideoFrames, GetVideoFormat;                         /* 88-98 */
+    qbPluginFunc GetBaseTable, GetCommands, GetConstants, InitLibrary, FreeLibrary, GetLibraryCount,
+        SetCurrentLibrary;                                                              /* 99-105 */
+    qbPluginFunc GetScript, FreeScript;                                                 /* 106-107 */
+    qbPluginFunc RegisterImageSaver, SaveImage;                                         /* 108-109 */
+    void* imageSaverFormats;                                                            /* 110 */
+    qbPluginFunc RegisterAnimSaver, BeginAnimStream, WriteAnimFrame, FinishAnimStream;  /* 111-114 */
+    void* animSaverFormats;                                                             /* 115 */
+    qbPluginFunc RegisterSampleSaver, SaveSample;                                       /* 116-117 */
+    void* sampleSaverFormats;                                                           /* 118 */
+    int (*RequirePlugin)(struct ScriptState* L, int version, int revision, uint32_t reserved,
+                         const qbPluginTag* tags); /* 119 */
+
+    /* 120-163: the display adapter. */
+    int (*HandleEvents)(void* reserved);
+    int (*WaitEvents)(void* reserved);
+    int (*ForceEventLoopIteration)(void* reserved);
+    int (*Sleep)(int milliseconds);
+    int (*VWait)(void* handle, const struct qbAdapterTag* tags);
+    int (*DetermineBorderSizes)(uint32_t style, int32_t* left, int32_t* right, int32_t* top, int32_t* bottom);
+    void* (*OpenDisplay)(const char* title, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t style,
+                         const struct qbAdapterTag* tags);
+    int (*CloseDisplay)(void* handle);
+    int (*ChangeBufferSize)(void* handle, int32_t width, int32_t height, int32_t reserved1, void* reserved2);
+    int (*ShowHideDisplay)(void* handle, int show, void* reserved);
+    int (*SizeMoveDisplay)(void* handle, int32_t x, int32_t y, int32_t width, int32_t height, int32_t reserved1,
+                           void* reserved2);
+    int (*SetDisplayTitle)(void* handle, const char* title);
+    int (*ActivateDisplay)(void* handle, int on);
+    int (*SetDisplayAttributes)(void* handle, const struct qbAdapterTag* tags);
+    void* (*CreatePointer)(const uint32_t* argb, int32_t width, int32_t height, int32_t hotX, int32_t hotY,
+                           void* reserved);
+    void (*FreePointer)(void* pointer);
+    int (*SetPointer)(void* handle, int kind, void* pointer);
+    int (*ShowHidePointer)(void* handle, int show);
+    int (*MovePointer)(void* handle, int32_t x, int32_t y);
+    int (*GetMousePos)(void* handle, int32_t* x, int32_t* y);
+    uint32_t (*GetQualifiers)(void* handle);
+    int (*BltBitMap)(void* source, void* destination, const struct qbAdapterBlitBlock* block, uint32_t mode,
+                     void* reserved);
+    int (*RectFill)(void* handle, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour,
+                    uint32_t mode, void* reserved);
+    int (*WritePixel)(void* handle, int32_t x, int32_t y, uint32_t colour, uint32_t mode, void* reserved);
+    int (*Line)(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, uint32_t mode,
+                void* reserved);
+    int (*GetMonitorInfo)(int what, int monitor, void** out, void* reserved);
+    void (*FreeMonitorInfo)(int what, void* list);
+    uint32_t* (*GrabScreenPixels)(void* handle, int32_t x, int32_t y, int32_t width, int32_t height,
+                                  int32_t reserved1, void* reserved2);
+    void (*FreeGrabScreenPixels)(uint32_t* pixels);
+    int (*AdapterMainLoop)(struct ScriptState* L, qbAdapterMainCallback callback, struct ScriptState* userData,
+                           int reserved1, void* reserved2);
+    int (*BeginDoubleBuffer)(void* handle, void* reserved);
+    int (*EndDoubleBuffer)(void* handle, void* reserved);
+    int (*Flip)(void* handle, const struct qbAdapterTag* tags);
+    int (*Cls)(void* handle, uint32_t colour, void* reserved);
+    void* (*AllocVideoBitMap)(int32_t width, int32_t height, uint32_t flags, uint32_t* state,
+                              const struct qbAdapterTag* tags);
+    void (*FreeVideoBitMap)(void* bitmap);
+    void* (*ReadVideoPixels)(void* bitmap, const struct qbAdapterTag* tags);
+    void (*FreeVideoPixels)(void* pixels);
+    int (*DoVideoBitMapMethod)(void* bitmap, int method, const struct qbAdapterTag* tags);
+    void* (*AllocBitMap)(int32_t width, int32_t height, uint32_t flags, const struct qbAdapterTag* tags);
+    void (*FreeBitMap)(void* bitmap);
+    void* (*LockBitMap)(void* bitmap, uint32_t flags, const struct qbAdapterTag* tags);
+    void (*UnLockBitMap)(void* lock);
+    intptr_t (*GetBitMapAttr)(void* bitmap, int attribute); /* 163 */
+
+    /* 164-165: the timer adapter; it reports each firing back to the player. */
+    uintptr_t (*RegisterTimer)(struct ScriptState* L, int32_t ms, int oneShot);
+    void (*FreeTimer)(uintptr_t handle);
+
+    qbPluginFunc SystemRequest, FileRequest, PathRequest, StringRequest, ListRequest, FontRequest, ColorRequest,
+        FreeRequest; /* 166-173 */
+
+    /* 174-187: the file and directory adapters; FOpen's mode code is 1 write,
+     * 2 read and write, 4 read. */
+    void* (*FOpen)(const char* name, int modeCode, const struct qbFileTag* tags);
+    int (*FClose)(void* handle);
+    size_t (*FRead)(void* handle, void* buffer, size_t count);
+    int (*FGetC)(void* handle);
+    size_t (*FWrite)(void* handle, const void* buffer, size_t count);
+    int (*FPutC)(void* handle, int c);
+    int64_t (*FSeek)(void* handle, int64_t offset, int mode);
+    int (*FFlush)(void* handle);
+    int (*FEof)(void* handle);
+    int (*FStat)(void* handle, struct qbAdapterStat* stat);
+    int (*Stat)(const char* name, struct qbAdapterStat* stat);
+    void* (*OpenDir)(const char* name);
+    void (*CloseDir)(void* handle);
+    int (*NextDirEntry)(void* handle, struct qbAdapterStat* stat);
+
+    qbPluginFunc OpenAudio, CloseAudio, AllocAudioChannel, FreeAudioChannel, SetChannelAttributes; /* 188-192 */
+    uint32_t (*GetExtensions)(uint32_t capability, uint32_t reserved);                             /* 193 */
+} qbPluginRecord;
+
+#ifndef QBPLUGIN_HOST
+typedef qbPluginRecord qbPlugin;
+#endif
+
+#define QBPLUGIN_WORD(field, n) \
+    QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginRecord, field) == 8 * (n), "word " #n " is " #field)
+QBPLUGIN_WORD(capabilities, 0);
+QBPLUGIN_WORD(version, 1);
+QBPLUGIN_WORD(revision, 2);
+QBPLUGIN_WORD(hostVersion, 3);
+QBPLUGIN_WORD(hostRevision, 4);
+QBPLUGIN_WORD(description, 5);
+QBPLUGIN_WORD(name, 6);
+QBPLUGIN_WORD(author, 7);
+QBPLUGIN_WORD(extraText, 13);
+QBPLUGIN_WORD(callingMode, 14);
+QBPLUGIN_WORD(ownedList, 15);
+QBPLUGIN_WORD(displayFeatures, 16);
+QBPLUGIN_WORD(adapterPixelFormat, 17);
+QBPLUGIN_WORD(disabled, 18);
+QBPLUGIN_WORD(userValue, 19);
+QBPLUGIN_WORD(adapterDrawFlags, 20);
+QBPLUGIN_WORD(fileAdapterFlags, 21);
+QBPLUGIN_WORD(adapterFlags, 24);
+QBPLUGIN_WORD(requesterFlags, 25);
+QBPLUGIN_WORD(extensions, 29);
+QBPLUGIN_WORD(loaderNamed, 61);
+QBPLUGIN_WORD(libraryInitialised, 62);
+QBPLUGIN_WORD(InitPlugin, 63);
+QBPLUGIN_WORD(ClosePlugin, 64);
+QBPLUGIN_WORD(IsImage, 65);
+QBPLUGIN_WORD(TransformImage, 69);
+QBPLUGIN_WORD(OpenAnim, 70);
+QBPLUGIN_WORD(OpenStream, 75);
+QBPLUGIN_WORD(GetPathExtents, 80);
+QBPLUGIN_WORD(OpenVideo, 88);
+QBPLUGIN_WORD(GetVideoFormat, 98);
+QBPLUGIN_WORD(GetBaseTable, 99);
+QBPLUGIN_WORD(GetLibraryCount, 104);
+QBPLUGIN_WORD(SetCurrentLibrary, 105);
+QBPLUGIN_WORD(GetScript, 106);
+QBPLUGIN_WORD(RegisterImageSaver, 108);
+QBPLUGIN_WORD(imageSaverFormats, 110);
+QBPLUGIN_WORD(RegisterAnimSaver, 111);
+QBPLUGIN_WORD(animSaverFormats, 115);
+QBPLUGIN_WORD(RegisterSampleSaver, 116);
+QBPLUGIN_WORD(sampleSaverFormats, 118);
+QBPLUGIN_WORD(RequirePlugin, 119);
+QBPLUGIN_WORD(HandleEvents, 120);
+QBPLUGIN_WORD(BltBitMap, 141);
+QBPLUGIN_WORD(AdapterMainLoop, 149);
+QBPLUGIN_WORD(GetBitMapAttr, 163);
+QBPLUGIN_WORD(RegisterTimer, 164);
+QBPLUGIN_WORD(FreeTimer, 165);
+QBPLUGIN_WORD(SystemRequest, 166);
+QBPLUGIN_WORD(FreeRequest, 173);
+QBPLUGIN_WORD(FOpen, 174);
+QBPLUGIN_WORD(Stat, 184);
+QBPLUGIN_WORD(OpenDir, 185);
+QBPLUGIN_WORD(NextDirEntry, 187);
+QBPLUGIN_WORD(OpenAudio, 188);
+QBPLUGIN_WORD(SetChannelAttributes, 192);
+QBPLUGIN_WORD(GetExtensions, 193);
+QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginRecord) == 8 * 194, "the record has 194 words");
+#undef QBPLUGIN_WORD
+
+QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginBase, stdlibTable) == 8, "tables follow the two version words");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginBase, vmTable) == 8 + 8 * 8, "table 8 is the script VM");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginBase) == 8 + 14 * 8, "fourteen tables");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginTag, value) == 8 && sizeof(qbPluginTag) == 16, "tag item");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbRequireTagNode, number) == 24 && sizeof(qbRequireTagNode) == 32,
+                       "require tag node");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListEntry) == 16, "plugin list entry");
+
+#ifndef QBPLUGIN_HOST
+QBPLUGIN_STATIC_ASSERT(sizeof(qbImageLoadRequest) == 13 * 4, "thirteen 32-bit words");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbAdapterStat, modified) == 20 && offsetof(qbAdapterStat, path) == 96 &&
+                           sizeof(qbAdapterStat) == 120,
+                       "stat record");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbAdapterBlitBlock, mask) == 40 && sizeof(qbAdapterBlitBlock) == 56, "blit block");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbFileTag) == 16 && sizeof(qbAdapterTag) == 16, "tag items");
+
+/* The entry points every plugin exports, and the optional ones that most
+ * plugins have. */
+#define QBPLUGIN_EXPORT __attribute__((visibility("default")))
+QBPLUGIN_EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* path);
+QBPLUGIN_EXPORT void ClosePlugin(void);
+QBPLUGIN_EXPORT uint32_t GetExtensions(uint32_t capability, uint32_t reserved);
+QBPLUGIN_EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t reserved,
+                                  const qbPluginTag* tags);
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
