@@ -5,13 +5,15 @@
 
 #include <SDL.h>
 
+#include <atomic>
+
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "platform/mixer/mixer.h"
 
 namespace {
 
-constexpr int kWantedRate = 48000;
+constexpr int kDefaultRate = 48000;
 constexpr Uint16 kWantedFrames = 1024;
 
 struct SdlAudio {
@@ -22,6 +24,8 @@ struct SdlAudio {
 };
 
 SdlAudio audio;
+std::atomic<uint64_t> rendered{0};
+int wantedRate = kDefaultRate;
 
 void LockDevice() {
     if (audio.device) SDL_LockAudioDevice(audio.device);
@@ -34,6 +38,7 @@ void UnlockDevice() {
 void Callback(void*, Uint8* stream, int len) {
     const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));
     audio_mixer::Render(reinterpret_cast<float*>(stream), frames);
+    rendered.fetch_add(frames, std::memory_order_relaxed);
 }
 
 int Fail() {
@@ -57,7 +62,7 @@ int StartAudioOutput() {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail();
         audio.subsystem = true;
         SDL_AudioSpec want{};
-        want.freq = kWantedRate;
+        want.freq = wantedRate;
         want.format = AUDIO_F32SYS;
         want.channels = 2;
         want.samples = kWantedFrames;
@@ -71,6 +76,7 @@ int StartAudioOutput() {
             return error;
         }
         audio.rate = have.freq;
+        rendered.store(0, std::memory_order_relaxed);
         audio_mixer::AttachDevice(have.freq, &LockDevice, &UnlockDevice);
     }
     if (!audio.running) {
@@ -95,7 +101,11 @@ void DisposeAudioOutput() {
     Forget();
 }
 
+void RequestRate(int rate) { wantedRate = rate > 0 ? rate : kDefaultRate; }
+
 int ObtainedRate() { return audio.rate; }
+
+uint64_t RenderedFrames() { return rendered.load(std::memory_order_relaxed); }
 
 void FillAudioOps(qbPlatformOps& ops) {
     ops.StartAudioOutput = &StartAudioOutput;
