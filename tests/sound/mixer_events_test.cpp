@@ -111,7 +111,6 @@ TEST_F(MixerEventsTest, ProcessingEventsFreesFinishedChannelsOnly) {
 }
 
 TEST_F(MixerEventsTest, PreparedChannelsStartOnTheSameFrame) {
-    Play p;
     audio_mixer::ResetChannel(0);
     audio_mixer::ResetChannel(1);
     for (int c = 0; c < 2; ++c) {
