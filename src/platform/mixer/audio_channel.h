@@ -111,10 +111,12 @@ struct qbAudioChannel {
     uint32_t endFrame = 0;
     std::atomic<int32_t> loopsDone{1};
     std::atomic<uint32_t> position{0};
+    // Set by a start and by a wrap to position 0; the next render clears
+    // them and takes the start time of the pass (steady clock, ns).
     std::atomic<bool> loopFlag{false};
-    std::atomic<bool> finished{false};
-    std::atomic<bool> started{false};  // cleared, with the start time taken, by the first render
+    std::atomic<bool> started{false};
     std::atomic<int64_t> startNanos{0};
+    std::atomic<bool> finished{false};
 
     // The event words: the length of one pass and of the last loop.
     uint32_t passMs = 0;

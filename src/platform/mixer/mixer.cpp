@@ -89,7 +89,12 @@ void RenderChannel(qbAudioChannel& ch, const MixTarget& base, int deviceRate) {
     const int32_t kind = ch.kind.load(std::memory_order_acquire);
     if (kind < kChannelSample || kind > kChannelVideo) return;
     if (!ch.voice || !ch.voice->attached || ch.finished.load(std::memory_order_relaxed)) return;
-    if (ch.started.exchange(false, std::memory_order_relaxed)) ch.startNanos.store(NowNanos(), std::memory_order_relaxed);
+    // A start, or a loop in the last render, begins a new pass: its time
+    // is taken before this render.
+    const bool started = ch.started.exchange(false, std::memory_order_relaxed);
+    if (ch.loopFlag.exchange(false, std::memory_order_relaxed) || started) {
+        ch.startNanos.store(NowNanos(), std::memory_order_relaxed);
+    }
     MixTarget t = base;
     const float gain = VolumeToGain(ch.volume.load(std::memory_order_relaxed));
     const float p = PanParameter(ch.pan.load(std::memory_order_relaxed));

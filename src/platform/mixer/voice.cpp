@@ -4,7 +4,6 @@
 #include "platform/mixer/voice.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -18,11 +17,6 @@ namespace {
 constexpr uint32_t kStagingFrames = kMaxSourcePull + 2;
 // Only the audio thread (holding the device lock) uses it.
 StereoFrame staging[kStagingFrames];
-
-int64_t NowNanos() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 template <class F>
 void WithReader(const qbAudioStream& format, const uint8_t* p, F&& f) {
@@ -63,7 +57,6 @@ void PlaySample(qbAudioChannel& ch, qbVoiceState& v, const R& r, const MixTarget
             v.phase -= uint64_t{length} << 32;
             ch.loopsDone.fetch_add(1, std::memory_order_relaxed);
             ch.loopFlag.store(true, std::memory_order_relaxed);
-            ch.startNanos.store(NowNanos(), std::memory_order_relaxed);
             PushPendingEvent(ch, 6);
             continue;
         }
