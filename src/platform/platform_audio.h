@@ -31,4 +31,5 @@
     X(int64_t, LimitPacketPosition, (qbNativeAudioFile* stream, int64_t position), (stream, position)) \
     X(int, GetNativeStreamFormat, (qbNativeAudioFile* stream, qbPCMFormat* out), (stream, out)) \
     X(const char*, GetNativeAudioFormatName, (qbNativeAudioFile* stream), (stream)) \
-    X(int, NoAudioHook, (), ())
+    X(int, NoAudioHook, (), ()) \
+    X(void, SetNativeChannelRate, (int channel, int rate), (channel, rate))

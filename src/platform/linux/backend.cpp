@@ -1,8 +1,10 @@
 // The Linux backend's table: windows, input and monitors on SDL2, process
-// services of its own; audio, images, text, movies, requesters, full screen
-// and the clipboard refuse until their engines are wired in.
+// services of its own, audio through the player's mixer; images, text,
+// movies, requesters, full screen and the clipboard refuse until their
+// engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
+#include "platform/linux/sdl_audio.h"
 #include "platform/linux/sdl_backend.h"
 #include "platform/op_fill.h"
 
@@ -17,7 +19,6 @@ int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
     if (out) *out = nullptr;
     return ERR_OPENSOUND2;
 }
-int NoAudioOutput() { return ERR_OPENAUDIO; }
 
 qbPlatformOps MakeLinuxOps() {
     qbPlatformOps ops = platform_fill::RefusingOps("linux");
@@ -103,7 +104,7 @@ qbPlatformOps MakeLinuxOps() {
     ops.OpenQuickTimeMovie = &NoQuickTime;
     ops.DecodeNativeImage = &NoImageDecoder;
     ops.OpenNativeAudioFile = &NoSoundDecoder;
-    ops.StartAudioOutput = &NoAudioOutput;
+    sdl_audio::FillAudioOps(ops);
     return ops;
 }
 

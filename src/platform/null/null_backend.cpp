@@ -591,6 +591,7 @@ qbPlatformOps MakeNullOps() {
     ops.ReadJoystick = &NoJoystickAtPort;
     ops.ScanJoysticks = &NoJoysticks;
     ops.CreateNativePointer = &NoPointerShape;
+    null_backend::FillPullAudioOps(ops);
     return ops;
 }
 

@@ -98,3 +98,18 @@ void SetClock(std::function<int64_t()> clock);
 int64_t NowMillis();
 
 }  // namespace null_backend
+
+namespace null_backend {
+
+// The pull audio device. The rate the mixer runs at (default 48000; it
+// applies at once when the output is open).
+void SetAudioPullRate(int rate);
+// Renders frames of interleaved float stereo as the device's callback
+// would: silence while the output is not started.
+void PullAudio(float* out, size_t frames);
+std::vector<float> PullAudio(size_t frames);
+bool AudioRunning();
+// The audio operations of this backend's table.
+void FillPullAudioOps(qbPlatformOps& ops);
+
+}  // namespace null_backend
