@@ -11,9 +11,12 @@ the font's char-loc rule puts there:
   slot 97..191  characters 161..255
 
 The strip is 192 slots (1536 pixels) wide, so that the rule's last glyphs lie
-inside it. Run once; the output is committed:
+inside it. Run once; the output is committed, so neither a build nor a test
+needs the package. To get the font without installing the package:
 
-  tools/topaz/make_topaz_strip.py /usr/share/consolefonts/Lat15-VGA8.psf.gz \
+  apt-get download console-setup-linux
+  dpkg-deb -x console-setup-linux_*.deb pkg
+  tools/topaz/make_topaz_strip.py pkg/usr/share/consolefonts/Lat15-VGA8.psf.gz \
       > src/text/topazstrip.inc
 """
 import gzip
