@@ -113,14 +113,14 @@ TEST_F(BitmapFontLoad, ALinkedFontOpensThroughItsChunkName) {
     const Bytes fontFile = WriteFontFile(Proportional(false));
     Bytes container(100, 0xEE);
     const size_t fontAt = container.size();
-    container.insert(container.end(), fontFile.begin(), fontFile.end());
+    AppendBytes(container, fontFile);
     const size_t chunkAt = container.size();
     const std::string entry =
         "::linkedfont" + std::to_string(fontAt) + ":" + std::to_string(fontFile.size()) + "*prop/7";
     Bytes chunk(4, 0);
     const Bytes contents = WriteContents({{entry, 7}});
-    chunk.insert(chunk.end(), contents.begin(), contents.end());
-    container.insert(container.end(), chunk.begin(), chunk.end());
+    AppendBytes(chunk, contents);
+    AppendBytes(container, chunk);
     container.resize(container.size() + 50, 0xEE);
     const std::string path = dir_.Write("applet.qba", container);
     const std::string name = MakeChunkName("prop.font", chunkAt, chunk.size(), 0, path.c_str());
