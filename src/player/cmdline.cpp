@@ -23,6 +23,7 @@
 #include "objects/layers.h"
 #include "platform/platform.h"
 #include "player/options.h"
+#include "text/textlib.h"
 
 // clang-format off
 // Help texts and group headings are messages numbered in table order.
@@ -89,7 +90,7 @@ namespace {
 const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", nullptr},
     {"moveobject", nullptr},   {"dos", nullptr},      {"event", InitEventLibrary}, {"system", InitSystemLibrary},
-    {"layers", InitLayersLibrary},       {"text", nullptr},     {"anim", nullptr},      {"display", InitDisplayLibrary},
+    {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", nullptr},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
     {"video", nullptr},        {nullptr, nullptr},

@@ -1,6 +1,19 @@
-// Text and fonts: no font engine exists yet.
+// The text library at start-up and shutdown: the default font becomes the
+// current one, and at the end every font goes and the engines stop.
 #include "text/text.h"
 
-int InitDefaultFont() { return 0; }
+#include "text/font.h"
+#include "text/textlib.h"
 
-void FreeTextLibrary(ScriptState*) {}
+int InitDefaultFont() {
+    qbFont* font = nullptr;
+    if (int err = GetDefaultFont(&font)) return err;
+    GetTextStyle()->font = font;
+    return 0;
+}
+
+void FreeTextLibrary(ScriptState*) {
+    GetTextStyle()->font = nullptr;
+    ClearFontSearchPaths();
+    ShutdownFontEngines();
+}

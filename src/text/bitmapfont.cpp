@@ -1,0 +1,345 @@
+// Loading ".font" disk fonts: the contents file picks the font file of the
+// requested size, and the font file's glyph strip and tables become the
+// engine data. Both files are read whole and every offset, table and glyph
+// is checked against the file before it is used, so a damaged font fails to
+// load instead of being read beyond its end.
+#include "text/bitmapfont.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "core/chars.h"
+#include "core/chunkname.h"
+#include "core/file.h"
+#include "core/memfile.h"
+#include "core/memory.h"
+#include "core/settings.h"
+
+namespace {
+
+// Contents file: id, entry count, then entries of a NUL-terminated name and
+// the size (and style bits nobody reads).
+constexpr uint32_t kContentsId = 0x0F00;
+constexpr uint32_t kContentsIdAlt = 0x0F02;
+constexpr size_t kContentsHeaderSize = 4;
+constexpr size_t kContentsEntrySize = 260;
+constexpr size_t kContentsNameSize = 256;
+constexpr char kIncompleteEntry[] = "::incomplete";
+constexpr char kLinkedFontPrefix[] = "::linkedfont";
+
+// Font file: stored offsets count from the end of the 32-byte header.
+constexpr uint64_t kOffsetBase = 32;
+constexpr size_t kFontIdOffset = 50;
+constexpr uint32_t kFontFileId = 0x0F80;
+constexpr size_t kYSizeOffset = 110;
+constexpr size_t kStyleOffset = 112;
+constexpr size_t kFlagsOffset = 113;
+constexpr size_t kXSizeOffset = 114;
+constexpr size_t kBaselineOffset = 116;
+constexpr size_t kBoldSmearOffset = 118;
+constexpr size_t kAccessorsOffset = 120;
+constexpr size_t kLoCharOffset = 122;
+constexpr size_t kHiCharOffset = 123;
+constexpr size_t kCharDataOffset = 124;
+constexpr size_t kModuloOffset = 128;
+constexpr size_t kCharLocOffset = 130;
+constexpr size_t kCharSpaceOffset = 134;
+constexpr size_t kCharKernOffset = 138;
+constexpr size_t kPlainFontEnd = 142;
+constexpr size_t kDepthOffset = 144;
+constexpr size_t kPlanePickOffset = 148;
+constexpr size_t kColourDescOffset = 150;
+constexpr size_t kPlaneOffsets = 154;
+constexpr size_t kColourFontEnd = 186;
+constexpr int32_t kMaxDepth = 8;
+// A colour strip needs no plane data in the file (a plane of offset 0 is all
+// zeros), so its size is bounded here rather than by the file: 64 MB of pixels.
+constexpr uint64_t kMaxColourStripPixels = uint64_t{1} << 24;
+
+struct MemoryBlockDeleter {
+    void operator()(void* block) const { FreeMemory(block); }
+};
+using MemoryBlock = std::unique_ptr<void, MemoryBlockDeleter>;
+
+struct FileBytes {
+    MemoryBlock block;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+bool ReadWhole(const char* name, FileBytes* out) {
+    void* data = nullptr;
+    int64_t size = 0;
+    if (LoadFileToMemory(name, nullptr, nullptr, &data, &size, 0, 0) != 0 || !data || size < 0) return false;
+    out->block.reset(data);
+    out->data = static_cast<const uint8_t*>(data);
+    out->size = static_cast<size_t>(size);
+    return true;
+}
+
+uint32_t U8(const uint8_t* p, size_t at) { return p[at]; }
+uint32_t U16(const uint8_t* p, size_t at) { return static_cast<uint32_t>(p[at] << 8 | p[at + 1]); }
+uint32_t U32(const uint8_t* p, size_t at) {
+    return static_cast<uint32_t>(p[at]) << 24 | static_cast<uint32_t>(p[at + 1]) << 16 |
+           static_cast<uint32_t>(p[at + 2]) << 8 | p[at + 3];
+}
+
+// The file position of a stored offset when `bytes` from there lie inside
+// the file.
+bool TableAt(uint32_t stored, uint64_t bytes, size_t fileSize, size_t* at) {
+    const uint64_t start = kOffsetBase + stored;
+    if (start > fileSize || bytes > fileSize - start) return false;
+    *at = static_cast<size_t>(start);
+    return true;
+}
+
+bool EndsWithFont(const std::string& name) {
+    return name.size() >= 5 && StrCmpNoCase(name.c_str() + name.size() - 5, ".font") == 0;
+}
+
+// The decimal number at p, advancing p; false when there is none.
+bool ReadDecimal(const char*& p, uint64_t* value) {
+    if (*p < '0' || *p > '9') return false;
+    uint64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (v > (UINT64_MAX - 9) / 10) return false;
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// An entry that names a part of the applet: prefix, offset, one character,
+// size, and after '*' the file's name. The part lies in the file that holds
+// the contents file.
+bool AppletPartName(const std::string& entry, const char* contentsName, std::string* out) {
+    const bool chunk = IsChunkName(entry.c_str()) != 0;
+    if (chunk) {
+        qbChunkName whole;
+        if (ParseChunkName(entry.c_str(), &whole) && !whole.stream) {
+            *out = entry;
+            return true;
+        }
+    }
+    const size_t prefix = chunk ? std::strlen(kChunkNamePrefix) : std::strlen(kLinkedFontPrefix);
+    const char* p = entry.c_str() + prefix;
+    uint64_t offset = 0, size = 0;
+    if (!ReadDecimal(p, &offset) || !*p++ || !ReadDecimal(p, &size)) return false;
+    std::string fileName;
+    if (const char* star = std::strchr(p, '*')) {
+        fileName = star + 1;
+        if (chunk) fileName = fileName.substr(0, fileName.find('/'));
+    }
+    qbChunkName container;
+    if (!ParseChunkName(contentsName, &container) || container.stream) return false;
+    if (size > static_cast<uint64_t>(INT64_MAX) - offset) return false;
+    *out = MakeChunkName(fileName.c_str(), offset, size, 0, container.containerPath.c_str());
+    return true;
+}
+
+// The font file an entry names: a part of the applet, or a file beside the
+// contents file.
+bool FontFileName(const std::string& entry, const char* contentsName, std::string* out) {
+    if (IsChunkName(entry.c_str()) || entry.compare(0, std::strlen(kLinkedFontPrefix), kLinkedFontPrefix) == 0)
+        return AppletPartName(entry, contentsName, out);
+    std::string folder;
+    if (!IsChunkName(contentsName) && !IsMemoryName(contentsName)) {
+        const std::string whole = contentsName;
+        const size_t slash = whole.find_last_of('/');
+        if (slash != std::string::npos) folder = whole.substr(0, slash + 1);
+    }
+    *out = folder + entry;
+    return true;
+}
+
+// The first entry of the size that is not marked incomplete. Every entry
+// read must lie inside the file and have a terminated name.
+bool PickEntry(const FileBytes& contents, int32_t size, std::string* entry) {
+    if (contents.size < kContentsHeaderSize) return false;
+    const uint32_t id = U16(contents.data, 0);
+    if (id != kContentsId && id != kContentsIdAlt) return false;
+    const uint32_t count = U16(contents.data, 2);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = kContentsHeaderSize + kContentsEntrySize * i;
+        if (at + kContentsEntrySize > contents.size) return false;
+        const auto* name = reinterpret_cast<const char*>(contents.data + at);
+        const size_t nameLength = strnlen(name, kContentsNameSize);
+        if (nameLength == kContentsNameSize) return false;
+        if (static_cast<int32_t>(U16(contents.data, at + kContentsNameSize)) != size) continue;
+        if (std::strcmp(name, kIncompleteEntry) == 0) continue;
+        entry->assign(name, nameLength);
+        return true;
+    }
+    return false;
+}
+
+bool ReadHeader(const uint8_t* f, qbBitmapFontData* d) {
+    d->ySize = static_cast<int32_t>(U16(f, kYSizeOffset));
+    d->style = static_cast<int32_t>(U8(f, kStyleOffset));
+    d->flags = static_cast<int32_t>(U8(f, kFlagsOffset));
+    d->xSize = static_cast<int32_t>(U16(f, kXSizeOffset));
+    d->baseline = static_cast<int32_t>(U16(f, kBaselineOffset));
+    d->boldSmear = static_cast<int32_t>(U16(f, kBoldSmearOffset));
+    d->accessors = static_cast<int32_t>(U16(f, kAccessorsOffset));
+    d->loChar = static_cast<int32_t>(U8(f, kLoCharOffset));
+    d->hiChar = static_cast<int32_t>(U8(f, kHiCharOffset));
+    d->modulo = static_cast<int32_t>(U16(f, kModuloOffset));
+    if (d->hiChar < d->loChar || d->ySize < 1 || d->modulo < 1) return false;
+    d->count = d->hiChar - d->loChar + 2;
+    return true;
+}
+
+bool ReadTables(const uint8_t* f, size_t size, qbBitmapFontData* d) {
+    const auto count = static_cast<size_t>(d->count);
+    size_t at = 0;
+    if (!TableAt(U32(f, kCharLocOffset), count * 4, size, &at)) return false;
+    d->charLoc.resize(count);
+    const uint64_t stripBits = static_cast<uint64_t>(d->modulo) * 8;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t loc = U32(f, at + 4 * i);
+        if ((loc >> 16) + (loc & 0xFFFF) > stripBits) return false;
+        d->charLoc[i] = loc;
+    }
+    const size_t tables[2] = {kCharSpaceOffset, kCharKernOffset};
+    std::vector<int16_t>* into[2] = {&d->charSpace, &d->charKern};
+    for (int t = 0; t < 2; ++t) {
+        const uint32_t stored = U32(f, tables[t]);
+        if (stored == 0) continue;
+        if (!TableAt(stored, count * 2, size, &at)) return false;
+        into[t]->resize(count);
+        for (size_t i = 0; i < count; ++i) (*into[t])[i] = static_cast<int16_t>(U16(f, at + 2 * i));
+    }
+    return true;
+}
+
+bool ReadPlainStrip(const uint8_t* f, size_t size, qbBitmapFontData* d) {
+    const size_t bytes = static_cast<size_t>(d->modulo) * static_cast<size_t>(d->ySize);
+    size_t at = 0;
+    if (!TableAt(U32(f, kCharDataOffset), bytes, size, &at)) return false;
+    d->charData.assign(f + at, f + at + bytes);
+    return true;
+}
+
+// The strip as 0x00RRGGBB pixels: each pixel's colour index gathers bit i
+// from plane i; index 0, and an index the colour table does not reach, are
+// the transparent key.
+bool ReadColourStrip(const uint8_t* f, size_t size, const qbBitmapFontData& d, std::vector<uint32_t>* pixels) {
+    if (size < kColourFontEnd) return false;
+    const int32_t depth = static_cast<int32_t>(U8(f, kDepthOffset));
+    if (depth > kMaxDepth) return false;
+    if (uint64_t{static_cast<uint32_t>(d.modulo)} * 8 * static_cast<uint32_t>(d.ySize) > kMaxColourStripPixels)
+        return false;
+    const uint32_t pick = U8(f, kPlanePickOffset);
+    size_t desc = 0;
+    if (!TableAt(U32(f, kColourDescOffset), 8, size, &desc)) return false;
+    const uint32_t colourCount = U16(f, desc + 2);
+    size_t table = 0;
+    if (!TableAt(U32(f, desc + 4), uint64_t{colourCount} * 2, size, &table)) return false;
+    std::vector<uint32_t> palette(size_t{1} << kMaxDepth, kFontKeyColour);
+    for (uint32_t i = 1; i < colourCount && i < palette.size(); ++i) {
+        const uint32_t c = U16(f, table + 2 * i);
+        palette[i] = ((c >> 8) & 15) * 0x110000 | ((c >> 4) & 15) * 0x1100 | (c & 15) * 0x11;
+    }
+    const size_t planeBytes = static_cast<size_t>(d.modulo) * static_cast<size_t>(d.ySize);
+    const uint8_t* planes[kMaxDepth] = {};
+    for (int32_t i = 0; i < depth; ++i) {
+        const uint32_t stored = U32(f, kPlaneOffsets + 4 * static_cast<size_t>(i));
+        if (!(pick & (1u << i)) || stored == 0) continue;
+        size_t at = 0;
+        if (!TableAt(stored, planeBytes, size, &at)) return false;
+        planes[i] = f + at;
+    }
+    const int32_t width = d.modulo * 8;
+    pixels->assign(static_cast<size_t>(width) * static_cast<size_t>(d.ySize), kFontKeyColour);
+    for (int32_t y = 0; y < d.ySize; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const size_t byte = static_cast<size_t>(y) * static_cast<size_t>(d.modulo) + static_cast<size_t>(x >> 3);
+            const uint32_t bit = 0x80u >> (x & 7);
+            uint32_t index = 0;
+            for (int32_t i = 0; i < depth; ++i)
+                if (planes[i] && (planes[i][byte] & bit)) index |= 1u << i;
+            (*pixels)[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
+                index < colourCount ? palette[index] : kFontKeyColour;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int BuildBitmapFont(const uint8_t* file, size_t size, int32_t requestedSize, bool deferBitmaps, qbFont* font) {
+    if (!file || !font || size < kPlainFontEnd || U16(file, kFontIdOffset) != kFontFileId) return 0;
+    try {
+        auto data = std::make_unique<qbBitmapFontData>();
+        if (!ReadHeader(file, data.get())) return 0;
+        const bool colour = (data->style & kFontStyleColour) != 0;
+        std::vector<uint32_t> pixels;
+        if (colour ? !ReadColourStrip(file, size, *data, &pixels) : !ReadPlainStrip(file, size, data.get()))
+            return 0;
+        if (!ReadTables(file, size, data.get())) return 0;
+        const int32_t stripWidth = data->modulo * 8;
+        BitmapPtr glyphs, glyphMask;
+        if (colour && !deferBitmaps) {
+            qbBitmap* bitmap = nullptr;
+            qbBitmap* mask = nullptr;
+            if (CreateBitmapFromARGB(pixels.data(), static_cast<int32_t>(kFontKeyColour), stripWidth, data->ySize,
+                                     stripWidth, false, 0, 0, &bitmap, &mask, nullptr) != 0)
+                return 0;
+            glyphs.reset(bitmap);
+            glyphMask.reset(mask);
+            if (!glyphMask) return 0;
+            pixels.clear();
+        }
+        if (!colour) {
+            data->stripMask.reset(AllocMask(nullptr, stripWidth, data->ySize, false, data->charData.data(),
+                                            static_cast<uint32_t>(data->modulo)));
+            if (!data->stripMask) return 0;
+        }
+        font->engine = colour ? kFontKindColourBitmap : kFontKindBitmap;
+        font->glyphBitmap = std::move(glyphs);
+        font->glyphMask = std::move(glyphMask);
+        if (colour && deferBitmaps) {
+            font->rawPixels = std::move(pixels);
+            font->rawWidth = stripWidth;
+            font->rawHeight = data->ySize;
+        }
+        font->antialiasCapable = 0;
+        font->height = font->baseHeight = data->ySize;
+        font->baseline = font->baseBaseline = data->baseline;
+        font->size = requestedSize;
+        font->engineData = data.release();
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+int LoadBitmapFont(const char* contentsName, int32_t size, qbFont* font, const char* displayName) {
+    if (!contentsName || !font) return 0;
+    std::string contents = contentsName;
+    const bool part = IsChunkName(contentsName) || IsMemoryName(contentsName);
+    if (!part && !EndsWithFont(contents)) contents += ".font";
+    FileBytes list;
+    std::string entry, fontFile;
+    if (!ReadWhole(contents.c_str(), &list) || !PickEntry(list, size, &entry) ||
+        !FontFileName(entry, contents.c_str(), &fontFile))
+        return 0;
+    FileBytes bytes;
+    if (!ReadWhole(fontFile.c_str(), &bytes)) return 0;
+    const bool defer = GetRuntimeTag(kTagDeclaring) != 0;
+    if (!BuildBitmapFont(bytes.data, bytes.size, size, defer, font)) return 0;
+    std::string shown = displayName ? displayName : FilePartEx(contents.c_str());
+    if (!displayName && !IsChunkName(contents.c_str()) && EndsWithFont(shown)) shown.resize(shown.size() - 5);
+    std::snprintf(font->name, sizeof font->name, "%s", shown.c_str());
+    return 1;
+}
+
+void CloseBitmapFont(qbFont* font) {
+    if (!font) return;
+    std::unique_ptr<qbBitmapFontData> data(BitmapDataOf(font));
+    font->engineData = nullptr;
+    font->glyphBitmap.reset();
+    font->glyphMask.reset();
+    font->rawPixels.clear();
+}

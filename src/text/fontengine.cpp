@@ -1,0 +1,259 @@
+// The font engine layer: opening a font with the engine its name and the
+// caller's choice allow, dispatch to the serving engine, and the default
+// font that lives from the first open until the text library shuts down.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "core/chars.h"
+#include "core/chunkname.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/file.h"
+#include "platform/platform.h"
+#include "text/bitmapfont.h"
+#include "text/font.h"
+
+namespace {
+
+// Flags word in front of a font linked into the applet.
+constexpr uint32_t kLinkedNative = 1u << 2;
+constexpr uint32_t kLinkedSkipBlock = 1u << 4;
+
+struct EngineState {
+    qbFont* defaultFont = nullptr;
+    bool started = false;
+    const qbInbuiltFontEngine* inbuilt = nullptr;
+    std::vector<std::string> fontPaths;
+};
+
+EngineState& State() {
+    static EngineState state;
+    return state;
+}
+
+bool IsBitmapKind(const qbFont* font) {
+    return font->engine == kFontKindBitmap || font->engine == kFontKindColourBitmap;
+}
+
+bool EndsWithFont(const std::string& name) {
+    return name.size() >= 5 && StrCmpNoCase(name.c_str() + name.size() - 5, ".font") == 0;
+}
+
+bool FileOpens(const std::string& name) {
+    qbFilePtr file(FileOpen(name.c_str(), kFileModeRead, nullptr));
+    return file != nullptr;
+}
+
+int OpenFailed(const char* name, int32_t size) {
+    std::snprintf(GetErrorDetailBuffer(), kErrorDetailSize, "Cannot open font %s with size %ld!", name,
+                  static_cast<long>(size));
+    return ERR_OPENFONT;
+}
+
+// Which engines may open a name, and the name they open: a linked font's
+// chunk starts with a flags word that says which engine it is for, and the
+// font itself follows it (after a skipped block for some native fonts).
+struct OpenPlan {
+    std::string name;
+    bool bitmap = true;
+    bool native = true;
+};
+
+int PlanLinkedFont(const char* name, OpenPlan* plan) {
+    qbChunkName chunk;
+    if (!ParseChunkName(name, &chunk) || chunk.stream) {
+        SetErrorDetail(name);
+        return ERR_READFILE;
+    }
+    qbFilePtr file(FileOpen(name, kFileModeRead, nullptr));
+    if (!file) {
+        SetErrorDetail(name);
+        return ERR_READFILE;
+    }
+    uint8_t word[4];
+    if (chunk.size < 4 || FileRead(file.get(), word, 4) != 4) return ERR_READ;
+    const uint32_t flags = static_cast<uint32_t>(word[0]) << 24 | word[1] << 16 | word[2] << 8 | word[3];
+    uint64_t skip = 4;
+    if (flags & kLinkedNative) {
+        plan->bitmap = false;
+        if (flags & kLinkedSkipBlock) {
+            if (chunk.size < 8 || FileRead(file.get(), word, 4) != 4) return ERR_READ;
+            const uint64_t n = static_cast<uint32_t>(word[0]) << 24 | word[1] << 16 | word[2] << 8 | word[3];
+            if (n + 8 > chunk.size) return ERR_READ;
+            skip = n + 8;
+        }
+    } else {
+        plan->native = false;
+    }
+    plan->name = MakeChunkName(chunk.fileName.c_str(), chunk.offset + skip, chunk.size - skip, 0,
+                               chunk.containerPath.c_str());
+    return 0;
+}
+
+int StartEngines() {
+    EngineState& s = State();
+    if (NativeFontEngineAvailable())
+        if (int err = NativeFontNoOp()) return err;
+    if (s.inbuilt && s.inbuilt->start)
+        if (int err = s.inbuilt->start()) return err;
+    return 0;
+}
+
+}  // namespace
+
+void SetInbuiltFontEngine(const qbInbuiltFontEngine* engine) { State().inbuilt = engine; }
+
+int GetDefaultFont(qbFont** out) {
+    EngineState& s = State();
+    if (!s.defaultFont)
+        if (int err = CreateDefaultFont(&s.defaultFont)) return err;
+    if (!s.started) {
+        if (int err = StartEngines()) return err;
+        s.started = true;
+    }
+    *out = s.defaultFont;
+    return 0;
+}
+
+void ShutdownFontEngines() {
+    EngineState& s = State();
+    FreeDefaultFont(s.defaultFont);
+    s.defaultFont = nullptr;
+    if (s.started) {
+        if (NativeFontEngineAvailable()) NativeFontNoOp();
+        if (s.inbuilt && s.inbuilt->shutdown) s.inbuilt->shutdown();
+    }
+    s.started = false;
+}
+
+int OpenFontRecord(const char* name, int32_t size, int32_t engine, int32_t cache, int linked, qbFont** out) {
+    *out = nullptr;
+    qbFont* defaultFont = nullptr;
+    if (int err = GetDefaultFont(&defaultFont)) return err;
+    OpenPlan plan;
+    plan.name = name;
+    if (linked && IsChunkName(name))
+        if (int err = PlanLinkedFont(name, &plan)) return err;
+    std::unique_ptr<qbFont> font;
+    try {
+        font = std::make_unique<qbFont>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    bool opened = false;
+    if (engine == kFontEngineInbuilt) {
+        const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+        opened = inbuilt && inbuilt->open && inbuilt->open(plan.name.c_str(), size, cache, font.get());
+    } else if (engine == kFontEngineNative) {
+        if (StrCmpNoCase(plan.name.c_str(), "topaz") == 0 && size == 8) {
+            *out = defaultFont;
+            return 0;
+        }
+        if (plan.bitmap) {
+            std::string file = plan.name;
+            if (IsChunkName(plan.name.c_str()) || FindBitmapFontFile(plan.name.c_str(), &file))
+                opened = LoadBitmapFont(file.c_str(), size, font.get(), nullptr) == 1;
+        }
+        if (!opened && plan.native) opened = OpenNativeFont(plan.name.c_str(), size, 0, font.get()) != 0;
+    }
+    if (!opened) return OpenFailed(name, size);
+    *out = font.release();
+    return 0;
+}
+
+void CloseFontRecord(qbFont* font) {
+    if (!font || font == State().defaultFont) return;
+    std::unique_ptr<qbFont> owner(font);
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (IsBitmapKind(font) && !font->nativeBitmap)
+        CloseBitmapFont(font);
+    else if (font->engine == kFontKindNative || IsBitmapKind(font))
+        CloseNativeFont(font);
+    else if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->close)
+        inbuilt->close(font);
+}
+
+int MeasureFontText(qbFont* font, const char* text, size_t length, uint32_t style, int encoding,
+                    qbTextExtents* out) {
+    if (!font || !out) return 0;
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (IsBitmapKind(font) && !font->nativeBitmap) return MeasureBitmapText(font, text, length, out);
+    if (font->engine == kFontKindNative || IsBitmapKind(font))
+        return MeasureNativeText(font, text, static_cast<int>(length), style, encoding == 1 ? 1u : 0u, out);
+    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->measure)
+        return inbuilt->measure(font, text, length, style, encoding, out);
+    return 0;
+}
+
+int RenderFontText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, int32_t y, const char* text,
+                   size_t length, uint32_t style, int encoding, const qbClipRect& clip, int64_t pen) {
+    if (!font && GetDefaultFont(&font) != 0) return 0;
+    if (!target) return 0;
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (IsBitmapKind(font) && !font->nativeBitmap)
+        return RenderBitmapText(font, target, second, x, y, text, length, clip, pen);
+    if (font->engine == kFontKindNative || IsBitmapKind(font)) {
+        auto* native = target->kind == kBitmapKindColour ? static_cast<qbNativeBitmap*>(target->native) : nullptr;
+        if (!native) return 0;
+        return DrawNativeText(font, native, text, static_cast<int>(length), x, y, static_cast<uint32_t>(pen),
+                              style);
+    }
+    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->render)
+        return inbuilt->render(font, target, second, x, y, text, length, style, encoding, clip, pen);
+    return 0;
+}
+
+int32_t GetFontKerning(qbFont* font, const char* pair, size_t length, uint32_t style, int encoding) {
+    if (!font) return 0;
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->kerning)
+        return inbuilt->kerning(font, pair, length, style, encoding);
+    // The bitmap engine and the native one both answer 0.
+    return BitmapFontKerning();
+}
+
+void SetFontScale(qbFont* font, double xScale, double yScale) {
+    if (!font || !font->scalable || (font->xScale == xScale && font->yScale == yScale)) return;
+    font->xScale = xScale;
+    font->yScale = yScale;
+    font->height = static_cast<int32_t>(std::ceil(font->baseHeight * yScale));
+    font->baseline = static_cast<int32_t>(std::ceil(font->baseBaseline * yScale));
+    // The native engine applies the scale per operation.
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->scale) inbuilt->scale(font);
+}
+
+void FreeFontGlyphCache(qbFont* font) {
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (font && font->engine == kFontKindInbuilt && inbuilt && inbuilt->freeGlyphCache) inbuilt->freeGlyphCache(font);
+}
+
+int IsNativeFont(const qbFont* font) { return font && font->engine == kFontKindNative ? 1 : 0; }
+
+void AddFontSearchPath(const std::string& path) { State().fontPaths.push_back(path); }
+const std::vector<std::string>& FontSearchPaths() { return State().fontPaths; }
+void ClearFontSearchPaths() { State().fontPaths.clear(); }
+
+int FindBitmapFontFile(const char* name, std::string* out) {
+    std::string file = name;
+    if (!EndsWithFont(file)) file += ".font";
+    for (const std::string& folder : State().fontPaths) {
+        std::string candidate = folder;
+        if (!candidate.empty() && candidate.back() != '/') candidate += '/';
+        candidate += file;
+        if (FileOpens(candidate)) {
+            *out = candidate;
+            return 1;
+        }
+    }
+    for (const std::string& candidate : {file, "Fonts/" + file}) {
+        if (FileOpens(candidate)) {
+            *out = candidate;
+            return 1;
+        }
+    }
+    return 0;
+}

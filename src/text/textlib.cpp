@@ -1,0 +1,178 @@
+// The "text" library's tables and opening, the text style record and the
+// measuring commands. Font choice, output and text objects join the command
+// table with their own code, in the table's order.
+#include "text/textlib.h"
+
+#include <algorithm>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/settings.h"
+#include "text/font.h"
+
+namespace {
+
+// clang-format off
+const ScriptConstant kTextConstants[] = {
+    {"NORMAL", nullptr, kTextNormal}, {"BOLD", nullptr, kTextBold}, {"ITALIC", nullptr, kTextItalic},
+    {"UNDERLINED", nullptr, kTextUnderlined},
+    // The input types of InKeyStr.
+    {"ALL", nullptr, 0}, {"ALPHANUMERICAL", nullptr, 1}, {"NUMERICAL", nullptr, 3}, {"ALPHABETICAL", nullptr, 2},
+    {"HEXNUMERICAL", nullptr, 4},
+    {"ANTIALIAS", nullptr, kTextAntialias}, {"SHADOW", nullptr, kTextShadow}, {"EDGE", nullptr, kTextEdge},
+    {"SHDWNORTH", nullptr, kShadowNorth}, {"SHDWNORTHEAST", nullptr, kShadowNorthEast},
+    {"SHDWEAST", nullptr, kShadowEast}, {"SHDWSOUTHEAST", nullptr, kShadowSouthEast},
+    {"SHDWSOUTH", nullptr, kShadowSouth}, {"SHDWSOUTHWEST", nullptr, kShadowSouthWest},
+    {"SHDWWEST", nullptr, kShadowWest}, {"SHDWNORTHWEST", nullptr, kShadowNorthWest},
+    {"BITMAP_DEFAULT", ":::default_bitmap", 0}, {"TRUETYPE_DEFAULT", ":::default_truetype", 0},
+    {"SANS", ":::default_sans", 0}, {"SERIF", ":::default_serif", 0}, {"MONOSPACE", ":::default_mono", 0},
+    {"FONTENGINE_NATIVE", nullptr, kFontEngineNative}, {"FONTENGINE_INBUILT", nullptr, kFontEngineInbuilt},
+    {"FONTWEIGHT_THIN", nullptr, 0}, {"FONTWEIGHT_EXTRALIGHT", nullptr, 40},
+    {"FONTWEIGHT_ULTRALIGHT", nullptr, 40}, {"FONTWEIGHT_LIGHT", nullptr, 50}, {"FONTWEIGHT_BOOK", nullptr, 75},
+    {"FONTWEIGHT_NORMAL", nullptr, 80}, {"FONTWEIGHT_REGULAR", nullptr, 80}, {"FONTWEIGHT_MEDIUM", nullptr, 100},
+    {"FONTWEIGHT_SEMIBOLD", nullptr, 180}, {"FONTWEIGHT_DEMIBOLD", nullptr, 180},
+    {"FONTWEIGHT_BOLD", nullptr, 200}, {"FONTWEIGHT_EXTRABOLD", nullptr, 205},
+    {"FONTWEIGHT_ULTRABOLD", nullptr, 205}, {"FONTWEIGHT_HEAVY", nullptr, 210},
+    {"FONTWEIGHT_BLACK", nullptr, 210}, {"FONTWEIGHT_EXTRABLACK", nullptr, 215},
+    {"FONTWEIGHT_ULTRABLACK", nullptr, 215},
+    {"FONTSLANT_ROMAN", nullptr, 0}, {"FONTSLANT_ITALIC", nullptr, 100}, {"FONTSLANT_OBLIQUE", nullptr, 110},
+    {"ENCODING_ISO8859_1", nullptr, kEncodingLatin1}, {"ENCODING_UTF8", nullptr, kEncodingUTF8},
+    {nullptr, nullptr, 0},
+};
+// clang-format on
+
+const ScriptCommand kTextCommands[] = {
+    {"TextHeight", cmdTextHeight},
+    {"TextWidth", cmdTextWidth},
+    {"TextExtent", cmdTextExtent},
+    {nullptr, nullptr},
+};
+
+constexpr int32_t kMinStyleSize = 1;
+constexpr int32_t kMaxStyleSize = 64;
+
+struct TextState {
+    qbTextStyle style;
+    int encoding = kEncodingLatin1;
+};
+
+TextState& State() {
+    static TextState state;
+    return state;
+}
+
+// The style's font, or the default font when none has been chosen yet.
+qbFont* FontOf(const qbTextStyle& style) {
+    if (style.font) return style.font;
+    qbFont* font = nullptr;
+    return GetDefaultFont(&font) == 0 ? font : nullptr;
+}
+
+// The optional encoding argument: the default when absent; only 0 and 1.
+int EncodingArg(ScriptState* L, int idx, int* out) {
+    *out = GetDefaultEncoding();
+    if (VmGetTop(L) < idx) return 0;
+    const double e = VmCheckNumber(L, idx);
+    if (e != 0.0 && e != 1.0) return ERR_WRONGUSAGE;
+    *out = static_cast<int>(e);
+    return 0;
+}
+
+}  // namespace
+
+void ClampTextStyle(qbTextStyle* style) {
+    style->shadowSize = std::clamp(style->shadowSize, kMinStyleSize, kMaxStyleSize);
+    style->edgeSize = std::clamp(style->edgeSize, kMinStyleSize, kMaxStyleSize);
+    if (style->shadowDirection > kShadowNorthWest) style->shadowDirection = kShadowSouthEast;
+}
+
+qbTextStyle* GetTextStyle() { return &State().style; }
+
+int GetDefaultEncoding() { return State().encoding; }
+void SetDefaultEncodingValue(int encoding) { State().encoding = encoding; }
+
+int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* out, const qbTextStyle& style) {
+    *out = qbTextMetrics{};
+    qbFont* font = FontOf(style);
+    if (!font) return 0;
+    qbTextExtents e;
+    if (int err = MeasureFontText(font, text, length, style.flags, encoding, &e)) return err;
+    out->width = e.width;
+    out->height = font->height;
+    out->minX = e.inkLeft;
+    out->minY = e.inkTop;
+    out->maxX = e.inkRight;
+    out->maxY = e.inkBottom;
+    const bool synthetic = !IsNativeFont(font);
+    if (synthetic && (style.flags & kTextBold) && !(style.flags & kTextAntialias)) out->maxX += 1;
+    if (synthetic && (style.flags & kTextItalic)) {
+        out->maxX += font->baseline / 2;
+        out->minX -= (font->height - font->baseline) / 2;
+    }
+    out->visibleWidth = out->maxX >= out->width ? out->maxX + 1 : out->width;
+    if (style.flags & kTextEdge) {
+        out->extraLeft = out->extraTop = -style.edgeSize;
+        out->extraRight = out->extraBottom = style.edgeSize;
+    }
+    if (style.flags & kTextShadow) {
+        const int32_t s = style.shadowSize;
+        const int32_t d = style.shadowDirection;
+        if (d == kShadowNorth || d == kShadowNorthEast || d == kShadowNorthWest) out->extraTop -= s;
+        if (d == kShadowNorthEast || d == kShadowEast || d == kShadowSouthEast) out->extraRight += s;
+        if (d == kShadowSouthEast || d == kShadowSouth || d == kShadowSouthWest) out->extraBottom += s;
+        if (d == kShadowSouthWest || d == kShadowWest || d == kShadowNorthWest) out->extraLeft -= s;
+    }
+    return 0;
+}
+
+int cmdTextHeight(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    const qbFont* font = FontOf(*GetTextStyle());
+    VmPushNumber(L, font ? font->height : 0);
+    return 1;
+}
+
+int cmdTextWidth(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    size_t length = 0;
+    const char* text = VmCheckString(L, 1, &length);
+    int encoding = 0;
+    if (int err = EncodingArg(L, 2, &encoding)) return err;
+    qbTextMetrics m;
+    if (length > 0)
+        if (int err = MeasureText(text, length, encoding, &m, *GetTextStyle())) return err;
+    VmPushNumber(L, m.width);
+    return 1;
+}
+
+int cmdTextExtent(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    size_t length = 0;
+    const char* text = VmCheckString(L, 1, &length);
+    int encoding = 0;
+    if (int err = EncodingArg(L, 2, &encoding)) return err;
+    qbTextMetrics m;
+    if (length > 0)
+        if (int err = MeasureText(text, length, encoding, &m, *GetTextStyle())) return err;
+    // An empty text has no extent, whatever room its style would add.
+    const bool empty = length == 0;
+    VmPushNewTable(L);
+    SetTableFieldInt(L, "minx", empty ? 0 : m.minX + m.extraLeft);
+    SetTableFieldInt(L, "maxx", empty ? 0 : m.maxX + m.extraRight);
+    SetTableFieldInt(L, "miny", empty ? 0 : m.minY + m.extraTop);
+    SetTableFieldInt(L, "maxy", empty ? 0 : m.maxY + m.extraBottom);
+    SetTableFieldInt(L, "width", m.width);
+    SetTableFieldInt(L, "height", empty ? 0 : m.height);
+    return 1;
+}
+
+const ScriptCommand* TextCommands() { return kTextCommands; }
+const ScriptConstant* TextConstants() { return kTextConstants; }
+
+int InitTextLibrary(ScriptState* L) {
+    State() = TextState{};
+    // Registration raises on failure; its result only counts the tables made.
+    VmRegisterCommands(L, nullptr, kTextCommands, 0);
+    VmRegisterConstants(L, kTextConstants, 0);
+    return RegisterCommandTable(kTextCommands, "text", kTextConstants);
+}

@@ -1,0 +1,83 @@
+// The "text" library: its tables and opening, the process-wide text style
+// that every text output copies, the default encoding, and measuring text
+// with the room its style adds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vm/vm.h"
+
+struct qbFont;
+
+// Style flags.
+enum : uint32_t {
+    kTextNormal = 1,
+    kTextBold = 2,
+    kTextItalic = 4,
+    kTextUnderlined = 8,
+    kTextAntialias = 16,
+    kTextShadow = 32,
+    kTextEdge = 64,
+};
+
+// Shadow directions, clockwise from north.
+enum : int32_t {
+    kShadowNorth = 0,
+    kShadowNorthEast = 1,
+    kShadowEast = 2,
+    kShadowSouthEast = 3,
+    kShadowSouth = 4,
+    kShadowSouthWest = 5,
+    kShadowWest = 6,
+    kShadowNorthWest = 7,
+};
+
+enum : int { kEncodingLatin1 = 0, kEncodingUTF8 = 1 };
+
+struct qbTextStyle {
+    uint32_t flags = kTextNormal;
+    uint32_t colour = 0xFFFFFF;
+    uint32_t shadowColour = 0;
+    uint32_t edgeColour = 0x0093DD;
+    int32_t shadowSize = 4;
+    int32_t shadowDirection = kShadowSouthEast;
+    int32_t edgeSize = 2;
+    qbFont* font = nullptr;
+};
+
+// Sizes to 1..64; a direction above 7 becomes south-east.
+void ClampTextStyle(qbTextStyle* style);
+// The one process-wide record.
+qbTextStyle* GetTextStyle();
+
+int GetDefaultEncoding();
+void SetDefaultEncodingValue(int encoding);
+
+// What MeasureText fills: the engine's extents (ink box relative to the
+// baseline), then the room that bold, italic, shadow and edge add. Extra top
+// and extra left are 0 or negative.
+struct qbTextMetrics {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t minX = 0;
+    int32_t minY = 0;
+    int32_t maxX = 0;
+    int32_t maxY = 0;
+    int32_t visibleWidth = 0;
+    int32_t extraTop = 0;
+    int32_t extraBottom = 0;
+    int32_t extraLeft = 0;
+    int32_t extraRight = 0;
+};
+
+// 0 or the engine's error code.
+int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* out, const qbTextStyle& style);
+
+const ScriptCommand* TextCommands();
+const ScriptConstant* TextConstants();
+int InitTextLibrary(ScriptState* L);
+
+int cmdTextHeight(ScriptState* L);
+int cmdTextWidth(ScriptState* L);
+int cmdTextExtent(ScriptState* L);

@@ -1,0 +1,146 @@
+// Loading ".font" disk fonts: the contents file's choice of size, font files
+// of both kinds with their tables, every broken variant failing the load,
+// and fonts linked into an applet.
+#include <gtest/gtest.h>
+
+#include "core/chunkname.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/settings.h"
+#include "text/bitmapfont.h"
+#include "text/font.h"
+#include "text/fontwriter.h"
+
+using namespace fontfixture;
+
+namespace {
+
+class BitmapFontLoad : public ::testing::Test {
+protected:
+    void TearDown() override {
+        ShutdownFontEngines();
+        SetRuntimeTag(kTagDeclaring, 0);
+    }
+    // 1 loaded, 0 not; the font stays loaded in font_ until the test ends.
+    int Load(const std::string& contents, int size) {
+        font_ = FontPtr(new qbFont);
+        return LoadBitmapFont(contents.c_str(), size, font_.get(), nullptr);
+    }
+    qbBitmapFontData& Data() { return *BitmapDataOf(font_.get()); }
+
+    ScratchFolder dir_;
+    FontPtr font_;
+};
+
+}  // namespace
+
+TEST_F(BitmapFontLoad, TheContentsFileChoosesTheFirstCompleteEntryOfTheSize) {
+    FontSpec eight = Monospaced(), eleven = Monospaced();
+    eleven.ySize = 11;
+    eleven.strip.resize(static_cast<size_t>(eleven.modulo * eleven.ySize), 0x5A);
+    const std::string name = dir_.WriteFont("multi", {{8, WriteFontFile(eight)}, {11, WriteFontFile(eleven)}});
+    ASSERT_EQ(Load(dir_.Path("multi"), 11), 1) << "the extension is added";
+    EXPECT_EQ(Data().ySize, 11);
+    EXPECT_EQ(font_->height, 11);
+    EXPECT_STREQ(font_->name, "multi");
+    EXPECT_EQ(Load(name, 9), 0);
+
+    // An incomplete entry of the size is passed over for the next one.
+    dir_.Write("inc/8", WriteFontFile(eight));
+    const std::string inc = dir_.Write(
+        "inc.font", WriteContents({{"::incomplete", 8}, {"missing/8", 9}, {"inc/8", 8}}, 0x0F02));
+    ASSERT_EQ(Load(inc, 8), 1);
+    EXPECT_EQ(font_->engine, kFontKindBitmap);
+    EXPECT_EQ(Load(dir_.Write("only.font", WriteContents({{"::incomplete", 8}})), 8), 0);
+}
+
+TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {
+    const FontSpec p = Proportional(true);
+    ASSERT_EQ(Load(dir_.WriteFont("prop", {{7, WriteFontFile(p)}}), 7), 1);
+    EXPECT_EQ(Data().count, 6);
+    EXPECT_EQ(Data().charLoc, p.charLoc);
+    EXPECT_EQ(Data().charSpace, p.space);
+    EXPECT_EQ(Data().charKern, p.kern);
+    EXPECT_EQ(font_->baseline, 5);
+
+    const FontSpec c = Colour(2);
+    ASSERT_EQ(Load(dir_.WriteFont("col", {{6, WriteFontFile(c)}}), 6), 1);
+    EXPECT_EQ(font_->engine, kFontKindColourBitmap);
+    ASSERT_TRUE(font_->glyphBitmap && font_->glyphMask);
+    for (int y = 0; y < c.ySize; ++y)
+        for (int x = 0; x < c.modulo * 8; ++x) {
+            const uint32_t index = StripPixel(c, x, y);
+            const bool shown = index != 0 && index < c.colours.size();
+            ASSERT_EQ(ReadBitmapPixel(font_->glyphMask.get(), x, y, true), shown ? 1u : 0u) << x << "," << y;
+            if (shown) {
+                ASSERT_EQ(ReadBitmapPixel(font_->glyphBitmap.get(), x, y, false), PaletteColour(c, index));
+            }
+        }
+}
+
+TEST_F(BitmapFontLoad, ColourFontsLoadedWhileDeclaringKeepRawPixelsAndMissingPlanesReadAsZero) {
+    FontSpec c = Colour(3);
+    c.planes[1].clear();  // written as offset 0
+    SetRuntimeTag(kTagDeclaring, 1);
+    ASSERT_EQ(Load(dir_.WriteFont("raw", {{6, WriteFontFile(c)}}), 6), 1);
+    EXPECT_FALSE(font_->glyphBitmap);
+    ASSERT_EQ(font_->rawWidth, 24);
+    ASSERT_EQ(font_->rawHeight, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const uint32_t index = StripPixel(c, x, y);
+            EXPECT_EQ(index & 2, 0u);
+            const uint32_t want = index != 0 && index < c.colours.size() ? PaletteColour(c, index) : kFontKeyColour;
+            ASSERT_EQ(font_->rawPixels[static_cast<size_t>(y * 24 + x)], want) << x << "," << y;
+        }
+}
+
+TEST_F(BitmapFontLoad, EveryBrokenVariantFailsTheLoad) {
+    for (const BrokenFont& f : BrokenFonts())
+        EXPECT_EQ(Load(dir_.WriteFont("broken", {{f.size, f.bytes}}), f.size), 0) << f.what;
+    Bytes contents = WriteContents({{"broken/7", 7}});
+    contents[4 + 255] = 'x';  // the entry's name runs into its size
+    EXPECT_EQ(Load(dir_.Write("unterminated.font", contents), 7), 0);
+    EXPECT_EQ(Load(dir_.Write("wrongid.font", WriteContents({{"broken/7", 7}}, 0x0F01)), 7), 0);
+    contents = WriteContents({{"broken/7", 7}});
+    contents.resize(200);
+    EXPECT_EQ(Load(dir_.Write("cut.font", contents), 7), 0);
+}
+
+// A linked bitmap font: a flags word, then the contents file, whose entry
+// names the font file's place in the same container.
+TEST_F(BitmapFontLoad, ALinkedFontOpensThroughItsChunkName) {
+    const Bytes fontFile = WriteFontFile(Proportional(false));
+    Bytes container(100, 0xEE);
+    const size_t fontAt = container.size();
+    AppendBytes(container, fontFile);
+    const size_t chunkAt = container.size();
+    const std::string entry =
+        "::linkedfont" + std::to_string(fontAt) + ":" + std::to_string(fontFile.size()) + "*prop/7";
+    Bytes chunk(4, 0);
+    const Bytes contents = WriteContents({{entry, 7}});
+    AppendBytes(chunk, contents);
+    AppendBytes(container, chunk);
+    container.resize(container.size() + 50, 0xEE);
+    const std::string path = dir_.Write("applet.qba", container);
+    const std::string name = MakeChunkName("prop.font", chunkAt, chunk.size(), 0, path.c_str());
+
+    qbFont* font = nullptr;
+    ASSERT_EQ(OpenFontRecord(name.c_str(), 7, kFontEngineNative, 1, 1, &font), 0) << GetErrorDetail();
+    FontPtr owner(font);
+    EXPECT_EQ(font->engine, kFontKindBitmap);
+    EXPECT_STREQ(font->name, "prop.font");
+    EXPECT_EQ(BitmapDataOf(font)->charLoc, Proportional(false).charLoc);
+
+    // A native font's skip length that runs past its chunk.
+    Bytes native = {0, 0, 0, 0x14, 0, 0, 0, 9, 1, 2, 3, 4};
+    const std::string nativePath = dir_.Write("native.qba", native);
+    EXPECT_EQ(OpenFontRecord(MakeChunkName("n.ttf", 0, native.size(), 0, nativePath.c_str()).c_str(), 7,
+                             kFontEngineNative, 1, 1, &font),
+              ERR_READ);
+    native[7] = 4;  // now it fits: the native engine, which has no fonts here, is asked
+    dir_.Write("native.qba", native);
+    EXPECT_EQ(OpenFontRecord(MakeChunkName("n.ttf", 0, native.size(), 0, nativePath.c_str()).c_str(), 7,
+                             kFontEngineNative, 1, 1, &font),
+              ERR_OPENFONT);
+}
