@@ -17,6 +17,7 @@
 #include "display/selection.h"
 #include "imaging/blit.h"
 #include "imaging/scalebitmap.h"
+#include "platform/platform_ops.h"
 
 namespace {
 
@@ -176,11 +177,16 @@ void PresentDoubleBuffer(ScriptState*, qbDisplay* d, bool whole) {
     const qbDirtyRectList& list = d->dirtyRects;
     const bool scaled = Autoscaling(d);
     if (!whole && !scaled && !list.Full()) {
+        // The rectangles reach the window together: no half of a frame is
+        // ever shown.
+        const bool hold = !HasDisplayAdapter();
         for (int32_t i = 0; i < list.count; ++i) {
             const qbDirtyRect& r = list.entries[static_cast<size_t>(i)];
             int32_t x, y, w, h;
-            if (!r.dead && RectIn(r, show, &x, &y, &w, &h)) RefreshDisplayRect(show, x, y, d, x, y, w, h, 0);
+            if (!r.dead && RectIn(r, show, &x, &y, &w, &h))
+                BlitToDisplay(show, x, y, d, x, y, w, h, 0, 0, hold ? uint32_t{kBlitHold} : 0u, nullptr, nullptr);
         }
+        if (hold) FlushNativeWindow(d);
         return;
     }
     if (scaled && HasDisplayAdapter() && d->drawBuffer) {
