@@ -186,3 +186,18 @@ TEST_F(DoubleBufferTest, ABGPicDrawnIntoWhileDoubleBufferingIsRescaledAndTheMarg
     EXPECT_EQ(display_->softDoubleBuffer, 1);
     ASSERT_EQ(Run("EndDoubleBuffer", 0), 0);
 }
+
+TEST_F(DoubleBufferTest, ANewPictureForTheDisplayEndsDoubleBufferingAndItsSelection) {
+    ASSERT_EQ(Show("CreateBGPic", {5, 100, 80, kBlue}), 0);
+    ASSERT_EQ(Run("BeginDoubleBuffer", 0), 0);
+    ASSERT_EQ(Show("SelectBrush", {2}), 0);
+    ASSERT_EQ(Show("DisplayBGPic", {5}), 0);
+    EXPECT_EQ(display_->softDoubleBuffer, 0);
+    EXPECT_EQ(display_->doubleBufferSuspended, 0);
+    EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
+    EXPECT_EQ(display_->outputStateSaved, 0);
+    EXPECT_EQ(GetCurrentBGPic(), display_->bgpic);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    EXPECT_EQ(Real(5, 5), kRed);
+    EXPECT_EQ(Real(50, 50), kBlue);
+}

@@ -227,3 +227,14 @@ TEST_F(SelectionTest, AScaledBGPicDrawnIntoGetsItsBaseAndCurrentPicturesFromTheI
     EXPECT_EQ(p->current.bitmap, p->base.bitmap);
     EXPECT_EQ(p->baseWidth, 40);
 }
+
+TEST_F(SelectionTest, AnotherDisplayMadeCurrentEndsTheSelectionAndGivesBackTheLayersFlag) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SelectBrush", {2}), 0);
+    EXPECT_EQ(display_->layersEnabled, 0);
+    ASSERT_EQ(Create(2), 0);
+    ASSERT_EQ(Show("SelectDisplay", {2}), 0);
+    EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
+    EXPECT_EQ(display_->layersEnabled, 1);
+    EXPECT_EQ(Show("FreeBrush", {2}), 0);
+}
