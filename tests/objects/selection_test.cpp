@@ -10,6 +10,7 @@
 #include "display/bgpics.h"
 #include "display/displayhooks.h"
 #include "display/output.h"
+#include "display/positions.h"
 #include "display/refresh.h"
 #include "display/safeblt.h"
 #include "objects/bgpiclib.h"
@@ -237,4 +238,23 @@ TEST_F(SelectionTest, AnotherDisplayMadeCurrentEndsTheSelectionAndGivesBackTheLa
     EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
     EXPECT_EQ(display_->layersEnabled, 1);
     EXPECT_EQ(Show("FreeBrush", {2}), 0);
+}
+
+TEST_F(SelectionTest, PositionsAreResolvedInTheSelectedTargetAndLayersGoToTheSelectedBGPic) {
+    ASSERT_EQ(Show("SelectMask", {2}), 0);
+    ASSERT_EQ(Show("SetMaskMode", {kMaskInvisible}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, kPositionCenter, kPositionCenter}), 0);
+    EXPECT_EQ(Bit(Brush(2)->mask, 15, 15), 0u);  // (40 - 10) / 2
+    EXPECT_EQ(Bit(Brush(2)->mask, 14, 14), 1u);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+
+    ASSERT_EQ(Show("CreateBGPic", {7, 30, 30, kBlue}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SelectBGPic", {7}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, kPositionCenter, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(CountLayers(Picture(7)), 1);
+    EXPECT_EQ(GetLayerByIndex(Picture(7), 1)->shownstate->shownx, 10);
+    EXPECT_EQ(CountLayers(display_->bgpic), 0);
+    EXPECT_EQ(Real(15, 5), 0u);
 }
