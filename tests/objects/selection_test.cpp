@@ -258,3 +258,42 @@ TEST_F(SelectionTest, PositionsAreResolvedInTheSelectedTargetAndLayersGoToTheSel
     EXPECT_EQ(CountLayers(display_->bgpic), 0);
     EXPECT_EQ(Real(15, 5), 0u);
 }
+
+// Under the address sanitizer: selections, drawing, freeing, replacing and
+// ending in a fixed pseudo-random order; refusals are fine, crashes and
+// dangling planes are not.
+TEST_F(SelectionTest, MixedSequencesOfSelectDrawFreeAndEndLeaveNothingDangling) {
+    ASSERT_EQ(Show("CreateBGPic", {5, 30, 30, kBlue}), 0);
+    uint32_t seed = 7;
+    int changes = 0;
+    auto next = [&](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int step = 0; step < 3000; ++step) {
+        const double brush = 1 + next(3);
+        const int32_t before = display_->output.type;
+        switch (next(14)) {
+        case 0: Show("SelectBrush", {brush, double(next(2)), double(next(3))}); break;
+        case 1: Show("SelectMask", {brush}); break;
+        case 2: Show("SelectAlphaChannel", {brush}); break;
+        case 3: Show("SelectBGPic", {5, 0}); break;
+        case 4: Run("EndSelect", 0); break;
+        case 5: Show("FreeBrush", {brush}); break;
+        case 6: Show("CreateBrush", {brush, 1.0 + next(40), 1.0 + next(40), double(next(0x1000000))}); break;
+        case 7: Show("DisplayBrush", {brush, double(next(50)) - 10, double(next(50)) - 10}); break;
+        case 8: Run("BeginDoubleBuffer", 0); break;
+        case 9: Show("Flip", {0}); break;
+        case 10: Run("EndDoubleBuffer", 0); break;
+        case 11: Show("SetMaskMode", {double(next(6))}); break;
+        case 12: Show("ScaleBGPic", {5, 10 + double(next(40)), 10 + double(next(40))}); break;
+        default: Show("DisplayBrushPart", {brush, 0, 0, double(next(60)), double(next(60)), 8, 8}); break;
+        }
+        VmSetTop(L_, 0);
+        changes += display_->output.type != before;
+    }
+    EXPECT_GT(changes, 300);
+    Run("EndDoubleBuffer", 0);
+    Run("EndSelect", 0);
+    EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
+}
