@@ -3,6 +3,7 @@
 #include "display/doublebuffer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -83,6 +84,28 @@ bool RectIn(const qbDirtyRect& r, const qbBitmap* b, int32_t* x, int32_t* y, int
     return true;
 }
 
+// A whole frame between two buffers of one layout in one copy: across
+// rows, a copy this large streams past the caches.
+bool CopyWholeFrame(qbBitmap* from, qbBitmap* to) {
+    if (HasDisplayAdapter() || from->width != to->width || from->height != to->height) return false;
+    qbBitmapLock a, b;
+    if (!LockBitmap(from, kLockReadOnly, &a)) return false;
+    if (!LockBitmap(to, 0, &b)) {
+        UnlockBitmap(&a);
+        return false;
+    }
+    const bool same = a.pixels && b.pixels && a.pixelFormat == b.pixelFormat && a.bytesPerPixel == b.bytesPerPixel &&
+                      a.rowLength == b.rowLength && a.height == b.height && a.width == b.width && a.height > 0;
+    if (same) {
+        const size_t rowBytes = static_cast<size_t>(a.rowLength) * a.bytesPerPixel;
+        std::memcpy(b.pixels, a.pixels,
+                    rowBytes * static_cast<size_t>(a.height - 1) + static_cast<size_t>(a.width) * a.bytesPerPixel);
+    }
+    UnlockBitmap(&b);
+    UnlockBitmap(&a);
+    return same;
+}
+
 }  // namespace
 
 int BeginDoubleBufferCore(ScriptState*, qbDisplay* d, bool hardware, bool pictureHasLayers) {
@@ -159,7 +182,7 @@ int FlipDoubleBuffer(ScriptState* L, qbDisplay* d, bool vsync) {
             int32_t x, y, w, h;
             if (!r.dead && RectIn(r, draw, &x, &y, &w, &h)) CopyBitmapRect(draw, x, y, show, x, y, w, h);
         }
-    } else {
+    } else if (!CopyWholeFrame(draw, show)) {
         CopyBitmapRect(draw, 0, 0, show, 0, 0, std::min(draw->width, show->width),
                        std::min(draw->height, show->height));
     }
