@@ -8,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "display/displayhooks.h"
+#include "display/displayscaling.h"
 #include "display/output.h"
 #include "display/refresh.h"
 #include "objects/bgpiclib.h"
@@ -200,4 +201,32 @@ TEST_F(DoubleBufferTest, ANewPictureForTheDisplayEndsDoubleBufferingAndItsSelect
     ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
     EXPECT_EQ(Real(5, 5), kRed);
     EXPECT_EQ(Real(50, 50), kBlue);
+}
+
+TEST_F(DoubleBufferTest, WithAutoscaleTheShownBufferIsTheScaledFrameAndFollowsAResize) {
+    display_->autoscale = 1;
+    display_->scaleWidth = 200;
+    display_->scaleHeight = 160;
+    ASSERT_EQ(Run("BeginDoubleBuffer", 0), 0);
+    ASSERT_EQ(display_->showBuffer->width, 200);
+    ASSERT_EQ(display_->drawBuffer->width, 100);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Flip(false), 0);
+    EXPECT_EQ(ReadBitmapPixel(display_->showBuffer.get(), 19, 19, false), kRed);
+    EXPECT_EQ(ReadBitmapPixel(display_->showBuffer.get(), 21, 21, false), 0u);
+
+    qbResizeRequest r;
+    r.width = 300;
+    r.height = 240;
+    r.noWindow = true;
+    ASSERT_EQ(ResizeDisplay(L_, display_, r), 0);
+    EXPECT_EQ(display_->showBuffer->width, 300);
+    ASSERT_EQ(Flip(false), 0);  // the list is empty: the resized buffer stays black until drawn
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Flip(false), 0);
+    EXPECT_EQ(ReadBitmapPixel(display_->showBuffer.get(), 28, 28, false), kRed);
+    ASSERT_EQ(Run("EndDoubleBuffer", 0), 0);
+    EXPECT_EQ(Shown(5, 5), kRed);
+    display_->autoscale = 0;
+    display_->scaleWidth = display_->scaleHeight = 0;
 }
