@@ -189,6 +189,24 @@ struct qbDisplay : qbObject {
     // Areas waiting to be shown while a BGPic is the output or while double
     // buffering; empty with no room until the first growing add.
     qbDirtyRectList dirtyRects;
+    // Output selection: the picture record that stands for the selected
+    // object while it is the current BGPic, whether its planes are ready for
+    // drawing, whether the target is an adapter bitmap, and whether the
+    // cursor, margins and layers flag are saved (in savedOutputPosition and
+    // savedLayers).
+    std::shared_ptr<qbBGPic> offscreen;
+    int32_t outputPrepared = 0;
+    int32_t outputHardware = 0;
+    int32_t outputStateSaved = 0;
+    // Double buffering: drawing goes into drawBuffer (the picture's size),
+    // Flip copies it into showBuffer (the shown size) and shows that. A
+    // selection suspends it and keeps the adapter flag until it ends.
+    std::shared_ptr<qbBGPic> bufferRecord;  // doubleBufferBGPic points into it
+    BitmapPtr drawBuffer;
+    BitmapPtr showBuffer;
+    int32_t doubleBufferHardware = 0;
+    int32_t doubleBufferSuspended = 0;
+    int32_t suspendedAdapter = 0;
     ~qbDisplay();
 };
 

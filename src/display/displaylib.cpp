@@ -19,8 +19,10 @@
 #include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
+#include "display/doublebuffer.h"
 #include "display/positions.h"
 #include "display/refresh.h"
+#include "display/selection.h"
 #include "imaging/scale.h"
 #include "platform/platform_ops.h"
 
@@ -142,6 +144,11 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         qbBGPic* picture = nullptr;
         if (int err = GetBGPic(L, o.bgpic, &picture, 0)) return err;
         if (picture != d->bgpic) {
+            // Drawing into the old picture's buffers or into a selection
+            // ends with it.
+            if (IsDoubleBuffering(d) || d->doubleBufferSuspended)
+                if (int err = EndDoubleBufferCore(L, d)) return err;
+            if (int err = EndOutputSelection(L, d, false)) return err;
             // The display's own picture has no id a script knows: it goes.
             qbBGPic* old = d->ownsBGPic ? d->bgpic : nullptr;
             d->bgpic = picture;

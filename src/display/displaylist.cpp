@@ -17,6 +17,7 @@
 #include "display/objecthooks.h"
 #include "display/refresh.h"
 #include "display/safeblt.h"
+#include "display/selection.h"
 #include "imaging/blit.h"
 #include "imaging/imagehandle.h"
 #include "platform/platform_ops.h"
@@ -319,11 +320,11 @@ void ResetDisplayInput(qbDisplay* d) {
     if (!HasDisplayAdapter()) PrepareNativeDisplay(d);
 }
 
-void SetActiveDisplay(ScriptState*, qbDisplay* d, bool keepWindow) {
+void SetActiveDisplay(ScriptState* L, qbDisplay* d, bool keepWindow) {
     if (!d || d == G().current) return;
     qbDisplay* old = G().current;
     // Output redirected on the old display ends before another is current.
-    if (old && old->output.type != kObjectTypeDisplay && !old->softDoubleBuffer) SaveAndResetOutput(old, nullptr);
+    if (old && old->output.type != kObjectTypeDisplay && !old->softDoubleBuffer) EndOutputSelection(L, old, false);
     if (!keepWindow && d->state == DISPSTATE_OPEN) ActivateDisplayWindow(d, true);
     G().current = d;
     G().outputBGPic = d->softDoubleBuffer && d->doubleBufferBGPic ? d->doubleBufferBGPic : d->bgpic;

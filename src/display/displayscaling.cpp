@@ -14,6 +14,7 @@
 #include "display/displayhooks.h"
 #include "display/displays.h"
 #include "display/displaywindow.h"
+#include "display/doublebuffer.h"
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "platform/platform_ops.h"
@@ -173,6 +174,11 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
         d->scaleHeight = r.height;
         ComputeFitBorders(d, d->bgpic, r.width, r.height, nullptr, nullptr);
         SetDisplayScaleFactors(d);
+        if (d->autoscale && d->showBuffer) {
+            int32_t shownWidth = 0, shownHeight = 0;
+            GetScaledPictureSize(d, &shownWidth, &shownHeight);
+            if (int err = ResizeDoubleBuffer(L, d, shownWidth, shownHeight, true)) return err;
+        }
     } else {
         if (r.width != d->bgpic->currentWidth || r.height != d->bgpic->currentHeight) {
             if (int err = RebuildDisplayPicture(d, r.width, r.height, r.smooth)) return err;

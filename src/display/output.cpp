@@ -13,12 +13,18 @@ qbOutputView GetCurrentOutput() {
     v.type = d->output.type;
     v.selectedType = d->output.selected;
     v.clip = &d->clipRegion;
-    if (v.type == kObjectTypeDisplay || !d->output.bitmap) {
-        v.width = d->width;
-        v.height = d->height;
-    } else {
+    // A selected mask, alpha channel or BGPic with its layers has no
+    // bitmap of its own here: the selected picture gives the size.
+    const qbBGPic* selected = v.type != kObjectTypeDisplay && !d->output.bitmap ? GetCurrentOutputBGPic() : nullptr;
+    if (v.type != kObjectTypeDisplay && d->output.bitmap) {
         v.width = d->output.bitmap->width;
         v.height = d->output.bitmap->height;
+    } else if (selected) {
+        v.width = selected->currentWidth;
+        v.height = selected->currentHeight;
+    } else {
+        v.width = d->width;
+        v.height = d->height;
     }
     if (v.type == kObjectTypeDisplay || v.type == kOutputBGPic) {
         if (const qbBGPic* picture = GetCurrentOutputBGPic()) v.pens = picture->palette.get();

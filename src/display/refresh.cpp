@@ -8,6 +8,7 @@
 #include "display/display.h"
 #include "display/displayhooks.h"
 #include "display/displayscaling.h"
+#include "display/doublebuffer.h"
 #include "imaging/scalebitmap.h"
 #include "platform/platform_ops.h"
 
@@ -162,6 +163,11 @@ void RefreshRectWithLayers(ScriptState*, int32_t srcX, int32_t srcY, qbDisplay* 
 
 void RefreshDisplay(ScriptState* L, qbDisplay* display) {
     if (!display || !display->bgpic) return;
+    // While double buffering the window shows the last flipped frame.
+    if (display->showBuffer) {
+        PresentDoubleBuffer(L, display, true);
+        return;
+    }
     qbBitmap* picture = GetComposedBGPicBitmap(L, display, display->bgpic);
     if (!picture) return;
     RefreshDisplayRect(picture, 0, 0, display, 0, 0, picture->width, picture->height, kRefreshScaled);

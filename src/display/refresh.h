@@ -17,6 +17,9 @@ enum : uint32_t {
     kBlitNoVideoMask = 32,
     kBlitNoHooks = 64,
     kBlitPrescaled = 0x100,
+    // The window shows it with the next flush, together with the rest of
+    // a batch (FlushNativeWindow).
+    kBlitHold = 0x200,
 };
 
 // RefreshDisplayRect flags.

@@ -53,11 +53,12 @@ BitmapPtr CombineWithClip(const qbSafeBlt& b, int32_t sx, int32_t sy, int32_t dx
 }
 
 // Keeps the mask and alpha planes of a selected output target in step with
-// what was drawn into its bitmap.
-void KeepPlanes(const qbDisplay* d, const qbSafeBlt& b, qbBitmap* mask, qbBitmap* alpha, int32_t sx, int32_t sy,
+// what was drawn into its bitmap (target), or draws into them alone when
+// the target is a mask or alpha channel without a bitmap (target null).
+void KeepPlanes(const qbDisplay* d, const qbBitmap* target, qbBitmap* mask, qbBitmap* alpha, int32_t sx, int32_t sy,
                 int32_t dx, int32_t dy, int32_t w, int32_t h) {
     const qbOutputSelection& out = d->output;
-    if (!out.bitmap || b.destination != out.bitmap) return;
+    if (target != out.bitmap) return;
     const bool intoDisplay = out.type == kObjectTypeDisplay || out.type == kOutputAlphaChannel;
     if (out.mask) {
         const int mode = out.type == kOutputMask ? drawMaskMode : kMaskModeForBitmaps;
@@ -175,9 +176,19 @@ inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_
             mask = combined.get();
     }
 
+    // A null destination is the current output: a selected bitmap, or a
+    // selected mask or alpha channel, which alone take the drawing.
+    qbBitmap* target = b.destination;
+    const int32_t kind = d->output.type;
+    if (!target && kind != kObjectTypeDisplay && kind != kOutputBGPic) {
+        target = d->output.bitmap;
+        if (!target) {
+            if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, nullptr, mask, alpha, r.sx, r.sy, r.dx, r.dy, r.w, r.h);
+            return;
+        }
+    }
     // Drawing for the display itself goes into its picture buffer unless it
     // is a plain copy, which goes straight to the window.
-    qbBitmap* target = b.destination;
     if (!target && (mask || alpha)) {
         // A display without its picture buffers (not open yet) has nothing
         // to blend into.
@@ -194,10 +205,12 @@ inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_
     const bool intoSpriteFree = target == d->spriteFreeBuffer.get();
     if (intoSpriteFree && ScaledBuffers(d) && d->backBuffer) Draw(d, b, flags, r, mask, alpha, d->backBuffer.get());
 
-    if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, b, mask, alpha, r.sx, r.sy, r.dx, r.dy, r.w, r.h);
+    if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, target, mask, alpha, r.sx, r.sy, r.dx, r.dy, r.w, r.h);
 
+    // An adapter that double-buffers holds what reaches it until its flip.
     const bool displayBuffer = intoSpriteFree || target == d->backBuffer.get();
-    if (displayBuffer && d->output.type == kObjectTypeDisplay && !(flags & kSafeBltNoRefresh) && d != GetSpareDisplay()) {
+    const bool shown = d->output.type == kObjectTypeDisplay || d->hardDoubleBuffer;
+    if (displayBuffer && shown && !(flags & kSafeBltNoRefresh) && d != GetSpareDisplay()) {
         qbBitmap* from = intoSpriteFree && ScaledBuffers(d) ? d->backBuffer.get() : target;
         RefreshDisplayRect(from, r.dx, r.dy, d, r.dx, r.dy, r.w, r.h, kRefreshScaled);
     }

@@ -16,11 +16,11 @@
 #include "objects/adoptid.h"
 #include "objects/brushes.h"
 #include "objects/displayobject.h"
+#include "objects/selectcmds.h"
 
 namespace {
 
-// In the order the library registers them. SelectBGPic and EndSelect join
-// with the output selection.
+// In the order the library registers them.
 const ScriptCommand kBGPicCommands[] = {
     {"DisplayBGPic", cmdDisplayBGPic},
     {"DisplayBGPicPart", cmdDisplayBGPicPart},
@@ -33,6 +33,8 @@ const ScriptCommand kBGPicCommands[] = {
     {"CreateBGPic", cmdCreateBGPic},
     {"FreeBGPic", cmdFreeBGPic},
     {"LoadBGPic", cmdLoadBGPic},
+    {"SelectBGPic", cmdSelectBGPic},
+    {"EndSelect", cmdEndSelect},
     {"CopyBGPic", cmdCopyBGPic},
     {nullptr, nullptr},
 };

@@ -11,11 +11,15 @@
 #include "display/bgpics.h"
 #include "display/displaywindow.h"
 #include "display/objecthooks.h"
+#include "display/safeblt.h"
+#include "display/selection.h"
 #include "imaging/bitmap.h"
 #include "imaging/imagehandle.h"
 #include "objects/brushes.h"
 #include "objects/brushhardware.h"
 #include "objects/displayobject.h"
+#include "objects/selectcmds.h"
+#include "objects/selection.h"
 
 namespace {
 
@@ -43,6 +47,12 @@ const ScriptCommand kBrushCommands[] = {
     {"DisplayBrushPart", cmdDisplayBrushPart},
     {"SetAlphaIntensity", cmdSetAlphaIntensity},
     {"SetMaskMode", cmdSetMaskMode},
+    {"SelectBrush", cmdSelectBrush},
+    {"SelectMask", cmdSelectMask},
+    {"SelectAlphaChannel", cmdSelectAlphaChannel},
+    {"BeginDoubleBuffer", cmdBeginDoubleBuffer},
+    {"Flip", cmdFlip},
+    {"EndDoubleBuffer", cmdEndDoubleBuffer},
     {nullptr, nullptr},
 };
 
@@ -79,6 +89,8 @@ int cmdSetAlphaIntensity(ScriptState* L) {
     int percent = 0;
     const double level = GetNumberOrPercentArg(L, 1, 255, 1, &percent);
     if (!std::isfinite(level) || level < 0 || level >= 256) return ERR_WRONGUSAGE;
+    // The blits into a selected alpha channel read it from their draw state.
+    SetDrawAlphaIntensity(static_cast<int32_t>(level));
     return SetTag(kTagAlphaIntensity, static_cast<int32_t>(level));
 }
 
@@ -86,6 +98,7 @@ int cmdSetMaskMode(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     int32_t mode = 0;
     if (int err = BrushIntArg(L, 1, &mode)) return err;
+    SetDrawMaskMode(mode);
     return SetTag(kTagMaskMode, mode);
 }
 
@@ -95,6 +108,7 @@ int InitBrushLibrary(ScriptState* L) {
     static constexpr qbDisplayBrushHooks kDisplayBrushHooks{LoadPendingBrushes, SaveHardwareBrushes,
                                                             RestoreHardwareBrushes, FreeDisplayBrushes};
     SetDisplayBrushHooks(&kDisplayBrushHooks);
+    SetEndSelectionHook(&EndSelectCore);
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kBrushCommands, 0);
     VmRegisterConstants(L, kBrushConstants, 0);

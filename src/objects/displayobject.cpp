@@ -21,6 +21,7 @@
 #include "objects/layers.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
+#include "objects/selection.h"
 
 namespace {
 
@@ -129,6 +130,9 @@ int32_t TruncProduct(int32_t size, double anchor) { return static_cast<int32_t>(
 int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     qbDisplay* display = GetCurrentDisplay();
     if (!display) return ERR_FINDDISPLAY;
+    // Showing the brush that drawing goes into shows it on the display.
+    if (call.type == kShowBrush || call.type == kShowBrushPart)
+        if (int err = EndSelectionOfBrush(L, call.id)) return err;
     Source src;
     if (int err = FindSource(L, call, &src)) return err;
     int32_t width = call.type == kShowBrush ? src.width : call.width;
@@ -164,6 +168,10 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     if (sx >= src.width || sy >= src.height) return ERR_COORDSRANGE;
     width = std::min(width, src.width - sx);
     height = std::min(height, src.height - sy);
+
+    const int32_t outputKind = display->output.type;
+    if (outputKind == kOutputBrush || outputKind == kOutputMask || outputKind == kOutputAlphaChannel)
+        if (int err = PrepareOutputTarget(L)) return err;
 
     PrivateImage made;
     BitmapPtr rendered;
@@ -232,9 +240,15 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     }
     if (call.flags & kShowNeverDraw) return 0;
 
+    // Into the current output: the display's picture buffer, a selected
+    // bitmap or the double buffer, or a selected mask or alpha channel
+    // alone (a null destination, which SafeBlt takes for the output).
     qbBitmap* target = display->spriteFreeBuffer.get();
+    if (display->output.type != kObjectTypeDisplay) target = display->output.bitmap;
+    const bool planesOnly = !target && (display->output.mask || display->output.alpha) &&
+                            (outputKind == kOutputMask || outputKind == kOutputAlphaChannel);
     const qbBGPic* picture = GetCurrentBGPic();
-    if (!target || !picture) return 0;  // a display that is not open has nothing to draw into
+    if ((!target && !planesOnly) || !picture) return 0;  // a display that is not open has nothing to draw into
     qbSafeBlt blit;
     blit.source = shown.bitmap;
     blit.srcX = sx;

@@ -14,6 +14,7 @@
 #include "display/displays.h"
 #include "display/displaywindow.h"
 #include "display/eventlib.h"
+#include "display/output.h"
 #include "imaging/bitmap.h"
 #include "imaging/geometry.h"
 #include "objects/brushes.h"
@@ -302,6 +303,8 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
     }
     layer->type = type;
     layer->hidden = (flags & kAddHidden) ? 1 : 0;
+    // Layers added to the shown BGPic while it is selected wait for EndSelect.
+    layer->pending = !layer->hidden && d->output.type == kOutputBGPic && bgpic == d->bgpic ? 1 : 0;
     s->clipregion = d->clipRegion;
     bgpic->layersDirty = 1;
     if (topts) layer->transform = *topts;

@@ -13,6 +13,7 @@
 #include "objects/bgpiclib.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
+#include "objects/selection.h"
 #include "show_fixture.h"
 
 namespace {
@@ -238,13 +239,12 @@ TEST_F(LayersTest, LayerArgumentsArePositionsNamesOrGroupsWalkedBottomUp) {
 
 TEST_F(LayersTest, ABGPicOutputHoldsChangesBackInTheDisplaysListUntilTheyAreShown) {
     qbDirtyRectList& list = display_->dirtyRects;
-    display_->output.type = kOutputBGPic;
+    ASSERT_EQ(SelectBGPicLayers(L_, nullptr), 0);
     ASSERT_EQ(Add(1, "A", 0, 10), 0);
     ASSERT_EQ(Add(2, "B", 0, 15), 0);
     EXPECT_EQ(Real(17, 5), 0u);
     EXPECT_EQ(list.count, 2);
-    display_->output.type = kObjectTypeDisplay;
-    ShowDisplayDirtyRects(L_);
+    ASSERT_EQ(EndSelectCore(L_, display_, false), 0);
     EXPECT_EQ(Real(12, 5), kRed);
     EXPECT_EQ(Real(17, 5), kGreen);
 

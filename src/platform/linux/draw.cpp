@@ -15,6 +15,8 @@ namespace {
 // Blit flags the window cares about.
 constexpr uint32_t kBlitAnyState = 16;
 constexpr uint32_t kBlitPrescaled = 0x100;
+// Marked only: the caller flushes the window once its batch is drawn.
+constexpr uint32_t kBlitHold = 0x200;
 // Past this many rectangles one present of the whole window is cheaper.
 constexpr size_t kMaxDirtyRects = 64;
 // Larger than any window or bitmap: coordinates beyond it only overflow.
@@ -257,7 +259,7 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     // whatever else was drawn since the last present, as the script expects
     // to see its picture without waiting for the next frame.
     MarkDirty(*w, surface, marked);
-    PresentPending(*w);
+    if (!(flags & kBlitHold)) PresentPending(*w);
 }
 
 }  // namespace sdl_backend

@@ -1,0 +1,112 @@
+// Double buffering with a display adapter that double-buffers by itself:
+// its three slots are called, drawing reaches it through its blits, and
+// satellites are refused; without asking for hardware the buffers stay ours.
+#include <string>
+#include <vector>
+
+#include "core/plugin.h"
+#include "display/displayhooks.h"
+#include "display/doublebuffer.h"
+#include "display/output.h"
+#include "display_fixture.h"
+
+namespace {
+
+std::vector<std::string> calls;
+void* const kHandle = reinterpret_cast<void*>(0x4321);
+
+void Log(std::string line) { calls.push_back(std::move(line)); }
+
+qbDisplayAdapterSlots Slots() {
+    qbDisplayAdapterSlots s;
+    s.OpenDisplay = [](const char*, int32_t, int32_t, int32_t, int32_t, uint32_t, const qbAdapterTag*) {
+        return kHandle;
+    };
+    s.BltBitMap = [](void*, void* dst, const qbAdapterBlitBlock* b, uint32_t, void*) {
+        if (dst == kHandle) Log("BltBitMap " + std::to_string(b->dstX) + " " + std::to_string(b->width));
+        return 0;
+    };
+    s.BeginDoubleBuffer = [](void* h, void*) {
+        Log(std::string("BeginDoubleBuffer ") + (h == kHandle ? "1" : "0"));
+        return 0;
+    };
+    s.EndDoubleBuffer = [](void* h, void*) {
+        Log(std::string("EndDoubleBuffer ") + (h == kHandle ? "1" : "0"));
+        return 0;
+    };
+    s.Flip = [](void* h, const qbAdapterTag* t) {
+        Log("Flip " + std::string(h == kHandle ? "1 " : "0 ") + std::to_string(t[0].tag) + " " +
+            std::to_string(t[0].value) + " " + std::to_string(t[1].tag));
+        return 0;
+    };
+    return s;
+}
+
+const qbDisplayAdapterSlots kSlots = Slots();
+
+int NoHook(qbDisplayHook*, int, const void*, void*) { return 0; }
+
+class AdapterDoubleBufferTest : public DisplayWorld {
+protected:
+    qbDisplay* OpenWithAdapter() {
+        plugin_.name = "db";
+        plugin_.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+        plugin_.displaySlots = &kSlots;
+        SetAdapterWindowOpen(true);
+        EXPECT_EQ(SetDisplayAdapter(&plugin_, 0, nullptr), 0);
+        SetAdapterWindowOpen(false);
+        qbDisplayOptions o;
+        o.width = 32;
+        o.height = 24;
+        o.flags = kDisplayActivate;
+        qbDisplay* d = Make(1, o);
+        EXPECT_EQ(StartDisplays(nullptr), 0);
+        calls.clear();
+        return d;
+    }
+    qbPlugin plugin_;
+};
+
+}  // namespace
+
+TEST_F(AdapterDoubleBufferTest, TheAdapterGetsItsThreeSlotCallsAndTheDrawing) {
+    qbDisplay* d = OpenWithAdapter();
+    ASSERT_EQ(d->adapterHandle, kHandle);
+    ASSERT_EQ(BeginDoubleBufferCore(nullptr, d, true, false), 0);
+    EXPECT_EQ(d->hardDoubleBuffer, 1);
+    EXPECT_EQ(d->softDoubleBuffer, 0);
+    EXPECT_EQ(d->drawBuffer, nullptr);
+    EXPECT_EQ(d->output.type, kOutputBrush);
+    EXPECT_EQ(BeginDoubleBufferCore(nullptr, d, true, false), ERR_ENDDOUBLEBUFFER);
+
+    BitmapPtr red = FilledBitmap(4, 4, 0xFF0000);
+    qbSafeBlt b;
+    b.source = red.get();
+    b.destination = d->output.bitmap;
+    b.dstX = 3;
+    b.width = b.height = b.srcWidth = b.srcHeight = 4;
+    b.dstWidth = 32;
+    b.dstHeight = 24;
+    SafeBlt(nullptr, b);
+    ASSERT_EQ(FlipDoubleBuffer(nullptr, d, true), 0);
+    ASSERT_EQ(EndDoubleBufferCore(nullptr, d), 0);
+    EXPECT_EQ(d->output.type, kObjectTypeDisplay);
+    EXPECT_EQ(d->hardDoubleBuffer, 0);
+    EXPECT_EQ(calls, (std::vector<std::string>{"BeginDoubleBuffer 1", "BltBitMap 3 4", "Flip 1 1 1 0",
+                                               "EndDoubleBuffer 1"}));
+}
+
+TEST_F(AdapterDoubleBufferTest, WithoutHardwareTheBuffersAreOursAndSatellitesRefuseTheAdapters) {
+    qbDisplay* d = OpenWithAdapter();
+    ASSERT_EQ(BeginDoubleBufferCore(nullptr, d, false, false), 0);
+    EXPECT_EQ(d->softDoubleBuffer, 1);
+    ASSERT_NE(d->drawBuffer, nullptr);
+    EXPECT_EQ(d->output.bitmap, d->drawBuffer.get());
+    ASSERT_EQ(EndDoubleBufferCore(nullptr, d), 0);
+    EXPECT_TRUE(calls.empty());
+
+    ASSERT_NE(AddDisplayHook(ObjectID{1, nullptr}, &NoHook, nullptr, nullptr, 0), nullptr);
+    EXPECT_EQ(BeginDoubleBufferCore(nullptr, d, true, false), ERR_SATELLITE);
+    RemoveDisplayHook(d->hooks);
+    EXPECT_EQ(BeginDoubleBufferCore(nullptr, d, false, true), ERR_LAYERSOFF);
+}
