@@ -99,8 +99,6 @@ int32_t ArcOutline(const qbShapeGeometry& s, int32_t w, int32_t h, std::vector<q
 
 }  // namespace
 
-bool IsIdentityMatrix(const double m[4]) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
-
 double SinDegrees(int32_t degrees) { return DrawSinTable()[TableIndex(degrees)]; }
 double CosDegrees(int32_t degrees) { return DrawCosTable()[TableIndex(degrees)]; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imaging/geometry.h"
+#include "objects/objectoptions.h"
 
 struct qbPointD {
     double x = 0;
@@ -42,8 +43,6 @@ struct qbShapeGeometry {
     double anchorX = 0.5;
     double anchorY = 0.5;
 };
-
-bool IsIdentityMatrix(const double m[4]);
 
 // sin and cos of a whole number of degrees (any sign), from the draw
 // library's tables.
