@@ -3,6 +3,7 @@
 // memory and error rules.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <algorithm>
 #include <cmath>
@@ -129,7 +130,7 @@ TEST(ScanFill, FarCoordinatesKeepTheirPixels) {
     };
     for (const auto& pts : shapes) ExpectSame(Filled(pts, 64, 64), scanref::Fill(pts, 64, 64), pts);
     // A triangle far above the raster costs no time for its rows.
-    TestRaster r = Filled({0, -2000000000, 10, 2000000000, 20, -2000000000}, 32, 32);
+    TestRaster r = Filled({0, INT32_MIN, 10, INT32_MAX, 20, INT32_MIN}, 32, 32);
     EXPECT_GT(r.Count(), 0);
 }
 

@@ -83,7 +83,7 @@ void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vect
     for (; next < edges.size() && edges[next].top < start; ++next) {
         ScanEdge& e = edges[next];
         if (e.bottom <= start) continue;
-        e.x += static_cast<int64_t>(Wide(e.step) * (start - e.top));
+        e.x += static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top));
         active.push_back(static_cast<int32_t>(next));
     }
     SortActive(active, edges);
