@@ -121,6 +121,24 @@ void Line8(const ScanRasterView& v, int32_t bytes, int32_t x0, int32_t y0, int32
         m = static_cast<int64_t>(CeilDiv(Wide(2) * minor * k0 - major, Wide(2) * major));
         e = static_cast<int64_t>(Wide(major) - Wide(2) * minor * (k0 + 1) + Wide(2) * major * m);
     }
+    if (bytes == 1) {
+        // Coverage rasters: step a pointer instead of computing addresses.
+        const int64_t stepX = xMajor ? sMaj : sMin, stepY = (xMajor ? sMin : sMaj) * v.pitch;
+        const int64_t majorStep = xMajor ? stepX : stepY, minorStep = xMajor ? stepY : stepX;
+        const int64_t a = a0 + sMaj * k0, b = b0 + sMin * m;
+        uint8_t* p = xMajor ? v.pixels + b * v.pitch + a : v.pixels + a * v.pitch + b;
+        const auto byte = static_cast<uint8_t>(value);
+        for (int64_t k = k0; k <= k1; ++k) {
+            *p = byte;
+            p += majorStep;
+            if (e < 0) {
+                p += minorStep;
+                e += 2 * major;
+            }
+            e -= 2 * minor;
+        }
+        return;
+    }
     for (int64_t k = k0; k <= k1; ++k) {
         const int64_t a = a0 + sMaj * k, b = b0 + sMin * m;
         if (xMajor) PutPixel(v, bytes, a, b, value);
@@ -226,14 +244,16 @@ void DrawRasterLineAA(const ScanRasterView& view, int64_t x0, int64_t y0, int64_
     const int32_t startEighths = static_cast<int32_t>(((o.a0 + 32768) >> 13) & 7);
     const int32_t endEighths = static_cast<int32_t>(((o.a1 + 32768) >> 13) & 7);
     const int64_t minorMax = int64_t{o.xMajor ? view.height : view.width} - 2;
+    // The minor coordinate at the first major pixel, from the pixel's lower
+    // border so that f = 16 puts the line on a pixel's middle.
+    int64_t minor = o.b0 + static_cast<int64_t>(Wide(slope) * ((first << 16) - o.a0) >> 16) + 32768;
     for (int64_t a = first; a <= last; ++a) {
         int32_t fade = weight;
         if (first == last) fade = weight * std::max(1, endEighths + 1 - startEighths) / 8;
         else if (a == first) fade = weight * (8 - startEighths) / 8;
         else if (a == last) fade = weight * (endEighths + 1) / 8;
-        // The minor coordinate at this major pixel, from the pixel's lower
-        // border so that f = 16 puts the line on a pixel's middle.
-        const int64_t b = o.b0 + static_cast<int64_t>(Wide(slope) * ((a << 16) - o.a0) >> 16) + 32768;
+        const int64_t b = minor;
+        minor += slope;
         const int64_t m = std::clamp<int64_t>(b >> 16, 1, minorMax - 1);
         const int32_t f = static_cast<int32_t>((b >> 11) & 31);
         const int32_t weights[3] = {kCrossProfile[f + 32], kCrossProfile[f], kCrossProfile[63 - f]};

@@ -31,11 +31,19 @@ struct AlignedDeleter {
     void operator()(int32_t* p) const { AlignedFree(p); }
 };
 
+// An edge while the sweep crosses it; the active list holds these by value,
+// sorted by x.
+struct ActiveEdge {
+    int64_t x = 0;
+    int64_t step = 0;
+    int32_t bottom = 0;
+};
+
 // Reused from call to call, so that a polygon costs no allocation once the
-// buffers have grown to it; the active list links edges by their index.
+// buffers have grown to it.
 struct SweepBuffers {
     std::vector<ScanEdge> edges;
-    std::vector<int32_t> active;
+    std::vector<ActiveEdge> active;
 };
 
 SweepBuffers& Buffers() {
@@ -43,32 +51,32 @@ SweepBuffers& Buffers() {
     return buffers;
 }
 
-void SortActive(std::vector<int32_t>& active, const std::vector<ScanEdge>& edges) {
-    // The order changes little from row to row: insertion sort.
-    for (size_t i = 1; i < active.size(); ++i) {
-        const int32_t e = active[i];
-        const int64_t x = edges[e].x;
+// Moves the elements from index `from` on into the sorted prefix before it.
+void InsertSorted(std::vector<ActiveEdge>& a, size_t from) {
+    for (size_t i = std::max<size_t>(from, 1); i < a.size(); ++i) {
+        const ActiveEdge e = a[i];
         size_t j = i;
-        while (j > 0 && edges[active[j - 1]].x > x) {
-            active[j] = active[j - 1];
+        while (j > 0 && a[j - 1].x > e.x) {
+            a[j] = a[j - 1];
             --j;
         }
-        active[j] = e;
+        a[j] = e;
     }
 }
 
-void FillSpans(const ScanRasterView& v, int32_t y, const std::vector<int32_t>& active,
-               const std::vector<ScanEdge>& edges) {
-    uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
-    for (size_t i = 0; i + 1 < active.size(); i += 2) {
-        const int64_t left = edges[active[i]].x, right = edges[active[i + 1]].x;
-        const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
-        const int64_t c1 = std::min<int64_t>(right >> 16, v.width - 1);
-        if (c0 <= c1) std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
+inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
+    const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
+    const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
+    if (c0 > c1) return;
+    // Most spans of a many-sided polygon are a few pixels: a call costs more.
+    if (c1 - c0 < 16) {
+        for (int64_t c = c0; c <= c1; ++c) row[c] = 255;
+    } else {
+        std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
     }
 }
 
-void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vector<int32_t>& active) {
+void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vector<ActiveEdge>& active) {
     if (edges.size() < 2) return;
     std::sort(edges.begin(), edges.end(), CompareEdges);
     int32_t lastBottom = INT32_MIN;
@@ -81,23 +89,39 @@ void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vect
     active.clear();
     size_t next = 0;
     for (; next < edges.size() && edges[next].top < start; ++next) {
-        ScanEdge& e = edges[next];
+        const ScanEdge& e = edges[next];
         if (e.bottom <= start) continue;
-        e.x += static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top));
-        active.push_back(static_cast<int32_t>(next));
+        active.push_back({e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e.step, e.bottom});
     }
-    SortActive(active, edges);
+    InsertSorted(active, 0);
     for (int32_t y = start; y < end; ++y) {
-        bool added = false;
-        for (; next < edges.size() && edges[next].top == y; ++next) {
-            active.push_back(static_cast<int32_t>(next));
-            added = true;
+        const size_t before = active.size();
+        for (; next < edges.size() && edges[next].top == y; ++next)
+            active.push_back({edges[next].x, edges[next].step, edges[next].bottom});
+        if (active.size() != before) InsertSorted(active, before);
+        // One pass: drop the edges that end here, pair the others in order
+        // (even-odd) and fill between them, advance each and insert it into
+        // the sorted prefix, which is the next row's order.
+        uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
+        size_t kept = 0;
+        bool open = false;
+        int64_t left = 0;
+        for (size_t i = 0; i < active.size(); ++i) {
+            ActiveEdge e = active[i];
+            if (e.bottom <= y) continue;
+            if (open) FillSpan(row, v.width, left, e.x);
+            else left = e.x;
+            open = !open;
+            e.x += e.step;
+            size_t j = kept;
+            while (j > 0 && active[j - 1].x > e.x) {
+                active[j] = active[j - 1];
+                --j;
+            }
+            active[j] = e;
+            ++kept;
         }
-        if (added) SortActive(active, edges);
-        std::erase_if(active, [&](int32_t i) { return edges[i].bottom <= y; });
-        FillSpans(v, y, active, edges);
-        for (int32_t i : active) edges[i].x += edges[i].step;
-        SortActive(active, edges);
+        active.resize(kept);
     }
 }
 
