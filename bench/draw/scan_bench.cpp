@@ -146,6 +146,16 @@ void FreeType(benchmark::State& state, bool gray) {
     FT_Done_FreeType(lib);
 }
 
+// The clear alone, which every run below pays.
+void BM_ClearOnly(benchmark::State& state) {
+    std::vector<uint8_t> px(static_cast<size_t>(kWidth) * kHeight);
+    for (auto _ : state) {
+        std::memset(px.data(), 0, px.size());
+        benchmark::DoNotOptimize(px.data());
+        benchmark::ClobberMemory();
+    }
+}
+
 void BM_ScanPlain(benchmark::State& s) { Ours(s, 0); }
 void BM_ScanAntialiased(benchmark::State& s) { Ours(s, 1); }
 void BM_CairoNone(benchmark::State& s) { Cairo(s, CAIRO_ANTIALIAS_NONE); }
@@ -160,6 +170,7 @@ void BM_FreeTypeMono(benchmark::State& s) { FreeType(s, false); }
 void BM_FreeTypeGray(benchmark::State& s) { FreeType(s, true); }
 
 // Arguments: 0 star, 1 random 999-gon, 2 circle.
+BENCHMARK(BM_ClearOnly);
 BENCHMARK(BM_ScanPlain)->DenseRange(0, 2);
 BENCHMARK(BM_CairoNone)->DenseRange(0, 2);
 BENCHMARK(BM_AggBinary)->DenseRange(0, 2);
