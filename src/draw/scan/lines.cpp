@@ -128,8 +128,10 @@ void Line8(const ScanRasterView& v, int32_t bytes, int32_t x0, int32_t y0, int32
         const int64_t a = a0 + sMaj * k0, b = b0 + sMin * m;
         uint8_t* p = xMajor ? v.pixels + b * v.pitch + a : v.pixels + a * v.pitch + b;
         const auto byte = static_cast<uint8_t>(value);
-        for (int64_t k = k0; k <= k1; ++k) {
+        // The pointer stops on the last pixel: one step more could leave the block.
+        for (int64_t k = k0;; ++k) {
             *p = byte;
+            if (k == k1) break;
             p += majorStep;
             if (e < 0) {
                 p += minorStep;
