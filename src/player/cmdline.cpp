@@ -16,6 +16,7 @@
 #include "display/displaylib.h"
 #include "display/eventlib.h"
 #include "display/requesters.h"
+#include "draw/draw.h"
 #include "draw/graphicslib.h"
 #include "libs/system.h"
 #include "objects/bgpiclib.h"
@@ -88,7 +89,7 @@ namespace {
 // The command libraries in their fixed opening order; rows without an open
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
-    {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", nullptr},
+    {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
     {"moveobject", nullptr},   {"dos", nullptr},      {"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", nullptr},

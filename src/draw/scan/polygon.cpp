@@ -1,0 +1,214 @@
+// The polygon entry of the scan engine: the edges are drawn as lines (so
+// that edges and slivers thinner than a pixel always show), then an
+// even-odd sweep fills whole rows between pairs of edges.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "draw/scan/scan.h"
+#include "draw/scan/scanmath.h"
+
+namespace {
+
+// x and step are 16.16 in 64 bits: a 32-bit word overflows from pixel 32768
+// on, which large circles reach. An edge covers rows top <= y < bottom.
+struct ScanEdge {
+    int64_t x = 0;
+    int64_t step = 0;
+    int32_t top = 0;
+    int32_t bottom = 0;
+};
+
+bool CompareEdges(const ScanEdge& a, const ScanEdge& b) {
+    if (a.top != b.top) return a.top < b.top;
+    if (a.x != b.x) return a.x < b.x;
+    return a.step < b.step;
+}
+
+struct AlignedDeleter {
+    void operator()(int32_t* p) const { AlignedFree(p); }
+};
+
+// An edge while the sweep crosses it; the active list holds these by value,
+// sorted by x.
+struct ActiveEdge {
+    int64_t x = 0;
+    int64_t step = 0;
+    int32_t bottom = 0;
+};
+
+// Reused from call to call, so that a polygon costs no allocation once the
+// buffers have grown to it.
+struct SweepBuffers {
+    std::vector<ScanEdge> edges;
+    std::vector<ActiveEdge> active;
+};
+
+SweepBuffers& Buffers() {
+    static SweepBuffers buffers;
+    return buffers;
+}
+
+// Moves the elements from index `from` on into the sorted prefix before it.
+void InsertSorted(std::vector<ActiveEdge>& a, size_t from) {
+    for (size_t i = std::max<size_t>(from, 1); i < a.size(); ++i) {
+        const ActiveEdge e = a[i];
+        size_t j = i;
+        while (j > 0 && a[j - 1].x > e.x) {
+            a[j] = a[j - 1];
+            --j;
+        }
+        a[j] = e;
+    }
+}
+
+inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
+    const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
+    const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
+    if (c0 > c1) return;
+    // Most spans of a many-sided polygon are a few pixels: a call costs more.
+    if (c1 - c0 < 16) {
+        for (int64_t c = c0; c <= c1; ++c) row[c] = 255;
+    } else {
+        std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
+    }
+}
+
+void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vector<ActiveEdge>& active) {
+    if (edges.size() < 2) return;
+    std::sort(edges.begin(), edges.end(), CompareEdges);
+    int32_t lastBottom = INT32_MIN;
+    for (const ScanEdge& e : edges) lastBottom = std::max(lastBottom, e.bottom);
+    const int32_t end = std::min(lastBottom, v.height);
+    // Rows above the raster draw nothing: start at row 0 with every edge
+    // that crosses it already advanced to it.
+    const int32_t start = std::max(edges.front().top, 0);
+    if (start >= end) return;
+    active.clear();
+    size_t next = 0;
+    for (; next < edges.size() && edges[next].top < start; ++next) {
+        const ScanEdge& e = edges[next];
+        if (e.bottom <= start) continue;
+        active.push_back({e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e.step, e.bottom});
+    }
+    InsertSorted(active, 0);
+    for (int32_t y = start; y < end; ++y) {
+        const size_t before = active.size();
+        for (; next < edges.size() && edges[next].top == y; ++next)
+            active.push_back({edges[next].x, edges[next].step, edges[next].bottom});
+        if (active.size() != before) InsertSorted(active, before);
+        // One pass: drop the edges that end here, pair the others in order
+        // (even-odd) and fill between them, advance each and insert it into
+        // the sorted prefix, which is the next row's order.
+        uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
+        size_t kept = 0;
+        bool open = false;
+        int64_t left = 0;
+        for (size_t i = 0; i < active.size(); ++i) {
+            ActiveEdge e = active[i];
+            if (e.bottom <= y) continue;
+            if (open) FillSpan(row, v.width, left, e.x);
+            else left = e.x;
+            open = !open;
+            e.x += e.step;
+            size_t j = kept;
+            while (j > 0 && active[j - 1].x > e.x) {
+                active[j] = active[j - 1];
+                --j;
+            }
+            active[j] = e;
+            ++kept;
+        }
+        active.resize(kept);
+    }
+}
+
+void FillOutline(const ScanRasterView& v, const int32_t* p, int32_t count, int32_t mode, int32_t thickness) {
+    // Every edge ends in a round cap, so each vertex gets one round join.
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t prev = i == 0 ? count - 1 : i - 1;
+        DrawThickSegment(v, p[2 * prev], p[2 * prev + 1], p[2 * i], p[2 * i + 1], 255, thickness, mode, kCapEnd, 0);
+        if (GetScanError() < 0) return;
+    }
+}
+
+void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool antialias) {
+    SweepBuffers& b = Buffers();
+    b.edges.clear();
+    try {
+        b.edges.reserve(static_cast<size_t>(count));
+        b.active.reserve(static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+        SetScanError(kScanNoMemory);
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t j = i + 1 == count ? 0 : i + 1;
+        int32_t x0 = p[2 * i], y0 = p[2 * i + 1], x1 = p[2 * j], y1 = p[2 * j + 1];
+        if (antialias)
+            DrawRasterLineAA(v, int64_t{x0} << 16, int64_t{y0} << 16, int64_t{x1} << 16, int64_t{y1} << 16);
+        else
+            DrawRasterLine(v, x0, y0, x1, y1, 255, kLine8Connected);
+        if (GetScanError() < 0) return;
+        if (y0 == y1) continue;
+        if (y0 > y1) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+        }
+        ScanEdge e;
+        e.x = int64_t{x0} << 16;
+        e.step = ((int64_t{x1} - x0) << 16) / (int64_t{y1} - y0);
+        e.top = y0;
+        e.bottom = y1;
+        b.edges.push_back(e);
+    }
+    SweepEdges(v, b.edges, b.active);
+}
+
+}  // namespace
+
+void FillPolygon(ScanRaster* raster, const int32_t* points, int32_t count, int antialias, int32_t thickness) {
+    SetScanError(0);
+    if (!raster || (!points && count > 0)) {
+        SetScanError(kScanNullArgument);
+        return;
+    }
+    if (count < 0) {
+        SetScanError(kScanOutOfRange);
+        return;
+    }
+    if (thickness < 0 || thickness > 255) {
+        SetScanError(kScanBadRecord);
+        return;
+    }
+    ScanRasterView view;
+    if (!DescribeRaster(raster, &view)) return;
+    if (count == 0) return;
+    // The caller's points may change while we draw (they are the renderer's
+    // scratch buffers): work on a copy.
+    const size_t bytes = static_cast<size_t>(count) * 2 * sizeof(int32_t);
+    std::unique_ptr<int32_t, AlignedDeleter> copy(static_cast<int32_t*>(AlignedAlloc(bytes)));
+    if (!copy) {
+        SetScanError(kScanNoMemory);
+        return;
+    }
+    std::memcpy(copy.get(), points, bytes);
+    const bool antialias8 = antialias && (view.layout & 7) == 0;
+    if (thickness > 0) FillOutline(view, copy.get(), count, antialias8 ? kScanModeAntialias : 0, thickness);
+    else FillSolid(view, copy.get(), count, antialias8);
+}
+
+void DrawThickLine(ScanRaster* raster, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int antialias,
+                   int32_t thickness) {
+    SetScanError(0);
+    if (thickness > 255) {
+        SetScanError(kScanOutOfRange);
+        return;
+    }
+    ScanRasterView view;
+    if (!DescribeRaster(raster, &view)) return;
+    const int32_t mode = antialias && (view.layout & 7) == 0 ? kScanModeAntialias : 0;
+    DrawThickSegment(view, x0, y0, x1, y1, 255, thickness, mode, kCapStart | kCapEnd, 0);
+}

@@ -1,0 +1,315 @@
+// The scan engine: polygon fills against a plain reference and FreeType,
+// anti-aliased and thick coverage by distance, lines, and the engine's
+// memory and error rules.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "draw/scan/scan.h"
+#include "scan_reference.h"
+
+#ifdef QB_TEST_HAVE_FREETYPE
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#endif
+
+namespace {
+
+struct TestRaster {
+    CoverageRasterPtr raster;
+    uint8_t* px = nullptr;
+    int32_t pitch = 0;
+    TestRaster(int32_t w, int32_t h) { raster.reset(CreateCoverageRaster(w, h, &px, &pitch)); }
+    uint8_t At(int32_t x, int32_t y) const { return px[y * pitch + x]; }
+    ScanRasterView View() const {
+        ScanRasterView v;
+        DescribeRaster(raster.get(), &v);
+        return v;
+    }
+    int Count() const {
+        int n = 0;
+        for (int32_t y = 0; y < raster->height; ++y)
+            for (int32_t x = 0; x < raster->width; ++x) n += At(x, y) != 0;
+        return n;
+    }
+};
+
+TestRaster Filled(const std::vector<int32_t>& pts, int32_t w, int32_t h, int aa = 0, int32_t thickness = 0) {
+    TestRaster r(w, h);
+    FillPolygon(r.raster.get(), pts.data(), static_cast<int32_t>(pts.size() / 2), aa, thickness);
+    EXPECT_EQ(GetScanError(), 0);
+    return r;
+}
+
+// Pixel-exact comparison; the first differing pixel is reported.
+void ExpectSame(const TestRaster& got, const scanref::Raster& want, const std::vector<int32_t>& pts) {
+    for (int32_t y = 0; y < want.height; ++y)
+        for (int32_t x = 0; x < want.width; ++x)
+            if (got.At(x, y) != want.At(x, y)) {
+                std::string list;
+                for (int32_t v : pts) list += std::to_string(v) + " ";
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << int(got.At(x, y)) << " for points " << list;
+                return;
+            }
+}
+
+std::vector<int32_t> RandomPolygon(std::mt19937& rng, int lo, int hi) {
+    std::uniform_int_distribution<int> count(3, 8), coord(lo, hi);
+    std::vector<int32_t> pts(static_cast<size_t>(count(rng)) * 2);
+    for (int32_t& v : pts) v = coord(rng);
+    return pts;
+}
+
+// A simple (not self-crossing) polygon: points sorted by angle around the
+// middle, where the fill rules agree.
+std::vector<int32_t> RandomSimplePolygon(std::mt19937& rng, int lo, int hi) {
+    std::vector<int32_t> pts = RandomPolygon(rng, lo, hi);
+    const double mid = (lo + hi) / 2.0;
+    std::vector<std::pair<double, int>> order;
+    for (size_t i = 0; i < pts.size() / 2; ++i)
+        order.push_back({std::atan2(pts[2 * i + 1] - mid, pts[2 * i] - mid), static_cast<int>(i)});
+    std::sort(order.begin(), order.end());
+    std::vector<int32_t> out;
+    for (const auto& [angle, i] : order) {
+        out.push_back(pts[2 * i]);
+        out.push_back(pts[2 * i + 1]);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ScanFill, RandomPolygonsEqualTheReference) {
+    std::mt19937 rng(54);
+    for (int i = 0; i < 4000; ++i) {
+        // Some points outside the raster, to cover clipping and negative rows.
+        const std::vector<int32_t> pts = RandomPolygon(rng, i % 2 ? -6 : 0, i % 2 ? 38 : 31);
+        ExpectSame(Filled(pts, 32, 32), scanref::Fill(pts, 32, 32), pts);
+        if (HasFailure()) return;
+    }
+}
+
+TEST(ScanFill, ShapesOfTheRules) {
+    // The square covers exactly its 10 x 10 pixels: the sweep rows 0..8,
+    // the edge lines row 9 and column 9.
+    TestRaster square = Filled({0, 0, 9, 0, 9, 9, 0, 9}, 16, 16);
+    EXPECT_EQ(square.Count(), 100);
+    EXPECT_EQ(square.At(9, 9), 255);
+    EXPECT_EQ(square.At(10, 9), 0);
+
+    // A star in one stroke leaves its centre pentagon empty.
+    const std::vector<int32_t> star = {20, 0, 32, 38, 0, 14, 40, 14, 8, 38};
+    TestRaster s = Filled(star, 41, 41);
+    EXPECT_EQ(s.At(20, 20), 0);
+    EXPECT_EQ(s.At(20, 5), 255);
+    ExpectSame(s, scanref::Fill(star, 41, 41), star);
+
+    // One and two points: their line only.
+    EXPECT_EQ(Filled({3, 4}, 8, 8).Count(), 1);
+    TestRaster two = Filled({1, 1, 6, 3}, 8, 8);
+    EXPECT_EQ(two.Count(), 6);
+    ExpectSame(two, scanref::Fill({1, 1, 6, 3}, 8, 8), {1, 1, 6, 3});
+    // Points on one row: a line and no edges.
+    EXPECT_EQ(Filled({1, 2, 6, 2, 3, 2}, 8, 8).Count(), 6);
+}
+
+TEST(ScanFill, FarCoordinatesKeepTheirPixels) {
+    // Beyond 32768 pixels a 32-bit 16.16 value overflows; the clipped edge
+    // lines keep the pixels of the unclipped lines.
+    const std::vector<std::vector<int32_t>> shapes = {
+        {0, 0, 40000, 30, 2, 60},
+        {-50000, -7, 40000, 63, 5, 20},
+        {3, -100000, 60, 90000, -20000, 40},
+    };
+    for (const auto& pts : shapes) ExpectSame(Filled(pts, 64, 64), scanref::Fill(pts, 64, 64), pts);
+    // A triangle far above the raster costs no time for its rows.
+    TestRaster r = Filled({0, INT32_MIN, 10, INT32_MAX, 20, INT32_MIN}, 32, 32);
+    EXPECT_GT(r.Count(), 0);
+}
+
+#ifdef QB_TEST_HAVE_FREETYPE
+// FreeType's mono rasteriser samples pixel centres (without dropout
+// control it is the plain sampling rule) and fills by the non-zero rule
+// whatever the outline's flag says, so the polygons do not cross
+// themselves. Its pixel centres lie half a pixel off ours, and y turns up.
+TEST(ScanFill, DiffersFromFreeTypeOnlyAtEdges) {
+    FT_Library lib = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+    std::mt19937 rng(7);
+    constexpr int32_t kSize = 48;
+    for (int i = 0; i < 300; ++i) {
+        const std::vector<int32_t> pts = RandomSimplePolygon(rng, 0, kSize - 1);
+        const int n = static_cast<int>(pts.size() / 2);
+        std::vector<FT_Vector> v(static_cast<size_t>(n));
+        std::vector<char> tags(static_cast<size_t>(n), FT_CURVE_TAG_ON);
+        for (int k = 0; k < n; ++k) v[k] = {pts[2 * k] * 64 + 32, (kSize - pts[2 * k + 1]) * 64 - 32};
+        short end = static_cast<short>(n - 1);
+        FT_Outline outline{};
+        outline.n_contours = 1;
+        outline.n_points = static_cast<short>(n);
+        outline.points = v.data();
+        outline.tags = tags.data();
+        outline.contours = &end;
+        // Dropout control would add pixels the sampling rule does not cover.
+        outline.flags = FT_OUTLINE_EVEN_ODD_FILL | FT_OUTLINE_IGNORE_DROPOUTS;
+        std::vector<uint8_t> mono(static_cast<size_t>(kSize / 8) * kSize, 0);
+        FT_Bitmap bm{};
+        bm.rows = kSize;
+        bm.width = kSize;
+        bm.pitch = kSize / 8;
+        bm.buffer = mono.data();
+        bm.pixel_mode = FT_PIXEL_MODE_MONO;
+        ASSERT_EQ(FT_Outline_Get_Bitmap(lib, &outline, &bm), 0);
+        TestRaster ours = Filled(pts, kSize, kSize);
+        for (int32_t y = 0; y < kSize; ++y)
+            for (int32_t x = 0; x < kSize; ++x) {
+                const bool ft = mono[static_cast<size_t>(y * bm.pitch + x / 8)] & (0x80 >> (x % 8));
+                if (ft != (ours.At(x, y) != 0)) {
+                    ASSERT_LE(scanref::EdgeDistance(pts, x, y), 1.0) << "pixel " << x << "," << y << " of polygon " << i;
+                }
+            }
+    }
+    FT_Done_FreeType(lib);
+}
+#endif
+
+TEST(ScanFill, AntialiasedFillsAreSolidAwayFromEdges) {
+    std::mt19937 rng(11);
+    for (int i = 0; i < 500; ++i) {
+        const std::vector<int32_t> pts = RandomPolygon(rng, 3, 36);
+        TestRaster r = Filled(pts, 40, 40, 1);
+        for (int32_t y = 0; y < 40; ++y)
+            for (int32_t x = 0; x < 40; ++x) {
+                if (scanref::EdgeDistance(pts, x, y) <= 2.0) continue;
+                const uint8_t want = scanref::Inside(pts, x, y) ? 255 : 0;
+                ASSERT_EQ(r.At(x, y), want) << "pixel " << x << "," << y << " of polygon " << i;
+            }
+    }
+}
+
+TEST(ScanFill, ThickOutlinesCoverTheirWidth) {
+    std::mt19937 rng(3);
+    for (int aa = 0; aa < 2; ++aa)
+        for (int i = 0; i < 200; ++i) {
+            const std::vector<int32_t> pts = RandomPolygon(rng, 12, 52);
+            const int32_t t = 2 + i % 14;
+            TestRaster r = Filled(pts, 64, 64, aa, t);
+            for (int32_t y = 0; y < 64; ++y)
+                for (int32_t x = 0; x < 64; ++x) {
+                    const double d = scanref::EdgeDistance(pts, x, y);
+                    if (d < t / 2.0 - 1) {
+                        ASSERT_EQ(r.At(x, y), 255) << x << "," << y << " t=" << t << " aa=" << aa;
+                    }
+                    // The anti-aliased profile fades over one more pixel.
+                    if (d > t / 2.0 + 1 + aa) {
+                        ASSERT_EQ(r.At(x, y), 0) << x << "," << y << " t=" << t << " aa=" << aa;
+                    }
+                }
+        }
+}
+
+TEST(ScanLines, PlainLinesAndModes) {
+    TestRaster r8(8, 8), r4(8, 8), bad(8, 8);
+    DrawRasterLine(r8.View(), 0, 0, 3, 1, 255, 8);
+    DrawRasterLine(r4.View(), 0, 0, 3, 1, 255, 4);
+    EXPECT_EQ(r8.Count(), 4);
+    EXPECT_EQ(r4.Count(), 5);
+    for (int32_t x = 0; x < 4; ++x) EXPECT_TRUE(r8.At(x, 0) || r8.At(x, 1));
+    SetScanError(0);
+    DrawRasterLine(bad.View(), 0, 0, 3, 1, 255, 2);
+    EXPECT_EQ(GetScanError(), kScanBadRecord);
+    EXPECT_EQ(bad.Count(), 0);
+    // A 4-connected line from far outside still ends on its own end.
+    TestRaster far(16, 16);
+    SetScanError(0);
+    DrawRasterLine(far.View(), -30, -7, 9, 12, 255, 1);
+    EXPECT_EQ(GetScanError(), 0);
+    EXPECT_EQ(far.At(9, 12), 255);
+}
+
+TEST(ScanLines, ThickLineShapes) {
+    TestRaster thin(16, 16), two(16, 16), dot(48, 48), oneCap(48, 48);
+    DrawThickLine(thin.raster.get(), 5, 5, 10, 5, 0, 1);
+    EXPECT_EQ(thin.Count(), 6);
+    // Thickness 2: rows 4..6 of the quad plus one pixel of each r=1 disc.
+    DrawThickLine(two.raster.get(), 5, 5, 10, 5, 0, 2);
+    EXPECT_EQ(two.Count(), 20);
+    EXPECT_EQ(two.At(4, 5), 255);
+    EXPECT_EQ(two.At(11, 5), 255);
+    EXPECT_EQ(two.At(4, 4), 0);
+    // Zero length: the caps alone, one disc of radius 5.
+    DrawThickLine(dot.raster.get(), 20, 20, 20, 20, 0, 10);
+    DrawThickSegment(oneCap.View(), 20, 20, 20, 20, 255, 10, 0, kCapStart, 0);
+    EXPECT_EQ(std::memcmp(dot.px, oneCap.px, 48 * 48), 0);
+    EXPECT_EQ(dot.At(20, 25), 255);
+    EXPECT_EQ(dot.At(20, 26), 0);
+}
+
+TEST(ScanLines, RefusalsLeaveTheRasterUntouched) {
+    TestRaster a(16, 16), b(16, 16);
+    DrawThickLine(a.raster.get(), 1, 1, 10, 10, 0, 256);
+    EXPECT_EQ(GetScanError(), kScanOutOfRange);
+    const std::vector<int32_t> tri = {1, 1, 10, 1, 5, 9};
+    FillPolygon(b.raster.get(), tri.data(), 3, 0, 256);
+    EXPECT_EQ(GetScanError(), kScanBadRecord);
+    EXPECT_EQ(a.Count() + b.Count(), 0);
+    // The anti-aliased line keeps two pixels free around it: a raster of 5
+    // gets nothing.
+    TestRaster small(5, 40);
+    DrawRasterLineAA(small.View(), 0, 0, 4 << 16, 39 << 16);
+    EXPECT_EQ(small.Count(), 0);
+    TestRaster big(40, 40);
+    DrawRasterLineAA(big.View(), 5 << 16, 5 << 16, 30 << 16, 20 << 16);
+    EXPECT_GT(big.Count(), 25);
+}
+
+TEST(ScanMemory, AlignedBlocksAndRasters) {
+    SetScanError(0);
+    void* p = AlignedAlloc(100);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 32, 0u);
+    std::memset(p, 1, 100);
+    AlignedFree(static_cast<char*>(p) + 8);
+    EXPECT_EQ(GetScanError(), kScanMisaligned);
+    AlignedFree(p);
+    SetScanError(0);
+    EXPECT_EQ(AlignedAlloc(kScanMaxBlock + 1), nullptr);
+    EXPECT_EQ(GetScanError(), kScanOutOfRange);
+    // -1 and -8 keep the stored code.
+    SetScanError(kScanStepFailed);
+    SetScanError(kScanStepFailedQuiet);
+    EXPECT_EQ(GetScanError(), kScanOutOfRange);
+
+    uint8_t* px = nullptr;
+    EXPECT_EQ(CreateCoverageRaster(-1, 5, &px, nullptr), nullptr);
+    EXPECT_EQ(GetScanError(), kScanNegativeSize);
+    TestRaster r(7, 3);
+    EXPECT_EQ(r.pitch, 8);
+    // The point copy is refused before a point is read.
+    const int32_t one[2] = {1, 1};
+    FillPolygon(r.raster.get(), one, 200'000'000, 0, 0);
+    EXPECT_EQ(GetScanError(), kScanNoMemory);
+    EXPECT_EQ(r.Count(), 0);
+    FillPolygon(nullptr, one, 1, 0, 0);
+    EXPECT_EQ(GetScanError(), kScanNullArgument);
+}
+
+TEST(ScanLines, ClipLineStaysOnTheSegment) {
+    ScanPoint64 a{-10, 5}, b{20, 5};
+    ASSERT_TRUE(ClipLine(10, 10, &a, &b));
+    EXPECT_EQ(a.x, 0);
+    EXPECT_EQ(b.x, 9);
+    ScanPoint64 c{-10, -10}, d{-1, 30};
+    EXPECT_FALSE(ClipLine(10, 10, &c, &d));
+    ScanPoint64 e{0, 0}, f{1, 1};
+    SetScanError(0);
+    EXPECT_FALSE(ClipLine(0, 10, &e, &f));
+    EXPECT_EQ(GetScanError(), kScanOutOfRange);
+}
