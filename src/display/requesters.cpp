@@ -2,9 +2,11 @@
 // the requester, else the scripted answers of a test run, else the platform.
 #include "display/requesters.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <iterator>
+#include <new>
 #include <vector>
 
 #include "core/chars.h"

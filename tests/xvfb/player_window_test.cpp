@@ -225,6 +225,27 @@ wait $pid
     EXPECT_NE(on.err.find("Stopped here"), std::string::npos) << on.err;
 }
 
+// With a display server and no applet named, the player asks zenity for one
+// (a fake zenity here, first on PATH, that records its arguments) and runs
+// the file it answers.
+TEST_F(PlayerWindowTest, WithoutAnAppletZenityAsksForOneAndThePlayerRunsIt) {
+    const std::string print =
+        ".function main maxstack=4\n.line 1\n    GETGLOBAL 0 \"debugprint\"\n    LOADK 1 \"picked\"\n"
+        "    CALL 0 2 1\n    RETURN 0 1 0\n.end\n";
+    const fs::path applet = Pack(Chunk(print, "picked"), dir_ / "picked.qba", "--include picked.qbs:1:1000:0");
+    fs::create_directories(dir_ / "bin");
+    e2e::WriteFile(dir_ / "bin" / "zenity", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"" +
+                                                (dir_ / "argv.txt").string() + "\"\necho '" + applet.string() +
+                                                "'\n");
+    fs::permissions(dir_ / "bin" / "zenity", fs::perms::owner_all);
+    const e2e::RunResult r =
+        UnderXvfb("PATH=" + (dir_ / "bin").string() + ":$PATH " + QB_PLAYER_PATH + " -quiet >played.txt\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(e2e::ReadFile(dir_ / "played.txt"), "picked\n") << r.err;
+    EXPECT_EQ(e2e::ReadFile(dir_ / "argv.txt"),
+              "--file-selection\n--title=Select Quenbrook applet to run\n--file-filter=*.qba | *.[qQ][bB][aA]\n");
+}
+
 // DisplayBrush(1, #CENTER, #CENTER) of a PNG brush, then the busy loop: the
 // brush must stand in the window's centre, with layers off and on.
 TEST_F(PlayerWindowTest, ABrushShownAtTheCentreStandsInTheWindowsCentreWithLayersOffAndOn) {
