@@ -2,6 +2,7 @@
 // argument vector (no shell), UTF-8 texts, and the answer read from its
 // standard output. zenity's exit status 1 is the user's cancel.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,8 +84,20 @@ int RunZenity(const std::vector<std::string>& args, ZenityReply* reply) {
     // GTK's warnings about dialogs without a parent are no concern of the
     // player's output.
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // zenity starts with no blocked signals and their default handling: the
+    // player's threads block some and the player may ignore SIGPIPE.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM}) sigaddset(&defaults, sig);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "zenity", &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, "zenity", &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return ERR_WINDOW;
     writeEnd.Close();
