@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "core/plugin.h"
 #include "display/requesters.h"
 #include "display_fixture.h"
@@ -14,6 +15,8 @@
 namespace {
 
 struct Sent {
+    std::string title;
+    std::string body;
     uint32_t style = 0;
     int mode = -1;
     std::vector<std::pair<uint32_t, std::string>> tags;  // text tags as text
@@ -46,7 +49,10 @@ char* Answer() {
 
 qbDisplayAdapterSlots RequesterSlots() {
     qbDisplayAdapterSlots s;
-    s.SystemRequest = [](void*, const char*, const char*, uint32_t style, int32_t* result, const qbAdapterTag* tags) {
+    s.SystemRequest = [](void*, const char* title, const char* body, uint32_t style, int32_t* result,
+                         const qbAdapterTag* tags) {
+        sent.title = title;
+        sent.body = body;
         sent.style = style;
         Record(tags, style & kSystemStyleCustom);
         *result = 2;
@@ -221,4 +227,23 @@ TEST_F(RequesterAdapterTest, RequestersTheAdapterDoesNotTakeGoToThePlatform) {
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].operation, "SystemRequesterNative");
     EXPECT_EQ(sent.style, 0u);
+}
+
+TEST_F(RequesterAdapterTest, TheErrorThatEndsThePlayerShowsInASystemRequesterUnlessSwitchedOff) {
+    Install(kRequesterSystem);
+    InstallErrorRequester();
+    unsetenv("QB_NO_ERROR_BOX");
+    ShowErrorRequester(nullptr, "Boom", 1, 5);
+    EXPECT_EQ(sent.title, "QuenbrookPlayer");
+    EXPECT_EQ(sent.body, "Boom");
+    EXPECT_EQ(sent.style, kSystemStyleOk | 128);
+    ASSERT_EQ(sent.tags.size(), 1u);
+    EXPECT_EQ(sent.tags[0].second, "5");
+
+    sent = {};
+    setenv("QB_NO_ERROR_BOX", "1", 1);
+    ShowErrorRequester(nullptr, "Boom", 1, 0);
+    unsetenv("QB_NO_ERROR_BOX");
+    SetErrorRequesterHook(nullptr);
+    EXPECT_EQ(sent.title, "");
 }
