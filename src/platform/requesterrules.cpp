@@ -97,7 +97,7 @@ bool StringFieldAccepts(std::string_view text, int type, int maxLength) {
 
 std::string StringFieldDefault(const char* text, int type, int maxLength) {
     std::string start = text ? text : "";
-    if (type == kStringNumerical && !IsValidNumberText(start)) start = "0";
+    if (type == kStringNumerical && !IsValidNumberText(start)) start.assign(1, '0');
     if (maxLength > 0 && start.size() > static_cast<size_t>(maxLength)) start.resize(maxLength);
     return start;
 }

@@ -106,7 +106,10 @@ std::vector<std::string> ListItems(const char* items) {
 
 std::string Join(const std::vector<std::string>& parts) {
     std::string joined;
-    for (size_t i = 0; i < parts.size(); ++i) joined += (i ? "|" : "") + parts[i];
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) joined += '|';
+        joined += parts[i];
+    }
     return joined;
 }
 

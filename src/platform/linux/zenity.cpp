@@ -248,8 +248,10 @@ int ZenityFileRequester(const char* title, const char* pattern, int mode, const 
     if (!suffixes.empty()) {
         std::string names, globs;
         for (const std::string& s : suffixes) {
-            names += (names.empty() ? "*" : " *") + Utf8(s.c_str());
-            globs += (globs.empty() ? "" : " ") + CaseBlindGlob(Utf8(s.c_str()));
+            if (!names.empty()) names += ' ', globs += ' ';
+            names += '*';
+            names += Utf8(s.c_str());
+            globs += CaseBlindGlob(Utf8(s.c_str()));
         }
         args.push_back("--file-filter=" + names + " | " + globs);
     }
