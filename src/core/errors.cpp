@@ -3,6 +3,7 @@
 #include "core/errors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -285,12 +286,21 @@ void FormatErrorRequesterText(ScriptState* L, const char* text, bool raw, char* 
 
 // Standard error always has the text, where a player started from a terminal
 // or a test shows it; the backend adds a box when a desktop can show one.
-void ShowErrorRequester(ScriptState* L, const char* text, int raw, int /*flags*/) {
+namespace {
+std::atomic<ErrorRequesterHook> errorRequesterHook{nullptr};
+}  // namespace
+
+void SetErrorRequesterHook(ErrorRequesterHook hook) { errorRequesterHook.store(hook); }
+
+void ShowErrorRequester(ScriptState* L, const char* text, int raw, int flags) {
     char buffer[kRequesterTextSize];
     FormatErrorRequesterText(L, text, raw != 0, buffer, sizeof(buffer));
     std::fprintf(stderr, "%s\n", buffer);
     std::fflush(stderr);
-    ShowErrorBoxNative(buffer);
+    if (ErrorRequesterHook hook = errorRequesterHook.load())
+        hook(L, buffer, flags);
+    else
+        ShowErrorBoxNative(buffer);
 }
 
 void PrintMessage(const char* format, const char* file, int ellipsis) {

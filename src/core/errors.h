@@ -71,6 +71,11 @@ void FreeUserErrorList();
 // unless raw or the file-and-line setting is off), and showing it.
 void FormatErrorRequesterText(ScriptState* L, const char* text, bool raw, char* out, size_t outSize);
 void ShowErrorRequester(ScriptState* L, const char* text, int raw, int flags);
+// What shows the error requester's text after standard error has it: the
+// display layer's system requester once it installs itself, else the
+// backend's error box.
+using ErrorRequesterHook = void (*)(ScriptState* L, const char* text, int flags);
+void SetErrorRequesterHook(ErrorRequesterHook hook);
 
 void PrintMessage(const char* format, const char* file, int ellipsis);
 void PrintDoneMessage();

@@ -105,7 +105,38 @@ struct qbDisplayAdapterSlots {
     void* (*LockBitMap)(void* bitmap, uint32_t flags, const qbAdapterTag* tags) = nullptr;
     void (*UnLockBitMap)(void* lock) = nullptr;
     intptr_t (*GetBitMapAttr)(void* bitmap, int attribute) = nullptr;
+    // The requester adapter's slots, each enabled by its requester flag.
+    // Every text or record they answer goes back to FreeRequest with its
+    // kind; a null answer is a cancel.
+    int (*SystemRequest)(void* handle, const char* title, const char* body, uint32_t style, int32_t* result,
+                         const qbAdapterTag* tags) = nullptr;
+    int (*FileRequest)(void* handle, const char* title, int mode, char** result, const qbAdapterTag* tags) = nullptr;
+    int (*PathRequest)(void* handle, const char* title, int mode, char** result, const qbAdapterTag* tags) = nullptr;
+    int (*StringRequest)(void* handle, const char* title, const char* body, uint32_t style, char** result,
+                         const qbAdapterTag* tags) = nullptr;
+    int (*ListRequest)(void* handle, const char* title, const char* body, const char* entries, int reserved,
+                       int32_t* result, const qbAdapterTag* tags) = nullptr;
+    int (*FontRequest)(void* handle, const char* title, int reserved, char** result, uint32_t* style,
+                       const qbAdapterTag* tags) = nullptr;
+    int (*ColorRequest)(void* handle, const char* title, int reserved, int32_t* result,
+                        const qbAdapterTag* tags) = nullptr;
+    void (*FreeRequest)(int kind, void* result) = nullptr;
 };
+
+// Requester flags of SetRequesterAdapter: which requesters the adapter takes.
+enum : uint32_t {
+    kRequesterNoReplace = 1,
+    kRequesterSystem = 2,
+    kRequesterFile = 4,
+    kRequesterPath = 8,
+    kRequesterString = 16,
+    kRequesterList = 32,
+    kRequesterFont = 64,
+    kRequesterColour = 128,
+};
+
+// Kinds of FreeRequest.
+enum : int { kFreeRequestFile = 0, kFreeRequestPath = 1, kFreeRequestString = 2, kFreeRequestFont = 3 };
 
 // Calls a slot the plugin may have left empty; an empty slot answers like a
 // slot that did nothing (0 or null).

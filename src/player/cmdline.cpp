@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/linkeddata.h"
 #include "core/settings.h"
+#include "display/adapter.h"
 #include "display/displaylib.h"
 #include "display/eventlib.h"
 #include "display/requesters.h"
@@ -23,6 +24,7 @@
 #include "objects/brushlib.h"
 #include "objects/layers.h"
 #include "platform/platform.h"
+#include "platform/requesterscript.h"
 #include "player/options.h"
 #include "text/textlib.h"
 
@@ -191,6 +193,31 @@ int ScanArguments(const std::string& text, qbOptionValues& values, qbCommandLine
     return due == Due::Known ? ERR_ARGS : 0;
 }
 
+// The start-up's answer when no applet was given and no requester could ask
+// for one: the usage is on standard error, and the run fails without an
+// error message of its own.
+constexpr int kNoAppletChosen = -1;
+
+int AskForApplet(qbCommandLine* cl) {
+    const char* title = GetMessageText(MSG_SELECTAPPLET);
+    qbFileRequestResult chosen;
+    const int err =
+        ShowFileRequester(nullptr, nullptr, title ? title : "", "qba", kReqNormal, nullptr, nullptr, 0, &chosen);
+    // A requester that the system can't show (no desktop, no dialog program)
+    // leaves the user how the player is started instead; one that a test
+    // run's scripted answers or an adapter refused says why itself.
+    if (err == ERR_WINDOW && !RequesterScriptActive() && !DisplayAdapter().requester) {
+        PrintOptionHelp(stderr);
+        return kNoAppletChosen;
+    }
+    if (err) return err;
+    if (!chosen.chosen) return ERR_USERABORT;
+    const std::string path = chosen.folder + chosen.files.c_str();
+    if (!CopyBounded(cl->scriptPath, sizeof cl->scriptPath, path)) return ERR_ARGS;
+    CopyBounded(cl->scriptPathAsTyped, sizeof cl->scriptPathAsTyped, path);
+    return 0;
+}
+
 // The applet named on the command line, else the executable when an applet
 // is appended to it, else the one the user picks.
 int ChooseAppletFile(const qbOptionValues& values, qbCommandLine* cl) {
@@ -198,11 +225,7 @@ int ChooseAppletFile(const qbOptionValues& values, qbCommandLine* cl) {
         if (!CopyBounded(cl->scriptPath, sizeof cl->scriptPath, values.text[kOptApplet])) return ERR_ARGS;
         CopyBounded(cl->scriptPathAsTyped, sizeof cl->scriptPathAsTyped, values.text[kOptApplet]);
     } else if (LinkedDataOffset == 0) {
-        const char* title = GetMessageText(MSG_SELECTAPPLET);
-        int err = ShowFileRequester(title ? title : "", "qba", cl->scriptPath, sizeof cl->scriptPath);
-        // Without a requester the user learns how the player is started.
-        if (err == kNoFileRequester) PrintOptionHelp(stderr);
-        if (err) return err;
+        if (int err = AskForApplet(cl)) return err;
     }
     if (LinkedDataOffset != 0) std::memcpy(cl->scriptPath, cl->executablePath, sizeof cl->scriptPath);
     return 0;

@@ -34,6 +34,7 @@
 #include "display/eventlib.h"
 #include "display/events.h"
 #include "display/icons.h"
+#include "display/requesters.h"
 #include "draw/draw.h"
 #include "draw/vectorgfx.h"
 #include "imaging/imageops.h"
@@ -284,6 +285,7 @@ int PlayerMain(int argc, char** argv) {
     applet->versionMinor = 1;
 
     InstallVmHost(OfferToErrorHandler, cmdGetLastError);
+    InstallErrorRequester();
     ScriptState* L = VmOpen();
     if (!L) {
         std::fputs("Not enough memory.\n", stderr);

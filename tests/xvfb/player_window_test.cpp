@@ -162,12 +162,12 @@ TEST_F(PlayerWindowTest, AnErrorEndsThePlayerWithoutWaitingOnABoxWhenTheBoxIsSwi
 }
 
 // On an X server with the core fonts that SDL draws its box with, the error
-// that ends the player waits in a box named after the player until it is
-// dismissed; QB_NO_ERROR_BOX=1 lets the player end at once, with no box at
-// any moment. Every wait is bounded: a box that never comes, or a player
+// that ends the player waits in a system requester named after the player
+// until its OK button is pressed; QB_NO_ERROR_BOX=1 lets the player end at
+// once, with no box at any moment. Every wait is bounded: a box that never comes, or a player
 // that never ends, fails the test instead of holding it.
 TEST_F(PlayerWindowTest, TheEndingErrorWaitsInABoxUntilDismissedUnlessTheBoxIsSwitchedOff) {
-    if (!HaveTool("xkill") || !HaveTool("xlsfonts")) GTEST_SKIP() << "xkill or xlsfonts is not installed";
+    if (!HaveTool("xdotool") || !HaveTool("xlsfonts")) GTEST_SKIP() << "xdotool or xlsfonts is not installed";
     fs::path applet = Pack(Chunk(kFailingChunk, "fail"), dir_ / "fail.qba", "--include fail.qbs:1:1000:0");
     const std::string player = std::string(QB_PLAYER_PATH) + " " + applet.string() + " -quiet";
     // Polls every 0.05 s while the player runs, for at most 5 s or until a
@@ -205,7 +205,7 @@ kill -0 $pid 2>/dev/null && echo waiting >waiting.txt
     const e2e::RunResult on = UnderXvfb(R"(xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' | grep -q . || { echo >nofonts.txt; exit 0; }
 )" + watch + R"(xwininfo -root -tree >tree.txt
 wid=$(xwininfo -name QuenbrookPlayer 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')
-[ -n "$wid" ] && xkill -id "$wid" >/dev/null 2>&1
+[ -n "$wid" ] && xdotool key --window "$wid" Return && echo pressed >pressed.txt
 i=0
 while kill -0 $pid 2>/dev/null && [ $i -lt 100 ]; do i=$((i+1)); sleep 0.05; done
 kill -KILL $pid 2>/dev/null
@@ -218,9 +218,35 @@ wait $pid
     // The box is modal: the player was still there, waiting on it.
     EXPECT_TRUE(fs::exists(dir_ / "waiting.txt"));
     EXPECT_NE(e2e::ReadFile(dir_ / "tree.txt").find("\"QuenbrookPlayer\""), std::string::npos);
-    // Dismissed, the player ends with the error's status (not killed: 137).
+    // Return, sent to the box without focus, presses its OK button; the
+    // player then ends with the error's status (not killed: 137).
+    EXPECT_TRUE(fs::exists(dir_ / "pressed.txt"));
     EXPECT_EQ(on.status, 1) << on.err;
     EXPECT_NE(on.err.find("Stopped here"), std::string::npos) << on.err;
+}
+
+// With a display server and no applet named, the player asks zenity for one
+// (a fake zenity here, first on PATH, that records its arguments) and runs
+// the file it answers.
+TEST_F(PlayerWindowTest, WithoutAnAppletZenityAsksForOneAndThePlayerRunsIt) {
+    const std::string print =
+        ".function main maxstack=4\n.line 1\n    GETGLOBAL 0 \"debugprint\"\n    LOADK 1 \"picked\"\n"
+        "    CALL 0 2 1\n    RETURN 0 1 0\n.end\n";
+    const fs::path applet = Pack(Chunk(print, "picked"), dir_ / "picked.qba", "--include picked.qbs:1:1000:0");
+    fs::create_directories(dir_ / "bin");
+    e2e::WriteFile(dir_ / "bin" / "zenity", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"" +
+                                                (dir_ / "argv.txt").string() + "\"\necho '" + applet.string() +
+                                                "'\n");
+    fs::permissions(dir_ / "bin" / "zenity", fs::perms::owner_all);
+    // Under the address sanitizer, SDL's X11 driver leaves allocations of
+    // libraries it unloads at exit, which the leak check reports without a
+    // stack to suppress them by; they are no concern of this test.
+    const e2e::RunResult r = UnderXvfb("PATH=" + (dir_ / "bin").string() + ":$PATH ASAN_OPTIONS=detect_leaks=0 " +
+                                       QB_PLAYER_PATH + " -quiet >played.txt\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(e2e::ReadFile(dir_ / "played.txt"), "picked\n") << r.err;
+    EXPECT_EQ(e2e::ReadFile(dir_ / "argv.txt"),
+              "--file-selection\n--title=Select Quenbrook applet to run\n--file-filter=*.qba | *.[qQ][bB][aA]\n");
 }
 
 // DisplayBrush(1, #CENTER, #CENTER) of a PNG brush, then the busy loop: the

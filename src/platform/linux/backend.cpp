@@ -1,9 +1,10 @@
 // The Linux backend's table: windows, input and monitors on SDL2, process
-// services of its own, audio through the player's mixer; images, text,
-// movies, requesters, full screen and the clipboard refuse until their
-// engines are wired in.
+// services of its own, audio through the player's mixer, requesters in SDL
+// message boxes and zenity; images, text, movies, full screen and the
+// clipboard refuse until their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
+#include "platform/linux/requesters_linux.h"
 #include "platform/linux/sdl_audio.h"
 #include "platform/linux/sdl_backend.h"
 #include "platform/op_fill.h"
@@ -92,6 +93,15 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_SDL(ScanJoysticks)
     QB_OP_SDL(ReadJoystick)
 #undef QB_OP_SDL
+#define QB_OP_REQUESTER(op) ops.op = &linux_requesters::op;
+    QB_OP_REQUESTER(ColorRequesterNative)
+    QB_OP_REQUESTER(ListRequesterNative)
+    QB_OP_REQUESTER(StringRequesterNative)
+    QB_OP_REQUESTER(SystemRequesterNative)
+    QB_OP_REQUESTER(FontRequesterNative)
+    QB_OP_REQUESTER(PathRequesterNative)
+    QB_OP_REQUESTER(FileRequesterNative)
+#undef QB_OP_REQUESTER
     // The second bounds entry serves callers that only move the window.
     ops.SetNativeWindowBoundsAlt = &sdl_backend::SetNativeWindowBounds;
     ops.ShowErrorBoxNative = &sdl_backend::ShowErrorBox;
