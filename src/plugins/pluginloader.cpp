@@ -94,14 +94,20 @@ uint32_t KnownCapabilities() {
 
 // Slot records copied straight from runs of record words: same order, one
 // pointer each.
-constexpr int kImageFirstWord = 65, kDisplayFirstWord = 120, kTimerFirstWord = 164, kFileFirstWord = 174;
+constexpr int kImageFirstWord = 65, kDisplayFirstWord = 120, kTimerFirstWord = 164, kRequesterFirstWord = 166,
+              kFileFirstWord = 174;
+constexpr int kDisplayWords = 44, kRequesterWords = 8;
 static_assert(sizeof(qbImageLoaderSlots) == 5 * sizeof(void*));
-static_assert(sizeof(qbDisplayAdapterSlots) == 44 * sizeof(void*));
+// The host keeps the requester slots behind the display adapter's, in one
+// record; the plugin record has the timer's two words between them.
+static_assert(offsetof(qbDisplayAdapterSlots, SystemRequest) == kDisplayWords * sizeof(void*));
+static_assert(sizeof(qbDisplayAdapterSlots) == (kDisplayWords + kRequesterWords) * sizeof(void*));
 static_assert(sizeof(qbTimerAdapterSlots) == 2 * sizeof(void*));
 static_assert(sizeof(qbAdapterSlots) == 14 * sizeof(void*));
 static_assert(offsetof(qbPluginRecord, IsImage) == 8 * kImageFirstWord);
 static_assert(offsetof(qbPluginRecord, HandleEvents) == 8 * kDisplayFirstWord);
 static_assert(offsetof(qbPluginRecord, RegisterTimer) == 8 * kTimerFirstWord);
+static_assert(offsetof(qbPluginRecord, SystemRequest) == 8 * kRequesterFirstWord);
 static_assert(offsetof(qbPluginRecord, FOpen) == 8 * kFileFirstWord);
 
 void SetWord(qbPluginRecord& record, int word, void* value) {
@@ -111,6 +117,10 @@ void SetWord(qbPluginRecord& record, int word, void* value) {
 template <class Slots>
 void CopyWords(const qbPluginRecord& record, int firstWord, Slots& slots) {
     std::memcpy(&slots, reinterpret_cast<const char*>(&record) + 8 * firstWord, sizeof slots);
+}
+
+void CopyWords(const qbPluginRecord& record, int firstWord, int count, void* to) {
+    std::memcpy(to, reinterpret_cast<const char*>(&record) + 8 * firstWord, 8 * size_t(count));
 }
 
 // The record's name against the file name less its last four characters:
@@ -173,7 +183,11 @@ void FillView(qbPluginHandle& h) {
         SetImageLoaderSlots(&v, &h.imageSlots);
     }
     if (h.capabilities & PLUGINCAPS_DISPLAYADAPTER) {
-        CopyWords(r, kDisplayFirstWord, h.displaySlots);
+        CopyWords(r, kDisplayFirstWord, kDisplayWords, &h.displaySlots);
+        v.displaySlots = &h.displaySlots;
+    }
+    if (h.capabilities & PLUGINCAPS_REQUESTERADAPTER) {
+        CopyWords(r, kRequesterFirstWord, kRequesterWords, &h.displaySlots.SystemRequest);
         v.displaySlots = &h.displaySlots;
     }
     if (h.capabilities & PLUGINCAPS_TIMERADAPTER) {
