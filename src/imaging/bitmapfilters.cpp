@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
@@ -185,10 +187,27 @@ int ContrastBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool raise, 
     if (!locked.ok()) return ERR_LOCKBMAP;
     const int32_t sign = raise ? 1 : -1;
     const auto& l = locked.get();
+    if (locked.bytes() != 2 && locked.bytes() != 4) return 0;
+    // Each step moves the levels towards its fixed points; once a step
+    // changes nothing, no later one does, so a count of millions ends there.
+    const size_t rowBytes = static_cast<size_t>(width) * locked.bytes();
+    const size_t pitchBytes = static_cast<size_t>(l.rowLength) * locked.bytes();
+    std::vector<uint8_t> before;
     for (int32_t i = 0; i < steps; ++i) {
+        const bool watch = i >= 2;
+        if (watch) {
+            before.resize(rowBytes * static_cast<size_t>(height));
+            for (int32_t y = 0; y < height; ++y)
+                std::memcpy(&before[y * rowBytes], static_cast<const uint8_t*>(l.pixels) + y * pitchBytes, rowBytes);
+        }
         if (locked.bytes() == 4) ContrastPixels32(locked.p32(), width, height, l.rowLength, l.pixelFormat, sign);
-        else if (locked.bytes() == 2) ContrastPixels16(locked.p16(), width, height, l.rowLength, l.pixelFormat, sign);
-        else break;
+        else ContrastPixels16(locked.p16(), width, height, l.rowLength, l.pixelFormat, sign);
+        if (!watch) continue;
+        bool same = true;
+        for (int32_t y = 0; y < height && same; ++y)
+            same = std::memcmp(&before[y * rowBytes], static_cast<const uint8_t*>(l.pixels) + y * pitchBytes,
+                               rowBytes) == 0;
+        if (same) break;
     }
     return 0;
 }
