@@ -13,6 +13,8 @@
 #include "imaging/convolve.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
+#include "objects/displayobject.h"
+#include "objects/objectoptions.h"
 #include "objects/layerfilters.h"
 #include "show_fixture.h"
 
@@ -170,7 +172,7 @@ TEST_F(LayerFiltersShowTest, XFlipMirrorsTheBorderToo) {
         ASSERT_NE(b->mask, nullptr);
         // A shape that is not its own mirror image: the left third.
         for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 12; ++x) WriteBitmapPixel(b->mask, x, y, x < 4 ? 0 : 1, true);
+            for (int x = 0; x < 12; ++x) WriteBitmapPixel(b->mask, x, y, x < 4 ? kMaskVisible : kMaskInvisible, true);
         ASSERT_EQ(Show("DisplayBrush", {double(id), 10.0 + 30 * id, 20}, [&] {
                       SetTableFieldInt(L_, "border", 1);
                       SetTableFieldInt(L_, "bordersize", 3);
@@ -211,4 +213,27 @@ TEST_F(LayerFiltersShowTest, WithLayersOffAPrivateCopyIsFiltered) {
     qbBrush* brush = nullptr;
     GetBrushRecord(nullptr, ObjectID{1, nullptr}, &brush, 0);
     EXPECT_EQ(ReadBitmapPixel(brush->bitmap, 3, 3, false), 0xFFFFFFu);
+}
+
+TEST_F(LayerFiltersShowTest, ARenderersImageIsFilteredThenFadedWithLayersOff) {
+    qbLayerOptions lopts;
+    ResetLayerOptions(&lopts);
+    lopts.filters.slot[kFilterInvert] = Slot(0);
+    lopts.transparency = 55;
+    qbObjectImage image;
+    image.bitmap = AllocBitmap(8, 4, 0, nullptr);
+    image.mask = AllocMask(image.bitmap, 8, 4, true, nullptr, 0);
+    FillBitmapRect(image.bitmap, 0, 0, 8, 4, 0x102030);
+    WriteBitmapPixel(image.mask, 2, 1, kMaskVisible, true);
+    ApplyFiltersAndTransparency(&lopts, &image, 8, 4);
+    EXPECT_EQ(ReadBitmapPixel(image.bitmap, 0, 0, false), 0xEFDFCFu);
+    ASSERT_EQ(image.mask, nullptr);
+    ASSERT_NE(image.alpha, nullptr);
+    EXPECT_EQ(image.alpha->plane->data[1 * image.alpha->plane->rowBytes + 2], 200);
+    EXPECT_EQ(image.alpha->plane->data[0], 0);
+    // With layers on the renderer's image is the layer's, filtered later.
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ApplyFiltersAndTransparency(&lopts, &image, 8, 4);
+    EXPECT_EQ(ReadBitmapPixel(image.bitmap, 0, 0, false), 0xEFDFCFu);
+    FreeObjectImage(&image);
 }
