@@ -12,6 +12,7 @@
 #include "core/errcodes.h"
 #include "imaging/channels.h"
 #include "imaging/planeblur.h"
+#include "imaging/tapsums.h"
 
 namespace {
 
@@ -66,9 +67,12 @@ int BlurPixels(const qbConvolveRequest& r, const std::vector<double>& kernel) {
     for (auto& p : planes.plane)
         if (!BlurRows8(p.data(), r.width, r.height, w, kernel)) return ERR_MEM;
     // The horizontal results are stored as pixels before the vertical pass
-    // reads them: 2-byte pixels lose their low bits in between.
-    JoinChannels(planes, r.pixels, r.pitch, r.pixelFormat, r.bytesPerPixel);
-    SplitChannels(r.pixels, r.width, r.height, r.pitch, r.pixelFormat, r.bytesPerPixel, &planes);
+    // reads them: 2-byte pixels lose their low bits in between (4-byte
+    // pixels keep every channel byte, so theirs need not go round).
+    if (r.bytesPerPixel == 2) {
+        JoinChannels(planes, r.pixels, r.pitch, r.pixelFormat, r.bytesPerPixel);
+        SplitChannels(r.pixels, r.width, r.height, r.pitch, r.pixelFormat, r.bytesPerPixel, &planes);
+    }
     for (auto& p : planes.plane)
         if (!BlurColumns8(p.data(), r.width, r.height, w, kernel)) return ERR_MEM;
     JoinChannels(planes, r.pixels, r.pitch, r.pixelFormat, r.bytesPerPixel);
@@ -228,28 +232,28 @@ void Convolve2DPlane(uint8_t* data, int32_t width, int32_t height, size_t rowByt
     const int64_t l = CopyEdgeExtended8(data, width, height, static_cast<int32_t>(rowBytes), k, &copy);
     if (l == 0) return;
     const auto w = static_cast<size_t>(width);
-    std::vector<double> acc, line;
+    // The taps in summing order, those of weight 0 left out (emboss is
+    // zero off its diagonal; adding a zero product changes no sum).
+    std::vector<size_t> offsets;
+    std::vector<double> weights, acc;
+    std::vector<const uint8_t*> bases;
     try {
+        for (int64_t t = 0; t < k; ++t)
+            for (int64_t q = 0; q < k; ++q)
+                if (const double kq = kernel[static_cast<size_t>(t * k + q)]; kq != 0.0) {
+                    offsets.push_back(static_cast<size_t>(t * l + q));
+                    weights.push_back(kq);
+                }
+        bases.resize(offsets.size());
         acc.resize(w);
-        line.resize(w + static_cast<size_t>(k));
     } catch (const std::bad_alloc&) {
         return;
     }
     for (int64_t y = 0; y < height; ++y) {
-        std::fill(acc.begin(), acc.end(), 0.0);
-        for (int64_t t = 0; t < k; ++t) {
-            const uint8_t* row = copy.data() + (y + t) * l;
-            for (size_t i = 0; i < line.size(); ++i) line[i] = row[i];
-            for (int64_t q = 0; q < k; ++q) {
-                const double kq = kernel[static_cast<size_t>(t * k + q)];
-                if (kq == 0.0) continue;  // emboss is all zeros off its diagonal; skipping adds nothing
-                const double* in = line.data() + q;
-                double* out = acc.data();
-                for (size_t x = 0; x < w; ++x) out[x] += in[x] * kq;
-            }
-        }
-        uint8_t* out = data + static_cast<size_t>(y) * rowBytes;
-        for (size_t x = 0; x < w; ++x) out[x] = ClampChannel(acc[x]);
+        const uint8_t* rowStart = copy.data() + y * l;
+        for (size_t i = 0; i < offsets.size(); ++i) bases[i] = rowStart + offsets[i];
+        SumTaps8(bases.data(), weights.data(), bases.size(), w, acc.data());
+        StoreSums(acc.data(), w, data + static_cast<size_t>(y) * rowBytes);
     }
     *ok = true;
 }

@@ -1,5 +1,5 @@
-// Both passes sum the taps in kernel order for every output, so the
-// vectorised loops (many outputs per step) give exactly the plain sums.
+// Both passes sum the taps in kernel order for every output (through the
+// tap sums), so the vectorised loops give exactly the plain sums.
 // Kernels more than four times as long as the line would spend nearly all
 // their taps on repeats of the two edge samples; those taps are summed
 // first by side (the result then differs from the plain sum only in the
@@ -14,6 +14,7 @@
 #include "core/errcodes.h"
 #include "imaging/channels.h"
 #include "imaging/convolve.h"
+#include "imaging/tapsums.h"
 
 namespace {
 
@@ -60,20 +61,15 @@ bool BlurRows8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes, co
             return true;
         }
         std::vector<double> line(w + k);
+        std::vector<const double*> bases(k);
+        for (size_t t = 0; t < k; ++t) bases[t] = line.data() + t;
         for (int32_t y = 0; y < height; ++y) {
             uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
-            for (size_t i = 0; i < line.size(); ++i) {
-                const size_t at = i < h ? 0 : std::min(i - h, w - 1);
-                line[i] = row[at];
-            }
-            std::fill(acc.begin(), acc.end(), 0.0);
-            for (size_t t = 0; t < k; ++t) {
-                const double kt = kernel[t];
-                const double* in = line.data() + t;
-                double* out = acc.data();
-                for (size_t x = 0; x < w; ++x) out[x] += in[x] * kt;
-            }
-            for (size_t x = 0; x < w; ++x) row[x] = ClampChannel(acc[x]);
+            std::fill(line.begin(), line.begin() + static_cast<ptrdiff_t>(h), static_cast<double>(row[0]));
+            for (size_t x = 0; x < w; ++x) line[h + x] = row[x];
+            std::fill(line.begin() + static_cast<ptrdiff_t>(h + w), line.end(), static_cast<double>(row[w - 1]));
+            SumTapsDouble(bases.data(), kernel.data(), k, w, acc.data());
+            StoreSums(acc.data(), w, row);
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -103,17 +99,13 @@ bool BlurColumns8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes,
             }
             return true;
         }
+        std::vector<const uint8_t*> bases(k);
         for (int64_t y = 0; y < hgt; ++y) {
-            std::fill(acc.begin(), acc.end(), 0.0);
-            for (size_t t = 0; t < k; ++t) {
-                const int64_t r = std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1);
-                const uint8_t* in = src.data() + static_cast<size_t>(r) * w;
-                const double kt = kernel[t];
-                double* out = acc.data();
-                for (size_t x = 0; x < w; ++x) out[x] += static_cast<double>(in[x]) * kt;
-            }
-            uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
-            for (size_t x = 0; x < w; ++x) row[x] = ClampChannel(acc[x]);
+            for (size_t t = 0; t < k; ++t)
+                bases[t] = src.data() +
+                           static_cast<size_t>(std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1)) * w;
+            SumTaps8(bases.data(), kernel.data(), k, w, acc.data());
+            StoreSums(acc.data(), w, data + static_cast<size_t>(y) * rowBytes);
         }
     } catch (const std::bad_alloc&) {
         return false;

@@ -13,6 +13,7 @@
 #include "imaging/convolve.h"
 #include "imaging/oilpaint.h"
 #include "imaging/planeblur.h"
+#include "imaging/tapsums.h"
 
 namespace {
 
@@ -189,4 +190,28 @@ TEST(OilPaintTest, TiesGoToThePixelThatReachedTheCountFirst) {
     r16.pixelFormat = kFormatRGB565;
     OilPaint16(r16);
     EXPECT_EQ(p16[4], 0x1111);
+}
+
+TEST(ConvolveTest, EveryInstructionSetGivesThePlainTapSums) {
+    std::mt19937 rng(23);
+    for (size_t width : {1u, 15u, 16u, 17u, 50u}) {
+        std::vector<uint8_t> bytes(width * 7);
+        std::vector<double> doubles(bytes.size()), weights(7);
+        for (size_t i = 0; i < bytes.size(); ++i) doubles[i] = bytes[i] = static_cast<uint8_t>(rng());
+        for (double& w : weights) w = std::ldexp(static_cast<double>(rng()), -31) - 0.9;
+        std::vector<const uint8_t*> b8;
+        std::vector<const double*> bd;
+        for (size_t t = 0; t < 7; ++t) {
+            b8.push_back(bytes.data() + t * width);
+            bd.push_back(doubles.data() + t * width);
+        }
+        std::vector<double> plain(width), vec(width), plainD(width), vecD(width);
+        SumTaps8With(KernelIsa::Portable, b8.data(), weights.data(), 7, width, plain.data());
+        SumTaps8With(KernelIsa::Avx2, b8.data(), weights.data(), 7, width, vec.data());
+        SumTapsDoubleWith(KernelIsa::Portable, bd.data(), weights.data(), 7, width, plainD.data());
+        SumTapsDoubleWith(KernelIsa::Avx2, bd.data(), weights.data(), 7, width, vecD.data());
+        EXPECT_EQ(plain, vec) << width;
+        EXPECT_EQ(plainD, vecD) << width;
+        EXPECT_EQ(plain, plainD) << width;
+    }
 }
