@@ -97,8 +97,10 @@ void ContrastWith(const ContrastTable& table, uint32_t& r, uint32_t& g, uint32_t
     else hue = (dr - dg) / delta + 4;
     hue /= 6;
     if (hue < 0) hue += 1;
-    const double h = (hue - std::floor(hue)) * 6;
-    const double f = h - std::floor(h);
+    // hue lies in 0..1 here and h in 0..6, so their floors are integer
+    // conversions (a libm call each on the baseline instruction set).
+    const double h = (hue - (hue >= 1 ? 1.0 : 0.0)) * 6;
+    const double f = h - static_cast<double>(static_cast<int>(h));
     const double p = (1 - sat) * vp, q = (1 - sat * f) * vp, t = (1 - sat * (1 - f)) * vp;
     double cr, cg, cb;
     switch (static_cast<int>(h)) {
@@ -159,12 +161,29 @@ void SolarizePixels16(uint16_t* pixels, int32_t width, int32_t height, int32_t p
     });
 }
 
+namespace {
+
+// The three tables with the identity for channels left alone, so the
+// per-pixel work is three lookups without a test.
+struct GammaTables {
+    uint8_t t[3][256];
+    explicit GammaTables(const qbGammaRequest& q) {
+        const uint8_t* given[3] = {q.red, q.green, q.blue};
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < 256; ++i)
+                t[c][i] = (q.channels >> c & 1) && given[c] ? given[c][i] : static_cast<uint8_t>(i);
+    }
+};
+
+}  // namespace
+
 void GammaPixels32(const qbGammaRequest& q) {
+    const GammaTables g(q);
     Each32(static_cast<uint32_t*>(q.pixels), q.width, q.height, q.pitch, q.pixelFormat,
-           [&q](uint32_t& r, uint32_t& g, uint32_t& b) {
-               if (q.channels & 1) r = q.red[r];
-               if (q.channels & 2) g = q.green[g];
-               if (q.channels & 4) b = q.blue[b];
+           [&g](uint32_t& r, uint32_t& gr, uint32_t& b) {
+               r = g.t[0][r];
+               gr = g.t[1][gr];
+               b = g.t[2][b];
            });
 }
 
