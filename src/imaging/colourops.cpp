@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "imaging/channels.h"
+#include "imaging/colourops_avx2.h"
 
 namespace {
 
@@ -211,10 +212,24 @@ void ContrastPixel(int32_t sign, uint32_t* r, uint32_t* g, uint32_t* b) {
     ContrastWith(table, *r, *g, *b);
 }
 
-void ContrastPixels32(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format, int32_t sign) {
+void ContrastPixels32With(KernelIsa isa, uint32_t* pixels, int32_t width, int32_t height, int32_t pitch,
+                          uint32_t format, int32_t sign) {
     const ContrastTable table(sign);
+    if (format == kFormatARGB && UsableIsa(isa) == KernelIsa::Avx2 && pixels) {
+        for (int32_t y = 0; y < height; ++y) {
+            uint32_t* row = pixels + static_cast<ptrdiff_t>(y) * pitch;
+            const size_t done = ContrastArgbAvx2(row, static_cast<size_t>(width), table.v);
+            Each32(row + done, width - static_cast<int32_t>(done), 1, pitch, format,
+                   [&table](uint32_t& r, uint32_t& g, uint32_t& b) { ContrastWith(table, r, g, b); });
+        }
+        return;
+    }
     Each32(pixels, width, height, pitch, format,
            [&table](uint32_t& r, uint32_t& g, uint32_t& b) { ContrastWith(table, r, g, b); });
+}
+
+void ContrastPixels32(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format, int32_t sign) {
+    ContrastPixels32With(BestKernelIsa(), pixels, width, height, pitch, format, sign);
 }
 
 void ContrastPixels16(uint16_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format, int32_t sign) {

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "imaging/kernelisa.h"
+
 void SolarizePixels32(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format,
                       int32_t threshold);
 void SolarizePixels16(uint16_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format,
@@ -33,6 +35,9 @@ void SepiaPixels16(uint16_t* pixels, int32_t width, int32_t height, int32_t pitc
 // sign +1 raises the contrast, -1 lowers it.
 void ContrastPixel(int32_t sign, uint32_t* r, uint32_t* g, uint32_t* b);
 void ContrastPixels32(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format, int32_t sign);
+// ContrastPixels32 with the instruction set chosen (the tests compare them).
+void ContrastPixels32With(KernelIsa isa, uint32_t* pixels, int32_t width, int32_t height, int32_t pitch,
+                          uint32_t format, int32_t sign);
 void ContrastPixels16(uint16_t* pixels, int32_t width, int32_t height, int32_t pitch, uint32_t format, int32_t sign);
 
 struct qbModulateRequest {

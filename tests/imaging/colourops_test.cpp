@@ -188,3 +188,24 @@ TEST(ColourOpsTest, MatchImageMagickWithinOneLevel) {
         EXPECT_LE(worst, 1) << c.args;
     }
 }
+
+TEST(ColourOpsTest, VectorContrastGivesThePlainKernelsPixels) {
+    std::mt19937 rng(31);
+    for (int32_t w : {1, 3, 4, 5, 33}) {
+        std::vector<uint32_t> a(static_cast<size_t>(w) * 3);
+        for (auto& p : a) p = rng();
+        // Grays, black, white and single-channel colours among the noise.
+        a[0] = 0;
+        if (w > 3) {
+            a[1] = 0x808080;
+            a[2] = 0xFFFFFF;
+            a[3] = 0x00FF0000;
+        }
+        for (int32_t sign : {1, -1}) {
+            std::vector<uint32_t> plain = a, vec = a;
+            ContrastPixels32With(KernelIsa::Portable, plain.data(), w, 3, w, kFormatARGB, sign);
+            ContrastPixels32With(KernelIsa::Avx2, vec.data(), w, 3, w, kFormatARGB, sign);
+            ASSERT_EQ(plain, vec) << w << " " << sign;
+        }
+    }
+}

@@ -1,0 +1,10 @@
+// Vector forms of the colour operations, for ARGB rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Contrast over the first pixels of the row, four at a time, with the
+// table of v' by max(R, G, B); the number of pixels done (the rest is the
+// caller's). Call only where the processor has AVX2.
+size_t ContrastArgbAvx2(uint32_t* pixels, size_t count, const double* table);
