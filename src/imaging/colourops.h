@@ -55,6 +55,7 @@ void ConvertRGBToHSL(uint32_t r, uint32_t g, uint32_t b, double* hue, double* sa
 void ModulatePixel(uint32_t* r, uint32_t* g, uint32_t* b, double huePercent, double saturationPercent,
                    double lightnessPercent);
 void ModulatePixels32(const qbModulateRequest& request);
+void ModulatePixels32With(KernelIsa isa, const qbModulateRequest& request);
 void ModulatePixels16(const qbModulateRequest& request);
 // The hue after a turn, brought into 0..1 in constant time with exactly the
 // value that adding or subtracting 1 until it lies there would give (an

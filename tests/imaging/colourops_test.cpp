@@ -209,3 +209,21 @@ TEST(ColourOpsTest, VectorContrastGivesThePlainKernelsPixels) {
         }
     }
 }
+
+TEST(ColourOpsTest, VectorModulateGivesThePlainKernelsPixels) {
+    std::mt19937 rng(37);
+    std::vector<uint32_t> a(4 * 64 + 3);
+    for (auto& p : a) p = rng();
+    a[0] = 0;
+    a[1] = 0xFFFFFF;
+    a[2] = 0x808080;
+    a[3] = 0x0000FF;
+    for (auto [l, s, h] : {std::tuple{100, 100, 100}, {120, 80, 130}, {0, 100, 0}, {300, 250, 200}, {50, 0, 2147483647},
+                           {100, 100, -2147483647}, {100, 100, 199}}) {
+        std::vector<uint32_t> plain = a, vec = a;
+        const int32_t w = static_cast<int32_t>(a.size());
+        ModulatePixels32With(KernelIsa::Portable, {plain.data(), w, 1, w, kFormatARGB, l, s, h});
+        ModulatePixels32With(KernelIsa::Avx2, {vec.data(), w, 1, w, kFormatARGB, l, s, h});
+        ASSERT_EQ(plain, vec) << l << " " << s << " " << h;
+    }
+}
