@@ -1,6 +1,5 @@
 // The brightness of every copy pixel is worked out once, into a byte plane
-// beside the copy, rather than k x k times; only the counters a window
-// touched are cleared for the next pixel.
+// beside the copy, rather than k x k times.
 #include "imaging/oilpaint.h"
 
 #include <cstring>
@@ -46,22 +45,30 @@ void OilPaint(const qbOilPaintRequest& r, Read read) {
     for (int64_t y = 0; y < height; ++y) {
         T* out = pixels + y * static_cast<int64_t>(r.pitch);
         for (int64_t x = 0; x < width; ++x) {
+            // Branch-free: which window pixel wins is data the predictor
+            // cannot learn, so the choice is made with selects.
             uint32_t best = 0;
-            T chosen = copy[static_cast<size_t>(y * l + x)];
+            size_t chosen = static_cast<size_t>(y * l + x);
             for (int64_t t = 0; t < k; ++t) {
                 const size_t at = static_cast<size_t>((y + t) * l + x);
                 const uint8_t* b = bright.data() + at;
-                const T* p = copy.data() + at;
-                for (int64_t q = 0; q < k; ++q)
-                    if (++count[b[q]] > best) {
-                        best = count[b[q]];
-                        chosen = p[q];
-                    }
+                for (int64_t q = 0; q < k; ++q) {
+                    const uint32_t c = ++count[b[q]];
+                    const bool more = c > best;
+                    best = more ? c : best;
+                    chosen = more ? at + static_cast<size_t>(q) : chosen;
+                }
             }
-            out[x] = chosen;
-            for (int64_t t = 0; t < k; ++t) {
-                const uint8_t* b = bright.data() + static_cast<size_t>((y + t) * l + x);
-                for (int64_t q = 0; q < k; ++q) count[b[q]] = 0;
+            out[x] = copy[chosen];
+            // Clearing all 256 counters is a few wide stores, cheaper than
+            // one store per window pixel for any window past 4 x 4.
+            if (k <= 3) {
+                for (int64_t t = 0; t < k; ++t) {
+                    const uint8_t* b = bright.data() + static_cast<size_t>((y + t) * l + x);
+                    for (int64_t q = 0; q < k; ++q) count[b[q]] = 0;
+                }
+            } else {
+                std::memset(count, 0, sizeof count);
             }
         }
     }
