@@ -3,6 +3,7 @@
 // plain definitions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -213,5 +214,43 @@ TEST(ConvolveTest, EveryInstructionSetGivesThePlainTapSums) {
         EXPECT_EQ(plain, vec) << width;
         EXPECT_EQ(plainD, vecD) << width;
         EXPECT_EQ(plain, plainD) << width;
+    }
+}
+
+TEST(OilPaintTest, EqualsTheWindowWalkOnRandomPictures) {
+    std::mt19937 rng(41);
+    for (auto [w, h, radius] : {std::tuple{13, 9, 0.0}, {13, 9, 1.5}, {5, 17, 3.0}, {2, 2, 4.0}}) {
+        std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+        // Few levels, so that counts tie often.
+        for (auto& p : px) p = (rng() % 4) * 0x404040u + (rng() & 0x030303u);
+        const std::vector<uint32_t> src = px;
+        const int64_t k = GetKernelWidth2D(radius, 0.5, 1 << 20);
+        std::vector<uint32_t> want(px.size());
+        for (int64_t y = 0; y < h; ++y)
+            for (int64_t x = 0; x < w; ++x) {
+                uint32_t count[256] = {}, best = 0, chosen = 0;
+                for (int64_t t = 0; t < k; ++t)
+                    for (int64_t q = 0; q < k; ++q) {
+                        const int64_t sy = std::clamp<int64_t>(y + t - k / 2, 0, h - 1);
+                        const int64_t sx = std::clamp<int64_t>(x + q - k / 2, 0, w - 1);
+                        const uint32_t p = src[static_cast<size_t>(sy * w + sx)];
+                        const auto b = static_cast<uint32_t>(0.299 * (p >> 16 & 255) + 0.587 * (p >> 8 & 255) +
+                                                             0.114 * (p & 255)) & 255;
+                        if (++count[b] > best) {
+                            best = count[b];
+                            chosen = p;
+                        }
+                    }
+                want[static_cast<size_t>(y * w + x)] = chosen;
+            }
+        qbOilPaintRequest r;
+        r.pixels = px.data();
+        r.width = static_cast<uint32_t>(w);
+        r.height = static_cast<uint32_t>(h);
+        r.pitch = static_cast<uint32_t>(w);
+        r.pixelFormat = kFormatARGB;
+        r.radius = radius;
+        OilPaint32(r);
+        EXPECT_EQ(px, want) << w << "x" << h << " r " << radius;
     }
 }
