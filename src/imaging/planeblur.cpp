@@ -83,11 +83,12 @@ bool BlurColumns8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes,
     const auto hgt = static_cast<int64_t>(height);
     const auto half = static_cast<int64_t>(k / 2);
     try {
-        // The rows as they were, which every output row reads k of.
-        std::vector<uint8_t> src(w * static_cast<size_t>(height));
-        for (int32_t y = 0; y < height; ++y) std::memcpy(&src[static_cast<size_t>(y) * w], data + y * rowBytes, w);
         std::vector<double> acc(w);
         if (LongKernel(k, height)) {
+            // The rows as they were, which every output row reads.
+            std::vector<uint8_t> src(w * static_cast<size_t>(height));
+            for (int32_t y = 0; y < height; ++y)
+                std::memcpy(&src[static_cast<size_t>(y) * w], data + y * rowBytes, w);
             const std::vector<double> prefix = Prefix(kernel);
             for (int64_t y = 0; y < hgt; ++y) {
                 for (size_t x = 0; x < w; ++x)
@@ -99,12 +100,25 @@ bool BlurColumns8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes,
             }
             return true;
         }
-        std::vector<const uint8_t*> bases(k);
+        // The rows an output row reads, as doubles, in a ring of k rows:
+        // row r sits in slot r mod k, and rows are taken in before the row
+        // of the same number is overwritten (each output row y needs row
+        // y + k/2 first), so the plane needs no copy of its own.
+        std::vector<double> ring(k * w);
+        std::vector<const double*> bases(k);
+        int64_t taken = -1;
         for (int64_t y = 0; y < hgt; ++y) {
-            for (size_t t = 0; t < k; ++t)
-                bases[t] = src.data() +
-                           static_cast<size_t>(std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1)) * w;
-            SumTaps8(bases.data(), kernel.data(), k, w, acc.data());
+            for (const int64_t need = std::min(hgt - 1, y + half); taken < need;) {
+                ++taken;
+                const uint8_t* in = data + static_cast<size_t>(taken) * rowBytes;
+                double* slot = ring.data() + static_cast<size_t>(taken % static_cast<int64_t>(k)) * w;
+                for (size_t x = 0; x < w; ++x) slot[x] = in[x];
+            }
+            for (size_t t = 0; t < k; ++t) {
+                const int64_t r = std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1);
+                bases[t] = ring.data() + static_cast<size_t>(r % static_cast<int64_t>(k)) * w;
+            }
+            SumTapsDouble(bases.data(), kernel.data(), k, w, acc.data());
             StoreSums(acc.data(), w, data + static_cast<size_t>(y) * rowBytes);
         }
     } catch (const std::bad_alloc&) {

@@ -1,4 +1,4 @@
-// The AVX2 forms keep sixteen outputs in four registers across all taps,
+// The AVX2 forms keep 16 or 32 outputs in registers across all taps,
 // so each tap costs a load, a multiply and an add per four outputs; they
 // carry the target attribute rather than the file a flag, for the reason
 // kernels_avx2.cpp gives, and name no FMA, so nothing is contracted.
@@ -69,6 +69,17 @@ QB_AVX2 void SumTaps8Avx2(const uint8_t* const* bases, const double* weights, si
 QB_AVX2 void SumTapsDoubleAvx2(const double* const* bases, const double* weights, size_t taps, size_t width,
                                double* out) {
     size_t x = 0;
+    // Eight chains of adds cover the add's latency on two ports.
+    for (; x + 32 <= width; x += 32) {
+        __m256d s[8];
+        for (auto& v : s) v = _mm256_setzero_pd();
+        for (size_t i = 0; i < taps; ++i) {
+            const __m256d w = _mm256_set1_pd(weights[i]);
+            const double* p = bases[i] + x;
+            for (int j = 0; j < 8; ++j) s[j] = _mm256_add_pd(s[j], _mm256_mul_pd(_mm256_loadu_pd(p + 4 * j), w));
+        }
+        for (int j = 0; j < 8; ++j) _mm256_storeu_pd(out + x + 4 * j, s[j]);
+    }
     for (; x + 16 <= width; x += 16) {
         __m256d s0 = _mm256_setzero_pd(), s1 = s0, s2 = s0, s3 = s0;
         for (size_t i = 0; i < taps; ++i) {
