@@ -1,110 +1,172 @@
-// The Gaussian weights are sampled three times per tap and summed, which
-// keeps narrow kernels close to the continuous curve; sums are stored
-// truncated, like every other kernel of the player.
+// Both passes sum the taps in kernel order for every output (through the
+// tap sums), so the vectorised loops give exactly the plain sums.
+// Kernels more than four times as long as the line would spend nearly all
+// their taps on repeats of the two edge samples; those taps are summed
+// first by side (the result then differs from the plain sum only in the
+// last bits of the double).
 #include "imaging/planeblur.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <cstring>
 #include <new>
-#include <vector>
 
 #include "core/errcodes.h"
+#include "imaging/channels.h"
+#include "imaging/convolve.h"
+#include "imaging/tapsums.h"
 
 namespace {
 
-constexpr double kTiny = 1e-10;
-constexpr double kSqrtTwoPi = 2.5066282746310002;
-
-// A kernel wider than this cannot fit any plane the bitmaps allow.
-constexpr int64_t kMaxKernel = int64_t{1} << 24;
-
-double Gauss(double u, double sigma) { return std::exp(-(u * u) / (2 * sigma * sigma)) / (sigma * kSqrtTwoPi); }
-
-uint8_t Store(double s) {
-    if (s < 0) return 0;
-    if (s > 255) return 255;
-    return static_cast<uint8_t>(s);
+// Prefix sums of the kernel: prefix[i] = kernel[0] + ... + kernel[i - 1].
+std::vector<double> Prefix(const std::vector<double>& kernel) {
+    std::vector<double> p(kernel.size() + 1, 0.0);
+    for (size_t i = 0; i < kernel.size(); ++i) p[i + 1] = p[i] + kernel[i];
+    return p;
 }
 
-// One pass over count samples: out[i] = sum of kernel[t] x in[clamp(i + t - half)].
-// The edge taps are read through a padded line so the inner loop has no tests.
-void ConvolveLine(const std::vector<double>& kernel, const uint8_t* line, size_t stride, int32_t count,
-                  std::vector<double>& padded, uint8_t* out, size_t outStride) {
-    const size_t k = kernel.size();
-    const size_t half = k / 2;
-    for (size_t i = 0; i < padded.size(); ++i) {
-        const int64_t at = std::clamp<int64_t>(static_cast<int64_t>(i) - static_cast<int64_t>(half), 0, count - 1);
-        padded[i] = line[static_cast<size_t>(at) * stride];  // converted once, read k times
-    }
-    // Four outputs at a time, each summed in tap order as a lone one would
-    // be: the compiler runs the four sums in vector lanes, and every result
-    // stays what a plain loop computes.
-    const double* kt = kernel.data();
-    int32_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const double* p = padded.data() + i;
-        double s[4] = {0, 0, 0, 0};
-        for (size_t t = 0; t < k; ++t)
-            for (int j = 0; j < 4; ++j) s[j] += p[t + j] * kt[t];
-        for (int j = 0; j < 4; ++j) out[static_cast<size_t>(i + j) * outStride] = Store(s[j]);
-    }
-    for (; i < count; ++i) {
-        const double* p = padded.data() + i;
-        double s = 0;
-        for (size_t t = 0; t < k; ++t) s += p[t] * kt[t];
-        out[static_cast<size_t>(i) * outStride] = Store(s);
-    }
+bool LongKernel(size_t k, int32_t count) { return k > 4 * static_cast<size_t>(count); }
+
+// One output of a long kernel over samples s[0..n-1] (through get).
+template <typename Get>
+double LongTapSum(const std::vector<double>& kernel, const std::vector<double>& prefix, int64_t i, int64_t n,
+                  Get get) {
+    const auto k = static_cast<int64_t>(kernel.size());
+    const int64_t h = k / 2;
+    const int64_t left = std::clamp<int64_t>(h - i, 0, k);          // taps reading sample 0 (index < 0)
+    const int64_t rightStart = std::clamp<int64_t>(n - i + h, 0, k);  // first tap reading past n - 1
+    double s = get(0) * prefix[static_cast<size_t>(left)];
+    for (int64_t t = left; t < rightStart; ++t) s += get(i + t - h) * kernel[static_cast<size_t>(t)];
+    s += get(n - 1) * (prefix[static_cast<size_t>(k)] - prefix[static_cast<size_t>(rightStart)]);
+    return s;
 }
 
 }  // namespace
 
-int64_t GaussianKernelWidth(double radius, double sigma) {
-    if (radius > 0) {
-        const double c = std::ceil(radius);
-        if (!(c < static_cast<double>(kMaxKernel))) return std::numeric_limits<int64_t>::max();
-        return 2 * static_cast<int64_t>(c) + 1;
+bool BlurRows8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes, const std::vector<double>& kernel) {
+    const size_t k = kernel.size();
+    const auto w = static_cast<size_t>(width);
+    const size_t h = k / 2;
+    try {
+        std::vector<double> acc(w);
+        if (LongKernel(k, width)) {
+            const std::vector<double> prefix = Prefix(kernel);
+            for (int32_t y = 0; y < height; ++y) {
+                uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
+                for (size_t x = 0; x < w; ++x)
+                    acc[x] = LongTapSum(kernel, prefix, static_cast<int64_t>(x), width,
+                                        [row](int64_t i) { return static_cast<double>(row[i]); });
+                for (size_t x = 0; x < w; ++x) row[x] = ClampChannel(acc[x]);
+            }
+            return true;
+        }
+        std::vector<double> line(w + k);
+        std::vector<const double*> bases(k);
+        for (size_t t = 0; t < k; ++t) bases[t] = line.data() + t;
+        for (int32_t y = 0; y < height; ++y) {
+            uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
+            std::fill(line.begin(), line.begin() + static_cast<ptrdiff_t>(h), static_cast<double>(row[0]));
+            for (size_t x = 0; x < w; ++x) line[h + x] = row[x];
+            std::fill(line.begin() + static_cast<ptrdiff_t>(h + w), line.end(), static_cast<double>(row[w - 1]));
+            SumTapsDouble(bases.data(), kernel.data(), k, w, acc.data());
+            StoreSums(acc.data(), w, row);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    if (!(std::fabs(sigma) > kTiny)) return 1;
-    for (int64_t w = 5;; w += 2) {
-        const int64_t j = w / 2;
-        double n = 0;
-        for (int64_t u = -j; u <= j; ++u) n += Gauss(static_cast<double>(u), sigma);
-        const double v = Gauss(static_cast<double>(j), sigma);
-        if (static_cast<int64_t>(v / n * 255) < 1 || w >= kMaxKernel) return w - 2;
+    return true;
+}
+
+bool BlurColumns8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes, const std::vector<double>& kernel) {
+    const size_t k = kernel.size();
+    const auto w = static_cast<size_t>(width);
+    const auto hgt = static_cast<int64_t>(height);
+    const auto half = static_cast<int64_t>(k / 2);
+    try {
+        std::vector<double> acc(w);
+        if (LongKernel(k, height)) {
+            // The rows as they were, which every output row reads.
+            std::vector<uint8_t> src(w * static_cast<size_t>(height));
+            for (int32_t y = 0; y < height; ++y)
+                std::memcpy(&src[static_cast<size_t>(y) * w], data + y * rowBytes, w);
+            const std::vector<double> prefix = Prefix(kernel);
+            for (int64_t y = 0; y < hgt; ++y) {
+                for (size_t x = 0; x < w; ++x)
+                    acc[x] = LongTapSum(kernel, prefix, y, hgt, [&src, w, x](int64_t i) {
+                        return static_cast<double>(src[static_cast<size_t>(i) * w + x]);
+                    });
+                uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
+                for (size_t x = 0; x < w; ++x) row[x] = ClampChannel(acc[x]);
+            }
+            return true;
+        }
+        // The rows an output row reads, as doubles, in a ring of k rows:
+        // row r sits in slot r mod k, and rows are taken in before the row
+        // of the same number is overwritten (each output row y needs row
+        // y + k/2 first), so the plane needs no copy of its own.
+        std::vector<double> ring(k * w);
+        std::vector<const double*> bases(k);
+        int64_t taken = -1;
+        for (int64_t y = 0; y < hgt; ++y) {
+            for (const int64_t need = std::min(hgt - 1, y + half); taken < need;) {
+                ++taken;
+                const uint8_t* in = data + static_cast<size_t>(taken) * rowBytes;
+                double* slot = ring.data() + static_cast<size_t>(taken % static_cast<int64_t>(k)) * w;
+                for (size_t x = 0; x < w; ++x) slot[x] = in[x];
+            }
+            for (size_t t = 0; t < k; ++t) {
+                const int64_t r = std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1);
+                bases[t] = ring.data() + static_cast<size_t>(r % static_cast<int64_t>(k)) * w;
+            }
+            SumTapsDouble(bases.data(), kernel.data(), k, w, acc.data());
+            StoreSums(acc.data(), w, data + static_cast<size_t>(y) * rowBytes);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void BlurRows8Ref(uint8_t* data, int32_t width, int32_t height, size_t rowBytes, const std::vector<double>& kernel) {
+    const auto k = static_cast<int64_t>(kernel.size());
+    std::vector<uint8_t> copy(static_cast<size_t>(width));
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
+        std::memcpy(copy.data(), row, copy.size());
+        for (int64_t x = 0; x < width; ++x) {
+            double s = 0;
+            for (int64_t t = 0; t < k; ++t)
+                s += copy[static_cast<size_t>(std::clamp<int64_t>(x + t - k / 2, 0, width - 1))] *
+                     kernel[static_cast<size_t>(t)];
+            row[x] = ClampChannel(s);
+        }
+    }
+}
+
+void BlurColumns8Ref(uint8_t* data, int32_t width, int32_t height, size_t rowBytes,
+                     const std::vector<double>& kernel) {
+    const auto k = static_cast<int64_t>(kernel.size());
+    std::vector<uint8_t> copy(static_cast<size_t>(height));
+    for (int32_t x = 0; x < width; ++x) {
+        for (int32_t y = 0; y < height; ++y) copy[static_cast<size_t>(y)] = data[y * rowBytes + x];
+        for (int64_t y = 0; y < height; ++y) {
+            double s = 0;
+            for (int64_t t = 0; t < k; ++t)
+                s += copy[static_cast<size_t>(std::clamp<int64_t>(y + t - k / 2, 0, height - 1))] *
+                     kernel[static_cast<size_t>(t)];
+            data[static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x)] = ClampChannel(s);
+        }
     }
 }
 
 int BlurPlane8(uint8_t* data, int32_t width, int32_t height, uint32_t rowBytes, double radius, double sigma) {
-    if (!data || width <= 0 || height <= 0) return 0;
-    if (!(std::fabs(sigma) > kTiny) || !std::isfinite(sigma)) return 0;
-    if (!(radius > 0)) radius = 0;
-    const int64_t k = GaussianKernelWidth(radius, sigma);
-    if (k > kMaxKernel) return ERR_MEM;
-    try {
-        std::vector<double> kernel(static_cast<size_t>(k), 0.0);
-        const int64_t b = 3 * k / 2;
-        for (int64_t i = -b; i <= b; ++i)
-            kernel[static_cast<size_t>((i + b) / 3)] +=
-                std::exp(-static_cast<double>(i * i) / (18 * sigma * sigma)) / (sigma * kSqrtTwoPi);
-        double sum = 0;
-        for (double w : kernel) sum += w;
-        for (double& w : kernel) w /= sum;
-
-        std::vector<double> padded;
-        // The horizontal pass goes into a copy, so that the vertical pass
-        // reads whole horizontally blurred columns.
-        std::vector<uint8_t> across(static_cast<size_t>(width) * static_cast<size_t>(height));
-        const auto w = static_cast<size_t>(width);
-        padded.resize(w + static_cast<size_t>(k));
-        for (int32_t y = 0; y < height; ++y)
-            ConvolveLine(kernel, data + static_cast<size_t>(y) * rowBytes, 1, width, padded,
-                         across.data() + static_cast<size_t>(y) * w, 1);
-        padded.resize(static_cast<size_t>(height) + static_cast<size_t>(k));
-        for (int32_t x = 0; x < width; ++x)
-            ConvolveLine(kernel, across.data() + x, w, height, padded, data + x, rowBytes);
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
-    return 0;
+    qbConvolveRequest r;
+    r.plane = data;
+    r.width = width;
+    r.height = height;
+    r.planePitch = static_cast<int32_t>(rowBytes);
+    r.radius = radius > 0 ? radius : 0;
+    r.sigma = sigma;
+    r.code = kConvolveBlur;
+    return Convolve(r);
 }

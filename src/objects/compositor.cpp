@@ -10,12 +10,14 @@
 #include "display/display.h"
 #include "display/safeblt.h"
 #include "imaging/blit.h"
+#include "imaging/clonebitmap.h"
 #include "imaging/geometry.h"
 #include "imaging/mixbitmaps.h"
 #include "imaging/planekernels.h"
 #include "imaging/shadowmask.h"
 #include "objects/brushes.h"
 #include "objects/compositekernels.h"
+#include "objects/layerfilters.h"
 #include "objects/layers.h"
 
 namespace {
@@ -57,8 +59,8 @@ void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest,
         } else {
             qbObjectImage image;
             int32_t w = 0, h = 0;
-            if (GetLayerSourceImage(L, layer, s, true, &image, &w, &h)) return;
-            const bool offset = HasSourceOffset(layer->type) && !s->xfbitmap;
+            if (GetLayerSourceImage(L, layer, s, true, true, &image, &w, &h)) return;
+            const bool offset = HasSourceOffset(layer->type) && !s->xfbitmap && image.bitmap != s->fxbitmap;
             BuildShadowMask(image.alpha, image.alpha ? nullptr : image.mask, offset ? s->srcx : 0,
                             offset ? s->srcy : 0, s->shownwidth, s->shownheight, layer->shadow.radius,
                             layer->shadow.sigma, static_cast<uint8_t>(opacity), false, false, &plane);
@@ -104,9 +106,10 @@ void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, 
     if (!Intersect(shown, pass, &part)) return;
     qbObjectImage image;
     int32_t w = 0, h = 0;
-    if (GetLayerSourceImage(L, layer, s, true, &image, &w, &h)) return;
+    if (GetLayerSourceImage(L, layer, s, true, true, &image, &w, &h)) return;
     int32_t sx = part.x - shown.x, sy = part.y - shown.y;
-    if (HasSourceOffset(layer->type) && !s->xfbitmap) {
+    // The filtered image was cut out at the source offset already.
+    if (HasSourceOffset(layer->type) && !s->xfbitmap && image.bitmap != s->fxbitmap) {
         sx += s->srcx;
         sy += s->srcy;
     }
@@ -241,6 +244,55 @@ int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool us
     }
 }
 
+int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool useFiltered, bool useTransformed,
+                        qbObjectImage* out, int32_t* width, int32_t* height) {
+    if (useFiltered && layer->type != kLayerNoObject) {
+        EnsureFilteredImage(L, layer, s, useTransformed);
+        // A transformed image stands for the layer unless a filter moves
+        // pixels, which the transformed image must then follow.
+        const bool transformedWins = useTransformed && s->xfbitmap && !layer->hasgeometricfilter;
+        if (s->fxbitmap && !transformedWins) {
+            *out = {s->fxbitmap, s->fxmask, s->fxalpha};
+            *width = s->fxbitmap->width;
+            *height = s->fxbitmap->height;
+            return 0;
+        }
+    }
+    return GetLayerSourceImage(L, layer, s, useTransformed, out, width, height);
+}
+
+void EnsureFilteredImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool useTransformed) {
+    if (s->fxbitmap || !HasActiveFilters(layer->filters)) return;
+    qbObjectImage image;
+    int32_t iw = 0, ih = 0;
+    if (GetLayerSourceImage(L, layer, s, useTransformed, &image, &iw, &ih) || !image.bitmap) return;
+    const bool offset = HasSourceOffset(layer->type) && !(useTransformed && s->xfbitmap);
+    const int32_t ox = offset ? s->srcx : 0, oy = offset ? s->srcy : 0;
+    if (ox < 0 || oy < 0 || ox >= iw || oy >= ih) return;
+    const int32_t w = std::min(s->shownwidth, iw - ox), h = std::min(s->shownheight, ih - oy);
+    if (w < 1 || h < 1) return;
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    if (CloneBitmapRect(image.bitmap, image.mask, image.alpha, ox, oy, w, h, &bitmap, &mask, &alpha)) return;
+    s->fxbitmap = bitmap;
+    s->fxmask = mask;
+    s->fxalpha = alpha;
+    ApplyLayerFilters(layer->filters, bitmap, mask, alpha, w, h, false);
+}
+
+void FreeLayerFilterCaches(qbLayer* layer) {
+    qbLayerState* states[3] = {layer->basestate, layer->transformedstate, layer->shownstate};
+    for (int i = 0; i < 3; ++i) {
+        qbLayerState* s = states[i];
+        if (!s || (i > 0 && s == states[0]) || (i > 1 && s == states[1])) continue;
+        FreeBitmap(s->fxbitmap);
+        FreeMask(s->fxmask);
+        FreeAlphaChannel(s->fxalpha);
+        s->fxbitmap = s->fxmask = s->fxalpha = nullptr;
+    }
+}
+
 void FreeLayerStyleCaches(qbLayerState* s) {
     FreeBitmap(s->bdbitmap);
     FreeMask(s->bdmask);
@@ -285,6 +337,10 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
                         MultiplyAlpha(rows, rows, alpha->width, alpha->height, static_cast<uint32_t>(opacity));
                     }
                 }
+                // The border follows an image that the filters reshape.
+                if (layer->hasgeometricfilter)
+                    ApplyLayerFilters(layer->filters, bitmap.get(), nullptr, alpha, bitmap->width, bitmap->height,
+                                      true);
                 s->bdwidth = bitmap->width;
                 s->bdheight = bitmap->height;
                 s->bdoffx = s->bdoffy = inset;
@@ -371,6 +427,7 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
         if (const qbClipRegion* c = s->clipregion;
             c && !Intersect(pass0, qbRect{c->x, c->y, c->width, c->height}, &pass))
             continue;
+        EnsureFilteredImage(L, layer, s, true);
         if (layer->shadow.shadow) DrawShadow(L, layer, s, dest, pass);
         if (layer->border.border) DrawBorder(L, layer, s, dest, pass);
         DrawImage(L, layer, s, dest, pass);

@@ -1,8 +1,8 @@
 // The layer compositor: rebuilds one rectangle of a BGPic as the viewer
 // sees it, from its background and every visible layer bottom up, each with
 // its drop shadow, its border and its image blended with its transparency
-// and cut by its clip region. The costly per-layer images (border, shadow
-// plane) are cached in the layer's state until a change drops them.
+// and cut by its clip region. The costly per-layer images (filtered image,
+// border, shadow plane) are cached in the layer's state until a change drops them.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,20 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
 // ERR_WRONGUSAGE or the lookup error of the source object.
 int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* state, bool useTransformed,
                         qbObjectImage* out, int32_t* width, int32_t* height);
+
+// The same, but with useFiltered the layer's filtered image when it has
+// filters (built on first use; it holds just the shown rectangle, so no
+// source offset applies to it), unless useTransformed finds a transformed
+// image and no filter moves pixels.
+int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* state, bool useFiltered, bool useTransformed,
+                        qbObjectImage* out, int32_t* width, int32_t* height);
+// Builds the state's filtered image when the layer has active filters and
+// the state has none: a copy of the shown rectangle of its image (the
+// transformed one with useTransformed) with every filter run on it.
+void EnsureFilteredImage(ScriptState* L, qbLayer* layer, qbLayerState* state, bool useTransformed);
+// Drops the filtered images of the layer's distinct states, for a change
+// of the filters or of what they were run on.
+void FreeLayerFilterCaches(qbLayer* layer);
 
 // The layer's image alone (no shadow or border) inside the rectangle, as a
 // redraw draws it.

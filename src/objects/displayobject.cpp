@@ -18,6 +18,7 @@
 #include "imaging/planekernels.h"
 #include "objects/brushes.h"
 #include "objects/dirtyrects.h"
+#include "objects/layerfilters.h"
 #include "objects/layers.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
@@ -127,6 +128,15 @@ int32_t TruncProduct(int32_t size, double anchor) { return static_cast<int32_t>(
 
 }  // namespace
 
+void ApplyFiltersAndTransparency(const qbLayerOptions* lopts, qbObjectImage* image, int32_t width, int32_t height) {
+    const qbDisplay* display = GetCurrentDisplay();
+    if (!lopts || !image->bitmap || (display && display->layersEnabled)) return;
+    if (HasActiveFilters(lopts->filters))
+        ApplyLayerFilters(lopts->filters, image->bitmap, image->mask, image->alpha, width, height, false);
+    // Without an alpha plane to be had the image is shown as it is.
+    if (lopts->transparency > 0) FadeOwnImage(image, width, height, 255u - static_cast<uint32_t>(lopts->transparency));
+}
+
 int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     qbDisplay* display = GetCurrentDisplay();
     if (!display) return ERR_FINDDISPLAY;
@@ -222,8 +232,21 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     // untransformed top left, so both move by the part's own anchor offset.
     dx = AddCoordinates(dx, -TruncProduct(width, topts.anchorx));
     dy = AddCoordinates(dy, -TruncProduct(height, topts.anchory));
-    // Filters are kept with the options; they run once the filter kernels exist.
     if ((HasActiveFilters(lopts.filters) || lopts.transparency > 0) && src.hardware) return ERR_HWBRUSHFUNC;
+    // Filters run on a private copy of the part, never on the object itself.
+    if (HasActiveFilters(lopts.filters)) {
+        if (!made.owned) {
+            qbObjectImage copy;
+            if (int err = CloneBitmapRect(src.image.bitmap, src.image.mask, src.image.alpha, sx, sy, w, h,
+                                          &copy.bitmap, &copy.mask, &copy.alpha))
+                return err;
+            made.image = copy;
+            made.owned = true;
+            sx = sy = 0;
+        }
+        ApplyLayerFilters(lopts.filters, made.image.bitmap, made.image.mask, made.image.alpha, w, h, false);
+        shown = made.image;
+    }
     BitmapPtr fadedAlpha;
     if (lopts.transparency > 0) {
         const uint32_t level = 255u - static_cast<uint32_t>(lopts.transparency);

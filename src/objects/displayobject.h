@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/argapi.h"
+#include "objects/objecttransform.h"
 
 struct ScriptState;
 struct qbLayer;
@@ -42,6 +43,13 @@ struct qbDisplayObjectCall {
 
 // 0 or an error code; no output is changed after an error.
 int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call);
+
+// For renderers that draw a fresh image of their own while the current
+// display has layers off: runs the options' filters on it, then fades it by
+// the options' transparency (its alpha plane scaled, else one made from the
+// mask, which is freed, or filled at the level; without a plane to be had
+// the image stays as it is). With layers on, or no options, nothing.
+void ApplyFiltersAndTransparency(const qbLayerOptions* lopts, qbObjectImage* image, int32_t width, int32_t height);
 
 // Script commands: DisplayBrush(id, x, y[, options]) and
 // DisplayBrushPart(id, srcx, srcy, x, y, width, height[, options]).

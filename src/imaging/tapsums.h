@@ -1,0 +1,30 @@
+// The inner loop of every convolution: out[x] = sum over taps i, in order,
+// of base_i[x] x weight_i, for x = 0 .. width - 1, in doubles. The vector
+// forms step many outputs at a time but add each output's products in the
+// same order, one multiply and one add each (never fused), so they give the
+// plain sums bit for bit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/kernelisa.h"
+
+void SumTaps8With(KernelIsa isa, const uint8_t* const* bases, const double* weights, size_t taps, size_t width,
+                  double* out);
+void SumTapsDoubleWith(KernelIsa isa, const double* const* bases, const double* weights, size_t taps, size_t width,
+                       double* out);
+
+inline void SumTaps8(const uint8_t* const* bases, const double* weights, size_t taps, size_t width, double* out) {
+    SumTaps8With(BestKernelIsa(), bases, weights, taps, width, out);
+}
+inline void SumTapsDouble(const double* const* bases, const double* weights, size_t taps, size_t width, double* out) {
+    SumTapsDoubleWith(BestKernelIsa(), bases, weights, taps, width, out);
+}
+
+// The sums as channel bytes: below 0 is 0, above 255 is 255, else
+// truncated (the sums are never NaN: bytes times finite weights).
+void StoreSumsWith(KernelIsa isa, const double* sums, size_t width, uint8_t* out);
+inline void StoreSums(const double* sums, size_t width, uint8_t* out) {
+    StoreSumsWith(BestKernelIsa(), sums, width, out);
+}

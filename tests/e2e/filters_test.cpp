@@ -1,0 +1,113 @@
+// Display-option filters, end to end: an applet loads a picture into brush
+// 1, shows it once with a filter set and once without, with layers off (the
+// filters run on a private copy) and on (on the compositor's filtered
+// image); the frames the dummy driver saved are read back.
+#include <gtest/gtest.h>
+
+#include <SDL2/SDL.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_util.h"
+#include "imaging/imagefixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSize = 15;
+constexpr int kFilteredX = 10, kPlainX = 100, kTop = 10;
+
+std::string Applet(const std::string& png, bool layers, const std::string& filter, int arg) {
+    const std::string enable = layers ? "    GETGLOBAL 0 \"enablelayers\"\n    CALL 0 1 1\n" : "";
+    const std::string args = arg ? "    NEWTABLE 7 1 0\n    SETTABLE 7 #0 #" + std::to_string(arg) +
+                                       "\n    SETTABLE 6 \"args\" 7\n"
+                                 : "";
+    return ".function main maxstack=8\n.line 1\n" + enable +
+           "    GETGLOBAL 0 \"loadbrush\"\n    LOADK 1 #1\n    LOADK 2 \"" + png +
+           "\"\n    CALL 0 3 1\n.line 2\n"
+           "    GETGLOBAL 0 \"displaybrush\"\n    LOADK 1 #1\n    LOADK 2 #" + std::to_string(kFilteredX) +
+           "\n    LOADK 3 #" + std::to_string(kTop) +
+           "\n    NEWTABLE 4 0 1\n    NEWTABLE 5 1 0\n    NEWTABLE 6 0 2\n    SETTABLE 6 \"name\" \"" + filter +
+           "\"\n" + args +
+           "    SETTABLE 5 #0 6\n    SETTABLE 4 \"filters\" 5\n    CALL 0 5 1\n.line 3\n"
+           "    GETGLOBAL 0 \"displaybrush\"\n    LOADK 1 #1\n    LOADK 2 #" + std::to_string(kPlainX) +
+           "\n    LOADK 3 #" + std::to_string(kTop) + "\n    CALL 0 4 1\n    RETURN 0 1 0\n.end\n";
+}
+
+class FiltersTest : public e2e::E2eFixture, public ::testing::WithParamInterface<bool> {
+protected:
+    // Shows the picture filtered and plain; false when the run failed.
+    bool Show(const std::vector<uint32_t>& picture, const std::string& filter, int arg) {
+        const fs::path png = dir_ / "pic.png";
+        EXPECT_TRUE(imagefixtures::WriteRgbPng(png.string(), kSize, kSize, picture, false, false));
+        const fs::path qba = Pack(Chunk(Applet(png.string(), GetParam(), filter, arg), "show"), dir_ / "show.qba",
+                                  "--include show.qbs:1:1000:0");
+        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
+                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.status == 0 && Load();
+    }
+    uint32_t Filtered(int x, int y) const { return frame_[static_cast<size_t>(kTop + y) * width_ + kFilteredX + x]; }
+    uint32_t Plain(int x, int y) const { return frame_[static_cast<size_t>(kTop + y) * width_ + kPlainX + x]; }
+
+private:
+    bool Load() {
+        std::vector<fs::path> frames;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            if (entry.path().extension() == ".bmp") frames.push_back(entry.path());
+        if (frames.empty()) return false;
+        std::sort(frames.begin(), frames.end());
+        SDL_Surface* loaded = SDL_LoadBMP(frames.back().c_str());
+        if (!loaded) return false;
+        SDL_Surface* s = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
+        SDL_FreeSurface(loaded);
+        if (!s) return false;
+        width_ = s->w;
+        frame_.resize(static_cast<size_t>(s->w) * s->h);
+        for (int y = 0; y < s->h; ++y) {
+            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
+            for (int x = 0; x < s->w; ++x) frame_[static_cast<size_t>(y) * s->w + x] = row[x] & 0xFFFFFF;
+        }
+        SDL_FreeSurface(s);
+        return true;
+    }
+    std::vector<uint32_t> frame_;
+    int width_ = 0;
+};
+
+}  // namespace
+
+TEST_P(FiltersTest, InvertTurnsRedCyanAndTheBrushStaysRed) {
+    ASSERT_TRUE(Show(std::vector<uint32_t>(kSize * kSize, 0xFF0000), "invert", 0));
+    for (int y = 0; y < kSize; y += 7)
+        for (int x = 0; x < kSize; x += 7) {
+            EXPECT_EQ(Filtered(x, y), 0x00FFFFu) << x << "," << y;
+            EXPECT_EQ(Plain(x, y), 0xFF0000u) << x << "," << y;
+        }
+}
+
+TEST_P(FiltersTest, SepiaToneTurnsWhiteFFFFDD) {
+    ASSERT_TRUE(Show(std::vector<uint32_t>(kSize * kSize, 0xFFFFFF), "sepiatone", 0));
+    EXPECT_EQ(Filtered(7, 7), 0xFFFFDDu);
+    EXPECT_EQ(Plain(7, 7), 0xFFFFFFu);
+}
+
+TEST_P(FiltersTest, BlurSpreadsAWhiteDot) {
+    std::vector<uint32_t> dot(kSize * kSize, 0);
+    dot[7 * kSize + 7] = 0xFFFFFF;
+    ASSERT_TRUE(Show(dot, "blur", 3));
+    EXPECT_LT(Filtered(7, 7) & 0xFF, 255u);
+    EXPECT_GT(Filtered(7, 7) & 0xFF, 0u);
+    EXPECT_GT(Filtered(8, 7) & 0xFF, 0u);
+    EXPECT_EQ(Filtered(8, 7), Filtered(6, 7));
+    EXPECT_EQ(Filtered(7, 8), Filtered(8, 7));
+    EXPECT_EQ(Filtered(0, 0), 0u);
+    EXPECT_EQ(Plain(7, 7), 0xFFFFFFu);
+    EXPECT_EQ(Plain(8, 7), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(LayersOffAndOn, FiltersTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "LayersOn" : "LayersOff"; });

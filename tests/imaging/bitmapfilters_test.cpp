@@ -1,0 +1,152 @@
+// The bitmap filter operations: what they do with their parameters, when
+// they lock, the pixel sizes they leave alone, and the composite filters
+// against their steps.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/nativebitmap.h"
+#include "core/pixelformats.h"
+#include "imaging/bitmap.h"
+#include "imaging/bitmapfilters.h"
+#include "imaging/blit.h"
+#include "imaging/colourops.h"
+#include "imaging/convolve.h"
+
+namespace {
+
+BitmapPtr Noisy(int32_t w, int32_t h, uint32_t seed) {
+    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
+    std::mt19937 rng(seed);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) WriteBitmapPixel(b.get(), x, y, rng() & 0xFFFFFF, false);
+    return b;
+}
+
+std::vector<uint32_t> Pixels(qbBitmap* b) {
+    std::vector<uint32_t> v;
+    for (int32_t y = 0; y < b->height; ++y)
+        for (int32_t x = 0; x < b->width; ++x) v.push_back(ReadBitmapPixel(b, x, y, false));
+    return v;
+}
+
+// A bitmap record whose lock always fails: any operation that locks it
+// answers ERR_LOCKBMAP.
+qbBitmap Unlockable(int32_t w, int32_t h) {
+    qbBitmap b;
+    b.kind = kBitmapKindMask;
+    b.width = w;
+    b.height = h;
+    return b;
+}
+
+}  // namespace
+
+TEST(BitmapFiltersTest, NeutralOrEmptyParametersReturnWithoutLocking) {
+    qbBitmap b = Unlockable(8, 8);
+    EXPECT_EQ(ModulateBitmap(&b, 8, 8, 1, 1, 1), 0);
+    EXPECT_EQ(GammaBitmap(&b, 8, 8, 1, 1, 1), 0);
+    EXPECT_EQ(PixelateBitmap(&b, nullptr, nullptr, 8, 8, 1), 0);
+    EXPECT_EQ(ContrastBitmap(&b, 8, 8, true, 0), 0);
+    EXPECT_EQ(ModulateBitmap(&b, 8, 8, 1, 1, 0.5), ERR_LOCKBMAP);
+    EXPECT_EQ(GammaBitmap(&b, 8, 8, 1, 2, 1), ERR_LOCKBMAP);
+    EXPECT_EQ(InvertBitmap(&b, 8, 8), ERR_LOCKBMAP);
+}
+
+TEST(BitmapFiltersTest, NumbersThatAreNotFiniteAreRefused) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    BitmapPtr b = Noisy(6, 6, 1);
+    const std::vector<uint32_t> before = Pixels(b.get());
+    EXPECT_EQ(ConvolveBitmap(kConvolveBlur, b.get(), nullptr, 6, 6, nan, 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(ConvolveBitmap(kConvolveSharpen, b.get(), nullptr, 6, 6, 1, inf), ERR_WRONGUSAGE);
+    EXPECT_EQ(OilPaintBitmap(b.get(), 6, 6, inf), ERR_WRONGUSAGE);
+    EXPECT_EQ(ModulateBitmap(b.get(), 6, 6, nan, 1, 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(GammaBitmap(b.get(), 6, 6, 1, -inf, 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(CharcoalBitmap(b.get(), nullptr, 6, 6, nan, 1), ERR_WRONGUSAGE);
+    // A radius no kernel can be built for leaves the picture as it was.
+    EXPECT_EQ(ConvolveBitmap(kConvolveBlur, b.get(), nullptr, 6, 6, 1e12, 1), ERR_MEM);
+    OilPaintBitmap(b.get(), 6, 6, 1e12);
+    EXPECT_EQ(Pixels(b.get()), before);
+}
+
+TEST(BitmapFiltersTest, ParameterRules) {
+    BitmapPtr b = Noisy(5, 4, 2);
+    ASSERT_EQ(ModulateBitmap(b.get(), 5, 4, -0.5, 1, 1), 0);  // lightness 0: black
+    for (uint32_t p : Pixels(b.get())) EXPECT_EQ(p, 0u);
+
+    b = Noisy(5, 4, 3);
+    ASSERT_EQ(GammaBitmap(b.get(), 5, 4, 0, 1, 1), 0);
+    for (uint32_t p : Pixels(b.get())) EXPECT_EQ(p >> 16, 0u);
+
+    // A block larger than the picture is its smaller side.
+    b = Noisy(4, 2, 4);
+    const std::vector<uint32_t> before = Pixels(b.get());
+    ASSERT_EQ(PixelateBitmap(b.get(), nullptr, nullptr, 4, 2, 100), 0);
+    const std::vector<uint32_t> after = Pixels(b.get());
+    EXPECT_EQ(after[5], before[0]);
+    EXPECT_EQ(after[7], before[2]);
+
+    b = Noisy(7, 5, 5);
+    BitmapPtr c = Noisy(7, 5, 5);
+    ASSERT_EQ(ContrastBitmap(b.get(), 7, 5, false, 3), 0);
+    qbBitmapLock lock;
+    ASSERT_NE(LockBitmap(c.get(), 0, &lock), 0u);
+    for (int i = 0; i < 3; ++i)
+        ContrastPixels32(static_cast<uint32_t*>(lock.pixels), 7, 5, lock.rowLength, lock.pixelFormat, -1);
+    UnlockBitmap(&lock);
+    EXPECT_EQ(Pixels(b.get()), Pixels(c.get()));
+
+    b = Noisy(3, 3, 6);
+    ASSERT_EQ(TintBitmap(b.get(), 0, 0, 3, 3, 0x123456, 300), 0);
+    for (uint32_t p : Pixels(b.get())) EXPECT_EQ(p, 0x123456u);
+}
+
+TEST(BitmapFiltersTest, CharcoalIsItsSixStepsInOrder) {
+    BitmapPtr a = Noisy(16, 12, 7), b = Noisy(16, 12, 7);
+    ASSERT_EQ(CharcoalBitmap(a.get(), nullptr, 16, 12, 1.5, 1.0), 0);
+    GrayscaleBitmap(b.get(), 16, 12, false);
+    ConvolveBitmap(kConvolveEdge, b.get(), nullptr, 16, 12, 1.5, 0);
+    ConvolveBitmap(kConvolveBlur, b.get(), nullptr, 16, 12, 1.5, 1.0);
+    AutoNormalizeBitmap(b.get(), 16, 12);
+    InvertBitmap(b.get(), 16, 12);
+    GrayscaleBitmap(b.get(), 16, 12, false);
+    EXPECT_EQ(Pixels(a.get()), Pixels(b.get()));
+}
+
+TEST(BitmapFiltersTest, FlipMovesThePlanesAlongAndMonochromeIsBlackAndWhite) {
+    BitmapPtr b = Noisy(5, 3, 8);
+    BitmapPtr alpha(AllocAlphaChannel(5, 3, true, nullptr, 0));
+    alpha->plane->data[0] = 200;
+    const std::vector<uint32_t> before = Pixels(b.get());
+    ASSERT_EQ(FlipBitmap(b.get(), nullptr, alpha.get(), 5, 3, 1), 0);
+    EXPECT_EQ(Pixels(b.get())[4], before[0]);
+    EXPECT_EQ(alpha->plane->data[4], 200);
+    ASSERT_EQ(MonochromeBitmap(b.get(), 5, 3, false), 0);
+    for (uint32_t p : Pixels(b.get())) EXPECT_TRUE(p == 0 || p == 0xFFFFFF) << std::hex << p;
+}
+
+TEST(BitmapFiltersTest, ThreeBytePixelsAreLeftAloneWithSuccess) {
+    SetPlatformPixelFormat(kFormatRGB24);
+    BitmapPtr b = Noisy(6, 5, 9);
+    const std::vector<uint32_t> before = Pixels(b.get());
+    EXPECT_EQ(ConvolveBitmap(kConvolveBlur, b.get(), nullptr, 6, 5, 2, 1), 0);
+    EXPECT_EQ(ConvolveBitmap(kConvolveEdge, b.get(), nullptr, 6, 5, 1, 0), 0);
+    EXPECT_EQ(OilPaintBitmap(b.get(), 6, 5, 1), 0);
+    EXPECT_EQ(ModulateBitmap(b.get(), 6, 5, 0.5, 1, 1), 0);
+    EXPECT_EQ(ContrastBitmap(b.get(), 6, 5, true, 2), 0);
+    EXPECT_EQ(SepiaToneBitmap(b.get(), 6, 5, 100), 0);
+    EXPECT_EQ(GammaBitmap(b.get(), 6, 5, 2, 2, 2), 0);
+    EXPECT_EQ(SolarizeBitmap(b.get(), 6, 5, 10), 0);
+    EXPECT_EQ(PixelateBitmap(b.get(), nullptr, nullptr, 6, 5, 3), 0);
+    EXPECT_EQ(InvertBitmap(b.get(), 6, 5), 0);
+    EXPECT_EQ(FlipBitmap(b.get(), nullptr, nullptr, 6, 5, 0), 0);
+    EXPECT_EQ(GrayscaleBitmap(b.get(), 6, 5, false), 0);
+    EXPECT_EQ(AutoNormalizeBitmap(b.get(), 6, 5), 0);
+    EXPECT_EQ(CharcoalBitmap(b.get(), nullptr, 6, 5, 1, 1), 0);
+    EXPECT_EQ(Pixels(b.get()), before);
+    SetPlatformPixelFormat(kPixelFormatUnset);
+}

@@ -1,0 +1,239 @@
+// Layer filters running: their order, the geometric-only pass, failures,
+// clamped arguments, the compositor's cached filtered image and border,
+// and the private copy filtered with layers off.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "imaging/bitmap.h"
+#include "imaging/bitmapfilters.h"
+#include "imaging/convolve.h"
+#include "objects/compositor.h"
+#include "objects/dirtyrects.h"
+#include "objects/displayobject.h"
+#include "objects/objectoptions.h"
+#include "objects/layerfilters.h"
+#include "show_fixture.h"
+
+namespace {
+
+BitmapPtr Noisy(int32_t w, int32_t h, uint32_t seed) {
+    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
+    std::mt19937 rng(seed);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) WriteBitmapPixel(b.get(), x, y, rng() & 0xFFFFFF, false);
+    return b;
+}
+
+std::vector<uint32_t> Pixels(qbBitmap* b) {
+    std::vector<uint32_t> v;
+    for (int32_t y = 0; y < b->height; ++y)
+        for (int32_t x = 0; x < b->width; ++x) v.push_back(ReadBitmapPixel(b, x, y, false));
+    return v;
+}
+
+qbFilterSlot Slot(uint8_t priority, std::initializer_list<float> floats = {}, std::initializer_list<int32_t> ints = {}) {
+    qbFilterSlot s;
+    s.enabled = 1;
+    s.priority = priority;
+    int i = 0;
+    for (float f : floats) s.floats[i++] = f;
+    i = 0;
+    for (int32_t v : ints) s.ints[i++] = v;
+    return s;
+}
+
+struct FilterEntry {
+    const char* name;
+    std::vector<double> args;
+    int priority = 0;
+};
+
+class LayerFiltersShowTest : public ShowWorld {
+protected:
+    // {filters = {...}} into the option table on the stack top.
+    void PushFilters(const std::vector<FilterEntry>& entries) {
+        VmPushString(L_, "filters");
+        VmPushNewTable(L_);
+        int i = 0;
+        for (const FilterEntry& e : entries) {
+            VmPushNewTable(L_);
+            SetTableFieldString(L_, "name", e.name);
+            SetTableFieldInt(L_, "priority", e.priority);
+            if (!e.args.empty()) {
+                VmPushString(L_, "args");
+                VmPushNewTable(L_);
+                int k = 0;
+                for (double a : e.args) {
+                    VmPushNumber(L_, a);
+                    VmRawSetIndex(L_, -2, k++);
+                }
+                VmSetTableAt(L_, -3);
+            }
+            VmRawSetIndex(L_, -2, i++);
+        }
+        VmSetTableAt(L_, -3);
+    }
+    std::vector<uint32_t> Composed() {
+        RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+        std::vector<uint32_t> out;
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 100; ++x) out.push_back(ReadBitmapPixel(display_->backBuffer.get(), x, y, false));
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(ApplyLayerFiltersTest, HigherPrioritiesRunFirstAndEqualOnesInSlotOrder) {
+    BitmapPtr a = Noisy(12, 9, 1), blurFirst = Noisy(12, 9, 1), invertFirst = Noisy(12, 9, 1);
+    qbFilterSet set;
+    set.slot[kFilterInvert] = Slot(0);
+    set.slot[kFilterBlur] = Slot(5, {2});
+    ApplyLayerFilters(set, a.get(), nullptr, nullptr, 12, 9, false);
+    ConvolveBitmap(kConvolveBlur, blurFirst.get(), nullptr, 12, 9, 2, 2 / 3.0f);
+    InvertBitmap(blurFirst.get(), 12, 9);
+    InvertBitmap(invertFirst.get(), 12, 9);
+    ConvolveBitmap(kConvolveBlur, invertFirst.get(), nullptr, 12, 9, 2, 2 / 3.0f);
+    ASSERT_NE(Pixels(blurFirst.get()), Pixels(invertFirst.get()));
+    EXPECT_EQ(Pixels(a.get()), Pixels(blurFirst.get()));
+}
+
+TEST(ApplyLayerFiltersTest, GeometricOnlyRunsTheFiltersThatMovePixels) {
+    BitmapPtr a = Noisy(10, 10, 2), b = Noisy(10, 10, 2);
+    qbFilterSet set;
+    for (int i = 0; i < kFilterSlots; ++i) set.slot[i] = Slot(0, {2, 1, 1}, {1, 1, 128});
+    set.slot[kFilterPixelate] = Slot(0, {}, {3});
+    ApplyLayerFilters(set, a.get(), nullptr, nullptr, 10, 10, true);
+    PixelateBitmap(b.get(), nullptr, nullptr, 10, 10, 3);
+    FlipBitmap(b.get(), nullptr, nullptr, 10, 10, 1);
+    FlipBitmap(b.get(), nullptr, nullptr, 10, 10, 0);
+    EXPECT_EQ(Pixels(a.get()), Pixels(b.get()));
+}
+
+TEST(ApplyLayerFiltersTest, AFailingFilterLeavesItsImageAndTheNextRuns) {
+    BitmapPtr a = Noisy(6, 6, 3), b = Noisy(6, 6, 3);
+    qbFilterSet set;
+    set.slot[kFilterGamma] = Slot(9, {NAN, 1, 1});
+    set.slot[kFilterMonochrome] = Slot(9, {}, {1});  // dithering: no quantiser yet
+    set.slot[kFilterInvert] = Slot(0);
+    ApplyLayerFilters(set, a.get(), nullptr, nullptr, 6, 6, false);
+    InvertBitmap(b.get(), 6, 6);
+    EXPECT_EQ(Pixels(a.get()), Pixels(b.get()));
+}
+
+TEST(ApplyLayerFiltersTest, TintLevelsOutOfRangeAreClamped) {
+    BitmapPtr a = Noisy(4, 4, 4), b = Noisy(4, 4, 4);
+    qbFilterSet set;
+    set.slot[kFilterTint] = Slot(0, {}, {0x00FF00, 300});
+    ApplyLayerFilters(set, a.get(), nullptr, nullptr, 4, 4, false);
+    for (uint32_t p : Pixels(a.get())) EXPECT_EQ(p, 0x00FF00u);
+    set.slot[kFilterTint] = Slot(0, {}, {0x00FF00, -5});
+    ApplyLayerFilters(set, b.get(), nullptr, nullptr, 4, 4, false);
+    EXPECT_EQ(Pixels(b.get()), Pixels(Noisy(4, 4, 4).get()));
+}
+
+TEST_F(LayerFiltersShowTest, TheCompositorFiltersACopyOnceAndKeepsIt) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 10, 10, 0xFF0000);
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters({{"invert", {}}}); }), 0);
+    qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+    ASSERT_NE(layer, nullptr);
+    const std::vector<uint32_t> first = Composed();
+    const qbBitmap* filtered = layer->shownstate->fxbitmap;
+    ASSERT_NE(filtered, nullptr);
+    EXPECT_EQ(first[7 * 100 + 7], 0x00FFFFu);
+    EXPECT_EQ(Composed(), first);
+    EXPECT_EQ(layer->shownstate->fxbitmap, filtered);  // no filter ran again
+    qbBrush* brush = nullptr;
+    GetBrushRecord(nullptr, ObjectID{1, nullptr}, &brush, 0);
+    EXPECT_EQ(ReadBitmapPixel(brush->bitmap, 3, 3, false), 0xFF0000u);
+    FreeLayerFilterCaches(layer);
+    EXPECT_EQ(layer->shownstate->fxbitmap, nullptr);
+    EXPECT_EQ(Composed(), first);
+}
+
+TEST_F(LayerFiltersShowTest, XFlipMirrorsTheBorderToo) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    qbLayerState* states[2] = {};
+    for (int id : {1, 2}) {
+        VmPushNumber(L_, id);
+        VmPushNumber(L_, 12);
+        VmPushNumber(L_, 8);
+        VmPushNumber(L_, 0xFFFFFF);
+        VmPushNewTable(L_);
+        SetTableFieldInt(L_, "mask", 1);
+        ASSERT_EQ(Run("CreateBrush", 5), 0);
+        qbBrush* b = nullptr;
+        GetBrushRecord(nullptr, ObjectID{id, nullptr}, &b, 0);
+        ASSERT_NE(b->mask, nullptr);
+        // A shape that is not its own mirror image: the left third.
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 12; ++x) WriteBitmapPixel(b->mask, x, y, x < 4 ? kMaskVisible : kMaskInvisible, true);
+        ASSERT_EQ(Show("DisplayBrush", {double(id), 10.0 + 30 * id, 20}, [&] {
+                      SetTableFieldInt(L_, "border", 1);
+                      SetTableFieldInt(L_, "bordersize", 3);
+                      if (id == 2) PushFilters({{"xflip", {}}});
+                  }),
+                  0);
+        states[id - 1] = GetLayerByIndex(display_->bgpic, id)->shownstate;
+    }
+    Composed();
+    const qbBitmap* plain = states[0]->bdalpha;
+    const qbBitmap* flipped = states[1]->bdalpha;
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(flipped, nullptr);
+    ASSERT_EQ(plain->width, flipped->width);
+    const int32_t w = plain->width;
+    bool asymmetric = false;
+    for (int y = 0; y < plain->height; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t a = plain->plane->data[y * plain->plane->rowBytes + x];
+            const uint8_t m = plain->plane->data[y * plain->plane->rowBytes + (w - 1 - x)];
+            asymmetric = asymmetric || a != m;
+            ASSERT_EQ(flipped->plane->data[y * flipped->plane->rowBytes + (w - 1 - x)], a) << x << "," << y;
+        }
+    EXPECT_TRUE(asymmetric);
+}
+
+TEST_F(LayerFiltersShowTest, WithLayersOffAPrivateCopyIsFiltered) {
+    MakeBrush(1, 10, 10, 0xFFFFFF);
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters({{"sepiatone", {}}}); }), 0);
+    EXPECT_EQ(Shown(9, 9), 0xFFFFDDu);
+    ASSERT_EQ(Show("DisplayBrush", {1, 30, 5}, [&] {
+                  PushFilters({{"invert", {}}});
+                  SetTableFieldInt(L_, "transparency", 128);
+              }),
+              0);
+    // White inverted to black, then half of it over the background.
+    EXPECT_NE(Shown(34, 9), 0xFFFFFFu);
+    qbBrush* brush = nullptr;
+    GetBrushRecord(nullptr, ObjectID{1, nullptr}, &brush, 0);
+    EXPECT_EQ(ReadBitmapPixel(brush->bitmap, 3, 3, false), 0xFFFFFFu);
+}
+
+TEST_F(LayerFiltersShowTest, ARenderersImageIsFilteredThenFadedWithLayersOff) {
+    qbLayerOptions lopts;
+    ResetLayerOptions(&lopts);
+    lopts.filters.slot[kFilterInvert] = Slot(0);
+    lopts.transparency = 55;
+    qbObjectImage image;
+    image.bitmap = AllocBitmap(8, 4, 0, nullptr);
+    image.mask = AllocMask(image.bitmap, 8, 4, true, nullptr, 0);
+    FillBitmapRect(image.bitmap, 0, 0, 8, 4, 0x102030);
+    WriteBitmapPixel(image.mask, 2, 1, kMaskVisible, true);
+    ApplyFiltersAndTransparency(&lopts, &image, 8, 4);
+    EXPECT_EQ(ReadBitmapPixel(image.bitmap, 0, 0, false), 0xEFDFCFu);
+    ASSERT_EQ(image.mask, nullptr);
+    ASSERT_NE(image.alpha, nullptr);
+    EXPECT_EQ(image.alpha->plane->data[1 * image.alpha->plane->rowBytes + 2], 200);
+    EXPECT_EQ(image.alpha->plane->data[0], 0);
+    // With layers on the renderer's image is the layer's, filtered later.
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ApplyFiltersAndTransparency(&lopts, &image, 8, 4);
+    EXPECT_EQ(ReadBitmapPixel(image.bitmap, 0, 0, false), 0xEFDFCFu);
+    FreeObjectImage(&image);
+}
