@@ -61,7 +61,7 @@ TEST(PlatformOps, LinuxRefusesWhatNeedsAWindowSystem) {
     const qbPlatformOps& ops = LinuxPlatformOps();
     EXPECT_EQ(ops.CreateNativeWindow(nullptr, 1, nullptr, nullptr), ERR_WINDOW);
     EXPECT_EQ(ops.StartAudioOutput(), ERR_OPENAUDIO);
-    EXPECT_EQ(ops.SetFullScreenMode(nullptr, 640, 480), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(ops.SetFullScreenMode(nullptr, 640, 480), ERR_SCREEN);
     EXPECT_EQ(ops.ColorRequesterNative(0, nullptr), ERR_UNSUPPORTEDFEAT);
     // Answers whose success is non-zero must not read as success.
     EXPECT_EQ(ops.OpenNativeFont("Sans", 12, 0, nullptr), 0);

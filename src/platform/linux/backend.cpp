@@ -1,6 +1,7 @@
-// The Linux backend's table: windows, input and monitors on SDL2, process
-// services of its own; audio, images, text, movies, requesters, full screen
-// and the clipboard refuse until their engines are wired in.
+// The Linux backend's table: windows, input, monitors, full screens, fades
+// and grabs on SDL2, process services of its own; audio, images, text,
+// movies, requesters and the clipboard refuse until their engines are wired
+// in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/sdl_backend.h"
@@ -77,6 +78,12 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_SDL(WriteWindowPixel)
     QB_OP_SDL(ListNativeMonitors)
     QB_OP_SDL(ListNativeDisplayModes)
+    QB_OP_SDL(SetFullScreenMode)
+    QB_OP_SDL(RestoreDisplayMode)
+    QB_OP_SDL(SetPresentationMode)
+    QB_OP_SDL(FadeDisplayOut)
+    QB_OP_SDL(FadeDisplayIn)
+    QB_OP_SDL(GrabScreenRegion)
     QB_OP_SDL(PumpNativeEvents)
     QB_OP_SDL(SetQuitShortcut)
     QB_OP_SDL(GetKeyQualifiers)
