@@ -164,7 +164,9 @@ void PresentPending(qbNativeWindow& w) {
 
 void PresentAllPending() {
     Session& s = S();
-    if (!s.anyDirty && !Fading()) return;
+    // A fade that just ended marks everything for one last full frame.
+    const bool fading = Fading();
+    if (!s.anyDirty && !fading) return;
     for (const auto& w : s.windows)
         if (!w->buffer) PresentPending(*w);
     for (const auto& d : s.desktops) PresentDesktop(*d);

@@ -15,7 +15,7 @@ constexpr int64_t kFadeOutNanos = 500'000'000;
 constexpr int64_t kFadeInNanos = 1'000'000'000;
 constexpr int kFullLevel = 256;
 // Between the frames of a fade that is waited for.
-constexpr uint32_t kFadeFrameMillis = 10;
+constexpr int kFadeFrameMillis = 10;
 
 bool AnyWindowShown() {
     for (const auto& w : S().windows)
@@ -33,12 +33,17 @@ void MarkEverythingDirty() {
     s.anyDirty = true;
 }
 
-// Presents frames until the fade has reached its end.
+// Presents frames until the fade has reached its end (a clock that stands
+// still, as a test's may, ends it after a second's worth of frames).
 void RunFade() {
-    while (Fading()) {
+    constexpr int kMaxFrames = 1000 / kFadeFrameMillis;
+    for (int frame = 0; Fading() && frame < kMaxFrames; ++frame) {
         PresentAllPending();
-        if (!S().fadeClock) SDL_Delay(kFadeFrameMillis);
+        if (!S().fadeClock) SDL_Delay(static_cast<uint32_t>(kFadeFrameMillis));
     }
+    FadeState& f = S().fade;
+    if (f.kind == FadeState::kOut) f.kind = FadeState::kBlack;
+    if (f.kind == FadeState::kIn) f.kind = FadeState::kNone;
     MarkEverythingDirty();
     PresentAllPending();
 }

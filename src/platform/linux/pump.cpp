@@ -266,7 +266,7 @@ int PumpNativeEvents(ScriptState* L, int* outError) {
     const int64_t now = MonotonicNanos();
     const bool queued = s.video && SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     if (!queued && s.pumped && now - s.lastPumpNanos < kPumpQuietNanos) {
-        if (s.anyDirty || Fading()) PresentAllPending();
+        if (Fading() || s.anyDirty) PresentAllPending();
         return 0;
     }
     int error = 0;
