@@ -291,10 +291,20 @@ int SetFullScreenMode(qbDisplay* display, int width, int height) {
     if (!s.video) return ERR_SCREEN;
     const qbNativeWindow* w = FindWindow(display);
     const int monitor = MonitorIndex(w ? w->view->monitor : 0);
-    SDL_DisplayMode largest{};
-    if (SDL_GetDisplayMode(monitor, 0, &largest) != 0 && SDL_GetDesktopDisplayMode(monitor, &largest) != 0)
-        return ERR_SCREEN;
-    if (width < 1 || height < 1 || width > largest.w || height > largest.h) return ERR_SCREEN;
+    // The largest mode the monitor offers; some drivers list modes of no
+    // size and only know the desktop's.
+    int largestWidth = 0, largestHeight = 0;
+    SDL_DisplayMode mode{};
+    if (SDL_GetDesktopDisplayMode(monitor, &mode) == 0) {
+        largestWidth = mode.w;
+        largestHeight = mode.h;
+    }
+    for (int i = 0; i < SDL_GetNumDisplayModes(monitor); ++i) {
+        if (SDL_GetDisplayMode(monitor, i, &mode) != 0) continue;
+        largestWidth = std::max(largestWidth, mode.w);
+        largestHeight = std::max(largestHeight, mode.h);
+    }
+    if (width < 1 || height < 1 || width > largestWidth || height > largestHeight) return ERR_SCREEN;
     Desktop* d = FindDesktop(monitor);
     if (!d) {
         const SDL_Rect bounds = MonitorBounds(monitor);
