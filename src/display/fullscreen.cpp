@@ -231,8 +231,9 @@ int OpenInMode(ScriptState* L, qbDisplay* d, uint32_t flags, bool wasFullScreen,
     if (fade) FadeDisplayOut(&token, 1);
     int err = SwitchAndRealize(L, d, flags, wasFullScreen);
     if (err) {
+        const bool fullScreen = d->fullScreen != 0;
         if (d->state != DISPSTATE_CLOSED) CloseDisplayCore(L, d, kCloseModeSwitch | kCloseNoFadeIn);
-        if (d->fullScreen) {
+        if (fullScreen) {
             LeaveFullScreen(L, d);
         } else {
             FreeBackfillObjects(L, d);

@@ -145,66 +145,6 @@ void MarkWindowDirty(qbNativeWindow& w, const SDL_Rect& rect) {
     d->dirty.push_back(part);
 }
 
-void ScaleScreenRect(const Desktop& d, SDL_Surface* target, const ScreenPlacement& p, const SDL_Rect& r, bool smooth,
-                     int level) {
-    const bool direct = target->format->BytesPerPixel == 4 && target->format->Rmask == 0x00FF0000u &&
-                        target->format->Gmask == 0x0000FF00u && target->format->Bmask == 0x000000FFu;
-    std::vector<int> columns(static_cast<size_t>(r.w)), fractions;
-    // 16.16 source positions of the smooth kernel, from the same step.
-    const int64_t stepX = (int64_t{d.width} << 16) / p.width, stepY = (int64_t{d.height} << 16) / p.height;
-    if (smooth) fractions.resize(static_cast<size_t>(r.w));
-    for (int x = 0; x < r.w; ++x) {
-        const int dx = r.x - p.x + x;
-        if (smooth) {
-            const int64_t pos = dx * stepX;
-            columns[static_cast<size_t>(x)] = static_cast<int>(pos >> 16);
-            fractions[static_cast<size_t>(x)] = static_cast<int>(pos & 0xFFFF);
-        } else {
-            columns[static_cast<size_t>(x)] = NearestSource(dx, d.width, p.width);
-        }
-    }
-    std::vector<uint32_t> row(static_cast<size_t>(r.w));
-    for (int y = 0; y < r.h; ++y) {
-        const int dy = r.y - p.y + y;
-        if (smooth) {
-            const int64_t pos = dy * stepY;
-            const int sy = static_cast<int>(pos >> 16), fy = static_cast<int>(pos & 0xFFFF);
-            const uint32_t* top = d.screen.data() + static_cast<ptrdiff_t>(sy) * d.width;
-            const uint32_t* bottom = d.screen.data() + static_cast<ptrdiff_t>(std::min(sy + 1, d.height - 1)) * d.width;
-            for (int x = 0; x < r.w; ++x) {
-                const int sx = columns[static_cast<size_t>(x)], fx = fractions[static_cast<size_t>(x)];
-                const int sx1 = std::min(sx + 1, d.width - 1);
-                uint32_t out = kOpaque;
-                for (int shift = 0; shift <= 16; shift += 8) {
-                    const int a = (top[sx] >> shift) & 0xFF, b = (top[sx1] >> shift) & 0xFF;
-                    const int c = (bottom[sx] >> shift) & 0xFF, e = (bottom[sx1] >> shift) & 0xFF;
-                    const int upper = a + (((b - a) * fx) >> 16), lower = c + (((e - c) * fx) >> 16);
-                    out |= static_cast<uint32_t>(upper + (((lower - upper) * fy) >> 16)) << shift;
-                }
-                row[static_cast<size_t>(x)] = out;
-            }
-        } else {
-            const uint32_t* source = d.screen.data() + static_cast<ptrdiff_t>(NearestSource(dy, d.height, p.height)) * d.width;
-            for (int x = 0; x < r.w; ++x) row[static_cast<size_t>(x)] = source[columns[static_cast<size_t>(x)]];
-        }
-        if (level < 256) {
-            for (uint32_t& px : row) {
-                const uint32_t rb = ((px & 0x00FF00FFu) * static_cast<uint32_t>(level) >> 8) & 0x00FF00FFu;
-                const uint32_t g = ((px & 0x0000FF00u) * static_cast<uint32_t>(level) >> 8) & 0x0000FF00u;
-                px = kOpaque | rb | g;
-            }
-        }
-        auto* to = static_cast<uint8_t*>(target->pixels) + static_cast<ptrdiff_t>(r.y + y) * target->pitch +
-                   static_cast<ptrdiff_t>(r.x) * target->format->BytesPerPixel;
-        if (direct) {
-            std::memcpy(to, row.data(), row.size() * 4);
-        } else {
-            SDL_ConvertPixels(r.w, 1, SDL_PIXELFORMAT_ARGB8888, row.data(), r.w * 4, target->format->format, to,
-                              target->pitch);
-        }
-    }
-}
-
 void PresentDesktop(Desktop& d) {
     SDL_Surface* target = SDL_GetWindowSurface(d.window);
     if (!target) return;

@@ -157,10 +157,15 @@ int HandleDesktopEvent(Desktop& d, const SDL_Event& e) {
             return 0;
         }
         case SDL_WINDOWEVENT:
-            if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-                d.dirtyAll = true;
-                S().anyDirty = true;
-                return 0;
+            switch (e.window.event) {
+                // The desktop window's own place and size are no display's.
+                case SDL_WINDOWEVENT_CLOSE:
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                case SDL_WINDOWEVENT_FOCUS_LOST: break;
+                default:
+                    d.dirtyAll = true;
+                    S().anyDirty = true;
+                    return 0;
             }
             break;
         default: break;
