@@ -212,9 +212,11 @@ qbBackfillOptions EffectiveBackfill(const qbDisplay* d, bool fullScreen) {
     qbBackfillOptions none;
     InitBackfillOptions(none);
     if (HasDisplayAdapter() || d->screen.desktop || (d->flags & kDisplayNoBackfill)) return none;
-    qbBackfillOptions b = d->screen.backfill;
+    // A window keeps its backfill options for its next full screen.
     const bool fake = d->screen.mode == DISPMODE_FAKEFULLSCREEN || (d->flags & kDisplayFakeFullScreen);
-    if (b.type == kBackfillNone && (fullScreen || fake)) {
+    if (!fullScreen && !fake) return none;
+    qbBackfillOptions b = d->screen.backfill;
+    if (b.type == kBackfillNone) {
         b.type = kBackfillColour;
         b.startColor = 0;
         b.hideTitleBar = (d->flags & kDisplayKeepBorder) ? 0 : 1;

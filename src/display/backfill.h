@@ -37,8 +37,8 @@ int MakeBackfillDisplay(ScriptState* L, qbDisplay* display, const qbBackfillOpti
 void FreeBackfillObjects(ScriptState* L, qbDisplay* display);
 bool HasBackfillObjects(const qbDisplay* display);
 
-// The record a display opens with: none with an adapter, in desktop mode
-// or with kDisplayNoBackfill; the display's own; or, for a full screen (or
-// fake one) without a type, black with the title bar hidden unless the
-// display keeps its border.
+// The record a display opens with: none with an adapter, in desktop mode,
+// with kDisplayNoBackfill or in a window; the display's own; or, for a full
+// screen (or fake one) without a type, black with the title bar hidden
+// unless the display keeps its border.
 qbBackfillOptions EffectiveBackfill(const qbDisplay* display, bool fullScreen);

@@ -13,6 +13,8 @@
 #include "objects/bgpiclib.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
+#include "objects/layersources.h"
+#include "display/imagecache.h"
 #include "test_bmp.h"
 
 namespace {
@@ -41,6 +43,8 @@ protected:
         FreeAllDisplays(L_);
         FreeAllBGPics(L_);
         FreeAllBrushes(L_);
+        FreeImageCache();
+        ClearLayerSources();
         DisplayLibWorld::TearDown();
     }
 
@@ -278,7 +282,10 @@ TEST_F(FullScreenTest, PictureBackfillsAreCentredOnBlackThroughTheirMask) {
     EXPECT_EQ(At(p, 318, 199), Pixel(0, 0));
     EXPECT_EQ(At(p, 321, 200), Pixel(3, 1));
     EXPECT_EQ(At(p, 322, 200), 0u);
+    const int brushes = CountBrushes();
     ASSERT_EQ(ChangeMode({1}), 0);
+    EXPECT_FALSE(HasBackfillObjects(d));
+    EXPECT_EQ(CountBrushes(), brushes - 1);
 
     ASSERT_NE(MakeBrush(8, true)->mask, nullptr);
     d->screen.backfill.brush = 8;

@@ -179,6 +179,19 @@ TEST_F(LinuxFullScreenTest, AltReturnTwiceGivesTheWindowBackAtItsPlace) {
     EXPECT_EQ(monitors->height, 768);
 }
 
+TEST_F(LinuxFullScreenTest, FiftyTogglesLeaveOneWindowAndNoDesktop) {
+    qbDisplay* d = Start(320, 200, "windowed");
+    ASSERT_NE(d, nullptr);
+    for (int i = 0; i < 50; ++i) {
+        qbNativeWindow* w = sdl_backend::FindWindow(d);
+        PushAltReturn(d->fullScreen ? OnlyDesktop()->windowId : w->windowId);
+        ASSERT_EQ(d->fullScreen, i % 2 == 0 ? 1 : 0) << i;
+    }
+    EXPECT_EQ(SdlWindows(), 1);
+    EXPECT_TRUE(sdl_backend::S().desktops.empty());
+    EXPECT_EQ(sdl_backend::S().windows.size(), 1u);
+}
+
 TEST_F(LinuxFullScreenTest, FadesDarkenTheFramesStayBlackAndComeBackInASecond) {
     qbDisplay* d = Start(640, 400, "fullscreen");
     ASSERT_NE(d, nullptr);
