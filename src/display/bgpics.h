@@ -107,6 +107,9 @@ void SetBGPicLayerHooks(const qbBGPicLayerHooks* hooks);
 // (rowLength apart).
 struct qbTexturePicture {
     qbBitmap* bitmap = nullptr;
+    // The brush's planes, for callers that draw it as a picture.
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
     const uint32_t* pixels = nullptr;
     int32_t rowLength = 0;
     int32_t width = 0;

@@ -38,6 +38,8 @@ enum : uint32_t {
     kDisplayHidden = 0x800,
     kDisplayLayers = 0x1000,
     kDisplayNotInTaskBar = 0x80000,
+    kDisplayNoBackfill = 0x2000000,
+    kDisplayKeepBorder = 0x4000000,
 };
 
 // Fill styles of a display's own backdrop.
@@ -176,6 +178,18 @@ struct qbDisplay : qbObject {
     int32_t restoreWidth = 0;
     int32_t restoreHeight = 0;
     void* adapterHandle = nullptr;
+    // Full screen: the monitor a full screen left (+1, 0 for none), where
+    // the window stood and which flags it had before it filled a monitor,
+    // and the objects behind it (a backfill display knows whom it serves).
+    int32_t previousMonitor = 0;
+    int32_t savedX = kPositionCenter;
+    int32_t savedY = kPositionCenter;
+    uint32_t savedFlags = 0;
+    int32_t savedValid = 0;
+    ObjectID backfillDisplay;
+    ObjectID backfillBGPic;
+    ObjectID backfillBrush;
+    qbDisplay* servedDisplay = nullptr;
     // What the backend's window reads and writes (SyncWindowView).
     qbWindowView view;
     // BeginRefresh collects drawing until EndRefresh.

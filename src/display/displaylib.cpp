@@ -436,12 +436,15 @@ int cmdGetDisplayModes(ScriptState* L) {
     if (monitor < 1 || monitor > CountAllMonitors()) return ERR_MONITORRANGE;
     qbDisplay probe;
     qbDisplay* d = GetCurrentDisplay() ? GetCurrentDisplay() : &probe;
-    const int32_t keep = d->monitor;
-    d->monitor = monitor - 1;
+    const int32_t keep = d->monitor, keepView = d->view.monitor;
+    d->monitor = d->view.monitor = monitor - 1;
     const int count = GetDisplayModeList(d, nullptr);
     std::vector<qbDisplayModeEntry> modes(static_cast<size_t>(std::max(count, 0)));
-    if (count > 0) GetDisplayModeList(d, modes.data());
+    // The count alone may include duplicates; the filled list says how many
+    // distinct modes it holds.
+    if (count > 0) modes.resize(static_cast<size_t>(std::clamp(GetDisplayModeList(d, modes.data()), 0, count)));
     d->monitor = keep;
+    d->view.monitor = keepView;
     if (modes.empty()) return ERR_NODISPMODES;
     std::sort(modes.begin(), modes.end(), [](const qbDisplayModeEntry& a, const qbDisplayModeEntry& b) {
         return a.width != b.width ? a.width < b.width : a.height < b.height;

@@ -8,6 +8,7 @@
 #include "core/platformhooks.h"
 #include "core/settings.h"
 #include "display/adapter.h"
+#include "display/backfill.h"
 #include "display/bgpics.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
@@ -249,6 +250,7 @@ int CreateDisplay(ScriptState* L, NewObjectID id, const qbDisplayOptions* option
         SyncWindowView(d.get());
         d->view.canToggleFullScreen = &CanToggleFullScreen;
         d->view.resizeDisplay = &FollowWindowSize;
+        InstallWindowModeSwitch(d.get());
         if (int err = AllocNativeWindowRec(&d->view, d.get())) {
             dropBGPic();
             return err;
@@ -295,6 +297,17 @@ int FreeDisplayCore(ScriptState* L, ObjectID id, bool reportNotFound) {
 void FreeAllDisplays(ScriptState* L) {
     if (asyncDraws) asyncDraws->freeAll(L);
     LockDisplayList();
+    void* fade = nullptr;
+    bool fullScreen = false;
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) fullScreen = fullScreen || d->fullScreen;
+    if (fullScreen && !HasDisplayAdapter()) FadeDisplayOut(&fade, 1);
+    // Freeing backfills changes the list: each pass starts again.
+    for (;;) {
+        qbDisplay* d = FirstDisplay();
+        while (d && !HasBackfillObjects(d)) d = NextDisplay(d);
+        if (!d) break;
+        FreeBackfillObjects(L, d);
+    }
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d))
         if (d->state != DISPSTATE_CLOSED && !d->fullScreen && !d->isBackfill) CloseDisplayCore(L, d, 0);
     while (qbDisplay* d = FirstDisplay()) {
@@ -307,6 +320,7 @@ void FreeAllDisplays(ScriptState* L) {
     G().current = nullptr;
     G().outputBGPic = nullptr;
     UnlockDisplayList();
+    if (fullScreen && !HasDisplayAdapter()) FadeDisplayIn(fade, 0);
     FreeAllMenus();
     if (!HasDisplayAdapter()) RestoreArrowPointer(nullptr);
     FreeBlitScaleCache();

@@ -33,3 +33,7 @@ int RealizeDisplay(ScriptState* L, qbDisplay* display, bool activate, bool withB
 // defaults), clamped into the window, tells the backend, and moves the window
 // unless keepWindow.
 void ApplyDisplayRegions(qbDisplay* display, bool keepWindow);
+
+// Lets the window's own full-screen switch (Alt+Return) reopen the display
+// in the other mode.
+void InstallWindowModeSwitch(qbDisplay* display);

@@ -67,6 +67,8 @@ int TextureOfBrush(ScriptState* L, ObjectID id, qbTexturePicture* out) {
     qbBrush* brush = nullptr;
     if (int err = GetBrushRecord(L, id, &brush, 0)) return err;
     out->bitmap = brush->bitmap;
+    out->mask = brush->mask;
+    out->alpha = brush->alpha;
     out->width = brush->width;
     out->height = brush->height;
     out->rowLength = brush->rowLength;

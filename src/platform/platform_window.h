@@ -12,8 +12,13 @@
 //   area, 8-10 the quit switches, 11/12 the value 16, 16 the value 1, 17 the
 //   menu bar height; a null display gives 0.
 // - ReadNativePixel, WriteNativePixel, DrawNativeLine: colours 0xRRGGBB.
-// - ListNativeDisplayModes: the count of distinct sizes; fills modes when
-//   given one.
+// - ListNativeDisplayModes: without an array the number of modes, the same
+//   size at other rates included (an upper bound); with one, the distinct
+//   sizes stored and their count.
+// - SetFullScreenMode: a virtual mode; the monitor reports width x height
+//   until RestoreDisplayMode. ERR_SCREEN below 1 or beyond its largest mode.
+// - FadeDisplayOut: a token of 0 while nothing is shown (nothing fades);
+//   FadeDisplayIn does nothing for it.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_WINDOW_OPS(X) \
     X(int, AllocNativeWindowRec, (qbWindowView* view, qbDisplay* display), (view, display)) \

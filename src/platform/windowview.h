@@ -62,6 +62,10 @@ struct qbWindowView {
     // Run by the event pump after the user resized the window, with the new
     // content size; 0 or an error code. Null: nothing to do.
     int (*resizeDisplay)(ScriptState* L, qbDisplay* display, int width, int height) = nullptr;
+    // Run by the event pump when the user asked to switch between window and
+    // full screen (1 to full screen, 0 back to a window); 0 or an error code.
+    // Null: the request only leaves its event.
+    int (*switchMode)(ScriptState* L, qbDisplay* display, int fullScreen) = nullptr;
 
     // Written by the backend: state on opening, closing, minimising and
     // restoring; the borders by MeasureWindowBorders; position and size when

@@ -25,9 +25,10 @@ protected:
 
     static void Clean() {
         SetVideoRecording(false);
+        // A test's adapter plugin lives in the test's frame, gone by now.
+        ClearDisplayAdapters();
         FreeAllDisplays(nullptr);
         FreeAllBGPics(nullptr);
-        ClearDisplayAdapters();
         SetAdapterWindowOpen(false);
         SetPlatformBackend(nullptr);
         null_backend::Reset();

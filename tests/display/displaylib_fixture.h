@@ -29,6 +29,8 @@ protected:
         SetRuntimeTag(kTagRaiseErrors, 1);
     }
     void TearDown() override {
+        // A test's adapter plugin lives in the test's frame, gone by now.
+        ClearDisplayAdapters();
         FreeAllDisplays(L_);
         FreeAllBGPics(L_);
         FreeAllMenus();

@@ -154,10 +154,10 @@ TEST_F(WindowTest, WindowsGetDefaultRegionsAndGivenOnesAreClamped) {
     EXPECT_EQ(d->view.sizeRegions[0].height, 10);
 }
 
-TEST_F(WindowTest, ModesThatNeedAFullScreenDoNotOpenYet) {
+TEST_F(WindowTest, ModesThatAskTheUserDoNotOpenYet) {
     ASSERT_EQ(Create(2, [&] {
                   Field("hidden", 1);
-                  Field("mode", "fullscreen");
+                  Field("mode", "ask");
               }),
               0);
     EXPECT_EQ(RunNumbers("OpenDisplay", {2}), ERR_UNSUPPORTEDFEAT);

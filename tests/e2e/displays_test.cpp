@@ -196,3 +196,24 @@ TEST_F(PlayerDisplaysTest, WithoutAUsableVideoDriverStartUpEndsWithTheWindowErro
     EXPECT_NE(r.err.find("SDL: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(Text(ERR_WINDOW)), std::string::npos) << r.err;
 }
+
+TEST_F(PlayerDisplaysTest, FullScreenFromTheCommandLineMakesTheMonitorTheDisplaysSize) {
+    e2e::RunResult r = PlayScript(R"(
+.function main maxstack=6
+.line 1
+    GETGLOBAL 0 "getmonitors"
+    CALL 0 1 2
+    GETTABLE 0 0 #0
+    GETGLOBAL 1 "debugprint"
+    GETTABLE 2 0 "width"
+    CALL 1 2 1
+    GETGLOBAL 1 "debugprint"
+    GETTABLE 2 0 "height"
+    CALL 1 2 1
+    RETURN 0 1 0
+.end
+)",
+                                  "-quiet -fullscreen", "--display-decl 1:320:400:Mine", "disp");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "320\n400\n");
+}

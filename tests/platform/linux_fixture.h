@@ -86,11 +86,12 @@ protected:
     }
 
     // Pumps until SDL's queue is empty; the results of every pump, in order.
-    static std::vector<int> PumpAll(std::vector<int>* errors = nullptr) {
+    // A mode switch needs the script state that makes its backfill.
+    static std::vector<int> PumpAll(std::vector<int>* errors = nullptr, ScriptState* L = nullptr) {
         std::vector<int> results;
         while (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) {
             int error = 0;
-            results.push_back(PumpNativeEvents(nullptr, &error));
+            results.push_back(PumpNativeEvents(L, &error));
             if (errors) errors->push_back(error);
         }
         return results;

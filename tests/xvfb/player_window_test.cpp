@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "e2e/e2e_util.h"
+#include "core/pixelformats.h"
 #include "imaging/imagefixtures.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -294,4 +296,86 @@ exit 0
     }
 }
 
+// -fullscreen on a 1024x768 screen: one window of the screen's size shows
+// the 320x400 display scaled to 614x768 between black bars.
+TEST_F(PlayerWindowTest, AFullScreenIsOneScreenSizedWindowWithTheDisplayBetweenBars) {
+    fs::path applet = Pack(Chunk(kBusyChunk, "busy"), dir_ / "busy.qba",
+                           "--include busy.qbs:1:1000:0 --display-size 320:400 --display-color " +
+                               std::to_string(kBackdrop));
+    const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
+                                       R"( -quiet -fullscreen & pid=$!
+i=0
+until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+sleep 1
+xwininfo -root -tree | grep -c '"Quenbrook"' >count.txt
+xwininfo -name Quenbrook >info.txt
+xwd -silent -root -out shot.xwd
+kill -KILL $pid
+wait $pid
+exit 0
+)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(e2e::ReadFile(dir_ / "count.txt"), "1\n");
+    const std::string info = e2e::ReadFile(dir_ / "info.txt");
+    EXPECT_NE(info.find("Width: 1024\n"), std::string::npos) << info << r.err;
+    EXPECT_NE(info.find("Height: 768\n"), std::string::npos) << info;
+    const std::optional<WindowDump> shot = WindowDump::Read(dir_ / "shot.xwd");
+    ASSERT_TRUE(shot.has_value()) << r.err;
+    ASSERT_EQ(shot->width, 1024u);
+    for (const auto& [x, y] : {std::pair{0u, 0u}, std::pair{204u, 384u}, std::pair{819u, 384u}, std::pair{1023u, 767u}})
+        EXPECT_EQ(shot->At(x, y), 0u) << x << "," << y;
+    for (const auto& [x, y] : {std::pair{205u, 0u}, std::pair{512u, 384u}, std::pair{818u, 767u}})
+        EXPECT_EQ(shot->At(x, y), kBackdrop) << x << "," << y;
+}
+
+// A grab of the screen shows another program's window where it stands.
+// The grab runs in a copy of this test binary on the virtual screen, beside
+// an xclock; it writes what it read at three places.
+TEST_F(PlayerWindowTest, AGrabShowsAnotherProgramsWindowAtItsPlace) {
+    if (!HaveTool("xclock")) GTEST_SKIP() << "xclock is not installed";
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const e2e::RunResult r = UnderXvfb(R"(xclock -bg white -geometry 100x100+50+60 & clock=$!
+i=0
+until xwininfo -name xclock >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+QB_GRAB_CHILD=1 )" + self + R"( --gtest_filter=GrabChild.* >child.txt 2>&1
+status=$?
+kill $clock
+exit $status
+)");
+    EXPECT_EQ(r.status, 0) << e2e::ReadFile(dir_ / "child.txt") << r.err;
+    EXPECT_NE(e2e::ReadFile(dir_ / "child.txt").find("[  PASSED  ] 1 test"), std::string::npos)
+        << e2e::ReadFile(dir_ / "child.txt");
+}
+
 }  // namespace
+
+// Run only by the test above, inside the virtual screen: the player's X
+// window opens, and a grab of the screen's corner holds the clock's white
+// face where the clock stands.
+TEST(GrabChild, TheRootWindowIsRead) {
+    if (!std::getenv("QB_GRAB_CHILD")) GTEST_SKIP() << "runs inside AGrabShowsAnotherProgramsWindowAtItsPlace";
+    SetPlatformBackend(&LinuxPlatformOps());
+    ASSERT_EQ(StartNativeUI(), 0);
+    int display = 0;
+    qbDisplay* d = reinterpret_cast<qbDisplay*>(&display);
+    qbWindowView view;
+    view.x = 600;
+    view.y = 400;
+    view.width = 64;
+    view.height = 48;
+    ASSERT_EQ(AllocNativeWindowRec(&view, d), 0);
+    ASSERT_EQ(CreateNativeWindow(d, 1, nullptr, nullptr), 0);
+    NativeBitmapPtr grab = GrabScreenRegion(d, 40, 50, 120, 120);
+    ASSERT_NE(grab, nullptr);
+    const auto at = [&](int x, int y) {
+        uint8_t rgb[3];
+        ReadPixelRGB(grab->pixels.get() + y * grab->bytesPerRow + x * grab->bytesPerPixel, grab->pixelFormat, rgb);
+        return (uint32_t{rgb[0]} << 16) | (uint32_t{rgb[1]} << 8) | rgb[2];
+    };
+    // Just inside the clock's top left corner, past its border.
+    EXPECT_EQ(at(14, 14), 0xFFFFFFu);
+    EXPECT_EQ(at(105, 105), 0xFFFFFFu);
+    FreeNativeWindowRec(d);
+    ShutdownPlatform();
+    SetPlatformBackend(nullptr);
+}

@@ -1,7 +1,7 @@
-// The Linux backend's table: windows, input and monitors on SDL2, process
-// services of its own, audio through the player's mixer, requesters in SDL
-// message boxes and zenity; images, text, movies, full screen and the
-// clipboard refuse until their engines are wired in.
+// The Linux backend's table: windows, input, monitors, full screens, fades
+// and grabs on SDL2, process services of its own, audio through the player's
+// mixer, requesters in SDL message boxes and zenity; images, text, movies and
+// the clipboard refuse until their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/requesters_linux.h"
@@ -79,6 +79,12 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_SDL(WriteWindowPixel)
     QB_OP_SDL(ListNativeMonitors)
     QB_OP_SDL(ListNativeDisplayModes)
+    QB_OP_SDL(SetFullScreenMode)
+    QB_OP_SDL(RestoreDisplayMode)
+    QB_OP_SDL(SetPresentationMode)
+    QB_OP_SDL(FadeDisplayOut)
+    QB_OP_SDL(FadeDisplayIn)
+    QB_OP_SDL(GrabScreenRegion)
     QB_OP_SDL(PumpNativeEvents)
     QB_OP_SDL(SetQuitShortcut)
     QB_OP_SDL(GetKeyQualifiers)

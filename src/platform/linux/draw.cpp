@@ -17,8 +17,6 @@ constexpr uint32_t kBlitAnyState = 16;
 constexpr uint32_t kBlitPrescaled = 0x100;
 // Marked only: the caller flushes the window once its batch is drawn.
 constexpr uint32_t kBlitHold = 0x200;
-// Past this many rectangles one present of the whole window is cheaper.
-constexpr size_t kMaxDirtyRects = 64;
 // Larger than any window or bitmap: coordinates beyond it only overflow.
 constexpr int64_t kFar = int64_t{1} << 24;
 
@@ -29,7 +27,7 @@ SDL_Surface* DrawTarget(qbDisplay* display, bool anyState, qbNativeWindow** out)
     const int32_t state = w->view->state;
     if (!anyState && state != kWindowOpen && state != kWindowMinimised) return nullptr;
     *out = w;
-    return SDL_GetWindowSurface(w->window);
+    return DrawingSurface(*w);
 }
 
 // The part of a rectangle of any coordinates that lies on the surface.
@@ -53,14 +51,7 @@ void MarkDirty(qbNativeWindow& w, const SDL_Surface* surface, SDL_Rect rect) {
     const SDL_Rect whole{0, 0, surface->w, surface->h};
     SDL_Rect clipped;
     if (!SDL_IntersectRect(&rect, &whole, &clipped)) return;
-    S().anyDirty = true;
-    if (w.dirtyAll) return;
-    if (w.dirty.size() >= kMaxDirtyRects) {
-        w.dirty.clear();
-        w.dirtyAll = true;
-        return;
-    }
-    w.dirty.push_back(clipped);
+    MarkWindowDirty(w, clipped);
 }
 
 uint32_t MapColour(const SDL_Surface* surface, uint32_t colour) {
@@ -148,9 +139,22 @@ struct SurfaceDeleter {
 
 }  // namespace
 
+SDL_Surface* DrawingSurface(const qbNativeWindow& w) {
+    if (w.buffer) return w.buffer;
+    return w.window ? SDL_GetWindowSurface(w.window) : nullptr;
+}
+
 void PresentPending(qbNativeWindow& w) {
-    if (!w.window || (!w.dirtyAll && w.dirty.empty())) return;
-    if (w.dirtyAll) {
+    if (w.buffer) {
+        if (Desktop* d = FindDesktop(MonitorIndex(w.view->monitor))) PresentDesktop(*d);
+        ++w.presents;
+        return;
+    }
+    const bool fading = FadeLevel() < 256;
+    if (!w.window || (!fading && !w.dirtyAll && w.dirty.empty())) return;
+    if (fading) {
+        PresentFaded(w);
+    } else if (w.dirtyAll) {
         SDL_UpdateWindowSurface(w.window);
     } else {
         SDL_UpdateWindowSurfaceRects(w.window, w.dirty.data(), static_cast<int>(w.dirty.size()));
@@ -162,8 +166,12 @@ void PresentPending(qbNativeWindow& w) {
 
 void PresentAllPending() {
     Session& s = S();
-    if (!s.anyDirty) return;
-    for (const auto& w : s.windows) PresentPending(*w);
+    // A fade that just ended marks everything for one last full frame.
+    const bool fading = Fading();
+    if (!s.anyDirty && !fading) return;
+    for (const auto& w : s.windows)
+        if (!w->buffer) PresentPending(*w);
+    for (const auto& d : s.desktops) PresentDesktop(*d);
     s.anyDirty = false;
 }
 

@@ -33,7 +33,7 @@ struct SurfaceDeleter {
 }  // namespace
 
 void ApplyWindowPointer(const qbNativeWindow& w) {
-    if (!w.window || !w.view->active) return;
+    if ((!w.window && !w.buffer) || !w.view->active) return;
     if (SDL_Cursor* cursor = CursorOf(w)) SDL_SetCursor(cursor);
     SDL_ShowCursor(w.pointerHidden ? SDL_DISABLE : SDL_ENABLE);
 }
@@ -99,7 +99,8 @@ void ShowWindowPointer(qbDisplay* display) {
 }
 
 void MoveNativePointer(qbDisplay* display, int x, int y) {
-    if (qbNativeWindow* w = OpenWindow(display)) SDL_WarpMouseInWindow(w->window, x, y);
+    qbNativeWindow* w = OpenWindow(display);
+    if (w && w->window) SDL_WarpMouseInWindow(w->window, x, y);
 }
 
 void RestoreArrowPointer(qbDisplay*) {

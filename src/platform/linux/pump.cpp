@@ -132,6 +132,56 @@ int RequestQuitAllDisplays() {
     return error;
 }
 
+void TakeMotion(qbNativeWindow& w, int x, int y) {
+    qbWindowView& v = *w.view;
+    v.mouseX = x;
+    v.mouseY = y;
+    v.mouseMoved = 1;
+    v.mouseMovedMicros = MonotonicNanos() / 1000;
+}
+
+// Events of a full screen's desktop window: the pointer's go to the window
+// of the screen under it (nothing over the bars), keys and focus to the
+// newest window on the screen.
+int HandleDesktopEvent(Desktop& d, const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            SDL_MouseButtonEvent b = e.button;
+            qbNativeWindow* w = WindowAtDesktopPoint(d, b.x, b.y);
+            return w ? HandleButton(*w, b) : 0;
+        }
+        case SDL_MOUSEMOTION: {
+            int x = e.motion.x, y = e.motion.y;
+            if (qbNativeWindow* w = WindowAtDesktopPoint(d, x, y)) TakeMotion(*w, x, y);
+            return 0;
+        }
+        case SDL_WINDOWEVENT:
+            switch (e.window.event) {
+                // The desktop window's own place and size are no display's.
+                case SDL_WINDOWEVENT_CLOSE:
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                case SDL_WINDOWEVENT_FOCUS_LOST: break;
+                default:
+                    d.dirtyAll = true;
+                    S().anyDirty = true;
+                    return 0;
+            }
+            break;
+        default: break;
+    }
+    qbNativeWindow* owner = DesktopOwner(d);
+    if (!owner) return 0;
+    switch (e.type) {
+        case SDL_WINDOWEVENT: return HandleWindowEvent(*owner, e.window);
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: return HandleKeyEvent(*owner, e.key);
+        case SDL_TEXTINPUT: return HandleTextInput(*owner, e.text.text);
+        case SDL_MOUSEWHEEL: return HandleWheel(*owner, e.wheel);
+        default: return 0;
+    }
+}
+
 int HandleEvent(const SDL_Event& e) {
     Session& s = S();
     if (e.type == s.wakeType.load(std::memory_order_relaxed)) {
@@ -166,7 +216,10 @@ int HandleEvent(const SDL_Event& e) {
         default: return 0;
     }
     qbNativeWindow* w = FindWindowById(id);
-    if (!w) return 0;
+    if (!w) {
+        if (Desktop* d = FindDesktopById(id)) return HandleDesktopEvent(*d, e);
+        return 0;
+    }
     switch (e.type) {
         case SDL_WINDOWEVENT: return HandleWindowEvent(*w, e.window);
         case SDL_KEYDOWN:
@@ -175,14 +228,7 @@ int HandleEvent(const SDL_Event& e) {
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: return HandleButton(*w, e.button);
         case SDL_MOUSEWHEEL: return HandleWheel(*w, e.wheel);
-        default: {
-            qbWindowView& v = *w->view;
-            v.mouseX = e.motion.x;
-            v.mouseY = e.motion.y;
-            v.mouseMoved = 1;
-            v.mouseMovedMicros = MonotonicNanos() / 1000;
-            return 0;
-        }
+        default: TakeMotion(*w, e.motion.x, e.motion.y); return 0;
     }
 }
 
@@ -200,11 +246,16 @@ int ActOnWindowFlags(ScriptState* L, bool& quit) {
         if (w->escape && SwitchOn(kQuitShortcutEscape)) quit = true;
         if (w->ctrlC && SwitchOn(kQuitShortcutCtrlC)) quit = true;
         if (w->closeRequested && !v.hasCloseHandler) quit = true;
-        // Switching between window and full screen arrives with the full
-        // screen itself; until then the request only leaves its event.
+        const int modeSwitch = w->modeSwitch;
         w->modeSwitch = -1;
         const bool resized = w->sizeChanged;
         w->closeRequested = w->sizeChanged = w->ctrlC = w->escape = false;
+        // The display reopens in the other mode: its window record stays,
+        // the SDL window behind it may not.
+        if (modeSwitch != -1 && v.switchMode) {
+            if (const int error = v.switchMode(L, w->display, modeSwitch)) return error;
+            continue;
+        }
         if (resized && v.resizeDisplay) {
             if (const int error = v.resizeDisplay(L, w->display, v.width, v.height)) return error;
         }
@@ -220,7 +271,7 @@ int PumpNativeEvents(ScriptState* L, int* outError) {
     const int64_t now = MonotonicNanos();
     const bool queued = s.video && SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     if (!queued && s.pumped && now - s.lastPumpNanos < kPumpQuietNanos) {
-        if (s.anyDirty) PresentAllPending();
+        if (Fading() || s.anyDirty) PresentAllPending();
         return 0;
     }
     int error = 0;

@@ -24,6 +24,11 @@ struct qbNativeWindow {
     qbWindowView ownView;
     SDL_Window* window = nullptr;
     uint32_t windowId = 0;
+    // A window of a monitor in a virtual mode has no SDL window: it draws
+    // into this picture, which the monitor's desktop window composes.
+    SDL_Surface* buffer = nullptr;
+    // When the window opened last: later windows lie above on a screen.
+    uint64_t openOrder = 0;
     // Set by the window's events, acted on and cleared together by the pump.
     bool closeRequested = false;
     bool sizeChanged = false;
@@ -54,6 +59,36 @@ struct qbNativePointer {
 
 namespace sdl_backend {
 
+// One borderless window filling a monitor that is in a virtual mode: the
+// windows of that monitor are composed into a width x height screen, which
+// is scaled into it with the aspect kept.
+struct Desktop {
+    int monitor = 0;
+    SDL_Window* window = nullptr;
+    uint32_t windowId = 0;
+    int width = 0;  // the virtual mode
+    int height = 0;
+    std::vector<uint32_t> screen;  // the composed virtual screen, ARGB
+    std::vector<SDL_Rect> dirty;   // in screen pixels
+    bool dirtyAll = true;
+    int presents = 0;
+};
+
+// Where the virtual screen lands in the desktop window.
+struct ScreenPlacement {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Software fades of the player's windows: every present is scaled by the
+// level (0 black .. 256 full).
+struct FadeState {
+    enum Kind { kNone, kOut, kBlack, kIn } kind = kNone;
+    int64_t startNanos = 0;
+};
+
 // Everything the backend keeps between calls; one per process, reset by
 // ShutdownPlatform.
 struct Session {
@@ -74,6 +109,11 @@ struct Session {
     bool joysticksScanned = false;
     bool joystickSubsystem = false;
     std::vector<SDL_Joystick*> joysticks;
+    std::vector<std::unique_ptr<Desktop>> desktops;
+    FadeState fade;
+    int presentationMode = 0;
+    // The fades' clock in nanoseconds; null reads the monotonic clock.
+    int64_t (*fadeClock)() = nullptr;
 };
 
 Session& S();
@@ -93,6 +133,59 @@ void ApplyWindowPointer(const qbNativeWindow& w);
 // Presents what was drawn into the window since the last present (draw.cpp).
 void PresentPending(qbNativeWindow& w);
 void PresentAllPending();
+// What drawing writes into: the window's surface, or its picture on a
+// virtual screen; null while closed.
+SDL_Surface* DrawingSurface(const qbNativeWindow& w);
+void MarkWindowDirty(qbNativeWindow& w, const SDL_Rect& rect);
+
+// Virtual modes and their desktop windows (fullscreen.cpp).
+int MonitorIndex(int monitor);
+Desktop* FindDesktop(int monitor);
+Desktop* FindDesktopById(uint32_t windowId);
+// The window's place on its virtual screen, or false when it has none.
+bool PlaceOnScreen(const qbNativeWindow& w, const Desktop& d, SDL_Rect& out);
+ScreenPlacement FitScreen(int screenWidth, int screenHeight, int desktopWidth, int desktopHeight);
+// The nearest source pixel of destination pixel d (centres matched), as
+// pixman's NEAREST filter takes it.
+inline int NearestSource(int d, int source, int destination) {
+    return static_cast<int>((int64_t{2} * d + 1) * source / (int64_t{2} * destination));
+}
+void PresentDesktop(Desktop& d);
+void DestroyDesktops();
+// The windows on the desktop's screen, lowest first.
+std::vector<qbNativeWindow*> ScreenWindows(const Desktop& d);
+// A point of the desktop window in a window of its screen (topmost first);
+// null over the bars or the bare screen.
+qbNativeWindow* WindowAtDesktopPoint(const Desktop& d, int& x, int& y);
+// The window that keys and focus of the desktop reach: the newest on it.
+qbNativeWindow* DesktopOwner(const Desktop& d);
+// Scales the virtual screen rectangle into the desktop surface (nearest or
+// smooth), each pixel's channels times level / 256 (fades.cpp reads it).
+void ScaleScreenRect(const Desktop& d, SDL_Surface* target, const ScreenPlacement& p, const SDL_Rect& destination,
+                     bool smooth, int level);
+
+// Screen grabs (grab.cpp): an image read from the desktop, in rows.
+struct GrabbedImage {
+    const uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int pitch = 0;
+    int bitsPerPixel = 0;
+    uint32_t redMask = 0;  // of 32-bit pixels; 16-bit ones are 1-5-5-5
+    uint32_t greenMask = 0;
+    uint32_t blueMask = 0;
+};
+// A 1-5-5-5 pixel as 0x00RRGGBB, each component at the top of its byte.
+uint32_t Rgb1555ToRGB(uint16_t pixel);
+// The image in the platform's pixel format; null for other depths.
+NativeBitmapPtr ConvertGrabbedImage(const GrabbedImage& image);
+
+// Fades (fades.cpp).
+// Shows the window's surface at the fade level; the surface keeps its pixels.
+void PresentFaded(qbNativeWindow& w);
+int64_t FadeNanos();
+int FadeLevel();
+bool Fading();
 void ReleaseJoysticks();
 // Re-reads the borderless window's drag and size regions (window.cpp); what
 // a press at the point does: drag (unless "fixed"), size (when "sizeable").
@@ -144,6 +237,12 @@ void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour);
 
 MonitorList ListNativeMonitors();
 int ListNativeDisplayModes(qbDisplay* display, qbDisplayModeEntry* modes);
+int SetFullScreenMode(qbDisplay* display, int width, int height);
+int RestoreDisplayMode(qbDisplay* display);
+void SetPresentationMode(int mode);
+void FadeDisplayOut(void** outToken, int wait);
+void FadeDisplayIn(void* token, int wait);
+NativeBitmapPtr GrabScreenRegion(qbDisplay* display, int x, int y, int width, int height);
 
 int PumpNativeEvents(ScriptState* L, int* outError);
 void SetQuitShortcut(ScriptState* L, int key, int on);

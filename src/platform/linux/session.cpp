@@ -40,7 +40,7 @@ qbNativeWindow* FindWindowById(uint32_t windowId) {
 
 qbNativeWindow* OpenWindow(const qbDisplay* display) {
     qbNativeWindow* w = FindWindow(display);
-    return w && w->window ? w : nullptr;
+    return w && (w->window || w->buffer) ? w : nullptr;
 }
 
 std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
@@ -111,9 +111,14 @@ void ShutdownPlatform() {
     Session& s = S();
     for (const auto& w : s.windows) {
         if (w->window) SDL_DestroyWindow(w->window);
+        if (w->buffer) SDL_FreeSurface(w->buffer);
         w->window = nullptr;
+        w->buffer = nullptr;
     }
     s.windows.clear();
+    DestroyDesktops();
+    s.fade = FadeState{};
+    s.presentationMode = 0;
     ReleaseJoysticks();
     if (s.busyCursor) SDL_FreeCursor(s.busyCursor);
     s.busyCursor = nullptr;

@@ -81,6 +81,7 @@ void FreeNativeWindowRec(qbDisplay* display) {
     auto it = std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w->display == display; });
     if (it == windows.end()) return;
     if ((*it)->window) SDL_DestroyWindow((*it)->window);
+    if ((*it)->buffer) SDL_FreeSurface((*it)->buffer);
     windows.erase(it);
 }
 
@@ -123,6 +124,50 @@ void SetApplicationIcon(SDL_Window* window) {
 
 }  // namespace
 
+namespace {
+
+// A new window starts without requests, pointer or pending drawing.
+void StartWindowState(qbNativeWindow& w) {
+    static uint64_t opened = 0;
+    w.openOrder = ++opened;
+    w.closeRequested = w.sizeChanged = w.ctrlC = w.escape = false;
+    w.modeSwitch = -1;
+    w.pointerKind = kPointerArrow;
+    w.pointer = nullptr;
+    w.pointerHidden = false;
+    w.dirty.clear();
+    w.dirtyAll = false;
+    w.view->state = kWindowOpen;
+}
+
+// A window of a full screen in a virtual mode: a picture on the monitor's
+// screen instead of an SDL window.
+int CreateScreenWindow(qbNativeWindow& w, Desktop& d) {
+    const qbWindowView& v = *w.view;
+    w.buffer = SDL_CreateRGBSurfaceWithFormat(0, v.width, v.height, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (!w.buffer) {
+        SetErrorDetail(SDL_GetError());
+        return ERR_WINDOW;
+    }
+    SDL_FillRect(w.buffer, nullptr, 0xFF000000u);
+    StartWindowState(w);
+    // Keys and the pointer follow the newest window on the screen.
+    for (qbNativeWindow* other : ScreenWindows(d)) other->view->active = 0;
+    w.view->active = 1;
+    d.dirtyAll = true;
+    S().anyDirty = true;
+    return 0;
+}
+
+void MarkScreenChanged(const qbNativeWindow& w) {
+    if (Desktop* d = FindDesktop(MonitorIndex(w.view->monitor))) {
+        d->dirtyAll = true;
+        S().anyDirty = true;
+    }
+}
+
+}  // namespace
+
 // Shaped windows open rectangular: the shape is accepted and not applied.
 int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t*) {
     qbNativeWindow* w = FindWindow(display);
@@ -130,9 +175,12 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
         SetErrorDetail(S().video ? "the display has no window record" : "no window system");
         return ERR_WINDOW;
     }
-    if (w->window) return 0;
+    if (w->window || w->buffer) return 0;
     qbWindowView& v = *w->view;
     if (v.width <= 0 || v.height <= 0) return ERR_WINDOW;
+    if (v.fullScreen) {
+        if (Desktop* d = FindDesktop(MonitorIndex(v.monitor))) return CreateScreenWindow(*w, *d);
+    }
     uint32_t flags = SDL_WINDOW_SHOWN;
     if (v.flags & kWindowBorderless) flags |= SDL_WINDOW_BORDERLESS;
     if (v.flags & kWindowSizeable) flags |= SDL_WINDOW_RESIZABLE;
@@ -160,21 +208,19 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     }
     SDL_StartTextInput();
     InstallHitTest(*w);
-    w->closeRequested = w->sizeChanged = w->ctrlC = w->escape = false;
-    w->modeSwitch = -1;
-    w->pointerKind = kPointerArrow;
-    w->pointer = nullptr;
-    w->pointerHidden = false;
-    w->dirty.clear();
-    w->dirtyAll = false;
-    v.state = kWindowOpen;
+    StartWindowState(*w);
     return 0;
 }
 
 void CloseNativeWindow(qbDisplay* display) {
     qbNativeWindow* w = OpenWindow(display);
     if (!w) return;
-    SDL_DestroyWindow(w->window);
+    if (w->buffer) {
+        SDL_FreeSurface(w->buffer);
+        w->buffer = nullptr;
+        MarkScreenChanged(*w);
+    }
+    if (w->window) SDL_DestroyWindow(w->window);
     w->window = nullptr;
     w->windowId = 0;
     w->dirty.clear();
@@ -188,6 +234,19 @@ void SetNativeWindowBounds(qbDisplay* display) {
     qbNativeWindow* w = OpenWindow(display);
     if (!w) return;
     const qbWindowView& v = *w->view;
+    if (w->buffer) {
+        // A picture on a screen: a new size is a new, black picture.
+        if (v.width > 0 && v.height > 0 && (v.width != w->buffer->w || v.height != w->buffer->h)) {
+            SDL_Surface* resized = SDL_CreateRGBSurfaceWithFormat(0, v.width, v.height, 32, SDL_PIXELFORMAT_ARGB8888);
+            if (resized) {
+                SDL_FillRect(resized, nullptr, 0xFF000000u);
+                SDL_FreeSurface(w->buffer);
+                w->buffer = resized;
+            }
+        }
+        MarkScreenChanged(*w);
+        return;
+    }
     if (v.width > 0 && v.height > 0) SDL_SetWindowSize(w->window, v.width, v.height);
     SDL_SetWindowPosition(w->window, ContentX(v), ContentY(v));
     // A new size brings a new surface, blank until the display redraws.
@@ -196,17 +255,18 @@ void SetNativeWindowBounds(qbDisplay* display) {
 
 void SetNativeWindowTitle(qbDisplay* display) {
     qbNativeWindow* w = OpenWindow(display);
-    if (!w) return;
+    if (!w || !w->window) return;
     SDL_SetWindowTitle(w->window, Latin1ToUTF8(w->view->title).c_str());
 }
 
 void ActivateNativeWindow(qbDisplay* display) {
-    if (qbNativeWindow* w = OpenWindow(display)) SDL_RaiseWindow(w->window);
+    qbNativeWindow* w = OpenWindow(display);
+    if (w && w->window) SDL_RaiseWindow(w->window);
 }
 
 int CollapseNativeWindow(qbDisplay* display, int minimise) {
     qbNativeWindow* w = OpenWindow(display);
-    if (!w || w->view->fullScreen) return 0;
+    if (!w || !w->window || w->view->fullScreen) return 0;
     if (minimise) {
         SDL_MinimizeWindow(w->window);
     } else {

@@ -1,6 +1,7 @@
 // The in-memory backend for tests and for the player until a window system
 // exists.
 #include "platform/null/null_backend.h"
+#include "platform/null/null_screen.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,7 +40,6 @@ int64_t SteadyMillis() {
 
 struct State {
     std::recursive_mutex mutex;
-    std::vector<MonitorRect> monitors;
     std::map<const qbDisplay*, std::pair<int, int>> sizes;
     std::map<const qbDisplay*, const qbWindowView*> views;
     std::map<const qbDisplay*, Surface> surfaces;
@@ -57,7 +57,6 @@ struct State {
     std::vector<uint8_t> clipboard;
 
     void Clear() {
-        monitors = {MonitorRect{0, 0, 1920, 1080}};
         sizes.clear();
         views.clear();
         surfaces.clear();
@@ -147,6 +146,8 @@ int CreateNativeWindow(qbDisplay* display, int, qbNativeBitmap*, const uint8_t*)
     surface.height = height;
     surface.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kOpaque);
     TakeViewPlacement(surface, display);
+    static uint64_t serial = 0;
+    surface.serial = ++serial;
     S().surfaces[display] = std::move(surface);
     return 0;
 }
@@ -303,39 +304,6 @@ void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
     Plot(*s, static_cast<int>(px), static_cast<int>(py), colour | kOpaque);
 }
 
-MonitorList ListNativeMonitors() {
-    Lock lock(S().mutex);
-    MonitorList head;
-    // Built from the back so that the list keeps the configured order.
-    for (auto it = S().monitors.rbegin(); it != S().monitors.rend(); ++it) {
-        auto entry = std::make_unique<qbMonitorEntry>();
-        entry->x = it->x;
-        entry->y = it->y;
-        entry->width = it->width;
-        entry->height = it->height;
-        entry->next = std::move(head);
-        head = std::move(entry);
-    }
-    return head;
-}
-
-int ListNativeDisplayModes(qbDisplay*, qbDisplayModeEntry* modes) {
-    Lock lock(S().mutex);
-    std::vector<std::pair<int, int>> distinct;
-    for (const MonitorRect& m : S().monitors) {
-        const std::pair<int, int> size{m.width, m.height};
-        if (std::find(distinct.begin(), distinct.end(), size) == distinct.end()) distinct.push_back(size);
-    }
-    if (modes) {
-        for (size_t i = 0; i < distinct.size(); ++i) {
-            modes[i] = qbDisplayModeEntry{};
-            modes[i].width = distinct[i].first;
-            modes[i].height = distinct[i].second;
-        }
-    }
-    return static_cast<int>(distinct.size());
-}
-
 bool SwitchOn(int key) { return S().quitSwitch[key - kQuitShortcutCtrlC]; }
 
 // What the window flags raised by one event ask of the pump.
@@ -352,7 +320,7 @@ bool WantsQuit(const ScriptedEvent& event) {
     }
 }
 
-int PumpNativeEvents(ScriptState*, int* outError) {
+int PumpNativeEvents(ScriptState* L, int* outError) {
     if (outError) *outError = 0;
     Lock lock(S().mutex);
     if (S().pumpObserver) S().pumpObserver();
@@ -369,6 +337,17 @@ int PumpNativeEvents(ScriptState*, int* outError) {
             return 1;
         }
         if (WantsQuit(event)) S().quitRequested = true;
+        // A toggle request reopens the display in the other mode, as the
+        // window's Alt+Return does.
+        const qbWindowView* view = FindView(event.display);
+        if (event.type == kEventFullScreenToggle && view && view->switchMode) {
+            if (const int err = view->switchMode(L, event.display, view->fullScreen ? 0 : 1)) {
+                if (outError) *outError = err;
+                S().lastPump = now;
+                S().pumped = true;
+                return 1;
+            }
+        }
         // One wake may stand for several scripted events; a wait between
         // pumps must not sleep on those still queued.
         if (!S().events.empty()) linux_backend::PostWakeEvent();
@@ -565,6 +544,12 @@ qbPlatformOps MakeNullOps() {
     QB_OP_OWN(WriteWindowPixel)
     QB_OP_OWN(ListNativeMonitors)
     QB_OP_OWN(ListNativeDisplayModes)
+    QB_OP_OWN(SetFullScreenMode)
+    QB_OP_OWN(RestoreDisplayMode)
+    QB_OP_OWN(SetPresentationMode)
+    QB_OP_OWN(FadeDisplayOut)
+    QB_OP_OWN(FadeDisplayIn)
+    QB_OP_OWN(GrabScreenRegion)
     QB_OP_OWN(PumpNativeEvents)
     QB_OP_OWN(SetQuitShortcut)
     QB_OP_OWN(ColorRequesterNative)
@@ -600,11 +585,27 @@ qbPlatformOps MakeNullOps() {
 void Reset() {
     Lock lock(S().mutex);
     S().Clear();
+    ResetScreen();
 }
 
-void SetMonitors(std::vector<MonitorRect> monitors) {
+std::recursive_mutex& BackendMutex() { return S().mutex; }
+
+int MonitorOfDisplay(const qbDisplay* display) {
     Lock lock(S().mutex);
-    S().monitors = std::move(monitors);
+    const qbWindowView* view = FindView(display);
+    return view ? view->monitor : 0;
+}
+
+bool AnyWindowOpen() {
+    Lock lock(S().mutex);
+    return !S().surfaces.empty();
+}
+
+std::vector<std::pair<const qbDisplay*, const Surface*>> OpenSurfaces() {
+    Lock lock(S().mutex);
+    std::vector<std::pair<const qbDisplay*, const Surface*>> out;
+    for (const auto& [display, surface] : S().surfaces) out.emplace_back(display, &surface);
+    return out;
 }
 
 void SetWindowSize(const qbDisplay* display, int width, int height) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform_ops.h"
@@ -25,6 +26,7 @@ struct Surface {
     int x = 0;
     int y = 0;
     std::map<const void*, uint32_t> menuStates;
+    uint64_t serial = 0;  // creation order: later windows lie above
 
     uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
 };
@@ -71,6 +73,28 @@ struct RequesterCall {
 void Reset();
 
 void SetMonitors(std::vector<MonitorRect> monitors);
+
+// A monitor's display modes in the system's order, duplicates (the same
+// size at another rate) included. Without a list a monitor offers the
+// distinct sizes of all monitors.
+struct DisplayMode {
+    int width = 0;
+    int height = 0;
+    int rate = 60;
+};
+void SetDisplayModes(int monitor, std::vector<DisplayMode> modes);
+// The size a full screen set for the monitor; {0, 0} at its real mode.
+std::pair<int, int> VirtualMode(int monitor);
+// 0 until SetPresentationMode changes it.
+int PresentationMode();
+// Every fade in call order: "out" or "in", with a token (0 while no window
+// was open: nothing faded) and whether it waited.
+struct FadeCall {
+    bool out = false;
+    bool faded = false;
+    bool waited = false;
+};
+std::vector<FadeCall> FadeLog();
 // The content size the next CreateNativeWindow of that display gets, in
 // place of the size its window view asks for.
 void SetWindowSize(const qbDisplay* display, int width, int height);
