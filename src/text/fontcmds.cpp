@@ -20,7 +20,8 @@ constexpr size_t kMaxKerningPair = 255;
 // cached font they name.
 int OpenFontArgs(ScriptState* L, int first, qbFont** out) {
     int isFont = 0;
-    const char* name = ResolveLinkedFileArg(L, first, 1, &isFont);
+    // The resolver's buffer lasts only until its next call.
+    const std::string font = ResolveLinkedFileArg(L, first, 1, &isFont);
     const int32_t size = ClampToInt32(VmCheckNumber(L, first + 1));
     int32_t engine = kFontEngineNative;
     int32_t cache = 1;
@@ -30,8 +31,6 @@ int OpenFontArgs(ScriptState* L, int first, qbFont** out) {
         GetTableFieldInt(L, options, "engine", &engine, nullptr);
         GetTableFieldInt(L, options, "cache", &cache, nullptr);
     }
-    // The name lives in the resolver's buffer only until its next call.
-    const std::string font = name;
     PrintMessage(GetMessageText(MSG_OPENINGFONT), font.c_str(), 1);
     // A declared font linked into the applet comes as its chunk name.
     const int linked = isFont || IsChunkName(font.c_str());
