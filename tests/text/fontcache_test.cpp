@@ -42,9 +42,9 @@ protected:
         ResetRuntimeSettings();
     }
 
-    // Pushes strings as strings and the rest as numbers; -1 pushes Nil.
-    int Call(const char* command, std::initializer_list<std::string> strings, std::initializer_list<double> numbers = {},
-             int nresults = 0) {
+    // Pushes the strings, then the numbers; the error code.
+    int Call(const char* command, std::initializer_list<std::string> strings,
+             std::initializer_list<double> numbers = {}, int nresults = 0) {
         VmSetTop(L_, 0);
         for (const std::string& s : strings) VmPushLString(L_, s.data(), s.size());
         for (double n : numbers) VmPushNumber(L_, n);
