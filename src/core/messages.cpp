@@ -356,7 +356,7 @@ const MessageRow kMessageRows[] = {
     {397, "Font %s not found!"},
     {398, "Cannot link font %s!"},
     {399, "Could not find font %ld!"},
-    {400, "Font name must not be a file!"},
+    {400, "Font specification must not be a file!"},
     {401, "Unknown font format!"},
     {402, "Error"},
     {403, "You cannot use coordinate constants here!"},

@@ -49,6 +49,10 @@ constexpr int32_t kPositionCenter = -100000;
 constexpr int kDisplayTitleSize = 256;
 constexpr int kDisplayHandlerSlots = 30;
 constexpr int kKeyStateCount = 300;
+constexpr int kTabStopCount = 32;
+
+// The text cursor and margins in qbDisplay::outputPosition.
+enum : int { kTextCursorX = 0, kTextCursorY = 1, kTextLeftMargin = 2, kTextRightMargin = 3 };
 
 // What the display's own BGPic is filled with.
 struct qbDisplayFill {
@@ -221,6 +225,10 @@ struct qbDisplay : qbObject {
     int32_t doubleBufferHardware = 0;
     int32_t doubleBufferSuspended = 0;
     int32_t suspendedAdapter = 0;
+    // The text library's tab stops, ascending pixel positions. (Its cursor
+    // and margins are outputPosition, which a selection saves and resets.)
+    int32_t tabStops[kTabStopCount] = {};
+    int32_t tabCount = 0;
     ~qbDisplay();
 };
 
@@ -270,3 +278,7 @@ void SetSpareDisplay(qbDisplay* display);
 // Pictures wait in pixel buffers until the first display is open.
 bool PicturesPending();
 void SetPicturesPending(bool pending);
+// Fonts loaded before the first display keep pixels too; the text library
+// installs what turns them into bitmaps when that display opens.
+using PendingFontsHook = int (*)();
+void SetPendingFontsHook(PendingFontsHook hook);

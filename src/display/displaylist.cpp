@@ -27,6 +27,7 @@ namespace {
 
 qbDisplayBrushHooks brushHooks;
 const qbAsyncDrawHooks* asyncDraws = nullptr;
+PendingFontsHook pendingFonts = nullptr;
 
 struct DisplayGlobals {
     qbObject* head = nullptr;
@@ -190,6 +191,7 @@ qbDisplay* GetSpareDisplay() { return G().spare; }
 void SetSpareDisplay(qbDisplay* display) { G().spare = display; }
 bool PicturesPending() { return G().picturesPending; }
 void SetPicturesPending(bool pending) { G().picturesPending = pending; }
+void SetPendingFontsHook(PendingFontsHook hook) { pendingFonts = hook; }
 
 // Videos arrive with their library.
 bool IsVideoOnDisplay(const qbDisplay*) { return false; }
@@ -349,6 +351,8 @@ int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
     if (brushHooks.loadPending)
         if (int err = brushHooks.loadPending(L)) return err;
     if (int err = LoadPendingBGPics(L)) return err;
+    if (pendingFonts)
+        if (int err = pendingFonts()) return err;
     SetPicturesPending(false);
     PrintDoneMessage();
     if (GetRuntimeTag(kTagQuiet) == 0) ConsolePrintf("And Action!\n");

@@ -3,6 +3,7 @@
 #include "text/text.h"
 
 #include "text/font.h"
+#include "text/fontcache.h"
 #include "text/textlib.h"
 
 int InitDefaultFont() {
@@ -12,8 +13,8 @@ int InitDefaultFont() {
     return 0;
 }
 
-void FreeTextLibrary(ScriptState*) {
+void FreeTextLibrary(ScriptState* L) {
     GetTextStyle()->font = nullptr;
-    ClearFontSearchPaths();
+    FreeFontCache(L);
     ShutdownFontEngines();
 }

@@ -8,7 +8,9 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/settings.h"
+#include "display/display.h"
 #include "text/font.h"
+#include "text/fontcache.h"
 
 namespace {
 
@@ -42,9 +44,23 @@ const ScriptConstant kTextConstants[] = {
 // clang-format on
 
 const ScriptCommand kTextCommands[] = {
+    {"SetFont", cmdSetFont},
+    {"SetFontColor", cmdSetFontColor},
     {"TextHeight", cmdTextHeight},
     {"TextWidth", cmdTextWidth},
+    {"ResetTabs", cmdResetTabs},
+    {"AddTab", cmdAddTab},
+    {"Locate", cmdLocate},
+    {"SetMargins", cmdSetMargins},
+    {"SetFontStyle", cmdSetFontStyle},
     {"TextExtent", cmdTextExtent},
+    {"OpenFont", cmdOpenFont},
+    {"CloseFont", cmdCloseFont},
+    {"UseFont", cmdUseFont},
+    {"FreeGlyphCache", cmdFreeGlyphCache},
+    {"SetDefaultEncoding", cmdSetDefaultEncoding},
+    {"AddFontPath", cmdAddFontPath},
+    {"GetKerningPair", cmdGetKerningPair},
     {nullptr, nullptr},
 };
 
@@ -61,15 +77,15 @@ TextState& State() {
     return state;
 }
 
-// The style's font, or the default font when none has been chosen yet.
-qbFont* FontOf(const qbTextStyle& style) {
+}  // namespace
+
+qbFont* CurrentFont(const qbTextStyle& style) {
     if (style.font) return style.font;
     qbFont* font = nullptr;
     return GetDefaultFont(&font) == 0 ? font : nullptr;
 }
 
-// The optional encoding argument: the default when absent; only 0 and 1.
-int EncodingArg(ScriptState* L, int idx, int* out) {
+int ReadEncodingArg(ScriptState* L, int idx, int* out) {
     *out = GetDefaultEncoding();
     if (VmGetTop(L) < idx) return 0;
     const double e = VmCheckNumber(L, idx);
@@ -77,8 +93,6 @@ int EncodingArg(ScriptState* L, int idx, int* out) {
     *out = static_cast<int>(e);
     return 0;
 }
-
-}  // namespace
 
 void ClampTextStyle(qbTextStyle* style) {
     style->shadowSize = std::clamp(style->shadowSize, kMinStyleSize, kMaxStyleSize);
@@ -93,7 +107,7 @@ void SetDefaultEncodingValue(int encoding) { State().encoding = encoding; }
 
 int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* out, const qbTextStyle& style) {
     *out = qbTextMetrics{};
-    qbFont* font = FontOf(style);
+    qbFont* font = CurrentFont(style);
     if (!font) return 0;
     qbTextExtents e;
     if (int err = MeasureFontText(font, text, length, style.flags, encoding, &e)) return err;
@@ -127,7 +141,7 @@ int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* ou
 
 int cmdTextHeight(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const qbFont* font = FontOf(*GetTextStyle());
+    const qbFont* font = CurrentFont(*GetTextStyle());
     VmPushNumber(L, font ? font->height : 0);
     return 1;
 }
@@ -137,7 +151,7 @@ int cmdTextWidth(ScriptState* L) {
     size_t length = 0;
     const char* text = VmCheckString(L, 1, &length);
     int encoding = 0;
-    if (int err = EncodingArg(L, 2, &encoding)) return err;
+    if (int err = ReadEncodingArg(L, 2, &encoding)) return err;
     qbTextMetrics m;
     if (length > 0)
         if (int err = MeasureText(text, length, encoding, &m, *GetTextStyle())) return err;
@@ -150,7 +164,7 @@ int cmdTextExtent(ScriptState* L) {
     size_t length = 0;
     const char* text = VmCheckString(L, 1, &length);
     int encoding = 0;
-    if (int err = EncodingArg(L, 2, &encoding)) return err;
+    if (int err = ReadEncodingArg(L, 2, &encoding)) return err;
     qbTextMetrics m;
     if (length > 0)
         if (int err = MeasureText(text, length, encoding, &m, *GetTextStyle())) return err;
@@ -171,6 +185,9 @@ const ScriptConstant* TextConstants() { return kTextConstants; }
 
 int InitTextLibrary(ScriptState* L) {
     State() = TextState{};
+    if (int err = RegisterObjectList(TextObjectListHead())) return err;
+    if (int err = RegisterObjectList(FontObjectListHead())) return err;
+    SetPendingFontsHook(&ConvertFontGlyphBitmaps);
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kTextCommands, 0);
     VmRegisterConstants(L, kTextConstants, 0);

@@ -53,6 +53,11 @@ qbTextStyle* GetTextStyle();
 
 int GetDefaultEncoding();
 void SetDefaultEncodingValue(int encoding);
+// The optional encoding argument at idx: the default when absent; only 0
+// and 1 (else ERR_WRONGUSAGE).
+int ReadEncodingArg(ScriptState* L, int idx, int* out);
+// The style's font, or the default font when none has been chosen yet.
+qbFont* CurrentFont(const qbTextStyle& style);
 
 // What MeasureText fills: the engine's extents (ink box relative to the
 // baseline), then the room that bold, italic, shadow and edge add. Extra top
@@ -78,6 +83,20 @@ const ScriptCommand* TextCommands();
 const ScriptConstant* TextConstants();
 int InitTextLibrary(ScriptState* L);
 
+int cmdSetFont(ScriptState* L);
+int cmdSetFontColor(ScriptState* L);
 int cmdTextHeight(ScriptState* L);
 int cmdTextWidth(ScriptState* L);
+int cmdResetTabs(ScriptState* L);
+int cmdAddTab(ScriptState* L);
+int cmdLocate(ScriptState* L);
+int cmdSetMargins(ScriptState* L);
+int cmdSetFontStyle(ScriptState* L);
 int cmdTextExtent(ScriptState* L);
+int cmdOpenFont(ScriptState* L);
+int cmdCloseFont(ScriptState* L);
+int cmdUseFont(ScriptState* L);
+int cmdFreeGlyphCache(ScriptState* L);
+int cmdSetDefaultEncoding(ScriptState* L);
+int cmdAddFontPath(ScriptState* L);
+int cmdGetKerningPair(ScriptState* L);

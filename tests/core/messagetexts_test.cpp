@@ -82,7 +82,7 @@ const QuotedText kQuotedTexts[] = {
     {ERR_FINDTIMER, "Could not find timer %ld!"},
     {ERR_FINDUDPOBJECT, "Could not find UDP object %ld!"},
     {ERR_FINDVIDEO, "Could not find video %ld!"},
-    {ERR_FONTPATH, "Font name must not be a file!"},
+    {ERR_FONTPATH, "Font specification must not be a file!"},
     {ERR_FREEADISPLAY, "Cannot free the active display!"},
     {ERR_FT2, "Error initializing freetype2!"},
     {ERR_FTPAUTH, "Access denied for specified user/password!"},

@@ -1,0 +1,197 @@
+// Choosing fonts by name through the commands: the cache that shares them,
+// the name rules, font objects with their lookups and errors, font folders
+// and kerning pairs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "command_call.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/objects.h"
+#include "core/settings.h"
+#include "core/vmhost.h"
+#include "text/font.h"
+#include "text/fontcache.h"
+#include "text/fontwriter.h"
+#include "text/text.h"
+#include "text/textlib.h"
+
+using namespace fontfixture;
+
+namespace {
+
+class FontCache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InstallVmHost();
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitTextLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        ASSERT_EQ(InitDefaultFont(), 0);
+        SetRuntimeTag(kTagQuiet, 1);
+        dir_.WriteFont("kerned", {{7, WriteFontFile(Proportional(true))}, {9, WriteFontFile(Monospaced())}});
+        ASSERT_EQ(Call("AddFontPath", {dir_.Path("")}), 0);
+    }
+    void TearDown() override {
+        FreeTextLibrary(L_);
+        FreeObjectTypeRegistry();
+        VmClose(L_);
+        ResetRuntimeSettings();
+    }
+
+    // Pushes the strings, then the numbers; the error code.
+    int Call(const char* command, std::initializer_list<std::string> strings,
+             std::initializer_list<double> numbers = {}, int nresults = 0) {
+        VmSetTop(L_, 0);
+        for (const std::string& s : strings) VmPushLString(L_, s.data(), s.size());
+        for (double n : numbers) VmPushNumber(L_, n);
+        return CallCommand(L_, command, static_cast<int>(strings.size() + numbers.size()), nresults);
+    }
+    int SetFont(const std::string& name, double size, int cache = 1, int engine = kFontEngineNative) {
+        VmSetTop(L_, 0);
+        VmPushString(L_, name.c_str());
+        VmPushNumber(L_, size);
+        VmPushNewTable(L_);
+        SetTableFieldInt(L_, "cache", cache);
+        SetTableFieldInt(L_, "engine", engine);
+        return CallCommand(L_, "SetFont", 3, 0);
+    }
+    // OpenFont(id or Nil, name, size); the result stays on the stack.
+    int OpenFont(double id, const std::string& name, double size) {
+        VmSetTop(L_, 0);
+        if (id < 0)
+            VmPushNil(L_);
+        else
+            VmPushNumber(L_, id);
+        VmPushString(L_, name.c_str());
+        VmPushNumber(L_, size);
+        return CallCommand(L_, "OpenFont", 3, -1);
+    }
+    int CallId(const char* command, ObjectID id) {
+        VmSetTop(L_, 0);
+        PushObjectID(L_, id);
+        return CallCommand(L_, command, 1, 0);
+    }
+    static qbFont* Current() { return GetTextStyle()->font; }
+    static std::string Message(int code) {
+        char text[kErrorTextSize];
+        GetErrorText(code, text);
+        return text;
+    }
+
+    ScratchFolder dir_;
+    ScriptState* L_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(FontCache, OneNameAndSizeOpensOnceUnlessTheCacheIsRefused) {
+    ASSERT_EQ(SetFont("kerned", 7), 0);
+    qbFont* first = Current();
+    EXPECT_EQ(first->height, 7);
+    ASSERT_EQ(SetFont("KERNED.FONT", 7), 0);
+    EXPECT_EQ(Current(), first);
+    ASSERT_EQ(SetFont("kerned", 9), 0);
+    EXPECT_NE(Current(), first);
+    ASSERT_EQ(SetFont("kerned", 7, 0), 0);
+    qbFont* uncached = Current();
+    EXPECT_NE(uncached, first);
+    ASSERT_EQ(SetFont("kerned", 7, 0), 0);
+    EXPECT_EQ(Current(), uncached);
+
+    ASSERT_EQ(SetFont("topaz.font", 8), 0);
+    qbFont* topaz = Current();
+    ASSERT_EQ(SetFont("topaz", 8), 0);
+    EXPECT_EQ(Current(), topaz);
+    ASSERT_EQ(SetFont(":::default_bitmap", 8), 0);
+    EXPECT_EQ(Current(), topaz);
+}
+
+TEST_F(FontCache, NamesWithAFolderNeedTheInbuiltEngine) {
+    const std::string path = dir_.Path("kerned");
+    EXPECT_EQ(SetFont(path, 7), ERR_FONTPATH);
+    EXPECT_EQ(Message(ERR_FONTPATH), "Font specification must not be a file!");
+    EXPECT_EQ(SetFont("sub/kerned", 7), ERR_FONTPATH);
+    // Without an inbuilt engine the open falls back to the native one,
+    // which finds the ".font" file by its path.
+    ASSERT_EQ(SetFont(path, 7, 1, kFontEngineInbuilt), 0);
+    EXPECT_EQ(Current()->height, 7);
+    EXPECT_EQ(SetFont(std::string(512, 'x'), 7), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetFont(std::string(511, 'x'), 7), ERR_OPENFONT);
+}
+
+TEST_F(FontCache, AFailedSetFontKeepsTheFontAndStyle) {
+    ASSERT_EQ(SetFont("kerned", 7), 0);
+    qbFont* kept = Current();
+    GetTextStyle()->flags = kTextNormal | kTextBold;
+    EXPECT_EQ(SetFont("kerned", 11), ERR_OPENFONT);
+    EXPECT_EQ(Message(ERR_OPENFONT), "Cannot open font kerned with size 11!");
+    EXPECT_EQ(Current(), kept);
+    EXPECT_EQ(GetTextStyle()->flags, kTextNormal | kTextBold);
+    VmSetTop(L_, 0);
+    VmPushString(L_, "kerned");
+    VmPushNumber(L_, 7);
+    VmPushNumber(L_, 1);
+    EXPECT_EQ(CallCommand(L_, "SetFont", 3, 0), ERR_TABLEORNIL);
+}
+
+TEST_F(FontCache, FontObjectsByNumberAndByHandle) {
+    ASSERT_EQ(OpenFont(1, "kerned", 7), 0);
+    ASSERT_EQ(VmGetTop(L_), 0);
+    ASSERT_EQ(OpenFont(1, "kerned", 9), 0);
+    int ones = 0;
+    for (qbObject* o = *FontObjectListHead(); o; o = o->next) ones += o->id == 1;
+    EXPECT_EQ(ones, 1);
+    qbFontObject* one = nullptr;
+    ASSERT_EQ(FindFontObject(ObjectID{1, nullptr}, &one), 0);
+    EXPECT_EQ(one->type, kObjectTypeFont);
+    EXPECT_EQ(one->font->height, 8);
+    // A failing open leaves the object it would have replaced.
+    EXPECT_EQ(OpenFont(1, "kerned", 11), ERR_OPENFONT);
+    EXPECT_EQ(FindFontObject(ObjectID{1, nullptr}, &one), 0);
+
+    ASSERT_EQ(OpenFont(-1, "kerned", 7), 0);
+    ASSERT_EQ(VmGetTop(L_), 1);
+    ASSERT_EQ(VmType(L_, 1), kTypeLightUserdata);
+    const ObjectID handle{0, VmToUserdata(L_, 1)};
+    EXPECT_EQ(GetObjectTypeOfHandle(handle.handle), kObjectTypeFont);
+    ASSERT_EQ(CallId("UseFont", handle), 0);
+    EXPECT_EQ(Current()->height, 7);
+    EXPECT_EQ(GetTextStyle()->flags, kTextNormal);
+    ASSERT_EQ(CallId("CloseFont", handle), 0);
+    EXPECT_EQ(CallId("UseFont", handle), ERR_FINDARRAY);
+    // The font stays in the cache for the style that uses it.
+    EXPECT_EQ(Current()->height, 7);
+
+    EXPECT_EQ(CallId("CloseFont", ObjectID{5, nullptr}), ERR_FINDFONT2);
+    EXPECT_EQ(Message(ERR_FINDFONT2), "Could not find font 5!");
+    EXPECT_EQ(Call("FreeGlyphCache", {}, {1, 5}), ERR_FINDFONT2);
+    EXPECT_EQ(Call("FreeGlyphCache", {}, {1, 1}), 0);
+    EXPECT_EQ(Call("FreeGlyphCache", {}, {0}), 0);
+}
+
+TEST_F(FontCache, FontFoldersMustBeFoldersAndComeOnce) {
+    ASSERT_EQ(FontSearchPaths().size(), 1u);
+    std::string upper = dir_.Path("");
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(Call("AddFontPath", {upper}), 0);
+    EXPECT_EQ(FontSearchPaths().size(), 1u);
+    const std::string file = dir_.Path("kerned.font");
+    EXPECT_EQ(Call("AddFontPath", {file}), ERR_LOCK2);
+    EXPECT_EQ(Message(ERR_LOCK2), "Error locking " + file + "!");
+    EXPECT_EQ(Call("AddFontPath", {dir_.Path("missing")}), ERR_LOCK2);
+    EXPECT_EQ(FontSearchPaths().size(), 1u);
+}
+
+TEST_F(FontCache, KerningPairs) {
+    EXPECT_EQ(Call("GetKerningPair", {"", "A"}, {}, 1), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), 0);
+    EXPECT_EQ(Call("GetKerningPair", {"A", "V"}, {}, 1), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), 0);
+    EXPECT_EQ(Call("GetKerningPair", {"A", "V"}, {2}, 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("GetKerningPair", {std::string(200, 'a'), std::string(55, 'b')}, {}, 1), 0);
+    EXPECT_EQ(Call("GetKerningPair", {std::string(200, 'a'), std::string(56, 'b')}, {}, 1), ERR_WRONGUSAGE);
+}
