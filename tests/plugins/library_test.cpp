@@ -27,6 +27,8 @@ protected:
     void TearDown() override {
         FreeLibraryPlugins(L_);
         VmClose(L_);
+        // The command tables recorded point into the plugins about to go.
+        ResetRuntimeSettings();
         PluginFixture::TearDown();
     }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/argapi.h"
+#include "core/settings.h"
 #include "core/vmhost.h"
 #include "plugin_fixture.h"
 #include "plugins/pluginlibrary.h"
@@ -25,6 +26,8 @@ protected:
     void TearDown() override {
         FreeLibraryPlugins(L_);
         VmClose(L_);
+        // The command tables recorded point into the plugins about to go.
+        ResetRuntimeSettings();
         PluginFixture::TearDown();
     }
 
