@@ -130,8 +130,11 @@ int RegisterSaverKind(ScriptState* L, qbPluginNode& node, const SaverKind& kind)
             }
             if (format.flags & kind.endBit) break;
         }
-        for (size_t i = 0; i < stored; ++i)
-            constants.push_back({names[i].c_str(), nullptr, static_cast<double>(static_cast<uint32_t>(formats.get()[i].id))});
+        // The id is an unsigned 32-bit number to scripts.
+        for (size_t i = 0; i < stored; ++i) {
+            const auto id = static_cast<uint32_t>(formats.get()[i].id);
+            constants.push_back({names[i].c_str(), nullptr, static_cast<double>(id)});
+        }
         constants.push_back({nullptr, nullptr, 0.0});
     } catch (const std::bad_alloc&) {
         return ERR_MEM;

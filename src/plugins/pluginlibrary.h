@@ -33,6 +33,8 @@ bool FindSaverFormat(uint32_t capability, uint64_t id, qbSaverMatch* out);
 // The saver arrays a plugin record holds (words 110, 115 and 118).
 void FreeSaverFormats(qbPluginRecord* record);
 
-// Writes the list of loaded plugins with their texts, commands and
-// constants. 0 or ERR_OPENFILE-like errors of the file.
+// Writes the list of loaded plugins in list order: "::plugin", version,
+// capability mask and the eight texts of each, and for a library its
+// commands and constants; "::end" last. 0, or ERR_WRITEFILE with the file
+// name as detail.
 int ExportPluginList(const char* fileName);
