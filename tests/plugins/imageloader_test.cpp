@@ -4,7 +4,9 @@
 // through TransformImage, and sizes the host must refuse.
 #include <gtest/gtest.h>
 
+#include "core/chunkname.h"
 #include "core/plugincaps.h"
+#include "core/vectorname.h"
 #include "imaging/loaderchain.h"
 #include "plugin_fixture.h"
 #include "plugins/pluginlist.h"
@@ -150,6 +152,19 @@ TEST_F(ImageLoaderPluginTest, BadSizesAreRefused) {
         EXPECT_EQ(std::string(GetErrorDetail()), pic);
     }
     EXPECT_EQ(Count(Log(), "FreeImage"), 3) << "each refused picture is freed";
+}
+
+TEST_F(ImageLoaderPluginTest, TheOldVectorLoaderGetsAppletPartsByAVirtualName) {
+    Place("vectorgraphics", "vectorgraphics.qbp", "scan");
+    ASSERT_EQ(ScanPluginFolder((dir_ / "scan").string(), nullptr, nullptr), 0);
+    const std::string container = (dir_ / "game.qba").string();
+    std::ofstream(container) << std::string(64, 'x');
+    const std::string chunk = MakeChunkName("art/pic.tst", 10, 30, 0, container.c_str());
+    qbLoadedImage img;
+    EXPECT_NE(Load(chunk, "vectorgraphics", &img), 0);
+    EXPECT_NE(Log().find("vectorgraphics: LoadImage(:::chunk10:30*game.qba/art/pic.tst)"), std::string::npos)
+        << Log();
+    EXPECT_EQ(GetLoaderCallFileName(), nullptr);
 }
 
 }  // namespace
