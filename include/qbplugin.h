@@ -172,6 +172,52 @@ typedef struct qbImageLoadRequest {
 /* Entry points whose arguments no part of the player settles yet. */
 typedef void (*qbPluginFunc)(void);
 
+/* The rows of a library plugin's command and constant tables; each table
+ * ends with a row whose name is null. A command receives the script state,
+ * reads its arguments and pushes its results through table 8 of the base
+ * and returns the number of results (or an error code above 999). A
+ * constant is a text when str is not null, else the number num.
+ *
+ * A failed argument check in table 8 leaves the command by unwinding
+ * through the plugin's own frames. Plugins are therefore built with unwind
+ * tables (the default of gcc and clang on x86-64) and hold no resources
+ * (memory, locks, open files) across a call that checks an argument. */
+struct ScriptCommand;
+struct ScriptConstant;
+#ifndef QBPLUGIN_HOST
+typedef int (*qbCommandHandler)(ScriptState* L);
+typedef struct ScriptCommand {
+    const char* name;
+    qbCommandHandler handler;
+} ScriptCommand;
+typedef struct ScriptConstant {
+    const char* name;
+    const char* str;
+    double num;
+} ScriptConstant;
+#endif
+
+/* One format of a saver plugin, filled by its register function: one call,
+ * one format; the last one carries the kind's end bit in its flags. */
+typedef struct qbSaverFormat {
+    uint64_t flags;
+    uint64_t id;
+    const char* name;
+} qbSaverFormat;
+/* Flags of an image format: true colour, accepts an alpha plane. */
+#define QBSAVER_TRUECOLOUR 1u
+#define QBSAVER_ALPHA 4u
+/* The end bits of the three saver kinds. */
+#define QBSAVER_IMAGE_END 8u
+#define QBSAVER_ANIM_END 16u
+#define QBSAVER_SAMPLE_END 1u
+
+/* GetExtensions bits of the library capability: the plugin exports
+ * GetLibraryCount and SetCurrentLibrary; its libraries are registered when
+ * it is required rather than when it is loaded. */
+#define QBPLUGIN_EXT_LIBRARYCOUNT 1u
+#define QBPLUGIN_EXT_DEFERLIBRARY 2u
+
 typedef int (*qbAdapterMainCallback)(struct ScriptState* L);
 
 /* The plugin record: 194 words. The plugin writes words 0-28 in InitPlugin;
@@ -221,15 +267,24 @@ typedef struct qbPluginRecord {
         OpenFont, CloseFont;                                                            /* 80-87 */
     qbPluginFunc OpenVideo, CloseVideo, NextPacket, FreePacket, DecodeVideoFrame, DecodeAudioFrame, SeekVideo,
         FlushAudio, FlushVideo, GetVideoFrames, GetVideoFormat;                         /* 88-98 */
-    qbPluginFunc GetBaseTable, GetCommands, GetConstants, InitLibrary, FreeLibrary, GetLibraryCount,
-        SetCurrentLibrary;                                                              /* 99-105 */
+    /* 99-105: the library; null base table name: the commands are globals. */
+    const char* (*GetBaseTable)(void);
+    const struct ScriptCommand* (*GetCommands)(void);
+    const struct ScriptConstant* (*GetConstants)(void);
+    int (*InitLibrary)(struct ScriptState* L); /* 0 or an error code */
+    void (*FreeLibrary)(struct ScriptState* L);
+    int (*GetLibraryCount)(void);
+    void (*SetCurrentLibrary)(int index);
     qbPluginFunc GetScript, FreeScript;                                                 /* 106-107 */
-    qbPluginFunc RegisterImageSaver, SaveImage;                                         /* 108-109 */
-    void* imageSaverFormats;                                                            /* 110 */
-    qbPluginFunc RegisterAnimSaver, BeginAnimStream, WriteAnimFrame, FinishAnimStream;  /* 111-114 */
-    void* animSaverFormats;                                                             /* 115 */
-    qbPluginFunc RegisterSampleSaver, SaveSample;                                       /* 116-117 */
-    void* sampleSaverFormats;                                                           /* 118 */
+    void (*RegisterImageSaver)(qbSaverFormat* format);                                  /* 108 */
+    qbPluginFunc SaveImage;                                                             /* 109 */
+    qbSaverFormat* imageSaverFormats;                                                   /* 110 */
+    void (*RegisterAnimSaver)(qbSaverFormat* format);                                   /* 111 */
+    qbPluginFunc BeginAnimStream, WriteAnimFrame, FinishAnimStream;                     /* 112-114 */
+    qbSaverFormat* animSaverFormats;                                                    /* 115 */
+    void (*RegisterSampleSaver)(qbSaverFormat* format);                                 /* 116 */
+    qbPluginFunc SaveSample;                                                            /* 117 */
+    qbSaverFormat* sampleSaverFormats;                                                  /* 118 */
     int (*RequirePlugin)(struct ScriptState* L, int version, int revision, uint32_t reserved,
                          const qbPluginTag* tags); /* 119 */
 
@@ -389,6 +444,7 @@ QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginTag, value) == 8 && sizeof(qbPluginTag) 
 QBPLUGIN_STATIC_ASSERT(offsetof(qbRequireTagNode, number) == 24 && sizeof(qbRequireTagNode) == 32,
                        "require tag node");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListEntry) == 16, "plugin list entry");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbSaverFormat) == 24, "saver format entry");
 
 #ifndef QBPLUGIN_HOST
 QBPLUGIN_STATIC_ASSERT(sizeof(qbImageLoadRequest) == 13 * 4, "thirteen 32-bit words");
@@ -406,6 +462,18 @@ QBPLUGIN_EXPORT void ClosePlugin(void);
 QBPLUGIN_EXPORT uint32_t GetExtensions(uint32_t capability, uint32_t reserved);
 QBPLUGIN_EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t reserved,
                                   const qbPluginTag* tags);
+/* Library plugins. */
+QBPLUGIN_EXPORT const char* GetBaseTable(void);
+QBPLUGIN_EXPORT const ScriptCommand* GetCommands(void);
+QBPLUGIN_EXPORT const ScriptConstant* GetConstants(void);
+QBPLUGIN_EXPORT int InitLibrary(ScriptState* L);
+QBPLUGIN_EXPORT void FreeLibrary(ScriptState* L);
+QBPLUGIN_EXPORT int GetLibraryCount(void);
+QBPLUGIN_EXPORT void SetCurrentLibrary(int index);
+/* Savers. */
+QBPLUGIN_EXPORT void RegisterImageSaver(qbSaverFormat* format);
+QBPLUGIN_EXPORT void RegisterAnimSaver(qbSaverFormat* format);
+QBPLUGIN_EXPORT void RegisterSampleSaver(qbSaverFormat* format);
 #endif
 
 #ifdef __cplusplus

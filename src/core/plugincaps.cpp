@@ -56,15 +56,17 @@ LoadedPluginFinder& Finder() {
     return finder;
 }
 
-// The loaded plugin of that name, or the first of that name on any list,
-// in the lists' order.
+// The first loaded plugin of that name that is not disabled, in the plugin
+// list's order; without the plugin list (a plugin that joined a list
+// itself), the first of that name on any list.
 qbPlugin* FindListedPlugin(const char* name) {
     if (LoadedPluginFinder finder = Finder())
         if (qbPlugin* plugin = finder(name)) return plugin;
     for (uint32_t capability : {PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND, PLUGINCAPS_VIDEO,
                                 PLUGINCAPS_FILEADAPTER, PLUGINCAPS_DIRADAPTER})
         for (qbAdapterNode* n = GetPluginList(capability); n; n = n->next)
-            if (n->plugin && StrCmpNoCase(n->plugin->name, name) == 0) return n->plugin;
+            if (n->plugin && !n->plugin->skipAsLoader && n->plugin->name && StrCmpNoCase(n->plugin->name, name) == 0)
+                return n->plugin;
     return nullptr;
 }
 

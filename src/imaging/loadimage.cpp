@@ -95,8 +95,10 @@ int LoadImageThroughLoaders(const qbImageLoadParams& p, qbLoadedImage* out) {
         }
         if (request.alphaNeeded) alphaMode = kAlphaRequired;
         handle->loaderPixels = slots->GetImage(image, &request);
-        if (!handle->loaderPixels || width <= 0 || height <= 0) return FailWithName(ERR_LOADPICTURE2, p.fileName);
-        if (rowLength < width) rowLength = width;
+        // The buffer holds rowLength pixels per row: a shorter row than the
+        // width would have the scaler and the alpha plane read past it.
+        if (!handle->loaderPixels || width <= 0 || height <= 0 || rowLength < width)
+            return FailWithName(ERR_LOADPICTURE2, p.fileName);
         loader = reinterpret_cast<uintptr_t>(plugin);
         if (p.wantPaletteCopy) {
             paletteCopy.reset(new (std::nothrow) uint32_t[256]());

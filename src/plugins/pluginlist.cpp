@@ -12,6 +12,7 @@
 #include "core/plugincaps.h"
 #include "core/runstate.h"
 #include "core/settings.h"
+#include "plugins/pluginlibrary.h"
 
 namespace {
 
@@ -69,11 +70,13 @@ void StoreHandle(qbPluginNode& node, PluginHandlePtr handle, uint32_t capabiliti
 }
 
 // Lets the loader-tag parser find plugins that serve only when named, which
-// are on no list until a tag names them.
+// are on no list until a tag names them. A disabled plugin is passed over
+// for a later one of the same name.
 qbPlugin* FindLoadedPluginByName(const char* name) {
-    for (auto& node : Nodes())
-        if (node->handle && node->handle->view.name && StrCmpNoCase(node->handle->view.name, name) == 0)
-            return &node->handle->view;
+    for (auto& node : Nodes()) {
+        if (!node->handle || node->handle->record.disabled) continue;
+        if (node->handle->view.name && StrCmpNoCase(node->handle->view.name, name) == 0) return &node->handle->view;
+    }
     return nullptr;
 }
 
@@ -189,6 +192,7 @@ int RequirePluginByName(ScriptState* L, const char* name, int version, int revis
             uint32_t capabilities = 0;
             if (int err = LoadWithMessage(node->path, &handle, &capabilities)) return err;
             StoreHandle(*node, std::move(handle), capabilities);
+            if (int err = RegisterPluginFormats(L, node.get())) return err;
         } else if (!node->handle->view.name ||
                    StrCmpNoCase(node->handle->view.name, wanted.c_str()) != 0) {
             continue;
@@ -200,6 +204,11 @@ int RequirePluginByName(ScriptState* L, const char* name, int version, int revis
         return RequireFailure(wanted, version, revision);
 
     qbPluginHandle& h = *found->handle;
+    if ((h.capabilities & PLUGINCAPS_LIBRARY) &&
+        (h.record.extensions[FindLowestSetBit(PLUGINCAPS_LIBRARY)] & QBPLUGIN_EXT_DEFERLIBRARY) &&
+        !h.record.libraryInitialised) {
+        if (int err = InitLibraryPlugin(L, found, skipInit, !skipInit)) return err;
+    }
     if (!(h.capabilities & PLUGINCAPS_REQUIRE)) return 0;
     if (adaptersOnly && !(h.capabilities & (PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER))) return 0;
     if (skipInit || found->required) return 0;

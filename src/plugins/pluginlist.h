@@ -20,6 +20,8 @@ struct qbPluginNode {
     std::string path;
     // RequirePlugin has been called (once per plugin and run).
     int required = 0;
+    // Its library step and saver formats have run (once per plugin and run).
+    bool formatsRegistered = false;
 };
 
 // LoadPluginByPath's answer for a plugin of that file name that is already
@@ -42,8 +44,10 @@ int LoadPluginByPath(const char* path, int addExtension, qbPluginNode** out);
 
 // Loads the plugin on its first use, checks its version and calls its
 // RequirePlugin once with tag 1 (the address of *answer, when given) and tag
-// 2 (requireTags, when not 0). 0, ERR_REQUIREPLUGIN, a load error or
-// RequirePlugin's own result.
+// 2 (requireTags, when not 0). A plugin loaded here registers its formats; a
+// library deferred to its require registers now (its constants only with
+// skipInit, else its commands and InitLibrary). 0, ERR_REQUIREPLUGIN, a load
+// or registration error or RequirePlugin's own result.
 int RequirePluginByName(ScriptState* L, const char* name, int version, int revision, int skipInit, int adaptersOnly,
                         uintptr_t requireTags, uint32_t* answer);
 

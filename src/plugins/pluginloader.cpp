@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/plugincaps.h"
 #include "plugins/plugin.h"
+#include "plugins/pluginlibrary.h"
 
 namespace {
 
@@ -231,6 +232,7 @@ void ClosePluginFile(qbPluginHandle* handle) {
     for (uint32_t bit = 1; bit != 0; bit <<= 1)
         if (HasPluginList(bit)) RemovePluginFromCapabilityList(&handle->view, bit);
     SetImageLoaderSlots(&handle->view, nullptr);
+    FreeSaverFormats(&handle->record);
     if (handle->initialised && handle->record.ClosePlugin) handle->record.ClosePlugin();
     if (handle->library) dlclose(handle->library);
     delete handle;

@@ -7,6 +7,7 @@
 #include "core/applet.h"
 #include "core/linkeddata.h"
 #include "display/adapter.h"
+#include "plugins/pluginlibrary.h"
 #include "plugins/pluginlist.h"
 
 
@@ -23,10 +24,15 @@ int ScanPlugins(const char* path, const std::vector<std::string>* skip, int* cou
     return ScanPluginFolder(folder.empty() ? std::string(".") : folder.string(), skip, counter);
 }
 
-int ScanAndRegisterPlugins(ScriptState*, qbCommandLine* cl) {
-    // Registering formats and libraries of loaded plugins comes with the
-    // capabilities that use them; the scan builds the list.
-    return ScanPlugins(cl->executablePath, &cl->skipPlugins, nullptr);
+int ScanAndRegisterPlugins(ScriptState* L, qbCommandLine* cl) {
+    if (int err = ScanPlugins(cl->executablePath, &cl->skipPlugins, nullptr)) return err;
+    return RegisterAllPluginFormats(L);
+}
+
+int RegisterAllPluginFormats(ScriptState* L) {
+    for (const auto& node : GetPluginNodes())
+        if (int err = RegisterPluginFormats(L, node.get())) return err;
+    return 0;
 }
 
 int RequirePluginWithTags(ScriptState* L, const char* name, int version, int revision,
@@ -51,7 +57,7 @@ void FreeLibraryPlugins(ScriptState* L) {
         if (!node->handle || !(node->capabilities & PLUGINCAPS_LIBRARY)) continue;
         qbPluginHandle& h = *node->handle;
         if (!h.record.libraryInitialised || !h.record.FreeLibrary || !AdapterCallable(&h.view)) continue;
-        reinterpret_cast<int (*)(ScriptState*)>(h.record.FreeLibrary)(L);
+        h.record.FreeLibrary(L);
         h.record.libraryInitialised = 0;
     }
 }

@@ -15,6 +15,9 @@ struct qbCommandLine;
 int ScanPlugins(const char* path, const std::vector<std::string>* skip, int* counter);
 // Builds the plugin list (skipping SKIPPLUGINS) and registers each plugin's formats.
 int ScanAndRegisterPlugins(ScriptState* L, qbCommandLine* cl);
+// Registers the formats and eager libraries of every loaded plugin in list
+// order (each once); the first error ends it.
+int RegisterAllPluginFormats(ScriptState* L);
 // Loads and requires a plugin; *hideDisplays becomes 1 when it asks for hidden displays.
 int RequirePluginWithTags(ScriptState* L, const char* name, int version, int revision,
                           const std::vector<qbRequireTag>& tags, int* hideDisplays);

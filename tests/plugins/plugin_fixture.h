@@ -18,6 +18,13 @@ namespace plugintest {
 
 namespace fs = std::filesystem;
 
+inline std::string ReadText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
 class PluginFixture : public ::testing::Test {
 protected:
     void SetUp() override {

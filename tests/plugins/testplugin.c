@@ -10,6 +10,13 @@
  *                      SetChannelAttributes
  *   TP_VERSION, TP_REVISION  the plugin's version (default 2.4)
  *   TP_EXTENSIONS n    what GetExtensions answers for every capability
+ *   TP_LIBRARY         a library: Add(a, b) and the constant TESTLIB_FIVE in
+ *                      the table of the plugin's name (TP_GLOBAL: globals);
+ *                      TP_LIBCOUNT 2 adds a second table "<name>b" with Mul
+ *   TP_TST             an image loader of ".tst" files (see below)
+ *   TP_SAVER n         an image saver of the formats "alpha" (id 101) and
+ *                      "beta" (102); n 2 never sets the end bit, n 3 sets it
+ *                      only on the fifth format of every pass but the first
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -32,6 +39,13 @@
 #define EXPORT QBPLUGIN_EXPORT
 
 static char g_name[256];
+
+#ifdef TP_LIBRARY
+/* Table 8 of the base, read by slot. */
+static const struct VmSlots {
+    const void* slot[78];
+} * g_vm;
+#endif
 
 static void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void Log(const char* format, ...) {
@@ -64,6 +78,9 @@ extern int qb_test_plugin_symbol_nobody_defines(void);
 
 EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* path) {
     NameFromPath(path);
+#ifdef TP_LIBRARY
+    g_vm = (const struct VmSlots*)base->vmTable;
+#endif
     Log("InitPlugin base=%d.%d vm=%d preset=%lld.%lld path=%s", base->version, base->revision,
         base->vmTable != NULL, (long long)plugin->hostVersion, (long long)plugin->hostRevision, path);
 #ifdef TP_UNRESOLVED
@@ -121,6 +138,165 @@ EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t res
     return 0;
 }
 
+#ifdef TP_LIBRARY
+static int g_library;
+
+/* Table 8 by slot: 47 checkNumber, 21 pushNumber, 1 setTop. */
+typedef double (*CheckNumberFn)(ScriptState*, int);
+typedef void (*PushNumberFn)(ScriptState*, double);
+typedef void (*SetTopFn)(ScriptState*, int);
+static void* Slot(int n) { return (void*)g_vm->slot[n]; }
+
+static int Add(ScriptState* L) {
+    const double a = ((CheckNumberFn)Slot(47))(L, 1);
+    const double b = ((CheckNumberFn)Slot(47))(L, 2);
+    ((PushNumberFn)Slot(21))(L, a + b);
+    return 1;
+}
+static int Mul(ScriptState* L) {
+    const double a = ((CheckNumberFn)Slot(47))(L, 1);
+    const double b = ((CheckNumberFn)Slot(47))(L, 2);
+    ((PushNumberFn)Slot(21))(L, a * b);
+    return 1;
+}
+static const ScriptCommand kCommands[] = {{"Add", Add}, {NULL, NULL}};
+static const ScriptCommand kCommandsB[] = {{"Mul", Mul}, {NULL, NULL}};
+static const ScriptConstant kConstants[] = {{"TESTLIB_FIVE", NULL, 5}, {"TESTLIB_NAME", "testlib", 0}, {NULL, NULL, 0}};
+static const ScriptConstant kConstantsB[] = {{"TESTLIB_SIX", NULL, 6}, {NULL, NULL, 0}};
+
+EXPORT const char* GetBaseTable(void) {
+#ifdef TP_GLOBAL
+    return NULL;
+#else
+    static char g_tableB[260];
+    if (g_library == 1) {
+        snprintf(g_tableB, sizeof g_tableB, "%sb", g_name);
+        return g_tableB;
+    }
+    return g_name;
+#endif
+}
+EXPORT const ScriptCommand* GetCommands(void) { return g_library == 1 ? kCommandsB : kCommands; }
+EXPORT const ScriptConstant* GetConstants(void) { return g_library == 1 ? kConstantsB : kConstants; }
+EXPORT int InitLibrary(ScriptState* L) {
+    Log("InitLibrary");
+    /* Leaves values behind: the host restores the stack top. */
+    ((PushNumberFn)Slot(21))(L, 1);
+    ((PushNumberFn)Slot(21))(L, 2);
+    return 0;
+}
+EXPORT void FreeLibrary(ScriptState* L) { Log("FreeLibrary state=%d", L != NULL); }
+#ifdef TP_LIBCOUNT
+EXPORT int GetLibraryCount(void) { return TP_LIBCOUNT; }
+EXPORT void SetCurrentLibrary(int index) { g_library = index; }
+#endif
+#endif
+
+#ifdef TP_SAVER
+static int g_saverCall, g_saverPass;
+EXPORT void RegisterImageSaver(qbSaverFormat* format) {
+    static const char* const kNames[] = {"alpha", "beta", "gamma", "delta", "epsilon"};
+    const int n = g_saverCall++;
+    format->name = kNames[n % 5];
+    format->id = 101 + (uint64_t)(n % 5);
+    format->flags = QBSAVER_TRUECOLOUR;
+#if TP_SAVER == 1
+    if (n == 1) format->flags |= QBSAVER_IMAGE_END;
+#elif TP_SAVER == 3
+    if (g_saverPass == 0 ? n == 1 : n == 4) format->flags |= QBSAVER_IMAGE_END;
+#endif
+    if (format->flags & QBSAVER_IMAGE_END) {
+        g_saverCall = 0;
+        ++g_saverPass;
+    }
+}
+EXPORT void SaveImage(void) {}
+#endif
+
+#ifdef TP_TST
+/* ".tst" pictures: a text header "TST w h alpha transparency vector rowlength
+ * colour alphaneeded" and no pixel data; every pixel is the colour.
+ * vector 1 re-renders through TransformImage, vector 2 is a vector picture
+ * whose TransformImage fails. Each LoadImage logs the wanted size. */
+typedef struct TstImage {
+    int w, h, alpha, transparency, vector, rowLength, alphaNeeded;
+    unsigned colour;
+    uint32_t* pixels;
+} TstImage;
+
+static int ReadTst(const char* name, TstImage* t) {
+    memset(t, 0, sizeof *t);
+    FILE* f = fopen(name, "rb");
+    if (!f) return 0;
+    const int n = fscanf(f, "TST %d %d %d %d %d %d %x %d", &t->w, &t->h, &t->alpha, &t->transparency, &t->vector,
+                         &t->rowLength, &t->colour, &t->alphaNeeded);
+    fclose(f);
+    return n == 8;
+}
+
+EXPORT int IsImage(const char* name, qbImageLoadRequest* request) {
+    Log("IsImage(%s)", name);
+    TstImage t;
+    if (!ReadTst(name, &t)) return 0;
+    request->width = t.w;
+    request->height = t.h;
+    request->hasAlpha = t.alpha;
+    request->isVector = t.vector ? 1 : 0;
+    if (t.transparency) request->flags |= 2;
+    return 1;
+}
+EXPORT void* LoadImage(const char* name, qbImageLoadRequest* request) {
+    Log("LoadImage(%s) wanted=%d,%d smooth=%d flags=%u", name, request->wantedWidth, request->wantedHeight,
+        request->smooth, request->flags);
+    TstImage t;
+    if (!ReadTst(name, &t)) return NULL;
+    TstImage* image = malloc(sizeof *image);
+    if (!image) return NULL;
+    *image = t;
+    request->width = t.w;
+    request->height = t.h;
+    request->rowLength = t.rowLength;
+    request->hasAlpha = t.alpha;
+    request->alphaNeeded = t.alphaNeeded;
+    request->isVector = t.vector ? 1 : 0;
+    return image;
+}
+EXPORT uint32_t* GetImage(void* handle, qbImageLoadRequest* request) {
+    TstImage* image = handle;
+    Log("GetImage %dx%d", image->w, image->h);
+    free(image->pixels);
+    const int row = image->rowLength > image->w ? image->rowLength : image->w;
+    /* A bad size is handed on as it is: the host must refuse it. */
+    if (image->w <= 0 || image->h <= 0) {
+        image->pixels = calloc(1, sizeof(uint32_t));
+        return image->pixels;
+    }
+    image->pixels = malloc(sizeof(uint32_t) * (size_t)row * (size_t)image->h);
+    if (!image->pixels) return NULL;
+    for (size_t i = 0; i < (size_t)row * (size_t)image->h; ++i) image->pixels[i] = image->colour;
+    request->width = image->w;
+    request->height = image->h;
+    request->rowLength = image->rowLength;
+    request->hasAlpha = image->alpha;
+    return image->pixels;
+}
+EXPORT void FreeImage(void* handle) {
+    TstImage* image = handle;
+    Log("FreeImage");
+    free(image->pixels);
+    free(image);
+}
+EXPORT int TransformImage(void* handle, const double* transform) {
+    TstImage* image = handle;
+    Log("TransformImage %g %g %g %g %g %g", transform[0], transform[1], transform[2], transform[3], transform[4],
+        transform[5]);
+    if (image->vector == 2) return 0;
+    image->w = (int)transform[4];
+    image->h = (int)transform[5];
+    image->rowLength = image->w;
+    return 1;
+}
+#else
 /* The image loader: answers "not mine" to everything. */
 EXPORT int IsImage(const char* name, qbImageLoadRequest* request) {
     (void)request;
@@ -143,6 +319,7 @@ EXPORT int TransformImage(void* image, const double* transform) {
     (void)transform;
     return 0;
 }
+#endif
 
 #ifdef TP_AUDIO
 EXPORT void OpenAudio(void) {}
