@@ -87,8 +87,10 @@ bool VisibleBox(const qbBrush* brush, int32_t* x0, int32_t* y0, int32_t* x1, int
     *x1 = *y1 = -1;
     const int32_t w = std::min(brush->width, mask ? mask->width : alpha->width);
     const int32_t h = std::min(brush->height, mask ? mask->height : alpha->height);
+    const uint8_t* data = mask ? mask->data : alpha->data;
+    const size_t rowBytes = mask ? mask->rowBytes : alpha->rowBytes;
     for (int32_t y = 0; y < h; ++y) {
-        const uint8_t* row = (mask ? mask->data : alpha->data) + static_cast<size_t>(y) * (mask ? mask->rowBytes : alpha->rowBytes);
+        const uint8_t* row = data + static_cast<size_t>(y) * rowBytes;
         for (int32_t x = 0; x < w; ++x) {
             const bool on = mask ? (row[x >> 3] & (0x80 >> (x & 7))) != 0 : row[x] != 0;
             if (!on) continue;

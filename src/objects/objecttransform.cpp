@@ -34,7 +34,8 @@ void Transpose(const double m[4], double out[4]) {
 
 }  // namespace
 
-int RenderVectorImage(qbImageHandle* source, const double matrix[4], int32_t width, int32_t height, qbObjectImage* out) {
+int RenderVectorImage(qbImageHandle* source, const double matrix[4], int32_t width, int32_t height,
+                      qbObjectImage* out) {
     *out = {};
     if (!source) return ERR_WRONGUSAGE;
     qbImageLoadRequest request;
