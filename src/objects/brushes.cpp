@@ -40,6 +40,8 @@ void UnlinkBrush(qbBrush* record) {
     }
 }
 
+}  // namespace
+
 // Drawing into the brush's pixels, mask or alpha channel goes through a
 // wrapper picture of the current output.
 bool IsSelectedForOutput(const qbBrush* brush) {
@@ -51,8 +53,6 @@ bool IsSelectedForOutput(const qbBrush* brush) {
     return wrapper && wrapper->wrapping && wrapper->wrappedType == kObjectTypeBrush &&
            wrapper->wrappedObject == brush;
 }
-
-}  // namespace
 
 qbBrush* FirstBrush() { return AsBrush(brushHead); }
 qbObject** BrushListHead() { return &brushHead; }

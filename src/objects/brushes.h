@@ -81,3 +81,5 @@ void FreeBrushContents(ScriptState* L, qbBrush* brush);
 // Frees every detached brush that no layer shows any more.
 void PurgeDetachedBrushes(ScriptState* L);
 void FreeAllBrushes(ScriptState* L);
+// Whether the brush is the current output (its pixels, mask or alpha).
+bool IsSelectedForOutput(const qbBrush* brush);

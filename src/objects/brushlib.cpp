@@ -16,6 +16,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/imagehandle.h"
 #include "objects/brushes.h"
+#include "objects/brushgeometry.h"
 #include "objects/brushhardware.h"
 #include "objects/displayobject.h"
 #include "objects/selectcmds.h"
@@ -53,6 +54,16 @@ const ScriptCommand kBrushCommands[] = {
     {"BeginDoubleBuffer", cmdBeginDoubleBuffer},
     {"Flip", cmdFlip},
     {"EndDoubleBuffer", cmdEndDoubleBuffer},
+    {"ScaleBrush", cmdScaleBrush},
+    {"RotateBrush", cmdRotateBrush},
+    {"TransformBrush", cmdTransformBrush},
+    {"BarrelDistortBrush", cmdBarrelDistortBrush},
+    {"PolarDistortBrush", cmdPolarDistortBrush},
+    {"ArcDistortBrush", cmdArcDistortBrush},
+    {"PerspectiveDistortBrush", cmdPerspectiveDistortBrush},
+    {"CropBrush", cmdCropBrush},
+    {"TrimBrush", cmdTrimBrush},
+    {"RasterizeBrush", cmdRasterizeBrush},
     {nullptr, nullptr},
 };
 

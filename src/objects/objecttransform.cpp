@@ -32,18 +32,32 @@ void Transpose(const double m[4], double out[4]) {
     out[3] = m[3];
 }
 
-int RenderVector(qbImageHandle* source, const double matrix[4], int32_t width, int32_t height, qbObjectImage* out) {
+}  // namespace
+
+int RenderVectorImage(qbImageHandle* source, const double matrix[4], int32_t width, int32_t height,
+                      qbObjectImage* out) {
+    *out = {};
     if (!source) return ERR_WRONGUSAGE;
     qbImageLoadRequest request;
     if (int err = TransformImageHandle(source, matrix, width, height, &request)) return err;
     const uint32_t* pixels = GetImageHandlePixels(source);
-    if (!pixels) return ERR_TFIMAGE;
+    // A loader that renders smaller than asked would have its rows read past.
+    if (!pixels || request.width < width || request.height < height) return ERR_TFIMAGE;
     const int32_t rowLength = std::max(request.rowLength, width);
-    return CreateBitmapFromARGB(pixels, kNoKeyColour, width, height, rowLength, false, 0, 0, &out->bitmap, nullptr,
-                                request.hasAlpha ? &out->alpha : nullptr);
+    if (int err = CreateBitmapFromARGB(pixels, kNoKeyColour, width, height, rowLength, false, 0, 0, &out->bitmap,
+                                       nullptr, nullptr))
+        return err;
+    // The import makes alpha planes for hardware pictures only; a vector
+    // picture keeps its soft edges through a plane of its own.
+    if (request.hasAlpha) {
+        out->alpha = CreateAlphaFromARGB(pixels, width, height, rowLength);
+        if (!out->alpha) {
+            FreeObjectImage(out);
+            return ERR_ALLOCALPHA;
+        }
+    }
+    return 0;
 }
-
-}  // namespace
 
 void GetTransformedSize(const double m[4], int32_t width, int32_t height, int32_t* outWidth, int32_t* outHeight) {
     if (IsPlainScale(m)) {
@@ -80,7 +94,7 @@ int TransformObjectImage(ScriptState*, bool isVector, qbImageHandle* imageSource
         err = CloneBitmapRect(image.bitmap, image.mask, image.alpha, srcX, srcY, width, height, &made.bitmap,
                               &made.mask, &made.alpha);
     } else if (isVector) {
-        err = RenderVector(imageSource, matrix, w, h, &made);
+        err = RenderVectorImage(imageSource, matrix, w, h, &made);
     } else if (IsPlainScale(matrix)) {
         err = ScaleBitmap(image.bitmap, image.mask, image.alpha, srcX, srcY, nullptr, width, height, w, h, smooth,
                           &made.bitmap, &made.mask, &made.alpha);

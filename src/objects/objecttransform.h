@@ -32,5 +32,11 @@ int TransformObjectImage(ScriptState* L, bool isVector, qbImageHandle* imageSour
                          const double anchor[2], const double matrix[4], bool smooth, qbObjectImage* out,
                          int32_t* outX, int32_t* outY, int32_t* outWidth, int32_t* outHeight);
 
+// The vector picture rendered again through its loader with the matrix at
+// width x height, as a bitmap with an alpha plane when the picture has one.
+// 0, ERR_WRONGUSAGE (no source), ERR_TFIMAGE or the bitmap's error.
+int RenderVectorImage(qbImageHandle* source, const double matrix[4], int32_t width, int32_t height,
+                      qbObjectImage* out);
+
 // Frees the three images and clears them.
 void FreeObjectImage(qbObjectImage* image);
