@@ -166,7 +166,7 @@ TEST_F(DosFilesTest, DirectoriesAreNoFiles) {
 }
 
 TEST_F(DosFilesTest, FileLinesComesInPiecesAndCloses) {
-    const std::string path = dir_.Write("long.txt", std::string(3000, 'x') + "\r\nend");
+    const std::string path = dir_.Write("long.txt", std::string(3000, 'x') + "\r\n\r\nend");
     const int before = OpenDescriptors();
     ASSERT_EQ(Call("FileLines", {path}), 0);
     ASSERT_EQ(VmType(L, 1), kTypeFunction);
@@ -179,11 +179,12 @@ TEST_F(DosFilesTest, FileLinesComesInPiecesAndCloses) {
         lines.push_back(Str(-1));
         VmSetTop(L, 1);
     }
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].size(), 1024u);
     EXPECT_EQ(lines[1].size(), 1024u);
     EXPECT_EQ(lines[2], std::string(952, 'x'));
-    EXPECT_EQ(lines[3], "end");
+    EXPECT_EQ(lines[3], "");
+    EXPECT_EQ(lines[4], "end");
     EXPECT_EQ(OpenDescriptors(), before);
 
     // An iterator dropped before the end closes its file when collected.
