@@ -43,6 +43,9 @@ int FindLowestSetBit(uint32_t word);
 // The table is made at compile time; kept for the start-up sequence's sake.
 void BuildCRC32Table();
 uint32_t ComputeCRC32(const void* buffer, long length);
+// Continues a CRC-32 over more bytes: start with 0, pass each block and the
+// result of the one before.
+uint32_t UpdateCRC32(uint32_t crc, const void* buffer, size_t length);
 // The same sum without processor-specific instructions, and one byte at a
 // time: the plain forms that the fast one is checked against.
 uint32_t ComputeCRC32Portable(const void* buffer, long length);

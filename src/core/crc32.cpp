@@ -136,9 +136,14 @@ uint32_t ComputeCRC32Portable(const void* buffer, long length) {
 
 uint32_t ComputeCRC32(const void* buffer, long length) {
     if (length < 1 || !buffer) return 0;
+    return UpdateCRC32(0, buffer, static_cast<size_t>(length));
+}
+
+uint32_t UpdateCRC32(uint32_t crc, const void* buffer, size_t length) {
+    if (length == 0 || !buffer) return crc;
     auto p = static_cast<const unsigned char*>(buffer);
-    size_t n = static_cast<size_t>(length);
-    uint32_t crc = 0xFFFFFFFFu;
+    size_t n = length;
+    crc ^= 0xFFFFFFFFu;
 #ifdef QB_CRC_CLMUL
     if (n >= 64 && HaveClmul()) {
         const size_t folded = n & ~size_t{15};

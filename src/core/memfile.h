@@ -13,7 +13,8 @@ struct MemoryFile {
     // The registry reference under which the dos library keeps the record;
     // ":::chunkS" names carry it.
     int32_t registryRef = -1;
-    // Handles open on the record; its owner must not free it while above 0.
+    // Handles open on the record; its owner must not free it while above 0
+    // (the dos library refuses to undefine a string file until then).
     int32_t openCount = 0;
     // From the C heap (AllocMemory) for writable files, since writes grow it
     // with realloc; a lent buffer for ":::memory" records.

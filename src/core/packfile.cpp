@@ -66,7 +66,9 @@ int RunInflate(qbFile* source, qbFile* target, unsigned char* out, size_t outSiz
         if (out && written >= outSize) break;
         if (z.s.avail_in == 0) {
             size_t got = FileRead(source, in.data(), in.size());
-            if (got == 0) return ERR_READ;
+            // The header was whole, so running dry here means the stream
+            // itself was cut short.
+            if (got == 0) return ERR_ZLIBDATA;
             z.s.next_in = in.data();
             z.s.avail_in = static_cast<uInt>(got);
         }

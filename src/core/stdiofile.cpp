@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "core/chars.h"
@@ -137,6 +138,13 @@ std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
         }
     }
     if (!rec->stream) return nullptr;
+    // stdio opens a directory for reading and only its reads fail; a
+    // directory is no file to read.
+    struct stat st;
+    if (fstat(fileno(rec->stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(rec->stream);
+        return nullptr;
+    }
     char full[PATH_MAX];
     rec->path = FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
     if ((mode & (kFileModeWrite | kFileModeReadWrite)) == 0) {

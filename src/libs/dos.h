@@ -1,6 +1,55 @@
-// The dos library's file, directory and virtual-file objects.
+// The dos library: files opened by scripts, virtual files, the environment,
+// pack files and checksums. Directories, paths, serialised tables and
+// program starts join it later.
 #pragma once
 
-struct ScriptState;
+#include <cstdint>
+#include <string>
 
+#include "core/objects.h"
+
+struct ScriptState;
+struct qbFile;
+struct qbFileInfo;
+
+constexpr int kObjectTypeFile = 44;
+
+// The script's #MODE_* constants.
+constexpr int32_t kDosModeReadWrite = 1004;
+constexpr int32_t kDosModeRead = 1005;
+constexpr int32_t kDosModeWrite = 1006;
+// #IO_BUFFERED and #IO_UNBUFFERED.
+constexpr int32_t kDosIOBuffered = 0;
+constexpr int32_t kDosIOUnbuffered = 1;
+
+// One file that OpenFile opened.
+struct qbFileObject : qbObject {
+    int32_t openMode = 0;  // the #MODE_* the script passed
+    int32_t access = 0;    // 1 read, 2 write, 4 read and write
+    qbFile* file = nullptr;
+    std::string name;  // as opened, for FileAttributes' "path"
+};
+
+int InitDosLibrary(ScriptState* L);
+// Frees every file and virtual file at shutdown.
 void FreeDosObjects(ScriptState* L);
+
+// The open file of that id: 0, ERR_FINDARRAY (automatic id) or ERR_FINDFILE
+// (numeric id, the number set as the message's argument).
+int GetFileRecord(ObjectID id, qbFileObject** out);
+// Pushes a new table of "type", "size" (files only), "flags", "time" and
+// "lastaccesstime".
+void PushFileInfoTable(ScriptState* L, const qbFileInfo& info);
+
+int GetDosIOMode();
+void SetDosIOMode(int mode);
+
+// The file list as the object registry sees it, and its upkeep.
+qbObject** FileListHead();
+void AppendFileRecord(qbFileObject* record);
+// Unlinks, closes and frees the record; 0 or ERR_CLOSEFILE when the close
+// failed (the record is gone either way).
+int FreeFileRecord(ScriptState* L, qbFileObject* record);
+
+// The virtual string files (dosvirtual.cpp).
+void FreeVirtualStringFiles(ScriptState* L);

@@ -19,6 +19,7 @@
 #include "display/requesters.h"
 #include "draw/draw.h"
 #include "draw/graphicslib.h"
+#include "libs/dos.h"
 #include "libs/system.h"
 #include "objects/bgpiclib.h"
 #include "objects/brushlib.h"
@@ -92,7 +93,7 @@ namespace {
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
-    {"moveobject", nullptr},   {"dos", nullptr},      {"event", InitEventLibrary}, {"system", InitSystemLibrary},
+    {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", nullptr},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},

@@ -215,7 +215,7 @@ TEST_F(LoaderTest, BrokenCompressedApplets) {
     AppletDesc desc = Minimal();
     desc.compress = true;
     std::vector<uint8_t> packed = BuildApplet(desc);
-    EXPECT_EQ(LoadBytes(std::vector<uint8_t>(packed.begin(), packed.end() - 5)), ERR_READ);
+    EXPECT_EQ(LoadBytes(std::vector<uint8_t>(packed.begin(), packed.end() - 5)), ERR_ZLIBDATA);
     std::vector<uint8_t> flipped = packed;
     for (size_t i = 12; i < flipped.size() - 4; ++i) flipped[i] ^= 0x5A;
     EXPECT_EQ(LoadBytes(flipped), ERR_ZLIBDATA);

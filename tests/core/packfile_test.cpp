@@ -110,7 +110,7 @@ TEST_F(PackFileTest, BrokenPackFiles) {
     };
     EXPECT_EQ(inflate(Pack(kPluginPackMagic, content)), ERR_PAKFORMAT);
     EXPECT_EQ(inflate({'Q', 'B', 'Z', 0, 1}), ERR_READ);
-    EXPECT_EQ(inflate(std::vector<uint8_t>(packed.begin(), packed.end() - 20)), ERR_READ);
+    EXPECT_EQ(inflate(std::vector<uint8_t>(packed.begin(), packed.end() - 20)), ERR_ZLIBDATA);
     std::vector<uint8_t> corrupt = packed;
     corrupt[8] ^= 0xFF;  // the zlib header
     EXPECT_EQ(inflate(corrupt), ERR_ZLIBDATA);

@@ -1,0 +1,48 @@
+// The handlers of the dos library's commands, for its command table.
+#pragma once
+
+struct ScriptState;
+
+// Files and their input and output.
+int cmdOpenFile(ScriptState* L);
+int cmdCloseFile(ScriptState* L);
+int cmdEof(ScriptState* L);
+int cmdReadChr(ScriptState* L);
+int cmdReadShort(ScriptState* L);
+int cmdReadInt(ScriptState* L);
+int cmdReadFloat(ScriptState* L);
+int cmdReadString(ScriptState* L);
+int cmdReadLine(ScriptState* L);
+int cmdWriteChr(ScriptState* L);
+int cmdWriteShort(ScriptState* L);
+int cmdWriteInt(ScriptState* L);
+int cmdWriteFloat(ScriptState* L);
+int cmdWriteString(ScriptState* L);
+int cmdWriteLine(ScriptState* L);
+int cmdSeek(ScriptState* L);
+int cmdFilePos(ScriptState* L);
+int cmdFileLength(ScriptState* L);
+int cmdFlushFile(ScriptState* L);
+int cmdSetIOMode(ScriptState* L);
+int cmdFileAttributes(ScriptState* L);
+
+// Whole files, the line iterator, assets and the environment.
+int cmdFileToString(ScriptState* L);
+int cmdStringToFile(ScriptState* L);
+int cmdFileLines(ScriptState* L);
+int cmdGetAsset(ScriptState* L);
+int cmdGetEnv(ScriptState* L);
+int cmdSetEnv(ScriptState* L);
+int cmdUnsetEnv(ScriptState* L);
+
+// Virtual files.
+int cmdDefineVirtualFile(ScriptState* L);
+int cmdDefineVirtualFileFromString(ScriptState* L);
+int cmdUndefineVirtualStringFile(ScriptState* L);
+
+// Pack files, checksums and patches.
+int cmdCompressFile(ScriptState* L);
+int cmdDecompressFile(ScriptState* L);
+int cmdCRC32(ScriptState* L);
+int cmdMD5(ScriptState* L);
+int cmdApplyPatch(ScriptState* L);
