@@ -298,7 +298,7 @@ TEST_F(FullScreenTest, PictureBackfillsAreCentredOnBlackThroughTheirMask) {
     EXPECT_EQ(At(p, 318, 200), Pixel(0, 1));
 }
 
-TEST_F(FullScreenTest, ScaledPicturesNeedScaleBrush) {
+TEST_F(FullScreenTest, ScaledPicturesGoThroughScaleBrush) {
     MakeBrush(7);
     ASSERT_EQ(Create(1, [&] {
                   Field("active", 1);
@@ -310,17 +310,18 @@ TEST_F(FullScreenTest, ScaledPicturesNeedScaleBrush) {
                   });
               }),
               0);
-    const int brushes = CountBrushes(), pictures = CountBGPics();
-    const int code = StartDisplays(L_);
-    EXPECT_EQ(code, ERR_FUNCDECLA);
+    ASSERT_EQ(StartDisplays(L_), 0);
     qbDisplay* d = Find(1);
-    EXPECT_EQ(d->state, DISPSTATE_CLOSED);
-    EXPECT_EQ(d->fullScreen, 0);
-    EXPECT_FALSE(HasBackfillObjects(d));
-    EXPECT_EQ(null_backend::VirtualMode(0), (std::pair<int, int>{0, 0}));
-    EXPECT_EQ(CountBrushes(), brushes);
-    EXPECT_EQ(CountBGPics(), pictures);
+    EXPECT_EQ(d->fullScreen, 1);
+    ASSERT_TRUE(HasBackfillObjects(d));
+    qbTexturePicture scaled;
+    ASSERT_EQ(GetTexturePicture(L_, d->backfillBrush, &scaled), 0);
+    EXPECT_EQ(scaled.width, 640);
+    EXPECT_EQ(scaled.height, 480);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
 
+    // The command is looked up by name when the backfill is built, so a
+    // script's own ScaleBrush is the one called, with the screen's size.
     VmPushString(L_, "scalebrush");
     VmPushCClosure(L_, StandInScaleBrush, 0);
     VmSetTableAt(L_, kGlobalsIndex);
