@@ -213,11 +213,6 @@ int PrepareBGPic(qbEffectState* s, qbDisplay* d) {
     s->image = s->bgpicImage;
     ++next->locked;
     s->useCount = &next->locked;
-    // A redraw of the window while the effect runs shows the new picture.
-    for (qbBitmap* buffer : {d->spriteFreeBuffer.get(), d->backBuffer.get()})
-        if (buffer)
-            ClipAndCopyRect(s->bgpicImage, 0, 0, buffer, 0, 0, s->width, s->height, s->width, s->height,
-                            buffer->width, buffer->height);
     return 0;
 }
 

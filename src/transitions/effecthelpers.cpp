@@ -21,15 +21,11 @@ int EffectWorksOnObjects(int32_t type) {
 
 int IsBlendEffect(int32_t type) { return (type >= 115 && type <= 117) || (type >= 134 && type <= 138) ? 1 : 0; }
 
-bool HasEffectRenderer(int32_t type) { return type >= 0 && type <= 23; }
-
 int32_t PickRandomEffect(int restrict) {
     for (;;) {
         const auto n = static_cast<int32_t>(EffectDrand() * 141.0);
         if (restrict && !EffectWorksOnObjects(n)) continue;
         if (n == kUnnamedEffect || n >= kRandomEffect) continue;
-        // Families not built yet would only fail the command.
-        if (!HasEffectRenderer(n)) continue;
         return n;
     }
 }

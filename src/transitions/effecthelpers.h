@@ -13,10 +13,8 @@ struct qbEffectState;
 int EffectWorksOnObjects(int32_t type);
 int IsBlendEffect(int32_t type);
 // A random type 0..139 but 113; restrict keeps to types EffectWorksOnObjects
-// allows. Types without a renderer yet are drawn again.
+// allows.
 int32_t PickRandomEffect(int restrict);
-// Whether a renderer draws the type (families join as they are built).
-bool HasEffectRenderer(int32_t type);
 
 // The presets -1, -2, -3 give size / a, b, c; any other value is kept;
 // never below 1.

@@ -42,7 +42,7 @@ int32_t StripeThickness(const qbEffectState* s, int32_t first, int32_t length) {
 int InitStripes(qbEffectState* s, int32_t first, int32_t length) {
     auto* p = AllocEffectPriv<StripesPriv>(s);
     if (!p) return ERR_MEM;
-    p->thickness = StripeThickness(s, first, length == s->width ? s->height : s->width);
+    p->thickness = StripeThickness(s, first, length);
     // A picture one pixel long has no room for a step below its length:
     // it is drawn whole in one frame.
     const int32_t limit = std::max(length - 1, 1);

@@ -95,6 +95,7 @@ TEST_F(TransitionCommands, OutputSelectionsRefuse) {
         EXPECT_EQ(RunNumbers("DisplayTransitionFX", {2, 3}), c.expected) << c.select;
         ASSERT_EQ(Run("EndSelect", 0), 0);
     }
+    EnableLayers();
     ASSERT_EQ(RunNumbers("SelectBGPic", {2}), 0);
     EXPECT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, 3}), ERR_SELECTBG);
     // The selected BGPic itself may be shown: the selection ends first.

@@ -230,6 +230,7 @@ protected:
     // Frames of the same effect on a brush layer, plain and in real time.
     std::vector<Picture> Frames(EffectCase c) {
         MakePicture(c);
+        SeedEffectRandom(42);
         keepFrames_ = true;
         EXPECT_EQ(Run(c), 0);
         keepFrames_ = false;

@@ -8,6 +8,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "transition_fixture.h"
+#include "objects/layers.h"
 #include "transitions/effecthelpers.h"
 
 namespace {
@@ -72,6 +73,7 @@ protected:
     // Runs the effect on a w x h brush at 0, 0 over black and returns the
     // rows of column 0 (or the columns of row 0) that the first frame drew.
     std::vector<int32_t> FirstFrameRows(int32_t type, int32_t parameter, int32_t w, int32_t h) {
+        ShowColourBGPic(++background_, 0);
         MakeBrush(1, w, h, 0x00FF00);
         std::vector<int32_t> rows;
         onFrame_ = [&](const qbEffectState& s) {
@@ -82,6 +84,7 @@ protected:
         EXPECT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, double(type), 1, double(parameter)}), 0);
         return rows;
     }
+    int32_t background_ = 10;
 };
 
 TEST_F(StripeGeometry, ParameterZeroOrNegativeGivesOneRowStripes) {
@@ -137,6 +140,39 @@ TEST_F(StripeGeometry, LargeBlindCoversShortPicture) {
     ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, 18, 10}), 0);
     EXPECT_EQ(firstRows, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(Real(0, 79), 0x00FF00u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StripeGeometry, OldPictureComesFromBackgroundOrTheLayersBelow) {
+    ShowColourBGPic(20, 0x0000FF);
+    EnableLayers();
+    MakeBrush(1, 20, 20, 0x00FF00);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+    qbEffectState s;
+    s.script = L_;
+    s.layer = GetLayerByIndex(display_->bgpic, 1);
+    s.x = s.y = 10;
+    s.width = s.height = 20;
+    BitmapPtr out(AllocBitmap(20, 20, 0, nullptr));
+    FillBitmapRect(out.get(), 0, 0, 20, 20, 0);
+    // Partly off the effect rectangle's corner: what lies there is copied.
+    RestoreOldPicture(&s, 5, 5, out.get(), 0, 0, 10, 10);
+    EXPECT_EQ(ReadBitmapPixel(out.get(), 0, 0, false), 0x0000FFu);
+    EXPECT_EQ(ReadBitmapPixel(out.get(), 9, 9, false), 0x0000FFu);
+    EXPECT_EQ(ReadBitmapPixel(out.get(), 10, 10, false), 0u);
+    EXPECT_EQ(s.layer->hidden, 0);
+    EXPECT_EQ(Real(15, 15), 0x00FF00u);
+
+    BitmapPtr background(AllocBitmap(20, 20, 0, nullptr));
+    FillBitmapRect(background.get(), 0, 0, 20, 20, 0xFF0000);
+    s.background = background.get();
+    RestoreOldPicture(&s, 15, 15, out.get(), 0, 0, 10, 10);
+    EXPECT_EQ(ReadBitmapPixel(out.get(), 4, 4, false), 0xFF0000u);
+    EXPECT_EQ(ReadBitmapPixel(out.get(), 5, 5, false), 0x0000FFu);  // past the background's edge
+    s.background = nullptr;
 }
 
 }  // namespace
