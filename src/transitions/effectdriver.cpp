@@ -548,6 +548,7 @@ int RunTransitionFX(qbEffectState& request) {
         FreeEffectState(s, 0);
         return err < 0 ? 0 : err;
     }
+    if (frameObserver) frameObserver(*s, -1, frameObserverData);
     ScriptState* L = s->script;
     const int32_t width = d->bgpic->currentWidth, height = d->bgpic->currentHeight;
     int done = 0;

@@ -26,9 +26,9 @@ void RestoreEffectLayer(qbEffectState* state);
 // its source.
 int PrepareLayerForEffect(qbEffectState* state, qbLayer* layer);
 
-// Called after every frame of a synchronous effect with the state and
-// whether it was the last; tests watch the frames through it. Null removes
-// it.
+// Called after the renderer's initialisation (done -1) and after every
+// frame of a synchronous effect with the state and whether it was the
+// last; tests watch the frames through it. Null removes it.
 using EffectFrameObserver = void (*)(const qbEffectState& state, int done, void* data);
 void SetEffectFrameObserver(EffectFrameObserver observer, void* data);
 

@@ -158,6 +158,7 @@ protected:
         layersBefore_ = CountLayers(display_->bgpic);
         frames_ = 0;
         snapshots_.clear();
+        afterInit_.clear();
         const double t = c.type, sp = c.speed;
         switch (c.way) {
             case Way::BGPicTransition: return RunNumbers("DisplayTransitionFX", {2, t, sp});
@@ -189,6 +190,7 @@ protected:
         ASSERT_EQ(Run(c), 0);
         keepFrames_ = false;
         ASSERT_FALSE(snapshots_.empty());
+        EXPECT_TRUE(afterInit_ == before_) << "the start drew";
         if (ownEndTest) EXPECT_LE(frames_, 2 * frameCount_ + 2);
         else EXPECT_EQ(frames_, frameCount_);
         EXPECT_EQ(done_, 1);

@@ -61,6 +61,10 @@ protected:
 
     static void Observe(const qbEffectState& s, int done, void* data) {
         auto* self = static_cast<TransitionWorld*>(data);
+        if (done < 0) {
+            if (self->keepFrames_) self->afterInit_ = self->Snapshot();
+            return;
+        }
         ++self->frames_;
         self->frameCount_ = s.frameCount;
         self->step_ = s.speed;
@@ -73,5 +77,6 @@ protected:
     int32_t frames_ = 0, frameCount_ = 0, step_ = 0, done_ = 0;
     bool keepFrames_ = false;
     std::vector<Picture> snapshots_;
+    Picture afterInit_;
     std::function<void(const qbEffectState&)> onFrame_;
 };
