@@ -13,6 +13,7 @@
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "display/selection.h"
+#include "draw/asyncdraw.h"
 #include "imaging/blit.h"
 #include "imaging/geometry.h"
 #include "objects/brushes.h"
@@ -236,6 +237,7 @@ int PrepareLayer(qbEffectState* s, qbDisplay* d) {
     if (!d->layersEnabled) return ERR_NOLAYERS;
     qbLayer* layer = GetLayerByIndex(d->bgpic, s->id.number);
     if (!layer) return ERR_LAYERRANGE;
+    if (IsObjectUsedByAsyncDraw(layer)) return ERR_ALREADYASYNC;
     s->layer = layer;
     if (int err = PrepareLayerForEffect(s, layer)) return err;
     const qbLayerState* st = layer->shownstate;
