@@ -40,20 +40,6 @@ int SizeArgs(ScriptState* L, int idx, int32_t* width, int32_t* height) {
     return 0;
 }
 
-// A bitmap of the size filled by the fill, made into a BGPic that can be
-// made anew at other sizes from the same fill.
-int MakeFilledBGPic(ScriptState* L, qbBGPicFill& fill, int32_t regenerate, int32_t width, int32_t height,
-                    qbBGPic** out) {
-    qbBitmap* bitmap = nullptr;
-    qbBitmap* mask = nullptr;
-    if (int err = BuildBGPicImage(L, nullptr, fill, kNoKeyColour, width, height, width, &bitmap, &mask, nullptr))
-        return err;
-    const int err = AllocBGPicRecord(NewObjectID{0, 1}, regenerate, width, height, width, nullptr, bitmap, nullptr,
-                                     kNoKeyColour, nullptr, nullptr, &fill, out);
-    if (err) FreeBitmap(bitmap);
-    return err;
-}
-
 struct LoadOptions {
     int32_t transparency = -1;
     bool loadAlpha = false;
@@ -143,6 +129,20 @@ int ReadLoadOptions(ScriptState* L, LoadOptions* o) {
 }
 
 }  // namespace
+
+// A bitmap of the size filled by the fill, made into a BGPic that can be
+// made anew at other sizes from the same fill.
+int MakeFilledBGPic(ScriptState* L, qbBGPicFill& fill, int32_t regenerate, int32_t width, int32_t height,
+                    qbBGPic** out) {
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    if (int err = BuildBGPicImage(L, nullptr, fill, kNoKeyColour, width, height, width, &bitmap, &mask, nullptr))
+        return err;
+    const int err = AllocBGPicRecord(NewObjectID{0, 1}, regenerate, width, height, width, nullptr, bitmap, nullptr,
+                                     kNoKeyColour, nullptr, nullptr, &fill, out);
+    if (err) FreeBitmap(bitmap);
+    return err;
+}
 
 int cmdLoadBGPic(ScriptState* L) {
     CheckArgCount(L, 2, 4, 0, 0);

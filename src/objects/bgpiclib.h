@@ -5,6 +5,7 @@
 #include "vm/vm.h"
 
 struct qbBGPic;
+struct qbBGPicFill;
 
 // Registers the commands and the BGPic list; 0 or an error code.
 int InitBGPicLibrary(ScriptState* L);
@@ -19,6 +20,12 @@ int cmdCreateBGPic(ScriptState* L);
 int cmdFreeBGPic(ScriptState* L);
 int cmdLoadBGPic(ScriptState* L);
 int cmdCopyBGPic(ScriptState* L);
+
+// A BGPic of the size painted by the fill, under an automatic id; with
+// regenerate it is made anew from the fill at other sizes. 0 or the
+// picture's error (nothing made then).
+int MakeFilledBGPic(ScriptState* L, qbBGPicFill& fill, int32_t regenerate, int32_t width, int32_t height,
+                    qbBGPic** out);
 
 // Gives a BGPic just built under an automatic id the id the script asked
 // for (see AdoptObjectID), then the command's result.

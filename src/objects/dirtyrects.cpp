@@ -69,6 +69,13 @@ bool ShowLayerDirectly(ScriptState* L, qbLayer* layer) {
     return true;
 }
 
+bool IsLayerUncovered(ScriptState* L, qbLayer* layer) {
+    const qbBGPic* pic = FindBGPicOfLayer(layer);
+    if (!pic || !pic->layers) return true;
+    const qbLayerState* s = layer->shownstate;
+    return !IsLayerCovered(L, pic, layer, qbRect{s->shownx, s->showny, s->shownwidth, s->shownheight});
+}
+
 void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list) {
     if (list->overflowed) {
         if (const qbBGPic* p = GetCurrentBGPic()) RefreshLayerRect(L, 0, 0, p->currentWidth, p->currentHeight, 0);

@@ -39,5 +39,9 @@ void RefreshLayer(ScriptState* L, qbLayer* layer, bool fast = false);
 // The fast refresh alone: false when the layer needs a redraw of its area.
 bool ShowLayerDirectly(ScriptState* L, qbLayer* layer);
 
+// Whether nothing drawn after the layer (a visible layer above it with its
+// shadow and border, a sprite) reaches into the layer's shown rectangle.
+bool IsLayerUncovered(ScriptState* L, qbLayer* layer);
+
 // The layers library's own list for commands that change several layers.
 qbDirtyRectList* LayersDirtyList();

@@ -28,6 +28,7 @@
 #include "platform/requesterscript.h"
 #include "player/options.h"
 #include "text/textlib.h"
+#include "transitions/transitionlib.h"
 
 // clang-format off
 // Help texts and group headings are messages numbered in table order.
@@ -95,7 +96,7 @@ const ScriptCommand kLibraryList[] = {
     {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
-    {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", nullptr},
+    {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
     {"video", nullptr},        {nullptr, nullptr},
 };

@@ -1,0 +1,580 @@
+#include "transitions/effectdriver.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "core/errcodes.h"
+#include "display/bgpics.h"
+#include "display/display.h"
+#include "display/displaylib.h"
+#include "display/doublebuffer.h"
+#include "display/events.h"
+#include "display/output.h"
+#include "display/positions.h"
+#include "display/refresh.h"
+#include "display/selection.h"
+#include "draw/asyncdraw.h"
+#include "imaging/blit.h"
+#include "imaging/geometry.h"
+#include "objects/brushes.h"
+#include "objects/compositor.h"
+#include "objects/dirtyrects.h"
+#include "objects/displayobject.h"
+#include "objects/layers.h"
+#include "objects/selection.h"
+#include "transitions/effectframe.h"
+#include "transitions/effecthelpers.h"
+#include "transitions/effectscreen.h"
+#include "transitions/stripes.h"
+
+namespace {
+
+EffectFrameObserver frameObserver = nullptr;
+void* frameObserverData = nullptr;
+
+bool InRange(int32_t t, int32_t lo, int32_t hi) { return t >= lo && t <= hi; }
+
+// Types that move or blend the whole picture and so keep drawing a
+// transparent picture over what is already there.
+bool KeepsTransparency(int32_t t) {
+    return InRange(t, 47, 73) || InRange(t, 84, 87) || InRange(t, 99, 100) || InRange(t, 116, 117) ||
+           InRange(t, 132, 133);
+}
+
+// Hiding with these cannot draw the picture away on plain bitmaps.
+bool HidesInRealtime(int32_t t) {
+    return InRange(t, 55, 73) || InRange(t, 84, 87) || InRange(t, 99, 100) || InRange(t, 116, 117) ||
+           InRange(t, 132, 133);
+}
+
+bool IsScrollType(int32_t t) { return InRange(t, 47, 54); }
+
+// Whether the renderer needs the old picture kept.
+bool NeedsBackground(int32_t t, bool realtime) {
+    if (t == 74 || t == 76 || InRange(t, 78, 81) || InRange(t, 101, 104) || InRange(t, 111, 112) || t == 115 ||
+        InRange(t, 118, 131) || t == 133)
+        return true;
+    if (t == 75 || t == 77) return realtime;
+    if (realtime) return false;
+    return InRange(t, 55, 73) || InRange(t, 84, 87) || InRange(t, 97, 100) || t == 114 || InRange(t, 116, 117) ||
+           t == 132 || InRange(t, 134, 139);
+}
+
+int32_t MirrorType(int32_t t) {
+    switch (t) {
+        case 24: return 25;
+        case 25: return 24;
+        case 26: return 27;
+        case 27: return 26;
+        case 30: return 31;
+        case 31: return 30;
+        case 32: return 33;
+        case 33: return 32;
+        default: break;
+    }
+    if (InRange(t, 38, 46)) return t + 50;
+    if (InRange(t, 88, 96)) return t - 50;
+    return t;
+}
+
+bool IsLayerKind(int32_t kind) { return kind == kEffectLayer || kind == kEffectHideLayer || kind == kEffectRemoveLayer; }
+
+// The output check of step 3: 0 to go on, -1 when the command does
+// nothing, else the code of what is selected.
+int CheckEffectOutput(const qbEffectState* s, qbDisplay* d) {
+    const int32_t kind = d->output.type;
+    if (kind == kObjectTypeDisplay) return 0;
+    if (s->objectType == kEffectBGPic && kind == kOutputBGPic && IsBGPicSelectedForOutput(s->id)) return 0;
+    if (s->objectType == kEffectBrush && (kind == kOutputBrush || kind == kOutputMask || kind == kOutputAlphaChannel)) {
+        const qbBGPic* w = d->offscreen.get();
+        if (w && w->wrapping && w->wrappedType == kObjectTypeBrush && IDOf(*w) == s->id) return 0;
+    }
+    if (int err = CheckOutputGuard(d, OutputGuard::Refresh)) return err;
+    return d->refreshBlock ? ERR_BEGINREFRESH : -1;
+}
+
+void ReleaseUseCount(qbEffectState* s) {
+    if (s->useCount && *s->useCount > 0) --*s->useCount;
+    s->useCount = nullptr;
+}
+
+void RefreshLayerArea(qbEffectState* s, qbLayer* layer) {
+    int32_t x, y, w, h;
+    GetLayerBounds(s->script, layer, layer->shownstate, &x, &y, &w, &h);
+    RefreshLayerRect(s->script, x, y, w, h, 0);
+}
+
+// Adds the object as a new layer (not drawn yet) and turns the effect into
+// a layer effect of it.
+int AddEffectLayer(qbEffectState* s, const qbDisplayObjectCall& base) {
+    qbDisplayObjectCall call = base;
+    qbLayer* layer = nullptr;
+    call.flags = kShowNeverDraw;
+    call.outLayer = &layer;
+    if (int err = DisplayObject(s->script, call)) return err;
+    if (!layer) return ERR_WRONGUSAGE;
+    layer->hidden = 1;
+    s->addedLayer = 1;
+    s->objectType = kEffectLayer;
+    s->id = ObjectID{CountLayers(GetCurrentDisplay()->bgpic), nullptr};
+    return 0;
+}
+
+int PrepareBrush(qbEffectState* s, qbDisplay* d) {
+    qbBrush* b = nullptr;
+    if (int err = GetBrushRecord(s->script, s->id, &b, 0)) return err;
+    if (d->layersEnabled) {
+        qbDisplayObjectCall call;
+        call.type = kShowBrush;
+        call.id = s->id;
+        call.x = s->x;
+        call.y = s->y;
+        return AddEffectLayer(s, call);
+    }
+    ++b->locked;
+    s->useCount = &b->locked;
+    s->width = b->width;
+    s->height = b->height;
+    s->x = ResolveSpecialX(s->x, b->width, 0, 0);
+    s->y = ResolveSpecialY(s->y, b->height, 0, 0);
+    s->image = b->bitmap;
+    s->mask = b->alpha ? nullptr : b->mask;
+    s->alpha = b->alpha;
+    return 0;
+}
+
+int PrepareBGPicPart(qbEffectState* s, qbDisplay* d) {
+    if (d->layersEnabled) {
+        qbDisplayObjectCall call;
+        call.type = kShowBGPicPart;
+        call.id = s->id;
+        call.srcX = s->srcX;
+        call.srcY = s->srcY;
+        call.x = s->x;
+        call.y = s->y;
+        call.width = s->width;
+        call.height = s->height;
+        call.copyPart = s->layers;
+        return AddEffectLayer(s, call);
+    }
+    qbBGPic* p = nullptr;
+    if (int err = GetBGPic(s->script, s->id, &p, 0)) return err;
+    const int32_t sx = ResolveSpecialX(s->srcX, s->width, p->baseWidth, 0);
+    const int32_t sy = ResolveSpecialY(s->srcY, s->height, p->baseHeight, 0);
+    if (sx < 0 || sy < 0) return ERR_NEGCOORDS;
+    if (sx >= p->baseWidth || sy >= p->baseHeight) return ERR_COORDSRANGE;
+    s->width = std::min(s->width, p->baseWidth - sx);
+    s->height = std::min(s->height, p->baseHeight - sy);
+    if (s->width < 1 || s->height < 1) return ERR_WRONGUSAGE;
+    s->x = ResolveSpecialX(s->x, s->width, 0, 0);
+    s->y = ResolveSpecialY(s->y, s->height, 0, 0);
+    if (int err = CloneEffectPicture(p->base.bitmap, p->base.mask, p->base.alpha, sx, sy, s->width, s->height,
+                                     &s->image, &s->mask, &s->alpha))
+        return err;
+    s->ownsImage = s->ownsMask = s->ownsAlpha = 1;
+    if (s->alpha && s->mask) {
+        FreeMask(s->mask);
+        s->mask = nullptr;
+    }
+    return 0;
+}
+
+int PrepareBGPic(qbEffectState* s, qbDisplay* d) {
+    qbBGPic* next = nullptr;
+    if (int err = GetBGPic(s->script, s->id, &next, 0)) return err;
+    qbBGPic* now = d->bgpic;
+    if (!now || !d->backBuffer) return ERR_WRONGUSAGE;
+    if (next->keyColour != -1 || next->current.alpha || now->keyColour != -1 || now->current.alpha)
+        return ERR_WRONGUSAGE;
+    s->bgpic = now;
+    s->newBGPic = next;
+    s->width = next->currentWidth;
+    s->height = next->currentHeight;
+    s->x = s->y = 0;
+    // The old picture as shown, before the buffers take the new one.
+    if (NeedsBackground(s->type, false)) {
+        s->background = EffectAllocBitmap(s->width, s->height);
+        if (!s->background) return ERR_BITMAP;
+        ClipAndCopyRect(d->backBuffer.get(), 0, 0, s->background, 0, 0, s->width, s->height, d->backBuffer->width,
+                        d->backBuffer->height, s->width, s->height);
+    }
+    qbBitmap* composed = nullptr;
+    bool owned = false;
+    if (CountLayers(next)) {
+        if (int err = RenderBGPicLayersToBitmap(s->script, next, 0, 0, s->width, s->height, &composed, &owned))
+            return err;
+    } else {
+        composed = next->current.bitmap;
+    }
+    qbBitmap *mask = nullptr, *alpha = nullptr;
+    const int err = CloneEffectPicture(composed, nullptr, nullptr, 0, 0, s->width, s->height, &s->bgpicImage, &mask,
+                                       &alpha);
+    if (owned) FreeBitmap(composed);
+    if (err) return err;
+    s->image = s->bgpicImage;
+    ++next->locked;
+    s->useCount = &next->locked;
+    return 0;
+}
+
+bool LayerIsOverlapped(qbEffectState* s, const qbBGPic* pic, const qbLayer* layer) {
+    qbRect box{s->x, s->y, s->width, s->height};
+    bool above = false;
+    for (const auto& other : pic->layers->layers) {
+        if (other.get() == layer) {
+            above = true;
+            continue;
+        }
+        if (!above || other->type == kLayerNoObject || other->hidden || other->pending) continue;
+        qbRect b;
+        GetLayerBounds(s->script, other.get(), other->shownstate, &b.x, &b.y, &b.width, &b.height);
+        if (IntersectRects(box, b).width > 0) return true;
+    }
+    return false;
+}
+
+int PrepareLayer(qbEffectState* s, qbDisplay* d) {
+    if (!d->layersEnabled) return ERR_NOLAYERS;
+    qbLayer* layer = GetLayerByIndex(d->bgpic, s->id.number);
+    if (!layer) return ERR_LAYERRANGE;
+    if (IsObjectUsedByAsyncDraw(layer)) return ERR_ALREADYASYNC;
+    s->layer = layer;
+    if (int err = PrepareLayerForEffect(s, layer)) return err;
+    const qbLayerState* st = layer->shownstate;
+    s->layerHasExtras = layer->shadow.shadow || layer->border.border || layer->hasgeometricfilter;
+    s->scroll = IsScrollType(s->type);
+    if (s->scroll) return 0;
+    s->autoScaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    s->realtime = s->forceRealtime || s->async || s->bgpicEmu || layer->transparency || s->layerHasExtras ||
+                  st->clipregion || s->autoScaled;
+    // Plain bitmaps cannot take a picture away: a hide runs in the layer.
+    if (s->reverse && (HidesInRealtime(s->type) || !IsScrollType(s->type))) s->realtime = 1;
+    if (!s->realtime) s->realtime = LayerIsOverlapped(s, d->bgpic, layer);
+    return 0;
+}
+
+// Step 11: a transparent picture drawn by a plain effect becomes opaque
+// over what the screen shows under it, so that pieces drawn twice stay
+// right.
+int ComposeOverScreen(qbEffectState* s) {
+    if (s->realtime || s->objectType == kEffectBGPic || (!s->mask && !s->alpha) || KeepsTransparency(s->type))
+        return 0;
+    const int64_t right = int64_t{s->x} + s->width, bottom = int64_t{s->y} + s->height;
+    if (right < 1 || bottom < 1 || s->x >= s->screenWidth || s->y >= s->screenHeight) return 0;
+    BitmapPtr opaque(EffectAllocBitmap(s->width, s->height));
+    if (!opaque) return ERR_BITMAP;
+    CopyScreenRect(s, opaque.get(), s->x, s->y, s->width, s->height, 0, 0, true);
+    if (s->alpha) CopyBitmapRectAlpha(s->image, 0, 0, opaque.get(), 0, 0, s->width, s->height, s->alpha);
+    else CopyBitmapRectMasked(s->image, 0, 0, opaque.get(), 0, 0, s->width, s->height, s->mask);
+    if (s->ownsImage) FreeBitmap(s->image);
+    if (s->ownsMask) FreeMask(s->mask);
+    if (s->ownsAlpha) FreeAlphaChannel(s->alpha);
+    s->image = opaque.release();
+    s->ownsImage = 1;
+    s->mask = s->alpha = nullptr;
+    s->ownsMask = s->ownsAlpha = 0;
+    return 0;
+}
+
+int TakeBackground(qbEffectState* s) {
+    if (s->objectType == kEffectBGPic || !NeedsBackground(s->type, s->realtime)) return 0;
+    s->background = EffectAllocBitmap(s->width, s->height);
+    if (!s->background) return ERR_BITMAP;
+    // Hides that blend the layer away need it in the copy.
+    const bool keepLayer = s->reverse && (s->type == 97 || s->type == 98 || s->type == 114 || s->type == 116 ||
+                                          s->type == 117 || InRange(s->type, 134, 139) || (s->type == 115 && !s->realtime));
+    CopyScreenRect(s, s->background, s->x, s->y, s->width, s->height, 0, 0, !keepLayer);
+    return 0;
+}
+
+// Steps 1 to 15; the state is freed by the caller on an error.
+int StartEffect(qbEffectState* s, qbDisplay* d) {
+    if (s->type == kUnnamedEffect) s->type = kRandomEffect;
+    if (IsDoubleBuffering(d))
+        if (int err = EndDoubleBufferCore(s->script, d)) return err;
+    if (int err = CheckEffectOutput(s, d)) return err;
+    if (s->type == kRandomEffect) {
+        const int restrict = s->objectType != kEffectBGPic && !s->bgpicEmu;
+        // Types whose family is not built yet are drawn again.
+        do s->type = PickRandomEffect(restrict);
+        while (!RendererForType(s->type));
+    }
+    if (s->objectType != kEffectBGPic && !EffectWorksOnObjects(s->type) &&
+        !(s->objectType == kEffectLayer && s->bgpicEmu))
+        s->type = 0;
+    if (d->output.type != kObjectTypeDisplay)
+        if (int err = EndSelectCore(s->script, d, false)) return err;
+    if (s->reverse) s->type = MirrorType(s->type);
+    s->renderer = RendererForType(s->type);
+    if (!s->renderer) return ERR_WRONGUSAGE;
+    if (!d->bgpic) return ERR_WRONGUSAGE;
+    s->screenWidth = d->bgpic->currentWidth;
+    s->screenHeight = d->bgpic->currentHeight;
+
+    switch (s->objectType) {
+        case kEffectBrush:
+            if (int err = PrepareBrush(s, d)) return err;
+            break;
+        case kEffectTextObject: return ERR_FINDTEXTOBJECT;  // no text objects yet
+        case kEffectBGPicPart:
+            if (int err = PrepareBGPicPart(s, d)) return err;
+            break;
+        case kEffectBGPic:
+            if (int err = PrepareBGPic(s, d)) return err;
+            break;
+        default: break;
+    }
+    if (IsLayerKind(s->objectType))
+        if (int err = PrepareLayer(s, d)) return err;
+    if (s->realtime)
+        if (int err = AllocLayerEffectImages(s)) return err;
+    if (int err = ComposeOverScreen(s)) return err;
+    if (int err = TakeBackground(s)) return err;
+
+    s->target = nullptr;
+    s->autoScaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    s->blitFlags = s->autoScaled ? 0x24u : 4u;
+    if (s->objectType == kEffectBGPic && d->layersEnabled) s->blitFlags |= 0x40u;
+    s->phase = 0;
+    if (int err = s->renderer(s, nullptr)) return err;
+    s->phase = 1;
+    return 0;
+}
+
+// The display changed size under a running effect: the layer goes back to
+// how it was, so that the command can run the effect again.
+void AbandonForSize(qbEffectState* s, qbEffectState& request, qbDisplay* d) {
+    s->sizeChanged = 1;
+    if (s->objectType == kEffectBGPic) return;
+    request.retry = 1;
+    if (!s->layer) return;
+    RestoreEffectLayer(s);
+    // The rerun adds the object again; the layer made now must not stay.
+    if (s->addedLayer) {
+        FreeLayer(s->script, s->layer, false);
+        s->layer = nullptr;
+        return;
+    }
+    if (!d->layerScale) return;
+    s->layer->hidden = s->objectType == kEffectLayer ? 1 : 0;
+    RefreshLayerArea(s, s->layer);
+}
+
+void ShowNewBGPic(qbEffectState* s, qbDisplay* d) {
+    ReleaseUseCount(s);
+    ScriptState* L = s->script;
+    VmPushNewTable(L);
+    SetTableFieldObjectID(L, "bgpic", IDOf(*s->newBGPic));
+    if (s->bgpicX != kEffectPositionNotGiven) SetTableFieldInt(L, "x", s->bgpicX);
+    if (s->bgpicY != kEffectPositionNotGiven) SetTableFieldInt(L, "y", s->bgpicY);
+    ApplyDisplayAttributes(L, VmGetTop(L), d, true);
+    VmSetTop(L, -2);
+}
+
+}  // namespace
+
+void SetEffectFrameObserver(EffectFrameObserver observer, void* data) {
+    frameObserver = observer;
+    frameObserverData = data;
+}
+
+EffectRenderer RendererForType(int32_t type) {
+    if (InRange(type, 0, 6)) return RenderHStripes;
+    if (InRange(type, 7, 13)) return RenderVStripes;
+    if (InRange(type, 14, 18)) return RenderHBlinds;
+    if (InRange(type, 19, 23)) return RenderVBlinds;
+    return nullptr;
+}
+
+int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
+    qbLayerState* st = layer->shownstate;
+    qbObjectImage image;
+    int32_t iw = 0, ih = 0;
+    if (int err = GetLayerSourceImage(s->script, layer, st, true, &image, &iw, &ih)) return err;
+    const bool transformed = st->xfbitmap != nullptr;
+    const int32_t sx = transformed ? 0 : st->srcx, sy = transformed ? 0 : st->srcy;
+    s->x = st->shownx;
+    s->y = st->showny;
+    s->width = st->shownwidth;
+    s->height = st->shownheight;
+    if (s->width < 1 || s->height < 1) return ERR_WRONGUSAGE;
+    if (sx == 0 && sy == 0 && iw == s->width && ih == s->height) {
+        s->image = image.bitmap;
+        s->mask = image.alpha ? nullptr : image.mask;
+        s->alpha = image.alpha;
+        return 0;
+    }
+    if (sx < 0 || sy < 0 || int64_t{sx} + s->width > iw || int64_t{sy} + s->height > ih) return ERR_COORDSRANGE;
+    if (int err = CloneEffectPicture(image.bitmap, image.alpha ? nullptr : image.mask, image.alpha, sx, sy, s->width,
+                                     s->height, &s->image, &s->mask, &s->alpha))
+        return err;
+    s->ownsImage = s->ownsMask = s->ownsAlpha = 1;
+    return 0;
+}
+
+int AllocLayerEffectImages(qbEffectState* s) {
+    qbEffectLayerImages& li = s->layerImages;
+    const int32_t w = s->width, h = s->height;
+    BitmapPtr bitmap(EffectAllocBitmap(w, h));
+    if (!bitmap) return ERR_BITMAP;
+    const bool hide = s->reverse != 0;
+    if (IsBlendEffect(s->type) || s->alpha) {
+        li.alpha = EffectAllocAlpha(w, h, true);
+        if (!li.alpha) return ERR_ALLOCALPHA;
+        if (hide) {
+            if (s->alpha) CombineAlphaRect(s->alpha, 0, 0, li.alpha, 0, 0, w, h, 0, 0);
+            else if (s->mask) {
+                FillAlphaRect(li.alpha, 0, 0, w, h, 0);
+                // Where the mask shows the picture, fully opaque.
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x)
+                        if (ReadBitmapPixel(s->mask, x, y, true)) FillAlphaRect(li.alpha, x, y, 1, 1, 255);
+            } else FillAlphaRect(li.alpha, 0, 0, w, h, 255);
+        }
+    } else {
+        li.mask = EffectAllocMask(w, h, true);
+        if (!li.mask) return ERR_ALLOCMASK;
+        if (hide) {
+            if (s->mask) BlitMaskRect(s->mask, 0, 0, li.mask, 0, 0, w, h, kMaskVanillaCopy, nullptr, 0);
+            else FillMaskRect(li.mask, 0, 0, w, h, kMaskVisible);
+        }
+    }
+    if (hide) CopyBitmapRect(s->image, 0, 0, bitmap.get(), 0, 0, w, h);
+    li.bitmap = bitmap.release();
+    li.x = s->x;
+    li.y = s->y;
+    qbLayerState* st = s->layer->shownstate;
+    li.savedBitmap = st->bitmap;
+    li.savedMask = st->mask;
+    li.savedAlpha = st->alpha;
+    li.savedXfBitmap = st->xfbitmap;
+    li.savedXfMask = st->xfmask;
+    li.savedXfAlpha = st->xfalpha;
+    s->savedLayerWords[0] = st->srcx;
+    s->savedLayerWords[1] = st->srcy;
+    st->bitmap = li.bitmap;
+    st->mask = li.mask;
+    st->alpha = li.alpha;
+    st->xfbitmap = st->xfmask = st->xfalpha = nullptr;
+    st->srcx = st->srcy = 0;
+    s->layerImagesSet = 1;
+    return 0;
+}
+
+void RestoreEffectLayer(qbEffectState* s) {
+    qbEffectLayerImages& li = s->layerImages;
+    if (s->layerImagesSet && s->layer) {
+        qbLayerState* st = s->layer->shownstate;
+        st->bitmap = li.savedBitmap;
+        st->mask = li.savedMask;
+        st->alpha = li.savedAlpha;
+        st->xfbitmap = li.savedXfBitmap;
+        st->xfmask = li.savedXfMask;
+        st->xfalpha = li.savedXfAlpha;
+        st->srcx = s->savedLayerWords[0];
+        st->srcy = s->savedLayerWords[1];
+    }
+    s->layerImagesSet = 0;
+    FreeBitmap(li.bitmap);
+    FreeMask(li.mask);
+    FreeAlphaChannel(li.alpha);
+    li = qbEffectLayerImages{};
+}
+
+void FinishEffect(qbEffectState* s, int normalEnd) {
+    RestoreEffectLayer(s);
+    ReleaseUseCount(s);
+    if (qbLayer* layer = s->layer) {
+        if (normalEnd && layer->border.border) layer->borderfade = 0;
+        switch (s->objectType) {
+            case kEffectHideLayer:
+                layer->hidden = 1;
+                RefreshLayerArea(s, layer);
+                break;
+            case kEffectRemoveLayer:
+                FreeLayer(s->script, layer, false);
+                s->layer = nullptr;
+                break;
+            default:
+                layer->hidden = 0;
+                RefreshLayerArea(s, layer);
+                break;
+        }
+    }
+    s->finished = 1;
+}
+
+void FreeEffectState(qbEffectState* s, int normalEnd) {
+    ReleaseUseCount(s);
+    RestoreEffectLayer(s);
+    if (!s->priv.empty()) {
+        if (s->cleanup) s->cleanup(s, normalEnd);
+        s->priv.clear();
+    }
+    if (s->ownsImage) FreeBitmap(s->image);
+    if (s->ownsMask) FreeMask(s->mask);
+    if (s->ownsAlpha) FreeAlphaChannel(s->alpha);
+    FreeBitmap(s->background);
+    FreeBitmap(s->bgpicImage);
+    s->image = s->mask = s->alpha = s->background = s->bgpicImage = nullptr;
+    s->ownsImage = s->ownsMask = s->ownsAlpha = 0;
+    if (qbLayer* layer = s->layer) {
+        if (s->reverse) layer->shadowfade = layer->borderfade = 0;
+        if (!normalEnd && !s->finished) {
+            if (s->addedLayer) {
+                // A layer the effect made for its object goes with it.
+                FreeLayer(s->script, layer, false);
+                s->layer = nullptr;
+            } else if (s->objectType == kEffectLayer) {
+                layer->hidden = 1;
+                RefreshLayerArea(s, layer);
+            } else {
+                RefreshLayerArea(s, layer);
+            }
+        }
+    }
+}
+
+int RunTransitionFX(qbEffectState& request) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return ERR_FINDDISPLAY;
+    std::unique_ptr<qbEffectState> owned;
+    try {
+        owned = std::make_unique<qbEffectState>(request);
+    } catch (...) {
+        return ERR_MEM;
+    }
+    qbEffectState* s = owned.get();
+    s->initialSpeed = s->speed;
+    if (int err = StartEffect(s, d)) {
+        FreeEffectState(s, 0);
+        return err < 0 ? 0 : err;
+    }
+    if (frameObserver) frameObserver(*s, -1, frameObserverData);
+    ScriptState* L = s->script;
+    const int32_t width = d->bgpic->currentWidth, height = d->bgpic->currentHeight;
+    int done = 0;
+    while (!done) {
+        int pumpError = 0;
+        if (PumpEvents(L, kPumpWait, nullptr, &pumpError)) {
+            FreeEffectState(s, 0);
+            return pumpError;
+        }
+        const qbBGPic* now = d->bgpic;
+        if (!s->autoScaled && (!now || now->currentWidth != width || now->currentHeight != height)) {
+            AbandonForSize(s, request, d);
+            FreeEffectState(s, 1);
+            return 0;
+        }
+        if (int err = s->renderer(s, &done)) {
+            FreeEffectState(s, 0);
+            return err;
+        }
+        if (frameObserver) frameObserver(*s, done, frameObserverData);
+        WaitVBlank(L, 0);
+    }
+    FinishEffect(s, 1);
+    if (s->objectType == kEffectBGPic) ShowNewBGPic(s, d);
+    FreeEffectState(s, 1);
+    return 0;
+}

@@ -1,0 +1,138 @@
+#include "transitions/effectframe.h"
+
+#include <algorithm>
+
+#include "display/bgpics.h"
+#include "display/display.h"
+#include "display/refresh.h"
+#include "display/safeblt.h"
+#include "imaging/blit.h"
+#include "objects/dirtyrects.h"
+#include "objects/layers.h"
+#include "transitions/effectstate.h"
+
+namespace {
+
+// Where plain-mode pieces go: a BGPic transition straight to the window
+// (its buffers already hold the new picture), a layer effect into the
+// composed picture, anything else into the picture without layers.
+qbBitmap* PlainTarget(const qbEffectState* s, const qbDisplay* d) {
+    if (s->target) return s->target;
+    if (s->objectType == kEffectBGPic) return nullptr;
+    if (s->layer) return d->backBuffer.get();
+    return d->spriteFreeBuffer.get();
+}
+
+// Clips a rectangle to 0..limits; false when nothing is left.
+bool Clip(int32_t* x, int32_t* y, int32_t* w, int32_t* h, int32_t width, int32_t height) {
+    const int64_t x0 = std::max(*x, 0), y0 = std::max(*y, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t{*x} + *w, width), y1 = std::min<int64_t>(int64_t{*y} + *h, height);
+    if (x1 <= x0 || y1 <= y0) return false;
+    *x = static_cast<int32_t>(x0), *y = static_cast<int32_t>(y0);
+    *w = static_cast<int32_t>(x1 - x0), *h = static_cast<int32_t>(y1 - y0);
+    return true;
+}
+
+}  // namespace
+
+void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t sx, int32_t sy,
+                         int32_t w, int32_t h) {
+    if (w < 1 || h < 1 || !source) return;
+    if (s->realtime) {
+        const qbEffectLayerImages& li = s->layerImages;
+        const uint32_t flags = (s->reverse ? kStripClear : 0u) | (s->replaying || s->layerHasExtras ? kStripNoShow : 0u);
+        BlitEffectStrip(source, sx, sy, li.bitmap, li.mask, li.alpha, sx, sy, w, h, s->width, s->height, s->width,
+                        s->height, mask, alpha, s, flags);
+        return;
+    }
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return;
+    qbSafeBlt blit;
+    blit.source = source;
+    blit.srcX = sx;
+    blit.srcY = sy;
+    blit.destination = PlainTarget(s, d);
+    blit.dstX = s->x + sx;
+    blit.dstY = s->y + sy;
+    blit.width = w;
+    blit.height = h;
+    blit.srcWidth = s->width;
+    blit.srcHeight = s->height;
+    blit.dstWidth = s->screenWidth;
+    blit.dstHeight = s->screenHeight;
+    blit.mask = alpha ? nullptr : mask;
+    blit.alpha = alpha;
+    SafeBlt(s->script, blit);
+}
+
+void DrawEffectPiece(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_t h) {
+    DrawEffectPieceFrom(s, s->image, s->mask, s->alpha, sx, sy, w, h);
+}
+
+void PresentEffectFrame(qbEffectState* s) {
+    if (s->replaying) return;
+    if (s->autoScaled) {
+        if (qbDisplay* d = GetCurrentDisplay(); d && d->backBuffer)
+            RefreshDisplayRect(d->backBuffer.get(), 0, 0, d, 0, 0, s->screenWidth, s->screenHeight,
+                               kRefreshScaled | kRefreshForce);
+    }
+}
+
+void FillEffectRect(qbEffectState* s, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags) {
+    if (s->realtime) {
+        const qbEffectLayerImages& li = s->layerImages;
+        int32_t cx = x, cy = y, cw = w, ch = h;
+        if (!li.bitmap || !Clip(&cx, &cy, &cw, &ch, s->width, s->height)) return;
+        FillBitmapRect(li.bitmap, cx, cy, cw, ch, colour);
+        if (li.alpha) FillAlphaRect(li.alpha, cx, cy, cw, ch, 255);
+        else if (li.mask) FillMaskRect(li.mask, cx, cy, cw, ch, kMaskVisible);
+        if (!(flags & kStripNoShow)) BlitEffectRect(s, cx + s->x, cy + s->y, cw, ch);
+        return;
+    }
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return;
+    qbBitmap* into = PlainTarget(s, d);
+    const bool toWindow = !into;
+    if (toWindow) into = d->backBuffer.get();
+    int32_t cx = x + s->x, cy = y + s->y, cw = w, ch = h;
+    if (!into || !Clip(&cx, &cy, &cw, &ch, std::min(s->screenWidth, into->width), std::min(s->screenHeight, into->height)))
+        return;
+    FillBitmapRect(into, cx, cy, cw, ch, colour);
+    RefreshDisplayRect(into, cx, cy, d, cx, cy, cw, ch, kRefreshScaled);
+}
+
+void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap, qbBitmap* dstMask,
+                     qbBitmap* dstAlpha, int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t srcWidth,
+                     int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, qbBitmap* srcMask, qbBitmap* srcAlpha,
+                     qbEffectState* s, uint32_t flags) {
+    if (sx < 0 || sy < 0) return;
+    const int32_t ux = dx, uy = dy, uw = w, uh = h;
+    ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, srcWidth, srcHeight, dstWidth, dstHeight, false);
+    if (w < 1 || h < 1) return;
+    if (flags & kStripClear) {
+        const bool opaque = flags & kStripOpaque;
+        if (dstAlpha) FillAlphaRect(dstAlpha, dx, dy, w, h, opaque ? 255 : 0);
+        else if (dstMask) FillMaskRect(dstMask, dx, dy, w, h, opaque ? kMaskVisible : kMaskInvisible);
+    } else {
+        if (srcMask && dstMask) {
+            BlitMaskRect(srcMask, sx, sy, dstMask, dx, dy, w, h, (flags & kStripCombine) ? kMaskOr : kMaskVanillaCopy,
+                         nullptr, 0);
+        } else if (srcAlpha && dstAlpha) {
+            CombineAlphaRect(srcAlpha, sx, sy, dstAlpha, dx, dy, w, h, (flags & kStripCombine) ? 1 : 0, 0);
+        } else if (dstAlpha) {
+            FillAlphaRect(dstAlpha, dx, dy, w, h, 255);
+        } else if (dstMask) {
+            FillMaskRect(dstMask, dx, dy, w, h, kMaskVisible);
+        }
+        if ((flags & kStripThroughPlane) && srcMask) CopyBitmapRectMasked(src, sx, sy, dstBitmap, dx, dy, w, h, srcMask);
+        else if ((flags & kStripThroughPlane) && srcAlpha) CopyBitmapRectAlpha(src, sx, sy, dstBitmap, dx, dy, w, h, srcAlpha);
+        else CopyBitmapRect(src, sx, sy, dstBitmap, dx, dy, w, h);
+    }
+    if (!s || (flags & kStripNoShow) || !s->layer) return;
+    BlitEffectRect(s, ux + s->x, uy + s->y, uw, uh);
+}
+
+void BlitEffectRect(qbEffectState* s, int32_t dx, int32_t dy, int32_t w, int32_t h) {
+    if (s->replaying) return;
+    RefreshLayerRect(s->script, dx, dy, w, h, 0);
+}

@@ -1,0 +1,72 @@
+#include "transitions/effecthelpers.h"
+
+#include <algorithm>
+
+#include "display/bgpics.h"
+#include "display/display.h"
+#include "imaging/blit.h"
+#include "objects/compositor.h"
+#include "objects/layers.h"
+#include "transitions/effectrandom.h"
+#include "transitions/effectscreen.h"
+#include "transitions/effectstate.h"
+
+int EffectWorksOnObjects(int32_t type) {
+    if (type >= 74 && type <= 81) return 0;
+    if (type >= 101 && type <= 104) return 0;
+    if (type == 111 || type == 112) return 0;
+    if (type >= 118 && type <= 131) return 0;
+    return type == 133 ? 0 : 1;
+}
+
+int IsBlendEffect(int32_t type) { return (type >= 115 && type <= 117) || (type >= 134 && type <= 138) ? 1 : 0; }
+
+int32_t PickRandomEffect(int restrict) {
+    for (;;) {
+        const auto n = static_cast<int32_t>(EffectDrand() * 141.0);
+        if (restrict && !EffectWorksOnObjects(n)) continue;
+        if (n == kUnnamedEffect || n >= kRandomEffect) continue;
+        return n;
+    }
+}
+
+int32_t SpeedFromSize(int32_t speed, int32_t size, int32_t a, int32_t b, int32_t c) {
+    int32_t step = speed;
+    if (speed == kNormalSpeed) step = size / a;
+    else if (speed == kFastSpeed) step = size / b;
+    else if (speed == kSlowSpeed) step = size / c;
+    return std::max(step, 1);
+}
+
+int32_t FrameCountFor(int32_t distance, int32_t step, int exact) {
+    if (distance < 1) return 1;
+    step = std::max(step, 1);
+    const int32_t n = static_cast<int32_t>((int64_t{distance} + step - 1) / step);
+    return exact ? n : n + 1;
+}
+
+void ClipAndCopyRect(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                     int32_t h, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight) {
+    if (!src || !dst) return;
+    int64_t x0 = sx, y0 = sy, x1 = dx, y1 = dy, ww = w, hh = h;
+    if (x0 < 0) { ww += x0; x1 -= x0; x0 = 0; }
+    if (y0 < 0) { hh += y0; y1 -= y0; y0 = 0; }
+    if (x1 < 0) { ww += x1; x0 -= x1; x1 = 0; }
+    if (y1 < 0) { hh += y1; y0 -= y1; y1 = 0; }
+    if (ww < 0 || hh < 0) return;
+    ww = std::min({ww, srcWidth - x0, dstWidth - x1});
+    hh = std::min({hh, srcHeight - y0, dstHeight - y1});
+    if (ww < 1 || hh < 1) return;
+    CopyBitmapRect(src, static_cast<int32_t>(x0), static_cast<int32_t>(y0), dst, static_cast<int32_t>(x1),
+                   static_cast<int32_t>(y1), static_cast<int32_t>(ww), static_cast<int32_t>(hh));
+}
+
+void RestoreOldPicture(qbEffectState* s, int32_t sx, int32_t sy, qbBitmap* dst, int32_t dx, int32_t dy, int32_t w,
+                       int32_t h) {
+    if (!dst) return;
+    if (s->background) {
+        ClipAndCopyRect(s->background, sx, sy, dst, dx, dy, w, h, s->width, s->height, dst->width, dst->height);
+        return;
+    }
+    CopyScreenRect(s, dst, s->x + sx, s->y + sy, w, h, dx, dy, true);
+}

@@ -1,0 +1,221 @@
+// The transitionfx commands: their argument forms, what they refuse and
+// what they leave on the screen and in the layer stack.
+#include <gtest/gtest.h>
+
+#include "display/display.h"
+#include "objects/brushes.h"
+#include "objects/layers.h"
+#include "transition_fixture.h"
+#include "transitions/effecthelpers.h"
+
+namespace {
+
+constexpr uint32_t kBlue = 0x0000FF, kRed = 0xFF0000, kGreen = 0x00FF00;
+
+class TransitionCommands : public TransitionWorld {
+protected:
+    void SetUp() override {
+        TransitionWorld::SetUp();
+        ShowColourBGPic(3, kBlue);
+    }
+    int32_t BGPicCount() {
+        int32_t n = 0;
+        for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next)) ++n;
+        return n;
+    }
+    int ShowTable(const char* command, std::initializer_list<double> args, const char* key, int32_t value) {
+        return Show(command, args, [&] { Field(key, value); });
+    }
+    qbEffectState seen_;
+    void Record() {
+        onFrame_ = [this](const qbEffectState& s) { seen_ = s, seen_.priv.clear(); };
+    }
+};
+
+TEST_F(TransitionCommands, BrushDefaultsAndTableForm) {
+    MakeBrush(1, 20, 10, kGreen);
+    Record();
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0}), 0);
+    EXPECT_EQ(seen_.initialSpeed, -1);
+    EXPECT_EQ(seen_.parameter, -1);
+    EXPECT_NE(RendererForType(seen_.type), nullptr);
+    EXPECT_EQ(Real(19, 9), kGreen);
+
+    ASSERT_EQ(ShowTable("DisplayBrushFX", {1, 30, 30}, "type", 14), 0);
+    EXPECT_EQ(seen_.type, 14);
+    EXPECT_EQ(Real(49, 39), kGreen);
+    // A table is read only as the fourth of exactly four arguments.
+    VmPushNumber(L_, 1), VmPushNumber(L_, 0), VmPushNumber(L_, 0), VmPushNewTable(L_), VmPushNumber(L_, 1);
+    EXPECT_NE(Run("DisplayBrushFX", 5), 0);
+}
+
+TEST_F(TransitionCommands, TableWithoutTypeIsRandomEvenForClearScreen) {
+    SeedEffectRandom(5);
+    int32_t expected = 0;
+    do expected = PickRandomEffect(0);
+    while (!RendererForType(expected));
+    SeedEffectRandom(5);
+    Record();
+    ASSERT_EQ(Show("ClearScreen", {3, double(kRed)}, [&] { Field("speed", 50); }), 0);
+    EXPECT_EQ(seen_.type, expected);
+    EXPECT_EQ(Real(50, 40), kRed);
+}
+
+TEST_F(TransitionCommands, Refusals) {
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kRed)}), 0);
+    EXPECT_EQ(ShowTable("DisplayTransitionFX", {2}, "async", 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(ShowTable("DisplayBGPicPartFX", {2, 0, 0, 10, 10}, "layers", 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunNumbers("DisplayTransitionFX", {2, 141}), ERR_WRONGUSAGE);
+    qbBGPic* two = nullptr;
+    ASSERT_EQ(GetBGPic(L_, ObjectID{2, nullptr}, &two, 0), 0);
+    two->keyColour = 0;
+    EXPECT_EQ(RunNumbers("DisplayTransitionFX", {2, 3}), ERR_WRONGUSAGE);
+    two->keyColour = -1;
+    EXPECT_EQ(Real(0, 0), kBlue);
+    // 113 has no effect of its own: a random one runs.
+    Record();
+    ASSERT_EQ(RunNumbers("DisplayTransitionFX", {2, 113, 50}), 0);
+    EXPECT_NE(seen_.type, 113);
+    EXPECT_EQ(Real(99, 79), kRed);
+    // Scripted effects come later.
+    MakeBrush(1, 10, 10, kGreen);
+    EXPECT_EQ(ShowTable("DisplayBrushFX", {1, 0, 0}, "async", 1), ERR_UNSUPPORTEDFEAT);
+}
+
+TEST_F(TransitionCommands, OutputSelectionsRefuse) {
+    MakeBrush(1, 10, 10, kGreen);
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kRed)}), 0);
+    const struct {
+        const char* select;
+        int expected;
+    } cases[] = {{"SelectBrush", ERR_SELECTBRUSH}, {"SelectMask", ERR_SELECTMASK},
+                 {"SelectAlphaChannel", ERR_SELECTALPHACHANNEL}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(RunNumbers(c.select, {1}), 0) << c.select;
+        EXPECT_EQ(RunNumbers("DisplayTransitionFX", {2, 3}), c.expected) << c.select;
+        ASSERT_EQ(Run("EndSelect", 0), 0);
+    }
+    EnableLayers();
+    ASSERT_EQ(RunNumbers("SelectBGPic", {2}), 0);
+    EXPECT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, 3}), ERR_SELECTBG);
+    // The selected BGPic itself may be shown: the selection ends first.
+    EXPECT_EQ(RunNumbers("DisplayTransitionFX", {2, 3, 50}), 0);
+    EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
+    EXPECT_EQ(Real(0, 0), kRed);
+}
+
+TEST_F(TransitionCommands, BGPicOnlyTypeOnABrushRunsHStripes) {
+    MakeBrush(1, 10, 10, kGreen);
+    Record();
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, 78}), 0);  // PUSHLEFT
+    EXPECT_EQ(seen_.type, 0);
+    EXPECT_EQ(Real(9, 9), kGreen);
+}
+
+TEST_F(TransitionCommands, ClearScreenFreesItsBGPic) {
+    const int32_t before = BGPicCount();
+    EXPECT_EQ(RunNumbers("ClearScreen", {141, double(kRed)}), ERR_WRONGUSAGE);
+    EXPECT_EQ(BGPicCount(), before);
+    EXPECT_EQ(Real(0, 0), kBlue);
+    ASSERT_EQ(RunNumbers("ClearScreen", {14, double(kRed), 50}), 0);
+    EXPECT_EQ(Real(0, 0), kRed);
+    EXPECT_EQ(Real(99, 79), kRed);
+}
+
+TEST_F(TransitionCommands, ResizeStopsABGPicTransitionAndRerunsABrush) {
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kRed)}), 0);
+    qbBGPic* shown = display_->bgpic;
+    int32_t calls = 0;
+    onFrame_ = [&](const qbEffectState& s) {
+        if (++calls == 2) shown->currentWidth = kW - 1;
+        (void)s;
+    };
+    ASSERT_EQ(RunNumbers("DisplayTransitionFX", {2, 3, 10}), 0);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(display_->bgpic, shown);
+    shown->currentWidth = kW;
+
+    MakeBrush(1, 40, 20, kGreen);
+    calls = 0;
+    int32_t restarts = 0;
+    onFrame_ = [&](const qbEffectState& s) {
+        if (s.frame == 1) ++restarts;
+        if (++calls == 2) shown->currentWidth = kW - 1;
+    };
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, 3, 10}), 0);
+    shown->currentWidth = kW;
+    EXPECT_EQ(restarts, 2);
+    EXPECT_EQ(Real(39, 19), kGreen);
+}
+
+class LayerCommands : public TransitionCommands {
+protected:
+    void SetUp() override {
+        TransitionCommands::SetUp();
+        EnableLayers();
+        MakeBrush(1, 40, 20, kGreen);
+    }
+};
+
+TEST_F(LayerCommands, BrushEffectAddsATopLayer) {
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 10, 10, 3, 10}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 20, 20, 14, 2}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 2);
+    const qbLayer* top = GetLayerByIndex(display_->bgpic, 2);
+    EXPECT_EQ(top->hidden, 0);
+    EXPECT_EQ(top->shownstate->shownx, 20);
+    EXPECT_EQ(Real(59, 39), kGreen);
+    EXPECT_EQ(Real(60, 40), kBlue);
+}
+
+TEST_F(LayerCommands, HideThinsStripeByStripeThenHides) {
+    ASSERT_EQ(Show("DisplayBrush", {1, 10, 10}), 0);
+    std::vector<int32_t> shownPerFrame;
+    onFrame_ = [&](const qbEffectState&) {
+        int32_t n = 0;
+        for (int32_t y = 10; y < 30; ++y)
+            for (int32_t x = 10; x < 50; ++x) n += Real(x, y) == kGreen;
+        shownPerFrame.push_back(n);
+    };
+    ASSERT_EQ(RunNumbers("HideLayerFX", {1, 0, 10, 2}), 0);  // HSTRIPES, 2-row stripes
+    ASSERT_GE(shownPerFrame.size(), 3u);
+    for (size_t i = 1; i < shownPerFrame.size(); ++i) EXPECT_LT(shownPerFrame[i], shownPerFrame[i - 1]) << i;
+    EXPECT_GT(shownPerFrame.front(), 0);
+    EXPECT_EQ(shownPerFrame.back(), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->hidden, 1);
+    EXPECT_EQ(Real(10, 10), kBlue);
+    ASSERT_EQ(RunNumbers("ShowLayerFX", {1, 14, 4}), 0);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->hidden, 0);
+    EXPECT_EQ(Real(49, 29), kGreen);
+}
+
+TEST_F(LayerCommands, RemoveAndRangeAndUndo) {
+    ASSERT_EQ(Show("DisplayBrush", {1, 10, 10}), 0);
+    EXPECT_EQ(RunNumbers("ShowLayerFX", {99}), ERR_LAYERRANGE);
+    ASSERT_EQ(RunNumbers("RemoveLayerFX", {1, 19, 8}), 0);
+    EXPECT_EQ(CountLayers(display_->bgpic), 0);
+    EXPECT_EQ(Real(20, 20), kBlue);
+
+    MakeBrush(2, 10, 10, kRed);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {2, 50, 50}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 60, 0}), 0);
+    EXPECT_EQ(RunNumbers("UndoFX", {3, 5}), ERR_FINDARRAY);
+    // The second brush-1 layer from the top is the bottom one.
+    ASSERT_EQ(Show("UndoFX", {3, 1}, [&] {
+                  Field("undolevel", 2);
+                  Field("type", 14);
+              }),
+              0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 2);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->shownstate->shownx, 50);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 2)->shownstate->shownx, 60);
+    EXPECT_EQ(Real(5, 5), kBlue);
+    EXPECT_EQ(Real(65, 5), kGreen);
+}
+
+TEST_F(TransitionCommands, UndoNeedsLayers) { EXPECT_EQ(RunNumbers("UndoFX", {3, 1}), ERR_NOLAYERS); }
+
+}  // namespace

@@ -1,0 +1,245 @@
+// The all-effects harness: every effect type runs in every way a script
+// can show or hide something with it, and each run is checked frame by
+// frame against the pictures before and after. Each renderer family joins
+// the table below; a family whose last frame comes by another end test
+// than its frame count says so.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "objects/brushes.h"
+#include "objects/dirtyrects.h"
+#include "objects/layers.h"
+#include "transition_fixture.h"
+
+struct EffectFamily {
+    const char* name;
+    int32_t first, last;
+    bool ownEndTest;  // done is not at frameCount (never past 2 frameCount + 2)
+};
+
+inline const std::vector<EffectFamily>& EffectFamilies() {
+    static const std::vector<EffectFamily> families = {
+        {"stripes and blinds", 0, 23, false},
+    };
+    return families;
+}
+
+enum class Way {
+    BGPicTransition,
+    BrushOpaque,
+    BrushMasked,
+    BrushAlpha,
+    BrushLayer,
+    BrushLayerRealtime,
+    ShowLayer,
+    ShowLayerCovered,
+    HideLayer,
+    HideLayerCovered,
+    RemoveLayer,
+    RemoveLayerCovered,
+    BGPicPart,
+};
+
+inline const char* WayName(Way w) {
+    static const char* const names[] = {"BGPic transition", "brush", "masked brush", "alpha brush", "brush layer",
+                                        "real-time brush layer", "show layer", "show covered layer", "hide layer",
+                                        "hide covered layer", "remove layer", "remove covered layer", "BGPic part"};
+    return names[static_cast<int>(w)];
+}
+
+struct EffectCase {
+    Way way;
+    int32_t type;
+    int32_t speed;
+    int32_t x, y, w, h;
+    std::string Name() const {
+        return std::string(WayName(way)) + " type " + std::to_string(type) + " speed " + std::to_string(speed) +
+               " at " + std::to_string(x) + "," + std::to_string(y) + " size " + std::to_string(w) + "x" +
+               std::to_string(h);
+    }
+};
+
+class EffectHarness : public TransitionWorld {
+protected:
+    using TransitionWorld::Run;
+    static constexpr uint32_t kOld = 0x0000FF, kOldTwin = 0x0000FF, kNew = 0xFF0000, kPicture = 0x00FF00,
+                              kCover = 0xFFFF00;
+
+    void SetUp() override {
+        TransitionWorld::SetUp();
+        ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kNew)}), 0);
+        ASSERT_EQ(RunNumbers("CreateBGPic", {4, kW, kH, double(kOldTwin)}), 0);
+        ShowColourBGPic(3, kOld);
+        MakeBrush(9, 12, 12, kCover);
+    }
+
+    bool IsLayerWay(Way w) const { return w >= Way::BrushLayer && w <= Way::RemoveLayerCovered; }
+    bool Covered(Way w) const {
+        return w == Way::ShowLayerCovered || w == Way::HideLayerCovered || w == Way::RemoveLayerCovered;
+    }
+
+    // A fresh old picture: the other of two identical BGPics, layers as the
+    // way needs them.
+    void Reset(Way way) {
+        FreeBGPicLayers(L_, display_->bgpic, true);
+        if (display_->layersEnabled) {
+            ASSERT_EQ(Run("DisableLayers", 0), 0);
+        }
+        showing_ = showing_ == 3 ? 4 : 3;
+        ASSERT_EQ(RunNumbers("DisplayBGPic", {double(showing_)}), 0);
+        if (IsLayerWay(way)) EnableLayers();
+    }
+
+    void MakePicture(const EffectCase& c) {
+        MakeBrush(1, c.w, c.h, kPicture);
+        qbBrush* b = nullptr;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+        if (c.way == Way::BrushMasked) {
+            b->mask = AllocMask(nullptr, c.w, c.h, true, nullptr, 0);
+            for (int32_t y = 0; y < c.h; ++y)
+                for (int32_t x = 0; x < c.w; ++x)
+                    if ((x + y) % 3) WriteBitmapPixel(b->mask, x, y, kMaskVisible, true);
+        } else if (c.way == Way::BrushAlpha) {
+            b->alpha = AllocAlphaChannel(c.w, c.h, true, nullptr, 0);
+            FillAlphaRect(b->alpha, 0, 0, c.w, c.h, 128);
+        }
+    }
+
+    // The layers the layer ways start from; the effect's layer is 1.
+    void LayersBefore(const EffectCase& c, bool effectLayerShown) {
+        if (c.way == Way::BrushLayer || c.way == Way::BrushLayerRealtime) return;
+        ASSERT_EQ(RunNumbers("DisplayBrush", {1, double(c.x), double(c.y)}), 0);
+        if (Covered(c.way)) {
+            ASSERT_EQ(RunNumbers("DisplayBrush", {9, double(c.x), double(c.y)}), 0);
+        }
+        qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+        layer->hidden = effectLayerShown ? 0 : 1;
+        RefreshLayerRect(L_, 0, 0, kW, kH, 0);
+    }
+
+    // The picture the effect must end on, drawn without effects.
+    Picture Target(const EffectCase& c) {
+        Reset(c.way);
+        switch (c.way) {
+            case Way::BGPicTransition: EXPECT_EQ(RunNumbers("DisplayBGPic", {2}), 0); break;
+            case Way::BGPicPart:
+                EXPECT_EQ(RunNumbers("DisplayBGPicPart", {2, 0, 0, double(c.w), double(c.h), double(c.x), double(c.y)}),
+                          0);
+                break;
+            case Way::ShowLayer:
+            case Way::ShowLayerCovered: LayersBefore(c, true); break;
+            case Way::HideLayer:
+            case Way::HideLayerCovered:
+            case Way::RemoveLayer:
+            case Way::RemoveLayerCovered: LayersBefore(c, false); break;
+            default: EXPECT_EQ(RunNumbers("DisplayBrush", {1, double(c.x), double(c.y)}), 0); break;
+        }
+        return Snapshot();
+    }
+
+    // Sets up the old picture and runs the effect.
+    int Run(const EffectCase& c) {
+        Reset(c.way);
+        switch (c.way) {
+            case Way::ShowLayer:
+            case Way::ShowLayerCovered:
+                LayersBefore(c, false);
+                break;
+            case Way::HideLayer:
+            case Way::HideLayerCovered:
+            case Way::RemoveLayer:
+            case Way::RemoveLayerCovered: LayersBefore(c, true); break;
+            default: break;
+        }
+        before_ = Snapshot();
+        layersBefore_ = CountLayers(display_->bgpic);
+        frames_ = 0;
+        snapshots_.clear();
+        afterInit_.clear();
+        const double t = c.type, sp = c.speed;
+        switch (c.way) {
+            case Way::BGPicTransition: return RunNumbers("DisplayTransitionFX", {2, t, sp});
+            case Way::BGPicPart:
+                return RunNumbers("DisplayBGPicPartFX", {2, 0, 0, double(c.w), double(c.h), t, sp, -1, double(c.x),
+                                                         double(c.y)});
+            case Way::BrushLayerRealtime:
+                return Show("DisplayBrushFX", {1, double(c.x), double(c.y)}, [&] {
+                    Field("type", c.type);
+                    Field("speed", c.speed);
+                    Field("forcerealtimelayers", 1);
+                });
+            case Way::ShowLayer:
+            case Way::ShowLayerCovered: return RunNumbers("ShowLayerFX", {1, t, sp});
+            case Way::HideLayer:
+            case Way::HideLayerCovered: return RunNumbers("HideLayerFX", {1, t, sp});
+            case Way::RemoveLayer:
+            case Way::RemoveLayerCovered: return RunNumbers("RemoveLayerFX", {1, t, sp});
+            default: return RunNumbers("DisplayBrushFX", {1, double(c.x), double(c.y), t, sp});
+        }
+    }
+
+    // One case in full: the frames against the pictures before and after.
+    void Check(const EffectCase& c, bool ownEndTest) {
+        SCOPED_TRACE(c.Name());
+        MakePicture(c);
+        const Picture target = Target(c);
+        keepFrames_ = true;
+        ASSERT_EQ(Run(c), 0);
+        keepFrames_ = false;
+        ASSERT_FALSE(snapshots_.empty());
+        EXPECT_TRUE(afterInit_ == before_) << "the start drew";
+        if (ownEndTest) EXPECT_LE(frames_, 2 * frameCount_ + 2);
+        else EXPECT_EQ(frames_, frameCount_);
+        EXPECT_EQ(done_, 1);
+        EXPECT_TRUE(Snapshot() == target) << "the end differs from the target";
+        EXPECT_TRUE(snapshots_.back() == target) << "the last frame differs from the target";
+        for (size_t f = 0; f < snapshots_.size(); ++f) {
+            const Picture& frame = snapshots_[f];
+            size_t wrong = 0, first = 0;
+            for (size_t i = 0; i < frame.size(); ++i)
+                if (frame[i] != before_[i] && frame[i] != target[i] && !wrong++) first = i;
+            if (wrong) {
+                ADD_FAILURE() << "frame " << f + 1 << ": " << wrong << " pixels neither old nor new, first at "
+                              << first % kW << "," << first / kW << ": " << std::hex << frame[first];
+                break;
+            }
+        }
+    }
+
+    // Each allocation of the start failing in turn: the error, and the
+    // screen and the layer stack as they were.
+    void CheckAllocationFailures(const EffectCase& c) {
+        SCOPED_TRACE(c.Name());
+        MakePicture(c);
+        for (int32_t n = 1; n < 20; ++n) {
+            FailEffectAllocation(n);
+            const int err = Run(c);
+            const int32_t made = EffectAllocationCount();
+            FailEffectAllocation(0);
+            if (made < n) {
+                EXPECT_EQ(err, 0);
+                break;
+            }
+            EXPECT_TRUE(err == ERR_BITMAP || err == ERR_ALLOCMASK || err == ERR_ALLOCALPHA) << n << ": " << err;
+            EXPECT_TRUE(Snapshot() == before_) << "allocation " << n;
+            EXPECT_EQ(CountLayers(display_->bgpic), layersBefore_) << n;
+        }
+    }
+
+    // Frames of the same effect on a brush layer, plain and in real time.
+    std::vector<Picture> Frames(EffectCase c) {
+        MakePicture(c);
+        SeedEffectRandom(42);
+        keepFrames_ = true;
+        EXPECT_EQ(Run(c), 0);
+        keepFrames_ = false;
+        return snapshots_;
+    }
+
+    int32_t showing_ = 3;
+    Picture before_;
+    int32_t layersBefore_ = 0;
+};
