@@ -11,6 +11,10 @@
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
 
+#if QB_PIXEL_X86
+#include <immintrin.h>
+#endif
+
 // The vector helpers below are internal and always inlined, so no vector
 // ever crosses a call boundary whose ABI the warning is about.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -76,6 +80,75 @@ struct Rgb8 {
     return {Clamp8(__builtin_convertvector(r, I32x8)), Clamp8(__builtin_convertvector(g, I32x8)),
             Clamp8(__builtin_convertvector(b, I32x8))};
 }
+
+[[gnu::always_inline]] inline U8x8 Pairs(const uint8_t* c) {
+    return U8x8{c[0], c[0], c[1], c[1], c[2], c[2], c[3], c[3]};
+}
+
+// The arithmetic of eight pixels, in generic vectors: eight luma bytes at y
+// with four chroma pairs at u and v, or eight samples each.
+struct PortableMath {
+    static Rgb8 Paired(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
+        U8x8 y8;
+        std::memcpy(&y8, y, 8);
+        return Compute8(y8, Pairs(u), Pairs(v));
+    }
+    static Rgb8 Each(U8x8 y, U8x8 u, U8x8 v) { return Compute8(y, u, v); }
+};
+
+#if QB_PIXEL_X86
+// Not always_inline: the row templates that call these are compiled for the
+// baseline too; the flattened AVX2 entry points below inline them.
+#define QB_AVX2_FMA __attribute__((target("avx2,fma")))
+
+// The same in AVX2 registers: four doubles a step, the chroma terms worked
+// out once per chroma sample and spread over its two pixels.
+struct Avx2Math {
+    QB_AVX2_FMA static inline __m256i Clamp(__m128i lo, __m128i hi) {
+        const __m256i x = _mm256_set_m128i(hi, lo);
+        return _mm256_min_epi32(_mm256_max_epi32(x, _mm256_setzero_si256()), _mm256_set1_epi32(255));
+    }
+    // Channel = trunc(Y * qy + chroma term), as Quotient explains.
+    QB_AVX2_FMA static inline __m256i Channel(__m256d ylo, __m256d yhi, double qy, __m256d clo, __m256d chi) {
+        const __m256d k = _mm256_set1_pd(qy);
+        return Clamp(_mm256_cvttpd_epi32(_mm256_fmadd_pd(ylo, k, clo)),
+                     _mm256_cvttpd_epi32(_mm256_fmadd_pd(yhi, k, chi)));
+    }
+    QB_AVX2_FMA static inline __m256d Term(__m256d u, __m256d v, const Quotient& q) {
+        return _mm256_fmadd_pd(u, _mm256_set1_pd(q.u), _mm256_fmadd_pd(v, _mm256_set1_pd(q.v), _mm256_set1_pd(q.k)));
+    }
+    QB_AVX2_FMA static inline Rgb8 Run(__m256d ylo, __m256d yhi, __m256d ulo, __m256d uhi, __m256d vlo, __m256d vhi) {
+        Rgb8 out;
+        const __m256i r = Channel(ylo, yhi, kRedQ.y, Term(ulo, vlo, kRedQ), Term(uhi, vhi, kRedQ));
+        const __m256i g = Channel(ylo, yhi, kGreenQ.y, Term(ulo, vlo, kGreenQ), Term(uhi, vhi, kGreenQ));
+        const __m256i b = Channel(ylo, yhi, kBlueQ.y, Term(ulo, vlo, kBlueQ), Term(uhi, vhi, kBlueQ));
+        std::memcpy(&out.r, &r, 32);
+        std::memcpy(&out.g, &g, 32);
+        std::memcpy(&out.b, &b, 32);
+        return out;
+    }
+    QB_AVX2_FMA static inline __m128i Bytes8(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+    QB_AVX2_FMA static inline __m256d Lo(__m128i bytes) { return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(bytes)); }
+    QB_AVX2_FMA static inline __m256d Hi(__m128i bytes) {
+        return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4)));
+    }
+    QB_AVX2_FMA static inline Rgb8 Paired(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
+        uint32_t u4, v4;
+        std::memcpy(&u4, u, 4);
+        std::memcpy(&v4, v, 4);
+        const __m128i ys = Bytes8(y);
+        const __m256d uc = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(u4))));
+        const __m256d vc = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(v4))));
+        // Chroma samples 0, 0, 1, 1 and 2, 2, 3, 3.
+        return Run(Lo(ys), Hi(ys), _mm256_permute4x64_pd(uc, 0x50), _mm256_permute4x64_pd(uc, 0xFA),
+                   _mm256_permute4x64_pd(vc, 0x50), _mm256_permute4x64_pd(vc, 0xFA));
+    }
+    QB_AVX2_FMA static inline Rgb8 Each(U8x8 y, U8x8 u, U8x8 v) {
+        const __m128i ys = Bytes8(&y), us = Bytes8(&u), vs = Bytes8(&v);
+        return Run(Lo(ys), Hi(ys), Lo(us), Hi(us), Lo(vs), Hi(vs));
+    }
+};
+#endif
 
 constexpr int32_t FormatBytes(int32_t format) {
     return format >= 0 && format <= 7 ? 2 : format == 8 || format == 9 ? 3 : format >= 10 && format <= 13 ? 4 : 0;
@@ -145,11 +218,7 @@ Planes RowPlanes(const qbYUVFrameRequest& q, int32_t row) {
             q.planes[2] + static_cast<ptrdiff_t>(row >> 1) * q.pitches[2]};
 }
 
-[[gnu::always_inline]] inline U8x8 Pairs(const uint8_t* c) {
-    return U8x8{c[0], c[0], c[1], c[1], c[2], c[2], c[3], c[3]};
-}
-
-template <int F>
+template <class Math, int F>
 [[gnu::always_inline]] inline void ConvertRows(const qbYUVFrameRequest& q) {
     constexpr int32_t bytes = FormatBytes(F);
     const int32_t w = q.sourceWidth;
@@ -157,11 +226,7 @@ template <int F>
         const Planes p = RowPlanes(q, row);
         uint8_t* out = static_cast<uint8_t*>(q.destination) + static_cast<ptrdiff_t>(row) * q.destPitch * bytes;
         int32_t c = 0;
-        for (; c + 8 <= w; c += 8) {
-            U8x8 y;
-            std::memcpy(&y, p.y + c, 8);
-            Store<F>(out + c * bytes, Compute8(y, Pairs(p.u + (c >> 1)), Pairs(p.v + (c >> 1))), 8);
-        }
+        for (; c + 8 <= w; c += 8) Store<F>(out + c * bytes, Math::Paired(p.y + c, p.u + (c >> 1), p.v + (c >> 1)), 8);
         if (c < w) {
             U8x8 y{}, u{}, v{};
             for (int32_t k = 0; c + k < w; ++k) {
@@ -169,7 +234,7 @@ template <int F>
                 u[k] = p.u[(c + k) >> 1];
                 v[k] = p.v[(c + k) >> 1];
             }
-            Store<F>(out + c * bytes, Compute8(y, u, v), w - c);
+            Store<F>(out + c * bytes, Math::Each(y, u, v), w - c);
         }
     }
 }
@@ -186,7 +251,7 @@ ScaleSteps StepsOf(const qbYUVFrameRequest& q) {
     return {static_cast<int64_t>(xr), static_cast<float>(q.sourceHeight) / static_cast<float>(q.destHeight)};
 }
 
-template <int F>
+template <class Math, int F>
 [[gnu::always_inline]] inline void ScaleRows(const qbYUVFrameRequest& q) {
     constexpr int32_t bytes = FormatBytes(F);
     const ScaleSteps steps = StepsOf(q);
@@ -207,19 +272,19 @@ template <int F>
                 u[k] = p.u[col >> 1];
                 v[k] = p.v[col >> 1];
             }
-            Store<F>(out + c * bytes, Compute8(y, u, v), n);
+            Store<F>(out + c * bytes, Math::Each(y, u, v), n);
         }
     }
 }
 
-template <bool Scaled>
+template <class Math, bool Scaled>
 [[gnu::always_inline]] inline void RunFrame(const qbYUVFrameRequest& q) {
 #define QB_YUV_FORMAT(F)            \
     case F:                         \
         if constexpr (Scaled)       \
-            ScaleRows<F>(q);        \
+            ScaleRows<Math, F>(q);  \
         else                        \
-            ConvertRows<F>(q);      \
+            ConvertRows<Math, F>(q); \
         break;
     switch (q.destFormat) {
         QB_YUV_FORMAT(0)
@@ -241,13 +306,13 @@ template <bool Scaled>
 #undef QB_YUV_FORMAT
 }
 
-void ConvertPortable(const qbYUVFrameRequest& q) { RunFrame<false>(q); }
-void ScalePortable(const qbYUVFrameRequest& q) { RunFrame<true>(q); }
+void ConvertPortable(const qbYUVFrameRequest& q) { RunFrame<PortableMath, false>(q); }
+void ScalePortable(const qbYUVFrameRequest& q) { RunFrame<PortableMath, true>(q); }
 #if QB_PIXEL_X86
 // The same rows compiled for AVX2 and FMA; they run only where the
 // processor has them (see kernels_avx2.cpp for why the attribute).
-__attribute__((target("avx2,fma"))) void ConvertAvx2(const qbYUVFrameRequest& q) { RunFrame<false>(q); }
-__attribute__((target("avx2,fma"))) void ScaleAvx2(const qbYUVFrameRequest& q) { RunFrame<true>(q); }
+__attribute__((target("avx2,fma"), flatten)) void ConvertAvx2(const qbYUVFrameRequest& q) { RunFrame<Avx2Math, false>(q); }
+__attribute__((target("avx2,fma"), flatten)) void ScaleAvx2(const qbYUVFrameRequest& q) { RunFrame<Avx2Math, true>(q); }
 #endif
 
 bool HasFrame(const qbYUVFrameRequest& q) {
