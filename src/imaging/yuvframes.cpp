@@ -17,7 +17,7 @@
 
 // The vector helpers below are internal and always inlined, so no vector
 // ever crosses a call boundary whose ABI the warning is about.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
