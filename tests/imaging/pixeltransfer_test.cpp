@@ -85,7 +85,7 @@ TEST(PixelTransfer, BlendEveryWeightPair) {
 
 TEST(PixelTransfer, Blend16OnRgb565Channels) {
     std::mt19937 rng(4);
-    std::vector<uint16_t> src(256), dst(256), want(256), viaRef(256);
+    std::vector<uint16_t> src(256), dst(256), want(256);
     std::vector<uint8_t> mask(256), destAlpha(256);
     auto expand = [](uint32_t p) { return ((p & 0xF800u) << 8) | ((p & 0x7E0u) << 5) | ((p & 0x1Fu) * 8); };
     auto narrow = [](uint32_t c) {
@@ -110,7 +110,7 @@ TEST(PixelTransfer, Blend16OnRgb565Channels) {
             mask[a] = static_cast<uint8_t>(a);
             destAlpha[a] = static_cast<uint8_t>(rng());
         }
-        viaRef = dst;
+        std::vector<uint16_t> viaRef(dst.begin(), dst.end());
         BlendAlpha16(Row(src, dst, mask, destAlpha, format));
         BlendAlpha16Ref(Row(src, viaRef, mask, destAlpha, format));
         ASSERT_EQ(dst, viaRef) << "format " << format;
