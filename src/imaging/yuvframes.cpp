@@ -257,10 +257,19 @@ template <class Math, int F>
     const ScaleSteps steps = StepsOf(q);
     const int64_t lastColumn = q.sourceWidth - 1;
     const int32_t w = q.destWidth;
+    const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(q.destPitch) * bytes;
     float yacc = 0.0f;
+    int32_t previous = -1;
     for (int32_t row = 0; row < q.destHeight; ++row, yacc += steps.ys) {
-        const Planes p = RowPlanes(q, std::min(static_cast<int32_t>(yacc), q.sourceHeight - 1));
-        uint8_t* out = static_cast<uint8_t*>(q.destination) + static_cast<ptrdiff_t>(row) * q.destPitch * bytes;
+        const int32_t source = std::min(static_cast<int32_t>(yacc), q.sourceHeight - 1);
+        uint8_t* out = static_cast<uint8_t*>(q.destination) + row * rowBytes;
+        // An enlarged frame repeats source rows: the row above is this one.
+        if (source == previous) {
+            std::memmove(out, out - rowBytes, static_cast<size_t>(w) * bytes);
+            continue;
+        }
+        previous = source;
+        const Planes p = RowPlanes(q, source);
         int64_t x = 0;
         // Eight pixels a block; the last block takes the rest of the row.
         for (int32_t c = 0; c < w; c += 8) {
