@@ -83,6 +83,37 @@ TEST(PixelTransfer, BlendEveryWeightPair) {
         }
 }
 
+// Sprite-like weights (runs of 0 and 255 with edges between) on rows of odd
+// widths and offsets, against the reference that divides per channel.
+TEST(PixelTransfer, BlendMatchesReferenceOnSpriteWeights) {
+    std::mt19937 rng(8);
+    constexpr int32_t kW = 83, kH = 5;
+    for (int format = kFormatARGB; format <= kFormatABGR; ++format)
+        for (int32_t width = 1; width <= 70; ++width) {
+            std::vector<uint32_t> src(kW * kH), dst(kW * kH);
+            std::vector<uint8_t> mask(kW * kH), destAlpha(kW * kH);
+            for (auto& p : src) p = rng();
+            for (auto& p : dst) p = rng();
+            for (auto* plane : {&mask, &destAlpha})
+                for (size_t i = 0; i < plane->size(); ++i) {
+                    const uint32_t k = (i / 8 + rng() % 2) % 4;
+                    (*plane)[i] = k == 0 ? 0 : k == 1 ? 255 : static_cast<uint8_t>(rng());
+                }
+            std::vector<uint32_t> ref = dst;
+            qbPixelTransferRequest r;
+            r.source = src.data(), r.srcX = 3, r.srcY = 1, r.srcPitch = kW;
+            r.destination = dst.data(), r.dstX = 5, r.dstY = 2, r.dstPitch = kW;
+            r.width = width, r.height = 3;
+            r.mask = mask.data(), r.maskX = 1, r.maskY = 0, r.maskPitch = kW;
+            r.destAlpha = destAlpha.data(), r.destAlphaPitch = kW;
+            r.format = format;
+            BlendAlpha32(r);
+            r.destination = ref.data();
+            BlendAlpha32Ref(r);
+            ASSERT_EQ(dst, ref) << "format " << format << " width " << width;
+        }
+}
+
 TEST(PixelTransfer, Blend16OnRgb565Channels) {
     std::mt19937 rng(4);
     std::vector<uint16_t> src(256), dst(256), want(256);
