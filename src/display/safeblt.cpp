@@ -10,6 +10,7 @@
 #include "display/display.h"
 #include "display/output.h"
 #include "display/refresh.h"
+#include "imaging/pixeltransfer.h"
 #include "imaging/planekernels.h"
 
 namespace {
@@ -138,10 +139,15 @@ inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_
 [[gnu::always_inline]] inline void Draw(const qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
                                         qbBitmap* mask, qbBitmap* alpha, qbBitmap* into) {
     if (alpha) {
-        const bool plainCopy =
-            d->output.alpha && into == d->output.bitmap && !(flags & kSafeBltDrawOnly) && d->selectionAlphaMode == 0;
-        if (plainCopy)
+        // A selected target with an alpha plane: alpha mode 0 replaces the
+        // colour (the plane upkeep then copies the alpha too); the other
+        // modes blend by the target's own alpha before the upkeep changes
+        // it, so that a transparent target takes the source colour whole.
+        const bool intoTarget = d->output.alpha && into == d->output.bitmap && !(flags & kSafeBltDrawOnly);
+        if (intoTarget && d->selectionAlphaMode == 0)
             CopyBitmapRect(b.source, r.sx, r.sy, into, r.dx, r.dy, r.w, r.h);
+        else if (intoTarget)
+            BlendBitmapRectOverAlpha(b.source, r.sx, r.sy, alpha, into, r.dx, r.dy, d->output.alpha, r.w, r.h);
         else
             CopyBitmapRectAlpha(b.source, r.sx, r.sy, into, r.dx, r.dy, r.w, r.h, alpha);
     } else if (mask) {

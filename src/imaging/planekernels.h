@@ -156,3 +156,23 @@ void PlotCoverageMaskRef(const BlendContext& ctx, const uint8_t* coverage, int32
 // PlotBlendedPixel, the far one with the fraction as coverage and the near
 // one with its complement. The context's own coverage is ignored.
 void DrawAntialiasedLine(const BlendContext& ctx, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+
+// ---- the names the frame and save code use for two of the kernels above -----
+// The top byte of each ARGB pixel into an 8-bit plane.
+inline void ExtractAlphaPlane(const uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, uint8_t* plane,
+                              int32_t planePitch) {
+    AlphaFromARGB({plane, planePitch, 0, 0}, {pixels, pitch, 0, 0}, width, height);
+}
+// A rectangle of 2- or 4-byte pixels into width x height ARGB words without
+// gaps. Every 16-bit format widens through RGB565, so a caller's buffer is
+// never left unwritten; 3-byte pixels and unknown formats write nothing.
+inline void ReadPixelsAsARGB(const void* pixels, uint32_t* out, int32_t x, int32_t y, int32_t width, int32_t height,
+                             int32_t pitch, int32_t bytesPerPixel, int32_t format) {
+    if (width <= 0 || height <= 0) return;
+    if (bytesPerPixel == 4 && format >= 10 && format <= 13)
+        ExportARGB32(out, width, {static_cast<uint32_t*>(const_cast<void*>(pixels)), pitch, x, y}, width, height,
+                     static_cast<uint32_t>(format));
+    else if (bytesPerPixel == 2 && format >= 0 && format <= 7)
+        ExportARGB16(out, width, {static_cast<uint16_t*>(const_cast<void*>(pixels)), pitch, x, y}, width, height,
+                     format);
+}

@@ -145,6 +145,37 @@ TEST_F(SafeBltTest, ASelectedTargetsAlphaPlaneFollowsTheSource) {
     d->output = qbOutputSelection{};
 }
 
+TEST_F(SafeBltTest, AlphaModesOfASelectedTargetChooseCopyOrTheBlendByItsAlpha) {
+    qbDisplay* d = MakeOpen(1);
+    BitmapPtr src = FilledBitmap(2, 1, 0xFF0000);
+    BitmapPtr srcAlpha(AllocAlphaChannel(2, 1, true, nullptr, 0));
+    srcAlpha->plane->data[0] = srcAlpha->plane->data[1] = 128;
+    for (const int32_t mode : {0, 1, 2}) {
+        BitmapPtr target = FilledBitmap(2, 1, 0);
+        BitmapPtr targetAlpha(AllocAlphaChannel(2, 1, true, nullptr, 0));
+        targetAlpha->plane->data[1] = 255;  // pixel 0 transparent, pixel 1 opaque
+        d->output = qbOutputSelection{target.get(), nullptr, targetAlpha.get(), 3, 1};
+        d->selectionAlphaMode = mode;
+        qbSafeBlt b = Blit(src.get(), target.get(), 2, 1);
+        b.alpha = srcAlpha.get();
+        SafeBlt(nullptr, b);
+        if (mode == 0) {
+            EXPECT_EQ(ReadBitmapPixel(target.get(), 0, 0, false), 0xFF0000u);
+            EXPECT_EQ(ReadBitmapPixel(target.get(), 1, 0, false), 0xFF0000u);
+        } else {
+            // The transparent pixel takes the colour whole, the opaque one half of it.
+            EXPECT_EQ(ReadBitmapPixel(target.get(), 0, 0, false), 0xFF0000u) << mode;
+            EXPECT_EQ(ReadBitmapPixel(target.get(), 1, 0, false), 0x800000u) << mode;
+        }
+        // The upkeep after the draw: the source's alpha where it is set, or
+        // (mode 2) the alpha of the very blend.
+        EXPECT_EQ(targetAlpha->plane->data[0], 128) << mode;
+        EXPECT_EQ(targetAlpha->plane->data[1], mode == 2 ? 255 : 128) << mode;
+    }
+    d->output = qbOutputSelection{};
+    d->selectionAlphaMode = 0;
+}
+
 TEST_F(SafeBltTest, ABlitHangingOffTheWindowIsCutAtItsEdges) {
     qbDisplay* d = MakeOpen(1);
     BitmapPtr red = FilledBitmap(4, 4, 0xFF0000);

@@ -1,0 +1,306 @@
+// The pixel transfers and the blend over a destination alpha plane. The
+// blend divides by a weight that changes from pixel to pixel; it multiplies
+// by a reciprocal from a table instead, which is exact for every numerator
+// the rule can produce (see Divide).
+#include "imaging/pixeltransfer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <optional>
+
+#include "core/pixelformats.h"
+#include "imaging/blit.h"
+#include "imaging/kernelisa.h"
+#include "imaging/kernels.h"
+#include "imaging/simdrows.h"
+
+#if QB_PIXEL_X86
+#include <immintrin.h>
+#endif
+
+namespace {
+
+template <typename Pixel>
+const Pixel* SourceRow(const qbPixelTransferRequest& r, int32_t j) {
+    return static_cast<const Pixel*>(r.source) + (static_cast<ptrdiff_t>(r.srcY) + j) * r.srcPitch + r.srcX;
+}
+template <typename Pixel>
+Pixel* DestRow(const qbPixelTransferRequest& r, int32_t j) {
+    return static_cast<Pixel*>(r.destination) + (static_cast<ptrdiff_t>(r.dstY) + j) * r.dstPitch + r.dstX;
+}
+const uint8_t* MaskRow(const qbPixelTransferRequest& r, int32_t j) {
+    return r.mask + (static_cast<ptrdiff_t>(r.maskY) + j) * r.maskPitch + r.maskX;
+}
+const uint8_t* DestAlphaRow(const qbPixelTransferRequest& r, int32_t j) {
+    return r.destAlpha + (static_cast<ptrdiff_t>(r.dstY) + j) * r.destAlphaPitch + r.dstX;
+}
+
+template <typename Pixel>
+void CopyMasked(const qbPixelTransferRequest& r) {
+    if (!r.source || !r.destination || !r.mask) return;
+    for (int32_t j = 0; j < r.height; ++j) {
+        const Pixel* s = SourceRow<Pixel>(r, j);
+        Pixel* d = DestRow<Pixel>(r, j);
+        const uint8_t* m = MaskRow(r, j);
+        for (int32_t i = 0; i < r.width; ++i)
+            if (m[i] != 0) d[i] = s[i];
+    }
+}
+
+// ceil(2^32 / o): n * that >> 32 is n / o, truncated, for every n below
+// 2^17: the excess n e / 2^32 (e < 1) stays under 2^-15, less than the 1/o
+// that the fraction of n / o always lies below 1. The blend's numerators
+// stay under 255 * 255 * 2 + 127 < 2^17.
+constexpr std::array<uint64_t, 256> kReciprocals = [] {
+    std::array<uint64_t, 256> t{};
+    for (uint64_t o = 1; o < 256; ++o) t[o] = ((uint64_t{1} << 32) + o - 1) / o;
+    return t;
+}();
+inline uint32_t Divide(uint32_t n, uint32_t o) { return static_cast<uint32_t>((n * kReciprocals[o]) >> 32); }
+
+// The output weight o and the destination's weight w of one pixel.
+struct Weights {
+    uint32_t o, w;
+};
+inline Weights WeightsOf(uint32_t a, uint32_t da) {
+    const uint32_t kept = da * (255 - a);
+    return {std::min<uint32_t>((kept + a * 255 + 127) / 255, 255), (kept + 127) / 255};
+}
+
+inline uint32_t Mix(uint32_t s, uint32_t d, uint32_t a, Weights k) {
+    return std::min<uint32_t>(Divide(s * a + d * k.w + 127, k.o), 255);
+}
+inline uint32_t MixRef(uint32_t s, uint32_t d, uint32_t a, Weights k) {
+    return std::min<uint32_t>((s * a + d * k.w + 127) / k.o, 255);
+}
+
+// 0x00RRGGBB of both pixels in, the blend out.
+template <bool Exact>
+inline uint32_t BlendRGB888(uint32_t s, uint32_t d, uint32_t a, uint32_t da) {
+    const Weights k = WeightsOf(a, da);
+    auto mix = [&](int shift) {
+        const uint32_t sc = (s >> shift) & 255, dc = (d >> shift) & 255;
+        return (Exact ? MixRef(sc, dc, a, k) : Mix(sc, dc, a, k)) << shift;
+    };
+    return mix(16) | mix(8) | mix(0);
+}
+
+#if QB_PIXEL_X86
+#define QB_AVX2 __attribute__((target("avx2")))
+
+// x / 255 for 0 <= x < 65536.
+QB_AVX2 inline __m256i Div255(__m256i x) { return _mm256_srli_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(0x8081)), 23); }
+
+// n / o, truncated, for 0 <= n < 2^17 and 1 <= o <= 255: the single-precision
+// quotient is off by less than 0.05, so one correction makes it exact.
+QB_AVX2 inline __m256i DivideExact(__m256i n, __m256i o, __m256 reciprocal) {
+    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), reciprocal));
+    const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, o));
+    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_sub_epi32(o, _mm256_set1_epi32(1))));  // rest >= o: +1
+    return _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));                 // rest < 0: -1
+}
+
+// Eight ARGB pixels a step; returns how many pixels of the row it did.
+QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* m, const uint8_t* da, int32_t width) {
+    const __m256i k255 = _mm256_set1_epi32(255), k127 = _mm256_set1_epi32(127), one = _mm256_set1_epi32(1);
+    int32_t i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const __m256i a = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(m + i)));
+        const __m256i sp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i dp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+        const __m256i full = _mm256_cmpeq_epi32(a, k255);
+        const __m256i none = _mm256_cmpeq_epi32(a, _mm256_setzero_si256());
+        if (_mm256_movemask_epi8(_mm256_or_si256(full, none)) == -1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), _mm256_blendv_epi8(dp, sp, full));
+            continue;
+        }
+        const __m256i dal = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(da + i)));
+        const __m256i kept = _mm256_mullo_epi32(dal, _mm256_sub_epi32(k255, a));
+        const __m256i o = _mm256_max_epi32(
+            _mm256_min_epi32(Div255(_mm256_add_epi32(_mm256_add_epi32(kept, _mm256_mullo_epi32(a, k255)), k127)), k255),
+            one);
+        const __m256i w = Div255(_mm256_add_epi32(kept, k127));
+        const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(o));
+        __m256i out = _mm256_setzero_si256();
+        for (const int shift : {16, 8, 0}) {
+            const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(sp, shift), k255);
+            const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(dp, shift), k255);
+            const __m256i n = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, a), _mm256_mullo_epi32(dc, w)), k127);
+            const __m256i c = _mm256_min_epi32(DivideExact(n, o, reciprocal), k255);
+            out = _mm256_or_si256(out, _mm256_sll_epi32(c, _mm_cvtsi32_si128(shift)));
+        }
+        out = _mm256_blendv_epi8(_mm256_blendv_epi8(out, sp, full), dp, none);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), out);
+    }
+    return i;
+}
+#endif
+
+template <bool Exact>
+void Blend32(const qbPixelTransferRequest& r) {
+    if (!r.source || !r.destination || !r.mask || !r.destAlpha) return;
+    const int format = r.format;
+    const bool argb = format == kFormatARGB;
+    for (int32_t j = 0; j < r.height; ++j) {
+        const uint32_t* s = SourceRow<uint32_t>(r, j);
+        uint32_t* d = DestRow<uint32_t>(r, j);
+        const uint8_t* m = MaskRow(r, j);
+        const uint8_t* da = DestAlphaRow(r, j);
+        int32_t i = 0;
+#if QB_PIXEL_X86
+        if (!Exact && argb && BestKernelIsa() == KernelIsa::Avx2) i = BlendRowArgbAvx2(d, s, m, da, r.width);
+#endif
+        for (; i < r.width; ++i) {
+            const uint32_t a = m[i];
+            if (a == 255) {
+                d[i] = s[i];
+            } else if (a != 0) {
+                const uint32_t sp = argb ? s[i] : Pixel32ToARGB(format, s[i]);
+                const uint32_t dp = argb ? d[i] : Pixel32ToARGB(format, d[i]);
+                const uint32_t out = BlendRGB888<Exact>(sp, dp, a, da[i]);
+                d[i] = argb ? out : ARGBToPixel32(format, out);
+            }
+        }
+    }
+}
+
+inline uint32_t Expand565(uint16_t p) {
+    return ((uint32_t{p} & 0xF800u) << 8) | ((uint32_t{p} & 0x7E0u) << 5) | ((uint32_t{p} & 0x1Fu) * 8);
+}
+inline uint16_t Narrow565(uint32_t c) {
+    return static_cast<uint16_t>(((c >> 8) & 0xF800u) | ((c >> 5) & 0x7E0u) | ((c & 0xF8u) >> 3));
+}
+
+template <bool Exact>
+void Blend16(const qbPixelTransferRequest& r) {
+    if (!r.source || !r.destination || !r.mask || !r.destAlpha) return;
+    const int format = r.format;
+    const bool native = format == kFormatRGB565;
+    for (int32_t j = 0; j < r.height; ++j) {
+        const uint16_t* s = SourceRow<uint16_t>(r, j);
+        uint16_t* d = DestRow<uint16_t>(r, j);
+        const uint8_t* m = MaskRow(r, j);
+        const uint8_t* da = DestAlphaRow(r, j);
+        for (int32_t i = 0; i < r.width; ++i) {
+            const uint32_t a = m[i];
+            if (a == 255) {
+                d[i] = s[i];
+            } else if (a != 0) {
+                const uint16_t sp = native ? s[i] : Pixel16ToRGB565(format, s[i]);
+                const uint16_t dp = native ? d[i] : Pixel16ToRGB565(format, d[i]);
+                const uint16_t out = Narrow565(BlendRGB888<Exact>(Expand565(sp), Expand565(dp), a, da[i]));
+                d[i] = native ? out : RGB565ToPixel16(format, out);
+            }
+        }
+    }
+}
+
+// A colour bitmap's pixels for one transfer, locked when they must be.
+class Pixels {
+public:
+    Pixels(qbBitmap* bitmap, uint32_t flags) {
+        if (!bitmap) return;
+        if (PeekPlainPixels(bitmap, &view_)) {
+            ok_ = true;
+            return;
+        }
+        lock_.emplace();
+        if (LockBitmap(bitmap, flags, &*lock_) == 0) {
+            lock_.reset();
+            return;
+        }
+        view_ = {lock_->pixels, lock_->rowLength, lock_->bytesPerPixel, lock_->pixelFormat};
+        ok_ = true;
+    }
+    ~Pixels() {
+        if (lock_) UnlockBitmap(&*lock_);
+    }
+    Pixels(const Pixels&) = delete;
+    Pixels& operator=(const Pixels&) = delete;
+    bool ok() const { return ok_; }
+    const qbPixelView& view() const { return view_; }
+
+private:
+    qbPixelView view_;
+    std::optional<qbBitmapLock> lock_;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+void CopyMasked32(const qbPixelTransferRequest& r) { CopyMasked<uint32_t>(r); }
+void CopyMasked16(const qbPixelTransferRequest& r) { CopyMasked<uint16_t>(r); }
+void BlendAlpha32(const qbPixelTransferRequest& r) { Blend32<false>(r); }
+void BlendAlpha16(const qbPixelTransferRequest& r) { Blend16<false>(r); }
+void BlendAlpha32Ref(const qbPixelTransferRequest& r) { Blend32<true>(r); }
+void BlendAlpha16Ref(const qbPixelTransferRequest& r) { Blend16<true>(r); }
+
+bool RunPixelConverter(qbPixelTransferRequest r, int32_t bytesPerPixel, int32_t mode) {
+    if ((bytesPerPixel != 2 && bytesPerPixel != 4) || mode < kConvertCopy || mode > kConvertBlend) return false;
+    r.maskX = r.srcX;
+    r.maskY = r.srcY;
+    if (r.width <= 0 || r.height <= 0) return true;
+    const bool wide = bytesPerPixel == 4;
+    switch (mode) {
+        case kConvertCopy:
+            if (!r.source || !r.destination) break;
+            if (wide)
+                CopyRect32({static_cast<uint32_t*>(r.destination), r.dstPitch, r.dstX, r.dstY},
+                           {const_cast<uint32_t*>(static_cast<const uint32_t*>(r.source)), r.srcPitch, r.srcX, r.srcY},
+                           r.width, r.height);
+            else
+                CopyRect16({static_cast<uint16_t*>(r.destination), r.dstPitch, r.dstX, r.dstY},
+                           {const_cast<uint16_t*>(static_cast<const uint16_t*>(r.source)), r.srcPitch, r.srcX, r.srcY},
+                           r.width, r.height);
+            break;
+        case kConvertMasked: wide ? CopyMasked32(r) : CopyMasked16(r); break;
+        default: wide ? BlendAlpha32(r) : BlendAlpha16(r); break;
+    }
+    return true;
+}
+
+namespace {
+
+// False when the two bitmaps cannot go through the converter as they are.
+bool BlendLocked(qbBitmap* source, int32_t sx, int32_t sy, const AlphaRows& weights, qbBitmap* destination,
+                 int32_t dx, int32_t dy, const AlphaRows& opacity, int32_t width, int32_t height) {
+    const Pixels src(source, kLockReadOnly);
+    if (!src.ok()) return true;
+    const Pixels dst(destination, 0);
+    if (!dst.ok()) return true;
+    const qbPixelView& s = src.view();
+    const qbPixelView& d = dst.view();
+    if (s.pixelFormat != d.pixelFormat || s.bytesPerPixel != d.bytesPerPixel) return false;
+    qbPixelTransferRequest r;
+    r.source = s.pixels;
+    r.srcX = sx, r.srcY = sy, r.srcPitch = s.rowLength;
+    r.destination = d.pixels;
+    r.dstX = dx, r.dstY = dy, r.dstPitch = d.rowLength;
+    r.width = width, r.height = height;
+    r.mask = weights.data, r.maskPitch = weights.rowBytes;
+    r.destAlpha = opacity.data, r.destAlphaPitch = opacity.rowBytes;
+    r.format = static_cast<int32_t>(d.pixelFormat);
+    return RunPixelConverter(r, static_cast<int32_t>(d.bytesPerPixel), kConvertBlend);
+}
+
+}  // namespace
+
+void BlendBitmapRectOverAlpha(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* alpha, qbBitmap* destination,
+                              int32_t dx, int32_t dy, qbBitmap* destinationAlpha, int32_t width, int32_t height) {
+    if (!source || !destination || !alpha || width <= 0 || height <= 0 || sx < 0 || sy < 0 || dx < 0 || dy < 0)
+        return;
+    const AlphaRows weights = AlphaRowsOf(alpha, 0, 0);
+    const AlphaRows opacity = AlphaRowsOf(destinationAlpha, 0, 0);
+    const qbBlitRoute* route = GetBlitRoute();
+    const bool adapterKeeps =
+        route && route->ownsPixels && (route->ownsPixels(source) || route->ownsPixels(destination));
+    if (weights.data && opacity.data && !adapterKeeps) {
+        // Planes smaller than their bitmaps are read only where they reach.
+        const int32_t w = std::min({width, alpha->width - sx, destinationAlpha->width - dx});
+        const int32_t h = std::min({height, alpha->height - sy, destinationAlpha->height - dy});
+        if (w <= 0 || h <= 0) return;
+        if (BlendLocked(source, sx, sy, weights, destination, dx, dy, opacity, w, h)) return;
+    }
+    CopyBitmapRectAlpha(source, sx, sy, destination, dx, dy, width, height, alpha);
+}
