@@ -2,7 +2,8 @@
 // replacement from the input go through a search from every start, an
 // iterator's walk and a replacement. Every answer is a match inside the
 // subject, no match, or one of the pattern errors; deep patterns stop at
-// the recursion limit.
+// the recursion limit, and a budget of matcher steps bounds the
+// backtracking.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -64,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The limit must hold for patterns longer than a length byte says, too.
     const std::string p = (flags & 1) ? pattern + std::string(2000, '?') : pattern;
 
+    // Each search may backtrack exponentially; the budget keeps a run short.
+    constexpr uint64_t kBudget = 200000;
     qbMatchState ms;
+    ms.budget = kBudget;
     for (size_t init = 0; init <= subject.size(); ++init) {
         size_t start = 0, end = 0;
         const int r = PatternFind(ms, subject.data(), subject.size(), p.data(), p.size(), init, true, &start, &end);
@@ -85,11 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     long long count = 0;
     Repl rp{&repl};
     const long long max = (flags & 4) ? 1 : static_cast<long long>(subject.size()) + 1;
-    int r = PatternReplace(subject.data(), subject.size(), p.data(), p.size(), max, WithString, &rp, out, &count);
+    int r = PatternReplace(subject.data(), subject.size(), p.data(), p.size(), max, WithString, &rp, out, &count,
+                           kBudget);
     Check(r == 0 || KnownError(r));
     if (r == 0) Check(count >= 0 && count <= max);
     out.clear();
-    r = PatternReplace(subject.data(), subject.size(), p.data(), p.size(), max, CopyCaptures, nullptr, out, &count);
+    r = PatternReplace(subject.data(), subject.size(), p.data(), p.size(), max, CopyCaptures, nullptr, out, &count,
+                       kBudget);
     Check(r == 0 || KnownError(r));
     return 0;
 }

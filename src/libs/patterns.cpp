@@ -130,7 +130,7 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p);
 
 struct DepthGuard {
     explicit DepthGuard(qbMatchState& m) : ms(m) {
-        if (++ms.depth > kMaxMatchDepth) throw PatternError{ERR_STACK};
+        if (++ms.depth > kMaxMatchDepth || ms.budget-- == 0) throw PatternError{ERR_STACK};
     }
     ~DepthGuard() { --ms.depth; }
     DepthGuard(const DepthGuard&) = delete;
@@ -346,8 +346,9 @@ int AppendStringReplacement(const qbMatchState& ms, const unsigned char* s, cons
 }
 
 int PatternReplace(const char* subject, size_t len, const char* pattern, size_t patLen, long long max,
-                   PatternReplaceFn fn, void* data, std::string& out, long long* count) {
+                   PatternReplaceFn fn, void* data, std::string& out, long long* count, uint64_t budget) {
     qbMatchState ms;
+    ms.budget = budget;
     const uchar* p = reinterpret_cast<const uchar*>(pattern);
     Prepare(ms, subject, len, p + patLen);
     const bool anchor = patLen > 0 && *p == '^';

@@ -5,12 +5,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 constexpr int kMaxPatternCaptures = 32;
 // Deeper recursion than this ends the match with ERR_STACK, so that hostile
 // patterns ("a?" a hundred thousand times) cannot exhaust the native stack.
 constexpr int kMaxMatchDepth = 200;
+
+// Backtracking can take exponential time ("a?" a hundred times before a
+// mismatch); that is the cost of the language, and scripts get no limit. A
+// caller that must finish (a fuzz target) sets a budget of matcher steps,
+// and spending it ends the match with ERR_STACK, as a too deep one does.
+constexpr uint64_t kUnlimitedMatchSteps = UINT64_MAX;
 
 constexpr ptrdiff_t kCaptureUnfinished = -1;
 constexpr ptrdiff_t kCapturePosition = -2;
@@ -26,6 +33,7 @@ struct qbMatchState {
     const unsigned char* patEnd = nullptr;
     int level = 0;  // captures opened so far, finished or not
     int depth = 0;
+    uint64_t budget = kUnlimitedMatchSteps;
     qbPatternCapture capture[kMaxPatternCaptures];
 };
 
@@ -64,7 +72,8 @@ using PatternReplaceFn = int (*)(void* data, const qbMatchState& ms, const unsig
 // start only); out gets the new text, *count the replacements. 0 or an ERR_*
 // code.
 int PatternReplace(const char* subject, size_t len, const char* pattern, size_t patLen, long long max,
-                   PatternReplaceFn fn, void* data, std::string& out, long long* count);
+                   PatternReplaceFn fn, void* data, std::string& out, long long* count,
+                   uint64_t budget = kUnlimitedMatchSteps);
 
 // The replacement of a string: "%1"-"%9" insert captures ("%0", or a digit
 // that names no capture: ERR_INVCAPIDX), "%" and another byte that byte.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/errcodes.h"
+#include "libs/patterns.h"
 #include "libs/stringlib_fixture.h"
 
 namespace {
@@ -173,6 +174,22 @@ TEST_F(PatternTest, TheIteratorWalksEveryMatch) {
     EXPECT_EQ(Walk("abc", "x*"), (std::vector<std::string>{"", "", "", ""}));
     EXPECT_EQ(Walk("ab", "()"), (std::vector<std::string>{"1", "2", "3"}));
     EXPECT_EQ(Walk("ab", "%"), (std::vector<std::string>{"E1463"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PatternBudgetTest, ASpentBudgetEndsAnExponentialSearch) {
+    std::string p;
+    for (int i = 0; i < 60; ++i) p += "a?";
+    const std::string s = std::string(60, 'a') + "b";
+    qbMatchState ms;
+    ms.budget = 100000;
+    size_t start = 0, end = 0;
+    EXPECT_EQ(PatternFind(ms, s.data(), s.size(), (p + "b$").data(), p.size() + 2, 0, true, &start, &end), 1);
+    ms.budget = 100000;
+    EXPECT_EQ(PatternFind(ms, s.data(), s.size(), (p + "c").data(), p.size() + 1, 0, true, &start, &end), ERR_STACK);
 }
 
 }  // namespace
