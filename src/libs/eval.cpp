@@ -151,7 +151,10 @@ public:
 private:
     // Whether text starts at p_ and no letter or digit follows it.
     bool WordAt(const char* text, size_t len) const {
-        if (std::strncmp(p_, text, len) != 0) return false;
+        // Byte by byte, so that the text's end stops the comparison even
+        // when a name holds a zero byte.
+        for (size_t i = 0; i < len; ++i)
+            if (p_[i] == 0 || p_[i] != text[i]) return false;
         const auto after = static_cast<unsigned char>(p_[len]);
         return !IsLetter(after) && !IsDigit(after);
     }

@@ -149,3 +149,11 @@ TEST_F(EvalCommandTest, TheVariablesOption) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EvalNamesTest, ANameWithAZeroByteNeverReadsPastTheText) {
+    EXPECT_EQ(Ev("ab", {{std::string("ab\0cd", 5), 1}}), "E1024");
+}
+
+}  // namespace
