@@ -128,9 +128,15 @@ inline bool SingleMatch(uchar c, const uchar* p, const uchar* ep) {
 
 const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p);
 
+// Every pattern item and every byte an expansion scans costs one step.
+inline void Spend(qbMatchState& ms, uint64_t steps) {
+    if (ms.budget < steps) throw PatternError{ERR_STACK};
+    ms.budget -= steps;
+}
+
 struct DepthGuard {
     explicit DepthGuard(qbMatchState& m) : ms(m) {
-        if (++ms.depth > kMaxMatchDepth || ms.budget-- == 0) throw PatternError{ERR_STACK};
+        if (++ms.depth > kMaxMatchDepth) throw PatternError{ERR_STACK};
     }
     ~DepthGuard() { --ms.depth; }
     DepthGuard(const DepthGuard&) = delete;
@@ -141,6 +147,7 @@ struct DepthGuard {
 const uchar* MaxExpand(qbMatchState& ms, const uchar* s, const uchar* p, const uchar* ep) {
     ptrdiff_t i = 0;
     while (s + i < ms.srcEnd && SingleMatch(s[i], p, ep)) ++i;
+    Spend(ms, static_cast<uint64_t>(i));
     for (; i >= 0; --i)
         if (const uchar* r = Match(ms, s + i, ep + 1)) return r;
     return nullptr;
@@ -203,6 +210,7 @@ const uchar* MatchBackReference(const qbMatchState& ms, const uchar* s, uchar di
 const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
     DepthGuard guard(ms);
     for (;;) {
+        Spend(ms, 1);
         if (p == ms.patEnd) return s;
         switch (*p) {
         case '(':
