@@ -274,6 +274,67 @@ void Prepare(qbMatchState& ms, const char* subject, size_t len, const uchar* pat
     ms.patEnd = patEnd;
 }
 
+// What every match must begin with, when the pattern says so: a first item
+// (after opening captures) that needs one byte. An unanchored search then
+// skips the places where that byte can't be, without starting the matcher
+// there; those are places where the matcher would fail at once and raise
+// nothing, so the answers stay the same.
+struct FirstItem {
+    const uchar* p = nullptr;  // null: no filter
+    const uchar* ep = nullptr;
+    int literal = -1;  // the one byte it must be, when it is one
+};
+
+FirstItem FindFirstItem(const qbMatchState& ms, const uchar* p) {
+    FirstItem f;
+    int captures = 0;
+    while (p < ms.patEnd && *p == '(') {
+        p += (p + 1 < ms.patEnd && p[1] == ')') ? 2 : 1;
+        ++captures;
+    }
+    // Too many captures raise wherever the match starts.
+    if (p >= ms.patEnd || captures > kMaxPatternCaptures) return f;
+    switch (*p) {
+    case ')':
+    case '^': return f;
+    case '$':
+        if (p + 1 == ms.patEnd) return f;
+        break;
+    case '%':
+        if (p + 1 >= ms.patEnd) return f;
+        if (p[1] == 'b') {
+            if (p + 3 >= ms.patEnd) return f;
+            f.literal = p[2];
+            f.p = p;
+            return f;
+        }
+        if (p[1] == 'f' || (p[1] >= '0' && p[1] <= '9')) return f;
+        break;
+    default: break;
+    }
+    const uchar* ep;
+    try {
+        ep = ItemEnd(ms, p);
+    } catch (const PatternError&) {
+        return f;
+    }
+    if (ep < ms.patEnd && (*ep == '*' || *ep == '-' || *ep == '?')) return f;
+    f.p = p;
+    f.ep = ep;
+    if (*p != '.' && *p != '%' && *p != '[') f.literal = *p;
+    return f;
+}
+
+// The first place from s on where a match may begin (end when none).
+const uchar* NextCandidate(const FirstItem& f, const uchar* s, const uchar* end) {
+    if (f.literal >= 0) {
+        const void* hit = std::memchr(s, f.literal, static_cast<size_t>(end - s));
+        return hit ? static_cast<const uchar*>(hit) : end;
+    }
+    while (s < end && !SingleMatch(*s, f.p, f.ep)) ++s;
+    return s;
+}
+
 }  // namespace
 
 int PatternFind(qbMatchState& ms, const char* subject, size_t len, const char* pattern, size_t patLen, size_t init,
@@ -284,8 +345,13 @@ int PatternFind(qbMatchState& ms, const char* subject, size_t len, const char* p
     if (anchor) ++p;
     if (init > len) return 0;
     const uchar* s = ms.srcInit + init;
+    const FirstItem first = anchor ? FirstItem{} : FindFirstItem(ms, p);
     try {
         do {
+            if (first.p) {
+                s = NextCandidate(first, s, ms.srcEnd);
+                if (s == ms.srcEnd) break;
+            }
             ms.level = 0;
             ms.depth = 0;
             if (const uchar* e = Match(ms, s, p)) {
@@ -362,9 +428,16 @@ int PatternReplace(const char* subject, size_t len, const char* pattern, size_t 
     const bool anchor = patLen > 0 && *p == '^';
     if (anchor) ++p;
     const uchar* s = ms.srcInit;
+    const FirstItem first = anchor ? FirstItem{} : FindFirstItem(ms, p);
     long long n = 0;
     try {
         while (n < max) {
+            if (first.p) {
+                const uchar* next = NextCandidate(first, s, ms.srcEnd);
+                out.append(reinterpret_cast<const char*>(s), static_cast<size_t>(next - s));
+                s = next;
+                if (s == ms.srcEnd) break;
+            }
             ms.level = 0;
             ms.depth = 0;
             const uchar* e = Match(ms, s, p);
