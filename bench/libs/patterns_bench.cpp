@@ -53,6 +53,13 @@ const Case kCases[] = {
     {"%a+", Text}, {"(%w+)=(%w+)", Text}, {"%b()", Text}, {"[^\n]*\n", Text}, {"^a-b", Run}, {"a-b", ShortRun},
 };
 
+// The pattern as a label on one line.
+std::string Label(const char* pattern) {
+    std::string s;
+    for (const char* c = pattern; *c; ++c) s += *c == '\n' ? std::string("\\n") : std::string(1, *c);
+    return s;
+}
+
 struct Ours {
     ScriptState* L;
     Ours() {
@@ -101,7 +108,7 @@ void BM_FindOurs(benchmark::State& state) {
         }
     }
     state.counters["matches"] = static_cast<double>(matches) / static_cast<double>(state.iterations());
-    state.SetLabel(c.pattern);
+    state.SetLabel(Label(c.pattern));
 }
 
 void BM_FindLua(benchmark::State& state) {
@@ -130,7 +137,7 @@ void BM_FindLua(benchmark::State& state) {
         }
     }
     state.counters["matches"] = static_cast<double>(matches) / static_cast<double>(state.iterations());
-    state.SetLabel(c.pattern);
+    state.SetLabel(Label(c.pattern));
 }
 
 void BM_ReplaceOurs(benchmark::State& state) {
@@ -146,7 +153,7 @@ void BM_ReplaceOurs(benchmark::State& state) {
         VmPCall(o.L, 3, 2, 0);
         benchmark::DoNotOptimize(VmToNumber(o.L, 2));
     }
-    state.SetLabel(c.pattern);
+    state.SetLabel(Label(c.pattern));
 }
 
 void BM_ReplaceLua(benchmark::State& state) {
@@ -164,7 +171,7 @@ void BM_ReplaceLua(benchmark::State& state) {
         lua_pcall(l.L, 3, 2, 0);
         benchmark::DoNotOptimize(lua_tointeger(l.L, 2));
     }
-    state.SetLabel(c.pattern);
+    state.SetLabel(Label(c.pattern));
 }
 
 // Expressions of 5 to 40 tokens in the operators both languages read alike.

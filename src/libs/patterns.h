@@ -22,9 +22,11 @@ constexpr uint64_t kUnlimitedMatchSteps = UINT64_MAX;
 constexpr ptrdiff_t kCaptureUnfinished = -1;
 constexpr ptrdiff_t kCapturePosition = -2;
 
+// Left uninitialised: only the first `level` entries are ever read, and
+// clearing all of them on every search would cost more than a short match.
 struct qbPatternCapture {
-    const unsigned char* init = nullptr;
-    ptrdiff_t len = 0;  // or kCaptureUnfinished, kCapturePosition
+    const unsigned char* init;
+    ptrdiff_t len;  // or kCaptureUnfinished, kCapturePosition
 };
 
 struct qbMatchState {
