@@ -78,6 +78,8 @@ TEST_F(PatternTest, ClassesTakeBytesAsUnsignedWithLatin1Letters) {
     EXPECT_EQ(Short("a1 B.\t", "%d%s%u%p%c"), "1 B.\t");
     EXPECT_EQ(Short("Zz]-x", "[]%-]+"), "]-");
     EXPECT_EQ(Short("deadBEEFg", "%x+"), "deadBEEF");
+    // The language has no "%g" class: it is the letter itself.
+    EXPECT_EQ(Short("ab g", "%g"), "g");
 }
 
 TEST_F(PatternTest, QuantifiersTakeLongestShortestOrOptional) {
