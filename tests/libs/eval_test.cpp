@@ -14,7 +14,7 @@ namespace {
 // The value as "%.14g", or "E<code>".
 std::string Ev(const std::string& text, const std::vector<qbEvalVariable>& vars = {}) {
     double v = 0;
-    if (int err = EvaluateExpression(text.c_str(), vars, &v)) return "E" + std::to_string(err);
+    if (int err = EvaluateExpression(text.c_str(), vars, &v)) return libstest::ErrorText(err);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.14g", v);
     return buf;

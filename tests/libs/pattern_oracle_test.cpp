@@ -97,11 +97,17 @@ struct Generator {
             case 1: p += Below(2) ? "%f[%a]" : "%f[%W]"; break;
             case 2: p += "()"; break;
             case 3:
-                p += "(" + Item() + Item() + ")";
+                p += '(';
+                p += Item();
+                p += Item();
+                p += ')';
                 ++captures;
                 break;
             case 4:
-                if (captures) p += "%" + std::to_string(1 + Below(captures));
+                if (captures) {
+                    p += '%';
+                    p += std::to_string(1 + Below(captures));
+                }
                 break;
             default: p += Item(); break;
             }

@@ -27,7 +27,7 @@ protected:
             VmSetTop(L, 1);
             VmPushValue(L, 1);
             const int err = VmPCall(L, 0, kMultRet, 0);
-            if (err) return {"E" + std::to_string(err)};
+            if (err) return {libstest::ErrorText(err)};
             if (VmGetTop(L) == 1) break;
             out.push_back(Results(0, 2));
         }

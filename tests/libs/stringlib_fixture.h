@@ -16,6 +16,14 @@
 
 namespace libstest {
 
+// "E" and the code (built up, as GCC 12 warns wrongly about a literal
+// added to a temporary string).
+inline std::string ErrorText(int err) {
+    std::string s = "E";
+    s += std::to_string(err);
+    return s;
+}
+
 // A command argument: a number, a string, or a native function.
 using Arg = std::variant<double, std::string, CommandHandler>;
 
@@ -47,7 +55,7 @@ protected:
 
     // The values from index first to the top.
     std::string Results(int err, int first = 1) {
-        if (err) return "E" + std::to_string(err);
+        if (err) return ErrorText(err);
         std::string s;
         for (int i = first; i <= VmGetTop(L); ++i) {
             if (i > first) s += '|';
