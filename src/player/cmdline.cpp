@@ -20,6 +20,7 @@
 #include "draw/draw.h"
 #include "draw/graphicslib.h"
 #include "libs/dos.h"
+#include "libs/stringlib.h"
 #include "libs/system.h"
 #include "objects/bgpiclib.h"
 #include "objects/brushlib.h"
@@ -93,7 +94,7 @@ namespace {
 // The command libraries in their fixed opening order; rows without an open
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
-    {"string", nullptr},       {"math", nullptr},     {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
+    {"string", InitStringLibrary}, {"math", nullptr},   {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/numbers.h"
 #include "core/runstate.h"
 #include "player/cmdline.h"
 
@@ -38,12 +39,6 @@ int ParseIniText(const char* text, size_t size, qbOptionValues& values, std::vec
 // Turns the option values into the start-up settings of cl and the display
 // overrides of applet. 0 or an error code.
 int ResolveStartupOptions(qbCommandLine* cl, const qbOptionValues& values, qbApplet* applet);
-
-// "-" for negative; "$" hex (also "$-"), "%" binary, "0x" hex, else decimal
-// with an optional fraction and exponent. *consumed gets the characters of
-// the number (sign included), *err 0, ERR_SYNTAXERROR (a prefix without
-// digits) or ERR_VALUEEXPECTED (no number at all). Either may be null.
-double StringToNumber(const char* text, size_t* consumed, int* err);
 
 // The entries of a "|"-separated list; an empty entry ends it.
 std::vector<std::string> SplitOptionList(const char* text);

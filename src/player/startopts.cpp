@@ -2,7 +2,6 @@
 // sound, plugins, debugging and the process flags; and the number syntax the
 // option values are written in.
 #include <cmath>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -47,21 +46,6 @@ constexpr BackfillName kBackfillTypes[] = {
 };
 constexpr int kBackfillColor = 1;
 constexpr int kBackfillGradient = 2;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Digits of the given base as an unsigned 32-bit number; null when none.
-const char* ReadDigits(const char* p, int base, uint32_t& value) {
-    const char* start = p;
-    value = 0;
-    for (int d; (d = HexDigit(*p)) >= 0 && d < base; ++p) value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(d);
-    return p == start ? nullptr : p;
-}
 
 // Whole numbers of options fit 32 bits; bigger ones wrap as they do in the
 // container.
@@ -213,49 +197,6 @@ int ResolveStartupOptions(qbCommandLine* cl, const qbOptionValues& values, qbApp
         return ERR_MEM;
     }
     return 0;
-}
-
-double StringToNumber(const char* text, size_t* consumed, int* err) {
-    const char* p = text;
-    bool negative = false;
-    if (*p == '-') {
-        negative = true;
-        ++p;
-    }
-    uint32_t bits = 0;
-    double value = 0.0;
-    const char* end = nullptr;
-    int code = 0;
-    if (*p == '$') {
-        if (*++p == '-') {
-            negative = true;
-            ++p;
-        }
-        end = ReadDigits(p, 16, bits);
-        value = bits;
-    } else if (*p == '%') {
-        end = ReadDigits(p + 1, 2, bits);
-        value = bits;
-    } else if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        end = ReadDigits(p + 2, 16, bits);
-        value = bits;
-    } else if ((*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9')) {
-        auto r = std::from_chars(p, p + std::strlen(p), value, std::chars_format::general);
-        end = r.ptr;
-        // Too big or too small for a double: the nearest a double holds.
-        if (r.ec == std::errc::result_out_of_range) value = std::strtod(std::string(p, r.ptr).c_str(), nullptr);
-    } else {
-        code = ERR_VALUEEXPECTED;
-    }
-    if (!code && !end) code = ERR_SYNTAXERROR;
-    if (code) {
-        if (consumed) *consumed = 0;
-        if (err) *err = code;
-        return 0.0;
-    }
-    if (consumed) *consumed = static_cast<size_t>(end - text);
-    if (err) *err = 0;
-    return negative ? -value : value;
 }
 
 std::vector<std::string> SplitOptionList(const char* text) {

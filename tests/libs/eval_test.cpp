@@ -1,0 +1,159 @@
+// Eval: priorities and grouping, the integer and bit operators, variables,
+// the errors and the nesting limit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "libs/eval.h"
+#include "libs/stringlib_fixture.h"
+
+namespace {
+
+// The value as "%.14g", or "E<code>".
+std::string Ev(const std::string& text, const std::vector<qbEvalVariable>& vars = {}) {
+    double v = 0;
+    if (int err = EvaluateExpression(text.c_str(), vars, &v)) return libstest::ErrorText(err);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.14g", v);
+    return buf;
+}
+
+TEST(EvalTest, PrioritiesAndGrouping) {
+    EXPECT_EQ(Ev("2^3^2"), "512");
+    EXPECT_EQ(Ev("2-3-4"), "-5");
+    EXPECT_EQ(Ev("-2^2"), "-4");
+    EXPECT_EQ(Ev("2^-1"), "0.5");
+    EXPECT_EQ(Ev("1 + 2 * 3"), "7");
+    EXPECT_EQ(Ev("(1 + 2) * 3"), "9");
+    EXPECT_EQ(Ev("8 / 2 / 2"), "2");
+    EXPECT_EQ(Ev("1 + 1 << 2"), "8");
+    EXPECT_EQ(Ev("6 & 3 | 8"), "10");
+    EXPECT_EQ(Ev("1 or 0 and 0"), "1");
+    EXPECT_EQ(Ev("\t$FF + 1 "), "256");
+    EXPECT_EQ(Ev("0x10 + 1.5e1"), "31");
+}
+
+TEST(EvalTest, IntegerAndBitOperators) {
+    EXPECT_EQ(Ev("7\\2"), "3");
+    EXPECT_EQ(Ev("-7\\2"), "-3");
+    EXPECT_EQ(Ev("-7 % 3"), "-1");
+    EXPECT_EQ(Ev("7.9 % 3"), "1");
+    EXPECT_EQ(Ev("7 % 0"), "E1089");
+    EXPECT_EQ(Ev("7 \\ 0.5"), "E1089");
+    EXPECT_EQ(Ev("1 / 0"), "E1089");
+    // The smallest integer over -1 must not trap.
+    EXPECT_EQ(Ev("-2147483648 \\ -1"), "2147483648");
+    EXPECT_EQ(Ev("-2147483648 % -1"), "0");
+    EXPECT_EQ(Ev("1e20 \\ 3"), "715827882");
+    EXPECT_EQ(Ev("1 << 4"), "16");
+    EXPECT_EQ(Ev("1<<4"), "E1024");
+    EXPECT_EQ(Ev("1 << 33"), "2");
+    EXPECT_EQ(Ev("$80000000 >> 31"), "1");
+    EXPECT_EQ(Ev("~0"), "4294967295");
+    EXPECT_EQ(Ev("~-5"), "4294967295");
+    EXPECT_EQ(Ev("-1 & 255"), "255");
+    EXPECT_EQ(Ev("1e10 | 0"), "4294967295");
+    EXPECT_EQ(Ev("5 ~ 3"), "6");
+    EXPECT_EQ(Ev("-1 | 0"), "4294967295");
+}
+
+TEST(EvalTest, ComparisonsAndLogic) {
+    EXPECT_EQ(Ev("3 >= 3"), "1");
+    EXPECT_EQ(Ev("3 > 3"), "0");
+    EXPECT_EQ(Ev("2 = 2"), "1");
+    EXPECT_EQ(Ev("1 <> 2"), "1");
+    EXPECT_EQ(Ev("2 <= 1"), "0");
+    EXPECT_EQ(Ev("not 0"), "1");
+    EXPECT_EQ(Ev("not 5"), "0");
+    EXPECT_EQ(Ev("3 and 0"), "0");
+    EXPECT_EQ(Ev("3 and 5"), "5");
+    EXPECT_EQ(Ev("0 or 7"), "7");
+    EXPECT_EQ(Ev("4 or 7"), "4");
+    // A word followed by a letter or digit is no operator.
+    EXPECT_EQ(Ev("not0"), "E1024");
+}
+
+TEST(EvalTest, VariablesInTableOrder) {
+    const std::vector<qbEvalVariable> x{{"x", 4}};
+    EXPECT_EQ(Ev("x*2", x), "8");
+    EXPECT_EQ(Ev("xy", x), "E1024");
+    EXPECT_EQ(Ev("xy + x", {{"x", 4}, {"xy", 10}}), "14");
+    EXPECT_EQ(Ev("a$ * b!", {{"a$", 2}, {"b!", 3}}), "6");
+    EXPECT_TRUE(IsEvalVariableName("_a9$!"));
+    EXPECT_TRUE(IsEvalVariableName(std::string(64, 'n')));
+    EXPECT_FALSE(IsEvalVariableName(std::string(65, 'n')));
+    EXPECT_FALSE(IsEvalVariableName("9x"));
+    EXPECT_FALSE(IsEvalVariableName(""));
+    EXPECT_FALSE(IsEvalVariableName("a-b"));
+}
+
+TEST(EvalTest, ErrorsAndNesting) {
+    EXPECT_EQ(Ev("(1"), "E1186");
+    EXPECT_EQ(Ev("1 2"), "E1018");
+    EXPECT_EQ(Ev("1 )"), "E1018");
+    EXPECT_EQ(Ev(""), "E1024");
+    EXPECT_EQ(Ev("1 +"), "E1024");
+    EXPECT_EQ(Ev("1 .. 2"), "E1187");
+    EXPECT_EQ(Ev("$"), "E1018");
+    EXPECT_EQ(Ev("2 ^ 2 ^ (3"), "E1186");
+    EXPECT_EQ(Ev(std::string(1000000, '(') + "1"), "E1135");
+    EXPECT_EQ(Ev(std::string(100000, '-') + "1"), "E1135");
+    std::string chain = "1";
+    for (int i = 0; i < 300; ++i) chain += "^1";
+    EXPECT_EQ(Ev(chain), "E1135");
+    std::string flat = "1";
+    for (int i = 0; i < 100000; ++i) flat += "+1";
+    EXPECT_EQ(Ev(flat), "100001");
+    std::string ok = std::string(150, '(') + "2" + std::string(150, ')');
+    EXPECT_EQ(Ev(ok), "2");
+}
+
+class EvalCommandTest : public libstest::StringLibFixture {
+protected:
+    // Eval(text, {variables = {{name = ..., value = ...}, ...}}), the list
+    // from index 0.
+    std::string Run(const std::string& text, const std::vector<std::pair<libstest::Arg, double>>& vars) {
+        VmSetTop(L, 0);
+        VmPushCClosure(L, cmdEval, 0);
+        VmPushString(L, text.c_str());
+        VmPushNewTable(L);
+        VmPushString(L, "variables");
+        VmPushNewTable(L);
+        for (size_t i = 0; i < vars.size(); ++i) {
+            VmPushNumber(L, static_cast<double>(i));
+            VmPushNewTable(L);
+            VmPushString(L, "name");
+            Push(vars[i].first);
+            VmSetTableAt(L, -3);
+            VmPushString(L, "value");
+            VmPushNumber(L, vars[i].second);
+            VmSetTableAt(L, -3);
+            VmSetTableAt(L, -3);
+        }
+        VmSetTableAt(L, -3);
+        return Results(VmPCall(L, 2, kMultRet, 0));
+    }
+};
+
+TEST_F(EvalCommandTest, TheVariablesOption) {
+    EXPECT_EQ(Run("x * 2 + 1", {{std::string("x"), 4}}), "9");
+    EXPECT_EQ(Run("x + y", {{std::string("x"), 1}, {std::string("y"), 2}}), "3");
+    EXPECT_EQ(Run("1", {{std::string("9x"), 4}}), "E1055");
+    EXPECT_EQ(Run("1", {{std::string(65, 'v'), 4}}), "E1055");
+    EXPECT_EQ(Run("1", {{5.0, 4}}), "E1055");
+    EXPECT_EQ(Call(cmdEval, {"2^10"}), "1024");
+    EXPECT_EQ(Call(cmdEval, {"7 % 0"}), "E1089");
+    EXPECT_EQ(Call(cmdEval, {std::string("1 + 1\0 junk", 11)}), "2");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EvalNamesTest, ANameWithAZeroByteNeverReadsPastTheText) {
+    EXPECT_EQ(Ev("ab", {{std::string("ab\0cd", 5), 1}}), "E1024");
+}
+
+}  // namespace
