@@ -1,7 +1,6 @@
 // The "graphics" library's tables, its opening and its runtime tags.
-// Commands whose subsystems are not here yet (pointer images, clip-region
-// objects, snapshots, attribute queries, picture probing, default draw
-// tags) join the command table with them, in the table's order.
+// Commands whose subsystems are not here yet (pointer images, attribute
+// queries) join the command table with them, in the table's order.
 #include "draw/graphicslib.h"
 
 #include <memory>
@@ -17,6 +16,7 @@
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
+#include "draw/graphicsobjects.h"
 #include "objects/objectoptions.h"
 
 namespace {
@@ -99,8 +99,11 @@ const ScriptCommand kGraphicsCommands[] = {
     {"GetFPSLimit", cmdGetFPSLimit},
     {"IsPicture", cmdIsPicture},
     {"GetRealColor", cmdGetRealColor},
+    {"SaveSnapshot", cmdSaveSnapshot},
     {"MixRGB", cmdMixRGB},
+    {"CreateClipRegion", cmdCreateClipRegion},
     {"SetClipRegion", cmdSetClipRegion},
+    {"FreeClipRegion", cmdFreeClipRegion},
     {"AsyncDrawFrame", cmdAsyncDrawFrame},
     {"CancelAsyncDraw", cmdCancelAsyncDraw},
     {"FinishAsyncDraw", cmdFinishAsyncDraw},
@@ -170,6 +173,7 @@ int InitGraphicsLibrary(ScriptState* L) {
     SpareOutput() = std::move(spare);
     Tags() = GraphicsTags{};
     InitDisplayObjectDefaults();
+    InstallClipRegionHooks();
     if (int err = AddSetTagHook(&SetGraphicsTag)) return err;
     if (int err = AddGetTagHook(&GetGraphicsTag)) return err;
     // Registration raises on failure; its result only counts the tables made.
