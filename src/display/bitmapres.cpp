@@ -3,10 +3,12 @@
 #include "display/bitmapres.h"
 
 #include "display/clipregions.h"
+#include "display/pointers.h"
 #include "display/safeblt.h"
 
 void FreeBitmapResources(ScriptState* L) {
     FreeImageCache();
     FreeAllClipRegions(L);
+    FreeAllPointers(L);
     FreeSafeBltScratch();
 }

@@ -1,6 +1,6 @@
 // The "graphics" library's tables, its opening and its runtime tags.
-// Commands whose subsystems are not here yet (pointer images, attribute
-// queries) join the command table with them, in the table's order.
+// GetAttribute joins the command table with the attribute queries, in the
+// table's order.
 #include "draw/graphicslib.h"
 
 #include <memory>
@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/objecthooks.h"
 #include "display/output.h"
+#include "display/pointers.h"
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
@@ -91,7 +92,9 @@ const ScriptCommand kGraphicsCommands[] = {
     {"Blue", cmdBlue},
     {"RGB", cmdRGB},
     {"ARGB", cmdARGB},
+    {"MovePointer", cmdMovePointer},
     {"HidePointer", cmdHidePointer},
+    {"SetPointer", cmdSetPointer},
     {"ShowPointer", cmdShowPointer},
     {"GetPen", cmdGetPen},
     {"VWait", VWait},
@@ -104,6 +107,8 @@ const ScriptCommand kGraphicsCommands[] = {
     {"CreateClipRegion", cmdCreateClipRegion},
     {"SetClipRegion", cmdSetClipRegion},
     {"FreeClipRegion", cmdFreeClipRegion},
+    {"CreatePointer", cmdCreatePointer},
+    {"FreePointer", cmdFreePointer},
     {"AsyncDrawFrame", cmdAsyncDrawFrame},
     {"CancelAsyncDraw", cmdCancelAsyncDraw},
     {"FinishAsyncDraw", cmdFinishAsyncDraw},
@@ -181,5 +186,6 @@ int InitGraphicsLibrary(ScriptState* L) {
     VmRegisterConstants(L, kGraphicsConstants, 0);
     if (int err = RegisterCommandTable(kGraphicsCommands, "graphics", kGraphicsConstants)) return err;
     if (int err = RegisterObjectList(ClipRegionListHead())) return err;
+    if (int err = RegisterObjectList(PointerListHead())) return err;
     return RegisterObjectList(AsyncDrawListHead());
 }

@@ -11,3 +11,7 @@ void InstallClipRegionHooks();
 int cmdCreateClipRegion(ScriptState* L);
 int cmdFreeClipRegion(ScriptState* L);
 int cmdSaveSnapshot(ScriptState* L);
+int cmdCreatePointer(ScriptState* L);
+int cmdSetPointer(ScriptState* L);
+int cmdMovePointer(ScriptState* L);
+int cmdFreePointer(ScriptState* L);

@@ -52,11 +52,11 @@ constexpr char kConstantList[] =
 // arrive with the subsystems they belong to.
 const std::pair<const char*, bool> kCommandOrder[] = {
     {"Red", true},           {"Green", true},          {"Blue", true},            {"RGB", true},
-    {"ARGB", true},          {"MovePointer", false},   {"HidePointer", true},     {"SetPointer", false},
+    {"ARGB", true},          {"MovePointer", true},   {"HidePointer", true},     {"SetPointer", true},
     {"ShowPointer", true},   {"GetAttribute", false},  {"GetPen", true},          {"VWait", true},
     {"SetFPSLimit", true},   {"GetFPSLimit", true},    {"IsPicture", true},       {"GetRealColor", true},
     {"SaveSnapshot", true}, {"MixRGB", true},         {"CreateClipRegion", true}, {"SetClipRegion", true},
-    {"FreeClipRegion", true}, {"CreatePointer", false}, {"FreePointer", false},  {"AsyncDrawFrame", true},
+    {"FreeClipRegion", true}, {"CreatePointer", true}, {"FreePointer", true},  {"AsyncDrawFrame", true},
     {"CancelAsyncDraw", true}, {"FinishAsyncDraw", true}, {"DumpVideoTime", true}, {"GetRandomColor", true},
     {"SetDrawTagsDefault", true}, {"BeginRefresh", true}, {"EndRefresh", true}, {"Intersection", true},
 };
