@@ -2,6 +2,8 @@
 // through the inbuilt encoders.
 #include "display/imagewriter.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -15,6 +17,8 @@
 namespace {
 
 constexpr uint32_t kBMPHeaderBytes = 54;
+// A pixel word's first three bytes in memory are blue, green and red.
+static_assert(std::endian::native == std::endian::little);
 
 void Put16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -78,22 +82,31 @@ int WriteBMP(const qbByteSink& sink, const uint32_t* pixels, int32_t width, int3
     Put16(header + 28, 24);
     // A header written short is a write fault like a short row.
     if (sink.write(sink.context, header, sizeof header) != sizeof header) return ERR_WRITE;
-    std::vector<uint8_t> row;
+    // Rows go out in blocks of about 64 KB: one write per row would
+    // cost more than the conversion.
+    const int32_t rowsPerBlock = static_cast<int32_t>(std::max<int64_t>(1, std::min<int64_t>(height, (1 << 16) / rowBytes)));
+    std::vector<uint8_t> block;
     try {
-        row.assign(static_cast<size_t>(rowBytes), 0);
+        block.assign(static_cast<size_t>(rowBytes * rowsPerBlock), 0);
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    for (int32_t y = height - 1; y >= 0; --y) {
-        const uint32_t* src = pixels + static_cast<size_t>(y) * width;
-        uint8_t* out = row.data();
-        for (int32_t x = 0; x < width; ++x, out += 3) {
-            const uint32_t p = src[x];
-            out[0] = static_cast<uint8_t>(p);
-            out[1] = static_cast<uint8_t>(p >> 8);
-            out[2] = static_cast<uint8_t>(p >> 16);
+    int32_t y = height - 1;
+    while (y >= 0) {
+        const int32_t rows = std::min(rowsPerBlock, y + 1);
+        for (int32_t r = 0; r < rows; ++r, --y) {
+            const uint32_t* src = pixels + static_cast<size_t>(y) * width;
+            uint8_t* out = block.data() + static_cast<size_t>(r) * static_cast<size_t>(rowBytes);
+            // Four bytes per pixel, the fourth overwritten by the next one;
+            // the last pixel's three leave the zero padding alone.
+            for (int32_t x = 0; x < width - 1; ++x, out += 3) std::memcpy(out, &src[x], 4);
+            const uint32_t last = src[width - 1];
+            out[0] = static_cast<uint8_t>(last);
+            out[1] = static_cast<uint8_t>(last >> 8);
+            out[2] = static_cast<uint8_t>(last >> 16);
         }
-        if (sink.write(sink.context, row.data(), row.size()) != row.size()) return ERR_WRITE;
+        const size_t bytes = static_cast<size_t>(rows) * static_cast<size_t>(rowBytes);
+        if (sink.write(sink.context, block.data(), bytes) != bytes) return ERR_WRITE;
     }
     return 0;
 }
