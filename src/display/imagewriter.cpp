@@ -84,7 +84,8 @@ int WriteBMP(const qbByteSink& sink, const uint32_t* pixels, int32_t width, int3
     if (sink.write(sink.context, header, sizeof header) != sizeof header) return ERR_WRITE;
     // Rows go out in blocks of about 64 KB: one write per row would
     // cost more than the conversion.
-    const int32_t rowsPerBlock = static_cast<int32_t>(std::max<int64_t>(1, std::min<int64_t>(height, (1 << 16) / rowBytes)));
+    const int32_t rowsPerBlock =
+        static_cast<int32_t>(std::max<int64_t>(1, std::min<int64_t>(height, (1 << 16) / rowBytes)));
     std::vector<uint8_t> block;
     try {
         block.assign(static_cast<size_t>(rowBytes * rowsPerBlock), 0);
