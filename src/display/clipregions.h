@@ -31,7 +31,7 @@ enum : uint32_t {
 };
 
 // Not found: ERR_FINDCLIPREGION with the id's number as the message's
-// argument. No layer holds a region yet, so none is ever locked.
+// argument. Regions never change in place, so none is ever locked.
 int GetClipRegionRecord(ObjectID id, qbClipRegionObject** out, uint32_t flags);
 
 // SetClipRegion: an id of 0 or -1 without a handle switches clipping off,
