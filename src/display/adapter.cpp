@@ -9,6 +9,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/pixelformats.h"
 #include "core/plugin.h"
 #include "core/runstate.h"
 #include "display/blitroute.h"
@@ -401,10 +402,15 @@ qbBitmap* GrabDisplayScreen(qbDisplay* d, int32_t x, int32_t y, int32_t width, i
     NativeBitmapPtr grab = GrabScreenRegion(d, x, y, width, height);
     if (!grab) return nullptr;
     std::vector<uint32_t> argb(static_cast<size_t>(grab->width) * static_cast<size_t>(grab->height));
+    // The backend grabs in its own pixel format, which need not be ARGB.
     for (int32_t row = 0; row < grab->height; ++row) {
-        const auto* from = reinterpret_cast<const uint32_t*>(grab->pixels.get() +
-                                                             static_cast<size_t>(row) * static_cast<size_t>(grab->bytesPerRow));
-        std::copy(from, from + grab->width, argb.begin() + static_cast<ptrdiff_t>(row) * grab->width);
+        const uint8_t* from = grab->pixels.get() + static_cast<size_t>(row) * static_cast<size_t>(grab->bytesPerRow);
+        uint32_t* to = argb.data() + static_cast<size_t>(row) * static_cast<size_t>(grab->width);
+        for (int32_t col = 0; col < grab->width; ++col) {
+            uint8_t rgb[3];
+            ReadPixelRGB(from + static_cast<size_t>(col) * grab->bytesPerPixel, grab->pixelFormat, rgb);
+            to[col] = uint32_t{rgb[0]} << 16 | uint32_t{rgb[1]} << 8 | rgb[2];
+        }
     }
     CreateBitmapFromARGB(argb.data(), kNoKeyColour, grab->width, grab->height, grab->width, false, 0, 0, &out,
                          nullptr, nullptr);

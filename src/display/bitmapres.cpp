@@ -1,5 +1,14 @@
-// Bitmap resources: nothing beyond the image cache (imagecache.cpp) is kept
-// yet.
+// Bitmap resources shared by all displays, released at shutdown after the
+// displays (and so every layer) are gone.
 #include "display/bitmapres.h"
 
-void FreeBitmapResources(ScriptState*) {}
+#include "display/clipregions.h"
+#include "display/pointers.h"
+#include "display/safeblt.h"
+
+void FreeBitmapResources(ScriptState* L) {
+    FreeImageCache();
+    FreeAllClipRegions(L);
+    FreeAllPointers(L);
+    FreeSafeBltScratch();
+}

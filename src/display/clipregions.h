@@ -7,6 +7,8 @@
 #include "core/objects.h"
 #include "imaging/blit.h"
 
+struct ScriptState;
+
 constexpr int kObjectTypeClipRegion = 35;
 
 // The region object: the rectangle and mask the blits read (top-left corner
@@ -29,9 +31,23 @@ enum : uint32_t {
 };
 
 // Not found: ERR_FINDCLIPREGION with the id's number as the message's
-// argument. No layer holds a region yet, so none is ever locked.
+// argument. Regions never change in place, so none is ever locked.
 int GetClipRegionRecord(ObjectID id, qbClipRegionObject** out, uint32_t flags);
 
 // SetClipRegion: an id of 0 or -1 without a handle switches clipping off,
 // any other id makes that region the current output's.
 int ChooseClipRegion(ObjectID id);
+
+// Whether any layer still clips with the region; the layers' owner installs
+// the answer (without it no layer holds a region).
+using ClipRegionUseHook = bool (*)(const qbClipRegion* region);
+void SetClipRegionUseHook(ClipRegionUseHook hook);
+bool IsClipRegionInUse(const qbClipRegion* region);
+
+// Unlinks the region and frees it with its mask and named data.
+void FreeClipRegionRecord(ScriptState* L, qbClipRegionObject* region);
+// Frees the regions whose freeing waited for their layers and that no
+// layer uses any more.
+void FreeUnusedClipRegions(ScriptState* L);
+// Shutdown: every region, whoever uses it.
+void FreeAllClipRegions(ScriptState* L);

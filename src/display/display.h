@@ -17,6 +17,7 @@
 
 struct qbBGPic;
 struct qbClipRegionObject;
+struct qbPointerObject;
 struct qbDisplayHook;
 
 constexpr int kObjectTypeDisplay = 21;
@@ -157,7 +158,8 @@ struct qbDisplay : qbObject {
     int32_t outputPosition[4] = {};
     int32_t savedOutputPosition[4] = {};
     int32_t savedLayers = 0;
-    void* pointer = nullptr;
+    qbPointerObject* pointer = nullptr;  // SetPointer's choice; null is the system arrow
+    uint32_t pointerFlags = 0;
     int32_t pointerHidden = 0;
     int32_t activateOnOpen = 0;
     BitmapPtr shapeMask;

@@ -17,6 +17,7 @@
 #include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/objecthooks.h"
+#include "display/pointers.h"
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "platform/platform_ops.h"
@@ -118,7 +119,7 @@ void ShowPointerState(qbDisplay* d) {
     } else if (d->pointerHidden) {
         ShowHideDisplayPointer(d, false);
     } else if (d->pointer) {
-        SetDisplayPointer(d, d->pointer, 2);
+        SetDisplayPointer(d, d->pointer->native, d->pointer->kind);
     } else {
         ShowHideDisplayPointer(d, true);
     }

@@ -1,7 +1,6 @@
 // The "graphics" library's tables, its opening and its runtime tags.
-// Commands whose subsystems are not here yet (pointer images, clip-region
-// objects, snapshots, attribute queries, picture probing, default draw
-// tags) join the command table with them, in the table's order.
+// GetAttribute joins the command table with the attribute queries, in the
+// table's order.
 #include "draw/graphicslib.h"
 
 #include <memory>
@@ -14,9 +13,11 @@
 #include "display/display.h"
 #include "display/objecthooks.h"
 #include "display/output.h"
+#include "display/pointers.h"
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
+#include "draw/graphicsobjects.h"
 #include "objects/objectoptions.h"
 
 namespace {
@@ -91,7 +92,9 @@ const ScriptCommand kGraphicsCommands[] = {
     {"Blue", cmdBlue},
     {"RGB", cmdRGB},
     {"ARGB", cmdARGB},
+    {"MovePointer", cmdMovePointer},
     {"HidePointer", cmdHidePointer},
+    {"SetPointer", cmdSetPointer},
     {"ShowPointer", cmdShowPointer},
     {"GetPen", cmdGetPen},
     {"VWait", VWait},
@@ -99,8 +102,13 @@ const ScriptCommand kGraphicsCommands[] = {
     {"GetFPSLimit", cmdGetFPSLimit},
     {"IsPicture", cmdIsPicture},
     {"GetRealColor", cmdGetRealColor},
+    {"SaveSnapshot", cmdSaveSnapshot},
     {"MixRGB", cmdMixRGB},
+    {"CreateClipRegion", cmdCreateClipRegion},
     {"SetClipRegion", cmdSetClipRegion},
+    {"FreeClipRegion", cmdFreeClipRegion},
+    {"CreatePointer", cmdCreatePointer},
+    {"FreePointer", cmdFreePointer},
     {"AsyncDrawFrame", cmdAsyncDrawFrame},
     {"CancelAsyncDraw", cmdCancelAsyncDraw},
     {"FinishAsyncDraw", cmdFinishAsyncDraw},
@@ -170,6 +178,7 @@ int InitGraphicsLibrary(ScriptState* L) {
     SpareOutput() = std::move(spare);
     Tags() = GraphicsTags{};
     InitDisplayObjectDefaults();
+    InstallClipRegionHooks();
     if (int err = AddSetTagHook(&SetGraphicsTag)) return err;
     if (int err = AddGetTagHook(&GetGraphicsTag)) return err;
     // Registration raises on failure; its result only counts the tables made.
@@ -177,5 +186,6 @@ int InitGraphicsLibrary(ScriptState* L) {
     VmRegisterConstants(L, kGraphicsConstants, 0);
     if (int err = RegisterCommandTable(kGraphicsCommands, "graphics", kGraphicsConstants)) return err;
     if (int err = RegisterObjectList(ClipRegionListHead())) return err;
+    if (int err = RegisterObjectList(PointerListHead())) return err;
     return RegisterObjectList(AsyncDrawListHead());
 }

@@ -58,6 +58,7 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
 void ReleaseLayerSources(ScriptState* L) {
     PurgeDetachedBrushes(L);
     FreeUnusedPendingBGPics(L);
+    FreeUnusedClipRegions(L);
 }
 
 }  // namespace
@@ -404,7 +405,10 @@ void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources) {
     stack.reset();
     // Only the brush copies: BGPics waiting to be freed are swept by their
     // own list walk, which may be the caller of this very free.
-    if (releaseSources) PurgeDetachedBrushes(L);
+    if (releaseSources) {
+        PurgeDetachedBrushes(L);
+        FreeUnusedClipRegions(L);
+    }
 }
 
 int UndoLayer(ScriptState* L, int32_t type, ObjectID id, int32_t level, bool noRefresh) {

@@ -1,5 +1,7 @@
 // Async-draw objects driven through AsyncDrawFrame, FinishAsyncDraw and
 // CancelAsyncDraw with a scripted owner that counts what it was asked.
+#include <deque>
+
 #include "core/errcodes.h"
 #include "display/displays.h"
 #include "display/output.h"
@@ -46,6 +48,11 @@ struct Effect {
 
 class AsyncDrawTest : public GraphicsWorld {
 protected:
+    // Objects a test leaves are freed after its body, and their free
+    // callbacks still write to their effects then.
+    Effect& NewEffect() { return effects_.emplace_back(); }
+    std::deque<Effect> effects_;
+
     qbAsyncDraw* Add(Effect* e) {
         qbAsyncDrawCallbacks cb;
         cb.drawFrame = &Effect::Draw;
@@ -72,7 +79,7 @@ protected:
 
 TEST_F(AsyncDrawTest, FramesUntilDoneThenTheLastCallFreesWithoutDrawing) {
     OpenDisplayOne();
-    Effect e;
+    Effect& e = NewEffect();
     qbAsyncDraw* r = Add(&e);
     double result = -1;
     for (int i = 0; i < 3; ++i) {
@@ -91,7 +98,7 @@ TEST_F(AsyncDrawTest, FramesUntilDoneThenTheLastCallFreesWithoutDrawing) {
 
 TEST_F(AsyncDrawTest, ChosenFramesNeedLayersAndTheCurrentFrameDrawsNothing) {
     qbDisplay* d = OpenDisplayOne();
-    Effect e;
+    Effect& e = NewEffect();
     qbAsyncDraw* r = Add(&e);
     double result = -1;
     EXPECT_EQ(Frame(r, &result, 1), ERR_NOLAYERS);
@@ -114,7 +121,7 @@ TEST_F(AsyncDrawTest, ChosenFramesNeedLayersAndTheCurrentFrameDrawsNothing) {
 TEST_F(AsyncDrawTest, FrameZeroDrawsTheNextFrameFromTheStart) {
     qbDisplay* d = OpenDisplayOne();
     d->layersEnabled = 1;
-    Effect e;
+    Effect& e = NewEffect();
     qbAsyncDraw* r = Add(&e);
     double result = -1;
     for (int i = 1; i <= 3; ++i) {
@@ -131,7 +138,7 @@ TEST_F(AsyncDrawTest, FrameZeroDrawsTheNextFrameFromTheStart) {
 TEST_F(AsyncDrawTest, AFrameBeyondTheEndOfARunningEffectIsRefused) {
     qbDisplay* d = OpenDisplayOne();
     d->layersEnabled = 1;
-    Effect e;
+    Effect& e = NewEffect();
     qbAsyncDraw* r = Add(&e);
     EXPECT_EQ(Frame(r, nullptr, 9), ERR_ANIMFRAME);
     EXPECT_EQ(e.freed, 0);
@@ -139,7 +146,7 @@ TEST_F(AsyncDrawTest, AFrameBeyondTheEndOfARunningEffectIsRefused) {
 
 TEST_F(AsyncDrawTest, LookupsGuardsAndDrawErrors) {
     qbDisplay* d = OpenDisplayOne();
-    Effect e;
+    Effect& e = NewEffect();
     qbAsyncDraw* r = Add(&e);
     EXPECT_EQ(RunNumbers("AsyncDrawFrame", {5}), ERR_FINDASYNCDRAW);
     int dummy = 0;
@@ -158,7 +165,8 @@ TEST_F(AsyncDrawTest, LookupsGuardsAndDrawErrors) {
 
 TEST_F(AsyncDrawTest, FinishAndCancelFreeWithTheirFlags) {
     OpenDisplayOne();
-    Effect finished, cancelled;
+    Effect& finished = NewEffect();
+    Effect& cancelled = NewEffect();
     qbAsyncDraw* a = Add(&finished);
     qbAsyncDraw* b = Add(&cancelled);
     EXPECT_TRUE(DisplayHasAsyncDraws(a->display));
@@ -182,7 +190,8 @@ TEST_F(AsyncDrawTest, FinishAndCancelFreeWithTheirFlags) {
 
 TEST_F(AsyncDrawTest, FreeingAllOrTheirDisplaysCancelsThem) {
     OpenDisplayOne();
-    Effect a, b;
+    Effect& a = NewEffect();
+    Effect& b = NewEffect();
     Add(&a);
     Add(&b);
     EXPECT_EQ(CheckAsyncDrawsBusy(), 0);
@@ -190,7 +199,7 @@ TEST_F(AsyncDrawTest, FreeingAllOrTheirDisplaysCancelsThem) {
     EXPECT_EQ(a.freeFlag, 0);
     EXPECT_EQ(b.freeFlag, 0);
     EXPECT_EQ(*AsyncDrawListHead(), nullptr);
-    Effect e;
+    Effect& e = NewEffect();
     Add(&e);
     FreeAllDisplays(L_);
     EXPECT_EQ(e.freed, 1);

@@ -21,7 +21,10 @@ protected:
     }
     void TearDown() override {
         FreeAllAsyncDraws(L_);
-        *ClipRegionListHead() = nullptr;
+        // Layers go before the regions they clip with.
+        FreeAllDisplays(L_);
+        FreeAllBGPics(L_);
+        FreeAllClipRegions(L_);
         regions_.clear();
         DisplayLibWorld::TearDown();
     }
@@ -36,7 +39,7 @@ protected:
         return Find(1);
     }
 
-    // A region as the clip-region commands will make it, appended to the list.
+    // A plain region record appended to the list, which owns it.
     qbClipRegionObject* AddRegion(int32_t id, int32_t x, int32_t y, int32_t width, int32_t height) {
         auto r = std::make_unique<qbClipRegionObject>();
         r->type = kObjectTypeClipRegion;
@@ -48,8 +51,8 @@ protected:
         qbObject** link = ClipRegionListHead();
         while (*link) link = &(*link)->next;
         *link = r.get();
-        regions_.push_back(std::move(r));
-        return regions_.back().get();
+        regions_.push_back(r.get());
+        return r.release();
     }
 
     // The number result of a command that succeeded.
@@ -62,5 +65,5 @@ protected:
         return v;
     }
 
-    std::vector<std::unique_ptr<qbClipRegionObject>> regions_;
+    std::vector<qbClipRegionObject*> regions_;  // owned by the region list
 };

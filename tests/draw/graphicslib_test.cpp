@@ -52,11 +52,11 @@ constexpr char kConstantList[] =
 // arrive with the subsystems they belong to.
 const std::pair<const char*, bool> kCommandOrder[] = {
     {"Red", true},           {"Green", true},          {"Blue", true},            {"RGB", true},
-    {"ARGB", true},          {"MovePointer", false},   {"HidePointer", true},     {"SetPointer", false},
+    {"ARGB", true},          {"MovePointer", true},   {"HidePointer", true},     {"SetPointer", true},
     {"ShowPointer", true},   {"GetAttribute", false},  {"GetPen", true},          {"VWait", true},
     {"SetFPSLimit", true},   {"GetFPSLimit", true},    {"IsPicture", true},       {"GetRealColor", true},
-    {"SaveSnapshot", false}, {"MixRGB", true},         {"CreateClipRegion", false}, {"SetClipRegion", true},
-    {"FreeClipRegion", false}, {"CreatePointer", false}, {"FreePointer", false},  {"AsyncDrawFrame", true},
+    {"SaveSnapshot", true}, {"MixRGB", true},         {"CreateClipRegion", true}, {"SetClipRegion", true},
+    {"FreeClipRegion", true}, {"CreatePointer", true}, {"FreePointer", true},  {"AsyncDrawFrame", true},
     {"CancelAsyncDraw", true}, {"FinishAsyncDraw", true}, {"DumpVideoTime", true}, {"GetRandomColor", true},
     {"SetDrawTagsDefault", true}, {"BeginRefresh", true}, {"EndRefresh", true}, {"Intersection", true},
 };
@@ -254,7 +254,7 @@ TEST_F(GraphicsLibTest, SetClipRegionChecksTheRegionAgainstTheOutput) {
     EXPECT_EQ(d->clipRegion, nullptr);
     EXPECT_EQ(RunNumbers("SetClipRegion", {3}), 0);
     EXPECT_EQ(RunNumbers("SetClipRegion", {2}), 0);
-    EXPECT_EQ(d->clipRegion, regions_[1].get());
+    EXPECT_EQ(d->clipRegion, regions_[1]);
     EXPECT_EQ(d->clipLeft, 100);
     EXPECT_EQ(d->clipRight, 299);
     EXPECT_EQ(RunNumbers("SetClipRegion", {7}), ERR_FINDCLIPREGION);

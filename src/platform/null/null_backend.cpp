@@ -1,6 +1,7 @@
 // The in-memory backend for tests and for the player until a window system
 // exists.
 #include "platform/null/null_backend.h"
+#include "platform/null/null_pointer.h"
 #include "platform/null/null_screen.h"
 
 #include <algorithm>
@@ -484,11 +485,6 @@ int NoJoysticks(int* outCount) {
     if (outCount) *outCount = 0;
     return 0;
 }
-// The pointer shape is accepted and shows nothing; the null handle is the arrow.
-int NoPointerShape(uint32_t*, int, int, qbNativePointer** outPointer, int, int) {
-    if (outPointer) *outPointer = nullptr;
-    return 0;
-}
 
 qbPlatformOps MakeNullOps() {
     qbPlatformOps ops = platform_fill::NeutralOps("null");
@@ -575,7 +571,7 @@ qbPlatformOps MakeNullOps() {
     ops.NativeFontEngineAvailable = &NoFontEngine;
     ops.ReadJoystick = &NoJoystickAtPort;
     ops.ScanJoysticks = &NoJoysticks;
-    ops.CreateNativePointer = &NoPointerShape;
+    null_backend::FillPointerOps(ops);
     null_backend::FillPullAudioOps(ops);
     return ops;
 }
@@ -586,6 +582,7 @@ void Reset() {
     Lock lock(S().mutex);
     S().Clear();
     ResetScreen();
+    ResetPointers();
 }
 
 std::recursive_mutex& BackendMutex() { return S().mutex; }
