@@ -6,7 +6,8 @@ QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libs
 # xfonts-base: the X core fonts that SDL's message box needs, for the error
 # box test under Xvfb; xdotool presses the box's button there.
 QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps xfonts-base libjpeg-turbo-progs imagemagick netpbm
-    libpixman-1-dev sox libfreetype-dev libcairo2-dev libagg-dev xdotool libopencv-imgproc-dev)
+    libpixman-1-dev sox libfreetype-dev libcairo2-dev libagg-dev xdotool libopencv-imgproc-dev
+    libimagequant-dev)
 
 qb_ensure_packages() {
     local missing=()

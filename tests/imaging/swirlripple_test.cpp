@@ -184,13 +184,18 @@ TEST(Ripple, LargePhaseAndCornerCentre) {
     auto p = Positions(w, h);
     RippleRig rig(p.data(), w, h, kFormatARGB, 0, 0);
     EXPECT_EQ(rig.r.extent, 0);
-    RipplePixels32(rig.r, -1);
+    auto timed = [&] {
+        const auto t0 = std::chrono::steady_clock::now();
+        RipplePixels32(rig.r, -1);
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    };
+    const double plain = timed();
     rig.r.phase = 1e9;
     rig.r.waveLength = 1;
-    const auto t0 = std::chrono::steady_clock::now();
-    RipplePixels32(rig.r, -1);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_LT(ms, 50);
+    const double far = timed();
+    // A huge phase costs no more than a small one (the optimised build
+    // takes a few milliseconds either way; sanitizers slow both alike).
+    EXPECT_LT(far, 3 * plain + 5);
     EXPECT_EQ(IntSqrt64(int64_t{100000} * 100000 + 1), 100000);
     EXPECT_EQ(IntSqrt64(int64_t{46341} * 46341 - 1), 46340);
 }
