@@ -164,6 +164,27 @@ void Swirl(const qbSwirlRequest& r, int32_t angle) {
     if (angle > 359) angle = 720 - angle;
     const double theta0 = angle * kDegree;
     const bool direct = angle < 0 && !r.sourceAlpha;
+    // The turn depends on the whole-pixel distance alone: its sine and
+    // cosine once per distance instead of once per pixel.
+    std::vector<double> sines, cosines;
+    try {
+        sines.resize(static_cast<size_t>(radius) + 2);
+        cosines.resize(sines.size());
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (size_t d = 0; d < sines.size(); ++d) {
+        const double f = 1 - static_cast<double>(d) / radius;
+        const double theta = theta0 * f * f;
+        if (direct) {
+            sines[d] = std::sin(theta), cosines[d] = std::cos(theta);
+        } else {
+            const double t = theta / 0.001;
+            const int i = t <= 0 ? 0 : t >= kDisplaceTableSize - 1 ? kDisplaceTableSize - 1 : static_cast<int>(t);
+            sines[d] = r.sine[i], cosines[d] = r.cosine[i];
+        }
+    }
+    const bool unitX = scaleX == 1, unitY = scaleY == 1;
     const Planes planes = PlanesOf(r);
     Displace<P>(planes, k, r.reverse, [&](int32_t x, int32_t y, int32_t* sx, int32_t* sy) {
         const double dy = (y - cy) * scaleY, dx = (x - cx) * scaleX;
@@ -172,25 +193,34 @@ void Swirl(const qbSwirlRequest& r, int32_t angle) {
             *sx = x, *sy = y;
             return;
         }
-        const double d = static_cast<double>(IntSqrt64(static_cast<int64_t>(d2)));
-        const double f = 1 - d / radius;
-        const double theta = theta0 * f * f;
-        double s, c;
-        if (direct) {
-            s = std::sin(theta), c = std::cos(theta);
-        } else {
-            const double t = theta / 0.001;
-            const int i = t <= 0 ? 0 : t >= kDisplaceTableSize - 1 ? kDisplaceTableSize - 1 : static_cast<int>(t);
-            s = r.sine[i], c = r.cosine[i];
-        }
-        *sx = Limit((dx * c - dy * s) / scaleX + cx, r.width);
-        *sy = Limit((dx * s + dy * c) / scaleY + cy, r.height);
+        const auto d = static_cast<size_t>(IntSqrt64(static_cast<int64_t>(d2)));
+        const double s = sines[d], c = cosines[d];
+        // Dividing by a scale of 1 changes nothing, so it is skipped.
+        const double u = dx * c - dy * s, v = dx * s + dy * c;
+        *sx = Limit((unitX ? u : u / scaleX) + cx, r.width);
+        *sy = Limit((unitY ? v : v / scaleY) + cy, r.height);
     });
+}
+
+// The ripple's displacement factor at a distance d.
+double RippleFactor(int32_t d, double phase, const qbRippleRequest& r) {
+    // fmod, not a loop of subtractions: a script phase of 1e9 would
+    // otherwise cost a million steps per pixel.
+    double a = std::fmod(d / r.waveLength * kTwoPi - phase, kTwoPi);
+    if (a < 0) a += kTwoPi;
+    if (!(a >= 0)) a = 0;
+    const int i = std::min(static_cast<int>(a / 0.001), kDisplaceTableSize - 1);
+    double v = r.amplitude * r.sine[i];
+    // An extent of 0 (a centre at 0, 0) would divide by zero.
+    const double extent = std::max(r.extent, 1);
+    v = (extent - d) / extent * v;
+    if (d != 0) v = v * r.waveLength / d;
+    return v;
 }
 
 template <typename P>
 void Ripple(qbRippleRequest& r, int32_t step) {
-    if (!r.distances || !r.sine) return;
+    if (!r.distances || !r.sine || r.width < 1 || r.height < 1) return;
     const int32_t n = std::max(r.steps, 1);
     const int32_t k = step < 0 ? 0 : static_cast<int32_t>(int64_t{step} * 255 / (2 * int64_t{n}));
     r.current = r.distances;
@@ -199,10 +229,23 @@ void Ripple(qbRippleRequest& r, int32_t step) {
         r.amplitude = (step < n ? step : 2.0 * n - step) * r.amplitudePerStep;
     }
     const double phase = r.phase;
+    // The factor depends on the distance alone: once per distance, as
+    // ComputeRippleOffset would find it for every pixel at that distance.
+    const size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
+    const int32_t farthest = std::max(0, *std::max_element(r.distances, r.distances + count));
+    std::vector<double> factors;
+    try {
+        factors.resize(static_cast<size_t>(farthest) + 1);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (int32_t d = 0; d <= farthest; ++d) factors[static_cast<size_t>(d)] = RippleFactor(d, phase, r);
     const Planes planes = PlanesOf(r);
+    const int32_t* next = r.distances;
     Displace<P>(planes, k, r.reverse, [&](int32_t x, int32_t y, int32_t* sx, int32_t* sy) {
-        ComputeRippleOffset(phase, x, y, r);
-        *sx = r.resultX, *sy = r.resultY;
+        const double v = factors[static_cast<size_t>(std::max(*next++, 0))];
+        *sx = Limit(x + (x - r.centreX) * v, r.width);
+        *sy = Limit(y + (y - r.centreY) * v, r.height);
     });
 }
 
@@ -247,18 +290,7 @@ void RipplePixels32(qbRippleRequest& request, int32_t step) { Ripple<uint32_t>(r
 void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step); }
 
 void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& r) {
-    const int32_t d = *r.current++;
-    // fmod, not a loop of subtractions: a script phase of 1e9 would
-    // otherwise cost a million steps per pixel.
-    double a = std::fmod(d / r.waveLength * kTwoPi - phase, kTwoPi);
-    if (a < 0) a += kTwoPi;
-    if (!(a >= 0)) a = 0;
-    const int i = std::min(static_cast<int>(a / 0.001), kDisplaceTableSize - 1);
-    double v = r.amplitude * r.sine[i];
-    // An extent of 0 (a centre at 0, 0) would divide by zero.
-    const double extent = std::max(r.extent, 1);
-    v = (extent - d) / extent * v;
-    if (d != 0) v = v * r.waveLength / d;
+    const double v = RippleFactor(*r.current++, phase, r);
     r.resultX = Limit(x + (x - r.centreX) * v, r.width);
     r.resultY = Limit(y + (y - r.centreY) * v, r.height);
 }

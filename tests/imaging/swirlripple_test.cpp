@@ -146,6 +146,13 @@ TEST(Swirl, SixteenBitTwinMovesTheSamePixels) {
     RipplePixels16(a.r, -1);
     RipplePixels32(b.r, -1);
     for (size_t i = 0; i < r16.size(); ++i) ASSERT_EQ(r16[i], r32[i]) << i;
+    // The kernel moves each pixel where the per-pixel offset says.
+    b.r.current = b.distances.data();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            ComputeRippleOffset(b.r.phase, x, y, b.r);
+            ASSERT_EQ(r32[static_cast<size_t>(y * w + x)], static_cast<uint32_t>(b.r.resultY * w + b.r.resultX));
+        }
 }
 
 TEST(Ripple, CentreStaysAndBeyondTheExtentMovesTheOtherWay) {
