@@ -349,6 +349,7 @@ void MapDithered(const Buffer& in, Histogram& cache, const Colourmap& map, uint3
                 continue;
             }
             int v[3];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 const int e = limit[255 + ((cur[c] + next[c] + 8) >> 4)];
                 v[c] = std::clamp(p[c] + e, 0, 255);
@@ -356,6 +357,7 @@ void MapDithered(const Buffer& in, Histogram& cache, const Colourmap& map, uint3
             const int index = Lookup(cache, map, v[0], v[1], v[2]);
             out[x] = static_cast<uint8_t>(index);
             int16_t* here = &errors[static_cast<size_t>(pos)];
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 const int err = v[c] - pal[c][index];
                 here[c] = static_cast<int16_t>(pending[c] + 3 * err);
