@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -15,6 +16,8 @@
 #include "imaging/convolve.h"
 #include "imaging/kernels.h"
 #include "imaging/oilpaint.h"
+#include "imaging/quantize.h"
+#include "imaging/swirlripple.h"
 
 namespace {
 
@@ -339,8 +342,148 @@ int GrayscaleBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool blackW
 }
 
 int MonochromeBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool dither) {
-    if (dither) return ERR_WRONGUSAGE;
-    return GrayscaleBitmap(bitmap, width, height, true, nullptr);
+    if (!dither) return GrayscaleBitmap(bitmap, width, height, true, nullptr);
+    if (!CutSize(bitmap, &width, &height)) return 0;
+    const FilterLock locked(bitmap, nullptr);
+    if (!locked.ok()) return ERR_LOCKBMAP;
+    const auto& l = locked.get();
+    if (locked.bytes() != 2 && locked.bytes() != 4) return 0;
+    std::vector<uint8_t> indices;
+    try {
+        indices.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    uint32_t palette[256];
+    int32_t count = 2;
+    if (!QuantizePixels(l.pixels, static_cast<int>(l.pixelFormat), static_cast<int>(locked.bytes()), width, height,
+                        l.rowLength, indices.data(), palette, &count, kNoTransparentColour, false, true))
+        return ERR_MEM;
+    if (locked.bytes() == 4) FillFromByteMask32(locked.p32(), width, height, l.pixelFormat, l.rowLength, indices.data());
+    else FillFromByteMask16(locked.p16(), width, height, l.pixelFormat, l.rowLength, indices.data());
+    return 0;
+}
+
+int QuantizeBitmap(qbBitmap* bitmap, int32_t width, int32_t height, int32_t colours, bool dither) {
+    if (!CutSize(bitmap, &width, &height)) return 0;
+    std::vector<uint8_t> indices;
+    try {
+        indices.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    const FilterLock locked(bitmap, nullptr);
+    if (!locked.ok()) return ERR_LOCKBMAP;
+    const auto& l = locked.get();
+    const int bytes = static_cast<int>(locked.bytes());
+    const int format = static_cast<int>(l.pixelFormat);
+    if (bytes < 2 || bytes > 4 || BytesPerPixel(format) != bytes) return 0;
+    uint32_t palette[256];
+    int32_t count = std::clamp(colours, 1, 256);
+    if (!QuantizePixels(l.pixels, format, bytes, width, height, l.rowLength, indices.data(), palette, &count,
+                        kNoTransparentColour, false, dither))
+        return ERR_MEM;
+    // Each entry in the pixel format once; 3-byte pixels take the value's
+    // bytes from the top, as the quantiser read them.
+    uint32_t values[256] = {};
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t rgb[3] = {static_cast<uint8_t>(palette[i] >> 16), static_cast<uint8_t>(palette[i] >> 8),
+                                static_cast<uint8_t>(palette[i])};
+        if (format == kFormatRGB24) values[i] = palette[i];
+        else if (format == kFormatBGR24) values[i] = uint32_t{rgb[2]} << 16 | uint32_t{rgb[1]} << 8 | rgb[0];
+        else WritePixelRGB(&values[i], format, rgb);
+    }
+    auto* base = static_cast<uint8_t*>(l.pixels);
+    const uint8_t* index = indices.data();
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = base + static_cast<size_t>(y) * static_cast<size_t>(l.rowLength) * bytes;
+        for (int32_t x = 0; x < width; ++x, ++index) {
+            const uint32_t v = values[*index];
+            uint8_t* p = row + static_cast<size_t>(x) * bytes;
+            if (bytes == 3) p[0] = static_cast<uint8_t>(v >> 16), p[1] = static_cast<uint8_t>(v >> 8),
+                            p[2] = static_cast<uint8_t>(v);
+            else std::memcpy(p, &v, static_cast<size_t>(bytes));  // the low bytes hold a 16-bit value
+        }
+    }
+    return 0;
+}
+
+int SwirlBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t angle) {
+    if (!CutSize(bitmap, &width, &height)) return 0;
+    angle = std::clamp(angle, -359, 359);
+    std::vector<double> sine, cosine;
+    try {
+        sine.resize(kDisplaceTableSize);
+        cosine.resize(kDisplaceTableSize);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    const FilterLock locked(bitmap, nullptr);
+    if (!locked.ok()) return ERR_LOCKBMAP;
+    if (locked.bytes() != 2 && locked.bytes() != 4) return 0;
+    const auto& l = locked.get();
+    const MaskRows m = MaskOf(mask, width, height);
+    const AlphaRows a = AlphaOf(alpha, width, height);
+    qbSwirlRequest r;
+    r.destination = l.pixels;
+    r.destinationPitch = r.sourcePitch = l.rowLength;
+    r.sine = sine.data();
+    r.cosine = cosine.data();
+    r.pixelFormat = l.pixelFormat;
+    r.width = width;
+    r.height = height;
+    r.destinationMask = m.data;
+    r.destinationMaskPitch = r.sourceMaskPitch = m.rowBytes;
+    r.destinationAlpha = a.data;
+    r.destinationAlphaPitch = r.sourceAlphaPitch = a.rowBytes;
+    InitSwirlTables(r);
+    if (locked.bytes() == 4) SwirlPixels32(r, angle);
+    else SwirlPixels16(r, angle);
+    return 0;
+}
+
+int WaterRippleBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height,
+                      int32_t waveLength, int32_t amplitude, int32_t phase, double centreX, double centreY) {
+    if (!Finite(centreX, centreY)) return ERR_WRONGUSAGE;
+    if (!CutSize(bitmap, &width, &height)) return 0;
+    centreX = std::clamp(centreX, 0.0, 1.0);
+    centreY = std::clamp(centreY, 0.0, 1.0);
+    std::vector<double> sine;
+    std::vector<int32_t> distances;
+    try {
+        sine.resize(kDisplaceTableSize);
+        distances.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    const FilterLock locked(bitmap, nullptr);
+    if (!locked.ok()) return ERR_LOCKBMAP;
+    if (locked.bytes() != 2 && locked.bytes() != 4) return 0;
+    const auto& l = locked.get();
+    const MaskRows m = MaskOf(mask, width, height);
+    const AlphaRows a = AlphaOf(alpha, width, height);
+    qbRippleRequest r;
+    r.destination = l.pixels;
+    r.destinationPitch = r.sourcePitch = l.rowLength;
+    r.distances = distances.data();
+    r.sine = sine.data();
+    r.waveLength = std::max(waveLength, 1);
+    r.amplitude = amplitude;
+    r.width = width;
+    r.height = height;
+    r.pixelFormat = l.pixelFormat;
+    r.centreX = static_cast<int32_t>(width * centreX);
+    r.centreY = static_cast<int32_t>(height * centreY);
+    r.extent = std::max(r.centreX, r.centreY);
+    r.phase = phase;
+    r.destinationMask = m.data;
+    r.destinationMaskPitch = r.sourceMaskPitch = m.rowBytes;
+    r.destinationAlpha = a.data;
+    r.destinationAlphaPitch = r.sourceAlphaPitch = a.rowBytes;
+    InitRippleTables(r);
+    if (locked.bytes() == 4) RipplePixels32(r, -1);
+    else RipplePixels16(r, -1);
+    return 0;
 }
 
 int CharcoalBitmap(qbBitmap* bitmap, qbBitmap* plane, int32_t width, int32_t height, double radius, double sigma) {

@@ -32,9 +32,17 @@ int InvertBitmap(qbBitmap* bitmap, int32_t width, int32_t height, qbBitmapLock* 
 // direction 0 turns the rows upside down, 1 mirrors the columns.
 int FlipBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t direction);
 int GrayscaleBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool blackWhite, qbBitmapLock* lock = nullptr);
-// Without dithering: black and white at brightness 128. Dithering needs the
-// colour quantiser, which this player does not have yet: ERR_WRONGUSAGE.
+// Without dithering: black and white at brightness 128; with it, the
+// quantiser's two dithered colours become black (the first) and white.
 int MonochromeBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool dither);
+// Rewrites the pixels in at most `colours` colours (cut to 1..256).
+int QuantizeBitmap(qbBitmap* bitmap, int32_t width, int32_t height, int32_t colours, bool dither);
+// Angle in degrees, clamped to -359..359.
+int SwirlBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t angle);
+// Wave length (at least 1) and amplitude in pixels; the centre as fractions
+// of the size, clamped to 0..1.
+int WaterRippleBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height,
+                      int32_t waveLength, int32_t amplitude, int32_t phase, double centreX, double centreY);
 // Gray, edge, blur, level stretch, invert, gray, under one lock.
 int CharcoalBitmap(qbBitmap* bitmap, qbBitmap* plane, int32_t width, int32_t height, double radius, double sigma);
 // level 255 fills the rectangle with colour ($RRGGBB), a lower level

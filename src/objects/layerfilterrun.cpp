@@ -43,7 +43,12 @@ int RunLayerFilter(int slot, const qbFilterSlot& a, qbBitmap* bitmap, qbBitmap* 
                                         std::clamp(i1, 0, 255));
     case kFilterXFlip: return FlipBitmap(bitmap, mask, alpha, width, height, 1);
     case kFilterYFlip: return FlipBitmap(bitmap, mask, alpha, width, height, 0);
-    default: return ERR_WRONGUSAGE;  // swirl, water ripple, quantize
+    case kFilterSwirl: return SwirlBitmap(bitmap, mask, alpha, width, height, i0);
+    case kFilterWaterRipple:
+        return WaterRippleBitmap(bitmap, mask, alpha, width, height, i0, i1, a.ints[2], f0, f1);
+    // A script may ask for any count; a palette holds 256.
+    case kFilterQuantize: return QuantizeBitmap(bitmap, width, height, std::clamp(i0, 1, 256), i1 != 0);
+    default: return ERR_WRONGUSAGE;
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/e2e_util.h"
@@ -107,6 +108,55 @@ TEST_P(FiltersTest, BlurSpreadsAWhiteDot) {
     EXPECT_EQ(Filtered(0, 0), 0u);
     EXPECT_EQ(Plain(7, 7), 0xFFFFFFu);
     EXPECT_EQ(Plain(8, 7), 0u);
+}
+
+namespace {
+
+// Every pixel a colour of its own.
+std::vector<uint32_t> Distinct() {
+    std::vector<uint32_t> p(kSize * kSize);
+    for (int i = 0; i < kSize * kSize; ++i)
+        p[static_cast<size_t>(i)] = static_cast<uint32_t>((i % kSize) * 17 << 16 | (i / kSize) * 17 << 8 | 99);
+    return p;
+}
+
+}  // namespace
+
+TEST_P(FiltersTest, QuantizeAndMonochromeLeaveFewColours) {
+    const auto picture = Distinct();
+    for (const auto& [filter, arg, most] : {std::tuple{"quantize", 3, 3u}, std::tuple{"monochrome", 0, 2u}}) {
+        ASSERT_TRUE(Show(picture, filter, arg));
+        std::vector<uint32_t> seen;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) {
+                if (std::find(seen.begin(), seen.end(), Filtered(x, y)) == seen.end()) seen.push_back(Filtered(x, y));
+                ASSERT_EQ(Plain(x, y), picture[static_cast<size_t>(y) * kSize + x]);
+            }
+        EXPECT_LE(seen.size(), most) << filter;
+        EXPECT_GE(seen.size(), 2u) << filter;
+        if (std::string(filter) == "monochrome") {
+            for (uint32_t v : seen) EXPECT_TRUE(v == 0 || v == 0xFFFFFF) << std::hex << v;
+        }
+    }
+}
+
+TEST_P(FiltersTest, SwirlAndRippleMovePixels) {
+    const auto picture = Distinct();
+    for (const char* filter : {"swirl", "waterripple"}) {
+        ASSERT_TRUE(Show(picture, filter, 0));
+        int moved = 0;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) {
+                moved += Filtered(x, y) != Plain(x, y);
+                ASSERT_EQ(Plain(x, y), picture[static_cast<size_t>(y) * kSize + x]);
+                // Every pixel comes from somewhere in the picture.
+                ASSERT_NE(std::find(picture.begin(), picture.end(), Filtered(x, y)), picture.end()) << filter;
+            }
+        EXPECT_GT(moved, 20) << filter;
+        // A corner lies beyond the swirl's radius; the ripple's centre pixel stays.
+        if (std::string(filter) == "swirl") EXPECT_EQ(Filtered(0, 0), Plain(0, 0));
+        else EXPECT_EQ(Filtered(7, 7), Plain(7, 7));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(LayersOffAndOn, FiltersTest, ::testing::Bool(),

@@ -109,6 +109,8 @@ TEST(ApplyLayerFiltersTest, GeometricOnlyRunsTheFiltersThatMovePixels) {
     set.slot[kFilterPixelate] = Slot(0, {}, {3});
     ApplyLayerFilters(set, a.get(), nullptr, nullptr, 10, 10, true);
     PixelateBitmap(b.get(), nullptr, nullptr, 10, 10, 3);
+    SwirlBitmap(b.get(), nullptr, nullptr, 10, 10, 1);
+    WaterRippleBitmap(b.get(), nullptr, nullptr, 10, 10, 1, 1, 128, 2, 1);
     FlipBitmap(b.get(), nullptr, nullptr, 10, 10, 1);
     FlipBitmap(b.get(), nullptr, nullptr, 10, 10, 0);
     EXPECT_EQ(Pixels(a.get()), Pixels(b.get()));
@@ -118,7 +120,7 @@ TEST(ApplyLayerFiltersTest, AFailingFilterLeavesItsImageAndTheNextRuns) {
     BitmapPtr a = Noisy(6, 6, 3), b = Noisy(6, 6, 3);
     qbFilterSet set;
     set.slot[kFilterGamma] = Slot(9, {NAN, 1, 1});
-    set.slot[kFilterMonochrome] = Slot(9, {}, {1});  // dithering: no quantiser yet
+    set.slot[kFilterWaterRipple] = Slot(9, {NAN, 0.5f}, {32, 1, 0});
     set.slot[kFilterInvert] = Slot(0);
     ApplyLayerFilters(set, a.get(), nullptr, nullptr, 6, 6, false);
     InvertBitmap(b.get(), 6, 6);

@@ -1,0 +1,296 @@
+// The swirl and ripple kernels. Both only differ in the geometry that maps
+// a destination pixel to its source; the modes are shared.
+#include "imaging/swirlripple.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "core/pixelformats.h"
+#include "imaging/effectkernels.h"
+
+namespace {
+
+constexpr double kTwoPi = 6.28318530717959;
+constexpr double kDegree = 0.017453292519943295;
+
+// What a kernel writes and reads, whichever effect drives it.
+struct Planes {
+    const void* source;
+    const void* source2;
+    void* destination;
+    int32_t sourcePitch, source2Pitch, destinationPitch;
+    uint32_t format;
+    int32_t width, height;
+    const uint8_t* sourceAlpha;
+    int32_t sourceAlphaPitch;
+    uint8_t* destinationAlpha;
+    int32_t destinationAlphaPitch;
+    const uint8_t* sourceMask;
+    int32_t sourceMaskPitch;
+    uint8_t* destinationMask;
+    int32_t destinationMaskPitch;
+};
+
+template <typename R>
+Planes PlanesOf(const R& r) {
+    return {r.source,           r.source2,         r.destination,           r.sourcePitch,
+            r.source2Pitch,     r.destinationPitch, r.pixelFormat,          r.width,
+            r.height,           r.sourceAlpha,     r.sourceAlphaPitch,      r.destinationAlpha,
+            r.destinationAlphaPitch, r.sourceMask, r.sourceMaskPitch,       r.destinationMask,
+            r.destinationMaskPitch};
+}
+
+inline size_t At(int32_t x, int32_t y, int32_t pitch) {
+    return static_cast<size_t>(y) * static_cast<size_t>(pitch) + static_cast<size_t>(x);
+}
+
+inline bool MaskBit(const uint8_t* rows, int32_t pitch, int32_t x, int32_t y) {
+    return (rows[At(x >> 3, y, pitch)] & (0x80 >> (x & 7))) != 0;
+}
+
+inline void SetMaskBit(uint8_t* rows, int32_t pitch, int32_t x, int32_t y, bool on) {
+    uint8_t& b = rows[At(x >> 3, y, pitch)];
+    const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+    b = on ? (b | bit) : (b & ~bit);
+}
+
+// Limits a source coordinate to 0 .. size - 1 before it becomes an integer.
+inline int32_t Limit(double v, int32_t size) {
+    if (!(v >= 0)) return 0;
+    if (v >= size - 1) return size - 1;
+    return static_cast<int32_t>(v);
+}
+
+inline uint32_t Mix(uint32_t p1, uint32_t p2, int32_t k, uint32_t format) {
+    const uint32_t a = format == kFormatARGB ? p1 : Pixel32ToARGB(static_cast<int>(format), p1);
+    const uint32_t b = format == kFormatARGB ? p2 : Pixel32ToARGB(static_cast<int>(format), p2);
+    uint32_t out = 0;
+    for (int s = 0; s < 32; s += 8) {
+        const int32_t c1 = static_cast<int32_t>(a >> s & 255), c2 = static_cast<int32_t>(b >> s & 255);
+        out |= static_cast<uint32_t>((((c1 - c2) * k) >> 8) + c2) << s;
+    }
+    return format == kFormatARGB ? out : ARGBToPixel32(static_cast<int>(format), out);
+}
+
+inline uint16_t Mix(uint16_t p1, uint16_t p2, int32_t k, uint32_t format) {
+    const bool plain = format == kFormatRGB565;
+    const uint32_t a = plain ? p1 : Pixel16ToRGB565(static_cast<int>(format), p1);
+    const uint32_t b = plain ? p2 : Pixel16ToRGB565(static_cast<int>(format), p2);
+    auto mix = [k](int32_t c1, int32_t c2) { return (((c1 - c2) * k) >> 8) + c2; };
+    const int32_t r = mix(static_cast<int32_t>((a & 0xF800) >> 8), static_cast<int32_t>((b & 0xF800) >> 8));
+    const int32_t g = mix(static_cast<int32_t>((a & 0x7E0) >> 3), static_cast<int32_t>((b & 0x7E0) >> 3));
+    const int32_t bl = mix(static_cast<int32_t>((a & 0x1F) * 8), static_cast<int32_t>((b & 0x1F) * 8));
+    const auto out = static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | ((bl & 0xF8) >> 3));
+    return plain ? out : RGB565ToPixel16(static_cast<int>(format), out);
+}
+
+// Runs the mode the planes select; map(x, y, &sx, &sy) is called once per
+// pixel in row order.
+template <typename P, typename Map>
+void Displace(const Planes& r, int32_t k, bool reverse, Map map) {
+    if (!r.destination || r.width < 1 || r.height < 1) return;
+    auto* dst = static_cast<P*>(r.destination);
+    std::vector<P> pixelCopy;
+    std::vector<uint8_t> maskCopy, alphaCopy;
+    const P* src = static_cast<const P*>(r.source);
+    int32_t srcPitch = r.sourcePitch;
+    try {
+        if (!src) {
+            pixelCopy.assign(dst, dst + At(0, r.height, r.destinationPitch));
+            src = pixelCopy.data();
+            srcPitch = r.destinationPitch;
+        }
+        if (r.sourceAlpha) {
+            const int32_t m = reverse ? 255 - k : k;
+            for (int32_t y = 0; y < r.height; ++y)
+                for (int32_t x = 0; x < r.width; ++x) {
+                    int32_t sx, sy;
+                    map(x, y, &sx, &sy);
+                    const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];
+                    if (a == 0) {
+                        if (r.destinationAlpha) r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] = 0;
+                        continue;
+                    }
+                    dst[At(x, y, r.destinationPitch)] = src[At(sx, sy, srcPitch)];
+                    if (r.destinationAlpha)
+                        r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] =
+                            static_cast<uint8_t>(a * static_cast<uint32_t>(std::clamp(m, 0, 255)) / 255);
+                }
+            return;
+        }
+        if (r.source2) {
+            const P* src2 = static_cast<const P*>(r.source2);
+            for (int32_t y = 0; y < r.height; ++y)
+                for (int32_t x = 0; x < r.width; ++x) {
+                    int32_t sx, sy;
+                    map(x, y, &sx, &sy);
+                    dst[At(x, y, r.destinationPitch)] =
+                        Mix(src[At(sx, sy, srcPitch)], src2[At(sx, sy, r.source2Pitch)], k, r.format);
+                }
+            return;
+        }
+        if (!r.sourceMask && r.destinationMask)
+            maskCopy.assign(r.destinationMask, r.destinationMask + At(0, r.height, r.destinationMaskPitch));
+        if (r.destinationAlpha)
+            alphaCopy.assign(r.destinationAlpha, r.destinationAlpha + At(0, r.height, r.destinationAlphaPitch));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    const uint8_t* mask = maskCopy.empty() ? r.sourceMask : maskCopy.data();
+    const int32_t maskPitch = maskCopy.empty() ? r.sourceMaskPitch : r.destinationMaskPitch;
+    for (int32_t y = 0; y < r.height; ++y)
+        for (int32_t x = 0; x < r.width; ++x) {
+            int32_t sx, sy;
+            map(x, y, &sx, &sy);
+            dst[At(x, y, r.destinationPitch)] = src[At(sx, sy, srcPitch)];
+            if (mask && r.destinationMask)
+                SetMaskBit(r.destinationMask, r.destinationMaskPitch, x, y, MaskBit(mask, maskPitch, sx, sy));
+            if (r.destinationAlpha)
+                r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] =
+                    alphaCopy[At(sx, sy, r.destinationAlphaPitch)];
+        }
+}
+
+template <typename P>
+void Swirl(const qbSwirlRequest& r, int32_t angle) {
+    const double w = r.width, h = r.height;
+    const double cx = w * 0.5, cy = h * 0.5, radius = std::max(cx, cy);
+    const double scaleX = r.height < r.width ? 1 : h / w;
+    const double scaleY = r.height < r.width ? w / h : 1;
+    const int32_t k = static_cast<int32_t>(int64_t{angle} * 255 / 720);
+    if (angle > 359) angle = 720 - angle;
+    const double theta0 = angle * kDegree;
+    const bool direct = angle < 0 && !r.sourceAlpha;
+    // The turn depends on the whole-pixel distance alone: its sine and
+    // cosine once per distance instead of once per pixel.
+    std::vector<double> sines, cosines;
+    try {
+        sines.resize(static_cast<size_t>(radius) + 2);
+        cosines.resize(sines.size());
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (size_t d = 0; d < sines.size(); ++d) {
+        const double f = 1 - static_cast<double>(d) / radius;
+        const double theta = theta0 * f * f;
+        if (direct) {
+            sines[d] = std::sin(theta), cosines[d] = std::cos(theta);
+        } else {
+            const double t = theta / 0.001;
+            const int i = t <= 0 ? 0 : t >= kDisplaceTableSize - 1 ? kDisplaceTableSize - 1 : static_cast<int>(t);
+            sines[d] = r.sine[i], cosines[d] = r.cosine[i];
+        }
+    }
+    const bool unitX = scaleX == 1, unitY = scaleY == 1;
+    const Planes planes = PlanesOf(r);
+    Displace<P>(planes, k, r.reverse, [&](int32_t x, int32_t y, int32_t* sx, int32_t* sy) {
+        const double dy = (y - cy) * scaleY, dx = (x - cx) * scaleX;
+        const double d2 = dx * dx + dy * dy;
+        if (!(d2 < radius * radius)) {
+            *sx = x, *sy = y;
+            return;
+        }
+        const auto d = static_cast<size_t>(IntSqrt64(static_cast<int64_t>(d2)));
+        const double s = sines[d], c = cosines[d];
+        // Dividing by a scale of 1 changes nothing, so it is skipped.
+        const double u = dx * c - dy * s, v = dx * s + dy * c;
+        *sx = Limit((unitX ? u : u / scaleX) + cx, r.width);
+        *sy = Limit((unitY ? v : v / scaleY) + cy, r.height);
+    });
+}
+
+// The ripple's displacement factor at a distance d.
+double RippleFactor(int32_t d, double phase, const qbRippleRequest& r) {
+    // fmod, not a loop of subtractions: a script phase of 1e9 would
+    // otherwise cost a million steps per pixel.
+    double a = std::fmod(d / r.waveLength * kTwoPi - phase, kTwoPi);
+    if (a < 0) a += kTwoPi;
+    if (!(a >= 0)) a = 0;
+    const int i = std::min(static_cast<int>(a / 0.001), kDisplaceTableSize - 1);
+    double v = r.amplitude * r.sine[i];
+    // An extent of 0 (a centre at 0, 0) would divide by zero.
+    const double extent = std::max(r.extent, 1);
+    v = (extent - d) / extent * v;
+    if (d != 0) v = v * r.waveLength / d;
+    return v;
+}
+
+template <typename P>
+void Ripple(qbRippleRequest& r, int32_t step) {
+    if (!r.distances || !r.sine || r.width < 1 || r.height < 1) return;
+    const int32_t n = std::max(r.steps, 1);
+    const int32_t k = step < 0 ? 0 : static_cast<int32_t>(int64_t{step} * 255 / (2 * int64_t{n}));
+    r.current = r.distances;
+    if (step != -1) {
+        r.phase = step;
+        r.amplitude = (step < n ? step : 2.0 * n - step) * r.amplitudePerStep;
+    }
+    const double phase = r.phase;
+    // The factor depends on the distance alone: once per distance, as
+    // ComputeRippleOffset would find it for every pixel at that distance.
+    const size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
+    const int32_t farthest = std::max(0, *std::max_element(r.distances, r.distances + count));
+    std::vector<double> factors;
+    try {
+        factors.resize(static_cast<size_t>(farthest) + 1);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (int32_t d = 0; d <= farthest; ++d) factors[static_cast<size_t>(d)] = RippleFactor(d, phase, r);
+    const Planes planes = PlanesOf(r);
+    const int32_t* next = r.distances;
+    Displace<P>(planes, k, r.reverse, [&](int32_t x, int32_t y, int32_t* sx, int32_t* sy) {
+        const double v = factors[static_cast<size_t>(std::max(*next++, 0))];
+        *sx = Limit(x + (x - r.centreX) * v, r.width);
+        *sy = Limit(y + (y - r.centreY) * v, r.height);
+    });
+}
+
+}  // namespace
+
+int64_t IntSqrt64(int64_t n) {
+    if (n <= 0) return 0;
+    if (n <= 0x7FFFFFFF) return IntSqrt(static_cast<int32_t>(n));
+    auto s = static_cast<int64_t>(std::sqrt(static_cast<double>(n)));
+    while (s * s > n) --s;
+    while ((s + 1) * (s + 1) <= n) ++s;
+    return s;
+}
+
+void InitSwirlTables(const qbSwirlRequest& r) {
+    if (!r.sine || !r.cosine) return;
+    double x = 0;
+    for (int i = 0; i < kDisplaceTableSize; ++i, x += 0.001) {
+        r.sine[i] = std::sin(x);
+        r.cosine[i] = std::cos(x);
+    }
+}
+
+void InitRippleTables(const qbRippleRequest& r) {
+    if (r.sine) {
+        r.sine[0] = 0;
+        double x = 0.001;
+        for (int i = 1; i < kDisplaceTableSize; ++i, x += 0.001) r.sine[i] = std::sin(x);
+    }
+    if (!r.distances) return;
+    int32_t* d = r.distances;
+    for (int32_t y = 0; y < r.height; ++y)
+        for (int32_t x = 0; x < r.width; ++x) {
+            const int64_t dx = int64_t{x} - r.centreX, dy = int64_t{y} - r.centreY;
+            *d++ = static_cast<int32_t>(IntSqrt64(dx * dx + dy * dy));
+        }
+}
+
+void SwirlPixels32(const qbSwirlRequest& request, int32_t angle) { Swirl<uint32_t>(request, angle); }
+void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) { Swirl<uint16_t>(request, angle); }
+void RipplePixels32(qbRippleRequest& request, int32_t step) { Ripple<uint32_t>(request, step); }
+void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step); }
+
+void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& r) {
+    const double v = RippleFactor(*r.current++, phase, r);
+    r.resultX = Limit(x + (x - r.centreX) * v, r.width);
+    r.resultY = Limit(y + (y - r.centreY) * v, r.height);
+}
