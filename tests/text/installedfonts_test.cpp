@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "command_call.h"
+#include "core/vmhost.h"
 #include "text/inbuiltfont.h"
+#include "text/text.h"
+#include "text/textlib.h"
 #include "text/installedfonts.h"
 
 namespace fs = std::filesystem;
@@ -234,4 +238,39 @@ TEST_F(InstalledFontsTest, HostileFilesAreSkipped) {
     Write(root_ / "data/fonts/bad.dfont", suitcase);
     ScanFontDirectories(1);
     EXPECT_TRUE(InstalledFonts().empty());
+}
+
+TEST_F(InstalledFontsTest, GetAvailableFontsListsTablesFromIndexZero) {
+    Write(root_ / "data/fonts/F-Regular.ttf", NameOnlyFace("F", "Regular"));
+    Write(root_ / "data/fonts/F-Bold.ttf", NameOnlyFace("F", "Bold"));
+    InstallVmHost();
+    ScriptState* L = VmOpen();
+    ASSERT_NE(L, nullptr);
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitTextLibrary(L), 0);
+    VmSetTop(L, 0);
+    ASSERT_EQ(CallCommand(L, "GetAvailableFonts", 0, 1), 0);
+    ASSERT_EQ(VmType(L, -1), kTypeTable);
+    const std::vector<std::pair<std::string, double>> want{{"F Bold", 200}, {"F Regular", 80}};
+    for (int i = 0; i < 2; ++i) {
+        VmRawGetIndex(L, -1, i);
+        ASSERT_EQ(VmType(L, -1), kTypeTable) << i;
+        VmPushString(L, "name");
+        VmRawGet(L, -2);
+        EXPECT_EQ(std::string(VmToCString(L, -1)), want[static_cast<size_t>(i)].first);
+        VmPushString(L, "weight");
+        VmRawGet(L, -3);
+        EXPECT_EQ(VmToNumber(L, -1), want[static_cast<size_t>(i)].second);
+        for (const char* key : {"family", "bitmap", "slant", "sizes"}) {
+            VmPushString(L, key);
+            VmRawGet(L, -4);
+            EXPECT_NE(VmType(L, -1), kTypeNil) << key;
+            VmSetTop(L, -2);
+        }
+        VmSetTop(L, -4);
+    }
+    // The list is discarded after the listing.
+    EXPECT_TRUE(InstalledFonts().empty());
+    FreeTextLibrary(L);
+    VmClose(L);
 }
