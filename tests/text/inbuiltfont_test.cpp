@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <deque>
 #include <string>
 #include <vector>
@@ -335,4 +338,18 @@ TEST_F(InbuiltFont, SetFontSansOpensVeraWhileTheNativeEngineIsAsked) {
     EXPECT_STREQ(font->name, "Bitstream Vera Sans");
     FreeFontCache(nullptr);
     ShutdownFontEngines();
+}
+
+TEST_F(InbuiltFont, AFaceWithoutTheBaselineLettersGetsThreeQuartersOfItsHeight) {
+    const std::string out = ::testing::TempDir() + "digits-" + std::to_string(::getpid()) + ".ttf";
+    const std::string command = "/usr/bin/python3 -m fontTools.subset " + kVeraDir +
+                                "Vera.ttf --unicodes=U+0030-0039 --output-file=" + out + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is needed";
+    qbFont* font = Open(out, 20);
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->baseline, 15);
+    qbFont* vera = Open("Bitstream Vera Sans", 20);
+    ASSERT_NE(vera, nullptr);
+    EXPECT_NE(vera->baseline, 15);
+    std::remove(out.c_str());
 }
