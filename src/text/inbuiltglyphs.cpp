@@ -10,6 +10,7 @@
 #include "imaging/blit.h"
 #include "text/bitmapfont.h"
 #include "text/inbuiltfont.h"
+#include "text/installedfonts.h"
 
 #include FT_SYNTHESIS_H
 #include FT_OUTLINE_H
@@ -291,10 +292,14 @@ int OpenHook(const char* name, int32_t size, int32_t cache, qbFont* font) {
 }
 void ScaleHook(qbFont* font) { SetInbuiltFontScale(font); }
 void FreeCacheHook(qbFont* font) { FreeInbuiltGlyphCaches(InbuiltDataOf(font)); }
+void ShutdownHook() {
+    FreeInstalledFonts();
+    StopInbuiltEngine();
+}
 
 const qbInbuiltFontEngine kEngine{
     OpenHook, MeasureInbuiltText, RenderInbuiltText, GetInbuiltKerning, ScaleHook,
-    FreeCacheHook, CloseInbuiltFont, StartInbuiltEngine, StopInbuiltEngine,
+    FreeCacheHook, CloseInbuiltFont, StartInbuiltEngine, ShutdownHook,
 };
 
 }  // namespace
