@@ -15,6 +15,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "text/font.h"
+#include "text/installedfonts.h"
 #include "vm/casefold.h"
 
 namespace {
@@ -189,6 +190,8 @@ int AddFontFolder(const char* path) {
     try {
         FontFolder folder{path, GetDirHandlePath(lock.get())};
         AddFontSearchPath(folder.full);
+        // The next listing or open by name scans again, this folder too.
+        FreeInstalledFonts();
         State().folders.push_back(std::move(folder));
     } catch (const std::bad_alloc&) {
         return ERR_MEM;

@@ -11,6 +11,7 @@
 #include "display/display.h"
 #include "text/font.h"
 #include "text/fontcache.h"
+#include "text/inbuiltfont.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ const ScriptCommand kTextCommands[] = {
     {"SetDefaultEncoding", cmdSetDefaultEncoding},
     {"AddFontPath", cmdAddFontPath},
     {"GetKerningPair", cmdGetKerningPair},
+    {"GetAvailableFonts", cmdGetAvailableFonts},
     {nullptr, nullptr},
 };
 
@@ -188,6 +190,7 @@ int InitTextLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(TextObjectListHead())) return err;
     if (int err = RegisterObjectList(FontObjectListHead())) return err;
     SetPendingFontsHook(&ConvertFontGlyphBitmaps);
+    InstallInbuiltFontEngine();
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kTextCommands, 0);
     VmRegisterConstants(L, kTextConstants, 0);

@@ -100,3 +100,4 @@ int cmdFreeGlyphCache(ScriptState* L);
 int cmdSetDefaultEncoding(ScriptState* L);
 int cmdAddFontPath(ScriptState* L);
 int cmdGetKerningPair(ScriptState* L);
+int cmdGetAvailableFonts(ScriptState* L);

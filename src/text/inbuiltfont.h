@@ -1,0 +1,72 @@
+// The inbuilt outline font engine over FreeType: its per-font record, the
+// one library instance, glyph rendering with its two caches, measuring,
+// drawing, kerning, baselines and scaling, and opening and closing fonts.
+#pragma once
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_GLYPH_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/file.h"
+#include "text/font.h"
+
+struct qbInbuiltCachedGlyph {
+    FT_Glyph glyph = nullptr;  // a bitmap glyph
+    FT_Pos advance = 0;        // 26.6
+};
+
+struct qbInbuiltFontData {
+    // What FontStreamRead reads through: the file and the face's place in it.
+    qbFilePtr file;
+    int64_t dataOffset = 0;
+    int64_t dataSize = 0;
+    FT_StreamRec stream{};
+    FT_Face face = nullptr;
+    int32_t resolutionX = 72;
+    int32_t resolutionY = 72;
+    int32_t pixelSize = 0;
+    std::string tempPath;  // a collection member extracted for the open
+    bool deleteTemp = false;
+    bool cache = false;
+    std::array<qbInbuiltCachedGlyph, 256> antialiased{};
+    std::array<qbInbuiltCachedGlyph, 256> oneBit{};
+};
+
+inline qbInbuiltFontData* InbuiltDataOf(const qbFont* font) {
+    return static_cast<qbInbuiltFontData*>(font->engineData);
+}
+
+// 0 or ERR_FT2.
+int StartInbuiltEngine();
+void StopInbuiltEngine();
+// The shared instance (null before the start); the vector engine uses it too.
+FT_Library InbuiltFreeTypeLibrary();
+
+// 0 with the glyph's left, top, advance (26.6) and bitmap, or -1. The bitmap
+// lasts until the next glyph is rendered or the caches are freed.
+int RenderInbuiltGlyph(qbInbuiltFontData* data, uint32_t code, FT_UInt index, uint32_t style, int32_t* left,
+                       int32_t* top, FT_Pos* advance, const FT_Bitmap** bitmap);
+int MeasureInbuiltText(qbFont* font, const char* text, size_t length, uint32_t style, int encoding,
+                       qbTextExtents* out);
+// pen kFontPenMask writes the target's plane instead of colouring.
+int RenderInbuiltText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, int32_t y, const char* text,
+                      size_t length, uint32_t style, int encoding, const qbClipRect& clip, int64_t pen);
+int32_t GetInbuiltKerning(qbFont* font, const char* pair, size_t length, uint32_t style, int encoding);
+int32_t ComputeInbuiltBaseline(qbInbuiltFontData* data, int32_t height);
+// Applies the font's x and y scale; returns the new baseline.
+int32_t SetInbuiltFontScale(qbFont* font);
+void FreeInbuiltGlyphCaches(qbInbuiltFontData* data);
+
+// 1 opened into font, 0 not (nothing stays open or on disk then).
+int OpenInbuiltFont(const char* name, int32_t size, int32_t cache, qbFont* font);
+void CloseInbuiltFont(qbFont* font);
+unsigned long FontStreamRead(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count);
+// Files the engine has opened since the program started (for the tests).
+int64_t InbuiltFileOpenCount();
+
+// Makes the font layer serve engine 4 with this engine.
+void InstallInbuiltFontEngine();
