@@ -4,10 +4,13 @@
 #include "sound/channels.h"
 
 #include <algorithm>
+#include <new>
 
 #include "core/errcodes.h"
 #include "platform/mixer/mixer.h"
 #include "platform/platform.h"
+#include "sound/adapterchannel.h"
+#include "sound/audioadapter.h"
 #include "sound/soundevents.h"
 
 namespace {
@@ -17,6 +20,10 @@ struct AudioCore {
     bool opened = false;
     bool noAudio = false;
     int openParameter = 0;
+    // With an audio adapter: its handle and the per-channel records it
+    // calls back with.
+    uintptr_t adapter = 0;
+    std::unique_ptr<qbAdapterChannel[]> adapterChannels;
 };
 
 AudioCore& Core() {
@@ -67,24 +74,68 @@ int EnsureAudioOpen(int channelCount) {
     if (core.opened) return 0;
     if (channelCount < 0) return ERR_OPENAUDIO;
     int count = channelCount > 0 ? channelCount : audio_mixer::ChannelCount();
+    if (HasAudioAdapter()) count = AudioAdapterChannelCount();
     if (count <= 0) count = audio_mixer::kDefaultChannelCount;
     if (int error = audio_mixer::SetChannelCount(count)) return error;
-    if (StartAudioOutput() != 0) return ERR_OPENAUDIO;
+    if (HasAudioAdapter()) {
+        core.adapterChannels.reset(new (std::nothrow) qbAdapterChannel[static_cast<size_t>(count)]);
+        if (!core.adapterChannels) return ERR_MEM;
+        for (int i = 0; i < count; ++i) core.adapterChannels[static_cast<size_t>(i)].index = i;
+        core.adapter = AdapterOpenAudio();
+        if (!core.adapter) {
+            core.adapterChannels.reset();
+            return ERR_OPENAUDIO;
+        }
+    } else if (StartAudioOutput() != 0) {
+        return ERR_OPENAUDIO;
+    }
     for (int i = 0; i < count; ++i) audio_mixer::ResetChannel(i);
     core.opened = true;
     return 0;
 }
 
-void ReapFinishedChannels() { audio_mixer::StopAllNativeChannels(); }
+static qbAdapterChannel* AdapterRecord(int channel) {
+    AudioCore& core = Core();
+    return core.adapterChannels && InRange(channel) ? &core.adapterChannels[static_cast<size_t>(channel)] : nullptr;
+}
 
-void ResetChannelRecord(int channel) { audio_mixer::ResetChannel(channel); }
+void ReapFinishedChannels() {
+    AudioCore& core = Core();
+    if (!core.adapterChannels) {
+        audio_mixer::StopAllNativeChannels();
+        return;
+    }
+    const int64_t now = AudioNowNanos();
+    for (int i = 0; i < audio_mixer::ChannelCount(); ++i) {
+        const qbAudioChannel* ch = audio_mixer::Channel(i);
+        if (ch->finished.load(std::memory_order_acquire) && AdapterRecord(i)->endNanos.load() < now) {
+            StopChannelPlayback(i);
+        }
+    }
+}
+
+void ResetChannelRecord(int channel) {
+    if (qbAdapterChannel* x = AdapterRecord(channel)) {
+        x->handle = 0;
+        x->pcm = nullptr;
+        x->frames = 0;
+        x->endNanos.store(0);
+    }
+    audio_mixer::ResetChannel(channel);
+}
 
 void StopChannelPlayback(int channel) {
-    std::lock_guard lock(Core().table);
+    AudioCore& core = Core();
+    std::lock_guard lock(core.table);
     if (!InRange(channel)) return;
-    // Events the mixer left for this channel go out before the record goes.
-    FlushChannelEvents();
-    audio_mixer::ResetChannel(channel);
+    if (qbAdapterChannel* x = AdapterRecord(channel)) {
+        // After the free the adapter no longer calls back for the channel.
+        AdapterFreeChannel(core.adapter, x->handle);
+    } else {
+        // Events the mixer left for this channel go out before the record goes.
+        FlushChannelEvents();
+    }
+    ResetChannelRecord(channel);
 }
 
 int AllocateChannel(int32_t kind, ObjectID owner, int index, int* channel) {
@@ -101,7 +152,7 @@ int AllocateChannel(int32_t kind, ObjectID owner, int index, int* channel) {
     } else if (KindOf(index) != kChannelFree) {
         StopChannelPlayback(index);
     }
-    audio_mixer::ResetChannel(index);
+    ResetChannelRecord(index);
     qbAudioChannel* ch = audio_mixer::Channel(index);
     ch->owner = owner;
     ch->kind.store(kind, std::memory_order_release);
@@ -132,6 +183,22 @@ int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* chann
     }
     ch->passMs = pass;
     ch->loopsDone.store(1, std::memory_order_relaxed);
+    if (qbAdapterChannel* x = AdapterRecord(index)) {
+        x->pcm = sample.pcm;
+        x->frames = sample.frames;
+        x->bytesPerFrame = sample.bytesPerFrame;
+        ch->started.store(true, std::memory_order_relaxed);
+        ch->volume.store(how.volume, std::memory_order_relaxed);
+        ch->kind.store(kChannelSample, std::memory_order_release);
+        x->handle = AdapterAllocChannel(Core().adapter, PCMCodeOf(sample.bits, sample.channels, sample.flags), rate,
+                                        how.volume, &AdapterChannelData, x);
+        if (!x->handle) {
+            ResetChannelRecord(index);
+            return ERR_ALLOCCHANNEL;
+        }
+        *channel = index;
+        return 0;
+    }
     qbAudioStream stream{PCMCodeOf(sample.bits, sample.channels, sample.flags), sample.flags, sample.rate,
                          sample.frames};
     const int error = CreateStreamConverter(&stream, index, const_cast<void*>(sample.pcm), rate, how.volume, how.pan);
@@ -157,6 +224,15 @@ int UpdateChannelAttributes(const void* data, int pitch, int volume, int pan, in
         if (channel == -1) return 0;
     } else if (!InRange(channel)) {
         return ERR_CHANNELRANGE;
+    }
+    if (qbAdapterChannel* x = AdapterRecord(channel)) {
+        qbAudioTag tags[4] = {};
+        size_t n = 0;
+        if (volume != -1) tags[n++] = qbAudioTag{kAudioTagVolume, volume};
+        if (pan != -1) tags[n++] = qbAudioTag{kAudioTagPan, pan};
+        if (pitch > 0) tags[n++] = qbAudioTag{kAudioTagPitch, pitch};
+        AdapterSetAttributes(Core().adapter, x->handle, tags);
+        return 0;
     }
     if (pitch > 0) SetNativeChannelRate(channel, pitch);
     SetChannelVolumePan(channel, volume, pan);
@@ -239,7 +315,13 @@ void CloseAudioCore() {
     AudioCore& core = Core();
     std::lock_guard lock(core.table);
     if (!core.opened) return;
-    for (int i = 0; i < audio_mixer::ChannelCount(); ++i) audio_mixer::ResetChannel(i);
-    DisposeAudioOutput();
+    for (int i = 0; i < audio_mixer::ChannelCount(); ++i) StopChannelPlayback(i);
+    if (core.adapterChannels) {
+        AdapterCloseAudio(core.adapter);
+        core.adapter = 0;
+        core.adapterChannels.reset();
+    } else {
+        DisposeAudioOutput();
+    }
     core.opened = false;
 }

@@ -10,9 +10,9 @@ void StopAllAudio() {
 
 void FreeSoundObjects(ScriptState*) {}
 
-// Queued events go first (nobody will take them), then the output, then the
-// table.
+// The channels and the output go first, then the events they left, which
+// nobody will take any more.
 void ShutdownAudioCore() {
-    ClearSoundEvents();
     CloseAudioCore();
+    ClearSoundEvents();
 }
