@@ -89,6 +89,24 @@ struct qbTimerAdapterSlots {
     void (*FreeTimer)(uintptr_t handle) = nullptr;
 };
 
+// An audio adapter's entry points. The adapter pulls PCM for each channel
+// it allocated through the data callback, from its own output thread.
+// Attribute tags: 1 volume, 2 panning, 3 pitch; tag 0 ends the list.
+struct qbAudioTag {
+    uint32_t tag;
+    intptr_t value;
+};
+using qbAudioDataCallback = int32_t (*)(uintptr_t own1, uintptr_t own2, void* buffer, int32_t frames, void* channel);
+struct qbAudioAdapterSlots {
+    uintptr_t (*OpenAudio)(uintptr_t, uintptr_t) = nullptr;
+    void (*CloseAudio)(uintptr_t adapter) = nullptr;
+    uintptr_t (*AllocAudioChannel)(uintptr_t adapter, int32_t pcmCode, int32_t rate, int32_t volume,
+                                   qbAudioDataCallback callback, uintptr_t zero, void* channel,
+                                   uintptr_t zero2) = nullptr;
+    void (*FreeAudioChannel)(uintptr_t adapter, uintptr_t channel) = nullptr;
+    void (*SetChannelAttributes)(uintptr_t adapter, uintptr_t channel, const qbAudioTag* tags) = nullptr;
+};
+
 struct qbPluginRecord;
 
 // The plugin record as the file layer and the display code read it.
@@ -110,6 +128,8 @@ struct qbAdapterPlugin {
     int revision = 0;
     // The timer adapter's entry points; null for other plugins.
     const qbTimerAdapterSlots* timerSlots = nullptr;
+    // The audio adapter's entry points; null for other plugins.
+    const qbAudioAdapterSlots* audioSlots = nullptr;
     // The plugin's own record (words and entry points) when a plugin file
     // was loaded; null for records the host makes itself.
     qbPluginRecord* record = nullptr;

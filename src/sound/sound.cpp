@@ -1,8 +1,18 @@
-// Sound: no audio output is opened yet, so there is nothing to stop or free.
+// Sound at start-up and shutdown as the rest of the player sees it.
 #include "sound/sound.h"
 
-void StopAllAudio() {}
+#include "core/soundevents.h"
+#include "sound/channels.h"
+
+void StopAllAudio() {
+    if (IsAudioOpen()) StopAllChannels();
+}
 
 void FreeSoundObjects(ScriptState*) {}
 
-void ShutdownAudioCore() {}
+// The channels and the output go first, then the events they left, which
+// nobody will take any more.
+void ShutdownAudioCore() {
+    CloseAudioCore();
+    ClearSoundEvents();
+}

@@ -1,0 +1,78 @@
+// The sound core's channel table: which channel a sample, music or video
+// sound takes, starting, updating and stopping them, and the audio core's
+// start and shutdown. The channels themselves are the mixer's records; the
+// table's recursive mutex serialises the main thread's changes to them.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "core/argapi.h"
+#include "platform/mixer/audio_channel.h"
+
+// A sample as it sits in memory: what the start operation needs of it.
+struct qbSampleData {
+    const void* pcm = nullptr;
+    int32_t bits = 16;
+    int32_t bytesPerFrame = 2;
+    int32_t channels = 1;
+    uint32_t flags = 0;  // kPCMBigEndian, kPCMSigned
+    uint32_t frames = 0;
+    int32_t rate = 0;
+};
+
+// Object types that channel info reports.
+enum : int32_t { kChannelObjSample = 2, kChannelObjNone = 7, kChannelObjMusic = 33, kChannelObjVideo = 50 };
+
+// The internal PCM code (0-5) of bits, channels and the signed flag.
+int32_t PCMCodeOf(int32_t bits, int32_t channels, uint32_t flags);
+
+// Creates the table's mutex (the event queue's lives in core); 0 or
+// ERR_SEMAPHORE.
+int StartAudioCore();
+// Opens the output once. A count above 0 sets the channel count; 0 keeps
+// the previous one (or the default). 0, ERR_OPENAUDIO, ERR_MEM.
+int EnsureAudioOpen(int channelCount);
+bool IsAudioOpen();
+std::recursive_mutex& ChannelTableMutex();
+
+// Takes a channel for kind: index -1 is the first free one (ERR_NOCHANNEL),
+// else that channel, stopped first when busy (ERR_CHANNELRANGE). Finished
+// channels are reaped before the search. The channel index or an error < 0
+// is not used: the result is 0 or an ERR_* code, the index in *channel.
+int AllocateChannel(int32_t kind, ObjectID owner, int index, int* channel);
+
+// Starts a sample, prepared: it plays once ReleasePreparedSamples runs.
+// timeMs -1 plays it times times; otherwise for that long.
+struct qbSampleStart {
+    ObjectID owner;
+    int32_t rate = 0;
+    int32_t volume = 64;
+    int32_t pan = 128;
+    int64_t timeMs = -1;
+    int32_t times = 1;
+    int32_t channel = -1;
+};
+int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* channel);
+void ReleasePreparedSamples();
+
+// -1 leaves a value (or picks the first channel that plays data).
+int UpdateChannelAttributes(const void* data, int pitch, int volume, int pan, int channel);
+// Stops the channel, or with channel -1 every channel that plays data.
+int StopChannel(const void* data, int channel);
+void StopChannelPlayback(int channel);
+void ResetChannelRecord(int channel);
+void StopAllChannels();
+bool IsSamplePlaying(const void* data);
+// The object type and owner of what plays on channel. With heldLock given,
+// the table stays locked and the caller unlocks it through *heldLock.
+int GetChannelInfo(int channel, int32_t* type, ObjectID* owner, std::unique_lock<std::recursive_mutex>* heldLock);
+void ReapFinishedChannels();
+
+// The library's settings hook: 1 for the codes it knows.
+int SoundSettingsHook(int code, int value);
+bool IsAudioDisabled();
+// What the settings hook stored for EnsureAudioOpen.
+int AudioOpenParameter();
+// Resets every channel and closes the output (shutdown).
+void CloseAudioCore();

@@ -1,0 +1,138 @@
+// The sound loader chain and the stream operations that dispatch on the
+// stream's format.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/loadertags.h"
+#include "platform/platform.h"
+#include "sound/channels.h"
+#include "sound/stream.h"
+
+namespace {
+
+bool Is(const uint8_t* bytes, size_t at, const char* tag) { return std::memcmp(bytes + at, tag, 4) == 0; }
+
+int Fail(int error, const char* name) {
+    SetErrorDetail(name);
+    return error;
+}
+
+// The inbuilt readers: true with the stream set up, false to fall through.
+bool OpenInbuilt(const char* name, const char* adapterTag, qbSample& s, bool* unreadable) {
+    s.file.reset(FileOpen(name, kFileModeRead | kFileModeAdapters, adapterTag));
+    *unreadable = !s.file;
+    if (!s.file) return false;
+    uint8_t head[kSniffBytes] = {};
+    const size_t got = FileRead(s.file.get(), head, sizeof head);
+    bool ok = false;
+    if (got >= 12 && Is(head, 0, "FORM") && Is(head, 8, "8SVX")) {
+        s.format = kStreamIFF8SVX;
+        ok = ParseIFFHeader(s, false);
+    } else if (got >= 12 && Is(head, 0, "FORM") && Is(head, 8, "16SV")) {
+        s.format = kStreamIFF16SV;
+        ok = ParseIFFHeader(s, true);
+    } else if (got >= 12 && Is(head, 0, "RIFF") && Is(head, 8, "WAVE")) {
+        s.format = kStreamWAVE;
+        ok = ParseWAVEHeader(s);
+    } else if (got == kSniffBytes && Is(head, kModuleTagOffset, "M.K.")) {
+        s.format = kStreamModule;
+        s.canSeek = false;
+        ok = true;
+    }
+    if (!ok) {
+        s.file.reset();
+        s.format = 0;
+    }
+    return ok;
+}
+
+}  // namespace
+
+qbSample::~qbSample() {
+    if (native) CloseNativeAudioFile(native);
+}
+
+int OpenSoundStream(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out) {
+    out->reset();
+    qbSamplePtr s(new (std::nothrow) qbSample);
+    if (!s) return ERR_MEM;
+    const char* tag = loaderTag ? loaderTag : "";
+    bool opened = false;
+    bool unreadable = false;
+    if (LoaderAllowedByTag(tag, "inbuilt", 0)) opened = OpenInbuilt(name, adapterTag, *s, &unreadable);
+    if (!opened && LoaderAllowedByTag(tag, "native", 0)) {
+        qbNativeAudioFile* native = nullptr;
+        const int error = OpenNativeAudioFile(name, 0, &native);
+        if (error == ERR_OPENSOUND2 && unreadable) return Fail(ERR_READFILE, name);
+        if (error == ERR_OPENSOUND2 || error == ERR_READFILE) return Fail(error, name);
+        if (error) return error;
+        qbPCMFormat format;
+        s->native = native;
+        if (GetNativeStreamFormat(native, &format) != 0) return Fail(ERR_OPENSOUND2, name);
+        s->format = kStreamNative;
+        s->rate = format.rate;
+        s->bits = format.bits;
+        s->bytesPerFrame = format.bytesPerFrame;
+        s->channels = format.channels;
+        s->flags = format.flags;
+        opened = true;
+    }
+    if (!opened) return Fail(unreadable ? ERR_READFILE : ERR_OPENSOUND2, name);
+    s->outBytesPerFrame = s->bytesPerFrame;
+    s->pcmCode = PCMCodeOf(s->bits, s->channels, s->flags);
+    *out = std::move(s);
+    return 0;
+}
+
+uint32_t ReadSoundFrames(qbSample& s, void* buffer, uint32_t frames, bool* ended) {
+    uint32_t got = 0;
+    switch (s.format) {
+        case kStreamIFF8SVX:
+        case kStreamIFF16SV:
+        case kStreamWAVE: got = ReadInbuiltFrames(s, buffer, frames); break;
+        default: break;
+    }
+    s.position += got;
+    s.lastFrames = got;
+    s.lastBytes = uint64_t{got} * static_cast<uint64_t>(std::max(s.bytesPerFrame, 0));
+    if (ended) *ended = got < frames;
+    return got;
+}
+
+void SeekSoundStream(qbSample& s, uint32_t frame) {
+    switch (s.format) {
+        case kStreamIFF8SVX:
+        case kStreamIFF16SV:
+        case kStreamWAVE:
+            if (frame < s.frames) s.position = frame;
+            break;
+        default: break;
+    }
+    if (s.rate > 0) {
+        s.seconds = frame / static_cast<uint32_t>(s.rate);
+        s.micros = static_cast<int64_t>(uint64_t{frame % static_cast<uint32_t>(s.rate)} * 1000000 /
+                                        static_cast<uint64_t>(s.rate));
+    }
+    s.pauseOffset = 0;
+}
+
+int IsSoundSample(const char* name, const char* loaderTag, const char* adapterTag) {
+    qbSamplePtr s;
+    if (OpenSoundStream(name, loaderTag, adapterTag, &s) != 0) return 0;
+    return s->dataSize > 0 && s->bytesPerFrame > 0 && s->bits > 0 ? 1 : 0;
+}
+
+const char* SoundFormatName(const qbSample& s) {
+    switch (s.format) {
+        case kStreamIFF8SVX: return "IFF 8SVX";
+        case kStreamIFF16SV: return "IFF 16SV";
+        case kStreamWAVE: return "RIFF WAVE";
+        case kStreamNative: return GetNativeAudioFormatName(s.native);
+        case kStreamCustom: return "Custom stream";
+        case kStreamModule: return "Protracker";
+        default: return "Unknown";
+    }
+}

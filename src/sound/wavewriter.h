@@ -1,0 +1,19 @@
+// Saving a sample: RIFF WAVE inbuilt, other formats through SAVESAMPLE
+// plugins.
+#pragma once
+
+#include <cstdint>
+
+#include "sound/channels.h"
+
+// The format ids of SaveSample.
+enum : int32_t { kSampleFormatWAVE = 0 };
+
+// 0, ERR_WRITEFILE (detail = the name), ERR_WRITE, ERR_CLOSEFILE.
+int WriteWAVE(const char* name, const qbSampleData& sample);
+// Format 0 writes WAVE; any other needs the plugin that registered it:
+// ERR_UNKNOWNSMPOUT until plugins can register sample formats.
+int SaveSampleFile(const char* name, const qbSampleData& sample, int32_t format);
+
+// The size of a sample's PCM in bytes.
+uint64_t SampleDataBytes(const qbSampleData& sample);
