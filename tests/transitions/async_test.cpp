@@ -119,6 +119,8 @@ TEST_F(AsyncEffects, RefusalsWhileItRuns) {
     EXPECT_EQ(Start("HideLayerFX", {1}, 3, &err), nullptr);
     EXPECT_EQ(err, ERR_ALREADYASYNC);
     EXPECT_EQ(Run("DisableLayers", 0), ERR_LAYERSWITCH);
+    EXPECT_EQ(RunNumbers("Undo", {double(kObjectTypeBrush), 1}), ERR_REMADLAYER);
+    EXPECT_EQ(Layer(1)->type, kObjectTypeBrush);
     EXPECT_EQ(CheckAsyncDrawsBusy(), 0);
     int32_t refusal = -1;
     QueryAsyncDraw(Record(id), kAsyncQueryBusy, &refusal);
