@@ -25,6 +25,7 @@
 #include "objects/layersources.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
+#include "draw/asyncdraw.h"
 #include "transitions/effectdriver.h"
 #include "transitions/effectrandom.h"
 #include "vm/vm.h"
@@ -142,6 +143,44 @@ void BM_RealtimeLayer(benchmark::State& state) {
     Report(state, t);
 }
 
+// The same brush layer effect as an async-draw object: started by the
+// driver, then every frame stepped (range 1 = 0) or one jump to the last
+// frame (range 1 = 1), as AsyncDrawFrame does.
+void BM_AsyncLayer(benchmark::State& state) {
+    World world;
+    world.display->layersEnabled = 1;
+    int64_t frames = 0;
+    for (auto _ : state) {
+        qbEffectState s;
+        s.script = world.L;
+        s.objectType = kEffectBrush;
+        s.type = static_cast<int32_t>(state.range(0));
+        s.id = ObjectID{1, nullptr};
+        s.async = 1;
+        RunTransitionFX(s);
+        VmSetTop(world.L, 0);
+        auto* r = static_cast<qbAsyncDraw*>(*AsyncDrawListHead());
+        if (!r) break;
+        if (state.range(1)) {
+            int32_t last = QueryAsyncDraw(r, kAsyncQueryFrameCount, nullptr);
+            QueryAsyncDraw(r, kAsyncQueryJump, &last);
+            QueryAsyncDraw(r, kAsyncQueryRedraw, nullptr);
+            ++frames;
+        } else {
+            while (!r->done) {
+                r->callbacks.drawFrame(r->userdata, &r->done);
+                ++frames;
+            }
+        }
+        r->callbacks.finish(r->userdata, &r->done);
+        RemoveAsyncDraw(world.L, r, 1);
+        state.PauseTiming();
+        FreeBGPicLayers(world.L, world.display->bgpic, true);
+        state.ResumeTiming();
+    }
+    state.counters["frames"] = static_cast<double>(frames) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+}
+
 void BM_MemcpyFrame(benchmark::State& state) {
     std::vector<uint32_t> from(size_t{kW} * kH, 1), to(size_t{kW} * kH);
     for (auto _ : state) {
@@ -175,5 +214,6 @@ void Types(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BGPicTransition)->Apply(Types);
 BENCHMARK(BM_RealtimeLayer)->Apply(Types);
+BENCHMARK(BM_AsyncLayer)->ArgsProduct({{0, 14}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -175,6 +175,8 @@ void SetAsyncDrawHooks(const qbAsyncDrawHooks* hooks) { asyncDraws = hooks; }
 
 bool DisplayHasAsyncDraws(const qbDisplay* display) { return asyncDraws && asyncDraws->displayHas(display); }
 
+bool AsyncDrawUsesObject(const void* object) { return asyncDraws && asyncDraws->usesObject(object); }
+
 qbDisplay::~qbDisplay() { FreeDisplayHooks(this); }
 
 qbObject** DisplayListHead() { return &G().head; }

@@ -37,4 +37,6 @@ int CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
 // installs) or videos are bound to the display; until the video library
 // arrives no display has any videos.
 bool DisplayHasAsyncDraws(const qbDisplay* display);
+// Whether an async-draw object shows the object (a layer an effect plays in).
+bool AsyncDrawUsesObject(const void* object);
 bool IsVideoOnDisplay(const qbDisplay* display);

@@ -25,5 +25,7 @@ const qbDisplayBrushHooks& DisplayBrushHooks();
 struct qbAsyncDrawHooks {
     bool (*displayHas)(const qbDisplay* display);
     void (*freeAll)(ScriptState* L);
+    // Whether an unfinished drawing shows the object (a layer).
+    bool (*usesObject)(const void* object);
 };
 void SetAsyncDrawHooks(const qbAsyncDrawHooks* hooks);

@@ -15,6 +15,8 @@ enum : int32_t { ADF_FX = 0, ADF_MOVEOBJECT = 1, ADF_ANIM = 2 };
 
 // Codes of the query callback.
 enum : int32_t {
+    kAsyncQueryLayerReplaced = 0,  // data: qbAsyncLayerReplacement*; the old layer is about to go
+    kAsyncQueryImageChanged = 1,   // data: void*, the layer whose picture changed
     kAsyncQueryFrameCount = 2,    // result: the number of frames
     kAsyncQueryCurrentFrame = 3,  // result: the frame drawn last
     kAsyncQueryJump = 4,          // data: int32_t frame; result 0 or an error code
@@ -22,6 +24,14 @@ enum : int32_t {
     kAsyncQueryShowingLayer = 6,  // data: void*, gets the layer that shows the effect
     kAsyncQueryBusy = 7,          // data: int32_t, gets a refusal code or 0
     kAsyncQueryDrawing = 8,       // data: int32_t, 1 before a frame into layers, 0 after
+    kAsyncQueryBGPicInUse = 9,    // data: void*, gets the BGPic the object draws into
+};
+
+// What kAsyncQueryLayerReplaced carries: the layer going away and the one
+// that takes its place.
+struct qbAsyncLayerReplacement {
+    void* oldLayer = nullptr;
+    void* newLayer = nullptr;
 };
 
 // The owner's callbacks. drawFrame sets *done once it drew the last frame;

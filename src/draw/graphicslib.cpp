@@ -165,7 +165,7 @@ const ScriptCommand* GraphicsCommands() { return kGraphicsCommands; }
 const ScriptConstant* GraphicsConstants() { return kGraphicsConstants; }
 
 int InitGraphicsLibrary(ScriptState* L) {
-    static constexpr qbAsyncDrawHooks kAsyncDrawHooks{AnyAsyncDrawOn, FreeAllAsyncDraws};
+    static constexpr qbAsyncDrawHooks kAsyncDrawHooks{AnyAsyncDrawOn, FreeAllAsyncDraws, IsObjectUsedByAsyncDraw};
     SetAsyncDrawHooks(&kAsyncDrawHooks);
     std::unique_ptr<qbDisplay> spare;
     try {

@@ -421,6 +421,7 @@ int UndoLayer(ScriptState* L, int32_t type, ObjectID id, int32_t level, bool noR
         qbLayer* layer = (*stack)[i].get();
         if (layer->type != type || !(layer->initialid == id)) continue;
         if (++seen == level) {
+            if (AsyncDrawUsesObject(layer)) return ERR_REMADLAYER;
             FreeLayer(L, layer, noRefresh);
             bgpic->layersDirty = 1;
             return 0;

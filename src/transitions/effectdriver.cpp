@@ -22,6 +22,7 @@
 #include "objects/displayobject.h"
 #include "objects/layers.h"
 #include "objects/selection.h"
+#include "transitions/effectasync.h"
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
 #include "transitions/effectscreen.h"
@@ -287,7 +288,8 @@ int TakeBackground(qbEffectState* s) {
     return 0;
 }
 
-// Steps 1 to 15; the state is freed by the caller on an error.
+}  // namespace
+
 int StartEffect(qbEffectState* s, qbDisplay* d) {
     if (s->type == kUnnamedEffect) s->type = kRandomEffect;
     if (IsDoubleBuffering(d))
@@ -340,6 +342,8 @@ int StartEffect(qbEffectState* s, qbDisplay* d) {
     s->phase = 1;
     return 0;
 }
+
+namespace {
 
 // The display changed size under a running effect: the layer goes back to
 // how it was, so that the command can run the effect again.
@@ -412,35 +416,44 @@ int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
     return 0;
 }
 
+void ResetLayerEffectImages(qbEffectState* s) {
+    qbEffectLayerImages& li = s->layerImages;
+    const int32_t w = s->width, h = s->height;
+    if (!s->reverse) {
+        if (li.alpha) FillAlphaRect(li.alpha, 0, 0, w, h, 0);
+        if (li.mask) FillMaskRect(li.mask, 0, 0, w, h, kMaskInvisible);
+        return;
+    }
+    if (li.alpha) {
+        if (s->alpha) CombineAlphaRect(s->alpha, 0, 0, li.alpha, 0, 0, w, h, 0, 0);
+        else if (s->mask) {
+            FillAlphaRect(li.alpha, 0, 0, w, h, 0);
+            // Where the mask shows the picture, fully opaque.
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    if (ReadBitmapPixel(s->mask, x, y, true)) FillAlphaRect(li.alpha, x, y, 1, 1, 255);
+        } else FillAlphaRect(li.alpha, 0, 0, w, h, 255);
+    } else if (li.mask) {
+        if (s->mask) BlitMaskRect(s->mask, 0, 0, li.mask, 0, 0, w, h, kMaskVanillaCopy, nullptr, 0);
+        else FillMaskRect(li.mask, 0, 0, w, h, kMaskVisible);
+    }
+    CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+}
+
 int AllocLayerEffectImages(qbEffectState* s) {
     qbEffectLayerImages& li = s->layerImages;
     const int32_t w = s->width, h = s->height;
     BitmapPtr bitmap(EffectAllocBitmap(w, h));
     if (!bitmap) return ERR_BITMAP;
-    const bool hide = s->reverse != 0;
     if (IsBlendEffect(s->type) || s->alpha) {
         li.alpha = EffectAllocAlpha(w, h, true);
         if (!li.alpha) return ERR_ALLOCALPHA;
-        if (hide) {
-            if (s->alpha) CombineAlphaRect(s->alpha, 0, 0, li.alpha, 0, 0, w, h, 0, 0);
-            else if (s->mask) {
-                FillAlphaRect(li.alpha, 0, 0, w, h, 0);
-                // Where the mask shows the picture, fully opaque.
-                for (int32_t y = 0; y < h; ++y)
-                    for (int32_t x = 0; x < w; ++x)
-                        if (ReadBitmapPixel(s->mask, x, y, true)) FillAlphaRect(li.alpha, x, y, 1, 1, 255);
-            } else FillAlphaRect(li.alpha, 0, 0, w, h, 255);
-        }
     } else {
         li.mask = EffectAllocMask(w, h, true);
         if (!li.mask) return ERR_ALLOCMASK;
-        if (hide) {
-            if (s->mask) BlitMaskRect(s->mask, 0, 0, li.mask, 0, 0, w, h, kMaskVanillaCopy, nullptr, 0);
-            else FillMaskRect(li.mask, 0, 0, w, h, kMaskVisible);
-        }
     }
-    if (hide) CopyBitmapRect(s->image, 0, 0, bitmap.get(), 0, 0, w, h);
     li.bitmap = bitmap.release();
+    ResetLayerEffectImages(s);
     li.x = s->x;
     li.y = s->y;
     qbLayerState* st = s->layer->shownstate;
@@ -551,6 +564,7 @@ int RunTransitionFX(qbEffectState& request) {
         return err < 0 ? 0 : err;
     }
     if (frameObserver) frameObserver(*s, -1, frameObserverData);
+    if (s->async) return RunAsyncEffect(std::move(owned));
     ScriptState* L = s->script;
     const int32_t width = d->bgpic->currentWidth, height = d->bgpic->currentHeight;
     int done = 0;

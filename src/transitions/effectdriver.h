@@ -7,19 +7,28 @@
 
 #include "transitions/effectstate.h"
 
-// Runs one effect synchronously: 0 when done, or an error code. Sets the
-// request's retry when the display changed size and the effect must be
-// run again.
+// Runs one effect: 0 when done, 1 when an asynchronous effect pushed its
+// async-draw object, or an error code. Sets the request's retry when the
+// display changed size and the effect must be run again.
 int RunTransitionFX(qbEffectState& request);
 
 // The renderer of a type, null when none draws it yet.
 EffectRenderer RendererForType(int32_t type);
+
+// Steps 1 to 15 of a run: checks, preparation and the renderer's
+// initialisation. 0, -1 when the command does nothing, or an error code;
+// the caller frees the state on anything but 0.
+struct qbDisplay;
+int StartEffect(qbEffectState* state, qbDisplay* display);
 
 // The layer's effect images: a colour bitmap of the picture's size and a
 // mask or (blend effects, pictures with alpha) an alpha plane, empty for a
 // show and the whole picture for a hide, swapped into the layer's shown
 // state. ERR_BITMAP, ERR_ALLOCMASK or ERR_ALLOCALPHA.
 int AllocLayerEffectImages(qbEffectState* state);
+// The effect images as they are before the first frame: empty for a show,
+// the whole picture for a hide.
+void ResetLayerEffectImages(qbEffectState* state);
 // Gives the layer its own images back and frees the effect's.
 void RestoreEffectLayer(qbEffectState* state);
 // The picture a layer shows, cut out when the layer shows only a part of

@@ -48,10 +48,9 @@ void ReadPositional(ScriptState* L, int idx, qbEffectState* s) {
     s->parameter = OptIntArg(L, idx + 2, kRandomParameter);
 }
 
-// Runs the driver again as long as a size change asks for it. Effects that
-// the script steps itself are not here yet.
+// Runs the driver again as long as a size change asks for it; an
+// asynchronous effect's result (its object) ends the loop.
 int RunEffect(qbEffectState& s) {
-    if (s.async || s.bgpicEmu) return ERR_UNSUPPORTEDFEAT;
     do {
         s.retry = 0;
         if (int err = RunTransitionFX(s)) return err;
@@ -98,13 +97,30 @@ int LayerIndexArg(ScriptState* L, int idx, int32_t* out) {
     return 0;
 }
 
+// "bgpicemu" plays a whole-picture transition inside the layer: "bgpic"
+// names the picture it emulates.
+int ReadEmulatedBGPic(ScriptState* L, int idx, qbEffectState* s) {
+    GetTableFieldInt(L, idx, "bgpicemu", &s->bgpicEmu, nullptr);
+    if (!s->bgpicEmu) return 0;
+    ObjectID id;
+    int found = 0;
+    GetTableFieldObjectID(L, idx, "bgpic", &id, &found);
+    if (!found) return ERR_MISSINGPARAMTR;
+    qbBGPic* p = nullptr;
+    if (int err = GetBGPic(L, id, &p, 0)) return err;
+    p->layersDirty = 0;
+    s->emuBGPic = p;
+    return 0;
+}
+
 int LayerEffect(ScriptState* L, int32_t kind) {
     CheckArgCount(L, 1, 4, 0, 0);
     qbEffectState s = NewState(L, kind);
     if (int err = LayerIndexArg(L, 1, &s.id.number)) return err;
     if (IsTableForm(L, 2)) {
         ParseEffectOptions(L, 2, &s);
-        if (kind == kEffectLayer) GetTableFieldInt(L, 2, "bgpicemu", &s.bgpicEmu, nullptr);
+        if (kind == kEffectLayer)
+            if (int err = ReadEmulatedBGPic(L, 2, &s)) return err;
     } else {
         ReadPositional(L, 2, &s);
     }

@@ -36,7 +36,7 @@ std::string Call(std::string name, std::initializer_list<double> args) {
 }
 
 std::string Main(const std::string& body) {
-    return ".function main maxstack=8\n.line 1\n" + body + "    RETURN 0 1 0\n.end\n";
+    return ".function main maxstack=16\n.line 1\n" + body + "    RETURN 0 1 0\n.end\n";
 }
 
 class TransitionPlayTest : public e2e::E2eFixture {
@@ -71,8 +71,10 @@ protected:
         const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
                                      std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
         EXPECT_EQ(r.status, 0) << r.err;
+        out_ = r.out;
         return Frames();
     }
+    std::string out_;
 };
 
 }  // namespace
@@ -98,4 +100,45 @@ TEST_F(TransitionPlayTest, BlindsTurnTheWindowToTheNewBGPic) {
     EXPECT_TRUE(mixed) << "no frame between the two pictures";
     const Frame& last = frames.back();
     for (int x = 0; x < 640; x += 7) EXPECT_EQ(last.At(x, 479), kRed) << x;
+}
+
+TEST_F(TransitionPlayTest, AScriptStepsABrushEffectAndRemovesItsLayer) {
+    // HSTRIPES2 over 200 pixels at 50 a frame: four frames, and the call
+    // after the last one says so.
+    const std::string stepping = R"(    GETGLOBAL 0 "displaybrushfx"
+    LOADK 1 #2
+    LOADK 2 #100
+    LOADK 3 #100
+    NEWTABLE 4 0 3
+    LOADK 5 #1
+    SETTABLE 4 "type" 5
+    SETTABLE 4 "async" 5
+    LOADK 5 #50
+    SETTABLE 4 "speed" 5
+    CALL 0 5 2
+    MOVE 6 0
+    LOADK 7 #0
+loop:
+    ADD 7 7 #1
+    GETGLOBAL 8 "asyncdrawframe"
+    MOVE 9 6
+    CALL 8 2 2
+    EQ 1 8 #0
+    JMP loop
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "calls"
+    MOVE 2 7
+    CALL 0 3 1
+)";
+    const std::vector<Frame> frames =
+        Play(Call("CreateBGPic", {1, 640, 480, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {}) +
+             Call("CreateBrush", {2, 200, 100, kRed}) + stepping + Call("RemoveLayerFX", {1, 0, 50}));
+    EXPECT_NE(out_.find("calls 5\n"), std::string::npos) << out_;
+    ASSERT_FALSE(frames.empty());
+    bool shownWhole = false;
+    for (const Frame& f : frames)
+        shownWhole = shownWhole || (f.At(100, 100) == kRed && f.At(299, 199) == kRed && f.At(200, 150) == kRed);
+    EXPECT_TRUE(shownWhole) << "the brush never stood in place";
+    EXPECT_EQ(frames.back().At(200, 150), kBlue);
+    EXPECT_EQ(frames.back().At(100, 100), kBlue);
 }

@@ -77,9 +77,8 @@ TEST_F(TransitionCommands, Refusals) {
     ASSERT_EQ(RunNumbers("DisplayTransitionFX", {2, 113, 50}), 0);
     EXPECT_NE(seen_.type, 113);
     EXPECT_EQ(Real(99, 79), kRed);
-    // Scripted effects come later.
-    MakeBrush(1, 10, 10, kGreen);
-    EXPECT_EQ(ShowTable("DisplayBrushFX", {1, 0, 0}, "async", 1), ERR_UNSUPPORTEDFEAT);
+    // A plain colour is never stepped by the script.
+    EXPECT_EQ(ShowTable("ClearScreen", {3, double(kGreen)}, "async", 1), ERR_WRONGUSAGE);
 }
 
 TEST_F(TransitionCommands, OutputSelectionsRefuse) {

@@ -243,3 +243,52 @@ protected:
     Picture before_;
     int32_t layersBefore_ = 0;
 };
+
+// The same effects stepped by the script: each frame an AsyncDrawFrame.
+class AsyncEffectHarness : public EffectHarness {
+protected:
+    // Starts the case's effect as an async-draw object; its handle.
+    void* StartAsync(const EffectCase& c) {
+        Reset(c.way);
+        switch (c.way) {
+            case Way::ShowLayer: LayersBefore(c, false); break;
+            case Way::HideLayer:
+            case Way::RemoveLayer: LayersBefore(c, true); break;
+            default: break;
+        }
+        const char* command = c.way == Way::ShowLayer   ? "ShowLayerFX"
+                              : c.way == Way::HideLayer ? "HideLayerFX"
+                              : c.way == Way::RemoveLayer ? "RemoveLayerFX"
+                                                          : "DisplayBrushFX";
+        const bool brush = c.way == Way::BrushLayerRealtime;
+        if (brush) VmPushNumber(L_, 1), VmPushNumber(L_, c.x), VmPushNumber(L_, c.y);
+        else VmPushNumber(L_, 1);
+        VmPushNewTable(L_);
+        Field("type", c.type);
+        Field("speed", c.speed);
+        Field("async", 1);
+        const int err = TransitionWorld::Run(command, brush ? 4 : 2, 1);
+        EXPECT_EQ(err, 0) << command;
+        void* handle = err ? nullptr : VmToUserdata(L_, -1);
+        VmSetTop(L_, 0);
+        return handle;
+    }
+    double StepAsync(void* handle, int32_t n = 0) {
+        VmPushLightUserdata(L_, handle);
+        if (n) VmPushNumber(L_, n);
+        const int err = TransitionWorld::Run("AsyncDrawFrame", n ? 2 : 1, 1);
+        const double v = err ? -err : VmToNumber(L_, -1);
+        VmSetTop(L_, 0);
+        return v;
+    }
+    // Every frame of an async run, stepped to the end.
+    std::vector<Picture> AsyncFrames(const EffectCase& c) {
+        MakePicture(c);
+        SeedEffectRandom(42);
+        std::vector<Picture> frames;
+        void* id = StartAsync(c);
+        if (!id) return frames;
+        for (int i = 0; i < 10000 && StepAsync(id) == 0; ++i) frames.push_back(Snapshot());
+        return frames;
+    }
+};

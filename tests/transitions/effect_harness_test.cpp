@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 namespace {
 
 struct Place {
@@ -56,6 +59,61 @@ TEST_F(EffectHarness, RealtimeFramesEqualPlainOnes) {
                 const auto realtime = Frames({Way::BrushLayerRealtime, type, 5, p.x, p.y, p.w, p.h});
                 ASSERT_EQ(plain.size(), realtime.size());
                 for (size_t f = 0; f < plain.size(); ++f) ASSERT_TRUE(plain[f] == realtime[f]) << "frame " << f + 1;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+constexpr Way kAsyncWays[] = {Way::BrushLayerRealtime, Way::ShowLayer, Way::HideLayer, Way::RemoveLayer};
+
+TEST_F(AsyncEffectHarness, AsyncFramesEqualSynchronousOnes) {
+    for (const EffectFamily& family : EffectFamilies()) {
+        for (int32_t type = family.first; type <= family.last; ++type) {
+            for (Way way : kAsyncWays) {
+                const EffectCase c{way, type, 5, 5, 20, 67, 45};
+                SCOPED_TRACE(c.Name());
+                MakePicture(c);
+                SeedEffectRandom(42);
+                keepFrames_ = true;
+                ASSERT_EQ(Run(c), 0);
+                keepFrames_ = false;
+                const std::vector<Picture> sync = snapshots_;
+                const std::vector<Picture> async = AsyncFrames(c);
+                ASSERT_EQ(sync.size(), async.size());
+                for (size_t f = 0; f < sync.size(); ++f) ASSERT_TRUE(sync[f] == async[f]) << "frame " << f + 1;
+            }
+        }
+    }
+}
+
+TEST_F(AsyncEffectHarness, AJumpEqualsTheSteps) {
+    std::mt19937 random(7);
+    for (const EffectFamily& family : EffectFamilies()) {
+        for (int32_t type = family.first; type <= family.last; ++type) {
+            for (Way way : kAsyncWays) {
+                const EffectCase c{way, type, 9, 5, 20, 67, 45};
+                SCOPED_TRACE(c.Name());
+                const std::vector<Picture> steps = AsyncFrames(c);
+                ASSERT_FALSE(steps.empty());
+                const int32_t count = static_cast<int32_t>(steps.size());
+                std::vector<int32_t> order(count);
+                for (int32_t n = 0; n < count; ++n) order[n] = n + 1;
+                std::shuffle(order.begin(), order.end(), random);
+                SeedEffectRandom(42);
+                void* id = StartAsync(c);
+                ASSERT_NE(id, nullptr);
+                for (int32_t n : order) {
+                    ASSERT_GE(StepAsync(id, n), 0) << "jump to " << n;
+                    ASSERT_TRUE(Snapshot() == steps[n - 1]) << "jump to " << n;
+                }
+                if (order.back() != count) {
+                    ASSERT_EQ(StepAsync(id, count), count == order.back() + 1 ? 0 : 1);
+                }
+                ASSERT_EQ(StepAsync(id), 1) << "done after the last frame";
             }
         }
     }

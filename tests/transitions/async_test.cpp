@@ -1,0 +1,266 @@
+// Effects the script steps: the async-draw object a command returns, its
+// stepping, jumps, queries, ends, refusals and rebuilds, and transitions
+// played inside a layer ("bgpicemu").
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "draw/asyncdraw.h"
+#include "objects/brushes.h"
+#include "objects/dirtyrects.h"
+#include "objects/layers.h"
+#include "transition_fixture.h"
+#include "transitions/effectasync.h"
+
+namespace {
+
+constexpr uint32_t kBlue = 0x0000FF, kRed = 0xFF0000, kGreen = 0x00FF00;
+
+class AsyncEffects : public TransitionWorld {
+protected:
+    void SetUp() override {
+        TransitionWorld::SetUp();
+        ShowColourBGPic(3, kBlue);
+        EnableLayers();
+        MakeBrush(1, 40, 30, kGreen);
+    }
+    // The command with an option table of type, speed and async; the
+    // object's handle, or null with *err set.
+    void* Start(const char* command, std::initializer_list<double> args, int32_t type, int* err = nullptr,
+                std::function<void()> more = {}) {
+        for (double a : args) VmPushNumber(L_, a);
+        VmPushNewTable(L_);
+        Field("type", type);
+        Field("speed", 7);
+        Field("async", 1);
+        if (more) more();
+        const int e = Run(command, static_cast<int>(args.size()) + 1, 1);
+        if (err) *err = e;
+        void* handle = e ? nullptr : VmToUserdata(L_, -1);
+        VmSetTop(L_, 0);
+        return handle;
+    }
+    // AsyncDrawFrame(handle [, n]): the result, or -error.
+    double Step(void* handle, int32_t n = 0) {
+        VmPushLightUserdata(L_, handle);
+        if (n) VmPushNumber(L_, n);
+        const int err = Run("AsyncDrawFrame", n ? 2 : 1, 1);
+        const double v = err ? -err : VmToNumber(L_, -1);
+        VmSetTop(L_, 0);
+        return v;
+    }
+    int Call(const char* command, void* handle) {
+        VmPushLightUserdata(L_, handle);
+        return Run(command, 1);
+    }
+    qbAsyncDraw* Record(void* handle) {
+        qbAsyncDraw* r = nullptr;
+        return FindAsyncDraw(ObjectID{0, handle}, &r) ? nullptr : r;
+    }
+    qbEffectState* State(void* handle) { return static_cast<qbEffectState*>(Record(handle)->userdata); }
+    int32_t Query(void* handle, int32_t code) { return QueryAsyncDraw(Record(handle), code, nullptr); }
+    qbLayer* Layer(int32_t n) { return GetLayerByIndex(display_->bgpic, n); }
+};
+
+TEST_F(AsyncEffects, StepsUntilTheCallAfterTheLastFrameEndsIt) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 14);
+    ASSERT_NE(id, nullptr);
+    const int32_t count = Query(id, kAsyncQueryFrameCount);
+    ASSERT_GT(count, 1);
+    EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), 0);
+    EXPECT_EQ(Real(20, 20), kBlue) << "the start drew";
+    int32_t calls = 0;
+    double result = 0;
+    while ((result = Step(id)) == 0) {
+        ++calls;
+        if (Record(id)) {
+            EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), calls);
+        }
+        ASSERT_LE(calls, count);
+    }
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(calls, count);
+    EXPECT_EQ(Record(id), nullptr);
+    EXPECT_EQ(Real(10, 10), kGreen);
+    EXPECT_EQ(Real(49, 39), kGreen);
+    EXPECT_EQ(Real(50, 40), kBlue);
+    EXPECT_EQ(Layer(1)->hidden, 0);
+    EXPECT_EQ(Step(id), -ERR_FINDARRAY);
+}
+
+TEST_F(AsyncEffects, FinishDrawsTheRestAndCancelLeavesAShownLayerHidden) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 0);
+    ASSERT_EQ(Step(id), 0);
+    ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
+    EXPECT_EQ(Record(id), nullptr);
+    EXPECT_EQ(Real(10, 10), kGreen);
+    EXPECT_EQ(Real(49, 39), kGreen);
+
+    MakeBrush(2, 20, 20, kRed);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {2, 60, 50}), 0);
+    Layer(2)->hidden = 1;
+    RefreshLayerRect(L_, 0, 0, kW, kH, 0);
+    id = Start("ShowLayerFX", {2}, 7);
+    ASSERT_EQ(Step(id), 0);
+    ASSERT_EQ(Step(id), 0);
+    ASSERT_EQ(Call("CancelAsyncDraw", id), 0);
+    EXPECT_EQ(Record(id), nullptr);
+    EXPECT_EQ(Layer(2)->hidden, 1);
+    EXPECT_EQ(Real(60, 50), kBlue);
+    EXPECT_EQ(Real(79, 69), kBlue);
+}
+
+TEST_F(AsyncEffects, RefusalsWhileItRuns) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 3);
+    ASSERT_EQ(Step(id), 0);
+    int err = 0;
+    EXPECT_EQ(Start("HideLayerFX", {1}, 3, &err), nullptr);
+    EXPECT_EQ(err, ERR_ALREADYASYNC);
+    EXPECT_EQ(Run("DisableLayers", 0), ERR_LAYERSWITCH);
+    EXPECT_EQ(RunNumbers("Undo", {double(kObjectTypeBrush), 1}), ERR_REMADLAYER);
+    EXPECT_EQ(Layer(1)->type, kObjectTypeBrush);
+    EXPECT_EQ(CheckAsyncDrawsBusy(), 0);
+    int32_t refusal = -1;
+    QueryAsyncDraw(Record(id), kAsyncQueryBusy, &refusal);
+    EXPECT_EQ(refusal, -1) << "query 7 wrote a refusal";
+    void* shown = nullptr;
+    QueryAsyncDraw(Record(id), kAsyncQueryShowingLayer, &shown);
+    EXPECT_EQ(shown, Layer(1));
+    // DisplayTransitionFX and ClearScreen stay synchronous.
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kRed)}), 0);
+    EXPECT_EQ(Start("DisplayTransitionFX", {2}, 3, &err), nullptr);
+    EXPECT_EQ(err, ERR_WRONGUSAGE);
+    // An effect left running goes with the display (LSan watches).
+    FreeAllDisplays(L_);
+    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+}
+
+TEST_F(AsyncEffects, IntoASelectedBGPicTheFrameWaitsInTheDirtyList) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 0);
+    ASSERT_EQ(RunNumbers("SelectBGPic", {3}), 0);
+    display_->dirtyRects.Reset();
+    ASSERT_EQ(Step(id), 0);
+    EXPECT_EQ(Real(10, 10), kBlue) << "a frame into layers refreshed";
+    EXPECT_EQ(State(id)->replaying, 0);
+    EXPECT_GT(display_->dirtyRects.count + (display_->dirtyRects.overflowed ? 1 : 0), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
+}
+
+TEST_F(AsyncEffects, AChangedPictureSizeRebuildsAtTheSameShare) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 0);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Step(id), 0);
+    const int32_t oldCount = Query(id, kAsyncQueryFrameCount);
+    qbLayer* layer = Layer(1);
+    // Unchanged size: the same frame.
+    NotifyAsyncDraws(kAsyncQueryImageChanged, layer);
+    EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), 3);
+    EXPECT_EQ(Query(id, kAsyncQueryFrameCount), oldCount);
+    layer->shownstate->shownwidth = 20;
+    layer->shownstate->shownheight = 15;
+    NotifyAsyncDraws(kAsyncQueryImageChanged, layer);
+    const int32_t newCount = Query(id, kAsyncQueryFrameCount);
+    EXPECT_NE(newCount, oldCount);
+    const int32_t expected = std::clamp(static_cast<int32_t>(std::lround(double(newCount) * 3 / oldCount)), 1, newCount);
+    EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), expected);
+    EXPECT_EQ(State(id)->width, 20);
+    EXPECT_EQ(State(id)->rebuilding, 0);
+    double r = 0;
+    for (int i = 0; i < 100 && (r = Step(id)) == 0; ++i) {
+    }
+    EXPECT_EQ(r, 1);
+    EXPECT_EQ(Real(29, 24), kGreen);
+}
+
+TEST_F(AsyncEffects, AReplacingLayerTakesTheEffectAndItsImages) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 0);
+    ASSERT_EQ(Step(id), 0);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+    qbLayer* old = Layer(1);
+    qbLayer* next = Layer(2);
+    qbBitmap* nextOwn = next->shownstate->bitmap;
+    qbBitmap* images = old->shownstate->bitmap;
+    qbAsyncLayerReplacement change{old, next};
+    NotifyAsyncDraws(kAsyncQueryLayerReplaced, &change);
+    EXPECT_EQ(State(id)->layer, next);
+    EXPECT_EQ(next->shownstate->bitmap, images);
+    EXPECT_NE(old->shownstate->bitmap, images);
+    EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), 1);
+    ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
+    EXPECT_EQ(next->shownstate->bitmap, nextOwn);
+}
+
+TEST_F(AsyncEffects, StepSyncRunsTheObjectToItsEndInTheCommand) {
+    qbEffectState s;
+    s.script = L_;
+    s.objectType = kEffectBrush;
+    s.id = ObjectID{1, nullptr};
+    s.x = 5, s.y = 5;
+    s.type = 14;
+    s.speed = 5;
+    s.async = s.stepSync = 1;
+    EXPECT_EQ(RunTransitionFX(s), 0);
+    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(Real(5, 5), kGreen);
+    EXPECT_EQ(Real(44, 34), kGreen);
+}
+
+class EmulatedBGPic : public AsyncEffects {
+protected:
+    void SetUp() override {
+        AsyncEffects::SetUp();
+        ASSERT_EQ(RunNumbers("CreateBGPic", {5, 40, 30, double(kRed)}), 0);
+        ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+        Layer(1)->hidden = 1;
+    }
+    int ShowEmu(int32_t type, std::function<void()> fields, void** id = nullptr) {
+        int err = 0;
+        void* h = Start("ShowLayerFX", {1}, type, &err, [&] {
+            Field("bgpicemu", 1);
+            fields();
+        });
+        if (id) *id = h;
+        return err;
+    }
+};
+
+TEST_F(EmulatedBGPic, OptionsAndTheBGPicOnlyTypes) {
+    EXPECT_EQ(ShowEmu(0, [] {}), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(ShowEmu(0, [&] { Field("bgpic", 77); }), ERR_FINDBGPIC);
+    // PUSHLEFT stays itself in such a layer (no renderer draws it yet);
+    // elsewhere it becomes HSTRIPES.
+    EXPECT_EQ(ShowEmu(78, [&] { Field("bgpic", 5); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(Show("ShowLayerFX", {1}, [&] { Field("type", 78); }), 0);
+    EXPECT_EQ(Layer(1)->hidden, 0);
+}
+
+TEST_F(EmulatedBGPic, PendingRedrawsAreRefreshedAndTheLayerSeeksBack) {
+    qbBGPic* emu = nullptr;
+    ASSERT_EQ(GetBGPic(L_, ObjectID{5, nullptr}, &emu, 0), 0);
+    emu->layersDirty = 1;
+    void* id = nullptr;
+    ASSERT_EQ(ShowEmu(0, [&] { Field("bgpic", 5); }, &id), 0);
+    EXPECT_EQ(emu->layersDirty, 0) << "the lookup clears the flag";
+    qbEffectState* s = State(id);
+    void* inUse = nullptr;
+    QueryAsyncDraw(Record(id), kAsyncQueryBGPicInUse, &inUse);
+    EXPECT_EQ(inUse, emu);
+    ASSERT_EQ(Step(id), 0);
+    ASSERT_EQ(Step(id), 0);
+    EXPECT_EQ(RefreshEmulatedBGPic(s, 3), 0) << "nothing pending";
+    emu->layersDirty = 1;
+    display_->bgpic->layersDirty = 1;
+    EXPECT_EQ(RefreshEmulatedBGPic(s, 2), 2);
+    EXPECT_EQ(display_->bgpic->layersDirty, 1) << "not asked for";
+    EXPECT_EQ(emu->layersDirty, 0);
+    display_->bgpic->layersDirty = 0;
+    emu->layersDirty = 1;
+    ASSERT_EQ(Step(id), 0);
+    EXPECT_EQ(emu->layersDirty, 0);
+    EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), 3);
+    ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
+}
+
+}  // namespace
