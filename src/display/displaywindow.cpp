@@ -13,6 +13,7 @@
 #include "core/ostime.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
+#include "display/displaymenus.h"
 #include "display/displayoptions.h"
 #include "display/displays.h"
 #include "display/displayscaling.h"
@@ -94,6 +95,13 @@ int OpenAdapterWindow(ScriptState* L, qbDisplay* d) {
     return 0;
 }
 
+// Read by the window whenever it builds its menu strip, so that a menu
+// attached later is the one shown.
+const std::vector<qbMenuItem>* DisplayMenuTree(qbDisplay* d) {
+    const auto* menu = static_cast<const qbMenu*>(d->menu);
+    return menu ? &menu->tree : nullptr;
+}
+
 int OpenNativeWindow(qbDisplay* d, bool activate) {
     if (!IsDisplaySizeSupported(d)) {
         char detail[32];
@@ -106,6 +114,7 @@ int OpenNativeWindow(qbDisplay* d, bool activate) {
     d->hasShape = mask || alpha ? 1 : 0;
     d->view.hasDropHandler = d->handlers[kDropFileSlot].function != -1;
     d->view.hasClipboardHandler = d->handlers[kClipboardSlot].function != -1;
+    d->view.menuTree = &DisplayMenuTree;
     // Shaped windows arrive with the layer and picture loaders that make
     // shapes; the window opens rectangular until then.
     return CreateNativeWindow(d, activate ? 1 : 0, nullptr, nullptr);
