@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -102,6 +103,27 @@ const std::vector<qbMenuItem>* DisplayMenuTree(qbDisplay* d) {
     return menu ? &menu->tree : nullptr;
 }
 
+// The window's shape at the display's size, one byte a pixel (0 cut away):
+// the mask's set bits, else the alpha above 0, scaled to the nearest pixel.
+std::vector<uint8_t> ShapePlane(const qbDisplay* d, const qbBitmap* mask, const qbBitmap* alpha) {
+    const qbBitmap* source = mask ? mask : alpha;
+    const qbBitmapPlane* plane = source ? source->plane.get() : nullptr;
+    std::vector<uint8_t> shape;
+    if (!plane || !plane->data || plane->width <= 0 || plane->height <= 0 || d->width <= 0 || d->height <= 0)
+        return shape;
+    shape.resize(static_cast<size_t>(d->width) * static_cast<size_t>(d->height));
+    for (int32_t y = 0; y < d->height; ++y) {
+        const int32_t sy = static_cast<int32_t>(int64_t{y} * plane->height / d->height);
+        const uint8_t* row = plane->data + static_cast<size_t>(sy) * plane->rowBytes;
+        for (int32_t x = 0; x < d->width; ++x) {
+            const int32_t sx = static_cast<int32_t>(int64_t{x} * plane->width / d->width);
+            const bool in = mask ? ((row[sx >> 3] >> (7 - (sx & 7))) & 1) != 0 : row[sx] > 0;
+            shape[static_cast<size_t>(y) * d->width + x] = in ? 0xFF : 0;
+        }
+    }
+    return shape;
+}
+
 int OpenNativeWindow(qbDisplay* d, bool activate) {
     if (!IsDisplaySizeSupported(d)) {
         char detail[32];
@@ -115,9 +137,8 @@ int OpenNativeWindow(qbDisplay* d, bool activate) {
     d->view.hasDropHandler = d->handlers[kDropFileSlot].function != -1;
     d->view.hasClipboardHandler = d->handlers[kClipboardSlot].function != -1;
     d->view.menuTree = &DisplayMenuTree;
-    // Shaped windows arrive with the layer and picture loaders that make
-    // shapes; the window opens rectangular until then.
-    return CreateNativeWindow(d, activate ? 1 : 0, nullptr, nullptr);
+    const std::vector<uint8_t> shape = d->hasShape ? ShapePlane(d, mask, alpha) : std::vector<uint8_t>{};
+    return CreateNativeWindow(d, activate ? 1 : 0, nullptr, shape.empty() ? nullptr : shape.data());
 }
 
 void ShowPointerState(qbDisplay* d) {

@@ -171,8 +171,39 @@ void MarkScreenChanged(const qbNativeWindow& w) {
 
 }  // namespace
 
-// Shaped windows open rectangular: the shape is accepted and not applied.
-int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t*) {
+namespace {
+
+// Cuts the window to the shape (one byte a pixel of the picture, 0 cut away;
+// the strip stays whole). SDL holds a shaped window off screen until its
+// shape is set, which puts it in place; set last, once the window's surface
+// and sizes are made, the shape stays.
+void ApplyShape(const qbNativeWindow& w, const uint8_t* shape) {
+    const qbWindowView& v = *w.view;
+    const int height = v.height + w.strip;
+    SDL_Surface* alpha = SDL_CreateRGBSurfaceWithFormat(0, v.width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (alpha) {
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(alpha->pixels) + y * alpha->pitch);
+            for (int x = 0; x < v.width; ++x) {
+                const bool in = y < w.strip || shape[static_cast<size_t>(y - w.strip) * v.width + x] != 0;
+                row[x] = in ? 0xFF000000u : 0;
+            }
+        }
+        SDL_WindowShapeMode mode{};
+        mode.mode = ShapeModeBinarizeAlpha;
+        mode.parameters.binarizationCutoff = 1;
+        SDL_SetWindowShape(w.window, alpha, &mode);
+        SDL_FreeSurface(alpha);
+    }
+    // Setting its sizes, or a shape SDL refused, leaves it where SDL holds it.
+    SDL_SetWindowPosition(w.window, ContentX(v), ContentY(v));
+}
+
+}  // namespace
+
+// A shape cuts the window where SDL can shape it; elsewhere it opens
+// rectangular.
+int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t* shapeMask) {
     qbNativeWindow* w = FindWindow(display);
     if (!w || !S().video) {
         SetErrorDetail(S().video ? "the display has no window record" : "no window system");
@@ -190,7 +221,17 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, showActivated ? "0" : "1");
     const std::string title = Latin1ToUTF8(v.title);
     w->strip = MenuStripHeight(*w);
-    w->window = SDL_CreateWindow(title.c_str(), ContentX(v), ContentY(v), v.width, v.height + w->strip, flags);
+    // Where SDL cannot shape windows (the dummy driver, Wayland) the window
+    // opens rectangular.
+    bool shaped = false;
+    if (shapeMask) {
+        w->window = SDL_CreateShapedWindow(title.c_str(), static_cast<unsigned>(ContentX(v)),
+                                           static_cast<unsigned>(ContentY(v)), static_cast<unsigned>(v.width),
+                                           static_cast<unsigned>(v.height + w->strip), flags);
+        shaped = w->window != nullptr;
+    }
+    if (!w->window)
+        w->window = SDL_CreateWindow(title.c_str(), ContentX(v), ContentY(v), v.width, v.height + w->strip, flags);
     if (!w->window) {
         SetErrorDetail(SDL_GetError());
         return ERR_WINDOW;
@@ -198,7 +239,14 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     w->windowId = SDL_GetWindowID(w->window);
     SetApplicationIcon(w->window);
     SDL_SetWindowMinimumSize(w->window, kMinimumWindowSize, kMinimumWindowSize);
-    if (!SDL_GetWindowSurface(w->window)) {
+    // An accelerated surface would make SDL recreate the window for OpenGL,
+    // which loses its shape.
+    const char* acceleration = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+    const std::string keptAcceleration = acceleration ? acceleration : "";
+    if (shaped) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    SDL_Surface* surface = SDL_GetWindowSurface(w->window);
+    if (shaped) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, acceleration ? keptAcceleration.c_str() : nullptr);
+    if (!surface) {
         SetErrorDetail(SDL_GetError());
         SDL_DestroyWindow(w->window);
         w->window = nullptr;
@@ -214,6 +262,7 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     InstallHitTest(*w);
     StartWindowState(*w);
     DrawMenuStrip(*w);
+    if (shaped) ApplyShape(*w, shapeMask);
     return 0;
 }
 
