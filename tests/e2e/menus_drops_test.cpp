@@ -4,7 +4,9 @@
 #include <SDL.h>
 
 #include "display/displaymenus.h"
+#include "core/errcodes.h"
 #include "display/eventlib_fixture.h"
+#include "libs/system.h"
 #include "platform/linux/sdl_backend.h"
 
 namespace {
@@ -113,6 +115,24 @@ TEST_F(SdlMenusDropsTest, ChoosingAnItemReachesOnMenuSelectWithItsIdAndState) {
     ASSERT_EQ(Wait(), 0);
     EXPECT_EQ(out, (std::vector<std::string>{"menu OnMenuSelect grid true", "menu OnMenuSelect quit false",
                                              "menu OnMenuSelect grid false"}));
+}
+
+TEST_F(SdlMenusDropsTest, AnAppletEndsWhenItsQuitItemIsChosen) {
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitSystemLibrary(L), 0);
+    VmSetTop(L, 0);
+    // Ends on "quit", emits anything else.
+    Define("menu",
+           "    GETTABLE 1 0 \"item\"\n    LOADK 2 \"quit\"\n    EQ 1 1 2\n    JMP quit\n"
+           "    GETGLOBAL 2 \"emit\"\n    MOVE 3 1\n    CALL 2 2 1\n    RETURN 0 1\nquit:\n    GETGLOBAL 2 \"end\"\n"
+           "    CALL 2 1 1\n    RETURN 0 1\n");
+    ASSERT_EQ(Install({{"onmenuselect", "menu"}}), 0);
+    AttachMenu();
+    ChooseItem(0);
+    ASSERT_EQ(Wait(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"grid"});
+    ChooseItem(1);
+    EXPECT_EQ(Wait(), ERR_USERABORT);
 }
 
 TEST_F(SdlMenusDropsTest, DroppedFilesReachOnDropFileWithTheirCountAndNames) {
