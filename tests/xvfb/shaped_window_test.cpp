@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/eventqueue.h"
 #include "e2e/e2e_util.h"
+#include "queued_events.h"
 #include "platform/linux/sdl_backend.h"
 #include "platform/platform.h"
 // Last: the X11 headers it brings define names that gtest uses.
@@ -87,8 +89,27 @@ TEST(ShapeChild, TheWindowIsCutToTheMask) {
     EXPECT_NE(cut.find("-geometry 200x200+20+20"), std::string::npos) << cut;
     EXPECT_NE(cut.find("Window shape extents:  100x100+50+50"), std::string::npos) << cut;
     EXPECT_NE(whole.find("No window shape defined"), std::string::npos) << whole;
-    FreeNativeWindowRec(shaped);
+
+    // A click in the window's corner, outside the shape, does not reach it;
+    // one inside does, at its place in the window.
     FreeNativeWindowRec(plain);
+    if (std::system("command -v xdotool >/dev/null") == 0) {
+        ASSERT_EQ(InitEventQueue(), 0);
+        ASSERT_EQ(std::system("xdotool mousemove 30 30 click 1 mousemove 120 130 click 1"), 0);
+        std::vector<qbInputEvent> presses;
+        for (int i = 0; i < 100 && presses.empty(); ++i) {
+            SDL_Delay(10);
+            int error = 0;
+            while (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) PumpNativeEvents(nullptr, &error);
+            for (const qbInputEvent& e : QueuedEvents())
+                if (e.type == kEventLeftButton && e.state == 1) presses.push_back(e);
+        }
+        ASSERT_EQ(presses.size(), 1u);
+        EXPECT_EQ(presses[0].x, 100);
+        EXPECT_EQ(presses[0].y, 110);
+        ClearEventQueue(nullptr);
+    }
+    FreeNativeWindowRec(shaped);
     ShutdownPlatform();
     SetPlatformBackend(nullptr);
 }
