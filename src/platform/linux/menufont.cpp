@@ -39,21 +39,28 @@ Font& TheFont() {
     return font;
 }
 
+// A configuration of its own, freed after the one look-up, rather than
+// fontconfig's process-wide one, which lives until exit.
 std::string SansSerifPath() {
-    if (!FcInit()) return {};
     std::string path;
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (!config) return path;
     FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
-    if (!pattern) return path;
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    if (!pattern) {
+        FcConfigDestroy(config);
+        return path;
+    }
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) {
+    if (FcPattern* match = FcFontMatch(config, pattern, &result)) {
         FcChar8* file = nullptr;
         if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file)
             path = reinterpret_cast<const char*>(file);
         FcPatternDestroy(match);
     }
     FcPatternDestroy(pattern);
+    FcConfigDestroy(config);
     return path;
 }
 
