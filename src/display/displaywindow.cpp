@@ -103,9 +103,9 @@ const std::vector<qbMenuItem>* DisplayMenuTree(qbDisplay* d) {
     return menu ? &menu->tree : nullptr;
 }
 
-// The window's shape at the display's size, one byte a pixel (0 cut away):
-// the mask's set bits, else the alpha above 0, scaled to the nearest pixel.
-std::vector<uint8_t> ShapePlane(const qbDisplay* d, const qbBitmap* mask, const qbBitmap* alpha) {
+}  // namespace
+
+std::vector<uint8_t> WindowShapePlane(const qbDisplay* d, const qbBitmap* mask, const qbBitmap* alpha) {
     const qbBitmap* source = mask ? mask : alpha;
     const qbBitmapPlane* plane = source ? source->plane.get() : nullptr;
     std::vector<uint8_t> shape;
@@ -124,6 +124,8 @@ std::vector<uint8_t> ShapePlane(const qbDisplay* d, const qbBitmap* mask, const 
     return shape;
 }
 
+namespace {
+
 int OpenNativeWindow(qbDisplay* d, bool activate) {
     if (!IsDisplaySizeSupported(d)) {
         char detail[32];
@@ -137,7 +139,7 @@ int OpenNativeWindow(qbDisplay* d, bool activate) {
     d->view.hasDropHandler = d->handlers[kDropFileSlot].function != -1;
     d->view.hasClipboardHandler = d->handlers[kClipboardSlot].function != -1;
     d->view.menuTree = &DisplayMenuTree;
-    const std::vector<uint8_t> shape = d->hasShape ? ShapePlane(d, mask, alpha) : std::vector<uint8_t>{};
+    const std::vector<uint8_t> shape = d->hasShape ? WindowShapePlane(d, mask, alpha) : std::vector<uint8_t>{};
     return CreateNativeWindow(d, activate ? 1 : 0, nullptr, shape.empty() ? nullptr : shape.data());
 }
 
