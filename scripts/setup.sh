@@ -2,7 +2,8 @@
 # (only when one is missing) and configures and builds a build folder.
 # Build output goes to standard error so that standard output is the player's.
 
-QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libsdl2-dev libpng-dev libjpeg62-turbo-dev libx11-dev libfreetype-dev ttf-bitstream-vera)
+QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libsdl2-dev libpng-dev libjpeg62-turbo-dev libx11-dev
+    libfreetype-dev libfontconfig-dev ttf-bitstream-vera)
 # xfonts-base: the X core fonts that SDL's message box needs, for the error
 # box test under Xvfb; xdotool presses the box's button there.
 QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps xfonts-base libjpeg-turbo-progs imagemagick netpbm

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -13,6 +14,7 @@
 #include "core/ostime.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
+#include "display/displaymenus.h"
 #include "display/displayoptions.h"
 #include "display/displays.h"
 #include "display/displayscaling.h"
@@ -95,6 +97,36 @@ int OpenAdapterWindow(ScriptState* L, qbDisplay* d) {
     return 0;
 }
 
+// Read by the window whenever it builds its menu strip, so that a menu
+// attached later is the one shown.
+const std::vector<qbMenuItem>* DisplayMenuTree(qbDisplay* d) {
+    const auto* menu = static_cast<const qbMenu*>(d->menu);
+    return menu ? &menu->tree : nullptr;
+}
+
+}  // namespace
+
+std::vector<uint8_t> WindowShapePlane(const qbDisplay* d, const qbBitmap* mask, const qbBitmap* alpha) {
+    const qbBitmap* source = mask ? mask : alpha;
+    const qbBitmapPlane* plane = source ? source->plane.get() : nullptr;
+    std::vector<uint8_t> shape;
+    if (!plane || !plane->data || plane->width <= 0 || plane->height <= 0 || d->width <= 0 || d->height <= 0)
+        return shape;
+    shape.resize(static_cast<size_t>(d->width) * static_cast<size_t>(d->height));
+    for (int32_t y = 0; y < d->height; ++y) {
+        const int32_t sy = static_cast<int32_t>(int64_t{y} * plane->height / d->height);
+        const uint8_t* row = plane->data + static_cast<size_t>(sy) * plane->rowBytes;
+        for (int32_t x = 0; x < d->width; ++x) {
+            const int32_t sx = static_cast<int32_t>(int64_t{x} * plane->width / d->width);
+            const bool in = mask ? ((row[sx >> 3] >> (7 - (sx & 7))) & 1) != 0 : row[sx] > 0;
+            shape[static_cast<size_t>(y) * d->width + x] = in ? 0xFF : 0;
+        }
+    }
+    return shape;
+}
+
+namespace {
+
 int OpenNativeWindow(qbDisplay* d, bool activate) {
     if (!IsDisplaySizeSupported(d)) {
         char detail[32];
@@ -107,9 +139,9 @@ int OpenNativeWindow(qbDisplay* d, bool activate) {
     d->hasShape = mask || alpha ? 1 : 0;
     d->view.hasDropHandler = d->handlers[kDropFileSlot].function != -1;
     d->view.hasClipboardHandler = d->handlers[kClipboardSlot].function != -1;
-    // Shaped windows arrive with the layer and picture loaders that make
-    // shapes; the window opens rectangular until then.
-    return CreateNativeWindow(d, activate ? 1 : 0, nullptr, nullptr);
+    d->view.menuTree = &DisplayMenuTree;
+    const std::vector<uint8_t> shape = d->hasShape ? WindowShapePlane(d, mask, alpha) : std::vector<uint8_t>{};
+    return CreateNativeWindow(d, activate ? 1 : 0, nullptr, shape.empty() ? nullptr : shape.data());
 }
 
 void ShowPointerState(qbDisplay* d) {

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/geometry.h"
 
 struct ScriptState;
+struct qbBitmap;
 struct qbDisplay;
 
 // Flags of OpenDisplayWindow.
@@ -33,6 +35,11 @@ int RealizeDisplay(ScriptState* L, qbDisplay* display, bool activate, bool withB
 // defaults), clamped into the window, tells the backend, and moves the window
 // unless keepWindow.
 void ApplyDisplayRegions(qbDisplay* display, bool keepWindow);
+
+// The window's shape at the display's size, one byte a pixel (0 cut away):
+// the mask's set bits, else the alpha above 0, scaled to the nearest pixel.
+// Empty without either.
+std::vector<uint8_t> WindowShapePlane(const qbDisplay* display, const qbBitmap* mask, const qbBitmap* alpha);
 
 // Lets the window's own full-screen switch (Alt+Return) reopen the display
 // in the other mode.

@@ -10,6 +10,7 @@
 
 struct ScriptState;
 struct qbDisplay;
+struct qbMenuItem;
 
 // The bits of the display's flags word that windows read.
 enum : uint32_t {
@@ -66,6 +67,9 @@ struct qbWindowView {
     // full screen (1 to full screen, 0 back to a window); 0 or an error code.
     // Null: the request only leaves its event.
     int (*switchMode)(ScriptState* L, qbDisplay* display, int fullScreen) = nullptr;
+    // The menu tree the window shows above the picture, read whenever the
+    // strip is built; null or an empty tree: no menu.
+    const std::vector<qbMenuItem>* (*menuTree)(qbDisplay* display) = nullptr;
 
     // Written by the backend: state on opening, closing, minimising and
     // restoring; the borders by MeasureWindowBorders; position and size when

@@ -229,3 +229,35 @@ TEST_F(WindowTest, ADisplayIsCentredOnItsOwnMonitorAndMovesWithIt) {
     EXPECT_EQ(d->x, 1930);
     EXPECT_EQ(d->y, 20);
 }
+
+namespace {
+
+// A plane of the given kind over the bytes, rowBytes a row.
+qbBitmap Plane(int32_t kind, int32_t width, int32_t height, uint32_t rowBytes, std::vector<uint8_t>& bytes) {
+    qbBitmap b;
+    b.kind = kind;
+    b.width = width;
+    b.height = height;
+    b.plane = std::make_unique<qbBitmapPlane>();
+    b.plane->width = width;
+    b.plane->height = height;
+    b.plane->rowBytes = rowBytes;
+    b.plane->data = bytes.data();
+    b.plane->external = 1;
+    return b;
+}
+
+TEST(WindowShape, TheMaskWinsOverTheAlphaAndBothScaleToTheDisplay) {
+    qbDisplay d;
+    d.width = 4;
+    d.height = 2;
+    std::vector<uint8_t> alphaBytes = {0, 1, 0, 0};  // 2 x 2: only (1, 0) shows
+    std::vector<uint8_t> maskBytes = {0x80, 0x40};   // 2 x 2 bits: (0, 0) and (1, 1)
+    const qbBitmap alpha = Plane(kBitmapKindAlpha, 2, 2, 2, alphaBytes);
+    const qbBitmap mask = Plane(kBitmapKindMask, 2, 2, 1, maskBytes);
+    EXPECT_TRUE(WindowShapePlane(&d, nullptr, nullptr).empty());
+    EXPECT_EQ(WindowShapePlane(&d, nullptr, &alpha), (std::vector<uint8_t>{0, 0, 255, 255, 0, 0, 0, 0}));
+    EXPECT_EQ(WindowShapePlane(&d, &mask, &alpha), (std::vector<uint8_t>{255, 255, 0, 0, 0, 0, 255, 255}));
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include "core/errcodes.h"
 #include "core/nativebitmap.h"
+#include "core/preproc.h"
 #include "linux_fixture.h"
 
 namespace {
@@ -240,7 +241,7 @@ TEST_F(WindowTest, MonitorsAreSdlDisplaysAndModesTheirDistinctSizes) {
 }
 
 TEST_F(WindowTest, MenuItemsKeepTheirStateWhileTheWindowIsOpen) {
-    int item = 0;
+    qbMenuItem item;
     uint32_t flags = 99;
     EXPECT_EQ(GetNativeMenuItemState(Display(0), &item, &flags), ERR_CLOSEDDISPLAY);
     EXPECT_EQ(SetNativeMenuItemState(Display(0), &item, kMenuItemChecked, 0), ERR_CLOSEDDISPLAY);

@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
+#include "core/preproc.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
 #include "queued_events.h"
@@ -59,6 +60,19 @@ TEST_F(NullBackendTest, WindowSurfacesTakeClippedFillsLinesAndPixels) {
     EXPECT_EQ(s.flushes, 1);
     CloseNativeWindow(kDisplayA);
     EXPECT_EQ(null_backend::GetSurface(kDisplayA), nullptr);
+}
+
+TEST_F(NullBackendTest, MenuItemsStartWithTheirTreesFlags) {
+    ASSERT_EQ(AllocNativeWindowRec(nullptr, kDisplayA), 0);
+    ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+    qbMenuItem item;
+    item.flags = 1 | kMenuItemChecked;
+    uint32_t flags = 0;
+    ASSERT_EQ(GetNativeMenuItemState(kDisplayA, &item, &flags), 0);
+    EXPECT_EQ(flags, uint32_t{kMenuItemChecked});
+    ASSERT_EQ(SetNativeMenuItemState(kDisplayA, &item, kMenuItemDisabled, 0), 0);
+    ASSERT_EQ(GetNativeMenuItemState(kDisplayA, &item, &flags), 0);
+    EXPECT_EQ(flags, uint32_t{kMenuItemChecked | kMenuItemDisabled});
 }
 
 TEST_F(NullBackendTest, BlitCopiesFromAPlatformBitmapAndScales) {

@@ -30,9 +30,11 @@ SDL_Surface* DrawTarget(qbDisplay* display, bool anyState, qbNativeWindow** out)
     return DrawingSurface(*w);
 }
 
-// The part of a rectangle of any coordinates that lies on the surface.
-bool ClipToSurface(const SDL_Surface* surface, int64_t x, int64_t y, int64_t width, int64_t height, SDL_Rect& out) {
-    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+// The part of a rectangle of any coordinates that lies on the surface below
+// its top rows (the menu strip's).
+bool ClipToSurface(const SDL_Surface* surface, int64_t x, int64_t y, int64_t width, int64_t height, SDL_Rect& out,
+                   int top = 0) {
+    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, top);
     const int64_t x1 = std::min<int64_t>(x + width, surface->w), y1 = std::min<int64_t>(y + height, surface->h);
     if (x0 >= x1 || y0 >= y1) return false;
     out = SDL_Rect{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0)};
@@ -184,7 +186,8 @@ void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uin
     SDL_Surface* surface = DrawTarget(display, false, &w);
     SDL_Rect rect;
     if (!surface || width <= 0 || height <= 0) return;
-    if (!ClipToSurface(surface, int64_t{x} + w->view->offsetX, int64_t{y} + w->view->offsetY, width, height, rect))
+    if (!ClipToSurface(surface, int64_t{x} + w->view->offsetX, int64_t{y} + PictureTop(*w), width, height, rect,
+                       w->strip))
         return;
     SDL_FillRect(surface, &rect, MapColour(surface, colour));
     MarkDirty(*w, surface, rect);
@@ -194,7 +197,8 @@ void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
     qbNativeWindow* w = nullptr;
     SDL_Surface* surface = DrawTarget(display, false, &w);
     SDL_Rect pixel;
-    if (!surface || !ClipToSurface(surface, int64_t{x} + w->view->offsetX, int64_t{y} + w->view->offsetY, 1, 1, pixel))
+    if (!surface ||
+        !ClipToSurface(surface, int64_t{x} + w->view->offsetX, int64_t{y} + PictureTop(*w), 1, 1, pixel, w->strip))
         return;
     Plot(surface, pixel.x, pixel.y, MapColour(surface, colour));
     MarkDirty(*w, surface, pixel);
@@ -204,8 +208,8 @@ void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t
     qbNativeWindow* w = nullptr;
     SDL_Surface* surface = DrawTarget(display, false, &w);
     if (!surface) return;
-    int64_t ax = int64_t{x1} + w->view->offsetX, ay = int64_t{y1} + w->view->offsetY;
-    int64_t bx = int64_t{x2} + w->view->offsetX, by = int64_t{y2} + w->view->offsetY;
+    int64_t ax = int64_t{x1} + w->view->offsetX, ay = int64_t{y1} + PictureTop(*w);
+    int64_t bx = int64_t{x2} + w->view->offsetX, by = int64_t{y2} + PictureTop(*w);
     if (!ClipLine(surface->w, surface->h, ax, ay, bx, by)) return;
     const uint32_t pixel = MapColour(surface, colour);
     const int64_t dx = std::llabs(bx - ax), dy = -std::llabs(by - ay);
@@ -214,7 +218,7 @@ void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t
     const SDL_Rect bounds{static_cast<int>(std::min(ax, bx)), static_cast<int>(std::min(ay, by)),
                           static_cast<int>(dx + 1), static_cast<int>(-dy + 1)};
     for (int64_t x = ax, y = ay;;) {
-        Plot(surface, static_cast<int>(x), static_cast<int>(y), pixel);
+        if (y >= w->strip) Plot(surface, static_cast<int>(x), static_cast<int>(y), pixel);
         if (x == bx && y == by) break;
         const int64_t e2 = 2 * err;
         if (e2 >= dy) {
@@ -241,23 +245,29 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     if (!from) return;
     SDL_SetSurfaceBlendMode(from.get(), SDL_BLENDMODE_NONE);
     const qbWindowView& v = *w->view;
+    const int top = PictureTop(*w);
     SDL_Rect marked;
     if (scaleWidth > 0 && scaleHeight > 0 && !(flags & kBlitPrescaled)) {
         // SDL scales what lies inside both; beyond kFar nothing can.
         const auto far = [](int64_t value) { return value > kFar || value < -kFar; };
         if (far(srcX) || far(srcY) || far(width) || far(height) || far(scaleWidth) || far(scaleHeight) ||
-            far(v.offsetX) || far(v.offsetY))
+            far(v.offsetX) || far(top))
             return;
         SDL_Rect src{srcX, srcY, width, height};
-        SDL_Rect dst{v.offsetX, v.offsetY, scaleWidth, scaleHeight};
-        if (!ClipToSurface(surface, dst.x, dst.y, dst.w, dst.h, marked)) return;
+        SDL_Rect dst{v.offsetX, top, scaleWidth, scaleHeight};
+        if (!ClipToSurface(surface, dst.x, dst.y, dst.w, dst.h, marked, w->strip)) return;
+        const SDL_Rect picture{0, w->strip, surface->w, surface->h - w->strip};
+        SDL_SetClipRect(surface, &picture);
         SDL_BlitScaled(from.get(), &src, surface, &dst);
+        SDL_SetClipRect(surface, nullptr);
     } else {
+        // The vertical axis is clipped in picture rows, below the strip.
         int64_t sx = srcX, sy = srcY, dx = int64_t{dstX} + v.offsetX, dy = int64_t{dstY} + v.offsetY;
         int64_t w64 = width, h64 = height;
         ClipCopyAxis(sx, dx, w64, source->width, surface->w);
-        ClipCopyAxis(sy, dy, h64, source->height, surface->h);
+        ClipCopyAxis(sy, dy, h64, source->height, surface->h - w->strip);
         if (w64 <= 0 || h64 <= 0) return;
+        dy += w->strip;
         SDL_Rect src{static_cast<int>(sx), static_cast<int>(sy), static_cast<int>(w64), static_cast<int>(h64)};
         marked = SDL_Rect{static_cast<int>(dx), static_cast<int>(dy), src.w, src.h};
         SDL_Rect dst = marked;

@@ -77,13 +77,15 @@ int HandleWindowEvent(qbNativeWindow& w, const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_SIZE_CHANGED:
             // The window's own resizes arrive here too, with the size the
             // display already has.
-            if (e.data1 == v.width && e.data2 == v.height) return 0;
+            if (e.data1 == v.width && e.data2 - w.strip == v.height) return 0;
             v.width = e.data1;
-            v.height = e.data2;
+            v.height = e.data2 - w.strip;
             SDL_GetWindowSurface(w.window);
+            DrawMenuStrip(w);
             w.sizeChanged = true;
             return Post(w, kEventResized);
         case SDL_WINDOWEVENT_EXPOSED:
+            DrawMenuStrip(w);
             w.dirty.clear();
             w.dirtyAll = true;
             S().anyDirty = true;
@@ -220,15 +222,21 @@ int HandleEvent(const SDL_Event& e) {
         if (Desktop* d = FindDesktopById(id)) return HandleDesktopEvent(*d, e);
         return 0;
     }
+    if (int menuError = 0; MenuTakesEvent(*w, e, &menuError)) return menuError;
+    // The script's coordinates are the picture's, below the menu strip.
     switch (e.type) {
         case SDL_WINDOWEVENT: return HandleWindowEvent(*w, e.window);
         case SDL_KEYDOWN:
         case SDL_KEYUP: return HandleKeyEvent(*w, e.key);
         case SDL_TEXTINPUT: return HandleTextInput(*w, e.text.text);
         case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP: return HandleButton(*w, e.button);
+        case SDL_MOUSEBUTTONUP: {
+            SDL_MouseButtonEvent b = e.button;
+            b.y -= w->strip;
+            return HandleButton(*w, b);
+        }
         case SDL_MOUSEWHEEL: return HandleWheel(*w, e.wheel);
-        default: TakeMotion(*w, e.motion.x, e.motion.y); return 0;
+        default: TakeMotion(*w, e.motion.x, e.motion.y - w->strip); return 0;
     }
 }
 

@@ -15,6 +15,18 @@
 #include "platform/platform_ops.h"
 #include "platform/windowview.h"
 
+struct qbMenuItem;
+
+// A menu open over the window: the items it lists and where it lies on the
+// window surface, with the pixels it covers, which closing puts back.
+struct qbMenuPopup {
+    const std::vector<qbMenuItem>* items = nullptr;
+    SDL_Rect rect{};
+    int contentHeight = 0;
+    int scroll = 0;  // pixels of a popup taller than the window scrolled away
+    std::vector<uint32_t> under;
+};
+
 // The platform record of one display, from AllocNativeWindowRec to
 // FreeNativeWindowRec; the SDL window exists between CreateNativeWindow and
 // CloseNativeWindow.
@@ -42,8 +54,15 @@ struct qbNativeWindow {
     std::vector<SDL_Rect> dirty;
     bool dirtyAll = false;
     int presents = 0;
-    // Menus are not shown yet; their items keep the check and disable flags.
-    std::map<void*, uint32_t> menuStates;
+    // The check and disable flags of menu items changed since the window
+    // opened; the others have their tree's flags.
+    std::map<const void*, uint32_t> menuStates;
+    // The menu strip above the picture (0 high without one), the title whose
+    // menu is open and the open popups, the menu first, submenus after it.
+    int strip = 0;
+    int openTitle = -1;
+    std::vector<qbMenuPopup> popups;
+    bool menuPress = false;  // the menus took the press, so they take its release
     // The key press whose text input is still to come, and what it posts.
     int pendingScancode = -1;
     bool pendingSwallowsText = false;
@@ -123,6 +142,22 @@ qbNativeWindow* FindWindow(const qbDisplay* display);
 qbNativeWindow* FindWindowById(uint32_t windowId);
 // The record when the display's window is open.
 qbNativeWindow* OpenWindow(const qbDisplay* display);
+
+// Menus drawn in the window (menustrip.cpp). The strip's height for the
+// window as it is now: 0 in full screen or without a menu.
+int MenuStripHeight(const qbNativeWindow& w);
+// Draws the strip and any open popups over the window surface.
+void DrawMenuStrip(qbNativeWindow& w);
+// True when the event belongs to the menus (the strip, an open popup, a
+// hotkey), which handle it and post no input event; *error takes their
+// posting error.
+bool MenuTakesEvent(qbNativeWindow& w, const SDL_Event& e, int* error);
+// Closes every popup and puts back the pixels under them.
+void CloseMenus(qbNativeWindow& w);
+// The check and disable flags the item shows now.
+uint32_t MenuItemFlags(const qbNativeWindow& w, const qbMenuItem* item);
+// Where the picture starts in the window.
+inline int PictureTop(const qbNativeWindow& w) { return w.view->offsetY + w.strip; }
 
 // Key and text events of the pump (keyboard.cpp).
 int HandleKeyEvent(qbNativeWindow& w, const SDL_KeyboardEvent& key);

@@ -10,6 +10,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "platform/linux/linux_backend.h"
+#include "platform/linux/menufont.h"
 #include "platform/linux/sdl_backend.h"
 
 namespace sdl_backend {
@@ -117,6 +118,7 @@ void ShutdownPlatform() {
     }
     s.windows.clear();
     DestroyDesktops();
+    ReleaseMenuFont();
     s.fade = FadeState{};
     s.presentationMode = 0;
     ReleaseJoysticks();

@@ -1,6 +1,6 @@
 // Display windows on SDL: the window record, opening and closing, placement,
-// title, borders, borderless drag and size regions, and the menu item states
-// that are kept until menus are shown.
+// title, borders, borderless drag and size regions, and the menu strip's
+// place above the picture with its item states.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -137,6 +137,9 @@ void StartWindowState(qbNativeWindow& w) {
     w.pointerHidden = false;
     w.dirty.clear();
     w.dirtyAll = false;
+    w.openTitle = -1;
+    w.popups.clear();
+    w.menuPress = false;
     w.view->state = kWindowOpen;
 }
 
@@ -168,8 +171,39 @@ void MarkScreenChanged(const qbNativeWindow& w) {
 
 }  // namespace
 
-// Shaped windows open rectangular: the shape is accepted and not applied.
-int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t*) {
+namespace {
+
+// Cuts the window to the shape (one byte a pixel of the picture, 0 cut away;
+// the strip stays whole). SDL holds a shaped window off screen until its
+// shape is set, which puts it in place; set last, once the window's surface
+// and sizes are made, the shape stays.
+void ApplyShape(const qbNativeWindow& w, const uint8_t* shape) {
+    const qbWindowView& v = *w.view;
+    const int height = v.height + w.strip;
+    SDL_Surface* alpha = SDL_CreateRGBSurfaceWithFormat(0, v.width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (alpha) {
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(alpha->pixels) + y * alpha->pitch);
+            for (int x = 0; x < v.width; ++x) {
+                const bool in = y < w.strip || shape[static_cast<size_t>(y - w.strip) * v.width + x] != 0;
+                row[x] = in ? 0xFF000000u : 0;
+            }
+        }
+        SDL_WindowShapeMode mode{};
+        mode.mode = ShapeModeBinarizeAlpha;
+        mode.parameters.binarizationCutoff = 1;
+        SDL_SetWindowShape(w.window, alpha, &mode);
+        SDL_FreeSurface(alpha);
+    }
+    // Setting its sizes, or a shape SDL refused, leaves it where SDL holds it.
+    SDL_SetWindowPosition(w.window, ContentX(v), ContentY(v));
+}
+
+}  // namespace
+
+// A shape cuts the window where SDL can shape it; elsewhere it opens
+// rectangular.
+int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, const uint8_t* shapeMask) {
     qbNativeWindow* w = FindWindow(display);
     if (!w || !S().video) {
         SetErrorDetail(S().video ? "the display has no window record" : "no window system");
@@ -186,7 +220,18 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     if (v.flags & kWindowSizeable) flags |= SDL_WINDOW_RESIZABLE;
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, showActivated ? "0" : "1");
     const std::string title = Latin1ToUTF8(v.title);
-    w->window = SDL_CreateWindow(title.c_str(), ContentX(v), ContentY(v), v.width, v.height, flags);
+    w->strip = MenuStripHeight(*w);
+    // Where SDL cannot shape windows (the dummy driver, Wayland) the window
+    // opens rectangular.
+    bool shaped = false;
+    if (shapeMask) {
+        w->window = SDL_CreateShapedWindow(title.c_str(), static_cast<unsigned>(ContentX(v)),
+                                           static_cast<unsigned>(ContentY(v)), static_cast<unsigned>(v.width),
+                                           static_cast<unsigned>(v.height + w->strip), flags);
+        shaped = w->window != nullptr;
+    }
+    if (!w->window)
+        w->window = SDL_CreateWindow(title.c_str(), ContentX(v), ContentY(v), v.width, v.height + w->strip, flags);
     if (!w->window) {
         SetErrorDetail(SDL_GetError());
         return ERR_WINDOW;
@@ -194,7 +239,14 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     w->windowId = SDL_GetWindowID(w->window);
     SetApplicationIcon(w->window);
     SDL_SetWindowMinimumSize(w->window, kMinimumWindowSize, kMinimumWindowSize);
-    if (!SDL_GetWindowSurface(w->window)) {
+    // An accelerated surface would make SDL recreate the window for OpenGL,
+    // which loses its shape.
+    const char* acceleration = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+    const std::string keptAcceleration = acceleration ? acceleration : "";
+    if (shaped) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    SDL_Surface* surface = SDL_GetWindowSurface(w->window);
+    if (shaped) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, acceleration ? keptAcceleration.c_str() : nullptr);
+    if (!surface) {
         SetErrorDetail(SDL_GetError());
         SDL_DestroyWindow(w->window);
         w->window = nullptr;
@@ -209,6 +261,8 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     SDL_StartTextInput();
     InstallHitTest(*w);
     StartWindowState(*w);
+    DrawMenuStrip(*w);
+    if (shaped) ApplyShape(*w, shapeMask);
     return 0;
 }
 
@@ -220,9 +274,11 @@ void CloseNativeWindow(qbDisplay* display) {
         w->buffer = nullptr;
         MarkScreenChanged(*w);
     }
+    CloseMenus(*w);
     if (w->window) SDL_DestroyWindow(w->window);
     w->window = nullptr;
     w->windowId = 0;
+    w->strip = 0;
     w->dirty.clear();
     w->dirtyAll = false;
     w->drops.clear();
@@ -247,10 +303,12 @@ void SetNativeWindowBounds(qbDisplay* display) {
         MarkScreenChanged(*w);
         return;
     }
-    if (v.width > 0 && v.height > 0) SDL_SetWindowSize(w->window, v.width, v.height);
+    if (v.width > 0 && v.height > 0) SDL_SetWindowSize(w->window, v.width, v.height + w->strip);
     SDL_SetWindowPosition(w->window, ContentX(v), ContentY(v));
     // A new size brings a new surface, blank until the display redraws.
+    CloseMenus(*w);
     SDL_GetWindowSurface(w->window);
+    DrawMenuStrip(*w);
 }
 
 void SetNativeWindowTitle(qbDisplay* display) {
@@ -281,13 +339,44 @@ void UpdateWindowRegions(qbDisplay* display) {
     if (qbNativeWindow* w = OpenWindow(display)) InstallHitTest(*w);
 }
 
-int UpdateWindowMenuBar(qbDisplay*) { return 0; }
+// A menu attached to or taken from an open window grows or shrinks it by the
+// strip; the picture keeps its pixels and moves with the strip's edge.
+int UpdateWindowMenuBar(qbDisplay* display) {
+    qbNativeWindow* w = OpenWindow(display);
+    if (!w || !w->window) return 0;
+    CloseMenus(*w);
+    w->menuStates.clear();
+    const int strip = MenuStripHeight(*w);
+    if (strip != w->strip) {
+        const qbWindowView& v = *w->view;
+        SDL_Surface* before = SDL_GetWindowSurface(w->window);
+        SDL_Surface* picture = before ? SDL_ConvertSurface(before, before->format, 0) : nullptr;
+        const int oldStrip = w->strip;
+        w->strip = strip;
+        SDL_SetWindowSize(w->window, v.width, v.height + strip);
+        SDL_Surface* after = SDL_GetWindowSurface(w->window);
+        if (!after) {
+            if (picture) SDL_FreeSurface(picture);
+            SetErrorDetail(SDL_GetError());
+            return ERR_CREATEMENU;
+        }
+        if (picture) {
+            SDL_Rect from{0, oldStrip, v.width, v.height}, to{0, strip, v.width, v.height};
+            SDL_BlitSurface(picture, &from, after, &to);
+            SDL_FreeSurface(picture);
+        }
+        w->dirty.clear();
+        w->dirtyAll = true;
+        S().anyDirty = true;
+    }
+    DrawMenuStrip(*w);
+    return 0;
+}
 
 int GetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t* outFlags) {
     qbNativeWindow* w = OpenWindow(display);
     if (!w) return ERR_CLOSEDDISPLAY;
-    auto it = w->menuStates.find(menuItem);
-    if (outFlags) *outFlags = it == w->menuStates.end() ? 0 : it->second;
+    if (outFlags) *outFlags = MenuItemFlags(*w, static_cast<const qbMenuItem*>(menuItem));
     return 0;
 }
 
@@ -295,8 +384,11 @@ int SetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t setFlags
     qbNativeWindow* w = OpenWindow(display);
     if (!w) return ERR_CLOSEDDISPLAY;
     constexpr uint32_t kKnown = kMenuItemChecked | kMenuItemDisabled;
-    uint32_t& flags = w->menuStates[menuItem];
-    flags = (flags & ~(clearFlags & kKnown)) | (setFlags & kKnown);
+    const auto* item = static_cast<const qbMenuItem*>(menuItem);
+    const uint32_t flags = MenuItemFlags(*w, item);
+    w->menuStates[item] = (flags & ~(clearFlags & kKnown)) | (setFlags & kKnown);
+    // An open popup shows the item's new state at once.
+    DrawMenuStrip(*w);
     return 0;
 }
 
@@ -320,7 +412,8 @@ intptr_t GetNativeDisplayAttr(qbDisplay* display, int attribute) {
         case 11:
         case 12: return 16;
         case 16: return 1;
-        default: return 0;  // 17: no menu bar is shown
+        case 17: return w->strip;
+        default: return 0;
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
+#include "core/preproc.h"
 #include "core/eventqueue.h"
 #include "platform/linux/linewalk.h"
 #include "platform/linux/linux_backend.h"
@@ -174,12 +175,17 @@ void SetNativeWindowTitle(qbDisplay* display) {
     if (const qbWindowView* view = FindView(display); s && view) s->title = view->title;
 }
 
+// An item not changed since the window opened shows its tree's flags.
+uint32_t TreeFlags(const void* item) {
+    return item ? static_cast<const qbMenuItem*>(item)->flags & (kMenuItemChecked | kMenuItemDisabled) : 0;
+}
+
 int GetNativeMenuItemState(qbDisplay* display, void* item, uint32_t* outFlags) {
     Lock lock(S().mutex);
     Surface* s = FindSurface(display);
     if (!s) return ERR_CLOSEDDISPLAY;
     auto it = s->menuStates.find(item);
-    if (outFlags) *outFlags = it == s->menuStates.end() ? 0 : it->second;
+    if (outFlags) *outFlags = it == s->menuStates.end() ? TreeFlags(item) : it->second;
     return 0;
 }
 
@@ -188,8 +194,9 @@ int SetNativeMenuItemState(qbDisplay* display, void* item, uint32_t setFlags, ui
     Surface* s = FindSurface(display);
     if (!s) return ERR_CLOSEDDISPLAY;
     constexpr uint32_t kKnown = kMenuItemChecked | kMenuItemDisabled;
-    uint32_t& flags = s->menuStates[item];
-    flags = (flags & ~(clearFlags & kKnown)) | (setFlags & kKnown);
+    auto it = s->menuStates.find(item);
+    const uint32_t flags = it == s->menuStates.end() ? TreeFlags(item) : it->second;
+    s->menuStates[item] = (flags & ~(clearFlags & kKnown)) | (setFlags & kKnown);
     return 0;
 }
 

@@ -1,0 +1,97 @@
+// The player's menu on a real X server: an applet whose menu handler ends
+// it, ended by Ctrl+Q that xdotool types into its window.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "e2e/e2e_util.h"
+
+namespace {
+
+bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
+
+// CreateMenu(1, {{"File", {{"Quit", id = "quit", hotkey = "q"}}}}), shown on
+// the display, with an OnMenuSelect handler that ends the applet.
+constexpr const char* kMenuChunk = R"(
+.function main maxstack=10
+.line 1
+    GETGLOBAL 0 "createmenu"
+    LOADK 1 #1
+    NEWTABLE 2 0 1
+    NEWTABLE 3 0 2
+    LOADK 4 "File"
+    SETTABLE 3 #0 4
+    NEWTABLE 4 0 1
+    NEWTABLE 5 0 3
+    LOADK 6 "Quit"
+    SETTABLE 5 #0 6
+    LOADK 6 "quit"
+    SETTABLE 5 "id" 6
+    LOADK 6 "q"
+    SETTABLE 5 "hotkey" 6
+    SETTABLE 4 #0 5
+    SETTABLE 3 #1 4
+    SETTABLE 2 #0 3
+    CALL 0 3 1
+.line 2
+    GETGLOBAL 0 "setdisplayattributes"
+    NEWTABLE 1 0 1
+    LOADK 2 #1
+    SETTABLE 1 "menu" 2
+    CALL 0 2 1
+.line 3
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    CLOSURE 2 onmenu
+    SETTABLE 1 "onmenuselect" 2
+    CALL 0 2 1
+.line 4
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.function onmenu params=1 maxstack=4
+.line 5
+    GETGLOBAL 1 "end"
+    CALL 1 1 1
+    RETURN 0 1 0
+.end
+.end
+)";
+
+class MenuWindowTest : public e2e::E2eFixture {};
+
+TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
+    for (const char* tool : {"xvfb-run", "xwininfo", "xdotool"})
+        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    const std::filesystem::path applet = Pack(Chunk(kMenuChunk, "menu"), dir_ / "menu.qba", "--include menu.qbs:1:1000:0");
+    // Ctrl+Q again each second until the player ends, so that no timing
+    // decides; a player still running after 30 tries fails the test.
+    e2e::WriteFile(dir_ / "run.sh", std::string(QB_PLAYER_PATH) + " " + applet.string() + R"( -quiet & pid=$!
+i=0
+# The window grows by the strip once the script attaches its menu.
+until xwininfo -name Quenbrook 2>/dev/null | grep -q "Height: 500" || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+xwininfo -name Quenbrook >info.txt
+wid=$(xdotool search --name Quenbrook | head -n 1)
+xdotool windowfocus --sync $wid
+n=0
+while kill -0 $pid 2>/dev/null && [ $n -lt 30 ]; do
+    xdotool key --window $wid ctrl+q
+    sleep 1
+    n=$((n+1))
+done
+if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
+wait $pid
+)");
+    const e2e::RunResult r = Run("cd " + dir_.string() +
+                                 " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
+                                 "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
+    EXPECT_EQ(e2e::ReadFile(dir_ / "status.txt"), "0\n") << r.out << r.err;
+    const std::string info = e2e::ReadFile(dir_ / "info.txt");
+    EXPECT_NE(info.find("Width: 640\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Height: 500\n"), std::string::npos) << info;  // the picture and the strip above it
+}
+
+}  // namespace
