@@ -1,6 +1,7 @@
 // The system library's value and table commands: types, raw access,
 // iteration, lists from index 0, copies and sorting.
 #include <cctype>
+#include <cstdint>
 #include <string>
 
 #include "core/argapi.h"
@@ -26,7 +27,9 @@ void MoveItem(ScriptState* L, int t, int from, int to) {
 
 int IPairsStep(ScriptState* L) {
     VmCheckTable(L, 1);
-    const int next = ToInt32(VmCheckNumber(L, 2)) + 1;
+    const int32_t at = ToInt32(VmCheckNumber(L, 2));
+    if (at == INT32_MAX) return 0;
+    const int next = at + 1;
     VmRawGetIndex(L, 1, next);
     if (VmType(L, -1) == kTypeNil) return 0;
     VmPushNumber(L, next);

@@ -1,6 +1,7 @@
 // The system library's stopwatch timers, waiting, and the date and time
 // commands. Timers measure on the monotonic clock so that setting the system
 // clock never makes one jump; dates read the local wall-clock time.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -231,7 +232,8 @@ int cmdResetTimer(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     qbTimer* t;
     if (int err = Lookup(L, 1, &t)) return err;
-    const int32_t ms = ClampToInt32(VmOptNumber(L, 2, 0));
+    // A negative start counts as zero: elapsed times are never negative.
+    const int32_t ms = std::max(0, ClampToInt32(VmOptNumber(L, 2, 0)));
     t->offset = {static_cast<uint32_t>(ms / 1000), static_cast<uint32_t>(ms % 1000) * 1000};
     t->paused = 0;
     t->start = Now();
