@@ -1,6 +1,8 @@
 // The system library: ending the program, error policy and debug output.
 #pragma once
 
+#include <cstddef>
+#include <ctime>
 #include <string>
 
 #include "vm/vm.h"
@@ -21,3 +23,28 @@ int cmdRaiseOnError(ScriptState* L);
 int cmdExitOnError(ScriptState* L);
 int cmdError(ScriptState* L);
 int cmdDebugOutput(ScriptState* L);
+
+// The full date text of the local time, "05-Mar-2016 09:04:01", into a
+// caller's buffer (also for the trace output of other libraries).
+void FormatCurrentDate(char* buffer, size_t size);
+std::string FormatDate(const std::tm& local);
+// The GetDateNum field of a local time: the four-digit year, month, day,
+// hhmmss; 0 for another field.
+int DateNumOf(const std::tm& local, int field);
+// CompareDates on two texts: *result 0, 1 (a later) or 2 (a earlier); 0 or
+// ERR_INVALIDDATE.
+int CompareDateTexts(const char* a, const char* b, bool dateOnly, int* result);
+
+// The number of consecutive non-nil elements of the list at idx from index
+// 0, stopping also at an empty string when asked.
+int CountListItems(ScriptState* L, int idx, bool stopAtEmptyString);
+
+// The two compatibility words of LegacyControl, read by the draw and sound
+// libraries.
+int GetLegacyLineBasedShapes();
+int GetLegacySingleMusic();
+// Whether Assert checks its value (on unless switched off at start-up).
+void SetAssertionsEnabled(bool on);
+bool AreAssertionsEnabled();
+// Whether EnableLineHook switched the line hook on.
+bool IsLineHookEnabled();

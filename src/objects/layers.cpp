@@ -53,15 +53,15 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
     return 0;
 }
 
-// Releases what the sources held back for the layers: detached brush copies
-// and BGPics waiting to be freed.
-void ReleaseLayerSources(ScriptState* L) {
-    PurgeDetachedBrushes(L);
-    FreeUnusedPendingBGPics(L);
+}  // namespace
+
+void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
+    if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
+    if (mask & kReleaseBGPicSources) FreeUnusedPendingBGPics(L);
+    // Clip regions freed while a layer still used them wait for this sweep,
+    // whichever kind of source it is for.
     FreeUnusedClipRegions(L);
 }
-
-}  // namespace
 
 qbLayerState::~qbLayerState() {
     for (qbBitmap* b : {bitmap, xfbitmap, fxbitmap, bdbitmap}) FreeBitmap(b);
@@ -390,18 +390,21 @@ void FreeLayer(ScriptState* L, qbLayer* layer, bool noRefresh) {
     }
     RemoveLayerButton(L, bgpic, layer);
     if (const int32_t kind = SourceKind(layer->type)) RemoveLayerSource(kind, layer->id);
+    FreeObjectDataList(L, &layer->data);
     auto& stack = bgpic->layers->layers;
     stack.erase(stack.begin() + (index - 1));
     bgpic->layersDirty = 1;
-    ReleaseLayerSources(L);
+    ReleaseLayerSources(L, kReleaseAllLayerSources);
 }
 
 void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources) {
     if (!bgpic->layers) return;
     std::unique_ptr<qbLayerStack> stack(bgpic->layers);
     bgpic->layers = nullptr;
-    for (const auto& layer : stack->layers)
+    for (const auto& layer : stack->layers) {
         if (const int32_t kind = SourceKind(layer->type)) RemoveLayerSource(kind, layer->id);
+        FreeObjectDataList(L, &layer->data);
+    }
     stack.reset();
     // Only the brush copies: BGPics waiting to be freed are swept by their
     // own list walk, which may be the caller of this very free.

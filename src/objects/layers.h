@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/argapi.h"
+#include "core/objectdata.h"
 #include "objects/objectoptions.h"
 
 struct ScriptState;
@@ -92,6 +93,7 @@ struct qbLayer {
     qbLayerState* basestate = nullptr;
     qbLayerState* transformedstate = nullptr;
     qbLayerState* shownstate = nullptr;
+    ObjectDataList data;  // the script's named values (SetObjectData)
     ~qbLayer();
 };
 
@@ -120,6 +122,20 @@ int AddObjectLayer(ScriptState* L, int32_t type, ObjectID id, int32_t srcX, int3
                    qbBitmap* bitmap, int32_t insertPos, uint32_t flags, qbLayer** out);
 void FreeLayer(ScriptState* L, qbLayer* layer, bool noRefresh);
 void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources);
+
+// The kinds of source that layers hold back, for ReleaseLayerSources.
+enum : uint32_t {
+    kReleaseBrushSources = 1,
+    kReleaseAnimSources = 2,
+    kReleaseTextObjectSources = 4,
+    kReleaseBGPicSources = 8,
+    kReleaseVideoSources = 16,
+    kReleaseAllLayerSources = 31,
+};
+// Releases what the sources of the kinds in mask held back for the layers
+// and no layer uses any more: detached brush copies, BGPics waiting to be
+// freed. Anims, text objects and videos keep nothing back yet.
+void ReleaseLayerSources(ScriptState* L, uint32_t mask);
 
 int32_t CountLayers(const qbBGPic* bgpic);
 // Null when n is outside 1..count.

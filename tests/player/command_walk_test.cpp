@@ -467,12 +467,20 @@ private:
     std::vector<std::string> preludeErrors_;
 };
 
+// Commands that wait as long as the script asks, or for a line typed on
+// standard input: a huge argument is no hang of theirs.
+bool WaitsAsAsked(const char* name) {
+    for (const char* w : {"Wait", "WaitTimer", "DebugPrompt"})
+        if (std::string(w) == name) return true;
+    return false;
+}
+
 std::vector<std::string> RegisteredCommands(std::set<std::string>* libraries) {
     std::vector<std::string> names;
     for (const CommandTableNode& node : RegisteredCommandTables()) {
         libraries->insert(node.name);
         for (const ScriptCommand* row = node.table; row && row->name; ++row)
-            if (row->handler) names.push_back(row->name);
+            if (row->handler && !WaitsAsAsked(row->name)) names.push_back(row->name);
     }
     return names;
 }

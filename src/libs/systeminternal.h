@@ -1,0 +1,10 @@
+// What the system library's files share among themselves.
+#pragma once
+
+struct ScriptState;
+struct qbObject;
+
+// The timer list's head, registered with the object lists.
+qbObject** TimerListHead();
+void FreeAllTimers(ScriptState* L);
+void CloseScriptCatalog();

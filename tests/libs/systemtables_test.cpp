@@ -1,0 +1,220 @@
+// The system library's table commands: sorting, list editing, unpacking,
+// copies with cycles, and the type query.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "system_calls.h"
+
+namespace {
+
+using libstest::SystemCallTest;
+
+int StringBefore(ScriptState* L) {
+    VmPushNumber(L, std::string(VmToCString(L, 1)) < std::string(VmToCString(L, 2)) ? 1 : 0);
+    return 1;
+}
+
+int AlwaysBefore(ScriptState* L) {
+    VmPushNumber(L, 1);
+    return 1;
+}
+
+using SortTest = SystemCallTest;
+
+TEST_F(SortTest, EmptyStringEndsTheListOnlyWithoutAnOrderFunction) {
+    PushList({"b", "", "a"});
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdSort, 1), 0);
+    EXPECT_EQ(ListText(1, 3), "b,,a");
+    VmPushValue(L, 1);
+    VmPushCClosure(L, StringBefore, 0);
+    ASSERT_EQ(Call(cmdSort, 2), 0);
+    EXPECT_EQ(ListText(1, 3), ",a,b");
+}
+
+TEST_F(SortTest, AnOrderFunctionThatIsNoOrderFailsInsteadOfRunningOff) {
+    PushList({"d", "c", "b", "a", "e", "f", "g"});
+    VmPushCClosure(L, AlwaysBefore, 0);
+    EXPECT_EQ(Call(cmdSort, 2), ERR_SORTFUNC);
+}
+
+TEST_F(SortTest, SortsLikeTheStandardSortAndStopsAtNil) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> dist(-1e6, 1e6);
+    std::vector<double> values(1000000);
+    for (double& v : values) v = std::floor(dist(rng));  // many equal keys too
+    VmPushNewTable(L);
+    for (size_t i = 0; i < values.size(); ++i) {
+        VmPushNumber(L, values[i]);
+        VmRawSetIndex(L, 1, static_cast<int>(i));
+    }
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdSort, 1), 0);
+    std::sort(values.begin(), values.end());
+    bool same = true;
+    for (size_t i = 0; i < values.size() && same; ++i) {
+        VmRawGetIndex(L, 1, static_cast<int>(i));
+        same = VmToNumber(L, -1) == values[i];
+        VmSetTop(L, -2);
+    }
+    EXPECT_TRUE(same);
+    VmSetTop(L, 0);
+
+    VmPushNewTable(L);
+    const double items[] = {5, 3, 0, 1, 0};
+    for (int i : {0, 1, 3, 4}) {
+        VmPushNumber(L, items[i]);
+        VmRawSetIndex(L, 1, i);
+    }
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdSort, 1), 0);
+    EXPECT_EQ(ListText(1, 5), "3,5,Nil,1,0");
+}
+
+using ListTest = SystemCallTest;
+
+TEST_F(ListTest, PositionsOutsideTheListMeanTheEnd) {
+    PushList({"a", "b", "c"});
+    VmPushValue(L, 1);
+    VmPushNumber(L, 10);
+    ASSERT_EQ(Call(cmdRemoveItem, 2), 0);
+    EXPECT_EQ(Text(-1), "c");
+    VmSetTop(L, 1);
+    EXPECT_EQ(ListText(1, 3), "a,b,Nil");
+    VmPushValue(L, 1);
+    VmPushString(L, "z");
+    VmPushNumber(L, 0);
+    ASSERT_EQ(Call(cmdInsertItem, 3), 0);
+    EXPECT_EQ(ListText(1, 4), "z,a,b,Nil");
+    VmPushValue(L, 1);
+    VmPushString(L, "end");
+    VmPushNumber(L, 99);
+    ASSERT_EQ(Call(cmdInsertItem, 3), 0);
+    EXPECT_EQ(ListText(1, 4), "z,a,b,end");
+    VmPushValue(L, 1);
+    VmPushNumber(L, 1);
+    ASSERT_EQ(Call(cmdRemoveItem, 2), 0);
+    EXPECT_EQ(Text(-1), "a");
+    VmSetTop(L, 1);
+    EXPECT_EQ(ListText(1, 4), "z,b,end,Nil");
+}
+
+TEST_F(ListTest, UnpackRefusesWhatTheStackCannotHold) {
+    VmPushNewTable(L);
+    for (int i = 0; i < 100000; ++i) {
+        VmPushNumber(L, i);
+        VmRawSetIndex(L, 1, i);
+    }
+    EXPECT_EQ(Call(cmdUnpack, 1), ERR_STACK);
+    VmSetTop(L, 0);
+    PushList({"x", "y"});
+    ASSERT_EQ(Call(cmdUnpack, 1), 0);
+    EXPECT_EQ(VmGetTop(L), 2);
+    EXPECT_EQ(Text(2), "y");
+}
+
+TEST_F(ListTest, ConcatJoinsStringsOnly) {
+    PushList({"a", "b", "c"});
+    VmPushString(L, "-");
+    ASSERT_EQ(Call(cmdConcat, 2), 0);
+    EXPECT_EQ(Text(-1), "a-b-c");
+    VmSetTop(L, 0);
+    VmPushNewTable(L);
+    VmPushNumber(L, 5);
+    VmRawSetIndex(L, 1, 0);
+    EXPECT_EQ(Call(cmdConcat, 1), ERR_STRINGEXPECTED);
+}
+
+using CopyTableTest = SystemCallTest;
+
+TEST_F(CopyTableTest, CyclesAndSharedTablesKeepTheirShape) {
+    VmPushNewTable(L);  // 1: t with t.self = t, t.a = inner, t.b = inner
+    VmPushNewTable(L);  // 2: inner
+    VmPushString(L, "self");
+    VmPushValue(L, 1);
+    VmRawSet(L, 1);
+    VmPushString(L, "a");
+    VmPushValue(L, 2);
+    VmRawSet(L, 1);
+    VmPushString(L, "b");
+    VmPushValue(L, 2);
+    VmRawSet(L, 1);
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdCopyTable, 1), 0);  // 3: the copy
+    auto field = [&](int t, const char* k) {
+        VmPushString(L, k);
+        VmRawGet(L, t);
+    };
+    field(3, "self");
+    EXPECT_TRUE(VmRawEqual(L, -1, 3));
+    field(3, "a");
+    field(3, "b");
+    EXPECT_TRUE(VmRawEqual(L, -1, -2));
+    EXPECT_FALSE(VmRawEqual(L, -1, 2));
+    VmSetTop(L, 3);
+    // Shallow copies take the values as they are.
+    VmPushValue(L, 1);
+    VmPushNumber(L, 1);
+    ASSERT_EQ(Call(cmdCopyTable, 2), 0);
+    field(4, "self");
+    EXPECT_TRUE(VmRawEqual(L, -1, 1));
+}
+
+TEST_F(SystemCallTest, TypesAndChoices) {
+    VmPushString(L, "s");
+    ASSERT_EQ(Call(cmdGetType, 1), 0);
+    EXPECT_EQ(Number(-1), 3);
+    VmPushLightUserdata(L, &L);
+    ASSERT_EQ(Call(cmdGetType, 1), 0);
+    EXPECT_EQ(Number(-1), 9);
+    VmPushString(L, "");
+    VmPushString(L, "a");
+    VmPushString(L, "b");
+    ASSERT_EQ(Call(cmdIIf, 3), 0);
+    EXPECT_EQ(Text(-1), "b");
+    PushList({"x"});
+    VmPushString(L, "KEY");
+    VmPushString(L, "key");
+    VmPushNumber(L, 1);
+    VmRawSet(L, -4);
+    ASSERT_EQ(Call(cmdHaveItem, 2), 0);
+    EXPECT_EQ(Number(-1), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Timings only (run with --gtest_also_run_disabled_tests): 1M numbers and
+// 1M short strings, without and with an order function.
+TEST_F(SortTest, DISABLED_Benchmark) {
+    for (bool strings : {false, true}) {
+        for (bool ordered : {false, true}) {
+            std::mt19937 rng(7);
+            VmSetTop(L, 0);
+            VmPushNewTable(L);
+            for (int i = 0; i < 1000000; ++i) {
+                if (strings)
+                    VmPushString(L, std::to_string(rng() % 1000000000u + 1).c_str());
+                else
+                    VmPushNumber(L, static_cast<double>(static_cast<int>(rng() % 2000000u) - 1000000));
+                VmRawSetIndex(L, 1, i);
+            }
+            if (ordered) VmPushCClosure(L, strings ? StringBefore : [](ScriptState* S) {
+                VmPushNumber(S, VmToNumber(S, 1) < VmToNumber(S, 2) ? 1 : 0);
+                return 1;
+            }, 0);
+            const auto start = std::chrono::steady_clock::now();
+            ASSERT_EQ(Call(cmdSort, ordered ? 2 : 1), 0);
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            std::printf("sort %s%s: %.3f s\n", strings ? "strings" : "numbers", ordered ? "+fn" : "", took.count());
+        }
+    }
+}
+
+}  // namespace
