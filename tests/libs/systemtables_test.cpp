@@ -192,29 +192,4 @@ namespace {
 
 // Timings only (run with --gtest_also_run_disabled_tests): 1M numbers and
 // 1M short strings, without and with an order function.
-TEST_F(SortTest, DISABLED_Benchmark) {
-    for (bool strings : {false, true}) {
-        for (bool ordered : {false, true}) {
-            std::mt19937 rng(7);
-            VmSetTop(L, 0);
-            VmPushNewTable(L);
-            for (int i = 0; i < 1000000; ++i) {
-                if (strings)
-                    VmPushString(L, std::to_string(rng() % 1000000000u + 1).c_str());
-                else
-                    VmPushNumber(L, static_cast<double>(static_cast<int>(rng() % 2000000u) - 1000000));
-                VmRawSetIndex(L, 1, i);
-            }
-            if (ordered) VmPushCClosure(L, strings ? StringBefore : [](ScriptState* S) {
-                VmPushNumber(S, VmToNumber(S, 1) < VmToNumber(S, 2) ? 1 : 0);
-                return 1;
-            }, 0);
-            const auto start = std::chrono::steady_clock::now();
-            ASSERT_EQ(Call(cmdSort, ordered ? 2 : 1), 0);
-            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-            std::printf("sort %s%s: %.3f s\n", strings ? "strings" : "numbers", ordered ? "+fn" : "", took.count());
-        }
-    }
-}
-
 }  // namespace
