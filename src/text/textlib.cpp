@@ -148,28 +148,29 @@ int cmdTextHeight(ScriptState* L) {
     return 1;
 }
 
-int cmdTextWidth(ScriptState* L) {
+// The text and encoding arguments of the measuring commands, measured in the
+// current style; an empty text measures nothing.
+static int MeasureTextArgs(ScriptState* L, qbTextMetrics* m, size_t* length) {
     CheckArgCount(L, 1, 2, 0, 0);
-    size_t length = 0;
-    const char* text = VmCheckString(L, 1, &length);
+    const char* text = VmCheckString(L, 1, length);
     int encoding = 0;
     if (int err = ReadEncodingArg(L, 2, &encoding)) return err;
+    if (*length == 0) return 0;
+    return MeasureText(text, *length, encoding, m, *GetTextStyle());
+}
+
+int cmdTextWidth(ScriptState* L) {
+    size_t length = 0;
     qbTextMetrics m;
-    if (length > 0)
-        if (int err = MeasureText(text, length, encoding, &m, *GetTextStyle())) return err;
+    if (int err = MeasureTextArgs(L, &m, &length)) return err;
     VmPushNumber(L, m.width);
     return 1;
 }
 
 int cmdTextExtent(ScriptState* L) {
-    CheckArgCount(L, 1, 2, 0, 0);
     size_t length = 0;
-    const char* text = VmCheckString(L, 1, &length);
-    int encoding = 0;
-    if (int err = ReadEncodingArg(L, 2, &encoding)) return err;
     qbTextMetrics m;
-    if (length > 0)
-        if (int err = MeasureText(text, length, encoding, &m, *GetTextStyle())) return err;
+    if (int err = MeasureTextArgs(L, &m, &length)) return err;
     // An empty text has no extent, whatever room its style would add.
     const bool empty = length == 0;
     VmPushNewTable(L);

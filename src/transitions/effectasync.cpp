@@ -117,20 +117,7 @@ void MoveImagesTo(qbEffectState* s, qbLayer* next) {
     old->xfalpha = li.savedXfAlpha;
     old->srcx = s->savedLayerWords[0];
     old->srcy = s->savedLayerWords[1];
-    qbLayerState* st = next->shownstate;
-    li.savedBitmap = st->bitmap;
-    li.savedMask = st->mask;
-    li.savedAlpha = st->alpha;
-    li.savedXfBitmap = st->xfbitmap;
-    li.savedXfMask = st->xfmask;
-    li.savedXfAlpha = st->xfalpha;
-    s->savedLayerWords[0] = st->srcx;
-    s->savedLayerWords[1] = st->srcy;
-    st->bitmap = li.bitmap;
-    st->mask = li.mask;
-    st->alpha = li.alpha;
-    st->xfbitmap = st->xfmask = st->xfalpha = nullptr;
-    st->srcx = st->srcy = 0;
+    ShowEffectImagesIn(s, next->shownstate);
     s->layer = next;
 }
 

@@ -390,6 +390,23 @@ EffectRenderer RendererForType(int32_t type) {
     return nullptr;
 }
 
+void ShowEffectImagesIn(qbEffectState* s, qbLayerState* st) {
+    qbEffectLayerImages& li = s->layerImages;
+    li.savedBitmap = st->bitmap;
+    li.savedMask = st->mask;
+    li.savedAlpha = st->alpha;
+    li.savedXfBitmap = st->xfbitmap;
+    li.savedXfMask = st->xfmask;
+    li.savedXfAlpha = st->xfalpha;
+    s->savedLayerWords[0] = st->srcx;
+    s->savedLayerWords[1] = st->srcy;
+    st->bitmap = li.bitmap;
+    st->mask = li.mask;
+    st->alpha = li.alpha;
+    st->xfbitmap = st->xfmask = st->xfalpha = nullptr;
+    st->srcx = st->srcy = 0;
+}
+
 int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
     qbLayerState* st = layer->shownstate;
     qbObjectImage image;
@@ -456,20 +473,7 @@ int AllocLayerEffectImages(qbEffectState* s) {
     ResetLayerEffectImages(s);
     li.x = s->x;
     li.y = s->y;
-    qbLayerState* st = s->layer->shownstate;
-    li.savedBitmap = st->bitmap;
-    li.savedMask = st->mask;
-    li.savedAlpha = st->alpha;
-    li.savedXfBitmap = st->xfbitmap;
-    li.savedXfMask = st->xfmask;
-    li.savedXfAlpha = st->xfalpha;
-    s->savedLayerWords[0] = st->srcx;
-    s->savedLayerWords[1] = st->srcy;
-    st->bitmap = li.bitmap;
-    st->mask = li.mask;
-    st->alpha = li.alpha;
-    st->xfbitmap = st->xfmask = st->xfalpha = nullptr;
-    st->srcx = st->srcy = 0;
+    ShowEffectImagesIn(s, s->layer->shownstate);
     s->layerImagesSet = 1;
     return 0;
 }

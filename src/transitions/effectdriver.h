@@ -7,6 +7,8 @@
 
 #include "transitions/effectstate.h"
 
+struct qbLayerState;
+
 // Runs one effect: 0 when done, 1 when an asynchronous effect pushed its
 // async-draw object, or an error code. Sets the request's retry when the
 // display changed size and the effect must be run again.
@@ -34,6 +36,10 @@ void RestoreEffectLayer(qbEffectState* state);
 // The picture a layer shows, cut out when the layer shows only a part of
 // its source.
 int PrepareLayerForEffect(qbEffectState* state, qbLayer* layer);
+
+// Puts the effect's images in the layer's shown state, keeping the state's
+// own pictures and source offset to be put back at the end.
+void ShowEffectImagesIn(qbEffectState* state, qbLayerState* shown);
 
 // Called after the renderer's initialisation (done -1) and after every
 // frame of a synchronous effect with the state and whether it was the

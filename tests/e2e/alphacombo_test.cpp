@@ -2,14 +2,13 @@
 // the frames the dummy driver saves show what the target brush became.
 #include <gtest/gtest.h>
 
-#include <SDL2/SDL.h>
-
 #include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/frames.h"
 
 namespace fs = std::filesystem;
 
@@ -39,11 +38,7 @@ std::string AlphaBrush(int id, int w, int h, uint32_t colour, bool clear) {
     return s + "    CALL 0 6 1\n";
 }
 
-struct Frame {
-    int width = 0;
-    std::vector<uint32_t> pixels;
-    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
+using e2e::Frame;
 
 // The channel mix of a blit through an alpha plane onto the display.
 uint32_t Over(uint32_t d, uint32_t c, uint32_t w) {
@@ -55,26 +50,7 @@ uint32_t Over(uint32_t d, uint32_t c, uint32_t w) {
 
 class AlphaComboTest : public e2e::E2eFixture {
 protected:
-    Frame LastFrame() {
-        std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            if (entry.path().extension() == ".bmp") files.push_back(entry.path());
-        std::sort(files.begin(), files.end());
-        Frame fr;
-        if (files.empty()) return fr;
-        SDL_Surface* loaded = SDL_LoadBMP(files.back().c_str());
-        if (!loaded) return fr;
-        SDL_Surface* s = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
-        SDL_FreeSurface(loaded);
-        if (!s) return fr;
-        fr.width = s->w;
-        for (int y = 0; y < s->h; ++y) {
-            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
-            for (int x = 0; x < s->w; ++x) fr.pixels.push_back(row[x] & 0xFFFFFF);
-        }
-        SDL_FreeSurface(s);
-        return fr;
-    }
+    Frame LastFrame() { return e2e::LastSavedFrame(dir_); }
 };
 
 }  // namespace

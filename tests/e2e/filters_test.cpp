@@ -4,14 +4,13 @@
 // image); the frames the dummy driver saved are read back.
 #include <gtest/gtest.h>
 
-#include <SDL2/SDL.h>
-
 #include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/frames.h"
 #include "imaging/imagefixtures.h"
 
 namespace fs = std::filesystem;
@@ -56,24 +55,9 @@ protected:
 
 private:
     bool Load() {
-        std::vector<fs::path> frames;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            if (entry.path().extension() == ".bmp") frames.push_back(entry.path());
-        if (frames.empty()) return false;
-        std::sort(frames.begin(), frames.end());
-        SDL_Surface* loaded = SDL_LoadBMP(frames.back().c_str());
-        if (!loaded) return false;
-        SDL_Surface* s = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
-        SDL_FreeSurface(loaded);
-        if (!s) return false;
-        width_ = s->w;
-        frame_.resize(static_cast<size_t>(s->w) * s->h);
-        for (int y = 0; y < s->h; ++y) {
-            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
-            for (int x = 0; x < s->w; ++x) frame_[static_cast<size_t>(y) * s->w + x] = row[x] & 0xFFFFFF;
-        }
-        SDL_FreeSurface(s);
-        return true;
+        int height = 0;
+        frame_ = e2e::LastSavedFrame(dir_, &width_, &height);
+        return !frame_.empty();
     }
     std::vector<uint32_t> frame_;
     int width_ = 0;

@@ -3,14 +3,13 @@
 // every frame the window ever showed can be read back.
 #include <gtest/gtest.h>
 
-#include <SDL2/SDL.h>
-
 #include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/frames.h"
 
 namespace fs = std::filesystem;
 
@@ -18,54 +17,15 @@ namespace {
 
 constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
 
-struct Frame {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> pixels;
-    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
+using e2e::Frame;
 
-// A command call: GETGLOBAL (names are global in lower case), the number
-// arguments, CALL without results.
-std::string Call(std::string name, std::initializer_list<double> args) {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
-    int reg = 1;
-    for (double a : args) s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
-    return s + "    CALL 0 " + std::to_string(reg) + " 1\n";
-}
+std::string Call(const std::string& name, std::initializer_list<double> args) { return e2e::CallCommand(name, args); }
 
-std::string Main(const std::string& body) {
-    return ".function main maxstack=8\n.line 1\n" + body + "    RETURN 0 1 0\n.end\n";
-}
+std::string Main(const std::string& body) { return e2e::MainFunction(body, 8); }
 
 class SelectFlipTest : public e2e::E2eFixture {
 protected:
-    std::vector<Frame> Frames() {
-        std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            if (entry.path().extension() == ".bmp") files.push_back(entry.path());
-        std::sort(files.begin(), files.end());
-        std::vector<Frame> frames;
-        for (const fs::path& f : files) {
-            SDL_Surface* loaded = SDL_LoadBMP(f.c_str());
-            if (!loaded) continue;
-            SDL_Surface* s = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
-            SDL_FreeSurface(loaded);
-            if (!s) continue;
-            Frame fr;
-            fr.width = s->w;
-            fr.height = s->h;
-            for (int y = 0; y < s->h; ++y) {
-                const auto* row =
-                    reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
-                for (int x = 0; x < s->w; ++x) fr.pixels.push_back(row[x] & 0xFFFFFF);
-            }
-            SDL_FreeSurface(s);
-            frames.push_back(std::move(fr));
-        }
-        return frames;
-    }
+    std::vector<Frame> Frames() { return e2e::ReadSavedFrames(dir_); }
     std::vector<Frame> Play(const std::string& body) {
         const fs::path qba = Pack(Chunk(Main(body), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
         const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +

@@ -4,13 +4,12 @@
 // last one is what the window showed.
 #include <gtest/gtest.h>
 
-#include <SDL2/SDL.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/frames.h"
 #include "imaging/imagefixtures.h"
 
 namespace fs = std::filesystem;
@@ -50,27 +49,7 @@ std::string ShowChunk(const std::string& png, bool layers) {
 class ShowBrushTest : public e2e::E2eFixture {
 protected:
     // The window as the dummy driver saved it last, as 0xRRGGBB rows.
-    std::vector<uint32_t> LastFrame(int* width, int* height) {
-        std::vector<fs::path> frames;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            if (entry.path().extension() == ".bmp") frames.push_back(entry.path());
-        if (frames.empty()) return {};
-        std::sort(frames.begin(), frames.end());
-        SDL_Surface* loaded = SDL_LoadBMP(frames.back().c_str());
-        if (!loaded) return {};
-        SDL_Surface* s = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
-        SDL_FreeSurface(loaded);
-        if (!s) return {};
-        *width = s->w;
-        *height = s->h;
-        std::vector<uint32_t> out(static_cast<size_t>(s->w) * s->h);
-        for (int y = 0; y < s->h; ++y) {
-            const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
-            for (int x = 0; x < s->w; ++x) out[static_cast<size_t>(y) * s->w + x] = row[x] & 0xFFFFFF;
-        }
-        SDL_FreeSurface(s);
-        return out;
-    }
+    std::vector<uint32_t> LastFrame(int* width, int* height) { return e2e::LastSavedFrame(dir_, width, height); }
 
     void ExpectCentredBrush(bool layers) {
         std::vector<uint32_t> pixels;
