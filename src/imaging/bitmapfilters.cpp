@@ -408,6 +408,24 @@ int QuantizeBitmap(qbBitmap* bitmap, int32_t width, int32_t height, int32_t colo
     return 0;
 }
 
+// Swirl and ripple move pixels within one bitmap: source and target are the
+// same rows, with the planes moving alongside.
+template <class Request>
+void SetDisplaceTarget(Request& r, const qbBitmapLock& l, qbBitmap* mask, qbBitmap* alpha, int32_t width,
+                       int32_t height) {
+    const MaskRows m = MaskOf(mask, width, height);
+    const AlphaRows a = AlphaOf(alpha, width, height);
+    r.destination = l.pixels;
+    r.destinationPitch = r.sourcePitch = l.rowLength;
+    r.pixelFormat = l.pixelFormat;
+    r.width = width;
+    r.height = height;
+    r.destinationMask = m.data;
+    r.destinationMaskPitch = r.sourceMaskPitch = m.rowBytes;
+    r.destinationAlpha = a.data;
+    r.destinationAlphaPitch = r.sourceAlphaPitch = a.rowBytes;
+}
+
 int SwirlBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t angle) {
     if (!CutSize(bitmap, &width, &height)) return 0;
     angle = std::clamp(angle, -359, 359);
@@ -421,21 +439,10 @@ int SwirlBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width
     const FilterLock locked(bitmap, nullptr);
     if (!locked.ok()) return ERR_LOCKBMAP;
     if (locked.bytes() != 2 && locked.bytes() != 4) return 0;
-    const auto& l = locked.get();
-    const MaskRows m = MaskOf(mask, width, height);
-    const AlphaRows a = AlphaOf(alpha, width, height);
     qbSwirlRequest r;
-    r.destination = l.pixels;
-    r.destinationPitch = r.sourcePitch = l.rowLength;
+    SetDisplaceTarget(r, locked.get(), mask, alpha, width, height);
     r.sine = sine.data();
     r.cosine = cosine.data();
-    r.pixelFormat = l.pixelFormat;
-    r.width = width;
-    r.height = height;
-    r.destinationMask = m.data;
-    r.destinationMaskPitch = r.sourceMaskPitch = m.rowBytes;
-    r.destinationAlpha = a.data;
-    r.destinationAlphaPitch = r.sourceAlphaPitch = a.rowBytes;
     InitSwirlTables(r);
     if (locked.bytes() == 4) SwirlPixels32(r, angle);
     else SwirlPixels16(r, angle);
@@ -459,27 +466,16 @@ int WaterRippleBitmap(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t
     const FilterLock locked(bitmap, nullptr);
     if (!locked.ok()) return ERR_LOCKBMAP;
     if (locked.bytes() != 2 && locked.bytes() != 4) return 0;
-    const auto& l = locked.get();
-    const MaskRows m = MaskOf(mask, width, height);
-    const AlphaRows a = AlphaOf(alpha, width, height);
     qbRippleRequest r;
-    r.destination = l.pixels;
-    r.destinationPitch = r.sourcePitch = l.rowLength;
+    SetDisplaceTarget(r, locked.get(), mask, alpha, width, height);
     r.distances = distances.data();
     r.sine = sine.data();
     r.waveLength = std::max(waveLength, 1);
     r.amplitude = amplitude;
-    r.width = width;
-    r.height = height;
-    r.pixelFormat = l.pixelFormat;
     r.centreX = static_cast<int32_t>(width * centreX);
     r.centreY = static_cast<int32_t>(height * centreY);
     r.extent = std::max(r.centreX, r.centreY);
     r.phase = phase;
-    r.destinationMask = m.data;
-    r.destinationMaskPitch = r.sourceMaskPitch = m.rowBytes;
-    r.destinationAlpha = a.data;
-    r.destinationAlphaPitch = r.sourceAlphaPitch = a.rowBytes;
     InitRippleTables(r);
     if (locked.bytes() == 4) RipplePixels32(r, -1);
     else RipplePixels16(r, -1);
