@@ -48,7 +48,8 @@ protected:
         std::string out;
         for (int i = 0; i < n; ++i) {
             VmRawGetIndex(L, idx, i);
-            out += (i ? "," : "") + ValueToString(L, -1);
+            if (i) out += ',';
+            out += ValueToString(L, -1);
             VmSetTop(L, -2);
         }
         return out;
