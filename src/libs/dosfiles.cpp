@@ -11,6 +11,7 @@
 #include "core/file.h"
 #include "core/fileinfo.h"
 #include "core/linkedfile.h"
+#include "core/numbers.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
 
@@ -101,7 +102,7 @@ int cmdOpenFile(ScriptState* L) {
     size_t nameLength = 0;
     VmCheckString(L, 2, &nameLength);
     // Start-up opens the files an applet declares with mode 0: read.
-    int32_t mode = static_cast<int32_t>(VmOptNumber(L, 3, kDosModeRead));
+    int32_t mode = ClampToInt32(VmOptNumber(L, 3, kDosModeRead));
     if (mode == 0) mode = kDosModeRead;
     int32_t access;
     const char* name;
@@ -324,7 +325,7 @@ int cmdSeek(ScriptState* L) {
     qbFileObject* f;
     if (int err = Lookup(L, 1, &f)) return err;
     const double position = VmCheckNumber(L, 2);
-    const int mode = static_cast<int>(VmOptNumber(L, 3, kSeekBeginning));
+    const int mode = ClampToInt32(VmOptNumber(L, 3, kSeekBeginning));
     if (!std::isfinite(position) || std::fabs(position) > 9.2e18) return ERR_SEEKFILE;
     int64_t offset = static_cast<int64_t>(position);
     int how = mode;

@@ -30,6 +30,12 @@
 
 namespace {
 
+// A place far off any screen stays off it, and the sums of the frames drawn
+// there stay in range.
+int32_t EffectCoordinate(int32_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, -kCoordinateLimit, kCoordinateLimit));
+}
+
 EffectFrameObserver frameObserver = nullptr;
 void* frameObserverData = nullptr;
 
@@ -136,8 +142,8 @@ int PrepareBrush(qbEffectState* s, qbDisplay* d) {
     s->useCount = &b->locked;
     s->width = b->width;
     s->height = b->height;
-    s->x = ResolveSpecialX(s->x, b->width, 0, 0);
-    s->y = ResolveSpecialY(s->y, b->height, 0, 0);
+    s->x = EffectCoordinate(ResolveSpecialX(s->x, b->width, 0, 0));
+    s->y = EffectCoordinate(ResolveSpecialY(s->y, b->height, 0, 0));
     s->image = b->bitmap;
     s->mask = b->alpha ? nullptr : b->mask;
     s->alpha = b->alpha;
@@ -167,8 +173,8 @@ int PrepareBGPicPart(qbEffectState* s, qbDisplay* d) {
     s->width = std::min(s->width, p->baseWidth - sx);
     s->height = std::min(s->height, p->baseHeight - sy);
     if (s->width < 1 || s->height < 1) return ERR_WRONGUSAGE;
-    s->x = ResolveSpecialX(s->x, s->width, 0, 0);
-    s->y = ResolveSpecialY(s->y, s->height, 0, 0);
+    s->x = EffectCoordinate(ResolveSpecialX(s->x, s->width, 0, 0));
+    s->y = EffectCoordinate(ResolveSpecialY(s->y, s->height, 0, 0));
     if (int err = CloneEffectPicture(p->base.bitmap, p->base.mask, p->base.alpha, sx, sy, s->width, s->height,
                                      &s->image, &s->mask, &s->alpha))
         return err;

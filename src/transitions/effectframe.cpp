@@ -1,4 +1,5 @@
 #include "transitions/effectframe.h"
+#include "transitions/effecthelpers.h"
 
 #include <algorithm>
 
@@ -52,8 +53,8 @@ void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbB
     blit.srcX = sx;
     blit.srcY = sy;
     blit.destination = PlainTarget(s, d);
-    blit.dstX = s->x + sx;
-    blit.dstY = s->y + sy;
+    blit.dstX = ScreenOffset(s->x, sx);
+    blit.dstY = ScreenOffset(s->y, sy);
     blit.width = w;
     blit.height = h;
     blit.srcWidth = s->width;

@@ -68,5 +68,5 @@ void RestoreOldPicture(qbEffectState* s, int32_t sx, int32_t sy, qbBitmap* dst, 
         ClipAndCopyRect(s->background, sx, sy, dst, dx, dy, w, h, s->width, s->height, dst->width, dst->height);
         return;
     }
-    CopyScreenRect(s, dst, s->x + sx, s->y + sy, w, h, dx, dy, true);
+    CopyScreenRect(s, dst, ScreenOffset(s->x, sx), ScreenOffset(s->y, sy), w, h, dx, dy, true);
 }

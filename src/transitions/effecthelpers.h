@@ -23,6 +23,13 @@ int32_t SpeedFromSize(int32_t speed, int32_t size, int32_t a, int32_t b, int32_t
 // exact.
 int32_t FrameCountFor(int32_t distance, int32_t step, int exact);
 
+// An object's place plus an offset into it, kept in range however far off
+// the screen the place lies.
+inline int32_t ScreenOffset(int32_t place, int32_t offset) {
+    const int64_t sum = int64_t{place} + offset;
+    return static_cast<int32_t>(sum < INT32_MIN ? INT32_MIN : sum > INT32_MAX ? INT32_MAX : sum);
+}
+
 // Copies what of the rectangle lies inside both bitmaps; negative source
 // or destination coordinates move the other side's origin with them.
 void ClipAndCopyRect(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dst, int32_t dx, int32_t dy, int32_t w,
