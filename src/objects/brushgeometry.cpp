@@ -78,6 +78,18 @@ void Install(qbBrush* brush, qbObjectImage* made, int32_t width, int32_t height)
     if (hardware) SetBrushHardware(brush, true, display);
 }
 
+// The pictures a reshape made, or its error with the brush left as it was.
+// A vector brush remembers that it no longer shows its picture as loaded.
+int InstallReshaped(qbBrush* brush, qbObjectImage* made, int err, int32_t width, int32_t height) {
+    if (err) {
+        FreeObjectImage(made);
+        return err;
+    }
+    if (brush->kind == kBrushVector) brush->transformed = 1;
+    Install(brush, made, width, height);
+    return 0;
+}
+
 // The smallest rectangle of visible pixels; false when there is none.
 bool VisibleBox(const qbBrush* brush, int32_t* x0, int32_t* y0, int32_t* x1, int32_t* y1) {
     const qbBitmapPlane* mask = PlaneOf(brush->mask);
@@ -139,13 +151,7 @@ int TransformBrushCore(ScriptState*, qbBrush* brush, const double matrix[4], boo
         err = TransformBitmap(brush->bitmap, brush->mask, brush->alpha, 0, 0, brush->width, brush->height, matrix,
                               smooth, &made.bitmap, &made.mask, &made.alpha, &width, &height);
     }
-    if (err) {
-        FreeObjectImage(&made);
-        return err;
-    }
-    if (brush->kind == kBrushVector) brush->transformed = 1;
-    Install(brush, &made, width, height);
-    return 0;
+    return InstallReshaped(brush, &made, err, width, height);
 }
 
 int cmdScaleBrush(ScriptState* L) {
@@ -169,13 +175,7 @@ int cmdScaleBrush(ScriptState* L) {
         err = ScaleBitmap(brush->bitmap, brush->mask, brush->alpha, 0, 0, nullptr, brush->width, brush->height, width,
                           height, smooth, &made.bitmap, &made.mask, &made.alpha);
     }
-    if (err) {
-        FreeObjectImage(&made);
-        return err;
-    }
-    if (brush->kind == kBrushVector) brush->transformed = 1;
-    Install(brush, &made, width, height);
-    return 0;
+    return InstallReshaped(brush, &made, err, width, height);
 }
 
 int cmdRotateBrush(ScriptState* L) {

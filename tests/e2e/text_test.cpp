@@ -52,13 +52,13 @@ TEST_F(PlayerTextTest, TextsMeasureInTopaz) {
 // measured; a size the font lacks ends the script with its error.
 TEST_F(PlayerTextTest, AFontFromAnAddedFolderMeasuresByItsTables) {
     using namespace fontfixture;
-    FontSpec spec = Proportional(true);
-    spec.ySize = 11;
-    spec.baseline = 8;
+    FontLayout layout = Proportional(true);
+    layout.ySize = 11;
+    layout.baseline = 8;
     std::mt19937 rng(5);
-    spec.strip = RandomBits(static_cast<size_t>(spec.modulo * spec.ySize), rng);
+    layout.strip = RandomBits(static_cast<size_t>(layout.modulo * layout.ySize), rng);
     ScratchFolder fonts;
-    fonts.WriteFont("fixture", {{11, WriteFontFile(spec)}});
+    fonts.WriteFont("fixture", {{11, WriteFontFile(layout)}});
     const std::string folder = fonts.Path("");
 
     e2e::RunResult r = PlayScript(R"(

@@ -35,7 +35,7 @@ protected:
 }  // namespace
 
 TEST_F(BitmapFontLoad, TheContentsFileChoosesTheFirstCompleteEntryOfTheSize) {
-    FontSpec eight = Monospaced(), eleven = Monospaced();
+    FontLayout eight = Monospaced(), eleven = Monospaced();
     eleven.ySize = 11;
     eleven.strip.resize(static_cast<size_t>(eleven.modulo * eleven.ySize), 0x5A);
     const std::string name = dir_.WriteFont("multi", {{8, WriteFontFile(eight)}, {11, WriteFontFile(eleven)}});
@@ -55,7 +55,7 @@ TEST_F(BitmapFontLoad, TheContentsFileChoosesTheFirstCompleteEntryOfTheSize) {
 }
 
 TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {
-    const FontSpec p = Proportional(true);
+    const FontLayout p = Proportional(true);
     ASSERT_EQ(Load(dir_.WriteFont("prop", {{7, WriteFontFile(p)}}), 7), 1);
     EXPECT_EQ(Data().count, 6);
     EXPECT_EQ(Data().charLoc, p.charLoc);
@@ -63,7 +63,7 @@ TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {
     EXPECT_EQ(Data().charKern, p.kern);
     EXPECT_EQ(font_->baseline, 5);
 
-    const FontSpec c = Colour(2);
+    const FontLayout c = Colour(2);
     ASSERT_EQ(Load(dir_.WriteFont("col", {{6, WriteFontFile(c)}}), 6), 1);
     EXPECT_EQ(font_->engine, kFontKindColourBitmap);
     ASSERT_TRUE(font_->glyphBitmap && font_->glyphMask);
@@ -79,7 +79,7 @@ TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {
 }
 
 TEST_F(BitmapFontLoad, ColourFontsLoadedWhileDeclaringKeepRawPixelsAndMissingPlanesReadAsZero) {
-    FontSpec c = Colour(3);
+    FontLayout c = Colour(3);
     c.planes[1].clear();  // written as offset 0
     SetRuntimeTag(kTagDeclaring, 1);
     ASSERT_EQ(Load(dir_.WriteFont("raw", {{6, WriteFontFile(c)}}), 6), 1);

@@ -19,7 +19,7 @@ constexpr uint32_t kInk = 0xF0E0D0;
 
 // What a glyph run leaves on a width x height page: -1 where nothing is
 // drawn, else the colour (1 for a set mask bit).
-std::vector<int64_t> Reference(const FontSpec& s, int width, int height, int x, int y, const std::string& text,
+std::vector<int64_t> Reference(const FontLayout& s, int width, int height, int x, int y, const std::string& text,
                                const qbClipRect& clip, bool maskMode) {
     std::vector<int64_t> page(static_cast<size_t>(width * height), -1);
     int pen = x;
@@ -47,7 +47,7 @@ class BitmapText : public ::testing::Test {
 protected:
     void TearDown() override { ShutdownFontEngines(); }
 
-    qbFont* Open(const FontSpec& s, const std::string& name) {
+    qbFont* Open(const FontLayout& s, const std::string& name) {
         fonts_.emplace_back(std::make_unique<qbFont>().release());
         const std::string contents = dir_.WriteFont(name, {{s.ySize, WriteFontFile(s)}});
         EXPECT_EQ(LoadBitmapFont(contents.c_str(), s.ySize, fonts_.back().get(), nullptr), 1);
@@ -55,7 +55,7 @@ protected:
     }
 
     // Draws into a fresh page and compares with the reference pixel by pixel.
-    void Check(const FontSpec& s, qbFont* font, int x, int y, const std::string& text, const qbClipRect& clip,
+    void Check(const FontLayout& s, qbFont* font, int x, int y, const std::string& text, const qbClipRect& clip,
                bool maskMode) {
         constexpr int kWidth = 40, kHeight = 14;
         BitmapPtr page(AllocBitmap(kWidth, kHeight, 0, nullptr));
@@ -94,11 +94,11 @@ protected:
 }  // namespace
 
 TEST_F(BitmapText, EveryModeMatchesThePlainRendererAndStaysInsideItsClip) {
-    const FontSpec specs[] = {Proportional(false), Proportional(true), Monospaced(), Colour(2), Colour(3)};
+    const FontLayout layouts[] = {Proportional(false), Proportional(true), Monospaced(), Colour(2), Colour(3)};
     const qbClipRect clips[] = {{0, 0, 40, 14}, {5, 2, 17, 5}, {-10, -10, 100, 100}, {39, 13, 1, 1}, {3, 3, 0, 5}};
     const std::string texts[] = {"abcde", "edcba", "a\x01z\xff", "bbbbbbbbbb", ""};
     int n = 0;
-    for (const FontSpec& s : specs) {
+    for (const FontLayout& s : layouts) {
         qbFont* font = Open(s, "f" + std::to_string(n++));
         ASSERT_TRUE(BitmapDataOf(font));
         for (const qbClipRect& clip : clips)

@@ -66,7 +66,7 @@ TEST_F(FontEngine, OtherSizesAndEnginesFailWithTheFontsNameAndSize) {
 
 TEST_F(FontEngine, TopazAtNineIsLookedForInTheFontPathsThenAsTheNameThenInFonts) {
     const Bytes nine = [] {
-        FontSpec s = Monospaced();
+        FontLayout s = Monospaced();
         s.ySize = 9;
         s.strip.resize(static_cast<size_t>(s.modulo * 9));
         return WriteFontFile(s);

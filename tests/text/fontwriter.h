@@ -54,7 +54,7 @@ inline uint32_t Get32(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b.at(at)) << 24 | b.at(at + 1) << 16 | b.at(at + 2) << 8 | b.at(at + 3);
 }
 
-struct FontSpec {
+struct FontLayout {
     int ySize = 8;
     int xSize = 8;
     int baseline = 6;
@@ -91,7 +91,7 @@ inline uint32_t Append(Bytes& file, const Bytes& data) {
     return at - kStored;
 }
 
-inline Bytes WriteFontFile(const FontSpec& s) {
+inline Bytes WriteFontFile(const FontLayout& s) {
     Bytes f(kHeaderEnd, 0);
     Put16(f, kAtFileId, 0x0F80);
     Put16(f, kAtYSize, static_cast<uint32_t>(s.ySize));
@@ -159,9 +159,9 @@ inline Bytes RandomBits(size_t n, std::mt19937& rng) {
 }
 
 // Monospaced, 'a'..'c' 8 pixels each.
-inline FontSpec Monospaced() {
+inline FontLayout Monospaced() {
     std::mt19937 rng(1);
-    FontSpec s;
+    FontLayout s;
     s.strip = RandomBits(static_cast<size_t>(s.modulo * s.ySize), rng);
     s.charLoc = {0u << 16 | 8, 8u << 16 | 8, 16u << 16 | 8, 24u << 16 | 8};
     return s;
@@ -169,9 +169,9 @@ inline FontSpec Monospaced() {
 
 // Proportional 'a'..'e' of widths 3 to 9 with spacing and (when kerned)
 // kerning, one negative, and an outside glyph.
-inline FontSpec Proportional(bool kerned) {
+inline FontLayout Proportional(bool kerned) {
     std::mt19937 rng(2);
-    FontSpec s;
+    FontLayout s;
     s.ySize = 7;
     s.baseline = 5;
     s.xSize = 6;
@@ -188,9 +188,9 @@ inline FontSpec Proportional(bool kerned) {
 
 // Colour font of the given depth over 'a'..'c' with 2^depth - 1 colours in
 // its table (so the top index has none).
-inline FontSpec Colour(int depth) {
+inline FontLayout Colour(int depth) {
     std::mt19937 rng(static_cast<uint32_t>(3 + depth));
-    FontSpec s;
+    FontLayout s;
     s.colour = true;
     s.flags = 0x20;
     s.ySize = 6;
@@ -246,7 +246,7 @@ inline std::vector<BrokenFont> BrokenFonts() {
 
 // Pixel (x, y) of a glyph strip: for one-colour fonts the bit, for colour
 // fonts the colour index.
-inline uint32_t StripPixel(const FontSpec& s, int x, int y) {
+inline uint32_t StripPixel(const FontLayout& s, int x, int y) {
     const size_t byte = static_cast<size_t>(y * s.modulo + x / 8);
     const uint32_t bit = 0x80u >> (x % 8);
     if (!s.colour) return (s.strip[byte] & bit) ? 1 : 0;
@@ -258,7 +258,7 @@ inline uint32_t StripPixel(const FontSpec& s, int x, int y) {
     return index;
 }
 
-inline uint32_t PaletteColour(const FontSpec& s, uint32_t index) {
+inline uint32_t PaletteColour(const FontLayout& s, uint32_t index) {
     const uint32_t c = s.colours[index];
     return ((c >> 8) & 15) * 0x110000 | ((c >> 4) & 15) * 0x1100 | (c & 15) * 0x11;
 }

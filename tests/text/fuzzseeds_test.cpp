@@ -20,16 +20,16 @@ void Save(const std::string& folder, const std::string& name, const Bytes& file)
 }  // namespace
 
 TEST(FontSeeds, GoodSeedsLoadAndBrokenOnesDoNot) {
-    const std::pair<const char*, FontSpec> seeds[] = {
+    const std::pair<const char*, FontLayout> seeds[] = {
         {"monospaced", Monospaced()}, {"proportional", Proportional(false)}, {"kerned", Proportional(true)},
         {"colour1", Colour(1)},       {"colour2", Colour(2)},                {"colour3", Colour(3)},
     };
     const char* folder = std::getenv("QB_WRITE_FONT_SEEDS");
     ScratchFolder dir;
-    for (const auto& [name, spec] : seeds) {
-        const Bytes file = WriteFontFile(spec);
+    for (const auto& [name, layout] : seeds) {
+        const Bytes file = WriteFontFile(layout);
         FontPtr font(std::make_unique<qbFont>().release());
-        EXPECT_EQ(LoadBitmapFont(dir.WriteFont(name, {{spec.ySize, file}}).c_str(), spec.ySize, font.get(), nullptr),
+        EXPECT_EQ(LoadBitmapFont(dir.WriteFont(name, {{layout.ySize, file}}).c_str(), layout.ySize, font.get(), nullptr),
                   1)
             << name;
         if (folder) Save(folder, name, file);

@@ -165,8 +165,8 @@ TEST_F(TextLib, MeasureTextAddsTheRoomOfEachStyle) {
 TEST_F(TextLib, MeasureTextInAKernedFont) {
     ScratchFolder dir;
     FontPtr font(std::make_unique<qbFont>().release());
-    const FontSpec spec = Proportional(true);
-    ASSERT_EQ(LoadBitmapFont(dir.WriteFont("k", {{7, WriteFontFile(spec)}}).c_str(), 7, font.get(), nullptr), 1);
+    const FontLayout layout = Proportional(true);
+    ASSERT_EQ(LoadBitmapFont(dir.WriteFont("k", {{7, WriteFontFile(layout)}}).c_str(), 7, font.get(), nullptr), 1);
     qbTextStyle s = *GetTextStyle();
     s.font = font.get();
     // "ba": b kerned to -2, a at 8; pen 12; ink -2..11. Height 7, baseline 5.

@@ -173,8 +173,8 @@ TEST_F(TextState, TextExtentAddsTheRoomOfTheStylesSetByCommands) {
 
 TEST_F(TextState, AColourFontOpenedWhileDeclaringDrawsOnceADisplayIsReady) {
     ScratchFolder dir;
-    const FontSpec spec = Colour(3);
-    dir.WriteFont("colour", {{6, WriteFontFile(spec)}});
+    const FontLayout layout = Colour(3);
+    dir.WriteFont("colour", {{6, WriteFontFile(layout)}});
     SetRuntimeTag(kTagDeclaring, 1);
     VmPushNumber(L_, 1);
     VmPushString(L_, dir.Path("colour").c_str());
@@ -205,19 +205,19 @@ TEST_F(TextState, AColourFontOpenedWhileDeclaringDrawsOnceADisplayIsReady) {
     int pen = 0;
     int paper = 0;
     for (int index = 0; index < 3; ++index) {
-        pen += spec.kern[static_cast<size_t>(index)];
-        const uint32_t loc = spec.charLoc[static_cast<size_t>(index)];
-        for (int row = 0; row < spec.ySize; ++row)
+        pen += layout.kern[static_cast<size_t>(index)];
+        const uint32_t loc = layout.charLoc[static_cast<size_t>(index)];
+        for (int row = 0; row < layout.ySize; ++row)
             for (int col = 0; col < static_cast<int>(loc & 0xFFFF); ++col) {
-                const uint32_t v = StripPixel(spec, static_cast<int>(loc >> 16) + col, row);
+                const uint32_t v = StripPixel(layout, static_cast<int>(loc >> 16) + col, row);
                 // Index 0 is the transparent key; the last index has no colour.
-                const bool clear = v == 0 || v >= spec.colours.size();
+                const bool clear = v == 0 || v >= layout.colours.size();
                 ASSERT_EQ(ReadBitmapPixel(page.get(), pen + col, row, false),
-                          clear ? kPaper : PaletteColour(spec, v))
+                          clear ? kPaper : PaletteColour(layout, v))
                     << "glyph " << index << " at " << col << "," << row;
                 paper += clear;
             }
-        pen += spec.space[static_cast<size_t>(index)];
+        pen += layout.space[static_cast<size_t>(index)];
     }
     EXPECT_GT(paper, 0);
 }
