@@ -11,6 +11,9 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
@@ -97,6 +100,20 @@ void Plot(Surface& s, int x, int y, uint32_t colour) {
 
 // Window operations draw in opaque colours: the window has no alpha.
 constexpr uint32_t kOpaque = 0xFF000000u;
+
+// A full refresh is this loop over every pixel of the frame: four pixels a
+// step keeps it near the speed of a plain copy (-O2 leaves the loop scalar).
+void CopyRowOpaque(uint32_t* to, const uint32_t* from, int count) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(kOpaque));
+    for (; x + 4 <= count; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), _mm_or_si128(v, alpha));
+    }
+#endif
+    for (; x < count; ++x) to[x] = from[x] | kOpaque;
+}
 
 const qbWindowView* FindView(const qbDisplay* display) {
     auto it = S().views.find(display);
@@ -256,7 +273,7 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
                                                                  static_cast<size_t>(sy) * static_cast<size_t>(source->bytesPerRow)) +
                                srcX + first;
             uint32_t* to = s->pixels.data() + static_cast<size_t>(ty) * static_cast<size_t>(s->width) + dstX + first;
-            for (int x = 0; x < last - first; ++x) to[x] = from[x] | kOpaque;
+            CopyRowOpaque(to, from, last - first);
         }
         return;
     }
