@@ -98,6 +98,19 @@ inline uint32_t BlendFast(uint32_t d, uint32_t c, uint32_t w) { return BlendRGBF
 
 void CopyRect32Rows(PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return;
+    // Thin columns (blinds, stripes) are thousands of rows of a pixel or
+    // two, where a library call per row costs more than the copy. Each row
+    // is read whole before it is written, as memmove would.
+    if (width <= 8) {
+        uint32_t row[8];
+        for (int32_t j = 0; j < height; ++j) {
+            const uint32_t* from = At32(src, 0, j);
+            for (int32_t i = 0; i < width; ++i) row[i] = from[i];
+            uint32_t* to = At32(dst, 0, j);
+            for (int32_t i = 0; i < width; ++i) to[i] = row[i];
+        }
+        return;
+    }
     for (int32_t j = 0; j < height; ++j)
         std::memmove(At32(dst, 0, j), At32(src, 0, j), static_cast<size_t>(width) * 4);
 }

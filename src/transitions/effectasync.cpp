@@ -1,4 +1,5 @@
 #include "transitions/effectasync.h"
+#include "transitions/effectframe.h"
 
 #include <algorithm>
 #include <cmath>
@@ -206,6 +207,7 @@ int EffectAsyncStep(void* userdata, int32_t* done) {
     }
     int last = 0;
     const int err = s->renderer(s, &last);
+    ShowEffectRects(s);
     if (last) *done = 1;
     return err;
 }
@@ -248,6 +250,7 @@ int SeekEffectFrame(qbEffectState* s, int32_t n, bool force) {
         s->frame = n;
         int done = 0;
         const int err = s->renderer(s, &done);
+        ShowEffectRects(s);
         s->phase = 1;
         return err;
     }

@@ -590,7 +590,9 @@ int RunTransitionFX(qbEffectState& request) {
             FreeEffectState(s, 1);
             return 0;
         }
-        if (int err = s->renderer(s, &done)) {
+        const int renderError = s->renderer(s, &done);
+        ShowEffectRects(s);
+        if (int err = renderError) {
             FreeEffectState(s, 0);
             return err;
         }

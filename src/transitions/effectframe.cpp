@@ -2,6 +2,8 @@
 #include "transitions/effecthelpers.h"
 
 #include <algorithm>
+#include <climits>
+#include <new>
 
 #include "display/bgpics.h"
 #include "display/display.h"
@@ -71,6 +73,7 @@ void DrawEffectPiece(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_
 }
 
 void PresentEffectFrame(qbEffectState* s) {
+    ShowEffectRects(s);
     if (s->replaying) return;
     if (s->autoScaled) {
         if (qbDisplay* d = GetCurrentDisplay(); d && d->backBuffer)
@@ -134,6 +137,37 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
 }
 
 void BlitEffectRect(qbEffectState* s, int32_t dx, int32_t dy, int32_t w, int32_t h) {
-    if (s->replaying) return;
-    RefreshLayerRect(s->script, dx, dy, w, h, 0);
+    if (s->replaying || w < 1 || h < 1) return;
+    try {
+        s->shownRects.push_back({dx, dy, w, h});
+    } catch (const std::bad_alloc&) {
+        RefreshLayerRect(s->script, dx, dy, w, h, 0);
+    }
+}
+
+void ShowEffectRects(qbEffectState* s) {
+    std::vector<qbEffectState::ShownRect>& rects = s->shownRects;
+    if (rects.empty()) return;
+    // A redraw costs about a row's set-up per row plus its pixels: many
+    // thin pieces (one-pixel blinds) are far cheaper as one redraw of the
+    // box around them than one by one.
+    constexpr int64_t kRowCost = 64;
+    int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN, separate = 0;
+    for (const auto& r : rects) {
+        x1 = std::min<int64_t>(x1, r.x);
+        y1 = std::min<int64_t>(y1, r.y);
+        x2 = std::max<int64_t>(x2, int64_t{r.x} + r.w);
+        y2 = std::max<int64_t>(y2, int64_t{r.y} + r.h);
+        separate += int64_t{r.h} * (kRowCost + r.w);
+    }
+    const int64_t together = (y2 - y1) * (kRowCost + (x2 - x1));
+    if (rects.size() > 1 && together <= separate && x2 - x1 <= INT32_MAX && y2 - y1 <= INT32_MAX &&
+        x1 >= INT32_MIN && y1 >= INT32_MIN) {
+        rects.clear();
+        RefreshLayerRect(s->script, static_cast<int32_t>(x1), static_cast<int32_t>(y1), static_cast<int32_t>(x2 - x1),
+                         static_cast<int32_t>(y2 - y1), 0);
+        return;
+    }
+    for (const auto& r : rects) RefreshLayerRect(s->script, r.x, r.y, r.w, r.h, 0);
+    rects.clear();
 }

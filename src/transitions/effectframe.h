@@ -30,5 +30,8 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
                      int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, qbBitmap* srcMask, qbBitmap* srcAlpha,
                      qbEffectState* state, uint32_t flags);
 // Shows a rectangle (screen coordinates) of a real-time layer effect: the
-// layer stack redrawn over it and put in the window.
+// layer stack redrawn over it and put in the window when the frame ends.
 void BlitEffectRect(qbEffectState* state, int32_t dx, int32_t dy, int32_t w, int32_t h);
+// Shows what the frame's BlitEffectRect calls gathered; the frame end and
+// the driver after every renderer call (also a failed one) run it.
+void ShowEffectRects(qbEffectState* state);

@@ -119,6 +119,12 @@ struct qbEffectState {
     int32_t displayFlag80 = 0;
     int32_t stepSync = 0;
     int32_t scroll = 0;
+    // What a real-time frame changed, shown together when the frame ends
+    // (screen coordinates).
+    struct ShownRect {
+        int32_t x, y, w, h;
+    };
+    std::vector<ShownRect> shownRects;
 };
 
 // The renderer's private record, zero-filled at its family's size. Returns
