@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/loadertags.h"
+#include "imaging/gif.h"
 #include "imaging/imageformats.h"
 #include "platform/platform.h"
 
@@ -238,19 +239,31 @@ struct ReaderOutput {
     int32_t width = 0;
     int32_t height = 0;
     int32_t alpha = 0;
+    int32_t ownTransparency = 0;  // the frame marks its transparent pixels in alpha
 };
 
-// The ILBM (code 1) and GIF (code 5) readers plug in here once they exist;
-// until then such files go on to the platform decoder.
-int ReadLaterFormat(int32_t, qbFile*, bool, ReaderOutput*) { return ERR_LOADPICTURE2; }
+// Frame 0 of a GIF; the reader takes the file and closes it.
+int ReadGIFPicture(qbFilePtr* file, bool probe, bool keyColours, ReaderOutput* o) {
+    int32_t frames = 0;
+    qbGIFReaderPtr reader(
+        OpenGIFReader(file->release(), &o->width, &o->height, &frames, probe, true, keyColours));
+    if (probe) return 0;
+    if (!reader) return ERR_LOADPICTURE2;
+    uint32_t transparency = 0;
+    o->pixels = GetGIFFrame(reader.get(), 0, &transparency);
+    if (!o->pixels) return ERR_LOADPICTURE2;
+    o->ownTransparency = transparency == 1;
+    return 0;
+}
 
-int RunInbuiltReader(int32_t format, qbFile* file, bool probe, ReaderOutput* o) {
+// The ILBM reader (code 1) plugs in here once it exists; until then such
+// files go on to the platform decoder.
+int RunInbuiltReader(int32_t format, qbFilePtr* file, bool probe, int32_t keyColourMode, ReaderOutput* o) {
     switch (format) {
-    case kImageFormatJPEG: return ReadJPEG(file, probe, &o->width, &o->height, &o->pixels);
-    case kImageFormatPNG: return ReadPNG(file, probe, &o->width, &o->height, &o->pixels, &o->alpha);
-    case kImageFormatBMP: return ReadBMP(file, probe, &o->width, &o->height, &o->pixels);
-    case kImageFormatILBM:
-    case kImageFormatGIF: return ReadLaterFormat(format, file, probe, o);
+    case kImageFormatJPEG: return ReadJPEG(file->get(), probe, &o->width, &o->height, &o->pixels);
+    case kImageFormatPNG: return ReadPNG(file->get(), probe, &o->width, &o->height, &o->pixels, &o->alpha);
+    case kImageFormatBMP: return ReadBMP(file->get(), probe, &o->width, &o->height, &o->pixels);
+    case kImageFormatGIF: return ReadGIFPicture(file, probe, keyColourMode == 2, o);
     default: return ERR_LOADPICTURE2;
     }
 }
@@ -314,7 +327,7 @@ int LoadImageInbuilt(const char* fileName, const char* loaderTag, const char* ad
         FileSeek(file.get(), 0, kSeekBeginning);
         record->format = ChooseFormat(signature);
         if (record->format != kImageFormatNone) out->native = 0;
-        err = RunInbuiltReader(record->format, file.get(), probeOnly, &result);
+        err = RunInbuiltReader(record->format, &file, probeOnly, keyColourMode, &result);
     }
     if (err) {
         if (!native) return FailWithName(ERR_LOADPICTURE2, fileName);
@@ -353,6 +366,7 @@ int LoadImageInbuilt(const char* fileName, const char* loaderTag, const char* ad
     out->hasAlpha = result.alpha;
     if (!probeOnly) {
         if (record->format != kImageFormatNative) record->pixels = std::move(result.pixels);
+        if (result.ownTransparency) out->transparency = -2;
         out->image = std::move(record);
     }
     return 0;
