@@ -1,6 +1,7 @@
 // The image-file writer: BMP by hand through the file layer, PNG and JPEG
 // through the inbuilt encoders.
 #include "display/imagewriter.h"
+#include "display/gifsave.h"
 
 #include <algorithm>
 #include <bit>
@@ -126,13 +127,14 @@ int SavePixelsPNG(const char* fileName, const uint32_t* pixels, int32_t width, i
 }
 
 int WriteImageFile(int32_t format, const uint32_t* pixels, int32_t width, int32_t height, const char* fileName,
-                   int32_t /*keyColour*/, bool hasAlpha, const qbImageSaveOptions& options) {
+                   int32_t keyColour, bool hasAlpha, const qbImageSaveOptions& options) {
     switch (format) {
     case kImageFormatBMP: return WriteBMPFile(pixels, width, height, fileName);
     case kImageFormatPNG: return SavePixelsPNG(fileName, pixels, width, height, hasAlpha);
     case kImageFormatJPEG: return WriteJPEGFile(pixels, width, height, fileName, options.quality);
-    // The palette writers are not part of the player yet.
-    case kImageFormatGIF: SetErrorDetail("GIF"); return ERR_UNSUPPORTEDFEAT;
+    case kImageFormatGIF:
+        return WriteGIFImageFile(pixels, width, height, fileName, keyColour, options.colors, options.dither != 0);
+    // The ILBM writer is not part of the player yet.
     case kImageFormatILBM: SetErrorDetail("IFF ILBM"); return ERR_UNSUPPORTEDFEAT;
     default: return ERR_UNKNOWNIMGOUT;
     }

@@ -1,6 +1,9 @@
 // The image-file writer, checked by decoders that are not ours: BMP row
 // padding and order, PNG alpha, JPEG quality, and the write faults.
 #include <gtest/gtest.h>
+#include "core/file.h"
+#include "imaging/gif.h"
+#include <filesystem>
 
 #include <cstring>
 #include <string>
@@ -123,9 +126,39 @@ TEST(ImageWriter, WriteFaults) {
     EXPECT_EQ(ErrorText(ERR_WRITEFILE), "Cannot write to file /x/y.bmp !");
     EXPECT_EQ(WriteImageFile(kImageFormatPNG, pixels.data(), 8, 4, "/x/y.png", -1, false, {}), ERR_WRITEFILE);
     EXPECT_EQ(WriteImageFile(9, pixels.data(), 8, 4, "/tmp/never.img", -1, false, {}), ERR_UNKNOWNIMGOUT);
-    EXPECT_EQ(WriteImageFile(kImageFormatGIF, pixels.data(), 8, 4, "/tmp/never.gif", -1, false, {}),
+    EXPECT_EQ(WriteImageFile(kImageFormatILBM, pixels.data(), 8, 4, "/tmp/never.iff", -1, false, {}),
               ERR_UNSUPPORTEDFEAT);
-    EXPECT_STREQ(GetErrorDetail(), "GIF");
+    EXPECT_STREQ(GetErrorDetail(), "IFF ILBM");
+    EXPECT_EQ(WriteImageFile(kImageFormatGIF, pixels.data(), 8, 4, "/dev/full", -1, false, {}), ERR_WRITE);
+    const std::vector<uint32_t> wide(70000);
+    EXPECT_EQ(WriteImageFile(kImageFormatGIF, wide.data(), 70000, 1, "/tmp/never.gif", -1, false, {}),
+              ERR_WRONGUSAGE);
+}
+
+// A picture of few colours keeps them exactly; the key colour comes back
+// as the frame's transparency.
+TEST(ImageWriter, GIFKeepsAPaletteAndTheKeyColour) {
+    char dir[] = "/tmp/qb-gifsave-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string path = std::string(dir) + "/p.gif";
+    std::vector<uint32_t> pixels(23 * 9);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = 0x102030u * static_cast<uint32_t>(i % 11);
+    pixels[5] = 0xFF00FF;
+    qbImageSaveOptions options;
+    options.colors = 16;
+    ASSERT_EQ(WriteImageFile(kImageFormatGIF, pixels.data(), 23, 9, path.c_str(), 0xFF00FF, false, options), 0);
+    int32_t w = 0, h = 0, frames = 0;
+    qbGIFReaderPtr reader(OpenGIFReader(FileOpen(path.c_str(), kFileModeRead, nullptr), &w, &h, &frames, false,
+                                        true, true));
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(frames, 1);
+    uint32_t transparency = 0;
+    PixelBuffer frame = GetGIFFrame(reader.get(), 0, &transparency);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(transparency, 1u);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        EXPECT_EQ(frame[i], i == 5 ? 0xFF00FFu : 0xFF000000u | pixels[i]) << i;  // key colour, alpha 0
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
