@@ -38,7 +38,14 @@ struct Output {
     }
     void Bytes(const void* data, size_t count) {
         const auto* p = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < count; ++i) Byte(p[i]);
+        while (count > 0) {
+            if (used == sizeof buffer) Flush();
+            const size_t take = std::min(count, sizeof buffer - used);
+            std::memcpy(buffer + used, p, take);
+            used += take;
+            p += take;
+            count -= take;
+        }
     }
 };
 
@@ -110,7 +117,10 @@ void EncodeLZW(Output& out, const uint8_t* indices, size_t count, int minimumSiz
     for (size_t i = 1; i < count; ++i) {
         const int c = indices[i];
         const int32_t key = (c << kMaxBits) + prefix;
-        int h = (c * 16 + prefix) % kHashSize;
+        // c * 16 + prefix stays below twice the table size: one subtraction
+        // is the modulo.
+        int h = c * 16 + prefix;
+        if (h >= kHashSize) h -= kHashSize;
         bool found = false;
         if (keys[static_cast<size_t>(h)] == key) {
             found = true;
