@@ -3,13 +3,13 @@
 # Build output goes to standard error so that standard output is the player's.
 
 QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libsdl2-dev libpng-dev libjpeg62-turbo-dev libx11-dev
-    libfreetype-dev libfontconfig-dev ttf-bitstream-vera)
+    libfreetype-dev libfontconfig-dev ttf-bitstream-vera libgtk-3-dev)
 # xfonts-base: the X core fonts that SDL's message box needs, for the error
 # box test under Xvfb; xdotool presses the box's button there.
 QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps xfonts-base libjpeg-turbo-progs imagemagick netpbm
     libpixman-1-dev sox libcairo2-dev libagg-dev xdotool libopencv-imgproc-dev
     libmagickcore-6.q16-dev libarchive-zip-perl lua5.4 libswscale-dev liblua5.4-dev libimagequant-dev
-    python3-fonttools fonts-dejavu-core libgif-dev giflib-tools)
+    python3-fonttools fonts-dejavu-core libgif-dev giflib-tools locales)
 
 qb_ensure_packages() {
     local missing=()

@@ -227,10 +227,11 @@ wait $pid
     EXPECT_NE(on.err.find("Stopped here"), std::string::npos) << on.err;
 }
 
-// With a display server and no applet named, the player asks zenity for one
-// (a fake zenity here, first on PATH, that records its arguments) and runs
-// the file it answers.
-TEST_F(PlayerWindowTest, WithoutAnAppletZenityAsksForOneAndThePlayerRunsIt) {
+// With a display server where GTK cannot start (it is told to look for a
+// Wayland one) and no applet named, the player asks zenity for one (a fake
+// zenity here, first on PATH, that records its arguments) and runs the file
+// it answers.
+TEST_F(PlayerWindowTest, WithoutAnAppletAndWithoutGtkZenityAsksForOneAndThePlayerRunsIt) {
     const std::string print =
         ".function main maxstack=4\n.line 1\n    GETGLOBAL 0 \"debugprint\"\n    LOADK 1 \"picked\"\n"
         "    CALL 0 2 1\n    RETURN 0 1 0\n.end\n";
@@ -243,12 +244,42 @@ TEST_F(PlayerWindowTest, WithoutAnAppletZenityAsksForOneAndThePlayerRunsIt) {
     // Under the address sanitizer, SDL's X11 driver leaves allocations of
     // libraries it unloads at exit, which the leak check reports without a
     // stack to suppress them by; they are no concern of this test.
-    const e2e::RunResult r = UnderXvfb("PATH=" + (dir_ / "bin").string() + ":$PATH ASAN_OPTIONS=detect_leaks=0 " +
-                                       QB_PLAYER_PATH + " -quiet >played.txt\n");
+    const e2e::RunResult r =
+        UnderXvfb("PATH=" + (dir_ / "bin").string() + ":$PATH GDK_BACKEND=wayland ASAN_OPTIONS=detect_leaks=0 " +
+                  QB_PLAYER_PATH + " -quiet >played.txt\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(e2e::ReadFile(dir_ / "played.txt"), "picked\n") << r.err;
     EXPECT_EQ(e2e::ReadFile(dir_ / "argv.txt"),
               "--file-selection\n--title=Select Quenbrook applet to run\n--file-filter=*.qba | *.[qQ][bB][aA]\n");
+}
+
+// With a display server and no applet named, the player asks in a GTK file
+// chooser of its own process: a window of the player's process bears the
+// chooser's title, and the fake zenity first on PATH is never run. Nothing
+// is typed into the chooser; the player is killed.
+TEST_F(PlayerWindowTest, WithoutAnAppletAGtkFileChooserOfThePlayersOwnAsksForOne) {
+#if !QB_TEST_HAVE_GTK
+    GTEST_SKIP() << "the player is built without GTK";
+#endif
+    if (!HaveTool("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    fs::create_directories(dir_ / "bin");
+    e2e::WriteFile(dir_ / "bin" / "zenity", "#!/bin/sh\ntouch \"" + (dir_ / "zenity-ran.txt").string() + "\"\n");
+    fs::permissions(dir_ / "bin" / "zenity", fs::perms::owner_all);
+    // No session bus under Xvfb: GTK keeps its settings in memory.
+    const e2e::RunResult r = UnderXvfb("PATH=" + (dir_ / "bin").string() +
+                                       ":$PATH GSETTINGS_BACKEND=memory ASAN_OPTIONS=detect_leaks=0 " +
+                                       QB_PLAYER_PATH + R"( -quiet & pid=$!
+i=0
+until { xdotool search --all --pid $pid --name 'Select Quenbrook applet' >ids.txt 2>/dev/null && [ -s ids.txt ]; } || [ $i -ge 300 ]; do i=$((i+1)); sleep 0.1; done
+for id in $(cat ids.txt); do xdotool getwindowname $id; done >names.txt
+kill -KILL $pid
+wait $pid
+exit 0
+)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(e2e::ReadFile(dir_ / "names.txt").find("Select Quenbrook applet to run"), std::string::npos)
+        << r.err << e2e::ReadFile(dir_ / "ids.txt");
+    EXPECT_FALSE(fs::exists(dir_ / "zenity-ran.txt"));
 }
 
 // DisplayBrush(1, #CENTER, #CENTER) of a PNG brush, then the busy loop: the

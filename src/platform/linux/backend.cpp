@@ -1,7 +1,8 @@
 // The Linux backend's table: windows, input, monitors, full screens, fades
 // and grabs on SDL2, process services of its own, audio through the player's
-// mixer, requesters in SDL message boxes and zenity; images, text, movies and
-// the clipboard refuse until their engines are wired in.
+// mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
+// URLs of the desktop; images, text, movies and the clipboard refuse until
+// their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/requesters_linux.h"
@@ -47,6 +48,9 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_REAL(FormatDateTime)
     QB_OP_REAL(PrintConsoleV)
     QB_OP_REAL(GetPhysicalMemorySize)
+    QB_OP_REAL(GetSystemFolderPath)
+    QB_OP_REAL(GetPrefsPath)
+    QB_OP_REAL(OpenURLNative)
     QB_OP_REAL(PollNativeMessage)
     QB_OP_REAL(CreateMessagePort)
     QB_OP_REAL(SendPortMessage)

@@ -2,6 +2,8 @@
 // start-up, shutdown and waking need no window system.
 #pragma once
 
+#include <ctime>
+
 #include "platform/platform_ops.h"
 
 namespace linux_backend {
@@ -44,5 +46,14 @@ std::optional<std::string> ToNativePath(const char* path);
 void FormatDateTime(int kind, char* buffer, size_t size, char* secondBuffer, size_t secondSize);
 void PrintConsoleV(const char* format, va_list args);
 uint64_t GetPhysicalMemorySize();
+
+// The user's folders, the preferences folder and the desktop's URL opener.
+int GetSystemFolderPath(int index, char* buffer, size_t size);
+int GetPrefsPath(char* buffer, size_t size);
+int OpenURLNative(const char* url);
+
+// What GetPhysicalMemorySize and FormatDateTime make of what they read.
+uint32_t PhysicalMemoryFromPages(long pages, long pageSize);
+void FormatDateTimeAt(const std::tm& local, int kind, char* buffer, size_t size, char* secondBuffer, size_t secondSize);
 
 }  // namespace linux_backend

@@ -266,40 +266,4 @@ int ZenityFileRequester(const char* title, const char* pattern, int mode, const 
     return 0;
 }
 
-// The operations: nothing is shown, and nobody waited for, on a headless run.
-int ColorRequesterNative(int32_t initial, int32_t* outColour) {
-    if (outColour) *outColour = -1;
-    if (RequestersHeadless() || !outColour) return ERR_WINDOW;
-    return ZenityColorRequester(initial, outColour);
-}
-
-int ListRequesterNative(const char* title, const char* body, const char* items, int selected, int* outIndex) {
-    if (outIndex) *outIndex = -1;
-    if (RequestersHeadless() || !outIndex) return ERR_WINDOW;
-    return ZenityListRequester(title, body, items, selected, outIndex);
-}
-
-int StringRequesterNative(const char* title, const char* body, const char* defaultText, int type, int maxLength,
-                          int password, char* outText) {
-    CopyStringResult("", outText);
-    if (RequestersHeadless()) return ERR_WINDOW;
-    return ZenityStringRequester(title, body, defaultText, type, maxLength, password, outText);
-}
-
-// zenity has no font dialog.
-int FontRequesterNative(ScriptState*, const char*, int, qbFontRequest*) { return ERR_WINDOW; }
-
-int PathRequesterNative(const char* title, const char* initialFolder, std::optional<std::string>* outPath) {
-    if (outPath) outPath->reset();
-    if (RequestersHeadless() || !outPath) return ERR_WINDOW;
-    return ZenityPathRequester(title, initialFolder, outPath);
-}
-
-int FileRequesterNative(const char* title, const char* pattern, int mode, const char* initialFolder,
-                        const char* initialFile, qbFileRequestResult* outResult) {
-    if (outResult) *outResult = qbFileRequestResult{};
-    if (RequestersHeadless() || !outResult) return ERR_WINDOW;
-    return ZenityFileRequester(title, pattern, mode, initialFolder, initialFile, outResult);
-}
-
 }  // namespace linux_requesters
