@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "sound/adapterchannel.h"
 #include "sound/audioadapter.h"
+#include "sound/moduleposition.h"
 #include "sound/soundevents.h"
 
 namespace {
@@ -207,6 +208,36 @@ int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* chann
         return error;
     }
     *channel = index;
+    return 0;
+}
+
+int StartModuleChannel(qbModulePosition* player, ObjectID owner, int32_t volume, int index, int* channel) {
+    std::lock_guard lock(Core().table);
+    if (int error = EnsureAudioOpen(0)) return error;
+    int at = -1;
+    if (int error = AllocateChannel(kChannelMusic, owner, index, &at)) return error;
+    qbAudioChannel* ch = audio_mixer::Channel(at);
+    if (qbAdapterChannel* x = AdapterRecord(at)) {
+        ch->module = player;
+        ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
+        ch->started.store(true, std::memory_order_relaxed);
+        x->bytesPerFrame = static_cast<int32_t>(kModuleFrameBytes);
+        ch->kind.store(kChannelModule, std::memory_order_release);
+        x->handle = AdapterAllocChannel(Core().adapter, PCMCodeOf(16, 2, kPCMSigned), audio_mixer::kModuleRate,
+                                        volume, &AdapterChannelData, x);
+        if (!x->handle) {
+            ResetChannelRecord(at);
+            return ERR_ALLOCCHANNEL;
+        }
+        *channel = at;
+        return 0;
+    }
+    if (int error = CreateMusicConverter(player, at, audio_mixer::kModuleRate, volume)) {
+        audio_mixer::ResetChannel(at);
+        return error;
+    }
+    ch->kind.store(kChannelModule, std::memory_order_release);
+    *channel = at;
     return 0;
 }
 
