@@ -19,7 +19,8 @@ namespace {
 struct AudioCore {
     std::recursive_mutex table;
     bool opened = false;
-    bool noAudio = false;
+    bool noAudio = false;      // -NOSOUND (runtime tag 2)
+    bool unavailable = false;  // the output could not be opened
     int openParameter = 0;
     // With an audio adapter: its handle and the per-channel records it
     // calls back with.
@@ -67,7 +68,11 @@ std::recursive_mutex& ChannelTableMutex() { return Core().table; }
 
 bool IsAudioOpen() { return Core().opened; }
 
-bool IsAudioDisabled() { return Core().noAudio; }
+bool IsAudioDisabled() { return Core().noAudio || Core().unavailable; }
+
+void MarkAudioUnavailable() { Core().unavailable = true; }
+
+bool IsNativeDecodingRefused() { return Core().noAudio; }
 
 int EnsureAudioOpen(int channelCount) {
     AudioCore& core = Core();
@@ -345,6 +350,8 @@ int AudioOpenParameter() { return Core().openParameter; }
 void CloseAudioCore() {
     AudioCore& core = Core();
     std::lock_guard lock(core.table);
+    // A later start may find a device again.
+    core.unavailable = false;
     if (!core.opened) return;
     for (int i = 0; i < audio_mixer::ChannelCount(); ++i) StopChannelPlayback(i);
     if (core.adapterChannels) {

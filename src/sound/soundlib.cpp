@@ -165,7 +165,7 @@ bool SoundOutputReady() {
     if (IsAudioDisabled()) return false;
     if (IsAudioOpen()) return true;
     if (EnsureAudioOpen(std::max(AudioOpenParameter(), 0)) != 0) {
-        SoundSettingsHook(kTagNoSound, 1);
+        MarkAudioUnavailable();
         return false;
     }
     return true;

@@ -122,7 +122,7 @@ int OpenSoundStream(const char* name, const char* loaderTag, const char* adapter
     bool unreadable = false;
     opened = OpenThroughPlugins(name, tag, subsong, *s);
     if (!opened && LoaderAllowedByTag(tag, "inbuilt", 0)) opened = OpenInbuilt(name, adapterTag, *s, &unreadable);
-    if (!opened && LoaderAllowedByTag(tag, "native", 0)) {
+    if (!opened && LoaderAllowedByTag(tag, "native", 0) && !IsNativeDecodingRefused()) {
         qbNativeAudioFile* native = nullptr;
         const int error = OpenNativeAudioFile(name, 0, &native);
         if (error == ERR_OPENSOUND2 && unreadable) return Fail(ERR_READFILE, name);
