@@ -18,6 +18,9 @@ namespace {
 constexpr int32_t kMinRate = 256;
 constexpr int32_t kSum24Max = 8388607;
 constexpr int32_t kSum24Min = -8388608;
+// The most PCM one made sample holds: beyond it a mistyped length would
+// take minutes to fill rather than fail.
+constexpr size_t kMaxMadeBytes = size_t{1} << 30;
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
 
@@ -176,10 +179,14 @@ int cmdCreateSample(ScriptState* L) {
         if (channels == 2 && entries % 2 != 0) return ERR_WRONGUSAGE;
         frames = entries / static_cast<size_t>(channels);
     }
-    if (frames > UINT32_MAX) return ERR_WRONGUSAGE;
-    auto pcm = Alloc(frames * static_cast<size_t>(bits / 8 * channels));
+    if (frames > kMaxMadeBytes) return ERR_MEM;
+    const size_t bytes = frames * static_cast<size_t>(bits / 8 * channels);
+    if (bytes > kMaxMadeBytes) return ERR_MEM;
+    auto pcm = Alloc(bytes);
     if (!pcm) return ERR_MEM;
-    if (int err = ReadPCMEntries(L, 2, bits, frames * static_cast<size_t>(channels), pcm.get())) return err;
+    // Values past the table's entries stay silent.
+    const size_t values = std::min(frames * static_cast<size_t>(channels), CountEntries(L, 2));
+    if (int err = ReadPCMEntries(L, 2, bits, values, pcm.get())) return err;
     qbSampleObject* made = nullptr;
     if (int err = LinkNewSample(std::move(pcm), bits, channels, flags, static_cast<uint32_t>(frames), rate, &made))
         return err;
@@ -226,7 +233,9 @@ int cmdMixSample(ScriptState* L) {
     int32_t bits = 0, channels = 0;
     uint32_t flags = 0;
     DescribePCMCode(code, &bits, &channels, &flags);
-    auto pcm = Alloc(size_t{static_cast<uint32_t>(length)} * static_cast<size_t>(bits / 8 * channels));
+    const size_t bytes = size_t{static_cast<uint32_t>(length)} * static_cast<size_t>(bits / 8 * channels);
+    if (bytes > kMaxMadeBytes) return ERR_MEM;
+    auto pcm = Alloc(bytes);
     if (!pcm) return ERR_MEM;
     for (int64_t f = 0; f < length; ++f) {
         int64_t left = 0, right = 0;

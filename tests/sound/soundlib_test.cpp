@@ -222,6 +222,9 @@ TEST_F(SoundLibTest, CreateSampleFromValues) {
     // A length beyond the entries leaves silence after them.
     ASSERT_EQ(Call("CreateSample", [&] { N(2); Values({9}); N(8000); N(kFormatMono8); N(3); }), 0);
     EXPECT_EQ(Data(2), (std::vector<double>{9, 0, 0}));
+    // A length no one means fails at once rather than filling gigabytes.
+    EXPECT_EQ(Call("CreateSample", [&] { N(3); Values({9}); N(8000); N(kFormatStereo16); N(1e300); }), ERR_MEM);
+    EXPECT_EQ(Call("MixSample", [&] { N(3); N(1e300); N(8000); N(kFormatMono8); }), ERR_MEM);
 }
 
 TEST_F(SoundLibTest, SaveAndLoadRoundTripEveryFormatAndUnsignedDataReadsSigned) {
