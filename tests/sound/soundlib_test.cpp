@@ -107,9 +107,9 @@ TEST_F(SoundLibTest, PitchVolumeAndPanningAreCheckedAndClamped) {
     EXPECT_EQ(Sample(1)->volume, 64);
     EXPECT_EQ(Call("SetVolume", [&] { N(1); N(-5); }), 0);
     EXPECT_EQ(Sample(1)->volume, 0);
-    for (auto [given, want] : {std::pair{-90000, 0}, {-80000, 255}, {-100000, 128}, {300, 255}, {-3, 0}}) {
-        EXPECT_EQ(Call("SetPanning", [&] { N(1); N(given); }), 0);
-        EXPECT_EQ(Sample(1)->pan, want) << given;
+    for (const auto& p : {std::pair{-90000, 0}, {-80000, 255}, {-100000, 128}, {300, 255}, {-3, 0}}) {
+        EXPECT_EQ(Call("SetPanning", [&] { N(1); N(p.first); }), 0);
+        EXPECT_EQ(Sample(1)->pan, p.second) << p.first;
     }
     EXPECT_EQ(Call("SetVolume", [&] { N(7); N(1); }), ERR_FINDSAMPLE);
 }
@@ -131,13 +131,13 @@ TEST_F(SoundLibTest, PlaySamplePairsOptionsAndChannels) {
     // "times" wins over "time"; panning constants map; four pairs start on
     // one output frame.
     ASSERT_EQ(Call("PlaySample", [&] {
-                  for (auto [pan, channel] : {std::pair{-90000, 3}, {-80000, 4}, {-100000, 5}, {300, 6}}) {
+                  for (const auto& p : {std::pair{-90000, 3}, {-80000, 4}, {-100000, 5}, {300, 6}}) {
                       N(1);
                       VmPushNewTable(L_);
                       Field("times", 3);
                       Field("time", 5000);
-                      Field("panning", pan);
-                      Field("channel", channel);
+                      Field("panning", p.first);
+                      Field("channel", p.second);
                       Field("volume", 99);
                   }
               }),
