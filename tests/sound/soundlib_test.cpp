@@ -232,7 +232,9 @@ TEST_F(SoundLibTest, SaveAndLoadRoundTripEveryFormatAndUnsignedDataReadsSigned) 
     const std::vector<double> values = {-128, 127, 0, 5, -7, 100};
     for (int format : {kFormatMono8, kFormatMono16, kFormatStereo8, kFormatStereo16}) {
         ASSERT_EQ(Create(1, values, 22050, format), 0);
-        const std::string path = dir / ("f" + std::to_string(format) + ".wav");
+        std::string name = std::to_string(format);
+        name += ".wav";
+        const std::string path = dir / name;
         ASSERT_EQ(Call("SaveSample", [&] { N(1); VmPushString(L_, path.c_str()); N(0); }), 0);
         ASSERT_EQ(Call("LoadSample", [&] { N(2); VmPushString(L_, path.c_str()); }), 0);
         EXPECT_EQ(Data(2), values) << format;
