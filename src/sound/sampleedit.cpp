@@ -10,6 +10,7 @@
 #include "core/numbers.h"
 #include "sound/rangecopy.h"
 #include "sound/samples.h"
+#include "sound/samplesources.h"
 #include "sound/soundlib.h"
 #include "sound/wavewriter.h"
 
@@ -169,12 +170,16 @@ int cmdCreateSample(ScriptState* L) {
     if (rate < kMinRate) return ERR_LOWFREQ;
     const char* source = "pcm";
     GetTableFieldString(L, 2, "source", &source, nullptr);
-    if (std::strcmp(source, "pcm") != 0) return ERR_WRONGUSAGE;
+    const bool fromPCM = std::strcmp(source, "pcm") == 0;
+    const bool fromMemory = std::strcmp(source, "memory") == 0;
+    const bool fromFile = std::strcmp(source, "file") == 0;
+    if (!fromPCM && !fromMemory && !fromFile) return ERR_WRONGUSAGE;
     int32_t bits = 0, channels = 0;
     uint32_t flags = 0;
     DescribePCMCode(code, &bits, &channels, &flags);
     size_t frames = static_cast<size_t>(length);
     if (frames == 0) {
+        if (!fromPCM) return ERR_WRONGUSAGE;
         const size_t entries = CountEntries(L, 2);
         if (channels == 2 && entries % 2 != 0) return ERR_WRONGUSAGE;
         frames = entries / static_cast<size_t>(channels);
@@ -184,9 +189,26 @@ int cmdCreateSample(ScriptState* L) {
     if (bytes > kMaxMadeBytes) return ERR_MEM;
     auto pcm = Alloc(bytes);
     if (!pcm) return ERR_MEM;
-    // Values past the table's entries stay silent.
-    const size_t values = std::min(frames * static_cast<size_t>(channels), CountEntries(L, 2));
-    if (int err = ReadPCMEntries(L, 2, bits, values, pcm.get())) return err;
+    if (fromPCM) {
+        // Values past the table's entries stay silent.
+        const size_t values = std::min(frames * static_cast<size_t>(channels), CountEntries(L, 2));
+        if (int err = ReadPCMEntries(L, 2, bits, values, pcm.get())) return err;
+    } else {
+        ObjectID object;
+        int found = 0;
+        GetTableFieldObjectID(L, 2, "id", &object, &found);
+        if (!found) return ERR_WRONGUSAGE;
+        double offset = 0, swap = 0;
+        GetTableFieldFloat(L, 2, "offset", &offset, nullptr);
+        GetTableFieldFloat(L, 2, "swap", &swap, nullptr);
+        if (!(offset >= 0)) return ERR_WRONGUSAGE;
+        const int err = fromMemory ? ReadSampleMemory(object, static_cast<int64_t>(std::min(offset, 9e15)), pcm.get(), bytes)
+                                   : ReadSampleFile(object, pcm.get(), bytes);
+        if (err) return err;
+        if (swap != 0 && bits == 16) {
+            for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(pcm[i], pcm[i + 1]);
+        }
+    }
     qbSampleObject* made = nullptr;
     if (int err = LinkNewSample(std::move(pcm), bits, channels, flags, static_cast<uint32_t>(frames), rate, &made))
         return err;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "core/vmhost.h"
 #include "mixer_fixture.h"
 #include "sound/channels.h"
+#include "libs/dos.h"
 #include "sound/samples.h"
+#include "sound/samplesources.h"
 #include "sound/sound.h"
 #include "sound/soundlib.h"
 #include "vm/vm.h"
@@ -225,6 +228,69 @@ TEST_F(SoundLibTest, CreateSampleFromValues) {
     // A length no one means fails at once rather than filling gigabytes.
     EXPECT_EQ(Call("CreateSample", [&] { N(3); Values({9}); N(8000); N(kFormatStereo16); N(1e300); }), ERR_MEM);
     EXPECT_EQ(Call("MixSample", [&] { N(3); N(1e300); N(8000); N(kFormatMono8); }), ERR_MEM);
+}
+
+// A memory block the test stands in for: block 1 holds four bytes.
+int ReadTestBlock(ObjectID block, int64_t offset, void* out, size_t bytes) {
+    static const uint8_t kBlock[4] = {1, 2, 3, 4};
+    if (!(block == ObjectID{1, nullptr})) return ERR_FINDMEMBLK;
+    if (offset + static_cast<int64_t>(bytes) > 4) return ERR_MEMRANGE;
+    std::memcpy(out, kBlock + offset, bytes);
+    return 0;
+}
+
+TEST_F(SoundLibTest, CreateSampleFromMemoryBlocksAndFiles) {
+    SetSampleMemoryReader(&ReadTestBlock);
+    const auto fromMemory = [&](int length, double offset, bool swap, bool withId = true) {
+        return Call("CreateSample", [&] {
+            N(1);
+            VmPushNewTable(L_);
+            SetTableFieldString(L_, "source", "memory");
+            if (withId) Field("id", 1);
+            Field("offset", offset);
+            if (swap) Field("swap", 1);
+            N(8000);
+            N(kFormatMono16);
+            N(length);
+        });
+    };
+    ASSERT_EQ(fromMemory(1, 1, false), 0);
+    EXPECT_EQ(Data(1), (std::vector<double>{0x0302}));
+    ASSERT_EQ(fromMemory(1, 1, true), 0);
+    EXPECT_EQ(Data(1), (std::vector<double>{0x0203}));
+    EXPECT_EQ(fromMemory(2, 1, false), ERR_MEMRANGE);
+    EXPECT_EQ(fromMemory(0, 0, false), ERR_WRONGUSAGE);
+    EXPECT_EQ(fromMemory(1, -1, false), ERR_WRONGUSAGE);
+    EXPECT_EQ(fromMemory(1, 0, false, false), ERR_WRONGUSAGE);
+    SetSampleMemoryReader(nullptr);
+    EXPECT_EQ(fromMemory(1, 0, false), ERR_FINDMEMBLK);
+
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitDosLibrary(L_), 0);
+    ScratchDir dir;
+    const std::string path = dir.Write("pcm.raw", std::string("\x05\xfb\x07", 3));
+    const auto open = [&](int id, const std::string& file, int mode) {
+        return Call("OpenFile", [&] { N(id); VmPushString(L_, file.c_str()); N(mode); });
+    };
+    const auto fromFile = [&](int file, int length) {
+        return Call("CreateSample", [&] {
+            N(2);
+            VmPushNewTable(L_);
+            SetTableFieldString(L_, "source", "file");
+            Field("id", file);
+            N(8000);
+            N(kFormatMono8);
+            N(length);
+        });
+    };
+    ASSERT_EQ(open(1, path, kDosModeRead), 0);
+    ASSERT_EQ(fromFile(1, 2), 0);
+    EXPECT_EQ(Data(2), (std::vector<double>{5, -5}));
+    EXPECT_EQ(fromFile(1, 2), ERR_READ);  // one byte was left
+    ASSERT_EQ(open(2, dir / "out.raw", kDosModeWrite), 0);
+    EXPECT_EQ(fromFile(2, 1), ERR_WRITEONLY);
+    EXPECT_EQ(fromFile(3, 1), ERR_FINDFILE);
+    FreeDosObjects(L_);
 }
 
 TEST_F(SoundLibTest, SaveAndLoadRoundTripEveryFormatAndUnsignedDataReadsSigned) {
