@@ -212,6 +212,44 @@ typedef struct qbSaverFormat {
 #define QBSAVER_ANIM_END 16u
 #define QBSAVER_SAMPLE_END 1u
 
+/* What a sound loader's OpenStream fills (every word 64 bits): the host
+ * presets subsongs to 1 and subsong to the one it wants. */
+typedef struct qbSoundStreamInfo {
+    int64_t rate;
+    int64_t channels; /* 1 or 2 */
+    int64_t bits;     /* 8 or 16 */
+    int64_t frames;
+    uint64_t flags; /* QBSOUND_* */
+    int64_t subsongs;
+    int64_t subsong;
+} qbSoundStreamInfo;
+#define QBSOUND_BIGENDIAN 1u
+#define QBSOUND_SIGNED 2u
+#define QBSOUND_CANSEEK 4u
+/* The sound loader's entry points (words 75-79): OpenStream answers a handle
+ * or null ("not mine"); StreamSamples delivers up to frames interleaved
+ * frames and sets *done when the stream has ended; SeekStream answers 0 on
+ * failure. */
+typedef void* (*qbOpenStreamFunc)(const char* name, qbSoundStreamInfo* info);
+typedef void (*qbCloseStreamFunc)(void* handle);
+typedef int (*qbSeekStreamFunc)(void* handle, uint64_t frame);
+typedef int64_t (*qbStreamSamplesFunc)(void* handle, void* buffer, int64_t frames, int32_t* done);
+typedef const char* (*qbStreamFormatNameFunc)(void* handle);
+
+/* What a sample saver's SaveSample (word 117) receives; it answers 0 on
+ * failure. */
+typedef struct qbSampleSaveRecord {
+    const void* pcm;
+    uint64_t bytes;
+    uint64_t frames;
+    int64_t channels;
+    int64_t bits;
+    int64_t rate;
+    uint64_t flags; /* QBSOUND_BIGENDIAN, QBSOUND_SIGNED */
+    uint64_t format;
+} qbSampleSaveRecord;
+typedef int (*qbSaveSampleFunc)(const char* name, const qbSampleSaveRecord* sample);
+
 /* GetExtensions bits of the library capability: the plugin exports
  * GetLibraryCount and SetCurrentLibrary; its libraries are registered when
  * it is required rather than when it is loaded. */

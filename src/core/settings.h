@@ -10,7 +10,8 @@
 enum RuntimeTag : int {
     kTagQuiet = 1,
     kTagNoSound = 2,
-    kTagTimerRes = 3,
+    // The channel count the output opens with (start-up: -NUMCHANNELS or 30).
+    kTagAudioChannels = 3,
     // The mask mode for drawing into a selected mask and the alpha intensity
     // for a selected alpha channel (-1 none); kept by the graphics library.
     kTagMaskMode = 4,

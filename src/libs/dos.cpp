@@ -11,6 +11,7 @@
 #include "core/fileinfo.h"
 #include "core/settings.h"
 #include "libs/doscommands.h"
+#include "sound/samplesources.h"
 
 namespace {
 
@@ -110,6 +111,14 @@ std::string FormatFileTime(int64_t seconds) {
     return text;
 }
 
+// CreateSample's "file" source: the next bytes of an open file.
+int ReadFileForSample(ObjectID id, void* out, size_t bytes) {
+    qbFileObject* record = nullptr;
+    if (int err = GetFileRecord(id, &record)) return err;
+    if (record->access == 2) return ERR_WRITEONLY;
+    return FileRead(record->file, out, bytes) == bytes ? 0 : ERR_READ;
+}
+
 }  // namespace
 
 qbObject** FileListHead() { return &fileHead; }
@@ -161,6 +170,7 @@ void SetDosIOMode(int mode) { ioMode = mode; }
 
 int InitDosLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(&fileHead)) return err;
+    SetSampleFileReader(&ReadFileForSample);
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kDosCommands, 0);
     VmRegisterConstants(L, kDosConstants, 0);

@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "platform/requesterscript.h"
 #include "player/options.h"
+#include "sound/soundlib.h"
 #include "text/textlib.h"
 #include "transitions/transitionlib.h"
 
@@ -97,14 +98,14 @@ const ScriptCommand kLibraryList[] = {
     {"string", InitStringLibrary}, {"math", nullptr},   {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
-    {"sound", nullptr},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
+    {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
     {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
     {"video", nullptr},        {nullptr, nullptr},
 };
 
 constexpr char kBanner[] = "QuenbrookPlayer 6.1 [Linux]\nThe multimedia applet player\n\n";
 constexpr char kUsage[] = "Usage: quenbrookplayer APPLET [-OPTION [VALUE]]...\n";
-constexpr int kDefaultTimerResolution = 30;
+constexpr int kDefaultChannelCount = 30;
 
 bool CopyBounded(char* dest, size_t size, const std::string& src) {
     if (src.size() >= size) return false;
@@ -327,6 +328,6 @@ int ParseCommandLine(ScriptState* L, qbCommandLine* cl, qbApplet* applet, const 
     if (int err = OpenLibraries(L)) return err;
 
     SetRuntimeTag(kTagNoSound, cl->nosound);
-    SetRuntimeTag(kTagTimerRes, kDefaultTimerResolution);
+    SetRuntimeTag(kTagAudioChannels, cl->channelCount > 0 ? cl->channelCount : kDefaultChannelCount);
     return 0;
 }

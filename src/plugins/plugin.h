@@ -9,6 +9,7 @@
 #include "core/plugin.h"
 #include "display/adapterslots.h"
 #include "imaging/imagehandle.h"
+#include "sound/soundplugins.h"
 
 struct qbPluginHandle {
     uint32_t capabilities = 0;
@@ -19,6 +20,7 @@ struct qbPluginHandle {
     qbImageLoaderSlots imageSlots;
     qbDisplayAdapterSlots displaySlots;
     qbTimerAdapterSlots timerSlots;
+    qbSoundLoaderSlots soundSlots;
     // InitPlugin succeeded, so ClosePlugin is owed.
     bool initialised = false;
 };

@@ -219,6 +219,14 @@ bool FindSaverFormat(uint32_t capability, uint64_t id, qbSaverMatch* out) {
     return false;
 }
 
+qbSaveSampleFunc FindSampleSaverPlugin(uint64_t id) {
+    qbSaverMatch match;
+    if (!FindSaverFormat(PLUGINCAPS_SAVESAMPLE, id, &match)) return nullptr;
+    const qbPluginNode* node = FindPluginNodeByInfo(match.plugin);
+    if (!node || !node->handle || !AdapterCallable(&node->handle->view)) return nullptr;
+    return reinterpret_cast<qbSaveSampleFunc>(match.plugin->SaveSample);
+}
+
 void FreeSaverFormats(qbPluginRecord* record) {
     if (!record) return;
     for (const SaverKind& kind : kSaverKinds) {

@@ -30,6 +30,10 @@ struct qbSaverMatch {
 // _SAVEANIM or _SAVESAMPLE) that registered the format id; false when none.
 bool FindSaverFormat(uint32_t capability, uint64_t id, qbSaverMatch* out);
 
+// The SaveSample entry point of the SAVESAMPLE plugin that registered the
+// format id (the sound core's finder); null when none can be called.
+qbSaveSampleFunc FindSampleSaverPlugin(uint64_t id);
+
 // The saver arrays a plugin record holds (words 110, 115 and 118).
 void FreeSaverFormats(qbPluginRecord* record);
 

@@ -57,6 +57,7 @@ qbPlugin* FindLoadedPluginByName(const char* name);
 
 qbPluginNode* AppendNode(const std::string& name, const std::string& path) {
     SetLoadedPluginFinder(&FindLoadedPluginByName);
+    SetSampleSaverFinder(&FindSampleSaverPlugin);
     auto node = std::make_unique<qbPluginNode>();
     node->name = name;
     node->path = path;

@@ -98,6 +98,9 @@ uint32_t KnownCapabilities() {
 constexpr int kImageFirstWord = 65, kDisplayFirstWord = 120, kTimerFirstWord = 164, kRequesterFirstWord = 166,
               kFileFirstWord = 174;
 constexpr int kDisplayWords = 44, kRequesterWords = 8;
+constexpr int kSoundFirstWord = 75;
+static_assert(sizeof(qbSoundLoaderSlots) == 5 * sizeof(void*));
+static_assert(offsetof(qbPluginRecord, OpenStream) == 8 * kSoundFirstWord);
 static_assert(sizeof(qbImageLoaderSlots) == 5 * sizeof(void*));
 // The host keeps the requester slots behind the display adapter's, in one
 // record; the plugin record has the timer's two words between them.
@@ -183,6 +186,10 @@ void FillView(qbPluginHandle& h) {
         CopyWords(r, kImageFirstWord, h.imageSlots);
         SetImageLoaderSlots(&v, &h.imageSlots);
     }
+    if (h.capabilities & PLUGINCAPS_SOUND) {
+        CopyWords(r, kSoundFirstWord, h.soundSlots);
+        SetSoundLoaderSlots(&v, &h.soundSlots);
+    }
     if (h.capabilities & PLUGINCAPS_DISPLAYADAPTER) {
         CopyWords(r, kDisplayFirstWord, kDisplayWords, &h.displaySlots);
         v.displaySlots = &h.displaySlots;
@@ -232,6 +239,7 @@ void ClosePluginFile(qbPluginHandle* handle) {
     for (uint32_t bit = 1; bit != 0; bit <<= 1)
         if (HasPluginList(bit)) RemovePluginFromCapabilityList(&handle->view, bit);
     SetImageLoaderSlots(&handle->view, nullptr);
+    SetSoundLoaderSlots(&handle->view, nullptr);
     FreeSaverFormats(&handle->record);
     if (handle->initialised && handle->record.ClosePlugin) handle->record.ClosePlugin();
     if (handle->library) dlclose(handle->library);

@@ -84,6 +84,19 @@ int32_t Stream(qbAudioChannel& ch, qbAdapterChannel& x, uint8_t* out, int32_t fr
     return written;
 }
 
+// The renderer fills the whole request, 16-bit stereo; without one (or
+// before the player is attached) the module plays as silence.
+int32_t Module(qbAudioChannel& ch, uint8_t* out, int32_t frames) {
+    const audio_mixer::ModuleRenderer render = audio_mixer::GetModuleRenderer();
+    if (ch.started.exchange(false, std::memory_order_relaxed)) ch.startNanos.store(AudioNowNanos());
+    if (!render || !ch.module) {
+        std::memset(out, 0, static_cast<size_t>(frames) * kModuleFrameBytes);
+        return frames;
+    }
+    render(ch.module, reinterpret_cast<int16_t*>(out), frames);
+    return frames;
+}
+
 int32_t Video(qbAudioChannel& ch, qbAdapterChannel& x, uint8_t* out, int32_t frames) {
     const size_t frameBytes = static_cast<size_t>(std::max(x.bytesPerFrame, 1));
     const size_t want = static_cast<size_t>(frames) * frameBytes;
@@ -117,6 +130,7 @@ int32_t AdapterChannelData(uintptr_t, uintptr_t, void* buffer, int32_t frames, v
     auto* out = static_cast<uint8_t*>(buffer);
     switch (ch->kind.load(std::memory_order_acquire)) {
         case kChannelSample: return Sample(*ch, *x, out, frames);
+        case kChannelModule: return Module(*ch, out, frames);
         case kChannelStream: return Stream(*ch, *x, out, frames);
         case kChannelVideo: return Video(*ch, *x, out, frames);
         default: return frames;

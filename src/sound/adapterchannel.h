@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 struct qbAdapterChannel {
@@ -19,3 +20,5 @@ struct qbAdapterChannel {
 // try-locks the video's queue.
 int32_t AdapterChannelData(uintptr_t own1, uintptr_t own2, void* buffer, int32_t frames, void* channel);
 int64_t AudioNowNanos();
+// A module channel's frame: 16-bit stereo.
+constexpr size_t kModuleFrameBytes = 4;

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "sound/adapterchannel.h"
 #include "sound/audioadapter.h"
+#include "sound/moduleposition.h"
 #include "sound/soundevents.h"
 
 namespace {
@@ -18,7 +19,8 @@ namespace {
 struct AudioCore {
     std::recursive_mutex table;
     bool opened = false;
-    bool noAudio = false;
+    bool noAudio = false;      // -NOSOUND (runtime tag 2)
+    bool unavailable = false;  // the output could not be opened
     int openParameter = 0;
     // With an audio adapter: its handle and the per-channel records it
     // calls back with.
@@ -66,7 +68,11 @@ std::recursive_mutex& ChannelTableMutex() { return Core().table; }
 
 bool IsAudioOpen() { return Core().opened; }
 
-bool IsAudioDisabled() { return Core().noAudio; }
+bool IsAudioDisabled() { return Core().noAudio || Core().unavailable; }
+
+void MarkAudioUnavailable() { Core().unavailable = true; }
+
+bool IsNativeDecodingRefused() { return Core().noAudio; }
 
 int EnsureAudioOpen(int channelCount) {
     AudioCore& core = Core();
@@ -210,6 +216,36 @@ int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* chann
     return 0;
 }
 
+int StartModuleChannel(qbModulePosition* player, ObjectID owner, int32_t volume, int index, int* channel) {
+    std::lock_guard lock(Core().table);
+    if (int error = EnsureAudioOpen(0)) return error;
+    int at = -1;
+    if (int error = AllocateChannel(kChannelMusic, owner, index, &at)) return error;
+    qbAudioChannel* ch = audio_mixer::Channel(at);
+    if (qbAdapterChannel* x = AdapterRecord(at)) {
+        ch->module = player;
+        ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
+        ch->started.store(true, std::memory_order_relaxed);
+        x->bytesPerFrame = static_cast<int32_t>(kModuleFrameBytes);
+        ch->kind.store(kChannelModule, std::memory_order_release);
+        x->handle = AdapterAllocChannel(Core().adapter, PCMCodeOf(16, 2, kPCMSigned), audio_mixer::kModuleRate,
+                                        volume, &AdapterChannelData, x);
+        if (!x->handle) {
+            ResetChannelRecord(at);
+            return ERR_ALLOCCHANNEL;
+        }
+        *channel = at;
+        return 0;
+    }
+    if (int error = CreateMusicConverter(player, at, audio_mixer::kModuleRate, volume)) {
+        audio_mixer::ResetChannel(at);
+        return error;
+    }
+    ch->kind.store(kChannelModule, std::memory_order_release);
+    *channel = at;
+    return 0;
+}
+
 void ReleasePreparedSamples() {
     std::lock_guard lock(Core().table);
     audio_mixer::ReleasePreparedChannels();
@@ -314,6 +350,8 @@ int AudioOpenParameter() { return Core().openParameter; }
 void CloseAudioCore() {
     AudioCore& core = Core();
     std::lock_guard lock(core.table);
+    // A later start may find a device again.
+    core.unavailable = false;
     if (!core.opened) return;
     for (int i = 0; i < audio_mixer::ChannelCount(); ++i) StopChannelPlayback(i);
     if (core.adapterChannels) {

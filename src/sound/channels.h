@@ -71,7 +71,11 @@ void ReapFinishedChannels();
 
 // The library's settings hook: 1 for the codes it knows.
 int SoundSettingsHook(int code, int value);
+// No-audio mode: -NOSOUND, or an output that could not be opened.
 bool IsAudioDisabled();
+void MarkAudioUnavailable();
+// -NOSOUND also keeps the platform's decoder from opening sound files.
+bool IsNativeDecodingRefused();
 // What the settings hook stored for EnsureAudioOpen.
 int AudioOpenParameter();
 // Resets every channel and closes the output (shutdown).

@@ -117,8 +117,8 @@ bool ParseWAVEHeader(qbSample& s) {
 }
 
 uint32_t ReadInbuiltFrames(qbSample& s, void* buffer, uint32_t wanted) {
-    const uint32_t left = s.position < s.frames ? s.frames - s.position : 0;
-    const uint32_t n = std::min(wanted, left);
+    const uint32_t remaining = s.position < s.frames ? s.frames - s.position : 0;
+    const uint32_t n = std::min(wanted, remaining);
     if (n == 0) return 0;
     qbFile* f = s.file.get();
     const bool splitStereo = s.channels == 2 && s.format != kStreamWAVE;
@@ -129,21 +129,36 @@ uint32_t ReadInbuiltFrames(qbSample& s, void* buffer, uint32_t wanted) {
         return static_cast<uint32_t>(FileRead(f, buffer, bytes) / static_cast<size_t>(s.bytesPerFrame));
     }
     // The right block starts after the left one as the header gave it, even
-    // when the file was cut short.
+    // when the file was cut short. Both sides land in the scratch buffer and
+    // are interleaved in one typed pass.
     const int64_t fullFrames = static_cast<int64_t>(s.dataSize / static_cast<uint64_t>(s.bytesPerFrame));
     const size_t sampleBytes = static_cast<size_t>(s.bytesPerFrame / 2);
     const size_t sideBytes = size_t{n} * sampleBytes;
-    if (s.scratch.size() < sideBytes) s.scratch.resize(sideBytes);
-    auto* out = static_cast<uint8_t*>(buffer);
+    if (s.scratch.size() < 2 * sideBytes) s.scratch.resize(2 * sideBytes);
     size_t got = SIZE_MAX;
     for (size_t side = 0; side < 2; ++side) {
         const int64_t at = s.dataOffset + (int64_t{s.position} + static_cast<int64_t>(side) * fullFrames) *
                                               static_cast<int64_t>(sampleBytes);
         size_t read = 0;
-        if (FileSeek(f, at, kSeekBeginning) >= 0) read = FileRead(f, s.scratch.data(), sideBytes) / sampleBytes;
+        if (FileSeek(f, at, kSeekBeginning) >= 0)
+            read = FileRead(f, s.scratch.data() + side * sideBytes, sideBytes) / sampleBytes;
         got = std::min(got, read);
-        for (size_t i = 0; i < read; ++i) {
-            std::memcpy(out + (2 * i + side) * sampleBytes, s.scratch.data() + i * sampleBytes, sampleBytes);
+    }
+    const uint8_t* left = s.scratch.data();
+    const uint8_t* right = left + sideBytes;
+    if (sampleBytes == 1) {
+        auto* out = static_cast<uint8_t*>(buffer);
+        for (size_t i = 0; i < got; ++i) {
+            out[2 * i] = left[i];
+            out[2 * i + 1] = right[i];
+        }
+    } else {
+        auto* out = static_cast<uint8_t*>(buffer);
+        for (size_t i = 0; i < got; ++i) {
+            out[4 * i] = left[2 * i];
+            out[4 * i + 1] = left[2 * i + 1];
+            out[4 * i + 2] = right[2 * i];
+            out[4 * i + 3] = right[2 * i + 1];
         }
     }
     return static_cast<uint32_t>(got);

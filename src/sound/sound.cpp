@@ -3,12 +3,13 @@
 
 #include "core/soundevents.h"
 #include "sound/channels.h"
+#include "sound/samples.h"
 
 void StopAllAudio() {
     if (IsAudioOpen()) StopAllChannels();
 }
 
-void FreeSoundObjects(ScriptState*) {}
+void FreeSoundObjects(ScriptState*) { FreeAllSamples(); }
 
 // The channels and the output go first, then the events they left, which
 // nobody will take any more.

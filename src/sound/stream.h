@@ -9,6 +9,8 @@
 #include "core/file.h"
 
 struct qbNativeAudioFile;
+struct qbAdapterPlugin;
+struct qbSoundLoaderSlots;
 
 enum qbStreamFormat : int32_t {
     kStreamIFF8SVX = 1,
@@ -23,6 +25,9 @@ enum qbStreamFormat : int32_t {
 struct qbSample {
     qbFilePtr file;                        // inbuilt readers and modules
     qbNativeAudioFile* native = nullptr;   // the platform decoder's stream
+    void* pluginStream = nullptr;          // a SOUND plugin's handle
+    const qbAdapterPlugin* plugin = nullptr;
+    const qbSoundLoaderSlots* pluginSlots = nullptr;
     int32_t bits = 0;
     int32_t bytesPerFrame = 0;
     int32_t channels = 0;
@@ -60,7 +65,8 @@ using qbSamplePtr = std::unique_ptr<qbSample>;
 // the inbuilt readers by the file's first bytes, then the native decoder.
 // 0, ERR_MEM, ERR_READFILE or ERR_OPENSOUND2 (detail = the name), or the
 // native decoder's own error.
-int OpenSoundStream(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out);
+int OpenSoundStream(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out,
+                    int32_t subsong = 0);
 // Up to frames frames into buffer (bytesPerFrame each, interleaved); *ended
 // when fewer were left.
 uint32_t ReadSoundFrames(qbSample& stream, void* buffer, uint32_t frames, bool* ended);

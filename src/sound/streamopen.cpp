@@ -7,8 +7,10 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/loadertags.h"
+#include "core/plugincaps.h"
 #include "platform/platform.h"
 #include "sound/channels.h"
+#include "sound/soundplugins.h"
 #include "sound/stream.h"
 
 namespace {
@@ -49,21 +51,78 @@ bool OpenInbuilt(const char* name, const char* adapterTag, qbSample& s, bool* un
     return ok;
 }
 
+// A plugin's description of its stream, checked as the inbuilt readers
+// check a header: a stream the mixer cannot play is closed again and the
+// next loader gets the file.
+bool TakePluginInfo(const qbSoundStreamInfo& info, qbSample& s) {
+    if (info.bits != 8 && info.bits != 16) return false;
+    if (info.channels != 1 && info.channels != 2) return false;
+    if (info.rate <= 0 || info.rate > kMaxInbuiltRate) return false;
+    s.format = kStreamPlugin;
+    s.rate = static_cast<int32_t>(info.rate);
+    s.channels = static_cast<int32_t>(info.channels);
+    s.bits = static_cast<int32_t>(info.bits);
+    s.bytesPerFrame = (s.bits == 16 ? 2 : 1) * s.channels;
+    s.frames = s.framesTotal = static_cast<uint32_t>(std::clamp<int64_t>(info.frames, 0, UINT32_MAX));
+    s.dataSize = uint64_t{s.frames} * static_cast<uint64_t>(s.bytesPerFrame);
+    s.flags = ((info.flags & QBSOUND_BIGENDIAN) ? uint32_t{kPCMBigEndian} : 0u) |
+              ((info.flags & QBSOUND_SIGNED) ? uint32_t{kPCMSigned} : 0u);
+    s.canSeek = (info.flags & QBSOUND_CANSEEK) != 0;
+    s.subsongs = static_cast<int32_t>(std::clamp<int64_t>(info.subsongs, 1, INT32_MAX));
+    return true;
+}
+
+bool OpenThroughPlugins(const char* name, const char* tag, int32_t subsong, qbSample& s) {
+    ParseLoaderTag(tag, PLUGINCAPS_SOUND);
+    for (qbAdapterNode* node = GetPluginList(PLUGINCAPS_SOUND); node; node = node->next) {
+        const qbAdapterPlugin* plugin = node->plugin;
+        if (!plugin || plugin->skipAsLoader || !AdapterCallable(plugin)) continue;
+        const qbSoundLoaderSlots* slots = GetSoundLoaderSlots(plugin);
+        if (!slots || !slots->OpenStream || !slots->StreamSamples) continue;
+        if (!LoaderAllowedByTag(tag, plugin->name, 1)) continue;
+        if (plugin->onlyWhenNamed && !LoaderNamedByTag(tag, plugin->name)) continue;
+        qbSoundStreamInfo info{};
+        info.subsongs = 1;
+        info.subsong = subsong;
+        void* handle = slots->OpenStream(name, &info);
+        if (!handle) continue;
+        if (!TakePluginInfo(info, s)) {
+            if (slots->CloseStream) slots->CloseStream(handle);
+            continue;
+        }
+        s.pluginStream = handle;
+        s.plugin = plugin;
+        s.pluginSlots = slots;
+        return true;
+    }
+    return false;
+}
+
+uint32_t ReadPluginFrames(qbSample& s, void* buffer, uint32_t frames, bool* done) {
+    int32_t finished = 0;
+    const int64_t got = s.pluginSlots->StreamSamples(s.pluginStream, buffer, frames, &finished);
+    *done = finished != 0;
+    return static_cast<uint32_t>(std::clamp<int64_t>(got, 0, frames));
+}
+
 }  // namespace
 
 qbSample::~qbSample() {
     if (native) CloseNativeAudioFile(native);
+    if (pluginStream && pluginSlots && pluginSlots->CloseStream) pluginSlots->CloseStream(pluginStream);
 }
 
-int OpenSoundStream(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out) {
+int OpenSoundStream(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out,
+                    int32_t subsong) {
     out->reset();
     qbSamplePtr s(new (std::nothrow) qbSample);
     if (!s) return ERR_MEM;
     const char* tag = loaderTag ? loaderTag : "";
     bool opened = false;
     bool unreadable = false;
-    if (LoaderAllowedByTag(tag, "inbuilt", 0)) opened = OpenInbuilt(name, adapterTag, *s, &unreadable);
-    if (!opened && LoaderAllowedByTag(tag, "native", 0)) {
+    opened = OpenThroughPlugins(name, tag, subsong, *s);
+    if (!opened && LoaderAllowedByTag(tag, "inbuilt", 0)) opened = OpenInbuilt(name, adapterTag, *s, &unreadable);
+    if (!opened && LoaderAllowedByTag(tag, "native", 0) && !IsNativeDecodingRefused()) {
         qbNativeAudioFile* native = nullptr;
         const int error = OpenNativeAudioFile(name, 0, &native);
         if (error == ERR_OPENSOUND2 && unreadable) return Fail(ERR_READFILE, name);
@@ -89,16 +148,18 @@ int OpenSoundStream(const char* name, const char* loaderTag, const char* adapter
 
 uint32_t ReadSoundFrames(qbSample& s, void* buffer, uint32_t frames, bool* ended) {
     uint32_t got = 0;
+    bool done = false;
     switch (s.format) {
         case kStreamIFF8SVX:
         case kStreamIFF16SV:
         case kStreamWAVE: got = ReadInbuiltFrames(s, buffer, frames); break;
+        case kStreamPlugin: got = ReadPluginFrames(s, buffer, frames, &done); break;
         default: break;
     }
     s.position += got;
     s.lastFrames = got;
     s.lastBytes = uint64_t{got} * static_cast<uint64_t>(std::max(s.bytesPerFrame, 0));
-    if (ended) *ended = got < frames;
+    if (ended) *ended = done || got < frames;
     return got;
 }
 
@@ -108,6 +169,11 @@ void SeekSoundStream(qbSample& s, uint32_t frame) {
         case kStreamIFF16SV:
         case kStreamWAVE:
             if (frame < s.frames) s.position = frame;
+            break;
+        case kStreamPlugin:
+            if ((s.canSeek || frame == 0) && s.pluginSlots->SeekStream &&
+                s.pluginSlots->SeekStream(s.pluginStream, frame) != 0)
+                s.position = frame;
             break;
         default: break;
     }
@@ -131,6 +197,10 @@ const char* SoundFormatName(const qbSample& s) {
         case kStreamIFF16SV: return "IFF 16SV";
         case kStreamWAVE: return "RIFF WAVE";
         case kStreamNative: return GetNativeAudioFormatName(s.native);
+        case kStreamPlugin: {
+            const char* name = s.pluginSlots->GetFormatName ? s.pluginSlots->GetFormatName(s.pluginStream) : nullptr;
+            return name ? name : "Unknown";
+        }
         case kStreamCustom: return "Custom stream";
         case kStreamModule: return "Protracker";
         default: return "Unknown";

@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "platform/platform_types.h"
+#include "sound/soundplugins.h"
 
 namespace {
 
@@ -79,5 +80,17 @@ int WriteWAVE(const char* name, const qbSampleData& s) {
 
 int SaveSampleFile(const char* name, const qbSampleData& sample, int32_t format) {
     if (format == kSampleFormatWAVE) return WriteWAVE(name, sample);
-    return ERR_UNKNOWNSMPOUT;
+    const qbSaveSampleFunc save = format > 0 ? FindSampleSaver(static_cast<uint64_t>(format)) : nullptr;
+    if (!save) return ERR_UNKNOWNSMPOUT;
+    qbSampleSaveRecord record{};
+    record.pcm = sample.pcm;
+    record.bytes = SampleDataBytes(sample);
+    record.frames = sample.frames;
+    record.channels = sample.channels;
+    record.bits = sample.bits;
+    record.rate = sample.rate;
+    record.flags = ((sample.flags & kPCMSigned) ? uint64_t{QBSOUND_SIGNED} : 0u) |
+                   ((sample.flags & kPCMBigEndian) ? uint64_t{QBSOUND_BIGENDIAN} : 0u);
+    record.format = static_cast<uint64_t>(format);
+    return save(name, &record) ? 0 : ERR_SAVESAMPLE;
 }

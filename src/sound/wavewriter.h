@@ -11,8 +11,9 @@ enum : int32_t { kSampleFormatWAVE = 0 };
 
 // 0, ERR_WRITEFILE (detail = the name), ERR_WRITE, ERR_CLOSEFILE.
 int WriteWAVE(const char* name, const qbSampleData& sample);
-// Format 0 writes WAVE; any other needs the plugin that registered it:
-// ERR_UNKNOWNSMPOUT until plugins can register sample formats.
+// Format 0 writes WAVE; any other goes to the SAVESAMPLE plugin that
+// registered it: ERR_UNKNOWNSMPOUT when none did, ERR_SAVESAMPLE when it
+// answers 0.
 int SaveSampleFile(const char* name, const qbSampleData& sample, int32_t format);
 
 // The size of a sample's PCM in bytes.

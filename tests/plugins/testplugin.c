@@ -17,6 +17,8 @@
  *   TP_SAVER n         an image saver of the formats "alpha" (id 101) and
  *                      "beta" (102); n 2 never sets the end bit, n 3 sets it
  *                      only on the fifth format of every pass but the first
+ *   TP_SOUND           a sound loader of ".tsnd" files and a sample saver of
+ *                      the format "tsnd" (id 201); see below
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -326,4 +328,87 @@ EXPORT void OpenAudio(void) {}
 EXPORT void CloseAudio(void) {}
 EXPORT void AllocAudioChannel(void) {}
 EXPORT void FreeAudioChannel(void) {}
+#endif
+
+#ifdef TP_SOUND
+/* ".tsnd" files: a text header "TSND rate channels bits frames flags
+ * subsongs" and no data; sample value i of the stream (interleaved) is
+ * (i + 1000 * subsong) truncated to the width. SeekStream logs the frame;
+ * a file whose rate is 0 is still opened (the host must refuse it). */
+typedef struct TsndStream {
+    long long rate, channels, bits, frames, flags, subsongs, subsong, position;
+} TsndStream;
+
+EXPORT void* OpenStream(const char* name, qbSoundStreamInfo* info) {
+    Log("OpenStream(%s) subsong=%lld subsongs=%lld", name, (long long)info->subsong, (long long)info->subsongs);
+    TsndStream t;
+    memset(&t, 0, sizeof t);
+    FILE* f = fopen(name, "rb");
+    if (!f) return NULL;
+    const int n = fscanf(f, "TSND %lld %lld %lld %lld %lld %lld", &t.rate, &t.channels, &t.bits, &t.frames,
+                         &t.flags, &t.subsongs);
+    fclose(f);
+    if (n != 6) return NULL;
+    TsndStream* stream = malloc(sizeof *stream);
+    if (!stream) return NULL;
+    t.subsong = info->subsong;
+    *stream = t;
+    info->rate = t.rate;
+    info->channels = t.channels;
+    info->bits = t.bits;
+    info->frames = t.frames;
+    info->flags = (uint64_t)t.flags;
+    info->subsongs = t.subsongs;
+    return stream;
+}
+EXPORT void CloseStream(void* handle) {
+    Log("CloseStream");
+    free(handle);
+}
+EXPORT int SeekStream(void* handle, uint64_t frame) {
+    TsndStream* t = handle;
+    Log("SeekStream(%llu)", (unsigned long long)frame);
+    if ((long long)frame >= t->frames) return 0;
+    t->position = (long long)frame;
+    return 1;
+}
+EXPORT int64_t StreamSamples(void* handle, void* buffer, int64_t frames, int32_t* done) {
+    TsndStream* t = handle;
+    const long long left = t->frames - t->position;
+    const long long n = frames < left ? frames : left;
+    for (long long i = 0; i < n * t->channels; ++i) {
+        const long long v = (t->position * t->channels + i) + 1000 * t->subsong;
+        if (t->bits == 16)
+            ((int16_t*)buffer)[i] = (int16_t)v;
+        else
+            ((uint8_t*)buffer)[i] = (uint8_t)v;
+    }
+    t->position += n;
+    *done = t->position >= t->frames;
+    return n;
+}
+EXPORT const char* GetFormatName(void* handle) {
+    (void)handle;
+    return "Test sound";
+}
+
+static int g_sampleSaverCall;
+EXPORT void RegisterSampleSaver(qbSaverFormat* format) {
+    format->name = "tsnd";
+    format->id = 201;
+    format->flags = QBSAVER_SAMPLE_END;
+    ++g_sampleSaverCall;
+}
+/* Writes the record as text; a name containing "fail" answers 0. */
+EXPORT int SaveSample(const char* name, const qbSampleSaveRecord* r) {
+    Log("SaveSample(%s)", name);
+    if (strstr(name, "fail")) return 0;
+    FILE* f = fopen(name, "w");
+    if (!f) return 0;
+    fprintf(f, "%llu %llu %lld %lld %lld %llu %llu %d", (unsigned long long)r->bytes, (unsigned long long)r->frames,
+            (long long)r->channels, (long long)r->bits, (long long)r->rate, (unsigned long long)r->flags,
+            (unsigned long long)r->format, r->pcm ? ((const uint8_t*)r->pcm)[0] : -1);
+    fclose(f);
+    return 1;
+}
 #endif

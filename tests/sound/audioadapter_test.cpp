@@ -6,7 +6,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/applet.h"
+#include "core/context.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/vmhost.h"
 #include "core/plugin.h"
 #include "core/runstate.h"
 #include "core/soundevents.h"
@@ -15,7 +19,9 @@
 #include "sound/adapterchannel.h"
 #include "sound/audioadapter.h"
 #include "sound/channels.h"
+#include "sound/moduleposition.h"
 #include "sound/sound.h"
+#include "vm/vm.h"
 
 namespace {
 
@@ -89,6 +95,27 @@ TEST_F(AudioAdapterTest, InstallRules) {
     SetAdapterWindowOpen(true);
     other.capabilities = PLUGINCAPS_AUDIOADAPTER;
     EXPECT_EQ(SetAudioAdapter(&other, 0, nullptr), ERR_SETADAPTER);  // may not be replaced
+}
+
+TEST_F(AudioAdapterTest, AnAppletOlderThanSixCannotInstall) {
+    InstallVmHost();
+    ScriptState* L = VmOpen();
+    ASSERT_NE(L, nullptr);
+    qbApplet applet;
+    applet.appletFlag = 1;
+    applet.versionMajor = 5;
+    applet.versionMinor = 9;
+    VmRegistrySetLightUserdata(L, "applet", &applet);
+    SetMainState(L);
+    SetAdapterWindowOpen(true);
+    EXPECT_EQ(Install(0, {{kAudioTagChannels, 3}}), ERR_OLDAPPLET);
+    EXPECT_STREQ(GetErrorDetail(), "6.0");
+    EXPECT_FALSE(HasAudioAdapter());
+    applet.versionMajor = 6;
+    applet.versionMinor = 0;
+    EXPECT_EQ(Install(0, {{kAudioTagChannels, 3}}), 0);
+    SetMainState(nullptr);
+    VmClose(L);
 }
 
 TEST_F(AudioAdapterTest, AdapterThreadPullsASampleToItsExactEnd) {
@@ -185,6 +212,66 @@ TEST_F(AudioAdapterTest, VideoPadsWithSilenceAndAnUnreadyHalfIsSilent) {
     EXPECT_TRUE(feed.refill.load());
     ch->feed = nullptr;
     ResetChannelRecord(1);
+}
+
+}  // namespace
+
+namespace {
+
+// A stand-in player: each rendered frame is (song position, row) on both
+// sides, and each render call is one row; a requested jump is taken first.
+struct FakeModule {
+    qbModulePosition position;
+};
+void RenderFake(void* module, int16_t* out, int frames) {
+    auto* m = static_cast<FakeModule*>(module);
+    if (m->position.jump.exchange(false)) m->position.songPosition.store(m->position.jumpTo.load());
+    for (int i = 0; i < frames; ++i) {
+        out[2 * i] = static_cast<int16_t>(m->position.songPosition.load());
+        out[2 * i + 1] = static_cast<int16_t>(m->position.row.load());
+    }
+    m->position.row.fetch_add(1);
+}
+
+TEST_F(AudioAdapterTest, AModuleChannelRendersThroughTheCallbackAndReportsItsPosition) {
+    SetAdapterWindowOpen(true);
+    ASSERT_EQ(Install(0, {{kAudioTagChannels, 2}}), 0);
+    FakeModule module;
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleGetRow, 0), -1);  // not playing
+    int channel = -1;
+    ASSERT_EQ(StartModuleChannel(&module.position, ObjectID{4, nullptr}, 40, 1, &channel), 0);
+    EXPECT_EQ(channel, 1);
+    int32_t type = 0;
+    ObjectID owner;
+    ASSERT_EQ(GetChannelInfo(1, &type, &owner, nullptr), 0);
+    EXPECT_EQ(type, kChannelObjMusic);
+
+    std::vector<int16_t> block(8, -1);
+    // Without a renderer the module is silent.
+    audio_mixer::SetModuleRenderer(nullptr);
+    EXPECT_EQ(fake.callback(0, 0, block.data(), 4, fake.record), 4);
+    EXPECT_EQ(block, std::vector<int16_t>(8, 0));
+    audio_mixer::SetModuleRenderer(&RenderFake);
+    EXPECT_EQ(fake.callback(0, 0, block.data(), 4, fake.record), 4);
+    EXPECT_EQ(fake.callback(0, 0, block.data(), 4, fake.record), 4);
+    EXPECT_EQ(block[1], 1);
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleGetRow, 0), 2);
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleGetSongPosition, 0), 0);
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleSetPosition, 7), 0);
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleGetRow, 0), 0);
+    EXPECT_EQ(fake.callback(0, 0, block.data(), 4, fake.record), 4);
+    EXPECT_EQ(block[0], 7);
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleGetSongPosition, 0), 7);
+    EXPECT_EQ(ModulePositionOf(&module.position, 3, 0), 0);
+    audio_mixer::SetModuleRenderer(nullptr);
+
+    ASSERT_EQ(StopChannel(nullptr, 1), 0);
+    EXPECT_EQ(fake.frees, 1);
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleGetRow, 0), -1);
+    // Not playing: the jump is kept on the player for its first tick.
+    EXPECT_EQ(ModulePositionOf(&module.position, kModuleSetPosition, 3), 0);
+    EXPECT_TRUE(module.position.jump.load());
+    EXPECT_EQ(module.position.jumpTo.load(), 3);
 }
 
 }  // namespace

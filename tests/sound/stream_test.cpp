@@ -1,5 +1,5 @@
 // Sound streams: recognition, the WAVE, 8SVX and 16SV readers and their
-// refusals, seeks, and files from sox and Python read exactly.
+// refusals, seeks, and files from sox, ffmpeg and Python read exactly.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -219,6 +219,46 @@ TEST_F(StreamTest, SoxAndPythonFilesReadAsTheirOwnDecoding) {
     for (int i = 0; i < 8; ++i)
         for (int b = 0; b < 256; ++b) expect.push_back(static_cast<uint8_t>(b));
     EXPECT_EQ(ReadAll(*s), expect);
+}
+
+TEST_F(StreamTest, FfmpegFilesAndOurIffFilesReadAsFfmpegDecodesThem) {
+    if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+    const std::string ff = "ffmpeg -v error -nostdin -y ";
+    struct Made {
+        const char* file;
+        const char* make;
+        const char* raw;
+    };
+    const Made made[] = {
+        {"m8.wav", "-ac 1 -ar 8000 -c:a pcm_u8", "u8"},
+        {"s8.wav", "-ac 2 -ar 11025 -c:a pcm_u8", "u8"},
+        {"m16.wav", "-ac 1 -ar 22050 -c:a pcm_s16le", "s16le"},
+        {"s16.wav", "-ac 2 -ar 44100 -c:a pcm_s16le", "s16le"},
+    };
+    for (const Made& c : made) {
+        const std::string path = dir_ / c.file;
+        ASSERT_EQ(std::system((ff + "-f lavfi -i sine=frequency=440:duration=0.05 " + c.make + " " + path).c_str()),
+                  0);
+        qbSamplePtr s;
+        ASSERT_EQ(OpenSoundStream(path.c_str(), nullptr, nullptr, &s), 0) << c.file;
+        EXPECT_EQ(ReadAll(*s, 333), Run(ff + "-i " + path + " -f " + c.raw + " -")) << c.file;
+    }
+    // FFmpeg's IFF demuxer knows 8SVX and 16SV with their stereo blocks.
+    for (bool sixteen : {false, true}) {
+        for (bool stereo : {false, true}) {
+            Iff f;
+            f.sixteen = sixteen;
+            f.stereo = stereo;
+            f.rate = 16000;
+            const std::string path = Put(std::string(sixteen ? "f16" : "f8") + (stereo ? "s" : "m") + ".iff",
+                                         MakeIff(f, Ramp(sixteen ? 4 * 300 : 2 * 300, 5)));
+            qbSamplePtr s;
+            ASSERT_EQ(OpenSoundStream(path.c_str(), nullptr, nullptr, &s), 0) << path;
+            const Bytes ours = ReadAll(*s, 77);
+            EXPECT_EQ(ours.size(), size_t{300} * (sixteen ? 4 : 2)) << path;
+            EXPECT_EQ(ours, Run(ff + "-i " + path + " -f " + (sixteen ? "s16be" : "s8") + " -")) << path;
+        }
+    }
 }
 
 }  // namespace

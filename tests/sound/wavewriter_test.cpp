@@ -73,6 +73,19 @@ TEST(WaveWriter, OurFilesReadBackEverywhere) {
         const std::string r = ScratchDir::Read(raw);
         EXPECT_EQ(Bytes(r.begin(), r.end()), le);
     }
+    if (std::system("ffprobe -version >/dev/null 2>&1") == 0) {
+        const std::string probe = dir / "probe.txt";
+        ASSERT_EQ(std::system(("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,"
+                               "bits_per_sample,duration_ts -of csv=p=0 " +
+                               path + " > " + probe)
+                                  .c_str()),
+                  0);
+        EXPECT_EQ(ScratchDir::Read(probe), "pcm_s16le,22050,2,16,501\n");
+        const std::string raw = dir / "ff.raw";
+        ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -y -i " + path + " -f s16le " + raw).c_str()), 0);
+        const std::string r = ScratchDir::Read(raw);
+        EXPECT_EQ(Bytes(r.begin(), r.end()), le);
+    }
     const std::string check = "python3 -c \"import wave,sys; w = wave.open('" + path +
                               "'); sys.exit(0 if (w.getnchannels(), w.getsampwidth(), w.getframerate(), "
                               "w.getnframes()) == (2, 2, 22050, 501) else 1)\"";

@@ -208,6 +208,8 @@ void ResetChannel(int index) {
 
 void SetModuleRenderer(ModuleRenderer render) { M().renderModule.store(render, std::memory_order_relaxed); }
 
+ModuleRenderer GetModuleRenderer() { return M().renderModule.load(std::memory_order_relaxed); }
+
 int CreateStreamConverter(qbAudioStream* stream, int channel, void* data, int rate, int volume, int pan) {
     qbAudioChannel* ch = Find(channel);
     if (!ch) return ERR_CHANNELRANGE;

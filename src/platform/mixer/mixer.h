@@ -50,6 +50,7 @@ void ResetChannel(int index);
 // Hooks the sound core installs: the module renderer (audio thread), the
 // reaping of finished channels and the news that a stream ended (main).
 void SetModuleRenderer(ModuleRenderer render);
+ModuleRenderer GetModuleRenderer();
 void SetReapHook(void (*reap)());
 void SetStreamEndedHook(void (*ended)(int channel));
 // Which events the audio thread queues at all.

@@ -1,0 +1,135 @@
+// The sample list and loading a sample from a file.
+#include "sound/samples.h"
+
+#include <new>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/runstate.h"
+#include "objects/adoptid.h"
+#include "sound/stream.h"
+
+namespace {
+
+qbObject* sampleHead = nullptr;
+
+void Append(qbSampleObject* s) {
+    qbObject** at = &sampleHead;
+    while (*at) at = &(*at)->next;
+    *at = s;
+}
+
+void Unlink(qbSampleObject* s) {
+    for (qbObject** at = &sampleHead; *at; at = &(*at)->next) {
+        if (*at == s) {
+            *at = s->next;
+            return;
+        }
+    }
+}
+
+void Destroy(qbSampleObject* s) {
+    std::unique_ptr<qbSampleObject> gone(s);
+    StopChannel(s->sample.pcm, -1);
+    Unlink(s);
+    FreeObjectDataList(GetMainState(), &s->data);
+}
+
+}  // namespace
+
+qbObject** SampleListHead() { return &sampleHead; }
+
+int GetSample(ObjectID id, qbSampleObject** out) {
+    *out = nullptr;
+    for (qbObject* o = sampleHead; o; o = o->next) {
+        if (o->id == id.number && o->handle == id.handle) {
+            *out = static_cast<qbSampleObject*>(o);
+            return 0;
+        }
+    }
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return ERR_FINDSAMPLE;
+}
+
+int LinkNewSample(std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels, uint32_t flags, uint32_t frames,
+                  int32_t rate, qbSampleObject** out) {
+    std::unique_ptr<qbSampleObject> s(new (std::nothrow) qbSampleObject);
+    if (!s) return ERR_MEM;
+    s->type = kObjectTypeSample;
+    s->handle = s.get();
+    s->pcm = std::move(pcm);
+    const int32_t frameBytes = bits / 8 * channels;
+    s->sample = qbSampleData{s->pcm.get(), bits, frameBytes, channels, flags, frames, rate};
+    s->pitch = rate;
+    s->pcmCode = PCMCodeOf(bits, channels, flags);
+    s->bytes = int64_t{frames} * frameBytes;
+    *out = s.get();
+    Append(s.release());
+    return 0;
+}
+
+int FreeSampleCore(ObjectID id, bool strict) {
+    qbSampleObject* s = nullptr;
+    if (int err = GetSample(id, &s)) return strict ? err : 0;
+    Destroy(s);
+    return 0;
+}
+
+void FreeAllSamples() {
+    while (sampleHead) Destroy(static_cast<qbSampleObject*>(sampleHead));
+}
+
+int FinishNewSample(ScriptState* L, qbSampleObject* made, NewObjectID id) {
+    if (int err = AdoptObjectID(
+            made, id, [](ObjectID old) { return FreeSampleCore(old, false); },
+            [](qbSampleObject* record) { Destroy(record); }))
+        return err;
+    return NewObjectResult(L, *made, id);
+}
+
+int LoadSampleFile(const char* name, const char* loaderTag, const char* adapterTag, qbSampleObject** out) {
+    qbSamplePtr stream;
+    if (int err = OpenSoundStream(name, loaderTag, adapterTag, &stream)) return err;
+    qbSample& s = *stream;
+    if (s.dataSize == 0 || s.bytesPerFrame <= 0 || s.bits <= 0) return ERR_STREAMASSAMPLE;
+    if ((s.bits != 8 && s.bits != 16) || (s.channels != 1 && s.channels != 2)) return ERR_8OR16BITONLY;
+    const size_t bytes = size_t{s.frames} * static_cast<size_t>(s.bytesPerFrame);
+    std::unique_ptr<uint8_t[]> pcm(new (std::nothrow) uint8_t[bytes == 0 ? 1 : bytes]);
+    if (!pcm) return ERR_MEM;
+    bool ended = false;
+    const uint32_t got = ReadSoundFrames(s, pcm.get(), s.frames, &ended);
+    if (got != s.frames) return ERR_READ;
+    qbSampleObject* made = nullptr;
+    if (int err = LinkNewSample(std::move(pcm), s.bits, s.channels, s.flags, got, s.rate, &made)) return err;
+    made->file = name;
+    *out = made;
+    return 0;
+}
+
+int32_t PCMCodeOfFormat(int32_t format) {
+    switch (format) {
+        case kFormatMono8: return 2;
+        case kFormatMono16: return 4;
+        case kFormatStereo8: return 3;
+        case kFormatStereo16: return 5;
+        default: return -1;
+    }
+}
+
+int32_t FormatOfPCMCode(int32_t code) {
+    switch (code) {
+        case 0:
+        case 2: return kFormatMono8;
+        case 1:
+        case 3: return kFormatStereo8;
+        case 4: return kFormatMono16;
+        default: return kFormatStereo16;
+    }
+}
+
+void DescribePCMCode(int32_t code, int32_t* bits, int32_t* channels, uint32_t* flags) {
+    *bits = code >= 4 ? 16 : 8;
+    *channels = code % 2 == 1 ? 2 : 1;
+    *flags = code >= 2 ? uint32_t{kPCMSigned} : 0u;
+}

@@ -1,0 +1,38 @@
+// The "sound" library: samples and channels as scripts meet them.
+#pragma once
+
+#include "vm/vm.h"
+
+int InitSoundLibrary(ScriptState* L);
+
+// Opens the output on first need; false in no-audio mode or when the
+// output could not be opened (which then switches no-audio mode on).
+bool SoundOutputReady();
+
+// Panning arguments: #LEFT, #RIGHT and #CENTER, other numbers clamped.
+int32_t MapPanning(double value);
+int32_t ClampVolume(double value);
+
+int cmdFreeSample(ScriptState* L);
+int cmdLoadSample(ScriptState* L);
+int cmdIsSound(ScriptState* L);
+int cmdWaitSampleEnd(ScriptState* L);
+int cmdIsSamplePlaying(ScriptState* L);
+int cmdSetVolume(ScriptState* L);
+int cmdSetPitch(ScriptState* L);
+int cmdSetPanning(ScriptState* L);
+int cmdStopSample(ScriptState* L);
+int cmdPlaySample(ScriptState* L);
+int cmdSetMasterVolume(ScriptState* L);
+int cmdIsSample(ScriptState* L);
+int cmdCreateSample(ScriptState* L);
+int cmdSaveSample(ScriptState* L);
+int cmdGetSampleData(ScriptState* L);
+int cmdMixSample(ScriptState* L);
+int cmdCopySample(ScriptState* L);
+int cmdInsertSample(ScriptState* L);
+int cmdIsChannelPlaying(ScriptState* L);
+int cmdHaveFreeChannel(ScriptState* L);
+int cmdStopChannel(ScriptState* L);
+int cmdGetChannels(ScriptState* L);
+int cmdSetChannelVolume(ScriptState* L);
