@@ -121,14 +121,20 @@ int TrimLines(std::vector<qbTextSegment>* runs, int32_t align, int encoding) {
 // Neighbours of one style on one line become one run.
 int JoinRuns(std::vector<qbTextSegment>* runs, int encoding) {
     std::vector<qbTextSegment> out;
+    std::vector<bool> joined;
     for (qbTextSegment& run : *runs) {
         if (!out.empty() && out.back().y == run.y && SameStyle(out.back().style, run.style)) {
             out.back().text += run.text;
-            if (int err = Measure(&out.back(), encoding)) return err;
+            joined.back() = true;
             continue;
         }
         out.push_back(std::move(run));
+        joined.push_back(false);
     }
+    // Each joined run is measured once, whole.
+    for (size_t i = 0; i < out.size(); ++i)
+        if (joined[i])
+            if (int err = Measure(&out[i], encoding)) return err;
     *runs = std::move(out);
     return 0;
 }

@@ -40,7 +40,8 @@ bool CanDrawDirect(const qbDisplay& display, const qbTextLayout& layout, bool ra
     if (display.layersEnabled || display.output.type != kObjectTypeDisplay) return false;
     // Scaled picture buffers, clip regions and adapters that double-buffer
     // are left to the blitter.
-    if (display.backBuffer || display.clipRegion || display.hardDoubleBuffer) return false;
+    const bool scaled = display.outputScaling && display.scaleWidth > 0 && display.scaleHeight > 0;
+    if (scaled || display.clipRegion || display.hardDoubleBuffer) return false;
     if (flags != kTextNormal && flags != kTextAntialias && flags != (kTextNormal | kTextAntialias)) return false;
     if ((layout.style.colour >> 24) != 0 || !IsIdentityMatrix(topts.matrix) || layout.breaksSupplied) return false;
     if (layout.align != kTextAlignLeft || !IsPlainCoordinate(layout.x) || !IsPlainCoordinate(layout.y)) return false;

@@ -259,3 +259,39 @@ TEST_F(TextCompose, AVeryTallBlockComposesOrFailsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TextLayerBorder, APlaneTwoBPlusOneLargerAtOffsetB) {
+    BitmapPtr alpha(AllocAlphaChannel(4, 3, true, nullptr, 0));
+    ASSERT_TRUE(alpha);
+    AlphaRowsOf(alpha.get(), 0, 0).data[1] = 255;  // pixel (1, 0)
+    qbComposedText border;
+    ASSERT_EQ(RenderTextLayerBorder(nullptr, alpha.get(), 4, 3, 1, 0x00FF00, &border), 0);
+    EXPECT_EQ(border.width, 4 + 3);
+    EXPECT_EQ(border.height, 3 + 3);
+    EXPECT_EQ(border.left, -1);
+    ASSERT_TRUE(border.alpha);
+    const AlphaRows rows = AlphaRowsOf(border.alpha.get(), 0, 0);
+    // Pixel (1, 0) lies at (2, 1); its square spans (1..3, 0..2).
+    for (int32_t y = 0; y < border.height; ++y)
+        for (int32_t x = 0; x < border.width; ++x)
+            EXPECT_EQ(rows.data[static_cast<size_t>(y) * rows.rowBytes + x], x >= 1 && x <= 3 && y <= 2 ? 85 : 0)
+                << x << "," << y;
+    EXPECT_EQ(ReadBitmapPixel(border.bitmap.get(), 2, 1, false) & 0xFFFFFF, 0x00FF00u);
+
+    BitmapPtr mask(AllocMask(nullptr, 4, 3, true, nullptr, 0));
+    WriteBitmapPixel(mask.get(), 3, 2, kMaskVisible, true);
+    ASSERT_EQ(RenderTextLayerBorder(mask.get(), nullptr, 4, 3, 2, 0xFF, &border), 0);
+    ASSERT_TRUE(border.mask);
+    EXPECT_FALSE(border.alpha);
+    EXPECT_EQ(border.width, 4 + 5);
+    int32_t set = 0;
+    for (int32_t y = 0; y < border.height; ++y)
+        for (int32_t x = 0; x < border.width; ++x) set += ReadBitmapPixel(border.mask.get(), x, y, true) ? 1 : 0;
+    EXPECT_EQ(set, 25);
+    ASSERT_EQ(RenderTextLayerBorder(nullptr, nullptr, 4, 3, 2, 0xFF, &border), 0);
+    EXPECT_FALSE(border.bitmap);
+}
+
+}  // namespace
