@@ -73,7 +73,8 @@ int DrawDirect(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, b
     for (size_t i = 0; i < lines.size(); ++i)
         if (int err = MeasureText(lines[i].data(), lines[i].size(), layout.encoding, &sizes[i], layout.style))
             return err;
-    if (layout.wrapWidth > 0 && layout.x + sizes[0].maxX >= layout.wrapWidth) return 0;
+    // The wrap width counts from the pen start, as the layout's does.
+    if (layout.wrapWidth > 0 && sizes[0].maxX >= layout.wrapWidth) return 0;
     qbBitmap* target = OutputTarget(display);
     const qbBGPic* picture = GetCurrentBGPic();
     *drawn = true;
