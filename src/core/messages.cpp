@@ -271,7 +271,7 @@ const MessageRow kMessageRows[] = {
     {307, "Cancel"},
     {310, "%s is not a directory!"},
     {311, "Text format tag after square bracket not recognized!"},
-    {312, "Syntax error in text format string!"},
+    {312, "Syntax error in text format specification!"},
     {313, "Not enough arguments to this text format tag!"},
     {314, "Cannot open default font!"},
     {315, "This font type does not support anti-aliased output!"},

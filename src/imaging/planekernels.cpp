@@ -485,6 +485,21 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
         if constexpr (kArgb) return v;
         return KernelFromARGB(format, v);
     };
+    // A colour through plain weights (text, the common case) in a loop of
+    // its own: the general walk's per-pixel choices cost as much as the blend.
+    if (p.mode == 1 && src == nullptr && p.destAlpha.data == nullptr) {
+        const uint32_t colourRgb = p.colour & 0x00FFFFFFu;
+        for (int32_t j = 0; j < height; ++j) {
+            uint32_t* d = At32(dst, 0, j);
+            const uint8_t* w = AlphaRow(p.alpha, j);
+            for (int32_t i = 0; i < width; ++i) {
+                const uint32_t a = w[i];
+                if (a == 0) continue;
+                d[i] = a == 255 ? colourPixel : back(Blend(rgb(d[i]), colourRgb, a));
+            }
+        }
+        return;
+    }
     AlphaDrawRowsFast<uint32_t>(
         dst, src, p, width, height, colourPixel, p.colour & 0x00FFFFFFu,
         [](const PixelRows32& r, int32_t i, int32_t j) { return At32(r, i, j); }, rgb, back);

@@ -66,6 +66,9 @@ struct qbLayerState {
     int32_t bdoffx = 0, bdoffy = 0;
     int32_t bdwidth = 0, bdheight = 0;
     int32_t srcx = 0, srcy = 0;
+    // A text layer's layout, kept to render it again with the same breaks;
+    // owned, and freed with the state (its type is the text library's).
+    std::shared_ptr<void> textLayout;
     ~qbLayerState();
 };
 

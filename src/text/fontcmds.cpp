@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/argapi.h"
+#include "core/chars.h"
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -15,6 +16,12 @@
 namespace {
 
 constexpr size_t kMaxKerningPair = 255;
+
+bool IsOutlineChunk(const std::string& name) {
+    qbChunkName chunk;
+    if (!ParseChunkName(name.c_str(), &chunk)) return false;
+    return StrCmpNoCase(chunk.extension.c_str(), ".ttf") == 0 || StrCmpNoCase(chunk.extension.c_str(), ".otf") == 0;
+}
 
 // Name, size and the optional options table from argument first on: the
 // cached font they name.
@@ -32,8 +39,10 @@ int OpenFontArgs(ScriptState* L, int first, qbFont** out) {
         GetTableFieldInt(L, options, "cache", &cache, nullptr);
     }
     PrintMessage(GetMessageText(MSG_OPENINGFONT), font.c_str(), 1);
-    // A declared font linked into the applet comes as its chunk name.
-    const int linked = isFont || IsChunkName(font.c_str());
+    // A declared font linked into the applet comes as its chunk name, with
+    // the engine's flags word in front; a linked outline file is the file
+    // alone, as the resolver takes it.
+    const int linked = isFont || (IsChunkName(font.c_str()) && !IsOutlineChunk(font));
     return OpenFontCached(font.c_str(), size, engine, cache, linked, out);
 }
 

@@ -32,6 +32,10 @@ struct qbInbuiltFontData {
     std::string tempPath;  // a collection member extracted for the open
     bool deleteTemp = false;
     bool cache = false;
+    // Glyph indexes of the Latin-1 codes, looked up once (0: none yet or
+    // none in the face, which a lookup answers quickly).
+    std::array<FT_UInt, 256> latinIndex{};
+    std::array<bool, 256> latinIndexKnown{};
     std::array<qbInbuiltCachedGlyph, 256> antialiased{};
     std::array<qbInbuiltCachedGlyph, 256> oneBit{};
 };

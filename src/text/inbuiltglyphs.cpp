@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
+#include "imaging/planekernels.h"
 #include "text/bitmapfont.h"
 #include "text/inbuiltfont.h"
 #include "text/installedfonts.h"
@@ -27,16 +28,29 @@ struct TextChar {
     FT_UInt index;
 };
 
-std::vector<TextChar> DecodeText(FT_Face face, const char* text, size_t length, int encoding) {
-    std::vector<uint32_t> codes;
-    if (!text) length = 0;
-    if (!DecodeUtf8Text(text, length, encoding == kEncodingUTF8, &codes)) {
-        codes.resize(length);
-        for (size_t i = 0; i < length; ++i) codes[i] = static_cast<unsigned char>(text[i]);
+FT_UInt IndexOf(qbInbuiltFontData* d, uint32_t code) {
+    if (code >= 256) return FT_Get_Char_Index(d->face, code);
+    if (!d->latinIndexKnown[code]) {
+        d->latinIndex[code] = FT_Get_Char_Index(d->face, code);
+        d->latinIndexKnown[code] = true;
     }
+    return d->latinIndex[code];
+}
+
+std::vector<TextChar> DecodeText(qbInbuiltFontData* d, const char* text, size_t length, int encoding) {
+    if (!text) length = 0;
     std::vector<TextChar> chars;
-    chars.reserve(codes.size());
-    for (uint32_t c : codes) chars.push_back({c, FT_Get_Char_Index(face, c)});
+    std::vector<uint32_t> codes;
+    if (encoding == kEncodingUTF8 && DecodeUtf8Text(text, length, 1, &codes)) {
+        chars.reserve(codes.size());
+        for (uint32_t c : codes) chars.push_back({c, IndexOf(d, c)});
+        return chars;
+    }
+    chars.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        const uint32_t c = static_cast<unsigned char>(text[i]);
+        chars.push_back({c, IndexOf(d, c)});
+    }
     return chars;
 }
 
@@ -57,6 +71,7 @@ int64_t Advance(const qbFont* font, const qbInbuiltFontData& d, FT_Pos advance, 
     const int64_t a = (int64_t{advance} << 10) / ppem;
     const int64_t k = int64_t{kerning} * 65536 / std::max<int64_t>(face->units_per_EM, 1);
     const int64_t pixels = ((a + k) * PixelSizeOf(d)) / 65536;
+    if (font->xScale == 1.0) return pixels;  // the common case, without the rounding call
     return std::llround(static_cast<double>(pixels) * font->xScale);
 }
 
@@ -102,6 +117,18 @@ void DrawGlyph(const FT_Bitmap& bm, bool antialias, int64_t gx, int64_t gy, qbBi
         }
     } else if (antialias) {
         if (target->kind != kBitmapKindColour) return;
+        // Plain 32-bit pixels take the blend kernel directly: for glyphs of
+        // text sizes the blit's lock and set-up would cost as much as it.
+        qbPixelView view;
+        if (PeekPlainPixels(target, &view) && view.bytesPerPixel == 4) {
+            AlphaDrawParams p;
+            p.mode = 1;
+            p.colour = static_cast<uint32_t>(pen);
+            p.alpha = AlphaRows{bm.buffer, bm.pitch, sx, sy};
+            AlphaChannelDraw32(PixelRows32{static_cast<uint32_t*>(view.pixels), view.rowLength, dx, dy}, nullptr, p,
+                               width, height, view.pixelFormat);
+            return;
+        }
         qbAlphaChannelBlit blit;
         blit.srcX = sx;
         blit.srcY = sy;
@@ -192,7 +219,7 @@ int MeasureInbuiltText(qbFont* font, const char* text, size_t length, uint32_t s
                        qbTextExtents* out) {
     qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
     if (!d || !out) return 0;
-    const std::vector<TextChar> chars = DecodeText(d->face, text, length, encoding);
+    const std::vector<TextChar> chars = DecodeText(d, text, length, encoding);
     int64_t width = 0, inkLeft = 10000, inkTop = 10000, inkRight = 0, inkBottom = 0;
     for (size_t i = 0; i < chars.size(); ++i) {
         const FT_Pos kerning = KerningAfter(*d, chars, i);
@@ -225,7 +252,7 @@ int RenderInbuiltText(qbFont* font, qbBitmap* target, qbBitmap* /*second*/, int3
     qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
     if (!d || !target) return 0;
     const bool antialias = (style & kTextAntialias) != 0;
-    const std::vector<TextChar> chars = DecodeText(d->face, text, length, encoding);
+    const std::vector<TextChar> chars = DecodeText(d, text, length, encoding);
     int64_t penX = x;
     for (size_t i = 0; i < chars.size(); ++i) {
         const FT_Pos kerning = KerningAfter(*d, chars, i);
@@ -242,7 +269,7 @@ int RenderInbuiltText(qbFont* font, qbBitmap* target, qbBitmap* /*second*/, int3
 int32_t GetInbuiltKerning(qbFont* font, const char* pair, size_t length, uint32_t /*style*/, int encoding) {
     qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
     if (!d || !FT_HAS_KERNING(d->face)) return 0;
-    const std::vector<TextChar> chars = DecodeText(d->face, pair, length, encoding);
+    const std::vector<TextChar> chars = DecodeText(d, pair, length, encoding);
     if (chars.size() != 2 || !chars[0].index || !chars[1].index) return 0;
     const int64_t kx = UnscaledKerning(d->face, chars[0].index, chars[1].index);
     const int64_t unitsPerEm = std::max<int64_t>(d->face->units_per_EM, 1);

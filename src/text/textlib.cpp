@@ -12,6 +12,7 @@
 #include "text/font.h"
 #include "text/fontcache.h"
 #include "text/inbuiltfont.h"
+#include "text/textout.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ const ScriptCommand kTextCommands[] = {
     {"AddFontPath", cmdAddFontPath},
     {"GetKerningPair", cmdGetKerningPair},
     {"GetAvailableFonts", cmdGetAvailableFonts},
+    {"TextOut", cmdTextOut},
     {nullptr, nullptr},
 };
 

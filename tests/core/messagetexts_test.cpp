@@ -218,7 +218,7 @@ const QuotedText kQuotedTexts[] = {
     {ERR_TABLEORNIL, "Table or Nil expected!"},
     {ERR_TABLEOVERFLOW, "Table overflow!"},
     {ERR_TEXTARG, "Not enough arguments to this text format tag!"},
-    {ERR_TEXTSYNTAX, "Syntax error in text format string!"},
+    {ERR_TEXTSYNTAX, "Syntax error in text format specification!"},
     {ERR_TFVBGPICBRUSH, "Cannot convert a transformed vector BGPic into a brush!"},
     {ERR_TFVBRUSHBGPIC, "Cannot convert a transformed vector brush into a BGPic!"},
     {ERR_THREAD, "Error setting up thread!"},

@@ -274,3 +274,35 @@ TEST_F(InstalledFontsTest, GetAvailableFontsListsTablesFromIndexZero) {
     FreeTextLibrary(L);
     VmClose(L);
 }
+
+TEST_F(InstalledFontsTest, LookupByFamilyWeightAndSlant) {
+    Write(root_ / "data/fonts/F-Regular.ttf", NameOnlyFace("F", "Regular"));
+    Write(root_ / "data/fonts/F-BoldItalic.ttf", NameOnlyFace("F", "Bold Italic"));
+    Write(root_ / "data/fonts/F-Bold.ttf", NameOnlyFace("F", "Bold"));
+    std::vector<uint8_t> suitcase(256, 0);
+    const std::vector<uint8_t> face = NameOnlyFace("S", "Italic", 0);
+    Put32(suitcase, static_cast<uint32_t>(face.size()));
+    suitcase.insert(suitcase.end(), face.begin(), face.end());
+    Write(root_ / "data/fonts/S.dfont", suitcase);
+
+    qbFoundFont found;
+    ASSERT_EQ(FindInstalledFont("f", 200, 100, false, &found), 1);  // the family matches in any case
+    EXPECT_EQ(fs::path(found.path).filename(), "F-BoldItalic.ttf");
+    ASSERT_EQ(FindInstalledFont("F", 200, 0, false, &found), 1);
+    EXPECT_EQ(fs::path(found.path).filename(), "F-Bold.ttf");
+    ASSERT_EQ(FindInstalledFont("F", 80, 0, false, &found), 1);
+    EXPECT_EQ(fs::path(found.path).filename(), "F-Regular.ttf");
+    EXPECT_FALSE(found.temporary);
+    EXPECT_EQ(FindInstalledFont("F", 80, 100, false, &found), 0);
+    // A weight never matches a full name, nor a full name the family alone.
+    EXPECT_EQ(FindInstalledFont("F Bold", 200, 0, false, &found), 0);
+    EXPECT_EQ(FindInstalledFont("F", -1, 0, false, &found), 1);  // "F", the regular face under its family
+    EXPECT_EQ(fs::path(found.path).filename(), "F-Regular.ttf");
+
+    // A suitcase face is found with its place in the file, unless packed
+    // faces are skipped.
+    ASSERT_EQ(FindInstalledFont("S", 80, 100, false, &found), 1);
+    EXPECT_GT(found.dataOffset, 256);
+    EXPECT_EQ(found.dataSize, static_cast<int64_t>(face.size()));
+    EXPECT_EQ(FindInstalledFont("S", 80, 100, true, &found), 0);
+}

@@ -1,0 +1,310 @@
+// The composition of styled text. Every run becomes an 8-bit coverage plane
+// (one-bit output as 0 or 255), gets its synthetic styles there, and its
+// shadow, edge and glyphs are laid over an ARGB block whose top byte is the
+// alpha; the block then becomes a bitmap with a mask or an alpha channel.
+#include "text/textcompose.h"
+
+#include <algorithm>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "imaging/blit.h"
+#include "imaging/planekernels.h"
+#include "text/font.h"
+#include "text/textedge.h"
+
+namespace {
+
+// Blocks past this many pixels are refused as unallocatable.
+constexpr int64_t kMaxBlockPixels = int64_t{1} << 28;
+
+struct Plane {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> cov;
+    uint8_t& At(int32_t x, int32_t y) { return cov[static_cast<size_t>(y) * width + x]; }
+};
+
+struct Block {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint32_t> argb;
+
+    // Coverage c in colour (its top byte a transparency t) laid over the
+    // block at x, y: alpha c (255 - t) / 255, mixed over what is there.
+    void Lay(const Plane& p, int32_t x, int32_t y, uint32_t colour) {
+        const uint32_t keep = 255 - (colour >> 24);
+        const uint32_t rgb = colour & 0xFFFFFF;
+        for (int32_t j = 0; j < p.height; ++j) {
+            const int32_t by = y + j;
+            if (by < 0 || by >= height) continue;
+            for (int32_t i = 0; i < p.width; ++i) {
+                const int32_t bx = x + i;
+                const uint32_t c = p.cov[static_cast<size_t>(j) * p.width + i];
+                if (c == 0 || bx < 0 || bx >= width) continue;
+                const uint32_t a = c * keep / 255;
+                if (a == 0) continue;
+                uint32_t& d = argb[static_cast<size_t>(by) * width + bx];
+                const uint32_t da = d >> 24;
+                if (a == 255 || da == 0) {
+                    d = a << 24 | rgb;
+                    continue;
+                }
+                const uint32_t under = da * (255 - a) / 255;
+                const uint32_t outA = a + under;
+                uint32_t mixed = 0;
+                for (int shift = 0; shift <= 16; shift += 8) {
+                    const uint32_t s = (rgb >> shift) & 255, t = (d >> shift) & 255;
+                    mixed |= ((s * a + t * under) / outA) << shift;
+                }
+                d = outA << 24 | mixed;
+            }
+        }
+    }
+};
+
+void ShadowOffset(int32_t direction, int32_t s, int32_t* dx, int32_t* dy) {
+    static constexpr int8_t kX[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+    static constexpr int8_t kY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+    const int32_t d = direction >= 0 && direction <= 7 ? direction : 3;
+    *dx = kX[d] * s;
+    *dy = kY[d] * s;
+}
+
+// A run's box in layout coordinates: ink, advance and line, widened by the
+// room its shadow and edge take.
+struct Box {
+    int64_t left, top, right, bottom;
+};
+Box RunBox(const qbTextSegment& r, const qbFont& font) {
+    const qbTextMetrics& m = r.extents;
+    Box b;
+    b.left = int64_t{r.x} + std::min(0, m.minX) + m.extraLeft;
+    b.right = int64_t{r.x} + std::max({m.width, m.maxX, m.visibleWidth}) + m.extraRight;
+    b.top = int64_t{r.y} + std::min(0, font.baseline + m.minY) + m.extraTop;
+    b.bottom = int64_t{r.y} + std::max(font.height + 1, font.baseline + m.maxY) + m.extraBottom;
+    return b;
+}
+
+void Align(std::vector<qbTextSegment>* runs, int32_t align) {
+    if (align != kTextAlignCenter && align != kTextAlignRight) return;
+    int64_t blockRight = 0;
+    for (const qbTextSegment& r : *runs) blockRight = std::max<int64_t>(blockRight, int64_t{r.x} + r.extents.width);
+    for (size_t i = 0; i < runs->size();) {
+        size_t end = i;
+        int64_t lineRight = 0;
+        for (; end < runs->size() && (*runs)[end].y == (*runs)[i].y; ++end)
+            lineRight = std::max<int64_t>(lineRight, int64_t{(*runs)[end].x} + (*runs)[end].extents.width);
+        const int64_t shift = align == kTextAlignCenter ? (blockRight - lineRight) / 2 : blockRight - lineRight;
+        for (; i < end; ++i) (*runs)[i].x = static_cast<int32_t>((*runs)[i].x + shift);
+    }
+}
+
+// The run's own coverage: rendered by its font at ox, then the synthetic
+// styles the font does not make itself.
+int RenderRun(const qbTextSegment& r, qbFont* font, bool antialias, int encoding, int32_t ox, Plane* p) {
+    const bool synthetic = !IsNativeFont(font);
+    uint32_t flags = r.style.flags & ~uint32_t{kTextShadow | kTextEdge};
+    const bool boldHere = synthetic && (flags & kTextBold) && !antialias;
+    const bool italicHere = synthetic && (flags & kTextItalic) && (!antialias || font->engine == kFontKindColourBitmap);
+    const bool underlineHere = synthetic && (flags & kTextUnderlined);
+    if (boldHere) flags &= ~uint32_t{kTextBold};
+    if (italicHere) flags &= ~uint32_t{kTextItalic};
+    if (synthetic) flags &= ~uint32_t{kTextUnderlined};
+    const qbClipRect clip{0, 0, p->width, p->height};
+    if (antialias) {
+        BitmapPtr plane(AllocAlphaChannel(p->width, p->height, true, nullptr, 0));
+        if (!plane) return ERR_MEM;
+        if (int err = RenderFontText(font, plane.get(), nullptr, ox, 0, r.text.data(), r.text.size(), flags, encoding,
+                                     clip, kFontPenMask))
+            return err;
+        const AlphaRows rows = AlphaRowsOf(plane.get(), 0, 0);
+        for (int32_t y = 0; y < p->height; ++y)
+            std::copy_n(rows.data + static_cast<size_t>(y) * rows.rowBytes, p->width, &p->At(0, y));
+    } else {
+        BitmapPtr mask(AllocMask(nullptr, p->width, p->height, true, nullptr, 0));
+        BitmapPtr plane(AllocAlphaChannel(p->width, p->height, true, nullptr, 0));
+        if (!mask || !plane) return ERR_MEM;
+        if (int err = RenderFontText(font, mask.get(), nullptr, ox, 0, r.text.data(), r.text.size(), flags, encoding,
+                                     clip, kFontPenMask))
+            return err;
+        const AlphaRows rows = AlphaRowsOf(plane.get(), 0, 0);
+        MaskToAlpha(rows, MaskRowsOf(mask.get(), 0, 0), p->width, p->height, 255);
+        for (int32_t y = 0; y < p->height; ++y)
+            std::copy_n(rows.data + static_cast<size_t>(y) * rows.rowBytes, p->width, &p->At(0, y));
+    }
+    if (boldHere)
+        for (int32_t y = 0; y < p->height; ++y)
+            for (int32_t x = p->width - 1; x > 0; --x) p->At(x, y) = std::max(p->At(x, y), p->At(x - 1, y));
+    if (italicHere) {
+        int32_t c = font->baseline, s = font->baseline / 2;
+        std::vector<uint8_t> row(static_cast<size_t>(p->width));
+        for (int32_t y = 0; y < p->height; ++y) {
+            --c;
+            --s;
+            if (c % 2 == 0) ++s;
+            std::fill(row.begin(), row.end(), 0);
+            for (int32_t x = 0; x < p->width; ++x) {
+                const int64_t to = int64_t{x} + s;
+                if (to >= 0 && to < p->width) row[static_cast<size_t>(to)] = p->At(x, y);
+            }
+            std::copy(row.begin(), row.end(), &p->At(0, y));
+        }
+    }
+    if (underlineHere) {
+        const int32_t d = font->height - font->baseline;
+        int32_t top = font->baseline + std::max(d / 3, 1), thickness = std::max(d / 3, 1);
+        if (d <= 0) top = font->baseline, thickness = 1;
+        else if (d == 1) top = font->baseline + 1, thickness = 1;
+        for (int32_t y = std::max(top, 0); y < std::min(top + thickness, p->height); ++y)
+            for (int32_t x = std::max(ox, 0); x < std::min(ox + r.extents.width, p->width); ++x) p->At(x, y) = 255;
+    }
+    return 0;
+}
+
+Plane EdgeOf(const Plane& p, int32_t e, bool antialias) {
+    Plane out;
+    out.width = p.width + 2 * e;
+    out.height = p.height + 2 * e;
+    if (antialias) EdgeCoverageAntialiased(p.cov.data(), p.width, p.height, e, &out.cov);
+    else EdgeCoverageStamped(p.cov.data(), p.width, p.height, e, &out.cov);
+    return out;
+}
+
+// Lays a plane at a place the bounds made room for; a negative one would
+// be a fault of the bounds.
+void Stamp(Block* block, const Plane& p, int64_t x, int64_t y, uint32_t colour) {
+    if (x < 0 || y < 0) {
+        ConsolePrintf("ERROR! EDGEDRAW CALLED WITH NEGATIVE X/Y!\n");
+        return;
+    }
+    block->Lay(p, static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
+}
+
+}  // namespace
+
+int ComposeTextBlock(bool antialias, int32_t align, bool sizeOnly, int encoding, std::vector<qbTextSegment>* runs,
+                     const qbTextStyle& style, qbComposedText* out) {
+    qbFont* font = CurrentFont(style);
+    if (!font) return ERR_OPENFONT;
+    *out = qbComposedText{};
+    Align(runs, align);
+    int64_t left = 0, top = 0, right = 1, bottom = font->height;
+    if (!runs->empty()) {
+        Box box = RunBox(runs->front(), *font);
+        for (const qbTextSegment& r : *runs) {
+            const Box b = RunBox(r, *font);
+            box = {std::min(box.left, b.left), std::min(box.top, b.top), std::max(box.right, b.right),
+                   std::max(box.bottom, b.bottom)};
+        }
+        left = box.left;
+        top = box.top;
+        right = std::max(box.right, box.left + 1);
+        bottom = std::max(box.bottom, box.top + 1);
+    }
+    const int64_t width = right - left, height = bottom - top;
+    if (width > INT32_MAX || height > INT32_MAX || width * height > kMaxBlockPixels) return ERR_BITMAP;
+    out->left = static_cast<int32_t>(left);
+    out->top = static_cast<int32_t>(top);
+    out->width = static_cast<int32_t>(width);
+    out->height = static_cast<int32_t>(height);
+    if (sizeOnly) return 0;
+
+    Block block;
+    block.width = out->width;
+    block.height = out->height;
+    block.argb.assign(static_cast<size_t>(width * height), 0);
+    const bool colourFont = font->engine == kFontKindColourBitmap;
+    for (const qbTextSegment& r : *runs) {
+        const qbTextMetrics& m = r.extents;
+        const int32_t ox = -std::min(0, m.minX);
+        Plane p;
+        p.width = ox + std::max({m.width, m.maxX + 1, m.visibleWidth}) + 2;
+        p.height = font->height + 1;
+        p.cov.assign(static_cast<size_t>(p.width) * p.height, 0);
+        if (int err = RenderRun(r, font, antialias, encoding, ox, &p)) return err;
+        const int64_t px = int64_t{r.x} - ox - left, py = int64_t{r.y} - top;
+        const bool edge = (r.style.flags & kTextEdge) && !colourFont;
+        const int32_t e = std::clamp(r.style.edgeSize, 1, 64);
+        Plane edged;
+        if (edge) edged = EdgeOf(p, e, antialias);
+        if ((r.style.flags & kTextShadow) && !colourFont) {
+            int32_t dx = 0, dy = 0;
+            ShadowOffset(r.style.shadowDirection, std::clamp(r.style.shadowSize, 1, 64), &dx, &dy);
+            if (edge) Stamp(&block, edged, px - e + dx, py - e + dy, r.style.shadowColour);
+            else Stamp(&block, p, px + dx, py + dy, r.style.shadowColour);
+        }
+        if (edge) Stamp(&block, edged, px - e, py - e, r.style.edgeColour);
+        Stamp(&block, p, px, py, r.style.colour);
+    }
+
+    bool needsAlpha = antialias;
+    for (uint32_t v : block.argb)
+        if ((v >> 24) != 0 && (v >> 24) != 255) {
+            needsAlpha = true;
+            break;
+        }
+    qbBitmap* bitmap = nullptr;
+    if (CreateBitmapFromARGB(block.argb.data(), kNoKeyColour, block.width, block.height, block.width, false, 0, 0,
+                             &bitmap, nullptr, nullptr))
+        return ERR_BITMAP;
+    out->bitmap.reset(bitmap);
+    if (needsAlpha) {
+        out->alpha.reset(CreateAlphaFromARGB(block.argb.data(), block.width, block.height, block.width));
+        if (!out->alpha) return ERR_MEM;
+    } else {
+        BitmapPtr alpha(CreateAlphaFromARGB(block.argb.data(), block.width, block.height, block.width));
+        out->mask.reset(AllocMask(out->bitmap.get(), block.width, block.height, true, nullptr, 0));
+        if (!alpha || !out->mask) return ERR_MEM;
+        AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), AlphaRowsOf(alpha.get(), 0, 0), block.width, block.height, 0);
+    }
+    return 0;
+}
+
+int RenderTextLayerBorder(qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t border,
+                          uint32_t colour, qbComposedText* out) {
+    *out = qbComposedText{};
+    if ((!mask && !alpha) || width <= 0 || height <= 0 || border < 0) return 0;
+    const int64_t w = int64_t{width} + 2 * int64_t{border} + 1, h = int64_t{height} + 2 * int64_t{border} + 1;
+    if (w > INT32_MAX || h > INT32_MAX || w * h > kMaxBlockPixels) return ERR_BITMAP;
+    Plane p;
+    p.width = width;
+    p.height = height;
+    p.cov.resize(static_cast<size_t>(width) * height);
+    BitmapPtr scratch(AllocAlphaChannel(width, height, true, nullptr, 0));
+    if (!scratch) return ERR_MEM;
+    const AlphaRows rows = AlphaRowsOf(scratch.get(), 0, 0);
+    if (alpha) {
+        const AlphaRows from = AlphaRowsOf(alpha, 0, 0);
+        for (int32_t y = 0; y < height; ++y)
+            std::copy_n(from.data + static_cast<size_t>(y) * from.rowBytes, width, &p.At(0, y));
+    } else {
+        MaskToAlpha(rows, MaskRowsOf(mask, 0, 0), width, height, 255);
+        for (int32_t y = 0; y < height; ++y)
+            std::copy_n(rows.data + static_cast<size_t>(y) * rows.rowBytes, width, &p.At(0, y));
+    }
+    const Plane edged = EdgeOf(p, border, alpha != nullptr);
+    Block block;
+    block.width = static_cast<int32_t>(w);
+    block.height = static_cast<int32_t>(h);
+    block.argb.assign(static_cast<size_t>(w * h), 0);
+    block.Lay(edged, 0, 0, colour & 0xFFFFFF);
+    qbBitmap* bitmap = nullptr;
+    if (CreateBitmapFromARGB(block.argb.data(), kNoKeyColour, block.width, block.height, block.width, false, 0, 0,
+                             &bitmap, nullptr, nullptr))
+        return ERR_BITMAP;
+    out->bitmap.reset(bitmap);
+    out->width = block.width;
+    out->height = block.height;
+    out->left = out->top = -border;
+    BitmapPtr a(CreateAlphaFromARGB(block.argb.data(), block.width, block.height, block.width));
+    if (!a) return ERR_MEM;
+    if (alpha) {
+        out->alpha = std::move(a);
+    } else {
+        out->mask.reset(AllocMask(out->bitmap.get(), block.width, block.height, true, nullptr, 0));
+        if (!out->mask) return ERR_MEM;
+        AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), AlphaRowsOf(a.get(), 0, 0), block.width, block.height, 0);
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+// Styled text output: the TextOut command and the renderer behind it, which
+// lays the text out, composes it and draws it into the current output, or
+// hands plain lines straight to the font engine when nothing needs the
+// composed image.
+#pragma once
+
+#include "text/textcompose.h"
+#include "text/textlayout.h"
+
+struct ScriptState;
+struct qbTransformOptions;
+struct qbLayerOptions;
+
+enum : int32_t {
+    kRenderTextObject = 8,
+    kRenderTextOut = 9,
+    kRenderTextPrint = 11,
+};
+
+// The most word indexes a "wordwraptable" may hold.
+inline constexpr size_t kMaxWordBreaks = 32767;
+
+// Lays out and composes without drawing (text objects, and the layer
+// re-render): 0 or the layout's or composition's error.
+int RenderTextImage(ScriptState* L, qbTextLayout* layout, bool raw, qbComposedText* out);
+
+// Type 9 into the current output (no options: the defaults). 0 or an error;
+// nothing is drawn after an error.
+int RenderText(ScriptState* L, qbTextLayout* layout, int32_t type, bool raw, const qbTransformOptions* topts,
+               const qbLayerOptions* lopts);
+
+int cmdTextOut(ScriptState* L);

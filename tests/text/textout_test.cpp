@@ -1,0 +1,169 @@
+// TextOut into display 1 under the dummy video driver: the position
+// constants, the direct path against the composed one, argument errors, and
+// TEXTOUT layers with their kept layout.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "display/bgpics.h"
+#include "display/displaylib_fixture.h"
+#include "objects/dirtyrects.h"
+#include "objects/layers.h"
+#include "text/text.h"
+#include "text/textlayers.h"
+#include "text/textlib.h"
+
+namespace {
+
+class TextOutWorld : public DisplayLibWorld {
+protected:
+    void SetUp() override {
+        DisplayLibWorld::SetUp();
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitTextLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitLayersLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        ASSERT_EQ(Create(1, [&] {
+                      Field("width", 640);
+                      Field("height", 480);
+                  }),
+                  0);
+        ASSERT_EQ(StartDisplays(L_), 0);
+        display_ = Find(1);
+        ASSERT_NE(display_, nullptr);
+    }
+    void TearDown() override {
+        FreeAllDisplays(L_);
+        FreeAllBGPics(L_);
+        FreeTextLibrary(L_);
+        DisplayLibWorld::TearDown();
+    }
+    int SetFont(int32_t size) {
+        VmPushString(L_, ":::default_sans");
+        VmPushNumber(L_, size);
+        return Run("SetFont", 2);
+    }
+    int TextOut(int32_t x, int32_t y, const std::string& text, int32_t align = kPositionLeftDefault,
+                int32_t wrap = 0) {
+        VmPushNumber(L_, x);
+        VmPushNumber(L_, y);
+        VmPushLString(L_, text.data(), text.size());
+        VmPushNumber(L_, align);
+        VmPushNumber(L_, wrap);
+        return Run("TextOut", 5);
+    }
+    uint32_t Pixel(int32_t x, int32_t y) {
+        return ReadBitmapPixel(shown_ ? shown_ : display_->spriteFreeBuffer.get(), x, y, false);
+    }
+    // The columns in which any pixel of the rows differs from the corner.
+    std::vector<int32_t> InkColumns(int32_t top, int32_t bottom) {
+        const uint32_t ground = Pixel(0, 0);
+        std::vector<int32_t> out;
+        for (int32_t x = 0; x < 640; ++x)
+            for (int32_t y = top; y < bottom; ++y)
+                if (Pixel(x, y) != ground) {
+                    out.push_back(x);
+                    break;
+                }
+        return out;
+    }
+    static constexpr int32_t kPositionLeftDefault = -90000;
+    qbDisplay* display_ = nullptr;
+    qbBitmap* shown_ = nullptr;  // where the layers are composed, once they are on
+};
+
+TEST_F(TextOutWorld, ACentredStemLandsOnTheWindowCentreLayersOffAndOn) {
+    ASSERT_EQ(SetFont(120), 0);
+    ASSERT_EQ(TextOut(-100000, -100000, "I"), 0);
+    std::vector<int32_t> ink = InkColumns(170, 480);
+    ASSERT_FALSE(ink.empty());
+    EXPECT_NEAR((ink.front() + ink.back()) / 2.0, 320, 4);
+    EXPECT_LT(ink.back() - ink.front(), 40);
+
+    // Layers on, at the top: the stem's columns there.
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOut(-100000, 0, "I"), 0);
+    qbBGPic* picture = GetCurrentBGPic();
+    ASSERT_EQ(CountLayers(picture), 1);
+    RefreshLayerRect(L_, 0, 0, 640, 480, 0);
+    if (display_->backBuffer) shown_ = display_->backBuffer.get();
+    ink = InkColumns(0, 150);
+    ASSERT_FALSE(ink.empty());
+    EXPECT_NEAR((ink.front() + ink.back()) / 2.0, 320, 4);
+}
+
+TEST_F(TextOutWorld, TheDirectPathDrawsTheComposedPathsPixels) {
+    ASSERT_EQ(SetFont(24), 0);
+    VmPushNumber(L_, kTextAntialias);
+    ASSERT_EQ(Run("SetFontStyle", 1), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(TextOut(10, 20, "Hello, Wavy World"), 0);  // no tag: straight to the engine
+    ASSERT_EQ(TextOut(10, 220, "[b][/b]Hello, Wavy World"), 0);  // an empty tag: composed
+    int32_t differing = 0, inked = 0;
+    const uint32_t ground = Pixel(0, 0);
+    for (int32_t y = 10; y < 60; ++y)
+        for (int32_t x = 0; x < 400; ++x) {
+            if (Pixel(x, y) != ground) ++inked;
+            if (Pixel(x, y) != Pixel(x, y + 200)) ++differing;
+        }
+    EXPECT_GT(inked, 100);
+    EXPECT_EQ(differing, 0);
+}
+
+TEST_F(TextOutWorld, BadArgumentsFailWithTheirCodesAndDrawNothing) {
+    ASSERT_EQ(SetFont(20), 0);
+    EXPECT_EQ(TextOut(0, 0, "x", kPositionLeftDefault, -1), ERR_WRONGUSAGE);
+    EXPECT_EQ(TextOut(0, 0, "[/color]x"), ERR_TEXTSYNTAX);
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 0);
+    VmPushString(L_, "x");
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "encoding", 2);
+    EXPECT_EQ(Run("TextOut", 4), ERR_WRONGUSAGE);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 0);
+    VmPushString(L_, "x");
+    VmPushNewTable(L_);
+    VmPushString(L_, "wordwraptable");
+    VmPushNewTable(L_);
+    for (int i = 0; i < 32768; ++i) {
+        VmPushNumber(L_, i);
+        VmRawSetIndex(L_, -2, i);
+    }
+    VmRawSet(L_, -3);
+    EXPECT_EQ(Run("TextOut", 4), ERR_INTERNAL);
+    VmSetTop(L_, 0);
+    EXPECT_TRUE(InkColumns(0, 480).empty());
+}
+
+TEST_F(TextOutWorld, OneTextOutLayerPerCallKeepsItsLayoutAndUndoFreesIt) {
+    ASSERT_EQ(SetFont(20), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    for (uint32_t style : {kTextShadow, kTextEdge}) {
+        VmPushNumber(L_, style);
+        ASSERT_EQ(Run("SetFontStyle", 1), 0);
+        VmSetTop(L_, 0);
+    }
+    ASSERT_EQ(TextOut(10, 10, "one two three", -100000, 50), 0);
+    qbBGPic* picture = GetCurrentBGPic();
+    ASSERT_EQ(CountLayers(picture), 1);
+    qbLayer* layer = GetLayerByIndex(picture, 1);
+    EXPECT_EQ(layer->type, kLayerTextOut);
+    EXPECT_EQ(layer->shadow.shadow, 1);
+    EXPECT_EQ(layer->border.border, 1);
+    const qbTextLayout* kept = TextLayoutOfLayer(layer);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->text, "one two three");
+    EXPECT_FALSE(kept->wordBreaks.empty());
+    EXPECT_EQ(kept->style.flags & (kTextShadow | kTextEdge), 0u);
+    VmPushNumber(L_, kLayerTextOut);
+    ASSERT_EQ(Run("Undo", 1), 0);
+    EXPECT_EQ(CountLayers(picture), 0);
+}
+
+}  // namespace
