@@ -42,9 +42,10 @@ std::string Expected(const std::string& input, int mode, size_t want) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kMaxInput) return 0;
-    static ScriptState* L = VmOpen();
-    static std::unique_ptr<qbFile, FileCloser> devNull(FileOpen("/dev/null", kFileModeWrite, nullptr));
-    if (!L || EnsureSocketLayer() != 0) return 0;
+    const std::unique_ptr<ScriptState, decltype(&VmClose)> vm(VmOpen(), VmClose);
+    ScriptState* L = vm.get();
+    const qbFilePtr devNull(FileOpen("/dev/null", kFileModeWrite, nullptr));
+    if (!L || !devNull || EnsureSocketLayer() != 0) return 0;
     SetNetworkTimeoutValue(1);
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t want = size == 0 ? 1 : size / 2 + 1;
