@@ -17,6 +17,8 @@
 
 namespace {
 
+HostByNameFunction hostByName = nullptr;
+
 double NowSeconds() {
     timeval tv{};
     gettimeofday(&tv, nullptr);
@@ -232,7 +234,10 @@ void SocketDestroy(int* fd) {
     *fd = -1;
 }
 
+void SetHostByNameFunction(HostByNameFunction function) { hostByName = function; }
+
 int SocketGetHostByName(const char* name, hostent* out, std::vector<char>& buffer) {
+    if (hostByName) return hostByName(name, out, buffer);
     if (buffer.size() < 8192) buffer.resize(8192);
     for (;;) {
         hostent* result = nullptr;

@@ -100,6 +100,10 @@ int SocketWaitFd(int fd, int what, qbSocketTimeout* tm);
 
 // Lookups fill *out with pointers into buffer.
 int SocketGetHostByName(const char* name, hostent* out, std::vector<char>& buffer);
+// Where name lookups go instead of the system resolver (null: back to it),
+// so that a test can keep every name on this machine.
+using HostByNameFunction = int (*)(const char* name, hostent* out, std::vector<char>& buffer);
+void SetHostByNameFunction(HostByNameFunction function);
 int SocketGetHostByAddr(const void* address, socklen_t length, hostent* out, std::vector<char>& buffer);
 
 const char* SocketErrorText(int code);
