@@ -78,6 +78,12 @@ int CallReceiveCallback(ScriptState* L, const qbNetSink& sink, const uint8_t* da
     return 0;
 }
 
+// A callback closed the connection that its send or receive works on.
+int Gone(int32_t id) {
+    SetErrorArgIndex(id);
+    return ERR_FINDCLIENT;
+}
+
 // Hands one piece to the sink; total counts the bytes so far, this piece
 // included. 0 or the error that ends the receive.
 int Deliver(ScriptState* L, qbNetSink& sink, const uint8_t* data, size_t n, size_t total, bool line) {
@@ -156,6 +162,8 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     *sent = 0;
     *socketResult = 0;
     const auto* p = static_cast<const uint8_t*>(data);
+    const NetBusyGuard guard(c);
+    const int32_t id = c->id;
     int64_t lastProgress = GetMonotonicMicros();
     while (*sent < length) {
         if (Pump(L)) break;
@@ -166,6 +174,7 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
         *sent += n;
         c->socket.buffer.sent += static_cast<uint32_t>(n);
         if (int err = Progress(L, c, n)) return err;
+        if (!guard.Alive()) return Gone(id);
         if (n > 0) lastProgress = GetMonotonicMicros();
         if (result == 0) continue;
         if (result != kSockTimeout) break;
@@ -191,6 +200,8 @@ int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length)
 int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait, qbNetSink& sink, size_t* count,
                int* socketResult) {
     qbReceiveBuffer& buffer = c->socket.buffer;
+    const NetBusyGuard guard(c);
+    const int32_t id = c->id;
     const bool line = mode == kReceiveLine;
     const bool perByte = line && sink.kind == NetSinkKind::kCallback;
     TimeoutMarkStart(&c->socket.timeout);
@@ -221,15 +232,17 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
                     done = p[0] == '\n';
                 }
             }
+            // Consumed before the sink sees it: a callback may receive on
+            // this connection itself. The piece stays in place until the
+            // next refill, and the callback gets its own copy.
+            BufferSkip(&buffer, consumed);
             if (take > 0) {
                 total += take;
                 err = Deliver(L, sink, p, take, total, line);
-                BufferSkip(&buffer, consumed);
-                if (!err) err = Progress(L, c, take);
+                if (!err && guard.Alive()) err = Progress(L, c, take);
+                if (!err && !guard.Alive()) err = Gone(id);
                 if (err) break;
                 if (sink.kind == NetSinkKind::kCallback) result = 0;
-            } else {
-                BufferSkip(&buffer, consumed);
             }
         }
         if (err || done) break;

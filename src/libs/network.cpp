@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/settings.h"
@@ -26,6 +27,10 @@ bool socketLayerReady = false;
 // handler moves the walk on to its successor.
 enum CursorSlot { kCursorUdp, kCursorServers, kCursorData, kCursorClosed, kCursorCount };
 qbObject* cursors[kCursorCount] = {};
+
+// The connections that sends and receives are working on, innermost last;
+// a freed one's entry becomes null.
+std::vector<qbConnection*> busy;
 
 void MoveCursorsOff(const qbObject* node) {
     for (qbObject*& c : cursors)
@@ -172,7 +177,15 @@ int EnsureSocketLayer() {
     return 0;
 }
 
+NetBusyGuard::NetBusyGuard(qbConnection* c) : slot_(busy.size()) { busy.push_back(c); }
+
+NetBusyGuard::~NetBusyGuard() { busy.resize(slot_); }
+
+bool NetBusyGuard::Alive() const { return busy[slot_] != nullptr; }
+
 void FreeConnection(ScriptState* L, qbConnection* c) {
+    for (qbConnection*& b : busy)
+        if (b == c) b = nullptr;
     Unlink(&connections, c);
     MoveCursorsOff(c);
     std::unique_ptr<qbConnection> owner(c);

@@ -102,6 +102,21 @@ int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length)
 int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait, qbNetSink& sink, size_t* count,
                int* socketResult);
 
+// Marks a connection that a send or receive is working on while callbacks
+// run: a callback may close it, and the engine must then stop touching it.
+class NetBusyGuard {
+public:
+    explicit NetBusyGuard(qbConnection* c);
+    ~NetBusyGuard();
+    NetBusyGuard(const NetBusyGuard&) = delete;
+    NetBusyGuard& operator=(const NetBusyGuard&) = delete;
+    // False once the connection was freed.
+    bool Alive() const;
+
+private:
+    size_t slot_;
+};
+
 // Unlinks and frees one object, moving the dispatcher's cursors off it.
 void FreeConnection(ScriptState* L, qbConnection* c);
 void FreeServer(ScriptState* L, qbServer* s);

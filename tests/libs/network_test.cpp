@@ -145,6 +145,14 @@ int GiveTable(ScriptState* L) {
     VmPushNewTable(L);
     return 1;
 }
+// Closes connection 1, the one being received on.
+int CloseOwn(ScriptState* L) {
+    VmPushCClosure(L, cmdCloseConnection, 0);
+    VmPushNumber(L, 1);
+    VmPCall(L, 1, 0, 0);
+    VmPushNumber(L, 0);
+    return 1;
+}
 
 TEST_F(NetworkTest, ReceiveCallbacksTakeTheDataOrStopTheReceive) {
     ScriptedPeer peer({Send("hello\nworld\nmore\n")});
@@ -169,6 +177,8 @@ TEST_F(NetworkTest, ReceiveCallbacksTakeTheDataOrStopTheReceive) {
     EXPECT_EQ(count, 5);
     EXPECT_EQ(receiveLineWith(Stop), ERR_USERABORT);
     EXPECT_EQ(receiveLineWith(GiveTable), ERR_NUMCALLBACK);
+    EXPECT_EQ(receiveLineWith(CloseOwn), ERR_FINDCLIENT);
+    EXPECT_EQ(*ConnectionListHead(), nullptr);
 }
 
 TEST_F(NetworkTest, PollsReportDataAndTheCloseOnceEach) {
