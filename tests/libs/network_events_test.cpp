@@ -3,6 +3,8 @@
 // dispatcher call.
 #include <sys/socket.h>
 
+#include <cstdio>
+
 #include "display/eventlib_fixture.h"
 #include "libs/network.h"
 
@@ -35,7 +37,8 @@ TEST_F(NetworkEventsTest, ClientsAreAcceptedOnlyWhileAnOnConnectHandlerListens) 
     ASSERT_EQ(getsockname(static_cast<qbServer*>(*ServerListHead())->socket.fd, reinterpret_cast<sockaddr*>(&address),
                           &length),
               0);
-    const std::string port = "#" + std::to_string(ntohs(address.sin_port));
+    char port[16];
+    std::snprintf(port, sizeof port, "#%d", ntohs(address.sin_port));
     ASSERT_EQ(Call("openconnection", {"#10", "\"127.0.0.1\"", port}), 0);
     ASSERT_EQ(Call("openconnection", {"#11", "\"127.0.0.1\"", port}), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

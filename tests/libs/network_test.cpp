@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -371,14 +372,19 @@ TEST_F(NetworkTest, NamesAndTheReachabilityTest) {
     VmSetTop(L, 0);
 
     ScriptedPeer peer({});
-    setenv("QB_ONLINE_PROBE", ("127.0.0.1:" + std::to_string(peer.port())).c_str(), 1);
+    auto probe = [](int port) {
+        char text[32];
+        std::snprintf(text, sizeof text, "127.0.0.1:%d", port);
+        setenv("QB_ONLINE_PROBE", text, 1);
+    };
+    probe(peer.port());
     ASSERT_EQ(Call(cmdIsOnline, 0), 0);
     EXPECT_TRUE(VmToBoolean(L, 1));
     VmSetTop(L, 0);
     int closed = 0;
     const int fd = BindLoopback(SOCK_STREAM, &closed);
     close(fd);
-    setenv("QB_ONLINE_PROBE", ("127.0.0.1:" + std::to_string(closed)).c_str(), 1);
+    probe(closed);
     ASSERT_EQ(Call(cmdIsOnline, 0), 0);
     EXPECT_FALSE(VmToBoolean(L, 1));
     unsetenv("QB_ONLINE_PROBE");
