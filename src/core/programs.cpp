@@ -131,8 +131,15 @@ int RunThroughShell(const std::string& path, const char* args) {
         command += ' ';
         command += args;
     }
-    const int status = std::system(command.c_str());
-    if (status == -1) return ERR_EXECUTE;
+    // Spawned rather than run through system() so that the shell gets the
+    // default signal handling back, SIGPIPE above all.
+    pid_t pid = -1;
+    if (Spawn({"/bin/sh", "-c", command}, {}, &pid) != 0) return ERR_EXECUTE;
+    int status = 0;
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) == -1 && errno == EINTR) {
+    }
+    if (waited != pid) return ERR_EXECUTE;
     if (WIFEXITED(status) && (WEXITSTATUS(status) == 127 || WEXITSTATUS(status) == 126)) return ERR_EXECUTE;
     return 0;
 }

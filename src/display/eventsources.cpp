@@ -96,6 +96,8 @@ const char* SecondString(const char* block) { return block + std::strlen(block) 
 
 void SetEventSourceHooks(const qbEventSourceHooks& h) { hooks = h; }
 
+qbEventSourceHooks GetEventSourceHooks() { return hooks; }
+
 void ResetSourceWalk() { walk = SourceWalk{}; }
 
 int NextMusicRequest(ScriptState* L, qbEventMessage* msg) {

@@ -32,3 +32,5 @@ struct qbEventSourceHooks {
 };
 
 void SetEventSourceHooks(const qbEventSourceHooks& hooks);
+// The hooks now set, so that one subsystem fills its own and keeps the rest.
+qbEventSourceHooks GetEventSourceHooks();

@@ -1,4 +1,286 @@
-// Network objects: none can be created yet.
+// The network library's three object lists, their freeing, the polls that
+// the event dispatcher turns into events, and the library's opening.
 #include "libs/network.h"
 
-void FreeAllNetworkObjects(ScriptState*) {}
+#include <sys/socket.h>
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/settings.h"
+#include "display/eventsources.h"
+#include "libs/netcommands.h"
+
+namespace {
+
+qbObject* connections = nullptr;
+qbObject* servers = nullptr;
+qbObject* udpObjects = nullptr;
+
+int32_t networkTimeout = kDefaultNetworkTimeout;
+bool socketLayerReady = false;
+
+// The dispatcher walks each list from its head with an index cursor; behind
+// it the library keeps the node to poll next, so that freeing that node in a
+// handler moves the walk on to its successor.
+enum CursorSlot { kCursorUdp, kCursorServers, kCursorData, kCursorClosed, kCursorCount };
+qbObject* cursors[kCursorCount] = {};
+
+// The connections that sends and receives are working on, innermost last;
+// a freed one's entry becomes null.
+std::vector<qbConnection*> busy;
+
+void MoveCursorsOff(const qbObject* node) {
+    for (qbObject*& c : cursors)
+        if (c == node) c = node->next;
+}
+
+void Unlink(qbObject** head, qbObject* node) {
+    for (qbObject** link = head; *link; link = &(*link)->next) {
+        if (*link == node) {
+            *link = node->next;
+            break;
+        }
+    }
+}
+
+// One step of a dispatcher walk over a list: the next node from the cursor
+// on whose poll answers 1.
+template <typename Node, typename Poll>
+bool NextInList(qbObject* head, CursorSlot slot, size_t* index, Poll poll, Node** out) {
+    qbObject*& node = cursors[slot];
+    if (*index == 0) node = head;
+    while (node) {
+        Node* candidate = static_cast<Node*>(node);
+        node = node->next;
+        ++*index;
+        if (poll(candidate)) {
+            *out = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool NextUdpDatagram(size_t* index, ObjectID* id) {
+    qbUDPObject* u = nullptr;
+    if (!NextInList(udpObjects, kCursorUdp, index, PollUdpReceive, &u)) return false;
+    *id = IDOf(*u);
+    return true;
+}
+
+bool NextServerClient(size_t* index, ObjectID* server, ObjectID* client) {
+    qbServer* s = nullptr;
+    auto accept = [client](qbServer* candidate) { return AcceptServerClient(candidate, client); };
+    if (!NextInList(servers, kCursorServers, index, accept, &s)) return false;
+    *server = IDOf(*s);
+    return true;
+}
+
+bool NextConnectionData(size_t* index, ObjectID* id) {
+    qbConnection* c = nullptr;
+    if (!NextInList(connections, kCursorData, index, PollConnectionReceive, &c)) return false;
+    *id = IDOf(*c);
+    return true;
+}
+
+bool NextConnectionClosed(size_t* index, ObjectID* id) {
+    qbConnection* c = nullptr;
+    if (!NextInList(connections, kCursorClosed, index, PollConnectionClosed, &c)) return false;
+    *id = IDOf(*c);
+    return true;
+}
+
+// A peek that must not wait.
+qbSocketTimeout NoWait() {
+    qbSocketTimeout tm;
+    TimeoutInit(&tm, 0, 0);
+    return tm;
+}
+
+const ScriptCommand kNetworkCommands[] = {
+    {"OpenConnection", cmdOpenConnection},
+    {"CloseConnection", cmdCloseConnection},
+    {"CreateServer", cmdCreateServer},
+    {"CloseServer", cmdCloseServer},
+    {"SendData", cmdSendData},
+    {"ReceiveData", cmdReceiveData},
+    {"GetConnectionIP", cmdGetConnectionIP},
+    {"GetConnectionPort", cmdGetConnectionPort},
+    {"GetLocalIP", cmdGetLocalIP},
+    {"GetLocalPort", cmdGetLocalPort},
+    {"GetHostName", cmdGetHostName},
+    {"ToIP", cmdToIP},
+    {"ToHostName", cmdToHostName},
+    {"SetNetworkTimeout", cmdSetNetworkTimeout},
+    {"CreateUDPObject", cmdCreateUDPObject},
+    {"CloseUDPObject", cmdCloseUDPObject},
+    {"SendUDPData", cmdSendUDPData},
+    {"ReceiveUDPData", cmdReceiveUDPData},
+    {"IsOnline", cmdIsOnline},
+    {nullptr, nullptr},
+};
+
+const ScriptConstant kNetworkConstants[] = {
+    {"RECEIVEALL", nullptr, kReceiveAll},
+    {"RECEIVEBYTES", nullptr, kReceiveBytes},
+    {"RECEIVELINE", nullptr, kReceiveLine},
+    {"FTPASCII", nullptr, 97},
+    {"FTPBINARY", nullptr, 105},
+    {"DOWNLOADFILE_STATUS", nullptr, 0},
+    {"UPLOADFILE_STATUS", nullptr, 0},
+    {"UPLOADFILE_RESPONSE", nullptr, 1},
+    {"NETWORKCONNECTION", nullptr, kNetworkConnection},
+    {"NETWORKSERVER", nullptr, kNetworkServer},
+    {"NETWORKUDP", nullptr, kNetworkUdp},
+    {"RECEIVEDATA_PACKET", nullptr, 0},
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+qbObject** ConnectionListHead() { return &connections; }
+qbObject** ServerListHead() { return &servers; }
+qbObject** UDPListHead() { return &udpObjects; }
+
+int32_t GetNetworkTimeout() { return networkTimeout; }
+void SetNetworkTimeoutValue(int32_t ms) { networkTimeout = ms; }
+
+void FreeNumberedObject(ScriptState* L, int type, int32_t number) {
+    qbObject* head = type == kConnectionType ? connections : type == kServerType ? servers : udpObjects;
+    for (qbObject* o = head; o; o = o->next) {
+        if (o->id != number || o->handle) continue;
+        if (type == kConnectionType) FreeConnection(L, static_cast<qbConnection*>(o));
+        else if (type == kServerType) FreeServer(L, static_cast<qbServer*>(o));
+        else FreeUDPObject(L, static_cast<qbUDPObject*>(o));
+        return;
+    }
+}
+
+int ListNewObject(ScriptState* L, qbObject* node, NewObjectID id) {
+    qbObject** link = node->type == kConnectionType ? &connections : node->type == kServerType ? &servers : &udpObjects;
+    node->id = id.chooseFlag ? 0 : id.id;
+    node->handle = id.chooseFlag ? node : nullptr;
+    while (*link) link = &(*link)->next;
+    *link = node;
+    if (!id.chooseFlag) return 0;
+    VmPushLightUserdata(L, node);
+    return 1;
+}
+
+int EnsureSocketLayer() {
+    if (socketLayerReady) return 0;
+    if (!IgnoreSigPipe()) return ERR_OPENSOCKET;
+    socketLayerReady = true;
+    return 0;
+}
+
+NetBusyGuard::NetBusyGuard(qbConnection* c) : slot_(busy.size()) { busy.push_back(c); }
+
+NetBusyGuard::~NetBusyGuard() { busy.resize(slot_); }
+
+bool NetBusyGuard::Alive() const { return busy[slot_] != nullptr; }
+
+void FreeConnection(ScriptState* L, qbConnection* c) {
+    for (qbConnection*& b : busy)
+        if (b == c) b = nullptr;
+    Unlink(&connections, c);
+    MoveCursorsOff(c);
+    std::unique_ptr<qbConnection> owner(c);
+    SocketDestroy(&c->socket.fd);
+    FreeObjectDataList(L, &c->data);
+}
+
+void FreeServer(ScriptState* L, qbServer* s) {
+    Unlink(&servers, s);
+    MoveCursorsOff(s);
+    std::unique_ptr<qbServer> owner(s);
+    SocketDestroy(&s->socket.fd);
+    FreeObjectDataList(L, &s->data);
+}
+
+void FreeUDPObject(ScriptState* L, qbUDPObject* u) {
+    Unlink(&udpObjects, u);
+    MoveCursorsOff(u);
+    std::unique_ptr<qbUDPObject> owner(u);
+    SocketDestroy(&u->socket.fd);
+    FreeObjectDataList(L, &u->data);
+}
+
+void FreeAllNetworkObjects(ScriptState* L) {
+    while (connections) FreeConnection(L, static_cast<qbConnection*>(connections));
+    while (servers) FreeServer(L, static_cast<qbServer*>(servers));
+    while (udpObjects) FreeUDPObject(L, static_cast<qbUDPObject*>(udpObjects));
+    if (socketLayerReady) SocketClose();
+    socketLayerReady = false;
+    networkTimeout = kDefaultNetworkTimeout;
+}
+
+int PollConnectionReceive(qbConnection* c) {
+    if (c->dataReported || c->closedReported) return 0;
+    qbSocketTimeout tm = NoWait();
+    if (!BufferIsEmpty(c->socket.buffer) || SocketPeek(c->socket.fd, &tm, false) == 0) {
+        c->dataReported = 1;
+        return 1;
+    }
+    return 0;
+}
+
+int PollConnectionClosed(qbConnection* c) {
+    if (c->closedReported) return 0;
+    qbSocketTimeout tm = NoWait();
+    if (SocketPeek(c->socket.fd, &tm, false) == kSockClosed) {
+        c->closedReported = 1;
+        return 1;
+    }
+    return 0;
+}
+
+int PollUdpReceive(qbUDPObject* u) {
+    if (u->dataReported) return 0;
+    qbSocketTimeout tm = NoWait();
+    if (SocketPeek(u->socket.fd, &tm, true) == 0) {
+        u->dataReported = 1;
+        return 1;
+    }
+    return 0;
+}
+
+int AcceptServerClient(qbServer* s, ObjectID* client) {
+    qbSocketTimeout tm = NoWait();
+    int fd = -1;
+    sockaddr_storage from{};
+    socklen_t length = sizeof from;
+    if (SocketAccept(s->socket.fd, &fd, reinterpret_cast<sockaddr*>(&from), &length, &tm) != 0) return 0;
+    std::unique_ptr<qbConnection> c(new (std::nothrow) qbConnection);
+    if (!c) {
+        SocketDestroy(&fd);
+        return 0;
+    }
+    InitTcpSocket(&c->socket, 0, 0);
+    c->socket.fd = fd;
+    c->type = kConnectionType;
+    c->handle = c.get();
+    *client = IDOf(*c);
+    qbObject** link = &connections;
+    while (*link) link = &(*link)->next;
+    *link = c.release();
+    return 1;
+}
+
+int InitNetworkLibrary(ScriptState* L) {
+    for (qbObject** head : {&connections, &servers, &udpObjects})
+        if (int err = RegisterObjectList(head)) return err;
+    VmRegisterCommands(L, nullptr, kNetworkCommands, 0);
+    VmRegisterConstants(L, kNetworkConstants, 0);
+    if (int err = RegisterCommandTable(kNetworkCommands, "network", kNetworkConstants)) return err;
+    qbEventSourceHooks hooks = GetEventSourceHooks();
+    hooks.nextUdpDatagram = NextUdpDatagram;
+    hooks.nextServerClient = NextServerClient;
+    hooks.nextConnectionData = NextConnectionData;
+    hooks.nextConnectionClosed = NextConnectionClosed;
+    SetEventSourceHooks(hooks);
+    return 0;
+}

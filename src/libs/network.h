@@ -1,6 +1,134 @@
-// The network library's objects.
+// The network library: TCP connections, servers and UDP objects, their send
+// and receive engines, and the polls that report them as events. All I/O
+// runs on the main thread; every wait pumps events and sleeps 1 ms per idle
+// pass.
 #pragma once
 
-struct ScriptState;
+#include <netinet/in.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/objects.h"
+#include "libs/socket.h"
+
+struct ScriptState;
+struct qbFile;
+
+constexpr int kConnectionType = 54;
+constexpr int kServerType = 55;
+constexpr int kUDPObjectType = 56;
+
+constexpr int kReceiveAll = 0;
+constexpr int kReceiveBytes = 1;
+constexpr int kReceiveLine = 2;
+
+constexpr int32_t kDefaultNetworkTimeout = 10000;
+
+struct qbConnection : qbObject {
+    qbTcpSocket socket;
+    int32_t dataReported = 0;
+    int32_t closedReported = 0;
+    // The transfer engine's progress reporting.
+    int32_t progressCallback = 0;
+    int32_t progressCount = 0;
+    int32_t progressTotal = 0;
+    int32_t userdata = 0;
+    int32_t action = 0;
+};
+
+struct qbServer : qbObject {
+    qbTcpSocket socket;
+};
+
+struct qbUDPObject : qbObject {
+    qbUdpSocket socket;
+    int32_t dataReported = 0;
+};
+
+// Opens the library into the table on the stack top; 0 or an error code.
+int InitNetworkLibrary(ScriptState* L);
+// Frees every connection, server and UDP object.
 void FreeAllNetworkObjects(ScriptState* L);
+
+// The one time-out of sends, receives and connects, in milliseconds.
+int32_t GetNetworkTimeout();
+void SetNetworkTimeoutValue(int32_t ms);
+// Initialises the socket layer once; 0 or ERR_OPENSOCKET.
+int EnsureSocketLayer();
+
+// Where received bytes go: exactly one sink per receive.
+enum class NetSinkKind { kString, kCallback, kFile, kBlock, kGrowBlock };
+
+struct qbNetSink {
+    NetSinkKind kind = NetSinkKind::kString;
+    std::string* text = nullptr;          // kString
+    int callback = 0;                     // kCallback: stack index of the function
+    int userdata = 0;                     // kCallback: stack index of the userdata, 0 for none
+    qbFile* file = nullptr;               // kFile
+    uint8_t* block = nullptr;             // kBlock: the caller's block of blockSize bytes
+    size_t blockSize = 0;
+    std::vector<uint8_t>* grow = nullptr;  // kGrowBlock: grows in steps of 16384 bytes
+    size_t used = 0;                       // kBlock and kGrowBlock: bytes stored
+};
+
+// The progress callback of the transfer engine, when a connection has one.
+using NetProgressHook = int (*)(ScriptState* L, qbConnection* c);
+void SetNetProgressHook(NetProgressHook hook);
+
+// The IPv4 address of a dotted text or, failing that, the first of a name's;
+// 0 or the resolver's code.
+int ResolveIPv4(const char* host, in_addr* out);
+// Connects a fresh socket to host:port; 0, or ERR_SOCKET (detail set) or
+// ERR_USERABORT with the socket destroyed.
+int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* socket);
+// Lists a connected socket as a connection under the id (a chosen id frees
+// an old connection of that number first); the new node.
+int AddConnection(ScriptState* L, ObjectID id, bool chooseId, qbConnection** out);
+
+// Sends in pieces of 8192 bytes; the last socket result goes to
+// *socketResult, the count to *sent; 0 or a callback's error.
+int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, size_t* sent, int* socketResult);
+// The same, turning every shortfall into an error (ERR_SENDDATA, ERR_SOCKET,
+// ERR_USERABORT).
+int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length);
+
+// Receives by mode (count for kReceiveBytes) into the sink. The count goes
+// to *count, the last socket result to *socketResult. For the file and block
+// sinks the result is the outcome (ERR_RECVTIMEOUT, ERR_RECVCLOSED ...); for
+// the string and callback sinks only a callback error or user abort fails.
+int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait, qbNetSink& sink, size_t* count,
+               int* socketResult);
+
+// Marks a connection that a send or receive is working on while callbacks
+// run: a callback may close it, and the engine must then stop touching it.
+class NetBusyGuard {
+public:
+    explicit NetBusyGuard(qbConnection* c);
+    ~NetBusyGuard();
+    NetBusyGuard(const NetBusyGuard&) = delete;
+    NetBusyGuard& operator=(const NetBusyGuard&) = delete;
+    // False once the connection was freed.
+    bool Alive() const;
+
+private:
+    size_t slot_;
+};
+
+// Unlinks and frees one object, moving the dispatcher's cursors off it.
+void FreeConnection(ScriptState* L, qbConnection* c);
+void FreeServer(ScriptState* L, qbServer* s);
+void FreeUDPObject(ScriptState* L, qbUDPObject* u);
+
+// The polls of the event dispatcher, each 1 once per occurrence.
+int PollConnectionReceive(qbConnection* c);
+int PollConnectionClosed(qbConnection* c);
+int PollUdpReceive(qbUDPObject* u);
+int AcceptServerClient(qbServer* s, ObjectID* client);
+
+// The list heads, for the library's commands.
+qbObject** ConnectionListHead();
+qbObject** ServerListHead();
+qbObject** UDPListHead();

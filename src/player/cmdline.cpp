@@ -20,6 +20,7 @@
 #include "draw/draw.h"
 #include "draw/graphicslib.h"
 #include "libs/dos.h"
+#include "libs/network.h"
 #include "libs/stringlib.h"
 #include "libs/system.h"
 #include "objects/bgpiclib.h"
@@ -99,7 +100,7 @@ const ScriptCommand kLibraryList[] = {
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
-    {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", nullptr},
+    {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", InitNetworkLibrary},
     {"video", nullptr},        {nullptr, nullptr},
 };
 

@@ -2,6 +2,7 @@
 // as a program, output redirection, and programs that can't be run.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,4 +168,31 @@ TEST_F(ProgramsTest, DocumentsGoToTheOpenerAsOneArgument) {
     ASSERT_GT(pid, 0);
     Wait(pid);
     EXPECT_EQ(Read(opened), "1|" + doc);
+}
+
+// The player ignores SIGPIPE for its sockets; the programs it starts, waited
+// for or not, must find it at its default again.
+TEST_F(ProgramsTest, ProgramsStartWithSigPipeAtItsDefault) {
+    struct sigaction ignore{}, saved{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &saved);
+    const std::string syncLog = Path("sync.txt");
+    const std::string asyncLog = Path("async.txt");
+    const std::string probe = "grep SigIgn /proc/self/status";
+    const int syncErr = RunProgram("/bin/sh", ("-c '" + probe + " > " + syncLog + "'").c_str(), 0, nullptr, nullptr);
+    pid_t pid = -1;
+    const int asyncErr = RunProgram("/bin/sh", ("-c \"" + probe + "\" >" + asyncLog).c_str(), 1, nullptr, &pid);
+    if (asyncErr == 0) Wait(pid);
+    // The shell's own "not found" still means the program never ran.
+    const int missingErr = RunProgram("/bin/sh", "-c 'exit 127'", 0, nullptr, nullptr);
+    sigaction(SIGPIPE, &saved, nullptr);
+    ASSERT_EQ(syncErr, 0);
+    ASSERT_EQ(asyncErr, 0);
+    EXPECT_EQ(missingErr, ERR_EXECUTE);
+    for (const std::string& log : {syncLog, asyncLog}) {
+        const std::string text = Read(log);
+        ASSERT_EQ(text.rfind("SigIgn:", 0), 0u) << text;
+        const unsigned long long mask = std::stoull(text.substr(7), nullptr, 16);
+        EXPECT_EQ(mask & (1ull << (SIGPIPE - 1)), 0u) << log << ": " << text;
+    }
 }

@@ -1,0 +1,89 @@
+// Fuzz target of the network receive engine: the input is what a peer sent
+// before it closed, fed through a socket pair; every receive mode runs into
+// every sink. The peer has closed, so no receive ever waits.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/file.h"
+#include "libs/network.h"
+#include "vm/vm.h"
+
+namespace {
+
+// The largest input the pair's buffer takes without a reader.
+constexpr size_t kMaxInput = 65536;
+
+int KeepGoing(ScriptState* L) {
+    VmPushNumber(L, 0);
+    return 1;
+}
+
+// What a string sink must hold for the mode: the whole input, its first
+// want bytes, or the first line without its carriage returns.
+std::string Expected(const std::string& input, int mode, size_t want) {
+    if (mode == kReceiveAll) return input;
+    if (mode == kReceiveBytes) return input.substr(0, want);
+    std::string line;
+    for (char c : input) {
+        if (c == '\n') break;
+        if (c != '\r') line += c;
+    }
+    return line;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
+    const std::unique_ptr<ScriptState, decltype(&VmClose)> vm(VmOpen(), VmClose);
+    ScriptState* L = vm.get();
+    const qbFilePtr devNull(FileOpen("/dev/null", kFileModeWrite, nullptr));
+    if (!L || !devNull || EnsureSocketLayer() != 0) return 0;
+    SetNetworkTimeoutValue(1);
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const size_t want = size == 0 ? 1 : size / 2 + 1;
+    const NetSinkKind kinds[] = {NetSinkKind::kString, NetSinkKind::kCallback, NetSinkKind::kFile,
+                                 NetSinkKind::kBlock, NetSinkKind::kGrowBlock};
+    for (int mode : {kReceiveAll, kReceiveBytes, kReceiveLine}) {
+        for (NetSinkKind kind : kinds) {
+            int pair[2];
+            if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) return 0;
+            if (size > 0 && write(pair[1], data, size) != static_cast<ssize_t>(size)) __builtin_trap();
+            close(pair[1]);
+            auto c = std::make_unique<qbConnection>();
+            InitTcpSocket(&c->socket, 0, 0);
+            c->socket.fd = pair[0];
+            std::string text;
+            std::vector<uint8_t> block(size / 3 + 1), grown;
+            qbNetSink sink;
+            sink.kind = kind;
+            sink.text = &text;
+            sink.file = devNull.get();
+            sink.block = block.data();
+            sink.blockSize = block.size();
+            sink.grow = &grown;
+            VmSetTop(L, 0);
+            VmPushCClosure(L, KeepGoing, 0);
+            sink.callback = 1;
+            size_t count = 0;
+            int result = 0;
+            const int err = NetReceive(L, c.get(), mode, want, true, sink, &count, &result);
+            SocketDestroy(&c->socket.fd);
+            if (count > size) __builtin_trap();
+            if (err != 0 && err != ERR_MEM && err != ERR_RECVCLOSED && err != ERR_RECVTIMEOUT) __builtin_trap();
+            if (kind == NetSinkKind::kString && (err != 0 || text != Expected(input, mode, want))) __builtin_trap();
+            if (kind == NetSinkKind::kBlock && sink.used >= block.size() && mode == kReceiveLine) __builtin_trap();
+            if (kind == NetSinkKind::kGrowBlock && err == 0 &&
+                std::string(grown.begin(), grown.begin() + static_cast<long>(sink.used)) != Expected(input, mode, want))
+                __builtin_trap();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,269 @@
+// The network library's engines: connecting, sending in pieces and receiving
+// by mode into one sink. Every wait pumps events between its passes; an idle
+// pass waits at most 1 ms on the socket, so data arriving ends it early.
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/file.h"
+#include "core/ostime.h"
+#include "core/settings.h"
+#include "display/eventlib.h"
+#include "display/events.h"
+#include "libs/network.h"
+
+namespace {
+
+NetProgressHook progressHook = nullptr;
+constexpr size_t kGrowStep = 16384;
+
+TimeValue Since(int64_t startMicros) {
+    const int64_t d = std::max<int64_t>(0, GetMonotonicMicros() - startMicros);
+    return TimeValue{static_cast<uint32_t>(d / 1000000), static_cast<uint32_t>(d % 1000000)};
+}
+
+void IdleWait(int fd, short events) {
+    pollfd p{fd, events, 0};
+    poll(&p, 1, 1);
+}
+
+// One pump between passes: 0, or the error (ERR_USERABORT for a quit) that
+// ends the wait.
+int Pump(ScriptState* L) {
+    int error = 0;
+    if (PumpEvents(L, 0, nullptr, &error)) return error ? error : ERR_USERABORT;
+    return 0;
+}
+
+int Progress(ScriptState* L, qbConnection* c, size_t n) {
+    if (!c->progressCallback || n == 0) return 0;
+    c->progressCount += static_cast<int32_t>(n);
+    return progressHook ? progressHook(L, c) : 0;
+}
+
+// Calls the receive callback with one piece; 0 to go on.
+int CallReceiveCallback(ScriptState* L, const qbNetSink& sink, const uint8_t* data, size_t n, size_t total) {
+    VmPushValue(L, sink.callback);
+    VmPushNewTable(L);
+    SetTableFieldInt(L, "action", 0);
+    SetTableFieldInt(L, "size", static_cast<int32_t>(n));
+    SetTableFieldFloat(L, "total", static_cast<double>(total));
+    VmPushString(L, "data");
+    VmPushLString(L, reinterpret_cast<const char*>(data), n);
+    VmRawSet(L, -3);
+    if (sink.userdata) {
+        VmPushString(L, "userdata");
+        VmPushValue(L, sink.userdata);
+        VmRawSet(L, -3);
+    }
+    SetRuntimeTag(kTagCallbackNesting, 1);
+    const int err = VmPCall(L, 1, 1, 0);
+    SetRuntimeTag(kTagCallbackNesting, 0);
+    if (err) return err;
+    int result = 0;
+    if (VmType(L, -1) == kTypeBoolean) {
+        result = VmToBoolean(L, -1) ? 1 : 0;
+    } else if (VmType(L, -1) == kTypeNumber) {
+        result = VmToNumber(L, -1) == 1 ? 1 : 0;
+    } else {
+        VmSetTop(L, -2);
+        return ERR_NUMCALLBACK;
+    }
+    VmSetTop(L, -2);
+    if (result == 1 || EventQuitRequested()) return ERR_USERABORT;
+    return 0;
+}
+
+// A callback closed the connection that its send or receive works on.
+int Gone(int32_t id) {
+    SetErrorArgIndex(id);
+    return ERR_FINDCLIENT;
+}
+
+// Hands one piece to the sink; total counts the bytes so far, this piece
+// included. 0 or the error that ends the receive.
+int Deliver(ScriptState* L, qbNetSink& sink, const uint8_t* data, size_t n, size_t total, bool line) {
+    switch (sink.kind) {
+        case NetSinkKind::kString: sink.text->append(reinterpret_cast<const char*>(data), n); return 0;
+        case NetSinkKind::kCallback: return CallReceiveCallback(L, sink, data, n, total);
+        case NetSinkKind::kFile: return FileWriteBytes(sink.file, data, n) == n ? 0 : ERR_WRITE;
+        case NetSinkKind::kBlock: {
+            const size_t room = sink.blockSize - std::min(sink.blockSize, sink.used + (line ? 1 : 0));
+            if (n > room) return ERR_MEM;
+            std::memcpy(sink.block + sink.used, data, n);
+            sink.used += n;
+            return 0;
+        }
+        case NetSinkKind::kGrowBlock: {
+            if (sink.grow->size() < sink.used + n) sink.grow->resize((sink.used + n + kGrowStep - 1) / kGrowStep * kGrowStep);
+            std::memcpy(sink.grow->data() + sink.used, data, n);
+            sink.used += n;
+            return 0;
+        }
+    }
+    return 0;
+}
+
+// The bytes of a line run up to the next CR or LF.
+size_t PlainRun(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] == '\n' || p[i] == '\r') return i;
+    return n;
+}
+
+}  // namespace
+
+void SetNetProgressHook(NetProgressHook hook) { progressHook = hook; }
+
+int ResolveIPv4(const char* host, in_addr* out) {
+    if (inet_pton(AF_INET, host, out) == 1) return 0;
+    hostent entry{};
+    std::vector<char> buffer;
+    if (int err = SocketGetHostByName(host, &entry, buffer)) return err;
+    if (entry.h_addrtype != AF_INET || !entry.h_addr_list || !entry.h_addr_list[0]) return NO_ADDRESS;
+    std::memcpy(out, entry.h_addr_list[0], sizeof *out);
+    return 0;
+}
+
+int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
+    InitTcpSocket(s, -1, -1);
+    if (int err = SocketCreate(&s->fd, AF_INET, SOCK_STREAM, 0)) {
+        SetErrorDetail(SocketErrorText(err));
+        return ERR_SOCKET;
+    }
+    TimeoutMarkStart(&s->timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    int err = ResolveIPv4(host, &address.sin_addr);
+    int pumpError = 0;
+    if (err) {
+        SetErrorDetail(ResolverErrorText(err));
+    } else {
+        err = SocketConnect(L, s->fd, reinterpret_cast<sockaddr*>(&address), sizeof address, GetNetworkTimeout(),
+                            &pumpError);
+        if (err) SetErrorDetail(SocketErrorText(err));
+    }
+    if (!err) {
+        TimeoutInit(&s->timeout, 0, 0);
+        return 0;
+    }
+    SocketDestroy(&s->fd);
+    if (EventQuitRequested()) return ERR_USERABORT;
+    if (pumpError > 0) return pumpError;
+    return ERR_SOCKET;
+}
+
+int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, size_t* sent, int* socketResult) {
+    *sent = 0;
+    *socketResult = 0;
+    const auto* p = static_cast<const uint8_t*>(data);
+    const NetBusyGuard guard(c);
+    const int32_t id = c->id;
+    int64_t lastProgress = GetMonotonicMicros();
+    while (*sent < length) {
+        if (Pump(L)) break;
+        size_t n = 0;
+        const int result =
+            SocketSend(c->socket.fd, p + *sent, std::min(length - *sent, kSocketBufferSize), &n, &c->socket.timeout);
+        *socketResult = result;
+        *sent += n;
+        c->socket.buffer.sent += static_cast<uint32_t>(n);
+        if (int err = Progress(L, c, n)) return err;
+        if (!guard.Alive()) return Gone(id);
+        if (n > 0) lastProgress = GetMonotonicMicros();
+        if (result == 0) continue;
+        if (result != kSockTimeout) break;
+        if (n == 0 && TimeoutExpired(Since(lastProgress), GetNetworkTimeout())) break;
+        IdleWait(c->socket.fd, POLLOUT);
+    }
+    return 0;
+}
+
+int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length) {
+    size_t sent = 0;
+    int result = 0;
+    const int err = NetSend(L, c, data, length, &sent, &result);
+    if (EventQuitRequested()) return ERR_USERABORT;
+    if (err) return err;
+    if (result != 0 && result != kSockTimeout) {
+        SetErrorDetail(SocketErrorText(result));
+        return ERR_SOCKET;
+    }
+    return sent < length ? ERR_SENDDATA : 0;
+}
+
+int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait, qbNetSink& sink, size_t* count,
+               int* socketResult) {
+    qbReceiveBuffer& buffer = c->socket.buffer;
+    const NetBusyGuard guard(c);
+    const int32_t id = c->id;
+    const bool line = mode == kReceiveLine;
+    const bool perByte = line && sink.kind == NetSinkKind::kCallback;
+    TimeoutMarkStart(&c->socket.timeout);
+    int64_t lastData = GetMonotonicMicros();
+    size_t total = 0;
+    bool done = false;
+    int result = 0;
+    int err = 0;
+    while (!err && !done) {
+        result = 0;
+        while (!done && result == 0) {
+            if ((err = Pump(L))) break;
+            if (BufferIsEmpty(buffer)) result = BufferFill(&buffer);
+            const size_t available = BufferAvailable(buffer);
+            if (available == 0) continue;
+            lastData = GetMonotonicMicros();
+            const uint8_t* p = buffer.data + buffer.first;
+            size_t take = available;
+            size_t consumed = available;
+            if (mode == kReceiveBytes) {
+                take = consumed = std::min(available, want - total);
+                done = total + take == want;
+            } else if (line) {
+                take = perByte ? std::min<size_t>(1, PlainRun(p, available)) : PlainRun(p, available);
+                consumed = take;
+                if (take == 0) {
+                    consumed = 1;
+                    done = p[0] == '\n';
+                }
+            }
+            // Consumed before the sink sees it: a callback may receive on
+            // this connection itself. The piece stays in place until the
+            // next refill, and the callback gets its own copy.
+            BufferSkip(&buffer, consumed);
+            if (take > 0) {
+                total += take;
+                err = Deliver(L, sink, p, take, total, line);
+                if (!err && guard.Alive()) err = Progress(L, c, take);
+                if (!err && !guard.Alive()) err = Gone(id);
+                if (err) break;
+                if (sink.kind == NetSinkKind::kCallback) result = 0;
+            }
+        }
+        if (err || done) break;
+        if (result != kSockTimeout || !wait) break;
+        if (TimeoutExpired(Since(lastData), GetNetworkTimeout())) break;
+        IdleWait(c->socket.fd, POLLIN);
+    }
+    if (mode == kReceiveAll && result == kSockClosed && total > 0) result = 0;
+    *count = total;
+    *socketResult = result;
+    if (line && sink.kind == NetSinkKind::kBlock && sink.used < sink.blockSize) sink.block[sink.used] = 0;
+    if (EventQuitRequested()) return ERR_USERABORT;
+    if (err) return err;
+    if (sink.kind == NetSinkKind::kString || sink.kind == NetSinkKind::kCallback) {
+        c->dataReported = 0;
+        return 0;
+    }
+    switch (result) {
+        case 0: return 0;
+        case kSockTimeout: return ERR_RECVTIMEOUT;
+        case kSockClosed: return ERR_RECVCLOSED;
+        default: SetErrorDetail(SocketErrorText(result)); return ERR_SOCKET;
+    }
+}
