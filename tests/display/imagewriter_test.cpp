@@ -121,7 +121,7 @@ TEST(ImageWriter, PackedRowsMatchAPlainReference) {
     // Widths around the four-pixel packing and its tail, rows taken from a
     // wider buffer, and pictures taller than one 64 KB block.
     uint32_t seed = 12345;
-    for (int32_t width : {1, 2, 3, 4, 5, 7, 8, 9, 13, 1000}) {
+    for (int32_t width : {1, 2, 3, 4, 5, 7, 8, 9, 13, 16, 17, 31, 1000}) {
         for (int32_t extra : {0, 3}) {
             const int32_t height = width == 1000 ? 70 : 5;
             const int32_t rowPixels = width + extra;
