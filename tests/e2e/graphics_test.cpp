@@ -78,6 +78,48 @@ TEST_F(PlayerGraphicsTest, GetAttributeAnswersFromTheObjectsRecords) {
     LOADK 4 #1
     CALL 1 4 0
     CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getattribute"
+    LOADK 2 #21
+    LOADK 3 #0
+    LOADK 4 #28
+    CALL 1 4 0
+    CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getattribute"
+    LOADK 2 #21
+    LOADK 3 #0
+    LOADK 4 #29
+    CALL 1 4 0
+    CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getattribute"
+    LOADK 2 #21
+    LOADK 3 #0
+    LOADK 4 #42
+    CALL 1 4 0
+    CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getattribute"
+    LOADK 2 #21
+    LOADK 3 #0
+    LOADK 4 #86
+    CALL 1 4 0
+    CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getattribute"
+    LOADK 2 #21
+    LOADK 3 #0
+    LOADK 4 #89
+    CALL 1 4 0
+    CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "getattribute"
+    LOADK 2 #21
+    LOADK 3 #0
+    LOADK 4 #55
+    CALL 1 4 0
+    CALL 0 0 1
 .line 2
     GETGLOBAL 0 "createbrush"
     LOADK 1 #1
@@ -114,6 +156,7 @@ TEST_F(PlayerGraphicsTest, GetAttributeAnswersFromTheObjectsRecords) {
 .end
 )");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "640\n480\n0\n2\n");
+    // The dummy driver's one monitor is 1024 x 768; a window, no double buffer.
+    EXPECT_EQ(r.out, "640\n480\n1024\n768\n1\n1\n1\n0\n0\n2\n");
     EXPECT_NE(r.err.find("Unknown attribute specified!"), std::string::npos) << r.err;
 }
