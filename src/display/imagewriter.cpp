@@ -80,13 +80,15 @@ __attribute__((target("ssse3"))) void PackBMPRowSsse3(const uint32_t* src, int32
     const __m128i drop = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     int32_t x = 0;
     for (; x + 16 <= width; x += 16, out += 48) {
-        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x)), drop);
-        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + 4)), drop);
-        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + 8)), drop);
-        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x + 12)), drop);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(a, _mm_slli_si128(b, 12)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+        const auto* in = reinterpret_cast<const __m128i*>(src + x);
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), drop);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), drop);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), drop);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), drop);
+        auto* to = reinterpret_cast<__m128i*>(out);
+        _mm_storeu_si128(to, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(to + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(to + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
     }
     PackBMPRowPortable(src, width, out - static_cast<size_t>(x) * 3, x);
 }

@@ -29,17 +29,17 @@ namespace {
 // Attribute numbers (the script's ATTR constants).
 enum : int32_t {
     kWidth = 0, kHeight = 1, kMaxWidth = 2, kMaxHeight = 3, kBGPic = 4, kTransparentColour = 5, kLayers = 6,
-    kXPos = 7, kYPos = 8, kType = 9, kVisible = 10, kNumFrames = 11, kCurFrame = 12, kLayerID = 13,
-    kDuration = 14, kHasMask = 16, kHasAlpha = 17, kPosition = 18, kFormat = 19, kCursorX = 21, kCursorY = 22,
-    kBorderLeft = 24, kBorderTop = 25, kBorderRight = 26, kBorderBottom = 27, kHostWidth = 28, kHostHeight = 29,
-    kFontAscender = 30, kFontDescender = 31, kFontName = 32, kFontSize = 33, kFontScalable = 34, kFontAA = 35,
-    kText = 36, kFrameDelay = 37, kPointer = 38, kClipRegion = 39, kState = 40, kActive = 41, kMode = 42, kScaleMode = 43,
+    kXPos = 7, kYPos = 8, kType = 9, kVisible = 10, kNumFrames = 11, kCurFrame = 12, kLayerID = 13, kDuration = 14,
+    kHasMask = 16, kHasAlpha = 17, kPosition = 18, kFormat = 19, kCursorX = 21, kCursorY = 22, kBorderLeft = 24,
+    kBorderTop = 25, kBorderRight = 26, kBorderBottom = 27, kHostWidth = 28, kHostHeight = 29, kFontAscender = 30,
+    kFontDescender = 31, kFontName = 32, kFontSize = 33, kFontScalable = 34, kFontAA = 35, kText = 36,
+    kFrameDelay = 37, kPointer = 38, kClipRegion = 39, kState = 40, kActive = 41, kMode = 42, kScaleMode = 43,
     kScaleWidth = 44, kScaleHeight = 45, kBorderless = 46, kFixed = 47, kSizeable = 48, kNoHide = 49,
     kNoModeSwitch = 50, kTitle = 51, kOutputDevice = 54, kDoubleBuffer = 55, kHostDepth = 56, kFunction = 58,
-    kUserData = 59, kNoClose = 61, kGroup = 62, kMaskMode = 63, kAlphaIntensity = 64, kRawXPos = 65,
-    kRawYPos = 66, kRawWidth = 67, kRawHeight = 68, kLayersOn = 69, kOrientation = 70, kKeyboard = 71, kCanSeek = 72,
-    kHardware = 73, kZPos = 74, kDensity = 77, kXDPI = 78, kYDPI = 79, kID = 82, kPlaying = 83, kPaused = 84, kDisplayAttr = 85, kMonitor = 86,
-    kAdapter = 87, kMenu = 88, kHostMonitors = 89, kLoader = 91,
+    kUserData = 59, kNoClose = 61, kGroup = 62, kMaskMode = 63, kAlphaIntensity = 64, kRawXPos = 65, kRawYPos = 66,
+    kRawWidth = 67, kRawHeight = 68, kLayersOn = 69, kOrientation = 70, kKeyboard = 71, kCanSeek = 72,
+    kHardware = 73, kZPos = 74, kDensity = 77, kXDPI = 78, kYDPI = 79, kID = 82, kPlaying = 83, kPaused = 84,
+    kDisplayAttr = 85, kMonitor = 86, kAdapter = 87, kMenu = 88, kHostMonitors = 89, kLoader = 91,
 };
 
 constexpr int32_t kTypeBGPic = 1, kTypeBrush = 3, kTypeDisplay = 21, kTypeAsyncDraw = 37, kTypeEventHandler = 40,
@@ -205,7 +205,8 @@ int DisplayGet(const qbAttributeQuery& q) {
     case kLayers: return Number(L, d->bgpic ? CountLayers(d->bgpic) : 0);
     case kXPos: return Number(L, d->x);
     case kYPos: return Number(L, d->y);
-    case kPointer: return ID(L, d->pointer && (d->pointer->id || d->pointer->handle != d->pointer) ? d->pointer : nullptr);
+    // A pointer the script freed while shown has no id any more.
+    case kPointer: return ID(L, d->pointer && !d->pointer->deferredFree ? d->pointer : nullptr);
     case kState: return Number(L, d->state);
     case kMode: return Number(L, d->fullScreen ? 2 : 1);
     case kScaleMode: return Number(L, d->autoscale ? 1 : d->layerScale ? 2 : 0);

@@ -111,8 +111,8 @@ int TransformClipRegion(ScriptState* L, const qbClipRegionObject* region, const 
     if (!t.displayScaling && placed) {
         double byRows[4];
         Transpose(t.positionMatrix, byRows);
-        const qbRect box =
-            GetAnchoredTransformBounds(region->x, region->y, region->width, region->height, anchor[0], anchor[1], byRows);
+        const qbRect box = GetAnchoredTransformBounds(region->x, region->y, region->width, region->height, anchor[0],
+                                                      anchor[1], byRows);
         placedX = ClampToInt32(std::trunc(box.x * sx));
         placedY = ClampToInt32(std::trunc(box.y * sy));
     }

@@ -108,6 +108,17 @@ TEST_F(AttributeTest, DisplaysAnswerForTheCurrentOneAtIdZero) {
     EXPECT_EQ(VmToNumber(L_, 3), 0);
     ASSERT_EQ(Get(21, 0, kTitle), 0);
     EXPECT_EQ(Str(1), display_->title);
+    // The pointer: none, then one with an automatic id.
+    EXPECT_EQ(Answer(21, 0, 38), -1);
+    VmSetTop(L_, 0);
+    VmPushNil(L_);
+    VmPushNumber(L_, 36);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("CreatePointer", 3, 1), 0);
+    void* pointer = VmToUserdata(L_, -1);
+    ASSERT_EQ(Run("SetPointer", 1), 0);
+    ASSERT_EQ(Get(21, 0, 38), 0);
+    EXPECT_EQ(VmToUserdata(L_, 1), pointer);
     EXPECT_EQ(Get(21, 7, kWidth), ERR_FINDDISPLAY);
     EXPECT_EQ(Get(21, 0, kXServer), ERR_UNKNOWNATTR);
     EXPECT_EQ(Text(ERR_UNKNOWNATTR), "Unknown attribute specified!");

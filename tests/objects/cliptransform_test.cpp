@@ -47,7 +47,8 @@ protected:
     static std::string Bits(const qbClipRegionObject* r) {
         std::string s;
         for (int32_t y = 0; y < r->height; ++y) {
-            for (int32_t x = 0; x < r->width; ++x) s += r->mask ? (ReadBitmapPixel(r->mask, x, y, true) ? '#' : '.') : '#';
+            for (int32_t x = 0; x < r->width; ++x)
+                s += !r->mask || ReadBitmapPixel(r->mask, x, y, true) ? '#' : '.';
             s += '\n';
         }
         return s;
