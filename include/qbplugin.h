@@ -250,6 +250,28 @@ typedef struct qbSampleSaveRecord {
 } qbSampleSaveRecord;
 typedef int (*qbSaveSampleFunc)(const char* name, const qbSampleSaveRecord* sample);
 
+/* What an image saver's SaveImage gets. A true-colour format gets ARGB words
+ * (4 x width bytes a row); any other one palette index a byte (width bytes a
+ * row) and the palette of $RRGGBB words. SaveImage answers non-zero when the
+ * file was written. */
+typedef struct qbImageSaveRequest {
+    uint64_t format;          /* the format id the saver registered */
+    const char* fileName;
+    const void* pixels;
+    const uint32_t* palette;  /* null for true colour */
+    int32_t width;
+    int32_t height;
+    int32_t rowBytes;
+    int32_t colourCount;      /* palette entries */
+    int32_t transparentIndex; /* with QBSAVEIMAGE_TRANSPARENT */
+    int32_t quality;          /* 0-100, for lossy formats */
+    uint32_t flags;           /* QBSAVEIMAGE_* */
+    uint32_t reserved;
+} qbImageSaveRequest;
+#define QBSAVEIMAGE_ALPHA 1u       /* the alpha bytes count (formats with QBSAVER_ALPHA) */
+#define QBSAVEIMAGE_TRANSPARENT 2u /* a palette entry is transparent */
+typedef int (*qbSaveImageFunc)(const qbImageSaveRequest* request);
+
 /* GetExtensions bits of the library capability: the plugin exports
  * GetLibraryCount and SetCurrentLibrary; its libraries are registered when
  * it is required rather than when it is loaded. */
@@ -483,6 +505,7 @@ QBPLUGIN_STATIC_ASSERT(offsetof(qbRequireTagNode, number) == 24 && sizeof(qbRequ
                        "require tag node");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListEntry) == 16, "plugin list entry");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbSaverFormat) == 24, "saver format entry");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbImageSaveRequest) == 64, "image save request");
 
 #ifndef QBPLUGIN_HOST
 QBPLUGIN_STATIC_ASSERT(sizeof(qbImageLoadRequest) == 13 * 4, "thirteen 32-bit words");
@@ -510,6 +533,7 @@ QBPLUGIN_EXPORT int GetLibraryCount(void);
 QBPLUGIN_EXPORT void SetCurrentLibrary(int index);
 /* Savers. */
 QBPLUGIN_EXPORT void RegisterImageSaver(qbSaverFormat* format);
+QBPLUGIN_EXPORT int SaveImage(const qbImageSaveRequest* request);
 QBPLUGIN_EXPORT void RegisterAnimSaver(qbSaverFormat* format);
 QBPLUGIN_EXPORT void RegisterSampleSaver(qbSaverFormat* format);
 #endif

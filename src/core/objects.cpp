@@ -2,6 +2,7 @@
 // plugins added. Object handles are only ever compared with the records'.
 #include "core/objects.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -94,6 +95,20 @@ int ListObjectsOfType(ScriptState* L, int type) {
     });
     return count;
 }
+
+int CountObjectsOfType(int type) {
+    // A list registered twice (by two libraries that share it) counts once.
+    std::vector<qbObject**> seen;
+    int count = 0;
+    for (const ObjectTypeNode& node : Registry().nodes) {
+        if (!node.head || std::find(seen.begin(), seen.end(), node.head) != seen.end()) continue;
+        seen.push_back(node.head);
+        for (const qbObject* o = *node.head; o; o = o->next) count += o->type == type;
+    }
+    return count;
+}
+
+int NextObjectTypeNumber() { return Registry().nextTypeId; }
 
 int FindObjectTypeByName(const char* name) {
     if (!name) return -1;

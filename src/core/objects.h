@@ -41,6 +41,10 @@ int GetObjectTypeOfHandle(const void* handle);
 // Stores the ids of all objects of the type into the table on the stack top
 // at the keys 0, 1, 2 ... (in registration and list order); the count.
 int ListObjectsOfType(ScriptState* L, int type);
+// How many objects of the type the registered lists hold now.
+int CountObjectsOfType(int type);
+// The first type number no registration has handed out yet.
+int NextObjectTypeNumber();
 // The registered type of that name (without letter case), or -1.
 int FindObjectTypeByName(const char* name);
 // Frees every registry node; the records stay their libraries'.

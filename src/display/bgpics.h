@@ -72,7 +72,7 @@ struct qbBGPic : qbObject {
     int32_t layersDirty = 0;
     qbBGPicFill fill;
     int32_t regenerate = 0;
-    int32_t loaderWord = 0;
+    uintptr_t loaderWord = 0;  // the loader value of the picture (inbuilt, native or the plugin)
     int32_t madeByDisplay = 0;
     // The event library's buttons on this picture; freed with it.
     std::shared_ptr<qbButtonList> buttons;

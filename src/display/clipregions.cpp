@@ -34,7 +34,7 @@ void FreeUnusedClipRegions(ScriptState* L) {
     while (o) {
         auto* r = static_cast<qbClipRegionObject*>(o);
         o = o->next;
-        if (r->deferredFree && !IsClipRegionInUse(r)) FreeClipRegionRecord(L, r);
+        if ((r->deferredFree || r->temporary) && !IsClipRegionInUse(r)) FreeClipRegionRecord(L, r);
     }
 }
 

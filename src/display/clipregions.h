@@ -46,8 +46,8 @@ bool IsClipRegionInUse(const qbClipRegion* region);
 
 // Unlinks the region and frees it with its mask and named data.
 void FreeClipRegionRecord(ScriptState* L, qbClipRegionObject* region);
-// Frees the regions whose freeing waited for their layers and that no
-// layer uses any more.
+// Frees the regions whose freeing waited for their layers, and the
+// transformed copies made for layers, that no layer uses any more.
 void FreeUnusedClipRegions(ScriptState* L);
 // Shutdown: every region, whoever uses it.
 void FreeAllClipRegions(ScriptState* L);

@@ -172,6 +172,16 @@ int cmdInstallEventHandler(ScriptState* L) {
 
 const qbHandlerSlot& ObjectHandler(int slot) { return objectHandlers[slot]; }
 
+const qbHandlerSlot* FindHandlerSlotByName(const qbDisplay* d, const char* name) {
+    static const qbHandlerSlot none;  // without a display no input handler is installed
+    if (!name) return nullptr;
+    for (int i = 0; i < kDisplayHandlerSlots; ++i)
+        if (strcasecmp(kDisplayHandlerNames[i], name) == 0) return d ? &d->handlers[i] : &none;
+    for (int i = 0; i < kObjectHandlerSlots; ++i)
+        if (strcasecmp(kObjectHandlerNames[i], name) == 0) return &objectHandlers[i];
+    return nullptr;
+}
+
 void FreeObjectHandlers(ScriptState* L) {
     if (NetworkHandlerInstalled()) ReleasePollInterval(L, kNetworkPollUser);
     for (qbHandlerSlot& slot : objectHandlers) {

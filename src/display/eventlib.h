@@ -189,6 +189,15 @@ void SetLayerButtonHooks(const qbLayerButtonHooks* hooks);
 
 // The installed handler of an object event.
 const qbHandlerSlot& ObjectHandler(int slot);
+// The handler slot of a name (without letter case): the display's input
+// handlers, then the object events; null for any other name.
+const qbHandlerSlot* FindHandlerSlotByName(const qbDisplay* display, const char* name);
+
+// An interval's or timeout's function and userdata references (-1 none)
+// and period: 0, or the lookup's error (ERR_FINDINTERVAL, ERR_FINDTIMEOUT,
+// ERR_FINDARRAY for a handle).
+int GetTimerObjectInfo(int type, ObjectID id, int* function, int* userData, int* period);
+int CountTimerObjects(int type);
 
 // User event types: kind 0 types fill the message table through their fill
 // hook (the table is at the stack top); kind 1 types call the script

@@ -235,3 +235,15 @@ void FreeIntervalsAndTimeouts(ScriptState* L) {
     }
     timerAdapter = TimerAdapter{};
 }
+
+int GetTimerObjectInfo(int type, ObjectID id, int* function, int* userData, int* period) {
+    IntervalList& list = ListOf(type);
+    auto it = Find(list, id);
+    if (it == list.end()) return NotFound(type, id);
+    *function = (*it)->function;
+    *userData = (*it)->userData;
+    *period = (*it)->period;
+    return 0;
+}
+
+int CountTimerObjects(int type) { return static_cast<int>(ListOf(type).size()); }

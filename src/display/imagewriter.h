@@ -32,14 +32,15 @@ struct qbByteSink {
     void* context = nullptr;
 };
 
-// The 24-bit BMP of width x height ARGB pixels (top row first) into the
-// sink, bottom row first. 0, ERR_WRITE when the sink takes less than it is
-// given, ERR_MEM.
-int WriteBMP(const qbByteSink& sink, const uint32_t* pixels, int32_t width, int32_t height);
+// The 24-bit BMP of width x height ARGB pixels (top row first, rows
+// rowPixels apart; 0 for width) into the sink, bottom row first. 0,
+// ERR_WRITE when the sink takes less than it is given, ERR_MEM.
+int WriteBMP(const qbByteSink& sink, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowPixels = 0);
 
 // 0 or the error: ERR_WRITEFILE (the file name as detail), ERR_WRITE,
 // ERR_CLOSEFILE, ERR_MEM, ERR_UNSUPPORTEDFEAT for ILBM (the format name as
-// detail), ERR_UNKNOWNIMGOUT for other codes.
+// detail), the plugin saver's error for codes from kFirstPluginImageFormat,
+// ERR_UNKNOWNIMGOUT for other codes.
 int WriteImageFile(int32_t format, const uint32_t* pixels, int32_t width, int32_t height, const char* fileName,
                    int32_t keyColour, bool hasAlpha, const qbImageSaveOptions& options);
 
@@ -51,3 +52,20 @@ int SaveBitmapImage(int32_t format, qbBitmap* bitmap, int32_t width, int32_t hei
 
 // PNG of 4 x width row bytes; on failure the file name is the detail.
 int SavePixelsPNG(const char* fileName, const uint32_t* pixels, int32_t width, int32_t height, bool hasAlpha);
+
+// Image-saver plugins live above the display: the plugin layer installs the
+// writer of codes from kFirstPluginImageFormat. It answers 0,
+// ERR_UNKNOWNIMGOUT when no saver registered the code, ERR_SAVEIMAGE when
+// the saver fails, or ERR_MEM. Without it every such code is unknown.
+struct qbPluginImageSave {
+    int32_t format = 0;
+    const uint32_t* pixels = nullptr;  // ARGB, width a row
+    int32_t width = 0;
+    int32_t height = 0;
+    const char* fileName = nullptr;
+    int32_t keyColour = -1;  // $RRGGBB or -1
+    bool hasAlpha = false;
+    qbImageSaveOptions options;
+};
+using PluginImageSaverHook = int (*)(const qbPluginImageSave& request);
+void SetPluginImageSaverHook(PluginImageSaverHook hook);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/numbers.h"
 #include "imaging/bitmap.h"
 
 namespace {
@@ -12,10 +13,12 @@ namespace {
 // Where the edge (xl, yl)-(xh, yh) crosses scan line y. The division is
 // single precision and the rounding double, which fixes which pixel an
 // edge ends on.
+// Differences are taken in 64 bits, and the result is kept to 32: points
+// may lie anywhere in 32-bit space.
 int32_t Crossing(int32_t xl, int32_t yl, int32_t xh, int32_t yh, int32_t y) {
-    const int64_t product = int64_t{xh - xl} * (y - yl);
-    const float step = static_cast<float>(product) / static_cast<float>(yh - yl);
-    return static_cast<int32_t>(static_cast<double>(step) + 0.5 + xl);
+    const int64_t product = (int64_t{xh} - xl) * (int64_t{y} - yl);
+    const float step = static_cast<float>(product) / static_cast<float>(int64_t{yh} - yl);
+    return ClampToInt32(static_cast<double>(step) + 0.5 + xl);
 }
 
 void SetSpan(uint8_t* row, int32_t x0, int32_t x1) {

@@ -17,6 +17,7 @@
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
+#include "draw/attributes.h"
 #include "draw/graphicsobjects.h"
 #include "objects/objectoptions.h"
 
@@ -96,6 +97,7 @@ const ScriptCommand kGraphicsCommands[] = {
     {"HidePointer", cmdHidePointer},
     {"SetPointer", cmdSetPointer},
     {"ShowPointer", cmdShowPointer},
+    {"GetAttribute", cmdGetAttribute},
     {"GetPen", cmdGetPen},
     {"VWait", VWait},
     {"SetFPSLimit", cmdSetFPSLimit},
@@ -179,6 +181,7 @@ int InitGraphicsLibrary(ScriptState* L) {
     Tags() = GraphicsTags{};
     InitDisplayObjectDefaults();
     InstallClipRegionHooks();
+    InstallBuiltInAttributeRows();
     if (int err = AddSetTagHook(&SetGraphicsTag)) return err;
     if (int err = AddGetTagHook(&GetGraphicsTag)) return err;
     // Registration raises on failure; its result only counts the tables made.

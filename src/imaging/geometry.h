@@ -37,6 +37,11 @@ qbRect IntersectRects(const qbRect& a, const qbRect& b);
 // matrix about its anchor point (width x anchorX, height x anchorY).
 qbRect GetAnchoredTransformBounds(int32_t x, int32_t y, int32_t width, int32_t height, double anchorX,
                                   double anchorY, const double matrix[4]);
+// The four corners behind that box, (0, 0), (width - 1, 0), (width - 1,
+// height - 1), (0, height - 1) in outline order, turned the same way and
+// relative to x, y.
+void GetAnchoredTransformCorners(int32_t width, int32_t height, double anchorX, double anchorY,
+                                 const double matrix[4], double outX[4], double outY[4]);
 void SetIdentityMatrix(double matrix[4]);
 
 // Which side of the line a polygon keeps.

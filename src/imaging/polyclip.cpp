@@ -116,21 +116,24 @@ qbRect IntersectRects(const qbRect& a, const qbRect& b) {
             static_cast<int32_t>(std::min<int64_t>(bottom - top, INT32_MAX))};
 }
 
-qbRect GetAnchoredTransformBounds(int32_t x, int32_t y, int32_t width, int32_t height, double anchorX,
-                                  double anchorY, const double m[4]) {
+void GetAnchoredTransformCorners(int32_t width, int32_t height, double anchorX, double anchorY, const double m[4],
+                                 double outX[4], double outY[4]) {
     const double ax = width * anchorX, ay = height * anchorY;
-    const double cx[4] = {0, width - 1.0, 0, width - 1.0};
+    const double cx[4] = {0, width - 1.0, width - 1.0, 0};
     const double cy[4] = {0, 0, height - 1.0, height - 1.0};
-    double minX = 0, maxX = 0, minY = 0, maxY = 0;
     for (int i = 0; i < 4; ++i) {
         const double px = cx[i] - ax, py = cy[i] - ay;
-        const double tx = m[0] * px + m[1] * py + ax;
-        const double ty = m[2] * px + m[3] * py + ay;
-        if (i == 0 || tx < minX) minX = tx;
-        if (i == 0 || tx > maxX) maxX = tx;
-        if (i == 0 || ty < minY) minY = ty;
-        if (i == 0 || ty > maxY) maxY = ty;
+        outX[i] = m[0] * px + m[1] * py + ax;
+        outY[i] = m[2] * px + m[3] * py + ay;
     }
+}
+
+qbRect GetAnchoredTransformBounds(int32_t x, int32_t y, int32_t width, int32_t height, double anchorX,
+                                  double anchorY, const double m[4]) {
+    double tx[4], ty[4];
+    GetAnchoredTransformCorners(width, height, anchorX, anchorY, m, tx, ty);
+    const double minX = std::min({tx[0], tx[1], tx[2], tx[3]}), maxX = std::max({tx[0], tx[1], tx[2], tx[3]});
+    const double minY = std::min({ty[0], ty[1], ty[2], ty[3]}), maxY = std::max({ty[0], ty[1], ty[2], ty[3]});
     return {ToCoordinate(SnapNearInteger(x + minX), INT32_MIN, INT32_MAX),
             ToCoordinate(SnapNearInteger(y + minY), INT32_MIN, INT32_MAX),
             ToCoordinate(SnapNearInteger(maxX - minX + 1), 0, INT32_MAX),

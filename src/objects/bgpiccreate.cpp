@@ -193,7 +193,7 @@ int cmdLoadBGPic(ScriptState* L) {
     (void)image.handle.release();
     // The fill's texture copy, when building made one, goes with the record.
     made->fill.textureBitmap = o.fill.textureBitmap;
-    made->loaderWord = static_cast<int32_t>(image.loader);
+    made->loaderWord = image.loader;
     PrintDoneMessage();
     return FinishNewBGPic(L, made, id);
 }

@@ -52,7 +52,7 @@ struct qbBrush : qbObject {
     ObjectID displayId;
     qbDisplay* display = nullptr;
     std::vector<uint32_t> snapshot;
-    int32_t loaderInfo = 0;
+    uintptr_t loaderInfo = 0;  // the loader value of the picture (inbuilt, native or the plugin)
 };
 
 qbBrush* FirstBrush();

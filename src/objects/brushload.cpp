@@ -91,7 +91,7 @@ struct Picture {
     int32_t transparency = -1;
     int32_t width = 0, height = 0, rowLength = 0;
     int32_t isVector = 0;
-    int32_t loaderInfo = 0;
+    uintptr_t loaderInfo = 0;
 };
 
 int LoadPicture(const char* fileName, const LoadOptions& o, bool deferred, Picture* p) {
@@ -125,7 +125,7 @@ int LoadPicture(const char* fileName, const LoadOptions& o, bool deferred, Pictu
     p->height = image.height;
     p->rowLength = image.rowLength;
     p->isVector = image.isVector;
-    p->loaderInfo = static_cast<int32_t>(image.loader);
+    p->loaderInfo = image.loader;
     if (deferred && !o.cache.empty())
         if (int err = AddImageCacheEntry(o.cache.c_str(), p->width, p->height, p->rowLength, p->handle.get(),
                                          p->alpha.get(), p->isVector))

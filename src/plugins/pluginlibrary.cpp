@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/pluginadapters.h"
 #include "core/settings.h"
+#include "plugins/imagesavers.h"
 #include "vm/vm.h"
 
 // The plugin's rows are read as the VM's own.
@@ -199,6 +200,9 @@ int RegisterPluginFormats(ScriptState* L, qbPluginNode* node) {
     if (!AdapterCallable(&h.view)) return 0;
     for (const SaverKind& kind : kSaverKinds)
         if (int err = RegisterSaverKind(L, *node, kind)) return err;
+    // The writers find the savers only through the hook, which this layer
+    // owns; installing it again is harmless.
+    if (node->capabilities & PLUGINCAPS_SAVEIMAGE) InstallPluginImageSavers();
     return 0;
 }
 

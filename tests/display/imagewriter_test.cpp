@@ -113,6 +113,41 @@ struct FullDisk {
     }
 };
 
+// Collects what the writer gives its sink.
+size_t Collect(void* context, const void* data, size_t count) {
+    auto* out = static_cast<std::vector<uint8_t>*>(context);
+    out->insert(out->end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+    return count;
+}
+
+TEST(ImageWriter, PackedRowsMatchAPlainReference) {
+    // Widths around the four-pixel packing and its tail, rows taken from a
+    // wider buffer, and pictures taller than one 64 KB block.
+    uint32_t seed = 12345;
+    for (int32_t width : {1, 2, 3, 4, 5, 7, 8, 9, 13, 16, 17, 31, 1000}) {
+        for (int32_t extra : {0, 3}) {
+            const int32_t height = width == 1000 ? 70 : 5;
+            const int32_t rowPixels = width + extra;
+            std::vector<uint32_t> pixels(static_cast<size_t>(rowPixels) * height);
+            for (uint32_t& p : pixels) p = seed = seed * 1664525u + 1013904223u;
+            std::vector<uint8_t> got;
+            ASSERT_EQ(WriteBMP(qbByteSink{&Collect, &got}, pixels.data(), width, height, extra ? rowPixels : 0), 0);
+            const size_t rowBytes = static_cast<size_t>(BMPRowBytes(width));
+            std::vector<uint8_t> want(54 + rowBytes * height, 0);
+            std::memcpy(want.data(), got.data(), 54);
+            for (int32_t y = 0; y < height; ++y)
+                for (int32_t x = 0; x < width; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        want[54 + (height - 1 - y) * rowBytes + x * 3 + c] =
+                            static_cast<uint8_t>(pixels[static_cast<size_t>(y) * rowPixels + x] >> (8 * c));
+            EXPECT_EQ(got, want) << width << " " << extra;
+        }
+    }
+    std::vector<uint8_t> none;
+    const uint32_t one = 0;
+    EXPECT_EQ(WriteBMP(qbByteSink{&Collect, &none}, &one, 2, 1, 1), ERR_WRONGUSAGE);
+}
+
 TEST(ImageWriter, WriteFaults) {
     const std::vector<uint32_t> pixels(8 * 4, 0x123456);
     FullDisk header{20};

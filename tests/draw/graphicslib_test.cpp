@@ -53,7 +53,7 @@ constexpr char kConstantList[] =
 const std::pair<const char*, bool> kCommandOrder[] = {
     {"Red", true},           {"Green", true},          {"Blue", true},            {"RGB", true},
     {"ARGB", true},          {"MovePointer", true},   {"HidePointer", true},     {"SetPointer", true},
-    {"ShowPointer", true},   {"GetAttribute", false},  {"GetPen", true},          {"VWait", true},
+    {"ShowPointer", true},   {"GetAttribute", true},  {"GetPen", true},          {"VWait", true},
     {"SetFPSLimit", true},   {"GetFPSLimit", true},    {"IsPicture", true},       {"GetRealColor", true},
     {"SaveSnapshot", true}, {"MixRGB", true},         {"CreateClipRegion", true}, {"SetClipRegion", true},
     {"FreeClipRegion", true}, {"CreatePointer", true}, {"FreePointer", true},  {"AsyncDrawFrame", true},

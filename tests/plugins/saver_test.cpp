@@ -6,6 +6,7 @@
 #include "core/argapi.h"
 #include "core/settings.h"
 #include "core/vmhost.h"
+#include "display/imagewriter.h"
 #include "plugin_fixture.h"
 #include "plugins/pluginlibrary.h"
 #include "plugins/pluginlist.h"
@@ -63,6 +64,32 @@ TEST_F(SaverPluginTest, TwoFormatsGiveTwoConstantsAndTheLookupFindsThem) {
     EXPECT_FALSE(FindSaverFormat(PLUGINCAPS_SAVEANIM, 101, &match));
     const qbSaverFormat* formats = node->handle->record.imageSaverFormats;
     EXPECT_EQ(formats[2].name, nullptr);
+}
+
+TEST_F(SaverPluginTest, PluginFormatsOfTheImageWriterGoToTheirSaver) {
+    const uint32_t pixels[6] = {0x80FF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF, 0xFF000000, 0x40123456};
+    qbImageSaveOptions options;
+    const std::string ok = (dir_ / "x.img").string(), bad = (dir_ / "fail.img").string();
+    EXPECT_EQ(WriteImageFile(101, pixels, 3, 2, ok.c_str(), -1, true, options), ERR_UNKNOWNIMGOUT);
+    ASSERT_EQ(Load("saver", "saver.qbp"), 0);
+
+    // True colour with alpha: the ARGB words as they are.
+    ASSERT_EQ(WriteImageFile(101, pixels, 3, 2, ok.c_str(), -1, true, options), 0);
+    EXPECT_EQ(Count(Log(), "saver: SaveImage ok 101 3x2 12 1 0 -1 80ff0000 40123456\n"), 1) << Log();
+    // A palette format gets indices and $RRGGBB entries; a key colour
+    // marks its entry transparent.
+    ASSERT_EQ(WriteImageFile(102, pixels, 3, 2, ok.c_str(), 0x0000FF, true, options), 0);
+    EXPECT_EQ(Count(Log(), "saver: SaveImage ok 102 3x2 3 2 6 "), 1) << Log();
+    EXPECT_EQ(Count(Log(), " 00ff0000 00123456\n"), 1) << Log();
+    options.colors = 2;
+    ASSERT_EQ(WriteImageFile(102, pixels, 3, 2, ok.c_str(), -1, false, options), 0);
+    EXPECT_EQ(Count(Log(), "saver: SaveImage ok 102 3x2 3 0 2 -1 "), 1) << Log();
+
+    EXPECT_EQ(WriteImageFile(101, pixels, 3, 2, bad.c_str(), -1, false, options), ERR_SAVEIMAGE);
+    EXPECT_EQ(ErrorText(ERR_SAVEIMAGE), "Error saving image!");
+    EXPECT_EQ(WriteImageFile(103, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNKNOWNIMGOUT);
+    EXPECT_EQ(WriteImageFile(-7, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNKNOWNIMGOUT);
+    EXPECT_EQ(WriteImageFile(3, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNSUPPORTEDFEAT);
 }
 
 TEST_F(SaverPluginTest, AListWithoutAnEndIsRefused) {

@@ -203,6 +203,8 @@ EXPORT void RegisterImageSaver(qbSaverFormat* format) {
     format->id = 101 + (uint64_t)(n % 5);
     format->flags = QBSAVER_TRUECOLOUR;
 #if TP_SAVER == 1
+    /* alpha takes true colour with alpha, beta a palette. */
+    format->flags = n == 0 ? QBSAVER_TRUECOLOUR | QBSAVER_ALPHA : 0;
     if (n == 1) format->flags |= QBSAVER_IMAGE_END;
 #elif TP_SAVER == 3
     if (g_saverPass == 0 ? n == 1 : n == 4) format->flags |= QBSAVER_IMAGE_END;
@@ -212,7 +214,25 @@ EXPORT void RegisterImageSaver(qbSaverFormat* format) {
         ++g_saverPass;
     }
 }
-EXPORT void SaveImage(void) {}
+/* Logs what it got: format, size, row bytes, flags, colours, the
+ * transparent index and the first and last pixels (palette entries for
+ * palette formats); refuses file names with "fail" in them. */
+EXPORT int SaveImage(const qbImageSaveRequest* r) {
+    const int last = (r->height - 1) * r->rowBytes + (r->palette ? r->width - 1 : 4 * (r->width - 1));
+    const unsigned char* bytes = (const unsigned char*)r->pixels;
+    unsigned first = 0, end = 0;
+    if (r->palette) {
+        first = r->palette[bytes[0]];
+        end = r->palette[bytes[last]];
+    } else {
+        memcpy(&first, bytes, 4);
+        memcpy(&end, bytes + last, 4);
+    }
+    Log("SaveImage %s %d %dx%d %d %u %d %d %08x %08x", strstr(r->fileName, "fail") ? "fail" : "ok", (int)r->format,
+        r->width, r->height, r->rowBytes, r->flags, r->palette ? r->colourCount : 0,
+        (r->flags & QBSAVEIMAGE_TRANSPARENT) ? r->transparentIndex : -1, first, end);
+    return strstr(r->fileName, "fail") == NULL;
+}
 #endif
 
 #ifdef TP_TST

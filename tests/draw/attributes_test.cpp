@@ -1,0 +1,269 @@
+// GetAttribute: the general rules, the rows of the objects that exist, and
+// a walk over the whole attribute table that holds every missing row to
+// the list of rows that wait for their objects.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "draw/asyncdraw.h"
+#include "draw/attributes.h"
+#include "display/eventlib.h"
+#include "objects/show_fixture.h"
+
+namespace {
+
+enum : int32_t {
+    kWidth = 0, kHeight = 1, kMaxWidth = 2, kXPos = 7, kType = 9, kNumFrames = 11, kHasMask = 16, kHostWidth = 28,
+    kFrameDelay = 37, kTitle = 51, kOutputDevice = 54, kDoubleBuffer = 55, kFunction = 58, kUserData = 59,
+    kCount = 60, kRawXPos = 65, kZPos = 74, kID = 82, kLoader = 91, kXServer = 90, kMode = 42, kMonitor = 86,
+    kDisplayAttr = 85, kLayers = 6,
+};
+
+// Every (type, attribute) pair the attribute table names, by type.
+const std::map<int32_t, std::vector<int32_t>> kPartTable = {
+    {1, {0, 1, 5, 6, 9, 16, 17, 39, 91}},
+    {2, {9, 14, 15, 11, 83, 18, 91}},
+    {3, {0, 1, 5, 9, 16, 17, 73, 85, 91}},
+    {4, {0, 1, 5, 11, 16, 17, 37, 91}},
+    {8, {0, 1, 30, 31, 32, 33, 34, 35, 36}},
+    {21, {0,  1,  2,  3,  28, 29, 24, 25, 26, 27, 4,  6,  7,  8,  21, 22, 30, 31, 32, 33, 34, 35, 38, 40, 41, 42,
+          43, 44, 45, 46, 47, 48, 49, 50, 61, 51, 52, 53, 54, 55, 56, 63, 64, 69, 70, 71, 77, 78, 79, 86, 87, 88, 89}},
+    {22, {0, 1, 7, 8, 65, 66, 67, 68, 9, 10, 13, 74, 6, 62, 11, 12, 37, 14, 18, 19, 72, 83, 84, 30, 31, 32, 33, 34, 35,
+          36, 82}},
+    {32, {0, 1, 5, 11, 16, 17, 7, 8, 12, 23}},
+    {33, {9, 14, 18, 15, 19, 20, 72, 80, 81, 83, 84, 91}},
+    {35, {0, 1, 7, 8}},
+    {36, {0, 1, 9}},
+    {37, {9, 11, 12}},
+    {39, {57}},
+    {40, {58, 59}},
+    {41, {58, 59, 14}},
+    {42, {58, 59, 14}},
+    {43, {30, 31, 32, 33, 34, 35}},
+    {44, {42, 87}},
+    {45, {87}},
+    {50, {0, 1, 11, 18, 19, 14, 43, 44, 45, 72, 75, 83, 84, 91}},
+};
+
+// The rows that come with the libraries of their objects: whole types, and
+// the text rows of displays (cursor, font, margins).
+const std::set<int32_t> kWaitingTypes = {2, 4, 8, 32, 33, 39, 43, 44, 45, 50};
+const std::set<std::pair<int32_t, int32_t>> kWaitingRows = {
+    {21, 21}, {21, 22}, {21, 30}, {21, 31}, {21, 32}, {21, 33}, {21, 34}, {21, 35}, {21, 52}, {21, 53},
+};
+
+class AttributeTest : public ShowWorld {
+protected:
+    void SetUp() override {
+        ShowWorld::SetUp();
+        ASSERT_EQ(Run("EnableLayers", 0), 0);
+    }
+    // GetAttribute(type, id, attribute): the error, the results left on
+    // the stack.
+    int Get(int32_t type, double id, int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, type);
+        VmPushNumber(L_, id);
+        VmPushNumber(L_, attribute);
+        return Run("GetAttribute", 3, -1);
+    }
+    int GetID(int32_t type, ObjectID id, int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, type);
+        PushObjectID(L_, id);
+        VmPushNumber(L_, attribute);
+        return Run("GetAttribute", 3, -1);
+    }
+    int GetNamed(int32_t type, const char* id, int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, type);
+        VmPushString(L_, id);
+        VmPushNumber(L_, attribute);
+        return Run("GetAttribute", 3, -1);
+    }
+    double Answer(int32_t type, double id, int32_t attribute) {
+        EXPECT_EQ(Get(type, id, attribute), 0) << type << " " << attribute;
+        return VmGetTop(L_) ? VmToNumber(L_, 1) : -12345;
+    }
+    std::string Str(int idx) { return VmToCString(L_, idx) ? VmToCString(L_, idx) : "(none)"; }
+};
+
+TEST_F(AttributeTest, DisplaysAnswerForTheCurrentOneAtIdZero) {
+    EXPECT_EQ(Answer(21, 0, kWidth), 100);
+    EXPECT_EQ(Answer(21, 1, kHeight), 80);
+    const double host = Answer(21, 0, kHostWidth);
+    EXPECT_EQ(Answer(21, 0, kMaxWidth), host - display_->borderWidth);
+    EXPECT_EQ(Answer(21, 0, kMode), 1);
+    EXPECT_EQ(Answer(21, 0, kMonitor), 1);
+    EXPECT_EQ(Answer(21, 0, kDoubleBuffer), 0);
+    ASSERT_EQ(Get(21, 0, kOutputDevice), 0);
+    ASSERT_EQ(VmGetTop(L_), 3);
+    EXPECT_EQ(VmToNumber(L_, 1), 21);
+    EXPECT_EQ(VmToNumber(L_, 2), 1);
+    EXPECT_EQ(VmToNumber(L_, 3), 0);
+    ASSERT_EQ(Get(21, 0, kTitle), 0);
+    EXPECT_EQ(Str(1), display_->title);
+    // The pointer: none, then one with an automatic id.
+    EXPECT_EQ(Answer(21, 0, 38), -1);
+    VmSetTop(L_, 0);
+    VmPushNil(L_);
+    VmPushNumber(L_, 36);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("CreatePointer", 3, 1), 0);
+    void* pointer = VmToUserdata(L_, -1);
+    ASSERT_EQ(Run("SetPointer", 1), 0);
+    ASSERT_EQ(Get(21, 0, 38), 0);
+    EXPECT_EQ(VmToUserdata(L_, 1), pointer);
+    EXPECT_EQ(Get(21, 7, kWidth), ERR_FINDDISPLAY);
+    EXPECT_EQ(Get(21, 0, kXServer), ERR_UNKNOWNATTR);
+    EXPECT_EQ(Text(ERR_UNKNOWNATTR), "Unknown attribute specified!");
+}
+
+TEST_F(AttributeTest, BrushesAndTheirCount) {
+    MakeBrush(1, 32, 16, 0xFF0000);
+    MakeBrush(2, 8, 8, 0x00FF00);
+    VmPushNumber(L_, 3);
+    VmPushNumber(L_, 4);
+    VmPushNumber(L_, 4);
+    VmPushNumber(L_, 0);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "mask", 1);
+    ASSERT_EQ(Run("CreateBrush", 5), 0);
+    EXPECT_EQ(Answer(3, 1, kWidth), 32);
+    EXPECT_EQ(Answer(3, 1, kHasMask), 0);
+    EXPECT_EQ(Answer(3, 3, kHasMask), 1);
+    EXPECT_EQ(Answer(3, 1, kDisplayAttr), -1);
+    EXPECT_EQ(Answer(3, 99, kCount), 3);
+    ASSERT_EQ(Get(3, 1, kLoader), 0);
+    EXPECT_EQ(Str(1), "inbuilt");
+    EXPECT_EQ(Get(3, 9, kWidth), ERR_FINDBRUSH);
+    EXPECT_EQ(Get(3, 1, kNumFrames), ERR_UNKNOWNATTR);
+    // Every built-in type counts, whatever the id; plugin types need theirs.
+    for (int32_t type = 1; type < 58; ++type) EXPECT_GE(Answer(type, -5, kCount), 0) << type;
+    EXPECT_EQ(Answer(22, 0, kCount), 0);
+    EXPECT_EQ(Get(58, 1, kCount), ERR_WRONGUSAGE);
+    EXPECT_EQ(Get(58, 1, kWidth), ERR_WRONGUSAGE);
+    EXPECT_EQ(Get(0, 1, kWidth), ERR_WRONGUSAGE);
+    // Types whose objects do not exist yet give their own lookup error.
+    EXPECT_EQ(Get(2, 1, kType), ERR_FINDSAMPLE);
+    EXPECT_EQ(Get(4, 1, kWidth), ERR_FINDANIM);
+    EXPECT_EQ(Text(ERR_FINDANIM), "Could not find anim 1!");
+}
+
+TEST_F(AttributeTest, LayersByPositionAndName) {
+    MakeBrush(1, 20, 10, 0xFF0000);
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 6}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 30, 20}, [&] {
+                  SetTableFieldFloat(L_, "rotate", 180);
+                  SetTableFieldString(L_, "name", "ship");
+              }),
+              0);
+    EXPECT_EQ(Answer(22, 1, kXPos), 5);
+    EXPECT_EQ(Answer(22, 1, kZPos), 1);
+    ASSERT_EQ(GetNamed(22, "SHIP", kZPos), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 2);
+    // The turned layer shows elsewhere than it was given.
+    ASSERT_EQ(GetNamed(22, "ship", kRawXPos), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 30);
+    ASSERT_EQ(GetNamed(22, "ship", kWidth), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 20);
+    ASSERT_EQ(GetNamed(22, "ship", kXPos), 0);
+    EXPECT_NE(VmToNumber(L_, 1), 30);
+    EXPECT_EQ(Answer(22, 2, kType), 3);
+    EXPECT_EQ(Answer(22, 0, kCount), 2);
+    EXPECT_EQ(Answer(22, 1, kLayers), 2);
+    EXPECT_EQ(GetNamed(22, "nobody", kXPos), ERR_FINDLAYER);
+    EXPECT_EQ(Get(22, 3, kXPos), ERR_LAYERRANGE);
+    EXPECT_EQ(Get(22, 1, kFrameDelay), ERR_NOANMLAYER);
+    EXPECT_EQ(Get(22, 1, kNumFrames), ERR_BADLAYERTYPE);
+    // The layers above one that Undo takes away move down.
+    ASSERT_EQ(Show("Undo", {3, 1, 2}), 0);
+    ASSERT_EQ(GetNamed(22, "ship", kZPos), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 1);
+
+    // A layer of an automatic-id brush answers with the brush's handle.
+    VmPushNil(L_);
+    for (double v : {4.0, 4.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("CreateBrush", 3, 1), 0);
+    void* handle = VmToUserdata(L_, -1);
+    ASSERT_NE(handle, nullptr);
+    VmPushValue(L_, -1);
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 0);
+    ASSERT_EQ(Run("DisplayBrush", 3), 0);
+    ASSERT_EQ(Get(22, 2, kID), 0);
+    EXPECT_EQ(VmToUserdata(L_, 1), handle);
+
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    EXPECT_EQ(Get(22, 1, kXPos), ERR_NOLAYERS);
+}
+
+TEST_F(AttributeTest, EventHandlersByNameWithoutLetterCase) {
+    ASSERT_EQ(GetNamed(40, "OnKeyDown", kFunction), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 0);
+    VmPushNumber(L_, 4242);
+    display_->handlers[0].function = VmMakeRef(L_, kRegistryIndex);
+    ASSERT_EQ(GetNamed(40, "oNkEyDoWn", kFunction), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 4242);
+    ASSERT_EQ(GetNamed(40, "OnSampleEnd", kUserData), 0);
+    EXPECT_EQ(VmToNumber(L_, 1), 0);
+    VmReleaseRef(L_, kRegistryIndex, display_->handlers[0].function);
+    display_->handlers[0].function = -1;
+    EXPECT_EQ(GetNamed(40, "OnNothing", kFunction), ERR_UNKNOWNTAG);
+    EXPECT_NE(Text(ERR_UNKNOWNTAG).find("OnNothing"), std::string::npos) << Text(ERR_UNKNOWNTAG);
+    EXPECT_EQ(Get(41, 1, 14), ERR_FINDINTERVAL);
+}
+
+TEST_F(AttributeTest, EveryRowAnswersAndEveryMissingRowWaitsForItsObjects) {
+    // One object of each kind that exists.
+    MakeBrush(1, 6, 6, 0xFF);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(RunNumbers("CreateClipRegion", {1, 14, 0, 0, 5, 5}), 0);
+    ASSERT_EQ(RunNumbers("CreatePointer", {1, 36, 1}), 0);
+    // An interval and a timeout of number 1.
+    for (CommandHandler set : {&cmdSetInterval, &cmdSetTimeout}) {
+        VmPushCClosure(L_, set, 0);
+        VmPushNumber(L_, 1);
+        VmPushCClosure(L_, [](ScriptState*) { return 0; }, 0);
+        VmPushNumber(L_, 1000);
+        ASSERT_EQ(VmPCall(L_, 3, 0, 0), 0);
+    }
+    qbAsyncDraw* async = nullptr;
+    ASSERT_EQ(AddAsyncDraw(ADF_FX, qbAsyncDrawCallbacks{}, nullptr, &async), 0);
+    std::map<int32_t, ObjectID> ids = {{1, IDOf(*display_->bgpic)}, {37, IDOf(*async)}};
+    // Errors a row may give on the fixture: the layer rows of other kinds.
+    const std::set<int> refusals = {ERR_BADLAYERTYPE, ERR_NOANMLAYER, ERR_NOTXTLAYER};
+    std::set<std::pair<int32_t, int32_t>> missing;
+    for (const auto& [type, attributes] : kPartTable) {
+        for (int32_t attribute : attributes) {
+            const ObjectID id = ids.count(type) ? ids[type] : ObjectID{1, nullptr};
+            if (HasAttributeRow(type, attribute)) {
+                const int err = type == 40 ? GetNamed(type, "onkeydown", attribute) : GetID(type, id, attribute);
+                EXPECT_TRUE(err == 0 || (type == 22 && refusals.count(err))) << type << " " << attribute << " " << err;
+                if (!err) {
+                    EXPECT_GE(VmGetTop(L_), 1) << type << " " << attribute;
+                }
+                continue;
+            }
+            missing.insert({type, attribute});
+            const int err = GetID(type, id, attribute);
+            EXPECT_TRUE(err == ERR_UNKNOWNATTR || err == TypeLookupError(type)) << type << " " << attribute;
+        }
+    }
+    std::set<std::pair<int32_t, int32_t>> waiting = kWaitingRows;
+    for (const auto& [type, attributes] : kPartTable)
+        if (kWaitingTypes.count(type))
+            for (int32_t attribute : attributes) waiting.insert({type, attribute});
+    EXPECT_EQ(missing, waiting);
+    FreeIntervalsAndTimeouts(L_);
+    // Rows answer only the attributes of their own type.
+    EXPECT_EQ(Get(35, 1, kTitle), ERR_UNKNOWNATTR);
+    EXPECT_EQ(Get(36, 1, kLoader), ERR_UNKNOWNATTR);
+}
+
+}  // namespace
