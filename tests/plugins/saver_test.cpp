@@ -89,7 +89,7 @@ TEST_F(SaverPluginTest, PluginFormatsOfTheImageWriterGoToTheirSaver) {
     EXPECT_EQ(ErrorText(ERR_SAVEIMAGE), "Error saving image!");
     EXPECT_EQ(WriteImageFile(103, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNKNOWNIMGOUT);
     EXPECT_EQ(WriteImageFile(-7, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNKNOWNIMGOUT);
-    EXPECT_EQ(WriteImageFile(3, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(WriteImageFile(4, pixels, 3, 2, ok.c_str(), -1, false, options), ERR_UNSUPPORTEDFEAT);
 }
 
 TEST_F(SaverPluginTest, AListWithoutAnEndIsRefused) {
