@@ -39,6 +39,8 @@ std::vector<std::unique_ptr<qbLayer>>* StackOf(const qbBGPic* bgpic) {
     return bgpic && bgpic->layers ? &bgpic->layers->layers : nullptr;
 }
 
+}  // namespace
+
 int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
     if (std::char_traits<char>::length(name) >= kLayerNameSize) return ERR_NAMETOOLONG;
     if (const auto* stack = StackOf(bgpic)) {
@@ -52,8 +54,6 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
     layer->name = name;
     return 0;
 }
-
-}  // namespace
 
 void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
     if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
@@ -185,80 +185,6 @@ int EnableDisplayLayers(qbDisplay* d) {
     if (d->output.type != kObjectTypeDisplay) return ERR_LAYERSON;
     if (d->bgpic && d->bgpic->spriteInstances) return ERR_NOSPRITES;
     d->layersEnabled = 1;
-    return 0;
-}
-
-int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags) {
-    qbDisplay* d = GetCurrentDisplay();
-    qbLayerState* base = layer->basestate;
-    qbTransformOptions t = layer->transform;
-    double fx = 1.0, fy = 1.0;
-    if ((flags & kChangeDisplayScale) && d) {
-        fx = d->scaleX;
-        fy = d->scaleY;
-        t.matrix[0] *= fx;
-        t.matrix[1] *= fx;
-        t.matrix[2] *= fy;
-        t.matrix[3] *= fy;
-        t.smoothscale = d->smoothScale;
-    }
-    std::unique_ptr<qbLayerState> dup;
-    try {
-        dup = std::make_unique<qbLayerState>();
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
-    dup->clipregion = base->clipregion;
-    dup->x = ClampToInt32(base->x * fx);
-    dup->y = ClampToInt32(base->y * fy);
-    dup->width = base->width;
-    dup->height = base->height;
-
-    qbObjectImage image;
-    int32_t iw = 0, ih = 0;
-    if (int err = GetLayerSourceImage(L, layer, base, false, &image, &iw, &ih)) return err;
-    const bool offset = !base->bitmap && (layer->type == kLayerBrushPart || layer->type == kLayerBGPicPart);
-    const double anchor[2] = {layer->anchorx, layer->anchory};
-    qbBrush* brush = nullptr;
-    if (layer->type == kLayerBrush || layer->type == kLayerBrushPart)
-        GetBrushRecord(L, layer->id, &brush, kBrushDetachedToo | kBrushHardwareToo);
-    const bool vector = brush && brush->kind == kBrushVector;
-    qbObjectImage made;
-    int32_t ox = 0, oy = 0, ow = 0, oh = 0;
-    const int32_t ax = ClampToInt32(base->anchoredx * fx), ay = ClampToInt32(base->anchoredy * fy);
-    if (int err = TransformObjectImage(L, vector, vector ? brush->imageSource : nullptr, image, offset ? base->srcx : 0,
-                                       offset ? base->srcy : 0, ax, ay, base->width, base->height, anchor, t.matrix,
-                                       t.smoothscale != 0, &made, &ox, &oy, &ow, &oh))
-        return err;
-    dup->xfbitmap = made.bitmap;
-    dup->xfmask = made.mask;
-    dup->xfalpha = made.alpha;
-    dup->anchoredx = ax;
-    dup->anchoredy = ay;
-    dup->shownx = ox;
-    dup->showny = oy;
-    dup->shownwidth = ow;
-    dup->shownheight = oh;
-
-    int32_t oldX = 0, oldY = 0, oldW = 0, oldH = 0;
-    GetLayerBounds(L, layer, layer->shownstate, &oldX, &oldY, &oldW, &oldH);
-    qbLayerState* oldShown = layer->shownstate;
-    qbLayerState* oldTransformed = layer->transformedstate;
-    qbLayerState* fresh = dup.release();
-    if (flags & kChangeDisplayScale) {
-        layer->shownstate = fresh;
-    } else {
-        layer->transformedstate = layer->shownstate = fresh;
-    }
-    // Records no pointer names any more go now, each once.
-    if (oldShown != base && oldShown != layer->shownstate && oldShown != layer->transformedstate) delete oldShown;
-    if (oldTransformed != base && oldTransformed != oldShown && oldTransformed != layer->shownstate &&
-        oldTransformed != layer->transformedstate)
-        delete oldTransformed;
-    if ((flags & kChangeRefresh) && !layer->hidden && !layer->pending) {
-        RefreshOrMarkDirty(L, oldX, oldY, oldW, oldH);
-        RefreshLayer(L, layer);
-    }
     return 0;
 }
 

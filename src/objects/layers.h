@@ -137,6 +137,11 @@ enum : uint32_t {
 // freed. Anims, text objects and videos keep nothing back yet.
 void ReleaseLayerSources(ScriptState* L, uint32_t mask);
 
+// The naming rule: at most 255 characters (ERR_NAMETOOLONG), no other
+// layer of the BGPic with that name or group name, letter case aside
+// (ERR_NAMEUSED).
+int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name);
+
 int32_t CountLayers(const qbBGPic* bgpic);
 // Null when n is outside 1..count.
 qbLayer* GetLayerByIndex(const qbBGPic* bgpic, int32_t n);
