@@ -1,9 +1,10 @@
 // Fuzz target of SetLayerStyle: a stack of three brush layers on a display
-// of the in-memory backend gets style tables whose keys, value kinds and
-// values the input picks (numbers that must be refused among them: NaN,
-// infinities, zero scales, negative sizes, position constants), under a
-// position, a name or a group as the layer argument; every layer is then
-// read back with GetLayerStyle and the display refreshed.
+// of the in-memory backend, made anew for every input, gets style tables
+// whose keys, value kinds and values the input picks (numbers that must be
+// refused among them: NaN, infinities, zero scales, negative sizes,
+// position constants), under a position, a name or a group as the layer
+// argument; every layer is then read back with GetLayerStyle and the
+// display refreshed.
 #include <cctype>
 #include <cmath>
 #include <cstddef>
@@ -15,13 +16,16 @@
 #include "core/settings.h"
 #include "core/vmhost.h"
 #include "display/bgpics.h"
+#include "display/clipregions.h"
 #include "display/display.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
 #include "draw/graphicslib.h"
+#include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
+#include "objects/layersources.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform_ops.h"
 #include "vm/vm.h"
@@ -92,6 +96,17 @@ struct World {
         Call(L, "enablelayers", 0, 0);
         VmSetTop(L, 0);
     }
+    // Everything goes with the input, so that nothing is left to be taken
+    // for a leak.
+    ~World() {
+        FreeAllDisplays(L);
+        FreeAllBGPics(L);
+        ClearLayerSources();
+        FreeAllBrushes(L);
+        FreeLayersLibrary(L);
+        FreeAllClipRegions(L);
+        VmClose(L);
+    }
 };
 
 // One value of the kind the byte picks, from the byte after it.
@@ -123,11 +138,11 @@ void PushValue(ScriptState* L, uint8_t kind, uint8_t pick) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static World world;
+    if (size < 1) return 0;
+    World world;
     ScriptState* L = world.L;
     qbDisplay* d = world.display;
-    if (!d || !d->bgpic || size < 1) return 0;
-    FreeBGPicLayers(L, d->bgpic, true);
+    if (!d || !d->bgpic) return 0;
     Numbers(L, "displaybrush", {1, 5, 5});
     Numbers(L, "displaybrush", {2, 20, 10});
     Numbers(L, "displaybrush", {1, 30, 20});
