@@ -224,8 +224,12 @@ int RescaleAllLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic) {
     qbBGPic* saved = GetCurrentOutputBGPic();
     SetCurrentOutputBGPic(bgpic);
     int err = 0;
-    for (int32_t i = 1; i <= CountLayers(bgpic) && !err; ++i)
-        err = ApplyLayerChangeOn(L, display, GetLayerByIndex(bgpic, i), kChangeDisplayScale | kChangeRefresh);
+    for (int32_t i = 1; i <= CountLayers(bgpic) && !err; ++i) {
+        qbLayer* layer = GetLayerByIndex(bgpic, i);
+        err = ApplyLayerChangeOn(L, display, layer, kChangeDisplayScale | kChangeRefresh);
+        // An effect playing in the layer reads its new picture.
+        if (!err) NotifyLayerImageChanged(layer);
+    }
     SetCurrentOutputBGPic(saved);
     return err;
 }
@@ -331,6 +335,7 @@ int UpdateLayerState(ScriptState* L, qbLayer* layer, qbLayerOldRect* old, int32_
     FreeMask(s->fxmask);
     FreeAlphaChannel(s->fxalpha);
     s->fxbitmap = s->fxmask = s->fxalpha = nullptr;
+    if (told) NotifyLayerImageChanged(layer);
     if (layer->hidden || layer->pending || old->norefresh) return 0;
     const int64_t left = std::min(old->x, s->shownx), top = std::min(old->y, s->showny);
     const int64_t w = int64_t{std::max(old->width, s->shownwidth)} + std::max(old->x, s->shownx) - left;

@@ -39,6 +39,22 @@ std::vector<std::unique_ptr<qbLayer>>* StackOf(const qbBGPic* bgpic) {
     return bgpic && bgpic->layers ? &bgpic->layers->layers : nullptr;
 }
 
+// The position fields of each of the old layer's states into the matching
+// state of the new one.
+void CopyStatePositions(const qbLayer& from, qbLayer* to) {
+    const qbLayerState* const source[3] = {from.basestate, from.transformedstate, from.shownstate};
+    qbLayerState* const target[3] = {to->basestate, to->transformedstate, to->shownstate};
+    for (int i = 0; i < 3; ++i) {
+        if ((i >= 1 && target[i] == target[0]) || (i == 2 && target[i] == target[1])) continue;
+        target[i]->x = source[i]->x;
+        target[i]->y = source[i]->y;
+        target[i]->anchoredx = source[i]->anchoredx;
+        target[i]->anchoredy = source[i]->anchoredy;
+        target[i]->shownx = source[i]->shownx;
+        target[i]->showny = source[i]->showny;
+    }
+}
+
 }  // namespace
 
 int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
@@ -261,9 +277,25 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
         if (const int32_t kind = SourceKind(type); kind && id) RemoveLayerSource(kind, *id);
         return ERR_MEM;
     }
+    // Replacing: the layer now just above is the one the new layer stands in
+    // for; its buttons, clip region, clip mode and named data come along.
+    qbLayer* old = nullptr;
+    if ((flags & kAddReplace) && insertPos != -1 && belowTop) {
+        old = GetLayerByIndex(bgpic, IndexOfLayer(bgpic, raw) + 1);
+        RebindLayerButtons(bgpic, old, raw);
+        flags |= kAddKeepRefresh;
+        s->clipregion = old->basestate->clipregion;
+        raw->cliptransformmode = old->cliptransformmode;
+        raw->data = std::move(old->data);
+    }
     bool refreshed = false;
     if (!IsIdentityMatrix(raw->transform.matrix)) {
-        if (int err = ApplyLayerChange(L, raw, raw->hidden ? 0u : uint32_t{kChangeRefresh})) {
+        const bool refresh = !raw->hidden && !(flags & kAddKeepRefresh);
+        if (int err = ApplyLayerChange(L, raw, refresh ? uint32_t{kChangeRefresh} : 0u)) {
+            if (old) {
+                RebindLayerButtons(bgpic, raw, old);
+                old->data = std::move(raw->data);
+            }
             FreeLayer(L, raw, true);
             return err;
         }
@@ -275,9 +307,24 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
             return err;
         }
     }
+    if (old) {
+        if (flags & kAddKeepPositions) CopyStatePositions(*old, raw);
+        if (flags & kAddKeepFilters) {
+            raw->filters = old->filters;
+            raw->hasgeometricfilter = old->hasgeometricfilter;
+            FreeLayerFilterCaches(raw);
+        }
+        if (const int32_t refusal = NotifyLayerReplaced(old, raw)) {
+            RebindLayerButtons(bgpic, raw, old);
+            old->data = std::move(raw->data);
+            FreeLayer(L, raw, true);
+            return refusal;
+        }
+        FreeLayer(L, old, true);
+    }
     const bool effects = HasActiveFilters(raw->filters) || raw->transparency || raw->shadow.shadow ||
                          raw->border.border || belowTop;
-    if (!refreshed && effects && !raw->hidden) RefreshLayer(L, raw);
+    if (!refreshed && effects && !raw->hidden && !(flags & kAddKeepRefresh)) RefreshLayer(L, raw);
     if (out) *out = raw;
     return 0;
 }

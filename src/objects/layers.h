@@ -107,6 +107,12 @@ enum : uint32_t {
     kAddHidden = 1,
     kAddDisplayScale = 2,
     kAddKeepRefresh = 4,
+    // The new layer takes the place of the one just above its insert
+    // position: buttons, clip region, clip mode and named data move to it,
+    // and the old layer goes (without a refresh: the caller shows the change).
+    kAddReplace = 8,
+    kAddKeepPositions = 0x100,  // with kAddReplace: the old layer's positions
+    kAddKeepFilters = 0x200,    // with kAddReplace: the old layer's filters
 };
 
 // 0 or ERR_MEM, ERR_NAMETOOLONG, ERR_NAMEUSED or the transform's error.

@@ -418,3 +418,29 @@ TEST_F(LayerStyleTest, UpdateLayerStateResizesTheTransformedCachesAndRefreshesOn
     EXPECT_TRUE(null_backend::TakeBlits(display_).empty());
     EXPECT_EQ(s->xfbitmap->width, 20);
 }
+
+TEST_F(LayerStyleTest, AReplacingLayerTakesTheOldOnesPlacePositionsAndFilters) {
+    ASSERT_EQ(Add(1, 10, 10, "a"), 0);
+    ASSERT_EQ(Add(1, 40, 10, "b"), 0);
+    ASSERT_EQ(Style(1, [&] {
+                  SetTableFieldInt(L_, "x", 20);
+                  SetTableFieldString(L_, "tint", "50%");
+              }),
+              0);
+    qbLayer* replacement = nullptr;
+    ASSERT_EQ(AddObjectLayer(L_, kLayerBrush, ObjectID{2, nullptr}, 0, 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, 1,
+                             kAddReplace | kAddKeepPositions | kAddKeepFilters, &replacement),
+              0);
+    ASSERT_EQ(CountLayers(Picture()), 2);
+    EXPECT_EQ(Layer(1), replacement);
+    EXPECT_EQ(Layer(2)->name, "b");
+    EXPECT_EQ(replacement->basestate->x, 20);
+    EXPECT_EQ(replacement->shownstate->shownx, 20);
+    EXPECT_EQ(Get(1, "tint"), 127);
+    EXPECT_EQ(Get(1, "id"), 2);
+    // Replacing at the top replaces nothing: the layer is added.
+    ASSERT_EQ(AddObjectLayer(L_, kLayerBrush, ObjectID{2, nullptr}, 0, 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, -1,
+                             kAddReplace, nullptr),
+              0);
+    EXPECT_EQ(CountLayers(Picture()), 3);
+}
