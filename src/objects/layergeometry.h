@@ -10,6 +10,7 @@ struct qbBGPic;
 struct qbDisplay;
 struct qbDirtyRectList;
 struct qbLayer;
+struct qbLayerState;
 struct qbRect;
 struct qbTransformOptions;
 struct qbBitmap;
@@ -44,6 +45,15 @@ int RepositionLayer(ScriptState* L, qbLayer* layer, const qbRect* ref, int32_t x
                     uint32_t flags, qbDirtyRectList* list);
 // The rectangle the union of the old and new bounds covers.
 qbRect UnionOfRects(const qbRect& a, const qbRect& b);
+
+// Draws the layer's source anew with the transform (which must not be the
+// layer's own record: a debug line says so and nothing is drawn) as a new
+// layer at insertPos with the AddLayer flags: brush, brush-part and
+// BGPic-part layers through the display-object core, from the state's
+// source offset, position and size. Other types draw nothing yet. 0 or the
+// error of the core.
+int RenderLayerTransformed(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
+                           const qbTransformOptions* transform, uint32_t flags, qbLayer** out);
 
 // The shown rectangle before a change; width -1 asks UpdateLayerState to
 // take the layer's current one.

@@ -444,3 +444,18 @@ TEST_F(LayerStyleTest, AReplacingLayerTakesTheOldOnesPlacePositionsAndFilters) {
               0);
     EXPECT_EQ(CountLayers(Picture()), 3);
 }
+
+TEST_F(LayerStyleTest, RenderLayerTransformedReplacesALayerWithItsSourceDrawnAnew) {
+    ASSERT_EQ(Add(1, 10, 10, "a"), 0);
+    qbTransformOptions t = Layer(1)->transform;
+    BuildScaleRotateMatrix(t.matrix, 0, 0, 10, 10, 2, 2, 0);
+    qbLayer* out = nullptr;
+    ASSERT_EQ(RenderLayerTransformed(L_, Layer(1), 1, Layer(1)->basestate, &t, kAddReplace | kAddKeepFilters, &out), 0);
+    ASSERT_EQ(CountLayers(Picture()), 1);
+    EXPECT_EQ(Layer(1), out);
+    EXPECT_EQ(out->shownstate->shownwidth, 20);
+    EXPECT_EQ(out->basestate->x, 10);
+    // The layer's own transform record is refused: nothing is drawn.
+    ASSERT_EQ(RenderLayerTransformed(L_, out, 1, out->basestate, &out->transform, kAddReplace, nullptr), 0);
+    EXPECT_EQ(Layer(1), out);
+}
