@@ -568,7 +568,8 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     uint32_t releaseMask = 0;
     int err = 0;
     try {
-        for (int pair = 0; pair + 1 < count && !err; pair += 2) {
+        // A layer argument without its table fails like a table of the wrong kind.
+        for (int pair = 0; pair < count && !err; pair += 2) {
             const int layerArg = first + pair, tab = first + pair + 1;
             if (VmType(L, tab) != kTypeTable) {
                 SetErrorArgIndex(tab);

@@ -151,6 +151,11 @@ TEST_F(LayerStyleTest, BadValuesFailAndLeaveTheLayerAsItWas) {
         EXPECT_EQ(Layer(1)->shownstate, shown);
     }
     EXPECT_EQ(Window(7, 7), kRed);
+    EXPECT_EQ(RunNumbers("SetLayerStyle", {1, 2}), ERR_TABEXPECTED);
+    VmPushNumber(L_, 1);
+    VmPushNewTable(L_);
+    VmPushNumber(L_, 1);
+    EXPECT_EQ(Run("SetLayerStyle", 3), ERR_TABEXPECTED);
 }
 
 TEST_F(LayerStyleTest, APartKeyMakesABrushPartLayerAndANewIdShowsTheOtherBrush) {
