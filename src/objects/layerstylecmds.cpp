@@ -143,8 +143,18 @@ int cmdGetLayerStyle(ScriptState* L) {
     const bool own = output == kOutputBrush || output == kOutputAnim || output == kOutputMask ||
                      output == kOutputAlphaChannel;
     qbBGPic* bgpic = own ? d->bgpic : GetCurrentBGPic();
-    qbLayer* layer = nullptr;
-    if (int err = GetLayerArg(L, 1, bgpic, nullptr, nullptr, &layer)) return err;
+    // A position or a layer name; groups are not read.
+    int32_t position = 0;
+    if (VmType(L, 1) == kTypeNumber) {
+        position = ClampToInt32(VmToNumber(L, 1));
+    } else if (VmType(L, 1) == kTypeString) {
+        position = FindLayerByName(bgpic, VmToCString(L, 1));
+    } else {
+        SetErrorArgIndex(1);
+        return ERR_STRORNUM;
+    }
+    const qbLayer* layer = GetLayerByIndex(bgpic, position);
+    if (!layer) return ERR_LAYERRANGE;
     PushStyle(L, bgpic, *layer);
     return 1;
 }

@@ -120,6 +120,9 @@ TEST_F(LayerStyleTest, KeysReadBackClampedAndReduced) {
     EXPECT_EQ(Get(1, "tint"), 255);
     EXPECT_EQ(Get(1, "tintcolor"), 0x123456);
     EXPECT_EQ(Get(1, "z"), 1);
+    VmPushString(L_, "nobody");
+    EXPECT_EQ(Run("GetLayerStyle", 1, 1), ERR_LAYERRANGE);
+    EXPECT_EQ(RunNumbers("GetLayerStyle", {2}), ERR_LAYERRANGE);
 }
 
 TEST_F(LayerStyleTest, BadValuesFailAndLeaveTheLayerAsItWas) {
