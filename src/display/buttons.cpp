@@ -267,6 +267,12 @@ void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer) {
         if (list->buttons[i]->type == kLayerButton && list->buttons[i]->layer == layer) RemoveAt(L, *list, i);
 }
 
+void RebindLayerButtons(qbBGPic* bgpic, const qbLayer* from, qbLayer* to) {
+    if (qbButtonList* list = bgpic ? bgpic->buttons.get() : nullptr)
+        for (auto& button : list->buttons)
+            if (button->type == kLayerButton && button->layer == from) button->layer = to;
+}
+
 int cmdDeleteButton(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbButtonList* list = nullptr;

@@ -177,6 +177,14 @@ bool DisplayHasAsyncDraws(const qbDisplay* display) { return asyncDraws && async
 
 bool AsyncDrawUsesObject(const void* object) { return asyncDraws && asyncDraws->usesObject(object); }
 
+int32_t NotifyLayerReplaced(void* oldLayer, void* newLayer) {
+    return asyncDraws && asyncDraws->layerReplaced ? asyncDraws->layerReplaced(oldLayer, newLayer) : 0;
+}
+
+void NotifyLayerImageChanged(void* layer) {
+    if (asyncDraws && asyncDraws->imageChanged) asyncDraws->imageChanged(layer);
+}
+
 qbDisplay::~qbDisplay() { FreeDisplayHooks(this); }
 
 qbObject** DisplayListHead() { return &G().head; }

@@ -39,4 +39,8 @@ int CloseDisplayCore(ScriptState* L, qbDisplay* display, uint32_t flags);
 bool DisplayHasAsyncDraws(const qbDisplay* display);
 // Whether an async-draw object shows the object (a layer an effect plays in).
 bool AsyncDrawUsesObject(const void* object);
+// Tells the async-draw objects that a layer is about to be replaced (the
+// first refusal, or 0), or that its picture changed.
+int32_t NotifyLayerReplaced(void* oldLayer, void* newLayer);
+void NotifyLayerImageChanged(void* layer);
 bool IsVideoOnDisplay(const qbDisplay* display);

@@ -170,6 +170,8 @@ void FreeAllButtons(ScriptState* L);
 int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic);
 // Removes the button bound to a layer that is going away.
 void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer);
+// Binds the buttons of a layer that is being replaced to its successor.
+void RebindLayerButtons(qbBGPic* bgpic, const qbLayer* from, qbLayer* to);
 
 // What buttons bound to layers ask of their layer; the layers library
 // installs it. Without it MakeButton takes no layer buttons.

@@ -3,6 +3,8 @@
 // installed does nothing.
 #pragma once
 
+#include <cstdint>
+
 struct ScriptState;
 struct qbDisplay;
 
@@ -27,5 +29,10 @@ struct qbAsyncDrawHooks {
     void (*freeAll)(ScriptState* L);
     // Whether an unfinished drawing shows the object (a layer).
     bool (*usesObject)(const void* object);
+    // A layer is about to be replaced by another: the first drawing's
+    // refusal, or 0.
+    int32_t (*layerReplaced)(void* oldLayer, void* newLayer);
+    // A layer's picture changed.
+    void (*imageChanged)(void* layer);
 };
 void SetAsyncDrawHooks(const qbAsyncDrawHooks* hooks);

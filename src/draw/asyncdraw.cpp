@@ -91,8 +91,10 @@ int32_t CheckAsyncDrawsBusy() {
     return 0;
 }
 
-void NotifyAsyncDraws(int32_t code, void* data) {
-    for (qbObject* o = asyncList; o; o = o->next) QueryAsyncDraw(AsAsync(o), code, data);
+int32_t NotifyAsyncDraws(int32_t code, void* data) {
+    for (qbObject* o = asyncList; o; o = o->next)
+        if (const int32_t refusal = QueryAsyncDraw(AsAsync(o), code, data)) return refusal;
+    return 0;
 }
 
 bool IsObjectUsedByAsyncDraw(const void* object) {

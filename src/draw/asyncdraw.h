@@ -73,7 +73,8 @@ void FreeAllAsyncDraws(ScriptState* L);
 bool AnyAsyncDrawOn(const qbDisplay* display);
 // The first refusal of an unfinished object to the operation now starting.
 int32_t CheckAsyncDrawsBusy();
-void NotifyAsyncDraws(int32_t code, void* data);
+// Tells every object of the change until one refuses: its code, or 0.
+int32_t NotifyAsyncDraws(int32_t code, void* data);
 // True when some object's effect is shown by that layer.
 bool IsObjectUsedByAsyncDraw(const void* object);
 

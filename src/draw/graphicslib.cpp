@@ -167,7 +167,13 @@ const ScriptCommand* GraphicsCommands() { return kGraphicsCommands; }
 const ScriptConstant* GraphicsConstants() { return kGraphicsConstants; }
 
 int InitGraphicsLibrary(ScriptState* L) {
-    static constexpr qbAsyncDrawHooks kAsyncDrawHooks{AnyAsyncDrawOn, FreeAllAsyncDraws, IsObjectUsedByAsyncDraw};
+    static constexpr qbAsyncDrawHooks kAsyncDrawHooks{
+        AnyAsyncDrawOn, FreeAllAsyncDraws, IsObjectUsedByAsyncDraw,
+        [](void* oldLayer, void* newLayer) {
+            qbAsyncLayerReplacement change{oldLayer, newLayer};
+            return NotifyAsyncDraws(kAsyncQueryLayerReplaced, &change);
+        },
+        [](void* layer) { NotifyAsyncDraws(kAsyncQueryImageChanged, layer); }};
     SetAsyncDrawHooks(&kAsyncDrawHooks);
     std::unique_ptr<qbDisplay> spare;
     try {

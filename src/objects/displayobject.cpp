@@ -206,13 +206,15 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
         qbBitmap* own = made.image.bitmap;
         made.image = {};
         const int32_t ox = own ? 0 : sx, oy = own ? 0 : sy;
-        if (int err = AddObjectLayer(L, call.type, src.id, ox, oy, x, y, width, height, &topts, &lopts, own, -1,
-                                     kAddDisplayScale, &layer))
+        if (int err = AddObjectLayer(L, call.type, src.id, ox, oy, x, y, width, height, &topts, &lopts, own,
+                                     call.insertPos, call.addFlags, &layer))
             return err;
         if (call.outLayer) *call.outLayer = layer;
         // Effects and transforms were drawn by the layer code; an untransformed
-        // layer without effects is shown now.
-        if (!lopts.needseffects && !transformed && !(call.flags & kShowNeverDraw)) RefreshLayer(L, layer, true);
+        // layer without effects is shown now. A replacing layer is shown by
+        // whoever replaced.
+        if (!lopts.needseffects && !transformed && !(call.flags & kShowNeverDraw) && !(call.addFlags & kAddReplace))
+            RefreshLayer(L, layer, true);
         return 0;
     }
 

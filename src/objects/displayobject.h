@@ -39,6 +39,10 @@ struct qbDisplayObjectCall {
     const qbLayerOptions* lopts = nullptr;
     uint32_t flags = 0;
     qbLayer** outLayer = nullptr;
+    // With layers on: where the layer goes (-1 on top) and its AddLayer
+    // flags, the replace flags among them.
+    int32_t insertPos = -1;
+    uint32_t addFlags = 2;  // kAddDisplayScale
 };
 
 // 0 or an error code; no output is changed after an error.

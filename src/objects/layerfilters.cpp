@@ -161,6 +161,13 @@ int ParseLayerFilters(ScriptState* L, int tableIndex, qbFilterSet* filters, int*
     return 1;
 }
 
+const char* LayerFilterName(int slot) { return slot >= 0 && slot < kFilterSlots ? kFilters[slot].name : ""; }
+
+int LayerFilterArgKind(int slot, int arg) {
+    if (slot < 0 || slot >= kFilterSlots || arg < 0 || arg >= 6) return kEnd;
+    return kFilters[slot].kinds[arg];
+}
+
 bool HasActiveFilters(const qbFilterSet& filters) {
     for (const qbFilterSlot& s : filters.slot)
         if (s.enabled) return true;

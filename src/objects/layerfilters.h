@@ -52,6 +52,10 @@ struct qbFilterSet {
 // error (*error gets the code; 0 otherwise). Slots no entry names keep what
 // they held.
 int ParseLayerFilters(ScriptState* L, int tableIndex, qbFilterSet* filters, int* found, int* error);
+// The script's name of a slot's filter, and the kind of its argument arg:
+// 3 a float, 1 or 2 an integer (2 also takes "n%"), 0 past the last.
+const char* LayerFilterName(int slot);
+int LayerFilterArgKind(int slot, int arg);
 bool HasActiveFilters(const qbFilterSet& filters);
 // Pixelate, swirl, water ripple and the two flips move pixels, so borders
 // and cached transforms must follow them.

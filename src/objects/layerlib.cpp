@@ -16,6 +16,7 @@
 #include "objects/layerbuttons.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
+#include "objects/layerstyle.h"
 #include "vm/vm.h"
 
 namespace {
@@ -89,7 +90,17 @@ const ScriptCommand kLayerCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
     {"DisableLayers", cmdDisableLayers},
+    {"SetLayerTransparency", cmdSetLayerTransparency},
+    {"SetLayerLight", cmdSetLayerTint},
+    {"SetLayerTint", cmdSetLayerTint},
     {"DumpLayers", cmdDumpLayers},
+    {"ScaleLayer", cmdScaleLayer},
+    {"RotateLayer", cmdRotateLayer},
+    {"SetLayerStyle", cmdSetLayerStyle},
+    {"GetLayerStyle", cmdGetLayerStyle},
+    {"TransformLayer", cmdTransformLayer},
+    {"SetLayerAnchor", cmdSetLayerAnchor},
+    {"SetLayerFilter", cmdSetLayerFilter},
     {nullptr, nullptr},
 };
 

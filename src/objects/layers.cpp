@@ -39,6 +39,24 @@ std::vector<std::unique_ptr<qbLayer>>* StackOf(const qbBGPic* bgpic) {
     return bgpic && bgpic->layers ? &bgpic->layers->layers : nullptr;
 }
 
+// The position fields of each of the old layer's states into the matching
+// state of the new one.
+void CopyStatePositions(const qbLayer& from, qbLayer* to) {
+    const qbLayerState* const source[3] = {from.basestate, from.transformedstate, from.shownstate};
+    qbLayerState* const target[3] = {to->basestate, to->transformedstate, to->shownstate};
+    for (int i = 0; i < 3; ++i) {
+        if ((i >= 1 && target[i] == target[0]) || (i == 2 && target[i] == target[1])) continue;
+        target[i]->x = source[i]->x;
+        target[i]->y = source[i]->y;
+        target[i]->anchoredx = source[i]->anchoredx;
+        target[i]->anchoredy = source[i]->anchoredy;
+        target[i]->shownx = source[i]->shownx;
+        target[i]->showny = source[i]->showny;
+    }
+}
+
+}  // namespace
+
 int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
     if (std::char_traits<char>::length(name) >= kLayerNameSize) return ERR_NAMETOOLONG;
     if (const auto* stack = StackOf(bgpic)) {
@@ -52,8 +70,6 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
     layer->name = name;
     return 0;
 }
-
-}  // namespace
 
 void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
     if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
@@ -188,80 +204,6 @@ int EnableDisplayLayers(qbDisplay* d) {
     return 0;
 }
 
-int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags) {
-    qbDisplay* d = GetCurrentDisplay();
-    qbLayerState* base = layer->basestate;
-    qbTransformOptions t = layer->transform;
-    double fx = 1.0, fy = 1.0;
-    if ((flags & kChangeDisplayScale) && d) {
-        fx = d->scaleX;
-        fy = d->scaleY;
-        t.matrix[0] *= fx;
-        t.matrix[1] *= fx;
-        t.matrix[2] *= fy;
-        t.matrix[3] *= fy;
-        t.smoothscale = d->smoothScale;
-    }
-    std::unique_ptr<qbLayerState> dup;
-    try {
-        dup = std::make_unique<qbLayerState>();
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
-    dup->clipregion = base->clipregion;
-    dup->x = ClampToInt32(base->x * fx);
-    dup->y = ClampToInt32(base->y * fy);
-    dup->width = base->width;
-    dup->height = base->height;
-
-    qbObjectImage image;
-    int32_t iw = 0, ih = 0;
-    if (int err = GetLayerSourceImage(L, layer, base, false, &image, &iw, &ih)) return err;
-    const bool offset = !base->bitmap && (layer->type == kLayerBrushPart || layer->type == kLayerBGPicPart);
-    const double anchor[2] = {layer->anchorx, layer->anchory};
-    qbBrush* brush = nullptr;
-    if (layer->type == kLayerBrush || layer->type == kLayerBrushPart)
-        GetBrushRecord(L, layer->id, &brush, kBrushDetachedToo | kBrushHardwareToo);
-    const bool vector = brush && brush->kind == kBrushVector;
-    qbObjectImage made;
-    int32_t ox = 0, oy = 0, ow = 0, oh = 0;
-    const int32_t ax = ClampToInt32(base->anchoredx * fx), ay = ClampToInt32(base->anchoredy * fy);
-    if (int err = TransformObjectImage(L, vector, vector ? brush->imageSource : nullptr, image, offset ? base->srcx : 0,
-                                       offset ? base->srcy : 0, ax, ay, base->width, base->height, anchor, t.matrix,
-                                       t.smoothscale != 0, &made, &ox, &oy, &ow, &oh))
-        return err;
-    dup->xfbitmap = made.bitmap;
-    dup->xfmask = made.mask;
-    dup->xfalpha = made.alpha;
-    dup->anchoredx = ax;
-    dup->anchoredy = ay;
-    dup->shownx = ox;
-    dup->showny = oy;
-    dup->shownwidth = ow;
-    dup->shownheight = oh;
-
-    int32_t oldX = 0, oldY = 0, oldW = 0, oldH = 0;
-    GetLayerBounds(L, layer, layer->shownstate, &oldX, &oldY, &oldW, &oldH);
-    qbLayerState* oldShown = layer->shownstate;
-    qbLayerState* oldTransformed = layer->transformedstate;
-    qbLayerState* fresh = dup.release();
-    if (flags & kChangeDisplayScale) {
-        layer->shownstate = fresh;
-    } else {
-        layer->transformedstate = layer->shownstate = fresh;
-    }
-    // Records no pointer names any more go now, each once.
-    if (oldShown != base && oldShown != layer->shownstate && oldShown != layer->transformedstate) delete oldShown;
-    if (oldTransformed != base && oldTransformed != oldShown && oldTransformed != layer->shownstate &&
-        oldTransformed != layer->transformedstate)
-        delete oldTransformed;
-    if ((flags & kChangeRefresh) && !layer->hidden && !layer->pending) {
-        RefreshOrMarkDirty(L, oldX, oldY, oldW, oldH);
-        RefreshLayer(L, layer);
-    }
-    return 0;
-}
-
 int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, int32_t shownY, int32_t shownWidth,
              int32_t shownHeight, const qbTransformOptions* topts, qbLayerOptions* lopts,
              std::unique_ptr<qbLayerState> state, int32_t insertPos, uint32_t flags, qbLayer** out) {
@@ -335,9 +277,25 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
         if (const int32_t kind = SourceKind(type); kind && id) RemoveLayerSource(kind, *id);
         return ERR_MEM;
     }
+    // Replacing: the layer now just above is the one the new layer stands in
+    // for; its buttons, clip region, clip mode and named data come along.
+    qbLayer* old = nullptr;
+    if ((flags & kAddReplace) && insertPos != -1 && belowTop) {
+        old = GetLayerByIndex(bgpic, IndexOfLayer(bgpic, raw) + 1);
+        RebindLayerButtons(bgpic, old, raw);
+        flags |= kAddKeepRefresh;
+        s->clipregion = old->basestate->clipregion;
+        raw->cliptransformmode = old->cliptransformmode;
+        raw->data = std::move(old->data);
+    }
     bool refreshed = false;
     if (!IsIdentityMatrix(raw->transform.matrix)) {
-        if (int err = ApplyLayerChange(L, raw, raw->hidden ? 0u : uint32_t{kChangeRefresh})) {
+        const bool refresh = !raw->hidden && !(flags & kAddKeepRefresh);
+        if (int err = ApplyLayerChange(L, raw, refresh ? uint32_t{kChangeRefresh} : 0u)) {
+            if (old) {
+                RebindLayerButtons(bgpic, raw, old);
+                old->data = std::move(raw->data);
+            }
             FreeLayer(L, raw, true);
             return err;
         }
@@ -349,9 +307,24 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
             return err;
         }
     }
+    if (old) {
+        if (flags & kAddKeepPositions) CopyStatePositions(*old, raw);
+        if (flags & kAddKeepFilters) {
+            raw->filters = old->filters;
+            raw->hasgeometricfilter = old->hasgeometricfilter;
+            FreeLayerFilterCaches(raw);
+        }
+        if (const int32_t refusal = NotifyLayerReplaced(old, raw)) {
+            RebindLayerButtons(bgpic, raw, old);
+            old->data = std::move(raw->data);
+            FreeLayer(L, raw, true);
+            return refusal;
+        }
+        FreeLayer(L, old, true);
+    }
     const bool effects = HasActiveFilters(raw->filters) || raw->transparency || raw->shadow.shadow ||
                          raw->border.border || belowTop;
-    if (!refreshed && effects && !raw->hidden) RefreshLayer(L, raw);
+    if (!refreshed && effects && !raw->hidden && !(flags & kAddKeepRefresh)) RefreshLayer(L, raw);
     if (out) *out = raw;
     return 0;
 }

@@ -110,6 +110,12 @@ enum : uint32_t {
     kAddHidden = 1,
     kAddDisplayScale = 2,
     kAddKeepRefresh = 4,
+    // The new layer takes the place of the one just above its insert
+    // position: buttons, clip region, clip mode and named data move to it,
+    // and the old layer goes (without a refresh: the caller shows the change).
+    kAddReplace = 8,
+    kAddKeepPositions = 0x100,  // with kAddReplace: the old layer's positions
+    kAddKeepFilters = 0x200,    // with kAddReplace: the old layer's filters
 };
 
 // 0 or ERR_MEM, ERR_NAMETOOLONG, ERR_NAMEUSED or the transform's error.
@@ -139,6 +145,11 @@ enum : uint32_t {
 // and no layer uses any more: detached brush copies, BGPics waiting to be
 // freed. Anims, text objects and videos keep nothing back yet.
 void ReleaseLayerSources(ScriptState* L, uint32_t mask);
+
+// The naming rule: at most 255 characters (ERR_NAMETOOLONG), no other
+// layer of the BGPic with that name or group name, letter case aside
+// (ERR_NAMEUSED).
+int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name);
 
 int32_t CountLayers(const qbBGPic* bgpic);
 // Null when n is outside 1..count.

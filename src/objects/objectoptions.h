@@ -23,6 +23,11 @@ struct qbTransformOptions {
     int32_t smoothscale = 0;
     double anchorx = 0.0;
     double anchory = 0.0;
+    // Set by DecomposeTransformMatrix: the matrix turns and scales unevenly,
+    // and the two factors it splits into.
+    int32_t rotated = 0;
+    double decompx = 0.0;
+    double decompy = 0.0;
 };
 
 struct qbShadowStyle {

@@ -251,6 +251,8 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     Lock lock(S().mutex);
     Surface* s = FindSurface(display);
     if (!s || !source || source->bytesPerPixel != 4 || width <= 0 || height <= 0) return;
+    // Bounded, so that a long run without a reader does not grow it forever.
+    if (s->blits.size() < 4096) s->blits.push_back({dstX, dstY, width, height});
     const auto [offsetX, offsetY] = DrawingOffset(display);
     // Far beyond any window nothing lands on it; this keeps the sums in range.
     constexpr int64_t kFar = int64_t{1} << 24;
@@ -637,6 +639,13 @@ void SetWindowSize(const qbDisplay* display, int width, int height) {
 const Surface* GetSurface(const qbDisplay* display) {
     Lock lock(S().mutex);
     return FindSurface(display);
+}
+
+std::vector<Surface::BlitRect> TakeBlits(const qbDisplay* display) {
+    Lock lock(S().mutex);
+    std::vector<Surface::BlitRect> taken;
+    if (Surface* s = FindSurface(display)) taken.swap(s->blits);
+    return taken;
 }
 
 // Scripted input wakes a waiting script as real input does, whichever thread

@@ -27,6 +27,13 @@ struct Surface {
     int y = 0;
     std::map<const void*, uint32_t> menuStates;
     uint64_t serial = 0;  // creation order: later windows lie above
+    // Every rectangle drawn into the window, in drawing coordinates and
+    // order (the first 4096), so that tests see how often and where a
+    // change was shown.
+    struct BlitRect {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    std::vector<BlitRect> blits;
 
     uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
 };
@@ -100,6 +107,8 @@ std::vector<FadeCall> FadeLog();
 void SetWindowSize(const qbDisplay* display, int width, int height);
 // Null while the display has no window.
 const Surface* GetSurface(const qbDisplay* display);
+// The window's record of drawn rectangles, which starts anew.
+std::vector<Surface::BlitRect> TakeBlits(const qbDisplay* display);
 
 // Queues an event for the pump and wakes a script waiting for events.
 void ScriptEvent(const ScriptedEvent& event);
