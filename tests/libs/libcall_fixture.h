@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command_call.h"
+#include "core/settings.h"
 #include "core/vmhost.h"
 #include "libs/dos.h"
 #include "libs/errorhandler.h"
@@ -29,6 +30,7 @@ protected:
         InstallVmHost(OfferToErrorHandler, cmdGetLastError);
         L = VmOpen();
         ASSERT_NE(L, nullptr);
+        SetRuntimeTag(kTagQuiet, 1);
         for (auto init : {InitStringLibrary, InitMathLibrary, InitMemblockLibrary, InitDosLibrary}) {
             VmPushValue(L, kGlobalsIndex);
             ASSERT_EQ(init(L), 0);
@@ -39,6 +41,7 @@ protected:
         FreeDosObjects(L);
         FreeAllMemblocks(L);
         VmClose(L);
+        ResetRuntimeSettings();
     }
 
     void Push(const CallArg& a) {
