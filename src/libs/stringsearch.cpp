@@ -29,6 +29,29 @@ size_t FindFolded(std::string_view s, std::string_view sub, size_t start) {
     return std::string_view::npos;
 }
 
+// memchr runs to the needle's first byte at memory speed, which wins while
+// that byte is rare; when it keeps stopping at false starts, the search goes
+// on with memmem, whose cost does not depend on the text.
+size_t FindExact(std::string_view s, std::string_view sub, size_t start) {
+    const char* base = s.data();
+    const char* p = base + start;
+    const char* const end = base + s.size();
+    const char* const lastStart = end - sub.size();
+    size_t falseStarts = 0;
+    while (p <= lastStart) {
+        const void* hit = std::memchr(p, sub[0], static_cast<size_t>(lastStart - p) + 1);
+        if (!hit) return std::string_view::npos;
+        const char* at = static_cast<const char*>(hit);
+        if (std::memcmp(at + 1, sub.data() + 1, sub.size() - 1) == 0) return static_cast<size_t>(at - base);
+        p = at + 1;
+        if (++falseStarts > 64 && falseStarts * 32 > static_cast<size_t>(p - (base + start))) {
+            const void* found = memmem(p, static_cast<size_t>(end - p), sub.data(), sub.size());
+            return found ? static_cast<size_t>(static_cast<const char*>(found) - base) : std::string_view::npos;
+        }
+    }
+    return std::string_view::npos;
+}
+
 // The shared arguments of FindStr and CountStr: 0 with the search set up, or
 // ERR_WRONGUSAGE for a negative start.
 struct Search {
@@ -68,9 +91,7 @@ int PushText(ScriptState* L, std::string_view text) {
 size_t FindBytes(std::string_view s, std::string_view sub, size_t start, bool caseSensitive) {
     if (sub.empty() || start >= s.size() || sub.size() > s.size() - start) return std::string_view::npos;
     if (!caseSensitive) return FindFolded(s, sub, start);
-    const void* hit = sub.size() == 1 ? std::memchr(s.data() + start, sub[0], s.size() - start)
-                                      : memmem(s.data() + start, s.size() - start, sub.data(), sub.size());
-    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - s.data()) : std::string_view::npos;
+    return FindExact(s, sub, start);
 }
 
 int cmdFindStr(ScriptState* L) {

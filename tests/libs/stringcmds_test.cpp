@@ -64,6 +64,12 @@ TEST_F(StringCmdTest, SearchingCountingAndReplacing) {
     EXPECT_EQ(Run("FindStr", {S("hello"), S("l"), 1.0, -1.0}), "E1055");
     EXPECT_EQ(Run("FindStr", {S("hello"), S("")}), "-1");
     EXPECT_EQ(Run("FindStr", {S("hello"), S("hello!")}), "-1");
+    // Text full of false starts moves the search on to memmem part way.
+    const S runs = S(5000, 'a') + "aab" + S(3000, 'a') + "aab";
+    EXPECT_EQ(Run("FindStr", {runs, S("aab")}), "5000");
+    EXPECT_EQ(Run("FindStr", {runs, S("aab"), 1.0, 5001.0}), "8003");
+    EXPECT_EQ(Run("CountStr", {runs, S("aab")}), "2");
+    EXPECT_EQ(Run("FindStr", {runs, S("aac")}), "-1");
     EXPECT_EQ(Run("CountStr", {S("aaaa"), S("aa")}), "2");
     EXPECT_EQ(Run("CountStr", {S("aAaA"), S("a"), 0.0, 1.0}), "3");
     EXPECT_EQ(Run("CountStr", {S("abc"), S("a"), 1.0, -1.0}), "E1055");
