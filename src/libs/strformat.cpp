@@ -65,8 +65,16 @@ void BuildCSpec(const Spec& spec, char* out) {
     char* p = out;
     *p++ = '%';
     for (int i = 0; i < spec.flagCount; ++i) *p++ = spec.flags[i];
-    if (spec.width >= 0) p += std::snprintf(p, 4, "%d", spec.width);
-    if (spec.precision >= 0) p += std::snprintf(p, 5, ".%d", spec.precision);
+    // Two digits at most each.
+    auto digits = [&p](int n) {
+        if (n >= 10) *p++ = static_cast<char>('0' + n / 10);
+        *p++ = static_cast<char>('0' + n % 10);
+    };
+    if (spec.width >= 0) digits(spec.width);
+    if (spec.precision >= 0) {
+        *p++ = '.';
+        digits(spec.precision);
+    }
     *p++ = spec.letter;
     *p = '\0';
 }
