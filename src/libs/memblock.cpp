@@ -2,6 +2,7 @@
 // the typed access to single values, ranges and copies.
 #include "libs/memblock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,7 @@ int AddBlock(ScriptState* L, const NewObjectID& id, std::unique_ptr<qbMemBlock> 
     if (!id.chooseFlag) {
         for (qbObject* o = blockHead; o; o = o->next) {
             if (o->id == id.id && !o->handle) {
+                if (static_cast<qbMemBlock*>(o)->users > 0) return ERR_WRONGUSAGE;
                 FreeBlock(L, static_cast<qbMemBlock*>(o));
                 break;
             }
@@ -80,12 +82,26 @@ int cmdAllocMemFromPointer(ScriptState* L) {
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     const int type = VmType(L, 2);
     if (type != kTypeLightUserdata && type != kTypeUserdata) return ERR_WRONGUSAGE;
-    void* pointer = VmToUserdata(L, 2);
+    const auto address = reinterpret_cast<uintptr_t>(VmToUserdata(L, 2));
     const int64_t size = IntegerArg(L, 3);
-    if (!pointer || size < 0) return ERR_WRONGUSAGE;
+    if (size < 0) return ERR_WRONGUSAGE;
+    qbMemBlock* parent = nullptr;
+    int64_t offset = 0;
+    for (qbObject* o = blockHead; o && !parent; o = o->next) {
+        auto* b = static_cast<qbMemBlock*>(o);
+        const auto start = reinterpret_cast<uintptr_t>(MemBlockData(*b));
+        const int64_t extent = MemBlockSize(*b);
+        if (start && address >= start && address - start < static_cast<uint64_t>(extent)) {
+            parent = b;
+            offset = static_cast<int64_t>(address - start);
+        }
+    }
+    if (!parent || size > MemBlockSize(*parent) - offset) return ERR_WRONGUSAGE;
     std::unique_ptr<qbMemBlock> block = NewBlock();
     if (!block) return ERR_MEM;
-    block->bytes = static_cast<uint8_t*>(pointer);
+    block->parent = parent;
+    block->parentOffset = offset;
+    ++parent->users;
     block->size = static_cast<int32_t>(size);
     block->foreign = true;
     return AddBlock(L, id, std::move(block));
@@ -110,6 +126,7 @@ int cmdFreeMem(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbMemBlock* block = nullptr;
     if (int err = MemBlockArg(L, 1, &block)) return err;
+    if (block->users > 0) return ERR_WRONGUSAGE;
     FreeBlock(L, block);
     return 0;
 }
@@ -120,7 +137,7 @@ int cmdGetMemPointer(ScriptState* L) {
     if (int err = MemBlockArg(L, 1, &block)) return err;
     const int64_t offset = OptIntegerArg(L, 2, 0);
     const int64_t size = MemBlockSize(*block);
-    if (offset < 0 || ((size || block->file) && offset >= size)) return ERR_WRONGUSAGE;
+    if (offset < 0 || (SizeKnown(*block) && offset >= size)) return ERR_WRONGUSAGE;
     VmPushLightUserdata(L, MemBlockData(*block) + offset);
     return 1;
 }
@@ -155,7 +172,7 @@ int cmdPeek(ScriptState* L) {
             return 1;
         }
         const int64_t size = MemBlockSize(*block);
-        const bool known = size || block->file;
+        const bool known = SizeKnown(*block);
         if (known && offset > size) return ERR_MEMRANGE;
         int64_t end = offset;
         while ((!known || end < size) && IsTextByte(base[end])) ++end;
@@ -300,21 +317,38 @@ static_assert(sizeof kMemblockCommands / sizeof kMemblockCommands[0] == 15);
 
 qbMemBlock::~qbMemBlock() {
     if (file) --file->openCount;
+    if (parent) --parent->users;
     if (!foreign) std::free(bytes);
 }
 
-uint8_t* MemBlockData(const qbMemBlock& block) { return block.file ? block.file->data : block.bytes; }
+uint8_t* MemBlockData(const qbMemBlock& block) {
+    if (block.file) return block.file->data;
+    if (block.parent) return MemBlockData(*block.parent) + block.parentOffset;
+    return block.bytes;
+}
 
-int64_t MemBlockSize(const qbMemBlock& block) { return block.file ? block.file->size : block.size; }
+int64_t MemBlockSize(const qbMemBlock& block) {
+    if (block.file) return block.file->size;
+    if (block.parent) {
+        // The parent may be a virtual file that has changed since.
+        const int64_t rest = std::max<int64_t>(0, MemBlockSize(*block.parent) - block.parentOffset);
+        return block.size > 0 ? std::min<int64_t>(block.size, rest) : rest;
+    }
+    return block.size;
+}
+
+bool SizeKnown(const qbMemBlock& block) { return block.file || block.parent || block.size > 0; }
 
 bool InRange(const qbMemBlock& block, int64_t offset, int64_t count) {
+    if (!SizeKnown(block)) return true;
     const int64_t size = MemBlockSize(block);
-    // A virtual file's size is always known, even when it is 0.
-    if (!size && !block.file) return true;
     return offset >= 0 && count >= 0 && offset <= size && count <= size - offset;
 }
 
-int CheckWritable(const qbMemBlock& block) { return block.file && !block.file->writable ? ERR_WRONGUSAGE : 0; }
+int CheckWritable(const qbMemBlock& block) {
+    if (block.parent) return CheckWritable(*block.parent);
+    return block.file && !block.file->writable ? ERR_WRONGUSAGE : 0;
+}
 
 int TypeWidth(int32_t type) {
     switch (type) {
@@ -355,10 +389,12 @@ int InitMemblockLibrary(ScriptState* L) {
 }
 
 void FreeAllMemblocks(ScriptState* L) {
-    while (blockHead) {
-        auto* block = static_cast<qbMemBlock*>(blockHead);
-        // At shutdown the dos library has freed its virtual files already.
+    // At shutdown the dos library has freed its virtual files already, and
+    // parents go in any order.
+    for (qbObject* o = blockHead; o; o = o->next) {
+        auto* block = static_cast<qbMemBlock*>(o);
         block->file = nullptr;
-        FreeBlock(L, block);
+        block->parent = nullptr;
     }
+    while (blockHead) FreeBlock(L, static_cast<qbMemBlock*>(blockHead));
 }

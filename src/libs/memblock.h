@@ -12,11 +12,18 @@ struct MemoryFile;
 
 constexpr int kObjectTypeMemory = 39;
 
+// A block owns its bytes, lies over a virtual file, or (a pointer block)
+// lies inside another block. Pointers are taken only where they fall inside
+// a live block, so that no number a script makes up becomes an address; the
+// inner block follows its parent's data and counts as one of its users.
 struct qbMemBlock : qbObject {
-    int32_t size = 0;            // 0: not known (a pointer block made without one)
-    uint8_t* bytes = nullptr;    // unused for a virtual-file block
-    bool foreign = false;        // never freed here
-    MemoryFile* file = nullptr;  // a virtual-file block reads data and size here at each access
+    int32_t size = 0;              // as given; 0 for a pointer block: the rest of its parent
+    uint8_t* bytes = nullptr;      // an owning block's bytes
+    bool foreign = false;          // never freed here
+    MemoryFile* file = nullptr;    // a virtual-file block reads data and size here at each access
+    qbMemBlock* parent = nullptr;  // a pointer block's outer block
+    int64_t parentOffset = 0;
+    int32_t users = 0;             // pointer blocks inside this one; it is not freed while any remain
     qbMemBlock() = default;
     qbMemBlock(const qbMemBlock&) = delete;
     qbMemBlock& operator=(const qbMemBlock&) = delete;

@@ -19,6 +19,8 @@ enum : int32_t {
 
 // The block of the id argument at idx; 0 or the lookup's error.
 int MemBlockArg(ScriptState* L, int idx, qbMemBlock** out);
+// Whether the block has a size to test ranges against.
+bool SizeKnown(const qbMemBlock& block);
 // 1 when [offset, offset + count) lies inside the block, or the block's size
 // is not known; offset and count are not negative.
 bool InRange(const qbMemBlock& block, int64_t offset, int64_t count);

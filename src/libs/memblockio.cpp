@@ -187,7 +187,7 @@ int cmdTableToMem(ScriptState* L) {
     const int width = TypeWidth(type);
     if (offset < 0 || !width) return ERR_WRONGUSAGE;
     const int64_t size = MemBlockSize(*block);
-    const bool known = size || block->file;
+    const bool known = SizeKnown(*block);
     if (known && offset > size) return ERR_MEMRANGE;
     for (int64_t i = 0;; ++i) {
         VmRawGetIndex(L, 1, static_cast<int>(i));

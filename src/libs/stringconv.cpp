@@ -125,6 +125,7 @@ int cmdPadNum(ScriptState* L) {
     const double n = VmCheckNumber(L, 1);
     const int64_t digits = IntArg(L, 2);
     if (!(n >= 0) || digits < 1) return ERR_WRONGUSAGE;
+    if (static_cast<uint64_t>(digits) > kMaxStringLength) return ERR_MEM;
     char buffer[400];
     const int length = std::snprintf(buffer, sizeof buffer, "%.0f", std::trunc(n));
     if (length < 0) return ERR_WRONGUSAGE;

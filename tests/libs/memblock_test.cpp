@@ -229,22 +229,44 @@ TEST_F(MemblockTest, BlockOverAScriptStringIsReadOnly) {
     EXPECT_EQ(Run("Peek", {1.0, 0.0, 3.0}), text);
 }
 
-TEST_F(MemblockTest, PointerBlocksOfUnknownSize) {
-    char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 0};
-    ASSERT_EQ(Run("AllocMemFromPointer", {1.0, static_cast<void*>(bytes), 0.0}), "");
-    EXPECT_EQ(Run("Peek", {1.0, 4.0, 7.0}), "5");
-    EXPECT_EQ(Run("Poke", {1.0, 0.0, 9.0, 7.0}), "");
-    EXPECT_EQ(bytes[0], 9);
-    EXPECT_EQ(Run("DumpMem", {1.0}), "E1055");
-    VmSetTop(L, 0);
-    VmPushNewTable(L);
-    VmPushNumber(L, 1);
-    VmRawSetIndex(L, -2, 0);
-    VmPushNumber(L, 1);
-    VmPushNumber(L, 7);
-    EXPECT_EQ(CallCommand(L, "TableToMem", 3, 0), ERR_MEMRANGE);
-    EXPECT_EQ(Run("AllocMemFromPointer", {2.0, 5.0, 0.0}), "E1055");
+TEST_F(MemblockTest, PointerBlocksLieInsideLiveBlocks) {
+    Block(8, "abcdefgh");
+    ASSERT_EQ(Raw("GetMemPointer", {1.0, 2.0}), 0);
+    void* inner = VmToUserdata(L, 1);
+    ASSERT_EQ(Run("AllocMemFromPointer", {2.0, inner, 0.0}), "");
+    EXPECT_EQ(Run("Peek", {2.0, 0.0, 3.0, 6.0}), "cdefgh");
+    EXPECT_EQ(Run("Peek", {2.0, 6.0, 7.0}), "E1146");
+    EXPECT_EQ(Run("Poke", {2.0, 0.0, double('X'), 7.0}), "");
+    EXPECT_EQ(Bytes(0, 4), "abXd");
+    ASSERT_EQ(Run("AllocMemFromPointer", {3.0, inner, 2.0}), "");
+    EXPECT_EQ(Run("Peek", {3.0, 1.0, 6.0}), "E1146");
+    EXPECT_EQ(Run("AllocMemFromPointer", {4.0, inner, 7.0}), "E1055");
+    // Only addresses inside a block are taken, never a made-up number.
+    char outside[8] = {};
+    EXPECT_EQ(Run("AllocMemFromPointer", {4.0, static_cast<void*>(outside), 4.0}), "E1055");
+    EXPECT_EQ(Run("AllocMemFromPointer", {4.0, 5.0, 0.0}), "E1055");
+    // The outer block stays while inner ones use it.
+    EXPECT_EQ(Run("FreeMem", {1.0}), "E1055");
+    EXPECT_EQ(Run("AllocMem", {1.0, 4.0}), "E1055");
+    EXPECT_EQ(Run("AllocMemFromPointer", {1.0, inner, 0.0}), "E1055");
+    ASSERT_EQ(Run("FreeMem", {2.0}), "");
+    ASSERT_EQ(Run("FreeMem", {3.0}), "");
+    EXPECT_EQ(Run("FreeMem", {1.0}), "");
     EXPECT_EQ(Run("AllocMem", {2.0, 0.0}), "E1055");
+}
+
+TEST_F(MemblockTest, PointerBlockFollowsAGrowingVirtualFile) {
+    const std::string name = Virtual("0123", true);
+    ASSERT_EQ(Run("AllocMemFromVirtualFile", {1.0, name}), "");
+    ASSERT_EQ(Raw("GetMemPointer", {1.0, 1.0}), 0);
+    ASSERT_EQ(Run("AllocMemFromPointer", {2.0, VmToUserdata(L, 1), 0.0}), "");
+    ASSERT_EQ(Run("OpenFile", {3.0, name, 1004.0}), "");
+    ASSERT_EQ(Run("Seek", {3.0, 4.0}), Run("Seek", {3.0, 4.0}));
+    ASSERT_EQ(Run("WriteString", {3.0, std::string(100000, 'y')}), "");
+    ASSERT_EQ(Run("CloseFile", {3.0}), "");
+    EXPECT_EQ(Run("Peek", {2.0, 0.0, 3.0, 5.0}), "123yy");
+    EXPECT_EQ(Run("Peek", {2.0, 100002.0, 7.0}), std::to_string('y'));
+    EXPECT_EQ(Run("Peek", {2.0, 100003.0, 7.0}), "E1146");
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ TEST_F(StringCmdTest, SlicesAndTheirEdges) {
     EXPECT_EQ(Run("RepeatStr", {S("ab"), -1.0}), "E1055");
     // Results past the VM's string limit are refused before allocating.
     EXPECT_EQ(Run("RepeatStr", {S(1000, 'x'), 2147483647.0}), "E1000");
+    EXPECT_EQ(Run("RepeatStr", {S("x"), 1e300}), "E1000");
     EXPECT_EQ(Run("AddStr", {S("ab"), S("cd")}), "abcd");
     EXPECT_EQ(Run("Chr", {256.0}), "E1055");
     EXPECT_EQ(Run("Chr", {0.0}), "");
@@ -100,6 +101,7 @@ TEST_F(StringCmdTest, NumbersToTextAndBack) {
     EXPECT_EQ(Run("PadNum", {1234.0, 2.0}), "1234");
     EXPECT_EQ(Run("PadNum", {-1.0, 2.0}), "E1055");
     EXPECT_EQ(Run("PadNum", {1.0, 0.0}), "E1055");
+    EXPECT_EQ(Run("PadNum", {1.0, 1e300}), "E1000");
     EXPECT_EQ(Run("Val", {S("$ff rest")}), "255|3");
     EXPECT_EQ(Run("Val", {S("-2.5e1x")}), "-25|6");
     EXPECT_EQ(Run("Val", {S("abc")}), "0|0");
