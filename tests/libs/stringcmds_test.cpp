@@ -2,6 +2,7 @@
 // and FormatStr, with their argument errors and zero bytes in the strings.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "libs/libcall_fixture.h"
@@ -145,6 +146,12 @@ TEST_F(StringCmdTest, DigestsAndBase64) {
     EXPECT_EQ(Run("CRC32Str", {S("")}), "E1055");
     EXPECT_EQ(Run("MD5Str", {S("")}), "E1055");
     EXPECT_EQ(Run("MD5Str", {S("abc")}), "900150983cd24fb0d6963f7d28e17f72");
+    // The file commands, unlike the string ones, take empty input.
+    const S empty = testing::TempDir() + "qb_stringcmd_empty.bin";
+    std::fclose(std::fopen(empty.c_str(), "wb"));
+    EXPECT_EQ(Run("CRC32", {empty}), "0");
+    EXPECT_EQ(Run("MD5", {empty}), "d41d8cd98f00b204e9800998ecf8427e");
+    std::remove(empty.c_str());
     EXPECT_EQ(Run("Base64Str", {S("hello"), 0.0}), "aGVsbG8=");
     EXPECT_EQ(Run("Base64Str", {S("aGVsbG8="), 1.0}), "hello");
     EXPECT_EQ(Run("Base64Str", {S("a!b"), 1.0}), "E1323");
