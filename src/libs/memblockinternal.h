@@ -19,6 +19,10 @@ enum : int32_t {
 
 // The block of the id argument at idx; 0 or the lookup's error.
 int MemBlockArg(ScriptState* L, int idx, qbMemBlock** out);
+// The most elements MemToTable makes, and StrToArray: a table of them
+// takes some 1.5 GB already.
+constexpr int64_t kMaxTableElements = int64_t{1} << 26;
+
 // Whether the block has a size to test ranges against.
 bool SizeKnown(const qbMemBlock& block);
 // 1 when [offset, offset + count) lies inside the block, or the block's size

@@ -167,6 +167,7 @@ int cmdMemToTable(ScriptState* L) {
         if (items == 0) return ERR_WRONGUSAGE;
     }
     if (!InRange(*block, offset, items * width)) return ERR_MEMRANGE;
+    if (items > kMaxTableElements) return ERR_MEM;
     const uint8_t* p = MemBlockData(*block) + offset;
     VmPushNewTableSized(L, static_cast<int>(items), 0);
     for (int64_t i = 0; i < items; ++i) {

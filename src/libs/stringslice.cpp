@@ -139,7 +139,8 @@ int cmdSplitStr(ScriptState* L) {
 int cmdStrToArray(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     const std::string_view s = StringArg(L, 1);
-    if (s.size() >= static_cast<size_t>(INT32_MAX)) return ERR_MEM;
+    // As MemToTable: a table of more bytes would take gigabytes.
+    if (s.size() >= (size_t{1} << 26)) return ERR_MEM;
     VmPushNewTableSized(L, static_cast<int>(s.size()) + 1, 0);
     for (size_t i = 0; i < s.size(); ++i) {
         VmPushNumber(L, static_cast<unsigned char>(s[i]));

@@ -138,6 +138,9 @@ TEST_F(MemblockTest, TablesInHostOrderWithOptions) {
     EXPECT_EQ(Run("MemToTable", {1.0, 3.0}), "E1055");
     ASSERT_EQ(Run("AllocMem", {2.0, 1.0}), "");
     EXPECT_EQ(Run("MemToTable", {2.0, 6.0}), "E1055");
+    // A huge block as bytes would make a table of gigabytes.
+    ASSERT_EQ(Run("AllocMem", {3.0, double(1 << 27)}), "");
+    EXPECT_EQ(Run("MemToTable", {3.0, 7.0}), "E1000");
 }
 
 TEST_F(MemblockTest, TableToMemStopsAtTheFirstElementThatDoesNotFit) {
