@@ -64,7 +64,13 @@ protected:
 
     std::string Run(const char* command, const std::vector<CallArg>& args) {
         const int err = Raw(command, args);
-        if (err) return "E" + std::to_string(err);
+        // Built up: g++ 12 at -O3 takes a literal joined to a temporary
+        // string for an overlapping copy.
+        if (err) {
+            std::string e = "E";
+            e += std::to_string(err);
+            return e;
+        }
         std::string s;
         for (int i = 1; i <= VmGetTop(L); ++i) {
             if (i > 1) s += '|';

@@ -116,7 +116,8 @@ TEST_F(MemblockTest, DumpPrintsSixteenBytesALine) {
     EXPECT_EQ(Dump({1.0}),
               "00000000: 48 65 6c 6c 6f 2c 20 77 6f 72 6c 64 21 0a 01 ff Hello, world!..\xff\n"
               "00000010: 41 42 43 44 " + pad + "ABCD\n");
-    EXPECT_EQ(Dump({1.0, 2.0, 17.0}), "00000011: 42 43 " + std::string(42, ' ') + "BC\n");
+    const std::string pad42(42, ' ');
+    EXPECT_EQ(Dump({1.0, 2.0, 17.0}), "00000011: 42 43 " + pad42 + "BC\n");
     EXPECT_EQ(Dump({1.0, 5.0, 17.0}), "E1146");
     EXPECT_EQ(Dump({1.0, 1.0, -1.0}), "E1055");
 }

@@ -49,7 +49,10 @@ FormatCase MakeCase(std::mt19937& rng) {
     std::string spec = "%";
     for (int n = pick(4); n > 0; --n) spec += kFlags[pick(5)];
     if (pick(3)) spec += std::to_string(pick(100));
-    if (pick(3)) spec += "." + std::to_string(pick(100));
+    if (pick(3)) {
+        spec += '.';
+        spec += std::to_string(pick(100));
+    }
     spec += letter;
     c.format = "<" + spec + ">";
     char text[64];
