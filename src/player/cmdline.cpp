@@ -20,6 +20,8 @@
 #include "draw/draw.h"
 #include "draw/graphicslib.h"
 #include "libs/dos.h"
+#include "libs/mathlib.h"
+#include "libs/memblock.h"
 #include "libs/network.h"
 #include "libs/stringlib.h"
 #include "libs/system.h"
@@ -96,11 +98,11 @@ namespace {
 // The command libraries in their fixed opening order; rows without an open
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
-    {"string", InitStringLibrary}, {"math", nullptr},   {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
+    {"string", InitStringLibrary}, {"math", InitMathLibrary},   {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
-    {"sprite", nullptr},       {"memblock", nullptr}, {"vectorgraphics", nullptr}, {"network", InitNetworkLibrary},
+    {"sprite", nullptr},       {"memblock", InitMemblockLibrary}, {"vectorgraphics", nullptr}, {"network", InitNetworkLibrary},
     {"video", nullptr},        {nullptr, nullptr},
 };
 
