@@ -13,13 +13,14 @@
 
 namespace {
 
-// The quicksort on any sequence: at(i) gives a reference to element i, and
-// less(a, b) whether a comes before b. The order of comparisons and swaps is
-// the same for every sequence, so a native copy ends in the order the VM's
-// own walk would give. False when the order function is no strict order
-// (the scan would leave the range).
-template <class At, class Less, class Swap>
-bool Quicksort(int lo, int hi, At at, Less less, Swap swap) {
+// The quicksort on any sequence: at(i) stands for element i, pin(i) for a
+// copy of it that later swaps leave alone (the pivot), and less(a, b) tells
+// whether a comes before b. The order of comparisons and swaps is the same
+// for every sequence, so a native copy ends in the order the VM's own walk
+// would give. False when the order function is no strict order (the scan
+// would leave the range).
+template <class At, class Pin, class Less, class Swap>
+bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap) {
     while (lo < hi) {
         if (less(at(hi), at(lo))) swap(lo, hi);
         if (hi - lo == 1) break;
@@ -31,7 +32,7 @@ bool Quicksort(int lo, int hi, At at, Less less, Swap swap) {
         }
         if (hi - lo == 2) break;
         swap(m, hi - 1);
-        const auto pivot = at(hi - 1);
+        const auto pivot = pin(hi - 1);
         int i = lo;
         int j = hi - 1;
         for (;;) {
@@ -48,10 +49,10 @@ bool Quicksort(int lo, int hi, At at, Less less, Swap swap) {
         // The smaller part recurses, the larger one loops, so the depth
         // stays logarithmic.
         if (i - lo < hi - i) {
-            if (!Quicksort(lo, i - 1, at, less, swap)) return false;
+            if (!Quicksort(lo, i - 1, at, pin, less, swap)) return false;
             lo = i + 1;
         } else {
-            if (!Quicksort(i + 1, hi, at, less, swap)) return false;
+            if (!Quicksort(i + 1, hi, at, pin, less, swap)) return false;
             hi = i - 1;
         }
     }
@@ -71,7 +72,7 @@ struct Keyed {
             std::swap(keys[a], keys[b]);
             std::swap(from[a], from[b]);
         };
-        return Quicksort(0, n - 1, at, [](const Key& a, const Key& b) { return a < b; }, swap);
+        return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap);
     }
 };
 
@@ -133,27 +134,40 @@ bool SortNative(ScriptState* L, int n, Read read) {
 }
 
 // The in-place walk for lists the VM must compare: the list at stack index
-// 1, the order function (or Nil) at 2; an element is read for each visit.
+// 1, the order function (or Nil) at 2, the pivot at 3 (kPivot stands for
+// it); an element is read for each visit.
+constexpr int kPivot = -1;
+
 struct StackSorter {
     ScriptState* L;
     bool ordered;
-    int base;  // the stack top before the walk; values read sit above it
 
+    void Push(int i) {
+        if (i == kPivot)
+            VmPushValue(L, 3);
+        else
+            VmRawGetIndex(L, 1, i);
+    }
     bool Less(int a, int b) {
         if (!ordered) {
-            VmRawGetIndex(L, 1, a);
-            VmRawGetIndex(L, 1, b);
+            Push(a);
+            Push(b);
             const bool before = VmCompareLess(L, -2, -1, 0) != 0;
-            VmSetTop(L, base);
+            VmSetTop(L, 3);
             return before;
         }
         VmPushValue(L, 2);
-        VmRawGetIndex(L, 1, a);
-        VmRawGetIndex(L, 1, b);
+        Push(a);
+        Push(b);
         VmCall(L, 2, 1);
         const bool before = VmToNumber(L, -1) != 0;
-        VmSetTop(L, base);
+        VmSetTop(L, 3);
         return before;
+    }
+    int Pin(int i) {
+        VmRawGetIndex(L, 1, i);
+        VmReplace(L, 3);
+        return kPivot;
     }
 };
 
@@ -175,10 +189,10 @@ int cmdSort(ScriptState* L) {
         ok = SortNative<std::string_view>(
             L, n, [L](int idx) { return std::string_view(VmToCString(L, idx), VmStrLen(L, idx)); });
     } else {
-        // Pivots are kept as indexes here: the pivot's slot (hi - 1) is not
-        // written while its partition is scanned.
-        StackSorter s{L, ordered, VmGetTop(L)};
+        VmPushNil(L);  // the pivot's slot
+        StackSorter s{L, ordered};
         auto at = [](int i) { return i; };
+        auto pin = [&s](int i) { return s.Pin(i); };
         auto less = [&s](int a, int b) { return s.Less(a, b); };
         auto swap = [L](int a, int b) {
             VmRawGetIndex(L, 1, a);
@@ -186,7 +200,7 @@ int cmdSort(ScriptState* L) {
             VmRawSetIndex(L, 1, a);
             VmRawSetIndex(L, 1, b);
         };
-        ok = Quicksort(0, n - 1, at, less, swap);
+        ok = Quicksort(0, n - 1, at, pin, less, swap);
     }
     if (!ok) return ERR_SORTFUNC;
     return 0;
