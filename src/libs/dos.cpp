@@ -17,8 +17,8 @@ namespace {
 qbObject* fileHead = nullptr;
 int ioMode = kDosIOBuffered;
 
-// In the library's fixed order; the copying, program and serialised-table
-// commands take their places between these as they come.
+// In the library's fixed order; the serialised-table commands take their
+// places between these as they come.
 const ScriptCommand kDosCommands[] = {
     {"OpenFile", cmdOpenFile},
     {"Eof", cmdEof},
@@ -36,6 +36,8 @@ const ScriptCommand kDosCommands[] = {
     {"MakeDirectory", cmdMakeDirectory},
     {"GetVolumeInfo", cmdGetVolumeInfo},
     {"DeleteFile", cmdDeleteFile},
+    {"Execute", cmdExecute},
+    {"Run", cmdRun},
     {"ChangeDirectory", cmdChangeDirectory},
     {"GetVolumeName", cmdGetVolumeName},
     {"CloseFile", cmdCloseFile},
@@ -184,6 +186,7 @@ void SetDosIOMode(int mode) { ioMode = mode; }
 int InitDosLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(&fileHead)) return err;
     if (int err = RegisterObjectList(DirectoryListHead())) return err;
+    InstallRunHooks();
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kDosCommands, 0);
     VmRegisterConstants(L, kDosConstants, 0);
@@ -195,5 +198,6 @@ void FreeDosObjects(ScriptState* L) {
     DeleteTempFiles();
     FreeDirectoryObjects(L);
     FreeVirtualStringFiles(L);
+    FreeRunningPrograms(L);
     ioMode = kDosIOBuffered;
 }

@@ -68,5 +68,13 @@ std::string AddTempFile(const char* chunk);
 std::string FindTempFile(const char* chunk);
 void DeleteTempFiles();
 
+// The programs started by Run (dosrun.cpp): the dispatcher's hooks for
+// their ends, freeing one once its end was handled (its watcher thread
+// stopped, its callback released), and freeing all at shutdown.
+struct qbRunningProgram;
+void InstallRunHooks();
+void RemoveRunningProgram(ScriptState* L, qbRunningProgram* run);
+void FreeRunningPrograms(ScriptState* L);
+
 // The virtual string files (dosvirtual.cpp).
 void FreeVirtualStringFiles(ScriptState* L);

@@ -72,3 +72,7 @@ int cmdMatchPattern(ScriptState* L);
 // Copying and deleting files and trees.
 int cmdCopyFile(ScriptState* L);
 int cmdDeleteFile(ScriptState* L);
+
+// Starting programs.
+int cmdExecute(ScriptState* L);
+int cmdRun(ScriptState* L);

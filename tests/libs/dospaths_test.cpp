@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -180,10 +181,14 @@ TEST_F(DosPathsTest, AttributesRoundTripTheirDates) {
 }
 
 TEST_F(DosPathsTest, VolumesAndTemporaryFiles) {
-    ASSERT_EQ(Call("GetVolumeInfo", {dir_.str(), 1.0}), 0);
-    const double free = Num(1);
-    const std::string df = Shell("df -B1 --output=avail '" + dir_.str() + "' | tail -1");
-    EXPECT_NEAR(free, std::strtod(df.c_str(), nullptr), 1e6);
+    // Other programs write to the same disk: a few tries for a quiet moment.
+    double free = 0, avail = -1e12;
+    for (int attempt = 0; attempt < 5 && std::abs(free - avail) > 1e6; ++attempt) {
+        ASSERT_EQ(Call("GetVolumeInfo", {dir_.str(), 1.0}), 0);
+        free = Num(1);
+        avail = std::strtod(Shell("df -B1 --output=avail '" + dir_.str() + "' | tail -1").c_str(), nullptr);
+    }
+    EXPECT_NEAR(free, avail, 1e6);
     ASSERT_EQ(Call("GetVolumeInfo", {dir_.str(), 0.0}), 0);
     EXPECT_GT(Num(1), 0);
     EXPECT_EQ(Call("GetVolumeInfo", {std::string(), 1.0}), ERR_WRONGUSAGE);
