@@ -136,24 +136,24 @@ TEST_F(DosRoadTest, ATreeIsCopiedCountedCleanedAndListed) {
     LOADK 4 "*.tmp"
     LOADK 5 #0
     CALL 0 6 1
-    NEWTABLE 8 0 0
-    NEWTABLE 9 0 0
-    GETGLOBAL 0 "readdirectory"
-    LOADK 1 ")" + dst + R"("
-    MOVE 2 8
-    MOVE 3 9
-    CALL 0 4 3
-    GETGLOBAL 2 "debugprint"
-    GETGLOBAL 3 "statuscalls"
+    NEWTABLE 0 0 0
+    NEWTABLE 1 0 0
+    GETGLOBAL 2 "readdirectory"
+    LOADK 3 ")" + dst + R"("
     MOVE 4 0
     MOVE 5 1
-    CALL 2 4 1
+    CALL 2 4 3
+    GETGLOBAL 4 "debugprint"
+    GETGLOBAL 5 "statuscalls"
+    MOVE 6 2
+    MOVE 7 3
+    CALL 4 4 1
     GETGLOBAL 2 "concat"
-    MOVE 3 8
+    MOVE 3 0
     LOADK 4 ","
     CALL 2 3 2
     GETGLOBAL 3 "concat"
-    MOVE 4 9
+    MOVE 4 1
     LOADK 5 ","
     CALL 3 3 2
     GETGLOBAL 4 "debugprint"
