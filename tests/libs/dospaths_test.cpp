@@ -180,6 +180,26 @@ TEST_F(DosPathsTest, AttributesRoundTripTheirDates) {
     EXPECT_EQ(Num(-1), 1);
 }
 
+TEST_F(DosPathsTest, VirtualFilesAreFilesEverywhere) {
+    ASSERT_EQ(Call("DefineVirtualFileFromString", {std::string("abc"), std::string("v.txt")}), 0);
+    const std::string name = Str(1);
+    ASSERT_EQ(Call("GetFileAttributes", {name}), 0);
+    VmGetField(L, 1, "virtual");
+    EXPECT_EQ(Num(-1), 1);
+    VmGetField(L, 1, "path");
+    EXPECT_EQ(Str(-1), name);
+    VmGetField(L, 1, "size");
+    EXPECT_EQ(Num(-1), 3);
+    ASSERT_EQ(Call("Exists", {name}), 0);
+    EXPECT_EQ(Num(1), 1);
+    ASSERT_EQ(Call("IsDirectory", {name}), 0);
+    EXPECT_EQ(Num(1), 0);
+    ASSERT_EQ(Call("CopyFile", {name, dir_ / "out"}), 0);
+    EXPECT_EQ(dostest::DosFixture::Shell("cat '" + (dir_ / "out/v.txt") + "'"), "abc");
+    EXPECT_EQ(Call("DeleteFile", {name}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("PathPart", {name}), ERR_WRONGUSAGE);
+}
+
 TEST_F(DosPathsTest, VolumesAndTemporaryFiles) {
     // Other programs write to the same disk: a few tries for a quiet moment.
     double free = 0, avail = -1e12;
