@@ -157,10 +157,13 @@ struct Copy : Walk {
     int Bytes(qbFile* in, const std::string& source, const std::string& dest, const qbFileInfo& info,
               Answer* answer) {
         const std::string target = ToSystemPath(dest.c_str());
-        std::string temp = target;
-        const size_t slash = temp.find_last_of('/');
-        temp.insert(slash == std::string::npos ? 0 : slash + 1, ".");
-        temp += ".XXXXXX";
+        const size_t slash = target.find_last_of('/');
+        const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+        std::string temp;
+        temp.append(target, 0, cut);
+        temp.push_back('.');
+        temp.append(target, cut, std::string::npos);
+        temp.append(".XXXXXX");
         const int fd = mkstemp(temp.data());
         if (fd < 0) {
             SetErrorDetail(dest.c_str());
