@@ -95,4 +95,12 @@ struct qbCommandLine {
     std::string requireTags;
     int debugDevice = 0;
     char errorText[1024] = {};
+    // Every option of the command line in its order, known or not, with its
+    // value ("" for a flag): what scripts read back with GetCommandLine.
+    std::vector<qbUnknownOption> arguments;
+    // 1 when the desktop started the player without a command line of its
+    // own; a Linux launcher always passes one, so this stays 0 here.
+    int startFlags = 0;
+    int scriptNamed = 0;       // the applet was named on the command line
+    std::string fileArgument;  // the file named to an executable with a linked applet
 };

@@ -78,6 +78,42 @@ int64_t DateToTime(const qbDateRecord& date, bool* ok) {
     return failed ? 0 : static_cast<int64_t>(t);
 }
 
+bool ParseDateString(const char* text, qbDateRecord* out) {
+    static constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                              "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (!text || !out) return false;
+    const char* p = text;
+    auto number = [&p](int minDigits, int maxDigits, int32_t* value) {
+        int digits = 0;
+        int64_t v = 0;
+        while (*p >= '0' && *p <= '9' && digits < maxDigits) {
+            v = v * 10 + (*p++ - '0');
+            ++digits;
+        }
+        *value = static_cast<int32_t>(v);
+        return digits >= minDigits;
+    };
+    auto expect = [&p](char c) { return *p == c ? (++p, true) : false; };
+    qbDateRecord d;
+    if (!number(1, 2, &d.day) || !expect('-')) return false;
+    int month = -1;
+    for (int m = 0; m < 12 && month < 0; ++m) {
+        bool same = true;
+        for (int i = 0; i < 3 && same; ++i) same = p[i] && (p[i] | 0x20) == kMonths[m][i];
+        if (same) month = m;
+    }
+    if (month < 0) return false;
+    p += 3;
+    d.month = month;
+    if (!expect('-') || !number(1, 9, &d.year) || !expect(' ')) return false;
+    if (!number(1, 2, &d.hours) || !expect(':') || !number(1, 2, &d.minutes) || !expect(':') ||
+        !number(1, 2, &d.seconds) || *p != 0)
+        return false;
+    if (d.day < 1 || d.day > 31 || d.hours > 23 || d.minutes > 59 || d.seconds > 59) return false;
+    *out = d;
+    return true;
+}
+
 const qbDateRecord& GetStartupDate() {
     static const qbDateRecord date = TimeToDate(static_cast<int64_t>(std::time(nullptr)));
     return date;

@@ -45,6 +45,11 @@ struct qbFileInfo {
 qbDateRecord TimeToDate(int64_t seconds);
 int64_t DateToTime(const qbDateRecord& date, bool* ok);
 
+// Reads a date in the file-date form "05-Mar-2016 09:04:01" (day, month
+// abbreviation in any letter case, year, and the time); false for any other
+// text or a field out of its range.
+bool ParseDateString(const char* text, qbDateRecord* out);
+
 // The date the player started, taken once at the first call.
 const qbDateRecord& GetStartupDate();
 // Files inside the applet have no dates of their own: 4 November 2002,

@@ -6,14 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "core/chars.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/fileinfo.h"
 #include "core/filenames.h"
 
@@ -156,13 +160,51 @@ std::string MakeTempFileNameWithExt(const char* name) {
 
 void MakeTempFileName(char* buffer, size_t bufferSize) { CopyOut(MakeTempFileName(), buffer, bufferSize); }
 
-int GetVolumeSpace(const char*, uint64_t* freeBytes, uint64_t* totalBytes) {
-    if (freeBytes) *freeBytes = 0;
-    if (totalBytes) *totalBytes = 0;
+int GetVolumeSpace(const char* path, uint64_t* freeBytes, uint64_t* usedBytes) {
+    struct statvfs vfs {};
+    if (!path || statvfs(ToSystemPath(path).c_str(), &vfs) != 0) {
+        SetErrorDetail(path ? path : "");
+        return ERR_STAT;
+    }
+    if (freeBytes) *freeBytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    if (usedBytes) *usedBytes = static_cast<uint64_t>(vfs.f_blocks - vfs.f_bfree) * vfs.f_frsize;
     return 0;
 }
 
-int QueryVolumeName(const char*, char* buffer, size_t bufferSize) {
-    CopyOut("unimplemented", buffer, bufferSize);
+std::string QueryVolumeName(const char* path) {
+    char full[PATH_MAX];
+    if (!path || !realpath(ToSystemPath(*path ? path : ".").c_str(), full)) return {};
+    const std::string target = full;
+    std::ifstream info("/proc/self/mountinfo");
+    std::string line, best = "/";
+    while (std::getline(info, line)) {
+        // The fifth field is the mount point, with blanks and the like
+        // written as octal escapes.
+        std::istringstream fields(line);
+        std::string field, point;
+        for (int i = 0; i < 5 && fields >> field; ++i) point = field;
+        std::string mount;
+        for (size_t i = 0; i < point.size(); ++i) {
+            if (point[i] == '\\' && i + 3 < point.size()) {
+                mount += static_cast<char>(std::strtol(point.substr(i + 1, 3).c_str(), nullptr, 8));
+                i += 3;
+            } else {
+                mount += point[i];
+            }
+        }
+        const bool holds = target.compare(0, mount.size(), mount) == 0 &&
+                           (mount == "/" || target.size() == mount.size() || target[mount.size()] == '/');
+        if (holds && mount.size() > best.size()) best = mount;
+    }
+    return FromSystemPath(best.c_str());
+}
+
+int QueryVolumeName(const char* path, char* buffer, size_t bufferSize) {
+    const std::string name = QueryVolumeName(path);
+    if (name.empty()) {
+        SetErrorDetail(path ? path : "");
+        return ERR_STAT;
+    }
+    CopyOut(name, buffer, bufferSize);
     return 0;
 }

@@ -44,6 +44,10 @@ std::string MakeTempFileNameWithExt(const char* name);
 // The buffer forms for plugins; the buffer is empty on failure or when too small.
 void MakeTempFileName(char* buffer, size_t bufferSize);
 
-// Volumes are not measured on this platform: 0 and 0.
-int GetVolumeSpace(const char* volume, uint64_t* freeBytes, uint64_t* totalBytes);
+// The file system that holds path: the bytes free to this user and the
+// bytes in use. 0, or ERR_STAT with the path as the detail.
+int GetVolumeSpace(const char* path, uint64_t* freeBytes, uint64_t* usedBytes);
+// The mount point of the file system that holds path. 0, or ERR_STAT with
+// the path as the detail.
 int QueryVolumeName(const char* path, char* buffer, size_t bufferSize);
+std::string QueryVolumeName(const char* path);

@@ -340,12 +340,10 @@ int WakeDisplayAdapter() {
     return 1;
 }
 
-void DelayPumpingEvents(int milliseconds) {
+int DelayPumpingEvents(int milliseconds) {
     const qbDisplayAdapterSlots* s = Slots();
-    if (s && (adapter.flags & kAdapterSleep))
-        CallSlot(s->Sleep, milliseconds);
-    else
-        WaitPumpingEvents(GetCurrentDisplay(), milliseconds);
+    if (s && (adapter.flags & kAdapterSleep)) return CallSlot(s->Sleep, milliseconds);
+    return WaitPumpingEvents(GetCurrentDisplay(), milliseconds);
 }
 
 MonitorList GetMonitorList(qbDisplay* d) {

@@ -96,7 +96,9 @@ void PlotDisplayPixel(qbDisplay* display, int32_t x, int32_t y, uint32_t colour)
 void DrawDisplayLine(qbDisplay* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour);
 void ClearAdapterDisplay(qbDisplay* display, uint32_t colour);
 int WakeDisplayAdapter();
-void DelayPumpingEvents(int milliseconds);
+// Sleeps while events are pumped; the error of the wait (a callback's or a
+// quit), or 0.
+int DelayPumpingEvents(int milliseconds);
 MonitorList GetMonitorList(qbDisplay* display);
 // The count of modes; modes (may be null) gets them.
 int GetDisplayModeList(qbDisplay* display, qbDisplayModeEntry* modes);

@@ -53,6 +53,18 @@ bool SoundSlot(int kind, int* slot, const char** action) {
     }
 }
 
+// The reference of a run's own finish callback, or -1 when its value is no
+// function (or it has none).
+int RunCallback(ScriptState* L, void* run) {
+    if (!run || !hooks.runUserData) return -1;
+    const int ref = hooks.runUserData(static_cast<const qbRunningProgram*>(run));
+    if (ref == -1 || !VmCheckStack(L, 1)) return -1;
+    VmRawGetIndex(L, kRegistryIndex, ref);
+    const bool function = VmType(L, -1) == kTypeFunction;
+    VmSetTop(L, -2);
+    return function ? ref : -1;
+}
+
 void FreeRun(ScriptState* L, void* run) {
     if (run && hooks.freeRun) hooks.freeRun(L, static_cast<qbRunningProgram*>(run));
 }
@@ -95,7 +107,6 @@ const char* SecondString(const char* block) { return block + std::strlen(block) 
 }  // namespace
 
 void SetEventSourceHooks(const qbEventSourceHooks& h) { hooks = h; }
-
 qbEventSourceHooks GetEventSourceHooks() { return hooks; }
 
 void ResetSourceWalk() { walk = SourceWalk{}; }
@@ -117,7 +128,8 @@ int NextMusicRequest(ScriptState* L, qbEventMessage* msg) {
 int NextSoundEvent(ScriptState* L, qbEventMessage* msg) {
     if (walk.soundDone) return 0;
     if (!Installed(kObjSampleLoop) && !Installed(kObjSampleEnd) && !Installed(kObjMusicEnd) &&
-        !Installed(kObjVideoEnd) && !Installed(kObjRunFinished)) {
+        !Installed(kObjVideoEnd) && !Installed(kObjRunFinished) &&
+        !(hooks.runsWithCallbacks && hooks.runsWithCallbacks())) {
         walk.soundDone = true;
         return 0;
     }
@@ -126,12 +138,14 @@ int NextSoundEvent(ScriptState* L, qbEventMessage* msg) {
         const char* action = nullptr;
         if (!SoundSlot(ev->type, &slot, &action)) continue;
         const bool run = ev->type == kSoundEventRunFinished;
-        if (!Installed(slot)) {
+        const int own = run && !Installed(slot) ? RunCallback(L, ev->id.handle) : -1;
+        if (!Installed(slot) && own == -1) {
             // Nobody hears of it, but a finished run's record still goes.
             if (run) FreeRun(L, ev->id.handle);
             continue;
         }
         SetHandler(msg, slot, action, run ? kMsgRunFinished : kMsgSound);
+        if (own != -1) msg->function = own;
         msg->id = ev->id;
         msg->values[0] = static_cast<int32_t>(ev->position);
         msg->values[1] = ev->loops;

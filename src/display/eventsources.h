@@ -29,6 +29,10 @@ struct qbEventSourceHooks {
     // record of a finished run once its event was handled or dropped.
     int (*runUserData)(const qbRunningProgram* run) = nullptr;
     void (*freeRun)(ScriptState* L, qbRunningProgram* run) = nullptr;
+    // Whether a running program has a value of its own that becomes its
+    // finish callback when it is a function and no RunFinished handler is
+    // installed.
+    bool (*runsWithCallbacks)() = nullptr;
 };
 
 void SetEventSourceHooks(const qbEventSourceHooks& hooks);

@@ -18,8 +18,8 @@ namespace {
 qbObject* fileHead = nullptr;
 int ioMode = kDosIOBuffered;
 
-// In the library's fixed order; the directory, path, copying, program and
-// serialised-table commands take their places between these as they come.
+// In the library's fixed order; the serialised-table commands take their
+// places between these as they come.
 const ScriptCommand kDosCommands[] = {
     {"OpenFile", cmdOpenFile},
     {"Eof", cmdEof},
@@ -30,7 +30,23 @@ const ScriptCommand kDosCommands[] = {
     {"WriteChr", cmdWriteChr},
     {"WriteLine", cmdWriteLine},
     {"WriteString", cmdWriteString},
+    {"Exists", cmdExists},
+    {"FileSize", cmdFileSize},
+    {"PathPart", cmdPathPart},
+    {"FilePart", cmdFilePart},
+    {"MakeDirectory", cmdMakeDirectory},
+    {"GetVolumeInfo", cmdGetVolumeInfo},
+    {"DeleteFile", cmdDeleteFile},
+    {"Execute", cmdExecute},
+    {"Run", cmdRun},
+    {"ChangeDirectory", cmdChangeDirectory},
+    {"GetVolumeName", cmdGetVolumeName},
     {"CloseFile", cmdCloseFile},
+    {"ReadDirectory", cmdReadDirectory},
+    {"FullPath", cmdFullPath},
+    {"CopyFile", cmdCopyFile},
+    {"Rename", cmdRename},
+    {"IsDirectory", cmdIsDirectory},
     {"CRC32", cmdCRC32},
     {"WriteShort", cmdWriteShort},
     {"WriteInt", cmdWriteInt},
@@ -39,12 +55,20 @@ const ScriptCommand kDosCommands[] = {
     {"ReadInt", cmdReadInt},
     {"ReadFloat", cmdReadFloat},
     {"FilePos", cmdFilePos},
+    {"MatchPattern", cmdMatchPattern},
     {"FlushFile", cmdFlushFile},
     {"SetIOMode", cmdSetIOMode},
+    {"GetFileAttributes", cmdGetFileAttributes},
+    {"SetFileAttributes", cmdSetFileAttributes},
+    {"GetTempFileName", cmdGetTempFileName},
     {"FileLength", cmdFileLength},
     {"CompressFile", cmdCompressFile},
     {"DecompressFile", cmdDecompressFile},
+    {"OpenDirectory", cmdOpenDirectory},
+    {"CloseDirectory", cmdCloseDirectory},
+    {"NextDirectoryEntry", cmdNextDirectoryEntry},
     {"DefineVirtualFile", cmdDefineVirtualFile},
+    {"GetCurrentDirectory", cmdGetCurrentDirectory},
     {"ApplyPatch", cmdApplyPatch},
     {"DefineVirtualFileFromString", cmdDefineVirtualFileFromString},
     {"UndefineVirtualStringFile", cmdUndefineVirtualStringFile},
@@ -171,6 +195,8 @@ void SetDosIOMode(int mode) { ioMode = mode; }
 int InitDosLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(&fileHead)) return err;
     SetSampleFileReader(&ReadFileForSample);
+    if (int err = RegisterObjectList(DirectoryListHead())) return err;
+    InstallRunHooks();
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kDosCommands, 0);
     VmRegisterConstants(L, kDosConstants, 0);
@@ -179,6 +205,9 @@ int InitDosLibrary(ScriptState* L) {
 
 void FreeDosObjects(ScriptState* L) {
     while (fileHead) FreeFileRecord(L, static_cast<qbFileObject*>(fileHead));
+    DeleteTempFiles();
+    FreeDirectoryObjects(L);
     FreeVirtualStringFiles(L);
+    FreeRunningPrograms(L);
     ioMode = kDosIOBuffered;
 }

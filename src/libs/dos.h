@@ -13,6 +13,7 @@ struct qbFile;
 struct qbFileInfo;
 
 constexpr int kObjectTypeFile = 44;
+constexpr int kObjectTypeDirectory = 45;
 
 // The script's #MODE_* constants.
 constexpr int32_t kDosModeReadWrite = 1004;
@@ -50,6 +51,30 @@ void AppendFileRecord(qbFileObject* record);
 // Unlinks, closes and frees the record; 0 or ERR_CLOSEFILE when the close
 // failed (the record is gone either way).
 int FreeFileRecord(ScriptState* L, qbFileObject* record);
+
+// The directory objects (dosdirs.cpp): their list, the adapter serving one
+// ("default" for the inbuilt back-ends) and freeing them all.
+qbObject** DirectoryListHead();
+const char* GetDirectoryAdapterName(const qbObject* directory);
+void FreeDirectoryObjects(ScriptState* L);
+
+// Makes the folder and every missing parent: 0 or ERR_CREATEDIR with the
+// path as the detail.
+int MakeDirectoryPath(const std::string& path);
+// Temporary files, deleted at shutdown (dospaths.cpp). AddTempFile makes one
+// (with the extension of the linked file chunk, when given) and gives its
+// path, empty on failure; FindTempFile gives the one made for chunk, if any.
+std::string AddTempFile(const char* chunk);
+std::string FindTempFile(const char* chunk);
+void DeleteTempFiles();
+
+// The programs started by Run (dosrun.cpp): the dispatcher's hooks for
+// their ends, freeing one once its end was handled (its watcher thread
+// stopped, its callback released), and freeing all at shutdown.
+struct qbRunningProgram;
+void InstallRunHooks();
+void RemoveRunningProgram(ScriptState* L, qbRunningProgram* run);
+void FreeRunningPrograms(ScriptState* L);
 
 // The virtual string files (dosvirtual.cpp).
 void FreeVirtualStringFiles(ScriptState* L);

@@ -46,3 +46,33 @@ int cmdDecompressFile(ScriptState* L);
 int cmdCRC32(ScriptState* L);
 int cmdMD5(ScriptState* L);
 int cmdApplyPatch(ScriptState* L);
+
+// Directories, paths, attributes, temporary files and wildcards.
+int cmdOpenDirectory(ScriptState* L);
+int cmdCloseDirectory(ScriptState* L);
+int cmdNextDirectoryEntry(ScriptState* L);
+int cmdReadDirectory(ScriptState* L);
+int cmdGetFileAttributes(ScriptState* L);
+int cmdSetFileAttributes(ScriptState* L);
+int cmdIsDirectory(ScriptState* L);
+int cmdFileSize(ScriptState* L);
+int cmdExists(ScriptState* L);
+int cmdFilePart(ScriptState* L);
+int cmdPathPart(ScriptState* L);
+int cmdFullPath(ScriptState* L);
+int cmdRename(ScriptState* L);
+int cmdMakeDirectory(ScriptState* L);
+int cmdChangeDirectory(ScriptState* L);
+int cmdGetCurrentDirectory(ScriptState* L);
+int cmdGetVolumeName(ScriptState* L);
+int cmdGetVolumeInfo(ScriptState* L);
+int cmdGetTempFileName(ScriptState* L);
+int cmdMatchPattern(ScriptState* L);
+
+// Copying and deleting files and trees.
+int cmdCopyFile(ScriptState* L);
+int cmdDeleteFile(ScriptState* L);
+
+// Starting programs.
+int cmdExecute(ScriptState* L);
+int cmdRun(ScriptState* L);

@@ -1,11 +1,13 @@
 // The system library's information commands: the applet's header strings,
-// the user's country and language, the memory size and constants by name.
+// the command line the player was started with, the user's country and
+// language, the memory size and constants by name.
 #include <cstddef>
 
 #include "core/applet.h"
 #include "core/argapi.h"
 #include "core/context.h"
 #include "core/errcodes.h"
+#include "core/linkeddata.h"
 #include "core/locale.h"
 #include "core/numbers.h"
 #include "libs/systemcommands.h"
@@ -33,6 +35,47 @@ int cmdGetApplicationInfo(ScriptState* L) {
     SetField(L, "author", a->author);
     SetField(L, "description", a->description);
     SetField(L, "identifier", a->identifier);
+    return 1;
+}
+
+int cmdGetCommandLine(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    const qbCommandLine* cl = GetCommandLineArgs(L);
+    VmPushNewTable(L);
+    int count = 0;
+    if (cl) {
+        for (const qbUnknownOption& a : cl->arguments) {
+            VmPushNewTable(L);
+            SetField(L, "arg", a.name.c_str());
+            SetField(L, "param", a.value.c_str());
+            VmRawSetIndex(L, -2, count++);
+        }
+    }
+    VmPushNumber(L, count);
+    VmPushNumber(L, cl ? cl->startFlags : 0);
+    return 3;
+}
+
+int cmdGetProgramInfo(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    const qbCommandLine* cl = GetCommandLineArgs(L);
+    const qbCommandLine none{};
+    if (!cl) cl = &none;
+    if (DataIsLinked) {
+        VmPushNumber(L, 2);
+        VmPushString(L, cl->executablePath);
+        return 2;
+    }
+    VmPushNumber(L, cl->scriptNamed);
+    VmPushString(L, cl->scriptPath);
+    VmPushString(L, cl->scriptPathAsTyped);
+    return 3;
+}
+
+int cmdGetFileArgument(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    const qbCommandLine* cl = GetCommandLineArgs(L);
+    VmPushString(L, cl ? cl->fileArgument.c_str() : "");
     return 1;
 }
 

@@ -1,5 +1,5 @@
 // The system library's value and table commands: types, raw access,
-// iteration, lists from index 0, copies and sorting.
+// iteration, lists from index 0 and copies.
 #include <cctype>
 #include <cstdint>
 #include <string>
@@ -36,102 +36,6 @@ int IPairsStep(ScriptState* L) {
     VmInsert(L, -2);
     return 2;
 }
-
-// Sorting: the list sits at stack index 1, the order function (or Nil) at 2.
-struct Sorter {
-    ScriptState* L;
-    bool ordered;
-
-    // Whether the value at a comes before the one at b.
-    bool Less(int a, int b) {
-        a = Absolute(L, a);
-        b = Absolute(L, b);
-        if (!ordered) return VmCompareLess(L, a, b, 0) != 0;
-        VmPushValue(L, 2);
-        VmPushValue(L, a);
-        VmPushValue(L, b);
-        VmCall(L, 2, 1);
-        const bool before = VmToNumber(L, -1) != 0;
-        VmSetTop(L, -2);
-        return before;
-    }
-    void Get(int i) { VmRawGetIndex(L, 1, i); }
-    // Stores the top value at i and the one below it at j.
-    void Set2(int i, int j) {
-        VmRawSetIndex(L, 1, i);
-        VmRawSetIndex(L, 1, j);
-    }
-    void Pop(int n) { VmSetTop(L, -n - 1); }
-
-    void Run(int lo, int hi) {
-        while (lo < hi) {
-            Get(lo);
-            Get(hi);
-            if (Less(-1, -2))
-                Set2(lo, hi);
-            else
-                Pop(2);
-            if (hi - lo == 1) break;
-            int m = (lo + hi) / 2;
-            Get(m);
-            Get(lo);
-            if (Less(-2, -1)) {
-                Set2(m, lo);
-            } else {
-                Pop(1);
-                Get(hi);
-                if (Less(-1, -2))
-                    Set2(m, hi);
-                else
-                    Pop(2);
-            }
-            if (hi - lo == 2) break;
-            Get(m);  // the pivot
-            VmPushValue(L, -1);
-            Get(hi - 1);
-            Set2(m, hi - 1);
-            int i = lo;
-            int j = hi - 1;
-            for (;;) {
-                // An order function that is not a strict order would walk off
-                // the list here.
-                for (;;) {
-                    if (++i > hi) VmRaiseError(L, ERR_SORTFUNC);
-                    Get(i);
-                    if (!Less(-1, -2)) break;
-                    Pop(1);
-                }
-                for (;;) {
-                    if (--j < lo) VmRaiseError(L, ERR_SORTFUNC);
-                    Get(j);
-                    if (!Less(-3, -1)) break;
-                    Pop(1);
-                }
-                if (j < i) {
-                    Pop(3);
-                    break;
-                }
-                Set2(i, j);
-            }
-            Get(hi - 1);
-            Get(i);
-            Set2(hi - 1, i);
-            // The smaller part recurses, the larger one loops, so the depth
-            // stays logarithmic.
-            int from, to;
-            if (i - lo < hi - i) {
-                from = lo;
-                to = i - 1;
-                lo = i + 1;
-            } else {
-                from = i + 1;
-                to = hi;
-                hi = i - 1;
-            }
-            Run(from, to);
-        }
-    }
-};
 
 }  // namespace
 
@@ -459,16 +363,4 @@ int cmdCopyTable(ScriptState* L) {
         VmSetTop(L, 4);
     }
     return 1;
-}
-
-int cmdSort(ScriptState* L) {
-    CheckArgCount(L, 1, 2, 0, 0);
-    VmCheckTable(L, 1);
-    const bool ordered = VmGetTop(L) >= 2 && VmType(L, 2) != kTypeNil;
-    if (ordered) VmCheckFunction(L, 2);
-    VmSetTop(L, 2);
-    if (!VmCheckStack(L, 40)) return ERR_STACK;
-    const int n = CountListItems(L, 1, !ordered);
-    Sorter{L, ordered}.Run(0, n - 1);
-    return 0;
 }

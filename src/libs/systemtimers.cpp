@@ -75,8 +75,8 @@ int Lookup(ScriptState* L, int idx, qbTimer** out) {
     return ERR_FINDTIMER;
 }
 
-void Wait(int32_t ms) {
-    if (ms > 0) DelayPumpingEvents(ms);
+int Wait(int32_t ms) {
+    return ms > 0 ? DelayPumpingEvents(ms) : 0;
 }
 
 std::tm LocalNow() {
@@ -256,7 +256,9 @@ int cmdWaitTimer(ScriptState* L) {
     const bool reset = VmOptNumber(L, 3, 1) != 0;
     if (t->paused) return ERR_WRONGUSAGE;
     const int64_t remaining = static_cast<int64_t>(target) - Elapsed(*t);
-    if (remaining > 0) Wait(static_cast<int32_t>(remaining));
+    if (remaining > 0) {
+        if (int err = Wait(static_cast<int32_t>(remaining))) return err;
+    }
     if (reset) {
         // The wait pumps events, and a callback may have stopped the timer.
         for (qbObject* o = timerHead; o; o = o->next)
@@ -273,8 +275,7 @@ int cmdWait(ScriptState* L) {
     double ms = duration;
     if (unit == 0) ms = duration * 1000;
     else if (unit == 2) ms = duration * 20;
-    Wait(ClampToInt32(ms));
-    return 0;
+    return Wait(ClampToInt32(ms));
 }
 
 int cmdGetTime(ScriptState* L) {

@@ -159,6 +159,7 @@ int ScanArguments(const std::string& text, qbOptionValues& values, qbCommandLine
             if (i == start) return ERR_ARGS;
             std::string name = text.substr(start, i - start);
             if (i < n) ++i;  // the character after the name ends it ("=" included)
+            cl->arguments.push_back({name, {}});
             if (const qbOptionRow* row = FindOption(name.c_str(), name.size())) {
                 values.given[row->id] = true;
                 if (row->takesValue) {
@@ -187,8 +188,10 @@ int ScanArguments(const std::string& text, qbOptionValues& values, qbCommandLine
         }
         if (due == Due::Known) {
             values.text[dueSlot] = token;
+            cl->arguments.back().value = token;
         } else if (due == Due::Unknown) {
             cl->unknownOptions.back().value = token;
+            cl->arguments.back().value = token;
         } else {
             if (values.given[kOptApplet]) return ERR_ARGS;  // a second applet name
             values.text[kOptApplet] = token;
@@ -228,7 +231,11 @@ int AskForApplet(qbCommandLine* cl) {
 // The applet named on the command line, else the executable when an applet
 // is appended to it, else the one the user picks.
 int ChooseAppletFile(const qbOptionValues& values, qbCommandLine* cl) {
-    if (values.given[kOptApplet]) {
+    if (values.given[kOptApplet] && LinkedDataOffset != 0) {
+        // The executable is the applet: a name given is a document for it.
+        cl->fileArgument = values.text[kOptApplet];
+    } else if (values.given[kOptApplet]) {
+        cl->scriptNamed = 1;
         if (!CopyBounded(cl->scriptPath, sizeof cl->scriptPath, values.text[kOptApplet])) return ERR_ARGS;
         CopyBounded(cl->scriptPathAsTyped, sizeof cl->scriptPathAsTyped, values.text[kOptApplet]);
     } else if (LinkedDataOffset == 0) {

@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/fileops.h"
 #include "libs/errorhandler.h"
+#include "libs/system.h"
 #include "platform/platform.h"
 #include "player/options.h"
 
@@ -176,6 +177,8 @@ int ResolveProcessFlags(const qbOptionValues& v, qbCommandLine* cl) {
     StartupFlags.overridePlacement = v.flag[kOptOverridePlacement];
     if (StartupFlags.debugOutput) SetCallTracing(true);
     SetDebugFunctionsDisabled(StartupFlags.noDebug != 0);
+    // Assertions are debug functions too: NODEBUG lets them pass unchecked.
+    SetAssertionsEnabled(StartupFlags.noDebug == 0);
     SetConsoleForceFlush(StartupFlags.forceFlush != 0);
     if (v.flag[kOptSoftTimer]) TimerSettings.flags |= kTimerSoftTimer;
     return 0;

@@ -231,6 +231,7 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
     if (L) FreeLibraries(L);
     if (cl) {
         cl->unknownOptions.clear();
+        cl->arguments.clear();
         cl->requirePlugins.clear();
         cl->skipPlugins.clear();
         cl->requireTags.clear();

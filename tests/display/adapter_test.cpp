@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errcodes.h"
 #include "core/eventqueue.h"
 #include "core/plugin.h"
 #include "display/displayhooks.h"
@@ -31,7 +32,10 @@ int pointerToken = 0;
 qbDisplayAdapterSlots FakeSlots() {
     qbDisplayAdapterSlots s;
     s.ForceEventLoopIteration = [](void*) { Log("ForceEventLoopIteration"); return 0; };
-    s.Sleep = [](int ms) { Log("Sleep", ms); return 0; };
+    s.Sleep = [](int ms) {
+        Log("Sleep", ms);
+        return ms == 13 ? ERR_USERABORT : 0;
+    };
     s.VWait = [](void* h, const qbAdapterTag* t) {
         Log("VWait", h == kHandle, t[0].tag, t[0].value, t[1].tag);
         return 0;
@@ -301,7 +305,8 @@ TEST_F(AdapterTest, WithAnAdapterEveryWrapperReachesItsSlot) {
     DrawDisplayLine(d, 1, 2, 3, 4, 9);
     ClearAdapterDisplay(d, 0x77);
     EXPECT_EQ(WakeDisplayAdapter(), 1);
-    DelayPumpingEvents(15);
+    EXPECT_EQ(DelayPumpingEvents(15), 0);
+    EXPECT_EQ(DelayPumpingEvents(13), ERR_USERABORT);
     EXPECT_EQ(WaitDisplayVBlank(nullptr, d, 3), 0);
     EXPECT_EQ(CountMonitors(d), 2);
     qbDisplayModeEntry list[4];
@@ -316,7 +321,7 @@ TEST_F(AdapterTest, WithAnAdapterEveryWrapperReachesItsSlot) {
         "SetDisplayTitle 1 T", "ActivateDisplay 1 0", "CreatePointer 16711935 1 1 0 0", "SetPointer 1 2 1",
         "ShowHidePointer 1 1", "MovePointer 1 7 8", "FreePointer 1", "GetMousePos 1", "GetQualifiers 1",
         "RectFill 1 1 2 3 4 1122867 0", "WritePixel 1 5 6 16777216 0", "Line 1 1 2 3 4 9 0", "Cls 1 119",
-        "ForceEventLoopIteration", "Sleep 15", "VWait 1 1 3 0", "GetMonitorInfo 0 0", "FreeMonitorInfo 0",
+        "ForceEventLoopIteration", "Sleep 15", "Sleep 13", "VWait 1 1 3 0", "GetMonitorInfo 0 0", "FreeMonitorInfo 0",
         "GetMonitorInfo 1 0", "FreeMonitorInfo 1", "GrabScreenPixels 1 1 2 2 2", "FreeGrabScreenPixels 1",
         "AdapterMainLoop 1"};
     EXPECT_EQ(Take(), expected);

@@ -102,6 +102,21 @@ TEST_F(TimerTest, WaitCountsTicksSecondsAndMilliseconds) {
     EXPECT_GE(Timed(cmdWait, {60, 1}), 55);
 }
 
+TEST_F(TimerTest, WaitsPassOnTheErrorOfTheWait) {
+    // Without the timer thread the wait cannot start.
+    StopTimerThread();
+    VmPushNumber(L, 5);
+    VmPushNumber(L, 1);
+    EXPECT_EQ(Call(cmdWait, 2), ERR_TIMER);
+    VmSetTop(L, 0);
+    Do(cmdStartTimer, {3});
+    VmPushNumber(L, 3);
+    VmPushNumber(L, 500);
+    EXPECT_EQ(Call(cmdWaitTimer, 2), ERR_TIMER);
+    VmSetTop(L, 0);
+    ASSERT_EQ(StartTimerThread(), 0);
+}
+
 TEST(SystemDates, CompareDatesByFields) {
     int r = -1;
     EXPECT_EQ(CompareDateTexts("05-mar-2016 09:04:01", "05-MAR-2016 09:04:02", false, &r), 0);

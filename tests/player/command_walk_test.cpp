@@ -5,12 +5,14 @@
 // to end with results or a script error; a sanitizer report, a crash or a
 // hang fails the run. Libraries join the walk by registering their tables.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
@@ -639,6 +641,14 @@ int NoNameLookups(const char*, hostent*, std::vector<char>&) { return HOST_NOT_F
 void WalkAllCommands(const Arg& display1) {
     SetHostByNameFunction(NoNameLookups);
     const std::string picture = test_bmp::WriteBmp(12, 10);
+    // The dos library's commands make, copy and delete what the walk names
+    // ("1", "nan" ...): they do it in a folder of the walk's own.
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / ("qb_walk_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(scratch);
+    std::filesystem::create_directories(scratch);
+    std::filesystem::current_path(scratch);
     Walker walker(picture, display1);
     walker.Fresh();
     std::set<std::string> libraries;
@@ -663,6 +673,9 @@ void WalkAllCommands(const Arg& display1) {
                 walker.Calls(), commands.size(), libraries.size(), fields, plausibleOk);
     EXPECT_TRUE(walker.Failures().empty()) << ::testing::PrintToString(walker.Failures());
     std::remove(picture.c_str());
+    std::filesystem::current_path(before);
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
 }
 
 TEST(CommandWalkTest, HostileArgumentsEndInResultsOrScriptErrors) {

@@ -1,0 +1,444 @@
+// The dos library's CopyFile and DeleteFile: single files and whole trees,
+// filtered by wildcard lists, with the script's callback asked before
+// overwriting or unprotecting and told the progress.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "core/argapi.h"
+#include "core/chars.h"
+#include "core/chunkname.h"
+#include "core/dir.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/file.h"
+#include "core/fileinfo.h"
+#include "core/filenames.h"
+#include "core/fileops.h"
+#include "core/linkedfile.h"
+#include "core/settings.h"
+#include "libs/doscommands.h"
+#include "libs/dos.h"
+#include "libs/wildcard.h"
+
+namespace {
+
+constexpr int kDirModeList = kDirLockRead | kDirUseAdapters;
+// The status callback hears of every block of this size; without a callback
+// larger blocks go faster.
+constexpr size_t kCallbackBlock = 16384;
+constexpr size_t kPlainBlock = 1 << 20;
+
+// What the walk does next: go on, skip the current file, or stop the whole
+// command (an abort is no error).
+enum class Answer { Go, Skip, Abort };
+
+bool IsSeparatorChar(char c) { return c == '/' || c == '\\'; }
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (folder.empty() || IsSeparatorChar(folder.back())) return folder + name;
+    return folder + "/" + name;
+}
+
+// The script's callback with its user value and the pattern list.
+struct Walk {
+    ScriptState* L;
+    int callback = 0;  // stack index, 0 for none
+    int userValue = 0;
+    std::string patterns;
+    bool filterDirs = true;
+    int error = 0;  // a failing callback's error
+
+    bool HasCallback() const { return callback != 0; }
+
+    // Calls the callback with the message table on top; its result as a
+    // number, or Abort with error set when the call failed.
+    bool Call(double* result) {
+        if (userValue) {
+            VmPushValue(L, userValue);
+            VmSetTableAtKey("userdata");
+        }
+        VmPushValue(L, callback);
+        VmInsert(L, -2);
+        SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) + 1);
+        const int err = VmPCall(L, 1, 1, 0);
+        SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) - 1);
+        if (err) {
+            error = err;
+            return false;
+        }
+        *result = VmToNumber(L, -1);
+        VmSetTop(L, -2);
+        return !VmGetEndFlag(L);
+    }
+    void VmSetTableAtKey(const char* key) {
+        VmPushString(L, key);
+        VmInsert(L, -2);
+        VmSetTableAt(L, -3);
+    }
+    // Asks with one of the question actions: -1 aborts, 0 skips.
+    Answer Ask(double* result) {
+        if (!Call(result)) return Answer::Abort;
+        if (*result == -1) return Answer::Abort;
+        return *result == 0 ? Answer::Skip : Answer::Go;
+    }
+    bool Matches(const std::string& name) const { return patterns.empty() || MatchPatternList(patterns, name); }
+    bool Enters(const std::string& name) const { return patterns.empty() || !filterDirs || Matches(name); }
+};
+
+struct FileId {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const FileId&) const = default;
+};
+
+bool NativeId(const std::string& path, FileId* id) {
+    struct stat st;
+    if (stat(ToSystemPath(path.c_str()).c_str(), &st) != 0) return false;
+    *id = {st.st_dev, st.st_ino};
+    return true;
+}
+
+// ---- CopyFile ---------------------------------------------------------------
+
+// Copies a native file inside the kernel (no callback hears of blocks then).
+// False when the file systems can't, before anything was written: the
+// caller copies block by block instead.
+bool KernelCopy(const std::string& source, int out, int64_t* copied, int* err) {
+    const int in = open(ToSystemPath(source.c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    bool done = true;
+    for (;;) {
+        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+        if (n > 0) {
+            *copied += n;
+            continue;
+        }
+        if (n == 0) break;
+        if (errno == EINTR) continue;
+        if (*copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+            done = false;
+        } else {
+            *err = ERR_WRITE;
+        }
+        break;
+    }
+    close(in);
+    return done;
+}
+
+struct Copy : Walk {
+    std::vector<FileId> path;  // the folders being copied, outermost first
+    FileId destination{};
+    bool haveDestination = false;
+
+    Answer StatusMessage(const std::string& source, const std::string& dest, int64_t copied, int64_t size) {
+        VmPushNewTable(L);
+        SetTableFieldInt(L, "action", 0);
+        SetTableFieldString(L, "source", source.c_str());
+        SetTableFieldString(L, "destination", dest.c_str());
+        SetTableFieldFloat(L, "copied", static_cast<double>(copied));
+        SetTableFieldFloat(L, "filesize", static_cast<double>(size));
+        double r = 0;
+        if (!Call(&r)) return Answer::Abort;
+        return r == 1 ? Answer::Abort : Answer::Go;
+    }
+
+    // Copies the bytes of the open source into a new file beside dest that
+    // replaces dest only once complete, so a failure keeps the old one.
+    int Bytes(qbFile* in, const std::string& source, const std::string& dest, const qbFileInfo& info,
+              Answer* answer) {
+        const std::string target = ToSystemPath(dest.c_str());
+        const size_t slash = target.find_last_of('/');
+        const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+        std::string temp;
+        temp.append(target, 0, cut);
+        temp.push_back('.');
+        temp.append(target, cut, std::string::npos);
+        temp.append(".XXXXXX");
+        const int fd = mkstemp(temp.data());
+        if (fd < 0) {
+            SetErrorDetail(dest.c_str());
+            return ERR_WRITEFILE;
+        }
+        const size_t blockSize = HasCallback() ? kCallbackBlock : kPlainBlock;
+        std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize]);
+        int err = block ? 0 : ERR_MEM;
+        int64_t copied = 0;
+        const bool kernel = !err && !HasCallback() && !in->adapter && !in->memory && !IsChunkName(source.c_str()) &&
+                            KernelCopy(source, fd, &copied, &err);
+        while (!err && !kernel) {
+            const size_t got = FileRead(in, block.get(), blockSize);
+            if (got == 0) break;
+            for (size_t done = 0; done < got && !err;) {
+                const ssize_t n = write(fd, block.get() + done, got - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) err = ERR_WRITE;
+                else done += static_cast<size_t>(n);
+            }
+            copied += static_cast<int64_t>(got);
+            if (!err && HasCallback() && StatusMessage(source, dest, copied, info.size) == Answer::Abort) {
+                *answer = Answer::Abort;
+                break;
+            }
+        }
+        if (!err && *answer != Answer::Abort && info.size >= 0 && copied < info.size) err = ERR_READ;
+        const bool complete = !err && *answer != Answer::Abort;
+        if (complete) {
+            fchmod(fd, static_cast<mode_t>(FileAttrToMode(info.protection)));
+            const timespec times[2] = {{static_cast<time_t>(info.accessTime), 0},
+                                       {static_cast<time_t>(info.modifyTime), 0}};
+            futimens(fd, times);
+        }
+        if (close(fd) != 0 && complete) err = ERR_WRITE;
+        if (complete && !err && std::rename(temp.c_str(), target.c_str()) != 0) err = ERR_WRITE;
+        if (err || !complete) unlink(temp.c_str());
+        return err;
+    }
+
+    int File(const std::string& source, const std::string& dest, Answer* answer) {
+        qbFilePtr in(FileOpen(source.c_str(), kFileModeRead | kFileModeAdapters, nullptr));
+        if (!in) {
+            SetErrorDetail(source.c_str());
+            return ERR_READFILE;
+        }
+        FileId from{}, to{};
+        if (NativeId(source, &from) && NativeId(dest, &to) && from == to) return ERR_WRONGUSAGE;
+        qbFileInfo info;
+        if (!GetFileInfo(in.get(), &info)) info.size = -1;
+        const std::string target = ToSystemPath(dest.c_str());
+        struct stat st;
+        if (stat(target.c_str(), &st) == 0) {
+            double r = 0;
+            if (HasCallback()) {
+                VmPushNewTable(L);
+                SetTableFieldInt(L, "action", 1);
+                SetTableFieldString(L, "source", source.c_str());
+                SetTableFieldString(L, "destination", dest.c_str());
+                if ((*answer = Ask(&r)) != Answer::Go) return 0;
+            }
+            if (!(st.st_mode & S_IWUSR)) {
+                if (!HasCallback()) {
+                    *answer = Answer::Skip;
+                    return 0;
+                }
+                VmPushNewTable(L);
+                SetTableFieldInt(L, "action", 2);
+                SetTableFieldString(L, "destination", dest.c_str());
+                if ((*answer = Ask(&r)) != Answer::Go) return 0;
+                SetFileProtection(dest.c_str(), kFileAttrNormal);
+            }
+        }
+        return Bytes(in.get(), source, dest, info, answer);
+    }
+
+    int Folder(const std::string& source, const std::string& dest, Answer* answer, bool top = false) {
+        FileId self{};
+        if (NativeId(source, &self)) {
+            // A link back to a folder being copied would lead round forever.
+            for (const FileId& f : path)
+                if (f == self) return 0;
+            path.push_back(self);
+        }
+        if (!top) {
+            if (int err = MakeDirectoryPath(dest)) return err;
+        }
+        const size_t depth = path.size();
+        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirModeList, nullptr));
+        if (!dir) {
+            SetErrorDetail(source.c_str());
+            return ERR_LOCK2;
+        }
+        std::vector<std::pair<std::string, int>> entries;
+        const char* name;
+        int isDir;
+        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr)) entries.emplace_back(name, isDir);
+        dir.reset();
+        int err = 0;
+        for (const auto& [entry, folder] : entries) {
+            const std::string from = Join(source, entry), to = Join(dest, entry);
+            if (folder) {
+                if (!Enters(entry)) continue;
+                FileId id{};
+                // The destination inside the source is not copied into itself.
+                if (haveDestination && NativeId(from, &id) && id == destination) continue;
+                err = Folder(from, to, answer);
+            } else {
+                if (!Matches(entry)) continue;
+                *answer = Answer::Go;
+                err = File(from, to, answer);
+            }
+            if (err || *answer == Answer::Abort) break;
+        }
+        path.resize(depth > 0 ? depth - 1 : 0);
+        return err;
+    }
+};
+
+// Whether the folder at inner is outer or lies inside it.
+bool Inside(const std::string& inner, const std::string& outer) {
+    const std::string a = GetFullPath(inner.c_str()), b = GetFullPath(outer.c_str());
+    return a.compare(0, b.size(), b) == 0 && (a.size() == b.size() || a[b.size()] == '/' || b == "/");
+}
+
+// ---- DeleteFile -------------------------------------------------------------
+
+struct Delete : Walk {
+    int File(const std::string& file, Answer* answer) {
+        const std::string native = ToSystemPath(file.c_str());
+        double r = 0;
+        struct stat st;
+        const bool found = lstat(native.c_str(), &st) == 0;
+        const bool link = found && S_ISLNK(st.st_mode);
+        if (found && HasCallback() && !link && !(st.st_mode & S_IWUSR)) {
+            VmPushNewTable(L);
+            SetTableFieldInt(L, "action", 1);
+            SetTableFieldString(L, "file", file.c_str());
+            if ((*answer = Ask(&r)) != Answer::Go) return 0;
+            SetFileProtection(file.c_str(), kFileAttrNormal);
+        }
+        if (HasCallback()) {
+            VmPushNewTable(L);
+            SetTableFieldInt(L, "action", 0);
+            SetTableFieldString(L, "file", file.c_str());
+            if (!Call(&r) || r == 1) {
+                *answer = Answer::Abort;
+                return 0;
+            }
+        }
+        return RemoveFile(file.c_str()) ? 0 : ERR_DELETEFILE;
+    }
+
+    // Deletes the folder's contents and, unless keep, the folder itself.
+    int Folder(const std::string& folder, bool keep, Answer* answer) {
+        qbDirHandlePtr dir(DirOpen(folder.c_str(), kDirLockRead, nullptr));
+        if (!dir) {
+            SetErrorDetail(folder.c_str());
+            return ERR_LOCK2;
+        }
+        std::vector<std::pair<std::string, int>> entries;
+        const char* name;
+        int isDir;
+        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr)) entries.emplace_back(name, isDir);
+        dir.reset();
+        for (const auto& [entry, sub] : entries) {
+            const std::string path = Join(folder, entry);
+            struct stat st;
+            // A link to a folder goes as a link: what it leads to stays.
+            const bool link = lstat(ToSystemPath(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+            int err;
+            if (sub && !link) {
+                if (!Enters(entry)) continue;
+                // With a pattern list only the matching files go; the
+                // folders that held them stay.
+                err = Folder(path, !patterns.empty(), answer);
+            } else {
+                if (!Matches(entry)) continue;
+                err = File(path, answer);
+            }
+            if (err) return err;
+            if (*answer == Answer::Abort) return 0;
+            *answer = Answer::Go;
+        }
+        if (!keep && !RemoveFile(folder.c_str())) return ERR_DELETEFILE;
+        return 0;
+    }
+};
+
+// The optional arguments shared by both commands from index first on:
+// callback, user value, pattern list, filter directories.
+void ReadOptions(ScriptState* L, int first, Walk& w) {
+    const int top = VmGetTop(L);
+    if (top >= first && VmType(L, first) != kTypeNil) {
+        VmCheckFunction(L, first);
+        w.callback = first;
+    }
+    if (top >= first + 1) w.userValue = first + 1;
+    if (top >= first + 2 && VmType(L, first + 2) != kTypeNil) w.patterns = VmCheckString(L, first + 2, nullptr);
+    w.filterDirs = VmOptNumber(L, first + 3, 1) != 0;
+}
+
+}  // namespace
+
+int cmdCopyFile(ScriptState* L) {
+    CheckArgCount(L, 2, 7, 0, 0);
+    VmCheckString(L, 1, nullptr);
+    std::string source = ResolveLinkedFileArg(L, 1, 0, nullptr);
+    const std::string destFolder = VmCheckString(L, 2, nullptr);
+    std::string newName;
+    if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil) newName = VmCheckString(L, 3, nullptr);
+    Copy copy;
+    copy.L = L;
+    ReadOptions(L, 4, copy);
+    if (source.empty() || destFolder.empty()) return ERR_WRONGUSAGE;
+    if (!copy.patterns.empty())
+        while (source.size() > 1 && IsSeparatorChar(source.back())) source.pop_back();
+    bool folder = false;
+    if (!IsChunkName(source.c_str())) {
+        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirModeList, nullptr));
+        int isDir = 0;
+        folder = dir && DirCheck(dir.get(), &isDir) == 0 && isDir;
+    }
+    if (!folder) {
+        qbFilePtr probe(FileOpen(source.c_str(), kFileModeRead | kFileModeAdapters, nullptr));
+        if (!probe) {
+            SetErrorDetail(VmToCString(L, 1));
+            return ERR_READFILE;
+        }
+    }
+    if (folder && !newName.empty()) return ERR_WRONGUSAGE;
+    if (!folder && !copy.patterns.empty()) return ERR_NODIRPATTERN;
+    // A folder copied into itself would take in its own copy without end.
+    if (folder && Inside(destFolder, source)) return ERR_WRONGUSAGE;
+    if (int err = MakeDirectoryPath(destFolder)) return err;
+    if (!qbDirHandlePtr(DirOpen(destFolder.c_str(), kDirLockRead, nullptr))) {
+        SetErrorDetail(destFolder.c_str());
+        return ERR_LOCK2;
+    }
+    Answer answer = Answer::Go;
+    int err;
+    if (folder) {
+        copy.haveDestination = NativeId(destFolder, &copy.destination);
+        err = copy.Folder(source, destFolder, &answer, true);
+    } else {
+        err = copy.File(source, Join(destFolder, newName.empty() ? FilePartEx(source.c_str()) : newName), &answer);
+    }
+    return err ? err : copy.error;
+}
+
+int cmdDeleteFile(ScriptState* L) {
+    CheckArgCount(L, 1, 5, 0, 0);
+    std::string path = VmCheckString(L, 1, nullptr);
+    Delete del;
+    del.L = L;
+    ReadOptions(L, 2, del);
+    if (path.empty() || IsChunkName(path.c_str())) return ERR_WRONGUSAGE;
+    bool keep = !del.patterns.empty();
+    if (path.size() > 1 && IsSeparatorChar(path.back())) {
+        keep = true;
+        while (path.size() > 1 && IsSeparatorChar(path.back())) path.pop_back();
+    }
+    struct stat st;
+    const std::string native = ToSystemPath(path.c_str());
+    if (lstat(native.c_str(), &st) != 0) {
+        SetErrorDetail(path.c_str());
+        return ERR_LOCK2;
+    }
+    Answer answer = Answer::Go;
+    int err;
+    if (S_ISDIR(st.st_mode)) {
+        err = del.Folder(path, keep, &answer);
+    } else {
+        if (!del.patterns.empty()) return ERR_NODIRPATTERN;
+        err = del.File(path, &answer);
+    }
+    return err ? err : del.error;
+}

@@ -1,0 +1,207 @@
+// The system library's Sort: a median-of-three quicksort over a list from
+// index 0. Lists of only numbers or only strings without an order function
+// are sorted on a native copy of their keys and the moves applied to the
+// table afterwards; every other list is sorted in place through the VM.
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "libs/system.h"
+#include "libs/systemcommands.h"
+
+namespace {
+
+// The quicksort on any sequence: at(i) stands for element i, pin(i) for a
+// copy of it that later swaps leave alone (the pivot), and less(a, b) tells
+// whether a comes before b. The order of comparisons and swaps is the same
+// for every sequence, so a native copy ends in the order the VM's own walk
+// would give. False when the order function is no strict order (the scan
+// would leave the range).
+template <class At, class Pin, class Less, class Swap>
+bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap) {
+    while (lo < hi) {
+        if (less(at(hi), at(lo))) swap(lo, hi);
+        if (hi - lo == 1) break;
+        const int m = (lo + hi) / 2;
+        if (less(at(m), at(lo))) {
+            swap(m, lo);
+        } else if (less(at(hi), at(m))) {
+            swap(m, hi);
+        }
+        if (hi - lo == 2) break;
+        swap(m, hi - 1);
+        const auto pivot = pin(hi - 1);
+        int i = lo;
+        int j = hi - 1;
+        for (;;) {
+            do {
+                if (++i > hi) return false;
+            } while (less(at(i), pivot));
+            do {
+                if (--j < lo) return false;
+            } while (less(pivot, at(j)));
+            if (j < i) break;
+            swap(i, j);
+        }
+        swap(hi - 1, i);
+        // The smaller part recurses, the larger one loops, so the depth
+        // stays logarithmic.
+        if (i - lo < hi - i) {
+            if (!Quicksort(lo, i - 1, at, pin, less, swap)) return false;
+            lo = i + 1;
+        } else {
+            if (!Quicksort(i + 1, hi, at, pin, less, swap)) return false;
+            hi = i - 1;
+        }
+    }
+    return true;
+}
+
+// A key with the index it came from: after sorting, from[k] is the index
+// whose value belongs at k.
+template <class Key>
+struct Keyed {
+    std::vector<Key> keys;
+    std::vector<int> from;
+
+    bool Sort(int n) {
+        auto at = [this](int i) { return keys[i]; };
+        auto swap = [this](int a, int b) {
+            std::swap(keys[a], keys[b]);
+            std::swap(from[a], from[b]);
+        };
+        return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap);
+    }
+};
+
+// Moves the list's values into the order of from, one cycle at a time with
+// a single value held on the stack.
+void Permute(ScriptState* L, const std::vector<int>& from) {
+    const int n = static_cast<int>(from.size());
+    std::vector<bool> placed(n);
+    for (int start = 0; start < n; ++start) {
+        if (placed[start] || from[start] == start) continue;
+        VmRawGetIndex(L, 1, start);
+        int k = start;
+        for (;;) {
+            placed[k] = true;
+            const int src = from[k];
+            if (src == start) break;
+            VmRawGetIndex(L, 1, src);
+            VmRawSetIndex(L, 1, k);
+            k = src;
+        }
+        VmRawSetIndex(L, 1, k);
+    }
+}
+
+enum class ListKind { Numbers, Strings, Other };
+
+ListKind KindOf(ScriptState* L, int n) {
+    if (n == 0) return ListKind::Other;
+    VmRawGetIndex(L, 1, 0);
+    const int first = VmType(L, -1);
+    VmSetTop(L, -2);
+    if (first != kTypeNumber && first != kTypeString) return ListKind::Other;
+    for (int i = 1; i < n; ++i) {
+        VmRawGetIndex(L, 1, i);
+        const int t = VmType(L, -1);
+        VmSetTop(L, -2);
+        if (t != first) return ListKind::Other;
+    }
+    return first == kTypeNumber ? ListKind::Numbers : ListKind::Strings;
+}
+
+// Numbers compare as doubles and strings byte by byte (unsigned, a shorter
+// prefix first), which is what the VM's less-than does for them. The
+// strings stay alive in the table while their views are sorted.
+template <class Key, class Read>
+bool SortNative(ScriptState* L, int n, Read read) {
+    Keyed<Key> k;
+    k.keys.reserve(n);
+    k.from.resize(n);
+    for (int i = 0; i < n; ++i) {
+        VmRawGetIndex(L, 1, i);
+        k.keys.push_back(read(-1));
+        VmSetTop(L, -2);
+        k.from[i] = i;
+    }
+    if (!k.Sort(n)) return false;
+    Permute(L, k.from);
+    return true;
+}
+
+// The in-place walk for lists the VM must compare: the list at stack index
+// 1, the order function (or Nil) at 2, the pivot at 3 (kPivot stands for
+// it); an element is read for each visit.
+constexpr int kPivot = -1;
+
+struct StackSorter {
+    ScriptState* L;
+    bool ordered;
+
+    void Push(int i) {
+        if (i == kPivot)
+            VmPushValue(L, 3);
+        else
+            VmRawGetIndex(L, 1, i);
+    }
+    bool Less(int a, int b) {
+        if (!ordered) {
+            Push(a);
+            Push(b);
+            const bool before = VmCompareLess(L, -2, -1, 0) != 0;
+            VmSetTop(L, 3);
+            return before;
+        }
+        VmPushValue(L, 2);
+        Push(a);
+        Push(b);
+        VmCall(L, 2, 1);
+        const bool before = VmToNumber(L, -1) != 0;
+        VmSetTop(L, 3);
+        return before;
+    }
+    int Pin(int i) {
+        VmRawGetIndex(L, 1, i);
+        VmReplace(L, 3);
+        return kPivot;
+    }
+};
+
+}  // namespace
+
+int cmdSort(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    VmCheckTable(L, 1);
+    const bool ordered = VmGetTop(L) >= 2 && VmType(L, 2) != kTypeNil;
+    if (ordered) VmCheckFunction(L, 2);
+    VmSetTop(L, 2);
+    if (!VmCheckStack(L, 40)) return ERR_STACK;
+    const int n = CountListItems(L, 1, !ordered);
+    bool ok = true;
+    const ListKind kind = ordered ? ListKind::Other : KindOf(L, n);
+    if (kind == ListKind::Numbers) {
+        ok = SortNative<double>(L, n, [L](int idx) { return VmToNumber(L, idx); });
+    } else if (kind == ListKind::Strings) {
+        ok = SortNative<std::string_view>(
+            L, n, [L](int idx) { return std::string_view(VmToCString(L, idx), VmStrLen(L, idx)); });
+    } else {
+        VmPushNil(L);  // the pivot's slot
+        StackSorter s{L, ordered};
+        auto at = [](int i) { return i; };
+        auto pin = [&s](int i) { return s.Pin(i); };
+        auto less = [&s](int a, int b) { return s.Less(a, b); };
+        auto swap = [L](int a, int b) {
+            VmRawGetIndex(L, 1, a);
+            VmRawGetIndex(L, 1, b);
+            VmRawSetIndex(L, 1, a);
+            VmRawSetIndex(L, 1, b);
+        };
+        ok = Quicksort(0, n - 1, at, pin, less, swap);
+    }
+    if (!ok) return ERR_SORTFUNC;
+    return 0;
+}

@@ -1,0 +1,15 @@
+// Wildcard patterns of the dos library: "*" any run of characters, "?" one
+// character, "#" one decimal digit, "[...]" one character of a set (ranges
+// such as a-z, "!" first negates), everything else itself, case-sensitively.
+// A pattern list holds several patterns separated by ";".
+#pragma once
+
+#include <string_view>
+
+// Whether name matches the whole pattern. An unterminated "[" stands for
+// itself. Time is linear in the name for a given pattern: no recursion per
+// "*".
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+// Whether name matches any pattern of the ";"-separated list; an empty list
+// matches nothing.
+bool MatchPatternList(std::string_view list, std::string_view name);
