@@ -43,20 +43,24 @@ Picture Shaded(int32_t w, int32_t h, uint32_t seed) {
     return p;
 }
 
+// One 1920x1080 frame of 256 colours through the player's writer.
+void WritePicture(const std::string& file, const Picture& p) {
+    qbGIFWriter* w = nullptr;
+    WriteGIF(file.c_str(), nullptr, kW, kH, &w);
+    qbGIFFrame f;
+    f.indices = p.indices.data();
+    f.width = kW;
+    f.height = kH;
+    f.palette = p.palette.data();
+    f.colourCount = 256;
+    WriteAnimGIF(w, f);
+    CloseGIFWriter(w);
+}
+
 const std::string& PictureFile() {
     static const std::string path = [] {
         const std::string file = Scratch("picture.gif");
-        const Picture p = Shaded(kW, kH, 1);
-        qbGIFWriter* w = nullptr;
-        WriteGIF(file.c_str(), nullptr, kW, kH, &w);
-        qbGIFFrame f;
-        f.indices = p.indices.data();
-        f.width = kW;
-        f.height = kH;
-        f.palette = p.palette.data();
-        f.colourCount = 256;
-        WriteAnimGIF(w, f);
-        CloseGIFWriter(w);
+        WritePicture(file, Shaded(kW, kH, 1));
         return file;
     }();
     return path;
@@ -144,18 +148,7 @@ void BM_AnimFrames(benchmark::State& state) {
 void BM_EncodeOurs(benchmark::State& state) {
     const Picture p = Shaded(kW, kH, 1);
     const std::string file = Scratch("encode-ours.gif");
-    for (auto _ : state) {
-        qbGIFWriter* w = nullptr;
-        WriteGIF(file.c_str(), nullptr, kW, kH, &w);
-        qbGIFFrame f;
-        f.indices = p.indices.data();
-        f.width = kW;
-        f.height = kH;
-        f.palette = p.palette.data();
-        f.colourCount = 256;
-        WriteAnimGIF(w, f);
-        CloseGIFWriter(w);
-    }
+    for (auto _ : state) WritePicture(file, p);
     std::remove(file.c_str());
     state.SetItemsProcessed(state.iterations() * kW * kH);
 }

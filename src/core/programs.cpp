@@ -53,21 +53,6 @@ struct SpawnAttributes {
     SpawnAttributes& operator=(const SpawnAttributes&) = delete;
 };
 
-// The child starts with no blocked signals and the default handling of the
-// signals a program expects to find: our threads may block some, and the
-// process may ignore SIGPIPE for its own sockets.
-void ResetChildSignals(posix_spawnattr_t* attr) {
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(attr, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2})
-        sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(attr, &defaults);
-    posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-}
-
 int Spawn(const std::vector<std::string>& argv, const std::string& outputFile, pid_t* pid) {
     SpawnActions actions;
     if (!outputFile.empty()) {
@@ -145,6 +130,21 @@ int RunThroughShell(const std::string& path, const char* args) {
 }
 
 }  // namespace
+
+// The child starts with no blocked signals and the default handling of the
+// signals a program expects to find: our threads may block some, and the
+// process may ignore SIGPIPE for its own sockets.
+void ResetChildSignals(posix_spawnattr_t* attr) {
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(attr, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(attr, &defaults);
+    posix_spawnattr_setflags(attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
 
 bool IsProgramPath(const char* path) {
     struct stat st{};

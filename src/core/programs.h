@@ -2,6 +2,7 @@
 // asynchronously with an argument vector and optional output redirection.
 #pragma once
 
+#include <spawn.h>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -20,3 +21,8 @@ int SplitProgramArguments(const char* path, const char* args, std::vector<std::s
 // name to look up on the search path) rather than opening it as a document
 // (an existing file without execute permission, or a folder).
 bool IsProgramPath(const char* path);
+
+// The child of posix_spawn starts with no blocked signals and the default
+// handling of the signals a program expects to find: our threads may block
+// some, and the process may ignore SIGPIPE for its own sockets.
+void ResetChildSignals(posix_spawnattr_t* attr);

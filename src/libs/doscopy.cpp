@@ -31,6 +31,21 @@
 
 namespace {
 
+// The names in a folder with their folder flags, read whole before anything
+// in it changes. ERR_LOCK2 with the folder as detail when it can't be read.
+int ListFolder(const std::string& folder, int mode, std::vector<std::pair<std::string, int>>* entries) {
+    qbDirHandlePtr dir(DirOpen(folder.c_str(), mode, nullptr));
+    if (!dir) {
+        SetErrorDetail(folder.c_str());
+        return ERR_LOCK2;
+    }
+    const char* name;
+    int isDir;
+    while (ReadDirEntry(dir.get(), &name, &isDir, nullptr)) entries->emplace_back(name, isDir);
+    return 0;
+}
+
+
 constexpr int kDirModeList = kDirLockRead | kDirUseAdapters;
 // The status callback hears of every block of this size; without a callback
 // larger blocks go faster.
@@ -252,16 +267,8 @@ struct Copy : Walk {
             if (int err = MakeDirectoryPath(dest)) return err;
         }
         const size_t depth = path.size();
-        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirModeList, nullptr));
-        if (!dir) {
-            SetErrorDetail(source.c_str());
-            return ERR_LOCK2;
-        }
         std::vector<std::pair<std::string, int>> entries;
-        const char* name;
-        int isDir;
-        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr)) entries.emplace_back(name, isDir);
-        dir.reset();
+        if (int listed = ListFolder(source, kDirModeList, &entries)) return listed;
         int err = 0;
         for (const auto& [entry, folder] : entries) {
             const std::string from = Join(source, entry), to = Join(dest, entry);
@@ -319,16 +326,8 @@ struct Delete : Walk {
 
     // Deletes the folder's contents and, unless keep, the folder itself.
     int Folder(const std::string& folder, bool keep, Answer* answer) {
-        qbDirHandlePtr dir(DirOpen(folder.c_str(), kDirLockRead, nullptr));
-        if (!dir) {
-            SetErrorDetail(folder.c_str());
-            return ERR_LOCK2;
-        }
         std::vector<std::pair<std::string, int>> entries;
-        const char* name;
-        int isDir;
-        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr)) entries.emplace_back(name, isDir);
-        dir.reset();
+        if (int listed = ListFolder(folder, kDirLockRead, &entries)) return listed;
         for (const auto& [entry, sub] : entries) {
             const std::string path = Join(folder, entry);
             struct stat st;

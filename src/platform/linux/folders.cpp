@@ -19,6 +19,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/programs.h"
 #include "platform/linux/linux_backend.h"
 
 extern char** environ;
@@ -156,13 +157,7 @@ int OpenURLNative(const char* url) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM}) sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ResetChildSignals(&attr);
     pid_t pid = -1;
     const int spawned = posix_spawnp(&pid, "xdg-open", &actions, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);

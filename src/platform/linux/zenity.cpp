@@ -14,6 +14,7 @@
 
 #include "core/chars.h"
 #include "core/errcodes.h"
+#include "core/programs.h"
 #include "platform/linux/requesters_linux.h"
 #include "platform/requesterrules.h"
 
@@ -88,13 +89,7 @@ int RunZenity(const std::vector<std::string>& args, ZenityReply* reply) {
     // player's threads block some and the player may ignore SIGPIPE.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM}) sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ResetChildSignals(&attr);
     pid_t pid = -1;
     const int spawned = posix_spawnp(&pid, "zenity", &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
