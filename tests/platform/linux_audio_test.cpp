@@ -2,6 +2,7 @@
 // stopping, a missing driver for the error, and the disk driver for what
 // actually reaches the output.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -97,7 +98,8 @@ std::optional<double> SoxRms(const std::string& path, int rate, size_t first, si
 }
 
 TEST_F(LinuxAudioTest, DiskDriverShowsAFullScaleToneOnTheLeftOnly) {
-    const std::string path = ::testing::TempDir() + "qb_audio_disk.raw";
+    // One file a process: builds testing side by side share /tmp.
+    const std::string path = ::testing::TempDir() + "qb_audio_disk_" + std::to_string(getpid()) + ".raw";
     std::remove(path.c_str());
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
