@@ -280,6 +280,11 @@ TEST_F(NullBackendTest, RequestersAnswerFromTheQueueAndLogEachCall) {
 }
 
 TEST_F(NullBackendTest, ClipboardReadsBackWhatWasWritten) {
+    qbWindowView listening;
+    listening.hasClipboardHandler = 1;
+    qbWindowView deaf;
+    ASSERT_EQ(AllocNativeWindowRec(&listening, kDisplayA), 0);
+    ASSERT_EQ(AllocNativeWindowRec(&deaf, kDisplayB), 0);
     int type = -1;
     EXPECT_EQ(GetClipboardType(&type), 0);
     EXPECT_EQ(type, kClipboardEmpty);
@@ -299,6 +304,13 @@ TEST_F(NullBackendTest, ClipboardReadsBackWhatWasWritten) {
     EXPECT_EQ(ReadClipboardContents(&read, &type), 0);
     EXPECT_EQ(type, kClipboardEmpty);
     EXPECT_EQ(read.text, "");
+    // One notice for each write and the emptying, to the listener alone.
+    const std::vector<qbInputEvent> events = Queued();
+    ASSERT_EQ(events.size(), 2u);
+    for (const qbInputEvent& e : events) {
+        EXPECT_EQ(e.type, uint32_t{kEventClipboardChanged});
+        EXPECT_EQ(e.display, kDisplayA);
+    }
     char folder[16];
     EXPECT_EQ(GetPrefsPath(folder, sizeof folder), ERR_UNSUPPORTEDFEAT);
 }
