@@ -13,9 +13,9 @@
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_SYSTEM_OPS(X) \
     X(int, EmptyClipboard, (), ()) \
-    X(int, GetClipboardType, (int kind, int* outType), (kind, outType)) \
-    X(int, ReadClipboardContents, (int kind, int* outType, std::vector<uint8_t>* outData), (kind, outType, outData)) \
-    X(int, WriteClipboard, (int type, const uint8_t* data, size_t size), (type, data, size)) \
+    X(int, GetClipboardType, (int* outType), (outType)) \
+    X(int, ReadClipboardContents, (qbClipboardData* data, int* outType), (data, outType)) \
+    X(int, WriteClipboard, (int type, const qbClipboardData* data), (type, data)) \
     X(int, OpenURLNative, (const char* url), (url)) \
     X(int, GetSystemFolderPath, (int index, char* buffer, size_t size), (index, buffer, size)) \
     X(int, GetPrefsPath, (char* buffer, size_t size), (buffer, size)) \

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct ScriptState;
 struct qbDisplay;
 struct qbBitmapLock;
 struct qbNativeBitmap;
 struct qbFont;
+struct qbBitmap;
 
 struct qbNativePointer;
 struct qbNativeImage;
@@ -116,4 +118,19 @@ struct qbMovieInfo {
     int32_t height = 0;
     int64_t duration = 0;  // milliseconds
     int32_t seekable = 0;
+};
+
+// What the clipboard holds (a sound is never reported).
+enum : int { kClipboardEmpty = 0, kClipboardText = 1, kClipboardImage = 2, kClipboardUnknown = 4 };
+
+// One record both ways: the text for TEXT, the rest for IMAGE. The bitmap
+// belongs to the graphics layers; the backend only hands it to their
+// operations.
+struct qbClipboardData {
+    std::string text;  // ISO 8859-1
+    int32_t width = 0;
+    int32_t height = 0;
+    qbBitmap* bitmap = nullptr;
+    std::vector<uint8_t> mask;
+    std::vector<uint8_t> alpha;
 };

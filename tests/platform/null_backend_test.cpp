@@ -280,19 +280,37 @@ TEST_F(NullBackendTest, RequestersAnswerFromTheQueueAndLogEachCall) {
 }
 
 TEST_F(NullBackendTest, ClipboardReadsBackWhatWasWritten) {
+    qbWindowView listening;
+    listening.hasClipboardHandler = 1;
+    qbWindowView deaf;
+    ASSERT_EQ(AllocNativeWindowRec(&listening, kDisplayA), 0);
+    ASSERT_EQ(AllocNativeWindowRec(&deaf, kDisplayB), 0);
     int type = -1;
-    EXPECT_EQ(GetClipboardType(0, &type), 0);
-    EXPECT_EQ(type, 0);
-    const uint8_t text[] = {'h', 'i'};
-    EXPECT_EQ(WriteClipboard(1, text, sizeof text), 0);
-    std::vector<uint8_t> data;
-    EXPECT_EQ(ReadClipboardContents(0, &type, &data), 0);
-    EXPECT_EQ(type, 1);
-    EXPECT_EQ(data, (std::vector<uint8_t>{'h', 'i'}));
+    EXPECT_EQ(GetClipboardType(&type), 0);
+    EXPECT_EQ(type, kClipboardEmpty);
+    qbClipboardData written;
+    written.text = "a\rb\xe9";
+    EXPECT_EQ(WriteClipboard(kClipboardText, &written), 0);
+    qbClipboardData read;
+    EXPECT_EQ(ReadClipboardContents(&read, &type), 0);
+    EXPECT_EQ(type, kClipboardText);
+    EXPECT_EQ(read.text, "a\nb\xe9");
+    // Images need the desktop's clipboard; what was there stays.
+    EXPECT_EQ(WriteClipboard(kClipboardImage, &written), ERR_CLIPWRITE);
+    EXPECT_EQ(GetClipboardType(&type), 0);
+    EXPECT_EQ(type, kClipboardText);
     EXPECT_EQ(EmptyClipboard(), 0);
-    EXPECT_EQ(ReadClipboardContents(0, &type, &data), 0);
-    EXPECT_EQ(type, 0);
-    EXPECT_TRUE(data.empty());
+    read.text = "stale";
+    EXPECT_EQ(ReadClipboardContents(&read, &type), 0);
+    EXPECT_EQ(type, kClipboardEmpty);
+    EXPECT_EQ(read.text, "");
+    // One notice for each write and the emptying, to the listener alone.
+    const std::vector<qbInputEvent> events = Queued();
+    ASSERT_EQ(events.size(), 2u);
+    for (const qbInputEvent& e : events) {
+        EXPECT_EQ(e.type, uint32_t{kEventClipboardChanged});
+        EXPECT_EQ(e.display, kDisplayA);
+    }
     char folder[16];
     EXPECT_EQ(GetPrefsPath(folder, sizeof folder), ERR_UNSUPPORTEDFEAT);
 }

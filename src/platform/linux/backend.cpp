@@ -1,8 +1,8 @@
 // The Linux backend's table: windows, input, monitors, full screens, fades
 // and grabs on SDL2, process services of its own, audio through the player's
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
-// URLs of the desktop; images, text, movies and the clipboard refuse until
-// their engines are wired in.
+// URLs of the desktop, clipboard text through SDL; images, text, movies
+// refuse until their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/requesters_linux.h"
@@ -93,6 +93,10 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_SDL(SetQuitShortcut)
     QB_OP_SDL(GetKeyQualifiers)
     QB_OP_SDL(WatchClipboardChanges)
+    QB_OP_SDL(EmptyClipboard)
+    QB_OP_SDL(GetClipboardType)
+    QB_OP_SDL(ReadClipboardContents)
+    QB_OP_SDL(WriteClipboard)
     QB_OP_SDL(CreateNativePointer)
     QB_OP_SDL(FreeNativePointer)
     QB_OP_SDL(SetWindowPointer)

@@ -58,7 +58,8 @@ int HandleWindowEvent(qbNativeWindow& w, const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             v.active = 1;
             ApplyWindowPointer(w);
-            return Post(w, kEventActivated);
+            if (const int err = Post(w, kEventActivated)) return err;
+            return ClipboardCheckOnActivation();
         case SDL_WINDOWEVENT_FOCUS_LOST:
             v.active = 0;
             std::memset(v.keyState, 0, sizeof v.keyState);
@@ -192,13 +193,7 @@ int HandleEvent(const SDL_Event& e) {
     }
     switch (e.type) {
         case SDL_QUIT: return RequestQuitAllDisplays();
-        case SDL_CLIPBOARDUPDATE: {
-            int error = 0;
-            for (const auto& w : s.windows)
-                if (w->window && w->view->hasClipboardHandler)
-                    if (const int err = Post(*w, kEventClipboardChanged)) error = err;
-            return error;
-        }
+        case SDL_CLIPBOARDUPDATE: return ClipboardUpdated();
         case SDL_DROPBEGIN:
         case SDL_DROPFILE:
         case SDL_DROPTEXT:

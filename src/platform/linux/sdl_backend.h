@@ -133,6 +133,11 @@ struct Session {
     int presentationMode = 0;
     // The fades' clock in nanoseconds; null reads the monotonic clock.
     int64_t (*fadeClock)() = nullptr;
+    // What the clipboard held when the player last looked, so that one
+    // change is reported once, whoever reports it.
+    bool clipboardSeen = false;
+    bool clipboardOwnWrite = false;  // what was seen is the player's own write
+    uint64_t clipboardHash = 0;
 };
 
 Session& S();
@@ -283,6 +288,18 @@ int PumpNativeEvents(ScriptState* L, int* outError);
 void SetQuitShortcut(ScriptState* L, int key, int on);
 uint32_t GetKeyQualifiers();
 int WatchClipboardChanges(qbDisplay* display);
+
+// The clipboard (clipboard.cpp): text through SDL, in ISO 8859-1 here.
+int EmptyClipboard();
+int GetClipboardType(int* outType);
+int ReadClipboardContents(qbClipboardData* data, int* outType);
+int WriteClipboard(int type, const qbClipboardData* data);
+// The desktop says the clipboard changed: the displays that listen hear of
+// it unless it echoes the player's own write.
+int ClipboardUpdated();
+// A window came to the front: they hear of it when the contents differ
+// from what was seen last.
+int ClipboardCheckOnActivation();
 
 int CreateNativePointer(uint32_t* argb, int hotX, int hotY, qbNativePointer** outPointer, int width, int height);
 void FreeNativePointer(qbNativePointer* pointer);

@@ -134,6 +134,9 @@ void ShutdownPlatform() {
     s.anyDirty = false;
     s.bordersKnown = false;
     s.pointerEverSet = false;
+    s.clipboardSeen = false;
+    s.clipboardOwnWrite = false;
+    s.clipboardHash = 0;
     SDL_Quit();
     linux_backend::ShutdownPlatform();
 }

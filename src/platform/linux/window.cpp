@@ -396,8 +396,6 @@ int SetNativeMenuItemState(qbDisplay* display, void* menuItem, uint32_t setFlags
 // a drop-file handler.
 int SetWindowDropTarget(qbDisplay*) { return 0; }
 
-int WatchClipboardChanges(qbDisplay*) { return 0; }
-
 intptr_t GetNativeDisplayAttr(qbDisplay* display, int attribute) {
     const qbNativeWindow* w = FindWindow(display);
     if (!w) return 0;

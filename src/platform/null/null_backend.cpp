@@ -20,6 +20,7 @@
 #include "core/preproc.h"
 #include "core/eventqueue.h"
 #include "platform/linux/linewalk.h"
+#include "platform/cliptext.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/op_fill.h"
 
@@ -58,8 +59,8 @@ struct State {
     bool quitSwitch[3] = {};
     bool quitRequested = false;
     std::vector<const qbDisplay*> closeHandlers;
-    int clipboardType = 0;  // 0: empty
-    std::vector<uint8_t> clipboard;
+    int clipboardType = kClipboardEmpty;
+    std::string clipboardText;
 
     void Clear() {
         sizes.clear();
@@ -75,8 +76,8 @@ struct State {
         std::fill(std::begin(quitSwitch), std::end(quitSwitch), false);
         quitRequested = false;
         closeHandlers.clear();
-        clipboardType = 0;
-        clipboard.clear();
+        clipboardType = kClipboardEmpty;
+        clipboardText.clear();
     }
     State() { Clear(); }
 };
@@ -469,32 +470,47 @@ int FileRequesterNative(const char* title, const char*, int, const char*, const 
     return a.error;
 }
 
-// The clipboard is process memory: what was written is read back.
+// The clipboard is process memory: text written is read back; images need
+// the desktop's clipboard and are refused, as where no image target exists.
+namespace {
+
+// Every display that listens hears of each change; the caller holds the lock.
+int NotifyClipboardChange() {
+    for (const auto& [display, view] : S().views)
+        if (view->hasClipboardHandler &&
+            PostEvent(const_cast<qbDisplay*>(display), kEventClipboardChanged, 0, 0, 0, nullptr) < 0)
+            return ERR_MEM;
+    return 0;
+}
+
+}  // namespace
+
 int EmptyClipboard() {
     Lock lock(S().mutex);
-    S().clipboardType = 0;
-    S().clipboard.clear();
-    return 0;
+    S().clipboardType = kClipboardEmpty;
+    S().clipboardText.clear();
+    return NotifyClipboardChange();
 }
 
-int GetClipboardType(int, int* outType) {
+int GetClipboardType(int* outType) {
     Lock lock(S().mutex);
     if (outType) *outType = S().clipboardType;
     return 0;
 }
 
-int ReadClipboardContents(int, int* outType, std::vector<uint8_t>* outData) {
+int ReadClipboardContents(qbClipboardData* data, int* outType) {
     Lock lock(S().mutex);
     if (outType) *outType = S().clipboardType;
-    if (outData) *outData = S().clipboard;
+    if (data) data->text = ClipboardLineEnds(S().clipboardText);
     return 0;
 }
 
-int WriteClipboard(int type, const uint8_t* data, size_t size) {
+int WriteClipboard(int type, const qbClipboardData* data) {
+    if (type != kClipboardText || !data) return ERR_CLIPWRITE;
     Lock lock(S().mutex);
-    S().clipboardType = type;
-    S().clipboard.assign(data, data + (data ? size : 0));
-    return 0;
+    S().clipboardText = data->text.c_str();
+    S().clipboardType = S().clipboardText.empty() ? kClipboardEmpty : kClipboardText;
+    return NotifyClipboardChange();
 }
 
 // Neutral answers of the media engines: nothing decodes, nothing plays.
