@@ -196,6 +196,7 @@ int InitDosLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(&fileHead)) return err;
     SetSampleFileReader(&ReadFileForSample);
     if (int err = RegisterObjectList(DirectoryListHead())) return err;
+    InstallDirectoryAttributeRows();
     InstallRunHooks();
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kDosCommands, 0);

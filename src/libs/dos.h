@@ -53,9 +53,11 @@ void AppendFileRecord(qbFileObject* record);
 int FreeFileRecord(ScriptState* L, qbFileObject* record);
 
 // The directory objects (dosdirs.cpp): their list, the adapter serving one
-// ("default" for the inbuilt back-ends) and freeing them all.
+// ("inbuilt" for the inbuilt back-ends, as files and displays answer), its
+// GetAttribute row and freeing them all.
 qbObject** DirectoryListHead();
 const char* GetDirectoryAdapterName(const qbObject* directory);
+void InstallDirectoryAttributeRows();
 void FreeDirectoryObjects(ScriptState* L);
 
 // Makes the folder and every missing parent: 0 or ERR_CREATEDIR with the

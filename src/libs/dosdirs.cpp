@@ -15,6 +15,7 @@
 #include "core/fileinfo.h"
 #include "core/fileops.h"
 #include "core/linkedfile.h"
+#include "draw/attributes.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
 
@@ -80,6 +81,21 @@ void StoreList(ScriptState* L, int idx, const std::vector<std::string>& names) {
 
 qbObject** DirectoryListHead() { return &dirHead; }
 
+void InstallDirectoryAttributeRows() {
+    constexpr int32_t kAttrAdapter = 87;
+    SetAttributeLookup(kObjectTypeDirectory, [](ScriptState* L, int32_t, int idx, void** out) {
+        qbDirectoryObject* d = nullptr;
+        if (int err = Lookup(GetObjectIDArg(L, idx), &d)) return err;
+        *out = d;
+        return 0;
+    });
+    const qbAttributeRow row{kObjectTypeDirectory, kAttrAdapter, [](const qbAttributeQuery& q) {
+                                 VmPushString(q.L, GetDirectoryAdapterName(static_cast<const qbObject*>(q.object)));
+                                 return 1;
+                             }};
+    AddAttributeRows(&row, 1);
+}
+
 void FreeDirectoryObjects(ScriptState* L) {
     while (dirHead) FreeRecord(L, static_cast<qbDirectoryObject*>(dirHead));
 }
@@ -140,7 +156,7 @@ int cmdNextDirectoryEntry(ScriptState* L) {
 const char* GetDirectoryAdapterName(const qbObject* object) {
     const auto* d = static_cast<const qbDirectoryObject*>(object);
     const char* name = GetDirAdapterName(d->dir.get());
-    return name ? name : "default";
+    return name ? name : "inbuilt";
 }
 
 int cmdReadDirectory(ScriptState* L) {

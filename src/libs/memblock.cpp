@@ -17,6 +17,7 @@
 #include "core/memfile.h"
 #include "core/numbers.h"
 #include "core/settings.h"
+#include "draw/attributes.h"
 #include "libs/memblockinternal.h"
 
 namespace {
@@ -381,8 +382,29 @@ int GetMemBlock(ObjectID id, qbMemBlock** out) {
 
 int MemBlockArg(ScriptState* L, int idx, qbMemBlock** out) { return GetMemBlock(GetObjectIDArg(L, idx), out); }
 
+namespace {
+
+constexpr int32_t kAttrSize = 57;
+
+int FindBlockForAttribute(ScriptState* L, int32_t, int idx, void** out) {
+    qbMemBlock* block = nullptr;
+    if (int err = GetMemBlock(GetObjectIDArg(L, idx), &block)) return err;
+    *out = block;
+    return 0;
+}
+
+int BlockAttribute(const qbAttributeQuery& q) {
+    VmPushNumber(q.L, static_cast<double>(MemBlockSize(*static_cast<const qbMemBlock*>(q.object))));
+    return 1;
+}
+
+}  // namespace
+
 int InitMemblockLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(&blockHead)) return err;
+    SetAttributeLookup(kObjectTypeMemory, &FindBlockForAttribute);
+    const qbAttributeRow row{kObjectTypeMemory, kAttrSize, &BlockAttribute};
+    AddAttributeRows(&row, 1);
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kMemblockCommands, 0);
     return RegisterCommandTable(kMemblockCommands, "memblock");

@@ -10,11 +10,13 @@
 #include "core/errcodes.h"
 #include "core/numbers.h"
 #include "display/bgpics.h"
+#include "display/clipregions.h"
 #include "display/display.h"
 #include "display/displays.h"
 #include "imaging/bitmap.h"
 #include "imaging/geometry.h"
 #include "objects/brushes.h"
+#include "objects/cliptransform.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
@@ -92,8 +94,7 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    // The region stays the untransformed one: its transformed copy belongs
-    // to the clip-region code.
+    // The caller gives the state its own (transformed) clip region.
     dup->clipregion = base->clipregion;
     dup->x = ClampToInt32(base->x * fx);
     dup->y = ClampToInt32(base->y * fy);
@@ -129,6 +130,32 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
     dup->shownheight = oh;
     *out = std::move(dup);
     return 0;
+}
+
+// The clip region of a state made from a state clipped by from: a
+// temporary copy turned and scaled as the layer, or under scaled as the
+// display scales it. A layer that asks to keep its region untransformed
+// keeps it, but never past the display's scale, which the whole picture
+// goes through.
+int StateClipRegion(ScriptState* L, const qbLayer* layer, const qbClipRegion* from, bool scaled,
+                    const qbClipRegion** out) {
+    *out = from;
+    if (!from || (!scaled && layer->cliptransformmode)) return 0;
+    qbClipTransform t;
+    t.anchorX = layer->anchorx;
+    t.anchorY = layer->anchory;
+    for (int i = 0; i < 4; ++i) t.matrix[i] = t.positionMatrix[i] = layer->transform.matrix[i];
+    t.displayScaling = scaled;
+    qbClipRegionObject* made = nullptr;
+    if (int err = TransformClipRegion(L, static_cast<const qbClipRegionObject*>(from), t, &made)) return err;
+    *out = made;
+    return 0;
+}
+
+// A copy made for a state that is dropped stays in the region list until
+// the sweep finds no layer using it.
+bool HoldsCopy(const qbLayerState* s) {
+    return s && s->clipregion && static_cast<const qbClipRegionObject*>(s->clipregion)->temporary;
 }
 
 qbRect BoundsOf(ScriptState* L, qbLayer* layer, qbLayerState* s) {
@@ -177,12 +204,18 @@ int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t fl
 
     // Build everything first: on an error the layer keeps its states.
     std::unique_ptr<qbLayerState> transformed, shown;
+    // A copy of the clip region made before a later step fails is swept.
+    auto fail = [L](int err) {
+        FreeUnusedClipRegions(L);
+        return err;
+    };
     qbLayerState* newTransformed = oldTransformed;
     if (!scaleStep) {
         if (IsIdentityMatrix(layer->transform.matrix)) {
             newTransformed = base;
         } else {
             if (int err = BuildState(L, d, layer, false, &transformed)) return err;
+            if (int err = StateClipRegion(L, layer, base->clipregion, false, &transformed->clipregion)) return fail(err);
             newTransformed = transformed.get();
         }
     }
@@ -191,7 +224,11 @@ int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t fl
         if (scaleStep && d && d->scaleX == 1.0 && d->scaleY == 1.0) {
             newShown = newTransformed;
         } else {
-            if (int err = BuildState(L, d, layer, true, &shown)) return err;
+            if (int err = BuildState(L, d, layer, true, &shown)) return fail(err);
+            // The shown state is the transformed one under the display's
+            // scale, so its region is the transformed region scaled.
+            if (int err = StateClipRegion(L, layer, newTransformed->clipregion, true, &shown->clipregion))
+                return fail(err);
             newShown = shown.get();
         }
     }
@@ -203,12 +240,42 @@ int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t fl
     auto unused = [&](const qbLayerState* s) {
         return s != base && s != layer->transformedstate && s != layer->shownstate;
     };
-    if (unused(oldShown)) delete oldShown;
-    if (oldTransformed != oldShown && unused(oldTransformed)) delete oldTransformed;
+    bool sweep = false;
+    if (unused(oldShown)) {
+        sweep = HoldsCopy(oldShown);
+        delete oldShown;
+    }
+    if (oldTransformed != oldShown && unused(oldTransformed)) {
+        sweep = sweep || HoldsCopy(oldTransformed);
+        delete oldTransformed;
+    }
+    if (sweep) FreeUnusedClipRegions(L);
     if ((flags & kChangeRefresh) && !layer->hidden && !layer->pending) {
         const qbRect r = UnionOfRects(oldBounds, BoundsOf(L, layer, layer->shownstate));
         RefreshOrMarkDirty(L, r.x, r.y, r.width, r.height);
     }
+    return 0;
+}
+
+int TransformLayerClipRegions(ScriptState* L, qbLayer* layer) {
+    qbLayerState* base = layer->basestate;
+    qbLayerState* transformed = layer->transformedstate;
+    qbLayerState* shown = layer->shownstate;
+    const qbClipRegion* xf = base->clipregion;
+    const qbClipRegion* sh = nullptr;
+    if (transformed != base) {
+        if (int err = StateClipRegion(L, layer, base->clipregion, false, &xf)) return err;
+    }
+    if (shown != transformed) {
+        if (int err = StateClipRegion(L, layer, xf, true, &sh)) {
+            FreeUnusedClipRegions(L);
+            return err;
+        }
+    }
+    const bool sweep = (transformed != base && HoldsCopy(transformed)) || (shown != transformed && HoldsCopy(shown));
+    transformed->clipregion = xf;
+    if (shown != transformed) shown->clipregion = sh;
+    if (sweep) FreeUnusedClipRegions(L);
     return 0;
 }
 

@@ -28,6 +28,11 @@ void DecomposeTransformMatrix(qbTransformOptions* t);
 // ApplyLayerChange on an explicit display (the one whose scale factors
 // apply); ApplyLayerChange itself uses the current display.
 int ApplyLayerChangeOn(ScriptState* L, qbDisplay* display, qbLayer* layer, uint32_t flags);
+// Gives the transformed and display-scaled states fresh copies of the base
+// state's clip region after it changed (or after the layer's clip-transform
+// mode did); the images stay. 0 or the error of the copy, with the states
+// unchanged.
+int TransformLayerClipRegions(ScriptState* L, qbLayer* layer);
 // ApplyLayerChange with flags 3: the shown state rebuilt at the display's
 // scale.
 int ReapplyDisplayScale(ScriptState* L, qbLayer* layer);

@@ -408,13 +408,31 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
     // A new anchor keeps x, y as the anchor point, so the image moves: the
     // states are laid out anew from the base state, as after a transform.
     const bool rebuild = w.content || w.geometry || w.anchor;
+    // The region and its mode go in first: the rebuild below transforms the
+    // region with the images, else the states get their copies here.
+    const qbClipRegion* oldClip = layer->basestate->clipregion;
+    const int32_t oldClipMode = layer->cliptransformmode;
+    if (w.clipChanged) layer->basestate->clipregion = w.clip;
+    layer->cliptransformmode = w.cliptransformmode;
+    auto restoreClip = [&] {
+        layer->basestate->clipregion = oldClip;
+        layer->cliptransformmode = oldClipMode;
+    };
+    if (!rebuild && (w.clipChanged || w.cliptransformmode != oldClipMode)) {
+        if (int err = TransformLayerClipRegions(L, layer)) {
+            restoreClip();
+            return err;
+        }
+    }
     if (rebuild || w.position) {
         Saved saved;
         SaveGeometry(*layer, &saved);
         qbLayerState* base = layer->basestate;
         if (w.content) {
-            if (int err = AddLayerSource(w.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, w.id))
+            if (int err = AddLayerSource(w.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, w.id)) {
+                restoreClip();
                 return err;
+            }
             layer->type = w.type;
             layer->id = w.id;
             base->srcx = w.srcx;
@@ -443,6 +461,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
                 if (w.content)
                     RemoveLayerSource(w.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, w.id);
                 RestoreGeometry(layer, saved);
+                restoreClip();
                 return err;
             }
             FreeBitmap(own);
@@ -475,13 +494,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
     }
     layer->hidden = w.hidden;
     layer->transparency = w.transparency;
-    layer->cliptransformmode = w.cliptransformmode;
     layer->groupname = w.group;
-    if (w.clipChanged) {
-        layer->basestate->clipregion = w.clip;
-        layer->transformedstate->clipregion = w.clip;
-        layer->shownstate->clipregion = w.clip;
-    }
     if (w.z >= 0) MoveLayerInStack(bgpic, layer, w.z);
     bgpic->layersDirty = 1;
 

@@ -184,6 +184,7 @@ int32_t ClampVolume(double value) { return static_cast<int32_t>(std::clamp(std::
 
 int InitSoundLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(SampleListHead())) return err;
+    InstallSampleAttributeRows();
     if (int err = AddSetTagHook(&SetSoundTag)) return err;
     if (int err = AddGetTagHook(&GetSoundTag)) return err;
     VmRegisterCommands(L, nullptr, kSoundCommands, 0);

@@ -4,6 +4,8 @@
 #include "vm/vm.h"
 
 int InitSoundLibrary(ScriptState* L);
+// GetAttribute's rows for samples (sampleattributes.cpp).
+void InstallSampleAttributeRows();
 
 // Opens the output on first need; false in no-audio mode or when the
 // output could not be opened (which then switches no-audio mode on).

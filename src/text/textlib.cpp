@@ -192,6 +192,7 @@ int InitTextLibrary(ScriptState* L) {
     State() = TextState{};
     if (int err = RegisterObjectList(TextObjectListHead())) return err;
     if (int err = RegisterObjectList(FontObjectListHead())) return err;
+    InstallFontAttributeRows();
     SetPendingFontsHook(&ConvertFontGlyphBitmaps);
     InstallInbuiltFontEngine();
     // Registration raises on failure; its result only counts the tables made.

@@ -82,6 +82,8 @@ int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* ou
 const ScriptCommand* TextCommands();
 const ScriptConstant* TextConstants();
 int InitTextLibrary(ScriptState* L);
+// GetAttribute's rows for font objects (fontattributes.cpp).
+void InstallFontAttributeRows();
 
 int cmdSetFont(ScriptState* L);
 int cmdSetFontColor(ScriptState* L);

@@ -5,6 +5,7 @@
 // display's scale.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -221,7 +222,16 @@ TEST_F(LayerStyleTest, ZPutsTheLayerOnTopAndAClipRegionOfMinusOneGoesFromEverySt
               0);
     EXPECT_EQ(Layer(2)->name, "a");
     EXPECT_EQ(Get(2, "clipregion"), 4);
-    EXPECT_EQ(Layer(2)->transformedstate->clipregion, region);
+    // The turned layer clips with a turned copy: about the centre, the
+    // same square.
+    const auto* copy = static_cast<const qbClipRegionObject*>(Layer(2)->transformedstate->clipregion);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->temporary, 1);
+    EXPECT_EQ(Layer(2)->basestate->clipregion, region);
+    EXPECT_EQ(copy->x, 0);
+    EXPECT_EQ(copy->y, 1);  // a row lower, as the turned picture
+    EXPECT_EQ(copy->width, 5);
+    EXPECT_EQ(copy->height, 5);
     EXPECT_EQ(Window(2, 2), kRed);
     EXPECT_EQ(Window(7, 7), kGreen);  // outside the region
     ASSERT_EQ(Style(2, [&] { SetTableFieldInt(L_, "clipregion", -1); }), 0);
@@ -229,6 +239,75 @@ TEST_F(LayerStyleTest, ZPutsTheLayerOnTopAndAClipRegionOfMinusOneGoesFromEverySt
         EXPECT_EQ(s->clipregion, nullptr);
     EXPECT_EQ(Get(2, "clipregion"), -1);
     EXPECT_EQ(Window(7, 7), kRed);
+}
+
+TEST_F(LayerStyleTest, TransformedLayersClipWithTransformedCopiesOfTheirRegion) {
+    auto regions = [] {
+        int n = 0;
+        for (qbObject* o = *ClipRegionListHead(); o; o = o->next) ++n;
+        return n;
+    };
+    AddRegion(4, 2, 4, 4, 2);
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    ASSERT_EQ(Style(1, [&] { SetTableFieldInt(L_, "clipregion", 4); }), 0);
+    EXPECT_EQ(Window(5, 5), kRed);
+    EXPECT_EQ(Window(6, 5), 0u);
+
+    // Doubled, the layer shows through a doubled box; scaling again replaces
+    // the copy instead of piling copies up.
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "200%");
+    VmPushString(L_, "200%");
+    ASSERT_EQ(Run("ScaleLayer", 3), 0);
+    ASSERT_EQ(RunNumbers("ScaleLayer", {1, 20, 20}), 0);
+    EXPECT_EQ(regions(), 2);
+    EXPECT_EQ(Window(4, 8), kRed);
+    EXPECT_EQ(Window(11, 11), kRed);
+    EXPECT_EQ(Window(3, 8), 0u);
+    EXPECT_EQ(Window(12, 11), 0u);
+    EXPECT_EQ(Window(11, 12), 0u);
+
+    // A quarter turn about the centres stands the strip on its end, a row
+    // lower as the layer's picture goes a row lower; the pixels of the
+    // layer follow the copy's bits.
+    ASSERT_EQ(RunNumbers("ScaleLayer", {1, 10, 10}), 0);
+    ASSERT_EQ(RunNumbers("SetLayerAnchor", {1, 0.5, 0.5}), 0);
+    ASSERT_EQ(Style(1, [&] {
+                  SetTableFieldInt(L_, "x", 5);
+                  SetTableFieldInt(L_, "y", 5);
+              }),
+              0);
+    ASSERT_EQ(RunNumbers("RotateLayer", {1, 90}), 0);
+    const qbLayerState* s = Layer(1)->shownstate;
+    const auto* copy = static_cast<const qbClipRegionObject*>(s->clipregion);
+    ASSERT_NE(copy, nullptr);
+    ASSERT_NE(static_cast<const qbClipRegion*>(copy), Layer(1)->basestate->clipregion);
+    EXPECT_EQ(copy->x, 3);
+    EXPECT_EQ(copy->y, 4);  // the turn rounds down as the layer's own does
+    EXPECT_EQ(copy->width, 2);
+    EXPECT_EQ(copy->height, 4);
+    EXPECT_EQ(regions(), 2);
+    int inside = 0;
+    for (int32_t y = std::max(s->showny, 0); y < s->showny + s->shownheight; ++y)
+        for (int32_t x = std::max(s->shownx, 0); x < s->shownx + s->shownwidth; ++x) {
+            const int32_t cx = x - copy->x, cy = y - copy->y;
+            const bool in = cx >= 0 && cy >= 0 && cx < copy->width && cy < copy->height &&
+                            (!copy->mask || ReadBitmapPixel(copy->mask, cx, cy, true));
+            inside += in;
+            EXPECT_EQ(Window(x, y), in ? kRed : 0u) << x << "," << y;
+        }
+    EXPECT_EQ(inside, 8);
+
+    // The clip-transform mode keeps the region as it is; without the
+    // turn the copies are gone.
+    ASSERT_EQ(Style(1, [&] { SetTableFieldInt(L_, "nocliptransform", 1); }), 0);
+    EXPECT_EQ(Layer(1)->shownstate->clipregion, Layer(1)->basestate->clipregion);
+    EXPECT_EQ(regions(), 1);
+    ASSERT_EQ(Style(1, [&] { SetTableFieldInt(L_, "nocliptransform", 0); }), 0);
+    EXPECT_EQ(regions(), 2);
+    ASSERT_EQ(RunNumbers("RotateLayer", {1, 0}), 0);
+    EXPECT_EQ(regions(), 1);
+    EXPECT_EQ(Layer(1)->shownstate->clipregion, Layer(1)->basestate->clipregion);
 }
 
 TEST_F(LayerStyleTest, AFailingPairLeavesEarlierPairsChangedAndShown) {

@@ -14,6 +14,7 @@
 #include "core/scratch.h"
 #include "core/settings.h"
 #include "core/vmhost.h"
+#include "draw/attributes.h"
 #include "mixer_fixture.h"
 #include "sound/channels.h"
 #include "libs/dos.h"
@@ -392,6 +393,38 @@ TEST_F(SoundLibTest, InsertAndCopy) {
     EXPECT_NE(VmType(L_, -1), kTypeNil);
     EXPECT_EQ(Call("FreeSample", [&] { N(5); }), 0);
     EXPECT_EQ(Call("FreeSample", [&] { N(5); }), ERR_FINDSAMPLE);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SoundLibTest, SamplesAnswerGetAttribute) {
+    // GetAttribute(#SAMPLE, id, attribute): the number, or -(error).
+    auto get = [&](double id, int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, kObjectTypeSample);
+        VmPushNumber(L_, id);
+        VmPushNumber(L_, attribute);
+        const int n = cmdGetAttribute(L_);
+        return n >= 1000 ? -n : VmToNumber(L_, -1);
+    };
+    enum : int32_t { kType = 9, kNumFrames = 11, kDuration = 14, kPitch = 15, kPlaying = 83, kWidth = 0 };
+    ASSERT_EQ(Create(1, std::vector<double>(800, 50), 8000, kFormatStereo16), 0);
+    EXPECT_EQ(get(1, kType), kFormatStereo16);
+    EXPECT_EQ(get(1, kNumFrames), 400);
+    EXPECT_EQ(get(1, kPitch), 8000);
+    EXPECT_EQ(get(1, kDuration), 50);
+    // The length follows the pitch a play starts from.
+    ASSERT_EQ(Call("SetPitch", [&] { N(1); N(16000); }), 0);
+    EXPECT_EQ(get(1, kDuration), 25);
+    EXPECT_EQ(get(1, kPlaying), 0);
+    ASSERT_EQ(Number("IsSound"), 1);
+    ASSERT_EQ(Call("PlaySample", [&] { N(1); VmPushNewTable(L_); Field("times", 0); }), 0);
+    ReleasePreparedSamples();
+    EXPECT_EQ(get(1, kPlaying), 1);
+    EXPECT_EQ(get(1, kWidth), -ERR_UNKNOWNATTR);
+    EXPECT_EQ(get(2, kType), -ERR_FINDSAMPLE);
 }
 
 }  // namespace

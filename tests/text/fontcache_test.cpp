@@ -11,6 +11,7 @@
 #include "core/objects.h"
 #include "core/settings.h"
 #include "core/vmhost.h"
+#include "draw/attributes.h"
 #include "text/font.h"
 #include "text/fontcache.h"
 #include "text/fontwriter.h"
@@ -195,3 +196,39 @@ TEST_F(FontCache, KerningPairs) {
     EXPECT_EQ(Call("GetKerningPair", {std::string(200, 'a'), std::string(55, 'b')}, {}, 1), 0);
     EXPECT_EQ(Call("GetKerningPair", {std::string(200, 'a'), std::string(56, 'b')}, {}, 1), ERR_WRONGUSAGE);
 }
+
+namespace {
+
+// GetAttribute(#FONT, id, attribute): the result on the stack, or the error.
+int FontAttribute(ScriptState* L, double id, int32_t attribute) {
+    VmSetTop(L, 0);
+    VmPushNumber(L, kObjectTypeFont);
+    VmPushNumber(L, id);
+    VmPushNumber(L, attribute);
+    const int n = cmdGetAttribute(L);
+    return n >= 1000 ? n : 0;
+}
+
+TEST_F(FontCache, FontObjectsAnswerTheirMeasuresToGetAttribute) {
+    ASSERT_EQ(OpenFont(1, "kerned", 9), 0);
+    qbFontObject* one = nullptr;
+    ASSERT_EQ(FindFontObject(ObjectID{1, nullptr}, &one), 0);
+    const qbFont& f = *one->font;
+    ASSERT_EQ(FontAttribute(L_, 1, 30), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), f.baseline);
+    ASSERT_EQ(FontAttribute(L_, 1, 31), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), f.height - f.baseline);
+    ASSERT_EQ(FontAttribute(L_, 1, 32), 0);
+    EXPECT_EQ(VmGetTop(L_), 4);
+    EXPECT_STREQ(VmToCString(L_, -1), f.name);
+    ASSERT_EQ(FontAttribute(L_, 1, 33), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), 9);
+    ASSERT_EQ(FontAttribute(L_, 1, 34), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), 0);  // a bitmap font
+    ASSERT_EQ(FontAttribute(L_, 1, 35), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), f.antialiasCapable ? 1 : 0);
+    EXPECT_EQ(FontAttribute(L_, 1, 0), ERR_UNKNOWNATTR);
+    EXPECT_EQ(FontAttribute(L_, 2, 33), ERR_FINDFONT2);
+}
+
+}  // namespace
