@@ -130,33 +130,69 @@ bool ReadILBMBodyByteRun1(qbFile* file, uint8_t* planar, const ILBMBodyLayout& l
         [file, &mask](size_t n) { return UnpackByteRun1Row(file, mask.get(), n); });
 }
 
+namespace {
+
+// Byte i of entry b is bit 7 - i of b: one plane byte spread over the
+// eight index bytes it covers, so a plane row is ORed in a word at a time.
+struct SpreadTable {
+    uint64_t entry[256];
+    constexpr SpreadTable() : entry() {
+        for (uint32_t b = 0; b < 256; ++b)
+            for (uint32_t i = 0; i < 8; ++i)
+                if (b & (0x80u >> i)) entry[b] |= uint64_t{1} << (8 * i);
+    }
+};
+constexpr SpreadTable kSpread;
+
+// Ors bit `bit` of every pixel's index byte from one plane row.
+void OrPlaneRow(const uint8_t* src, uint8_t* dst, size_t width, uint32_t bit) {
+    const size_t whole = width >> 3;
+    for (size_t k = 0; k < whole; ++k) {
+        uint64_t v;
+        std::memcpy(&v, dst + 8 * k, 8);
+        v |= kSpread.entry[src[k]] << bit;
+        std::memcpy(dst + 8 * k, &v, 8);
+    }
+    for (size_t x = whole * 8; x < width; ++x)
+        if (src[x >> 3] & (0x80u >> (x & 7))) dst[x] |= static_cast<uint8_t>(1u << bit);
+}
+
+}  // namespace
+
 void PlanarToChunky(const uint8_t* planar, int32_t width, int32_t height, int32_t planes, size_t rowBytes,
                     void* out, size_t strideBytes) {
     if (width <= 0 || height <= 0) return;
     const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
     if (planes >= 1 && planes <= 8) {
         auto* indices = static_cast<uint8_t*>(out);
-        for (int32_t p = planes - 1; p >= 0; --p) {
-            const uint8_t bit = static_cast<uint8_t>(1u << p);
-            for (size_t y = 0; y < h; ++y) {
-                const uint8_t* src = planar + (static_cast<size_t>(p) * h + y) * rowBytes;
-                uint8_t* dst = indices + y * w;
-                for (size_t x = 0; x < w; ++x)
-                    if (src[x >> 3] & (0x80u >> (x & 7))) dst[x] |= bit;
-            }
-        }
+        for (int32_t p = planes - 1; p >= 0; --p)
+            for (size_t y = 0; y < h; ++y)
+                OrPlaneRow(planar + (static_cast<size_t>(p) * h + y) * rowBytes, indices + y * w, w,
+                           static_cast<uint32_t>(p));
         return;
     }
     if (planes != 24) return;
+    // Eight pixels at a time: their red, green and blue bytes are gathered
+    // like the indices of three eight-plane pictures, then joined.
+    const size_t whole = w >> 3;
     for (size_t y = 0; y < h; ++y) {
-        auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(out) + y * strideBytes);
-        std::fill(dst, dst + w, 0u);
         const uint8_t* rowPlanes = planar + y * 24 * rowBytes;
-        for (uint32_t p = 0; p < 24; ++p) {
-            const uint32_t shift = p < 8 ? kRedShift + p : p < 16 ? p : p - 16;
-            const uint8_t* src = rowPlanes + p * rowBytes;
-            for (size_t x = 0; x < w; ++x)
-                dst[x] |= static_cast<uint32_t>((src[x >> 3] >> (7 - (x & 7))) & 1u) << shift;
+        auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(out) + y * strideBytes);
+        for (size_t k = 0; k < whole; ++k) {
+            uint64_t c[3] = {};
+            for (uint32_t p = 0; p < 24; ++p) c[p >> 3] |= kSpread.entry[rowPlanes[p * rowBytes + k]] << (p & 7);
+            for (uint32_t i = 0; i < 8; ++i)
+                dst[8 * k + i] = static_cast<uint32_t>((c[0] >> (8 * i)) & 0xFF) << kRedShift |
+                                 static_cast<uint32_t>((c[1] >> (8 * i)) & 0xFF) << kGreenShift |
+                                 static_cast<uint32_t>((c[2] >> (8 * i)) & 0xFF);
+        }
+        for (size_t x = whole * 8; x < w; ++x) {
+            uint32_t v = 0;
+            for (uint32_t p = 0; p < 24; ++p) {
+                const uint32_t shift = p < 8 ? kRedShift + p : p < 16 ? p : p - 16;
+                v |= static_cast<uint32_t>((rowPlanes[p * rowBytes + (x >> 3)] >> (7 - (x & 7))) & 1u) << shift;
+            }
+            dst[x] = v;
         }
     }
 }
