@@ -18,6 +18,7 @@
 #include "core/file.h"
 #include "core/pixelformats.h"
 #include "imaging/bitmap.h"
+#include "imaging/ilbm.h"
 #include "imaging/imageformats.h"
 
 namespace {
@@ -189,8 +190,7 @@ int WriteImageFile(int32_t format, const uint32_t* pixels, int32_t width, int32_
     case kImageFormatJPEG: return WriteJPEGFile(pixels, width, height, fileName, options.quality);
     case kImageFormatGIF:
         return WriteGIFImageFile(pixels, width, height, fileName, keyColour, options.colors, options.dither != 0);
-    // The ILBM writer is not part of the player yet.
-    case kImageFormatILBM: SetErrorDetail("IFF ILBM"); return ERR_UNSUPPORTEDFEAT;
+    case kImageFormatILBM: return WriteILBM(fileName, nullptr, pixels, width, height, width * 4);
     default:
         if (format < kFirstPluginImageFormat || !pluginSaver) return ERR_UNKNOWNIMGOUT;
         return pluginSaver(qbPluginImageSave{format, pixels, width, height, fileName, keyColour, hasAlpha, options});

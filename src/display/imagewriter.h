@@ -38,8 +38,8 @@ struct qbByteSink {
 int WriteBMP(const qbByteSink& sink, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowPixels = 0);
 
 // 0 or the error: ERR_WRITEFILE (the file name as detail), ERR_WRITE,
-// ERR_CLOSEFILE, ERR_MEM, ERR_UNSUPPORTEDFEAT for ILBM (the format name as
-// detail), the plugin saver's error for codes from kFirstPluginImageFormat,
+// ERR_CLOSEFILE, ERR_MEM, ERR_WRONGUSAGE (a side over 65535 for ILBM and
+// GIF), the plugin saver's error for codes from kFirstPluginImageFormat,
 // ERR_UNKNOWNIMGOUT for other codes.
 int WriteImageFile(int32_t format, const uint32_t* pixels, int32_t width, int32_t height, const char* fileName,
                    int32_t keyColour, bool hasAlpha, const qbImageSaveOptions& options);

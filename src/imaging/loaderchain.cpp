@@ -12,6 +12,7 @@
 #include "core/file.h"
 #include "core/loadertags.h"
 #include "imaging/gif.h"
+#include "imaging/ilbm.h"
 #include "imaging/imageformats.h"
 #include "platform/platform.h"
 
@@ -240,7 +241,40 @@ struct ReaderOutput {
     int32_t height = 0;
     int32_t alpha = 0;
     int32_t ownTransparency = 0;  // the frame marks its transparent pixels in alpha
+    int32_t key = -1;             // a key colour 0x00RRGGBB (ILBM)
+    std::unique_ptr<uint32_t[]> paletteCopy;
 };
+
+// What the caller hands the ILBM reader.
+struct ILBMOptions {
+    const uint32_t* palette = nullptr;
+    uint32_t callerColour = kNoCallerColour;
+    int32_t keyColourMode = 0;
+    bool wantPaletteCopy = false;
+};
+
+int ReadILBMPicture(qbFile* file, bool probe, const ILBMOptions& options, ReaderOutput* o) {
+    ILBMReadRequest request;
+    request.probe = probe;
+    // The reader merges into the palette it is given; the caller's stays as
+    // it was.
+    uint32_t palette[256];
+    if (options.palette) {
+        std::memcpy(palette, options.palette, sizeof palette);
+        request.palette = palette;
+    }
+    request.callerColour = options.callerColour;
+    request.mode1 = options.keyColourMode == 1;
+    request.mode2 = options.keyColourMode == 2;
+    request.wantPaletteCopy = options.wantPaletteCopy;
+    if (int err = ReadILBM(file, &request)) return err;
+    o->width = request.width;
+    o->height = request.height;
+    o->pixels = std::move(request.pixels);
+    o->key = request.key;
+    o->paletteCopy = std::move(request.paletteCopy);
+    return 0;
+}
 
 // Frame 0 of a GIF; the reader takes the file and closes it.
 int ReadGIFPicture(qbFilePtr* file, bool probe, bool keyColours, ReaderOutput* o) {
@@ -256,10 +290,10 @@ int ReadGIFPicture(qbFilePtr* file, bool probe, bool keyColours, ReaderOutput* o
     return 0;
 }
 
-// The ILBM reader (code 1) plugs in here once it exists; until then such
-// files go on to the platform decoder.
-int RunInbuiltReader(int32_t format, qbFilePtr* file, bool probe, int32_t keyColourMode, ReaderOutput* o) {
+int RunInbuiltReader(int32_t format, qbFilePtr* file, bool probe, const ILBMOptions& options, ReaderOutput* o) {
+    const int32_t keyColourMode = options.keyColourMode;
     switch (format) {
+    case kImageFormatILBM: return ReadILBMPicture(file->get(), probe, options, o);
     case kImageFormatJPEG: return ReadJPEG(file->get(), probe, &o->width, &o->height, &o->pixels);
     case kImageFormatPNG: return ReadPNG(file->get(), probe, &o->width, &o->height, &o->pixels, &o->alpha);
     case kImageFormatBMP: return ReadBMP(file->get(), probe, &o->width, &o->height, &o->pixels);
@@ -327,7 +361,8 @@ int LoadImageInbuilt(const char* fileName, const char* loaderTag, const char* ad
         FileSeek(file.get(), 0, kSeekBeginning);
         record->format = ChooseFormat(signature);
         if (record->format != kImageFormatNone) out->native = 0;
-        err = RunInbuiltReader(record->format, &file, probeOnly, keyColourMode, &result);
+        const ILBMOptions ilbm{palette, callerColour, keyColourMode, wantPaletteCopy};
+        err = RunInbuiltReader(record->format, &file, probeOnly, ilbm, &result);
     }
     if (err) {
         if (!native) return FailWithName(ERR_LOADPICTURE2, fileName);
@@ -367,6 +402,8 @@ int LoadImageInbuilt(const char* fileName, const char* loaderTag, const char* ad
     if (!probeOnly) {
         if (record->format != kImageFormatNative) record->pixels = std::move(result.pixels);
         if (result.ownTransparency) out->transparency = -2;
+        if (result.key >= 0) out->transparency = result.key;
+        if (wantPaletteCopy && result.paletteCopy) out->paletteCopy = std::move(result.paletteCopy);
         out->image = std::move(record);
     }
     return 0;

@@ -26,8 +26,8 @@
 // error detail holds the file name. On failure nothing is held.
 //
 // The chain's order: image-loader plugins that the loader tag allows, then
-// the inbuilt readers picked by the file's first bytes (PNG, JPEG, BMP; ILBM
-// and GIF plug in later), then the platform's decoder (DecodeNativeImage).
+// the inbuilt readers picked by the file's first bytes (ILBM, PNG, JPEG, BMP,
+// GIF), then the platform's decoder (DecodeNativeImage).
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include "core/file.h"
 #include "imaging/gif.h"
+#include "imaging/ilbm.h"
 #include <filesystem>
 
 #include <cstring>
@@ -161,12 +162,14 @@ TEST(ImageWriter, WriteFaults) {
     EXPECT_EQ(ErrorText(ERR_WRITEFILE), "Cannot write to file /x/y.bmp !");
     EXPECT_EQ(WriteImageFile(kImageFormatPNG, pixels.data(), 8, 4, "/x/y.png", -1, false, {}), ERR_WRITEFILE);
     EXPECT_EQ(WriteImageFile(9, pixels.data(), 8, 4, "/tmp/never.img", -1, false, {}), ERR_UNKNOWNIMGOUT);
-    EXPECT_EQ(WriteImageFile(kImageFormatILBM, pixels.data(), 8, 4, "/tmp/never.iff", -1, false, {}),
-              ERR_UNSUPPORTEDFEAT);
-    EXPECT_STREQ(GetErrorDetail(), "IFF ILBM");
+    EXPECT_EQ(WriteImageFile(kImageFormatILBM, pixels.data(), 8, 4, "/x/y.iff", -1, false, {}), ERR_WRITEFILE);
+    EXPECT_STREQ(GetErrorDetail(), "/x/y.iff");
+    EXPECT_EQ(WriteImageFile(kImageFormatILBM, pixels.data(), 8, 4, "/dev/full", -1, false, {}), ERR_WRITE);
     EXPECT_EQ(WriteImageFile(kImageFormatGIF, pixels.data(), 8, 4, "/dev/full", -1, false, {}), ERR_WRITE);
     const std::vector<uint32_t> wide(70000);
     EXPECT_EQ(WriteImageFile(kImageFormatGIF, wide.data(), 70000, 1, "/tmp/never.gif", -1, false, {}),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(WriteImageFile(kImageFormatILBM, wide.data(), 70000, 1, "/tmp/never.iff", -1, false, {}),
               ERR_WRONGUSAGE);
 }
 
@@ -194,6 +197,26 @@ TEST(ImageWriter, GIFKeepsAPaletteAndTheKeyColour) {
     for (size_t i = 0; i < pixels.size(); ++i)
         EXPECT_EQ(frame[i], i == 5 ? 0xFF00FFu : 0xFF000000u | pixels[i]) << i;  // key colour, alpha 0
     std::filesystem::remove_all(dir);
+}
+
+// Saved pictures in ILBM keep every colour (the alpha byte is dropped), as
+// our reader and netpbm's see them.
+TEST(ImageWriter, ILBMKeepsEveryColour) {
+    imagefixtures::ScratchDir dir;
+    const std::string path = dir.File("p.iff");
+    const auto pixels = imagefixtures::TestPicture(21, 6, 3, true);
+    ASSERT_EQ(WriteImageFile(kImageFormatILBM, pixels.data(), 21, 6, path.c_str(), -1, true, {}), 0);
+    qbFilePtr file(FileOpen(path.c_str(), kFileModeRead, nullptr));
+    ILBMReadRequest request;
+    ASSERT_EQ(ReadILBM(file.get(), &request), 0);
+    for (size_t i = 0; i < pixels.size(); ++i) ASSERT_EQ(request.pixels[i], pixels[i] & 0xFFFFFF) << i;
+    if (!imagefixtures::HaveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm missing";
+    ASSERT_EQ(imagefixtures::RunQuietly("ilbmtoppm " + path + " > " + dir.File("p.ppm")), 0);
+    int w = 0, h = 0;
+    std::vector<uint32_t> back;
+    ASSERT_TRUE(imagefixtures::ReadPPM(dir.File("p.ppm"), &w, &h, &back));
+    ASSERT_EQ(back.size(), pixels.size());
+    for (size_t i = 0; i < pixels.size(); ++i) ASSERT_EQ(back[i], pixels[i] & 0xFFFFFF) << i;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "core/file.h"
 #include "graphics_fixture.h"
 #include "imaging/gif.h"
+#include "imaging/ilbm.h"
 #include "imaging/imagefixtures.h"
 
 namespace {
@@ -46,7 +47,15 @@ TEST_F(SnapshotTest, KindsFormatsAndQuality) {
     EXPECT_GT(ReadBytes(dir.File("q90.jpg")).size(), ReadBytes(dir.File("q50.jpg")).size());
     ASSERT_EQ(Snap(dir.File("w.bmp"), {0}), 0);
     EXPECT_EQ(Snap(dir.File("x.img"), {1, 9}), ERR_UNKNOWNIMGOUT);
-    EXPECT_EQ(Snap(dir.File("x.iff"), {1, 4}), ERR_UNSUPPORTEDFEAT);
+    ASSERT_EQ(Snap(dir.File("x.iff"), {1, 4}), 0);
+    {
+        qbFilePtr f(FileOpen(dir.File("x.iff").c_str(), kFileModeRead, nullptr));
+        ILBMReadRequest ilbm;
+        ASSERT_EQ(ReadILBM(f.get(), &ilbm), 0);
+        ASSERT_EQ(ilbm.width, 64);
+        std::mt19937 again(3);
+        for (int i = 0; i < 64 * 48; ++i) ASSERT_EQ(ilbm.pixels[i], again() & 0xFFFFFF) << i;
+    }
     EXPECT_EQ(Snap(dir.File("x.bmp"), {5}), ERR_WRONGUSAGE);
     d->softDoubleBuffer = 1;
     EXPECT_EQ(Snap(dir.File("x.bmp"), {1}), ERR_WRONGUSAGE);

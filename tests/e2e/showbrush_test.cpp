@@ -59,7 +59,9 @@ protected:
     // transparency: its blue row is the GIF's transparent colour, loaded
     // with "loadtransparency" (the black window shows through).
     // ours: written by the player's GIF writer instead.
-    void ExpectCentredBrush(bool layers, bool gif = false, bool transparency = false, bool ours = false) {
+    // ilbm: the picture as netpbm's palette ILBM.
+    void ExpectCentredBrush(bool layers, bool gif = false, bool transparency = false, bool ours = false,
+                            bool ilbm = false) {
         std::vector<uint32_t> pixels;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) pixels.push_back(Expected(x, y));
@@ -83,6 +85,11 @@ protected:
             f.transparentIndex = transparency ? 2 : -1;
             ASSERT_EQ(WriteAnimGIF(w, f), 0);
             ASSERT_EQ(CloseGIFWriter(w), 0);
+        } else if (ilbm) {
+            if (!imagefixtures::HaveTool("ppmtoilbm")) GTEST_SKIP() << "netpbm missing";
+            imagefixtures::WritePPM((dir_ / "pic.ppm").string(), kWidth, kHeight, pixels);
+            png = dir_ / "pic.iff";
+            ASSERT_EQ(imagefixtures::RunQuietly("ppmtoilbm " + (dir_ / "pic.ppm").string() + " > " + png.string()), 0);
         } else if (gif) {
             if (!imagefixtures::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
             const fs::path out = dir_ / "pic.gif";
@@ -125,4 +132,9 @@ TEST_F(ShowBrushTest, GIFsShowTheirColoursAndTheirTransparentColourAsAlpha) {
     ExpectCentredBrush(false, true, true);
     ExpectCentredBrush(false, true, false, true);
     ExpectCentredBrush(true, true, true, true);
+}
+
+TEST_F(ShowBrushTest, ILBMsShowTheirColours) {
+    ExpectCentredBrush(false, false, false, false, true);
+    ExpectCentredBrush(true, false, false, false, true);
 }
