@@ -18,8 +18,7 @@ namespace {
 qbObject* fileHead = nullptr;
 int ioMode = kDosIOBuffered;
 
-// In the library's fixed order; the serialised-table commands take their
-// places between these as they come.
+// In the library's fixed order.
 const ScriptCommand kDosCommands[] = {
     {"OpenFile", cmdOpenFile},
     {"Eof", cmdEof},
@@ -67,7 +66,11 @@ const ScriptCommand kDosCommands[] = {
     {"OpenDirectory", cmdOpenDirectory},
     {"CloseDirectory", cmdCloseDirectory},
     {"NextDirectoryEntry", cmdNextDirectoryEntry},
+    {"WriteFunction", cmdWriteFunction},
+    {"ReadFunction", cmdReadFunction},
     {"DefineVirtualFile", cmdDefineVirtualFile},
+    {"ReadTable", cmdReadTable},
+    {"WriteTable", cmdWriteTable},
     {"GetCurrentDirectory", cmdGetCurrentDirectory},
     {"ApplyPatch", cmdApplyPatch},
     {"DefineVirtualFileFromString", cmdDefineVirtualFileFromString},

@@ -73,6 +73,12 @@ int cmdMatchPattern(ScriptState* L);
 int cmdCopyFile(ScriptState* L);
 int cmdDeleteFile(ScriptState* L);
 
+// Serialised tables and functions.
+int cmdWriteTable(ScriptState* L);
+int cmdReadTable(ScriptState* L);
+int cmdWriteFunction(ScriptState* L);
+int cmdReadFunction(ScriptState* L);
+
 // Starting programs.
 int cmdExecute(ScriptState* L);
 int cmdRun(ScriptState* L);

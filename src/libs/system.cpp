@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/objects.h"
 #include "libs/errorhandler.h"
+#include "libs/prefs.h"
 #include "libs/systemcommands.h"
 #include "libs/systeminternal.h"
 
@@ -74,9 +75,9 @@ const ScriptCommand kSystemCommands2[] = {
     {"ResetTimer", cmdResetTimer},
     {"GetTimer", cmdGetTimer},
     {"WaitTimer", cmdWaitTimer},
-    {"SavePrefs", nullptr},
-    {"LoadPrefs", nullptr},
-    {"DeletePrefs", nullptr},
+    {"SavePrefs", cmdSavePrefs},
+    {"LoadPrefs", cmdLoadPrefs},
+    {"DeletePrefs", cmdDeletePrefs},
     {"End", cmdEnd},
     {"GetLastError", cmdGetLastError},
     {"ExitOnError", cmdExitOnError},

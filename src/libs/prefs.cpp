@@ -1,0 +1,105 @@
+// Preferences files: "PRFS" and one table stream.
+#include "libs/prefs.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/applet.h"
+#include "core/argapi.h"
+#include "core/context.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/file.h"
+#include "libs/serialize.h"
+#include "platform/platform_ops.h"
+#include "vm/vm.h"
+
+namespace {
+
+// The file of the running applet; ERR_WRONGUSAGE without an identifier.
+int PrefsPath(ScriptState* L, std::string* out) {
+    const qbApplet* applet = GetAppletRecord(L);
+    if (!applet || !applet->identifier[0]) return ERR_WRONGUSAGE;
+    char folder[4096] = {};
+    if (int err = GetPrefsPath(folder, sizeof folder)) return err;
+    // Without a folder the name alone would land in the current folder.
+    if (!folder[0]) return ERR_UNSUPPORTEDFEAT;
+    std::string name(applet->identifier, strnlen(applet->identifier, sizeof applet->identifier));
+    // The file stays inside the preferences folder.
+    for (char& c : name)
+        if (c == '/' || c == '\\') c = '_';
+    if (name == "." || name == "..") name.insert(0, "_");
+    *out = folder;
+    if (!out->empty() && out->back() != '/') *out += '/';
+    *out += name;
+    return 0;
+}
+
+}  // namespace
+
+int WritePrefsFile(ScriptState* L, int idx) {
+    std::string path;
+    if (int err = PrefsPath(L, &path)) return err;
+    std::vector<uint8_t> bytes{'P', 'R', 'F', 'S'};
+    if (int err = WriteTableStream(L, idx, qbSerialSink{nullptr, &bytes, nullptr})) return err;
+    const std::string temporary = path + ".tmp";
+    qbFile* file = FileOpen(temporary.c_str(), kFileModeWrite, nullptr);
+    if (!file) {
+        SetErrorDetail(temporary.c_str());
+        return ERR_WRITEFILE;
+    }
+    const bool written = FileWrite(file, bytes.data(), bytes.size()) == bytes.size();
+    const bool closed = FileClose(file);
+    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        SetErrorDetail(path.c_str());
+        return ERR_WRITEFILE;
+    }
+    return 0;
+}
+
+int ReadPrefsStream(ScriptState* L, qbFile* file) {
+    qbSerialSource source{file, nullptr, 0, 0};
+    char magic[4];
+    if (int err = ReadSerializedBytes(source, magic, 4, true)) return err;
+    if (std::memcmp(magic, "PRFS", 4) != 0) return ERR_FILEFORMAT;
+    return ReadTableStream(L, source, true);
+}
+
+int ReadPrefsFile(ScriptState* L, bool fill) {
+    std::string path;
+    if (int err = PrefsPath(L, &path)) return err;
+    if (!fill) VmPushNewTable(L);
+    qbFilePtr file(FileOpen(path.c_str(), kFileModeRead, nullptr));
+    if (!file) return 0;
+    return ReadPrefsStream(L, file.get());
+}
+
+int DeletePrefsFile(ScriptState* L) {
+    std::string path;
+    if (int err = PrefsPath(L, &path)) return err;
+    std::remove(path.c_str());
+    return 0;
+}
+
+int cmdSavePrefs(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    VmCheckTable(L, 1);
+    return WritePrefsFile(L, 1);
+}
+
+int cmdLoadPrefs(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    VmCheckTable(L, 1);
+    VmSetTop(L, 1);
+    const int err = ReadPrefsFile(L, true);
+    VmSetTop(L, 1);
+    return err;
+}
+
+int cmdDeletePrefs(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    return DeletePrefsFile(L);
+}
