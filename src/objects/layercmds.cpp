@@ -16,8 +16,12 @@
 #include "display/dirtylist.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/eventlib.h"
 #include "display/output.h"
 #include "display/positions.h"
+#include "display/refresh.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/geometry.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
@@ -390,5 +394,42 @@ int cmdSetLayerShadow(ScriptState* L) {
         layer->shadow.sigma = sigma;
     }
     RefreshStyleChange(L, layer, before, on);
+    return 0;
+}
+
+int cmdFreeLayers(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    const bool keepPicture = VmOptNumber(L, 1, 1) != 0;
+    qbBGPic* bgpic = nullptr;
+    if (int err = LayerTarget(&bgpic)) return err;
+    for (int32_t i = 1; i <= CountLayers(bgpic); ++i)
+        if (AsyncDrawUsesObject(GetLayerByIndex(bgpic, i))) return ERR_REMADLAYER;
+    qbDisplay* d = GetCurrentDisplay();
+    // Only the display's own buffers can keep what the layers showed.
+    if (d->output.type == kOutputBGPic && bgpic != d->bgpic && keepPicture) return ERR_WRONGUSAGE;
+    bgpic->layersDirty = 1;
+    const bool shown = d->bgpic == bgpic && d->backBuffer && d->spriteFreeBuffer;
+    const int32_t w = std::min(bgpic->currentWidth, d->backBuffer ? d->backBuffer->width : 0);
+    const int32_t h = std::min(bgpic->currentHeight, d->backBuffer ? d->backBuffer->height : 0);
+    // The composed picture becomes the picture without sprites, so the
+    // screen keeps showing the layers once they are gone.
+    // Without the picture kept, the BGPic's own picture is the background
+    // again rather than what the display showed.
+    const auto redrawIntoBuffers = [&] {
+        RedrawLayers(L, d, bgpic, d->backBuffer.get(), 0, 0, w, h,
+                     kRedrawNoSprites | (keepPicture ? 0u : uint32_t{kRedrawOwnPicture}));
+        CopyBitmapRect(d->backBuffer.get(), 0, 0, d->spriteFreeBuffer.get(), 0, 0, w, h);
+    };
+    if (keepPicture && shown && w > 0 && h > 0) redrawIntoBuffers();
+    for (int32_t i = 1; i <= CountLayers(bgpic); ++i) RemoveLayerButton(L, bgpic, GetLayerByIndex(bgpic, i));
+    FreeBGPicLayers(L, bgpic, true);
+    if (!keepPicture && shown && w > 0 && h > 0) {
+        if (d->output.type == kObjectTypeDisplay) {
+            redrawIntoBuffers();
+            RefreshDisplayRect(d->backBuffer.get(), 0, 0, d, 0, 0, w, h, kRefreshScaled);
+        } else if (d->output.type == kOutputBGPic) {
+            AppendDirtyRect(&d->dirtyRects, 0, 0, bgpic->currentWidth, bgpic->currentHeight, true);
+        }
+    }
     return 0;
 }

@@ -34,3 +34,4 @@ int cmdSetLayerName(ScriptState* L);
 int cmdSetLayerBorder(ScriptState* L);
 int cmdSetLayerShadow(ScriptState* L);
 int cmdCollision(ScriptState* L);
+int cmdFreeLayers(ScriptState* L);

@@ -98,6 +98,7 @@ const ScriptCommand kLayerCommands[] = {
     {"SetLayerTransparency", cmdSetLayerTransparency},
     {"SetLayerLight", cmdSetLayerTint},
     {"SetLayerTint", cmdSetLayerTint},
+    {"FreeLayers", cmdFreeLayers},
     {"SetLayerName", cmdSetLayerName},
     {"Collision", cmdCollision},
     {"DumpLayers", cmdDumpLayers},

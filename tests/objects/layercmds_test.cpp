@@ -339,3 +339,20 @@ TEST_F(LayerCmdsTest, CollisionOfBoxesBrushesAndLayers) {
     EXPECT_EQ(collide({22, 1, 2}), -ERR_NOLAYERS);
     EXPECT_EQ(collide({14, 0, 0, 10, 10, 9, 9, 5, 5}), 1);
 }
+
+TEST_F(LayerCmdsTest, FreeLayersKeepsThePictureOrShowsTheBareBGPic) {
+    Three();
+    ASSERT_EQ(Run("FreeLayers", 0), 0);
+    EXPECT_EQ(CountLayers(Picture()), 0);
+    // The layers are gone but their picture stays on screen.
+    EXPECT_EQ(Real(12, 12), kRed);
+    EXPECT_EQ(Shown(25, 25), kBlue);
+    Three();
+    ASSERT_EQ(RunNumbers("FreeLayers", {0}), 0);
+    EXPECT_EQ(CountLayers(Picture()), 0);
+    EXPECT_EQ(Real(12, 12), 0u);
+    EXPECT_EQ(Shown(25, 25), 0u);
+    // A new layer is shown on the bare picture.
+    ASSERT_EQ(Add(2, 50, 50), 0);
+    EXPECT_EQ(Real(55, 55), kGreen);
+}
