@@ -1,6 +1,6 @@
-// The "layers" library: its opening and closing, and the commands of the
-// stack itself (Undo, EnableLayers, DisableLayers, DumpLayers). The other
-// layer commands join as they are built.
+// The "layers" library: its opening and closing, its command table, and
+// the commands of the stack's switch (Undo, EnableLayers, DisableLayers,
+// DumpLayers). The other layer commands join as they are built.
 #include <cinttypes>
 
 #include "core/argapi.h"
@@ -14,6 +14,7 @@
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layerbuttons.h"
+#include "objects/layercmds.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
 #include "objects/layerstyle.h"
@@ -90,9 +91,16 @@ const ScriptCommand kLayerCommands[] = {
     {"Undo", cmdUndo},
     {"EnableLayers", cmdEnableLayers},
     {"DisableLayers", cmdDisableLayers},
+    {"SwapLayers", cmdSwapLayers},
+    {"ShowLayer", cmdShowLayer},
+    {"HideLayer", cmdHideLayer},
+    {"RemoveLayer", cmdRemoveLayer},
     {"SetLayerTransparency", cmdSetLayerTransparency},
     {"SetLayerLight", cmdSetLayerTint},
     {"SetLayerTint", cmdSetLayerTint},
+    {"FreeLayers", cmdFreeLayers},
+    {"SetLayerName", cmdSetLayerName},
+    {"Collision", cmdCollision},
     {"DumpLayers", cmdDumpLayers},
     {"ScaleLayer", cmdScaleLayer},
     {"RotateLayer", cmdRotateLayer},
@@ -100,7 +108,15 @@ const ScriptCommand kLayerCommands[] = {
     {"GetLayerStyle", cmdGetLayerStyle},
     {"TransformLayer", cmdTransformLayer},
     {"SetLayerAnchor", cmdSetLayerAnchor},
+    {"LayerExists", cmdLayerExists},
+    {"SetLayerZPos", cmdSetLayerZPos},
+    {"TranslateLayer", cmdTranslateLayer},
+    {"GetLayerAtPos", cmdGetLayerAtPos},
+    {"SetLayerShadow", cmdSetLayerShadow},
     {"SetLayerFilter", cmdSetLayerFilter},
+    {"SetLayerBorder", cmdSetLayerBorder},
+    {"LayerToFront", cmdLayerToFront},
+    {"LayerToBack", cmdLayerToBack},
     {nullptr, nullptr},
 };
 

@@ -1,0 +1,37 @@
+// The layer commands that manage the stack itself: showing, hiding,
+// removing, reordering, moving and naming layers, their shadows and
+// borders, and hit tests.
+#pragma once
+
+#include <cstdint>
+
+struct ScriptState;
+struct qbBGPic;
+
+// A layer given by its position or its own name (not a group): 0,
+// ERR_STRORNUM or ERR_LAYERRANGE.
+int GetLayerIndexArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* position);
+
+// Shows (hide false) or hides every layer the argument at index 1 names;
+// a group moves as one, by the offset that places its bounding box at x, y
+// (100000 keeps a coordinate).
+int ShowHideLayers(ScriptState* L, int32_t x, int32_t y, bool hide);
+// Exchanges the layers at the two 1-based positions in the current BGPic's
+// stack (nothing else moves) and refreshes the union of their bounds.
+int SwapLayerPositions(ScriptState* L, int32_t a, int32_t b);
+
+int cmdShowLayer(ScriptState* L);
+int cmdHideLayer(ScriptState* L);
+int cmdRemoveLayer(ScriptState* L);
+int cmdSetLayerZPos(ScriptState* L);
+int cmdLayerExists(ScriptState* L);
+int cmdGetLayerAtPos(ScriptState* L);
+int cmdSwapLayers(ScriptState* L);
+int cmdLayerToFront(ScriptState* L);
+int cmdLayerToBack(ScriptState* L);
+int cmdTranslateLayer(ScriptState* L);
+int cmdSetLayerName(ScriptState* L);
+int cmdSetLayerBorder(ScriptState* L);
+int cmdSetLayerShadow(ScriptState* L);
+int cmdCollision(ScriptState* L);
+int cmdFreeLayers(ScriptState* L);
