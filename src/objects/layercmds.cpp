@@ -346,7 +346,7 @@ int cmdSetLayerName(ScriptState* L) {
 int cmdSetLayerBorder(ScriptState* L) {
     CheckArgCount(L, 2, 4, 0, 0);
     const bool on = VmCheckNumber(L, 2) != 0;
-    const auto colour = static_cast<uint32_t>(static_cast<int64_t>(VmOptNumber(L, 3, 0)));
+    const uint32_t colour = VmOptInt(L, 3, 0);
     const int32_t size = ClampToInt32(VmOptNumber(L, 4, 2));
     // Bad values fail alike with layers on or off.
     if (size < 1) return ERR_WRONGUSAGE;
@@ -370,7 +370,7 @@ int cmdSetLayerBorder(ScriptState* L) {
 int cmdSetLayerShadow(ScriptState* L) {
     CheckArgCount(L, 2, 7, 0, 0);
     const bool on = VmCheckNumber(L, 2) != 0;
-    const auto colour = static_cast<uint32_t>(static_cast<int64_t>(VmOptNumber(L, 3, 0x80000000u)));
+    const uint32_t colour = VmOptInt(L, 3, 0x80000000u);
     const double radius = VmOptNumber(L, 4, 5.0);
     const int32_t size = ClampToInt32(VmOptNumber(L, 5, 4));
     const int32_t dir = ClampToInt32(VmOptNumber(L, 6, 3));
