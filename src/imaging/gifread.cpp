@@ -434,4 +434,4 @@ uint32_t GetGIFFrameDelay(const qbGIFReader* r, uint32_t frame) {
     return r->frames[frame].delay * 10;
 }
 
-void CloseGIFReader(qbGIFReader* reader) { delete reader; }
+void CloseGIFReader(qbGIFReader* reader) { std::unique_ptr<qbGIFReader> owned(reader); }

@@ -295,6 +295,7 @@ void TransformPixels(const qbTransformRequest& req) {
     if (req.srcWidth <= 0 || req.srcHeight <= 0 || req.dstWidth <= 0 || req.dstHeight <= 0) return;
     Inverse inv;
     if (!Invert(req.matrix, &inv)) return;
+    const bool plainRows = PlainRowsPossible(req);
     for (int32_t Y = 0; Y < req.dstHeight; ++Y) {
         const double cy = Y + 0.5;
         double lo = 0;
@@ -304,7 +305,7 @@ void TransformPixels(const qbTransformRequest& req) {
         if (lo > hi) continue;
         const int32_t x0 = static_cast<int32_t>(lo);
         const int32_t x1 = static_cast<int32_t>(hi);
-        if (PlainRowsPossible(req)) {
+        if (plainRows) {
             if (req.smooth)
                 SmoothRow(req, inv, Y, cy, x0, x1);
             else

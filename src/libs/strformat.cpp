@@ -1,5 +1,5 @@
-// FormatStr's formatter. A specification is parsed by hand, rebuilt as a
-// plain C specification and handed to snprintf; strings are padded here, so
+// FormatStr's formatter. A directive is parsed by hand, rebuilt as a
+// plain C directive and handed to snprintf; strings are padded here, so
 // that their zero bytes survive.
 #include "libs/strformat.h"
 
@@ -16,7 +16,7 @@ namespace {
 
 constexpr char kFlags[] = "-+ #0";
 
-struct Spec {
+struct Directive {
     char flags[16] = {};  // each flag once, in the order met
     int flagCount = 0;
     int width = -1;
@@ -26,12 +26,12 @@ struct Spec {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Parses the specification after "%" at p; the index past the letter, or 0
+// Parses the directive after "%" at p; the index past the letter, or 0
 // for a malformed one.
-size_t ParseSpec(const char* p, size_t avail, Spec& spec) {
+size_t ParseDirective(const char* p, size_t avail, Directive& directive) {
     size_t i = 0;
     while (i < avail && p[i] && std::strchr(kFlags, p[i])) {
-        if (!std::memchr(spec.flags, p[i], static_cast<size_t>(spec.flagCount))) spec.flags[spec.flagCount++] = p[i];
+        if (!std::memchr(directive.flags, p[i], static_cast<size_t>(directive.flagCount))) directive.flags[directive.flagCount++] = p[i];
         ++i;
     }
     auto digits = [&](int& value) {
@@ -43,49 +43,49 @@ size_t ParseSpec(const char* p, size_t avail, Spec& spec) {
         }
         return true;
     };
-    if (!digits(spec.width)) return 0;
+    if (!digits(directive.width)) return 0;
     if (i < avail && p[i] == '.') {
         ++i;
-        spec.precision = 0;
-        if (!digits(spec.precision)) return 0;
+        directive.precision = 0;
+        if (!digits(directive.precision)) return 0;
     }
     if (i >= avail) return 0;
-    spec.letter = p[i++];
+    directive.letter = p[i++];
     // The "%" counts with the rest.
-    if (i + 1 > kMaxFormatSpec) return 0;
+    if (i + 1 > kMaxFormatDirective) return 0;
     return i;
 }
 
-bool HasFlag(const Spec& spec, char flag) {
-    return std::memchr(spec.flags, flag, static_cast<size_t>(spec.flagCount)) != nullptr;
+bool HasFlag(const Directive& directive, char flag) {
+    return std::memchr(directive.flags, flag, static_cast<size_t>(directive.flagCount)) != nullptr;
 }
 
-// The specification again as C text, with the given length modifier.
-void BuildCSpec(const Spec& spec, char* out) {
+// The directive again as C text, with the given length modifier.
+void BuildCDirective(const Directive& directive, char* out) {
     char* p = out;
     *p++ = '%';
-    for (int i = 0; i < spec.flagCount; ++i) *p++ = spec.flags[i];
+    for (int i = 0; i < directive.flagCount; ++i) *p++ = directive.flags[i];
     // Two digits at most each.
     auto digits = [&p](int n) {
         if (n >= 10) *p++ = static_cast<char>('0' + n / 10);
         *p++ = static_cast<char>('0' + n % 10);
     };
-    if (spec.width >= 0) digits(spec.width);
-    if (spec.precision >= 0) {
+    if (directive.width >= 0) digits(directive.width);
+    if (directive.precision >= 0) {
         *p++ = '.';
-        digits(spec.precision);
+        digits(directive.precision);
     }
-    *p++ = spec.letter;
+    *p++ = directive.letter;
     *p = '\0';
 }
 
 // Formats one number through snprintf, into the stack buffer when it fits.
 template <typename T>
-void AppendNumber(const Spec& spec, T value, std::string& out) {
-    char cspec[32];
-    BuildCSpec(spec, cspec);
+void AppendNumber(const Directive& directive, T value, std::string& out) {
+    char cdirective[32];
+    BuildCDirective(directive, cdirective);
     char buffer[512];
-    const int n = std::snprintf(buffer, sizeof buffer, cspec, value);
+    const int n = std::snprintf(buffer, sizeof buffer, cdirective, value);
     if (n < 0) return;
     if (static_cast<size_t>(n) < sizeof buffer) {
         out.append(buffer, static_cast<size_t>(n));
@@ -93,17 +93,17 @@ void AppendNumber(const Spec& spec, T value, std::string& out) {
     }
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(n) + 1);
-    std::snprintf(out.data() + at, static_cast<size_t>(n) + 1, cspec, value);
+    std::snprintf(out.data() + at, static_cast<size_t>(n) + 1, cdirective, value);
     out.resize(at + static_cast<size_t>(n));
 }
 
-void AppendString(const Spec& spec, const qbFormatValue& v, std::string& out) {
+void AppendString(const Directive& directive, const qbFormatValue& v, std::string& out) {
     size_t length = v.length;
-    if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < length) length = static_cast<size_t>(spec.precision);
-    const size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
-    if (!HasFlag(spec, '-')) out.append(pad, ' ');
+    if (directive.precision >= 0 && static_cast<size_t>(directive.precision) < length) length = static_cast<size_t>(directive.precision);
+    const size_t pad = directive.width > 0 && static_cast<size_t>(directive.width) > length ? directive.width - length : 0;
+    if (!HasFlag(directive, '-')) out.append(pad, ' ');
     out.append(v.text, length);
-    if (HasFlag(spec, '-')) out.append(pad, ' ');
+    if (HasFlag(directive, '-')) out.append(pad, ' ');
 }
 
 void AppendQuoted(const qbFormatValue& v, std::string& out) {
@@ -122,21 +122,21 @@ void AppendQuoted(const qbFormatValue& v, std::string& out) {
     out += '"';
 }
 
-int Convert(const Spec& spec, FormatArgReader next, void* context, std::string& out) {
+int Convert(const Directive& directive, FormatArgReader next, void* context, std::string& out) {
     qbFormatValue v;
-    switch (spec.letter) {
+    switch (directive.letter) {
     case 'd':
     case 'i':
     case 'c':
         if (int err = next(context, false, &v)) return err;
-        AppendNumber(spec, static_cast<int>(static_cast<int32_t>(ScriptUInt32(v.number))), out);
+        AppendNumber(directive, static_cast<int>(static_cast<int32_t>(ScriptUInt32(v.number))), out);
         return 0;
     case 'o':
     case 'u':
     case 'x':
     case 'X':
         if (int err = next(context, false, &v)) return err;
-        AppendNumber(spec, static_cast<unsigned>(ScriptUInt32(v.number)), out);
+        AppendNumber(directive, static_cast<unsigned>(ScriptUInt32(v.number)), out);
         return 0;
     case 'e':
     case 'E':
@@ -144,11 +144,11 @@ int Convert(const Spec& spec, FormatArgReader next, void* context, std::string& 
     case 'g':
     case 'G':
         if (int err = next(context, false, &v)) return err;
-        AppendNumber(spec, v.number, out);
+        AppendNumber(directive, v.number, out);
         return 0;
     case 's':
         if (int err = next(context, true, &v)) return err;
-        AppendString(spec, v, out);
+        AppendString(directive, v, out);
         return 0;
     case 'q':
         if (int err = next(context, true, &v)) return err;
@@ -174,11 +174,11 @@ int FormatText(const char* format, size_t length, FormatArgReader next, void* co
                 ++i;
                 continue;
             }
-            Spec spec;
-            const size_t used = ParseSpec(format + i, length - i, spec);
+            Directive directive;
+            const size_t used = ParseDirective(format + i, length - i, directive);
             if (!used) return ERR_WRONGUSAGE;
             i += used;
-            if (int err = Convert(spec, next, context, out)) return err;
+            if (int err = Convert(directive, next, context, out)) return err;
         }
     } catch (const std::bad_alloc&) {
         return ERR_MEM;

@@ -1,4 +1,4 @@
-// The formatter behind FormatStr: printf-style specifications over script
+// The formatter behind FormatStr: printf-style directives over script
 // values, each conversion sized by snprintf's own count so that no width or
 // value is ever cut.
 #pragma once
@@ -17,10 +17,10 @@ struct qbFormatValue {
 // an error code (a reader over script arguments may raise instead).
 using FormatArgReader = int (*)(void* context, bool wantString, qbFormatValue* out);
 
-// A specification from "%" to its letter may have at most this many
+// A directive from "%" to its letter may have at most this many
 // characters.
-constexpr size_t kMaxFormatSpec = 18;
+constexpr size_t kMaxFormatDirective = 18;
 
 // Appends the formatted text to out; 0, ERR_WRONGUSAGE for a malformed
-// specification, ERR_MEM, or the reader's error.
+// directive, ERR_MEM, or the reader's error.
 int FormatText(const char* format, size_t length, FormatArgReader next, void* context, std::string& out);

@@ -1,5 +1,5 @@
 // The string library against outside tools: FormatStr against coreutils'
-// printf over generated specifications, and the digests and Base64 against
+// printf over generated directives, and the digests and Base64 against
 // md5sum, crc32 and base64 over random binary strings.
 #include <gtest/gtest.h>
 
