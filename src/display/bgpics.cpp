@@ -146,19 +146,25 @@ int GetTexturePicture(ScriptState* L, ObjectID brush, qbTexturePicture* out) {
     return ERR_FINDBRUSH;
 }
 
+int DetachBGPicFromLayers(ScriptState* L, qbBGPic* record) {
+    const ObjectID id = IDOf(*record);
+    if (!LayersShowObject(kObjectTypeBGPic, id)) return 0;
+    // The layers go on showing the picture as it is now.
+    qbBGPic* copy = nullptr;
+    if (int err = CopyBGPicCore(L, record, NewObjectID{0, 1}, &copy)) return err;
+    copy->pendingFree = 1;
+    RelinkLayerSources(kObjectTypeBGPic, id, IDOf(*copy));
+    return 0;
+}
+
 int GetBGPic(ScriptState* L, ObjectID id, qbBGPic** out, uint32_t flags) {
     if (out) *out = nullptr;
     for (qbBGPic* r = FirstBGPic(); r; r = AsBGPic(r->next)) {
         if (r->id != id.number || r->handle != id.handle) continue;
         if (r->pendingFree && !(flags & kBGPicPendingToo)) continue;
         if ((flags & kBGPicModify) && r->locked) return ERR_LOCKEDOBJ;
-        if ((flags & kBGPicModify) && !(flags & kBGPicNoCopy) && LayersShowObject(kObjectTypeBGPic, id)) {
-            // The layers go on showing the picture as it is now.
-            qbBGPic* copy = nullptr;
-            if (int err = CopyBGPicCore(L, r, NewObjectID{0, 1}, &copy)) return err;
-            copy->pendingFree = 1;
-            RelinkLayerSources(kObjectTypeBGPic, id, IDOf(*copy));
-        }
+        if ((flags & kBGPicModify) && !(flags & kBGPicNoCopy))
+            if (int err = DetachBGPicFromLayers(L, r)) return err;
         if (out) *out = r;
         return 0;
     }

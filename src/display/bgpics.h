@@ -135,6 +135,9 @@ void InitBGPicRecord(qbBGPic* record, int32_t wrappedType, int32_t wrappedFrame,
 // ERR_FINDBGPIC (with the number as the message's argument), ERR_FINDARRAY,
 // ERR_LOCKEDOBJ (modify on a locked record).
 int GetBGPic(ScriptState* L, ObjectID id, qbBGPic** out, uint32_t flags);
+// Layers that show the BGPic are given a copy of it as it is now, before
+// it changes. 0 or the copy's error.
+int DetachBGPicFromLayers(ScriptState* L, qbBGPic* record);
 // strict 0: a missing BGPic is no error. A BGPic a display still shows stays
 // as pending free under {0, its address}.
 int FreeBGPicCore(ScriptState* L, ObjectID id, bool strict);

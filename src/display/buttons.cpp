@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/numbers.h"
 #include "display/bgpics.h"
+#include "display/bgpicscaling.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/positions.h"
@@ -104,6 +105,11 @@ bool HitTestButton(const qbDisplay* d, int32_t x, int32_t y, const qbBGPicButton
     const int64_t py = dy;
     if (b.type == kSimpleButton) return px >= b.x1 && px <= b.x2 && py >= b.y1 && py <= b.y2;
     if (b.type != kLayerButton || !b.layer) return false;
+    // The layer scaling engine places the layers' shown states in the
+    // picture as the window shows it.
+    if (DisplayScalesPicture(d))
+        return layerButtons && layerButtons->hit(b.layer, int64_t{x} - d->view.offsetX, int64_t{y} - d->view.offsetY,
+                                                 b.pixelExact);
     return layerButtons && layerButtons->hit(b.layer, px, py, b.pixelExact);
 }
 

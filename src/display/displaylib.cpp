@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
+#include "display/bgpicscaling.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displayoptions.h"
@@ -129,17 +130,33 @@ void PushRect(ScriptState* L, const char* keys[4], const int32_t values[4]) {
     for (int i = 0; i < 4; ++i) SetTableFieldInt(L, keys[i], values[i]);
 }
 
+bool HasShapePlanes(const qbBGPic* picture) { return picture && (picture->current.mask || picture->current.alpha); }
+
 }  // namespace
 
 // The attribute change of an existing display (SetDisplayAttributes).
 int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
     qbParsedDisplayOptions p = OptionsOfDisplay(d);
     if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+    const bool open = d->state != DISPSTATE_CLOSED;
+    const bool scaledBefore = (d->autoscale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0;
+    if (scaledBefore && !p.options.autoscale && !p.options.layerScale && d->bgpic) {
+        // Scaling ends at the picture's own size, which the rest of the
+        // table then reads as the display's.
+        qbResizeRequest back;
+        back.width = d->bgpic->baseWidth;
+        back.height = d->bgpic->baseHeight;
+        back.noWindow = !open;
+        back.smooth = d->smoothScale != 0;
+        if (int err = ResizeDisplay(L, d, back)) return err;
+        p = OptionsOfDisplay(d);
+        if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+    }
     const qbDisplayOptions& o = p.options;
     const uint32_t oldFlags = d->flags;
-    const bool open = d->state != DISPSTATE_CLOSED;
     const bool titleChanged = std::strcmp(d->title, o.title.c_str()) != 0;
     const bool menuChanged = p.menuGiven && p.menu != d->menu;
+    bool shapeChanged = false;
     if (p.bgpicGiven) {
         qbBGPic* picture = nullptr;
         if (int err = GetBGPic(L, o.bgpic, &picture, 0)) return err;
@@ -149,8 +166,12 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
             if (IsDoubleBuffering(d) || d->doubleBufferSuspended)
                 if (int err = EndDoubleBufferCore(L, d)) return err;
             if (int err = EndOutputSelection(L, d, false)) return err;
+            shapeChanged = HasShapePlanes(d->bgpic) || HasShapePlanes(picture);
             // The display's own picture has no id a script knows: it goes.
             qbBGPic* old = d->ownsBGPic ? d->bgpic : nullptr;
+            // A picture the script keeps returns to its own size.
+            if (!old && d->bgpic && d->layerScale)
+                if (int err = UnscaleBGPic(L, d, d->bgpic, false)) return err;
             d->bgpic = picture;
             d->ownsBGPic = 0;
             if (old) UnlinkAndFreeBGPic(L, old);
@@ -158,6 +179,12 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
             FreeUnusedPendingBGPics(L);
             d->shapeMask.reset();
             d->shapeAlpha.reset();
+            d->outputPosition[0] = d->outputPosition[1] = d->outputPosition[2] = 0;
+            d->outputPosition[3] = picture->baseWidth - 1;
+            SyncDisplayScalingWords(d);
+            if (d->scaleWidth > 0 && d->scaleHeight > 0 && (d->autoscale || d->layerScale))
+                ComputeFitBorders(d, picture, d->scaleWidth, d->scaleHeight, nullptr, nullptr);
+            if (int err = ApplyDisplayScaleToBGPic(L, d, picture, &d->shapeMask, &d->shapeAlpha)) return err;
             if (int err = ResetDisplayBuffers(d, picture)) return err;
             if (d == GetCurrentDisplay()) SetCurrentOutputBGPic(picture);
         }
@@ -170,6 +197,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     d->autoscale = o.autoscale;
     d->layerScale = o.layerScale;
     d->smoothScale = o.smoothScale;
+    SyncDisplayScalingWords(d);
     const int32_t oldMonitor = d->monitor;
     ApplyParsedDisplayOptions(d, p);
     // On another monitor the coordinates not given centre the display there.
@@ -214,7 +242,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         if (sized) NotifyDisplayResized(d, d->width, d->height);
         return 0;
     }
-    if ((oldFlags ^ d->flags) & kReopenFlags) {
+    if (((oldFlags ^ d->flags) & kReopenFlags) || (shapeChanged || (sized && HasShapePlanes(d->bgpic)))) {
         if (int err = CloseDisplayCore(L, d, kCloseKeepBrushes | kCloseModeSwitch)) return err;
         return RealizeDisplay(L, d, d->activateOnOpen != 0, true);
     }

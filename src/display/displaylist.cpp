@@ -10,6 +10,7 @@
 #include "display/adapter.h"
 #include "display/backfill.h"
 #include "display/bgpics.h"
+#include "display/bgpicscaling.h"
 #include "display/displayhooks.h"
 #include "display/displaymenus.h"
 #include "display/displays.h"
@@ -162,6 +163,7 @@ void ApplyOptions(qbDisplay* d, const qbDisplayOptions& o) {
     d->scaleWidth = o.scaleWidth;
     d->scaleHeight = o.scaleHeight;
     d->smoothScale = o.smoothScale;
+    SyncDisplayScalingWords(d);
     d->screen = o.screen;
 }
 

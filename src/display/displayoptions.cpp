@@ -292,8 +292,10 @@ qbParsedDisplayOptions OptionsOfDisplay(const qbDisplay* d) {
     o.title = d->title;
     o.x = d->x;
     o.y = d->y;
-    o.width = d->bgpic ? d->bgpic->currentWidth : d->width;
-    o.height = d->bgpic ? d->bgpic->currentHeight : d->height;
+    // The picture's base size: the layer scaling engine draws its current
+    // picture at the window's size.
+    o.width = d->bgpic ? d->bgpic->baseWidth : d->width;
+    o.height = d->bgpic ? d->bgpic->baseHeight : d->height;
     o.flags = d->flags;
     o.fill = d->fill;
     o.autoscale = d->autoscale;

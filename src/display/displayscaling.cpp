@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
+#include "display/bgpicscaling.h"
 #include "display/displayhooks.h"
 #include "display/displays.h"
 #include "display/displaywindow.h"
@@ -72,6 +73,37 @@ void ResolvePosition(qbDisplay* d) {
     d->relativeX = d->relativeY = 0;
 }
 
+// A scaling display's window size is its scale size.
+void StoreScaleSize(qbDisplay* d, int32_t width, int32_t height) {
+    d->width = d->scaleWidth = width;
+    d->height = d->scaleHeight = height;
+    ComputeFitBorders(d, d->bgpic, width, height, nullptr, nullptr);
+}
+
+// The layer scaling engine draws the picture and its layers at the shown
+// size; at the picture's own size there is nothing to scale.
+int ScaleLayeredPicture(ScriptState* L, qbDisplay* d) {
+    qbBGPic* picture = d->bgpic;
+    int32_t width = 0, height = 0;
+    GetScaledPictureSize(d, &width, &height);
+    if (width == picture->baseWidth && height == picture->baseHeight) {
+        d->scaleX = d->scaleY = 1.0;
+        return UnscaleBGPic(L, d, picture, true);
+    }
+    return FitBGPicToDisplay(L, d, picture, true);
+}
+
+// An autoscaled window's shape is the picture's mask and alpha at the
+// window's scale; at 1.0 the picture's own planes serve.
+int ScaleWindowShape(qbDisplay* d) {
+    d->shapeMask.reset();
+    d->shapeAlpha.reset();
+    if (d->scaleX == 1.0 && d->scaleY == 1.0) return 0;
+    int32_t width = 0, height = 0;
+    GetScaledPictureSize(d, &width, &height);
+    return ScaleShapePlanes(d->bgpic, width, height, d->smoothScale != 0, &d->shapeMask, &d->shapeAlpha);
+}
+
 }  // namespace
 
 void ComputeFitBorders(qbDisplay* d, const qbBGPic* picture, int32_t width, int32_t height, int32_t* scaledWidth,
@@ -79,12 +111,13 @@ void ComputeFitBorders(qbDisplay* d, const qbBGPic* picture, int32_t width, int3
     int32_t w = width;
     int32_t h = height;
     const bool shaped = picture && (picture->current.mask || picture->current.alpha);
-    if ((d->flags & kDispKeepProportions) && picture && !shaped && picture->currentWidth > 0 &&
-        picture->currentHeight > 0) {
-        h = static_cast<int32_t>(static_cast<int64_t>(width) * picture->currentHeight / picture->currentWidth);
+    // The proportions are the base picture's: under the layer scaling
+    // engine the current one is already drawn at the shown size.
+    if ((d->flags & kDispKeepProportions) && picture && !shaped && picture->baseWidth > 0 && picture->baseHeight > 0) {
+        h = static_cast<int32_t>(static_cast<int64_t>(width) * picture->baseHeight / picture->baseWidth);
         if (h > height) {
             h = height;
-            w = static_cast<int32_t>(static_cast<int64_t>(height) * picture->currentWidth / picture->currentHeight);
+            w = static_cast<int32_t>(static_cast<int64_t>(height) * picture->baseWidth / picture->baseHeight);
         }
     }
     d->fitBorders[0] = (width - w) / 2;
@@ -113,12 +146,13 @@ void SetDisplayScaleFactors(qbDisplay* d) {
     if (!IsScaling(d) || !HasScaleSize(d) || !d->bgpic) return;
     int32_t shownWidth = 0, shownHeight = 0;
     GetScaledPictureSize(d, &shownWidth, &shownHeight);
-    if (d->bgpic->currentWidth > 0) d->scaleX = static_cast<double>(shownWidth) / d->bgpic->currentWidth;
-    if (d->bgpic->currentHeight > 0) d->scaleY = static_cast<double>(shownHeight) / d->bgpic->currentHeight;
+    if (d->bgpic->baseWidth > 0) d->scaleX = static_cast<double>(shownWidth) / d->bgpic->baseWidth;
+    if (d->bgpic->baseHeight > 0) d->scaleY = static_cast<double>(shownHeight) / d->bgpic->baseHeight;
 }
 
 int ApplyInitialScaling(ScriptState* L, qbDisplay* d) {
     if (!d->bgpic) return 0;
+    SyncDisplayScalingWords(d);
     if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
     if (!IsScaling(d)) return 0;
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
@@ -148,6 +182,7 @@ int ApplyInitialScaling(ScriptState* L, qbDisplay* d) {
 int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
     if (!d->bgpic) return ERR_WRONGUSAGE;
     if (r.width < 1 || r.height < 1) return ERR_BADDIMENSIONS;
+    SyncDisplayScalingWords(d);
     const int32_t oldWidth = d->width;
     const int32_t oldHeight = d->height;
     const bool open = d->state != DISPSTATE_CLOSED;
@@ -166,19 +201,22 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
             return ERR_DISPLAYSIZE;
         }
     }
-    if (IsScaling(d)) {
+    // Layers that show this picture keep it as it is now.
+    if (int err = DetachBGPicFromLayers(L, d->bgpic)) return err;
+    if (d->layerScale) {
+        StoreScaleSize(d, r.width, r.height);
+        if (int err = ScaleLayeredPicture(L, d)) return err;
+    } else if (d->autoscale) {
         // The picture stays; the window shows it at the new size.
-        d->width = r.width;
-        d->height = r.height;
-        d->scaleWidth = r.width;
-        d->scaleHeight = r.height;
-        ComputeFitBorders(d, d->bgpic, r.width, r.height, nullptr, nullptr);
+        StoreScaleSize(d, r.width, r.height);
         SetDisplayScaleFactors(d);
-        if (d->autoscale && d->showBuffer) {
+        if (int err = ScaleWindowShape(d)) return err;
+        if (d->showBuffer) {
             int32_t shownWidth = 0, shownHeight = 0;
             GetScaledPictureSize(d, &shownWidth, &shownHeight);
             if (int err = ResizeDoubleBuffer(L, d, shownWidth, shownHeight, true)) return err;
         }
+        if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
     } else {
         if (r.width != d->bgpic->currentWidth || r.height != d->bgpic->currentHeight) {
             if (int err = RebuildDisplayPicture(d, r.width, r.height, r.smooth)) return err;
@@ -187,20 +225,26 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
         d->height = r.height;
         ClearFitBorders(d);
         SetDisplayScaleFactors(d);
+        if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
     }
     if (r.move) {
         d->x = r.x;
         d->y = r.y;
         ResolvePosition(d);
     }
-    if (int err = ResetDisplayBuffers(d, d->bgpic)) return err;
     if (!r.noWindow && open) {
-        ApplyDisplayRegions(d, false);
-        ClearDisplayBorders(d);
-        RefreshDisplay(L, d);
+        if (d->hasShape) {
+            // A shape is the window's for life: a new one needs a new window.
+            if (int err = CloseDisplayCore(L, d, kCloseKeepBrushes)) return err;
+            if (int err = RealizeDisplay(L, d, d->activateOnOpen != 0, true)) return err;
+        } else {
+            ApplyDisplayRegions(d, false);
+            ClearDisplayBorders(d);
+            RefreshDisplay(L, d);
+        }
     }
     d->outputPosition[0] = d->outputPosition[1] = d->outputPosition[2] = 0;
-    d->outputPosition[3] = d->bgpic->currentWidth - 1;
+    d->outputPosition[3] = d->bgpic->baseWidth - 1;
     if (!r.quiet && (d->width != oldWidth || d->height != oldHeight)) NotifyDisplayResized(d, d->width, d->height);
     return 0;
 }

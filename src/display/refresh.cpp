@@ -16,6 +16,7 @@ namespace {
 
 // The cache scaled blits draw into; reallocated when the scale size changes.
 BitmapPtr scaleCache;
+uint64_t scaleCount = 0;
 
 qbBitmap* ScaleIntoCache(qbBitmap* source, int32_t width, int32_t height, bool smooth) {
     if (!scaleCache || scaleCache->width != width || scaleCache->height != height) {
@@ -78,6 +79,7 @@ void BlitToDisplay(qbBitmap* source, int32_t srcX, int32_t srcY, qbDisplay* disp
     qbBitmap* hookSource = source;
     int32_t hx = srcX, hy = srcY, hdx = dstX, hdy = dstY, hw = width, hh = height;
     if (scaled) {
+        ++scaleCount;
         const bool here = adapter ? !(adapterFlags & kAdapterScalesBlits)
                                   : hooks || (display->state == DISPSTATE_OPEN && smooth);
         if (here || (adapter && hooks)) {
@@ -174,3 +176,5 @@ void RefreshDisplay(ScriptState* L, qbDisplay* display) {
 }
 
 void FreeBlitScaleCache() { scaleCache.reset(); }
+
+uint64_t BlitScaleCount() { return scaleCount; }

@@ -36,6 +36,9 @@ void RefreshRectWithLayers(ScriptState* L, int32_t srcX, int32_t srcY, qbDisplay
 void RefreshDisplay(ScriptState* L, qbDisplay* display);
 // Frees the cache the scaled blits draw into.
 void FreeBlitScaleCache();
+// How many blits to a window were scaled (here, by the backend or by the
+// adapter) since start-up.
+uint64_t BlitScaleCount();
 
 // Called from any thread: the picture is drawn on the main thread by the next
 // FlushDisplayBlitQueue. ERR_MEM when it cannot be queued.

@@ -279,7 +279,7 @@ int cmdGetLayerAtPos(ScriptState* L) {
     // With a scaled picture the layers' shown rectangles are in window
     // coordinates.
     const qbDisplay* d = GetCurrentDisplay();
-    if (d->autoscale && d->layerScale && d->bgpic == bgpic) {
+    if (d->pictureScaling && d->bgpic == bgpic) {
         x = ClampToInt32(static_cast<int64_t>(x * d->scaleX));
         y = ClampToInt32(static_cast<int64_t>(y * d->scaleY));
     }

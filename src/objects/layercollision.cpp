@@ -112,7 +112,7 @@ int cmdCollision(ScriptState* L) {
         b = BoxArg(L, 3);
         // The layers' shown places are at the display's scale.
         const qbDisplay* d = GetCurrentDisplay();
-        if (d->autoscale && d->layerScale && d->bgpic == GetCurrentBGPic()) {
+        if (d->pictureScaling && d->bgpic == GetCurrentBGPic()) {
             b.box.x = ClampToInt32(b.box.x * d->scaleX);
             b.box.y = ClampToInt32(b.box.y * d->scaleY);
             b.box.width = ClampToInt32(b.box.width * d->scaleX);

@@ -69,7 +69,7 @@ bool FindFactor(double diagonal, double other, double sineSign, double* factor) 
 // Whether the display shows this BGPic scaled, so that layers get a shown
 // state of their own at its factors.
 bool DisplayScalesLayers(const qbDisplay* d, const qbBGPic* bgpic) {
-    return d && d->autoscale && d->layerScale && (d->scaleX != 1.0 || d->scaleY != 1.0) && bgpic &&
+    return d && d->pictureScaling && (d->scaleX != 1.0 || d->scaleY != 1.0) && bgpic &&
            d->bgpic == bgpic;
 }
 

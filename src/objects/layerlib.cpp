@@ -16,6 +16,7 @@
 #include "objects/layerbuttons.h"
 #include "objects/layercmds.h"
 #include "objects/layers.h"
+#include "objects/layerscaling.h"
 #include "objects/layersources.h"
 #include "objects/layerstyle.h"
 #include "vm/vm.h"
@@ -128,6 +129,7 @@ constexpr qbBGPicLayerHooks kBGPicLayerHooks{LayersShowObject, RelinkLayerSource
 int InitLayersLibrary(ScriptState* L) {
     SetLayerNameLookup([](const char* name) { return FindLayerByName(GetCurrentBGPic(), name); });
     SetBGPicLayerHooks(&kBGPicLayerHooks);
+    InstallLayerScalingHooks();
     InstallLayerButtonHooks();
     VmRegisterCommands(L, nullptr, kLayerCommands, 0);
     if (int err = RegisterCommandTable(kLayerCommands, "layers")) return err;

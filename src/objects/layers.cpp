@@ -300,7 +300,7 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
             return err;
         }
         refreshed = true;
-    } else if ((flags & kAddDisplayScale) && d->autoscale && d->layerScale && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
+    } else if ((flags & kAddDisplayScale) && d->pictureScaling && (d->scaleX != 1.0 || d->scaleY != 1.0) &&
                d->bgpic == bgpic) {
         if (int err = ApplyLayerChange(L, raw, kChangeDisplayScale | kChangeDropShown)) {
             FreeLayer(L, raw, true);
