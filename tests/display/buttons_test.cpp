@@ -248,6 +248,63 @@ TEST_F(ButtonsTest, ALayerButtonIsTheLayersShownBoxAndGoesWithTheLayer) {
     FreeLayersLibrary(L);
 }
 
+TEST_F(ButtonsTest, UnderTheLayerScalingEngineClicksAreInThePicturesCoordinates) {
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L), 0);
+    ASSERT_EQ(InitLayersLibrary(L), 0);
+    VmSetTop(L, 0);
+    const std::string w = std::to_string(d->width * 2), h = std::to_string(d->height * 2);
+    ASSERT_EQ(Run(R"(.function main maxstack=12
+    GETGLOBAL 0 "setdisplayattributes"
+    NEWTABLE 1 0 3
+    SETTABLE 1 "scalemode" #2
+    SETTABLE 1 "scalewidth" #)" + w + R"(
+    SETTABLE 1 "scaleheight" #)" + h + R"(
+    CALL 0 2 1
+    GETGLOBAL 0 "enablelayers"
+    CALL 0 1 1
+    GETGLOBAL 0 "createbrush"
+    LOADK 1 #1
+    LOADK 2 #10
+    LOADK 3 #10
+    LOADK 4 #16711680
+    CALL 0 5 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #20
+    LOADK 3 #20
+    NEWTABLE 4 0 1
+    SETTABLE 4 "name" "knob"
+    CALL 0 5 1
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #7
+    LOADK 2 #1
+    LOADK 3 "knob"
+    LOADK 4 #1
+    LOADK 5 #0
+    NEWTABLE 6 0 1
+    GETGLOBAL 7 "down"
+    SETTABLE 6 "onmousedown" 7
+    CALL 0 7 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    ASSERT_EQ(d->scaleX, 2.0);
+    ASSERT_EQ(MakeSimple(3, 20, 60, 10, 10), 0);
+    // The picture's (20, 60) is the window's (40, 120); its (20, 20) (40, 40).
+    for (const auto& miss : {std::pair{38, 118}, std::pair{25, 25}, std::pair{61, 61}}) Click(miss.first, miss.second, true);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    Click(44, 124, true);
+    Click(45, 45, true);
+    Drain();
+    EXPECT_EQ(out, (std::vector<std::string>{"down OnMouseDown 3", "down OnMouseDown 7"}));
+    FreeAllBrushes(L);
+    ClearLayerSources();
+    FreeLayersLibrary(L);
+}
+
 TEST_F(ButtonsTest, ALayerButtonsMessageNamesItsLayer) {
     VmPushValue(L, kGlobalsIndex);
     ASSERT_EQ(InitBrushLibrary(L), 0);

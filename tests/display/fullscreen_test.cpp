@@ -353,4 +353,24 @@ TEST_F(FullScreenTest, TheWindowsToggleSwitchesModesAndFiftyTogglesLeaveNothing)
     EXPECT_EQ(null_backend::VirtualMode(0), (std::pair<int, int>{0, 0}));
 }
 
+TEST_F(FullScreenTest, ALayerScaledFitScaleDisplayDrawsItsPictureAtTheMonitorsSize) {
+    qbDisplay* d = Start(320, 240, "fullscreen", [&] {
+        Field("scalemode", 2);
+        Field("scalewidth", 640);
+        Field("scaleheight", 480);
+        Field("fitscale", 1);
+        Field("keepproportions", 1);
+    });
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->screen.width, 1024);
+    EXPECT_EQ(d->screen.height, 768);
+    EXPECT_EQ(d->width, 1024);
+    EXPECT_EQ(d->bgpic->currentWidth, 1024);
+    EXPECT_EQ(d->bgpic->currentHeight, 768);
+    EXPECT_EQ(d->bgpic->baseWidth, 320);
+    EXPECT_DOUBLE_EQ(d->scaleX, 3.2);
+    ASSERT_NE(null_backend::GetSurface(d), nullptr);
+    EXPECT_EQ(null_backend::GetSurface(d)->width, 1024);
+}
+
 }  // namespace
