@@ -95,11 +95,12 @@ int TransformClipRegion(ScriptState* L, const qbClipRegionObject* region, const 
     const double* m = t.displayScaling ? scaling : t.matrix;
     const double anchor[2] = {t.anchorX, t.anchorY};
 
-    // What the blits may reach: the picture, as big as the display shows it.
+    // What the blits may reach: the picture, as big as the display shows it
+    // (its base size at the display's scale).
     qbRect limit{0, 0, INT32_MAX, INT32_MAX};
     if (const qbBGPic* b = GetCurrentBGPic())
-        limit = {0, 0, ClampToInt32(b->currentWidth * (t.displayScaling ? sx : 1.0)),
-                 ClampToInt32(b->currentHeight * (t.displayScaling ? sy : 1.0))};
+        limit = {0, 0, ClampToInt32(b->baseWidth * (t.displayScaling ? sx : 1.0)),
+                 ClampToInt32(b->baseHeight * (t.displayScaling ? sy : 1.0))};
 
     // Under the display's scale a region goes where the display puts its
     // corner; a turned box, and any region asked to keep its place, where
