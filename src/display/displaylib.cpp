@@ -192,6 +192,13 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     const bool fillChanged = d->bgpic && d->bgpic->madeByDisplay &&
                              (o.fill.style != d->fill.style || o.fill.colour != d->fill.colour ||
                               !(o.fill.textureBrush == d->fill.textureBrush));
+    // A switch between the two engines draws the picture anew: the layer
+    // scaling engine's picture at the window's size goes back to its own.
+    const bool engineChanged = (d->layerScale != 0) != (o.layerScale != 0) || (d->autoscale != 0) != (o.autoscale != 0);
+    if (d->layerScale && !o.layerScale && d->bgpic) {
+        d->scaleX = d->scaleY = 1.0;
+        if (int err = UnscaleBGPic(L, d, d->bgpic, true)) return err;
+    }
     std::memcpy(d->title, o.title.c_str(), o.title.size() + 1);
     d->flags = o.flags;
     d->autoscale = o.autoscale;
@@ -225,7 +232,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         d->scaleHeight = o.scaleHeight;
     }
     const bool moved = monitorChanged || (p.xGiven && o.x != d->x) || (p.yGiven && o.y != d->y);
-    const bool sized = wantWidth != d->width || wantHeight != d->height;
+    const bool sized = wantWidth != d->width || wantHeight != d->height || (scaling && engineChanged);
     if (sized || moved) {
         qbResizeRequest r;
         r.x = p.xGiven ? o.x : (moved ? d->x : kPositionCenter);

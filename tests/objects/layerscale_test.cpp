@@ -199,6 +199,24 @@ TEST_F(LayerScaleTest, TurningScalingOffReturnsToThePicturesSizeFirst) {
     EXPECT_EQ(Run("DisableLayers", 0), 0);
 }
 
+TEST_F(LayerScaleTest, SwitchingEnginesRedrawsThePictureForTheOtherOne) {
+    qbDisplay* d = Open(kLayerScale, 320, 240, 640, 480);
+    ASSERT_NE(d, nullptr);
+    MakePatternBrush(1);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 5, 7}), 0);
+    ASSERT_EQ(SetAttributes("scalemode", kAutoScale), 0);
+    EXPECT_EQ(d->bgpic->currentWidth, 320);
+    EXPECT_EQ(d->scaleX, 2.0);
+    EXPECT_EQ(TopLayer(d)->shownstate, TopLayer(d)->transformedstate);
+    EXPECT_EQ(null_backend::GetSurface(d)->width, 640);
+
+    ASSERT_EQ(SetAttributes("scalemode", kLayerScale), 0);
+    EXPECT_EQ(d->bgpic->currentWidth, 640);
+    EXPECT_EQ(d->scaleX, 2.0);
+    EXPECT_EQ(TopLayer(d)->shownstate->shownwidth, 20);
+    ExpectScaledBrush(d, BrushBitmap(1), 10, 14, 20, false);
+}
+
 TEST_F(LayerScaleTest, ANewBGPicIsFittedAndTheOldOneReturnsToItsBaseSize) {
     ASSERT_EQ(RunNumbers("CreateBGPic", {2, 320, 240, 0x123456}), 0);
     ASSERT_EQ(RunNumbers("CreateBGPic", {3, 160, 120, 0x654321}), 0);
