@@ -82,6 +82,8 @@ void UnlinkDisplay(qbDisplay* display) {
 void FreeDisplayResources(ScriptState* L, qbDisplay* d, bool atShutdown) {
     if (brushHooks.freeDisplay) brushHooks.freeDisplay(L, d);
     if (d->ownsBGPic && d->bgpic && !atShutdown) UnlinkAndFreeBGPic(L, d->bgpic);
+    // A picture the script keeps outlives the window's size.
+    if (!d->ownsBGPic && d->bgpic && d->pictureScaling && !atShutdown) UnscaleBGPic(L, d, d->bgpic, false);
     d->bgpic = nullptr;
     d->spriteFreeBuffer.reset();
     d->backBuffer.reset();

@@ -233,6 +233,14 @@ TEST_F(LayerScaleTest, ANewBGPicIsFittedAndTheOldOneReturnsToItsBaseSize) {
     EXPECT_EQ(d->scaleX, 4.0);
     EXPECT_EQ(d->backBuffer->width, 640);
     EXPECT_EQ(Window(d, 639, 479), 0x654321u);
+
+    // Freeing the display leaves the script's picture at its own size too.
+    qbBGPic* second = d->bgpic;
+    ASSERT_EQ(Create(2), 0);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {2}), 0);
+    ASSERT_EQ(RunNumbers("FreeDisplay", {1}), 0);
+    EXPECT_EQ(second->currentWidth, 160);
+    EXPECT_EQ(second->current.bitmap, second->base.bitmap);
 }
 
 TEST_F(LayerScaleTest, KeepProportionsPlacesPictureAndLayersInsideTheBorders) {
