@@ -231,6 +231,12 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         d->scaleWidth = o.scaleWidth;
         d->scaleHeight = o.scaleHeight;
     }
+    // Under the layer scaling engine "width" and "height" are the picture's
+    // own size; the window keeps the scale size.
+    if (d->layerScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic &&
+        (o.width != d->bgpic->baseWidth || o.height != d->bgpic->baseHeight)) {
+        if (int err = ResizeLayeredPicture(L, d, o.width, o.height)) return err;
+    }
     const bool moved = monitorChanged || (p.xGiven && o.x != d->x) || (p.yGiven && o.y != d->y);
     const bool sized = wantWidth != d->width || wantHeight != d->height || (scaling && engineChanged);
     if (sized || moved) {

@@ -248,3 +248,19 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
     if (!r.quiet && (d->width != oldWidth || d->height != oldHeight)) NotifyDisplayResized(d, d->width, d->height);
     return 0;
 }
+
+int ResizeLayeredPicture(ScriptState* L, qbDisplay* d, int32_t width, int32_t height) {
+    if (!d->bgpic) return ERR_WRONGUSAGE;
+    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+    qbBGPic* picture = d->bgpic;
+    if (int err = DetachBGPicFromLayers(L, picture)) return err;
+    const bool smooth = d->smoothScale != 0;
+    if (picture->madeByDisplay) {
+        if (int err = RebuildDisplayPicture(d, width, height, smooth)) return err;
+    } else if (int err = ScaleBGPicCore(L, picture, width, height, smooth)) {
+        return err;
+    }
+    StoreScaleSize(d, d->scaleWidth, d->scaleHeight);
+    d->outputPosition[3] = picture->baseWidth - 1;
+    return ScaleLayeredPicture(L, d);
+}

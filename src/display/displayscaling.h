@@ -41,6 +41,11 @@ struct qbResizeRequest {
 // filled again) at the new size. ERR_DISPLAYSIZE for a size the window
 // cannot have, ERR_BITMAP when the new picture can't be made.
 int ResizeDisplay(ScriptState* L, qbDisplay* display, const qbResizeRequest& request);
+// The layer scaling engine's picture gets a new own size (drawn anew, or
+// its backdrop filled again) and is shown at the unchanged scale size, its
+// layers at the new factors. ERR_BADDIMENSIONS, ERR_BITMAP or the
+// renderer's code.
+int ResizeLayeredPicture(ScriptState* L, qbDisplay* display, int32_t width, int32_t height);
 // A new picture for the display at the size: its own backdrop filled again
 // by its fill settings, or its picture scaled. ERR_BITMAP or the fill's code.
 int RebuildDisplayPicture(qbDisplay* display, int32_t width, int32_t height, bool smooth);

@@ -217,6 +217,26 @@ TEST_F(LayerScaleTest, SwitchingEnginesRedrawsThePictureForTheOtherOne) {
     ExpectScaledBrush(d, BrushBitmap(1), 10, 14, 20, false);
 }
 
+TEST_F(LayerScaleTest, ANewPictureSizeIsShownAtTheUnchangedScaleSize) {
+    qbDisplay* d = Open(kLayerScale, 320, 240, 640, 480);
+    ASSERT_NE(d, nullptr);
+    MakePatternBrush(1);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 5, 7}), 0);
+    VmPushNewTable(L_);
+    Field("width", 160);
+    Field("height", 120);
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    EXPECT_EQ(d->bgpic->baseWidth, 160);
+    EXPECT_EQ(d->bgpic->baseHeight, 120);
+    EXPECT_EQ(d->bgpic->currentWidth, 640);
+    EXPECT_EQ(d->scaleX, 4.0);
+    EXPECT_EQ(d->width, 640);
+    EXPECT_EQ(null_backend::GetSurface(d)->width, 640);
+    EXPECT_EQ(TopLayer(d)->shownstate->shownx, 20);
+    EXPECT_EQ(TopLayer(d)->shownstate->showny, 28);
+    ExpectScaledBrush(d, BrushBitmap(1), 20, 28, 40, false);
+}
+
 TEST_F(LayerScaleTest, ANewBGPicIsFittedAndTheOldOneReturnsToItsBaseSize) {
     ASSERT_EQ(RunNumbers("CreateBGPic", {2, 320, 240, 0x123456}), 0);
     ASSERT_EQ(RunNumbers("CreateBGPic", {3, 160, 120, 0x654321}), 0);
