@@ -72,3 +72,13 @@ TEST_F(PlacementsTest, TheModeRequesterOpensFullScreenInTheChosenMode) {
 }
 
 }  // namespace
+
+TEST_F(PlacementsTest, AskingWithNobodyToAnswerEndsStartUpAtOnce) {
+    const auto where = Pack(Chunk(kWhere, "where"), dir_ / "where.qba", "--display-decl 1:300:200:Asked");
+    e2e::WriteFile(dir_ / "answers.txt", "");
+    e2e::RunResult r = Run("QB_NO_ERROR_BOX=1 QB_REQUESTER_ANSWERS=" + (dir_ / "answers.txt").string() + " " +
+                           QB_PLAYER_PATH + " " + where.string() + " -quiet -askdisplaymode");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Unable to open window!"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
