@@ -256,6 +256,13 @@ TEST_F(DeclaredTest, LinkedFilesAreOpenedAsChunksOfTheApplet) {
 
 // Placements saved by an earlier run, in a preferences folder of the test's
 // own, with one 1024x768 monitor.
+std::string prefsFolder;
+
+int TestPrefsPath(char* buffer, size_t size) {
+    std::snprintf(buffer, size, "%s", prefsFolder.c_str());
+    return 0;
+}
+
 class PlacementRestoreTest : public DeclaredTest {
 protected:
     void SetUp() override {
@@ -263,16 +270,19 @@ protected:
         dir_ = std::filesystem::temp_directory_path() / ("qb_placement_" + std::to_string(::getpid()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        prefsFolder = dir_.string();
         std::snprintf(applet_.identifier, sizeof applet_.identifier, "placement.test");
         VmRegistrySetLightUserdata(L_, "applet", &applet_);
-        SetPlatformBackend(nullptr);
+        ops_ = NullPlatformOps();
+        ops_.GetPrefsPath = &TestPrefsPath;
+        SetPlatformBackend(&ops_);
         null_backend::Reset();
         null_backend::SetMonitors({{0, 0, 1024, 768}});
         ProvideAll();
     }
     void TearDown() override {
         null_backend::Reset();
+        SetPlatformBackend(nullptr);
         std::filesystem::remove_all(dir_);
         DeclaredTest::TearDown();
     }
@@ -323,6 +333,7 @@ protected:
     }
 
     std::filesystem::path dir_;
+    qbPlatformOps ops_;
 };
 
 TEST_F(PlacementRestoreTest, ASavedWindowReplacesTheDeclaredPositionWhenItsScalingAndSizeabilityMatch) {
