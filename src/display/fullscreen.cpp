@@ -15,6 +15,7 @@
 #include "display/displayscaling.h"
 #include "display/displaywindow.h"
 #include "display/objecthooks.h"
+#include "display/placement.h"
 #include "platform/platform_ops.h"
 
 namespace {
@@ -268,11 +269,7 @@ int OpenDisplayWindow(ScriptState* L, qbDisplay* d, uint32_t flags) {
         d->screen.mode = DISPMODE_WINDOWED;
         d->flags = kDispBorderless | kDispFixed | kDispNoModeSwitch | kDispNoHide | kDispActive;
     }
-    // Asking the user for the mode arrives with the mode requesters.
-    if (d->screen.mode == DISPMODE_ASK || d->screen.mode == DISPMODE_MODEREQUESTER) {
-        SetErrorDetail(GetDisplayModeName(d->screen.mode));
-        return ERR_UNSUPPORTEDFEAT;
-    }
+    if (int err = ChooseDisplayMode(L, d)) return err;
     const bool wantFull = d->screen.mode == DISPMODE_FULLSCREEN;
     if (modeChange && d->state != DISPSTATE_CLOSED) {
         if (!wantFull && !d->fullScreen) return 0;
@@ -324,6 +321,7 @@ int CloseDisplayCore(ScriptState* L, qbDisplay* d, uint32_t flags) {
         if (flags & kCloseFreeBackfill) FreeBackfillObjects(L, d);
         return 0;
     }
+    const bool wasFullScreen = d->fullScreen != 0;
     if (const qbDisplayAdapterSlots* s = DisplayAdapterSlots()) {
         // The adapter's bitmaps of this display go with its window.
         if (DisplayBrushHooks().saveHardware) DisplayBrushHooks().saveHardware(L, d);
@@ -359,6 +357,7 @@ int CloseDisplayCore(ScriptState* L, qbDisplay* d, uint32_t flags) {
         d->restoreWidth = d->width;
         d->restoreHeight = d->height;
     }
+    SaveDisplayPlacement(L, d, wasFullScreen);
     ResetDisplayInput(d);
     d->state = DISPSTATE_CLOSED;
     d->activateOnOpen = 0;

@@ -10,6 +10,7 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/objects.h"
+#include "display/placement.h"
 #include "libs/errorhandler.h"
 #include "libs/prefs.h"
 #include "libs/systemcommands.h"
@@ -333,6 +334,8 @@ int InitSystemLibrary(ScriptState* L) {
     VmRegisterCommands(L, nullptr, kSystemCommands, 0);
     VmRegisterCommands(L, nullptr, kSystemCommands2, 0);
     VmRegisterConstants(L, kSystemConstants, 0);
+    // Displays that remember their position keep it in the preferences file.
+    SetPlacementStore(qbPlacementStore{[](ScriptState* S) { return ReadPrefsFile(S, false); }, &WritePrefsFile});
     if (int err = RegisterCommandTable(kSystemCommands, "system", kSystemConstants)) return err;
     return RegisterCommandTable(kSystemCommands2, "system");
 }

@@ -18,6 +18,7 @@
 #include "core/settings.h"
 #include "display/displayoptions.h"
 #include "player/options.h"
+#include "player/placements.h"
 #include "player/startup.h"
 
 namespace {
@@ -207,7 +208,7 @@ void PushBackfill(ScriptState* L, const qbDisplayDeclaration& decl) {
 }
 
 void PushDisplayOptions(ScriptState* L, const qbPreprocessorEntry& e, const qbDisplayDeclaration& d,
-                        bool bgpicOneDeclared, int hideDisplays) {
+                        const qbRestoredPlacement& restored, bool bgpicOneDeclared, int hideDisplays) {
     VmPushNewTable(L);
     SetTableFieldString(L, "title", d.title.c_str());
     SetTableFieldInt(L, "x", d.x);
@@ -248,6 +249,13 @@ void PushDisplayOptions(ScriptState* L, const qbPreprocessorEntry& e, const qbDi
     SetTableFieldInt(L, "scrheight", d.scrHeight);
     SetTableFieldInt(L, "scrdepth", d.scrDepth);
     SetTableFieldInt(L, "desktop", d.desktop);
+    if (restored.width != 0 && restored.height != 0) {
+        SetTableFieldInt(L, "__restorewidth", restored.width);
+        SetTableFieldInt(L, "__restoreheight", restored.height);
+    }
+    VmPushString(L, "__placement");
+    VmPushLString(L, reinterpret_cast<const char*>(restored.data.data()), restored.data.size());
+    VmRawSet(L, -3);
     PushBackfill(L, d);
 }
 
@@ -413,11 +421,13 @@ int CreateDeclaredObjects(ScriptState* L, qbCommandLine* cl, qbApplet* applet, i
             if (!StartupFlags.noDebug) ConsolePrintf("*** WARNING %s ***\n", e.name.c_str());
             continue;
         }
-        const qbDisplayDeclaration* decl = GetDisplayDeclaration(e);
-        if (!decl) continue;
+        const qbDisplayDeclaration* declared = GetDisplayDeclaration(e);
+        if (!declared) continue;
         BeginEntry(e, cl, "CreateDisplay");
+        qbDisplayDeclaration decl = *declared;
+        const qbRestoredPlacement restored = RestoreDisplayPlacement(L, e.id, &decl);
         if (int err = CallDeclaredCommand(L, e, "CreateDisplay", [&](ScriptState* S) {
-                PushDisplayOptions(S, e, *decl, bgpicOne, hideDisplays);
+                PushDisplayOptions(S, e, decl, restored, bgpicOne, hideDisplays);
                 return 1;
             }))
             return err;

@@ -4,17 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/applet.h"
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/preproc.h"
 #include "core/settings.h"
 #include "core/vmhost.h"
 #include "libs/errorhandler.h"
+#include "libs/prefs.h"
+#include "platform/null/null_backend.h"
+#include "platform/platform.h"
 #include "player/options.h"
 #include "vm/vm.h"
 
@@ -205,7 +212,8 @@ TEST_F(DeclaredTest, TheDefaultDisplayIsCreatedLastWithItsOptionTable) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], "createkeydown(1, 'A')");
     EXPECT_EQ(calls[1],
-              "createdisplay(1, {'active'=1 'backfill'={'hidetitlebar'=0} 'color'=0 'desktop'=0 'fillstyle'=1 "
+              "createdisplay(1, {'__placement'='' 'active'=1 'backfill'={'hidetitlebar'=0} 'color'=0 'desktop'=0 "
+              "'fillstyle'=1 "
               "'height'=480 'mode'='windowed' 'monitor'=1 'orientation'=0 'scrdepth'=0 'scrheight'=0 'scrwidth'=0 "
               "'title'='Quenbrook' 'width'=640 'x'=-100000 'y'=-100000})");
 
@@ -244,4 +252,129 @@ TEST_F(DeclaredTest, LinkedFilesAreOpenedAsChunksOfTheApplet) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].find("openfile(1, 'data.txt'"), std::string::npos);
     EXPECT_NE(calls[0].find("app.qba"), std::string::npos) << calls[0];
+}
+
+// Placements saved by an earlier run, in a preferences folder of the test's
+// own, with one 1024x768 monitor.
+std::string prefsFolder;
+
+int TestPrefsPath(char* buffer, size_t size) {
+    std::snprintf(buffer, size, "%s", prefsFolder.c_str());
+    return 0;
+}
+
+class PlacementRestoreTest : public DeclaredTest {
+protected:
+    void SetUp() override {
+        DeclaredTest::SetUp();
+        dir_ = std::filesystem::temp_directory_path() / ("qb_placement_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        prefsFolder = dir_.string();
+        std::snprintf(applet_.identifier, sizeof applet_.identifier, "placement.test");
+        VmRegistrySetLightUserdata(L_, "applet", &applet_);
+        ops_ = NullPlatformOps();
+        ops_.GetPrefsPath = &TestPrefsPath;
+        SetPlatformBackend(&ops_);
+        null_backend::Reset();
+        null_backend::SetMonitors({{0, 0, 1024, 768}});
+        ProvideAll();
+    }
+    void TearDown() override {
+        null_backend::Reset();
+        SetPlatformBackend(nullptr);
+        std::filesystem::remove_all(dir_);
+        DeclaredTest::TearDown();
+    }
+
+    // Saves {__placement = {[2] = entry}}; entry is filled on the stack top.
+    template <class Fill>
+    void Save(Fill fill) {
+        VmPushNewTable(L_);
+        VmPushString(L_, "__placement");
+        VmPushNewTable(L_);
+        VmPushNewTable(L_);
+        fill();
+        VmRawSetIndex(L_, -2, 2);
+        VmRawSet(L_, -3);
+        ASSERT_EQ(WritePrefsFile(L_, VmGetTop(L_)), 0);
+        VmSetTop(L_, 0);
+    }
+    void SaveWindow(int32_t x, int32_t y, int32_t sizeable) {
+        Save([&] {
+            SetTableFieldInt(L_, "active", 1);
+            SetTableFieldInt(L_, "x", x);
+            SetTableFieldInt(L_, "y", y);
+            SetTableFieldInt(L_, "width", 300);
+            SetTableFieldInt(L_, "height", 200);
+            SetTableFieldInt(L_, "scalewidth", 0);
+            SetTableFieldInt(L_, "scaleheight", 0);
+            SetTableFieldInt(L_, "autoscale", 0);
+            SetTableFieldInt(L_, "layerscale", 0);
+            SetTableFieldInt(L_, "sizeable", sizeable);
+            SetTableFieldString(L_, "osdata", "");
+        });
+    }
+    // The createdisplay call of display 2 declared with the flags.
+    std::string Declare(uint32_t flags) {
+        calls.clear();
+        applet_.preprocessorList.clear();
+        qbPreprocessorEntry& e = Add(kDeclDisplay, 2);
+        qbDisplayDeclaration decl;
+        InitDisplayDeclaration(decl);
+        decl.flags = flags;
+        decl.x = 7;
+        decl.y = 9;
+        decl.width = 320;
+        decl.height = 240;
+        e.record = decl;
+        EXPECT_EQ(CreateAll(), 0);
+        return calls.empty() ? "" : calls.back();
+    }
+
+    std::filesystem::path dir_;
+    qbPlatformOps ops_;
+};
+
+TEST_F(PlacementRestoreTest, ASavedWindowReplacesTheDeclaredPositionWhenItsScalingAndSizeabilityMatch) {
+    SaveWindow(100, 80, 1);
+    const uint32_t remember = kDispRememberPosition | kDispSizeable | kDispKeepProportions;
+    const std::string call = Declare(remember);
+    EXPECT_NE(call.find("'x'=100 'y'=80"), std::string::npos) << call;
+    EXPECT_NE(call.find("'__restoreheight'=200 '__restorewidth'=300"), std::string::npos) << call;
+    // Restored windows are placed as saved, not fitted again.
+    EXPECT_EQ(call.find("'keepproportions'"), std::string::npos) << call;
+    // A saved "sizeable" that differs, or no flag: the declaration stands.
+    for (const std::string& other : {Declare(kDispRememberPosition), Declare(kDispSizeable)}) {
+        EXPECT_NE(other.find("'x'=7 'y'=9"), std::string::npos) << other;
+        EXPECT_EQ(other.find("__restorewidth"), std::string::npos) << other;
+    }
+    StartupFlags.overridePlacement = 1;
+    EXPECT_NE(Declare(remember).find("'x'=7 'y'=9"), std::string::npos);
+}
+
+TEST_F(PlacementRestoreTest, APositionNoMonitorShowsIsDroppedButTheSizeIsKept) {
+    SaveWindow(5000, 5000, 0);
+    const std::string call = Declare(kDispRememberPosition);
+    EXPECT_NE(call.find("'x'=7 'y'=9"), std::string::npos) << call;
+    EXPECT_NE(call.find("'__restoreheight'=200 '__restorewidth'=300"), std::string::npos) << call;
+}
+
+TEST_F(PlacementRestoreTest, InactiveOrMalformedEntriesAndAMissingFileRestoreNothing) {
+    const std::string none = Declare(kDispRememberPosition);
+    EXPECT_NE(none.find("'x'=7 'y'=9"), std::string::npos) << none;
+    Save([&] {
+        SetTableFieldInt(L_, "active", 0);
+        SetTableFieldInt(L_, "x", 100);
+    });
+    EXPECT_NE(Declare(kDispRememberPosition).find("'x'=7 'y'=9"), std::string::npos);
+    // Someone edited the file: fields of the wrong kind count as missing.
+    Save([&] {
+        SetTableFieldInt(L_, "active", 1);
+        SetTableFieldString(L_, "x", "left");
+        SetTableFieldInt(L_, "y", 3);
+    });
+    const std::string edited = Declare(kDispRememberPosition);
+    EXPECT_NE(edited.find("'x'=7 'y'=9"), std::string::npos) << edited;
+    EXPECT_EQ(VmGetTop(L_), 0);
 }

@@ -36,7 +36,7 @@ const char* AppletUsage() {
            "declarations (tag 2):\n"
            "  --declare TYPE:ID[:LINE[:NAME]]         any type with its default record\n"
            "  --plugin NAME[:VERSION:REVISION]  --plugin-tag KEY=VALUE (to the last plugin)\n"
-           "  --display-decl ID:WIDTH:HEIGHT[:TITLE]\n"
+           "  --display-decl ID:WIDTH:HEIGHT[+FLAGS][:TITLE]\n"
            "  --menu ID:TREE                          TREE: Name[#id][{sub,items}],...\n"
            "older display sections:\n"
            "  --display-size W:H  --display-title TEXT  --display-color N  --display-position X:Y\n"

@@ -83,8 +83,14 @@ bool ParseDisplay(const std::string& value, AppletDesc& desc) {
     std::vector<std::string> f;
     DeclarationDesc d;
     d.type = kTypeDisplay;
-    if (!SplitFields(value, ':', 3, 4, f) || !ParseU32(f[0], d.id) || !ParseU32(f[1], d.display.width) ||
-        !ParseU32(f[2], d.display.height))
+    if (!SplitFields(value, ':', 3, 4, f)) return false;
+    // The height may carry the declaration's flag word: "200+0x8000000".
+    std::string height = f[2];
+    if (const size_t plus = height.find('+'); plus != std::string::npos) {
+        if (!ParseU32(height.substr(plus + 1), d.display.flags)) return false;
+        height.resize(plus);
+    }
+    if (!ParseU32(f[0], d.id) || !ParseU32(f[1], d.display.width) || !ParseU32(height, d.display.height))
         return false;
     if (f.size() == 4) d.display.title = f[3];
     desc.declarations.push_back(std::move(d));
