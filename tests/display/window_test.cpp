@@ -154,13 +154,14 @@ TEST_F(WindowTest, WindowsGetDefaultRegionsAndGivenOnesAreClamped) {
     EXPECT_EQ(d->view.sizeRegions[0].height, 10);
 }
 
-TEST_F(WindowTest, ModesThatAskTheUserDoNotOpenYet) {
+TEST_F(WindowTest, AnAskingModeWithNobodyToAnswerAndAnAutoscaledDesktopDoNotOpen) {
     ASSERT_EQ(Create(2, [&] {
                   Field("hidden", 1);
                   Field("mode", "ask");
               }),
               0);
-    EXPECT_EQ(RunNumbers("OpenDisplay", {2}), ERR_UNSUPPORTEDFEAT);
+    // The requester that cannot be shown is the error, nothing waits.
+    EXPECT_EQ(RunNumbers("OpenDisplay", {2}), ERR_WINDOW);
     EXPECT_EQ(Find(2)->state, DISPSTATE_CLOSED);
     ASSERT_EQ(Create(3, [&] {
                   Field("hidden", 1);
