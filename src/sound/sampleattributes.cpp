@@ -51,7 +51,8 @@ int SampleAttribute(const qbAttributeQuery& q) {
 
 void InstallSampleAttributeRows() {
     SetAttributeLookup(kObjectTypeSample, &FindSampleForAttribute);
-    for (int32_t attribute : {kAttrType, kAttrNumFrames, kAttrDuration, kAttrPitch, kAttrPosition, kAttrPlaying, kAttrLoader}) {
+    for (int32_t attribute :
+         {kAttrType, kAttrNumFrames, kAttrDuration, kAttrPitch, kAttrPosition, kAttrPlaying, kAttrLoader}) {
         const qbAttributeRow row{kObjectTypeSample, attribute, &SampleAttribute};
         AddAttributeRows(&row, 1);
     }

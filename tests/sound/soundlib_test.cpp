@@ -450,7 +450,8 @@ TEST_F(SoundLibTest, SamplesAnswerGetAttribute) {
         return n >= 1000 ? -n : VmToNumber(L_, -1);
     };
     enum : int32_t {
-        kType = 9, kNumFrames = 11, kDuration = 14, kPitch = 15, kPosition = 18, kPlaying = 83, kLoader = 91, kWidth = 0,
+        kType = 9, kNumFrames = 11, kDuration = 14, kPitch = 15, kPosition = 18, kPlaying = 83, kLoader = 91,
+        kWidth = 0,
     };
     ASSERT_EQ(Create(1, std::vector<double>(800, 50), 8000, kFormatStereo16), 0);
     EXPECT_EQ(get(1, kType), kFormatStereo16);
