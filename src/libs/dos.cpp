@@ -3,13 +3,16 @@
 #include "libs/dos.h"
 
 #include <ctime>
+#include <iterator>
 #include <memory>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/fileinfo.h"
+#include "core/pluginadapters.h"
 #include "core/settings.h"
+#include "draw/attributes.h"
 #include "libs/doscommands.h"
 #include "sound/samplesources.h"
 
@@ -146,6 +149,32 @@ int ReadFileForSample(ObjectID id, void* out, size_t bytes) {
     return FileRead(record->file, out, bytes) == bytes ? 0 : ERR_READ;
 }
 
+// GetAttribute's rows for open files: the mode the script opened it with
+// and the adapter that serves it.
+void InstallFileAttributeRows() {
+    constexpr int32_t kAttrMode = 42, kAttrAdapter = 87;
+    SetAttributeLookup(kObjectTypeFile, [](ScriptState* L, int32_t, int idx, void** out) {
+        qbFileObject* record = nullptr;
+        if (int err = GetFileRecord(GetObjectIDArg(L, idx), &record)) return err;
+        *out = record;
+        return 0;
+    });
+    const qbAttributeRow rows[] = {
+        {kObjectTypeFile, kAttrMode,
+         [](const qbAttributeQuery& q) {
+             VmPushNumber(q.L, static_cast<const qbFileObject*>(q.object)->openMode);
+             return 1;
+         }},
+        {kObjectTypeFile, kAttrAdapter,
+         [](const qbAttributeQuery& q) {
+             const qbFile* file = static_cast<const qbFileObject*>(q.object)->file;
+             VmPushString(q.L, file && file->adapter ? file->adapter->name : "inbuilt");
+             return 1;
+         }},
+    };
+    AddAttributeRows(rows, std::size(rows));
+}
+
 }  // namespace
 
 qbObject** FileListHead() { return &fileHead; }
@@ -198,6 +227,7 @@ void SetDosIOMode(int mode) { ioMode = mode; }
 int InitDosLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(&fileHead)) return err;
     SetSampleFileReader(&ReadFileForSample);
+    InstallFileAttributeRows();
     if (int err = RegisterObjectList(DirectoryListHead())) return err;
     InstallDirectoryAttributeRows();
     InstallRunHooks();

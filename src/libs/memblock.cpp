@@ -19,6 +19,7 @@
 #include "core/settings.h"
 #include "draw/attributes.h"
 #include "libs/memblockinternal.h"
+#include "sound/samplesources.h"
 
 namespace {
 
@@ -393,6 +394,18 @@ int FindBlockForAttribute(ScriptState* L, int32_t, int idx, void** out) {
     return 0;
 }
 
+// CreateSample's "memory" source. A block of unknown size (a foreign
+// pointer) is trusted as the script's own Peek would trust it.
+int ReadBlockForSample(ObjectID id, int64_t offset, void* out, size_t bytes) {
+    qbMemBlock* block = nullptr;
+    if (int err = GetMemBlock(id, &block)) return err;
+    if (offset < 0 || bytes > static_cast<size_t>(INT64_MAX) ||
+        !InRange(*block, offset, static_cast<int64_t>(bytes)))
+        return ERR_MEMRANGE;
+    if (bytes) std::memcpy(out, MemBlockData(*block) + offset, bytes);
+    return 0;
+}
+
 int BlockAttribute(const qbAttributeQuery& q) {
     VmPushNumber(q.L, static_cast<double>(MemBlockSize(*static_cast<const qbMemBlock*>(q.object))));
     return 1;
@@ -405,6 +418,7 @@ int InitMemblockLibrary(ScriptState* L) {
     SetAttributeLookup(kObjectTypeMemory, &FindBlockForAttribute);
     const qbAttributeRow row{kObjectTypeMemory, kAttrSize, &BlockAttribute};
     AddAttributeRows(&row, 1);
+    SetSampleMemoryReader(&ReadBlockForSample);
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kMemblockCommands, 0);
     return RegisterCommandTable(kMemblockCommands, "memblock");

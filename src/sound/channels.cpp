@@ -309,6 +309,22 @@ bool IsSamplePlaying(const void* data) {
     return false;
 }
 
+bool GetSamplePlayPosition(const void* data, int32_t fallbackRate, int64_t* playedMs, int32_t* loops) {
+    std::lock_guard lock(Core().table);
+    for (int i = 0; i < audio_mixer::ChannelCount(); ++i) {
+        if (!PlaysData(i, data) || KindOf(i) != kChannelSample) continue;
+        const qbAudioChannel* ch = audio_mixer::Channel(i);
+        const int32_t done = std::max(ch->loopsDone.load(std::memory_order_relaxed) - 1, 0);
+        const int32_t own = ch->rate.load(std::memory_order_relaxed);
+        const int64_t rate = own > 0 ? own : fallbackRate;
+        const int64_t within = rate > 0 ? int64_t{ch->position.load(std::memory_order_relaxed)} * 1000 / rate : 0;
+        *playedMs = int64_t{done} * ch->passMs + within;
+        *loops = done;
+        return true;
+    }
+    return false;
+}
+
 int GetChannelInfo(int channel, int32_t* type, ObjectID* owner, std::unique_lock<std::recursive_mutex>* heldLock) {
     std::unique_lock lock(Core().table);
     *type = kChannelObjNone;

@@ -64,6 +64,10 @@ void StopChannelPlayback(int channel);
 void ResetChannelRecord(int channel);
 void StopAllChannels();
 bool IsSamplePlaying(const void* data);
+// Where the first channel that plays data is: the ms played since the play
+// began and the passes completed. A channel that keeps no rate of its own
+// (an audio adapter's) counts at fallbackRate. False when none plays it.
+bool GetSamplePlayPosition(const void* data, int32_t fallbackRate, int64_t* playedMs, int32_t* loops);
 // The object type and owner of what plays on channel. With heldLock given,
 // the table stays locked and the caller unlocks it through *heldLock.
 int GetChannelInfo(int channel, int32_t* type, ObjectID* owner, std::unique_lock<std::recursive_mutex>* heldLock);

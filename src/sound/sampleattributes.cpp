@@ -1,5 +1,5 @@
 // GetAttribute's rows for samples: the format, length and pitch a play
-// starts from, and whether the sample plays now.
+// starts from, whether and how far the sample plays now, and its loader.
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "draw/attributes.h"
@@ -9,7 +9,10 @@
 
 namespace {
 
-enum : int32_t { kAttrType = 9, kAttrNumFrames = 11, kAttrDuration = 14, kAttrPitch = 15, kAttrPlaying = 83 };
+enum : int32_t {
+    kAttrType = 9, kAttrNumFrames = 11, kAttrDuration = 14, kAttrPitch = 15, kAttrPosition = 18, kAttrPlaying = 83,
+    kAttrLoader = 91,
+};
 
 int FindSampleForAttribute(ScriptState* L, int32_t, int idx, void** out) {
     qbSampleObject* s = nullptr;
@@ -28,6 +31,16 @@ int SampleAttribute(const qbAttributeQuery& q) {
     case kAttrPitch: v = s->pitch; break;
     case kAttrNumFrames: v = s->sample.frames; break;
     case kAttrPlaying: v = IsAudioOpen() && IsSamplePlaying(s->sample.pcm) ? 1 : 0; break;
+    case kAttrPosition: {
+        // A sample that does not play has played nothing yet.
+        int64_t ms = 0;
+        int32_t loops = 0;
+        if (!IsAudioOpen() || !GetSamplePlayPosition(s->sample.pcm, s->pitch, &ms, &loops)) ms = loops = 0;
+        VmPushNumber(q.L, static_cast<double>(ms));
+        VmPushNumber(q.L, loops);
+        return 2;
+    }
+    case kAttrLoader: VmPushString(q.L, s->loader.c_str()); return 1;
     default: return ERR_UNKNOWNATTR;
     }
     VmPushNumber(q.L, v);
@@ -38,7 +51,8 @@ int SampleAttribute(const qbAttributeQuery& q) {
 
 void InstallSampleAttributeRows() {
     SetAttributeLookup(kObjectTypeSample, &FindSampleForAttribute);
-    for (int32_t attribute : {kAttrType, kAttrNumFrames, kAttrDuration, kAttrPitch, kAttrPlaying}) {
+    for (int32_t attribute :
+         {kAttrType, kAttrNumFrames, kAttrDuration, kAttrPitch, kAttrPosition, kAttrPlaying, kAttrLoader}) {
         const qbAttributeRow row{kObjectTypeSample, attribute, &SampleAttribute};
         AddAttributeRows(&row, 1);
     }

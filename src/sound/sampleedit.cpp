@@ -288,6 +288,7 @@ int cmdCopySample(ScriptState* L) {
     made->pitch = source->pitch;
     made->pan = source->pan;
     made->file = source->file;
+    made->loader = source->loader;
     return FinishNewSample(L, made, id);
 }
 

@@ -103,6 +103,7 @@ int LoadSampleFile(const char* name, const char* loaderTag, const char* adapterT
     qbSampleObject* made = nullptr;
     if (int err = LinkNewSample(std::move(pcm), s.bits, s.channels, s.flags, got, s.rate, &made)) return err;
     made->file = name;
+    made->loader = SoundLoaderName(s);
     *out = made;
     return 0;
 }

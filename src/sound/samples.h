@@ -21,6 +21,8 @@ struct qbSampleObject : qbObject {
     int64_t bytes = 0;
     int32_t pan = 128;
     std::string file;  // empty for created samples
+    // Kept as text: a plugin may be gone before the sample.
+    std::string loader = "inbuilt";
 };
 
 qbObject** SampleListHead();

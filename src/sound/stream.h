@@ -74,6 +74,8 @@ void SeekSoundStream(qbSample& stream, uint32_t frame);
 // 1 when name opens with a known data size, frame size and width.
 int IsSoundSample(const char* name, const char* loaderTag, const char* adapterTag);
 const char* SoundFormatName(const qbSample& stream);
+// Who opened the stream: "inbuilt", "native" or the plugin's name.
+const char* SoundLoaderName(const qbSample& stream);
 
 // The inbuilt parsers, on a file positioned anywhere: true when the header
 // was understood and the stream's fields are set.

@@ -191,6 +191,14 @@ int IsSoundSample(const char* name, const char* loaderTag, const char* adapterTa
     return s->dataSize > 0 && s->bytesPerFrame > 0 && s->bits > 0 ? 1 : 0;
 }
 
+const char* SoundLoaderName(const qbSample& s) {
+    switch (s.format) {
+        case kStreamNative: return "native";
+        case kStreamPlugin: return s.plugin ? s.plugin->name : "";
+        default: return "inbuilt";
+    }
+}
+
 const char* SoundFormatName(const qbSample& s) {
     switch (s.format) {
         case kStreamIFF8SVX: return "IFF 8SVX";

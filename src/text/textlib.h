@@ -84,6 +84,9 @@ const ScriptConstant* TextConstants();
 int InitTextLibrary(ScriptState* L);
 // GetAttribute's rows for font objects (fontattributes.cpp).
 void InstallFontAttributeRows();
+// Pushes a font attribute of f (ascender to anti-aliasing): 1, or
+// ERR_UNKNOWNATTR for another attribute.
+int PushFontAttribute(ScriptState* L, const qbFont& f, int32_t attribute);
 
 int cmdSetFont(ScriptState* L);
 int cmdSetFontColor(ScriptState* L);

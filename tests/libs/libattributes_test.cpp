@@ -1,9 +1,11 @@
 // GetAttribute's rows that the memblock and dos libraries add when they
-// open: a block's size and the adapter serving a directory.
+// open: a block's size, an open file's mode and adapter, and the adapter
+// serving a directory.
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
 #include "draw/attributes.h"
+#include "libs/dos.h"
 #include "libs/libcall_fixture.h"
 
 namespace {
@@ -22,7 +24,7 @@ protected:
     }
 };
 
-constexpr int32_t kMemory = 39, kDirectory = 45, kSize = 57, kAdapter = 87, kWidth = 0;
+constexpr int32_t kMemory = 39, kFile = 44, kDirectory = 45, kSize = 57, kAdapter = 87, kMode = 42, kWidth = 0;
 
 TEST_F(LibAttributes, MemoryBlocksAnswerTheirSize) {
     ASSERT_EQ(Run("AllocMem", {1.0, 77.0}), "");
@@ -35,6 +37,17 @@ TEST_F(LibAttributes, MemoryBlocksAnswerTheirSize) {
     EXPECT_EQ(VmToNumber(L, -1), 5);
     EXPECT_EQ(Get(kMemory, 1.0, kWidth), ERR_UNKNOWNATTR);
     EXPECT_EQ(Get(kMemory, 2.0, kSize), ERR_FINDMEMBLK);
+}
+
+TEST_F(LibAttributes, FilesAnswerTheirModeAndAdapter) {
+    const std::string path = std::string(QB_SOURCE_DIR) + "/CMakeLists.txt";
+    ASSERT_EQ(Run("OpenFile", {1.0, path, double(kDosModeRead)}), "");
+    ASSERT_EQ(Get(kFile, 1.0, kMode), 0);
+    EXPECT_EQ(VmToNumber(L, -1), kDosModeRead);
+    ASSERT_EQ(Get(kFile, 1.0, kAdapter), 0);
+    EXPECT_STREQ(VmToCString(L, -1), "inbuilt");
+    EXPECT_EQ(Get(kFile, 1.0, kSize), ERR_UNKNOWNATTR);
+    EXPECT_EQ(Get(kFile, 2.0, kMode), ERR_FINDFILE);
 }
 
 TEST_F(LibAttributes, DirectoriesNameTheirAdapter) {

@@ -18,6 +18,8 @@
 #include "mixer_fixture.h"
 #include "sound/channels.h"
 #include "libs/dos.h"
+#include "libs/memblock.h"
+#include "platform/platform_ops.h"
 #include "sound/samples.h"
 #include "sound/samplesources.h"
 #include "sound/sound.h"
@@ -211,6 +213,31 @@ TEST_F(SoundLibTest, WithoutAudioEverythingSucceedsQuietlyAndLoadingStillWorks) 
     EXPECT_FALSE(IsAudioOpen());
 }
 
+// The platform decoder the loader chain falls back to, counting its opens.
+int nativeOpens = 0;
+int CountingDecoder(const char*, uint32_t, qbNativeAudioFile**) {
+    ++nativeOpens;
+    return ERR_OPENSOUND2;
+}
+
+TEST_F(SoundLibTest, WithoutAudioThePlatformDecoderIsNeverAsked) {
+    static qbPlatformOps ops;
+    ops = ActivePlatformOps();
+    ops.OpenNativeAudioFile = &CountingDecoder;
+    SetPlatformBackend(&ops);
+    ScratchDir dir;
+    const std::string path = dir.Write("noise.bin", std::string(64, '\x5a'));
+    const auto load = [&] { return Call("LoadSample", [&] { N(1); VmPushString(L_, path.c_str()); }); };
+    nativeOpens = 0;
+    EXPECT_EQ(load(), ERR_OPENSOUND2);
+    EXPECT_EQ(nativeOpens, 1);
+    SetRuntimeTag(kTagNoSound, 1);
+    EXPECT_EQ(load(), ERR_OPENSOUND2);
+    EXPECT_EQ(Number("IsSample", [&] { VmPushString(L_, path.c_str()); }), 0);
+    EXPECT_EQ(nativeOpens, 1);
+    SetPlatformBackend(nullptr);
+}
+
 TEST_F(SoundLibTest, CreateSampleFromValues) {
     EXPECT_EQ(Create(1, {0, 128}), ERR_SMPRANGE);
     EXPECT_EQ(Create(1, {-32769}, 8000, kFormatMono16), ERR_SMPRANGE);
@@ -265,6 +292,19 @@ TEST_F(SoundLibTest, CreateSampleFromMemoryBlocksAndFiles) {
     EXPECT_EQ(fromMemory(1, 0, false, false), ERR_WRONGUSAGE);
     SetSampleMemoryReader(nullptr);
     EXPECT_EQ(fromMemory(1, 0, false), ERR_FINDMEMBLK);
+
+    // The memblock library's own reader: block 1 holds 0, 1, 2.
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitMemblockLibrary(L_), 0);
+    ASSERT_EQ(Call("AllocMem", [&] { N(1); N(3); }), 0);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Call("Poke", [&] { N(1); N(i); N(i); N(7); }), 0);
+    ASSERT_EQ(fromMemory(1, 1, false), 0);
+    EXPECT_EQ(Data(1), (std::vector<double>{0x0201}));
+    EXPECT_EQ(fromMemory(1, 2, false), ERR_MEMRANGE);
+    EXPECT_EQ(fromMemory(2, 0, false), ERR_MEMRANGE);
+    ASSERT_EQ(Call("FreeMem", [&] { N(1); }), 0);
+    EXPECT_EQ(fromMemory(1, 0, false), ERR_FINDMEMBLK);
+    FreeAllMemblocks(L_);
 
     VmPushValue(L_, kGlobalsIndex);
     ASSERT_EQ(InitDosLibrary(L_), 0);
@@ -409,7 +449,10 @@ TEST_F(SoundLibTest, SamplesAnswerGetAttribute) {
         const int n = cmdGetAttribute(L_);
         return n >= 1000 ? -n : VmToNumber(L_, -1);
     };
-    enum : int32_t { kType = 9, kNumFrames = 11, kDuration = 14, kPitch = 15, kPlaying = 83, kWidth = 0 };
+    enum : int32_t {
+        kType = 9, kNumFrames = 11, kDuration = 14, kPitch = 15, kPosition = 18, kPlaying = 83, kLoader = 91,
+        kWidth = 0,
+    };
     ASSERT_EQ(Create(1, std::vector<double>(800, 50), 8000, kFormatStereo16), 0);
     EXPECT_EQ(get(1, kType), kFormatStereo16);
     EXPECT_EQ(get(1, kNumFrames), 400);
@@ -425,6 +468,37 @@ TEST_F(SoundLibTest, SamplesAnswerGetAttribute) {
     EXPECT_EQ(get(1, kPlaying), 1);
     EXPECT_EQ(get(1, kWidth), -ERR_UNKNOWNATTR);
     EXPECT_EQ(get(2, kType), -ERR_FINDSAMPLE);
+
+    // The position: ms played and passes completed, 0 and 0 while silent.
+    const auto position = [&](double id) {
+        VmSetTop(L_, 0);
+        for (double v : {double(kObjectTypeSample), id, double(kPosition)}) VmPushNumber(L_, v);
+        EXPECT_EQ(cmdGetAttribute(L_), 2);
+        return std::pair{VmToNumber(L_, -2), VmToNumber(L_, -1)};
+    };
+    ASSERT_EQ(Create(2, std::vector<double>(800, 50), 8000, kFormatMono16), 0);  // 0.1 s
+    EXPECT_EQ(position(2), (std::pair{0.0, 0.0}));
+    ASSERT_EQ(Call("PlaySample", [&] { N(2); VmPushNewTable(L_); Field("times", 3); }), 0);
+    ReleasePreparedSamples();
+    null_backend::PullAudio(12000);  // 0.25 s at 48 kHz
+    const auto [ms, loops] = position(2);
+    EXPECT_NEAR(ms, 250, 2);
+    EXPECT_EQ(loops, 2);
+    ASSERT_EQ(Call("StopSample", [&] { N(2); }), 0);
+    EXPECT_EQ(position(2), (std::pair{0.0, 0.0}));
+
+    // The loader: the inbuilt readers', kept by copies; made samples are the player's own.
+    ScratchDir dir;
+    const std::string path = dir / "l.wav";
+    ASSERT_EQ(Call("SaveSample", [&] { N(2); VmPushString(L_, path.c_str()); }), 0);
+    ASSERT_EQ(Call("LoadSample", [&] { N(3); VmPushString(L_, path.c_str()); }), 0);
+    ASSERT_EQ(Call("CopySample", [&] { N(3); N(4); }), 0);
+    for (double id : {2.0, 3.0, 4.0}) {
+        VmSetTop(L_, 0);
+        for (double v : {double(kObjectTypeSample), id, double(kLoader)}) VmPushNumber(L_, v);
+        ASSERT_EQ(cmdGetAttribute(L_), 1);
+        EXPECT_STREQ(VmToCString(L_, -1), "inbuilt");
+    }
 }
 
 }  // namespace

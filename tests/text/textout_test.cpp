@@ -9,8 +9,12 @@
 #include "core/errcodes.h"
 #include "display/bgpics.h"
 #include "display/displaylib_fixture.h"
+#include "draw/attributes.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
+#include "text/font.h"
 #include "text/text.h"
 #include "text/textlayers.h"
 #include "text/textlib.h"
@@ -164,6 +168,47 @@ TEST_F(TextOutWorld, OneTextOutLayerPerCallKeepsItsLayoutAndUndoFreesIt) {
     VmPushNumber(L_, kLayerTextOut);
     ASSERT_EQ(Run("Undo", 1), 0);
     EXPECT_EQ(CountLayers(picture), 0);
+}
+
+TEST_F(TextOutWorld, TextLayersAnswerTheirTextAndFontToGetAttribute) {
+    // The libraries in the player's order: graphics, then text over its
+    // refusals.
+    InstallBuiltInAttributeRows();
+    InstallFontAttributeRows();
+    // GetAttribute(#LAYER, index, attribute): the error, the result as text.
+    std::string got;
+    const auto get = [&](double index, int32_t attribute) {
+        VmSetTop(L_, 0);
+        for (double v : {22.0, index, double(attribute)}) VmPushNumber(L_, v);
+        const int n = cmdGetAttribute(L_);
+        got = n == 1 && VmToCString(L_, -1) ? VmToCString(L_, -1) : "";
+        VmSetTop(L_, 0);
+        return n >= 1000 ? n : 0;
+    };
+    ASSERT_EQ(SetFont(20), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOut(10, 10, "hello there"), 0);
+    ASSERT_EQ(SetFont(31), 0);
+    ASSERT_EQ(get(1, 36), 0);
+    EXPECT_EQ(got, "hello there");
+    // The layer keeps the font it was drawn with.
+    ASSERT_EQ(get(1, 33), 0);
+    EXPECT_EQ(got, "20");
+    ASSERT_EQ(get(1, 32), 0);
+    EXPECT_EQ(got, GetTextStyle()->font->name);
+    // Other layers are no text layers.
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 1);
+    for (double v : {8.0, 8.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("CreateBrush", 3), 0);
+    for (double v : {1.0, 0.0, 0.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("DisplayBrush", 3), 0);
+    EXPECT_EQ(get(2, 36), ERR_NOTXTLAYER);
+    EXPECT_EQ(get(2, 30), ERR_NOTXTLAYER);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    FreeAllBrushes(L_);
 }
 
 }  // namespace

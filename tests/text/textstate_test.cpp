@@ -130,6 +130,35 @@ TEST_F(TextState, LocateAndSetMarginsKeepTheCursorInsideTheMargins) {
     EXPECT_EQ(GetDefaultEncoding(), 1);
 }
 
+TEST_F(TextState, TheDisplayAnswersItsCursorMarginsAndFontToGetAttribute) {
+    // GetAttribute(#DISPLAY, 0, attribute): the first result.
+    const auto get = [&](int32_t attribute) -> std::string {
+        VmSetTop(L_, 0);
+        for (double v : {21.0, 0.0, double(attribute)}) VmPushNumber(L_, v);
+        EXPECT_EQ(Run("GetAttribute", 3, -1), 0) << attribute;
+        const std::string got = VmGetTop(L_) && VmToCString(L_, 1) ? VmToCString(L_, 1) : "(none)";
+        VmSetTop(L_, 0);
+        return got;
+    };
+    ASSERT_EQ(RunNumbers("SetMargins", {10, 60}), 0);
+    ASSERT_EQ(RunNumbers("Locate", {30, -20}), 0);
+    EXPECT_EQ(get(21), "30");
+    EXPECT_EQ(get(22), "-20");
+    EXPECT_EQ(get(52), "10");
+    EXPECT_EQ(get(53), "60");
+    const qbFont* font = CurrentFont(*GetTextStyle());
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(get(32), font->name);
+    EXPECT_EQ(get(33), std::to_string(font->size));
+    EXPECT_EQ(get(30), std::to_string(font->baseline));
+    EXPECT_EQ(get(31), std::to_string(font->height - font->baseline));
+    // A selection answers with the cursor it gives the display meanwhile.
+    MakeBrush(1, 10, 10, 0xFF0000);
+    ASSERT_EQ(RunNumbers("SelectBrush", {1}), 0);
+    EXPECT_EQ(get(53), "9");
+    ASSERT_EQ(RunNumbers("EndSelect", {}), 0);
+}
+
 TEST_F(TextState, ASelectionResetsTheCursorAndEndSelectBringsItBack) {
     MakeBrush(1, 10, 10, 0xFF0000);
     ASSERT_EQ(RunNumbers("SetMargins", {10, 60}), 0);
