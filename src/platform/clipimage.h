@@ -9,8 +9,8 @@
 #include "platform/platform_types.h"
 
 struct qbClipboardBitmapHooks {
-    // The bitmap's top-left width x height pixels as 0x00RRGGBB; empty when
-    // it cannot be read.
+    // The bitmap's top-left width x height pixels as 0x..RRGGBB (the top
+    // byte is not read); empty when it cannot be read.
     std::vector<uint32_t> (*readPixels)(qbBitmap* bitmap, int32_t width, int32_t height) = nullptr;
     // A new colour bitmap of the pixels, without a key colour; 0 or an error
     // code.
