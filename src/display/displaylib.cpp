@@ -24,6 +24,7 @@
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "display/selection.h"
+#include "imaging/clipboardbitmaps.h"
 #include "imaging/scale.h"
 #include "platform/platform_ops.h"
 
@@ -516,6 +517,7 @@ int cmdGetMonitors(ScriptState* L) {
 }
 
 int InitDisplayLibrary(ScriptState* L) {
+    InstallClipboardBitmapHooks();
     if (int err = RegisterObjectList(DisplayListHead())) return err;
     if (int err = RegisterObjectList(MenuListHead())) return err;
     // Registration raises on failure; its result only counts the tables made.

@@ -131,6 +131,8 @@ struct qbClipboardData {
     int32_t width = 0;
     int32_t height = 0;
     qbBitmap* bitmap = nullptr;
+    // Empty, or one byte per pixel, row by row: mask bytes are 0 for a
+    // transparent pixel, alpha bytes 0 to 255.
     std::vector<uint8_t> mask;
     std::vector<uint8_t> alpha;
 };

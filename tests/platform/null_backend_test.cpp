@@ -3,6 +3,9 @@
 // and requesters answering from a queue.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -311,8 +314,28 @@ TEST_F(NullBackendTest, ClipboardReadsBackWhatWasWritten) {
         EXPECT_EQ(e.type, uint32_t{kEventClipboardChanged});
         EXPECT_EQ(e.display, kDisplayA);
     }
-    char folder[16];
-    EXPECT_EQ(GetPrefsPath(folder, sizeof folder), ERR_UNSUPPORTEDFEAT);
+}
+
+TEST_F(NullBackendTest, FoldersLieBelowAHomeOfItsOwn) {
+    const std::string home = null_backend::TemporaryHome();
+    ASSERT_FALSE(home.empty());
+    ASSERT_NE(home, std::getenv("HOME") ? std::getenv("HOME") : "");
+    auto folder = [](int index) {
+        char buffer[1024] = "stale";
+        EXPECT_EQ(GetSystemFolderPath(index, buffer, sizeof buffer), 0);
+        return std::string(buffer);
+    };
+    EXPECT_EQ(folder(0), "/usr/bin");
+    EXPECT_EQ(folder(1), home + "/.config");
+    EXPECT_EQ(folder(2), home);
+    EXPECT_EQ(folder(3), home);
+    EXPECT_FALSE(folder(4).empty());
+    EXPECT_EQ(folder(5), "/etc/xdg");
+    EXPECT_EQ(folder(7), "");
+    char prefs[1024];
+    ASSERT_EQ(GetPrefsPath(prefs, sizeof prefs), 0);
+    EXPECT_EQ(std::string(prefs), home + "/.config/MorvaleLumegrid/Quenbrook/Preferences");
+    EXPECT_TRUE(std::filesystem::is_directory(prefs));
 }
 
 }  // namespace

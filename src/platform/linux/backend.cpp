@@ -1,8 +1,9 @@
 // The Linux backend's table: windows, input, monitors, full screens, fades
 // and grabs on SDL2, process services of its own, audio through the player's
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
-// URLs of the desktop, clipboard text through SDL; images, text, movies
-// refuse until their engines are wired in.
+// URLs of the desktop, the clipboard through SDL (text) or, on X11, GTK
+// (text, pictures and other targets); images, text, movies refuse until their
+// engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/requesters_linux.h"

@@ -1,6 +1,7 @@
-// The desktop's clipboard on SDL: text written as UTF-8 and read back as
-// ISO 8859-1 with the player's line ends, and the notices that tell the
-// displays with a clipboard-change handler that it changed.
+// The desktop's clipboard: text written as UTF-8 and read back as ISO 8859-1
+// with the player's line ends, pictures where GTK runs beside SDL, and the
+// notices that tell the displays with a clipboard-change handler that it
+// changed.
 #include <SDL.h>
 
 #include <memory>
@@ -9,7 +10,9 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
+#include "platform/clipimage.h"
 #include "platform/cliptext.h"
+#include "platform/linux/clipboard_gtk.h"
 #include "platform/linux/sdl_backend.h"
 
 namespace sdl_backend {
@@ -26,9 +29,8 @@ struct Contents {
 };
 
 // SDL keeps its clipboard with the video subsystem: nothing is there to
-// read or write before the UI starts.
-int ReadContents(Contents* out) {
-    if (!S().video) return ERR_CLIPOPEN;
+// read or write before the UI starts. Only text has a place in it.
+int ReadSdlContents(Contents* out) {
     out->text.clear();
     if (!SDL_HasClipboardText()) {
         out->type = kClipboardEmpty;
@@ -41,6 +43,15 @@ int ReadContents(Contents* out) {
     }
     out->type = kClipboardText;
     out->text = ClipboardTextFromUTF8(utf8.get());
+    return 0;
+}
+
+int ReadContents(Contents* out, ClipboardPicture* picture = nullptr) {
+    if (!S().video) return ERR_CLIPOPEN;
+    if (!gtk_clipboard::Use()) return ReadSdlContents(out);
+    std::string utf8;
+    if (const int err = gtk_clipboard::Read(&out->type, &utf8, picture)) return err;
+    out->text = out->type == kClipboardText ? ClipboardTextFromUTF8(utf8.c_str()) : std::string();
     return 0;
 }
 
@@ -84,7 +95,9 @@ int OwnChange() {
 
 int EmptyClipboard() {
     if (!S().video) return ERR_CLIPOPEN;
-    if (SDL_SetClipboardText("") < 0) {
+    if (gtk_clipboard::Use()) {
+        if (const int err = gtk_clipboard::Clear()) return err;
+    } else if (SDL_SetClipboardText("") < 0) {
         SetErrorDetail(SDL_GetError());
         return ERR_CLIPWRITE;
     }
@@ -98,34 +111,56 @@ int GetClipboardType(int* outType) {
     return 0;
 }
 
+// The picture's bitmap is made only when the caller has a record for it.
 int ReadClipboardContents(qbClipboardData* data, int* outType) {
     Contents now;
-    if (const int err = ReadContents(&now)) return err;
+    ClipboardPicture picture;
+    if (const int err = ReadContents(&now, data ? &picture : nullptr)) return err;
     if (outType) *outType = now.type;
-    if (data) data->text = std::move(now.text);
+    if (!data) return 0;
+    if (now.type == kClipboardImage) return ClipboardPictureToRecord(picture, data);
+    data->text = std::move(now.text);
     return 0;
 }
 
-// Images need a clipboard that carries other targets than text, which SDL's
-// does not.
+// Pictures need a clipboard that carries other targets than text, which
+// SDL's alone does not.
 int WriteClipboard(int type, const qbClipboardData* data) {
     if (!data) return ERR_CLIPWRITE;
-    if (type != kClipboardText) return type == kClipboardImage ? ERR_CLIPWRITE : ERR_CLIPFORMAT;
+    if (type != kClipboardText && type != kClipboardImage) return ERR_CLIPFORMAT;
     if (!S().video) return ERR_CLIPOPEN;
-    if (SDL_SetClipboardText(ClipboardTextToUTF8(data->text).c_str()) < 0) {
+    const bool gtk = gtk_clipboard::Use();
+    if (type == kClipboardImage) {
+        if (!gtk) return ERR_CLIPWRITE;
+        ClipboardPicture picture;
+        if (const int err = ClipboardPictureFromRecord(*data, &picture)) return err;
+        if (const int err = gtk_clipboard::WritePicture(picture)) return err;
+    } else if (gtk) {
+        if (const int err = gtk_clipboard::WriteText(ClipboardTextToUTF8(data->text))) return err;
+    } else if (SDL_SetClipboardText(ClipboardTextToUTF8(data->text).c_str()) < 0) {
         SetErrorDetail(SDL_GetError());
         return ERR_CLIPWRITE;
     }
     return OwnChange();
 }
 
+namespace {
+
 // Asking the desktop costs a round trip, so only while someone listens.
-int ClipboardUpdated() {
+int Updated() {
     if (!AnyoneListens()) return 0;
     const bool echo = S().clipboardOwnWrite;
     S().clipboardOwnWrite = false;
     return NoteContents() || !echo ? PostToListeners() : 0;
 }
+
+}  // namespace
+
+// GTK's notice of a new owner covers every change, SDL's only the loss of
+// its own ownership: with GTK there, SDL's would report the same change twice.
+int ClipboardUpdated() { return gtk_clipboard::InUse() ? 0 : Updated(); }
+
+int PumpClipboard() { return gtk_clipboard::Pump() ? Updated() : 0; }
 
 // Without a baseline there is nothing to compare with: the first look only
 // takes one.
@@ -138,8 +173,10 @@ int ClipboardCheckOnActivation() {
 }
 
 // The first listener sets the baseline, so that the next activation does not
-// report a clipboard that was filled before the player looked.
+// report a clipboard that was filled before the player looked; on X11 it
+// starts GTK, whose notices of new owners SDL has no match for.
 int WatchClipboardChanges(qbDisplay*) {
+    if (S().video) gtk_clipboard::Use();
     if (!S().clipboardSeen) NoteContents();
     return 0;
 }

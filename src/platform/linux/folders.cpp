@@ -62,17 +62,15 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string ConfigFolder() {
-    const std::string config = Env("XDG_CONFIG_HOME");
-    if (!config.empty()) return config;
-    const std::string home = Home();
-    return home.empty() ? "" : home + "/.config";
+std::string ConfigFolder(const FolderPlaces& places) {
+    if (!places.configHome.empty()) return places.configHome;
+    return places.home.empty() ? "" : places.home + "/.config";
 }
 
 // XDG_DOCUMENTS_DIR="$HOME/Documents" in the user-dirs file, with $HOME
 // expanded; "" when the file does not name it.
-std::string UserDirsDocuments(const std::string& home) {
-    const std::string config = ConfigFolder();
+std::string UserDirsDocuments(const FolderPlaces& places) {
+    const std::string config = ConfigFolder(places);
     if (config.empty()) return "";
     std::ifstream in(config + "/user-dirs.dirs");
     std::string line;
@@ -81,34 +79,32 @@ std::string UserDirsDocuments(const std::string& home) {
         if (line.compare(0, key.size(), key) != 0) continue;
         std::string value = line.substr(key.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-        if (value.compare(0, 5, "$HOME") == 0) value = home + value.substr(5);
+        if (value.compare(0, 5, "$HOME") == 0) value = places.home + value.substr(5);
         return value;
     }
     return "";
 }
 
-std::string DocumentsFolder() {
-    const std::string home = Home();
-    const std::string named = UserDirsDocuments(home);
+std::string DocumentsFolder(const FolderPlaces& places) {
+    const std::string named = UserDirsDocuments(places);
     if (!named.empty()) return named;
-    if (!home.empty() && IsFolder(home + "/Documents")) return home + "/Documents";
-    return home;
+    if (!places.home.empty() && IsFolder(places.home + "/Documents")) return places.home + "/Documents";
+    return places.home;
 }
 
-std::string SystemConfigFolder() {
-    const std::string dirs = Env("XDG_CONFIG_DIRS");
-    const std::string first = dirs.substr(0, dirs.find(':'));
+std::string SystemConfigFolder(const FolderPlaces& places) {
+    const std::string first = places.configDirs.substr(0, places.configDirs.find(':'));
     return first.empty() ? "/etc/xdg" : first;
 }
 
-std::string Folder(int index) {
+std::string Folder(int index, const FolderPlaces& places) {
     switch (index) {
         case kFolderPrograms: return "/usr/bin";
-        case kFolderConfig: return ConfigFolder();
-        case kFolderHome: return Home();
-        case kFolderDocuments: return DocumentsFolder();
+        case kFolderConfig: return ConfigFolder(places);
+        case kFolderHome: return places.home;
+        case kFolderDocuments: return DocumentsFolder(places);
         case kUserName: return PasswordField(false);
-        case kFolderSystemConfig: return SystemConfigFolder();
+        case kFolderSystemConfig: return SystemConfigFolder(places);
         default: return "";
     }
 }
@@ -124,13 +120,21 @@ void CopyOut(const std::string& text, char* buffer, size_t size) {
 
 }  // namespace
 
-int GetSystemFolderPath(int index, char* buffer, size_t size) {
-    CopyOut(Folder(index), buffer, size);
+FolderPlaces DesktopPlaces() { return FolderPlaces{Home(), Env("XDG_CONFIG_HOME"), Env("XDG_CONFIG_DIRS")}; }
+
+int FolderPathIn(const FolderPlaces& places, int index, char* buffer, size_t size) {
+    CopyOut(Folder(index, places), buffer, size);
     return 0;
 }
 
-int GetPrefsPath(char* buffer, size_t size) {
-    std::string path = ConfigFolder();
+int GetSystemFolderPath(int index, char* buffer, size_t size) {
+    return FolderPathIn(DesktopPlaces(), index, buffer, size);
+}
+
+int GetPrefsPath(char* buffer, size_t size) { return PrefsPathIn(DesktopPlaces(), buffer, size); }
+
+int PrefsPathIn(const FolderPlaces& places, char* buffer, size_t size) {
+    std::string path = ConfigFolder(places);
     if (path.empty()) {
         CopyOut("", buffer, size);
         return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 #include "platform/platform_ops.h"
 
@@ -51,6 +52,15 @@ uint64_t GetPhysicalMemorySize();
 int GetSystemFolderPath(int index, char* buffer, size_t size);
 int GetPrefsPath(char* buffer, size_t size);
 int OpenURLNative(const char* url);
+// The same folders below other places than the environment's.
+struct FolderPlaces {
+    std::string home;
+    std::string configHome;  // XDG_CONFIG_HOME; empty: home's ".config"
+    std::string configDirs;  // XDG_CONFIG_DIRS; empty: "/etc/xdg"
+};
+FolderPlaces DesktopPlaces();
+int FolderPathIn(const FolderPlaces& places, int index, char* buffer, size_t size);
+int PrefsPathIn(const FolderPlaces& places, char* buffer, size_t size);
 
 // What GetPhysicalMemorySize and FormatDateTime make of what they read.
 uint32_t PhysicalMemoryFromPages(long pages, long pageSize);

@@ -1,5 +1,8 @@
 // A player built without GTK: every requester but the system one goes to
-// zenity, and there is no font requester.
+// zenity, and there is no font requester; the clipboard carries text only,
+// through SDL.
+#include "core/errcodes.h"
+#include "platform/linux/clipboard_gtk.h"
 #include "platform/linux/requesters_linux.h"
 
 namespace linux_requesters {
@@ -24,3 +27,19 @@ int GtkFileRequester(const char*, const char*, int, const char*, const char*, qb
 }
 
 }  // namespace linux_requesters
+
+namespace gtk_clipboard {
+
+bool Use() { return false; }
+bool InUse() { return false; }
+int Read(int* outType, std::string* outUtf8, ClipboardPicture*) {
+    *outType = kClipboardEmpty;
+    outUtf8->clear();
+    return ERR_CLIPOPEN;
+}
+int WriteText(const std::string&) { return ERR_CLIPWRITE; }
+int WritePicture(const ClipboardPicture&) { return ERR_CLIPWRITE; }
+int Clear() { return ERR_CLIPWRITE; }
+bool Pump() { return false; }
+
+}  // namespace gtk_clipboard

@@ -277,9 +277,10 @@ int PumpNativeEvents(ScriptState* L, int* outError) {
         if (Fading() || s.anyDirty) PresentAllPending();
         return 0;
     }
-    int error = 0;
+    int error = PumpClipboard();
     SDL_Event event;
-    if (s.video && SDL_PollEvent(&event)) error = HandleEvent(event);
+    if (s.video && SDL_PollEvent(&event))
+        if (const int e = HandleEvent(event); e && !error) error = e;
     bool quit = false;
     if (const int e = ActOnWindowFlags(L, quit); e && !error) error = e;
     if (quit) s.quitRequested = true;

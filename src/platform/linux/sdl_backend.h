@@ -289,7 +289,8 @@ void SetQuitShortcut(ScriptState* L, int key, int on);
 uint32_t GetKeyQualifiers();
 int WatchClipboardChanges(qbDisplay* display);
 
-// The clipboard (clipboard.cpp): text through SDL, in ISO 8859-1 here.
+// The clipboard (clipboard.cpp): text through SDL, or text and pictures
+// through GTK where it runs on SDL's X server; text in ISO 8859-1 here.
 int EmptyClipboard();
 int GetClipboardType(int* outType);
 int ReadClipboardContents(qbClipboardData* data, int* outType);
@@ -300,6 +301,9 @@ int ClipboardUpdated();
 // A window came to the front: they hear of it when the contents differ
 // from what was seen last.
 int ClipboardCheckOnActivation();
+// Runs GTK's waiting work once GTK watches the clipboard, and reports a new
+// owner it heard of as ClipboardUpdated does.
+int PumpClipboard();
 
 int CreateNativePointer(uint32_t* argb, int hotX, int hotY, qbNativePointer** outPointer, int width, int height);
 void FreeNativePointer(qbNativePointer* pointer);

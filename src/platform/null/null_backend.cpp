@@ -602,9 +602,7 @@ qbPlatformOps MakeNullOps() {
     QB_OP_OWN(ReadClipboardContents)
     QB_OP_OWN(WriteClipboard)
 #undef QB_OP_OWN
-    // No desktop: folders, preferences and URLs have nowhere to come from.
-    ops.GetSystemFolderPath = &platform_fill::Refuse<decltype(ops.GetSystemFolderPath)>::call;
-    ops.GetPrefsPath = &platform_fill::Refuse<decltype(ops.GetPrefsPath)>::call;
+    // No desktop: URLs have nowhere to go.
     ops.OpenURLNative = &platform_fill::Refuse<decltype(ops.OpenURLNative)>::call;
     ops.OpenQuickTimeMovie = &NoQuickTime;
     ops.DecodeNativeImage = &NoImageDecoder;
@@ -615,6 +613,7 @@ qbPlatformOps MakeNullOps() {
     ops.ScanJoysticks = &NoJoysticks;
     null_backend::FillPointerOps(ops);
     null_backend::FillPullAudioOps(ops);
+    null_backend::FillFolderOps(ops);
     return ops;
 }
 

@@ -145,4 +145,10 @@ bool AudioRunning();
 // The audio operations of this backend's table.
 void FillPullAudioOps(qbPlatformOps& ops);
 
+// The folders of the desktop's rules below a home folder of the backend's
+// own (null_folders.cpp), made at the first question and removed at exit;
+// empty when it cannot be made.
+const std::string& TemporaryHome();
+void FillFolderOps(qbPlatformOps& ops);
+
 }  // namespace null_backend

@@ -1,0 +1,71 @@
+// An applet that listens for clipboard changes on a real X server: another
+// program's copy reaches its handler, which prints a line and ends it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "e2e/e2e_util.h"
+
+namespace {
+
+bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
+
+// InstallEventHandler({ClipboardChange = handler}), then waits for events;
+// the handler prints "clipboard changed" and ends the applet.
+constexpr const char* kClipboardChunk = R"(
+.function main maxstack=6
+.line 1
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    CLOSURE 2 onchange
+    SETTABLE 1 "clipboardchange" 2
+    CALL 0 2 1
+.line 2
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.function onchange params=1 maxstack=4
+.line 3
+    GETGLOBAL 1 "debugprint"
+    LOADK 2 "clipboard changed"
+    CALL 1 2 1
+    GETGLOBAL 1 "end"
+    CALL 1 1 1
+    RETURN 0 1 0
+.end
+.end
+)";
+
+class ClipboardAppletTest : public e2e::E2eFixture {};
+
+TEST_F(ClipboardAppletTest, AnotherProgramsCopyRunsTheHandler) {
+    for (const char* tool : {"xvfb-run", "xwininfo", "xclip"})
+        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    const std::filesystem::path applet =
+        Pack(Chunk(kClipboardChunk, "clip"), dir_ / "clip.qba", "--include clip.qbs:1:1000:0");
+    // A new copy each second until the player ends, so that no timing
+    // decides whether the handler was installed before the first one.
+    e2e::WriteFile(dir_ / "run.sh", "ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
+                                        applet.string() + R"( >out.txt & pid=$!
+i=0
+until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+n=0
+while kill -0 $pid 2>/dev/null && [ $n -lt 30 ]; do
+    echo "copy $n" | xclip -selection clipboard -loops 1 -quiet >/dev/null 2>&1 &
+    sleep 1
+    n=$((n+1))
+done
+if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
+wait $pid
+)");
+    const e2e::RunResult r = Run("cd " + dir_.string() +
+                                 " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
+                                 "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
+    EXPECT_EQ(e2e::ReadFile(dir_ / "status.txt"), "0\n") << r.out << r.err;
+    EXPECT_NE(e2e::ReadFile(dir_ / "out.txt").find("clipboard changed"), std::string::npos) << r.out << r.err;
+}
+
+}  // namespace
