@@ -260,6 +260,43 @@ TEST_F(NativeFont, MaskAlphaPlaneAndColourShareTheFootprint) {
     EXPECT_EQ(Footprint(monoPage.get()), bits);
 }
 
+// The hooks of "j" and "y" reach back under the underscores before them
+// (slanted and heavy, the more so): where glyphs meet the text keeps the
+// larger coverage, as the largest of each glyph drawn alone.
+TEST_F(NativeFont, GlyphsThatMeetKeepTheLargerCoverage) {
+    qbFont* font = Open("DejaVu Sans", 30);
+    ASSERT_NE(font, nullptr);
+    constexpr int32_t kW = 120, kH = 50;
+    constexpr uint32_t kStyle = kTextAntialias | kTextBold | kTextItalic;
+    const std::string text = "W_j_y";
+    const auto plane = [&] { return BitmapPtr(AllocAlphaChannel(kW, kH, true, nullptr, 0)); };
+    const auto bytes = [](const BitmapPtr& b, int32_t x, int32_t y) {
+        auto* p = static_cast<qbBitmapPlane*>(b->native);
+        return p->data[y * p->rowBytes + x];
+    };
+    BitmapPtr whole = plane();
+    ASSERT_EQ(RenderFontText(font, whole.get(), nullptr, 10, 5, text.data(), text.size(), kStyle, 0, {0, 0, kW, kH},
+                             kFontPenMask),
+              0);
+    std::vector<uint8_t> want(kW * kH, 0);
+    int shared = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int32_t pen = i ? Extents(font, text.substr(0, i), kStyle).width : 0;
+        BitmapPtr alone = plane();
+        RenderFontText(font, alone.get(), nullptr, 10 + pen, 5, &text[i], 1, kStyle, 0, {0, 0, kW, kH}, kFontPenMask);
+        for (int32_t y = 0; y < kH; ++y)
+            for (int32_t x = 0; x < kW; ++x) {
+                uint8_t& w = want[y * kW + x];
+                const uint8_t b = bytes(alone, x, y);
+                shared += w && b;
+                w = std::max(w, b);
+            }
+    }
+    EXPECT_GT(shared, 0);
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < kW; ++x) ASSERT_EQ(bytes(whole, x, y), want[y * kW + x]) << x << "," << y;
+}
+
 TEST_F(NativeFont, StylesWidenTheInkAndTheScaleStretchesIt) {
     qbFont* font = Open("DejaVu Sans", 24);
     ASSERT_NE(font, nullptr);

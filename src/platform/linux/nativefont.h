@@ -6,6 +6,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -29,9 +30,14 @@ struct qbNativeFontFace {
     // The glyphs rendered under the current scale, by glyph index and the
     // style bits that change them.
     std::unordered_map<uint64_t, qbNativeGlyph> glyphs;
+    // The same glyphs by Latin-1 code, per combination of the three style
+    // bits, found without a character map or hash look-up.
+    std::array<std::array<const qbNativeGlyph*, 256>, 8> latin{};
     double cachedXScale = 1.0;
     double cachedYScale = 1.0;
-    std::vector<uint32_t> codes;  // the text being laid out
+    // Scratch of one operation, kept to spare the allocations.
+    std::vector<uint32_t> codes;
+    std::vector<uint8_t> buffer;
 };
 
 namespace linux_text {

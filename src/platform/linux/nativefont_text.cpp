@@ -28,6 +28,8 @@ constexpr uint32_t kStyleAntialias = 16;
 constexpr size_t kMaxCachedGlyphs = 4096;
 // The largest drawing buffer, in bytes.
 constexpr int64_t kMaxBufferBytes = int64_t{1} << 28;
+// A buffer up to this size stays for the next text.
+constexpr size_t kKeptBufferBytes = size_t{1} << 20;
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool DecodeUtf8(const uint8_t* s, size_t n, std::vector<uint32_t>* out) {
@@ -76,12 +78,17 @@ int32_t ScaledUp(int32_t value, double scale) { return Clamp32(static_cast<int64
 
 FT_Fixed ToFixed(double v) { return static_cast<FT_Fixed>(std::lround(std::clamp(v, -32767.0, 32767.0) * 65536.0)); }
 
+void ForgetGlyphs(qbNativeFontFace* f) {
+    f->glyphs.clear();
+    f->latin = {};
+}
+
 // The scale is the font layer's to change between operations: a new one
 // makes the kept glyphs stale.
 void ApplyScale(qbNativeFont* font) {
     qbNativeFontFace* f = font->face;
     if (f->cachedXScale == font->xScale && f->cachedYScale == font->yScale) return;
-    f->glyphs.clear();
+    ForgetGlyphs(f);
     f->cachedXScale = font->xScale;
     f->cachedYScale = font->yScale;
     FT_Matrix m{ToFixed(font->xScale), 0, 0, ToFixed(font->yScale)};
@@ -121,7 +128,7 @@ bool CopyCoverage(const FT_Bitmap& bm, qbNativeGlyph* g) {
 
 // The glyph in the style, rendered now or kept from before; null when
 // FreeType fails.
-const qbNativeGlyph* GlyphOf(qbNativeFontFace* f, FT_UInt index, uint32_t style) {
+const qbNativeGlyph* RenderedGlyph(qbNativeFontFace* f, FT_UInt index, uint32_t style) {
     const uint32_t bits = style & (kStyleBold | kStyleItalic | kStyleAntialias);
     const uint64_t key = uint64_t{index} | uint64_t{bits} << 32;
     if (auto it = f->glyphs.find(key); it != f->glyphs.end()) return &it->second;
@@ -142,6 +149,14 @@ const qbNativeGlyph* GlyphOf(qbNativeFontFace* f, FT_UInt index, uint32_t style)
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+const qbNativeGlyph* GlyphOf(qbNativeFontFace* f, uint32_t code, uint32_t style) {
+    if (code >= 256) return RenderedGlyph(f, FT_Get_Char_Index(f->face, code), style);
+    const size_t kind = (style & kStyleBold ? 1 : 0) | (style & kStyleItalic ? 2 : 0) | (style & kStyleAntialias ? 4 : 0);
+    const qbNativeGlyph*& slot = f->latin[kind][code];
+    if (!slot) slot = RenderedGlyph(f, FT_Get_Char_Index(f->face, code), style);
+    return slot;
 }
 
 struct Placed {
@@ -186,11 +201,11 @@ int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    if (f->glyphs.size() > kMaxCachedGlyphs) f->glyphs.clear();
+    if (f->glyphs.size() > kMaxCachedGlyphs) ForgetGlyphs(f);
     ApplyScale(font);
     int64_t pen = 0;
     for (uint32_t code : f->codes) {
-        const qbNativeGlyph* g = GlyphOf(f, FT_Get_Char_Index(f->face, code), style);
+        const qbNativeGlyph* g = GlyphOf(f, code, style);
         if (!g) return EngineFailed();
         out->glyphs.push_back({g, pen});
         out->AddInk(pen + g->left, -int64_t{g->top}, pen + g->left + g->width, int64_t{g->rows} - g->top);
@@ -212,26 +227,76 @@ int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int
     return 0;
 }
 
-// Paints the laid-out text into a buffer whose top left is (ox, oy) in the
-// layout's coordinates; overlapping glyphs keep the larger coverage.
-void Paint(const Layout& layout, int64_t ox, int64_t oy, std::vector<uint8_t>* buffer, int32_t width, int32_t height) {
-    for (const Placed& p : layout.glyphs) {
-        const qbNativeGlyph& g = *p.glyph;
-        const int64_t gx = p.x + g.left - ox, gy = -int64_t{g.top} - oy;
-        for (int32_t row = 0; row < g.rows; ++row) {
-            const int64_t y = gy + row;
-            if (y < 0 || y >= height) continue;
-            const int64_t from = std::max<int64_t>(0, -gx), to = std::min<int64_t>(g.width, width - gx);
-            const uint8_t* src = g.coverage.data() + static_cast<size_t>(row) * static_cast<size_t>(g.width);
-            uint8_t* dst = buffer->data() + static_cast<size_t>(y) * static_cast<size_t>(width);
-            for (int64_t col = from; col < to; ++col) dst[gx + col] = std::max(dst[gx + col], src[col]);
+// One glyph's box, or the underline's (no glyph), in the layout's
+// coordinates, cut to the rows the text may reach.
+struct Piece {
+    const qbNativeGlyph* glyph;
+    int64_t x0, x1, y0, y1;
+    int64_t gy;  // the glyph's first row
+};
+
+// Pieces whose columns meet, gathered so that each column belongs to one
+// group: a group of one glyph is handed over from the glyph's own coverage,
+// a larger one is painted into a buffer first, where the larger coverage
+// wins. Either way the text looks as if painted whole into one buffer.
+struct Group {
+    size_t begin, end;
+    int64_t x0, x1, y0, y1;
+};
+
+bool GatherPieces(const Layout& layout, int64_t rowsFrom, int64_t rowsTo, std::vector<Piece>* pieces,
+                  std::vector<Group>* groups) {
+    try {
+        pieces->clear();
+        groups->clear();
+        pieces->reserve(layout.glyphs.size() + 1);
+        for (const Placed& p : layout.glyphs) {
+            const qbNativeGlyph& g = *p.glyph;
+            const int64_t gy = -int64_t{g.top};
+            const int64_t y0 = std::max(gy, rowsFrom), y1 = std::min(gy + g.rows, rowsTo);
+            if (g.width > 0 && y1 > y0) pieces->push_back({&g, p.x + g.left, p.x + g.left + g.width, y0, y1, gy});
+        }
+        if (layout.underline) {
+            const int64_t y0 = std::max(layout.underlineTop, rowsFrom);
+            const int64_t y1 = std::min(layout.underlineTop + layout.underlineRows, rowsTo);
+            if (y1 > y0) pieces->push_back({nullptr, 0, layout.width, y0, y1, y0});
+        }
+        std::stable_sort(pieces->begin(), pieces->end(), [](const Piece& a, const Piece& b) { return a.x0 < b.x0; });
+        for (size_t i = 0; i < pieces->size(); ++i) {
+            const Piece& p = (*pieces)[i];
+            if (!groups->empty() && p.x0 < groups->back().x1) {
+                Group& g = groups->back();
+                g.end = i + 1;
+                g.x1 = std::max(g.x1, p.x1);
+                g.y0 = std::min(g.y0, p.y0);
+                g.y1 = std::max(g.y1, p.y1);
+            } else {
+                groups->push_back({i, i + 1, p.x0, p.x1, p.y0, p.y1});
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Paints a group's pieces into the buffer, which covers the group's box.
+void PaintGroup(const std::vector<Piece>& pieces, const Group& group, uint8_t* buffer) {
+    const auto width = static_cast<size_t>(group.x1 - group.x0);
+    std::fill_n(buffer, width * static_cast<size_t>(group.y1 - group.y0), uint8_t{0});
+    for (size_t i = group.begin; i < group.end; ++i) {
+        const Piece& p = pieces[i];
+        const auto n = static_cast<size_t>(p.x1 - p.x0);
+        for (int64_t y = p.y0; y < p.y1; ++y) {
+            uint8_t* dst = buffer + static_cast<size_t>(y - group.y0) * width + static_cast<size_t>(p.x0 - group.x0);
+            if (!p.glyph) {
+                std::fill_n(dst, n, uint8_t{255});
+                continue;
+            }
+            const uint8_t* src = p.glyph->coverage.data() + static_cast<size_t>(y - p.gy) * n;
+            for (size_t k = 0; k < n; ++k) dst[k] = std::max(dst[k], src[k]);
         }
     }
-    if (!layout.underline) return;
-    const int64_t x0 = std::max<int64_t>(0, -ox), x1 = std::min<int64_t>(width, layout.width - ox);
-    for (int64_t y = layout.underlineTop - oy; y < layout.underlineTop - oy + layout.underlineRows; ++y)
-        if (y >= 0 && y < height && x1 > x0)
-            std::fill_n(buffer->data() + static_cast<size_t>(y) * static_cast<size_t>(width) + x0, x1 - x0, uint8_t{255});
 }
 
 }  // namespace
@@ -263,35 +328,47 @@ int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x,
     const bool toPlane = colour < 0;
     const int64_t baseline = int64_t{y} + ScaledUp(font->ascent, font->yScale);
     // Anti-aliased into an alpha plane whose clip starts at its corner, the
-    // ink goes straight in wherever it reaches; otherwise through a buffer
-    // of the ink's width and the line's height.
+    // ink goes straight in wherever it reaches; otherwise only the line's
+    // rows, from the top of the line to its height, are drawn.
     const bool direct = antialias && toPlane && area.x == 0 && area.y == 0;
-    const int64_t ox = layout.left;
-    const int64_t oy = direct ? layout.top : -int64_t{ScaledUp(font->ascent, font->yScale)};
-    const int64_t width = layout.right - layout.left;
-    const int64_t height = direct ? layout.bottom - layout.top : ScaledUp(font->height, font->yScale);
-    if (width <= 0 || height <= 0) return 0;
-    if (width * height > kMaxBufferBytes) return ERR_MEM;
-    std::vector<uint8_t> buffer;
+    const int64_t rowsFrom = direct ? layout.top : -int64_t{ScaledUp(font->ascent, font->yScale)};
+    const int64_t rowsTo = direct ? layout.bottom : rowsFrom + ScaledUp(font->height, font->yScale);
+    qbNativeFontFace* f = font->face;
+    std::vector<Piece> pieces;
+    std::vector<Group> groups;
+    if (!GatherPieces(layout, rowsFrom, rowsTo, &pieces, &groups)) return ERR_MEM;
+    int64_t largest = 0;
+    for (const Group& g : groups)
+        if (g.end - g.begin > 1 || !pieces[g.begin].glyph) largest = std::max(largest, (g.x1 - g.x0) * (g.y1 - g.y0));
+    if (largest > kMaxBufferBytes) return ERR_MEM;
     try {
-        buffer.assign(static_cast<size_t>(width * height), 0);
+        f->buffer.resize(static_cast<size_t>(largest));
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    Paint(layout, ox, oy, &buffer, static_cast<int32_t>(width), static_cast<int32_t>(height));
     qbNativeTextCoverage c;
-    c.data = buffer.data();
-    c.rowBytes = static_cast<int32_t>(width);
-    c.width = static_cast<int32_t>(width);
-    c.height = static_cast<int32_t>(height);
-    c.x = Clamp32(int64_t{x} + ox);
-    c.y = Clamp32(baseline + oy);
     c.bitmap = bitmap;
     c.plane = plane;
     c.clip = area;
     c.colour = static_cast<uint32_t>(colour) & 0xFFFFFF;
     c.mode = direct ? kNativeTextOver : !toPlane ? kNativeTextBlend : antialias ? kNativeTextAlphaBytes : kNativeTextMaskBits;
-    sink(c);
+    for (const Group& g : groups) {
+        const Piece& first = pieces[g.begin];
+        c.width = static_cast<int32_t>(g.x1 - g.x0);
+        c.height = static_cast<int32_t>(g.y1 - g.y0);
+        c.x = Clamp32(int64_t{x} + g.x0);
+        c.y = Clamp32(baseline + g.y0);
+        if (g.end - g.begin == 1 && first.glyph) {
+            c.data = first.glyph->coverage.data() + static_cast<size_t>(first.y0 - first.gy) * first.glyph->width;
+            c.rowBytes = first.glyph->width;
+        } else {
+            PaintGroup(pieces, g, f->buffer.data());
+            c.data = f->buffer.data();
+            c.rowBytes = c.width;
+        }
+        sink(c);
+    }
+    if (f->buffer.capacity() > kKeptBufferBytes) std::vector<uint8_t>().swap(f->buffer);
     return 0;
 }
 
