@@ -70,8 +70,6 @@ bool DecodeUtf8(const uint8_t* s, size_t n, std::vector<uint32_t>* out) {
     return true;
 }
 
-int EngineFailed() { return ERR_ATSUI; }
-
 int32_t Clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 int32_t ScaledUp(int32_t value, double scale) { return Clamp32(static_cast<int64_t>(std::ceil(value * scale))); }
@@ -185,7 +183,7 @@ struct Layout {
 };
 
 int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, Layout* out) {
-    if (!font || !font->face || !font->face->face) return EngineFailed();
+    if (!font || !font->face || !font->face->face) return ERR_ATSUI;
     if (length > kMaxTextBytes) return ERR_INTERNAL;
     if (length < 0 || (!text && length > 0)) length = 0;
     qbNativeFontFace* f = font->face;
@@ -206,7 +204,7 @@ int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int
     int64_t pen = 0;
     for (uint32_t code : f->codes) {
         const qbNativeGlyph* g = GlyphOf(f, code, style);
-        if (!g) return EngineFailed();
+        if (!g) return ERR_ATSUI;
         out->glyphs.push_back({g, pen});
         out->AddInk(pen + g->left, -int64_t{g->top}, pen + g->left + g->width, int64_t{g->rows} - g->top);
         pen += g->advance;
