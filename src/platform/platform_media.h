@@ -12,14 +12,16 @@
     X(void, FreeNativeImage, (qbNativeImage* image), (image)) \
     X(int, EncodeNativeImage, (const char* name, int format, const uint32_t* argb, int width, int height), (name, format, argb, width, height))
 
-// Native fonts and text drawing. OpenNativeFont answers non-zero on
-// success; MeasureNativeText refuses texts over 16383 characters.
+// Native fonts and text drawing. OpenNativeFont answers 1 when the font
+// opened and 0 when not; the text operations answer 0 or ERR_INTERNAL (over
+// 16383 bytes), ERR_TEXTCONVERT, ERR_ATSUI or ERR_MEM. Style bits: 2 bold,
+// 4 italic, 8 underline, 16 anti-aliased. colour -1 draws into the plane.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_TEXT_OPS(X) \
-    X(int, OpenNativeFont, (const char* name, int size, uint32_t style, qbFont* font), (name, size, style, font)) \
-    X(void, CloseNativeFont, (qbFont* font), (font)) \
-    X(int, MeasureNativeText, (qbFont* font, const char* text, int length, uint32_t style, uint32_t flags, qbTextExtents* out), (font, text, length, style, flags, out)) \
-    X(int, DrawNativeText, (qbFont* font, qbNativeBitmap* target, const char* text, int length, int x, int y, uint32_t colour, uint32_t style), (font, target, text, length, x, y, colour, style)) \
+    X(int, OpenNativeFont, (const char* name, int pixelHeight, qbNativeFont* font), (name, pixelHeight, font)) \
+    X(void, CloseNativeFont, (qbNativeFont* font), (font)) \
+    X(int, MeasureNativeText, (qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, qbTextExtents* out), (font, text, length, style, utf8, out)) \
+    X(int, DrawNativeText, (qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x, int y, const char* text, int length, uint32_t style, int utf8, const qbNativeTextClip* clip, int64_t colour), (font, bitmap, plane, x, y, text, length, style, utf8, clip, colour)) \
     X(int, NativeFontEngineAvailable, (), ()) \
     X(int, NativeFontNoOp, (), ())
 

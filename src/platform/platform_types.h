@@ -112,6 +112,28 @@ struct qbTextExtents {
     int32_t inkBottom = 0;
 };
 
+// A font of the native engine. OpenNativeFont fills it; the font layer sets
+// the scale before each operation; CloseNativeFont releases what the backend
+// holds in face.
+struct qbNativeFontFace;
+struct qbNativeFont {
+    std::string name;       // the full name of the font used
+    int32_t pointSize = 0;  // where the search for the height of "A" settled
+    int32_t height = 0;     // line height, ascent + descent
+    int32_t ascent = 0;
+    int32_t descent = 0;    // below the baseline, positive
+    double xScale = 1.0;
+    double yScale = 1.0;
+    qbNativeFontFace* face = nullptr;
+};
+
+struct qbNativeTextClip {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
 struct qbMovieInfo {
     qbNativeMovie* movie = nullptr;
     int32_t width = 0;

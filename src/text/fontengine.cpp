@@ -1,6 +1,8 @@
 // The font engine layer: opening a font with the engine its name and the
 // caller's choice allow, dispatch to the serving engine, and the default
 // font that lives from the first open until the text library shuts down.
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "platform/platform.h"
 #include "text/bitmapfont.h"
 #include "text/font.h"
+#include "text/nativetextsink.h"
 
 namespace {
 
@@ -46,6 +49,9 @@ bool FileOpens(const std::string& name) {
     qbFilePtr file(FileOpen(name.c_str(), kFileModeRead, nullptr));
     return file != nullptr;
 }
+
+// Lengths beyond an int stay beyond what the native engine takes.
+int ClampLength(size_t length) { return static_cast<int>(std::min<size_t>(length, INT32_MAX)); }
 
 int OpenFailed(const char* name, int32_t size) {
     std::snprintf(GetErrorDetailBuffer(), kErrorDetailSize, "Cannot open font %s with size %ld!", name,
@@ -93,8 +99,38 @@ int PlanLinkedFont(const char* name, OpenPlan* plan) {
     return 0;
 }
 
+// The native engine's record of a font it serves, its scale brought up to
+// the font's (the engine applies the scale per operation).
+qbNativeFont* NativeOf(qbFont* font) {
+    auto* native = static_cast<qbNativeFont*>(font->engineData);
+    if (native) {
+        native->xScale = font->xScale;
+        native->yScale = font->yScale;
+    }
+    return native;
+}
+
+bool OpenNative(const char* name, int32_t size, qbFont* font) {
+    std::unique_ptr<qbNativeFont> native;
+    try {
+        native = std::make_unique<qbNativeFont>();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (OpenNativeFont(name, size, native.get()) == 0) return false;
+    std::snprintf(font->name, sizeof font->name, "%s", native->name.c_str());
+    font->engine = kFontKindNative;
+    font->size = size;
+    font->height = font->baseHeight = native->height;
+    font->baseline = font->baseBaseline = native->ascent;
+    font->scalable = font->antialiasCapable = 1;
+    font->engineData = native.release();
+    return true;
+}
+
 int StartEngines() {
     EngineState& s = State();
+    InstallNativeTextSink();
     if (NativeFontEngineAvailable())
         if (int err = NativeFontNoOp()) return err;
     if (s.inbuilt && s.inbuilt->start)
@@ -157,7 +193,7 @@ int OpenFontRecord(const char* name, int32_t size, int32_t engine, int32_t cache
             if (IsChunkName(plan.name.c_str()) || FindBitmapFontFile(plan.name.c_str(), &file))
                 opened = LoadBitmapFont(file.c_str(), size, font.get(), nullptr) == 1;
         }
-        if (!opened && plan.native) opened = OpenNativeFont(plan.name.c_str(), size, 0, font.get()) != 0;
+        if (!opened && plan.native) opened = OpenNative(plan.name.c_str(), size, font.get());
     }
     if (!opened) return OpenFailed(name, size);
     *out = font.release();
@@ -170,8 +206,11 @@ void CloseFontRecord(qbFont* font) {
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (IsBitmapKind(font) && !font->nativeBitmap)
         CloseBitmapFont(font);
-    else if (font->engine == kFontKindNative || IsBitmapKind(font))
-        CloseNativeFont(font);
+    else if (font->engine == kFontKindNative) {
+        std::unique_ptr<qbNativeFont> native(static_cast<qbNativeFont*>(font->engineData));
+        CloseNativeFont(native.get());
+        font->engineData = nullptr;
+    }
     else if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->close)
         inbuilt->close(font);
 }
@@ -181,8 +220,8 @@ int MeasureFontText(qbFont* font, const char* text, size_t length, uint32_t styl
     if (!font || !out) return 0;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (IsBitmapKind(font) && !font->nativeBitmap) return MeasureBitmapText(font, text, length, out);
-    if (font->engine == kFontKindNative || IsBitmapKind(font))
-        return MeasureNativeText(font, text, static_cast<int>(length), style, encoding == 1 ? 1u : 0u, out);
+    if (font->engine == kFontKindNative)
+        return MeasureNativeText(NativeOf(font), text, ClampLength(length), style, encoding == 1 ? 1 : 0, out);
     if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->measure)
         return inbuilt->measure(font, text, length, style, encoding, out);
     return 0;
@@ -195,11 +234,13 @@ int RenderFontText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, 
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (IsBitmapKind(font) && !font->nativeBitmap)
         return RenderBitmapText(font, target, second, x, y, text, length, clip, pen);
-    if (font->engine == kFontKindNative || IsBitmapKind(font)) {
-        auto* native = target->kind == kBitmapKindColour ? static_cast<qbNativeBitmap*>(target->native) : nullptr;
-        if (!native) return 0;
-        return DrawNativeText(font, native, text, static_cast<int>(length), x, y, static_cast<uint32_t>(pen),
-                              style);
+    if (font->engine == kFontKindNative) {
+        const bool colour = target->kind == kBitmapKindColour;
+        if (colour == (pen == kFontPenMask)) return 0;
+        const qbNativeTextClip area{clip.x, clip.y, clip.width, clip.height};
+        return DrawNativeText(NativeOf(font), colour ? target : nullptr, colour ? nullptr : target, x, y, text,
+                              ClampLength(length), style, encoding == 1 ? 1 : 0, &area,
+                              colour ? (pen & 0xFFFFFF) : -1);
     }
     if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->render)
         return inbuilt->render(font, target, second, x, y, text, length, style, encoding, clip, pen);

@@ -75,7 +75,7 @@ TEST(PlatformOps, LinuxRefusesWhatNeedsAWindowSystem) {
     // Headless (the dummy driver), no requester waits for an answer.
     EXPECT_EQ(ops.ColorRequesterNative(0, nullptr), ERR_WINDOW);
     // Answers whose success is non-zero must not read as success.
-    EXPECT_EQ(ops.OpenNativeFont("Sans", 12, 0, nullptr), 0);
+    EXPECT_EQ(ops.OpenNativeFont("Sans", 12, nullptr), 0);
     qbNativeImageRequest image;
     EXPECT_EQ(ops.DecodeNativeImage(&image), ERR_LOADPICTURE2);
     qbMovieInfo movie;

@@ -2,10 +2,11 @@
 // and grabs on SDL2, process services of its own, audio through the player's
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
 // URLs of the desktop, the clipboard through SDL (text) or, on X11, GTK
-// (text, pictures and other targets); images, text, movies refuse until their
-// engines are wired in.
+// (text, pictures and other targets), native text through fontconfig and
+// FreeType; images and movies refuse until their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
+#include "platform/linux/nativefont.h"
 #include "platform/linux/requesters_linux.h"
 #include "platform/linux/sdl_audio.h"
 #include "platform/linux/sdl_backend.h"
@@ -14,8 +15,6 @@
 namespace {
 
 // Answers that would read as success when refused with an error code.
-int NoNativeFont(const char*, int, uint32_t, qbFont*) { return 0; }
-int NoFontEngine() { return 0; }
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
 int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
@@ -124,8 +123,7 @@ qbPlatformOps MakeLinuxOps() {
     ops.NativeAnimNone = &platform_fill::Neutral<decltype(ops.NativeAnimNone)>::call;
     ops.NoPlatformHook = &platform_fill::Neutral<decltype(ops.NoPlatformHook)>::call;
     ops.NoNativeVideoWindow = &platform_fill::Neutral<decltype(ops.NoNativeVideoWindow)>::call;
-    ops.OpenNativeFont = &NoNativeFont;
-    ops.NativeFontEngineAvailable = &NoFontEngine;
+    linux_text::FillTextOps(ops);
     ops.OpenQuickTimeMovie = &NoQuickTime;
     ops.DecodeNativeImage = &NoImageDecoder;
     ops.OpenNativeAudioFile = &NoSoundDecoder;

@@ -520,7 +520,7 @@ int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
     if (out) *out = nullptr;
     return ERR_OPENSOUND2;
 }
-int NoNativeFont(const char*, int, uint32_t, qbFont*) { return 0; }
+int NoNativeFont(const char*, int, qbNativeFont*) { return 0; }
 int NoFontEngine() { return 0; }
 int NoJoystickAtPort(int, int*, int*) { return ERR_NOJOYATPORT; }
 int NoJoysticks(int* outCount) {
