@@ -39,7 +39,13 @@ qbOutlinePtr NewOutline(FT_UInt points, FT_UInt contours) {
     return outline;
 }
 
-bool Drawn(const qbSubPath& s) { return s.points.size() >= 2; }
+// A sub-path that never leaves its first point draws nothing, and FreeType's
+// stroker would crash closing it (glyphs may hold such a contour).
+bool Drawn(const qbSubPath& s) {
+    for (const FT_Vector& p : s.points)
+        if (p.x != s.points[0].x || p.y != s.points[0].y) return true;
+    return false;
+}
 
 // Every sub-path as a contour, open ones too: they fill as if closed.
 qbOutlinePtr FillOutline(const qbPathGeometry& g, bool evenOdd) {

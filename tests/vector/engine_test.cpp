@@ -42,8 +42,12 @@ TEST(VectorEngine, CirclesAreHalvesCutToTolerance) {
     p.Arc(30, 40, 0, 0);
     const Extents e = Measure(p, Style(), 1, 1);
     ASSERT_TRUE(e.ok);
-    EXPECT_EQ(e.x1, 30);
-    EXPECT_EQ(e.y2, 40);
+    EXPECT_TRUE(std::isfinite(e.x1) && std::isfinite(e.y2));
+    EXPECT_EQ(e.x2 - e.x1, 0);
+    double x = 0, y = 0;
+    ASSERT_EQ(InbuiltVectorHooks().getCurrentPoint(p.data(), nullptr, &x, &y), 1);
+    EXPECT_EQ(x, 30);
+    EXPECT_EQ(y, 40);
 }
 
 TEST(VectorEngine, BoxCornersRoundByHalfTheShorterSide) {
@@ -102,6 +106,19 @@ TEST_F(VectorText, ALineAfterTextGoesOnFromThePen) {
     const Extents e = Measure(p, Style(), 1, 1);
     EXPECT_LT(e.y1, 40);
     EXPECT_NEAR(e.y2, 50, 1);
+}
+
+// Glyphs may hold a contour of one repeated point, which must not reach
+// the stroker.
+TEST_F(VectorText, TextStrokesWithEveryJoin) {
+    for (int join : {QB_JOIN_MITER, QB_JOIN_ROUND, QB_JOIN_BEVEL}) {
+        Path p;
+        p.Move(10, 60);
+        p.Text(face_, 48, "Quenbrook draws vector paths!");
+        const Extents e = Measure(p, Style(join, QB_CAP_ROUND), 0, 5);
+        ASSERT_TRUE(e.ok);
+        EXPECT_GT(e.x2 - e.x1, 500);
+    }
 }
 
 // A lead byte at the end ends the text (the address sanitizer watches the
