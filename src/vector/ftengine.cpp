@@ -62,31 +62,54 @@ qbOutlinePtr FillOutline(const qbPathGeometry& g, bool evenOdd) {
         at += s.points.size();
         outline->contours[c++] = static_cast<short>(at - 1);
     }
-    outline->flags = evenOdd ? FT_OUTLINE_EVEN_ODD_FILL : 0;
+    // The owner flag stays: without it FT_Outline_Done frees nothing.
+    if (evenOdd) outline->flags |= FT_OUTLINE_EVEN_ODD_FILL;
     return outline;
+}
+
+// FreeType's stroker takes a segment that stays within 2/64 px of its start
+// as no segment at all, and crashes ending a sub-path that had none; such
+// segments are left out here and sub-paths left without any are not fed.
+bool Small(const FT_Vector& from, const FT_Vector* points, int count) {
+    for (int i = 0; i < count; ++i)
+        if (points[i].x - from.x <= -2 || points[i].x - from.x >= 2 || points[i].y - from.y <= -2 ||
+            points[i].y - from.y >= 2)
+            return false;
+    return true;
+}
+
+// Walks the sub-path's segments, handing each that is not small to feed
+// (its points and count, 1 line, 2 conic, 3 cubic); the number handed.
+template <class Feed>
+int ForEachSegment(const qbSubPath& s, Feed feed) {
+    FT_Vector current = s.points[0];
+    int fed = 0;
+    for (size_t i = 1; i < s.points.size();) {
+        int count = 1;
+        if (s.tags[i] == FT_CURVE_TAG_CONIC && i + 1 < s.points.size()) count = 2;
+        else if (s.tags[i] == FT_CURVE_TAG_CUBIC && i + 2 < s.points.size()) count = 3;
+        const FT_Vector* p = &s.points[i];
+        i += static_cast<size_t>(count);
+        if (Small(current, p, count)) continue;
+        if (!feed(p, count)) return -1;
+        current = p[count - 1];
+        ++fed;
+    }
+    return fed;
 }
 
 // Feeds one collected sub-path to the stroker with its own kind.
 bool StrokeSubPath(FT_Stroker stroker, const qbSubPath& s) {
+    if (ForEachSegment(s, [](const FT_Vector*, int) { return true; }) <= 0) return true;
     FT_Vector start = s.points[0];
     if (FT_Stroker_BeginSubPath(stroker, &start, s.closed ? 0 : 1) != 0) return false;
-    for (size_t i = 1; i < s.points.size(); ++i) {
-        FT_Vector p = s.points[i];
-        FT_Error e = 0;
-        if (s.tags[i] == FT_CURVE_TAG_CONIC && i + 1 < s.points.size()) {
-            FT_Vector to = s.points[i + 1];
-            e = FT_Stroker_ConicTo(stroker, &p, &to);
-            ++i;
-        } else if (s.tags[i] == FT_CURVE_TAG_CUBIC && i + 2 < s.points.size()) {
-            FT_Vector c2 = s.points[i + 1], to = s.points[i + 2];
-            e = FT_Stroker_CubicTo(stroker, &p, &c2, &to);
-            i += 2;
-        } else {
-            e = FT_Stroker_LineTo(stroker, &p);
-        }
-        if (e != 0) return false;
-    }
-    return FT_Stroker_EndSubPath(stroker) == 0;
+    const int fed = ForEachSegment(s, [&](const FT_Vector* p, int count) {
+        FT_Vector v[3] = {p[0], count > 1 ? p[1] : p[0], count > 2 ? p[2] : p[0]};
+        if (count == 2) return FT_Stroker_ConicTo(stroker, &v[0], &v[1]) == 0;
+        if (count == 3) return FT_Stroker_CubicTo(stroker, &v[0], &v[1], &v[2]) == 0;
+        return FT_Stroker_LineTo(stroker, &v[0]) == 0;
+    });
+    return fed >= 0 && FT_Stroker_EndSubPath(stroker) == 0;
 }
 
 FT_Stroker_LineJoin JoinOf(int32_t join) {
