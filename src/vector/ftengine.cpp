@@ -135,8 +135,22 @@ qbOutlinePtr ExportStroke(FT_Stroker stroker) {
     return outline;
 }
 
+// The stroker's angles come from 32-bit vector lengths: differences of
+// points must stay well inside them, so strokes reach less far than fills.
+constexpr FT_Pos kMaxStrokeCoordinate = FT_Pos{1} << 28;
+
+bool Strokable(const qbPathGeometry& g) {
+    for (const qbSubPath& s : g.subPaths)
+        for (const FT_Vector& p : s.points)
+            if (p.x <= -kMaxStrokeCoordinate || p.x >= kMaxStrokeCoordinate || p.y <= -kMaxStrokeCoordinate ||
+                p.y >= kMaxStrokeCoordinate)
+                return false;
+    return true;
+}
+
 qbOutlinePtr StrokeGeometry(const qbPathGeometry& g, FT_Fixed radius, FT_Stroker_LineCap cap,
                             FT_Stroker_LineJoin join) {
+    if (!Strokable(g) || radius >= kMaxStrokeCoordinate) return nullptr;
     FT_Stroker raw = nullptr;
     if (FT_Stroker_New(Library(), &raw) != 0) return nullptr;
     StrokerPtr stroker(raw);

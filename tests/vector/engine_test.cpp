@@ -301,6 +301,8 @@ TEST(VectorEngine, TooManyPointsAndNaNFailCleanly) {
     const Extents e = Measure(far, Style(), 1, 1);
     ASSERT_TRUE(e.ok);
     EXPECT_EQ(e.x2, kMaxCoordinate);
+    // The stroker's trigonometry does not reach that far.
+    EXPECT_FALSE(Measure(far, Style(), 0, 3).ok);
 }
 
 TEST(VectorEngine, ACircleFillsAndStrokesItsArea) {
