@@ -87,8 +87,6 @@ std::vector<Op> Ops(const FT_Outline* o) {
         std::vector<Op>* ops;
         double lx = 0, ly = 0;
     } sink{&ops};
-    const auto X = [](const FT_Vector* v) { return v->x / 64.0; };
-    const auto Y = [](const FT_Vector* v) { return v->y / 64.0; };
     FT_Outline_Funcs f{};
     f.move_to = [](const FT_Vector* to, void* u) {
         auto* s = static_cast<Sink*>(u);
@@ -117,7 +115,6 @@ std::vector<Op> Ops(const FT_Outline* o) {
         s->lx = to->x / 64.0, s->ly = to->y / 64.0;
         return 0;
     };
-    (void)X, (void)Y;
     FT_Outline_Decompose(const_cast<FT_Outline*>(o), &f, &sink);
     ops.push_back({3, {}});
     return ops;
