@@ -6,7 +6,7 @@
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 
-order=(vm core platform imaging display objects draw text transitions sound media libs plugins player)
+order=(vm core platform imaging display objects draw text vector transitions sound media libs plugins player)
 
 # Includes that may go up, each with its reason. Patterns match the path as
 # written in the include; folders are the including file's folder.

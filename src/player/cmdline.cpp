@@ -34,6 +34,7 @@
 #include "sound/soundlib.h"
 #include "text/textlib.h"
 #include "transitions/transitionlib.h"
+#include "vector/vectorlib.h"
 
 // clang-format off
 // Help texts and group headings are messages numbered in table order.
@@ -102,7 +103,7 @@ const ScriptCommand kLibraryList[] = {
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
-    {"sprite", nullptr},       {"memblock", InitMemblockLibrary}, {"vectorgraphics", nullptr}, {"network", InitNetworkLibrary},
+    {"sprite", nullptr},       {"memblock", InitMemblockLibrary}, {"vectorgraphics", InitVectorLibrary}, {"network", InitNetworkLibrary},
     {"video", nullptr},        {nullptr, nullptr},
 };
 

@@ -36,7 +36,6 @@
 #include "display/icons.h"
 #include "display/requesters.h"
 #include "draw/draw.h"
-#include "draw/vectorgfx.h"
 #include "imaging/imageops.h"
 #include "libs/dos.h"
 #include "libs/errorhandler.h"
@@ -54,6 +53,7 @@
 #include "plugins/plugins.h"
 #include "sound/sound.h"
 #include "text/text.h"
+#include "vector/vectorlib.h"
 
 namespace {
 

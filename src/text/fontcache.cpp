@@ -178,6 +178,12 @@ void FreeAllGlyphCaches() {
     for (qbFontCacheNode& n : State().nodes) FreeFontGlyphCache(n.font.get());
 }
 
+std::vector<qbFont*> CachedFonts() {
+    std::vector<qbFont*> fonts;
+    for (qbFontCacheNode& n : State().nodes) fonts.push_back(n.font.get());
+    return fonts;
+}
+
 int AddFontFolder(const char* path) {
     for (const FontFolder& f : State().folders)
         if (StrCmpNoCase(f.given.c_str(), path) == 0 || StrCmpNoCase(f.full.c_str(), path) == 0) return 0;

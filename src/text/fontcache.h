@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/objects.h"
 
@@ -47,6 +48,8 @@ qbObject** TextObjectListHead();
 int ConvertFontGlyphBitmaps();
 // Frees the glyph caches of every cached font.
 void FreeAllGlyphCaches();
+// Every cached font, in opening order.
+std::vector<qbFont*> CachedFonts();
 
 // Adds a folder to search for ".font" files; one already listed (in any
 // letter case) is ignored. ERR_LOCK2 with the path when it is no folder.

@@ -1,6 +1,0 @@
-// The vectorgraphics library's paths.
-#pragma once
-
-struct ScriptState;
-
-void FreeVectorLibrary(ScriptState* L);
