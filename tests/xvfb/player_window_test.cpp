@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "e2e/e2e_util.h"
 #include "core/pixelformats.h"
@@ -409,4 +410,38 @@ TEST(GrabChild, TheRootWindowIsRead) {
     FreeNativeWindowRec(d);
     ShutdownPlatform();
     SetPlatformBackend(nullptr);
+}
+
+// An applet opens a second display on a BGPic whose alpha channel is opaque
+// in the square (50, 50)-(149, 149) only: its window is cut to that square.
+TEST_F(PlayerWindowTest, ADisplayOnAPictureWithAlphaOpensAWindowOfItsShape) {
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 200; ++x) pixels.push_back(x >= 50 && x < 150 && y >= 50 && y < 150 ? 0xFF00FF00 : 0);
+    const fs::path png = dir_ / "shape.png";
+    ASSERT_TRUE(imagefixtures::WriteRgbPng(png.string(), 200, 200, pixels, true, false));
+    const std::string open = ".line 1\n    GETGLOBAL 0 \"loadbgpic\"\n    LOADK 1 #2\n    LOADK 2 \"" + png.string() +
+                             "\"\n    NEWTABLE 3 0 0\n    SETTABLE 3 \"loadalpha\" #1\n    CALL 0 4 1\n"
+                             "    GETGLOBAL 0 \"createdisplay\"\n    LOADK 1 #2\n    NEWTABLE 2 0 0\n"
+                             "    SETTABLE 2 \"bgpic\" #2\n    SETTABLE 2 \"title\" \"Shaped\"\n"
+                             "    SETTABLE 2 \"borderless\" #1\n    CALL 0 3 1\n"
+                             "    GETGLOBAL 0 \"opendisplay\"\n    LOADK 1 #2\n    CALL 0 2 1\n";
+    std::string chunk = kBusyChunk;
+    chunk.replace(chunk.find(".line 1\n"), 8, open + ".line 2\n");
+    const fs::path applet = Pack(Chunk(chunk, "shaped"), dir_ / "shaped.qba", "--include shaped.qbs:1:1000:0");
+    const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
+                                       R"( -quiet & pid=$!
+i=0
+until xwininfo -name Shaped >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+sleep 0.5
+xwininfo -shape -name Shaped >shape.txt
+xwininfo -shape -name Quenbrook >plain.txt
+kill -KILL $pid
+wait $pid
+exit 0
+)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string shape = e2e::ReadFile(dir_ / "shape.txt");
+    EXPECT_NE(shape.find("Window shape extents:  100x100+50+50"), std::string::npos) << shape << r.err;
+    EXPECT_NE(e2e::ReadFile(dir_ / "plain.txt").find("No window shape defined"), std::string::npos);
 }

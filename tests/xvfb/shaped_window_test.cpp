@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/eventqueue.h"
+#include "core/preproc.h"
 #include "e2e/e2e_util.h"
 #include "queued_events.h"
 #include "platform/linux/sdl_backend.h"
@@ -89,6 +90,28 @@ TEST(ShapeChild, TheWindowIsCutToTheMask) {
     EXPECT_NE(cut.find("-geometry 200x200+20+20"), std::string::npos) << cut;
     EXPECT_NE(cut.find("Window shape extents:  100x100+50+50"), std::string::npos) << cut;
     EXPECT_NE(whole.find("No window shape defined"), std::string::npos) << whole;
+
+    // A menu joining the window: the strip stays whole above the cut picture.
+    static const qbMenuTree tree = [] {
+        qbMenuTree t(1);
+        t[0].name = "File";
+        t[0].submenu.resize(1);
+        t[0].submenu[0].name = "Quit";
+        return t;
+    }();
+    views[0].menuTree = [](qbDisplay*) -> const std::vector<qbMenuItem>* { return &tree; };
+    ASSERT_EQ(UpdateWindowMenuBar(shaped), 0);
+    Settle();
+    const int strip = sdl_backend::FindWindow(shaped)->strip;
+    ASSERT_GT(strip, 0);
+    const std::string withMenu = BoundingShape(sdl_backend::FindWindow(shaped)->window);
+    EXPECT_NE(withMenu.find("Window shape extents:  200x" + std::to_string(strip + 150) + "+0+0"), std::string::npos)
+        << withMenu;
+    views[0].menuTree = nullptr;
+    ASSERT_EQ(UpdateWindowMenuBar(shaped), 0);
+    Settle();
+    const std::string without = BoundingShape(sdl_backend::FindWindow(shaped)->window);
+    EXPECT_NE(without.find("Window shape extents:  100x100+50+50"), std::string::npos) << without;
 
     // A click in the window's corner, outside the shape, does not reach it;
     // one inside does, at its place in the window.

@@ -60,6 +60,10 @@ struct qbNativeWindow {
     // The menu strip above the picture (0 high without one), the title whose
     // menu is open and the open popups, the menu first, submenus after it.
     int strip = 0;
+    // The shape the window was cut to, one byte a picture pixel; empty for
+    // a rectangular window. A strip joining or leaving cuts it again.
+    std::vector<uint8_t> shape;
+    int shapeWidth = 0;
     int openTitle = -1;
     std::vector<qbMenuPopup> popups;
     bool menuPress = false;  // the menus took the press, so they take its release

@@ -90,9 +90,13 @@ int StartNativeUI() {
     }
     // No one sees the windows of the offscreen driver: their pixels stay in
     // memory rather than going through the GPU renderer SDL would set up for
-    // them, which loads the system's whole GL stack for nothing.
+    // them, which loads the system's whole GL stack for nothing. On X11 a
+    // window drawn through that renderer leaves every shaped window opened
+    // after it unshapeable, so windows there use the shared-memory
+    // framebuffer as well.
     const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver && SDL_strcasecmp(driver, "offscreen") == 0 && !SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION))
+    if (driver && (SDL_strcasecmp(driver, "offscreen") == 0 || SDL_strcasecmp(driver, "x11") == 0) &&
+        !SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION))
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     const uint32_t wake = SDL_RegisterEvents(1);
     if (wake == static_cast<uint32_t>(-1)) {

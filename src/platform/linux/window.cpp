@@ -262,7 +262,11 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     InstallHitTest(*w);
     StartWindowState(*w);
     DrawMenuStrip(*w);
-    if (shaped) ApplyShape(*w, shapeMask);
+    if (shaped) {
+        w->shape.assign(shapeMask, shapeMask + static_cast<size_t>(v.width) * v.height);
+        w->shapeWidth = v.width;
+        ApplyShape(*w, shapeMask);
+    }
     return 0;
 }
 
@@ -279,6 +283,7 @@ void CloseNativeWindow(qbDisplay* display) {
     w->window = nullptr;
     w->windowId = 0;
     w->strip = 0;
+    w->shape.clear();
     w->dirty.clear();
     w->dirtyAll = false;
     w->drops.clear();
@@ -368,6 +373,10 @@ int UpdateWindowMenuBar(qbDisplay* display) {
         w->dirty.clear();
         w->dirtyAll = true;
         S().anyDirty = true;
+        // A shape made for another size would cut the window wrongly (the
+        // display reopens its window when its size changes).
+        if (!w->shape.empty() && w->shapeWidth == v.width && w->shape.size() == static_cast<size_t>(v.width) * v.height)
+            ApplyShape(*w, w->shape.data());
     }
     DrawMenuStrip(*w);
     return 0;
