@@ -271,3 +271,17 @@ TEST_F(LayerInsertTest, ReplacedPictureKeepsPlaceStyleAndLongName) {
     EXPECT_EQ(ReplaceLayerImage(L_, display_, &layer, AllocBitmap(4, 4, 0, nullptr)), ERR_BADLAYERTYPE);
     layer->type = type;
 }
+
+TEST_F(LayerInsertTest, ATransformedLayerDrawnIntoIsRebuilt) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Insert(0, 3, 1, 50, 50), 0);
+    ASSERT_EQ(RunNumbers("ScaleLayer", {1, 20, 20}), 0);
+    ASSERT_EQ(Real(68, 68), kRed);
+    ASSERT_EQ(RunNumbers("SelectLayer", {1}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 5, 5}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    // The drawn quarter, scaled with the rest.
+    EXPECT_EQ(Real(52, 52), kRed);
+    EXPECT_EQ(Real(68, 68), kBlue);
+    EXPECT_EQ(Layer(1)->transformedstate->shownwidth, 20);
+}
