@@ -11,6 +11,7 @@
 #include "display/selection.h"
 #include "imaging/scalebitmap.h"
 #include "objects/dirtyrects.h"
+#include "objects/layerdraw.h"
 #include "objects/layers.h"
 #include "objects/selection.h"
 
@@ -87,17 +88,21 @@ int EndSelectCore(ScriptState* L, qbDisplay* d, bool noRefresh) {
     d->outputHardware = 0;
     if (current) SetCurrentOutputBGPic(d->bgpic);
     int err = 0;
+    qbLayer* drawnLayer = nullptr;
     if (kind == kOutputBGPic) {
         if (selected) ShowHeldBackLayers(L, d, selected, noRefresh);
     } else if (qbBGPic* w = d->offscreen.get(); w && w->wrapping) {
         // The write-back happens whether or not a double buffer waits: a
         // scaled BGPic would otherwise keep its old picture.
         if (w->wrappedType == kObjectTypeBGPic) err = WriteBackBGPic(static_cast<qbBGPic*>(w->wrappedObject));
+        if (w->wrappedType == kObjectTypeLayer) drawnLayer = static_cast<qbLayer*>(w->wrappedObject);
         w->wrapping = 0;
         w->wrappedObject = nullptr;
         w->current = w->base = w->initial = qbImageTriple{};
     }
     RestoreDisplayOutputState(d);
     ResumeDoubleBuffer(d);
+    // The layer is shown once the display has its layers back.
+    if (drawnLayer && current) err = ShowDrawnLayer(L, d, drawnLayer);
     return err;
 }

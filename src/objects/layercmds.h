@@ -5,8 +5,11 @@
 
 #include <cstdint>
 
+#include "core/argapi.h"
+
 struct ScriptState;
 struct qbBGPic;
+struct qbLayer;
 
 // A layer given by its position or its own name (not a group): 0,
 // ERR_STRORNUM or ERR_LAYERRANGE.
@@ -20,6 +23,22 @@ int ShowHideLayers(ScriptState* L, int32_t x, int32_t y, bool hide);
 // stack (nothing else moves) and refreshes the union of their bounds.
 int SwapLayerPositions(ScriptState* L, int32_t a, int32_t b);
 
+// InsertLayer's core: a layer showing the object of the type (brushes
+// only yet) at pos (0 or past the top: on top), refreshed unless hidden or
+// noRefresh. 0, ERR_INVINSERT, ERR_WRONGUSAGE (unknown type),
+// ERR_UNSUPPORTEDFEAT (anims, text objects, videos), ERR_OLDAPPLET or the
+// lookup's error.
+int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int32_t x, int32_t y, bool noRefresh,
+                    bool hidden, qbLayer** out);
+
+int cmdInsertLayer(ScriptState* L);
+int cmdCreateLayer(ScriptState* L);
+int cmdPlayLayer(ScriptState* L);
+int cmdStopLayer(ScriptState* L);
+int cmdPauseLayer(ScriptState* L);
+int cmdResumeLayer(ScriptState* L);
+int cmdSeekLayer(ScriptState* L);
+int cmdSetLayerVolume(ScriptState* L);
 int cmdShowLayer(ScriptState* L);
 int cmdHideLayer(ScriptState* L);
 int cmdRemoveLayer(ScriptState* L);

@@ -15,6 +15,7 @@
 #include "objects/dirtyrects.h"
 #include "objects/layerbuttons.h"
 #include "objects/layercmds.h"
+#include "objects/layerdraw.h"
 #include "objects/layers.h"
 #include "objects/layerscaling.h"
 #include "objects/layersources.h"
@@ -93,6 +94,7 @@ const ScriptCommand kLayerCommands[] = {
     {"EnableLayers", cmdEnableLayers},
     {"DisableLayers", cmdDisableLayers},
     {"SwapLayers", cmdSwapLayers},
+    {"InsertLayer", cmdInsertLayer},
     {"ShowLayer", cmdShowLayer},
     {"HideLayer", cmdHideLayer},
     {"RemoveLayer", cmdRemoveLayer},
@@ -112,12 +114,20 @@ const ScriptCommand kLayerCommands[] = {
     {"LayerExists", cmdLayerExists},
     {"SetLayerZPos", cmdSetLayerZPos},
     {"TranslateLayer", cmdTranslateLayer},
+    {"SelectLayer", cmdSelectLayer},
+    {"CreateLayer", cmdCreateLayer},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
     {"SetLayerFilter", cmdSetLayerFilter},
     {"SetLayerBorder", cmdSetLayerBorder},
     {"LayerToFront", cmdLayerToFront},
     {"LayerToBack", cmdLayerToBack},
+    {"PlayLayer", cmdPlayLayer},
+    {"StopLayer", cmdStopLayer},
+    {"PauseLayer", cmdPauseLayer},
+    {"ResumeLayer", cmdResumeLayer},
+    {"SeekLayer", cmdSeekLayer},
+    {"SetLayerVolume", cmdSetLayerVolume},
     {nullptr, nullptr},
 };
 

@@ -67,7 +67,12 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
                 return ERR_NAMEUSED;
         }
     }
-    layer->name = name;
+    // The old name stays when the new one cannot be stored.
+    try {
+        layer->name = name;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
     return 0;
 }
 

@@ -52,3 +52,8 @@ void RelinkLayerSources(int type, ObjectID from, ObjectID to) {
 }
 
 void ClearLayerSources() { Sources().clear(); }
+
+int CountLayerSources(int type, ObjectID id) {
+    const auto& s = Sources();
+    return static_cast<int>(std::count_if(s.begin(), s.end(), [&](const Source& e) { return e.type == type && e.id == id; }));
+}

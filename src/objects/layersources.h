@@ -14,3 +14,5 @@ bool LayersShowObject(int type, ObjectID id);
 // Every reference to from now names to.
 void RelinkLayerSources(int type, ObjectID from, ObjectID to);
 void ClearLayerSources();
+// How many references name the object.
+int CountLayerSources(int type, ObjectID id);

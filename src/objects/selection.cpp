@@ -16,10 +16,11 @@
 #include "display/selection.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
+#include "objects/layerdraw.h"
+#include "objects/layers.h"
 
 namespace {
 
-constexpr int32_t kObjectTypeLayer = 22;
 // Adapter drawing capabilities for its own bitmaps: pixels, and planes.
 constexpr uint32_t kAdapterDrawIntoBitmaps = 64;
 constexpr uint32_t kAdapterDrawIntoPlanes = 128;
@@ -34,7 +35,7 @@ struct Target {
     bool hardware = false;
 };
 
-int FindTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t kind, Target* t) {
+int FindTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t kind, int32_t frame, Target* t) {
     switch (objectType) {
     case kObjectTypeBrush: {
         qbBrush* b = nullptr;
@@ -59,7 +60,18 @@ int FindTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t kind, Ta
         if (id.handle) return ERR_FINDARRAY;
         SetErrorArgIndex(id.number);
         return ERR_FINDANIM;
-    case kObjectTypeLayer: return ERR_UNSUPPORTEDFEAT;
+    case kObjectTypeLayer: {
+        qbLayer* layer = GetLayerByIndex(GetCurrentBGPic(), id.number);
+        if (!layer) return ERR_LAYERRANGE;
+        // Frames belong to anim layers, which cannot be drawn into yet.
+        if (frame != 0) return layer->type == kLayerAnim ? ERR_UNSUPPORTEDFEAT : ERR_NOANMLAYER;
+        if (layer->type == kLayerAnim) return ERR_MISSINGPARAMTR;
+        qbImageTriple images;
+        int32_t width = 0, height = 0;
+        if (int err = PrepareLayerForDrawing(L, layer, frame, &images, &width, &height)) return err;
+        *t = Target{layer, id, images, width, height, false};
+        return 0;
+    }
     default: return ERR_WRONGUSAGE;
     }
 }
@@ -91,7 +103,7 @@ int SelectOutputTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t 
     if (d->output.type != kObjectTypeDisplay && !IsDoubleBuffering(d))
         if (int err = EndSelectCore(L, d, false)) return err;
     Target t;
-    if (int err = FindTarget(L, objectType, id, kind, &t)) return err;
+    if (int err = FindTarget(L, objectType, id, kind, frame, &t)) return err;
     try {
         if (!d->offscreen) d->offscreen = std::make_shared<qbBGPic>();
     } catch (const std::bad_alloc&) {
@@ -158,6 +170,18 @@ int PrepareOutputTarget(ScriptState* L) {
         alpha = &picture->initial.alpha;
         width = picture->initialWidth;
         height = picture->initialHeight;
+    } else if (w->wrappedType == kObjectTypeLayer) {
+        // The layer's picture became its own when it was selected.
+        auto* layer = static_cast<qbLayer*>(w->wrappedObject);
+        if (!FindBGPicOfLayer(layer)) return ERR_LAYERRANGE;
+        GetLayerPlaneSlots(L, layer, w->wrappedFrame, &mask, &alpha);
+        if (!mask || !alpha) return 0;
+        // A BGPic part draws into its BGPic's initial picture, which the
+        // other two may share.
+        if (layer->type == kLayerBGPicPart && !layer->basestate->bitmap)
+            if (int err = GetBGPic(L, layer->id, &picture, kBGPicPendingToo | kBGPicNoCopy)) return err;
+        width = w->initialWidth;
+        height = w->initialHeight;
     } else {
         return 0;
     }

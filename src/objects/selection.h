@@ -12,9 +12,10 @@ struct qbDisplay;
 
 enum : int32_t { kSelModeNormal = 0, kSelModeCombo = 1, kSelModeLayers = 2 };
 
-// Selects the object (type 1 BGPic, 3 brush; 4 anim and 22 layer are not
-// there yet) as the current display's output of the given kind (3 pixels,
-// 28 mask, 30 alpha channel). The same selection again does nothing; an
+// Selects the object (type 1 BGPic, 3 brush, 22 layer by its position in
+// the current BGPic; 4 anim is not there yet) as the current display's
+// output of the given kind (3 pixels, 28 mask, 30 alpha channel). A layer's
+// picture becomes its own first. The same selection again does nothing; an
 // earlier selection ends first. Combo mode also writes the object's mask
 // and alpha channel, with combo as the alpha mode of the blits.
 int SelectOutputTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t kind, int32_t frame, int32_t mode,

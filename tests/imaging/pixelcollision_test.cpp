@@ -22,8 +22,9 @@ bool Inside(const qbRect& r, int32_t x, int32_t y) {
 
 // Every pixel where both boxes lie, each plane that takes part opaque.
 int Reference(const qbCollider& a, const qbCollider& b) {
-    for (int32_t y = -200; y < 200; ++y)
-        for (int32_t x = -200; x < 200; ++x) {
+    const qbRect& r = a.box;
+    for (int32_t y = r.y; y < r.y + r.height; ++y)
+        for (int32_t x = r.x; x < r.x + r.width; ++x) {
             if (!Inside(a.box, x, y) || !Inside(b.box, x, y)) continue;
             bool hit = true;
             for (const qbCollider* c : {&a, &b}) {
@@ -113,4 +114,38 @@ TEST(PixelCollisionTest, MatchesThePixelReferenceAtOddOffsets) {
     // Both answers are exercised.
     EXPECT_GT(hits, 100);
     EXPECT_GT(misses, 100);
+}
+
+// Wide rows, where the vector scans take the bulk of a row and the word
+// scan its end: the same reference, with every plane a mask or every one
+// an alpha channel as often as not.
+TEST(PixelCollisionTest, WideRowsMatchTheReference) {
+    std::mt19937 rng(99);
+    int hits = 0, misses = 0;
+    for (int round = 0; round < 300; ++round) {
+        const bool masks = rng() % 2 == 0, mixed = rng() % 4 == 0;
+        const int32_t w = 130 + static_cast<int32_t>(rng() % 500), h = 1 + static_cast<int32_t>(rng() % 4);
+        const int sparse = 10 + static_cast<int>(rng() % 60);
+        qbCollider a, b;
+        a.box = {static_cast<int32_t>(rng() % 9), 0, w, h};
+        b.box = {static_cast<int32_t>(rng() % 41) - 20, 0, w, h};
+        const int32_t offA = static_cast<int32_t>(rng() % 17), offB = static_cast<int32_t>(rng() % 17);
+        a.planeX = a.box.x - offA;
+        b.planeX = b.box.x - offB;
+        const BitmapPtr pa = RandomPlane(&rng, masks, w + offA, h, sparse);
+        const BitmapPtr pb = RandomPlane(&rng, masks != mixed, w + offB, h, sparse);
+        (pa->kind == kBitmapKindMask ? a.mask : a.alpha) = pa.get();
+        (pb->kind == kBitmapKindMask ? b.mask : b.alpha) = pb.get();
+        BitmapPtr clip;
+        if (masks && rng() % 3 == 0) {
+            clip = RandomPlane(&rng, true, w + 40, h, 1);
+            a.clip = clip.get();
+            a.clipX = -static_cast<int32_t>(rng() % 23);
+        }
+        const int expected = Reference(a, b);
+        ASSERT_EQ(TestPixelCollision(a, b), expected) << "round " << round;
+        (expected ? hits : misses)++;
+    }
+    EXPECT_GT(hits, 50);
+    EXPECT_GT(misses, 50);
 }

@@ -155,7 +155,7 @@ TEST_F(SelectionTest, ComboModeWritesTheBitmapAndThePlanesNormalModeOnlyTheBitma
 TEST_F(SelectionTest, RefusalsOfTheTargetsAndTheirArguments) {
     EXPECT_EQ(Show("SelectAlphaChannel", {2, 4}), ERR_MISSINGPARAMTR);
     EXPECT_EQ(Show("SelectAlphaChannel", {2, 4, 1}), ERR_FINDANIM);
-    EXPECT_EQ(Show("SelectMask", {2, 22}), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(Show("SelectMask", {2, 22}), ERR_LAYERRANGE);
     EXPECT_EQ(Show("SelectMask", {2, 0}), ERR_WRONGUSAGE);
     EXPECT_EQ(Show("SelectBrush", {9}), ERR_FINDBRUSH);
     EXPECT_EQ(display_->output.type, kObjectTypeDisplay);

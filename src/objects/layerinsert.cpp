@@ -1,0 +1,225 @@
+// Layers made by command rather than by showing an object: InsertLayer,
+// CreateLayer with an empty picture of its own, and the video-layer
+// commands, which refuse every layer that is not a video.
+#include <cstdint>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/numbers.h"
+#include "core/runstate.h"
+#include "display/bgpics.h"
+#include "display/display.h"
+#include "display/displays.h"
+#include "display/positions.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "objects/brushes.h"
+#include "objects/dirtyrects.h"
+#include "objects/displayobject.h"
+#include "objects/layercmds.h"
+#include "objects/layers.h"
+#include "vm/vm.h"
+
+namespace {
+
+constexpr int32_t kObjectTypeVideo = 50;
+
+int InsertBrushLayer(ScriptState* L, int32_t pos, ObjectID id, int32_t x, int32_t y, uint32_t flags,
+                     qbLayer** out) {
+    qbBrush* b = nullptr;
+    if (int err = GetBrushRecord(L, id, &b, 0)) return err;
+    // A vector brush that was drawn transformed has no picture of its own
+    // size for the layer to keep.
+    if (b->kind == kBrushVector && b->transformed) return ERR_TFVBRUSH;
+    x = ResolveSpecialX(x, b->width, 0, 0.0);
+    y = ResolveSpecialY(y, b->height, 0, 0.0);
+    return AddObjectLayer(L, kLayerBrush, IDOf(*b), 0, 0, x, y, b->width, b->height, nullptr, nullptr, nullptr, pos,
+                          flags, out);
+}
+
+}  // namespace
+
+int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int32_t x, int32_t y, bool noRefresh,
+                    bool hidden, qbLayer** out) {
+    if (out) *out = nullptr;
+    if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
+    qbBGPic* bgpic = GetCurrentBGPic();
+    if (!bgpic) return ERR_NOLAYERS;
+    if (pos < 0) return ERR_INVINSERT;
+    const int32_t count = CountLayers(bgpic);
+    if (pos == 0 || pos > count + 1) pos = count + 1;
+    // The caller shows the new layer; a layer below others must not be
+    // drawn over them by the add itself.
+    const uint32_t flags = kAddDisplayScale | kAddKeepRefresh | (hidden ? uint32_t{kAddHidden} : 0u);
+    qbLayer* layer = nullptr;
+    switch (type) {
+    case kLayerBrush:
+        if (int err = InsertBrushLayer(L, pos, id, x, y, flags, &layer)) return err;
+        break;
+    case kLayerAnim:
+    case kLayerTextObject:
+        SetErrorDetail("InsertLayer");
+        return ERR_UNSUPPORTEDFEAT;
+    case kObjectTypeVideo:
+        if (!RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
+        SetErrorDetail("InsertLayer");
+        return ERR_UNSUPPORTEDFEAT;
+    default: return ERR_WRONGUSAGE;
+    }
+    if (!layer || GetLayerByIndex(bgpic, pos) != layer) return ERR_LAYERRANGE;
+    if (!hidden && !noRefresh) RefreshLayer(L, layer);
+    if (out) *out = layer;
+    return 0;
+}
+
+int cmdInsertLayer(ScriptState* L) {
+    CheckArgCount(L, 5, 6, 0, 0);
+    int32_t pos = 0;
+    if (VmType(L, 1) == kTypeString) {
+        if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
+        pos = FindLayerByName(GetCurrentBGPic(), VmToCString(L, 1));
+        if (pos == 0) {
+            SetErrorDetail(VmToCString(L, 1));
+            return ERR_FINDLAYER;
+        }
+    } else {
+        pos = ClampToInt32(VmCheckNumber(L, 1));
+    }
+    const int32_t type = ClampToInt32(VmCheckNumber(L, 2));
+    const ObjectID id = GetObjectIDArg(L, 3);
+    const int32_t x = ClampToInt32(VmCheckNumber(L, 4));
+    const int32_t y = ClampToInt32(VmCheckNumber(L, 5));
+    const bool hidden = VmOptNumber(L, 6, 0) != 0;
+    return InsertLayerCore(L, pos, type, id, x, y, false, hidden, nullptr);
+}
+
+namespace {
+
+// The picture of a new empty layer: its colour everywhere, with a mask or
+// an alpha plane fully set, or fully clear with "clear".
+struct EmptyPicture {
+    BitmapPtr bitmap, mask, alpha;
+};
+
+int MakeEmptyPicture(int32_t width, int32_t height, uint32_t colour, bool withMask, bool withAlpha, bool clear,
+                     EmptyPicture* out) {
+    out->bitmap.reset(AllocBitmap(width, height, 0, nullptr));
+    if (!out->bitmap) return ERR_BITMAP;
+    FillBitmapRect(out->bitmap.get(), 0, 0, width, height, colour & 0x00FFFFFFu);
+    if (withMask) {
+        out->mask.reset(AllocMask(out->bitmap.get(), width, height, true, nullptr, 0));
+        if (!out->mask) return ERR_ALLOCMASK;
+        if (!clear) FillMaskRect(out->mask.get(), 0, 0, width, height, kMaskVisible);
+    } else if (withAlpha) {
+        out->alpha.reset(AllocAlphaChannel(width, height, true, nullptr, 0));
+        if (!out->alpha) return ERR_ALLOCALPHA;
+        if (!clear) FillAlphaRect(out->alpha.get(), 0, 0, width, height, 255);
+    }
+    return 0;
+}
+
+bool OptionSet(ScriptState* L, int idx, const char* key) {
+    int32_t value = 0;
+    return GetTableFieldInt(L, idx, key, &value, nullptr) && value != 0;
+}
+
+}  // namespace
+
+int cmdCreateLayer(ScriptState* L) {
+    CheckArgCount(L, 4, 5, 0, 0);
+    const int32_t x = ClampToInt32(VmCheckNumber(L, 1));
+    const int32_t y = ClampToInt32(VmCheckNumber(L, 2));
+    const int32_t width = ClampToInt32(VmCheckNumber(L, 3));
+    const int32_t height = ClampToInt32(VmCheckNumber(L, 4));
+    const bool options = VmGetTop(L) >= 5 && VmType(L, 5) != kTypeNil;
+    if (options && VmType(L, 5) != kTypeTable) return ERR_TABLEORNIL;
+    bool withMask = false, withAlpha = false, clear = false;
+    uint32_t colour = 0;
+    int32_t frames = 0;
+    if (options) {
+        withMask = OptionSet(L, 5, "mask");
+        withAlpha = OptionSet(L, 5, "alphachannel");
+        clear = OptionSet(L, 5, "clear");
+        GetTableFieldUInt(L, 5, "color", &colour, nullptr);
+        GetTableFieldInt(L, 5, "frames", &frames, nullptr);
+    }
+    if (frames < 0 || (withMask && withAlpha)) return ERR_WRONGUSAGE;
+    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+    // Layers of several frames are anim layers.
+    if (frames > 0) {
+        SetErrorDetail("CreateLayer");
+        return ERR_UNSUPPORTEDFEAT;
+    }
+    EmptyPicture picture;
+    if (int err = MakeEmptyPicture(width, height, colour, withMask, withAlpha, clear, &picture)) return err;
+    qbBrush* brush = nullptr;
+    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, nullptr,
+                                   picture.bitmap.get(), withMask ? kCreatedMaskKey : -1, picture.mask.get(),
+                                   picture.alpha.get(), ObjectID{}, &brush))
+        return err;
+    picture.bitmap.release();
+    picture.mask.release();
+    picture.alpha.release();
+    qbDisplayObjectCall call;
+    call.type = kShowBrush;
+    call.id = IDOf(*brush);
+    call.x = x;
+    call.y = y;
+    call.optArg = options ? 5 : 0;
+    const int err = DisplayObject(L, call);
+    // The brush is the layer's alone: no script id reaches it, and it goes
+    // with the last layer that shows it (at once, when none does).
+    brush->detached = 1;
+    PurgeDetachedBrushes(L);
+    return err;
+}
+
+namespace {
+
+// The video commands' common part: the arguments were read, the guard ran;
+// only a video layer gets further, and videos do not play yet.
+int VideoLayerCommand(ScriptState* L, const char* name) {
+    if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
+    const qbBGPic* bgpic = GetCurrentBGPic();
+    if (!bgpic) return ERR_NOLAYERS;
+    int32_t position = 0;
+    if (int err = GetLayerIndexArg(L, 1, bgpic, &position)) return err;
+    if (GetLayerByIndex(bgpic, position)->type != kObjectTypeVideo) return ERR_BADLAYERTYPE;
+    SetErrorDetail(name);
+    return ERR_UNSUPPORTEDFEAT;
+}
+
+}  // namespace
+
+int cmdPlayLayer(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 6, 0);
+    return VideoLayerCommand(L, "PlayLayer");
+}
+
+int cmdStopLayer(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 6, 0);
+    return VideoLayerCommand(L, "StopLayer");
+}
+
+int cmdPauseLayer(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 6, 0);
+    return VideoLayerCommand(L, "PauseLayer");
+}
+
+int cmdResumeLayer(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 6, 0);
+    return VideoLayerCommand(L, "ResumeLayer");
+}
+
+int cmdSeekLayer(ScriptState* L) {
+    CheckArgCount(L, 2, 2, 6, 0);
+    VmCheckNumber(L, 2);
+    return VideoLayerCommand(L, "SeekLayer");
+}
+
+int cmdSetLayerVolume(ScriptState* L) {
+    CheckArgCount(L, 2, 2, 6, 0);
+    GetNumberOrPercentArg(L, 2, 64, 0, nullptr);
+    return VideoLayerCommand(L, "SetLayerVolume");
+}
