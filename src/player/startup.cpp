@@ -37,6 +37,7 @@
 #include "display/requesters.h"
 #include "draw/draw.h"
 #include "draw/vectorgfx.h"
+#include "imaging/codechooks.h"
 #include "imaging/imageops.h"
 #include "libs/dos.h"
 #include "libs/errorhandler.h"
@@ -287,6 +288,7 @@ int PlayerMain(int argc, char** argv) {
 
     InstallVmHost(OfferToErrorHandler, cmdGetLastError);
     InstallErrorRequester();
+    InstallImageCodecHooks();
     ScriptState* L = VmOpen();
     if (!L) {
         std::fputs("Not enough memory.\n", stderr);

@@ -1,10 +1,11 @@
 // The Linux backend's table: windows, input, monitors, full screens, fades
 // and grabs on SDL2, process services of its own, audio through the player's
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
-// URLs of the desktop, clipboard text through SDL; images, text, movies
-// refuse until their engines are wired in.
+// URLs of the desktop, clipboard text through SDL, pictures through FFmpeg;
+// text and movies refuse until their engines are wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
+#include "platform/linux/nativeimage.h"
 #include "platform/linux/requesters_linux.h"
 #include "platform/linux/sdl_audio.h"
 #include "platform/linux/sdl_backend.h"
@@ -16,7 +17,6 @@ namespace {
 int NoNativeFont(const char*, int, uint32_t, qbFont*) { return 0; }
 int NoFontEngine() { return 0; }
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
-int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
     if (out) *out = nullptr;
     return ERR_OPENSOUND2;
@@ -116,6 +116,13 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_REQUESTER(PathRequesterNative)
     QB_OP_REQUESTER(FileRequesterNative)
 #undef QB_OP_REQUESTER
+#define QB_OP_IMAGE(op) ops.op = &linux_images::op;
+    QB_OP_IMAGE(DecodeNativeImage)
+    QB_OP_IMAGE(DecodeNativeImageFromMemory)
+    QB_OP_IMAGE(GetNativeImageData)
+    QB_OP_IMAGE(FreeNativeImage)
+    QB_OP_IMAGE(EncodeNativeImage)
+#undef QB_OP_IMAGE
     // The second bounds entry serves callers that only move the window.
     ops.SetNativeWindowBoundsAlt = &sdl_backend::SetNativeWindowBounds;
     ops.ShowErrorBoxNative = &sdl_backend::ShowErrorBox;
@@ -126,7 +133,6 @@ qbPlatformOps MakeLinuxOps() {
     ops.OpenNativeFont = &NoNativeFont;
     ops.NativeFontEngineAvailable = &NoFontEngine;
     ops.OpenQuickTimeMovie = &NoQuickTime;
-    ops.DecodeNativeImage = &NoImageDecoder;
     ops.OpenNativeAudioFile = &NoSoundDecoder;
     sdl_audio::FillAudioOps(ops);
     return ops;
