@@ -14,7 +14,6 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,8 +76,14 @@ void Bare(benchmark::State& state, const std::string& name) {
     av_log_set_level(AV_LOG_QUIET);
     const AVCodec* tiff = avcodec_find_decoder(AV_CODEC_ID_TIFF);
     for (auto _ : state) {
-        std::ifstream in(name, std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> bytes;
+        if (FILE* f = std::fopen(name.c_str(), "rb")) {
+            std::fseek(f, 0, SEEK_END);
+            bytes.resize(static_cast<size_t>(std::ftell(f)));
+            std::fseek(f, 0, SEEK_SET);
+            if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+            std::fclose(f);
+        }
         AVCodecContext* codec = avcodec_alloc_context3(tiff);
         avcodec_open2(codec, tiff, nullptr);
         AVPacket* packet = av_packet_alloc();
