@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "imaging/pixelbuffer.h"
 
@@ -26,6 +27,10 @@ struct qbPNGRequest {
     int32_t width = 0;
     int32_t height = 0;
     int32_t hasAlpha = 0;  // colour type 6 (RGBA) instead of 2 (RGB)
+    // 0: words 0xAARRGGBB in the machine's order; 1: the bytes A, R, G, B.
+    int32_t byteOrder = 0;
+    // Set: the file is appended here and fileName is not used.
+    std::vector<uint8_t>* memory = nullptr;
     int result = 0;        // 0, ERR_MEM, ERR_WRITEFILE (no detail)
 };
 void WritePNG(qbPNGRequest* request);

@@ -5,6 +5,8 @@
 
 #include <bit>
 #include <csetjmp>
+#include <new>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/file.h"
@@ -29,12 +31,24 @@ void PngWarning(png_structp, png_const_charp) {}
 
 void PngWriteData(png_structp png, png_bytep data, size_t length) {
     auto* s = static_cast<PngWriteState*>(png_get_io_ptr(png));
+    if (std::vector<uint8_t>* memory = s->request->memory) {
+        // The jump out of libpng leaves the handler first: a longjmp must
+        // not cross a live exception.
+        bool grown = true;
+        try {
+            memory->insert(memory->end(), data, data + length);
+        } catch (const std::bad_alloc&) {
+            grown = false;
+        }
+        if (!grown) png_error(png, "Out of memory!");
+        return;
+    }
     if (FileWrite(s->file, data, length) != length) png_error(png, "Write error!");
 }
 
 void PngFlush(png_structp png) {
     auto* s = static_cast<PngWriteState*>(png_get_io_ptr(png));
-    FileFlush(s->file);
+    if (s->file) FileFlush(s->file);
 }
 
 // The rows go to libpng as they lie in memory: the transforms below turn
@@ -47,7 +61,9 @@ int WriteAll(PngWriteState* s) {
                  r.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, s->info);
-    if constexpr (std::endian::native == std::endian::little) {
+    // Blue first in memory only for machine-order words on a little-endian
+    // machine; otherwise the bytes run A, R, G, B.
+    if (std::endian::native == std::endian::little && r.byteOrder == 0) {
         png_set_bgr(png);
         if (!r.hasAlpha) png_set_filler(png, 0, PNG_FILLER_AFTER);
     } else {
@@ -76,10 +92,13 @@ void WritePNG(qbPNGRequest* request) {
     if (!r.pixels || r.width <= 0 || r.height <= 0 ||
         static_cast<int64_t>(r.strideBytes) < static_cast<int64_t>(r.width) * 4)
         return;
-    qbFilePtr file(FileOpen(r.fileName, kFileModeWrite, r.adapterTag));
-    if (!file) {
-        r.result = ERR_WRITEFILE;
-        return;
+    qbFilePtr file;
+    if (!r.memory) {
+        file.reset(FileOpen(r.fileName, kFileModeWrite, r.adapterTag));
+        if (!file) {
+            r.result = ERR_WRITEFILE;
+            return;
+        }
     }
     PngWriteState s;
     s.file = file.get();
@@ -91,6 +110,6 @@ void WritePNG(qbPNGRequest* request) {
     if (!s.info) return;
     png_set_write_fn(s.png, &s, &PngWriteData, &PngFlush);
     if (!WriteAll(&s)) return;
-    if (!FileClose(file.release())) return;
+    if (file && !FileClose(file.release())) return;
     r.result = 0;
 }

@@ -3,14 +3,17 @@
 
 #include "platform/platform_types.h"
 
-// Native image codecs.
+// Native image codecs. DecodeNativeImageFromMemory decodes the bytes as the
+// request's data block (the bytes stay the caller's; the answers go into the
+// request). EncodeNativeImage writes kNativeImagePNG or kNativeImageJPEG to
+// the file at path, or else appends the file to *outData.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_IMAGE_OPS(X) \
     X(int, DecodeNativeImage, (qbNativeImageRequest* request), (request)) \
-    X(int, DecodeNativeImageFromMemory, (const void* data, size_t size, std::vector<uint32_t>* outPixels), (data, size, outPixels)) \
+    X(int, DecodeNativeImageFromMemory, (const void* data, size_t size, qbNativeImageRequest* request), (data, size, request)) \
     X(const uint32_t*, GetNativeImageData, (qbNativeImage* image), (image)) \
     X(void, FreeNativeImage, (qbNativeImage* image), (image)) \
-    X(int, EncodeNativeImage, (const char* name, int format, const uint32_t* argb, int width, int height), (name, format, argb, width, height))
+    X(int, EncodeNativeImage, (const char* path, const qbEncodePixels* picture, int32_t type, std::vector<uint8_t>* outData), (path, picture, type, outData))
 
 // Native fonts and text drawing. OpenNativeFont answers 1 when the font
 // opened and 0 when not; the text operations answer 0 or ERR_INTERNAL (over

@@ -3,6 +3,7 @@
 // stay opaque: callers only hand them back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -86,9 +87,12 @@ struct qbAudioPacketInfo {
 };
 
 // Everything DecodeNativeImage reads and answers, kept in one record because
-// the list is long and grows with the codecs.
+// the list is long and grows with the codecs. The source is the open file
+// (a qbFile, read from its start) or else the data block.
 struct qbNativeImageRequest {
     void* file = nullptr;
+    const void* data = nullptr;
+    size_t dataSize = 0;
     const char* name = nullptr;
     uint32_t openFlags = 0;
     int32_t probeOnly = 0;
@@ -101,6 +105,22 @@ struct qbNativeImageRequest {
     int32_t width = 0;                     // out
     int32_t height = 0;                    // out
     int32_t hasAlpha = 0;                  // out
+};
+
+// What EncodeNativeImage writes.
+enum : int32_t { kNativeImagePNG = 0, kNativeImageJPEG = 1 };
+
+// A picture to encode: words 0xAARRGGBB in the machine's order, or with
+// bigEndian the bytes A, R, G, B. The encoder never writes to them; the
+// alpha byte is written only with hasAlpha.
+struct qbEncodePixels {
+    const uint32_t* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bytesPerRow = 0;
+    int32_t hasAlpha = 0;
+    int32_t bigEndian = 0;
+    int32_t quality = 100;  // JPEG, 0-100
 };
 
 struct qbTextExtents {

@@ -36,6 +36,7 @@
 #include "display/icons.h"
 #include "display/requesters.h"
 #include "draw/draw.h"
+#include "imaging/codechooks.h"
 #include "imaging/imageops.h"
 #include "libs/dos.h"
 #include "libs/errorhandler.h"
@@ -287,6 +288,7 @@ int PlayerMain(int argc, char** argv) {
 
     InstallVmHost(OfferToErrorHandler, cmdGetLastError);
     InstallErrorRequester();
+    InstallImageCodecHooks();
     ScriptState* L = VmOpen();
     if (!L) {
         std::fputs("Not enough memory.\n", stderr);

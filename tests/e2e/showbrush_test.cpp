@@ -60,8 +60,9 @@ protected:
     // with "loadtransparency" (the black window shows through).
     // ours: written by the player's GIF writer instead.
     // ilbm: the picture as netpbm's palette ILBM.
+    // tiff: the picture as ImageMagick's TIFF, which the platform decoder reads.
     void ExpectCentredBrush(bool layers, bool gif = false, bool transparency = false, bool ours = false,
-                            bool ilbm = false) {
+                            bool ilbm = false, bool tiff = false) {
         std::vector<uint32_t> pixels;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) pixels.push_back(Expected(x, y));
@@ -90,6 +91,11 @@ protected:
             imagefixtures::WritePPM((dir_ / "pic.ppm").string(), kWidth, kHeight, pixels);
             png = dir_ / "pic.iff";
             ASSERT_EQ(imagefixtures::RunQuietly("ppmtoilbm " + (dir_ / "pic.ppm").string() + " > " + png.string()), 0);
+        } else if (tiff) {
+            if (!imagefixtures::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+            const fs::path out = dir_ / "pic.tif";
+            ASSERT_EQ(imagefixtures::RunQuietly("convert " + png.string() + " " + out.string()), 0);
+            png = out;
         } else if (gif) {
             if (!imagefixtures::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
             const fs::path out = dir_ / "pic.gif";
@@ -137,4 +143,9 @@ TEST_F(ShowBrushTest, GIFsShowTheirColoursAndTheirTransparentColourAsAlpha) {
 TEST_F(ShowBrushTest, ILBMsShowTheirColours) {
     ExpectCentredBrush(false, false, false, false, true);
     ExpectCentredBrush(true, false, false, false, true);
+}
+
+TEST_F(ShowBrushTest, TIFFsShowTheirColoursThroughThePlatformDecoder) {
+    ExpectCentredBrush(false, false, false, false, false, true);
+    ExpectCentredBrush(true, false, false, false, false, true);
 }

@@ -77,7 +77,8 @@ TEST(PlatformOps, LinuxRefusesWhatNeedsAWindowSystem) {
     // Answers whose success is non-zero must not read as success.
     EXPECT_EQ(ops.OpenNativeFont("Sans", 12, nullptr), 0);
     qbNativeImageRequest image;
-    EXPECT_EQ(ops.DecodeNativeImage(&image), ERR_LOADPICTURE2);
+    // A request without a file or data has no source to read.
+    EXPECT_EQ(ops.DecodeNativeImage(&image), ERR_MEM);
     qbMovieInfo movie;
     EXPECT_EQ(ops.OpenQuickTimeMovie("a.mov", &movie), ERR_QUICKTIME);
     qbNativeAudioFile* sound = reinterpret_cast<qbNativeAudioFile*>(&movie);

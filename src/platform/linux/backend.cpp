@@ -3,10 +3,12 @@
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
 // URLs of the desktop, the clipboard through SDL (text) or, on X11, GTK
 // (text, pictures and other targets), native text through fontconfig and
-// FreeType; images and movies refuse until their engines are wired in.
+// FreeType, pictures through FFmpeg; movies refuse until their engine is
+// wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/nativefont.h"
+#include "platform/linux/nativeimage.h"
 #include "platform/linux/requesters_linux.h"
 #include "platform/linux/sdl_audio.h"
 #include "platform/linux/sdl_backend.h"
@@ -16,7 +18,6 @@ namespace {
 
 // Answers that would read as success when refused with an error code.
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
-int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
     if (out) *out = nullptr;
     return ERR_OPENSOUND2;
@@ -116,6 +117,13 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_REQUESTER(PathRequesterNative)
     QB_OP_REQUESTER(FileRequesterNative)
 #undef QB_OP_REQUESTER
+#define QB_OP_IMAGE(op) ops.op = &linux_images::op;
+    QB_OP_IMAGE(DecodeNativeImage)
+    QB_OP_IMAGE(DecodeNativeImageFromMemory)
+    QB_OP_IMAGE(GetNativeImageData)
+    QB_OP_IMAGE(FreeNativeImage)
+    QB_OP_IMAGE(EncodeNativeImage)
+#undef QB_OP_IMAGE
     // The second bounds entry serves callers that only move the window.
     ops.SetNativeWindowBoundsAlt = &sdl_backend::SetNativeWindowBounds;
     ops.ShowErrorBoxNative = &sdl_backend::ShowErrorBox;
@@ -125,7 +133,6 @@ qbPlatformOps MakeLinuxOps() {
     ops.NoNativeVideoWindow = &platform_fill::Neutral<decltype(ops.NoNativeVideoWindow)>::call;
     linux_text::FillTextOps(ops);
     ops.OpenQuickTimeMovie = &NoQuickTime;
-    ops.DecodeNativeImage = &NoImageDecoder;
     ops.OpenNativeAudioFile = &NoSoundDecoder;
     sdl_audio::FillAudioOps(ops);
     return ops;

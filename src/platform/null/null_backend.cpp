@@ -516,6 +516,10 @@ int WriteClipboard(int type, const qbClipboardData* data) {
 // Neutral answers of the media engines: nothing decodes, nothing plays.
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
 int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
+int NoMemoryImageDecoder(const void*, size_t, qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
+int NoImageEncoder(const char*, const qbEncodePixels*, int32_t type, std::vector<uint8_t>*) {
+    return type == kNativeImagePNG ? ERR_SAVEPNG : ERR_WRITEJPEG;
+}
 int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
     if (out) *out = nullptr;
     return ERR_OPENSOUND2;
@@ -606,6 +610,8 @@ qbPlatformOps MakeNullOps() {
     ops.OpenURLNative = &platform_fill::Refuse<decltype(ops.OpenURLNative)>::call;
     ops.OpenQuickTimeMovie = &NoQuickTime;
     ops.DecodeNativeImage = &NoImageDecoder;
+    ops.DecodeNativeImageFromMemory = &NoMemoryImageDecoder;
+    ops.EncodeNativeImage = &NoImageEncoder;
     ops.OpenNativeAudioFile = &NoSoundDecoder;
     ops.OpenNativeFont = &NoNativeFont;
     ops.NativeFontEngineAvailable = &NoFontEngine;

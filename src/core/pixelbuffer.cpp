@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "core/errcodes.h"
-#include "imaging/pixelbuffer.h"
+#include "core/pixelbuffer.h"
 
 namespace {
 

@@ -1,0 +1,40 @@
+// PNG and JPEG encoding for the clipboard and the image savers, through the
+// picture layer's writers. The caller's pixels are only read: the writers
+// take either byte order, so nothing is swapped in place.
+#include <new>
+
+#include "core/errcodes.h"
+#include "core/file.h"
+#include "platform/imagecodecs.h"
+#include "platform/linux/nativeimage.h"
+
+namespace linux_images {
+
+int EncodeNativeImage(const char* path, const qbEncodePixels* picture, int32_t type, std::vector<uint8_t>* outData) {
+    const int typeError = type == kNativeImagePNG ? ERR_SAVEPNG : ERR_WRITEJPEG;
+    if (!picture || !picture->pixels || picture->width <= 0 || picture->height <= 0 ||
+        int64_t{picture->bytesPerRow} < int64_t{picture->width} * 4)
+        return ERR_WRONGUSAGE;
+    if (!path && !outData) return ERR_MEM;
+    const qbImageCodecHooks* hooks = GetImageCodecHooks();
+    auto* write = hooks ? (type == kNativeImagePNG ? hooks->writePNG : hooks->writeJPEG) : nullptr;
+    if (!write) return typeError;
+
+    std::vector<uint8_t> encoded;
+    if (int err = write(*picture, &encoded)) return err == ERR_MEM ? ERR_MEM : typeError;
+    if (path) {
+        qbFilePtr file(FileOpen(path, kFileModeWrite, nullptr));
+        if (!file) return typeError;
+        const bool written = FileWrite(file.get(), encoded.data(), encoded.size()) == encoded.size();
+        const bool closed = FileClose(file.release()) != 0;
+        return written && closed ? 0 : typeError;
+    }
+    try {
+        outData->insert(outData->end(), encoded.begin(), encoded.end());
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    return 0;
+}
+
+}  // namespace linux_images
