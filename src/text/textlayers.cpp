@@ -29,7 +29,7 @@ void MoveTextStyleIntoLayer(qbTextStyle* style, qbLayerOptions* lopts) {
     lopts->needseffects = lopts->needseffects || lopts->transparency || lopts->border.border || lopts->shadow.shadow;
 }
 
-int AddTextOutLayer(ScriptState* L, const qbTextLayout& layout, qbComposedText* block, int32_t x, int32_t y,
+int AddTextOutLayer(ScriptState* L, int32_t type, const qbTextLayout& layout, qbComposedText* block, int32_t x, int32_t y,
                     const qbTransformOptions& topts, const qbLayerOptions& lopts) {
     std::unique_ptr<qbLayerState> s;
     try {
@@ -47,7 +47,7 @@ int AddTextOutLayer(ScriptState* L, const qbTextLayout& layout, qbComposedText* 
     s->height = block->height;
     qbLayerOptions options = lopts;
     qbLayer* layer = nullptr;
-    if (int err = AddLayer(L, kLayerTextOut, nullptr, x, y, block->width, block->height, &topts, &options,
+    if (int err = AddLayer(L, type, nullptr, x, y, block->width, block->height, &topts, &options,
                            std::move(s), -1, kAddDisplayScale, &layer))
         return err;
     if (!options.needseffects && IsIdentityMatrix(topts.matrix)) RefreshLayer(L, layer, true);

@@ -18,6 +18,7 @@
 #include "display/refresh.h"
 #include "display/safeblt.h"
 #include "imaging/geometry.h"
+#include "objects/layers.h"
 #include "objects/dirtyrects.h"
 #include "objects/displayobject.h"
 #include "objects/objectoptions.h"
@@ -37,7 +38,8 @@ int32_t Trunc(int32_t size, double anchor) { return static_cast<int32_t>(size * 
 bool CanDrawDirect(const qbDisplay& display, const qbTextLayout& layout, bool raw, const qbTransformOptions& topts,
                    const qbLayerOptions& lopts) {
     const uint32_t flags = layout.style.flags;
-    if (display.layersEnabled || display.output.type != kObjectTypeDisplay) return false;
+    // Print's lines start at two places (cursor and margin) and move the cursor.
+    if (layout.print || display.layersEnabled || display.output.type != kObjectTypeDisplay) return false;
     // Scaled picture buffers, clip regions and adapters that double-buffer
     // are left to the blitter.
     const bool scaled = display.outputScaling && display.scaleWidth > 0 && display.scaleHeight > 0;
@@ -116,12 +118,13 @@ struct MadeImage {
     }
 };
 
-int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, qbComposedText* block,
-                 const qbTransformOptions& topts, const qbLayerOptions& lopts) {
+}  // namespace
+
+int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, const qbTransformOptions& topts,
+                  const qbLayerOptions& lopts) {
+    qbDisplay* display = GetCurrentDisplay();
+    if (!display) return ERR_FINDDISPLAY;
     const int32_t width = block->width, height = block->height;
-    const int32_t x = AddCoordinates(ResolveSpecialX(layout.x, width, 0, topts.anchorx), block->left);
-    const int32_t y = AddCoordinates(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
-    if (display->layersEnabled) return AddTextOutLayer(L, layout, block, x, y, topts, lopts);
     qbObjectImage composed{block->bitmap.release(), block->mask.release(), block->alpha.release()};
     MadeImage own{composed, true};
     ApplyFiltersAndTransparency(&lopts, &own.image, width, height);
@@ -163,6 +166,22 @@ int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout,
     SafeBlt(L, blit);
     if (display->softDoubleBuffer) AddDirtyRect(L, dx, dy, w, h);
     return 0;
+}
+
+namespace {
+
+int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, qbComposedText* block,
+                 const qbTransformOptions& topts, const qbLayerOptions& lopts) {
+    const int32_t width = block->width, height = block->height;
+    // Printed text is placed by its layout: x from the left margin, y from
+    // the cursor line.
+    const int32_t x = layout.print ? AddCoordinates(layout.leftMargin, block->left)
+                                   : AddCoordinates(ResolveSpecialX(layout.x, width, 0, topts.anchorx), block->left);
+    const int32_t y = layout.print ? AddCoordinates(layout.cursorY, block->top)
+                                   : AddCoordinates(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
+    if (display->layersEnabled)
+        return AddTextOutLayer(L, layout.print ? kLayerPrint : kLayerTextOut, layout, block, x, y, topts, lopts);
+    return DrawTextImage(L, block, x, y, topts, lopts);
 }
 
 uint32_t ToColour(double v) {
@@ -217,6 +236,7 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     if (lopts) l = *lopts;
     else ResetLayerOptions(&l);
     ClampTextStyle(&layout->style);
+    layout->raw = raw;
     if (CanDrawDirect(*display, *layout, raw, t, l)) {
         bool drawn = false;
         if (int err = DrawDirect(L, display, *layout, &drawn)) return err;
@@ -225,7 +245,12 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     if (display->layersEnabled) MoveTextStyleIntoLayer(&layout->style, &l);
     qbComposedText block;
     if (int err = RenderTextImage(L, layout, raw, &block)) return err;
-    return DrawComposed(L, display, *layout, &block, t, l);
+    if (int err = DrawComposed(L, display, *layout, &block, t, l)) return err;
+    if (layout->print) {
+        display->outputPosition[kTextCursorX] = AddCoordinates(layout->leftMargin, layout->endX);
+        display->outputPosition[kTextCursorY] = AddCoordinates(layout->cursorY, layout->endY);
+    }
+    return 0;
 }
 
 int cmdTextOut(ScriptState* L) {
