@@ -26,6 +26,7 @@
 #include "objects/selection.h"
 #include "text/font.h"
 #include "text/textlayers.h"
+#include "text/textscale.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ struct MadeImage {
 }  // namespace
 
 int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, const qbTransformOptions& topts,
-                  const qbLayerOptions& lopts) {
+                  const qbLayerOptions& lopts, qbComposedText* sharp) {
     qbDisplay* display = GetCurrentDisplay();
     if (!display) return ERR_FINDDISPLAY;
     const int32_t width = block->width, height = block->height;
@@ -136,6 +137,14 @@ int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, c
                                            topts.matrix, topts.smoothscale != 0, &turned.image, &dx, &dy, &w, &h))
             return err;
         turned.owned = true;
+        if (sharp && sharp->bitmap) {
+            // The same place, the glyphs drawn at the new size instead.
+            FreeObjectImage(&turned.image);
+            turned.image = {sharp->bitmap.release(), sharp->mask.release(), sharp->alpha.release()};
+            w = sharp->width;
+            h = sharp->height;
+            ApplyFiltersAndTransparency(&lopts, &turned.image, w, h);
+        }
         std::swap(own.image, turned.image);
     }
     dx = AddCoordinates(dx, -Trunc(width, topts.anchorx));
@@ -171,7 +180,7 @@ int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, c
 namespace {
 
 int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, qbComposedText* block,
-                 const qbTransformOptions& topts, const qbLayerOptions& lopts) {
+                 const qbTransformOptions& topts, const qbLayerOptions& lopts, qbComposedText* sharp) {
     const int32_t width = block->width, height = block->height;
     // Printed text is placed by its layout: x from the left margin, y from
     // the cursor line.
@@ -181,7 +190,7 @@ int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout,
                                    : AddCoordinates(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
     if (display->layersEnabled)
         return AddTextOutLayer(L, layout.print ? kLayerPrint : kLayerTextOut, layout, block, x, y, topts, lopts);
-    return DrawTextImage(L, block, x, y, topts, lopts);
+    return DrawTextImage(L, block, x, y, topts, lopts, sharp);
 }
 
 uint32_t ToColour(double v) {
@@ -245,7 +254,17 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     if (display->layersEnabled) MoveTextStyleIntoLayer(&layout->style, &l);
     qbComposedText block;
     if (int err = RenderTextImage(L, layout, raw, &block)) return err;
-    if (int err = DrawComposed(L, display, *layout, &block, t, l)) return err;
+    // Under a pure scale a scalable font draws at the new size; layers do
+    // that themselves when they build their transformed image.
+    qbComposedText sharp;
+    const double* m = t.matrix;
+    const qbFont* font = CurrentFont(layout->style);
+    if (!display->layersEnabled && m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0 && !IsIdentityMatrix(m) && font &&
+        font->scalable) {
+        bool rerendered = false;
+        if (int err = RenderTextUnderMatrix(L, *layout, m, t.smoothscale != 0, &sharp, &rerendered)) return err;
+    }
+    if (int err = DrawComposed(L, display, *layout, &block, t, l, &sharp)) return err;
     if (layout->print) {
         display->outputPosition[kTextCursorX] = AddCoordinates(layout->leftMargin, layout->endX);
         display->outputPosition[kTextCursorY] = AddCoordinates(layout->cursorY, layout->endY);

@@ -105,6 +105,20 @@ TEST_F(InKeyStrWorld, InputTypesPasswordsAndTheBufferLimit) {
     ASSERT_EQ(InitEventQueue(), 0);
 }
 
+TEST_F(InKeyStrWorld, APumpErrorInMidInputUndoesTheEchoesAndRestoresTheLayerSwitch) {
+    // The window's mode switch fails when the pump reaches the toggle,
+    // after two typed letters were echoed.
+    display_->view.switchMode = [](ScriptState*, qbDisplay*, int) { return int{ERR_MEM}; };
+    for (int32_t c : {'a', 'b'}) null_backend::ScriptEvent({display_, kEventKey, 1, 0, c});
+    null_backend::ScriptEvent({display_, kEventFullScreenToggle, 0, 0, 0});
+    std::string got = "untouched";
+    EXPECT_EQ(Input(0, 0, 0, &got), ERR_MEM);
+    EXPECT_EQ(got, "untouched");
+    EXPECT_EQ(display_->layersEnabled, 0);
+    EXPECT_EQ(CountLayers(GetCurrentBGPic()), 0);
+    display_->view.switchMode = nullptr;
+}
+
 TEST_F(InKeyStrWorld, OutputsOtherThanTheDisplayAreRefused) {
     std::string got;
     auto refusal = [&](auto set) {

@@ -48,6 +48,12 @@ protected:
         VmPushLString(L_, text.data(), text.size());
         return Run(command, 1);
     }
+    int TextOutPlain(int32_t x, int32_t y, const char* text) {
+        VmPushNumber(L_, x);
+        VmPushNumber(L_, y);
+        VmPushString(L_, text);
+        return Run("TextOut", 3);
+    }
     int32_t Width(const std::string& text) {
         VmPushLString(L_, text.data(), text.size());
         EXPECT_EQ(Run("TextWidth", 1, 1), 0);
