@@ -29,6 +29,10 @@ struct qbTextLayerHooks {
     // owns, their size and the image's offset inside them. 0 or an error.
     int (*renderBorder)(qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t border,
                         uint32_t colour, qbObjectImage* out, int32_t* outWidth, int32_t* outHeight, int32_t* offset);
+    // A text layer's source drawn anew as a new layer (see
+    // RenderLayerTransformed). 0 or an error.
+    int (*renderAsLayer)(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
+                         const qbTransformOptions* transform, uint32_t flags, qbLayer** out);
 };
 void SetTextLayerHooks(const qbTextLayerHooks* hooks);
 const qbTextLayerHooks& TextLayerHooks();

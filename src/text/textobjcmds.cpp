@@ -72,7 +72,7 @@ int Rerender(ScriptState* L, qbTextObject* o) {
 }  // namespace
 
 int AddTextObjectLayer(ScriptState* L, qbTextObject* object, int32_t x, int32_t y, const qbTransformOptions& topts,
-                       const qbLayerOptions& lopts, int32_t insertPos, uint32_t flags) {
+                       const qbLayerOptions& lopts, int32_t insertPos, uint32_t flags, qbLayer** out) {
     std::unique_ptr<qbLayerState> s;
     try {
         s = std::make_unique<qbLayerState>();
@@ -89,6 +89,7 @@ int AddTextObjectLayer(ScriptState* L, qbTextObject* object, int32_t x, int32_t 
     if (int err = AddLayer(L, kLayerTextObject, &id, x, y, object->width, object->height, &topts, &options,
                            std::move(s), insertPos, flags | kAddDisplayScale, &layer))
         return err;
+    if (out) *out = layer;
     if (!options.needseffects && IsIdentityMatrix(topts.matrix)) RefreshLayer(L, layer, true);
     return 0;
 }

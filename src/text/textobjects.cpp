@@ -16,6 +16,7 @@
 #include "text/fontcache.h"
 #include "text/textcompose.h"
 #include "text/textlayers.h"
+#include "text/textout.h"
 #include "text/textscale.h"
 
 namespace {
@@ -94,6 +95,28 @@ int LayerRerender(ScriptState* L, qbLayer* layer, const qbTransformOptions& t, q
     *width = block.width;
     *height = block.height;
     return 0;
+}
+
+// The layer's source as a new layer under the transform: a text object
+// shown again, printed text laid out again with its recorded breaks.
+int RenderAsLayer(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
+                  const qbTransformOptions* transform, uint32_t flags, qbLayer** out) {
+    qbLayerOptions lopts;
+    ResetLayerOptions(&lopts);
+    if (layer->type == kLayerTextObject) {
+        qbTextObject* o = nullptr;
+        if (int err = GetTextObject(L, layer->id, &o, kTextObjectPendingToo)) return err;
+        return AddTextObjectLayer(L, o, state->x, state->y, *transform, lopts, insertPos, flags, out);
+    }
+    const qbTextLayout* kept = TextLayoutOfLayer(layer);
+    if (!kept) return 0;
+    qbTextLayout layout = *kept;
+    layout.breaksSupplied = true;
+    layout.tabsRecorded = true;
+    qbComposedText block;
+    if (int err = RenderTextImage(L, &layout, layout.raw, &block)) return err;
+    return AddTextOutLayer(L, layer->type, layout, &block, state->x, state->y, *transform, lopts, insertPos, flags,
+                           out);
 }
 
 }  // namespace
@@ -192,6 +215,7 @@ void FreeAllTextObjects(ScriptState* L) {
 }
 
 void InstallTextLayerHooks() {
-    static const qbTextLayerHooks hooks{&ObjectImage, &FreePendingTextObjects, &LayerRerender, &LayerBorder};
+    static const qbTextLayerHooks hooks{&ObjectImage, &FreePendingTextObjects, &LayerRerender, &LayerBorder,
+                                        &RenderAsLayer};
     SetTextLayerHooks(&hooks);
 }

@@ -57,7 +57,7 @@ void InstallTextLayerHooks();
 // Adds a TEXTOBJECT layer showing the object at x, y (its offsets already
 // added). 0 or the layer's error.
 int AddTextObjectLayer(ScriptState* L, qbTextObject* object, int32_t x, int32_t y, const qbTransformOptions& topts,
-                       const qbLayerOptions& lopts, int32_t insertPos, uint32_t flags);
+                       const qbLayerOptions& lopts, int32_t insertPos, uint32_t flags, struct qbLayer** out = nullptr);
 // Shows the object at x, y (position constants resolved against its size)
 // as a layer or drawn into the output. 0 or an error.
 int DrawTextObject(ScriptState* L, ObjectID id, int32_t x, int32_t y, const qbTransformOptions& topts,

@@ -9,6 +9,7 @@
 #include "objects/compositor.h"
 #include "objects/layergeometry.h"
 #include "text/textcompose.h"
+#include "text/textlayers.h"
 #include "text_world.h"
 
 namespace {
@@ -83,6 +84,22 @@ TEST_F(TextLayerWorld, AThinBorderOfATextLayerIsTheGlyphOutline) {
         for (int32_t xx = 0; xx < bw; ++xx)
             differing += ReadBitmapPixel(s->bdbitmap, xx, yy, false) != ReadBitmapPixel(expected.bitmap.get(), xx, yy, false);
     EXPECT_EQ(differing, 0);
+}
+
+TEST_F(TextLayerWorld, ATextLayerIsDrawnAnewAsANewLayerWithItsLayout) {
+    ASSERT_EQ(SetFont(":::default_sans", 20), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "One two"), 0);
+    qbLayer* layer = GetLayerByIndex(GetCurrentBGPic(), 1);
+    qbTransformOptions t;
+    t.matrix[0] = t.matrix[3] = 2;
+    qbLayer* made = nullptr;
+    ASSERT_EQ(RenderLayerTransformed(L_, layer, -1, layer->basestate, &t, 0, &made), 0);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(CountLayers(GetCurrentBGPic()), 2);
+    EXPECT_EQ(made->type, kLayerTextOut);
+    EXPECT_EQ(TextLayoutOfLayer(made)->text, "One two");
+    EXPECT_NEAR(made->shownstate->shownwidth, 2 * layer->basestate->width, layer->basestate->width / 10);
 }
 
 }  // namespace
