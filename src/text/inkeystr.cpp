@@ -11,6 +11,7 @@
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
 #include "display/display.h"
+#include "display/eventlib.h"
 #include "display/events.h"
 #include "display/output.h"
 #include "objects/layers.h"
@@ -160,6 +161,8 @@ int cmdInKeyStr(ScriptState* L) {
             }
             in.finished = true;
         }
+        // A quit an earlier pump took stands until the script ends.
+        if (EventQuitRequested()) in.finished = true;
         if (!in.finished) in.Drain(L);
         if (in.finished) break;
         int ignored = 0;
