@@ -11,10 +11,11 @@
 #include "objects/adoptid.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
+#include "objects/texthooks.h"
 
 namespace {
 
-// Anim frames, text objects, layers and sprites come with their libraries.
+// Anim frames, layers and sprites come with their libraries.
 constexpr int kTypeAnim = 4, kTypeTextObject = 8, kTypeLayer = 22, kTypeSprite = 32;
 
 int ConvertCore(ScriptState* L, int32_t type, ObjectID sourceId, NewObjectID id) {
@@ -40,8 +41,15 @@ int ConvertCore(ScriptState* L, int32_t type, ObjectID sourceId, NewObjectID id)
             keyColour = brush->transparentColour;
             break;
         }
+        case kTypeTextObject: {
+            const auto image = TextLayerHooks().objectImage;
+            qbObjectImage picture;
+            if (!image) return ERR_FINDTEXTOBJECT;
+            if (int err = image(L, sourceId, &picture, &width, &height)) return err;
+            images = {picture.bitmap, picture.mask, picture.alpha};
+            break;
+        }
         case kTypeAnim:
-        case kTypeTextObject:
         case kTypeLayer:
         case kTypeSprite: SetErrorDetail("ConvertToBrush"); return ERR_UNSUPPORTEDFEAT;
         default: return ERR_WRONGUSAGE;

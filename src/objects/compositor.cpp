@@ -18,6 +18,7 @@
 #include "objects/brushes.h"
 #include "objects/compositekernels.h"
 #include "objects/layerfilters.h"
+#include "objects/texthooks.h"
 #include "objects/layers.h"
 
 namespace {
@@ -240,6 +241,11 @@ int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool us
         *height = p->baseHeight;
         return 0;
     }
+    case kLayerTextObject: {
+        const auto image = TextLayerHooks().objectImage;
+        if (!image) return ERR_WRONGUSAGE;
+        return image(L, layer->id, out, width, height);
+    }
     default: return ERR_WRONGUSAGE;
     }
 }
@@ -304,9 +310,32 @@ void FreeLayerStyleCaches(qbLayerState* s) {
 
 void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t* x, int32_t* y, int32_t* width,
                        int32_t* height) {
+    const bool text = layer->type == kLayerTextObject || layer->type == kLayerTextOut || layer->type == kLayerPrint;
+    if (!s->bdbitmap && text && layer->border.size < 8 && TextLayerHooks().renderBorder) {
+        // Thin borders of text follow the glyphs' outline.
+        qbObjectImage image;
+        int32_t iw = 0, ih = 0;
+        if (GetLayerSourceImage(L, layer, s, true, &image, &iw, &ih) == 0) {
+            qbObjectImage made;
+            int32_t bw = 0, bh = 0, offset = 0;
+            if (TextLayerHooks().renderBorder(image.mask, image.alpha, s->shownwidth, s->shownheight,
+                                              layer->border.size, layer->border.colour & 0xFFFFFFu, &made, &bw, &bh,
+                                              &offset) == 0 &&
+                made.bitmap) {
+                s->bdbitmap = made.bitmap;
+                s->bdmask = made.mask;
+                s->bdalpha = made.alpha;
+                s->bdwidth = bw;
+                s->bdheight = bh;
+                s->bdoffx = s->bdoffy = offset;
+            } else {
+                FreeObjectImage(&made);
+            }
+        }
+    }
     if (!s->bdbitmap) {
-        // Shape and text layers draw their borders through their own
-        // renderers, which arrive with drawing and text.
+        // Shape layers draw their borders through their own renderers,
+        // which arrive with drawing.
         qbObjectImage image;
         int32_t iw = 0, ih = 0;
         if (GetLayerSourceImage(L, layer, s, true, &image, &iw, &ih) == 0) {

@@ -20,6 +20,7 @@
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
+#include "objects/texthooks.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
 
@@ -119,6 +120,18 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
                                        offset ? base->srcy : 0, ax, ay, base->width, base->height, anchor, t.matrix,
                                        t.smoothscale != 0, &made, &ox, &oy, &ow, &oh))
         return err;
+    // Text in a font that scales is drawn anew at the new size where the
+    // pixel transform would have put it, instead of scaled pixels.
+    const auto rerender = TextLayerHooks().renderTransformed;
+    const bool text = layer->type == kLayerTextObject || layer->type == kLayerTextOut || layer->type == kLayerPrint;
+    qbObjectImage sharp;
+    int32_t sw = 0, sh = 0, sx = 0, sy = 0;
+    if (text && rerender && rerender(L, layer, t, &sharp, &sx, &sy, &sw, &sh) == 0) {
+        FreeObjectImage(&made);
+        made = sharp;
+        ow = sw;
+        oh = sh;
+    }
     dup->xfbitmap = made.bitmap;
     dup->xfmask = made.mask;
     dup->xfalpha = made.alpha;

@@ -55,8 +55,8 @@ qbRect UnionOfRects(const qbRect& a, const qbRect& b);
 // layer's own record: a debug line says so and nothing is drawn) as a new
 // layer at insertPos with the AddLayer flags: brush, brush-part and
 // BGPic-part layers through the display-object core, from the state's
-// source offset, position and size. Other types draw nothing yet. 0 or the
-// error of the core.
+// source offset, position and size; text layers through the text library.
+// Other types draw nothing yet. 0 or the error of the renderer.
 int RenderLayerTransformed(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
                            const qbTransformOptions* transform, uint32_t flags, qbLayer** out);
 

@@ -4,6 +4,7 @@
 #include "objects/displayobject.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
+#include "objects/texthooks.h"
 
 int RenderLayerTransformed(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
                            const qbTransformOptions* transform, uint32_t flags, qbLayer** out) {
@@ -31,6 +32,12 @@ int RenderLayerTransformed(ScriptState* L, qbLayer* layer, int32_t insertPos, co
         call.addFlags = flags;
         call.outLayer = out;
         return DisplayObject(L, call);
+    }
+    case kLayerTextObject:
+    case kLayerTextOut:
+    case kLayerPrint: {
+        const auto render = TextLayerHooks().renderAsLayer;
+        return render ? render(L, layer, insertPos, state, transform, flags, out) : 0;
     }
     default: return 0;
     }

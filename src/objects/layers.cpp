@@ -21,6 +21,7 @@
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layersources.h"
+#include "objects/texthooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -31,6 +32,7 @@ int32_t SourceKind(int32_t type) {
     case kLayerBrush:
     case kLayerBrushPart: return kObjectTypeBrush;
     case kLayerBGPicPart: return kObjectTypeBGPic;
+    case kLayerTextObject: return kLayerTextObject;
     default: return 0;
     }
 }
@@ -79,6 +81,8 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
 void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
     if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
     if (mask & kReleaseBGPicSources) FreeUnusedPendingBGPics(L);
+    if (mask & kReleaseTextObjectSources)
+        if (const auto freePending = TextLayerHooks().freePending) freePending(L);
     // Clip regions freed while a layer still used them wait for this sweep,
     // whichever kind of source it is for.
     FreeUnusedClipRegions(L);

@@ -53,6 +53,7 @@
 #include "player/requiretags.h"
 #include "plugins/plugins.h"
 #include "sound/sound.h"
+#include "text/print.h"
 #include "text/text.h"
 #include "vector/vectorlib.h"
 
@@ -289,6 +290,7 @@ int PlayerMain(int argc, char** argv) {
     InstallVmHost(OfferToErrorHandler, cmdGetLastError);
     InstallErrorRequester();
     InstallImageCodecHooks();
+    SetPrintValueConverter(ValueToString);
     ScriptState* L = VmOpen();
     if (!L) {
         std::fputs("Not enough memory.\n", stderr);

@@ -29,8 +29,9 @@ void MoveTextStyleIntoLayer(qbTextStyle* style, qbLayerOptions* lopts) {
     lopts->needseffects = lopts->needseffects || lopts->transparency || lopts->border.border || lopts->shadow.shadow;
 }
 
-int AddTextOutLayer(ScriptState* L, const qbTextLayout& layout, qbComposedText* block, int32_t x, int32_t y,
-                    const qbTransformOptions& topts, const qbLayerOptions& lopts) {
+int AddTextOutLayer(ScriptState* L, int32_t type, const qbTextLayout& layout, qbComposedText* block, int32_t x,
+                    int32_t y, const qbTransformOptions& topts, const qbLayerOptions& lopts, int32_t insertPos, uint32_t flags,
+                    qbLayer** out) {
     std::unique_ptr<qbLayerState> s;
     try {
         s = std::make_unique<qbLayerState>();
@@ -47,9 +48,10 @@ int AddTextOutLayer(ScriptState* L, const qbTextLayout& layout, qbComposedText* 
     s->height = block->height;
     qbLayerOptions options = lopts;
     qbLayer* layer = nullptr;
-    if (int err = AddLayer(L, kLayerTextOut, nullptr, x, y, block->width, block->height, &topts, &options,
-                           std::move(s), -1, kAddDisplayScale, &layer))
+    if (int err = AddLayer(L, type, nullptr, x, y, block->width, block->height, &topts, &options, std::move(s),
+                           insertPos, flags | kAddDisplayScale, &layer))
         return err;
+    if (out) *out = layer;
     if (!options.needseffects && IsIdentityMatrix(topts.matrix)) RefreshLayer(L, layer, true);
     return 0;
 }

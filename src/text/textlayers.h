@@ -15,9 +15,10 @@ struct qbLayerOptions;
 // Moves the colour's transparency into the layer's, #EDGE into its border
 // and #SHADOW into its shadow, taking them out of the style to render.
 void MoveTextStyleIntoLayer(qbTextStyle* style, qbLayerOptions* lopts);
-// Adds the layer with the composed image (taken over) at the anchor point
-// x, y and shows it. 0 or the layer's error.
-int AddTextOutLayer(ScriptState* L, const qbTextLayout& layout, qbComposedText* block, int32_t x, int32_t y,
-                    const qbTransformOptions& topts, const qbLayerOptions& lopts);
+// Adds the TEXTOUT or PRINT layer with the composed image (taken over) at
+// the anchor point x, y and shows it. 0 or the layer's error.
+int AddTextOutLayer(ScriptState* L, int32_t type, const qbTextLayout& layout, qbComposedText* block, int32_t x,
+                    int32_t y, const qbTransformOptions& topts, const qbLayerOptions& lopts, int32_t insertPos = -1,
+                    uint32_t flags = 0, struct qbLayer** out = nullptr);
 // The layout a text layer keeps (null for other layers).
 const qbTextLayout* TextLayoutOfLayer(const struct qbLayer* layer);

@@ -56,6 +56,25 @@ struct Builder {
         x = 0;
         y += lineHeight;
     }
+    // A Print tab: the first stop right of the pen, or a line break when
+    // there is none inside the wrap width; the choice replays once recorded.
+    void Tab(qbTextLayout* out) {
+        int32_t choice = -1;
+        if (layout.tabsRecorded) {
+            if (tabIndex < layout.tabChoices.size()) choice = layout.tabChoices[tabIndex];
+        } else {
+            for (size_t i = 0; i < layout.tabStops.size(); ++i) {
+                if (layout.tabStops[i] <= x) continue;
+                if (layout.wrapWidth <= 0 || layout.tabStops[i] <= layout.wrapWidth) choice = static_cast<int32_t>(i);
+                break;
+            }
+            out->tabChoices.push_back(choice);
+        }
+        ++tabIndex;
+        if (choice >= 0 && static_cast<size_t>(choice) < layout.tabStops.size()) x = layout.tabStops[choice];
+        else NewLine();
+    }
+    size_t tabIndex = 0;
     // Before a word's first character: a supplied break starts a new line.
     void StartWord() {
         if (layout.breaksSupplied && supplied.count(wordIndex)) NewLine();
@@ -155,6 +174,8 @@ int LayoutText(ScriptState* L, qbTextLayout* layout, bool raw, std::vector<qbTex
     }
 
     Builder b{*layout, font->height, runs, {}, {}, 0, 0, 0, 0, 0, {}, layout->style};
+    if (layout->print) b.x = layout->cursorX - layout->leftMargin;
+    if (!layout->tabsRecorded) layout->tabChoices.clear();
     if (layout->breaksSupplied) b.supplied.insert(layout->wordBreaks.begin(), layout->wordBreaks.end());
     size_t change = 0;
     bool inWord = false;
@@ -165,6 +186,13 @@ int LayoutText(ScriptState* L, qbTextLayout* layout, bool raw, std::vector<qbTex
         const qbTextStyle& style = marked.changes[change].style;
         char c = text[i];
         if (c == '\r') continue;
+        if (c == '\t' && layout->print) {
+            if (inWord)
+                if (int err = b.EndWord()) return err;
+            inWord = inSpaces = false;
+            b.Tab(layout);
+            continue;
+        }
         if (c == '\t') c = ' ';
         if (c == '\n') {
             if (inWord)
@@ -190,6 +218,8 @@ int LayoutText(ScriptState* L, qbTextLayout* layout, bool raw, std::vector<qbTex
     if (inWord)
         if (int err = b.EndWord()) return err;
     if (!layout->breaksSupplied) layout->wordBreaks = std::move(b.recorded);
+    layout->endX = b.x;
+    layout->endY = b.y;
     if (int err = TrimLines(runs, layout->align, layout->encoding)) return err;
     return JoinRuns(runs, layout->encoding);
 }

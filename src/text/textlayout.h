@@ -31,6 +31,21 @@ struct qbTextLayout {
     std::vector<int32_t> wordBreaks;
     bool breaksSupplied = false;
     int encoding = kEncodingLatin1;
+    // Print: the first line starts at the cursor, the others at the left
+    // margin; layout x counts from the left margin, and so do the tab stops.
+    // Per tab the stop taken (-1: a line break), replayed once recorded.
+    bool print = false;
+    int32_t cursorX = 0;
+    int32_t cursorY = 0;
+    int32_t leftMargin = 0;
+    std::vector<int32_t> tabStops;
+    std::vector<int32_t> tabChoices;
+    bool tabsRecorded = false;
+    // Where the pen stood after the last character (layout coordinates).
+    int32_t endX = 0;
+    int32_t endY = 0;
+    // Tags were printed literally (an input echo): a re-render does the same.
+    bool raw = false;
 };
 
 struct qbTextSegment {

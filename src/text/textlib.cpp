@@ -12,6 +12,8 @@
 #include "text/font.h"
 #include "text/fontcache.h"
 #include "text/inbuiltfont.h"
+#include "text/print.h"
+#include "text/textobjects.h"
 #include "text/textout.h"
 
 namespace {
@@ -55,16 +57,25 @@ const ScriptCommand kTextCommands[] = {
     {"Locate", cmdLocate},
     {"SetMargins", cmdSetMargins},
     {"SetFontStyle", cmdSetFontStyle},
+    {"Print", cmdPrint},
+    {"NPrint", cmdNPrint},
+    {"TextOut", cmdTextOut},
+    {"CreateTextObject", cmdCreateTextObject},
+    {"DisplayTextObject", cmdDisplayTextObject},
+    {"FreeTextObject", cmdFreeTextObject},
+    {"InKeyStr", cmdInKeyStr},
     {"TextExtent", cmdTextExtent},
+    {"ScaleTextObject", cmdScaleTextObject},
+    {"CopyTextObject", cmdCopyTextObject},
+    {"RotateTextObject", cmdRotateTextObject},
     {"OpenFont", cmdOpenFont},
     {"CloseFont", cmdCloseFont},
     {"UseFont", cmdUseFont},
+    {"GetAvailableFonts", cmdGetAvailableFonts},
     {"FreeGlyphCache", cmdFreeGlyphCache},
     {"SetDefaultEncoding", cmdSetDefaultEncoding},
     {"AddFontPath", cmdAddFontPath},
     {"GetKerningPair", cmdGetKerningPair},
-    {"GetAvailableFonts", cmdGetAvailableFonts},
-    {"TextOut", cmdTextOut},
     {nullptr, nullptr},
 };
 
@@ -193,6 +204,7 @@ int InitTextLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(TextObjectListHead())) return err;
     if (int err = RegisterObjectList(FontObjectListHead())) return err;
     InstallFontAttributeRows();
+    InstallTextLayerHooks();
     SetPendingFontsHook(&ConvertFontGlyphBitmaps);
     InstallInbuiltFontEngine();
     // Registration raises on failure; its result only counts the tables made.

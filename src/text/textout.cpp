@@ -18,6 +18,7 @@
 #include "display/refresh.h"
 #include "display/safeblt.h"
 #include "imaging/geometry.h"
+#include "objects/layers.h"
 #include "objects/dirtyrects.h"
 #include "objects/displayobject.h"
 #include "objects/objectoptions.h"
@@ -25,6 +26,7 @@
 #include "objects/selection.h"
 #include "text/font.h"
 #include "text/textlayers.h"
+#include "text/textscale.h"
 
 namespace {
 
@@ -37,7 +39,8 @@ int32_t Trunc(int32_t size, double anchor) { return static_cast<int32_t>(size * 
 bool CanDrawDirect(const qbDisplay& display, const qbTextLayout& layout, bool raw, const qbTransformOptions& topts,
                    const qbLayerOptions& lopts) {
     const uint32_t flags = layout.style.flags;
-    if (display.layersEnabled || display.output.type != kObjectTypeDisplay) return false;
+    // Print's lines start at two places (cursor and margin) and move the cursor.
+    if (layout.print || display.layersEnabled || display.output.type != kObjectTypeDisplay) return false;
     // Scaled picture buffers, clip regions and adapters that double-buffer
     // are left to the blitter.
     const bool scaled = display.outputScaling && display.scaleWidth > 0 && display.scaleHeight > 0;
@@ -116,12 +119,13 @@ struct MadeImage {
     }
 };
 
-int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, qbComposedText* block,
-                 const qbTransformOptions& topts, const qbLayerOptions& lopts) {
+}  // namespace
+
+int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, const qbTransformOptions& topts,
+                  const qbLayerOptions& lopts, qbComposedText* sharp) {
+    qbDisplay* display = GetCurrentDisplay();
+    if (!display) return ERR_FINDDISPLAY;
     const int32_t width = block->width, height = block->height;
-    const int32_t x = AddCoordinates(ResolveSpecialX(layout.x, width, 0, topts.anchorx), block->left);
-    const int32_t y = AddCoordinates(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
-    if (display->layersEnabled) return AddTextOutLayer(L, layout, block, x, y, topts, lopts);
     qbObjectImage composed{block->bitmap.release(), block->mask.release(), block->alpha.release()};
     MadeImage own{composed, true};
     ApplyFiltersAndTransparency(&lopts, &own.image, width, height);
@@ -133,6 +137,14 @@ int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout,
                                            topts.matrix, topts.smoothscale != 0, &turned.image, &dx, &dy, &w, &h))
             return err;
         turned.owned = true;
+        if (sharp && sharp->bitmap) {
+            // The same place, the glyphs drawn at the new size instead.
+            FreeObjectImage(&turned.image);
+            turned.image = {sharp->bitmap.release(), sharp->mask.release(), sharp->alpha.release()};
+            w = sharp->width;
+            h = sharp->height;
+            ApplyFiltersAndTransparency(&lopts, &turned.image, w, h);
+        }
         std::swap(own.image, turned.image);
     }
     dx = AddCoordinates(dx, -Trunc(width, topts.anchorx));
@@ -163,6 +175,22 @@ int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout,
     SafeBlt(L, blit);
     if (display->softDoubleBuffer) AddDirtyRect(L, dx, dy, w, h);
     return 0;
+}
+
+namespace {
+
+int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, qbComposedText* block,
+                 const qbTransformOptions& topts, const qbLayerOptions& lopts, qbComposedText* sharp) {
+    const int32_t width = block->width, height = block->height;
+    // Printed text is placed by its layout: x from the left margin, y from
+    // the cursor line.
+    const int32_t x = layout.print ? AddCoordinates(layout.leftMargin, block->left)
+                                   : AddCoordinates(ResolveSpecialX(layout.x, width, 0, topts.anchorx), block->left);
+    const int32_t y = layout.print ? AddCoordinates(layout.cursorY, block->top)
+                                   : AddCoordinates(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
+    if (display->layersEnabled)
+        return AddTextOutLayer(L, layout.print ? kLayerPrint : kLayerTextOut, layout, block, x, y, topts, lopts);
+    return DrawTextImage(L, block, x, y, topts, lopts, sharp);
 }
 
 uint32_t ToColour(double v) {
@@ -217,6 +245,7 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     if (lopts) l = *lopts;
     else ResetLayerOptions(&l);
     ClampTextStyle(&layout->style);
+    layout->raw = raw;
     if (CanDrawDirect(*display, *layout, raw, t, l)) {
         bool drawn = false;
         if (int err = DrawDirect(L, display, *layout, &drawn)) return err;
@@ -225,7 +254,22 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     if (display->layersEnabled) MoveTextStyleIntoLayer(&layout->style, &l);
     qbComposedText block;
     if (int err = RenderTextImage(L, layout, raw, &block)) return err;
-    return DrawComposed(L, display, *layout, &block, t, l);
+    // Under a pure scale a scalable font draws at the new size; layers do
+    // that themselves when they build their transformed image.
+    qbComposedText sharp;
+    const double* m = t.matrix;
+    const qbFont* font = CurrentFont(layout->style);
+    if (!display->layersEnabled && m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0 && !IsIdentityMatrix(m) && font &&
+        font->scalable) {
+        bool rerendered = false;
+        if (int err = RenderTextUnderMatrix(L, *layout, m, t.smoothscale != 0, &sharp, &rerendered)) return err;
+    }
+    if (int err = DrawComposed(L, display, *layout, &block, t, l, &sharp)) return err;
+    if (layout->print) {
+        display->outputPosition[kTextCursorX] = AddCoordinates(layout->leftMargin, layout->endX);
+        display->outputPosition[kTextCursorY] = AddCoordinates(layout->cursorY, layout->endY);
+    }
+    return 0;
 }
 
 int cmdTextOut(ScriptState* L) {

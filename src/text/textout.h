@@ -29,4 +29,12 @@ int RenderTextImage(ScriptState* L, qbTextLayout* layout, bool raw, qbComposedTe
 int RenderText(ScriptState* L, qbTextLayout* layout, int32_t type, bool raw, const qbTransformOptions* topts,
                const qbLayerOptions* lopts);
 
+// Draws the composed image (taken over) with its top left at x, y into the
+// current output, through the options' filters, transparency and
+// transform, as text is drawn without layers; sharp, when it holds an
+// image, is the text drawn anew under the transform and takes the
+// transformed image's place. 0 or an error.
+int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, const qbTransformOptions& topts,
+                  const qbLayerOptions& lopts, qbComposedText* sharp = nullptr);
+
 int cmdTextOut(ScriptState* L);

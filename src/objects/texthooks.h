@@ -1,0 +1,38 @@
+// What the layers need of the text library: the pictures of text objects,
+// freeing the text objects that waited for their last layer, and drawing
+// text layers anew under a new transform. The text library installs them
+// when it opens; a part not installed leaves that layer kind alone.
+#pragma once
+
+#include <cstdint>
+
+#include "core/argapi.h"
+#include "objects/objecttransform.h"
+
+struct ScriptState;
+struct qbLayer;
+struct qbLayerState;
+struct qbTransformOptions;
+
+struct qbTextLayerHooks {
+    // The text object's picture and size (pending objects too); 0 or the
+    // lookup's error.
+    int (*objectImage)(ScriptState* L, ObjectID id, qbObjectImage* out, int32_t* width, int32_t* height);
+    void (*freePending)(ScriptState* L);
+    // A text layer's picture under the transform, rendered anew where its
+    // font scales: a new image the caller owns and its top left relative to
+    // the layer's anchored position. 0 when it made one, -1 when the layer
+    // is left to the pixel transform, or an error.
+    int (*renderTransformed)(ScriptState* L, qbLayer* layer, const qbTransformOptions& transform,
+                             qbObjectImage* out, int32_t* offsetX, int32_t* offsetY, int32_t* width, int32_t* height);
+    // The border of a text layer's image (sizes below 8): images the caller
+    // owns, their size and the image's offset inside them. 0 or an error.
+    int (*renderBorder)(qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_t height, int32_t border,
+                        uint32_t colour, qbObjectImage* out, int32_t* outWidth, int32_t* outHeight, int32_t* offset);
+    // A text layer's source drawn anew as a new layer (see
+    // RenderLayerTransformed). 0 or an error.
+    int (*renderAsLayer)(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
+                         const qbTransformOptions* transform, uint32_t flags, qbLayer** out);
+};
+void SetTextLayerHooks(const qbTextLayerHooks* hooks);
+const qbTextLayerHooks& TextLayerHooks();

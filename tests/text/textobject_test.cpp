@@ -1,0 +1,165 @@
+// Text objects: their sizes, copies, scaling and turning, the layers that
+// show them (and keep showing them after a change or a free), re-rendering
+// in a scalable font, brushes made from them and text layer borders.
+#include <gtest/gtest.h>
+
+#include "core/errcodes.h"
+#include "imaging/bitmap.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+#include "objects/compositor.h"
+#include "objects/layersources.h"
+#include "text/font.h"
+#include "text/textobjects.h"
+#include "text_world.h"
+
+namespace {
+
+constexpr double kKeepAspect = 100000;
+
+class TextObjectWorld : public TextWorld {
+protected:
+    int CreateObject(int32_t id, const char* text) {
+        VmPushNumber(L_, id);
+        VmPushString(L_, text);
+        return Run("CreateTextObject", 2);
+    }
+    qbTextObject* Object(ObjectID id) {
+        qbTextObject* o = nullptr;
+        EXPECT_EQ(GetTextObject(L_, id, &o, 0), 0);
+        return o;
+    }
+    int Scale(int32_t id, const char* width, double height) {
+        VmPushNumber(L_, id);
+        VmPushString(L_, width);
+        VmPushNumber(L_, height);
+        return Run("ScaleTextObject", 3);
+    }
+    // Columns 2k and 2k + 1 of the picture are alike everywhere.
+    static bool PixelDoubled(const qbTextObject& o) {
+        for (int32_t x = 0; x + 1 < o.width; x += 2)
+            for (int32_t y = 0; y < o.height; ++y)
+                if (ReadBitmapPixel(o.bitmap.get(), x, y, false) != ReadBitmapPixel(o.bitmap.get(), x + 1, y, false))
+                    return false;
+        return true;
+    }
+};
+
+TEST_F(TextObjectWorld, SizesIdsAndTransformsFollowTheirRules) {
+    VmPushNil(L_);
+    VmPushString(L_, "");
+    ASSERT_EQ(Run("CreateTextObject", 2, 1), 0);
+    ASSERT_EQ(VmType(L_, -1), kTypeLightUserdata);
+    const qbTextObject* empty = Object(ObjectID{0, VmToUserdata(L_, -1)});
+    VmSetTop(L_, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->width, 1);
+    EXPECT_EQ(empty->height, Height());
+
+    ASSERT_EQ(CreateObject(1, "Hello"), 0);
+    EXPECT_EQ(RunNumbers("CopyTextObject", {1, 1}), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunNumbers("CopyTextObject", {7, 2}), ERR_FINDTEXTOBJECT);
+    ASSERT_EQ(RunNumbers("RotateTextObject", {1, 450}), 0);
+    EXPECT_EQ(Object(ObjectID{1, nullptr})->transform.rotate, 90);
+    ASSERT_EQ(RunNumbers("RotateTextObject", {1, -30}), 0);
+    EXPECT_EQ(Object(ObjectID{1, nullptr})->transform.rotate, -30);
+    ASSERT_EQ(RunNumbers("RotateTextObject", {1, 0}), 0);
+
+    qbTextObject* o = Object(ObjectID{1, nullptr});
+    const int32_t bw = o->baseWidth, bh = o->baseHeight;
+    ASSERT_EQ(Scale(1, "200%", kKeepAspect), 0);
+    EXPECT_EQ(o->transform.width, 2 * bw);
+    EXPECT_EQ(o->transform.height, 2 * bh);
+    ASSERT_EQ(Scale(1, "50%", kKeepAspect), 0);
+    ASSERT_EQ(Scale(1, "200%", kKeepAspect), 0);
+    EXPECT_EQ(o->transform.width, 2 * bw);
+    EXPECT_EQ(o->transform.height, 2 * bh);
+    EXPECT_EQ(Scale(1, "0%", kKeepAspect), ERR_BADDIMENSIONS);
+    o->locked = 1;
+    EXPECT_EQ(Scale(1, "100%", kKeepAspect), ERR_LOCKEDOBJ);
+    o->locked = 0;
+    // The copy keeps the picture, the base size and the transform.
+    ASSERT_EQ(RunNumbers("CopyTextObject", {1, 2}), 0);
+    const qbTextObject* copy = Object(ObjectID{2, nullptr});
+    EXPECT_EQ(copy->width, o->width);
+    EXPECT_EQ(copy->baseWidth, bw);
+    EXPECT_EQ(copy->transform.width, 2 * bw);
+}
+
+TEST_F(TextObjectWorld, LayersKeepTheirPictureWhenTheObjectChangesOrGoes) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(CreateObject(1, "Layer"), 0);
+    const int32_t width = Object(ObjectID{1, nullptr})->width;
+    ASSERT_EQ(RunNumbers("DisplayTextObject", {1, 10, 10}), 0);
+    qbBGPic* picture = GetCurrentBGPic();
+    ASSERT_EQ(CountLayers(picture), 1);
+    qbLayer* layer = GetLayerByIndex(picture, 1);
+    EXPECT_EQ(layer->type, kLayerTextObject);
+    qbObjectImage image;
+    int32_t w = 0, h = 0;
+    ASSERT_EQ(GetLayerSourceImage(L_, layer, layer->basestate, false, &image, &w, &h), 0);
+    EXPECT_EQ(image.bitmap, Object(ObjectID{1, nullptr})->bitmap.get());
+
+    // A change gives the layer a private copy, which the object no longer shares.
+    ASSERT_EQ(Scale(1, "300%", kKeepAspect), 0);
+    EXPECT_FALSE(layer->id == (ObjectID{1, nullptr}));
+    ASSERT_EQ(GetLayerSourceImage(L_, layer, layer->basestate, false, &image, &w, &h), 0);
+    EXPECT_EQ(w, width);
+    EXPECT_NE(image.bitmap, Object(ObjectID{1, nullptr})->bitmap.get());
+
+    // Freeing the object shown by the layer: the id is free at once, the
+    // layer keeps its picture until it goes, then the object goes too.
+    ASSERT_EQ(RunNumbers("DisplayTextObject", {1, 10, 100}), 0);
+    ASSERT_EQ(RunNumbers("FreeTextObject", {1}), 0);
+    qbTextObject* gone = nullptr;
+    EXPECT_EQ(GetTextObject(L_, ObjectID{1, nullptr}, &gone, 0), ERR_FINDTEXTOBJECT);
+    qbLayer* second = GetLayerByIndex(picture, 2);
+    ASSERT_EQ(GetLayerSourceImage(L_, second, second->basestate, false, &image, &w, &h), 0);
+    EXPECT_GT(w, width);
+    ASSERT_EQ(CreateObject(1, "New"), 0);
+    EXPECT_EQ(CountObjectsOfType(kObjectTypeTextObject), 3);
+    // Both layers were made for id 1, whichever object they show now.
+    ASSERT_EQ(RunNumbers("Undo", {kLayerTextObject, 1}), 0);
+    ASSERT_EQ(RunNumbers("Undo", {kLayerTextObject, 1}), 0);
+    EXPECT_EQ(CountLayers(picture), 0);
+    EXPECT_EQ(CountObjectsOfType(kObjectTypeTextObject), 1);
+}
+
+TEST_F(TextObjectWorld, AScalableFontIsRenderedAnewABitmapFontScaledAsAnImage) {
+    ASSERT_EQ(CreateObject(1, "Wavy"), 0);  // the built-in bitmap font
+    ASSERT_EQ(Scale(1, "200%", kKeepAspect), 0);
+    const qbTextObject* topaz = Object(ObjectID{1, nullptr});
+    EXPECT_EQ(topaz->width, 2 * topaz->baseWidth);
+    EXPECT_TRUE(PixelDoubled(*topaz));
+
+    ASSERT_EQ(SetFont(":::default_sans", 20), 0);
+    ASSERT_EQ(CreateObject(2, "Wavy"), 0);
+    ASSERT_EQ(Scale(2, "200%", kKeepAspect), 0);
+    ASSERT_EQ(SetFont(":::default_sans", 40), 0);
+    ASSERT_EQ(CreateObject(3, "Wavy"), 0);
+    const qbTextObject* scaled = Object(ObjectID{2, nullptr});
+    const qbTextObject* direct = Object(ObjectID{3, nullptr});
+    EXPECT_FALSE(PixelDoubled(*scaled));
+    // Sizes map to pixels with rounding: within a few per cent.
+    EXPECT_NEAR(scaled->width, direct->width, direct->width / 20);
+    EXPECT_NEAR(scaled->height, direct->height, direct->height / 20);
+    // The font is back at its own size afterwards.
+    EXPECT_EQ(CurrentFont(*GetTextStyle())->xScale, 1.0);
+}
+
+TEST_F(TextObjectWorld, ABrushFromATextObjectHasItsPicture) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(CreateObject(1, "Brush"), 0);
+    ASSERT_EQ(RunNumbers("ConvertToBrush", {8, 1, 5}), 0);
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{5, nullptr}, &brush, 0), 0);
+    const qbTextObject* o = Object(ObjectID{1, nullptr});
+    EXPECT_EQ(brush->width, o->width);
+    EXPECT_EQ(brush->height, o->height);
+    EXPECT_EQ(RunNumbers("ConvertToBrush", {8, 9, 6}), ERR_FINDTEXTOBJECT);
+    FreeAllBrushes(L_);
+}
+
+}  // namespace
