@@ -10,6 +10,14 @@
 
 namespace {
 
+// The text Run gives for an error: built by appending, which g++ 12 at -O3
+// does not take for an overlapping copy.
+std::string Err(int code) {
+    std::string text = "E";
+    text += std::to_string(code);
+    return text;
+}
+
 class VectorLibTest : public libstest::LibCallFixture {
 protected:
     void SetUp() override {
@@ -44,16 +52,16 @@ TEST_F(VectorLibTest, EmptinessFollowsTheCommandBuffer) {
 }
 
 TEST_F(VectorLibTest, MissingPathsNameTheirId) {
-    EXPECT_EQ(Run("TranslatePath", {7.0, 0.0, 0.0}), "E" + std::to_string(ERR_FINDPATH));
+    EXPECT_EQ(Run("TranslatePath", {7.0, 0.0, 0.0}), Err(ERR_FINDPATH));
     int dummy = 0;
-    EXPECT_EQ(Run("TranslatePath", {static_cast<void*>(&dummy), 0.0, 0.0}), "E" + std::to_string(ERR_FINDARRAY));
+    EXPECT_EQ(Run("TranslatePath", {static_cast<void*>(&dummy), 0.0, 0.0}), Err(ERR_FINDARRAY));
     ASSERT_EQ(Raw("StartPath", {nullptr}), 0);
     ASSERT_EQ(VmType(L, 1), kTypeLightUserdata);
     void* handle = VmToUserdata(L, 1);
     EXPECT_EQ(Run("MoveTo", {handle, 3.0, 4.0}), "");
     EXPECT_EQ(Run("GetCurrentPoint", {handle}), "3|4");
     EXPECT_EQ(Run("FreePath", {handle}), "");
-    EXPECT_EQ(Run("FreePath", {handle}), "E" + std::to_string(ERR_FINDARRAY));
+    EXPECT_EQ(Run("FreePath", {handle}), Err(ERR_FINDARRAY));
 }
 
 TEST_F(VectorLibTest, DashesAndStyle) {
@@ -73,7 +81,7 @@ TEST_F(VectorLibTest, DashesAndStyle) {
 TEST_F(VectorLibTest, CopyingReplacesWithoutSharing) {
     EXPECT_EQ(Run("StartPath", {1.0}), "");
     EXPECT_EQ(Run("MoveTo", {1.0, 5.0, 6.0}), "");
-    EXPECT_EQ(Run("CopyPath", {1.0, 1.0}), "E" + std::to_string(ERR_WRONGUSAGE));
+    EXPECT_EQ(Run("CopyPath", {1.0, 1.0}), Err(ERR_WRONGUSAGE));
     EXPECT_EQ(Run("StartPath", {2.0}), "");
     EXPECT_EQ(Run("LineTo", {2.0, 50.0, 60.0}), "");
     VmPushNumber(L, 1);
@@ -94,7 +102,7 @@ TEST_F(VectorLibTest, AppendingTakesTheWholeSource) {
     const size_t before = Find(1)->writeOffset;
     EXPECT_EQ(Run("AppendPath", {1.0, 2.0}), "");
     EXPECT_EQ(Find(1)->writeOffset, before);
-    EXPECT_EQ(Run("AppendPath", {1.0, 1.0}), "E" + std::to_string(ERR_WRONGUSAGE));
+    EXPECT_EQ(Run("AppendPath", {1.0, 1.0}), Err(ERR_WRONGUSAGE));
     // Some 1 MB of lines.
     for (int i = 0; i < 44000; ++i) ASSERT_EQ(Run("LineTo", {2.0, double(i), 2.0}), "");
     EXPECT_GE(Find(2)->writeOffset, 1000000u);
