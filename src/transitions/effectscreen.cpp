@@ -65,7 +65,9 @@ int CloneEffectPicture(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_
     *outBitmap = *outMask = *outAlpha = nullptr;
     BitmapPtr b(EffectAllocBitmap(w, h));
     if (!b) return ERR_BITMAP;
-    CopyBitmapRect(bitmap, x, y, b.get(), 0, 0, w, h);
+    // A picture composed at its base size on a layer-scaled display is
+    // smaller than the shown size: only what it holds is copied.
+    ClipAndCopyRect(bitmap, x, y, b.get(), 0, 0, w, h, bitmap->width, bitmap->height, w, h);
     qbBitmap* m = nullptr;
     if (mask) {
         m = EffectAllocMask(w, h, true);
