@@ -20,6 +20,7 @@
 #include "objects/layerscaling.h"
 #include "objects/layersources.h"
 #include "objects/layerstyle.h"
+#include "objects/movequeue.h"
 #include "vm/vm.h"
 
 namespace {
@@ -101,6 +102,9 @@ const ScriptCommand kLayerCommands[] = {
     {"SetLayerTransparency", cmdSetLayerTransparency},
     {"SetLayerLight", cmdSetLayerTint},
     {"SetLayerTint", cmdSetLayerTint},
+    {"AddMove", cmdAddMove},
+    {"ClearMove", cmdClearMove},
+    {"DoMove", cmdDoMove},
     {"FreeLayers", cmdFreeLayers},
     {"SetLayerName", cmdSetLayerName},
     {"Collision", cmdCollision},
@@ -148,6 +152,7 @@ int InitLayersLibrary(ScriptState* L) {
 }
 
 void FreeLayersLibrary(ScriptState*) {
+    FreeMoveQueues();
     qbDirtyRectList* list = LayersDirtyList();
     std::vector<qbDirtyRect>().swap(list->entries);
     list->Reset();

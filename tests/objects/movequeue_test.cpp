@@ -1,0 +1,266 @@
+// Move queues: what each action does to the stack, the one merged refresh
+// (overlapping rectangles merge, touching ones do not), the queue's life
+// and limits, refreshes after a failing entry, and the anim frame rule.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "display/bgpics.h"
+#include "objects/bgpiclib.h"
+#include "objects/movequeue.h"
+#include "show_fixture.h"
+
+namespace {
+
+constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
+
+class MoveQueueTest : public ShowWorld {
+protected:
+    void SetUp() override {
+        ShowWorld::SetUp();
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitBGPicLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        ASSERT_EQ(Run("EnableLayers", 0), 0);
+        MakeBrush(1, 10, 10, kRed);
+        MakeBrush(2, 10, 10, kGreen);
+        MakeBrush(3, 10, 10, kBlue);
+    }
+    qbBGPic* Picture() { return display_->bgpic; }
+    qbLayer* Layer(int32_t n) { return GetLayerByIndex(Picture(), n); }
+    int32_t Count() { return CountLayers(Picture()); }
+    int Add(int32_t brush, int32_t x, int32_t y, const char* name = nullptr) {
+        return Show("DisplayBrush", {double(brush), double(x), double(y)}, [&] {
+            if (name) SetTableFieldString(L_, "name", name);
+        });
+    }
+    // AddMove on queue 1 with numbers only.
+    int Move(std::initializer_list<double> args, double queue = 1) {
+        VmPushNumber(L_, queue);
+        for (double a : args) VmPushNumber(L_, a);
+        return Run("AddMove", static_cast<int>(args.size()) + 1);
+    }
+    int Do(double queue = 1) { return RunNumbers("DoMove", {queue}); }
+    std::vector<null_backend::Surface::BlitRect> Blits() { return null_backend::TakeBlits(display_); }
+    std::string Text(int code) {
+        char text[kErrorTextSize];
+        GetErrorText(code, text);
+        return text;
+    }
+};
+
+}  // namespace
+
+TEST_F(MoveQueueTest, OneMovedLayerRefreshesOneRectangleOverBothPlaces) {
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    Blits();
+    ASSERT_EQ(Move({22, 1, 10, 0}), 0);
+    // Nothing happens before DoMove.
+    EXPECT_TRUE(Blits().empty());
+    EXPECT_EQ(Layer(1)->basestate->x, 0);
+    ASSERT_EQ(Do(), 0);
+    const auto blits = Blits();
+    ASSERT_EQ(blits.size(), 1u);
+    EXPECT_EQ(blits[0].x, 0);
+    EXPECT_EQ(blits[0].width, 20);
+    EXPECT_EQ(blits[0].height, 10);
+    EXPECT_EQ(Real(5, 5), 0u);
+    EXPECT_EQ(Real(15, 5), kRed);
+    // Absolute moves again: the same picture, entries kept.
+    ASSERT_EQ(Do(), 0);
+    EXPECT_EQ(Layer(1)->basestate->x, 10);
+    EXPECT_EQ(Real(5, 5), 0u);
+    EXPECT_EQ(Real(15, 5), kRed);
+}
+
+TEST_F(MoveQueueTest, OverlappingRectanglesMergeTouchingOnesStayApart) {
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    ASSERT_EQ(Add(2, 30, 0), 0);
+    Blits();
+    // 0..14 and 15..39 touch.
+    ASSERT_EQ(Move({22, 1, 5, 0}), 0);
+    ASSERT_EQ(Move({22, 2, 15, 0}), 0);
+    ASSERT_EQ(Do(), 0);
+    EXPECT_EQ(Blits().size(), 2u);
+    // 5..19 and 12..24 share pixels: one bounding box.
+    ASSERT_EQ(Move({22, 1, 10, 0}, 2), 0);
+    ASSERT_EQ(Move({22, 2, 12, 0}, 2), 0);
+    ASSERT_EQ(Do(2), 0);
+    const auto blits = Blits();
+    ASSERT_EQ(blits.size(), 1u);
+    EXPECT_EQ(blits[0].x, 5);
+    EXPECT_EQ(blits[0].width, 20);
+    EXPECT_EQ(Real(11, 5), kRed);
+    EXPECT_EQ(Real(13, 5), kGreen);
+    EXPECT_EQ(Real(23, 5), 0u);
+}
+
+TEST_F(MoveQueueTest, BrushEntriesMoveEveryLayerOrAddANewTopLayer) {
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    ASSERT_EQ(Add(1, 40, 40), 0);
+    ASSERT_EQ(Add(2, 60, 0), 0);
+    ASSERT_EQ(Move({3, 1, 20, 20}), 0);
+    ASSERT_EQ(Move({3, 3, 70, 70}), 0);  // no layer shows brush 3
+    ASSERT_EQ(Move({23, 2}), 0);
+    ASSERT_EQ(Do(), 0);
+    ASSERT_EQ(Count(), 4);
+    EXPECT_EQ(Layer(1)->basestate->x, 20);
+    EXPECT_EQ(Layer(2)->basestate->x, 20);
+    EXPECT_EQ(Layer(3)->hidden, 1);
+    EXPECT_EQ(Layer(4)->id.number, 3);
+    EXPECT_EQ(Layer(4)->basestate->x, 70);
+    EXPECT_EQ(Real(25, 25), kRed);
+    EXPECT_EQ(Real(45, 45), 0u);
+    EXPECT_EQ(Real(65, 5), 0u);
+    EXPECT_EQ(Real(75, 75), kBlue);
+}
+
+TEST_F(MoveQueueTest, UndoHideRemoveInsertAndVisibility) {
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    ASSERT_EQ(Add(1, 20, 0), 0);
+    ASSERT_EQ(Add(2, 40, 0, "green"), 0);
+    ASSERT_EQ(Add(3, 60, 0), 0);
+    Layer(4)->hidden = 1;
+    // Undo level 0 takes the newest red layer (at 20).
+    VmPushNumber(L_, 1);
+    VmPushNumber(L_, 10);
+    VmPushNumber(L_, 3);
+    VmPushNumber(L_, 1);
+    VmPushNumber(L_, 0);
+    ASSERT_EQ(Run("AddMove", 5), 0);
+    ASSERT_EQ(Do(), 0);
+    ASSERT_EQ(Count(), 3);
+    EXPECT_EQ(Layer(1)->basestate->x, 0);
+    EXPECT_EQ(Real(25, 5), 0u);
+    // Positions are those after the undo: green is 2, blue (hidden) 3.
+    ASSERT_EQ(Move({22, 3, 60, 20, 2}, 2), 0);  // hidden stays hidden
+    ASSERT_EQ(Move({22, 1, 0, 20, 1}, 2), 0);   // moved and hidden
+    ASSERT_EQ(Move({22, 2, 40, 20, 0}, 2), 0);  // moved and shown
+    ASSERT_EQ(Do(2), 0);
+    EXPECT_EQ(Layer(3)->hidden, 1);
+    EXPECT_EQ(Layer(3)->basestate->y, 20);
+    EXPECT_EQ(Layer(1)->hidden, 1);
+    EXPECT_EQ(Real(5, 25), 0u);
+    EXPECT_EQ(Real(65, 25), 0u);
+    EXPECT_EQ(Real(45, 25), kGreen);
+    // INSERTBRUSH at the place of the layer named green, then in the same
+    // pass a hide and a removal by the positions after it.
+    VmPushNumber(L_, 3);
+    VmPushNumber(L_, 24);
+    VmPushNumber(L_, 2);
+    VmPushNumber(L_, 80);
+    VmPushNumber(L_, 60);
+    VmPushString(L_, "green");
+    ASSERT_EQ(Run("AddMove", 6), 0);
+    ASSERT_EQ(Move({25, 3}, 3), 0);  // the old green layer
+    ASSERT_EQ(Move({26, 4}, 3), 0);  // blue
+    ASSERT_EQ(Do(3), 0);
+    ASSERT_EQ(Count(), 3);
+    EXPECT_EQ(Layer(2)->id.number, 2);
+    EXPECT_EQ(Layer(2)->basestate->x, 80);
+    EXPECT_EQ(Layer(3)->hidden, 1);
+    EXPECT_EQ(Real(85, 65), kGreen);
+    EXPECT_EQ(Real(45, 25), 0u);
+    // NEXTFRAME2 on a layer that is not an anim.
+    ASSERT_EQ(Move({34, 1}, 4), 0);
+    EXPECT_EQ(Do(4), ERR_WRONGUSAGE);
+}
+
+TEST_F(MoveQueueTest, QueueLifeLimitsAndErrors) {
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    // Nil makes a queue with an automatic id, which finds it again.
+    VmPushNil(L_);
+    VmPushNumber(L_, 22);
+    VmPushNumber(L_, 1);
+    VmPushNumber(L_, 5);
+    ASSERT_EQ(Run("AddMove", 4, 1), 0);
+    const ObjectID automatic = GetObjectIDArg(L_, -1);
+    ASSERT_NE(automatic.handle, nullptr);
+    for (int i = 1; i < 512; ++i) {
+        VmPushLightUserdata(L_, automatic.handle);
+        VmPushNumber(L_, 22);
+        VmPushNumber(L_, 1);
+        VmPushNumber(L_, i);
+        ASSERT_EQ(Run("AddMove", 4), 0);
+    }
+    VmPushLightUserdata(L_, automatic.handle);
+    VmPushNumber(L_, 22);
+    VmPushNumber(L_, 1);
+    EXPECT_EQ(Run("AddMove", 3), ERR_INTERNAL);
+    VmPushLightUserdata(L_, automatic.handle);
+    ASSERT_EQ(Run("DoMove", 1), 0);
+    EXPECT_EQ(Layer(1)->basestate->x, 511);
+    VmPushLightUserdata(L_, automatic.handle);
+    ASSERT_EQ(Run("ClearMove", 1), 0);
+    VmPushLightUserdata(L_, automatic.handle);
+    EXPECT_EQ(Run("DoMove", 1), ERR_FINDARRAY);
+    VmPushLightUserdata(L_, automatic.handle);
+    EXPECT_EQ(Run("ClearMove", 1), ERR_FINDARRAY);
+
+    ASSERT_EQ(Move({22, 1, 0, 0}, 7), 0);
+    ASSERT_EQ(RunNumbers("ClearMove", {7}), 0);
+    EXPECT_EQ(Do(7), ERR_FINDMOVE);
+    EXPECT_EQ(Text(ERR_FINDMOVE), "Could not find move queue 7!");
+    EXPECT_EQ(RunNumbers("ClearMove", {7}), ERR_FINDMOVE);
+
+    // An action outside the table fails in the third pass.
+    ASSERT_EQ(Move({99, 1}, 8), 0);
+    EXPECT_EQ(Do(8), ERR_WRONGUSAGE);
+    // Text objects are not shown by queues yet.
+    ASSERT_EQ(Move({8, 1}, 9), 0);
+    EXPECT_EQ(Do(9), ERR_UNSUPPORTEDFEAT);
+
+    display_->layersEnabled = 0;
+    EXPECT_EQ(Do(8), ERR_NOLAYERS);
+    display_->layersEnabled = 1;
+    // Queues left at shutdown are freed with the library.
+}
+
+TEST_F(MoveQueueTest, AFailingEntryStillShowsTheEntriesBeforeIt) {
+    ASSERT_EQ(Add(1, 0, 0), 0);
+    ASSERT_EQ(Add(2, 0, 20), 0);
+    ASSERT_EQ(Move({22, 1, 50, 0}), 0);
+    ASSERT_EQ(Move({22, 2, 50, 20}), 0);
+    ASSERT_EQ(Move({22, 9, 0, 0}), 0);
+    EXPECT_EQ(Do(), ERR_LAYERRANGE);
+    EXPECT_EQ(Real(55, 5), kRed);
+    EXPECT_EQ(Real(55, 25), kGreen);
+    EXPECT_EQ(Real(5, 5), 0u);
+    EXPECT_EQ(Real(5, 25), 0u);
+}
+
+TEST_F(MoveQueueTest, RectanglesFarOutOnAWidePictureAreRefreshed) {
+    ASSERT_EQ(Show("CreateBGPic", {5, 16000, 200, 0}), 0);
+    ASSERT_EQ(Show("DisplayBGPic", {5}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Add(1, 10000, 0), 0);
+    Blits();
+    ASSERT_EQ(Move({22, 1, 10010, 0}), 0);
+    ASSERT_EQ(Do(), 0);
+    // The refresh reaches the display's list of rectangles; what is
+    // checked is that the entry kept its rectangle at x 10000.
+    qbMoveQueue* q = nullptr;
+    ASSERT_EQ(FindMoveQueue(ObjectID{1, nullptr}, &q), 0);
+    ASSERT_TRUE(q->entries[0].hasRect);
+    EXPECT_EQ(q->entries[0].x1, 10000);
+    EXPECT_EQ(q->entries[0].x2, 10019);
+}
+
+TEST(NextAnimFrameIndex, FollowsTheFrameRule) {
+    struct Case {
+        int32_t requested, current, count, err, frame;
+    } cases[] = {
+        {0, 0, 3, 0, 1},  {0, 2, 3, 0, 0}, {-1, 0, 3, 0, 2}, {1, 2, 3, 0, 0},
+        {3, 0, 3, 0, 2},  {4, 0, 3, ERR_ANIMFRAME, -9}, {-2, 0, 3, ERR_ANIMFRAME, -9},
+    };
+    for (const Case& c : cases) {
+        int32_t frame = -9;
+        EXPECT_EQ(NextAnimFrameIndex(c.requested, c.current, c.count, &frame), c.err) << c.requested;
+        if (c.err == 0) {
+            EXPECT_EQ(frame, c.frame) << c.requested;
+        }
+    }
+}
