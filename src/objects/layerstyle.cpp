@@ -42,8 +42,8 @@ struct TypeRow {
 const TypeRow kTypeRows[] = {
     {kLayerBrush, "BRUSH", true},          {kLayerBrushPart, "BRUSHPART", true},
     {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", false},
-    {kLayerTextObject, "TEXTOBJECT", false}, {kLayerTextOut, "TEXTOUT", false},
-    {kLayerPrint, "PRINT", false},         {kLayerBox, "BOX", false},
+    {kLayerTextObject, "TEXTOBJECT", false}, {kLayerTextOut, "TEXTOUT", true},
+    {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", false},
     {kLayerCircle, "CIRCLE", false},       {kLayerEllipse, "ELLIPSE", false},
     {kLayerLine, "LINE", false},           {kLayerPolygon, "POLYGON", false},
     {kLayerArc, "ARC", false},             {kLayerVectorPath, "VECTORPATH", false},
@@ -80,13 +80,35 @@ struct StyleWork {
     const qbClipRegion* clip = nullptr;
     bool clipChanged = false;
     int32_t z = -1;
-    // A TEXTOUT or PRINT layer's new layout and image (owned until taken).
+    // A TEXTOUT or PRINT layer's new layout and image (owned until taken),
+    // and the text type a layer of another type becomes.
     qbTextRestyle text;
+    int32_t convertText = 0;
     StyleWork() = default;
     StyleWork(const StyleWork&) = delete;
     StyleWork& operator=(const StyleWork&) = delete;
     ~StyleWork() { FreeObjectImage(&text.image); }
 };
+
+// The object a layer turned into text showed is no longer held for it.
+void ReleaseOldSource(int32_t type, ObjectID id, uint32_t* releaseMask) {
+    switch (type) {
+    case kLayerBrush:
+    case kLayerBrushPart:
+        RemoveLayerSource(kObjectTypeBrush, id);
+        *releaseMask |= kReleaseBrushSources;
+        break;
+    case kLayerBGPicPart:
+        RemoveLayerSource(kObjectTypeBGPic, id);
+        *releaseMask |= kReleaseBGPicSources;
+        break;
+    case kLayerTextObject:
+        RemoveLayerSource(kLayerTextObject, id);
+        *releaseMask |= kReleaseTextObjectSources;
+        break;
+    default: break;
+    }
+}
 
 bool IsTextOutLayer(int32_t type) { return type == kLayerTextOut || type == kLayerPrint; }
 
@@ -94,8 +116,9 @@ bool IsTextOutLayer(int32_t type) { return type == kLayerTextOut || type == kLay
 // place a printed layer that its cursor moved.
 int ReadTextKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     const auto restyle = TextLayerHooks().restyle;
-    if (!IsTextOutLayer(layer.type) || !restyle) return 0;
-    if (int err = restyle(L, tab, layer, &w->text)) return err;
+    if (!IsTextOutLayer(layer.type) && !w->convertText) return 0;
+    if (!restyle) return ERR_UNSUPPORTEDFEAT;
+    if (int err = restyle(L, tab, layer, w->convertText, &w->text)) return err;
     if (!w->text.layout) return 0;
     if (w->text.shadowSet) w->shadow = w->text.shadowStyle;
     if (w->text.borderSet) w->border = w->text.borderStyle;
@@ -165,6 +188,11 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
             return ERR_UNSUPPORTEDFEAT;
         }
         converting = true;
+    }
+    // Text is no object: the text rows read the rest.
+    if (type == kLayerTextOut || type == kLayerPrint) {
+        if (converting) w->convertText = type;
+        return 0;
     }
     int idFound = 0, partFound = 0;
     ObjectID id = layer.id;
@@ -483,6 +511,11 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             w.text.image = {};
             base->width = w.width;
             base->height = w.height;
+            if (w.convertText) {
+                layer->type = w.convertText;
+                layer->id = ObjectID{};
+                base->srcx = base->srcy = 0;
+            }
         }
         auto restoreText = [&] {
             if (!text) return;
@@ -518,6 +551,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             if (text) {
                 FreeObjectImage(&oldImage);
                 ForEachState(layer, FreeLayerStyleCaches);
+                if (w.convertText) ReleaseOldSource(saved.type, saved.id, &w.releaseMask);
             }
             if (w.content) {
                 RemoveLayerSource(saved.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, saved.id);

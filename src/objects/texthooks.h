@@ -50,10 +50,11 @@ struct qbTextLayerHooks {
     // RenderLayerTransformed). 0 or an error.
     int (*renderAsLayer)(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
                          const qbTransformOptions* transform, uint32_t flags, qbLayer** out);
-    // The text keys of a style table for a TEXTOUT or PRINT layer: read
-    // whole into a new layout, its image rendered. 0 with out->layout null
-    // when the table names none, or an error (the layer untouched).
-    int (*restyle)(ScriptState* L, int tab, const qbLayer& layer, qbTextRestyle* out);
+    // The text keys of a style table for a TEXTOUT or PRINT layer, or for
+    // a layer turned into one (convertTo that type, else 0): read whole into
+    // a new layout, its image rendered. 0 with out->layout null when the
+    // table names none, or an error (the layer untouched).
+    int (*restyle)(ScriptState* L, int tab, const qbLayer& layer, int32_t convertTo, qbTextRestyle* out);
     // GetLayerStyle's text fields of such a layer into the table on top.
     void (*pushStyle)(ScriptState* L, const qbLayer& layer);
     // A layer of the text object at x, y (position constants resolved

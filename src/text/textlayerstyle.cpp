@@ -15,7 +15,9 @@
 #include "core/errors.h"
 #include "core/numbers.h"
 #include "imaging/geometry.h"
+#include "display/display.h"
 #include "objects/layers.h"
+#include "objects/objectoptions.h"
 #include "objects/texthooks.h"
 #include "text/font.h"
 #include "text/fontcache.h"
@@ -162,18 +164,49 @@ int ReadPrintKeys(ScriptState* L, int tab, qbTextLayout* layout, bool* changed) 
     return 0;
 }
 
-int RestyleTextLayer(ScriptState* L, int tab, const qbLayer& layer, qbTextRestyle* out) {
+// A layer turned into text starts from the current text style and, for
+// printed text, the display's cursor and margins; its text must be given.
+int NewLayout(ScriptState* L, int tab, int32_t type, qbTextLayout* layout, qbTextRestyle* out) {
+    const char* text = nullptr;
+    if (!GetTableFieldString(L, tab, "text", &text, nullptr)) return ERR_MISSINGPARAMTR;
+    layout->style = *GetTextStyle();
+    qbLayerOptions lopts;
+    ResetLayerOptions(&lopts);
+    lopts.shadow = out->shadowStyle;
+    lopts.border = out->borderStyle;
+    MoveTextStyleIntoLayer(&layout->style, &lopts);
+    out->shadowSet = out->borderSet = true;
+    out->shadowStyle = lopts.shadow;
+    out->borderStyle = lopts.border;
+    layout->encoding = GetDefaultEncoding();
+    if (type != kLayerPrint) return 0;
+    const qbDisplay* d = GetCurrentDisplay();
+    if (!d) return ERR_FINDDISPLAY;
+    layout->print = true;
+    layout->x = kTextAlignCenter;
+    layout->cursorX = d->outputPosition[kTextCursorX];
+    layout->cursorY = d->outputPosition[kTextCursorY];
+    layout->leftMargin = d->outputPosition[kTextLeftMargin];
+    const int64_t wrap = int64_t{d->outputPosition[kTextRightMargin]} + 1 - layout->leftMargin;
+    layout->wrapWidth = wrap > 0 && wrap <= INT32_MAX ? static_cast<int32_t>(wrap) : 0;
+    layout->tabStops.assign(d->tabStops, d->tabStops + std::min(d->tabCount, int32_t{kTabStopCount}));
+    return 0;
+}
+
+int RestyleTextLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t convertTo, qbTextRestyle* out) {
     const qbTextLayout* kept = TextLayoutOfLayer(&layer);
-    if (!kept || (layer.type != kLayerTextOut && layer.type != kLayerPrint)) return 0;
+    if (!convertTo && (!kept || (layer.type != kLayerTextOut && layer.type != kLayerPrint))) return 0;
     std::shared_ptr<qbTextLayout> layout;
     try {
-        layout = std::make_shared<qbTextLayout>(*kept);
+        layout = convertTo ? std::make_shared<qbTextLayout>() : std::make_shared<qbTextLayout>(*kept);
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    bool changed = false;
+    bool changed = convertTo != 0;
     out->shadowStyle = layer.shadow;
     out->borderStyle = layer.border;
+    if (convertTo)
+        if (int err = NewLayout(L, tab, convertTo, layout.get(), out)) return err;
     if (int err = ReadStyleKeys(L, tab, layout.get(), out, &changed)) return err;
     if (layout->print)
         if (int err = ReadPrintKeys(L, tab, layout.get(), &changed)) return err;
@@ -183,12 +216,12 @@ int RestyleTextLayer(ScriptState* L, int tab, const qbLayer& layer, qbTextRestyl
         return 0;
     }
     const qbTextStyle& now = *GetTextStyle();
-    if (out->shadowSet && out->shadowStyle.shadow && !layer.shadow.shadow) {
+    if (!convertTo && out->shadowSet && out->shadowStyle.shadow && !layer.shadow.shadow) {
         out->shadowStyle.colour = now.shadowColour;
         out->shadowStyle.size = now.shadowSize;
         out->shadowStyle.dir = now.shadowDirection;
     }
-    if (out->borderSet && out->borderStyle.border && !layer.border.border) {
+    if (!convertTo && out->borderSet && out->borderStyle.border && !layer.border.border) {
         out->borderStyle.colour = now.edgeColour;
         out->borderStyle.size = now.edgeSize;
     }

@@ -13,6 +13,7 @@
 #include "draw/attributes.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
+#include "objects/brushlib.h"
 #include "objects/selectcmds.h"
 #include "text/font.h"
 #include "text/textlayers.h"
@@ -143,6 +144,32 @@ TEST_F(TextLayerStyleWorld, PrintLayersTakeTabsMarginsAndCursor) {
     EXPECT_EQ(Get(1, "cursorx"), "20");
     EXPECT_EQ(Get(1, "leftmargin"), "20");
     EXPECT_EQ(Get(1, "rightmargin"), "300");
+}
+
+TEST_F(TextLayerStyleWorld, ABrushLayerTurnsIntoTextInTheCurrentStyle) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    for (double v : {1.0, 8.0, 8.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("CreateBrush", 3), 0);
+    for (double v : {1.0, 5.0, 5.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("DisplayBrush", 3), 0);
+    EXPECT_EQ(Style(1, [&] { Key("type", kLayerTextOut); }), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Layer(1)->type, kLayerBrush);
+    ASSERT_EQ(Style(1, [&] {
+                  Key("type", kLayerTextOut);
+                  Key("text", "Turned");
+              }),
+              0);
+    ASSERT_EQ(Layer(1)->type, kLayerTextOut);
+    EXPECT_EQ(Get(1, "text"), "Turned");
+    ASSERT_EQ(TextOutPlain(5, 100, "Turned"), 0);
+    EXPECT_EQ(Layer(1)->basestate->width, Layer(2)->basestate->width);
+    EXPECT_EQ(Layer(1)->basestate->height, Layer(2)->basestate->height);
+    EXPECT_EQ(Layer(1)->basestate->x, 5);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    FreeAllBrushes(L_);
 }
 
 TEST_F(TextLayerStyleWorld, InsertLayerPutsATextObjectUnderTheOthers) {
