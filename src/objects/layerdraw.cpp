@@ -14,6 +14,7 @@
 #include "display/displays.h"
 #include "display/output.h"
 #include "imaging/bitmap.h"
+#include "imaging/clonebitmap.h"
 #include "imaging/imagehandle.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
@@ -25,6 +26,7 @@
 #include "objects/layersources.h"
 #include "objects/layerstyle.h"
 #include "objects/selection.h"
+#include "objects/texthooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -101,6 +103,52 @@ int PrivateBGPic(ScriptState* L, qbLayer* layer, qbBGPic** out) {
     return 0;
 }
 
+// Text is not drawn into: the layer becomes a brush layer of its picture,
+// a brush of its own that the script does not see.
+int TextLayerToBrush(ScriptState* L, qbLayer* layer) {
+    qbLayerState* base = layer->basestate;
+    qbObjectImage images{base->bitmap, base->mask, base->alpha};
+    int32_t width = base->width, height = base->height;
+    if (layer->type == kLayerTextObject) {
+        const auto image = TextLayerHooks().objectImage;
+        if (!image) return ERR_FINDTEXTOBJECT;
+        if (int err = image(L, layer->id, &images, &width, &height)) return err;
+    }
+    if (!images.bitmap) return ERR_WRONGUSAGE;
+    qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    if (int err = CloneBitmapRect(images.bitmap, images.mask, images.alpha, 0, 0, width, height, &bitmap, &mask, &alpha))
+        return err;
+    qbBrush* made = nullptr;
+    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, nullptr, bitmap, -1, mask,
+                                   alpha, ObjectID{}, &made)) {
+        FreeBitmap(bitmap);
+        FreeMask(mask);
+        FreeAlphaChannel(alpha);
+        return err;
+    }
+    made->detached = 1;
+    if (int err = AddLayerSource(kObjectTypeBrush, IDOf(*made))) {
+        UnlinkAndFreeBrush(L, made);
+        return err;
+    }
+    if (layer->type == kLayerTextObject) {
+        RemoveLayerSource(kLayerTextObject, layer->id);
+        if (const auto freePending = TextLayerHooks().freePending) freePending(L);
+    } else {
+        FreeBitmap(base->bitmap);
+        FreeMask(base->mask);
+        FreeAlphaChannel(base->alpha);
+        base->bitmap = base->mask = base->alpha = nullptr;
+        base->textLayout.reset();
+    }
+    layer->type = kLayerBrush;
+    layer->id = IDOf(*made);
+    base->srcx = base->srcy = 0;
+    base->width = width;
+    base->height = height;
+    return 0;
+}
+
 }  // namespace
 
 int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImageTriple* out, int32_t* width,
@@ -133,6 +181,11 @@ int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImag
         *height = p->initialHeight;
         return 0;
     }
+    case kLayerTextObject:
+    case kLayerTextOut:
+    case kLayerPrint:
+        if (int err = TextLayerToBrush(L, layer)) return err;
+        return PrepareLayerForDrawing(L, layer, frame, out, width, height);
     default: return ERR_WRONGUSAGE;
     }
 }

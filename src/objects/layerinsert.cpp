@@ -19,6 +19,7 @@
 #include "objects/displayobject.h"
 #include "objects/layercmds.h"
 #include "objects/layers.h"
+#include "objects/texthooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -57,8 +58,13 @@ int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int3
     case kLayerBrush:
         if (int err = InsertBrushLayer(L, pos, id, x, y, flags, &layer)) return err;
         break;
+    case kLayerTextObject: {
+        const auto insert = TextLayerHooks().insertObjectLayer;
+        if (!insert) return ERR_FINDTEXTOBJECT;
+        if (int err = insert(L, id, x, y, pos, flags, &layer)) return err;
+        break;
+    }
     case kLayerAnim:
-    case kLayerTextObject:
         SetErrorDetail("InsertLayer");
         return ERR_UNSUPPORTEDFEAT;
     case kObjectTypeVideo:

@@ -24,6 +24,7 @@
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
+#include "objects/texthooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -41,8 +42,8 @@ struct TypeRow {
 const TypeRow kTypeRows[] = {
     {kLayerBrush, "BRUSH", true},          {kLayerBrushPart, "BRUSHPART", true},
     {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", false},
-    {kLayerTextObject, "TEXTOBJECT", false}, {kLayerTextOut, "TEXTOUT", false},
-    {kLayerPrint, "PRINT", false},         {kLayerBox, "BOX", false},
+    {kLayerTextObject, "TEXTOBJECT", false}, {kLayerTextOut, "TEXTOUT", true},
+    {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", false},
     {kLayerCircle, "CIRCLE", false},       {kLayerEllipse, "ELLIPSE", false},
     {kLayerLine, "LINE", false},           {kLayerPolygon, "POLYGON", false},
     {kLayerArc, "ARC", false},             {kLayerVectorPath, "VECTORPATH", false},
@@ -79,7 +80,56 @@ struct StyleWork {
     const qbClipRegion* clip = nullptr;
     bool clipChanged = false;
     int32_t z = -1;
+    // A TEXTOUT or PRINT layer's new layout and image (owned until taken),
+    // and the text type a layer of another type becomes.
+    qbTextRestyle text;
+    int32_t convertText = 0;
+    StyleWork() = default;
+    StyleWork(const StyleWork&) = delete;
+    StyleWork& operator=(const StyleWork&) = delete;
+    ~StyleWork() { FreeObjectImage(&text.image); }
 };
+
+// The object a layer turned into text showed is no longer held for it.
+void ReleaseOldSource(int32_t type, ObjectID id, uint32_t* releaseMask) {
+    switch (type) {
+    case kLayerBrush:
+    case kLayerBrushPart:
+        RemoveLayerSource(kObjectTypeBrush, id);
+        *releaseMask |= kReleaseBrushSources;
+        break;
+    case kLayerBGPicPart:
+        RemoveLayerSource(kObjectTypeBGPic, id);
+        *releaseMask |= kReleaseBGPicSources;
+        break;
+    case kLayerTextObject:
+        RemoveLayerSource(kLayerTextObject, id);
+        *releaseMask |= kReleaseTextObjectSources;
+        break;
+    default: break;
+    }
+}
+
+bool IsTextOutLayer(int32_t type) { return type == kLayerTextOut || type == kLayerPrint; }
+
+// The text keys, read before the geometry keys so that "x" and "y" still
+// place a printed layer that its cursor moved.
+int ReadTextKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
+    const auto restyle = TextLayerHooks().restyle;
+    if (!IsTextOutLayer(layer.type) && !w->convertText) return 0;
+    if (!restyle) return ERR_UNSUPPORTEDFEAT;
+    if (int err = restyle(L, tab, layer, w->convertText, &w->text)) return err;
+    if (!w->text.layout) return 0;
+    if (w->text.shadowSet) w->shadow = w->text.shadowStyle;
+    if (w->text.borderSet) w->border = w->text.borderStyle;
+    w->width = w->text.width;
+    w->height = w->text.height;
+    if (w->text.placed) {
+        w->x = w->text.x;
+        w->y = w->text.y;
+    }
+    return 0;
+}
 
 // Numbers of the geometry keys must be finite: a NaN would reach the
 // matrix and the integer conversions.
@@ -138,6 +188,11 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
             return ERR_UNSUPPORTEDFEAT;
         }
         converting = true;
+    }
+    // Text is no object: the text rows read the rest.
+    if (type == kLayerTextOut || type == kLayerPrint) {
+        if (converting) w->convertText = type;
+        return 0;
     }
     int idFound = 0, partFound = 0;
     ObjectID id = layer.id;
@@ -407,7 +462,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
     const qbRect before = Bounds(L, layer);
     // A new anchor keeps x, y as the anchor point, so the image moves: the
     // states are laid out anew from the base state, as after a transform.
-    const bool rebuild = w.content || w.geometry || w.anchor;
+    const bool text = w.text.layout != nullptr;
+    const bool rebuild = w.content || w.geometry || w.anchor || text;
     // The region and its mode go in first: the rebuild below transforms the
     // region with the images, else the states get their copies here.
     const qbClipRegion* oldClip = layer->basestate->clipregion;
@@ -443,7 +499,33 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
         layer->transform = w.t;
         layer->anchorx = layer->transform.anchorx = w.anchorx;
         layer->anchory = layer->transform.anchory = w.anchory;
-        if (w.geometry || w.content) ComputeTransformMatrix(&layer->transform, base->width, base->height);
+        // The text's old picture and layout, put back when the rebuild fails.
+        qbObjectImage oldImage{base->bitmap, base->mask, base->alpha};
+        std::shared_ptr<void> oldLayout;
+        if (text) {
+            oldLayout = std::move(base->textLayout);
+            base->textLayout = std::move(w.text.layout);
+            base->bitmap = w.text.image.bitmap;
+            base->mask = w.text.image.mask;
+            base->alpha = w.text.image.alpha;
+            w.text.image = {};
+            base->width = w.width;
+            base->height = w.height;
+            if (w.convertText) {
+                layer->type = w.convertText;
+                layer->id = ObjectID{};
+                base->srcx = base->srcy = 0;
+            }
+        }
+        auto restoreText = [&] {
+            if (!text) return;
+            w.text.image = {base->bitmap, base->mask, base->alpha};
+            base->bitmap = oldImage.bitmap;
+            base->mask = oldImage.mask;
+            base->alpha = oldImage.alpha;
+            base->textLayout = std::move(oldLayout);
+        };
+        if (w.geometry || w.content || text) ComputeTransformMatrix(&layer->transform, base->width, base->height);
         if (rebuild) {
             base->x = w.x;
             base->y = w.y;
@@ -461,10 +543,16 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
                 if (w.content)
                     RemoveLayerSource(w.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, w.id);
                 RestoreGeometry(layer, saved);
+                restoreText();
                 restoreClip();
                 return err;
             }
             FreeBitmap(own);
+            if (text) {
+                FreeObjectImage(&oldImage);
+                ForEachState(layer, FreeLayerStyleCaches);
+                if (w.convertText) ReleaseOldSource(saved.type, saved.id, &w.releaseMask);
+            }
             if (w.content) {
                 RemoveLayerSource(saved.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, saved.id);
                 ForEachState(layer, [](qbLayerState* s) {
@@ -527,8 +615,10 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     w.filters = layer->filters;
     w.group = layer->groupname;
     w.clip = base->clipregion;
-    if (!group)
+    if (!group) {
         if (int err = ReadTypeKeys(L, tab, *layer, &w)) return err;
+        if (int err = ReadTextKeys(L, tab, *layer, &w)) return err;
+    }
     if (int err = ReadGeometryKeys(L, tab, *layer, &w)) return err;
     if (int err = ReadAppearanceKeys(L, tab, &w)) return err;
     if (int err = CommitStyle(L, bgpic, layer, w, list)) return err;

@@ -5,14 +5,31 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/argapi.h"
+#include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
 
 struct ScriptState;
 struct qbLayer;
 struct qbLayerState;
 struct qbTransformOptions;
+
+// What restyle hands back: the layout (for the base state), its image and
+// size, and the layer's shadow and border where "fontstyle" or
+// "fontstyleclear" switched them.
+struct qbTextRestyle {
+    std::shared_ptr<void> layout;
+    qbObjectImage image;
+    int32_t width = 0, height = 0;
+    // Printed text is placed by its margins and cursor: the new top left.
+    bool placed = false;
+    int32_t x = 0, y = 0;
+    bool shadowSet = false, borderSet = false;
+    qbShadowStyle shadowStyle;
+    qbBorderStyle borderStyle;
+};
 
 struct qbTextLayerHooks {
     // The text object's picture and size (pending objects too); 0 or the
@@ -33,6 +50,18 @@ struct qbTextLayerHooks {
     // RenderLayerTransformed). 0 or an error.
     int (*renderAsLayer)(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLayerState* state,
                          const qbTransformOptions* transform, uint32_t flags, qbLayer** out);
+    // The text keys of a style table for a TEXTOUT or PRINT layer, or for
+    // a layer turned into one (convertTo that type, else 0): read whole into
+    // a new layout, its image rendered. 0 with out->layout null when the
+    // table names none, or an error (the layer untouched).
+    int (*restyle)(ScriptState* L, int tab, const qbLayer& layer, int32_t convertTo, qbTextRestyle* out);
+    // GetLayerStyle's text fields of such a layer into the table on top.
+    void (*pushStyle)(ScriptState* L, const qbLayer& layer);
+    // A layer of the text object at x, y (position constants resolved
+    // against the object, its offsets added) inserted at insertPos. 0 or an
+    // error.
+    int (*insertObjectLayer)(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t insertPos, uint32_t flags,
+                             qbLayer** out);
 };
 void SetTextLayerHooks(const qbTextLayerHooks* hooks);
 const qbTextLayerHooks& TextLayerHooks();

@@ -1,7 +1,8 @@
 // GetAttribute's rows for the font objects of OpenFont (the measures of the
 // cached font each one names), the display's text rows (its cursor and
 // margins, and the font text output uses now) and the rows of text layers
-// (the font and text of the layout each keeps).
+// (the font and text of the layout each keeps), and text objects (their
+// size and the font and text they were made with).
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "display/display.h"
@@ -10,13 +11,14 @@
 #include "text/fontcache.h"
 #include "text/textlayers.h"
 #include "text/textlib.h"
+#include "text/textobjects.h"
 
 struct qbLayer;
 
 namespace {
 
 enum : int32_t {
-    kAttrCursorX = 21, kAttrCursorY = 22, kAttrAscender = 30, kAttrDescender = 31, kAttrName = 32, kAttrSize = 33,
+    kAttrWidth = 0, kAttrHeight = 1, kAttrCursorX = 21, kAttrCursorY = 22, kAttrAscender = 30, kAttrDescender = 31, kAttrName = 32, kAttrSize = 33,
     kAttrScalable = 34, kAttrAA = 35, kAttrText = 36, kAttrMarginLeft = 52, kAttrMarginRight = 53,
 };
 constexpr int32_t kFontAttributes[] = {kAttrAscender, kAttrDescender, kAttrName, kAttrSize, kAttrScalable, kAttrAA};
@@ -66,6 +68,29 @@ int TextLayerAttribute(const qbAttributeQuery& q) {
     return 1;
 }
 
+int FindTextObjectForAttribute(ScriptState* L, int32_t, int idx, void** out) {
+    qbTextObject* o = nullptr;
+    if (int err = GetTextObject(L, GetObjectIDArg(L, idx), &o, 0)) return err;
+    *out = o;
+    return 0;
+}
+
+int TextObjectAttribute(const qbAttributeQuery& q) {
+    const auto* o = static_cast<const qbTextObject*>(q.object);
+    switch (q.attribute) {
+    case kAttrWidth: VmPushNumber(q.L, o->width); return 1;
+    case kAttrHeight: VmPushNumber(q.L, o->height); return 1;
+    case kAttrText:
+        if (!o->layout) {
+            VmPushString(q.L, "");
+            return 1;
+        }
+        VmPushLString(q.L, o->layout->text.data(), o->layout->text.size());
+        return 1;
+    default: return StyleFontAttribute(q.L, o->layout ? o->layout->style : *GetTextStyle(), q.attribute);
+    }
+}
+
 }  // namespace
 
 int PushFontAttribute(ScriptState* L, const qbFont& f, int32_t attribute) {
@@ -106,4 +131,13 @@ void InstallFontAttributeRows() {
     }
     const qbAttributeRow text{kObjectTypeLayer, kAttrText, &TextLayerAttribute};
     AddAttributeRows(&text, 1);
+    SetAttributeLookup(kObjectTypeTextObject, &FindTextObjectForAttribute);
+    for (int32_t attribute : {kAttrWidth, kAttrHeight, kAttrText}) {
+        const qbAttributeRow row{kObjectTypeTextObject, attribute, &TextObjectAttribute};
+        AddAttributeRows(&row, 1);
+    }
+    for (int32_t attribute : kFontAttributes) {
+        const qbAttributeRow row{kObjectTypeTextObject, attribute, &TextObjectAttribute};
+        AddAttributeRows(&row, 1);
+    }
 }

@@ -8,7 +8,9 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/positions.h"
 #include "imaging/clonebitmap.h"
+#include "imaging/geometry.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
 #include "objects/texthooks.h"
@@ -16,6 +18,7 @@
 #include "text/fontcache.h"
 #include "text/textcompose.h"
 #include "text/textlayers.h"
+#include "text/textlayerstyle.h"
 #include "text/textout.h"
 #include "text/textscale.h"
 
@@ -119,6 +122,18 @@ int RenderAsLayer(ScriptState* L, qbLayer* layer, int32_t insertPos, const qbLay
                            out);
 }
 
+int InsertObjectLayer(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t insertPos, uint32_t flags,
+                      qbLayer** out) {
+    qbTextObject* o = nullptr;
+    if (int err = GetTextObject(L, id, &o, 0)) return err;
+    qbTransformOptions topts;
+    qbLayerOptions lopts;
+    ResetLayerOptions(&lopts);
+    const int32_t px = AddCoordinates(ResolveSpecialX(x, o->width, 0, 0.0), o->xOffset);
+    const int32_t py = AddCoordinates(ResolveSpecialY(y, o->height, 0, 0.0), o->yOffset);
+    return AddTextObjectLayer(L, o, px, py, topts, lopts, insertPos, flags, out);
+}
+
 }  // namespace
 
 int GetTextObject(ScriptState* L, ObjectID id, qbTextObject** out, uint32_t flags) {
@@ -215,7 +230,8 @@ void FreeAllTextObjects(ScriptState* L) {
 }
 
 void InstallTextLayerHooks() {
-    static const qbTextLayerHooks hooks{&ObjectImage, &FreePendingTextObjects, &LayerRerender, &LayerBorder,
-                                        &RenderAsLayer};
+    qbTextLayerHooks hooks{&ObjectImage, &FreePendingTextObjects, &LayerRerender, &LayerBorder, &RenderAsLayer,
+                           nullptr, nullptr, &InsertObjectLayer};
+    InstallTextLayerStyleHooks(&hooks);
     SetTextLayerHooks(&hooks);
 }

@@ -19,8 +19,8 @@
 
 namespace {
 
-// Anims, text objects, sprites, music and videos.
-const std::set<int32_t> kTypesWithoutObjects = {4, 8, 32, 33, 50};
+// Anims, sprites, music and videos.
+const std::set<int32_t> kTypesWithoutObjects = {4, 32, 33, 50};
 
 TEST(AttributeWalkTest, EveryTypeWhoseObjectsExistHasAllItsRows) {
     ScriptState* L = VmOpen();

@@ -1,0 +1,260 @@
+// The text keys of TEXTOUT and PRINT layers in SetLayerStyle and
+// GetLayerStyle: the layer drawn anew as TextOut would draw it, the style
+// bits and the layer's own shadow, refusals that leave the layer alone, and
+// the print layer's tab stops, margins and cursor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "draw/attributes.h"
+#include "imaging/bitmap.h"
+#include "objects/brushes.h"
+#include "objects/brushlib.h"
+#include "objects/selectcmds.h"
+#include "text/font.h"
+#include "text/textlayers.h"
+#include "text/textlib.h"
+#include "text/textobjects.h"
+#include "text_world.h"
+
+namespace {
+
+class TextLayerStyleWorld : public TextWorld {
+protected:
+    qbLayer* Layer(int32_t n) { return GetLayerByIndex(GetCurrentBGPic(), n); }
+    int Style(int32_t layer, const std::function<void()>& fill) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, layer);
+        VmPushNewTable(L_);
+        fill();
+        return Run("SetLayerStyle", 2);
+    }
+    void Key(const char* key, double v) { SetTableFieldFloat(L_, key, v); }
+    void Key(const char* key, const char* v) { SetTableFieldString(L_, key, v); }
+    // One field of GetLayerStyle(layer) as a string (numbers too).
+    std::string Get(int32_t layer, const char* key) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, layer);
+        EXPECT_EQ(Run("GetLayerStyle", 1, 1), 0);
+        std::string out = "?";
+        double v = 0;
+        const char* s = nullptr;
+        VmPushString(L_, key);
+        VmRawGet(L_, -2);
+        const int type = VmType(L_, -1);
+        VmSetTop(L_, -2);
+        if (type == kTypeNumber && GetTableFieldFloat(L_, -1, key, &v, nullptr)) out = std::to_string(int64_t(v));
+        else if (GetTableFieldString(L_, -1, key, &s, nullptr)) out = s;
+        VmSetTop(L_, 0);
+        return out;
+    }
+};
+
+TEST_F(TextLayerStyleWorld, TextAndSizeDrawTheLayerAnewAsTextOutWould) {
+    ASSERT_EQ(SetFont(":::default_sans", 20), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "Score: 0"), 0);
+    const std::string font = Get(1, "font");
+    ASSERT_EQ(Style(1, [&] {
+                  Key("text", "Score: 20");
+                  Key("fontsize", 32);
+              }),
+              0);
+    // The same text at that size from TextOut.
+    ASSERT_EQ(SetFont(":::default_sans", 32), 0);
+    ASSERT_EQ(TextOutPlain(10, 200, "Score: 20"), 0);
+    const qbLayerState& restyled = *Layer(1)->basestate;
+    const qbLayerState& direct = *Layer(2)->basestate;
+    EXPECT_EQ(restyled.width, direct.width);
+    EXPECT_EQ(restyled.height, direct.height);
+    EXPECT_EQ(Layer(1)->shownstate->shownwidth, direct.width);
+    EXPECT_EQ(Get(1, "text"), "Score: 20");
+    EXPECT_EQ(Get(1, "fontsize"), "32");
+    EXPECT_EQ(Get(1, "font"), font);
+    EXPECT_EQ(Get(1, "encoding"), "0");
+    EXPECT_EQ(Get(1, "align"), std::to_string(kTextAlignLeft));
+    EXPECT_EQ(TextLayoutOfLayer(Layer(1))->text, "Score: 20");
+}
+
+TEST_F(TextLayerStyleWorld, StyleBitsAndRefusalsThatLeaveTheLayerAlone) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "Bold"), 0);
+    const int32_t plainWidth = Layer(1)->basestate->width;
+    ASSERT_EQ(Style(1, [&] { Key("fontstyle", kTextBold); }), 0);
+    EXPECT_NE(TextLayoutOfLayer(Layer(1))->style.flags & kTextBold, 0u);
+    const int32_t boldWidth = Layer(1)->basestate->width;
+    EXPECT_GT(boldWidth, plainWidth);
+    ASSERT_EQ(Style(1, [&] { Key("fontstyle", kTextNormal); }), 0);
+    EXPECT_EQ(TextLayoutOfLayer(Layer(1))->style.flags, uint32_t{kTextNormal});
+    EXPECT_EQ(Layer(1)->basestate->width, plainWidth);
+
+    ASSERT_EQ(Style(1, [&] { Key("fontstyle", kTextShadow); }), 0);
+    EXPECT_EQ(Layer(1)->shadow.shadow, 1);
+    EXPECT_EQ(Get(1, "shadow"), "1");
+    ASSERT_EQ(Style(1, [&] { Key("fontstyleclear", kTextShadow); }), 0);
+    EXPECT_EQ(Layer(1)->shadow.shadow, 0);
+
+    const qbBitmap* bitmap = Layer(1)->basestate->bitmap;
+    const int32_t width = Layer(1)->basestate->width;
+    EXPECT_EQ(Style(1, [&] { Key("encoding", 2); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(Style(1, [&] {
+                  Key("text", "Other");
+                  Key("font", "no such font here");
+              }),
+              ERR_OPENFONT);
+    EXPECT_EQ(Layer(1)->basestate->bitmap, bitmap);
+    EXPECT_EQ(Layer(1)->basestate->width, width);
+    EXPECT_EQ(Get(1, "text"), "Bold");
+}
+
+TEST_F(TextLayerStyleWorld, PrintLayersTakeTabsMarginsAndCursor) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunText("Print", "a\tb"), 0);
+    ASSERT_EQ(Layer(1)->type, kLayerPrint);
+    auto tabs = [&](int count, bool withString) {
+        return Style(1, [&] {
+            VmPushString(L_, "tabs");
+            VmPushNewTable(L_);
+            for (int i = 0; i < count; ++i) {
+                if (withString && i == 1) VmPushString(L_, "x");
+                else VmPushNumber(L_, 100 - i);
+                VmRawSetIndex(L_, -2, i);
+            }
+            VmSetTableAt(L_, -3);
+        });
+    };
+    EXPECT_EQ(tabs(32, false), ERR_INTERNAL);
+    EXPECT_EQ(tabs(3, true), ERR_NUMTABLEARG);
+    ASSERT_EQ(tabs(31, false), 0);
+    const std::vector<int32_t>& stops = TextLayoutOfLayer(Layer(1))->tabStops;
+    ASSERT_EQ(stops.size(), 31u);
+    EXPECT_TRUE(std::is_sorted(stops.begin(), stops.end()));
+
+    EXPECT_EQ(Style(1, [&] { Key("leftmargin", -1); }), ERR_WRONGUSAGE);
+    ASSERT_EQ(Style(1, [&] {
+                  Key("leftmargin", 20);
+                  Key("rightmargin", 300);
+                  Key("cursorx", 400);
+              }),
+              0);
+    EXPECT_EQ(Get(1, "cursorx"), "20");
+    EXPECT_EQ(Get(1, "leftmargin"), "20");
+    EXPECT_EQ(Get(1, "rightmargin"), "300");
+}
+
+TEST_F(TextLayerStyleWorld, ABrushLayerTurnsIntoTextInTheCurrentStyle) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    for (double v : {1.0, 8.0, 8.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("CreateBrush", 3), 0);
+    for (double v : {1.0, 5.0, 5.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("DisplayBrush", 3), 0);
+    EXPECT_EQ(Style(1, [&] { Key("type", kLayerTextOut); }), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Layer(1)->type, kLayerBrush);
+    ASSERT_EQ(Style(1, [&] {
+                  Key("type", kLayerTextOut);
+                  Key("text", "Turned");
+              }),
+              0);
+    ASSERT_EQ(Layer(1)->type, kLayerTextOut);
+    EXPECT_EQ(Get(1, "text"), "Turned");
+    ASSERT_EQ(TextOutPlain(5, 100, "Turned"), 0);
+    EXPECT_EQ(Layer(1)->basestate->width, Layer(2)->basestate->width);
+    EXPECT_EQ(Layer(1)->basestate->height, Layer(2)->basestate->height);
+    EXPECT_EQ(Layer(1)->basestate->x, 5);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    FreeAllBrushes(L_);
+}
+
+TEST_F(TextLayerStyleWorld, InsertLayerPutsATextObjectUnderTheOthers) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "Top"), 0);
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "Hello");
+    ASSERT_EQ(Run("CreateTextObject", 2), 0);
+    auto insert = [&](double id) {
+        VmSetTop(L_, 0);
+        for (double v : {1.0, double(kLayerTextObject), id, 30.0, 40.0}) VmPushNumber(L_, v);
+        return Run("InsertLayer", 5);
+    };
+    EXPECT_EQ(insert(2), ERR_FINDTEXTOBJECT);
+    ASSERT_EQ(insert(1), 0);
+    ASSERT_EQ(CountLayers(GetCurrentBGPic()), 2);
+    EXPECT_EQ(Layer(1)->type, kLayerTextObject);
+    EXPECT_EQ(Layer(1)->id.number, 1);
+    qbTextObject* object = nullptr;
+    ASSERT_EQ(GetTextObject(L_, ObjectID{1, nullptr}, &object, 0), 0);
+    EXPECT_EQ(Layer(1)->basestate->x, 30 + object->xOffset);
+    EXPECT_EQ(Layer(2)->type, kLayerTextOut);
+}
+
+TEST_F(TextLayerStyleWorld, SelectingATextLayerMakesItABrushLayerOfItsPixels) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "Draw"), 0);
+    ASSERT_EQ(TextOutPlain(10, 50, "Other"), 0);
+    qbBitmap* text = Layer(1)->basestate->bitmap;
+    const int32_t w = Layer(1)->basestate->width, h = Layer(1)->basestate->height;
+    std::vector<uint32_t> pixels;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) pixels.push_back(ReadBitmapPixel(text, x, y, false));
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("SelectLayer", 1), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(cmdEndSelect(L_), 0);
+    ASSERT_EQ(Layer(1)->type, kLayerBrush);
+    EXPECT_EQ(TextLayoutOfLayer(Layer(1)), nullptr);
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, Layer(1)->id, &brush, kBrushDetachedToo), 0);
+    ASSERT_EQ(brush->width, w);
+    ASSERT_EQ(brush->height, h);
+    std::vector<uint32_t> drawn;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) drawn.push_back(ReadBitmapPixel(brush->bitmap, x, y, false));
+    EXPECT_EQ(drawn, pixels);
+    // The other text layer is untouched.
+    EXPECT_EQ(Layer(2)->type, kLayerTextOut);
+}
+
+TEST_F(TextLayerStyleWorld, TextObjectsAnswerTheirSizeTextAndFontToGetAttribute) {
+    InstallBuiltInAttributeRows();
+    InstallFontAttributeRows();
+    std::string got;
+    const auto get = [&](double id, int32_t attribute) {
+        VmSetTop(L_, 0);
+        for (double v : {double(kObjectTypeTextObject), id, double(attribute)}) VmPushNumber(L_, v);
+        const int n = cmdGetAttribute(L_);
+        got = n == 1 && VmToCString(L_, -1) ? VmToCString(L_, -1) : "";
+        VmSetTop(L_, 0);
+        return n >= 1000 ? n : 0;
+    };
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "Hi there");
+    ASSERT_EQ(Run("CreateTextObject", 2), 0);
+    qbTextObject* object = nullptr;
+    ASSERT_EQ(GetTextObject(L_, ObjectID{1, nullptr}, &object, 0), 0);
+    ASSERT_EQ(get(1, 0), 0);
+    EXPECT_EQ(got, std::to_string(object->width));
+    ASSERT_EQ(get(1, 1), 0);
+    EXPECT_EQ(got, std::to_string(object->height));
+    ASSERT_EQ(get(1, 36), 0);
+    EXPECT_EQ(got, "Hi there");
+    // Made in the default topaz: its name alone, fixed size, no smoothing.
+    const qbFont* font = CurrentFont(object->layout->style);
+    ASSERT_EQ(get(1, 32), 0);
+    EXPECT_EQ(got, font->name);
+    ASSERT_EQ(get(1, 34), 0);
+    EXPECT_EQ(got, "0");
+    ASSERT_EQ(get(1, 35), 0);
+    EXPECT_EQ(got, "0");
+    ASSERT_EQ(get(1, 31), 0);
+    EXPECT_EQ(got, std::to_string(font->height - font->baseline));
+    EXPECT_EQ(get(2, 0), ERR_FINDTEXTOBJECT);
+}
+
+}  // namespace
