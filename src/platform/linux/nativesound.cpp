@@ -253,10 +253,6 @@ int64_t CountFrames(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
-    // Ogg's granule positions count the decoded samples themselves; its
-    // packet durations include a first packet the decoder only primes on.
-    if (std::strcmp(p.format->iformat->name, "ogg") == 0 && stream->duration > 0)
-        return std::clamp<int64_t>(av_rescale_q(stream->duration, base, AVRational{1, f.rate}), 0, UINT32_MAX);
     int64_t duration = 0, trimmed = 0;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
@@ -267,8 +263,14 @@ int64_t CountFrames(qbNativeAudioFile& f) {
         }
         av_packet_unref(p.packet.get());
     }
-    const int64_t frames = av_rescale_q(duration, base, AVRational{1, f.rate}) - trimmed;
-    return std::clamp<int64_t>(frames, 0, UINT32_MAX);
+    const int64_t packets = av_rescale_q(duration, base, AVRational{1, f.rate});
+    // Ogg's granule positions count the decoded samples themselves; its
+    // packet durations include a first packet the decoder only primes on.
+    // The packets bound it, so a damaged granule cannot claim hours.
+    if (std::strcmp(p.format->iformat->name, "ogg") == 0 && stream->duration > 0)
+        return std::clamp<int64_t>(av_rescale_q(stream->duration, base, AVRational{1, f.rate}), 0,
+                                   std::min<int64_t>(packets, UINT32_MAX));
+    return std::clamp<int64_t>(packets - trimmed, 0, UINT32_MAX);
 }
 
 const char* NameOf(const AVInputFormat* format, bool aifc) {
