@@ -4,7 +4,7 @@
 
 QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libsdl2-dev libpng-dev libjpeg62-turbo-dev libx11-dev
     libfreetype-dev libfontconfig-dev ttf-bitstream-vera libgtk-3-dev
-    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev)
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev)
 # xfonts-base: the X core fonts that SDL's message box needs, for the error
 # box test under Xvfb; xdotool presses the box's button there.
 QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps xfonts-base libjpeg-turbo-progs imagemagick netpbm

@@ -105,6 +105,17 @@ uint32_t ReadPluginFrames(qbSample& s, void* buffer, uint32_t frames, bool* done
     return static_cast<uint32_t>(std::clamp<int64_t>(got, 0, frames));
 }
 
+uint32_t ReadNativeFrames(qbSample& s, void* buffer, uint32_t frames, bool* done) {
+    qbAudioPacketInfo info;
+    const size_t bytes = size_t{frames} * static_cast<size_t>(s.bytesPerFrame);
+    if (ReadNativeAudioPackets(s.native, buffer, bytes, &info) != 0) {
+        *done = true;
+        return 0;
+    }
+    *done = info.endOfStream != 0;
+    return static_cast<uint32_t>(std::clamp<int64_t>(info.packets, 0, frames));
+}
+
 }  // namespace
 
 qbSample::~qbSample() {
@@ -137,6 +148,12 @@ int OpenSoundStream(const char* name, const char* loaderTag, const char* adapter
         s->bytesPerFrame = format.bytesPerFrame;
         s->channels = format.channels;
         s->flags = format.flags;
+        // With no buffer the decoder reports the whole length.
+        qbAudioPacketInfo length;
+        if (format.bytesPerFrame <= 0 || ReadNativeAudioPackets(native, nullptr, 0, &length) != 0)
+            return Fail(ERR_AFILEPROP, name);
+        s->frames = s->framesTotal = static_cast<uint32_t>(std::clamp<int64_t>(length.packets, 0, UINT32_MAX));
+        s->dataSize = uint64_t{s->frames} * static_cast<uint64_t>(format.bytesPerFrame);
         opened = true;
     }
     if (!opened) return Fail(unreadable ? ERR_READFILE : ERR_OPENSOUND2, name);
@@ -154,6 +171,7 @@ uint32_t ReadSoundFrames(qbSample& s, void* buffer, uint32_t frames, bool* ended
         case kStreamIFF16SV:
         case kStreamWAVE: got = ReadInbuiltFrames(s, buffer, frames); break;
         case kStreamPlugin: got = ReadPluginFrames(s, buffer, frames, &done); break;
+        case kStreamNative: got = ReadNativeFrames(s, buffer, frames, &done); break;
         default: break;
     }
     s.position += got;
@@ -174,6 +192,9 @@ void SeekSoundStream(qbSample& s, uint32_t frame) {
             if ((s.canSeek || frame == 0) && s.pluginSlots->SeekStream &&
                 s.pluginSlots->SeekStream(s.pluginStream, frame) != 0)
                 s.position = frame;
+            break;
+        case kStreamNative:
+            if (frame < s.frames && LimitPacketPosition(s.native, frame) == frame) s.position = frame;
             break;
         default: break;
     }

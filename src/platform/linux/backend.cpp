@@ -3,12 +3,13 @@
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
 // URLs of the desktop, the clipboard through SDL (text) or, on X11, GTK
 // (text, pictures and other targets), native text through fontconfig and
-// FreeType, pictures through FFmpeg; movies refuse until their engine is
+// FreeType, pictures and sounds through FFmpeg; movies refuse until their engine is
 // wired in.
 #include "core/errcodes.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/nativefont.h"
 #include "platform/linux/nativeimage.h"
+#include "platform/linux/nativesound.h"
 #include "platform/linux/requesters_linux.h"
 #include "platform/linux/sdl_audio.h"
 #include "platform/linux/sdl_backend.h"
@@ -18,10 +19,6 @@ namespace {
 
 // Answers that would read as success when refused with an error code.
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
-int NoSoundDecoder(const char*, uint32_t, qbNativeAudioFile** out) {
-    if (out) *out = nullptr;
-    return ERR_OPENSOUND2;
-}
 
 qbPlatformOps MakeLinuxOps() {
     qbPlatformOps ops = platform_fill::RefusingOps("linux");
@@ -133,7 +130,15 @@ qbPlatformOps MakeLinuxOps() {
     ops.NoNativeVideoWindow = &platform_fill::Neutral<decltype(ops.NoNativeVideoWindow)>::call;
     linux_text::FillTextOps(ops);
     ops.OpenQuickTimeMovie = &NoQuickTime;
-    ops.OpenNativeAudioFile = &NoSoundDecoder;
+#define QB_OP_SOUND(op) ops.op = &linux_sound::op;
+    QB_OP_SOUND(OpenNativeAudioFile)
+    QB_OP_SOUND(ReadNativeAudioPackets)
+    QB_OP_SOUND(CloseNativeAudioFile)
+    QB_OP_SOUND(SetDecoderPacketBuffer)
+    QB_OP_SOUND(LimitPacketPosition)
+    QB_OP_SOUND(GetNativeStreamFormat)
+    QB_OP_SOUND(GetNativeAudioFormatName)
+#undef QB_OP_SOUND
     sdl_audio::FillAudioOps(ops);
     return ops;
 }

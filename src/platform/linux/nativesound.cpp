@@ -1,0 +1,385 @@
+// The platform sound decoder on FFmpeg. The file is read through the file
+// layer by an AVIOContext, so applet chunks, ":::memory" names and adapter
+// files decode with no temporary copy; none of the demuxers may open
+// further files. The output is 16-bit signed native-order PCM, more than
+// two channels downmixed to stereo by libswresample.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/intreadwrite.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/file.h"
+#include "platform/linux/nativesound.h"
+
+namespace {
+
+constexpr int kIOBufferBytes = 64 * 1024;
+constexpr size_t kNameBytes = 65;
+
+struct IOFree {
+    void operator()(AVIOContext* io) const {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+struct FormatClose {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct SwrFree {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+// One pass over the file from its start: demuxer, decoder and converter.
+// Seeking back makes a new one, so the frames after it are exactly those of
+// a decode from the start.
+struct Pass {
+    // The format context refers to the I/O context: it goes first.
+    std::unique_ptr<AVIOContext, IOFree> io;
+    std::unique_ptr<AVFormatContext, FormatClose> format;
+    std::unique_ptr<AVCodecContext, CodecFree> codec;
+    std::unique_ptr<SwrContext, SwrFree> swr;
+    std::unique_ptr<AVFrame, FrameFree> frame;
+    std::unique_ptr<AVPacket, PacketFree> packet;
+    int stream = -1;
+    // The converter's input, to notice a change of layout mid-stream.
+    AVChannelLayout swrLayout{};
+    int swrFormat = -1;
+    int swrRate = 0;
+    std::vector<int16_t> pending;  // converted samples not yet handed out
+    size_t pendingAt = 0;
+    bool flushed = false;  // the decoder was told the input ended
+    bool drained = false;  // and has given everything
+
+    Pass() = default;
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
+    ~Pass() {
+        // The format context must not outlive its I/O context's buffer.
+        format.reset();
+        av_channel_layout_uninit(&swrLayout);
+    }
+};
+
+void SilenceLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+int ReadFile(void* opaque, uint8_t* buffer, int size) {
+    if (size <= 0) return 0;
+    const size_t got = FileRead(static_cast<qbFile*>(opaque), buffer, static_cast<size_t>(size));
+    return got ? static_cast<int>(got) : AVERROR_EOF;
+}
+
+int64_t SeekFile(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<qbFile*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE) {
+        const int64_t size = GetFileSize(file);
+        return size >= 0 ? size : AVERROR(ENOSYS);
+    }
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
+    const int mode = whence == SEEK_SET ? kSeekBeginning : whence == SEEK_CUR ? kSeekCurrent : kSeekEnd;
+    if (FileSeek(file, offset, mode) < 0) return AVERROR(EIO);
+    return FileSeek(file, 0, kSeekCurrent);
+}
+
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+
+}  // namespace
+
+struct qbNativeAudioFile {
+    qbFilePtr file;
+    std::unique_ptr<Pass> pass;
+    int channels = 0;
+    int rate = 0;
+    int64_t frames = 0;    // the length: what reading to the end delivers
+    int64_t position = 0;  // frames handed out since the start
+    char name[kNameBytes] = {};
+};
+
+namespace linux_sound {
+
+namespace {
+
+// The demuxer and decoder over the file from its start.
+int StartPass(qbNativeAudioFile& f) {
+    if (FileSeek(f.file.get(), 0, kSeekBeginning) < 0) return ERR_SEEKFILE;
+    auto pass = std::make_unique<Pass>();
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
+    if (!buffer) return ERR_MEM;
+    pass->io.reset(avio_alloc_context(buffer, kIOBufferBytes, 0, f.file.get(), &ReadFile, nullptr, &SeekFile));
+    if (!pass->io) {
+        av_free(buffer);
+        return ERR_MEM;
+    }
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format) return ERR_MEM;
+    format->pb = pass->io.get();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    format->io_open = &RefuseNestedOpen;
+    // On failure avformat_open_input frees the context itself.
+    if (avformat_open_input(&format, nullptr, nullptr, nullptr) < 0) return ERR_OPENSOUND2;
+    pass->format.reset(format);
+    if (avformat_find_stream_info(format, nullptr) < 0) return ERR_OPENSOUND2;
+    const AVCodec* decoder = nullptr;
+    pass->stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (pass->stream < 0 || !decoder) return ERR_OPENSOUND2;
+    const AVStream* stream = format->streams[pass->stream];
+    pass->codec.reset(avcodec_alloc_context3(decoder));
+    pass->frame.reset(av_frame_alloc());
+    pass->packet.reset(av_packet_alloc());
+    if (!pass->codec || !pass->frame || !pass->packet) return ERR_MEM;
+    if (avcodec_parameters_to_context(pass->codec.get(), stream->codecpar) < 0) return ERR_AFILEPROP;
+    pass->codec->pkt_timebase = stream->time_base;
+    if (avcodec_open2(pass->codec.get(), decoder, nullptr) < 0) return ERR_OPENSOUND2;
+    f.pass = std::move(pass);
+    return 0;
+}
+
+// The frame's samples into pass.pending, converted.
+int Convert(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
+    AVChannelLayout layout{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels <= 0)
+        av_channel_layout_default(&layout, std::max(frame->ch_layout.nb_channels, 1));
+    else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0)
+        return ERR_MEM;
+    if (!p.swr || av_channel_layout_compare(&layout, &p.swrLayout) != 0 || frame->format != p.swrFormat ||
+        frame->sample_rate != p.swrRate) {
+        p.swr.reset();
+        AVChannelLayout out{};
+        av_channel_layout_default(&out, f.channels);
+        SwrContext* swr = nullptr;
+        const int made = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, f.rate, &layout,
+                                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
+                                             nullptr);
+        p.swr.reset(swr);
+        if (made < 0 || swr_init(swr) < 0) {
+            av_channel_layout_uninit(&layout);
+            return ERR_OPENSOUND2;
+        }
+        av_channel_layout_uninit(&p.swrLayout);
+        p.swrLayout = layout;
+        p.swrFormat = frame->format;
+        p.swrRate = frame->sample_rate;
+    } else {
+        av_channel_layout_uninit(&layout);
+    }
+    const int room = swr_get_out_samples(p.swr.get(), frame->nb_samples);
+    if (room < 0) return ERR_OPENSOUND2;
+    p.pending.resize(static_cast<size_t>(room) * static_cast<size_t>(f.channels));
+    auto* out = reinterpret_cast<uint8_t*>(p.pending.data());
+    const int made = swr_convert(p.swr.get(), &out, room, const_cast<const uint8_t**>(frame->extended_data),
+                                 frame->nb_samples);
+    p.pending.resize(made > 0 ? static_cast<size_t>(made) * static_cast<size_t>(f.channels) : 0);
+    p.pendingAt = 0;
+    return 0;
+}
+
+// Decodes until some samples are pending or the decoder has given all.
+void DecodeMore(qbNativeAudioFile& f) {
+    Pass& p = *f.pass;
+    while (!p.drained) {
+        const int received = avcodec_receive_frame(p.codec.get(), p.frame.get());
+        if (received == 0) {
+            const int converted = Convert(f, p, p.frame.get());
+            av_frame_unref(p.frame.get());
+            if (converted != 0) p.drained = true;
+            if (!p.pending.empty()) return;
+            continue;
+        }
+        if (received != AVERROR(EAGAIN) || p.flushed) {
+            p.drained = true;
+            return;
+        }
+        if (av_read_frame(p.format.get(), p.packet.get()) < 0) {
+            p.flushed = true;
+            avcodec_send_packet(p.codec.get(), nullptr);
+            continue;
+        }
+        // A packet the decoder refuses is damage: the rest still plays.
+        if (p.packet->stream_index == p.stream) avcodec_send_packet(p.codec.get(), p.packet.get());
+        av_packet_unref(p.packet.get());
+    }
+}
+
+// Up to count frames into out (or dropped with no out); the frames given.
+int64_t TakeFrames(qbNativeAudioFile& f, int16_t* out, int64_t count) {
+    Pass& p = *f.pass;
+    int64_t got = 0;
+    const auto channels = static_cast<size_t>(f.channels);
+    while (got < count) {
+        if (p.pendingAt >= p.pending.size()) {
+            DecodeMore(f);
+            if (p.pendingAt >= p.pending.size()) break;
+        }
+        const auto have = static_cast<int64_t>((p.pending.size() - p.pendingAt) / channels);
+        const int64_t n = std::min(have, count - got);
+        const size_t samples = static_cast<size_t>(n) * channels;
+        if (out) std::memcpy(out + static_cast<size_t>(got) * channels, p.pending.data() + p.pendingAt, samples * 2);
+        p.pendingAt += samples;
+        got += n;
+    }
+    return got;
+}
+
+// The length by a demux-only pass: the audio packets' durations less the
+// samples the stream asks the decoder to skip at its start and drop at its
+// end.
+int64_t CountFrames(qbNativeAudioFile& f) {
+    Pass& p = *f.pass;
+    const AVStream* stream = p.format->streams[p.stream];
+    const AVRational base = stream->time_base;
+    int64_t duration = 0, trimmed = 0;
+    while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
+        if (p.packet->stream_index == p.stream) {
+            if (p.packet->duration > 0) duration += p.packet->duration;
+            size_t size = 0;
+            const uint8_t* skip = av_packet_get_side_data(p.packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            if (skip && size >= 8) trimmed += int64_t{AV_RL32(skip)} + int64_t{AV_RL32(skip + 4)};
+        }
+        av_packet_unref(p.packet.get());
+    }
+    const int64_t packets = av_rescale_q(duration, base, AVRational{1, f.rate});
+    // Ogg's granule positions count the decoded samples themselves; its
+    // packet durations include a first packet the decoder only primes on.
+    // The packets bound it, so a damaged granule cannot claim hours.
+    if (std::strcmp(p.format->iformat->name, "ogg") == 0 && stream->duration > 0)
+        return std::clamp<int64_t>(av_rescale_q(stream->duration, base, AVRational{1, f.rate}), 0,
+                                   std::min<int64_t>(packets, UINT32_MAX));
+    return std::clamp<int64_t>(packets - trimmed, 0, UINT32_MAX);
+}
+
+const char* NameOf(const AVInputFormat* format, bool aifc) {
+    struct Known {
+        const char* demuxer;
+        const char* name;
+    };
+    static const Known kKnown[] = {
+        {"wav", "RIFF WAVE"},     {"mp3", "MPEG Audio"}, {"ac3", "AC-3"},
+        {"aac", "AAC ADTS"},      {"caf", "Core Audio"}, {"au", "NeXT"},
+        {"mov,mp4,m4a,3gp,3g2,mj2", "MPEG Audio"},
+    };
+    if (std::strcmp(format->name, "aiff") == 0) return aifc ? "AIFC" : "AIFF";
+    for (const Known& k : kKnown)
+        if (std::strcmp(format->name, k.demuxer) == 0) return k.name;
+    return format->long_name ? format->long_name : format->name;
+}
+
+int Open(const char* name, qbNativeAudioFile& f) {
+    f.file.reset(FileOpen(name, kFileModeRead | kFileModeAdapters, nullptr));
+    if (!f.file) return ERR_READFILE;
+    if (IsFileNoSeek(f.file.get())) return ERR_SEEKFILE;
+    if (GetFileSize(f.file.get()) < 0) return ERR_FILESIZE;
+    uint8_t head[12] = {};
+    const bool aifc = FileRead(f.file.get(), head, sizeof head) == sizeof head && std::memcmp(head, "FORM", 4) == 0 &&
+                      std::memcmp(head + 8, "AIFC", 4) == 0;
+    if (const int error = StartPass(f)) return error;
+    const AVCodecParameters* par = f.pass->format->streams[f.pass->stream]->codecpar;
+    if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0) return ERR_AFILEPROP;
+    f.rate = par->sample_rate;
+    f.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
+    std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
+    f.frames = CountFrames(f);
+    return StartPass(f);
+}
+
+}  // namespace
+
+int OpenNativeAudioFile(const char* name, uint32_t, qbNativeAudioFile** out) {
+    if (!out) return ERR_OPENSOUND2;
+    *out = nullptr;
+    if (!name) return ERR_READFILE;
+    SilenceLog();
+    auto f = std::unique_ptr<qbNativeAudioFile>(new (std::nothrow) qbNativeAudioFile);
+    if (!f) return ERR_MEM;
+    if (const int error = Open(name, *f)) return error;
+    *out = f.release();
+    return 0;
+}
+
+int ReadNativeAudioPackets(qbNativeAudioFile* f, void* buffer, size_t size, qbAudioPacketInfo* info) {
+    qbAudioPacketInfo result{};
+    if (!f) {
+        if (info) *info = result;
+        return ERR_OPENSOUND2;
+    }
+    const int64_t bytesPerFrame = 2 * f->channels;
+    if (!buffer) {
+        result.packets = f->frames;
+        result.bytes = f->frames * bytesPerFrame;
+        if (info) *info = result;
+        return 0;
+    }
+    const auto asked = static_cast<int64_t>(size / static_cast<size_t>(bytesPerFrame));
+    const int64_t remain = f->frames - f->position;
+    const int64_t n = std::min(asked, remain);
+    auto* out = static_cast<int16_t*>(buffer);
+    const int64_t got = f->pass ? TakeFrames(*f, out, n) : 0;
+    // A decoder that ends short of the counted length ends in silence, so
+    // the length always holds.
+    std::fill(out + got * f->channels, out + n * f->channels, int16_t{0});
+    f->position += n;
+    result.packets = n;
+    result.bytes = n * bytesPerFrame;
+    result.endOfStream = asked > remain ? 1 : 0;
+    if (info) *info = result;
+    return 0;
+}
+
+void CloseNativeAudioFile(qbNativeAudioFile* f) { delete f; }
+
+int SetDecoderPacketBuffer(qbNativeAudioFile*, int) { return 0; }
+
+int64_t LimitPacketPosition(qbNativeAudioFile* f, int64_t frame) {
+    if (!f || frame < 0 || frame >= f->frames) return -1;
+    if (frame < f->position) {
+        if (StartPass(*f) != 0) {
+            f->pass.reset();
+            return -1;
+        }
+        f->position = 0;
+    }
+    if (!f->pass) return -1;
+    // Frames the decoder does not have count as the silence a read gives.
+    TakeFrames(*f, nullptr, frame - f->position);
+    f->position = frame;
+    return frame;
+}
+
+int GetNativeStreamFormat(qbNativeAudioFile* f, qbPCMFormat* out) {
+    if (!f || !out) return ERR_AFILEPROP;
+    *out = qbPCMFormat{f->rate, 16, 2 * f->channels, f->channels, kPCMSigned};
+    return 0;
+}
+
+const char* GetNativeAudioFormatName(qbNativeAudioFile* f) {
+    static char name[kNameBytes];
+    std::snprintf(name, sizeof name, "%s", f ? f->name : "");
+    return name;
+}
+
+}  // namespace linux_sound
