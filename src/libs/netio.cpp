@@ -41,7 +41,7 @@ int Pump(ScriptState* L) {
 
 int Progress(ScriptState* L, qbConnection* c, size_t n) {
     if (!c->progressCallback || n == 0) return 0;
-    c->progressCount += static_cast<int32_t>(n);
+    c->progressCount += static_cast<int64_t>(n);
     return progressHook ? progressHook(L, c) : 0;
 }
 

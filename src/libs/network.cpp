@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "display/eventsources.h"
 #include "libs/netcommands.h"
+#include "libs/transfer.h"
 
 namespace {
 
@@ -120,6 +121,8 @@ const ScriptCommand kNetworkCommands[] = {
     {"SendUDPData", cmdSendUDPData},
     {"ReceiveUDPData", cmdReceiveUDPData},
     {"IsOnline", cmdIsOnline},
+    {"DownloadFile", cmdDownloadFile},
+    {"UploadFile", cmdUploadFile},
     {nullptr, nullptr},
 };
 
@@ -282,5 +285,6 @@ int InitNetworkLibrary(ScriptState* L) {
     hooks.nextConnectionData = NextConnectionData;
     hooks.nextConnectionClosed = NextConnectionClosed;
     SetEventSourceHooks(hooks);
+    InitTransferEngine();
     return 0;
 }

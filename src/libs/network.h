@@ -33,8 +33,8 @@ struct qbConnection : qbObject {
     int32_t closedReported = 0;
     // The transfer engine's progress reporting.
     int32_t progressCallback = 0;
-    int32_t progressCount = 0;
-    int32_t progressTotal = 0;
+    int64_t progressCount = 0;
+    int64_t progressTotal = 0;
     int32_t userdata = 0;
     int32_t action = 0;
 };

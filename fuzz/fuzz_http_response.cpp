@@ -1,0 +1,35 @@
+// Fuzz target of the HTTP reply parsers: the input's lines are a status line,
+// header lines and chunk-size lines as a peer might send them.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/errcodes.h"
+#include "libs/transferurl.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  std::string_view input(reinterpret_cast<const char *>(data), size);
+  int status = 0;
+  long detail = 0;
+  HttpHeaders headers;
+  bool first = true;
+  while (!input.empty()) {
+    const size_t end = input.find('\n');
+    const std::string_view line = input.substr(0, end);
+    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+    if (first) {
+      const int err = ParseStatusLine(line, &status, &detail);
+      if (err != 0 && (err != ERR_HTTPERROR || detail < 1001 || detail > 1003))
+        __builtin_trap();
+      first = false;
+      continue;
+    }
+    const int err = ParseHeaderLine(line, &headers, &detail);
+    if (err != 0 && err != ERR_HTTPERROR && err != ERR_HTTPTE)
+      __builtin_trap();
+    uint64_t chunk = 0;
+    (void)ParseChunkSize(line, &chunk);
+  }
+  return 0;
+}
