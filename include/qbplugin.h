@@ -14,8 +14,12 @@
 #ifndef QBPLUGIN_H
 #define QBPLUGIN_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <sys/time.h>
+#include <time.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -497,6 +501,187 @@ QBPLUGIN_WORD(GetExtensions, 193);
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginRecord) == 8 * 194, "the record has 194 words");
 #undef QBPLUGIN_WORD
 
+/* ---- Tables 0, 10, 12 and 13 of the base, slot by slot. ---- */
+
+/* The broken-down time that table 0 hands out: twelve 32-bit words, the
+ * first being the record's size. No zone name: plugins get the offset. */
+typedef struct qbTimeRecord {
+    int32_t size; /* 48 */
+    int32_t sec, min, hour, mday, mon, year, wday, yday, isdst;
+    int32_t gmtoff; /* seconds east of UTC */
+    int32_t reserved;
+} qbTimeRecord;
+
+/* The file status of table 0's stat and fstat, one layout on every system. */
+typedef struct qbFileStatus {
+    uint64_t device, inode;
+    uint32_t mode, links, uid, gid;
+    uint64_t specialDevice;
+    int64_t size, blockSize, blocks;
+    int64_t accessTime, modifyTime, changeTime; /* seconds since 1970 */
+} qbFileStatus;
+
+/* Table 0: the system's libc, with the player's case folding (ISO 8859-1)
+ * in slots 23-28 and its fixed records in 32-37 and 43-44. */
+typedef struct qbStdlibTable {
+    void* (*Malloc)(size_t size);
+    void* (*Calloc)(size_t count, size_t size);
+    void* (*Realloc)(void* block, size_t size);
+    void (*Free)(void* block);
+    char* (*Strdup)(const char* text);
+    FILE* (*Fopen)(const char* path, const char* mode); /* 5 */
+    int (*Fclose)(FILE* f);
+    int (*Fseek)(FILE* f, long offset, int whence);
+    long (*Ftell)(FILE* f);
+    size_t (*Fread)(void* to, size_t size, size_t count, FILE* f);
+    size_t (*Fwrite)(const void* from, size_t size, size_t count, FILE* f); /* 10 */
+    int (*Fgetc)(FILE* f);
+    int (*Fputc)(int c, FILE* f);
+    int (*Ferror)(FILE* f);
+    int (*Feof)(FILE* f);
+    int (*Vfprintf)(FILE* f, const char* format, va_list args); /* 15 */
+    int (*Vsnprintf)(char* to, size_t size, const char* format, va_list args);
+    int (*Vprintf)(const char* format, va_list args);
+    void (*Qsort)(void* base, size_t count, size_t size, int (*compare)(const void*, const void*));
+    int (*Vsscanf)(const char* text, const char* format, va_list args);
+    double (*Strtod)(const char* text, char** end); /* 20 */
+    long (*Strtol)(const char* text, char** end, int base);
+    unsigned long (*Strtoul)(const char* text, char** end, int base);
+    int (*StrCaseCmp)(const char* a, const char* b);
+    int (*StrNCaseCmp)(const char* a, const char* b, size_t n);
+    int (*ToLower)(int c); /* 25 */
+    int (*ToUpper)(int c);
+    char* (*StrLower)(char* text);
+    char* (*StrUpper)(char* text);
+    int (*Gettimeofday)(struct timeval* tv, void* zone);
+    time_t (*Time)(time_t* out); /* 30 */
+    long (*Lrint)(double x);
+    qbTimeRecord* (*Localtime)(const time_t* t);
+    qbTimeRecord* (*Gmtime)(const time_t* t);
+    char* (*Asctime)(const qbTimeRecord* tm);
+    char* (*Ctime)(const time_t* t); /* 35 */
+    time_t (*Mktime)(qbTimeRecord* tm);
+    size_t (*Strftime)(char* to, size_t size, const char* format, const qbTimeRecord* tm);
+    clock_t (*Clock)(void);
+    void (*Difftime)(double* result, time_t end, time_t start);
+    void (*Clearerr)(FILE* f); /* 40 */
+    int (*Fileno)(FILE* f);
+    int (*Fflush)(FILE* f);
+    int (*Fstat)(int fd, qbFileStatus* status);
+    int (*Stat)(const char* path, qbFileStatus* status);
+    int (*Vfscanf)(FILE* f, const char* format, va_list args); /* 45 */
+    int (*Ungetc)(int c, FILE* f);
+    int (*Rename)(const char* from, const char* to);
+    int (*Remove)(const char* path);
+    int (*GetErrno)(void);
+    void (*SetErrno)(int value); /* 50 */
+} qbStdlibTable;
+
+/* One entry of a plugin's own list (word 15 of its record), made by table 1
+ * slot 19; the strings live in the entry's own block. The player frees the
+ * list when it unloads the plugin. */
+typedef struct qbPluginEntry {
+    struct qbPluginEntry* next;
+    int64_t value;
+    const char* name;
+    const char* secondName; /* may be null */
+    const char* text;
+    int64_t furtherValue; /* stored only with flag bit 0 */
+    uint64_t flags;
+} qbPluginEntry;
+
+/* Table 1: system services. Slots typed qbPluginFunc are not served yet and
+ * hold null. */
+typedef struct qbTimeValue {
+    uint32_t seconds, microseconds;
+} qbTimeValue;
+
+/* A command hook: its run callback is called instead of the commands it
+ * lists, and its result stands for theirs. An error raised while the run
+ * callback works ends at the hook's boundary when the hook has an error
+ * callback: the callback learns the code and the hooked command ends with
+ * that error; the raise does not return to the code that raised it. */
+struct qbCommandHook;
+typedef int (*qbCommandHookRun)(struct qbCommandHook* hook, struct ScriptState* L,
+                                int (*command)(struct ScriptState*), void* userData);
+typedef void (*qbCommandHookError)(struct qbCommandHook* hook, struct ScriptState* L, int code, void* userData);
+
+typedef struct qbSystemTable {
+    qbPluginFunc HostTags;
+    int (*AddUserErrorCode)(const char* text); /* 1 */
+    void (*SetErrorDetail)(const char* text);
+    void (*SetErrorArgIndex)(int index);
+    int (*GetErrorText)(int code, char* out); /* out: 1024 bytes */
+    void (*GetSysTime)(qbTimeValue* out);     /* 5 */
+    void (*SubTime)(qbTimeValue* a, const qbTimeValue* b);
+    void (*AddTime)(qbTimeValue* a, const qbTimeValue* b);
+    int (*CmpTime)(const qbTimeValue* a, const qbTimeValue* b);
+    void (*SleepMillis)(int64_t milliseconds);
+    qbPluginFunc FormatCurrentDate; /* 10 */
+    void* (*AllocMemory)(size_t size, uint32_t flags); /* flag 1: zero-filled */
+    void (*FreeMemory)(void* block);
+    qbPluginFunc AddPluginHook, RegisterEventType, PostEvent, PostInputEvent, RegisterObjectType, /* 13-17 */
+        FreeObjectData;                                                                           /* 18 */
+    int (*AddPluginEntry)(struct qbPluginRecord* plugin, int64_t value, const char* name, const char* secondName,
+                          const char* text, int64_t furtherValue, uint32_t flags); /* 19: 1, or 0 */
+    qbPluginFunc ProcessPending;                                                   /* 20 */
+    struct qbCommandHook* (*AddCommandHook)(qbCommandHookRun run, qbCommandHookError onError, void* userData);
+    void (*RemoveCommandHook)(struct qbCommandHook* hook);
+    int (*AddCommandToHook)(struct qbCommandHook* hook, int (*command)(struct ScriptState*));
+    struct qbCommandHook* (*SetCommandHookError)(struct qbCommandHook* hook, qbCommandHookError onError);
+    qbCommandHookError (*GetCommandHookError)(struct qbCommandHook* hook); /* 25 */
+    struct qbCommandHook* (*SetCommandHookDisabled)(struct qbCommandHook* hook, int32_t disabled);
+    qbPluginFunc PostEventTo, PumpEvents, WaitEvents, CreateMutex, FreeMutex, LockMutex, UnlockMutex, /* 27-33 */
+        EnablePluginHook, RemovePluginHook, RegisterEventTypeEx;                                        /* 34-36 */
+    int (*ConsolePrint)(const char* format, va_list args); /* 37 */
+    qbPluginFunc TimerElapsed, SetTimerAdapter, CurrentDate, ConvertCharset; /* 38-41 */
+    void (*FreeHostBlock)(void* block);                                       /* 42 */
+    qbPluginFunc AddToCapabilityList, RemoveFromCapabilityList, SetPluginAttrTag, PostEventWithData, /* 43-46 */
+        GetScriptPosition, FindEventType;                                                           /* 47-48 */
+} qbSystemTable;
+
+/* Table 10: zlib's own functions (the z_stream of the zlib the player is
+ * built with); slots 13-15 are null. */
+struct z_stream_s;
+typedef struct qbZlibTable {
+    int (*inflateInit_)(struct z_stream_s* strm, const char* version, int streamSize);
+    int (*inflate)(struct z_stream_s* strm, int flush);
+    int (*inflateEnd)(struct z_stream_s* strm);
+    int (*deflateInit_)(struct z_stream_s* strm, int level, const char* version, int streamSize);
+    int (*deflate)(struct z_stream_s* strm, int flush);
+    int (*deflateEnd)(struct z_stream_s* strm); /* 5 */
+    int (*deflateReset)(struct z_stream_s* strm);
+    int (*deflateParams)(struct z_stream_s* strm, int level, int strategy);
+    int (*inflateReset)(struct z_stream_s* strm);
+    int (*inflateSync)(struct z_stream_s* strm);
+    int (*inflateInit2_)(struct z_stream_s* strm, int windowBits, const char* version, int streamSize); /* 10 */
+    int (*deflateInit2_)(struct z_stream_s* strm, int level, int method, int windowBits, int memLevel,
+                         int strategy, const char* version, int streamSize);
+    unsigned long (*crc32)(unsigned long crc, const unsigned char* data, unsigned int length);
+    void* unused[3];
+} qbZlibTable;
+
+/* Table 12: the plugin list. */
+typedef struct qbPluginListTable {
+    qbPluginListEntry* (*ListLoadedPlugins)(void);
+    void (*FreePluginList)(qbPluginListEntry* list);
+    void (*SetPluginDisabled)(struct qbPluginRecord* plugin, int64_t disabled);
+    void (*SetPluginValue)(struct qbPluginRecord* plugin, int64_t value);
+    int64_t (*GetPluginValue)(const struct qbPluginRecord* plugin);
+} qbPluginListTable;
+
+/* Table 13: hashing and encoding. */
+typedef struct qbHashTable {
+    /* to: room for (length + 2) / 3 * 4 bytes; no terminator, no line breaks. */
+    void (*Base64Encode)(const void* data, size_t length, char* to, size_t* outLength);
+    /* to: room for length / 4 * 3 + 3 bytes; 1 on success, 0 for bad text. */
+    int (*Base64Decode)(const char* text, size_t length, void* to, size_t* outLength);
+    /* The CRC-32 (0 to 0xFFFFFFFF), or -1 for a length below 1. */
+    int64_t (*Crc32)(const void* data, int64_t length);
+    /* 32 lower-case hex digits and a NUL into to (33 bytes); nothing for length 0. */
+    void (*Md5Hex)(const void* data, size_t length, char* to);
+} qbHashTable;
+
 QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginBase, stdlibTable) == 8, "tables follow the two version words");
 QBPLUGIN_STATIC_ASSERT(offsetof(qbPluginBase, vmTable) == 8 + 8 * 8, "table 8 is the script VM");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginBase) == 8 + 14 * 8, "fourteen tables");
@@ -506,6 +691,19 @@ QBPLUGIN_STATIC_ASSERT(offsetof(qbRequireTagNode, number) == 24 && sizeof(qbRequ
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListEntry) == 16, "plugin list entry");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbSaverFormat) == 24, "saver format entry");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbImageSaveRequest) == 64, "image save request");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbTimeRecord) == 48, "time record");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbFileStatus) == 88, "file status record");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbStdlibTable) == 51 * 8, "table 0 has 51 slots");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbStdlibTable, StrCaseCmp) == 23 * 8 && offsetof(qbStdlibTable, Stat) == 44 * 8,
+                       "table 0 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginEntry) == 7 * 8, "plugin entry");
+QBPLUGIN_STATIC_ASSERT(offsetof(qbSystemTable, AddPluginEntry) == 19 * 8, "table 1 slot 19");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbSystemTable) == 49 * 8 && offsetof(qbSystemTable, AddCommandHook) == 21 * 8 &&
+                           offsetof(qbSystemTable, ConsolePrint) == 37 * 8,
+                       "table 1 has 49 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbZlibTable) == 16 * 8 && offsetof(qbZlibTable, crc32) == 12 * 8, "table 10");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListTable) == 5 * 8, "table 12 has 5 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbHashTable) == 4 * 8, "table 13 has 4 slots");
 
 #ifndef QBPLUGIN_HOST
 QBPLUGIN_STATIC_ASSERT(sizeof(qbImageLoadRequest) == 13 * 4, "thirteen 32-bit words");

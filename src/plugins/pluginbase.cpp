@@ -1,6 +1,7 @@
-// The table root handed to every plugin. Only the script VM's table is
-// served so far; the others stay null, which plugins read as "not served".
+// The table root handed to every plugin. Tables not served yet stay null,
+// which plugins read as "not served".
 #include "core/apitable.h"
+#include "plugins/basetables.h"
 #include "plugins/plugin.h"
 
 namespace {
@@ -8,8 +9,8 @@ namespace {
 const qbPluginBase kPluginBase = {
     QBPLUGIN_HOST_VERSION,
     QBPLUGIN_HOST_REVISION,
-    nullptr,  // standard library
-    nullptr,  // system services
+    &kPluginStdlibTable,
+    &kPluginSystemTable,
     nullptr,  // files and directories
     nullptr,  // graphics and bitmaps
     nullptr,  // sound
@@ -18,10 +19,10 @@ const qbPluginBase kPluginBase = {
     nullptr,  // FreeType
     &kVmApi,
     nullptr,  // built-in data
-    nullptr,  // zlib
+    &kPluginZlibTable,
     nullptr,  // libjpeg
-    nullptr,  // plugin list
-    nullptr,  // hashing and encoding
+    &kPluginListTable,
+    &kPluginHashTable,
 };
 
 }  // namespace

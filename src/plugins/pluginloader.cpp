@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/plugincaps.h"
 #include "plugins/plugin.h"
+#include "plugins/pluginentries.h"
 #include "plugins/pluginlibrary.h"
 
 namespace {
@@ -242,6 +243,7 @@ void ClosePluginFile(qbPluginHandle* handle) {
     SetSoundLoaderSlots(&handle->view, nullptr);
     FreeSaverFormats(&handle->record);
     if (handle->initialised && handle->record.ClosePlugin) handle->record.ClosePlugin();
+    FreePluginEntries(&handle->record);
     if (handle->library) dlclose(handle->library);
     delete handle;
 }

@@ -1,0 +1,95 @@
+// Table 1 of the plugin base, system services: errors, time, memory, the
+// console and command hooks. Slots whose services are not served yet are null.
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "core/errors.h"
+#include "core/memory.h"
+#include "core/ostime.h"
+#include "plugins/basetables.h"
+#include "plugins/pluginentries.h"
+#include "vm/commandhooks.h"
+
+namespace {
+
+static_assert(sizeof(qbTimeValue) == sizeof(TimeValue));
+
+// The host's time value and the plugins' have the same two words.
+TimeValue* Host(qbTimeValue* t) { return reinterpret_cast<TimeValue*>(t); }
+const TimeValue* Host(const qbTimeValue* t) { return reinterpret_cast<const TimeValue*>(t); }
+
+void SysTime(qbTimeValue* out) {
+    if (out) GetSysTime(Host(out));
+}
+void TimeSub(qbTimeValue* a, const qbTimeValue* b) {
+    if (a && b) SubTime(Host(a), Host(b));
+}
+void TimeAdd(qbTimeValue* a, const qbTimeValue* b) {
+    if (a && b) AddTime(Host(a), Host(b));
+}
+int TimeCmp(const qbTimeValue* a, const qbTimeValue* b) { return a && b ? CmpTime(Host(a), Host(b)) : 0; }
+
+void* Allocate(size_t size, uint32_t flags) { return AllocMemory(size, flags & 1); }
+
+int PrintToConsole(const char* format, va_list args) {
+    if (format == nullptr) return 0;
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (n < 0) return n;
+    std::string text(static_cast<size_t>(n), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    ConsolePrintf("%s", text.c_str());
+    return n;
+}
+
+// The VM's hook record is what plugins hold; its callbacks have the C
+// prototypes of the header.
+qbCommandHook* HookAdd(qbCommandHookRun run, qbCommandHookError onError, void* userData) {
+    qbCommandHook hook;
+    hook.run = reinterpret_cast<CommandHookRunFn>(run);
+    hook.onError = reinterpret_cast<CommandHookErrorFn>(onError);
+    hook.userData = userData;
+    return AddCommandHook(hook);
+}
+int HookAddCommand(qbCommandHook* hook, int (*command)(ScriptState*)) {
+    if (hook == nullptr || command == nullptr) return 0;
+    for (CommandHandler h : hook->handlers)
+        if (h == command) return 1;
+    try {
+        hook->handlers.push_back(command);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
+}
+qbCommandHook* HookSetError(qbCommandHook* hook, qbCommandHookError onError) {
+    if (hook) hook->onError = reinterpret_cast<CommandHookErrorFn>(onError);
+    return hook;
+}
+qbCommandHookError HookGetError(qbCommandHook* hook) {
+    return hook ? reinterpret_cast<qbCommandHookError>(hook->onError) : nullptr;
+}
+qbCommandHook* HookSetDisabled(qbCommandHook* hook, int32_t disabled) {
+    if (hook) SetCommandHookDisabled(hook, disabled != 0);
+    return hook;
+}
+
+}  // namespace
+
+// In slot order; null where the service is not served yet.
+const qbSystemTable kPluginSystemTable = {
+    nullptr, AddUserErrorCode, SetErrorDetail, SetErrorArgIndex, GetErrorText,   // 0-4
+    SysTime, TimeSub, TimeAdd, TimeCmp, SleepMillis,                                // 5-9
+    nullptr, Allocate, FreeMemory,                                                  // 10-12
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, AddPluginEntry, nullptr,  // 13-20
+    HookAdd, RemoveCommandHook, HookAddCommand, HookSetError, HookGetError, HookSetDisabled,  // 21-26
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 27-36
+    PrintToConsole,                                                                 // 37
+    nullptr, nullptr, nullptr, nullptr,                                             // 38-41
+    FreeMemory,                                                                     // 42
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                          // 43-48
+};

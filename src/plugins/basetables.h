@@ -1,0 +1,10 @@
+// The tables of the plugin base that the plugin system serves itself.
+#pragma once
+
+#include "core/plugin.h"
+
+extern const qbStdlibTable kPluginStdlibTable;
+extern const qbZlibTable kPluginZlibTable;
+extern const qbPluginListTable kPluginListTable;
+extern const qbHashTable kPluginHashTable;
+extern const qbSystemTable kPluginSystemTable;

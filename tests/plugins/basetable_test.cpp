@@ -1,0 +1,176 @@
+// The base table as a plugin sees it: the exerciser plugin calls slots of the
+// standard-library, zlib and hashing tables from its commands; the layout
+// and the plugin-list table are checked from the host side.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <cctype>
+#include <cerrno>
+#include <ctime>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/settings.h"
+#include "core/vmhost.h"
+#include "plugin_fixture.h"
+#include "plugins/basetables.h"
+#include "plugins/pluginlibrary.h"
+#include "plugins/pluginlist.h"
+#include "vm/vm.h"
+
+namespace {
+
+using plugintest::PluginFixture;
+using Arg = std::variant<double, std::string>;
+
+class BaseTableTest : public PluginFixture {
+protected:
+    void SetUp() override {
+        PluginFixture::SetUp();
+        InstallVmHost();
+        L_ = VmOpen();
+        ASSERT_NE(L_, nullptr);
+        qbPluginNode* node = nullptr;
+        ASSERT_EQ(LoadPluginByPath(Place("basecheck", "basecheck.qbp").c_str(), 0, &node), 0);
+        ASSERT_EQ(RegisterPluginFormats(L_, node), 0);
+    }
+    void TearDown() override {
+        FreeLibraryPlugins(L_);
+        VmClose(L_);
+        ResetRuntimeSettings();
+        PluginFixture::TearDown();
+    }
+
+    // basecheck.command(args...): its one result as text (numbers as %g).
+    std::string Call(const char* command, const std::vector<Arg>& args = {}) {
+        const int top = VmGetTop(L_);
+        VmPushString(L_, "basecheck");
+        VmGetTableAt(L_, kGlobalsIndex);
+        std::string name = command;  // the VM keeps names in lower case
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        VmPushString(L_, name.c_str());
+        VmGetTableAt(L_, -2);
+        VmRemove(L_, -2);
+        for (const Arg& a : args) {
+            if (const double* n = std::get_if<double>(&a))
+                VmPushNumber(L_, *n);
+            else
+                VmPushLString(L_, std::get<std::string>(a).data(), std::get<std::string>(a).size());
+        }
+        const int err = VmPCall(L_, static_cast<int>(args.size()), 1, 0);
+        std::string out = "error " + std::to_string(err);
+        if (err == 0) {
+            if (VmType(L_, -1) == kTypeString) {
+                out.assign(VmToCString(L_, -1), VmStrLen(L_, -1));
+            } else {
+                char number[64];
+                snprintf(number, sizeof number, "%.17g", VmToNumber(L_, -1));
+                out = number;
+            }
+        }
+        VmSetTop(L_, top);
+        return out;
+    }
+
+    ScriptState* L_ = nullptr;
+};
+
+TEST(BaseTableLayout, RootHoldsTheServedTablesWithTheirSlotCounts) {
+    const qbPluginBase* base = GetPluginBase();
+    EXPECT_EQ(base->stdlibTable, &kPluginStdlibTable);
+    EXPECT_EQ(base->zlibTable, &kPluginZlibTable);
+    EXPECT_EQ(base->pluginListTable, &kPluginListTable);
+    EXPECT_EQ(base->hashTable, &kPluginHashTable);
+    EXPECT_EQ(base->systemTable, &kPluginSystemTable);
+    EXPECT_EQ(base->filesTable, nullptr) << "not served yet";
+    EXPECT_EQ(sizeof(qbStdlibTable) / sizeof(void*), 51u);
+    EXPECT_EQ(sizeof(qbZlibTable) / sizeof(void*), 16u);
+    EXPECT_EQ(sizeof(qbPluginListTable) / sizeof(void*), 5u);
+    EXPECT_EQ(sizeof(qbHashTable) / sizeof(void*), 4u);
+    // Every served slot is filled; zlib's last three stay null.
+    auto slots = [](const void* table) { return static_cast<void* const*>(table); };
+    for (int i = 0; i < 51; ++i) EXPECT_NE(slots(&kPluginStdlibTable)[i], nullptr) << "table 0 slot " << i;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(slots(&kPluginZlibTable)[i] == nullptr, i >= 13) << "table 10 slot " << i;
+}
+
+TEST(BaseTableStdlib, FixedRecordsAndNullArguments) {
+    const qbStdlibTable& t = kPluginStdlibTable;
+    const time_t when = 1700000000;
+    const qbTimeRecord* utc = t.Gmtime(&when);
+    ASSERT_NE(utc, nullptr);
+    EXPECT_EQ(utc->size, 48);
+    EXPECT_EQ(utc->year, 123);
+    EXPECT_EQ(utc->gmtoff, 0);
+    EXPECT_EQ(t.Asctime(nullptr), nullptr);
+    EXPECT_EQ(t.Mktime(nullptr), -1);
+    char text[32] = "x";
+    EXPECT_EQ(t.Strftime(text, sizeof text, "%Y", nullptr), 0u);
+    EXPECT_EQ(t.Strftime(text, sizeof text, "%Y-%m-%d", utc), 10u);
+    EXPECT_STREQ(text, "2023-11-14");
+    double seconds = 0;
+    t.Difftime(&seconds, 10, 4);
+    EXPECT_EQ(seconds, 6.0);
+    t.SetErrno(EDOM);
+    EXPECT_EQ(t.GetErrno(), EDOM);
+    qbFileStatus status{};
+    EXPECT_EQ(t.Stat("/nonexistent-folder/none", &status), -1);
+    EXPECT_EQ(t.Stat(".", &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.mode));
+    char word[] = "\xe4" "bc";
+    EXPECT_STREQ(t.StrUpper(word), "\xc4" "BC");
+    EXPECT_STREQ(t.StrLower(word), "\xe4" "bc");
+}
+
+TEST_F(BaseTableTest, StandardLibraryThroughThePlugin) {
+    EXPECT_EQ(Call("ErrnoAfterFailedOpen"), std::to_string(ENOENT));
+    EXPECT_EQ(Call("LocalTimeMatches", {1700000000.0}), "1");
+    EXPECT_EQ(Call("LocalTimeMatches", {0.0}), "1");
+    EXPECT_EQ(Call("NullStat"), "-2");
+    EXPECT_EQ(Call("FoldUpper", {double(0xE4)}), std::to_string(0xC4));
+    EXPECT_EQ(Call("FoldCompare", {std::string("\xc4" "BC"), std::string("\xe4" "bc")}), "0");
+    EXPECT_NE(Call("FoldCompare", {std::string("abc"), std::string("abd")}), "0");
+}
+
+TEST_F(BaseTableTest, ZlibSlotsMatchZlibItself) {
+    std::string input;
+    for (int i = 0; i < 300; ++i) input += "line " + std::to_string(i % 37) + "\n";
+    const std::string packed = Call("Zlib", {input, 0.0});
+    std::vector<Bytef> reference(compressBound(input.size()));
+    uLongf size = reference.size();
+    ASSERT_EQ(compress2(reference.data(), &size, reinterpret_cast<const Bytef*>(input.data()), input.size(),
+                        Z_DEFAULT_COMPRESSION),
+              Z_OK);
+    EXPECT_EQ(packed, std::string(reinterpret_cast<const char*>(reference.data()), size));
+    EXPECT_EQ(Call("Zlib", {packed, 1.0}), input);
+    EXPECT_EQ(Call("Zlib", {std::string("not zlib data"), 1.0}), std::to_string(Z_DATA_ERROR));
+}
+
+TEST_F(BaseTableTest, HashingAndBase64) {
+    EXPECT_EQ(Call("Crc", {std::string("123456789"), 9.0}), std::to_string(0xCBF43926u));
+    EXPECT_EQ(Call("Crc", {std::string("123456789"), 0.0}), "-1");
+    EXPECT_EQ(Call("Crc", {std::string("123456789"), -5.0}), "-1");
+    EXPECT_EQ(Call("Md5", {std::string("abc")}), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(Call("Md5", {std::string("")}), "untouched") << "nothing written for length 0";
+    EXPECT_EQ(Call("ToBase64", {std::string("foobar")}), "Zm9vYmFy");
+    EXPECT_EQ(Call("ToBase64", {std::string("fo")}), "Zm8=");
+    EXPECT_EQ(Call("FromBase64", {std::string("Zm9vYmFy")}), "foobar");
+    EXPECT_EQ(Call("FromBase64", {std::string("Zm9v!!")}), "0") << "bad text";
+}
+
+TEST_F(BaseTableTest, PluginListSlotsReadAndWriteTheRecord) {
+    qbPluginListEntry* list = kPluginListTable.ListLoadedPlugins();
+    ASSERT_NE(list, nullptr);
+    qbPluginRecord* record = list->plugin;
+    EXPECT_EQ(list->next, nullptr);
+    kPluginListTable.SetPluginValue(record, 77);
+    EXPECT_EQ(kPluginListTable.GetPluginValue(record), 77);
+    kPluginListTable.SetPluginDisabled(record, 1);
+    EXPECT_EQ(record->disabled, 1);
+    EXPECT_EQ(kPluginListTable.GetPluginValue(nullptr), 0) << "an unknown record reads 0";
+    kPluginListTable.SetPluginValue(nullptr, 5);  // and is left alone
+    kPluginListTable.FreePluginList(list);
+}
+
+}  // namespace
