@@ -30,7 +30,6 @@ constexpr size_t kHeaderLineSize = 32768;
 constexpr int kCallbackSlot = 3;
 constexpr int kUserdataSlot = 4;
 // Details of header faults that the status codes leave unnamed.
-constexpr long kBadLengthDetail = 1004;
 constexpr long kLongLineDetail = 1005;
 constexpr long kBadChunkDetail = 3000;
 
