@@ -19,6 +19,7 @@ extern "C" {
 #include "core/file.h"
 #include "core/pixelbuffer.h"
 #include "platform/imagecodecs.h"
+#include "platform/linux/avowners.h"
 #include "platform/linux/nativeimage.h"
 
 // The handle is the decoded picture itself.
@@ -102,24 +103,11 @@ bool ReadSourceAt(void* opaque, int64_t offset, void* buffer, size_t count) {
 // Nested opens (playlists, image sequences) would leave the file layer.
 int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
-struct IOFree {
-    void operator()(AVIOContext* io) const {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
-    }
-};
-struct FormatClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
+using av_owners::CodecFree;
+using av_owners::FormatClose;
+using av_owners::FrameFree;
+using av_owners::IOFree;
+using av_owners::PacketFree;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 
 // The first picture of the stream, decoded.

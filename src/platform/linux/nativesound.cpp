@@ -23,6 +23,7 @@ extern "C" {
 
 #include "core/errcodes.h"
 #include "core/file.h"
+#include "platform/linux/avowners.h"
 #include "platform/linux/nativesound.h"
 
 namespace {
@@ -30,26 +31,13 @@ namespace {
 constexpr int kIOBufferBytes = 64 * 1024;
 constexpr size_t kNameBytes = 65;
 
-struct IOFree {
-    void operator()(AVIOContext* io) const {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
-    }
-};
-struct FormatClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
+using av_owners::CodecFree;
+using av_owners::FormatClose;
+using av_owners::FrameFree;
+using av_owners::IOFree;
+using av_owners::PacketFree;
 struct SwrFree {
     void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 
 // One pass over the file from its start: demuxer, decoder and converter.
