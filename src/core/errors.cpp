@@ -329,9 +329,14 @@ void PrintFailedMessage() {
 void ConsolePrintf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    ConsoleVPrintf(format, args);
     va_end(args);
+}
+
+int ConsoleVPrintf(const char* format, va_list args) {
+    const int n = std::vprintf(format, args);
     if (Errors().forceFlush) std::fflush(stdout);
+    return n;
 }
 
 void SetConsoleForceFlush(bool on) { Errors().forceFlush = on; }

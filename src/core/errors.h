@@ -3,6 +3,7 @@
 // error text of a failed script, and the console output of progress messages.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 
 #include "core/errcodes.h"
@@ -81,5 +82,7 @@ void PrintMessage(const char* format, const char* file, int ellipsis);
 void PrintDoneMessage();
 void PrintFailedMessage();
 void ConsolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same over a list of arguments; vprintf's count.
+int ConsoleVPrintf(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 // FORCEFLUSH: flush standard output after every ConsolePrintf.
 void SetConsoleForceFlush(bool on);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -385,6 +386,18 @@ int GetDisplayModeList(qbDisplay* d, qbDisplayModeEntry* modes) {
     }
     CallSlot(s->FreeMonitorInfo, kMonitorInfoModes, raw);
     return count;
+}
+
+std::vector<qbDisplayModeEntry> SortedDisplayModes(qbDisplay* d) {
+    const int count = GetDisplayModeList(d, nullptr);
+    std::vector<qbDisplayModeEntry> modes(static_cast<size_t>(std::max(count, 0)));
+    // The count alone may include duplicates; the filled list says how many
+    // distinct modes it holds.
+    if (count > 0) modes.resize(static_cast<size_t>(std::clamp(GetDisplayModeList(d, modes.data()), 0, count)));
+    std::sort(modes.begin(), modes.end(), [](const qbDisplayModeEntry& a, const qbDisplayModeEntry& b) {
+        return a.width != b.width ? a.width < b.width : a.height < b.height;
+    });
+    return modes;
 }
 
 qbBitmap* GrabDisplayScreen(qbDisplay* d, int32_t x, int32_t y, int32_t width, int32_t height) {

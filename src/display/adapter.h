@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "display/adapterslots.h"
 #include "platform/platform_types.h"
@@ -102,6 +103,9 @@ int DelayPumpingEvents(int milliseconds);
 MonitorList GetMonitorList(qbDisplay* display);
 // The count of modes; modes (may be null) gets them.
 int GetDisplayModeList(qbDisplay* display, qbDisplayModeEntry* modes);
+// The distinct modes of the display's monitor, narrowest first, then
+// lowest; empty when there are none.
+std::vector<qbDisplayModeEntry> SortedDisplayModes(qbDisplay* display);
 // A new bitmap of the screen rectangle, or null.
 qbBitmap* GrabDisplayScreen(qbDisplay* display, int32_t x, int32_t y, int32_t width, int32_t height);
 // The protected call of the main chunk, through the adapter's main loop

@@ -8,6 +8,7 @@
 
 #include "core/errors.h"
 #include "display/adapter.h"
+#include "display/bgpicscaling.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "imaging/blit.h"
@@ -218,6 +219,17 @@ void FreeDerivedBGPicImages(qbBGPic* r) {
     freeIfDistinct(r->base.alpha, r->initial.alpha, nullptr, &FreeAlphaChannel);
 }
 
+void FreeReplacedImages(const qbImageTriple& gone, std::initializer_list<const qbImageTriple*> kept) {
+    auto used = [&](qbBitmap* image) {
+        for (const qbImageTriple* k : kept)
+            if (image == k->bitmap || image == k->mask || image == k->alpha) return true;
+        return false;
+    };
+    if (gone.bitmap && !used(gone.bitmap)) FreeBitmap(gone.bitmap);
+    if (gone.mask && !used(gone.mask)) FreeMask(gone.mask);
+    if (gone.alpha && !used(gone.alpha)) FreeAlphaChannel(gone.alpha);
+}
+
 void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources) {
     if (layerHooks) layerHooks->freeLayers(L, record, releaseSources);
     ReleaseImageHandle(record->source);
@@ -299,7 +311,7 @@ int RenderBGPicLayersToBitmap(ScriptState* L, qbBGPic* record, int32_t x, int32_
     *out = nullptr;
     *owned = false;
     qbDisplay* d = GetCurrentDisplay();
-    const bool scaled = d && d->pictureScaling && d->scaleWidth > 0 && d->scaleHeight > 0;
+    const bool scaled = DisplayScalesPicture(d);
     if (d && d->bgpic == record && !scaled && d->backBuffer) {
         RedrawLayers(L, d, record, d->backBuffer.get(), x, y, width, height, 0);
         *out = d->backBuffer.get();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 
 #include "core/argapi.h"
@@ -144,6 +145,8 @@ int FreeBGPicCore(ScriptState* L, ObjectID id, bool strict);
 int UnlinkAndFreeBGPic(ScriptState* L, qbBGPic* record);
 void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources);
 void FreeDerivedBGPicImages(qbBGPic* record);
+// Frees the images of a replaced triple that none of the kept ones uses.
+void FreeReplacedImages(const qbImageTriple& gone, std::initializer_list<const qbImageTriple*> kept);
 void FreeUnusedPendingBGPics(ScriptState* L);
 void FreeAllBGPics(ScriptState* L);
 bool IsBGPicShown(const qbBGPic* record);

@@ -13,8 +13,6 @@ namespace {
 
 const qbLayerScalingHooks* layerHooks = nullptr;
 
-bool HasScaleSize(const qbDisplay* d) { return d->scaleWidth > 0 && d->scaleHeight > 0; }
-
 void SetFactors(qbDisplay* d, const qbBGPic* record, int32_t width, int32_t height) {
     d->scaleX = record->baseWidth > 0 ? static_cast<double>(width) / record->baseWidth : 1.0;
     d->scaleY = record->baseHeight > 0 ? static_cast<double>(height) / record->baseHeight : 1.0;
@@ -23,14 +21,9 @@ void SetFactors(qbDisplay* d, const qbBGPic* record, int32_t width, int32_t heig
 // Frees the current images that are the BGPic's own (not its base or
 // initial ones) and points the current triple at triple.
 void ReplaceCurrent(qbBGPic* r, const qbImageTriple& triple, int32_t width, int32_t height) {
-    auto freeOwn = [](qbBitmap* image, const qbBitmap* a, const qbBitmap* b, const qbBitmap* keep,
-                      void (*freeFn)(qbBitmap*)) {
-        if (image && image != a && image != b && image != keep) freeFn(image);
-    };
-    freeOwn(r->current.bitmap, r->base.bitmap, r->initial.bitmap, triple.bitmap, &FreeBitmap);
-    freeOwn(r->current.mask, r->base.mask, r->initial.mask, triple.mask, &FreeMask);
-    freeOwn(r->current.alpha, r->base.alpha, r->initial.alpha, triple.alpha, &FreeAlphaChannel);
+    const qbImageTriple old = r->current;
     r->current = triple;
+    FreeReplacedImages(old, {&r->base, &r->initial, &r->current});
     r->currentWidth = width;
     r->currentHeight = height;
 }

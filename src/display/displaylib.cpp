@@ -140,7 +140,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     qbParsedDisplayOptions p = OptionsOfDisplay(d);
     if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
     const bool open = d->state != DISPSTATE_CLOSED;
-    const bool scaledBefore = (d->autoscale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0;
+    const bool scaledBefore = (d->autoscale || d->layerScale) && HasScaleSize(d);
     if (scaledBefore && !p.options.autoscale && !p.options.layerScale && d->bgpic) {
         // Scaling ends at the picture's own size, which the rest of the
         // table then reads as the display's.
@@ -183,7 +183,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
             d->outputPosition[0] = d->outputPosition[1] = d->outputPosition[2] = 0;
             d->outputPosition[3] = picture->baseWidth - 1;
             SyncDisplayScalingWords(d);
-            if (d->scaleWidth > 0 && d->scaleHeight > 0 && (d->autoscale || d->layerScale))
+            if (HasScaleSize(d) && (d->autoscale || d->layerScale))
                 ComputeFitBorders(d, picture, d->scaleWidth, d->scaleHeight, nullptr, nullptr);
             if (int err = ApplyDisplayScaleToBGPic(L, d, picture, &d->shapeMask, &d->shapeAlpha)) return err;
             if (int err = ResetDisplayBuffers(d, picture)) return err;
@@ -234,7 +234,7 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
     }
     // Under the layer scaling engine "width" and "height" are the picture's
     // own size; the window keeps the scale size.
-    if (d->layerScale && d->scaleWidth > 0 && d->scaleHeight > 0 && d->bgpic &&
+    if (d->layerScale && HasScaleSize(d) && d->bgpic &&
         (o.width != d->bgpic->baseWidth || o.height != d->bgpic->baseHeight)) {
         if (int err = ResizeLayeredPicture(L, d, o.width, o.height)) return err;
     }
@@ -480,17 +480,10 @@ int cmdGetDisplayModes(ScriptState* L) {
     qbDisplay* d = GetCurrentDisplay() ? GetCurrentDisplay() : &probe;
     const int32_t keep = d->monitor, keepView = d->view.monitor;
     d->monitor = d->view.monitor = monitor - 1;
-    const int count = GetDisplayModeList(d, nullptr);
-    std::vector<qbDisplayModeEntry> modes(static_cast<size_t>(std::max(count, 0)));
-    // The count alone may include duplicates; the filled list says how many
-    // distinct modes it holds.
-    if (count > 0) modes.resize(static_cast<size_t>(std::clamp(GetDisplayModeList(d, modes.data()), 0, count)));
+    const std::vector<qbDisplayModeEntry> modes = SortedDisplayModes(d);
     d->monitor = keep;
     d->view.monitor = keepView;
     if (modes.empty()) return ERR_NODISPMODES;
-    std::sort(modes.begin(), modes.end(), [](const qbDisplayModeEntry& a, const qbDisplayModeEntry& b) {
-        return a.width != b.width ? a.width < b.width : a.height < b.height;
-    });
     VmPushNewTable(L);
     for (size_t i = 0; i < modes.size(); ++i) {
         VmPushNewTable(L);

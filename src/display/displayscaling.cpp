@@ -23,9 +23,9 @@
 namespace {
 
 bool IsScaling(const qbDisplay* d) { return d->autoscale || d->layerScale; }
-bool HasScaleSize(const qbDisplay* d) { return d->scaleWidth > 0 && d->scaleHeight > 0; }
-
 }  // namespace
+
+bool HasScaleSize(const qbDisplay* d) { return d->scaleWidth > 0 && d->scaleHeight > 0; }
 
 // The record keeps its id, its place in the list and its data.
 int RebuildDisplayPicture(qbDisplay* d, int32_t width, int32_t height, bool smooth) {

@@ -17,6 +17,8 @@ struct qbDisplay;
 void ComputeFitBorders(qbDisplay* display, const qbBGPic* picture, int32_t width, int32_t height,
                        int32_t* scaledWidth, int32_t* scaledHeight);
 void ClearFitBorders(qbDisplay* display);
+// Whether the display has a scale size on both sides.
+bool HasScaleSize(const qbDisplay* display);
 // The size the picture is shown at while scaling: the scale size less the
 // fit borders.
 void GetScaledPictureSize(const qbDisplay* display, int32_t* width, int32_t* height);

@@ -22,19 +22,8 @@ constexpr int kQuestionIcon = 4;
 
 qbPlacementStore store;
 
-// The monitor's modes, smallest first, each size once.
-std::vector<qbDisplayModeEntry> SortedModes(qbDisplay* d) {
-    const int count = GetDisplayModeList(d, nullptr);
-    std::vector<qbDisplayModeEntry> modes(static_cast<size_t>(std::max(count, 0)));
-    if (count > 0) modes.resize(static_cast<size_t>(std::clamp(GetDisplayModeList(d, modes.data()), 0, count)));
-    std::sort(modes.begin(), modes.end(), [](const qbDisplayModeEntry& a, const qbDisplayModeEntry& b) {
-        return a.width != b.width ? a.width < b.width : a.height < b.height;
-    });
-    return modes;
-}
-
 int AskForMode(ScriptState* L, qbDisplay* d) {
-    const std::vector<qbDisplayModeEntry> modes = SortedModes(d);
+    const std::vector<qbDisplayModeEntry> modes = SortedDisplayModes(d);
     if (modes.empty()) return ERR_NODISPMODES;
     // Entries end with a zero byte each, the list with an empty one.
     std::string entries;

@@ -4,11 +4,11 @@
 #include <new>
 
 #include "core/errcodes.h"
+#include "core/pixelbuffer.h"
 #include "core/pixelformats.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/kernels.h"
-#include "imaging/pixelbuffer.h"
 
 namespace {
 

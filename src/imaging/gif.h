@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/file.h"
-#include "imaging/pixelbuffer.h"
+#include "core/pixelbuffer.h"
 
 struct qbGIFFrameEntry {
     uint32_t delay = 0;     // 1/100 s

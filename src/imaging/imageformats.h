@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/pixelbuffer.h"
+#include "core/pixelbuffer.h"
 
 struct qbFile;
 

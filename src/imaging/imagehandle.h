@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "imaging/pixelbuffer.h"
+#include "core/pixelbuffer.h"
 
 struct qbAdapterPlugin;
 

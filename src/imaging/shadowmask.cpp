@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "core/errcodes.h"
+#include "core/pixelbuffer.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
-#include "imaging/pixelbuffer.h"
 #include "imaging/planeblur.h"
 #include "imaging/planekernels.h"
 #include "imaging/planerect.h"

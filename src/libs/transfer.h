@@ -8,7 +8,7 @@ struct ScriptState;
 constexpr int kDownloadFileStatus = 0;
 constexpr int kUploadFileResponse = 1;
 
-int cmdDownloadFile(ScriptState *L);
-int cmdUploadFile(ScriptState *L);
+int cmdDownloadFile(ScriptState* L);
+int cmdUploadFile(ScriptState* L);
 // Installs the engine's progress callback into the receive and send engines.
 void InitTransferEngine();

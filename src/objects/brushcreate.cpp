@@ -68,6 +68,14 @@ int cmdCreateBrush(ScriptState* L) {
     if (withAlpha && withMask) return ERR_WRONGUSAGE;
     qbDisplay* display = nullptr;
     if (int err = ResolveHardwareBrush(&hardware, displayId, &display)) return err;
+    qbBrush* made = nullptr;
+    if (int err = MakeFilledBrush(width, height, colour, withMask, withAlpha, clear, &made)) return err;
+    SetBrushHardware(made, hardware, display);
+    return Finish(L, made, id);
+}
+
+int MakeFilledBrush(int32_t width, int32_t height, uint32_t colour, bool withMask, bool withAlpha, bool clear,
+                    qbBrush** out) {
     BitmapPtr bitmap(AllocBitmap(width, height, 0, nullptr));
     if (!bitmap) return ERR_BITMAP;
     FillBitmapRect(bitmap.get(), 0, 0, width, height, colour & 0x00FFFFFFu);
@@ -82,15 +90,13 @@ int cmdCreateBrush(ScriptState* L) {
         if (!alpha) return ERR_ALLOCALPHA;
         if (!clear) FillAlphaRect(alpha.get(), 0, 0, width, height, 255);
     }
-    qbBrush* made = nullptr;
     if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, nullptr, bitmap.get(),
-                                   withMask ? kCreatedMaskKey : -1, mask.get(), alpha.get(), ObjectID{}, &made))
+                                   withMask ? kCreatedMaskKey : -1, mask.get(), alpha.get(), ObjectID{}, out))
         return err;
     bitmap.release();
     mask.release();
     alpha.release();
-    SetBrushHardware(made, hardware, display);
-    return Finish(L, made, id);
+    return 0;
 }
 
 int cmdCopyBrush(ScriptState* L) {

@@ -63,6 +63,11 @@ qbObject** BrushListHead();
 int AllocBrushRecord(NewObjectID id, int32_t kind, int32_t width, int32_t height, int32_t rowLength,
                      int32_t transformed, qbImageHandle* imageSource, qbBitmap* bitmap, int32_t transparentColour,
                      qbBitmap* mask, qbBitmap* alpha, ObjectID displayId, qbBrush** out);
+// A new brush under an automatic id, its colour (alpha byte dropped)
+// everywhere, with a mask or an alpha plane fully set, or fully clear with
+// clear. ERR_BITMAP, ERR_ALLOCMASK, ERR_ALLOCALPHA or ERR_MEM, nothing made.
+int MakeFilledBrush(int32_t width, int32_t height, uint32_t colour, bool withMask, bool withAlpha, bool clear,
+                    qbBrush** out);
 // ERR_FINDBRUSH (the number as the message's argument), ERR_FINDARRAY,
 // ERR_BRUSHTYPE, ERR_HWBRUSH, ERR_LOCKEDOBJ or the error of the copy made
 // for the layers that show the brush.

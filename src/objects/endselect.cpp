@@ -17,18 +17,6 @@
 
 namespace {
 
-// Frees the images of a replaced triple that none of the kept ones uses.
-void FreeReplaced(const qbImageTriple& gone, std::initializer_list<const qbImageTriple*> kept) {
-    auto used = [&](qbBitmap* image) {
-        for (const qbImageTriple* k : kept)
-            if (image == k->bitmap || image == k->mask || image == k->alpha) return true;
-        return false;
-    };
-    if (gone.bitmap && !used(gone.bitmap)) FreeBitmap(gone.bitmap);
-    if (gone.mask && !used(gone.mask)) FreeMask(gone.mask);
-    if (gone.alpha && !used(gone.alpha)) FreeAlphaChannel(gone.alpha);
-}
-
 int ScaleInitial(qbBGPic* p, int32_t width, int32_t height, qbImageTriple* out) {
     const qbImageTriple& in = p->initial;
     *out = {};
@@ -52,14 +40,14 @@ int WriteBackBGPic(qbBGPic* p) {
         const qbImageTriple old = p->base;
         p->base = made;
         if (currentIsBase) p->current = made;
-        FreeReplaced(old, {&p->initial, &p->base, &p->current});
+        FreeReplacedImages(old, {&p->initial, &p->base, &p->current});
     }
     if (currentDistinct) {
         qbImageTriple made;
         if (int err = ScaleInitial(p, p->currentWidth, p->currentHeight, &made)) return err;
         const qbImageTriple old = p->current;
         p->current = made;
-        FreeReplaced(old, {&p->initial, &p->base, &p->current});
+        FreeReplacedImages(old, {&p->initial, &p->base, &p->current});
     }
     return 0;
 }

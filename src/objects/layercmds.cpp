@@ -65,17 +65,6 @@ int LayerTarget(qbBGPic** bgpic) {
     return *bgpic ? 0 : ERR_NOLAYERS;
 }
 
-bool IntersectsBGPic(const qbBGPic* bgpic, const qbRect& r) {
-    return r.width > 0 && r.height > 0 && int64_t{r.x} + r.width > 0 && int64_t{r.y} + r.height > 0 &&
-           r.x < bgpic->currentWidth && r.y < bgpic->currentHeight;
-}
-
-qbRect LayerBounds(ScriptState* L, qbLayer* layer) {
-    qbRect r;
-    GetLayerBounds(L, layer, layer->shownstate, &r.x, &r.y, &r.width, &r.height);
-    return r;
-}
-
 int LayerOrderCommand(ScriptState* L, bool toFront) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbBGPic* bgpic = nullptr;
@@ -107,6 +96,17 @@ void RefreshStyleChange(ScriptState* L, qbLayer* layer, const qbRect& before, bo
 }
 
 }  // namespace
+
+bool IntersectsBGPic(const qbBGPic* bgpic, const qbRect& r) {
+    return r.width > 0 && r.height > 0 && int64_t{r.x} + r.width > 0 && int64_t{r.y} + r.height > 0 &&
+           r.x < bgpic->currentWidth && r.y < bgpic->currentHeight;
+}
+
+qbRect LayerBounds(ScriptState* L, qbLayer* layer) {
+    qbRect r;
+    GetLayerBounds(L, layer, layer->shownstate, &r.x, &r.y, &r.width, &r.height);
+    return r;
+}
 
 int GetLayerIndexArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* position) {
     if (VmType(L, idx) == kTypeNumber) {

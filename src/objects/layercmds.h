@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/argapi.h"
+#include "imaging/geometry.h"
 
 struct ScriptState;
 struct qbBGPic;
@@ -30,6 +31,14 @@ int SwapLayerPositions(ScriptState* L, int32_t a, int32_t b);
 // lookup's error.
 int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int32_t x, int32_t y, bool noRefresh,
                     bool hidden, qbLayer** out);
+
+// Whether any of the rectangle lies on the BGPic.
+bool IntersectsBGPic(const qbBGPic* bgpic, const qbRect& r);
+// Where the layer's shown state stands.
+qbRect LayerBounds(ScriptState* L, qbLayer* layer);
+// A layer position argument: a number as it is, or the name of a layer of
+// the current BGPic (ERR_FINDLAYER naming it).
+int GetLayerPositionArg(ScriptState* L, int idx, int32_t* position);
 
 int cmdInsertLayer(ScriptState* L);
 int cmdCreateLayer(ScriptState* L);

@@ -66,18 +66,8 @@ int PrivateBrush(ScriptState* L, qbLayer* layer, qbBrush** out) {
 // The base and current pictures become the initial one: drawing goes into
 // that, and a layer shows the base picture.
 void CollapseToInitial(qbBGPic* p) {
-    for (qbImageTriple* t : {&p->current, &p->base}) {
-        const qbImageTriple& in = p->initial;
-        const qbImageTriple gone = *t;
-        *t = in;
-        const auto kept = [&](qbBitmap* b) {
-            return b == in.bitmap || b == in.mask || b == in.alpha || b == p->base.bitmap || b == p->base.mask ||
-                   b == p->base.alpha || b == p->current.bitmap || b == p->current.mask || b == p->current.alpha;
-        };
-        if (gone.bitmap && !kept(gone.bitmap)) FreeBitmap(gone.bitmap);
-        if (gone.mask && !kept(gone.mask)) FreeMask(gone.mask);
-        if (gone.alpha && !kept(gone.alpha)) FreeAlphaChannel(gone.alpha);
-    }
+    FreeDerivedBGPicImages(p);
+    p->base = p->current = p->initial;
     p->baseWidth = p->currentWidth = p->initialWidth;
     p->baseHeight = p->currentHeight = p->initialHeight;
 }
@@ -234,7 +224,7 @@ int ShowDrawnLayer(ScriptState* L, qbDisplay* d, qbLayer* layer) {
         FreeLayerStyleCaches(states[i]);
     }
     FreeLayerFilterCaches(layer);
-    const bool scaled = d->autoscale && d->layerScale && (d->scaleX != 1.0 || d->scaleY != 1.0);
+    const bool scaled = d->pictureScaling && (d->scaleX != 1.0 || d->scaleY != 1.0);
     if (!IsIdentityMatrix(layer->transform.matrix) || scaled)
         return ApplyLayerChange(L, layer, kChangeRefresh | (scaled ? uint32_t{kChangeDisplayScale} : 0u));
     if (!layer->hidden && d->bgpic == bgpic) RefreshLayer(L, layer);

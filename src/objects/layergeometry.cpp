@@ -20,6 +20,7 @@
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
+#include "objects/layerscaling.h"
 #include "objects/texthooks.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
@@ -423,4 +424,19 @@ int UpdateLayerState(ScriptState* L, qbLayer* layer, qbLayerOldRect* old, int32_
     const qbRect r = RectFromEdges(left, top, left + w, top + h);
     RefreshOrMarkDirty(L, r.x, r.y, r.width, r.height);
     return 0;
+}
+
+void DropDisplayScaledStates(ScriptState* L, qbBGPic* bgpic) {
+    bool sweep = false;
+    for (int32_t i = 1; i <= CountLayers(bgpic); ++i) {
+        qbLayer* layer = GetLayerByIndex(bgpic, i);
+        qbLayerState* shown = layer->shownstate;
+        if (shown == layer->transformedstate || shown == layer->basestate) continue;
+        layer->shownstate = layer->transformedstate;
+        // A clip region scaled for the dropped state waits for the sweep.
+        sweep = sweep || HoldsCopy(shown);
+        delete shown;
+        NotifyLayerImageChanged(layer);
+    }
+    if (sweep) FreeUnusedClipRegions(L);
 }

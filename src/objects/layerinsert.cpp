@@ -79,19 +79,27 @@ int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int3
     return 0;
 }
 
-int cmdInsertLayer(ScriptState* L) {
-    CheckArgCount(L, 5, 6, 0, 0);
-    int32_t pos = 0;
-    if (VmType(L, 1) == kTypeString) {
-        if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
-        pos = FindLayerByName(GetCurrentBGPic(), VmToCString(L, 1));
-        if (pos == 0) {
-            SetErrorDetail(VmToCString(L, 1));
+int GetLayerPositionArg(ScriptState* L, int idx, int32_t* position) {
+    if (VmType(L, idx) == kTypeString) {
+        const char* name = VmToCString(L, idx);
+        *position = FindLayerByName(GetCurrentBGPic(), name);
+        if (*position == 0) {
+            SetErrorDetail(name);
             return ERR_FINDLAYER;
         }
-    } else {
-        pos = ClampToInt32(VmCheckNumber(L, 1));
+        return 0;
     }
+    *position = ClampToInt32(VmCheckNumber(L, idx));
+    return 0;
+}
+
+int cmdInsertLayer(ScriptState* L) {
+    CheckArgCount(L, 5, 6, 0, 0);
+    if (VmType(L, 1) == kTypeString) {
+        if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
+    }
+    int32_t pos = 0;
+    if (int err = GetLayerPositionArg(L, 1, &pos)) return err;
     const int32_t type = ClampToInt32(VmCheckNumber(L, 2));
     const ObjectID id = GetObjectIDArg(L, 3);
     const int32_t x = ClampToInt32(VmCheckNumber(L, 4));
@@ -101,29 +109,6 @@ int cmdInsertLayer(ScriptState* L) {
 }
 
 namespace {
-
-// The picture of a new empty layer: its colour everywhere, with a mask or
-// an alpha plane fully set, or fully clear with "clear".
-struct EmptyPicture {
-    BitmapPtr bitmap, mask, alpha;
-};
-
-int MakeEmptyPicture(int32_t width, int32_t height, uint32_t colour, bool withMask, bool withAlpha, bool clear,
-                     EmptyPicture* out) {
-    out->bitmap.reset(AllocBitmap(width, height, 0, nullptr));
-    if (!out->bitmap) return ERR_BITMAP;
-    FillBitmapRect(out->bitmap.get(), 0, 0, width, height, colour & 0x00FFFFFFu);
-    if (withMask) {
-        out->mask.reset(AllocMask(out->bitmap.get(), width, height, true, nullptr, 0));
-        if (!out->mask) return ERR_ALLOCMASK;
-        if (!clear) FillMaskRect(out->mask.get(), 0, 0, width, height, kMaskVisible);
-    } else if (withAlpha) {
-        out->alpha.reset(AllocAlphaChannel(width, height, true, nullptr, 0));
-        if (!out->alpha) return ERR_ALLOCALPHA;
-        if (!clear) FillAlphaRect(out->alpha.get(), 0, 0, width, height, 255);
-    }
-    return 0;
-}
 
 bool OptionSet(ScriptState* L, int idx, const char* key) {
     int32_t value = 0;
@@ -157,16 +142,8 @@ int cmdCreateLayer(ScriptState* L) {
         SetErrorDetail("CreateLayer");
         return ERR_UNSUPPORTEDFEAT;
     }
-    EmptyPicture picture;
-    if (int err = MakeEmptyPicture(width, height, colour, withMask, withAlpha, clear, &picture)) return err;
     qbBrush* brush = nullptr;
-    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, nullptr,
-                                   picture.bitmap.get(), withMask ? kCreatedMaskKey : -1, picture.mask.get(),
-                                   picture.alpha.get(), ObjectID{}, &brush))
-        return err;
-    picture.bitmap.release();
-    picture.mask.release();
-    picture.alpha.release();
+    if (int err = MakeFilledBrush(width, height, colour, withMask, withAlpha, clear, &brush)) return err;
     qbDisplayObjectCall call;
     call.type = kShowBrush;
     call.id = IDOf(*brush);

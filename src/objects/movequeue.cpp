@@ -30,18 +30,8 @@ std::vector<std::unique_ptr<qbMoveQueue>> queues;
 
 bool SameID(const qbMoveQueue& q, ObjectID id) { return q.id == id.number && q.handle == id.handle; }
 
-bool IntersectsBGPic(const qbBGPic* bgpic, int64_t x, int64_t y, int64_t w, int64_t h) {
-    return w > 0 && h > 0 && x + w > 0 && y + h > 0 && x < bgpic->currentWidth && y < bgpic->currentHeight;
-}
-
-qbRect Bounds(ScriptState* L, qbLayer* layer) {
-    qbRect r;
-    GetLayerBounds(L, layer, layer->shownstate, &r.x, &r.y, &r.width, &r.height);
-    return r;
-}
-
 void RecordUpdateRect(const qbBGPic* bgpic, const qbRect& r, qbMoveEntry* e) {
-    if (IntersectsBGPic(bgpic, r.x, r.y, r.width, r.height)) {
+    if (IntersectsBGPic(bgpic, r)) {
         e->hasRect = true;
         e->x1 = r.x;
         e->y1 = r.y;
@@ -52,25 +42,25 @@ void RecordUpdateRect(const qbBGPic* bgpic, const qbRect& r, qbMoveEntry* e) {
 }
 
 void RecordLayerUpdateRect(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEntry* e) {
-    RecordUpdateRect(bgpic, Bounds(L, layer), e);
+    RecordUpdateRect(bgpic, LayerBounds(L, layer), e);
 }
 
 // Moves the layer to the entry's position without a refresh and records the
 // area that covers both its places (or the old one when it no longer shows).
 int MoveLayerStep(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEntry* e, bool setVisibility) {
-    const qbRect old = Bounds(L, layer);
+    const qbRect old = LayerBounds(L, layer);
     const qbLayerState* s = layer->basestate;
     const int32_t x = ResolveSpecialX(e->x, s->width, 0, layer->anchorx);
     const int32_t y = ResolveSpecialY(e->y, s->height, 0, layer->anchory);
     if (int err = RepositionLayer(L, layer, nullptr, x, y, true, 0, nullptr)) return err;
-    const qbRect now = Bounds(L, layer);
+    const qbRect now = LayerBounds(L, layer);
     if (!setVisibility || e->extra == 0) {
         layer->hidden = 0;
     } else if (e->extra == 1) {
         layer->hidden = 1;
     }
     e->handled = true;
-    if (!layer->hidden && IntersectsBGPic(bgpic, now.x, now.y, now.width, now.height)) {
+    if (!layer->hidden && IntersectsBGPic(bgpic, now)) {
         const int64_t left = std::min(old.x, now.x), top = std::min(old.y, now.y);
         const int64_t right = int64_t{std::max(old.x, now.x)} + now.width - 1;
         const int64_t bottom = int64_t{std::max(old.y, now.y)} + now.height - 1;
@@ -79,7 +69,7 @@ int MoveLayerStep(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEn
         e->y1 = ClampToInt32(top);
         e->x2 = ClampToInt32(right);
         e->y2 = ClampToInt32(bottom);
-    } else if (IntersectsBGPic(bgpic, old.x, old.y, now.width, now.height)) {
+    } else if (IntersectsBGPic(bgpic, qbRect{old.x, old.y, now.width, now.height})) {
         RecordUpdateRect(bgpic, qbRect{old.x, old.y, now.width, now.height}, e);
     }
     return 0;
@@ -103,7 +93,7 @@ int FirstPass(ScriptState* L, qbBGPic* bgpic, qbMoveEntry* e) {
     case kMoveUndo: {
         const int32_t level = e->y > 0 ? e->y : 1;
         qbLayer* target = UndoTarget(bgpic, e->x, e->object, level);
-        const qbRect r = target ? Bounds(L, target) : qbRect{};
+        const qbRect r = target ? LayerBounds(L, target) : qbRect{};
         if (int err = UndoLayer(L, e->x, e->object, level, true)) return err;
         RecordUpdateRect(bgpic, r, e);
         return 0;
@@ -216,20 +206,6 @@ void MergeRects(std::vector<qbMoveEntry>* entries) {
             }
         }
     }
-}
-
-int GetLayerPositionArg(ScriptState* L, int idx, int32_t* position) {
-    if (VmType(L, idx) == kTypeString) {
-        const char* name = VmToCString(L, idx);
-        *position = FindLayerByName(GetCurrentBGPic(), name);
-        if (*position == 0) {
-            SetErrorDetail(name);
-            return ERR_FINDLAYER;
-        }
-        return 0;
-    }
-    *position = ClampToInt32(VmCheckNumber(L, idx));
-    return 0;
 }
 
 }  // namespace

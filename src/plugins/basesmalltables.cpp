@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/chars.h"
 #include "libs/base64.h"
 #include "libs/md5.h"
 #include "plugins/basetables.h"
@@ -50,16 +51,7 @@ int DecodeBlock(const char* text, size_t length, void* to, size_t* outLength) {
 }
 int64_t BlockCrc(const void* data, int64_t length) {
     if (data == nullptr || length < 1) return -1;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    const auto* p = static_cast<const Bytef*>(data);
-    // zlib takes 32-bit lengths; longer blocks go in pieces.
-    for (int64_t left = length; left > 0;) {
-        const uInt piece = left > 0x40000000 ? 0x40000000u : static_cast<uInt>(left);
-        crc = crc32(crc, p, piece);
-        p += piece;
-        left -= piece;
-    }
-    return static_cast<int64_t>(crc);
+    return UpdateCRC32(0, data, static_cast<size_t>(length));
 }
 void BlockMd5(const void* data, size_t length, char* to) {
     if (data == nullptr || length == 0 || to == nullptr) return;

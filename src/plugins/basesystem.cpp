@@ -33,18 +33,7 @@ int TimeCmp(const qbTimeValue* a, const qbTimeValue* b) { return a && b ? CmpTim
 
 void* Allocate(size_t size, uint32_t flags) { return AllocMemory(size, flags & 1); }
 
-int PrintToConsole(const char* format, va_list args) {
-    if (format == nullptr) return 0;
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, again);
-    va_end(again);
-    if (n < 0) return n;
-    std::string text(static_cast<size_t>(n), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    ConsolePrintf("%s", text.c_str());
-    return n;
-}
+int PrintToConsole(const char* format, va_list args) { return format ? ConsoleVPrintf(format, args) : 0; }
 
 // The VM's hook record is what plugins hold; its callbacks have the C
 // prototypes of the header.

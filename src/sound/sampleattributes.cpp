@@ -35,7 +35,7 @@ int SampleAttribute(const qbAttributeQuery& q) {
         // A sample that does not play has played nothing yet.
         int64_t ms = 0;
         int32_t loops = 0;
-        if (!IsAudioOpen() || !GetSamplePlayPosition(s->sample.pcm, s->pitch, &ms, &loops)) ms = loops = 0;
+        if (IsAudioOpen()) GetSamplePlayPosition(s->sample.pcm, s->pitch, &ms, &loops);
         VmPushNumber(q.L, static_cast<double>(ms));
         VmPushNumber(q.L, loops);
         return 2;

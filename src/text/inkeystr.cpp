@@ -51,15 +51,7 @@ bool Accepts(int32_t type, int c) {
 
 // Input reads the keyboard on the display itself.
 int CheckInputOutput(const qbDisplay* d) {
-    switch (d->output.type) {
-        case kOutputBrush:
-            if (d->softDoubleBuffer || d->hardDoubleBuffer) return ERR_ENDDOUBLEBUFFER;
-            return d->output.selected == kOutputAnim ? ERR_SELECTANIM : ERR_SELECTBRUSH;
-        case kOutputBGPic: return ERR_SELECTBG;
-        case kOutputMask: return ERR_SELECTMASK;
-        case kOutputAlphaChannel: return ERR_SELECTALPHACHANNEL;
-        default: break;
-    }
+    if (int err = CheckOutputGuard(d, OutputGuard::Refresh)) return err;
     return d->refreshBlock ? ERR_BEGINREFRESH : 0;
 }
 
@@ -69,7 +61,6 @@ struct Input {
     size_t maxLength;
     bool password;
     std::string text;
-    std::string stars;
     std::vector<int32_t> cursors;  // per character, the cursor x before its echo
     int32_t startX = 0;
     int32_t startY = 0;
@@ -83,7 +74,6 @@ struct Input {
         if (code == kKeyBackspace) {
             if (text.empty()) return;
             text.pop_back();
-            stars.pop_back();
             UndoLayer(L, kLayerPrint, ObjectID{}, 1, false);
             CursorX() = cursors.back();
             cursors.pop_back();
@@ -106,7 +96,6 @@ struct Input {
         }
         cursors.push_back(CursorX());
         text += static_cast<char>(code);
-        stars += '*';
         if (int err = PrintText(L, password ? "*" : std::string(1, static_cast<char>(code)), true)) {
             error = err;
             finished = true;
@@ -140,10 +129,9 @@ int cmdInKeyStr(ScriptState* L) {
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
     if (int err = CheckInputOutput(d)) return err;
-    Input in{d, type, maxArg > 0 ? static_cast<size_t>(std::min(maxArg, 1e9)) : 0, password, {}, {}, {}};
+    Input in{d, type, maxArg > 0 ? static_cast<size_t>(std::min(maxArg, 1e9)) : 0, password, {}, {}};
     try {
         in.text.reserve(kMaxInput);
-        in.stars.reserve(kMaxInput);
         in.cursors.reserve(kMaxInput);
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
@@ -178,7 +166,7 @@ int cmdInKeyStr(ScriptState* L) {
     in.CursorX() = in.startX;
     in.CursorY() = in.startY;
     if (!in.text.empty())
-        if (int err = PrintText(L, password ? in.stars : in.text, true)) return err;
+        if (int err = PrintText(L, password ? std::string(in.text.size(), '*') : in.text, true)) return err;
     VmPushLString(L, in.text.data(), in.text.size());
     return 1;
 }

@@ -59,6 +59,21 @@ std::string PrintValueText(ScriptState* L, int idx) {
     return converter ? converter(L, idx) : PlainText(L, idx);
 }
 
+int32_t PrintWrapWidth(int32_t leftMargin, int32_t rightMargin) {
+    const int64_t wrap = int64_t{rightMargin} + 1 - leftMargin;
+    return wrap > 0 && wrap <= INT32_MAX ? static_cast<int32_t>(wrap) : 0;
+}
+
+void StartPrintLayout(const qbDisplay& d, qbTextLayout* layout) {
+    layout->print = true;
+    layout->x = kTextAlignCenter;
+    layout->cursorX = d.outputPosition[kTextCursorX];
+    layout->cursorY = d.outputPosition[kTextCursorY];
+    layout->leftMargin = d.outputPosition[kTextLeftMargin];
+    layout->wrapWidth = PrintWrapWidth(layout->leftMargin, d.outputPosition[kTextRightMargin]);
+    layout->tabStops.assign(d.tabStops, d.tabStops + std::min(d.tabCount, int32_t{kTabStopCount}));
+}
+
 int PrintText(ScriptState* L, const std::string& text, bool raw) {
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
@@ -67,15 +82,7 @@ int PrintText(ScriptState* L, const std::string& text, bool raw) {
     // Printed text is always read as ISO 8859-1.
     layout.encoding = kEncodingLatin1;
     layout.text = text;
-    layout.x = kTextAlignCenter;
-    layout.print = true;
-    layout.cursorX = d->outputPosition[kTextCursorX];
-    layout.cursorY = d->outputPosition[kTextCursorY];
-    layout.leftMargin = d->outputPosition[kTextLeftMargin];
-    // The right margin is the last pixel a line may use.
-    const int64_t wrap = int64_t{d->outputPosition[kTextRightMargin]} + 1 - layout.leftMargin;
-    layout.wrapWidth = wrap > 0 && wrap <= INT32_MAX ? static_cast<int32_t>(wrap) : 0;
-    layout.tabStops.assign(d->tabStops, d->tabStops + std::min(d->tabCount, int32_t{kTabStopCount}));
+    StartPrintLayout(*d, &layout);
     return RenderText(L, &layout, kRenderTextPrint, raw, nullptr, nullptr);
 }
 

@@ -6,6 +6,9 @@
 
 #include "vm/vm.h"
 
+struct qbDisplay;
+struct qbTextLayout;
+
 // How a value becomes text when the script's global "tostring" is not a
 // function; the system library's conversion is installed at start-up.
 using PrintValueConverter = std::string (*)(ScriptState* L, int idx);
@@ -17,6 +20,13 @@ std::string PrintValueText(ScriptState* L, int idx);
 // on) and moves the cursor after it; raw prints tags literally. 0 or the
 // renderer's error.
 int PrintText(ScriptState* L, const std::string& text, bool raw);
+
+// The width a printed line may take between the margins (the right margin
+// is the last pixel a line may use); 0 when there is none.
+int32_t PrintWrapWidth(int32_t leftMargin, int32_t rightMargin);
+// Makes the layout printed text at the display's cursor, with its margins
+// and tab stops.
+void StartPrintLayout(const qbDisplay& display, qbTextLayout* layout);
 
 int cmdPrint(ScriptState* L);
 int cmdNPrint(ScriptState* L);

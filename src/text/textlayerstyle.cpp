@@ -21,6 +21,7 @@
 #include "objects/texthooks.h"
 #include "text/font.h"
 #include "text/fontcache.h"
+#include "text/print.h"
 #include "text/textlayers.h"
 #include "text/textout.h"
 #include "vm/vm.h"
@@ -119,9 +120,8 @@ int ReadPrintKeys(ScriptState* L, int tab, qbTextLayout* layout, bool* changed) 
     }
     GetTableFieldInt(L, tab, "rightmargin", &right, &found);
     if (found) {
-        const int64_t wrap = int64_t{right} + 1 - left;
         layout->leftMargin = left;
-        layout->wrapWidth = wrap > 0 && wrap <= INT32_MAX ? static_cast<int32_t>(wrap) : 0;
+        layout->wrapWidth = PrintWrapWidth(left, right);
         *changed = true;
     }
     if (GetTableFieldInt(L, tab, "cursorx", &layout->cursorX, nullptr)) *changed = true;
@@ -182,14 +182,7 @@ int NewLayout(ScriptState* L, int tab, int32_t type, qbTextLayout* layout, qbTex
     if (type != kLayerPrint) return 0;
     const qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
-    layout->print = true;
-    layout->x = kTextAlignCenter;
-    layout->cursorX = d->outputPosition[kTextCursorX];
-    layout->cursorY = d->outputPosition[kTextCursorY];
-    layout->leftMargin = d->outputPosition[kTextLeftMargin];
-    const int64_t wrap = int64_t{d->outputPosition[kTextRightMargin]} + 1 - layout->leftMargin;
-    layout->wrapWidth = wrap > 0 && wrap <= INT32_MAX ? static_cast<int32_t>(wrap) : 0;
-    layout->tabStops.assign(d->tabStops, d->tabStops + std::min(d->tabCount, int32_t{kTabStopCount}));
+    StartPrintLayout(*d, layout);
     return 0;
 }
 

@@ -22,11 +22,6 @@
 
 namespace {
 
-uint32_t ToColour(double v) {
-    if (std::isnan(v) || v <= 0) return 0;
-    return v >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(v);
-}
-
 // Takes the composed picture into the object.
 void TakePicture(qbTextObject* o, qbComposedText* block) {
     o->bitmap = std::move(block->bitmap);

@@ -41,9 +41,9 @@ void FreeRecord(ScriptState* L, qbTextObject* object) {
     FreeObjectDataList(L, &owner->data);
 }
 
-// Turns the object into one without an id that waits for its last layer.
-void MakePending(qbTextObject* object) {
-    const ObjectID from = IDOf(*object);
+// Turns the object into one without an id that waits for its last layer;
+// the layers and sources that showed it under from follow it.
+void MakePending(qbTextObject* object, ObjectID from) {
     object->id = 0;
     object->handle = object;
     object->pendingFree = 1;
@@ -86,9 +86,7 @@ int LayerRerender(ScriptState* L, qbLayer* layer, const qbTransformOptions& t, q
     }
     if (!layout) return -1;
     const double* m = t.matrix;
-    if (m[1] != 0 || m[2] != 0 || m[0] <= 0 || m[3] <= 0) return -1;
-    const qbFont* font = CurrentFont(layout->style);
-    if (!font || !font->scalable) return -1;
+    if (!RendersSharpUnder(m, CurrentFont(layout->style))) return -1;
     qbComposedText block;
     bool rerendered = false;
     if (RenderTextUnderMatrix(L, *layout, m, t.smoothscale != 0, &block, &rerendered) != 0 || !rerendered) return -1;
@@ -156,11 +154,7 @@ int GetTextObject(ScriptState* L, ObjectID id, qbTextObject** out, uint32_t flag
             if (int err = CopyTextObjectRecord(L, *found, &copy)) return err;
             qbTextObject* kept = copy.get();
             AppendTextObject(std::move(copy));
-            kept->id = 0;
-            kept->handle = kept;
-            kept->pendingFree = 1;
-            RelinkLayerSources(kObjectTypeTextObject, id, IDOf(*kept));
-            RelinkLayersToObject(kLayerTextObject, id, IDOf(*kept));
+            MakePending(kept, id);
         }
     }
     *out = found;
@@ -204,7 +198,7 @@ void AppendTextObject(std::unique_ptr<qbTextObject> object) {
 
 void DiscardTextObject(ScriptState* L, qbTextObject* object) {
     if (LayersShowObject(kObjectTypeTextObject, IDOf(*object))) {
-        MakePending(object);
+        MakePending(object, IDOf(*object));
         return;
     }
     Unlink(object);

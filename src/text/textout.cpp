@@ -177,6 +177,11 @@ int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, c
     return 0;
 }
 
+uint32_t ToColour(double v) {
+    if (std::isnan(v) || v <= 0) return 0;
+    return v >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(v);
+}
+
 namespace {
 
 int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, qbComposedText* block,
@@ -191,11 +196,6 @@ int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout,
     if (display->layersEnabled)
         return AddTextOutLayer(L, layout.print ? kLayerPrint : kLayerTextOut, layout, block, x, y, topts, lopts);
     return DrawTextImage(L, block, x, y, topts, lopts, sharp);
-}
-
-uint32_t ToColour(double v) {
-    if (std::isnan(v) || v <= 0) return 0;
-    return v >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(v);
 }
 
 // The library's one scratch buffer for supplied word breaks.
@@ -259,8 +259,7 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     qbComposedText sharp;
     const double* m = t.matrix;
     const qbFont* font = CurrentFont(layout->style);
-    if (!display->layersEnabled && m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0 && !IsIdentityMatrix(m) && font &&
-        font->scalable) {
+    if (!display->layersEnabled && !IsIdentityMatrix(m) && RendersSharpUnder(m, font)) {
         bool rerendered = false;
         if (int err = RenderTextUnderMatrix(L, *layout, m, t.smoothscale != 0, &sharp, &rerendered)) return err;
     }

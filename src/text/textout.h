@@ -37,4 +37,8 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t type, bool raw, con
 int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, const qbTransformOptions& topts,
                   const qbLayerOptions& lopts, qbComposedText* sharp = nullptr);
 
+// A script's colour number as $AARRGGBB: NaN and below 0 are 0, above the
+// 32 bits saturate.
+uint32_t ToColour(double v);
+
 int cmdTextOut(ScriptState* L);

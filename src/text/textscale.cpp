@@ -4,16 +4,14 @@
 #include <cmath>
 
 #include "core/errcodes.h"
+#include "core/numbers.h"
 #include "imaging/transform.h"
 #include "text/font.h"
 #include "text/textout.h"
 
 namespace {
 
-int32_t Scaled(int32_t v, double f) {
-    const double r = std::round(v * f);
-    return r >= 2147483647.0 ? 2147483647 : r <= -2147483648.0 ? -2147483647 - 1 : static_cast<int32_t>(r);
-}
+int32_t Scaled(int32_t v, double f) { return ClampToInt32(std::round(v * f)); }
 
 // Puts the font back to its own size whichever way the render ends.
 struct FontScale {
@@ -22,6 +20,10 @@ struct FontScale {
 };
 
 }  // namespace
+
+bool RendersSharpUnder(const double m[4], const qbFont* font) {
+    return m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0 && font && font->scalable;
+}
 
 int RenderTextUnderMatrix(ScriptState* L, const qbTextLayout& layout, const double m[4], bool smooth,
                           qbComposedText* out, bool* rerendered) {
@@ -32,8 +34,7 @@ int RenderTextUnderMatrix(ScriptState* L, const qbTextLayout& layout, const doub
     again.tabsRecorded = true;
     qbFont* font = CurrentFont(again.style);
     if (!font) return ERR_OPENFONT;
-    const bool pureScale = m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0;
-    if (pureScale && font->scalable) {
+    if (RendersSharpUnder(m, font)) {
         const double fx = m[0];
         again.wrapWidth = Scaled(again.wrapWidth, fx);
         for (int32_t& stop : again.tabStops) stop = Scaled(stop, fx);

@@ -7,6 +7,10 @@
 #include "text/textcompose.h"
 #include "text/textlayout.h"
 
+// Whether text in the font is rendered anew under the matrix: a pure
+// scale, positive on both axes, of a scalable font.
+bool RendersSharpUnder(const double matrix[4], const qbFont* font);
+
 // The layout is rendered with the line breaks and tab choices it recorded
 // (its own copy is left alone). out->left and out->top are the image's top
 // left relative to the text origin in transformed coordinates. *rerendered

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "objects/objectoptions.h"
 #include "text/inbuiltfont.h"
 #include "vector/geometry.h"
 
@@ -100,16 +101,21 @@ int ForEachSegment(const qbSubPath& s, Feed feed) {
 
 // Feeds one collected sub-path to the stroker with its own kind.
 bool StrokeSubPath(FT_Stroker stroker, const qbSubPath& s) {
-    if (ForEachSegment(s, [](const FT_Vector*, int) { return true; }) <= 0) return true;
-    FT_Vector start = s.points[0];
-    if (FT_Stroker_BeginSubPath(stroker, &start, s.closed ? 0 : 1) != 0) return false;
+    // Begun at the first segment fed: a sub-path without any is left out.
+    bool begun = false;
     const int fed = ForEachSegment(s, [&](const FT_Vector* p, int count) {
+        if (!begun) {
+            FT_Vector start = s.points[0];
+            if (FT_Stroker_BeginSubPath(stroker, &start, s.closed ? 0 : 1) != 0) return false;
+            begun = true;
+        }
         FT_Vector v[3] = {p[0], count > 1 ? p[1] : p[0], count > 2 ? p[2] : p[0]};
         if (count == 2) return FT_Stroker_ConicTo(stroker, &v[0], &v[1]) == 0;
         if (count == 3) return FT_Stroker_CubicTo(stroker, &v[0], &v[1], &v[2]) == 0;
         return FT_Stroker_LineTo(stroker, &v[0]) == 0;
     });
-    return fed >= 0 && FT_Stroker_EndSubPath(stroker) == 0;
+    if (fed == 0) return true;
+    return fed > 0 && FT_Stroker_EndSubPath(stroker) == 0;
 }
 
 FT_Stroker_LineJoin JoinOf(int32_t join) {
@@ -160,7 +166,7 @@ qbOutlinePtr StrokeGeometry(const qbPathGeometry& g, FT_Fixed radius, FT_Stroker
     return ExportStroke(raw);
 }
 
-bool IsIdentity(const double* m) { return !m || (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1); }
+bool IsIdentity(const double* m) { return !m || IsIdentityMatrix(m); }
 
 bool Transform(FT_Outline* outline, const double* m) {
     if (IsIdentity(m)) return true;
@@ -268,8 +274,8 @@ qbOutlinePtr ShapeOutline(const qbShapeOutlineArgs& a, double start, double end,
     if (!b.ok()) return nullptr;
     qbOutlinePtr outline = FillOutline(g, false);
     if (!outline) return nullptr;
-    if (a.filled) return Transform(outline.get(), a.matrix) ? std::move(outline) : nullptr;
     if (!Transform(outline.get(), a.matrix)) return nullptr;
+    if (a.filled) return outline;
     FT_Stroker raw = nullptr;
     if (FT_Stroker_New(Library(), &raw) != 0) return nullptr;
     StrokerPtr stroker(raw);

@@ -91,6 +91,18 @@ qbPathStyle SnapshotPathStyle(const qbDrawState& draw) {
     return s;
 }
 
+qbVectorLineStyle VectorLineStyleOf(const qbLineStyle& line, uint32_t formStyle) {
+    qbVectorLineStyle v{};
+    v.join = line.join;
+    v.cap = line.cap;
+    v.fillRule = line.fillRule;
+    v.antialias = (formStyle & kFormAntialias) ? 1 : 0;
+    v.dashOffset = line.dashOffset;
+    v.dashes = line.dashes.get();
+    v.dashCount = line.dashCount;
+    return v;
+}
+
 qbVectorLineStyle VectorLineStyleOf(const qbPathStyle& style) {
     qbVectorLineStyle v{};
     v.join = style.join;

@@ -47,6 +47,9 @@ struct qbPathStyle {
 };
 qbPathStyle SnapshotPathStyle(const qbDrawState& draw);
 qbVectorLineStyle VectorLineStyleOf(const qbPathStyle& style);
+// The same from the line style and form style in force, with no copy of the
+// draw state.
+qbVectorLineStyle VectorLineStyleOf(const qbLineStyle& line, uint32_t formStyle);
 
 // One argument of a command, in the order the stream holds them.
 struct qbPathArg {

@@ -184,7 +184,7 @@ int cmdIsPathEmpty(ScriptState* L) {
     return 1;
 }
 
-qbVectorLineStyle CurrentVectorStyle() { return VectorLineStyleOf(SnapshotPathStyle(*GetDrawState())); }
+qbVectorLineStyle CurrentVectorStyle() { return VectorLineStyleOf(GetLineStyle(), GetDrawState()->formStyle); }
 
 int cmdGetCurrentPoint(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);

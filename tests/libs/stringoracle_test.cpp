@@ -46,15 +46,15 @@ FormatCase MakeCase(std::mt19937& rng) {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     FormatCase c;
     const char letter = kLetters[pick(static_cast<int>(kLetters.size()))];
-    std::string spec = "%";
-    for (int n = pick(4); n > 0; --n) spec += kFlags[pick(5)];
-    if (pick(3)) spec += std::to_string(pick(100));
+    std::string conversion = "%";
+    for (int n = pick(4); n > 0; --n) conversion += kFlags[pick(5)];
+    if (pick(3)) conversion += std::to_string(pick(100));
     if (pick(3)) {
-        spec += '.';
-        spec += std::to_string(pick(100));
+        conversion += '.';
+        conversion += std::to_string(pick(100));
     }
-    spec += letter;
-    c.format = "<" + spec + ">";
+    conversion += letter;
+    c.format = "<" + conversion + ">";
     char text[64];
     switch (letter) {
     case 'd':

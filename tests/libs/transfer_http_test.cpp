@@ -22,372 +22,334 @@ using namespace nettest;
 // its text until the client goes away.
 class HttpPeer {
 public:
-  struct Answer {
-    Answer(std::string t, bool e = false, int ms = 0, std::string b = {})
-        : text(std::move(t)), endless(e), trickleMs(ms), body(std::move(b)) {}
-    std::string text;
-    bool endless;  // sends text, then body until the client goes away
-    int trickleMs; // then sends the body one byte per pause
-    std::string body;
-  };
-  explicit HttpPeer(std::vector<Answer> answers)
-      : answers_(std::move(answers)) {
-    listener_ = BindLoopback(SOCK_STREAM, &port_);
-    if (listener_ >= 0 && listen(listener_, 8) == 0)
-      thread_ = std::thread([this] { Run(); });
-  }
-  ~HttpPeer() {
-    if (thread_.joinable())
-      thread_.join();
-    if (listener_ >= 0)
-      close(listener_);
-  }
-  int port() const { return port_; }
-  std::string url(const std::string &path = "/") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  const std::vector<std::string> &requests() {
-    if (thread_.joinable())
-      thread_.join();
-    return requests_;
-  }
+    struct Answer {
+        Answer(std::string t, bool e = false, int ms = 0, std::string b = {})
+            : text(std::move(t)), endless(e), trickleMs(ms), body(std::move(b)) {}
+        std::string text;
+        bool endless;   // sends text, then body until the client goes away
+        int trickleMs;  // then sends the body one byte per pause
+        std::string body;
+    };
+    explicit HttpPeer(std::vector<Answer> answers) : answers_(std::move(answers)) {
+        listener_ = BindLoopback(SOCK_STREAM, &port_);
+        if (listener_ >= 0 && listen(listener_, 8) == 0) thread_ = std::thread([this] { Run(); });
+    }
+    ~HttpPeer() {
+        if (thread_.joinable()) thread_.join();
+        if (listener_ >= 0) close(listener_);
+    }
+    int port() const { return port_; }
+    std::string url(const std::string& path = "/") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    const std::vector<std::string>& requests() {
+        if (thread_.joinable()) thread_.join();
+        return requests_;
+    }
 
 private:
-  void Run() {
-    for (const Answer &a : answers_) {
-      if (!WaitReadable(listener_, kPeerWaitMs))
-        return;
-      const int fd = accept(listener_, nullptr, nullptr);
-      if (fd < 0)
-        return;
-      std::string head;
-      char c;
-      while (head.find("\r\n\r\n") == std::string::npos &&
-             WaitReadable(fd, kPeerWaitMs) && recv(fd, &c, 1, 0) == 1)
-        head += c;
-      requests_.push_back(head);
-      if (a.endless) {
-        SendAll(fd, a.text);
-        for (int i = 0; i < 100000 && send(fd, a.body.data(), a.body.size(),
-                                           MSG_NOSIGNAL) > 0;
-             ++i) {
+    void Run() {
+        for (const Answer& a : answers_) {
+            if (!WaitReadable(listener_, kPeerWaitMs)) return;
+            const int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0) return;
+            std::string head;
+            char c;
+            while (head.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, kPeerWaitMs) &&
+                   recv(fd, &c, 1, 0) == 1)
+                head += c;
+            requests_.push_back(head);
+            if (a.endless) {
+                SendAll(fd, a.text);
+                for (int i = 0; i < 100000 && send(fd, a.body.data(), a.body.size(), MSG_NOSIGNAL) > 0; ++i) {
+                }
+            } else if (a.trickleMs) {
+                SendAll(fd, a.text);
+                for (char b : a.body) {
+                    if (send(fd, &b, 1, MSG_NOSIGNAL) != 1) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(a.trickleMs));
+                }
+            } else {
+                SendAll(fd, a.text);
+            }
+            shutdown(fd, SHUT_WR);
+            char sink[4096];
+            while (WaitReadable(fd, kPeerIdleMs) && recv(fd, sink, sizeof sink, 0) > 0) {
+            }
+            close(fd);
         }
-      } else if (a.trickleMs) {
-        SendAll(fd, a.text);
-        for (char b : a.body) {
-          if (send(fd, &b, 1, MSG_NOSIGNAL) != 1)
-            break;
-          std::this_thread::sleep_for(std::chrono::milliseconds(a.trickleMs));
+    }
+    static void SendAll(int fd, const std::string& text) {
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            done += static_cast<size_t>(n);
         }
-      } else {
-        SendAll(fd, a.text);
-      }
-      shutdown(fd, SHUT_WR);
-      char sink[4096];
-      while (WaitReadable(fd, kPeerIdleMs) &&
-             recv(fd, sink, sizeof sink, 0) > 0) {
-      }
-      close(fd);
     }
-  }
-  static void SendAll(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n =
-          send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-      if (n <= 0)
-        return;
-      done += static_cast<size_t>(n);
-    }
-  }
-  std::vector<Answer> answers_;
-  std::vector<std::string> requests_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
+    std::vector<Answer> answers_;
+    std::vector<std::string> requests_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
 };
 
-std::string Ok(const std::string &body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
+std::string Ok(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // What the progress callback saw, and whether it stops the transfer.
 struct Progress {
-  int calls = 0;
-  double count = 0;
-  double total = 0;
-  double stopAfter = -1;
+    int calls = 0;
+    double count = 0;
+    double total = 0;
+    double stopAfter = -1;
 };
-Progress *progress = nullptr;
+Progress* progress = nullptr;
 
-double Field(ScriptState *L, const char *key) {
-  VmPushString(L, key);
-  VmGetTableAt(L, 1);
-  const double value = VmToNumber(L, -1);
-  VmSetTop(L, -2);
-  return value;
+double Field(ScriptState* L, const char* key) {
+    VmPushString(L, key);
+    VmGetTableAt(L, 1);
+    const double value = VmToNumber(L, -1);
+    VmSetTop(L, -2);
+    return value;
 }
 
-int RecordProgress(ScriptState *L) {
-  progress->calls++;
-  progress->count = Field(L, "count");
-  progress->total = Field(L, "total");
-  VmPushBoolean(L, progress->stopAfter >= 0 &&
-                       progress->count >= progress->stopAfter);
-  return 1;
+int RecordProgress(ScriptState* L) {
+    progress->calls++;
+    progress->count = Field(L, "count");
+    progress->total = Field(L, "total");
+    VmPushBoolean(L, progress->stopAfter >= 0 && progress->count >= progress->stopAfter);
+    return 1;
 }
 
 class TransferHttpTest : public NetCallTest {
 protected:
-  void SetUp() override {
-    NetCallTest::SetUp();
-    InitTransferEngine();
-    progress = &seen;
-  }
-  void TearDown() override {
-    progress = nullptr;
-    NetCallTest::TearDown();
-  }
-  // DownloadFile(url, options) with the options built by fill on the table.
-  int Download(const std::string &url, void (*fill)(ScriptState *) = nullptr,
-               bool callback = false) {
-    VmSetTop(L, 0);
-    VmPushString(L, url.c_str());
-    VmPushNewTable(L);
-    if (fill)
-      fill(L);
-    int n = 2;
-    if (callback) {
-      VmPushCClosure(L, RecordProgress, 0);
-      n = 3;
+    void SetUp() override {
+        NetCallTest::SetUp();
+        InitTransferEngine();
+        progress = &seen;
     }
-    return Call(cmdDownloadFile, n);
-  }
-  Progress seen;
+    void TearDown() override {
+        progress = nullptr;
+        NetCallTest::TearDown();
+    }
+    // DownloadFile(url, options) with the options built by fill on the table.
+    int Download(const std::string& url, void (*fill)(ScriptState*) = nullptr, bool callback = false) {
+        VmSetTop(L, 0);
+        VmPushString(L, url.c_str());
+        VmPushNewTable(L);
+        if (fill) fill(L);
+        int n = 2;
+        if (callback) {
+            VmPushCClosure(L, RecordProgress, 0);
+            n = 3;
+        }
+        return Call(cmdDownloadFile, n);
+    }
+    Progress seen;
 };
 
 TEST_F(TransferHttpTest, LengthAndChunkedBodies) {
-  std::string body(300000, '\0');
-  std::mt19937 random(7);
-  for (char &b : body)
-    b = static_cast<char>(random());
-  HttpPeer peer({{Ok(body)},
-                 {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
-                  "chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"}});
-  ASSERT_EQ(Download(peer.url("/data.bin"), nullptr, true), 0);
-  EXPECT_TRUE(Text(1) == body);
-  EXPECT_EQ(Number(2), body.size());
-  EXPECT_EQ(seen.total, body.size());
-  EXPECT_EQ(seen.count, body.size());
-  ASSERT_EQ(Download(peer.url()), 0);
-  EXPECT_EQ(Text(1), "hello");
-  EXPECT_EQ(Number(2), 5);
-  const auto &requests = peer.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(
-      requests[0].rfind("GET /data.bin HTTP/1.1\r\nTE: trailers\r\nConnection: "
-                        "close, TE\r\nHost: 127.0.0.1:",
-                        0),
-      0u)
-      << requests[0];
+    std::string body(300000, '\0');
+    std::mt19937 random(7);
+    for (char& b : body) b = static_cast<char>(random());
+    HttpPeer peer({{Ok(body)},
+                   {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                    "chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"}});
+    ASSERT_EQ(Download(peer.url("/data.bin"), nullptr, true), 0);
+    EXPECT_TRUE(Text(1) == body);
+    EXPECT_EQ(Number(2), body.size());
+    EXPECT_EQ(seen.total, body.size());
+    EXPECT_EQ(seen.count, body.size());
+    ASSERT_EQ(Download(peer.url()), 0);
+    EXPECT_EQ(Text(1), "hello");
+    EXPECT_EQ(Number(2), 5);
+    const auto& requests = peer.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].rfind("GET /data.bin HTTP/1.1\r\nTE: trailers\r\nConnection: "
+                                "close, TE\r\nHost: 127.0.0.1:",
+                                0),
+              0u)
+        << requests[0];
 }
 
 TEST_F(TransferHttpTest, IntoAFile) {
-  const std::string path = ::testing::TempDir() + "transfer_http_file.bin";
-  HttpPeer peer(std::vector<HttpPeer::Answer>{{Ok("file body")}});
-  VmSetTop(L, 0);
-  VmPushString(L, peer.url().c_str());
-  VmPushNewTable(L);
-  VmPushString(L, "file");
-  VmPushString(L, path.c_str());
-  VmRawSet(L, -3);
-  ASSERT_EQ(Call(cmdDownloadFile, 2), 0);
-  EXPECT_EQ(Text(1), "");
-  EXPECT_EQ(Number(2), 9);
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "file body");
-  std::remove(path.c_str());
+    const std::string path = ::testing::TempDir() + "transfer_http_file.bin";
+    HttpPeer peer(std::vector<HttpPeer::Answer>{{Ok("file body")}});
+    VmSetTop(L, 0);
+    VmPushString(L, peer.url().c_str());
+    VmPushNewTable(L);
+    VmPushString(L, "file");
+    VmPushString(L, path.c_str());
+    VmRawSet(L, -3);
+    ASSERT_EQ(Call(cmdDownloadFile, 2), 0);
+    EXPECT_EQ(Text(1), "");
+    EXPECT_EQ(Number(2), 9);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "file body");
+    std::remove(path.c_str());
 }
 
 TEST_F(TransferHttpTest, RedirectsStopAfterFive) {
-  std::vector<HttpPeer::Answer> answers;
-  answers.push_back({"HTTP/1.1 302 Found\r\nLocation: "
-                     "next.html\r\nContent-Length: 0\r\n\r\n"});
-  for (int i = 0; i < 5; ++i)
-    answers.push_back({"HTTP/1.1 302 Found\r\nLocation: /r" +
-                       std::to_string(i) +
-                       "\r\nContent-Length: 5\r\n\r\nsixth"});
-  HttpPeer peer(answers);
-  ASSERT_EQ(Download(peer.url("/dir/start")), 0);
-  EXPECT_EQ(Text(1), "sixth");
-  const auto &requests = peer.requests();
-  ASSERT_EQ(requests.size(), 6u);
-  EXPECT_EQ(requests[1].rfind("GET /dir/next.html ", 0), 0u);
-  EXPECT_EQ(requests[5].rfind("GET /r3 ", 0), 0u);
+    std::vector<HttpPeer::Answer> answers;
+    answers.push_back(
+        {"HTTP/1.1 302 Found\r\nLocation: "
+         "next.html\r\nContent-Length: 0\r\n\r\n"});
+    for (int i = 0; i < 5; ++i)
+        answers.push_back(
+            {"HTTP/1.1 302 Found\r\nLocation: /r" + std::to_string(i) + "\r\nContent-Length: 5\r\n\r\nsixth"});
+    HttpPeer peer(answers);
+    ASSERT_EQ(Download(peer.url("/dir/start")), 0);
+    EXPECT_EQ(Text(1), "sixth");
+    const auto& requests = peer.requests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[1].rfind("GET /dir/next.html ", 0), 0u);
+    EXPECT_EQ(requests[5].rfind("GET /r3 ", 0), 0u);
 }
 
 TEST_F(TransferHttpTest, StatusAnswers) {
-  HttpPeer peer({{"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"},
-                 {"HTTP/1.1 404 Not Found\r\n\r\n"},
-                 {"HTTP/1.1 204 No Content\r\n\r\n"},
-                 {"HTTQ/1.1 200 OK\r\n\r\n"},
-                 {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n"},
-                 {"HTTP/1.1 401 Unauthorized\r\n\r\n"},
-                 {"HTTP/1.1 100 Continue\r\nX: y\r\n\r\nHTTP/1.1 200 "
-                  "OK\r\n\r\nuntil close"}});
-  ASSERT_EQ(Download(peer.url("/a b")), 0);
-  EXPECT_EQ(Text(1), "gone");
-  EXPECT_EQ(Download(peer.url("/missing file"),
-                     [](ScriptState *S) {
-                       VmPushString(S, "fail404");
-                       VmPushBoolean(S, 1);
-                       VmRawSet(S, -3);
-                     }),
-            ERR_FILENOTFOUND);
-  EXPECT_STREQ(GetErrorDetail(), "/missing file");
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(GetErrorArgIndex(), 204);
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(GetErrorArgIndex(), 1001);
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPTE);
-  EXPECT_EQ(Download(peer.url()), ERR_REQAUTH);
-  ASSERT_EQ(Download(peer.url()), 0);
-  EXPECT_EQ(Text(1), "until close");
-  EXPECT_EQ(peer.requests()[0].rfind("GET /a%20b HTTP/1.1", 0), 0u);
+    HttpPeer peer({{"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"},
+                   {"HTTP/1.1 404 Not Found\r\n\r\n"},
+                   {"HTTP/1.1 204 No Content\r\n\r\n"},
+                   {"HTTQ/1.1 200 OK\r\n\r\n"},
+                   {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n"},
+                   {"HTTP/1.1 401 Unauthorized\r\n\r\n"},
+                   {"HTTP/1.1 100 Continue\r\nX: y\r\n\r\nHTTP/1.1 200 "
+                    "OK\r\n\r\nuntil close"}});
+    ASSERT_EQ(Download(peer.url("/a b")), 0);
+    EXPECT_EQ(Text(1), "gone");
+    EXPECT_EQ(Download(peer.url("/missing file"),
+                       [](ScriptState* S) {
+                           VmPushString(S, "fail404");
+                           VmPushBoolean(S, 1);
+                           VmRawSet(S, -3);
+                       }),
+              ERR_FILENOTFOUND);
+    EXPECT_STREQ(GetErrorDetail(), "/missing file");
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(GetErrorArgIndex(), 204);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(GetErrorArgIndex(), 1001);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPTE);
+    EXPECT_EQ(Download(peer.url()), ERR_REQAUTH);
+    ASSERT_EQ(Download(peer.url()), 0);
+    EXPECT_EQ(Text(1), "until close");
+    EXPECT_EQ(peer.requests()[0].rfind("GET /a%20b HTTP/1.1", 0), 0u);
 }
 
 TEST_F(TransferHttpTest, RequestHeadersCredentialsProxyAndSilentFail) {
-  HttpPeer peer({{Ok("a")}, {Ok("b")}, {Ok("c")}});
-  const std::string port = std::to_string(peer.port());
-  ASSERT_EQ(Download("http://u:p@127.0.0.1:" + port), 0);
-  ASSERT_EQ(Download("http://127.0.0.1:" + port + "/%41%20",
-                     [](ScriptState *S) {
-                       VmPushString(S, "encoded");
-                       VmPushBoolean(S, 1);
-                       VmRawSet(S, -3);
-                       VmPushString(S, "customheaders");
-                       VmPushString(S, "X-One: 1\r\n");
-                       VmRawSet(S, -3);
-                     }),
-            0);
-  static std::string proxy;
-  proxy = "http://127.0.0.1:" + port;
-  ASSERT_EQ(Download("http://example.invalid/x y",
-                     [](ScriptState *S) {
-                       VmPushString(S, "proxy");
-                       VmPushString(S, proxy.c_str());
-                       VmRawSet(S, -3);
-                     }),
-            0);
-  const auto &r = peer.requests();
-  ASSERT_EQ(r.size(), 3u);
-  EXPECT_EQ(r[0].rfind("GET / HTTP/1.1\r\n", 0), 0u);
-  EXPECT_NE(r[0].find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos)
-      << r[0];
-  EXPECT_EQ(r[1].rfind("GET /A%20 HTTP/1.1\r\nX-One: 1\r\nTE: trailers", 0), 0u)
-      << r[1];
-  EXPECT_EQ(r[2].rfind("GET http://example.invalid/x%20y HTTP/1.1\r\n", 0), 0u)
-      << r[2];
-  EXPECT_NE(r[2].find("\r\nHost: example.invalid\r\n"), std::string::npos);
+    HttpPeer peer({{Ok("a")}, {Ok("b")}, {Ok("c")}});
+    const std::string port = std::to_string(peer.port());
+    ASSERT_EQ(Download("http://u:p@127.0.0.1:" + port), 0);
+    ASSERT_EQ(Download("http://127.0.0.1:" + port + "/%41%20",
+                       [](ScriptState* S) {
+                           VmPushString(S, "encoded");
+                           VmPushBoolean(S, 1);
+                           VmRawSet(S, -3);
+                           VmPushString(S, "customheaders");
+                           VmPushString(S, "X-One: 1\r\n");
+                           VmRawSet(S, -3);
+                       }),
+              0);
+    static std::string proxy;
+    proxy = "http://127.0.0.1:" + port;
+    ASSERT_EQ(Download("http://example.invalid/x y",
+                       [](ScriptState* S) {
+                           VmPushString(S, "proxy");
+                           VmPushString(S, proxy.c_str());
+                           VmRawSet(S, -3);
+                       }),
+              0);
+    const auto& r = peer.requests();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].rfind("GET / HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(r[0].find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos) << r[0];
+    EXPECT_EQ(r[1].rfind("GET /A%20 HTTP/1.1\r\nX-One: 1\r\nTE: trailers", 0), 0u) << r[1];
+    EXPECT_EQ(r[2].rfind("GET http://example.invalid/x%20y HTTP/1.1\r\n", 0), 0u) << r[2];
+    EXPECT_NE(r[2].find("\r\nHost: example.invalid\r\n"), std::string::npos);
 
-  ASSERT_EQ(Download("https://127.0.0.1/",
-                     [](ScriptState *S) {
-                       VmPushString(S, "silentfail");
-                       VmPushBoolean(S, 1);
-                       VmRawSet(S, -3);
-                     }),
-            0);
-  EXPECT_EQ(Text(1), "Unknown protocol in URL!");
-  EXPECT_EQ(Number(2), -1);
+    ASSERT_EQ(Download("https://127.0.0.1/",
+                       [](ScriptState* S) {
+                           VmPushString(S, "silentfail");
+                           VmPushBoolean(S, 1);
+                           VmRawSet(S, -3);
+                       }),
+              0);
+    EXPECT_EQ(Text(1), "Unknown protocol in URL!");
+    EXPECT_EQ(Number(2), -1);
 }
 
 TEST_F(TransferHttpTest, HostileServersEndCleanly) {
-  const std::string longHeader =
-      "HTTP/1.1 200 OK\r\nX: " + std::string(40000, 'x') + "\r\n\r\n";
-  const std::string longStatus =
-      "HTTP/1.1 200 " + std::string(2000, 'x') + "\r\n\r\n";
-  HttpPeer peer(
-      {{"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n"},
-       {"HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n"},
-       {"HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n0123456789"},
-       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
-        "chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\nabc"},
-       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nZZ\r\n"},
-       {longHeader},
-       {longStatus},
-       {Ok("abc").substr(0, Ok("abc").size() - 1)}});
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
-  EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(GetErrorArgIndex(), 3000);
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
-  EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
+    const std::string longHeader = "HTTP/1.1 200 OK\r\nX: " + std::string(40000, 'x') + "\r\n\r\n";
+    const std::string longStatus = "HTTP/1.1 200 " + std::string(2000, 'x') + "\r\n\r\n";
+    HttpPeer peer({{"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n"},
+                   {"HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n"},
+                   {"HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n0123456789"},
+                   {"HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                    "chunked\r\n\r\nFFFFFFFFFFFFFFFF\r\nabc"},
+                   {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nZZ\r\n"},
+                   {longHeader},
+                   {longStatus},
+                   {Ok("abc").substr(0, Ok("abc").size() - 1)}});
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
+    EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(GetErrorArgIndex(), 3000);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
 }
 
 TEST_F(TransferHttpTest, TrickleAndStopByCallback) {
-  HttpPeer peer(
-      {{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", false, 100, "01234"},
-       {"HTTP/1.1 200 OK\r\n\r\n", true, 0, std::string(4096, 'z')}});
-  ASSERT_EQ(Download(peer.url()), 0);
-  EXPECT_EQ(Text(1), "01234");
-  seen.stopAfter = 100000;
-  ASSERT_EQ(Download(peer.url(), nullptr, true), 0);
-  EXPECT_GE(Number(2), 100000);
-  EXPECT_EQ(Text(1).size(), Number(2));
-  EXPECT_EQ(Text(1).find_first_not_of('z'), std::string::npos);
+    HttpPeer peer({{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", false, 100, "01234"},
+                   {"HTTP/1.1 200 OK\r\n\r\n", true, 0, std::string(4096, 'z')}});
+    ASSERT_EQ(Download(peer.url()), 0);
+    EXPECT_EQ(Text(1), "01234");
+    seen.stopAfter = 100000;
+    ASSERT_EQ(Download(peer.url(), nullptr, true), 0);
+    EXPECT_GE(Number(2), 100000);
+    EXPECT_EQ(Text(1).size(), Number(2));
+    EXPECT_EQ(Text(1).find_first_not_of('z'), std::string::npos);
 }
 
 // Python's own server, started and stopped by pid, for a real exchange.
 TEST_F(TransferHttpTest, PythonHttpServer) {
-  if (access("/usr/bin/python3", X_OK) != 0)
-    GTEST_SKIP() << "no /usr/bin/python3";
-  const std::filesystem::path dir =
-      std::filesystem::path(::testing::TempDir()) / "transfer_http_served";
-  std::filesystem::create_directories(dir);
-  std::string body(5 * 1024 * 1024, '\0');
-  std::mt19937 random(11);
-  for (char &b : body)
-    b = static_cast<char>(random());
-  std::ofstream(dir / "data.bin", std::ios::binary)
-      .write(body.data(), static_cast<std::streamsize>(body.size()));
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(out[1], 2);
-    execl("/usr/bin/python3", "python3", "-u", "-m", "http.server", "0",
-          "--bind", "127.0.0.1", "--directory", dir.c_str(),
-          static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string first;
-  char c;
-  while (WaitReadable(out[0], kPeerWaitMs) && read(out[0], &c, 1) == 1 &&
-         c != '\n')
-    first += c;
-  const size_t at = first.find("port ");
-  const int port =
-      at == std::string::npos ? 0 : std::atoi(first.c_str() + at + 5);
-  if (port > 0) {
-    SetNetworkTimeoutValue(5000);
-    EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(port) + "/data.bin",
-                       nullptr, true),
-              0);
-    EXPECT_TRUE(Text(1) == body);
-    EXPECT_EQ(seen.total, body.size());
-  }
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-  close(out[0]);
-  std::filesystem::remove_all(dir);
-  EXPECT_GT(port, 0) << first;
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "transfer_http_served";
+    std::filesystem::create_directories(dir);
+    std::string body(5 * 1024 * 1024, '\0');
+    std::mt19937 random(11);
+    for (char& b : body) b = static_cast<char>(random());
+    std::ofstream(dir / "data.bin", std::ios::binary).write(body.data(), static_cast<std::streamsize>(body.size()));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        execl("/usr/bin/python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
+              dir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string first;
+    char c;
+    while (WaitReadable(out[0], kPeerWaitMs) && read(out[0], &c, 1) == 1 && c != '\n') first += c;
+    const size_t at = first.find("port ");
+    const int port = at == std::string::npos ? 0 : std::atoi(first.c_str() + at + 5);
+    if (port > 0) {
+        SetNetworkTimeoutValue(5000);
+        EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(port) + "/data.bin", nullptr, true), 0);
+        EXPECT_TRUE(Text(1) == body);
+        EXPECT_EQ(seen.total, body.size());
+    }
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    close(out[0]);
+    std::filesystem::remove_all(dir);
+    EXPECT_GT(port, 0) << first;
 }
 
-} // namespace
+}  // namespace

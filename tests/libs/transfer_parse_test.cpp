@@ -10,127 +10,112 @@
 namespace {
 
 TEST(TransferUrl, PercentEncodingInBothModes) {
-  std::string out;
-  ASSERT_EQ(PercentEncodeUrl("http://h/a b+c", false, &out), 0);
-  EXPECT_EQ(out, "http://h/a%20b%2bc");
-  ASSERT_EQ(PercentEncodeUrl("http://h/%41%20%7e", true, &out), 0);
-  EXPECT_EQ(out, "http://h/A%20%7e");
-  EXPECT_EQ(PercentEncodeUrl("http://h/%zz", true, &out), ERR_WRONGUSAGE);
-  EXPECT_EQ(PercentEncodeUrl("http://h/100%", true, &out), ERR_WRONGUSAGE);
-  EXPECT_EQ(PercentDecode("/my%20file%2"), "/my file%2");
+    std::string out;
+    ASSERT_EQ(PercentEncodeUrl("http://h/a b+c", false, &out), 0);
+    EXPECT_EQ(out, "http://h/a%20b%2bc");
+    ASSERT_EQ(PercentEncodeUrl("http://h/%41%20%7e", true, &out), 0);
+    EXPECT_EQ(out, "http://h/A%20%7e");
+    EXPECT_EQ(PercentEncodeUrl("http://h/%zz", true, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(PercentEncodeUrl("http://h/100%", true, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(PercentDecode("/my%20file%2"), "/my file%2");
 }
 
 TEST(TransferUrl, SplitsSchemeCredentialsPortAndPath) {
-  TransferUrl u;
-  ASSERT_EQ(ParseTransferUrl("HtTp://u:p@127.0.0.1:8080", &u), 0);
-  EXPECT_EQ(u.scheme, TransferScheme::kHttp);
-  EXPECT_TRUE(u.hasCredentials);
-  EXPECT_EQ(u.user, "u");
-  EXPECT_EQ(u.password, "p");
-  EXPECT_EQ(u.host, "127.0.0.1");
-  EXPECT_EQ(u.port, 8080);
-  EXPECT_EQ(u.path, "/");
-  // The last at sign ends the credentials.
-  ASSERT_EQ(ParseTransferUrl("ftp://me:a@b@host/dir/f.txt;type=A", &u), 0);
-  EXPECT_EQ(u.password, "a@b");
-  EXPECT_EQ(u.port, 21);
-  EXPECT_EQ(u.path, "/dir/f.txt");
-  EXPECT_EQ(u.ftpType, 'a');
+    TransferUrl u;
+    ASSERT_EQ(ParseTransferUrl("HtTp://u:p@127.0.0.1:8080", &u), 0);
+    EXPECT_EQ(u.scheme, TransferScheme::kHttp);
+    EXPECT_TRUE(u.hasCredentials);
+    EXPECT_EQ(u.user, "u");
+    EXPECT_EQ(u.password, "p");
+    EXPECT_EQ(u.host, "127.0.0.1");
+    EXPECT_EQ(u.port, 8080);
+    EXPECT_EQ(u.path, "/");
+    // The last at sign ends the credentials.
+    ASSERT_EQ(ParseTransferUrl("ftp://me:a@b@host/dir/f.txt;type=A", &u), 0);
+    EXPECT_EQ(u.password, "a@b");
+    EXPECT_EQ(u.port, 21);
+    EXPECT_EQ(u.path, "/dir/f.txt");
+    EXPECT_EQ(u.ftpType, 'a');
 }
 
 TEST(TransferUrl, RefusesBadUrls) {
-  TransferUrl u;
-  EXPECT_EQ(ParseTransferUrl("https://h/", &u), ERR_UNKPROTOCOL);
-  EXPECT_EQ(ParseTransferUrl("gopher://h/", &u), ERR_UNKPROTOCOL);
-  for (const std::string &bad : std::vector<std::string>{
-           "http://user@h/", "http://u:@h/", "http://:p@h/", "http://h:/",
-           "http://h:x/", "http://h:0/", "http://h:99999/", "http://h:80x/",
-           "http:///path", "ftp://h/f;type=x", "http://h/a\r\nX-Injected: 1",
-           std::string("http://h\0/", 9),
-           "http://" + std::string(300, 'u') + ":p@h/"})
-    EXPECT_EQ(ParseTransferUrl(bad, &u), ERR_BADURL) << bad;
+    TransferUrl u;
+    EXPECT_EQ(ParseTransferUrl("https://h/", &u), ERR_UNKPROTOCOL);
+    EXPECT_EQ(ParseTransferUrl("gopher://h/", &u), ERR_UNKPROTOCOL);
+    for (const std::string& bad : std::vector<std::string>{
+             "http://user@h/", "http://u:@h/", "http://:p@h/", "http://h:/", "http://h:x/", "http://h:0/",
+             "http://h:99999/", "http://h:80x/", "http:///path", "ftp://h/f;type=x", "http://h/a\r\nX-Injected: 1",
+             std::string("http://h\0/", 9), "http://" + std::string(300, 'u') + ":p@h/"})
+        EXPECT_EQ(ParseTransferUrl(bad, &u), ERR_BADURL) << bad;
 }
 
 TEST(TransferUrl, ResolvesRelativeLocations) {
-  EXPECT_EQ(ResolveLocation("http://h:81/a/b.html?q=/x", "/new"),
-            "http://h:81/new");
-  EXPECT_EQ(ResolveLocation("http://h:81/a/b.html?q=/x", "next.html"),
-            "http://h:81/a/next.html");
-  EXPECT_EQ(ResolveLocation("http://h:81", "next.html"),
-            "http://h:81/next.html");
-  EXPECT_EQ(ResolveLocation("http://h/a", "HTTP://other/x"), "HTTP://other/x");
-  EXPECT_EQ(ResolveLocation("http://h/a", "//other/x"), "http://other/x");
+    EXPECT_EQ(ResolveLocation("http://h:81/a/b.html?q=/x", "/new"), "http://h:81/new");
+    EXPECT_EQ(ResolveLocation("http://h:81/a/b.html?q=/x", "next.html"), "http://h:81/a/next.html");
+    EXPECT_EQ(ResolveLocation("http://h:81", "next.html"), "http://h:81/next.html");
+    EXPECT_EQ(ResolveLocation("http://h/a", "HTTP://other/x"), "HTTP://other/x");
+    EXPECT_EQ(ResolveLocation("http://h/a", "//other/x"), "http://other/x");
 }
 
 TEST(TransferReplies, StatusLines) {
-  int status = 0;
-  long detail = 0;
-  ASSERT_EQ(ParseStatusLine("HTTP/1.1 404 Not Found", &status, &detail), 0);
-  EXPECT_EQ(status, 404);
-  EXPECT_EQ(ParseStatusLine("HTTQ/1.1 200 OK", &status, &detail),
-            ERR_HTTPERROR);
-  EXPECT_EQ(detail, 1001);
-  EXPECT_EQ(ParseStatusLine("HTTP/x 200", &status, &detail), ERR_HTTPERROR);
-  EXPECT_EQ(detail, 1002);
-  EXPECT_EQ(ParseStatusLine("HTTP/1.1200", &status, &detail), ERR_HTTPERROR);
-  EXPECT_EQ(detail, 1003);
+    int status = 0;
+    long detail = 0;
+    ASSERT_EQ(ParseStatusLine("HTTP/1.1 404 Not Found", &status, &detail), 0);
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(ParseStatusLine("HTTQ/1.1 200 OK", &status, &detail), ERR_HTTPERROR);
+    EXPECT_EQ(detail, 1001);
+    EXPECT_EQ(ParseStatusLine("HTTP/x 200", &status, &detail), ERR_HTTPERROR);
+    EXPECT_EQ(detail, 1002);
+    EXPECT_EQ(ParseStatusLine("HTTP/1.1200", &status, &detail), ERR_HTTPERROR);
+    EXPECT_EQ(detail, 1003);
 }
 
 TEST(TransferReplies, HeaderSizesAreChecked) {
-  HttpHeaders h;
-  long detail = 0;
-  ASSERT_EQ(ParseHeaderLine("CONTENT-LENGTH:   1000000000000", &h, &detail), 0);
-  EXPECT_TRUE(h.hasLength);
-  EXPECT_EQ(h.length, 1000000000000u);
-  for (const char *bad : {"Content-Length: -5", "Content-Length: abc",
-                          "Content-Length: 99999999999999999999",
-                          "Content-Length: 12 34", "Content-Length:"})
-    EXPECT_EQ(ParseHeaderLine(bad, &h, &detail), ERR_HTTPERROR) << bad;
-  EXPECT_EQ(ParseHeaderLine("Transfer-Encoding: gzip", &h, &detail),
-            ERR_HTTPTE);
-  ASSERT_EQ(ParseHeaderLine("transfer-encoding: Chunked", &h, &detail), 0);
-  EXPECT_TRUE(h.chunked);
-  ASSERT_EQ(ParseHeaderLine("Location:  /next", &h, &detail), 0);
-  EXPECT_EQ(h.location, "/next");
+    HttpHeaders h;
+    long detail = 0;
+    ASSERT_EQ(ParseHeaderLine("CONTENT-LENGTH:   1000000000000", &h, &detail), 0);
+    EXPECT_TRUE(h.hasLength);
+    EXPECT_EQ(h.length, 1000000000000u);
+    for (const char* bad : {"Content-Length: -5", "Content-Length: abc", "Content-Length: 99999999999999999999",
+                            "Content-Length: 12 34", "Content-Length:"})
+        EXPECT_EQ(ParseHeaderLine(bad, &h, &detail), ERR_HTTPERROR) << bad;
+    EXPECT_EQ(ParseHeaderLine("Transfer-Encoding: gzip", &h, &detail), ERR_HTTPTE);
+    ASSERT_EQ(ParseHeaderLine("transfer-encoding: Chunked", &h, &detail), 0);
+    EXPECT_TRUE(h.chunked);
+    ASSERT_EQ(ParseHeaderLine("Location:  /next", &h, &detail), 0);
+    EXPECT_EQ(h.location, "/next");
 
-  uint64_t size = 0;
-  ASSERT_TRUE(ParseChunkSize("1a;ext=1", &size));
-  EXPECT_EQ(size, 26u);
-  ASSERT_TRUE(ParseChunkSize("FFFFFFFFFFFFFFFF", &size));
-  EXPECT_EQ(size, UINT64_MAX);
-  EXPECT_FALSE(ParseChunkSize("10000000000000000", &size));
-  EXPECT_FALSE(ParseChunkSize("ZZ", &size));
-  EXPECT_FALSE(ParseChunkSize("", &size));
+    uint64_t size = 0;
+    ASSERT_TRUE(ParseChunkSize("1a;ext=1", &size));
+    EXPECT_EQ(size, 26u);
+    ASSERT_TRUE(ParseChunkSize("FFFFFFFFFFFFFFFF", &size));
+    EXPECT_EQ(size, UINT64_MAX);
+    EXPECT_FALSE(ParseChunkSize("10000000000000000", &size));
+    EXPECT_FALSE(ParseChunkSize("ZZ", &size));
+    EXPECT_FALSE(ParseChunkSize("", &size));
 }
 
 TEST(TransferReplies, FtpReplies) {
-  EXPECT_EQ(FtpReplyCode("220-Welcome"), 220);
-  EXPECT_EQ(FtpReplyCode("hello"), -1);
-  EXPECT_TRUE(FtpReplyContinues("220-Welcome"));
-  EXPECT_FALSE(FtpReplyContinues("220 Ready"));
-  // A short line must not look at a byte beyond it.
-  EXPECT_FALSE(FtpReplyContinues("22"));
+    EXPECT_EQ(FtpReplyCode("220-Welcome"), 220);
+    EXPECT_EQ(FtpReplyCode("hello"), -1);
+    EXPECT_TRUE(FtpReplyContinues("220-Welcome"));
+    EXPECT_FALSE(FtpReplyContinues("220 Ready"));
+    // A short line must not look at a byte beyond it.
+    EXPECT_FALSE(FtpReplyContinues("22"));
 
-  int port = 0;
-  ASSERT_TRUE(
-      ParsePasvReply("227 Entering Passive Mode (127,0,0,2,4,1).", &port));
-  EXPECT_EQ(port, 1025);
-  EXPECT_FALSE(
-      ParsePasvReply("227 Entering Passive Mode (127,0,0,1,4)", &port));
-  EXPECT_FALSE(
-      ParsePasvReply("227 Entering Passive Mode (127,0,0,1,4,1,7)", &port));
-  EXPECT_FALSE(
-      ParsePasvReply("227 Entering Passive Mode (127,0,0,1,256,1)", &port));
-  EXPECT_FALSE(
-      ParsePasvReply("227 Entering Passive Mode (127,0,0,1,0,0)", &port));
-  EXPECT_FALSE(ParsePasvReply("227", &port));
+    int port = 0;
+    ASSERT_TRUE(ParsePasvReply("227 Entering Passive Mode (127,0,0,2,4,1).", &port));
+    EXPECT_EQ(port, 1025);
+    EXPECT_FALSE(ParsePasvReply("227 Entering Passive Mode (127,0,0,1,4)", &port));
+    EXPECT_FALSE(ParsePasvReply("227 Entering Passive Mode (127,0,0,1,4,1,7)", &port));
+    EXPECT_FALSE(ParsePasvReply("227 Entering Passive Mode (127,0,0,1,256,1)", &port));
+    EXPECT_FALSE(ParsePasvReply("227 Entering Passive Mode (127,0,0,1,0,0)", &port));
+    EXPECT_FALSE(ParsePasvReply("227", &port));
 
-  EXPECT_EQ(ParseFtpSize(
-                "150 Opening BINARY mode data connection for f (1234 bytes)."),
-            1234u);
-  EXPECT_EQ(ParseFtpSize("150 Opening data connection (1234 BYTES)"), 1234u);
-  EXPECT_EQ(ParseFtpSize("150 Opening data connection."), 0u);
-  EXPECT_EQ(ParseFtpSize("150 99999999999999999999999 bytes"), 0u);
+    EXPECT_EQ(ParseFtpSize("150 Opening BINARY mode data connection for f (1234 bytes)."), 1234u);
+    EXPECT_EQ(ParseFtpSize("150 Opening data connection (1234 BYTES)"), 1234u);
+    EXPECT_EQ(ParseFtpSize("150 Opening data connection."), 0u);
+    EXPECT_EQ(ParseFtpSize("150 99999999999999999999999 bytes"), 0u);
 }
 
-} // namespace
+}  // namespace

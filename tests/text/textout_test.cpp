@@ -18,34 +18,12 @@
 #include "text/text.h"
 #include "text/textlayers.h"
 #include "text/textlib.h"
+#include "text_world.h"
 
 namespace {
 
-class TextOutWorld : public DisplayLibWorld {
+class TextOutWorld : public TextWorld {
 protected:
-    void SetUp() override {
-        DisplayLibWorld::SetUp();
-        VmPushValue(L_, kGlobalsIndex);
-        ASSERT_EQ(InitTextLibrary(L_), 0);
-        VmSetTop(L_, 0);
-        VmPushValue(L_, kGlobalsIndex);
-        ASSERT_EQ(InitLayersLibrary(L_), 0);
-        VmSetTop(L_, 0);
-        ASSERT_EQ(Create(1, [&] {
-                      Field("width", 640);
-                      Field("height", 480);
-                  }),
-                  0);
-        ASSERT_EQ(StartDisplays(L_), 0);
-        display_ = Find(1);
-        ASSERT_NE(display_, nullptr);
-    }
-    void TearDown() override {
-        FreeAllDisplays(L_);
-        FreeAllBGPics(L_);
-        FreeTextLibrary(L_);
-        DisplayLibWorld::TearDown();
-    }
     int SetFont(int32_t size) {
         VmPushString(L_, ":::default_sans");
         VmPushNumber(L_, size);
@@ -76,7 +54,6 @@ protected:
         return out;
     }
     static constexpr int32_t kPositionLeftDefault = -90000;
-    qbDisplay* display_ = nullptr;
     qbBitmap* shown_ = nullptr;  // where the layers are composed, once they are on
 };
 

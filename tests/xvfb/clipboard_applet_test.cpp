@@ -6,10 +6,9 @@
 #include <string>
 
 #include "e2e/e2e_util.h"
+#include "xvfb/xvfb_run.h"
 
 namespace {
-
-bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
 
 // InstallEventHandler({ClipboardChange = handler}), then waits for events;
 // the handler prints "clipboard changed" and ends the applet.
@@ -39,7 +38,7 @@ loop:
 .end
 )";
 
-class ClipboardAppletTest : public e2e::E2eFixture {};
+class ClipboardAppletTest : public XvfbFixture {};
 
 TEST_F(ClipboardAppletTest, AnotherProgramsCopyRunsTheHandler) {
     for (const char* tool : {"xvfb-run", "xwininfo", "xclip"})
@@ -48,7 +47,7 @@ TEST_F(ClipboardAppletTest, AnotherProgramsCopyRunsTheHandler) {
         Pack(Chunk(kClipboardChunk, "clip"), dir_ / "clip.qba", "--include clip.qbs:1:1000:0");
     // A new copy each second until the player ends, so that no timing
     // decides whether the handler was installed before the first one.
-    e2e::WriteFile(dir_ / "run.sh", "ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
+    const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( >out.txt & pid=$!
 i=0
 until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
@@ -61,9 +60,6 @@ done
 if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
 wait $pid
 )");
-    const e2e::RunResult r = Run("cd " + dir_.string() +
-                                 " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
-                                 "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
     EXPECT_EQ(e2e::ReadFile(dir_ / "status.txt"), "0\n") << r.out << r.err;
     EXPECT_NE(e2e::ReadFile(dir_ / "out.txt").find("clipboard changed"), std::string::npos) << r.out << r.err;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "e2e/e2e_util.h"
+#include "xvfb/xvfb_run.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ constexpr const char* kInputChunk = R"(
 .end
 )";
 
-bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
-
-class InKeyStrWindowTest : public e2e::E2eFixture {};
+class InKeyStrWindowTest : public XvfbFixture {};
 
 TEST_F(InKeyStrWindowTest, TypedKeysWithABackspaceGiveTheEditedLine) {
     for (const char* tool : {"xvfb-run", "xdotool"})
@@ -31,7 +30,7 @@ TEST_F(InKeyStrWindowTest, TypedKeysWithABackspaceGiveTheEditedLine) {
     const std::filesystem::path applet =
         Pack(Chunk(kInputChunk, "input"), dir_ / "input.qba", "--include input.qbs:1:1000:0");
     // See menu_window_test.cpp for the leak check switched off under X.
-    e2e::WriteFile(dir_ / "run.sh", "ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
+    const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( -quiet >out.txt & pid=$!
 i=0
 until wid=$(xdotool search --name Quenbrook 2>/dev/null | head -n 1) && [ -n "$wid" ] || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
@@ -43,9 +42,6 @@ while kill -0 $pid 2>/dev/null && [ $n -lt 100 ]; do sleep 0.1; n=$((n+1)); done
 if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
 wait $pid
 )");
-    const e2e::RunResult r = Run("cd " + dir_.string() +
-                                 " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
-                                 "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
     EXPECT_EQ(e2e::ReadFile(dir_ / "status.txt"), "0\n") << r.out << r.err;
     EXPECT_EQ(e2e::ReadFile(dir_ / "out.txt"), "ac\n");
 }

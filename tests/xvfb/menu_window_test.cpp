@@ -6,10 +6,9 @@
 #include <string>
 
 #include "e2e/e2e_util.h"
+#include "xvfb/xvfb_run.h"
 
 namespace {
-
-bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
 
 // CreateMenu(1, {{"File", {{"Quit", id = "quit", hotkey = "q"}}}}), shown on
 // the display, with an OnMenuSelect handler that ends the applet.
@@ -61,7 +60,7 @@ loop:
 .end
 )";
 
-class MenuWindowTest : public e2e::E2eFixture {};
+class MenuWindowTest : public XvfbFixture {};
 
 TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
     for (const char* tool : {"xvfb-run", "xwininfo", "xdotool"})
@@ -72,7 +71,7 @@ TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
     // Under the address sanitizer, SDL's X11 driver leaves allocations of
     // libraries it unloads at exit, which the leak check reports without a
     // stack to suppress them by; they are no concern of this test.
-    e2e::WriteFile(dir_ / "run.sh", "ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
+    const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( -quiet & pid=$!
 i=0
 # The window grows by the strip once the script attaches its menu.
@@ -89,9 +88,6 @@ done
 if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
 wait $pid
 )");
-    const e2e::RunResult r = Run("cd " + dir_.string() +
-                                 " && env -u SDL_VIDEODRIVER QB_NO_ERROR_BOX=1 timeout 60 xvfb-run -a -s '-screen 0 "
-                                 "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
     EXPECT_EQ(e2e::ReadFile(dir_ / "status.txt"), "0\n") << r.out << r.err;
     const std::string info = e2e::ReadFile(dir_ / "info.txt");
     EXPECT_NE(info.find("Width: 640\n"), std::string::npos) << info;

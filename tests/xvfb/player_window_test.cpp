@@ -14,6 +14,7 @@
 #include "core/pixelformats.h"
 #include "imaging/imagefixtures.h"
 #include "platform/platform.h"
+#include "xvfb/xvfb_run.h"
 
 namespace fs = std::filesystem;
 
@@ -40,8 +41,6 @@ next:
     RETURN 0 1 0
 .end
 )";
-
-bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
 
 // An X window dump: a big-endian header, a colour table, then the pixels.
 struct WindowDump {
@@ -93,28 +92,12 @@ struct WindowDump {
     }
 };
 
-class PlayerWindowTest : public e2e::E2eFixture {
+class PlayerWindowTest : public XvfbFixture {
 protected:
     void SetUp() override {
         E2eFixture::SetUp();
         for (const char* tool : {"xvfb-run", "xwininfo", "xwd"})
             if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-    }
-
-    // Runs the shell script on a fresh virtual screen, with the player's
-    // own video driver and, unless the box is wanted, no error box that
-    // could wait for a click. The script's status is kept in a file:
-    // xvfb-run's own status also reports trouble removing its temporary
-    // folder, which says nothing about the player.
-    e2e::RunResult UnderXvfb(const std::string& script, bool errorBox = false) {
-        e2e::WriteFile(dir_ / "run.sh", script);
-        const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
-        e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
-                               " timeout 60 xvfb-run -a -s '-screen 0 "
-                               "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
-        const std::string status = e2e::ReadFile(dir_ / "status.txt");
-        if (!status.empty()) r.status = std::stoi(status);
-        return r;
     }
 };
 

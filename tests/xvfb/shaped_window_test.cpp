@@ -14,14 +14,13 @@
 #include "queued_events.h"
 #include "platform/linux/sdl_backend.h"
 #include "platform/platform.h"
+#include "xvfb/xvfb_run.h"
 // Last: the X11 headers it brings define names that gtest uses.
 #include <SDL_syswm.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool HaveTool(const char* name) { return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0; }
 
 class ShapedWindowTest : public e2e::E2eFixture {};
 

@@ -13,11 +13,9 @@
 #include <cstdlib>
 #include <string>
 
-extern char** environ;
+#include "xvfb/xvfb_run.h"
 
-inline bool HaveTool(const char* name) {
-    return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0;
-}
+extern char** environ;
 
 class VirtualScreen {
 public:

@@ -18,9 +18,6 @@ constexpr int kWeightBold = 200;
 constexpr int kWeightNormal = 80;
 constexpr int kSlantItalic = 100;
 
-struct GFree {
-    void operator()(void* p) const { g_free(p); }
-};
 using GText = std::unique_ptr<char, GFree>;
 
 struct PatternFilter {

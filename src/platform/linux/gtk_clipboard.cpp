@@ -30,9 +30,8 @@ GtkClipboard* Board() { return gtk_clipboard_get(GDK_SELECTION_CLIPBOARD); }
 
 void OnOwnerChange(GtkClipboard*, GdkEvent*, gpointer) { gOwnerChanged = true; }
 
-struct GFree {
-    void operator()(void* p) const { g_free(p); }
-};
+using linux_requesters::GFree;
+
 struct Unref {
     void operator()(void* p) const { g_object_unref(p); }
 };

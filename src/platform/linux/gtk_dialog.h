@@ -10,6 +10,11 @@
 
 namespace linux_requesters {
 
+// Frees what GLib allocated (names, texts, target lists) for unique_ptr.
+struct GFree {
+    void operator()(void* p) const { g_free(p); }
+};
+
 // Starts GTK on the first call, keeping the C locale that the VM reads and
 // prints numbers in; false, then and ever after, when it cannot start.
 bool StartGtk();

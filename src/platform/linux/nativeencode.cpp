@@ -20,21 +20,21 @@ int EncodeNativeImage(const char* path, const qbEncodePixels* picture, int32_t t
     auto* write = hooks ? (type == kNativeImagePNG ? hooks->writePNG : hooks->writeJPEG) : nullptr;
     if (!write) return typeError;
 
+    if (!path) {
+        // The writers append, so the caller's block takes the file directly;
+        // a failed write leaves it as it was.
+        const size_t before = outData->size();
+        const int err = write(*picture, outData);
+        if (err) outData->resize(before);
+        return err == 0 ? 0 : err == ERR_MEM ? ERR_MEM : typeError;
+    }
     std::vector<uint8_t> encoded;
     if (int err = write(*picture, &encoded)) return err == ERR_MEM ? ERR_MEM : typeError;
-    if (path) {
-        qbFilePtr file(FileOpen(path, kFileModeWrite, nullptr));
-        if (!file) return typeError;
-        const bool written = FileWrite(file.get(), encoded.data(), encoded.size()) == encoded.size();
-        const bool closed = FileClose(file.release()) != 0;
-        return written && closed ? 0 : typeError;
-    }
-    try {
-        outData->insert(outData->end(), encoded.begin(), encoded.end());
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
-    return 0;
+    qbFilePtr file(FileOpen(path, kFileModeWrite, nullptr));
+    if (!file) return typeError;
+    const bool written = FileWrite(file.get(), encoded.data(), encoded.size()) == encoded.size();
+    const bool closed = FileClose(file.release()) != 0;
+    return written && closed ? 0 : typeError;
 }
 
 }  // namespace linux_images

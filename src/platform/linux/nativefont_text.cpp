@@ -171,6 +171,16 @@ struct Layout {
     bool underline = false;
     int64_t underlineTop = 0, underlineRows = 0;
 
+    // Empty again, keeping the room of the glyph list.
+    void Reset() {
+        glyphs.clear();
+        width = 0;
+        ink = false;
+        left = top = right = bottom = 0;
+        underline = false;
+        underlineTop = underlineRows = 0;
+    }
+
     void AddInk(int64_t l, int64_t t, int64_t r, int64_t b) {
         if (r <= l || b <= t) return;
         if (!ink) {
@@ -187,6 +197,7 @@ int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int
     if (length > kMaxTextBytes) return ERR_INTERNAL;
     if (length < 0 || (!text && length > 0)) length = 0;
     qbNativeFontFace* f = font->face;
+    out->Reset();
     f->codes.clear();
     const auto* bytes = reinterpret_cast<const uint8_t*>(text);
     try {
@@ -297,11 +308,24 @@ void PaintGroup(const std::vector<Piece>& pieces, const Group& group, uint8_t* b
     }
 }
 
+// The layout and the pieces of the text drawn last, kept so that each line
+// does not allocate them again (the engine runs on the main thread only).
+struct Scratch {
+    Layout layout;
+    std::vector<Piece> pieces;
+    std::vector<Group> groups;
+};
+
+Scratch& Reused() {
+    static Scratch scratch;
+    return scratch;
+}
+
 }  // namespace
 
 int MeasureNativeText(qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, qbTextExtents* out) {
     if (!out) return 0;
-    Layout layout;
+    Layout& layout = Reused().layout;
     if (int err = LayOut(font, text, length, style, utf8, &layout)) return err;
     *out = qbTextExtents{};
     out->width = Clamp32(layout.width);
@@ -317,7 +341,7 @@ int MeasureNativeText(qbNativeFont* font, const char* text, int length, uint32_t
 
 int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x, int y, const char* text, int length,
                    uint32_t style, int utf8, const qbNativeTextClip* clip, int64_t colour) {
-    Layout layout;
+    Layout& layout = Reused().layout;
     if (int err = LayOut(font, text, length, style, utf8, &layout)) return err;
     const NativeTextSink sink = GetNativeTextSink();
     if (!layout.ink || !sink) return 0;
@@ -332,8 +356,8 @@ int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x,
     const int64_t rowsFrom = direct ? layout.top : -int64_t{ScaledUp(font->ascent, font->yScale)};
     const int64_t rowsTo = direct ? layout.bottom : rowsFrom + ScaledUp(font->height, font->yScale);
     qbNativeFontFace* f = font->face;
-    std::vector<Piece> pieces;
-    std::vector<Group> groups;
+    std::vector<Piece>& pieces = Reused().pieces;
+    std::vector<Group>& groups = Reused().groups;
     if (!GatherPieces(layout, rowsFrom, rowsTo, &pieces, &groups)) return ERR_MEM;
     int64_t largest = 0;
     for (const Group& g : groups)

@@ -12,14 +12,13 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "core/pixelbuffer.h"
 #include "platform/imagecodecs.h"
-#include "platform/linux/avowners.h"
+#include "platform/linux/avcommon.h"
 #include "platform/linux/nativeimage.h"
 
 // The handle is the decoded picture itself.
@@ -31,6 +30,16 @@ namespace linux_images {
 
 namespace {
 
+using av_common::CodecFree;
+using av_common::FormatClose;
+using av_common::FrameFree;
+using av_common::IOFree;
+using av_common::PacketFree;
+using av_common::ReadFilePacket;
+using av_common::RefuseNestedOpen;
+using av_common::SeekFilePacket;
+using av_common::SilenceLog;
+
 constexpr int kIOBufferBytes = 64 * 1024;
 // A picture's first frame comes within a few packets; a file that yields
 // none by then is no picture.
@@ -40,11 +49,6 @@ constexpr const char* kImageDemuxers =
     "jpegxl_pipe,pam_pipe,pbm_pipe,pcx_pipe,pfm_pipe,pgm_pipe,pgx_pipe,phm_pipe,photocd_pipe,pictor_pipe,"
     "png_pipe,ppm_pipe,psd_pipe,qdraw_pipe,qoi_pipe,sgi_pipe,sunrast_pipe,tiff_pipe,vbn_pipe,webp_pipe,"
     "xbm_pipe,xpm_pipe,xwd_pipe";
-
-void SilenceLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
 
 struct Source {
     qbFile* file = nullptr;
@@ -57,9 +61,8 @@ int ReadSource(void* opaque, uint8_t* buffer, int size) {
     auto* s = static_cast<Source*>(opaque);
     if (size <= 0) return 0;
     size_t got = 0;
-    if (s->file) {
-        got = FileRead(s->file, buffer, static_cast<size_t>(size));
-    } else if (s->position < s->size) {
+    if (s->file) return ReadFilePacket(s->file, buffer, size);
+    if (s->position < s->size) {
         got = static_cast<size_t>(std::min<int64_t>(s->size - s->position, size));
         std::memcpy(buffer, s->data + s->position, got);
         s->position += static_cast<int64_t>(got);
@@ -69,17 +72,8 @@ int ReadSource(void* opaque, uint8_t* buffer, int size) {
 
 int64_t SeekSource(void* opaque, int64_t offset, int whence) {
     auto* s = static_cast<Source*>(opaque);
+    if (s->file) return SeekFilePacket(s->file, offset, whence);
     whence &= ~AVSEEK_FORCE;
-    if (s->file) {
-        if (whence == AVSEEK_SIZE) {
-            const int64_t size = GetFileSize(s->file);
-            return size > 0 ? size : AVERROR(ENOSYS);
-        }
-        const int mode = whence == SEEK_SET ? kSeekBeginning : whence == SEEK_CUR ? kSeekCurrent : kSeekEnd;
-        if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
-        if (FileSeek(s->file, offset, mode) < 0) return AVERROR(EIO);
-        return FileSeek(s->file, 0, kSeekCurrent);
-    }
     if (whence == AVSEEK_SIZE) return s->size;
     const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? s->position : s->size;
     if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
@@ -100,14 +94,7 @@ bool ReadSourceAt(void* opaque, int64_t offset, void* buffer, size_t count) {
     return true;
 }
 
-// Nested opens (playlists, image sequences) would leave the file layer.
-int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
-using av_owners::CodecFree;
-using av_owners::FormatClose;
-using av_owners::FrameFree;
-using av_owners::IOFree;
-using av_owners::PacketFree;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 
 // The first picture of the stream, decoded.

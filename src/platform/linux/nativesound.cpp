@@ -17,13 +17,12 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <vector>
 
 #include "core/errcodes.h"
 #include "core/file.h"
-#include "platform/linux/avowners.h"
+#include "platform/linux/avcommon.h"
 #include "platform/linux/nativesound.h"
 
 namespace {
@@ -31,11 +30,11 @@ namespace {
 constexpr int kIOBufferBytes = 64 * 1024;
 constexpr size_t kNameBytes = 65;
 
-using av_owners::CodecFree;
-using av_owners::FormatClose;
-using av_owners::FrameFree;
-using av_owners::IOFree;
-using av_owners::PacketFree;
+using av_common::CodecFree;
+using av_common::FormatClose;
+using av_common::FrameFree;
+using av_common::IOFree;
+using av_common::PacketFree;
 struct SwrFree {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
@@ -71,31 +70,10 @@ struct Pass {
     }
 };
 
-void SilenceLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
-int ReadFile(void* opaque, uint8_t* buffer, int size) {
-    if (size <= 0) return 0;
-    const size_t got = FileRead(static_cast<qbFile*>(opaque), buffer, static_cast<size_t>(size));
-    return got ? static_cast<int>(got) : AVERROR_EOF;
-}
-
-int64_t SeekFile(void* opaque, int64_t offset, int whence) {
-    auto* file = static_cast<qbFile*>(opaque);
-    whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE) {
-        const int64_t size = GetFileSize(file);
-        return size >= 0 ? size : AVERROR(ENOSYS);
-    }
-    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
-    const int mode = whence == SEEK_SET ? kSeekBeginning : whence == SEEK_CUR ? kSeekCurrent : kSeekEnd;
-    if (FileSeek(file, offset, mode) < 0) return AVERROR(EIO);
-    return FileSeek(file, 0, kSeekCurrent);
-}
-
-int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+using av_common::ReadFilePacket;
+using av_common::RefuseNestedOpen;
+using av_common::SeekFilePacket;
+using av_common::SilenceLog;
 
 }  // namespace
 
@@ -119,7 +97,7 @@ int StartPass(qbNativeAudioFile& f) {
     auto pass = std::make_unique<Pass>();
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
     if (!buffer) return ERR_MEM;
-    pass->io.reset(avio_alloc_context(buffer, kIOBufferBytes, 0, f.file.get(), &ReadFile, nullptr, &SeekFile));
+    pass->io.reset(avio_alloc_context(buffer, kIOBufferBytes, 0, f.file.get(), &ReadFilePacket, nullptr, &SeekFilePacket));
     if (!pass->io) {
         av_free(buffer);
         return ERR_MEM;

@@ -239,13 +239,9 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     w->windowId = SDL_GetWindowID(w->window);
     SetApplicationIcon(w->window);
     SDL_SetWindowMinimumSize(w->window, kMinimumWindowSize, kMinimumWindowSize);
-    // An accelerated surface would make SDL recreate the window for OpenGL,
-    // which loses its shape.
-    const char* acceleration = SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
-    const std::string keptAcceleration = acceleration ? acceleration : "";
-    if (shaped) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Shaped windows rely on the shared-memory framebuffer the session
+    // chooses on X11: an accelerated one would lose the shape.
     SDL_Surface* surface = SDL_GetWindowSurface(w->window);
-    if (shaped) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, acceleration ? keptAcceleration.c_str() : nullptr);
     if (!surface) {
         SetErrorDetail(SDL_GetError());
         SDL_DestroyWindow(w->window);

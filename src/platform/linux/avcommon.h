@@ -1,0 +1,72 @@
+// What the FFmpeg decoders share: owners of FFmpeg's contexts, frames and
+// packets, so that every way out of a decoder frees what it opened, and the
+// input over the file layer (FFmpeg's log off, no nested opens).
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+}
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "core/file.h"
+
+namespace av_common {
+
+struct IOFree {
+    void operator()(AVIOContext* io) const {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+struct FormatClose {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+// FFmpeg would otherwise print to the terminal about every damaged file.
+inline void SilenceLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+// Nested opens (playlists, image sequences) would leave the file layer.
+inline int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+// An AVIOContext's read and seek over a file of the file layer (the
+// opaque pointer).
+inline int ReadFilePacket(void* opaque, uint8_t* buffer, int size) {
+    if (size <= 0) return 0;
+    const size_t got = FileRead(static_cast<qbFile*>(opaque), buffer, static_cast<size_t>(size));
+    return got ? static_cast<int>(got) : AVERROR_EOF;
+}
+
+inline int64_t SeekFilePacket(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<qbFile*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE) {
+        const int64_t size = GetFileSize(file);
+        return size >= 0 ? size : AVERROR(ENOSYS);
+    }
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
+    const int mode = whence == SEEK_SET ? kSeekBeginning : whence == SEEK_CUR ? kSeekCurrent : kSeekEnd;
+    if (FileSeek(file, offset, mode) < 0) return AVERROR(EIO);
+    return FileSeek(file, 0, kSeekCurrent);
+}
+
+}  // namespace av_common
