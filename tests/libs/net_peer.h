@@ -68,6 +68,11 @@ public:
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
+    // For a peer that never reads: a small fixed receive window, so that a
+    // sender stalls once it is full instead of when the kernel's autotuned
+    // buffers (tens of MB on loopback) are.
+    void LimitReceiveBuffer(int bytes) { setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
+
     int port() const { return port_; }
     // Valid once the peer is done (after Join).
     const std::vector<std::string>& lines() const { return lines_; }

@@ -280,6 +280,7 @@ TEST_F(NetworkTest, PeersThatCloseResetTrickleOrNeverRead) {
     }
     {
         ScriptedPeer peer({Sleep(kTestTimeoutMs * 3)});
+        peer.LimitReceiveBuffer(64 << 10);
         ASSERT_TRUE(Open(4, peer.port()));
         const std::string big(64 << 20, 'z');
         const double start = NowMs();
