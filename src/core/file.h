@@ -94,6 +94,28 @@ inline int FileGetC(qbFile* file) {
     return FileGetCSlow(file);
 }
 
+// The bytes FileGetC would hand out next without another read (none for
+// adapter files), so that a reader scanning many bytes can work on them in
+// place; FileConsumeBuffered(n) takes the first n of them.
+struct qbBufferedBytes {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+inline qbBufferedBytes FileBufferedBytes(const qbFile* file) {
+    if (!file) return {};
+    if (file->getPtr < file->getEnd) return {file->getPtr, static_cast<size_t>(file->getEnd - file->getPtr)};
+    if (const MemoryFile* m = file->memory; m && !file->adapter && file->memoryPosition >= 0 &&
+                                            file->memoryPosition < m->size)
+        return {m->data + file->memoryPosition, static_cast<size_t>(m->size - file->memoryPosition)};
+    return {};
+}
+inline void FileConsumeBuffered(qbFile* file, size_t n) {
+    if (file->getPtr < file->getEnd)
+        file->getPtr += n;
+    else
+        file->memoryPosition += static_cast<int64_t>(n);
+}
+
 // Stream flags an adapter set; IsFileNoSeek is their bit 1.
 uint32_t GetFileFlags(const qbFile* file);
 int IsFileNoSeek(const qbFile* file);

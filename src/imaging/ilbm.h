@@ -44,12 +44,18 @@ struct ILBMBodyLayout {
 bool ReadILBMBodyPlain(qbFile* file, uint8_t* planar, const ILBMBodyLayout& layout);
 bool ReadILBMBodyByteRun1(qbFile* file, uint8_t* planar, const ILBMBodyLayout& layout);
 
-// 1-8 planes: one index byte per pixel into `out` (width x height, cleared
-// by the caller). 24 planes: one 0x00RRGGBB word per pixel (planes 0-7 red,
+// 1-8 planes: one index byte per pixel into `out` (width x height, every
+// byte written). 24 planes: one 0x00RRGGBB word per pixel (planes 0-7 red,
 // bit 0 in plane 0, then green, then blue), rows strideBytes apart. Any
 // other plane count leaves `out` untouched.
 void PlanarToChunky(const uint8_t* planar, int32_t width, int32_t height, int32_t planes, size_t rowBytes,
                     void* out, size_t strideBytes);
+
+// 1-8 planes straight to 0x00RRGGBB words a row at a time, through the
+// palette or, with hamBits 4 (HAM6) or 6 (HAM8), hold and modify; false
+// when the row buffer cannot be had.
+bool PlanarToARGB(const uint8_t* planar, int32_t width, int32_t height, int32_t planes, size_t rowBytes,
+                  const uint32_t* palette, int hamBits, uint32_t* out);
 
 // Hold and modify: the held colour starts black at every row.
 void ConvertHAM6(const uint8_t* indices, uint32_t* out, const uint32_t* palette, int32_t width, int32_t height);

@@ -16,9 +16,73 @@ constexpr uint32_t kRedShift = 16, kGreenShift = 8;
 
 }  // namespace
 
+namespace {
+
+constexpr size_t kBlock = 16;
+
+// Commands are short: their bytes go in whole 16-byte blocks (a load and a
+// store each) where both sides have room for the last block's overhang,
+// which later commands of the row overwrite.
+void CopyCommand(uint8_t* dst, const uint8_t* src, size_t n, size_t dstRoom, size_t srcRoom) {
+    const size_t blocks = (n + kBlock - 1) & ~(kBlock - 1);
+    if (blocks > dstRoom || blocks > srcRoom) {
+        std::memcpy(dst, src, n);
+        return;
+    }
+    for (size_t i = 0; i < blocks; i += kBlock) std::memcpy(dst + i, src + i, kBlock);
+}
+
+void FillCommand(uint8_t* dst, uint8_t value, size_t n, size_t dstRoom) {
+    const size_t blocks = (n + kBlock - 1) & ~(kBlock - 1);
+    if (blocks > dstRoom) {
+        std::memset(dst, value, n);
+        return;
+    }
+    uint8_t block[kBlock];
+    std::memset(block, value, kBlock);
+    for (size_t i = 0; i < blocks; i += kBlock) std::memcpy(dst + i, block, kBlock);
+}
+
+// Whole commands that lie inside the file's read-ahead bytes, decoded in
+// place; stops at a command crossing their end.
+void UnpackBufferedCommands(qbFile* file, uint8_t* row, size_t rowBytes, size_t* at) {
+    const qbBufferedBytes bytes = FileBufferedBytes(file);
+    const uint8_t* source = bytes.data;
+    size_t in = 0;
+    while (*at < rowBytes && in < bytes.size) {
+        const int n = static_cast<int8_t>(source[in]);
+        if (n == kSkipControl) {
+            ++in;
+            continue;
+        }
+        if (n >= 0) {
+            // The bytes past the row are dropped with it.
+            const size_t count = static_cast<size_t>(n) + 1;
+            if (bytes.size - in - 1 < count) break;
+            const size_t fit = std::min(count, rowBytes - *at);
+            CopyCommand(row + *at, source + in + 1, fit, rowBytes - *at, bytes.size - in - 1);
+            in += 1 + count;
+            *at += fit;
+        } else {
+            if (bytes.size - in < 2) break;
+            const size_t fit = std::min(static_cast<size_t>(1 - n), rowBytes - *at);
+            FillCommand(row + *at, source[in + 1], fit, rowBytes - *at);
+            in += 2;
+            *at += fit;
+        }
+    }
+    if (in) FileConsumeBuffered(file, in);
+}
+
+}  // namespace
+
 bool UnpackByteRun1Row(qbFile* file, uint8_t* row, size_t rowBytes) {
     size_t at = 0;
     while (at < rowBytes) {
+        UnpackBufferedCommands(file, row, rowBytes, &at);
+        if (at >= rowBytes) break;
+        // One command read through the file: it crosses the read-ahead's
+        // end, or the file has none.
         const int c = FileGetC(file);
         if (c < 0) return false;
         const int n = static_cast<int8_t>(c);
@@ -27,7 +91,6 @@ bool UnpackByteRun1Row(qbFile* file, uint8_t* row, size_t rowBytes) {
             const size_t count = static_cast<size_t>(n) + 1;
             const size_t fit = std::min(count, rowBytes - at);
             if (FileRead(file, row + at, fit) != fit) return false;
-            // The bytes past the row are dropped with it.
             if (fit < count && FileSeek(file, static_cast<int64_t>(count - fit), kSeekCurrent) < 0) return false;
             at += fit;
         } else {
@@ -144,17 +207,20 @@ struct SpreadTable {
 };
 constexpr SpreadTable kSpread;
 
-// Ors bit `bit` of every pixel's index byte from one plane row.
-void OrPlaneRow(const uint8_t* src, uint8_t* dst, size_t width, uint32_t bit) {
+// One row of palette indices from up to eight plane rows `planeStride`
+// bytes apart: eight pixels are gathered from every plane and stored once.
+void GatherIndexRow(const uint8_t* planes, size_t planeStride, uint32_t count, uint8_t* dst, size_t width) {
     const size_t whole = width >> 3;
     for (size_t k = 0; k < whole; ++k) {
-        uint64_t v;
-        std::memcpy(&v, dst + 8 * k, 8);
-        v |= kSpread.entry[src[k]] << bit;
+        uint64_t v = 0;
+        for (uint32_t p = 0; p < count; ++p) v |= kSpread.entry[planes[p * planeStride + k]] << p;
         std::memcpy(dst + 8 * k, &v, 8);
     }
-    for (size_t x = whole * 8; x < width; ++x)
-        if (src[x >> 3] & (0x80u >> (x & 7))) dst[x] |= static_cast<uint8_t>(1u << bit);
+    for (size_t x = whole * 8; x < width; ++x) {
+        uint32_t v = 0;
+        for (uint32_t p = 0; p < count; ++p) v |= ((planes[p * planeStride + (x >> 3)] >> (7 - (x & 7))) & 1u) << p;
+        dst[x] = static_cast<uint8_t>(v);
+    }
 }
 
 }  // namespace
@@ -165,10 +231,8 @@ void PlanarToChunky(const uint8_t* planar, int32_t width, int32_t height, int32_
     const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
     if (planes >= 1 && planes <= 8) {
         auto* indices = static_cast<uint8_t*>(out);
-        for (int32_t p = planes - 1; p >= 0; --p)
-            for (size_t y = 0; y < h; ++y)
-                OrPlaneRow(planar + (static_cast<size_t>(p) * h + y) * rowBytes, indices + y * w, w,
-                           static_cast<uint32_t>(p));
+        for (size_t y = 0; y < h; ++y)
+            GatherIndexRow(planar + y * rowBytes, h * rowBytes, static_cast<uint32_t>(planes), indices + y * w, w);
         return;
     }
     if (planes != 24) return;
@@ -226,6 +290,22 @@ void ConvertHAM6(const uint8_t* indices, uint32_t* out, const uint32_t* palette,
 
 void ConvertHAM8(const uint8_t* indices, uint32_t* out, const uint32_t* palette, int32_t width, int32_t height) {
     ConvertHAM(indices, out, palette, width, height, 6);
+}
+
+bool PlanarToARGB(const uint8_t* planar, int32_t width, int32_t height, int32_t planes, size_t rowBytes,
+                  const uint32_t* palette, int hamBits, uint32_t* out) {
+    if (width <= 0 || height <= 0 || planes < 1 || planes > 8) return true;
+    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[w]);
+    if (!row) return false;
+    for (size_t y = 0; y < h; ++y, out += w) {
+        GatherIndexRow(planar + y * rowBytes, h * rowBytes, static_cast<uint32_t>(planes), row.get(), w);
+        if (hamBits)
+            ConvertHAM(row.get(), out, palette, width, 1, hamBits);
+        else
+            for (size_t x = 0; x < w; ++x) out[x] = palette[row[x]];
+    }
+    return true;
 }
 
 void ChunkyToARGB(const uint8_t* indices, uint32_t* out, const uint32_t* palette, int32_t width, int32_t height) {

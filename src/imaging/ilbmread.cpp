@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <vector>
+#include <cstdint>
+#include <memory>
 
 #include "core/errcodes.h"
 #include "core/file.h"
@@ -30,10 +31,57 @@ uint32_t Id(const char* id) {
 
 enum class ScanEnd { kFound, kBody, kEnd };
 
+// Bytes that occur in either of two ids.
+struct LetterSet {
+    bool has[256] = {};
+    LetterSet(uint32_t a, uint32_t b) {
+        for (int shift = 0; shift < 32; shift += 8) has[(a >> shift) & 0xFF] = has[(b >> shift) & 0xFF] = true;
+    }
+};
+
+// The window ending at bytes[end], `window` holding the bytes before.
+uint32_t WindowAt(const uint8_t* bytes, size_t end, uint32_t window) {
+    for (size_t i = end >= 3 ? end - 3 : 0; i <= end; ++i) window = window << 8 | bytes[i];
+    return window;
+}
+
+// The end of the first window over bytes[0, size) equal to `a` or `b` (the
+// window in *found), or size. Every window of four bytes holds exactly one
+// byte at an index of 3 modulo 4, so only those bytes are looked up, and
+// the four windows through one that is a letter of either id compared.
+size_t FindWindow(const uint8_t* bytes, size_t size, uint32_t window, uint32_t a, uint32_t b,
+                  const LetterSet& letters, uint32_t* found) {
+    auto matches = [&](size_t end) {
+        *found = WindowAt(bytes, end, window);
+        return *found == a || *found == b;
+    };
+    for (size_t end = 0; end < std::min<size_t>(size, 3); ++end)
+        if (matches(end)) return end;
+    for (size_t k = 3; k < size; k += 4) {
+        if (!letters.has[bytes[k]]) continue;
+        for (size_t end = k; end < std::min(size, k + 4); ++end)
+            if (matches(end)) return end;
+    }
+    return size;
+}
+
 ScanEnd Scan(qbFile* file, uint32_t wanted) {
     const uint32_t body = Id("BODY");
+    const LetterSet letters(wanted, body);
     uint32_t window = 0;
     for (int filled = 1;; ++filled) {
+        // Once the window is full it slides over the read-ahead bytes in
+        // place; the file is left just after the window that ended the scan.
+        if (const qbBufferedBytes bytes = FileBufferedBytes(file); filled >= 4 && bytes.size) {
+            uint32_t found = 0;
+            const size_t end = FindWindow(bytes.data, bytes.size, window, wanted, body, letters, &found);
+            if (end < bytes.size) {
+                FileConsumeBuffered(file, end + 1);
+                return found == wanted ? ScanEnd::kFound : ScanEnd::kBody;
+            }
+            FileConsumeBuffered(file, bytes.size);
+            window = WindowAt(bytes.data, bytes.size - 1, window);
+        }
         const int c = FileGetC(file);
         if (c < 0) return ScanEnd::kEnd;
         window = window << 8 | static_cast<uint32_t>(c);
@@ -128,14 +176,10 @@ int32_t SettlePalette(ILBMReadRequest* r, const Header& h, uint32_t* palette) {
     return -1;
 }
 
-template <typename T>
-bool Allocate(std::vector<T>* v, uint64_t count) {
-    try {
-        v->assign(count, T{});
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+// Left uninitialised: the body and the conversion write every byte.
+std::unique_ptr<uint8_t[]> AllocateBytes(uint64_t count) {
+    if (count > SIZE_MAX) return nullptr;
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[static_cast<size_t>(count)]);
 }
 
 }  // namespace
@@ -174,34 +218,29 @@ int ReadILBM(qbFile* file, ILBMReadRequest* r) {
 
     const ILBMBodyLayout layout{r->width, r->height, static_cast<int32_t>(h.planes), static_cast<int32_t>(h.masking)};
     const size_t rowBytes = ILBMRowBytes(r->width);
-    std::vector<uint8_t> planar, indices;
-    if (!Allocate(&planar, uint64_t{rowBytes} * h.height * h.planes)) return ERR_MEM;
-    const bool bodyRead = h.compression == 0 ? ReadILBMBodyPlain(file, planar.data(), layout)
-                                             : ReadILBMBodyByteRun1(file, planar.data(), layout);
+    std::unique_ptr<uint8_t[]> planar = AllocateBytes(uint64_t{rowBytes} * h.height * h.planes);
+    if (!planar) return ERR_MEM;
+    const bool bodyRead = h.compression == 0 ? ReadILBMBodyPlain(file, planar.get(), layout)
+                                             : ReadILBMBodyByteRun1(file, planar.get(), layout);
     if (!bodyRead) return ERR_LOADPICTURE2;
 
     if (deep) {
-        PlanarToChunky(planar.data(), r->width, r->height, kDeepPlanes, rowBytes, pixels.get(),
+        PlanarToChunky(planar.get(), r->width, r->height, kDeepPlanes, rowBytes, pixels.get(),
                        static_cast<size_t>(r->width) * 4);
         r->pixels = std::move(pixels);
         return 0;
     }
-    if (!Allocate(&indices, uint64_t{h.width} * h.height)) return ERR_MEM;
-    PlanarToChunky(planar.data(), r->width, r->height, layout.planes, rowBytes, indices.data(), 0);
-    planar = {};
     uint32_t palette[kPaletteEntries] = {};
     if (!ReadPalette(file, palette)) return ERR_LOADPICTURE2;
     if (h.halfBrite) ApplyExtraHalfBrite(palette);
-    if (h.ham) {
-        if (h.planes <= static_cast<uint32_t>(kHAM6MaxPlanes))
-            ConvertHAM6(indices.data(), pixels.get(), palette, r->width, r->height);
-        else
-            ConvertHAM8(indices.data(), pixels.get(), palette, r->width, r->height);
+    const int hamBits = !h.ham ? 0 : h.planes <= static_cast<uint32_t>(kHAM6MaxPlanes) ? 4 : 6;
+    if (!hamBits) r->key = SettlePalette(r, h, palette);
+    if (!PlanarToARGB(planar.get(), r->width, r->height, layout.planes, rowBytes, palette, hamBits, pixels.get()))
+        return ERR_MEM;
+    if (hamBits) {
         r->pixels = std::move(pixels);
         return 0;
     }
-    r->key = SettlePalette(r, h, palette);
-    ChunkyToARGB(indices.data(), pixels.get(), palette, r->width, r->height);
     if (r->wantPaletteCopy) {
         r->paletteCopy.reset(new (std::nothrow) uint32_t[kPaletteEntries]);
         if (!r->paletteCopy) return ERR_MEM;

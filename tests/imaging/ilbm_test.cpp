@@ -2,6 +2,8 @@
 // key colours, refusals, ByteRun1 packing, and the loader chain.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <random>
 
 #include "core/errcodes.h"
@@ -316,3 +318,89 @@ TEST(ILBMLoaderChainTest, LoadsWithKeyAndPaletteCopy) {
 }
 
 }  // namespace
+
+// The chunk search and the row unpacker work on the file's read-ahead bytes
+// in place; ids and commands that straddle its end, in stdio files larger
+// than the read-ahead and in memory files, must read as byte by byte.
+TEST(ILBMReadAheadTest, ChunkSearchAndRowsAcrossTheReadAhead) {
+    constexpr size_t kReadAhead = 32768;
+    ScratchDir dir;
+    std::mt19937 rng(11);
+    Bytes stream(12);
+    // Each scan starts a fresh read-ahead where it starts (the size query
+    // drops it); the ids end at every place around its end, with bytes of
+    // them scattered in between.
+    const char* const ids[] = {"CAMG", "CMAP", "BODY", "CAMG", "CMAP", "BODY"};
+    const int lastByteAfterEnd[] = {0, 1, 2, 3, 4, -2};
+    for (size_t k = 0; k < std::size(ids); ++k) {
+        const size_t start = stream.size() + kReadAhead + lastByteAfterEnd[k] - 3;
+        while (stream.size() < start)
+            stream.push_back(static_cast<uint8_t>(rng() % 16 ? rng() & 0x7F : "CAMGPODX"[rng() % 8]));
+        stream.insert(stream.end(), ids[k], ids[k] + 4);
+    }
+    auto reference = [&](size_t from, const char* id) -> int64_t {
+        for (size_t end = from + 3; end < stream.size(); ++end) {
+            if (std::memcmp(&stream[end - 3], id, 4) == 0) return static_cast<int64_t>(end + 1);
+            if (std::memcmp(&stream[end - 3], "BODY", 4) == 0) return -1;
+        }
+        return -1;
+    };
+    const std::string path = dir.File("scan.bin");
+    WriteBytes(path, stream);
+    ASSERT_EQ(RegisterMemoryBuffer(stream.data(), stream.size()), 0);
+    for (const std::string& name : {path, MakeMemoryName(stream.data(), stream.size())}) {
+        qbFilePtr f(FileOpen(name.c_str(), kFileModeRead, nullptr));
+        ASSERT_TRUE(f);
+        int64_t from = 12;
+        for (const char* id : ids) {
+            FileSeek(f.get(), from, kSeekBeginning);
+            const int64_t want = reference(static_cast<size_t>(from), id);
+            ASSERT_GT(want, 0) << id;
+            ASSERT_TRUE(FindIFFChunk(f.get(), id)) << name << " " << id << " from " << from;
+            EXPECT_EQ(FileSeek(f.get(), 0, kSeekCurrent), want) << id;
+            from = want;
+        }
+    }
+
+    // Rows of random commands (runs, literals, skips, literals longer than
+    // the row) unpacked from the file agree with the in-memory unpacker.
+    Bytes packed;
+    const size_t rowBytes = 333;
+    for (int row = 0; packed.size() < 3 * kReadAhead; ++row) {
+        for (size_t at = 0; at < rowBytes;) {
+            const uint32_t kind = rng() % 9;
+            if (kind == 0) {
+                packed.push_back(0x80);
+            } else if (kind < 5) {
+                const size_t n = 1 + rng() % 128;
+                packed.push_back(static_cast<uint8_t>(n - 1));
+                for (size_t i = 0; i < n; ++i) packed.push_back(static_cast<uint8_t>(rng()));
+                at += n;
+            } else {
+                const size_t n = 2 + rng() % 127;
+                packed.push_back(static_cast<uint8_t>(1 - static_cast<int>(n)));
+                packed.push_back(static_cast<uint8_t>(rng()));
+                at += n;
+            }
+        }
+    }
+    WriteBytes(path, packed);
+    ASSERT_EQ(RegisterMemoryBuffer(packed.data(), packed.size()), 0);
+    for (const std::string& name : {path, MakeMemoryName(packed.data(), packed.size())}) {
+        qbFilePtr f(FileOpen(name.c_str(), kFileModeRead, nullptr));
+        ASSERT_TRUE(f);
+        size_t in = 0;
+        Bytes got(rowBytes), want(rowBytes);
+        while (in < packed.size()) {
+            const size_t used = UnpackByteRun1(packed.data() + in, packed.size() - in, want.data(), rowBytes);
+            ASSERT_NE(used, 0u);
+            ASSERT_TRUE(UnpackByteRun1Row(f.get(), got.data(), rowBytes));
+            ASSERT_EQ(got, want) << name << " at " << in;
+            in += used;
+            ASSERT_EQ(FileSeek(f.get(), 0, kSeekCurrent), static_cast<int64_t>(in));
+        }
+        EXPECT_FALSE(UnpackByteRun1Row(f.get(), got.data(), rowBytes));
+    }
+    UnregisterMemoryBuffer(packed.data());
+    UnregisterMemoryBuffer(stream.data());
+}
