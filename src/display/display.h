@@ -43,6 +43,9 @@ enum : uint32_t {
     kDisplayKeepBorder = 0x4000000,
 };
 
+// Bits of qbDisplay::effectFlags.
+enum : uint32_t { kDisplayEffectsRealtime = 0x80 };
+
 // Fill styles of a display's own backdrop.
 enum : int32_t { kFillNone = 0, kFillColour = 1, kFillGradient = 2, kFillTexture = 3 };
 
@@ -138,6 +141,12 @@ struct qbDisplay : qbObject {
     BitmapPtr spriteFreeBuffer;
     BitmapPtr backBuffer;
     BitmapPtr scaledBuffers[2];
+    // Two words the transition effects read that no command sets: with
+    // kDisplayEffectsRealtime every effect runs in real-time mode and marks
+    // its blits; a non-zero effectScrollWord marks the scrolls of BGPic
+    // transitions.
+    uint32_t effectFlags = 0;
+    int32_t effectScrollWord = 0;
     int32_t autoscale = 0;
     int32_t layerScale = 0;
     int32_t fitBorders[4] = {};

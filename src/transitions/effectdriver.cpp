@@ -252,6 +252,7 @@ int PrepareLayer(qbEffectState* s, qbDisplay* d) {
     s->scroll = IsScrollType(s->type);
     if (s->scroll) return 0;
     s->autoScaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    if (d->effectFlags & kDisplayEffectsRealtime) s->forceRealtime = s->displayFlag80 = 1;
     s->realtime = s->forceRealtime || s->async || s->bgpicEmu || layer->transparency || s->layerHasExtras ||
                   st->clipregion || s->autoScaled;
     // Plain bitmaps cannot take a picture away: a hide runs in the layer.
@@ -343,6 +344,10 @@ int StartEffect(qbEffectState* s, qbDisplay* d) {
     s->autoScaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
     s->blitFlags = s->autoScaled ? 0x24u : 4u;
     if (s->objectType == kEffectBGPic && d->layersEnabled) s->blitFlags |= 0x40u;
+    if (d->effectFlags & kDisplayEffectsRealtime) {
+        s->blitFlags |= 0x20u;
+        s->displayFlag80 = 1;
+    }
     s->phase = 0;
     if (int err = s->renderer(s, nullptr)) return err;
     s->phase = 1;

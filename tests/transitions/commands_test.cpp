@@ -168,6 +168,27 @@ TEST_F(LayerCommands, BrushEffectAddsATopLayer) {
     EXPECT_EQ(Real(60, 40), kBlue);
 }
 
+TEST_F(LayerCommands, TheDisplaysRealtimeFlagRunsEveryEffectInRealtime) {
+    Record();
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 10, 10, 3, 10}), 0);
+    EXPECT_EQ(seen_.realtime, 0);
+    EXPECT_EQ(seen_.blitFlags & 0x20u, 0u);
+
+    display_->effectFlags = kDisplayEffectsRealtime;
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 60, 60, 3, 10}), 0);
+    EXPECT_EQ(seen_.realtime, 1);
+    EXPECT_EQ(seen_.forceRealtime, 1);
+    EXPECT_EQ(seen_.displayFlag80, 1);
+    EXPECT_EQ(seen_.blitFlags & 0x20u, 0x20u);
+    EXPECT_EQ(Real(99, 79), kGreen);
+
+    ASSERT_EQ(RunNumbers("CreateBGPic", {4, kW, kH, double(kRed)}), 0);
+    ASSERT_EQ(RunNumbers("DisplayTransitionFX", {4, 3, 10}), 0);
+    EXPECT_EQ(seen_.displayFlag80, 1);
+    EXPECT_EQ(seen_.blitFlags & 0x20u, 0x20u);
+    display_->effectFlags = 0;
+}
+
 TEST_F(LayerCommands, HideThinsStripeByStripeThenHides) {
     ASSERT_EQ(Show("DisplayBrush", {1, 10, 10}), 0);
     std::vector<int32_t> shownPerFrame;
