@@ -455,7 +455,8 @@ int TestPixelCollisionWith(const qbCollider& a, const qbCollider& b, KernelIsa w
         if (masks == 0 && area.width >= 16) return AlphaScan(planes, n, area, isa);
         if (masks == n && area.width >= 128) return MaskScan(planes, n, area, isa);
         if (masks == 1 && n == 2)
-            return isa == KernelIsa::Avx2 ? MixedScan(planes, area, MixedBodyAvx2) : MixedScan(planes, area, MixedBodySse2);
+            return isa == KernelIsa::Avx2 ? MixedScan(planes, area, MixedBodyAvx2)
+                                          : MixedScan(planes, area, MixedBodySse2);
     }
 #else
     (void)wanted;
