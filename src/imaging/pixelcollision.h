@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "imaging/geometry.h"
+#include "imaging/kernelisa.h"
 
 struct qbBitmap;
 
@@ -28,3 +29,6 @@ bool BoxesOverlap(const qbRect& a, const qbRect& b);
 // neither mask nor alpha channel is opaque all over and so adds no test;
 // when no plane at all takes part, overlapping boxes collide.
 int TestPixelCollision(const qbCollider& a, const qbCollider& b);
+// The same with the vector scans of one instruction set (Portable: the word
+// scan alone), so each can be held to the others.
+int TestPixelCollisionWith(const qbCollider& a, const qbCollider& b, KernelIsa isa);
