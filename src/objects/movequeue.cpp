@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "core/argapi.h"
@@ -182,30 +183,39 @@ int RunPasses(ScriptState* L, qbBGPic* bgpic, qbMoveQueue* q) {
     return 0;
 }
 
-bool Overlap(const qbMoveEntry& a, const qbMoveEntry& b) {
-    return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2;
-}
+struct Box {
+    int32_t x1, y1, x2, y2;  // inclusive
+};
+
+bool Overlap(const Box& a, const Box& b) { return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2; }
 
 // Rectangles that share pixels become their bounding box; ones that only
-// touch stay apart. A grown box may reach one it passed, so the sweep runs
-// until nothing merges.
-void MergeRects(std::vector<qbMoveEntry>* entries) {
-    bool merged = true;
-    while (merged) {
-        merged = false;
-        for (qbMoveEntry& a : *entries) {
-            if (!a.hasRect) continue;
-            for (qbMoveEntry& b : *entries) {
-                if (&a == &b || !b.hasRect || !Overlap(a, b)) continue;
-                a.x1 = std::min(a.x1, b.x1);
-                a.y1 = std::min(a.y1, b.y1);
-                a.x2 = std::max(a.x2, b.x2);
-                a.y2 = std::max(a.y2, b.y2);
-                b.hasRect = false;
-                merged = true;
+// touch stay apart. The boxes kept are pairwise apart: a new rectangle
+// swallows every box it overlaps, and since it grows as it swallows, the
+// boxes it passed are looked at again.
+std::vector<Box> MergeRects(const std::vector<qbMoveEntry>& entries) {
+    std::vector<Box> boxes;
+    for (const qbMoveEntry& e : entries) {
+        if (!e.hasRect) continue;
+        Box r{e.x1, e.y1, e.x2, e.y2};
+        for (size_t i = 0; i < boxes.size();) {
+            if (!Overlap(r, boxes[i])) {
+                ++i;
+                continue;
             }
+            r = {std::min(r.x1, boxes[i].x1), std::min(r.y1, boxes[i].y1), std::max(r.x2, boxes[i].x2),
+                 std::max(r.y2, boxes[i].y2)};
+            boxes[i] = boxes.back();
+            boxes.pop_back();
+            i = 0;
         }
+        boxes.push_back(r);
     }
+    return boxes;
+}
+
+void RefreshBox(ScriptState* L, const Box& b) {
+    RefreshOrMarkDirty(L, b.x1, b.y1, ClampToInt32(int64_t{b.x2} - b.x1 + 1), ClampToInt32(int64_t{b.y2} - b.y1 + 1));
 }
 
 }  // namespace
@@ -314,10 +324,12 @@ int cmdDoMove(ScriptState* L) {
     // A failing entry still leaves the earlier ones done: they are shown
     // before the error goes back, so the screen never lags the layers.
     const int err = RunPasses(L, bgpic, q);
-    MergeRects(&q->entries);
-    for (const qbMoveEntry& e : q->entries)
-        if (e.hasRect)
-            RefreshOrMarkDirty(L, e.x1, e.y1, ClampToInt32(int64_t{e.x2} - e.x1 + 1),
-                               ClampToInt32(int64_t{e.y2} - e.y1 + 1));
+    try {
+        for (const Box& b : MergeRects(q->entries)) RefreshBox(L, b);
+    } catch (const std::bad_alloc&) {
+        // Unmerged, every rectangle is still shown.
+        for (const qbMoveEntry& e : q->entries)
+            if (e.hasRect) RefreshBox(L, {e.x1, e.y1, e.x2, e.y2});
+    }
     return err;
 }
