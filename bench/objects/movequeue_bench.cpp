@@ -101,8 +101,8 @@ struct World {
                 ok = false;
                 continue;
             }
-            for (const qbMoveEntry& e : queue->entries)
-                if (e.hasRect) merged[q - 1].push_back({e.x1, e.y1, e.x2 - e.x1 + 1, e.y2 - e.y1 + 1});
+            for (const qbMoveBox& b : MergeMoveRects(queue->entries))
+                merged[q - 1].push_back({b.x1, b.y1, b.x2 - b.x1 + 1, b.y2 - b.y1 + 1});
         }
         ok = ok && CountLayers(display->bgpic) == kLayers;
     }

@@ -183,21 +183,20 @@ int RunPasses(ScriptState* L, qbBGPic* bgpic, qbMoveQueue* q) {
     return 0;
 }
 
-struct Box {
-    int32_t x1, y1, x2, y2;  // inclusive
-};
+bool Overlap(const qbMoveBox& a, const qbMoveBox& b) {
+    return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2;
+}
 
-bool Overlap(const Box& a, const Box& b) { return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2; }
+}  // namespace
 
-// Rectangles that share pixels become their bounding box; ones that only
-// touch stay apart. The boxes kept are pairwise apart: a new rectangle
-// swallows every box it overlaps, and since it grows as it swallows, the
-// boxes it passed are looked at again.
-std::vector<Box> MergeRects(const std::vector<qbMoveEntry>& entries) {
-    std::vector<Box> boxes;
+// Rectangles that only touch stay apart. A new rectangle swallows every
+// box it overlaps, and since it grows as it swallows, the boxes it passed
+// are looked at again.
+std::vector<qbMoveBox> MergeMoveRects(const std::vector<qbMoveEntry>& entries) {
+    std::vector<qbMoveBox> boxes;
     for (const qbMoveEntry& e : entries) {
         if (!e.hasRect) continue;
-        Box r{e.x1, e.y1, e.x2, e.y2};
+        qbMoveBox r{e.x1, e.y1, e.x2, e.y2};
         for (size_t i = 0; i < boxes.size();) {
             if (!Overlap(r, boxes[i])) {
                 ++i;
@@ -214,7 +213,9 @@ std::vector<Box> MergeRects(const std::vector<qbMoveEntry>& entries) {
     return boxes;
 }
 
-void RefreshBox(ScriptState* L, const Box& b) {
+namespace {
+
+void RefreshBox(ScriptState* L, const qbMoveBox& b) {
     RefreshOrMarkDirty(L, b.x1, b.y1, ClampToInt32(int64_t{b.x2} - b.x1 + 1), ClampToInt32(int64_t{b.y2} - b.y1 + 1));
 }
 
@@ -325,7 +326,7 @@ int cmdDoMove(ScriptState* L) {
     // before the error goes back, so the screen never lags the layers.
     const int err = RunPasses(L, bgpic, q);
     try {
-        for (const Box& b : MergeRects(q->entries)) RefreshBox(L, b);
+        for (const qbMoveBox& b : MergeMoveRects(q->entries)) RefreshBox(L, b);
     } catch (const std::bad_alloc&) {
         // Unmerged, every rectangle is still shown.
         for (const qbMoveEntry& e : q->entries)

@@ -52,6 +52,13 @@ struct qbMoveQueue {
 // The queue of that id: 0, ERR_FINDMOVE (the number as detail) or
 // ERR_FINDARRAY for an automatic id.
 int FindMoveQueue(ObjectID id, qbMoveQueue** out);
+// What DoMove shows after its passes: the entries' rectangles, those that
+// share pixels joined into their bounding box, so that the boxes are
+// pairwise apart (inclusive corners).
+struct qbMoveBox {
+    int32_t x1, y1, x2, y2;
+};
+std::vector<qbMoveBox> MergeMoveRects(const std::vector<qbMoveEntry>& entries);
 // Frees every queue (the library's shutdown).
 void FreeMoveQueues();
 

@@ -3,7 +3,10 @@
 // and limits, refreshes after a failing entry, and the anim frame rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <tuple>
 #include <string>
 
 #include "core/errcodes.h"
@@ -262,5 +265,66 @@ TEST(NextAnimFrameIndex, FollowsTheFrameRule) {
         if (c.err == 0) {
             EXPECT_EQ(frame, c.frame) << c.requested;
         }
+    }
+}
+
+// Whatever order the rectangles come in, the boxes are the fixpoint of
+// joining any two that share a pixel: a chain of joins, and boxes that
+// only touch kept apart.
+TEST(MergeMoveRects, JoinsToTheFixpointInAnyOrder) {
+    auto entry = [](int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+        qbMoveEntry e;
+        e.hasRect = true;
+        e.x1 = x1, e.y1 = y1, e.x2 = x2, e.y2 = y2;
+        return e;
+    };
+    auto reference = [](std::vector<qbMoveBox> boxes) {
+        for (bool joined = true; joined;) {
+            joined = false;
+            for (size_t i = 0; i < boxes.size() && !joined; ++i)
+                for (size_t j = i + 1; j < boxes.size() && !joined; ++j) {
+                    const qbMoveBox &a = boxes[i], &b = boxes[j];
+                    if (a.x1 > b.x2 || b.x1 > a.x2 || a.y1 > b.y2 || b.y1 > a.y2) continue;
+                    boxes[i] = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2),
+                                std::max(a.y2, b.y2)};
+                    boxes.erase(boxes.begin() + static_cast<std::ptrdiff_t>(j));
+                    joined = true;
+                }
+        }
+        return boxes;
+    };
+    auto sorted = [](std::vector<qbMoveBox> v) {
+        std::sort(v.begin(), v.end(), [](const qbMoveBox& a, const qbMoveBox& b) {
+            return std::tie(a.x1, a.y1, a.x2, a.y2) < std::tie(b.x1, b.y1, b.x2, b.y2);
+        });
+        return v;
+    };
+    // C joins B, and only the grown box reaches A, which came first; D
+    // touches it and stays apart; an entry without a rectangle adds none.
+    std::vector<qbMoveEntry> chain = {entry(0, 0, 9, 9), entry(20, 5, 29, 15), entry(8, 14, 21, 20),
+                                      entry(30, 0, 35, 9), qbMoveEntry{}};
+    const auto boxes = sorted(MergeMoveRects(chain));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(std::tie(boxes[0].x1, boxes[0].y1, boxes[0].x2, boxes[0].y2) == std::make_tuple(0, 0, 29, 20));
+    EXPECT_EQ(boxes[1].x1, 30);
+
+    std::mt19937 rng(3);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<qbMoveEntry> entries;
+        std::vector<qbMoveBox> plain;
+        const int n = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i) {
+            const int32_t x = static_cast<int32_t>(rng() % 200), y = static_cast<int32_t>(rng() % 200);
+            const int32_t w = static_cast<int32_t>(rng() % 30), h = static_cast<int32_t>(rng() % 30);
+            entries.push_back(entry(x, y, x + w, y + h));
+            plain.push_back({x, y, x + w, y + h});
+        }
+        const auto want = sorted(reference(plain));
+        const auto got = sorted(MergeMoveRects(entries));
+        ASSERT_EQ(got.size(), want.size()) << "round " << round;
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_TRUE(std::tie(got[i].x1, got[i].y1, got[i].x2, got[i].y2) ==
+                        std::tie(want[i].x1, want[i].y1, want[i].x2, want[i].y2))
+                << "round " << round;
     }
 }
