@@ -6,11 +6,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzImageFile input(data, size);
     if (!input.ok()) return 0;
-    IsAnimFile(input.name(), nullptr, kAnimOpenMode);
+    IsAnimFile(input.name(), nullptr, nullptr, kAnimOpenMode);
     qbAnimFile* opened = nullptr;
     int32_t width = 0, height = 0, frames = 0, transparency = 0;
     const bool keyed = data[size - 1] & 1;
-    if (OpenAnimFile(input.name(), nullptr, kAnimOpenMode, data[size - 1] >> 1 & 1, keyed, &opened, &width, &height,
+    if (OpenAnimFile(input.name(), nullptr, nullptr, kAnimOpenMode, data[size - 1] >> 1 & 1, keyed, &opened, &width, &height,
                      &frames, &transparency, nullptr) != 0)
         return 0;
     AnimFilePtr anim(opened);

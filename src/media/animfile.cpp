@@ -63,8 +63,8 @@ bool OpenThroughPlugins(const char* name, const char* tag, uint32_t openFlags, b
 
 // The inbuilt readers, chosen by the first 12 bytes. 0 with o->reader set
 // or not, or ERR_READFILE, ERR_SEEKFILE, ERR_READ.
-int OpenInbuilt(const char* name, int32_t deinterlace, bool loadTransparency, Opened* o) {
-    qbFilePtr file(FileOpen(name, kAnimOpenMode, nullptr));
+int OpenInbuilt(const char* name, const char* adapterTag, int32_t deinterlace, bool loadTransparency, Opened* o) {
+    qbFilePtr file(FileOpen(name, kAnimOpenMode, adapterTag));
     if (!file) return FailWithName(ERR_READFILE, name);
     if (IsFileNoSeek(file.get())) return ERR_SEEKFILE;
     uint8_t head[kProbeBytes];
@@ -105,7 +105,7 @@ void CloseReader(uint32_t format, void* reader, qbPlugin* plugin) {
 
 }  // namespace
 
-int OpenAnimFile(const char* fileName, const char* loaderTag, uint32_t openFlags, int32_t deinterlace,
+int OpenAnimFile(const char* fileName, const char* loaderTag, const char* adapterTag, uint32_t openFlags, int32_t deinterlace,
                  bool loadTransparency, qbAnimFile** out, int32_t* width, int32_t* height, int32_t* frameCount,
                  int32_t* transparency, qbPlugin** plugin) {
     if (transparency) *transparency = 0;
@@ -114,7 +114,7 @@ int OpenAnimFile(const char* fileName, const char* loaderTag, uint32_t openFlags
     Opened o;
     if (!OpenThroughPlugins(fileName, loaderTag, openFlags, loadTransparency, &o) &&
         LoaderAllowedByTag(loaderTag, "inbuilt", 0)) {
-        if (int err = OpenInbuilt(fileName, deinterlace, loadTransparency, &o)) return err;
+        if (int err = OpenInbuilt(fileName, adapterTag, deinterlace, loadTransparency, &o)) return err;
     }
     // The platform has no anim decoder of its own: "native" opens nothing.
     if (!o.reader) return FailWithName(ERR_OPENANIM2, fileName);
@@ -194,10 +194,10 @@ void CloseAnimFile(qbAnimFile* anim) {
     delete anim;
 }
 
-int IsAnimFile(const char* fileName, const char* loaderTag, uint32_t openFlags) {
+int IsAnimFile(const char* fileName, const char* loaderTag, const char* adapterTag, uint32_t openFlags) {
     qbAnimFile* anim = nullptr;
     int32_t frames = 0;
-    if (OpenAnimFile(fileName, loaderTag, openFlags, kDeinterlaceDefault, false, &anim, nullptr, nullptr, &frames,
+    if (OpenAnimFile(fileName, loaderTag, adapterTag, openFlags, kDeinterlaceDefault, false, &anim, nullptr, nullptr, &frames,
                      nullptr, nullptr) != 0)
         return 0;
     const bool still = anim->format == kAnimFormatGIF && frames <= 1;

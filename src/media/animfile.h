@@ -4,7 +4,7 @@
 //
 //   qbAnimFile* anim = nullptr;
 //   int32_t w, h, frames, transparency;
-//   if (int err = OpenAnimFile(name, loaderTag, kAnimOpenMode, kDeinterlaceDefault, false, &anim,
+//   if (int err = OpenAnimFile(name, loaderTag, adapterTag, kAnimOpenMode, kDeinterlaceDefault, false, &anim,
 //                              &w, &h, &frames, &transparency, nullptr))
 //       return err;  // the error detail is set
 //   AnimFramePtr pixels = LoadAnimFileFramePtr(anim, 3, 0, &transparency);  // w x h 0xAARRGGBB
@@ -36,10 +36,11 @@ struct qbAnimFile {
     qbPlugin* plugin = nullptr;  // kAnimFormatPlugin only
 };
 
+// adapterTag chooses the file adapters (null: any).
 // 0, ERR_MEM, ERR_READFILE (the name as detail), ERR_READ (under 12 bytes),
 // ERR_SEEKFILE (a file that can't seek) or ERR_OPENANIM2 (the name as
 // detail). The optional outputs may be null.
-int OpenAnimFile(const char* fileName, const char* loaderTag, uint32_t openFlags, int32_t deinterlace,
+int OpenAnimFile(const char* fileName, const char* loaderTag, const char* adapterTag, uint32_t openFlags, int32_t deinterlace,
                  bool loadTransparency, qbAnimFile** out, int32_t* width, int32_t* height, int32_t* frameCount,
                  int32_t* transparency, qbPlugin** plugin);
 // A new buffer of width x height pixels for frame n (0-based), or null;
@@ -51,7 +52,7 @@ uint32_t GetAnimFileFrameDelay(qbAnimFile* anim, int32_t frame);
 void CloseAnimFile(qbAnimFile* anim);
 // Opens and closes: 1 for an anim, 0 for anything else, a GIF of at most one
 // frame included.
-int IsAnimFile(const char* fileName, const char* loaderTag, uint32_t openFlags);
+int IsAnimFile(const char* fileName, const char* loaderTag, const char* adapterTag, uint32_t openFlags);
 int IsIFFAnimFile(const qbAnimFile* anim);
 
 struct AnimFileCloser {

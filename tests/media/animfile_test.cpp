@@ -59,9 +59,9 @@ TEST(AnimFileTest, ReaderChoiceAndErrors) {
     const auto f1 = Frame(a, 1);
     ASSERT_EQ(f1.size(), 4u);
     EXPECT_EQ(f1[0] & 0xFFFFFF, giffixtures::GifFile::Colour(1));
-    EXPECT_EQ(IsAnimFile(gif.c_str(), nullptr, kAnimOpenMode), 1);
-    EXPECT_EQ(IsAnimFile(WriteFile(dir, "one.gif", Gif(1)).c_str(), nullptr, kAnimOpenMode), 0);
-    EXPECT_EQ(IsAnimFile(dir.File("missing").c_str(), nullptr, kAnimOpenMode), 0);
+    EXPECT_EQ(IsAnimFile(gif.c_str(), nullptr, nullptr, kAnimOpenMode), 1);
+    EXPECT_EQ(IsAnimFile(WriteFile(dir, "one.gif", Gif(1)).c_str(), nullptr, nullptr, kAnimOpenMode), 0);
+    EXPECT_EQ(IsAnimFile(dir.File("missing").c_str(), nullptr, nullptr, kAnimOpenMode), 0);
 }
 
 TEST(AnimFileTest, FileThatCannotSeekIsRefused) {

@@ -24,7 +24,7 @@ inline Opened Open(const std::string& path, int32_t deinterlace = kDeinterlaceDe
                    const char* tag = nullptr) {
     Opened o;
     qbAnimFile* anim = nullptr;
-    o.err = OpenAnimFile(path.c_str(), tag, kAnimOpenMode, deinterlace, transparency, &anim, &o.width, &o.height,
+    o.err = OpenAnimFile(path.c_str(), tag, nullptr, kAnimOpenMode, deinterlace, transparency, &anim, &o.width, &o.height,
                          &o.frames, &o.transparency, nullptr);
     o.anim.reset(anim);
     return o;
