@@ -202,15 +202,15 @@ void Deinterlace(qbIFFAnimReader* r, int32_t frame) {
     }
     uint8_t* rows = r->indices.data();
     for (int32_t y = oddRows ? 1 : 0; y < r->height; y += 2) {
-        int32_t source = y;
+        uint8_t* row = rows + static_cast<size_t>(y) * w;
         if (fromPrevious) {
-            std::memcpy(rows + y * w, r->fieldIndices.data() + y * w, w);
+            std::memcpy(row, r->fieldIndices.data() + static_cast<size_t>(y) * w, w);
             continue;
         }
         // With an odd height the last even row has no row below: it takes
         // the one above.
-        source = oddRows ? y - 1 : (y + 1 < r->height ? y + 1 : y - 1);
-        if (source >= 0) std::memcpy(rows + y * w, rows + static_cast<size_t>(source) * w, w);
+        const int32_t source = oddRows ? y - 1 : (y + 1 < r->height ? y + 1 : y - 1);
+        if (source >= 0) std::memcpy(row, rows + static_cast<size_t>(source) * w, w);
     }
 }
 
