@@ -274,9 +274,9 @@ TEST(IFFAnimTest, MalformedDeltasFailTheirFrameOnly) {
         return path;
     };
     const auto pointerTo = [](uint32_t offset, Bytes tail) {
-        Bytes d(64, 0);
+        Bytes d(64 + tail.size(), 0);
+        std::copy(tail.begin(), tail.end(), d.begin() + 64);
         animbuilder::SetBE(&d, 0, offset);
-        d.insert(d.end(), tail.begin(), tail.end());
         return d;
     };
     struct Bad {
