@@ -25,6 +25,7 @@
 #include "libs/network.h"
 #include "libs/stringlib.h"
 #include "libs/system.h"
+#include "media/animlib.h"
 #include "objects/bgpiclib.h"
 #include "objects/brushlib.h"
 #include "objects/layers.h"
@@ -101,7 +102,7 @@ namespace {
 const ScriptCommand kLibraryList[] = {
     {"string", InitStringLibrary}, {"math", InitMathLibrary},   {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
-    {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", nullptr},      {"display", InitDisplayLibrary},
+    {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", InitAnimLibrary},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
     {"sprite", nullptr},       {"memblock", InitMemblockLibrary}, {"vectorgraphics", InitVectorLibrary}, {"network", InitNetworkLibrary},
     {"video", nullptr},        {nullptr, nullptr},

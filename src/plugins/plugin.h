@@ -9,6 +9,7 @@
 #include "core/plugin.h"
 #include "display/adapterslots.h"
 #include "imaging/imagehandle.h"
+#include "media/animplugins.h"
 #include "sound/soundplugins.h"
 
 struct qbPluginHandle {
@@ -21,6 +22,7 @@ struct qbPluginHandle {
     qbDisplayAdapterSlots displaySlots;
     qbTimerAdapterSlots timerSlots;
     qbSoundLoaderSlots soundSlots;
+    qbAnimLoaderSlots animSlots;
     // InitPlugin succeeded, so ClosePlugin is owed.
     bool initialised = false;
 };

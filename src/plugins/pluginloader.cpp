@@ -100,6 +100,9 @@ constexpr int kImageFirstWord = 65, kDisplayFirstWord = 120, kTimerFirstWord = 1
               kFileFirstWord = 174;
 constexpr int kDisplayWords = 44, kRequesterWords = 8;
 constexpr int kSoundFirstWord = 75;
+constexpr int kAnimFirstWord = 70;
+static_assert(sizeof(qbAnimLoaderSlots) == 5 * sizeof(void*));
+static_assert(offsetof(qbPluginRecord, OpenAnim) == 8 * kAnimFirstWord);
 static_assert(sizeof(qbSoundLoaderSlots) == 5 * sizeof(void*));
 static_assert(offsetof(qbPluginRecord, OpenStream) == 8 * kSoundFirstWord);
 static_assert(sizeof(qbImageLoaderSlots) == 5 * sizeof(void*));
@@ -191,6 +194,10 @@ void FillView(qbPluginHandle& h) {
         CopyWords(r, kSoundFirstWord, h.soundSlots);
         SetSoundLoaderSlots(&v, &h.soundSlots);
     }
+    if (h.capabilities & PLUGINCAPS_ANIM) {
+        CopyWords(r, kAnimFirstWord, h.animSlots);
+        SetAnimLoaderSlots(&v, &h.animSlots);
+    }
     if (h.capabilities & PLUGINCAPS_DISPLAYADAPTER) {
         CopyWords(r, kDisplayFirstWord, kDisplayWords, &h.displaySlots);
         v.displaySlots = &h.displaySlots;
@@ -241,6 +248,7 @@ void ClosePluginFile(qbPluginHandle* handle) {
         if (HasPluginList(bit)) RemovePluginFromCapabilityList(&handle->view, bit);
     SetImageLoaderSlots(&handle->view, nullptr);
     SetSoundLoaderSlots(&handle->view, nullptr);
+    SetAnimLoaderSlots(&handle->view, nullptr);
     FreeSaverFormats(&handle->record);
     if (handle->initialised && handle->record.ClosePlugin) handle->record.ClosePlugin();
     FreePluginEntries(&handle->record);

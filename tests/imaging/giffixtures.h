@@ -45,7 +45,9 @@ public:
     std::vector<uint8_t> trailing;
 
     void Control(int disposal, int transparent, int delay = 0) {
-        body_.insert(body_.end(), {0x21, 0xF9, 4});
+        // One byte at a time: g++ 12 at -O3 takes a list insert into an
+        // empty body for an overflow.
+        for (uint8_t b : {0x21, 0xF9, 4}) body_.push_back(b);
         body_.push_back(static_cast<uint8_t>((disposal << 2) | (transparent >= 0 ? 1 : 0)));
         body_.push_back(static_cast<uint8_t>(delay & 0xFF));
         body_.push_back(static_cast<uint8_t>(delay >> 8));

@@ -1,0 +1,268 @@
+// The AVI anim reader through the anim-format layer: DIB and Motion-JPEG
+// frames from our own builder and from ffmpeg, checked against ffmpeg's own
+// decode; indexes, scanning, and the headers it refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "animtest.h"
+#include "avibuilder.h"
+#include "imaging/codechooks.h"
+#include "media/avireader.h"
+#include "platform/imagecodecs.h"
+#include "platform/platform.h"
+
+using animtest::Frame;
+using animtest::Open;
+using avibuilder::Bytes;
+
+namespace {
+
+// Motion-JPEG frames decode through the platform's image decoder: the
+// Linux backend with the picture layer's JPEG reader, as the player runs.
+class LinuxDecoder {
+public:
+    LinuxDecoder() : old_(&ActivePlatformOps()) {
+        SetPlatformBackend(&LinuxPlatformOps());
+        InstallImageCodecHooks();
+    }
+    ~LinuxDecoder() { SetPlatformBackend(old_); }
+
+private:
+    const qbPlatformOps* old_;
+};
+
+std::vector<uint32_t> Pixels(int32_t w, int32_t h, uint32_t seed) {
+    std::vector<uint32_t> p;
+    for (int32_t i = 0; i < w * h; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        p.push_back(seed >> 8);
+    }
+    return p;
+}
+
+std::string WriteAvi(const imagefixtures::ScratchDir& dir, const std::string& name, const avibuilder::Spec& spec,
+                     const std::vector<Bytes>& frames) {
+    const std::string path = dir.File(name);
+    imagefixtures::WriteBytes(path, avibuilder::Build(spec, frames));
+    return path;
+}
+
+// ffmpeg's own decode of every frame, as 0x00RRGGBB.
+std::vector<std::vector<uint32_t>> FfmpegFrames(const imagefixtures::ScratchDir& dir, const std::string& path,
+                                                int32_t w, int32_t h) {
+    const std::string raw = dir.File("oracle.raw");
+    if (imagefixtures::RunQuietly("ffmpeg -v error -nostdin -y -idct int -i " + path + " -sws_flags bilinear+full_chroma_int+full_chroma_inp+accurate_rnd -f rawvideo -pix_fmt bgra " + raw) != 0)
+        return {};
+    const Bytes bytes = imagefixtures::ReadBytes(raw);
+    const size_t frameBytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+    std::vector<std::vector<uint32_t>> frames;
+    for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
+        std::vector<uint32_t> f(static_cast<size_t>(w) * static_cast<size_t>(h));
+        for (size_t i = 0; i < f.size(); ++i) {
+            const uint8_t* p = &bytes[at + 4 * i];
+            f[i] = static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+        }
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+int MaxChannelDifference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    if (a.size() != b.size()) return 256;
+    int worst = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int s = 0; s < 24; s += 8)
+            worst = std::max(worst, std::abs(static_cast<int>((a[i] >> s) & 0xFF) - static_cast<int>((b[i] >> s) & 0xFF)));
+    return worst;
+}
+
+// The frame chunks of the movi list (a flat one, as ffmpeg writes it).
+std::vector<Bytes> MoviChunks(const Bytes& file) {
+    std::vector<Bytes> chunks;
+    const uint8_t movi[] = {'m', 'o', 'v', 'i'};
+    auto at = std::search(file.begin(), file.end(), movi, movi + 4);
+    if (at == file.end()) return chunks;
+    size_t pos = static_cast<size_t>(at - file.begin()) + 4;
+    while (pos + 8 <= file.size()) {
+        uint32_t size;
+        std::memcpy(&size, &file[pos + 4], 4);
+        if (std::memcmp(&file[pos], "idx1", 4) == 0 || pos + 8 + size > file.size()) break;
+        if (std::memcmp(&file[pos + 2], "dc", 2) == 0)
+            chunks.emplace_back(file.begin() + static_cast<long>(pos + 8), file.begin() + static_cast<long>(pos + 8 + size));
+        pos += 8 + size + (size & 1);
+    }
+    return chunks;
+}
+
+// The JPEG without its Huffman table segments, its JFIF header named
+// "AVI1" as Motion-JPEG writers name it.
+Bytes StripTables(const Bytes& jpeg, int* removed) {
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    size_t pos = 2;
+    while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
+        const size_t length = static_cast<size_t>(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
+        if (jpeg[pos + 1] == 0xC4) {
+            ++*removed;
+        } else {
+            const size_t at = out.size();
+            out.insert(out.end(), jpeg.begin() + static_cast<long>(pos), jpeg.begin() + static_cast<long>(pos + 2 + length));
+            if (jpeg[pos + 1] == 0xE0 && std::memcmp(&out[at + 4], "JFIF", 4) == 0) std::memcpy(&out[at + 4], "AVI1", 4);
+        }
+        pos += 2 + length;
+    }
+    out.insert(out.end(), jpeg.begin() + static_cast<long>(pos), jpeg.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(AVIReaderTest, DibFramesByIndexOrScanInAnyOrder) {
+    imagefixtures::ScratchDir dir;
+    // Width 5: rows of 15 bytes, stored packed by some writers and padded to
+    // 16 by others.
+    const int32_t w = 5, h = 3;
+    std::vector<std::vector<uint32_t>> pictures;
+    for (uint32_t f = 0; f < 4; ++f) pictures.push_back(Pixels(w, h, f + 1));
+    struct Case {
+        avibuilder::Index index;
+        bool padded, rec, audio;
+    };
+    for (const Case& c : {Case{avibuilder::Index::kRelative, false, false, false},
+                          Case{avibuilder::Index::kAbsolute, true, false, true},
+                          Case{avibuilder::Index::kNone, true, true, true},
+                          Case{avibuilder::Index::kRelative, true, true, false}}) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.index)) + (c.padded ? " padded" : "") + (c.rec ? " rec" : ""));
+        avibuilder::Spec spec;
+        spec.width = w;
+        spec.height = h;
+        spec.index = c.index;
+        spec.recLists = c.rec;
+        spec.audio = c.audio;
+        std::vector<Bytes> frames;
+        for (const auto& p : pictures) frames.push_back(avibuilder::Dib(p, w, h, c.padded));
+        auto a = Open(WriteAvi(dir, "dib.avi", spec, frames));
+        ASSERT_EQ(a.err, 0);
+        EXPECT_EQ(a.frames, 4);
+        EXPECT_FALSE(IsIFFAnimFile(a.anim.get()));
+        for (int f : {0, 1, 2, 3, 0, 2, 1, 3, 3, 0}) EXPECT_EQ(Frame(a, f), pictures[static_cast<size_t>(f)]) << f;
+        EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 1), 0u);
+        EXPECT_TRUE(Frame(a, 4).empty());
+    }
+}
+
+TEST(AVIReaderTest, BrokenIndexIsDroppedAndFramesAreScanned) {
+    imagefixtures::ScratchDir dir;
+    avibuilder::Spec spec;
+    // Stream 20 of a file of one stream: the index goes, the frames stay.
+    spec.extraIndexEntries = {avibuilder::IndexEntry("20dc", 4, 36)};
+    const auto picture = Pixels(4, 3, 9);
+    const std::string path = WriteAvi(dir, "idx.avi", spec, {avibuilder::Dib(picture, 4, 3, false)});
+    qbAVIReaderPtr reader(OpenAVIReader(FileOpen(path.c_str(), kFileModeRead, nullptr), nullptr, nullptr, nullptr));
+    ASSERT_TRUE(reader);
+    EXPECT_FALSE(reader->indexed);
+    PixelBuffer frame = ReadAVIFrame(reader.get(), 0);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(std::vector<uint32_t>(frame.get(), frame.get() + 12), picture);
+}
+
+TEST(AVIReaderTest, RefusedHeadersAndFrames) {
+    imagefixtures::ScratchDir dir;
+    const Bytes dib = avibuilder::Dib(Pixels(4, 3, 1), 4, 3, false);
+    const auto refused = [&](const avibuilder::Spec& spec, const std::vector<Bytes>& frames) {
+        return Open(WriteAvi(dir, "refused.avi", spec, frames)).err;
+    };
+    avibuilder::Spec wrongSize;
+    wrongSize.strfWidth = 5;
+    EXPECT_EQ(refused(wrongSize, {dib}), ERR_OPENANIM2);
+    avibuilder::Spec huge;
+    huge.width = huge.height = 65535;
+    EXPECT_EQ(refused(huge, {dib}), ERR_OPENANIM2);
+    avibuilder::Spec codec;
+    codec.handler = "XVID";
+    EXPECT_EQ(refused(codec, {dib}), ERR_OPENANIM2);
+    avibuilder::Spec depth;
+    depth.bitCount = 32;
+    EXPECT_EQ(refused(depth, {dib}), ERR_OPENANIM2);
+
+    // A frame of the wrong size, or a Motion-JPEG frame whose segment runs
+    // past its chunk, fails alone.
+    const LinuxDecoder decoder;
+    avibuilder::Spec mjpg;
+    mjpg.handler = "MJPG";
+    const Bytes cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x40, 'A', 'V', 'I', '1', 0};
+    auto a = Open(WriteAvi(dir, "cut.avi", mjpg, {cut}));
+    ASSERT_EQ(a.err, 0);
+    EXPECT_TRUE(Frame(a, 0).empty());
+    auto b = Open(WriteAvi(dir, "short.avi", avibuilder::Spec{}, {Bytes(dib.begin(), dib.end() - 1), dib}));
+    ASSERT_EQ(b.err, 0);
+    EXPECT_TRUE(Frame(b, 0).empty());
+    EXPECT_FALSE(Frame(b, 1).empty());
+}
+
+TEST(AVIReaderTest, FfmpegFilesMatchFfmpegsDecode) {
+    if (!imagefixtures::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const LinuxDecoder decoder;
+    imagefixtures::ScratchDir dir;
+    const std::string ff = "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=";
+    struct Case {
+        std::string name, size, codec;
+        int32_t w, h;
+        int tolerance;
+    };
+    for (const Case& c : {Case{"raw.avi", "33x17", "-c:v rawvideo -pix_fmt bgr24", 33, 17, 0},
+                          Case{"mjpeg.avi", "64x48", "-c:v mjpeg -q:v 3", 64, 48, 2}}) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File(c.name);
+        ASSERT_EQ(imagefixtures::RunQuietly(ff + c.size + ":rate=10 -frames:v 6 " + c.codec + " " + path), 0);
+        const auto oracle = FfmpegFrames(dir, path, c.w, c.h);
+        ASSERT_EQ(oracle.size(), 6u);
+        auto a = Open(path);
+        ASSERT_EQ(a.err, 0);
+        ASSERT_EQ(a.frames, 6);
+        for (int f : {0, 1, 2, 3, 4, 5, 0, 4, 2})
+            EXPECT_LE(MaxChannelDifference(Frame(a, f), oracle[static_cast<size_t>(f)]), c.tolerance) << "frame " << f;
+    }
+}
+
+TEST(AVIReaderTest, MotionJpegWithoutHuffmanTablesGetsTheStandardOnes) {
+    if (!imagefixtures::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const LinuxDecoder decoder;
+    imagefixtures::ScratchDir dir;
+    const std::string source = dir.File("std.avi");
+    // The encoder's standard tables, which the frames then leave out.
+    ASSERT_EQ(imagefixtures::RunQuietly("ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=48x32:rate=10 "
+                                        "-frames:v 2 -c:v mjpeg -huffman default -q:v 4 " + source),
+              0);
+    const std::vector<Bytes> jpegs = MoviChunks(imagefixtures::ReadBytes(source));
+    ASSERT_EQ(jpegs.size(), 2u);
+    std::vector<Bytes> stripped;
+    int removed = 0;
+    for (const Bytes& j : jpegs) stripped.push_back(StripTables(j, &removed));
+    ASSERT_GT(removed, 0);
+    avibuilder::Spec spec;
+    spec.width = 48;
+    spec.height = 32;
+    spec.handler = "mjpg";
+    auto whole = Open(WriteAvi(dir, "whole.avi", spec, jpegs));
+    spec.handler = "MJPG";
+    auto bare = Open(WriteAvi(dir, "bare.avi", spec, stripped));
+    ASSERT_EQ(whole.err, 0);
+    ASSERT_EQ(bare.err, 0);
+    for (int f : {0, 1}) {
+        const auto expected = Frame(whole, f);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(Frame(bare, f), expected);
+    }
+    // Without the picture layer's JPEG reader the platform decoder (FFmpeg)
+    // takes the repaired frames: another IDCT, the same picture.
+    SetImageCodecHooks(nullptr);
+    auto viaFfmpeg = Open(dir.File("bare.avi"));
+    const auto other = Frame(viaFfmpeg, 1);
+    InstallImageCodecHooks();
+    EXPECT_LE(MaxChannelDifference(other, Frame(whole, 1)), 4);
+    std::vector<uint8_t> fixed;
+    ASSERT_TRUE(FixMotionJPEGFrame(stripped[0].data(), stripped[0].size(), &fixed));
+    EXPECT_EQ(fixed.size(), stripped[0].size() + 420);
+    EXPECT_EQ(std::memcmp(fixed.data() + 6, "JFIF", 4), 0);
+}

@@ -1,0 +1,337 @@
+// The IFF ANIM reader through the anim-format layer: every delta operation
+// against the pictures the builder encoded, rewinding, palettes in deltas,
+// HAM and keying, field mode, and malformed deltas.
+#include <gtest/gtest.h>
+
+#include "animbuilder.h"
+#include "animtest.h"
+
+using animbuilder::AnimFile;
+using animbuilder::Bytes;
+using animbuilder::DeltaOptions;
+using animbuilder::Picture;
+using animbuilder::Spec;
+using animtest::Colours;
+using animtest::Frame;
+using animtest::Open;
+
+namespace {
+
+std::vector<uint32_t> Palette(int n) {
+    std::vector<uint32_t> p;
+    for (int i = 0; i < n; ++i) p.push_back(static_cast<uint32_t>(0x0F1E2D + i * 0x0B1309) & 0xFFFFFF);
+    return p;
+}
+
+// A picture that changes by a moving block and a little noise each frame.
+Picture MakePicture(int32_t w, int32_t h, int planes, int frame) {
+    Picture p(static_cast<size_t>(w * h));
+    const int mask = (1 << planes) - 1;
+    uint32_t seed = 1234;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            int v = (x / 4 + y) & mask;
+            if (x >= frame * 3 && x < frame * 3 + 10 && y >= frame % h && y < frame % h + 4) v = (frame * 5 + 1) & mask;
+            if ((seed >> 16) % 29 == static_cast<uint32_t>(frame % 29)) v = static_cast<int>(seed >> 24) & mask;
+            p[static_cast<size_t>(y * w + x)] = static_cast<uint8_t>(v);
+        }
+    return p;
+}
+
+struct Built {
+    std::string path;
+    std::vector<Picture> pictures;
+};
+
+Built BuildAnim(const imagefixtures::ScratchDir& dir, const std::string& name, Spec spec, const DeltaOptions& o,
+                int frames) {
+    spec.palette = Palette(1 << spec.planes);
+    Built b;
+    b.pictures.push_back(MakePicture(spec.width, spec.height, spec.planes, 0));
+    AnimFile anim(spec, b.pictures[0]);
+    for (int f = 1; f < frames; ++f) {
+        b.pictures.push_back(MakePicture(spec.width, spec.height, spec.planes, f));
+        DeltaOptions d = o;
+        d.delay = static_cast<uint32_t>(f);
+        anim.AddDelta(b.pictures.back(), d);
+    }
+    b.path = dir.File(name);
+    imagefixtures::WriteBytes(b.path, anim.Build());
+    return b;
+}
+
+void ExpectFrames(const Built& b, animtest::Opened& o, const std::vector<int>& order) {
+    const std::vector<uint32_t> palette = Palette(256);
+    for (int f : order) EXPECT_EQ(Frame(o, f), Colours(b.pictures[static_cast<size_t>(f)], palette)) << "frame " << f;
+}
+
+}  // namespace
+
+TEST(IFFAnimTest, EveryOperationDecodesItsFramesInAnyOrder) {
+    imagefixtures::ScratchDir dir;
+    struct Case {
+        int32_t op;
+        uint32_t bits;
+        uint8_t interleave;
+        int32_t width;
+    };
+    // Width 100: operation 7 with long items has 4 columns, the last one
+    // overhanging the 14-byte row; operation 8's rows end in a 16-bit column.
+    for (const Case& c : {Case{5, 0, 0, 40}, Case{5, 0, 1, 40}, Case{7, 0, 0, 100}, Case{7, 1, 0, 100},
+                          Case{8, 0, 0, 100}, Case{8, 1, 0, 100}, Case{100, 0, 0, 64}, Case{101, 0, 0, 48}}) {
+        SCOPED_TRACE("operation " + std::to_string(c.op) + " bits " + std::to_string(c.bits));
+        Spec spec;
+        spec.width = c.width;
+        spec.height = 9;
+        spec.planes = 4;
+        DeltaOptions o;
+        o.operation = c.op;
+        o.bits = c.bits;
+        o.interleave = c.interleave;
+        const Built b = BuildAnim(dir, "op.anim", spec, o, 9);
+        auto anim = Open(b.path);
+        ASSERT_EQ(anim.err, 0);
+        ASSERT_TRUE(IsIFFAnimFile(anim.anim.get()));
+        EXPECT_EQ(anim.width, c.width);
+        // Operations 100 and 101 leave two loop frames at the end uncounted.
+        EXPECT_EQ(anim.frames, c.op >= 100 ? 7 : 9);
+        // In order, then frame 3 after frame 7 (a rewind), then frame 0
+        // after the last.
+        ExpectFrames(b, anim, {0, 1, 2, 3, 4, 5, 6, 3, 0, 2, 1});
+        if (c.op < 100) ExpectFrames(b, anim, {7, 3, 8, 0, 8, 1});
+        EXPECT_EQ(GetAnimFileFrameDelay(anim.anim.get(), 3), 50u);  // 3 jiffies
+    }
+}
+
+TEST(IFFAnimTest, HalfBriteColoursFollowPalettesInDeltas) {
+    imagefixtures::ScratchDir dir;
+    Spec spec;
+    spec.width = 16;
+    spec.height = 2;
+    spec.planes = 6;
+    spec.camg = 0x80;
+    spec.palette = Palette(32);
+    Picture key(32, 40), next(32, 40);
+    next[0] = 3;
+    AnimFile anim(spec, key);
+    DeltaOptions o;
+    o.cmap = std::vector<uint32_t>(32, 0x806040);
+    anim.AddDelta(next, o);
+    const std::string path = dir.File("ehb.anim");
+    imagefixtures::WriteBytes(path, anim.Build());
+    auto a = Open(path);
+    ASSERT_EQ(a.err, 0);
+    EXPECT_EQ(Frame(a, 0)[1], (spec.palette[8] >> 1) & 0x7F7F7F);
+    const auto f1 = Frame(a, 1);
+    EXPECT_EQ(f1[1], 0x403020u);  // half of the delta's colour 8
+    EXPECT_EQ(f1[0], 0x806040u);
+    // Back at the key frame its own palette is in force again.
+    EXPECT_EQ(Frame(a, 0)[1], (spec.palette[8] >> 1) & 0x7F7F7F);
+}
+
+TEST(IFFAnimTest, TransparencyKeysPaletteIndexAndHamColour) {
+    imagefixtures::ScratchDir dir;
+    Spec spec;
+    spec.width = 16;
+    spec.height = 1;
+    spec.planes = 3;
+    spec.masking = 2;
+    spec.transparent = 5;
+    spec.palette = Palette(8);
+    Picture key(16, 0);
+    key[2] = 5;
+    AnimFile anim(spec, key);
+    anim.AddDelta(key, DeltaOptions{});
+    const std::string path = dir.File("key.anim");
+    imagefixtures::WriteBytes(path, anim.Build());
+    auto a = Open(path, kDeinterlaceDefault, true);
+    ASSERT_EQ(a.err, 0);
+    int32_t keyed = 0;
+    const auto f = Frame(a, 0, &keyed);
+    EXPECT_EQ(keyed, 1);
+    EXPECT_EQ(f[2], spec.palette[5]);
+    EXPECT_EQ(f[0], 0xFF000000u | spec.palette[0]);
+
+    // HAM6: index 0x20 | v sets red to v << 4; the key is (t << 12) | t.
+    Spec ham = spec;
+    ham.planes = 6;
+    ham.camg = 0x800;
+    ham.transparent = 0x0F0;
+    ham.palette = std::vector<uint32_t>(16, 0);
+    ham.palette[1] = 0x0F00F0;
+    Picture hp(16, 0);
+    hp[1] = 1;         // 0x0F00F0: the key
+    hp[2] = 0x20 | 3;  // red 0x30 on top of it
+    AnimFile hamAnim(ham, hp);
+    hamAnim.AddDelta(hp, DeltaOptions{});
+    const std::string hamPath = dir.File("ham.anim");
+    imagefixtures::WriteBytes(hamPath, hamAnim.Build());
+    auto h = Open(hamPath, kDeinterlaceDefault, true);
+    ASSERT_EQ(h.err, 0);
+    const auto hf = Frame(h, 1, &keyed);
+    EXPECT_EQ(keyed, 1);
+    EXPECT_EQ(hf[1], 0x0F00F0u);
+    EXPECT_EQ(hf[2], 0xFF3000F0u);
+    EXPECT_EQ(hf[0], 0xFF000000u);
+}
+
+TEST(IFFAnimTest, FieldModeFillsTheOtherFieldByEitherDeinterlaceMode) {
+    imagefixtures::ScratchDir dir;
+    Spec spec;
+    spec.width = 32;
+    spec.height = 5;
+    spec.planes = 2;
+    spec.palette = Palette(4);
+    const auto row = [](const Picture& p, int y) { return Picture(p.begin() + y * 32, p.begin() + (y + 1) * 32); };
+    Picture a(32 * 5, 0), b = a, c;
+    for (int y = 1; y < 5; y += 2) std::fill(b.begin() + y * 32, b.begin() + (y + 1) * 32, static_cast<uint8_t>(y % 4));
+    c = b;
+    for (int x = 0; x < 32 * 5; ++x) c[static_cast<size_t>(x)] = static_cast<uint8_t>((x / 32 == 1 || x / 32 == 3) ? 2 : 3);
+    AnimFile anim(spec, a);
+    DeltaOptions o;
+    o.operation = 101;
+    o.bits = 64;
+    o.interleave = 1;
+    anim.AddDelta(b, o);  // odd rows first: field 1
+    anim.AddDelta(c, o);
+    for (int i = 0; i < 4; ++i) anim.AddDelta(i % 2 ? c : b, o);
+    const std::string path = dir.File("fields.anim");
+    imagefixtures::WriteBytes(path, anim.Build());
+    const std::vector<uint32_t> pal = Palette(4);
+
+    // Doubling: frame 1 keeps its odd rows and repeats each below it into
+    // the even row; the last even row (odd height) repeats the row above.
+    auto d = Open(path, kDeinterlaceDouble);
+    ASSERT_EQ(d.err, 0);
+    auto f1 = Frame(d, 1);
+    const auto expectRows = [&](const std::vector<uint32_t>& got, const std::vector<Picture>& rows) {
+        ASSERT_EQ(got.size(), 32u * 5);
+        for (int y = 0; y < 5; ++y)
+            EXPECT_EQ(std::vector<uint32_t>(got.begin() + y * 32, got.begin() + (y + 1) * 32),
+                      Colours(rows[static_cast<size_t>(y)], pal))
+                << "row " << y;
+    };
+    expectRows(f1, {row(b, 1), row(b, 1), row(b, 3), row(b, 3), row(b, 3)});
+    // Frame 2 keeps its even rows; each odd row repeats the row above.
+    expectRows(Frame(d, 2), {row(c, 0), row(c, 0), row(c, 2), row(c, 2), row(c, 4)});
+
+    // From the previous field: frame 2's odd rows are frame 1's.
+    auto p = Open(path, kDeinterlaceDefault);
+    ASSERT_EQ(p.err, 0);
+    expectRows(Frame(p, 1), {row(a, 0), row(b, 1), row(a, 2), row(b, 3), row(a, 4)});
+    expectRows(Frame(p, 2), {row(c, 0), row(b, 1), row(c, 2), row(b, 3), row(c, 4)});
+}
+
+TEST(IFFAnimTest, FrameCountsAndDelays) {
+    imagefixtures::ScratchDir dir;
+    Spec spec;
+    spec.width = 16;
+    spec.height = 1;
+    spec.planes = 1;
+    spec.palette = {0, 0xFFFFFF};
+    spec.keyDelay = 7;
+    // A DPAN of 0 frames: the FORMs are counted.
+    spec.dpan = 0;
+    Picture p(16, 0);
+    AnimFile anim(spec, p);
+    for (int f = 1; f < 5000; ++f) {
+        p[static_cast<size_t>(f % 16)] ^= 1;
+        DeltaOptions o;
+        o.interleave = 1;
+        o.delay = static_cast<uint32_t>(f % 300);
+        anim.AddDelta(p, o);
+    }
+    const std::string path = dir.File("long.anim");
+    imagefixtures::WriteBytes(path, anim.Build());
+    auto a = Open(path);
+    ASSERT_EQ(a.err, 0);
+    EXPECT_EQ(a.frames, 5000);
+    EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 0), 117u);  // 7 jiffies
+    EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 4999), (4999u % 300 * 1000 + 30) / 60);
+    EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 4500), (4500u % 300 * 1000 + 30) / 60);
+    EXPECT_FALSE(Frame(a, 4999).empty());
+    EXPECT_TRUE(Frame(a, 5000).empty());
+}
+
+TEST(IFFAnimTest, MalformedDeltasFailTheirFrameOnly) {
+    imagefixtures::ScratchDir dir;
+    Spec spec;
+    spec.width = 16;
+    spec.height = 4;
+    spec.planes = 1;
+    spec.palette = {0x000000, 0xFFFFFF};
+    Picture p(64, 0);
+    const auto build = [&](int32_t op, const Bytes& dlta) {
+        AnimFile anim(spec, p);
+        DeltaOptions o;
+        o.operation = op;
+        anim.AddDelta(p, o);
+        anim.AddRawDelta(dlta, o);
+        anim.AddDelta(p, o);
+        const std::string path = dir.File("bad" + std::to_string(op) + ".anim");
+        imagefixtures::WriteBytes(path, anim.Build());
+        return path;
+    };
+    const auto pointerTo = [](uint32_t offset, Bytes tail) {
+        Bytes d(64 + tail.size(), 0);
+        std::copy(tail.begin(), tail.end(), d.begin() + 64);
+        animbuilder::SetBE(&d, 0, offset);
+        return d;
+    };
+    struct Bad {
+        int32_t op;
+        Bytes dlta;
+    };
+    const std::vector<Bad> bad = {
+        {5, pointerTo(4096, {})},                                    // plane pointer past the chunk
+        {5, pointerTo(64, {1, 0x80 | 5, 1, 1, 1, 1, 1})},            // copy past the plane's 4 rows
+        {5, pointerTo(64, {1, 0, 200, 1})},                          // run past the plane
+        {5, pointerTo(64, {3})},                                     // ops past the chunk
+        {7, pointerTo(64, {1, 0, 9})},                               // run with its data list past the chunk
+        {8, pointerTo(64, {0, 1, 0, 0, 0, 9, 0, 1})},                // run of 9 rows
+        {100, pointerTo(64, {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 6, 1, 2, 3, 4})},    // offset 6 of 8 bytes
+        {101, pointerTo(64, {0, 1, 0xFF, 0xFB, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10})},  // 5 rows down
+        {101, pointerTo(64, {0, 1, 0, 3, 0, 0xFF, 0xFF, 0xF0, 1, 2})},  // offset far past
+    };
+    for (size_t i = 0; i < bad.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        auto a = Open(build(bad[i].op, bad[i].dlta));
+        ASSERT_EQ(a.err, 0);
+        EXPECT_FALSE(Frame(a, 1).empty());
+        EXPECT_TRUE(Frame(a, 2).empty());
+        EXPECT_FALSE(Frame(a, 1).empty());
+    }
+}
+
+TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
+    imagefixtures::ScratchDir dir;
+    Spec spec;
+    spec.width = 16;
+    spec.height = 1;
+    spec.planes = 1;
+    spec.palette = {0, 0xFFFFFF};
+    Picture p(16, 0);
+    const auto write = [&](AnimFile& a, const std::string& name) {
+        const std::string path = dir.File(name);
+        imagefixtures::WriteBytes(path, a.Build());
+        return path;
+    };
+    AnimFile unsupported(spec, p);
+    DeltaOptions o;
+    o.operation = 74;
+    unsupported.AddRawDelta(Bytes(64, 0), o);
+    AnimFile noDelta(spec, p);
+    AnimFile strayChunk(spec, p);
+    strayChunk.AddDelta(p, DeltaOptions{});
+    strayChunk.AddRawChunk(animbuilder::Chunk("JUNK", Bytes(4, 0)));
+    Spec deep = spec;
+    deep.planes = 9;
+    AnimFile tooDeep(deep, p);
+    tooDeep.AddDelta(p, DeltaOptions{});
+    for (const std::string& path : {write(unsupported, "op74.anim"), write(noDelta, "nodelta.anim"),
+                                    write(strayChunk, "stray.anim"), write(tooDeep, "deep.anim")}) {
+        auto a = Open(path);
+        EXPECT_EQ(a.err, ERR_OPENANIM2) << path;
+    }
+}
