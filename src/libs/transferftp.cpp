@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "core/errcodes.h"
@@ -93,7 +95,7 @@ int MoveData(TransferCall& call, qbConnection* data, uint64_t size) {
         err = call.source ? TransferSendFile(call, data, call.source.get(), call.sourceSize)
                           : NetSendAll(call.L, data, call.options.data.data(), call.options.data.size());
     } else {
-        data->progressTotal = static_cast<int64_t>(size);
+        data->progressTotal = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX));
         err = TransferReceive(call, data, 0, true);
     }
     return err;
