@@ -1,37 +1,28 @@
-// The transfer engine. A call owns everything it opens (connections, the
-// target file) through RAII records, so every error path frees them.
+// The transfer engine's entry: options, the call's connections and the
+// receive and send helpers that both protocols use. A call owns everything
+// it opens (connections, files) through RAII records, so every error path
+// frees them.
 #include "libs/transfer.h"
 
-#include <sys/time.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
 #include "display/eventlib.h"
-#include "libs/base64.h"
 #include "libs/network.h"
+#include "libs/transfercall.h"
 #include "libs/transferurl.h"
 #include "vm/vm.h"
 
 namespace {
 
-constexpr int kFtpBinary = 105;
-constexpr int kFtpAscii = 97;
-constexpr int kMaxRedirects = 5;
-constexpr size_t kStatusLineSize = 1024;
-constexpr size_t kHeaderLineSize = 32768;
 // The stack slots of the callback and its userdata in a command's frame.
 constexpr int kCallbackSlot = 3;
 constexpr int kUserdataSlot = 4;
-// Details of header faults that the status codes leave unnamed.
-constexpr long kLongLineDetail = 1005;
-constexpr long kBadChunkDetail = 3000;
 
 // Set by the progress hook when the script's callback asked to stop.
 bool callbackStopped = false;
@@ -56,33 +47,6 @@ int CallProgress(ScriptState* L, qbConnection* c) {
     }
     return 0;
 }
-
-struct ConnectionCloser {
-    void operator()(qbConnection* c) const {
-        SocketDestroy(&c->socket.fd);
-        delete c;
-    }
-};
-using ConnectionPtr = std::unique_ptr<qbConnection, ConnectionCloser>;
-
-struct Options {
-    int mode = kFtpBinary;
-    bool hasFile = false;
-    std::string file;
-    bool encoded = false;
-    bool silentFail = false;
-    bool fail404 = false;
-    bool redirect = true;
-    bool hasProxy = false;
-    std::string proxy;
-    std::string customHeaders;
-    bool hasPost = false;
-    std::string post;
-    std::string postType = "application/x-www-form-urlencoded";
-    std::string userAgent = "Quenbrook 6.1";
-    bool hasData = false;
-    std::string data;
-};
 
 // One string field: true when present; another kind is ERR_STRINGEXPECTED.
 int StringField(ScriptState* L, const char* key, std::string* out, bool* present) {
@@ -109,7 +73,7 @@ bool BoolField(ScriptState* L, const char* key, bool def) {
     return value;
 }
 
-int ReadOptions(ScriptState* L, bool upload, Options* o) {
+int ReadOptions(ScriptState* L, bool upload, TransferOptions* o) {
     if (VmGetTop(L) < 2 || VmType(L, 2) == kTypeNil) return upload ? ERR_WRONGUSAGE : 0;
     if (VmType(L, 2) != kTypeTable) return ERR_TABEXPECTED;
     VmPushString(L, "transfermode");
@@ -137,22 +101,71 @@ int ReadOptions(ScriptState* L, bool upload, Options* o) {
     return 0;
 }
 
-struct Call {
-    ScriptState* L = nullptr;
-    bool upload = false;
-    Options options;
-    bool hasCallback = false;
-    bool hasUserdata = false;
-    qbFilePtr target;
-    std::vector<uint8_t> block;  // the result in memory
-    std::vector<uint8_t> line;   // room for one received line, reused
-    size_t used = 0;
-    size_t count = 0;
-};
+// The upload's source: the FTP "file", or the HTTP form parts. An HTTP
+// upload takes neither "data" nor "file": its answer would be written over
+// the very file being sent.
+int PrepareUpload(ScriptState* L, TransferCall& call, TransferScheme scheme) {
+    const TransferOptions& o = call.options;
+    if (scheme == TransferScheme::kHttp) {
+        if (o.hasData || o.hasFile) return ERR_WRONGUSAGE;
+        return ReadFormParts(L, &call.parts);
+    }
+    if (!o.hasFile) return o.hasData ? 0 : ERR_WRONGUSAGE;
+    call.source.reset(FileOpen(o.file.c_str(), kFileModeRead, nullptr));
+    if (!call.source) {
+        SetErrorDetail(o.file.c_str());
+        return ERR_READFILE;
+    }
+    const int64_t size = GetFileSize(call.source.get());
+    if (size < 0) return ERR_FILESIZE;
+    call.sourceSize = static_cast<uint64_t>(size);
+    return 0;
+}
 
-// A connection to host:port outside the connection list, so that the event
-// dispatcher never sees it.
-int Connect(Call& call, const std::string& host, int port, ConnectionPtr* out) {
+int Transfer(ScriptState* L, bool upload) {
+    TransferCall call;
+    call.L = L;
+    call.upload = upload;
+    callbackStopped = false;
+    if (EnsureSocketLayer() != 0) return ERR_OPENSOCKET;
+    if (VmType(L, 1) != kTypeString) return ERR_STRINGEXPECTED;
+    const std::string url(VmToCString(L, 1), VmStrLen(L, 1));
+    int err = ReadOptions(L, upload, &call.options);
+    if (!err && VmGetTop(L) >= kCallbackSlot && VmType(L, kCallbackSlot) != kTypeNil) {
+        if (VmType(L, kCallbackSlot) != kTypeFunction) err = ERR_FUNCEXPECTED;
+        call.hasCallback = true;
+        call.hasUserdata = VmGetTop(L) >= kUserdataSlot;
+    }
+    TransferUrl parsed;
+    if (!err) err = ParseTransferUrl(url, &parsed);
+    if (!err && upload) err = PrepareUpload(L, call, parsed.scheme);
+    if (!err) err = parsed.scheme == TransferScheme::kFtp ? FtpTransfer(call, url) : HttpTransfer(call, url);
+    call.parts.clear();
+    call.source.reset();
+    if (call.target) {
+        const int closed = FileClose(call.target.release());
+        if (!err && !closed) err = ERR_CLOSEFILE;
+    }
+    if (err) {
+        if (!call.options.silentFail || err == ERR_USERABORT) return err;
+        char text[kErrorTextSize];
+        GetErrorText(err, text);
+        VmPushString(L, text);
+        VmPushNumber(L, -1);
+        return 2;
+    }
+    if (upload && parsed.scheme == TransferScheme::kFtp) return 0;
+    if (call.options.hasFile)
+        VmPushString(L, "");
+    else
+        VmPushLString(L, reinterpret_cast<const char*>(call.block.data()), call.used);
+    VmPushNumber(L, static_cast<double>(call.count));
+    return 2;
+}
+
+}  // namespace
+
+int TransferConnect(TransferCall& call, const std::string& host, int port, ConnectionPtr* out) {
     ConnectionPtr c(new qbConnection());
     InitTcpSocket(&c->socket, -1, -1);
     if (int err = ConnectTcp(call.L, host.c_str(), port, &c->socket)) return err;
@@ -164,9 +177,8 @@ int Connect(Call& call, const std::string& host, int port, ConnectionPtr* out) {
     return 0;
 }
 
-// One line into text (CRs dropped); a longer line than limit is an HTTP
-// error, as a line of that size is no answer this engine would accept.
-int ReadLine(Call& call, qbConnection* c, size_t limit, std::string* text) {
+int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int longError,
+                     long longDetail) {
     if (call.line.size() < limit) call.line.resize(limit);
     qbNetSink sink;
     sink.kind = NetSinkKind::kBlock;
@@ -179,17 +191,15 @@ int ReadLine(Call& call, qbConnection* c, size_t limit, std::string* text) {
     int err = NetReceive(call.L, c, kReceiveLine, 0, true, sink, &count, &result);
     c->progressCallback = saved;
     if (err == ERR_MEM) {
-        SetErrorArgIndex(kLongLineDetail);
-        return ERR_HTTPERROR;
+        SetErrorArgIndex(static_cast<int>(longDetail));
+        return longError;
     }
     if (err) return err;
     text->assign(reinterpret_cast<const char*>(call.line.data()), sink.used);
     return 0;
 }
 
-// Receives into the call's target: want bytes, or everything until the
-// peer closes when untilClose is set.
-int ReceiveBody(Call& call, qbConnection* c, uint64_t want, bool untilClose) {
+int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose) {
     qbNetSink sink;
     if (call.target) {
         sink.kind = NetSinkKind::kFile;
@@ -209,7 +219,7 @@ int ReceiveBody(Call& call, qbConnection* c, uint64_t want, bool untilClose) {
     return err;
 }
 
-int SendText(Call& call, qbConnection* c, const std::string& text) {
+int TransferSendText(TransferCall& call, qbConnection* c, const std::string& text) {
     const int32_t saved = c->progressCallback;
     c->progressCallback = 0;
     const int err = NetSendAll(call.L, c, text.data(), text.size());
@@ -217,178 +227,23 @@ int SendText(Call& call, qbConnection* c, const std::string& text) {
     return err;
 }
 
-std::string BasicCredentials(const TransferUrl& url) {
-    const std::string plain = url.user + ":" + url.password;
-    std::string encoded(Base64EncodedSize(plain.size()), '\0');
-    size_t n = 0;
-    EncodeBase64(nullptr, nullptr, reinterpret_cast<uint8_t*>(encoded.data()),
-                 reinterpret_cast<const uint8_t*>(plain.data()), plain.size(), &n, 1);
-    encoded.resize(n);
-    return encoded;
+int TransferSendFile(TransferCall& call, qbConnection* c, qbFile* file, uint64_t size) {
+    uint8_t piece[kTransferPiece];
+    for (uint64_t left = size; left > 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof piece));
+        if (FileReadBytes(file, piece, want) != want) return ERR_SENDDATA;
+        if (int err = NetSendAll(call.L, c, piece, want)) return err;
+        left -= want;
+    }
+    // A file that grew since its size was taken would be sent cut short.
+    return FileGetC(file) < 0 ? 0 : ERR_SENDDATA;
 }
 
-std::string HostHeader(const TransferUrl& url) {
-    return url.port == 80 ? url.host : url.host + ":" + std::to_string(url.port);
+int TransferKeepOnStop(TransferCall& call, const qbConnection* c, int err) {
+    if (err != ERR_USERABORT || !callbackStopped || EventQuitRequested()) return err;
+    call.count = static_cast<size_t>(c->progressCount);
+    return 0;
 }
-
-// The body after the headers: by length, chunked or until the peer closes.
-int ReadHttpBody(Call& call, qbConnection* c, const HttpHeaders& headers) {
-    c->action = call.upload ? kUploadFileResponse : kDownloadFileStatus;
-    c->progressCount = 0;
-    if (headers.chunked) {
-        c->progressTotal = 0;
-        for (;;) {
-            std::string line;
-            if (int err = ReadLine(call, c, kStatusLineSize, &line)) return err;
-            uint64_t size = 0;
-            if (!ParseChunkSize(line, &size)) {
-                SetErrorArgIndex(kBadChunkDetail);
-                return ERR_HTTPERROR;
-            }
-            if (size == 0) return 0;
-            if (int err = ReceiveBody(call, c, size, false)) return err;
-            std::string end;
-            if (int err = ReadLine(call, c, kStatusLineSize, &end)) return err;
-        }
-    }
-    if (headers.hasLength) {
-        c->progressTotal = static_cast<int64_t>(headers.length);
-        return headers.length ? ReceiveBody(call, c, headers.length, false) : 0;
-    }
-    c->progressTotal = 16384;
-    return ReceiveBody(call, c, 0, true);
-}
-
-int HttpTransfer(Call& call, std::string url) {
-    const Options& o = call.options;
-    for (int redirects = 0;; ++redirects) {
-        std::string encoded;
-        if (int err = PercentEncodeUrl(url, o.encoded, &encoded)) return err;
-        TransferUrl target;
-        if (int err = ParseTransferUrl(o.encoded ? encoded : url, &target)) return err;
-        TransferUrl request;
-        if (int err = ParseTransferUrl(encoded, &request)) return err;
-        if (target.scheme != TransferScheme::kHttp) return ERR_WRONGUSAGE;
-        TransferUrl via = target;
-        if (o.hasProxy) {
-            if (int err = ParseTransferUrl(o.proxy, &via)) return err == ERR_UNKPROTOCOL ? ERR_WRONGUSAGE : err;
-            if (via.scheme != TransferScheme::kHttp) return ERR_WRONGUSAGE;
-        }
-        ConnectionPtr c;
-        if (int err = Connect(call, via.host, via.port, &c)) return err;
-        const bool post = o.hasPost;
-        std::string head =
-            std::string(post ? "POST" : "GET") + " " + (o.hasProxy ? encoded : request.path) + " HTTP/1.1\r\n";
-        head += o.customHeaders;
-        head += "TE: trailers\r\nConnection: close, TE\r\nHost: " + HostHeader(target) +
-                "\r\nUser-Agent: " + o.userAgent + "\r\n";
-        if (target.hasCredentials) head += "Authorization: Basic " + BasicCredentials(target) + "\r\n";
-        if (post)
-            head += "Content-Type: " + o.postType + "\r\nContent-Length: " + std::to_string(o.post.size()) + "\r\n";
-        head += "\r\n";
-        if (post) head += o.post + "\r\n";
-        if (int err = SendText(call, c.get(), head)) return err;
-
-        int status = 100;
-        long detail = 0;
-        std::string line;
-        while (status == 100) {
-            if (int err = ReadLine(call, c.get(), kStatusLineSize, &line)) return err;
-            if (int err = ParseStatusLine(line, &status, &detail)) {
-                SetErrorArgIndex(static_cast<int>(detail));
-                return err;
-            }
-            if (status == 100) {
-                do {
-                    if (int err = ReadLine(call, c.get(), kHeaderLineSize, &line)) return err;
-                } while (!line.empty());
-            }
-        }
-        if (status == 401 && !target.hasCredentials) return ERR_REQAUTH;
-        if (status == 404 && o.fail404) {
-            SetErrorDetail(PercentDecode(request.path).c_str());
-            return ERR_FILENOTFOUND;
-        }
-        HttpHeaders headers;
-        for (;;) {
-            if (int err = ReadLine(call, c.get(), kHeaderLineSize, &line)) return err;
-            if (line.empty()) break;
-            if (int err = ParseHeaderLine(line, &headers, &detail)) {
-                SetErrorArgIndex(static_cast<int>(detail));
-                return err;
-            }
-        }
-        if (!headers.location.empty() && (status == 301 || status == 302) && o.redirect && redirects < kMaxRedirects) {
-            url = ResolveLocation(url, headers.location);
-            continue;
-        }
-        if ((status >= 100 && status <= 199) || status == 204 || status == 304) {
-            SetErrorArgIndex(status);
-            return ERR_HTTPERROR;
-        }
-        if (o.hasFile) {
-            call.target.reset(FileOpen(o.file.c_str(), kFileModeWrite, nullptr));
-            if (!call.target) {
-                SetErrorDetail(o.file.c_str());
-                return ERR_WRITEFILE;
-            }
-        }
-        const int err = ReadHttpBody(call, c.get(), headers);
-        if (err == ERR_USERABORT && callbackStopped && !EventQuitRequested()) {
-            call.count = static_cast<size_t>(c->progressCount);
-            return 0;
-        }
-        return err;
-    }
-}
-
-int Transfer(ScriptState* L, bool upload) {
-    Call call;
-    call.L = L;
-    call.upload = upload;
-    callbackStopped = false;
-    if (EnsureSocketLayer() != 0) return ERR_OPENSOCKET;
-    if (VmType(L, 1) != kTypeString) return ERR_STRINGEXPECTED;
-    const std::string url(VmToCString(L, 1), VmStrLen(L, 1));
-    int err = ReadOptions(L, upload, &call.options);
-    if (!err && VmGetTop(L) >= kCallbackSlot && VmType(L, kCallbackSlot) != kTypeNil) {
-        if (VmType(L, kCallbackSlot) != kTypeFunction) err = ERR_FUNCEXPECTED;
-        call.hasCallback = true;
-        call.hasUserdata = VmGetTop(L) >= kUserdataSlot;
-    }
-    if (!err) {
-        TransferUrl parsed;
-        err = ParseTransferUrl(url, &parsed);
-        if (!err && parsed.scheme == TransferScheme::kFtp) {
-            // The FTP half of the engine is not built yet.
-            err = ERR_UNKPROTOCOL;
-        } else if (!err && upload) {
-            err = ERR_WRONGUSAGE;
-        } else if (!err) {
-            err = HttpTransfer(call, url);
-        }
-    }
-    if (call.target) {
-        const int closed = FileClose(call.target.release());
-        if (!err && !closed) err = ERR_CLOSEFILE;
-    }
-    if (err) {
-        if (!call.options.silentFail || err == ERR_USERABORT) return err;
-        char text[kErrorTextSize];
-        GetErrorText(err, text);
-        VmPushString(L, text);
-        VmPushNumber(L, -1);
-        return 2;
-    }
-    if (call.options.hasFile)
-        VmPushString(L, "");
-    else
-        VmPushLString(L, reinterpret_cast<const char*>(call.block.data()), call.used);
-    VmPushNumber(L, static_cast<double>(call.count));
-    return 2;
-}
-
-}  // namespace
 
 int cmdDownloadFile(ScriptState* L) { return Transfer(L, false); }
 int cmdUploadFile(ScriptState* L) { return Transfer(L, true); }

@@ -1,17 +1,12 @@
 // DownloadFile over HTTP against loopback servers the tests start: a
 // scripted server thread for exact and hostile answers, and Python's
 // http.server for real files.
-#include <signal.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
-#include "libs/net_fixture.h"
-#include "libs/net_peer.h"
-#include "libs/transfer.h"
+#include "libs/transfer_fixture.h"
 
 namespace {
 
@@ -23,12 +18,14 @@ using namespace nettest;
 class HttpPeer {
 public:
     struct Answer {
-        Answer(std::string t, bool e = false, int ms = 0, std::string b = {})
-            : text(std::move(t)), endless(e), trickleMs(ms), body(std::move(b)) {}
+        Answer(std::string t, bool e = false, int ms = 0, std::string b = {}, int stall = 0)
+            : text(std::move(t)), endless(e), trickleMs(ms), body(std::move(b)), stallMs(stall) {}
         std::string text;
         bool endless;   // sends text, then body until the client goes away
         int trickleMs;  // then sends the body one byte per pause
         std::string body;
+        int stallMs;  // then says nothing for this long (or until the client goes)
+                      // before closing
     };
     explicit HttpPeer(std::vector<Answer> answers) : answers_(std::move(answers)) {
         listener_ = BindLoopback(SOCK_STREAM, &port_);
@@ -70,6 +67,7 @@ private:
             } else {
                 SendAll(fd, a.text);
             }
+            if (a.stallMs) WaitReadable(fd, a.stallMs);  // ends early once the client gives up
             shutdown(fd, SHUT_WR);
             char sink[4096];
             while (WaitReadable(fd, kPeerIdleMs) && recv(fd, sink, sizeof sink, 0) > 0) {
@@ -96,57 +94,7 @@ std::string Ok(const std::string& body) {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// What the progress callback saw, and whether it stops the transfer.
-struct Progress {
-    int calls = 0;
-    double count = 0;
-    double total = 0;
-    double stopAfter = -1;
-};
-Progress* progress = nullptr;
-
-double Field(ScriptState* L, const char* key) {
-    VmPushString(L, key);
-    VmGetTableAt(L, 1);
-    const double value = VmToNumber(L, -1);
-    VmSetTop(L, -2);
-    return value;
-}
-
-int RecordProgress(ScriptState* L) {
-    progress->calls++;
-    progress->count = Field(L, "count");
-    progress->total = Field(L, "total");
-    VmPushBoolean(L, progress->stopAfter >= 0 && progress->count >= progress->stopAfter);
-    return 1;
-}
-
-class TransferHttpTest : public NetCallTest {
-protected:
-    void SetUp() override {
-        NetCallTest::SetUp();
-        InitTransferEngine();
-        progress = &seen;
-    }
-    void TearDown() override {
-        progress = nullptr;
-        NetCallTest::TearDown();
-    }
-    // DownloadFile(url, options) with the options built by fill on the table.
-    int Download(const std::string& url, void (*fill)(ScriptState*) = nullptr, bool callback = false) {
-        VmSetTop(L, 0);
-        VmPushString(L, url.c_str());
-        VmPushNewTable(L);
-        if (fill) fill(L);
-        int n = 2;
-        if (callback) {
-            VmPushCClosure(L, RecordProgress, 0);
-            n = 3;
-        }
-        return Call(cmdDownloadFile, n);
-    }
-    Progress seen;
-};
+using TransferHttpTest = TransferTest;
 
 TEST_F(TransferHttpTest, LengthAndChunkedBodies) {
     std::string body(300000, '\0');
@@ -301,11 +249,17 @@ TEST_F(TransferHttpTest, HostileServersEndCleanly) {
     EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
 }
 
-TEST_F(TransferHttpTest, TrickleAndStopByCallback) {
+// Each pause of a trickle is shorter than the time-out, so all of it
+// arrives; a server that then says nothing ends the call after the time-out.
+TEST_F(TransferHttpTest, TrickleStallAndStopByCallback) {
     HttpPeer peer({{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", false, 100, "01234"},
+                   {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", false, 100, "01234", 1000},
+                   {"HTTP/1.1 200 OK\r\n\r\nno length", false, 0, {}, 1000},
                    {"HTTP/1.1 200 OK\r\n\r\n", true, 0, std::string(4096, 'z')}});
     ASSERT_EQ(Download(peer.url()), 0);
     EXPECT_EQ(Text(1), "01234");
+    EXPECT_EQ(Download(peer.url()), ERR_RECVTIMEOUT);
+    EXPECT_EQ(Download(peer.url()), ERR_RECVTIMEOUT);
     seen.stopAfter = 100000;
     ASSERT_EQ(Download(peer.url(), nullptr, true), 0);
     EXPECT_GE(Number(2), 100000);
@@ -322,34 +276,15 @@ TEST_F(TransferHttpTest, PythonHttpServer) {
     std::mt19937 random(11);
     for (char& b : body) b = static_cast<char>(random());
     std::ofstream(dir / "data.bin", std::ios::binary).write(body.data(), static_cast<std::streamsize>(body.size()));
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        execl("/usr/bin/python3", "python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
-              dir.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string first;
-    char c;
-    while (WaitReadable(out[0], kPeerWaitMs) && read(out[0], &c, 1) == 1 && c != '\n') first += c;
-    const size_t at = first.find("port ");
-    const int port = at == std::string::npos ? 0 : std::atoi(first.c_str() + at + 5);
-    if (port > 0) {
+    {
+        PythonServer server({"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", dir.string()});
+        ASSERT_GT(server.port(), 0) << server.firstLine();
         SetNetworkTimeoutValue(5000);
-        EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(port) + "/data.bin", nullptr, true), 0);
+        EXPECT_EQ(Download("http://127.0.0.1:" + std::to_string(server.port()) + "/data.bin", nullptr, true), 0);
         EXPECT_TRUE(Text(1) == body);
         EXPECT_EQ(seen.total, body.size());
     }
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    close(out[0]);
     std::filesystem::remove_all(dir);
-    EXPECT_GT(port, 0) << first;
 }
 
 }  // namespace

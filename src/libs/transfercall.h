@@ -1,0 +1,100 @@
+// What one DownloadFile or UploadFile call holds, shared by the engine's
+// HTTP and FTP halves. Everything here lives only as long as the call.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/file.h"
+#include "libs/network.h"
+
+struct ScriptState;
+
+constexpr int kFtpBinary = 105;
+constexpr int kFtpAscii = 97;
+// Files and bodies leave in pieces of this size.
+constexpr size_t kTransferPiece = 8192;
+
+struct ConnectionCloser {
+    void operator()(qbConnection* c) const {
+        SocketDestroy(&c->socket.fd);
+        delete c;
+    }
+};
+using ConnectionPtr = std::unique_ptr<qbConnection, ConnectionCloser>;
+
+struct TransferOptions {
+    int mode = kFtpBinary;
+    bool hasFile = false;
+    std::string file;
+    bool encoded = false;
+    bool silentFail = false;
+    bool fail404 = false;
+    bool redirect = true;
+    bool hasProxy = false;
+    std::string proxy;
+    std::string customHeaders;
+    bool hasPost = false;
+    std::string post;
+    std::string postType = "application/x-www-form-urlencoded";
+    std::string userAgent = "Quenbrook 6.1";
+    bool hasData = false;
+    std::string data;
+};
+
+// One part of a multipart upload: inline data or an open file.
+struct FormPart {
+    std::string name;
+    std::string mimeType;  // empty: the part has no filename line
+    std::string fileName;
+    std::string data;
+    qbFilePtr file;
+    uint64_t size = 0;
+};
+
+struct TransferCall {
+    ScriptState* L = nullptr;
+    bool upload = false;
+    TransferOptions options;
+    bool hasCallback = false;
+    bool hasUserdata = false;
+    qbFilePtr target;  // "file" of a download
+    qbFilePtr source;  // "file" of an FTP upload
+    uint64_t sourceSize = 0;
+    std::vector<FormPart> parts;  // "formdata" of an HTTP upload
+    std::vector<uint8_t> block;   // the result in memory
+    std::vector<uint8_t> line;    // room for one received line, reused
+    size_t used = 0;
+    size_t count = 0;
+};
+
+// A connection to host:port outside the connection list, so that the event
+// dispatcher never sees it.
+int TransferConnect(TransferCall& call, const std::string& host, int port, ConnectionPtr* out);
+// One line (CRs dropped) of at most limit bytes; a longer one is longError
+// with longDetail.
+int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int longError,
+                     long longDetail);
+// Receives into the call's target: want bytes, or everything until the peer
+// closes when untilClose is set (the close is then the normal end).
+int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose);
+// Sends without progress reports.
+int TransferSendText(TransferCall& call, qbConnection* c, const std::string& text);
+// Sends size bytes of the file in pieces with progress; a file that ends
+// early or goes on past size is ERR_SENDDATA.
+int TransferSendFile(TransferCall& call, qbConnection* c, qbFile* file, uint64_t size);
+// A stop asked for by the script's callback ends the call normally with
+// what arrived: 0 with the count set from c, else err unchanged.
+int TransferKeepOnStop(TransferCall& call, const qbConnection* c, int err);
+
+// The protocols; url is the script's URL.
+int HttpTransfer(TransferCall& call, std::string url);
+int FtpTransfer(TransferCall& call, const std::string& url);
+
+// Reads "formdata" of the options table at stack slot 2 into call.parts.
+int ReadFormParts(ScriptState* L, std::vector<FormPart>* parts);
+// The multipart body's exact length, and the body sent with progress.
+uint64_t MultipartLength(const std::vector<FormPart>& parts, const std::string& boundary);
+int SendMultipart(TransferCall& call, qbConnection* c, const std::string& boundary);
