@@ -204,7 +204,7 @@ int cmdCloseMusic(ScriptState* L) {
     if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
     SyncMusicStates(L);
     if (m->scriptFed && m->state == kMusicPlaying && InCallback()) return ERR_NOCALLBACK;
-    DestroyMusic(m);
+    if (int err = FreeMusicCore(IDOf(*m), true)) return err;
     UpdateMusicPoll(L);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "core/runstate.h"
 #include "display/pollinterval.h"
 #include "sound/customstream.h"
+#include "sound/soundlib.h"
 
 namespace {
 
@@ -69,6 +70,9 @@ void DestroyMusic(qbMusicObject* m) {
 int FreeMusicCore(ObjectID id, bool strict) {
     qbMusicObject* m = nullptr;
     if (int err = GetMusic(id, &m)) return strict ? err : 0;
+    // The handler that feeds a script-fed music must not free one: the
+    // command that called it still holds it.
+    if (m->scriptFed && IsFillingMusicBuffer()) return ERR_NOCALLBACK;
     DestroyMusic(m);
     return 0;
 }

@@ -219,6 +219,25 @@ TEST_F(ScriptFedTest, CreateMusicAsksTheHandlerForTwoSecondsAtOnce) {
     EXPECT_EQ(Queued(1, 8), (std::vector<int16_t>{1000, -2000, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Call("SeekMusic", [&] { N(1); N(0); }), ERR_SEEKFORMAT);
     EXPECT_EQ(Call("FlushMusicBuffer", [&] { N(1); }), ERR_WRONGUSAGE);
+
+    // Flushing a playing music drops its queue and asks for two seconds
+    // again; inside the handler the stopping commands are refused.
+    ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
+    asked = 0;
+    errors.clear();
+    onFill = [&](ScriptState* L, ObjectID id, int32_t samples) {
+        asked = samples;
+        errors.push_back(CallCommand(L, "StopMusic", 0, 0));
+        PushObjectID(L, id);
+        errors.push_back(CallCommand(L, "CloseMusic", 1, 0));
+    };
+    ASSERT_EQ(Call("FlushMusicBuffer", [&] { N(1); }), 0);
+    EXPECT_EQ(asked, 16000);
+    EXPECT_EQ(errors, (std::vector<int>{ERR_NOCALLBACK, ERR_NOCALLBACK}));
+    EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 1);
+    EXPECT_TRUE(IsMusicPollHeld());
+    ASSERT_EQ(Call("PauseMusic", [&] { N(1); }), 0);
+    EXPECT_FALSE(IsMusicPollHeld());
 }
 
 TEST_F(ScriptFedTest, SampleBlocksTakeTheirRangeAndEndMarkersEndTheMusic) {
