@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/errcodes.h"
 #include "core/extprogram.h"
 #include "core/memory.h"
 #include "core/soundevents.h"
@@ -121,6 +122,21 @@ int NextMusicRequest(ScriptState* L, qbEventMessage* msg) {
     msg->id = id;
     if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(true);
     const int err = Deliver(L, msg);
+    if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(false);
+    return err;
+}
+
+bool HasFillMusicBufferHandler() { return Installed(kObjFillMusicBuffer); }
+
+int CallFillMusicBuffer(ScriptState* L, ObjectID id, int32_t samples, int32_t count) {
+    if (!Installed(kObjFillMusicBuffer)) return ERR_NOFMBHANDLER;
+    qbEventMessage msg;
+    SetHandler(&msg, kObjFillMusicBuffer, "FillMusicBuffer", kMsgMusicBuffer);
+    msg.id = id;
+    msg.values[0] = samples;
+    msg.values[1] = count;
+    if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(true);
+    const int err = DeliverEvent(L, &msg, true);
     if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(false);
     return err;
 }

@@ -36,5 +36,10 @@ struct qbEventSourceHooks {
 };
 
 void SetEventSourceHooks(const qbEventSourceHooks& hooks);
+// Runs the script's "FillMusicBuffer" handler for a script-fed music now,
+// with the filling flag raised around it: 0, the handler's error, or
+// ERR_NOFMBHANDLER when none is installed.
+int CallFillMusicBuffer(ScriptState* L, ObjectID id, int32_t samples, int32_t count);
+bool HasFillMusicBufferHandler();
 // The hooks now set, so that one subsystem fills its own and keeps the rest.
 qbEventSourceHooks GetEventSourceHooks();

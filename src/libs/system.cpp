@@ -15,6 +15,7 @@
 #include "libs/prefs.h"
 #include "libs/systemcommands.h"
 #include "libs/systeminternal.h"
+#include "sound/soundlib.h"
 
 namespace {
 
@@ -336,6 +337,8 @@ int InitSystemLibrary(ScriptState* L) {
     VmRegisterConstants(L, kSystemConstants, 0);
     // Displays that remember their position keep it in the preferences file.
     SetPlacementStore(qbPlacementStore{[](ScriptState* S) { return ReadPrefsFile(S, false); }, &WritePrefsFile});
+    // PlayMusic stops the current music first while the word is set.
+    SetSingleMusicQuery(&GetLegacySingleMusic);
     if (int err = RegisterCommandTable(kSystemCommands, "system", kSystemConstants)) return err;
     return RegisterCommandTable(kSystemCommands2, "system");
 }

@@ -246,6 +246,67 @@ int StartModuleChannel(qbModulePosition* player, ObjectID owner, int32_t volume,
     return 0;
 }
 
+int StartStreamChannel(qbStreamFeed* feed, const qbAudioStream& format, ObjectID owner, int32_t volume, int index,
+                       int* channel) {
+    std::lock_guard lock(Core().table);
+    if (int error = EnsureAudioOpen(0)) return error;
+    int at = -1;
+    if (int error = AllocateChannel(kChannelMusic, owner, index, &at)) return error;
+    qbAudioChannel* ch = audio_mixer::Channel(at);
+    ch->feed = feed;
+    if (qbAdapterChannel* x = AdapterRecord(at)) {
+        ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
+        ch->started.store(true, std::memory_order_relaxed);
+        x->bytesPerFrame = audio_mixer::BytesPerFrame(format.pcmCode);
+        ch->kind.store(kChannelStream, std::memory_order_release);
+        x->handle = AdapterAllocChannel(Core().adapter, format.pcmCode, format.rate, volume, &AdapterChannelData, x);
+        if (!x->handle) {
+            ResetChannelRecord(at);
+            return ERR_ALLOCCHANNEL;
+        }
+        *channel = at;
+        return 0;
+    }
+    qbAudioStream stream = format;
+    if (int error = CreateStreamConverter(&stream, at, nullptr, format.rate, volume, 128)) {
+        audio_mixer::ResetChannel(at);
+        return error;
+    }
+    ch->kind.store(kChannelStream, std::memory_order_release);
+    *channel = at;
+    return 0;
+}
+
+int StartVideoChannel(qbVideoAudioQueue* ring, const qbAudioStream& format, ObjectID owner, int32_t volume, int index,
+                      int* channel) {
+    std::lock_guard lock(Core().table);
+    if (int error = EnsureAudioOpen(0)) return error;
+    int at = -1;
+    if (int error = AllocateChannel(kChannelVideoAlloc, owner, index, &at)) return error;
+    qbAudioChannel* ch = audio_mixer::Channel(at);
+    ch->video = ring;
+    if (qbAdapterChannel* x = AdapterRecord(at)) {
+        ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
+        x->bytesPerFrame = audio_mixer::BytesPerFrame(format.pcmCode);
+        ch->kind.store(kChannelVideo, std::memory_order_release);
+        x->handle = AdapterAllocChannel(Core().adapter, format.pcmCode, format.rate, volume, &AdapterChannelData, x);
+        if (!x->handle) {
+            ResetChannelRecord(at);
+            return ERR_ALLOCCHANNEL;
+        }
+        *channel = at;
+        return 0;
+    }
+    qbAudioStream stream = format;
+    if (CreateStreamConverter(&stream, at, nullptr, format.rate, volume, 128) != 0) {
+        audio_mixer::ResetChannel(at);
+        return ERR_AUDIOCONVERTER;
+    }
+    ch->kind.store(kChannelVideo, std::memory_order_release);
+    *channel = at;
+    return 0;
+}
+
 void ReleasePreparedSamples() {
     std::lock_guard lock(Core().table);
     audio_mixer::ReleasePreparedChannels();

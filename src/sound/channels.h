@@ -56,6 +56,18 @@ struct qbSampleStart {
 int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* channel);
 void ReleasePreparedSamples();
 
+// Puts a streamed music's feed on a channel (index -1: the first free one)
+// as kind 4: through the adapter's callback or the mixer. 0 or
+// ERR_NOCHANNEL, ERR_CHANNELRANGE, ERR_ALLOCCHANNEL, ERR_OPENAUDIO, ERR_MEM.
+int StartStreamChannel(qbStreamFeed* feed, const qbAudioStream& format, ObjectID owner, int32_t volume, int index,
+                       int* channel);
+
+// Puts a video's sound ring on a channel as kind 5 (allocated as kind 7
+// for the video first). 0 or ERR_AUDIOCONVERTER, ERR_NOCHANNEL,
+// ERR_CHANNELRANGE, ERR_ALLOCCHANNEL, ERR_OPENAUDIO.
+int StartVideoChannel(qbVideoAudioQueue* ring, const qbAudioStream& format, ObjectID owner, int32_t volume, int index,
+                      int* channel);
+
 // -1 leaves a value (or picks the first channel that plays data).
 int UpdateChannelAttributes(const void* data, int pitch, int volume, int pan, int channel);
 // Stops the channel, or with channel -1 every channel that plays data.

@@ -19,7 +19,9 @@
 #include "display/positions.h"
 #include "display/display.h"
 #include "platform/mixer/mixer.h"
+#include "display/eventsources.h"
 #include "sound/channels.h"
+#include "sound/musiclist.h"
 #include "sound/samples.h"
 #include "sound/stream.h"
 
@@ -29,6 +31,11 @@ const ScriptCommand kSoundCommands[] = {
     {"FreeSample", cmdFreeSample},
     {"LoadSample", cmdLoadSample},
     {"IsSound", cmdIsSound},
+    {"GetPatternPosition", cmdGetPatternPosition},
+    {"GetSongPosition", cmdGetSongPosition},
+    {"PlaySubsong", cmdPlaySubsong},
+    {"WaitPatternPosition", cmdWaitPatternPosition},
+    {"WaitSongPosition", cmdWaitSongPosition},
     {"WaitSampleEnd", cmdWaitSampleEnd},
     {"IsSamplePlaying", cmdIsSamplePlaying},
     {"SetVolume", cmdSetVolume},
@@ -39,11 +46,31 @@ const ScriptCommand kSoundCommands[] = {
     {"SetMasterVolume", cmdSetMasterVolume},
     {"IsSample", cmdIsSample},
     {"CreateSample", cmdCreateSample},
+    {"OpenMusic", cmdOpenMusic},
+    {"LoadModule", cmdOpenMusic},
+    {"CloseMusic", cmdCloseMusic},
+    {"FreeModule", cmdCloseMusic},
+    {"PlayMusic", cmdPlayMusic},
+    {"PlayModule", cmdPlayMusic},
+    {"StopMusic", cmdStopMusic},
+    {"StopModule", cmdStopMusic},
+    {"PauseMusic", cmdPauseMusic},
+    {"PauseModule", cmdPauseMusic},
+    {"ResumeMusic", cmdResumeMusic},
+    {"ResumeModule", cmdResumeMusic},
+    {"SeekMusic", cmdSeekMusic},
+    {"SetMusicVolume", cmdSetMusicVolume},
+    {"IsMusic", cmdIsMusic},
+    {"IsModule", cmdIsMusic},
+    {"IsMusicPlaying", cmdIsMusicPlaying},
     {"SaveSample", cmdSaveSample},
     {"GetSampleData", cmdGetSampleData},
+    {"CreateMusic", cmdCreateMusic},
+    {"FillMusicBuffer", cmdFillMusicBuffer},
     {"MixSample", cmdMixSample},
     {"CopySample", cmdCopySample},
     {"InsertSample", cmdInsertSample},
+    {"FlushMusicBuffer", cmdFlushMusicBuffer},
     {"IsChannelPlaying", cmdIsChannelPlaying},
     {"HaveFreeChannel", cmdHaveFreeChannel},
     {"StopChannel", cmdStopChannel},
@@ -184,7 +211,13 @@ int32_t ClampVolume(double value) { return static_cast<int32_t>(std::clamp(std::
 
 int InitSoundLibrary(ScriptState* L) {
     if (int err = RegisterObjectList(SampleListHead())) return err;
+    if (int err = RegisterObjectList(MusicListHead())) return err;
     InstallSampleAttributeRows();
+    InstallMusicAttributeRows();
+    qbEventSourceHooks hooks = GetEventSourceHooks();
+    hooks.findMusicNeedingData = &FindMusicNeedingData;
+    hooks.setFillingMusicBuffer = &SetFillingMusicBuffer;
+    SetEventSourceHooks(hooks);
     if (int err = AddSetTagHook(&SetSoundTag)) return err;
     if (int err = AddGetTagHook(&GetSoundTag)) return err;
     VmRegisterCommands(L, nullptr, kSoundCommands, 0);

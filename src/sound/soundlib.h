@@ -38,3 +38,29 @@ int cmdHaveFreeChannel(ScriptState* L);
 int cmdStopChannel(ScriptState* L);
 int cmdGetChannels(ScriptState* L);
 int cmdSetChannelVolume(ScriptState* L);
+
+// Music (musiccmds.cpp) and its GetAttribute rows (musicattributes.cpp).
+void InstallMusicAttributeRows();
+// Whether the system library's single-music word is set; none: 0.
+void SetSingleMusicQuery(int (*query)());
+// Raised while the script's "FillMusicBuffer" handler runs.
+bool IsFillingMusicBuffer();
+void SetFillingMusicBuffer(bool on);
+int cmdOpenMusic(ScriptState* L);
+int cmdCloseMusic(ScriptState* L);
+int cmdPlayMusic(ScriptState* L);
+int cmdStopMusic(ScriptState* L);
+int cmdPauseMusic(ScriptState* L);
+int cmdResumeMusic(ScriptState* L);
+int cmdSeekMusic(ScriptState* L);
+int cmdSetMusicVolume(ScriptState* L);
+int cmdIsMusic(ScriptState* L);
+int cmdIsMusicPlaying(ScriptState* L);
+int cmdCreateMusic(ScriptState* L);
+int cmdFillMusicBuffer(ScriptState* L);
+int cmdFlushMusicBuffer(ScriptState* L);
+int cmdPlaySubsong(ScriptState* L);
+int cmdGetPatternPosition(ScriptState* L);
+int cmdGetSongPosition(ScriptState* L);
+int cmdWaitPatternPosition(ScriptState* L);
+int cmdWaitSongPosition(ScriptState* L);

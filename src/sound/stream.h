@@ -11,6 +11,7 @@
 struct qbNativeAudioFile;
 struct qbAdapterPlugin;
 struct qbSoundLoaderSlots;
+struct qbCustomStream;
 
 enum qbStreamFormat : int32_t {
     kStreamIFF8SVX = 1,
@@ -52,8 +53,10 @@ struct qbSample {
     int64_t seconds = 0;
     int64_t micros = 0;
     int64_t pauseOffset = 0;
+    // Script-fed streams: the queue of blocks the script appends.
+    std::unique_ptr<qbCustomStream> custom;
 
-    qbSample() = default;
+    qbSample();
     qbSample(const qbSample&) = delete;
     qbSample& operator=(const qbSample&) = delete;
     ~qbSample();

@@ -10,6 +10,7 @@
 #include "core/plugincaps.h"
 #include "platform/platform.h"
 #include "sound/channels.h"
+#include "sound/customstream.h"
 #include "sound/soundplugins.h"
 #include "sound/stream.h"
 
@@ -118,6 +119,8 @@ uint32_t ReadNativeFrames(qbSample& s, void* buffer, uint32_t frames, bool* done
 
 }  // namespace
 
+qbSample::qbSample() = default;
+
 qbSample::~qbSample() {
     if (native) CloseNativeAudioFile(native);
     if (pluginStream && pluginSlots && pluginSlots->CloseStream) pluginSlots->CloseStream(pluginStream);
@@ -172,6 +175,7 @@ uint32_t ReadSoundFrames(qbSample& s, void* buffer, uint32_t frames, bool* ended
         case kStreamWAVE: got = ReadInbuiltFrames(s, buffer, frames); break;
         case kStreamPlugin: got = ReadPluginFrames(s, buffer, frames, &done); break;
         case kStreamNative: got = ReadNativeFrames(s, buffer, frames, &done); break;
+        case kStreamCustom: got = ReadCustomFrames(s, buffer, frames, &done); break;
         default: break;
     }
     s.position += got;

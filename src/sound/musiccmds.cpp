@@ -1,0 +1,419 @@
+// The sound library's music commands: opening, playing, pausing, seeking
+// and closing music objects, and the script-fed streams that the
+// "FillMusicBuffer" handler keeps supplied. Module positions answer for the
+// current music only when it is a module.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "core/errcodes.h"
+#include "core/numbers.h"
+#include "core/runstate.h"
+#include "core/settings.h"
+#include "display/eventlib.h"
+#include "display/events.h"
+#include "display/eventsources.h"
+#include "objects/adoptid.h"
+#include "sound/customstream.h"
+#include "sound/musiclist.h"
+#include "sound/rangecopy.h"
+#include "sound/samples.h"
+#include "sound/soundlib.h"
+
+namespace {
+
+constexpr int32_t kMinRate = 256;
+// Blocks a script hands over are held to what a made sample may hold.
+constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 30;
+constexpr auto kWaitStep = std::chrono::milliseconds(10);
+
+bool fillingBuffer = false;
+int (*singleMusicQuery)() = nullptr;
+
+bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
+
+int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
+
+bool InCallback() { return GetRuntimeTag(kTagCallbackNesting) != 0; }
+
+void LoaderOptions(ScriptState* L, int idx, const char** loader, const char** adapter) {
+    *loader = *adapter = nullptr;
+    if (VmGetTop(L) < idx || VmType(L, idx) != kTypeTable) return;
+    GetTableFieldString(L, idx, "loader", loader, nullptr);
+    GetTableFieldString(L, idx, "adapter", adapter, nullptr);
+}
+
+// The music at idx, or the current music when the argument is left out.
+int MusicArg(ScriptState* L, int idx, qbMusicObject** out) {
+    if (Given(L, idx)) return GetMusic(GetObjectIDArg(L, idx), out);
+    *out = CurrentMusic();
+    return *out ? 0 : ERR_WRONGUSAGE;
+}
+
+int AskForData(ScriptState* L, qbMusicObject& m, int32_t frames) {
+    int32_t blocks = 0;
+    CustomFramesQueued(*m.stream, &blocks);
+    return CallFillMusicBuffer(L, IDOf(m), frames, blocks);
+}
+
+// Puts the music on a channel with its kept settings; a script-fed one that
+// was stopped starts from an empty queue and asks for two seconds first.
+int Start(ScriptState* L, qbMusicObject& m) {
+    if (m.scriptFed && m.flushed) {
+        FlushCustomStream(*m.stream);
+        m.flushed = false;
+        if (int err = AskForData(L, m, 2 * m.stream->rate)) return err;
+    }
+    // Without output nothing plays, and nothing is reported as playing.
+    if (!SoundOutputReady()) return 0;
+    if (int err = StartMusicStream(m, m.volume, m.times, m.channel > 0 ? m.channel - 1 : -1)) return err;
+    m.state = kMusicPlaying;
+    SetCurrentMusic(&m);
+    UpdateMusicPoll(L);
+    return 0;
+}
+
+void Stop(ScriptState* L, qbMusicObject& m) {
+    StopMusicStream(m, false);
+    m.state = kMusicStopped;
+    if (CurrentMusic() == &m) SetCurrentMusic(nullptr);
+    if (LastPausedMusic() == &m) SetLastPausedMusic(nullptr);
+    UpdateMusicPoll(L);
+}
+
+bool SingleMusic() {
+    return !RequireAppletVersion(6, 0) || (singleMusicQuery && singleMusicQuery() != 0);
+}
+
+// A module's position word, -1 when the current music is no module.
+int32_t ModulePosition(bool row) {
+    SyncMusicStates(GetMainState());
+    (void)row;
+    const qbMusicObject* m = CurrentMusic();
+    if (!m || !m->stream || m->stream->format != kStreamModule) return -1;
+    return 0;
+}
+
+template <class Done>
+int WaitUntil(ScriptState* L, Done done) {
+    for (;;) {
+        int error = 0;
+        if (int r = PumpEvents(L, kPumpWait, nullptr, &error)) return PumpResultError(r, error);
+        if (done()) return 0;
+        std::this_thread::sleep_for(kWaitStep);
+    }
+}
+
+int WaitPosition(ScriptState* L, bool row) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    const int32_t target = IntArg(L, 1);
+    if (ModulePosition(row) < 0) return 0;
+    return WaitUntil(L, [&] {
+        const int32_t now = ModulePosition(row);
+        return now < 0 || now >= target;
+    });
+}
+
+// "pcm": the "data" table's values, channels x frames of them; what it
+// does not give stays silent.
+int PcmBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out) {
+    const int32_t count = frames * s.channels;
+    if (VmGetTop(L) < 4 || VmType(L, 4) != kTypeTable) return 0;
+    VmPushString(L, "data");
+    VmRawGet(L, 4);
+    const int data = VmGetTop(L);
+    if (VmType(L, data) == kTypeTable) {
+        for (int32_t i = 0; i < count; ++i) {
+            VmRawGetIndex(L, data, i);
+            if (VmType(L, -1) != kTypeNumber) {
+                VmSetTop(L, -2);
+                break;
+            }
+            const double v = VmToNumber(L, -1);
+            VmSetTop(L, -2);
+            if (s.bits == 16) {
+                const auto x = static_cast<int16_t>(std::clamp(std::isnan(v) ? 0.0 : v, -32768.0, 32767.0));
+                std::memcpy(out + size_t(i) * 2, &x, 2);
+            } else {
+                out[i] = static_cast<uint8_t>(static_cast<int8_t>(std::clamp(std::isnan(v) ? 0.0 : v, -128.0, 127.0)));
+            }
+        }
+    }
+    VmSetTop(L, data - 1);
+    return 0;
+}
+
+int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out) {
+    if (VmGetTop(L) < 4 || VmType(L, 4) != kTypeTable) return ERR_WRONGUSAGE;
+    ObjectID id;
+    int found = 0;
+    GetTableFieldObjectID(L, 4, "id", &id, &found);
+    if (!found) return ERR_WRONGUSAGE;
+    qbSampleObject* sample = nullptr;
+    if (int err = GetSample(id, &sample)) return err;
+    qbRangeOptions o;
+    double v = 0;
+    if (GetTableFieldFloat(L, 4, "loop", &v, nullptr)) o.loop = static_cast<int64_t>(v);
+    if (GetTableFieldFloat(L, 4, "offset", &v, nullptr)) o.offset = static_cast<int64_t>(v);
+    if (GetTableFieldFloat(L, 4, "start", &v, nullptr)) o.start = static_cast<int64_t>(v);
+    if (GetTableFieldFloat(L, 4, "end", &v, nullptr)) o.end = static_cast<int64_t>(v);
+    int32_t freeIt = 0;
+    GetTableFieldInt(L, 4, "free", &freeIt, nullptr);
+    const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
+    if (int err = CopySampleRange(sample->sample, o, target, static_cast<uint32_t>(frames))) return err;
+    if (freeIt) return FreeSampleCore(id, true);
+    return 0;
+}
+
+}  // namespace
+
+void SetSingleMusicQuery(int (*query)()) { singleMusicQuery = query; }
+
+bool IsFillingMusicBuffer() { return fillingBuffer; }
+
+void SetFillingMusicBuffer(bool on) { fillingBuffer = on; }
+
+int cmdOpenMusic(ScriptState* L) {
+    CheckArgCount(L, 2, 3, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    const char* file = VmCheckString(L, 2, nullptr);
+    const char *loader = nullptr, *adapter = nullptr;
+    LoaderOptions(L, 3, &loader, &adapter);
+    SoundOutputReady();
+    qbSamplePtr stream;
+    if (int err = OpenSoundStream(file, loader, adapter, &stream)) return err;
+    // Modules need the tracker player, which this build does not have.
+    if (stream->format == kStreamModule) return ERR_OPENSOUND2;
+    qbMusicObject* m = LinkNewMusic(std::move(stream));
+    if (!m) return ERR_MEM;
+    m->file = file;
+    m->loader = loader ? loader : "";
+    m->adapter = adapter ? adapter : "";
+    if (int err = AdoptObjectID(
+            m, id, [](ObjectID old) { return FreeMusicCore(old, false); },
+            [](qbMusicObject* record) { DestroyMusic(record); }))
+        return err;
+    return NewObjectResult(L, *m, id);
+}
+
+int cmdCloseMusic(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    SyncMusicStates(L);
+    if (m->scriptFed && m->state == kMusicPlaying && InCallback()) return ERR_NOCALLBACK;
+    if (int err = FreeMusicCore(IDOf(*m), true)) return err;
+    UpdateMusicPoll(L);
+    return 0;
+}
+
+int cmdPlayMusic(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    SyncMusicStates(L);
+    if (SingleMusic()) {
+        if (qbMusicObject* playing = CurrentMusic()) Stop(L, *playing);
+    }
+    if (m->state == kMusicPlaying) return ERR_MUSPLAYING;
+    if (m->state == kMusicPaused) return ERR_MUSPAUSED;
+    m->times = 1;
+    if (Given(L, 2) && VmType(L, 2) == kTypeTable) {
+        double v = 0;
+        int32_t n = 0;
+        if (GetTableFieldFloat(L, 2, "volume", &v, nullptr)) m->volume = ClampVolume(v);
+        if (GetTableFieldInt(L, 2, "times", &n, nullptr)) m->times = n;
+        if (GetTableFieldInt(L, 2, "channel", &n, nullptr)) m->channel = std::max(n, 0);
+    } else if (Given(L, 2)) {
+        m->times = IntArg(L, 2);
+    }
+    if (m->times < 0) return ERR_WRONGUSAGE;
+    return Start(L, *m);
+}
+
+int cmdStopMusic(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    if (InCallback()) return ERR_NOCALLBACK;
+    SyncMusicStates(L);
+    qbMusicObject* m = nullptr;
+    if (int err = MusicArg(L, 1, &m)) return err;
+    Stop(L, *m);
+    return 0;
+}
+
+int cmdPauseMusic(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    if (InCallback()) return ERR_NOCALLBACK;
+    SyncMusicStates(L);
+    qbMusicObject* m = nullptr;
+    if (int err = MusicArg(L, 1, &m)) return err;
+    if (m->state != kMusicPlaying) return 0;
+    StopMusicStream(*m, true);
+    m->state = kMusicPaused;
+    SetLastPausedMusic(m);
+    UpdateMusicPoll(L);
+    return 0;
+}
+
+int cmdResumeMusic(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    SyncMusicStates(L);
+    qbMusicObject* m = nullptr;
+    if (Given(L, 1)) {
+        if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    } else if (!(m = LastPausedMusic())) {
+        return ERR_MUSNOTPAUSED;
+    }
+    if (m->state != kMusicPaused) return ERR_MUSNOTPAUSED;
+    if (LastPausedMusic() == m) SetLastPausedMusic(nullptr);
+    return Start(L, *m);
+}
+
+int cmdSeekMusic(ScriptState* L) {
+    CheckArgCount(L, 2, 2, 0, 0);
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    SyncMusicStates(L);
+    if (!m->stream || !m->stream->canSeek) return ERR_SEEKFORMAT;
+    const double ms = VmCheckNumber(L, 2);
+    const int64_t duration = MusicDurationMs(*m);
+    if (!(ms >= 0 && ms <= static_cast<double>(duration - 1))) return ERR_SEEKRANGE;
+    const bool playing = m->state == kMusicPlaying && IsAudioOpen();
+    if (playing) StopMusicStream(*m, true);
+    SeekMusicStream(*m, static_cast<int64_t>(ms));
+    if (playing) return StartMusicStream(*m, m->volume, m->times, m->channel > 0 ? m->channel - 1 : -1);
+    return 0;
+}
+
+int cmdSetMusicVolume(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    m->volume = Given(L, 2) ? ClampVolume(VmCheckNumber(L, 2)) : 64;
+    SetMusicStreamVolume(*m, m->volume);
+    return 0;
+}
+
+int cmdIsMusic(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    const char* file = VmCheckString(L, 1, nullptr);
+    const char *loader = nullptr, *adapter = nullptr;
+    LoaderOptions(L, 2, &loader, &adapter);
+    qbSamplePtr stream;
+    const bool opens = OpenSoundStream(file, loader, adapter, &stream) == 0;
+    VmPushNumber(L, opens ? 1 : 0);
+    VmPushString(L, opens ? SoundFormatName(*stream) : "Unknown");
+    return 2;
+}
+
+int cmdIsMusicPlaying(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    SyncMusicStates(L);
+    VmPushNumber(L, m->state == kMusicPlaying ? 1 : 0);
+    return 1;
+}
+
+int cmdCreateMusic(ScriptState* L) {
+    CheckArgCount(L, 3, 3, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    const int32_t rate = IntArg(L, 2);
+    const int32_t code = PCMCodeOfFormat(IntArg(L, 3));
+    if (!HasFillMusicBufferHandler()) return ERR_NOFMBHANDLER;
+    if (code < 0) return ERR_WRONGUSAGE;
+    if (rate < kMinRate) return ERR_LOWFREQ;
+    SoundOutputReady();
+    qbSamplePtr stream;
+    if (int err = CreateCustomStream(rate, code, &stream)) return err;
+    qbMusicObject* m = LinkNewMusic(std::move(stream));
+    if (!m) return ERR_MEM;
+    m->scriptFed = true;
+    if (int err = AdoptObjectID(
+            m, id, [](ObjectID old) { return FreeMusicCore(old, false); },
+            [](qbMusicObject* record) { DestroyMusic(record); }))
+        return err;
+    if (int err = AskForData(L, *m, 2 * rate)) return err;
+    return NewObjectResult(L, *m, id);
+}
+
+int cmdFillMusicBuffer(ScriptState* L) {
+    CheckArgCount(L, 3, 4, 0, 0);
+    if (!fillingBuffer) return ERR_NOMUSICCB;
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    if (!m->scriptFed || !m->stream) return ERR_WRONGUSAGE;
+    const char* kind = VmCheckString(L, 2, nullptr);
+    const double framesArg = VmCheckNumber(L, 3);
+    qbSample& s = *m->stream;
+    if (std::strcmp(kind, "end") == 0) return AppendCustomBlock(s, nullptr, 0);
+    const bool pcm = std::strcmp(kind, "pcm") == 0;
+    const bool mute = std::strcmp(kind, "mute") == 0;
+    const bool sample = std::strcmp(kind, "sample") == 0;
+    if (!pcm && !mute && !sample) return ERR_WRONGUSAGE;
+    if (!(framesArg >= 0)) return ERR_WRONGUSAGE;
+    const uint64_t bytes = static_cast<uint64_t>(framesArg) * static_cast<uint64_t>(s.bytesPerFrame);
+    if (bytes > kMaxBlockBytes) return ERR_MEM;
+    const auto frames = static_cast<int32_t>(framesArg);
+    if (frames == 0) return 0;
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[bytes]);
+    if (!block) return ERR_MEM;
+    std::memset(block.get(), SilenceByte(s.pcmCode), bytes);
+    if (pcm) {
+        if (int err = PcmBlock(L, s, frames, block.get())) return err;
+    } else if (sample) {
+        if (int err = SampleBlock(L, s, frames, block.get())) return err;
+    }
+    return AppendCustomBlock(s, std::move(block), static_cast<uint32_t>(frames));
+}
+
+int cmdFlushMusicBuffer(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    SyncMusicStates(L);
+    if (!m->scriptFed || m->state != kMusicPlaying) return ERR_WRONGUSAGE;
+    Stop(L, *m);
+    m->volume = 64;
+    m->times = 1;
+    m->channel = 0;
+    return Start(L, *m);
+}
+
+int cmdPlaySubsong(ScriptState* L) {
+    CheckArgCount(L, 1, 2, 0, 0);
+    const int32_t subsong = IntArg(L, 1);
+    SyncMusicStates(L);
+    qbMusicObject* m = nullptr;
+    if (int err = MusicArg(L, 2, &m)) return err;
+    if (!m->stream || m->scriptFed || subsong < 1 || subsong > m->stream->subsongs) return ERR_WRONGUSAGE;
+    // The subsong it plays is rewound; another one replaces the stream.
+    Stop(L, *m);
+    if (subsong != m->subsong) {
+        qbSamplePtr other;
+        if (int err = OpenSoundStream(m->file.c_str(), m->loader.empty() ? nullptr : m->loader.c_str(),
+                                      m->adapter.empty() ? nullptr : m->adapter.c_str(), &other, subsong))
+            return err;
+        m->stream = std::move(other);
+        m->subsong = subsong;
+    }
+    return Start(L, *m);
+}
+
+int cmdGetPatternPosition(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    VmPushNumber(L, ModulePosition(true));
+    return 1;
+}
+
+int cmdGetSongPosition(ScriptState* L) {
+    CheckArgCount(L, 0, 0, 0, 0);
+    VmPushNumber(L, ModulePosition(false));
+    return 1;
+}
+
+int cmdWaitPatternPosition(ScriptState* L) { return WaitPosition(L, true); }
+
+int cmdWaitSongPosition(ScriptState* L) { return WaitPosition(L, false); }

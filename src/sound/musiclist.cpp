@@ -1,0 +1,142 @@
+// The music list, the current and the last paused music, and noticing
+// musics whose output has played their last frame.
+#include "sound/musiclist.h"
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/runstate.h"
+#include "display/pollinterval.h"
+#include "sound/customstream.h"
+#include "sound/soundlib.h"
+
+namespace {
+
+qbObject* musicHead = nullptr;
+qbMusicObject* current = nullptr;
+qbMusicObject* lastPaused = nullptr;
+bool pollHeld = false;
+
+// Script-fed music is user 0 of the shared poll interval.
+constexpr int kMusicPollUser = 0;
+
+void Unlink(qbMusicObject* m) {
+    for (qbObject** at = &musicHead; *at; at = &(*at)->next) {
+        if (*at == m) {
+            *at = m->next;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+qbObject** MusicListHead() { return &musicHead; }
+
+int GetMusic(ObjectID id, qbMusicObject** out) {
+    *out = nullptr;
+    for (qbObject* o = musicHead; o; o = o->next) {
+        if (o->id == id.number && o->handle == id.handle) {
+            *out = static_cast<qbMusicObject*>(o);
+            return 0;
+        }
+    }
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorArgIndex(id.number);
+    return ERR_FINDMUSIC;
+}
+
+qbMusicObject* LinkNewMusic(qbSamplePtr stream) {
+    std::unique_ptr<qbMusicObject> m(new (std::nothrow) qbMusicObject);
+    if (!m) return nullptr;
+    m->type = kObjectTypeMusic;
+    m->handle = m.get();
+    m->stream = std::move(stream);
+    qbObject** at = &musicHead;
+    while (*at) at = &(*at)->next;
+    *at = m.get();
+    return m.release();
+}
+
+void DestroyMusic(qbMusicObject* m) {
+    std::unique_ptr<qbMusicObject> gone(m);
+    StopMusicStream(*m, false);
+    m->state = kMusicStopped;
+    if (current == m) current = nullptr;
+    if (lastPaused == m) lastPaused = nullptr;
+    Unlink(m);
+    FreeObjectDataList(GetMainState(), &m->data);
+}
+
+int FreeMusicCore(ObjectID id, bool strict) {
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(id, &m)) return strict ? err : 0;
+    // The handler that feeds a script-fed music must not free one: the
+    // command that called it still holds it.
+    if (m->scriptFed && IsFillingMusicBuffer()) return ERR_NOCALLBACK;
+    DestroyMusic(m);
+    return 0;
+}
+
+void FreeAllMusic(ScriptState* L) {
+    while (musicHead) DestroyMusic(static_cast<qbMusicObject*>(musicHead));
+    current = lastPaused = nullptr;
+    if (pollHeld && L) ReleasePollInterval(L, kMusicPollUser);
+    pollHeld = false;
+}
+
+qbMusicObject* CurrentMusic() { return current; }
+void SetCurrentMusic(qbMusicObject* m) { current = m; }
+qbMusicObject* LastPausedMusic() { return lastPaused; }
+void SetLastPausedMusic(qbMusicObject* m) { lastPaused = m; }
+
+void EndMusic(qbMusicObject& m) {
+    StopMusicStream(m, false);
+    m.state = kMusicStopped;
+    if (current == &m) current = nullptr;
+}
+
+void SyncMusicStates(ScriptState* L) {
+    bool ended = false;
+    for (qbObject* o = musicHead; o; o = o->next) {
+        auto* m = static_cast<qbMusicObject*>(o);
+        if (m->state == kMusicPlaying && MusicStreamDone(*m)) {
+            EndMusic(*m);
+            ended = true;
+        }
+    }
+    if (ended) UpdateMusicPoll(L);
+}
+
+void UpdateMusicPoll(ScriptState* L) {
+    bool wanted = false;
+    for (qbObject* o = musicHead; o && !wanted; o = o->next) {
+        const auto* m = static_cast<const qbMusicObject*>(o);
+        wanted = m->scriptFed && m->state == kMusicPlaying;
+    }
+    if (wanted == pollHeld || !L) return;
+    if (wanted) {
+        if (AcquirePollInterval(L, kMusicPollUser) != 0) return;
+    } else {
+        ReleasePollInterval(L, kMusicPollUser);
+    }
+    pollHeld = wanted;
+}
+
+bool IsMusicPollHeld() { return pollHeld; }
+
+bool FindMusicNeedingData(ObjectID* id, int32_t* samples, int32_t* count) {
+    SyncMusicStates(GetMainState());
+    for (qbObject* o = musicHead; o; o = o->next) {
+        auto* m = static_cast<qbMusicObject*>(o);
+        if (!m->scriptFed || m->state != kMusicPlaying || !m->stream || !m->stream->custom) continue;
+        int32_t blocks = 0;
+        const int64_t queued = CustomFramesQueued(*m->stream, &blocks);
+        const int64_t wanted = m->stream->custom->wanted;
+        if (queued >= wanted) continue;
+        *id = IDOf(*m);
+        *samples = static_cast<int32_t>(wanted - queued);
+        *count = blocks;
+        return true;
+    }
+    return false;
+}
