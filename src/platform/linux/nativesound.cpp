@@ -290,11 +290,18 @@ bool SeekBack(qbNativeAudioFile& f, int64_t frame) {
     if (!f.pass || f.origin == AV_NOPTS_VALUE) return false;
     Pass& p = *f.pass;
     // Where the frames after a seek are known to be those of the full
-    // decode; AAC's decoder, for one, comes back off by a step here and
-    // there, and MP4's edit list is not applied again at the start.
-    static const char* const kExact[] = {"mp3", "ogg", "flac"};
-    if (std::none_of(std::begin(kExact), std::end(kExact),
-                     [&](const char* name) { return std::strcmp(p.format->iformat->name, name) == 0; }))
+    // decode. AAC in MP4, for one, comes back a step off here and there,
+    // and sought to its start it does not drop its priming again.
+    struct Exact {
+        const char* demuxer;
+        AVCodecID codec;
+    };
+    static const Exact kExact[] = {
+        {"mp3", AV_CODEC_ID_MP3}, {"ogg", AV_CODEC_ID_VORBIS}, {"flac", AV_CODEC_ID_FLAC}};
+    const AVCodecID codec = p.format->streams[p.stream]->codecpar->codec_id;
+    if (std::none_of(std::begin(kExact), std::end(kExact), [&](const Exact& e) {
+            return e.codec == codec && std::strcmp(p.format->iformat->name, e.demuxer) == 0;
+        }))
         return false;
     const AVRational base = p.format->streams[p.stream]->time_base;
     const int64_t from = std::max<int64_t>(frame - kSeekPreroll, 0);
