@@ -240,7 +240,8 @@ TEST_F(NativeSoundTest, MPEGAudioCarriesItsBitrateIntoTheSoundRecord) {
     }
     ASSERT_EQ(OpenSoundStream(vbr.c_str(), nullptr, nullptr, &s), 0);
     const std::vector<uint8_t> bytes = ReadBytes(vbr);
-    ASSERT_NE(std::search(bytes.begin(), bytes.begin() + 1000, "Xing", "Xing" + 4), bytes.begin() + 1000);
+    const std::string xing = "Xing";
+    ASSERT_NE(std::search(bytes.begin(), bytes.begin() + 1000, xing.begin(), xing.end()), bytes.begin() + 1000);
     const double seconds = s->frames / 44100.0;
     EXPECT_EQ(s->kbps, static_cast<uint32_t>(bytes.size() / seconds / 128));
     EXPECT_NE(s->kbps, 128u);
