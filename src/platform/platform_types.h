@@ -78,6 +78,7 @@ struct qbPCMFormat {
     int32_t bytesPerFrame = 0;
     int32_t channels = 0;
     uint32_t flags = 0;
+    uint32_t kbps = 0;  // a decoded file's bitrate where it is MPEG audio
 };
 
 struct qbAudioPacketInfo {

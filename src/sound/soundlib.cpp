@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "core/errcodes.h"
+#include "core/linkedfile.h"
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "display/eventlib.h"
@@ -233,12 +235,13 @@ int cmdFreeSample(ScriptState* L) {
 int cmdLoadSample(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const char* file = VmCheckString(L, 2, nullptr);
+    // A sound the applet links loads from inside the applet.
+    const std::string file = ResolveLinkedFileArg(L, 2, 0, nullptr);
     const char *loader = nullptr, *adapter = nullptr;
     LoaderOptions(L, 3, &loader, &adapter);
     SoundOutputReady();
     qbSampleObject* made = nullptr;
-    if (int err = LoadSampleFile(file, loader, adapter, &made)) return err;
+    if (int err = LoadSampleFile(file.c_str(), loader, adapter, &made)) return err;
     return FinishNewSample(L, made, id);
 }
 
@@ -332,10 +335,10 @@ int cmdSetMasterVolume(ScriptState*) { return 0; }
 
 int cmdIsSample(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
-    const char* file = VmCheckString(L, 1, nullptr);
+    const std::string file = ResolveLinkedFileArg(L, 1, 0, nullptr);
     const char *loader = nullptr, *adapter = nullptr;
     LoaderOptions(L, 2, &loader, &adapter);
-    VmPushNumber(L, IsSoundSample(file, loader, adapter));
+    VmPushNumber(L, IsSoundSample(file.c_str(), loader, adapter));
     return 1;
 }
 

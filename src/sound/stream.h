@@ -39,6 +39,7 @@ struct qbSample {
     uint32_t frames = 0;
     uint32_t framesTotal = 0;
     uint32_t position = 0;
+    uint32_t kbps = 0;  // the encoded bitrate of MPEG audio, else 0
     int64_t dataOffset = 0;
     int32_t outBytesPerFrame = 0;
     int32_t framesPerUnit = 1;

@@ -151,6 +151,7 @@ int OpenSoundStream(const char* name, const char* loaderTag, const char* adapter
         s->bytesPerFrame = format.bytesPerFrame;
         s->channels = format.channels;
         s->flags = format.flags;
+        s->kbps = format.kbps;
         // With no buffer the decoder reports the whole length.
         qbAudioPacketInfo length;
         if (format.bytesPerFrame <= 0 || ReadNativeAudioPackets(native, nullptr, 0, &length) != 0)

@@ -4,6 +4,7 @@
 // that hold no sound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/errcodes.h"
@@ -20,6 +21,8 @@ namespace {
 // Different tones per channel, so a swap or a wrong downmix shows.
 constexpr const char* kMono = "aevalsrc=0.6*sin(2*PI*440*t):s=44100:d=1.3";
 constexpr const char* kStereo = "aevalsrc=0.6*sin(2*PI*440*t)|0.4*sin(2*PI*523*t):s=44100:d=1.3";
+// One Ogg page holds all of it: its times start at 0, not before.
+constexpr const char* kShort = "aevalsrc=0.6*sin(2*PI*440*t)|0.4*sin(2*PI*523*t):s=44100:d=0.4";
 constexpr const char* kFiveOne =
     "aevalsrc=0.3*sin(2*PI*440*t)|0.3*sin(2*PI*523*t)|0.2*sin(2*PI*330*t)|0.1*sin(2*PI*60*t)|"
     "0.2*sin(2*PI*660*t)|0.2*sin(2*PI*880*t):c=5.1:s=48000:d=0.7";
@@ -41,6 +44,7 @@ const Fixture kFixtures[] = {
     {"sound.aiff", kMono, "-c:a pcm_s16be", 1, "AIFF"},
     {"wide.wav", kStereo, "-c:a pcm_s24le", 2, "RIFF WAVE"},
     {"surround.flac", kFiveOne, "-c:a flac", 2, "raw FLAC"},
+    {"short.ogg", kShort, "-c:a libvorbis", 2, "Ogg"},
 };
 
 struct NativeFile {
@@ -206,6 +210,43 @@ TEST_F(NativeSoundTest, TheSoundCoreOpensReadsAndSeeksThroughTheDecoder) {
     EXPECT_EQ(frame[0], want[8000]);
     EXPECT_EQ(frame[1], want[8001]);
     EXPECT_EQ(IsSoundSample(dir_.File("none.txt").c_str(), nullptr, nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The bitrate the sound core keeps for MPEG audio: a constant file's first
+// frame (past a 2 KB tag as well), a variable one's average over its
+// length, nothing for other formats.
+TEST_F(NativeSoundTest, MPEGAudioCarriesItsBitrateIntoTheSoundRecord) {
+    const std::string cbr = Make(kFixtures[0]);
+    const std::string tagged = dir_.File("tagged.mp3");
+    ASSERT_EQ(RunQuietly("ffmpeg -v error -y -i " + cbr + " -c copy -metadata comment=" + std::string(2000, 'c') +
+                         " " + tagged),
+              0);
+    const std::vector<uint8_t> head = ReadBytes(tagged);
+    ASSERT_GE(head.size(), 10u);
+    ASSERT_EQ(std::memcmp(head.data(), "ID3", 3), 0);
+    ASSERT_GE((head[8] << 7 | head[9]) + 10, 2000);
+    const std::string vbr = dir_.File("xing.mp3");
+    ASSERT_EQ(RunQuietly(std::string("ffmpeg -v error -y -f lavfi -i '") + kStereo +
+                         "' -c:a libmp3lame -q:a 0 -id3v2_version 0 " + vbr),
+              0);
+    qbSamplePtr s;
+    for (const std::string& path : {cbr, tagged}) {
+        ASSERT_EQ(OpenSoundStream(path.c_str(), nullptr, nullptr, &s), 0) << path;
+        EXPECT_EQ(s->kbps, 128u) << path;
+    }
+    ASSERT_EQ(OpenSoundStream(vbr.c_str(), nullptr, nullptr, &s), 0);
+    const std::vector<uint8_t> bytes = ReadBytes(vbr);
+    const std::string xing = "Xing";
+    ASSERT_NE(std::search(bytes.begin(), bytes.begin() + 1000, xing.begin(), xing.end()), bytes.begin() + 1000);
+    const double seconds = s->frames / 44100.0;
+    EXPECT_EQ(s->kbps, static_cast<uint32_t>(bytes.size() / seconds / 128));
+    EXPECT_NE(s->kbps, 128u);
+    ASSERT_EQ(OpenSoundStream(Make(kFixtures[2]).c_str(), nullptr, nullptr, &s), 0);
+    EXPECT_EQ(s->kbps, 0u);
 }
 
 }  // namespace

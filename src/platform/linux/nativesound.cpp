@@ -23,12 +23,19 @@ extern "C" {
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "platform/linux/avcommon.h"
+#include "platform/linux/mpegbitrate.h"
 #include "platform/linux/nativesound.h"
 
 namespace {
 
 constexpr int kIOBufferBytes = 64 * 1024;
 constexpr size_t kNameBytes = 65;
+// Frames decoded and dropped before a frame sought back to: enough for
+// every decoder state to be that of a decode from the start (MP3's bit
+// reservoir and overlap, Vorbis's and AAC's previous block).
+constexpr int64_t kSeekPreroll = 16384;
+// Lengths are 32-bit frame counts; a placement far beyond is damage.
+constexpr int64_t kMaxPlacement = int64_t{1} << 40;
 
 using av_common::CodecFree;
 using av_common::FormatClose;
@@ -39,9 +46,9 @@ struct SwrFree {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
 
-// One pass over the file from its start: demuxer, decoder and converter.
-// Seeking back makes a new one, so the frames after it are exactly those of
-// a decode from the start.
+// The demuxer, decoder and converter over the file. A seek back moves the
+// demuxer and flushes the decoder; where the frames after it could not be
+// placed exactly, a new pass from the start is made instead.
 struct Pass {
     // The format context refers to the I/O context: it goes first.
     std::unique_ptr<AVIOContext, IOFree> io;
@@ -57,6 +64,10 @@ struct Pass {
     int swrRate = 0;
     std::vector<int16_t> pending;  // converted samples not yet handed out
     size_t pendingAt = 0;
+    int64_t pendingFrame = 0;  // the frame of pending's first sample
+    int64_t nextFrame = 0;     // the frame the decoder's next output starts at
+    bool placeByTime = false;  // after a seek: the next output's time places it
+    bool lost = false;         // the first output after a seek could not be placed
     bool flushed = false;  // the decoder was told the input ended
     bool drained = false;  // and has given everything
 
@@ -84,6 +95,10 @@ struct qbNativeAudioFile {
     int rate = 0;
     int64_t frames = 0;    // the length: what reading to the end delivers
     int64_t position = 0;  // frames handed out since the start
+    uint32_t kbps = 0;     // MPEG audio's bitrate, else 0
+    // The time of frame 0 in the stream's time base, taken from the first
+    // output of the pass from the start: seeks back are placed by it.
+    int64_t origin = AV_NOPTS_VALUE;
     char name[kNameBytes] = {};
 };
 
@@ -162,7 +177,28 @@ int Convert(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
                                  frame->nb_samples);
     p.pending.resize(made > 0 ? static_cast<size_t>(made) * static_cast<size_t>(f.channels) : 0);
     p.pendingAt = 0;
+    p.pendingFrame = p.nextFrame;
+    p.nextFrame += made > 0 ? made : 0;
     return 0;
+}
+
+// Where the decoder's output goes: on from the last output, but the first
+// output after a seek is placed by its time. The first output of the pass
+// from the start fixes the time of frame 0.
+void Place(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
+    const int64_t time = frame->best_effort_timestamp;
+    if (p.nextFrame == 0 && !p.placeByTime && f.origin == AV_NOPTS_VALUE) f.origin = time;
+    if (!p.placeByTime) return;
+    p.placeByTime = false;
+    int64_t since = 0;
+    if (time == AV_NOPTS_VALUE || f.origin == AV_NOPTS_VALUE || __builtin_sub_overflow(time, f.origin, &since)) {
+        p.lost = true;
+        return;
+    }
+    const AVRational base = p.format->streams[p.stream]->time_base;
+    p.nextFrame = av_rescale_q(since, base, AVRational{1, f.rate});
+    // A damaged time could place it anywhere; no sound is this long.
+    if (p.nextFrame < -kMaxPlacement || p.nextFrame > kMaxPlacement) p.lost = true;
 }
 
 // Decodes until some samples are pending or the decoder has given all.
@@ -171,6 +207,7 @@ void DecodeMore(qbNativeAudioFile& f) {
     while (!p.drained) {
         const int received = avcodec_receive_frame(p.codec.get(), p.frame.get());
         if (received == 0) {
+            Place(f, p, p.frame.get());
             const int converted = Convert(f, p, p.frame.get());
             av_frame_unref(p.frame.get());
             if (converted != 0) p.drained = true;
@@ -219,9 +256,10 @@ int64_t CountFrames(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
-    int64_t duration = 0, trimmed = 0;
+    int64_t duration = 0, trimmed = 0, first = -1;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
+            if (first < 0) first = std::max<int64_t>(p.packet->duration, 0);
             if (p.packet->duration > 0) duration += p.packet->duration;
             size_t size = 0;
             const uint8_t* skip = av_packet_get_side_data(p.packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
@@ -229,14 +267,65 @@ int64_t CountFrames(qbNativeAudioFile& f) {
         }
         av_packet_unref(p.packet.get());
     }
-    const int64_t packets = av_rescale_q(duration, base, AVRational{1, f.rate});
-    // Ogg's granule positions count the decoded samples themselves; its
-    // packet durations include a first packet the decoder only primes on.
-    // The packets bound it, so a damaged granule cannot claim hours.
-    if (std::strcmp(p.format->iformat->name, "ogg") == 0 && stream->duration > 0)
+    int64_t packets = av_rescale_q(duration, base, AVRational{1, f.rate});
+    // Ogg's granule positions count the decoded samples themselves, but a
+    // sound on one page starts its times at 0 and claims one packet too
+    // many: the packets bound it, less the first, which a Vorbis decoder
+    // only primes on (so a damaged granule cannot claim hours either).
+    if (std::strcmp(p.format->iformat->name, "ogg") == 0 && stream->duration > 0) {
+        if (stream->codecpar->codec_id == AV_CODEC_ID_VORBIS && first > 0 && first < duration)
+            packets -= av_rescale_q(first, base, AVRational{1, f.rate});
         return std::clamp<int64_t>(av_rescale_q(stream->duration, base, AVRational{1, f.rate}), 0,
                                    std::min<int64_t>(packets, UINT32_MAX));
+    }
     return std::clamp<int64_t>(packets - trimmed, 0, UINT32_MAX);
+}
+
+// Moves the demuxer back to before frame and decodes up to it, so that
+// the next output is frame's. False where the output could not be placed
+// exactly (a format not known to allow it, a demuxer that cannot seek or
+// lands after the preroll, outputs without times): the caller then starts
+// again from the start.
+bool SeekBack(qbNativeAudioFile& f, int64_t frame) {
+    if (!f.pass || f.origin == AV_NOPTS_VALUE) return false;
+    Pass& p = *f.pass;
+    // Where the frames after a seek are known to be those of the full
+    // decode. AAC in MP4, for one, comes back a step off here and there,
+    // and sought to its start it does not drop its priming again.
+    struct Exact {
+        const char* demuxer;
+        AVCodecID codec;
+    };
+    static const Exact kExact[] = {
+        {"mp3", AV_CODEC_ID_MP3}, {"ogg", AV_CODEC_ID_VORBIS}, {"flac", AV_CODEC_ID_FLAC}};
+    const AVCodecID codec = p.format->streams[p.stream]->codecpar->codec_id;
+    if (std::none_of(std::begin(kExact), std::end(kExact), [&](const Exact& e) {
+            return e.codec == codec && std::strcmp(p.format->iformat->name, e.demuxer) == 0;
+        }))
+        return false;
+    const AVRational base = p.format->streams[p.stream]->time_base;
+    const int64_t from = std::max<int64_t>(frame - kSeekPreroll, 0);
+    int64_t time = 0;
+    if (__builtin_add_overflow(f.origin, av_rescale_q(from, AVRational{1, f.rate}, base), &time)) return false;
+    if (av_seek_frame(p.format.get(), p.stream, time, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    avcodec_flush_buffers(p.codec.get());
+    p.swr.reset();
+    p.pending.clear();
+    p.pendingAt = 0;
+    p.flushed = p.drained = p.lost = false;
+    p.placeByTime = true;
+    DecodeMore(f);
+    // The decoder settles over the preroll (or starts as at the start): a
+    // demuxer that landed later would leave it unsettled.
+    if (p.lost || p.pending.empty() || p.pendingFrame > from) return false;
+    while (p.pendingFrame + static_cast<int64_t>(p.pending.size()) / f.channels <= frame) {
+        p.pending.clear();
+        DecodeMore(f);
+        if (p.pending.empty()) return false;
+    }
+    p.pendingAt = static_cast<size_t>(frame - p.pendingFrame) * static_cast<size_t>(f.channels);
+    f.position = frame;
+    return true;
 }
 
 const char* NameOf(const AVInputFormat* format, bool aifc) {
@@ -255,6 +344,11 @@ const char* NameOf(const AVInputFormat* format, bool aifc) {
     return format->long_name ? format->long_name : format->name;
 }
 
+size_t ReadAt(void* file, int64_t offset, void* buffer, size_t count) {
+    auto* f = static_cast<qbFile*>(file);
+    return FileSeek(f, offset, kSeekBeginning) < 0 ? 0 : FileRead(f, buffer, count);
+}
+
 int Open(const char* name, qbNativeAudioFile& f) {
     f.file.reset(FileOpen(name, kFileModeRead | kFileModeAdapters, nullptr));
     if (!f.file) return ERR_READFILE;
@@ -270,6 +364,10 @@ int Open(const char* name, qbNativeAudioFile& f) {
     f.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
     f.frames = CountFrames(f);
+    if (par->codec_id == AV_CODEC_ID_MP1 || par->codec_id == AV_CODEC_ID_MP2 || par->codec_id == AV_CODEC_ID_MP3) {
+        const MPEGBitrate bitrate = AnalyseMPEGBitrate(&ReadAt, f.file.get());
+        f.kbps = AverageBitrate(bitrate, GetFileSize(f.file.get()), f.frames, f.rate);
+    }
     return StartPass(f);
 }
 
@@ -322,7 +420,7 @@ int SetDecoderPacketBuffer(qbNativeAudioFile*, int) { return 0; }
 
 int64_t LimitPacketPosition(qbNativeAudioFile* f, int64_t frame) {
     if (!f || frame < 0 || frame >= f->frames) return -1;
-    if (frame < f->position) {
+    if (frame < f->position && !SeekBack(*f, frame)) {
         if (StartPass(*f) != 0) {
             f->pass.reset();
             return -1;
@@ -338,7 +436,7 @@ int64_t LimitPacketPosition(qbNativeAudioFile* f, int64_t frame) {
 
 int GetNativeStreamFormat(qbNativeAudioFile* f, qbPCMFormat* out) {
     if (!f || !out) return ERR_AFILEPROP;
-    *out = qbPCMFormat{f->rate, 16, 2 * f->channels, f->channels, kPCMSigned};
+    *out = qbPCMFormat{f->rate, 16, 2 * f->channels, f->channels, kPCMSigned, f->kbps};
     return 0;
 }
 
