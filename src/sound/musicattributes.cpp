@@ -34,7 +34,9 @@ int MusicAttribute(const qbAttributeQuery& q) {
     case kAttrPitch: v = s.rate; break;
     case kAttrFormat: VmPushString(q.L, SoundFormatName(s)); return 1;
     // Kbit/s from the frame size when the stream tells none of its own.
-    case kAttrBitrate: v = static_cast<double>(int64_t{s.bytesPerFrame} * s.rate / 1024 * 8); break;
+    case kAttrBitrate:
+        v = s.kbps ? static_cast<double>(s.kbps) : static_cast<double>(int64_t{s.bytesPerFrame} * s.rate / 1024 * 8);
+        break;
     case kAttrCanSeek: v = s.canSeek ? 1 : 0; break;
     case kAttrNumSubsongs: v = s.subsongs; break;
     case kAttrCurSubsong: v = m->subsong; break;

@@ -6,6 +6,7 @@
 
 #include "display/eventsources.h"
 #include "music_fixture.h"
+#include "draw/attributes.h"
 #include "sound/customstream.h"
 #include "sound/samples.h"
 
@@ -131,6 +132,17 @@ TEST_F(MusicTest, MusicAttributesAnswerFromTheStream) {
     EXPECT_EQ(MusicDurationMs(*m), 500);
     EXPECT_EQ(m->stream->canSeek, true);
     EXPECT_STREQ(SoundFormatName(*m->stream), "RIFF WAVE");
+    // The bit rate: the stream's own (MPEG audio's) when it has one, else
+    // bytes per frame x rate / 1024 x 8.
+    VmSetTop(L_, 0);
+    VmPushValue(L_, kGlobalsIndex);
+    VmPushString(L_, "getattribute");
+    VmPushCClosure(L_, &cmdGetAttribute, 0);
+    VmRawSet(L_, -3);
+    auto bitrate = [&] { return Number("GetAttribute", [&] { N(33), N(1), N(20); }); };
+    EXPECT_EQ(bitrate(), int64_t{m->stream->bytesPerFrame} * m->stream->rate / 1024 * 8);
+    m->stream->kbps = 192;
+    EXPECT_EQ(bitrate(), 192);
 }
 
 // The test's "FillMusicBuffer" handler: what it does with each request.
