@@ -19,8 +19,8 @@
 
 namespace {
 
-// Anims, sprites, music and videos.
-const std::set<int32_t> kTypesWithoutObjects = {4, 32, 33, 50};
+// Anims, music and videos.
+const std::set<int32_t> kTypesWithoutObjects = {4, 33, 50};
 
 TEST(AttributeWalkTest, EveryTypeWhoseObjectsExistHasAllItsRows) {
     ScriptState* L = VmOpen();
