@@ -147,3 +147,20 @@ TEST_F(SpritePixels, AttributesPointersAndCollisionsReadTheShownFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SpritePixels, FreeingTheClipRegionOfAShownSpriteShowsItWhole) {
+    FramesSprite(1, 1, 8, 8);
+    ASSERT_EQ(RunNumbers("CreateClipRegion", {1, 14, 0, 0, 4, 80}), 0);
+    ASSERT_EQ(RunNumbers("SetClipRegion", {1}), 0);
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 0, 0}), 0);
+    EXPECT_EQ(Real(2, 2), FrameColour(0));
+    EXPECT_EQ(Real(6, 2), 0x203040u);
+    ASSERT_EQ(RunNumbers("SetClipRegion", {0}), 0);
+    ASSERT_EQ(RunNumbers("FreeClipRegion", {1}), 0);
+    EXPECT_EQ(display_->bgpic->spriteInstances->clip, nullptr);
+    EXPECT_EQ(Real(6, 2), FrameColour(0));
+}
+
+}  // namespace
