@@ -2,6 +2,7 @@
 // rectangles refreshed, the instance order under videos, removal, the
 // layer and lookup errors, and freeing sprites that others link to.
 #include "objects/sprite_fixture.h"
+#include "platform/platform_ops.h"
 
 namespace {
 
@@ -169,6 +170,47 @@ TEST_F(SpriteShow, FailedReplacementsKeepTheOldSprite) {
     ASSERT_EQ(GetSpriteFrameImage(Sprite(2), 1, &bm, &m, &a), 0);
     EXPECT_NE(bm, before->bitmaps[0].get());
     EXPECT_EQ(Sprite(2)->frameCount, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The in-memory backend whose bitmaps run out after a number of them.
+int bitmapsLeft = -1;
+qbNativeBitmap* ScarceBitmap(int width, int height) {
+    if (bitmapsLeft == 0) return nullptr;
+    if (bitmapsLeft > 0) --bitmapsLeft;
+    return NullPlatformOps().AllocPlatformBitmap(width, height);
+}
+
+TEST_F(SpriteShow, RunningOutOfBitmapsLeavesNoSpriteAndNothingBehind) {
+    FramesSprite(1, 3, 8, 8);
+    qbSprite* one = Sprite(1);
+    one->masks[1].reset(AllocMask(one->bitmaps[1].get(), 8, 8, true, nullptr, 0));
+    one->alphas[2].reset(AllocAlphaChannel(8, 8, true, nullptr, 0));
+    FramesBrush(92, 4, 8, 8);
+    qbPlatformOps scarce = NullPlatformOps();
+    scarce.AllocPlatformBitmap = ScarceBitmap;
+    SetPlatformBackend(&scarce);
+    bool copied = false, created = false;
+    for (int n = 0; n < 12 && !(copied && created); ++n) {
+        bitmapsLeft = n;
+        const int copy = RunNumbers("CopySprite", {1, 2});
+        EXPECT_TRUE(copy == 0 || copy == ERR_MEM) << n << " " << copy;
+        EXPECT_EQ(Sprite(2) != nullptr, copy == 0);
+        copied = copied || copy == 0;
+        bitmapsLeft = n;
+        const int create = RunNumbers("CreateSprite", {3, 3, 92, 8, 8, 4});
+        EXPECT_TRUE(create == 0 || create == ERR_BITMAP) << n << " " << create;
+        EXPECT_EQ(Sprite(3) != nullptr, create == 0);
+        created = created || create == 0;
+    }
+    bitmapsLeft = -1;
+    SetPlatformBackend(&NullPlatformOps());
+    EXPECT_TRUE(copied && created);
+    EXPECT_EQ(Sprite(2)->frameCount, 3);
+    EXPECT_EQ(Sprite(3)->frameCount, 4);
 }
 
 }  // namespace
