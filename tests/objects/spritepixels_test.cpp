@@ -3,6 +3,10 @@
 // sprite's rows of GetAttribute, pointers and collisions.
 #include <cstdlib>
 
+#ifdef QB_TEST_HAVE_PIXMAN
+#include <pixman.h>
+#endif
+
 #include "display/pointers.h"
 #include "display/refresh.h"
 #include "objects/sprite_fixture.h"
@@ -28,13 +32,26 @@ void AddAlpha(qbSprite* s) {
         for (int x = 0; x < p.width; ++x) p.data[static_cast<size_t>(y) * p.rowBytes + x] = uint8_t(x * 255 / 15);
 }
 
+// The colour over the pixel at coverage a, by pixman where the tests have
+// it.
 uint32_t Over(uint32_t s, uint32_t d, int a) {
+#ifdef QB_TEST_HAVE_PIXMAN
+    uint32_t src = s | 0xFF000000u, dst = d | 0xFF000000u;
+    uint32_t maskWord = static_cast<uint32_t>(a);  // one a8 pixel in a 4-byte row
+    pixman_image_t* si = pixman_image_create_bits(PIXMAN_x8r8g8b8, 1, 1, &src, 4);
+    pixman_image_t* mi = pixman_image_create_bits(PIXMAN_a8, 1, 1, &maskWord, 4);
+    pixman_image_t* di = pixman_image_create_bits(PIXMAN_x8r8g8b8, 1, 1, &dst, 4);
+    pixman_image_composite32(PIXMAN_OP_OVER, si, mi, di, 0, 0, 0, 0, 0, 0, 1, 1);
+    for (pixman_image_t* i : {si, mi, di}) pixman_image_unref(i);
+    return dst & 0xFFFFFFu;
+#else
     uint32_t out = 0;
     for (int shift : {0, 8, 16}) {
         const int sc = (s >> shift) & 255, dc = (d >> shift) & 255;
         out |= uint32_t((sc * a + dc * (255 - a) + 127) / 255) << shift;
     }
     return out;
+#endif
 }
 
 TEST_F(SpritePixels, TheWindowIsThePictureWithEachFrameCopiedInListOrder) {
