@@ -243,6 +243,8 @@ void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources) {
     FreeTriple(record->initial);
     record->current = record->base = {};
     record->palette.reset();
+    // One by one: a long list would otherwise go in a deep recursion.
+    while (record->spriteInstances) record->spriteInstances = std::move(record->spriteInstances->next);
     FreeBitmap(record->fill.textureBitmap);
     record->fill.textureBitmap = nullptr;
     FreeObjectDataList(L, &record->data);

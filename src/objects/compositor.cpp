@@ -176,6 +176,10 @@ void DrawLayers(ScriptState* L, qbBGPic* bgpic, qbBitmap* dest, const qbRect& pa
 void DrawSpriteInstances(ScriptState* L, qbBGPic* bgpic, qbBitmap* dest, const qbRect& pass0, bool shownOnly) {
     for (const qbSpriteInstance* i = bgpic->spriteInstances.get(); i; i = i->next.get()) {
         if (i->displayState == -1 || (shownOnly && i->displayState == 0) || !i->sprite) continue;
+        // Most sprites miss the rectangle: one test each, before any cutting.
+        if (int64_t{i->x} + i->width <= pass0.x || i->x >= int64_t{pass0.x} + pass0.width ||
+            int64_t{i->y} + i->height <= pass0.y || i->y >= int64_t{pass0.y} + pass0.height)
+            continue;
         qbRect pass = pass0;
         const qbClipRegion* clip = i->clip;
         if (clip && !Intersect(pass0, qbRect{clip->x, clip->y, clip->width, clip->height}, &pass)) continue;

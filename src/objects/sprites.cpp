@@ -202,7 +202,10 @@ int RedrawSprite(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t fram
     x = ResolveSpecialX(x, sprite->width, 0, 0);
     y = ResolveSpecialY(y, sprite->height, 0, 0);
     qbSpriteInstance* shown = nullptr;
-    if (FindSpriteInstance(id, &shown) == 0) {
+    if (const qbBGPic* p = GetCurrentBGPic())
+        for (qbSpriteInstance* i = p->spriteInstances.get(); i && !shown; i = i->next.get())
+            if (i->sprite == sprite) shown = i;
+    if (shown) {
         const int32_t next = frame ? frame : shown->frame % sprite->frameCount + 1;
         if (next == shown->frame && x == shown->x && y == shown->y) return 0;
         const Box old = BoxOf(*shown);
