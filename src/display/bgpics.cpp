@@ -69,6 +69,11 @@ bool WrapperShows(const qbBGPic* wrapper, ObjectID id) {
 
 }  // namespace
 
+void ComposeBGPicRect(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
+                      int32_t width, int32_t height, uint32_t flags) {
+    RedrawLayers(L, display, bgpic, dest, x, y, width, height, flags);
+}
+
 bool IsBGPicSelectedForOutput(ObjectID id) {
     const qbDisplay* display = GetCurrentDisplay();
     if (!display || display->output.type == kObjectTypeDisplay) return false;
@@ -238,6 +243,8 @@ void FreeBGPicContents(ScriptState* L, qbBGPic* record, bool releaseSources) {
     FreeTriple(record->initial);
     record->current = record->base = {};
     record->palette.reset();
+    // One by one: a long list would otherwise go in a deep recursion.
+    while (record->spriteInstances) record->spriteInstances = std::move(record->spriteInstances->next);
     FreeBitmap(record->fill.textureBitmap);
     record->fill.textureBitmap = nullptr;
     FreeObjectDataList(L, &record->data);
@@ -325,7 +332,12 @@ int RenderBGPicLayersToBitmap(ScriptState* L, qbBGPic* record, int32_t x, int32_
     return 0;
 }
 
-int RectOverlapsSprites(const qbBGPic* record, int32_t, int32_t, int32_t, int32_t) {
-    // No sprite or video instance can be shown before sprites exist.
-    return record && record->spriteInstances ? 1 : 0;
+int RectOverlapsSprites(const qbBGPic* record, int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (!record || width < 1 || height < 1) return 0;
+    const int64_t right = int64_t{x} + width, bottom = int64_t{y} + height;
+    for (const qbSpriteInstance* i = record->spriteInstances.get(); i; i = i->next.get()) {
+        if (i->displayState == -1) continue;
+        if (i->x < right && int64_t{i->x} + i->width > x && i->y < bottom && int64_t{i->y} + i->height > y) return 1;
+    }
+    return 0;
 }

@@ -45,6 +45,25 @@ struct qbImageTriple {
 
 struct qbButtonList;
 struct qbLayerStack;
+struct qbSprite;
+struct qbClipRegionObject;
+
+// One sprite or video shown on a BGPic without layers. The sprite library
+// owns the records through the BGPic's list; videos share the list and stay
+// on top of the sprites.
+struct qbSpriteInstance {
+    std::unique_ptr<qbSpriteInstance> next;
+    ObjectID id;
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t frame = 1;  // 1-based
+    qbSprite* sprite = nullptr;
+    void* video = nullptr;
+    qbClipRegionObject* clip = nullptr;  // the clip region when it was shown
+    int32_t displayState = 1;            // -1: not drawn (a video not shown yet)
+};
 
 // The three triples may share bitmaps; FreeBGPicContents frees each bitmap
 // once. Records are owned by the BGPic list.
@@ -63,7 +82,7 @@ struct qbBGPic : qbObject {
     int32_t keyColour = -1;
     std::unique_ptr<uint32_t[]> palette;
     qbLayerStack* layers = nullptr;   // owned; null until the first layer, freed by FreeBGPicLayers
-    void* spriteInstances = nullptr;  // none before sprites exist
+    std::unique_ptr<qbSpriteInstance> spriteInstances;  // drawn in list order
     int32_t locked = 0;
     int32_t pendingFree = 0;
     int32_t wrappedType = 0;
@@ -86,6 +105,7 @@ enum : uint32_t {
     kRedrawDisplayBackground = 4,
     kRedrawOwnPicture = 8,
     kRedrawBaseSize = 16,
+    kRedrawSpritesShown = 32,  // sprites only, and only instances with a non-zero state
 };
 
 // What the layers shown on BGPics do for the BGPics; the layers library
@@ -102,6 +122,10 @@ struct qbBGPicLayerHooks {
                    int32_t width, int32_t height, uint32_t flags);
 };
 void SetBGPicLayerHooks(const qbBGPicLayerHooks* hooks);
+// Draws the BGPic with its layers and sprites into dest through the hook
+// (RedrawLayers flags); nothing without it.
+void ComposeBGPicRect(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
+                      int32_t width, int32_t height, uint32_t flags);
 
 // A brush's picture as a texture fill reads it: its bitmap, or, for a brush
 // loaded before the displays started, the decoded pixels of its part

@@ -293,3 +293,7 @@ void SetPicturesPending(bool pending);
 // installs what turns them into bitmaps when that display opens.
 using PendingFontsHook = int (*)();
 void SetPendingFontsHook(PendingFontsHook hook);
+// The sprites loaded before the first display: their frames are cut after
+// the pending brushes and BGPics.
+using PendingSpritesHook = int (*)(ScriptState* L);
+void SetPendingSpritesHook(PendingSpritesHook hook);

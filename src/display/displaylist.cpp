@@ -29,6 +29,7 @@ namespace {
 qbDisplayBrushHooks brushHooks;
 const qbAsyncDrawHooks* asyncDraws = nullptr;
 PendingFontsHook pendingFonts = nullptr;
+PendingSpritesHook pendingSprites = nullptr;
 
 struct DisplayGlobals {
     qbObject* head = nullptr;
@@ -206,6 +207,7 @@ void SetSpareDisplay(qbDisplay* display) { G().spare = display; }
 bool PicturesPending() { return G().picturesPending; }
 void SetPicturesPending(bool pending) { G().picturesPending = pending; }
 void SetPendingFontsHook(PendingFontsHook hook) { pendingFonts = hook; }
+void SetPendingSpritesHook(PendingSpritesHook hook) { pendingSprites = hook; }
 
 // Videos arrive with their library.
 bool IsVideoOnDisplay(const qbDisplay*) { return false; }
@@ -365,6 +367,8 @@ int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
     if (brushHooks.loadPending)
         if (int err = brushHooks.loadPending(L)) return err;
     if (int err = LoadPendingBGPics(L)) return err;
+    if (pendingSprites)
+        if (int err = pendingSprites(L)) return err;
     if (pendingFonts)
         if (int err = pendingFonts()) return err;
     SetPicturesPending(false);

@@ -140,9 +140,9 @@ void RefreshDisplayRect(qbBitmap* bitmap, int32_t srcX, int32_t srcY, qbDisplay*
     BlitToDisplay(bitmap, srcX, srcY, display, dstX, dstY, width, height, 0, 0, 0, nullptr, nullptr);
 }
 
-void RefreshRectWithLayers(ScriptState*, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
+void RefreshRectWithLayers(ScriptState* L, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
                            int32_t width, int32_t height) {
-    const qbBGPic* picture = GetCurrentBGPic();
+    qbBGPic* picture = GetCurrentBGPic();
     if (!display || !picture) return;
     const int32_t right = std::min(srcX + width, picture->currentWidth);
     const int32_t bottom = std::min(srcY + height, picture->currentHeight);
@@ -157,9 +157,13 @@ void RefreshRectWithLayers(ScriptState*, int32_t srcX, int32_t srcY, qbDisplay* 
     width = right - srcX;
     height = bottom - srcY;
     if (width <= 0 || height <= 0) return;
-    // Sprites arrive with the layer compositor; until then nothing overlaps.
-    qbBitmap* from = RectOverlapsSprites(picture, srcX, srcY, width, height) ? display->backBuffer.get()
-                                                                              : display->spriteFreeBuffer.get();
+    // Where sprites lie the window shows the back buffer, the picture and
+    // the sprites composed anew; elsewhere the sprite-free picture.
+    qbBitmap* from = display->spriteFreeBuffer.get();
+    if (RectOverlapsSprites(picture, srcX, srcY, width, height) && display->backBuffer) {
+        from = display->backBuffer.get();
+        ComposeBGPicRect(L, display, picture, from, srcX, srcY, width, height, 0);
+    }
     RefreshDisplayRect(from, srcX, srcY, display, dstX, dstY, width, height, kRefreshScaled);
 }
 

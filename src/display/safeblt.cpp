@@ -157,18 +157,53 @@ inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_
     }
 }
 
+// Whether the blit lands on the display's picture under a shown sprite.
+bool UnderSprites(const qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r) {
+    if ((flags & kSafeBltNoSprites) || !d->bgpic || !d->bgpic->spriteInstances || !d->backBuffer ||
+        !d->spriteFreeBuffer)
+        return false;
+    const bool forDisplay = b.destination ? b.destination == d->spriteFreeBuffer.get()
+                                          : d->output.type == kObjectTypeDisplay;
+    return forDisplay && RectOverlapsSprites(d->bgpic, r.dx, r.dy, r.w, r.h);
+}
+
+// The sprites stay on top of what is drawn under them. Drawing meant for
+// the picture goes into the sprite-free buffer, and the back buffer is
+// composed anew from it; drawing only for the window goes between the
+// picture and the sprites in the back buffer.
+void BltUnderSprites(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r) {
+    qbBitmap* back = d->backBuffer.get();
+    qbSafeBlt inner = b;
+    inner.flags = flags | kSafeBltNoSprites | kSafeBltNoRefresh;
+    if (b.destination || (flags & kSafeBltSpriteBuffer) || b.mask || b.alpha) {
+        inner.destination = d->spriteFreeBuffer.get();
+        SafeBlt(L, inner);
+        ComposeBGPicRect(L, d, d->bgpic, back, r.dx, r.dy, r.w, r.h, 0);
+    } else {
+        ComposeBGPicRect(L, d, d->bgpic, back, r.dx, r.dy, r.w, r.h, kRedrawNoSprites);
+        inner.destination = back;
+        inner.flags |= kSafeBltDrawOnly;
+        SafeBlt(L, inner);
+        ComposeBGPicRect(L, d, d->bgpic, back, r.dx, r.dy, r.w, r.h, kRedrawSpritesOnly);
+    }
+    if (!(flags & kSafeBltNoRefresh) && d != GetSpareDisplay())
+        RefreshDisplayRect(back, r.dx, r.dy, d, r.dx, r.dy, r.w, r.h, kRefreshScaled);
+}
+
 // Everything a blit may need beyond one draw into a bitmap: the display's
 // double buffer, the clip region's mask, the display as the destination,
 // the display's buffers (a repeated draw, plane upkeep, the refresh). Kept
 // out of line so that the common blit does not pay for its frame.
-[[gnu::noinline]] void SafeBltRare(qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
-                                   bool useClip) {
+[[gnu::noinline]] void SafeBltRare(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t flags,
+                                   const BlitRect& r, bool useClip) {
     if (d->softDoubleBuffer && (flags & kSafeBltDirect)) {
         BlitToDisplay(b.source, r.sx, r.sy, d, r.dx, r.dy, r.w, r.h, 0, 0, 0, b.mask, b.alpha);
         return;
     }
-    // Sprites overlapping the rectangle would be redrawn through the layer
-    // compositor here; none can be shown before sprites exist.
+    if (UnderSprites(d, b, flags, r)) {
+        BltUnderSprites(L, d, b, flags, r);
+        return;
+    }
 
     qbBitmap* mask = b.mask;
     qbBitmap* alpha = b.alpha;
@@ -232,7 +267,7 @@ void ClipBlitRect(const qbClipRegion* clip, int32_t* srcX, int32_t* srcY, int32_
     *srcX = r.sx, *srcY = r.sy, *dstX = r.dx, *dstY = r.dy, *width = r.w, *height = r.h;
 }
 
-void SafeBlt(ScriptState*, const qbSafeBlt& b) {
+void SafeBlt(ScriptState* L, const qbSafeBlt& b) {
     qbDisplay* d = GetCurrentDisplay();
     uint32_t flags = b.flags;
     if (!d) {
@@ -261,5 +296,5 @@ void SafeBlt(ScriptState*, const qbSafeBlt& b) {
     if (common)
         Draw(d, b, flags, r, b.mask, b.alpha, into);
     else
-        SafeBltRare(d, b, flags, r, useClip);
+        SafeBltRare(L, d, b, flags, r, useClip);
 }

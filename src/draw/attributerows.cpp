@@ -478,6 +478,7 @@ void InstallBuiltInAttributeRows() {
             AddAttributeRows(&row, 1);
         }
     }
+    InstallSpriteAttributeRows();
     SetAttributeCounter(kObjectTypeLayer, &AllLayers);
     // The copies of freed brushes that layers still show are no brushes.
     SetAttributeCounter(kTypeBrush, [] {

@@ -56,5 +56,7 @@ int TypeLookupError(int32_t type);
 // own (displays, BGPics, brushes, layers, clip regions, pointers, async
 // drawing, event handlers, intervals and timeouts).
 void InstallBuiltInAttributeRows();
+// The rows of sprites (part of the built-in rows).
+void InstallSpriteAttributeRows();
 
 int cmdGetAttribute(ScriptState* L);

@@ -17,6 +17,7 @@
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/layers.h"
+#include "objects/sprites.h"
 
 namespace {
 
@@ -54,6 +55,8 @@ void ForgetChoice(qbClipRegionObject* region) {
 // and leaves it to FreeUnusedClipRegions.
 void ReleaseRegion(ScriptState* L, qbClipRegionObject* region) {
     ForgetChoice(region);
+    // Sprites shown through the region go on unclipped.
+    RefreshSpritesOfClipRegion(L, region);
     if (!IsClipRegionInUse(region)) {
         FreeClipRegionRecord(L, region);
         return;

@@ -15,6 +15,7 @@
 #include "draw/graphicsobjects.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
+#include "objects/sprites.h"
 
 namespace {
 
@@ -50,6 +51,24 @@ int BrushPointer(ScriptState* L, qbPointerObject* made) {
     return CreateDisplayPointer(argb.data(), brush->width, brush->height, &made->native, hotX, hotY);
 }
 
+int SpritePointer(ScriptState* L, qbPointerObject* made) {
+    qbSprite* sprite = nullptr;
+    if (int err = GetSprite(L, GetObjectIDArg(L, 3), &sprite, 0)) return err;
+    const int32_t frame = OptionalInt(L, 4, 1);
+    qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    if (int err = GetSpriteFrameImage(sprite, frame, &bitmap, &mask, &alpha)) return err;
+    if (!bitmap) return ERR_ANIMFRAME;
+    const int32_t hotX = HotSpot(OptionalInt(L, 5, -1), sprite->width);
+    const int32_t hotY = HotSpot(OptionalInt(L, 6, -1), sprite->height);
+    std::vector<uint32_t> argb =
+        GetBitmapARGB(bitmap, 0, 0, sprite->width, sprite->height, mask, alpha, kNoKeyColour, true, kLockReadOnly);
+    if (argb.empty()) return ERR_MEM;
+    made->width = sprite->width;
+    made->height = sprite->height;
+    made->kind = 2;
+    return CreateDisplayPointer(argb.data(), sprite->width, sprite->height, &made->native, hotX, hotY);
+}
+
 void Append(qbPointerObject* pointer) {
     qbObject** link = PointerListHead();
     while (*link) link = &(*link)->next;
@@ -72,9 +91,7 @@ int cmdCreatePointer(ScriptState* L) {
     if (type == kSourceBrush) {
         if (int err = BrushPointer(L, made.get())) return err;
     } else if (type == kSourceSprite) {
-        // No sprite can be found until sprites exist.
-        SetErrorArgIndex(GetObjectIDArg(L, 3).number);
-        return ERR_FINDSPRITE;
+        if (int err = SpritePointer(L, made.get())) return err;
     } else if (type == kSourceStandard) {
         const int32_t kind = IntArg(L, 3);
         if (kind < 0 || kind > 1) return ERR_WRONGUSAGE;

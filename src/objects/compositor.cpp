@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "core/numbers.h"
 #include "display/bgpics.h"
+#include "display/clipregions.h"
 #include "display/display.h"
 #include "display/safeblt.h"
 #include "imaging/blit.h"
@@ -20,6 +21,7 @@
 #include "objects/layerfilters.h"
 #include "objects/texthooks.h"
 #include "objects/layers.h"
+#include "objects/sprites.h"
 
 namespace {
 
@@ -149,6 +151,49 @@ bool BlendPlain(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dest, int32_t d
     r.level = level;
     BlendRows32(r);
     return true;
+}
+
+
+void DrawLayers(ScriptState* L, qbBGPic* bgpic, qbBitmap* dest, const qbRect& pass0, bool base) {
+    if (!bgpic->layers) return;
+    for (const auto& owned : bgpic->layers->layers) {
+        qbLayer* layer = owned.get();
+        if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
+        qbLayerState* s = base ? layer->transformedstate : layer->shownstate;
+        qbRect pass = pass0;
+        if (const qbClipRegion* c = s->clipregion;
+            c && !Intersect(pass0, qbRect{c->x, c->y, c->width, c->height}, &pass))
+            continue;
+        EnsureFilteredImage(L, layer, s, true);
+        if (layer->shadow.shadow) DrawShadow(L, layer, s, dest, pass);
+        if (layer->border.border) DrawBorder(L, layer, s, dest, pass);
+        DrawImage(L, layer, s, dest, pass);
+    }
+}
+
+// The sprites on top, in list order, each through the clip region it was
+// shown with.
+void DrawSpriteInstances(ScriptState* L, qbBGPic* bgpic, qbBitmap* dest, const qbRect& pass0, bool shownOnly) {
+    for (const qbSpriteInstance* i = bgpic->spriteInstances.get(); i; i = i->next.get()) {
+        if (i->displayState == -1 || (shownOnly && i->displayState == 0) || !i->sprite) continue;
+        // Most sprites miss the rectangle: one test each, before any cutting.
+        if (int64_t{i->x} + i->width <= pass0.x || i->x >= int64_t{pass0.x} + pass0.width ||
+            int64_t{i->y} + i->height <= pass0.y || i->y >= int64_t{pass0.y} + pass0.height)
+            continue;
+        qbRect pass = pass0;
+        const qbClipRegion* clip = i->clip;
+        if (clip && !Intersect(pass0, qbRect{clip->x, clip->y, clip->width, clip->height}, &pass)) continue;
+        qbRect part;
+        if (!Intersect(pass, qbRect{i->x, i->y, i->width, i->height}, &part)) continue;
+        qbObjectImage frame;
+        if (GetSpriteFrameImage(i->sprite, i->frame, &frame.bitmap, &frame.mask, &frame.alpha) || !frame.bitmap)
+            continue;
+        const int32_t w = std::min(part.width, frame.bitmap->width - (part.x - i->x));
+        const int32_t h = std::min(part.height, frame.bitmap->height - (part.y - i->y));
+        if (w < 1 || h < 1) continue;
+        DrawLayerImage(L, frame.bitmap, part.x - i->x, part.y - i->y, dest, part.x, part.y, w, h, frame.mask,
+                       frame.alpha, 0, clip);
+    }
 }
 
 }  // namespace
@@ -443,22 +488,11 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
     width = std::min({width, bw - x, dest->width - x});
     height = std::min({height, bh - y, dest->height - y});
     if (width < 1 || height < 1) return;
-    if (flags & kRedrawSpritesOnly) return;  // no sprites are shown before sprites exist
-    if (qbBitmap* bg = Background(display, bgpic, flags); bg && bg != dest)
-        CopyBitmapRect(bg, x, y, dest, x, y, std::min(width, bg->width - x), std::min(height, bg->height - y));
-    if (!bgpic->layers) return;
     const qbRect pass0{x, y, width, height};
-    for (const auto& owned : bgpic->layers->layers) {
-        qbLayer* layer = owned.get();
-        if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
-        qbLayerState* s = base ? layer->transformedstate : layer->shownstate;
-        qbRect pass = pass0;
-        if (const qbClipRegion* c = s->clipregion;
-            c && !Intersect(pass0, qbRect{c->x, c->y, c->width, c->height}, &pass))
-            continue;
-        EnsureFilteredImage(L, layer, s, true);
-        if (layer->shadow.shadow) DrawShadow(L, layer, s, dest, pass);
-        if (layer->border.border) DrawBorder(L, layer, s, dest, pass);
-        DrawImage(L, layer, s, dest, pass);
+    if (!(flags & (kRedrawSpritesOnly | kRedrawSpritesShown))) {
+        if (qbBitmap* bg = Background(display, bgpic, flags); bg && bg != dest)
+            CopyBitmapRect(bg, x, y, dest, x, y, std::min(width, bg->width - x), std::min(height, bg->height - y));
+        DrawLayers(L, bgpic, dest, pass0, base);
     }
+    if (!(flags & kRedrawNoSprites)) DrawSpriteInstances(L, bgpic, dest, pass0, (flags & kRedrawSpritesShown) != 0);
 }

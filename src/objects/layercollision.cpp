@@ -1,4 +1,4 @@
-// Collision: boxes, brushes and layers tested against each other, pixel
+// Collision: boxes, brushes, layers and sprites tested against each other, pixel
 // by pixel where they have masks or alpha channels.
 #include <cstdint>
 
@@ -6,6 +6,7 @@
 #include "core/errcodes.h"
 #include "core/numbers.h"
 #include "display/bgpics.h"
+#include "display/clipregions.h"
 #include "display/display.h"
 #include "display/displays.h"
 #include "imaging/blit.h"
@@ -15,6 +16,7 @@
 #include "objects/layercmds.h"
 #include "objects/layers.h"
 #include "objects/objecttransform.h"
+#include "objects/sprites.h"
 #include "vm/vm.h"
 
 namespace {
@@ -76,6 +78,30 @@ int LayerArg(ScriptState* L, int idx, qbCollider* out) {
     return 0;
 }
 
+// A shown sprite's current frame at its place on the current BGPic, cut to
+// the clip region it was shown with.
+int SpriteArg(ScriptState* L, int idx, qbCollider* out) {
+    const ObjectID id = GetObjectIDArg(L, idx);
+    qbSprite* sprite = nullptr;
+    if (int err = GetSprite(L, id, &sprite, 0)) return err;
+    qbSpriteInstance* shown = nullptr;
+    if (int err = FindSpriteInstance(id, &shown)) return err;
+    qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+    if (int err = GetSpriteFrameImage(sprite, shown->frame, &bitmap, &mask, &alpha)) return err;
+    out->box = {shown->x, shown->y, shown->width, shown->height};
+    out->mask = mask;
+    out->alpha = alpha;
+    out->planeX = shown->x;
+    out->planeY = shown->y;
+    if (const qbClipRegion* clip = shown->clip) {
+        out->box = IntersectRects(out->box, {clip->x, clip->y, clip->width, clip->height});
+        out->clip = clip->mask;
+        out->clipX = clip->x;
+        out->clipY = clip->y;
+    }
+    return 0;
+}
+
 int LayersReady() {
     const qbDisplay* d = GetCurrentDisplay();
     if (!d || !d->layersEnabled || !GetCurrentBGPic()) return ERR_NOLAYERS;
@@ -121,7 +147,13 @@ int cmdCollision(ScriptState* L) {
         break;
     }
     case kCollideSprite:
-    case kCollideSpriteVsBox: return ERR_UNSUPPORTEDFEAT;
+        if (int err = SpriteArg(L, 2, &a)) return err;
+        if (int err = SpriteArg(L, 3, &b)) return err;
+        break;
+    case kCollideSpriteVsBox:
+        if (int err = SpriteArg(L, 2, &a)) return err;
+        b = BoxArg(L, 3);
+        break;
     default: return ERR_WRONGUSAGE;
     }
     VmPushNumber(L, TestPixelCollision(a, b));

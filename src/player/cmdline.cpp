@@ -29,6 +29,7 @@
 #include "objects/bgpiclib.h"
 #include "objects/brushlib.h"
 #include "objects/layers.h"
+#include "objects/spritecmds.h"
 #include "platform/platform.h"
 #include "platform/requesterscript.h"
 #include "player/options.h"
@@ -104,7 +105,7 @@ const ScriptCommand kLibraryList[] = {
     {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", InitAnimLibrary},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
-    {"sprite", nullptr},       {"memblock", InitMemblockLibrary}, {"vectorgraphics", InitVectorLibrary}, {"network", InitNetworkLibrary},
+    {"sprite", InitSpriteLibrary}, {"memblock", InitMemblockLibrary}, {"vectorgraphics", InitVectorLibrary}, {"network", InitNetworkLibrary},
     {"video", nullptr},        {nullptr, nullptr},
 };
 

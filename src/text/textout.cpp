@@ -105,7 +105,11 @@ int DrawDirect(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, b
         int32_t sx = ux, sy = layout.y, dx = ux, dy = layout.y, w = uw, h = uh;
         ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, picture->currentWidth, picture->currentHeight,
                      picture->currentWidth, picture->currentHeight, false);
-        if (w > 0 && h > 0) RefreshDisplayRect(target, sx, sy, display, dx, dy, w, h, kRefreshScaled);
+        // Sprites shown over the text stay on top in the window.
+        if (w > 0 && h > 0 && target == display->spriteFreeBuffer.get())
+            RefreshRectWithLayers(L, sx, sy, display, dx, dy, w, h);
+        else if (w > 0 && h > 0)
+            RefreshDisplayRect(target, sx, sy, display, dx, dy, w, h, kRefreshScaled);
     }
     return 0;
 }

@@ -15,6 +15,8 @@
 #include "draw/attributes.h"
 #include "display/eventlib.h"
 #include "objects/show_fixture.h"
+#include "objects/spriteframes.h"
+#include "objects/sprites.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ const auto& kPartTable = attribute_table::kPairs;
 // The rows that the libraries above this one add when they open (the
 // player's walk holds them to their objects): whole types, and the text
 // rows of displays (cursor, font, margins).
-const std::set<int32_t> kWaitingTypes = {2, 4, 8, 32, 33, 39, 43, 44, 45, 50};
+const std::set<int32_t> kWaitingTypes = {2, 4, 8, 33, 39, 43, 44, 45, 50};
 const std::set<std::pair<int32_t, int32_t>> kWaitingRows = {
     {21, 21}, {21, 22}, {21, 30}, {21, 31}, {21, 32}, {21, 33}, {21, 34}, {21, 35}, {21, 52}, {21, 53},
 };
@@ -213,6 +215,16 @@ TEST_F(AttributeTest, EveryRowAnswersAndEveryMissingRowWaitsForItsObjects) {
     }
     qbAsyncDraw* async = nullptr;
     ASSERT_EQ(AddAsyncDraw(ADF_FX, qbAsyncDrawCallbacks{}, nullptr, &async), 0);
+    // Sprite 1, shown (its position rows need it on screen).
+    std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
+    ASSERT_EQ(CutSpriteFrames(brush->bitmap, brush->mask, brush->alpha, 6, 6, qbSpriteGrid{}, sprite.get()), 0);
+    qbSprite* made = nullptr;
+    ASSERT_EQ(AddSpriteRecord(L_, std::move(sprite), &made), 0);
+    ASSERT_EQ(AdoptSpriteID(L_, made, NewObjectID{1, 0}), 0);
+    ASSERT_EQ(AddSpriteInstance(display_->bgpic, 0, 0, 6, 6, 1, made, nullptr, nullptr, ObjectID{1, nullptr}, nullptr),
+              0);
     std::map<int32_t, ObjectID> ids = {{1, IDOf(*display_->bgpic)}, {37, IDOf(*async)}};
     // Errors a row may give on the fixture: the layer rows of other kinds.
     const std::set<int> refusals = {ERR_BADLAYERTYPE, ERR_NOANMLAYER, ERR_NOTXTLAYER};
@@ -235,6 +247,7 @@ TEST_F(AttributeTest, EveryRowAnswersAndEveryMissingRowWaitsForItsObjects) {
     }
     EXPECT_EQ(missing, attribute_table::PairsOf(kWaitingTypes, kWaitingRows));
     FreeIntervalsAndTimeouts(L_);
+    FreeAllSprites(L_);
     // Rows answer only the attributes of their own type.
     EXPECT_EQ(Get(35, 1, kTitle), ERR_UNKNOWNATTR);
     EXPECT_EQ(Get(36, 1, kLoader), ERR_UNKNOWNATTR);

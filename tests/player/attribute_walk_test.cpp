@@ -19,8 +19,8 @@
 
 namespace {
 
-// Anims, sprites and videos.
-const std::set<int32_t> kTypesWithoutObjects = {4, 32, 50};
+// Anims and videos.
+const std::set<int32_t> kTypesWithoutObjects = {4, 50};
 
 TEST(AttributeWalkTest, EveryTypeWhoseObjectsExistHasAllItsRows) {
     ScriptState* L = VmOpen();

@@ -9,6 +9,8 @@
 #include "objects/brushlib.h"
 #include "objects/compositor.h"
 #include "objects/layersources.h"
+#include "objects/spritecmds.h"
+#include "objects/sprites.h"
 #include "text/font.h"
 #include "text/textobjects.h"
 #include "text_world.h"
@@ -160,6 +162,23 @@ TEST_F(TextObjectWorld, ABrushFromATextObjectHasItsPicture) {
     EXPECT_EQ(brush->height, o->height);
     EXPECT_EQ(RunNumbers("ConvertToBrush", {8, 9, 6}), ERR_FINDTEXTOBJECT);
     FreeAllBrushes(L_);
+}
+
+TEST_F(TextObjectWorld, ASpriteFromATextObjectHasItsPicture) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitSpriteLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(CreateObject(1, "Sprite"), 0);
+    ASSERT_EQ(RunNumbers("CreateSprite", {5, 8, 1}), 0);
+    qbSprite* sprite = nullptr;
+    ASSERT_EQ(GetSprite(L_, ObjectID{5, nullptr}, &sprite, 0), 0);
+    const qbTextObject* o = Object(ObjectID{1, nullptr});
+    EXPECT_EQ(sprite->width, o->width);
+    EXPECT_EQ(sprite->height, o->height);
+    EXPECT_EQ(sprite->frameCount, 1);
+    EXPECT_EQ(RunNumbers("CreateSprite", {6, 8, 1, 4}), ERR_TOOMANYARGS);
+    EXPECT_EQ(RunNumbers("CreateSprite", {6, 8, 9}), ERR_FINDTEXTOBJECT);
+    FreeAllSprites(L_);
 }
 
 }  // namespace

@@ -1,0 +1,181 @@
+// LoadSprite: the frames of a sprite from a picture file, the whole picture
+// or a grid of frames cut from it. Before the first display opens the
+// decoded picture is kept and cut when the displays start.
+#include <new>
+#include <string>
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/linkedfile.h"
+#include "display/display.h"
+#include "display/imagecache.h"
+#include "imaging/bitmap.h"
+#include "imaging/loaderchain.h"
+#include "objects/adoptid.h"
+#include "objects/brushlib.h"
+#include "objects/spritecmds.h"
+#include "objects/spriteframes.h"
+#include "objects/sprites.h"
+
+namespace {
+
+struct LoadOptions {
+    int32_t transparency = -1;
+    bool loadAlpha = false;
+    bool loadTransparency = false;
+    qbSpriteGrid grid;
+    std::string loader, adapter, cache, cachedLoad;
+    bool cacheAlpha = false;
+};
+
+bool Flag(ScriptState* L, const char* key) {
+    int32_t v = 0;
+    return GetTableFieldInt(L, 3, key, &v, nullptr) && v != 0;
+}
+
+std::string Text(ScriptState* L, const char* key) {
+    const char* s = nullptr;
+    return GetTableFieldString(L, 3, key, &s, nullptr) && s ? std::string(s) : std::string();
+}
+
+int ReadOptions(ScriptState* L, LoadOptions* o) {
+    if (VmGetTop(L) >= 3 && VmType(L, 3) == kTypeTable) {
+        uint32_t colour = 0;
+        if (GetTableFieldUInt(L, 3, "transparency", &colour, nullptr)) o->transparency = static_cast<int32_t>(colour);
+        o->loadAlpha = Flag(L, "loadalpha");
+        o->loadTransparency = Flag(L, "loadtransparency");
+        GetTableFieldInt(L, 3, "x", &o->grid.x, nullptr);
+        GetTableFieldInt(L, 3, "y", &o->grid.y, nullptr);
+        GetTableFieldInt(L, 3, "width", &o->grid.width, nullptr);
+        GetTableFieldInt(L, 3, "height", &o->grid.height, nullptr);
+        GetTableFieldInt(L, 3, "fpr", &o->grid.fpr, nullptr);
+        GetTableFieldInt(L, 3, "frames", &o->grid.frames, nullptr);
+        o->loader = Text(L, "loader");
+        o->adapter = Text(L, "adapter");
+        o->cache = Text(L, "cache");
+        o->cachedLoad = Text(L, "cachedload");
+        o->cacheAlpha = Flag(L, "cachealpha") && !o->loadAlpha;
+    } else if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil) {
+        if (int err = BrushIntArg(L, 3, &o->transparency)) return err;
+    }
+    o->grid.grid = o->grid.width > 0 && o->grid.height > 0;
+    if (o->loadTransparency && o->transparency != -1) return ERR_WRONGUSAGE;
+    if (o->loadAlpha && o->loadTransparency) return ERR_WRONGUSAGE;
+    if (o->loadAlpha && o->transparency != -1) return ERR_MASKNALPHA;
+    return 0;
+}
+
+struct Picture {
+    ImageHandlePtr handle;
+    BitmapPtr alpha;
+    int32_t transparency = -1;
+    int32_t width = 0, height = 0, rowLength = 0;
+    uintptr_t loader = 0;
+};
+
+int LoadPicture(const char* fileName, const LoadOptions& o, bool deferred, Picture* p) {
+    if (deferred && !o.cachedLoad.empty()) {
+        qbImageHandle* handle = nullptr;
+        qbBitmap* alpha = nullptr;
+        int32_t isVector = 0;
+        if (int err = GetImageCacheEntry(o.cachedLoad.c_str(), o.loadAlpha, &p->width, &p->height, &p->rowLength,
+                                         &handle, &alpha, &isVector))
+            return err;
+        p->handle.reset(handle);
+        p->alpha.reset(alpha);
+        return 0;
+    }
+    qbImageLoadParams params;
+    params.fileName = fileName;
+    params.loaderTag = o.loader.empty() ? nullptr : o.loader.c_str();
+    params.adapterTag = o.adapter.empty() ? nullptr : o.adapter.c_str();
+    params.alphaMode = o.loadAlpha || o.cacheAlpha ? kAlphaRequired : kAlphaNone;
+    params.wantTransparency = o.loadTransparency ? 1 : 0;
+    qbLoadedImage image;
+    if (int err = LoadImageThroughLoaders(params, &image)) return err == ERR_LOADPICTURE2 ? ERR_OPENANIM2 : err;
+    p->handle = std::move(image.handle);
+    p->alpha = std::move(image.alpha);
+    p->transparency = image.transparency;
+    p->width = image.width;
+    p->height = image.height;
+    p->rowLength = image.rowLength;
+    p->loader = image.loader;
+    if (deferred && !o.cache.empty())
+        if (int err = AddImageCacheEntry(o.cache.c_str(), p->width, p->height, p->rowLength, p->handle.get(),
+                                         p->alpha.get(), 0))
+            return err;
+    if (o.cacheAlpha) p->alpha.reset();
+    return 0;
+}
+
+// The frames now, or the picture kept for later.
+int MakeFrames(const LoadOptions& o, Picture* p, int32_t keyColour, bool deferred, qbSprite* sprite) {
+    if (!deferred) {
+        const uint32_t* pixels = GetImageHandlePixels(p->handle.get());
+        if (!pixels) return ERR_BITMAP;
+        qbBitmap* b = nullptr;
+        qbBitmap* m = nullptr;
+        if (int err = CreateBitmapFromARGB(pixels, keyColour, p->width, p->height, p->rowLength, false, 0, 0, &b,
+                                           keyColour != -1 ? &m : nullptr, nullptr))
+            return err;
+        BitmapPtr bitmap(b), mask(m);
+        return CutSpriteFrames(bitmap.get(), mask.get(), p->alpha.get(), p->width, p->height, o.grid, sprite);
+    }
+    std::unique_ptr<qbPendingSpriteFrames> pending;
+    try {
+        pending = std::make_unique<qbPendingSpriteFrames>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    int32_t fw = 0, fh = 0;
+    if (int err = PlanSpriteGrid(o.grid, p->width, p->height, &pending->cells, &fw, &fh)) return err;
+    pending->image = std::move(p->handle);
+    pending->alpha = std::move(p->alpha);
+    pending->rowLength = p->rowLength;
+    pending->keyColour = keyColour;
+    sprite->width = fw;
+    sprite->height = fh;
+    sprite->frameCount = static_cast<int32_t>(pending->cells.size());
+    sprite->pending = std::move(pending);
+    return 0;
+}
+
+int LoadSpriteCore(ScriptState* L, NewObjectID id, const char* fileName, const LoadOptions& o) {
+    const bool deferred = PicturesPending();
+    Picture p;
+    if (int err = LoadPicture(fileName, o, deferred, &p)) return err;
+    const int32_t keyColour = p.transparency != -1 ? p.transparency : o.transparency;
+    std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
+    if (!sprite) return ERR_MEM;
+    if (int err = MakeFrames(o, &p, keyColour, deferred, sprite.get())) return err;
+    sprite->loaderWord = p.loader;
+    sprite->keyColour = keyColour;
+    qbSprite* made = nullptr;
+    if (int err = AddSpriteRecord(L, std::move(sprite), &made)) return err;
+    if (int err = AdoptSpriteID(L, made, id)) return err;
+    return NewObjectResult(L, *made, id);
+}
+
+}  // namespace
+
+int cmdLoadSprite(ScriptState* L) {
+    CheckArgCount(L, 2, 3, 0, 0);
+    const NewObjectID id = GetNewObjectIDArg(L, 1);
+    const char* shownName = VmCheckString(L, 2, nullptr);
+    const char* fileName = ResolveLinkedFileArg(L, 2, 0, nullptr);
+    LoadOptions o;
+    if (int err = ReadOptions(L, &o)) return err;
+    PrintMessage(GetMessageText(MSG_LOADINGSPRITE), shownName, 1);
+    // The sprite that had the number stays until the new one exists.
+    const int result = LoadSpriteCore(L, id, fileName, o);
+    if (result != 0 && result != 1) PrintFailedMessage();
+    else PrintDoneMessage();
+    return result;
+}
+
+int LoadPendingSprites(ScriptState*) {
+    for (qbSprite* s = FirstSprite(); s; s = static_cast<qbSprite*>(s->next))
+        if (int err = BuildPendingSpriteFrames(s)) return err;
+    return 0;
+}

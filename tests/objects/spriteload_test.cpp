@@ -1,0 +1,69 @@
+// LoadSprite: a picture as one frame or cut into a grid, kept whole until
+// the first display opens, and the option checks.
+#include <string>
+#include <vector>
+
+#include "core/argapi.h"
+#include "imaging/imagefixtures.h"
+#include "objects/sprite_fixture.h"
+
+namespace {
+
+class SpriteLoad : public SpriteWorld {
+protected:
+    // A 12 x 8 picture of six 4 x 4 cells in FrameColour(0..5), two rows.
+    std::string Picture() {
+        std::vector<uint32_t> pixels;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 12; ++x) pixels.push_back(FrameColour(y / 4 * 3 + x / 4));
+        const std::string path = testing::TempDir() + "sprite_cells.png";
+        EXPECT_TRUE(imagefixtures::WriteRgbPng(path, 12, 8, pixels, false, false));
+        return path;
+    }
+    // LoadSprite(id, file, {key = value ...}).
+    int Load(int32_t id, const std::string& file, std::initializer_list<std::pair<const char*, int32_t>> options) {
+        VmPushNumber(L_, id);
+        VmPushString(L_, file.c_str());
+        VmPushNewTable(L_);
+        for (const auto& [key, value] : options) SetTableFieldInt(L_, key, value);
+        return Run("LoadSprite", 3);
+    }
+    uint32_t FramePixel(int32_t id, int32_t frame) {
+        qbBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+        EXPECT_EQ(GetSpriteFrameImage(Sprite(id), frame, &b, &m, &a), 0);
+        return b ? ReadBitmapPixel(b, 1, 1, false) : 0;
+    }
+};
+
+TEST_F(SpriteLoad, APictureIsOneFrameOrAGridOfFrames) {
+    const std::string file = Picture();
+    ASSERT_EQ(Load(1, file, {}), 0);
+    EXPECT_EQ(Sprite(1)->frameCount, 1);
+    EXPECT_EQ(Sprite(1)->width, 12);
+    // Five frames two to a row: three rows of 4 do not fit in 8.
+    EXPECT_EQ(Load(2, file, {{"width", 4}, {"height", 4}, {"frames", 5}, {"fpr", 2}}), 1156);
+    ASSERT_EQ(Load(2, file, {{"width", 4}, {"height", 4}, {"frames", 4}, {"fpr", 2}, {"x", 4}}), 0);
+    EXPECT_EQ(FramePixel(2, 1), FrameColour(1));
+    EXPECT_EQ(FramePixel(2, 3), FrameColour(4));
+    EXPECT_EQ(Load(3, file, {{"width", 4}, {"height", 4}, {"frames", 1}, {"y", -1}}), 1154);
+    EXPECT_EQ(Load(3, file, {{"loadalpha", 1}, {"transparency", 0}}), 1223);
+    EXPECT_EQ(Load(3, file, {{"loadalpha", 1}, {"loadtransparency", 1}}), 1055);
+    EXPECT_EQ(Load(3, testing::TempDir() + "no such sprite.png", {}), ERR_READFILE);
+    EXPECT_EQ(Sprite(3), nullptr);
+}
+
+TEST_F(SpriteLoad, BeforeTheFirstDisplayThePictureWaits) {
+    const std::string file = Picture();
+    SetPicturesPending(true);
+    ASSERT_EQ(Load(1, file, {{"width", 4}, {"height", 4}, {"frames", 6}, {"fpr", 3}}), 0);
+    SetPicturesPending(false);
+    EXPECT_TRUE(Sprite(1)->bitmaps.empty());
+    EXPECT_EQ(Sprite(1)->frameCount, 6);
+    ASSERT_EQ(LoadPendingSprites(L_), 0);
+    EXPECT_EQ(Sprite(1)->pending, nullptr);
+    EXPECT_EQ(FramePixel(1, 6), FrameColour(5));
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 0, 0, 5}), 0);
+    EXPECT_EQ(Real(1, 1), FrameColour(4));
+}
+
+}  // namespace
