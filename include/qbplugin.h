@@ -597,10 +597,10 @@ typedef struct qbTimeValue {
 
 /* Tags of table 1 slot 0. Tag 25 reads 0; tags 26-30 and 37 read the
  * applet's header strings (title, version, copyright, author, description,
- * identifier); tag 35 reads the frame-rate limit. Tag 31 raises the callback
- * nesting count with a non-zero value and lowers it with 0; tags 33, 38 and 39 set three host words of the event
- * layer; tag 40 clears the word of tag 38 and the running-script position
- * of slot 47. */
+ * identifier); tag 35 reads the frame-rate limit. Tag 31 raises the
+ * callback nesting count with a non-zero value and lowers it with 0; tags
+ * 33, 38 and 39 set three host words of the event layer; tag 40 clears the
+ * word of tag 38 and the running-script position of slot 47. */
 enum {
     QBHOST_TAG_ZERO = 25,
     QBHOST_TAG_TITLE = 26,
@@ -768,7 +768,7 @@ typedef struct qbFilesTable {
     size_t (*FileRead)(struct qbFile* file, void* to, size_t count);
     size_t (*FileWrite)(struct qbFile* file, const void* from, size_t count);
     int (*FileGetC)(struct qbFile* file); /* 5: -1 at the end */
-    int (*FilePutC)(struct qbFile* file, int c);
+    int (*FilePutC)(struct qbFile* file, int c); /* 1 when written */
     int (*FileEof)(struct qbFile* file);
     int (*RemoveFile)(const char* name); /* 8: 1 on success (a file or an empty folder) */
     struct qbDirHandle* (*DirOpen)(const char* name, const char* adapterTag);
@@ -796,7 +796,7 @@ typedef struct qbFilesTable {
     int (*WriteMemoryToFile)(const char* name, const void* data, size_t size, uint32_t flags);
     /* 29: 1 for an applet part name with its offset and length, else 0. */
     int (*ResolvePartName)(const char* name, int64_t* offset, int64_t* length);
-    int (*FileFlush)(struct qbFile* file); /* 30 */
+    int (*FileFlush)(struct qbFile* file); /* 30: 1 on success */
     /* 31: a temporary name ending in the extension of name ("x.png": ".png"). */
     void (*MakeTempFileNameExt)(const char* name, char* to, size_t size);
     struct qbFile* (*FileOpenTags)(const char* name, uint32_t mode, const qbPluginTag* tags); /* 32 */

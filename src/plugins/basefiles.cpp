@@ -66,7 +66,7 @@ int64_t Seek(qbFile* file, int64_t offset, int mode) { return file ? FileSeek(fi
 size_t Read(qbFile* file, void* to, size_t count) { return file && to ? FileRead(file, to, count) : 0; }
 size_t Write(qbFile* file, const void* from, size_t count) { return file && from ? FileWrite(file, from, count) : 0; }
 int GetC(qbFile* file) { return FileGetC(file); }
-int PutC(qbFile* file, int c) { return file ? FilePutC(file, c) : -1; }
+int PutC(qbFile* file, int c) { return file ? FilePutC(file, c) : 0; }
 int Eof(qbFile* file) { return file ? FileEof(file) : 1; }
 int Flush(qbFile* file) { return file ? FileFlush(file) : 0; }
 uint32_t Flags(const qbFile* file) { return file ? GetFileFlags(file) : 0; }
