@@ -600,7 +600,7 @@ typedef struct qbTimeValue {
  * identifier); tag 35 reads the frame-rate limit. Tag 31 raises the
  * callback nesting count with a non-zero value and lowers it with 0; tags
  * 33, 38 and 39 set three host words of the event layer; tag 40 clears the
- * word of tag 38 and the running-script position of slot 47. */
+ * word of tag 38 (slot 47 reads the position afresh on every call). */
 enum {
     QBHOST_TAG_ZERO = 25,
     QBHOST_TAG_TITLE = 26,

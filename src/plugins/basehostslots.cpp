@@ -80,8 +80,9 @@ int HostTagsSlot(qbPluginTag* tags) {
             case QBHOST_TAG_WORDB:
             case QBHOST_TAG_WORDC: *TagWord(static_cast<int>(t->tag)) = static_cast<intptr_t>(t->value); break;
             case QBHOST_TAG_RESETPOSITION:
+                // Slot 47 reads the position from the stack each time, so
+                // there is no stored position to reset.
                 *TagWord(QBHOST_TAG_WORDB) = 0;
-                ResetCurrentCommandInfo();
                 break;
             default: continue;  // not counted
         }
@@ -153,7 +154,12 @@ int SetPluginAttrTagSlot(qbPluginRecord* plugin, int tag, intptr_t value) {
 
 void ScriptPositionSlot(const char** name, const char** placeholder, int32_t* line) {
     ScriptState* L = GetMainState();
+    // The context holds a line only while an error is reported; otherwise
+    // it is filled from the stack for this call and emptied again.
+    const bool passing = L && GetCurrentLine() < 0;
+    if (passing) UpdateCurrentCommandInfo(L);
     if (name) *name = L ? GetCurrentScriptName(L) : "---";
     if (placeholder) *placeholder = "----";
     if (line) *line = L ? GetCurrentScriptLine(L) : -1;
+    if (passing) ResetCurrentCommandInfo();
 }
