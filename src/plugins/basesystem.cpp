@@ -46,17 +46,7 @@ qbCommandHook* HookAdd(qbCommandHookRun run, qbCommandHookError onError, void* u
     hook.userData = userData;
     return AddCommandHook(hook);
 }
-int HookAddCommand(qbCommandHook* hook, int (*command)(ScriptState*)) {
-    if (hook == nullptr || command == nullptr) return 0;
-    for (CommandHandler h : hook->handlers)
-        if (h == command) return 1;
-    try {
-        hook->handlers.push_back(command);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    return 1;
-}
+int HookAddCommand(qbCommandHook* hook, int (*command)(ScriptState*)) { return AddCommandToHook(hook, command); }
 qbCommandHook* HookSetError(qbCommandHook* hook, qbCommandHookError onError) {
     if (hook) hook->onError = reinterpret_cast<CommandHookErrorFn>(onError);
     return hook;

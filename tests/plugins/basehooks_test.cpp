@@ -117,6 +117,9 @@ TEST_F(BaseHooksTest, FirstEnabledHookRunsAndDisabledOnesNever) {
     EXPECT_EQ(g_seen.runs, "AB");
     EXPECT_EQ(g_probeCalls, 1);
     Sys().RemoveCommandHook(nullptr);  // a hook not on the list is left alone
+    Sys().RemoveCommandHook(b);
+    EXPECT_EQ(Sys().AddCommandToHook(b, Inner), 0) << "a removed hook takes no command";
+    EXPECT_EQ(Sys().AddCommandToHook(a, nullptr), 0);
 }
 
 TEST_F(BaseHooksTest, ErrorInARunGoesToThatHooksCallback) {
