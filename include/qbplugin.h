@@ -674,7 +674,9 @@ typedef struct qbSystemTable {
     struct qbPluginHook* (*AddPluginHook)(int kind, qbPluginFunc fn, void* userData, int reserved);
     int (*RegisterEventType)(const char* name, qbEventFillFunc fill); /* 14: slot 36 with kind 0 */
     int (*PostEvent)(int kind, const qbEventData* data);              /* 15: slot 27 on the player's state */
-    /* 16: kind 0 moved, 1-3 buttons (x, y, state), 4 wheel (value), 5 key (code, down, qualifiers). */
+    /* 16: to the display that owns the hook: kind 0 close request (x, y), 1-3
+     * left, right, middle button (x, y, state), 4 wheel (x, y, 0 up or else
+     * down), 5 key (code, down, qualifiers); 0, ERR_FINDDISPLAY or ERR_WRONGUSAGE. */
     int (*PostInputEvent)(struct qbDisplayHook* hook, int kind, const int32_t data[3]);
     /* 17: head is the plugin's list head (null at first); the type number, or 0. */
     int (*RegisterObjectType)(void** head, const char* name, uint32_t flags, uint32_t value);

@@ -29,7 +29,11 @@ const char kScript[] = R"(
     GETTABLE 2 2 "hosttag"
     LOADK 3 #37
     CALL 2 2 2
-    CALL 0 3 1
+    GETGLOBAL 3 "basecheck"
+    GETTABLE 3 3 "hosttag"
+    LOADK 4 #29
+    CALL 3 2 2
+    CALL 0 4 1
 .line 3
     GETGLOBAL 0 "debugprint"
     GETGLOBAL 1 "basecheck"
@@ -91,11 +95,11 @@ TEST_F(BasePluginTest, TheExerciserReadsTheTablesAndHooksDebugPrint) {
     fs::copy_file(QB_PLAYER_PATH, player);
     fs::copy_file(fs::path(QB_TEST_PLUGIN_DIR) / "basecheck.qbp", app / "basecheck.qbp");
     const fs::path qba = Pack(Chunk(kScript, "base"), dir_ / "base.qba",
-                              "--include base.qbs:1:1000:0 --title Exerciser --identifier org.example.exerciser");
+                              "--include base.qbs:1:1000:0 --title Exerciser --author Someone --identifier org.example.exerciser");
     const e2e::RunResult r = Run("cd " + dir_.string() + " && " + player.string() + " " + qba.string() + " -quiet");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out,
-              "hooked Exerciser org.example.exerciser\n"
+              "hooked Exerciser org.example.exerciser Someone\n"
               "hooked 3421780262 196\n"
               "hooked base.qbs ---- 4\n"
               "hooked 28\n"

@@ -10,6 +10,7 @@
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/memory.h"
+#include "core/vectorname.h"
 #include "plugin_fixture.h"
 #include "plugins/basetables.h"
 
@@ -62,6 +63,18 @@ TEST_F(BaseFilesTest, PlainFilesAndAppletPartsOpenReadSeekAndClose) {
     EXPECT_EQ(Files().FileGetC(nullptr), -1);
     EXPECT_EQ(Files().FileClose(nullptr), 0);
     EXPECT_EQ(Files().FileSeek(nullptr, 0, 0), -1);
+}
+
+TEST_F(BaseFilesTest, TheFirstVectorLoadersVirtualNameOpensTheRealPart) {
+    const std::string virtualName = ":::chunk6:12*box.qba/inner.txt";
+    EXPECT_EQ(Files().FileOpen(virtualName.c_str(), QBFILE_READ, nullptr), nullptr) << "outside a loader call";
+    LoaderCallFileName during(part_.c_str());
+    qbFile* f = Files().FileOpen(virtualName.c_str(), QBFILE_READ, nullptr);
+    ASSERT_NE(f, nullptr);
+    char text[13] = {};
+    EXPECT_EQ(Files().FileRead(f, text, 12), 12u);
+    EXPECT_STREQ(text, "part-content");
+    Files().FileClose(f);
 }
 
 TEST_F(BaseFilesTest, ExamineRecordsPointAtHostBuffersUnlessCopied) {
