@@ -95,10 +95,12 @@ int FindEventTypeSlot(const char* name, const qbPluginTag* tags) {
 
 int PostEventToSlot(ScriptState* L, int kind, const qbEventData* data) {
     if (IsShuttingDown()) return 0;
-    if (!KnownKind(kind)) return ERR_WRONGUSAGE;
+    ScriptState* state = L ? L : GetMainState();
+    // A resize and a restore draw through the state; no state, no script.
+    if (!KnownKind(kind) || state == nullptr) return ERR_WRONGUSAGE;
     qbAdapterInput in;
     if (int err = ToAdapterInput(data, &in)) return err;
-    return PostAdapterEvent(L ? L : GetMainState(), kind, in);
+    return PostAdapterEvent(state, kind, in);
 }
 
 int PostEventSlot(int kind, const qbEventData* data) { return PostEventToSlot(GetMainState(), kind, data); }

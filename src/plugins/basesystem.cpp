@@ -3,8 +3,6 @@
 // slots are in basesystemslots.h.
 #include <cstdarg>
 #include <cstdio>
-#include <new>
-#include <string>
 
 #include "core/errors.h"
 #include "core/memory.h"

@@ -168,6 +168,7 @@ TEST_F(BaseEventsTest, PostedEventsAreQueuedOrRefusedWithTheirCode) {
     EXPECT_EQ(Sys().PostEventTo(L_, 12, nullptr), ERR_WRONGUSAGE) << "kinds 10-27 are refused";
     EXPECT_EQ(Sys().PostEventTo(L_, -1, nullptr), ERR_WRONGUSAGE);
     EXPECT_EQ(Sys().PostEventTo(L_, 4, nullptr), ERR_FINDDISPLAY) << "a key needs a display";
+    EXPECT_EQ(Sys().PostEvent(28, nullptr), ERR_WRONGUSAGE) << "no player state to post to";
     int unknown = 0;
     data = qbEventData{};
     data.display = &unknown;
