@@ -590,11 +590,53 @@ typedef struct qbPluginEntry {
     uint64_t flags;
 } qbPluginEntry;
 
-/* Table 1: system services. Slots typed qbPluginFunc are not served yet and
- * hold null. */
+/* Table 1: system services. */
 typedef struct qbTimeValue {
     uint32_t seconds, microseconds;
 } qbTimeValue;
+
+/* Tags of table 1 slot 0. Tag 25 reads 0; tags 26-30 and 37 read the
+ * applet's header strings (title, version, copyright, author, description,
+ * identifier); tag 35 reads the frame-rate limit. Tag 31 raises the
+ * callback nesting count with a non-zero value and lowers it with 0; tags
+ * 33, 38 and 39 set three host words of the event layer; tag 40 clears the
+ * word of tag 38 (slot 47 reads the position afresh on every call). */
+enum {
+    QBHOST_TAG_ZERO = 25,
+    QBHOST_TAG_TITLE = 26,
+    QBHOST_TAG_VERSION = 27,
+    QBHOST_TAG_COPYRIGHT = 28,
+    QBHOST_TAG_AUTHOR = 29,
+    QBHOST_TAG_DESCRIPTION = 30,
+    QBHOST_TAG_CALLBACKNESTING = 31,
+    QBHOST_TAG_WORDA = 33,
+    QBHOST_TAG_FPSLIMIT = 35,
+    QBHOST_TAG_IDENTIFIER = 37,
+    QBHOST_TAG_WORDB = 38,
+    QBHOST_TAG_WORDC = 39,
+    QBHOST_TAG_RESETPOSITION = 40
+};
+
+/* The data record of table 1 slots 15, 27 and 46. Kinds 0-9 are the display
+ * adapter's reports (0 quit, 1 call request, 2 wake, 3 mouse: x, y, button
+ * 0-3, state; 4 key: code, down, qualifiers; 5 close; 6 resized: width,
+ * height; 7 moved: x, y; 8 shown: flag; 9 activated: flag); kinds 10-27 are
+ * refused; kinds from 28 on are event types registered through slot 14 or 36
+ * and are queued with words 0-2 and the block. */
+typedef struct qbEventData {
+    void* display; /* the display's adapter handle, or null */
+    int32_t words[4];
+    void* block; /* kinds 28 on: from slot 11, freed by the event layer */
+    void* call[2]; /* kind 1: int (*)(ScriptState*, void*) and its argument */
+} qbEventData;
+
+/* The functions of an event type registered through slot 36: kind 0 has a
+ * fill function that sets fields of the message table on the stack top;
+ * kind 1 a call function that pushes the function to call and its arguments
+ * and returns their number (-1 nothing to call), a function run after the
+ * call, and one that frees the event's data. */
+typedef void (*qbEventFillFunc)(struct ScriptState* L, int type, void* data);
+typedef int (*qbEventCallFunc)(struct ScriptState* L, int type, void* data);
 
 /* A command hook: its run callback is called instead of the commands it
  * lists, and its result stands for theirs. An error raised while the run
@@ -606,8 +648,16 @@ typedef int (*qbCommandHookRun)(struct qbCommandHook* hook, struct ScriptState* 
                                 int (*command)(struct ScriptState*), void* userData);
 typedef void (*qbCommandHookError)(struct qbCommandHook* hook, struct ScriptState* L, int code, void* userData);
 
+/* Plugin hooks (slots 13, 34, 35): kind 0 int (*)(void* userData), run as a
+ * loop until it answers non-zero; kind 1 int (*)(void* argument, void*
+ * userData), run by the event pump; kind 2 int (*)(intptr_t value, void*
+ * userData). */
+struct qbPluginHook;
+struct qbMutex;
+struct qbDisplayHook;
+
 typedef struct qbSystemTable {
-    qbPluginFunc HostTags;
+    int (*HostTags)(qbPluginTag* tags); /* 0: the number of tags handled */
     int (*AddUserErrorCode)(const char* text); /* 1 */
     void (*SetErrorDetail)(const char* text);
     void (*SetErrorArgIndex)(int index);
@@ -617,28 +667,142 @@ typedef struct qbSystemTable {
     void (*AddTime)(qbTimeValue* a, const qbTimeValue* b);
     int (*CmpTime)(const qbTimeValue* a, const qbTimeValue* b);
     void (*SleepMillis)(int64_t milliseconds);
-    qbPluginFunc FormatCurrentDate; /* 10 */
+    void (*FormatCurrentDate)(char* to, size_t size); /* 10: "07-Dec-2026 20:15:00" */
     void* (*AllocMemory)(size_t size, uint32_t flags); /* flag 1: zero-filled */
     void (*FreeMemory)(void* block);
-    qbPluginFunc AddPluginHook, RegisterEventType, PostEvent, PostInputEvent, RegisterObjectType, /* 13-17 */
-        FreeObjectData;                                                                           /* 18 */
+    /* 13: null for an unknown kind or a null function. */
+    struct qbPluginHook* (*AddPluginHook)(int kind, qbPluginFunc fn, void* userData, int reserved);
+    int (*RegisterEventType)(const char* name, qbEventFillFunc fill); /* 14: slot 36 with kind 0 */
+    int (*PostEvent)(int kind, const qbEventData* data);              /* 15: slot 27 on the player's state */
+    /* 16: to the display that owns the hook: kind 0 close request (x, y), 1-3
+     * left, right, middle button (x, y, state), 4 wheel (x, y, 0 up or else
+     * down), 5 key (code, down, qualifiers); 0, ERR_FINDDISPLAY or ERR_WRONGUSAGE. */
+    int (*PostInputEvent)(struct qbDisplayHook* hook, int kind, const int32_t data[3]);
+    /* 17: head is the plugin's list head (null at first); the type number, or 0. */
+    int (*RegisterObjectType)(void** head, const char* name, uint32_t flags, uint32_t value);
+    void (*FreeObjectData)(struct ScriptState* L, void* object); /* 18: a host object's data list */
     int (*AddPluginEntry)(struct qbPluginRecord* plugin, int64_t value, const char* name, const char* secondName,
                           const char* text, int64_t furtherValue, uint32_t flags); /* 19: 1, or 0 */
-    qbPluginFunc ProcessPending;                                                   /* 20 */
+    int (*ProcessPending)(uint32_t flags); /* 20: bit 1 flush blits first, bit 0 handle one event; 0 or an error */
     struct qbCommandHook* (*AddCommandHook)(qbCommandHookRun run, qbCommandHookError onError, void* userData);
     void (*RemoveCommandHook)(struct qbCommandHook* hook);
     int (*AddCommandToHook)(struct qbCommandHook* hook, int (*command)(struct ScriptState*));
     struct qbCommandHook* (*SetCommandHookError)(struct qbCommandHook* hook, qbCommandHookError onError);
     qbCommandHookError (*GetCommandHookError)(struct qbCommandHook* hook); /* 25 */
     struct qbCommandHook* (*SetCommandHookDisabled)(struct qbCommandHook* hook, int32_t disabled);
-    qbPluginFunc PostEventTo, PumpEvents, WaitEvents, CreateMutex, FreeMutex, LockMutex, UnlockMutex, /* 27-33 */
-        EnablePluginHook, RemovePluginHook, RegisterEventTypeEx;                                        /* 34-36 */
+    /* 27: 0, ERR_FINDDISPLAY, ERR_MEM, ERR_WRONGUSAGE (kinds 10-27) or ERR_ADDSYSEVENT. */
+    int (*PostEventTo)(struct ScriptState* L, int kind, const qbEventData* data);
+    int (*PumpEvents)(uint32_t flags); /* 28: flag 16 handles one event when none is pending */
+    int (*WaitEvents)(void);           /* 29 */
+    struct qbMutex* (*CreateMutex)(void);
+    void (*FreeMutex)(struct qbMutex* mutex);
+    void (*LockMutex)(struct qbMutex* mutex);
+    void (*UnlockMutex)(struct qbMutex* mutex);
+    struct qbPluginHook* (*EnablePluginHook)(struct qbPluginHook* hook, int32_t disabled); /* 34 */
+    void (*RemovePluginHook)(struct qbPluginHook* hook);                                  /* 35 */
+    /* 36: kind 0 takes fill in value1; kind 1 call, after-call and free in
+     * value1-3. The type number (28 on), or 0. */
+    int (*RegisterEventTypeEx)(const char* name, int kind, qbPluginFunc value1, qbPluginFunc value2,
+                               qbPluginFunc value3);
     int (*ConsolePrint)(const char* format, va_list args); /* 37 */
-    qbPluginFunc TimerElapsed, SetTimerAdapter, CurrentDate, ConvertCharset; /* 38-41 */
-    void (*FreeHostBlock)(void* block);                                       /* 42 */
-    qbPluginFunc AddToCapabilityList, RemoveFromCapabilityList, SetPluginAttrTag, PostEventWithData, /* 43-46 */
-        GetScriptPosition, FindEventType;                                                           /* 47-48 */
+    int (*TimerElapsed)(uintptr_t handle);                  /* 38: 1 when a callback ran */
+    int (*SetTimerAdapter)(struct qbPluginRecord* plugin, uint32_t flags); /* 39: 0 or an error */
+    void (*CurrentDate)(int32_t out[6]); /* 40: seconds, minutes, hours, day, month 0-11, year */
+    /* 41: 0 ISO 8859-1, 1 UTF-8; a new text to free with slot 42, or null. */
+    char* (*ConvertCharset)(const char* text, int from, int to);
+    void (*FreeHostBlock)(void* block); /* 42 */
+    int (*AddToCapabilityList)(struct qbPluginRecord* plugin, uint32_t capability); /* 43: 0 or an error */
+    void (*RemoveFromCapabilityList)(struct qbPluginRecord* plugin, uint32_t capability);
+    int (*SetPluginAttrTag)(struct qbPluginRecord* plugin, int tag, intptr_t value); /* 45 */
+    /* 46: as slot 27; the block (from slot 11) always passes to the event layer. */
+    int (*PostEventWithData)(struct ScriptState* L, int kind, const qbEventData* data, void* block);
+    /* 47: the running script's name, a four-character placeholder, its line. */
+    void (*GetScriptPosition)(const char** name, const char** placeholder, int32_t* line);
+    /* 48: the handler reference (-1 none); tag 1's value: an int32_t* for the userdata reference. */
+    int (*FindEventType)(const char* name, const qbPluginTag* tags);
 } qbSystemTable;
+
+/* Table 2: files and directories through the player's file layer, which
+ * also opens the files linked into the applet by their part names and the
+ * files of file-adapter plugins. Handles are the player's own. */
+struct qbFile;
+struct qbDirHandle;
+
+/* Open modes of slots 0 and 32. */
+#define QBFILE_WRITE 1u     /* create or truncate */
+#define QBFILE_READWRITE 2u /* create when missing */
+#define QBFILE_READ 4u
+/* Seek modes of slot 25 (slot 2 takes SEEK_SET, SEEK_CUR, SEEK_END). */
+#define QBFILE_SEEK_CURRENT 0
+#define QBFILE_SEEK_BEGINNING 1
+#define QBFILE_SEEK_END 2
+/* Tag of slot 32: the file adapters that may serve the name ("a|b"). */
+#define QBFILE_TAG_ADAPTER 1u
+/* Flag of slot 24: path and name are copies to free with table 1 slot 42. */
+#define QBFILE_EXAMINE_COPY 2u
+/* Flag of slot 28: write straight into the named file. */
+#define QBFILE_WRITE_DIRECT 1u
+
+/* A directory entry of slots 12 and 15; the name lives until the handle's
+ * next call. */
+typedef struct qbDirEntry {
+    const char* name;
+    int32_t isDirectory;
+    uint32_t protection;
+    int64_t size;
+    qbDateRecord modified;
+} qbDirEntry;
+
+/* The status of slot 27. */
+typedef struct qbFileState {
+    int32_t isDirectory;
+    uint32_t protection;
+    int64_t size;
+    qbTimeValue modified;
+    qbTimeValue accessed;
+} qbFileState;
+
+typedef struct qbFilesTable {
+    /* 0: null when the file can't be opened; adapterTag may be null. */
+    struct qbFile* (*FileOpen)(const char* name, uint32_t mode, const char* adapterTag);
+    int (*FileClose)(struct qbFile* file); /* 1: whether it closed cleanly */
+    int (*FileSeekC)(struct qbFile* file, int64_t offset, int whence); /* 2: 0, or -1 */
+    size_t (*FileRead)(struct qbFile* file, void* to, size_t count);
+    size_t (*FileWrite)(struct qbFile* file, const void* from, size_t count);
+    int (*FileGetC)(struct qbFile* file); /* 5: -1 at the end */
+    int (*FilePutC)(struct qbFile* file, int c); /* 1 when written */
+    int (*FileEof)(struct qbFile* file);
+    int (*RemoveFile)(const char* name); /* 8: 1 on success (a file or an empty folder) */
+    struct qbDirHandle* (*DirOpen)(const char* name, const char* adapterTag);
+    void (*DirClose)(struct qbDirHandle* dir); /* 10 */
+    int (*GetDirHandlePath)(struct qbDirHandle* dir, char* to, size_t size);
+    int (*ExamineDir)(struct qbDirHandle* dir, qbDirEntry* out); /* 12: 1 on success */
+    int (*DirCheck)(struct qbDirHandle* dir, int* isDirectory);   /* 13: 0 or ERR_NOTADIR */
+    void (*DirEndClose)(struct qbDirHandle* dir);                 /* 14: slot 10 did it all */
+    int (*NextDirEntry)(struct qbDirHandle* dir, qbDirEntry* out); /* 15: 1, or 0 at the end */
+    int (*CreateDir)(const char* name);                            /* 16: 0 or ERR_CREATEDIR */
+    int (*RenameFile)(const char* from, const char* to);           /* 1 on success */
+    int (*GetCurrentDirPath)(char* to, size_t size); /* 18: 1, or 0 when it doesn't fit */
+    void (*MakeTempFileName)(char* to, size_t size);
+    int (*AddPart)(char* path, const char* name, size_t size); /* 20: 0 when cut short */
+    const char* (*GetPathFilePart)(const char* path);
+    const char* (*FilePartEx)(const char* path);
+    /* 23: 1 with a plain name copied (offset and length -1) or an applet
+     * part's applet file, offset and length; 0 when it doesn't fit. */
+    int (*ResolveFileName)(const char* name, char* to, size_t size, int64_t* offset, int64_t* length);
+    int (*ExamineFile)(struct qbFile* file, qbAdapterStat* out, uint32_t flags); /* 24: 1 on success */
+    int64_t (*FileSeek)(struct qbFile* file, int64_t offset, int mode); /* 25: the old position, or -1 */
+    uint32_t (*GetFileFlags)(const struct qbFile* file);
+    int (*StatFile)(const char* name, qbFileState* out); /* 27: 1 on success */
+    /* 28: 0, ERR_WRITEFILE, ERR_WRITE or ERR_READFILE. */
+    int (*WriteMemoryToFile)(const char* name, const void* data, size_t size, uint32_t flags);
+    /* 29: 1 for an applet part name with its offset and length, else 0. */
+    int (*ResolvePartName)(const char* name, int64_t* offset, int64_t* length);
+    int (*FileFlush)(struct qbFile* file); /* 30: 1 on success */
+    /* 31: a temporary name ending in the extension of name ("x.png": ".png"). */
+    void (*MakeTempFileNameExt)(const char* name, char* to, size_t size);
+    struct qbFile* (*FileOpenTags)(const char* name, uint32_t mode, const qbPluginTag* tags); /* 32 */
+} qbFilesTable;
 
 /* Table 10: zlib's own functions (the z_stream of the zlib the player is
  * built with); slots 13-15 are null. */
@@ -699,8 +863,14 @@ QBPLUGIN_STATIC_ASSERT(offsetof(qbStdlibTable, StrCaseCmp) == 23 * 8 && offsetof
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginEntry) == 7 * 8, "plugin entry");
 QBPLUGIN_STATIC_ASSERT(offsetof(qbSystemTable, AddPluginEntry) == 19 * 8, "table 1 slot 19");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbSystemTable) == 49 * 8 && offsetof(qbSystemTable, AddCommandHook) == 21 * 8 &&
-                           offsetof(qbSystemTable, ConsolePrint) == 37 * 8,
+                           offsetof(qbSystemTable, ConsolePrint) == 37 * 8 &&
+                           offsetof(qbSystemTable, FreeHostBlock) == 42 * 8 &&
+                           offsetof(qbSystemTable, FindEventType) == 48 * 8,
                        "table 1 has 49 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbEventData) == 48, "event data record");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbFilesTable) == 33 * 8 && offsetof(qbFilesTable, ExamineFile) == 24 * 8,
+                       "table 2 has 33 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbDirEntry) == 48 && sizeof(qbFileState) == 32, "table 2 records");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbZlibTable) == 16 * 8 && offsetof(qbZlibTable, crc32) == 12 * 8, "table 10");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListTable) == 5 * 8, "table 12 has 5 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbHashTable) == 4 * 8, "table 13 has 4 slots");

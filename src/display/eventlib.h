@@ -136,8 +136,9 @@ void SetEventQuitRequested(bool on);
 int PumpResultError(int result, int error);
 
 // Intervals and timeouts.
-// The timer adapter's callback for one of its timers; ignored at shutdown.
-void FireAdapterTimer(ScriptState* L, uintptr_t handle);
+// The timer adapter's callback for one of its timers: 1 when an interval's
+// or time-out's callback ran; 0 for an unknown handle and at shutdown.
+int FireAdapterTimer(ScriptState* L, uintptr_t handle);
 // Installs the plugin whose timers replace the platform's (start-up only).
 struct qbAdapterPlugin;
 int SetTimerAdapter(qbAdapterPlugin* plugin, uint32_t flags);

@@ -195,18 +195,21 @@ int SetTimerAdapter(qbAdapterPlugin* plugin, uint32_t flags) {
     return 0;
 }
 
-void FireAdapterTimer(ScriptState* L, uintptr_t handle) {
-    if (IsShuttingDown() || !handle) return;
+int FireAdapterTimer(ScriptState* L, uintptr_t handle) {
+    if (IsShuttingDown() || !handle) return 0;
     auto byHandle = [handle](const auto& r) { return r->adapterTimer == handle; };
     qbEventMessage msg;
     msg.stackBase = VmGetTop(L);
     if (auto it = std::find_if(intervals.begin(), intervals.end(), byHandle); it != intervals.end()) {
         if ((*it)->function != -1) FillTimerMessage(&msg, **it, kMsgInterval);
-        if (msg.type != kMsgNone) DeliverEvent(L, &msg, true);
-        return;
+        if (msg.type == kMsgNone) return 0;
+        DeliverEvent(L, &msg, true);
+        return 1;
     }
     auto it = std::find_if(timeouts.begin(), timeouts.end(), byHandle);
-    if (it != timeouts.end()) DeliverTimeout(L, it, &msg, true);
+    if (it == timeouts.end()) return 0;
+    DeliverTimeout(L, it, &msg, true);
+    return 1;
 }
 
 int DeliverIntervalEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {

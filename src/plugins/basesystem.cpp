@@ -1,13 +1,13 @@
 // Table 1 of the plugin base, system services: errors, time, memory, the
-// console and command hooks. Slots whose services are not served yet are null.
+// console, command hooks, events and the plugin lists; the adapters of most
+// slots are in basesystemslots.h.
 #include <cstdarg>
 #include <cstdio>
-#include <new>
-#include <string>
 
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/ostime.h"
+#include "plugins/basesystemslots.h"
 #include "plugins/basetables.h"
 #include "plugins/pluginentries.h"
 #include "vm/commandhooks.h"
@@ -44,17 +44,7 @@ qbCommandHook* HookAdd(qbCommandHookRun run, qbCommandHookError onError, void* u
     hook.userData = userData;
     return AddCommandHook(hook);
 }
-int HookAddCommand(qbCommandHook* hook, int (*command)(ScriptState*)) {
-    if (hook == nullptr || command == nullptr) return 0;
-    for (CommandHandler h : hook->handlers)
-        if (h == command) return 1;
-    try {
-        hook->handlers.push_back(command);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    return 1;
-}
+int HookAddCommand(qbCommandHook* hook, int (*command)(ScriptState*)) { return AddCommandToHook(hook, command); }
 qbCommandHook* HookSetError(qbCommandHook* hook, qbCommandHookError onError) {
     if (hook) hook->onError = reinterpret_cast<CommandHookErrorFn>(onError);
     return hook;
@@ -69,16 +59,19 @@ qbCommandHook* HookSetDisabled(qbCommandHook* hook, int32_t disabled) {
 
 }  // namespace
 
-// In slot order; null where the service is not served yet.
+// In slot order.
 const qbSystemTable kPluginSystemTable = {
-    nullptr, AddUserErrorCode, SetErrorDetail, SetErrorArgIndex, GetErrorText,   // 0-4
-    SysTime, TimeSub, TimeAdd, TimeCmp, SleepMillis,                                // 5-9
-    nullptr, Allocate, FreeMemory,                                                  // 10-12
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, AddPluginEntry, nullptr,  // 13-20
+    HostTagsSlot, AddUserErrorCode, SetErrorDetail, SetErrorArgIndex, GetErrorText,  // 0-4
+    SysTime, TimeSub, TimeAdd, TimeCmp, SleepMillis,                                 // 5-9
+    FormatDateSlot, Allocate, FreeMemory,                                            // 10-12
+    AddPluginHookSlot, RegisterEventTypeSlot, PostEventSlot, PostInputEventSlot,     // 13-16
+    RegisterObjectTypeSlot, FreeObjectDataSlot, AddPluginEntry, ProcessPendingSlot,  // 17-20
     HookAdd, RemoveCommandHook, HookAddCommand, HookSetError, HookGetError, HookSetDisabled,  // 21-26
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // 27-36
-    PrintToConsole,                                                                 // 37
-    nullptr, nullptr, nullptr, nullptr,                                             // 38-41
-    FreeMemory,                                                                     // 42
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,                          // 43-48
+    PostEventToSlot, PumpEventsSlot, WaitEventsSlot,                                 // 27-29
+    CreateMutexSlot, FreeMutexSlot, LockMutexSlot, UnlockMutexSlot,                  // 30-33
+    EnablePluginHookSlot, RemovePluginHookSlot, RegisterEventTypeExSlot,             // 34-36
+    PrintToConsole, TimerElapsedSlot, SetTimerAdapterSlot, CurrentDateSlot,          // 37-40
+    ConvertCharsetSlot, FreeMemory, AddToCapabilityListSlot,                         // 41-43
+    RemoveFromCapabilityListSlot, SetPluginAttrTagSlot, PostEventWithDataSlot,       // 44-46
+    ScriptPositionSlot, FindEventTypeSlot,                                           // 47-48
 };

@@ -8,3 +8,4 @@ extern const qbZlibTable kPluginZlibTable;
 extern const qbPluginListTable kPluginListTable;
 extern const qbHashTable kPluginHashTable;
 extern const qbSystemTable kPluginSystemTable;
+extern const qbFilesTable kPluginFilesTable;

@@ -11,7 +11,7 @@ const qbPluginBase kPluginBase = {
     QBPLUGIN_HOST_REVISION,
     &kPluginStdlibTable,
     &kPluginSystemTable,
-    nullptr,  // files and directories
+    &kPluginFilesTable,
     nullptr,  // graphics and bitmaps
     nullptr,  // sound
     nullptr,  // requesters

@@ -30,6 +30,13 @@ void UpdateExtrasBit() {
     const std::list<HookNode>& nodes = Hooks().nodes;
     bool any = std::any_of(nodes.begin(), nodes.end(), [](const HookNode& n) { return !n.removed; });
     SetNativeCallExtra(kCallExtraHooks, any);
+    // Bits of removed handlers stay until no hook is left; a stale bit only
+    // sends a call through the lookup.
+    if (nodes.empty()) HookedHandlerFilter = 0;
+}
+
+void FilterHandlers(const qbCommandHook& hook) {
+    for (CommandHandler h : hook.handlers) HookedHandlerFilter |= HandlerFilterBit(h);
 }
 
 HookNode* NodeOf(qbCommandHook* hook) {
@@ -65,11 +72,25 @@ qbCommandHook* AddCommandHook(const qbCommandHook& hook) {
     try {
         HookNode& n = Hooks().nodes.emplace_back();
         n.hook = hook;
+        FilterHandlers(n.hook);
         UpdateExtrasBit();
         return &n.hook;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+int AddCommandToHook(qbCommandHook* hook, CommandHandler handler) {
+    if (hook == nullptr || handler == nullptr || NodeOf(hook) == nullptr) return 0;
+    auto& hs = hook->handlers;
+    if (std::find(hs.begin(), hs.end(), handler) != hs.end()) return 1;
+    try {
+        hs.push_back(handler);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    HookedHandlerFilter |= HandlerFilterBit(handler);
+    return 1;
 }
 
 void RemoveCommandHook(qbCommandHook* hook) {

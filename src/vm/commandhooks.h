@@ -23,6 +23,11 @@ struct qbCommandHook {
 // Installs a copy of the hook; the returned record stays valid until removed.
 // Null when the hook has no run function or memory ran out.
 qbCommandHook* AddCommandHook(const qbCommandHook& hook);
+// Appends a handler to the hook's list, once: 1, or 0 for a null hook or
+// handler or when memory ran out. Handlers go onto a hook's list only here
+// or through the record AddCommandHook copies, so that calls of handlers no
+// hook lists keep their fast road.
+int AddCommandToHook(qbCommandHook* hook, CommandHandler handler);
 // A hook removed while it runs goes once its run has returned.
 void RemoveCommandHook(qbCommandHook* hook);
 void SetCommandHookDisabled(qbCommandHook* hook, bool disabled);

@@ -83,7 +83,7 @@ void CallReturnHooks(ScriptState* L, ScriptValue* firstResult) {
 
 // The optional steps of a native call, in their order: the tracer line, the
 // last-error reset, then the command hooks, which may stand in for the handler.
-int CallHandlerWithExtras(ScriptState* L, CommandHandler f) {
+[[maybe_unused]] int CallHandlerWithExtras(ScriptState* L, CommandHandler f) {
     if ((NativeCallExtras & kCallExtraTrace) && !L->g->endFlag) VmTraceCall(L);
     if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
     int n = 0;
@@ -105,13 +105,21 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
     CommandHandler f = static_cast<VmNativeClosure*>(ClosureValue(L->base - 1))->f;
     int n;
-    if (NativeCallExtras == 0) {
+#ifndef QB_NO_CALL_EXTRAS
+    const uint32_t extras = NativeCallExtras;
+    if (extras == 0 || (extras == kCallExtraHooks && !(HookedHandlerFilter & HandlerFilterBit(f)))) {
         // GetLastError must still see the code of the command before it.
         if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
         n = f(L);
     } else {
         n = CallHandlerWithExtras(L, f);
     }
+#else
+    // Only the command-hook benchmark's baseline VM is built without the
+    // check of the extras word.
+    if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
+    n = f(L);
+#endif
     auto u = static_cast<uint32_t>(n);
     if (u <= static_cast<uint32_t>(kMaxResultCount)) return L->top - n;
     if (n == kLabelJumpResume) return kPreCallLabelResume;
@@ -135,6 +143,7 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
 // ---- errors -------------------------------------------------------------
 
 uint32_t NativeCallExtras = 0;
+uint64_t HookedHandlerFilter = 0;
 
 void VmThrow(ScriptState* L, int code) {
     if (L->errorJmp == nullptr) {

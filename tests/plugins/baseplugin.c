@@ -2,6 +2,8 @@
  * of one table and returns what it saw, so that the tests read the tables
  * exactly as a plugin compiled against qbplugin.h does. */
 #include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 #include <time.h>
 #include <zlib.h>
@@ -16,11 +18,22 @@ static const struct VmSlots {
 static const qbStdlibTable* g_std;
 static const qbZlibTable* g_zlib;
 static const qbHashTable* g_hash;
+static const qbSystemTable* g_sys;
+static const qbFilesTable* g_files;
+static qbPlugin* g_record;
 
 typedef double (*CheckNumberFn)(ScriptState*, int);
 typedef const char* (*CheckStringFn)(ScriptState*, int, size_t*);
 typedef void (*PushNumberFn)(ScriptState*, double);
 typedef void (*PushLStringFn)(ScriptState*, const char*, size_t);
+typedef double (*OptNumberFn)(ScriptState*, int, double);
+typedef void (*PushStringFn)(ScriptState*, const char*);
+typedef void (*GetTableFn)(ScriptState*, int);
+typedef int (*NativeFn)(ScriptState*);
+typedef NativeFn (*CFunctionOfFn)(ScriptState*, int);
+typedef void (*SetTopFn)(ScriptState*, int);
+
+#define GLOBALS_INDEX (-10001)
 
 static double ArgNumber(ScriptState* L, int i) { return ((CheckNumberFn)g_vm->slot[47])(L, i); }
 static const char* ArgString(ScriptState* L, int i, size_t* length) {
@@ -29,6 +42,9 @@ static const char* ArgString(ScriptState* L, int i, size_t* length) {
 static int ReturnNumber(ScriptState* L, double n) {
     ((PushNumberFn)g_vm->slot[21])(L, n);
     return 1;
+}
+static double OptNumber(ScriptState* L, int i, double fallback) {
+    return ((OptNumberFn)g_vm->slot[48])(L, i, fallback);
 }
 static int ReturnBytes(ScriptState* L, const void* data, size_t length) {
     ((PushLStringFn)g_vm->slot[22])(L, (const char*)data, length);
@@ -118,7 +134,134 @@ static int FromBase64(ScriptState* L) {
     return ReturnBytes(L, out, made);
 }
 
+/* Table 1. */
+
+/* The value that slot 0 gives one tag: a string for the header tags. */
+static int HostTag(ScriptState* L) {
+    const uint32_t tag = (uint32_t)ArgNumber(L, 1);
+    qbPluginTag tags[2] = {{tag, 0, 0}, {0, 0, 0}};
+    const int handled = g_sys->HostTags(tags);
+    if (handled != 1) return ReturnNumber(L, -1);
+    if ((tag >= 26 && tag <= 30) || tag == 37) {
+        const char* text = (const char*)tags[0].value;
+        return ReturnBytes(L, text, strlen(text));
+    }
+    return ReturnNumber(L, (double)tags[0].value);
+}
+static int RegisterType(ScriptState* L) {
+    return ReturnNumber(L, g_sys->RegisterEventTypeEx(ArgString(L, 1, NULL), 0, NULL, NULL, NULL));
+}
+/* Slot 27 with the caller's state and a record whose first word is given. */
+static int PostType(ScriptState* L) {
+    qbEventData data;
+    memset(&data, 0, sizeof data);
+    const int kind = (int)ArgNumber(L, 1);
+    data.words[0] = (int32_t)OptNumber(L, 2, 0);
+    return ReturnNumber(L, g_sys->PostEventTo(L, kind, &data));
+}
+static int TimerElapsed(ScriptState* L) { return ReturnNumber(L, g_sys->TimerElapsed((uintptr_t)ArgNumber(L, 1))); }
+/* 1 when slot 11 with flag 1 gave a zero-filled block (freed with slot 12). */
+static int ZeroFilled(ScriptState* L) {
+    const size_t size = (size_t)ArgNumber(L, 1);
+    unsigned char* block = (unsigned char*)g_sys->AllocMemory(size, 1);
+    if (!block) return ReturnNumber(L, -1);
+    int zero = 1;
+    for (size_t i = 0; i < size; ++i) zero &= block[i] == 0;
+    g_sys->FreeMemory(block);
+    return ReturnNumber(L, zero);
+}
+/* Slot 47 as "name placeholder line". */
+static int ScriptPosition(ScriptState* L) {
+    const char* name = NULL;
+    const char* placeholder = NULL;
+    int32_t line = 0;
+    g_sys->GetScriptPosition(&name, &placeholder, &line);
+    char text[512];
+    const int n = snprintf(text, sizeof text, "%s %s %d", name, placeholder, (int)line);
+    return ReturnBytes(L, text, (size_t)n < sizeof text ? (size_t)n : sizeof text - 1);
+}
+/* Adds an entry through slot 19; the number of entries on the word-15 list. */
+static int AddEntry(ScriptState* L) {
+    const char* name = ArgString(L, 1, NULL);
+    if (!g_sys->AddPluginEntry(g_record, 1, name, NULL, "text", 0, 0)) return ReturnNumber(L, -1);
+    int count = 0;
+    for (const qbPluginEntry* e = (const qbPluginEntry*)g_record->ownedList; e; e = e->next) ++count;
+    return ReturnNumber(L, count);
+}
+
+static void Print(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    g_sys->ConsolePrint(format, args);
+    va_end(args);
+}
+/* Prints a mark, then lets the hooked command run. */
+static int HookRun(struct qbCommandHook* hook, ScriptState* L, int (*command)(ScriptState*), void* userData) {
+    (void)hook;
+    Print("%s ", (const char*)userData);
+    return command(L);
+}
+/* Hooks the global command of that name; 1 when the hook took it. */
+static int HookCommand(ScriptState* L) {
+    const char* name = ArgString(L, 1, NULL);
+    ((PushStringFn)g_vm->slot[23])(L, name);
+    ((GetTableFn)g_vm->slot[26])(L, GLOBALS_INDEX);
+    NativeFn command = ((CFunctionOfFn)g_vm->slot[17])(L, -1);
+    ((SetTopFn)g_vm->slot[1])(L, -2);
+    if (!command) return ReturnNumber(L, 0);
+    struct qbCommandHook* hook = g_sys->AddCommandHook(HookRun, NULL, (void*)"hooked");
+    return ReturnNumber(L, hook && g_sys->AddCommandToHook(hook, command));
+}
+
+/* Table 2. */
+
+/* count bytes at offset of a file, sought with slot 25 (or slot 2 when the
+ * fourth argument is 1); -1 when it does not open, -2 when the seek fails. */
+static int ReadAt(ScriptState* L) {
+    const char* name = ArgString(L, 1, NULL);
+    const int64_t offset = (int64_t)ArgNumber(L, 2);
+    size_t count = (size_t)ArgNumber(L, 3);
+    const int cForm = (int)OptNumber(L, 4, 0) == 1;
+    char buffer[256];
+    if (count > sizeof buffer) count = sizeof buffer;
+    struct qbFile* f = g_files->FileOpen(name, QBFILE_READ, NULL);
+    if (!f) return ReturnNumber(L, -1);
+    const int sought = cForm ? g_files->FileSeekC(f, offset, SEEK_SET) == 0
+                             : g_files->FileSeek(f, offset, QBFILE_SEEK_BEGINNING) >= 0;
+    const size_t got = sought ? g_files->FileRead(f, buffer, count) : 0;
+    g_files->FileClose(f);
+    if (!sought) return ReturnNumber(L, -2);
+    return ReturnBytes(L, buffer, got);
+}
+/* Slot 24's record of an open file with copied strings (freed through
+ * table 1): "size name". */
+static int Examine(ScriptState* L) {
+    const char* name = ArgString(L, 1, NULL);
+    struct qbFile* f = g_files->FileOpen(name, QBFILE_READ, NULL);
+    if (!f) return ReturnNumber(L, -1);
+    qbAdapterStat st;
+    memset(&st, 0, sizeof st);
+    const int ok = g_files->ExamineFile(f, &st, QBFILE_EXAMINE_COPY);
+    g_files->FileClose(f);
+    if (!ok) return ReturnNumber(L, 0);
+    char text[512];
+    const int n = snprintf(text, sizeof text, "%lld %s", (long long)st.size, st.name);
+    g_sys->FreeHostBlock((void*)st.path);
+    g_sys->FreeHostBlock((void*)st.name);
+    return ReturnBytes(L, text, (size_t)n < sizeof text ? (size_t)n : sizeof text - 1);
+}
+
 static const ScriptCommand kCommands[] = {
+    {"HostTag", HostTag},
+    {"RegisterType", RegisterType},
+    {"PostType", PostType},
+    {"TimerElapsed", TimerElapsed},
+    {"ZeroFilled", ZeroFilled},
+    {"ScriptPosition", ScriptPosition},
+    {"AddEntry", AddEntry},
+    {"HookCommand", HookCommand},
+    {"ReadAt", ReadAt},
+    {"Examine", Examine},
     {"ErrnoAfterFailedOpen", ErrnoAfterFailedOpen},
     {"LocalTimeMatches", LocalTimeMatches},
     {"NullStat", NullStat},
@@ -139,7 +282,10 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     g_std = (const qbStdlibTable*)base->stdlibTable;
     g_zlib = (const qbZlibTable*)base->zlibTable;
     g_hash = (const qbHashTable*)base->hashTable;
-    if (!g_vm || !g_std || !g_zlib || !g_hash) return 0;
+    g_sys = (const qbSystemTable*)base->systemTable;
+    g_files = (const qbFilesTable*)base->filesTable;
+    g_record = plugin;
+    if (!g_vm || !g_std || !g_zlib || !g_hash || !g_sys || !g_files) return 0;
     plugin->capabilities = PLUGINCAPS_LIBRARY;
     plugin->version = 1;
     plugin->revision = 0;

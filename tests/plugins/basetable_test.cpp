@@ -7,12 +7,16 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "core/chunkname.h"
+#include "core/errcodes.h"
 #include "core/settings.h"
+#include "display/eventlib.h"
 #include "core/vmhost.h"
 #include "plugin_fixture.h"
 #include "plugins/basetables.h"
@@ -84,7 +88,8 @@ TEST(BaseTableLayout, RootHoldsTheServedTablesWithTheirSlotCounts) {
     EXPECT_EQ(base->pluginListTable, &kPluginListTable);
     EXPECT_EQ(base->hashTable, &kPluginHashTable);
     EXPECT_EQ(base->systemTable, &kPluginSystemTable);
-    EXPECT_EQ(base->filesTable, nullptr) << "not served yet";
+    EXPECT_EQ(base->filesTable, &kPluginFilesTable);
+    EXPECT_EQ(base->graphicsTable, nullptr) << "not served yet";
     EXPECT_EQ(sizeof(qbStdlibTable) / sizeof(void*), 51u);
     EXPECT_EQ(sizeof(qbZlibTable) / sizeof(void*), 16u);
     EXPECT_EQ(sizeof(qbPluginListTable) / sizeof(void*), 5u);
@@ -157,6 +162,39 @@ TEST_F(BaseTableTest, HashingAndBase64) {
     EXPECT_EQ(Call("ToBase64", {std::string("fo")}), "Zm8=");
     EXPECT_EQ(Call("FromBase64", {std::string("Zm9vYmFy")}), "foobar");
     EXPECT_EQ(Call("FromBase64", {std::string("Zm9v!!")}), "0") << "bad text";
+}
+
+TEST_F(BaseTableTest, FilesThroughThePlugin) {
+    const std::string plain = (dir_ / "plain.txt").string();
+    const std::string box = (dir_ / "box.qba").string();
+    for (const auto& [path, text] : {std::pair{plain, "0123456789abcdef"}, std::pair{box, "HEADERpart-contentTAIL"}}) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs(text, f);
+        std::fclose(f);
+    }
+    const std::string part = MakeChunkName("inner.txt", 6, 12, 0, box.c_str());
+    EXPECT_EQ(Call("ReadAt", {plain, 10.0, 4.0}), "abcd");
+    EXPECT_EQ(Call("ReadAt", {plain, 2.0, 3.0, 1.0}), "234") << "the C seek form";
+    EXPECT_EQ(Call("ReadAt", {part, 5.0, 100.0}), "content") << "a part ends at its own size";
+    EXPECT_EQ(Call("ReadAt", {(dir_ / "none").string(), 0.0, 1.0}), "-1");
+    EXPECT_EQ(Call("Examine", {plain}), "16 plain.txt");
+    EXPECT_EQ(Call("Examine", {part}), "12 inner.txt");
+}
+
+TEST_F(BaseTableTest, SystemServicesThroughThePlugin) {
+    EXPECT_EQ(Call("ZeroFilled", {4096.0}), "1");
+    EXPECT_EQ(Call("HostTag", {25.0}), "0");
+    EXPECT_EQ(Call("HostTag", {26.0}), "") << "no applet";
+    EXPECT_EQ(Call("HostTag", {99.0}), "-1") << "an unknown tag is not handled";
+    EXPECT_EQ(Call("RegisterType", {std::string("OnPing")}), "28");
+    EXPECT_EQ(Call("RegisterType", {std::string("OnPong")}), "29");
+    EXPECT_EQ(Call("RegisterType", {std::string("OnConnect")}), "0");
+    EXPECT_EQ(Call("TimerElapsed", {4242.0}), "0");
+    EXPECT_EQ(Call("PostType", {20.0}), std::to_string(ERR_WRONGUSAGE));
+    EXPECT_EQ(Call("AddEntry", {std::string("one")}), "1");
+    EXPECT_EQ(Call("AddEntry", {std::string("two")}), "2");
+    FreeUserEventTypes(L_);
 }
 
 TEST_F(BaseTableTest, PluginListSlotsReadAndWriteTheRecord) {

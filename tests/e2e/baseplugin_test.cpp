@@ -1,0 +1,111 @@
+// The base-table exerciser beside the player, headless: an applet prints
+// what the plugin read through the standard-library, system and hashing
+// tables, gets an event the plugin posted, and its DebugPrint runs through
+// the plugin's command hook.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/e2e_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kScript[] = R"(
+.function main maxstack=8
+.line 1
+    GETGLOBAL 0 "basecheck"
+    GETTABLE 0 0 "hookcommand"
+    LOADK 1 "debugprint"
+    CALL 0 2 1
+.line 2
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "hosttag"
+    LOADK 2 #26
+    CALL 1 2 2
+    GETGLOBAL 2 "basecheck"
+    GETTABLE 2 2 "hosttag"
+    LOADK 3 #37
+    CALL 2 2 2
+    GETGLOBAL 3 "basecheck"
+    GETTABLE 3 3 "hosttag"
+    LOADK 4 #29
+    CALL 3 2 2
+    CALL 0 4 1
+.line 3
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "crc"
+    LOADK 2 "123456789"
+    LOADK 3 #9
+    CALL 1 3 2
+    GETGLOBAL 2 "basecheck"
+    GETTABLE 2 2 "foldupper"
+    LOADK 3 #228
+    CALL 2 2 2
+    CALL 0 3 1
+.line 4
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "scriptposition"
+    CALL 1 1 2
+    CALL 0 2 1
+.line 5
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "registertype"
+    LOADK 2 "OnPing"
+    CALL 1 2 2
+    CALL 0 2 1
+.line 6
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    CLOSURE 2 onping
+    SETTABLE 1 "onping" 2
+    CALL 0 2 1
+.line 7
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "posttype"
+    LOADK 2 #28
+    CALL 1 2 2
+    CALL 0 2 1
+.line 8
+    GETGLOBAL 0 "checkevent"
+    CALL 0 1 1
+    RETURN 0 1 0
+.function onping params=1 maxstack=4
+.line 20
+    GETGLOBAL 1 "debugprint"
+    LOADK 2 "ping"
+    CALL 1 2 1
+    RETURN 0 1 0
+.end
+.end
+)";
+
+class BasePluginTest : public e2e::E2eFixture {};
+
+TEST_F(BasePluginTest, TheExerciserReadsTheTablesAndHooksDebugPrint) {
+    const fs::path app = dir_ / "app";
+    fs::create_directories(app);
+    const fs::path player = app / "quenbrookplayer";
+    fs::copy_file(QB_PLAYER_PATH, player);
+    fs::copy_file(fs::path(QB_TEST_PLUGIN_DIR) / "basecheck.qbp", app / "basecheck.qbp");
+    const fs::path qba = Pack(Chunk(kScript, "base"), dir_ / "base.qba",
+                              "--include base.qbs:1:1000:0 --title Exerciser --author Someone --identifier org.example.exerciser");
+    const e2e::RunResult r = Run("cd " + dir_.string() + " && " + player.string() + " " + qba.string() + " -quiet");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out,
+              "hooked Exerciser org.example.exerciser Someone\n"
+              "hooked 3421780262 196\n"
+              "hooked base.qbs ---- 4\n"
+              "hooked 28\n"
+              "hooked 0\n"
+              "hooked ping\n")
+        << r.err;
+}
+
+}  // namespace
