@@ -157,7 +157,7 @@ TEST_F(CompositorTest, ASecondRedrawReusesTheCachedTransformAndShadow) {
 
 TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSizes) {
     std::mt19937 rng(99);
-    for (int w : {1, 7, 33}) {
+    for (int w : {1, 7, 33, 64}) {
         for (uint32_t level : {255u, 128u, 1u, 0u}) {
             for (int kind = 0; kind < 3; ++kind) {
                 const int h = 3, pitch = w + 5;
@@ -165,7 +165,12 @@ TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSize
                 std::vector<uint8_t> alpha(pitch * h), mask(8 * h);
                 for (auto& v : src) v = rng();
                 for (auto& v : dst) v = rng();
-                for (auto& v : alpha) v = static_cast<uint8_t>(rng());
+                // Clear and solid runs (which the fast path skips or copies)
+                // between ramps.
+                for (size_t i = 0; i < alpha.size(); ++i) {
+                    const size_t run = i / 16 % 3;
+                    alpha[i] = run == 0 ? 0 : run == 1 ? 255 : static_cast<uint8_t>(rng());
+                }
                 for (auto& v : mask) v = static_cast<uint8_t>(rng());
                 qbBlendRows r;
                 r.src = src.data() + 2;
