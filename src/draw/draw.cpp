@@ -32,8 +32,11 @@ const ScriptConstant kDrawConstants[] = {
 };
 // clang-format on
 
-// The shapes, Plot, ReadPixel and Cls join the table with the renderer.
+// The shapes join the table with the renderer.
 const ScriptCommand kDrawCommands[] = {
+    {"Plot", cmdPlot},
+    {"ReadPixel", cmdReadPixel},
+    {"Cls", cmdCls},
     {"SetFillStyle", cmdSetFillStyle},
     {"SetFormStyle", cmdSetFormStyle},
     {"SetLineWidth", cmdSetLineWidth},

@@ -64,3 +64,6 @@ const ScriptConstant* DrawConstants();
 int cmdSetFillStyle(ScriptState* L);
 int cmdSetFormStyle(ScriptState* L);
 int cmdSetLineWidth(ScriptState* L);
+int cmdPlot(ScriptState* L);
+int cmdReadPixel(ScriptState* L);
+int cmdCls(ScriptState* L);

@@ -1,0 +1,136 @@
+// The coverage painter: one-pixel lines straight into the locked pixels,
+// everything else rasterised first and painted pixel by pixel, with the
+// planes following the pixels.
+#include "draw/shapefill.h"
+
+#include <algorithm>
+
+#include "core/errcodes.h"
+#include "core/pixelformats.h"
+#include "draw/scan/scan.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "imaging/planekernels.h"
+#include "imaging/wideline.h"
+
+namespace {
+
+// The pixel value the blend kernel stores at full weight.
+uint32_t KernelColour(const qbBitmapLock& lock, uint32_t rgb) {
+    if (lock.bytesPerPixel == 4) return rgb & 0xFFFFFF;
+    const uint8_t bytes[3] = {static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8),
+                              static_cast<uint8_t>(rgb)};
+    uint16_t pixel = 0;
+    WritePixelRGB(&pixel, static_cast<int>(lock.pixelFormat), bytes);
+    return pixel;
+}
+
+int EngineError() {
+    const int32_t e = GetScanError();
+    return e == kScanNoMemory || e == kScanRecordMemory ? ERR_MEM : 0;
+}
+
+struct Locked {
+    qbBitmapLock lock;
+    bool held = false;
+    explicit Locked(qbBitmap* b, uint32_t flags) {
+        if (b) held = LockBitmap(b, flags, &lock) != 0;
+    }
+    ~Locked() {
+        if (held) UnlockBitmap(&lock);
+    }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+}  // namespace
+
+int FillShapeCoverage(const qbShapeFill& f) {
+    if (!f.target || f.width < 1 || f.height < 1) return 0;
+    Locked target(f.target, 0);
+    if (!target.held || (target.lock.bytesPerPixel != 2 && target.lock.bytesPerPixel != 4)) return 0;
+    const qbBitmapLock& lock = target.lock;
+    BlendContext ctx;
+    ctx.pixels = lock.pixels;
+    ctx.rowLength = lock.rowLength;
+    ctx.bytesPerPixel = static_cast<int32_t>(lock.bytesPerPixel);
+    ctx.format = lock.pixelFormat;
+    ctx.layout = lock.pixelFormat >= kFormatRGB565 ? Layout16::RGB565 : Layout16::RGB555;
+    ctx.colour = KernelColour(lock, f.colour);
+    const uint32_t opacity = 255 - std::min<uint32_t>(f.alphaByte, 255);
+    ctx.alpha = opacity;
+    ctx.clip = {0, 0, lock.width, lock.height};
+    if (f.clip) {
+        ctx.clip.left = std::max(ctx.clip.left, f.clip->x);
+        ctx.clip.top = std::max(ctx.clip.top, f.clip->y);
+        ctx.clip.right = static_cast<int32_t>(std::min<int64_t>(ctx.clip.right, int64_t{f.clip->x} + f.clip->width));
+        ctx.clip.bottom =
+            static_cast<int32_t>(std::min<int64_t>(ctx.clip.bottom, int64_t{f.clip->y} + f.clip->height));
+        if (f.clip->mask && f.clip->mask->plane) {
+            ctx.mask.data = f.clip->mask->plane->data;
+            ctx.mask.rowBytes = static_cast<int32_t>(f.clip->mask->plane->rowBytes);
+            ctx.mask.x = -f.clip->x;
+            ctx.mask.y = -f.clip->y;
+        }
+    }
+    if (ctx.clip.left >= ctx.clip.right || ctx.clip.top >= ctx.clip.bottom) return 0;
+
+    if (!f.points && f.lineThickness <= 1) {
+        const int32_t x1 = f.x + f.line[0], y1 = f.y + f.line[1], x2 = f.x + f.line[2], y2 = f.y + f.line[3];
+        if (f.antialias) DrawAntialiasedLine(ctx, x1, y1, x2, y2);
+        else DrawPixelLine(ctx, x1, y1, x2, y2);
+        return 0;
+    }
+
+    uint8_t* cover = nullptr;
+    int32_t pitch = 0;
+    CoverageRasterPtr raster(CreateCoverageRaster(f.width, f.height, &cover, &pitch));
+    if (!raster) return EngineError();
+    if (f.points) {
+        const int32_t thickness = f.filled ? 0 : std::clamp(f.lineWidth, 1, kMaxScanThickness);
+        FillPolygon(raster.get(), f.points, f.count, f.filled ? 0 : f.antialias, thickness);
+    } else {
+        DrawThickLine(raster.get(), f.line[0], f.line[1], f.line[2], f.line[3], f.antialias,
+                      std::clamp(f.lineThickness, 1, kMaxScanThickness));
+    }
+    if (int err = EngineError()) return err;
+    const bool smooth = f.antialias && !f.filled;
+
+    Locked source(f.source, kLockReadOnly);
+    const bool fromSource = source.held && source.lock.bytesPerPixel == lock.bytesPerPixel;
+    qbBitmapPlane* mask = f.mask && f.mask->kind == kBitmapKindMask ? f.mask->plane.get() : nullptr;
+    qbBitmapPlane* alpha = f.alpha && f.alpha->kind == kBitmapKindAlpha ? f.alpha->plane.get() : nullptr;
+    const int32_t i0 = std::max(0, ctx.clip.left - f.x), j0 = std::max(0, ctx.clip.top - f.y);
+    const int32_t i1 = static_cast<int32_t>(std::min<int64_t>(f.width, int64_t{ctx.clip.right} - f.x));
+    const int32_t j1 = static_cast<int32_t>(std::min<int64_t>(f.height, int64_t{ctx.clip.bottom} - f.y));
+    for (int32_t j = j0; j < j1; ++j) {
+        const uint8_t* row = cover + static_cast<ptrdiff_t>(j) * pitch;
+        const int32_t py = f.y + j;
+        for (int32_t i = i0; i < i1; ++i) {
+            if (row[i] == 0) continue;
+            const int32_t px = f.x + i;
+            if (ctx.mask.data) {
+                const uint8_t* mrow = ctx.mask.data + static_cast<ptrdiff_t>(py + ctx.mask.y) * ctx.mask.rowBytes;
+                const int32_t bit = px + ctx.mask.x;
+                if (!(mrow[bit >> 3] & (0x80u >> (bit & 7)))) continue;
+            }
+            const uint32_t coverage = smooth ? row[i] : 255;
+            BlendContext one = ctx;
+            one.mask = {};
+            one.coverage = coverage;
+            if (fromSource && i < source.lock.width && j < source.lock.height) {
+                const auto* s = static_cast<const uint8_t*>(source.lock.pixels) +
+                                (static_cast<ptrdiff_t>(j) * source.lock.rowLength + i) * lock.bytesPerPixel;
+                one.colour = lock.bytesPerPixel == 4 ? KernelToARGB(lock.pixelFormat, *reinterpret_cast<const uint32_t*>(s))
+                                                     : *reinterpret_cast<const uint16_t*>(s);
+            }
+            PlotBlendedPixel(one, px, py);
+            if (mask && px < mask->width && py < mask->height)
+                mask->data[static_cast<size_t>(py) * mask->rowBytes + (px >> 3)] |= static_cast<uint8_t>(0x80u >> (px & 7));
+            if (alpha && px < alpha->width && py < alpha->height)
+                alpha->data[static_cast<size_t>(py) * alpha->rowBytes + px] =
+                    static_cast<uint8_t>(coverage * opacity / 255);
+        }
+    }
+    return 0;
+}
