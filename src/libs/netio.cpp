@@ -5,7 +5,9 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -19,7 +21,12 @@
 namespace {
 
 NetProgressHook progressHook = nullptr;
-constexpr size_t kGrowStep = 16384;
+// A block or file receive with an empty buffer reads straight into its
+// target, in pieces of up to kDirectPiece: one copy and one event pump per
+// piece rather than per buffer's worth. kDirectRoom is the least room a
+// growing block keeps ahead of its bytes.
+constexpr size_t kDirectPiece = 262144;
+constexpr size_t kDirectRoom = 65536;
 
 TimeValue Since(int64_t startMicros) {
     const int64_t d = std::max<int64_t>(0, GetMonotonicMicros() - startMicros);
@@ -99,8 +106,8 @@ int Deliver(ScriptState* L, qbNetSink& sink, const uint8_t* data, size_t n, size
             return 0;
         }
         case NetSinkKind::kGrowBlock: {
-            if (sink.grow->size() < sink.used + n) sink.grow->resize((sink.used + n + kGrowStep - 1) / kGrowStep * kGrowStep);
-            std::memcpy(sink.grow->data() + sink.used, data, n);
+            if (!GrowBlockReserve(sink.grow, sink.used + n)) return ERR_MEM;
+            std::memcpy(sink.grow->data.get() + sink.used, data, n);
             sink.used += n;
             return 0;
         }
@@ -116,6 +123,17 @@ size_t PlainRun(const uint8_t* p, size_t n) {
 }
 
 }  // namespace
+
+bool GrowBlockReserve(qbGrowBlock* b, size_t need) {
+    if (need <= b->capacity) return true;
+    const size_t capacity = std::max({need, b->capacity * 2, kDirectRoom});
+    void* grown = std::realloc(b->data.get(), capacity);
+    if (!grown) return false;
+    static_cast<void>(b->data.release());
+    b->data.reset(static_cast<uint8_t*>(grown));
+    b->capacity = capacity;
+    return true;
+}
 
 void SetNetProgressHook(NetProgressHook hook) { progressHook = hook; }
 
@@ -204,6 +222,8 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
     const int32_t id = c->id;
     const bool line = mode == kReceiveLine;
     const bool perByte = line && sink.kind == NetSinkKind::kCallback;
+    const bool direct = !line && (sink.kind == NetSinkKind::kGrowBlock || sink.kind == NetSinkKind::kFile);
+    std::vector<uint8_t> scratch;  // a file receive's piece
     TimeoutMarkStart(&c->socket.timeout);
     int64_t lastData = GetMonotonicMicros();
     size_t total = 0;
@@ -214,6 +234,37 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
         result = 0;
         while (!done && result == 0) {
             if ((err = Pump(L))) break;
+            if (direct && BufferIsEmpty(buffer) && (mode != kReceiveBytes || total < want)) {
+                size_t room = kDirectPiece;
+                if (mode == kReceiveBytes) room = std::min(room, want - total);
+                uint8_t* to = nullptr;
+                if (sink.kind == NetSinkKind::kGrowBlock) {
+                    if (!GrowBlockReserve(sink.grow, sink.used + std::min(room, kDirectRoom))) {
+                        err = ERR_MEM;
+                        break;
+                    }
+                    to = sink.grow->data.get() + sink.used;
+                    room = std::min(room, sink.grow->capacity - sink.used);
+                } else {
+                    if (scratch.size() < room) scratch.resize(room);
+                    to = scratch.data();
+                }
+                size_t got = 0;
+                result = buffer.io->recv(buffer.io->ctx, to, room, &got, buffer.tm);
+                if (got == 0) continue;
+                lastData = GetMonotonicMicros();
+                buffer.received += static_cast<uint32_t>(got);
+                total += got;
+                done = mode == kReceiveBytes && total == want;
+                if (sink.kind == NetSinkKind::kGrowBlock)
+                    sink.used += got;
+                else
+                    err = Deliver(L, sink, to, got, total, false);
+                if (!err && guard.Alive()) err = Progress(L, c, got);
+                if (!err && !guard.Alive()) err = Gone(id);
+                if (err) break;
+                continue;
+            }
             if (BufferIsEmpty(buffer)) result = BufferFill(&buffer);
             const size_t available = BufferAvailable(buffer);
             if (available == 0) continue;

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,19 @@ void SetNetworkTimeoutValue(int32_t ms);
 // Initialises the socket layer once; 0 or ERR_OPENSOCKET.
 int EnsureSocketLayer();
 
+// A received block that grows by realloc: no zero fill, and a large block
+// moves by remapping its pages rather than by copying them.
+struct qbGrowBlock {
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t, Free> data;
+    size_t capacity = 0;
+};
+// Room for at least need bytes; the capacity at least doubles, so each step
+// is no larger than what the block already holds. False when memory ran out.
+bool GrowBlockReserve(qbGrowBlock* b, size_t need);
+
 // Where received bytes go: exactly one sink per receive.
 enum class NetSinkKind { kString, kCallback, kFile, kBlock, kGrowBlock };
 
@@ -70,7 +85,7 @@ struct qbNetSink {
     qbFile* file = nullptr;               // kFile
     uint8_t* block = nullptr;             // kBlock: the caller's block of blockSize bytes
     size_t blockSize = 0;
-    std::vector<uint8_t>* grow = nullptr;  // kGrowBlock: grows in steps of 16384 bytes
+    qbGrowBlock* grow = nullptr;           // kGrowBlock
     size_t used = 0;                       // kBlock and kGrowBlock: bytes stored
 };
 

@@ -158,7 +158,7 @@ int Transfer(ScriptState* L, bool upload) {
     if (call.options.hasFile)
         VmPushString(L, "");
     else
-        VmPushLString(L, reinterpret_cast<const char*>(call.block.data()), call.used);
+        VmPushLString(L, call.used ? reinterpret_cast<const char*>(call.block.data.get()) : "", call.used);
     VmPushNumber(L, static_cast<double>(call.count));
     return 2;
 }

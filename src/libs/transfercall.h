@@ -64,7 +64,7 @@ struct TransferCall {
     qbFilePtr source;  // "file" of an FTP upload
     uint64_t sourceSize = 0;
     std::vector<FormPart> parts;  // "formdata" of an HTTP upload
-    std::vector<uint8_t> block;   // the result in memory
+    qbGrowBlock block;            // the result in memory
     std::vector<uint8_t> line;    // room for one received line, reused
     size_t used = 0;
     size_t count = 0;
