@@ -121,3 +121,22 @@ TEST(VideoClockTest, SeekTargets) {
 }
 
 }  // namespace
+
+#include "media/videoclip.h"
+
+namespace {
+
+TEST(VideoClipTest, CutsAtTheEdges) {
+    auto same = [](qbVideoClip c, qbVideoClip e) {
+        return c.sourceX == e.sourceX && c.sourceY == e.sourceY && c.x == e.x && c.y == e.y && c.width == e.width &&
+               c.height == e.height;
+    };
+    EXPECT_TRUE(same(ClipVideoRect(10, 20, 100, 50, 640, 480), {0, 0, 10, 20, 100, 50}));
+    EXPECT_TRUE(same(ClipVideoRect(-30, -5, 100, 50, 640, 480), {30, 5, 0, 0, 70, 45}));
+    EXPECT_TRUE(same(ClipVideoRect(600, 460, 100, 50, 640, 480), {0, 0, 600, 460, 40, 20}));
+    EXPECT_TRUE(same(ClipVideoRect(-200, 0, 100, 50, 640, 480), {}));
+    EXPECT_TRUE(same(ClipVideoRect(700, 0, 100, 50, 640, 480), {}));
+    EXPECT_TRUE(same(ClipVideoRect(INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, 640, 480), {}));
+}
+
+}  // namespace
