@@ -206,7 +206,9 @@ size_t CDXLDecodeAudioFrame(const qbCDXLPacket& packet, std::vector<int16_t>* sa
 void CDXLSeek(qbCDXLReader* reader, uint32_t milliseconds) {
     int64_t frame = static_cast<int64_t>(milliseconds / 1000.0 * reader->framesPerSecond);
     frame = std::clamp<int64_t>(frame, 0, reader->frameCount - 1);
-    if (FileSeek(reader->file.get(), frame * reader->chunkSize, kSeekBeginning) >= 0) reader->nextFrame = frame;
+    // A failed seek leaves the file where it was, and the reader with it.
+    if (FileSeek(reader->file.get(), frame * reader->chunkSize, kSeekBeginning) < 0) return;
+    reader->nextFrame = frame;
     reader->soundPending = false;
 }
 
