@@ -1,0 +1,114 @@
+#include "media/videoclock.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+// A gap this long between pictures is a jump in the stream, not a delay.
+constexpr double kMaxFrameDelay = 10.0;
+
+double MonotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::atomic<VideoWallClock> wallClock{MonotonicSeconds};
+
+}  // namespace
+
+double VideoWallTime() { return wallClock.load()(); }
+
+void SetVideoWallClock(VideoWallClock clock) { wallClock.store(clock ? clock : MonotonicSeconds); }
+
+void ResetVideoSync(qbVideoSync* sync, double now) {
+    sync->frameTimer = now;
+    sync->lastFramePts = -10000.0;
+    sync->lastFrameDelay = 0.0;
+    sync->currentBytePos = -1;
+    sync->faultyPts = sync->faultyDts = 0;
+    sync->lastPts = sync->lastDts = -1.0;
+    sync->skipFactor = 1.0f;
+    sync->skipIndex = 0.0f;
+}
+
+double GetVideoClock(const qbVideoSync& sync) {
+    return sync.paused ? sync.currentPts : sync.currentPtsDrift + VideoWallTime();
+}
+
+double GetMasterClock(const qbVideoSync& sync) {
+    if (!sync.hasSound || sync.audioChannels <= 0 || sync.audioRate <= 0) return GetVideoClock(sync);
+    const double bytesPerSecond = static_cast<double>(sync.audioChannels) * sync.audioRate * 2.0;
+    return sync.audioClock - (sync.audioBufferSize - sync.audioBufferIndex) / bytesPerSecond;
+}
+
+double ChooseVideoTimestamp(qbVideoSync* sync, double pts, double dts) {
+    if (pts != -1.0) {
+        sync->faultyPts += sync->lastPts >= pts;
+        sync->lastPts = pts;
+    }
+    if (dts != -1.0) {
+        sync->faultyDts += sync->lastDts >= dts;
+        sync->lastDts = dts;
+    }
+    if (sync->faultyDts >= sync->faultyPts && pts != -1.0) return pts;
+    if (dts != -1.0) return dts;
+    return pts == -1.0 ? 0.0 : pts;
+}
+
+bool SkipVideoPicture(qbVideoSync* sync) {
+    sync->skipIndex += 1.0f;
+    if (sync->skipIndex < sync->skipFactor) return true;
+    sync->skipIndex -= std::max(sync->skipFactor, 1.0f);
+    return false;
+}
+
+double AdvanceVideoClock(qbVideoSync* sync, double timestamp, int32_t repeat) {
+    if (timestamp != 0.0)
+        sync->videoClock = timestamp;
+    else
+        timestamp = sync->videoClock;
+    sync->videoClock += sync->frameDuration + repeat * sync->frameDuration * 0.5;
+    return timestamp;
+}
+
+void EaseVideoSkip(qbVideoSync* sync) { sync->skipFactor = std::max(0.95f, sync->skipFactor * 0.95f); }
+
+void HurryVideoSkip(qbVideoSync* sync) { sync->skipFactor *= 1.05f; }
+
+double ScheduleVideoPicture(qbVideoSync* sync, double timestamp, double master) {
+    double delay = timestamp - sync->lastFramePts;
+    if (delay <= 0.0 || delay >= kMaxFrameDelay)
+        delay = sync->lastFrameDelay;
+    else
+        sync->lastFrameDelay = delay;
+    sync->lastFramePts = timestamp;
+    if (sync->hasSound) {
+        const double diff = timestamp - master;
+        const double threshold = std::max(0.01, delay);
+        if (std::fabs(diff) < kMaxFrameDelay) {
+            if (diff <= -threshold)
+                delay = 0.0;
+            else if (diff >= threshold)
+                delay *= 2.0;
+        }
+    }
+    sync->frameTimer += delay;
+    return sync->frameTimer;
+}
+
+uint32_t VideoPositionToSeekTarget(const qbVideoSync& sync, const qbVideoSeekBasis& basis, uint32_t positionMs) {
+    if (!basis.seekByBytes) return positionMs;
+    double base, reference;
+    if (basis.ended && basis.fileSize >= 0) {
+        base = static_cast<double>(basis.fileSize);
+        reference = basis.duration / 1000.0;
+    } else {
+        base = static_cast<double>(sync.currentBytePos);
+        reference = GetMasterClock(sync);
+    }
+    const double target = basis.byteRate * (positionMs - std::trunc(reference * 1000.0)) / 1000.0 + base;
+    if (!(target > 0.0)) return 0;
+    return target >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(target);
+}

@@ -1,0 +1,51 @@
+// The driver handle of an open video and the record of a stream this
+// player reads itself (through a video source) rather than handing to the
+// platform's movie backend.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/videoinfo.h"
+#include "media/videosource.h"
+
+enum : int32_t { kVideoDriverOwn = 0, kVideoDriverNative = 1 };
+
+// The RGB frame buffer of the largest picture a stream may have (bytes).
+constexpr uint64_t kMaxVideoFrameBytes = uint64_t{1} << 30;
+
+struct qbOwnVideoStream {
+    qbVideoSourcePtr source;
+    qbVideoStreamInfo info;
+    int32_t frameWidth = 0, frameHeight = 0;
+    uint32_t duration = 0;  // milliseconds
+    int32_t audioChannels = 0, audioRate = 0;
+    uint32_t flags = 0;
+    std::vector<uint8_t> rgbFrame;  // RGB sources: (width x 4 + 256) x height bytes
+};
+
+struct qbVideoStream {
+    std::unique_ptr<qbOwnVideoStream> own;
+    int32_t kind = kVideoDriverOwn;
+};
+using qbVideoStreamPtr = std::unique_ptr<qbVideoStream>;
+
+struct qbVideoStreamOpened {
+    qbVideoStreamPtr handle;
+    std::string tempName;  // the native driver's copy of the file, or empty
+    int32_t width = 0, height = 0;
+    uint32_t duration = 0;
+    int32_t seekable = 0;
+    int32_t driverKind = kVideoDriverOwn;
+};
+
+// 0, ERR_MEM, or ERR_LOADVIDEO with the file name as the error's detail when
+// no source takes the file.
+int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out);
+void CloseVideoStream(qbVideoStreamPtr handle);
+// 1 when some source opens the file.
+int IsVideoFile(const char* name, const char* loaderTag, const char* adapterTag);
+// (width x 4 + 256) x height, or 0 when over kMaxVideoFrameBytes or empty.
+uint64_t VideoFrameBufferBytes(int32_t width, int32_t height);
