@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             InitTcpSocket(&c->socket, 0, 0);
             c->socket.fd = pair[0];
             std::string text;
-            std::vector<uint8_t> block(size / 3 + 1), grown;
+            std::vector<uint8_t> block(size / 3 + 1);
+            qbGrowBlock grown;
             qbNetSink sink;
             sink.kind = kind;
             sink.text = &text;
@@ -81,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (kind == NetSinkKind::kString && (err != 0 || text != Expected(input, mode, want))) __builtin_trap();
             if (kind == NetSinkKind::kBlock && sink.used >= block.size() && mode == kReceiveLine) __builtin_trap();
             if (kind == NetSinkKind::kGrowBlock && err == 0 &&
-                std::string(grown.begin(), grown.begin() + static_cast<long>(sink.used)) != Expected(input, mode, want))
+                (sink.used ? std::string(reinterpret_cast<const char*>(grown.data.get()), sink.used) : std::string()) !=
+                    Expected(input, mode, want))
                 __builtin_trap();
         }
     }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "vm/vm.h"
 
@@ -78,6 +79,16 @@ int GetTableFieldObjectID(ScriptState* L, int idx, const char* key, ObjectID* ou
 // The VM's own text, valid while the table holds the field (a number field's
 // text stays valid as long as the table lives).
 int GetTableFieldString(ScriptState* L, int idx, const char* key, const char** out, int* found);
+// Option-table shorthands: a flag is a present non-zero number; a text is
+// the field's copy, empty when absent.
+inline bool GetTableFieldFlag(ScriptState* L, int idx, const char* key) {
+    int32_t v = 0;
+    return GetTableFieldInt(L, idx, key, &v, nullptr) && v != 0;
+}
+inline std::string GetTableFieldText(ScriptState* L, int idx, const char* key) {
+    const char* s = nullptr;
+    return GetTableFieldString(L, idx, key, &s, nullptr) && s ? std::string(s) : std::string();
+}
 // Copies at most bufferSize - 1 characters and always terminates (a longer
 // text is cut).
 int GetTableFieldStringCopy(ScriptState* L, int idx, const char* key, char* buffer, size_t bufferSize,

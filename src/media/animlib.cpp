@@ -46,18 +46,13 @@ struct FrameOptions {
     const char* adapter = nullptr;
 };
 
-bool Flag(ScriptState* L, int idx, const char* key) {
-    int32_t v = 0;
-    return GetTableFieldInt(L, idx, key, &v, nullptr) && v != 0;
-}
-
 int ReadFrameOptions(ScriptState* L, int idx, FrameOptions* o) {
     if (VmGetTop(L) < idx) return 0;
     if (VmType(L, idx) == kTypeTable) {
         uint32_t colour = 0;
         if (GetTableFieldUInt(L, idx, "transparency", &colour, nullptr)) o->transparency = static_cast<int32_t>(colour & 0xFFFFFFu);
-        o->loadAlpha = Flag(L, idx, "loadalpha");
-        o->loadTransparency = Flag(L, idx, "loadtransparency");
+        o->loadAlpha = GetTableFieldFlag(L, idx, "loadalpha");
+        o->loadTransparency = GetTableFieldFlag(L, idx, "loadtransparency");
         GetTableFieldInt(L, idx, "deinterlace", &o->deinterlace, nullptr);
         GetTableFieldString(L, idx, "loader", &o->loader, nullptr);
         GetTableFieldString(L, idx, "adapter", &o->adapter, nullptr);

@@ -51,21 +51,11 @@ struct LoadOptions {
     std::unique_ptr<uint32_t[]> palette;
 };
 
-bool Flag(ScriptState* L, int idx, const char* key) {
-    int32_t v = 0;
-    return GetTableFieldInt(L, idx, key, &v, nullptr) && v != 0;
-}
-
-std::string Text(ScriptState* L, int idx, const char* key) {
-    const char* s = nullptr;
-    return GetTableFieldString(L, idx, key, &s, nullptr) && s ? std::string(s) : std::string();
-}
-
 int ReadLoadTable(ScriptState* L, LoadOptions* o) {
     uint32_t colour = 0;
     if (GetTableFieldUInt(L, 3, "transparency", &colour, nullptr)) o->transparency = static_cast<int32_t>(colour);
-    o->loadAlpha = Flag(L, 3, "loadalpha");
-    o->loadTransparency = Flag(L, 3, "loadtransparency");
+    o->loadAlpha = GetTableFieldFlag(L, 3, "loadalpha");
+    o->loadTransparency = GetTableFieldFlag(L, 3, "loadtransparency");
     GetTableFieldInt(L, 3, "fillstyle", &o->fill.style, nullptr);
     if ((o->loadTransparency && o->transparency != -1) || (o->loadAlpha && o->loadTransparency))
         return ERR_WRONGUSAGE;
@@ -86,9 +76,9 @@ int ReadLoadTable(ScriptState* L, LoadOptions* o) {
     }
     GetTableFieldSizeOrPercent(L, 3, "scalewidth", 1, &o->scaleWidth, nullptr);
     GetTableFieldSizeOrPercent(L, 3, "scaleheight", 1, &o->scaleHeight, nullptr);
-    o->smooth = Flag(L, 3, "smoothscale");
-    o->loader = Text(L, 3, "loader");
-    o->adapter = Text(L, 3, "adapter");
+    o->smooth = GetTableFieldFlag(L, 3, "smoothscale");
+    o->loader = GetTableFieldText(L, 3, "loader");
+    o->adapter = GetTableFieldText(L, 3, "adapter");
     return 0;
 }
 

@@ -38,23 +38,13 @@ struct LoadOptions {
     int32_t keyColourMode = 0;
 };
 
-bool Flag(ScriptState* L, const char* key) {
-    int32_t v = 0;
-    return GetTableFieldInt(L, 3, key, &v, nullptr) && v != 0;
-}
-
-std::string Text(ScriptState* L, const char* key) {
-    const char* s = nullptr;
-    return GetTableFieldString(L, 3, key, &s, nullptr) && s ? std::string(s) : std::string();
-}
-
 int ReadOptions(ScriptState* L, LoadOptions* o) {
     const int top = VmGetTop(L);
     if (top == 3 && VmType(L, 3) == kTypeTable) {
         uint32_t colour = 0;
         if (GetTableFieldUInt(L, 3, "transparency", &colour, nullptr)) o->transparency = static_cast<int32_t>(colour);
-        o->loadAlpha = Flag(L, "loadalpha");
-        o->loadTransparency = Flag(L, "loadtransparency");
+        o->loadAlpha = GetTableFieldFlag(L, 3, "loadalpha");
+        o->loadTransparency = GetTableFieldFlag(L, 3, "loadtransparency");
         GetTableFieldInt(L, 3, "globalalpha", &o->globalAlpha, nullptr);
         GetTableFieldInt(L, 3, "x", &o->x, nullptr);
         GetTableFieldInt(L, 3, "y", &o->y, nullptr);
@@ -62,13 +52,13 @@ int ReadOptions(ScriptState* L, LoadOptions* o) {
         GetTableFieldInt(L, 3, "height", &o->height, nullptr);
         GetTableFieldSizeOrPercent(L, 3, "scalewidth", 1, &o->scaleWidth, nullptr);
         GetTableFieldSizeOrPercent(L, 3, "scaleheight", 1, &o->scaleHeight, nullptr);
-        o->smooth = Flag(L, "smoothscale");
-        o->loader = Text(L, "loader");
-        o->adapter = Text(L, "adapter");
-        o->cache = Text(L, "cache");
-        o->cachedLoad = Text(L, "cachedload");
-        o->cacheAlpha = Flag(L, "cachealpha") && !o->loadAlpha;
-        o->hardware = Flag(L, "hardware");
+        o->smooth = GetTableFieldFlag(L, 3, "smoothscale");
+        o->loader = GetTableFieldText(L, 3, "loader");
+        o->adapter = GetTableFieldText(L, 3, "adapter");
+        o->cache = GetTableFieldText(L, 3, "cache");
+        o->cachedLoad = GetTableFieldText(L, 3, "cachedload");
+        o->cacheAlpha = GetTableFieldFlag(L, 3, "cachealpha") && !o->loadAlpha;
+        o->hardware = GetTableFieldFlag(L, 3, "hardware");
         GetTableFieldInt(L, 3, "display", &o->display, nullptr);
     } else if (top == 3 && VmType(L, 3) != kTypeNil) {
         if (int err = BrushIntArg(L, 3, &o->transparency)) return err;

@@ -29,33 +29,23 @@ struct LoadOptions {
     bool cacheAlpha = false;
 };
 
-bool Flag(ScriptState* L, const char* key) {
-    int32_t v = 0;
-    return GetTableFieldInt(L, 3, key, &v, nullptr) && v != 0;
-}
-
-std::string Text(ScriptState* L, const char* key) {
-    const char* s = nullptr;
-    return GetTableFieldString(L, 3, key, &s, nullptr) && s ? std::string(s) : std::string();
-}
-
 int ReadOptions(ScriptState* L, LoadOptions* o) {
     if (VmGetTop(L) >= 3 && VmType(L, 3) == kTypeTable) {
         uint32_t colour = 0;
         if (GetTableFieldUInt(L, 3, "transparency", &colour, nullptr)) o->transparency = static_cast<int32_t>(colour);
-        o->loadAlpha = Flag(L, "loadalpha");
-        o->loadTransparency = Flag(L, "loadtransparency");
+        o->loadAlpha = GetTableFieldFlag(L, 3, "loadalpha");
+        o->loadTransparency = GetTableFieldFlag(L, 3, "loadtransparency");
         GetTableFieldInt(L, 3, "x", &o->grid.x, nullptr);
         GetTableFieldInt(L, 3, "y", &o->grid.y, nullptr);
         GetTableFieldInt(L, 3, "width", &o->grid.width, nullptr);
         GetTableFieldInt(L, 3, "height", &o->grid.height, nullptr);
         GetTableFieldInt(L, 3, "fpr", &o->grid.fpr, nullptr);
         GetTableFieldInt(L, 3, "frames", &o->grid.frames, nullptr);
-        o->loader = Text(L, "loader");
-        o->adapter = Text(L, "adapter");
-        o->cache = Text(L, "cache");
-        o->cachedLoad = Text(L, "cachedload");
-        o->cacheAlpha = Flag(L, "cachealpha") && !o->loadAlpha;
+        o->loader = GetTableFieldText(L, 3, "loader");
+        o->adapter = GetTableFieldText(L, 3, "adapter");
+        o->cache = GetTableFieldText(L, 3, "cache");
+        o->cachedLoad = GetTableFieldText(L, 3, "cachedload");
+        o->cacheAlpha = GetTableFieldFlag(L, 3, "cachealpha") && !o->loadAlpha;
     } else if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil) {
         if (int err = BrushIntArg(L, 3, &o->transparency)) return err;
     }
