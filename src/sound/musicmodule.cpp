@@ -37,6 +37,13 @@ int LoadMusicModule(qbMusicObject& m) {
     if (FileRead(s.file.get(), m.moduleBytes.data(), m.moduleBytes.size()) != m.moduleBytes.size())
         return ERR_OPENSOUND2;
     s.file.reset();
+    // What the attributes tell: the player's output.
+    s.rate = kModOutputRate;
+    s.bits = 16;
+    s.channels = 2;
+    s.bytesPerFrame = 4;
+    s.pcmCode = 5;
+    s.flags = kPCMSigned;
     return BuildPlayer(m);
 }
 

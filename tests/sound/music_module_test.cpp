@@ -5,6 +5,7 @@
 
 #include "modbuilder.h"
 #include "music_fixture.h"
+#include "sound/samples.h"
 
 namespace music_test {
 namespace {
@@ -33,6 +34,11 @@ TEST_F(MusicTest, ModulePlaysAndItsPositionsFollowTheRows) {
     const std::string path = WriteModule("music_module.mod");
     ASSERT_EQ(Call("LoadModule", [&] { N(1); S(path.c_str()); }), 0);
     EXPECT_EQ(Number("GetPatternPosition"), -1);  // not playing yet
+    const qbMusicObject* m = Music(1);
+    EXPECT_STREQ(SoundFormatName(*m->stream), "Protracker");
+    EXPECT_EQ(m->stream->pcmCode, 5);
+    EXPECT_EQ(m->stream->rate, 48000);
+    EXPECT_FALSE(m->stream->file);  // read whole and closed
     ASSERT_EQ(Call("PlayModule", [&] { N(1); }), 0);
     const std::vector<float> left = Pull(960 * 20, 960, false);
     float peak = 0;
