@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int left = 2 * 48000;
     for (int i = 0; left > 0; ++i) {
         const uint8_t s = steer[i % 16];
-        const int frames = std::min(left, 1 + s * 300);
+        const int frames = std::min(left, 1 + s * 180);  // a pull is at most 48000 frames
         if (s & 1) ModulePositionOf(player.get(), kModuleSetPosition, s >> 1);
         player->filterOn = (s & 2) != 0;
         RenderModuleAudio(static_cast<qbModulePosition*>(player.get()), out.data(), frames);
