@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/objects.h"
+#include "sound/modplayer.h"
 #include "sound/stream.h"
 
 constexpr int32_t kObjectTypeMusic = 33;
@@ -37,6 +39,11 @@ struct qbMusicObject : qbObject {
     int32_t loopsPlayed = 1;
     int64_t startMs = 0;
     std::unique_ptr<qbMusicFeeder> feeder;
+    // A module: the file's bytes (the player is rebuilt from them), the
+    // player, and the channel it renders on.
+    std::vector<uint8_t> moduleBytes;
+    std::unique_ptr<ModPlayer> module;
+    int moduleChannel = -1;
 
     qbMusicObject();
     qbMusicObject(const qbMusicObject&) = delete;
@@ -68,3 +75,13 @@ int64_t MusicDurationMs(const qbMusicObject& m);
 int64_t MusicPositionMs(const qbMusicObject& m);
 // The 0-based channel it plays on, -1 when none.
 int MusicChannelIndex(const qbMusicObject& m);
+
+// Modules: the opened stream's file is read whole and closed, and the
+// player built (0, ERR_OPENSOUND2 or ERR_MEM); start and stop of its module
+// channel (without keep the player starts again from the top).
+int LoadMusicModule(qbMusicObject& m);
+int StartMusicModule(qbMusicObject& m, int32_t volume, int index);
+void StopMusicModule(qbMusicObject& m, bool keep);
+bool MusicModuleDone(const qbMusicObject& m);
+int MusicModuleChannel(const qbMusicObject& m);
+void SetMusicModuleVolume(qbMusicObject& m, int32_t volume);

@@ -27,6 +27,11 @@ int MusicAttribute(const qbAttributeQuery& q) {
     const auto* m = static_cast<const qbMusicObject*>(q.object);
     const qbSample& s = *m->stream;
     double v = 0;
+    // A module has no length or byte rate of its own to tell.
+    if (m->module && (q.attribute == kAttrDuration || q.attribute == kAttrPosition || q.attribute == kAttrBitrate)) {
+        VmPushNumber(q.L, -1);
+        return 1;
+    }
     switch (q.attribute) {
     case kAttrType: v = FormatOfPCMCode(s.pcmCode); break;
     case kAttrDuration: v = static_cast<double>(MusicDurationMs(*m)); break;

@@ -90,10 +90,10 @@ bool SingleMusic() {
 // A module's position word, -1 when the current music is no module.
 int32_t ModulePosition(bool row) {
     SyncMusicStates(GetMainState());
-    (void)row;
     const qbMusicObject* m = CurrentMusic();
-    if (!m || !m->stream || m->stream->format != kStreamModule) return -1;
-    return 0;
+    if (!m || !m->module) return -1;
+    const int got = ModulePositionOf(m->module.get(), row ? kModuleGetRow : kModuleGetSongPosition, 0);
+    return got < 0 ? 0 : got;
 }
 
 template <class Done>
@@ -184,10 +184,15 @@ int cmdOpenMusic(ScriptState* L) {
     SoundOutputReady();
     qbSamplePtr stream;
     if (int err = OpenSoundStream(file, loader, adapter, &stream)) return err;
-    // Modules need the tracker player, which this build does not have.
-    if (stream->format == kStreamModule) return ERR_OPENSOUND2;
+    const bool module = stream->format == kStreamModule;
     qbMusicObject* m = LinkNewMusic(std::move(stream));
     if (!m) return ERR_MEM;
+    if (module) {
+        if (int err = LoadMusicModule(*m)) {
+            DestroyMusic(m);
+            return err;
+        }
+    }
     m->file = file;
     m->loader = loader ? loader : "";
     m->adapter = adapter ? adapter : "";
@@ -388,6 +393,12 @@ int cmdPlaySubsong(ScriptState* L) {
     SyncMusicStates(L);
     qbMusicObject* m = nullptr;
     if (int err = MusicArg(L, 2, &m)) return err;
+    if (m->module) {
+        // A module's subsongs are its song positions, taken at the next render.
+        if (subsong < 0 || subsong >= m->module->songLength) return ERR_WRONGUSAGE;
+        ModulePositionOf(m->module.get(), kModuleSetPosition, subsong);
+        return m->state == kMusicPlaying ? 0 : Start(L, *m);
+    }
     if (!m->stream || m->scriptFed || subsong < 1 || subsong > m->stream->subsongs) return ERR_WRONGUSAGE;
     // The subsong it plays is rewound; another one replaces the stream.
     Stop(L, *m);

@@ -170,6 +170,7 @@ int64_t MusicPositionMs(const qbMusicObject& m) {
 }
 
 int StartMusicStream(qbMusicObject& m, int32_t volume, int32_t times, int index) {
+    if (m.module) return StartMusicModule(m, volume, index);
     if (m.feeder) StopMusicStream(m, true);
     qbSample& s = *m.stream;
     if (s.rate <= 0 || s.bytesPerFrame <= 0 || s.pcmCode < 0 || s.pcmCode > 5) return ERR_8OR16BITONLY;
@@ -212,6 +213,7 @@ int StartMusicStream(qbMusicObject& m, int32_t volume, int32_t times, int index)
 }
 
 void StopMusicStream(qbMusicObject& m, bool keep) {
+    if (m.module) return StopMusicModule(m, keep);
     if (m.feeder) {
         qbMusicFeeder& f = *m.feeder;
         {
@@ -237,13 +239,14 @@ void StopMusicStream(qbMusicObject& m, bool keep) {
 }
 
 void SeekMusicStream(qbMusicObject& m, int64_t ms) {
-    if (!m.stream) return;
+    if (!m.stream || m.module) return;
     PlaceAt(*m.stream, ms);
     m.playedMs = ms;
     m.loopsPlayed = 1;
 }
 
 bool MusicStreamDone(const qbMusicObject& m) {
+    if (m.module) return MusicModuleDone(m);
     if (!m.feeder) return true;
     if (m.feeder->feed.endState.load(std::memory_order_acquire) == 2) return true;
     std::lock_guard lock(ChannelTableMutex());
@@ -251,12 +254,14 @@ bool MusicStreamDone(const qbMusicObject& m) {
 }
 
 void SetMusicStreamVolume(qbMusicObject& m, int32_t volume) {
+    if (m.module) return SetMusicModuleVolume(m, volume);
     if (!m.feeder) return;
     std::lock_guard lock(ChannelTableMutex());
     if (OwnsChannel(*m.feeder)) UpdateChannelAttributes(nullptr, -1, volume, -1, m.feeder->channel);
 }
 
 int MusicChannelIndex(const qbMusicObject& m) {
+    if (m.module) return MusicModuleChannel(m);
     if (!m.feeder) return -1;
     std::lock_guard lock(ChannelTableMutex());
     return OwnsChannel(*m.feeder) ? m.feeder->channel : -1;

@@ -1,0 +1,161 @@
+// Module files: what is accepted, the bounds on lengths and loops, and the
+// first frames the renderer makes of them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "core/errcodes.h"
+#include "modbuilder.h"
+#include "sound/modplayer.h"
+
+namespace {
+
+using namespace modbuild;
+
+int Parse(const std::vector<uint8_t>& bytes, ModPlayer& p) { return ParseModule(bytes.data(), bytes.size(), p); }
+
+TEST(ModParse, PatternsCountEveryOrderEntry) {
+    Module m;
+    m.order[40] = 40;  // past the song length, still counted
+    auto bytes = Build(m);
+    ASSERT_EQ(bytes.size(), 1084u + 1024u * 41u);
+    auto p = std::make_unique<ModPlayer>();
+    EXPECT_EQ(Parse(bytes, *p), 0);
+    EXPECT_EQ(p->patterns, 41);
+    EXPECT_EQ(p->name, "test module");
+    bytes.pop_back();
+    auto q = std::make_unique<ModPlayer>();
+    EXPECT_EQ(Parse(bytes, *q), ERR_OPENSOUND2);
+}
+
+TEST(ModParse, RefusesOtherFilesAndSongLengths) {
+    auto p = std::make_unique<ModPlayer>();
+    Module m;
+    auto bytes = Build(m);
+    bytes[1083] = '!';
+    EXPECT_EQ(Parse(bytes, *p), ERR_OPENSOUND2);
+    for (int length : {0, 129, 255}) {
+        m.songLength = length;
+        EXPECT_EQ(Parse(Build(m), *p), ERR_OPENSOUND2) << length;
+    }
+    EXPECT_EQ(ParseModule(bytes.data(), 1000, *p), ERR_OPENSOUND2);
+    EXPECT_EQ(ParseModule(nullptr, 0, *p), ERR_OPENSOUND2);
+}
+
+TEST(ModParse, SamplesAndLoopsStayInsideTheBytesPresent) {
+    Module m;
+    m.instruments[0].data = Square(100);
+    m.instruments[0].lengthWords = 1000;  // the file ends after 100 bytes
+    m.instruments[0].loopStartWords = 40;
+    m.instruments[0].loopLengthWords = 100;  // clamped to the end
+    m.instruments[1].data = Square(64);
+    m.instruments[1].loopStartWords = 32;  // at the end: no loop
+    m.instruments[1].loopLengthWords = 10;
+    m.instruments[2].data = Square(64);
+    m.instruments[2].loopStartWords = 0;
+    m.instruments[2].loopLengthWords = 1;  // two bytes: no loop
+    m.instruments[3].data = Square(64);
+    m.instruments[3].loopStartWords = 4;
+    m.instruments[3].loopLengthWords = 8;
+    auto bytes = Build(m);
+    // Instrument 1 claims 2000 bytes; the others' bytes come inside them.
+    auto p = std::make_unique<ModPlayer>();
+    ASSERT_EQ(Parse(bytes, *p), 0);
+    const uint32_t present = static_cast<uint32_t>(100 + 64 * 3);
+    EXPECT_EQ(p->instruments[0].length, present << 14);
+    EXPECT_EQ(p->instruments[0].loopStart, 80u << 14);
+    EXPECT_EQ(p->instruments[0].loopEnd, 280u << 14);
+    EXPECT_EQ(p->instruments[1].length, 0u);
+    EXPECT_EQ(p->instruments[1].loopEnd, 0u);
+    m.instruments[0].lengthWords = 50;
+    auto q = std::make_unique<ModPlayer>();
+    ASSERT_EQ(Parse(Build(m), *q), 0);
+    EXPECT_EQ(q->instruments[1].loopEnd, 0u);
+    EXPECT_EQ(q->instruments[2].loopEnd, 0u);
+    EXPECT_EQ(q->instruments[3].loopStart, 8u << 14);
+    EXPECT_EQ(q->instruments[3].loopLength, 16u << 14);
+}
+
+TEST(ModParse, NoteLookupAndStep) {
+    EXPECT_EQ(ModuleNoteIndex(856), 0);
+    EXPECT_EQ(ModuleNoteIndex(428), 12);
+    EXPECT_EQ(ModuleNoteIndex(113), 35);
+    EXPECT_EQ(ModuleNoteIndex(907), 35);  // only in a finetuned row
+    EXPECT_EQ(ModuleNoteIndex(430), 12);  // in no row: the nearest
+    EXPECT_EQ(ModuleNoteIndex(4000), 0);
+    EXPECT_EQ(ModulePeriod(8, 1), 856);
+    EXPECT_EQ(ModuleStep(428), 1172874197u / (428u * 96000u / 50u));
+    EXPECT_EQ(ModuleStep(0), 0u);
+}
+
+std::unique_ptr<ModPlayer> OneNote(int pan0Channel) {
+    Module m;
+    m.instruments[0].data = Square(256);
+    m.instruments[0].loopStartWords = 0;
+    m.instruments[0].loopLengthWords = 128;
+    m.At(0, 0, pan0Channel) = {428, 1, 0, 0};
+    auto p = std::make_unique<ModPlayer>();
+    EXPECT_EQ(Parse(Build(m), *p), 0);
+    return p;
+}
+
+TEST(ModRender, ChannelsZeroAndThreeLeftOneAndTwoRight) {
+    for (int c = 0; c < 4; ++c) {
+        auto p = OneNote(c);
+        std::vector<int16_t> out(2 * 4800);
+        RenderModuleAudio(static_cast<qbModulePosition*>(p.get()), out.data(), 4800);
+        int64_t left = 0, right = 0;
+        for (size_t i = 0; i < 4800; ++i) {
+            left += std::abs(out[2 * i]);
+            right += std::abs(out[2 * i + 1]);
+        }
+        const bool onLeft = c == 0 || c == 3;
+        EXPECT_EQ(left > 0, onLeft) << c;
+        EXPECT_EQ(right > 0, !onLeft) << c;
+    }
+}
+
+TEST(ModRender, SquareKeepsItsPitchAndLevel) {
+    auto p = OneNote(0);
+    std::vector<int16_t> out(2 * 48000);
+    RenderModuleAudio(static_cast<qbModulePosition*>(p.get()), out.data(), 48000);
+    // 32-byte square at period 428: 8363 / 32 Hz, two sign changes a cycle.
+    int changes = 0;
+    for (size_t i = 1; i < 48000; ++i) changes += (out[2 * i] > 0) != (out[2 * i - 2] > 0);
+    const double hz = 1172874197.0 / (428 * 1920) / 16384 * 96000 / 32;
+    EXPECT_NEAR(changes / 2.0, hz, 3.0);
+    // Volume 63, pan 255 on the far side: 100 * 63 * 255 >> 7, averaged.
+    EXPECT_NEAR(*std::max_element(out.begin(), out.end()), (100 * 63 * 255 >> 7) * 256 * 2 >> 9, 2);
+}
+
+TEST(ModRender, FilterSoftensTheEdges) {
+    auto a = OneNote(0);
+    auto b = OneNote(0);
+    b->filterOn = true;
+    std::vector<int16_t> x(2 * 4800), y(2 * 4800);
+    RenderModuleAudio(static_cast<qbModulePosition*>(a.get()), x.data(), 4800);
+    RenderModuleAudio(static_cast<qbModulePosition*>(b.get()), y.data(), 4800);
+    auto jumps = [](const std::vector<int16_t>& v) {
+        int worst = 0;
+        for (size_t i = 2; i < v.size(); i += 2) worst = std::max(worst, std::abs(v[i] - v[i - 2]));
+        return worst;
+    };
+    EXPECT_LT(jumps(y), jumps(x) / 2);
+}
+
+TEST(ModRender, SampleCutByTheFileEnds) {
+    Module m;
+    m.instruments[0].data = Square(64);
+    m.instruments[0].lengthWords = 30000;
+    m.At(0, 0, 1) = {113, 1, 0, 0};
+    auto p = std::make_unique<ModPlayer>();
+    ASSERT_EQ(Parse(Build(m), *p), 0);
+    std::vector<int16_t> out(2 * 4800);
+    RenderModule(*p, out.data(), out.data() + 1, 2, 4800);
+    EXPECT_FALSE(p->channels[1].active);
+    EXPECT_EQ(out[2 * 4799], 0);
+}
+
+}  // namespace
