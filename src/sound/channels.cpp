@@ -130,6 +130,20 @@ void ResetChannelRecord(int channel) {
     audio_mixer::ResetChannel(channel);
 }
 
+// Hands a prepared channel to the audio adapter. The kind is published
+// before the adapter's first pull can read it; a refusal resets the record.
+static int OpenAdapterChannel(int at, qbAdapterChannel* x, int32_t kind, int32_t pcmCode, int32_t rate, int32_t volume,
+                              int* channel) {
+    audio_mixer::Channel(at)->kind.store(kind, std::memory_order_release);
+    x->handle = AdapterAllocChannel(Core().adapter, pcmCode, rate, volume, &AdapterChannelData, x);
+    if (!x->handle) {
+        ResetChannelRecord(at);
+        return ERR_ALLOCCHANNEL;
+    }
+    *channel = at;
+    return 0;
+}
+
 void StopChannelPlayback(int channel) {
     AudioCore& core = Core();
     std::lock_guard lock(core.table);
@@ -195,15 +209,8 @@ int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* chann
         x->bytesPerFrame = sample.bytesPerFrame;
         ch->started.store(true, std::memory_order_relaxed);
         ch->volume.store(how.volume, std::memory_order_relaxed);
-        ch->kind.store(kChannelSample, std::memory_order_release);
-        x->handle = AdapterAllocChannel(Core().adapter, PCMCodeOf(sample.bits, sample.channels, sample.flags), rate,
-                                        how.volume, &AdapterChannelData, x);
-        if (!x->handle) {
-            ResetChannelRecord(index);
-            return ERR_ALLOCCHANNEL;
-        }
-        *channel = index;
-        return 0;
+        return OpenAdapterChannel(index, x, kChannelSample, PCMCodeOf(sample.bits, sample.channels, sample.flags), rate,
+                                  how.volume, channel);
     }
     qbAudioStream stream{PCMCodeOf(sample.bits, sample.channels, sample.flags), sample.flags, sample.rate,
                          sample.frames};
@@ -227,15 +234,8 @@ int StartModuleChannel(qbModulePosition* player, ObjectID owner, int32_t volume,
         ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
         ch->started.store(true, std::memory_order_relaxed);
         x->bytesPerFrame = static_cast<int32_t>(kModuleFrameBytes);
-        ch->kind.store(kChannelModule, std::memory_order_release);
-        x->handle = AdapterAllocChannel(Core().adapter, PCMCodeOf(16, 2, kPCMSigned), audio_mixer::kModuleRate,
-                                        volume, &AdapterChannelData, x);
-        if (!x->handle) {
-            ResetChannelRecord(at);
-            return ERR_ALLOCCHANNEL;
-        }
-        *channel = at;
-        return 0;
+        return OpenAdapterChannel(at, x, kChannelModule, PCMCodeOf(16, 2, kPCMSigned), audio_mixer::kModuleRate, volume,
+                                  channel);
     }
     if (int error = CreateMusicConverter(player, at, audio_mixer::kModuleRate, volume)) {
         audio_mixer::ResetChannel(at);
@@ -258,14 +258,7 @@ int StartStreamChannel(qbStreamFeed* feed, const qbAudioStream& format, ObjectID
         ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
         ch->started.store(true, std::memory_order_relaxed);
         x->bytesPerFrame = audio_mixer::BytesPerFrame(format.pcmCode);
-        ch->kind.store(kChannelStream, std::memory_order_release);
-        x->handle = AdapterAllocChannel(Core().adapter, format.pcmCode, format.rate, volume, &AdapterChannelData, x);
-        if (!x->handle) {
-            ResetChannelRecord(at);
-            return ERR_ALLOCCHANNEL;
-        }
-        *channel = at;
-        return 0;
+        return OpenAdapterChannel(at, x, kChannelStream, format.pcmCode, format.rate, volume, channel);
     }
     qbAudioStream stream = format;
     if (int error = CreateStreamConverter(&stream, at, nullptr, format.rate, volume, 128)) {
@@ -288,14 +281,7 @@ int StartVideoChannel(qbVideoAudioQueue* ring, const qbAudioStream& format, Obje
     if (qbAdapterChannel* x = AdapterRecord(at)) {
         ch->volume.store(std::clamp(volume, 0, 64), std::memory_order_relaxed);
         x->bytesPerFrame = audio_mixer::BytesPerFrame(format.pcmCode);
-        ch->kind.store(kChannelVideo, std::memory_order_release);
-        x->handle = AdapterAllocChannel(Core().adapter, format.pcmCode, format.rate, volume, &AdapterChannelData, x);
-        if (!x->handle) {
-            ResetChannelRecord(at);
-            return ERR_ALLOCCHANNEL;
-        }
-        *channel = at;
-        return 0;
+        return OpenAdapterChannel(at, x, kChannelVideo, format.pcmCode, format.rate, volume, channel);
     }
     qbAudioStream stream = format;
     if (CreateStreamConverter(&stream, at, nullptr, format.rate, volume, 128) != 0) {
