@@ -82,11 +82,12 @@ void MixChannel(ModPlayer& p, ModChannelState& ch, int32_t* a, int32_t* b, int c
     }
 }
 
-double Filter(ModPlayer& p, size_t side, double x) {
-    // Two passes of the one-pole low-pass; history: x_prev, y_prev per pass.
-    for (size_t pass = 0; pass < 2; ++pass) {
-        double* h = &p.filterHistory[side * 4 + pass * 2];
-        const double y = (x + h[0]) * p.filterB + p.filterA * h[1];
+// Two passes of the one-pole low-pass over one side; h holds x_prev and
+// y_prev of each pass. The caller keeps h in locals so that the two
+// sides' chains run side by side.
+inline double Filter(double* h, double a, double b, double x) {
+    for (size_t pass = 0; pass < 2; ++pass, h += 2) {
+        const double y = (x + h[0]) * b + a * h[1];
         h[0] = x;
         h[1] = y;
         x = y;
@@ -118,13 +119,17 @@ void RenderModule(ModPlayer& p, int16_t* first, int16_t* second, int stride, int
             p.tickCounter -= run;
             i += run;
         }
+        double left[4], right[4];
+        std::copy_n(p.filterHistory.begin(), 4, left);
+        std::copy_n(p.filterHistory.begin() + 4, 4, right);
+        const double fa = p.filterA, fb = p.filterB;
         for (int f = 0; f < n; ++f) {
             int64_t sum[2] = {0, 0};
             for (int half = 0; half < 2; ++half) {
                 const int32_t x = a[2 * f + half] >> 7, y = b[2 * f + half] >> 7;
                 if (p.filterOn) {
-                    sum[0] += Clamp16(Filter(p, 0, static_cast<double>(x)));
-                    sum[1] += Clamp16(Filter(p, 1, static_cast<double>(y)));
+                    sum[0] += Clamp16(Filter(left, fa, fb, static_cast<double>(x)));
+                    sum[1] += Clamp16(Filter(right, fa, fb, static_cast<double>(y)));
                 } else {
                     sum[0] += std::clamp(x, -32768, 32767);
                     sum[1] += std::clamp(y, -32768, 32767);
@@ -134,6 +139,8 @@ void RenderModule(ModPlayer& p, int16_t* first, int16_t* second, int stride, int
             first[at] = static_cast<int16_t>(sum[0] * p.masterVolume >> 9);
             second[at] = static_cast<int16_t>(sum[1] * p.masterVolume >> 9);
         }
+        std::copy_n(left, 4, p.filterHistory.begin());
+        std::copy_n(right, 4, p.filterHistory.begin() + 4);
         done += n;
     }
 }
