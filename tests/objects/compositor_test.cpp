@@ -162,7 +162,7 @@ TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSize
             for (int kind = 0; kind < 3; ++kind) {
                 const int h = 3, pitch = w + 5;
                 std::vector<uint32_t> src(pitch * h), dst(pitch * h);
-                std::vector<uint8_t> alpha(pitch * h), mask(8 * h);
+                std::vector<uint8_t> alpha(pitch * h), mask(16 * h);
                 for (auto& v : src) v = rng();
                 for (auto& v : dst) v = rng();
                 // Clear and solid runs (which the fast path skips or copies)
@@ -178,7 +178,7 @@ TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSize
                 r.alpha = kind == 1 ? alpha.data() + 2 : nullptr;
                 r.alphaRowBytes = pitch;
                 r.mask = kind == 2 ? mask.data() : nullptr;
-                r.maskRowBytes = 8;
+                r.maskRowBytes = 16;
                 r.maskBit = 3;
                 r.width = w;
                 r.height = h;
