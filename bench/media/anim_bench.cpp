@@ -44,16 +44,16 @@ struct Files {
         std::system(("mkdir -p " + dir).c_str());
         // Bands of all 256 colours, with a few blocks moving over them and
         // some noise: each delta changes a few percent of the picture.
-        animbuilder::Spec spec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.planes = 8;
-        for (uint32_t i = 0; i < 256; ++i) spec.palette.push_back(i * 0x010203u & 0xFFFFFF);
+        animbuilder::Layout layout;
+        layout.width = kWidth;
+        layout.height = kHeight;
+        layout.planes = 8;
+        for (uint32_t i = 0; i < 256; ++i) layout.palette.push_back(i * 0x010203u & 0xFFFFFF);
         std::mt19937 rng(11);
         animbuilder::Picture p(static_cast<size_t>(kWidth) * kHeight);
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) p[static_cast<size_t>(y) * kWidth + x] = static_cast<uint8_t>(x / 20 + y / 8);
-        animbuilder::AnimFile builder(spec, p);
+        animbuilder::AnimFile builder(layout, p);
         for (int f = 1; f < kFrames; ++f) {
             for (int b = 0; b < 4; ++b) {
                 const int bx = (f * 7 + b * 150) % (kWidth - 64), by = (f * 3 + b * 110) % (kHeight - 48);

@@ -41,19 +41,19 @@ class AnimFrameRoadTest : public e2e::E2eFixture {};
 }  // namespace
 
 TEST_F(AnimFrameRoadTest, FramesOfAnAnimAndAnAviAreShownAsBrushes) {
-    animbuilder::Spec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.planes = 2;
-    spec.palette = kPalette;
-    animbuilder::AnimFile anim(spec, AnimFrame(0));
+    animbuilder::Layout layout;
+    layout.width = kWidth;
+    layout.height = kHeight;
+    layout.planes = 2;
+    layout.palette = kPalette;
+    animbuilder::AnimFile anim(layout, AnimFrame(0));
     for (int f = 1; f < 5; ++f) anim.AddDelta(AnimFrame(f), animbuilder::DeltaOptions{});
     const std::string animPath = (dir_ / "walk.anim").string();
     imagefixtures::WriteBytes(animPath, anim.Build());
 
-    avibuilder::Spec aviSpec;
-    aviSpec.width = kWidth;
-    aviSpec.height = kHeight;
+    avibuilder::Layout aviLayout;
+    aviLayout.width = kWidth;
+    aviLayout.height = kHeight;
     std::vector<avibuilder::Bytes> frames;
     for (int f = 0; f < 3; ++f) {
         std::vector<uint32_t> pixels;
@@ -62,7 +62,7 @@ TEST_F(AnimFrameRoadTest, FramesOfAnAnimAndAnAviAreShownAsBrushes) {
         frames.push_back(avibuilder::Dib(pixels, kWidth, kHeight, false));
     }
     const std::string aviPath = (dir_ / "clip.avi").string();
-    imagefixtures::WriteBytes(aviPath, avibuilder::Build(aviSpec, frames));
+    imagefixtures::WriteBytes(aviPath, avibuilder::Build(aviLayout, frames));
     const std::string textPath = (dir_ / "note.txt").string();
     e2e::WriteFile(textPath, "no anim at all");
 

@@ -35,7 +35,7 @@ inline Bytes Form(const std::string& type, const std::vector<Bytes>& chunks) {
     return Chunk("FORM", inner);
 }
 
-struct Spec {
+struct Layout {
     int32_t width = 32, height = 8, planes = 3;
     std::vector<uint32_t> palette;  // 0x00RRGGBB
     uint32_t camg = 0;              // 0: no CAMG chunk
@@ -68,7 +68,7 @@ struct DeltaOptions {
 
 class AnimFile {
 public:
-    AnimFile(const Spec& spec, const Picture& key) : s_(spec) { frames_.push_back(ToPlanes(key, s_.width, s_.height, s_.planes)); }
+    AnimFile(const Layout& layout, const Picture& key) : s_(layout) { frames_.push_back(ToPlanes(key, s_.width, s_.height, s_.planes)); }
 
     // Encodes the frame against the buffer the reader updates: two frames
     // back with interleave 0, the previous frame otherwise.
@@ -330,7 +330,7 @@ private:
         d->insert(d->end(), entries.begin(), entries.end());
     }
 
-    Spec s_;
+    Layout s_;
     std::vector<Bytes> frames_;
     std::vector<Bytes> deltas_;
 };

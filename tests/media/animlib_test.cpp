@@ -14,7 +14,7 @@
 using animbuilder::AnimFile;
 using animbuilder::DeltaOptions;
 using animbuilder::Picture;
-using animbuilder::Spec;
+using animbuilder::Layout;
 
 namespace {
 
@@ -26,13 +26,13 @@ protected:
         VmPushValue(L_, kGlobalsIndex);
         ASSERT_EQ(InitAnimLibrary(L_), 0);
         VmSetTop(L_, 0);
-        spec_.width = 16;
-        spec_.height = 2;
-        spec_.planes = 2;
-        spec_.masking = 2;
-        spec_.transparent = 3;
-        spec_.palette = {0x000000, 0x112233, 0x445566, 0x778899};
-        AnimFile anim(spec_, Frame(0));
+        layout_.width = 16;
+        layout_.height = 2;
+        layout_.planes = 2;
+        layout_.masking = 2;
+        layout_.transparent = 3;
+        layout_.palette = {0x000000, 0x112233, 0x445566, 0x778899};
+        AnimFile anim(layout_, Frame(0));
         for (int f = 1; f < 5; ++f) anim.AddDelta(Frame(f), DeltaOptions{});
         anim_ = dir_.File("walk.anim");
         imagefixtures::WriteBytes(anim_, anim.Build());
@@ -67,7 +67,7 @@ protected:
     }
 
     imagefixtures::ScratchDir dir_;
-    Spec spec_;
+    Layout layout_;
     std::string anim_;
 };
 
@@ -89,11 +89,11 @@ TEST_F(AnimLibTest, LoadAnimFrameMakesABrushOfOneFrame) {
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->width, 16);
     EXPECT_EQ(b->height, 2);
-    for (int x = 0; x < 16; ++x) EXPECT_EQ(ReadBitmapPixel(b->bitmap, x, 0, false), spec_.palette[static_cast<size_t>((x + 2) % 3)]);
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(ReadBitmapPixel(b->bitmap, x, 0, false), layout_.palette[static_cast<size_t>((x + 2) % 3)]);
     EXPECT_EQ(b->mask, nullptr);
     // -1 is the last frame; it replaces brush 1.
     ASSERT_EQ(LoadFrame(1, -1, anim_), 0);
-    EXPECT_EQ(ReadBitmapPixel(Find(1)->bitmap, 0, 0, false), spec_.palette[1]);
+    EXPECT_EQ(ReadBitmapPixel(Find(1)->bitmap, 0, 0, false), layout_.palette[1]);
     // The transparent index becomes the mask.
     ASSERT_EQ(LoadFrame(2, 1, anim_, {{"loadtransparency", 1}}), 0);
     qbBrush* keyed = Find(2);
@@ -113,7 +113,7 @@ TEST_F(AnimLibTest, LoadAnimFrameErrors) {
     EXPECT_EQ(LoadFrame(1, 1, dir_.File("missing")), ERR_READFILE);
 
     // A frame whose delta points outside its chunk.
-    Spec plain = spec_;
+    Layout plain = layout_;
     plain.masking = 0;
     AnimFile bad(plain, Frame(0));
     bad.AddRawDelta(animbuilder::Bytes(4, 0xFF), DeltaOptions{});

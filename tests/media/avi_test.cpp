@@ -41,10 +41,10 @@ std::vector<uint32_t> Pixels(int32_t w, int32_t h, uint32_t seed) {
     return p;
 }
 
-std::string WriteAvi(const imagefixtures::ScratchDir& dir, const std::string& name, const avibuilder::Spec& spec,
+std::string WriteAvi(const imagefixtures::ScratchDir& dir, const std::string& name, const avibuilder::Layout& layout,
                      const std::vector<Bytes>& frames) {
     const std::string path = dir.File(name);
-    imagefixtures::WriteBytes(path, avibuilder::Build(spec, frames));
+    imagefixtures::WriteBytes(path, avibuilder::Build(layout, frames));
     return path;
 }
 
@@ -133,15 +133,15 @@ TEST(AVIReaderTest, DibFramesByIndexOrScanInAnyOrder) {
                           Case{avibuilder::Index::kNone, true, true, true},
                           Case{avibuilder::Index::kRelative, true, true, false}}) {
         SCOPED_TRACE(std::to_string(static_cast<int>(c.index)) + (c.padded ? " padded" : "") + (c.rec ? " rec" : ""));
-        avibuilder::Spec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.index = c.index;
-        spec.recLists = c.rec;
-        spec.audio = c.audio;
+        avibuilder::Layout layout;
+        layout.width = w;
+        layout.height = h;
+        layout.index = c.index;
+        layout.recLists = c.rec;
+        layout.audio = c.audio;
         std::vector<Bytes> frames;
         for (const auto& p : pictures) frames.push_back(avibuilder::Dib(p, w, h, c.padded));
-        auto a = Open(WriteAvi(dir, "dib.avi", spec, frames));
+        auto a = Open(WriteAvi(dir, "dib.avi", layout, frames));
         ASSERT_EQ(a.err, 0);
         EXPECT_EQ(a.frames, 4);
         EXPECT_FALSE(IsIFFAnimFile(a.anim.get()));
@@ -153,11 +153,11 @@ TEST(AVIReaderTest, DibFramesByIndexOrScanInAnyOrder) {
 
 TEST(AVIReaderTest, BrokenIndexIsDroppedAndFramesAreScanned) {
     imagefixtures::ScratchDir dir;
-    avibuilder::Spec spec;
+    avibuilder::Layout layout;
     // Stream 20 of a file of one stream: the index goes, the frames stay.
-    spec.extraIndexEntries = {avibuilder::IndexEntry("20dc", 4, 36)};
+    layout.extraIndexEntries = {avibuilder::IndexEntry("20dc", 4, 36)};
     const auto picture = Pixels(4, 3, 9);
-    const std::string path = WriteAvi(dir, "idx.avi", spec, {avibuilder::Dib(picture, 4, 3, false)});
+    const std::string path = WriteAvi(dir, "idx.avi", layout, {avibuilder::Dib(picture, 4, 3, false)});
     qbAVIReaderPtr reader(OpenAVIReader(FileOpen(path.c_str(), kFileModeRead, nullptr), nullptr, nullptr, nullptr));
     ASSERT_TRUE(reader);
     EXPECT_FALSE(reader->indexed);
@@ -169,32 +169,32 @@ TEST(AVIReaderTest, BrokenIndexIsDroppedAndFramesAreScanned) {
 TEST(AVIReaderTest, RefusedHeadersAndFrames) {
     imagefixtures::ScratchDir dir;
     const Bytes dib = avibuilder::Dib(Pixels(4, 3, 1), 4, 3, false);
-    const auto refused = [&](const avibuilder::Spec& spec, const std::vector<Bytes>& frames) {
-        return Open(WriteAvi(dir, "refused.avi", spec, frames)).err;
+    const auto refused = [&](const avibuilder::Layout& layout, const std::vector<Bytes>& frames) {
+        return Open(WriteAvi(dir, "refused.avi", layout, frames)).err;
     };
-    avibuilder::Spec wrongSize;
+    avibuilder::Layout wrongSize;
     wrongSize.strfWidth = 5;
     EXPECT_EQ(refused(wrongSize, {dib}), ERR_OPENANIM2);
-    avibuilder::Spec huge;
+    avibuilder::Layout huge;
     huge.width = huge.height = 65535;
     EXPECT_EQ(refused(huge, {dib}), ERR_OPENANIM2);
-    avibuilder::Spec codec;
+    avibuilder::Layout codec;
     codec.handler = "XVID";
     EXPECT_EQ(refused(codec, {dib}), ERR_OPENANIM2);
-    avibuilder::Spec depth;
+    avibuilder::Layout depth;
     depth.bitCount = 32;
     EXPECT_EQ(refused(depth, {dib}), ERR_OPENANIM2);
 
     // A frame of the wrong size, or a Motion-JPEG frame whose segment runs
     // past its chunk, fails alone.
     const LinuxDecoder decoder;
-    avibuilder::Spec mjpg;
+    avibuilder::Layout mjpg;
     mjpg.handler = "MJPG";
     const Bytes cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x40, 'A', 'V', 'I', '1', 0};
     auto a = Open(WriteAvi(dir, "cut.avi", mjpg, {cut}));
     ASSERT_EQ(a.err, 0);
     EXPECT_TRUE(Frame(a, 0).empty());
-    auto b = Open(WriteAvi(dir, "short.avi", avibuilder::Spec{}, {Bytes(dib.begin(), dib.end() - 1), dib}));
+    auto b = Open(WriteAvi(dir, "short.avi", avibuilder::Layout{}, {Bytes(dib.begin(), dib.end() - 1), dib}));
     ASSERT_EQ(b.err, 0);
     EXPECT_TRUE(Frame(b, 0).empty());
     EXPECT_FALSE(Frame(b, 1).empty());
@@ -240,13 +240,13 @@ TEST(AVIReaderTest, MotionJpegWithoutHuffmanTablesGetsTheStandardOnes) {
     int removed = 0;
     for (const Bytes& j : jpegs) stripped.push_back(StripTables(j, &removed));
     ASSERT_GT(removed, 0);
-    avibuilder::Spec spec;
-    spec.width = 48;
-    spec.height = 32;
-    spec.handler = "mjpg";
-    auto whole = Open(WriteAvi(dir, "whole.avi", spec, jpegs));
-    spec.handler = "MJPG";
-    auto bare = Open(WriteAvi(dir, "bare.avi", spec, stripped));
+    avibuilder::Layout layout;
+    layout.width = 48;
+    layout.height = 32;
+    layout.handler = "mjpg";
+    auto whole = Open(WriteAvi(dir, "whole.avi", layout, jpegs));
+    layout.handler = "MJPG";
+    auto bare = Open(WriteAvi(dir, "bare.avi", layout, stripped));
     ASSERT_EQ(whole.err, 0);
     ASSERT_EQ(bare.err, 0);
     for (int f : {0, 1}) {

@@ -33,7 +33,7 @@ inline Bytes List(const std::string& type, const std::vector<Bytes>& chunks) {
 
 enum class Index { kNone, kRelative, kAbsolute };
 
-struct Spec {
+struct Layout {
     int32_t width = 4, height = 3;
     int32_t strfWidth = -1;  // -1: the same as avih
     std::string handler = "DIB ";
@@ -70,7 +70,7 @@ inline Bytes IndexEntry(const std::string& id, uint32_t offset, uint32_t size) {
     return e;
 }
 
-inline Bytes Build(const Spec& s, const std::vector<Bytes>& frames) {
+inline Bytes Build(const Layout& s, const std::vector<Bytes>& frames) {
     Bytes avih;
     PutLE(&avih, 40000, 4);
     PutLE(&avih, 0, 4);

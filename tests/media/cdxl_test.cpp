@@ -10,7 +10,7 @@
 #include "media/cdxl.h"
 
 using cdxlbuilder::Bytes;
-using cdxlbuilder::Spec;
+using cdxlbuilder::Layout;
 
 namespace {
 
@@ -40,7 +40,7 @@ std::vector<uint32_t> Decode(const qbCDXLReader* reader, const qbCDXLPacket& pac
 TEST(CDXLTest, RatesFollowTheChunkSize) {
     imagefixtures::ScratchDir dir;
     for (auto [chunk, fps] : {std::pair{12000u, 12.8}, std::pair{20000u, 15.36}, std::pair{50000u, 12.288}}) {
-        Spec s;
+        Layout s;
         s.palette = cdxlbuilder::Palette(16, 3);
         s.soundSize = 1000;
         s.chunkSize = chunk;
@@ -62,7 +62,7 @@ TEST(CDXLTest, RatesFollowTheChunkSize) {
 
 TEST(CDXLTest, SoundFollowsEachPictureAndIsScaled) {
     imagefixtures::ScratchDir dir;
-    Spec s;
+    Layout s;
     s.palette = cdxlbuilder::Palette(16, 5);
     s.soundSize = 100;
     s.chunkSize = cdxlbuilder::NaturalChunk(s) + 17;  // trailing bytes to skip
@@ -88,7 +88,7 @@ TEST(CDXLTest, SoundFollowsEachPictureAndIsScaled) {
 
 TEST(CDXLTest, NoSoundMeansNoAudioPacketsAndSeeksClamp) {
     imagefixtures::ScratchDir dir;
-    Spec s;
+    Layout s;
     s.palette = cdxlbuilder::Palette(16, 7);
     s.frames = 10;
     Opened o = OpenBytes(dir, cdxlbuilder::Build(s));
@@ -113,7 +113,7 @@ TEST(CDXLTest, NoSoundMeansNoAudioPacketsAndSeeksClamp) {
 
 TEST(CDXLTest, RefusesMalformedFiles) {
     imagefixtures::ScratchDir dir;
-    Spec good;
+    Layout good;
     good.palette = cdxlbuilder::Palette(16, 9);
     ASSERT_TRUE(OpenBytes(dir, cdxlbuilder::Build(good)).reader);
     EXPECT_FALSE(OpenCDXL(dir.File("missing.cdxl").c_str(), nullptr));
@@ -124,7 +124,7 @@ TEST(CDXLTest, RefusesMalformedFiles) {
     Bytes b = cdxlbuilder::Build(good);
     b[0] = 2;
     refused(b, "type");
-    Spec one = good;
+    Layout one = good;
     one.frames = 1;
     refused(cdxlbuilder::Build(one), "one chunk");
     b = cdxlbuilder::Build(good);
@@ -134,19 +134,19 @@ TEST(CDXLTest, RefusesMalformedFiles) {
     b = cdxlbuilder::Build(good);
     for (size_t at = 0; at < b.size(); at += cdxlbuilder::NaturalChunk(good)) b[at + 2] = b[at + 3] = b[at + 4] = b[at + 5] = 0;
     refused(b, "zero chunk size");
-    Spec small = good;
+    Layout small = good;
     small.chunkSize = cdxlbuilder::NaturalChunk(good) - 1;
     refused(cdxlbuilder::Build(small), "parts larger than the chunk");
     for (uint8_t planes : {uint8_t{0}, uint8_t{9}}) {
-        Spec s = good;
+        Layout s = good;
         s.planes = planes;
         refused(cdxlbuilder::Build(s), "planes");
     }
-    Spec flat = good;
+    Layout flat = good;
     flat.height = 0;
     flat.chunkSize = 200;
     refused(cdxlbuilder::Build(flat), "no rows");
-    Spec narrow = good;
+    Layout narrow = good;
     narrow.width = 0;
     narrow.chunkSize = 200;
     refused(cdxlbuilder::Build(narrow), "no columns");
@@ -154,7 +154,7 @@ TEST(CDXLTest, RefusesMalformedFiles) {
 
 TEST(CDXLTest, ShortFileEndsPackets) {
     imagefixtures::ScratchDir dir;
-    Spec s;
+    Layout s;
     s.palette = cdxlbuilder::Palette(16, 11);
     s.soundSize = 50;
     Bytes b = cdxlbuilder::Build(s);
@@ -199,7 +199,7 @@ TEST(CDXLOracleTest, PicturesEqualFfmpegs) {
     };
     for (const Case& c : {Case{"palette", 37, 21, 5, 0, 32, 0}, Case{"palette8", 48, 9, 8, 0, 256, 64},
                           Case{"ham6", 45, 17, 6, 1, 16, 0}, Case{"ham8", 70, 13, 8, 1, 64, 120}}) {
-        Spec s;
+        Layout s;
         s.width = c.width;
         s.height = c.height;
         s.planes = c.planes;

@@ -9,7 +9,7 @@ namespace cdxlbuilder {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Spec {
+struct Layout {
     uint16_t width = 32, height = 16;
     uint8_t planes = 4;
     uint8_t info = 0;  // bits 0-3: 1 = HAM
@@ -20,9 +20,9 @@ struct Spec {
     uint32_t seed = 1;
 };
 
-inline size_t RowBytes(const Spec& s) { return ((s.width + 15u) >> 3) & ~1u; }
-inline size_t PlanarSize(const Spec& s) { return RowBytes(s) * s.height * s.planes; }
-inline uint32_t NaturalChunk(const Spec& s) {
+inline size_t RowBytes(const Layout& s) { return ((s.width + 15u) >> 3) & ~1u; }
+inline size_t PlanarSize(const Layout& s) { return RowBytes(s) * s.height * s.planes; }
+inline uint32_t NaturalChunk(const Layout& s) {
     return static_cast<uint32_t>(32 + s.palette.size() * 2 + PlanarSize(s) + s.soundSize);
 }
 
@@ -36,7 +36,7 @@ inline void Put32(Bytes& b, uint32_t v) {
 }
 
 // The chunk header alone, its sizes as given (for headers that lie).
-inline Bytes Header(const Spec& s, uint32_t chunkSize, uint32_t frame) {
+inline Bytes Header(const Layout& s, uint32_t chunkSize, uint32_t frame) {
     Bytes b;
     b.push_back(1);
     b.push_back(s.info);
@@ -56,7 +56,7 @@ inline Bytes Header(const Spec& s, uint32_t chunkSize, uint32_t frame) {
 // Frame f's sound byte i: a value the test can predict.
 inline uint8_t SoundByte(uint32_t frame, size_t i) { return static_cast<uint8_t>(frame * 37 + i * 5); }
 
-inline Bytes Build(const Spec& s) {
+inline Bytes Build(const Layout& s) {
     const uint32_t chunk = s.chunkSize ? s.chunkSize : NaturalChunk(s);
     uint32_t seed = s.seed;
     Bytes out;

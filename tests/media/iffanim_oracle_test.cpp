@@ -8,7 +8,7 @@
 using animbuilder::AnimFile;
 using animbuilder::DeltaOptions;
 using animbuilder::Picture;
-using animbuilder::Spec;
+using animbuilder::Layout;
 
 namespace {
 
@@ -36,13 +36,13 @@ TEST(IFFAnimOracleTest, FramesMatchFfmpegsIffDecoder) {
     int compared = 0;
     for (const Case& c : {Case{5, 0, 48}, Case{7, 0, 48}, Case{7, 1, 64}, Case{8, 0, 48}, Case{8, 1, 64}, Case{7, 1, 100}, Case{8, 1, 100}, Case{8, 1, 80}, Case{5, 0, 100}}) {
         SCOPED_TRACE("operation " + std::to_string(c.op) + " bits " + std::to_string(c.bits));
-        Spec spec;
-        spec.width = c.width;
-        spec.height = 12;
-        spec.planes = 4;
-        for (int i = 0; i < 16; ++i) spec.palette.push_back(static_cast<uint32_t>(i * 0x0F0D0B) & 0xFFFFFF);
+        Layout layout;
+        layout.width = c.width;
+        layout.height = 12;
+        layout.planes = 4;
+        for (int i = 0; i < 16; ++i) layout.palette.push_back(static_cast<uint32_t>(i * 0x0F0D0B) & 0xFFFFFF);
         std::vector<Picture> pictures = {Moving(c.width, 12, 4, 0)};
-        AnimFile anim(spec, pictures[0]);
+        AnimFile anim(layout, pictures[0]);
         for (int f = 1; f < 6; ++f) {
             pictures.push_back(Moving(c.width, 12, 4, f));
             DeltaOptions o;

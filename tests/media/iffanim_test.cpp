@@ -10,7 +10,7 @@ using animbuilder::AnimFile;
 using animbuilder::Bytes;
 using animbuilder::DeltaOptions;
 using animbuilder::Picture;
-using animbuilder::Spec;
+using animbuilder::Layout;
 using animtest::Colours;
 using animtest::Frame;
 using animtest::Open;
@@ -44,14 +44,14 @@ struct Built {
     std::vector<Picture> pictures;
 };
 
-Built BuildAnim(const imagefixtures::ScratchDir& dir, const std::string& name, Spec spec, const DeltaOptions& o,
+Built BuildAnim(const imagefixtures::ScratchDir& dir, const std::string& name, Layout layout, const DeltaOptions& o,
                 int frames) {
-    spec.palette = Palette(1 << spec.planes);
+    layout.palette = Palette(1 << layout.planes);
     Built b;
-    b.pictures.push_back(MakePicture(spec.width, spec.height, spec.planes, 0));
-    AnimFile anim(spec, b.pictures[0]);
+    b.pictures.push_back(MakePicture(layout.width, layout.height, layout.planes, 0));
+    AnimFile anim(layout, b.pictures[0]);
     for (int f = 1; f < frames; ++f) {
-        b.pictures.push_back(MakePicture(spec.width, spec.height, spec.planes, f));
+        b.pictures.push_back(MakePicture(layout.width, layout.height, layout.planes, f));
         DeltaOptions d = o;
         d.delay = static_cast<uint32_t>(f);
         anim.AddDelta(b.pictures.back(), d);
@@ -81,15 +81,15 @@ TEST(IFFAnimTest, EveryOperationDecodesItsFramesInAnyOrder) {
     for (const Case& c : {Case{5, 0, 0, 40}, Case{5, 0, 1, 40}, Case{7, 0, 0, 100}, Case{7, 1, 0, 100},
                           Case{8, 0, 0, 100}, Case{8, 1, 0, 100}, Case{100, 0, 0, 64}, Case{101, 0, 0, 48}}) {
         SCOPED_TRACE("operation " + std::to_string(c.op) + " bits " + std::to_string(c.bits));
-        Spec spec;
-        spec.width = c.width;
-        spec.height = 9;
-        spec.planes = 4;
+        Layout layout;
+        layout.width = c.width;
+        layout.height = 9;
+        layout.planes = 4;
         DeltaOptions o;
         o.operation = c.op;
         o.bits = c.bits;
         o.interleave = c.interleave;
-        const Built b = BuildAnim(dir, "op.anim", spec, o, 9);
+        const Built b = BuildAnim(dir, "op.anim", layout, o, 9);
         auto anim = Open(b.path);
         ASSERT_EQ(anim.err, 0);
         ASSERT_TRUE(IsIFFAnimFile(anim.anim.get()));
@@ -106,15 +106,15 @@ TEST(IFFAnimTest, EveryOperationDecodesItsFramesInAnyOrder) {
 
 TEST(IFFAnimTest, HalfBriteColoursFollowPalettesInDeltas) {
     imagefixtures::ScratchDir dir;
-    Spec spec;
-    spec.width = 16;
-    spec.height = 2;
-    spec.planes = 6;
-    spec.camg = 0x80;
-    spec.palette = Palette(32);
+    Layout layout;
+    layout.width = 16;
+    layout.height = 2;
+    layout.planes = 6;
+    layout.camg = 0x80;
+    layout.palette = Palette(32);
     Picture key(32, 40), next(32, 40);
     next[0] = 3;
-    AnimFile anim(spec, key);
+    AnimFile anim(layout, key);
     DeltaOptions o;
     o.cmap = std::vector<uint32_t>(32, 0x806040);
     anim.AddDelta(next, o);
@@ -122,26 +122,26 @@ TEST(IFFAnimTest, HalfBriteColoursFollowPalettesInDeltas) {
     imagefixtures::WriteBytes(path, anim.Build());
     auto a = Open(path);
     ASSERT_EQ(a.err, 0);
-    EXPECT_EQ(Frame(a, 0)[1], (spec.palette[8] >> 1) & 0x7F7F7F);
+    EXPECT_EQ(Frame(a, 0)[1], (layout.palette[8] >> 1) & 0x7F7F7F);
     const auto f1 = Frame(a, 1);
     EXPECT_EQ(f1[1], 0x403020u);  // half of the delta's colour 8
     EXPECT_EQ(f1[0], 0x806040u);
     // Back at the key frame its own palette is in force again.
-    EXPECT_EQ(Frame(a, 0)[1], (spec.palette[8] >> 1) & 0x7F7F7F);
+    EXPECT_EQ(Frame(a, 0)[1], (layout.palette[8] >> 1) & 0x7F7F7F);
 }
 
 TEST(IFFAnimTest, TransparencyKeysPaletteIndexAndHamColour) {
     imagefixtures::ScratchDir dir;
-    Spec spec;
-    spec.width = 16;
-    spec.height = 1;
-    spec.planes = 3;
-    spec.masking = 2;
-    spec.transparent = 5;
-    spec.palette = Palette(8);
+    Layout layout;
+    layout.width = 16;
+    layout.height = 1;
+    layout.planes = 3;
+    layout.masking = 2;
+    layout.transparent = 5;
+    layout.palette = Palette(8);
     Picture key(16, 0);
     key[2] = 5;
-    AnimFile anim(spec, key);
+    AnimFile anim(layout, key);
     anim.AddDelta(key, DeltaOptions{});
     const std::string path = dir.File("key.anim");
     imagefixtures::WriteBytes(path, anim.Build());
@@ -150,11 +150,11 @@ TEST(IFFAnimTest, TransparencyKeysPaletteIndexAndHamColour) {
     int32_t keyed = 0;
     const auto f = Frame(a, 0, &keyed);
     EXPECT_EQ(keyed, 1);
-    EXPECT_EQ(f[2], spec.palette[5]);
-    EXPECT_EQ(f[0], 0xFF000000u | spec.palette[0]);
+    EXPECT_EQ(f[2], layout.palette[5]);
+    EXPECT_EQ(f[0], 0xFF000000u | layout.palette[0]);
 
     // HAM6: index 0x20 | v sets red to v << 4; the key is (t << 12) | t.
-    Spec ham = spec;
+    Layout ham = layout;
     ham.planes = 6;
     ham.camg = 0x800;
     ham.transparent = 0x0F0;
@@ -178,17 +178,17 @@ TEST(IFFAnimTest, TransparencyKeysPaletteIndexAndHamColour) {
 
 TEST(IFFAnimTest, FieldModeFillsTheOtherFieldByEitherDeinterlaceMode) {
     imagefixtures::ScratchDir dir;
-    Spec spec;
-    spec.width = 32;
-    spec.height = 5;
-    spec.planes = 2;
-    spec.palette = Palette(4);
+    Layout layout;
+    layout.width = 32;
+    layout.height = 5;
+    layout.planes = 2;
+    layout.palette = Palette(4);
     const auto row = [](const Picture& p, int y) { return Picture(p.begin() + y * 32, p.begin() + (y + 1) * 32); };
     Picture a(32 * 5, 0), b = a, c;
     for (int y = 1; y < 5; y += 2) std::fill(b.begin() + y * 32, b.begin() + (y + 1) * 32, static_cast<uint8_t>(y % 4));
     c = b;
     for (int x = 0; x < 32 * 5; ++x) c[static_cast<size_t>(x)] = static_cast<uint8_t>((x / 32 == 1 || x / 32 == 3) ? 2 : 3);
-    AnimFile anim(spec, a);
+    AnimFile anim(layout, a);
     DeltaOptions o;
     o.operation = 101;
     o.bits = 64;
@@ -225,16 +225,16 @@ TEST(IFFAnimTest, FieldModeFillsTheOtherFieldByEitherDeinterlaceMode) {
 
 TEST(IFFAnimTest, FrameCountsAndDelays) {
     imagefixtures::ScratchDir dir;
-    Spec spec;
-    spec.width = 16;
-    spec.height = 1;
-    spec.planes = 1;
-    spec.palette = {0, 0xFFFFFF};
-    spec.keyDelay = 7;
+    Layout layout;
+    layout.width = 16;
+    layout.height = 1;
+    layout.planes = 1;
+    layout.palette = {0, 0xFFFFFF};
+    layout.keyDelay = 7;
     // A DPAN of 0 frames: the FORMs are counted.
-    spec.dpan = 0;
+    layout.dpan = 0;
     Picture p(16, 0);
-    AnimFile anim(spec, p);
+    AnimFile anim(layout, p);
     for (int f = 1; f < 5000; ++f) {
         p[static_cast<size_t>(f % 16)] ^= 1;
         DeltaOptions o;
@@ -256,14 +256,14 @@ TEST(IFFAnimTest, FrameCountsAndDelays) {
 
 TEST(IFFAnimTest, MalformedDeltasFailTheirFrameOnly) {
     imagefixtures::ScratchDir dir;
-    Spec spec;
-    spec.width = 16;
-    spec.height = 4;
-    spec.planes = 1;
-    spec.palette = {0x000000, 0xFFFFFF};
+    Layout layout;
+    layout.width = 16;
+    layout.height = 4;
+    layout.planes = 1;
+    layout.palette = {0x000000, 0xFFFFFF};
     Picture p(64, 0);
     const auto build = [&](int32_t op, const Bytes& dlta) {
-        AnimFile anim(spec, p);
+        AnimFile anim(layout, p);
         DeltaOptions o;
         o.operation = op;
         anim.AddDelta(p, o);
@@ -306,26 +306,26 @@ TEST(IFFAnimTest, MalformedDeltasFailTheirFrameOnly) {
 
 TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
     imagefixtures::ScratchDir dir;
-    Spec spec;
-    spec.width = 16;
-    spec.height = 1;
-    spec.planes = 1;
-    spec.palette = {0, 0xFFFFFF};
+    Layout layout;
+    layout.width = 16;
+    layout.height = 1;
+    layout.planes = 1;
+    layout.palette = {0, 0xFFFFFF};
     Picture p(16, 0);
     const auto write = [&](AnimFile& a, const std::string& name) {
         const std::string path = dir.File(name);
         imagefixtures::WriteBytes(path, a.Build());
         return path;
     };
-    AnimFile unsupported(spec, p);
+    AnimFile unsupported(layout, p);
     DeltaOptions o;
     o.operation = 74;
     unsupported.AddRawDelta(Bytes(64, 0), o);
-    AnimFile noDelta(spec, p);
-    AnimFile strayChunk(spec, p);
+    AnimFile noDelta(layout, p);
+    AnimFile strayChunk(layout, p);
     strayChunk.AddDelta(p, DeltaOptions{});
     strayChunk.AddRawChunk(animbuilder::Chunk("JUNK", Bytes(4, 0)));
-    Spec deep = spec;
+    Layout deep = layout;
     deep.planes = 9;
     AnimFile tooDeep(deep, p);
     tooDeep.AddDelta(p, DeltaOptions{});

@@ -12,7 +12,7 @@
 namespace {
 
 std::string WriteClip(const imagefixtures::ScratchDir& dir, uint16_t sound) {
-    cdxlbuilder::Spec s;
+    cdxlbuilder::Layout s;
     s.width = 40;
     s.height = 30;
     s.palette = cdxlbuilder::Palette(16, 2);
