@@ -278,6 +278,8 @@ int cmdDebugPrint(ScriptState* L) {
     CheckArgCount(L, 1, -1, 0, 0);
     PrintArguments(L);
     std::fputc('\n', stdout);
+    // Someone follows the lines as they come, also through a pipe or a log file.
+    std::fflush(stdout);
     return 0;
 }
 

@@ -22,7 +22,7 @@ protected:
         e2e::WriteFile(dir_ / "run.sh", script);
         const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
         e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
-                               " timeout 60 xvfb-run -a -s '-screen 0 "
+                               " timeout 150 xvfb-run -a -s '-screen 0 "
                                "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
         const std::string status = e2e::ReadFile(dir_ / "status.txt");
         if (!status.empty()) r.status = std::stoi(status);

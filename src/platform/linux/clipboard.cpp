@@ -4,6 +4,7 @@
 // changed.
 #include <SDL.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -161,6 +162,24 @@ int Updated() {
 int ClipboardUpdated() { return gtk_clipboard::InUse() ? 0 : Updated(); }
 
 int PumpClipboard() { return gtk_clipboard::Pump() ? Updated() : 0; }
+
+// GTK hears of new owners on a connection of its own, which SDL's wait does
+// not watch: a notice that arrived while the player slept would wait there
+// until some other event woke it. So the wait looks at GTK between slices.
+int WaitWatchingClipboard(int timeoutMs) {
+    constexpr int kSliceMs = 20;
+    const int64_t start = MonotonicNanos();
+    for (;;) {
+        if (gtk_clipboard::Pump()) return Updated();
+        int slice = kSliceMs;
+        if (timeoutMs >= 0) {
+            const int64_t left = timeoutMs - (MonotonicNanos() - start) / 1'000'000;
+            if (left <= 0) return 0;
+            slice = static_cast<int>(std::min<int64_t>(slice, left));
+        }
+        if (SDL_WaitEventTimeout(nullptr, slice)) return 0;
+    }
+}
 
 // Without a baseline there is nothing to compare with: the first look only
 // takes one.

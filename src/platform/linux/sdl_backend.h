@@ -308,6 +308,9 @@ int ClipboardCheckOnActivation();
 // Runs GTK's waiting work once GTK watches the clipboard, and reports a new
 // owner it heard of as ClipboardUpdated does.
 int PumpClipboard();
+// SDL's wait, for up to timeoutMs (-1: no limit), that also ends when GTK,
+// watching the clipboard, hears of a new owner.
+int WaitWatchingClipboard(int timeoutMs);
 
 int CreateNativePointer(uint32_t* argb, int hotX, int hotY, qbNativePointer** outPointer, int width, int height);
 void FreeNativePointer(qbNativePointer* pointer);

@@ -9,6 +9,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "platform/linux/clipboard_gtk.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/menufont.h"
 #include "platform/linux/sdl_backend.h"
@@ -167,7 +168,10 @@ int WaitForNativeEvent(int timeoutMs) {
     Session& s = S();
     const uint32_t type = s.wakeType.load(std::memory_order_acquire);
     if (type == 0) return linux_backend::WaitForNativeEvent(timeoutMs);
-    if (timeoutMs < 0) {
+    int error = 0;
+    if (gtk_clipboard::InUse()) {
+        error = WaitWatchingClipboard(timeoutMs);
+    } else if (timeoutMs < 0) {
         SDL_WaitEvent(nullptr);
     } else {
         SDL_WaitEventTimeout(nullptr, timeoutMs);
@@ -177,7 +181,7 @@ int WaitForNativeEvent(int timeoutMs) {
         SDL_PeepEvents(&head, 1, SDL_GETEVENT, type, type);
         s.wakePending.store(false, std::memory_order_release);
     }
-    return 0;
+    return error;
 }
 
 }  // namespace sdl_backend
