@@ -22,6 +22,7 @@
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
 #include "objects/selection.h"
+#include "objects/sprites.h"
 #include "vm/vm.h"
 
 namespace {
@@ -113,10 +114,12 @@ int ClearLayers(ScriptState* L, qbDisplay* d) {
     return 0;
 }
 
-// The display returns to its background picture.
+// The display returns to its background picture, without sprites.
 void RestoreBackground(qbDisplay* d) {
     qbBGPic* bgpic = GetCurrentBGPic();
-    if (!bgpic || !bgpic->current.bitmap) return;
+    if (!bgpic) return;
+    RemoveSpriteInstancesOnly(bgpic, nullptr);
+    if (!bgpic->current.bitmap) return;
     const int32_t w = bgpic->currentWidth, h = bgpic->currentHeight;
     for (qbBitmap* into : {d->spriteFreeBuffer.get(), d->backBuffer.get(), d->drawBuffer.get()})
         if (into && into != bgpic->current.bitmap) CopyBitmapRect(bgpic->current.bitmap, 0, 0, into, 0, 0, w, h);
@@ -149,6 +152,8 @@ int cmdPlot(ScriptState* L) {
     const int32_t y = ResolveSpecialY(yArg, 1, 0, 0.0);
     const qbOutputView out = GetCurrentOutput();
     if (!PixelVisible(out, x, y)) return 0;
+    // The window would show the pixel over the sprite until its next redraw.
+    if (!IsOffscreen(d->output.type) && SpriteCoversPoint(GetCurrentBGPic(), x, y)) return 0;
     const uint32_t a = colour >> 24;
     if (IsOffscreen(d->output.type)) PlotOffscreen(L, d, x, y, colour, a);
     else PlotOnDisplay(L, d, x, y, colour, a);

@@ -242,16 +242,9 @@ int cmdRemoveSprites(ScriptState* L) {
                        bgpic->currentHeight);
     }
     // Sprites only: videos shown on the picture stay.
-    std::unique_ptr<qbSpriteInstance>* link = &bgpic->spriteInstances;
-    while (*link) {
-        if (!(*link)->sprite) {
-            link = &(*link)->next;
-            continue;
-        }
-        const int32_t x = (*link)->x, y = (*link)->y, w = (*link)->width, h = (*link)->height;
-        *link = std::move((*link)->next);
+    RemoveSpriteInstancesOnly(bgpic, [&](int32_t x, int32_t y, int32_t w, int32_t h) {
         if (!keep) RefreshLayerRect(L, x, y, w, h, 0);
-    }
+    });
     return 0;
 }
 

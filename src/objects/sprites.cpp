@@ -251,6 +251,41 @@ void ClearSpriteInstances(qbBGPic* bgpic) {
     while (bgpic->spriteInstances) bgpic->spriteInstances = std::move(bgpic->spriteInstances->next);
 }
 
+void RemoveSpriteInstancesOnly(qbBGPic* bgpic, const std::function<void(int32_t, int32_t, int32_t, int32_t)>& removed) {
+    std::unique_ptr<qbSpriteInstance>* link = &bgpic->spriteInstances;
+    while (*link) {
+        if (!(*link)->sprite) {
+            link = &(*link)->next;
+            continue;
+        }
+        const int32_t x = (*link)->x, y = (*link)->y, w = (*link)->width, h = (*link)->height;
+        *link = std::move((*link)->next);
+        if (removed) removed(x, y, w, h);
+    }
+}
+
+bool SpriteCoversPoint(const qbBGPic* bgpic, int32_t x, int32_t y) {
+    if (!bgpic) return false;
+    for (const qbSpriteInstance* i = bgpic->spriteInstances.get(); i; i = i->next.get()) {
+        if (!i->sprite || i->displayState < 0) continue;
+        const int64_t fx = int64_t{x} - i->x, fy = int64_t{y} - i->y;
+        if (fx < 0 || fy < 0 || fx >= i->width || fy >= i->height) continue;
+        qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+        if (GetSpriteFrameImage(i->sprite, i->frame, &bitmap, &mask, &alpha)) continue;
+        const int32_t px = static_cast<int32_t>(fx), py = static_cast<int32_t>(fy);
+        if (mask) {
+            if (ReadBitmapPixel(mask, px, py, true)) return true;
+        } else if (const qbBitmapPlane* plane = alpha && alpha->kind == kBitmapKindAlpha ? alpha->plane.get() : nullptr) {
+            if (px < plane->width && py < plane->height &&
+                plane->data[static_cast<size_t>(py) * plane->rowBytes + static_cast<size_t>(px)])
+                return true;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
 void RefreshSpritesOfClipRegion(ScriptState* L, const qbClipRegionObject* region) {
     for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next)) {
         bool any = false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -87,6 +88,12 @@ int RedrawSprite(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t fram
 int RemoveSpriteInstance(ScriptState* L, const qbSprite* sprite);
 // Frees the BGPic's instances without drawing.
 void ClearSpriteInstances(qbBGPic* bgpic);
+// Takes the sprites' instances off the BGPic, videos staying; each removed
+// rectangle is handed to `removed` (may be empty).
+void RemoveSpriteInstancesOnly(qbBGPic* bgpic, const std::function<void(int32_t, int32_t, int32_t, int32_t)>& removed);
+// Whether a shown sprite's frame draws the point (a mask bit, an alpha byte
+// above 0, or a frame with neither plane).
+bool SpriteCoversPoint(const qbBGPic* bgpic, int32_t x, int32_t y);
 // Detaches the region from the instances drawn through it and refreshes
 // where they lie.
 void RefreshSpritesOfClipRegion(ScriptState* L, const qbClipRegionObject* region);

@@ -9,6 +9,7 @@
 #include "draw/draw.h"
 #include "objects/bgpiclib.h"
 #include "objects/show_fixture.h"
+#include "objects/sprite_fixture.h"
 
 namespace {
 
@@ -149,4 +150,48 @@ TEST_F(PixelCommandsTest, ClsOfTheDisplayBringsBackItsPicture) {
     ASSERT_EQ(Show("Cls", {0xFF}), 0);
     EXPECT_EQ(Shown(5, 5), background);
     EXPECT_EQ(Real(5, 5), background);
+}
+
+namespace {
+
+class PixelCommandsSpriteTest : public SpriteWorld {
+protected:
+    void SetUp() override {
+        SpriteWorld::SetUp();
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitDrawLibrary(L_), 0);
+        VmSetTop(L_, 0);
+    }
+    void TearDown() override {
+        FreeDrawLibrary(L_);
+        SpriteWorld::TearDown();
+    }
+};
+
+}  // namespace
+
+// A sprite's pixels stay on top: Plot leaves what the sprite covers alone,
+// clear or masked-out parts of the frame take the pixel. Cls takes the
+// sprites away with the drawing.
+TEST_F(PixelCommandsSpriteTest, PlotSparesTheSpritesPixelsAndClsRemovesTheSprites) {
+    FramesSprite(1, 1, 10, 10);
+    qbSprite* sprite = Sprite(1);
+    ASSERT_NE(sprite, nullptr);
+    sprite->masks[0].reset(AllocMask(sprite->bitmaps[0].get(), 10, 10, true, nullptr, 0));
+    FillMaskRect(sprite->masks[0].get(), 0, 0, 10, 5, kMaskVisible);  // the top half alone is drawn
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 20, 20}), 0);
+    ASSERT_EQ(Show("Plot", {22, 22, 0xFF0000}), 0);  // on the sprite
+    EXPECT_EQ(Real(22, 22), FrameColour(0));
+    EXPECT_NE(Shown(22, 22), 0xFF0000u);
+    ASSERT_EQ(Show("Plot", {22, 27, 0xFF0000}), 0);  // on its transparent half
+    EXPECT_EQ(Real(22, 27), 0xFF0000u);
+    ASSERT_EQ(Show("Plot", {60, 60, 0xFF0000}), 0);
+    EXPECT_EQ(Real(60, 60), 0xFF0000u);
+
+    ASSERT_EQ(Show("Cls", {}), 0);
+    EXPECT_EQ(InstanceCount(), 0);
+    EXPECT_NE(Real(22, 22), FrameColour(0));
+    EXPECT_NE(Real(60, 60), 0xFF0000u);
+    ASSERT_EQ(Show("Plot", {22, 22, 0xFF0000}), 0);  // nothing covers it now
+    EXPECT_EQ(Real(22, 22), 0xFF0000u);
 }
