@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "draw/draw.h"
 #include "vector/engine.h"
+#include "vector/ftengine.h"
 #include "vector/path.h"
 
 namespace {
@@ -342,6 +343,7 @@ const ScriptConstant* VectorConstants() { return kVectorConstants; }
 
 int InitVectorLibrary(ScriptState* L) {
     InstallInbuiltVectorEngine();
+    SetCurvedShapeService(&RenderShapeOutline);
     ResetLineStyle();
     if (int err = RegisterObjectList(PathListHead())) return err;
     VmRegisterCommands(L, nullptr, kVectorCommands, 0);
@@ -350,6 +352,7 @@ int InitVectorLibrary(ScriptState* L) {
 }
 
 void FreeVectorLibrary(ScriptState* L) {
+    SetCurvedShapeService(nullptr);
     FreeAllPaths(L);
     ResetLineStyle();
     FreeFontEngineHandles();
