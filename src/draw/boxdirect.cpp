@@ -48,8 +48,12 @@ void FillOne(const Output& o, const qbRect& r, uint32_t colour, int alphaValue) 
     }
     if (o.onDisplay) {
         qbDisplay* d = o.display;
-        if (d->backBuffer && d->backBuffer.get() != o.bitmap)
-            CopyBitmapRect(o.bitmap, r.x, r.y, d->backBuffer.get(), r.x, r.y, r.width, r.height);
+        // No sprite lies over the box, so the composed picture takes what
+        // the picture buffer took: a fill writes it without reading.
+        if (d->backBuffer && d->backBuffer.get() != o.bitmap) {
+            if (t) CopyBitmapRect(o.bitmap, r.x, r.y, d->backBuffer.get(), r.x, r.y, r.width, r.height);
+            else FillBitmapRect(d->backBuffer.get(), r.x, r.y, r.width, r.height, rgb);
+        }
         // An adapter that blends gets the colour with its alpha byte.
         FillDisplayRect(d, r.x, r.y, r.width, r.height, t ? colour : rgb);
     }
