@@ -825,6 +825,110 @@ typedef struct qbZlibTable {
     void* unused[3];
 } qbZlibTable;
 
+/* Table 7: FreeType's own functions, as the player links Debian's FreeType
+ * (2.12 or later). Plugins include FreeType's headers and check the version
+ * through slot 31 before relying on anything newer than 2.5. Enumerations
+ * travel as int. Slot 21 forwards to FT_MulFix; slots 38 and 39 are null. */
+struct FT_LibraryRec_;
+struct FT_FaceRec_;
+struct FT_GlyphSlotRec_;
+struct FT_GlyphRec_;
+struct FT_Outline_;
+struct FT_Outline_Funcs_;
+struct FT_Matrix_;
+struct FT_Vector_;
+struct FT_BBox_;
+struct FT_Bitmap_;
+struct FT_CharMapRec_;
+struct FT_StrokerRec_;
+typedef struct qbFreetypeTable {
+    int (*FT_Init_FreeType)(struct FT_LibraryRec_** library);
+    int (*FT_Done_FreeType)(struct FT_LibraryRec_* library);
+    int (*FT_New_Face)(struct FT_LibraryRec_* library, const char* path, long index, struct FT_FaceRec_** face);
+    int (*FT_New_Memory_Face)(struct FT_LibraryRec_* library, const unsigned char* base, long size, long index,
+                              struct FT_FaceRec_** face);
+    int (*FT_Load_Glyph)(struct FT_FaceRec_* face, unsigned int glyph, int32_t flags);
+    int (*FT_Render_Glyph)(struct FT_GlyphSlotRec_* slot, int mode); /* 5 */
+    int (*FT_Get_Glyph)(struct FT_GlyphSlotRec_* slot, struct FT_GlyphRec_** glyph);
+    void (*FT_Done_Glyph)(struct FT_GlyphRec_* glyph);
+    void (*FT_Outline_Transform)(const struct FT_Outline_* outline, const struct FT_Matrix_* matrix);
+    void (*FT_Outline_Translate)(const struct FT_Outline_* outline, long x, long y);
+    int (*FT_Outline_Get_Bitmap)(struct FT_LibraryRec_* library, struct FT_Outline_* outline,
+                                 const struct FT_Bitmap_* bitmap); /* 10 */
+    void (*FT_Outline_Get_CBox)(const struct FT_Outline_* outline, struct FT_BBox_* box);
+    int (*FT_Outline_Decompose)(struct FT_Outline_* outline, const struct FT_Outline_Funcs_* funcs, void* user);
+    int (*FT_Done_Face)(struct FT_FaceRec_* face);
+    unsigned int (*FT_Get_Char_Index)(struct FT_FaceRec_* face, unsigned long code);
+    unsigned long (*FT_Get_First_Char)(struct FT_FaceRec_* face, unsigned int* glyph); /* 15 */
+    unsigned long (*FT_Get_Next_Char)(struct FT_FaceRec_* face, unsigned long code, unsigned int* glyph);
+    void (*FT_Set_Transform)(struct FT_FaceRec_* face, struct FT_Matrix_* matrix, struct FT_Vector_* delta);
+    int (*FT_Set_Charmap)(struct FT_FaceRec_* face, struct FT_CharMapRec_* charmap);
+    int (*FT_Set_Pixel_Sizes)(struct FT_FaceRec_* face, unsigned int width, unsigned int height);
+    int (*FT_Set_Char_Size)(struct FT_FaceRec_* face, long width, long height, unsigned int horizontalDpi,
+                            unsigned int verticalDpi); /* 20 */
+    long (*FT_MulFix)(long a, long b);
+    void (*FT_Vector_Transform)(struct FT_Vector_* vector, const struct FT_Matrix_* matrix);
+    int (*FT_Get_Kerning)(struct FT_FaceRec_* face, unsigned int left, unsigned int right, unsigned int mode,
+                          struct FT_Vector_* kerning);
+    void* (*FT_Get_Sfnt_Table)(struct FT_FaceRec_* face, int tag);
+    int (*FT_Load_Sfnt_Table)(struct FT_FaceRec_* face, unsigned long tag, long offset, unsigned char* buffer,
+                              unsigned long* length); /* 25 */
+    const char* (*FT_Get_X11_Font_Format)(struct FT_FaceRec_* face);
+    unsigned int (*FT_Get_Name_Index)(struct FT_FaceRec_* face, const char* name);
+    int (*FT_Get_Glyph_Name)(struct FT_FaceRec_* face, unsigned int glyph, void* buffer, unsigned int size);
+    int (*FT_Select_Charmap)(struct FT_FaceRec_* face, int encoding);
+    int (*FT_Get_Advance)(struct FT_FaceRec_* face, unsigned int glyph, int32_t flags, long* advance); /* 30 */
+    void (*FT_Library_Version)(struct FT_LibraryRec_* library, int* major, int* minor, int* patch);
+    int (*FT_Outline_Embolden)(struct FT_Outline_* outline, long strength);
+    int (*FT_Stroker_New)(struct FT_LibraryRec_* library, struct FT_StrokerRec_** stroker);
+    void (*FT_Stroker_Set)(struct FT_StrokerRec_* stroker, long radius, int cap, int join, long miterLimit);
+    void (*FT_Stroker_Done)(struct FT_StrokerRec_* stroker); /* 35 */
+    int (*FT_Glyph_Stroke)(struct FT_GlyphRec_** glyph, struct FT_StrokerRec_* stroker, unsigned char destroy);
+    int (*FT_Glyph_To_Bitmap)(struct FT_GlyphRec_** glyph, int mode, const struct FT_Vector_* origin,
+                              unsigned char destroy);
+    void* unused[2];
+} qbFreetypeTable;
+
+/* Table 11: libjpeg's own functions, as the player links libjpeg-turbo
+ * (interface 62). Plugins include jpeglib.h and pass their JPEG_LIB_VERSION
+ * and structure sizes to the create calls, which refuse a mismatch through
+ * the error manager. boolean is int; enumerations travel as int. */
+struct jpeg_decompress_struct;
+struct jpeg_compress_struct;
+struct jpeg_common_struct;
+struct jpeg_error_mgr;
+typedef struct qbJpegTable {
+    void (*jpeg_CreateDecompress)(struct jpeg_decompress_struct* cinfo, int version, size_t size);
+    int (*jpeg_finish_decompress)(struct jpeg_decompress_struct* cinfo);
+    void (*jpeg_destroy_decompress)(struct jpeg_decompress_struct* cinfo);
+    struct jpeg_error_mgr* (*jpeg_std_error)(struct jpeg_error_mgr* err);
+    int (*jpeg_read_header)(struct jpeg_decompress_struct* cinfo, int requireImage);
+    unsigned int (*jpeg_read_scanlines)(struct jpeg_decompress_struct* cinfo, unsigned char** lines,
+                                        unsigned int count); /* 5 */
+    int (*jpeg_start_decompress)(struct jpeg_decompress_struct* cinfo);
+    int (*jpeg_resync_to_restart)(struct jpeg_decompress_struct* cinfo, int desired);
+    void (*jpeg_CreateCompress)(struct jpeg_compress_struct* cinfo, int version, size_t size);
+    void (*jpeg_finish_compress)(struct jpeg_compress_struct* cinfo);
+    void (*jpeg_destroy_compress)(struct jpeg_compress_struct* cinfo); /* 10 */
+    void (*jpeg_start_compress)(struct jpeg_compress_struct* cinfo, int writeAllTables);
+    void (*jpeg_set_defaults)(struct jpeg_compress_struct* cinfo);
+    unsigned int (*jpeg_write_scanlines)(struct jpeg_compress_struct* cinfo, unsigned char** lines,
+                                         unsigned int count);
+    void (*jpeg_set_quality)(struct jpeg_compress_struct* cinfo, int quality, int forceBaseline);
+    void (*jpeg_set_colorspace)(struct jpeg_compress_struct* cinfo, int colourSpace); /* 15 */
+    void (*jpeg_default_colorspace)(struct jpeg_compress_struct* cinfo);
+    void (*jpeg_destroy)(struct jpeg_common_struct* cinfo);
+    void (*jpeg_abort)(struct jpeg_common_struct* cinfo);
+    void (*jpeg_suppress_tables)(struct jpeg_compress_struct* cinfo, int suppress);
+    unsigned int (*jpeg_write_raw_data)(struct jpeg_compress_struct* cinfo, unsigned char*** data,
+                                        unsigned int count); /* 20 */
+    void (*jpeg_write_tables)(struct jpeg_compress_struct* cinfo);
+    unsigned int (*jpeg_read_raw_data)(struct jpeg_decompress_struct* cinfo, unsigned char*** data,
+                                       unsigned int count);
+    void (*jpeg_save_markers)(struct jpeg_decompress_struct* cinfo, int marker, unsigned int limit);
+    void (*jpeg_calc_output_dimensions)(struct jpeg_decompress_struct* cinfo);
+} qbJpegTable;
+
 /* Table 12: the plugin list. */
 typedef struct qbPluginListTable {
     qbPluginListEntry* (*ListLoadedPlugins)(void);
@@ -872,6 +976,10 @@ QBPLUGIN_STATIC_ASSERT(sizeof(qbFilesTable) == 33 * 8 && offsetof(qbFilesTable, 
                        "table 2 has 33 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbDirEntry) == 48 && sizeof(qbFileState) == 32, "table 2 records");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbZlibTable) == 16 * 8 && offsetof(qbZlibTable, crc32) == 12 * 8, "table 10");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbFreetypeTable) == 40 * 8 && offsetof(qbFreetypeTable, FT_MulFix) == 21 * 8,
+                       "table 7");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbJpegTable) == 25 * 8 && offsetof(qbJpegTable, jpeg_save_markers) == 23 * 8,
+                       "table 11");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbPluginListTable) == 5 * 8, "table 12 has 5 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbHashTable) == 4 * 8, "table 13 has 4 slots");
 

@@ -5,6 +5,8 @@
 
 extern const qbStdlibTable kPluginStdlibTable;
 extern const qbZlibTable kPluginZlibTable;
+extern const qbFreetypeTable kPluginFreetypeTable;
+extern const qbJpegTable kPluginJpegTable;
 extern const qbPluginListTable kPluginListTable;
 extern const qbHashTable kPluginHashTable;
 extern const qbSystemTable kPluginSystemTable;

@@ -16,11 +16,11 @@ const qbPluginBase kPluginBase = {
     nullptr,  // sound
     nullptr,  // requesters
     nullptr,  // fonts
-    nullptr,  // FreeType
+    &kPluginFreetypeTable,
     &kVmApi,
     nullptr,  // built-in data
     &kPluginZlibTable,
-    nullptr,  // libjpeg
+    &kPluginJpegTable,
     &kPluginListTable,
     &kPluginHashTable,
 };
