@@ -3,6 +3,8 @@
 // that hand them over.
 #include "display/blitroute.h"
 
+#include <cstring>
+
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
 #include "display/adapter.h"
@@ -114,24 +116,39 @@ bool RouteOwnsPixels(const qbBitmap* bitmap) {
            DisplayAdapterSlots()->ReadVideoPixels;
 }
 
-// The adapter hands out whole 32-bit rows, width pixels apart.
+// The adapter hands out whole rows, width pixels apart, of 2 or 4 bytes a
+// pixel in the format it names. Any other size would be read past its end.
 int RouteReadPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out) {
     const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
     int32_t format = kFormatARGB;
     const qbAdapterTag tags[] = {{kReadTagFormat, reinterpret_cast<intptr_t>(&format)}, {0, 0}};
-    const auto* pixels = static_cast<const uint32_t*>(slots->ReadVideoPixels(bitmap->native, tags));
+    void* pixels = slots->ReadVideoPixels(bitmap->native, tags);
     if (!pixels) return ERR_READVIDEOPIXELS;
+    const int bytes = format >= 0 && format <= kLastColourFormat ? BytesPerPixel(format) : 0;
+    if (bytes != 2 && bytes != 4) {
+        CallSlot(slots->FreeVideoPixels, pixels);
+        return ERR_READVIDEOPIXELS;
+    }
+    const auto* base = static_cast<const uint8_t*>(pixels);
     for (int32_t row = 0; row < height; ++row) {
         const int32_t sy = y + row;
         for (int32_t col = 0; col < width; ++col) {
             const int32_t sx = x + col;
             if (sx < 0 || sy < 0 || sx >= bitmap->width || sy >= bitmap->height) continue;
-            const uint32_t p = pixels[static_cast<size_t>(sy) * static_cast<size_t>(bitmap->width) + sx];
-            out[static_cast<size_t>(row) * static_cast<size_t>(width) + col] =
-                IsPixelFormat32(format) ? Pixel32ToARGB(format, p) : p;
+            const size_t at = static_cast<size_t>(sy) * static_cast<size_t>(bitmap->width) + static_cast<size_t>(sx);
+            uint32_t& to = out[static_cast<size_t>(row) * static_cast<size_t>(width) + col];
+            if (bytes == 4) {
+                uint32_t p;
+                std::memcpy(&p, base + at * 4, 4);
+                to = Pixel32ToARGB(format, p);
+            } else {
+                uint8_t rgb[3];
+                ReadPixelRGB(base + at * 2, format, rgb);
+                to = uint32_t{rgb[0]} << 16 | uint32_t{rgb[1]} << 8 | rgb[2];
+            }
         }
     }
-    CallSlot(slots->FreeVideoPixels, const_cast<uint32_t*>(pixels));
+    CallSlot(slots->FreeVideoPixels, pixels);
     return 0;
 }
 

@@ -12,14 +12,18 @@ namespace {
 
 // 2 x 2 pixels in format 12 (RGBA: $RRGGBB << 8).
 std::vector<uint32_t> adapterPixels = {0x11223300u, 0x44556600u, 0x77889900u, 0xAABBCC00u};
+// The same in RGB565, as an adapter of 16-bit pixels answers.
+std::vector<uint16_t> adapterPixels16 = {0xF800u, 0x07E0u, 0x001Fu, 0xFFFFu};
 int reads = 0, frees = 0;
 bool failReads = false;
+int32_t answeredFormat = kFormatRGBA;
 
 void* ReadPixels(void*, const qbAdapterTag* tags) {
     ++reads;
     for (const qbAdapterTag* t = tags; t && t->tag; ++t)
-        if (t->tag == kAdapterTagPixelFormat) *reinterpret_cast<int32_t*>(t->value) = kFormatRGBA;
-    return failReads ? nullptr : adapterPixels.data();
+        if (t->tag == kAdapterTagPixelFormat) *reinterpret_cast<int32_t*>(t->value) = answeredFormat;
+    if (failReads) return nullptr;
+    return answeredFormat == kFormatRGB565 ? static_cast<void*>(adapterPixels16.data()) : adapterPixels.data();
 }
 void FreePixels(void*) { ++frees; }
 
@@ -58,4 +62,31 @@ TEST_F(DisplayWorld, ReadingScalingAndCopyingWorkOnWhatTheAdapterReads) {
     EXPECT_EQ(CloneBitmapRect(bitmap.get(), nullptr, nullptr, 0, 0, 1, 1, &copy, &m, &a), ERR_READVIDEOPIXELS);
     EXPECT_EQ(ReadBitmapPixels(bitmap.get(), 0, 0, 2, 2, nullptr, &argb), ERR_READVIDEOPIXELS);
     EXPECT_TRUE(argb.empty());
+}
+
+TEST_F(DisplayWorld, AdapterPixelsOfTwoBytesAreReadAsSuchAndOtherSizesAreRefused) {
+    qbDisplayAdapterSlots slots;
+    slots.ReadVideoPixels = &ReadPixels;
+    slots.FreeVideoPixels = &FreePixels;
+    qbPlugin plugin;
+    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+    plugin.displaySlots = &slots;
+    SetAdapterWindowOpen(true);
+    ASSERT_EQ(SetDisplayAdapter(&plugin, kAdapterVideoBitmaps | kAdapterOwnsBitmaps, nullptr), 0);
+    BitmapPtr bitmap(AllocBitmap(2, 2, 0, nullptr));
+    bitmap->videoFlag = 1;
+    failReads = false;
+    reads = frees = 0;
+    answeredFormat = kFormatRGB565;
+    std::vector<uint32_t> argb;
+    ASSERT_EQ(ReadBitmapPixels(bitmap.get(), 0, 0, 2, 2, nullptr, &argb), 0);
+    EXPECT_EQ(argb, (std::vector<uint32_t>{0xF80000u, 0x00FC00u, 0x0000F8u, 0xF8FCF8u}));
+    // Three bytes a pixel, or no format at all: nothing is read, the
+    // adapter's pixels are still given back.
+    for (int32_t format : {int32_t{kFormatRGB24}, int32_t{99}}) {
+        answeredFormat = format;
+        EXPECT_EQ(ReadBitmapPixels(bitmap.get(), 0, 0, 2, 2, nullptr, &argb), ERR_READVIDEOPIXELS) << format;
+    }
+    EXPECT_EQ(frees, reads);
+    answeredFormat = kFormatRGBA;
 }
