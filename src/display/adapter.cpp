@@ -334,6 +334,14 @@ void ClearAdapterDisplay(qbDisplay* d, uint32_t colour) {
     if (const qbDisplayAdapterSlots* s = Slots()) CallSlot(s->Cls, d->adapterHandle, colour, nullptr);
 }
 
+bool ClearAdapterBitmap(qbBitmap* bitmap, uint32_t colour) {
+    const qbDisplayAdapterSlots* s = Slots();
+    if (!s || !s->Cls || !bitmap || !bitmap->videoFlag || !bitmap->native || !(adapter.flags & kAdapterOwnsBitmaps))
+        return false;
+    CallSlot(s->Cls, static_cast<void*>(bitmap->native), colour, nullptr);
+    return true;
+}
+
 int WakeDisplayAdapter() {
     const qbDisplayAdapterSlots* s = Slots();
     if (!s) return 0;

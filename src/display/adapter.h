@@ -96,6 +96,9 @@ void FillDisplayRect(qbDisplay* display, int32_t x, int32_t y, int32_t width, in
 void PlotDisplayPixel(qbDisplay* display, int32_t x, int32_t y, uint32_t colour);
 void DrawDisplayLine(qbDisplay* display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour);
 void ClearAdapterDisplay(qbDisplay* display, uint32_t colour);
+// Clears a bitmap whose pixels the adapter keeps through its clear slot;
+// false when the adapter does not keep them (or has no such slot).
+bool ClearAdapterBitmap(qbBitmap* bitmap, uint32_t colour);
 int WakeDisplayAdapter();
 // Sleeps while events are pumped; the error of the wait (a callback's or a
 // quit), or 0.

@@ -128,7 +128,8 @@ void RestoreBackground(qbDisplay* d) {
 void ClearOffscreen(ScriptState* L, qbDisplay* d, uint32_t colour, const qbOutputView& out) {
     const bool colourSelected = d->output.type == kOutputBrush;
     if (qbBitmap* target = ColourTarget(d); target && colourSelected)
-        FillBitmapRect(target, 0, 0, out.width, out.height, colour & 0xFFFFFF);
+        if (!ClearAdapterBitmap(target, colour & 0xFFFFFF))
+            FillBitmapRect(target, 0, 0, out.width, out.height, colour & 0xFFFFFF);
     if (d->output.alpha) FillAlphaRect(d->output.alpha, 0, 0, out.width, out.height, colourSelected ? 255 : PlaneAlpha(255));
     if (d->output.mask)
         FillMaskRect(d->output.mask, 0, 0, out.width, out.height, colourSelected ? kMaskVisible : PlaneMaskMode());

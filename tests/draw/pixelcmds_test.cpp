@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
+#include "core/plugin.h"
+#include "display/adapter.h"
+#include "display/adapterslots.h"
 #include "display/safeblt.h"
 #include "draw/colours.h"
 #include "draw/draw.h"
@@ -131,6 +134,42 @@ TEST_F(PixelCommandsTest, BrushPixelsPlanesAndClearing) {
     ASSERT_EQ(Show("Plot", {1, 1, double(0x40000000)}), 0);
     EXPECT_EQ(Read(1, 1), 255 - 0x40);
     ASSERT_EQ(Run("EndSelect", 0), 0);
+}
+
+namespace {
+
+int clsCalls = 0;
+void* clsHandle = nullptr;
+uint32_t clsColour = 0;
+int AdapterCls(void* handle, uint32_t colour, void*) {
+    ++clsCalls;
+    clsHandle = handle;
+    clsColour = colour;
+    return 0;
+}
+
+}  // namespace
+
+// A brush whose pixels the display adapter keeps is cleared by the adapter.
+TEST_F(PixelCommandsTest, ClsOfAnAdaptersBrushGoesThroughItsClear) {
+    qbDisplayAdapterSlots slots;
+    slots.Cls = &AdapterCls;
+    qbPlugin plugin;
+    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+    plugin.displaySlots = &slots;
+    SetAdapterWindowOpen(true);
+    ASSERT_EQ(SetDisplayAdapter(&plugin, kAdapterVideoBitmaps | kAdapterOwnsBitmaps, nullptr), 0);
+    SetAdapterWindowOpen(false);
+    qbBrush* b = Brush(2);
+    b->bitmap->videoFlag = 1;
+    ASSERT_EQ(Show("SelectBrush", {2}), 0);
+    ASSERT_EQ(Show("Cls", {double(0x80123456)}), 0);
+    EXPECT_EQ(clsCalls, 1);
+    EXPECT_EQ(clsHandle, b->bitmap->native);
+    EXPECT_EQ(clsColour, 0x123456u);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    b->bitmap->videoFlag = 0;
+    ClearDisplayAdapters();
 }
 
 TEST_F(PixelCommandsTest, LayersRefusePlotAndClsFreesThemAll) {
