@@ -9,26 +9,16 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cctype>
-#include <string>
 #include <vector>
 
-#include "core/settings.h"
-#include "core/vmhost.h"
-#include "display/bgpics.h"
-#include "display/displays.h"
+#include "benchworld.h"
 #include "draw/aacomposite.h"
 #include "draw/boxdirect.h"
 #include "draw/draw.h"
-#include "draw/graphicslib.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
-#include "platform/null/null_backend.h"
-#include "platform/platform.h"
-#include "platform/platform_ops.h"
 #include "vector/ftengine.h"
 #include "vm/vm.h"
 
@@ -43,52 +33,24 @@ constexpr int32_t kW = 1920, kH = 1080;
 int Nothing(ScriptState*) { return 0; }
 const ScriptCommand kNothing[] = {{"nothing", Nothing}, {nullptr, nullptr}};
 
-struct World {
-    // The display's window is SDL's (its dummy driver) when onSdl, so that
-    // its fills are the backend's own.
-    explicit World(int32_t width = 64, int32_t height = 64, bool onSdl = false) {
-        if (onSdl) setenv("SDL_VIDEODRIVER", "dummy", 0);
-        SetPlatformBackend(onSdl ? &LinuxPlatformOps() : &NullPlatformOps());
-        SetRuntimeTag(kTagQuiet, 1);
-        InstallVmHost();
-        L = VmOpen();
-        VmPushValue(L, kGlobalsIndex);
-        InitGraphicsLibrary(L);
-        InitBrushLibrary(L);
-        InitDrawLibrary(L);
-        VmRegisterCommands(L, nullptr, kNothing, 0);
-        VmSetTop(L, 0);
-        qbDisplayOptions o;
-        o.width = width;
-        o.height = height;
-        o.flags = kDisplayActivate;
-        CreateDisplay(L, NewObjectID{1, 0}, &o, &display);
-        StartDisplays(L);
-        BitmapPtr bitmap(AllocBitmap(kW, kH, 0, nullptr));
-        qbBrush* b = nullptr;
-        AllocBrushRecord(NewObjectID{1, 0}, kBrushPixels, kW, kH, 32, 0, nullptr, bitmap.release(), -1, nullptr,
-                         nullptr, ObjectID{}, &b);
-    }
-    ~World() {
-        FreeAllDisplays(L);
-        FreeAllBGPics(L);
-        FreeAllBrushes(L);
-        VmClose(L);
-    }
-    int Call(const char* name, std::initializer_list<double> args) {
-        VmSetTop(L, 0);
-        std::string lower(name);
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        VmPushString(L, lower.c_str());
-        VmGetTableAt(L, kGlobalsIndex);
-        for (double a : args) VmPushNumber(L, a);
-        return VmPCall(L, static_cast<int>(args.size()), 0, 0);
-    }
-    ScriptState* L = nullptr;
-    qbDisplay* display = nullptr;
-};
+void MoreLibraries(ScriptState* L) {
+    InitBrushLibrary(L);
+    InitDrawLibrary(L);
+    VmRegisterCommands(L, nullptr, kNothing, 0);
+}
 
-void FillBoxes(benchmark::State& state, World& w) {
+BenchWorld::Options Sized(int32_t width, int32_t height, bool onSdl) {
+    BenchWorld::Options o;
+    o.width = width;
+    o.height = height;
+    o.brushWidth = kW;
+    o.brushHeight = kH;
+    o.onSdl = onSdl;
+    o.libraries = MoreLibraries;
+    return o;
+}
+
+void FillBoxes(benchmark::State& state, BenchWorld& w) {
     qbBoxRequest box;
     box.width = kW;
     box.height = kH;
@@ -107,7 +69,7 @@ void FillBoxes(benchmark::State& state, World& w) {
 }
 
 void BM_BoxDirectIntoBrush(benchmark::State& state) {
-    World w;
+    BenchWorld w(Sized(64, 64, false));
     if (w.Call("SelectBrush", {1})) {
         state.SkipWithError("SelectBrush failed");
         return;
@@ -116,7 +78,7 @@ void BM_BoxDirectIntoBrush(benchmark::State& state) {
 }
 
 void BM_BoxDirectIntoBackBuffer(benchmark::State& state) {
-    World w(kW, kH, true);
+    BenchWorld w(Sized(kW, kH, true));
     FillBoxes(state, w);
 }
 
@@ -219,7 +181,7 @@ BENCHMARK(BM_CompositeDiscPixman)->Unit(benchmark::kMillisecond);
 #endif
 
 void BM_PlotFromScript(benchmark::State& state) {
-    World w;
+    BenchWorld w(Sized(64, 64, false));
     double x = 0;
     for (auto _ : state) {
         if (w.Call("Plot", {x, 10, 0xFF0000})) {
@@ -232,7 +194,7 @@ void BM_PlotFromScript(benchmark::State& state) {
 }
 
 void BM_EmptyCommandFromScript(benchmark::State& state) {
-    World w;
+    BenchWorld w(Sized(64, 64, false));
     double x = 0;
     for (auto _ : state) {
         if (w.Call("Nothing", {x, 10, 0xFF0000})) {

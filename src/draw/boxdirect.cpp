@@ -209,6 +209,31 @@ qbBoxImageAllocators& BoxImageAllocators() {
     return allocators;
 }
 
+int AllocBlockImages(int64_t blockW, int64_t blockH, const qbDrawState& s, bool shadow, bool withAlpha,
+                     qbBlockImages* out) {
+    const qbShadowPlacement p = shadow ? ShadowOffsets(s.shadowSize, s.shadowDirection) : qbShadowPlacement{};
+    const int64_t imageW = blockW + std::max(p.shapeX, p.shadowX), imageH = blockH + std::max(p.shapeY, p.shadowY);
+    if (imageW > INT32_MAX || imageH > INT32_MAX) return ERR_BITMAP;
+    const auto w = static_cast<int32_t>(imageW), h = static_cast<int32_t>(imageH);
+    const qbBoxImageAllocators& alloc = BoxImageAllocators();
+    qbBlockImages made;
+    made.bitmap.reset(alloc.bitmap(w, h));
+    if (!made.bitmap) return ERR_BITMAP;
+    FillBitmapRect(made.bitmap.get(), 0, 0, w, h, 0);
+    if (withAlpha) {
+        made.alpha.reset(alloc.alpha(w, h));
+        if (!made.alpha) return ERR_ALLOCALPHA;
+    } else {
+        made.mask.reset(alloc.mask(w, h));
+        if (!made.mask) return ERR_ALLOCMASK;
+    }
+    made.width = w;
+    made.height = h;
+    made.place = p;
+    *out = std::move(made);
+    return 0;
+}
+
 void DrawRectFrame(qbBitmap* target, int32_t x, int32_t y, int32_t width, int32_t height, qbBitmap* mask,
                    qbBitmap* alpha, uint32_t colour, uint32_t alphaByte, bool filled) {
     Output o;
@@ -242,24 +267,13 @@ int DrawBoxDirect(ScriptState* L, const qbBoxRequest& b, const qbDrawState& s, q
     // so that a huge box fails to allocate instead of wrapping round.
     const int64_t e = edge ? s.edgeSize : 0;
     const int64_t blockW = int64_t{b.width} + 2 * e, blockH = int64_t{b.height} + 2 * e;
-    const qbShadowPlacement p = shadow ? ShadowOffsets(s.shadowSize, s.shadowDirection) : qbShadowPlacement{};
-    const int64_t imageW = blockW + std::max(p.shapeX, p.shadowX), imageH = blockH + std::max(p.shapeY, p.shadowY);
-    if (imageW > INT32_MAX || imageH > INT32_MAX) return ERR_BITMAP;
-    const auto w = static_cast<int32_t>(imageW), h = static_cast<int32_t>(imageH);
-    const qbBoxImageAllocators& alloc = BoxImageAllocators();
-    BitmapPtr bitmap(alloc.bitmap(w, h));
-    if (!bitmap) return ERR_BITMAP;
-    FillBitmapRect(bitmap.get(), 0, 0, w, h, 0);
     const bool withAlpha = b.antialias || AlphaByte(b.colour) || (edge && AlphaByte(s.edgeColour)) ||
                            (shadow && AlphaByte(s.shadowColour));
-    BitmapPtr mask, alpha;
-    if (withAlpha) {
-        alpha.reset(alloc.alpha(w, h));
-        if (!alpha) return ERR_ALLOCALPHA;
-    } else {
-        mask.reset(alloc.mask(w, h));
-        if (!mask) return ERR_ALLOCMASK;
-    }
+    qbBlockImages made;
+    if (int err = AllocBlockImages(blockW, blockH, s, shadow, withAlpha, &made)) return err;
+    BitmapPtr &bitmap = made.bitmap, &mask = made.mask, &alpha = made.alpha;
+    const qbShadowPlacement& p = made.place;
+    const int32_t w = made.width, h = made.height;
     const bool filled = s.fillStyle != FILLNONE;
     if (shadow)
         DrawRectFrame(bitmap.get(), p.shadowX, p.shadowY, static_cast<int32_t>(blockW), static_cast<int32_t>(blockH),

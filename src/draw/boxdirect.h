@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "draw/outline.h"
+#include "imaging/bitmap.h"
+
 struct ScriptState;
 struct qbBitmap;
 struct qbDrawState;
@@ -52,6 +55,17 @@ struct qbBoxImageAllocators {
     qbBitmap* (*alpha)(int32_t width, int32_t height) = &NewBoxAlpha;
 };
 qbBoxImageAllocators& BoxImageAllocators();
+
+// The images of a block (a shape with its edge) grown by the shadow, sized
+// in 64 bits: a cleared bitmap, and a cleared alpha plane (withAlpha) or
+// mask. 0, or ERR_BITMAP, ERR_ALLOCALPHA, ERR_ALLOCMASK with nothing kept.
+struct qbBlockImages {
+    BitmapPtr bitmap, mask, alpha;
+    int32_t width = 0, height = 0;
+    qbShadowPlacement place;  // where the block and the shadow sit
+};
+int AllocBlockImages(int64_t blockWidth, int64_t blockHeight, const qbDrawState& state, bool shadow, bool withAlpha,
+                     qbBlockImages* out);
 
 // The whole rectangle (filled) or its four 1-pixel sides on the bitmap, the
 // mask (set) and the alpha plane (opacity); any of them may be null.

@@ -61,16 +61,11 @@ int DrawConicImages(ScriptState* L, const qbConicRequest& r, const qbDrawState& 
     }
     const int64_t blockW = edge && curved ? grown.outWidth : shape.outWidth;
     const int64_t blockH = edge && curved ? grown.outHeight : shape.outHeight;
-    const qbShadowPlacement p = shadow ? ShadowOffsets(s.shadowSize, s.shadowDirection) : qbShadowPlacement{};
-    const int64_t imageW = blockW + std::max(p.shapeX, p.shadowX), imageH = blockH + std::max(p.shapeY, p.shadowY);
-    if (imageW > INT32_MAX || imageH > INT32_MAX) return ERR_BITMAP;
-    const auto w = static_cast<int32_t>(imageW), h = static_cast<int32_t>(imageH);
+    qbBlockImages made;
+    if (int err = AllocBlockImages(blockW, blockH, s, shadow, true, &made)) return err;
+    const qbShadowPlacement& p = made.place;
+    const int32_t w = made.width, h = made.height;
     const qbBoxImageAllocators& alloc = BoxImageAllocators();
-    BitmapPtr bitmap(alloc.bitmap(w, h));
-    if (!bitmap) return ERR_BITMAP;
-    FillBitmapRect(bitmap.get(), 0, 0, w, h, 0);
-    BitmapPtr alpha(alloc.alpha(w, h));
-    if (!alpha) return ERR_ALLOCALPHA;
 
     if (curved) {
         BitmapPtr shapePlane, edgePlane, source;
@@ -87,8 +82,8 @@ int DrawConicImages(ScriptState* L, const qbConicRequest& r, const qbDrawState& 
             if (err) return err;
         }
         qbAACompose c;
-        c.image = bitmap.get();
-        c.imageAlpha = alpha.get();
+        c.image = made.bitmap.get();
+        c.imageAlpha = made.alpha.get();
         c.imageWidth = w;
         c.imageHeight = h;
         c.shape = shapePlane.get();
@@ -116,8 +111,8 @@ int DrawConicImages(ScriptState* L, const qbConicRequest& r, const qbDrawState& 
         c.source = source.get();
         CompositeAntialiasedShape(c);
     }
-    images->bitmap = bitmap.release();
-    images->alpha = alpha.release();
+    images->bitmap = made.bitmap.release();
+    images->alpha = made.alpha.release();
     images->width = w;
     images->height = h;
     images->blockX = p.shapeX;

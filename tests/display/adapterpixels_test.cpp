@@ -3,6 +3,7 @@
 // adapter reads, not on the host's memory.
 #include "core/pixelformats.h"
 #include "core/plugin.h"
+#include "display/adapter_install.h"
 #include "display_fixture.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/clonebitmap.h"
@@ -34,10 +35,7 @@ TEST_F(DisplayWorld, ReadingScalingAndCopyingWorkOnWhatTheAdapterReads) {
     slots.ReadVideoPixels = &ReadPixels;
     slots.FreeVideoPixels = &FreePixels;
     qbPlugin plugin;
-    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
-    plugin.displaySlots = &slots;
-    SetAdapterWindowOpen(true);
-    ASSERT_EQ(SetDisplayAdapter(&plugin, kAdapterVideoBitmaps | kAdapterOwnsBitmaps, nullptr), 0);
+    ASSERT_EQ(InstallTestAdapter(&plugin, &slots, kAdapterVideoBitmaps | kAdapterOwnsBitmaps), 0);
     BitmapPtr bitmap(AllocBitmap(2, 2, 0, nullptr));
     FillBitmapRect(bitmap.get(), 0, 0, 2, 2, 0);
     bitmap->videoFlag = 1;
@@ -69,10 +67,7 @@ TEST_F(DisplayWorld, AdapterPixelsOfTwoBytesAreReadAsSuchAndOtherSizesAreRefused
     slots.ReadVideoPixels = &ReadPixels;
     slots.FreeVideoPixels = &FreePixels;
     qbPlugin plugin;
-    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
-    plugin.displaySlots = &slots;
-    SetAdapterWindowOpen(true);
-    ASSERT_EQ(SetDisplayAdapter(&plugin, kAdapterVideoBitmaps | kAdapterOwnsBitmaps, nullptr), 0);
+    ASSERT_EQ(InstallTestAdapter(&plugin, &slots, kAdapterVideoBitmaps | kAdapterOwnsBitmaps), 0);
     BitmapPtr bitmap(AllocBitmap(2, 2, 0, nullptr));
     bitmap->videoFlag = 1;
     failReads = false;

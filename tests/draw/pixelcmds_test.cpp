@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/errcodes.h"
-#include "core/plugin.h"
-#include "display/adapter.h"
-#include "display/adapterslots.h"
+#include "display/adapter_install.h"
 #include "display/safeblt.h"
 #include "draw/colours.h"
 #include "draw/draw.h"
@@ -155,11 +153,7 @@ TEST_F(PixelCommandsTest, ClsOfAnAdaptersBrushGoesThroughItsClear) {
     qbDisplayAdapterSlots slots;
     slots.Cls = &AdapterCls;
     qbPlugin plugin;
-    plugin.capabilities = PLUGINCAPS_DISPLAYADAPTER;
-    plugin.displaySlots = &slots;
-    SetAdapterWindowOpen(true);
-    ASSERT_EQ(SetDisplayAdapter(&plugin, kAdapterVideoBitmaps | kAdapterOwnsBitmaps, nullptr), 0);
-    SetAdapterWindowOpen(false);
+    ASSERT_EQ(InstallTestAdapter(&plugin, &slots, kAdapterVideoBitmaps | kAdapterOwnsBitmaps), 0);
     qbBrush* b = Brush(2);
     b->bitmap->videoFlag = 1;
     ASSERT_EQ(Show("SelectBrush", {2}), 0);
