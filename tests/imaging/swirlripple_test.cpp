@@ -2,7 +2,6 @@
 // modes, the 16-bit twins, and the bitmap operations' limits.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -191,18 +190,11 @@ TEST(Ripple, LargePhaseAndCornerCentre) {
     auto p = Positions(w, h);
     RippleRig rig(p.data(), w, h, kFormatARGB, 0, 0);
     EXPECT_EQ(rig.r.extent, 0);
-    auto timed = [&] {
-        const auto t0 = std::chrono::steady_clock::now();
-        RipplePixels32(rig.r, -1);
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    };
-    const double plain = timed();
+    // A huge phase is reduced at once, not step by step: the call returns
+    // (a loop of subtractions would run past the test's time limit).
     rig.r.phase = 1e9;
     rig.r.waveLength = 1;
-    const double far = timed();
-    // A huge phase costs no more than a small one (the optimised build
-    // takes a few milliseconds either way; sanitizers slow both alike).
-    EXPECT_LT(far, 3 * plain + 5);
+    RipplePixels32(rig.r, -1);
     EXPECT_EQ(IntSqrt64(int64_t{100000} * 100000 + 1), 100000);
     EXPECT_EQ(IntSqrt64(int64_t{46341} * 46341 - 1), 46340);
 }
