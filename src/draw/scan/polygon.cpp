@@ -2,6 +2,7 @@
 // that edges and slivers thinner than a pixel always show), then an
 // even-odd sweep fills whole rows between pairs of edges.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -31,8 +32,11 @@ struct AlignedDeleter {
     void operator()(int32_t* p) const { AlignedFree(p); }
 };
 
-// An edge while the sweep crosses it; the active list holds these by value,
-// sorted by x.
+// Rows crossed by at most this many edges keep them sorted; rows of more
+// use the toggles.
+constexpr size_t kFewEdges = 64;
+
+// An edge while the sweep crosses it.
 struct ActiveEdge {
     int64_t x = 0;
     int64_t step = 0;
@@ -44,11 +48,18 @@ struct ActiveEdge {
 struct SweepBuffers {
     std::vector<ScanEdge> edges;
     std::vector<ActiveEdge> active;
+    std::vector<uint64_t> toggles;
 };
 
 SweepBuffers& Buffers() {
     static SweepBuffers buffers;
     return buffers;
+}
+
+inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
+    const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
+    const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
+    if (c0 <= c1) std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
 }
 
 // Moves the elements from index `from` on into the sorted prefix before it.
@@ -64,19 +75,69 @@ void InsertSorted(std::vector<ActiveEdge>& a, size_t from) {
     }
 }
 
-inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
-    const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
-    const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
-    if (c0 > c1) return;
-    // Most spans of a many-sided polygon are a few pixels: a call costs more.
-    if (c1 - c0 < 16) {
-        for (int64_t c = c0; c <= c1; ++c) row[c] = 255;
-    } else {
-        std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
+// A row of few edges, sorted by x: each pair fills ceil(left)..floor(right).
+// One pass also advances each edge and inserts it into the sorted prefix,
+// which is the next row's order, and drops those that end with the row.
+void SweepSorted(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int32_t y) {
+    size_t kept = 0;
+    bool open = false;
+    int64_t left = 0;
+    for (size_t i = 0; i < active.size(); ++i) {
+        ActiveEdge e = active[i];
+        if (open) FillSpan(row, width, left, e.x);
+        else left = e.x;
+        open = !open;
+        e.x += e.step;
+        if (e.bottom <= y + 1) continue;
+        size_t j = kept;
+        while (j > 0 && active[j - 1].x > e.x) {
+            active[j] = active[j - 1];
+            --j;
+        }
+        active[j] = e;
+        ++kept;
     }
+    active.resize(kept);
 }
 
-void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vector<ActiveEdge>& active) {
+// The same pixels without sorting, for rows of many edges: pixel c is
+// filled when an odd number of edges have ceil(x) <= c, or when an edge
+// crosses exactly at c (such a pixel belongs to its span whichever side the
+// edge is on). The ceilings toggle bits of a row-wide set; its set bits,
+// read in order, bound the spans.
+void SweepMany(uint8_t* row, int32_t width, const ActiveEdge* active, size_t count, uint64_t* toggles) {
+    size_t firstWord = SIZE_MAX, lastWord = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t x = active[i].x;
+        const int64_t c = (x + 65535) >> 16;
+        if (c >= width) continue;
+        const int64_t at = std::max<int64_t>(c, 0);
+        const auto word = static_cast<size_t>(at >> 6);
+        toggles[word] ^= uint64_t{1} << (at & 63);
+        firstWord = std::min(firstWord, word);
+        lastWord = std::max(lastWord, word);
+        if ((x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
+    }
+    bool open = false;
+    int32_t left = 0;
+    for (size_t i = firstWord; i <= lastWord; ++i) {
+        uint64_t bits = toggles[i];
+        if (!bits) continue;
+        toggles[i] = 0;
+        do {
+            const int32_t at = static_cast<int32_t>(i * 64) + std::countr_zero(bits);
+            bits &= bits - 1;
+            if (open) std::memset(row + left, 255, static_cast<size_t>(at - left));
+            else left = at;
+            open = !open;
+        } while (bits);
+    }
+    if (open) std::memset(row + left, 255, static_cast<size_t>(width - left));
+}
+
+void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
+    std::vector<ScanEdge>& edges = b.edges;
+    std::vector<ActiveEdge>& active = b.active;
     if (edges.size() < 2) return;
     std::sort(edges.begin(), edges.end(), CompareEdges);
     int32_t lastBottom = INT32_MIN;
@@ -93,33 +154,32 @@ void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vect
         if (e.bottom <= start) continue;
         active.push_back({e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e.step, e.bottom});
     }
+    uint64_t* toggles = b.toggles.data();
     InsertSorted(active, 0);
+    bool sorted = true;
     for (int32_t y = start; y < end; ++y) {
         const size_t before = active.size();
         for (; next < edges.size() && edges[next].top == y; ++next)
             active.push_back({edges[next].x, edges[next].step, edges[next].bottom});
-        if (active.size() != before) InsertSorted(active, before);
-        // One pass: drop the edges that end here, pair the others in order
-        // (even-odd) and fill between them, advance each and insert it into
-        // the sorted prefix, which is the next row's order.
         uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
+        if (active.size() <= kFewEdges) {
+            if (!sorted) InsertSorted(active, 0);
+            else if (active.size() != before) InsertSorted(active, before);
+            sorted = true;
+            SweepSorted(row, v.width, active, y);
+            continue;
+        }
+        // Many edges cross one another often, and keeping them sorted would
+        // cost more than the toggles.
+        SweepMany(row, v.width, active.data(), active.size(), toggles);
+        sorted = false;
+        // Whole records move, so that the next row's reads take them
+        // straight from these stores.
         size_t kept = 0;
-        bool open = false;
-        int64_t left = 0;
         for (size_t i = 0; i < active.size(); ++i) {
             ActiveEdge e = active[i];
-            if (e.bottom <= y) continue;
-            if (open) FillSpan(row, v.width, left, e.x);
-            else left = e.x;
-            open = !open;
             e.x += e.step;
-            size_t j = kept;
-            while (j > 0 && active[j - 1].x > e.x) {
-                active[j] = active[j - 1];
-                --j;
-            }
-            active[j] = e;
-            ++kept;
+            if (e.bottom > y + 1) active[kept++] = e;
         }
         active.resize(kept);
     }
@@ -140,6 +200,8 @@ void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool an
     try {
         b.edges.reserve(static_cast<size_t>(count));
         b.active.reserve(static_cast<size_t>(count));
+        if (b.toggles.size() < static_cast<size_t>(v.width) / 64 + 1)
+            b.toggles.assign(static_cast<size_t>(v.width) / 64 + 1, 0);
     } catch (const std::bad_alloc&) {
         SetScanError(kScanNoMemory);
         return;
@@ -164,7 +226,7 @@ void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool an
         e.bottom = y1;
         b.edges.push_back(e);
     }
-    SweepEdges(v, b.edges, b.active);
+    SweepEdges(v, b);
 }
 
 }  // namespace
