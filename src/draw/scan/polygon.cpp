@@ -2,6 +2,7 @@
 // that edges and slivers thinner than a pixel always show), then an
 // even-odd sweep fills whole rows between pairs of edges.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -100,39 +101,69 @@ void SweepSorted(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, i
     active.resize(kept);
 }
 
+// Each bit of a byte spread to a byte of 0 or 255.
+constexpr auto kSpread = [] {
+    std::array<uint64_t, 256> t{};
+    for (size_t i = 0; i < 256; ++i)
+        for (size_t bit = 0; bit < 8; ++bit)
+            if (i & (size_t{1} << bit)) t[i] |= uint64_t{0xFF} << (8 * bit);
+    return t;
+}();
+
 // The same pixels without sorting, for rows of many edges: pixel c is
 // filled when an odd number of edges have ceil(x) <= c, or when an edge
 // crosses exactly at c (such a pixel belongs to its span whichever side the
-// edge is on). The ceilings toggle bits of a row-wide set; its set bits,
-// read in order, bound the spans.
-void SweepMany(uint8_t* row, int32_t width, const ActiveEdge* active, size_t count, uint64_t* toggles) {
-    size_t firstWord = SIZE_MAX, lastWord = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const int64_t x = active[i].x;
-        const int64_t c = (x + 65535) >> 16;
-        if (c >= width) continue;
-        const int64_t at = std::max<int64_t>(c, 0);
-        const auto word = static_cast<size_t>(at >> 6);
-        toggles[word] ^= uint64_t{1} << (at & 63);
-        firstWord = std::min(firstWord, word);
-        lastWord = std::max(lastWord, word);
-        if ((x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
+// edge is on). The ceilings toggle bits of a row-wide set; a running XOR
+// over it gives the filled pixels 64 at a time, which are ORed into the row
+// (the edge lines already in it stay).
+// The same pass advances the edges and drops those that end with the row.
+void SweepMany(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int32_t y, uint64_t* toggles) {
+    size_t kept = 0;
+    for (size_t i = 0; i < active.size(); ++i) {
+        ActiveEdge e = active[i];
+        const int64_t c = (e.x + 65535) >> 16;
+        if (c < width) {
+            const int64_t at = std::max<int64_t>(c, 0);
+            toggles[at >> 6] ^= uint64_t{1} << (at & 63);
+            if ((e.x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
+        }
+        // Whole records move, so that the next row's reads take them
+        // straight from these stores.
+        e.x += e.step;
+        if (e.bottom > y + 1) active[kept++] = e;
     }
-    bool open = false;
-    int32_t left = 0;
-    for (size_t i = firstWord; i <= lastWord; ++i) {
-        uint64_t bits = toggles[i];
-        if (!bits) continue;
-        toggles[i] = 0;
-        do {
-            const int32_t at = static_cast<int32_t>(i * 64) + std::countr_zero(bits);
-            bits &= bits - 1;
-            if (open) std::memset(row + left, 255, static_cast<size_t>(at - left));
-            else left = at;
-            open = !open;
-        } while (bits);
+    active.resize(kept);
+    uint64_t carry = 0;
+    for (int32_t base = 0; base < width; base += 64) {
+        uint64_t inside = toggles[base >> 6];
+        toggles[base >> 6] = 0;
+        inside ^= inside << 1;
+        inside ^= inside << 2;
+        inside ^= inside << 4;
+        inside ^= inside << 8;
+        inside ^= inside << 16;
+        inside ^= inside << 32;
+        inside ^= carry;
+        carry = 0 - (inside >> 63);
+        if (!inside) continue;
+        uint8_t* out = row + base;
+        const int32_t n = std::min(64, width - base);
+        if (n < 64) {
+            for (int32_t k = 0; k < n; ++k)
+                if (inside >> k & 1) out[k] = 255;
+        } else if (inside == ~uint64_t{0}) {
+            std::memset(out, 255, 64);
+        } else {
+            for (int g = 0; g < 8; ++g) {
+                const auto bits = static_cast<uint8_t>(inside >> (8 * g));
+                if (!bits) continue;
+                uint64_t bytes;
+                std::memcpy(&bytes, out + 8 * g, 8);
+                bytes |= kSpread[bits];
+                std::memcpy(out + 8 * g, &bytes, 8);
+            }
+        }
     }
-    if (open) std::memset(row + left, 255, static_cast<size_t>(width - left));
 }
 
 void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
@@ -171,17 +202,8 @@ void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
         }
         // Many edges cross one another often, and keeping them sorted would
         // cost more than the toggles.
-        SweepMany(row, v.width, active.data(), active.size(), toggles);
+        SweepMany(row, v.width, active, y, toggles);
         sorted = false;
-        // Whole records move, so that the next row's reads take them
-        // straight from these stores.
-        size_t kept = 0;
-        for (size_t i = 0; i < active.size(); ++i) {
-            ActiveEdge e = active[i];
-            e.x += e.step;
-            if (e.bottom > y + 1) active[kept++] = e;
-        }
-        active.resize(kept);
     }
 }
 
