@@ -127,6 +127,54 @@ TEST(Coverage, CurvesStayCloseToFreeTypes) {
     EXPECT_LE(d.worst, 24);
 }
 
+TEST(Coverage, BandsJoinWithoutSeams) {
+    // 4100 pixels wide, the raster is swept in bands of some 250 rows: a
+    // star and a curve across all of them.
+    Outline shape;
+    for (int i = 0; i < 14; ++i) {
+        const double t = i * 6 * M_PI / 7, r = i % 2 ? 330 : 345;
+        shape.Point(std::lround((2050 + 5.9 * r * std::cos(t)) * 64), std::lround((350 + r * std::sin(t)) * 64));
+    }
+    shape.End();
+    shape.Point(100 * 64, 10 * 64);
+    shape.Point(4000 * 64, 350 * 64, FT_CURVE_TAG_CONIC);
+    shape.Point(100 * 64, 690 * 64);
+    shape.End();
+    shape.flags = FT_OUTLINE_EVEN_ODD_FILL;
+    const Difference d = Compare(shape, 4100, 700);
+    EXPECT_LE(d.mean, 0.05);
+    EXPECT_LE(d.worst, 24);
+}
+
+TEST(Coverage, OutlinesBeyondTheCellListAreDrawnInParts) {
+    // Some 2,000 edges across the whole width leave more than a million
+    // cells (more than FreeType's rasteriser takes): first in three rows,
+    // whose bands split down to single rows, then spread over 400 rows. Each
+    // row must equal that row drawn alone, a raster of one row.
+    for (const int height : {3, 400}) {
+        Outline shape;
+        for (int i = 0; i < 2000; ++i) {
+            const FT_Pos y = height == 3 ? (i % 2 ? 110 : 20) : 20 + i * 12;
+            shape.Point(i % 2 ? 1995 * 64 + i % 64 : 5 * 64 + i % 64, y);
+        }
+        shape.End();
+        const int width = 2000;
+        std::vector<uint8_t> whole(static_cast<size_t>(width) * height);
+        FT_Outline o = shape.View();
+        ASSERT_TRUE(RasteriseCoverage(&o, whole.data(), width, width, height));
+        int worst = 0;
+        std::vector<uint8_t> row(width);
+        for (int r = 0; r < height; ++r) {
+            Outline moved = shape;
+            for (FT_Vector& p : moved.points) p.y -= r * 64;
+            FT_Outline m = moved.View();
+            ASSERT_TRUE(RasteriseCoverage(&m, row.data(), width, width, 1));
+            for (int x = 0; x < width; ++x) worst = std::max(worst, std::abs(row[x] - whole[r * width + x]));
+        }
+        EXPECT_LE(worst, 1) << height;
+    }
+}
+
 TEST(Coverage, BadSizesFail) {
     Outline shape;
     shape.Point(0, 0);
