@@ -102,8 +102,10 @@ private:
         Rows(x0, y0, x1, y1, dir);
     }
 
-    // y0 < y1, both x within 0..width.
+    // y0 < y1, both x within 0..width. (Parts of a line cut at the borders
+    // may lie outside the band.)
     void Rows(double x0, double y0, double x1, double y1, float dir) {
+        if (y1 <= top_ || y0 >= top_ + rows_) return;
         const double dxdy = (x1 - x0) / (y1 - y0);
         const double end = std::min<double>(y1, top_ + rows_);
         double ya = std::max<double>(y0, top_);
