@@ -12,6 +12,7 @@
 
 #include "objects/objectoptions.h"
 #include "text/inbuiltfont.h"
+#include "vector/coverage.h"
 #include "vector/geometry.h"
 
 namespace {
@@ -181,18 +182,12 @@ bool Transform(FT_Outline* outline, const double* m) {
 bool Rasterise(FT_Outline* outline, uint8_t* coverage, int32_t bytesPerRow, int32_t width, int32_t height,
                bool antialias) {
     if (!coverage || width <= 0 || height <= 0 || bytesPerRow < width) return false;
-    for (int32_t y = 0; y < height; ++y) std::memset(coverage + static_cast<size_t>(y) * bytesPerRow, 0, width);
+    // FreeType's gray rasteriser sorts its cells and wants a cleared
+    // bitmap; this one writes each byte once, in runs between the edges.
+    if (antialias) return RasteriseCoverage(outline, coverage, bytesPerRow, width, height);
     FT_Bitmap bitmap{};
     bitmap.rows = static_cast<unsigned>(height);
     bitmap.width = static_cast<unsigned>(width);
-    if (antialias) {
-        // FreeType's y axis points up: rows go bottom first with a negative pitch.
-        bitmap.pitch = -bytesPerRow;
-        bitmap.buffer = coverage;
-        bitmap.num_grays = 256;
-        bitmap.pixel_mode = FT_PIXEL_MODE_GRAY;
-        return FT_Outline_Get_Bitmap(Library(), outline, &bitmap) == 0;
-    }
     const int32_t pitch = ((width + 15) >> 3) & ~1;
     std::unique_ptr<uint8_t[]> bits(new (std::nothrow) uint8_t[static_cast<size_t>(pitch) * height]());
     if (!bits) return false;

@@ -96,6 +96,19 @@ TEST(ScanFill, RandomPolygonsEqualTheReference) {
     }
 }
 
+TEST(ScanFill, ManyEdgedPolygonsEqualTheReference) {
+    // Rows crossed by more than 64 edges take the sweep's unsorted road;
+    // 150 pixels span three words of its toggles.
+    std::mt19937 rng(5454);
+    std::uniform_int_distribution<int> count(40, 160), x(-10, 160), y(-5, 45);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<int32_t> pts(static_cast<size_t>(count(rng)) * 2);
+        for (size_t k = 0; k < pts.size(); k += 2) pts[k] = x(rng), pts[k + 1] = y(rng);
+        ExpectSame(Filled(pts, 150, 40), scanref::Fill(pts, 150, 40), pts);
+        if (HasFailure()) return;
+    }
+}
+
 TEST(ScanFill, ShapesOfTheRules) {
     // The square covers exactly its 10 x 10 pixels: the sweep rows 0..8,
     // the edge lines row 9 and column 9.

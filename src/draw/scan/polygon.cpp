@@ -2,6 +2,8 @@
 // that edges and slivers thinner than a pixel always show), then an
 // even-odd sweep fills whole rows between pairs of edges.
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -31,8 +33,11 @@ struct AlignedDeleter {
     void operator()(int32_t* p) const { AlignedFree(p); }
 };
 
-// An edge while the sweep crosses it; the active list holds these by value,
-// sorted by x.
+// Rows crossed by at most this many edges keep them sorted; rows of more
+// use the toggles.
+constexpr size_t kFewEdges = 64;
+
+// An edge while the sweep crosses it.
 struct ActiveEdge {
     int64_t x = 0;
     int64_t step = 0;
@@ -44,11 +49,18 @@ struct ActiveEdge {
 struct SweepBuffers {
     std::vector<ScanEdge> edges;
     std::vector<ActiveEdge> active;
+    std::vector<uint64_t> toggles;
 };
 
 SweepBuffers& Buffers() {
     static SweepBuffers buffers;
     return buffers;
+}
+
+inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
+    const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
+    const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
+    if (c0 <= c1) std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
 }
 
 // Moves the elements from index `from` on into the sorted prefix before it.
@@ -64,19 +76,99 @@ void InsertSorted(std::vector<ActiveEdge>& a, size_t from) {
     }
 }
 
-inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
-    const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
-    const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
-    if (c0 > c1) return;
-    // Most spans of a many-sided polygon are a few pixels: a call costs more.
-    if (c1 - c0 < 16) {
-        for (int64_t c = c0; c <= c1; ++c) row[c] = 255;
-    } else {
-        std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
+// A row of few edges, sorted by x: each pair fills ceil(left)..floor(right).
+// One pass also advances each edge and inserts it into the sorted prefix,
+// which is the next row's order, and drops those that end with the row.
+void SweepSorted(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int32_t y) {
+    size_t kept = 0;
+    bool open = false;
+    int64_t left = 0;
+    for (size_t i = 0; i < active.size(); ++i) {
+        ActiveEdge e = active[i];
+        if (open) FillSpan(row, width, left, e.x);
+        else left = e.x;
+        open = !open;
+        e.x += e.step;
+        if (e.bottom <= y + 1) continue;
+        size_t j = kept;
+        while (j > 0 && active[j - 1].x > e.x) {
+            active[j] = active[j - 1];
+            --j;
+        }
+        active[j] = e;
+        ++kept;
+    }
+    active.resize(kept);
+}
+
+// Each bit of a byte spread to a byte of 0 or 255.
+constexpr auto kSpread = [] {
+    std::array<uint64_t, 256> t{};
+    for (size_t i = 0; i < 256; ++i)
+        for (size_t bit = 0; bit < 8; ++bit)
+            if (i & (size_t{1} << bit)) t[i] |= uint64_t{0xFF} << (8 * bit);
+    return t;
+}();
+
+// The same pixels without sorting, for rows of many edges: pixel c is
+// filled when an odd number of edges have ceil(x) <= c, or when an edge
+// crosses exactly at c (such a pixel belongs to its span whichever side the
+// edge is on). The ceilings toggle bits of a row-wide set; a running XOR
+// over it gives the filled pixels 64 at a time, which are ORed into the row
+// (the edge lines already in it stay).
+// The same pass advances the edges and drops those that end with the row.
+void SweepMany(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int32_t y, uint64_t* toggles) {
+    size_t kept = 0;
+    for (size_t i = 0; i < active.size(); ++i) {
+        ActiveEdge e = active[i];
+        const int64_t c = (e.x + 65535) >> 16;
+        if (c < width) {
+            const int64_t at = std::max<int64_t>(c, 0);
+            toggles[at >> 6] ^= uint64_t{1} << (at & 63);
+            if ((e.x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
+        }
+        // Whole records move, so that the next row's reads take them
+        // straight from these stores.
+        e.x += e.step;
+        if (e.bottom > y + 1) active[kept++] = e;
+    }
+    active.resize(kept);
+    uint64_t carry = 0;
+    for (int32_t base = 0; base < width; base += 64) {
+        uint64_t inside = toggles[base >> 6];
+        toggles[base >> 6] = 0;
+        inside ^= inside << 1;
+        inside ^= inside << 2;
+        inside ^= inside << 4;
+        inside ^= inside << 8;
+        inside ^= inside << 16;
+        inside ^= inside << 32;
+        inside ^= carry;
+        carry = 0 - (inside >> 63);
+        if (!inside) continue;
+        uint8_t* out = row + base;
+        const int32_t n = std::min(64, width - base);
+        if (n < 64) {
+            for (int32_t k = 0; k < n; ++k)
+                if (inside >> k & 1) out[k] = 255;
+        } else if (inside == ~uint64_t{0}) {
+            std::memset(out, 255, 64);
+        } else {
+            for (int g = 0; g < 8; ++g) {
+                const auto bits = static_cast<uint8_t>(inside >> (8 * g));
+                if (!bits) continue;
+                uint64_t bytes;
+                std::memcpy(&bytes, out + 8 * g, 8);
+                bytes |= kSpread[bits];
+                std::memcpy(out + 8 * g, &bytes, 8);
+            }
+        }
     }
 }
 
-void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vector<ActiveEdge>& active) {
+void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
+    std::vector<ScanEdge>& edges = b.edges;
+    std::vector<ActiveEdge>& active = b.active;
     if (edges.size() < 2) return;
     std::sort(edges.begin(), edges.end(), CompareEdges);
     int32_t lastBottom = INT32_MIN;
@@ -93,35 +185,25 @@ void SweepEdges(const ScanRasterView& v, std::vector<ScanEdge>& edges, std::vect
         if (e.bottom <= start) continue;
         active.push_back({e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e.step, e.bottom});
     }
+    uint64_t* toggles = b.toggles.data();
     InsertSorted(active, 0);
+    bool sorted = true;
     for (int32_t y = start; y < end; ++y) {
         const size_t before = active.size();
         for (; next < edges.size() && edges[next].top == y; ++next)
             active.push_back({edges[next].x, edges[next].step, edges[next].bottom});
-        if (active.size() != before) InsertSorted(active, before);
-        // One pass: drop the edges that end here, pair the others in order
-        // (even-odd) and fill between them, advance each and insert it into
-        // the sorted prefix, which is the next row's order.
         uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
-        size_t kept = 0;
-        bool open = false;
-        int64_t left = 0;
-        for (size_t i = 0; i < active.size(); ++i) {
-            ActiveEdge e = active[i];
-            if (e.bottom <= y) continue;
-            if (open) FillSpan(row, v.width, left, e.x);
-            else left = e.x;
-            open = !open;
-            e.x += e.step;
-            size_t j = kept;
-            while (j > 0 && active[j - 1].x > e.x) {
-                active[j] = active[j - 1];
-                --j;
-            }
-            active[j] = e;
-            ++kept;
+        if (active.size() <= kFewEdges) {
+            if (!sorted) InsertSorted(active, 0);
+            else if (active.size() != before) InsertSorted(active, before);
+            sorted = true;
+            SweepSorted(row, v.width, active, y);
+            continue;
         }
-        active.resize(kept);
+        // Many edges cross one another often, and keeping them sorted would
+        // cost more than the toggles.
+        SweepMany(row, v.width, active, y, toggles);
+        sorted = false;
     }
 }
 
@@ -140,6 +222,8 @@ void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool an
     try {
         b.edges.reserve(static_cast<size_t>(count));
         b.active.reserve(static_cast<size_t>(count));
+        if (b.toggles.size() < static_cast<size_t>(v.width) / 64 + 1)
+            b.toggles.assign(static_cast<size_t>(v.width) / 64 + 1, 0);
     } catch (const std::bad_alloc&) {
         SetScanError(kScanNoMemory);
         return;
@@ -164,7 +248,7 @@ void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool an
         e.bottom = y1;
         b.edges.push_back(e);
     }
-    SweepEdges(v, b.edges, b.active);
+    SweepEdges(v, b);
 }
 
 }  // namespace
