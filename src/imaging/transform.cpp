@@ -17,7 +17,9 @@
 #include "imaging/bitmap.h"
 #include "imaging/bitmappixels.h"
 #include "imaging/geometry.h"
+#include "imaging/kernelisa.h"
 #include "imaging/planerect.h"
+#include "imaging/transformrows.h"
 
 namespace {
 
@@ -188,23 +190,35 @@ const uint32_t* SourceRow32(const qbTransformRequest& r, int32_t y) {
     return static_cast<const uint32_t*>(r.srcPixels) + static_cast<size_t>(y) * r.srcRowLength;
 }
 
-void NearestRow(const qbTransformRequest& r, const Inverse& inv, int32_t Y, double cy, int32_t x0, int32_t x1) {
-    auto* out = static_cast<uint32_t*>(r.dstPixels) + static_cast<size_t>(Y) * r.dstRowLength;
-    uint8_t* alphaOut = r.srcAlpha && r.dstAlpha ? r.dstAlpha + static_cast<size_t>(Y) * r.dstAlphaRowBytes : nullptr;
-    // c * cy is the same product for the whole row; the sums keep their
-    // order. ClampIndex of a position is ClampIndex of its floor (both are 0
-    // below 1), so no floor is taken.
-    const double rowX = inv.c * cy, rowY = inv.d * cy;
-    for (int32_t X = x0; X <= x1; ++X) {
+TransformRow RowOf(const qbTransformRequest& r, const Inverse& inv, int32_t Y, double cy, int32_t x0, int32_t x1) {
+    TransformRow row;
+    row.req = &r;
+    row.a = inv.a;
+    row.b = inv.b;
+    // c * cy is the same product for the whole row; the sums keep their order.
+    row.rowX = inv.c * cy;
+    row.rowY = inv.d * cy;
+    row.tx = inv.tx;
+    row.ty = inv.ty;
+    row.out = static_cast<uint32_t*>(r.dstPixels) + static_cast<size_t>(Y) * r.dstRowLength;
+    row.alphaOut = r.srcAlpha && r.dstAlpha ? r.dstAlpha + static_cast<size_t>(Y) * r.dstAlphaRowBytes : nullptr;
+    row.x0 = x0;
+    row.x1 = x1;
+    return row;
+}
+
+// Columns from..x1 of the row. ClampIndex of a position is ClampIndex of its
+// floor (both are 0 below 1), so no floor is taken.
+void NearestRow(const qbTransformRequest& r, const TransformRow& row, int32_t from) {
+    for (int32_t X = from; X <= row.x1; ++X) {
         const double cx = X + 0.5;
-        const double sx = inv.a * cx + rowX + inv.tx;
-        const double sy = inv.b * cx + rowY + inv.ty;
+        const double sx = row.a * cx + row.rowX + row.tx;
+        const double sy = row.b * cx + row.rowY + row.ty;
         const int32_t ix = ClampIndex(sx, r.srcWidth);
         const int32_t iy = ClampIndex(sy, r.srcHeight);
-        out[X] = SourceRow32(r, iy)[ix];
-        if (alphaOut) alphaOut[X] = r.srcAlpha[static_cast<size_t>(iy) * r.srcAlphaRowBytes + ix];
+        row.out[X] = SourceRow32(r, iy)[ix];
+        if (row.alphaOut) row.alphaOut[X] = r.srcAlpha[static_cast<size_t>(iy) * r.srcAlphaRowBytes + ix];
     }
-    if (!r.srcAlpha && r.dstMask) SetMaskSpan(r, Y, x0, x1);
 }
 
 // floor of a position on the source (well inside 64 bits), without the
@@ -255,14 +269,11 @@ uint32_t BlendFour(const uint32_t p[4], double fx, double fy) {
 #endif
 }
 
-void SmoothRow(const qbTransformRequest& r, const Inverse& inv, int32_t Y, double cy, int32_t x0, int32_t x1) {
-    auto* out = static_cast<uint32_t*>(r.dstPixels) + static_cast<size_t>(Y) * r.dstRowLength;
-    uint8_t* alphaOut = r.srcAlpha && r.dstAlpha ? r.dstAlpha + static_cast<size_t>(Y) * r.dstAlphaRowBytes : nullptr;
-    const double rowX = inv.c * cy, rowY = inv.d * cy;
-    for (int32_t X = x0; X <= x1; ++X) {
+void SmoothRow(const qbTransformRequest& r, const TransformRow& row, int32_t from) {
+    for (int32_t X = from; X <= row.x1; ++X) {
         const double cx = X + 0.5;
-        const double u = inv.a * cx + rowX + inv.tx - 0.5;
-        const double v = inv.b * cx + rowY + inv.ty - 0.5;
+        const double u = row.a * cx + row.rowX + row.tx - 0.5;
+        const double v = row.b * cx + row.rowY + row.ty - 0.5;
         const double fu = Floor(u);
         const double fv = Floor(v);
         const double fx = u - fu;
@@ -274,7 +285,7 @@ void SmoothRow(const qbTransformRequest& r, const Inverse& inv, int32_t Y, doubl
         // The top byte of each sample carries its alpha (0 without a plane):
         // the four channels blend together as red, green, blue and alpha.
         uint32_t p[4] = {top[xa] & 0xFFFFFFu, top[xb] & 0xFFFFFFu, bottom[xa] & 0xFFFFFFu, bottom[xb] & 0xFFFFFFu};
-        if (alphaOut) {
+        if (row.alphaOut) {
             const uint8_t* a0 = r.srcAlpha + static_cast<size_t>(ya) * r.srcAlphaRowBytes;
             const uint8_t* a1 = r.srcAlpha + static_cast<size_t>(yb) * r.srcAlphaRowBytes;
             p[0] |= uint32_t{a0[xa]} << 24;
@@ -283,18 +294,42 @@ void SmoothRow(const qbTransformRequest& r, const Inverse& inv, int32_t Y, doubl
             p[3] |= uint32_t{a1[xb]} << 24;
         }
         const uint32_t blended = BlendFour(p, fx, fy);
-        out[X] = blended & 0xFFFFFFu;
-        if (alphaOut) alphaOut[X] = static_cast<uint8_t>(blended >> 24);
+        row.out[X] = blended & 0xFFFFFFu;
+        if (row.alphaOut) row.alphaOut[X] = static_cast<uint8_t>(blended >> 24);
     }
+}
+
+// The vector loop takes the leading columns it covers where the processor
+// has AVX2; the baseline loop does the rest.
+void PlainRow(const qbTransformRequest& r, const Inverse& inv, KernelIsa isa, int32_t Y, double cy, int32_t x0,
+              int32_t x1) {
+    const TransformRow row = RowOf(r, inv, Y, cy, x0, x1);
+    const bool wide = UsableIsa(isa) == KernelIsa::Avx2;
+    if (r.smooth)
+        SmoothRow(r, row, wide ? SmoothRowAvx2(row) : x0);
+    else
+        NearestRow(r, row, wide ? NearestRowAvx2(row) : x0);
     if (!r.srcAlpha && r.dstMask) SetMaskSpan(r, Y, x0, x1);
+}
+
+// Clears destination columns from..to of row Y (to inclusive).
+void ClearColumns(const qbTransformRequest& r, int32_t Y, int32_t from, int32_t to) {
+    if (from > to) return;
+    std::memset(DestinationPixel(r, from, Y), 0, static_cast<size_t>(to - from + 1) * r.bytesPerPixel);
 }
 
 }  // namespace
 
-void TransformPixels(const qbTransformRequest& req) {
-    if (req.srcWidth <= 0 || req.srcHeight <= 0 || req.dstWidth <= 0 || req.dstHeight <= 0) return;
+void TransformPixels(const qbTransformRequest& req) { TransformPixelsWith(req, BestKernelIsa()); }
+
+void TransformPixelsWith(const qbTransformRequest& req, KernelIsa isa) {
+    const bool clear = req.clearUncovered && req.srcPixels && req.dstPixels;
     Inverse inv;
-    if (!Invert(req.matrix, &inv)) return;
+    if (req.srcWidth <= 0 || req.srcHeight <= 0 || req.dstWidth <= 0 || req.dstHeight <= 0 ||
+        !Invert(req.matrix, &inv)) {
+        for (int32_t Y = 0; clear && Y < req.dstHeight; ++Y) ClearColumns(req, Y, 0, req.dstWidth - 1);
+        return;
+    }
     const bool plainRows = PlainRowsPossible(req);
     for (int32_t Y = 0; Y < req.dstHeight; ++Y) {
         const double cy = Y + 0.5;
@@ -302,16 +337,23 @@ void TransformPixels(const qbTransformRequest& req) {
         double hi = req.dstWidth - 1;
         NarrowSpan(inv.a, inv.c * cy + inv.tx, req.srcWidth, &lo, &hi);
         NarrowSpan(inv.b, inv.d * cy + inv.ty, req.srcHeight, &lo, &hi);
-        if (lo > hi) continue;
+        if (lo > hi) {
+            if (clear) ClearColumns(req, Y, 0, req.dstWidth - 1);
+            continue;
+        }
         const int32_t x0 = static_cast<int32_t>(lo);
         const int32_t x1 = static_cast<int32_t>(hi);
         if (plainRows) {
-            if (req.smooth)
-                SmoothRow(req, inv, Y, cy, x0, x1);
-            else
-                NearestRow(req, inv, Y, cy, x0, x1);
+            // Every column of the span is written, so only the rest is cleared.
+            if (clear) {
+                ClearColumns(req, Y, 0, x0 - 1);
+                ClearColumns(req, Y, x1 + 1, req.dstWidth - 1);
+            }
+            PlainRow(req, inv, isa, Y, cy, x0, x1);
             continue;
         }
+        // A smooth sample whose four neighbours are all masked out writes no colour.
+        if (clear) ClearColumns(req, Y, 0, req.dstWidth - 1);
         for (int32_t X = x0; X <= x1; ++X) {
             const double cx = X + 0.5;
             const double sx = inv.a * cx + inv.c * cy + inv.tx;
@@ -424,10 +466,9 @@ int TransformBitmap(qbBitmap* source, qbBitmap* sourceMask, qbBitmap* sourceAlph
             req.dstPixels = to.pixels;
             req.dstRowLength = to.rowLength;
             req.dstFormat = static_cast<int32_t>(to.pixelFormat);
-            // The parts of the new bitmap that no source pixel covers read as 0.
-            for (int32_t row = 0; row < newHeight; ++row)
-                std::memset(static_cast<uint8_t*>(to.pixels) + static_cast<size_t>(row) * to.rowLength * to.bytesPerPixel,
-                            0, static_cast<size_t>(newWidth) * to.bytesPerPixel);
+            // The parts of the new bitmap that no source pixel covers read as
+            // 0; the kernel clears them, so the covered ones are written once.
+            req.clearUncovered = true;
         }
     }
     TransformPixels(req);

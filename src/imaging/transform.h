@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "imaging/kernelisa.h"
+
 struct qbBitmap;
 
 // Source planes are advanced to the rectangle; the mask's bit offset is the
@@ -32,12 +34,18 @@ struct qbTransformRequest {
     // a, b, c, d, tx, ty: source (x, y) goes to (a x + c y + tx, b x + d y + ty).
     double matrix[6] = {1, 0, 0, 1, 0, 0};
     bool smooth = false;
+    // Colour pixels that no source pixel covers are set to 0 as well, so the
+    // caller need not clear the destination's pixels (its planes it still must).
+    bool clearUncovered = false;
 };
 
 // Writes only the destination pixels whose centre maps into the source; the
 // caller clears the destination planes first, so the rest stays
 // transparent. A singular or non-finite matrix draws nothing.
 void TransformPixels(const qbTransformRequest& req);
+// The same with the vector rows of the given instruction set at most, so
+// every set can be held to the baseline.
+void TransformPixelsWith(const qbTransformRequest& req, KernelIsa isa);
 
 // The size of the rectangle mapped by the 2x2 matrix {m0, m1, m2, m3}, and
 // its minimum corner (outputs may be null). Non-finite results give 0.

@@ -233,12 +233,15 @@ TEST(TransformTest, RectangleOutsideTheSourceIsRefused) {
               ERR_COORDSRANGE);
 }
 
-// 0xAARRGGBB pixels take a row path of their own; the same picture stored
-// as A,B,G,R words goes through the general per-pixel sampling. Both must
-// give the same colours, planes and coverage, turned and scaled, nearest
-// and smooth, with an alpha plane and without.
+// 0xAARRGGBB pixels take a row path of their own, in a baseline and an AVX2
+// form; the same picture stored as A,B,G,R words goes through the general
+// per-pixel sampling. All must give the same colours, planes and coverage,
+// turned and scaled, nearest and smooth, with an alpha plane and without.
+// The AVX2 run also clears what it does not cover, so it must leave 0 where
+// the others leave the destination untouched.
 TEST(TransformTest, PlainRowsAgreeWithTheGeneralSampling) {
     constexpr int32_t kW = 37, kH = 23, kOut = 64;
+    constexpr uint32_t kUntouched = 0xDEADBEEF;
     std::mt19937 rng(7);
     std::vector<uint32_t> argb(kW * kH), abgr(kW * kH);
     std::vector<uint8_t> alpha(kW * kH);
@@ -251,19 +254,22 @@ TEST(TransformTest, PlainRowsAgreeWithTheGeneralSampling) {
     const double turn = 0.6;
     const double matrices[][6] = {{std::cos(turn), std::sin(turn), -std::sin(turn), std::cos(turn), 20, 3},
                                   {1.7, 0, 0, 2.3, 1.25, -0.5},
-                                  {-1, 0.2, 0.1, 1.3, 45, 2}};
+                                  {-1, 0.2, 0.1, 1.3, 45, 2},
+                                  {0.31, -0.83, 0.77, 0.29, 9.3, 40.1}};
     for (const auto& m : matrices)
         for (bool smooth : {false, true})
             for (bool withAlpha : {false, true}) {
-                std::vector<uint32_t> out[2];
-                std::vector<uint8_t> mask[2], planes[2];
-                for (int k = 0; k < 2; ++k) {
-                    out[k].assign(kOut * kOut, 0xDEADBEEF);
+                // 0: general sampling, 1: baseline rows, 2: AVX2 rows (or the
+                // baseline where the processor lacks it).
+                std::vector<uint32_t> out[3];
+                std::vector<uint8_t> mask[3], planes[3];
+                for (int k = 0; k < 3; ++k) {
+                    out[k].assign(kOut * kOut, kUntouched);
                     mask[k].assign(kOut / 8 * kOut, 0);
                     planes[k].assign(kOut * kOut, 0);
                     qbTransformRequest r;
-                    r.srcPixels = k ? abgr.data() : argb.data();
-                    r.srcFormat = r.dstFormat = k ? 13 : 10;
+                    r.srcPixels = k == 0 ? abgr.data() : argb.data();
+                    r.srcFormat = r.dstFormat = k == 0 ? 13 : 10;
                     r.srcWidth = kW;
                     r.srcHeight = kH;
                     r.srcRowLength = kW;
@@ -280,12 +286,18 @@ TEST(TransformTest, PlainRowsAgreeWithTheGeneralSampling) {
                     }
                     std::copy(std::begin(m), std::end(m), r.matrix);
                     r.smooth = smooth;
-                    TransformPixels(r);
+                    r.clearUncovered = k == 2;
+                    TransformPixelsWith(r, k == 2 ? KernelIsa::Avx2 : KernelIsa::Sse2);
                 }
-                for (uint32_t& p : out[1])
-                    if (p != 0xDEADBEEF) p = ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF);
+                for (uint32_t& p : out[0])
+                    if (p != kUntouched) p = ((p & 0xFF) << 16) | (p & 0xFF00) | ((p >> 16) & 0xFF);
                 EXPECT_EQ(out[0], out[1]) << "smooth " << smooth << " alpha " << withAlpha;
                 EXPECT_EQ(mask[0], mask[1]);
                 EXPECT_EQ(planes[0], planes[1]);
+                for (uint32_t& p : out[1])
+                    if (p == kUntouched) p = 0;
+                EXPECT_EQ(out[1], out[2]) << "smooth " << smooth << " alpha " << withAlpha;
+                EXPECT_EQ(mask[1], mask[2]);
+                EXPECT_EQ(planes[1], planes[2]);
             }
 }
