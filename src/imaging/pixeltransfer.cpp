@@ -89,21 +89,29 @@ inline uint32_t BlendRGB888(uint32_t s, uint32_t d, uint32_t a, uint32_t da) {
 #if QB_PIXEL_X86
 #define QB_AVX2 __attribute__((target("avx2")))
 
-// x / 255 for 0 <= x < 65536.
-QB_AVX2 inline __m256i Div255(__m256i x) { return _mm256_srli_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(0x8081)), 23); }
-
-// n / o, truncated, for 0 <= n < 2^17 and 1 <= o <= 255: the single-precision
-// quotient is off by less than 0.05, so one correction makes it exact.
-QB_AVX2 inline __m256i DivideExact(__m256i n, __m256i o, __m256 reciprocal) {
-    __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), reciprocal));
-    const __m256i rest = _mm256_sub_epi32(n, _mm256_mullo_epi32(q, o));
-    q = _mm256_sub_epi32(q, _mm256_cmpgt_epi32(rest, _mm256_sub_epi32(o, _mm256_set1_epi32(1))));  // rest >= o: +1
-    return _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_setzero_si256(), rest));                 // rest < 0: -1
+// One channel of eight pixels: (s, d) pairs in the 16-bit halves of pair,
+// (a, w) in those of aw.
+QB_AVX2 inline __m256i MixChannel(__m256i pair, __m256i aw, __m256 reciprocal) {
+    const __m256i n = _mm256_add_epi32(_mm256_madd_epi16(pair, aw), _mm256_set1_epi32(127));
+    return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(n), reciprocal));
 }
 
 // Eight ARGB pixels a step; returns how many pixels of the row it did.
+// Everything fits 16 bits: kept <= 255 (255 - a) makes w <= 255 - a, the
+// output weight o is w + a (the 255 a of its numerator divides out whole, and
+// the limit of 255 never bites), and a channel's numerator s a + d w + 127 is
+// at most 255 o + 127. The division by o, which changes per pixel, multiplies
+// by 1/o raised by 2^-18 in single precision: that lifts every exact quotient
+// above its integer despite the two roundings (2^-24 each), and stays under
+// the next one, as n 2^-18 < 1 for n < 2^16 keeps the excess below 1/o.
 QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* m, const uint8_t* da, int32_t width) {
     const __m256i k255 = _mm256_set1_epi32(255), k127 = _mm256_set1_epi32(127), one = _mm256_set1_epi32(1);
+    const __m256i evens = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i by255 = _mm256_set1_epi32(0x8081);  // x * 0x8081 >> 23 is x / 255 for x < 2^16
+    const __m256 raised = _mm256_set1_ps(1.0f + 1.0f / 262144.0f);
+    // Blue 0-3, green 0-3, red 0-3 and four zeros to four pixels, per half.
+    const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,  //
+                                                0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     int32_t i = 0;
     for (; i + 8 <= width; i += 8) {
         const __m256i a = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(m + i)));
@@ -116,20 +124,26 @@ QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* 
             continue;
         }
         const __m256i dal = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(da + i)));
-        const __m256i kept = _mm256_mullo_epi32(dal, _mm256_sub_epi32(k255, a));
-        const __m256i o = _mm256_max_epi32(
-            _mm256_min_epi32(Div255(_mm256_add_epi32(_mm256_add_epi32(kept, _mm256_mullo_epi32(a, k255)), k127)), k255),
-            one);
-        const __m256i w = Div255(_mm256_add_epi32(kept, k127));
-        const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_cvtepi32_ps(o));
-        __m256i out = _mm256_setzero_si256();
-        for (const int shift : {16, 8, 0}) {
-            const __m256i sc = _mm256_and_si256(_mm256_srli_epi32(sp, shift), k255);
-            const __m256i dc = _mm256_and_si256(_mm256_srli_epi32(dp, shift), k255);
-            const __m256i n = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(sc, a), _mm256_mullo_epi32(dc, w)), k127);
-            const __m256i c = _mm256_min_epi32(DivideExact(n, o, reciprocal), k255);
-            out = _mm256_or_si256(out, _mm256_sll_epi32(c, _mm_cvtsi32_si128(shift)));
-        }
+        const __m256i kept = _mm256_mullo_epi16(dal, _mm256_sub_epi32(k255, a));
+        const __m256i w = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi32(kept, k127), by255), 7);
+        // Lanes of weight 0 are left as they were; o = 1 there keeps the
+        // arithmetic finite.
+        const __m256i o = _mm256_max_epi32(_mm256_add_epi32(w, a), one);
+        const __m256 reciprocal = _mm256_div_ps(raised, _mm256_cvtepi32_ps(o));
+        // (source, destination) channel pairs against (a, w): one multiply-add
+        // per channel.
+        const __m256i aw = _mm256_or_si256(a, _mm256_slli_epi32(w, 16));
+        const __m256i sEven = _mm256_and_si256(sp, evens), dEven = _mm256_and_si256(dp, evens);
+        const __m256i blue = _mm256_blend_epi16(sEven, _mm256_slli_epi32(dEven, 16), 0xAA);
+        const __m256i red = _mm256_blend_epi16(_mm256_srli_epi32(sEven, 16), dEven, 0xAA);
+        const __m256i green =
+            _mm256_blend_epi16(_mm256_srli_epi16(sp, 8), _mm256_slli_epi32(_mm256_srli_epi16(dp, 8), 16), 0xAA);
+        // The packs limit each channel to 255.
+        const __m256i blueGreen =
+            _mm256_packus_epi32(MixChannel(blue, aw, reciprocal), MixChannel(green, aw, reciprocal));
+        const __m256i redZero = _mm256_packus_epi32(MixChannel(red, aw, reciprocal), _mm256_setzero_si256());
+        const __m256i bytes = _mm256_packus_epi16(blueGreen, redZero);
+        __m256i out = _mm256_shuffle_epi8(bytes, interleave);
         out = _mm256_blendv_epi8(_mm256_blendv_epi8(out, sp, full), dp, none);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), out);
     }
