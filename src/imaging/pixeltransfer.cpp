@@ -152,7 +152,7 @@ QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* 
 #endif
 
 template <bool Exact>
-void Blend32(const qbPixelTransferRequest& r) {
+void Blend32(const qbPixelTransferRequest& r, KernelIsa isa) {
     if (!r.source || !r.destination || !r.mask || !r.destAlpha) return;
     const int format = r.format;
     const bool argb = format == kFormatARGB;
@@ -163,7 +163,7 @@ void Blend32(const qbPixelTransferRequest& r) {
         const uint8_t* da = DestAlphaRow(r, j);
         int32_t i = 0;
 #if QB_PIXEL_X86
-        if (!Exact && argb && BestKernelIsa() == KernelIsa::Avx2) i = BlendRowArgbAvx2(d, s, m, da, r.width);
+        if (!Exact && argb && isa == KernelIsa::Avx2) i = BlendRowArgbAvx2(d, s, m, da, r.width);
 #endif
         for (; i < r.width; ++i) {
             const uint32_t a = m[i];
@@ -245,9 +245,10 @@ private:
 
 void CopyMasked32(const qbPixelTransferRequest& r) { CopyMasked<uint32_t>(r); }
 void CopyMasked16(const qbPixelTransferRequest& r) { CopyMasked<uint16_t>(r); }
-void BlendAlpha32(const qbPixelTransferRequest& r) { Blend32<false>(r); }
+void BlendAlpha32(const qbPixelTransferRequest& r) { Blend32<false>(r, BestKernelIsa()); }
+void BlendAlpha32With(KernelIsa isa, const qbPixelTransferRequest& r) { Blend32<false>(r, UsableIsa(isa)); }
 void BlendAlpha16(const qbPixelTransferRequest& r) { Blend16<false>(r); }
-void BlendAlpha32Ref(const qbPixelTransferRequest& r) { Blend32<true>(r); }
+void BlendAlpha32Ref(const qbPixelTransferRequest& r) { Blend32<true>(r, KernelIsa::Portable); }
 void BlendAlpha16Ref(const qbPixelTransferRequest& r) { Blend16<true>(r); }
 
 bool RunPixelConverter(qbPixelTransferRequest r, int32_t bytesPerPixel, int32_t mode) {
