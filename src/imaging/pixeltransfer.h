@@ -43,8 +43,9 @@ void CopyMasked16(const qbPixelTransferRequest& r);
 void BlendAlpha32(const qbPixelTransferRequest& r);
 void BlendAlpha16(const qbPixelTransferRequest& r);
 // BlendAlpha32 through the rows of one instruction set (the widest the
-// processor has, where it lacks that one).
-void BlendAlpha32With(KernelIsa isa, const qbPixelTransferRequest& r);
+// processor has, where it lacks that one); with AVX2, also through AVX-512
+// rows where the processor has them and avx512 allows.
+void BlendAlpha32With(KernelIsa isa, const qbPixelTransferRequest& r, bool avx512 = true);
 // The same with a division per channel, for holding the two above to.
 void BlendAlpha32Ref(const qbPixelTransferRequest& r);
 void BlendAlpha16Ref(const qbPixelTransferRequest& r);
