@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "imaging/bitmap.h"
+#include "imaging/kernelisa.h"
 
 // Both pixel buffers share the format. The mask is the source's alpha
 // channel (one byte per pixel, addressed at mask x and y); the destination
@@ -41,6 +42,10 @@ void CopyMasked16(const qbPixelTransferRequest& r);
 // min((s a + d w + 127) / o, 255). The 16-bit twin works on RGB565 channels.
 void BlendAlpha32(const qbPixelTransferRequest& r);
 void BlendAlpha16(const qbPixelTransferRequest& r);
+// BlendAlpha32 through the rows of one instruction set (the widest the
+// processor has, where it lacks that one); with AVX2, also through AVX-512
+// rows where the processor has them and avx512 allows.
+void BlendAlpha32With(KernelIsa isa, const qbPixelTransferRequest& r, bool avx512 = true);
 // The same with a division per channel, for holding the two above to.
 void BlendAlpha32Ref(const qbPixelTransferRequest& r);
 void BlendAlpha16Ref(const qbPixelTransferRequest& r);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "imaging/kernelisa.h"
+
 struct qbBlendRows {
     const uint32_t* src = nullptr;
     int32_t srcRowLength = 0;  // pixels
@@ -24,5 +26,8 @@ struct qbBlendRows {
 
 // The top byte of each destination pixel stays as it was.
 void BlendRows32(const qbBlendRows& r);
+// The same through the vector rows of one instruction set (or the widest the
+// processor has, where it lacks that one).
+void BlendRows32With(KernelIsa isa, const qbBlendRows& r);
 // The same one channel at a time, plainly, for tests to compare against.
 void BlendRows32Ref(const qbBlendRows& r);

@@ -63,24 +63,29 @@ TEST(PixelTransfer, BlendEdges) {
     EXPECT_EQ(destAlpha, alphaBefore);
 }
 
-// Every (a, da) with random colours, in every 32-bit format, against the rule.
+// Every (a, da) with random colours, in every 32-bit format, against the
+// rule, through the plain rows, the AVX2 ones and the AVX-512 ones.
 TEST(PixelTransfer, BlendEveryWeightPair) {
     std::mt19937 rng(3);
     std::vector<uint32_t> src(256), dst(256), want(256);
     std::vector<uint8_t> mask(256), destAlpha(256);
-    for (int format = kFormatARGB; format <= kFormatABGR; ++format)
-        for (uint32_t da = 0; da < 256; ++da) {
-            for (uint32_t a = 0; a < 256; ++a) {
-                const uint32_t s = rng() & 0xFFFFFFu, d = rng() & 0xFFFFFFu;
-                src[a] = ARGBToPixel32(format, s);
-                dst[a] = ARGBToPixel32(format, d);
-                want[a] = a == 255 ? src[a] : a == 0 ? dst[a] : ARGBToPixel32(format, Rule(s, d, a, da));
-                mask[a] = static_cast<uint8_t>(a);
-                destAlpha[a] = static_cast<uint8_t>(da);
+    for (const int rows : {0, 1, 2}) {
+        const KernelIsa isa = rows == 0 ? KernelIsa::Portable : KernelIsa::Avx2;
+        for (int format = kFormatARGB; format <= kFormatABGR; ++format) {
+            for (uint32_t da = 0; da < 256; ++da) {
+                for (uint32_t a = 0; a < 256; ++a) {
+                    const uint32_t s = rng() & 0xFFFFFFu, d = rng() & 0xFFFFFFu;
+                    src[a] = ARGBToPixel32(format, s);
+                    dst[a] = ARGBToPixel32(format, d);
+                    want[a] = a == 255 ? src[a] : a == 0 ? dst[a] : ARGBToPixel32(format, Rule(s, d, a, da));
+                    mask[a] = static_cast<uint8_t>(a);
+                    destAlpha[a] = static_cast<uint8_t>(da);
+                }
+                BlendAlpha32With(isa, Row(src, dst, mask, destAlpha, format), rows == 2);
+                ASSERT_EQ(dst, want) << "format " << format << " da " << da << " rows " << rows;
             }
-            BlendAlpha32(Row(src, dst, mask, destAlpha, format));
-            ASSERT_EQ(dst, want) << "format " << format << " da " << da;
         }
+    }
 }
 
 // Sprite-like weights (runs of 0 and 255 with edges between) on rows of odd

@@ -157,9 +157,12 @@ TEST_F(CompositorTest, ASecondRedrawReusesTheCachedTransformAndShadow) {
 
 TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSizes) {
     std::mt19937 rng(99);
-    for (int w : {1, 7, 33, 64}) {
+    for (int w : {1, 7, 12, 33, 64, 67}) {
         for (uint32_t level : {255u, 128u, 1u, 0u}) {
-            for (int kind = 0; kind < 3; ++kind) {
+            for (int kind = 0; kind < 6; ++kind) {
+                // Each kind through the SSE2 rows and through the AVX2 ones
+                // (the same where the processor lacks AVX2).
+                const KernelIsa isa = kind < 3 ? KernelIsa::Sse2 : KernelIsa::Avx2;
                 const int h = 3, pitch = w + 5;
                 std::vector<uint32_t> src(pitch * h), dst(pitch * h);
                 std::vector<uint8_t> alpha(pitch * h), mask(16 * h);
@@ -175,9 +178,9 @@ TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSize
                 qbBlendRows r;
                 r.src = src.data() + 2;
                 r.srcRowLength = pitch;
-                r.alpha = kind == 1 ? alpha.data() + 2 : nullptr;
+                r.alpha = kind % 3 == 1 ? alpha.data() + 2 : nullptr;
                 r.alphaRowBytes = pitch;
-                r.mask = kind == 2 ? mask.data() : nullptr;
+                r.mask = kind % 3 == 2 ? mask.data() : nullptr;
                 r.maskRowBytes = 16;
                 r.maskBit = 3;
                 r.width = w;
@@ -186,7 +189,7 @@ TEST(CompositeKernelsTest, TheRoundedBlendEqualsThePlainOneOnRandomRowsOfOddSize
                 std::vector<uint32_t> fast = dst, plain = dst;
                 r.dst = fast.data() + 1;
                 r.dstRowLength = pitch;
-                BlendRows32(r);
+                BlendRows32With(isa, r);
                 r.dst = plain.data() + 1;
                 BlendRows32Ref(r);
                 ASSERT_EQ(fast, plain) << w << " " << level << " " << kind;
