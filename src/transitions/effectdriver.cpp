@@ -493,6 +493,10 @@ int AllocLayerEffectImages(qbEffectState* s) {
         if (!li.mask) return ERR_ALLOCMASK;
     }
     li.bitmap = bitmap.release();
+    // A showing effect reveals the picture through the planes, so what the
+    // image holds does not show yet; filled now, its fresh pages are mapped
+    // here and not in the first frame, which would touch every one of them.
+    if (!s->reverse && s->image) CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
     ResetLayerEffectImages(s);
     li.x = s->x;
     li.y = s->y;
