@@ -16,10 +16,8 @@ struct Span {
     int32_t x, w;
 };
 
-constexpr uint8_t kTopBit = 0x80;
-
-// The byte masks of the bits x .. x + w - 1 of a mask row (first bit at
-// the top), one byte at a time.
+// The byte masks of the bits x .. x + w - 1 of a mask row (pixel 0 in a
+// byte's top bit), one byte at a time.
 template <class Op>
 void ForMaskBytes(int32_t x, int32_t w, Op op) {
     int32_t bit = x;
