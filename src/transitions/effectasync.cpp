@@ -176,6 +176,21 @@ int StepToEnd(ScriptState* L, qbAsyncDraw* record) {
     }
 }
 
+// The script's jump. The layer images hold the frame drawn last, so a jump
+// forward in a replaying family draws only the frames in between (unseen,
+// as a replay does); any other jump seeks.
+int JumpToFrame(qbEffectState* s, int32_t n) {
+    n = std::clamp(n, 0, std::max(s->frameCount, 0));
+    if (SeeksItself(s->type) || n <= s->frame || !s->realtime || !s->layerImagesSet) return SeekEffectFrame(s, n, false);
+    const int32_t was = s->replaying;
+    s->replaying = 1;
+    int done = 0, err = 0;
+    for (int32_t i = s->frame; i < n && !done && !err; ++i) err = s->renderer(s, &done);
+    s->frame = n;
+    s->replaying = was;
+    return err;
+}
+
 }  // namespace
 
 int RunAsyncEffect(std::unique_ptr<qbEffectState> owned) {
@@ -221,7 +236,7 @@ int32_t EffectAsyncQuery(int32_t code, void* data, void* userdata) {
             return s->realtime && s->layer && data == s->layer ? ReadLayerAgain(s) : 0;
         case kAsyncQueryFrameCount: return s->frameCount;
         case kAsyncQueryCurrentFrame: return s->frame;
-        case kAsyncQueryJump: return data ? SeekEffectFrame(s, *static_cast<int32_t*>(data), false) : 0;
+        case kAsyncQueryJump: return data ? JumpToFrame(s, *static_cast<int32_t*>(data)) : 0;
         case kAsyncQueryRedraw: RedrawLayerArea(s); return 0;
         case kAsyncQueryShowingLayer:
             if (data) *static_cast<void**>(data) = s->layer;

@@ -26,6 +26,7 @@
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
 #include "transitions/effectscreen.h"
+#include "transitions/effectvideo.h"
 #include "transitions/stripes.h"
 
 namespace {
@@ -86,12 +87,20 @@ int32_t MirrorType(int32_t t) {
 
 bool IsLayerKind(int32_t kind) { return kind == kEffectLayer || kind == kEffectHideLayer || kind == kEffectRemoveLayer; }
 
+bool DrawsIntoSelectedBGPic(const qbEffectState* s, const qbDisplay* d) {
+    return IsLayerKind(s->objectType) && s->async && d->layersEnabled && d->output.type == kOutputBGPic;
+}
+
 // The output check of step 3: 0 to go on, -1 when the command does
 // nothing, else the code of what is selected.
 int CheckEffectOutput(const qbEffectState* s, qbDisplay* d) {
     const int32_t kind = d->output.type;
     if (kind == kObjectTypeDisplay) return 0;
     if (s->objectType == kEffectBGPic && kind == kOutputBGPic && IsBGPicSelectedForOutput(s->id)) return 0;
+    // A stepped layer effect may draw into the selected BGPic when that is
+    // the one on the display: its frames wait in the layer images.
+    if (DrawsIntoSelectedBGPic(s, d))
+        return d->bgpic && GetCurrentOutputBGPic() == d->bgpic ? 0 : ERR_SELECTBG;
     if (s->objectType == kEffectBrush && (kind == kOutputBrush || kind == kOutputMask || kind == kOutputAlphaChannel)) {
         const qbBGPic* w = d->offscreen.get();
         if (w && w->wrapping && w->wrappedType == kObjectTypeBrush && IDOf(*w) == s->id) return 0;
@@ -245,6 +254,7 @@ int PrepareLayer(qbEffectState* s, qbDisplay* d) {
     qbLayer* layer = GetLayerByIndex(d->bgpic, s->id.number);
     if (!layer) return ERR_LAYERRANGE;
     if (IsObjectUsedByAsyncDraw(layer)) return ERR_ALREADYASYNC;
+    if (!s->async && LayerShowsPlayingVideo(s->script, layer)) s->async = s->stepSync = 1;
     s->layer = layer;
     if (int err = PrepareLayerForEffect(s, layer)) return err;
     const qbLayerState* st = layer->shownstate;
@@ -311,7 +321,7 @@ int StartEffect(qbEffectState* s, qbDisplay* d) {
     if (s->objectType != kEffectBGPic && !EffectWorksOnObjects(s->type) &&
         !(s->objectType == kEffectLayer && s->bgpicEmu))
         s->type = 0;
-    if (d->output.type != kObjectTypeDisplay)
+    if (d->output.type != kObjectTypeDisplay && !DrawsIntoSelectedBGPic(s, d))
         if (int err = EndSelectCore(s->script, d, false)) return err;
     if (s->reverse) s->type = MirrorType(s->type);
     s->renderer = RendererForType(s->type);
@@ -430,7 +440,9 @@ int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
     s->width = st->shownwidth;
     s->height = st->shownheight;
     if (s->width < 1 || s->height < 1) return ERR_WRONGUSAGE;
-    if (sx == 0 && sy == 0 && iw == s->width && ih == s->height) {
+    // An emulated BGPic is drawn into the picture: the effect draws it into
+    // a copy, never into the object's own bitmap.
+    if (sx == 0 && sy == 0 && iw == s->width && ih == s->height && !s->bgpicEmu) {
         s->image = image.bitmap;
         s->mask = image.alpha ? nullptr : image.mask;
         s->alpha = image.alpha;
@@ -481,6 +493,10 @@ int AllocLayerEffectImages(qbEffectState* s) {
         if (!li.mask) return ERR_ALLOCMASK;
     }
     li.bitmap = bitmap.release();
+    // A showing effect reveals the picture through the planes, so what the
+    // image holds does not show yet; filled now, its fresh pages are mapped
+    // here and not in the first frame, which would touch every one of them.
+    if (!s->reverse && s->image) CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
     ResetLayerEffectImages(s);
     li.x = s->x;
     li.y = s->y;

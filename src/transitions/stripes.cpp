@@ -1,9 +1,11 @@
 #include "transitions/stripes.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "core/errcodes.h"
 #include "objects/layers.h"
+#include "transitions/effectcolumns.h"
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
 #include "transitions/effectrandom.h"
@@ -93,10 +95,13 @@ int RenderVStripes(qbEffectState* s, int* done) {
     const int32_t h = s->height, t = p->thickness;
     const int32_t pos = StripeFrameStart(s, p, h, done);
     const int32_t step = h <= 1 ? h : s->speed;
-    for (int64_t x = 0; x < s->width; x += int64_t{2} * t) {
-        DrawEffectPiece(s, static_cast<int32_t>(x), pos, t, step);
-        DrawEffectPiece(s, static_cast<int32_t>(x + t), h - pos - step, t, step);
-    }
+    // The columns growing down, then those growing up: no two of them
+    // share a pixel, so the order does not show.
+    const int64_t pairs = (int64_t{s->width} + 2 * int64_t{t} - 1) / (2 * int64_t{t});
+    const auto count = static_cast<int32_t>(std::min<int64_t>(pairs, INT32_MAX));
+    const auto pitch = static_cast<int32_t>(std::min<int64_t>(2 * int64_t{t}, INT32_MAX));
+    DrawEffectColumns(s, 0, pitch, count, t, pos, step);
+    DrawEffectColumns(s, t, pitch, count, t, h - pos - step, step);
     StripeFrameEnd(s, p);
     return 0;
 }
@@ -150,8 +155,7 @@ int RenderVBlinds(qbEffectState* s, int* done) {
     if (s->phase != 1) return 0;
     auto* p = EffectPriv<BlindsPriv>(s);
     const int32_t pos = BlindFrameStart(s, p, done);
-    for (int64_t i = 0; i <= p->count; ++i)
-        DrawEffectPiece(s, static_cast<int32_t>(i * p->size + pos - s->speed), 0, s->speed, s->height);
+    DrawEffectColumns(s, pos - s->speed, p->size, p->count + 1, s->speed, 0, s->height);
     BlindFrameEnd(s, p);
     return 0;
 }

@@ -7,12 +7,14 @@
 #include <cmath>
 #include <functional>
 
+#include "display/output.h"
 #include "draw/asyncdraw.h"
 #include "objects/brushes.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
 #include "transition_fixture.h"
 #include "transitions/effectasync.h"
+#include "transitions/effectvideo.h"
 
 namespace {
 
@@ -149,6 +151,69 @@ TEST_F(AsyncEffects, IntoASelectedBGPicTheFrameWaitsInTheDirtyList) {
     ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
 }
 
+TEST_F(AsyncEffects, ALayerEffectStartsIntoTheSelectedBGPicOnTheDisplayOnly) {
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+    Layer(1)->hidden = 1;
+    RefreshLayerRect(L_, 0, 0, kW, kH, 0);
+    // Another BGPic selected: refused, and the selection stays.
+    ASSERT_EQ(RunNumbers("CreateBGPic", {4, 20, 20, double(kRed)}), 0);
+    ASSERT_EQ(RunNumbers("SelectBGPic", {4}), 0);
+    int err = 0;
+    EXPECT_EQ(Start("ShowLayerFX", {1}, 19, &err), nullptr);
+    EXPECT_EQ(err, ERR_SELECTBG);
+    EXPECT_EQ(display_->output.type, kOutputBGPic);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    // A synchronous one would draw on screen: refused as before.
+    ASSERT_EQ(RunNumbers("SelectBGPic", {3}), 0);
+    EXPECT_EQ(Show("ShowLayerFX", {1}, [&] { Field("type", 19); }), ERR_SELECTBG);
+    // The shown BGPic: the effect starts and its frames wait unseen.
+    display_->dirtyRects.Reset();
+    void* id = Start("ShowLayerFX", {1}, 19, &err);
+    ASSERT_NE(id, nullptr) << err;
+    EXPECT_EQ(display_->output.type, kOutputBGPic) << "the selection was ended";
+    ASSERT_EQ(Step(id), 0);
+    ASSERT_EQ(Step(id), 0);
+    EXPECT_EQ(Real(10, 10), kBlue) << "a frame into the selected BGPic reached the window";
+    EXPECT_GT(display_->dirtyRects.count + (display_->dirtyRects.overflowed ? 1 : 0), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
+    EXPECT_EQ(Real(10, 10), kGreen);
+}
+
+// A stand-in for the video library: layer 1's object plays.
+int PlayingVideo(ScriptState*, ObjectID, qbEffectVideo* out, uint32_t) {
+    out->state = kVideoStatePlaying;
+    return 0;
+}
+
+TEST_F(AsyncEffects, APlayingVideoLayerIsSteppedThroughAnAsyncObject) {
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+    qbLayer* layer = Layer(1);
+    layer->hidden = 1;
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
+    // The layer passes for a video layer whose frame is the brush.
+    const int32_t type = layer->type;
+    layer->type = kLayerVideo;
+    layer->shownstate->bitmap = brush->bitmap;
+    const auto run = [&] {
+        frames_ = 0;
+        layer->hidden = 1;
+        EXPECT_EQ(Show("ShowLayerFX", {1}, [&] { Field("type", 19); }), 0);
+        EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+        EXPECT_EQ(Real(10, 10), kGreen);
+        EXPECT_EQ(layer->hidden, 0);
+    };
+    run();
+    EXPECT_GT(frames_, 0) << "without a lookup the effect runs in the command's loop";
+    SetEffectVideoLookup(&PlayingVideo);
+    run();
+    SetEffectVideoLookup(nullptr);
+    EXPECT_EQ(frames_, 0) << "the frames went through the async-draw object";
+    layer->shownstate->bitmap = nullptr;
+    layer->type = type;
+}
+
 TEST_F(AsyncEffects, AChangedPictureSizeRebuildsAtTheSameShare) {
     void* id = Start("DisplayBrushFX", {1, 10, 10}, 0);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Step(id), 0);
@@ -214,7 +279,9 @@ protected:
         ASSERT_EQ(RunNumbers("CreateBGPic", {5, 40, 30, double(kRed)}), 0);
         ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
         Layer(1)->hidden = 1;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush_, 0), 0);
     }
+    qbBrush* brush_ = nullptr;
     int ShowEmu(int32_t type, std::function<void()> fields, void** id = nullptr) {
         int err = 0;
         void* h = Start("ShowLayerFX", {1}, type, &err, [&] {
@@ -260,7 +327,12 @@ TEST_F(EmulatedBGPic, PendingRedrawsAreRefreshedAndTheLayerSeeksBack) {
     ASSERT_EQ(Step(id), 0);
     EXPECT_EQ(emu->layersDirty, 0);
     EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), 3);
+    // The emulated BGPic went into the effect's copy, not into the brush.
+    EXPECT_NE(s->image, brush_->bitmap);
+    EXPECT_EQ(ReadBitmapPixel(s->image, 5, 5, false), kRed);
+    EXPECT_EQ(ReadBitmapPixel(brush_->bitmap, 5, 5, false), kGreen);
     ASSERT_EQ(Call("FinishAsyncDraw", id), 0);
+    EXPECT_EQ(ReadBitmapPixel(brush_->bitmap, 5, 5, false), kGreen);
 }
 
 }  // namespace

@@ -41,12 +41,15 @@ enum class Way {
     RemoveLayer,
     RemoveLayerCovered,
     BGPicPart,
+    UndoLayer,       // UndoFX of the brush layer
+    BGPicPartLayer,  // DisplayBGPicPartFX with layers on: a new layer
 };
 
 inline const char* WayName(Way w) {
     static const char* const names[] = {"BGPic transition", "brush", "masked brush", "alpha brush", "brush layer",
                                         "real-time brush layer", "show layer", "show covered layer", "hide layer",
-                                        "hide covered layer", "remove layer", "remove covered layer", "BGPic part"};
+                                        "hide covered layer", "remove layer", "remove covered layer", "BGPic part",
+                                        "undo", "BGPic part layer"};
     return names[static_cast<int>(w)];
 }
 
@@ -76,7 +79,9 @@ protected:
         MakeBrush(9, 12, 12, kCover);
     }
 
-    bool IsLayerWay(Way w) const { return w >= Way::BrushLayer && w <= Way::RemoveLayerCovered; }
+    bool IsLayerWay(Way w) const {
+        return (w >= Way::BrushLayer && w <= Way::RemoveLayerCovered) || w == Way::UndoLayer || w == Way::BGPicPartLayer;
+    }
     bool Covered(Way w) const {
         return w == Way::ShowLayerCovered || w == Way::HideLayerCovered || w == Way::RemoveLayerCovered;
     }
@@ -126,6 +131,7 @@ protected:
         switch (c.way) {
             case Way::BGPicTransition: EXPECT_EQ(RunNumbers("DisplayBGPic", {2}), 0); break;
             case Way::BGPicPart:
+            case Way::BGPicPartLayer:
                 EXPECT_EQ(RunNumbers("DisplayBGPicPart", {2, 0, 0, double(c.w), double(c.h), double(c.x), double(c.y)}),
                           0);
                 break;
@@ -134,7 +140,8 @@ protected:
             case Way::HideLayer:
             case Way::HideLayerCovered:
             case Way::RemoveLayer:
-            case Way::RemoveLayerCovered: LayersBefore(c, false); break;
+            case Way::RemoveLayerCovered:
+            case Way::UndoLayer: LayersBefore(c, false); break;
             default: EXPECT_EQ(RunNumbers("DisplayBrush", {1, double(c.x), double(c.y)}), 0); break;
         }
         return Snapshot();
@@ -151,7 +158,8 @@ protected:
             case Way::HideLayer:
             case Way::HideLayerCovered:
             case Way::RemoveLayer:
-            case Way::RemoveLayerCovered: LayersBefore(c, true); break;
+            case Way::RemoveLayerCovered:
+            case Way::UndoLayer: LayersBefore(c, true); break;
             default: break;
         }
         before_ = Snapshot();
@@ -163,8 +171,10 @@ protected:
         switch (c.way) {
             case Way::BGPicTransition: return RunNumbers("DisplayTransitionFX", {2, t, sp});
             case Way::BGPicPart:
+            case Way::BGPicPartLayer:
                 return RunNumbers("DisplayBGPicPartFX", {2, 0, 0, double(c.w), double(c.h), t, sp, -1, double(c.x),
                                                          double(c.y)});
+            case Way::UndoLayer: return RunNumbers("UndoFX", {double(kObjectTypeBrush), 1, t, sp});
             case Way::BrushLayerRealtime:
                 return Show("DisplayBrushFX", {1, double(c.x), double(c.y)}, [&] {
                     Field("type", c.type);
@@ -253,21 +263,30 @@ protected:
         switch (c.way) {
             case Way::ShowLayer: LayersBefore(c, false); break;
             case Way::HideLayer:
-            case Way::RemoveLayer: LayersBefore(c, true); break;
+            case Way::RemoveLayer:
+            case Way::UndoLayer: LayersBefore(c, true); break;
             default: break;
         }
-        const char* command = c.way == Way::ShowLayer   ? "ShowLayerFX"
-                              : c.way == Way::HideLayer ? "HideLayerFX"
-                              : c.way == Way::RemoveLayer ? "RemoveLayerFX"
-                                                          : "DisplayBrushFX";
-        const bool brush = c.way == Way::BrushLayerRealtime;
-        if (brush) VmPushNumber(L_, 1), VmPushNumber(L_, c.x), VmPushNumber(L_, c.y);
-        else VmPushNumber(L_, 1);
+        const char* command = c.way == Way::ShowLayer        ? "ShowLayerFX"
+                              : c.way == Way::HideLayer      ? "HideLayerFX"
+                              : c.way == Way::RemoveLayer    ? "RemoveLayerFX"
+                              : c.way == Way::UndoLayer      ? "UndoFX"
+                              : c.way == Way::BGPicPartLayer ? "DisplayBGPicPartFX"
+                                                             : "DisplayBrushFX";
+        std::vector<double> args = {1};
+        if (c.way == Way::BrushLayerRealtime) args = {1, double(c.x), double(c.y)};
+        if (c.way == Way::UndoLayer) args = {double(kObjectTypeBrush), 1};
+        if (c.way == Way::BGPicPartLayer) args = {2, 0, 0, double(c.w), double(c.h)};
+        for (double a : args) VmPushNumber(L_, a);
         VmPushNewTable(L_);
         Field("type", c.type);
         Field("speed", c.speed);
         Field("async", 1);
-        const int err = TransitionWorld::Run(command, brush ? 4 : 2, 1);
+        if (c.way == Way::BGPicPartLayer) {
+            Field("dx", c.x);
+            Field("dy", c.y);
+        }
+        const int err = TransitionWorld::Run(command, static_cast<int>(args.size()) + 1, 1);
         EXPECT_EQ(err, 0) << command;
         void* handle = err ? nullptr : VmToUserdata(L_, -1);
         VmSetTop(L_, 0);

@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(Ways, EveryEffect,
                          ::testing::Values(Way::BGPicTransition, Way::BrushOpaque, Way::BrushMasked, Way::BrushAlpha,
                                            Way::BrushLayer, Way::BrushLayerRealtime, Way::ShowLayer,
                                            Way::ShowLayerCovered, Way::HideLayer, Way::HideLayerCovered,
-                                           Way::RemoveLayer, Way::RemoveLayerCovered, Way::BGPicPart));
+                                           Way::RemoveLayer, Way::RemoveLayerCovered, Way::BGPicPart, Way::UndoLayer,
+                                           Way::BGPicPartLayer));
 
 TEST_F(EffectHarness, RealtimeFramesEqualPlainOnes) {
     for (const EffectFamily& family : EffectFamilies()) {
@@ -68,7 +69,8 @@ TEST_F(EffectHarness, RealtimeFramesEqualPlainOnes) {
 
 namespace {
 
-constexpr Way kAsyncWays[] = {Way::BrushLayerRealtime, Way::ShowLayer, Way::HideLayer, Way::RemoveLayer};
+constexpr Way kAsyncWays[] = {Way::BrushLayerRealtime, Way::ShowLayer,  Way::HideLayer,
+                              Way::RemoveLayer,        Way::UndoLayer, Way::BGPicPartLayer};
 
 TEST_F(AsyncEffectHarness, AsyncFramesEqualSynchronousOnes) {
     for (const EffectFamily& family : EffectFamilies()) {

@@ -1,0 +1,182 @@
+#include "transitions/effectcolumns.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "display/safeblt.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "transitions/effectframe.h"
+#include "transitions/effectstate.h"
+
+namespace {
+
+struct Span {
+    int32_t x, w;
+};
+
+// The byte masks of the bits x .. x + w - 1 of a mask row (pixel 0 in a
+// byte's top bit), one byte at a time.
+template <class Op>
+void ForMaskBytes(int32_t x, int32_t w, Op op) {
+    int32_t bit = x;
+    const int32_t end = x + w;
+    while (bit < end) {
+        const int32_t inByte = bit & 7;
+        const int32_t n = std::min(8 - inByte, end - bit);
+        const auto m = static_cast<uint8_t>((0xFFu >> inByte) & ~(0xFFu >> (inByte + n)));
+        op(static_cast<size_t>(bit >> 3), m);
+        bit += n;
+    }
+}
+
+bool PlaneCovers(const qbBitmap* b, int32_t kind, int32_t right, int32_t bottom) {
+    return b && b->kind == kind && b->plane && b->plane->data && b->plane->width >= right &&
+           b->plane->height >= bottom;
+}
+
+// Everything the row walk needs, or false when the pieces must go one by
+// one (a backend that draws itself, pixels that need a lock, planes that
+// do not reach).
+struct RowWalk {
+    qbPixelView src, dst;
+    uint8_t* srcMask = nullptr;
+    uint32_t srcMaskRow = 0;
+    uint8_t* dstMask = nullptr;
+    uint32_t dstMaskRow = 0;
+    uint8_t* srcAlpha = nullptr;
+    uint32_t srcAlphaRow = 0;
+    uint8_t* dstAlpha = nullptr;
+    uint32_t dstAlphaRow = 0;
+    bool copyPixels = false;
+};
+
+bool PrepareRowWalk(const qbEffectState* s, bool clear, int32_t right, int32_t bottom, RowWalk* r) {
+    if (GetBlitRoute()) return false;
+    const qbEffectLayerImages& li = s->layerImages;
+    if (!li.bitmap) return false;
+    // The planes as BlitEffectStrip chooses them: a copied mask, a copied
+    // alpha, else the destination plane filled.
+    const bool maskCopy = !clear && s->mask && li.mask;
+    const bool alphaCopy = !clear && !maskCopy && s->alpha && li.alpha;
+    if (maskCopy && !PlaneCovers(s->mask, kBitmapKindMask, right, bottom)) return false;
+    if (alphaCopy && !PlaneCovers(s->alpha, kBitmapKindAlpha, right, bottom)) return false;
+    if (li.alpha) {
+        if (!PlaneCovers(li.alpha, kBitmapKindAlpha, right, bottom)) return false;
+        r->dstAlpha = li.alpha->plane->data, r->dstAlphaRow = li.alpha->plane->rowBytes;
+    } else if (li.mask) {
+        if (!PlaneCovers(li.mask, kBitmapKindMask, right, bottom)) return false;
+        r->dstMask = li.mask->plane->data, r->dstMaskRow = li.mask->plane->rowBytes;
+    }
+    if (maskCopy) {
+        if (!PlaneCovers(li.mask, kBitmapKindMask, right, bottom)) return false;
+        r->dstMask = li.mask->plane->data, r->dstMaskRow = li.mask->plane->rowBytes;
+        r->dstAlpha = nullptr;
+        r->srcMask = s->mask->plane->data, r->srcMaskRow = s->mask->plane->rowBytes;
+    } else if (alphaCopy) {
+        r->srcAlpha = s->alpha->plane->data, r->srcAlphaRow = s->alpha->plane->rowBytes;
+    }
+    if (clear) return true;
+    if (!s->image || !PeekPlainPixels(s->image, &r->src) || !PeekPlainPixels(li.bitmap, &r->dst)) return false;
+    if (r->src.bytesPerPixel != r->dst.bytesPerPixel) return true;  // a copy would do nothing either
+    if (r->src.bytesPerPixel != 4 && r->src.bytesPerPixel != 2) return true;
+    if (s->image->width < right || s->image->height < bottom || li.bitmap->width < right || li.bitmap->height < bottom)
+        return false;
+    r->copyPixels = true;
+    return true;
+}
+
+// The pieces as BlitEffectStrip clips them: a piece starting left of 0 is
+// left out, the others are cut at the picture's edges.
+struct Columns {
+    int64_t x0, pitch;
+    int32_t count, w, y, h;
+};
+
+bool ClipColumn(const qbEffectState* s, const Columns& c, int32_t i, Span* out, int32_t* top, int32_t* bottom) {
+    const int64_t x = c.x0 + c.pitch * i;
+    if (x < 0 || x > INT32_MAX) return false;
+    int32_t sx = static_cast<int32_t>(x), sy = c.y, dx = sx, dy = c.y, cw = c.w, ch = c.h;
+    ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &cw, &ch, s->width, s->height, s->width, s->height, false);
+    if (cw < 1 || ch < 1) return false;
+    *out = {sx, cw};
+    *top = sy, *bottom = sy + ch;
+    return true;
+}
+
+void WalkRows(const RowWalk& r, const Span* spans, int32_t n, int32_t y0, int32_t y1, bool clear) {
+    const size_t bpp = r.src.bytesPerPixel;
+    for (int32_t y = y0; y < y1; ++y) {
+        const auto row = static_cast<size_t>(y);
+        uint8_t* dMask = r.dstMask ? r.dstMask + row * r.dstMaskRow : nullptr;
+        const uint8_t* sMask = r.srcMask ? r.srcMask + row * r.srcMaskRow : nullptr;
+        uint8_t* dAlpha = r.dstAlpha ? r.dstAlpha + row * r.dstAlphaRow : nullptr;
+        const uint8_t* sAlpha = r.srcAlpha ? r.srcAlpha + row * r.srcAlphaRow : nullptr;
+        uint8_t* dPix = nullptr;
+        const uint8_t* sPix = nullptr;
+        if (r.copyPixels) {
+            dPix = static_cast<uint8_t*>(r.dst.pixels) + row * static_cast<size_t>(r.dst.rowLength) * bpp;
+            sPix = static_cast<const uint8_t*>(r.src.pixels) + row * static_cast<size_t>(r.src.rowLength) * bpp;
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const Span sp = spans[i];
+            const auto x = static_cast<size_t>(sp.x), w = static_cast<size_t>(sp.w);
+            if (sMask) {
+                ForMaskBytes(sp.x, sp.w, [&](size_t k, uint8_t m) {
+                    dMask[k] = static_cast<uint8_t>((dMask[k] & ~m) | (sMask[k] & m));
+                });
+            } else if (dMask) {
+                ForMaskBytes(sp.x, sp.w, [&](size_t k, uint8_t m) {
+                    dMask[k] = static_cast<uint8_t>(clear ? dMask[k] & ~m : dMask[k] | m);
+                });
+            } else if (sAlpha) {
+                std::memcpy(dAlpha + x, sAlpha + x, w);
+            } else if (dAlpha) {
+                std::memset(dAlpha + x, clear ? 0 : 255, w);
+            }
+            if (dPix) std::memcpy(dPix + x * bpp, sPix + x * bpp, w * bpp);
+        }
+    }
+}
+
+}  // namespace
+
+void DrawEffectColumns(qbEffectState* s, int32_t x0, int32_t pitch, int32_t count, int32_t w, int32_t y, int32_t h) {
+    const Columns c{x0, pitch, count, w, y, h};
+    const auto oneByOne = [&] {
+        for (int32_t i = 0; i < count; ++i)
+            DrawEffectPiece(s, static_cast<int32_t>(std::clamp<int64_t>(c.x0 + c.pitch * i, INT32_MIN, INT32_MAX)), y,
+                            w, h);
+    };
+    // Pieces that overlap keep their order of drawing: one by one.
+    if (!s->realtime || count < 2 || pitch < w || w < 1 || h < 1 || y < 0) return oneByOne();
+    int32_t top = 0, bottom = 0, right = 0;
+    bool any = false;
+    for (int32_t i = 0; i < count; ++i) {
+        Span sp;
+        if (!ClipColumn(s, c, i, &sp, &top, &bottom)) continue;
+        right = sp.x + sp.w;
+        any = true;
+    }
+    if (!any) return;
+    const bool clear = s->reverse;
+    RowWalk walk;
+    if (!PrepareRowWalk(s, clear, right, bottom, &walk)) return oneByOne();
+    // A batch of pieces at a time, so that no list need be allocated.
+    constexpr int32_t kBatch = 256;
+    Span spans[kBatch];
+    for (int32_t first = 0; first < count; first += kBatch) {
+        int32_t n = 0;
+        for (int32_t i = first; i < count && i - first < kBatch; ++i)
+            if (ClipColumn(s, c, i, &spans[n], &top, &bottom)) ++n;
+        WalkRows(walk, spans, n, top, bottom, clear);
+    }
+    // The rectangles each piece would have shown, unclipped as there.
+    if (s->replaying || s->layerHasExtras || !s->layer) return;
+    for (int32_t i = 0; i < count; ++i) {
+        Span sp;
+        if (ClipColumn(s, c, i, &sp, &top, &bottom))
+            BlitEffectRect(s, static_cast<int32_t>(c.x0 + c.pitch * i) + s->x, y + s->y, w, h);
+    }
+}
