@@ -4,14 +4,21 @@
 // table afterwards; every other list is sorted in place through the VM.
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "libs/system.h"
 #include "libs/systemcommands.h"
+#include "vm/ordercall.h"
+#include "vm/prefetch.h"
 
 namespace {
+
+// How far ahead of a scan touch(i) announces the item it will visit: about
+// one cache miss's worth of comparisons through an order function.
+constexpr int kAhead = 4;
 
 // The quicksort on any sequence: at(i) stands for element i, pin(i) for a
 // copy of it that later swaps leave alone (the pivot), and less(a, b) tells
@@ -19,8 +26,8 @@ namespace {
 // for every sequence, so a native copy ends in the order the VM's own walk
 // would give. False when the order function is no strict order (the scan
 // would leave the range).
-template <class At, class Pin, class Less, class Swap>
-bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap) {
+template <class At, class Pin, class Less, class Swap, class Touch>
+bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch) {
     while (lo < hi) {
         if (less(at(hi), at(lo))) swap(lo, hi);
         if (hi - lo == 1) break;
@@ -38,9 +45,11 @@ bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap) {
         for (;;) {
             do {
                 if (++i > hi) return false;
+                if (i + kAhead <= hi) touch(i + kAhead);
             } while (less(at(i), pivot));
             do {
                 if (--j < lo) return false;
+                if (j - kAhead >= lo) touch(j - kAhead);
             } while (less(pivot, at(j)));
             if (j < i) break;
             swap(i, j);
@@ -49,10 +58,10 @@ bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap) {
         // The smaller part recurses, the larger one loops, so the depth
         // stays logarithmic.
         if (i - lo < hi - i) {
-            if (!Quicksort(lo, i - 1, at, pin, less, swap)) return false;
+            if (!Quicksort(lo, i - 1, at, pin, less, swap, touch)) return false;
             lo = i + 1;
         } else {
-            if (!Quicksort(i + 1, hi, at, pin, less, swap)) return false;
+            if (!Quicksort(i + 1, hi, at, pin, less, swap, touch)) return false;
             hi = i - 1;
         }
     }
@@ -72,7 +81,10 @@ struct Keyed {
             std::swap(keys[a], keys[b]);
             std::swap(from[a], from[b]);
         };
-        return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap);
+        auto touch = [this](int i) {
+            if constexpr (std::is_same_v<Key, std::string_view>) __builtin_prefetch(keys[i].data());
+        };
+        return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap, touch);
     }
 };
 
@@ -136,7 +148,7 @@ bool SortNative(ScriptState* L, int n, Read read) {
 // The in-place walk for lists the VM must compare: the list at stack index
 // 1, the order function (or Nil) at 2, the pivot at 3 (kPivot stands for
 // it); an element is read for each visit.
-constexpr int kPivot = -1;
+constexpr int kPivot = kVmOrderPinned;
 
 struct StackSorter {
     ScriptState* L;
@@ -156,13 +168,7 @@ struct StackSorter {
             VmSetTop(L, 3);
             return before;
         }
-        VmPushValue(L, 2);
-        Push(a);
-        Push(b);
-        VmCall(L, 2, 1);
-        const bool before = VmToNumber(L, -1) != 0;
-        VmSetTop(L, 3);
-        return before;
+        return VmCallOrder(L, 2, 1, a, b, 3);
     }
     int Pin(int i) {
         VmRawGetIndex(L, 1, i);
@@ -200,7 +206,17 @@ int cmdSort(ScriptState* L) {
             VmRawSetIndex(L, 1, a);
             VmRawSetIndex(L, 1, b);
         };
-        ok = Quicksort(0, n - 1, at, pin, less, swap);
+        // Each visited item's object (a string's bytes) is read to compare
+        // it, a cache miss per visit unless announced ahead.
+        // A list that starts with a number is taken for one of numbers,
+        // which have no objects to announce.
+        VmRawGetIndex(L, 1, 0);
+        const bool objects = VmType(L, -1) != kTypeNumber;
+        VmSetTop(L, 3);
+        auto touch = [L, objects](int i) {
+            if (objects) VmPrefetchIndex(L, 1, i);
+        };
+        ok = Quicksort(0, n - 1, at, pin, less, swap, touch);
     }
     if (!ok) return ERR_SORTFUNC;
     return 0;

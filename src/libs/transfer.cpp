@@ -157,8 +157,12 @@ int Transfer(ScriptState* L, bool upload) {
     if (upload && parsed.scheme == TransferScheme::kFtp) return 0;
     if (call.options.hasFile)
         VmPushString(L, "");
+    else if (call.used > kVmStringBlockHeader && GrowBlockReserve(&call.block, call.used + 1))
+        VmPushStringBlock(L, call.block.data.release(), call.used - kVmStringBlockHeader);
+    else if (call.used > kVmStringBlockHeader)
+        return ERR_MEM;
     else
-        VmPushLString(L, call.used ? reinterpret_cast<const char*>(call.block.data.get()) : "", call.used);
+        VmPushLString(L, "", 0);
     VmPushNumber(L, static_cast<double>(call.count));
     return 2;
 }

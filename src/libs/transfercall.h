@@ -9,6 +9,7 @@
 
 #include "core/file.h"
 #include "libs/network.h"
+#include "vm/stringblock.h"
 
 struct ScriptState;
 
@@ -64,9 +65,11 @@ struct TransferCall {
     qbFilePtr source;  // "file" of an FTP upload
     uint64_t sourceSize = 0;
     std::vector<FormPart> parts;  // "formdata" of an HTTP upload
-    qbGrowBlock block;            // the result in memory
-    std::vector<uint8_t> line;    // room for one received line, reused
-    size_t used = 0;
+    // The result in memory: the VM's string header, then the bytes, so that
+    // the block becomes the script's string without a copy.
+    qbGrowBlock block;
+    std::vector<uint8_t> line;  // room for one received line, reused
+    size_t used = kVmStringBlockHeader;
     size_t count = 0;
 };
 

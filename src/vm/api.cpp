@@ -2,9 +2,13 @@
 // access that command handlers, the runtime and plugins use.
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/ordercall.h"
+#include "vm/prefetch.h"
+#include "vm/stringblock.h"
 
 namespace {
 
@@ -296,6 +300,19 @@ void VmPushLString(ScriptState* L, const char* s, size_t len) {
     VmCheckGC(L);
 }
 
+void VmPushStringBlock(ScriptState* L, void* block, size_t len) {
+    struct Owner {
+        void* p;
+        ~Owner() { std::free(p); }
+    } owner{block};
+    PushRoom(L);
+    if (!block) ApiFail(L);
+    owner.p = nullptr;
+    VmString* str = VmAdoptString(L, block, len);
+    SetString(L->top++, str);
+    VmCheckGC(L);
+}
+
 void VmPushString(ScriptState* L, const char* s) {
     if (!s) VmPushNil(L);
     else VmPushLString(L, s, std::strlen(s));
@@ -346,6 +363,34 @@ void VmRawGet(ScriptState* L, int idx) {
 void VmRawGetIndex(ScriptState* L, int idx, int n) {
     PushRoom(L);
     PushObject(L, VmTableGetInt(CheckedTable(L, idx), n));
+}
+
+bool VmCallOrder(ScriptState* L, int fn, int t, int a, int b, int pin) {
+    if (L->ci->top - L->top < 3) ApiFail(L);
+    VmTable* h = CheckedTable(L, t);
+    ScriptValue* func = L->top;
+    func[0] = *CheckedSlot(L, fn);
+    func[1] = a == kVmOrderPinned ? *CheckedSlot(L, pin) : *VmTableGetInt(h, a);
+    func[2] = b == kVmOrderPinned ? *CheckedSlot(L, pin) : *VmTableGetInt(h, b);
+    L->top = func + 3;
+    const ptrdiff_t at = VmSaveStack(L, func);
+    VmCallValue(L, func, 1);
+    // The call may have moved the stack; its one result is where func was.
+    func = VmRestoreStack(L, at);
+    ScriptValue n;
+    const bool before = IsNumber(func) ? func->value.n != 0 : VmToNumberValue(func, &n) && n.value.n != 0;
+    L->top = func;
+    return before;
+}
+
+void VmPrefetchIndex(ScriptState* L, int idx, int n) {
+    const ScriptValue* v = VmTableGetInt(CheckedTable(L, idx), n);
+    if (!IsCollectable(v)) return;
+    // A string's length and bytes lie past its list link; the item's bytes
+    // may start the next cache line.
+    const char* o = reinterpret_cast<const char*>(v->value.gc);
+    __builtin_prefetch(o + 16);
+    __builtin_prefetch(o + 48);
 }
 
 void VmPushNewTable(ScriptState* L) {

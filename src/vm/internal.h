@@ -69,6 +69,9 @@ inline bool VmCheckGC(ScriptState* L) {
 void VmStringTableInit(ScriptState* L, uint32_t size);
 void VmStringTableResize(ScriptState* L, uint32_t newsize);
 VmString* VmNewString(ScriptState* L, const char* s, size_t len);
+// A string whose bytes the caller wrote in place (see VmPushStringBlock);
+// owns and frees block in every case, errors included.
+VmString* VmAdoptString(ScriptState* L, void* block, size_t len);
 inline VmString* VmNewCString(ScriptState* L, const char* s) { return VmNewString(L, s, std::strlen(s)); }
 // "0x..." or "$..." hexadecimal (unsigned 32-bit), else strtod; trailing blanks allowed.
 bool VmStringToNumber(const char* s, double* result);

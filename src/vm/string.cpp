@@ -11,6 +11,7 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/stringblock.h"
 #include "vm/strtable.h"
 
 const ScriptValue kNilObject = {kTypeNil, {nullptr}};
@@ -136,6 +137,28 @@ void VmStringTableResize(ScriptState* L, uint32_t newsize) {
         Rebucket(L, 2 * newsize);
 }
 
+namespace {
+
+// Fills the header of a string whose bytes are in place and enters it into
+// the table.
+void LinkString(ScriptState* L, VmString* ts, uint32_t h, size_t len) {
+    VmStringTable* tb = &L->g->strt;
+    const uint32_t b = h & (tb->capacity - 1);
+    ts->tt = kTypeString;
+    ts->marked = 0;
+    ts->reserved = 0;
+    ts->hash = h;
+    ts->len = static_cast<uint32_t>(len);
+    VmStrData(ts)[len] = '\0';
+    ts->next = tb->hash[b];
+    tb->hash[b] = ts;
+    VmStringChainUsed(tb, b);
+    tb->nuse++;
+    if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
+}
+
+}  // namespace
+
 VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
     VmStringTable* tb = &L->g->strt;
     uint32_t h = HashBytes(s, len);
@@ -147,18 +170,39 @@ VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
     // The size check of the allocator refuses lengths that do not fit 32 bits.
     size_t size = len < 0xFFFFFFFFu ? sizeof(VmString) + len + 1 : SIZE_MAX;
     auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
-    ts->tt = kTypeString;
-    ts->marked = 0;
-    ts->reserved = 0;
-    ts->hash = h;
-    ts->len = static_cast<uint32_t>(len);
     if (len > 0) std::memcpy(VmStrData(ts), s, len);
-    VmStrData(ts)[len] = '\0';
-    ts->next = tb->hash[b];
-    tb->hash[b] = ts;
-    VmStringChainUsed(tb, b);
-    tb->nuse++;
-    if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
+    LinkString(L, ts, h, len);
+    return ts;
+}
+
+static_assert(sizeof(VmString) == kVmStringBlockHeader, "a string's bytes follow its header");
+
+VmString* VmAdoptString(ScriptState* L, void* block, size_t len) {
+    struct Owner {
+        void* p;
+        ~Owner() { std::free(p); }
+    } owner{block};
+    const char* s = static_cast<const char*>(block) + kVmStringBlockHeader;
+    // Small blocks are copied: a freed string of a pooled size goes to the
+    // pool, which must never be handed a block it did not size.
+    constexpr size_t kAdoptMin = 4096;
+    static_assert(kAdoptMin > kPoolClasses * 16, "adopted strings are never pooled");
+    if (len < kAdoptMin) return VmNewString(L, s, len);
+    if (len >= 0xFFFFFFFFu) VmRaiseError(L, ERR_MEM);
+    VmStringTable* tb = &L->g->strt;
+    uint32_t h = HashBytes(s, len);
+    uint32_t b = h & (tb->capacity - 1);
+    for (GCObject* o = tb->hash[b]; o != nullptr; o = o->next) {
+        auto* ts = static_cast<VmString*>(o);
+        if (ts->len == len && std::memcmp(s, VmStrData(ts), len) == 0) return ts;
+    }
+    const size_t size = sizeof(VmString) + len + 1;
+    VmCountBytes(L, 0, size);
+    // Giving back the unused tail of a large block remaps it, no copy.
+    if (void* fitted = std::realloc(block, size)) owner.p = fitted;
+    auto* ts = static_cast<VmString*>(owner.p);
+    owner.p = nullptr;
+    LinkString(L, ts, h, len);
     return ts;
 }
 

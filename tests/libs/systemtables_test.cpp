@@ -45,6 +45,52 @@ TEST_F(SortTest, AnOrderFunctionThatIsNoOrderFailsInsteadOfRunningOff) {
     EXPECT_EQ(Call(cmdSort, 2), ERR_SORTFUNC);
 }
 
+int RaisesOnTheTenthCall(ScriptState* L) {
+    static int calls = 0;
+    if (++calls % 10 == 0) VmRaiseError(L, ERR_WRONGOP);
+    VmPushNumber(L, VmToNumber(L, 1) < VmToNumber(L, 2) ? 1 : 0);
+    return 1;
+}
+
+// Overwrites the list it sorts (its upvalue) while comparing.
+int EditsTheList(ScriptState* L) {
+    static int calls = 0;
+    ++calls;
+    VmPushNumber(L, calls % 13);
+    VmRawSetIndex(L, VmUpvalueIndex(1), calls % 50);
+    VmPushNumber(L, VmToNumber(L, 1) < VmToNumber(L, 2) ? 1 : 0);
+    return 1;
+}
+
+// The order function's error ends the sort with the list holding the same
+// items; one that edits the list as it goes ends in some order or with
+// ERR_SORTFUNC, never reading a value it replaced.
+TEST_F(SortTest, AnOrderFunctionThatRaisesOrEditsTheListEndsCleanly) {
+    VmPushNewTable(L);
+    for (int i = 0; i < 50; ++i) {
+        VmPushNumber(L, (i * 37) % 50);
+        VmRawSetIndex(L, 1, i);
+    }
+    VmPushValue(L, 1);
+    VmPushCClosure(L, RaisesOnTheTenthCall, 0);
+    EXPECT_EQ(Call(cmdSort, 2), ERR_WRONGOP);
+    std::vector<double> items;
+    for (int i = 0; i < 50; ++i) {
+        VmRawGetIndex(L, 1, i);
+        items.push_back(VmToNumber(L, -1));
+        VmSetTop(L, -2);
+    }
+    std::sort(items.begin(), items.end());
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(items[i], i);
+
+    VmSetTop(L, 1);
+    VmPushValue(L, 1);
+    VmPushValue(L, 1);
+    VmPushCClosure(L, EditsTheList, 1);
+    const int code = Call(cmdSort, 2);
+    EXPECT_TRUE(code == 0 || code == ERR_SORTFUNC) << code;
+}
+
 TEST_F(SortTest, SortsLikeTheStandardSortAndStopsAtNil) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> dist(-1e6, 1e6);

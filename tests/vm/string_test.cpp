@@ -4,11 +4,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/stringblock.h"
 #include "vm_fixture.h"
 
 namespace {
@@ -69,6 +72,42 @@ TEST_F(Interning, EqualBytesGiveTheSameObjectEvenWithEqualHashes) {
     s2[1] = 'y';
     EXPECT_EQ(Str(s1)->hash, Str(s2)->hash);
     EXPECT_NE(Str(s1), Str(s2));
+}
+
+// A block filled in place becomes the same interned string as a copy of its
+// bytes, small or large; an equal string already held wins and the block is
+// freed; over the memory limit the push raises and still frees it (the
+// sanitizer build sees any leak).
+TEST_F(Interning, StringsBuiltInPlaceAreTheSameAsCopies) {
+    auto block = [](const std::string& text) {
+        auto* p = static_cast<char*>(std::malloc(kVmStringBlockHeader + text.size() + 1));
+        std::memcpy(p + kVmStringBlockHeader, text.data(), text.size());
+        return p;
+    };
+    std::string large(100000, 'z');
+    large[5] = '\0';
+    for (const std::string& text : {std::string("hello"), large}) {
+        VmSetTop(L, 0);
+        VmPushStringBlock(L, block(text), text.size());
+        VmString* built = StrValue(L->top - 1);
+        EXPECT_EQ(std::string(VmStrData(built), built->len), text);
+        EXPECT_EQ(VmStrData(built)[text.size()], '\0');
+        EXPECT_EQ(built, Str(text));
+        VmPushStringBlock(L, block(text), text.size());
+        EXPECT_EQ(StrValue(L->top - 1), built);
+    }
+    VmSetTop(L, 0);
+    large[6] = 'y';  // not held yet
+    L->g->memLimit = L->g->nblocks + 1000;
+    struct Push {
+        char* p;
+        size_t n;
+    } push{block(large), large.size()};
+    const int code = VmProtectedRun(
+        L, [](ScriptState* S, void* ud) { VmPushStringBlock(S, static_cast<Push*>(ud)->p, static_cast<Push*>(ud)->n); },
+        &push);
+    EXPECT_EQ(code, ERR_MEM);
+    L->g->memLimit = 0;
 }
 
 using OpenState = StateFixture;
