@@ -300,11 +300,13 @@ static bool HasFma() {
 
 void ModulatePixels32With(KernelIsa isa, const qbModulateRequest& q) {
     const double h = q.hue, s = q.saturation, l = q.lightness;
-    if (q.pixelFormat == kFormatARGB && UsableIsa(isa) == KernelIsa::Avx2 && HasFma() && q.pixels) {
+    const bool wide = isa == KernelIsa::Avx512 && HasAvx512();
+    if (q.pixelFormat == kFormatARGB && (wide || (UsableIsa(isa) == KernelIsa::Avx2 && HasFma())) && q.pixels) {
+        const auto rowKernel = wide ? ModulateArgbAvx512 : ModulateArgbAvx2;
         for (int32_t y = 0; y < q.height; ++y) {
             uint32_t* row = static_cast<uint32_t*>(q.pixels) + static_cast<ptrdiff_t>(y) * q.pitch;
-            const size_t done = ModulateArgbAvx2(row, static_cast<size_t>(q.width), (h * 0.01 - 1) * 0.5, s * 0.01,
-                                                 0.01 * l);
+            const size_t done = rowKernel(row, static_cast<size_t>(q.width), (h * 0.01 - 1) * 0.5, s * 0.01,
+                                          0.01 * l);
             Each32(row + done, q.width - static_cast<int32_t>(done), 1, q.pitch, q.pixelFormat,
                    [=](uint32_t& r, uint32_t& g, uint32_t& b) { ModulatePixel(&r, &g, &b, h, s, l); });
         }
@@ -314,7 +316,7 @@ void ModulatePixels32With(KernelIsa isa, const qbModulateRequest& q) {
            [=](uint32_t& r, uint32_t& g, uint32_t& b) { ModulatePixel(&r, &g, &b, h, s, l); });
 }
 
-void ModulatePixels32(const qbModulateRequest& q) { ModulatePixels32With(BestKernelIsa(), q); }
+void ModulatePixels32(const qbModulateRequest& q) { ModulatePixels32With(KernelIsa::Avx512, q); }
 
 void ModulatePixels16(const qbModulateRequest& q) {
     const double h = q.hue, s = q.saturation, l = q.lightness;

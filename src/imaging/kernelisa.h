@@ -16,6 +16,9 @@ enum class KernelIsa : uint8_t {
     Avx512,
 };
 
+// Whether the processor and the system support AVX-512F; decided once.
+bool HasAvx512();
+
 // The widest set the processor and the system support, asked each time.
 KernelIsa DetectKernelIsa();
 

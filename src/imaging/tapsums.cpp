@@ -186,11 +186,6 @@ QB_AVX512 void SumTaps8Avx512(const uint8_t* const* bases, const double* weights
     SumTapsPlain(bases, weights, taps, x, width, out);
 }
 
-bool HasAvx512() {
-    static const bool has = __builtin_cpu_supports("avx512f");
-    return has;
-}
-
 #endif
 
 }  // namespace

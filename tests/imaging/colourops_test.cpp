@@ -225,6 +225,9 @@ TEST(ColourOpsTest, VectorModulateGivesThePlainKernelsPixels) {
         ModulatePixels32With(KernelIsa::Portable, {plain.data(), w, 1, w, kFormatARGB, l, s, h});
         ModulatePixels32With(KernelIsa::Avx2, {vec.data(), w, 1, w, kFormatARGB, l, s, h});
         ASSERT_EQ(plain, vec) << l << " " << s << " " << h;
+        std::vector<uint32_t> wide = a;
+        ModulatePixels32With(KernelIsa::Avx512, {wide.data(), w, 1, w, kFormatARGB, l, s, h});
+        ASSERT_EQ(plain, wide) << l << " " << s << " " << h;
     }
     // Every pair of channel levels in every arrangement, so that each
     // difference from the largest channel the vector form divides by 6
@@ -237,4 +240,7 @@ TEST(ColourOpsTest, VectorModulateGivesThePlainKernelsPixels) {
     ModulatePixels32With(KernelIsa::Portable, {plain.data(), w, 1, w, kFormatARGB, 120, 80, 130});
     ModulatePixels32With(KernelIsa::Avx2, {vec.data(), w, 1, w, kFormatARGB, 120, 80, 130});
     EXPECT_EQ(plain, vec);
+    std::vector<uint32_t> wide = pairs;
+    ModulatePixels32With(KernelIsa::Avx512, {wide.data(), w, 1, w, kFormatARGB, 120, 80, 130});
+    EXPECT_EQ(plain, wide);
 }
