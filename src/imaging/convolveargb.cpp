@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 #include "imaging/simdrows.h"
@@ -61,6 +62,16 @@ void WidenChannel(const uint32_t* row, size_t width, int shift, size_t padLeft, 
               static_cast<double>((row[width - 1] >> shift) & 0xFFu));
 }
 
+// Ring rows start on 64-byte lines and span whole lines, so that the wide
+// loads of the tap sums never straddle two lines: a buffer with room for
+// the shift, and its first aligned element.
+constexpr size_t kLineDoubles = 64 / sizeof(double);
+size_t LineRound(size_t n) { return (n + kLineDoubles - 1) / kLineDoubles * kLineDoubles; }
+double* LineStart(std::vector<double>& v) {
+    const auto misalign = reinterpret_cast<uintptr_t>(v.data()) % 64;
+    return v.data() + (misalign == 0 ? 0 : (64 - misalign) / sizeof(double));
+}
+
 // The three channel rows joined into pixels; the top byte is 0, as the
 // plane path's join leaves it.
 void JoinRow(const uint8_t* bytes, size_t width, uint32_t* out) {
@@ -89,7 +100,7 @@ bool BlurArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, co
     try {
         line.resize(w + k);
         acc.resize(w);
-        ring.resize(group * k * w);
+        ring.resize(group * k * LineRound(w) + kLineDoubles);
         lineBases.resize(k);
         bases.resize(k);
         bytes.resize(3 * w);
@@ -97,8 +108,10 @@ bool BlurArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, co
         return false;
     }
     for (size_t t = 0; t < k; ++t) lineBases[t] = line.data() + t;
+    double* const rows = LineStart(ring);
+    const size_t stride = LineRound(w);
     const auto slot = [&](size_t g, int64_t r) {
-        return ring.data() + (g * k + static_cast<size_t>(r % static_cast<int64_t>(k))) * w;
+        return rows + (g * k + static_cast<size_t>(r % static_cast<int64_t>(k))) * stride;
     };
     for (size_t first = 0; first < 3; first += group) {
         int64_t taken = -1;
@@ -114,8 +127,7 @@ bool BlurArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch, co
             for (size_t g = 0; g < group; ++g) {
                 for (size_t t = 0; t < k; ++t)
                     bases[t] = slot(g, std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1));
-                SumTapsDouble(bases.data(), kernel.data(), k, w, acc.data());
-                StoreSums(acc.data(), w, bytes.data() + (first + g) * w);
+                SumTapsToBytes(bases.data(), kernel.data(), k, w, acc.data(), bytes.data() + (first + g) * w);
             }
             uint32_t* out = pixels + static_cast<ptrdiff_t>(y) * pitch;
             if (group == 3) {
@@ -156,12 +168,14 @@ bool Convolve2DArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pit
                 }
         bases.resize(weights.size());
         acc.resize(w);
-        ring.resize(3 * kk * span);
+        ring.resize(3 * kk * LineRound(span) + kLineDoubles);
         bytes.resize(3 * w);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const auto slot = [&](size_t c, size_t e) { return ring.data() + (c * kk + e % kk) * span; };
+    double* const rows = LineStart(ring);
+    const size_t stride = LineRound(span);
+    const auto slot = [&](size_t c, size_t e) { return rows + (c * kk + e % kk) * stride; };
     // Extended row e is the pixels' row clamp(e - k/2), extended by k/2 on
     // the left and the rest of the window on the right.
     const auto widen = [&](size_t e) {
@@ -175,8 +189,7 @@ bool Convolve2DArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pit
         widen(y + kk - 1);
         for (size_t c = 0; c < 3; ++c) {
             for (size_t i = 0; i < weights.size(); ++i) bases[i] = slot(c, y + rowOf[i]) + columnOf[i];
-            SumTapsDouble(bases.data(), weights.data(), bases.size(), w, acc.data());
-            StoreSums(acc.data(), w, bytes.data() + c * w);
+            SumTapsToBytes(bases.data(), weights.data(), bases.size(), w, acc.data(), bytes.data() + c * w);
         }
         JoinRow(bytes.data(), w, pixels + static_cast<ptrdiff_t>(y) * pitch);
     }

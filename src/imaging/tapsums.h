@@ -45,3 +45,12 @@ inline void SumTapsToValues(const double* const* bases, const double* weights, s
                             double* out) {
     SumTapsToValuesWith(KernelIsa::Avx512, bases, weights, taps, width, out);
 }
+
+// SumTapsDouble followed by StoreSums, in one pass where it can (else
+// through scratch, width doubles).
+void SumTapsToBytesWith(KernelIsa isa, const double* const* bases, const double* weights, size_t taps, size_t width,
+                        double* scratch, uint8_t* out);
+inline void SumTapsToBytes(const double* const* bases, const double* weights, size_t taps, size_t width,
+                           double* scratch, uint8_t* out) {
+    SumTapsToBytesWith(KernelIsa::Avx512, bases, weights, taps, width, scratch, out);
+}

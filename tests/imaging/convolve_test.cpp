@@ -221,6 +221,21 @@ TEST(ConvolveTest, EveryInstructionSetGivesThePlainTapSums) {
             EXPECT_EQ(plain, vec) << width;
             EXPECT_EQ(plainD, vecD) << width;
         }
+        // The sums leaving as channel bytes, or as their values in doubles,
+        // with weights that put most sums inside 0..255 and some above.
+        std::vector<double> small(weights);
+        for (double& w : small) w = (w + 0.9) * 0.15;
+        std::vector<double> scratch(width), values(width), plainValues(width);
+        std::vector<uint8_t> out(width), plainOut(width);
+        SumTapsToBytesWith(KernelIsa::Portable, bd.data(), small.data(), 7, width, scratch.data(), plainOut.data());
+        SumTapsToValuesWith(KernelIsa::Portable, bd.data(), small.data(), 7, width, plainValues.data());
+        for (size_t x = 0; x < width; ++x) EXPECT_EQ(plainValues[x], plainOut[x]);
+        for (KernelIsa isa : {KernelIsa::Avx2, KernelIsa::Avx512}) {
+            SumTapsToBytesWith(isa, bd.data(), small.data(), 7, width, scratch.data(), out.data());
+            SumTapsToValuesWith(isa, bd.data(), small.data(), 7, width, values.data());
+            EXPECT_EQ(plainOut, out) << width;
+            EXPECT_EQ(plainValues, values) << width;
+        }
     }
 }
 
