@@ -8,7 +8,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/pixelformats.h"
@@ -231,6 +233,32 @@ void BM_Ripple(benchmark::State& state) {
     for (auto _ : state) RipplePixels32(r, -1);
 }
 BENCHMARK(BM_Ripple)->Unit(benchmark::kMillisecond);
+
+// ImageMagick's swirl through its command line, when it is installed
+// (MAGICK_THREAD_LIMIT=1; the time includes starting the process and
+// reading a PPM, which the _startup row measures alone).
+const std::string& SwirlInput() {
+    static const std::string path = [] {
+        const std::string p = "/tmp/qb-bench-swirl.ppm";
+        std::ofstream out(p, std::ios::binary);
+        out << "P6\n" << kW << " " << kH << "\n255\n";
+        out.write(reinterpret_cast<const char*>(Rgb().data()), static_cast<std::streamsize>(Rgb().size()));
+        return p;
+    }();
+    return path;
+}
+
+void MagickSwirl(benchmark::State& state, const char* op) {
+    if (std::system("command -v convert >/dev/null 2>&1") != 0) {
+        state.SkipWithError("ImageMagick is not installed");
+        return;
+    }
+    const std::string cmd = "MAGICK_THREAD_LIMIT=1 convert " + SwirlInput() + " " + op + " null: >/dev/null 2>&1";
+    for (auto _ : state)
+        if (std::system(cmd.c_str()) != 0) state.SkipWithError("convert failed");
+}
+BENCHMARK_CAPTURE(MagickSwirl, _startup, "")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(MagickSwirl, swirl_180, "-swirl 180")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 #ifdef QB_BENCH_HAVE_OPENCV
 void BM_CvRemapNearest(benchmark::State& state) {

@@ -7,6 +7,7 @@
 
 #include "imaging/channels.h"
 #include "imaging/colourops_avx2.h"
+#include "imaging/simdrows.h"
 
 namespace {
 
@@ -288,13 +289,24 @@ void ModulatePixel(uint32_t* r, uint32_t* g, uint32_t* b, double huePercent, dou
     *b = Clamp(HueChannel(m1, m2, hue - kThird) * 255);
 }
 
+static bool HasFma() {
+#if QB_PIXEL_X86
+    static const bool has = __builtin_cpu_supports("fma");
+    return has;
+#else
+    return false;
+#endif
+}
+
 void ModulatePixels32With(KernelIsa isa, const qbModulateRequest& q) {
     const double h = q.hue, s = q.saturation, l = q.lightness;
-    if (q.pixelFormat == kFormatARGB && UsableIsa(isa) == KernelIsa::Avx2 && q.pixels) {
+    const bool wide = isa == KernelIsa::Avx512 && HasAvx512();
+    if (q.pixelFormat == kFormatARGB && (wide || (UsableIsa(isa) == KernelIsa::Avx2 && HasFma())) && q.pixels) {
+        const auto rowKernel = wide ? ModulateArgbAvx512 : ModulateArgbAvx2;
         for (int32_t y = 0; y < q.height; ++y) {
             uint32_t* row = static_cast<uint32_t*>(q.pixels) + static_cast<ptrdiff_t>(y) * q.pitch;
-            const size_t done = ModulateArgbAvx2(row, static_cast<size_t>(q.width), (h * 0.01 - 1) * 0.5, s * 0.01,
-                                                 0.01 * l);
+            const size_t done = rowKernel(row, static_cast<size_t>(q.width), (h * 0.01 - 1) * 0.5, s * 0.01,
+                                          0.01 * l);
             Each32(row + done, q.width - static_cast<int32_t>(done), 1, q.pitch, q.pixelFormat,
                    [=](uint32_t& r, uint32_t& g, uint32_t& b) { ModulatePixel(&r, &g, &b, h, s, l); });
         }
@@ -304,7 +316,7 @@ void ModulatePixels32With(KernelIsa isa, const qbModulateRequest& q) {
            [=](uint32_t& r, uint32_t& g, uint32_t& b) { ModulatePixel(&r, &g, &b, h, s, l); });
 }
 
-void ModulatePixels32(const qbModulateRequest& q) { ModulatePixels32With(BestKernelIsa(), q); }
+void ModulatePixels32(const qbModulateRequest& q) { ModulatePixels32With(KernelIsa::Avx512, q); }
 
 void ModulatePixels16(const qbModulateRequest& q) {
     const double h = q.hue, s = q.saturation, l = q.lightness;

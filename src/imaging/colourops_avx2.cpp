@@ -12,6 +12,7 @@
 #include <immintrin.h>
 
 #define QB_AVX2 __attribute__((target("avx2")))
+#define QB_AVX2_FMA __attribute__((target("avx2,fma")))
 
 namespace {
 
@@ -99,12 +100,23 @@ QB_AVX2 inline __m256d HueChannel4(__m256d m1, __m256d m2, __m256d x) {
     return Pick(v, rising, _mm256_cmp_pd(_mm256_mul_pd(_mm256_set1_pd(6.0), x), one, _CMP_LT_OQ));
 }
 
+// v / 6 for v = a/255 - b/255 (a >= b, both as the kernels form them):
+// the product by 1/6, corrected once by its exact remainder (a fused
+// multiply-add). Correctly rounded for every such v, checked over all
+// 32,896 of them (tests/imaging/colourops_test.cpp), so it is the quotient
+// the scalar kernel divides out, at a third of a division's cost.
+QB_AVX2_FMA inline __m256d DivideBySix(__m256d v) {
+    const __m256d sixth = _mm256_set1_pd(1.0 / 6), six = _mm256_set1_pd(6.0);
+    const __m256d q = _mm256_mul_pd(v, sixth);
+    return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, six, v), sixth, q);
+}
+
 }  // namespace
 
-QB_AVX2 size_t ModulateArgbAvx2(uint32_t* px, size_t count, double hueAdd, double satScale, double lightScale) {
+QB_AVX2_FMA size_t ModulateArgbAvx2(uint32_t* px, size_t count, double hueAdd, double satScale, double lightScale) {
     const __m128i ff = _mm_set1_epi32(0xFF);
     const __m256d inv = _mm256_set1_pd(0.00392156862745098), half = _mm256_set1_pd(0.5), one = _mm256_set1_pd(1.0),
-                  two = _mm256_set1_pd(2.0), six = _mm256_set1_pd(6.0), zero = _mm256_setzero_pd(),
+                  two = _mm256_set1_pd(2.0), zero = _mm256_setzero_pd(),
                   third = _mm256_set1_pd(0.3333333333333333), twoThirds = _mm256_set1_pd(0.6666666666666666);
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
@@ -119,8 +131,8 @@ QB_AVX2 size_t ModulateArgbAvx2(uint32_t* px, size_t count, double hueAdd, doubl
         // One division each, of the numerator and denominator the lane's case picks.
         __m256d sat = _mm256_div_pd(delta, Pick(_mm256_sub_pd(_mm256_sub_pd(two, mx), mn), _mm256_add_pd(mx, mn),
                                                 _mm256_cmp_pd(light, half, _CMP_LT_OQ)));
-        const __m256d dr = _mm256_div_pd(_mm256_sub_pd(mx, r), six), dg = _mm256_div_pd(_mm256_sub_pd(mx, g), six),
-                      db = _mm256_div_pd(_mm256_sub_pd(mx, b), six), hd = _mm256_mul_pd(half, delta);
+        const __m256d dr = DivideBySix(_mm256_sub_pd(mx, r)), dg = DivideBySix(_mm256_sub_pd(mx, g)),
+                      db = DivideBySix(_mm256_sub_pd(mx, b)), hd = _mm256_mul_pd(half, delta);
         const __m256d isR = _mm256_cmp_pd(r, mx, _CMP_EQ_OQ), isG = _mm256_cmp_pd(g, mx, _CMP_EQ_OQ);
         const __m256d nr = _mm256_sub_pd(_mm256_add_pd(db, hd), _mm256_add_pd(hd, dg));
         const __m256d ng = _mm256_sub_pd(_mm256_add_pd(dr, hd), _mm256_add_pd(hd, db));

@@ -11,6 +11,7 @@
 
 #include "core/errcodes.h"
 #include "imaging/channels.h"
+#include "imaging/convolveargb.h"
 #include "imaging/planeblur.h"
 #include "imaging/tapsums.h"
 
@@ -94,6 +95,10 @@ int Convolve2DPixels(const qbConvolveRequest& r, const std::vector<double>& kern
 bool HasPixels(const qbConvolveRequest& r) {
     return r.pixels && (r.bytesPerPixel == 2 || r.bytesPerPixel == 4);
 }
+
+// ARGB pixels are filtered in place a row at a time (convolveargb.cpp);
+// other formats go through byte planes.
+bool IsPlainArgb(const qbConvolveRequest& r) { return r.bytesPerPixel == 4 && r.pixelFormat == kFormatARGB; }
 
 }  // namespace
 
@@ -232,28 +237,40 @@ void Convolve2DPlane(uint8_t* data, int32_t width, int32_t height, size_t rowByt
     const int64_t l = CopyEdgeExtended8(data, width, height, static_cast<int32_t>(rowBytes), k, &copy);
     if (l == 0) return;
     const auto w = static_cast<size_t>(width);
+    const auto kk = static_cast<size_t>(k), rowLength = static_cast<size_t>(l);
     // The taps in summing order, those of weight 0 left out (emboss is
-    // zero off its diagonal; adding a zero product changes no sum).
-    std::vector<size_t> offsets;
-    std::vector<double> weights, acc;
-    std::vector<const uint8_t*> bases;
+    // zero off its diagonal; adding a zero product changes no sum). Each
+    // copy row is widened to doubles once, into a ring of k rows (row r in
+    // slot r mod k), rather than once for every tap that reads it.
+    std::vector<size_t> rowOf, columnOf;
+    std::vector<double> weights, acc, ring;
+    std::vector<const double*> bases;
     try {
-        for (int64_t t = 0; t < k; ++t)
-            for (int64_t q = 0; q < k; ++q)
-                if (const double kq = kernel[static_cast<size_t>(t * k + q)]; kq != 0.0) {
-                    offsets.push_back(static_cast<size_t>(t * l + q));
+        for (size_t t = 0; t < kk; ++t)
+            for (size_t q = 0; q < kk; ++q)
+                if (const double kq = kernel[t * kk + q]; kq != 0.0) {
+                    rowOf.push_back(t);
+                    columnOf.push_back(q);
                     weights.push_back(kq);
                 }
-        bases.resize(offsets.size());
+        bases.resize(weights.size());
         acc.resize(w);
+        ring.resize(kk * rowLength);
     } catch (const std::bad_alloc&) {
         return;
     }
-    for (int64_t y = 0; y < height; ++y) {
-        const uint8_t* rowStart = copy.data() + y * l;
-        for (size_t i = 0; i < offsets.size(); ++i) bases[i] = rowStart + offsets[i];
-        SumTaps8(bases.data(), weights.data(), bases.size(), w, acc.data());
-        StoreSums(acc.data(), w, data + static_cast<size_t>(y) * rowBytes);
+    const auto widen = [&](size_t r) {
+        const uint8_t* in = copy.data() + r * rowLength;
+        double* slot = ring.data() + (r % kk) * rowLength;
+        for (size_t x = 0; x < rowLength; ++x) slot[x] = in[x];
+    };
+    for (size_t r = 0; r + 1 < kk; ++r) widen(r);
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
+        widen(y + kk - 1);
+        for (size_t i = 0; i < weights.size(); ++i)
+            bases[i] = ring.data() + ((y + rowOf[i]) % kk) * rowLength + columnOf[i];
+        SumTapsDouble(bases.data(), weights.data(), bases.size(), w, acc.data());
+        StoreSums(acc.data(), w, data + y * rowBytes);
     }
     *ok = true;
 }
@@ -266,7 +283,9 @@ int Convolve(const qbConvolveRequest& r) {
         if (IsTiny(r.sigma)) return 0;
         const std::vector<double> kernel = BuildBlurKernel(GetKernelWidth1D(r.radius, r.sigma), r.sigma);
         if (kernel.empty()) return ERR_MEM;
-        if (HasPixels(r)) result = BlurPixels(r, kernel);
+        if (HasPixels(r) && !(IsPlainArgb(r) && BlurArgb(static_cast<uint32_t*>(r.pixels), r.width, r.height, r.pitch,
+                                                         kernel)))
+            result = BlurPixels(r, kernel);
         if (r.plane) {
             const auto rb = static_cast<size_t>(r.planePitch);
             // Rows first, then columns: a failed column pass leaves the rows
@@ -293,7 +312,9 @@ int Convolve(const qbConvolveRequest& r) {
     if (k > r.width || k > r.height) return 0;
     const std::vector<double> kernel = Build2DKernel(r.code, k, r.sigma);
     if (kernel.empty()) return ERR_MEM;
-    if (HasPixels(r)) result = Convolve2DPixels(r, kernel, k);
+    if (HasPixels(r) &&
+        !(IsPlainArgb(r) && Convolve2DArgb(static_cast<uint32_t*>(r.pixels), r.width, r.height, r.pitch, kernel, k)))
+        result = Convolve2DPixels(r, kernel, k);
     if (r.plane) {
         bool ok = false;
         Convolve2DPlane(r.plane, r.width, r.height, static_cast<size_t>(r.planePitch), kernel, k, &ok);

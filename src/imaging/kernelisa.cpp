@@ -11,3 +11,12 @@ KernelIsa DetectKernelIsa() {
     return KernelIsa::Portable;
 #endif
 }
+
+bool HasAvx512() {
+#if QB_PIXEL_X86
+    static const bool has = __builtin_cpu_supports("avx512f");
+    return has;
+#else
+    return false;
+#endif
+}

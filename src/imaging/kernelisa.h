@@ -11,7 +11,13 @@ enum class KernelIsa : uint8_t {
     Portable,  // plain C++, any architecture
     Sse2,      // x86 baseline
     Avx2,      // x86, where the processor and the system support it
+    // x86 AVX-512F: never what BestKernelIsa() answers; only the kernels
+    // that name it take it, and fall back to the best set without it.
+    Avx512,
 };
+
+// Whether the processor and the system support AVX-512F; decided once.
+bool HasAvx512();
 
 // The widest set the processor and the system support, asked each time.
 KernelIsa DetectKernelIsa();

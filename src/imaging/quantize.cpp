@@ -48,9 +48,30 @@ inline void ReadRGB(const uint8_t* p, int format, uint8_t* rgb) {
     }
 }
 
-// One row of the buffer as R, G, B bytes.
-void ReadRow(const uint8_t* row, int format, int bytes, int32_t width, uint8_t* rgb) {
-    for (int32_t x = 0; x < width; ++x) ReadRGB(row + static_cast<size_t>(x) * bytes, format, rgb + 3 * x);
+// One row of the buffer as R, G, B bytes: the row itself when it is held
+// so (format 8), else converted into rgb, with loops of their own for the
+// common formats so that no pixel asks for its format.
+const uint8_t* ReadRow(const uint8_t* row, int format, int bytes, int32_t width, uint8_t* rgb) {
+    const auto n = static_cast<size_t>(width);
+    if (format == kFormatRGB24) return row;
+    if (format == kFormatBGR24) {
+        for (size_t x = 0; x < n; ++x) {
+            rgb[3 * x] = row[3 * x + 2];
+            rgb[3 * x + 1] = row[3 * x + 1];
+            rgb[3 * x + 2] = row[3 * x];
+        }
+    } else if (format == kFormatARGB) {
+        for (size_t x = 0; x < n; ++x) {
+            uint32_t v;
+            std::memcpy(&v, row + 4 * x, 4);
+            rgb[3 * x] = static_cast<uint8_t>(v >> 16);
+            rgb[3 * x + 1] = static_cast<uint8_t>(v >> 8);
+            rgb[3 * x + 2] = static_cast<uint8_t>(v);
+        }
+    } else {
+        for (size_t x = 0; x < n; ++x) ReadRGB(row + x * static_cast<size_t>(bytes), format, rgb + 3 * x);
+    }
+    return rgb;
 }
 
 uint32_t RawValue(const uint8_t* p, int bytes) {
@@ -123,9 +144,9 @@ bool ExactPass(const Buffer& in, int32_t limit, uint8_t* indices, uint32_t* pale
 
 void BuildHistogram(const Buffer& in, Histogram& h, uint32_t transparent, std::vector<uint8_t>& rgb) {
     for (int32_t y = 0; y < in.height; ++y) {
-        ReadRow(in.row(y), in.format, in.bytes, in.width, rgb.data());
+        const uint8_t* line = ReadRow(in.row(y), in.format, in.bytes, in.width, rgb.data());
         for (int32_t x = 0; x < in.width; ++x) {
-            const uint8_t* p = &rgb[3 * static_cast<size_t>(x)];
+            const uint8_t* p = line + 3 * static_cast<size_t>(x);
             if (Join(p) == transparent) continue;
             uint16_t& c = h[Cell(p[0] >> 3, p[1] >> 2, p[2] >> 3)];
             if (c != 0xFFFF) ++c;
@@ -304,10 +325,10 @@ inline int Lookup(Histogram& cache, const Colourmap& map, int r, int g, int b) {
 void MapPlain(const Buffer& in, Histogram& cache, const Colourmap& map, uint32_t transparent, int transparentIndex,
               std::vector<uint8_t>& rgb, uint8_t* indices) {
     for (int32_t y = 0; y < in.height; ++y) {
-        ReadRow(in.row(y), in.format, in.bytes, in.width, rgb.data());
+        const uint8_t* line = ReadRow(in.row(y), in.format, in.bytes, in.width, rgb.data());
         uint8_t* out = indices + static_cast<size_t>(y) * in.width;
         for (int32_t x = 0; x < in.width; ++x) {
-            const uint8_t* p = &rgb[3 * static_cast<size_t>(x)];
+            const uint8_t* p = line + 3 * static_cast<size_t>(x);
             out[x] = static_cast<uint8_t>(Join(p) == transparent ? transparentIndex
                                                                  : Lookup(cache, map, p[0], p[1], p[2]));
         }
@@ -325,50 +346,106 @@ std::array<int, 511> ErrorLimits() {
     return t;
 }
 
-void MapDithered(const Buffer& in, Histogram& cache, const Colourmap& map, uint32_t transparent,
-                 int transparentIndex, std::vector<uint8_t>& rgb, uint8_t* indices) {
-    static const std::array<int, 511> limit = ErrorLimits();
+// The inverse map for the dithered walk: each cell's index with its
+// palette colour beside it (index | R << 8 | G << 16 | B << 24), so that
+// the pixel's error needs one load after the lookup rather than two. A
+// cell not yet known holds index 0 with the opposite of entry 0's colour,
+// which no known cell can hold; whole 4x8x4 blocks are copied from the
+// index cache as it fills them.
+struct PackedMap {
+    std::vector<uint32_t> cells;
+    uint32_t unknown;
+};
+
+uint32_t PackedEntry(const Colourmap& map, int index) {
+    const auto i = static_cast<size_t>(index);
+    return static_cast<uint32_t>(index) | uint32_t{map.r[i]} << 8 | uint32_t{map.g[i]} << 16 |
+           uint32_t{map.b[i]} << 24;
+}
+
+PackedMap MakePackedMap(const Colourmap& map, size_t cells) {
+    const uint32_t unknown = ~PackedEntry(map, 0) & 0xFFFFFF00u;
+    return {std::vector<uint32_t>(cells, unknown), unknown};
+}
+
+inline uint32_t LookupPacked(Histogram& cache, PackedMap& packed, const Colourmap& map, int r, int g, int b) {
+    const int cell = Cell(r >> 3, g >> 2, b >> 3);
+    const uint32_t e = packed.cells[static_cast<size_t>(cell)];
+    if (e != packed.unknown) [[likely]]
+        return e;
+    Lookup(cache, map, r, g, b);
+    const int r0 = (r >> 5) << 2, g0 = (g >> 5) << 3, b0 = (b >> 5) << 2;
+    for (int ir = 0; ir < 4; ++ir)
+        for (int ig = 0; ig < 8; ++ig)
+            for (int ib = 0; ib < 4; ++ib) {
+                const int c = Cell(r0 + ir, g0 + ig, b0 + ib);
+                packed.cells[static_cast<size_t>(c)] = PackedEntry(map, cache[static_cast<size_t>(c)] - 1);
+            }
+    return packed.cells[static_cast<size_t>(cell)];
+}
+
+// The walk is one chain of dependent steps per pixel (its error feeds the
+// next pixel's lookup), so the state stays in named locals, which the
+// compiler keeps in registers, and an unkeyed walk has no key test.
+template <bool Keyed>
+void MapDitheredRows(const Buffer& in, Histogram& cache, const Colourmap& map, uint32_t transparent,
+                     int transparentIndex, std::vector<uint8_t>& rgb, uint8_t* indices) {
+    static const std::array<int, 511> limitTable = ErrorLimits();
+    const int* limit = limitTable.data() + 255;
+    PackedMap packed = MakePackedMap(map, cache.size());
     // One entry per component for each column plus a spare position at each
     // end; the current position trails the pixel by one in scan direction.
     std::vector<int16_t> errors((static_cast<size_t>(in.width) + 2) * 3, 0);
-    const uint8_t* pal[3] = {map.r.data(), map.g.data(), map.b.data()};
     for (int32_t y = 0; y < in.height; ++y) {
-        ReadRow(in.row(y), in.format, in.bytes, in.width, rgb.data());
+        const uint8_t* line = ReadRow(in.row(y), in.format, in.bytes, in.width, rgb.data());
         uint8_t* out = indices + static_cast<size_t>(y) * in.width;
         const bool back = (y & 1) != 0;
         const int dir = back ? -1 : 1;
         std::ptrdiff_t pos = back ? (in.width + 1) * 3 : 0;
         int32_t x = back ? in.width - 1 : 0;
-        int cur[3] = {0, 0, 0}, pending[3] = {0, 0, 0}, previous[3] = {0, 0, 0};
+        int cur0 = 0, cur1 = 0, cur2 = 0, pending0 = 0, pending1 = 0, pending2 = 0;
+        int previous0 = 0, previous1 = 0, previous2 = 0;
         for (int32_t n = 0; n < in.width; ++n, x += dir, pos += 3 * dir) {
-            const uint8_t* p = &rgb[3 * static_cast<size_t>(x)];
+            const uint8_t* p = line + 3 * static_cast<size_t>(x);
             int16_t* next = &errors[static_cast<size_t>(pos + 3 * dir)];
-            if (Join(p) == transparent) {
-                out[x] = static_cast<uint8_t>(transparentIndex);
-                next[0] = next[1] = next[2] = 0;
-                continue;
+            if constexpr (Keyed) {
+                if (Join(p) == transparent) {
+                    out[x] = static_cast<uint8_t>(transparentIndex);
+                    next[0] = next[1] = next[2] = 0;
+                    continue;
+                }
             }
-            int v[3];
-#pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c) {
-                const int e = limit[255 + ((cur[c] + next[c] + 8) >> 4)];
-                v[c] = std::clamp(p[c] + e, 0, 255);
-            }
-            const int index = Lookup(cache, map, v[0], v[1], v[2]);
-            out[x] = static_cast<uint8_t>(index);
+            const int v0 = std::clamp(p[0] + limit[(cur0 + next[0] + 8) >> 4], 0, 255);
+            const int v1 = std::clamp(p[1] + limit[(cur1 + next[1] + 8) >> 4], 0, 255);
+            const int v2 = std::clamp(p[2] + limit[(cur2 + next[2] + 8) >> 4], 0, 255);
+            const uint32_t e = LookupPacked(cache, packed, map, v0, v1, v2);
+            out[x] = static_cast<uint8_t>(e);
+            const int err0 = v0 - static_cast<int>((e >> 8) & 0xFFu);
+            const int err1 = v1 - static_cast<int>((e >> 16) & 0xFFu);
+            const int err2 = v2 - static_cast<int>(e >> 24);
             int16_t* here = &errors[static_cast<size_t>(pos)];
-#pragma GCC unroll 3
-            for (int c = 0; c < 3; ++c) {
-                const int err = v[c] - pal[c][index];
-                here[c] = static_cast<int16_t>(pending[c] + 3 * err);
-                pending[c] = previous[c] + 5 * err;
-                previous[c] = err;
-                cur[c] = 7 * err;
-            }
+            here[0] = static_cast<int16_t>(pending0 + 3 * err0);
+            here[1] = static_cast<int16_t>(pending1 + 3 * err1);
+            here[2] = static_cast<int16_t>(pending2 + 3 * err2);
+            pending0 = previous0 + 5 * err0;
+            pending1 = previous1 + 5 * err1;
+            pending2 = previous2 + 5 * err2;
+            previous0 = err0, previous1 = err1, previous2 = err2;
+            cur0 = 7 * err0, cur1 = 7 * err1, cur2 = 7 * err2;
         }
         int16_t* last = &errors[static_cast<size_t>(pos)];
-        for (int c = 0; c < 3; ++c) last[c] = static_cast<int16_t>(pending[c]);
+        last[0] = static_cast<int16_t>(pending0);
+        last[1] = static_cast<int16_t>(pending1);
+        last[2] = static_cast<int16_t>(pending2);
     }
+}
+
+void MapDithered(const Buffer& in, Histogram& cache, const Colourmap& map, uint32_t transparent,
+                 int transparentIndex, std::vector<uint8_t>& rgb, uint8_t* indices) {
+    if (transparent == kNoTransparentColour)
+        MapDitheredRows<false>(in, cache, map, transparent, transparentIndex, rgb, indices);
+    else
+        MapDitheredRows<true>(in, cache, map, transparent, transparentIndex, rgb, indices);
 }
 
 }  // namespace

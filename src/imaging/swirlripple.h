@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "imaging/kernelisa.h"
+
 // Entries of each sine or cosine table: angles 0 .. 6.299 in steps of 0.001.
 inline constexpr int kDisplaceTableSize = 6300;
 
@@ -68,6 +70,10 @@ void InitSwirlTables(const qbSwirlRequest& request);
 void InitRippleTables(const qbRippleRequest& request);
 
 void SwirlPixels32(const qbSwirlRequest& request, int32_t angle);
+// The same with the instruction set named (KernelIsa::Avx512 finds the
+// source positions eight at a time where the processor has it; any other
+// one by one); every set gives the same pixels.
+void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t angle);
 void SwirlPixels16(const qbSwirlRequest& request, int32_t angle);
 
 // Takes the next distance and stores where the pixel (x, y) comes from in

@@ -15,11 +15,13 @@ void SumTaps8With(KernelIsa isa, const uint8_t* const* bases, const double* weig
 void SumTapsDoubleWith(KernelIsa isa, const double* const* bases, const double* weights, size_t taps, size_t width,
                        double* out);
 
+// The tap sums alone go up to AVX-512 (KernelIsa::Avx512 falls back to
+// the best set the processor has).
 inline void SumTaps8(const uint8_t* const* bases, const double* weights, size_t taps, size_t width, double* out) {
-    SumTaps8With(BestKernelIsa(), bases, weights, taps, width, out);
+    SumTaps8With(KernelIsa::Avx512, bases, weights, taps, width, out);
 }
 inline void SumTapsDouble(const double* const* bases, const double* weights, size_t taps, size_t width, double* out) {
-    SumTapsDoubleWith(BestKernelIsa(), bases, weights, taps, width, out);
+    SumTapsDoubleWith(KernelIsa::Avx512, bases, weights, taps, width, out);
 }
 
 // The sums as channel bytes: below 0 is 0, above 255 is 255, else
@@ -27,4 +29,28 @@ inline void SumTapsDouble(const double* const* bases, const double* weights, siz
 void StoreSumsWith(KernelIsa isa, const double* sums, size_t width, uint8_t* out);
 inline void StoreSums(const double* sums, size_t width, uint8_t* out) {
     StoreSumsWith(BestKernelIsa(), sums, width, out);
+}
+
+// The same bytes kept as doubles (for a pass whose results another pass
+// reads as its inputs).
+void StoreValuesWith(KernelIsa isa, const double* sums, size_t width, double* out);
+inline void StoreValues(const double* sums, size_t width, double* out) {
+    StoreValuesWith(BestKernelIsa(), sums, width, out);
+}
+
+// SumTapsDouble followed by StoreValues in place, in one pass where it can.
+void SumTapsToValuesWith(KernelIsa isa, const double* const* bases, const double* weights, size_t taps, size_t width,
+                         double* out);
+inline void SumTapsToValues(const double* const* bases, const double* weights, size_t taps, size_t width,
+                            double* out) {
+    SumTapsToValuesWith(KernelIsa::Avx512, bases, weights, taps, width, out);
+}
+
+// SumTapsDouble followed by StoreSums, in one pass where it can (else
+// through scratch, width doubles).
+void SumTapsToBytesWith(KernelIsa isa, const double* const* bases, const double* weights, size_t taps, size_t width,
+                        double* scratch, uint8_t* out);
+inline void SumTapsToBytes(const double* const* bases, const double* weights, size_t taps, size_t width,
+                           double* scratch, uint8_t* out) {
+    SumTapsToBytesWith(KernelIsa::Avx512, bases, weights, taps, width, scratch, out);
 }

@@ -225,5 +225,22 @@ TEST(ColourOpsTest, VectorModulateGivesThePlainKernelsPixels) {
         ModulatePixels32With(KernelIsa::Portable, {plain.data(), w, 1, w, kFormatARGB, l, s, h});
         ModulatePixels32With(KernelIsa::Avx2, {vec.data(), w, 1, w, kFormatARGB, l, s, h});
         ASSERT_EQ(plain, vec) << l << " " << s << " " << h;
+        std::vector<uint32_t> wide = a;
+        ModulatePixels32With(KernelIsa::Avx512, {wide.data(), w, 1, w, kFormatARGB, l, s, h});
+        ASSERT_EQ(plain, wide) << l << " " << s << " " << h;
     }
+    // Every pair of channel levels in every arrangement, so that each
+    // difference from the largest channel the vector form divides by 6
+    // occurs.
+    std::vector<uint32_t> pairs;
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t b = 0; b < 256; ++b) pairs.insert(pairs.end(), {a << 16 | b << 8, a << 8 | b, b << 16 | a});
+    std::vector<uint32_t> plain = pairs, vec = pairs;
+    const auto w = static_cast<int32_t>(pairs.size());
+    ModulatePixels32With(KernelIsa::Portable, {plain.data(), w, 1, w, kFormatARGB, 120, 80, 130});
+    ModulatePixels32With(KernelIsa::Avx2, {vec.data(), w, 1, w, kFormatARGB, 120, 80, 130});
+    EXPECT_EQ(plain, vec);
+    std::vector<uint32_t> wide = pairs;
+    ModulatePixels32With(KernelIsa::Avx512, {wide.data(), w, 1, w, kFormatARGB, 120, 80, 130});
+    EXPECT_EQ(plain, wide);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "imaging/channels.h"
 #include "imaging/convolve.h"
 #include "imaging/oilpaint.h"
 #include "imaging/planeblur.h"
@@ -140,7 +141,8 @@ TEST(ConvolveTest, ThePlaneGetsTheSameKernelAsThePixels) {
 TEST(ConvolveTest, VectorisedPassesEqualThePlainSums) {
     std::mt19937 rng(17);
     for (auto [w, h, radius, sigma] : {std::tuple{1, 1, 2.0, 1.0}, {13, 7, 0.0, 1.3}, {31, 17, 4.0, 2.0},
-                                       {5, 40, 9.0, 3.0}, {3, 2, 20.0, 6.0}}) {
+                                       {5, 40, 9.0, 3.0}, {3, 2, 20.0, 6.0},
+                                       {150, 12, 2.0, 1.0}}) {
         std::vector<uint8_t> a(static_cast<size_t>(w + 3) * h);
         for (auto& v : a) v = static_cast<uint8_t>(rng());
         std::vector<uint8_t> b = a;
@@ -152,12 +154,14 @@ TEST(ConvolveTest, VectorisedPassesEqualThePlainSums) {
         EXPECT_EQ(a, b) << w << "x" << h;
         if (GetKernelWidth2D(radius, sigma, 1 << 20) <= std::min(w, h)) {
             const int64_t k = GetKernelWidth2D(radius, sigma, 1 << 20);
-            const std::vector<double> k2 = Build2DKernel(kConvolveSharpen, k, sigma);
-            bool ok = false;
-            Convolve2DPlane(a.data(), w, h, w + 3, k2, k, &ok);
-            ASSERT_TRUE(ok);
-            Convolve2DPlaneRef(b.data(), w, h, w + 3, k2, k);
-            EXPECT_EQ(a, b);
+            for (int32_t code : {kConvolveSharpen, kConvolveEmboss}) {
+                const std::vector<double> k2 = Build2DKernel(code, k, sigma);
+                bool ok = false;
+                Convolve2DPlane(a.data(), w, h, w + 3, k2, k, &ok);
+                ASSERT_TRUE(ok);
+                Convolve2DPlaneRef(b.data(), w, h, w + 3, k2, k);
+                EXPECT_EQ(a, b) << code;
+            }
         }
     }
 }
@@ -195,7 +199,7 @@ TEST(OilPaintTest, TiesGoToThePixelThatReachedTheCountFirst) {
 
 TEST(ConvolveTest, EveryInstructionSetGivesThePlainTapSums) {
     std::mt19937 rng(23);
-    for (size_t width : {1u, 15u, 16u, 17u, 50u}) {
+    for (size_t width : {1u, 15u, 16u, 17u, 50u, 97u, 130u}) {
         std::vector<uint8_t> bytes(width * 7);
         std::vector<double> doubles(bytes.size()), weights(7);
         for (size_t i = 0; i < bytes.size(); ++i) doubles[i] = bytes[i] = static_cast<uint8_t>(rng());
@@ -206,14 +210,32 @@ TEST(ConvolveTest, EveryInstructionSetGivesThePlainTapSums) {
             b8.push_back(bytes.data() + t * width);
             bd.push_back(doubles.data() + t * width);
         }
-        std::vector<double> plain(width), vec(width), plainD(width), vecD(width);
+        std::vector<double> plain(width), plainD(width);
         SumTaps8With(KernelIsa::Portable, b8.data(), weights.data(), 7, width, plain.data());
-        SumTaps8With(KernelIsa::Avx2, b8.data(), weights.data(), 7, width, vec.data());
         SumTapsDoubleWith(KernelIsa::Portable, bd.data(), weights.data(), 7, width, plainD.data());
-        SumTapsDoubleWith(KernelIsa::Avx2, bd.data(), weights.data(), 7, width, vecD.data());
-        EXPECT_EQ(plain, vec) << width;
-        EXPECT_EQ(plainD, vecD) << width;
         EXPECT_EQ(plain, plainD) << width;
+        for (KernelIsa isa : {KernelIsa::Avx2, KernelIsa::Avx512}) {
+            std::vector<double> vec(width), vecD(width);
+            SumTaps8With(isa, b8.data(), weights.data(), 7, width, vec.data());
+            SumTapsDoubleWith(isa, bd.data(), weights.data(), 7, width, vecD.data());
+            EXPECT_EQ(plain, vec) << width;
+            EXPECT_EQ(plainD, vecD) << width;
+        }
+        // The sums leaving as channel bytes, or as their values in doubles,
+        // with weights that put most sums inside 0..255 and some above.
+        std::vector<double> small(weights);
+        for (double& w : small) w = (w + 0.9) * 0.15;
+        std::vector<double> scratch(width), values(width), plainValues(width);
+        std::vector<uint8_t> out(width), plainOut(width);
+        SumTapsToBytesWith(KernelIsa::Portable, bd.data(), small.data(), 7, width, scratch.data(), plainOut.data());
+        SumTapsToValuesWith(KernelIsa::Portable, bd.data(), small.data(), 7, width, plainValues.data());
+        for (size_t x = 0; x < width; ++x) EXPECT_EQ(plainValues[x], plainOut[x]);
+        for (KernelIsa isa : {KernelIsa::Avx2, KernelIsa::Avx512}) {
+            SumTapsToBytesWith(isa, bd.data(), small.data(), 7, width, scratch.data(), out.data());
+            SumTapsToValuesWith(isa, bd.data(), small.data(), 7, width, values.data());
+            EXPECT_EQ(plainOut, out) << width;
+            EXPECT_EQ(plainValues, values) << width;
+        }
     }
 }
 
@@ -252,5 +274,50 @@ TEST(OilPaintTest, EqualsTheWindowWalkOnRandomPictures) {
         r.radius = radius;
         OilPaint32(r);
         EXPECT_EQ(px, want) << w << "x" << h << " r " << radius;
+    }
+}
+
+// ARGB pixels are filtered in place a row at a time; they must come out as
+// the plain per-plane definitions make them, with a top byte of 0. The
+// pitch is wider than the picture, the alpha bytes are not 0, and the
+// 1100-wide blur walks one channel at a time (its rings are too large to
+// walk together).
+TEST(ConvolveTest, ArgbRowsEqualThePlainPlaneDefinitions) {
+    std::mt19937 rng(29);
+    for (auto [w, h, code, radius, sigma] :
+         {std::tuple{70, 9, kConvolveBlur, 2.0, 1.0}, {33, 40, kConvolveBlur, 9.0, 3.0},
+          {1100, 45, kConvolveBlur, 20.0, 6.6}, {70, 9, kConvolveEdge, 2.0, 0.5}, {70, 9, kConvolveEmboss, 2.0, 1.0},
+          {66, 13, kConvolveSharpen, 3.0, 1.2}, {5, 5, kConvolveSharpen, 2.0, 1.0}}) {
+        const int32_t pitch = w + 5;
+        std::vector<uint32_t> px(static_cast<size_t>(pitch) * h);
+        for (auto& p : px) p = rng();
+        qbChannelPlanes planes;
+        ASSERT_TRUE(SplitChannels(px.data(), w, h, pitch, kFormatARGB, 4, &planes));
+        const auto rb = static_cast<size_t>(w);
+        for (auto& p : planes.plane) {
+            if (code == kConvolveBlur) {
+                const std::vector<double> kernel = BuildBlurKernel(GetKernelWidth1D(radius, sigma), sigma);
+                BlurRows8Ref(p.data(), w, h, rb, kernel);
+                BlurColumns8Ref(p.data(), w, h, rb, kernel);
+            } else {
+                const int64_t k = code == kConvolveEdge ? GetKernelWidth1D(radius, 0.5)
+                                                        : GetKernelWidth2D(radius, sigma, std::max(w, h));
+                Convolve2DPlaneRef(p.data(), w, h, rb, Build2DKernel(code, k, sigma), k);
+            }
+        }
+        std::vector<uint32_t> expected = px;
+        JoinChannels(planes, expected.data(), pitch, kFormatARGB, 4);
+        qbConvolveRequest r;
+        r.pixels = px.data();
+        r.width = w;
+        r.height = h;
+        r.pitch = pitch;
+        r.pixelFormat = kFormatARGB;
+        r.bytesPerPixel = 4;
+        r.radius = radius;
+        r.sigma = sigma;
+        r.code = code;
+        ASSERT_EQ(Convolve(r), 0);
+        EXPECT_EQ(px, expected) << w << "x" << h << " code " << code;
     }
 }

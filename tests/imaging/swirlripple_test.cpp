@@ -74,6 +74,21 @@ TEST(Swirl, GeometryFixedPoints) {
     EXPECT_NE(p, Positions(31, 31));
 }
 
+// The eight-at-a-time source positions equal the one-by-one ones: wide and
+// tall pictures (a scale of 1 on either axis), table and direct turns
+// (negative angles), widths that leave a tail.
+TEST(Swirl, EveryInstructionSetFindsTheSameSources) {
+    for (auto [w, h] : {std::pair{301, 157}, {157, 301}, {64, 64}, {13, 5}}) {
+        for (int angle : {180, -90, 359, 400, -359}) {
+            auto plain = Positions(w, h), wide = plain;
+            SwirlRig a(plain.data(), w, h, kFormatARGB), b(wide.data(), w, h, kFormatARGB);
+            SwirlPixels32With(KernelIsa::Portable, a.r, angle);
+            SwirlPixels32With(KernelIsa::Avx512, b.r, angle);
+            ASSERT_EQ(plain, wide) << w << "x" << h << " " << angle;
+        }
+    }
+}
+
 TEST(Swirl, FilterModeMovesMaskAndAlphaAlong) {
     const int w = 29, h = 17, rowBytes = (w + 7) / 8;
     auto p = Positions(w, h);
