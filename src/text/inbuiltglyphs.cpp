@@ -3,6 +3,7 @@
 // measured and drawn from them with kerning.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -72,8 +73,8 @@ int64_t EmFraction(const qbInbuiltFontData& d, FT_Pos advance) {
 
 // The pen step: the advance as a 16.16 fraction of the em (em) plus the
 // kerning in the same unit, times the pixel size, then the font's x scale.
-int64_t Advance(const qbFont* font, const qbInbuiltFontData& d, int64_t em, int64_t kerning) {
-    const int64_t pixels = ((em + kerning) * PixelSizeOf(d)) / 65536;
+int64_t Advance(const qbFont* font, int64_t pixelSize, int64_t em, int64_t kerning) {
+    const int64_t pixels = ((em + kerning) * pixelSize) / 65536;
     if (font->xScale == 1.0) return pixels;  // the common case, without the rounding call
     return std::llround(static_cast<double>(pixels) * font->xScale);
 }
@@ -118,6 +119,26 @@ qbClipRect Intersect(const qbClipRect& clip, const qbBitmap* target) {
                       Clamp32(std::max<int64_t>(y1 - y0, 0))};
 }
 
+// The coverage bytes of from that are not 0 replace those of to, eight at a
+// time: a glyph row is too short for the compiler's vector loop.
+void CoverRow(const uint8_t* from, uint8_t* to, int32_t width) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    int32_t col = 0;
+    for (; col + 8 <= width; col += 8) {
+        uint64_t f = 0, t = 0;
+        std::memcpy(&f, from + col, 8);
+        if (f == 0) continue;
+        std::memcpy(&t, to + col, 8);
+        // The top bit of each byte that is not 0, then that byte all ones.
+        const uint64_t set = (((f & kLow7) + kLow7) | f) & ~kLow7;
+        const uint64_t mask = (set >> 7) * 0xFF;
+        t = (f & mask) | (t & ~mask);
+        std::memcpy(to + col, &t, 8);
+    }
+    for (; col < width; ++col)
+        if (from[col] != 0) to[col] = from[col];
+}
+
 // Where a text's glyphs go, looked up once per text rather than per glyph.
 struct GlyphTarget {
     qbBitmap* bitmap = nullptr;
@@ -156,8 +177,7 @@ void DrawGlyph(const FT_Bitmap& bm, int64_t gx, int64_t gy, const GlyphTarget& t
         for (int32_t row = 0; row < height; ++row) {
             const uint8_t* from = bm.buffer + static_cast<size_t>(sy + row) * bm.pitch + sx;
             uint8_t* to = plane->data + static_cast<size_t>(dy + row) * plane->rowBytes + dx;
-            // Written without a branch, so that the row goes a vector at a time.
-            for (int32_t col = 0; col < width; ++col) to[col] = from[col] != 0 ? from[col] : to[col];
+            CoverRow(from, to, width);
         }
     } else if (antialias) {
         if (target->kind != kBitmapKindColour) return;
@@ -268,6 +288,7 @@ namespace {
 void WalkText(qbFont* font, qbInbuiltFontData* d, int32_t x, int32_t y, const char* text, size_t length,
               uint32_t style, int encoding, const GlyphTarget* to, qbTextExtents* out) {
     const std::vector<TextChar> chars = DecodeText(d, text, length, encoding);
+    const int64_t pixelSize = PixelSizeOf(*d);
     int64_t width = 0, inkLeft = 10000, inkTop = 10000, inkRight = 0, inkBottom = 0;
     for (size_t i = 0; i < chars.size(); ++i) {
         const int64_t kerning = KerningAfter(*d, chars, i);
@@ -285,7 +306,7 @@ void WalkText(qbFont* font, qbInbuiltFontData* d, int32_t x, int32_t y, const ch
             inkBottom = std::max<int64_t>(inkBottom, int64_t{bm->rows} - top);
         }
         if (to) DrawGlyph(*bm, int64_t{x} + width + left, int64_t{y} + font->baseline - top, *to);
-        width += Advance(font, *d, em, kerning);
+        width += Advance(font, pixelSize, em, kerning);
     }
     if (!out) return;
     if (inkLeft == 10000) inkLeft = 0;
