@@ -89,6 +89,9 @@ struct qbInbuiltFontEngine {
     void (*close)(qbFont* font);
     int (*start)();
     void (*shutdown)();
+    // render that also measures what it draws, as measure would.
+    int (*renderMeasured)(qbFont* font, qbBitmap* target, int32_t x, int32_t y, const char* text, size_t length,
+                          uint32_t style, int encoding, const qbClipRect& clip, int64_t pen, qbTextExtents* out);
 };
 void SetInbuiltFontEngine(const qbInbuiltFontEngine* engine);
 
@@ -111,6 +114,11 @@ int MeasureFontText(qbFont* font, const char* text, size_t length, uint32_t styl
 // mask target (and second target), any other value is the colour.
 int RenderFontText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, int32_t y, const char* text,
                    size_t length, uint32_t style, int encoding, const qbClipRect& clip, int64_t pen);
+// RenderFontText and MeasureFontText of one text in one pass where the
+// engine can (one pass of the glyphs instead of two). out is filled
+// whether or not a target is given.
+int RenderFontTextMeasured(qbFont* font, qbBitmap* target, int32_t x, int32_t y, const char* text, size_t length,
+                           uint32_t style, int encoding, const qbClipRect& clip, int64_t pen, qbTextExtents* out);
 int32_t GetFontKerning(qbFont* font, const char* pair, size_t length, uint32_t style, int encoding);
 void SetFontScale(qbFont* font, double xScale, double yScale);
 void FreeFontGlyphCache(qbFont* font);

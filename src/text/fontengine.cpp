@@ -247,6 +247,16 @@ int RenderFontText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, 
     return 0;
 }
 
+int RenderFontTextMeasured(qbFont* font, qbBitmap* target, int32_t x, int32_t y, const char* text, size_t length,
+                           uint32_t style, int encoding, const qbClipRect& clip, int64_t pen, qbTextExtents* out) {
+    if (!font && GetDefaultFont(&font) != 0) return 0;
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->renderMeasured)
+        return inbuilt->renderMeasured(font, target, x, y, text, length, style, encoding, clip, pen, out);
+    if (int err = MeasureFontText(font, text, length, style, encoding, out)) return err;
+    return RenderFontText(font, target, nullptr, x, y, text, length, style, encoding, clip, pen);
+}
+
 int32_t GetFontKerning(qbFont* font, const char* pair, size_t length, uint32_t style, int encoding) {
     if (!font) return 0;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;

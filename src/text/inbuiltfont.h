@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/file.h"
@@ -17,6 +18,7 @@
 struct qbInbuiltCachedGlyph {
     FT_Glyph glyph = nullptr;  // a bitmap glyph
     FT_Pos advance = 0;        // 26.6
+    int64_t em = 0;            // the advance as a 16.16 fraction of the em
 };
 
 struct qbInbuiltFontData {
@@ -36,6 +38,11 @@ struct qbInbuiltFontData {
     // none in the face, which a lookup answers quickly).
     std::array<FT_UInt, 256> latinIndex{};
     std::array<bool, 256> latinIndexKnown{};
+    // Kerning of Latin-1 pairs as a 16.16 fraction of the em, by left code,
+    // a row made on the row's first use: FreeType's pair search costs as
+    // much as drawing the glyph, and text measures each pair before it
+    // draws it.
+    std::array<std::unique_ptr<std::array<int64_t, 256>>, 256> latinKerning{};
     std::array<qbInbuiltCachedGlyph, 256> antialiased{};
     std::array<qbInbuiltCachedGlyph, 256> oneBit{};
 };
@@ -50,15 +57,20 @@ void StopInbuiltEngine();
 // The shared instance (null before the start); the vector engine uses it too.
 FT_Library InbuiltFreeTypeLibrary();
 
-// 0 with the glyph's left, top, advance (26.6) and bitmap, or -1. The bitmap
-// lasts until the next glyph is rendered or the caches are freed.
+// 0 with the glyph's left, top, advance (26.6), bitmap and, when asked,
+// the advance as a 16.16 fraction of the em, or -1. The bitmap lasts until
+// the next glyph is rendered or the caches are freed.
 int RenderInbuiltGlyph(qbInbuiltFontData* data, uint32_t code, FT_UInt index, uint32_t style, int32_t* left,
-                       int32_t* top, FT_Pos* advance, const FT_Bitmap** bitmap);
+                       int32_t* top, FT_Pos* advance, const FT_Bitmap** bitmap, int64_t* em = nullptr);
 int MeasureInbuiltText(qbFont* font, const char* text, size_t length, uint32_t style, int encoding,
                        qbTextExtents* out);
 // pen kFontPenMask writes the target's plane instead of colouring.
 int RenderInbuiltText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, int32_t y, const char* text,
                       size_t length, uint32_t style, int encoding, const qbClipRect& clip, int64_t pen);
+// Both at once: draws as RenderInbuiltText and fills out as
+// MeasureInbuiltText would.
+int RenderInbuiltTextMeasured(qbFont* font, qbBitmap* target, int32_t x, int32_t y, const char* text, size_t length,
+                              uint32_t style, int encoding, const qbClipRect& clip, int64_t pen, qbTextExtents* out);
 int32_t GetInbuiltKerning(qbFont* font, const char* pair, size_t length, uint32_t style, int encoding);
 int32_t ComputeInbuiltBaseline(qbInbuiltFontData* data, int32_t height);
 // Applies the font's x and y scale; returns the new baseline.

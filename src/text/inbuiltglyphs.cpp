@@ -3,6 +3,9 @@
 // measured and drawn from them with kerning.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -63,20 +66,39 @@ FT_Pos UnscaledKerning(FT_Face face, FT_UInt left, FT_UInt right) {
 
 int64_t PixelSizeOf(const qbInbuiltFontData& d) { return int64_t{d.resolutionX} * d.pixelSize / 72; }
 
-// The pen step: the advance as a 16.16 fraction of the em plus the kerning
-// in the same unit, times the pixel size, then the font's x scale.
-int64_t Advance(const qbFont* font, const qbInbuiltFontData& d, FT_Pos advance, FT_Pos kerning) {
-    const FT_Face face = d.face;
-    const int64_t ppem = std::max<int64_t>(face->size->metrics.x_ppem, 1);
-    const int64_t a = (int64_t{advance} << 10) / ppem;
-    const int64_t k = int64_t{kerning} * 65536 / std::max<int64_t>(face->units_per_EM, 1);
-    const int64_t pixels = ((a + k) * PixelSizeOf(d)) / 65536;
+int64_t EmFraction(const qbInbuiltFontData& d, FT_Pos advance) {
+    const int64_t ppem = std::max<int64_t>(d.face->size->metrics.x_ppem, 1);
+    return (int64_t{advance} << 10) / ppem;
+}
+
+// The pen step: the advance as a 16.16 fraction of the em (em) plus the
+// kerning in the same unit, times the pixel size, then the font's x scale.
+int64_t Advance(const qbFont* font, int64_t pixelSize, int64_t em, int64_t kerning) {
+    const int64_t pixels = ((em + kerning) * pixelSize) / 65536;
     if (font->xScale == 1.0) return pixels;  // the common case, without the rounding call
     return std::llround(static_cast<double>(pixels) * font->xScale);
 }
 
-FT_Pos KerningAfter(const qbInbuiltFontData& d, const std::vector<TextChar>& chars, size_t i) {
-    return i + 1 < chars.size() ? UnscaledKerning(d.face, chars[i].index, chars[i + 1].index) : 0;
+constexpr int64_t kKerningUnknown = std::numeric_limits<int64_t>::min();
+
+int64_t EmKerning(const qbInbuiltFontData& d, FT_UInt left, FT_UInt right) {
+    return int64_t{UnscaledKerning(d.face, left, right)} * 65536 / std::max<int64_t>(d.face->units_per_EM, 1);
+}
+
+// The kerning after character i as a 16.16 fraction of the em.
+int64_t KerningAfter(qbInbuiltFontData& d, const std::vector<TextChar>& chars, size_t i) {
+    if (i + 1 >= chars.size() || !FT_HAS_KERNING(d.face)) return 0;
+    const TextChar& a = chars[i];
+    const TextChar& b = chars[i + 1];
+    if (a.code >= 256 || b.code >= 256) return EmKerning(d, a.index, b.index);
+    auto& row = d.latinKerning[a.code];
+    if (!row) {
+        row = std::make_unique<std::array<int64_t, 256>>();
+        row->fill(kKerningUnknown);
+    }
+    int64_t& k = (*row)[b.code];
+    if (k == kKerningUnknown) k = EmKerning(d, a.index, b.index);
+    return k;
 }
 
 void FreeCache(std::array<qbInbuiltCachedGlyph, 256>& cache) {
@@ -97,13 +119,56 @@ qbClipRect Intersect(const qbClipRect& clip, const qbBitmap* target) {
                       Clamp32(std::max<int64_t>(y1 - y0, 0))};
 }
 
-void DrawGlyph(const FT_Bitmap& bm, bool antialias, int64_t gx, int64_t gy, qbBitmap* target,
-               const qbClipRect& clip, int64_t pen) {
+// The coverage bytes of from that are not 0 replace those of to, eight at a
+// time: a glyph row is too short for the compiler's vector loop.
+void CoverRow(const uint8_t* from, uint8_t* to, int32_t width) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    int32_t col = 0;
+    for (; col + 8 <= width; col += 8) {
+        uint64_t f = 0, t = 0;
+        std::memcpy(&f, from + col, 8);
+        if (f == 0) continue;
+        std::memcpy(&t, to + col, 8);
+        // The top bit of each byte that is not 0, then that byte all ones.
+        const uint64_t set = (((f & kLow7) + kLow7) | f) & ~kLow7;
+        const uint64_t mask = (set >> 7) * 0xFF;
+        t = (f & mask) | (t & ~mask);
+        std::memcpy(to + col, &t, 8);
+    }
+    for (; col < width; ++col)
+        if (from[col] != 0) to[col] = from[col];
+}
+
+// Where a text's glyphs go, looked up once per text rather than per glyph.
+struct GlyphTarget {
+    qbBitmap* bitmap = nullptr;
+    qbClipRect clip;  // already inside the bitmap
+    bool antialias = false;
+    int64_t pen = 0;
+    bool plain32 = false;  // view holds the bitmap's plain 32-bit pixels
+    qbPixelView view;
+};
+
+GlyphTarget PrepareTarget(qbBitmap* target, const qbClipRect& clip, bool antialias, int64_t pen) {
+    GlyphTarget t;
+    t.bitmap = target;
+    t.clip = Intersect(clip, target);
+    t.antialias = antialias;
+    t.pen = pen;
+    if (antialias && pen != kFontPenMask && target->kind == kBitmapKindColour)
+        t.plain32 = PeekPlainPixels(target, &t.view) && t.view.bytesPerPixel == 4;
+    return t;
+}
+
+void DrawGlyph(const FT_Bitmap& bm, int64_t gx, int64_t gy, const GlyphTarget& t) {
     if (bm.pitch <= 0 || bm.rows == 0 || bm.width == 0) return;
     if (gx < INT32_MIN / 2 || gx > INT32_MAX / 2 || gy < INT32_MIN / 2 || gy > INT32_MAX / 2) return;
     int32_t sx = 0, sy = 0, dx = static_cast<int32_t>(gx), dy = static_cast<int32_t>(gy);
     int32_t width = static_cast<int32_t>(bm.width), height = static_cast<int32_t>(bm.rows);
-    if (!ClipGlyphRect(&sx, &sy, &dx, &dy, &width, &height, Intersect(clip, target))) return;
+    if (!ClipGlyphRect(&sx, &sy, &dx, &dy, &width, &height, t.clip)) return;
+    qbBitmap* target = t.bitmap;
+    const int64_t pen = t.pen;
+    const bool antialias = t.antialias;
     const bool maskMode = pen == kFontPenMask;
     if (antialias && maskMode) {
         if (target->kind != kBitmapKindAlpha) return;
@@ -112,21 +177,19 @@ void DrawGlyph(const FT_Bitmap& bm, bool antialias, int64_t gx, int64_t gy, qbBi
         for (int32_t row = 0; row < height; ++row) {
             const uint8_t* from = bm.buffer + static_cast<size_t>(sy + row) * bm.pitch + sx;
             uint8_t* to = plane->data + static_cast<size_t>(dy + row) * plane->rowBytes + dx;
-            for (int32_t col = 0; col < width; ++col)
-                if (from[col]) to[col] = from[col];
+            CoverRow(from, to, width);
         }
     } else if (antialias) {
         if (target->kind != kBitmapKindColour) return;
         // Plain 32-bit pixels take the blend kernel directly: for glyphs of
         // text sizes the blit's lock and set-up would cost as much as it.
-        qbPixelView view;
-        if (PeekPlainPixels(target, &view) && view.bytesPerPixel == 4) {
+        if (t.plain32) {
             AlphaDrawParams p;
             p.mode = 1;
             p.colour = static_cast<uint32_t>(pen);
             p.alpha = AlphaRows{bm.buffer, bm.pitch, sx, sy};
-            AlphaChannelDraw32(PixelRows32{static_cast<uint32_t*>(view.pixels), view.rowLength, dx, dy}, nullptr, p,
-                               width, height, view.pixelFormat);
+            AlphaChannelDraw32(PixelRows32{static_cast<uint32_t*>(t.view.pixels), t.view.rowLength, dx, dy}, nullptr,
+                               p, width, height, t.view.pixelFormat);
             return;
         }
         qbAlphaChannelBlit blit;
@@ -172,7 +235,7 @@ void StopInbuiltEngine() {
 FT_Library InbuiltFreeTypeLibrary() { return g_library; }
 
 int RenderInbuiltGlyph(qbInbuiltFontData* data, uint32_t code, FT_UInt index, uint32_t style, int32_t* left,
-                       int32_t* top, FT_Pos* advance, const FT_Bitmap** bitmap) {
+                       int32_t* top, FT_Pos* advance, const FT_Bitmap** bitmap, int64_t* em) {
     const bool antialias = (style & kTextAntialias) != 0;
     const bool cacheable = data->cache && !(style & (kTextBold | kTextItalic)) && code < 256;
     auto& table = antialias ? data->antialiased : data->oneBit;
@@ -182,6 +245,7 @@ int RenderInbuiltGlyph(qbInbuiltFontData* data, uint32_t code, FT_UInt index, ui
         *top = g->top;
         *advance = table[code].advance;
         *bitmap = &g->bitmap;
+        if (em) *em = table[code].em;
         return 0;
     }
     FT_Face face = data->face;
@@ -196,10 +260,12 @@ int RenderInbuiltGlyph(qbInbuiltFontData* data, uint32_t code, FT_UInt index, ui
     // The untransformed advance: the font's x scale is applied by the pen
     // formula, so the face's transform must not apply it a second time.
     const FT_Pos glyphAdvance = slot->metrics.horiAdvance;
+    const int64_t glyphEm = EmFraction(*data, glyphAdvance);
+    if (em) *em = glyphEm;
     if (cacheable) {
         FT_Glyph copy = nullptr;
         if (FT_Get_Glyph(slot, &copy) == 0) {
-            table[code] = {copy, glyphAdvance};
+            table[code] = {copy, glyphAdvance, glyphEm};
             auto* g = reinterpret_cast<FT_BitmapGlyph>(copy);
             *left = g->left;
             *top = g->top;
@@ -215,27 +281,34 @@ int RenderInbuiltGlyph(qbInbuiltFontData* data, uint32_t code, FT_UInt index, ui
     return 0;
 }
 
-int MeasureInbuiltText(qbFont* font, const char* text, size_t length, uint32_t style, int encoding,
-                       qbTextExtents* out) {
-    qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
-    if (!d || !out) return 0;
+namespace {
+
+// One pass over a text's glyphs: drawn when to is given, measured when out
+// is, with the same pen steps either way.
+void WalkText(qbFont* font, qbInbuiltFontData* d, int32_t x, int32_t y, const char* text, size_t length,
+              uint32_t style, int encoding, const GlyphTarget* to, qbTextExtents* out) {
     const std::vector<TextChar> chars = DecodeText(d, text, length, encoding);
+    const int64_t pixelSize = PixelSizeOf(*d);
     int64_t width = 0, inkLeft = 10000, inkTop = 10000, inkRight = 0, inkBottom = 0;
     for (size_t i = 0; i < chars.size(); ++i) {
-        const FT_Pos kerning = KerningAfter(*d, chars, i);
+        const int64_t kerning = KerningAfter(*d, chars, i);
         int32_t left = 0, top = 0;
         FT_Pos advance = 0;
+        int64_t em = 0;
         const FT_Bitmap* bm = nullptr;
-        if (RenderInbuiltGlyph(d, chars[i].code, chars[i].index, style, &left, &top, &advance, &bm) != 0) continue;
-        if (chars[i].code != 32) {
-            const int64_t x = width + left;
-            inkLeft = std::min(inkLeft, x);
-            inkRight = std::max<int64_t>(inkRight, x + bm->width);
+        if (RenderInbuiltGlyph(d, chars[i].code, chars[i].index, style, &left, &top, &advance, &bm, &em) != 0)
+            continue;
+        if (out && chars[i].code != 32) {
+            const int64_t ix = width + left;
+            inkLeft = std::min(inkLeft, ix);
+            inkRight = std::max<int64_t>(inkRight, ix + bm->width);
             inkTop = std::min<int64_t>(inkTop, -top);
             inkBottom = std::max<int64_t>(inkBottom, int64_t{bm->rows} - top);
         }
-        width += Advance(font, *d, advance, kerning);
+        if (to) DrawGlyph(*bm, int64_t{x} + width + left, int64_t{y} + font->baseline - top, *to);
+        width += Advance(font, pixelSize, em, kerning);
     }
+    if (!out) return;
     if (inkLeft == 10000) inkLeft = 0;
     if (inkTop == 10000) inkTop = 0;
     out->width = Clamp32(width);
@@ -244,6 +317,15 @@ int MeasureInbuiltText(qbFont* font, const char* text, size_t length, uint32_t s
     out->inkTop = Clamp32(inkTop);
     out->inkRight = Clamp32(inkRight);
     out->inkBottom = Clamp32(inkBottom);
+}
+
+}  // namespace
+
+int MeasureInbuiltText(qbFont* font, const char* text, size_t length, uint32_t style, int encoding,
+                       qbTextExtents* out) {
+    qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
+    if (!d || !out) return 0;
+    WalkText(font, d, 0, 0, text, length, style, encoding, nullptr, out);
     return 0;
 }
 
@@ -251,18 +333,18 @@ int RenderInbuiltText(qbFont* font, qbBitmap* target, qbBitmap* /*second*/, int3
                       size_t length, uint32_t style, int encoding, const qbClipRect& clip, int64_t pen) {
     qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
     if (!d || !target) return 0;
-    const bool antialias = (style & kTextAntialias) != 0;
-    const std::vector<TextChar> chars = DecodeText(d, text, length, encoding);
-    int64_t penX = x;
-    for (size_t i = 0; i < chars.size(); ++i) {
-        const FT_Pos kerning = KerningAfter(*d, chars, i);
-        int32_t left = 0, top = 0;
-        FT_Pos advance = 0;
-        const FT_Bitmap* bm = nullptr;
-        if (RenderInbuiltGlyph(d, chars[i].code, chars[i].index, style, &left, &top, &advance, &bm) != 0) continue;
-        DrawGlyph(*bm, antialias, penX + left, int64_t{y} + font->baseline - top, target, clip, pen);
-        penX += Advance(font, *d, advance, kerning);
-    }
+    const GlyphTarget to = PrepareTarget(target, clip, (style & kTextAntialias) != 0, pen);
+    WalkText(font, d, x, y, text, length, style, encoding, &to, nullptr);
+    return 0;
+}
+
+int RenderInbuiltTextMeasured(qbFont* font, qbBitmap* target, int32_t x, int32_t y, const char* text, size_t length,
+                              uint32_t style, int encoding, const qbClipRect& clip, int64_t pen, qbTextExtents* out) {
+    qbInbuiltFontData* d = font ? InbuiltDataOf(font) : nullptr;
+    if (!d || !out) return 0;
+    if (!target) return MeasureInbuiltText(font, text, length, style, encoding, out);
+    const GlyphTarget to = PrepareTarget(target, clip, (style & kTextAntialias) != 0, pen);
+    WalkText(font, d, x, y, text, length, style, encoding, &to, out);
     return 0;
 }
 
@@ -326,7 +408,7 @@ void ShutdownHook() {
 
 const qbInbuiltFontEngine kEngine{
     OpenHook, MeasureInbuiltText, RenderInbuiltText, GetInbuiltKerning, ScaleHook,
-    FreeCacheHook, CloseInbuiltFont, StartInbuiltEngine, ShutdownHook,
+    FreeCacheHook, CloseInbuiltFont, StartInbuiltEngine, ShutdownHook, RenderInbuiltTextMeasured,
 };
 
 }  // namespace

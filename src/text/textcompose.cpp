@@ -5,6 +5,8 @@
 #include "text/textcompose.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -28,37 +30,134 @@ struct Plane {
 struct Block {
     int32_t width = 0;
     int32_t height = 0;
-    std::vector<uint32_t> argb;
+    // Rows are not cleared up front: per row, the columns [lo, hi) hold
+    // what the planes laid over them (0 where they had no coverage), and
+    // Finish clears the rest. Text covers most of its block, so most
+    // pixels are written once instead of twice.
+    std::unique_ptr<uint32_t[]> own;
+    uint32_t* argb = nullptr;
+    int32_t stride = 0;  // pixels from one row to the next
+    // The alpha bytes of the pixels, kept as they are laid: a cleared plane
+    // of the block's size.
+    uint8_t* alpha = nullptr;
+    size_t alphaRowBytes = 0;
+    std::vector<int32_t> lo, hi;
+
+    // Rows of the block's own, or the caller's rows (into, stride apart).
+    // 0 or ERR_BITMAP.
+    int Init(int32_t w, int32_t h, uint32_t* into = nullptr, int32_t intoStride = 0) {
+        width = w;
+        height = h;
+        try {
+            if (into) {
+                argb = into;
+                stride = intoStride;
+            } else {
+                own = std::make_unique_for_overwrite<uint32_t[]>(static_cast<size_t>(w) * static_cast<size_t>(h));
+                argb = own.get();
+                stride = w;
+            }
+            lo.assign(static_cast<size_t>(h), w);
+            hi.assign(static_cast<size_t>(h), 0);
+        } catch (const std::bad_alloc&) {
+            return ERR_BITMAP;
+        }
+        return 0;
+    }
+
+    // Clears what no plane reached.
+    void Finish() {
+        for (int32_t y = 0; y < height; ++y) {
+            uint32_t* row = argb + static_cast<size_t>(y) * stride;
+            const auto r = static_cast<size_t>(y);
+            if (lo[r] >= hi[r]) {
+                std::fill(row, row + width, 0u);
+                continue;
+            }
+            std::fill(row, row + lo[r], 0u);
+            std::fill(row + hi[r], row + width, 0u);
+        }
+    }
 
     // Coverage c in colour (its top byte a transparency t) laid over the
     // block at x, y: alpha c (255 - t) / 255, mixed over what is there.
     void Lay(const Plane& p, int32_t x, int32_t y, uint32_t colour) {
         const uint32_t keep = 255 - (colour >> 24);
         const uint32_t rgb = colour & 0xFFFFFF;
-        for (int32_t j = 0; j < p.height; ++j) {
-            const int32_t by = y + j;
-            if (by < 0 || by >= height) continue;
-            for (int32_t i = 0; i < p.width; ++i) {
-                const int32_t bx = x + i;
-                const uint32_t c = p.cov[static_cast<size_t>(j) * p.width + i];
-                if (c == 0 || bx < 0 || bx >= width) continue;
-                const uint32_t a = c * keep / 255;
-                if (a == 0) continue;
-                uint32_t& d = argb[static_cast<size_t>(by) * width + bx];
-                const uint32_t da = d >> 24;
-                if (a == 255 || da == 0) {
-                    d = a << 24 | rgb;
-                    continue;
-                }
-                const uint32_t under = da * (255 - a) / 255;
-                const uint32_t outA = a + under;
-                uint32_t mixed = 0;
-                for (int shift = 0; shift <= 16; shift += 8) {
-                    const uint32_t s = (rgb >> shift) & 255, t = (d >> shift) & 255;
-                    mixed |= ((s * a + t * under) / outA) << shift;
-                }
-                d = outA << 24 | mixed;
+        // The plane's columns and rows that land inside the block.
+        const int32_t i0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{x}, 0, p.width));
+        const int32_t i1 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{width} - x, i0, p.width));
+        const int32_t j0 = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{y}, 0, p.height));
+        const int32_t j1 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{height} - y, j0, p.height));
+        if (i0 >= i1) return;
+        for (int32_t j = j0; j < j1; ++j) {
+            const uint8_t* cov = p.cov.data() + static_cast<size_t>(j) * p.width;
+            uint32_t* row = argb + static_cast<size_t>(y + j) * stride;
+            uint8_t* arow = alpha + static_cast<size_t>(y + j) * alphaRowBytes;
+            const size_t r = static_cast<size_t>(y + j);
+            // Block columns: where nothing lies yet the pixel is simply the
+            // coverage in the colour; only the laid span needs the mix.
+            const int32_t from = x + i0, to = x + i1;
+            // A gap between the laid span and this one is cleared, so that
+            // the span stays one piece.
+            if (lo[r] < hi[r] && to < lo[r]) std::fill(row + to, row + lo[r], 0u);
+            if (lo[r] < hi[r] && from > hi[r]) std::fill(row + hi[r], row + from, 0u);
+            const int32_t mixFrom = std::max(from, lo[r]), mixTo = std::min(to, hi[r]);
+            if (mixFrom < mixTo) {
+                Fresh(cov + i0, row + from, arow + from, 0, mixFrom - from, keep, rgb);
+                Mix(cov + i0, row + from, arow + from, mixFrom - from, mixTo - from, keep, rgb);
+                Fresh(cov + i0, row + from, arow + from, mixTo - from, to - from, keep, rgb);
+            } else {
+                Fresh(cov + i0, row + from, arow + from, 0, to - from, keep, rgb);
             }
+            lo[r] = std::min(lo[r], from);
+            hi[r] = std::max(hi[r], to);
+        }
+    }
+
+    // Pixels [from, to) of a row that holds only 0 there, under the
+    // coverage bytes of the same indexes.
+    static void Fresh(const uint8_t* cov, uint32_t* row, uint8_t* arow, int32_t from, int32_t to, uint32_t keep,
+                      uint32_t rgb) {
+        if (keep == 255) {
+            for (int32_t i = from; i < to; ++i) {
+                const uint32_t c = cov[i];
+                row[i] = c != 0 ? (c << 24 | rgb) : 0;
+                arow[i] = static_cast<uint8_t>(c);
+            }
+            return;
+        }
+        for (int32_t i = from; i < to; ++i) {
+            const uint32_t a = cov[i] * keep / 255;
+            row[i] = a != 0 ? (a << 24 | rgb) : 0;
+            arow[i] = static_cast<uint8_t>(a);
+        }
+    }
+
+    // The same pixels where something may lie already.
+    static void Mix(const uint8_t* cov, uint32_t* row, uint8_t* arow, int32_t from, int32_t to, uint32_t keep,
+                    uint32_t rgb) {
+        for (int32_t i = from; i < to; ++i) {
+            const uint32_t c = cov[i];
+            if (c == 0) continue;
+            const uint32_t a = c * keep / 255;
+            if (a == 0) continue;
+            uint32_t& d = row[i];
+            const uint32_t da = d >> 24;
+            if (a == 255 || da == 0) {
+                d = a << 24 | rgb;
+                arow[i] = static_cast<uint8_t>(a);
+                continue;
+            }
+            const uint32_t under = da * (255 - a) / 255;
+            const uint32_t outA = a + under;
+            uint32_t mixed = 0;
+            for (int shift = 0; shift <= 16; shift += 8) {
+                const uint32_t s = (rgb >> shift) & 255, t = (d >> shift) & 255;
+                mixed |= ((s * a + t * under) / outA) << shift;
+            }
+            d = outA << 24 | mixed;
+            arow[i] = static_cast<uint8_t>(outA);
         }
     }
 };
@@ -113,14 +212,12 @@ int RenderRun(const qbTextSegment& r, qbFont* font, bool antialias, int encoding
     if (synthetic) flags &= ~uint32_t{kTextUnderlined};
     const qbClipRect clip{0, 0, p->width, p->height};
     if (antialias) {
-        BitmapPtr plane(AllocAlphaChannel(p->width, p->height, true, nullptr, 0));
+        // The glyphs go straight into the run's plane.
+        BitmapPtr plane(AllocAlphaChannel(p->width, p->height, false, p->cov.data(), static_cast<uint32_t>(p->width)));
         if (!plane) return ERR_MEM;
         if (int err = RenderFontText(font, plane.get(), nullptr, ox, 0, r.text.data(), r.text.size(), flags, encoding,
                                      clip, kFontPenMask))
             return err;
-        const AlphaRows rows = AlphaRowsOf(plane.get(), 0, 0);
-        for (int32_t y = 0; y < p->height; ++y)
-            std::copy_n(rows.data + static_cast<size_t>(y) * rows.rowBytes, p->width, &p->At(0, y));
     } else {
         BitmapPtr mask(AllocMask(nullptr, p->width, p->height, true, nullptr, 0));
         BitmapPtr plane(AllocAlphaChannel(p->width, p->height, true, nullptr, 0));
@@ -210,10 +307,23 @@ int ComposeTextBlock(bool antialias, int32_t align, bool sizeOnly, int encoding,
     out->height = static_cast<int32_t>(height);
     if (sizeOnly) return 0;
 
+    // Where the bitmap keeps ARGB rows as they are, the block is composed
+    // in them, which saves copying it over.
+    BitmapPtr made(AllocBitmap(out->width, out->height, 0, nullptr));
+    if (!made) return ERR_BITMAP;
+    qbPixelView view;
+    const bool inPlace = PeekPlainPixels(made.get(), &view) && view.bytesPerPixel == 4 && view.pixelFormat != 11 &&
+                         view.pixelFormat != 12 && view.pixelFormat != 13;
     Block block;
-    block.width = out->width;
-    block.height = out->height;
-    block.argb.assign(static_cast<size_t>(width * height), 0);
+    if (int err = inPlace ? block.Init(out->width, out->height, static_cast<uint32_t*>(view.pixels),
+                                       static_cast<int32_t>(view.rowLength))
+                          : block.Init(out->width, out->height))
+        return err;
+    BitmapPtr alphaPlane(AllocAlphaChannel(out->width, out->height, true, nullptr, 0));
+    if (!alphaPlane) return ERR_MEM;
+    const AlphaRows alphaRows = AlphaRowsOf(alphaPlane.get(), 0, 0);
+    block.alpha = alphaRows.data;
+    block.alphaRowBytes = static_cast<size_t>(alphaRows.rowBytes);
     const bool colourFont = font->engine == kFontKindColourBitmap;
     for (const qbTextSegment& r : *runs) {
         const qbTextMetrics& m = r.extents;
@@ -239,24 +349,28 @@ int ComposeTextBlock(bool antialias, int32_t align, bool sizeOnly, int encoding,
     }
 
     bool needsAlpha = antialias;
-    for (uint32_t v : block.argb)
-        if ((v >> 24) != 0 && (v >> 24) != 255) {
-            needsAlpha = true;
-            break;
-        }
-    qbBitmap* bitmap = nullptr;
-    if (CreateBitmapFromARGB(block.argb.data(), kNoKeyColour, block.width, block.height, block.width, false, 0, 0,
-                             &bitmap, nullptr, nullptr))
-        return ERR_BITMAP;
-    out->bitmap.reset(bitmap);
-    if (needsAlpha) {
-        out->alpha.reset(CreateAlphaFromARGB(block.argb.data(), block.width, block.height, block.width));
-        if (!out->alpha) return ERR_MEM;
+    block.Finish();
+    for (int32_t y = 0; y < block.height && !needsAlpha; ++y) {
+        const uint8_t* row = block.alpha + static_cast<size_t>(y) * block.alphaRowBytes;
+        for (int32_t x = 0; x < block.width && !needsAlpha; ++x)
+            if (row[x] != 0 && row[x] != 255) needsAlpha = true;
+    }
+    if (inPlace) {
+        out->bitmap = std::move(made);
     } else {
-        BitmapPtr alpha(CreateAlphaFromARGB(block.argb.data(), block.width, block.height, block.width));
+        made.reset();
+        qbBitmap* bitmap = nullptr;
+        if (CreateBitmapFromARGB(block.argb, kNoKeyColour, block.width, block.height, block.stride, false, 0, 0,
+                                 &bitmap, nullptr, nullptr))
+            return ERR_BITMAP;
+        out->bitmap.reset(bitmap);
+    }
+    if (needsAlpha) {
+        out->alpha = std::move(alphaPlane);
+    } else {
         out->mask.reset(AllocMask(out->bitmap.get(), block.width, block.height, true, nullptr, 0));
-        if (!alpha || !out->mask) return ERR_MEM;
-        AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), AlphaRowsOf(alpha.get(), 0, 0), block.width, block.height, 0);
+        if (!out->mask) return ERR_MEM;
+        AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), alphaRows, block.width, block.height, 0);
     }
     return 0;
 }
@@ -285,26 +399,28 @@ int RenderTextLayerBorder(qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_
     }
     const Plane edged = EdgeOf(p, border, alpha != nullptr);
     Block block;
-    block.width = static_cast<int32_t>(w);
-    block.height = static_cast<int32_t>(h);
-    block.argb.assign(static_cast<size_t>(w * h), 0);
+    if (int err = block.Init(static_cast<int32_t>(w), static_cast<int32_t>(h))) return err;
+    BitmapPtr a(AllocAlphaChannel(block.width, block.height, true, nullptr, 0));
+    if (!a) return ERR_MEM;
+    const AlphaRows alphaRows = AlphaRowsOf(a.get(), 0, 0);
+    block.alpha = alphaRows.data;
+    block.alphaRowBytes = static_cast<size_t>(alphaRows.rowBytes);
     block.Lay(edged, 0, 0, colour & 0xFFFFFF);
+    block.Finish();
     qbBitmap* bitmap = nullptr;
-    if (CreateBitmapFromARGB(block.argb.data(), kNoKeyColour, block.width, block.height, block.width, false, 0, 0,
+    if (CreateBitmapFromARGB(block.argb, kNoKeyColour, block.width, block.height, block.width, false, 0, 0,
                              &bitmap, nullptr, nullptr))
         return ERR_BITMAP;
     out->bitmap.reset(bitmap);
     out->width = block.width;
     out->height = block.height;
     out->left = out->top = -border;
-    BitmapPtr a(CreateAlphaFromARGB(block.argb.data(), block.width, block.height, block.width));
-    if (!a) return ERR_MEM;
     if (alpha) {
         out->alpha = std::move(a);
     } else {
         out->mask.reset(AllocMask(out->bitmap.get(), block.width, block.height, true, nullptr, 0));
         if (!out->mask) return ERR_MEM;
-        AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), AlphaRowsOf(a.get(), 0, 0), block.width, block.height, 0);
+        AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), alphaRows, block.width, block.height, 0);
     }
     return 0;
 }

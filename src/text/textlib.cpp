@@ -126,32 +126,38 @@ int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* ou
     if (!font) return 0;
     qbTextExtents e;
     if (int err = MeasureFontText(font, text, length, style.flags, encoding, &e)) return err;
-    out->width = e.width;
-    out->height = font->height;
-    out->minX = e.inkLeft;
-    out->minY = e.inkTop;
-    out->maxX = e.inkRight;
-    out->maxY = e.inkBottom;
-    const bool synthetic = !IsNativeFont(font);
-    if (synthetic && (style.flags & kTextBold) && !(style.flags & kTextAntialias)) out->maxX += 1;
+    *out = TextMetricsOf(e, *font, style);
+    return 0;
+}
+
+qbTextMetrics TextMetricsOf(const qbTextExtents& e, const qbFont& font, const qbTextStyle& style) {
+    qbTextMetrics m;
+    m.width = e.width;
+    m.height = font.height;
+    m.minX = e.inkLeft;
+    m.minY = e.inkTop;
+    m.maxX = e.inkRight;
+    m.maxY = e.inkBottom;
+    const bool synthetic = !IsNativeFont(&font);
+    if (synthetic && (style.flags & kTextBold) && !(style.flags & kTextAntialias)) m.maxX += 1;
     if (synthetic && (style.flags & kTextItalic)) {
-        out->maxX += font->baseline / 2;
-        out->minX -= (font->height - font->baseline) / 2;
+        m.maxX += font.baseline / 2;
+        m.minX -= (font.height - font.baseline) / 2;
     }
-    out->visibleWidth = out->maxX >= out->width ? out->maxX + 1 : out->width;
+    m.visibleWidth = m.maxX >= m.width ? m.maxX + 1 : m.width;
     if (style.flags & kTextEdge) {
-        out->extraLeft = out->extraTop = -style.edgeSize;
-        out->extraRight = out->extraBottom = style.edgeSize;
+        m.extraLeft = m.extraTop = -style.edgeSize;
+        m.extraRight = m.extraBottom = style.edgeSize;
     }
     if (style.flags & kTextShadow) {
         const int32_t s = style.shadowSize;
         const int32_t d = style.shadowDirection;
-        if (d == kShadowNorth || d == kShadowNorthEast || d == kShadowNorthWest) out->extraTop -= s;
-        if (d == kShadowNorthEast || d == kShadowEast || d == kShadowSouthEast) out->extraRight += s;
-        if (d == kShadowSouthEast || d == kShadowSouth || d == kShadowSouthWest) out->extraBottom += s;
-        if (d == kShadowSouthWest || d == kShadowWest || d == kShadowNorthWest) out->extraLeft -= s;
+        if (d == kShadowNorth || d == kShadowNorthEast || d == kShadowNorthWest) m.extraTop -= s;
+        if (d == kShadowNorthEast || d == kShadowEast || d == kShadowSouthEast) m.extraRight += s;
+        if (d == kShadowSouthEast || d == kShadowSouth || d == kShadowSouthWest) m.extraBottom += s;
+        if (d == kShadowSouthWest || d == kShadowWest || d == kShadowNorthWest) m.extraLeft -= s;
     }
-    return 0;
+    return m;
 }
 
 int cmdTextHeight(ScriptState* L) {

@@ -9,6 +9,7 @@
 #include "vm/vm.h"
 
 struct qbFont;
+struct qbTextExtents;
 
 // Style flags.
 enum : uint32_t {
@@ -78,6 +79,8 @@ struct qbTextMetrics {
 
 // 0 or the engine's error code.
 int MeasureText(const char* text, size_t length, int encoding, qbTextMetrics* out, const qbTextStyle& style);
+// What MeasureText makes of the engine's extents e of a text in font.
+qbTextMetrics TextMetricsOf(const qbTextExtents& e, const qbFont& font, const qbTextStyle& style);
 
 const ScriptCommand* TextCommands();
 const ScriptConstant* TextConstants();

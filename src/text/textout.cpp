@@ -72,8 +72,12 @@ int DrawDirect(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, b
         if (c == '\n') lines.emplace_back();
         else if (c != '\r') lines.back() += c;
     }
+    // The inbuilt engine measures each line as it draws it and never fails
+    // to; other engines measure every line first, so that an error leaves
+    // nothing drawn.
+    const bool measureFirst = font->engine != kFontKindInbuilt;
     std::vector<qbTextMetrics> sizes(lines.size());
-    for (size_t i = 0; i < lines.size(); ++i)
+    for (size_t i = 0; i < lines.size() && (measureFirst || (i == 0 && layout.wrapWidth > 0)); ++i)
         if (int err = MeasureText(lines[i].data(), lines[i].size(), layout.encoding, &sizes[i], layout.style))
             return err;
     // The wrap width counts from the pen start, as the layout's does.
@@ -87,10 +91,18 @@ int DrawDirect(ScriptState* L, qbDisplay* display, const qbTextLayout& layout, b
     for (size_t i = 0; i < lines.size(); ++i) {
         const int64_t y = int64_t{layout.y} + int64_t{font->height} * static_cast<int64_t>(i);
         if (y > INT32_MAX) break;
-        if (int err = RenderFontText(font, target, nullptr, layout.x, static_cast<int32_t>(y), lines[i].data(),
-                                     lines[i].size(), layout.style.flags, layout.encoding, clip,
-                                     layout.style.colour & 0xFFFFFF))
-            return err;
+        const uint32_t ink = layout.style.colour & 0xFFFFFF;
+        if (measureFirst) {
+            if (int err = RenderFontText(font, target, nullptr, layout.x, static_cast<int32_t>(y), lines[i].data(),
+                                         lines[i].size(), layout.style.flags, layout.encoding, clip, ink))
+                return err;
+        } else {
+            qbTextExtents e;
+            if (int err = RenderFontTextMeasured(font, target, layout.x, static_cast<int32_t>(y), lines[i].data(),
+                                                 lines[i].size(), layout.style.flags, layout.encoding, clip, ink, &e))
+                return err;
+            sizes[i] = TextMetricsOf(e, *font, layout.style);
+        }
         left = std::min<int64_t>(left, int64_t{layout.x} + std::min(0, sizes[i].minX));
         right = std::max<int64_t>(right, int64_t{layout.x} + std::max(sizes[i].width, sizes[i].visibleWidth));
     }

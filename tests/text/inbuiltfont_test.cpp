@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 #include <deque>
 #include <string>
@@ -328,6 +329,42 @@ TEST_F(InbuiltFont, DrawnTextIsItsGlyphsAtThePenPositions) {
             inked += wantBits[y * kW + x];
         }
     EXPECT_GT(inked, 100);
+}
+
+TEST_F(InbuiltFont, OnePassDrawsAndMeasuresAsMeasuringAndDrawingApart) {
+    constexpr int kW = 320, kH = 40;
+    qbFont* font = Open("Bitstream Vera Sans", 24);
+    ASSERT_NE(font, nullptr);
+    const Oracle o(kVeraDir + "Vera.ttf", 24);
+    const qbClipRect clip{0, 0, kW, kH};
+    // Kerning pairs met twice (the second time from the kept pairs), a
+    // character past Latin-1 in UTF-8, and a start left of the plane.
+    const std::string text = "AVAVATAR To \xC5\x81Wa AV";
+    const auto same = [](const qbTextExtents& a, const qbTextExtents& b) {
+        return a.width == b.width && a.height == b.height && a.inkLeft == b.inkLeft && a.inkTop == b.inkTop &&
+               a.inkRight == b.inkRight && a.inkBottom == b.inkBottom;
+    };
+    for (int encoding : {kEncodingLatin1, kEncodingUTF8}) {
+        qbTextExtents apart, again, together;
+        ASSERT_EQ(MeasureInbuiltText(font, text.data(), text.size(), kTextAntialias, encoding, &apart), 0);
+        ASSERT_EQ(MeasureInbuiltText(font, text.data(), text.size(), kTextAntialias, encoding, &again), 0);
+        BitmapPtr drawn(AllocAlphaChannel(kW, kH, true, nullptr, 0)), both(AllocAlphaChannel(kW, kH, true, nullptr, 0));
+        ASSERT_TRUE(drawn && both);
+        RenderInbuiltText(font, drawn.get(), nullptr, -5, 2, text.data(), text.size(), kTextAntialias, encoding, clip,
+                          kFontPenMask);
+        ASSERT_EQ(RenderInbuiltTextMeasured(font, both.get(), -5, 2, text.data(), text.size(), kTextAntialias,
+                                            encoding, clip, kFontPenMask, &together),
+                  0);
+        EXPECT_TRUE(same(apart, again)) << encoding;
+        EXPECT_TRUE(same(apart, together)) << encoding;
+        if (encoding == kEncodingLatin1) {
+            EXPECT_EQ(again.width, o.Width(text, kTextAntialias));
+        }
+        const auto* a = static_cast<qbBitmapPlane*>(drawn->native);
+        const auto* b = static_cast<qbBitmapPlane*>(both->native);
+        for (int y = 0; y < kH; ++y)
+            ASSERT_EQ(0, std::memcmp(a->data + y * a->rowBytes, b->data + y * b->rowBytes, kW)) << y;
+    }
 }
 
 TEST_F(InbuiltFont, SetFontSansOpensVeraWhileTheNativeEngineIsAsked) {
