@@ -2,6 +2,10 @@
 // by pan into two sides, optionally low-pass filtered, clamped, and pairs
 // of internal samples make one output frame.
 #include <algorithm>
+#include <cstddef>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "sound/modplayer.h"
 
@@ -82,9 +86,9 @@ void MixChannel(ModPlayer& p, ModChannelState& ch, int32_t* a, int32_t* b, int c
     }
 }
 
+#if !defined(__SSE2__)
 // Two passes of the one-pole low-pass over one side; h holds x_prev and
-// y_prev of each pass. The caller keeps h in locals so that the two
-// sides' chains run side by side.
+// y_prev of each pass.
 inline double Filter(double* h, double a, double b, double x) {
     for (size_t pass = 0; pass < 2; ++pass, h += 2) {
         const double y = (x + h[0]) * b + a * h[1];
@@ -96,6 +100,75 @@ inline double Filter(double* h, double a, double b, double x) {
 }
 
 int Clamp16(double v) { return static_cast<int>(std::clamp(v, -32768.0, 32767.0)); }
+#endif
+
+// Filters, clamps and pairs one block of internal samples into n output
+// frames. The two sides' chains are independent: with SSE2 they run as the
+// two lanes of one vector, each lane doing exactly the scalar arithmetic.
+void FinishBlock(ModPlayer& p, const int32_t* a, const int32_t* b, int16_t* first, int16_t* second,
+                 ptrdiff_t stride, int n) {
+    const int64_t master = p.masterVolume;
+    if (!p.filterOn) {
+        for (int f = 0; f < n; ++f) {
+            const int64_t l = std::clamp(a[2 * f] >> 7, -32768, 32767) + std::clamp(a[2 * f + 1] >> 7, -32768, 32767);
+            const int64_t r = std::clamp(b[2 * f] >> 7, -32768, 32767) + std::clamp(b[2 * f + 1] >> 7, -32768, 32767);
+            first[f * stride] = static_cast<int16_t>(l * master >> 9);
+            second[f * stride] = static_cast<int16_t>(r * master >> 9);
+        }
+        return;
+    }
+    double* h = p.filterHistory.data();  // x1 y1 x2 y2 of the left, then of the right
+#if defined(__SSE2__)
+    // Lane 0 the left side, lane 1 the right.
+    __m128d x1 = _mm_set_pd(h[4], h[0]), y1 = _mm_set_pd(h[5], h[1]);
+    __m128d x2 = _mm_set_pd(h[6], h[2]), y2 = _mm_set_pd(h[7], h[3]);
+    const __m128d fa = _mm_set1_pd(p.filterA), fb = _mm_set1_pd(p.filterB);
+    const __m128d lo = _mm_set1_pd(-32768.0), hi = _mm_set1_pd(32767.0);
+    auto step = [&](__m128d x) {
+        y1 = _mm_add_pd(_mm_mul_pd(_mm_add_pd(x, x1), fb), _mm_mul_pd(fa, y1));
+        x1 = x;
+        y2 = _mm_add_pd(_mm_mul_pd(_mm_add_pd(y1, x2), fb), _mm_mul_pd(fa, y2));
+        x2 = y1;
+        return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(y2, lo), hi));
+    };
+    for (int f = 0; f < n; ++f) {
+        // a[2f], b[2f], a[2f+1], b[2f+1], each >> 7.
+        const __m128i pair = _mm_srai_epi32(
+            _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + 2 * f)),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + 2 * f))),
+            7);
+        const __m128i s0 = step(_mm_cvtepi32_pd(pair));
+        const __m128i s1 = step(_mm_cvtepi32_pd(_mm_unpackhi_epi64(pair, pair)));
+        const __m128i sum = _mm_add_epi32(s0, s1);
+        first[f * stride] = static_cast<int16_t>(_mm_cvtsi128_si32(sum) * master >> 9);
+        second[f * stride] = static_cast<int16_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(sum, 1)) * master >> 9);
+    }
+    _mm_storel_pd(h + 0, x1);
+    _mm_storeh_pd(h + 4, x1);
+    _mm_storel_pd(h + 1, y1);
+    _mm_storeh_pd(h + 5, y1);
+    _mm_storel_pd(h + 2, x2);
+    _mm_storeh_pd(h + 6, x2);
+    _mm_storel_pd(h + 3, y2);
+    _mm_storeh_pd(h + 7, y2);
+#else
+    double left[4], right[4];
+    std::copy_n(h, 4, left);
+    std::copy_n(h + 4, 4, right);
+    const double fa = p.filterA, fb = p.filterB;
+    for (int f = 0; f < n; ++f) {
+        int64_t l = 0, r = 0;
+        for (int half = 0; half < 2; ++half) {
+            l += Clamp16(Filter(left, fa, fb, static_cast<double>(a[2 * f + half] >> 7)));
+            r += Clamp16(Filter(right, fa, fb, static_cast<double>(b[2 * f + half] >> 7)));
+        }
+        first[f * stride] = static_cast<int16_t>(l * master >> 9);
+        second[f * stride] = static_cast<int16_t>(r * master >> 9);
+    }
+    std::copy_n(left, 4, h);
+    std::copy_n(right, 4, h + 4);
+#endif
+}
 
 }  // namespace
 
@@ -119,28 +192,8 @@ void RenderModule(ModPlayer& p, int16_t* first, int16_t* second, int stride, int
             p.tickCounter -= run;
             i += run;
         }
-        double left[4], right[4];
-        std::copy_n(p.filterHistory.begin(), 4, left);
-        std::copy_n(p.filterHistory.begin() + 4, 4, right);
-        const double fa = p.filterA, fb = p.filterB;
-        for (int f = 0; f < n; ++f) {
-            int64_t sum[2] = {0, 0};
-            for (int half = 0; half < 2; ++half) {
-                const int32_t x = a[2 * f + half] >> 7, y = b[2 * f + half] >> 7;
-                if (p.filterOn) {
-                    sum[0] += Clamp16(Filter(left, fa, fb, static_cast<double>(x)));
-                    sum[1] += Clamp16(Filter(right, fa, fb, static_cast<double>(y)));
-                } else {
-                    sum[0] += std::clamp(x, -32768, 32767);
-                    sum[1] += std::clamp(y, -32768, 32767);
-                }
-            }
-            const ptrdiff_t at = static_cast<ptrdiff_t>(done + f) * stride;
-            first[at] = static_cast<int16_t>(sum[0] * p.masterVolume >> 9);
-            second[at] = static_cast<int16_t>(sum[1] * p.masterVolume >> 9);
-        }
-        std::copy_n(left, 4, p.filterHistory.begin());
-        std::copy_n(right, 4, p.filterHistory.begin() + 4);
+        FinishBlock(p, a, b, first + static_cast<ptrdiff_t>(done) * stride, second + static_cast<ptrdiff_t>(done) * stride,
+                    stride, n);
         done += n;
     }
 }
