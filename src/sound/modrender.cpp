@@ -158,9 +158,8 @@ int StartVoice(ModPlayer& p, ModChannelState& ch, int limit, Voice& v) {
 // sample by sample, each sum filtered at once, so that the mixing's loads
 // and multiplies fill the time each filter pass waits on its previous
 // output. The sums, the filter arithmetic and the clamp are those of the
-// general path; out gets the clamped pair of each internal sample.
-// The plain sums go to a and b as well, for a block whose filter a tick
-// turned off.
+// general path; out gets the clamped pair of each internal sample, and a
+// and b the plain sums, for a block whose filter a tick turned off.
 void MixFiltered(ModPlayer& p, FilterLanes& fl, int32_t* a, int32_t* b, int32_t* out, int count) {
     const __m128d fa = _mm_set1_pd(p.filterA), fb = _mm_set1_pd(p.filterB);
     const __m128d lo = _mm_set1_pd(-32768.0), hi = _mm_set1_pd(32767.0);
@@ -180,7 +179,8 @@ void MixFiltered(ModPlayer& p, FilterLanes& fl, int32_t* a, int32_t* b, int32_t*
             pa1 += a1.step;
             pb0 += b0.step;
             pb1 += b1.step;
-            const __m128d x = _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi32(_mm_cvtsi32_si128(sa), _mm_cvtsi32_si128(sb)), 7));
+            const __m128i sums = _mm_unpacklo_epi32(_mm_cvtsi32_si128(sa), _mm_cvtsi32_si128(sb));
+            const __m128d x = _mm_cvtepi32_pd(_mm_srai_epi32(sums, 7));
             y1 = _mm_add_pd(_mm_mul_pd(_mm_add_pd(x, x1), fb), _mm_mul_pd(fa, y1));
             x1 = x;
             y2 = _mm_add_pd(_mm_mul_pd(_mm_add_pd(y1, x2), fb), _mm_mul_pd(fa, y2));

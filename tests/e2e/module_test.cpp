@@ -65,19 +65,19 @@ TEST_F(PlayerModuleTest, AModulePlaysItsNoteOnTheLeftAndStartsAgainFromTheTop) {
     ASSERT_EQ(r.status, 0) << r.err;
 
     // Song position and row after the wait, right after the restart and
-    // once it reached row 2 again. A loaded machine may be a row late.
+    // once it reached row 2 again. A loaded machine may be a row or two late.
     std::istringstream lines(r.out);
     int song[3] = {-1, -1, -1}, row[3] = {-1, -1, -1};
     for (int i = 0; i < 3; ++i) lines >> song[i] >> row[i];
     ASSERT_TRUE(lines) << r.out;
     EXPECT_EQ(song[0], 0);
     EXPECT_GE(row[0], 8);
-    EXPECT_LE(row[0], 9);
+    EXPECT_LE(row[0], 10);
     EXPECT_EQ(song[1], 0);
-    EXPECT_LE(row[1], 1);
+    EXPECT_LE(row[1], 2);
     EXPECT_EQ(song[2], 0);
     EXPECT_GE(row[2], 2);
-    EXPECT_LE(row[2], 3);
+    EXPECT_LE(row[2], 4);
 
     // The capture: 32-bit float stereo at the 48000 Hz the player asks for.
     const std::string raw = e2e::ReadFile(capture);
