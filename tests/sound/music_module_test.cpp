@@ -1,7 +1,9 @@
 // Modules through the music commands: loaded whole, played on a module
 // channel, their rows and song positions followed and steered.
+#include <atomic>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 #include "modbuilder.h"
 #include "music_fixture.h"
@@ -62,6 +64,35 @@ TEST_F(MusicTest, ModulePlaysAndItsPositionsFollowTheRows) {
     Pull(960 * 2, 960, false);
     EXPECT_EQ(Number("GetSongPosition"), 0);
     EXPECT_LE(Number("GetPatternPosition"), 3);
+}
+
+TEST_F(MusicTest, WaitPatternPositionReturnsOnceTheRowIsReached) {
+    const std::string path = WriteModule("music_wait.mod");
+    ASSERT_EQ(Call("LoadModule", [&] { N(1); S(path.c_str()); }), 0);
+    EXPECT_EQ(Call("WaitPatternPosition", [] {}), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Call("WaitPatternPosition", [&] { N(1); N(2); }), ERR_TOOMANYARGS);
+    EXPECT_EQ(Call("WaitPatternPosition", [&] { S("row"); }), ERR_NUMEXPECTED);
+    // With no module playing there is nothing to wait for.
+    EXPECT_EQ(Call("WaitPatternPosition", [&] { N(8); }), 0);
+    ASSERT_EQ(Call("PlayModule", [&] { N(1); }), 0);
+    // The device pulls a row (960 frames) at a time, slower than real time
+    // would, while the script waits.
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        for (int row = 0; row < 60 && !stop.load(); ++row) {
+            Pull(960, 960, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const int waited = Call("WaitPatternPosition", [&] { N(8); });
+    const double row = Number("GetPatternPosition");
+    stop = true;
+    device.join();
+    EXPECT_EQ(waited, 0);
+    EXPECT_GE(row, 8);
+    EXPECT_LE(row, 20);  // well before the device stops
+    // A row already passed returns at once.
+    EXPECT_EQ(Call("WaitPatternPosition", [&] { N(2); }), 0);
 }
 
 TEST_F(MusicTest, ModuleTooShortForItsPatternsIsRefused) {
