@@ -242,18 +242,12 @@ void Convolve2DPlane(uint8_t* data, int32_t width, int32_t height, size_t rowByt
     // zero off its diagonal; adding a zero product changes no sum). Each
     // copy row is widened to doubles once, into a ring of k rows (row r in
     // slot r mod k), rather than once for every tap that reads it.
-    std::vector<size_t> rowOf, columnOf;
-    std::vector<double> weights, acc, ring;
+    KernelTaps taps;
+    std::vector<double> acc, ring;
     std::vector<const double*> bases;
     try {
-        for (size_t t = 0; t < kk; ++t)
-            for (size_t q = 0; q < kk; ++q)
-                if (const double kq = kernel[t * kk + q]; kq != 0.0) {
-                    rowOf.push_back(t);
-                    columnOf.push_back(q);
-                    weights.push_back(kq);
-                }
-        bases.resize(weights.size());
+        CollectTaps(kernel.data(), kk, &taps);
+        bases.resize(taps.weights.size());
         acc.resize(w);
         ring.resize(kk * rowLength);
     } catch (const std::bad_alloc&) {
@@ -267,9 +261,9 @@ void Convolve2DPlane(uint8_t* data, int32_t width, int32_t height, size_t rowByt
     for (size_t r = 0; r + 1 < kk; ++r) widen(r);
     for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
         widen(y + kk - 1);
-        for (size_t i = 0; i < weights.size(); ++i)
-            bases[i] = ring.data() + ((y + rowOf[i]) % kk) * rowLength + columnOf[i];
-        SumTapsDouble(bases.data(), weights.data(), bases.size(), w, acc.data());
+        for (size_t i = 0; i < taps.weights.size(); ++i)
+            bases[i] = ring.data() + ((y + taps.rowOf[i]) % kk) * rowLength + taps.columnOf[i];
+        SumTapsDouble(bases.data(), taps.weights.data(), bases.size(), w, acc.data());
         StoreSums(acc.data(), w, data + y * rowBytes);
     }
     *ok = true;

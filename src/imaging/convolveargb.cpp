@@ -154,19 +154,13 @@ bool Convolve2DArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pit
     const auto hgt = static_cast<int64_t>(height);
     const int64_t half = k / 2;
     // The taps in summing order, those of weight 0 left out, as for planes.
-    std::vector<size_t> rowOf, columnOf;
-    std::vector<double> weights, acc, ring;
+    KernelTaps taps;
+    std::vector<double> acc, ring;
     std::vector<const double*> bases;
     std::vector<uint8_t> bytes;
     try {
-        for (size_t t = 0; t < kk; ++t)
-            for (size_t q = 0; q < kk; ++q)
-                if (const double kq = kernel[t * kk + q]; kq != 0.0) {
-                    rowOf.push_back(t);
-                    columnOf.push_back(q);
-                    weights.push_back(kq);
-                }
-        bases.resize(weights.size());
+        CollectTaps(kernel.data(), kk, &taps);
+        bases.resize(taps.weights.size());
         acc.resize(w);
         ring.resize(3 * kk * LineRound(span) + kLineDoubles);
         bytes.resize(3 * w);
@@ -188,8 +182,8 @@ bool Convolve2DArgb(uint32_t* pixels, int32_t width, int32_t height, int32_t pit
     for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
         widen(y + kk - 1);
         for (size_t c = 0; c < 3; ++c) {
-            for (size_t i = 0; i < weights.size(); ++i) bases[i] = slot(c, y + rowOf[i]) + columnOf[i];
-            SumTapsToBytes(bases.data(), weights.data(), bases.size(), w, acc.data(), bytes.data() + c * w);
+            for (size_t i = 0; i < taps.weights.size(); ++i) bases[i] = slot(c, y + taps.rowOf[i]) + taps.columnOf[i];
+            SumTapsToBytes(bases.data(), taps.weights.data(), bases.size(), w, acc.data(), bytes.data() + c * w);
         }
         JoinRow(bytes.data(), w, pixels + static_cast<ptrdiff_t>(y) * pitch);
     }

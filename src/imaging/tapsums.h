@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "imaging/kernelisa.h"
 
@@ -53,4 +54,20 @@ void SumTapsToBytesWith(KernelIsa isa, const double* const* bases, const double*
 inline void SumTapsToBytes(const double* const* bases, const double* weights, size_t taps, size_t width,
                            double* scratch, uint8_t* out) {
     SumTapsToBytesWith(KernelIsa::Avx512, bases, weights, taps, width, scratch, out);
+}
+
+// A k x k kernel's taps in summing order (row by row), those of weight 0
+// left out: adding a zero product changes no sum. May throw bad_alloc.
+struct KernelTaps {
+    std::vector<size_t> rowOf, columnOf;
+    std::vector<double> weights;
+};
+inline void CollectTaps(const double* kernel, size_t k, KernelTaps* out) {
+    for (size_t t = 0; t < k; ++t)
+        for (size_t q = 0; q < k; ++q)
+            if (const double w = kernel[t * k + q]; w != 0.0) {
+                out->rowOf.push_back(t);
+                out->columnOf.push_back(q);
+                out->weights.push_back(w);
+            }
 }

@@ -157,16 +157,21 @@ void LinkString(ScriptState* L, VmString* ts, uint32_t h, size_t len) {
     if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
 }
 
-}  // namespace
-
-VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
-    VmStringTable* tb = &L->g->strt;
-    uint32_t h = HashBytes(s, len);
-    uint32_t b = h & (tb->capacity - 1);
-    for (GCObject* o = tb->hash[b]; o != nullptr; o = o->next) {
+// The interned string of these bytes, or null.
+VmString* FindString(ScriptState* L, const char* s, size_t len, uint32_t h) {
+    const VmStringTable* tb = &L->g->strt;
+    for (GCObject* o = tb->hash[h & (tb->capacity - 1)]; o != nullptr; o = o->next) {
         auto* ts = static_cast<VmString*>(o);
         if (ts->len == len && std::memcmp(s, VmStrData(ts), len) == 0) return ts;
     }
+    return nullptr;
+}
+
+}  // namespace
+
+VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
+    const uint32_t h = HashBytes(s, len);
+    if (VmString* found = FindString(L, s, len, h)) return found;
     // The size check of the allocator refuses lengths that do not fit 32 bits.
     size_t size = len < 0xFFFFFFFFu ? sizeof(VmString) + len + 1 : SIZE_MAX;
     auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
@@ -189,13 +194,8 @@ VmString* VmAdoptString(ScriptState* L, void* block, size_t len) {
     static_assert(kAdoptMin > kPoolClasses * 16, "adopted strings are never pooled");
     if (len < kAdoptMin) return VmNewString(L, s, len);
     if (len >= 0xFFFFFFFFu) VmRaiseError(L, ERR_MEM);
-    VmStringTable* tb = &L->g->strt;
-    uint32_t h = HashBytes(s, len);
-    uint32_t b = h & (tb->capacity - 1);
-    for (GCObject* o = tb->hash[b]; o != nullptr; o = o->next) {
-        auto* ts = static_cast<VmString*>(o);
-        if (ts->len == len && std::memcmp(s, VmStrData(ts), len) == 0) return ts;
-    }
+    const uint32_t h = HashBytes(s, len);
+    if (VmString* found = FindString(L, s, len, h)) return found;
     const size_t size = sizeof(VmString) + len + 1;
     VmCountBytes(L, 0, size);
     // Giving back the unused tail of a large block remaps it, no copy.
