@@ -82,7 +82,12 @@ struct Keyed {
             std::swap(from[a], from[b]);
         };
         auto touch = [this](int i) {
-            if constexpr (std::is_same_v<Key, std::string_view>) __builtin_prefetch(keys[i].data());
+            if constexpr (std::is_same_v<Key, std::string_view>) {
+                __builtin_prefetch(keys[i].data());
+            } else {
+                (void)this;
+                (void)i;
+            }
         };
         return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap, touch);
     }
