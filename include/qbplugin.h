@@ -804,6 +804,130 @@ typedef struct qbFilesTable {
     struct qbFile* (*FileOpenTags)(const char* name, uint32_t mode, const qbPluginTag* tags); /* 32 */
 } qbFilesTable;
 
+/* Table 3: graphics and bitmaps. Bitmaps are the player's bitmap handles
+ * as display hooks and adapters hand them out; images are loaded-image
+ * handles. A null record pointer gives the slot's failure value. */
+struct qbDisplayHook;
+typedef int (*qbDisplayHookFunc)(struct qbDisplayHook* hook, int kind, const void* info, void* userData);
+
+/* A node of the image list of slot 14: the player's icon pictures after the
+ * platform's own; pixels are ARGB, width x height. */
+typedef struct qbImageNode {
+    struct qbImageNode* next;
+    uint32_t* pixels;
+    int32_t width, height;
+    uint32_t flags; /* 1 and 2 as the icon slot's options */
+    int32_t reserved;
+} qbImageNode;
+
+/* Six words of a bitmap lock (slots 6 and 16). */
+typedef struct qbBitmapLockRecord {
+    void* pixels;
+    int32_t rowLength; /* pixels per row */
+    int32_t format;    /* pixel format 0-13; 10 is ARGB */
+    int32_t bytesPerRow;
+    int32_t width;
+    int32_t height;
+    int32_t reserved;
+    void* token; /* the player's own; slots 5 and 17 need it */
+} qbBitmapLockRecord;
+
+/* Slot 12's request. Flags: bit 0 an alpha plane from the pixels' top
+ * bytes, bit 1 pixels equal to keyColour are transparent, bit 2 the brush
+ * keeps image as a loaded-image handle that get, free and transform re-render
+ * at other sizes (the loader slots' meaning). */
+typedef struct qbBrushRequest {
+    const uint32_t* pixels; /* ARGB, or null for an empty brush */
+    int32_t rowLength;      /* pixels per row; 0 is the width */
+    uint32_t keyColour;
+    uint32_t flags;
+    int32_t reserved;
+    void* image;
+    uint32_t* (*get)(void* image, qbImageLoadRequest* request);
+    void (*free)(void* image);
+    int (*transform)(void* image, const double* transform);
+} qbBrushRequest;
+
+/* Slot 21: one rectangle of 2- or 4-byte pixels in one format; pitches in
+ * pixels, the mask (one byte a pixel) at the source's position. */
+typedef struct qbPixelTransfer {
+    const void* source;
+    int32_t srcX, srcY, srcPitch;
+    int32_t reserved;
+    void* destination;
+    int32_t dstX, dstY, dstPitch;
+    int32_t width, height;
+    int32_t format;
+    const uint8_t* mask;
+    int32_t maskPitch; /* bytes */
+    int32_t bytesPerPixel;
+} qbPixelTransfer;
+
+typedef struct qbPixelRect {
+    int32_t x, y, width, height;
+} qbPixelRect;
+
+typedef struct qbGraphicsTable {
+    /* 0-3: pictures through the player's own readers and the platform's
+     * decoder. Tags: 1 the wanted width, 2 the wanted height (0 own size).
+     * error may be null; it gets 0 or the error code. */
+    void* (*LoadImage)(const char* name, const qbAdapterTag* tags, int32_t* width, int32_t* height, int* error);
+    uint32_t* (*LoadImagePixels)(const char* name, const qbAdapterTag* tags, int32_t* width, int32_t* height,
+                                 void** image, int* error);
+    uint32_t* (*GetImagePixels)(void* image, int32_t* width, int32_t* height);
+    void (*FreeImage)(void* image);
+    /* 4: width x height ARGB words of a brush (alpha from its mask or alpha
+     * plane) in a new block for slot 7; null with the error. */
+    uint32_t* (*ReadBrushPixels)(int32_t id, int32_t* width, int32_t* height, int* error);
+    void (*FreeLockRecord)(qbBitmapLockRecord* record); /* 5: unlocks and frees slot 6's record */
+    qbBitmapLockRecord* (*GetBrushARGB)(int32_t id, int* error); /* 6: the brush's own pixels, locked */
+    void (*FreeMemory)(void* block);
+    /* 8: null when refused; tags as display hooks take them. */
+    struct qbDisplayHook* (*AddDisplayHook)(int32_t displayId, qbDisplayHookFunc callback, void* userData,
+                                            qbAdapterTag* tags);
+    void (*RemoveDisplayHook)(struct qbDisplayHook* hook);
+    int (*RefreshHookDisplay)(struct qbDisplayHook* hook); /* 10 */
+    /* 11: 0 or ERR_FINDDISPLAY; the display's size event follows. */
+    int (*ResizeHookDisplay)(struct qbDisplayHook* hook, int32_t width, int32_t height);
+    /* 12: 0 or an error code; an id of 0 takes the next free id, handed
+     * back through handle (as an intptr_t). */
+    int (*MakeBrush)(int32_t id, int32_t width, int32_t height, const qbBrushRequest* request, void** handle);
+    int (*SetDisplayAdapter)(struct qbPluginRecord* plugin, uint32_t flags, const qbAdapterTag* tags);
+    qbImageNode* (*GetImageList)(void);   /* 14 */
+    void (*FreeImageList)(qbImageNode* list);
+    /* 16: 1 when locked; tag 1 asks for the second lock mode. */
+    int (*LockBitmap)(void* bitmap, const qbAdapterTag* tags, qbBitmapLockRecord* record);
+    void (*UnlockBitmap)(qbBitmapLockRecord* record);
+    /* 18: tags 1-8 (width, height, BGPic width and height, style flags,
+     * scaled width and height, smooth scaling) each get one 32-bit value;
+     * the count answered, -1 when no display has the handle. */
+    int (*GetDisplayAttrs)(void* handle, qbAdapterTag* tags);
+    int (*RefreshDisplayById)(int32_t id); /* 19: 0 or ERR_FINDDISPLAY */
+    /* 20: toHandle 1: a display id to its adapter handle; 0: back. 0 when
+     * there is none. */
+    intptr_t (*DisplayIdHandle)(intptr_t value, int toHandle);
+    /* 21: mode 0 copy, 1 through the mask, 2 blend by the mask; 0 when the
+     * pixel size or mode is not served. */
+    int (*TransferPixels)(const qbPixelTransfer* transfer, int32_t mode);
+    /* 22-24 draw into pixels: tag 1 the pixel format (10), tag 2 the pixels
+     * per row, without which nothing is drawn. Flag bit 0: the colour's top
+     * byte is its alpha, else 255. */
+    void (*FillPixels)(void* pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour,
+                       uint32_t flags, const qbAdapterTag* tags);
+    void (*FillPixelRect)(void* pixels, const qbPixelRect* rect, uint32_t colour, uint32_t flags,
+                          const qbAdapterTag* tags);
+    void (*DrawPixelLine)(void* pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour,
+                          uint32_t flags, const qbAdapterTag* tags);
+    /* 25: ARGB words of a rectangle of a bitmap; tags 1 x, 2 y (0), 3 width
+     * and 4 height (the bitmap's, as slot 26 answers codes 0 and 14). 0 or
+     * an error code. */
+    int (*ReadBitmapARGB)(void* bitmap, uint32_t* to, const qbAdapterTag* tags);
+    intptr_t (*GetBitmapAttr)(void* bitmap, int code); /* 26 */
+    uint32_t (*ColourToPixel)(uint32_t colour, int32_t format, int withAlpha);
+    uint32_t (*PixelToColour)(uint32_t pixel, int32_t format, int withAlpha);
+    int (*FreeBrush)(int32_t id); /* 29: 0 or ERR_FINDBRUSH */
+} qbGraphicsTable;
+
 /* Table 10: zlib's own functions (the z_stream of the zlib the player is
  * built with); slots 13-15 are null. */
 struct z_stream_s;
@@ -975,6 +1099,11 @@ QBPLUGIN_STATIC_ASSERT(sizeof(qbEventData) == 48, "event data record");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbFilesTable) == 33 * 8 && offsetof(qbFilesTable, ExamineFile) == 24 * 8,
                        "table 2 has 33 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbDirEntry) == 48 && sizeof(qbFileState) == 32, "table 2 records");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbGraphicsTable) == 30 * 8 && offsetof(qbGraphicsTable, MakeBrush) == 12 * 8 &&
+                           offsetof(qbGraphicsTable, TransferPixels) == 21 * 8,
+                       "table 3 has 30 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbBrushRequest) == 56 && sizeof(qbBitmapLockRecord) == 40 && sizeof(qbImageNode) == 32,
+                       "table 3 records");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbZlibTable) == 16 * 8 && offsetof(qbZlibTable, crc32) == 12 * 8, "table 10");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbFreetypeTable) == 40 * 8 && offsetof(qbFreetypeTable, FT_MulFix) == 21 * 8,
                        "table 7");

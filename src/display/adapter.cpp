@@ -13,6 +13,7 @@
 #include "core/pixelformats.h"
 #include "core/plugin.h"
 #include "core/runstate.h"
+#include "display/adapterbitmaps.h"
 #include "display/blitroute.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
@@ -33,26 +34,12 @@ constexpr uint32_t kFlagBorderless = 0x1, kFlagSizeable = 0x2, kFlagFixed = 0x4,
                    kFlagNoClose = 0x4000, kFlagNoBlanker = 0x1000000;
 constexpr int kMonitorInfoMonitors = 0;
 constexpr int kMonitorInfoModes = 1;
-// Adapter flag: its hardware bitmaps belong to one display.
-constexpr uint32_t kAdapterDisplayBitmaps = 0x2;
-// Capability bits of QueryDisplayAdapterCaps.
-constexpr uint32_t kCapsVideoBitmaps = 8, kCapsDisplayBitmaps = 32;
-// Feature bits 1, 2, 4 and 8 grant these capabilities.
-constexpr uint32_t kCapsByFeature[] = {4, 16, 64, 128};
+// The capability of hardware bitmaps bound to one display.
+constexpr uint32_t kCapsDisplayBitmaps = 32;
 
 qbDisplayAdapter adapter;
 
 const qbDisplayAdapterSlots* Slots() { return adapter.plugin ? adapter.plugin->displaySlots : nullptr; }
-
-// What the adapter grants of the capability bits asked for.
-uint32_t AdapterCaps(uint32_t requested) {
-    if (!adapter.plugin || !(adapter.flags & kAdapterVideoBitmaps)) return 0;
-    uint32_t granted = requested & kCapsVideoBitmaps;
-    if (adapter.flags & kAdapterDisplayBitmaps) granted |= requested & kCapsDisplayBitmaps;
-    for (uint32_t bit = 0; bit < std::size(kCapsByFeature); ++bit)
-        if (adapter.features & (1u << bit)) granted |= requested & kCapsByFeature[bit];
-    return granted;
-}
 
 }  // namespace
 
@@ -99,7 +86,8 @@ int SetDisplayAdapter(qbAdapterPlugin* plugin, uint32_t flags, const qbAdapterTa
     plugin->displayAdapterFeatures = features;
     SetPlatformPixelFormat(format);
     RouteBlitsThroughAdapter(true);
-    SetAdapterCapsQuery(AdapterCaps);
+    SetAdapterCapsQuery(GetAdapterSupportFlags);
+    InstallAdapterBitmapHooks(true);
     return 0;
 }
 
@@ -116,6 +104,7 @@ void ClearDisplayAdapters() {
     adapter = qbDisplayAdapter{};
     RouteBlitsThroughAdapter(false);
     SetAdapterCapsQuery(nullptr);
+    InstallAdapterBitmapHooks(false);
 }
 
 uint32_t AdjustAlphaForAdapter(uint32_t colour) {

@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
 #include "display/adapter.h"
+#include "display/adapterbitmaps.h"
 #include "display/display.h"
 #include "display/output.h"
 #include "imaging/blit.h"
@@ -108,48 +109,15 @@ bool RouteCopy(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, 
     return true;
 }
 
-// An adapter's pixel read answers with the format through this tag.
-constexpr uint32_t kReadTagFormat = kAdapterTagPixelFormat;
-
 bool RouteOwnsPixels(const qbBitmap* bitmap) {
-    return bitmap->videoFlag != 0 && (DisplayAdapterFlags() & kAdapterOwnsBitmaps) && DisplayAdapterSlots() &&
-           DisplayAdapterSlots()->ReadVideoPixels;
+    // The adapter's own video bitmaps have no platform pixels behind them.
+    const bool adapters = (DisplayAdapterFlags() & kAdapterOwnsBitmaps) || !bitmap->colour;
+    return bitmap->videoFlag != 0 && adapters && DisplayAdapterSlots() && DisplayAdapterSlots()->ReadVideoPixels;
 }
 
-// The adapter hands out whole rows, width pixels apart, of 2 or 4 bytes a
-// pixel in the format it names. Any other size would be read past its end.
-int RouteReadPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out) {
-    const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
-    int32_t format = kFormatARGB;
-    const qbAdapterTag tags[] = {{kReadTagFormat, reinterpret_cast<intptr_t>(&format)}, {0, 0}};
-    void* pixels = slots->ReadVideoPixels(bitmap->native, tags);
-    if (!pixels) return ERR_READVIDEOPIXELS;
-    const int bytes = format >= 0 && format <= kLastColourFormat ? BytesPerPixel(format) : 0;
-    if (bytes != 2 && bytes != 4) {
-        CallSlot(slots->FreeVideoPixels, pixels);
-        return ERR_READVIDEOPIXELS;
-    }
-    const auto* base = static_cast<const uint8_t*>(pixels);
-    for (int32_t row = 0; row < height; ++row) {
-        const int32_t sy = y + row;
-        for (int32_t col = 0; col < width; ++col) {
-            const int32_t sx = x + col;
-            if (sx < 0 || sy < 0 || sx >= bitmap->width || sy >= bitmap->height) continue;
-            const size_t at = static_cast<size_t>(sy) * static_cast<size_t>(bitmap->width) + static_cast<size_t>(sx);
-            uint32_t& to = out[static_cast<size_t>(row) * static_cast<size_t>(width) + col];
-            if (bytes == 4) {
-                uint32_t p;
-                std::memcpy(&p, base + at * 4, 4);
-                to = Pixel32ToARGB(format, p);
-            } else {
-                uint8_t rgb[3];
-                ReadPixelRGB(base + at * 2, format, rgb);
-                to = uint32_t{rgb[0]} << 16 | uint32_t{rgb[1]} << 8 | rgb[2];
-            }
-        }
-    }
-    CallSlot(slots->FreeVideoPixels, pixels);
-    return 0;
+int RouteReadPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
+                    std::vector<uint8_t>* alpha) {
+    return ReadAdapterBitmapPixels(bitmap->native, bitmap->width, bitmap->height, x, y, width, height, out, alpha);
 }
 
 constexpr qbBlitRoute kAdapterRoute{RouteFill, RouteCopy, RouteOwnsPixels, RouteReadPixels};

@@ -15,6 +15,9 @@
 
 namespace {
 
+// Installed by the display layer while a display adapter is.
+const qbVideoBitmapHooks* videoHooks = nullptr;
+
 // Far below what the allocator could hand out, so that an absurd size from
 // a script is refused instead of exhausting memory.
 constexpr int64_t kMaxBitmapBytes = int64_t{1} << 31;
@@ -134,12 +137,30 @@ uint32_t MaskRowBytes(int32_t rowPixels) {
     return static_cast<uint32_t>(((w + kMaskWordPixels - 1) / kBitsPerByte) & ~int64_t{1});
 }
 
+void SetVideoBitmapHooks(const qbVideoBitmapHooks* hooks) { videoHooks = hooks; }
+
 qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void* tags) {
-    // Video bitmaps need an adapter that keeps them; without one they are
-    // ordinary offscreen bitmaps. Tags only matter to adapters.
-    (void)flags;
-    (void)tags;
     if (width <= 0 || height <= 0) return nullptr;
+    // Video bitmaps need an adapter that keeps them; without one they are
+    // ordinary offscreen bitmaps.
+    if ((flags & kAllocVideoBitmap) && videoHooks) {
+        try {
+            auto bitmap = std::make_unique<qbBitmap>();
+            void* native = nullptr;
+            auto* request = static_cast<qbVideoBitmapRequest*>(const_cast<void*>(tags));
+            if (videoHooks->alloc(width, height, flags, &bitmap->videoState, request, &native)) {
+                if (!native) return nullptr;
+                bitmap->kind = kBitmapKindColour;
+                bitmap->native = native;
+                bitmap->width = width;
+                bitmap->height = height;
+                bitmap->videoFlag = 1;
+                return bitmap.release();
+            }
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
     const int format = PlatformFormat();
     const int64_t rowPixels = (int64_t{width} + kColourRowPixelAlign - 1) & ~(kColourRowPixelAlign - 1);
     const int64_t rowBytes = rowPixels * BytesPerPixel(format);
@@ -161,7 +182,12 @@ qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void*
 
 void PlatformBitmapDeleter::operator()(qbNativeBitmap* bitmap) const { FreePlatformBitmap(bitmap); }
 
-void FreeBitmap(qbBitmap* bitmap) { std::unique_ptr<qbBitmap> owner(bitmap); }
+void FreeBitmap(qbBitmap* bitmap) {
+    std::unique_ptr<qbBitmap> owner(bitmap);
+    // The adapter's own bitmaps have no platform pixels behind them.
+    if (bitmap && bitmap->kind == kBitmapKindColour && !bitmap->colour && bitmap->native && videoHooks)
+        videoHooks->free(bitmap->native);
+}
 
 qbBitmap* AllocAlphaChannel(int32_t width, int32_t height, bool clear, uint8_t* data, uint32_t rowBytes) {
     return MakePlane(kBitmapKindAlpha, width, height, clear, data, rowBytes, AlphaRowBytes(width));
@@ -441,14 +467,40 @@ qbBitmap* CreateAlphaFromARGB(const uint32_t* pixels, int32_t width, int32_t hei
 int CreateBitmapFromARGB(const uint32_t* pixels, int32_t keyColour, int32_t width, int32_t height,
                          int32_t rowPixels, bool hardware, int planeMode, uint32_t adapterFlags,
                          qbBitmap** outBitmap, qbBitmap** outMask, qbBitmap** outAlpha) {
-    // No adapter offers a hardware import here, so the import always falls
-    // back to an ordinary bitmap.
     (void)adapterFlags;
     constexpr int kPlaneModeAlpha = 2;
     if (outBitmap) *outBitmap = nullptr;
     if (outMask) *outMask = nullptr;
     if (outAlpha) *outAlpha = nullptr;
     if (!pixels || !outBitmap) return ERR_BITMAP;
+    if (hardware && videoHooks) {
+        // The adapter takes the key colour and the alpha as the pixels'
+        // alpha; when it refuses it may allow a plain bitmap instead.
+        qbBitmap* plane = nullptr;
+        if (planeMode == kPlaneModeAlpha) {
+            plane = CreateAlphaFromARGB(pixels, width, height, rowPixels);
+            if (!plane) return ERR_ALLOCALPHA;
+        }
+        void* native = nullptr;
+        bool fallback = false;
+        const int err = videoHooks->fromPixels(pixels, keyColour, width, height, rowPixels, &plane, &native, &fallback);
+        FreeAlphaChannel(plane);
+        if (err) return err;
+        if (!fallback) {
+            try {
+                auto made = std::make_unique<qbBitmap>();
+                made->native = native;
+                made->width = width;
+                made->height = height;
+                made->videoFlag = 1;
+                *outBitmap = made.release();
+                return ERR_NONE;
+            } catch (const std::bad_alloc&) {
+                videoHooks->free(native);
+                return ERR_MEM;
+            }
+        }
+    }
     BitmapPtr bitmap(AllocBitmap(width, height, 0, nullptr));
     if (!bitmap) return ERR_BITMAP;
     const int32_t stride = std::max(rowPixels, width);

@@ -115,6 +115,34 @@ inline bool PeekPlainPixels(const qbBitmap* bitmap, qbPixelView* view) {
 uint32_t AlphaRowBytes(int32_t width);
 uint32_t MaskRowBytes(int32_t rowPixels);
 
+// What a video bitmap of the display adapter is made from: AllocBitmap's
+// tags with kAllocVideoBitmap point at one (or are null).
+struct qbVideoBitmapRequest {
+    void* displayHandle = nullptr;    // the adapter handle of the display it is for
+    const uint32_t* argb = nullptr;   // width x height ARGB words, or null
+    qbBitmap* source = nullptr;       // else this bitmap's pixels
+    qbBitmap* sourceMask = nullptr;   // and the alpha of its mask
+    qbBitmap* sourceAlpha = nullptr;  // or of its alpha plane
+    intptr_t values[3] = {};          // handed on as they are
+    const double* transform = nullptr;  // four matrix entries, or null
+    int32_t hasAlpha = 0;             // set when the bitmap got alpha
+};
+// The display layer makes and frees the adapter's video bitmaps. alloc
+// answers false when no adapter keeps video bitmaps (a platform bitmap is
+// made instead); true with the adapter's bitmap, or null when it failed.
+struct qbVideoBitmapHooks {
+    bool (*alloc)(int32_t width, int32_t height, uint32_t flags, uint32_t* state, qbVideoBitmapRequest* request,
+                  void** out);
+    void (*free)(void* native);
+    // The adapter's bitmap of width x height ARGB pixels (rowPixels apart),
+    // alpha from *alpha when given (the plane is then taken and cleared),
+    // else 0 for the key colour. 0 with *out; ERR_BITMAP or ERR_MEM; 0 with
+    // *fallback when a plain bitmap is to be made instead.
+    int (*fromPixels)(const uint32_t* pixels, int32_t keyColour, int32_t width, int32_t height, int32_t rowPixels,
+                      qbBitmap** alpha, void** out, bool* fallback);
+};
+void SetVideoBitmapHooks(const qbVideoBitmapHooks* hooks);
+
 // Null for sizes of 0 or less, sizes over the cap, or no memory. Rows are
 // not cleared.
 qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void* tags);

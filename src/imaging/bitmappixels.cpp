@@ -34,7 +34,7 @@ int ReadBitmapPixels(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int3
         } catch (const std::bad_alloc&) {
             return ERR_MEM;
         }
-        const int err = GetBlitRoute()->readPixels(bitmap, x, y, width, height, out->data());
+        const int err = GetBlitRoute()->readPixels(bitmap, x, y, width, height, out->data(), nullptr);
         if (err) out->clear();
         return err;
     }
@@ -82,15 +82,36 @@ qbBitmap* BuildColorMask(qbBitmap* bitmap, int32_t width, int32_t height, uint32
     return mask.release();
 }
 
-int PlainCopyOfAdapterBitmap(qbBitmap* bitmap, BitmapPtr* out) {
+int PlainCopyOfAdapterBitmap(qbBitmap* bitmap, BitmapPtr* out, BitmapPtr* alpha) {
     out->reset();
+    if (alpha) alpha->reset();
     if (!bitmap || !AdapterOwns(bitmap)) return 0;
+    const int32_t width = bitmap->width, height = bitmap->height;
+    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > GetMaxImagePixels()) return ERR_MEM;
     std::vector<uint32_t> pixels;
-    if (int err = ReadBitmapPixels(bitmap, 0, 0, bitmap->width, bitmap->height, nullptr, &pixels)) return err;
+    std::vector<uint8_t> bytes;
+    try {
+        pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    if (int err = GetBlitRoute()->readPixels(bitmap, 0, 0, width, height, pixels.data(), alpha ? &bytes : nullptr))
+        return err;
     qbBitmap* plain = nullptr;
-    if (int err = CreateBitmapFromARGB(pixels.data(), kNoKeyColour, bitmap->width, bitmap->height, bitmap->width, false,
-                                       0, 0, &plain, nullptr, nullptr))
+    if (int err = CreateBitmapFromARGB(pixels.data(), kNoKeyColour, width, height, width, false, 0, 0, &plain,
+                                       nullptr, nullptr))
         return err;
     out->reset(plain);
+    if (alpha && !bytes.empty()) {
+        BitmapPtr plane(AllocAlphaChannel(width, height, false, nullptr, 0));
+        if (!plane) {
+            out->reset();
+            return ERR_ALLOCALPHA;
+        }
+        for (int32_t row = 0; row < height; ++row)
+            std::memcpy(plane->plane->data + static_cast<size_t>(row) * plane->plane->rowBytes,
+                        bytes.data() + static_cast<size_t>(row) * width, static_cast<size_t>(width));
+        *alpha = std::move(plane);
+    }
     return 0;
 }

@@ -25,5 +25,8 @@ qbBitmap* BuildColorMask(qbBitmap* bitmap, int32_t width, int32_t height, uint32
 // For a bitmap whose pixels the display adapter keeps (they cannot be locked
 // here): a plain bitmap of the same size with those pixels, read through the
 // adapter, for the operations that work on locked pixels. *out stays null
-// for any other bitmap. 0, ERR_MEM, ERR_READVIDEOPIXELS or ERR_BITMAP.
-int PlainCopyOfAdapterBitmap(qbBitmap* bitmap, BitmapPtr* out);
+// for any other bitmap. With alpha, the pixels' alpha bytes as a plane when
+// the adapter's pixels carry alpha. 0, ERR_MEM, ERR_READVIDEOPIXELS,
+// ERR_WRONGUSAGE (alpha in a format without it), ERR_ALLOCALPHA or
+// ERR_BITMAP.
+int PlainCopyOfAdapterBitmap(qbBitmap* bitmap, BitmapPtr* out, BitmapPtr* alpha = nullptr);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/bitmap.h"
 #include "imaging/kernels.h"
@@ -30,9 +31,12 @@ struct qbBlitRoute {
     bool (*copy)(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
                  int32_t width, int32_t height, qbBitmap* plane, int kind);
     // Whether the adapter keeps the bitmap's pixels, which are then read
-    // through readPixels as width x height ARGB values (0 or an error code).
+    // through readPixels as width x height ARGB values (0 or an error code),
+    // with their alpha bytes when alpha is not null and the pixels have any
+    // (else alpha is left empty).
     bool (*ownsPixels)(const qbBitmap* bitmap);
-    int (*readPixels)(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out);
+    int (*readPixels)(qbBitmap* bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t* out,
+                      std::vector<uint8_t>* alpha);
 };
 // Null removes the route.
 void SetBlitRoute(const qbBlitRoute* route);

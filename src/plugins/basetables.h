@@ -11,3 +11,4 @@ extern const qbPluginListTable kPluginListTable;
 extern const qbHashTable kPluginHashTable;
 extern const qbSystemTable kPluginSystemTable;
 extern const qbFilesTable kPluginFilesTable;
+extern const qbGraphicsTable kPluginGraphicsTable;

@@ -12,7 +12,7 @@ const qbPluginBase kPluginBase = {
     &kPluginStdlibTable,
     &kPluginSystemTable,
     &kPluginFilesTable,
-    nullptr,  // graphics and bitmaps
+    &kPluginGraphicsTable,
     nullptr,  // sound
     nullptr,  // requesters
     nullptr,  // fonts

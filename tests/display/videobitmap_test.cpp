@@ -32,9 +32,10 @@ constexpr uint32_t kDisplayBitmaps = 0x2;
 
 TEST_F(VideoBitmapTest, CapabilitiesFollowTheAdaptersFlagsAndFeatures) {
     EXPECT_EQ(QueryDisplayAdapterCaps(0xFFFFFFFFu), 0u);
-    // Without video bitmaps nothing is granted, whatever else it has.
+    // Each flag and feature grants its own bit, only when asked for.
     ASSERT_EQ(Install(kDisplayBitmaps, 0xF), 0);
-    EXPECT_EQ(QueryDisplayAdapterCaps(0xFFFFFFFFu), 0u);
+    EXPECT_EQ(QueryDisplayAdapterCaps(0xFFFFFFFFu), 32u | 4u | 16u | 64u | 128u);
+    EXPECT_EQ(QueryDisplayAdapterCaps(8 | 16), 16u);
     ASSERT_EQ(Install(kAdapterVideoBitmaps, 0x5), 0);
     EXPECT_EQ(QueryDisplayAdapterCaps(0xFFFFFFFFu), 8u | 4u | 64u);
     EXPECT_EQ(QueryDisplayAdapterCaps(32 | 16), 0u);
