@@ -108,4 +108,78 @@ TEST_F(BasePluginTest, TheExerciserReadsTheTablesAndHooksDebugPrint) {
         << r.err;
 }
 
+// Two brushes the plugin makes through the graphics table, one with its key
+// colour, one with an alpha plane, shown on the display and read back; the
+// plugin then frees the first, and showing it again fails.
+const char kBrushScript[] = R"(
+.function main maxstack=8
+.line 1
+    GETGLOBAL 0 "basecheck"
+    GETTABLE 0 0 "makebrush"
+    LOADK 1 #1
+    LOADK 2 #2
+    CALL 0 3 1
+    GETGLOBAL 0 "basecheck"
+    GETTABLE 0 0 "makebrush"
+    LOADK 1 #2
+    LOADK 2 #1
+    CALL 0 3 1
+.line 2
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #0
+    LOADK 3 #0
+    CALL 0 4 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #2
+    LOADK 2 #0
+    LOADK 3 #1
+    CALL 0 4 1
+.line 3
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "readpixel"
+    LOADK 2 #0
+    LOADK 3 #0
+    CALL 1 3 2
+    GETGLOBAL 2 "readpixel"
+    LOADK 3 #1
+    LOADK 4 #0
+    CALL 2 3 2
+    GETGLOBAL 3 "readpixel"
+    LOADK 4 #1
+    LOADK 5 #1
+    CALL 3 3 2
+    CALL 0 4 1
+.line 4
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "freebrush"
+    LOADK 2 #1
+    CALL 1 2 2
+    CALL 0 2 1
+.line 5
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #0
+    LOADK 3 #0
+    CALL 0 4 1
+    RETURN 0 1 0
+.end
+)";
+
+TEST_F(BasePluginTest, BrushesFromTheGraphicsTableShowMaskedAndBlended) {
+    const fs::path app = dir_ / "app";
+    fs::create_directories(app);
+    const fs::path player = app / "quenbrookplayer";
+    fs::copy_file(QB_PLAYER_PATH, player);
+    fs::copy_file(fs::path(QB_TEST_PLUGIN_DIR) / "basecheck.qbp", app / "basecheck.qbp");
+    const fs::path qba = Pack(Chunk(kBrushScript, "brush"), dir_ / "brush.qba", "--include brush.qbs:1:1000:0");
+    const e2e::RunResult r = Run("cd " + dir_.string() + " && " + player.string() + " " + qba.string() + " -quiet");
+    // Red, the display's black where the key colour was, blue at half.
+    ASSERT_EQ(r.out.rfind("16711680 0 12", 0), 0u) << r.out << r.err;
+    EXPECT_NE(r.out.find("\n0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Could not find brush 1"), std::string::npos) << r.err;
+}
+
 }  // namespace

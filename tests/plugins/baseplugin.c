@@ -20,6 +20,7 @@ static const qbZlibTable* g_zlib;
 static const qbHashTable* g_hash;
 static const qbSystemTable* g_sys;
 static const qbFilesTable* g_files;
+static const qbGraphicsTable* g_gfx;
 static qbPlugin* g_record;
 
 typedef double (*CheckNumberFn)(ScriptState*, int);
@@ -251,6 +252,22 @@ static int Examine(ScriptState* L) {
     return ReturnBytes(L, text, (size_t)n < sizeof text ? (size_t)n : sizeof text - 1);
 }
 
+/* Table 3. */
+
+/* Brush id (2x1: opaque red, then half-transparent blue) through slot 12
+ * with the request flags given; the slot's result. */
+static int MakeBrush(ScriptState* L) {
+    static const uint32_t kPixels[2] = {0xFFFF0000u, 0x800000FFu};
+    qbBrushRequest request;
+    memset(&request, 0, sizeof request);
+    request.pixels = kPixels;
+    request.keyColour = 0x0000FF;
+    request.flags = (uint32_t)ArgNumber(L, 2);
+    return ReturnNumber(L, g_gfx->MakeBrush((int32_t)ArgNumber(L, 1), 2, 1, &request, NULL));
+}
+/* Slot 29's result. */
+static int FreeBrush(ScriptState* L) { return ReturnNumber(L, g_gfx->FreeBrush((int32_t)ArgNumber(L, 1))); }
+
 static const ScriptCommand kCommands[] = {
     {"HostTag", HostTag},
     {"RegisterType", RegisterType},
@@ -272,6 +289,8 @@ static const ScriptCommand kCommands[] = {
     {"Md5", Md5},
     {"ToBase64", ToBase64},
     {"FromBase64", FromBase64},
+    {"MakeBrush", MakeBrush},
+    {"FreeBrush", FreeBrush},
     {NULL, NULL},
 };
 static const ScriptConstant kConstants[] = {{NULL, NULL, 0}};
@@ -284,8 +303,9 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     g_hash = (const qbHashTable*)base->hashTable;
     g_sys = (const qbSystemTable*)base->systemTable;
     g_files = (const qbFilesTable*)base->filesTable;
+    g_gfx = (const qbGraphicsTable*)base->graphicsTable;
     g_record = plugin;
-    if (!g_vm || !g_std || !g_zlib || !g_hash || !g_sys || !g_files) return 0;
+    if (!g_vm || !g_std || !g_zlib || !g_hash || !g_sys || !g_files || !g_gfx) return 0;
     plugin->capabilities = PLUGINCAPS_LIBRARY;
     plugin->version = 1;
     plugin->revision = 0;

@@ -1,0 +1,180 @@
+// The graphics table as plugins reach it: brushes made and read back
+// through it, the pixel slots' tag and alpha rules, and null records.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/pixelformats.h"
+#include "core/runstate.h"
+#include "imaging/bitmap.h"
+#include "objects/brush_fixture.h"
+#include "plugins/basetables.h"
+#include "plugins/plugin.h"
+
+namespace {
+
+const qbGraphicsTable& G() { return kPluginGraphicsTable; }
+
+class BaseGraphicsTest : public BrushWorld {
+protected:
+    void SetUp() override {
+        BrushWorld::SetUp();
+        SetMainState(L_);
+    }
+    void TearDown() override {
+        SetMainState(nullptr);
+        BrushWorld::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST(BaseGraphicsLayout, TheRootServesEverySlotAndNullRecordsFailQuietly) {
+    EXPECT_EQ(GetPluginBase()->graphicsTable, &kPluginGraphicsTable);
+    auto slots = reinterpret_cast<void* const*>(&kPluginGraphicsTable);
+    for (int i = 0; i < 30; ++i) EXPECT_NE(slots[i], nullptr) << "slot " << i;
+
+    EXPECT_EQ(G().LoadImage(nullptr, nullptr, nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(G().LoadImagePixels("x.png", nullptr, nullptr, nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(G().GetImagePixels(nullptr, nullptr, nullptr), nullptr);
+    G().FreeImage(nullptr);
+    G().FreeLockRecord(nullptr);
+    G().UnlockBitmap(nullptr);
+    G().RemoveDisplayHook(nullptr);
+    EXPECT_EQ(G().RefreshHookDisplay(nullptr), ERR_FINDDISPLAY);
+    EXPECT_EQ(G().ResizeHookDisplay(nullptr, 10, 10), ERR_FINDDISPLAY);
+    EXPECT_EQ(G().MakeBrush(1, 2, 2, nullptr, nullptr), ERR_WRONGUSAGE);
+    EXPECT_EQ(G().SetDisplayAdapter(nullptr, 0, nullptr), ERR_WRONGUSAGE);
+    G().FreeImageList(nullptr);
+    qbBitmapLockRecord record{};
+    EXPECT_EQ(G().LockBitmap(nullptr, nullptr, &record), 0);
+    BitmapPtr bitmap(AllocBitmap(2, 2, 0, nullptr));
+    EXPECT_EQ(G().LockBitmap(bitmap.get(), nullptr, nullptr), 0);
+    int handle = 0;
+    EXPECT_EQ(G().GetDisplayAttrs(&handle, nullptr), -1);
+    EXPECT_EQ(G().TransferPixels(nullptr, 0), 0);
+    G().FillPixelRect(nullptr, nullptr, 0, 0, nullptr);
+    EXPECT_EQ(G().ReadBitmapARGB(nullptr, nullptr, nullptr), ERR_WRONGUSAGE);
+    EXPECT_EQ(G().GetBitmapAttr(nullptr, 0), 0);
+    EXPECT_EQ(G().DisplayIdHandle(1, 1), 0);
+}
+
+TEST_F(BaseGraphicsTest, BrushesMadeThroughTheTableReadBackAndFree) {
+    const uint32_t pixels[4] = {0x80FF0000, 0xFF00FF00, 0x000000FF, 0x40FFFFFF};
+    // A key colour: the blue pixel is masked out.
+    qbBrushRequest keyed{};
+    keyed.pixels = pixels;
+    keyed.keyColour = 0x0000FF;
+    keyed.flags = 2;
+    ASSERT_EQ(G().MakeBrush(5, 2, 2, &keyed, nullptr), 0);
+    qbBrush* b = Find(5);
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(b->mask, nullptr);
+    EXPECT_EQ(b->alpha, nullptr);
+    int err = -1;
+    int32_t width = 0, height = 0;
+    uint32_t* argb = G().ReadBrushPixels(5, &width, &height, &err);
+    ASSERT_NE(argb, nullptr);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(width, 2);
+    EXPECT_EQ(std::vector<uint32_t>(argb, argb + 4),
+              (std::vector<uint32_t>{0xFFFF0000, 0xFF00FF00, 0x000000FF, 0xFFFFFFFF}));
+    G().FreeMemory(argb);
+
+    // An alpha plane from the top bytes, under an automatic id.
+    qbBrushRequest blended{};
+    blended.pixels = pixels;
+    blended.flags = 1;
+    void* automatic = nullptr;
+    ASSERT_EQ(G().MakeBrush(0, 2, 2, &blended, &automatic), 0);
+    ASSERT_NE(automatic, nullptr);
+    const auto id = reinterpret_cast<intptr_t>(automatic);
+    qbBrush* a = Find(ObjectID{0, automatic});
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(a->alpha, nullptr);
+    EXPECT_EQ(a->alpha->plane->data[0], 0x80);
+    // The brush's own pixels, locked, equal what went in.
+    qbBitmapLockRecord* lock = G().GetBrushARGB(static_cast<int32_t>(5), &err);
+    ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(lock->width, 2);
+    EXPECT_EQ(lock->format, kFormatARGB);
+    const auto* row = static_cast<const uint32_t*>(lock->pixels);
+    EXPECT_EQ(row[1] & 0xFFFFFF, 0x00FF00u);
+    EXPECT_EQ(static_cast<const uint32_t*>(lock->pixels)[lock->rowLength] & 0xFFFFFF, 0x0000FFu);
+    G().FreeLockRecord(lock);
+    // Without pixels: an empty brush of the size.
+    qbBrushRequest empty{};
+    ASSERT_EQ(G().MakeBrush(6, 3, 1, &empty, nullptr), 0);
+    EXPECT_EQ(Find(6)->width, 3);
+    EXPECT_EQ(G().MakeBrush(7, 0, 1, &empty, nullptr), ERR_BADDIMENSIONS);
+    keyed.rowLength = 1;  // shorter than a row
+    EXPECT_EQ(G().MakeBrush(7, 2, 2, &keyed, nullptr), ERR_WRONGUSAGE);
+    EXPECT_EQ(Find(7), nullptr);
+
+    // Freed by id; then it is gone for every slot.
+    EXPECT_EQ(G().FreeBrush(5), 0);
+    EXPECT_EQ(G().ReadBrushPixels(5, &width, &height, &err), nullptr);
+    EXPECT_EQ(err, ERR_FINDBRUSH);
+    EXPECT_EQ(G().FreeBrush(5), ERR_FINDBRUSH);
+    EXPECT_EQ(G().GetBrushARGB(5, &err), nullptr);
+    EXPECT_NE(Find(ObjectID{0, reinterpret_cast<void*>(id)}), nullptr);
+}
+
+TEST(BaseGraphicsPixels, ColoursRoundTripAndDrawingNeedsTheRowLength) {
+    for (int32_t format = 10; format <= 13; ++format) {
+        const uint32_t pixel = G().ColourToPixel(0x80123456, format, 1);
+        EXPECT_EQ(G().PixelToColour(pixel, format, 1), 0x80123456u) << format;
+        EXPECT_EQ(G().PixelToColour(G().ColourToPixel(0x80123456, format, 0), format, 0), 0x123456u) << format;
+    }
+    std::vector<uint32_t> pixels(4 * 3, 0x000000);
+    const qbAdapterTag noRow[] = {{1, 10}, {0, 0}};
+    const qbAdapterTag row[] = {{2, 4}, {3, 3}, {0, 0}};
+    // Without tag 2, nothing.
+    G().FillPixels(pixels.data(), 0, 0, 4, 3, 0xFFFFFFFF, 0, noRow);
+    G().DrawPixelLine(pixels.data(), 0, 0, 3, 0, 0xFFFFFFFF, 0, nullptr);
+    EXPECT_EQ(pixels, std::vector<uint32_t>(12, 0));
+    // Alpha 255 unless flag bit 0 takes the colour's own.
+    G().FillPixels(pixels.data(), 1, 1, 10, 10, 0x00FF0000, 0, row);
+    EXPECT_EQ(pixels[5] & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(pixels[4 * 2 + 3] & 0xFFFFFF, 0xFF0000u);  // clipped to the row and tag 3's rows
+    const qbPixelRect rect{0, 0, 1, 1};
+    G().FillPixelRect(pixels.data(), &rect, 0x000000FF, 1, row);  // alpha 0: nothing
+    EXPECT_EQ(pixels[0], 0u);
+    G().FillPixelRect(pixels.data(), &rect, 0x800000FF, 1, row);
+    EXPECT_GT(pixels[0] & 0xFF, 0x70u);
+    EXPECT_LT(pixels[0] & 0xFF, 0x90u);
+    G().DrawPixelLine(pixels.data(), 0, 0, 3, 0, 0x0000FF00, 0, row);
+    EXPECT_EQ(pixels[3] & 0xFFFFFF, 0x00FF00u);
+    // A line far outside stays inside the buffer.
+    G().DrawPixelLine(pixels.data(), -100, 1, 100, 1, 0x00FFFFFF, 0, row);
+    EXPECT_EQ(pixels[4] & 0xFFFFFF, 0xFFFFFFu);
+}
+
+TEST(BaseGraphicsPixels, TransfersCopyMaskAndBlend) {
+    const uint32_t source[2] = {0x00FF0000, 0x0000FF00};
+    const uint8_t mask[2] = {0, 255};
+    uint32_t target[2] = {0x000000FF, 0x000000FF};
+    qbPixelTransfer t{};
+    t.source = source;
+    t.srcPitch = 2;
+    t.destination = target;
+    t.dstPitch = 2;
+    t.width = 2;
+    t.height = 1;
+    t.format = 10;
+    t.bytesPerPixel = 4;
+    t.mask = mask;
+    t.maskPitch = 2;
+    EXPECT_EQ(G().TransferPixels(&t, 1), 1);
+    EXPECT_EQ(target[0], 0x000000FFu);
+    EXPECT_EQ(target[1] & 0xFFFFFF, 0x00FF00u);
+    t.bytesPerPixel = 3;
+    EXPECT_EQ(G().TransferPixels(&t, 0), 0);
+    t.bytesPerPixel = 4;
+    t.mask = nullptr;
+    EXPECT_EQ(G().TransferPixels(&t, 2), 0);  // a blend needs its mask
+    EXPECT_EQ(G().TransferPixels(&t, 0), 1);
+    EXPECT_EQ(target[0] & 0xFFFFFF, 0xFF0000u);
+}
