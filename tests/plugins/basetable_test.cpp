@@ -89,7 +89,8 @@ TEST(BaseTableLayout, RootHoldsTheServedTablesWithTheirSlotCounts) {
     EXPECT_EQ(base->hashTable, &kPluginHashTable);
     EXPECT_EQ(base->systemTable, &kPluginSystemTable);
     EXPECT_EQ(base->filesTable, &kPluginFilesTable);
-    EXPECT_EQ(base->graphicsTable, nullptr) << "not served yet";
+    EXPECT_EQ(base->graphicsTable, &kPluginGraphicsTable);
+    EXPECT_EQ(base->soundTable, nullptr) << "not served yet";
     EXPECT_EQ(sizeof(qbStdlibTable) / sizeof(void*), 51u);
     EXPECT_EQ(sizeof(qbZlibTable) / sizeof(void*), 16u);
     EXPECT_EQ(sizeof(qbPluginListTable) / sizeof(void*), 5u);
