@@ -73,7 +73,7 @@ void PushFileTypes(ScriptState* L, const qbPluginRecord& record) {
         SetText(L, "extensions", e->secondName);
         SetText(L, "mimetype", e->text);
         SetNumber(L, "formatid", static_cast<double>(e->furtherValue));
-        SetNumber(L, "flags", static_cast<double>(static_cast<uint32_t>(e->flags)));
+        SetNumber(L, "flags", static_cast<double>(e->flags));
         VmRawSetIndex(L, -2, index++);
     }
 }
