@@ -48,3 +48,16 @@ void SetAssertionsEnabled(bool on);
 bool AreAssertionsEnabled();
 // Whether EnableLineHook switched the line hook on.
 bool IsLineHookEnabled();
+
+// The plugin commands work on the plugin list, which sits above this
+// library: it lends them here when the libraries open. pushPluginList pushes
+// what GetPlugins returns (for GetVersion); 0 or an error code.
+struct qbSystemPluginCommands {
+    CommandHandler havePlugin = nullptr;
+    CommandHandler enablePlugin = nullptr;
+    CommandHandler disablePlugin = nullptr;
+    CommandHandler getPlugins = nullptr;
+    CommandHandler loadPlugin = nullptr;
+    int (*pushPluginList)(ScriptState* L) = nullptr;
+};
+void SetSystemPluginCommands(const qbSystemPluginCommands& commands);

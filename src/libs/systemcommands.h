@@ -77,3 +77,26 @@ int cmdGetSystemCountry(ScriptState* L);
 int cmdGetSystemLanguage(ScriptState* L);
 int cmdGetMemoryInfo(ScriptState* L);
 int cmdGetConstant(ScriptState* L);
+int cmdGetVersion(ScriptState* L);
+int cmdGetSystemInfo(ScriptState* L);
+int cmdHavePlugin(ScriptState* L);
+int cmdEnablePlugin(ScriptState* L);
+int cmdDisablePlugin(ScriptState* L);
+int cmdGetPlugins(ScriptState* L);
+int cmdLoadPlugin(ScriptState* L);
+
+// Requesters.
+int cmdSystemRequest(ScriptState* L);
+int cmdStringRequest(ScriptState* L);
+int cmdFileRequest(ScriptState* L);
+int cmdPathRequest(ScriptState* L);
+int cmdListRequest(ScriptState* L);
+int cmdColorRequest(ScriptState* L);
+int cmdFontRequest(ScriptState* L);
+
+// The clipboard and URLs.
+int cmdClearClipboard(ScriptState* L);
+int cmdPeekClipboard(ScriptState* L);
+int cmdGetClipboard(ScriptState* L);
+int cmdSetClipboard(ScriptState* L);
+int cmdOpenURL(ScriptState* L);

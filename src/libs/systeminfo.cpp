@@ -1,15 +1,18 @@
 // The system library's information commands: the applet's header strings,
 // the command line the player was started with, the user's country and
-// language, the memory size and constants by name.
+// language, the memory size, constants by name, the player's version, the
+// desktop's folders, and the plugin commands that the plugin list lends.
 #include <cstddef>
 
 #include "core/applet.h"
 #include "core/argapi.h"
 #include "core/context.h"
+#include "core/errors.h"
 #include "core/errcodes.h"
 #include "core/linkeddata.h"
 #include "core/locale.h"
 #include "core/numbers.h"
+#include "libs/system.h"
 #include "libs/systemcommands.h"
 #include "platform/platform_ops.h"
 
@@ -111,4 +114,99 @@ int cmdGetConstant(ScriptState* L) {
     else
         VmPushNumber(L, num);
     return 1;
+}
+
+namespace {
+
+// The desktop's folders by their index in the platform's list, and the
+// player's own program file as the closest thing to an application bundle.
+constexpr const char* kSystemInfoFields[] = {"programfiles", "appdata",     "userhome",
+                                             "mydocuments",  "username",    "commonappdata"};
+constexpr size_t kFolderBufferSize = 1024;
+
+qbSystemPluginCommands& PluginCommands() {
+    static qbSystemPluginCommands commands;
+    return commands;
+}
+
+}  // namespace
+
+void SetSystemPluginCommands(const qbSystemPluginCommands& commands) { PluginCommands() = commands; }
+
+int cmdGetSystemInfo(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    VmPushNewTable(L);
+    int index = 0;
+    for (const char* field : kSystemInfoFields) {
+        char buffer[kFolderBufferSize] = {};
+        if (int err = GetSystemFolderPath(index++, buffer, sizeof buffer)) return err;
+        SetField(L, field, buffer);
+    }
+    const qbCommandLine* cl = GetCommandLineArgs(L);
+    SetField(L, "appbundle", cl ? cl->executablePath : "");
+    return 1;
+}
+
+int cmdGetVersion(ScriptState* L) {
+    CheckArgCount(L, 0, 1, 0, 0);
+    VmPushNewTable(L);
+    const int table = VmGetTop(L);
+    SetField(L, "application", "QuenbrookPlayer");
+    SetField(L, "version", "6.1");
+    SetField(L, "version_date", "05.03.16");
+    SetField(L, "kernel", "6.1");
+    SetField(L, "kernel_date", "05.03.16");
+    SetField(L, "platform", "Linux");
+    SetField(L, "cpu", "x86_64");
+    for (const char* zero : {"beta", "bigendian"}) {
+        VmPushString(L, zero);
+        VmPushNumber(L, 0);
+        VmSetTableAt(L, table);
+    }
+    VmPushString(L, "plugins");
+    if (int (*list)(ScriptState*) = PluginCommands().pushPluginList) {
+        if (int err = list(L)) return err;
+    } else {
+        VmPushNewTable(L);
+    }
+    VmSetTableAt(L, table);
+    VmSetTop(L, table);
+    return 1;
+}
+
+// Without the plugin list nothing is known or loaded.
+int cmdHavePlugin(ScriptState* L) {
+    if (CommandHandler fn = PluginCommands().havePlugin) return fn(L);
+    CheckArgCount(L, 1, 3, 0, 0);
+    VmPushNumber(L, 0);
+    VmPushNumber(L, 0);
+    return 2;
+}
+
+int cmdEnablePlugin(ScriptState* L) {
+    if (CommandHandler fn = PluginCommands().enablePlugin) return fn(L);
+    CheckArgCount(L, 1, 1, 0, 0);
+    SetErrorDetail(VmCheckString(L, 1, nullptr));
+    return ERR_FINDPLUGIN;
+}
+
+int cmdDisablePlugin(ScriptState* L) {
+    if (CommandHandler fn = PluginCommands().disablePlugin) return fn(L);
+    CheckArgCount(L, 1, 1, 0, 0);
+    SetErrorDetail(VmCheckString(L, 1, nullptr));
+    return ERR_FINDPLUGIN;
+}
+
+int cmdGetPlugins(ScriptState* L) {
+    if (CommandHandler fn = PluginCommands().getPlugins) return fn(L);
+    CheckArgCount(L, 0, 0, 0, 0);
+    VmPushNewTable(L);
+    return 1;
+}
+
+int cmdLoadPlugin(ScriptState* L) {
+    if (CommandHandler fn = PluginCommands().loadPlugin) return fn(L);
+    CheckArgCount(L, 1, 2, 0, 0);
+    SetErrorDetail(VmCheckString(L, 1, nullptr));
+    return ERR_LOADPLUGIN;
 }

@@ -8,3 +8,6 @@ struct qbObject;
 qbObject** TimerListHead();
 void FreeAllTimers(ScriptState* L);
 void CloseScriptCatalog();
+// The folder the next file requester without folder and file opens in is
+// forgotten (at shutdown).
+void ForgetLastFileFolder();

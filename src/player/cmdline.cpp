@@ -33,6 +33,7 @@
 #include "platform/platform.h"
 #include "platform/requesterscript.h"
 #include "player/options.h"
+#include "plugins/plugincmds.h"
 #include "sound/soundlib.h"
 #include "text/textlib.h"
 #include "transitions/transitionlib.h"
@@ -267,6 +268,8 @@ void SetRegistryEntries(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
 const ScriptCommand* CommandLibraryList() { return kLibraryList; }
 
 int OpenLibraries(ScriptState* L) {
+    // The system library's plugin commands come from the plugin list.
+    InstallPluginCommands();
     for (const ScriptCommand* lib = kLibraryList; lib->name; ++lib) {
         if (!lib->handler) continue;
         VmPushValue(L, kGlobalsIndex);

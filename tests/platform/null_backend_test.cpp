@@ -298,7 +298,7 @@ TEST_F(NullBackendTest, ClipboardReadsBackWhatWasWritten) {
     EXPECT_EQ(ReadClipboardContents(&read, &type), 0);
     EXPECT_EQ(type, kClipboardText);
     EXPECT_EQ(read.text, "a\nb\xe9");
-    // Images need the desktop's clipboard; what was there stays.
+    // A record without a picture is refused; what was there stays.
     EXPECT_EQ(WriteClipboard(kClipboardImage, &written), ERR_CLIPWRITE);
     EXPECT_EQ(GetClipboardType(&type), 0);
     EXPECT_EQ(type, kClipboardText);

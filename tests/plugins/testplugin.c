@@ -13,7 +13,8 @@
  *   TP_LIBRARY         a library: Add(a, b) and the constant TESTLIB_FIVE in
  *                      the table of the plugin's name (TP_GLOBAL: globals);
  *                      TP_LIBCOUNT 2 adds a second table "<name>b" with Mul
- *   TP_TST             an image loader of ".tst" files (see below)
+ *   TP_TST             an image loader of ".tst" files (see below), which
+ *                      lists its format as an entry of its own list
  *   TP_SAVER n         an image saver of the formats "alpha" (id 101) and
  *                      "beta" (102); n 2 never sets the end bit, n 3 sets it
  *                      only on the fifth format of every pass but the first
@@ -105,6 +106,11 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     plugin->name = g_name;
 #endif
     plugin->description = "test plugin";
+#ifdef TP_TST
+    /* The format it reads, on its own list, as GetPlugins reports it. */
+    const qbSystemTable* sys = (const qbSystemTable*)base->systemTable;
+    if (!sys->AddPluginEntry(plugin, 1, "TST picture", "tst", "image/x-tst", 77, 1)) return 0;
+#endif
     return 1;
 }
 

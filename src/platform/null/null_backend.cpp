@@ -20,6 +20,7 @@
 #include "core/preproc.h"
 #include "core/eventqueue.h"
 #include "platform/linux/linewalk.h"
+#include "platform/clipimage.h"
 #include "platform/cliptext.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/op_fill.h"
@@ -61,6 +62,8 @@ struct State {
     std::vector<const qbDisplay*> closeHandlers;
     int clipboardType = kClipboardEmpty;
     std::string clipboardText;
+    ClipboardPicture clipboardPicture;
+    std::function<int(const char*)> urlOpener;
 
     void Clear() {
         sizes.clear();
@@ -78,6 +81,8 @@ struct State {
         closeHandlers.clear();
         clipboardType = kClipboardEmpty;
         clipboardText.clear();
+        clipboardPicture = ClipboardPicture{};
+        urlOpener = nullptr;
     }
     State() { Clear(); }
 };
@@ -393,31 +398,43 @@ void SetQuitShortcut(ScriptState*, int key, int on) {
 
 // Takes the next answer and logs the call; an empty queue answers like a
 // requester that could not be opened.
-RequesterAnswer Ask(const char* operation, const char* title, const char* body) {
+RequesterAnswer Ask(const char* operation, const char* title, const char* body, std::string initial = {},
+                    int32_t number = 0) {
     Lock lock(S().mutex);
-    S().log.push_back(RequesterCall{operation, title ? title : "", body ? body : ""});
+    S().log.push_back(RequesterCall{operation, title ? title : "", body ? body : "", std::move(initial), number});
     if (S().answers.empty()) return RequesterAnswer{ERR_WINDOW, -1, {}, {}};
     RequesterAnswer answer = std::move(S().answers.front());
     S().answers.pop_front();
     return answer;
 }
 
-int ColorRequesterNative(int32_t, int32_t* outColour) {
-    RequesterAnswer a = Ask("ColorRequesterNative", "", "");
+int ColorRequesterNative(int32_t initial, int32_t* outColour) {
+    RequesterAnswer a = Ask("ColorRequesterNative", "", "", {}, initial);
     if (outColour) *outColour = a.error ? -1 : a.value;
     return a.error;
 }
 
-int ListRequesterNative(const char* title, const char* body, const char*, int, int* outIndex) {
-    RequesterAnswer a = Ask("ListRequesterNative", title, body);
+// The entries are logged joined by "|".
+std::string JoinEntries(const char* items) {
+    std::string joined;
+    for (const char* p = items; p && *p; p += std::strlen(p) + 1) {
+        if (!joined.empty()) joined += '|';
+        joined += p;
+    }
+    return joined;
+}
+
+int ListRequesterNative(const char* title, const char* body, const char* items, int selected, int* outIndex) {
+    RequesterAnswer a = Ask("ListRequesterNative", title, body, JoinEntries(items), selected);
     if (outIndex) *outIndex = a.error ? -1 : a.value;
     return a.error;
 }
 
 constexpr size_t kStringRequesterBytes = 1024;
 
-int StringRequesterNative(const char* title, const char* body, const char*, int, int maxLength, int, char* outText) {
-    RequesterAnswer a = Ask("StringRequesterNative", title, body);
+int StringRequesterNative(const char* title, const char* body, const char* defaultText, int, int maxLength, int,
+                          char* outText) {
+    RequesterAnswer a = Ask("StringRequesterNative", title, body, defaultText ? defaultText : "", maxLength);
     if (outText) {
         size_t n = a.error ? 0 : std::min(a.text.size(), kStringRequesterBytes - 1);
         if (maxLength > 0) n = std::min(n, static_cast<size_t>(maxLength));
@@ -427,14 +444,14 @@ int StringRequesterNative(const char* title, const char* body, const char*, int,
     return a.error;
 }
 
-int SystemRequesterNative(const char* title, const char* body, const char*, int, int* outResult) {
-    RequesterAnswer a = Ask("SystemRequesterNative", title, body);
+int SystemRequesterNative(const char* title, const char* body, const char* buttons, int icon, int* outResult) {
+    RequesterAnswer a = Ask("SystemRequesterNative", title, body, buttons ? buttons : "", icon);
     if (outResult) *outResult = a.error ? 0 : a.value;
     return a.error;
 }
 
-int FontRequesterNative(ScriptState*, const char* initialName, int, qbFontRequest* outFont) {
-    RequesterAnswer a = Ask("FontRequesterNative", initialName, "");
+int FontRequesterNative(ScriptState*, const char* initialName, int initialSize, qbFontRequest* outFont) {
+    RequesterAnswer a = Ask("FontRequesterNative", initialName, "", initialName ? initialName : "", initialSize);
     if (outFont && !a.error) {
         *outFont = qbFontRequest{};
         const size_t n = std::min(a.text.size(), sizeof outFont->name - 1);
@@ -445,8 +462,8 @@ int FontRequesterNative(ScriptState*, const char* initialName, int, qbFontReques
     return a.error;
 }
 
-int PathRequesterNative(const char* title, const char*, std::optional<std::string>* outPath) {
-    RequesterAnswer a = Ask("PathRequesterNative", title, "");
+int PathRequesterNative(const char* title, const char* initialFolder, std::optional<std::string>* outPath) {
+    RequesterAnswer a = Ask("PathRequesterNative", title, "", initialFolder ? initialFolder : "");
     if (outPath) {
         if (a.error || a.text.empty())
             outPath->reset();
@@ -456,8 +473,9 @@ int PathRequesterNative(const char* title, const char*, std::optional<std::strin
     return a.error;
 }
 
-int FileRequesterNative(const char* title, const char*, int, const char*, const char*, qbFileRequestResult* outResult) {
-    RequesterAnswer a = Ask("FileRequesterNative", title, "");
+int FileRequesterNative(const char* title, const char*, int mode, const char* initialFolder, const char*,
+                        qbFileRequestResult* outResult) {
+    RequesterAnswer a = Ask("FileRequesterNative", title, "", initialFolder ? initialFolder : "", mode);
     if (outResult) {
         *outResult = qbFileRequestResult{};
         if (!a.error && a.value > 0) {
@@ -470,8 +488,7 @@ int FileRequesterNative(const char* title, const char*, int, const char*, const 
     return a.error;
 }
 
-// The clipboard is process memory: text written is read back; images need
-// the desktop's clipboard and are refused, as where no image target exists.
+// The clipboard is process memory: text and pictures written are read back.
 namespace {
 
 // Every display that listens hears of each change; the caller holds the lock.
@@ -489,6 +506,7 @@ int EmptyClipboard() {
     Lock lock(S().mutex);
     S().clipboardType = kClipboardEmpty;
     S().clipboardText.clear();
+    S().clipboardPicture = ClipboardPicture{};
     return NotifyClipboardChange();
 }
 
@@ -501,16 +519,39 @@ int GetClipboardType(int* outType) {
 int ReadClipboardContents(qbClipboardData* data, int* outType) {
     Lock lock(S().mutex);
     if (outType) *outType = S().clipboardType;
-    if (data) data->text = ClipboardLineEnds(S().clipboardText);
+    if (!data) return 0;
+    if (S().clipboardType == kClipboardImage) return ClipboardPictureToRecord(S().clipboardPicture, data);
+    data->text = ClipboardLineEnds(S().clipboardText);
     return 0;
 }
 
 int WriteClipboard(int type, const qbClipboardData* data) {
-    if (type != kClipboardText || !data) return ERR_CLIPWRITE;
+    if (!data) return ERR_CLIPWRITE;
+    if (type == kClipboardImage) {
+        ClipboardPicture picture;
+        if (int err = ClipboardPictureFromRecord(*data, &picture)) return err;
+        Lock lock(S().mutex);
+        S().clipboardText.clear();
+        S().clipboardPicture = std::move(picture);
+        S().clipboardType = kClipboardImage;
+        return NotifyClipboardChange();
+    }
+    if (type != kClipboardText) return ERR_CLIPWRITE;
     Lock lock(S().mutex);
+    S().clipboardPicture = ClipboardPicture{};
     S().clipboardText = data->text.c_str();
     S().clipboardType = S().clipboardText.empty() ? kClipboardEmpty : kClipboardText;
     return NotifyClipboardChange();
+}
+
+// No desktop: URLs have nowhere to go, unless a test takes them.
+int OpenURL(const char* url) {
+    std::function<int(const char*)> opener;
+    {
+        Lock lock(S().mutex);
+        opener = S().urlOpener;
+    }
+    return opener ? opener(url ? url : "") : ERR_UNSUPPORTEDFEAT;
 }
 
 // Neutral answers of the media engines: nothing decodes, nothing plays.
@@ -606,8 +647,7 @@ qbPlatformOps MakeNullOps() {
     QB_OP_OWN(ReadClipboardContents)
     QB_OP_OWN(WriteClipboard)
 #undef QB_OP_OWN
-    // No desktop: URLs have nowhere to go.
-    ops.OpenURLNative = &platform_fill::Refuse<decltype(ops.OpenURLNative)>::call;
+    ops.OpenURLNative = &OpenURL;
     ops.OpenQuickTimeMovie = &NoQuickTime;
     ops.DecodeNativeImage = &NoImageDecoder;
     ops.DecodeNativeImageFromMemory = &NoMemoryImageDecoder;
@@ -699,6 +739,11 @@ size_t PendingScriptedEvents() {
 void QueueRequesterAnswer(RequesterAnswer answer) {
     Lock lock(S().mutex);
     S().answers.push_back(std::move(answer));
+}
+
+void SetURLOpener(std::function<int(const char* url)> opener) {
+    Lock lock(S().mutex);
+    S().urlOpener = std::move(opener);
 }
 
 std::vector<RequesterCall> RequesterLog() {

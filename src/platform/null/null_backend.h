@@ -71,10 +71,16 @@ struct RequesterAnswer {
     std::string files;  // file requester's names
 };
 
+// What a requester was asked, with what it starts from: the default text,
+// the buttons, the entries joined by "|", the folder or the font name
+// (initial), and the maximum length, the icon, the preselected entry, the
+// file mode, the colour or the font size (number).
 struct RequesterCall {
     std::string operation;
     std::string title;
     std::string body;
+    std::string initial;
+    int32_t number = 0;
 };
 
 void Reset();
@@ -125,6 +131,10 @@ size_t PendingScriptedEvents();
 
 void QueueRequesterAnswer(RequesterAnswer answer);
 std::vector<RequesterCall> RequesterLog();
+
+// Takes the URLs handed to the desktop, answering for it; without one they
+// are refused with ERR_UNSUPPORTEDFEAT.
+void SetURLOpener(std::function<int(const char* url)> opener);
 
 // Milliseconds; the pump's 10 ms rule reads it.
 void SetClock(std::function<int64_t()> clock);
