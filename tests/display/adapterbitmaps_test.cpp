@@ -33,7 +33,8 @@ void* AllocVideo(int32_t width, int32_t height, uint32_t flags, uint32_t* state,
     for (const qbAdapterTag* t = tags; t; ++t) {
         g.tags.push_back(*t);
         if (t->tag == 0) break;
-        if (t->tag == kVideoTagPixels && t->value) {
+        // An adapter bitmap handed back as the source is not ARGB words.
+        if (t->tag == kVideoTagPixels && t->value && t->value != reinterpret_cast<intptr_t>(&g_token)) {
             const auto* p = reinterpret_cast<const uint32_t*>(t->value);
             g.pixels.assign(p, p + static_cast<size_t>(width) * height);
         }
