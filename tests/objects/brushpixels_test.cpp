@@ -279,6 +279,28 @@ TEST_F(BrushPixelTest, DesktopGrabs) {
     ASSERT_EQ(GetDisplayMonitorInfo(display_, &mx, &my, &mw, &mh), 0);
     EXPECT_EQ(Brush(1)->width, mx + mw - 1900);
     EXPECT_EQ(Brush(1)->height, 4);
+
+    // A rectangle of the window's own place on the screen has its pixels.
+    MakeBrush(3, 50, 10, 0xFF0000);
+    ASSERT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+    ASSERT_EQ(Real(0, 0), 0xFF0000u);
+    const null_backend::Surface* surface = null_backend::GetSurface(display_);
+    ASSERT_NE(surface, nullptr);
+    VmPushNumber(L_, 2);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "x", surface->x);
+    SetTableFieldInt(L_, "y", surface->y);
+    SetTableFieldInt(L_, "width", 100);
+    SetTableFieldInt(L_, "height", 80);
+    ASSERT_EQ(Run("GrabDesktop", 2), 0);
+    VmSetTop(L_, 0);
+    const std::vector<uint32_t> grabbed = Pixels(Brush(2));
+    int differing = 0;
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 100; ++x) differing += (grabbed[y * 100 + x] & 0xFFFFFFu) != Real(x, y);
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(grabbed[0] & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_NE(grabbed[60] & 0xFFFFFFu, 0xFF0000u);
 }
 
 TEST_F(BrushPixelTest, BrushesFromLayersAndSprites) {
