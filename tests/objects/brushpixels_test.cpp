@@ -317,6 +317,14 @@ TEST_F(BrushPixelTest, BrushesFromLayersAndSprites) {
     EXPECT_EQ(Pixels(Brush(2))[1], 0xFF445566u);
     EXPECT_EQ(RunNumbers("ConvertToBrush", {22, 9, 2}), ERR_LAYERRANGE);
     EXPECT_EQ(Brush(2)->width, 4);
+    // A layer whose picture has a mask gives the mask and the layer key.
+    MakeBrush(4, 6, 6, 0x778899);
+    ASSERT_EQ(RunNumbers("ChangeBrushTransparency", {4, 28}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {4, 50, 50}), 0);
+    ASSERT_EQ(RunNumbers("GetBrushLink", {5, 22, 2}), 0);
+    ASSERT_NE(Brush(5)->mask, nullptr);
+    EXPECT_EQ(Brush(5)->transparentColour, 0x123456);
+    EXPECT_EQ(Pixels(Brush(5)), Pixels(Brush(4)));
 
     FramesSprite(7, 4, 6, 5);
     EXPECT_EQ(RunNumbers("ConvertToBrush", {32, 7, 3, 9}), ERR_ANIMFRAME);
