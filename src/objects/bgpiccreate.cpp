@@ -18,6 +18,7 @@
 #include "imaging/loaderchain.h"
 #include "objects/bgpiclib.h"
 #include "objects/brushes.h"
+#include "objects/fillcreators.h"
 
 namespace {
 
@@ -25,18 +26,6 @@ int IntArg(ScriptState* L, int idx, int32_t* out) {
     const double v = VmCheckNumber(L, idx);
     if (!std::isfinite(v)) return ERR_WRONGUSAGE;
     *out = ClampToInt32(v);
-    return 0;
-}
-
-// Width and height arguments default to the current BGPic's base size.
-int SizeArgs(ScriptState* L, int idx, int32_t* width, int32_t* height) {
-    const qbBGPic* current = GetCurrentBGPic();
-    *width = current ? current->baseWidth : 0;
-    *height = current ? current->baseHeight : 0;
-    if (VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil)
-        if (int err = IntArg(L, idx, width)) return err;
-    if (VmGetTop(L) >= idx + 1 && VmType(L, idx + 1) != kTypeNil)
-        if (int err = IntArg(L, idx + 1, height)) return err;
     return 0;
 }
 
@@ -208,43 +197,10 @@ int cmdCreateBGPic(ScriptState* L) {
 
 int cmdCreateGradientBGPic(ScriptState* L) {
     CheckArgCount(L, 4, 8, 0, 0);
-    const NewObjectID id = GetNewObjectIDArg(L, 1);
-    qbBGPicFill fill;
-    fill.style = kFillGradient;
-    fill.valid = 1;
-    qbGradient& g = fill.gradient;
-    if (int err = IntArg(L, 2, &g.style)) return err;
-    g.startColor = ColourBits(VmCheckNumber(L, 3));
-    g.endColor = ColourBits(VmCheckNumber(L, 4));
-    int32_t width = 0, height = 0;
-    if (int err = SizeArgs(L, 5, &width, &height)) return err;
-    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
-    if (int err = ParseGradientTable(L, 7, &g)) return err;
-    qbBGPic* made = nullptr;
-    if (int err = MakeFilledBGPic(L, fill, 1, width, height, &made)) return err;
-    return FinishNewBGPic(L, made, id);
+    return CreateGradientObject(L, false, {2, 3, 4, 5, 6, 7});
 }
 
 int cmdCreateTexturedBGPic(ScriptState* L) {
     CheckArgCount(L, 2, 6, 0, 0);
-    const NewObjectID id = GetNewObjectIDArg(L, 1);
-    qbBGPicFill fill;
-    fill.style = kFillTexture;
-    fill.valid = 1;
-    fill.textureBrush = GetObjectIDArg(L, 2);
-    int32_t width = 0, height = 0;
-    if (int err = SizeArgs(L, 3, &width, &height)) return err;
-    if (VmGetTop(L) >= 5 && VmType(L, 5) != kTypeNil)
-        if (int err = IntArg(L, 5, &fill.textureX)) return err;
-    if (VmGetTop(L) >= 6 && VmType(L, 6) != kTypeNil)
-        if (int err = IntArg(L, 6, &fill.textureY)) return err;
-    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
-    qbBGPic* made = nullptr;
-    const int err = MakeFilledBGPic(L, fill, 1, width, height, &made);
-    if (err) {
-        FreeBitmap(fill.textureBitmap);
-        return err;
-    }
-    made->fill.textureBitmap = fill.textureBitmap;
-    return FinishNewBGPic(L, made, id);
+    return CreateTexturedObject(L, false);
 }

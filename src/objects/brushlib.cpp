@@ -18,6 +18,7 @@
 #include "objects/brushes.h"
 #include "objects/brushgeometry.h"
 #include "objects/brushhardware.h"
+#include "objects/brushpixelcmds.h"
 #include "objects/displayobject.h"
 #include "objects/selectcmds.h"
 #include "objects/selection.h"
@@ -64,6 +65,44 @@ const ScriptCommand kBrushCommands[] = {
     {"CropBrush", cmdCropBrush},
     {"TrimBrush", cmdTrimBrush},
     {"RasterizeBrush", cmdRasterizeBrush},
+    {"BlurBrush", cmdBlurBrush},
+    {"SharpenBrush", cmdSharpenBrush},
+    {"EmbossBrush", cmdEmbossBrush},
+    {"EdgeBrush", cmdEdgeBrush},
+    {"CharcoalBrush", cmdCharcoalBrush},
+    {"OilPaintBrush", cmdOilPaintBrush},
+    {"SwirlBrush", cmdSwirlBrush},
+    {"WaterRippleBrush", cmdWaterRippleBrush},
+    {"PixelateBrush", cmdPixelateBrush},
+    {"TintBrush", cmdTintBrush},
+    {"BrushToGray", cmdBrushToGray},
+    {"BrushToMonochrome", cmdBrushToMonochrome},
+    {"SepiaToneBrush", cmdSepiaToneBrush},
+    {"SolarizeBrush", cmdSolarizeBrush},
+    {"GammaBrush", cmdGammaBrush},
+    {"ContrastBrush", cmdContrastBrush},
+    {"ModulateBrush", cmdModulateBrush},
+    {"InvertBrush", cmdInvertBrush},
+    {"FlipBrush", cmdFlipBrush},
+    {"QuantizeBrush", cmdQuantizeBrush},
+    {"ReduceAlphaChannel", cmdReduceAlphaChannel},
+    {"MixBrush", cmdMixBrush},
+    {"ReplaceColors", cmdReplaceColors},
+    {"SetBrushTransparency", cmdSetBrushTransparency},
+    {"DeleteMask", cmdDeleteMask},
+    {"DeleteAlphaChannel", cmdDeleteAlphaChannel},
+    {"InvertMask", cmdInvertMask},
+    {"InvertAlphaChannel", cmdInvertAlphaChannel},
+    {"ChangeBrushTransparency", cmdChangeBrushTransparency},
+    {"ReadBrushPixel", cmdReadBrushPixel},
+    {"WriteBrushPixel", cmdWriteBrushPixel},
+    {"BrushToRGBArray", cmdBrushToRGBArray},
+    {"RGBArrayToBrush", cmdRGBArrayToBrush},
+    {"FloodFill", cmdFloodFill},
+    {"SaveBrush", cmdSaveBrush},
+    {"CreateGradientBrush", cmdCreateGradientBrush},
+    {"CreateTexturedBrush", cmdCreateTexturedBrush},
+    {"GrabDesktop", cmdGrabDesktop},
     {nullptr, nullptr},
 };
 
