@@ -186,6 +186,9 @@ int RunSynchronously(ScriptState* L, qbDisplay* d, qbMove* m) {
     for (int32_t done = 0; !done;) {
         int pumpError = 0;
         if (PumpEvents(L, kPumpWait, nullptr, &pumpError)) return pumpError;
+        // An event handler may have closed the display or made another
+        // current: the move has nowhere left to go.
+        if (GetCurrentDisplay() != d) return 0;
         const qbBGPic* now = GetCurrentBGPic();
         if (now && (now->currentWidth != w || now->currentHeight != h) && !d->autoscale && !d->layersEnabled &&
             !m->viaLayer && m->kind != kMoveKindSprite) {
@@ -260,6 +263,7 @@ int MoveObject(ScriptState* L, const qbMoveRequest& r, ObjectID* asyncId) {
     if (int err = CheckOutput(d, r.kind)) return err;
     int32_t speed = 0;
     if (int err = ResolveMoveSpeed(r.speed, &speed)) return err;
+    if (r.fx < kMoveStraight || r.fx > kMoveUpperCurve) return ERR_WRONGUSAGE;
     MoveOwner owner;
     try {
         owner.move = std::make_unique<qbMove>().release();
@@ -270,7 +274,7 @@ int MoveObject(ScriptState* L, const qbMoveRequest& r, ObjectID* asyncId) {
     m->script = L;
     m->kind = r.kind;
     m->id = r.id;
-    m->fx = std::clamp(r.fx, 0, 7);
+    m->fx = r.fx;
     m->speed = speed;
     m->animspeed = ResolveAnimSpeed(r.animspeed, r.kind);
     m->async = r.async ? 1 : 0;

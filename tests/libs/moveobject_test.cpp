@@ -16,6 +16,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "libs/moveobjectlib.h"
+#include "objects/selection.h"
 #include "objects/sprite_fixture.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
@@ -133,6 +134,28 @@ TEST_F(MoveWorld, AMoveToItsOwnStartDrawsNothingAndBadSpeedsAreRefused) {
         ASSERT_EQ(Move("MoveBrush", {1, 0, 0, 60, 0, double(preset)}), 0);
         EXPECT_EQ(path_.front().first, step);
     }
+}
+
+TEST_F(MoveWorld, ARedirectedOutputOrAnUnknownWayRefusesTheMove) {
+    MakeBrush(1, 10, 10, 0xFF0000);
+    MakeBrush(2, 30, 30, 0);
+    ASSERT_EQ(RunNumbers("SelectBrush", {2}), 0);
+    EXPECT_EQ(Move("MoveBrush", {1, 0, 0, 50, 0, 5}), ERR_SELECTBRUSH);
+    ASSERT_EQ(EndSelectCore(L_, display_, true), 0);
+    ASSERT_EQ(RunNumbers("SelectMask", {2}), 0);
+    EXPECT_EQ(Move("MoveBrush", {1, 0, 0, 50, 0, 5}), ERR_SELECTMASK);
+    ASSERT_EQ(EndSelectCore(L_, display_, true), 0);
+    EXPECT_EQ(Move("MoveBrush", {1, 0, 0, 50, 0, 5, 8}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Brush(1)->locked, 0);
+    EXPECT_TRUE(path_.empty());
+    // Animspeed in 20 ms units; the presets, and the sprites' own delays.
+    EXPECT_EQ(ResolveAnimSpeed(-1, kMoveKindSprite), 60);
+    EXPECT_EQ(ResolveAnimSpeed(-2, kMoveKindSprite), 0);
+    EXPECT_EQ(ResolveAnimSpeed(-3, kMoveKindSprite), 160);
+    EXPECT_EQ(ResolveAnimSpeed(-7, kMoveKindSprite), 0);
+    EXPECT_EQ(ResolveAnimSpeed(5, kMoveKindSprite), 100);
+    EXPECT_EQ(ResolveAnimSpeed(kMoveAnimOwnDelays, kMoveKindSprite), 60);
+    EXPECT_EQ(ResolveAnimSpeed(kMoveAnimOwnDelays, kMoveKindAnim), kMoveAnimOwnDelays);
 }
 
 TEST_F(MoveWorld, BounceAndDampedOvershootByTheirInitialSteps) {
@@ -253,6 +276,12 @@ TEST_F(MoveWorld, WithLayersOnTheBrushsLayerMoves) {
     EXPECT_EQ(path_.back(), std::make_pair(40, 60));
     EXPECT_EQ(path_.front(), std::make_pair(40, 30));
     EXPECT_EQ(Move("MoveLayer", {9, 0, 0, 40, 60, 10}), ERR_LAYERRANGE);
+    ASSERT_EQ(AssignLayerName(display_->bgpic, GetLayerByIndex(display_->bgpic, 2), "green"), 0);
+    VmPushString(L_, "green");
+    for (double a : {60, 50, 0, 50, 20}) VmPushNumber(L_, a);
+    path_.clear();
+    ASSERT_EQ(Run("MoveLayer", 6), 0);
+    EXPECT_EQ(path_.back(), std::make_pair(0, 50));
     FramesSprite(1, 2, 10, 10);
     EXPECT_EQ(Move("MoveSprite", {1, 0, 0, 40, 60, 10}), ERR_LAYERSOFF);
     EXPECT_EQ(Sprite(1)->useCount, 0);
