@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -360,6 +361,7 @@ TEST_F(MoveWorld, AQuitEndsASynchronousMoveQuietly) {
     EXPECT_LT(path_.size(), 10u);
     EXPECT_EQ(Brush(1)->locked, 0);
     SetEventQuitRequested(false);
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 0);
 }
 
 TEST_F(MoveWorld, AnEffectDrivesAPictureFrameByFrame) {
