@@ -308,6 +308,17 @@ TEST_F(MoveWorld, SteppedMovesMatchTheSynchronousPathAndHoldTheObject) {
     while (Frame(id) == 0) {
     }
     EXPECT_EQ(Sprite(1)->useCount, 0);
+    // A sprite made of others holds each of them while it moves.
+    FramesSprite(5, 1, 10, 10);
+    ASSERT_EQ(RunNumbers("CreateSprite", {6, 32, 1, 5}), 0);
+    ASSERT_EQ(MoveAsync("MoveSprite", {6, 0, 0, 50, 0}, 10, 0, &id), 0);
+    EXPECT_EQ(Sprite(1)->useCount, 1);
+    EXPECT_EQ(Sprite(5)->useCount, 1);
+    PushObjectID(L_, id);
+    ASSERT_EQ(Run("FinishAsyncDraw", 1), 0);
+    EXPECT_EQ(Real(55, 5), FrameColour(0));
+    EXPECT_EQ(Sprite(5)->useCount, 0);
+    ASSERT_EQ(RunNumbers("FreeSprite", {6}), 0);
     EXPECT_EQ(RunNumbers("FreeSprite", {1}), 0);
     // Cancelling releases the counter too.
     ASSERT_EQ(MoveAsync("MoveBrush", {1, 0, 0, 100, 30}, 10, 0, &id), 0);
