@@ -22,6 +22,7 @@
 #include "libs/dos.h"
 #include "libs/mathlib.h"
 #include "libs/memblock.h"
+#include "libs/moveobjectlib.h"
 #include "libs/network.h"
 #include "libs/stringlib.h"
 #include "libs/system.h"
@@ -103,7 +104,7 @@ namespace {
 // function are libraries this player does not have yet.
 const ScriptCommand kLibraryList[] = {
     {"string", InitStringLibrary}, {"math", InitMathLibrary},   {"graphics", InitGraphicsLibrary},  {"draw", InitDrawLibrary},
-    {"moveobject", nullptr},   {"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
+    {"moveobject", InitMoveObjectLibrary},{"dos", InitDosLibrary},{"event", InitEventLibrary}, {"system", InitSystemLibrary},
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", InitAnimLibrary},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
     {"sprite", InitSpriteLibrary}, {"memblock", InitMemblockLibrary}, {"vectorgraphics", InitVectorLibrary}, {"network", InitNetworkLibrary},

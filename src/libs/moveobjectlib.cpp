@@ -1,0 +1,96 @@
+// The "moveobject" library: every command reads the object, the two points
+// and either an option table (the sixth and last argument) or positional
+// speed, animspeed and fx, and hands the move to the engine.
+#include "libs/moveobjectlib.h"
+
+#include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/numbers.h"
+#include "core/settings.h"
+#include "draw/movement.h"
+#include "vm/vm.h"
+
+namespace {
+
+// Anims and text objects join the table when their objects move.
+const ScriptCommand kMoveObjectCommands[] = {
+    {"MoveBrush", cmdMoveBrush},
+    {"MoveLayer", cmdMoveLayer},
+    {"MoveSprite", cmdMoveSprite},
+    {nullptr, nullptr},
+};
+
+const ScriptConstant kMoveObjectConstants[] = {
+    {"BOUNCE", nullptr, kMoveBounce},         {"SMOOTHOUT", nullptr, kMoveSmoothOut},
+    {"DAMPED", nullptr, kMoveDamped},         {"SINE", nullptr, kMoveSine},
+    {"BIGSINE", nullptr, kMoveBigSine},       {"LOWERCURVE", nullptr, kMoveLowerCurve},
+    {"UPPERCURVE", nullptr, kMoveUpperCurve}, {nullptr, nullptr, 0},
+};
+
+int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
+
+int32_t OptIntArg(ScriptState* L, int idx, int32_t fallback) {
+    const int type = VmType(L, idx);
+    return type == kTypeNone || type == kTypeNil ? fallback : IntArg(L, idx);
+}
+
+// withAnim: the positional form has animspeed before fx.
+int RunMove(ScriptState* L, qbMoveRequest& r, bool withAnim) {
+    r.x1 = IntArg(L, 2);
+    r.y1 = IntArg(L, 3);
+    r.x2 = IntArg(L, 4);
+    r.y2 = IntArg(L, 5);
+    if (VmGetTop(L) == 6 && VmType(L, 6) == kTypeTable) {
+        int32_t async = 0;
+        GetTableFieldInt(L, 6, "fx", &r.fx, nullptr);
+        GetTableFieldInt(L, 6, "speed", &r.speed, nullptr);
+        GetTableFieldInt(L, 6, "animspeed", &r.animspeed, nullptr);
+        GetTableFieldInt(L, 6, "async", &async, nullptr);
+        r.async = async != 0;
+    } else {
+        r.speed = OptIntArg(L, 6, kMoveSpeedNormal);
+        if (withAnim) r.animspeed = OptIntArg(L, 7, -1);
+        r.fx = OptIntArg(L, withAnim ? 8 : 7, kMoveStraight);
+    }
+    ObjectID asyncId;
+    if (int err = MoveObject(L, r, &asyncId)) return err;
+    return r.async ? PushObjectID(L, asyncId) : 0;
+}
+
+}  // namespace
+
+int cmdMoveBrush(ScriptState* L) {
+    CheckArgCount(L, 5, 7, 0, 0);
+    qbMoveRequest r;
+    r.kind = kMoveKindBrush;
+    r.id = GetObjectIDArg(L, 1);
+    return RunMove(L, r, false);
+}
+
+int cmdMoveLayer(ScriptState* L) {
+    CheckArgCount(L, 5, 7, 0, 0);
+    qbMoveRequest r;
+    r.kind = kMoveKindLayer;
+    if (VmType(L, 1) == kTypeString)
+        r.layerName = VmCheckString(L, 1, nullptr);
+    else
+        r.id.number = IntArg(L, 1);
+    return RunMove(L, r, false);
+}
+
+int cmdMoveSprite(ScriptState* L) {
+    CheckArgCount(L, 5, 8, 0, 0);
+    qbMoveRequest r;
+    r.kind = kMoveKindSprite;
+    r.id = GetObjectIDArg(L, 1);
+    return RunMove(L, r, true);
+}
+
+const ScriptCommand* MoveObjectCommands() { return kMoveObjectCommands; }
+const ScriptConstant* MoveObjectConstants() { return kMoveObjectConstants; }
+
+int InitMoveObjectLibrary(ScriptState* L) {
+    VmRegisterCommands(L, nullptr, kMoveObjectCommands, 0);
+    VmRegisterConstants(L, kMoveObjectConstants, 0);
+    return RegisterCommandTable(kMoveObjectCommands, "moveobject", kMoveObjectConstants);
+}
