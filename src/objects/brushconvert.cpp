@@ -9,17 +9,20 @@
 #include "imaging/bitmap.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/texthooks.h"
 
 namespace {
 
-// Anim frames, layers and sprites come with their libraries.
+// Layers and sprites come with their libraries.
 constexpr int kTypeAnim = 4, kTypeTextObject = 8, kTypeLayer = 22, kTypeSprite = 32;
 
-int ConvertCore(ScriptState* L, int32_t type, ObjectID sourceId, NewObjectID id) {
+int ConvertCore(ScriptState* L, int32_t type, ObjectID sourceId, NewObjectID id, int32_t frame) {
     qbImageTriple images;
+    // Pictures made for the conversion (anim frames) rather than borrowed.
+    BitmapPtr ownBitmap, ownMask, ownAlpha;
     int32_t width = 0, height = 0, keyColour = -1;
     switch (type) {
         case kObjectTypeBGPic: {
@@ -49,7 +52,19 @@ int ConvertCore(ScriptState* L, int32_t type, ObjectID sourceId, NewObjectID id)
             images = {picture.bitmap, picture.mask, picture.alpha};
             break;
         }
-        case kTypeAnim:
+        case kTypeAnim: {
+            const auto image = AnimObjectHooks().frameImage;
+            if (!image) {
+                if (sourceId.handle) return ERR_FINDARRAY;
+                SetErrorArgIndex(sourceId.number);
+                return ERR_FINDANIM;
+            }
+            if (int err = image(L, sourceId, frame, &images, &width, &height, &keyColour)) return err;
+            ownBitmap.reset(images.bitmap);
+            ownMask.reset(images.mask);
+            ownAlpha.reset(images.alpha);
+            break;
+        }
         case kTypeLayer:
         case kTypeSprite: SetErrorDetail("ConvertToBrush"); return ERR_UNSUPPORTEDFEAT;
         default: return ERR_WRONGUSAGE;
@@ -76,7 +91,10 @@ int cmdConvertToBrush(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
     int32_t type = 0;
     if (int err = BrushIntArg(L, 1, &type)) return err;
-    return ConvertCore(L, type, GetObjectIDArg(L, 2), GetNewObjectIDArg(L, 3));
+    int32_t frame = 0;
+    if (VmGetTop(L) >= 4 && VmType(L, 4) != kTypeNil)
+        if (int err = BrushIntArg(L, 4, &frame)) return err;
+    return ConvertCore(L, type, GetObjectIDArg(L, 2), GetNewObjectIDArg(L, 3), frame);
 }
 
 int cmdGetBrushLink(ScriptState* L) {
@@ -84,5 +102,8 @@ int cmdGetBrushLink(ScriptState* L) {
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     int32_t type = 0;
     if (int err = BrushIntArg(L, 2, &type)) return err;
-    return ConvertCore(L, type, GetObjectIDArg(L, 3), id);
+    int32_t frame = 0;
+    if (VmGetTop(L) >= 4 && VmType(L, 4) != kTypeNil)
+        if (int err = BrushIntArg(L, 4, &frame)) return err;
+    return ConvertCore(L, type, GetObjectIDArg(L, 3), id, frame);
 }
