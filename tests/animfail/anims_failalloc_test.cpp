@@ -88,27 +88,52 @@ protected:
     template <class Call, class Check>
     void FailEachStep(Call call, Check check) {
         for (long n = 0; n < 5000; ++n) {
-            SetAllocationFailCountdown(n);
-            const int err = call();
+            VmSetTop(L_, 0);
+            step_ = n;
+            int err = 0;
+            try {
+                err = call();
+            } catch (const std::bad_alloc&) {
+                SetAllocationFailCountdown(-1);
+                FAIL() << "an allocation failure escaped at step " << n;
+            }
             SetAllocationFailCountdown(-1);
             VmSetTop(L_, 0);
-            if (err == 0) return;
+            step_ = -1;
+            if (err == 0) {
+                // The records, the frames and their bitmaps at least.
+                EXPECT_GE(n, 3) << "too few allocations failed";
+                return;
+            }
             check(err);
         }
         ADD_FAILURE() << "never succeeded";
     }
+    // The command (its name in lower case) on the pushed arguments, with
+    // the count-down armed only around the call itself.
+    int CallArmed(const char* name, int nargs) {
+        VmPushString(L_, name);
+        VmGetTableAt(L_, kGlobalsIndex);
+        VmInsert(L_, -(nargs + 1));
+        SetAllocationFailCountdown(step_);
+        const int err = VmPCall(L_, nargs, 0, 0);
+        SetAllocationFailCountdown(-1);
+        VmSetEndFlag(L_, 0);
+        return err;
+    }
     int RunNumbers(std::initializer_list<double> args, const char* command) {
         for (double a : args) VmPushNumber(L_, a);
-        return Run(command, static_cast<int>(args.size()));
+        return CallArmed(command, static_cast<int>(args.size()));
     }
     int Load(int32_t id, const char* key = nullptr) {
         VmPushNumber(L_, id);
         VmPushString(L_, file_.c_str());
         VmPushNewTable(L_);
         if (key) SetTableFieldInt(L_, key, 1);
-        return Run("LoadAnim", 3);
+        return CallArmed("loadanim", 3);
     }
 
+    long step_ = -1;
     imagefixtures::ScratchDir dir_;
     std::string file_;
 };
@@ -119,7 +144,7 @@ TEST_F(AnimsFailAllocTest, LoadAndCopyLinkNothingUntilTheyComplete) {
     for (const char* key : {static_cast<const char*>(nullptr), "fromdisk"}) {
         FailEachStep([&] { return Load(1, key); }, [](int) { EXPECT_EQ(CountAnims(), 0); });
         ASSERT_EQ(CountAnims(), 1);
-        FailEachStep([&] { return RunNumbers({1.0, 2.0}, "CopyAnim"); }, [](int) { EXPECT_EQ(CountAnims(), 1); });
+        FailEachStep([&] { return RunNumbers({1.0, 2.0}, "copyanim"); }, [](int) { EXPECT_EQ(CountAnims(), 1); });
         ASSERT_EQ(CountAnims(), 2);
         FreeAllAnims(L_);
     }
@@ -137,12 +162,12 @@ TEST_F(AnimsFailAllocTest, FailedChangesLeaveTheAnimAsItWas) {
         ASSERT_EQ(a->width, 16);
         for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(a->frames[i].bitmap.get(), before[i]);
     };
-    FailEachStep([&] { return RunNumbers({1.0, 2.0, 2.0}, "ModifyAnimFrames"); }, unchanged);
+    FailEachStep([&] { return RunNumbers({1.0, 2.0, 2.0}, "modifyanimframes"); }, unchanged);
     EXPECT_EQ(a->frameCount, 6);
-    ASSERT_EQ(RunNumbers({1.0, -2.0, 2.0}, "ModifyAnimFrames"), 0);
-    FailEachStep([&] { return RunNumbers({1.0, 32.0, 4.0}, "ScaleAnim"); }, unchanged);
+    ASSERT_EQ(RunNumbers({1.0, -2.0, 2.0}, "modifyanimframes"), 0);
+    FailEachStep([&] { return RunNumbers({1.0, 32.0, 4.0}, "scaleanim"); }, unchanged);
     EXPECT_EQ(a->width, 32);
-    FailEachStep([&] { return RunNumbers({5.0, 2.0, 1.0}, "GetAnimFrame"); },
+    FailEachStep([&] { return RunNumbers({5.0, 2.0, 1.0}, "getanimframe"); },
                  [&](int) { EXPECT_EQ(Find(5), nullptr); });
     EXPECT_NE(Find(5), nullptr);
 }

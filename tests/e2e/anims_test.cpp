@@ -61,7 +61,8 @@ TEST_F(AnimRoadTest, ADeclaredAnimBecomesBrushesCopiesAndScaledFrames) {
                              CallCommand("DisplayBrush", {3, 70, 20}) + ".line 6\n" +
                              CallCommand("ConvertToBrush", {4, 1, 4, 0}) + ".line 7\n" +
                              "    GETGLOBAL 0 \"debugprint\"\n    LOADK 1 \"done\"\n    CALL 0 2 1\n";
-    const std::string source = e2e::MainFunction(body, 8) + kHandler;
+    // The handler is nested in main.
+    const std::string source = ".function main maxstack=8\n.line 1\n" + body + "    RETURN 0 1 0\n" + kHandler + ".end\n";
     const auto qba = Pack(Chunk(source, "anim"), dir_ / "anim.qba", "--include anim.qbs:1:1000:0 --declare 2:1:1:walk.anim");
     const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
                                  std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");

@@ -15,6 +15,7 @@
 #include "imaging/imagefixtures.h"
 #include "media/animlib.h"
 #include "media/anims.h"
+#include "objects/bgpiclib.h"
 #include "objects/show_fixture.h"
 #include "objects/spritecmds.h"
 #include "objects/sprites.h"
@@ -40,6 +41,9 @@ protected:
         VmSetTop(L_, 0);
         VmPushValue(L_, kGlobalsIndex);
         ASSERT_EQ(InitSpriteLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitBGPicLibrary(L_), 0);
         VmSetTop(L_, 0);
         anim_ = WriteAnim("walk.anim", 5);
         // 8 x 6, pixel (x, y) = 0x010000 * x + 0x000100 * y + 0x40.
@@ -109,8 +113,9 @@ protected:
     }
     int Attribute(int32_t id, int32_t attribute, double parameter = -1) {
         VmSetTop(L_, 0);
-        return parameter < 0 ? RunNumbers("GetAttribute", {4, double(id), double(attribute)})
-                             : RunNumbers("GetAttribute", {4, double(id), double(attribute), parameter});
+        for (double a : {4.0, double(id), double(attribute)}) VmPushNumber(L_, a);
+        if (parameter >= 0) VmPushNumber(L_, parameter);
+        return Run("GetAttribute", parameter < 0 ? 3 : 4, 1);
     }
 
     inline static const std::vector<uint32_t> kPalette = {0x000000, 0x112233, 0x445566, 0x778899};
@@ -216,7 +221,7 @@ TEST_F(AnimsTest, FreeWhileALayerShowsTheAnim) {
     ASSERT_EQ(RunNumbers("ModifyAnimFrames", {1, 2}), 0);
     EXPECT_EQ(Anim(1)->frameCount, 3);
     EXPECT_FALSE(LayersShowObject(kObjectTypeAnim, ObjectID{1, nullptr}));
-    const qbAnim* copy = static_cast<qbAnim*>(FirstAnim()->next->next);
+    const qbAnim* copy = static_cast<qbAnim*>(FirstAnim()->next);
     ASSERT_NE(copy, nullptr);
     EXPECT_TRUE(copy->freePending);
     EXPECT_EQ(copy->frameCount, 1);
