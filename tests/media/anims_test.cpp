@@ -4,6 +4,7 @@
 // backend.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -292,6 +293,20 @@ TEST_F(AnimsTest, ScaleAnimInMemoryAndFromDisk) {
     EXPECT_EQ(b->width, 32);
     EXPECT_EQ(GetBitmapAttr(b->bitmap, kBitmapAttrHeight), 4);
     EXPECT_EQ(ReadBitmapPixel(b->bitmap, 0, 0, false), kPalette[2]);
+    // Smooth scaling blends neighbours; the plain scaler only repeats them.
+    const auto blends = [&](int32_t anim) {
+        EXPECT_EQ(RunNumbers("GetAnimFrame", {6, 1, double(anim)}), 0);
+        int n = 0;
+        for (int x = 0; x < 32; ++x) {
+            const uint32_t c = ReadBitmapPixel(Brush(6)->bitmap, x, 0, false);
+            n += std::find(kPalette.begin(), kPalette.end(), c) == kPalette.end();
+        }
+        return n;
+    };
+    EXPECT_GT(blends(2), 0);
+    ASSERT_EQ(Load(3, anim_, {{"fromdisk", 1}}), 0);
+    ASSERT_EQ(RunNumbers("ScaleAnim", {3, 32, 4}), 0);
+    EXPECT_EQ(blends(3), 0);
 }
 
 TEST_F(AnimsTest, FramesBecomeBrushesAndCopies) {
