@@ -10,6 +10,14 @@ void* AllocMemory(size_t size, int clear);
 // Null is allowed.
 void FreeMemory(void* block);
 
+// A failure count-down for the tests of allocation failure: armed with n,
+// the allocation n steps from now fails (n = 0: the next one), once; -1
+// disarms it. AllocMemory consults it, and so does the operator new of the
+// test binaries that replace it.
+void SetAllocationFailCountdown(long n);
+// Counts one allocation down; true for the one that is to fail.
+bool AllocationShouldFail();
+
 // The names under which plugins and the font code reach FreeMemory.
 void FreeMemoryCall(void* block);
 void FreePlatformBuffer(void* buffer);

@@ -168,6 +168,8 @@ size_t StdioRead(qbFile* f, void* buffer, size_t count) {
     // the window first.
     if (rest >= kWindowSize) return done + ReadStream(f->stdio.get(), out + done, rest);
     const size_t take = std::min(rest, Refill(f));
+    // A window that could not be allocated reads nothing (and has no pointer).
+    if (take == 0) return done;
     std::memcpy(out + done, f->getPtr, take);
     f->getPtr += take;
     return done + take;

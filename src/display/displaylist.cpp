@@ -30,6 +30,7 @@ qbDisplayBrushHooks brushHooks;
 const qbAsyncDrawHooks* asyncDraws = nullptr;
 PendingFontsHook pendingFonts = nullptr;
 PendingSpritesHook pendingSprites = nullptr;
+int (*pendingAnims)(ScriptState*) = nullptr;
 
 struct DisplayGlobals {
     qbObject* head = nullptr;
@@ -208,6 +209,7 @@ bool PicturesPending() { return G().picturesPending; }
 void SetPicturesPending(bool pending) { G().picturesPending = pending; }
 void SetPendingFontsHook(PendingFontsHook hook) { pendingFonts = hook; }
 void SetPendingSpritesHook(PendingSpritesHook hook) { pendingSprites = hook; }
+void SetPendingAnimsHook(int (*hook)(ScriptState*)) { pendingAnims = hook; }
 
 // Videos arrive with their library.
 bool IsVideoOnDisplay(const qbDisplay*) { return false; }
@@ -366,6 +368,8 @@ int PrepareFirstDisplay(ScriptState* L, qbDisplay*) {
     // Brushes first: a BGPic may tile one under its picture.
     if (brushHooks.loadPending)
         if (int err = brushHooks.loadPending(L)) return err;
+    if (pendingAnims)
+        if (int err = pendingAnims(L)) return err;
     if (int err = LoadPendingBGPics(L)) return err;
     if (pendingSprites)
         if (int err = pendingSprites(L)) return err;

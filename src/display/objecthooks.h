@@ -20,6 +20,9 @@ struct qbDisplayBrushHooks {
 };
 void SetDisplayBrushHooks(const qbDisplayBrushHooks* hooks);
 const qbDisplayBrushHooks& DisplayBrushHooks();
+// The anims loaded before the first display: their frames become bitmaps
+// beside the pending brushes. Null: none.
+void SetPendingAnimsHook(int (*hook)(ScriptState* L));
 
 // The asynchronous drawings bound to displays: whether a display has any
 // (it may then not be freed or switch layers), and ending them all before

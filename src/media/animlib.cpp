@@ -1,5 +1,5 @@
-// The "anim" library: its command table and constants, IsAnim, and
-// LoadAnimFrame, which makes one frame of an anim file a brush.
+// The "anim" library: its command table, constants and object lists,
+// IsAnim, and LoadAnimFrame, which makes one frame of an anim file a brush.
 #include "media/animlib.h"
 
 #include <algorithm>
@@ -13,7 +13,11 @@
 #include "core/linkedfile.h"
 #include "core/settings.h"
 #include "imaging/bitmap.h"
+#include "media/animcmds.h"
 #include "media/animfile.h"
+#include "media/animhooks.h"
+#include "media/animload.h"
+#include "media/anims.h"
 #include "objects/adoptid.h"
 #include "objects/brushes.h"
 
@@ -25,11 +29,20 @@ const ScriptConstant kAnimConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// In the order of the library's table; the rows of playing, building and
-// saving anims join as they are built.
+// In the order of the library's table; the rows of playing and saving
+// anims join as they are built.
 const ScriptCommand kAnimCommands[] = {
+    {"FreeAnim", cmdFreeAnim},
+    {"ScaleAnim", cmdScaleAnim},
     {"LoadAnimFrame", cmdLoadAnimFrame},
+    {"LoadAnim", cmdLoadAnim},
     {"IsAnim", cmdIsAnim},
+    {"CreateAnim", cmdCreateAnim},
+    {"CopyAnim", cmdCopyAnim},
+    {"GetAnimFrame", cmdGetAnimFrame},
+    {"ModifyAnimFrames", cmdModifyAnimFrames},
+    {"SelectAnim", cmdSelectAnim},
+    {"SetAnimFrameDelay", cmdSetAnimFrameDelay},
     {nullptr, nullptr},
 };
 
@@ -125,6 +138,9 @@ int InitAnimLibrary(ScriptState* L) {
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kAnimCommands, 0);
     VmRegisterConstants(L, kAnimConstants, 0);
+    if (int err = RegisterObjectList(AnimListHead())) return err;
+    if (int err = RegisterObjectList(AnimStreamListHead())) return err;
+    InstallAnimHooks();
     return RegisterCommandTable(kAnimCommands, "anim", kAnimConstants);
 }
 

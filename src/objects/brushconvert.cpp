@@ -12,6 +12,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/clonebitmap.h"
 #include "objects/adoptid.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/compositor.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-// Anim frames come with their library.
 constexpr int kTypeAnim = 4, kTypeTextObject = 8, kTypeLayer = 22, kTypeSprite = 32;
 
 // The key colour that stands for a mask taken over from a layer.
@@ -81,6 +81,8 @@ int SpriteSource(ScriptState* L, ObjectID id, int32_t frame, Source* out) {
 // name); frameIdx 0 when the command has no frame argument.
 int ConvertCore(ScriptState* L, int32_t type, int sourceIdx, NewObjectID id, int frameIdx) {
     Source src;
+    // Pictures made for the conversion (anim frames) rather than borrowed.
+    BitmapPtr ownBitmap, ownMask, ownAlpha;
     int32_t frame = 1;
     if (frameIdx && VmGetTop(L) >= frameIdx && VmType(L, frameIdx) != kTypeNil)
         if (int err = BrushIntArg(L, frameIdx, &frame)) return err;
@@ -119,7 +121,21 @@ int ConvertCore(ScriptState* L, int32_t type, int sourceIdx, NewObjectID id, int
         case kTypeSprite:
             if (int err = SpriteSource(L, GetObjectIDArg(L, sourceIdx), frame, &src)) return err;
             break;
-        case kTypeAnim: SetErrorDetail("ConvertToBrush"); return ERR_UNSUPPORTEDFEAT;
+        case kTypeAnim: {
+            const ObjectID sourceId = GetObjectIDArg(L, sourceIdx);
+            const auto image = AnimObjectHooks().frameImage;
+            if (!image) {
+                if (sourceId.handle) return ERR_FINDARRAY;
+                SetErrorArgIndex(sourceId.number);
+                return ERR_FINDANIM;
+            }
+            if (int err = image(L, sourceId, frame, &src.images, &src.width, &src.height, &src.keyColour))
+                return err;
+            ownBitmap.reset(src.images.bitmap);
+            ownMask.reset(src.images.mask);
+            ownAlpha.reset(src.images.alpha);
+            break;
+        }
         default: return ERR_WRONGUSAGE;
     }
     qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;

@@ -17,6 +17,7 @@
 #include "display/output.h"
 #include "imaging/bitmap.h"
 #include "imaging/geometry.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
@@ -79,7 +80,10 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
 }
 
 void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
-    if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
+    if (mask & kReleaseBrushSources) {
+        PurgeDetachedBrushes(L);
+        if (const auto sweep = AnimObjectHooks().sweepPending) sweep(L);
+    }
     if (mask & kReleaseBGPicSources) FreeUnusedPendingBGPics(L);
     if (mask & kReleaseTextObjectSources)
         if (const auto freePending = TextLayerHooks().freePending) freePending(L);
@@ -392,6 +396,7 @@ void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources) {
     // own list walk, which may be the caller of this very free.
     if (releaseSources) {
         PurgeDetachedBrushes(L);
+        if (const auto sweep = AnimObjectHooks().sweepPending) sweep(L);
         FreeUnusedClipRegions(L);
     }
 }

@@ -15,6 +15,7 @@
 #include "display/output.h"
 #include "display/selection.h"
 #include "imaging/bitmap.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/layerdraw.h"
 #include "objects/layers.h"
@@ -56,10 +57,20 @@ int FindTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t kind, in
         *t = Target{p, IDOf(*p), p->initial, p->initialWidth, p->initialHeight, false};
         return 0;
     }
-    case kOutputAnim:
-        if (id.handle) return ERR_FINDARRAY;
-        SetErrorArgIndex(id.number);
-        return ERR_FINDANIM;
+    case kOutputAnim: {
+        const auto target = AnimObjectHooks().frameTarget;
+        if (!target) {
+            if (id.handle) return ERR_FINDARRAY;
+            SetErrorArgIndex(id.number);
+            return ERR_FINDANIM;
+        }
+        void* record = nullptr;
+        qbImageTriple images;
+        int32_t width = 0, height = 0;
+        if (int err = target(L, id, frame, 0, &record, &images, &width, &height)) return err;
+        *t = Target{record, id, images, width, height, false};
+        return 0;
+    }
     case kObjectTypeLayer: {
         qbLayer* layer = GetLayerByIndex(GetCurrentBGPic(), id.number);
         if (!layer) return ERR_LAYERRANGE;
@@ -170,6 +181,20 @@ int PrepareOutputTarget(ScriptState* L) {
         alpha = &picture->initial.alpha;
         width = picture->initialWidth;
         height = picture->initialHeight;
+    } else if (w->wrappedType == kOutputAnim) {
+        // The anim keeps its frames' planes itself: it makes and drops them.
+        const auto target = AnimObjectHooks().frameTarget;
+        if (!target) return ERR_FINDANIM;
+        void* record = nullptr;
+        qbImageTriple images;
+        int32_t fw = 0, fh = 0;
+        if (int err = target(L, id, w->wrappedFrame, kind, &record, &images, &fw, &fh)) return err;
+        // The plane that went must not stay named anywhere.
+        for (qbImageTriple* triple : {&w->current, &w->base, &w->initial}) *triple = images;
+        if (kind == kOutputMask) d->output.mask = images.mask;
+        if (kind == kOutputAlphaChannel) d->output.alpha = images.alpha;
+        d->outputPrepared = 1;
+        return 0;
     } else if (w->wrappedType == kObjectTypeLayer) {
         // The layer's picture became its own when it was selected.
         auto* layer = static_cast<qbLayer*>(w->wrappedObject);

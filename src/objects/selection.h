@@ -12,8 +12,8 @@ struct qbDisplay;
 
 enum : int32_t { kSelModeNormal = 0, kSelModeCombo = 1, kSelModeLayers = 2 };
 
-// Selects the object (type 1 BGPic, 3 brush, 22 layer by its position in
-// the current BGPic; 4 anim is not there yet) as the current display's
+// Selects the object (type 1 BGPic, 3 brush, 4 anim by its frame, 22 layer
+// by its position in the current BGPic) as the current display's
 // output of the given kind (3 pixels, 28 mask, 30 alpha channel). A layer's
 // picture becomes its own first. The same selection again does nothing; an
 // earlier selection ends first. Combo mode also writes the object's mask

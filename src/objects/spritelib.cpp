@@ -20,6 +20,7 @@
 #include "imaging/scale.h"
 #include "imaging/scalebitmap.h"
 #include "objects/adoptid.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
 #include "objects/compositor.h"
@@ -113,11 +114,19 @@ int cmdCreateSprite(ScriptState* L) {
     case kSourceBrush: err = FromBrush(L, sprite.get()); break;
     case kSourceTextObject: err = FromTextObject(L, sprite.get()); break;
     case kSourceSprites: err = FromSprites(L, sprite.get()); break;
-    case kSourceAnim:
-        // No anim object exists to read frames from.
-        SetErrorArgIndex(static_cast<int>(GetObjectIDArg(L, 3).number));
-        err = ERR_FINDANIM;
+    case kSourceAnim: {
+        if (VmGetTop(L) > 3) return ERR_TOOMANYARGS;
+        const ObjectID source = GetObjectIDArg(L, 3);
+        if (const auto frames = AnimObjectHooks().intoSprite) {
+            err = frames(L, source, sprite.get());
+        } else if (source.handle) {
+            err = ERR_FINDARRAY;
+        } else {
+            SetErrorArgIndex(static_cast<int>(source.number));
+            err = ERR_FINDANIM;
+        }
         break;
+    }
     default: err = ERR_WRONGUSAGE; break;
     }
     if (err) return err;

@@ -1,6 +1,6 @@
-// LoadSprite: the frames of a sprite from a picture file, the whole picture
-// or a grid of frames cut from it. Before the first display opens the
-// decoded picture is kept and cut when the displays start.
+// LoadSprite: the frames of a sprite from an anim file, or from a picture
+// file, the whole picture or a grid of frames cut from it. Before the first
+// display opens the decoded picture is kept and cut when the displays start.
 #include <new>
 #include <string>
 
@@ -13,6 +13,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/loaderchain.h"
 #include "objects/adoptid.h"
+#include "objects/animhooks.h"
 #include "objects/brushlib.h"
 #include "objects/spritecmds.h"
 #include "objects/spriteframes.h"
@@ -131,8 +132,36 @@ int MakeFrames(const LoadOptions& o, Picture* p, int32_t keyColour, bool deferre
     return 0;
 }
 
+// The frames of an anim file; ERR_OPENANIM2 when it is none.
+int LoadAnimFileFrames(ScriptState* L, const char* fileName, const LoadOptions& o, qbSprite* into) {
+    const auto fromFile = AnimObjectHooks().fileIntoSprite;
+    if (!fromFile) return ERR_OPENANIM2;
+    qbSpriteAnimRequest r;
+    r.loader = o.loader.empty() ? nullptr : o.loader.c_str();
+    r.adapter = o.adapter.empty() ? nullptr : o.adapter.c_str();
+    r.transparency = o.transparency;
+    r.loadTransparency = o.loadTransparency;
+    r.loadAlpha = o.loadAlpha;
+    r.grid = o.grid.grid;
+    return fromFile(L, fileName, r, into);
+}
+
 int LoadSpriteCore(ScriptState* L, NewObjectID id, const char* fileName, const LoadOptions& o) {
     const bool deferred = PicturesPending();
+    // Anim files give all their frames, unless a frame count asks for a
+    // picture cut into a grid.
+    if (!(deferred && !o.cachedLoad.empty()) && o.grid.frames == 0) {
+        std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
+        if (!sprite) return ERR_MEM;
+        const int err = LoadAnimFileFrames(L, fileName, o, sprite.get());
+        if (err == 0) {
+            qbSprite* made = nullptr;
+            if (int e = AddSpriteRecord(L, std::move(sprite), &made)) return e;
+            if (int e = AdoptSpriteID(L, made, id)) return e;
+            return NewObjectResult(L, *made, id);
+        }
+        if (err != ERR_OPENANIM2) return err;
+    }
     Picture p;
     if (int err = LoadPicture(fileName, o, deferred, &p)) return err;
     const int32_t keyColour = p.transparency != -1 ? p.transparency : o.transparency;

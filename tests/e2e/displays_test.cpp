@@ -176,13 +176,13 @@ TEST_F(PlayerDisplaysTest, DeclaredMenusAndWarningsAreMadeBeforeTheScriptRuns) {
     EXPECT_EQ(r.out, "freed\n");
 }
 
-TEST_F(PlayerDisplaysTest, ADeclaredObjectWithoutItsCommandEndsStartUp) {
+TEST_F(PlayerDisplaysTest, ADeclaredObjectThatFailsToLoadEndsStartUp) {
     const fs::path qbb = NeverReached();
     const fs::path qba = Pack(qbb, dir_ / "anim.qba", "--include disp.qbs:1:1000:0 --declare 2:1:7:pic.anim");
     e2e::RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("loadanim()"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pic.anim"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("File: disp.qbs (current line: 7 - In function: LoadAnim)"), std::string::npos) << r.err;
 }
 

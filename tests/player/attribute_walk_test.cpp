@@ -19,8 +19,8 @@
 
 namespace {
 
-// Anims and videos.
-const std::set<int32_t> kTypesWithoutObjects = {4, 50};
+// Videos.
+const std::set<int32_t> kTypesWithoutObjects = {50};
 
 TEST(AttributeWalkTest, EveryTypeWhoseObjectsExistHasAllItsRows) {
     ScriptState* L = VmOpen();
