@@ -478,6 +478,7 @@ void ResetLayerEffectImages(qbEffectState* s) {
         else FillMaskRect(li.mask, 0, 0, w, h, kMaskVisible);
     }
     CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+    li.holdsPicture = 1;
 }
 
 int AllocLayerEffectImages(qbEffectState* s) {
@@ -496,7 +497,10 @@ int AllocLayerEffectImages(qbEffectState* s) {
     // A showing effect reveals the picture through the planes, so what the
     // image holds does not show yet; filled now, its fresh pages are mapped
     // here and not in the first frame, which would touch every one of them.
-    if (!s->reverse && s->image) CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+    if (!s->reverse && s->image) {
+        CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+        li.holdsPicture = 1;
+    }
     ResetLayerEffectImages(s);
     li.x = s->x;
     li.y = s->y;
