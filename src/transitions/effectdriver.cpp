@@ -461,7 +461,7 @@ void ResetLayerEffectImages(qbEffectState* s) {
     const int32_t w = s->width, h = s->height;
     if (!s->reverse) {
         if (li.alpha) FillAlphaRect(li.alpha, 0, 0, w, h, 0);
-        if (li.mask) FillMaskRect(li.mask, 0, 0, w, h, kMaskInvisible);
+        if (li.mask) FillEffectMask(li.mask, 0, 0, w, h, false);
         return;
     }
     if (li.alpha) {
@@ -475,7 +475,7 @@ void ResetLayerEffectImages(qbEffectState* s) {
         } else FillAlphaRect(li.alpha, 0, 0, w, h, 255);
     } else if (li.mask) {
         if (s->mask) BlitMaskRect(s->mask, 0, 0, li.mask, 0, 0, w, h, kMaskVanillaCopy, nullptr, 0);
-        else FillMaskRect(li.mask, 0, 0, w, h, kMaskVisible);
+        else FillEffectMask(li.mask, 0, 0, w, h, true);
     }
     CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
     li.holdsPicture = 1;

@@ -91,7 +91,7 @@ void FillEffectRect(qbEffectState* s, int32_t x, int32_t y, int32_t w, int32_t h
         s->layerImages.holdsPicture = 0;
         FillBitmapRect(li.bitmap, cx, cy, cw, ch, colour);
         if (li.alpha) FillAlphaRect(li.alpha, cx, cy, cw, ch, 255);
-        else if (li.mask) FillMaskRect(li.mask, cx, cy, cw, ch, kMaskVisible);
+        else if (li.mask) FillEffectMask(li.mask, cx, cy, cw, ch, true);
         if (!(flags & kStripNoShow)) BlitEffectRect(s, cx + s->x, cy + s->y, cw, ch);
         return;
     }
@@ -119,7 +119,7 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
     if (flags & kStripClear) {
         const bool opaque = flags & kStripOpaque;
         if (dstAlpha) FillAlphaRect(dstAlpha, dx, dy, w, h, opaque ? 255 : 0);
-        else if (dstMask) FillMaskRect(dstMask, dx, dy, w, h, opaque ? kMaskVisible : kMaskInvisible);
+        else if (dstMask) FillEffectMask(dstMask, dx, dy, w, h, opaque);
     } else {
         if (srcMask && dstMask) {
             BlitMaskRect(srcMask, sx, sy, dstMask, dx, dy, w, h, (flags & kStripCombine) ? kMaskOr : kMaskVanillaCopy,
@@ -129,7 +129,7 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
         } else if (dstAlpha) {
             FillAlphaRect(dstAlpha, dx, dy, w, h, 255);
         } else if (dstMask) {
-            FillMaskRect(dstMask, dx, dy, w, h, kMaskVisible);
+            FillEffectMask(dstMask, dx, dy, w, h, true);
         }
         if ((flags & kStripThroughPlane) && srcMask) CopyBitmapRectMasked(src, sx, sy, dstBitmap, dx, dy, w, h, srcMask);
         else if ((flags & kStripThroughPlane) && srcAlpha) CopyBitmapRectAlpha(src, sx, sy, dstBitmap, dx, dy, w, h, srcAlpha);
