@@ -178,6 +178,8 @@ bool ShowPlainColumns(qbEffectState* s, const Columns& c) {
     if (s->realtime || s->objectType != kEffectBGPic || s->target || s->mask || s->alpha || !s->image) return false;
     qbDisplay* d = GetCurrentDisplay();
     if (!d || d->output.type != kObjectTypeDisplay || (d->bgpic && d->bgpic->spriteInstances)) return false;
+    // From a buffer of the display a refresh may scale; not the case here.
+    if (s->image == d->spriteFreeBuffer.get() || s->image == d->backBuffer.get()) return false;
     std::vector<qbWindowRect> rects;
     try {
         rects.reserve(static_cast<size_t>(c.count));
