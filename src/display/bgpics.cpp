@@ -294,8 +294,11 @@ int ResetDisplayBuffers(qbDisplay* display, qbBGPic* record) {
         else
             FillBitmapRect(target, 0, 0, w, h, 0);
     };
+    // The second buffer is filled too, unscaled as well: its fresh pages are
+    // then mapped here and not in the first redraw of layers into it (a
+    // transition's first frame), which would fault on every one of them.
     fromPicture(first.get());
-    if (display->outputScaling && display->scaleWidth && display->scaleHeight) fromPicture(second.get());
+    fromPicture(second.get());
     display->spriteFreeBuffer = std::move(first);
     display->backBuffer = std::move(second);
     const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();

@@ -140,6 +140,31 @@ void RefreshDisplayRect(qbBitmap* bitmap, int32_t srcX, int32_t srcY, qbDisplay*
     BlitToDisplay(bitmap, srcX, srcY, display, dstX, dstY, width, height, 0, 0, 0, nullptr, nullptr);
 }
 
+void RefreshDisplayRects(qbBitmap* bitmap, const qbWindowRect* rects, int32_t count, qbDisplay* display, int32_t dx,
+                         int32_t dy, uint32_t flags) {
+    if (!bitmap || !display || count < 1) return;
+    if (display->refreshBlock && !(flags & kRefreshForce)) return;
+    if (display->scaleWidth > 0 && display->scaleHeight > 0) {
+        // A scaled refresh shows the whole picture at once.
+        if (flags & kRefreshScaled) {
+            int32_t shownWidth = 0, shownHeight = 0;
+            GetScaledPictureSize(display, &shownWidth, &shownHeight);
+            if (shownWidth != bitmap->width || shownHeight != bitmap->height) {
+                RefreshDisplayRect(bitmap, rects[0].x, rects[0].y, display, rects[0].x + dx, rects[0].y + dy,
+                                   rects[0].width, rects[0].height, flags);
+                return;
+            }
+        }
+    }
+    if (HasDisplayAdapter() || DisplayHasHooks(display)) {
+        for (int32_t i = 0; i < count; ++i)
+            RefreshDisplayRect(bitmap, rects[i].x, rects[i].y, display, rects[i].x + dx, rects[i].y + dy,
+                               rects[i].width, rects[i].height, flags);
+        return;
+    }
+    BlitRectsToWindow(bitmap->colour.get(), rects, count, display, dx, dy, 0);
+}
+
 void RefreshRectWithLayers(ScriptState* L, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
                            int32_t width, int32_t height) {
     qbBGPic* picture = GetCurrentBGPic();

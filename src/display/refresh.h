@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "imaging/bitmap.h"
+#include "platform/platform_types.h"
 
 struct ScriptState;
 struct qbDisplay;
@@ -30,6 +31,11 @@ void BlitToDisplay(qbBitmap* source, int32_t srcX, int32_t srcY, qbDisplay* disp
                    qbBitmap* mask, qbBitmap* alpha);
 void RefreshDisplayRect(qbBitmap* bitmap, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
                         int32_t width, int32_t height, uint32_t flags);
+// The rectangles (bitmap coordinates) of the bitmap at (x + dx, y + dy) of
+// the window, each as RefreshDisplayRect would show it, but unscaled and
+// without an adapter or hooks in one pass over their rows.
+void RefreshDisplayRects(qbBitmap* bitmap, const qbWindowRect* rects, int32_t count, qbDisplay* display, int32_t dx,
+                         int32_t dy, uint32_t flags);
 void RefreshRectWithLayers(ScriptState* L, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
                            int32_t width, int32_t height);
 // The whole picture of the display in its window.

@@ -2,6 +2,8 @@
 #include "objects/compositor.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -495,4 +497,168 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
         DrawLayers(L, bgpic, dest, pass0, base);
     }
     if (!(flags & kRedrawNoSprites)) DrawSpriteInstances(L, bgpic, dest, pass0, (flags & kRedrawSpritesShown) != 0);
+}
+
+namespace {
+
+// One layer as the row walk draws it: its pixels and plane, and where its
+// image lies on the picture.
+struct RowLayer {
+    const uint32_t* pixels = nullptr;
+    int32_t rowLength = 0;
+    const uint8_t* mask = nullptr;
+    const uint8_t* alpha = nullptr;
+    int32_t planeRowBytes = 0;
+    qbRect area;             // picture coordinates the image covers
+    int32_t offX = 0, offY = 0;  // image position minus picture position
+};
+
+bool Disjoint(const qbRect* rects, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        for (int32_t j = i + 1; j < count; ++j)
+            if (IntersectRects(rects[i], rects[j]).width > 0) return false;
+    return true;
+}
+
+bool SpritesNear(const qbBGPic* bgpic, const qbRect& box) {
+    for (const qbSpriteInstance* i = bgpic->spriteInstances.get(); i; i = i->next.get())
+        if (i->displayState != -1 && IntersectRects(box, qbRect{i->x, i->y, i->width, i->height}).width > 0)
+            return true;
+    return false;
+}
+
+// False when the layer needs the general redraw.
+bool TakeRowLayer(ScriptState* L, qbLayer* layer, const qbRect& box, uint32_t format, std::vector<RowLayer>* out) {
+    qbLayerState* s = layer->shownstate;
+    if (layer->shadow.shadow || layer->border.border) return false;
+    const qbRect shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
+    qbRect part;
+    if (!Intersect(shown, box, &part)) return true;
+    if (layer->transparency || s->clipregion || s->fxbitmap || HasActiveFilters(layer->filters)) return false;
+    qbObjectImage image;
+    int32_t w = 0, h = 0;
+    if (GetLayerSourceImage(L, layer, s, true, &image, &w, &h)) return true;  // draws nothing there either
+    qbPixelView view;
+    if (!image.bitmap || !PeekPlainPixels(image.bitmap, &view) || view.bytesPerPixel != 4 || view.pixelFormat != format)
+        return false;
+    RowLayer r;
+    r.offX = -shown.x, r.offY = -shown.y;
+    if (HasSourceOffset(layer->type) && !s->xfbitmap) {
+        r.offX += s->srcx;
+        r.offY += s->srcy;
+    }
+    // What lies inside the image: DrawImage cuts the part to it.
+    if (int64_t{part.x} + r.offX < 0 || int64_t{part.y} + r.offY < 0) return false;
+    const int64_t x0 = part.x, y0 = part.y;
+    const int64_t x1 = std::min<int64_t>(int64_t{part.x} + part.width, int64_t{w} - r.offX);
+    const int64_t y1 = std::min<int64_t>(int64_t{part.y} + part.height, int64_t{h} - r.offY);
+    if (x1 <= x0 || y1 <= y0) return true;
+    r.area = qbRect{static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+                    static_cast<int32_t>(y1 - y0)};
+    r.pixels = static_cast<const uint32_t*>(view.pixels);
+    r.rowLength = view.rowLength;
+    if (image.alpha) {
+        const AlphaRows a = AlphaRowsOf(image.alpha, 0, 0);
+        if (!a.data) return false;
+        r.alpha = a.data, r.planeRowBytes = a.rowBytes;
+    } else if (image.mask) {
+        const MaskRows m = MaskRowsOf(image.mask, 0, 0);
+        if (!m.data) return false;
+        r.mask = m.data, r.planeRowBytes = m.rowBytes;
+    }
+    out->push_back(r);
+    return true;
+}
+
+void DrawRowSpan(const RowLayer& l, uint32_t* dstRow, int32_t x, int32_t y, int32_t width) {
+    const int32_t sx = x + l.offX, sy = y + l.offY;
+    const uint32_t* from = l.pixels + static_cast<intptr_t>(sy) * l.rowLength + sx;
+    uint32_t* to = dstRow + x;
+    if (l.alpha) {
+        qbBlendRows b;
+        b.src = from;
+        b.dst = to;
+        b.alpha = l.alpha + static_cast<intptr_t>(sy) * l.planeRowBytes + sx;
+        b.width = width;
+        b.height = 1;
+        BlendRows32(b);
+    } else if (l.mask) {
+        // Whole mask bytes, all set or all clear, take eight pixels at once.
+        const uint8_t* bits = l.mask + static_cast<intptr_t>(sy) * l.planeRowBytes;
+        for (int32_t i = 0; i < width;) {
+            const int32_t bit = sx + i;
+            const uint8_t byte = bits[bit >> 3];
+            if ((bit & 7) == 0 && width - i >= 8 && (byte == 0 || byte == 0xFF)) {
+                if (byte) std::memcpy(to + i, from + i, 32);
+                i += 8;
+                continue;
+            }
+            if (byte & (0x80u >> (bit & 7))) to[i] = from[i];
+            ++i;
+        }
+    } else if (width == 1) {
+        *to = *from;
+    } else {
+        std::memcpy(to, from, static_cast<size_t>(width) * 4);
+    }
+}
+
+}  // namespace
+
+bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
+                      int32_t count) {
+    if (!dest || count < 1 || GetBlitRoute()) return false;
+    const int32_t right = std::min(bgpic->currentWidth, dest->width), bottom = std::min(bgpic->currentHeight, dest->height);
+    std::vector<qbRect> cut;
+    cut.reserve(static_cast<size_t>(count));
+    int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN;
+    for (int32_t i = 0; i < count; ++i) {
+        const qbRect& r = rects[i];
+        if (r.x < 0 || r.y < 0) return false;
+        qbRect c;
+        if (!Intersect(r, qbRect{0, 0, right, bottom}, &c)) continue;
+        cut.push_back(c);
+        x1 = std::min<int64_t>(x1, c.x), y1 = std::min<int64_t>(y1, c.y);
+        x2 = std::max<int64_t>(x2, int64_t{c.x} + c.width), y2 = std::max<int64_t>(y2, int64_t{c.y} + c.height);
+    }
+    if (cut.empty()) return true;
+    const qbRect box{static_cast<int32_t>(x1), static_cast<int32_t>(y1), static_cast<int32_t>(x2 - x1),
+                     static_cast<int32_t>(y2 - y1)};
+    qbPixelView to, bgView;
+    qbBitmap* bg = Background(display, bgpic, 0);
+    if (!PeekPlainPixels(dest, &to) || to.bytesPerPixel != 4) return false;
+    if (bg && bg != dest && (!PeekPlainPixels(bg, &bgView) || bgView.bytesPerPixel != 4 ||
+                             bgView.pixelFormat != to.pixelFormat || bg->width < right || bg->height < bottom))
+        return false;
+    if (SpritesNear(bgpic, box) || !Disjoint(cut.data(), static_cast<int32_t>(cut.size()))) return false;
+    std::vector<RowLayer> layers;
+    if (bgpic->layers) {
+        for (const auto& owned : bgpic->layers->layers) {
+            qbLayer* layer = owned.get();
+            if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
+            if (!TakeRowLayer(L, layer, box, to.pixelFormat, &layers)) return false;
+        }
+    }
+    auto* dstPixels = static_cast<uint32_t*>(to.pixels);
+    const auto* bgPixels = bg && bg != dest ? static_cast<const uint32_t*>(bgView.pixels) : nullptr;
+    for (int32_t y = box.y; y < box.y + box.height; ++y) {
+        uint32_t* dstRow = dstPixels + static_cast<intptr_t>(y) * to.rowLength;
+        if (bgPixels) {
+            const uint32_t* bgRow = bgPixels + static_cast<intptr_t>(y) * bgView.rowLength;
+            for (const qbRect& r : cut) {
+                if (y < r.y || y - r.y >= r.height) continue;
+                if (r.width == 1) dstRow[r.x] = bgRow[r.x];
+                else std::memcpy(dstRow + r.x, bgRow + r.x, static_cast<size_t>(r.width) * 4);
+            }
+        }
+        for (const RowLayer& l : layers) {
+            if (y < l.area.y || y - l.area.y >= l.area.height) continue;
+            for (const qbRect& r : cut) {
+                if (y < r.y || y - r.y >= r.height) continue;
+                const int32_t a = std::max(r.x, l.area.x), b = std::min(r.x + r.width, l.area.x + l.area.width);
+                if (a < b) DrawRowSpan(l, dstRow, a, y, b - a);
+            }
+        }
+    }
+    return true;
 }

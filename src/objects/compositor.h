@@ -16,11 +16,21 @@ struct qbClipRegion;
 struct qbDisplay;
 struct qbLayer;
 struct qbLayerState;
+struct qbRect;
 
 // Draws nothing (and says so on the debug output) for an empty or negative
 // rectangle or no destination.
 void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, int32_t x, int32_t y,
                   int32_t width, int32_t height, uint32_t flags);
+
+// RedrawLayers over each of the rectangles (which must not overlap), the
+// rows walked once for all of them: every row's spans get the background
+// and then each layer. Only for plain 32-bit pictures, layers without
+// transparency, shadow, border, clip region or filters and no sprite
+// near: false otherwise, and nothing was drawn. Rectangles are cut to the
+// picture and dest as RedrawLayers cuts them.
+bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
+                      int32_t count);
 
 // The image a layer shows: its transformed or own image, else its source
 // object's picture (full size; the state's source offset applies). 0,

@@ -2,6 +2,7 @@
 #include "objects/dirtyrects.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "display/bgpics.h"
 #include "display/clipregions.h"
@@ -100,6 +101,27 @@ void RefreshLayerRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32
     if (width < 1 || height < 1) return;
     RedrawLayers(L, d, shown, d->backBuffer.get(), x, y, width, height, flags);
     RefreshDisplayRect(d->backBuffer.get(), x, y, d, x, y, width, height, kRefreshScaled);
+}
+
+bool RefreshLayerRects(ScriptState* L, const qbRect* rects, int32_t count) {
+    qbDisplay* d = GetCurrentDisplay();
+    qbBGPic* shown = d ? d->bgpic : nullptr;
+    if (!shown || !d->backBuffer) return true;
+    std::vector<qbRect> cut;
+    std::vector<qbWindowRect> window;
+    cut.reserve(static_cast<size_t>(count));
+    window.reserve(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        qbRect c;
+        if (!CutTo(&(c = rects[i]), {0, 0, shown->currentWidth, shown->currentHeight})) continue;
+        cut.push_back(c);
+        window.push_back({c.x, c.y, c.width, c.height});
+    }
+    if (cut.empty()) return true;
+    if (!RedrawLayerRects(L, d, shown, d->backBuffer.get(), cut.data(), static_cast<int32_t>(cut.size()))) return false;
+    RefreshDisplayRects(d->backBuffer.get(), window.data(), static_cast<int32_t>(window.size()), d, 0, 0,
+                        kRefreshScaled);
+    return true;
 }
 
 void RefreshOrMarkDirty(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height) {

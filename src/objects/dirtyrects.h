@@ -9,6 +9,7 @@
 struct ScriptState;
 struct qbLayer;
 struct qbLayerState;
+struct qbRect;
 
 // Redraws each live entry, or the whole BGPic when the list overflowed.
 void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list);
@@ -16,6 +17,10 @@ void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list);
 // Redraws the layers of one rectangle of the current display's BGPic into
 // its back buffer and shows it; parts outside the BGPic are cut off.
 void RefreshLayerRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
+// RefreshLayerRect for each of the rectangles (which must not overlap) in
+// one pass over their rows (RedrawLayerRects); false when that cannot be,
+// and nothing was shown.
+bool RefreshLayerRects(ScriptState* L, const qbRect* rects, int32_t count);
 // Redraws now while the output is the display; while a BGPic is the output
 // the rectangle waits in the display's list (which grows); other outputs
 // show no layers.

@@ -25,6 +25,11 @@ struct qbAudioChannel;
 
 using MainFunction = int (*)(int, char**);
 
+// A rectangle of a picture (BlitRectsToWindow).
+struct qbWindowRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 // One monitor in the order of the system's list of active displays.
 struct qbMonitorEntry {
     std::unique_ptr<qbMonitorEntry> next;

@@ -19,6 +19,9 @@
 //   until RestoreDisplayMode. ERR_SCREEN below 1 or beyond its largest mode.
 // - FadeDisplayOut: a token of 0 while nothing is shown (nothing fades);
 //   FadeDisplayIn does nothing for it.
+// - BlitRectsToWindow: each rectangle of source (its coordinates) at
+//   (x + dx, y + dy) of the window, unscaled, with the pixels BlitToWindow
+//   gives one by one; the rows are walked once and shown together.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_WINDOW_OPS(X) \
     X(int, AllocNativeWindowRec, (qbWindowView* view, qbDisplay* display), (view, display)) \
@@ -40,6 +43,7 @@
     X(intptr_t, GetNativeDisplayAttr, (qbDisplay* display, int attribute), (display, attribute)) \
     X(void, FlushNativeWindow, (qbDisplay* display), (display)) \
     X(void, BlitToWindow, (const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* display, int dstX, int dstY, int width, int height, int scaleWidth, int scaleHeight, uint32_t flags), (source, srcX, srcY, display, dstX, dstY, width, height, scaleWidth, scaleHeight, flags)) \
+    X(void, BlitRectsToWindow, (const qbNativeBitmap* source, const qbWindowRect* rects, int count, qbDisplay* display, int dx, int dy, uint32_t flags), (source, rects, count, display, dx, dy, flags)) \
     X(void, FillWindowRect, (qbDisplay* display, int x, int y, int width, int height, uint32_t colour), (display, x, y, width, height, colour)) \
     X(void, DrawWindowLine, (qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour), (display, x1, y1, x2, y2, colour)) \
     X(void, WriteWindowPixel, (qbDisplay* display, int x, int y, uint32_t colour), (display, x, y, colour)) \

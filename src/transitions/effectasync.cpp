@@ -299,6 +299,7 @@ int RefreshEmulatedBGPic(qbEffectState* s, int which) {
     }
     if ((which & 2) && s->emuBGPic && s->emuBGPic->layersDirty && s->image) {
         RedrawLayers(s->script, d, s->emuBGPic, s->image, 0, 0, s->width, s->height, 0);
+        s->layerImages.holdsPicture = 0;
         s->emuBGPic->layersDirty = 0;
         redrawn |= 2;
     }

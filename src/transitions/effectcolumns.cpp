@@ -3,17 +3,27 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <vector>
 
+#include "display/display.h"
+#include "display/bgpics.h"
+#include "display/refresh.h"
 #include "display/safeblt.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "transitions/effectframe.h"
+#include "transitions/effecthelpers.h"
 #include "transitions/effectstate.h"
 
 namespace {
 
 struct Span {
     int32_t x, w;
+    // A span inside one byte of a mask row: that byte and its bits, else
+    // bits 0.
+    uint32_t maskByte = 0;
+    uint8_t maskBits = 0;
 };
 
 // The byte masks of the bits x .. x + w - 1 of a mask row (pixel 0 in a
@@ -83,7 +93,8 @@ bool PrepareRowWalk(const qbEffectState* s, bool clear, int32_t right, int32_t b
     if (r->src.bytesPerPixel != 4 && r->src.bytesPerPixel != 2) return true;
     if (s->image->width < right || s->image->height < bottom || li.bitmap->width < right || li.bitmap->height < bottom)
         return false;
-    r->copyPixels = true;
+    // The image holds the picture already: only the planes change.
+    r->copyPixels = !li.holdsPicture;
     return true;
 }
 
@@ -101,6 +112,10 @@ bool ClipColumn(const qbEffectState* s, const Columns& c, int32_t i, Span* out, 
     ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &cw, &ch, s->width, s->height, s->width, s->height, false);
     if (cw < 1 || ch < 1) return false;
     *out = {sx, cw};
+    if ((sx >> 3) == ((sx + cw - 1) >> 3)) {
+        out->maskByte = static_cast<uint32_t>(sx >> 3);
+        out->maskBits = static_cast<uint8_t>((0xFFu >> (sx & 7)) & ~(0xFFu >> ((sx & 7) + cw)));
+    }
     *top = sy, *bottom = sy + ch;
     return true;
 }
@@ -122,6 +137,21 @@ void WalkRows(const RowWalk& r, const Span* spans, int32_t n, int32_t y0, int32_
         for (int32_t i = 0; i < n; ++i) {
             const Span sp = spans[i];
             const auto x = static_cast<size_t>(sp.x), w = static_cast<size_t>(sp.w);
+            // Thin blinds: a few pixels and one mask byte, without the calls.
+            if (sp.maskBits && !sAlpha && !dAlpha && (!dPix || (bpp == 4 && w <= 4))) {
+                if (const uint8_t m = sp.maskBits; sMask)
+                    dMask[sp.maskByte] = static_cast<uint8_t>((dMask[sp.maskByte] & ~m) | (sMask[sp.maskByte] & m));
+                else if (dMask)
+                    dMask[sp.maskByte] = static_cast<uint8_t>(clear ? dMask[sp.maskByte] & ~m : dMask[sp.maskByte] | m);
+                if (dPix) {
+                    for (size_t k = x * 4; k < (x + w) * 4; k += 4) {
+                        uint32_t px;
+                        std::memcpy(&px, sPix + k, 4);
+                        std::memcpy(dPix + k, &px, 4);
+                    }
+                }
+                continue;
+            }
             if (sMask) {
                 ForMaskBytes(sp.x, sp.w, [&](size_t k, uint8_t m) {
                     dMask[k] = static_cast<uint8_t>((dMask[k] & ~m) | (sMask[k] & m));
@@ -140,6 +170,37 @@ void WalkRows(const RowWalk& r, const Span* spans, int32_t n, int32_t y0, int32_
     }
 }
 
+// A BGPic transition in plain mode shows its pieces from the new picture
+// straight in the window (SafeBlt's path for the display): here with the
+// pieces' rows walked once for all of them. False when that path does not
+// apply (the pieces then go one by one).
+bool ShowPlainColumns(qbEffectState* s, const Columns& c) {
+    if (s->realtime || s->objectType != kEffectBGPic || s->target || s->mask || s->alpha || !s->image) return false;
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d || d->output.type != kObjectTypeDisplay || (d->bgpic && d->bgpic->spriteInstances)) return false;
+    // From a buffer of the display a refresh may scale; not the case here.
+    if (s->image == d->spriteFreeBuffer.get() || s->image == d->backBuffer.get()) return false;
+    std::vector<qbWindowRect> rects;
+    try {
+        rects.reserve(static_cast<size_t>(c.count));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int32_t i = 0; i < c.count; ++i) {
+        const int64_t x = c.x0 + c.pitch * i;
+        if (x < 0) continue;
+        if (x > INT32_MAX) break;
+        int32_t sx = static_cast<int32_t>(x), sy = c.y, w = c.w, h = c.h;
+        int32_t dx = ScreenOffset(s->x, sx), dy = ScreenOffset(s->y, sy);
+        // A place at the coordinate limit moves no longer by s->x, s->y.
+        if (int64_t{dx} - sx != s->x || int64_t{dy} - sy != s->y) return false;
+        ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, s->width, s->height, s->screenWidth, s->screenHeight, false);
+        if (w > 0 && h > 0) rects.push_back({sx, sy, w, h});
+    }
+    RefreshDisplayRects(s->image, rects.data(), static_cast<int32_t>(rects.size()), d, s->x, s->y, 0);
+    return true;
+}
+
 }  // namespace
 
 void DrawEffectColumns(qbEffectState* s, int32_t x0, int32_t pitch, int32_t count, int32_t w, int32_t y, int32_t h) {
@@ -150,7 +211,11 @@ void DrawEffectColumns(qbEffectState* s, int32_t x0, int32_t pitch, int32_t coun
                             w, h);
     };
     // Pieces that overlap keep their order of drawing: one by one.
-    if (!s->realtime || count < 2 || pitch < w || w < 1 || h < 1 || y < 0) return oneByOne();
+    if (count < 2 || pitch < w || w < 1 || h < 1 || y < 0) return oneByOne();
+    if (!s->realtime) {
+        if (!ShowPlainColumns(s, c)) oneByOne();
+        return;
+    }
     int32_t top = 0, bottom = 0, right = 0;
     bool any = false;
     for (int32_t i = 0; i < count; ++i) {

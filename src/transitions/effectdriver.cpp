@@ -461,7 +461,7 @@ void ResetLayerEffectImages(qbEffectState* s) {
     const int32_t w = s->width, h = s->height;
     if (!s->reverse) {
         if (li.alpha) FillAlphaRect(li.alpha, 0, 0, w, h, 0);
-        if (li.mask) FillMaskRect(li.mask, 0, 0, w, h, kMaskInvisible);
+        if (li.mask) FillEffectMask(li.mask, 0, 0, w, h, false);
         return;
     }
     if (li.alpha) {
@@ -475,9 +475,10 @@ void ResetLayerEffectImages(qbEffectState* s) {
         } else FillAlphaRect(li.alpha, 0, 0, w, h, 255);
     } else if (li.mask) {
         if (s->mask) BlitMaskRect(s->mask, 0, 0, li.mask, 0, 0, w, h, kMaskVanillaCopy, nullptr, 0);
-        else FillMaskRect(li.mask, 0, 0, w, h, kMaskVisible);
+        else FillEffectMask(li.mask, 0, 0, w, h, true);
     }
     CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+    li.holdsPicture = 1;
 }
 
 int AllocLayerEffectImages(qbEffectState* s) {
@@ -496,7 +497,10 @@ int AllocLayerEffectImages(qbEffectState* s) {
     // A showing effect reveals the picture through the planes, so what the
     // image holds does not show yet; filled now, its fresh pages are mapped
     // here and not in the first frame, which would touch every one of them.
-    if (!s->reverse && s->image) CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+    if (!s->reverse && s->image) {
+        CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
+        li.holdsPicture = 1;
+    }
     ResetLayerEffectImages(s);
     li.x = s->x;
     li.y = s->y;

@@ -10,6 +10,7 @@
 #include "display/refresh.h"
 #include "display/safeblt.h"
 #include "imaging/blit.h"
+#include "imaging/geometry.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
 #include "transitions/effectstate.h"
@@ -87,9 +88,10 @@ void FillEffectRect(qbEffectState* s, int32_t x, int32_t y, int32_t w, int32_t h
         const qbEffectLayerImages& li = s->layerImages;
         int32_t cx = x, cy = y, cw = w, ch = h;
         if (!li.bitmap || !Clip(&cx, &cy, &cw, &ch, s->width, s->height)) return;
+        s->layerImages.holdsPicture = 0;
         FillBitmapRect(li.bitmap, cx, cy, cw, ch, colour);
         if (li.alpha) FillAlphaRect(li.alpha, cx, cy, cw, ch, 255);
-        else if (li.mask) FillMaskRect(li.mask, cx, cy, cw, ch, kMaskVisible);
+        else if (li.mask) FillEffectMask(li.mask, cx, cy, cw, ch, true);
         if (!(flags & kStripNoShow)) BlitEffectRect(s, cx + s->x, cy + s->y, cw, ch);
         return;
     }
@@ -113,10 +115,11 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
     const int32_t ux = dx, uy = dy, uw = w, uh = h;
     ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, srcWidth, srcHeight, dstWidth, dstHeight, false);
     if (w < 1 || h < 1) return;
+    if (s && dstBitmap == s->layerImages.bitmap && src != s->image) s->layerImages.holdsPicture = 0;
     if (flags & kStripClear) {
         const bool opaque = flags & kStripOpaque;
         if (dstAlpha) FillAlphaRect(dstAlpha, dx, dy, w, h, opaque ? 255 : 0);
-        else if (dstMask) FillMaskRect(dstMask, dx, dy, w, h, opaque ? kMaskVisible : kMaskInvisible);
+        else if (dstMask) FillEffectMask(dstMask, dx, dy, w, h, opaque);
     } else {
         if (srcMask && dstMask) {
             BlitMaskRect(srcMask, sx, sy, dstMask, dx, dy, w, h, (flags & kStripCombine) ? kMaskOr : kMaskVanillaCopy,
@@ -126,7 +129,7 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
         } else if (dstAlpha) {
             FillAlphaRect(dstAlpha, dx, dy, w, h, 255);
         } else if (dstMask) {
-            FillMaskRect(dstMask, dx, dy, w, h, kMaskVisible);
+            FillEffectMask(dstMask, dx, dy, w, h, true);
         }
         if ((flags & kStripThroughPlane) && srcMask) CopyBitmapRectMasked(src, sx, sy, dstBitmap, dx, dy, w, h, srcMask);
         else if ((flags & kStripThroughPlane) && srcAlpha) CopyBitmapRectAlpha(src, sx, sy, dstBitmap, dx, dy, w, h, srcAlpha);
@@ -148,19 +151,42 @@ void BlitEffectRect(qbEffectState* s, int32_t dx, int32_t dy, int32_t w, int32_t
 void ShowEffectRects(qbEffectState* s) {
     std::vector<qbEffectState::ShownRect>& rects = s->shownRects;
     if (rects.empty()) return;
-    // A redraw costs about a row's set-up per row plus its pixels: many
-    // thin pieces (one-pixel blinds) are far cheaper as one redraw of the
-    // box around them than one by one.
-    constexpr int64_t kRowCost = 64;
-    int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN, separate = 0;
+    // Pieces that do not overlap (blinds, stripes) are redrawn and shown a
+    // row at a time, every piece's span in each row: the cost of their
+    // pixels, without a row's set-up per piece or the box between them.
+    // The overlap test is quadratic, so only for the usual few hundred.
+    constexpr size_t kMostListed = 512;
+    // A redraw costs about a row's set-up per row plus its pixels; the row
+    // walk a row's set-up per row of the box and a span's per piece and row.
+    constexpr int64_t kRowCost = 64, kSpanCost = 16;
+    int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN, separate = 0, listed = 0;
     for (const auto& r : rects) {
         x1 = std::min<int64_t>(x1, r.x);
         y1 = std::min<int64_t>(y1, r.y);
         x2 = std::max<int64_t>(x2, int64_t{r.x} + r.w);
         y2 = std::max<int64_t>(y2, int64_t{r.y} + r.h);
         separate += int64_t{r.h} * (kRowCost + r.w);
+        listed += int64_t{r.h} * (kSpanCost + r.w);
     }
     const int64_t together = (y2 - y1) * (kRowCost + (x2 - x1));
+    listed += (y2 - y1) * kRowCost;
+    if (rects.size() > 1 && rects.size() <= kMostListed && listed < std::min(together, separate)) {
+        std::vector<qbRect> list;
+        try {
+            list.reserve(rects.size());
+        } catch (const std::bad_alloc&) {
+        }
+        if (list.capacity() >= rects.size()) {
+            for (const auto& r : rects) list.push_back({r.x, r.y, r.w, r.h});
+            if (RefreshLayerRects(s->script, list.data(), static_cast<int32_t>(list.size()))) {
+                rects.clear();
+                return;
+            }
+        }
+    }
+    // Many thin pieces close together (one-pixel blinds) are cheaper as
+    // one redraw of the box around them: its rows are copied whole, where
+    // the pieces' spans touch as many cache lines one word at a time.
     if (rects.size() > 1 && together <= separate && x2 - x1 <= INT32_MAX && y2 - y1 <= INT32_MAX &&
         x1 >= INT32_MIN && y1 >= INT32_MIN) {
         rects.clear();

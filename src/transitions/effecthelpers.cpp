@@ -1,6 +1,7 @@
 #include "transitions/effecthelpers.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "display/bgpics.h"
 #include "display/display.h"
@@ -69,4 +70,28 @@ void RestoreOldPicture(qbEffectState* s, int32_t sx, int32_t sy, qbBitmap* dst, 
         return;
     }
     CopyScreenRect(s, dst, ScreenOffset(s->x, sx), ScreenOffset(s->y, sy), w, h, dx, dy, true);
+}
+
+void FillEffectMask(qbBitmap* mask, int32_t x, int32_t y, int32_t w, int32_t h, bool visible) {
+    if (!mask || mask->kind != kBitmapKindMask || !mask->plane) return;
+    qbBitmapPlane& p = *mask->plane;
+    const int32_t x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const auto x1 = static_cast<int32_t>(std::min<int64_t>(int64_t{x} + w, p.width));
+    const auto y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{y} + h, p.height));
+    if (x1 <= x0 || y1 <= y0) return;
+    // Pixel 0 is a byte's top bit; bits past the picture's width stay.
+    const int32_t b0 = x0 >> 3, b1 = (x1 - 1) >> 3;
+    auto first = static_cast<uint8_t>(0xFFu >> (x0 & 7));
+    const auto last = static_cast<uint8_t>(0xFFu << (7 - ((x1 - 1) & 7)));
+    if (b0 == b1) first &= last;
+    const auto apply = [visible](uint8_t& byte, uint8_t bits) {
+        byte = static_cast<uint8_t>(visible ? byte | bits : byte & ~bits);
+    };
+    for (int32_t row = y0; row < y1; ++row) {
+        uint8_t* r = p.data + static_cast<size_t>(row) * p.rowBytes;
+        apply(r[b0], first);
+        if (b1 == b0) continue;
+        if (b1 > b0 + 1) std::memset(r + b0 + 1, visible ? 0xFF : 0, static_cast<size_t>(b1 - b0 - 1));
+        apply(r[b1], last);
+    }
 }

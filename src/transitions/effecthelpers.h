@@ -35,6 +35,11 @@ inline int32_t ScreenOffset(int32_t place, int32_t offset) {
 void ClipAndCopyRect(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dst, int32_t dx, int32_t dy, int32_t w,
                      int32_t h, int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight);
 
+// FillMaskRect with kMaskVisible (visible) or kMaskInvisible, whole bytes
+// at a time: bit by bit, a picture-sized plane costs a frame's time, and
+// every effect fills its plane and many rows of it each frame.
+void FillEffectMask(qbBitmap* mask, int32_t x, int32_t y, int32_t w, int32_t h, bool visible);
+
 // The old picture under a rectangle of the effect (relative to the effect
 // rectangle), for renderers that put back what the effect covered: taken
 // from background when the driver kept one, else redrawn from the current

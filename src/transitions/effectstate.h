@@ -63,6 +63,10 @@ struct qbEffectLayerImages {
     qbBitmap* savedXfMask = nullptr;
     qbBitmap* savedXfAlpha = nullptr;
     int32_t x = 0, y = 0;  // the image's place on the BGPic
+    // The image holds the effect's picture everywhere (a showing effect's
+    // image is filled with it when made): a piece of the picture then only
+    // needs its plane set. Anything else drawn into the image clears it.
+    int32_t holdsPicture = 0;
 };
 
 struct qbEffectState {

@@ -3,6 +3,7 @@
 // closing, borders, monitors and menu item states.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/nativebitmap.h"
@@ -110,6 +111,36 @@ TEST_F(WindowTest, BlitsCopyTheRectangleAndScaleToTheScaleSize) {
     BlitToWindow(bitmap.get(), 2, 1, Display(0), 0, 12, 100, 100, 0, 0, 0);
     EXPECT_EQ(SurfacePixel(Display(0), 1, 12), 0x333333u);
     EXPECT_EQ(SurfacePixel(Display(0), 3, 12), 0u);
+}
+
+TEST_F(WindowTest, ARectangleListShowsWhatBlitsOneByOneShow) {
+    qbWindowView& view = OpenBlack(Display(0), 30, 20);
+    view.offsetX = 3;
+    view.offsetY = -2;
+    NativeBitmapPtr bitmap(AllocNativeBitmapInFormat(37, 23, kPixelFormatARGB32));
+    ASSERT_NE(bitmap, nullptr);
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x) {
+            const uint32_t pixel = 0xFF000000u | static_cast<uint32_t>((x * 7 + y * 131) * 0x010203);
+            std::memcpy(bitmap->pixels.get() + y * bitmap->bytesPerRow + x * 4, &pixel, 4);
+        }
+    // Thin columns, one off the bitmap's right edge, one from left of 0,
+    // one past the bottom, one row.
+    const qbWindowRect rects[] = {{0, 0, 1, 23}, {8, 0, 1, 23}, {16, 0, 3, 23}, {30, 5, 10, 4},
+                                  {-4, 2, 6, 3}, {5, 20, 4, 9},  {2, 3, 4, 1}};
+    const auto window = [&] {
+        std::vector<uint32_t> p;
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 30; ++x) p.push_back(SurfacePixel(Display(0), x, y));
+        return p;
+    };
+    BlitRectsToWindow(bitmap.get(), rects, 7, Display(0), -1, 4, 0);
+    const std::vector<uint32_t> together = window();
+    EXPECT_NE(together, std::vector<uint32_t>(600, 0u));
+    FillWindowRect(Display(0), -10, -10, 100, 100, 0);
+    for (const qbWindowRect& r : rects)
+        BlitToWindow(bitmap.get(), r.x, r.y, Display(0), r.x - 1, r.y + 4, r.width, r.height, 0, 0, 0);
+    EXPECT_EQ(together, window());
 }
 
 TEST_F(WindowTest, NothingIsDrawnIntoAClosedDisplayExceptByADirectBlit) {

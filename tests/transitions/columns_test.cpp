@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "objects/layers.h"
 #include "transitions/effectcolumns.h"
 #include "transitions/effectframe.h"
@@ -63,8 +64,10 @@ struct Outcome {
 };
 
 // One frame of columns drawn by the row walk (together) or piece by piece.
+// holds: the effect image holds the picture already, as a showing
+// effect's image does from its start.
 Outcome Draw(bool together, int32_t w, int32_t h, Planes planes, int reverse, int32_t x0, int32_t pitch,
-             int32_t count, int32_t cw, int32_t y, int32_t ch) {
+             int32_t count, int32_t cw, int32_t y, int32_t ch, bool holds) {
     std::mt19937 rng(static_cast<uint32_t>(w * 131 + h * 7 + planes));
     const bool srcMask = planes == kMaskToMask || planes == kMaskToAlpha, srcAlpha = planes == kAlphaToAlpha;
     const bool dstMask = planes == kMaskToMask || planes == kMaskOnly;
@@ -80,6 +83,10 @@ Outcome Draw(bool together, int32_t w, int32_t h, Planes planes, int reverse, in
     s.reverse = reverse;
     s.image = src.bitmap.get(), s.mask = src.mask.get(), s.alpha = src.alpha.get();
     s.layerImages.bitmap = dst.bitmap.get(), s.layerImages.mask = dst.mask.get(), s.layerImages.alpha = dst.alpha.get();
+    if (holds) {
+        CopyBitmapRect(src.bitmap.get(), 0, 0, dst.bitmap.get(), 0, 0, w, h);
+        s.layerImages.holdsPicture = 1;
+    }
     if (together) {
         DrawEffectColumns(&s, x0, pitch, count, cw, y, ch);
     } else {
@@ -106,13 +113,15 @@ TEST(EffectColumns, RowWalkEqualsPieceByPiece) {
         };
         for (Planes planes : {kNone, kMaskToMask, kAlphaToAlpha, kAlphaOnly, kMaskOnly, kMaskToAlpha})
             for (int reverse : {0, 1})
-                for (const Frame& f : frames) {
-                    SCOPED_TRACE(testing::Message() << w << "x" << h << " planes " << planes << " reverse " << reverse
-                                                    << " x0 " << f.x0 << " w " << f.cw << " y " << f.y);
-                    const Outcome a = Draw(true, w, h, planes, reverse, f.x0, f.pitch, f.count, f.cw, f.y, f.ch);
-                    const Outcome b = Draw(false, w, h, planes, reverse, f.x0, f.pitch, f.count, f.cw, f.y, f.ch);
-                    EXPECT_TRUE(a == b);
-                }
+                for (bool holds : {false, true})
+                    for (const Frame& f : frames) {
+                        SCOPED_TRACE(testing::Message() << w << "x" << h << " planes " << planes << " reverse "
+                                                        << reverse << " holds " << holds << " x0 " << f.x0 << " w "
+                                                        << f.cw << " y " << f.y);
+                        const Outcome a = Draw(true, w, h, planes, reverse, f.x0, f.pitch, f.count, f.cw, f.y, f.ch, holds);
+                        const Outcome b = Draw(false, w, h, planes, reverse, f.x0, f.pitch, f.count, f.cw, f.y, f.ch, holds);
+                        EXPECT_TRUE(a == b);
+                    }
     }
 }
 

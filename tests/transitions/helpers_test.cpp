@@ -3,6 +3,7 @@
 // that follows from them.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 
 #include "imaging/bitmap.h"
@@ -39,6 +40,24 @@ TEST(EffectHelpers, ClipAndCopyMovesTheOtherOrigin) {
     EXPECT_EQ(ReadBitmapPixel(dst.get(), 0, 0, false), 0x103u);
     ClipAndCopyRect(src.get(), -30, 0, dst.get(), 0, 0, 20, 4, 20, 4, 30, 4);
     EXPECT_EQ(ReadBitmapPixel(dst.get(), 0, 1, false), 0u);
+}
+
+TEST(EffectHelpers, MaskFillByBytesEqualsFillMaskRect) {
+    std::mt19937 rng(3);
+    for (int32_t w : {1, 7, 8, 9, 23, 64}) {
+        BitmapPtr picture(AllocBitmap(w, 5, 0, nullptr));
+        BitmapPtr a(AllocMask(picture.get(), w, 5, false, nullptr, 0)), b(AllocMask(picture.get(), w, 5, false, nullptr, 0));
+        for (int i = 0; i < 200; ++i) {
+            for (auto& byte : a->plane->storage) byte = static_cast<uint8_t>(rng());
+            b->plane->storage = a->plane->storage;
+            const int32_t x = static_cast<int32_t>(rng() % (w + 6)) - 3, y = static_cast<int32_t>(rng() % 8) - 2;
+            const int32_t rw = static_cast<int32_t>(rng() % (w + 4)), rh = static_cast<int32_t>(rng() % 7);
+            const bool visible = rng() & 1;
+            FillEffectMask(a.get(), x, y, rw, rh, visible);
+            FillMaskRect(b.get(), x, y, rw, rh, visible ? kMaskVisible : kMaskInvisible);
+            ASSERT_EQ(a->plane->storage, b->plane->storage) << w << " wide, " << x << "," << y << " " << rw << "x" << rh;
+        }
+    }
 }
 
 TEST(EffectHelpers, RandomChoiceSkipsBGPicOnlyAndUnnamed) {

@@ -76,6 +76,7 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_SDL(GetNativeDisplayAttr)
     QB_OP_SDL(FlushNativeWindow)
     QB_OP_SDL(BlitToWindow)
+    QB_OP_SDL(BlitRectsToWindow)
     QB_OP_SDL(FillWindowRect)
     QB_OP_SDL(DrawWindowLine)
     QB_OP_SDL(WriteWindowPixel)

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/linux/sdl_backend.h"
+#include "platform/rectrows.h"
 
 namespace sdl_backend {
 
@@ -277,6 +279,58 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     // whatever else was drawn since the last present, as the script expects
     // to see its picture without waiting for the next frame.
     MarkDirty(*w, surface, marked);
+    if (!(flags & kBlitHold)) PresentPending(*w);
+}
+
+void BlitRectsToWindow(const qbNativeBitmap* source, const qbWindowRect* rects, int count, qbDisplay* display, int dx,
+                       int dy, uint32_t flags) {
+    qbNativeWindow* w = nullptr;
+    SDL_Surface* surface = DrawTarget(display, (flags & kBlitAnyState) != 0, &w);
+    if (!surface || !source || !source->pixels || !rects || count < 1) return;
+    const uint32_t format = SdlFormatOf(source->pixelFormat);
+    if (format == 0 || static_cast<int>(SDL_BYTESPERPIXEL(format)) != source->bytesPerPixel) return;
+    // Pixels that need converting or a locked surface go through SDL's
+    // blit, one rectangle at a time.
+    if (surface->format->format != format || SDL_MUSTLOCK(surface)) {
+        for (int i = 0; i < count; ++i)
+            sdl_backend::BlitToWindow(source, rects[i].x, rects[i].y, display, rects[i].x + dx, rects[i].y + dy, rects[i].width,
+                         rects[i].height, 0, 0, flags | kBlitHold);
+        if (!(flags & kBlitHold)) PresentPending(*w);
+        return;
+    }
+    const qbWindowView& v = *w->view;
+    std::vector<qbWindowRect> clipped;
+    clipped.reserve(static_cast<size_t>(count));
+    int64_t moveY = 0, moveX = 0;
+    int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+    for (int i = 0; i < count; ++i) {
+        // The vertical axis is clipped in picture rows, below the strip, as
+        // BlitToWindow does.
+        int64_t sx = rects[i].x, sy = rects[i].y, tx = int64_t{dx} + sx + v.offsetX, ty = int64_t{dy} + sy + v.offsetY;
+        int64_t w64 = rects[i].width, h64 = rects[i].height;
+        moveX = tx - sx;
+        moveY = ty - sy + w->strip;
+        ClipCopyAxis(sx, tx, w64, source->width, surface->w);
+        ClipCopyAxis(sy, ty, h64, source->height, surface->h - w->strip);
+        if (w64 <= 0 || h64 <= 0) continue;
+        clipped.push_back({static_cast<int>(sx), static_cast<int>(sy), static_cast<int>(w64), static_cast<int>(h64)});
+        left = std::min(left, tx);
+        top = std::min(top, ty + w->strip);
+        right = std::max(right, tx + w64);
+        bottom = std::max(bottom, ty + w->strip + h64);
+    }
+    if (clipped.empty()) return;
+    const auto bpp = static_cast<size_t>(source->bytesPerPixel);
+    auto* to = static_cast<uint8_t*>(surface->pixels);
+    const uint8_t* from = source->pixels.get();
+    ForEachRectRow(clipped.data(), static_cast<int>(clipped.size()), [&](int x, int y, int width) {
+        const uint8_t* s = from + static_cast<size_t>(y) * static_cast<size_t>(source->bytesPerRow) + static_cast<size_t>(x) * bpp;
+        uint8_t* d = to + static_cast<ptrdiff_t>(y + moveY) * surface->pitch + static_cast<ptrdiff_t>(x + moveX) * static_cast<ptrdiff_t>(bpp);
+        if (width == 1 && bpp == 4) std::memcpy(d, s, 4);
+        else std::memcpy(d, s, static_cast<size_t>(width) * bpp);
+    });
+    MarkDirty(*w, surface, SDL_Rect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                                    static_cast<int>(bottom - top)});
     if (!(flags & kBlitHold)) PresentPending(*w);
 }
 

@@ -275,6 +275,8 @@ intptr_t GetNativeDisplayAttr(qbDisplay* display, int attribute);
 void FlushNativeWindow(qbDisplay* display);
 void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* display, int dstX, int dstY, int width,
                   int height, int scaleWidth, int scaleHeight, uint32_t flags);
+void BlitRectsToWindow(const qbNativeBitmap* source, const qbWindowRect* rects, int count, qbDisplay* display, int dx,
+                       int dy, uint32_t flags);
 void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour);
 void DrawWindowLine(qbDisplay* display, int x1, int y1, int x2, int y2, uint32_t colour);
 void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour);

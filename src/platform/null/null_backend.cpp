@@ -24,6 +24,7 @@
 #include "platform/cliptext.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/op_fill.h"
+#include "platform/rectrows.h"
 
 namespace null_backend {
 namespace {
@@ -300,6 +301,39 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
             Plot(*s, static_cast<int>(dstX + x), static_cast<int>(dstY + y), row[sx] | kOpaque);
         }
     }
+}
+
+void BlitRectsToWindow(const qbNativeBitmap* source, const qbWindowRect* rects, int count, qbDisplay* display, int dx,
+                       int dy, uint32_t) {
+    Lock lock(S().mutex);
+    Surface* s = FindSurface(display);
+    if (!s || !source || source->bytesPerPixel != 4 || !rects || count < 1) return;
+    const auto [offsetX, offsetY] = DrawingOffset(display);
+    const int64_t moveX = int64_t{dx} + offsetX, moveY = int64_t{dy} + offsetY;
+    std::vector<qbWindowRect> clipped;
+    clipped.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const qbWindowRect& r = rects[i];
+        if (r.width <= 0 || r.height <= 0) continue;
+        if (s->blits.size() < 4096)
+            s->blits.push_back({static_cast<int>(r.x + int64_t{dx}), static_cast<int>(r.y + int64_t{dy}), r.width, r.height});
+        // In source coordinates: inside the source and, moved, the surface.
+        const int64_t x0 = std::max({int64_t{r.x}, int64_t{0}, -moveX});
+        const int64_t y0 = std::max({int64_t{r.y}, int64_t{0}, -moveY});
+        const int64_t x1 = std::min({int64_t{r.x} + r.width, int64_t{source->width}, s->width - moveX});
+        const int64_t y1 = std::min({int64_t{r.y} + r.height, int64_t{source->height}, s->height - moveY});
+        if (x0 < x1 && y0 < y1)
+            clipped.push_back({static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                               static_cast<int>(y1 - y0)});
+    }
+    const auto mx = static_cast<ptrdiff_t>(moveX), my = static_cast<ptrdiff_t>(moveY);
+    ForEachRectRow(clipped.data(), static_cast<int>(clipped.size()), [&](int x, int y, int width) {
+        const auto* from = reinterpret_cast<const uint32_t*>(source->pixels.get() +
+                                                             static_cast<size_t>(y) * static_cast<size_t>(source->bytesPerRow)) + x;
+        uint32_t* to = s->pixels.data() + static_cast<size_t>(y + my) * static_cast<size_t>(s->width) + (x + mx);
+        if (width == 1) *to = *from | kOpaque;
+        else CopyRowOpaque(to, from, width);
+    });
 }
 
 void FillWindowRect(qbDisplay* display, int x, int y, int width, int height, uint32_t colour) {
@@ -622,6 +656,7 @@ qbPlatformOps MakeNullOps() {
     QB_OP_OWN(GetNativeDisplayAttr)
     QB_OP_OWN(FlushNativeWindow)
     QB_OP_OWN(BlitToWindow)
+    QB_OP_OWN(BlitRectsToWindow)
     QB_OP_OWN(FillWindowRect)
     QB_OP_OWN(DrawWindowLine)
     QB_OP_OWN(WriteWindowPixel)
