@@ -37,21 +37,24 @@ struct AlignedDeleter {
 // use the toggles.
 constexpr size_t kFewEdges = 64;
 
-// An edge while the sweep crosses it.
-struct ActiveEdge {
-    int64_t x = 0;
-    int64_t step = 0;
-    int32_t bottom = 0;
+// The edges the sweep crosses, one array a field: on most rows every edge
+// stays in order and none ends, and only the x's are read and written.
+struct ActiveEdges {
+    int64_t* x;
+    int64_t* step;
+    int32_t* bottom;
 };
 
 // Reused from call to call, so that a polygon costs no allocation once the
-// buffers have grown to it. `active` is sized to the edge count up front:
-// the sweep keeps its own count, and its loops work on a bare pointer so
-// that the row stores (bytes, which may alias anything) do not make the
-// compiler reload the vector's bounds.
+// buffers have grown to it. The active arrays are sized to the edge count
+// up front: the sweep keeps its own count, and its loops work on bare
+// pointers so that the row stores (bytes, which may alias anything) do not
+// make the compiler reload the vectors' bounds.
 struct SweepBuffers {
     std::vector<ScanEdge> edges;
-    std::vector<ActiveEdge> active;
+    std::vector<int64_t> x;
+    std::vector<int64_t> step;
+    std::vector<int32_t> bottom;
     std::vector<uint64_t> toggles;
 };
 
@@ -101,39 +104,59 @@ inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
 }
 
 // Moves the elements from index `from` on into the sorted prefix before it.
-void InsertSorted(ActiveEdge* a, size_t from, size_t n) {
+void InsertSorted(ActiveEdges a, size_t from, size_t n) {
     for (size_t i = std::max<size_t>(from, 1); i < n; ++i) {
-        const ActiveEdge e = a[i];
+        const int64_t x = a.x[i], step = a.step[i];
+        const int32_t bottom = a.bottom[i];
         size_t j = i;
-        while (j > 0 && a[j - 1].x > e.x) {
-            a[j] = a[j - 1];
+        while (j > 0 && a.x[j - 1] > x) {
+            a.x[j] = a.x[j - 1];
+            a.step[j] = a.step[j - 1];
+            a.bottom[j] = a.bottom[j - 1];
             --j;
         }
-        a[j] = e;
+        a.x[j] = x;
+        a.step[j] = step;
+        a.bottom[j] = bottom;
     }
 }
 
-// A row of few edges, sorted by x: each pair fills ceil(left)..floor(right).
-// Then each edge advances and is inserted into the sorted prefix, which is
-// the next row's order (the edges stay nearly sorted from row to row, so
-// this is about one comparison an edge); those that end with the row go.
-// Returns the count kept.
-size_t SweepSorted(uint8_t* row, int32_t width, ActiveEdge* a, size_t n, int32_t y) {
-    for (size_t i = 0; i + 1 < n; i += 2) FillSpan(row, width, a[i].x, a[i + 1].x);
+// Drops the edges that end above row `next`, keeping the order. Returns the
+// count kept.
+size_t DropEnded(ActiveEdges a, size_t n, int32_t next) {
     size_t kept = 0;
     for (size_t i = 0; i < n; ++i) {
-        ActiveEdge e = a[i];
-        e.x += e.step;
-        if (e.bottom <= y + 1) continue;
-        size_t j = kept;
-        while (j > 0 && a[j - 1].x > e.x) {
-            a[j] = a[j - 1];
-            --j;
-        }
-        a[j] = e;
+        if (a.bottom[i] <= next) continue;
+        a.x[kept] = a.x[i];
+        a.step[kept] = a.step[i];
+        a.bottom[kept] = a.bottom[i];
         ++kept;
     }
     return kept;
+}
+
+// Moves every edge on to row y + 1 and drops those that end before it,
+// keeping the order. Returns the count kept.
+size_t Advance(ActiveEdges a, size_t n, int32_t y) {
+    bool ended = false;
+    for (size_t i = 0; i < n; ++i) {
+        a.x[i] += a.step[i];
+        ended |= a.bottom[i] <= y + 1;
+    }
+    return ended ? DropEnded(a, n, y + 1) : n;
+}
+
+// A row of few edges, sorted by x: each pair fills ceil(left)..floor(right).
+// Then the edges advance; where two have crossed, an insertion sort puts
+// them back in order (they stay nearly sorted from row to row, so that is
+// about one comparison an edge). Returns the count kept.
+size_t SweepSorted(uint8_t* row, int32_t width, ActiveEdges a, size_t n, int32_t y) {
+    for (size_t i = 0; i + 1 < n; i += 2) FillSpan(row, width, a.x[i], a.x[i + 1]);
+    n = Advance(a, n, y);
+    bool crossed = false;
+    for (size_t i = 1; i < n; ++i) crossed |= a.x[i - 1] > a.x[i];
+    if (crossed) InsertSorted(a, 1, n);
+    return n;
 }
 
 // Each bit of a byte spread to a byte of 0 or 255.
@@ -159,27 +182,21 @@ constexpr auto kBit = [] {
 // edge is on). The ceilings toggle bits of a row-wide set; a running XOR
 // over it gives the filled pixels 64 at a time, which are ORed into the row
 // (the edge lines already in it stay).
-// The same pass advances the edges; only a row where some edge ends moves
-// the records to close the gaps. Returns the count kept.
-size_t SweepMany(uint8_t* row, int32_t width, ActiveEdge* a, size_t n, int32_t y, uint64_t* toggles) {
+// Returns the count of edges kept for the next row.
+size_t SweepMany(uint8_t* row, int32_t width, ActiveEdges a, size_t n, int32_t y, uint64_t* toggles) {
     bool ended = false;
     for (size_t i = 0; i < n; ++i) {
-        const int64_t x = a[i].x;
+        const int64_t x = a.x[i];
         const int64_t c = (x + 65535) >> 16;
         if (c < width) {
             const int64_t at = std::max<int64_t>(c, 0);
             toggles[at >> 6] ^= kBit[static_cast<size_t>(at & 63)];
             if ((x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
         }
-        a[i].x = x + a[i].step;
-        ended |= a[i].bottom <= y + 1;
+        a.x[i] = x + a.step[i];
+        ended |= a.bottom[i] <= y + 1;
     }
-    size_t kept = n;
-    if (ended) {
-        kept = 0;
-        for (size_t i = 0; i < n; ++i)
-            if (a[i].bottom > y + 1) a[kept++] = a[i];
-    }
+    const size_t kept = ended ? DropEnded(a, n, y + 1) : n;
     uint64_t carry = 0;
     for (int32_t base = 0; base < width; base += 64) {
         uint64_t inside = toggles[base >> 6];
@@ -226,13 +243,19 @@ void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
     // that crosses it already advanced to it.
     const int32_t start = std::max(edges.front().top, 0);
     if (start >= end) return;
-    ActiveEdge* a = b.active.data();
+    const ActiveEdges a{b.x.data(), b.step.data(), b.bottom.data()};
     size_t n = 0;
+    const auto add = [&a, &n](int64_t x, const ScanEdge& e) {
+        a.x[n] = x;
+        a.step[n] = e.step;
+        a.bottom[n] = e.bottom;
+        ++n;
+    };
     size_t next = 0;
     for (; next < edgeCount && edges[next].top < start; ++next) {
         const ScanEdge& e = edges[next];
         if (e.bottom <= start) continue;
-        a[n++] = {e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e.step, e.bottom};
+        add(e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e);
     }
     uint64_t* toggles = b.toggles.data();
     InsertSorted(a, 0, n);
@@ -240,7 +263,7 @@ void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
     for (int32_t y = start; y < end; ++y) {
         const size_t before = n;
         for (; next < edgeCount && edges[next].top == y; ++next)
-            a[n++] = {edges[next].x, edges[next].step, edges[next].bottom};
+            add(edges[next].x, edges[next]);
         uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
         if (n <= kFewEdges) {
             if (!sorted) InsertSorted(a, 0, n);
@@ -270,7 +293,11 @@ void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool an
     b.edges.clear();
     try {
         b.edges.reserve(static_cast<size_t>(count));
-        if (b.active.size() < static_cast<size_t>(count)) b.active.resize(static_cast<size_t>(count));
+        if (b.x.size() < static_cast<size_t>(count)) {
+            b.x.resize(static_cast<size_t>(count));
+            b.step.resize(static_cast<size_t>(count));
+            b.bottom.resize(static_cast<size_t>(count));
+        }
         if (b.toggles.size() < static_cast<size_t>(v.width) / 64 + 1)
             b.toggles.assign(static_cast<size_t>(v.width) / 64 + 1, 0);
     } catch (const std::bad_alloc&) {
