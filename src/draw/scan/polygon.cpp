@@ -121,7 +121,7 @@ void InsertSorted(ActiveEdges a, size_t from, size_t n) {
     }
 }
 
-// Drops the edges that end above row `next`, keeping the order. Returns the
+// Drops the edges that do not reach row `next`, keeping the order. Returns the
 // count kept.
 size_t DropEnded(ActiveEdges a, size_t n, int32_t next) {
     size_t kept = 0;
