@@ -109,6 +109,41 @@ TEST(ScanFill, ManyEdgedPolygonsEqualTheReference) {
     }
 }
 
+TEST(ScanFill, LargeShapesEqualTheReference) {
+    // Wide rasters with long edges and spans of every length: stars and
+    // circles (few edges a row, kept sorted), many-edged polygons reaching
+    // past every side, and thin fans whose spans are a few pixels each.
+    constexpr double kPi = 3.14159265358979323846;
+    std::mt19937 rng(1920);
+    std::vector<std::vector<int32_t>> shapes;
+    for (int i = 0; i < 4; ++i) {
+        std::vector<int32_t> star, circle, fan;
+        const int spikes = 8 + 14 * i;
+        for (int k = 0; k < 2 * spikes; ++k) {
+            const double r = k % 2 ? 40 + 10 * i : 150 + 40 * i, a = k * kPi / spikes + 0.1 * i;
+            star.push_back(static_cast<int32_t>(std::lround(350 + r * std::cos(a))));
+            star.push_back(static_cast<int32_t>(std::lround(150 + r * std::sin(a))));
+        }
+        for (int k = 0; k <= 72; ++k) {
+            const double a = k * 5 * kPi / 180;
+            circle.push_back(static_cast<int32_t>(std::lround(300 + 37 * i + (90 + 70 * i) * std::cos(a))));
+            circle.push_back(static_cast<int32_t>(std::lround(150 - (90 + 70 * i) * std::sin(a))));
+        }
+        for (int k = 0; k < 40; ++k) {
+            fan.push_back(k % 2 ? 3 : 690);
+            fan.push_back(k % 2 ? 150 : 7 * k + i);
+        }
+        std::uniform_int_distribution<int> x(-60, 760), y(-40, 340);
+        std::vector<int32_t> random(static_cast<size_t>(100 + 150 * i) * 2);
+        for (size_t k = 0; k < random.size(); k += 2) random[k] = x(rng), random[k + 1] = y(rng);
+        shapes.insert(shapes.end(), {star, circle, fan, random});
+    }
+    for (const auto& pts : shapes) {
+        ExpectSame(Filled(pts, 701, 300), scanref::Fill(pts, 701, 300), pts);
+        if (HasFailure()) return;
+    }
+}
+
 TEST(ScanFill, ShapesOfTheRules) {
     // The square covers exactly its 10 x 10 pixels: the sweep rows 0..8,
     // the edge lines row 9 and column 9.

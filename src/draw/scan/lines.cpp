@@ -95,6 +95,77 @@ bool AxisRange(int64_t start, int64_t s, int64_t n, int64_t size, int64_t* lo, i
     return *lo <= *hi;
 }
 
+// A coverage line from step k0 (pixel p, error e, minor offset m) to k1.
+struct CoverageWalk {
+    uint8_t* p;
+    int64_t e, m, k0, k1, major, minor, majorStep, minorStep;
+};
+
+// The pointer stops on the last pixel: one step more could leave the block.
+// The minor step is taken by mask: its pattern is as good as random to the
+// branch predictor for most slopes.
+inline void WalkSteps(uint8_t*& p, int64_t& e, int64_t steps, const CoverageWalk& w, uint8_t byte) {
+    const int64_t twoMajor = 2 * w.major, twoMinor = 2 * w.minor;
+    for (int64_t k = 0;; ++k) {
+        *p = byte;
+        if (k == steps) break;
+        const int64_t take = e >> 63;
+        p += w.majorStep + (w.minorStep & take);
+        e += (twoMajor & take) - twoMinor;
+    }
+}
+
+constexpr int64_t kFloorDivLimit = int64_t{1} << 30;
+
+inline int64_t CeilDiv64(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return q + ((a % b != 0) && ((a < 0) == (b < 0)));
+}
+
+// Each step of one walk waits for the error term of the step before, a
+// chain of three operations. A long line is walked as four quarters at once
+// (each starting from the error term and offset the closed form gives for
+// its first step), which keeps four stores in flight instead of one.
+void WalkCoverageLine(const CoverageWalk& w, uint8_t byte) {
+    const int64_t count = w.k1 - w.k0 + 1;
+    if (count < 64 || w.major >= kFloorDivLimit) {
+        uint8_t* p = w.p;
+        int64_t e = w.e;
+        WalkSteps(p, e, count - 1, w, byte);
+        return;
+    }
+    const int64_t q = count / 4;
+    uint8_t* p[4];
+    int64_t e[4];
+    for (int c = 0; c < 4; ++c) {
+        // Below 2^30 on both axes every product here fits 64 bits.
+        const int64_t k = w.k0 + c * q;
+        const int64_t m = CeilDiv64(2 * w.minor * k - w.major, 2 * w.major);
+        e[c] = w.major - 2 * w.minor * (k + 1) + 2 * w.major * m;
+        p[c] = w.p + (k - w.k0) * w.majorStep + (m - w.m) * w.minorStep;
+    }
+    const int64_t twoMajor = 2 * w.major, twoMinor = 2 * w.minor;
+    for (int64_t i = 0;;) {
+        *p[0] = byte;
+        *p[1] = byte;
+        *p[2] = byte;
+        *p[3] = byte;
+        if (++i == q) break;
+        for (int c = 0; c < 4; ++c) {
+            const int64_t take = e[c] >> 63;
+            p[c] += w.majorStep + (w.minorStep & take);
+            e[c] += (twoMajor & take) - twoMinor;
+        }
+    }
+    // The pixels after the last quarter's, if the count was no multiple of 4.
+    const int64_t rest = count - 4 * q;
+    if (rest == 0) return;
+    const int64_t take = e[3] >> 63;
+    p[3] += w.majorStep + (w.minorStep & take);
+    e[3] += (twoMajor & take) - twoMinor;
+    WalkSteps(p[3], e[3], rest - 1, w, byte);
+}
+
 // The 8-connected line. Minor offset after k major steps:
 // m(k) = ceil((2 minor k - major) / (2 major)), which the error term of the
 // classic loop follows; the loop starts at the first step inside the raster
@@ -127,18 +198,7 @@ void Line8(const ScanRasterView& v, int32_t bytes, int32_t x0, int32_t y0, int32
         const int64_t majorStep = xMajor ? stepX : stepY, minorStep = xMajor ? stepY : stepX;
         const int64_t a = a0 + sMaj * k0, b = b0 + sMin * m;
         uint8_t* p = xMajor ? v.pixels + b * v.pitch + a : v.pixels + a * v.pitch + b;
-        const auto byte = static_cast<uint8_t>(value);
-        // The pointer stops on the last pixel: one step more could leave the
-        // block. The minor step is taken by mask: its pattern is as good as
-        // random to the branch predictor for most slopes.
-        const int64_t twoMajor = 2 * major, twoMinor = 2 * minor;
-        for (int64_t k = k0;; ++k) {
-            *p = byte;
-            if (k == k1) break;
-            const int64_t take = e >> 63;
-            p += majorStep + (minorStep & take);
-            e += (twoMajor & take) - twoMinor;
-        }
+        WalkCoverageLine({p, e, m, k0, k1, major, minor, majorStep, minorStep}, static_cast<uint8_t>(value));
         return;
     }
     for (int64_t k = k0; k <= k1; ++k) {

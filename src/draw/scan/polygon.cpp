@@ -37,18 +37,24 @@ struct AlignedDeleter {
 // use the toggles.
 constexpr size_t kFewEdges = 64;
 
-// An edge while the sweep crosses it.
-struct ActiveEdge {
-    int64_t x = 0;
-    int64_t step = 0;
-    int32_t bottom = 0;
+// The edges the sweep crosses, one array a field: on most rows every edge
+// stays in order and none ends, and only the x's are read and written.
+struct ActiveEdges {
+    int64_t* x;
+    int64_t* step;
+    int32_t* bottom;
 };
 
 // Reused from call to call, so that a polygon costs no allocation once the
-// buffers have grown to it.
+// buffers have grown to it. The active arrays are sized to the edge count
+// up front: the sweep keeps its own count, and its loops work on bare
+// pointers so that the row stores (bytes, which may alias anything) do not
+// make the compiler reload the vectors' bounds.
 struct SweepBuffers {
     std::vector<ScanEdge> edges;
-    std::vector<ActiveEdge> active;
+    std::vector<int64_t> x;
+    std::vector<int64_t> step;
+    std::vector<int32_t> bottom;
     std::vector<uint64_t> toggles;
 };
 
@@ -57,48 +63,100 @@ SweepBuffers& Buffers() {
     return buffers;
 }
 
+// Sets n > 0 bytes to 255. Spans of a few dozen bytes, which slivers and
+// shapes of many edges have by the thousand, are cheaper as a few
+// overlapping stores than as a call.
+inline void FillBytes(uint8_t* p, size_t n) {
+    const uint64_t ones = ~uint64_t{0};
+    if (n >= 16) {
+        if (n > 64) {
+            std::memset(p, 255, n);
+            return;
+        }
+        uint8_t* q = p + n - 16;
+        std::memcpy(p, &ones, 8);
+        std::memcpy(p + 8, &ones, 8);
+        if (n > 32) {
+            std::memcpy(p + 16, &ones, 8);
+            std::memcpy(p + 24, &ones, 8);
+            std::memcpy(q - 16, &ones, 8);
+            std::memcpy(q - 8, &ones, 8);
+        }
+        std::memcpy(q, &ones, 8);
+        std::memcpy(q + 8, &ones, 8);
+    } else if (n >= 8) {
+        std::memcpy(p, &ones, 8);
+        std::memcpy(p + n - 8, &ones, 8);
+    } else if (n >= 4) {
+        std::memcpy(p, &ones, 4);
+        std::memcpy(p + n - 4, &ones, 4);
+    } else {
+        p[0] = 255;
+        p[n >> 1] = 255;
+        p[n - 1] = 255;
+    }
+}
+
 inline void FillSpan(uint8_t* row, int32_t width, int64_t left, int64_t right) {
     const int64_t c0 = std::max<int64_t>((left + 65535) >> 16, 0);
     const int64_t c1 = std::min<int64_t>(right >> 16, width - 1);
-    if (c0 <= c1) std::memset(row + c0, 255, static_cast<size_t>(c1 - c0 + 1));
+    if (c0 <= c1) FillBytes(row + c0, static_cast<size_t>(c1 - c0 + 1));
 }
 
 // Moves the elements from index `from` on into the sorted prefix before it.
-void InsertSorted(std::vector<ActiveEdge>& a, size_t from) {
-    for (size_t i = std::max<size_t>(from, 1); i < a.size(); ++i) {
-        const ActiveEdge e = a[i];
+void InsertSorted(ActiveEdges a, size_t from, size_t n) {
+    for (size_t i = std::max<size_t>(from, 1); i < n; ++i) {
+        const int64_t x = a.x[i], step = a.step[i];
+        const int32_t bottom = a.bottom[i];
         size_t j = i;
-        while (j > 0 && a[j - 1].x > e.x) {
-            a[j] = a[j - 1];
+        while (j > 0 && a.x[j - 1] > x) {
+            a.x[j] = a.x[j - 1];
+            a.step[j] = a.step[j - 1];
+            a.bottom[j] = a.bottom[j - 1];
             --j;
         }
-        a[j] = e;
+        a.x[j] = x;
+        a.step[j] = step;
+        a.bottom[j] = bottom;
     }
 }
 
-// A row of few edges, sorted by x: each pair fills ceil(left)..floor(right).
-// One pass also advances each edge and inserts it into the sorted prefix,
-// which is the next row's order, and drops those that end with the row.
-void SweepSorted(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int32_t y) {
+// Drops the edges that do not reach row `next`, keeping the order. Returns the
+// count kept.
+size_t DropEnded(ActiveEdges a, size_t n, int32_t next) {
     size_t kept = 0;
-    bool open = false;
-    int64_t left = 0;
-    for (size_t i = 0; i < active.size(); ++i) {
-        ActiveEdge e = active[i];
-        if (open) FillSpan(row, width, left, e.x);
-        else left = e.x;
-        open = !open;
-        e.x += e.step;
-        if (e.bottom <= y + 1) continue;
-        size_t j = kept;
-        while (j > 0 && active[j - 1].x > e.x) {
-            active[j] = active[j - 1];
-            --j;
-        }
-        active[j] = e;
+    for (size_t i = 0; i < n; ++i) {
+        if (a.bottom[i] <= next) continue;
+        a.x[kept] = a.x[i];
+        a.step[kept] = a.step[i];
+        a.bottom[kept] = a.bottom[i];
         ++kept;
     }
-    active.resize(kept);
+    return kept;
+}
+
+// Moves every edge on to row y + 1 and drops those that end before it,
+// keeping the order. Returns the count kept.
+size_t Advance(ActiveEdges a, size_t n, int32_t y) {
+    bool ended = false;
+    for (size_t i = 0; i < n; ++i) {
+        a.x[i] += a.step[i];
+        ended |= a.bottom[i] <= y + 1;
+    }
+    return ended ? DropEnded(a, n, y + 1) : n;
+}
+
+// A row of few edges, sorted by x: each pair fills ceil(left)..floor(right).
+// Then the edges advance; where two have crossed, an insertion sort puts
+// them back in order (they stay nearly sorted from row to row, so that is
+// about one comparison an edge). Returns the count kept.
+size_t SweepSorted(uint8_t* row, int32_t width, ActiveEdges a, size_t n, int32_t y) {
+    for (size_t i = 0; i + 1 < n; i += 2) FillSpan(row, width, a.x[i], a.x[i + 1]);
+    n = Advance(a, n, y);
+    bool crossed = false;
+    for (size_t i = 1; i < n; ++i) crossed |= a.x[i - 1] > a.x[i];
+    if (crossed) InsertSorted(a, 1, n);
+    return n;
 }
 
 // Each bit of a byte spread to a byte of 0 or 255.
@@ -110,29 +168,35 @@ constexpr auto kSpread = [] {
     return t;
 }();
 
+// The bit of each position in a word: a load is cheaper than a shift by a
+// variable count.
+constexpr auto kBit = [] {
+    std::array<uint64_t, 64> t{};
+    for (size_t i = 0; i < 64; ++i) t[i] = uint64_t{1} << i;
+    return t;
+}();
+
 // The same pixels without sorting, for rows of many edges: pixel c is
 // filled when an odd number of edges have ceil(x) <= c, or when an edge
 // crosses exactly at c (such a pixel belongs to its span whichever side the
 // edge is on). The ceilings toggle bits of a row-wide set; a running XOR
 // over it gives the filled pixels 64 at a time, which are ORed into the row
 // (the edge lines already in it stay).
-// The same pass advances the edges and drops those that end with the row.
-void SweepMany(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int32_t y, uint64_t* toggles) {
-    size_t kept = 0;
-    for (size_t i = 0; i < active.size(); ++i) {
-        ActiveEdge e = active[i];
-        const int64_t c = (e.x + 65535) >> 16;
+// Returns the count of edges kept for the next row.
+size_t SweepMany(uint8_t* row, int32_t width, ActiveEdges a, size_t n, int32_t y, uint64_t* toggles) {
+    bool ended = false;
+    for (size_t i = 0; i < n; ++i) {
+        const int64_t x = a.x[i];
+        const int64_t c = (x + 65535) >> 16;
         if (c < width) {
             const int64_t at = std::max<int64_t>(c, 0);
-            toggles[at >> 6] ^= uint64_t{1} << (at & 63);
-            if ((e.x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
+            toggles[at >> 6] ^= kBit[static_cast<size_t>(at & 63)];
+            if ((x & 0xFFFF) == 0 && c >= 0) row[c] = 255;
         }
-        // Whole records move, so that the next row's reads take them
-        // straight from these stores.
-        e.x += e.step;
-        if (e.bottom > y + 1) active[kept++] = e;
+        a.x[i] = x + a.step[i];
+        ended |= a.bottom[i] <= y + 1;
     }
-    active.resize(kept);
+    const size_t kept = ended ? DropEnded(a, n, y + 1) : n;
     uint64_t carry = 0;
     for (int32_t base = 0; base < width; base += 64) {
         uint64_t inside = toggles[base >> 6];
@@ -147,9 +211,9 @@ void SweepMany(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int
         carry = 0 - (inside >> 63);
         if (!inside) continue;
         uint8_t* out = row + base;
-        const int32_t n = std::min(64, width - base);
-        if (n < 64) {
-            for (int32_t k = 0; k < n; ++k)
+        const int32_t count = std::min(64, width - base);
+        if (count < 64) {
+            for (int32_t k = 0; k < count; ++k)
                 if (inside >> k & 1) out[k] = 255;
         } else if (inside == ~uint64_t{0}) {
             std::memset(out, 255, 64);
@@ -164,12 +228,13 @@ void SweepMany(uint8_t* row, int32_t width, std::vector<ActiveEdge>& active, int
             }
         }
     }
+    return kept;
 }
 
 void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
     std::vector<ScanEdge>& edges = b.edges;
-    std::vector<ActiveEdge>& active = b.active;
-    if (edges.size() < 2) return;
+    const size_t edgeCount = edges.size();
+    if (edgeCount < 2) return;
     std::sort(edges.begin(), edges.end(), CompareEdges);
     int32_t lastBottom = INT32_MIN;
     for (const ScanEdge& e : edges) lastBottom = std::max(lastBottom, e.bottom);
@@ -178,31 +243,38 @@ void SweepEdges(const ScanRasterView& v, SweepBuffers& b) {
     // that crosses it already advanced to it.
     const int32_t start = std::max(edges.front().top, 0);
     if (start >= end) return;
-    active.clear();
+    const ActiveEdges a{b.x.data(), b.step.data(), b.bottom.data()};
+    size_t n = 0;
+    const auto add = [&a, &n](int64_t x, const ScanEdge& e) {
+        a.x[n] = x;
+        a.step[n] = e.step;
+        a.bottom[n] = e.bottom;
+        ++n;
+    };
     size_t next = 0;
-    for (; next < edges.size() && edges[next].top < start; ++next) {
+    for (; next < edgeCount && edges[next].top < start; ++next) {
         const ScanEdge& e = edges[next];
         if (e.bottom <= start) continue;
-        active.push_back({e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e.step, e.bottom});
+        add(e.x + static_cast<int64_t>(Wide(e.step) * (int64_t{start} - e.top)), e);
     }
     uint64_t* toggles = b.toggles.data();
-    InsertSorted(active, 0);
+    InsertSorted(a, 0, n);
     bool sorted = true;
     for (int32_t y = start; y < end; ++y) {
-        const size_t before = active.size();
-        for (; next < edges.size() && edges[next].top == y; ++next)
-            active.push_back({edges[next].x, edges[next].step, edges[next].bottom});
+        const size_t before = n;
+        for (; next < edgeCount && edges[next].top == y; ++next)
+            add(edges[next].x, edges[next]);
         uint8_t* row = v.pixels + static_cast<int64_t>(y) * v.pitch;
-        if (active.size() <= kFewEdges) {
-            if (!sorted) InsertSorted(active, 0);
-            else if (active.size() != before) InsertSorted(active, before);
+        if (n <= kFewEdges) {
+            if (!sorted) InsertSorted(a, 0, n);
+            else if (n != before) InsertSorted(a, before, n);
             sorted = true;
-            SweepSorted(row, v.width, active, y);
+            n = SweepSorted(row, v.width, a, n, y);
             continue;
         }
         // Many edges cross one another often, and keeping them sorted would
         // cost more than the toggles.
-        SweepMany(row, v.width, active, y, toggles);
+        n = SweepMany(row, v.width, a, n, y, toggles);
         sorted = false;
     }
 }
@@ -221,7 +293,11 @@ void FillSolid(const ScanRasterView& v, const int32_t* p, int32_t count, bool an
     b.edges.clear();
     try {
         b.edges.reserve(static_cast<size_t>(count));
-        b.active.reserve(static_cast<size_t>(count));
+        if (b.x.size() < static_cast<size_t>(count)) {
+            b.x.resize(static_cast<size_t>(count));
+            b.step.resize(static_cast<size_t>(count));
+            b.bottom.resize(static_cast<size_t>(count));
+        }
         if (b.toggles.size() < static_cast<size_t>(v.width) / 64 + 1)
             b.toggles.assign(static_cast<size_t>(v.width) / 64 + 1, 0);
     } catch (const std::bad_alloc&) {
