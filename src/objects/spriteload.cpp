@@ -15,6 +15,7 @@
 #include "objects/adoptid.h"
 #include "objects/animhooks.h"
 #include "objects/brushlib.h"
+#include "objects/framepicture.h"
 #include "objects/spritecmds.h"
 #include "objects/spriteframes.h"
 #include "objects/sprites.h"
@@ -57,47 +58,18 @@ int ReadOptions(ScriptState* L, LoadOptions* o) {
     return 0;
 }
 
-struct Picture {
-    ImageHandlePtr handle;
-    BitmapPtr alpha;
-    int32_t transparency = -1;
-    int32_t width = 0, height = 0, rowLength = 0;
-    uintptr_t loader = 0;
-};
+using Picture = qbFramePicture;
 
 int LoadPicture(const char* fileName, const LoadOptions& o, bool deferred, Picture* p) {
-    if (deferred && !o.cachedLoad.empty()) {
-        qbImageHandle* handle = nullptr;
-        qbBitmap* alpha = nullptr;
-        int32_t isVector = 0;
-        if (int err = GetImageCacheEntry(o.cachedLoad.c_str(), o.loadAlpha, &p->width, &p->height, &p->rowLength,
-                                         &handle, &alpha, &isVector))
-            return err;
-        p->handle.reset(handle);
-        p->alpha.reset(alpha);
-        return 0;
-    }
-    qbImageLoadParams params;
-    params.fileName = fileName;
-    params.loaderTag = o.loader.empty() ? nullptr : o.loader.c_str();
-    params.adapterTag = o.adapter.empty() ? nullptr : o.adapter.c_str();
-    params.alphaMode = o.loadAlpha || o.cacheAlpha ? kAlphaRequired : kAlphaNone;
-    params.wantTransparency = o.loadTransparency ? 1 : 0;
-    qbLoadedImage image;
-    if (int err = LoadImageThroughLoaders(params, &image)) return err == ERR_LOADPICTURE2 ? ERR_OPENANIM2 : err;
-    p->handle = std::move(image.handle);
-    p->alpha = std::move(image.alpha);
-    p->transparency = image.transparency;
-    p->width = image.width;
-    p->height = image.height;
-    p->rowLength = image.rowLength;
-    p->loader = image.loader;
-    if (deferred && !o.cache.empty())
-        if (int err = AddImageCacheEntry(o.cache.c_str(), p->width, p->height, p->rowLength, p->handle.get(),
-                                         p->alpha.get(), 0))
-            return err;
-    if (o.cacheAlpha) p->alpha.reset();
-    return 0;
+    qbFramePictureOptions f;
+    f.loader = &o.loader;
+    f.adapter = &o.adapter;
+    f.cache = &o.cache;
+    f.cachedLoad = &o.cachedLoad;
+    f.loadAlpha = o.loadAlpha;
+    f.cacheAlpha = o.cacheAlpha;
+    f.loadTransparency = o.loadTransparency;
+    return LoadFramePicture(fileName, f, deferred, p);
 }
 
 // The frames now, or the picture kept for later.
