@@ -216,6 +216,10 @@ int32_t PortableRow(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32
 
 #if QB_PIXEL_X86
 #define QB_YUV_AVX2 __attribute__((target("avx2")))
+
+// Where each term comes from in the looked-up words of the vector fills
+// (red's, green's a, b and t unpacked, blue's), and from which half.
+constexpr int kTermWord[kTerms][2] = {{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {4, 1}};
 #define QB_YUV_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
 
 // Word orders of the 32-bit formats from the channel bytes: 10 and 12 put
@@ -225,9 +229,27 @@ constexpr bool ShiftUp(int f) { return f == 11 || f == 12; }
 
 struct Avx2Row {
     static constexpr int32_t kLanes = 16;
-    template <bool Pairs>
-    static void Fill(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
-        FillTerms<Pairs>(u, v, n, k, stride);
+    // As Avx512Row::FillPairs, eight samples a step.
+    QB_YUV_AVX2 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
+        const ChromaTables& t = Tables();
+        const __m256i low = _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
+        const __m256i high =
+            _mm256_broadcastsi128_si256(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        auto* red = reinterpret_cast<const int*>(t.red);
+        auto* blue = reinterpret_cast<const int*>(t.blue);
+        auto* green = reinterpret_cast<const int*>(t.green);
+        for (int32_t c = 0; c < n; c += 8) {
+            const __m256i uu = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + c)));
+            const __m256i vv = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c)));
+            const __m256i g = _mm256_i32gather_epi32(green, _mm256_or_si256(_mm256_slli_epi32(uu, 8), vv), 4);
+            const __m256i words[5] = {_mm256_i32gather_epi32(red, vv, 4),
+                                      _mm256_srai_epi32(_mm256_slli_epi32(g, 23), 23),
+                                      _mm256_and_si256(_mm256_srli_epi32(g, 9), _mm256_set1_epi32(511)),
+                                      _mm256_srli_epi32(g, 18), _mm256_i32gather_epi32(blue, uu, 4)};
+            for (int f = 0; f < kTerms; ++f)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + 2 * c),
+                                    _mm256_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+        }
     }
     QB_YUV_AVX2 static inline __m256i Channel(__m256i y, __m256i a, __m256i n) {
         const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(n, _mm256_set1_epi16(-32703)), 8);  // 32833
@@ -261,11 +283,9 @@ struct Avx2Row {
 
 struct Avx512Row {
     static constexpr int32_t kLanes = 32;
-    // The terms of n chroma samples, each to two lanes (Pairs) or to one,
-    // looked up sixteen at a time; u and v are readable up to n rounded up
-    // to 16.
-    template <bool Pairs>
-    QB_YUV_AVX512 static void Fill(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
+    // The terms of n chroma samples, each to two lanes, looked up sixteen at
+    // a time; u and v are readable up to n rounded up to 16.
+    QB_YUV_AVX512 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         const ChromaTables& t = Tables();
         // Each word's low or high half, twice.
         const __m512i low = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
@@ -282,17 +302,8 @@ struct Avx512Row {
                                       _mm512_srai_epi32(_mm512_slli_epi32(g, 23), 23),
                                       _mm512_and_si512(_mm512_srli_epi32(g, 9), _mm512_set1_epi32(511)),
                                       _mm512_srli_epi32(g, 18), _mm512_i32gather_epi32(uu, blue, 4)};
-            // Terms in the order of Term, as (word, high half).
-            constexpr int kFrom[kTerms][2] = {{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {4, 1}};
-            for (int f = 0; f < kTerms; ++f) {
-                const __m512i w = words[kFrom[f][0]];
-                if constexpr (Pairs) {
-                    _mm512_storeu_si512(k + f * stride + 2 * c, _mm512_shuffle_epi8(w, kFrom[f][1] ? high : low));
-                } else {
-                    const __m256i h = _mm512_cvtepi32_epi16(kFrom[f][1] ? _mm512_srli_epi32(w, 16) : w);
-                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + c), h);
-                }
-            }
+            for (int f = 0; f < kTerms; ++f)
+                _mm512_storeu_si512(k + f * stride + 2 * c, _mm512_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
         }
     }
     QB_YUV_AVX512 static inline __m512i Channel(__m512i y, __m512i a, __m512i n) {
@@ -332,9 +343,8 @@ struct Avx512Row {
 
 struct PortableRows {
     static constexpr int32_t kLanes = 1;
-    template <bool Pairs>
-    static void Fill(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
-        FillTerms<Pairs>(u, v, n, k, stride);
+    static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
+        FillTerms<true>(u, v, n, k, stride);
     }
     template <int F>
     static int32_t Run(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32_t* out, int32_t n) {
@@ -443,7 +453,7 @@ template <class K, int F>
             // read past its end.
             std::memcpy(s.u.data(), p.u, static_cast<size_t>(chroma));
             std::memcpy(s.v.data(), p.v, static_cast<size_t>(chroma));
-            K::template Fill<true>(s.u.data(), s.v.data(), chroma, s.terms.data(), s.stride);
+            K::FillPairs(s.u.data(), s.v.data(), chroma, s.terms.data(), s.stride);
         }
         uint8_t* out = static_cast<uint8_t*>(q.destination) + static_cast<ptrdiff_t>(row) * q.destPitch * bytes;
         EmitRow<K, F>(p.y, s, out, w);
@@ -471,22 +481,25 @@ std::vector<int32_t> Columns(const qbYUVFrameRequest& q) {
     return columns;
 }
 
-// Nearest pixel through the column table: the luma of each new source row
-// and the terms of each new chroma row are gathered into lanes, and a source
-// row met again repeats the destination row above.
+// Nearest pixel through the row and column tables: each source row met is
+// converted whole (its chroma row's terms once), and its pixels are picked
+// by the column table; a source row met again repeats the destination row
+// above.
 template <class K, int F>
 [[gnu::always_inline]] inline void ScaleRows(const qbYUVFrameRequest& q) {
     constexpr int32_t bytes = FormatBytes(F);
+    constexpr int kRowFormat = F >= 10 ? F : 10;
     const ScaleSteps steps = StepsOf(q);
     const std::vector<int32_t> columns = Columns(q);
-    const int32_t w = q.destWidth;
+    const int32_t w = q.destWidth, sw = q.sourceWidth, chroma = (sw + 1) / 2;
     const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(q.destPitch) * bytes;
-    Scratch s(w);
+    Scratch s(sw);
+    std::vector<uint32_t> row(static_cast<size_t>(s.stride)), picked(static_cast<size_t>(w) + 8);
     float yacc = 0.0f;
     int32_t previous = -1, previousChroma = -1;
-    for (int32_t row = 0; row < q.destHeight; ++row, yacc += steps.ys) {
+    for (int32_t r = 0; r < q.destHeight; ++r, yacc += steps.ys) {
         const int32_t source = std::min(static_cast<int32_t>(yacc), q.sourceHeight - 1);
-        uint8_t* out = static_cast<uint8_t*>(q.destination) + row * rowBytes;
+        uint8_t* out = static_cast<uint8_t*>(q.destination) + r * rowBytes;
         if (source == previous) {
             std::memmove(out, out - rowBytes, static_cast<size_t>(w) * bytes);
             continue;
@@ -495,11 +508,17 @@ template <class K, int F>
         const Planes p = RowPlanes(q, source);
         if (source >> 1 != previousChroma) {
             previousChroma = source >> 1;
-            for (int32_t c = 0; c < w; ++c) s.u[c] = p.u[columns[c] >> 1], s.v[c] = p.v[columns[c] >> 1];
-            K::template Fill<false>(s.u.data(), s.v.data(), w, s.terms.data(), s.stride);
+            std::memcpy(s.u.data(), p.u, static_cast<size_t>(chroma));
+            std::memcpy(s.v.data(), p.v, static_cast<size_t>(chroma));
+            K::FillPairs(s.u.data(), s.v.data(), chroma, s.terms.data(), s.stride);
         }
-        for (int32_t c = 0; c < w; ++c) s.y[c] = p.y[columns[c]];
-        EmitRow<K, F>(s.y.data(), s, out, w);
+        EmitRow<K, kRowFormat>(p.y, s, reinterpret_cast<uint8_t*>(row.data()), sw);
+        if constexpr (F >= 10) {
+            for (int32_t c = 0; c < w; ++c) std::memcpy(out + 4 * c, &row[columns[c]], 4);
+        } else {
+            for (int32_t c = 0; c < w; ++c) picked[c] = row[columns[c]];
+            PackRow<F>(picked.data(), out, w);
+        }
     }
 }
 
