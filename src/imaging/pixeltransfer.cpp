@@ -200,8 +200,9 @@ QB_AVX512 int32_t BlendRowArgbAvx512(uint32_t* d, const uint32_t* s, const uint8
     const __m512 f127 = _mm512_set1_ps(127.0f);
     const __m512i interleave =
         _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
-    const __m512i bluePairs = _mm512_loadu_si512(kBluePairs.data()), greenPairs = _mm512_loadu_si512(kGreenPairs.data()),
-                  redPairs = _mm512_loadu_si512(kRedPairs.data());
+    const __m512i bluePairs = _mm512_loadu_si512(kBluePairs.data());
+    const __m512i greenPairs = _mm512_loadu_si512(kGreenPairs.data());
+    const __m512i redPairs = _mm512_loadu_si512(kRedPairs.data());
     constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
     int32_t i = 0;
     for (; i + 16 <= width; i += 16) {

@@ -179,7 +179,7 @@ const ChromaTables& Tables() {
                                               (static_cast<uint32_t>(k[kBG * 16 + i]) << 9) |
                                               (static_cast<uint32_t>(k[kTG * 16 + i]) << 18);
                     if (uu == 0) t->red[vv] = word(k[kAR * 16 + i], k[kBR * 16 + i]);
-                    if (vv == 0 || v0 == 0) t->blue[uu] = word(k[kAB * 16 + i], k[kBB * 16 + i]);
+                    if (vv == 0) t->blue[uu] = word(k[kAB * 16 + i], k[kBB * 16 + i]);
                 }
             }
         return t;
@@ -206,9 +206,10 @@ int32_t PortableRow(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32
     for (int32_t i = 0; i < n; ++i) {
         const int32_t yy = y[i];
         const int16_t* ki = k + i;
+        const int32_t up = yy > ki[kTG * stride] ? 1 : 0;
         const uint32_t word = Word32<F>(channel(yy, ki[kAR * stride], ki[kBR * stride]),
-                                         channel(yy, ki[kAG * stride], ki[kBG * stride] + (yy > ki[kTG * stride] ? 1 : 0)),
-                                         channel(yy, ki[kAB * stride], ki[kBB * stride]));
+                                        channel(yy, ki[kAG * stride], ki[kBG * stride] + up),
+                                        channel(yy, ki[kAB * stride], ki[kBB * stride]));
         std::memcpy(out + i, &word, 4);
     }
     return n;
@@ -232,7 +233,8 @@ struct Avx2Row {
     // As Avx512Row::FillPairs, eight samples a step.
     QB_YUV_AVX2 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         const ChromaTables& t = Tables();
-        const __m256i low = _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
+        const __m256i low =
+            _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
         const __m256i high =
             _mm256_broadcastsi128_si256(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
         auto* red = reinterpret_cast<const int*>(t.red);
@@ -266,7 +268,8 @@ struct Avx2Row {
             const __m256i t = _mm256_mullo_epi16(yy, _mm256_set1_epi16(84));
             const __m256i r = Channel(yy, Term(k, stride, kAR, i), _mm256_add_epi16(t, Term(k, stride, kBR, i)));
             const __m256i up = _mm256_cmpgt_epi16(yy, Term(k, stride, kTG, i));  // -1 adds one
-            const __m256i g = Channel(yy, Term(k, stride, kAG, i), _mm256_sub_epi16(_mm256_add_epi16(t, Term(k, stride, kBG, i)), up));
+            const __m256i tg = _mm256_sub_epi16(_mm256_add_epi16(t, Term(k, stride, kBG, i)), up);
+            const __m256i g = Channel(yy, Term(k, stride, kAG, i), tg);
             const __m256i b = Channel(yy, Term(k, stride, kAB, i), _mm256_add_epi16(t, Term(k, stride, kBB, i)));
             // Bytes low, then high in each 128-bit half; the packs clamp.
             const __m256i lowHigh = RedLow(F) ? _mm256_packus_epi16(r, b) : _mm256_packus_epi16(b, r);
@@ -289,7 +292,8 @@ struct Avx512Row {
         const ChromaTables& t = Tables();
         // Each word's low or high half, twice.
         const __m512i low = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-        const __m512i high = _mm512_broadcast_i32x4(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        const __m512i high =
+            _mm512_broadcast_i32x4(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
         auto* red = reinterpret_cast<const int*>(t.red);
         auto* blue = reinterpret_cast<const int*>(t.blue);
         auto* green = reinterpret_cast<const int*>(t.green);
@@ -303,7 +307,8 @@ struct Avx512Row {
                                       _mm512_and_si512(_mm512_srli_epi32(g, 9), _mm512_set1_epi32(511)),
                                       _mm512_srli_epi32(g, 18), _mm512_i32gather_epi32(uu, blue, 4)};
             for (int f = 0; f < kTerms; ++f)
-                _mm512_storeu_si512(k + f * stride + 2 * c, _mm512_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+                _mm512_storeu_si512(k + f * stride + 2 * c,
+                                    _mm512_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
         }
     }
     QB_YUV_AVX512 static inline __m512i Channel(__m512i y, __m512i a, __m512i n) {
@@ -397,18 +402,18 @@ template <int F>
     }
 }
 
-// Scratch rows of one conversion: terms, one row of words for the formats
-// the kernels do not write directly, and the gathered samples of a scaled row.
+// Scratch rows of one conversion: the terms, one row of words for the
+// formats the kernels do not write directly, and a copy of the chroma row
+// that the vector steps may read past its end.
 struct Scratch {
     ptrdiff_t stride;
     std::vector<int16_t> terms;
     std::vector<uint32_t> words;
-    std::vector<uint8_t> y, u, v;
+    std::vector<uint8_t> u, v;
     explicit Scratch(int32_t width)
         : stride(((static_cast<ptrdiff_t>(width) + 2 * kStep - 1) / kStep) * kStep),
           terms(static_cast<size_t>(stride) * kTerms),
           words(static_cast<size_t>(stride)),
-          y(static_cast<size_t>(stride)),
           u(static_cast<size_t>(stride)),
           v(static_cast<size_t>(stride)) {}
 };
@@ -449,8 +454,6 @@ template <class K, int F>
     for (int32_t row = 0; row < q.sourceHeight; ++row) {
         const Planes p = RowPlanes(q, row);
         if ((row & 1) == 0) {
-            // The chroma row is copied so that the eight-sample steps may
-            // read past its end.
             std::memcpy(s.u.data(), p.u, static_cast<size_t>(chroma));
             std::memcpy(s.v.data(), p.v, static_cast<size_t>(chroma));
             K::FillPairs(s.u.data(), s.v.data(), chroma, s.terms.data(), s.stride);
