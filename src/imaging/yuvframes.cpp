@@ -347,7 +347,6 @@ struct Avx512Row {
 #endif
 
 struct PortableRows {
-    static constexpr int32_t kLanes = 1;
     static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         FillTerms<true>(u, v, n, k, stride);
     }
