@@ -112,14 +112,17 @@ QB_AVX2 inline __m256i MixChannel(__m256i pair, __m256i aw, __m256 reciprocal) {
 // output weight o is w + a (the 255 a of its numerator divides out whole, and
 // the limit of 255 never bites), and a channel's numerator s a + d w + 127 is
 // at most 255 o + 127. The division by o, which changes per pixel, multiplies
-// by 1/o raised by 2^-18 in single precision: that lifts every exact quotient
-// above its integer despite the two roundings (2^-24 each), and stays under
-// the next one, as n 2^-18 < 1 for n < 2^16 keeps the excess below 1/o.
+// by 1/o raised by 2^-20 in single precision. The processor's reciprocal
+// estimate (within 1.5 * 2^-12) after one Newton step errs by its square
+// plus a few roundings, under 7 * 2^-24 in all, so the raise still lifts
+// every exact quotient above its integer, and the result stays under the
+// next one, as n (2^-20 + 7 * 2^-24) < 1 for n < 2^16 keeps the excess below
+// 1/o.
 QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* m, const uint8_t* da, int32_t width) {
     const __m256i k255 = _mm256_set1_epi32(255), k127 = _mm256_set1_epi32(127), one = _mm256_set1_epi32(1);
     const __m256i evens = _mm256_set1_epi32(0x00FF00FF);
     const __m256i by255 = _mm256_set1_epi32(0x8081);  // x * 0x8081 >> 23 is x / 255 for x < 2^16
-    const __m256 raised = _mm256_set1_ps(1.0f + 1.0f / 262144.0f);
+    const __m256 raised = _mm256_set1_ps(1.0f + 1.0f / 1048576.0f), two = _mm256_set1_ps(2.0f);
     // Blue 0-3, green 0-3, red 0-3 and four zeros to four pixels, per half.
     const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,  //
                                                 0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
@@ -140,7 +143,9 @@ QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* 
         // Lanes of weight 0 are left as they were; o = 1 there keeps the
         // arithmetic finite.
         const __m256i o = _mm256_max_epi32(_mm256_add_epi32(w, a), one);
-        const __m256 reciprocal = _mm256_div_ps(raised, _mm256_cvtepi32_ps(o));
+        const __m256 of = _mm256_cvtepi32_ps(o), estimate = _mm256_rcp_ps(of);
+        const __m256 reciprocal =
+            _mm256_mul_ps(_mm256_mul_ps(estimate, _mm256_sub_ps(two, _mm256_mul_ps(of, estimate))), raised);
         // (source, destination) channel pairs against (a, w): one multiply-add
         // per channel.
         const __m256i aw = _mm256_or_si256(a, _mm256_slli_epi32(w, 16));
@@ -161,57 +166,98 @@ QB_AVX2 int32_t BlendRowArgbAvx2(uint32_t* d, const uint32_t* s, const uint8_t* 
     return i;
 }
 
-#define QB_AVX512 __attribute__((target("avx512f,avx512bw")))
+#define QB_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vnni")))
 
-QB_AVX512 inline __m512i MixChannel16(__m512i pair, __m512i aw, __m512 reciprocal, __m512 rounding) {
-    return _mm512_cvttps_epi32(_mm512_fmadd_ps(_mm512_cvtepi32_ps(_mm512_madd_epi16(pair, aw)), reciprocal, rounding));
+// Byte k of a pixel from the source and from the destination, as the low
+// bytes of a (source, destination) pair of 16-bit halves.
+constexpr std::array<uint8_t, 64> ChannelPairs(int k) {
+    std::array<uint8_t, 64> index{};
+    for (int i = 0; i < 16; ++i) {
+        index[4 * i] = static_cast<uint8_t>(4 * i + k);
+        index[4 * i + 2] = static_cast<uint8_t>(64 + 4 * i + k);
+    }
+    return index;
+}
+constexpr std::array<uint8_t, 64> kBluePairs = ChannelPairs(0), kGreenPairs = ChannelPairs(1),
+                                  kRedPairs = ChannelPairs(2);
+
+// Word j of the first operand and word j of the second, for the sixteen
+// pixels of one half of a 32-pixel step, as the halves of a 32-bit lane.
+constexpr std::array<uint16_t, 32> WordPairs(int half) {
+    std::array<uint16_t, 32> index{};
+    for (int j = 0; j < 16; ++j) {
+        index[2 * j] = static_cast<uint16_t>(16 * half + j);
+        index[2 * j + 1] = static_cast<uint16_t>(32 + 16 * half + j);
+    }
+    return index;
+}
+constexpr std::array<uint16_t, 32> kWordPairs0 = WordPairs(0), kWordPairs1 = WordPairs(1);
+
+// One channel of sixteen pixels: s a + d w + 127 in one dot product, divided
+// by the raised reciprocal.
+QB_AVX512 inline __m512i MixChannel16(__m512i pair, __m512i aw, __m512 reciprocal) {
+    const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(127), pair, aw);
+    return _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(n), reciprocal));
 }
 
-// The AVX2 row's arithmetic sixteen pixels a step, for processors with
-// AVX-512 (the masks replace the blends and the stores skip the lanes of
-// weight 0). The 127 of the numerator joins the multiply as 127 / o, in one
-// fused rounding: the bounds above still hold, as that error (2^-24 of a
-// quotient under 2^16) adds to the one of 127 / o (2^-24 of 127 / o).
-QB_AVX512 int32_t BlendRowArgbAvx512(uint32_t* d, const uint32_t* s, const uint8_t* m, const uint8_t* da,
-                                     int32_t width) {
-    const __m512i k255 = _mm512_set1_epi32(255), k127 = _mm512_set1_epi32(127);
-    const __m512i evens = _mm512_set1_epi32(0x00FF00FF);
-    const __m512i by255 = _mm512_set1_epi32(0x8081);
-    const __m512 raised = _mm512_set1_ps(1.0f + 1.0f / 262144.0f);
-    const __m512 f127 = _mm512_set1_ps(127.0f);
+// Sixteen pixels of a 32-pixel step: aw holds (a, w) and ow (o, 0) per pixel.
+QB_AVX512 inline void BlendHalf(uint32_t* d, const uint32_t* s, __m512i aw, __m512i ow, __mmask16 full,
+                                __mmask16 mixed) {
+    const __m512i sp = _mm512_loadu_si512(s);
+    if (mixed == 0) {
+        _mm512_mask_storeu_epi32(d, full, sp);
+        return;
+    }
+    const __m512i dp = _mm512_loadu_si512(d);
+    // x (2 + 2^-20 - o x) for the estimate x: 1/o raised by 2^-20. Lanes of
+    // weight 0 may divide by 0 here; they are never stored.
+    const __m512 of = _mm512_cvtepi32_ps(ow), estimate = _mm512_rcp14_ps(of);
+    const __m512 reciprocal =
+        _mm512_fmadd_ps(estimate, _mm512_fnmadd_ps(of, estimate, _mm512_set1_ps(1.0f + 1.0f / 1048576.0f)), estimate);
+    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
+    const __m512i blue = _mm512_maskz_permutex2var_epi8(kLowBytes, sp, _mm512_loadu_si512(kBluePairs.data()), dp);
+    const __m512i green = _mm512_maskz_permutex2var_epi8(kLowBytes, sp, _mm512_loadu_si512(kGreenPairs.data()), dp);
+    const __m512i red = _mm512_maskz_permutex2var_epi8(kLowBytes, sp, _mm512_loadu_si512(kRedPairs.data()), dp);
+    // The packs limit each channel to 255.
+    const __m512i blueGreen =
+        _mm512_packus_epi32(MixChannel16(blue, aw, reciprocal), MixChannel16(green, aw, reciprocal));
+    const __m512i redZero = _mm512_packus_epi32(MixChannel16(red, aw, reciprocal), _mm512_setzero_si512());
     const __m512i interleave =
         _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
-    constexpr __mmask32 kHighHalves = 0xAAAAAAAAu;
+    const __m512i out = _mm512_shuffle_epi8(_mm512_packus_epi16(blueGreen, redZero), interleave);
+    // One store: a masked one read back at once would stall the next step.
+    _mm512_mask_storeu_epi32(d, full | mixed, _mm512_mask_mov_epi32(out, full, sp));
+}
+
+// The AVX2 row's arithmetic 32 pixels a step, for processors with AVX-512
+// (its byte, word, byte-permutation and dot-product parts): the weights in
+// 16-bit lanes for all 32, then each half in 32-bit lanes with one byte
+// permutation forming each channel's pairs, one dot product its numerator,
+// and masked stores in place of the blends. The reciprocal starts from
+// AVX-512's finer estimate (within 2^-14) and its Newton step takes the
+// raise along: the bounds above still hold with room.
+QB_AVX512 int32_t BlendRowArgbAvx512(uint32_t* d, const uint32_t* s, const uint8_t* m, const uint8_t* da,
+                                     int32_t width) {
+    const __m512i k255 = _mm512_set1_epi16(255), k127 = _mm512_set1_epi16(127);
+    const __m512i by255 = _mm512_set1_epi16(static_cast<int16_t>(0x8081));
+    const __m512i pairs0 = _mm512_loadu_si512(kWordPairs0.data()), pairs1 = _mm512_loadu_si512(kWordPairs1.data());
     int32_t i = 0;
-    for (; i + 16 <= width; i += 16) {
-        const __m512i a = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + i)));
-        const __m512i sp = _mm512_loadu_si512(s + i);
-        const __mmask16 full = _mm512_cmpeq_epi32_mask(a, k255);
-        const __mmask16 none = _mm512_testn_epi32_mask(a, a);
-        if (static_cast<__mmask16>(full | none) == 0xFFFF) {
-            _mm512_mask_storeu_epi32(d + i, full, sp);
-            continue;
-        }
-        const __m512i dp = _mm512_loadu_si512(d + i);
-        const __m512i dal = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(da + i)));
-        const __m512i kept = _mm512_mullo_epi16(dal, _mm512_sub_epi32(k255, a));
-        const __m512i w = _mm512_srli_epi16(_mm512_mulhi_epu16(_mm512_add_epi32(kept, k127), by255), 7);
-        // Lanes of weight 0 may divide by 0 here; they are never stored.
-        const __m512 reciprocal = _mm512_div_ps(raised, _mm512_cvtepi32_ps(_mm512_add_epi32(w, a)));
-        const __m512 rounding = _mm512_mul_ps(reciprocal, f127);
-        const __m512i aw = _mm512_or_si512(a, _mm512_slli_epi32(w, 16));
-        const __m512i sEven = _mm512_and_si512(sp, evens), dEven = _mm512_and_si512(dp, evens);
-        const __m512i blue = _mm512_mask_blend_epi16(kHighHalves, sEven, _mm512_slli_epi32(dEven, 16));
-        const __m512i red = _mm512_mask_blend_epi16(kHighHalves, _mm512_srli_epi32(sEven, 16), dEven);
-        const __m512i green = _mm512_mask_blend_epi16(kHighHalves, _mm512_srli_epi16(sp, 8),
-                                                      _mm512_slli_epi32(_mm512_srli_epi16(dp, 8), 16));
-        const __m512i blueGreen = _mm512_packus_epi32(MixChannel16(blue, aw, reciprocal, rounding),
-                                                      MixChannel16(green, aw, reciprocal, rounding));
-        const __m512i redZero =
-            _mm512_packus_epi32(MixChannel16(red, aw, reciprocal, rounding), _mm512_setzero_si512());
-        __m512i out = _mm512_shuffle_epi8(_mm512_packus_epi16(blueGreen, redZero), interleave);
-        out = _mm512_mask_mov_epi32(out, full, sp);
-        _mm512_mask_storeu_epi32(d + i, static_cast<__mmask16>(~none), out);
+    for (; i + 32 <= width; i += 32) {
+        const __m256i a8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + i));
+        const __mmask32 full = _mm256_cmpeq_epi8_mask(a8, _mm256_set1_epi8(-1));
+        const __mmask32 none = _mm256_testn_epi8_mask(a8, a8);
+        const __mmask32 mixed = ~(full | none);
+        const __m512i a = _mm512_cvtepu8_epi16(a8);
+        const __m512i dal = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(da + i)));
+        const __m512i kept = _mm512_mullo_epi16(dal, _mm512_sub_epi16(k255, a));
+        const __m512i w = _mm512_srli_epi16(_mm512_mulhi_epu16(_mm512_add_epi16(kept, k127), by255), 7);
+        const __m512i o = _mm512_add_epi16(w, a);
+        BlendHalf(d + i, s + i, _mm512_permutex2var_epi16(a, pairs0, w),
+                  _mm512_maskz_permutexvar_epi16(0x55555555u, pairs0, o), static_cast<__mmask16>(full),
+                  static_cast<__mmask16>(mixed));
+        BlendHalf(d + i + 16, s + i + 16, _mm512_permutex2var_epi16(a, pairs1, w),
+                  _mm512_maskz_permutexvar_epi16(0x55555555u, pairs1, o), static_cast<__mmask16>(full >> 16),
+                  static_cast<__mmask16>(mixed >> 16));
     }
     return i;
 }
@@ -219,7 +265,9 @@ QB_AVX512 int32_t BlendRowArgbAvx512(uint32_t* d, const uint32_t* s, const uint8
 // Decided once per process; the compiler runtime's check covers the
 // system's saving of the wide registers too.
 bool HaveAvx512() {
-    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+                             __builtin_cpu_supports("avx512vnni");
     return have;
 }
 #endif

@@ -1,18 +1,30 @@
-// YUV 4:2:0 frames to display pixels. The integer formulas divide by large
-// constants and truncate; the rows evaluate them eight pixels at a time in
-// double precision instead, which gives the very same integers (see Quotient
-// below), and one pass per row serves every destination format.
+// YUV 4:2:0 frames to display pixels, in integers throughout: each channel
+// is Y + a + floor((84 Y + b + [Y > t]) / 511) with a, b and t from the
+// chroma sample (see yuvterms.h), the luma part in 16-bit lanes.
 #include "imaging/yuvframes.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
+#include "imaging/yuvterms.h"
 
 #if QB_PIXEL_X86
+// g++ 12 takes the deliberately undefined start values inside the AVX-512
+// intrinsics for uninitialised reads; the header is included here first, so
+// the warning is off for its lines only.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 // The vector helpers below are internal and always inlined, so no vector
@@ -37,118 +49,180 @@ uint8_t Evaluate(const Channel& c, int64_t y, int64_t u, int64_t v) {
     return static_cast<uint8_t>(std::clamp<int64_t>(q, 0, 255));
 }
 
-using F64x8 = double __attribute__((vector_size(64)));
-using I32x8 = int32_t __attribute__((vector_size(32)));
 using U32x8 = uint32_t __attribute__((vector_size(32)));
 using U16x8 = uint16_t __attribute__((vector_size(16)));
-using U8x8 = uint8_t __attribute__((vector_size(8)));
 
-// For an integer numerator n, (n + 0.5) / d lies at least 0.5 / d (above
-// 1.5e-7 for every d here) from the nearest integer, while the few double
-// operations below err by less than 1e-12 at these magnitudes (under 1000).
-// So truncating the double gives trunc(n / d) for n >= 0, and 0 or less for
-// a negative n, which the clamp turns into the 0 that the integer form gives.
-struct Quotient {
-    double y, u, v, k;
-};
-constexpr Quotient Of(const Channel& c) {
-    const auto d = static_cast<double>(c.d);
-    return {static_cast<double>(c.y) / d, static_cast<double>(c.u) / d, static_cast<double>(c.v) / d,
-            (static_cast<double>(c.k) + 0.5) / d};
-}
-constexpr Quotient kRedQ = Of(kRed);
-constexpr Quotient kGreenQ = Of(kGreen);
-constexpr Quotient kBlueQ = Of(kBlue);
+// The widest kernel's step: rows of terms and luma are padded to it.
+constexpr int32_t kStep = 32;
 
-struct Rgb8 {
-    U32x8 r, g, b;
-};
-
-[[gnu::always_inline]] inline U32x8 Clamp8(I32x8 x) {
-    x &= ~(x >> 31);
-    const I32x8 over = x > (I32x8{} + 255);
-    return reinterpret_cast<U32x8>((x & ~over) | (over & 255));
+// The word of a 32-bit format (10 to 13) from the channels.
+template <int F>
+constexpr uint32_t Word32(uint32_t r, uint32_t g, uint32_t b) {
+    if constexpr (F == 10) return (r << 16) | (g << 8) | b;
+    if constexpr (F == 11) return (b << 24) | (g << 16) | (r << 8);
+    if constexpr (F == 12) return (r << 24) | (g << 16) | (b << 8);
+    return (b << 16) | (g << 8) | r;
 }
 
-[[gnu::always_inline]] inline Rgb8 Compute8(U8x8 y8, U8x8 u8, U8x8 v8) {
-    const F64x8 y = __builtin_convertvector(y8, F64x8);
-    const F64x8 u = __builtin_convertvector(u8, F64x8);
-    const F64x8 v = __builtin_convertvector(v8, F64x8);
-    const F64x8 r = y * kRedQ.y + v * kRedQ.v + kRedQ.k;
-    const F64x8 g = y * kGreenQ.y + u * kGreenQ.u + v * kGreenQ.v + kGreenQ.k;
-    const F64x8 b = y * kBlueQ.y + u * kBlueQ.u + kBlueQ.k;
-    return {Clamp8(__builtin_convertvector(r, I32x8)), Clamp8(__builtin_convertvector(g, I32x8)),
-            Clamp8(__builtin_convertvector(b, I32x8))};
-}
-
-[[gnu::always_inline]] inline U8x8 Pairs(const uint8_t* c) {
-    return U8x8{c[0], c[0], c[1], c[1], c[2], c[2], c[3], c[3]};
-}
-
-// The arithmetic of eight pixels, in generic vectors: eight luma bytes at y
-// with four chroma pairs at u and v, or eight samples each.
-struct PortableMath {
-    static Rgb8 Paired(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
-        U8x8 y8;
-        std::memcpy(&y8, y, 8);
-        return Compute8(y8, Pairs(u), Pairs(v));
+// Plain C++ for the lanes the vector kernels leave, and for processors
+// without them: n pixels of format F (10 to 13).
+template <int F>
+int32_t PortableRow(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32_t* out, int32_t n) {
+    auto channel = [](int32_t yy, int32_t a, int32_t b) {
+        return static_cast<uint32_t>(std::clamp(yy + a + ((84 * yy + b) * 32833 >> 24), 0, 255));
+    };
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t yy = y[i];
+        const int16_t* ki = k + i;
+        const int32_t up = yy > ki[kTG * stride] ? 1 : 0;
+        const uint32_t word = Word32<F>(channel(yy, ki[kAR * stride], ki[kBR * stride]),
+                                        channel(yy, ki[kAG * stride], ki[kBG * stride] + up),
+                                        channel(yy, ki[kAB * stride], ki[kBB * stride]));
+        std::memcpy(out + i, &word, 4);
     }
-    static Rgb8 Each(U8x8 y, U8x8 u, U8x8 v) { return Compute8(y, u, v); }
-};
+    return n;
+}
 
 #if QB_PIXEL_X86
-// Not always_inline: the row templates that call these are compiled for the
-// baseline too; the flattened AVX2 entry points below inline them.
-#define QB_AVX2_FMA __attribute__((target("avx2,fma")))
+#define QB_YUV_AVX2 __attribute__((target("avx2")))
 
-// The same in AVX2 registers: four doubles a step, the chroma terms worked
-// out once per chroma sample and spread over its two pixels.
-struct Avx2Math {
-    QB_AVX2_FMA static inline __m256i Clamp(__m128i lo, __m128i hi) {
-        const __m256i x = _mm256_set_m128i(hi, lo);
-        return _mm256_min_epi32(_mm256_max_epi32(x, _mm256_setzero_si256()), _mm256_set1_epi32(255));
+// Where each term comes from in the looked-up words of the vector fills
+// (red's, green's a, b and t unpacked, blue's), and from which half.
+constexpr int kTermWord[kTerms][2] = {{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {4, 1}};
+#define QB_YUV_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
+
+// Word orders of the 32-bit formats from the channel bytes: 10 and 12 put
+// blue lowest, 11 and 13 red; 11 and 12 then move up a byte.
+constexpr bool RedLow(int f) { return f == 11 || f == 13; }
+constexpr bool ShiftUp(int f) { return f == 11 || f == 12; }
+
+struct Avx2Row {
+    static constexpr int32_t kLanes = 16;
+    // As Avx512Row::FillPairs, eight samples a step.
+    QB_YUV_AVX2 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
+        const YUVChromaTables& t = ChromaTables();
+        const __m256i low =
+            _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
+        const __m256i high =
+            _mm256_broadcastsi128_si256(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        auto* red = reinterpret_cast<const int*>(t.red);
+        auto* blue = reinterpret_cast<const int*>(t.blue);
+        auto* green = reinterpret_cast<const int*>(t.green);
+        for (int32_t c = 0; c < n; c += 8) {
+            const __m256i uu = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + c)));
+            const __m256i vv = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c)));
+            const __m256i g = _mm256_i32gather_epi32(green, _mm256_or_si256(_mm256_slli_epi32(uu, 8), vv), 4);
+            const __m256i words[5] = {_mm256_i32gather_epi32(red, vv, 4),
+                                      _mm256_srai_epi32(_mm256_slli_epi32(g, 23), 23),
+                                      _mm256_and_si256(_mm256_srli_epi32(g, 9), _mm256_set1_epi32(511)),
+                                      _mm256_srli_epi32(g, 18), _mm256_i32gather_epi32(blue, uu, 4)};
+            for (int f = 0; f < kTerms; ++f)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + 2 * c),
+                                    _mm256_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+        }
     }
-    // Channel = trunc(Y * qy + chroma term), as Quotient explains.
-    QB_AVX2_FMA static inline __m256i Channel(__m256d ylo, __m256d yhi, double qy, __m256d clo, __m256d chi) {
-        const __m256d k = _mm256_set1_pd(qy);
-        return Clamp(_mm256_cvttpd_epi32(_mm256_fmadd_pd(ylo, k, clo)),
-                     _mm256_cvttpd_epi32(_mm256_fmadd_pd(yhi, k, chi)));
+    QB_YUV_AVX2 static inline __m256i Channel(__m256i y, __m256i a, __m256i n) {
+        const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(n, _mm256_set1_epi16(-32703)), 8);  // 32833
+        return _mm256_add_epi16(_mm256_add_epi16(y, a), q);
     }
-    QB_AVX2_FMA static inline __m256d Term(__m256d u, __m256d v, const Quotient& q) {
-        return _mm256_fmadd_pd(u, _mm256_set1_pd(q.u), _mm256_fmadd_pd(v, _mm256_set1_pd(q.v), _mm256_set1_pd(q.k)));
+    QB_YUV_AVX2 static inline __m256i Term(const int16_t* k, ptrdiff_t stride, int f, int32_t i) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(k + f * stride + i));
     }
-    QB_AVX2_FMA static inline Rgb8 Run(__m256d ylo, __m256d yhi, __m256d ulo, __m256d uhi, __m256d vlo, __m256d vhi) {
-        Rgb8 out;
-        const __m256i r = Channel(ylo, yhi, kRedQ.y, Term(ulo, vlo, kRedQ), Term(uhi, vhi, kRedQ));
-        const __m256i g = Channel(ylo, yhi, kGreenQ.y, Term(ulo, vlo, kGreenQ), Term(uhi, vhi, kGreenQ));
-        const __m256i b = Channel(ylo, yhi, kBlueQ.y, Term(ulo, vlo, kBlueQ), Term(uhi, vhi, kBlueQ));
-        std::memcpy(&out.r, &r, 32);
-        std::memcpy(&out.g, &g, 32);
-        std::memcpy(&out.b, &b, 32);
-        return out;
+    template <int F>
+    QB_YUV_AVX2 static int32_t Run(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32_t* out, int32_t n) {
+        int32_t i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            const __m256i yy = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i)));
+            const __m256i t = _mm256_mullo_epi16(yy, _mm256_set1_epi16(84));
+            const __m256i r = Channel(yy, Term(k, stride, kAR, i), _mm256_add_epi16(t, Term(k, stride, kBR, i)));
+            const __m256i up = _mm256_cmpgt_epi16(yy, Term(k, stride, kTG, i));  // -1 adds one
+            const __m256i tg = _mm256_sub_epi16(_mm256_add_epi16(t, Term(k, stride, kBG, i)), up);
+            const __m256i g = Channel(yy, Term(k, stride, kAG, i), tg);
+            const __m256i b = Channel(yy, Term(k, stride, kAB, i), _mm256_add_epi16(t, Term(k, stride, kBB, i)));
+            // Bytes low, then high in each 128-bit half; the packs clamp.
+            const __m256i lowHigh = RedLow(F) ? _mm256_packus_epi16(r, b) : _mm256_packus_epi16(b, r);
+            const __m256i green = _mm256_packus_epi16(g, _mm256_setzero_si256());
+            const __m256i lg = _mm256_unpacklo_epi8(lowHigh, green), h0 = _mm256_unpackhi_epi8(lowHigh, green);
+            __m256i lo = _mm256_unpacklo_epi16(lg, h0), hi = _mm256_unpackhi_epi16(lg, h0);
+            if constexpr (ShiftUp(F)) lo = _mm256_slli_epi32(lo, 8), hi = _mm256_slli_epi32(hi, 8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute2x128_si256(lo, hi, 0x20));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 8), _mm256_permute2x128_si256(lo, hi, 0x31));
+        }
+        return i;
     }
-    QB_AVX2_FMA static inline __m128i Bytes8(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
-    QB_AVX2_FMA static inline __m256d Lo(__m128i bytes) { return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(bytes)); }
-    QB_AVX2_FMA static inline __m256d Hi(__m128i bytes) {
-        return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4)));
+};
+
+struct Avx512Row {
+    static constexpr int32_t kLanes = 32;
+    // The terms of n chroma samples, each to two lanes, looked up sixteen at
+    // a time; u and v are readable up to n rounded up to 16.
+    QB_YUV_AVX512 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
+        const YUVChromaTables& t = ChromaTables();
+        // Each word's low or high half, twice.
+        const __m512i low = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
+        const __m512i high =
+            _mm512_broadcast_i32x4(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        auto* red = reinterpret_cast<const int*>(t.red);
+        auto* blue = reinterpret_cast<const int*>(t.blue);
+        auto* green = reinterpret_cast<const int*>(t.green);
+        for (int32_t c = 0; c < n; c += 16) {
+            const __m512i uu = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
+            const __m512i vv = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c)));
+            const __m512i uv = _mm512_or_si512(_mm512_slli_epi32(uu, 8), vv);
+            const __m512i g = _mm512_i32gather_epi32(uv, green, 4);
+            const __m512i words[5] = {_mm512_i32gather_epi32(vv, red, 4),
+                                      _mm512_srai_epi32(_mm512_slli_epi32(g, 23), 23),
+                                      _mm512_and_si512(_mm512_srli_epi32(g, 9), _mm512_set1_epi32(511)),
+                                      _mm512_srli_epi32(g, 18), _mm512_i32gather_epi32(uu, blue, 4)};
+            for (int f = 0; f < kTerms; ++f)
+                _mm512_storeu_si512(k + f * stride + 2 * c,
+                                    _mm512_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+        }
     }
-    QB_AVX2_FMA static inline Rgb8 Paired(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
-        uint32_t u4, v4;
-        std::memcpy(&u4, u, 4);
-        std::memcpy(&v4, v, 4);
-        const __m128i ys = Bytes8(y);
-        const __m256d uc = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(u4))));
-        const __m256d vc = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(v4))));
-        // Chroma samples 0, 0, 1, 1 and 2, 2, 3, 3.
-        return Run(Lo(ys), Hi(ys), _mm256_permute4x64_pd(uc, 0x50), _mm256_permute4x64_pd(uc, 0xFA),
-                   _mm256_permute4x64_pd(vc, 0x50), _mm256_permute4x64_pd(vc, 0xFA));
+    QB_YUV_AVX512 static inline __m512i Channel(__m512i y, __m512i a, __m512i n) {
+        const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(n, _mm512_set1_epi16(-32703)), 8);  // 32833
+        return _mm512_add_epi16(_mm512_add_epi16(y, a), q);
     }
-    QB_AVX2_FMA static inline Rgb8 Each(U8x8 y, U8x8 u, U8x8 v) {
-        const __m128i ys = Bytes8(&y), us = Bytes8(&u), vs = Bytes8(&v);
-        return Run(Lo(ys), Hi(ys), Lo(us), Hi(us), Lo(vs), Hi(vs));
+    template <int F>
+    QB_YUV_AVX512 static int32_t Run(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32_t* out,
+                                     int32_t n) {
+        const __m512i order0 = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
+        const __m512i order1 = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
+        int32_t i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            const int16_t* ki = k + i;
+            const __m512i yy = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i)));
+            const __m512i t = _mm512_mullo_epi16(yy, _mm512_set1_epi16(84));
+            const __m512i r = Channel(yy, _mm512_loadu_si512(ki + kAR * stride),
+                                      _mm512_add_epi16(t, _mm512_loadu_si512(ki + kBR * stride)));
+            const __mmask32 up = _mm512_cmpgt_epi16_mask(yy, _mm512_loadu_si512(ki + kTG * stride));
+            const __m512i tg = _mm512_add_epi16(t, _mm512_loadu_si512(ki + kBG * stride));
+            const __m512i g = Channel(yy, _mm512_loadu_si512(ki + kAG * stride),
+                                      _mm512_mask_add_epi16(tg, up, tg, _mm512_set1_epi16(1)));
+            const __m512i b = Channel(yy, _mm512_loadu_si512(ki + kAB * stride),
+                                      _mm512_add_epi16(t, _mm512_loadu_si512(ki + kBB * stride)));
+            const __m512i lowHigh = RedLow(F) ? _mm512_packus_epi16(r, b) : _mm512_packus_epi16(b, r);
+            const __m512i green = _mm512_packus_epi16(g, _mm512_setzero_si512());
+            const __m512i lg = _mm512_unpacklo_epi8(lowHigh, green), h0 = _mm512_unpackhi_epi8(lowHigh, green);
+            __m512i lo = _mm512_unpacklo_epi16(lg, h0), hi = _mm512_unpackhi_epi16(lg, h0);
+            if constexpr (ShiftUp(F)) lo = _mm512_slli_epi32(lo, 8), hi = _mm512_slli_epi32(hi, 8);
+            _mm512_storeu_si512(out + i, _mm512_permutex2var_epi64(lo, order0, hi));
+            _mm512_storeu_si512(out + i + 16, _mm512_permutex2var_epi64(lo, order1, hi));
+        }
+        return i;
     }
 };
 #endif
+
+struct PortableRows {
+    static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
+        FillChromaTerms(u, v, n, k, stride, true);
+    }
+    template <int F>
+    static int32_t Run(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32_t* out, int32_t n) {
+        return PortableRow<F>(y, k, stride, out, n);
+    }
+};
 
 constexpr int32_t FormatBytes(int32_t format) {
     return format >= 0 && format <= 7 ? 2 : format == 8 || format == 9 ? 3 : format >= 10 && format <= 13 ? 4 : 0;
@@ -156,10 +230,10 @@ constexpr int32_t FormatBytes(int32_t format) {
 
 [[gnu::always_inline]] inline U32x8 SwapBytes16(U32x8 w) { return ((w & 0xFF) << 8) | ((w >> 8) & 0xFF); }
 
-// The pixel words of formats other than 8 and 9.
+// Eight 0x00RRGGBB words as the 16-bit pixels of format F (0 to 7).
 template <int F>
-[[gnu::always_inline]] inline U32x8 Pack(const Rgb8& p) {
-    const U32x8 r = p.r, g = p.g, b = p.b;
+[[gnu::always_inline]] inline U32x8 Pack16(U32x8 rgb) {
+    const U32x8 r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
     if constexpr (F == 0 || F == 2) {
         const U32x8 w = ((r & 0xF8) << 7) | ((g & 0xF8) << 2) | ((b & 0xF8) >> 3);
         return F == 0 ? w : SwapBytes16(w);
@@ -169,40 +243,60 @@ template <int F>
     } else if constexpr (F == 4 || F == 6) {
         const U32x8 w = ((r & 0xF8) << 8) | ((g & 0xFC) << 3) | ((b & 0xF8) >> 3);
         return F == 4 ? w : SwapBytes16(w);
-    } else if constexpr (F == 5 || F == 7) {
+    } else {
         const U32x8 w = ((b & 0xF8) << 8) | ((g & 0xFC) << 3) | ((r & 0xF8) >> 3);
         return F == 5 ? w : SwapBytes16(w);
-    } else if constexpr (F == 10) {
-        return (r << 16) | (g << 8) | b;
-    } else if constexpr (F == 11) {
-        return (b << 24) | (g << 16) | (r << 8);
-    } else if constexpr (F == 12) {
-        return (r << 24) | (g << 16) | (b << 8);
-    } else {
-        return (b << 16) | (g << 8) | r;
     }
 }
 
-// Writes the first n (1..8) of eight pixels.
+// n words of 0x00RRGGBB (readable up to n rounded up to 8) to format F.
 template <int F>
-[[gnu::always_inline]] inline void Store(uint8_t* out, const Rgb8& p, int32_t n) {
-    constexpr int32_t bytes = FormatBytes(F);
-    if constexpr (bytes == 3) {
-        for (int32_t k = 0; k < n; ++k) {
-            const auto r = static_cast<uint8_t>(p.r[k]), g = static_cast<uint8_t>(p.g[k]),
-                       b = static_cast<uint8_t>(p.b[k]);
-            out[3 * k] = F == 8 ? r : b;
-            out[3 * k + 1] = g;
-            out[3 * k + 2] = F == 8 ? b : r;
+[[gnu::always_inline]] inline void PackRow(const uint32_t* words, uint8_t* out, int32_t n) {
+    if constexpr (F == 8 || F == 9) {
+        for (int32_t i = 0; i < n; ++i) {
+            const uint32_t w = words[i];
+            out[3 * i] = static_cast<uint8_t>(F == 8 ? w >> 16 : w);
+            out[3 * i + 1] = static_cast<uint8_t>(w >> 8);
+            out[3 * i + 2] = static_cast<uint8_t>(F == 8 ? w : w >> 16);
         }
     } else {
-        const U32x8 w = Pack<F>(p);
-        if constexpr (bytes == 2) {
-            const U16x8 h = __builtin_convertvector(w, U16x8);
-            std::memcpy(out, &h, static_cast<size_t>(n) * 2);
-        } else {
-            std::memcpy(out, &w, static_cast<size_t>(n) * 4);
+        for (int32_t i = 0; i < n; i += 8) {
+            U32x8 w;
+            std::memcpy(&w, words + i, 32);
+            const U16x8 h = __builtin_convertvector(Pack16<F>(w), U16x8);
+            std::memcpy(out + 2 * i, &h, static_cast<size_t>(std::min(8, n - i)) * 2);
         }
+    }
+}
+
+// Scratch rows of one conversion: the terms, one row of words for the
+// formats the kernels do not write directly, and a copy of the chroma row
+// that the vector steps may read past its end.
+struct Scratch {
+    ptrdiff_t stride;
+    std::vector<int16_t> terms;
+    std::vector<uint32_t> words;
+    std::vector<uint8_t> u, v;
+    explicit Scratch(int32_t width)
+        : stride(((static_cast<ptrdiff_t>(width) + 2 * kStep - 1) / kStep) * kStep),
+          terms(static_cast<size_t>(stride) * kTerms),
+          words(static_cast<size_t>(stride)),
+          u(static_cast<size_t>(stride)),
+          v(static_cast<size_t>(stride)) {}
+};
+
+// One row of n pixels from luma y and the terms, into out in format F.
+template <class K, int F>
+[[gnu::always_inline]] inline void EmitRow(const uint8_t* y, Scratch& s, uint8_t* out, int32_t n) {
+    const int16_t* k = s.terms.data();
+    if constexpr (F >= 10) {
+        auto* words = reinterpret_cast<uint32_t*>(out);
+        const int32_t done = K::template Run<F>(y, k, s.stride, words, n);
+        PortableRow<F>(y + done, k + done, s.stride, words + done, n - done);
+    } else {
+        const int32_t done = K::template Run<10>(y, k, s.stride, s.words.data(), n);
+        PortableRow<10>(y + done, k + done, s.stride, s.words.data() + done, n - done);
+        PackRow<F>(s.words.data(), out, n);
     }
 }
 
@@ -218,24 +312,21 @@ Planes RowPlanes(const qbYUVFrameRequest& q, int32_t row) {
             q.planes[2] + static_cast<ptrdiff_t>(row >> 1) * q.pitches[2]};
 }
 
-template <class Math, int F>
+// Two luma rows per chroma row share its terms.
+template <class K, int F>
 [[gnu::always_inline]] inline void ConvertRows(const qbYUVFrameRequest& q) {
     constexpr int32_t bytes = FormatBytes(F);
-    const int32_t w = q.sourceWidth;
+    const int32_t w = q.sourceWidth, chroma = (w + 1) / 2;
+    Scratch s(w);
     for (int32_t row = 0; row < q.sourceHeight; ++row) {
         const Planes p = RowPlanes(q, row);
-        uint8_t* out = static_cast<uint8_t*>(q.destination) + static_cast<ptrdiff_t>(row) * q.destPitch * bytes;
-        int32_t c = 0;
-        for (; c + 8 <= w; c += 8) Store<F>(out + c * bytes, Math::Paired(p.y + c, p.u + (c >> 1), p.v + (c >> 1)), 8);
-        if (c < w) {
-            U8x8 y{}, u{}, v{};
-            for (int32_t k = 0; c + k < w; ++k) {
-                y[k] = p.y[c + k];
-                u[k] = p.u[(c + k) >> 1];
-                v[k] = p.v[(c + k) >> 1];
-            }
-            Store<F>(out + c * bytes, Math::Each(y, u, v), w - c);
+        if ((row & 1) == 0) {
+            std::memcpy(s.u.data(), p.u, static_cast<size_t>(chroma));
+            std::memcpy(s.v.data(), p.v, static_cast<size_t>(chroma));
+            K::FillPairs(s.u.data(), s.v.data(), chroma, s.terms.data(), s.stride);
         }
+        uint8_t* out = static_cast<uint8_t*>(q.destination) + static_cast<ptrdiff_t>(row) * q.destPitch * bytes;
+        EmitRow<K, F>(p.y, s, out, w);
     }
 }
 
@@ -251,49 +342,64 @@ ScaleSteps StepsOf(const qbYUVFrameRequest& q) {
     return {static_cast<int64_t>(xr), static_cast<float>(q.sourceHeight) / static_cast<float>(q.destHeight)};
 }
 
-template <class Math, int F>
+// The source column of every destination column.
+std::vector<int32_t> Columns(const qbYUVFrameRequest& q) {
+    const ScaleSteps steps = StepsOf(q);
+    std::vector<int32_t> columns(static_cast<size_t>(q.destWidth));
+    int64_t x = 0;
+    for (auto& c : columns) c = static_cast<int32_t>(std::min<int64_t>(x >> 16, q.sourceWidth - 1)), x += steps.xs;
+    return columns;
+}
+
+// Nearest pixel through the row and column tables: each source row met is
+// converted whole (its chroma row's terms once), and its pixels are picked
+// by the column table; a source row met again repeats the destination row
+// above.
+template <class K, int F>
 [[gnu::always_inline]] inline void ScaleRows(const qbYUVFrameRequest& q) {
     constexpr int32_t bytes = FormatBytes(F);
+    constexpr int kRowFormat = F >= 10 ? F : 10;
     const ScaleSteps steps = StepsOf(q);
-    const int64_t lastColumn = q.sourceWidth - 1;
-    const int32_t w = q.destWidth;
+    const std::vector<int32_t> columns = Columns(q);
+    const int32_t w = q.destWidth, sw = q.sourceWidth, chroma = (sw + 1) / 2;
     const ptrdiff_t rowBytes = static_cast<ptrdiff_t>(q.destPitch) * bytes;
+    Scratch s(sw);
+    std::vector<uint32_t> row(static_cast<size_t>(s.stride)), picked(static_cast<size_t>(w) + 8);
     float yacc = 0.0f;
-    int32_t previous = -1;
-    for (int32_t row = 0; row < q.destHeight; ++row, yacc += steps.ys) {
+    int32_t previous = -1, previousChroma = -1;
+    for (int32_t r = 0; r < q.destHeight; ++r, yacc += steps.ys) {
         const int32_t source = std::min(static_cast<int32_t>(yacc), q.sourceHeight - 1);
-        uint8_t* out = static_cast<uint8_t*>(q.destination) + row * rowBytes;
-        // An enlarged frame repeats source rows: the row above is this one.
+        uint8_t* out = static_cast<uint8_t*>(q.destination) + r * rowBytes;
         if (source == previous) {
             std::memmove(out, out - rowBytes, static_cast<size_t>(w) * bytes);
             continue;
         }
         previous = source;
         const Planes p = RowPlanes(q, source);
-        int64_t x = 0;
-        // Eight pixels a block; the last block takes the rest of the row.
-        for (int32_t c = 0; c < w; c += 8) {
-            const int32_t n = std::min(8, w - c);
-            U8x8 y{}, u{}, v{};
-            for (int32_t k = 0; k < n; ++k, x += steps.xs) {
-                const int64_t col = std::min(x >> 16, lastColumn);
-                y[k] = p.y[col];
-                u[k] = p.u[col >> 1];
-                v[k] = p.v[col >> 1];
-            }
-            Store<F>(out + c * bytes, Math::Each(y, u, v), n);
+        if (source >> 1 != previousChroma) {
+            previousChroma = source >> 1;
+            std::memcpy(s.u.data(), p.u, static_cast<size_t>(chroma));
+            std::memcpy(s.v.data(), p.v, static_cast<size_t>(chroma));
+            K::FillPairs(s.u.data(), s.v.data(), chroma, s.terms.data(), s.stride);
+        }
+        EmitRow<K, kRowFormat>(p.y, s, reinterpret_cast<uint8_t*>(row.data()), sw);
+        if constexpr (F >= 10) {
+            for (int32_t c = 0; c < w; ++c) std::memcpy(out + 4 * c, &row[columns[c]], 4);
+        } else {
+            for (int32_t c = 0; c < w; ++c) picked[c] = row[columns[c]];
+            PackRow<F>(picked.data(), out, w);
         }
     }
 }
 
-template <class Math, bool Scaled>
+template <class K, bool Scaled>
 [[gnu::always_inline]] inline void RunFrame(const qbYUVFrameRequest& q) {
-#define QB_YUV_FORMAT(F)            \
-    case F:                         \
-        if constexpr (Scaled)       \
-            ScaleRows<Math, F>(q);  \
-        else                        \
-            ConvertRows<Math, F>(q); \
+#define QB_YUV_FORMAT(F)          \
+    case F:                       \
+        if constexpr (Scaled)     \
+            ScaleRows<K, F>(q);   \
+        else                      \
+            ConvertRows<K, F>(q); \
         break;
     switch (q.destFormat) {
         QB_YUV_FORMAT(0)
@@ -315,13 +421,28 @@ template <class Math, bool Scaled>
 #undef QB_YUV_FORMAT
 }
 
-void ConvertPortable(const qbYUVFrameRequest& q) { RunFrame<PortableMath, false>(q); }
-void ScalePortable(const qbYUVFrameRequest& q) { RunFrame<PortableMath, true>(q); }
+void ConvertPortable(const qbYUVFrameRequest& q) { RunFrame<PortableRows, false>(q); }
+void ScalePortable(const qbYUVFrameRequest& q) { RunFrame<PortableRows, true>(q); }
 #if QB_PIXEL_X86
-// The same rows compiled for AVX2 and FMA; they run only where the
+// The same rows compiled for AVX2 and for AVX-512; they run only where the
 // processor has them (see kernels_avx2.cpp for why the attribute).
-__attribute__((target("avx2,fma"), flatten)) void ConvertAvx2(const qbYUVFrameRequest& q) { RunFrame<Avx2Math, false>(q); }
-__attribute__((target("avx2,fma"), flatten)) void ScaleAvx2(const qbYUVFrameRequest& q) { RunFrame<Avx2Math, true>(q); }
+__attribute__((target("avx2"), flatten)) void ConvertAvx2(const qbYUVFrameRequest& q) {
+    RunFrame<Avx2Row, false>(q);
+}
+__attribute__((target("avx2"), flatten)) void ScaleAvx2(const qbYUVFrameRequest& q) { RunFrame<Avx2Row, true>(q); }
+__attribute__((target("avx2,avx512f,avx512bw"), flatten)) void ConvertAvx512(const qbYUVFrameRequest& q) {
+    RunFrame<Avx512Row, false>(q);
+}
+__attribute__((target("avx2,avx512f,avx512bw"), flatten)) void ScaleAvx512(const qbYUVFrameRequest& q) {
+    RunFrame<Avx512Row, true>(q);
+}
+
+// Decided once per process; the compiler runtime's check covers the
+// system's saving of the wide registers too.
+bool HaveAvx512BW() {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return have;
+}
 #endif
 
 bool HasFrame(const qbYUVFrameRequest& q) {
@@ -369,6 +490,7 @@ int32_t YUVDestinationBytes(int32_t format) { return FormatBytes(format); }
 void ConvertYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& q) {
     if (!HasFrame(q) || FormatBytes(q.destFormat) == 0 || q.destBytesPerPixel != FormatBytes(q.destFormat)) return;
 #if QB_PIXEL_X86
+    if (isa == KernelIsa::Avx512 && UsableIsa(isa) == KernelIsa::Avx2 && HaveAvx512BW()) return ConvertAvx512(q);
     if (UsableIsa(isa) == KernelIsa::Avx2) return ConvertAvx2(q);
 #endif
     (void)isa;
@@ -378,16 +500,17 @@ void ConvertYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& q) {
 void ScaleYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& q) {
     // Either side of the destination below 1 has no pixel to write (and a
     // width of 0 would divide by zero).
-    if (!HasFrame(q) || q.destWidth < 1 || q.destHeight < 1) return;
+    if (!HasFrame(q) || q.destWidth < 1 || q.destHeight < 1 || FormatBytes(q.destFormat) == 0) return;
 #if QB_PIXEL_X86
+    if (isa == KernelIsa::Avx512 && UsableIsa(isa) == KernelIsa::Avx2 && HaveAvx512BW()) return ScaleAvx512(q);
     if (UsableIsa(isa) == KernelIsa::Avx2) return ScaleAvx2(q);
 #endif
     (void)isa;
     ScalePortable(q);
 }
 
-void ConvertYUVToRGB(const qbYUVFrameRequest& q) { ConvertYUVToRGBWith(BestKernelIsa(), q); }
-void ScaleYUVToRGB(const qbYUVFrameRequest& q) { ScaleYUVToRGBWith(BestKernelIsa(), q); }
+void ConvertYUVToRGB(const qbYUVFrameRequest& q) { ConvertYUVToRGBWith(KernelIsa::Avx512, q); }
+void ScaleYUVToRGB(const qbYUVFrameRequest& q) { ScaleYUVToRGBWith(KernelIsa::Avx512, q); }
 
 void ConvertYUVToRGBRef(const qbYUVFrameRequest& q) {
     const int32_t bytes = FormatBytes(q.destFormat);

@@ -1,5 +1,6 @@
 // Planar YUV 4:2:0 video frames to display pixels, at the frame's size or
-// scaled to the nearest pixel, in studio-range BT.601.
+// scaled to the nearest pixel, in studio-range BT.601. The vector rows give
+// exactly the integer formulas' values.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +38,8 @@ void ConvertYUVToRGB(const qbYUVFrameRequest& request);
 void ScaleYUVToRGB(const qbYUVFrameRequest& request);
 
 // The same by a given instruction set (the widest usable one when the
-// processor lacks it), so that the tests can hold each to the reference.
+// processor lacks it; AVX-512 needs its byte and word instructions too),
+// so that the tests can hold each to the reference.
 void ConvertYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& request);
 void ScaleYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& request);
 

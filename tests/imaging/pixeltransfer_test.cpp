@@ -65,6 +65,27 @@ TEST(PixelTransfer, BlendEdges) {
 
 // Every (a, da) with random colours, in every 32-bit format, against the
 // rule, through the plain rows, the AVX2 ones and the AVX-512 ones.
+// The largest numerators meet the smallest weights here: for every (a, da),
+// every channel value against itself, its complement and full white, so the
+// reciprocal's rounding is tried where it has the least room.
+TEST(PixelTransfer, BlendEveryChannelValueAtEveryWeight) {
+    std::vector<uint32_t> src(256), dst(256), want(256);
+    std::vector<uint8_t> mask(256), destAlpha(256);
+    for (const int rows : {1, 2})
+        for (uint32_t da = 0; da < 256; ++da)
+            for (uint32_t a = 1; a < 255; ++a) {
+                for (uint32_t x = 0; x < 256; ++x) {
+                    src[x] = ((255 - x) << 16) | (x << 8) | x;
+                    dst[x] = (255u << 16) | ((255 - x) << 8) | x;
+                    want[x] = Rule(src[x], dst[x], a, da);
+                }
+                std::fill(mask.begin(), mask.end(), static_cast<uint8_t>(a));
+                std::fill(destAlpha.begin(), destAlpha.end(), static_cast<uint8_t>(da));
+                BlendAlpha32With(KernelIsa::Avx2, Row(src, dst, mask, destAlpha, kFormatARGB), rows == 2);
+                ASSERT_EQ(dst, want) << "a " << a << " da " << da << " rows " << rows;
+            }
+}
+
 TEST(PixelTransfer, BlendEveryWeightPair) {
     std::mt19937 rng(3);
     std::vector<uint32_t> src(256), dst(256), want(256);

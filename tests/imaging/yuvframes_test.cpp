@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr KernelIsa kIsas[] = {KernelIsa::Portable, KernelIsa::Avx2};
+constexpr KernelIsa kIsas[] = {KernelIsa::Portable, KernelIsa::Avx2, KernelIsa::Avx512};
 
 // A frame with its own planes; chroma is (w + 1) / 2 by (h + 1) / 2.
 struct Frame {
