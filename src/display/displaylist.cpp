@@ -227,6 +227,10 @@ bool BuildVideoAreaMask(const qbDisplay* display, int32_t width, int32_t height,
     return videoHooks.areaMask && videoHooks.areaMask(display, width, height, mask, rowBytes);
 }
 
+void RedrawDisplayVideos(qbDisplay* display) {
+    if (videoHooks.redraw) videoHooks.redraw(display);
+}
+
 int GetDisplayRecord(ObjectID id, qbDisplay** out) {
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
         if (d->id == id.number && d->handle == id.handle) {

@@ -57,8 +57,11 @@ struct qbDisplayVideoHooks {
     // display, set where videos play; false when none does.
     bool (*areaMask)(const qbDisplay* display, int32_t width, int32_t height, std::vector<uint8_t>* mask,
                      int32_t* rowBytes) = nullptr;
+    // The shown picture of each paused or ended video on the display again.
+    void (*redraw)(qbDisplay* display) = nullptr;
 };
 void SetDisplayVideoHooks(const qbDisplayVideoHooks* hooks);
 bool HitTestVideos(const qbDisplay* display, int32_t x, int32_t y);
 bool BuildVideoAreaMask(const qbDisplay* display, int32_t width, int32_t height, std::vector<uint8_t>* mask,
                         int32_t* rowBytes);
+void RedrawDisplayVideos(qbDisplay* display);

@@ -208,6 +208,7 @@ void RefreshDisplay(ScriptState* L, qbDisplay* display) {
     qbBitmap* picture = GetComposedBGPicBitmap(L, display, display->bgpic);
     if (!picture) return;
     RefreshDisplayRect(picture, 0, 0, display, 0, 0, picture->width, picture->height, kRefreshScaled);
+    RedrawDisplayVideos(display);
 }
 
 void FreeBlitScaleCache() { scaleCache.reset(); }

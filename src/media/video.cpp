@@ -104,7 +104,13 @@ bool AreaMask(const qbDisplay* d, int32_t width, int32_t height, std::vector<uin
     return any;
 }
 
-const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask};
+void Redraw(qbDisplay* display) {
+    ForEachVideo([&](qbVideo* v) {
+        if (ShownDirectly(v, display) && v->state != kVideoPlaying) RepresentVideoPicture(Own(v));
+    });
+}
+
+const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw};
 
 void Unlink(qbVideo* v) {
     std::lock_guard lock(videoListMutex);
@@ -298,12 +304,6 @@ void SuspendDisplayVideos(qbDisplay* display) {
 void ResumeDisplayVideos(qbDisplay* display) {
     ForEachVideo([&](qbVideo* v) {
         if (v->display == display && v->state == kVideoSuspended) v->state = v->savedState;
-    });
-}
-
-void RedrawDisplayVideos(qbDisplay* display) {
-    ForEachVideo([&](qbVideo* v) {
-        if (ShownDirectly(v, display) && v->state != kVideoPlaying) RepresentVideoPicture(Own(v));
     });
 }
 

@@ -69,6 +69,5 @@ void SetDefaultVideoLoader(const std::string& loader);
 void StopDisplayVideos(ScriptState* L, qbDisplay* display);
 void SuspendDisplayVideos(qbDisplay* display);
 void ResumeDisplayVideos(qbDisplay* display);
-void RedrawDisplayVideos(qbDisplay* display);
 void StopAllVideos(ScriptState* L);
 void FreeAllVideos(ScriptState* L);
