@@ -9,7 +9,10 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/linkedfile.h"
+#include "core/runstate.h"
 #include "core/settings.h"
+#include "display/display.h"
+#include "display/output.h"
 #include "media/video.h"
 #include "objects/adoptid.h"
 
@@ -77,6 +80,9 @@ int cmdPlayVideo(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     qbVideo* v = nullptr;
     if (int err = VideoArg(L, &v)) return err;
+    if (const qbDisplay* d = GetCurrentDisplay()) {
+        if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
+    }
     int32_t x = v->x, y = v->y;
     if (Given(L, 2)) x = IntArg(L, 2);
     if (Given(L, 3)) y = IntArg(L, 3);
@@ -85,6 +91,7 @@ int cmdPlayVideo(ScriptState* L) {
         GetTableFieldInt(L, 4, "uselayer", &useLayer, nullptr);
         GetTableFieldInt(L, 4, "channel", &channel, nullptr);
     }
+    if (useLayer && !RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
     // Videos are drawn straight onto the display only.
     if (useLayer) return ERR_NOLAYERS;
     return PlayVideoCore(L, v, x, y, channel - 1);

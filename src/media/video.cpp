@@ -22,6 +22,7 @@
 #include "objects/adoptid.h"
 #include "core/soundevents.h"
 #include "sound/soundevents.h"
+#include "sound/soundlib.h"
 
 namespace {
 
@@ -182,8 +183,8 @@ int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* 
     if (int err = AdoptObjectID(
             made, id,
             [L](ObjectID old) {
-                const int err = DiscardVideo(L, old);
-                return err == ERR_FINDVIDEO ? 0 : err;
+                const int code = DiscardVideo(L, old);
+                return code == ERR_FINDVIDEO ? 0 : code;
             },
             [L](qbVideo* record) { FreeVideoRecord(L, record); }))
         return err;
@@ -219,6 +220,8 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     params.volume = v->volume;
     params.channel = channel;
     params.smooth = v->smooth;
+    // The output opens here, on the main thread, or the video plays silent.
+    params.sound = s->audioChannels > 0 && SoundOutputReady();
     params.sink = qbVideoSink{PresentVideoPicture, EndVideo, DiscardPictures, v};
     v->state = kVideoPlaying;
     if (int err = StartVideoPlayback(s, params)) {

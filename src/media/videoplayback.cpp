@@ -235,7 +235,7 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     p->params = params;
     p->drawWidth = params.width > 0 ? params.width : stream->frameWidth;
     p->drawHeight = params.height > 0 ? params.height : stream->frameHeight;
-    p->withSound = stream->audioChannels > 0 && stream->audioChannels <= 2 && stream->audioRate > 0 &&
+    p->withSound = params.sound && stream->audioChannels > 0 && stream->audioChannels <= 2 && stream->audioRate > 0 &&
                    stream->source->ops->decodeAudioFrame;
     if (!p->pictureMutex) p->pictureMutex = AllocMutex();
     if (!p->pictureSignal) p->pictureSignal = AllocSignal();

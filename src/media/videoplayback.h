@@ -44,6 +44,7 @@ struct qbVideoPlayParams {
     int32_t volume = 64;
     int32_t channel = -1;      // 0-based; -1 any
     bool smooth = false;
+    bool sound = true;  // false: the sound is dropped and the pictures keep their own time
     qbVideoSink sink;
 };
 

@@ -1,7 +1,8 @@
 // The road of a video: an applet opens a CDXL with sound the test wrote,
 // plays it at a place on the display under SDL's dummy drivers while the
-// script waits for events, and its OnVideoEnd handler prints the one end
-// event and what IsVideoPlaying then says.
+// script waits for events (its sound going to SDL's disk audio driver), and
+// its OnVideoEnd handler prints the one end event and what IsVideoPlaying
+// then says.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -98,8 +99,10 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
     const std::string clip = (dir_ / "intro.cdxl").string();
     imagefixtures::WriteBytes(clip, Clip());
     const auto qba = Pack(Chunk(Script(clip), "video"), dir_ / "video.qba", "--include video.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const std::string capture = (dir_ / "sound.raw").string();
+    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 SDL_AUDIODRIVER=disk " +
+                                 "SDL_DISKAUDIOFILE=" + capture + " " + std::string(QB_PLAYER_PATH) + " " +
+                                 qba.string() + " -quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream out(r.out);
     std::string word, playing;
@@ -109,6 +112,9 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
     EXPECT_EQ(id, 1);
     EXPECT_EQ(playing, "0");
     EXPECT_EQ(r.out.find("videoend", r.out.find("videoend") + 1), std::string::npos);  // once
+    // The clip's sound reached the output.
+    const std::string sound = e2e::ReadFile(capture);
+    EXPECT_NE(sound.find_first_not_of('\0'), std::string::npos);
 
     // The pictures that reached the window are the clip's, in order, at its place.
     int last = -1, seen = 0;
