@@ -174,7 +174,15 @@ TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     SetVideoWallClock(FakeClock);
     Rig rig(50, 0.04);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.stream.playback->shownCount > 0; }));
+    // The first shown and both slots full: nothing else is timed until the
+    // clock moves.
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(rig.WaitFor([&] {
+        LockMutex(p->pictureMutex.get());
+        const bool full = p->queued == 2;
+        UnlockMutex(p->pictureMutex.get());
+        return p->shownCount > 0 && full;
+    }));
     PauseVideoStream(&rig.stream);
     double before = 0.0;
     {
