@@ -1,6 +1,7 @@
 // Recursive mutexes, auto-reset signals and the thread start handshake.
 #include "core/threads.h"
 
+#include <chrono>
 #include <new>
 
 namespace {
@@ -79,6 +80,29 @@ int WaitSignal(qbSignal* signal, qbMutex* mutex) {
     // wake-up cannot fall into the gap.
     if (mutex) UnlockMutex(mutex);
     signal->cond.wait(guard, [signal] { return signal->flag; });
+    signal->flag = false;
+    guard.unlock();
+    if (mutex) LockMutex(mutex);
+    return 0;
+}
+
+int WaitSignalTimeout(qbSignal* signal, qbMutex* mutex, int32_t milliseconds) {
+    std::unique_lock guard(signal->guard);
+    if (!signal->flag) {
+        if (milliseconds <= 0) return 1;
+        if (mutex) UnlockMutex(mutex);
+        // steady_clock: a wall-clock step never stretches or cuts the wait.
+        const bool set = signal->cond.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                               [signal] { return signal->flag; });
+        if (!set) {
+            guard.unlock();
+            if (mutex) LockMutex(mutex);
+            return 1;
+        }
+    } else {
+        signal->flag = false;
+        return 0;
+    }
     signal->flag = false;
     guard.unlock();
     if (mutex) LockMutex(mutex);

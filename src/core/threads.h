@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -60,6 +61,9 @@ void SetSignal(qbSignal* signal);
 // The caller holds mutex (once); it is released while waiting and held again
 // on return. Waits until the flag is set, clears it and returns 0.
 int WaitSignal(qbSignal* signal, qbMutex* mutex);
+// The same for at most the given time on the monotonic clock: 0 when the
+// flag was set (and is cleared), 1 when the time ran out.
+int WaitSignalTimeout(qbSignal* signal, qbMutex* mutex, int32_t milliseconds);
 
 // Runs body with the new record as its argument and waits until the body has
 // signalled its start. Null when the thread could not be created or the body

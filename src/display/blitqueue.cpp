@@ -37,6 +37,36 @@ int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t
     return 0;
 }
 
+int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitmap, int32_t dstX, int32_t dstY) {
+    if (!display || !display->blitMutex || !bitmap || !owner) return ERR_WRONGUSAGE;
+    qbQueuedBlit entry;
+    entry.width = bitmap->width;
+    entry.height = bitmap->height;
+    entry.bitmap = std::move(bitmap);
+    entry.dstX = dstX;
+    entry.dstY = dstY;
+    entry.owner = owner;
+    LockMutex(display->blitMutex.get());
+    std::vector<qbQueuedBlit>& queue = display->blitQueue;
+    std::erase_if(queue, [owner](const qbQueuedBlit& e) { return e.owner == owner; });
+    try {
+        queue.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+        UnlockMutex(display->blitMutex.get());
+        return ERR_MEM;
+    }
+    UnlockMutex(display->blitMutex.get());
+    PostWakeEvent();
+    return 0;
+}
+
+void DropOwnedDisplayBlits(qbDisplay* display, const void* owner) {
+    if (!display || !display->blitMutex) return;
+    LockMutex(display->blitMutex.get());
+    std::erase_if(display->blitQueue, [owner](const qbQueuedBlit& e) { return e.owner == owner; });
+    UnlockMutex(display->blitMutex.get());
+}
+
 namespace {
 
 // Draws one picture, cut to the picture and to the display's picture.

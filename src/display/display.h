@@ -82,6 +82,7 @@ struct qbQueuedBlit {
     int32_t dstY = 0;
     int32_t width = 0;
     int32_t height = 0;
+    const void* owner = nullptr;  // a playing video keeps one entry: its latest
 };
 
 struct qbScreenMode {

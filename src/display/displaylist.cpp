@@ -212,7 +212,26 @@ void SetPendingSpritesHook(PendingSpritesHook hook) { pendingSprites = hook; }
 void SetPendingAnimsHook(int (*hook)(ScriptState*)) { pendingAnims = hook; }
 
 // Videos arrive with their library.
-bool IsVideoOnDisplay(const qbDisplay*) { return false; }
+namespace {
+qbDisplayVideoHooks videoHooks;
+}  // namespace
+
+void SetDisplayVideoHooks(const qbDisplayVideoHooks* hooks) { videoHooks = hooks ? *hooks : qbDisplayVideoHooks{}; }
+
+bool IsVideoOnDisplay(const qbDisplay* display) { return videoHooks.onDisplay && videoHooks.onDisplay(display); }
+
+bool HitTestVideos(const qbDisplay* display, int32_t x, int32_t y) {
+    return videoHooks.hitTest && videoHooks.hitTest(display, x, y);
+}
+
+bool BuildVideoAreaMask(const qbDisplay* display, int32_t width, int32_t height, std::vector<uint8_t>* mask,
+                        int32_t* rowBytes) {
+    return videoHooks.areaMask && videoHooks.areaMask(display, width, height, mask, rowBytes);
+}
+
+void RedrawDisplayVideos(qbDisplay* display) {
+    if (videoHooks.redraw) videoHooks.redraw(display);
+}
 
 int GetDisplayRecord(ObjectID id, qbDisplay** out) {
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {

@@ -2,6 +2,9 @@
 // displays, opening the declared ones at start-up, and freeing them all.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "core/argapi.h"
 #include "display/display.h"
 
@@ -44,3 +47,21 @@ bool AsyncDrawUsesObject(const void* object);
 int32_t NotifyLayerReplaced(void* oldLayer, void* newLayer);
 void NotifyLayerImageChanged(void* layer);
 bool IsVideoOnDisplay(const qbDisplay* display);
+
+// What the video library answers for the display code; until it installs
+// them no display has videos.
+struct qbDisplayVideoHooks {
+    bool (*onDisplay)(const qbDisplay* display) = nullptr;
+    bool (*hitTest)(const qbDisplay* display, int32_t x, int32_t y) = nullptr;
+    // A 1-bit mask (rows of rowBytes) of a width x height bitmap of the
+    // display, set where videos play; false when none does.
+    bool (*areaMask)(const qbDisplay* display, int32_t width, int32_t height, std::vector<uint8_t>* mask,
+                     int32_t* rowBytes) = nullptr;
+    // The shown picture of each paused or ended video on the display again.
+    void (*redraw)(qbDisplay* display) = nullptr;
+};
+void SetDisplayVideoHooks(const qbDisplayVideoHooks* hooks);
+bool HitTestVideos(const qbDisplay* display, int32_t x, int32_t y);
+bool BuildVideoAreaMask(const qbDisplay* display, int32_t width, int32_t height, std::vector<uint8_t>* mask,
+                        int32_t* rowBytes);
+void RedrawDisplayVideos(qbDisplay* display);

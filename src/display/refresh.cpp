@@ -2,11 +2,13 @@
 #include "display/refresh.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "display/adapter.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displayhooks.h"
+#include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/doublebuffer.h"
 #include "imaging/scalebitmap.h"
@@ -50,7 +52,6 @@ void CallBlitHooks(qbDisplay* display, qbBitmap* source, int32_t sx, int32_t sy,
         info.sourceFormat = static_cast<int32_t>(GetBitmapAttr(source, kBitmapAttrPixelFormat));
         info.sourceRowLength = static_cast<int32_t>(GetBitmapAttr(source, kBitmapAttrRowLength));
     }
-    // No video plays on a display yet, so there is no video-area mask.
     info.srcX = sx;
     info.srcY = sy;
     info.dstX = dx;
@@ -58,6 +59,34 @@ void CallBlitHooks(qbDisplay* display, qbBitmap* source, int32_t sx, int32_t sy,
     info.width = w;
     info.height = h;
     CallDisplayHooks(display, kDrawHookBlit, &info);
+}
+
+// A playing video draws its own pictures: the display's blits go round it,
+// a row run at a time.
+void BlitAroundVideos(qbBitmap* source, int32_t srcX, int32_t srcY, qbDisplay* display, int32_t dstX, int32_t dstY,
+                      int32_t width, int32_t height, uint32_t flags) {
+    std::vector<uint8_t> mask;
+    int32_t rowBytes = 0;
+    if (dstX < 0 || dstY < 0 || width <= 0 || height <= 0 ||
+        !BuildVideoAreaMask(display, dstX + width, dstY + height, &mask, &rowBytes)) {
+        BlitToWindow(source->colour.get(), srcX, srcY, display, dstX, dstY, width, height, 0, 0, flags);
+        return;
+    }
+    for (int32_t row = 0; row < height; ++row) {
+        const uint8_t* bits = mask.data() + static_cast<size_t>(dstY + row) * static_cast<size_t>(rowBytes);
+        for (int32_t x = 0; x < width;) {
+            const auto covered = [&](int32_t at) { return (bits[(dstX + at) >> 3] >> (7 - ((dstX + at) & 7))) & 1; };
+            if (covered(x)) {
+                ++x;
+                continue;
+            }
+            int32_t end = x + 1;
+            while (end < width && !covered(end)) ++end;
+            BlitToWindow(source->colour.get(), srcX + x, srcY + row, display, dstX + x, dstY + row, end - x, 1, 0, 0,
+                         flags);
+            x = end;
+        }
+    }
 }
 
 }  // namespace
@@ -117,6 +146,8 @@ void BlitToDisplay(qbBitmap* source, int32_t srcX, int32_t srcY, qbDisplay* disp
             const uint32_t mode = (toAdapterScaled ? 32u : 0u) | (alpha ? 1u : 0u);
             CallSlot(DisplayAdapterSlots()->BltBitMap, source->native, display->adapterHandle, &info, mode, nullptr);
         }
+    } else if (!(flags & kBlitNoVideoMask) && scaleWidth <= 0 && IsVideoOnDisplay(display)) {
+        BlitAroundVideos(source, srcX, srcY, display, dstX, dstY, width, height, flags);
     } else {
         BlitToWindow(source->colour.get(), srcX, srcY, display, dstX, dstY, width, height, scaleWidth, scaleHeight,
                      flags);
@@ -202,6 +233,7 @@ void RefreshDisplay(ScriptState* L, qbDisplay* display) {
     qbBitmap* picture = GetComposedBGPicBitmap(L, display, display->bgpic);
     if (!picture) return;
     RefreshDisplayRect(picture, 0, 0, display, 0, 0, picture->width, picture->height, kRefreshScaled);
+    RedrawDisplayVideos(display);
 }
 
 void FreeBlitScaleCache() { scaleCache.reset(); }

@@ -54,6 +54,9 @@ int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t
 // that display's queue.
 int FlushDisplayBlitQueue(ScriptState* L);
 void ClearDisplayBlitQueue(qbDisplay* display);
+// A picture of a playing video: it replaces the owner's entries not drawn yet.
+int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitmap, int32_t dstX, int32_t dstY);
+void DropOwnedDisplayBlits(qbDisplay* display, const void* owner);
 
 // The frame-rate limit of VWait (1 or more; a value below 1 sets 60).
 int32_t GetFPSLimit();

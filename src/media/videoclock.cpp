@@ -40,7 +40,8 @@ double GetVideoClock(const qbVideoSync& sync) {
 double GetMasterClock(const qbVideoSync& sync) {
     if (!sync.hasSound || sync.audioChannels <= 0 || sync.audioRate <= 0) return GetVideoClock(sync);
     const double bytesPerSecond = static_cast<double>(sync.audioChannels) * sync.audioRate * 2.0;
-    return sync.audioClock - (sync.audioBufferSize - sync.audioBufferIndex) / bytesPerSecond;
+    const double unheard = std::max(0.0, sync.audioOutputDelay - (VideoWallTime() - sync.audioOutputStamp));
+    return sync.audioClock - (sync.audioBufferSize - sync.audioBufferIndex) / bytesPerSecond - unheard;
 }
 
 double ChooseVideoTimestamp(qbVideoSync* sync, double pts, double dts) {

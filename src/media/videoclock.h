@@ -28,6 +28,9 @@ struct qbVideoSync {
     double audioClock = 0.0;
     int32_t audioBufferSize = 0, audioBufferIndex = 0;
     int32_t audioChannels = 0, audioRate = 0;
+    // Sound handed to the output and not heard yet, as of a wall time: the
+    // decoded end runs that far ahead of what plays.
+    double audioOutputDelay = 0.0, audioOutputStamp = 0.0;
     bool paused = false;
 };
 

@@ -64,6 +64,29 @@ int32_t GetVideoQueue(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueN
     }
 }
 
+int32_t GetVideoQueueWait(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueNode* out, int32_t milliseconds,
+                          bool honourEnd) {
+    Locked lock(queue->mutex.get());
+    for (bool waited = false;; waited = true) {
+        if (thread && IsThreadStopRequested(thread)) return kVideoQueueStop;
+        if (!queue->nodes.empty()) {
+            *out = queue->nodes.front();
+            queue->nodes.pop_front();
+            queue->totalBytes -= out->size > 0 ? out->size : 0;
+            if (queue->totalBytes < 0) queue->totalBytes = 0;
+            return kVideoQueueGot;
+        }
+        if (honourEnd && queue->end) return kVideoQueueEnd;
+        if (waited || WaitSignalTimeout(queue->signal.get(), queue->mutex.get(), milliseconds) != 0)
+            return kVideoQueueEmpty;
+    }
+}
+
+bool VideoQueueEmpty(qbVideoPacketQueue* queue) {
+    Locked lock(queue->mutex.get());
+    return queue->nodes.empty();
+}
+
 void FlushVideoQueue(qbVideoPacketQueue* queue, const qbVideoSource* source) {
     if (!queue->mutex) return;
     Locked lock(queue->mutex.get());

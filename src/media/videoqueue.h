@@ -36,6 +36,11 @@ enum : int32_t { kVideoQueueGot = 1, kVideoQueueEmpty = 0, kVideoQueueStop = -1,
 // kVideoQueueEnd once the end flag is set and the queue is empty. A stop
 // request of `thread` (which may be null) gives kVideoQueueStop.
 int32_t GetVideoQueue(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueNode* out, bool block, bool honourEnd);
+// The same, but an empty queue is waited on for at most `milliseconds`
+// (then kVideoQueueEmpty), so that the caller can look at its own flags.
+int32_t GetVideoQueueWait(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueNode* out, int32_t milliseconds,
+                          bool honourEnd);
+bool VideoQueueEmpty(qbVideoPacketQueue* queue);
 // Releases every packet through the source and clears the queue and its end flag.
 void FlushVideoQueue(qbVideoPacketQueue* queue, const qbVideoSource* source);
 int32_t VideoQueueBytes(qbVideoPacketQueue* queue);

@@ -52,8 +52,9 @@ struct qbVideoSource {
 using qbVideoSourcePtr = std::unique_ptr<qbVideoSource>;
 
 // The VIDEO slots of a video-adapter plugin as the plugin loader (above
-// this folder) installs them: an open that fills the stream information,
-// and the operations. Null forgets the plugin.
+// this folder) installs them: the record's nine words from OpenVideo on,
+// in order, have these types (an open that fills the stream information,
+// then the operations). Null forgets the plugin.
 struct qbVideoPluginSlots {
     void* (*open)(const char* name, qbVideoStreamInfo* info, const char* adapterTag) = nullptr;
     qbVideoSourceOps ops;

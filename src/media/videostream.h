@@ -16,6 +16,11 @@ enum : int32_t { kVideoDriverOwn = 0, kVideoDriverNative = 1 };
 // The RGB frame buffer of the largest picture a stream may have (bytes).
 constexpr uint64_t kMaxVideoFrameBytes = uint64_t{1} << 30;
 
+struct qbVideoPlayback;
+struct VideoPlaybackDeleter {
+    void operator()(qbVideoPlayback* playback) const;  // stops it first
+};
+
 struct qbOwnVideoStream {
     qbVideoSourcePtr source;
     qbVideoStreamInfo info;
@@ -24,6 +29,8 @@ struct qbOwnVideoStream {
     int32_t audioChannels = 0, audioRate = 0;
     uint32_t flags = 0;
     std::vector<uint8_t> rgbFrame;  // RGB sources: (width x 4 + 256) x height bytes
+    // Last, so that its threads are gone before the source closes.
+    std::unique_ptr<qbVideoPlayback, VideoPlaybackDeleter> playback;
 };
 
 struct qbVideoStream {

@@ -26,6 +26,7 @@
 #include "libs/network.h"
 #include "libs/stringlib.h"
 #include "libs/system.h"
+#include "libs/videolib.h"
 #include "media/animlib.h"
 #include "objects/bgpiclib.h"
 #include "objects/brushlib.h"
@@ -108,7 +109,7 @@ const ScriptCommand kLibraryList[] = {
     {"layers", InitLayersLibrary},       {"text", InitTextLibrary}, {"anim", InitAnimLibrary},      {"display", InitDisplayLibrary},
     {"sound", InitSoundLibrary},        {"brush", InitBrushLibrary}, {"bgpic", InitBGPicLibrary}, {"transitionfx", InitTransitionFXLibrary},
     {"sprite", InitSpriteLibrary}, {"memblock", InitMemblockLibrary}, {"vectorgraphics", InitVectorLibrary}, {"network", InitNetworkLibrary},
-    {"video", nullptr},        {nullptr, nullptr},
+    {"video", InitVideoLibrary},        {nullptr, nullptr},
 };
 
 constexpr char kBanner[] = "QuenbrookPlayer 6.1 [Linux]\nThe multimedia applet player\n\n";

@@ -10,6 +10,7 @@
 #include "display/adapterslots.h"
 #include "imaging/imagehandle.h"
 #include "media/animplugins.h"
+#include "media/videosource.h"
 #include "sound/soundplugins.h"
 
 struct qbPluginHandle {
@@ -23,6 +24,7 @@ struct qbPluginHandle {
     qbTimerAdapterSlots timerSlots;
     qbSoundLoaderSlots soundSlots;
     qbAnimLoaderSlots animSlots;
+    qbVideoPluginSlots videoSlots;
     // InitPlugin succeeded, so ClosePlugin is owed.
     bool initialised = false;
 };

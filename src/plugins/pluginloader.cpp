@@ -101,6 +101,9 @@ constexpr int kImageFirstWord = 65, kDisplayFirstWord = 120, kTimerFirstWord = 1
 constexpr int kDisplayWords = 44, kRequesterWords = 8;
 constexpr int kSoundFirstWord = 75;
 constexpr int kAnimFirstWord = 70;
+constexpr int kVideoFirstWord = 88;
+static_assert(sizeof(qbVideoPluginSlots) == 9 * sizeof(void*));
+static_assert(offsetof(qbPluginRecord, OpenVideo) == 8 * kVideoFirstWord);
 static_assert(sizeof(qbAnimLoaderSlots) == 5 * sizeof(void*));
 static_assert(offsetof(qbPluginRecord, OpenAnim) == 8 * kAnimFirstWord);
 static_assert(sizeof(qbSoundLoaderSlots) == 5 * sizeof(void*));
@@ -198,6 +201,10 @@ void FillView(qbPluginHandle& h) {
         CopyWords(r, kAnimFirstWord, h.animSlots);
         SetAnimLoaderSlots(&v, &h.animSlots);
     }
+    if (h.capabilities & PLUGINCAPS_VIDEO) {
+        CopyWords(r, kVideoFirstWord, h.videoSlots);
+        SetVideoPluginSlots(&v, &h.videoSlots);
+    }
     if (h.capabilities & PLUGINCAPS_DISPLAYADAPTER) {
         CopyWords(r, kDisplayFirstWord, kDisplayWords, &h.displaySlots);
         v.displaySlots = &h.displaySlots;
@@ -249,6 +256,7 @@ void ClosePluginFile(qbPluginHandle* handle) {
     SetImageLoaderSlots(&handle->view, nullptr);
     SetSoundLoaderSlots(&handle->view, nullptr);
     SetAnimLoaderSlots(&handle->view, nullptr);
+    SetVideoPluginSlots(&handle->view, nullptr);
     FreeSaverFormats(&handle->record);
     if (handle->initialised && handle->record.ClosePlugin) handle->record.ClosePlugin();
     FreePluginEntries(&handle->record);

@@ -1,0 +1,16 @@
+// The "video" library: its command table and the commands built so far.
+#pragma once
+
+struct ScriptState;
+
+int InitVideoLibrary(ScriptState* L);
+
+int cmdOpenVideo(ScriptState* L);
+int cmdCloseVideo(ScriptState* L);
+int cmdPlayVideo(ScriptState* L);
+int cmdStopVideo(ScriptState* L);
+int cmdPauseVideo(ScriptState* L);
+int cmdResumeVideo(ScriptState* L);
+int cmdSeekVideo(ScriptState* L);
+int cmdIsVideo(ScriptState* L);
+int cmdIsVideoPlaying(ScriptState* L);

@@ -1,0 +1,335 @@
+// The threads of a playing stream: the video server decodes and times
+// pictures, the refresh thread hands them on when they are due, the audio
+// server keeps the sound ring topped up.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "imaging/scale.h"
+#include "media/videoplayback.h"
+
+namespace {
+
+constexpr auto kIdleStep = std::chrono::milliseconds(10);
+constexpr int32_t kQueueWaitMs = 10;
+constexpr int32_t kRefreshWaitMs = 1;
+// A late picture is dropped only while one was shown within this time.
+constexpr double kMaxShowGap = 1.0;
+constexpr double kLateSlack = 0.5;
+
+class Locked {
+public:
+    explicit Locked(qbMutex* m) : m_(m) { LockMutex(m_); }
+    ~Locked() { UnlockMutex(m_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    qbMutex* m_;
+};
+
+qbVideoPlayback* Playback(qbThread* thread) { return static_cast<qbVideoPlayback*>(GetThreadUserData(thread)); }
+
+void Release(qbVideoPlayback* p, void* packet) {
+    const qbVideoSource* s = p->stream->source.get();
+    if (packet && s->ops->freePacket) s->ops->freePacket(s->handle, packet);
+}
+
+// A flush marker: everything before the seek is gone, and so is its timing.
+void FlushPictures(qbVideoPlayback* p) {
+    const qbVideoSource* s = p->stream->source.get();
+    if (s->ops->flushVideo) s->ops->flushVideo(s->handle);
+    {
+        Locked lock(p->pictureMutex.get());
+        p->queued = p->readIndex = p->writeIndex = 0;
+        ResetVideoSync(&p->sync, VideoWallTime());
+        SetSignal(p->pictureSignal.get());
+    }
+    int32_t requested = 1;
+    p->videoFlushState.compare_exchange_strong(requested, 2);
+}
+
+// Waits for a free slot; false on a stop request.
+bool WaitForSlot(qbThread* thread, qbVideoPlayback* p) {
+    Locked lock(p->pictureMutex.get());
+    if (p->queued > 1) EaseVideoSkip(&p->sync);
+    while (p->queued > 1) {
+        if (IsThreadStopRequested(thread)) return false;
+        // Parked on a full queue is parked all the same.
+        if (p->paused)
+            p->videoAck = true;
+        else
+            p->resumeRequest = false;
+        WaitSignalTimeout(p->pictureSignal.get(), p->pictureMutex.get(), kQueueWaitMs);
+    }
+    return !IsThreadStopRequested(thread);
+}
+
+void QueuePicture(qbVideoPlayback* p, double timestamp) {
+    ConvertVideoPicture(p, p->slots[p->writeIndex].pixels.data());
+    Locked lock(p->pictureMutex.get());
+    qbVideoPicture& slot = p->slots[p->writeIndex];
+    slot.pts = timestamp;
+    slot.target = ScheduleVideoPicture(&p->sync, timestamp, GetMasterClock(p->sync));
+    p->writeIndex = (p->writeIndex + 1) % 2;
+    ++p->queued;
+    int32_t flushed = 2;
+    p->videoFlushState.compare_exchange_strong(flushed, 3);
+}
+
+// One packet taken from the queue: decoded, timed and queued, or dropped.
+void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode& node) {
+    const qbVideoSource* s = p->stream->source.get();
+    double pts = -1.0;
+    if (s->ops->decodeVideoFrame(s->handle, node.data, p->frame.data(), &pts) != 1) return;
+    double timestamp = 0.0;
+    bool drop = false;
+    {
+        Locked lock(p->pictureMutex.get());
+        timestamp = ChooseVideoTimestamp(&p->sync, pts, node.pts);
+        drop = SkipVideoPicture(&p->sync);
+        if (!drop) timestamp = AdvanceVideoClock(&p->sync, timestamp, 0);
+    }
+    if (drop) {
+        ++p->droppedCount;
+        return;
+    }
+    if (WaitForSlot(thread, p)) QueuePicture(p, timestamp);
+}
+
+// The end comes once both packet queues and the picture queue are empty and
+// no picture is on its way between them.
+void PostEndWhenDrained(qbVideoPlayback* p) {
+    if (p->endPosted || !p->reader.ended) return;
+    if (!VideoQueueEmpty(&p->video) || (p->withSound && !VideoQueueEmpty(&p->audio)) || p->videoBusy) return;
+    double master = 0.0;
+    {
+        Locked lock(p->pictureMutex.get());
+        if (p->queued) return;
+        master = GetMasterClock(p->sync);
+    }
+    const double ms = master * 1000.0;
+    p->finalPosition = !(ms > 0.0) ? 0u : ms >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
+    p->endPosted = true;
+    if (p->params.sink.ended) p->params.sink.ended(p->params.sink.user);
+}
+
+void ShowPicture(qbVideoPlayback* p, const qbVideoPicture& slot) {
+    std::lock_guard lock(p->shownMutex);
+    p->shown = slot.pixels;
+    p->shownPts = slot.pts;
+}
+
+// One round with a picture queued, under the picture lock: the wait in ms
+// before the next round (0: at once), or -1 when the picture was handed on.
+int32_t RefreshRound(qbVideoPlayback* p) {
+    Locked lock(p->pictureMutex.get());
+    if (!p->queued) return kRefreshWaitMs;
+    const double now = VideoWallTime();
+    qbVideoPicture& slot = p->slots[p->readIndex];
+    if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
+    p->sync.currentPts = slot.pts;
+    p->sync.currentPtsDrift = slot.pts - now;
+    int32_t first = 3;
+    p->videoFlushState.compare_exchange_strong(first, 0);
+    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
+                                      : slot.target + p->sync.videoClock - slot.pts;
+    bool drop = false;
+    if (next < now) {
+        HurryVideoSkip(&p->sync);
+        drop = (p->queued > 1 || now > next + kLateSlack) && now - p->lastShown < kMaxShowGap;
+    }
+    if (!drop) {
+        p->lastShown = now;
+        ShowPicture(p, slot);
+    } else {
+        ++p->droppedCount;
+    }
+    p->readIndex = (p->readIndex + 1) % 2;
+    --p->queued;
+    SetSignal(p->pictureSignal.get());
+    return drop ? 0 : -1;
+}
+
+}  // namespace
+
+void ConvertVideoPicture(qbVideoPlayback* p, uint32_t* destination) {
+    const int32_t fw = p->stream->frameWidth, fh = p->stream->frameHeight;
+    const size_t count = static_cast<size_t>(fw) * static_cast<size_t>(fh);
+    const bool same = fw == p->drawWidth && fh == p->drawHeight;
+    // The source gives 00 RR GG BB in memory order; pixels are native words.
+    uint32_t* swapped = same ? destination : p->swapped.data();
+    const uint32_t* frame = p->frame.data();
+    for (size_t i = 0; i < count; ++i) swapped[i] = __builtin_bswap32(frame[i]) & 0xFFFFFFu;
+    if (same) return;
+    ScaleRequest req;
+    req.srcPixels = swapped;
+    req.srcWidth = fw;
+    req.srcHeight = fh;
+    req.srcRowLength = fw;
+    req.dstPixels = destination;
+    req.dstWidth = p->drawWidth;
+    req.dstHeight = p->drawHeight;
+    req.dstRowLength = p->drawWidth;
+    req.smooth = p->params.smooth;
+    ScalePixelBuffer(req);
+}
+
+void VideoServerThread(void* arg) {
+    qbThread* thread = GetThreadFromArg(arg);
+    qbVideoPlayback* p = Playback(thread);
+    SignalThreadStarted(thread);
+    while (!IsThreadStopRequested(thread)) {
+        if (p->paused) {
+            p->videoAck = true;
+            std::this_thread::sleep_for(kIdleStep);
+            continue;
+        }
+        p->resumeRequest = false;
+        p->videoBusy = true;
+        qbVideoQueueNode node;
+        const int32_t got = GetVideoQueueWait(thread, &p->video, &node, kQueueWaitMs, true);
+        if (got == kVideoQueueStop) break;
+        if (got != kVideoQueueGot) {
+            p->videoBusy = false;
+            if (got == kVideoQueueEnd) std::this_thread::sleep_for(kIdleStep);
+            continue;
+        }
+        if (!node.data)
+            FlushPictures(p);
+        else
+            HandlePicture(thread, p, node);
+        Release(p, node.data);
+        p->videoBusy = false;
+        std::this_thread::yield();
+    }
+    p->videoBusy = false;
+    p->videoDone = true;
+    WaitThreadRelease(thread);
+}
+
+void VideoRefreshThread(void* arg) {
+    qbThread* thread = GetThreadFromArg(arg);
+    qbVideoPlayback* p = Playback(thread);
+    SignalThreadStarted(thread);
+    while (!IsThreadStopRequested(thread)) {
+        if (p->paused) {
+            p->refreshAck = true;
+            WaitSignalTimeout(p->refreshSignal.get(), nullptr, kRefreshWaitMs);
+            continue;
+        }
+        const int32_t wait = RefreshRound(p);
+        if (wait < 0) {
+            ++p->shownCount;
+            if (p->params.sink.picture) {
+                std::lock_guard lock(p->shownMutex);
+                p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight,
+                                       p->drawWidth, p->shownPts);
+            }
+            continue;
+        }
+        if (wait == kRefreshWaitMs) PostEndWhenDrained(p);
+        if (wait > 0) WaitSignalTimeout(p->refreshSignal.get(), nullptr, wait);
+    }
+    p->refreshDone = true;
+    WaitThreadRelease(thread);
+}
+
+size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
+    auto* p = static_cast<qbVideoPlayback*>(user);
+    if (p->paused) {
+        p->audioAck = true;
+        return 0;
+    }
+    const qbVideoSource* s = p->stream->source.get();
+    const double perSecond = static_cast<double>(p->stream->audioChannels) * p->stream->audioRate * 2.0;
+    size_t done = 0;
+    int32_t size = 0, index = 0;
+    {
+        Locked lock(p->pictureMutex.get());
+        size = p->sync.audioBufferSize;
+        index = p->sync.audioBufferIndex;
+    }
+    while (done < bytes) {
+        if (index < size) {
+            const size_t n = std::min(bytes - done, static_cast<size_t>(size - index));
+            std::memcpy(out + done, p->decoded.data() + index, n);
+            index += static_cast<int32_t>(n);
+            done += n;
+            int32_t flushed = 2;
+            p->audioFlushState.compare_exchange_strong(flushed, 0);
+            continue;
+        }
+        if (p->audioPacket.data) {
+            int32_t finished = 0;
+            const int32_t n = s->ops->decodeAudioFrame(s->handle, p->audioPacket.data, p->decoded.data(),
+                                                       kVideoDecodedAudioBytes, &finished);
+            if (finished || n <= 0) {
+                Release(p, p->audioPacket.data);
+                p->audioPacket = qbVideoQueueNode{};
+            }
+            if (n > 0) {
+                size = n;
+                index = 0;
+                Locked lock(p->pictureMutex.get());
+                p->sync.audioClock += n / perSecond;
+            }
+            continue;
+        }
+        qbVideoQueueNode node;
+        if (GetVideoQueue(nullptr, &p->audio, &node, false, false) != kVideoQueueGot) break;
+        if (!node.data) {
+            if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
+            size = index = 0;
+            p->audioFlushState = 2;
+            continue;
+        }
+        p->audioPacket = node;
+        if (node.pts != -1.0) {
+            Locked lock(p->pictureMutex.get());
+            p->sync.audioClock = node.pts;
+        }
+    }
+    Locked lock(p->pictureMutex.get());
+    p->sync.audioBufferSize = size;
+    p->sync.audioBufferIndex = index;
+    // The ring is locked by our caller: what it holds plus this has yet to
+    // be heard.
+    p->sync.audioOutputDelay = static_cast<double>(p->sound->ring.fill + done) / perSecond;
+    p->sync.audioOutputStamp = VideoWallTime();
+    return done;
+}
+
+void VideoAudioThread(void* arg) {
+    qbThread* thread = GetThreadFromArg(arg);
+    qbVideoPlayback* p = Playback(thread);
+    SignalThreadStarted(thread);
+    bool channelStopped = false;
+    while (!IsThreadStopRequested(thread)) {
+        const int32_t volume = p->volumeRequest.exchange(-1);
+        if (volume >= 0 && !p->soundFailed) SetStreamVolume(*p->sound, volume);
+        if (p->paused) p->audioAck = true;
+        if (!p->soundFailed && !channelStopped && FillStreamAudioBuffer(*p->sound) != 0) {
+            // No output: the video plays silent, timed by its own clock.
+            p->soundFailed = true;
+            Locked lock(p->pictureMutex.get());
+            p->sync.hasSound = false;
+        }
+        if (p->soundFailed && !p->paused) {
+            qbVideoQueueNode node;
+            while (GetVideoQueue(thread, &p->audio, &node, false, false) == kVideoQueueGot) {
+                Release(p, node.data);
+                p->audioFlushState = 0;
+            }
+        }
+        if (p->endPosted && !channelStopped && !p->soundFailed) {
+            StopStreamChannel(*p->sound);
+            channelStopped = true;
+        }
+        std::this_thread::sleep_for(kIdleStep);
+    }
+    p->audioDone = true;
+    WaitThreadRelease(thread);
+}

@@ -1,0 +1,136 @@
+// The road of a video: an applet opens a CDXL with sound the test wrote,
+// plays it at a place on the display under SDL's dummy drivers while the
+// script waits for events (its sound going to SDL's disk audio driver), and
+// its OnVideoEnd handler prints the one end event and what IsVideoPlaying
+// then says.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "e2e/e2e_util.h"
+#include "e2e/frames.h"
+#include "imaging/imagefixtures.h"
+#include "media/cdxlbuilder.h"
+
+namespace {
+
+constexpr int kFrames = 8;
+constexpr int kX = 100, kY = 50;
+
+// Frame f fills its picture with palette entry 1, whose colour is f's own.
+uint16_t FrameColour(int f) { return static_cast<uint16_t>(0x0F00 - f * 0x0100 + f * 0x0011); }
+uint32_t FrameRGB(int f) {
+    const uint16_t c = FrameColour(f);
+    return ((c >> 8) & 15) * 0x110000u + ((c >> 4) & 15) * 0x001100u + (c & 15) * 0x000011u;
+}
+
+cdxlbuilder::Bytes Clip() {
+    cdxlbuilder::Layout s;
+    s.width = 32;
+    s.height = 16;
+    s.planes = 1;
+    s.soundSize = 800;
+    s.chunkSize = 12000;  // 12.8 pictures a second
+    cdxlbuilder::Bytes out;
+    for (int f = 0; f < kFrames; ++f) {
+        s.palette = {0x0000, FrameColour(f)};
+        cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
+        for (uint16_t p : s.palette) cdxlbuilder::Put16(c, p);
+        c.insert(c.end(), cdxlbuilder::PlanarSize(s), 0xFF);
+        for (size_t i = 0; i < s.soundSize; ++i) c.push_back(cdxlbuilder::SoundByte(static_cast<uint32_t>(f), i));
+        c.resize(s.chunkSize, 0);
+        out.insert(out.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
+std::string Script(const std::string& file) {
+    return R"(
+.function main maxstack=12
+.line 1
+    CLOSURE 0 onend
+    SETGLOBAL 0 "onend"
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    GETGLOBAL 2 "onend"
+    SETTABLE 1 "onvideoend" 2
+    CALL 0 2 1
+.line 2
+    GETGLOBAL 0 "openvideo"
+    LOADK 1 #1
+    LOADK 2 ")" + file + R"("
+    CALL 0 3 1
+.line 3
+    GETGLOBAL 0 "playvideo"
+    LOADK 1 #1
+    LOADK 2 #)" + std::to_string(kX) + R"(
+    LOADK 3 #)" + std::to_string(kY) + R"(
+    CALL 0 4 1
+.line 4
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.function onend params=1 maxstack=6
+.line 20
+    GETGLOBAL 1 "debugprint"
+    LOADK 2 "videoend"
+    GETTABLE 3 0 "id"
+    CALL 1 3 1
+    GETGLOBAL 1 "debugprint"
+    GETGLOBAL 2 "isvideoplaying"
+    LOADK 3 #1
+    CALL 2 2 0
+    CALL 1 0 1
+    GETGLOBAL 1 "end"
+    CALL 1 1 1
+    RETURN 0 1 0
+.end
+.end
+)";
+}
+
+class VideoRoadTest : public e2e::E2eFixture {};
+
+}  // namespace
+
+TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
+    const std::string clip = (dir_ / "intro.cdxl").string();
+    imagefixtures::WriteBytes(clip, Clip());
+    const auto qba = Pack(Chunk(Script(clip), "video"), dir_ / "video.qba", "--include video.qbs:1:1000:0");
+    const std::string capture = (dir_ / "sound.raw").string();
+    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 SDL_AUDIODRIVER=disk " +
+                                 "SDL_DISKAUDIOFILE=" + capture + " " + std::string(QB_PLAYER_PATH) + " " +
+                                 qba.string() + " -quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream out(r.out);
+    std::string word, playing;
+    int id = 0;
+    out >> word >> id >> playing;
+    EXPECT_EQ(word, "videoend");
+    EXPECT_EQ(id, 1);
+    EXPECT_EQ(playing, "0");
+    EXPECT_EQ(r.out.find("videoend", r.out.find("videoend") + 1), std::string::npos);  // once
+    // The clip's sound reached the output.
+    const std::string sound = e2e::ReadFile(capture);
+    EXPECT_NE(sound.find_first_not_of('\0'), std::string::npos);
+
+    // The pictures that reached the window are the clip's, in order, at its place.
+    int last = -1, seen = 0;
+    for (const e2e::Frame& f : e2e::ReadSavedFrames(dir_)) {
+        if (f.width <= kX + 31 || f.height <= kY + 15) continue;
+        const uint32_t at = f.At(kX + 5, kY + 5);
+        int index = -1;
+        for (int i = 0; i < kFrames; ++i)
+            if (FrameRGB(i) == at) index = i;
+        if (index < 0) continue;
+        EXPECT_GE(index, last);
+        EXPECT_EQ(f.At(kX + 31, kY + 15), at);
+        EXPECT_NE(f.At(kX + 32, kY + 16), at);
+        if (index != last) ++seen;
+        last = index;
+    }
+    EXPECT_EQ(last, kFrames - 1);
+    EXPECT_GE(seen, kFrames / 2);
+}

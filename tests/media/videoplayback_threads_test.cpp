@@ -1,0 +1,271 @@
+// The playback engine's threads against a scripted source: pictures reach
+// the sink in order and the end comes once, pausing and seeking while
+// paused, a source that keeps failing, a pause racing the end, and sound
+// without an output.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "media/videoplayback.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Picture packets carry their index; with sound every picture is followed
+// by a sound packet. Past `count` packets the source reports `after`.
+struct FakeSource {
+    int32_t pictures = 20;
+    int32_t after = -1;
+    bool withSound = false;
+    double frameDuration = 0.01;
+    int32_t next = 0;  // picture index
+    bool soundDue = false;
+    std::atomic<int32_t> live{0};
+};
+
+struct FakePacket {
+    int32_t index = 0;
+    bool audio = false;
+};
+
+FakeSource* Fake(void* handle) { return static_cast<FakeSource*>(handle); }
+
+int32_t FakeNext(void* handle, qbVideoPacket* out) {
+    FakeSource* f = Fake(handle);
+    if (f->soundDue) {
+        f->soundDue = false;
+        out->packet = new FakePacket{f->next - 1, true};
+        out->isAudio = 1;
+        out->size = 200;
+        out->pts = (f->next - 1) * f->frameDuration;
+        ++f->live;
+        return 0;
+    }
+    if (f->next >= f->pictures) return f->after;
+    out->packet = new FakePacket{f->next, false};
+    out->isAudio = 0;
+    out->size = 1000;
+    out->pts = f->next * f->frameDuration;
+    f->soundDue = f->withSound;
+    ++f->next;
+    ++f->live;
+    return 0;
+}
+
+void FakeFree(void* handle, void* packet) {
+    delete static_cast<FakePacket*>(packet);
+    --Fake(handle)->live;
+}
+
+constexpr int32_t kWidth = 8, kHeight = 4;
+
+int32_t FakeVideo(void* handle, void* packet, uint32_t* frame, double* pts) {
+    const auto* p = static_cast<const FakePacket*>(packet);
+    if (p->audio) return 0;
+    for (int32_t i = 0; i < kWidth * kHeight; ++i) frame[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
+    *pts = p->index * Fake(handle)->frameDuration;
+    return 1;
+}
+
+int32_t FakeAudio(void*, void*, void* out, int32_t capacity, int32_t* finished) {
+    *finished = 1;
+    const int32_t bytes = std::min(capacity, 200);
+    std::memset(out, 0, static_cast<size_t>(bytes));
+    return bytes;
+}
+
+int32_t FakeSeek(void* handle, int64_t target) {
+    FakeSource* f = Fake(handle);
+    f->next = std::min<int32_t>(static_cast<int32_t>(target / (f->frameDuration * 1000.0) + 0.5), f->pictures - 1);
+    f->soundDue = false;
+    return 0;
+}
+
+const qbVideoSourceOps kOps{nullptr, FakeNext, FakeFree, FakeVideo, FakeAudio, FakeSeek, nullptr, nullptr};
+
+struct Sink {
+    std::mutex lock;
+    std::vector<int32_t> shown;
+    std::atomic<int32_t> ended{0};
+    static void Picture(void* user, const uint32_t* pixels, int32_t, int32_t, int32_t, double) {
+        auto* s = static_cast<Sink*>(user);
+        std::lock_guard g(s->lock);
+        s->shown.push_back(static_cast<int32_t>(pixels[0]));
+    }
+    static void Ended(void* user) { ++static_cast<Sink*>(user)->ended; }
+    std::vector<int32_t> Shown() {
+        std::lock_guard g(lock);
+        return shown;
+    }
+};
+
+struct Rig {
+    FakeSource fake;
+    Sink sink;
+    qbOwnVideoStream stream;
+    explicit Rig(int32_t pictures, double frameDuration = 0.01, bool withSound = false) {
+        fake.pictures = pictures;
+        fake.frameDuration = frameDuration;
+        fake.withSound = withSound;
+        stream.source = std::make_unique<qbVideoSource>();
+        stream.source->ops = &kOps;
+        stream.source->handle = &fake;
+        stream.frameWidth = kWidth;
+        stream.frameHeight = kHeight;
+        stream.duration = static_cast<uint32_t>(pictures * frameDuration * 1000);
+        stream.info.frameDuration = frameDuration;
+        stream.info.flags = kVideoInfoSeekable;
+        if (withSound) {
+            stream.audioChannels = 1;
+            stream.audioRate = 10000;
+        }
+    }
+    ~Rig() { stream.playback.reset(); }
+    int Start() {
+        qbVideoPlayParams params;
+        params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &sink};
+        return StartVideoPlayback(&stream, params);
+    }
+    template <class Done>
+    bool WaitFor(Done done, int32_t ms = 5000) {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        while (!done()) {
+            if (Clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+};
+
+std::atomic<double> fakeNow{100.0};
+double FakeClock() { return fakeNow.load(); }
+
+TEST(VideoPlaybackTest, PicturesInOrderAndOneEnd) {
+    Rig rig(20);
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    const std::vector<int32_t> shown = rig.sink.Shown();
+    ASSERT_FALSE(shown.empty());
+    for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
+    EXPECT_EQ(shown.back(), 19);  // the end waits for the last picture
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(rig.sink.ended, 1);
+    EXPECT_TRUE(VideoStreamEnded(&rig.stream));
+    StopVideoStream(&rig.stream);
+    EXPECT_EQ(rig.fake.live, 0);  // every packet went back to the source
+    EXPECT_EQ(rig.fake.next, 0);  // and the source was rewound
+
+    // A second start plays it again from the start.
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 1; }));
+    EXPECT_EQ(rig.sink.ended, 2);
+}
+
+TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
+    // A clock that stands still shows the first picture and holds the next.
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    Rig rig(50, 0.04);
+    ASSERT_EQ(rig.Start(), 0);
+    // The first shown and both slots full: nothing else is timed until the
+    // clock moves.
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(rig.WaitFor([&] {
+        LockMutex(p->pictureMutex.get());
+        const bool full = p->queued == 2;
+        UnlockMutex(p->pictureMutex.get());
+        return p->shownCount > 0 && full;
+    }));
+    PauseVideoStream(&rig.stream);
+    double before = 0.0;
+    {
+        LockMutex(rig.stream.playback->pictureMutex.get());
+        before = rig.stream.playback->sync.frameTimer;
+        UnlockMutex(rig.stream.playback->pictureMutex.get());
+    }
+    EXPECT_EQ(GetVideoStreamPosition(&rig.stream), 0u);
+    fakeNow = 105.0;
+    ResumeVideoStream(&rig.stream);
+    LockMutex(rig.stream.playback->pictureMutex.get());
+    const double after = rig.stream.playback->sync.frameTimer;
+    UnlockMutex(rig.stream.playback->pictureMutex.get());
+    EXPECT_DOUBLE_EQ(after - before, 5.0);
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
+}
+
+TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {
+    Rig rig(100, 0.04);
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return !rig.sink.Shown().empty(); }));
+    PauseVideoStream(&rig.stream);
+    ASSERT_EQ(SeekVideoStream(&rig.stream, 2000), 0);
+    std::vector<int32_t> shown = rig.sink.Shown();
+    EXPECT_EQ(shown.back(), 50);
+    EXPECT_EQ(GetVideoStreamPosition(&rig.stream), 2000u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rig.sink.Shown().size(), shown.size());  // still paused
+    ResumeVideoStream(&rig.stream);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() > shown.size() + 2; }));
+    shown = rig.sink.Shown();
+    EXPECT_GT(shown.back(), 50);
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, SeeksWhilePlayingLandWhereAsked) {
+    Rig rig(400, 0.02);
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return !rig.sink.Shown().empty(); }));
+    ASSERT_EQ(SeekVideoStream(&rig.stream, 4000), 0);
+    // The second waits for the first to be shown, not for the end.
+    const auto before = Clock::now();
+    ASSERT_EQ(SeekVideoStream(&rig.stream, 6000), 0);
+    EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(kVideoControlWaitMs));
+    ASSERT_TRUE(rig.WaitFor([&] {
+        const std::vector<int32_t> s = rig.sink.Shown();
+        return s.back() >= 300;
+    }));
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, EndlessSourceErrorsEndTheStream) {
+    Rig rig(3, 0.1);
+    rig.fake.after = -5;
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.Shown().back(), 2);
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, PauseRacingTheEndReturns) {
+    for (int delayMs : {0, 5, 20, 40}) {
+        Rig rig(3);
+        ASSERT_EQ(rig.Start(), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        const auto before = Clock::now();
+        PauseVideoStream(&rig.stream);
+        EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(kVideoControlWaitMs + 500));
+        ResumeVideoStream(&rig.stream);
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+        StopVideoStream(&rig.stream);
+    }
+}
+
+TEST(VideoPlaybackTest, SoundWithoutAnOutputPlaysSilent) {
+    // No audio output is open here: the pictures keep their own time.
+    Rig rig(15, 0.01, true);
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.Shown().back(), 14);
+    StopVideoStream(&rig.stream);
+    EXPECT_EQ(rig.fake.live, 0);
+}
+
+}  // namespace
