@@ -54,6 +54,18 @@ void UnlockMutex(qbMutex* mutex);
 // 1 when locked, 0 when another thread holds it.
 int TryLockMutex(qbMutex* mutex);
 
+// Holds a mutex for one scope.
+class MutexHold {
+public:
+    explicit MutexHold(qbMutex* m) : m_(m) { LockMutex(m_); }
+    ~MutexHold() { UnlockMutex(m_); }
+    MutexHold(const MutexHold&) = delete;
+    MutexHold& operator=(const MutexHold&) = delete;
+
+private:
+    qbMutex* m_;
+};
+
 qbSignalPtr AllocSignal();
 void FreeSignal(qbSignalPtr& signal);
 // Sets the flag and wakes one waiter.

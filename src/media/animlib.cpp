@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <unordered_set>
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
@@ -46,8 +45,6 @@ const ScriptCommand kAnimCommands[] = {
     {nullptr, nullptr},
 };
 
-constexpr uint32_t kFirstKeyCandidate = 0xA8A8A8;
-constexpr uint32_t kKeyCandidateStep = 15;
 constexpr int32_t kNoKey = -1;
 
 struct FrameOptions {
@@ -75,16 +72,6 @@ int ReadFrameOptions(ScriptState* L, int idx, FrameOptions* o) {
     if ((o->loadAlpha && o->loadTransparency) || (o->loadTransparency && o->transparency != kNoKey))
         return ERR_WRONGUSAGE;
     return 0;
-}
-
-// A colour no visible pixel has, for the pixels the frame keyed out.
-uint32_t FreeKeyColour(const uint32_t* pixels, size_t count) {
-    std::unordered_set<uint32_t> used;
-    for (size_t i = 0; i < count; ++i)
-        if (pixels[i] >> 24) used.insert(pixels[i] & 0xFFFFFFu);
-    uint32_t colour = kFirstKeyCandidate;
-    while (used.count(colour)) colour = (colour + kKeyCandidateStep) & 0xFFFFFFu;
-    return colour;
 }
 
 int LoadAnimFrameCore(ScriptState* L, NewObjectID id, double wanted, const char* fileName, const FrameOptions& o) {

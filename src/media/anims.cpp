@@ -49,7 +49,8 @@ int NotFound(ObjectID id) {
 constexpr uint32_t kFirstKeyCandidate = 0xA8A8A8;
 constexpr uint32_t kKeyCandidateStep = 15;
 
-// A colour no visible pixel has, for the pixels the file keyed out.
+}  // namespace
+
 uint32_t FreeKeyColour(const uint32_t* pixels, size_t count) {
     std::unordered_set<uint32_t> used;
     for (size_t i = 0; i < count; ++i)
@@ -58,8 +59,6 @@ uint32_t FreeKeyColour(const uint32_t* pixels, size_t count) {
     while (used.count(colour)) colour = (colour + kKeyCandidateStep) & 0xFFFFFFu;
     return colour;
 }
-
-}  // namespace
 
 int32_t KeyOutTransparentPixels(uint32_t* pixels, size_t count) {
     const uint32_t free = FreeKeyColour(pixels, count);

@@ -3,6 +3,7 @@
 // anim), copying and the delivery of single frames.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ struct qbAnimContents {
     std::vector<qbAnimFrame> frames;
     std::vector<uint32_t> delays;
 };
+
+// A colour that no visible pixel (alpha byte above 0) of the buffer has,
+// for the pixels a file keyed out.
+uint32_t FreeKeyColour(const uint32_t* pixels, size_t count);
 
 qbAnim* FirstAnim();
 qbObject** AnimListHead();

@@ -16,16 +16,7 @@ constexpr size_t kThreadStack = 200000;
 constexpr size_t kRefreshStack = 16384;
 constexpr int kAudioPriority = 100;
 
-class Locked {
-public:
-    explicit Locked(qbMutex* m) : m_(m) { LockMutex(m_); }
-    ~Locked() { UnlockMutex(m_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    qbMutex* m_;
-};
+using Locked = MutexHold;
 
 // A thread that has ended answers every question: waiting for it would hang.
 template <class Done>

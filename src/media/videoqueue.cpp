@@ -6,16 +6,7 @@
 
 namespace {
 
-class Locked {
-public:
-    explicit Locked(qbMutex* m) : m_(m) { LockMutex(m_); }
-    ~Locked() { UnlockMutex(m_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    qbMutex* m_;
-};
+using Locked = MutexHold;
 
 }  // namespace
 

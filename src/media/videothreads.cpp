@@ -19,16 +19,7 @@ constexpr int32_t kRefreshWaitMs = 1;
 constexpr double kMaxShowGap = 1.0;
 constexpr double kLateSlack = 0.5;
 
-class Locked {
-public:
-    explicit Locked(qbMutex* m) : m_(m) { LockMutex(m_); }
-    ~Locked() { UnlockMutex(m_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    qbMutex* m_;
-};
+using Locked = MutexHold;
 
 qbVideoPlayback* Playback(qbThread* thread) { return static_cast<qbVideoPlayback*>(GetThreadUserData(thread)); }
 
