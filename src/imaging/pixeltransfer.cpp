@@ -15,20 +15,7 @@
 #include "imaging/kernels.h"
 #include "imaging/simdrows.h"
 
-#if QB_PIXEL_X86
-// g++ 12 takes the deliberately undefined start values inside the AVX-512
-// intrinsics for uninitialised reads (and -Werror makes that fatal); the
-// header is included here first, so the warning is off for its lines only.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-#endif
+#include "imaging/x86intrinsics.h"
 
 namespace {
 
