@@ -102,15 +102,7 @@ int FramesFromFile(AnimFilePtr file, int32_t width, int32_t height, int32_t coun
 using Picture = qbFramePicture;
 
 int LoadPicture(const char* fileName, const qbAnimLoadOptions& o, bool deferred, Picture* p) {
-    qbFramePictureOptions f;
-    f.loader = &o.loader;
-    f.adapter = &o.adapter;
-    f.cache = &o.cache;
-    f.cachedLoad = &o.cachedLoad;
-    f.loadAlpha = o.loadAlpha;
-    f.cacheAlpha = o.cacheAlpha;
-    f.loadTransparency = o.loadTransparency;
-    return LoadFramePicture(fileName, f, deferred, p);
+    return LoadFramePicture(fileName, FramePictureOptionsOf(o), deferred, p);
 }
 
 const char* LoaderNameOf(uintptr_t loader) {

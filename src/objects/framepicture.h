@@ -27,5 +27,19 @@ struct qbFramePictureOptions {
     bool loadTransparency = false;
 };
 
+// The fields of a load's own options that have these names.
+template <class Options>
+qbFramePictureOptions FramePictureOptionsOf(const Options& o) {
+    qbFramePictureOptions f;
+    f.loader = &o.loader;
+    f.adapter = &o.adapter;
+    f.cache = &o.cache;
+    f.cachedLoad = &o.cachedLoad;
+    f.loadAlpha = o.loadAlpha;
+    f.cacheAlpha = o.cacheAlpha;
+    f.loadTransparency = o.loadTransparency;
+    return f;
+}
+
 // 0 or the chain's error, with ERR_LOADPICTURE2 reported as ERR_OPENANIM2.
 int LoadFramePicture(const char* fileName, const qbFramePictureOptions& o, bool deferred, qbFramePicture* p);

@@ -61,15 +61,7 @@ int ReadOptions(ScriptState* L, LoadOptions* o) {
 using Picture = qbFramePicture;
 
 int LoadPicture(const char* fileName, const LoadOptions& o, bool deferred, Picture* p) {
-    qbFramePictureOptions f;
-    f.loader = &o.loader;
-    f.adapter = &o.adapter;
-    f.cache = &o.cache;
-    f.cachedLoad = &o.cachedLoad;
-    f.loadAlpha = o.loadAlpha;
-    f.cacheAlpha = o.cacheAlpha;
-    f.loadTransparency = o.loadTransparency;
-    return LoadFramePicture(fileName, f, deferred, p);
+    return LoadFramePicture(fileName, FramePictureOptionsOf(o), deferred, p);
 }
 
 // The frames now, or the picture kept for later.
