@@ -14,6 +14,8 @@ std::atomic<long> failCountdown{-1};
 
 void SetAllocationFailCountdown(long n) { failCountdown.store(n, std::memory_order_relaxed); }
 
+long AllocationFailCountdown() { return failCountdown.load(std::memory_order_relaxed); }
+
 bool AllocationShouldFail() {
     if (failCountdown.load(std::memory_order_relaxed) < 0) return false;
     return failCountdown.fetch_sub(1) == 0;

@@ -17,6 +17,9 @@ void FreeMemory(void* block);
 void SetAllocationFailCountdown(long n);
 // Counts one allocation down; true for the one that is to fail.
 bool AllocationShouldFail();
+// Allocations left before the failing one; below 0 once it failed or while
+// disarmed.
+long AllocationFailCountdown();
 
 // The names under which plugins and the font code reach FreeMemory.
 void FreeMemoryCall(void* block);

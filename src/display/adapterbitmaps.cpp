@@ -40,11 +40,6 @@ std::vector<uint32_t> SourceCopy(const qbVideoBitmapRequest& r, int32_t width, i
     return copy;
 }
 
-bool AllocHook(int32_t width, int32_t height, uint32_t flags, uint32_t* state, qbVideoBitmapRequest* request,
-               void** out) {
-    return AllocAdapterVideoBitmap(width, height, flags, state, request, out);
-}
-
 void FreeHook(void* native) {
     if (const qbDisplayAdapterSlots* slots = DisplayAdapterSlots()) CallSlot(slots->FreeVideoBitMap, native);
 }
@@ -56,8 +51,6 @@ int FromPixelsHook(const uint32_t* pixels, int32_t keyColour, int32_t width, int
     if (alpha) *alpha = plane.release();
     return err;
 }
-
-constexpr qbVideoBitmapHooks kHooks{AllocHook, FreeHook, FromPixelsHook};
 
 }  // namespace
 
@@ -215,4 +208,7 @@ int FreeAdapterVideoPixels(void* pixels) {
     return 1;
 }
 
-void InstallAdapterBitmapHooks(bool on) { SetVideoBitmapHooks(on ? &kHooks : nullptr); }
+void InstallAdapterBitmapHooks(bool on) {
+    static constexpr qbVideoBitmapHooks kHooks{AllocAdapterVideoBitmap, FreeHook, FromPixelsHook};
+    SetVideoBitmapHooks(on ? &kHooks : nullptr);
+}

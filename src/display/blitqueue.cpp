@@ -6,12 +6,36 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "core/threads.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/refresh.h"
 #include "display/safeblt.h"
 #include "imaging/blit.h"
 #include "platform/platform_ops.h"
+
+namespace {
+
+// Appends the entry, replacing the one its owner queued before (when it
+// has an owner), and wakes the main thread: it may be waiting for events,
+// and the picture is one.
+int Enqueue(qbDisplay* display, qbQueuedBlit&& entry) {
+    {
+        MutexHold hold(display->blitMutex.get());
+        std::vector<qbQueuedBlit>& queue = display->blitQueue;
+        if (const void* owner = entry.owner)
+            std::erase_if(queue, [owner](const qbQueuedBlit& e) { return e.owner == owner; });
+        try {
+            queue.push_back(std::move(entry));
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+    }
+    PostWakeEvent();
+    return 0;
+}
+
+}  // namespace
 
 int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                      int32_t width, int32_t height) {
@@ -24,17 +48,7 @@ int QueueDisplayBlit(qbDisplay* display, BitmapPtr bitmap, int32_t srcX, int32_t
     entry.dstY = dstY;
     entry.width = width;
     entry.height = height;
-    LockMutex(display->blitMutex.get());
-    try {
-        display->blitQueue.push_back(std::move(entry));
-    } catch (const std::bad_alloc&) {
-        UnlockMutex(display->blitMutex.get());
-        return ERR_MEM;
-    }
-    UnlockMutex(display->blitMutex.get());
-    // The main thread may be waiting for events; the picture is one.
-    PostWakeEvent();
-    return 0;
+    return Enqueue(display, std::move(entry));
 }
 
 int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitmap, int32_t dstX, int32_t dstY) {
@@ -46,18 +60,7 @@ int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitma
     entry.dstX = dstX;
     entry.dstY = dstY;
     entry.owner = owner;
-    LockMutex(display->blitMutex.get());
-    std::vector<qbQueuedBlit>& queue = display->blitQueue;
-    std::erase_if(queue, [owner](const qbQueuedBlit& e) { return e.owner == owner; });
-    try {
-        queue.push_back(std::move(entry));
-    } catch (const std::bad_alloc&) {
-        UnlockMutex(display->blitMutex.get());
-        return ERR_MEM;
-    }
-    UnlockMutex(display->blitMutex.get());
-    PostWakeEvent();
-    return 0;
+    return Enqueue(display, std::move(entry));
 }
 
 void DropOwnedDisplayBlits(qbDisplay* display, const void* owner) {

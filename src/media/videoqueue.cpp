@@ -38,17 +38,25 @@ int PutVideoQueue(qbVideoPacketQueue* queue, void* data, int32_t size, double pt
 
 int PutVideoFlushMarker(qbVideoPacketQueue* queue) { return PutVideoQueue(queue, nullptr, 0, -1.0); }
 
+namespace {
+
+// Takes the oldest node, under the queue's lock; false when there is none.
+bool PopFront(qbVideoPacketQueue* queue, qbVideoQueueNode* out) {
+    if (queue->nodes.empty()) return false;
+    *out = queue->nodes.front();
+    queue->nodes.pop_front();
+    queue->totalBytes -= out->size > 0 ? out->size : 0;
+    if (queue->totalBytes < 0) queue->totalBytes = 0;
+    return true;
+}
+
+}  // namespace
+
 int32_t GetVideoQueue(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueNode* out, bool block, bool honourEnd) {
     Locked lock(queue->mutex.get());
     for (;;) {
         if (thread && IsThreadStopRequested(thread)) return kVideoQueueStop;
-        if (!queue->nodes.empty()) {
-            *out = queue->nodes.front();
-            queue->nodes.pop_front();
-            queue->totalBytes -= out->size > 0 ? out->size : 0;
-            if (queue->totalBytes < 0) queue->totalBytes = 0;
-            return kVideoQueueGot;
-        }
+        if (PopFront(queue, out)) return kVideoQueueGot;
         if (!block) return kVideoQueueEmpty;
         if (honourEnd && queue->end) return kVideoQueueEnd;
         if (WaitSignal(queue->signal.get(), queue->mutex.get()) != 0) return kVideoQueueStop;
@@ -60,13 +68,7 @@ int32_t GetVideoQueueWait(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQu
     Locked lock(queue->mutex.get());
     for (bool waited = false;; waited = true) {
         if (thread && IsThreadStopRequested(thread)) return kVideoQueueStop;
-        if (!queue->nodes.empty()) {
-            *out = queue->nodes.front();
-            queue->nodes.pop_front();
-            queue->totalBytes -= out->size > 0 ? out->size : 0;
-            if (queue->totalBytes < 0) queue->totalBytes = 0;
-            return kVideoQueueGot;
-        }
+        if (PopFront(queue, out)) return kVideoQueueGot;
         if (honourEnd && queue->end) return kVideoQueueEnd;
         if (waited || WaitSignalTimeout(queue->signal.get(), queue->mutex.get(), milliseconds) != 0)
             return kVideoQueueEmpty;

@@ -1,45 +1,15 @@
 // CreateLayer and SetLayerName with each of their allocations failing in
 // turn: the command reports the failure, leaves the stack, the names and
 // the brush list as they were, and leaks nothing (the sanitizer build
-// checks that). This binary replaces the global allocator, which fails the
-// n-th allocation while armed and is a plain malloc otherwise.
+// checks that).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <new>
 #include <string>
 
 #include "core/errcodes.h"
+#include "core/memory.h"
 #include "objects/show_fixture.h"
-
-namespace {
-
-// Allocations left before the failing one; -1 while disarmed.
-std::atomic<long> countdown{-1};
-
-void* Allocate(std::size_t n) {
-    if (countdown.load(std::memory_order_relaxed) >= 0 && countdown.fetch_sub(1) == 0) throw std::bad_alloc();
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(n);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -58,16 +28,16 @@ protected:
         ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
     }
     void TearDown() override {
-        countdown = -1;
+        SetAllocationFailCountdown(-1);
         ShowWorld::TearDown();
     }
     // Runs the command with the n-th allocation failing; false once the
     // command needed fewer than n allocations (every failure was tried).
     bool RunFailing(const char* command, int args, long n, int* err) {
-        countdown = n;
+        SetAllocationFailCountdown(n);
         *err = Run(command, args);
-        const bool reached = countdown.load() < 0;
-        countdown = -1;
+        const bool reached = AllocationFailCountdown() < 0;
+        SetAllocationFailCountdown(-1);
         return reached;
     }
 };

@@ -1,11 +1,9 @@
 // Loading, copying, scaling and changing anims with each of their
 // allocations failing in turn: the command reports the failure, no anim is
 // linked (or the anim stays as it was) and nothing leaks (the sanitizer
-// build checks that). This binary routes the global allocator through the
-// memory layer's failure count-down.
+// build checks that).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -18,31 +16,6 @@
 #include "media/animlib.h"
 #include "media/anims.h"
 #include "objects/brush_fixture.h"
-
-namespace {
-
-void* Allocate(std::size_t n) {
-    if (AllocationShouldFail()) throw std::bad_alloc();
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(n);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
