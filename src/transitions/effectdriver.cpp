@@ -28,6 +28,10 @@
 #include "transitions/effectscreen.h"
 #include "transitions/effectvideo.h"
 #include "transitions/stripes.h"
+#include "transitions/curtains.h"
+#include "transitions/puzzle.h"
+#include "transitions/rects.h"
+#include "transitions/reveals.h"
 
 namespace {
 
@@ -403,11 +407,31 @@ void SetEffectFrameObserver(EffectFrameObserver observer, void* data) {
     frameObserverData = data;
 }
 
+namespace {
+
+// The families that uncover the new picture in place: curtains, bars and
+// quarters, reveals and lines, rectangles, the diagonal and the puzzle.
+EffectRenderer UncoverRendererForType(int32_t type) {
+    static constexpr EffectRenderer kCurtainsToLines[] = {
+        RenderVOpenCurtain, RenderVCloseCurtain, RenderHOpenCurtain, RenderHCloseCurtain, RenderBars,
+        RenderQuarters,     RenderRevealLeft,    RenderRevealRight,  RenderRevealTop,     RenderRevealBottom,
+        RenderVLines2,      RenderHLines2,       RenderHLines,       RenderVLines};
+    if (InRange(type, 24, 37)) return kCurtainsToLines[type - 24];
+    if (InRange(type, 38, 46)) return RenderRect;
+    if (InRange(type, 88, 96)) return RenderRectBack;
+    if (type == 82) return RenderPuzzle;
+    if (type == 83) return RenderDiagonal;
+    return nullptr;
+}
+
+}  // namespace
+
 EffectRenderer RendererForType(int32_t type) {
     if (InRange(type, 0, 6)) return RenderHStripes;
     if (InRange(type, 7, 13)) return RenderVStripes;
     if (InRange(type, 14, 18)) return RenderHBlinds;
     if (InRange(type, 19, 23)) return RenderVBlinds;
+    if (auto r = UncoverRendererForType(type)) return r;
     return nullptr;
 }
 

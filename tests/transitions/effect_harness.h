@@ -23,6 +23,10 @@ struct EffectFamily {
 inline const std::vector<EffectFamily>& EffectFamilies() {
     static const std::vector<EffectFamily> families = {
         {"stripes and blinds", 0, 23, false},
+        {"curtains, bars, quarters, reveals and lines", 24, 37, false},
+        {"rectangles", 38, 46, false},
+        {"puzzle and diagonal", 82, 83, false},
+        {"rectangles back", 88, 96, false},
     };
     return families;
 }
