@@ -31,6 +31,8 @@
 #include "draw/asyncdraw.h"
 #include "transitions/effectdriver.h"
 #include "transitions/effectrandom.h"
+#include "transitions/effectstate.h"
+#include "transitions/puzzle.h"
 #include "vm/vm.h"
 
 #ifdef QB_BENCH_HAVE_PIXMAN
@@ -124,6 +126,7 @@ void Report(benchmark::State& state, const FrameTimes& t) {
     state.counters["cpu_mean_ms"] = t.frames ? t.totalCpu / static_cast<double>(t.frames) : 0;
     state.counters["cpu_worst_ms"] = t.worstCpu;
     state.counters["frames"] = static_cast<double>(t.frames) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+    state.counters["run_ms"] = t.total / static_cast<double>(std::max<int64_t>(1, state.iterations()));
 }
 
 // Range 1 = 1 runs one effect first, unwatched: a display's first effect
@@ -255,9 +258,34 @@ void Types(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->Iterations(3);
 }
 
+// The families that uncover the new picture in place: curtains to lines,
+// rectangles, puzzle and diagonal, rectangles back.
+void UncoverTypes(benchmark::internal::Benchmark* b) {
+    for (int64_t warm : {0, 1})
+        for (int64_t type = 24; type <= 96; ++type)
+            if (type <= 46 || type == 82 || type == 83 || type >= 88) b->Args({type, warm});
+    b->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+
+// The puzzle's start with its smallest tiles: the order of 83,545 tiles.
+void BM_PuzzleSetup(benchmark::State& state) {
+    for (auto _ : state) {
+        qbEffectState s;
+        s.type = 82;
+        s.speed = 5;
+        s.width = kW;
+        s.height = kH;
+        RenderPuzzle(&s, nullptr);
+        FreePuzzleData(&s, 1);
+    }
+}
+
 BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BGPicTransition)->Apply(Types);
 BENCHMARK(BM_RealtimeLayer)->Apply(Types);
+BENCHMARK(BM_BGPicTransition)->Apply(UncoverTypes);
+BENCHMARK(BM_RealtimeLayer)->Apply(UncoverTypes);
+BENCHMARK(BM_PuzzleSetup)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AsyncLayer)->ArgsProduct({{0, 14, 19}, {2, 0, 1}})->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

@@ -24,7 +24,7 @@ struct Outcome {
     std::vector<Coverage> frames;
 };
 
-Outcome RunDirect(int32_t type, int32_t w, int32_t h, int32_t speed) {
+Outcome RunDirect(int32_t type, int32_t w, int32_t h, int32_t speed, int32_t x = 0, int32_t y = 0) {
     Outcome o;
     BitmapPtr picture(AllocBitmap(w, h, 0, nullptr)), drawn(AllocBitmap(w, h, 0, nullptr));
     FillBitmapRect(picture.get(), 0, 0, w, h, 0xFFFFFF);
@@ -33,6 +33,7 @@ Outcome RunDirect(int32_t type, int32_t w, int32_t h, int32_t speed) {
     s.type = type;
     s.speed = speed;
     s.width = w, s.height = h;
+    s.x = x, s.y = y;
     s.image = picture.get();
     s.layerImages.bitmap = drawn.get();
     s.renderer = RendererForType(type);
@@ -162,6 +163,14 @@ TEST(Uncover, RectanglesKeepTheAspectAndEndWhole) {
     const Coverage& end = back.frames.back();
     for (int32_t y = 0; y < 40; ++y)
         for (int32_t x = 0; x < 40; ++x) ASSERT_EQ(Drawn(end, 40, x, y), x >= 30 && y >= 29) << x << "," << y;
+    // The first frame takes the old rectangle as the whole picture, wherever
+    // the picture stands on the screen: every pixel is drawn in the end.
+    for (int32_t type = 88; type <= 96; ++type) {
+        Coverage all(37 * 23, 0);
+        for (const Coverage& c : RunDirect(type, 37, 23, 4, 30, 12).frames)
+            for (size_t i = 0; i < c.size(); ++i) all[i] |= c[i];
+        EXPECT_EQ(Count(all), all.size()) << type;
+    }
 }
 
 TEST(Uncover, DiagonalBlocks) {
