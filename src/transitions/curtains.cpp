@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/errcodes.h"
+#include "transitions/effectcolumns.h"
 #include "transitions/effecthelpers.h"
 #include "transitions/effectpieces.h"
 #include "transitions/effectstate.h"
@@ -146,20 +147,26 @@ int RenderBars(qbEffectState* s, int* done) {
     auto* p = EffectPriv<BarsPriv>(s);
     if (s->frame == 0) p->counter = 0;
     BeginEffectFrame(s);
+    // The counter of the frame before, for the part of each bar it drew.
+    const int32_t before = s->frame == 0 ? -1 : p->counter - (s->speed + 1);
     if (p->counter > 22) {
         p->counter = 23;
         *done = 1;
     }
     const int32_t c = p->counter, w = s->width, h = s->height;
-    // Every bar regrows from its cell's edge: the cells' columns first, up
-    // to 9 of them, then their rows; the part past the last whole cell is
-    // drawn whole at once.
+    // The cells' columns grow first, up to 9 of them, then their rows;
+    // the part past the last whole cell is drawn whole at once. A bar
+    // regrows from its cell's edge: of it only what the frame before had
+    // not drawn yet is put down.
     if (c <= 8) {
-        for (int32_t k = 0; k < w / kCell; ++k) DrawClippedPiece(s, int64_t{kCell} * k, 0, c + 1, h);
-        if (w % kCell) DrawClippedPiece(s, int64_t{kCell} * (w / kCell), 0, w % kCell, h);
+        const int32_t from = std::max(before + 1, 0);
+        // The bars share every row: put down together, a row at a time.
+        DrawEffectColumns(s, from, kCell, w / kCell, c + 1 - from, 0, h);
+        if (w % kCell && before < 0) DrawClippedPiece(s, int64_t{kCell} * (w / kCell), 0, w % kCell, h);
     } else {
-        for (int32_t k = 0; k < h / kCell; ++k) DrawClippedPiece(s, 0, int64_t{kCell} * k, w, c - 7);
-        if (h % kCell) DrawClippedPiece(s, 0, int64_t{kCell} * (h / kCell), w, h % kCell);
+        const int32_t from = before > 8 ? before - 7 : 0;
+        for (int32_t k = 0; k < h / kCell; ++k) DrawClippedPiece(s, 0, int64_t{kCell} * k + from, w, c - 7 - from);
+        if (h % kCell && before <= 8) DrawClippedPiece(s, 0, int64_t{kCell} * (h / kCell), w, h % kCell);
     }
     p->counter += s->speed + 1;
     EndEffectFrame(s);
