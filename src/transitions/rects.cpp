@@ -157,8 +157,10 @@ int RenderRectBack(qbEffectState* s, int* done) {
     }
     BeginEffectFrame(s);
     Box current;
-    if (p->size < 1) *done = 1;
-    else current = RectOfSize(s, p->size);
+    if (p->size < 1)
+        *done = 1;
+    else
+        current = RectOfSize(s, p->size);
     DrawFrameBands(s, previous, current);
     p->previousX = static_cast<int32_t>(current.x);
     p->previousY = static_cast<int32_t>(current.y);
@@ -196,8 +198,7 @@ int RenderDiagonal(qbEffectState* s, int* done) {
     }
     // Row band i starts in frame i and then gains one block a frame.
     p->rows = std::min(p->rows + 1, h / b + 1);
-    for (int32_t i = 1; i <= p->rows; ++i)
-        DrawClippedPiece(s, p->front - int64_t{i} * b, int64_t{i - 1} * b, b, b);
+    for (int32_t i = 1; i <= p->rows; ++i) DrawClippedPiece(s, p->front - int64_t{i} * b, int64_t{i - 1} * b, b, b);
     p->front = static_cast<int32_t>(std::min<int64_t>(int64_t{p->front} + b, INT32_MAX));
     EndEffectFrame(s);
     return 0;

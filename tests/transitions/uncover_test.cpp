@@ -282,7 +282,8 @@ TEST_F(EffectHarness, UncoveringOnlyGrows) {
             for (size_t f = 1; f < snapshots_.size(); ++f)
                 for (size_t i = 0; i < target.size(); ++i)
                     if (before_[i] != target[i] && snapshots_[f - 1][i] == target[i]) {
-                        ASSERT_EQ(snapshots_[f][i], target[i]) << "frame " << f + 1 << " at " << i % kW << "," << i / kW;
+                        ASSERT_EQ(snapshots_[f][i], target[i])
+                            << "frame " << f + 1 << " at " << i % kW << "," << i / kW;
                     }
         }
 }
@@ -294,9 +295,9 @@ TEST_F(EffectHarness, HidingRunsTheMirror) {
         int32_t type, ran;
         EffectRenderer renderer;
     };
-    for (const Mirror& m : {Mirror{Way::HideLayer, 30, 31, RendererForType(31)},
-                            Mirror{Way::RemoveLayer, 39, 89, RendererForType(89)},
-                            Mirror{Way::HideLayer, 89, 39, RendererForType(39)}}) {
+    for (const Mirror& m :
+         {Mirror{Way::HideLayer, 30, 31, RendererForType(31)}, Mirror{Way::RemoveLayer, 39, 89, RendererForType(89)},
+          Mirror{Way::HideLayer, 89, 39, RendererForType(39)}}) {
         const EffectCase c{m.way, m.type, kNormalSpeed, 10, 10, 64, 48};
         SCOPED_TRACE(c.Name());
         MakePicture(c);
