@@ -27,7 +27,11 @@
 #include "transitions/effecthelpers.h"
 #include "transitions/effectscreen.h"
 #include "transitions/effectvideo.h"
+#include "transitions/flow.h"
+#include "transitions/gates.h"
+#include "transitions/scroll.h"
 #include "transitions/stripes.h"
+#include "transitions/zoomturn.h"
 
 namespace {
 
@@ -408,6 +412,18 @@ EffectRenderer RendererForType(int32_t type) {
     if (InRange(type, 7, 13)) return RenderVStripes;
     if (InRange(type, 14, 18)) return RenderHBlinds;
     if (InRange(type, 19, 23)) return RenderVBlinds;
+    if (InRange(type, 47, 54)) return RenderScroll;
+    if (type == 70) return RenderHFlowTop;
+    if (type == 71) return RenderHFlowBottom;
+    if (type == 72) return RenderVFlowLeft;
+    if (type == 73) return RenderVFlowRight;
+    if (type == 74) return RenderHOpenGate;
+    if (type == 75) return RenderHCloseGate;
+    if (type == 76) return RenderVOpenGate;
+    if (type == 77) return RenderVCloseGate;
+    if (InRange(type, 78, 81)) return RenderPush;
+    if (InRange(type, 118, 119)) return RenderZoomInOut;
+    if (InRange(type, 128, 131)) return RenderTurnDown;
     return nullptr;
 }
 
