@@ -15,7 +15,7 @@
 namespace {
 
 constexpr int32_t kZoomIn = 118;
-constexpr int32_t kTurnDownTop = 128, kTurnDownBottom = 129, kTurnDownLeft = 130;
+constexpr int32_t kTurnDownBottom = 129, kTurnDownLeft = 130;
 constexpr int kEmuOldRedrawn = 1, kEmuNewRedrawn = 2;
 
 struct ZoomPriv {
