@@ -33,6 +33,7 @@ BitmapPtr Painted(int32_t w, int32_t h, uint32_t (*paint)(int32_t, int32_t)) {
 class MovingRenderer : public TransitionWorld {
 protected:
     void Start(int32_t type, int32_t w, int32_t h, int32_t speed, int32_t parameter = kRandomParameter) {
+        End();
         image_ = Painted(w, h, New);
         background_ = Painted(w, h, Old);
         screen_ = Painted(w, h, Old);
@@ -53,8 +54,12 @@ protected:
         s_.phase = 1;
     }
     void TearDown() override {
-        if (s_.cleanup && !s_.priv.empty()) s_.cleanup(&s_, 1);
+        End();
         TransitionWorld::TearDown();
+    }
+    void End() {
+        if (s_.cleanup && !s_.priv.empty()) s_.cleanup(&s_, 1);
+        s_.priv.clear();
     }
     uint32_t At(int32_t x, int32_t y) { return ReadBitmapPixel(screen_.get(), x, y, false); }
     std::vector<uint32_t> Screen() {
