@@ -135,6 +135,9 @@ int RenderScroll(qbEffectState* s, int* done) {
     if (s->phase != 1) return 0;
     auto* p = EffectPriv<ScrollPriv>(s);
     if (!p || !p->move || !p->move->step) return 0;
+    // The layer may have been replaced by another meanwhile (the effect
+    // follows it); the move goes on with that one.
+    if (s->layer && p->move->layer != s->layer) p->move->layer = s->layer;
     if (s->frame == 0 && p->stepped) RestartMove(s, p);
     if (s->bgpicEmu) RefreshEmulatedBGPic(s, 2);
     int32_t arrived = 0;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "draw/asyncdraw.h"
 #include "draw/movement.h"
 #include "imaging/bitmap.h"
 #include "objects/dirtyrects.h"
@@ -333,6 +334,33 @@ TEST_F(MovingEffects, AStoppedLayerScrollGoesBackUnseenAFinishedOneSeen) {
         EXPECT_EQ(Snapshot() == moved, normalEnd == 0) << normalEnd;
         FreeEffectState(&s, 1);
     }
+}
+
+TEST_F(MovingEffects, AScrolledLayerReplacedMidwayMovesOnInItsSuccessor) {
+    EnableLayers();
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 30, 40}), 0);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 30, 40}), 0);
+    qbLayer* first = GetLayerByIndex(display_->bgpic, 1);
+    qbLayer* second = GetLayerByIndex(display_->bgpic, 2);
+    second->hidden = 1;
+    first->hidden = 1;
+    VmPushNumber(L_, 1);
+    VmPushNewTable(L_);
+    Field("type", 47);
+    Field("speed", 10);
+    Field("async", 1);
+    ASSERT_EQ(Run("ShowLayerFX", 2, 1), 0);
+    qbAsyncDraw* r = nullptr;
+    ASSERT_EQ(FindAsyncDraw(ObjectID{0, VmToUserdata(L_, -1)}, &r), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(r->callbacks.drawFrame(r->userdata, &r->done), 0);
+    const int32_t at = first->basestate->x;
+    qbAsyncLayerReplacement change{first, second};
+    QueryAsyncDraw(r, kAsyncQueryLayerReplaced, &change);
+    ASSERT_EQ(r->callbacks.drawFrame(r->userdata, &r->done), 0);
+    EXPECT_EQ(first->basestate->x, at);
+    EXPECT_EQ(second->basestate->x, at + 10);
+    RemoveAsyncDraw(L_, r, 0);
 }
 
 TEST_F(MovingEffects, GatesPushZoomAndTurnDownRunStripesOnABrush) {
