@@ -279,6 +279,85 @@ void BM_PuzzleSetup(benchmark::State& state) {
         FreePuzzleData(&s, 1);
     }
 }
+// The families that move or scale whole pictures: scroll, flow, gates,
+// push, zoom and turn down (on a brush layer only those that show objects).
+void MovingTypes(benchmark::internal::Benchmark* b) {
+    for (int64_t warm : {0, 1})
+        for (int64_t type : {47, 51, 70, 71, 72, 73, 74, 75, 76, 77, 78, 80, 118, 119, 128, 130}) b->Args({type, warm});
+    b->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+void MovingLayerTypes(benchmark::internal::Benchmark* b) {
+    for (int64_t warm : {0, 1})
+        for (int64_t type : {47, 51, 70, 71, 72, 73}) b->Args({type, warm});
+    b->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+
+#ifdef QB_BENCH_HAVE_PIXMAN
+// pixman's nearest-pixel scale of the rectangles that one zoom (118, 119)
+// or turn down (128, 130) at the normal speed scales, frame by frame, with
+// the unscaled last frame as a plain copy: the anchor of those rows
+// (mean_ms per frame).
+void BM_PixmanScaleFrames(benchmark::State& state) {
+    const auto type = static_cast<int32_t>(state.range(0));
+    std::vector<uint32_t> from(size_t{kW} * kH, 0xFF0000u), to(size_t{kW} * kH, 0x0000FFu);
+    pixman_image_t* src = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, from.data(), kW * 4);
+    pixman_image_t* dst = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, to.data(), kW * 4);
+    pixman_image_set_filter(src, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    const auto scale = [&](int32_t sx, int32_t sy, int32_t sw, int32_t sh, int32_t dx, int32_t dy, int32_t dw,
+                           int32_t dh) {
+        if (sw < 1 || sh < 1 || dw < 1 || dh < 1) return;
+        pixman_transform_t m;
+        pixman_transform_init_scale(&m, pixman_double_to_fixed(double(sw) / dw), pixman_double_to_fixed(double(sh) / dh));
+        pixman_image_set_transform(src, &m);
+        pixman_image_composite32(PIXMAN_OP_SRC, src, nullptr, dst, int32_t(int64_t{sx} * dw / sw),
+                                 int32_t(int64_t{sy} * dh / sh), 0, 0, dx, dy, dw, dh);
+    };
+    int64_t frames = 0;
+    for (auto _ : state) {
+        if (type == 118 || type == 119) {
+            const int32_t M = std::max(kW, kH), step = std::max(M / 60, 1);
+            for (int32_t t = step;; t += step, ++frames) {
+                if (t >= 2 * M) {
+                    scale(0, 0, kW, kH, 0, 0, kW, kH);
+                    ++frames;
+                    break;
+                }
+                const int32_t d = std::abs(t - M);
+                const int32_t w = std::max(d, 1), h = static_cast<int32_t>(double(kH) / kW * w + 1.0);
+                const int32_t x = (kW - w) / 2, y = (kH - h) / 2;
+                if (type == 118) scale(0, 0, kW, kH, x, y, w, h);
+                else scale(x, y, w, h, 0, 0, kW, kH);
+            }
+        } else {
+            const int32_t D = type == 128 ? kH : kW, half = D / 2, step = std::max(D / 60, 1);
+            const auto band = [&](int32_t from, int32_t lines, int32_t at, int32_t length) {
+                if (type == 128) scale(0, from, kW, lines, 0, at, kW, length);
+                else scale(from, 0, lines, kH, at, 0, length, kH);
+            };
+            for (int32_t t = step;; t += step, ++frames) {
+                if (t >= D) {
+                    band(0, D, 0, D);
+                    ++frames;
+                    break;
+                }
+                if (t <= half) {
+                    const int32_t reached = half < t + step ? half : t;
+                    band(0, half, 0, reached);
+                    band(0, half, reached, half - reached);
+                } else {
+                    band(half, D - half, half, std::min(t - half, D - half));
+                }
+            }
+        }
+        benchmark::ClobberMemory();
+    }
+    pixman_image_unref(src);
+    pixman_image_unref(dst);
+    state.counters["mean_ms"] = benchmark::Counter(static_cast<double>(frames) / 1000.0,
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_PixmanScaleFrames)->Arg(118)->Arg(119)->Arg(128)->Arg(130)->Unit(benchmark::kMillisecond);
+#endif
 
 BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BGPicTransition)->Apply(Types);
@@ -286,6 +365,8 @@ BENCHMARK(BM_RealtimeLayer)->Apply(Types);
 BENCHMARK(BM_BGPicTransition)->Apply(UncoverTypes);
 BENCHMARK(BM_RealtimeLayer)->Apply(UncoverTypes);
 BENCHMARK(BM_PuzzleSetup)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BGPicTransition)->Apply(MovingTypes);
+BENCHMARK(BM_RealtimeLayer)->Apply(MovingLayerTypes);
 BENCHMARK(BM_AsyncLayer)->ArgsProduct({{0, 14, 19}, {2, 0, 1}})->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

@@ -42,7 +42,23 @@ void DrawPlain(qbMove* m) {
                            w, h);
     if (Empty(both)) return;
     const int32_t bw = I(both.x2 - both.x1), bh = I(both.y2 - both.y1);
-    CopyBitmapRect(m->background.get(), I(both.x1), I(both.y1), m->work.get(), I(both.x1), I(both.y1), bw, bh);
+    const auto restore = [&](Span r) {
+        r = Clip(r, w, h);
+        if (!Empty(r))
+            CopyBitmapRect(m->background.get(), I(r.x1), I(r.y1), m->work.get(), I(r.x1), I(r.y1), I(r.x2 - r.x1),
+                           I(r.y2 - r.y1));
+    };
+    if (m->mask || m->alpha || !m->bitmap) {
+        restore(both);
+    } else {
+        // An opaque object covers its new place whole: only the part of
+        // the old place it left needs the background again.
+        const int64_t top = std::max(old.y1, now.y1), bottom = std::min(old.y2, now.y2);
+        restore(Span{old.x1, old.y1, old.x2, std::min(old.y2, now.y1)});
+        restore(Span{old.x1, std::max(old.y1, now.y2), old.x2, old.y2});
+        restore(Span{old.x1, top, std::min(old.x2, now.x1), bottom});
+        restore(Span{std::max(old.x1, now.x2), top, old.x2, bottom});
+    }
     const Span drawn = Clip(now, w, h);
     if (!Empty(drawn) && m->bitmap) {
         const int32_t sx = I(drawn.x1 - now.x1), sy = I(drawn.y1 - now.y1);

@@ -22,16 +22,20 @@
 #include "objects/displayobject.h"
 #include "objects/layers.h"
 #include "objects/selection.h"
+#include "transitions/curtains.h"
 #include "transitions/effectasync.h"
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
 #include "transitions/effectscreen.h"
 #include "transitions/effectvideo.h"
-#include "transitions/stripes.h"
-#include "transitions/curtains.h"
+#include "transitions/flow.h"
+#include "transitions/gates.h"
 #include "transitions/puzzle.h"
 #include "transitions/rects.h"
 #include "transitions/reveals.h"
+#include "transitions/scroll.h"
+#include "transitions/stripes.h"
+#include "transitions/zoomturn.h"
 
 namespace {
 
@@ -432,6 +436,18 @@ EffectRenderer RendererForType(int32_t type) {
     if (InRange(type, 14, 18)) return RenderHBlinds;
     if (InRange(type, 19, 23)) return RenderVBlinds;
     if (auto r = UncoverRendererForType(type)) return r;
+    if (InRange(type, 47, 54)) return RenderScroll;
+    if (type == 70) return RenderHFlowTop;
+    if (type == 71) return RenderHFlowBottom;
+    if (type == 72) return RenderVFlowLeft;
+    if (type == 73) return RenderVFlowRight;
+    if (type == 74) return RenderHOpenGate;
+    if (type == 75) return RenderHCloseGate;
+    if (type == 76) return RenderVOpenGate;
+    if (type == 77) return RenderVCloseGate;
+    if (InRange(type, 78, 81)) return RenderPush;
+    if (InRange(type, 118, 119)) return RenderZoomInOut;
+    if (InRange(type, 128, 131)) return RenderTurnDown;
     return nullptr;
 }
 

@@ -296,10 +296,18 @@ protected:
 TEST_F(EmulatedBGPic, OptionsAndTheBGPicOnlyTypes) {
     EXPECT_EQ(ShowEmu(0, [] {}), ERR_MISSINGPARAMTR);
     EXPECT_EQ(ShowEmu(0, [&] { Field("bgpic", 77); }), ERR_FINDBGPIC);
-    // PUSHLEFT stays itself in such a layer (no renderer draws it yet);
-    // elsewhere it becomes HSTRIPES.
-    EXPECT_EQ(ShowEmu(78, [&] { Field("bgpic", 5); }), ERR_WRONGUSAGE);
+    // PUSHLEFT stays itself in such a layer; elsewhere it becomes HSTRIPES.
+    void* id = nullptr;
+    ASSERT_EQ(ShowEmu(78, [&] { Field("bgpic", 5); }, &id), 0);
+    EXPECT_EQ(State(id)->type, 78);
+    while (Step(id) == 0) {
+    }
+    Layer(1)->hidden = 1;
+    int32_t ran = -1;
+    onFrame_ = [&](const qbEffectState& s) { ran = s.type; };
     EXPECT_EQ(Show("ShowLayerFX", {1}, [&] { Field("type", 78); }), 0);
+    onFrame_ = nullptr;
+    EXPECT_EQ(ran, 0);
     EXPECT_EQ(Layer(1)->hidden, 0);
 }
 

@@ -26,13 +26,13 @@ TEST_P(EveryEffect, FramesGoFromOldToNew) {
     for (const EffectFamily& family : EffectFamilies()) {
         for (int32_t type = family.first; type <= family.last; ++type) {
             if (way == Way::BGPicTransition) {
-                for (int32_t speed : kSpeeds) Check({way, type, speed, 0, 0, kW, kH}, family.ownEndTest);
+                for (int32_t speed : kSpeeds) Check({way, type, speed, 0, 0, kW, kH}, family.ownEndTest, family.moves);
                 continue;
             }
             for (const Place& p : kPlaces)
-                Check({way, type, kSpeeds[rotation++ % 4], p.x, p.y, p.w, p.h}, family.ownEndTest);
+                Check({way, type, kSpeeds[rotation++ % 4], p.x, p.y, p.w, p.h}, family.ownEndTest, family.moves);
             if (way == Way::BrushOpaque)
-                for (int32_t speed : kSpeeds) Check({way, type, speed, 10, 10, 64, 48}, family.ownEndTest);
+                for (int32_t speed : kSpeeds) Check({way, type, speed, 10, 10, 64, 48}, family.ownEndTest, family.moves);
             if (HasFailure()) return;
         }
     }
