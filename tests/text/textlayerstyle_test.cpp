@@ -301,6 +301,23 @@ TEST_F(TextLayerStyleWorld, SelectingATextLayerMakesItABrushLayerOfItsPixels) {
     EXPECT_EQ(drawn, pixels);
     // The other text layer is untouched.
     EXPECT_EQ(Layer(2)->type, kLayerTextOut);
+
+    // Text drawn into the selected layer lands in its brush alone.
+    const qbBitmap* other = Layer(2)->basestate->bitmap;
+    const uint32_t otherPixel = ReadBitmapPixel(Layer(2)->basestate->bitmap, 2, 2, false);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("SelectLayer", 1), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(TextOutPlain(0, 0, "##"), 0);
+    ASSERT_EQ(cmdEndSelect(L_), 0);
+    ASSERT_EQ(GetBrushRecord(L_, Layer(1)->id, &brush, kBrushDetachedToo), 0);
+    size_t changed = 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            changed += ReadBitmapPixel(brush->bitmap, x, y, false) != pixels[static_cast<size_t>(y * w + x)];
+    EXPECT_GT(changed, 0u);
+    EXPECT_EQ(Layer(2)->basestate->bitmap, other);
+    EXPECT_EQ(ReadBitmapPixel(Layer(2)->basestate->bitmap, 2, 2, false), otherPixel);
 }
 
 TEST_F(TextLayerStyleWorld, TextObjectsAnswerTheirSizeTextAndFontToGetAttribute) {
