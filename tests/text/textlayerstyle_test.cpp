@@ -172,6 +172,17 @@ TEST_F(TextLayerStyleWorld, ABrushLayerTurnsIntoTextInTheCurrentStyle) {
     EXPECT_EQ(Layer(1)->basestate->width, Layer(2)->basestate->width);
     EXPECT_EQ(Layer(1)->basestate->height, Layer(2)->basestate->height);
     EXPECT_EQ(Layer(1)->basestate->x, 5);
+    // And back: the text's picture, planes and layout go with it.
+    ASSERT_EQ(Style(1, [&] {
+                  Key("type", kLayerBrush);
+                  Key("id", 1);
+              }),
+              0);
+    EXPECT_EQ(Layer(1)->type, kLayerBrush);
+    EXPECT_EQ(TextLayoutOfLayer(Layer(1)), nullptr);
+    EXPECT_EQ(Layer(1)->basestate->mask, nullptr);
+    EXPECT_EQ(Layer(1)->basestate->alpha, nullptr);
+    EXPECT_EQ(Layer(1)->basestate->width, 8);
     ASSERT_EQ(Run("DisableLayers", 0), 0);
     FreeAllBrushes(L_);
 }
