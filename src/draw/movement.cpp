@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displays.h"
@@ -18,11 +19,13 @@
 #include "display/refresh.h"
 #include "draw/asyncdraw.h"
 #include "imaging/blit.h"
+#include "imaging/geometry.h"
 #include "objects/brushes.h"
 #include "objects/displayobject.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/sprites.h"
+#include "objects/texthooks.h"
 
 namespace {
 
@@ -58,6 +61,28 @@ int LookUpBrush(ScriptState* L, qbMove* m) {
     m->alpha = b->alpha;
     m->width = b->width;
     m->height = b->height;
+    return 0;
+}
+
+int LookUpTextObject(ScriptState* L, qbMove* m) {
+    const auto source = TextLayerHooks().objectSource;
+    if (!source) {
+        if (m->id.handle) return ERR_FINDARRAY;
+        SetErrorArgIndex(static_cast<int>(m->id.number));
+        return ERR_FINDTEXTOBJECT;
+    }
+    qbTextObjectSource s;
+    if (int err = source(L, m->id, &s)) return err;
+    ++*s.useCount;
+    m->useCount = s.useCount;
+    m->id = s.id;
+    m->bitmap = s.image.bitmap;
+    m->mask = s.image.mask;
+    m->alpha = s.image.alpha;
+    m->width = s.width;
+    m->height = s.height;
+    m->offsetX = s.xOffset;
+    m->offsetY = s.yOffset;
     return 0;
 }
 
@@ -111,22 +136,35 @@ void ResolveCoordinates(const qbMoveRequest& r, qbMove* m) {
         for (int32_t* v : {&y1, &y2})
             if (*v == kLayerKeepCoordinate) *v = s->y;
     }
-    m->x = m->prevX = ResolveSpecialX(x1, m->width, 0, ax);
-    m->y = m->prevY = ResolveSpecialY(y1, m->height, 0, ay);
-    m->targetX = ResolveSpecialX(x2, m->width, 0, ax);
-    m->targetY = ResolveSpecialY(y2, m->height, 0, ay);
+    m->x = m->prevX = AddCoordinates(ResolveSpecialX(x1, m->width, 0, ax), m->offsetX);
+    m->y = m->prevY = AddCoordinates(ResolveSpecialY(y1, m->height, 0, ay), m->offsetY);
+    m->targetX = AddCoordinates(ResolveSpecialX(x2, m->width, 0, ax), m->offsetX);
+    m->targetY = AddCoordinates(ResolveSpecialY(y2, m->height, 0, ay), m->offsetY);
 }
 
-// The brush's layer of the current BGPic, counted from the bottom, or a new
-// top layer of it; either is placed at the start.
+// A new top layer of the text object, its picture at the move's start.
+int AddTextObjectTopLayer(ScriptState* L, qbMove* m, qbLayer** out) {
+    const auto insert = TextLayerHooks().insertObjectLayer;
+    if (!insert) return ERR_FINDTEXTOBJECT;
+    const int32_t top = CountLayers(GetCurrentBGPic()) + 1;
+    return insert(L, m->id, AddCoordinates(m->x, -m->offsetX), AddCoordinates(m->y, -m->offsetY), top,
+                  kAddDisplayScale, out);
+}
+
+// The object's layer of the current BGPic, counted from the bottom, or a
+// new top layer of it; either is placed at the start.
 int PresentAsLayer(ScriptState* L, qbMove* m) {
     const qbBGPic* bgpic = GetCurrentBGPic();
+    const int32_t type = m->kind == kMoveKindTextObject ? kLayerTextObject : kLayerBrush;
     qbLayer* found = nullptr;
     for (int32_t i = 1, n = CountLayers(bgpic); i <= n && !found; ++i) {
         qbLayer* l = GetLayerByIndex(bgpic, i);
-        if (l->type == kLayerBrush && l->id == m->id) found = l;
+        if (l->type == type && l->id == m->id) found = l;
     }
-    if (!found) {
+    if (!found && type == kLayerTextObject) {
+        if (int err = AddTextObjectTopLayer(L, m, &found)) return err;
+        if (!found) return ERR_WRONGUSAGE;
+    } else if (!found) {
         qbDisplayObjectCall call;
         call.type = kShowBrush;
         call.id = m->id;
@@ -165,7 +203,7 @@ int TakeBackground(qbDisplay* d, qbMove* m) {
 int Present(ScriptState* L, qbDisplay* d, qbMove* m) {
     if (m->kind == kMoveKindSprite) return RedrawSprite(L, m->id, m->x, m->y, 1);
     if (m->kind == kMoveKindLayer) return 0;
-    if (d->layersEnabled && m->kind == kMoveKindBrush) return PresentAsLayer(L, m);
+    if (d->layersEnabled && (m->kind == kMoveKindBrush || m->kind == kMoveKindTextObject)) return PresentAsLayer(L, m);
     return TakeBackground(d, m);
 }
 
@@ -281,6 +319,7 @@ int MoveObject(ScriptState* L, const qbMoveRequest& r, ObjectID* asyncId) {
     int err = ERR_WRONGUSAGE;
     switch (r.kind) {
         case kMoveKindBrush: err = LookUpBrush(L, m); break;
+        case kMoveKindTextObject: err = LookUpTextObject(L, m); break;
         case kMoveKindSprite: err = LookUpSprite(L, m); break;
         case kMoveKindLayer: err = LookUpLayer(d, r, m); break;
         default: break;

@@ -65,6 +65,8 @@ struct qbMove {
     int32_t targetX = 0, targetY = 0;
     int32_t prevX = 0, prevY = 0;  // the rectangle drawn last
     int32_t width = 0, height = 0;
+    // A text object's picture lies this far from the point the script names.
+    int32_t offsetX = 0, offsetY = 0;
     int32_t speed = 0;  // the step of x
     int32_t stepY = 0;
     int32_t initialStep = 0;  // of x; the overshoot unit

@@ -12,9 +12,10 @@
 
 namespace {
 
-// Anims and text objects join the table when their objects move.
+// Anims join the table when their objects move.
 const ScriptCommand kMoveObjectCommands[] = {
     {"MoveBrush", cmdMoveBrush},
+    {"MoveTextObject", cmdMoveTextObject},
     {"MoveLayer", cmdMoveLayer},
     {"MoveSprite", cmdMoveSprite},
     {nullptr, nullptr},
@@ -63,6 +64,14 @@ int cmdMoveBrush(ScriptState* L) {
     CheckArgCount(L, 5, 7, 0, 0);
     qbMoveRequest r;
     r.kind = kMoveKindBrush;
+    r.id = GetObjectIDArg(L, 1);
+    return RunMove(L, r, false);
+}
+
+int cmdMoveTextObject(ScriptState* L) {
+    CheckArgCount(L, 5, 7, 0, 0);
+    qbMoveRequest r;
+    r.kind = kMoveKindTextObject;
     r.id = GetObjectIDArg(L, 1);
     return RunMove(L, r, false);
 }

@@ -1,5 +1,6 @@
-// The "moveobject" command library: MoveBrush, MoveLayer and MoveSprite on
-// the movement engine, and the names of its ways to travel.
+// The "moveobject" command library: MoveBrush, MoveTextObject, MoveLayer
+// and MoveSprite on the movement engine, and the names of its ways to
+// travel.
 #pragma once
 
 struct ScriptState;
@@ -7,6 +8,7 @@ struct ScriptCommand;
 struct ScriptConstant;
 
 int cmdMoveBrush(ScriptState* L);
+int cmdMoveTextObject(ScriptState* L);
 int cmdMoveLayer(ScriptState* L);
 int cmdMoveSprite(ScriptState* L);
 

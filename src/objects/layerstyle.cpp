@@ -42,7 +42,7 @@ struct TypeRow {
 const TypeRow kTypeRows[] = {
     {kLayerBrush, "BRUSH", true},          {kLayerBrushPart, "BRUSHPART", true},
     {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", false},
-    {kLayerTextObject, "TEXTOBJECT", false}, {kLayerTextOut, "TEXTOUT", true},
+    {kLayerTextObject, "TEXTOBJECT", true}, {kLayerTextOut, "TEXTOUT", true},
     {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", false},
     {kLayerCircle, "CIRCLE", false},       {kLayerEllipse, "ELLIPSE", false},
     {kLayerLine, "LINE", false},           {kLayerPolygon, "POLYGON", false},
@@ -89,6 +89,27 @@ struct StyleWork {
     StyleWork& operator=(const StyleWork&) = delete;
     ~StyleWork() { FreeObjectImage(&text.image); }
 };
+
+// The object list a layer of the type takes its source from; 0 for layers
+// that keep their own picture.
+int32_t SourceKind(int32_t type) {
+    switch (type) {
+    case kLayerBrush:
+    case kLayerBrushPart: return kObjectTypeBrush;
+    case kLayerBGPicPart: return kObjectTypeBGPic;
+    case kLayerTextObject: return kLayerTextObject;
+    default: return 0;
+    }
+}
+
+uint32_t ReleaseBit(int32_t kind) {
+    switch (kind) {
+    case kObjectTypeBrush: return kReleaseBrushSources;
+    case kObjectTypeBGPic: return kReleaseBGPicSources;
+    case kLayerTextObject: return kReleaseTextObjectSources;
+    default: return 0;
+    }
+}
 
 // The object a layer turned into text showed is no longer held for it.
 void ReleaseOldSource(int32_t type, ObjectID id, uint32_t* releaseMask) {
@@ -175,6 +196,25 @@ int FindSourceSize(ScriptState* L, int32_t type, ObjectID id, ObjectID* recorded
     return 0;
 }
 
+// The text-object row: the layer shows the object id names, at the same
+// x, y.
+int ReadTextObjectKey(ScriptState* L, const qbLayer& layer, ObjectID id, bool asked, StyleWork* w) {
+    if (!asked) return 0;
+    const auto source = TextLayerHooks().objectSource;
+    if (!source) return ERR_FINDTEXTOBJECT;
+    qbTextObjectSource found;
+    if (int err = source(L, id, &found)) return err;
+    if (layer.type == kLayerTextObject && found.id == layer.id) return 0;
+    if (SourceKind(layer.type) && !(found.id == layer.id)) w->releaseMask |= ReleaseBit(SourceKind(layer.type));
+    w->type = kLayerTextObject;
+    w->id = found.id;
+    w->srcx = w->srcy = 0;
+    w->width = found.width;
+    w->height = found.height;
+    w->content = true;
+    return 0;
+}
+
 // "type" and the keys of the brush, brush-part and BGPic-part row.
 int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     int32_t type = layer.type;
@@ -198,6 +238,7 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     ObjectID id = layer.id;
     GetTableFieldObjectID(L, tab, "id", &id, &idFound);
     if (converting && !idFound) return ERR_MISSINGPARAMTR;
+    if (type == kLayerTextObject) return ReadTextObjectKey(L, layer, id, converting || idFound, w);
     int32_t sx = w->srcx, sy = w->srcy, sw = w->width, sh = w->height;
     GetTableFieldInt(L, tab, "partx", &sx, &partFound);
     GetTableFieldInt(L, tab, "party", &sy, &partFound);
@@ -227,8 +268,7 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     if (type == layer.type && recorded == layer.id && sx == w->srcx && sy == w->srcy && sw == w->width &&
         sh == w->height)
         return 0;
-    if (!(recorded == layer.id))
-        w->releaseMask |= wasBGPic ? uint32_t{kReleaseBGPicSources} : uint32_t{kReleaseBrushSources};
+    if (!(recorded == layer.id)) w->releaseMask |= ReleaseBit(SourceKind(layer.type));
     w->type = type;
     w->id = recorded;
     w->srcx = sx;
@@ -485,7 +525,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
         SaveGeometry(*layer, &saved);
         qbLayerState* base = layer->basestate;
         if (w.content) {
-            if (int err = AddLayerSource(w.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, w.id)) {
+            if (int err = AddLayerSource(SourceKind(w.type), w.id)) {
                 restoreClip();
                 return err;
             }
@@ -535,26 +575,40 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             base->showny = base->anchoredy;
             base->shownwidth = base->width;
             base->shownheight = base->height;
-            // The base image of a copied part would no longer match.
+            // The base image of a copied part would no longer match; text
+            // turned into an object's layer leaves its picture and layout.
             qbBitmap* own = w.content ? base->bitmap : nullptr;
             if (own) base->bitmap = nullptr;
+            const bool textGoes = w.content && IsTextOutLayer(saved.type);
+            qbObjectImage ownPlanes;
+            std::shared_ptr<void> ownLayout;
+            if (textGoes) {
+                ownPlanes = {nullptr, base->mask, base->alpha};
+                base->mask = base->alpha = nullptr;
+                ownLayout = std::move(base->textLayout);
+            }
             if (int err = ApplyLayerChange(L, layer, 0)) {
                 base->bitmap = own ? own : base->bitmap;
-                if (w.content)
-                    RemoveLayerSource(w.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, w.id);
+                if (textGoes) {
+                    base->mask = ownPlanes.mask;
+                    base->alpha = ownPlanes.alpha;
+                    base->textLayout = std::move(ownLayout);
+                }
+                if (w.content) RemoveLayerSource(SourceKind(w.type), w.id);
                 RestoreGeometry(layer, saved);
                 restoreText();
                 restoreClip();
                 return err;
             }
             FreeBitmap(own);
+            FreeObjectImage(&ownPlanes);
             if (text) {
                 FreeObjectImage(&oldImage);
                 ForEachState(layer, FreeLayerStyleCaches);
                 if (w.convertText) ReleaseOldSource(saved.type, saved.id, &w.releaseMask);
             }
             if (w.content) {
-                RemoveLayerSource(saved.type == kLayerBGPicPart ? kObjectTypeBGPic : kObjectTypeBrush, saved.id);
+                if (SourceKind(saved.type)) RemoveLayerSource(SourceKind(saved.type), saved.id);
                 ForEachState(layer, [](qbLayerState* s) {
                     FreeLayerStyleCaches(s);
                     FreeBitmap(s->fxbitmap);

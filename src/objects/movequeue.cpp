@@ -22,6 +22,7 @@
 #include "objects/layercmds.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
+#include "objects/texthooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -46,13 +47,15 @@ void RecordLayerUpdateRect(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer,
     RecordUpdateRect(bgpic, LayerBounds(L, layer), e);
 }
 
-// Moves the layer to the entry's position without a refresh and records the
-// area that covers both its places (or the old one when it no longer shows).
-int MoveLayerStep(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEntry* e, bool setVisibility) {
+// Moves the layer to the entry's position (plus the offsets of a text
+// object's picture) without a refresh and records the area that covers
+// both its places (or the old one when it no longer shows).
+int MoveLayerStep(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEntry* e, bool setVisibility,
+                  int32_t offsetX = 0, int32_t offsetY = 0) {
     const qbRect old = LayerBounds(L, layer);
     const qbLayerState* s = layer->basestate;
-    const int32_t x = ResolveSpecialX(e->x, s->width, 0, layer->anchorx);
-    const int32_t y = ResolveSpecialY(e->y, s->height, 0, layer->anchory);
+    const int32_t x = AddCoordinates(ResolveSpecialX(e->x, s->width, 0, layer->anchorx), offsetX);
+    const int32_t y = AddCoordinates(ResolveSpecialY(e->y, s->height, 0, layer->anchory), offsetY);
     if (int err = RepositionLayer(L, layer, nullptr, x, y, true, 0, nullptr)) return err;
     const qbRect now = LayerBounds(L, layer);
     if (!setVisibility || e->extra == 0) {
@@ -136,6 +139,16 @@ int FirstPass(ScriptState* L, qbBGPic* bgpic, qbMoveEntry* e) {
     }
 }
 
+// Where a text object's picture lies from the point the script names.
+void TextObjectOffsets(ScriptState* L, ObjectID id, int32_t* x, int32_t* y) {
+    *x = *y = 0;
+    const auto source = TextLayerHooks().objectSource;
+    qbTextObjectSource s;
+    if (!source || source(L, id, &s) != 0) return;
+    *x = s.xOffset;
+    *y = s.yOffset;
+}
+
 // Objects that layers show already: every layer showing one moves (or
 // hides), and the entry keeps the rectangle of the last.
 int SecondPass(ScriptState* L, const qbBGPic* bgpic, std::vector<qbMoveEntry>* entries) {
@@ -145,10 +158,15 @@ int SecondPass(ScriptState* L, const qbBGPic* bgpic, std::vector<qbMoveEntry>* e
     if (open.empty()) return 0;
     for (int32_t i = 1; i <= CountLayers(bgpic); ++i) {
         qbLayer* l = GetLayerByIndex(bgpic, i);
-        if (l->type != kLayerBrush) continue;
+        if (l->type != kLayerBrush && l->type != kLayerTextObject) continue;
         for (qbMoveEntry* e : open) {
             if (!(e->object == l->id)) continue;
-            if (e->action == kMoveBrush) {
+            if (l->type == kLayerTextObject) {
+                if (e->action != kMoveTextObject) continue;
+                int32_t dx = 0, dy = 0;
+                TextObjectOffsets(L, l->id, &dx, &dy);
+                if (int err = MoveLayerStep(L, bgpic, l, e, false, dx, dy)) return err;
+            } else if (e->action == kMoveBrush) {
                 if (int err = MoveLayerStep(L, bgpic, l, e, false)) return err;
             } else if (e->action == kMoveHideBrush) {
                 RecordLayerUpdateRect(L, bgpic, l, e);
@@ -167,7 +185,12 @@ int ThirdPass(ScriptState* L, const qbBGPic* bgpic, qbMoveEntry* e) {
         RecordLayerUpdateRect(L, bgpic, l, e);
         return 0;
     }
-    case kMoveTextObject:
+    case kMoveTextObject: {
+        qbLayer* l = nullptr;
+        if (int err = InsertLayerCore(L, 0, kLayerTextObject, e->object, e->x, e->y, true, false, &l)) return err;
+        RecordLayerUpdateRect(L, bgpic, l, e);
+        return 0;
+    }
     case kMoveNextFrame: SetErrorDetail("DoMove"); return ERR_UNSUPPORTEDFEAT;
     default: return ERR_WRONGUSAGE;
     }

@@ -31,6 +31,17 @@ struct qbTextRestyle {
     qbBorderStyle borderStyle;
 };
 
+// A text object as moves and restyled layers take it: its picture (still
+// the object's), its size and offsets, its id as the layers record it, and
+// the counter that keeps it from changing while a move carries it.
+struct qbTextObjectSource {
+    qbObjectImage image;
+    int32_t width = 0, height = 0;
+    int32_t xOffset = 0, yOffset = 0;
+    ObjectID id;
+    int32_t* useCount = nullptr;
+};
+
 struct qbTextLayerHooks {
     // The text object's picture and size (pending objects too); 0 or the
     // lookup's error.
@@ -62,6 +73,8 @@ struct qbTextLayerHooks {
     // error.
     int (*insertObjectLayer)(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t insertPos, uint32_t flags,
                              qbLayer** out);
+    // A text object (not one waiting to be freed). 0 or the lookup's error.
+    int (*objectSource)(ScriptState* L, ObjectID id, qbTextObjectSource* out);
 };
 void SetTextLayerHooks(const qbTextLayerHooks* hooks);
 const qbTextLayerHooks& TextLayerHooks();

@@ -16,6 +16,7 @@
 #include "core/numbers.h"
 #include "imaging/geometry.h"
 #include "display/display.h"
+#include "display/positions.h"
 #include "objects/layers.h"
 #include "objects/objectoptions.h"
 #include "objects/texthooks.h"
@@ -106,11 +107,50 @@ int ReadStyleKeys(ScriptState* L, int tab, qbTextLayout* layout, qbTextRestyle* 
     }
     if (layout->print) return 0;
     if (GetTableFieldInt(L, tab, "align", &layout->align, nullptr)) *changed = true;
+    // Unprinted text has no margins: its right margin is the width it wraps at.
+    int32_t wrap = 0;
+    if (GetTableFieldInt(L, tab, "rightmargin", &wrap, nullptr)) {
+        if (wrap < 0) {
+            SetErrorDetail("rightmargin");
+            return ERR_WRONGUSAGE;
+        }
+        layout->wrapWidth = wrap;
+        *changed = true;
+    }
+    return 0;
+}
+
+bool HasKey(ScriptState* L, int tab, const char* key) {
+    VmPushString(L, key);
+    VmRawGet(L, tab);
+    const bool has = VmType(L, -1) != kTypeNil;
+    VmSetTop(L, -2);
+    return has;
+}
+
+// A print layer is placed either by its cursor or by a position, never by
+// both; the cursor takes no screen-edge constants.
+int CheckCursorKeys(ScriptState* L, int tab) {
+    const bool cursor = HasKey(L, tab, "cursorx") || HasKey(L, tab, "cursory");
+    if (!cursor) return 0;
+    for (const char* key : {"x", "y", "translatex", "translatey"})
+        if (HasKey(L, tab, key)) {
+            SetErrorDetail(key);
+            return ERR_WRONGUSAGE;
+        }
+    int32_t v = 0;
+    if (GetTableFieldInt(L, tab, "cursorx", &v, nullptr) &&
+        (v == kPositionCenter || v == kPositionLeft || v == kPositionRight))
+        return ERR_NOCOORDCST;
+    if (GetTableFieldInt(L, tab, "cursory", &v, nullptr) &&
+        (v == kPositionCenter || v == kPositionTop || v == kPositionBottom))
+        return ERR_NOCOORDCST;
     return 0;
 }
 
 // The print layer's margins, cursor and tab stops.
 int ReadPrintKeys(ScriptState* L, int tab, qbTextLayout* layout, bool* changed) {
+    if (int err = CheckCursorKeys(L, tab)) return err;
     int32_t right = layout->wrapWidth > 0 ? AddCoordinates(layout->leftMargin, layout->wrapWidth - 1) : INT32_MAX;
     int found = 0;
     int32_t left = layout->leftMargin;
@@ -248,8 +288,10 @@ void PushTextLayerStyle(ScriptState* L, const qbLayer& layer) {
         SetTableFieldInt(L, "fontsize", font->size);
         SetTableFieldInt(L, "fontengine", EngineChoice(*font));
     }
+    SetTableFieldInt(L, "align", layout->align);
     if (!layout->print) {
-        SetTableFieldInt(L, "align", layout->align);
+        SetTableFieldInt(L, "leftmargin", 0);
+        SetTableFieldInt(L, "rightmargin", layout->wrapWidth);
         return;
     }
     SetTableFieldInt(L, "leftmargin", layout->leftMargin);

@@ -132,6 +132,19 @@ int InsertObjectLayer(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t
     return AddTextObjectLayer(L, o, px, py, topts, lopts, insertPos, flags, out);
 }
 
+int ObjectSource(ScriptState* L, ObjectID id, qbTextObjectSource* out) {
+    qbTextObject* o = nullptr;
+    if (int err = GetTextObject(L, id, &o, 0)) return err;
+    out->image = {o->bitmap.get(), o->mask.get(), o->alpha.get()};
+    out->width = o->width;
+    out->height = o->height;
+    out->xOffset = o->xOffset;
+    out->yOffset = o->yOffset;
+    out->id = IDOf(*o);
+    out->useCount = &o->locked;
+    return 0;
+}
+
 }  // namespace
 
 int GetTextObject(ScriptState* L, ObjectID id, qbTextObject** out, uint32_t flags) {
@@ -225,7 +238,7 @@ void FreeAllTextObjects(ScriptState* L) {
 
 void InstallTextLayerHooks() {
     qbTextLayerHooks hooks{&ObjectImage, &FreePendingTextObjects, &LayerRerender, &LayerBorder, &RenderAsLayer,
-                           nullptr, nullptr, &InsertObjectLayer};
+                           nullptr, nullptr, &InsertObjectLayer, &ObjectSource};
     InstallTextLayerStyleHooks(&hooks);
     SetTextLayerHooks(&hooks);
 }

@@ -212,9 +212,9 @@ TEST_F(MoveQueueTest, QueueLifeLimitsAndErrors) {
     // An action outside the table fails in the third pass.
     ASSERT_EQ(Move({99, 1}, 8), 0);
     EXPECT_EQ(Do(8), ERR_WRONGUSAGE);
-    // Text objects are not shown by queues yet.
+    // A text object that is not there fails its lookup.
     ASSERT_EQ(Move({8, 1}, 9), 0);
-    EXPECT_EQ(Do(9), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(Do(9), ERR_FINDTEXTOBJECT);
 
     display_->layersEnabled = 0;
     EXPECT_EQ(Do(8), ERR_NOLAYERS);

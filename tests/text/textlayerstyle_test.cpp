@@ -10,12 +10,16 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "display/display.h"
+#include "display/positions.h"
 #include "draw/attributes.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/brushlib.h"
+#include "objects/layersources.h"
 #include "objects/selectcmds.h"
 #include "text/font.h"
+#include "text/fontcache.h"
 #include "text/textlayers.h"
 #include "text/textlib.h"
 #include "text/textobjects.h"
@@ -168,8 +172,97 @@ TEST_F(TextLayerStyleWorld, ABrushLayerTurnsIntoTextInTheCurrentStyle) {
     EXPECT_EQ(Layer(1)->basestate->width, Layer(2)->basestate->width);
     EXPECT_EQ(Layer(1)->basestate->height, Layer(2)->basestate->height);
     EXPECT_EQ(Layer(1)->basestate->x, 5);
+    // And back: the text's picture, planes and layout go with it.
+    ASSERT_EQ(Style(1, [&] {
+                  Key("type", kLayerBrush);
+                  Key("id", 1);
+              }),
+              0);
+    EXPECT_EQ(Layer(1)->type, kLayerBrush);
+    EXPECT_EQ(TextLayoutOfLayer(Layer(1)), nullptr);
+    EXPECT_EQ(Layer(1)->basestate->mask, nullptr);
+    EXPECT_EQ(Layer(1)->basestate->alpha, nullptr);
+    EXPECT_EQ(Layer(1)->basestate->width, 8);
     ASSERT_EQ(Run("DisableLayers", 0), 0);
     FreeAllBrushes(L_);
+}
+
+TEST_F(TextLayerStyleWorld, ATextObjectLayerTakesAnotherObjectAndTextTurnsIntoOne) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    for (auto [id, text] : {std::pair{1.0, "One"}, std::pair{2.0, "The second one"}}) {
+        VmPushNumber(L_, id);
+        VmPushString(L_, text);
+        ASSERT_EQ(Run("CreateTextObject", 2), 0);
+    }
+    ASSERT_EQ(RunNumbers("InsertLayer", {0, double(kLayerTextObject), 1, 30, 40}), 0);
+    ASSERT_EQ(TextOutPlain(10, 100, "Text"), 0);
+    qbTextObject *one = nullptr, *two = nullptr;
+    ASSERT_EQ(GetTextObject(L_, ObjectID{1, nullptr}, &one, 0), 0);
+    ASSERT_EQ(GetTextObject(L_, ObjectID{2, nullptr}, &two, 0), 0);
+    const int32_t x = Layer(1)->basestate->x;
+
+    EXPECT_EQ(Style(1, [&] { Key("id", 9); }), ERR_FINDTEXTOBJECT);
+    ASSERT_EQ(Style(1, [&] { Key("id", 2); }), 0);
+    EXPECT_EQ(Layer(1)->id.number, 2);
+    EXPECT_EQ(Layer(1)->basestate->width, two->width);
+    EXPECT_EQ(Layer(1)->basestate->x, x);
+    EXPECT_EQ(Get(1, "id"), "2");
+    EXPECT_EQ(CountLayerSources(kLayerTextObject, ObjectID{1, nullptr}), 0);
+    EXPECT_EQ(CountLayerSources(kLayerTextObject, ObjectID{2, nullptr}), 1);
+
+    EXPECT_EQ(Style(2, [&] { Key("type", kLayerTextObject); }), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Layer(2)->type, kLayerTextOut);
+    ASSERT_EQ(Style(2, [&] {
+                  Key("type", kLayerTextObject);
+                  Key("id", 1);
+              }),
+              0);
+    EXPECT_EQ(Layer(2)->type, kLayerTextObject);
+    EXPECT_EQ(Layer(2)->basestate->x, 10);
+    EXPECT_EQ(Layer(2)->basestate->width, one->width);
+    EXPECT_EQ(TextLayoutOfLayer(Layer(2)), nullptr);
+    EXPECT_EQ(CountLayerSources(kLayerTextObject, ObjectID{1, nullptr}), 1);
+    // And back into text: the object is no longer held.
+    ASSERT_EQ(Style(2, [&] {
+                  Key("type", kLayerTextOut);
+                  Key("text", "Again");
+              }),
+              0);
+    EXPECT_EQ(CountLayerSources(kLayerTextObject, ObjectID{1, nullptr}), 0);
+}
+
+TEST_F(TextLayerStyleWorld, GroupsKeepTheirTextAndPrintedTextIsPlacedOneWay) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "First"), 0);
+    ASSERT_EQ(TextOutPlain(10, 40, "Second"), 0);
+    for (int32_t n : {1, 2}) ASSERT_EQ(Style(n, [&] { Key("group", "words"); }), 0);
+    VmSetTop(L_, 0);
+    VmPushString(L_, "words");
+    VmPushNewTable(L_);
+    Key("text", "Changed");
+    Key("x", 50);
+    ASSERT_EQ(Run("SetLayerStyle", 2), 0);
+    EXPECT_EQ(Get(1, "text"), "First");
+    EXPECT_EQ(Get(2, "text"), "Second");
+    EXPECT_EQ(Layer(1)->basestate->x, 50);
+    EXPECT_EQ(Layer(2)->basestate->x, 50);
+
+    // Unprinted text wraps at its right margin.
+    ASSERT_EQ(Style(1, [&] { Key("rightmargin", 120); }), 0);
+    EXPECT_EQ(Get(1, "rightmargin"), "120");
+    EXPECT_EQ(Get(1, "leftmargin"), "0");
+    EXPECT_EQ(Style(1, [&] { Key("rightmargin", -1); }), ERR_WRONGUSAGE);
+
+    ASSERT_EQ(RunText("Print", "p"), 0);
+    ASSERT_EQ(Layer(3)->type, kLayerPrint);
+    EXPECT_EQ(Get(3, "align"), std::to_string(kTextAlignLeft));
+    EXPECT_EQ(Style(3, [&] {
+                  Key("cursorx", 5);
+                  Key("x", 3);
+              }),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(Style(3, [&] { Key("cursory", kPositionBottom); }), ERR_NOCOORDCST);
+    EXPECT_EQ(Style(3, [&] { Key("cursorx", kPositionCenter + 4); }), 0);
 }
 
 TEST_F(TextLayerStyleWorld, InsertLayerPutsATextObjectUnderTheOthers) {
@@ -219,6 +312,23 @@ TEST_F(TextLayerStyleWorld, SelectingATextLayerMakesItABrushLayerOfItsPixels) {
     EXPECT_EQ(drawn, pixels);
     // The other text layer is untouched.
     EXPECT_EQ(Layer(2)->type, kLayerTextOut);
+
+    // Text drawn into the selected layer lands in its brush alone.
+    const qbBitmap* other = Layer(2)->basestate->bitmap;
+    const uint32_t otherPixel = ReadBitmapPixel(Layer(2)->basestate->bitmap, 2, 2, false);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("SelectLayer", 1), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(TextOutPlain(0, 0, "##"), 0);
+    ASSERT_EQ(cmdEndSelect(L_), 0);
+    ASSERT_EQ(GetBrushRecord(L_, Layer(1)->id, &brush, kBrushDetachedToo), 0);
+    size_t changed = 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            changed += ReadBitmapPixel(brush->bitmap, x, y, false) != pixels[static_cast<size_t>(y * w + x)];
+    EXPECT_GT(changed, 0u);
+    EXPECT_EQ(Layer(2)->basestate->bitmap, other);
+    EXPECT_EQ(ReadBitmapPixel(Layer(2)->basestate->bitmap, 2, 2, false), otherPixel);
 }
 
 TEST_F(TextLayerStyleWorld, TextObjectsAnswerTheirSizeTextAndFontToGetAttribute) {
@@ -255,6 +365,50 @@ TEST_F(TextLayerStyleWorld, TextObjectsAnswerTheirSizeTextAndFontToGetAttribute)
     ASSERT_EQ(get(1, 31), 0);
     EXPECT_EQ(got, std::to_string(font->height - font->baseline));
     EXPECT_EQ(get(2, 0), ERR_FINDTEXTOBJECT);
+
+    // A text-object layer names its object.
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("InsertLayer", {0, double(kLayerTextObject), 1, 0, 0}), 0);
+    VmSetTop(L_, 0);
+    for (double v : {double(kObjectTypeLayer), 1.0, 82.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(cmdGetAttribute(L_), 1);
+    EXPECT_EQ(VmToNumber(L_, -1), 1);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+
+    // Vera through the inbuilt engine scales and smooths.
+    VmPushNumber(L_, 3);
+    VmPushString(L_, ":::default_sans");
+    VmPushNumber(L_, 20);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "engine", kFontEngineInbuilt);
+    ASSERT_EQ(Run("OpenFont", 4), 0);
+    const auto font3 = [&](int32_t attribute) {
+        VmSetTop(L_, 0);
+        for (double v : {double(kObjectTypeFont), 3.0, double(attribute)}) VmPushNumber(L_, v);
+        EXPECT_EQ(cmdGetAttribute(L_), 1) << attribute;
+        got = VmToCString(L_, -1) ? VmToCString(L_, -1) : "";
+        VmSetTop(L_, 0);
+        return got;
+    };
+    EXPECT_EQ(font3(34), "1");
+    EXPECT_EQ(font3(35), "1");
+    EXPECT_EQ(font3(32), "Bitstream Vera Sans");
+    EXPECT_EQ(font3(33), "20");
+
+    // The cursor follows Locate and Print.
+    const auto cursorX = [&] {
+        VmSetTop(L_, 0);
+        for (double v : {21.0, 0.0, 21.0}) VmPushNumber(L_, v);
+        EXPECT_EQ(cmdGetAttribute(L_), 1);
+        const double x = VmToNumber(L_, -1);
+        VmSetTop(L_, 0);
+        return x;
+    };
+    ASSERT_EQ(RunNumbers("Locate", {30, 20}), 0);
+    EXPECT_EQ(cursorX(), 30);
+    ASSERT_EQ(RunText("Print", "ab"), 0);
+    EXPECT_EQ(cursorX(), 30 + Width("ab"));
 }
 
 }  // namespace
