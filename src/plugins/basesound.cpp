@@ -68,6 +68,7 @@ int TakeRequest(intptr_t id, const qbSoundPCM& r) {
     SetSamplePCM(sample, std::move(pcm), static_cast<int32_t>(r.bits), static_cast<int32_t>(r.channels),
                  static_cast<uint32_t>(r.flags & (QBSOUND_BIGENDIAN | QBSOUND_SIGNED)), static_cast<uint32_t>(r.frames),
                  static_cast<int32_t>(r.rate));
+    sample->file.clear();  // no longer that file's sound
     return 0;
 }
 
