@@ -20,6 +20,9 @@
  *                      only on the fifth format of every pass but the first
  *   TP_SOUND           a sound loader of ".tsnd" files and a sample saver of
  *                      the format "tsnd" (id 201); see below
+ *   TP_REQUESTER       a requester adapter that installs itself for the
+ *                      system requester when required and answers it with
+ *                      the button count, logging what it was asked
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -42,6 +45,11 @@
 #define EXPORT QBPLUGIN_EXPORT
 
 static char g_name[256];
+
+#ifdef TP_REQUESTER
+static const qbRequesterTable* g_requesters;
+static qbPlugin* g_record;
+#endif
 
 #ifdef TP_LIBRARY
 /* Table 8 of the base, read by slot. */
@@ -106,6 +114,10 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     plugin->name = g_name;
 #endif
     plugin->description = "test plugin";
+#ifdef TP_REQUESTER
+    g_requesters = (const qbRequesterTable*)base->requesterTable;
+    g_record = plugin;
+#endif
 #ifdef TP_TST
     /* The format it reads, on its own list, as GetPlugins reports it. */
     const qbSystemTable* sys = (const qbSystemTable*)base->systemTable;
@@ -143,6 +155,9 @@ EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t res
             if (strcmp(n->key, "hidden") == 0 && answer) *answer |= QBREQUIRE_ANSWER_HIDEDISPLAYS;
         }
     }
+#ifdef TP_REQUESTER
+    Log("SetRequesterAdapter %d", g_requesters->SetRequesterAdapter(g_record, QBREQUESTER_SYSTEM));
+#endif
     return 0;
 }
 
@@ -436,5 +451,31 @@ EXPORT int SaveSample(const char* name, const qbSampleSaveRecord* r) {
             (unsigned long long)r->format, r->pcm ? ((const uint8_t*)r->pcm)[0] : -1);
     fclose(f);
     return 1;
+}
+#endif
+
+#ifdef TP_REQUESTER
+/* The system requester answers with the number of "|" in the tag-2 buttons
+ * plus 1 (or 1 without custom buttons). */
+EXPORT int SystemRequest(void* handle, const char* title, const char* body, uint32_t style, int32_t* result,
+                         const qbAdapterTag* tags) {
+    const char* buttons = "";
+    for (; tags && tags->tag != 0; ++tags)
+        if (tags->tag == 2) buttons = (const char*)tags->value;
+    Log("SystemRequest(%s, %s, %u, %s) handle=%d", title, body, style, buttons, handle != NULL);
+    int32_t count = 1;
+    for (const char* p = buttons; *p; ++p) count += *p == '|';
+    *result = count;
+    return 0;
+}
+EXPORT int FileRequest(void) { return 0; }
+EXPORT int PathRequest(void) { return 0; }
+EXPORT int StringRequest(void) { return 0; }
+EXPORT int ListRequest(void) { return 0; }
+EXPORT int FontRequest(void) { return 0; }
+EXPORT int ColorRequest(void) { return 0; }
+EXPORT void FreeRequest(int kind, void* result) {
+    (void)kind;
+    (void)result;
 }
 #endif
