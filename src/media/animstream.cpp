@@ -117,7 +117,9 @@ int FindAnimSaver(int32_t format, const char* fileName, int32_t width, int32_t h
     return 0;
 }
 
-int OpenAnimStreamWriter(const char* fileName, int32_t format, const qbAnimWriterOptions& o, qbAnimStream* s) {
+namespace {
+
+int OpenWriter(const char* fileName, int32_t format, const qbAnimWriterOptions& o, qbAnimStream* s) {
     s->format = format;
     s->useAlpha = o.useAlpha;
     if (format == kAnimSaveGIF) {
@@ -130,8 +132,7 @@ int OpenAnimStreamWriter(const char* fileName, int32_t format, const qbAnimWrite
                          &s->saver, &s->palette);
 }
 
-int WriteAnimStreamFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha,
-                         const qbAnimFrameOptions& o) {
+int WriteFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, const qbAnimFrameOptions& o) {
     PaletteFrame pal;
     if (s->palette) {
         if (int err = Quantize(bitmap, s->width, s->height, o, s->format == kAnimSaveGIF, &pal)) return err;
@@ -151,6 +152,28 @@ int WriteAnimStreamFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBi
     }
     if (s->format == kAnimSaveAVI) return WriteAVIFrame(s->avi, bitmap);
     return PluginWriteFrame(s, bitmap, mask, alpha, o, s->palette ? &pal : nullptr);
+}
+
+}  // namespace
+
+// The file layer's records and the writers' buffers may throw on a full
+// heap; commands answer ERR_MEM instead.
+int OpenAnimStreamWriter(const char* fileName, int32_t format, const qbAnimWriterOptions& o, qbAnimStream* s) {
+    try {
+        return OpenWriter(fileName, format, o, s);
+    } catch (const std::bad_alloc&) {
+        CloseAnimStreamWriter(s);
+        return ERR_MEM;
+    }
+}
+
+int WriteAnimStreamFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha,
+                         const qbAnimFrameOptions& o) {
+    try {
+        return WriteFrame(s, bitmap, mask, alpha, o);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
 }
 
 int CloseAnimStreamWriter(qbAnimStream* s) {

@@ -269,31 +269,34 @@ int BeginAVIWriter(const char* fileName, int32_t framesPerSecond, int32_t width,
     }
     w->progress->budget = kAVIFirstRIFFBudget;
 
-    w->file.reset(FileOpen(w->fileName.c_str(), kFileModeWrite, nullptr));
-    if (!w->file) {
-        SetErrorDetail(w->fileName.c_str());
-        return ERR_WRITEFILE;
-    }
-    AVIBytes b;
-    b.Tag("RIFF");
-    b.U32(0);
-    b.Tag("AVI ");
-    BuildAVIHeaderList(*w, b);
-    w->progress->moviStart = static_cast<int64_t>(b.data.size());
-    b.Tag("LIST");
-    b.U32(0);
-    b.Tag("movi");
-    if (!Append(*w, b)) return ERR_WRITE;
+    try {
+        w->file.reset(FileOpen(w->fileName.c_str(), kFileModeWrite, nullptr));
+        if (!w->file) {
+            SetErrorDetail(w->fileName.c_str());
+            return ERR_WRITEFILE;
+        }
+        AVIBytes b;
+        b.Tag("RIFF");
+        b.U32(0);
+        b.Tag("AVI ");
+        BuildAVIHeaderList(*w, b);
+        w->progress->moviStart = static_cast<int64_t>(b.data.size());
+        b.Tag("LIST");
+        b.U32(0);
+        b.Tag("movi");
+        if (!Append(*w, b)) return ERR_WRITE;
 
-    w->legacyName = MakeTempFileName();
-    if (!w->legacyName.empty()) w->legacy.reset(FileOpen(w->legacyName.c_str(), kFileModeReadWrite, nullptr));
-    AVIBytes head;
-    head.Tag("idx1");
-    head.U32(0);
-    if (!w->legacy || FileWrite(w->legacy.get(), head.data.data(), head.data.size()) != head.data.size()) {
-        SetErrorDetail(w->legacyName.empty() ? GetTempDir().c_str() : w->legacyName.c_str());
+        w->legacyName = MakeTempFileName();
+        if (!w->legacyName.empty()) w->legacy.reset(FileOpen(w->legacyName.c_str(), kFileModeReadWrite, nullptr));
+        const char head[8] = {'i', 'd', 'x', '1', 0, 0, 0, 0};
+        if (!w->legacy || FileWrite(w->legacy.get(), head, sizeof head) != sizeof head) {
+            SetErrorDetail(w->legacyName.empty() ? GetTempDir().c_str() : w->legacyName.c_str());
+            DeleteLegacy(*w);
+            return ERR_WRITEFILE;
+        }
+    } catch (const std::bad_alloc&) {
         DeleteLegacy(*w);
-        return ERR_WRITEFILE;
+        return ERR_MEM;
     }
     *out = w.release();
     return 0;
@@ -309,26 +312,37 @@ int WriteAVIFrame(qbAVIWriter* w, qbBitmap* picture) {
     if (int err = Encode(*w, picture)) return err;
     if (int err = Resync(*w)) return err;
     *w->saved = p;
-    if (WriteFrameChunks(*w, newRIFF, newPair)) return 0;
+    int err = ERR_WRITE;
+    try {
+        if (WriteFrameChunks(*w, newRIFF, newPair)) return 0;
+    } catch (const std::bad_alloc&) {
+        err = ERR_MEM;
+    }
     *w->progress = *w->saved;
     w->resync = true;
-    return ERR_WRITE;
+    return err;
 }
 
 int FinishAVIWriter(qbAVIWriter* writer) {
     std::unique_ptr<qbAVIWriter> w(writer);
     if (!w) return 0;
-    bool ok = Resync(*w) == 0 && WriteBackPair(*w);
-    if (ok && w->progress->legacyPending) ok = AppendLegacyIndex(*w);
-    ok = ok && FixRIFFSizes(*w);
-    if (ok) {
-        AVIBytes b;
-        BuildAVIHeaderList(*w, b);
-        ok = PutAt(*w, kHeaderListOffset, b.data.data(), b.data.size());
+    int err = 0;
+    try {
+        bool ok = Resync(*w) == 0 && WriteBackPair(*w);
+        if (ok && w->progress->legacyPending) ok = AppendLegacyIndex(*w);
+        ok = ok && FixRIFFSizes(*w);
+        if (ok) {
+            AVIBytes b;
+            BuildAVIHeaderList(*w, b);
+            ok = PutAt(*w, kHeaderListOffset, b.data.data(), b.data.size());
+        }
+        if (!ok) err = ERR_WRITE;
+    } catch (const std::bad_alloc&) {
+        err = ERR_MEM;
     }
     const bool closed = FileClose(w->file.release()) != 0;
     DeleteLegacy(*w);
-    if (!ok) return ERR_WRITE;
+    if (err) return err;
     return closed ? 0 : ERR_CLOSEFILE;
 }
 
