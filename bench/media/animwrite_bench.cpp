@@ -57,8 +57,8 @@ void BM_WriteAnimFrameAVI(benchmark::State& state) {
     qbBitmap* bitmap = nullptr;
     CreateBitmapFromARGB(Pixels().data(), -1, kWidth, kHeight, kWidth, false, 0, 0, &bitmap, nullptr, nullptr);
     qbBrush* brush = nullptr;
-    AllocBrushRecord(NewObjectID{1, 0}, kBrushPixels, kWidth, kHeight, kWidth, 0, nullptr, bitmap, -1, nullptr,
-                     nullptr, ObjectID{}, &brush);
+    AllocBrushRecord(NewObjectID{1, 0}, kBrushPixels, kWidth, kHeight, kWidth, 0, nullptr, bitmap, -1, nullptr, nullptr,
+                     ObjectID{}, &brush);
     const std::string path = "/tmp/qb-animwrite-bench-" + std::to_string(getpid()) + ".avi";
     VmPushNumber(L, 1);
     VmPushString(L, path.c_str());

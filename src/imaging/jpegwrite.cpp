@@ -109,11 +109,12 @@ int Encode(JpegWriteState* s) {
             JSAMPROW rows[kRowBatch];
             const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, cinfo->image_height - line);
             for (JDIMENSION i = 0; i < count; ++i)
-                rows[i] = const_cast<JSAMPLE*>(base + static_cast<size_t>(line + i) * static_cast<size_t>(r.strideBytes));
+                rows[i] =
+                    const_cast<JSAMPLE*>(base + static_cast<size_t>(line + i) * static_cast<size_t>(r.strideBytes));
             jpeg_write_scanlines(cinfo, rows, count);
         } else {
-            RowToRGB(reinterpret_cast<const uint32_t*>(base + static_cast<size_t>(line) * static_cast<size_t>(r.strideBytes)),
-                     s->row, r.width, r.byteOrder != 0);
+            const size_t at = static_cast<size_t>(line) * static_cast<size_t>(r.strideBytes);
+            RowToRGB(reinterpret_cast<const uint32_t*>(base + at), s->row, r.width, r.byteOrder != 0);
             JSAMPROW row = s->row;
             jpeg_write_scanlines(cinfo, &row, 1);
         }

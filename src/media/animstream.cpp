@@ -71,8 +71,8 @@ int Quantize(qbBitmap* bitmap, int32_t width, int32_t height, const qbAnimFrameO
     return 0;
 }
 
-int PluginWriteFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha,
-                     const qbAnimFrameOptions& o, const PaletteFrame* pal) {
+int PluginWriteAnimFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha,
+                         const qbAnimFrameOptions& o, const PaletteFrame* pal) {
     qbAnimFrameRecord r{};
     std::vector<uint32_t> argb;
     if (pal) {
@@ -151,7 +151,7 @@ int WriteFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alph
         return WriteAnimGIF(s->gif, f);
     }
     if (s->format == kAnimSaveAVI) return WriteAVIFrame(s->avi, bitmap);
-    return PluginWriteFrame(s, bitmap, mask, alpha, o, s->palette ? &pal : nullptr);
+    return PluginWriteAnimFrame(s, bitmap, mask, alpha, o, s->palette ? &pal : nullptr);
 }
 
 }  // namespace

@@ -44,9 +44,8 @@ void PutSuperIndex(AVIBytes& b, const char* chunkId, uint32_t used, const qbAVIS
     }
 }
 
-void PutStreamHeader(AVIBytes& b, const char* type, const char* handler, uint32_t scale, uint32_t rate,
-                     uint32_t length, uint32_t buffer, uint32_t quality, uint32_t sampleSize, uint16_t right,
-                     uint16_t bottom) {
+void PutStreamHeader(AVIBytes& b, const char* type, const char* handler, uint32_t scale, uint32_t rate, uint32_t length,
+                     uint32_t buffer, uint32_t quality, uint32_t sampleSize, uint16_t right, uint16_t bottom) {
     b.Tag("strh");
     b.U32(56);
     b.Tag(type);
@@ -107,7 +106,8 @@ const std::vector<char>& AVICommentText() {
 }
 
 uint32_t AVIHeaderListSize(const std::string& title) {
-    return kHeaderListBase + static_cast<uint32_t>(Padded(title.size() + 1) + Padded(std::strlen(AVISoftwareText()) + 1));
+    return kHeaderListBase +
+           static_cast<uint32_t>(Padded(title.size() + 1) + Padded(std::strlen(AVISoftwareText()) + 1));
 }
 
 void BuildAVIHeaderList(const qbAVIWriter& w, AVIBytes& b) {
@@ -136,8 +136,8 @@ void BuildAVIHeaderList(const qbAVIWriter& w, AVIBytes& b) {
     b.Tag("LIST");
     b.U32(kAudioStreamList);
     b.Tag("strl");
-    PutStreamHeader(b, "auds", nullptr, 4, 4 * w.sampleRate, static_cast<uint32_t>(p.samples),
-                    4 * w.samplesPerFrame, 0xFFFFFFFFu, 4, 0, 0);
+    PutStreamHeader(b, "auds", nullptr, 4, 4 * w.sampleRate, static_cast<uint32_t>(p.samples), 4 * w.samplesPerFrame,
+                    0xFFFFFFFFu, 4, 0, 0);
     b.Tag("strf");
     b.U32(16);
     b.U16(1);

@@ -41,8 +41,8 @@ struct qbAVIStandardEntry {
 
 // What one frame changes; a frame that fails puts it back as it was.
 struct qbAVIProgress {
-    uint32_t frames = 0;      // in all
-    uint32_t riffFrames = 0;  // in the current RIFF
+    uint32_t frames = 0;          // in all
+    uint32_t riffFrames = 0;      // in the current RIFF
     uint64_t riffVideoBytes = 0;  // video chunk data with pads, current RIFF
     uint64_t videoBytes = 0;      // the same over the whole file
     uint32_t largestChunk = 0;
@@ -75,7 +75,7 @@ struct qbAVIWriter {
     uint32_t microsPerFrame = 0;
     uint32_t sampleRate = kAVIMaxSampleRate;
     uint32_t samplesPerFrame = 0;
-    std::vector<uint8_t> audio;  // one frame's silence
+    std::vector<uint8_t> audio;                  // one frame's silence
     std::unique_ptr<uint8_t, FreeDeleter> jpeg;  // the last picture encoded
     size_t jpegSize = 0;
     // After a failed write the files stand anywhere: the next write seeks.
@@ -104,4 +104,3 @@ int WriteAVIFrame(qbAVIWriter* writer, qbBitmap* picture);
 int FinishAVIWriter(qbAVIWriter* writer);
 // Frees without finishing.
 void CloseAVIWriter(qbAVIWriter* writer);
-

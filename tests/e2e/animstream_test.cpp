@@ -19,8 +19,10 @@ std::string Call(const std::string& name, std::initializer_list<long long> args)
 
 std::string Probe(const std::string& path) {
     std::string out;
-    const std::string command = "ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames "
-                                "-of default=nw=1 '" + path + "' 2>&1";
+    const std::string command =
+        "ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames "
+        "-of default=nw=1 '" +
+        path + "' 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> p(popen(command.c_str(), "r"), &pclose);
     char buffer[1024];
     size_t n;
@@ -35,9 +37,10 @@ class AnimStreamRoadTest : public e2e::E2eFixture {};
 TEST_F(AnimStreamRoadTest, AnAppletWritesBrushesAsAnAVIStream) {
     if (std::system("command -v ffprobe >/dev/null 2>&1")) GTEST_SKIP() << "no ffprobe";
     // BeginAnimStream(1, "out.avi", 64, 48, 1, {fps = 25})
-    const std::string begin = "    GETGLOBAL 0 \"beginanimstream\"\n    LOADK 1 #1\n    LOADK 2 \"out.avi\"\n"
-                              "    LOADK 3 #64\n    LOADK 4 #48\n    LOADK 5 #1\n    NEWTABLE 6 0 1\n"
-                              "    LOADK 7 #25\n    SETTABLE 6 \"fps\" 7\n    CALL 0 7 1\n";
+    const std::string begin =
+        "    GETGLOBAL 0 \"beginanimstream\"\n    LOADK 1 #1\n    LOADK 2 \"out.avi\"\n"
+        "    LOADK 3 #64\n    LOADK 4 #48\n    LOADK 5 #1\n    NEWTABLE 6 0 1\n"
+        "    LOADK 7 #25\n    SETTABLE 6 \"fps\" 7\n    CALL 0 7 1\n";
     const std::string body = Call("createbrush", {1, 64, 48, 0xFF0000}) + Call("createbrush", {2, 64, 48, 0x00FF00}) +
                              Call("createbrush", {3, 32, 24, 0x0000FF}) + begin + Call("writeanimframe", {1, 1}) +
                              Call("writeanimframe", {1, 2}) + Call("writeanimframe", {1, 3}) +

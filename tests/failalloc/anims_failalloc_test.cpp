@@ -14,9 +14,9 @@
 #include "imaging/codechooks.h"
 #include "imaging/imagefixtures.h"
 #include "media/animbuilder.h"
-#include "media/animtest.h"
 #include "media/animlib.h"
 #include "media/anims.h"
+#include "media/animtest.h"
 #include "objects/brush_fixture.h"
 
 namespace {

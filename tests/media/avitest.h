@@ -20,9 +20,9 @@ namespace avitest {
 using Bytes = std::vector<uint8_t>;
 
 inline uint32_t U32(const Bytes& b, size_t at) {
-    return at + 4 <= b.size() ? uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
-                                    uint32_t{b[at + 3]} << 24
-                              : 0xDEADBEEFu;
+    return at + 4 <= b.size()
+               ? uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24
+               : 0xDEADBEEFu;
 }
 inline uint16_t U16(const Bytes& b, size_t at) {
     return at + 2 <= b.size() ? static_cast<uint16_t>(b[at] | b[at + 1] << 8) : 0xBEEF;
@@ -105,9 +105,11 @@ inline std::string Capture(const std::string& command) {
 
 // "key=value" lines of the streams that ffprobe counts through.
 inline std::string Probe(const std::string& path) {
-    return Capture("ffprobe -v error -count_frames -show_entries "
-                   "stream=codec_name,width,height,r_frame_rate,sample_rate,channels,nb_read_frames "
-                   "-of default=nw=1 '" + path + "' 2>&1");
+    return Capture(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_name,width,height,r_frame_rate,sample_rate,channels,nb_read_frames "
+        "-of default=nw=1 '" +
+        path + "' 2>&1");
 }
 
 // The frames ffmpeg decodes, as 0x00RRGGBB.

@@ -2,6 +2,8 @@
 // indexes, continuation RIFFs, the refused rates and index overflow, write
 // errors of a full disk, and ffmpeg's and the anim reader's view of the
 // files.
+#include "media/aviwriter.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,7 +18,6 @@
 #include "core/errors.h"
 #include "imaging/codechooks.h"
 #include "media/avireader.h"
-#include "media/aviwriter.h"
 
 using avitest::Bytes;
 using avitest::Children;
@@ -163,7 +164,8 @@ TEST_F(AVIWriterTest, HeadersIndexesAndChunksOfASmallFile) {
         ASSERT_EQ(picture.id, "01dc");
         EXPECT_EQ(sound.size, 7056u);
         EXPECT_TRUE(std::all_of(b.begin() + static_cast<long>(sound.data()),
-                                b.begin() + static_cast<long>(sound.data() + sound.size), [](uint8_t x) { return !x; }));
+                                b.begin() + static_cast<long>(sound.data() + sound.size),
+                                [](uint8_t x) { return !x; }));
         EXPECT_EQ(U16(b, picture.data()), 0xD8FF);
         // The standard indexes count from the RIFF's start to the data.
         EXPECT_EQ(U32(b, m[0].data() + 24 + 8 * f), sound.data());
@@ -318,8 +320,8 @@ TEST_F(AVIWriterTest, FfmpegPlaysTheFileAndBothReadersSeeThePictures) {
     ASSERT_EQ(FinishAVIWriter(w), 0);
 
     const std::string probe = avitest::Probe(path);
-    for (const char* line : {"codec_name=pcm_s16le", "sample_rate=44100", "channels=2", "codec_name=mjpeg",
-                             "width=640", "height=480", "r_frame_rate=25/1", "nb_read_frames=10"})
+    for (const char* line : {"codec_name=pcm_s16le", "sample_rate=44100", "channels=2", "codec_name=mjpeg", "width=640",
+                             "height=480", "r_frame_rate=25/1", "nb_read_frames=10"})
         EXPECT_NE(probe.find(line), std::string::npos) << line << "\n" << probe;
     EXPECT_EQ(avitest::Capture("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
     const auto decoded = avitest::Decode(path, 640, 480);
