@@ -361,7 +361,12 @@ TEST_F(AVIWriterTest, AShortWriteFailsTheFrameAndLeavesTheWriterUsable) {
         if (WriteAVIFrame(w, bitmap.get()) != ERR_WRITE) _exit(12);
         setrlimit(RLIMIT_FSIZE, &saved);
         if (WriteAVIFrame(w, bitmap.get())) _exit(13);
-        _exit(FinishAVIWriter(w) ? 14 : 0);
+        if (FinishAVIWriter(w)) _exit(14);
+        // A finish that cannot append the index says so.
+        if (BeginAVIWriter((path + "2").c_str(), 25, 64, 48, 90, "", &w) || WriteAVIFrame(w, bitmap.get())) _exit(15);
+        limit.rlim_cur = static_cast<rlim_t>(w->progress->end);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(FinishAVIWriter(w) == ERR_WRITE ? 0 : 16);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
