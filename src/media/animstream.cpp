@@ -96,29 +96,6 @@ int PluginWriteAnimFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBi
     return s->saver.write(s->pluginHandle, &r) ? 0 : ERR_SAVEANIM;
 }
 
-}  // namespace
-
-void SetAnimSaverLookup(AnimSaverLookup lookup) { saverLookup = lookup; }
-
-int FindAnimSaver(int32_t format, const char* fileName, int32_t width, int32_t height, int32_t quality, int32_t fps,
-                  bool useAlpha, void** handle, qbAnimSaver* saver, bool* palette) {
-    *handle = nullptr;
-    qbAnimSaver found;
-    if (format < 0 || !saverLookup || !saverLookup(static_cast<uint64_t>(format), &found)) return ERR_UNKNOWNANMOUT;
-    if (useAlpha && !(found.flags & QBSAVER_ALPHA)) return ERR_SAVERALPHA;
-    uint32_t mode = useAlpha ? QBANIMSTREAM_ALPHA : 0;
-    *palette = !(found.flags & QBSAVER_TRUECOLOUR);
-    if (*palette) mode |= QBANIMSTREAM_PALETTE;
-    if (!found.begin || !found.write || !found.finish) return ERR_SAVEANIM;
-    void* made = found.begin(fileName, width, height, mode, quality, fps);
-    if (!made) return ERR_SAVEANIM;
-    *handle = made;
-    *saver = found;
-    return 0;
-}
-
-namespace {
-
 int OpenWriter(const char* fileName, int32_t format, const qbAnimWriterOptions& o, qbAnimStream* s) {
     s->format = format;
     s->useAlpha = o.useAlpha;
@@ -155,6 +132,25 @@ int WriteFrame(qbAnimStream* s, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alph
 }
 
 }  // namespace
+
+void SetAnimSaverLookup(AnimSaverLookup lookup) { saverLookup = lookup; }
+
+int FindAnimSaver(int32_t format, const char* fileName, int32_t width, int32_t height, int32_t quality, int32_t fps,
+                  bool useAlpha, void** handle, qbAnimSaver* saver, bool* palette) {
+    *handle = nullptr;
+    qbAnimSaver found;
+    if (format < 0 || !saverLookup || !saverLookup(static_cast<uint64_t>(format), &found)) return ERR_UNKNOWNANMOUT;
+    if (useAlpha && !(found.flags & QBSAVER_ALPHA)) return ERR_SAVERALPHA;
+    uint32_t mode = useAlpha ? QBANIMSTREAM_ALPHA : 0;
+    *palette = !(found.flags & QBSAVER_TRUECOLOUR);
+    if (*palette) mode |= QBANIMSTREAM_PALETTE;
+    if (!found.begin || !found.write || !found.finish) return ERR_SAVEANIM;
+    void* made = found.begin(fileName, width, height, mode, quality, fps);
+    if (!made) return ERR_SAVEANIM;
+    *handle = made;
+    *saver = found;
+    return 0;
+}
 
 // The file layer's records and the writers' buffers may throw on a full
 // heap; commands answer ERR_MEM instead.
