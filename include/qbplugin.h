@@ -276,6 +276,33 @@ typedef struct qbImageSaveRequest {
 #define QBSAVEIMAGE_TRANSPARENT 2u /* a palette entry is transparent */
 typedef int (*qbSaveImageFunc)(const qbImageSaveRequest* request);
 
+/* An anim saver's entry points. BeginAnimStream (word 112) opens the file
+ * and answers a handle, or null on failure; its mode says how frames come:
+ * QBANIMSTREAM_PALETTE as palette pictures (formats without
+ * QBSAVER_TRUECOLOUR), QBANIMSTREAM_ALPHA with their alpha bytes counting.
+ * WriteAnimFrame (113) gets one frame and answers 0 on failure;
+ * FinishAnimStream (114) completes the file and frees the handle. The flags
+ * of an anim format are those of an image format: QBSAVER_TRUECOLOUR and
+ * QBSAVER_ALPHA. */
+typedef struct qbAnimFrameRecord {
+    const void* pixels;       /* palette indices or ARGB words */
+    const uint32_t* palette;  /* $RRGGBB entries; null for ARGB frames */
+    int64_t rowBytes;         /* width, or 4 x width for ARGB */
+    int64_t colourCount;      /* palette entries */
+    int64_t transparentIndex; /* with QBANIMFRAME_TRANSPARENT */
+    int64_t delay;            /* milliseconds */
+    uint64_t flags;           /* QBANIMFRAME_* */
+    uint64_t format;          /* the format id the saver registered */
+} qbAnimFrameRecord;
+#define QBANIMFRAME_ALPHA 1u       /* the ARGB frame's alpha bytes count */
+#define QBANIMFRAME_TRANSPARENT 2u /* transparentIndex is valid */
+#define QBANIMSTREAM_PALETTE 1u
+#define QBANIMSTREAM_ALPHA 4u
+typedef void* (*qbBeginAnimStreamFunc)(const char* name, int32_t width, int32_t height, uint32_t mode,
+                                       int32_t quality, int32_t fps);
+typedef int (*qbWriteAnimFrameFunc)(void* handle, const qbAnimFrameRecord* frame);
+typedef void (*qbFinishAnimStreamFunc)(void* handle);
+
 /* GetExtensions bits of the library capability: the plugin exports
  * GetLibraryCount and SetCurrentLibrary; its libraries are registered when
  * it is required rather than when it is loaded. */
@@ -1229,6 +1256,10 @@ QBPLUGIN_EXPORT void SetCurrentLibrary(int index);
 QBPLUGIN_EXPORT void RegisterImageSaver(qbSaverFormat* format);
 QBPLUGIN_EXPORT int SaveImage(const qbImageSaveRequest* request);
 QBPLUGIN_EXPORT void RegisterAnimSaver(qbSaverFormat* format);
+QBPLUGIN_EXPORT void* BeginAnimStream(const char* name, int32_t width, int32_t height, uint32_t mode, int32_t quality,
+                                     int32_t fps);
+QBPLUGIN_EXPORT int WriteAnimFrame(void* handle, const qbAnimFrameRecord* frame);
+QBPLUGIN_EXPORT void FinishAnimStream(void* handle);
 QBPLUGIN_EXPORT void RegisterSampleSaver(qbSaverFormat* format);
 #endif
 

@@ -23,6 +23,8 @@
  *   TP_REQUESTER       a requester adapter that installs itself for the
  *                      system requester when required and answers it with
  *                      the button count, logging what it was asked
+ *   TP_ANIMSAVER       an anim saver of the formats "tpal" (id 301, palette
+ *                      frames) and "targb" (302, ARGB with alpha)
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -477,5 +479,46 @@ EXPORT int ColorRequest(void) { return 0; }
 EXPORT void FreeRequest(int kind, void* result) {
     (void)kind;
     (void)result;
+}
+#endif
+
+#ifdef TP_ANIMSAVER
+static int g_animSaverCall;
+EXPORT void RegisterAnimSaver(qbSaverFormat* format) {
+    const int n = g_animSaverCall++ % 2;
+    format->name = n ? "targb" : "tpal";
+    format->id = 301 + (uint64_t)n;
+    format->flags = n ? QBSAVER_TRUECOLOUR | QBSAVER_ALPHA | QBSAVER_ANIM_END : 0;
+}
+/* Streams are counters; a name containing "fail" gets none. */
+EXPORT void* BeginAnimStream(const char* name, int32_t width, int32_t height, uint32_t mode, int32_t quality,
+                             int32_t fps) {
+    Log("BeginAnimStream %dx%d mode %u quality %d fps %d", width, height, mode, quality, fps);
+    if (strstr(name, "fail")) return NULL;
+    return calloc(1, sizeof(int));
+}
+/* Logs the record: row bytes, colours, transparent index, delay, flags,
+ * format, and the first and last pixels ($RRGGBB of palette entries, or the
+ * ARGB words). Refuses a frame whose delay is 666. */
+EXPORT int WriteAnimFrame(void* handle, const qbAnimFrameRecord* r) {
+    int* frames = handle;
+    const unsigned char* bytes = (const unsigned char*)r->pixels;
+    unsigned first = 0, last = 0;
+    if (r->palette) {
+        const long end = r->rowBytes * 2 - 1;
+        first = r->palette[bytes[0]];
+        last = r->palette[bytes[end]];
+    } else {
+        memcpy(&first, bytes, 4);
+        memcpy(&last, bytes + r->rowBytes * 2 - 4, 4);
+    }
+    Log("WriteAnimFrame %d %lld %lld %lld %lld %llu %llu %08x %08x", ++*frames, (long long)r->rowBytes,
+        (long long)r->colourCount, (r->flags & QBANIMFRAME_TRANSPARENT) ? (long long)r->transparentIndex : -1LL,
+        (long long)r->delay, (unsigned long long)r->flags, (unsigned long long)r->format, first, last);
+    return r->delay != 666;
+}
+EXPORT void FinishAnimStream(void* handle) {
+    Log("FinishAnimStream %d", *(int*)handle);
+    free(handle);
 }
 #endif
