@@ -8,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/settings.h"
 #include "display/displaylib_fixture.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
@@ -18,6 +19,8 @@
 #include "media/videoplayback.h"
 #include "platform/mixer/mixer.h"
 #include "sound/channels.h"
+#include "sound/sound.h"
+#include "sound/soundlib.h"
 
 namespace {
 
@@ -210,6 +213,12 @@ TEST_F(VideoLibTest, VideosWaitUnseenWhileTheirWindowIsAway) {
 }
 
 TEST_F(VideoLibTest, TheCoresFindTheirVideoThroughItsSoundChannel) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitSoundLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    SetRuntimeTag(kTagNoSound, 0);
+    SetRuntimeTag(kTagAudioChannels, 32);
+    ASSERT_TRUE(SoundOutputReady());
     ASSERT_EQ(Open(1, WriteClip(400)), 0);
     qbVideo* v = Video(1);
     EXPECT_EQ(PauseVideoCore(nullptr), ERR_WRONGUSAGE);
@@ -225,9 +234,12 @@ TEST_F(VideoLibTest, TheCoresFindTheirVideoThroughItsSoundChannel) {
     EXPECT_EQ(v->state, kVideoPaused);
     EXPECT_EQ(SeekVideoCore(nullptr, v->duration, 3), ERR_SEEKRANGE);
     EXPECT_EQ(ResumeVideoCore(nullptr, 3), 0);
-    EXPECT_EQ(StopVideoCore(L_, nullptr, true, 3), 0);
+    // The sound library's StopChannel stops the video whose sound plays there.
+    EXPECT_EQ(RunNumbers("StopChannel", {4}), 0);
     EXPECT_EQ(v->state, kVideoStopped);
+    EXPECT_EQ(StopVideoCore(L_, nullptr, true, 3), ERR_VIDSTOPPED);
     audio_mixer::ResetChannel(3);
+    ShutdownAudioCore();
 }
 
 TEST_F(VideoLibTest, ALockedVideoRefusesChangesButCloses) {
