@@ -25,6 +25,8 @@
  *                      the button count, logging what it was asked
  *   TP_ANIMSAVER       an anim saver of the formats "tpal" (id 301, palette
  *                      frames) and "targb" (302, ARGB with alpha)
+ *   TP_VIDEO           a video source of ".tvid" files giving planar YUV
+ *                      pictures; see below
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -521,4 +523,115 @@ EXPORT void FinishAnimStream(void* handle) {
     Log("FinishAnimStream %d", *(int*)handle);
     free(handle);
 }
+#endif
+
+#ifdef TP_VIDEO
+/* ".tvid" files: a text header "TVID width height frames y u v"; every
+ * picture is the colour y, u, v except its first luma row, which is black
+ * (Y 16), and picture i comes at i x 40 ms. The records mirror the host's
+ * stream information, packet and frame records. */
+typedef struct TvidInfo {
+    int32_t frameWidth, frameHeight;
+    uint32_t duration;
+    int32_t audioRate, audioChannels, seekByBytes, byteRate, framesAreRGB;
+    uint32_t flags;
+    int32_t reserved;
+    double frameDuration;
+    int64_t fileSize;
+} TvidInfo;
+typedef struct TvidPacket {
+    void* packet;
+    int32_t isAudio, size;
+    double pts;
+} TvidPacket;
+typedef struct TvidFrame {
+    uint32_t* rgb;
+    const uint8_t* planes[3];
+    int32_t pitches[3];
+    double pts, dts;
+    int32_t repeat;
+    int64_t bytePos;
+} TvidFrame;
+typedef struct Tvid {
+    int width, height, frames, next;
+    uint8_t* planes[3];
+} Tvid;
+
+EXPORT void* OpenVideo(const char* name, TvidInfo* info, const char* adapter) {
+    (void)adapter;
+    Log("OpenVideo(%s)", name);
+    int w = 0, h = 0, frames = 0, y = 0, u = 0, v = 0;
+    FILE* f = fopen(name, "rb");
+    if (!f) return NULL;
+    const int n = fscanf(f, "TVID %d %d %d %d %d %d", &w, &h, &frames, &y, &u, &v);
+    fclose(f);
+    if (n != 6 || w < 2 || h < 2 || frames < 1) return NULL;
+    Tvid* t = calloc(1, sizeof *t);
+    if (!t) return NULL;
+    t->width = w;
+    t->height = h;
+    t->frames = frames;
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    t->planes[0] = malloc((size_t)w * h);
+    t->planes[1] = malloc((size_t)cw * ch);
+    t->planes[2] = malloc((size_t)cw * ch);
+    memset(t->planes[0], y, (size_t)w * h);
+    memset(t->planes[0], 16, (size_t)w);
+    memset(t->planes[1], u, (size_t)cw * ch);
+    memset(t->planes[2], v, (size_t)cw * ch);
+    info->frameWidth = w;
+    info->frameHeight = h;
+    info->duration = (uint32_t)frames * 40;
+    info->frameDuration = 0.04;
+    info->flags = 1;
+    return t;
+}
+EXPORT void CloseVideo(void* handle) {
+    Tvid* t = handle;
+    Log("CloseVideo");
+    for (int i = 0; i < 3; ++i) free(t->planes[i]);
+    free(t);
+}
+EXPORT int32_t NextPacket(void* handle, TvidPacket* packet) {
+    Tvid* t = handle;
+    if (t->next >= t->frames) return -1;
+    int* index = malloc(sizeof *index);
+    if (!index) return -2;
+    *index = t->next++;
+    packet->packet = index;
+    packet->isAudio = 0;
+    packet->size = 100;
+    packet->pts = *index * 0.04;
+    return 0;
+}
+EXPORT void FreePacket(void* handle, void* packet) {
+    (void)handle;
+    free(packet);
+}
+EXPORT int32_t DecodeVideoFrame(void* handle, void* packet, TvidFrame* frame) {
+    Tvid* t = handle;
+    const int cw = (t->width + 1) / 2;
+    frame->planes[0] = t->planes[0];
+    frame->planes[1] = t->planes[1];
+    frame->planes[2] = t->planes[2];
+    frame->pitches[0] = t->width;
+    frame->pitches[1] = frame->pitches[2] = cw;
+    frame->pts = *(const int*)packet * 0.04;
+    return 1;
+}
+EXPORT int32_t DecodeAudioFrame(void* handle, void* packet, void* out, int32_t capacity, int32_t* finished) {
+    (void)handle, (void)packet, (void)out, (void)capacity;
+    *finished = 1;
+    return -1;
+}
+EXPORT int32_t SeekVideo(void* handle, int64_t target) {
+    Tvid* t = handle;
+    Log("SeekVideo(%lld)", (long long)target);
+    t->next = (int)(target / 40);
+    return 0;
+}
+EXPORT void FlushAudio(void* handle) { (void)handle; }
+EXPORT void FlushVideo(void* handle) { (void)handle; }
+EXPORT void GetVideoFrames(void) {}
+EXPORT void GetVideoFormat(void) {}
 #endif
