@@ -2,8 +2,13 @@
 
 #include <algorithm>
 
+#include <cstring>
+
 #include "core/errcodes.h"
+#include "core/memory.h"
+#include "core/nativebitmap.h"
 #include "display/bgpics.h"
+#include "display/display.h"
 #include "draw/asyncdraw.h"
 #include "imaging/bitmap.h"
 #include "imaging/bitmapfilters.h"
@@ -13,6 +18,7 @@
 #include "imaging/planekernels.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
+#include "objects/layerfilters.h"
 #include "objects/layers.h"
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
@@ -23,12 +29,6 @@
 namespace {
 
 constexpr int32_t kFade = 116;
-
-struct qbCrossFadeData {
-    int32_t level;
-    qbBitmap* work;
-    qbBitmap* alphaCopy;
-};
 
 struct qbFadeData {
     qbBitmap* work;
@@ -125,9 +125,86 @@ void FreeCrossFadeData(qbEffectState* s, int) {
     auto* p = EffectPriv<qbCrossFadeData>(s);
     if (!p) return;
     FreeBitmap(p->work);
+    FreeBitmap(p->spare);
+    FreeBitmap(p->composite);
     FreeAlphaChannel(p->alphaCopy);
-    p->work = p->alphaCopy = nullptr;
+    FreeMemory(p->coverSaved);
+    FreeMemory(p->coverNow);
+    *p = qbCrossFadeData{};
 }
+
+namespace {
+
+constexpr uint32_t kAdapterBlendsFrames = 2;
+
+qbBGPic* EffectBGPic() {
+    const qbDisplay* d = GetCurrentDisplay();
+    return d ? d->bgpic : nullptr;
+}
+
+// What keeps a layer's prepared picture valid beyond the layers under it.
+bool LayerKeepsPrepared(qbEffectState* s) {
+    qbLayer* layer = s->layer;
+    const qbLayerState* st = layer->shownstate;
+    return !s->autoScaled && !s->layerImages.savedXfBitmap && !s->layerHasExtras && !layer->cliptransformmode &&
+           !HasActiveFilters(layer->filters) && !st->clipregion && IsLayerUncovered(s->script, layer) &&
+           !AsyncSourceBelowOverlaps(EffectBGPic(), layer);
+}
+
+bool ChoosePrepared(qbEffectState* s) {
+    if (!(QueryDisplayAdapterCaps(kAdapterBlendsFrames) & kAdapterBlendsFrames)) return false;
+    if (s->realtime) return s->layer && EffectBGPic() && LayerKeepsPrepared(s);
+    return !s->async && !*AsyncDrawListHead() && !s->autoScaled && s->background &&
+           !(EffectBGPic() && RectOverlapsSprites(EffectBGPic(), s->x, s->y, s->width, s->height));
+}
+
+// The layers under the effect's layer as they were at the start.
+int RecordCover(qbEffectState* s, qbCrossFadeData* p) {
+    qbBGPic* pic = EffectBGPic();
+    p->coverCount = CollectLayersBelow(pic, s->layer, nullptr);
+    const size_t bytes = sizeof(qbCoverEntry) * static_cast<size_t>(std::max(p->coverCount, 1));
+    p->coverSaved = static_cast<qbCoverEntry*>(AllocMemory(bytes, 1));
+    p->coverNow = static_cast<qbCoverEntry*>(AllocMemory(bytes, 1));
+    if (!p->coverSaved || !p->coverNow) return ERR_MEM;
+    CollectLayersBelow(pic, s->layer, p->coverSaved);
+    p->layerX = s->layer->shownstate->shownx;
+    p->layerY = s->layer->shownstate->showny;
+    return 0;
+}
+
+// Anything changed under or over the layer ends the prepared picture.
+void CheckCover(qbEffectState* s, qbCrossFadeData* p) {
+    qbBGPic* pic = EffectBGPic();
+    const qbLayerState* st = s->layer->shownstate;
+    const int32_t count = CollectLayersBelow(pic, s->layer, nullptr);
+    bool same = count == p->coverCount && st->shownx == p->layerX && st->showny == p->layerY && LayerKeepsPrepared(s);
+    if (same) {
+        std::memset(p->coverNow, 0, sizeof(qbCoverEntry) * static_cast<size_t>(std::max(count, 1)));
+        CollectLayersBelow(pic, s->layer, p->coverNow);
+        same = std::memcmp(p->coverNow, p->coverSaved, sizeof(qbCoverEntry) * static_cast<size_t>(count)) == 0;
+    }
+    if (!same) p->prepared = 0;
+}
+
+// The final picture: the new one over the old through its planes.
+int PrepareComposite(qbEffectState* s, qbCrossFadeData* p) {
+    const int32_t w = s->width, h = s->height;
+    p->spare = EffectAllocBitmap(w, h);
+    p->composite = EffectAllocBitmap(w, h);
+    if (!p->work || !p->spare || !p->composite) return ERR_MEM;
+    qbBitmap* base = s->background;
+    if (!base) return 0;
+    CopyBitmapRect(base, 0, 0, p->composite, 0, 0, w, h);
+    CopyBitmapRect(base, 0, 0, p->spare, 0, 0, w, h);
+    qbBitmap* over = s->realtime && s->reverse ? p->spare : p->composite;
+    if (s->alpha) CopyBitmapRectAlpha(s->image, 0, 0, over, 0, 0, w, h, s->alpha);
+    else if (s->mask) CopyBitmapRectMasked(s->image, 0, 0, over, 0, 0, w, h, s->mask);
+    else CopyBitmapRect(s->image, 0, 0, over, 0, 0, w, h);
+    s->blitFlags = 3;
+    return 0;
+}
+
+}  // namespace
 
 int RenderCrossFade(qbEffectState* s, int* done) {
     if (!done) {
@@ -135,13 +212,20 @@ int RenderCrossFade(qbEffectState* s, int* done) {
         if (!p) return ERR_MEM;
         s->cleanup = FreeCrossFadeData;
         s->speed = BlendSpeed(s->speed, 10, 120);
+        p->prepared = ChoosePrepared(s);
+        if (p->prepared && s->realtime)
+            if (int err = RecordCover(s, p)) return err;
+        if (p->prepared) {
+            p->work = EffectAllocBitmap(s->width, s->height);
+            if (int err = PrepareComposite(s, p)) return err;
+        } else if (!s->realtime) {
+            p->work = EffectAllocBitmap(s->width, s->height);
+            if (!p->work) return ERR_BITMAP;
+        }
         if (s->realtime) {
             CopyBitmapRect(s->image, 0, 0, s->layerImages.bitmap, 0, 0, s->width, s->height);
             p->alphaCopy = MakeEffectAlphaPlane(s->mask, s->alpha, s->width, s->height);
             if (!p->alphaCopy) return ERR_MEM;
-        } else {
-            p->work = EffectAllocBitmap(s->width, s->height);
-            if (!p->work) return ERR_BITMAP;
         }
         s->frameCount = FrameCountFor(255, s->speed, 1);
         return 0;
@@ -156,7 +240,15 @@ int RenderCrossFade(qbEffectState* s, int* done) {
         p->level = 255;
     }
     s->blendLevel = s->reverse ? 255 - p->level : p->level;
-    if (s->realtime) {
+    // A jump ends the prepared picture: the layers may have changed since.
+    if (seek && s->realtime) p->prepared = 0;
+    if (p->prepared && s->realtime) CheckCover(s, p);
+    if (p->prepared) {
+        CopyBitmapRect(p->composite, 0, 0, p->work, 0, 0, s->width, s->height);
+        if (*done) s->blitFlags = 4;
+        if (s->realtime) FadeLayerAlpha(s, p->alphaCopy, s->blendLevel);
+        else DrawEffectPieceFrom(s, p->work, nullptr, nullptr, 0, 0, s->width, s->height);
+    } else if (s->realtime) {
         FadeLayerAlpha(s, p->alphaCopy, s->blendLevel);
     } else {
         CopyBitmapRect(s->image, 0, 0, p->work, 0, 0, s->width, s->height);

@@ -11,14 +11,6 @@ struct qbBitmap;
 struct qbEffectState;
 struct qbLayer;
 
-// CROSSFADE (115): the old picture mixed into the new one.
-int RenderCrossFade(qbEffectState* state, int* done);
-void FreeCrossFadeData(qbEffectState* state, int normalEnd);
-// FADE (116) and BLEND (117): through a colour (the parameter, -1 a random
-// one) and back.
-int RenderFadeBlend(qbEffectState* state, int* done);
-void FreeFadeData(qbEffectState* state, int normalEnd);
-
 // One layer under the effect's layer as a frame finds it, compared with
 // the record taken at the start.
 struct qbCoverEntry {
@@ -26,6 +18,31 @@ struct qbCoverEntry {
     int32_t x, y, width, height;
     int32_t words[3];
 };
+
+// The cross-fade's record. With a display adapter that blends frames
+// itself (bitmap capability 2) the frames show the prepared final picture
+// (composite); in a layer that holds while nothing under or over the layer
+// changes, and once something does it is off for the rest of the effect.
+struct qbCrossFadeData {
+    int32_t level;
+    int32_t prepared;
+    int32_t layerX, layerY;
+    qbBitmap* work;
+    qbBitmap* spare;
+    qbBitmap* composite;
+    qbBitmap* alphaCopy;
+    int32_t coverCount;
+    qbCoverEntry* coverSaved;
+    qbCoverEntry* coverNow;
+};
+
+// CROSSFADE (115): the old picture mixed into the new one.
+int RenderCrossFade(qbEffectState* state, int* done);
+void FreeCrossFadeData(qbEffectState* state, int normalEnd);
+// FADE (116) and BLEND (117): through a colour (the parameter, -1 a random
+// one) and back.
+int RenderFadeBlend(qbEffectState* state, int* done);
+void FreeFadeData(qbEffectState* state, int normalEnd);
 
 // An alpha plane of the picture's opacity: 255 where the mask is set, a
 // copy of the alpha plane, or 255 everywhere with neither. Null when it

@@ -126,3 +126,68 @@ TEST_F(BlendEffects, BorderFadesWithTheLayer) {
 }
 
 }  // namespace
+
+#include "core/nativebitmap.h"
+#include "draw/asyncdraw.h"
+#include "transitions/fades.h"
+
+namespace {
+
+uint32_t BlendsFrames(uint32_t requested) { return requested & 2; }
+
+class PreparedCrossFade : public AsyncEffectHarness {
+protected:
+    void SetUp() override {
+        AsyncEffectHarness::SetUp();
+        SetAdapterCapsQuery(BlendsFrames);
+    }
+    void TearDown() override {
+        SetAdapterCapsQuery(nullptr);
+        AsyncEffectHarness::TearDown();
+    }
+};
+
+// An adapter that blends frames itself gets the final picture in every frame.
+TEST_F(PreparedCrossFade, FramesShowTheComposite) {
+    Reset(Way::BGPicTransition);
+    keepFrames_ = true;
+    ASSERT_EQ(RunNumbers("DisplayTransitionFX", {2, 115, 100}), 0);
+    keepFrames_ = false;
+    ASSERT_EQ(snapshots_.size(), 3u);
+    for (const Picture& frame : snapshots_) EXPECT_EQ(frame, Picture(size_t(kW) * kH, kNew));
+}
+
+// In a layer the prepared picture holds until a layer under it moves, and
+// stays off after that.
+TEST_F(PreparedCrossFade, ALayerMovingBelowEndsItForGood) {
+    Reset(Way::ShowLayer);
+    MakeBrush(1, 30, 20, kPicture);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {9, 10, 10}), 0);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 12, 12}), 0);
+    GetLayerByIndex(display_->bgpic, 2)->hidden = 1;
+    VmPushNumber(L_, 2);
+    VmPushNewTable(L_);
+    Field("type", 115);
+    Field("speed", 20);
+    Field("async", 1);
+    ASSERT_EQ(TransitionWorld::Run("ShowLayerFX", 2, 1), 0);
+    void* handle = VmToUserdata(L_, -1);
+    VmSetTop(L_, 0);
+    ASSERT_NE(handle, nullptr);
+    auto* s = static_cast<qbEffectState*>(static_cast<qbAsyncDraw*>(handle)->userdata);
+    const auto prepared = [s] { return EffectPriv<qbCrossFadeData>(s)->prepared; };
+    EXPECT_EQ(prepared(), 1);
+    ASSERT_EQ(StepAsync(handle), 0);
+    EXPECT_EQ(prepared(), 1);
+    qbLayerState* below = GetLayerByIndex(display_->bgpic, 1)->shownstate;
+    below->shownx += 3;
+    ASSERT_EQ(StepAsync(handle), 0);
+    EXPECT_EQ(prepared(), 0);
+    below->shownx -= 3;
+    ASSERT_EQ(StepAsync(handle), 0);
+    EXPECT_EQ(prepared(), 0);
+    while (StepAsync(handle) == 0) {
+    }
+}
+
+}  // namespace
