@@ -38,6 +38,26 @@ struct Region {
 
 using Polygon = std::vector<qbPolygonPoint>;
 
+enum class MaskOp { Copy, And, Clear };
+
+// A mask operation between two planes of the effect's size over rows
+// y .. y + h - 1, a byte at a time (the planes' bits line up, and bits
+// past the rows' pixels are never shown): bit by bit it would cost a
+// picture-sized frame several milliseconds.
+void MaskRowsOp(qbBitmap* from, qbBitmap* to, int32_t y, int32_t h, MaskOp op) {
+    const MaskRows a = MaskRowsOf(from, 0, 0), b = MaskRowsOf(to, 0, 0);
+    if (!a.data || !b.data) return;
+    const size_t bytes = static_cast<size_t>(std::min(a.rowBytes, b.rowBytes));
+    for (int32_t j = y; j < y + h; ++j) {
+        const uint8_t* src = a.data + static_cast<size_t>(j) * a.rowBytes;
+        uint8_t* dst = b.data + static_cast<size_t>(j) * b.rowBytes;
+        for (size_t i = 0; i < bytes; ++i)
+            dst[i] = op == MaskOp::Copy  ? src[i]
+                     : op == MaskOp::And ? static_cast<uint8_t>(dst[i] & src[i])
+                                         : static_cast<uint8_t>(dst[i] & ~src[i]);
+    }
+}
+
 // The shape of one frame: its polygon and the part of the rectangle it
 // changes; true when it is the last.
 using ShapeStep = bool (*)(qbEffectState* s, qbShapeData* p, int32_t frame, Polygon* out, Region* region);
@@ -81,10 +101,10 @@ void ApplyShape(qbEffectState* s, qbShapeData* p, const Region& r) {
     if (s->realtime && s->reverse) {
         qbEffectLayerImages& li = s->layerImages;
         if (li.alpha) MaskToAlphaPlane(p->shapeMask, li.alpha, s->alpha, w, h, 1);
-        else if (li.mask) BlitMaskRect(p->shapeMask, 0, 0, li.mask, 0, 0, w, h, kMaskInvisible, nullptr, 0);
+        else if (li.mask) MaskRowsOp(p->shapeMask, li.mask, 0, h, MaskOp::Clear);
         return;
     }
-    if (s->mask) BlitMaskRect(s->mask, 0, 0, p->shapeMask, 0, 0, w, h, kMaskAnd, nullptr, 0);
+    if (s->mask) MaskRowsOp(s->mask, p->shapeMask, r.y, r.h, MaskOp::And);
     if (s->alpha && p->shapeAlpha) MaskToAlphaPlane(p->shapeMask, p->shapeAlpha, s->alpha, w, h, 0);
     ComposeFrameRect(s, r.x, r.y, r.w, r.h, p->shapeMask, p->shapeAlpha, p->work, 0);
 }
@@ -393,6 +413,13 @@ void ComposeFrameRect(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32
     if (w < 1 || h < 1) return;
     if (s->realtime) {
         const qbEffectLayerImages& li = s->layerImages;
+        // The shape mask holds every frame's shape so far: its rows are the
+        // layer's mask.
+        if (li.mask && shapeMask && !shapeAlpha && sx >= 0 && sy >= 0 && int64_t{sy} + h <= s->height) {
+            MaskRowsOp(shapeMask, li.mask, sy, h, MaskOp::Copy);
+            if (!li.holdsPicture) CopyBitmapRect(s->image, sx, sy, li.bitmap, sx, sy, w, h);
+            return;
+        }
         BlitEffectStrip(s->image, sx, sy, li.bitmap, li.mask, li.alpha, sx, sy, w, h, s->width, s->height, s->width,
                         s->height, shapeAlpha ? nullptr : shapeMask, shapeAlpha, s, extraFlags | kStripNoShow);
         return;
