@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <cstring>
-
 #include "core/errcodes.h"
 #include "core/memory.h"
 #include "core/nativebitmap.h"
@@ -76,7 +74,11 @@ int32_t CollectLayersBelow(qbBGPic* bgpic, qbLayer* layer, qbCoverEntry* entries
         if (IntersectRects(box, {st->shownx, st->showny, st->shownwidth, st->shownheight}).width <= 0) continue;
         if (entries) {
             qbCoverEntry& e = entries[count];
-            e = qbCoverEntry{other.get(), st->shownx, st->showny, st->shownwidth, st->shownheight, {}};
+            e.layer = other.get();
+            e.x = st->shownx;
+            e.y = st->showny;
+            e.width = st->shownwidth;
+            e.height = st->shownheight;
             e.words[0] = st->srcx;
             e.words[1] = st->srcy;
             e.words[2] = other->type;
@@ -179,9 +181,12 @@ void CheckCover(qbEffectState* s, qbCrossFadeData* p) {
     const int32_t count = CollectLayersBelow(pic, s->layer, nullptr);
     bool same = count == p->coverCount && st->shownx == p->layerX && st->showny == p->layerY && LayerKeepsPrepared(s);
     if (same) {
-        std::memset(p->coverNow, 0, sizeof(qbCoverEntry) * static_cast<size_t>(std::max(count, 1)));
         CollectLayersBelow(pic, s->layer, p->coverNow);
-        same = std::memcmp(p->coverNow, p->coverSaved, sizeof(qbCoverEntry) * static_cast<size_t>(count)) == 0;
+        for (int32_t i = 0; i < count && same; ++i) {
+            const qbCoverEntry &a = p->coverNow[i], &b = p->coverSaved[i];
+            same = a.layer == b.layer && a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height &&
+                   std::equal(a.words, a.words + 3, b.words);
+        }
     }
     if (!same) p->prepared = 0;
 }
