@@ -6,7 +6,9 @@
 // the old one, so each pixel is read about once.
 #include "imaging/floodfill.h"
 
+#include <algorithm>
 #include <deque>
+#include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -16,6 +18,7 @@
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
+#include "imaging/floodfillrows.h"
 
 namespace {
 
@@ -23,40 +26,28 @@ namespace {
 // a narrow corridor walks down a column a row (and often a page) per step.
 constexpr int32_t kPrefetchRows = 32;
 
-struct Pending {
-    int32_t left, right;  // the stretch of row y to scan
-    int32_t y;
-    int32_t direction;  // the row it came from is y - direction
-};
+// The scan-line walk's work in pixels of a row-order pass: a painted pixel
+// counts one, a stretch taken up (a row to reach, often a cache miss) as
+// many as the pixels a row-order pass gets through in that time.
+constexpr int64_t kStretchWork = 16;
+// Below this much work the row-order pass does not pay for its set-up.
+constexpr int64_t kLeastWorkToTurn = int64_t{1} << 16;
 
 template <class Pixel>
-struct Surface {
-    Pixel* pixels;
-    int32_t rowLength;
-    int32_t width;
-    int32_t height;
-    Pixel mask, border, fill;
-
-    Pixel* Row(int32_t y) const { return pixels + static_cast<ptrdiff_t>(y) * rowLength; }
-    bool IsBorder(Pixel p) const { return (p & mask) == border; }
-    bool IsOpen(Pixel p) const { return (p & mask) != border && (p & mask) != fill; }
-    void Paint(Pixel* p) const { *p = static_cast<Pixel>((*p & ~mask) | fill); }
-
-    // Paints the run through x out to the border on both sides; its ends.
-    std::pair<int32_t, int32_t> PaintRun(Pixel* row, int32_t x) const;
-};
+using Surface = FloodSurface<Pixel>;
+using Pending = FloodPending;
 
 // Paints from x rightwards up to the first border pixel before end; the
 // index of that pixel (or end).
 template <class Pixel>
-int32_t PaintRight(const Surface<Pixel>& s, Pixel* row, int32_t x, int32_t end) {
+int32_t PaintRight(const Surface<Pixel> &s, Pixel *row, int32_t x, int32_t end) {
     while (x < end && !s.IsBorder(row[x])) s.Paint(&row[x++]);
     return x;
 }
 
 // The first open pixel at or after x before end, or end.
 template <class Pixel>
-int32_t SkipClosed(const Surface<Pixel>& s, const Pixel* row, int32_t x, int32_t end) {
+int32_t SkipClosed(const Surface<Pixel> &s, const Pixel *row, int32_t x, int32_t end) {
     while (x < end && !s.IsOpen(row[x])) ++x;
     return x;
 }
@@ -64,14 +55,14 @@ int32_t SkipClosed(const Surface<Pixel>& s, const Pixel* row, int32_t x, int32_t
 #if defined(__SSE2__)
 // Four 4-byte pixels a step while none of them stops the walk; the plain
 // loops above finish the block that does.
-int32_t PaintRight(const Surface<uint32_t>& s, uint32_t* row, int32_t x, int32_t end) {
+int32_t PaintRight(const Surface<uint32_t> &s, uint32_t *row, int32_t x, int32_t end) {
     // Corridors one pixel wide end at once; they skip the vector set-up.
     if (x >= end || s.IsBorder(row[x])) return x;
     const __m128i mask = _mm_set1_epi32(static_cast<int>(s.mask));
     const __m128i border = _mm_set1_epi32(static_cast<int>(s.border));
     const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
     while (x + 4 <= end) {
-        auto* at = reinterpret_cast<__m128i*>(row + x);
+        auto *at = reinterpret_cast<__m128i *>(row + x);
         const __m128i v = _mm_loadu_si128(at);
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, mask), border)) != 0) break;
         _mm_storeu_si128(at, _mm_or_si128(_mm_andnot_si128(mask, v), fill));
@@ -81,13 +72,13 @@ int32_t PaintRight(const Surface<uint32_t>& s, uint32_t* row, int32_t x, int32_t
     return x;
 }
 
-int32_t SkipClosed(const Surface<uint32_t>& s, const uint32_t* row, int32_t x, int32_t end) {
+int32_t SkipClosed(const Surface<uint32_t> &s, const uint32_t *row, int32_t x, int32_t end) {
     if (x >= end || s.IsOpen(row[x])) return x;
     const __m128i mask = _mm_set1_epi32(static_cast<int>(s.mask));
     const __m128i border = _mm_set1_epi32(static_cast<int>(s.border));
     const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
     while (x + 4 <= end) {
-        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)), mask);
+        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x)), mask);
         const __m128i closed = _mm_or_si128(_mm_cmpeq_epi32(v, border), _mm_cmpeq_epi32(v, fill));
         if (_mm_movemask_epi8(closed) != 0xFFFF) break;
         x += 4;
@@ -97,28 +88,36 @@ int32_t SkipClosed(const Surface<uint32_t>& s, const uint32_t* row, int32_t x, i
 }
 #endif
 
+// Paints the run through x out to the border on both sides; its ends.
 template <class Pixel>
-std::pair<int32_t, int32_t> Surface<Pixel>::PaintRun(Pixel* row, int32_t x) const {
+std::pair<int32_t, int32_t> PaintRun(const Surface<Pixel> &s, Pixel *row, int32_t x) {
     int32_t left = x;
-    while (left > 0 && !IsBorder(row[left - 1])) Paint(&row[--left]);
-    Paint(&row[x]);
-    return {left, PaintRight(*this, row, x + 1, width) - 1};
+    while (left > 0 && !s.IsBorder(row[left - 1])) s.Paint(&row[--left]);
+    s.Paint(&row[x]);
+    return {left, PaintRight(s, row, x + 1, s.width) - 1};
 }
 
 template <class Pixel>
-void Push(const Surface<Pixel>& s, std::vector<Pending>& stack, int32_t left, int32_t right, int32_t y,
+void Push(const Surface<Pixel> &s, std::vector<Pending> &stack, int32_t left, int32_t right, int32_t y,
           int32_t direction) {
     if (left <= right && y >= 0 && y < s.height) stack.push_back({left, right, y, direction});
 }
 
+// The scan-line walk; once its work passes `budget` (negative: about what
+// a row-order pass over the rows it has reached would cost) it hands what
+// is left to that pass, so a fill costs at most about twice the cheaper of
+// the two walks.
 template <class Pixel>
-int Fill(const Surface<Pixel>& s, int32_t x, int32_t y) {
+int Fill(const Surface<Pixel> &s, int32_t x, int32_t y, int64_t budget) {
     if (x < 0 || y < 0 || x >= s.width || y >= s.height || s.IsBorder(s.Row(y)[x])) return 0;
+    const bool sized = budget < 0;
+    int64_t work = 0, turnAt = sized ? kLeastWorkToTurn : budget;
+    int32_t top = y, bottom = y;
     std::vector<Pending> stack;
     try {
         stack.reserve(256);
         // The seed's own row is painted whatever colour the seed has.
-        const auto [left, right] = s.PaintRun(s.Row(y), x);
+        const auto [left, right] = PaintRun(s, s.Row(y), x);
         Push(s, stack, left, right, y - 1, -1);
         Push(s, stack, left, right, y + 1, +1);
         while (!stack.empty()) {
@@ -128,16 +127,29 @@ int Fill(const Surface<Pixel>& s, int32_t x, int32_t y) {
             // next at once, so a corridor is walked without the stack.
             for (bool more = true; more;) {
                 more = false;
+                work += kStretchWork;
+                top = std::min(top, p.y);
+                bottom = std::max(bottom, p.y);
+                if (work > turnAt) {
+                    if (sized) turnAt = std::max(turnAt, static_cast<int64_t>(s.width) * (bottom - top + 1));
+                    if (work > turnAt) {
+                        stack.push_back(p);
+                        if (FillInRowOrder(s, stack)) return 0;
+                        stack.pop_back();
+                        turnAt = std::numeric_limits<int64_t>::max();
+                    }
+                }
                 const int32_t ahead = p.y + kPrefetchRows * p.direction;
                 if (ahead >= 0 && ahead < s.height) __builtin_prefetch(s.Row(ahead) + p.left);
-                Pixel* row = s.Row(p.y);
+                Pixel *row = s.Row(p.y);
                 const int32_t next = p.y + p.direction, back = p.y - p.direction;
                 Pending follow{};
                 int32_t i = p.left;
                 while (i <= p.right) {
                     i = SkipClosed(s, row, i, p.right + 1);
                     if (i > p.right) break;
-                    const auto [runLeft, runRight] = s.PaintRun(row, i);
+                    const auto [runLeft, runRight] = PaintRun(s, row, i);
+                    work += runRight - runLeft + 1;
                     if (!more && next >= 0 && next < s.height) {
                         follow = {runLeft, runRight, next, p.direction};
                         more = true;
@@ -152,7 +164,7 @@ int Fill(const Surface<Pixel>& s, int32_t x, int32_t y) {
                 p = follow;
             }
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         return ERR_MEM;
     }
     return 0;
@@ -164,24 +176,45 @@ uint32_t ColourBitsMask32(uint32_t format) {
     return format == kFormatBGRA || format == kFormatRGBA ? 0xFFFFFF00u : 0x00FFFFFFu;
 }
 
-int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,
-                uint32_t fill, uint32_t compareMask) {
+int FloodFill32With(int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y,
+                    uint32_t border, uint32_t fill, uint32_t compareMask) {
     const Surface<uint32_t> s{rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x,
-                              rows.rowLength, width, height, compareMask, border & compareMask, fill & compareMask};
-    return Fill(s, x, y);
+                              rows.rowLength,
+                              width,
+                              height,
+                              compareMask,
+                              border & compareMask,
+                              fill & compareMask};
+    return Fill(s, x, y, scanBudget);
 }
 
-int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border,
-                uint16_t fill) {
+int FloodFill16With(int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y,
+                    uint16_t border, uint16_t fill) {
     const Surface<uint16_t> s{rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x,
-                              rows.rowLength, width, height, 0xFFFFu, border, fill};
-    return Fill(s, x, y);
+                              rows.rowLength,
+                              width,
+                              height,
+                              0xFFFFu,
+                              border,
+                              fill};
+    return Fill(s, x, y, scanBudget);
+}
+
+int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border, uint32_t fill,
+                uint32_t compareMask) {
+    return FloodFill32With(-1, rows, width, height, x, y, border, fill, compareMask);
+}
+
+int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border, uint16_t fill) {
+    return FloodFill16With(-1, rows, width, height, x, y, border, fill);
 }
 
 int FloodFill32Ref(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,
                    uint32_t fill, uint32_t compareMask) {
-    uint32_t* base = rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x;
-    auto at = [&](int32_t px, int32_t py) -> uint32_t& { return base[static_cast<ptrdiff_t>(py) * rows.rowLength + px]; };
+    uint32_t *base = rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x;
+    auto at = [&](int32_t px, int32_t py) -> uint32_t & {
+        return base[static_cast<ptrdiff_t>(py) * rows.rowLength + px];
+    };
     border &= compareMask;
     if (x < 0 || y < 0 || x >= width || y >= height || (at(x, y) & compareMask) == border) return 0;
     std::vector<uint8_t> seen(static_cast<size_t>(width) * height, 0);
@@ -192,9 +225,9 @@ int FloodFill32Ref(PixelRows32 rows, int32_t width, int32_t height, int32_t x, i
         queue.pop_front();
         at(px, py) = (at(px, py) & ~compareMask) | (fill & compareMask);
         const int32_t next[4][2] = {{px - 1, py}, {px + 1, py}, {px, py - 1}, {px, py + 1}};
-        for (const auto& n : next) {
+        for (const auto &n : next) {
             if (n[0] < 0 || n[1] < 0 || n[0] >= width || n[1] >= height) continue;
-            uint8_t& mark = seen[static_cast<size_t>(n[1]) * width + n[0]];
+            uint8_t &mark = seen[static_cast<size_t>(n[1]) * width + n[0]];
             if (mark || (at(n[0], n[1]) & compareMask) == border) continue;
             mark = 1;
             queue.push_back({n[0], n[1]});

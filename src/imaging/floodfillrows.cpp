@@ -1,0 +1,384 @@
+// The flood fill in row order. Each row becomes one bit per pixel, set for
+// open pixels. Every column keeps the label of the run over it in the row
+// labelled last; a run of the new row that holds a pixel not open in that
+// row joins the labels of the runs it touches there (a union-find) and
+// writes its own over its columns. Any other run lies under a single run of
+// that row and is part of it, so rows that repeat the one before cost only
+// the reading of their pixels. Painting replays the rows the same way: a
+// pixel is painted when it is open and the pixel before it in that order
+// was painted, or when it lies in a run that joined labels whose set holds
+// a pending stretch.
+//
+// Only rows that can hold the area are labelled: going up from the first
+// pending row stops at a row none of whose runs joins a run of that first
+// row (no path from the pending rows can pass it), going down past the last
+// pending row stops at a row none of whose runs joins a pending stretch.
+#include "imaging/floodfillrows.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr uint8_t kReached = 1;  // joined to an open pixel of a pending stretch
+constexpr uint8_t kAnchor = 2;   // joined to a run of the first pending row
+// Rows between two looks at whether the walk away from the pending rows can
+// stop: a look costs a find per run of the row until one answers yes.
+constexpr int32_t kStopLookRows = 16;
+constexpr uint64_t kAll = ~uint64_t{0};
+
+// Union-find over run labels with path halving; a root holds its set's flags.
+class RunSets {
+   public:
+    uint32_t Add() {
+        if (parent_.size() >= std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
+        const auto id = static_cast<uint32_t>(parent_.size());
+        parent_.push_back(id);
+        flags_.push_back(0);
+        return id;
+    }
+    uint32_t Find(uint32_t a) {
+        while (parent_[a] != a) {
+            parent_[a] = parent_[parent_[a]];
+            a = parent_[a];
+        }
+        return a;
+    }
+    // Joins other's set to the one whose root is root; the joined root.
+    uint32_t Join(uint32_t root, uint32_t other) {
+        uint32_t b = Find(other);
+        if (b == root) return root;
+        if (b < root) std::swap(root, b);
+        parent_[b] = root;
+        flags_[root] |= flags_[b];
+        return root;
+    }
+    void Mark(uint32_t a, uint8_t flag) { flags_[Find(a)] |= flag; }
+    bool Has(uint32_t a, uint8_t flag) { return (flags_[Find(a)] & flag) != 0; }
+    size_t Size() const { return parent_.size(); }
+
+   private:
+    std::vector<uint32_t> parent_;
+    std::vector<uint8_t> flags_;
+};
+
+// Bit scans over a row's words, which hold at least one clear bit past the
+// last pixel.
+int32_t NextSet(const uint64_t *bits, int32_t words, int32_t x) {
+    int32_t i = x >> 6;
+    if (i >= words) return words * 64;
+    uint64_t w = bits[i] & (kAll << (x & 63));
+    while (w == 0) {
+        if (++i == words) return words * 64;
+        w = bits[i];
+    }
+    return i * 64 + __builtin_ctzll(w);
+}
+
+int32_t NextClear(const uint64_t *bits, int32_t x) {
+    int32_t i = x >> 6;
+    uint64_t w = ~bits[i] & (kAll << (x & 63));
+    while (w == 0) w = ~bits[++i];
+    return i * 64 + __builtin_ctzll(w);
+}
+
+// The first bit of the run of set bits holding x.
+int32_t RunStart(const uint64_t *bits, int32_t x) {
+    int32_t i = x >> 6;
+    uint64_t w = ~bits[i] & ((uint64_t{1} << (x & 63)) - 1);
+    while (w == 0) {
+        if (i == 0) return 0;
+        w = ~bits[--i];
+    }
+    return i * 64 + 64 - __builtin_clzll(w);
+}
+
+void SetBits(uint64_t *bits, int32_t a, int32_t b) {
+    const int32_t i = a >> 6, j = b >> 6;
+    const uint64_t low = kAll << (a & 63), high = kAll >> (63 - (b & 63));
+    if (i == j) {
+        bits[i] |= low & high;
+        return;
+    }
+    bits[i] |= low;
+    for (int32_t k = i + 1; k < j; ++k) bits[k] = kAll;
+    bits[j] |= high;
+}
+
+// Bits of 64 pixels: which are borders, which of the fill colour.
+template <class Pixel>
+inline void ClassifyPlain(const FloodSurface<Pixel> &s, const Pixel *p, int32_t n, uint64_t &border, uint64_t &fill) {
+    border = fill = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        border |= uint64_t{s.IsBorder(p[i])} << i;
+        fill |= uint64_t{s.IsFill(p[i])} << i;
+    }
+}
+
+template <class Pixel>
+inline void Classify64(const FloodSurface<Pixel> &s, const Pixel *p, uint64_t &border, uint64_t &fill) {
+    ClassifyPlain(s, p, 64, border, fill);
+}
+
+#if defined(__SSE2__)
+inline void Classify64(const FloodSurface<uint32_t> &s, const uint32_t *p, uint64_t &border, uint64_t &fill) {
+    const __m128i mask = _mm_set1_epi32(static_cast<int>(s.mask));
+    const __m128i b = _mm_set1_epi32(static_cast<int>(s.border));
+    const __m128i f = _mm_set1_epi32(static_cast<int>(s.fill));
+    border = fill = 0;
+    for (int q = 0; q < 4; ++q) {
+        __m128i v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q + 4 * k)), mask);
+        const auto bits16 = [&](__m128i c) {
+            const __m128i lo = _mm_packs_epi32(_mm_cmpeq_epi32(v[0], c), _mm_cmpeq_epi32(v[1], c));
+            const __m128i hi = _mm_packs_epi32(_mm_cmpeq_epi32(v[2], c), _mm_cmpeq_epi32(v[3], c));
+            return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi))));
+        };
+        border |= bits16(b) << (16 * q);
+        fill |= bits16(f) << (16 * q);
+    }
+}
+
+inline void Classify64(const FloodSurface<uint16_t> &s, const uint16_t *p, uint64_t &border, uint64_t &fill) {
+    const __m128i mask = _mm_set1_epi16(static_cast<short>(s.mask));
+    const __m128i b = _mm_set1_epi16(static_cast<short>(s.border));
+    const __m128i f = _mm_set1_epi16(static_cast<short>(s.fill));
+    border = fill = 0;
+    for (int q = 0; q < 4; ++q) {
+        const __m128i lo = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q)), mask);
+        const __m128i hi = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q + 8)), mask);
+        const auto bits16 = [&](__m128i c) {
+            const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(lo, c), _mm_cmpeq_epi16(hi, c));
+            return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(packed)));
+        };
+        border |= bits16(b) << (16 * q);
+        fill |= bits16(f) << (16 * q);
+    }
+}
+#endif
+
+// Sets a bit per open pixel of the row (clear past its end); true when a
+// pixel of the fill colour lies next to an open one in the row.
+template <class Pixel>
+bool OpenBits(const FloodSurface<Pixel> &s, const Pixel *row, uint64_t *open, int32_t words) {
+    uint64_t touching = 0, previousOpen = 0, previousFill = 0;
+    for (int32_t i = 0; i < words; ++i) {
+        const int32_t x = i * 64, n = std::min(64, s.width - x);
+        uint64_t border = ~uint64_t{0}, fill = 0;
+        if (n == 64) {
+            Classify64(s, row + x, border, fill);
+        } else if (n > 0) {
+            ClassifyPlain(s, row + x, n, border, fill);
+            border |= ~uint64_t{0} << n;
+        }
+        const uint64_t o = ~(border | fill);
+        open[i] = o;
+        // Neighbours within the word, and across the boundary with the last.
+        touching |= (fill & ((o << 1) | (o >> 1) | previousOpen)) | (o & previousFill);
+        previousOpen = o >> 63;
+        previousFill = fill >> 63;
+    }
+    return touching != 0;
+}
+
+template <class Pixel>
+void PaintSpan(const FloodSurface<Pixel> &s, Pixel *p, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) s.Paint(p + i);
+}
+
+#if defined(__SSE2__)
+void PaintSpan(const FloodSurface<uint32_t> &s, uint32_t *p, int32_t n) {
+    int32_t i = 0;
+    if (n >= 4) {
+        const __m128i keep = _mm_set1_epi32(static_cast<int>(~s.mask));
+        const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
+        for (; i + 4 <= n; i += 4) {
+            auto *at = reinterpret_cast<__m128i *>(p + i);
+            _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(at), keep), fill));
+        }
+    }
+    for (; i < n; ++i) s.Paint(p + i);
+}
+#endif
+
+// Paints the pixels whose bits are set.
+template <class Pixel>
+void PaintBits(const FloodSurface<Pixel> &s, Pixel *row, const uint64_t *bits, int32_t words) {
+    for (int32_t i = 0; i < words; ++i) {
+        uint64_t w = bits[i];
+        if (w == kAll) {
+            PaintSpan(s, row + i * 64, 64);
+            continue;
+        }
+        while (w != 0) {
+            const int a = __builtin_ctzll(w);
+            const uint64_t from = w | (w - 1);  // set up to the run's end
+            const int end = from == kAll ? 64 : __builtin_ctzll(~from);
+            PaintSpan(s, row + i * 64 + a, end - a);
+            w = end == 64 ? 0 : w & (kAll << end);
+        }
+    }
+}
+
+#if defined(__SSE2__)
+// Four pixels a step, each taking the fill where its bit is set.
+void PaintBits(const FloodSurface<uint32_t> &s, uint32_t *row, const uint64_t *bits, int32_t words) {
+    const __m128i keep = _mm_set1_epi32(static_cast<int>(~s.mask));
+    const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
+    const __m128i lanes = _mm_set_epi32(8, 4, 2, 1);
+    for (int32_t i = 0; i < words; ++i) {
+        const uint64_t w = bits[i];
+        if (w == 0) continue;
+        uint32_t *p = row + i * 64;
+        if (w == kAll) {
+            PaintSpan(s, p, 64);
+            continue;
+        }
+        for (int q = 0; q < 16; ++q) {
+            const int nibble = static_cast<int>(w >> (4 * q)) & 15;
+            if (nibble == 0) continue;
+            auto *at = reinterpret_cast<__m128i *>(p + 4 * q);
+            const __m128i v = _mm_loadu_si128(at);
+            const __m128i on = _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(nibble), lanes), lanes);
+            const __m128i painted = _mm_or_si128(_mm_and_si128(v, keep), fill);
+            _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(on, painted), _mm_andnot_si128(on, v)));
+        }
+    }
+}
+#endif
+
+struct RowEvent {
+    int32_t y, first, last;  // a run holding pixels the row before lacked
+    uint32_t label;
+};
+
+template <class Pixel>
+bool Fill(const FloodSurface<Pixel> &s, std::vector<FloodPending> pending) {
+    if (pending.empty()) return true;
+    std::sort(pending.begin(), pending.end(),
+              [](const FloodPending &a, const FloodPending &b) { return a.y != b.y ? a.y < b.y : a.left < b.left; });
+    const int32_t first = pending.front().y, last = pending.back().y;
+    const int32_t words = s.width / 64 + 1;  // room for a clear bit past the last pixel
+    // Written only for the rows labelled.
+    auto open = std::make_unique_for_overwrite<uint64_t[]>(static_cast<size_t>(s.height) * words);
+    const auto openRow = [&](int32_t y) { return open.get() + static_cast<size_t>(y) * words; };
+    std::vector<uint32_t> column(s.width);  // the label over each open pixel of the row labelled last
+    std::vector<RowEvent> events;
+    RunSets sets;
+
+    // Labels row y against the row labelled before it (none for the first);
+    // false when the row mixes the fill colour into a run.
+    const auto labelRow = [&](int32_t y, const uint64_t *before) {
+        uint64_t *bits = openRow(y);
+        if (OpenBits(s, s.Row(y), bits, words)) return false;
+        int32_t i = 0;
+        uint64_t fresh = before ? bits[0] & ~before[0] : bits[0];
+        for (;;) {
+            while (fresh == 0) {
+                if (++i == words) return true;
+                fresh = before ? bits[i] & ~before[i] : bits[i];
+            }
+            const int32_t x = i * 64 + __builtin_ctzll(fresh);
+            const int32_t a = RunStart(bits, x), b = NextClear(bits, x) - 1;
+            uint32_t root = std::numeric_limits<uint32_t>::max();
+            if (before)
+                for (int32_t u = NextSet(before, words, a); u <= b; u = NextSet(before, words, NextClear(before, u)))
+                    root = root == std::numeric_limits<uint32_t>::max() ? sets.Find(column[u])
+                                                                        : sets.Join(root, column[u]);
+            if (root == std::numeric_limits<uint32_t>::max()) root = sets.Add();
+            std::fill(column.begin() + a, column.begin() + b + 1, root);
+            events.push_back({y, a, b, root});
+            // Bit b + 1 is clear; go on from the word holding it.
+            i = (b + 1) >> 6;
+            if (i == words) return true;
+            const uint64_t rest = kAll << ((b + 1) & 63);
+            fresh = (before ? bits[i] & ~before[i] : bits[i]) & rest;
+        }
+    };
+    const auto anyMarked = [&](int32_t y, uint8_t flag) {
+        const uint64_t *bits = openRow(y);
+        for (int32_t u = NextSet(bits, words, 0); u < s.width; u = NextSet(bits, words, NextClear(bits, u)))
+            if (sets.Has(column[u], flag)) return true;
+        return false;
+    };
+    size_t next = 0;  // the first pending stretch not yet marked
+    const auto markPending = [&](int32_t y) {
+        const uint64_t *bits = openRow(y);
+        for (; next < pending.size() && pending[next].y == y; ++next) {
+            const FloodPending &p = pending[next];
+            for (int32_t u = NextSet(bits, words, p.left); u <= p.right; u = NextSet(bits, words, NextClear(bits, u)))
+                sets.Mark(column[u], kReached);
+        }
+    };
+
+    if (!labelRow(first, nullptr)) return false;
+    for (int32_t u = NextSet(openRow(first), words, 0); u < s.width;
+         u = NextSet(openRow(first), words, NextClear(openRow(first), u)))
+        sets.Mark(column[u], kAnchor);
+    markPending(first);
+    const std::vector<uint32_t> firstColumns = column;
+    int32_t top = -1;  // the rows painted lie between top and bottom
+    for (int32_t y = first - 1; y >= 0; --y) {
+        if (!labelRow(y, openRow(y + 1))) return false;
+        if ((first - y) % kStopLookRows == 0 && !anyMarked(y, kAnchor)) {
+            top = y;
+            break;
+        }
+    }
+    const size_t downEvents = events.size();
+    column = firstColumns;
+    int32_t bottom = s.height;
+    for (int32_t y = first + 1; y < s.height; ++y) {
+        if (!labelRow(y, openRow(y - 1))) return false;
+        markPending(y);
+        if (y > last && (y - last) % kStopLookRows == 0 && !anyMarked(y, kReached)) {
+            bottom = y;
+            break;
+        }
+    }
+
+    // Painting: the bits of each row's painted pixels, from the row before
+    // in labelling order.
+    std::vector<uint64_t> painted(words), before(words), firstPainted;
+    const auto paintRow = [&](int32_t y, size_t &event, bool follows) {
+        const uint64_t *bits = openRow(y);
+        for (int32_t i = 0; i < words; ++i) painted[i] = follows ? before[i] & bits[i] : 0;
+        for (; event < events.size() && events[event].y == y; ++event)
+            if (sets.Has(events[event].label, kReached))
+                SetBits(painted.data(), events[event].first, events[event].last);
+        PaintBits(s, s.Row(y), painted.data(), words);
+        std::swap(painted, before);
+    };
+    size_t event = 0;
+    paintRow(first, event, false);
+    firstPainted = before;
+    for (int32_t y = first - 1; y > top; --y) paintRow(y, event, true);
+    event = downEvents;
+    before = firstPainted;
+    for (int32_t y = first + 1; y < bottom; ++y) paintRow(y, event, true);
+    return true;
+}
+
+}  // namespace
+
+bool FillInRowOrder(const FloodSurface<uint32_t> &s, const std::vector<FloodPending> &pending) {
+    try {
+        return Fill(s, pending);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool FillInRowOrder(const FloodSurface<uint16_t> &s, const std::vector<FloodPending> &pending) {
+    try {
+        return Fill(s, pending);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
