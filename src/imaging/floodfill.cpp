@@ -40,14 +40,14 @@ using Pending = FloodPending;
 // Paints from x rightwards up to the first border pixel before end; the
 // index of that pixel (or end).
 template <class Pixel>
-int32_t PaintRight(const Surface<Pixel> &s, Pixel *row, int32_t x, int32_t end) {
+int32_t PaintRight(const Surface<Pixel>& s, Pixel* row, int32_t x, int32_t end) {
     while (x < end && !s.IsBorder(row[x])) s.Paint(&row[x++]);
     return x;
 }
 
 // The first open pixel at or after x before end, or end.
 template <class Pixel>
-int32_t SkipClosed(const Surface<Pixel> &s, const Pixel *row, int32_t x, int32_t end) {
+int32_t SkipClosed(const Surface<Pixel>& s, const Pixel* row, int32_t x, int32_t end) {
     while (x < end && !s.IsOpen(row[x])) ++x;
     return x;
 }
@@ -55,14 +55,14 @@ int32_t SkipClosed(const Surface<Pixel> &s, const Pixel *row, int32_t x, int32_t
 #if defined(__SSE2__)
 // Four 4-byte pixels a step while none of them stops the walk; the plain
 // loops above finish the block that does.
-int32_t PaintRight(const Surface<uint32_t> &s, uint32_t *row, int32_t x, int32_t end) {
+int32_t PaintRight(const Surface<uint32_t>& s, uint32_t* row, int32_t x, int32_t end) {
     // Corridors one pixel wide end at once; they skip the vector set-up.
     if (x >= end || s.IsBorder(row[x])) return x;
     const __m128i mask = _mm_set1_epi32(static_cast<int>(s.mask));
     const __m128i border = _mm_set1_epi32(static_cast<int>(s.border));
     const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
     while (x + 4 <= end) {
-        auto *at = reinterpret_cast<__m128i *>(row + x);
+        auto* at = reinterpret_cast<__m128i*>(row + x);
         const __m128i v = _mm_loadu_si128(at);
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(v, mask), border)) != 0) break;
         _mm_storeu_si128(at, _mm_or_si128(_mm_andnot_si128(mask, v), fill));
@@ -72,13 +72,13 @@ int32_t PaintRight(const Surface<uint32_t> &s, uint32_t *row, int32_t x, int32_t
     return x;
 }
 
-int32_t SkipClosed(const Surface<uint32_t> &s, const uint32_t *row, int32_t x, int32_t end) {
+int32_t SkipClosed(const Surface<uint32_t>& s, const uint32_t* row, int32_t x, int32_t end) {
     if (x >= end || s.IsOpen(row[x])) return x;
     const __m128i mask = _mm_set1_epi32(static_cast<int>(s.mask));
     const __m128i border = _mm_set1_epi32(static_cast<int>(s.border));
     const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
     while (x + 4 <= end) {
-        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x)), mask);
+        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)), mask);
         const __m128i closed = _mm_or_si128(_mm_cmpeq_epi32(v, border), _mm_cmpeq_epi32(v, fill));
         if (_mm_movemask_epi8(closed) != 0xFFFF) break;
         x += 4;
@@ -90,7 +90,7 @@ int32_t SkipClosed(const Surface<uint32_t> &s, const uint32_t *row, int32_t x, i
 
 // Paints the run through x out to the border on both sides; its ends.
 template <class Pixel>
-std::pair<int32_t, int32_t> PaintRun(const Surface<Pixel> &s, Pixel *row, int32_t x) {
+std::pair<int32_t, int32_t> PaintRun(const Surface<Pixel>& s, Pixel* row, int32_t x) {
     int32_t left = x;
     while (left > 0 && !s.IsBorder(row[left - 1])) s.Paint(&row[--left]);
     s.Paint(&row[x]);
@@ -98,7 +98,7 @@ std::pair<int32_t, int32_t> PaintRun(const Surface<Pixel> &s, Pixel *row, int32_
 }
 
 template <class Pixel>
-void Push(const Surface<Pixel> &s, std::vector<Pending> &stack, int32_t left, int32_t right, int32_t y,
+void Push(const Surface<Pixel>& s, std::vector<Pending>& stack, int32_t left, int32_t right, int32_t y,
           int32_t direction) {
     if (left <= right && y >= 0 && y < s.height) stack.push_back({left, right, y, direction});
 }
@@ -108,7 +108,7 @@ void Push(const Surface<Pixel> &s, std::vector<Pending> &stack, int32_t left, in
 // is left to that pass, so a fill costs at most about twice the cheaper of
 // the two walks.
 template <class Pixel>
-int Fill(const Surface<Pixel> &s, int32_t x, int32_t y, int64_t budget) {
+int Fill(const Surface<Pixel>& s, int32_t x, int32_t y, int64_t budget, KernelIsa isa) {
     if (x < 0 || y < 0 || x >= s.width || y >= s.height || s.IsBorder(s.Row(y)[x])) return 0;
     const bool sized = budget < 0;
     int64_t work = 0, turnAt = sized ? kLeastWorkToTurn : budget;
@@ -134,14 +134,14 @@ int Fill(const Surface<Pixel> &s, int32_t x, int32_t y, int64_t budget) {
                     if (sized) turnAt = std::max(turnAt, static_cast<int64_t>(s.width) * (bottom - top + 1));
                     if (work > turnAt) {
                         stack.push_back(p);
-                        if (FillInRowOrder(s, stack)) return 0;
+                        if (FillInRowOrder(s, stack, isa)) return 0;
                         stack.pop_back();
                         turnAt = std::numeric_limits<int64_t>::max();
                     }
                 }
                 const int32_t ahead = p.y + kPrefetchRows * p.direction;
                 if (ahead >= 0 && ahead < s.height) __builtin_prefetch(s.Row(ahead) + p.left);
-                Pixel *row = s.Row(p.y);
+                Pixel* row = s.Row(p.y);
                 const int32_t next = p.y + p.direction, back = p.y - p.direction;
                 Pending follow{};
                 int32_t i = p.left;
@@ -164,7 +164,7 @@ int Fill(const Surface<Pixel> &s, int32_t x, int32_t y, int64_t budget) {
                 p = follow;
             }
         }
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
     return 0;
@@ -176,8 +176,8 @@ uint32_t ColourBitsMask32(uint32_t format) {
     return format == kFormatBGRA || format == kFormatRGBA ? 0xFFFFFF00u : 0x00FFFFFFu;
 }
 
-int FloodFill32With(int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y,
-                    uint32_t border, uint32_t fill, uint32_t compareMask) {
+int FloodFill32With(KernelIsa isa, int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint32_t border, uint32_t fill, uint32_t compareMask) {
     const Surface<uint32_t> s{rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x,
                               rows.rowLength,
                               width,
@@ -185,11 +185,11 @@ int FloodFill32With(int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t
                               compareMask,
                               border & compareMask,
                               fill & compareMask};
-    return Fill(s, x, y, scanBudget);
+    return Fill(s, x, y, scanBudget, isa);
 }
 
-int FloodFill16With(int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y,
-                    uint16_t border, uint16_t fill) {
+int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint16_t border, uint16_t fill) {
     const Surface<uint16_t> s{rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x,
                               rows.rowLength,
                               width,
@@ -197,22 +197,22 @@ int FloodFill16With(int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t
                               0xFFFFu,
                               border,
                               fill};
-    return Fill(s, x, y, scanBudget);
+    return Fill(s, x, y, scanBudget, isa);
 }
 
 int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border, uint32_t fill,
                 uint32_t compareMask) {
-    return FloodFill32With(-1, rows, width, height, x, y, border, fill, compareMask);
+    return FloodFill32With(BestKernelIsa(), -1, rows, width, height, x, y, border, fill, compareMask);
 }
 
 int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border, uint16_t fill) {
-    return FloodFill16With(-1, rows, width, height, x, y, border, fill);
+    return FloodFill16With(BestKernelIsa(), -1, rows, width, height, x, y, border, fill);
 }
 
 int FloodFill32Ref(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,
                    uint32_t fill, uint32_t compareMask) {
-    uint32_t *base = rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x;
-    auto at = [&](int32_t px, int32_t py) -> uint32_t & {
+    uint32_t* base = rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x;
+    auto at = [&](int32_t px, int32_t py) -> uint32_t& {
         return base[static_cast<ptrdiff_t>(py) * rows.rowLength + px];
     };
     border &= compareMask;
@@ -225,9 +225,9 @@ int FloodFill32Ref(PixelRows32 rows, int32_t width, int32_t height, int32_t x, i
         queue.pop_front();
         at(px, py) = (at(px, py) & ~compareMask) | (fill & compareMask);
         const int32_t next[4][2] = {{px - 1, py}, {px + 1, py}, {px, py - 1}, {px, py + 1}};
-        for (const auto &n : next) {
+        for (const auto& n : next) {
             if (n[0] < 0 || n[1] < 0 || n[0] >= width || n[1] >= height) continue;
-            uint8_t &mark = seen[static_cast<size_t>(n[1]) * width + n[0]];
+            uint8_t& mark = seen[static_cast<size_t>(n[1]) * width + n[0]];
             if (mark || (at(n[0], n[1]) & compareMask) == border) continue;
             mark = 1;
             queue.push_back({n[0], n[1]});

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "imaging/kernelisa.h"
 #include "imaging/kernels.h"
 
 // The bits of a 4-byte pixel that hold its colour: the low 24 for the ARGB
@@ -23,14 +24,16 @@ int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int3
 int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border, uint16_t fill);
 
 // The same fills with the point where a long scan-line walk turns to row
-// order given: once its work (a pixel painted counts one, a row stretch
-// taken up sixteen) passes scanBudget; a negative budget is the fills'
-// own choice, about the pixels of the rows reached. Both walks give the
-// same pixels; tests hold them to each other through this.
-int FloodFill32With(int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y,
-                    uint32_t border, uint32_t fill, uint32_t compareMask);
-int FloodFill16With(int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y,
-                    uint16_t border, uint16_t fill);
+// order given, and the widest instruction set the row-order pass may use:
+// the walk turns once its work (a pixel painted counts one, a row stretch
+// taken up as many as the row-order pass gets through in its time) passes
+// scanBudget; a negative budget is the fills' own choice, the pixels of the
+// rows reached. Both walks and every set give the same pixels; tests hold
+// them to each other here.
+int FloodFill32With(KernelIsa isa, int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint32_t border, uint32_t fill, uint32_t compareMask);
+int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint16_t border, uint16_t fill);
 
 // Plain reference: the 4-connected area of pixels other than the border
 // colour that holds the seed, by a breadth-first walk. It equals the scan

@@ -19,8 +19,11 @@
 #include <limits>
 #include <memory>
 #include <new>
-#if defined(__SSE2__)
-#include <emmintrin.h>
+
+#include "imaging/kernelisa.h"
+#include "imaging/simdrows.h"
+#if QB_PIXEL_X86
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -69,7 +72,7 @@ class RunSets {
 
 // Bit scans over a row's words, which hold at least one clear bit past the
 // last pixel.
-int32_t NextSet(const uint64_t *bits, int32_t words, int32_t x) {
+int32_t NextSet(const uint64_t* bits, int32_t words, int32_t x) {
     int32_t i = x >> 6;
     if (i >= words) return words * 64;
     uint64_t w = bits[i] & (kAll << (x & 63));
@@ -80,7 +83,7 @@ int32_t NextSet(const uint64_t *bits, int32_t words, int32_t x) {
     return i * 64 + __builtin_ctzll(w);
 }
 
-int32_t NextClear(const uint64_t *bits, int32_t x) {
+int32_t NextClear(const uint64_t* bits, int32_t x) {
     int32_t i = x >> 6;
     uint64_t w = ~bits[i] & (kAll << (x & 63));
     while (w == 0) w = ~bits[++i];
@@ -88,7 +91,7 @@ int32_t NextClear(const uint64_t *bits, int32_t x) {
 }
 
 // The first bit of the run of set bits holding x.
-int32_t RunStart(const uint64_t *bits, int32_t x) {
+int32_t RunStart(const uint64_t* bits, int32_t x) {
     int32_t i = x >> 6;
     uint64_t w = ~bits[i] & ((uint64_t{1} << (x & 63)) - 1);
     while (w == 0) {
@@ -98,7 +101,7 @@ int32_t RunStart(const uint64_t *bits, int32_t x) {
     return i * 64 + 64 - __builtin_clzll(w);
 }
 
-void SetBits(uint64_t *bits, int32_t a, int32_t b) {
+void SetBits(uint64_t* bits, int32_t a, int32_t b) {
     const int32_t i = a >> 6, j = b >> 6;
     const uint64_t low = kAll << (a & 63), high = kAll >> (63 - (b & 63));
     if (i == j) {
@@ -112,7 +115,7 @@ void SetBits(uint64_t *bits, int32_t a, int32_t b) {
 
 // Bits of 64 pixels: which are borders, which of the fill colour.
 template <class Pixel>
-inline void ClassifyPlain(const FloodSurface<Pixel> &s, const Pixel *p, int32_t n, uint64_t &border, uint64_t &fill) {
+inline void ClassifyPlain(const FloodSurface<Pixel>& s, const Pixel* p, int32_t n, uint64_t& border, uint64_t& fill) {
     border = fill = 0;
     for (int32_t i = 0; i < n; ++i) {
         border |= uint64_t{s.IsBorder(p[i])} << i;
@@ -121,12 +124,12 @@ inline void ClassifyPlain(const FloodSurface<Pixel> &s, const Pixel *p, int32_t 
 }
 
 template <class Pixel>
-inline void Classify64(const FloodSurface<Pixel> &s, const Pixel *p, uint64_t &border, uint64_t &fill) {
+inline void Classify64(const FloodSurface<Pixel>& s, const Pixel* p, uint64_t& border, uint64_t& fill) {
     ClassifyPlain(s, p, 64, border, fill);
 }
 
-#if defined(__SSE2__)
-inline void Classify64(const FloodSurface<uint32_t> &s, const uint32_t *p, uint64_t &border, uint64_t &fill) {
+#if QB_PIXEL_X86
+inline void Classify64(const FloodSurface<uint32_t>& s, const uint32_t* p, uint64_t& border, uint64_t& fill) {
     const __m128i mask = _mm_set1_epi32(static_cast<int>(s.mask));
     const __m128i b = _mm_set1_epi32(static_cast<int>(s.border));
     const __m128i f = _mm_set1_epi32(static_cast<int>(s.fill));
@@ -134,7 +137,7 @@ inline void Classify64(const FloodSurface<uint32_t> &s, const uint32_t *p, uint6
     for (int q = 0; q < 4; ++q) {
         __m128i v[4];
         for (int k = 0; k < 4; ++k)
-            v[k] = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q + 4 * k)), mask);
+            v[k] = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q + 4 * k)), mask);
         const auto bits16 = [&](__m128i c) {
             const __m128i lo = _mm_packs_epi32(_mm_cmpeq_epi32(v[0], c), _mm_cmpeq_epi32(v[1], c));
             const __m128i hi = _mm_packs_epi32(_mm_cmpeq_epi32(v[2], c), _mm_cmpeq_epi32(v[3], c));
@@ -145,14 +148,14 @@ inline void Classify64(const FloodSurface<uint32_t> &s, const uint32_t *p, uint6
     }
 }
 
-inline void Classify64(const FloodSurface<uint16_t> &s, const uint16_t *p, uint64_t &border, uint64_t &fill) {
+inline void Classify64(const FloodSurface<uint16_t>& s, const uint16_t* p, uint64_t& border, uint64_t& fill) {
     const __m128i mask = _mm_set1_epi16(static_cast<short>(s.mask));
     const __m128i b = _mm_set1_epi16(static_cast<short>(s.border));
     const __m128i f = _mm_set1_epi16(static_cast<short>(s.fill));
     border = fill = 0;
     for (int q = 0; q < 4; ++q) {
-        const __m128i lo = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q)), mask);
-        const __m128i hi = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * q + 8)), mask);
+        const __m128i lo = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q)), mask);
+        const __m128i hi = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q + 8)), mask);
         const auto bits16 = [&](__m128i c) {
             const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(lo, c), _mm_cmpeq_epi16(hi, c));
             return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(packed)));
@@ -163,43 +166,114 @@ inline void Classify64(const FloodSurface<uint16_t> &s, const uint16_t *p, uint6
 }
 #endif
 
-// Sets a bit per open pixel of the row (clear past its end); true when a
-// pixel of the fill colour lies next to an open one in the row.
+#if QB_PIXEL_X86
+#define QB_AVX2 __attribute__((target("avx2")))
+
+// 32 pixels compared with c, one bit each in pixel order (the packs work
+// within 128-bit halves; the permute puts their dwords back in order).
+QB_AVX2 inline uint32_t Bits32Avx2(const __m256i* v, __m256i c) {
+    const __m256i ab = _mm256_packs_epi32(_mm256_cmpeq_epi32(v[0], c), _mm256_cmpeq_epi32(v[1], c));
+    const __m256i cd = _mm256_packs_epi32(_mm256_cmpeq_epi32(v[2], c), _mm256_cmpeq_epi32(v[3], c));
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(_mm256_packs_epi16(ab, cd), order)));
+}
+
+QB_AVX2 void ClassifyWordsAvx2(const FloodSurface<uint32_t>& s, const uint32_t* row, int32_t count, uint64_t* border,
+                               uint64_t* fill) {
+    const __m256i mask = _mm256_set1_epi32(static_cast<int>(s.mask));
+    const __m256i b = _mm256_set1_epi32(static_cast<int>(s.border));
+    const __m256i f = _mm256_set1_epi32(static_cast<int>(s.fill));
+    for (int32_t i = 0; i < count; ++i) {
+        uint64_t bw = 0, fw = 0;
+        for (int h = 0; h < 2; ++h) {
+            __m256i v[4];
+            for (int k = 0; k < 4; ++k)
+                v[k] = _mm256_and_si256(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 64 * i + 32 * h + 8 * k)), mask);
+            bw |= uint64_t{Bits32Avx2(v, b)} << (32 * h);
+            fw |= uint64_t{Bits32Avx2(v, f)} << (32 * h);
+        }
+        border[i] = bw;
+        fill[i] = fw;
+    }
+}
+
+// Eight pixels a step, each taking the fill where its bit is set.
+QB_AVX2 void PaintBitsAvx2(const FloodSurface<uint32_t>& s, uint32_t* row, const uint64_t* bits, int32_t words) {
+    const __m256i keep = _mm256_set1_epi32(static_cast<int>(~s.mask));
+    const __m256i fill = _mm256_set1_epi32(static_cast<int>(s.fill));
+    const __m256i lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    for (int32_t i = 0; i < words; ++i) {
+        const uint64_t w = bits[i];
+        if (w == 0) continue;
+        for (int q = 0; q < 8; ++q) {
+            const int byte = static_cast<int>(w >> (8 * q)) & 255;
+            if (byte == 0) continue;
+            auto* at = reinterpret_cast<__m256i*>(row + 64 * i + 8 * q);
+            const __m256i v = _mm256_loadu_si256(at);
+            const __m256i painted = _mm256_or_si256(_mm256_and_si256(v, keep), fill);
+            const __m256i on = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(byte), lanes), lanes);
+            _mm256_storeu_si256(at, _mm256_blendv_epi8(v, painted, on));
+        }
+    }
+}
+#endif
+
+// Border and fill bits of the row's first count whole words of pixels.
 template <class Pixel>
-bool OpenBits(const FloodSurface<Pixel> &s, const Pixel *row, uint64_t *open, int32_t words) {
+void ClassifyWords(const FloodSurface<Pixel>& s, const Pixel* row, int32_t count, uint64_t* border, uint64_t* fill,
+                   KernelIsa isa) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (isa == KernelIsa::Portable)
+            ClassifyPlain(s, row + 64 * i, 64, border[i], fill[i]);
+        else
+            Classify64(s, row + 64 * i, border[i], fill[i]);
+    }
+}
+
+#if QB_PIXEL_X86
+void ClassifyWords(const FloodSurface<uint32_t>& s, const uint32_t* row, int32_t count, uint64_t* border,
+                   uint64_t* fill, KernelIsa isa) {
+    if (isa == KernelIsa::Avx2) return ClassifyWordsAvx2(s, row, count, border, fill);
+    ClassifyWords<uint32_t>(s, row, count, border, fill, isa);
+}
+#endif
+
+// Sets a bit per open pixel of the row (clear past its end); true when a
+// pixel of the fill colour lies next to an open one in the row. border and
+// fill are room for a row's words.
+template <class Pixel>
+bool OpenBits(const FloodSurface<Pixel>& s, const Pixel* row, uint64_t* open, int32_t words, uint64_t* border,
+              uint64_t* fill, KernelIsa isa) {
+    const int32_t whole = s.width / 64, rest = s.width % 64;  // words == whole + 1
+    ClassifyWords(s, row, whole, border, fill, isa);
+    ClassifyPlain(s, row + 64 * whole, rest, border[whole], fill[whole]);
+    border[whole] |= kAll << rest;
     uint64_t touching = 0, previousOpen = 0, previousFill = 0;
     for (int32_t i = 0; i < words; ++i) {
-        const int32_t x = i * 64, n = std::min(64, s.width - x);
-        uint64_t border = ~uint64_t{0}, fill = 0;
-        if (n == 64) {
-            Classify64(s, row + x, border, fill);
-        } else if (n > 0) {
-            ClassifyPlain(s, row + x, n, border, fill);
-            border |= ~uint64_t{0} << n;
-        }
-        const uint64_t o = ~(border | fill);
+        const uint64_t o = ~(border[i] | fill[i]);
         open[i] = o;
         // Neighbours within the word, and across the boundary with the last.
-        touching |= (fill & ((o << 1) | (o >> 1) | previousOpen)) | (o & previousFill);
+        touching |= (fill[i] & ((o << 1) | (o >> 1) | previousOpen)) | (o & previousFill);
         previousOpen = o >> 63;
-        previousFill = fill >> 63;
+        previousFill = fill[i] >> 63;
     }
     return touching != 0;
 }
 
 template <class Pixel>
-void PaintSpan(const FloodSurface<Pixel> &s, Pixel *p, int32_t n) {
+void PaintSpan(const FloodSurface<Pixel>& s, Pixel* p, int32_t n) {
     for (int32_t i = 0; i < n; ++i) s.Paint(p + i);
 }
 
-#if defined(__SSE2__)
-void PaintSpan(const FloodSurface<uint32_t> &s, uint32_t *p, int32_t n) {
+#if QB_PIXEL_X86
+void PaintSpan(const FloodSurface<uint32_t>& s, uint32_t* p, int32_t n) {
     int32_t i = 0;
     if (n >= 4) {
         const __m128i keep = _mm_set1_epi32(static_cast<int>(~s.mask));
         const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
         for (; i + 4 <= n; i += 4) {
-            auto *at = reinterpret_cast<__m128i *>(p + i);
+            auto* at = reinterpret_cast<__m128i*>(p + i);
             _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(at), keep), fill));
         }
     }
@@ -209,7 +283,7 @@ void PaintSpan(const FloodSurface<uint32_t> &s, uint32_t *p, int32_t n) {
 
 // Paints the pixels whose bits are set.
 template <class Pixel>
-void PaintBits(const FloodSurface<Pixel> &s, Pixel *row, const uint64_t *bits, int32_t words) {
+void PaintBits(const FloodSurface<Pixel>& s, Pixel* row, const uint64_t* bits, int32_t words) {
     for (int32_t i = 0; i < words; ++i) {
         uint64_t w = bits[i];
         if (w == kAll) {
@@ -226,16 +300,16 @@ void PaintBits(const FloodSurface<Pixel> &s, Pixel *row, const uint64_t *bits, i
     }
 }
 
-#if defined(__SSE2__)
+#if QB_PIXEL_X86
 // Four pixels a step, each taking the fill where its bit is set.
-void PaintBits(const FloodSurface<uint32_t> &s, uint32_t *row, const uint64_t *bits, int32_t words) {
+void PaintBits(const FloodSurface<uint32_t>& s, uint32_t* row, const uint64_t* bits, int32_t words) {
     const __m128i keep = _mm_set1_epi32(static_cast<int>(~s.mask));
     const __m128i fill = _mm_set1_epi32(static_cast<int>(s.fill));
     const __m128i lanes = _mm_set_epi32(8, 4, 2, 1);
     for (int32_t i = 0; i < words; ++i) {
         const uint64_t w = bits[i];
         if (w == 0) continue;
-        uint32_t *p = row + i * 64;
+        uint32_t* p = row + i * 64;
         if (w == kAll) {
             PaintSpan(s, p, 64);
             continue;
@@ -243,7 +317,7 @@ void PaintBits(const FloodSurface<uint32_t> &s, uint32_t *row, const uint64_t *b
         for (int q = 0; q < 16; ++q) {
             const int nibble = static_cast<int>(w >> (4 * q)) & 15;
             if (nibble == 0) continue;
-            auto *at = reinterpret_cast<__m128i *>(p + 4 * q);
+            auto* at = reinterpret_cast<__m128i*>(p + 4 * q);
             const __m128i v = _mm_loadu_si128(at);
             const __m128i on = _mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(nibble), lanes), lanes);
             const __m128i painted = _mm_or_si128(_mm_and_si128(v, keep), fill);
@@ -253,16 +327,32 @@ void PaintBits(const FloodSurface<uint32_t> &s, uint32_t *row, const uint64_t *b
 }
 #endif
 
+template <class Pixel>
+void PaintRowBits(const FloodSurface<Pixel>& s, Pixel* row, const uint64_t* bits, int32_t words, KernelIsa isa) {
+    if (isa == KernelIsa::Portable)
+        PaintBits<Pixel>(s, row, bits, words);
+    else
+        PaintBits(s, row, bits, words);
+}
+
+#if QB_PIXEL_X86
+void PaintRowBits(const FloodSurface<uint32_t>& s, uint32_t* row, const uint64_t* bits, int32_t words, KernelIsa isa) {
+    if (isa == KernelIsa::Avx2) return PaintBitsAvx2(s, row, bits, words);
+    PaintRowBits<uint32_t>(s, row, bits, words, isa);
+}
+#endif
+
 struct RowEvent {
     int32_t y, first, last;  // a run holding pixels the row before lacked
     uint32_t label;
 };
 
 template <class Pixel>
-bool Fill(const FloodSurface<Pixel> &s, std::vector<FloodPending> pending) {
+bool Fill(const FloodSurface<Pixel>& s, std::vector<FloodPending> pending, KernelIsa isa) {
+    isa = UsableIsa(isa);
     if (pending.empty()) return true;
     std::sort(pending.begin(), pending.end(),
-              [](const FloodPending &a, const FloodPending &b) { return a.y != b.y ? a.y < b.y : a.left < b.left; });
+              [](const FloodPending& a, const FloodPending& b) { return a.y != b.y ? a.y < b.y : a.left < b.left; });
     const int32_t first = pending.front().y, last = pending.back().y;
     const int32_t words = s.width / 64 + 1;  // room for a clear bit past the last pixel
     // Written only for the rows labelled.
@@ -271,12 +361,13 @@ bool Fill(const FloodSurface<Pixel> &s, std::vector<FloodPending> pending) {
     std::vector<uint32_t> column(s.width);  // the label over each open pixel of the row labelled last
     std::vector<RowEvent> events;
     RunSets sets;
+    std::vector<uint64_t> borderBits(words), fillBits(words);
 
     // Labels row y against the row labelled before it (none for the first);
     // false when the row mixes the fill colour into a run.
-    const auto labelRow = [&](int32_t y, const uint64_t *before) {
-        uint64_t *bits = openRow(y);
-        if (OpenBits(s, s.Row(y), bits, words)) return false;
+    const auto labelRow = [&](int32_t y, const uint64_t* before) {
+        uint64_t* bits = openRow(y);
+        if (OpenBits(s, s.Row(y), bits, words, borderBits.data(), fillBits.data(), isa)) return false;
         int32_t i = 0;
         uint64_t fresh = before ? bits[0] & ~before[0] : bits[0];
         for (;;) {
@@ -302,16 +393,16 @@ bool Fill(const FloodSurface<Pixel> &s, std::vector<FloodPending> pending) {
         }
     };
     const auto anyMarked = [&](int32_t y, uint8_t flag) {
-        const uint64_t *bits = openRow(y);
+        const uint64_t* bits = openRow(y);
         for (int32_t u = NextSet(bits, words, 0); u < s.width; u = NextSet(bits, words, NextClear(bits, u)))
             if (sets.Has(column[u], flag)) return true;
         return false;
     };
     size_t next = 0;  // the first pending stretch not yet marked
     const auto markPending = [&](int32_t y) {
-        const uint64_t *bits = openRow(y);
+        const uint64_t* bits = openRow(y);
         for (; next < pending.size() && pending[next].y == y; ++next) {
-            const FloodPending &p = pending[next];
+            const FloodPending& p = pending[next];
             for (int32_t u = NextSet(bits, words, p.left); u <= p.right; u = NextSet(bits, words, NextClear(bits, u)))
                 sets.Mark(column[u], kReached);
         }
@@ -346,13 +437,13 @@ bool Fill(const FloodSurface<Pixel> &s, std::vector<FloodPending> pending) {
     // Painting: the bits of each row's painted pixels, from the row before
     // in labelling order.
     std::vector<uint64_t> painted(words), before(words), firstPainted;
-    const auto paintRow = [&](int32_t y, size_t &event, bool follows) {
-        const uint64_t *bits = openRow(y);
+    const auto paintRow = [&](int32_t y, size_t& event, bool follows) {
+        const uint64_t* bits = openRow(y);
         for (int32_t i = 0; i < words; ++i) painted[i] = follows ? before[i] & bits[i] : 0;
         for (; event < events.size() && events[event].y == y; ++event)
             if (sets.Has(events[event].label, kReached))
                 SetBits(painted.data(), events[event].first, events[event].last);
-        PaintBits(s, s.Row(y), painted.data(), words);
+        PaintRowBits(s, s.Row(y), painted.data(), words, isa);
         std::swap(painted, before);
     };
     size_t event = 0;
@@ -367,18 +458,18 @@ bool Fill(const FloodSurface<Pixel> &s, std::vector<FloodPending> pending) {
 
 }  // namespace
 
-bool FillInRowOrder(const FloodSurface<uint32_t> &s, const std::vector<FloodPending> &pending) {
+bool FillInRowOrder(const FloodSurface<uint32_t>& s, const std::vector<FloodPending>& pending, KernelIsa isa) {
     try {
-        return Fill(s, pending);
-    } catch (const std::bad_alloc &) {
+        return Fill(s, pending, isa);
+    } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
-bool FillInRowOrder(const FloodSurface<uint16_t> &s, const std::vector<FloodPending> &pending) {
+bool FillInRowOrder(const FloodSurface<uint16_t>& s, const std::vector<FloodPending>& pending, KernelIsa isa) {
     try {
-        return Fill(s, pending);
-    } catch (const std::bad_alloc &) {
+        return Fill(s, pending, isa);
+    } catch (const std::bad_alloc&) {
         return false;
     }
 }

@@ -9,19 +9,21 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/kernelisa.h"
+
 template <class Pixel>
 struct FloodSurface {
-    Pixel *pixels;
+    Pixel* pixels;
     int32_t rowLength;
     int32_t width;
     int32_t height;
     Pixel mask, border, fill;
 
-    Pixel *Row(int32_t y) const { return pixels + static_cast<ptrdiff_t>(y) * rowLength; }
+    Pixel* Row(int32_t y) const { return pixels + static_cast<ptrdiff_t>(y) * rowLength; }
     bool IsBorder(Pixel p) const { return (p & mask) == border; }
     bool IsFill(Pixel p) const { return (p & mask) == fill; }
     bool IsOpen(Pixel p) const { return !IsBorder(p) && !IsFill(p); }
-    void Paint(Pixel *p) const { *p = static_cast<Pixel>((*p & ~mask) | fill); }
+    void Paint(Pixel* p) const { *p = static_cast<Pixel>((*p & ~mask) | fill); }
 };
 
 // A stretch of row y still to scan: every open pixel in it (neither border
@@ -42,5 +44,5 @@ struct FloodPending {
 // colours (that walk paints such a run when it meets one of its other
 // pixels, but never starts one from a pixel of the fill colour, so joins
 // through it go one way only), or memory that runs out.
-bool FillInRowOrder(const FloodSurface<uint32_t> &s, const std::vector<FloodPending> &pending);
-bool FillInRowOrder(const FloodSurface<uint16_t> &s, const std::vector<FloodPending> &pending);
+bool FillInRowOrder(const FloodSurface<uint32_t>& s, const std::vector<FloodPending>& pending, KernelIsa isa);
+bool FillInRowOrder(const FloodSurface<uint16_t>& s, const std::vector<FloodPending>& pending, KernelIsa isa);

@@ -50,16 +50,17 @@ TEST(FloodFill, RowOrderTurnMatchesTheScanLineWalk) {
         }
         const int32_t x = static_cast<int32_t>(rng() % w), y = static_cast<int32_t>(rng() % h);
         const int64_t budget = rng() % 4 == 0 ? 0 : static_cast<int64_t>(rng() % 2000);
+        const auto isa = static_cast<KernelIsa>(round % 3);  // portable, SSE2, AVX2
         auto a = px, b = px;
-        ASSERT_EQ(FloodFill32With(budget, {a.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
-        ASSERT_EQ(FloodFill32With(kNever, {b.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
+        ASSERT_EQ(FloodFill32With(isa, budget, {a.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
+        ASSERT_EQ(FloodFill32With(isa, kNever, {b.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
         ASSERT_EQ(a, b) << round;
         std::vector<uint16_t> p16(px.size()), c(px.size()), d(px.size());
         for (size_t i = 0; i < px.size(); ++i)
             p16[i] = px[i] == 0xFF0000u ? uint16_t{0xF800} : static_cast<uint16_t>(px[i] >> 8);
         c = d = p16;
-        ASSERT_EQ(FloodFill16With(budget, {c.data(), row, 0, 0}, w, h, x, y, 0xF800, 0x00FF), 0);
-        ASSERT_EQ(FloodFill16With(kNever, {d.data(), row, 0, 0}, w, h, x, y, 0xF800, 0x00FF), 0);
+        ASSERT_EQ(FloodFill16With(isa, budget, {c.data(), row, 0, 0}, w, h, x, y, 0xF800, 0x00FF), 0);
+        ASSERT_EQ(FloodFill16With(isa, kNever, {d.data(), row, 0, 0}, w, h, x, y, 0xF800, 0x00FF), 0);
         ASSERT_EQ(c, d) << round;
     }
 }
