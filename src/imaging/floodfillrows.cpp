@@ -336,9 +336,18 @@ void PaintRowBits(const FloodSurface<Pixel>& s, Pixel* row, const uint64_t* bits
 }
 
 #if QB_PIXEL_X86
+// The vector loops take whole groups of pixels, so only whole words of 64
+// go to them; the last word, which holds the pixels past those, goes run
+// by run.
 void PaintRowBits(const FloodSurface<uint32_t>& s, uint32_t* row, const uint64_t* bits, int32_t words, KernelIsa isa) {
-    if (isa == KernelIsa::Avx2) return PaintBitsAvx2(s, row, bits, words);
-    PaintRowBits<uint32_t>(s, row, bits, words, isa);
+    const int32_t whole = words - 1;
+    if (isa == KernelIsa::Avx2)
+        PaintBitsAvx2(s, row, bits, whole);
+    else if (isa == KernelIsa::Sse2)
+        PaintBits(s, row, bits, whole);
+    else
+        PaintBits<uint32_t>(s, row, bits, whole);
+    PaintBits<uint32_t>(s, row + 64 * whole, bits + whole, 1);
 }
 #endif
 
