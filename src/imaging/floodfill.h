@@ -25,11 +25,10 @@ int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int3
 
 // The same fills with the point where a long scan-line walk turns to row
 // order given, and the widest instruction set the row-order pass may use:
-// the walk turns once its work (a pixel painted counts one, a row stretch
-// taken up as many as the row-order pass gets through in its time) passes
-// scanBudget; a negative budget is the fills' own choice, the pixels of the
-// rows reached. Both walks and every set give the same pixels; tests hold
-// them to each other here.
+// the walk turns once its work passes scanBudget (0: at its first stretch,
+// INT64_MAX: never); a negative budget is the fills' own choice, about the
+// time a row-order pass over the rows reached would take. Both walks and
+// every set give the same pixels; tests hold them to each other here.
 int FloodFill32With(KernelIsa isa, int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x,
                     int32_t y, uint32_t border, uint32_t fill, uint32_t compareMask);
 int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x,
