@@ -206,11 +206,11 @@ int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t
 
 int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border, uint32_t fill,
                 uint32_t compareMask) {
-    return FloodFill32With(BestKernelIsa(), -1, rows, width, height, x, y, border, fill, compareMask);
+    return FloodFill32With(KernelIsa::Avx512, -1, rows, width, height, x, y, border, fill, compareMask);
 }
 
 int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border, uint16_t fill) {
-    return FloodFill16With(BestKernelIsa(), -1, rows, width, height, x, y, border, fill);
+    return FloodFill16With(KernelIsa::Avx512, -1, rows, width, height, x, y, border, fill);
 }
 
 int FloodFill32Ref(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,

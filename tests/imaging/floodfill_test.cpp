@@ -21,7 +21,7 @@ TEST(FloodFill, MatchesTheReferenceOnRandomPictures) {
         // Border red (with any top byte), other pixels from a few colours,
         // never the fill colour.
         std::vector<uint32_t> px(static_cast<size_t>(row) * h);
-        for (uint32_t &p : px) p = (rng() % 3 == 0 ? 0xFF0000u : 0x000100u * (rng() % 4)) | (rng() & 0xFF000000u);
+        for (uint32_t& p : px) p = (rng() % 3 == 0 ? 0xFF0000u : 0x000100u * (rng() % 4)) | (rng() & 0xFF000000u);
         auto a = px, b = px;
         const int32_t x = static_cast<int32_t>(rng() % w), y = static_cast<int32_t>(rng() % h);
         ASSERT_EQ(FloodFill32({a.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
@@ -42,7 +42,7 @@ TEST(FloodFill, RowOrderTurnMatchesTheScanLineWalk) {
         const int32_t row = w + static_cast<int32_t>(rng() % 3);
         const uint32_t borderShare = 2 + rng() % 4, fillShare = round % 3 == 0 ? 40 : 1000000;
         std::vector<uint32_t> px(static_cast<size_t>(row) * h);
-        for (uint32_t &p : px) {
+        for (uint32_t& p : px) {
             const uint32_t colour = rng() % borderShare == 0 ? 0xFF0000u
                                     : rng() % fillShare == 0 ? 0x00FFFFu
                                                              : 0x000100u * (rng() % 4);
@@ -50,7 +50,7 @@ TEST(FloodFill, RowOrderTurnMatchesTheScanLineWalk) {
         }
         const int32_t x = static_cast<int32_t>(rng() % w), y = static_cast<int32_t>(rng() % h);
         const int64_t budget = rng() % 4 == 0 ? 0 : static_cast<int64_t>(rng() % 2000);
-        const auto isa = static_cast<KernelIsa>(round % 3);  // portable, SSE2, AVX2
+        const auto isa = static_cast<KernelIsa>(round % 4);  // portable, SSE2, AVX2, AVX-512
         auto a = px, b = px;
         ASSERT_EQ(FloodFill32With(isa, budget, {a.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
         ASSERT_EQ(FloodFill32With(isa, kNever, {b.data(), row, 0, 0}, w, h, x, y, 0xFF0000, 0x00FFFF, 0x00FFFFFFu), 0);
