@@ -9,16 +9,17 @@
 // was painted, or when it lies in a run that joined labels whose set holds
 // a pending stretch.
 //
-// Only rows that can hold the area are labelled: going up from the first
-// pending row stops at a row none of whose runs joins a run of that first
-// row (no path from the pending rows can pass it), going down past the last
-// pending row stops at a row none of whose runs joins a pending stretch.
+// Only rows that can hold the area are labelled: those of the pending
+// stretches, and more at an end of them only while the end row holds a run
+// joined to a pending stretch, so a small area costs the width of the
+// picture times its own height, not the picture's.
 #include "imaging/floodfillrows.h"
 
 #include <algorithm>
 #include <limits>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
@@ -29,10 +30,9 @@
 namespace {
 
 constexpr uint8_t kReached = 1;  // joined to an open pixel of a pending stretch
-constexpr uint8_t kAnchor = 2;   // joined to a run of the first pending row
-// Rows between two looks at whether the walk away from the pending rows can
-// stop: a look costs a find per run of the row until one answers yes.
-constexpr int32_t kStopLookRows = 16;
+// Rows labelled at a time past an end of those labelled so far; a look at
+// whether to go on costs a find per run of the end row until one is joined.
+constexpr int32_t kGrowRows = 16;
 constexpr uint64_t kAll = ~uint64_t{0};
 
 // Union-find over run labels with path halving; a root holds its set's flags.
@@ -391,7 +391,7 @@ void PaintRowBits(const FloodSurface<uint32_t>& s, uint32_t* row, const uint64_t
 #endif
 
 struct RowEvent {
-    int32_t y, first, last;  // a run holding pixels the row before lacked
+    int32_t first, last;  // a run holding pixels the row before lacked
     uint32_t label;
 };
 
@@ -409,6 +409,7 @@ bool Fill(const FloodSurface<Pixel>& s, std::vector<FloodPending> pending, Kerne
     const auto openRow = [&](int32_t y) { return open.get() + static_cast<size_t>(y) * words; };
     std::vector<uint32_t> column(s.width);  // the label over each open pixel of the row labelled last
     std::vector<RowEvent> events;
+    std::vector<std::pair<size_t, size_t>> rowEvents(s.height);  // each row's events
     RunSets sets;
     std::vector<uint64_t> borderBits(words), fillBits(words);
 
@@ -417,6 +418,7 @@ bool Fill(const FloodSurface<Pixel>& s, std::vector<FloodPending> pending, Kerne
     const auto labelRow = [&](int32_t y, const uint64_t* before) {
         uint64_t* bits = openRow(y);
         if (OpenBits(s, s.Row(y), bits, words, borderBits.data(), fillBits.data(), isa)) return false;
+        rowEvents[y].first = rowEvents[y].second = events.size();
         int32_t i = 0;
         uint64_t fresh = before ? bits[0] & ~before[0] : bits[0];
         for (;;) {
@@ -433,19 +435,14 @@ bool Fill(const FloodSurface<Pixel>& s, std::vector<FloodPending> pending, Kerne
                                                                         : sets.Join(root, column[u]);
             if (root == std::numeric_limits<uint32_t>::max()) root = sets.Add();
             std::fill(column.begin() + a, column.begin() + b + 1, root);
-            events.push_back({y, a, b, root});
+            events.push_back({a, b, root});
+            rowEvents[y].second = events.size();
             // Bit b + 1 is clear; go on from the word holding it.
             i = (b + 1) >> 6;
             if (i == words) return true;
             const uint64_t rest = kAll << ((b + 1) & 63);
             fresh = (before ? bits[i] & ~before[i] : bits[i]) & rest;
         }
-    };
-    const auto anyMarked = [&](int32_t y, uint8_t flag) {
-        const uint64_t* bits = openRow(y);
-        for (int32_t u = NextSet(bits, words, 0); u < s.width; u = NextSet(bits, words, NextClear(bits, u)))
-            if (sets.Has(column[u], flag)) return true;
-        return false;
     };
     size_t next = 0;  // the first pending stretch not yet marked
     const auto markPending = [&](int32_t y) {
@@ -456,52 +453,56 @@ bool Fill(const FloodSurface<Pixel>& s, std::vector<FloodPending> pending, Kerne
                 sets.Mark(column[u], kReached);
         }
     };
+    const auto reachedIn = [&](int32_t y, const std::vector<uint32_t>& labels) {
+        const uint64_t* bits = openRow(y);
+        for (int32_t u = NextSet(bits, words, 0); u < s.width; u = NextSet(bits, words, NextClear(bits, u)))
+            if (sets.Has(labels[u], kReached)) return true;
+        return false;
+    };
 
+    // The rows of the pending stretches, then more at either end while the
+    // end row holds a run joined to a pending stretch: an area that leaves
+    // the rows labelled crosses the end row through such a run.
     if (!labelRow(first, nullptr)) return false;
-    for (int32_t u = NextSet(openRow(first), words, 0); u < s.width;
-         u = NextSet(openRow(first), words, NextClear(openRow(first), u)))
-        sets.Mark(column[u], kAnchor);
     markPending(first);
-    const std::vector<uint32_t> firstColumns = column;
-    int32_t top = -1;  // the rows painted lie between top and bottom
-    for (int32_t y = first - 1; y >= 0; --y) {
-        if (!labelRow(y, openRow(y + 1))) return false;
-        if ((first - y) % kStopLookRows == 0 && !anyMarked(y, kAnchor)) {
-            top = y;
-            break;
-        }
+    std::vector<uint32_t> topColumns = column;  // the labels over row top; column holds bottom's
+    int32_t top = first, bottom = first;
+    while (bottom < last) {
+        ++bottom;
+        if (!labelRow(bottom, openRow(bottom - 1))) return false;
+        markPending(bottom);
     }
-    const size_t downEvents = events.size();
-    column = firstColumns;
-    int32_t bottom = s.height;
-    for (int32_t y = first + 1; y < s.height; ++y) {
-        if (!labelRow(y, openRow(y - 1))) return false;
-        markPending(y);
-        if (y > last && (y - last) % kStopLookRows == 0 && !anyMarked(y, kReached)) {
-            bottom = y;
-            break;
+    for (;;) {
+        const bool up = top > 0 && reachedIn(top, topColumns);
+        const bool down = bottom + 1 < s.height && reachedIn(bottom, column);
+        if (!up && !down) break;
+        if (up) {
+            std::swap(column, topColumns);
+            for (int32_t k = 0; k < kGrowRows && top > 0; ++k)
+                if (--top, !labelRow(top, openRow(top + 1))) return false;
+            std::swap(column, topColumns);
         }
+        if (down)
+            for (int32_t k = 0; k < kGrowRows && bottom + 1 < s.height; ++k)
+                if (++bottom, !labelRow(bottom, openRow(bottom - 1))) return false;
     }
 
-    // Painting: the bits of each row's painted pixels, from the row before
-    // in labelling order.
-    std::vector<uint64_t> painted(words), before(words), firstPainted;
-    const auto paintRow = [&](int32_t y, size_t& event, bool follows) {
+    // Painting: the bits of each row's painted pixels, from the row it was
+    // labelled after.
+    std::vector<uint64_t> painted(words), before(words);
+    const auto paintRow = [&](int32_t y, bool follows) {
         const uint64_t* bits = openRow(y);
         for (int32_t i = 0; i < words; ++i) painted[i] = follows ? before[i] & bits[i] : 0;
-        for (; event < events.size() && events[event].y == y; ++event)
-            if (sets.Has(events[event].label, kReached))
-                SetBits(painted.data(), events[event].first, events[event].last);
+        for (size_t e = rowEvents[y].first; e < rowEvents[y].second; ++e)
+            if (sets.Has(events[e].label, kReached)) SetBits(painted.data(), events[e].first, events[e].last);
         PaintRowBits(s, s.Row(y), painted.data(), words, isa);
         std::swap(painted, before);
     };
-    size_t event = 0;
-    paintRow(first, event, false);
-    firstPainted = before;
-    for (int32_t y = first - 1; y > top; --y) paintRow(y, event, true);
-    event = downEvents;
+    paintRow(first, false);
+    const std::vector<uint64_t> firstPainted = before;
+    for (int32_t y = first - 1; y >= top; --y) paintRow(y, true);
     before = firstPainted;
-    for (int32_t y = first + 1; y < bottom; ++y) paintRow(y, event, true);
+    for (int32_t y = first + 1; y <= bottom; ++y) paintRow(y, true);
     return true;
 }
 
