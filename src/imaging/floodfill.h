@@ -27,8 +27,9 @@ int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int3
 // order given, and the widest instruction set the row-order pass may use:
 // the walk turns once its work passes scanBudget (0: at its first stretch,
 // INT64_MAX: never); a negative budget is the fills' own choice, weighed
-// against what a row-order pass over the rows reached would cost. Both walks and
-// every set give the same pixels; tests hold them to each other here.
+// against what a row-order pass over the rows reached would cost. Both
+// walks and every set give the same pixels; tests hold them to each other
+// here.
 int FloodFill32With(KernelIsa isa, int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x,
                     int32_t y, uint32_t border, uint32_t fill, uint32_t compareMask);
 int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x,
