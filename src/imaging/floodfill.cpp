@@ -6,7 +6,9 @@
 // the old one, so each pixel is read about once.
 #include "imaging/floodfill.h"
 
+#include <algorithm>
 #include <deque>
+#include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -16,6 +18,7 @@
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
+#include "imaging/floodfillrows.h"
 
 namespace {
 
@@ -23,28 +26,26 @@ namespace {
 // a narrow corridor walks down a column a row (and often a page) per step.
 constexpr int32_t kPrefetchRows = 32;
 
-struct Pending {
-    int32_t left, right;  // the stretch of row y to scan
-    int32_t y;
-    int32_t direction;  // the row it came from is y - direction
-};
+// Work in quarters of the time the row-order pass spends on a pixel of the
+// rows it labels (measured on the ring maze and the open area: the scan-line
+// walk paints a pixel of a wide run in about three quarters of that, and
+// takes up a stretch, a row to reach and often a cache miss, in about 24
+// times as long).
+constexpr int64_t kRowPixelWork = 4;
+constexpr int64_t kPixelWork = 3;
+constexpr int64_t kStretchWork = 96;
+// The walk turns once it has spent this share of what the row-order pass
+// over the rows it has reached would cost, and only while it has been
+// slower per pixel painted than that pass: a fill then costs at most about
+// 1 + 3 / 2 times the cheaper walk, and a corridor about 5 / 3 times the
+// row-order pass.
+constexpr int64_t kTurnShareNumerator = 2, kTurnShareDenominator = 3;
+// Below this much work the row-order pass does not pay for its set-up.
+constexpr int64_t kLeastWorkToTurn = int64_t{1} << 18;
 
 template <class Pixel>
-struct Surface {
-    Pixel* pixels;
-    int32_t rowLength;
-    int32_t width;
-    int32_t height;
-    Pixel mask, border, fill;
-
-    Pixel* Row(int32_t y) const { return pixels + static_cast<ptrdiff_t>(y) * rowLength; }
-    bool IsBorder(Pixel p) const { return (p & mask) == border; }
-    bool IsOpen(Pixel p) const { return (p & mask) != border && (p & mask) != fill; }
-    void Paint(Pixel* p) const { *p = static_cast<Pixel>((*p & ~mask) | fill); }
-
-    // Paints the run through x out to the border on both sides; its ends.
-    std::pair<int32_t, int32_t> PaintRun(Pixel* row, int32_t x) const;
-};
+using Surface = FloodSurface<Pixel>;
+using Pending = FloodPending;
 
 // Paints from x rightwards up to the first border pixel before end; the
 // index of that pixel (or end).
@@ -97,12 +98,13 @@ int32_t SkipClosed(const Surface<uint32_t>& s, const uint32_t* row, int32_t x, i
 }
 #endif
 
+// Paints the run through x out to the border on both sides; its ends.
 template <class Pixel>
-std::pair<int32_t, int32_t> Surface<Pixel>::PaintRun(Pixel* row, int32_t x) const {
+std::pair<int32_t, int32_t> PaintRun(const Surface<Pixel>& s, Pixel* row, int32_t x) {
     int32_t left = x;
-    while (left > 0 && !IsBorder(row[left - 1])) Paint(&row[--left]);
-    Paint(&row[x]);
-    return {left, PaintRight(*this, row, x + 1, width) - 1};
+    while (left > 0 && !s.IsBorder(row[left - 1])) s.Paint(&row[--left]);
+    s.Paint(&row[x]);
+    return {left, PaintRight(s, row, x + 1, s.width) - 1};
 }
 
 template <class Pixel>
@@ -111,14 +113,20 @@ void Push(const Surface<Pixel>& s, std::vector<Pending>& stack, int32_t left, in
     if (left <= right && y >= 0 && y < s.height) stack.push_back({left, right, y, direction});
 }
 
+// The scan-line walk; once its work passes `budget` (negative: about what
+// a row-order pass over the rows it has reached would cost) it hands what
+// is left to that pass.
 template <class Pixel>
-int Fill(const Surface<Pixel>& s, int32_t x, int32_t y) {
+int Fill(const Surface<Pixel>& s, int32_t x, int32_t y, int64_t budget, KernelIsa isa) {
     if (x < 0 || y < 0 || x >= s.width || y >= s.height || s.IsBorder(s.Row(y)[x])) return 0;
+    const bool sized = budget < 0;
+    int64_t work = 0, painted = 0, turnAt = sized ? kLeastWorkToTurn : budget;
+    int32_t top = y, bottom = y;
     std::vector<Pending> stack;
     try {
         stack.reserve(256);
         // The seed's own row is painted whatever colour the seed has.
-        const auto [left, right] = s.PaintRun(s.Row(y), x);
+        const auto [left, right] = PaintRun(s, s.Row(y), x);
         Push(s, stack, left, right, y - 1, -1);
         Push(s, stack, left, right, y + 1, +1);
         while (!stack.empty()) {
@@ -128,6 +136,21 @@ int Fill(const Surface<Pixel>& s, int32_t x, int32_t y) {
             // next at once, so a corridor is walked without the stack.
             for (bool more = true; more;) {
                 more = false;
+                work += kStretchWork;
+                top = std::min(top, p.y);
+                bottom = std::max(bottom, p.y);
+                if (work > turnAt) {
+                    if (sized) {
+                        const int64_t rowPass = kRowPixelWork * s.width * (bottom - top + 1);
+                        turnAt = std::max(turnAt, rowPass * kTurnShareNumerator / kTurnShareDenominator);
+                    }
+                    if (work > turnAt && (!sized || work > kRowPixelWork * painted)) {
+                        stack.push_back(p);
+                        if (FillInRowOrder(s, stack, isa)) return 0;
+                        stack.pop_back();
+                        turnAt = std::numeric_limits<int64_t>::max();
+                    }
+                }
                 const int32_t ahead = p.y + kPrefetchRows * p.direction;
                 if (ahead >= 0 && ahead < s.height) __builtin_prefetch(s.Row(ahead) + p.left);
                 Pixel* row = s.Row(p.y);
@@ -137,7 +160,9 @@ int Fill(const Surface<Pixel>& s, int32_t x, int32_t y) {
                 while (i <= p.right) {
                     i = SkipClosed(s, row, i, p.right + 1);
                     if (i > p.right) break;
-                    const auto [runLeft, runRight] = s.PaintRun(row, i);
+                    const auto [runLeft, runRight] = PaintRun(s, row, i);
+                    work += kPixelWork * (runRight - runLeft + 1);
+                    painted += runRight - runLeft + 1;
                     if (!more && next >= 0 && next < s.height) {
                         follow = {runLeft, runRight, next, p.direction};
                         more = true;
@@ -164,24 +189,45 @@ uint32_t ColourBitsMask32(uint32_t format) {
     return format == kFormatBGRA || format == kFormatRGBA ? 0xFFFFFF00u : 0x00FFFFFFu;
 }
 
-int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,
-                uint32_t fill, uint32_t compareMask) {
+int FloodFill32With(KernelIsa isa, int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint32_t border, uint32_t fill, uint32_t compareMask) {
     const Surface<uint32_t> s{rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x,
-                              rows.rowLength, width, height, compareMask, border & compareMask, fill & compareMask};
-    return Fill(s, x, y);
+                              rows.rowLength,
+                              width,
+                              height,
+                              compareMask,
+                              border & compareMask,
+                              fill & compareMask};
+    return Fill(s, x, y, scanBudget, isa);
 }
 
-int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border,
-                uint16_t fill) {
+int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint16_t border, uint16_t fill) {
     const Surface<uint16_t> s{rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x,
-                              rows.rowLength, width, height, 0xFFFFu, border, fill};
-    return Fill(s, x, y);
+                              rows.rowLength,
+                              width,
+                              height,
+                              0xFFFFu,
+                              border,
+                              fill};
+    return Fill(s, x, y, scanBudget, isa);
+}
+
+int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border, uint32_t fill,
+                uint32_t compareMask) {
+    return FloodFill32With(KernelIsa::Avx512, -1, rows, width, height, x, y, border, fill, compareMask);
+}
+
+int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border, uint16_t fill) {
+    return FloodFill16With(KernelIsa::Avx512, -1, rows, width, height, x, y, border, fill);
 }
 
 int FloodFill32Ref(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,
                    uint32_t fill, uint32_t compareMask) {
     uint32_t* base = rows.pixels + static_cast<ptrdiff_t>(rows.y) * rows.rowLength + rows.x;
-    auto at = [&](int32_t px, int32_t py) -> uint32_t& { return base[static_cast<ptrdiff_t>(py) * rows.rowLength + px]; };
+    auto at = [&](int32_t px, int32_t py) -> uint32_t& {
+        return base[static_cast<ptrdiff_t>(py) * rows.rowLength + px];
+    };
     border &= compareMask;
     if (x < 0 || y < 0 || x >= width || y >= height || (at(x, y) & compareMask) == border) return 0;
     std::vector<uint8_t> seen(static_cast<size_t>(width) * height, 0);

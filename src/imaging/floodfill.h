@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "imaging/kernelisa.h"
 #include "imaging/kernels.h"
 
 // The bits of a 4-byte pixel that hold its colour: the low 24 for the ARGB
@@ -18,10 +19,21 @@ uint32_t ColourBitsMask32(uint32_t format);
 // its alpha byte, stay as they were). A seed on a border pixel or outside
 // width x height fills nothing. ERR_MEM when the run stack cannot grow (the
 // fill then stops part way), else 0.
-int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border,
-                uint32_t fill, uint32_t compareMask);
-int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border,
-                uint16_t fill);
+int FloodFill32(PixelRows32 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint32_t border, uint32_t fill,
+                uint32_t compareMask);
+int FloodFill16(PixelRows16 rows, int32_t width, int32_t height, int32_t x, int32_t y, uint16_t border, uint16_t fill);
+
+// The same fills with the point where a long scan-line walk turns to row
+// order given, and the widest instruction set the row-order pass may use:
+// the walk turns once its work passes scanBudget (0: at its first stretch,
+// INT64_MAX: never); a negative budget is the fills' own choice, weighed
+// against what a row-order pass over the rows reached would cost. Both
+// walks and every set give the same pixels; tests hold them to each other
+// here.
+int FloodFill32With(KernelIsa isa, int64_t scanBudget, PixelRows32 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint32_t border, uint32_t fill, uint32_t compareMask);
+int FloodFill16With(KernelIsa isa, int64_t scanBudget, PixelRows16 rows, int32_t width, int32_t height, int32_t x,
+                    int32_t y, uint16_t border, uint16_t fill);
 
 // Plain reference: the 4-connected area of pixels other than the border
 // colour that holds the seed, by a breadth-first walk. It equals the scan
