@@ -42,6 +42,7 @@ const ScriptCommand kVideoCommands[] = {
     {"IsVideoPlaying", cmdIsVideoPlaying},
     {"ForceVideoDriver", cmdForceVideoDriver},
     {"DumpVideo", cmdDumpVideo},
+    {"DisplayVideoFrame", cmdDisplayVideoFrame},
     {nullptr, nullptr},
 };
 
@@ -235,4 +236,24 @@ int cmdDumpVideo(ScriptState* L) {
         y = ResolveSpecialY(y, v->fileHeight, d->bgpic->currentHeight, 0.0);
     }
     return DumpVideoStream(L, GetVideoStreamHandle(v), x, y, name, format);
+}
+
+int cmdDisplayVideoFrame(ScriptState* L) {
+    CheckArgCount(L, 4, 5, 0, 0);
+    qbVideo* v = nullptr;
+    if (int err = VideoArg(L, &v)) return err;
+    const qbDisplay* d = GetCurrentDisplay();
+    if (d)
+        if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
+    if (!d || !d->layersEnabled) return ERR_NOLAYERS;
+    if (v->stream && v->stream->kind == kVideoDriverNative) return ERR_VIDEOLAYERDRV;
+    const int32_t x = IntArg(L, 2), y = IntArg(L, 3);
+    const double position = VmCheckNumber(L, 4);
+    if (std::isnan(position)) return ERR_SEEKRANGE;
+    const auto at = static_cast<int64_t>(std::clamp(position, -1.0, 4294967296.0));
+    if (at != 0) {
+        if (!v->seekable) return ERR_SEEKFORMAT;
+        if (at < 0 || at > 4294967295 || static_cast<uint32_t>(at) > v->duration - 1u) return ERR_SEEKRANGE;
+    }
+    return DisplayVideoFrameCore(L, v, x, y, at, Given(L, 5) ? 5 : 0);
 }

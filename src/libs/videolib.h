@@ -20,3 +20,4 @@ int cmdSetVideoVolume(ScriptState* L);
 int cmdGetVideoFrame(ScriptState* L);
 int cmdForceVideoDriver(ScriptState* L);
 int cmdDumpVideo(ScriptState* L);
+int cmdDisplayVideoFrame(ScriptState* L);

@@ -22,7 +22,9 @@
 #include "media/videoclip.h"
 #include "media/videoplayback.h"
 #include "objects/adoptid.h"
+#include "objects/displayobject.h"
 #include "objects/layersources.h"
+#include "objects/videohooks.h"
 #include "core/soundevents.h"
 #include "sound/channels.h"
 #include "sound/soundevents.h"
@@ -231,6 +233,17 @@ void ChannelVideoVolume(int channel, int32_t volume) {
 
 const qbVideoChannelHooks kChannelHooks{StopChannelVideo, ChannelVideoVolume};
 
+// A video that no layer shows any more is free for size and position
+// changes again; a closed one or a hidden copy goes.
+void SweepLayerVideos(ScriptState* L) {
+    ForEachVideo([](qbVideo* v) {
+        if (v->layer && !VideoActive(v->state) && !LayersShowObject(kObjectTypeVideo, IDOf(*v))) v->layer = false;
+    });
+    FreeUnusedPendingVideos(L);
+}
+
+const qbVideoLayerHooks kLayerHooks{SweepLayerVideos};
+
 void Unlink(qbVideo* v) {
     std::lock_guard lock(videoListMutex);
     for (qbObject** at = &videoHead; *at; at = &(*at)->next) {
@@ -254,6 +267,7 @@ void FreeVideoRecord(ScriptState* L, qbVideo* v) {
 int InitVideoList() {
     SetDisplayVideoHooks(&kHooks);
     SetVideoChannelHooks(&kChannelHooks);
+    SetVideoLayerHooks(&kLayerHooks);
     return RegisterObjectList(&videoHead);
 }
 
@@ -430,6 +444,49 @@ int GrabVideoPicture(qbVideo* v, int64_t position, int32_t mode, int32_t count, 
     return 0;
 }
 
+int OpenHiddenVideoCopy(ScriptState* L, const qbVideo* v, qbVideo** out) {
+    qbVideo* made = nullptr;
+    const std::string file = v->file, loader = v->loader, adapter = v->adapter;
+    if (int err = OpenVideoCore(L, NewObjectID{0, 1}, file.c_str(), loader.c_str(),
+                                adapter.empty() ? nullptr : adapter.c_str(), &made))
+        return err;
+    made->freePending = true;
+    made->volume = v->volume;
+    *out = made;
+    return 0;
+}
+
+int DisplayVideoFrameCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int64_t position, int optArg) {
+    if (v->state == kVideoEnded) StopVideoCore(L, v, !v->layer);
+    qbVideo* use = v;
+    if (VideoActive(v->state) || v->state == kVideoSuspended || v->layer ||
+        LayersShowObject(kObjectTypeVideo, IDOf(*v)))
+        if (int err = OpenHiddenVideoCopy(L, v, &use)) return err;
+    const std::vector<uint32_t>* pixels = nullptr;
+    int err = position == 0 ? GrabVideoPicture(use, 1, kVideoGrabFrame, 1, &pixels)
+                            : GrabVideoPicture(use, position, kVideoGrabTime, 15, &pixels);
+    qbBitmap* bitmap = nullptr;
+    if (!err)
+        err = CreateBitmapFromARGB(pixels->data(), -1, use->fileWidth, use->fileHeight, use->fileWidth, false, 0, 0,
+                                   &bitmap, nullptr, nullptr);
+    if (!err) {
+        qbDisplayObjectCall call;
+        call.type = kShowVideo;
+        call.id = IDOf(*use);
+        call.x = x;
+        call.y = y;
+        call.width = use->fileWidth;
+        call.height = use->fileHeight;
+        call.optArg = optArg;
+        call.videoImage = bitmap;
+        err = DisplayObject(L, call);
+    }
+    if (!err) use->layer = true;
+    // A copy that no layer took goes at once.
+    if (use != v) FreeUnusedPendingVideos(L);
+    return err;
+}
+
 int DiscardVideo(ScriptState* L, ObjectID id) {
     qbVideo* v = nullptr;
     if (int err = GetVideo(id, &v)) return err;
@@ -483,4 +540,5 @@ void FreeAllVideos(ScriptState* L) {
     }
     SetDisplayVideoHooks(nullptr);
     SetVideoChannelHooks(nullptr);
+    SetVideoLayerHooks(nullptr);
 }

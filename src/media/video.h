@@ -82,6 +82,13 @@ int SetVideoPositionCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y);
 int GrabVideoPicture(qbVideo* video, int64_t position, int32_t mode, int32_t count,
                      const std::vector<uint32_t>** pixels);
 
+// The same file opened again under no id, free-pending: the copy a layer
+// plays or shows while the video itself is busy.
+int OpenHiddenVideoCopy(ScriptState* L, const qbVideo* video, qbVideo** out);
+// One picture (at `position` ms, 0 the first) as a layer of the current
+// BGPic; layers must be on. A busy video is copied first.
+int DisplayVideoFrameCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int64_t position, int optArg);
+
 // Frees the video, or, while a layer shows it, lets it lose its id and wait
 // until no layer does.
 int DiscardVideo(ScriptState* L, ObjectID id);
