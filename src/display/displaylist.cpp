@@ -245,6 +245,10 @@ void ResumeDisplayVideos(qbDisplay* display) {
     if (videoHooks.resume) videoHooks.resume(display);
 }
 
+void RescaleDisplayVideos(ScriptState* L, qbDisplay* display) {
+    if (videoHooks.rescale) videoHooks.rescale(L, display);
+}
+
 int GetDisplayRecord(ObjectID id, qbDisplay** out) {
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
         if (d->id == id.number && d->handle == id.handle) {

@@ -64,6 +64,8 @@ struct qbDisplayVideoHooks {
     // The window goes away and comes back: its videos keep playing unseen.
     void (*suspend)(qbDisplay* display) = nullptr;
     void (*resume)(qbDisplay* display) = nullptr;
+    // The display's scale factors changed: its videos follow.
+    void (*rescale)(ScriptState* L, qbDisplay* display) = nullptr;
 };
 void SetDisplayVideoHooks(const qbDisplayVideoHooks* hooks);
 bool HitTestVideos(const qbDisplay* display, int32_t x, int32_t y);
@@ -73,3 +75,4 @@ void RedrawDisplayVideos(qbDisplay* display);
 void StopDisplayVideos(ScriptState* L, qbDisplay* display);
 void SuspendDisplayVideos(qbDisplay* display);
 void ResumeDisplayVideos(qbDisplay* display);
+void RescaleDisplayVideos(ScriptState* L, qbDisplay* display);

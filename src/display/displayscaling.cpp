@@ -180,6 +180,7 @@ int ApplyInitialScaling(ScriptState* L, qbDisplay* d) {
 }
 
 int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
+    const double oldScaleX = d->scaleX, oldScaleY = d->scaleY;
     if (!d->bgpic) return ERR_WRONGUSAGE;
     if (r.width < 1 || r.height < 1) return ERR_BADDIMENSIONS;
     SyncDisplayScalingWords(d);
@@ -245,6 +246,7 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
     }
     d->outputPosition[0] = d->outputPosition[1] = d->outputPosition[2] = 0;
     d->outputPosition[3] = d->bgpic->baseWidth - 1;
+    if (d->scaleX != oldScaleX || d->scaleY != oldScaleY) RescaleDisplayVideos(L, d);
     if (!r.quiet && (d->width != oldWidth || d->height != oldHeight)) NotifyDisplayResized(d, d->width, d->height);
     return 0;
 }

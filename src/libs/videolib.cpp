@@ -9,17 +9,23 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/linkedfile.h"
+#include "core/numbers.h"
 #include "core/runstate.h"
 #include "core/settings.h"
+#include "display/bgpics.h"
 #include "display/display.h"
 #include "display/output.h"
+#include "imaging/bitmap.h"
+#include "imaging/scale.h"
 #include "media/video.h"
+#include "media/videodump.h"
+#include "display/positions.h"
 #include "objects/adoptid.h"
+#include "objects/brushes.h"
 
 namespace {
 
-// In the order of the library's table; size, position, volume, frame and
-// driver rows join as they are built.
+// In the order of the library's table.
 const ScriptCommand kVideoCommands[] = {
     {"OpenVideo", cmdOpenVideo},
     {"CloseVideo", cmdCloseVideo},
@@ -29,7 +35,14 @@ const ScriptCommand kVideoCommands[] = {
     {"ResumeVideo", cmdResumeVideo},
     {"SeekVideo", cmdSeekVideo},
     {"IsVideo", cmdIsVideo},
+    {"SetVideoSize", cmdSetVideoSize},
+    {"SetVideoPosition", cmdSetVideoPosition},
+    {"SetVideoVolume", cmdSetVideoVolume},
+    {"GetVideoFrame", cmdGetVideoFrame},
     {"IsVideoPlaying", cmdIsVideoPlaying},
+    {"ForceVideoDriver", cmdForceVideoDriver},
+    {"DumpVideo", cmdDumpVideo},
+    {"DisplayVideoFrame", cmdDisplayVideoFrame},
     {nullptr, nullptr},
 };
 
@@ -58,6 +71,7 @@ int VideoArg(ScriptState* L, qbVideo** out, uint32_t flags = kVideoModify) {
 
 int InitVideoLibrary(ScriptState* L) {
     if (int err = InitVideoList()) return err;
+    InstallVideoAttributeRows();
     VmRegisterCommands(L, nullptr, kVideoCommands, 0);
     return RegisterCommandTable(kVideoCommands, "video", nullptr);
 }
@@ -146,4 +160,100 @@ int cmdIsVideoPlaying(ScriptState* L) {
     if (int err = VideoArg(L, &v, 0)) return err;
     VmPushNumber(L, v->state == kVideoPlaying ? 1 : 0);
     return 1;
+}
+
+int cmdSetVideoSize(ScriptState* L) {
+    CheckArgCount(L, 3, 4, 0, 0);
+    qbVideo* v = nullptr;
+    if (int err = VideoArg(L, &v)) return err;
+    if (v->layer) return ERR_VIDLAYERFUNC;
+    int32_t width = ClampToInt32(GetNumberOrPercentArg(L, 2, v->fileWidth, 1, nullptr));
+    int32_t height = ClampToInt32(GetNumberOrPercentArg(L, 3, v->fileHeight, 1, nullptr));
+    if (int err = KeepAspectRatio(v->fileWidth, v->fileHeight, &width, &height)) return err;
+    const bool smooth = Given(L, 4) && VmToBoolean(L, 4);
+    return SetVideoSizeCore(L, v, width, height, smooth);
+}
+
+int cmdSetVideoPosition(ScriptState* L) {
+    CheckArgCount(L, 3, 3, 0, 0);
+    qbVideo* v = nullptr;
+    if (int err = VideoArg(L, &v)) return err;
+    return SetVideoPositionCore(L, v, IntArg(L, 2), IntArg(L, 3));
+}
+
+int cmdSetVideoVolume(ScriptState* L) {
+    CheckArgCount(L, 2, 2, 0, 0);
+    qbVideo* v = nullptr;
+    if (int err = VideoArg(L, &v)) return err;
+    return SetVideoVolumeCore(v, ClampToInt32(GetNumberOrPercentArg(L, 2, 64, 1, nullptr)));
+}
+
+int cmdGetVideoFrame(ScriptState* L) {
+    CheckArgCount(L, 3, 5, 0, 0);
+    const NewObjectID brushId = GetNewObjectIDArg(L, 1);
+    const double position = VmCheckNumber(L, 2);
+    qbVideo* v = nullptr;
+    if (int err = GetVideo(GetObjectIDArg(L, 3), &v, kVideoModify)) return err;
+    const int32_t mode = Given(L, 4) ? IntArg(L, 4) : 0;
+    const int32_t count = Given(L, 5) ? IntArg(L, 5) : 15;
+    const int64_t at = std::isnan(position) ? -1 : static_cast<int64_t>(std::clamp(position, -1.0, 4294967296.0));
+    const std::vector<uint32_t>* pixels = nullptr;
+    if (int err = GrabVideoPicture(v, at, mode, count, &pixels)) return err;
+    qbBitmap* b = nullptr;
+    if (int err = CreateBitmapFromARGB(pixels->data(), -1, v->fileWidth, v->fileHeight, v->fileWidth, false, 0, 0, &b,
+                                       nullptr, nullptr))
+        return err;
+    BitmapPtr bitmap(b);
+    qbBrush* made = nullptr;
+    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, v->fileWidth, v->fileHeight, v->fileWidth, 0,
+                                   nullptr, b, -1, nullptr, nullptr, ObjectID{}, &made))
+        return err;
+    bitmap.release();
+    // The brush that had the number stays until the new one exists.
+    if (int err = AdoptBrushID(L, made, brushId)) return err;
+    return NewObjectResult(L, *made, brushId);
+}
+
+int cmdForceVideoDriver(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    const int32_t driver = IntArg(L, 1);
+    if (driver == 0) SetDefaultVideoLoader("native");
+    if (driver == 1) SetDefaultVideoLoader("inbuilt|plugin");
+    return 0;
+}
+
+int cmdDumpVideo(ScriptState* L) {
+    CheckArgCount(L, 1, 5, 0, 0);
+    qbVideo* v = nullptr;
+    if (int err = VideoArg(L, &v, 0)) return err;
+    int32_t x = Given(L, 2) ? IntArg(L, 2) : 0;
+    int32_t y = Given(L, 3) ? IntArg(L, 3) : 0;
+    const char* name = Given(L, 4) ? VmCheckString(L, 4, nullptr) : nullptr;
+    const int32_t format = Given(L, 5) ? IntArg(L, 5) : 0;
+    if (v->state != kVideoStopped || format < 0 || format > 4) return ERR_WRONGUSAGE;
+    if (const qbDisplay* d = GetCurrentDisplay(); d && d->bgpic) {
+        x = ResolveSpecialX(x, v->fileWidth, d->bgpic->currentWidth, 0.0);
+        y = ResolveSpecialY(y, v->fileHeight, d->bgpic->currentHeight, 0.0);
+    }
+    return DumpVideoStream(L, GetVideoStreamHandle(v), x, y, name, format);
+}
+
+int cmdDisplayVideoFrame(ScriptState* L) {
+    CheckArgCount(L, 4, 5, 0, 0);
+    qbVideo* v = nullptr;
+    if (int err = VideoArg(L, &v)) return err;
+    const qbDisplay* d = GetCurrentDisplay();
+    if (d)
+        if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
+    if (!d || !d->layersEnabled) return ERR_NOLAYERS;
+    if (v->stream && v->stream->kind == kVideoDriverNative) return ERR_VIDEOLAYERDRV;
+    const int32_t x = IntArg(L, 2), y = IntArg(L, 3);
+    const double position = VmCheckNumber(L, 4);
+    if (std::isnan(position)) return ERR_SEEKRANGE;
+    const auto at = static_cast<int64_t>(std::clamp(position, -1.0, 4294967296.0));
+    if (at != 0) {
+        if (!v->seekable) return ERR_SEEKFORMAT;
+        if (at < 0 || at > 4294967295 || static_cast<uint32_t>(at) > v->duration - 1u) return ERR_SEEKRANGE;
+    }
+    return DisplayVideoFrameCore(L, v, x, y, at, Given(L, 5) ? 5 : 0);
 }

@@ -1,4 +1,4 @@
-// The "video" library: its command table and the commands built so far.
+// The "video" library: its command table and commands.
 #pragma once
 
 struct ScriptState;
@@ -14,3 +14,10 @@ int cmdResumeVideo(ScriptState* L);
 int cmdSeekVideo(ScriptState* L);
 int cmdIsVideo(ScriptState* L);
 int cmdIsVideoPlaying(ScriptState* L);
+int cmdSetVideoSize(ScriptState* L);
+int cmdSetVideoPosition(ScriptState* L);
+int cmdSetVideoVolume(ScriptState* L);
+int cmdGetVideoFrame(ScriptState* L);
+int cmdForceVideoDriver(ScriptState* L);
+int cmdDumpVideo(ScriptState* L);
+int cmdDisplayVideoFrame(ScriptState* L);

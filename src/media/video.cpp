@@ -22,7 +22,9 @@
 #include "media/videoclip.h"
 #include "media/videoplayback.h"
 #include "objects/adoptid.h"
+#include "objects/displayobject.h"
 #include "objects/layersources.h"
+#include "objects/videohooks.h"
 #include "core/soundevents.h"
 #include "sound/channels.h"
 #include "sound/soundevents.h"
@@ -43,6 +45,23 @@ int32_t ScaleToDisplay(int32_t value, double factor) {
     const double scaled = std::trunc(value * factor);
     return static_cast<int32_t>(std::clamp(scaled, -2147483648.0, 2147483647.0));
 }
+
+bool Scales(const qbDisplay* d) { return d->scaleX != 1.0 || d->scaleY != 1.0; }
+
+// A scaling display shows its picture at another size: the video follows it
+// in the window's pixels.
+void Place(qbVideo* v) {
+    const qbDisplay* d = v->display;
+    v->displayX = ScaleToDisplay(v->x, d->scaleX);
+    v->displayY = ScaleToDisplay(v->y, d->scaleY);
+    v->displayWidth = std::max(ScaleToDisplay(v->width, d->scaleX), 1);
+    v->displayHeight = std::max(ScaleToDisplay(v->height, d->scaleY), 1);
+    v->areaWidth = d->bgpic ? d->bgpic->currentWidth : 0;
+    v->areaHeight = d->bgpic ? d->bgpic->currentHeight : 0;
+    if (Scales(d) && HasScaleSize(d)) GetScaledPictureSize(d, &v->areaWidth, &v->areaHeight);
+}
+
+bool Smooth(const qbVideo* v) { return Scales(v->display) ? v->display->smoothScale != 0 : v->smooth; }
 
 // Runs on the refresh thread: the part of the picture on the display's
 // picture becomes a bitmap that the main thread draws next.
@@ -158,7 +177,31 @@ void Resume(qbDisplay* display) {
     });
 }
 
-const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw, StopOnDisplay, Suspend, Resume};
+void PlaceAgain(void* user) { Place(static_cast<qbVideo*>(user)); }
+
+// The engine follows the video's new script geometry or the display's new
+// factors; the display is drawn again around it.
+int ApplyGeometry(ScriptState* L, qbVideo* v) {
+    if (!VideoActive(v->state) || v->layer || !v->display) return 0;
+    qbDisplay* d = v->display;
+    const int32_t x = ScaleToDisplay(v->x, d->scaleX), y = ScaleToDisplay(v->y, d->scaleY);
+    const int32_t width = std::max(ScaleToDisplay(v->width, d->scaleX), 1);
+    const int32_t height = std::max(ScaleToDisplay(v->height, d->scaleY), 1);
+    const int err = SetVideoStreamGeometry(Own(v), x, y, width, height, Smooth(v), PlaceAgain, v);
+    if (L) RefreshDisplay(L, d);
+    return err;
+}
+
+void Rescale(ScriptState* L, qbDisplay* display) {
+    std::vector<qbVideo*> picked;
+    ForEachVideo([&](qbVideo* v) {
+        if (ShownDirectly(v, display)) picked.push_back(v);
+    });
+    // Parking the threads may wait for one that wants the list mutex.
+    for (qbVideo* v : picked) ApplyGeometry(L, v);
+}
+
+const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw, StopOnDisplay, Suspend, Resume, Rescale};
 
 qbVideo* FindByID(ObjectID id, bool pendingToo) {
     std::lock_guard lock(videoListMutex);
@@ -190,6 +233,17 @@ void ChannelVideoVolume(int channel, int32_t volume) {
 
 const qbVideoChannelHooks kChannelHooks{StopChannelVideo, ChannelVideoVolume};
 
+// A video that no layer shows any more is free for size and position
+// changes again; a closed one or a hidden copy goes.
+void SweepLayerVideos(ScriptState* L) {
+    ForEachVideo([](qbVideo* v) {
+        if (v->layer && !VideoActive(v->state) && !LayersShowObject(kObjectTypeVideo, IDOf(*v))) v->layer = false;
+    });
+    FreeUnusedPendingVideos(L);
+}
+
+const qbVideoLayerHooks kLayerHooks{SweepLayerVideos};
+
 void Unlink(qbVideo* v) {
     std::lock_guard lock(videoListMutex);
     for (qbObject** at = &videoHead; *at; at = &(*at)->next) {
@@ -213,6 +267,7 @@ void FreeVideoRecord(ScriptState* L, qbVideo* v) {
 int InitVideoList() {
     SetDisplayVideoHooks(&kHooks);
     SetVideoChannelHooks(&kChannelHooks);
+    SetVideoLayerHooks(&kLayerHooks);
     return RegisterObjectList(&videoHead);
 }
 
@@ -281,17 +336,8 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     if (!s) return ERR_WRONGUSAGE;
     v->x = ResolveSpecialX(x, v->width, d->bgpic->currentWidth, 0.0);
     v->y = ResolveSpecialY(y, v->height, d->bgpic->currentHeight, 0.0);
-    // A scaling display shows its picture at another size: the video
-    // follows it in the window's pixels.
-    const bool scales = d->scaleX != 1.0 || d->scaleY != 1.0;
-    v->displayX = ScaleToDisplay(v->x, d->scaleX);
-    v->displayY = ScaleToDisplay(v->y, d->scaleY);
-    v->displayWidth = std::max(ScaleToDisplay(v->width, d->scaleX), 1);
-    v->displayHeight = std::max(ScaleToDisplay(v->height, d->scaleY), 1);
-    v->areaWidth = d->bgpic->currentWidth;
-    v->areaHeight = d->bgpic->currentHeight;
-    if (scales && HasScaleSize(d)) GetScaledPictureSize(d, &v->areaWidth, &v->areaHeight);
     v->display = d;
+    Place(v);
     v->layer = false;
     qbVideoPlayParams params;
     params.video = IDOf(*v);
@@ -301,7 +347,7 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     params.height = v->displayHeight;
     params.volume = v->volume;
     params.channel = channel;
-    params.smooth = scales ? d->smoothScale != 0 : v->smooth;
+    params.smooth = Smooth(v);
     // The output opens here, on the main thread, or the video plays silent.
     params.sound = s->audioChannels > 0 && SoundOutputReady();
     params.sink = qbVideoSink{PresentVideoPicture, EndVideo, DiscardPictures, v};
@@ -359,6 +405,88 @@ int SetVideoVolumeCore(qbVideo* v, int32_t volume, int32_t channel) {
     return 0;
 }
 
+int SetVideoSizeCore(ScriptState* L, qbVideo* v, int32_t width, int32_t height, bool smooth) {
+    if (v->layer) return ERR_VIDLAYERFUNC;
+    if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+    if (width == v->width && height == v->height && smooth == v->smooth) return 0;
+    v->width = width;
+    v->height = height;
+    v->smooth = smooth;
+    return ApplyGeometry(L, v);
+}
+
+int SetVideoPositionCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y) {
+    if (v->layer) return ERR_VIDLAYERFUNC;
+    const qbDisplay* d = v->display ? v->display : GetCurrentDisplay();
+    const int32_t areaWidth = d && d->bgpic ? d->bgpic->currentWidth : 0;
+    const int32_t areaHeight = d && d->bgpic ? d->bgpic->currentHeight : 0;
+    v->x = ResolveSpecialX(x, v->width, areaWidth, 0.0);
+    v->y = ResolveSpecialY(y, v->height, areaHeight, 0.0);
+    return ApplyGeometry(L, v);
+}
+
+int GrabVideoPicture(qbVideo* v, int64_t position, int32_t mode, int32_t count, const std::vector<uint32_t>** pixels) {
+    if (v->state != kVideoStopped) return ERR_FGRABVIDSTATE;
+    if (v->layer || LayersShowObject(kObjectTypeVideo, IDOf(*v))) return ERR_WRONGUSAGE;
+    if (mode != kVideoGrabFrame && mode != kVideoGrabTime) return ERR_WRONGUSAGE;
+    if (mode == kVideoGrabTime) {
+        if (!v->seekable) return ERR_SEEKFORMAT;
+        if (position < 0 || position > UINT32_MAX || static_cast<uint32_t>(position) > v->duration - 1u)
+            return ERR_SEEKRANGE;
+    } else if (position < 1) {
+        return ERR_VIDEOFRAME;
+    }
+    qbOwnVideoStream* s = Own(v);
+    if (!s) return ERR_WRONGUSAGE;
+    const auto at = static_cast<uint32_t>(std::min<int64_t>(position, UINT32_MAX));
+    if (int err = GrabVideoFrame(s, at, mode, count)) return err;
+    *pixels = &s->grab;
+    return 0;
+}
+
+int OpenHiddenVideoCopy(ScriptState* L, const qbVideo* v, qbVideo** out) {
+    qbVideo* made = nullptr;
+    const std::string file = v->file, loader = v->loader, adapter = v->adapter;
+    if (int err = OpenVideoCore(L, NewObjectID{0, 1}, file.c_str(), loader.c_str(),
+                                adapter.empty() ? nullptr : adapter.c_str(), &made))
+        return err;
+    made->freePending = true;
+    made->volume = v->volume;
+    *out = made;
+    return 0;
+}
+
+int DisplayVideoFrameCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int64_t position, int optArg) {
+    if (v->state == kVideoEnded) StopVideoCore(L, v, !v->layer);
+    qbVideo* use = v;
+    if (VideoActive(v->state) || v->state == kVideoSuspended || v->layer ||
+        LayersShowObject(kObjectTypeVideo, IDOf(*v)))
+        if (int err = OpenHiddenVideoCopy(L, v, &use)) return err;
+    const std::vector<uint32_t>* pixels = nullptr;
+    int err = position == 0 ? GrabVideoPicture(use, 1, kVideoGrabFrame, 1, &pixels)
+                            : GrabVideoPicture(use, position, kVideoGrabTime, 15, &pixels);
+    qbBitmap* bitmap = nullptr;
+    if (!err)
+        err = CreateBitmapFromARGB(pixels->data(), -1, use->fileWidth, use->fileHeight, use->fileWidth, false, 0, 0,
+                                   &bitmap, nullptr, nullptr);
+    if (!err) {
+        qbDisplayObjectCall call;
+        call.type = kShowVideo;
+        call.id = IDOf(*use);
+        call.x = x;
+        call.y = y;
+        call.width = use->fileWidth;
+        call.height = use->fileHeight;
+        call.optArg = optArg;
+        call.videoImage = bitmap;
+        err = DisplayObject(L, call);
+    }
+    if (!err) use->layer = true;
+    // A copy that no layer took goes at once.
+    if (use != v) FreeUnusedPendingVideos(L);
+    return err;
+}
+
 int DiscardVideo(ScriptState* L, ObjectID id) {
     qbVideo* v = nullptr;
     if (int err = GetVideo(id, &v)) return err;
@@ -412,4 +540,5 @@ void FreeAllVideos(ScriptState* L) {
     }
     SetDisplayVideoHooks(nullptr);
     SetVideoChannelHooks(nullptr);
+    SetVideoLayerHooks(nullptr);
 }

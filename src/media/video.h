@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/argapi.h"
 #include "core/objects.h"
@@ -70,6 +71,24 @@ int SeekVideoCore(qbVideo* video, int64_t position, int32_t channel = -1);
 // Stores the volume (clamped to 0..64) and hands it to a playing stream.
 int SetVideoVolumeCore(qbVideo* video, int32_t volume, int32_t channel = -1);
 
+// Script size and position (resolved by the caller's rules); an active
+// video on the display follows at once. ERR_VIDLAYERFUNC for a layer's
+// video, ERR_BADDIMENSIONS for a side below 1, or the engine's ERR_MEM.
+int SetVideoSizeCore(ScriptState* L, qbVideo* video, int32_t width, int32_t height, bool smooth);
+int SetVideoPositionCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y);
+// One picture of a stopped video at its file size (native 0x00RRGGBB
+// words), kept by the video's stream until the next grab: mode 0 counts
+// frames from 1, mode 1 is a time in ms followed by `count` pictures.
+int GrabVideoPicture(qbVideo* video, int64_t position, int32_t mode, int32_t count,
+                     const std::vector<uint32_t>** pixels);
+
+// The same file opened again under no id, free-pending: the copy a layer
+// plays or shows while the video itself is busy.
+int OpenHiddenVideoCopy(ScriptState* L, const qbVideo* video, qbVideo** out);
+// One picture (at `position` ms, 0 the first) as a layer of the current
+// BGPic; layers must be on. A busy video is copied first.
+int DisplayVideoFrameCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int64_t position, int optArg);
+
 // Frees the video, or, while a layer shows it, lets it lose its id and wait
 // until no layer does.
 int DiscardVideo(ScriptState* L, ObjectID id);
@@ -77,6 +96,15 @@ void FreeUnusedPendingVideos(ScriptState* L);
 // The engine's threads find their video by its stream.
 void SetVideoStateByHandle(const qbOwnVideoStream* stream, int32_t state);
 qbOwnVideoStream* GetVideoStreamHandle(const qbVideo* video);
+
+// What the source tells of the video: its pictures (-1 when the source
+// gives no picture rate), its place in ms, and its format's name ("" when
+// it has none to give).
+int32_t VideoFrameCount(const qbVideo* video);
+int64_t VideoPosition(const qbVideo* video);
+const char* VideoFormatName(const qbVideo* video);
+// GetAttribute's rows for videos.
+void InstallVideoAttributeRows();
 
 // The default loader string OpenVideo uses without a "loader" option.
 const std::string& DefaultVideoLoader();

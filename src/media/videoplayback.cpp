@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/errcodes.h"
+#include "imaging/scale.h"
 
 namespace {
 
@@ -251,6 +252,13 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     }
 
     const qbVideoSource* s = stream->source.get();
+    if (stream->grabbed != 0) {
+        // Frame grabs moved the source on: playback starts at the start.
+        if (s->ops->seek) s->ops->seek(s->handle, 0);
+        if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
+        if (s->ops->flushVideo) s->ops->flushVideo(s->handle);
+        stream->grabbed = 0;
+    }
     double start = 0.0;
     if (p->hasPendingSeek) {
         p->hasPendingSeek = false;
@@ -400,4 +408,72 @@ void RepresentVideoPicture(qbOwnVideoStream* stream) {
     if (p->shown.empty()) return;
     p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight, p->drawWidth,
                            p->shownPts);
+}
+
+int SetVideoStreamGeometry(qbOwnVideoStream* stream, int32_t x, int32_t y, int32_t width, int32_t height, bool smooth,
+                           void (*move)(void* user), void* user) {
+    qbVideoPlayback* p = stream ? stream->playback.get() : nullptr;
+    if (!p || !p->playing) {
+        if (move) move(user);
+        return 0;
+    }
+    const bool wasPaused = p->paused;
+    if (!wasPaused) Park(p);
+    Discard(p);
+    if (move) move(user);
+    p->params.x = x;
+    p->params.y = y;
+    p->params.smooth = smooth;
+    int err = 0;
+    if (width > 0 && height > 0 && (width != p->drawWidth || height != p->drawHeight)) {
+        const int32_t oldWidth = p->drawWidth, oldHeight = p->drawHeight;
+        std::vector<uint32_t> snapshot;
+        {
+            std::lock_guard lock(p->shownMutex);
+            snapshot.swap(p->shown);
+        }
+        Locked lock(p->pictureMutex.get());
+        // Queued pictures have the old size: they go.
+        p->queued = p->readIndex = p->writeIndex = 0;
+        p->drawWidth = width;
+        p->drawHeight = height;
+        std::vector<qbVideoPicture> slots(2);
+        std::vector<uint32_t> swapped, shown;
+        const size_t frame = static_cast<size_t>(stream->frameWidth) * static_cast<size_t>(stream->frameHeight);
+        const size_t draw = static_cast<size_t>(width) * static_cast<size_t>(height);
+        try {
+            if (!VideoFrameBufferBytes(width, height)) throw std::bad_alloc();
+            for (qbVideoPicture& slot : slots) slot.pixels.assign(draw, 0);
+            swapped.assign(draw == frame ? 0 : frame, 0);
+            if (!snapshot.empty()) shown.assign(draw, 0);
+        } catch (const std::bad_alloc&) {
+            p->drawWidth = oldWidth;
+            p->drawHeight = oldHeight;
+            err = ERR_MEM;
+        }
+        if (!err) {
+            for (int i = 0; i < 2; ++i) p->slots[i].pixels.swap(slots[static_cast<size_t>(i)].pixels);
+            p->swapped.swap(swapped);
+            if (!snapshot.empty()) {
+                // The shown picture, rescaled, stands until the next one.
+                ScaleRequest req;
+                req.srcPixels = snapshot.data();
+                req.srcWidth = oldWidth;
+                req.srcHeight = oldHeight;
+                req.srcRowLength = oldWidth;
+                req.dstPixels = shown.data();
+                req.dstWidth = width;
+                req.dstHeight = height;
+                req.dstRowLength = width;
+                req.smooth = smooth;
+                ScalePixelBuffer(req);
+                snapshot.swap(shown);
+            }
+        }
+        std::lock_guard shownLock(p->shownMutex);
+        p->shown.swap(snapshot);
+    }
+    if (wasPaused || p->endPosted) RepresentVideoPicture(stream);
+    if (!wasPaused) ResumeVideoStream(stream);
+    return err;
 }

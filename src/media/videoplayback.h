@@ -121,6 +121,19 @@ uint32_t GetVideoStreamPosition(qbOwnVideoStream* stream);
 bool VideoStreamPlaying(const qbOwnVideoStream* stream);
 bool VideoStreamEnded(const qbOwnVideoStream* stream);
 void SetVideoStreamVolume(qbOwnVideoStream* stream, int32_t volume);
+// A new drawing position, size and smoothing. The threads stand still
+// meanwhile, so `move` (may be null) can change where the sink draws; a
+// paused or ended stream shows its last picture at the new size. 0 or
+// ERR_MEM (the old size stays).
+int SetVideoStreamGeometry(qbOwnVideoStream* stream, int32_t x, int32_t y, int32_t width, int32_t height, bool smooth,
+                           void (*move)(void* user), void* user);
+enum : int32_t { kVideoGrabFrame = 0, kVideoGrabTime = 1 };
+// A picture of a stream that is not playing into stream->grab (frame size):
+// kVideoGrabFrame counts pictures from the start (1-based `position`),
+// kVideoGrabTime seeks to `position` ms and decodes `count` pictures (one
+// at 0). 0, ERR_VIDEOFRAME when the source runs out, ERR_SEEKRANGE or
+// ERR_MEM.
+int GrabVideoFrame(qbOwnVideoStream* stream, uint32_t position, int32_t mode, int32_t count);
 // The last picture handed on, again through the sink (redraws).
 void RepresentVideoPicture(qbOwnVideoStream* stream);
 

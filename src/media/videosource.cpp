@@ -126,3 +126,8 @@ qbVideoSourcePtr OpenVideoSource(const char* name, const char* loaderTag, const 
     }
     return nullptr;
 }
+
+int64_t VideoSourceFrameCount(const qbVideoSource* source) {
+    if (!source || source->kind != kVideoSourceCDXL || !source->handle) return -1;
+    return Reader(source->handle)->frameCount;
+}

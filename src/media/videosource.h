@@ -64,6 +64,9 @@ const qbVideoPluginSlots* GetVideoPluginSlots(const qbAdapterPlugin* plugin);
 // The operations of the inbuilt CDXL reader.
 const qbVideoSourceOps& CDXLSourceOps();
 
+// The pictures in the file when the source knows them, else -1.
+int64_t VideoSourceFrameCount(const qbVideoSource* source);
+
 // Tries the plugins the loader tag allows, in list order, then (when the tag
 // allows "inbuilt") the CDXL reader. Null when none takes the file; `info`
 // was cleared and its file size preset to "not given" first.

@@ -30,6 +30,11 @@ struct qbOwnVideoStream {
     int32_t audioChannels = 0, audioRate = 0;
     uint32_t flags = 0;
     std::vector<uint8_t> rgbFrame;  // RGB sources: (width x 4 + 256) x height bytes
+    // Frame grabs of a stopped stream: the last picture (native 0x00RRGGBB
+    // words at the frame size) and how many pictures the source has given
+    // since its start (the walk of counted grabs; -1 after a seek).
+    std::vector<uint32_t> grab;
+    int32_t grabbed = 0;
     // Its window is gone: pictures are decoded and timed but not shown.
     std::atomic<bool> suspended{false};
     // Last, so that its threads are gone before the source closes.

@@ -72,6 +72,14 @@ int FindSource(ScriptState* L, const qbDisplayObjectCall& call, Source* s) {
         s->height = p->baseHeight;
         return 0;
     }
+    case kShowVideo:
+        // The video library lives above: it hands over the picture.
+        if (!call.videoImage) return ERR_WRONGUSAGE;
+        s->id = call.id;
+        s->image = {call.videoImage, nullptr, nullptr};
+        s->width = call.width;
+        s->height = call.height;
+        return 0;
     default: return ERR_COORDSRANGE;
     }
 }
@@ -138,6 +146,7 @@ void ApplyFiltersAndTransparency(const qbLayerOptions* lopts, qbObjectImage* ima
 }
 
 int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
+    BitmapPtr videoImage(call.type == kShowVideo ? call.videoImage : nullptr);
     qbDisplay* display = GetCurrentDisplay();
     if (!display) return ERR_FINDDISPLAY;
     // Showing the brush that drawing goes into shows it on the display.
@@ -203,6 +212,7 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     }
     if (layers) {
         qbLayer* layer = nullptr;
+        if (call.type == kShowVideo) made.image.bitmap = videoImage.release();
         qbBitmap* own = made.image.bitmap;
         made.image = {};
         const int32_t ox = own ? 0 : sx, oy = own ? 0 : sy;

@@ -12,11 +12,12 @@
 
 struct ScriptState;
 struct qbLayer;
+struct qbBitmap;
 struct qbTransformOptions;
 struct qbLayerOptions;
 
 // Object types DisplayObject shows.
-enum : int32_t { kShowBrush = 3, kShowBrushPart = 12, kShowBGPicPart = 13 };
+enum : int32_t { kShowBrush = 3, kShowBrushPart = 12, kShowBGPicPart = 13, kShowVideo = 50 };
 
 // DisplayObject flags.
 enum : uint32_t {
@@ -43,6 +44,9 @@ struct qbDisplayObjectCall {
     // flags, the replace flags among them.
     int32_t insertPos = -1;
     uint32_t addFlags = 2;  // kAddDisplayScale
+    // Videos: the picture (width x height) the video library made; taken
+    // over in every case, and the layer's own image with layers on.
+    qbBitmap* videoImage = nullptr;
 };
 
 // 0 or an error code; no output is changed after an error.

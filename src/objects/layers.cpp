@@ -18,6 +18,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/geometry.h"
 #include "objects/animhooks.h"
+#include "objects/videohooks.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
@@ -34,6 +35,7 @@ int32_t SourceKind(int32_t type) {
     case kLayerBrushPart: return kObjectTypeBrush;
     case kLayerBGPicPart: return kObjectTypeBGPic;
     case kLayerTextObject: return kLayerTextObject;
+    case kLayerVideo: return kLayerVideo;
     default: return 0;
     }
 }
@@ -85,6 +87,8 @@ void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
         if (const auto sweep = AnimObjectHooks().sweepPending) sweep(L);
     }
     if (mask & kReleaseBGPicSources) FreeUnusedPendingBGPics(L);
+    if (mask & kReleaseVideoSources)
+        if (const auto sweep = VideoLayerHooks().sweepPending) sweep(L);
     if (mask & kReleaseTextObjectSources)
         if (const auto freePending = TextLayerHooks().freePending) freePending(L);
     // Clip regions freed while a layer still used them wait for this sweep,

@@ -142,8 +142,8 @@ enum : uint32_t {
     kReleaseAllLayerSources = 31,
 };
 // Releases what the sources of the kinds in mask held back for the layers
-// and no layer uses any more: detached brush copies, BGPics waiting to be
-// freed. Anims, text objects and videos keep nothing back yet.
+// and no layer uses any more: detached brush copies, BGPics and videos
+// waiting to be freed.
 void ReleaseLayerSources(ScriptState* L, uint32_t mask);
 
 // The naming rule: at most 255 characters (ERR_NAMETOOLONG), no other

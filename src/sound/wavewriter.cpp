@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int64_t kWAVEHeaderBytes = 44;
 constexpr uint32_t kFmtChunkSize = 16;
 constexpr size_t kConvertBlock = 65536;
 
@@ -23,12 +22,7 @@ bool Put32(qbFile* f, uint32_t v) { return FileWriteUInt32LE(f, v) != 0; }
 bool PutTag(qbFile* f, const char* tag) { return FileWrite(f, tag, 4) == 4; }
 
 bool WriteHeader(qbFile* f, const qbSampleData& s, uint32_t dataBytes, uint32_t padded) {
-    const uint32_t frameBytes = static_cast<uint32_t>(s.bytesPerFrame);
-    return PutTag(f, "RIFF") && Put32(f, padded + 36) && PutTag(f, "WAVE") && PutTag(f, "fmt ") &&
-           Put32(f, kFmtChunkSize) && Put16(f, 1) && Put16(f, static_cast<uint32_t>(s.channels)) &&
-           Put32(f, static_cast<uint32_t>(s.rate)) && Put32(f, static_cast<uint32_t>(s.rate) * frameBytes) &&
-           Put16(f, frameBytes) && Put16(f, static_cast<uint32_t>(s.bits)) && PutTag(f, "data") &&
-           Put32(f, dataBytes);
+    return WriteWAVEHeader(f, s.channels, s.rate, s.bits, s.bytesPerFrame, dataBytes, padded);
 }
 
 bool WritePCM(qbFile* f, const qbSampleData& s, uint64_t bytes) {
@@ -53,6 +47,15 @@ bool WritePCM(qbFile* f, const qbSampleData& s, uint64_t bytes) {
 }
 
 }  // namespace
+
+bool WriteWAVEHeader(qbFile* f, int32_t channels, int32_t rate, int32_t bits, int32_t frameBytes, uint32_t dataBytes,
+                     uint32_t padded) {
+    const auto frame = static_cast<uint32_t>(frameBytes);
+    return PutTag(f, "RIFF") && Put32(f, padded + 36) && PutTag(f, "WAVE") && PutTag(f, "fmt ") &&
+           Put32(f, kFmtChunkSize) && Put16(f, 1) && Put16(f, static_cast<uint32_t>(channels)) &&
+           Put32(f, static_cast<uint32_t>(rate)) && Put32(f, static_cast<uint32_t>(rate) * frame) && Put16(f, frame) &&
+           Put16(f, static_cast<uint32_t>(bits)) && PutTag(f, "data") && Put32(f, dataBytes);
+}
 
 uint64_t SampleDataBytes(const qbSampleData& s) {
     return uint64_t{s.frames} * static_cast<uint64_t>(std::max(s.bytesPerFrame, 0));

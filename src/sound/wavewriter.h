@@ -16,5 +16,11 @@ int WriteWAVE(const char* name, const qbSampleData& sample);
 // answers 0.
 int SaveSampleFile(const char* name, const qbSampleData& sample, int32_t format);
 
+struct qbFile;
+// The 44-byte PCM header: RIFF size padded + 36, data chunk size dataBytes.
+bool WriteWAVEHeader(qbFile* file, int32_t channels, int32_t rate, int32_t bits, int32_t frameBytes,
+                     uint32_t dataBytes, uint32_t padded);
+constexpr int64_t kWAVEHeaderBytes = 44;
+
 // The size of a sample's PCM in bytes.
 uint64_t SampleDataBytes(const qbSampleData& sample);

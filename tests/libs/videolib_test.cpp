@@ -2,8 +2,10 @@
 // backend: opening what nothing takes, playing twice and after the end,
 // the seek range, the display's own refresh going round a video, a scaling
 // display, the window going away and back, the cores reached through a
-// sound channel, and locked videos.
+// sound channel, locked videos, size, position and volume, frame grabs and
+// the default driver.
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "core/errcodes.h"
@@ -12,11 +14,13 @@
 #include "display/displaylib_fixture.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
+#include "draw/attributes.h"
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
 #include "media/video.h"
 #include "media/videoplayback.h"
+#include "objects/brushes.h"
 #include "platform/mixer/mixer.h"
 #include "sound/channels.h"
 #include "sound/sound.h"
@@ -47,8 +51,9 @@ protected:
     }
 
     // A clip of 32 x 16 pictures filled with 0x0F80 (0xFF8800), `frames`
-    // long, fast (its chunks are small).
-    std::string WriteClip(int frames) {
+    // long, fast (its chunks are small). Numbered pictures carry their
+    // 0-based number in the blue nibble (0xFF8800 + 0x11 x n).
+    std::string WriteClip(int frames, bool numbered = false) {
         cdxlbuilder::Layout s;
         s.width = 32;
         s.height = 16;
@@ -58,12 +63,12 @@ protected:
         cdxlbuilder::Bytes out;
         for (int f = 0; f < frames; ++f) {
             cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
-            for (uint16_t p : s.palette) cdxlbuilder::Put16(c, p);
+            for (uint16_t p : s.palette) cdxlbuilder::Put16(c, numbered && p ? static_cast<uint16_t>(p | (f & 15)) : p);
             c.insert(c.end(), cdxlbuilder::PlanarSize(s), 0xFF);
             c.resize(s.chunkSize, 0);
             out.insert(out.end(), c.begin(), c.end());
         }
-        const std::string path = dir_.File("clip" + std::to_string(frames) + ".cdxl");
+        const std::string path = dir_.File((numbered ? "numbered" : "clip") + std::to_string(frames) + ".cdxl");
         imagefixtures::WriteBytes(path, out);
         return path;
     }
@@ -250,4 +255,215 @@ TEST_F(VideoLibTest, ALockedVideoRefusesChangesButCloses) {
     ASSERT_EQ(RunNumbers("IsVideoPlaying", {1}), 0);
     EXPECT_EQ(VmToNumber(L_, -1), 0);
     EXPECT_EQ(RunNumbers("CloseVideo", {1}), 0);
+}
+
+TEST_F(VideoLibTest, VolumeSizeAndPositionAreCheckedAndFollowedOnTheDisplay) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    qbVideo* v = Video(1);
+    ASSERT_EQ(RunNumbers("SetVideoVolume", {1, 100}), 0);
+    EXPECT_EQ(v->volume, 64);
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "50%");
+    ASSERT_EQ(Run("SetVideoVolume", 2), 0);
+    EXPECT_EQ(v->volume, 32);
+    EXPECT_EQ(RunNumbers("SetVideoSize", {1, 0, 10}), ERR_BADDIMENSIONS);
+    v->layer = true;
+    EXPECT_EQ(RunNumbers("SetVideoSize", {1, 10, 10}), ERR_VIDLAYERFUNC);
+    EXPECT_EQ(RunNumbers("SetVideoPosition", {1, 0, 0}), ERR_VIDLAYERFUNC);
+    v->layer = false;
+
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+    ASSERT_TRUE(WaitFor([&] {
+        FlushDisplayBlitQueue(L_);
+        return Pixel(0, 0) == 0xFF8800;
+    }));
+    ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+    // The same size and smoothing leave the video alone.
+    ASSERT_EQ(RunNumbers("SetVideoSize", {1, 32, 16}), 0);
+    EXPECT_EQ(v->displayWidth, 32);
+    // A paused video shows its picture at the new size and place at once.
+    ASSERT_EQ(RunNumbers("SetVideoSize", {1, 48, 24}), 0);
+    ASSERT_EQ(RunNumbers("SetVideoPosition", {1, 8, 4}), 0);
+    EXPECT_EQ(v->displayWidth, 48);
+    EXPECT_EQ(v->displayX, 8);
+    FlushDisplayBlitQueue(L_);
+    EXPECT_EQ(Pixel(8 + 47, 4 + 23), 0xFF8800u);
+    EXPECT_EQ(Pixel(8 + 48, 4 + 23), kBackdrop);
+    EXPECT_EQ(Pixel(7, 4), kBackdrop);
+    EXPECT_TRUE(HitTestVideos(display_, 55, 27));
+    // Playing on at the new size.
+    ASSERT_EQ(RunNumbers("ResumeVideo", {1}), 0);
+    ASSERT_EQ(RunNumbers("SetVideoSize", {1, 16, 8}), 0);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+    FlushDisplayBlitQueue(L_);
+    RefreshDisplay(L_, display_);
+    EXPECT_EQ(Pixel(8 + 15, 4 + 7), 0xFF8800u);
+    EXPECT_EQ(Pixel(8 + 16, 4 + 7), kBackdrop);
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+}
+
+TEST_F(VideoLibTest, FrameGrabsWalkTheSourceAndMakeBrushes) {
+    ASSERT_EQ(Open(1, WriteClip(8, true)), 0);
+    qbVideo* v = Video(1);
+    auto grab = [&](double frame, double mode = 0, double count = 15) {
+        return RunNumbers("GetVideoFrame", {7, frame, 1, mode, count});
+    };
+    auto colour = [&] {
+        qbBrush* b = nullptr;
+        if (GetBrushRecord(L_, ObjectID{7, nullptr}, &b, 0) != 0 || b->width != 32 || b->height != 16) return 0u;
+        const std::vector<uint32_t> px = GetBitmapARGB(b->bitmap, 31, 15, 1, 1, nullptr, nullptr, -1, false, 0);
+        return px.empty() ? 0u : px[0] & 0xFFFFFF;
+    };
+    EXPECT_EQ(grab(0), ERR_VIDEOFRAME);
+    EXPECT_EQ(grab(9), ERR_VIDEOFRAME);
+    EXPECT_EQ(grab(1, 2), ERR_WRONGUSAGE);
+    ASSERT_EQ(grab(5), 0);
+    EXPECT_EQ(colour(), 0xFF8844u);
+    EXPECT_EQ(GetVideoStreamHandle(v)->grabbed, 5);
+    // An earlier frame walks again from the start.
+    ASSERT_EQ(grab(3), 0);
+    EXPECT_EQ(colour(), 0xFF8822u);
+    EXPECT_EQ(GetVideoStreamHandle(v)->grabbed, 3);
+    ASSERT_EQ(grab(8), 0);
+    EXPECT_EQ(colour(), 0xFF8877u);
+    // By time: one picture at the place, or `count` pictures on.
+    const double perFrame = v->duration / 8.0;
+    ASSERT_EQ(grab(std::floor(2.5 * perFrame), 1, 1), 0);
+    EXPECT_EQ(colour(), 0xFF8822u);
+    ASSERT_EQ(grab(0, 1, 3), 0);
+    EXPECT_EQ(colour(), 0xFF8800u);
+    EXPECT_EQ(grab(v->duration, 1), ERR_SEEKRANGE);
+    v->seekable = false;
+    EXPECT_EQ(grab(0, 1), ERR_SEEKFORMAT);
+    v->seekable = true;
+    // Playback after the grabs starts at the start.
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+    EXPECT_EQ(grab(1), ERR_FGRABVIDSTATE);
+    ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+    EXPECT_EQ(grab(1), ERR_FGRABVIDSTATE);
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    EXPECT_EQ(GetVideoStreamHandle(v)->grabbed, 0);
+}
+
+TEST_F(VideoLibTest, ForceVideoDriverSetsTheDefaultLoader) {
+    const std::string before = DefaultVideoLoader();
+    ASSERT_EQ(RunNumbers("ForceVideoDriver", {0}), 0);
+    EXPECT_EQ(DefaultVideoLoader(), "native");
+    // The native driver is the platform's: it does not read CDXL.
+    EXPECT_EQ(Open(1, WriteClip(3)), ERR_LOADVIDEO);
+    ASSERT_EQ(RunNumbers("ForceVideoDriver", {1}), 0);
+    EXPECT_EQ(DefaultVideoLoader(), "inbuilt|plugin");
+    EXPECT_EQ(Open(1, WriteClip(3)), 0);
+    ASSERT_EQ(RunNumbers("ForceVideoDriver", {7}), 0);
+    EXPECT_EQ(DefaultVideoLoader(), "inbuilt|plugin");
+    SetDefaultVideoLoader(before);
+}
+
+TEST_F(VideoLibTest, DumpVideoWritesEveryPictureAndTheSoundTrack) {
+    cdxlbuilder::Layout s;
+    s.planes = 1;
+    s.palette = {0x0F80, 0x0F80};
+    s.soundSize = 101;
+    s.frames = 5;
+    const std::string withSound = dir_.File("sound.cdxl");
+    imagefixtures::WriteBytes(withSound, cdxlbuilder::Build(s));
+    ASSERT_EQ(Open(1, withSound), 0);
+    ASSERT_EQ(Open(2, WriteClip(3)), 0);
+    auto dump = [&](double id, double x, double y, const std::string& name, double format) {
+        VmPushNumber(L_, id);
+        VmPushNumber(L_, x);
+        VmPushNumber(L_, y);
+        VmPushString(L_, name.c_str());
+        VmPushNumber(L_, format);
+        return Run("DumpVideo", 5);
+    };
+    auto le32 = [](const std::vector<uint8_t>& b, size_t at) {
+        return b.size() < at + 4 ? 0u : uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+                                            uint32_t{b[at + 3]} << 24;
+    };
+    EXPECT_EQ(dump(1, 0, 0, dir_.File("x"), 5), ERR_WRONGUSAGE);
+    // The WAVE file is made first: without it nothing is decoded or drawn.
+    EXPECT_EQ(dump(1, 0, 0, dir_.File("none/out"), 1), ERR_WRITEFILE);
+    EXPECT_EQ(std::string(GetErrorDetail()), dir_.File("none/out") + ".wav");
+    EXPECT_EQ(Pixel(0, 0), kBackdrop);
+
+    // Wholly off the display: the files still come, nothing is drawn.
+    const std::string out = dir_.File("out");
+    ASSERT_EQ(dump(1, -40, 0, out, 1), 0);
+    EXPECT_EQ(Pixel(0, 0), kBackdrop);
+    for (int i = 0; i < 5; ++i) {
+        const std::vector<uint8_t> png = imagefixtures::ReadBytes(out + std::to_string(i) + ".png");
+        ASSERT_GT(png.size(), 8u) << i;
+        EXPECT_EQ(png[1], 'P');
+    }
+    EXPECT_TRUE(imagefixtures::ReadBytes(out + "5.png").empty());
+    // 8-bit sound widened to 16 bits, a frame's bytes after another, padded
+    // to a multiple of 4.
+    const std::vector<uint8_t> wav = imagefixtures::ReadBytes(out + ".wav");
+    const uint32_t data = 5 * 101 * 2;
+    ASSERT_EQ(wav.size(), 44u + data + 2);
+    EXPECT_EQ(le32(wav, 4), data + 2 + 36);
+    EXPECT_EQ(le32(wav, 40), data);
+    EXPECT_EQ(le32(wav, 24), static_cast<uint32_t>(GetVideoStreamHandle(Video(1))->audioRate));
+    bool same = true;
+    for (uint32_t f = 0; f < 5; ++f)
+        for (size_t i = 0; i < 101; ++i) {
+            const size_t at = 44 + (f * 101 + i) * 2;
+            const auto sample = static_cast<int16_t>(wav[at] | wav[at + 1] << 8);
+            same = same && sample == static_cast<int8_t>(cdxlbuilder::SoundByte(f, i)) * 256;
+        }
+    EXPECT_TRUE(same);
+
+    // Without sound the data chunk is empty; on the display the last
+    // picture stays.
+    const std::string quiet = dir_.File("quiet");
+    ASSERT_EQ(dump(2, 4, 4, quiet, 0), 0);
+    EXPECT_EQ(Pixel(4, 4), 0xFF8800u);
+    EXPECT_EQ(Pixel(3, 4), kBackdrop);
+    const std::vector<uint8_t> empty = imagefixtures::ReadBytes(quiet + ".wav");
+    ASSERT_EQ(empty.size(), 44u);
+    EXPECT_EQ(le32(empty, 4), 36u);
+    EXPECT_EQ(le32(empty, 40), 0u);
+    EXPECT_FALSE(imagefixtures::ReadBytes(quiet + "2.bmp").empty());
+    // Played afterwards, the video starts at its start; playing, it is refused.
+    ASSERT_EQ(RunNumbers("PlayVideo", {2, 0, 0}), 0);
+    EXPECT_EQ(dump(2, 0, 0, quiet, 0), ERR_WRONGUSAGE);
+    ASSERT_EQ(RunNumbers("StopVideo", {2}), 0);
+}
+
+TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
+    auto get = [&](double id, int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, kObjectTypeVideo);
+        VmPushNumber(L_, id);
+        VmPushNumber(L_, attribute);
+        const int n = cmdGetAttribute(L_);
+        return n >= 1000 ? -n : VmToNumber(L_, -1);
+    };
+    enum : int32_t {
+        kWidth = 0, kNumFrames = 11, kDuration = 14, kFormat = 19, kScaleMode = 43, kScaleWidth = 44, kCanSeek = 72,
+        kDriver = 75, kPlaying = 83, kPaused = 84, kLoader = 91, kPitch = 15,
+    };
+    ASSERT_EQ(Open(1, WriteClip(20)), 0);
+    ASSERT_EQ(RunNumbers("SetVideoSize", {1, 64, 32, 1}), 0);
+    EXPECT_EQ(get(1, kWidth), 32);
+    EXPECT_EQ(get(1, kScaleWidth), 64);
+    EXPECT_EQ(get(1, kScaleMode), 1);
+    EXPECT_EQ(get(1, kNumFrames), 20);
+    EXPECT_EQ(get(1, kDuration), Video(1)->duration);
+    EXPECT_EQ(get(1, kCanSeek), 1);
+    EXPECT_EQ(get(1, kDriver), 1);
+    EXPECT_EQ(get(1, kPlaying), 0);
+    EXPECT_EQ(get(1, kPaused), 0);
+    EXPECT_EQ(get(1, kPitch), -ERR_UNKNOWNATTR);
+    EXPECT_EQ(get(2, kWidth), -ERR_FINDVIDEO);
+    get(1, kFormat);
+    EXPECT_STREQ(VmToCString(L_, -1), "CDXL");
+    get(1, kLoader);
+    EXPECT_STREQ(VmToCString(L_, -1), Video(1)->loader.c_str());
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+    ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+    EXPECT_EQ(get(1, kPaused), 1);
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
 }

@@ -94,10 +94,14 @@ struct Sink {
     std::mutex lock;
     std::vector<int32_t> shown;
     std::atomic<int32_t> ended{0};
-    static void Picture(void* user, const uint32_t* pixels, int32_t, int32_t, int32_t, double) {
+    std::atomic<int32_t> width{0}, badSize{0};
+    static void Picture(void* user, const uint32_t* pixels, int32_t width, int32_t height, int32_t, double) {
         auto* s = static_cast<Sink*>(user);
         std::lock_guard g(s->lock);
         s->shown.push_back(static_cast<int32_t>(pixels[0]));
+        // Every picture is whole at its size: its last pixel is its first.
+        if (pixels[width * height - 1] != pixels[0]) ++s->badSize;
+        s->width = width;
     }
     static void Ended(void* user) { ++static_cast<Sink*>(user)->ended; }
     std::vector<int32_t> Shown() {
@@ -295,3 +299,30 @@ TEST(VideoPlaybackTest, ASuspendedStreamKeepsTimeUnseen) {
 }
 
 }  // namespace
+
+TEST(VideoPlaybackTest, NewSizesWhilePlayingPausedAndEnded) {
+    Rig rig(400, 0.002);
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return !rig.sink.Shown().empty(); }));
+    int32_t moved = 0;
+    auto move = [](void* user) { ++*static_cast<int32_t*>(user); };
+    for (int32_t i = 0; i < 6; ++i) {
+        const int32_t width = 4 + 6 * i;
+        ASSERT_EQ(SetVideoStreamGeometry(&rig.stream, i, i, width, 2 + i, i % 2 != 0, move, &moved), 0);
+        const size_t before = rig.sink.Shown().size();
+        ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() > before + 1 || rig.sink.ended > 0; }));
+    }
+    EXPECT_EQ(moved, 6);
+    PauseVideoStream(&rig.stream);
+    // Paused, the shown picture comes again at once at the new size.
+    const size_t before = rig.sink.Shown().size();
+    ASSERT_EQ(SetVideoStreamGeometry(&rig.stream, 0, 0, 16, 16, false, nullptr, nullptr), 0);
+    EXPECT_EQ(rig.sink.Shown().size(), before + 1);
+    EXPECT_EQ(rig.sink.width, 16);
+    ResumeVideoStream(&rig.stream);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_EQ(SetVideoStreamGeometry(&rig.stream, 0, 0, 3, 3, true, nullptr, nullptr), 0);
+    EXPECT_EQ(rig.sink.width, 3);
+    EXPECT_EQ(rig.sink.badSize, 0);
+    EXPECT_EQ(rig.sink.ended, 1);
+}
