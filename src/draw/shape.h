@@ -19,46 +19,41 @@ struct qbObjectImage;
 
 // Render flags. Other bits belong to the layer system and pass through.
 enum : uint32_t {
-  kShapeHidden = 1,     // the layer is hidden: nothing placed or blitted
-  kShapeByRenderer = 2, // added by the renderer when it adds a layer
-  kShapeRecreate = 8,   // scale the size first, hand the given layer on
-  kShapeRerender = 16,  // replace the given layer's images
+    kShapeHidden = 1,      // the layer is hidden: nothing placed or blitted
+    kShapeByRenderer = 2,  // added by the renderer when it adds a layer
+    kShapeRecreate = 8,    // scale the size first, hand the given layer on
+    kShapeRerender = 16,   // replace the given layer's images
 };
 
 // The roads a shape takes.
-enum : int32_t {
-  kShapePathDirect = 0,
-  kShapePathPoints = 1,
-  kShapePathConic = 2
-};
+enum : int32_t { kShapePathDirect = 0, kShapePathPoints = 1, kShapePathConic = 2 };
 
 struct qbShape {
-  int32_t type = kShapeBox;
-  int32_t path = kShapePathDirect;
-  int32_t x = 0; // as the script gave them: position constants allowed
-  int32_t y = 0;
-  int32_t width = 0; // the shape's own size
-  int32_t height = 0;
-  int32_t radiusX = 0;
-  int32_t radiusY = 0;
-  std::vector<qbPointD> points; // a polygon's, relative to its box
-  int32_t startAngle = 0;
-  int32_t endAngle = 360;
-  int32_t corners[4] = {0, 0, 0, 0};
-  int32_t clockwise = 1;
-  uint32_t colour = 0; // $RRGGBB with an alpha byte above
-  const qbDrawState *state = nullptr;
-  qbTransformOptions *topts = nullptr;
-  qbLayerOptions *lopts = nullptr;
-  qbLayer *layer =
-      nullptr; // the layer re-rendered (flag 16) or handed on (flag 8)
+    int32_t type = kShapeBox;
+    int32_t path = kShapePathDirect;
+    int32_t x = 0;  // as the script gave them: position constants allowed
+    int32_t y = 0;
+    int32_t width = 0;  // the shape's own size
+    int32_t height = 0;
+    int32_t radiusX = 0;
+    int32_t radiusY = 0;
+    std::vector<qbPointD> points;  // a polygon's, relative to its box
+    int32_t startAngle = 0;
+    int32_t endAngle = 360;
+    int32_t corners[4] = {0, 0, 0, 0};
+    int32_t clockwise = 1;
+    uint32_t colour = 0;  // $RRGGBB with an alpha byte above
+    const qbDrawState* state = nullptr;
+    qbTransformOptions* topts = nullptr;
+    qbLayerOptions* lopts = nullptr;
+    qbLayer* layer = nullptr;  // the layer re-rendered (flag 16) or handed on (flag 8)
 };
 
 // 0 or an error code; nothing made is kept on failure.
-int RenderShape(ScriptState *L, qbShape *shape, uint32_t flags);
+int RenderShape(ScriptState* L, qbShape* shape, uint32_t flags);
 
 // Circles, ellipses, arcs and boxes with a rounded corner.
-bool ShapeIsCurved(const qbShape &shape);
+bool ShapeIsCurved(const qbShape& shape);
 
 // The factor widths drawn under the matrix are scaled by: |m00| for a pure
 // scale, the square root of |det| when it turns or shears.
@@ -70,59 +65,49 @@ bool LineBasedShapes();
 void SetLineBasedShapes(bool on);
 
 // The shape cores. layer is null for a script's call; flags as above.
-int DrawBoxShape(ScriptState *L, qbLayer *layer, const qbDrawState *state,
-                 int32_t x, int32_t y, int32_t width, int32_t height,
-                 const int32_t corners[4], uint32_t colour,
-                 qbTransformOptions *topts, qbLayerOptions *lopts,
-                 uint32_t flags);
+int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
+                 int32_t height, const int32_t corners[4], uint32_t colour, qbTransformOptions* topts,
+                 qbLayerOptions* lopts, uint32_t flags);
 // type 15 (circle) or 16 (ellipse).
-int DrawEllipseShape(ScriptState *L, qbLayer *layer, int32_t type,
-                     const qbDrawState *state, int32_t x, int32_t y,
-                     int32_t radiusX, int32_t radiusY, uint32_t colour,
-                     qbTransformOptions *topts, qbLayerOptions *lopts,
-                     uint32_t flags);
-int DrawArcShape(ScriptState *L, qbLayer *layer, const qbDrawState *state,
-                 int32_t x, int32_t y, int32_t radiusX, int32_t radiusY,
-                 int32_t startAngle, int32_t endAngle, int32_t clockwise,
-                 uint32_t colour, qbTransformOptions *topts,
-                 qbLayerOptions *lopts, uint32_t flags);
+int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawState* state, int32_t x, int32_t y,
+                     int32_t radiusX, int32_t radiusY, uint32_t colour, qbTransformOptions* topts,
+                     qbLayerOptions* lopts, uint32_t flags);
+int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t radiusX,
+                 int32_t radiusY, int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t colour,
+                 qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags);
 // points relative to their box, which starts at x, y.
-int DrawPolygonShape(ScriptState *L, qbLayer *layer, const qbDrawState *state,
-                     int32_t x, int32_t y, int32_t width, int32_t height,
-                     const std::vector<qbPointD> &points, uint32_t colour,
-                     qbTransformOptions *topts, qbLayerOptions *lopts,
-                     uint32_t flags);
-int DrawLineCore(ScriptState *L, qbLayer *layer, const qbDrawState *state,
-                 int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                 uint32_t colour, int32_t thickness, qbTransformOptions *topts,
-                 qbLayerOptions *lopts, uint32_t flags);
+int DrawPolygonShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
+                     int32_t height, const std::vector<qbPointD>& points, uint32_t colour, qbTransformOptions* topts,
+                     qbLayerOptions* lopts, uint32_t flags);
+int DrawLineCore(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x1, int32_t y1, int32_t x2,
+                 int32_t y2, uint32_t colour, int32_t thickness, qbTransformOptions* topts, qbLayerOptions* lopts,
+                 uint32_t flags);
 
 // A polygon's point table: count points (x, y at indices 2k, 2k + 1), or,
 // with count 0, pairs until a nil x. The list comes back closed and moved
 // to start at 0,0; (left, top) is where its box starts and width, height
-// its size. 0, ERR_NUMTABLEARG ("polygon") or ERR_INTERNAL (1000 pairs
+// its size. 0, ERR_NUMTABLEARG ("polygon"), ERR_WRONGUSAGE (NaN or an
+// infinity), ERR_BITMAP (a box past 32 bits) or ERR_INTERNAL (1000 pairs
 // with count 0).
 struct qbPolygonPoints {
-  std::vector<qbPointD> points;
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t width = 0;
-  int32_t height = 0;
+    std::vector<qbPointD> points;
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
 };
-int ParsePolygonPoints(ScriptState *L, int tableArg, int32_t count,
-                       qbPolygonPoints *out);
+int ParsePolygonPoints(ScriptState* L, int tableArg, int32_t count, qbPolygonPoints* out);
 constexpr int32_t kMaxPolygonPoints = 1000;
 
 // Places finished images on the current output: filters and transparency,
 // then the blit clipped to the BGPic and the dirty rectangle. Frees
 // nothing.
-void BlitShapeImages(ScriptState *L, const qbLayerOptions *lopts,
-                     qbObjectImage *image, int32_t x, int32_t y, int32_t width,
-                     int32_t height);
+void BlitShapeImages(ScriptState* L, const qbLayerOptions* lopts, qbObjectImage* image, int32_t x, int32_t y,
+                     int32_t width, int32_t height);
 
-int cmdBox(ScriptState *L);
-int cmdCircle(ScriptState *L);
-int cmdEllipse(ScriptState *L);
-int cmdArc(ScriptState *L);
-int cmdLine(ScriptState *L);
-int cmdPolygon(ScriptState *L);
+int cmdBox(ScriptState* L);
+int cmdCircle(ScriptState* L);
+int cmdEllipse(ScriptState* L);
+int cmdArc(ScriptState* L);
+int cmdLine(ScriptState* L);
+int cmdPolygon(ScriptState* L);
