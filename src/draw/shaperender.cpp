@@ -292,8 +292,8 @@ int DrawConic(ScriptState* L, const qbShape& s, const qbDrawState& st, qbBoxImag
     const double ax = std::trunc(s.width * s.topts->anchorx), ay = std::trunc(s.height * s.topts->anchory);
     const double cx = s.width / 2.0 - ax, cy = s.height / 2.0 - ay;
     const double tx = m[0] * cx + m[1] * cy + ax, ty = m[2] * cx + m[3] * cy + ay;
-    *left = ClampToInt32(std::floor(tx - images->shapeWidth / 2.0 + 0.5)) - images->shapeX;
-    *top = ClampToInt32(std::floor(ty - images->shapeHeight / 2.0 + 0.5)) - images->shapeY;
+    *left = ClampToInt32(std::floor(tx - images->shapeWidth / 2.0)) - images->shapeX;
+    *top = ClampToInt32(std::floor(ty - images->shapeHeight / 2.0)) - images->shapeY;
     return 0;
 }
 
