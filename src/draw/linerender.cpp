@@ -118,8 +118,18 @@ int DrawLineCore(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
     y1 = ResolveSpecialY(y1, 1, 0, topts->anchory);
     x2 = ResolveSpecialX(x2, 1, 0, topts->anchorx);
     y2 = ResolveSpecialY(y2, 1, 0, topts->anchory);
-    if (d->layersEnabled && !(flags & kShapeRerender)) return ERR_LAYERSUPPORT2;
+    const bool layered = d->layersEnabled && !(flags & kShapeRerender);
     const double* m = topts->matrix;
+    if (layered) {
+        // Turned line layers are drawn again by the layer system, which has
+        // no road back to the line renderer yet.
+        if (!IsIdentityMatrix(m)) return ERR_LAYERSUPPORT2;
+        if (const uint32_t t = colour >> 24; t && !(flags & kShapeRecreate)) {
+            lopts->transparency = static_cast<int32_t>(t);
+            lopts->needseffects = 1;
+            colour &= 0xFFFFFF;
+        }
+    }
     if (!IsIdentityMatrix(m)) {
         const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
         const int64_t ax = static_cast<int64_t>((std::llabs(int64_t{x2} - x1) + 1) * topts->anchorx);
@@ -190,8 +200,15 @@ int DrawLineCore(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
     f.antialias = aa;
     f.outright = true;
     if (int err = FillShapeCoverage(f)) return err;
-    if (flags & (kShapeRecreate | kShapeHidden)) return 0;
     qbObjectImage image{bitmap.release(), mask.release(), alpha.release()};
+    if (layered)
+        return AddShapeLayer(L, kShapeLine, ClampToInt32(static_cast<double>(left)),
+                             ClampToInt32(static_cast<double>(top)), static_cast<int32_t>(w), static_cast<int32_t>(h),
+                             topts, lopts, &image, flags, nullptr);
+    if (flags & (kShapeRecreate | kShapeHidden)) {
+        FreeObjectImage(&image);
+        return 0;
+    }
     BlitShapeImages(L, lopts, &image, ClampToInt32(static_cast<double>(left)), ClampToInt32(static_cast<double>(top)),
                     static_cast<int32_t>(w), static_cast<int32_t>(h));
     FreeObjectImage(&image);

@@ -105,6 +105,16 @@ constexpr int32_t kMaxPolygonPoints = 1000;
 void BlitShapeImages(ScriptState* L, const qbLayerOptions* lopts, qbObjectImage* image, int32_t x, int32_t y,
                      int32_t width, int32_t height);
 
+// With layers on: EDGE and SHADOW become the layer's border and shadow, a
+// thick outline a border in the shape's colour (the line width becomes 1),
+// and the colour's alpha byte the layer's transparency.
+void MoveDrawStyleIntoLayer(qbDrawState* state, uint32_t* colour, qbLayerOptions* lopts);
+// The images become a layer of the shape's type (the layer owns them in
+// every case). 0 or AddLayer's error.
+int AddShapeLayer(ScriptState* L, int32_t type, int32_t x, int32_t y, int32_t width, int32_t height,
+                  const qbTransformOptions* topts, qbLayerOptions* lopts, qbObjectImage* images, uint32_t flags,
+                  qbLayer** out);
+
 int cmdBox(ScriptState* L);
 int cmdCircle(ScriptState* L);
 int cmdEllipse(ScriptState* L);

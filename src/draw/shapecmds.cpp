@@ -117,6 +117,21 @@ int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
                  int32_t radiusY, int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t colour,
                  qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags) {
     if (startAngle == endAngle) return 0;
+    // Only the angles' places on the circle and the span matter; reduced,
+    // the outline's turn-by-turn raising stays short.
+    const int64_t span = int64_t{endAngle} - startAngle;
+    if (span >= 360 || span <= -360) {
+        startAngle = 0;
+        endAngle = 360;
+    } else {
+        const int64_t start = ((int64_t{startAngle} % 360) + 360) % 360;
+        startAngle = static_cast<int32_t>(start);
+        endAngle = static_cast<int32_t>(start + span);
+        if (endAngle < 0) {
+            startAngle += 360;
+            endAngle += 360;
+        }
+    }
     const int64_t w = 2 * int64_t{radiusX} + 1, h = 2 * int64_t{radiusY} + 1;
     if (w > INT32_MAX || h > INT32_MAX) return ERR_BITMAP;
     qbShape s;

@@ -364,7 +364,13 @@ int RenderShape(ScriptState* L, qbShape* s, uint32_t flags) {
     const int32_t x = ResolveSpecialX(s->x, s->width, 0, t.anchorx);
     const int32_t y = ResolveSpecialY(s->y, s->height, 0, t.anchory);
     qbDrawState st = *s->state;
-    if (d->layersEnabled && !(flags & kShapeRerender)) return ERR_LAYERSUPPORT2;
+    const bool layered = d->layersEnabled && !(flags & kShapeRerender);
+    if (layered) {
+        // Turned shape layers are drawn again by the layer system, which
+        // has no road back to the shape cores yet.
+        if (!IsIdentityMatrix(t.matrix)) return ERR_LAYERSUPPORT2;
+        if (!(flags & kShapeRecreate)) MoveDrawStyleIntoLayer(&st, &s->colour, s->lopts);
+    }
     const double scale = MatrixWidthScale(t.matrix);
     if (scale != 1.0) {
         st.shadowSize = ClampToInt32(std::round(st.shadowSize * scale));
@@ -397,6 +403,13 @@ int RenderShape(ScriptState* L, qbShape* s, uint32_t flags) {
         if (int err = DrawConic(L, *s, st, &own.images, &left, &top)) return err;
     } else if (int err = DrawPointList(L, *s, st, &own.images, &left, &top)) {
         return err;
+    }
+    if (layered) {
+        qbObjectImage image{own.images.bitmap, own.images.mask, own.images.alpha};
+        const int32_t w = own.images.width, h = own.images.height;
+        own.images = {};
+        return AddShapeLayer(L, s->type, AddCoordinates(x, left), AddCoordinates(y, top), w, h, &t, s->lopts, &image,
+                             flags, nullptr);
     }
     if (flags & (kShapeRecreate | kShapeHidden)) return 0;
     const int32_t px = AddCoordinates(AddCoordinates(x, left), -static_cast<int32_t>(s->width * t.anchorx));

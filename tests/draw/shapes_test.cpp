@@ -284,3 +284,64 @@ TEST_F(ShapesTest, IntoASelectedBrush) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, WithLayersAShapeBecomesALayerThatCarriesItsEffects) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormShadow, 0x00FF00, 4, 3}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0xFFFF00, 2}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, 0xFF0000}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    const qbLayer* box = display_->bgpic->layers->layers.back().get();
+    EXPECT_EQ(box->type, kShapeBox);
+    EXPECT_EQ(box->shadow.shadow, 1);
+    EXPECT_EQ(box->border.border, 1);
+    EXPECT_EQ(box->border.size, 2);
+    // The draw state keeps both flags.
+    EXPECT_TRUE(GetDrawState()->formStyle & kFormShadow);
+    EXPECT_TRUE(GetDrawState()->formStyle & kFormEdge);
+    EXPECT_EQ(Window(20, 20), 0xFF0000u);
+
+    // A thick outline: a border of half its width in its colour; a line;
+    // a rotation is not taken yet.
+    ASSERT_EQ(Show("SetFormStyle", {kFormNormal}), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLNONE, 6}), 0);
+    ASSERT_EQ(Show("Circle", {50, 20, 10, 0x0000FF}), 0);
+    const qbLayer* circle = display_->bgpic->layers->layers.back().get();
+    EXPECT_EQ(circle->type, kShapeCircle);
+    EXPECT_EQ(circle->border.border, 1);
+    EXPECT_EQ(circle->border.size, 3);
+    EXPECT_EQ(circle->border.colour, 0x0000FFu);
+    ASSERT_EQ(Show("Line", {0, 70, 90, 70, 0x80FF0000, 3}), 0);
+    const qbLayer* line = display_->bgpic->layers->layers.back().get();
+    EXPECT_EQ(line->type, kShapeLine);
+    EXPECT_EQ(line->transparency, 0x80);
+    EXPECT_EQ(CountLayers(display_->bgpic), 3);
+    ASSERT_EQ(Show("Undo", {kShapeLine}), 0);
+    EXPECT_EQ(CountLayers(display_->bgpic), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, ArcsOfHugeAnglesDrawLikeTheirPlacesOnTheCircle) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Arc", {10, 10, 20, 20, 0, 90, 0xFF0000}), 0);
+    std::vector<uint32_t> quarter;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) quarter.push_back(Shown(x, y));
+    Clear();
+    ASSERT_EQ(Show("Arc", {10, 10, 20, 20, 720, 810, 0xFF0000}), 0);
+    int same = 0;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) same += quarter[static_cast<size_t>(y) * 100 + x] == Shown(x, y);
+    EXPECT_EQ(same, 8000);
+    // Past 32 bits the angle saturates; the call returns at once.
+    EXPECT_EQ(Show("Arc", {1, 1, 1, 1, 1e300, 1, 0xFF0000}), 0);
+    EXPECT_EQ(Show("Arc", {1, 1, 1, 1, 0, 1e300, 0xFF0000}), 0);
+}
+
+}  // namespace
