@@ -299,5 +299,9 @@ int DrawBoxDirect(ScriptState* L, const qbBoxRequest& b, const qbDrawState& s, q
     images->height = h;
     images->blockX = p.shapeX;
     images->blockY = p.shapeY;
+    images->shapeX = bx;
+    images->shapeY = by;
+    images->shapeWidth = b.width;
+    images->shapeHeight = b.height;
     return 0;
 }

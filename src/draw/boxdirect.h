@@ -41,6 +41,10 @@ struct qbBoxImages {
     int32_t height = 0;
     int32_t blockX = 0;  // where the box with its edge sits in them
     int32_t blockY = 0;
+    int32_t shapeX = 0;  // where the shape itself sits, and its size
+    int32_t shapeY = 0;
+    int32_t shapeWidth = 0;
+    int32_t shapeHeight = 0;
 };
 
 // kBoxDrawnDirectly, 0 with *images filled, or an error: ERR_BITMAP,

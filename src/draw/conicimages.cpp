@@ -117,5 +117,9 @@ int DrawConicImages(ScriptState* L, const qbConicRequest& r, const qbDrawState& 
     images->height = h;
     images->blockX = p.shapeX;
     images->blockY = p.shapeY;
+    images->shapeX = p.shapeX + (edge && curved ? (grown.outWidth - shape.outWidth) / 2 : 0);
+    images->shapeY = p.shapeY + (edge && curved ? (grown.outHeight - shape.outHeight) / 2 : 0);
+    images->shapeWidth = shape.outWidth;
+    images->shapeHeight = shape.outHeight;
     return 0;
 }

@@ -1,5 +1,6 @@
 // The draw library's state, tables and buffers, its constants and opening.
 #include "draw/draw.h"
+#include "draw/shape.h"
 
 #include <algorithm>
 #include <array>
@@ -32,8 +33,13 @@ const ScriptConstant kDrawConstants[] = {
 };
 // clang-format on
 
-// The shapes join the table with the renderer.
 const ScriptCommand kDrawCommands[] = {
+    {"Box", cmdBox},
+    {"Circle", cmdCircle},
+    {"Ellipse", cmdEllipse},
+    {"Arc", cmdArc},
+    {"Line", cmdLine},
+    {"Polygon", cmdPolygon},
     {"Plot", cmdPlot},
     {"ReadPixel", cmdReadPixel},
     {"Cls", cmdCls},

@@ -58,7 +58,7 @@ int FillShapeCoverage(const qbShapeFill& f) {
     ctx.layout = lock.pixelFormat >= kFormatRGB565 ? Layout16::RGB565 : Layout16::RGB555;
     ctx.colour = KernelColour(lock, f.colour);
     const uint32_t opacity = 255 - std::min<uint32_t>(f.alphaByte, 255);
-    ctx.alpha = opacity;
+    ctx.alpha = f.outright ? 255 : opacity;
     ctx.clip = {0, 0, lock.width, lock.height};
     if (f.clip) {
         ctx.clip.left = std::max(ctx.clip.left, f.clip->x);
@@ -75,7 +75,9 @@ int FillShapeCoverage(const qbShapeFill& f) {
     }
     if (ctx.clip.left >= ctx.clip.right || ctx.clip.top >= ctx.clip.bottom) return 0;
 
-    if (!f.points && f.lineThickness <= 1) {
+    // A fresh image's planes follow the pixels, so its thin lines go
+    // through the raster too.
+    if (!f.points && f.lineThickness <= 1 && !f.outright) {
         const int32_t x1 = f.x + f.line[0], y1 = f.y + f.line[1], x2 = f.x + f.line[2], y2 = f.y + f.line[3];
         if (f.antialias) DrawAntialiasedLine(ctx, x1, y1, x2, y2);
         else DrawPixelLine(ctx, x1, y1, x2, y2);
@@ -117,7 +119,7 @@ int FillShapeCoverage(const qbShapeFill& f) {
             const uint32_t coverage = smooth ? row[i] : 255;
             BlendContext one = ctx;
             one.mask = {};
-            one.coverage = coverage;
+            one.coverage = f.outright ? 255 : coverage;
             if (fromSource && i < source.lock.width && j < source.lock.height) {
                 const auto* s = static_cast<const uint8_t*>(source.lock.pixels) +
                                 (static_cast<ptrdiff_t>(j) * source.lock.rowLength + i) * lock.bytesPerPixel;

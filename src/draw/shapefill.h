@@ -36,6 +36,9 @@ struct qbShapeFill {
     // A gradient or texture image the raster's size whose pixel (i, j)
     // paints raster pixel (i, j); null paints the colour.
     qbBitmap* source = nullptr;
+    // A fresh image: the colour goes in at full weight and its opacity
+    // only into the alpha plane.
+    bool outright = false;
 };
 
 // 0, or ERR_MEM when the engine runs out of memory. A raster that cannot

@@ -1,0 +1,347 @@
+// Box, Circle, Ellipse, Arc, Polygon and Line on display 1 and into a
+// brush: the images' sizes and places, shadows, argument refusals, outlines
+// of turned shapes, huge sizes, and fills compared with a reference written
+// from the rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "display/safeblt.h"
+#include "draw/boxdirect.h"
+#include "draw/draw.h"
+#include "draw/shape.h"
+#include "imaging/bitmap.h"
+#include "objects/bgpiclib.h"
+#include "objects/show_fixture.h"
+#include "scan_reference.h"
+
+namespace {
+
+struct Size {
+    int32_t w, h;
+};
+std::vector<Size> gBitmaps;
+qbBitmap* RecordBitmap(int32_t w, int32_t h) {
+    gBitmaps.push_back({w, h});
+    return NewBoxBitmap(w, h);
+}
+
+class ShapesTest : public ShowWorld {
+protected:
+    void SetUp() override {
+        ShowWorld::SetUp();
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitBGPicLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        VmPushValue(L_, kGlobalsIndex);
+        ASSERT_EQ(InitDrawLibrary(L_), 0);
+        VmSetTop(L_, 0);
+        *GetDrawState() = DefaultDrawState();
+        gBitmaps.clear();
+        BoxImageAllocators().bitmap = &RecordBitmap;
+    }
+    void TearDown() override {
+        BoxImageAllocators() = qbBoxImageAllocators{};
+        *GetDrawState() = DefaultDrawState();
+        FreeDrawLibrary(L_);
+        ShowWorld::TearDown();
+    }
+    // The box around every pixel that is not black.
+    qbRect Painted() {
+        int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = -1, y1 = -1;
+        for (int32_t y = 0; y < 80; ++y)
+            for (int32_t x = 0; x < 100; ++x)
+                if (Shown(x, y)) {
+                    x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+                }
+        return x1 < 0 ? qbRect{0, 0, 0, 0} : qbRect{x0, y0, x1 + 1 - x0, y1 + 1 - y0};
+    }
+    void Clear() { FillBitmapRect(display_->spriteFreeBuffer.get(), 0, 0, 100, 80, 0); }
+    // Polygon(x, y, points, count, colour).
+    int Polygon(double x, double y, const std::vector<double>& pts, double count, double colour) {
+        VmPushNumber(L_, x);
+        VmPushNumber(L_, y);
+        VmPushNewTable(L_);
+        for (size_t i = 0; i < pts.size(); ++i) {
+            VmPushNumber(L_, pts[i]);
+            VmRawSetIndex(L_, -2, static_cast<int>(i));
+        }
+        VmPushNumber(L_, count);
+        VmPushNumber(L_, colour);
+        const int err = Run("Polygon", 5);
+        VmSetTop(L_, 0);
+        return err;
+    }
+    // Compares the display with a raster placed at (x, y).
+    int Differences(const scanref::Raster& r, int32_t x, int32_t y, uint32_t colour) {
+        int bad = 0;
+        for (int32_t j = 0; j < 80; ++j)
+            for (int32_t i = 0; i < 100; ++i) {
+                const int32_t u = i - x, v = j - y;
+                const bool in = u >= 0 && v >= 0 && u < r.width && v < r.height && r.At(u, v);
+                bad += (Shown(i, j) == (in ? colour : 0u)) ? 0 : 1;
+            }
+        return bad;
+    }
+};
+
+TEST_F(ShapesTest, AShadowedBoxCoversItsBlockOnEitherSideOfTheShadow) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormShadow, 0x00FF00, 4, 3}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 60, 30, 0xFF0000}), 0);
+    EXPECT_EQ(Painted().x, 10);
+    EXPECT_EQ(Painted().y, 10);
+    EXPECT_EQ(Painted().width, 64);
+    EXPECT_EQ(Painted().height, 34);
+    EXPECT_EQ(Shown(10, 10), 0xFF0000u);
+    EXPECT_EQ(Shown(73, 43), 0x00FF00u);
+    Clear();
+    ASSERT_EQ(Show("SetFormStyle", {kFormShadow, 0x00FF00, 4, 7}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 60, 30, 0xFF0000}), 0);
+    const qbRect r = Painted();
+    EXPECT_EQ(r.x, 6);
+    EXPECT_EQ(r.y, 6);
+    EXPECT_EQ(r.width, 64);
+    EXPECT_EQ(r.height, 34);
+    EXPECT_EQ(Shown(10, 10), 0xFF0000u);
+    EXPECT_EQ(Shown(6, 6), 0x00FF00u);
+    // An outlined box has neither: one frame.
+    Clear();
+    ASSERT_EQ(Show("SetFillStyle", {FILLNONE}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 60, 30, 0xFF0000}), 0);
+    EXPECT_EQ(Painted().width, 60);
+    EXPECT_EQ(Shown(11, 11), 0u);
+}
+
+TEST_F(ShapesTest, LineImagesGrowByTheThicknessAndTheSmoothingMargin) {
+    ASSERT_EQ(Show("Line", {10, 10, 20, 10, 0xFF0000, 4}), 0);
+    ASSERT_EQ(gBitmaps.size(), 1u);
+    EXPECT_EQ(gBitmaps[0].w, 15);
+    EXPECT_EQ(gBitmaps[0].h, 5);
+    qbRect r = Painted();
+    EXPECT_EQ(r.x, 8);
+    EXPECT_GE(r.y, 8);
+    EXPECT_LE(r.x + r.width, 8 + 15);
+    EXPECT_LE(r.y + r.height, 8 + 5);
+    Clear();
+    ASSERT_EQ(Show("SetFormStyle", {kFormAntialias}), 0);
+    ASSERT_EQ(Show("Line", {10, 10, 20, 10, 0xFF0000, 4}), 0);
+    EXPECT_EQ(gBitmaps.back().w, 20);
+    EXPECT_EQ(gBitmaps.back().h, 10);
+    r = Painted();
+    EXPECT_GE(r.x, 6);
+    EXPECT_GE(r.y, 6);
+    // A thickness of 100 is drawn at 64; a line of no length is a pixel,
+    // straight onto the display.
+    ASSERT_EQ(Show("SetFormStyle", {kFormNormal}), 0);
+    ASSERT_EQ(Show("Line", {50, 40, 50, 40, 0xFF0000, 100}), 0);
+    EXPECT_EQ(gBitmaps.back().w, 65);
+    Clear();
+    gBitmaps.clear();
+    ASSERT_EQ(Show("Line", {0, 0, 0, 0, 0x0000FF}), 0);
+    EXPECT_TRUE(gBitmaps.empty());
+    EXPECT_EQ(Shown(0, 0), 0x0000FFu);
+    EXPECT_EQ(Painted().width, 1);
+    EXPECT_EQ(Painted().height, 1);
+    EXPECT_EQ(Real(0, 0), 0x0000FFu);
+    // Transparent: blended through an image.
+    ASSERT_EQ(Show("Line", {0, 0, 9, 0, 0x80FF0000}), 0);
+    EXPECT_EQ(gBitmaps.size(), 1u);
+    EXPECT_NE(Shown(5, 0), 0u);
+    EXPECT_NE(Shown(5, 0), 0xFF0000u);
+    // Outside everything: nothing, and no failure.
+    ASSERT_EQ(Show("Line", {200, 200, 300, 300, 0xFF0000}), 0);
+}
+
+TEST_F(ShapesTest, ArgumentsAreCheckedBeforeAnythingIsDrawn) {
+    EXPECT_EQ(Show("Box", {0, 0, 0, 10}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Show("Circle", {10, 10, 0}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Show("Ellipse", {10, 10, 5, 0}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Show("Arc", {10, 10, 5, 5, -1, 90}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Show("Box", {0, 0, NAN, 10}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Show("Circle", {INFINITY, 0, 5}), ERR_WRONGUSAGE);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    EXPECT_EQ(Show("Arc", {10, 10, 5, 5, 45, 45, 0xFF0000}), 0);
+    EXPECT_EQ(Painted().width, 0);
+    EXPECT_EQ(Polygon(0, 0, {0, 0, 5, 5}, 1, 0xFF0000), ERR_WRONGUSAGE);
+    EXPECT_EQ(Polygon(0, 0, {0, 0, 5, 5}, 1000, 0xFF0000), ERR_WRONGUSAGE);
+    // A point that is not a number.
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 0);
+    VmPushNewTable(L_);
+    VmPushNumber(L_, 1);
+    VmRawSetIndex(L_, -2, 0);
+    VmPushString(L_, "x");
+    VmRawSetIndex(L_, -2, 1);
+    VmPushNumber(L_, 3);
+    VmRawSetIndex(L_, -2, 2);
+    VmPushNumber(L_, 3);
+    VmRawSetIndex(L_, -2, 3);
+    VmPushNumber(L_, 2);
+    EXPECT_EQ(Run("Polygon", 4), ERR_NUMTABLEARG);
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Painted().width, 0);
+}
+
+TEST_F(ShapesTest, CornersAreClampedToWholeAndNoRounding) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 40, 40, 0xFF0000, -5}), 0);
+    EXPECT_EQ(Shown(10, 10), 0xFF0000u);  // square
+    Clear();
+    ASSERT_EQ(Show("Box", {10, 10, 40, 40, 0xFF0000, 150}), 0);
+    std::vector<uint32_t> full;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) full.push_back(Shown(x, y));
+    Clear();
+    ASSERT_EQ(Show("Box", {10, 10, 40, 40, 0xFF0000, 100}), 0);
+    int same = 0;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) same += full[static_cast<size_t>(y) * 100 + x] == Shown(x, y);
+    EXPECT_EQ(same, 8000);
+    EXPECT_EQ(Shown(10, 10), 0u);  // rounded away
+    EXPECT_EQ(Shown(30, 30), 0xFF0000u);
+}
+
+TEST_F(ShapesTest, PolygonsAndCirclesFillAsTheReferenceDoes) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    // A concave polygon; the box starts at its smallest point.
+    const std::vector<int32_t> pts = {3, 2, 40, 8, 20, 20, 38, 35, 5, 30, 3, 2};
+    std::vector<double> d(pts.begin(), pts.end() - 2);
+    ASSERT_EQ(Polygon(10, 10, d, 5, 0x00FF00), 0);
+    std::vector<int32_t> moved;
+    for (size_t i = 0; i < pts.size(); i += 2) {
+        moved.push_back(pts[i] - 3);
+        moved.push_back(pts[i + 1] - 2);
+    }
+    EXPECT_EQ(Differences(scanref::Fill(moved, 38, 34), 13, 12, 0x00FF00), 0);
+
+    // A circle of radius 20: points every 5 degrees, (cx + r cos a, cy - r sin
+    // a).
+    Clear();
+    ASSERT_EQ(Show("Circle", {20, 10, 20, 0xFF0000}), 0);
+    std::vector<int32_t> ring;
+    for (int a = 0; a <= 360; a += 5) {
+        const double rad = a * M_PI / 180.0;
+        const int32_t x = 20 + static_cast<int32_t>(std::floor(std::round(20 * std::cos(rad) * 65536) / 65536));
+        const int32_t y = 20 + static_cast<int32_t>(std::floor(std::round(-20 * std::sin(rad) * 65536) / 65536));
+        if (ring.size() >= 2 && ring[ring.size() - 2] == x && ring.back() == y) continue;
+        ring.push_back(x);
+        ring.push_back(y);
+    }
+    EXPECT_EQ(Differences(scanref::Fill(ring, 41, 41), 20, 10, 0xFF0000), 0);
+}
+
+TEST_F(ShapesTest, TurnedAndHugeShapesKeepTheirWidthsAndFailCleanly) {
+    // Turned a quarter, the outline keeps sides 10 pixels wide.
+    ASSERT_EQ(Show("SetFillStyle", {FILLNONE, 10}), 0);
+    ASSERT_EQ(Show("Box", {20, 20, 50, 40, 0xFF0000, 0, 90}), 0);
+    const qbRect r = Painted();
+    ASSERT_GT(r.width, 0);
+    int run = 0;
+    for (int32_t x = r.x; x < r.x + r.width && Shown(x, r.y + r.height / 2); ++x) ++run;
+    EXPECT_GE(run, 9);
+    EXPECT_LE(run, 11);
+    // A width past the scan engine's limit still draws.
+    Clear();
+    ASSERT_EQ(Show("SetLineWidth", {300}), 0);
+    ASSERT_EQ(Polygon(10, 10, {0, 0, 30, 0, 15, 20}, 3, 0x00FF00), 0);
+    EXPECT_GT(Painted().width, 0);
+    // Sizes past 32 bits are refused, not wrapped.
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    EXPECT_EQ(Show("Circle", {0, 0, 1e9, 0xFF0000}), ERR_BITMAP);
+    EXPECT_EQ(Show("Ellipse", {0, 0, 5, 2e9, 0xFF0000}), ERR_BITMAP);
+}
+
+TEST_F(ShapesTest, AnAntialiasedPolygonGetsAFiveLargerImageTwoUpAndLeft) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormAntialias}), 0);
+    ASSERT_EQ(Polygon(30, 30, {0, 0, 19, 0, 19, 19, 0, 19}, 4, 0x0000FF), 0);
+    ASSERT_EQ(gBitmaps.size(), 1u);
+    EXPECT_EQ(gBitmaps[0].w, 25);
+    EXPECT_EQ(gBitmaps[0].h, 25);
+    const qbRect r = Painted();
+    EXPECT_GE(r.x, 28);
+    EXPECT_LE(r.x + r.width, 28 + 25);
+    EXPECT_EQ(Shown(40, 40), 0x0000FFu);
+}
+
+TEST_F(ShapesTest, IntoASelectedBrush) {
+    MakeBrush(2, 20, 10, 0x000000);
+    ASSERT_EQ(Show("SelectBrush", {2}), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {2, 2, 4, 4, 0xFF0000}), 0);
+    ASSERT_EQ(Show("Circle", {10, 0, 4, 0x00FF00}), 0);
+    ASSERT_EQ(Show("Line", {0, 9, 19, 9, 0x0000FF}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    qbBrush* b = nullptr;
+    ASSERT_EQ(GetBrushRecord(nullptr, ObjectID{2, nullptr}, &b, 0), 0);
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 3, 3, false), 0xFF0000u);
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 14, 4, false), 0x00FF00u);
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 10, 9, false), 0x0000FFu);
+    EXPECT_EQ(Painted().width, 0);  // the display stays as it was
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, WithLayersAShapeBecomesALayerThatCarriesItsEffects) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormShadow, 0x00FF00, 4, 3}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0xFFFF00, 2}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, 0xFF0000}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    const qbLayer* box = display_->bgpic->layers->layers.back().get();
+    EXPECT_EQ(box->type, kShapeBox);
+    EXPECT_EQ(box->shadow.shadow, 1);
+    EXPECT_EQ(box->border.border, 1);
+    EXPECT_EQ(box->border.size, 2);
+    // The draw state keeps both flags.
+    EXPECT_TRUE(GetDrawState()->formStyle & kFormShadow);
+    EXPECT_TRUE(GetDrawState()->formStyle & kFormEdge);
+    EXPECT_EQ(Window(20, 20), 0xFF0000u);
+
+    // A thick outline: a border of half its width in its colour; a line;
+    // a rotation is not taken yet.
+    ASSERT_EQ(Show("SetFormStyle", {kFormNormal}), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLNONE, 6}), 0);
+    ASSERT_EQ(Show("Circle", {50, 20, 10, 0x0000FF}), 0);
+    const qbLayer* circle = display_->bgpic->layers->layers.back().get();
+    EXPECT_EQ(circle->type, kShapeCircle);
+    EXPECT_EQ(circle->border.border, 1);
+    EXPECT_EQ(circle->border.size, 3);
+    EXPECT_EQ(circle->border.colour, 0x0000FFu);
+    ASSERT_EQ(Show("Line", {0, 70, 90, 70, 0x80FF0000, 3}), 0);
+    const qbLayer* line = display_->bgpic->layers->layers.back().get();
+    EXPECT_EQ(line->type, kShapeLine);
+    EXPECT_EQ(line->transparency, 0x80);
+    EXPECT_EQ(CountLayers(display_->bgpic), 3);
+    ASSERT_EQ(Show("Undo", {kShapeLine}), 0);
+    EXPECT_EQ(CountLayers(display_->bgpic), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, ArcsOfHugeAnglesDrawLikeTheirPlacesOnTheCircle) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Arc", {10, 10, 20, 20, 0, 90, 0xFF0000}), 0);
+    std::vector<uint32_t> quarter;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) quarter.push_back(Shown(x, y));
+    Clear();
+    ASSERT_EQ(Show("Arc", {10, 10, 20, 20, 720, 810, 0xFF0000}), 0);
+    int same = 0;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) same += quarter[static_cast<size_t>(y) * 100 + x] == Shown(x, y);
+    EXPECT_EQ(same, 8000);
+    // Past 32 bits the angle saturates; the call returns at once.
+    EXPECT_EQ(Show("Arc", {1, 1, 1, 1, 1e300, 1, 0xFF0000}), 0);
+    EXPECT_EQ(Show("Arc", {1, 1, 1, 1, 0, 1e300, 0xFF0000}), 0);
+}
+
+}  // namespace
