@@ -34,7 +34,11 @@
 #include "transitions/rects.h"
 #include "transitions/reveals.h"
 #include "transitions/scroll.h"
+#include "transitions/slides.h"
+#include "transitions/strangepush.h"
+#include "transitions/stretch.h"
 #include "transitions/stripes.h"
+#include "transitions/stripwalks.h"
 #include "transitions/zoomturn.h"
 
 namespace {
@@ -428,6 +432,22 @@ EffectRenderer UncoverRendererForType(int32_t type) {
     return nullptr;
 }
 
+// The strip walks, slides, cards, squashes and stretches.
+EffectRenderer WalkRendererForType(int32_t type) {
+    if (type == 105) return RenderSpiral;
+    if (type == 106) return RenderSwiss;
+    if (type == 107) return RenderQuadRect;
+    if (InRange(type, 108, 109)) return RenderSplit;
+    if (type == 110) return RenderUpDown;
+    if (InRange(type, 55, 69)) return RenderStretchZoom;
+    if (InRange(type, 99, 100)) return RenderStrangePush;
+    if (InRange(type, 101, 104)) return RenderSlide;
+    if (InRange(type, 111, 112)) return RenderCard;
+    if (InRange(type, 120, 123)) return RenderCrush;
+    if (InRange(type, 124, 127)) return RenderFlipCoin;
+    return nullptr;
+}
+
 }  // namespace
 
 EffectRenderer RendererForType(int32_t type) {
@@ -448,6 +468,7 @@ EffectRenderer RendererForType(int32_t type) {
     if (InRange(type, 78, 81)) return RenderPush;
     if (InRange(type, 118, 119)) return RenderZoomInOut;
     if (InRange(type, 128, 131)) return RenderTurnDown;
+    if (auto r = WalkRendererForType(type)) return r;
     return nullptr;
 }
 

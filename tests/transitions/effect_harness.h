@@ -36,6 +36,12 @@ inline const std::vector<EffectFamily>& EffectFamilies() {
         {"gates and push", 74, 81, false},
         {"zoom", 118, 119, false, true},
         {"turn down", 128, 131, false},
+        {"stretch and zoom", 55, 69, false, true},
+        {"strange push", 99, 100, false, true},
+        {"slide", 101, 104, false, true},
+        {"strip walks", 105, 110, false},
+        {"card", 111, 112, false, true},
+        {"crush and flip coin", 120, 127, false, true},
     };
     return families;
 }
