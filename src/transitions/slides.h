@@ -5,7 +5,7 @@
 
 struct qbEffectState;
 
-int RenderSlide(qbEffectState *state, int *done);
-int RenderCard(qbEffectState *state, int *done);
-int RenderCrush(qbEffectState *state, int *done);
-int RenderFlipCoin(qbEffectState *state, int *done);
+int RenderSlide(qbEffectState* state, int* done);
+int RenderCard(qbEffectState* state, int* done);
+int RenderCrush(qbEffectState* state, int* done);
+int RenderFlipCoin(qbEffectState* state, int* done);

@@ -4,10 +4,10 @@
 
 struct qbEffectState;
 
-int RenderStrangePush(qbEffectState *state, int *done);
-void FreeStrangePushData(qbEffectState *state, int normalEnd);
+int RenderStrangePush(qbEffectState* state, int* done);
+void FreeStrangePushData(qbEffectState* state, int normalEnd);
 // The two planes the halves are drawn through: copies of the picture's
 // alpha plane (or of its mask, all set without one) with the even rows
 // cleared in the first and the odd rows in the second. 0,
 // ERR_ALLOCALPHA or ERR_ALLOCMASK.
-int MakeInterlacedPlanes(qbEffectState *state);
+int MakeInterlacedPlanes(qbEffectState* state);

@@ -8,10 +8,10 @@
 
 struct qbEffectState;
 
-int RenderStretchZoom(qbEffectState *state, int *done);
+int RenderStretchZoom(qbEffectState* state, int* done);
 // The moving extent after n steps: n x step where it grows, size - n x
 // step where it shrinks (STRETCHRIGHT and STRETCHBOTTOM shrink when
 // showing, hiding turns each round); 0 for other types.
-int32_t StretchEdgeSize(const qbEffectState *state, int32_t n);
+int32_t StretchEdgeSize(const qbEffectState* state, int32_t n);
 // Frees the hiding work picture.
-void EndStretch(qbEffectState *state, int normalEnd);
+void EndStretch(qbEffectState* state, int normalEnd);

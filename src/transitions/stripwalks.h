@@ -5,8 +5,8 @@
 
 struct qbEffectState;
 
-int RenderSpiral(qbEffectState *state, int *done);
-int RenderSwiss(qbEffectState *state, int *done);
-int RenderQuadRect(qbEffectState *state, int *done);
-int RenderSplit(qbEffectState *state, int *done);
-int RenderUpDown(qbEffectState *state, int *done);
+int RenderSpiral(qbEffectState* state, int* done);
+int RenderSwiss(qbEffectState* state, int* done);
+int RenderQuadRect(qbEffectState* state, int* done);
+int RenderSplit(qbEffectState* state, int* done);
+int RenderUpDown(qbEffectState* state, int* done);
