@@ -133,6 +133,10 @@ int SlideFrame(qbEffectState* s, int* done) {
         }
         if (std::abs(x) < W && std::abs(y) < H) Whole(s, s->background, x, y);
     } else {
+        // A step that does not land on the size leaves the old picture's
+        // last place partly uncovered: it goes under the colour as well.
+        if (!seek && int64_t{t} - step <= size)
+            FillEffectRect(s, p->previousX, p->previousY, W, H, FillColour(s), kStripNoShow);
         Whole(s, s->image, x, y);
     }
     p->previousX = x;
@@ -245,6 +249,10 @@ int FlipFrame(qbEffectState* s, int* done) {
             if (s->type == kVFlipCoin) FillEffectRect(s, 0, y + h - 1, W, pb - (y + h - 1), colour, kStripNoShow);
         }
     }
+    // The first frame of the new side may be narrower than the old side's
+    // last: that goes under the colour.
+    if (!old && !seek && int64_t{t} - s->speed <= size)
+        FillEffectRect(s, p->x, p->y, p->w, p->h, FillColour(s), kStripNoShow);
     if (old) *p = FlipPriv{t, x, y, w, h};
     if (int err = DrawScaledPiece(s, old ? s->background : s->image, 0, 0, W, H, w, h, x, y, PieceFlags(s))) return err;
     return EndFrame(s, &p->travel);
