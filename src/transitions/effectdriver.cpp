@@ -32,6 +32,7 @@
 #include "transitions/gates.h"
 #include "transitions/puzzle.h"
 #include "transitions/rects.h"
+#include "transitions/roll.h"
 #include "transitions/reveals.h"
 #include "transitions/scroll.h"
 #include "transitions/slides.h"
@@ -445,6 +446,7 @@ EffectRenderer WalkRendererForType(int32_t type) {
     if (InRange(type, 111, 112)) return RenderCard;
     if (InRange(type, 120, 123)) return RenderCrush;
     if (InRange(type, 124, 127)) return RenderFlipCoin;
+    if (InRange(type, 84, 87)) return RenderRoll;
     return nullptr;
 }
 

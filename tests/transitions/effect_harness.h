@@ -42,6 +42,7 @@ inline const std::vector<EffectFamily>& EffectFamilies() {
         {"strip walks", 105, 110, false},
         {"card", 111, 112, false, true},
         {"crush and flip coin", 120, 127, false, true},
+        {"roll and wallpaper", 84, 87, false, true},
     };
     return families;
 }

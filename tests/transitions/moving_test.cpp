@@ -51,8 +51,8 @@ TEST_F(MovingRenderer, GatesOnAnOddWidthKeepTheWiderHalfOnTheRight) {
 }
 
 TEST_F(MovingRenderer, ASeekDrawsTheFrameTheStepsDraw) {
-    for (int32_t type : {70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  118, 119, 128, 129,
-                          130, 131, 101, 102, 103, 104, 111, 112, 120, 121, 122, 123, 124, 125, 126, 127}) {
+    for (int32_t type : {70,  71,  72,  73,  74,  75,  76,  77,  78,  79,  80,  81,  118, 119, 128, 129, 130, 131,
+                         101, 102, 103, 104, 111, 112, 120, 121, 122, 123, 124, 125, 126, 127, 84,  85,  86,  87}) {
         for (int32_t speed : {3, 7}) {
             SCOPED_TRACE("type " + std::to_string(type) + " speed " + std::to_string(speed));
             Start(type, 23, 17, speed, 0x00FF00);
@@ -331,7 +331,8 @@ protected:
 };
 
 TEST_F(PictureLayer, JumpsDrawWhatTheStepsDraw) {
-    for (int32_t type : {70, 73, 74, 75, 76, 77, 78, 81, 118, 119, 128, 131, 55, 61, 99, 101, 104, 111, 112, 120, 123, 124, 127}) {
+    for (int32_t type :
+         {70, 73, 74, 75, 76, 77, 78, 81, 118, 119, 128, 131, 55, 61, 99, 101, 104, 111, 112, 120, 123, 124, 127}) {
         SCOPED_TRACE("type " + std::to_string(type));
         void* id = Start(type, 7);
         ASSERT_NE(id, nullptr);

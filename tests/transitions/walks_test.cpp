@@ -184,6 +184,29 @@ TEST_F(WalkRenderer, StretchesAndZoomsGrowTheirRectangles) {
     EXPECT_EQ(StretchEdgeSize(&s_, 1), 0);
 }
 
+TEST_F(WalkRenderer, RollsCurlTheNewPictureAcrossTheOldOne) {
+    Start(84, 6, 100, 10);  // ROLLTOP: n = 100 / 12 raised to 20, speed 10 / 5
+    EXPECT_EQ(s_.speed, 2);
+    EXPECT_EQ(s_.frameCount, 50);
+    Step();
+    EXPECT_EQ(At(3, 1), New(3, 1)) << "flat behind the curl";
+    EXPECT_EQ(At(3, 2), New(3, 2)) << "the curl goes on from the flat part";
+    EXPECT_EQ(At(3, 21) & 0xC00000u, 0x800000u) << "the curl, 20 rows";
+    EXPECT_EQ(At(3, 22), Old(3, 22));
+    int n = 1;
+    while (!Step()) ++n;
+    EXPECT_EQ(n + 1, 50);
+    EXPECT_TRUE(Whole(New));
+    Start(87, 640, 2, 10);  // WALLPAPERLEFT: n = 320
+    Step();
+    EXPECT_EQ(At(321, 0) & 0xC00000u, 0x800000u);
+    EXPECT_EQ(At(322, 0), Old(322, 0));
+    Start(85, 10, 10, 3);
+    EXPECT_EQ(s_.speed, 1);
+    Start(85, 10, 10, 100);
+    EXPECT_EQ(s_.speed, 8);
+}
+
 // Hides of a layer: what the effect leaves is gone from the layer's planes.
 class WalkLayers : public TransitionWorld {};
 
