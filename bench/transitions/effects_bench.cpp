@@ -295,13 +295,13 @@ void MovingLayerTypes(benchmark::internal::Benchmark* b) {
 // The strip walks, slides, cards, squashes, strange pushes and stretches.
 void WalkTypes(benchmark::internal::Benchmark* b) {
     for (int64_t warm : {0, 1})
-        for (int64_t type : {55, 56, 59, 61, 65, 99, 101, 103, 105, 106, 107, 108, 110, 111, 120, 122, 124, 126})
+        for (int64_t type : {55, 56, 59, 61, 65, 84, 85, 86, 99, 101, 103, 105, 106, 107, 108, 110, 111, 120, 122, 124, 126})
             b->Args({type, warm});
     b->Unit(benchmark::kMillisecond)->Iterations(3);
 }
 void WalkLayerTypes(benchmark::internal::Benchmark* b) {
     for (int64_t warm : {0, 1})
-        for (int64_t type : {55, 61, 99, 105, 106, 108, 110}) b->Args({type, warm});
+        for (int64_t type : {55, 61, 84, 99, 105, 106, 108, 110}) b->Args({type, warm});
     b->Unit(benchmark::kMillisecond)->Iterations(3);
 }
 
