@@ -276,6 +276,33 @@ typedef struct qbImageSaveRequest {
 #define QBSAVEIMAGE_TRANSPARENT 2u /* a palette entry is transparent */
 typedef int (*qbSaveImageFunc)(const qbImageSaveRequest* request);
 
+/* An anim saver's entry points. BeginAnimStream (word 112) opens the file
+ * and answers a handle, or null on failure; its mode says how frames come:
+ * QBANIMSTREAM_PALETTE as palette pictures (formats without
+ * QBSAVER_TRUECOLOUR), QBANIMSTREAM_ALPHA with their alpha bytes counting.
+ * WriteAnimFrame (113) gets one frame and answers 0 on failure;
+ * FinishAnimStream (114) completes the file and frees the handle. The flags
+ * of an anim format are those of an image format: QBSAVER_TRUECOLOUR and
+ * QBSAVER_ALPHA. */
+typedef struct qbAnimFrameRecord {
+    const void* pixels;       /* palette indices or ARGB words */
+    const uint32_t* palette;  /* $RRGGBB entries; null for ARGB frames */
+    int64_t rowBytes;         /* width, or 4 x width for ARGB */
+    int64_t colourCount;      /* palette entries */
+    int64_t transparentIndex; /* with QBANIMFRAME_TRANSPARENT */
+    int64_t delay;            /* milliseconds */
+    uint64_t flags;           /* QBANIMFRAME_* */
+    uint64_t format;          /* the format id the saver registered */
+} qbAnimFrameRecord;
+#define QBANIMFRAME_ALPHA 1u       /* the ARGB frame's alpha bytes count */
+#define QBANIMFRAME_TRANSPARENT 2u /* transparentIndex is valid */
+#define QBANIMSTREAM_PALETTE 1u
+#define QBANIMSTREAM_ALPHA 4u
+typedef void* (*qbBeginAnimStreamFunc)(const char* name, int32_t width, int32_t height, uint32_t mode,
+                                       int32_t quality, int32_t fps);
+typedef int (*qbWriteAnimFrameFunc)(void* handle, const qbAnimFrameRecord* frame);
+typedef void (*qbFinishAnimStreamFunc)(void* handle);
+
 /* GetExtensions bits of the library capability: the plugin exports
  * GetLibraryCount and SetCurrentLibrary; its libraries are registered when
  * it is required rather than when it is loaded. */
@@ -928,6 +955,91 @@ typedef struct qbGraphicsTable {
     int (*FreeBrush)(int32_t id); /* 29: 0 or ERR_FINDBRUSH */
 } qbGraphicsTable;
 
+/* Table 4: sound. A decoded sound: interleaved PCM of 8-bit (unsigned
+ * unless QBSOUND_SIGNED) or 16-bit frames of one or two channels. */
+typedef struct qbSoundPCM {
+    void* pcm;
+    uint64_t bytes;
+    uint64_t frames;
+    int64_t channels; /* 1 or 2 */
+    int64_t bits;     /* 8 or 16 */
+    int64_t rate;
+    uint64_t flags; /* QBSOUND_BIGENDIAN, QBSOUND_SIGNED */
+} qbSoundPCM;
+/* Flag of slot 0: the PCM is the decoder's own buffer, a block of its own
+ * that outlives the record; without it the PCM lies in the record's block. */
+#define QBSOUND_DECODE_OWNBUFFER 1u
+/* Flags and tags of slot 2, the audio adapter's install. */
+#define QBAUDIOADAPTER_NOREPLACE 1u  /* a later plugin may not replace it */
+#define QBAUDIOADAPTER_UPDATEONLY 2u /* the installed adapter takes tag 1 only */
+#define QBAUDIOADAPTER_TAG_BUFFERFRAMES 1u
+#define QBAUDIOADAPTER_TAG_CHANNELS 2u /* 0 removes the adapter */
+
+typedef struct qbSoundTable {
+    /* 0: a whole sound file through the player's loader chain; null when it
+     * can't be read or is not 8 or 16-bit PCM of one or two channels. The
+     * record (and an own-buffer PCM) are freed with table 1 slot 42. */
+    qbSoundPCM* (*DecodeSound)(const char* name, uint32_t flags);
+    /* 1: the sample (a number, or the handle of an automatic id) takes a
+     * copy of the request's PCM, format and rate, stopped first wherever it
+     * plays; the request is freed in any case: the record, and the PCM when
+     * it is a block of its own (both from slot 0 or table 1 slot 11). 0,
+     * ERR_WRONGUSAGE (no request), ERR_FINDSAMPLE, ERR_8OR16BITONLY or ERR_MEM. */
+    int (*SetSamplePCM)(intptr_t sample, qbSoundPCM* request);
+    /* 2: 0, ERR_OLDAPPLET, ERR_WRONGUSAGE, ERR_SETADAPTER or ERR_OPENAUDIO. */
+    int (*SetAudioAdapter)(struct qbPluginRecord* plugin, uint32_t flags, const struct qbAdapterTag* tags);
+} qbSoundTable;
+
+/* Table 5: requesters, through the requester adapter when one takes them,
+ * else the system's own. Null texts read as empty. */
+#define QBREQUESTER_SAVE 2 /* mode of slot 1; any other mode opens */
+/* Requester-adapter flags of slot 3: which requesters the adapter takes. */
+#define QBREQUESTER_NOREPLACE 1u
+#define QBREQUESTER_SYSTEM 2u
+#define QBREQUESTER_FILE 4u
+#define QBREQUESTER_PATH 8u
+#define QBREQUESTER_STRING 16u
+#define QBREQUESTER_LIST 32u
+#define QBREQUESTER_FONT 64u
+#define QBREQUESTER_COLOUR 128u
+typedef struct qbRequesterTable {
+    /* 0: buttons "OK", "OK|Cancel", "Yes|No", "Yes|No|Cancel" or labels of
+     * one's own joined by "|"; icon 0-4. The choice: 0 for OK or the last
+     * button, 1 ... n-1 for the others; -1 when the requester failed. */
+    int (*SystemRequest)(const char* title, const char* body, const char* buttons, int32_t icon);
+    /* 1: the chosen folder and file joined into to (size bytes with the
+     * NUL). 1 when chosen and copied; 0 when cancelled, failed or longer
+     * than the buffer, which is then left as it was. */
+    int (*FileRequest)(const char* title, const char* pattern, int32_t mode, char* to, size_t size);
+    /* 2: the chosen folder into to, the same way. */
+    int (*PathRequest)(const char* title, char* to, size_t size);
+    /* 3: 0, ERR_OLDAPPLET, ERR_WRONGUSAGE or ERR_SETADAPTER. */
+    int (*SetRequesterAdapter)(struct qbPluginRecord* plugin, uint32_t flags);
+} qbRequesterTable;
+
+/* Table 6: fonts. */
+#define QBFONT_SKIPPACKED 1u /* leave out collection members and suitcase faces */
+typedef struct qbFontTable {
+    /* 0: weight -1 finds the installed font by its full name ("DejaVu Sans
+     * Bold"), else by its family with that weight and slant (the text
+     * library's values). 1 with the file's path in to (size bytes with the
+     * NUL) and the face's offset and length in the file (0 and 0 for the
+     * whole file; either may be null); 0 when none matches or the path is
+     * longer than the buffer. A collection member may come as a temporary
+     * file, which the player deletes when it ends. */
+    int (*FindInstalledFont)(const char* name, int32_t weight, int32_t slant, uint32_t flags, char* to, size_t size,
+                             int64_t* offset, int64_t* length);
+    void* unused[2];
+} qbFontTable;
+
+/* Table 9: data built into the player: the Bitstream Vera TrueType fonts
+ * (Sans, Sans Mono, Serif) and their sizes in bytes. */
+typedef struct qbDataTable {
+    const void* fonts[3];
+    uintptr_t fontSizes[3];
+    uintptr_t unused[4];
+} qbDataTable;
+
 /* Table 10: zlib's own functions (the z_stream of the zlib the player is
  * built with); slots 13-15 are null. */
 struct z_stream_s;
@@ -1104,6 +1216,10 @@ QBPLUGIN_STATIC_ASSERT(sizeof(qbGraphicsTable) == 30 * 8 && offsetof(qbGraphicsT
                        "table 3 has 30 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbBrushRequest) == 56 && sizeof(qbBitmapLockRecord) == 40 && sizeof(qbImageNode) == 32,
                        "table 3 records");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbSoundPCM) == 7 * 8 && sizeof(qbSoundTable) == 3 * 8, "table 4 has 3 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbRequesterTable) == 4 * 8, "table 5 has 4 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbFontTable) == 3 * 8, "table 6 has room for 3 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbDataTable) == 10 * 8 && offsetof(qbDataTable, fontSizes) == 3 * 8, "table 9");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbZlibTable) == 16 * 8 && offsetof(qbZlibTable, crc32) == 12 * 8, "table 10");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbFreetypeTable) == 40 * 8 && offsetof(qbFreetypeTable, FT_MulFix) == 21 * 8,
                        "table 7");
@@ -1140,6 +1256,10 @@ QBPLUGIN_EXPORT void SetCurrentLibrary(int index);
 QBPLUGIN_EXPORT void RegisterImageSaver(qbSaverFormat* format);
 QBPLUGIN_EXPORT int SaveImage(const qbImageSaveRequest* request);
 QBPLUGIN_EXPORT void RegisterAnimSaver(qbSaverFormat* format);
+QBPLUGIN_EXPORT void* BeginAnimStream(const char* name, int32_t width, int32_t height, uint32_t mode, int32_t quality,
+                                     int32_t fps);
+QBPLUGIN_EXPORT int WriteAnimFrame(void* handle, const qbAnimFrameRecord* frame);
+QBPLUGIN_EXPORT void FinishAnimStream(void* handle);
 QBPLUGIN_EXPORT void RegisterSampleSaver(qbSaverFormat* format);
 #endif
 

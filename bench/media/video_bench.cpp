@@ -42,10 +42,7 @@ int32_t FreeNext(void* handle, qbVideoPacket* out) {
     return 0;
 }
 void FreeRelease(void*, void*) {}
-int32_t FreeDecode(void*, void*, uint32_t*, double* pts) {
-    *pts = -1.0;
-    return 1;
-}
+int32_t FreeDecode(void*, void*, qbVideoFrame*) { return 1; }
 int32_t FreeSeek(void* handle, int64_t) {
     static_cast<FreeSource*>(handle)->next = 0;
     return 0;
@@ -89,6 +86,7 @@ void BM_VideoMachinery1080p(benchmark::State& state) {
     stream.source->handle = &source;
     stream.frameWidth = kHDWidth;
     stream.frameHeight = kHDHeight;
+    stream.info.framesAreRGB = 1;
     std::vector<uint32_t> window(kHDPixels);
     int64_t shown = 0;
     for (auto _ : state) {

@@ -250,6 +250,25 @@ void BM_PixmanOverFrame(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * int64_t{kW} * kH * 4);
 }
 BENCHMARK(BM_PixmanOverFrame)->Unit(benchmark::kMillisecond);
+
+// The cross-fade's anchor: an opaque frame over another through a solid
+// mask of one level, what each of its frames amounts to.
+void BM_PixmanOverSolidMaskFrame(benchmark::State& state) {
+    std::vector<uint32_t> from(size_t{kW} * kH, 0xFFFF0000u), to(size_t{kW} * kH, 0xFF0000FFu);
+    pixman_image_t* src = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, from.data(), kW * 4);
+    pixman_image_t* dst = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, to.data(), kW * 4);
+    const pixman_color_t level{0, 0, 0, 120 * 257};
+    pixman_image_t* mask = pixman_image_create_solid_fill(&level);
+    for (auto _ : state) {
+        pixman_image_composite32(PIXMAN_OP_OVER, src, mask, dst, 0, 0, 0, 0, 0, 0, kW, kH);
+        benchmark::ClobberMemory();
+    }
+    pixman_image_unref(mask);
+    pixman_image_unref(src);
+    pixman_image_unref(dst);
+    state.SetBytesProcessed(state.iterations() * int64_t{kW} * kH * 4);
+}
+BENCHMARK(BM_PixmanOverSolidMaskFrame)->Unit(benchmark::kMillisecond);
 #endif
 
 void Types(benchmark::internal::Benchmark* b) {
@@ -419,7 +438,16 @@ void BM_PixmanWalkScaleFrames(benchmark::State& state) {
 BENCHMARK(BM_PixmanWalkScaleFrames)->Arg(120)->Arg(124)->Arg(55)->Arg(61)->Unit(benchmark::kMillisecond);
 #endif
 
+// The colour, mask and pixel families, warmed up (PIXELZOOM2 runs only as a
+// BGPic transition).
+void ColourMaskTypes(benchmark::internal::Benchmark* b) {
+    for (int64_t type : {97, 98, 114, 115, 116, 117, 132, 133, 134, 137, 138, 139}) b->Args({type, 1});
+    b->Unit(benchmark::kMillisecond)->Iterations(2);
+}
+
 BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BGPicTransition)->Apply(ColourMaskTypes);
+BENCHMARK(BM_RealtimeLayer)->Apply(ColourMaskTypes);
 BENCHMARK(BM_BGPicTransition)->Apply(Types);
 BENCHMARK(BM_RealtimeLayer)->Apply(Types);
 BENCHMARK(BM_BGPicTransition)->Apply(UncoverTypes);

@@ -9,6 +9,7 @@
 #include "core/threads.h"
 #include "display/bgpics.h"
 #include "display/display.h"
+#include "display/displayscaling.h"
 #include "display/refresh.h"
 #include "display/safeblt.h"
 #include "imaging/blit.h"
@@ -76,8 +77,11 @@ namespace {
 void DrawQueuedBlit(qbDisplay* display, qbQueuedBlit& e) {
     if (e.srcX < 0 || e.srcY < 0) return;
     const qbBGPic* picture = display->bgpic;
-    const int32_t right = picture ? picture->currentWidth : std::numeric_limits<int32_t>::max();
-    const int32_t bottom = picture ? picture->currentHeight : std::numeric_limits<int32_t>::max();
+    int32_t right = picture ? picture->currentWidth : std::numeric_limits<int32_t>::max();
+    int32_t bottom = picture ? picture->currentHeight : std::numeric_limits<int32_t>::max();
+    // A scaling display shows its picture at the window's size.
+    if (picture && (display->scaleX != 1.0 || display->scaleY != 1.0) && HasScaleSize(display))
+        GetScaledPictureSize(display, &right, &bottom);
     int32_t sx = e.srcX, sy = e.srcY, dx = e.dstX, dy = e.dstY, w = e.width, h = e.height;
     ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, e.bitmap->width, e.bitmap->height, right, bottom, false);
     if (w <= 0 || h <= 0) return;

@@ -162,6 +162,8 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         qbBGPic* picture = nullptr;
         if (int err = GetBGPic(L, o.bgpic, &picture, 0)) return err;
         if (picture != d->bgpic) {
+            // Videos draw onto the picture they started on.
+            StopDisplayVideos(L, d);
             // Drawing into the old picture's buffers or into a selection
             // ends with it.
             if (IsDoubleBuffering(d) || d->doubleBufferSuspended)

@@ -233,6 +233,18 @@ void RedrawDisplayVideos(qbDisplay* display) {
     if (videoHooks.redraw) videoHooks.redraw(display);
 }
 
+void StopDisplayVideos(ScriptState* L, qbDisplay* display) {
+    if (videoHooks.stop) videoHooks.stop(L, display);
+}
+
+void SuspendDisplayVideos(qbDisplay* display) {
+    if (videoHooks.suspend) videoHooks.suspend(display);
+}
+
+void ResumeDisplayVideos(qbDisplay* display) {
+    if (videoHooks.resume) videoHooks.resume(display);
+}
+
 int GetDisplayRecord(ObjectID id, qbDisplay** out) {
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
         if (d->id == id.number && d->handle == id.handle) {

@@ -59,9 +59,17 @@ struct qbDisplayVideoHooks {
                      int32_t* rowBytes) = nullptr;
     // The shown picture of each paused or ended video on the display again.
     void (*redraw)(qbDisplay* display) = nullptr;
+    // Every video drawn straight onto the display stops (no refresh).
+    void (*stop)(ScriptState* L, qbDisplay* display) = nullptr;
+    // The window goes away and comes back: its videos keep playing unseen.
+    void (*suspend)(qbDisplay* display) = nullptr;
+    void (*resume)(qbDisplay* display) = nullptr;
 };
 void SetDisplayVideoHooks(const qbDisplayVideoHooks* hooks);
 bool HitTestVideos(const qbDisplay* display, int32_t x, int32_t y);
 bool BuildVideoAreaMask(const qbDisplay* display, int32_t width, int32_t height, std::vector<uint8_t>* mask,
                         int32_t* rowBytes);
 void RedrawDisplayVideos(qbDisplay* display);
+void StopDisplayVideos(ScriptState* L, qbDisplay* display);
+void SuspendDisplayVideos(qbDisplay* display);
+void ResumeDisplayVideos(qbDisplay* display);

@@ -141,7 +141,9 @@ int OpenNativeWindow(qbDisplay* d, bool activate) {
     d->view.hasClipboardHandler = d->handlers[kClipboardSlot].function != -1;
     d->view.menuTree = &DisplayMenuTree;
     const std::vector<uint8_t> shape = d->hasShape ? WindowShapePlane(d, mask, alpha) : std::vector<uint8_t>{};
-    return CreateNativeWindow(d, activate ? 1 : 0, nullptr, shape.empty() ? nullptr : shape.data());
+    if (int err = CreateNativeWindow(d, activate ? 1 : 0, nullptr, shape.empty() ? nullptr : shape.data())) return err;
+    ResumeDisplayVideos(d);
+    return 0;
 }
 
 void ShowPointerState(qbDisplay* d) {

@@ -337,6 +337,8 @@ int CloseDisplayCore(ScriptState* L, qbDisplay* d, uint32_t flags) {
             d->x = d->view.x;
             d->y = d->view.y;
         }
+        // The videos play on unseen until the window is back.
+        SuspendDisplayVideos(d);
         CloseNativeWindow(d);
         if (owner && !(flags & kCloseModeSwitch)) {
             FreeBackfillObjects(L, d);

@@ -95,7 +95,7 @@ void PlotOnDisplay(ScriptState* L, qbDisplay* d, int32_t x, int32_t y, uint32_t 
     }
     if (d->softDoubleBuffer) {
         AddDirtyRect(L, x, y, 1, 1);
-    } else if (!IsVideoOnDisplay(d)) {
+    } else if (!HitTestVideos(d, x, y)) {
         PlotDisplayPixel(d, x, y, a && AdapterTakesAlpha() ? rgb | (a << 24) : mixed);
     }
 }

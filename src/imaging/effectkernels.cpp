@@ -1,5 +1,6 @@
 #include "imaging/effectkernels.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -96,3 +97,60 @@ void ThresholdMapToMaskRef(const ThresholdRecord& r, uint32_t threshold) {
             }
         }
 }
+
+namespace {
+
+inline bool PlaneBit(const uint8_t* rows, int32_t pitch, int32_t x, int32_t y) {
+    return (rows[static_cast<size_t>(y) * pitch + (x >> 3)] & (0x80 >> (x & 7))) != 0;
+}
+
+// Sets or clears the bits x .. x + n - 1 of one mask row.
+void SetBits(uint8_t* row, int32_t x, int32_t n, bool on) {
+    for (int32_t i = x; i < x + n; ++i) {
+        const auto bit = static_cast<uint8_t>(0x80 >> (i & 7));
+        row[i >> 3] = on ? static_cast<uint8_t>(row[i >> 3] | bit) : static_cast<uint8_t>(row[i >> 3] & ~bit);
+    }
+}
+
+template <typename P>
+void PixelatePixels(const qbPixelateRecord& r) {
+    if (!r.source || !r.destination || r.width < 1 || r.height < 1) return;
+    const auto* src = static_cast<const P*>(r.source);
+    auto* dst = static_cast<P*>(r.destination);
+    const int32_t block = std::max(r.block, 1);
+    auto srcRow = [&](int32_t y) { return src + static_cast<size_t>(y) * r.sourcePitch; };
+    auto dstRow = [&](int32_t y) { return dst + static_cast<size_t>(y) * r.destinationPitch; };
+    for (int32_t by = 0; by < r.height; by += block) {
+        const int32_t bh = std::min(block, r.height - by);
+        for (int32_t bx = 0; bx < r.width; bx += block) {
+            const int32_t bw = std::min(block, r.width - bx);
+            bool fill = true;
+            if (r.sourceMask) {
+                fill = PlaneBit(r.sourceMask, r.sourceMaskPitch, bx, by);
+                if (r.destinationMask)
+                    for (int32_t j = 0; j < bh; ++j)
+                        SetBits(r.destinationMask + static_cast<size_t>(by + j) * r.destinationMaskPitch, bx, bw,
+                                fill);
+            }
+            if (r.sourceAlpha) {
+                const uint8_t a = r.sourceAlpha[static_cast<size_t>(by) * r.sourceAlphaPitch + bx];
+                fill = fill && a != 0;
+                if (r.destinationAlpha)
+                    for (int32_t j = 0; j < bh; ++j)
+                        std::fill_n(r.destinationAlpha + static_cast<size_t>(by + j) * r.destinationAlphaPitch + bx,
+                                    bw, a);
+            }
+            if (fill) {
+                const P c = srcRow(by)[bx];
+                for (int32_t j = 0; j < bh; ++j) std::fill_n(dstRow(by + j) + bx, bw, c);
+            } else {
+                for (int32_t j = 0; j < bh; ++j) std::copy_n(srcRow(by + j) + bx, bw, dstRow(by + j) + bx);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void PixelatePixels32(const qbPixelateRecord& record) { PixelatePixels<uint32_t>(record); }
+void PixelatePixels16(const qbPixelateRecord& record) { PixelatePixels<uint16_t>(record); }

@@ -30,3 +30,25 @@ struct ThresholdRecord {
 // source); elsewhere it becomes 0.
 void ThresholdMapToMask(const ThresholdRecord& record, uint32_t threshold);
 void ThresholdMapToMaskRef(const ThresholdRecord& record, uint32_t threshold);
+
+// The pixel zoom's blocks, from a source picture into a destination of the
+// same size: each block of `block` pixels takes its top-left pixel, and the
+// planes (any may be null) their top-left bit or byte. A block whose
+// top-left pixel is invisible (mask bit clear or alpha 0) keeps the source
+// pixels, as the in-place Pixelate32/16 leaves them. Pitches: pixels for
+// the pictures, bytes for the planes.
+struct qbPixelateRecord {
+    const void* source = nullptr;
+    void* destination = nullptr;
+    const uint8_t* sourceMask = nullptr;
+    uint8_t* destinationMask = nullptr;
+    const uint8_t* sourceAlpha = nullptr;
+    uint8_t* destinationAlpha = nullptr;
+    int32_t sourcePitch = 0, destinationPitch = 0;
+    int32_t sourceMaskPitch = 0, destinationMaskPitch = 0;
+    int32_t sourceAlphaPitch = 0, destinationAlphaPitch = 0;
+    int32_t width = 0, height = 0;
+    int32_t block = 1;
+};
+void PixelatePixels32(const qbPixelateRecord& record);
+void PixelatePixels16(const qbPixelateRecord& record);

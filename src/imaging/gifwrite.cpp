@@ -84,7 +84,14 @@ struct CodePacker {
     }
 };
 
-void EncodeLZW(Output& out, const uint8_t* indices, size_t count, int minimumSize) {
+// The hash tables hold kHashSize entries: they are made before any byte of
+// the frame goes out, so that a full heap leaves no partial frame.
+struct LZWTables {
+    std::vector<int32_t> keys;
+    std::vector<uint16_t> codes;
+};
+
+void EncodeLZW(Output& out, const uint8_t* indices, size_t count, int minimumSize, LZWTables& tables) {
     out.Byte(minimumSize);
     CodePacker packer{out, {}, 0, 0, 0};
     const int clear = 1 << minimumSize, end = clear + 1;
@@ -92,8 +99,8 @@ void EncodeLZW(Output& out, const uint8_t* indices, size_t count, int minimumSiz
     int limit = (1 << width) - 1;
     int next = clear + 2;
     bool clearing = false;
-    std::vector<int32_t> keys(kHashSize, -1);
-    std::vector<uint16_t> codes(kHashSize, 0);
+    std::vector<int32_t>& keys = tables.keys;
+    std::vector<uint16_t>& codes = tables.codes;
     auto emit = [&](int code) {
         packer.Put(code, width);
         // The decoder grows one code after the encoder adds the entry that
@@ -240,7 +247,10 @@ int WriteAnimGIF(qbGIFWriter* w, const qbGIFFrame& f) {
     Box box{0, 0, f.width, f.height};
     const uint8_t* data = f.indices;
     const bool differenced = f.differencing && f.transparentIndex < 0 && !w->previous.empty();
+    LZWTables tables;
     try {
+        tables.keys.assign(kHashSize, -1);
+        tables.codes.assign(kHashSize, 0);
         if (differenced) {
             std::vector<int16_t> map(256);
             box = ChangedBox(*w, f, palette, map);
@@ -306,9 +316,9 @@ int WriteAnimGIF(qbGIFWriter* w, const qbGIFFrame& f) {
         o.Byte(static_cast<int>(palette[i] & 0xFF));
     }
     if (differenced) {
-        EncodeLZW(o, data, static_cast<size_t>(box.width) * static_cast<size_t>(box.height), std::max(bits, 2));
+        EncodeLZW(o, data, static_cast<size_t>(box.width) * static_cast<size_t>(box.height), std::max(bits, 2), tables);
     } else {
-        EncodeLZW(o, data, pixels, std::max(bits, 2));
+        EncodeLZW(o, data, pixels, std::max(bits, 2), tables);
     }
     o.Flush();
     ++w->framesWritten;

@@ -1,6 +1,7 @@
 // JPEG writer over libjpeg into memory (the picture saver stores the block;
 // the Motion-JPEG writer uses it per frame). The output block grows as
 // needed. As in the reader, the setjmp frame holds nothing with a destructor.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -13,54 +14,48 @@
 
 namespace {
 
-constexpr size_t kJpegOutputBufferSize = 4096;
 constexpr size_t kInitialBlockSize = 65536;
+// Rows handed to the library per call.
+constexpr int kRowBatch = 16;
 
+// The library writes straight into the output block, which doubles when
+// it fills.
 struct JpegDestination {
     jpeg_destination_mgr pub;
-    JOCTET* buffer = nullptr;  // from the library's image pool
-    uint8_t* data = nullptr;   // malloc'ed output block, freed by the caller
-    size_t size = 0;
+    uint8_t* data = nullptr;  // malloc'ed output block, freed by the caller
     size_t capacity = 0;
+    size_t size = 0;  // set when the compression ends
 };
 
-void Append(j_compress_ptr cinfo, const JOCTET* bytes, size_t count) {
-    auto* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    if (count > dest->capacity - dest->size) {
-        size_t capacity = dest->capacity ? dest->capacity : kInitialBlockSize;
-        while (count > capacity - dest->size) {
-            if (capacity > SIZE_MAX / 2) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
-            capacity *= 2;
-        }
-        void* grown = std::realloc(dest->data, capacity);
-        if (!grown) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
-        dest->data = static_cast<uint8_t*>(grown);
-        dest->capacity = capacity;
+void Grow(j_compress_ptr cinfo, JpegDestination* dest, size_t used) {
+    size_t capacity = dest->capacity ? dest->capacity : kInitialBlockSize;
+    if (dest->capacity) {
+        if (capacity > SIZE_MAX / 2) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+        capacity *= 2;
     }
-    std::memcpy(dest->data + dest->size, bytes, count);
-    dest->size += count;
+    void* grown = std::realloc(dest->data, capacity);
+    if (!grown) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    dest->data = static_cast<uint8_t*>(grown);
+    dest->capacity = capacity;
+    dest->pub.next_output_byte = dest->data + used;
+    dest->pub.free_in_buffer = capacity - used;
 }
 
 void InitDestination(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    dest->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                                                   kJpegOutputBufferSize * sizeof(JOCTET)));
-    dest->pub.next_output_byte = dest->buffer;
-    dest->pub.free_in_buffer = kJpegOutputBufferSize;
+    Grow(cinfo, dest, 0);
 }
 
+// Called with the whole block full.
 boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    Append(cinfo, dest->buffer, kJpegOutputBufferSize);
-    dest->pub.next_output_byte = dest->buffer;
-    dest->pub.free_in_buffer = kJpegOutputBufferSize;
+    Grow(cinfo, dest, dest->capacity);
     return TRUE;
 }
 
 void TermDestination(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
-    const size_t used = kJpegOutputBufferSize - dest->pub.free_in_buffer;
-    if (used) Append(cinfo, dest->buffer, used);
+    dest->size = dest->capacity - dest->pub.free_in_buffer;
 }
 
 struct JpegWriteState {
@@ -81,6 +76,16 @@ void RowToRGB(const uint32_t* in, JSAMPLE* out, int32_t width, bool order1) {
     }
 }
 
+// libjpeg-turbo reads the 32-bit words in place: in memory a little-endian
+// word 0xAARRGGBB is B, G, R, A (order 0) and order 1's is A, R, G, B.
+#if defined(JCS_EXTENSIONS) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kDirectRows = true;
+J_COLOR_SPACE DirectSpace(bool order1) { return order1 ? JCS_EXT_XRGB : JCS_EXT_BGRX; }
+#else
+constexpr bool kDirectRows = false;
+J_COLOR_SPACE DirectSpace(bool) { return JCS_RGB; }
+#endif
+
 int Encode(JpegWriteState* s) {
     if (setjmp(s->errors.jump)) return 0;
     j_compress_ptr cinfo = &s->cinfo;
@@ -92,18 +97,27 @@ int Encode(JpegWriteState* s) {
     cinfo->dest = &s->destination.pub;
     cinfo->image_width = static_cast<JDIMENSION>(r.width);
     cinfo->image_height = static_cast<JDIMENSION>(r.height);
-    cinfo->input_components = 3;
-    cinfo->in_color_space = JCS_RGB;
+    cinfo->input_components = kDirectRows ? 4 : 3;
+    cinfo->in_color_space = kDirectRows ? DirectSpace(r.byteOrder != 0) : JCS_RGB;
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, r.quality < 0 ? 0 : r.quality > 100 ? 100 : r.quality, TRUE);
     jpeg_start_compress(cinfo, TRUE);
     const auto* base = reinterpret_cast<const uint8_t*>(r.pixels);
     while (cinfo->next_scanline < cinfo->image_height) {
-        const auto* in = reinterpret_cast<const uint32_t*>(base + static_cast<size_t>(cinfo->next_scanline) *
-                                                                      static_cast<size_t>(r.strideBytes));
-        RowToRGB(in, s->row, r.width, r.byteOrder != 0);
-        JSAMPROW row = s->row;
-        jpeg_write_scanlines(cinfo, &row, 1);
+        const JDIMENSION line = cinfo->next_scanline;
+        if (kDirectRows) {
+            JSAMPROW rows[kRowBatch];
+            const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, cinfo->image_height - line);
+            for (JDIMENSION i = 0; i < count; ++i)
+                rows[i] =
+                    const_cast<JSAMPLE*>(base + static_cast<size_t>(line + i) * static_cast<size_t>(r.strideBytes));
+            jpeg_write_scanlines(cinfo, rows, count);
+        } else {
+            const size_t at = static_cast<size_t>(line) * static_cast<size_t>(r.strideBytes);
+            RowToRGB(reinterpret_cast<const uint32_t*>(base + at), s->row, r.width, r.byteOrder != 0);
+            JSAMPROW row = s->row;
+            jpeg_write_scanlines(cinfo, &row, 1);
+        }
     }
     jpeg_finish_compress(cinfo);
     return 1;

@@ -192,6 +192,10 @@ void Mix32(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width, int32
            uint32_t format, uint32_t level);
 void Mix32Ref(PixelRows32 dst, PixelRows32 src, MaskRows mask, int32_t width, int32_t height,
               uint32_t format, uint32_t level);
+// Mix32 without a mask into a third buffer: out receives what Mix32 would
+// leave in dst, dst is only read (one pass where a copy and a mix take two).
+void Mix32To(PixelRows32 out, PixelRows32 dst, PixelRows32 src, int32_t width, int32_t height, uint32_t format,
+             uint32_t level);
 void Mix16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height,
            Layout16 layout, uint32_t level);
 void Mix16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height,

@@ -134,6 +134,23 @@ int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t lev
     return i;
 }
 
+int32_t MixRowSse2(uint32_t* d, const uint32_t* s, int32_t width, uint32_t w) {
+    const __m128i weight = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
+    int32_t i = 0;
+    for (; i + 4 <= width; i += 4) Store4(d + i, _mm_and_si128(Mix4(Load4(s + i), Load4(d + i), weight, weight), rgb));
+    return i;
+}
+
+int32_t MixRowToSse2(uint32_t* out, const uint32_t* d, const uint32_t* s, int32_t width, uint32_t w) {
+    const __m128i weight = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
+    int32_t i = 0;
+    for (; i + 4 <= width; i += 4)
+        Store4(out + i, _mm_and_si128(Mix4(Load4(s + i), Load4(d + i), weight, weight), rgb));
+    return i;
+}
+
 int32_t AlphaBlendRowSse2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i k255 = _mm_set1_epi16(255);

@@ -87,6 +87,11 @@ int32_t SwapRedBlueRowSse2(uint32_t* d, const uint32_t* s, int32_t width);
 // The blend rule with one weight for every pixel of the row (alpha byte 0).
 int32_t BlendFillRowSse2(uint32_t* p, int32_t width, uint32_t argb, uint32_t level);
 
+// The mix rule of two rows, BlendRGBFast (s, d, w) into d (alpha byte 0).
+int32_t MixRowSse2(uint32_t* d, const uint32_t* s, int32_t width, uint32_t w);
+// The same rule with the result in out (d only read).
+int32_t MixRowToSse2(uint32_t* out, const uint32_t* d, const uint32_t* s, int32_t width, uint32_t w);
+
 // Alpha blend of ARGB rows: weight 0 keeps the destination pixel, 255 takes
 // the source pixel whole, anything else the blend rule with alpha byte 0.
 int32_t AlphaBlendRowSse2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width);

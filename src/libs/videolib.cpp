@@ -49,7 +49,10 @@ int32_t IntArg(ScriptState* L, int idx) {
     return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
 }
 
-int VideoArg(ScriptState* L, qbVideo** out) { return GetVideo(GetObjectIDArg(L, 1), out); }
+// Commands that change a video refuse a locked one.
+int VideoArg(ScriptState* L, qbVideo** out, uint32_t flags = kVideoModify) {
+    return GetVideo(GetObjectIDArg(L, 1), out, flags);
+}
 
 }  // namespace
 
@@ -140,7 +143,7 @@ int cmdIsVideo(ScriptState* L) {
 int cmdIsVideoPlaying(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbVideo* v = nullptr;
-    if (int err = VideoArg(L, &v)) return err;
+    if (int err = VideoArg(L, &v, 0)) return err;
     VmPushNumber(L, v->state == kVideoPlaying ? 1 : 0);
     return 1;
 }

@@ -16,6 +16,7 @@
 #include "media/animfile.h"
 #include "media/animhooks.h"
 #include "media/animload.h"
+#include "media/animsave.h"
 #include "media/anims.h"
 #include "objects/adoptid.h"
 #include "objects/brushes.h"
@@ -28,8 +29,8 @@ const ScriptConstant kAnimConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// In the order of the library's table; the rows of playing and saving
-// anims join as they are built.
+// In the order of the library's table; the rows of playing anims join as
+// they are built.
 const ScriptCommand kAnimCommands[] = {
     {"FreeAnim", cmdFreeAnim},
     {"ScaleAnim", cmdScaleAnim},
@@ -41,6 +42,10 @@ const ScriptCommand kAnimCommands[] = {
     {"GetAnimFrame", cmdGetAnimFrame},
     {"ModifyAnimFrames", cmdModifyAnimFrames},
     {"SelectAnim", cmdSelectAnim},
+    {"SaveAnim", cmdSaveAnim},
+    {"BeginAnimStream", cmdBeginAnimStream},
+    {"WriteAnimFrame", cmdWriteAnimFrame},
+    {"FinishAnimStream", cmdFinishAnimStream},
     {"SetAnimFrameDelay", cmdSetAnimFrameDelay},
     {nullptr, nullptr},
 };

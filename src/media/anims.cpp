@@ -14,6 +14,7 @@
 #include "display/display.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/scalebitmap.h"
+#include "media/animstream.h"
 #include "objects/adoptid.h"
 #include "objects/layersources.h"
 
@@ -180,8 +181,8 @@ void FreeAllAnims(ScriptState* L) {
         animHead = r->next;
         FreeAnimRecord(L, r);
     }
-    // Streams come with their writers; none is made yet.
-    streamHead = nullptr;
+    // Their files are completed.
+    FreeAllAnimStreams();
 }
 
 int AdoptAnimID(ScriptState* L, qbAnim* made, NewObjectID id) {

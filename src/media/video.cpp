@@ -4,6 +4,7 @@
 #include "media/video.h"
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -14,13 +15,16 @@
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/displayscaling.h"
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "imaging/bitmap.h"
 #include "media/videoclip.h"
 #include "media/videoplayback.h"
 #include "objects/adoptid.h"
+#include "objects/layersources.h"
 #include "core/soundevents.h"
+#include "sound/channels.h"
 #include "sound/soundevents.h"
 #include "sound/soundlib.h"
 
@@ -33,6 +37,12 @@ std::string defaultLoader;
 qbVideo* AsVideo(qbObject* o) { return static_cast<qbVideo*>(o); }
 
 qbOwnVideoStream* Own(const qbVideo* v) { return v->stream ? v->stream->own.get() : nullptr; }
+
+// Script coordinates to the window's pixels of a scaling display.
+int32_t ScaleToDisplay(int32_t value, double factor) {
+    const double scaled = std::trunc(value * factor);
+    return static_cast<int32_t>(std::clamp(scaled, -2147483648.0, 2147483647.0));
+}
 
 // Runs on the refresh thread: the part of the picture on the display's
 // picture becomes a bitmap that the main thread draws next.
@@ -71,9 +81,13 @@ bool ShownDirectly(const qbVideo* v, const qbDisplay* d) {
     return v->display == d && !v->layer && VideoActive(v->state);
 }
 
+// A video whose window is away for a moment still plays on the display:
+// the display must not go while it does.
 bool OnDisplay(const qbDisplay* d) {
     bool found = false;
-    ForEachVideo([&](qbVideo* v) { found = found || (v->display == d && VideoActive(v->state)); });
+    ForEachVideo([&](qbVideo* v) {
+        found = found || (v->display == d && (VideoActive(v->state) || v->state == kVideoSuspended));
+    });
     return found;
 }
 
@@ -111,7 +125,70 @@ void Redraw(qbDisplay* display) {
     });
 }
 
-const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw};
+// Stopping joins the engine's threads, which may want the list mutex: the
+// videos are picked under it and stopped after.
+template <class Pick>
+void StopPicked(ScriptState* L, Pick pick) {
+    std::vector<qbVideo*> picked;
+    ForEachVideo([&](qbVideo* v) {
+        if (pick(v)) picked.push_back(v);
+    });
+    for (qbVideo* v : picked) StopVideoCore(L, v, false);
+}
+
+void StopOnDisplay(ScriptState* L, qbDisplay* display) {
+    StopPicked(L, [display](const qbVideo* v) { return ShownDirectly(v, display); });
+}
+
+void Suspend(qbDisplay* display) {
+    ForEachVideo([&](qbVideo* v) {
+        if (v->display != display || !VideoActive(v->state)) return;
+        v->savedState = v->state;
+        v->state = kVideoSuspended;
+        if (qbOwnVideoStream* s = Own(v)) s->suspended = true;
+        DropOwnedDisplayBlits(display, v);
+    });
+}
+
+void Resume(qbDisplay* display) {
+    ForEachVideo([&](qbVideo* v) {
+        if (v->display != display || v->state != kVideoSuspended) return;
+        v->state = v->savedState;
+        if (qbOwnVideoStream* s = Own(v)) s->suspended = false;
+    });
+}
+
+const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw, StopOnDisplay, Suspend, Resume};
+
+qbVideo* FindByID(ObjectID id, bool pendingToo) {
+    std::lock_guard lock(videoListMutex);
+    for (qbObject* o = videoHead; o; o = o->next) {
+        if (o->id == id.number && o->handle == id.handle && (pendingToo || !AsVideo(o)->freePending))
+            return AsVideo(o);
+    }
+    return nullptr;
+}
+
+// The video a core acts on: the one given, else the owner of the sound on
+// the channel (free-pending videos included).
+int VideoOrChannel(qbVideo** v, int32_t channel) {
+    if (*v) return 0;
+    if (channel < 0) return ERR_WRONGUSAGE;
+    int32_t type = kChannelObjNone;
+    ObjectID owner;
+    if (GetChannelInfo(channel, &type, &owner, nullptr) != 0 || type != kChannelObjVideo) return ERR_WRONGUSAGE;
+    *v = FindByID(owner, true);
+    return *v ? 0 : ERR_WRONGUSAGE;
+}
+
+int StopChannelVideo(ScriptState* L, int channel) { return StopVideoCore(L, nullptr, true, channel); }
+
+void ChannelVideoVolume(int channel, int32_t volume) {
+    qbVideo* v = nullptr;
+    if (VideoOrChannel(&v, channel) == 0) v->volume = std::clamp(volume, 0, 64);
+}
+
+const qbVideoChannelHooks kChannelHooks{StopChannelVideo, ChannelVideoVolume};
 
 void Unlink(qbVideo* v) {
     std::lock_guard lock(videoListMutex);
@@ -135,19 +212,20 @@ void FreeVideoRecord(ScriptState* L, qbVideo* v) {
 
 int InitVideoList() {
     SetDisplayVideoHooks(&kHooks);
+    SetVideoChannelHooks(&kChannelHooks);
     return RegisterObjectList(&videoHead);
 }
 
 qbObject** VideoListHead() { return &videoHead; }
 
-int GetVideo(ObjectID id, qbVideo** out) {
-    *out = nullptr;
-    std::lock_guard lock(videoListMutex);
-    for (qbObject* o = videoHead; o; o = o->next) {
-        if (o->id == id.number && o->handle == id.handle && !AsVideo(o)->freePending) {
-            *out = AsVideo(o);
-            return 0;
+int GetVideo(ObjectID id, qbVideo** out, uint32_t flags) {
+    *out = FindByID(id, (flags & kVideoPendingToo) != 0);
+    if (*out) {
+        if ((flags & kVideoModify) && (*out)->lockCount) {
+            *out = nullptr;
+            return ERR_LOCKEDOBJ;
         }
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -203,12 +281,16 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     if (!s) return ERR_WRONGUSAGE;
     v->x = ResolveSpecialX(x, v->width, d->bgpic->currentWidth, 0.0);
     v->y = ResolveSpecialY(y, v->height, d->bgpic->currentHeight, 0.0);
-    v->displayX = v->x;
-    v->displayY = v->y;
-    v->displayWidth = v->width;
-    v->displayHeight = v->height;
+    // A scaling display shows its picture at another size: the video
+    // follows it in the window's pixels.
+    const bool scales = d->scaleX != 1.0 || d->scaleY != 1.0;
+    v->displayX = ScaleToDisplay(v->x, d->scaleX);
+    v->displayY = ScaleToDisplay(v->y, d->scaleY);
+    v->displayWidth = std::max(ScaleToDisplay(v->width, d->scaleX), 1);
+    v->displayHeight = std::max(ScaleToDisplay(v->height, d->scaleY), 1);
     v->areaWidth = d->bgpic->currentWidth;
     v->areaHeight = d->bgpic->currentHeight;
+    if (scales && HasScaleSize(d)) GetScaledPictureSize(d, &v->areaWidth, &v->areaHeight);
     v->display = d;
     v->layer = false;
     qbVideoPlayParams params;
@@ -219,7 +301,7 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     params.height = v->displayHeight;
     params.volume = v->volume;
     params.channel = channel;
-    params.smooth = v->smooth;
+    params.smooth = scales ? d->smoothScale != 0 : v->smooth;
     // The output opens here, on the main thread, or the video plays silent.
     params.sound = s->audioChannels > 0 && SoundOutputReady();
     params.sink = qbVideoSink{PresentVideoPicture, EndVideo, DiscardPictures, v};
@@ -232,9 +314,11 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     return 0;
 }
 
-int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh) {
+int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh, int32_t channel) {
+    if (int err = VideoOrChannel(&v, channel)) return err;
     if (!VideoActive(v->state) && v->state != kVideoSuspended) return ERR_VIDSTOPPED;
     StopVideoStream(Own(v));
+    if (qbOwnVideoStream* s = Own(v)) s->suspended = false;
     v->state = kVideoStopped;
     qbDisplay* d = v->display;
     DropOwnedDisplayBlits(d, v);
@@ -243,21 +327,24 @@ int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh) {
     return 0;
 }
 
-int PauseVideoCore(qbVideo* v) {
+int PauseVideoCore(qbVideo* v, int32_t channel) {
+    if (int err = VideoOrChannel(&v, channel)) return err;
     if (v->state != kVideoPlaying) return ERR_VIDNOTPLAYING;
     PauseVideoStream(Own(v));
     v->state = kVideoPaused;
     return 0;
 }
 
-int ResumeVideoCore(qbVideo* v) {
+int ResumeVideoCore(qbVideo* v, int32_t channel) {
+    if (int err = VideoOrChannel(&v, channel)) return err;
     if (v->state != kVideoPaused) return ERR_VIDNOTPAUSED;
     v->state = kVideoPlaying;
     ResumeVideoStream(Own(v));
     return 0;
 }
 
-int SeekVideoCore(qbVideo* v, int64_t position) {
+int SeekVideoCore(qbVideo* v, int64_t position, int32_t channel) {
+    if (int err = VideoOrChannel(&v, channel)) return err;
     if (!v->seekable) return ERR_SEEKFORMAT;
     // Unsigned, as the stream counts: a negative position is out of range too.
     const auto at = static_cast<uint32_t>(position);
@@ -265,50 +352,48 @@ int SeekVideoCore(qbVideo* v, int64_t position) {
     return SeekVideoStream(Own(v), at);
 }
 
+int SetVideoVolumeCore(qbVideo* v, int32_t volume, int32_t channel) {
+    if (int err = VideoOrChannel(&v, channel)) return err;
+    v->volume = std::clamp(volume, 0, 64);
+    if (VideoActive(v->state)) SetVideoStreamVolume(Own(v), v->volume);
+    return 0;
+}
+
 int DiscardVideo(ScriptState* L, ObjectID id) {
     qbVideo* v = nullptr;
     if (int err = GetVideo(id, &v)) return err;
+    if (LayersShowObject(kObjectTypeVideo, id)) {
+        v->id = 0;
+        v->handle = v;
+        v->freePending = true;
+        RelinkLayerSources(kObjectTypeVideo, id, IDOf(*v));
+        return 0;
+    }
     FreeVideoRecord(L, v);
     return 0;
+}
+
+void FreeUnusedPendingVideos(ScriptState* L) {
+    std::vector<qbVideo*> unused;
+    ForEachVideo([&](qbVideo* v) {
+        if (v->freePending && !LayersShowObject(kObjectTypeVideo, IDOf(*v))) unused.push_back(v);
+    });
+    for (qbVideo* v : unused) FreeVideoRecord(L, v);
 }
 
 void SetVideoStateByHandle(const qbOwnVideoStream* stream, int32_t state) {
     if (!stream) return;
     ForEachVideo([&](qbVideo* v) {
-        if (Own(v) == stream) v->state = state;
+        if (Own(v) != stream) return;
+        // An end while the window is away shows once the window is back.
+        if (v->state == kVideoSuspended)
+            v->savedState = state;
+        else
+            v->state = state;
     });
 }
 
 qbOwnVideoStream* GetVideoStreamHandle(const qbVideo* v) { return Own(v); }
-
-// Stopping joins the engine's threads, which may want the list mutex: the
-// videos are picked under it and stopped after.
-template <class Pick>
-void StopPicked(ScriptState* L, Pick pick) {
-    std::vector<qbVideo*> picked;
-    ForEachVideo([&](qbVideo* v) {
-        if (pick(v)) picked.push_back(v);
-    });
-    for (qbVideo* v : picked) StopVideoCore(L, v, false);
-}
-
-void StopDisplayVideos(ScriptState* L, qbDisplay* display) {
-    StopPicked(L, [display](const qbVideo* v) { return ShownDirectly(v, display); });
-}
-
-void SuspendDisplayVideos(qbDisplay* display) {
-    ForEachVideo([&](qbVideo* v) {
-        if (v->display != display || !VideoActive(v->state)) return;
-        v->savedState = v->state;
-        v->state = kVideoSuspended;
-    });
-}
-
-void ResumeDisplayVideos(qbDisplay* display) {
-    ForEachVideo([&](qbVideo* v) {
-        if (v->display == display && v->state == kVideoSuspended) v->state = v->savedState;
-    });
-}
 
 void StopAllVideos(ScriptState* L) {
     StopPicked(L, [](const qbVideo* v) { return VideoActive(v->state) || v->state == kVideoSuspended; });
@@ -326,4 +411,5 @@ void FreeAllVideos(ScriptState* L) {
         FreeVideoRecord(L, v);
     }
     SetDisplayVideoHooks(nullptr);
+    SetVideoChannelHooks(nullptr);
 }

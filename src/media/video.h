@@ -46,18 +46,34 @@ inline bool VideoActive(int32_t state) {
 
 int InitVideoList();
 qbObject** VideoListHead();
-// ERR_FINDVIDEO (the number as the message's argument) or ERR_FINDARRAY.
-int GetVideo(ObjectID id, qbVideo** out);
+
+// GetVideo flags: kVideoModify refuses a locked video (ERR_LOCKEDOBJ);
+// kVideoPendingToo finds videos waiting to be freed as well.
+enum : uint32_t { kVideoModify = 1, kVideoPendingToo = 2 };
+// ERR_FINDVIDEO (the number as the message's argument), ERR_FINDARRAY or
+// ERR_LOCKEDOBJ.
+int GetVideo(ObjectID id, qbVideo** out, uint32_t flags = 0);
 // Opens the file into a new video under `id`. 0, ERR_LOADVIDEO or ERR_MEM.
 int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* loader, const char* adapter,
                   qbVideo** out);
 // At x, y (script coordinates, resolved) on the current display.
 int PlayVideoCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int32_t channel);
-int StopVideoCore(ScriptState* L, qbVideo* video, bool refresh);
-int PauseVideoCore(qbVideo* video);
-int ResumeVideoCore(qbVideo* video);
-int SeekVideoCore(qbVideo* video, int64_t position);
+
+// The cores below act on `video`, or, when it is null, on the video whose
+// sound plays on the 0-based mixer `channel` (the sound library's channel
+// commands); with neither, or a channel without a video's sound,
+// ERR_WRONGUSAGE.
+int StopVideoCore(ScriptState* L, qbVideo* video, bool refresh, int32_t channel = -1);
+int PauseVideoCore(qbVideo* video, int32_t channel = -1);
+int ResumeVideoCore(qbVideo* video, int32_t channel = -1);
+int SeekVideoCore(qbVideo* video, int64_t position, int32_t channel = -1);
+// Stores the volume (clamped to 0..64) and hands it to a playing stream.
+int SetVideoVolumeCore(qbVideo* video, int32_t volume, int32_t channel = -1);
+
+// Frees the video, or, while a layer shows it, lets it lose its id and wait
+// until no layer does.
 int DiscardVideo(ScriptState* L, ObjectID id);
+void FreeUnusedPendingVideos(ScriptState* L);
 // The engine's threads find their video by its stream.
 void SetVideoStateByHandle(const qbOwnVideoStream* stream, int32_t state);
 qbOwnVideoStream* GetVideoStreamHandle(const qbVideo* video);
@@ -66,8 +82,7 @@ qbOwnVideoStream* GetVideoStreamHandle(const qbVideo* video);
 const std::string& DefaultVideoLoader();
 void SetDefaultVideoLoader(const std::string& loader);
 
-void StopDisplayVideos(ScriptState* L, qbDisplay* display);
-void SuspendDisplayVideos(qbDisplay* display);
-void ResumeDisplayVideos(qbDisplay* display);
+// The display code reaches videos through the hooks InitVideoList installs
+// (display/displays.h); these run at shutdown.
 void StopAllVideos(ScriptState* L);
 void FreeAllVideos(ScriptState* L);

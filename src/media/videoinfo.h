@@ -24,3 +24,17 @@ struct qbVideoStreamInfo {
     double frameDuration = 0.0;  // seconds
     int64_t fileSize = kVideoFileSizeNotGiven;
 };
+
+// One picture as a source's DecodeVideoFrame hands it over. RGB sources
+// write width x height big-endian 0x00RRGGBB words into `rgb`, which the
+// player gives them; YUV sources point `planes` at their planar 4:2:0
+// picture (Y, U, V; U and V one byte per 2 x 2 pixels), which must stay
+// valid until the packet is freed. Times are seconds, -1 for none.
+struct qbVideoFrame {
+    uint32_t* rgb = nullptr;
+    const uint8_t* planes[3] = {};
+    int32_t pitches[3] = {};  // row bytes of the planes
+    double pts = -1.0, dts = -1.0;
+    int32_t repeat = 0;  // extra half frame durations the picture lasts
+    int64_t bytePos = -1;
+};

@@ -70,6 +70,8 @@ void StopThreads(qbVideoPlayback* p) {
 
 // The threads stand still: video, refresh, reader and sound all parked.
 void Park(qbVideoPlayback* p) {
+    // What the output holds already waits for the resume.
+    if (p->sound) p->sound->ring.paused = true;
     p->videoAck = p->refreshAck = p->audioAck = false;
     p->reader.pauseAcknowledged = false;
     p->paused = true;
@@ -91,7 +93,7 @@ bool ResizeBuffers(qbVideoPlayback* p) {
     const size_t frame = static_cast<size_t>(s.frameWidth) * static_cast<size_t>(s.frameHeight);
     const size_t draw = static_cast<size_t>(p->drawWidth) * static_cast<size_t>(p->drawHeight);
     try {
-        p->frame.assign(frame, 0);
+        p->frame.assign(s.info.framesAreRGB ? frame : 0, 0);
         p->swapped.assign(draw == frame ? 0 : frame, 0);
         for (qbVideoPicture& slot : p->slots) slot.pixels.assign(draw, 0);
         if (p->withSound) p->decoded.assign(kVideoDecodedAudioBytes, 0);
@@ -119,17 +121,22 @@ void ShowNextPicture(qbVideoPlayback* p, double* shownPts) {
             ++errors;
             continue;
         }
-        double pts = packet.pts;
-        const bool picture = !packet.isAudio &&
-                             s->ops->decodeVideoFrame(s->handle, packet.packet, p->frame.data(), &pts) == 1;
+        qbVideoFrame frame;
+        frame.rgb = p->frame.empty() ? nullptr : p->frame.data();
+        const bool picture = !packet.isAudio && s->ops->decodeVideoFrame(s->handle, packet.packet, &frame) == 1;
+        if (picture) {
+            // YUV planes live as long as their packet.
+            std::lock_guard lock(p->shownMutex);
+            p->shown.resize(p->slots[0].pixels.size());
+            ConvertVideoPicture(p, frame, p->shown.data());
+        }
         Release(p, packet.packet);
         if (!picture) continue;
+        const double pts = frame.pts != -1.0 ? frame.pts : packet.pts != -1.0 ? packet.pts : *shownPts;
         std::lock_guard lock(p->shownMutex);
-        p->shown.resize(p->slots[0].pixels.size());
-        ConvertVideoPicture(p, p->shown.data());
         *shownPts = pts;
         p->shownPts = pts;
-        if (p->params.sink.picture)
+        if (p->params.sink.picture && !p->stream->suspended)
             p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight, p->drawWidth, pts);
         return;
     }
@@ -145,6 +152,11 @@ int SeekNow(qbVideoPlayback* p, uint32_t position) {
     if (p->withSound) FlushVideoQueue(&p->audio, s);
     if (p->audioPacket.data) Release(p, p->audioPacket.data);
     p->audioPacket = qbVideoQueueNode{};
+    if (p->sound) {
+        // The sound before the new place is not heard any more.
+        std::lock_guard lock(p->sound->ring.mutex);
+        p->sound->ring.fill = 0;
+    }
     if (s->ops->seek && s->ops->seek(s->handle, target) != 0) return ERR_SEEKRANGE;
     if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
     if (s->ops->flushVideo) s->ops->flushVideo(s->handle);
@@ -329,6 +341,7 @@ void ResumeVideoStream(qbOwnVideoStream* stream) {
     p->resumeRequest = true;
     p->reader.paused = false;
     p->paused = false;
+    if (p->sound) p->sound->ring.paused = false;
     WaitBounded([p] { return !p->resumeRequest || p->videoDone; });
 }
 
@@ -382,7 +395,7 @@ void SetVideoStreamVolume(qbOwnVideoStream* stream, int32_t volume) {
 
 void RepresentVideoPicture(qbOwnVideoStream* stream) {
     qbVideoPlayback* p = stream ? stream->playback.get() : nullptr;
-    if (!p || !p->playing || !p->params.sink.picture) return;
+    if (!p || !p->playing || !p->params.sink.picture || stream->suspended) return;
     std::lock_guard lock(p->shownMutex);
     if (p->shown.empty()) return;
     p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight, p->drawWidth,

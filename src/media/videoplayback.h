@@ -51,6 +51,7 @@ struct qbVideoPlayParams {
 struct qbVideoPicture {
     std::vector<uint32_t> pixels;  // drawing size, native 0x00RRGGBB
     double target = 0.0, pts = 0.0;
+    int64_t bytePos = -1;
 };
 
 struct qbVideoPlayback {
@@ -102,8 +103,8 @@ struct qbVideoPlayback {
     std::atomic<bool> soundFailed{false};
     std::atomic<int32_t> volumeRequest{-1};
 
-    std::vector<uint32_t> frame;  // the source's picture, frame size, big-endian words
-    std::vector<uint32_t> swapped;  // the same as native words, when scaling
+    std::vector<uint32_t> frame;  // RGB sources' picture, frame size, big-endian words
+    std::vector<uint32_t> swapped;  // the picture as native words at the frame size, when scaling
 };
 
 // Starts the threads for the stream. 0, ERR_MEM, ERR_SEEKRANGE or ERR_THREAD;
@@ -129,5 +130,8 @@ void VideoRefreshThread(void* arg);
 void VideoAudioThread(void* arg);
 // Fills up to `bytes` bytes of 16-bit PCM; what it has now (0 when nothing).
 size_t ReadVideoAudio(void* playback, uint8_t* out, size_t bytes);
-// Scales or copies the source's frame into a picture of the drawing size.
-void ConvertVideoPicture(qbVideoPlayback* p, uint32_t* destination);
+// The pictures' pixels: native 0x00RRGGBB words.
+constexpr int32_t kVideoPixelFormat = 10;
+// The decoded frame (RGB in the playback's frame buffer, or YUV planes)
+// into a picture of the drawing size, converted and scaled.
+void ConvertVideoPicture(qbVideoPlayback* p, const qbVideoFrame& frame, uint32_t* destination);

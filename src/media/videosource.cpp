@@ -35,10 +35,10 @@ int32_t CDXLNext(void* handle, qbVideoPacket* out) {
 
 void CDXLFree(void*, void* packet) { CDXLFreePacket(qbCDXLPacketPtr(static_cast<qbCDXLPacket*>(packet))); }
 
-int32_t CDXLVideo(void* handle, void* packet, uint32_t* frame, double* pts) {
+int32_t CDXLVideo(void* handle, void* packet, qbVideoFrame* frame) {
     const auto* p = static_cast<const qbCDXLPacket*>(packet);
     if (p->kind != kCDXLPacketVideo) return 0;
-    return CDXLDecodeVideoFrame(Reader(handle), *p, frame, pts) ? 1 : -1;
+    return CDXLDecodeVideoFrame(Reader(handle), *p, frame->rgb, &frame->pts) ? 1 : -1;
 }
 
 int32_t CDXLAudio(void*, void* packet, void* out, int32_t capacity, int32_t* finished) {

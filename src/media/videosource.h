@@ -23,10 +23,9 @@ struct qbVideoSourceOps {
     // 0, -1 at the end of the file, other negative values on errors.
     int32_t (*nextPacket)(void* handle, qbVideoPacket* packet) = nullptr;
     void (*freePacket)(void* handle, void* packet) = nullptr;
-    // RGB sources: width x height big-endian 0x00RRGGBB words. 1 when a
-    // picture came out (its time in *pts), 0 when the packet held none,
+    // 1 when a picture came out (in *frame), 0 when the packet held none,
     // negative on errors.
-    int32_t (*decodeVideoFrame)(void* handle, void* packet, uint32_t* frame, double* pts) = nullptr;
+    int32_t (*decodeVideoFrame)(void* handle, void* packet, qbVideoFrame* frame) = nullptr;
     // Signed 16-bit samples into out (at most capacity bytes): the bytes
     // written, negative on errors; *finished set when the packet is used up.
     int32_t (*decodeAudioFrame)(void* handle, void* packet, void* out, int32_t capacity, int32_t* finished) = nullptr;

@@ -3,6 +3,7 @@
 // platform's movie backend.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,8 @@ struct qbOwnVideoStream {
     int32_t audioChannels = 0, audioRate = 0;
     uint32_t flags = 0;
     std::vector<uint8_t> rgbFrame;  // RGB sources: (width x 4 + 256) x height bytes
+    // Its window is gone: pictures are decoded and timed but not shown.
+    std::atomic<bool> suspended{false};
     // Last, so that its threads are gone before the source closes.
     std::unique_ptr<qbVideoPlayback, VideoPlaybackDeleter> playback;
 };

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "imaging/scale.h"
+#include "imaging/yuvframes.h"
+#include "media/videopixels.h"
 #include "media/videoplayback.h"
 
 namespace {
@@ -58,11 +60,12 @@ bool WaitForSlot(qbThread* thread, qbVideoPlayback* p) {
     return !IsThreadStopRequested(thread);
 }
 
-void QueuePicture(qbVideoPlayback* p, double timestamp) {
-    ConvertVideoPicture(p, p->slots[p->writeIndex].pixels.data());
+void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestamp) {
+    ConvertVideoPicture(p, frame, p->slots[p->writeIndex].pixels.data());
     Locked lock(p->pictureMutex.get());
     qbVideoPicture& slot = p->slots[p->writeIndex];
     slot.pts = timestamp;
+    slot.bytePos = frame.bytePos;
     slot.target = ScheduleVideoPicture(&p->sync, timestamp, GetMasterClock(p->sync));
     p->writeIndex = (p->writeIndex + 1) % 2;
     ++p->queued;
@@ -73,21 +76,23 @@ void QueuePicture(qbVideoPlayback* p, double timestamp) {
 // One packet taken from the queue: decoded, timed and queued, or dropped.
 void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode& node) {
     const qbVideoSource* s = p->stream->source.get();
-    double pts = -1.0;
-    if (s->ops->decodeVideoFrame(s->handle, node.data, p->frame.data(), &pts) != 1) return;
+    qbVideoFrame frame;
+    frame.rgb = p->frame.empty() ? nullptr : p->frame.data();
+    if (s->ops->decodeVideoFrame(s->handle, node.data, &frame) != 1) return;
     double timestamp = 0.0;
     bool drop = false;
     {
         Locked lock(p->pictureMutex.get());
-        timestamp = ChooseVideoTimestamp(&p->sync, pts, node.pts);
+        // Without a dts of its own the picture's packet time stands in.
+        timestamp = ChooseVideoTimestamp(&p->sync, frame.pts, frame.dts != -1.0 ? frame.dts : node.pts);
         drop = SkipVideoPicture(&p->sync);
-        if (!drop) timestamp = AdvanceVideoClock(&p->sync, timestamp, 0);
+        if (!drop) timestamp = AdvanceVideoClock(&p->sync, timestamp, frame.repeat);
     }
     if (drop) {
         ++p->droppedCount;
         return;
     }
-    if (WaitForSlot(thread, p)) QueuePicture(p, timestamp);
+    if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp);
 }
 
 // The end comes once both packet queues and the picture queue are empty and
@@ -123,6 +128,7 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
     p->sync.currentPts = slot.pts;
     p->sync.currentPtsDrift = slot.pts - now;
+    p->sync.currentBytePos = slot.bytePos;
     int32_t first = 3;
     p->videoFlushState.compare_exchange_strong(first, 0);
     const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
@@ -146,26 +152,63 @@ int32_t RefreshRound(qbVideoPlayback* p) {
 
 }  // namespace
 
-void ConvertVideoPicture(qbVideoPlayback* p, uint32_t* destination) {
-    const int32_t fw = p->stream->frameWidth, fh = p->stream->frameHeight;
-    const size_t count = static_cast<size_t>(fw) * static_cast<size_t>(fh);
-    const bool same = fw == p->drawWidth && fh == p->drawHeight;
-    // The source gives 00 RR GG BB in memory order; pixels are native words.
-    uint32_t* swapped = same ? destination : p->swapped.data();
-    const uint32_t* frame = p->frame.data();
-    for (size_t i = 0; i < count; ++i) swapped[i] = __builtin_bswap32(frame[i]) & 0xFFFFFFu;
-    if (same) return;
+namespace {
+
+// Planes too short for the frame would be read past their ends.
+bool PlanesFit(const qbVideoFrame& f, int32_t width) {
+    const int32_t chroma = (width + 1) / 2;
+    return f.planes[0] && f.planes[1] && f.planes[2] && f.pitches[0] >= width && f.pitches[1] >= chroma &&
+           f.pitches[2] >= chroma;
+}
+
+void ScaleNative(const qbVideoPlayback* p, const uint32_t* source, uint32_t* destination) {
     ScaleRequest req;
-    req.srcPixels = swapped;
-    req.srcWidth = fw;
-    req.srcHeight = fh;
-    req.srcRowLength = fw;
+    req.srcPixels = source;
+    req.srcWidth = p->stream->frameWidth;
+    req.srcHeight = p->stream->frameHeight;
+    req.srcRowLength = p->stream->frameWidth;
     req.dstPixels = destination;
     req.dstWidth = p->drawWidth;
     req.dstHeight = p->drawHeight;
     req.dstRowLength = p->drawWidth;
     req.smooth = p->params.smooth;
     ScalePixelBuffer(req);
+}
+
+}  // namespace
+
+void ConvertVideoPicture(qbVideoPlayback* p, const qbVideoFrame& frame, uint32_t* destination) {
+    const int32_t fw = p->stream->frameWidth, fh = p->stream->frameHeight;
+    const bool same = fw == p->drawWidth && fh == p->drawHeight;
+    if (p->stream->info.framesAreRGB) {
+        uint32_t* native = same ? destination : p->swapped.data();
+        ConvertRGBRowsToPixelFormat(p->frame.data(), native, fw, fh, 0, 0, kVideoPixelFormat);
+        if (!same) ScaleNative(p, native, destination);
+        return;
+    }
+    if (!PlanesFit(frame, fw)) return;
+    qbYUVFrameRequest q;
+    q.planes = frame.planes;
+    q.pitches = frame.pitches;
+    q.sourceWidth = fw;
+    q.sourceHeight = fh;
+    q.destFormat = kVideoPixelFormat;
+    q.destBytesPerPixel = 4;
+    if (same || p->params.smooth) {
+        // A smooth scale starts from the picture at its own size.
+        q.destination = same ? destination : p->swapped.data();
+        q.destWidth = fw;
+        q.destHeight = fh;
+        q.destPitch = same ? p->drawWidth : fw;
+        ConvertYUVToRGB(q);
+        if (!same) ScaleNative(p, p->swapped.data(), destination);
+        return;
+    }
+    q.destination = destination;
+    q.destWidth = p->drawWidth;
+    q.destHeight = p->drawHeight;
+    q.destPitch = p->drawWidth;
+    ScaleYUVToRGB(q);
 }
 
 void VideoServerThread(void* arg) {
@@ -214,7 +257,8 @@ void VideoRefreshThread(void* arg) {
         const int32_t wait = RefreshRound(p);
         if (wait < 0) {
             ++p->shownCount;
-            if (p->params.sink.picture) {
+            // While the window is away the pictures keep their time unseen.
+            if (p->params.sink.picture && !p->stream->suspended) {
                 std::lock_guard lock(p->shownMutex);
                 p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight,
                                        p->drawWidth, p->shownPts);

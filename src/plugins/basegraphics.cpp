@@ -61,12 +61,6 @@ void SetError(int* error, int code) {
     if (error) *error = code;
 }
 
-// Plugins name objects by number, or by the handle an automatic id gave.
-ObjectID IdOf(intptr_t value) {
-    if (value >= INT32_MIN && value <= INT32_MAX) return ObjectID{static_cast<int32_t>(value), nullptr};
-    return ObjectID{0, reinterpret_cast<void*>(value)};
-}
-
 int LoadPicture(const char* name, const qbAdapterTag* tags, qbLoadedImage* out) {
     if (name == nullptr) return ERR_WRONGUSAGE;
     qbImageLoadParams p;
@@ -112,7 +106,7 @@ void FreeImageSlot(void* image) {
 int FindBrush(intptr_t id, qbBrush** out) {
     ScriptState* L = GetMainState();
     if (L == nullptr) return ERR_FINDBRUSH;
-    return GetBrushRecord(L, IdOf(id), out, 0);
+    return GetBrushRecord(L, PluginObjectID(id), out, 0);
 }
 
 uint32_t* ReadBrushPixelsSlot(int32_t id, int32_t* width, int32_t* height, int* error) {
@@ -439,10 +433,15 @@ uint32_t PixelToColourSlot(uint32_t pixel, int32_t format, int withAlpha) {
 int FreeBrushSlot(int32_t id) {
     ScriptState* L = GetMainState();
     if (L == nullptr) return ERR_FINDBRUSH;
-    return FreeBrushObject(L, IdOf(id), true);
+    return FreeBrushObject(L, PluginObjectID(id), true);
 }
 
 }  // namespace
+
+ObjectID PluginObjectID(intptr_t value) {
+    if (value >= INT32_MIN && value <= INT32_MAX) return ObjectID{static_cast<int32_t>(value), nullptr};
+    return ObjectID{0, reinterpret_cast<void*>(value)};
+}
 
 const qbGraphicsTable kPluginGraphicsTable = {
     LoadImageSlot,       LoadImagePixelsSlot,    GetImagePixelsSlot,     FreeImageSlot,          // 0-3

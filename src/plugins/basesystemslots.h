@@ -5,11 +5,14 @@
 
 #include <cstdint>
 
+#include "core/objects.h"
 #include "core/plugin.h"
 
 // The host's view of a loaded plugin's own record; null for a record that
 // no loaded plugin owns.
 qbPlugin* PluginViewOf(const qbPluginRecord* record);
+// Plugins name objects by number, or by the handle an automatic id gave.
+ObjectID PluginObjectID(intptr_t value);
 
 // Host information, objects, mutexes, dates and capability lists.
 int HostTagsSlot(qbPluginTag* tags);

@@ -12,3 +12,7 @@ extern const qbHashTable kPluginHashTable;
 extern const qbSystemTable kPluginSystemTable;
 extern const qbFilesTable kPluginFilesTable;
 extern const qbGraphicsTable kPluginGraphicsTable;
+extern const qbSoundTable kPluginSoundTable;
+extern const qbRequesterTable kPluginRequesterTable;
+extern const qbFontTable kPluginFontTable;
+extern const qbDataTable kPluginDataTable;

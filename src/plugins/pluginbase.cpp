@@ -1,5 +1,4 @@
-// The table root handed to every plugin. Tables not served yet stay null,
-// which plugins read as "not served".
+// The table root handed to every plugin.
 #include "core/apitable.h"
 #include "plugins/basetables.h"
 #include "plugins/plugin.h"
@@ -13,12 +12,12 @@ const qbPluginBase kPluginBase = {
     &kPluginSystemTable,
     &kPluginFilesTable,
     &kPluginGraphicsTable,
-    nullptr,  // sound
-    nullptr,  // requesters
-    nullptr,  // fonts
+    &kPluginSoundTable,
+    &kPluginRequesterTable,
+    &kPluginFontTable,
     &kPluginFreetypeTable,
     &kVmApi,
-    nullptr,  // built-in data
+    &kPluginDataTable,
     &kPluginZlibTable,
     &kPluginJpegTable,
     &kPluginListTable,

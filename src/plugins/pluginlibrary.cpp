@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/pluginadapters.h"
 #include "core/settings.h"
+#include "plugins/animsavers.h"
 #include "plugins/imagesavers.h"
 #include "vm/vm.h"
 
@@ -203,6 +204,7 @@ int RegisterPluginFormats(ScriptState* L, qbPluginNode* node) {
     // The writers find the savers only through the hook, which this layer
     // owns; installing it again is harmless.
     if (node->capabilities & PLUGINCAPS_SAVEIMAGE) InstallPluginImageSavers();
+    if (node->capabilities & PLUGINCAPS_SAVEANIM) InstallPluginAnimSavers();
     return 0;
 }
 

@@ -102,7 +102,7 @@ int32_t Video(qbAudioChannel& ch, qbAdapterChannel& x, uint8_t* out, int32_t fra
     const size_t want = static_cast<size_t>(frames) * frameBytes;
     qbVideoAudioQueue* q = ch.video;
     size_t copied = 0;
-    if (q) {
+    if (q && !q->paused.load(std::memory_order_relaxed)) {
         std::unique_lock lock(q->mutex, std::try_to_lock);
         if (lock.owns_lock() && q->fill > 0) {
             copied = std::min(want, q->fill / frameBytes * frameBytes);

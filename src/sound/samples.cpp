@@ -52,18 +52,24 @@ int GetSample(ObjectID id, qbSampleObject** out) {
     return ERR_FINDSAMPLE;
 }
 
-int LinkNewSample(std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels, uint32_t flags, uint32_t frames,
-                  int32_t rate, qbSampleObject** out) {
-    std::unique_ptr<qbSampleObject> s(new (std::nothrow) qbSampleObject);
-    if (!s) return ERR_MEM;
-    s->type = kObjectTypeSample;
-    s->handle = s.get();
+void SetSamplePCM(qbSampleObject* s, std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels, uint32_t flags,
+                  uint32_t frames, int32_t rate) {
+    if (s->pcm) StopChannel(s->sample.pcm, -1);
     s->pcm = std::move(pcm);
     const int32_t frameBytes = bits / 8 * channels;
     s->sample = qbSampleData{s->pcm.get(), bits, frameBytes, channels, flags, frames, rate};
     s->pitch = rate;
     s->pcmCode = PCMCodeOf(bits, channels, flags);
     s->bytes = int64_t{frames} * frameBytes;
+}
+
+int LinkNewSample(std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels, uint32_t flags, uint32_t frames,
+                  int32_t rate, qbSampleObject** out) {
+    std::unique_ptr<qbSampleObject> s(new (std::nothrow) qbSampleObject);
+    if (!s) return ERR_MEM;
+    s->type = kObjectTypeSample;
+    s->handle = s.get();
+    SetSamplePCM(s.get(), std::move(pcm), bits, channels, flags, frames, rate);
     *out = s.get();
     Append(s.release());
     return 0;
@@ -88,20 +94,33 @@ int FinishNewSample(ScriptState* L, qbSampleObject* made, NewObjectID id) {
     return NewObjectResult(L, *made, id);
 }
 
+int OpenWholeSound(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out) {
+    if (int err = OpenSoundStream(name, loaderTag, adapterTag, out)) return err;
+    const qbSample& s = **out;
+    int err = 0;
+    if (s.dataSize == 0 || s.bytesPerFrame <= 0 || s.bits <= 0)
+        err = ERR_STREAMASSAMPLE;
+    else if ((s.bits != 8 && s.bits != 16) || (s.channels != 1 && s.channels != 2))
+        err = ERR_8OR16BITONLY;
+    if (err) out->reset();
+    return err;
+}
+
+int ReadWholeSound(qbSample& s, void* to) {
+    bool ended = false;
+    return ReadSoundFrames(s, to, s.frames, &ended) == s.frames ? 0 : ERR_READ;
+}
+
 int LoadSampleFile(const char* name, const char* loaderTag, const char* adapterTag, qbSampleObject** out) {
     qbSamplePtr stream;
-    if (int err = OpenSoundStream(name, loaderTag, adapterTag, &stream)) return err;
+    if (int err = OpenWholeSound(name, loaderTag, adapterTag, &stream)) return err;
     qbSample& s = *stream;
-    if (s.dataSize == 0 || s.bytesPerFrame <= 0 || s.bits <= 0) return ERR_STREAMASSAMPLE;
-    if ((s.bits != 8 && s.bits != 16) || (s.channels != 1 && s.channels != 2)) return ERR_8OR16BITONLY;
     const size_t bytes = size_t{s.frames} * static_cast<size_t>(s.bytesPerFrame);
     std::unique_ptr<uint8_t[]> pcm(new (std::nothrow) uint8_t[bytes == 0 ? 1 : bytes]);
     if (!pcm) return ERR_MEM;
-    bool ended = false;
-    const uint32_t got = ReadSoundFrames(s, pcm.get(), s.frames, &ended);
-    if (got != s.frames) return ERR_READ;
+    if (int err = ReadWholeSound(s, pcm.get())) return err;
     qbSampleObject* made = nullptr;
-    if (int err = LinkNewSample(std::move(pcm), s.bits, s.channels, s.flags, got, s.rate, &made)) return err;
+    if (int err = LinkNewSample(std::move(pcm), s.bits, s.channels, s.flags, s.frames, s.rate, &made)) return err;
     made->file = name;
     made->loader = SoundLoaderName(s);
     *out = made;

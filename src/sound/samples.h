@@ -9,6 +9,7 @@
 #include "core/objects.h"
 #include "platform/platform_types.h"
 #include "sound/channels.h"
+#include "sound/stream.h"
 
 constexpr int kObjectTypeSample = 2;
 
@@ -42,6 +43,17 @@ void FreeAllSamples();
 // command's result count.
 int FinishNewSample(ScriptState* L, qbSampleObject* made, NewObjectID id);
 
+// Gives a sample new PCM of that format and rate (its pitch becomes the
+// rate), stopping the old PCM wherever it plays.
+void SetSamplePCM(qbSampleObject* s, std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels, uint32_t flags,
+                  uint32_t frames, int32_t rate);
+
+// Opens a sound file to be read whole: the stream, or ERR_STREAMASSAMPLE
+// (no known length), ERR_8OR16BITONLY or the chain's errors.
+int OpenWholeSound(const char* name, const char* loaderTag, const char* adapterTag, qbSamplePtr* out);
+// All frames of such a stream into to (frames x bytesPerFrame bytes): 0 or
+// ERR_READ.
+int ReadWholeSound(qbSample& stream, void* to);
 // Reads a whole sound file into memory through the loader chain: 0,
 // ERR_STREAMASSAMPLE, ERR_8OR16BITONLY, ERR_MEM, ERR_READ or the chain's
 // errors.

@@ -382,11 +382,29 @@ int cmdHaveFreeChannel(ScriptState* L) {
     return 1;
 }
 
+namespace {
+
+qbVideoChannelHooks videoChannelHooks;
+
+bool PlaysVideo(int channel) {
+    int32_t type = kChannelObjNone;
+    ObjectID owner;
+    return GetChannelInfo(channel, &type, &owner, nullptr) == 0 && type == kChannelObjVideo;
+}
+
+}  // namespace
+
+void SetVideoChannelHooks(const qbVideoChannelHooks* hooks) {
+    videoChannelHooks = hooks ? *hooks : qbVideoChannelHooks{};
+}
+
 int cmdStopChannel(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     if (!IsAudioOpen()) return 0;
     int channel = 0;
     if (int err = ChannelArg(L, 1, &channel)) return err;
+    // A video's sound stops with its video.
+    if (videoChannelHooks.stop && PlaysVideo(channel)) return videoChannelHooks.stop(L, channel);
     return StopChannel(nullptr, channel);
 }
 
@@ -404,5 +422,6 @@ int cmdSetChannelVolume(ScriptState* L) {
     const int32_t volume = Given(L, 2) ? ClampVolume(VmCheckNumber(L, 2)) : 64;
     std::lock_guard lock(ChannelTableMutex());
     if (qbSampleObject* s = SampleOnChannel(channel)) s->volume = volume;
+    if (videoChannelHooks.volume && PlaysVideo(channel)) videoChannelHooks.volume(channel, volume);
     return UpdateChannelAttributes(nullptr, -1, volume, -1, channel);
 }

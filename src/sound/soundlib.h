@@ -11,6 +11,14 @@ void InstallSampleAttributeRows();
 // output could not be opened (which then switches no-audio mode on).
 bool SoundOutputReady();
 
+// What the channel commands ask of a video whose sound plays on a channel
+// (0-based); the video library installs them, null takes them away.
+struct qbVideoChannelHooks {
+    int (*stop)(ScriptState* L, int channel) = nullptr;
+    void (*volume)(int channel, int32_t volume) = nullptr;
+};
+void SetVideoChannelHooks(const qbVideoChannelHooks* hooks);
+
 // Panning arguments: #LEFT, #RIGHT and #CENTER, other numbers clamped.
 int32_t MapPanning(double value);
 int32_t ClampVolume(double value);

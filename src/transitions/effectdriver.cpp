@@ -23,18 +23,22 @@
 #include "objects/layers.h"
 #include "objects/selection.h"
 #include "transitions/curtains.h"
+#include "transitions/dissolve.h"
 #include "transitions/effectasync.h"
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
 #include "transitions/effectscreen.h"
 #include "transitions/effectvideo.h"
+#include "transitions/fades.h"
 #include "transitions/flow.h"
 #include "transitions/gates.h"
 #include "transitions/puzzle.h"
 #include "transitions/rects.h"
 #include "transitions/roll.h"
 #include "transitions/reveals.h"
+#include "transitions/ripples.h"
 #include "transitions/scroll.h"
+#include "transitions/shapes.h"
 #include "transitions/slides.h"
 #include "transitions/strangepush.h"
 #include "transitions/stretch.h"
@@ -294,6 +298,10 @@ int ComposeOverScreen(qbEffectState* s) {
     if (right < 1 || bottom < 1 || s->x >= s->screenWidth || s->y >= s->screenHeight) return 0;
     BitmapPtr opaque(EffectAllocBitmap(s->width, s->height));
     if (!opaque) return ERR_BITMAP;
+    // What lies off the screen keeps the picture's own pixels, not what the
+    // fresh bitmap held: effects that move pixels fetch from there too.
+    if (right > s->screenWidth || bottom > s->screenHeight || s->x < 0 || s->y < 0)
+        CopyBitmapRect(s->image, 0, 0, opaque.get(), 0, 0, s->width, s->height);
     CopyScreenRect(s, opaque.get(), s->x, s->y, s->width, s->height, 0, 0, true);
     if (s->alpha) CopyBitmapRectAlpha(s->image, 0, 0, opaque.get(), 0, 0, s->width, s->height, s->alpha);
     else CopyBitmapRectMasked(s->image, 0, 0, opaque.get(), 0, 0, s->width, s->height, s->mask);
@@ -327,9 +335,7 @@ int StartEffect(qbEffectState* s, qbDisplay* d) {
     if (int err = CheckEffectOutput(s, d)) return err;
     if (s->type == kRandomEffect) {
         const int restrict = s->objectType != kEffectBGPic && !s->bgpicEmu;
-        // Types whose family is not built yet are drawn again.
-        do s->type = PickRandomEffect(restrict);
-        while (!RendererForType(s->type));
+        s->type = PickRandomEffect(restrict);
     }
     if (s->objectType != kEffectBGPic && !EffectWorksOnObjects(s->type) &&
         !(s->objectType == kEffectLayer && s->bgpicEmu))
@@ -471,6 +477,15 @@ EffectRenderer RendererForType(int32_t type) {
     if (InRange(type, 118, 119)) return RenderZoomInOut;
     if (InRange(type, 128, 131)) return RenderTurnDown;
     if (auto r = WalkRendererForType(type)) return r;
+    if (type == 97) return RenderClockWipe;
+    if (type == 98) return RenderStar;
+    if (type == 114) return RenderSun;
+    if (type == 115) return RenderCrossFade;
+    if (InRange(type, 116, 117)) return RenderFadeBlend;
+    if (InRange(type, 134, 137)) return RenderWater;
+    if (type == 138) return RenderStrudel;
+    if (type == 139) return RenderDissolve;
+    if (InRange(type, 132, 133)) return RenderPixelZoom;
     return nullptr;
 }
 

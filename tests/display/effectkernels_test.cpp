@@ -1,5 +1,5 @@
 // The integer square root and the threshold map against their plain
-// definitions.
+// definitions, and the pixel zoom's blocks against the in-place pixelate.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -95,6 +95,75 @@ TEST(ThresholdMap, MatchesTheReference) {
             r.destination = b.data() + 1;
             ThresholdMapToMaskRef(r, threshold);
             ASSERT_EQ(a, b) << w << " variant " << variant;
+        }
+    }
+}
+
+#include "imaging/kernels.h"
+
+// The source-to-destination pixelate equals a copy pixelated in place, with
+// both plane kinds, odd sizes, blocks of 1 to beyond the size, and tails.
+TEST(PixelatePixels, EqualsThePixelateInPlace) {
+    std::mt19937 rng(11);
+    for (int32_t w : {1, 7, 9, 33}) {
+        for (int32_t h : {1, 5, 26}) {
+            for (int32_t block : {1, 2, 3, 8, 24, 40}) {
+                const int32_t pitch = w + 3, maskPitch = (w + 7) / 8 + 1, alphaPitch = w + 2;
+                std::vector<uint32_t> src32(size_t(pitch) * h);
+                std::vector<uint16_t> src16(src32.size());
+                std::vector<uint8_t> mask(size_t(maskPitch) * h), alpha(size_t(alphaPitch) * h);
+                for (auto& v : src32) v = rng();
+                for (auto& v : src16) v = static_cast<uint16_t>(rng());
+                for (auto& v : mask) v = static_cast<uint8_t>(rng());
+                for (auto& v : alpha) v = static_cast<uint8_t>(rng() % 3 ? rng() : 0);
+                for (int planes = 0; planes < 3; ++planes) {
+                    const bool useMask = planes == 1, useAlpha = planes == 2;
+                    std::vector<uint32_t> in32 = src32, out32(src32.size());
+                    std::vector<uint16_t> in16 = src16, out16(src16.size());
+                    std::vector<uint8_t> inMask = mask, outMask(mask.size()), inAlpha = alpha,
+                                         outAlpha(alpha.size());
+                    qbPixelateRecord r;
+                    r.sourcePitch = r.destinationPitch = pitch;
+                    r.width = w;
+                    r.height = h;
+                    r.block = block;
+                    if (useMask) {
+                        r.sourceMask = mask.data();
+                        r.destinationMask = outMask.data();
+                        r.sourceMaskPitch = r.destinationMaskPitch = maskPitch;
+                    }
+                    if (useAlpha) {
+                        r.sourceAlpha = alpha.data();
+                        r.destinationAlpha = outAlpha.data();
+                        r.sourceAlphaPitch = r.destinationAlphaPitch = alphaPitch;
+                    }
+                    r.source = src32.data();
+                    r.destination = out32.data();
+                    PixelatePixels32(r);
+                    r.source = src16.data();
+                    r.destination = out16.data();
+                    PixelatePixels16(r);
+                    const MaskRows m{useMask ? inMask.data() : nullptr, maskPitch, 0, 0};
+                    const AlphaRows a{useAlpha ? inAlpha.data() : nullptr, alphaPitch, 0, 0};
+                    Pixelate32({in32.data(), pitch, 0, 0}, w, h, block, m, a);
+                    Pixelate16({in16.data(), pitch, 0, 0}, w, h, block, m, a);
+                    for (int32_t y = 0; y < h; ++y)
+                        for (int32_t x = 0; x < w; ++x) {
+                            const size_t i = size_t(y) * pitch + x;
+                            ASSERT_EQ(out32[i], in32[i]) << w << "x" << h << " block " << block << " at " << x << "," << y;
+                            ASSERT_EQ(out16[i], in16[i]) << w << "x" << h << " block " << block;
+                            if (useAlpha) {
+                                ASSERT_EQ(outAlpha[size_t(y) * alphaPitch + x], inAlpha[size_t(y) * alphaPitch + x]);
+                            }
+                            if (useMask) {
+                                const auto bit = [&](const std::vector<uint8_t>& p) {
+                                    return (p[size_t(y) * maskPitch + x / 8] >> (7 - x % 8)) & 1;
+                                };
+                                ASSERT_EQ(bit(outMask), bit(inMask)) << x << "," << y;
+                            }
+                        }
+                }
+            }
         }
     }
 }

@@ -653,3 +653,26 @@ TEST(BoundaryFill, StaysInsideTheClipAndMatchesItsTwin) {
         }
     }
 }
+
+// The mix into a third buffer leaves what a copy and Mix32 leave, and its
+// inputs as they were.
+TEST(KernelsMatchReference, MixIntoAThirdBufferEqualsCopyAndMix) {
+    std::mt19937 rng(44);
+    for (int32_t w : {1, 3, 4, 5, 17, 64}) {
+        const int32_t h = 3, pitch = w + 2;
+        auto a = RandomPixels<uint32_t>(rng, size_t(pitch) * h), b = RandomPixels<uint32_t>(rng, size_t(pitch) * h);
+        for (uint32_t f : kFormats)
+            for (uint32_t level : {0u, 255u, static_cast<uint32_t>(rng() & 255)}) {
+                std::vector<uint32_t> expect = a, out(a.size(), 0xDEADBEEFu);
+                const auto keepA = a, keepB = b;
+                Mix32({expect.data(), pitch, 0, 0}, {b.data(), pitch, 0, 0}, {}, w, h, f, level);
+                Mix32To({out.data(), pitch, 0, 0}, {a.data(), pitch, 0, 0}, {b.data(), pitch, 0, 0}, w, h, f, level);
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x)
+                        ASSERT_EQ(out[size_t(y) * pitch + x], expect[size_t(y) * pitch + x])
+                            << w << " format " << f << " level " << level;
+                ASSERT_EQ(a, keepA);
+                ASSERT_EQ(b, keepB);
+            }
+    }
+}

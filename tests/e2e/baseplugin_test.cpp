@@ -1,12 +1,14 @@
 // The base-table exerciser beside the player, headless: an applet prints
 // what the plugin read through the standard-library, system and hashing
 // tables, gets an event the plugin posted, and its DebugPrint runs through
-// the plugin's command hook.
+// the plugin's command hook; brushes, the built-in fonts and a sample's
+// PCM reach the applet through the plugin.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "e2e/e2e_util.h"
+#include "sound/soundfile_builders.h"
 
 namespace fs = std::filesystem;
 
@@ -86,7 +88,19 @@ const char kScript[] = R"(
 .end
 )";
 
-class BasePluginTest : public e2e::E2eFixture {};
+class BasePluginTest : public e2e::E2eFixture {
+protected:
+    // Runs the applet made of script with the exerciser beside the player.
+    e2e::RunResult RunBeside(const char* script) {
+        const fs::path app = dir_ / "app";
+        fs::create_directories(app);
+        const fs::path player = app / "quenbrookplayer";
+        fs::copy_file(QB_PLAYER_PATH, player);
+        fs::copy_file(fs::path(QB_TEST_PLUGIN_DIR) / "basecheck.qbp", app / "basecheck.qbp");
+        const fs::path qba = Pack(Chunk(script, "base"), dir_ / "base.qba", "--include base.qbs:1:1000:0");
+        return Run("cd " + dir_.string() + " && " + player.string() + " " + qba.string() + " -quiet");
+    }
+};
 
 TEST_F(BasePluginTest, TheExerciserReadsTheTablesAndHooksDebugPrint) {
     const fs::path app = dir_ / "app";
@@ -168,18 +182,102 @@ const char kBrushScript[] = R"(
 )";
 
 TEST_F(BasePluginTest, BrushesFromTheGraphicsTableShowMaskedAndBlended) {
-    const fs::path app = dir_ / "app";
-    fs::create_directories(app);
-    const fs::path player = app / "quenbrookplayer";
-    fs::copy_file(QB_PLAYER_PATH, player);
-    fs::copy_file(fs::path(QB_TEST_PLUGIN_DIR) / "basecheck.qbp", app / "basecheck.qbp");
-    const fs::path qba = Pack(Chunk(kBrushScript, "brush"), dir_ / "brush.qba", "--include brush.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && " + player.string() + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = RunBeside(kBrushScript);
     // Red, the display's black where the key colour was, blue at half.
     ASSERT_EQ(r.out.rfind("16711680 0 12", 0), 0u) << r.out << r.err;
     EXPECT_NE(r.out.find("\n0\n"), std::string::npos) << r.out;
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("Could not find brush 1"), std::string::npos) << r.err;
+}
+
+// The sizes and first four bytes of the three fonts built into the player.
+const char kFontScript[] = R"(
+.function main maxstack=8
+.line 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "builtinfont"
+    LOADK 2 #0
+    CALL 1 2 2
+    GETGLOBAL 2 "basecheck"
+    GETTABLE 2 2 "builtinfont"
+    LOADK 3 #1
+    CALL 2 2 2
+    GETGLOBAL 3 "basecheck"
+    GETTABLE 3 3 "builtinfont"
+    LOADK 4 #2
+    CALL 3 2 2
+    CALL 0 4 1
+    RETURN 0 1 0
+.end
+)";
+
+TEST_F(BasePluginTest, TheBuiltInFontsReadThroughTheDataTable) {
+    const e2e::RunResult r = RunBeside(kFontScript);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "65932 00010000 49224 00010000 60280 00010000\n") << r.err;
+}
+
+// A short sample loaded, then given a quarter of a second of PCM the plugin
+// decoded from another file; it plays to its end through the audio driver.
+std::string HandScript(const std::string& shortWave, const std::string& toneWave) {
+    return R"(
+.function main maxstack=8
+.line 1
+    CLOSURE 0 onend
+    SETGLOBAL 0 "onend"
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    GETGLOBAL 2 "onend"
+    SETTABLE 1 "onsampleend" 2
+    CALL 0 2 1
+.line 2
+    GETGLOBAL 0 "loadsample"
+    LOADK 1 #1
+    LOADK 2 ")" + shortWave + R"("
+    CALL 0 3 1
+.line 3
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "basecheck"
+    GETTABLE 1 1 "handsound"
+    LOADK 2 #1
+    LOADK 3 ")" + toneWave + R"("
+    CALL 1 3 2
+    CALL 0 2 1
+.line 4
+    GETGLOBAL 0 "playsample"
+    LOADK 1 #1
+    CALL 0 2 1
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.function onend params=1 maxstack=6
+.line 20
+    GETGLOBAL 1 "debugprint"
+    LOADK 2 "end"
+    GETTABLE 3 0 "time"
+    CALL 1 3 1
+    GETGLOBAL 1 "end"
+    CALL 1 1 1
+    RETURN 0 1 0
+.end
+.end
+)";
+}
+
+TEST_F(BasePluginTest, PCMHandedToASamplePlaysToItsEnd) {
+    soundfiles::Wave w;
+    w.rate = 8000;
+    const soundfiles::Bytes tone = soundfiles::MakeWave(w, soundfiles::Ramp(2 * 2000));
+    const soundfiles::Bytes blip = soundfiles::MakeWave(w, soundfiles::Ramp(2 * 400));
+    e2e::WriteFile(dir_ / "tone.wav", std::string(tone.begin(), tone.end()));
+    e2e::WriteFile(dir_ / "blip.wav", std::string(blip.begin(), blip.end()));
+    const std::string script = HandScript((dir_ / "blip.wav").string(), (dir_ / "tone.wav").string());
+    const e2e::RunResult r = RunBeside(script.c_str());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "0\nend 250\n") << r.err;
 }
 
 }  // namespace

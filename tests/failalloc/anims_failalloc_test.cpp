@@ -11,10 +11,12 @@
 #include "core/errcodes.h"
 #include "core/memory.h"
 #include "display/display.h"
+#include "imaging/codechooks.h"
 #include "imaging/imagefixtures.h"
 #include "media/animbuilder.h"
 #include "media/animlib.h"
 #include "media/anims.h"
+#include "media/animtest.h"
 #include "objects/brush_fixture.h"
 
 namespace {
@@ -143,4 +145,52 @@ TEST_F(AnimsFailAllocTest, FailedChangesLeaveTheAnimAsItWas) {
     FailEachStep([&] { return RunNumbers({5.0, 2.0, 1.0}, "getanimframe"); },
                  [&](int) { EXPECT_EQ(Find(5), nullptr); });
     EXPECT_NE(Find(5), nullptr);
+}
+
+TEST_F(AnimsFailAllocTest, AnimStreamsReportAFullHeapAndStayUsable) {
+    ASSERT_EQ(Load(1), 0);
+    ASSERT_EQ(RunNumbers({1.0, 2.0, 1.0}, "getanimframe"), 0);
+    const auto begin = [&](const std::string& path, double format) {
+        VmPushNumber(L_, 1);
+        VmPushString(L_, path.c_str());
+        VmPushNumber(L_, 16);
+        VmPushNumber(L_, 2);
+        VmPushNumber(L_, format);
+        return CallArmed("beginanimstream", 5);
+    };
+    const auto streams = [] {
+        int n = 0;
+        for (const qbObject* s = *AnimStreamListHead(); s; s = s->next) ++n;
+        return n;
+    };
+    for (double format : {0.0, 1.0}) {
+        const std::string path = dir_.File(format ? "out.avi" : "out.gif");
+        FailEachStep([&] { return begin(path, format); }, [&](int err) {
+            EXPECT_EQ(err, ERR_MEM);
+            EXPECT_EQ(streams(), 0);
+        });
+        FailEachStep([&] { return RunNumbers({1.0, 1.0}, "writeanimframe"); },
+                     [](int err) { EXPECT_EQ(err, ERR_MEM); });
+        // Finishing frees the stream whatever happens; the file is complete
+        // once a finish gets through.
+        for (long n = 0;; ++n) {
+            step_ = n;
+            const int err = RunNumbers({1.0}, "finishanimstream");
+            step_ = -1;
+            EXPECT_EQ(streams(), 0);
+            if (!err) break;
+            // The file layer answers a read-ahead buffer it cannot get with
+            // a short read: the collected index then fails to copy.
+            EXPECT_TRUE(err == ERR_MEM || err == ERR_WRITE) << err;
+            ASSERT_LT(n, 1000);
+            ASSERT_EQ(begin(path, format), 0);
+            ASSERT_EQ(RunNumbers({1.0, 1.0}, "writeanimframe"), 0);
+        }
+        // Failed frames left nothing behind.
+        InstallImageCodecHooks();
+        animtest::Opened opened = animtest::Open(path);
+        ASSERT_EQ(opened.err, 0) << path;
+        EXPECT_EQ(opened.frames, 1) << path;
+        EXPECT_EQ(animtest::Frame(opened, 0).size(), 32u);
+    }
 }

@@ -1,18 +1,26 @@
 // The video commands as a script calls them, on the in-memory display
 // backend: opening what nothing takes, playing twice and after the end,
-// the seek range, and the display's own refresh going round a video.
+// the seek range, the display's own refresh going round a video, a scaling
+// display, the window going away and back, the cores reached through a
+// sound channel, and locked videos.
 #include <chrono>
 #include <thread>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/settings.h"
 #include "display/displaylib_fixture.h"
+#include "display/displaywindow.h"
 #include "display/refresh.h"
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
 #include "media/video.h"
 #include "media/videoplayback.h"
+#include "platform/mixer/mixer.h"
+#include "sound/channels.h"
+#include "sound/sound.h"
+#include "sound/soundlib.h"
 
 namespace {
 
@@ -156,4 +164,90 @@ TEST_F(VideoLibTest, TheDisplaysRefreshGoesRoundAPlayingVideo) {
     EXPECT_EQ(mask[static_cast<size_t>(19 * rowBytes + 1)], 0u);
     EXPECT_TRUE(HitTestVideos(display_, 41, 35));
     EXPECT_FALSE(HitTestVideos(display_, 42, 35));
+}
+
+TEST_F(VideoLibTest, AScalingDisplayPlacesTheVideoInItsWindowsPixels) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    display_->scaleX = 2.0;
+    display_->scaleY = 1.5;
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 10, 20}), 0);
+    const qbVideo* v = Video(1);
+    EXPECT_EQ(v->x, 10);
+    EXPECT_EQ(v->y, 20);
+    EXPECT_EQ(v->displayX, 20);
+    EXPECT_EQ(v->displayY, 30);
+    EXPECT_EQ(v->displayWidth, 64);
+    EXPECT_EQ(v->displayHeight, 24);
+    EXPECT_TRUE(HitTestVideos(display_, 83, 53));
+    EXPECT_FALSE(HitTestVideos(display_, 84, 53));
+    display_->scaleX = display_->scaleY = 1.0;
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+}
+
+TEST_F(VideoLibTest, VideosWaitUnseenWhileTheirWindowIsAway) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    ASSERT_EQ(Open(2, WriteClip(6)), 0);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+    ASSERT_EQ(RunNumbers("PlayVideo", {2, 40, 40}), 0);
+    ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+    ASSERT_EQ(CloseDisplayCore(L_, display_, kCloseModeSwitch), 0);
+    qbVideo* paused = Video(1);
+    qbVideo* ending = Video(2);
+    EXPECT_EQ(paused->state, kVideoSuspended);
+    EXPECT_EQ(ending->state, kVideoSuspended);
+    EXPECT_TRUE(GetVideoStreamHandle(paused)->suspended);
+    // Still bound to the display, which may not go meanwhile.
+    EXPECT_TRUE(IsVideoOnDisplay(display_));
+    EXPECT_FALSE(HitTestVideos(display_, 1, 1));
+    // The short one ends unseen and is ended once the window is back.
+    ASSERT_TRUE(WaitFor([&] { return VideoStreamEnded(GetVideoStreamHandle(ending)); }));
+    ASSERT_EQ(RealizeDisplay(L_, display_, false, true), 0);
+    EXPECT_EQ(paused->state, kVideoPaused);
+    EXPECT_FALSE(GetVideoStreamHandle(paused)->suspended);
+    EXPECT_TRUE(WaitFor([&] { return ending->state == kVideoEnded; }));
+    // A display's videos stop with its picture.
+    StopDisplayVideos(L_, display_);
+    EXPECT_EQ(paused->state, kVideoStopped);
+    EXPECT_EQ(ending->state, kVideoStopped);
+    EXPECT_FALSE(IsVideoOnDisplay(display_));
+}
+
+TEST_F(VideoLibTest, TheCoresFindTheirVideoThroughItsSoundChannel) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitSoundLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    SetRuntimeTag(kTagNoSound, 0);
+    SetRuntimeTag(kTagAudioChannels, 32);
+    ASSERT_TRUE(SoundOutputReady());
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    qbVideo* v = Video(1);
+    EXPECT_EQ(PauseVideoCore(nullptr), ERR_WRONGUSAGE);
+    EXPECT_EQ(PauseVideoCore(nullptr, 3), ERR_WRONGUSAGE);  // nothing plays there
+    audio_mixer::ResetChannel(3);
+    qbAudioChannel* ch = audio_mixer::Channel(3);
+    ch->owner = ObjectID{1, nullptr};
+    ch->kind.store(kChannelVideo);
+    EXPECT_EQ(SetVideoVolumeCore(nullptr, 100, 3), 0);
+    EXPECT_EQ(v->volume, 64);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1}), 0);
+    EXPECT_EQ(PauseVideoCore(nullptr, 3), 0);
+    EXPECT_EQ(v->state, kVideoPaused);
+    EXPECT_EQ(SeekVideoCore(nullptr, v->duration, 3), ERR_SEEKRANGE);
+    EXPECT_EQ(ResumeVideoCore(nullptr, 3), 0);
+    // The sound library's StopChannel stops the video whose sound plays there.
+    EXPECT_EQ(RunNumbers("StopChannel", {4}), 0);
+    EXPECT_EQ(v->state, kVideoStopped);
+    EXPECT_EQ(StopVideoCore(L_, nullptr, true, 3), ERR_VIDSTOPPED);
+    audio_mixer::ResetChannel(3);
+    ShutdownAudioCore();
+}
+
+TEST_F(VideoLibTest, ALockedVideoRefusesChangesButCloses) {
+    ASSERT_EQ(Open(1, WriteClip(20)), 0);
+    Video(1)->lockCount = 1;
+    EXPECT_EQ(RunNumbers("PlayVideo", {1}), ERR_LOCKEDOBJ);
+    EXPECT_EQ(RunNumbers("SeekVideo", {1, 0}), ERR_LOCKEDOBJ);
+    ASSERT_EQ(RunNumbers("IsVideoPlaying", {1}), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), 0);
+    EXPECT_EQ(RunNumbers("CloseVideo", {1}), 0);
 }

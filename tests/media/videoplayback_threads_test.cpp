@@ -1,7 +1,7 @@
 // The playback engine's threads against a scripted source: pictures reach
 // the sink in order and the end comes once, pausing and seeking while
-// paused, a source that keeps failing, a pause racing the end, and sound
-// without an output.
+// paused, a source that keeps failing, a pause racing the end, sound
+// without an output and held while paused, and a stream whose window is away.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -66,11 +66,11 @@ void FakeFree(void* handle, void* packet) {
 
 constexpr int32_t kWidth = 8, kHeight = 4;
 
-int32_t FakeVideo(void* handle, void* packet, uint32_t* frame, double* pts) {
+int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
     const auto* p = static_cast<const FakePacket*>(packet);
     if (p->audio) return 0;
-    for (int32_t i = 0; i < kWidth * kHeight; ++i) frame[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
-    *pts = p->index * Fake(handle)->frameDuration;
+    for (int32_t i = 0; i < kWidth * kHeight; ++i) frame->rgb[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
+    frame->pts = p->index * Fake(handle)->frameDuration;
     return 1;
 }
 
@@ -122,6 +122,7 @@ struct Rig {
         stream.duration = static_cast<uint32_t>(pictures * frameDuration * 1000);
         stream.info.frameDuration = frameDuration;
         stream.info.flags = kVideoInfoSeekable;
+        stream.info.framesAreRGB = 1;
         if (withSound) {
             stream.audioChannels = 1;
             stream.audioRate = 10000;
@@ -266,6 +267,31 @@ TEST(VideoPlaybackTest, SoundWithoutAnOutputPlaysSilent) {
     EXPECT_EQ(rig.sink.Shown().back(), 14);
     StopVideoStream(&rig.stream);
     EXPECT_EQ(rig.fake.live, 0);
+}
+
+TEST(VideoPlaybackTest, PauseHoldsTheSoundOutputUntilTheResume) {
+    Rig rig(200, 0.01, true);
+    ASSERT_EQ(rig.Start(), 0);
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(p->sound);
+    PauseVideoStream(&rig.stream);
+    EXPECT_TRUE(p->sound->ring.paused);
+    ResumeVideoStream(&rig.stream);
+    EXPECT_FALSE(p->sound->ring.paused);
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, ASuspendedStreamKeepsTimeUnseen) {
+    Rig rig(10);
+    rig.stream.suspended = true;
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_TRUE(rig.sink.Shown().empty());
+    EXPECT_GT(rig.stream.playback->shownCount, 0);
+    rig.stream.suspended = false;
+    RepresentVideoPicture(&rig.stream);
+    EXPECT_EQ(rig.sink.Shown(), std::vector<int32_t>{9});
+    StopVideoStream(&rig.stream);
 }
 
 }  // namespace

@@ -21,6 +21,10 @@ static const qbHashTable* g_hash;
 static const qbSystemTable* g_sys;
 static const qbFilesTable* g_files;
 static const qbGraphicsTable* g_gfx;
+static const qbSoundTable* g_snd;
+static const qbRequesterTable* g_req;
+static const qbFontTable* g_font;
+static const qbDataTable* g_data;
 static qbPlugin* g_record;
 
 typedef double (*CheckNumberFn)(ScriptState*, int);
@@ -268,7 +272,111 @@ static int MakeBrush(ScriptState* L) {
 /* Slot 29's result. */
 static int FreeBrush(ScriptState* L) { return ReturnNumber(L, g_gfx->FreeBrush((int32_t)ArgNumber(L, 1))); }
 
+/* Table 4. */
+
+/* Slot 0's record as "bytes frames channels bits rate flags|" and the PCM;
+ * 0 for null. */
+static int DecodeSound(ScriptState* L) {
+    const uint32_t flags = (uint32_t)OptNumber(L, 2, 0);
+    qbSoundPCM* r = g_snd->DecodeSound(ArgString(L, 1, NULL), flags);
+    if (!r) return ReturnNumber(L, 0);
+    char head[128];
+    const int n = snprintf(head, sizeof head, "%llu %llu %lld %lld %lld %llu|", (unsigned long long)r->bytes,
+                           (unsigned long long)r->frames, (long long)r->channels, (long long)r->bits,
+                           (long long)r->rate, (unsigned long long)r->flags);
+    char* text = (char*)g_sys->AllocMemory((size_t)n + r->bytes, 0);
+    if (text) {
+        memcpy(text, head, (size_t)n);
+        memcpy(text + n, r->pcm, r->bytes);
+        ReturnBytes(L, text, (size_t)n + r->bytes);
+        g_sys->FreeMemory(text);
+    } else {
+        ReturnNumber(L, -1);
+    }
+    if (flags & QBSOUND_DECODE_OWNBUFFER) g_sys->FreeHostBlock(r->pcm);
+    g_sys->FreeHostBlock(r);
+    return 1;
+}
+/* Decodes the file through slot 0 (with the flags) and hands it to the
+ * sample through slot 1: slot 1's result, or -1 when nothing decoded. */
+static int HandSound(ScriptState* L) {
+    qbSoundPCM* r = g_snd->DecodeSound(ArgString(L, 2, NULL), (uint32_t)OptNumber(L, 3, 0));
+    if (!r) return ReturnNumber(L, -1);
+    return ReturnNumber(L, g_snd->SetSamplePCM((intptr_t)ArgNumber(L, 1), r));
+}
+static int InstallAudio(ScriptState* L) {
+    const qbAdapterTag tags[] = {{QBAUDIOADAPTER_TAG_CHANNELS, (intptr_t)OptNumber(L, 2, 4)}, {0, 0}};
+    return ReturnNumber(L, g_snd->SetAudioAdapter(g_record, (uint32_t)ArgNumber(L, 1), tags));
+}
+
+/* Table 5. */
+
+static int AskSystem(ScriptState* L) {
+    const char* title = ArgString(L, 1, NULL);
+    const char* body = ArgString(L, 2, NULL);
+    return ReturnNumber(L, g_req->SystemRequest(title, body, ArgString(L, 3, NULL), 0));
+}
+/* Slot 1 (kind 0) or 2 (kind 1) with a buffer of exactly size bytes, preset
+ * to '#': "result:" and the whole buffer as it was left. */
+static int AskPath(ScriptState* L) {
+    const int kind = (int)ArgNumber(L, 1);
+    const size_t size = (size_t)ArgNumber(L, 2);
+    if (size == 0 || size > 4096) return ReturnNumber(L, -1);
+    char* buffer = (char*)g_std->Malloc(size);
+    char* text = (char*)g_std->Malloc(size + 8);
+    if (!buffer || !text) {
+        g_std->Free(buffer);
+        g_std->Free(text);
+        return ReturnNumber(L, -1);
+    }
+    memset(buffer, '#', size);
+    const int ok =
+        kind == 0 ? g_req->FileRequest("Pick", "*", 0, buffer, size) : g_req->PathRequest("Pick", buffer, size);
+    const int n = snprintf(text, 8, "%d:", ok);
+    memcpy(text + n, buffer, size);
+    ReturnBytes(L, text, (size_t)n + size);
+    g_std->Free(buffer);
+    g_std->Free(text);
+    return 1;
+}
+
+/* Table 6: "path offset length", or 0. */
+static int FindFont(ScriptState* L) {
+    char path[1024];
+    int64_t offset = -1, length = -1;
+    if (!g_font->FindInstalledFont(ArgString(L, 1, NULL), (int32_t)ArgNumber(L, 2), (int32_t)OptNumber(L, 3, 0), 0,
+                                   path, sizeof path, &offset, &length))
+        return ReturnNumber(L, 0);
+    char text[1200];
+    const int n = snprintf(text, sizeof text, "%s %lld %lld", path, (long long)offset, (long long)length);
+    return ReturnBytes(L, text, (size_t)n < sizeof text ? (size_t)n : sizeof text - 1);
+}
+
+/* Table 9: font i's size and its first four bytes in hex ("65932 00010000"). */
+static int BuiltinFont(ScriptState* L) {
+    const int i = (int)ArgNumber(L, 1);
+    if (i < 0 || i > 2 || !g_data->fonts[i]) return ReturnNumber(L, -1);
+    const unsigned char* b = (const unsigned char*)g_data->fonts[i];
+    char text[64];
+    const int n = snprintf(text, sizeof text, "%llu %02x%02x%02x%02x", (unsigned long long)g_data->fontSizes[i], b[0],
+                           b[1], b[2], b[3]);
+    return ReturnBytes(L, text, (size_t)n);
+}
+static int BuiltinFontData(ScriptState* L) {
+    const int i = (int)ArgNumber(L, 1);
+    if (i < 0 || i > 2 || !g_data->fonts[i]) return ReturnNumber(L, -1);
+    return ReturnBytes(L, g_data->fonts[i], g_data->fontSizes[i]);
+}
+
 static const ScriptCommand kCommands[] = {
+    {"DecodeSound", DecodeSound},
+    {"HandSound", HandSound},
+    {"InstallAudio", InstallAudio},
+    {"AskSystem", AskSystem},
+    {"AskPath", AskPath},
+    {"FindFont", FindFont},
+    {"BuiltinFont", BuiltinFont},
+    {"BuiltinFontData", BuiltinFontData},
     {"HostTag", HostTag},
     {"RegisterType", RegisterType},
     {"PostType", PostType},
@@ -304,8 +412,13 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     g_sys = (const qbSystemTable*)base->systemTable;
     g_files = (const qbFilesTable*)base->filesTable;
     g_gfx = (const qbGraphicsTable*)base->graphicsTable;
+    g_snd = (const qbSoundTable*)base->soundTable;
+    g_req = (const qbRequesterTable*)base->requesterTable;
+    g_font = (const qbFontTable*)base->fontTable;
+    g_data = (const qbDataTable*)base->dataTable;
     g_record = plugin;
-    if (!g_vm || !g_std || !g_zlib || !g_hash || !g_sys || !g_files || !g_gfx) return 0;
+    if (!g_vm || !g_std || !g_zlib || !g_hash || !g_sys || !g_files || !g_gfx || !g_snd || !g_req || !g_font || !g_data)
+        return 0;
     plugin->capabilities = PLUGINCAPS_LIBRARY;
     plugin->version = 1;
     plugin->revision = 0;

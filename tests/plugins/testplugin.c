@@ -20,6 +20,13 @@
  *                      only on the fifth format of every pass but the first
  *   TP_SOUND           a sound loader of ".tsnd" files and a sample saver of
  *                      the format "tsnd" (id 201); see below
+ *   TP_REQUESTER       a requester adapter that installs itself for the
+ *                      system requester when required and answers it with
+ *                      the button count, logging what it was asked
+ *   TP_ANIMSAVER       an anim saver of the formats "tpal" (id 301, palette
+ *                      frames) and "targb" (302, ARGB with alpha)
+ *   TP_VIDEO           a video source of ".tvid" files giving planar YUV
+ *                      pictures; see below
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -42,6 +49,11 @@
 #define EXPORT QBPLUGIN_EXPORT
 
 static char g_name[256];
+
+#ifdef TP_REQUESTER
+static const qbRequesterTable* g_requesters;
+static qbPlugin* g_record;
+#endif
 
 #ifdef TP_LIBRARY
 /* Table 8 of the base, read by slot. */
@@ -106,6 +118,10 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     plugin->name = g_name;
 #endif
     plugin->description = "test plugin";
+#ifdef TP_REQUESTER
+    g_requesters = (const qbRequesterTable*)base->requesterTable;
+    g_record = plugin;
+#endif
 #ifdef TP_TST
     /* The format it reads, on its own list, as GetPlugins reports it. */
     const qbSystemTable* sys = (const qbSystemTable*)base->systemTable;
@@ -143,6 +159,9 @@ EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t res
             if (strcmp(n->key, "hidden") == 0 && answer) *answer |= QBREQUIRE_ANSWER_HIDEDISPLAYS;
         }
     }
+#ifdef TP_REQUESTER
+    Log("SetRequesterAdapter %d", g_requesters->SetRequesterAdapter(g_record, QBREQUESTER_SYSTEM));
+#endif
     return 0;
 }
 
@@ -437,4 +456,182 @@ EXPORT int SaveSample(const char* name, const qbSampleSaveRecord* r) {
     fclose(f);
     return 1;
 }
+#endif
+
+#ifdef TP_REQUESTER
+/* The system requester answers with the number of "|" in the tag-2 buttons
+ * plus 1 (or 1 without custom buttons). */
+EXPORT int SystemRequest(void* handle, const char* title, const char* body, uint32_t style, int32_t* result,
+                         const qbAdapterTag* tags) {
+    const char* buttons = "";
+    for (; tags && tags->tag != 0; ++tags)
+        if (tags->tag == 2) buttons = (const char*)tags->value;
+    Log("SystemRequest(%s, %s, %u, %s) handle=%d", title, body, style, buttons, handle != NULL);
+    int32_t count = 1;
+    for (const char* p = buttons; *p; ++p) count += *p == '|';
+    *result = count;
+    return 0;
+}
+EXPORT int FileRequest(void) { return 0; }
+EXPORT int PathRequest(void) { return 0; }
+EXPORT int StringRequest(void) { return 0; }
+EXPORT int ListRequest(void) { return 0; }
+EXPORT int FontRequest(void) { return 0; }
+EXPORT int ColorRequest(void) { return 0; }
+EXPORT void FreeRequest(int kind, void* result) {
+    (void)kind;
+    (void)result;
+}
+#endif
+
+#ifdef TP_ANIMSAVER
+static int g_animSaverCall;
+EXPORT void RegisterAnimSaver(qbSaverFormat* format) {
+    const int n = g_animSaverCall++ % 2;
+    format->name = n ? "targb" : "tpal";
+    format->id = 301 + (uint64_t)n;
+    format->flags = n ? QBSAVER_TRUECOLOUR | QBSAVER_ALPHA | QBSAVER_ANIM_END : 0;
+}
+/* Streams are counters; a name containing "fail" gets none. */
+EXPORT void* BeginAnimStream(const char* name, int32_t width, int32_t height, uint32_t mode, int32_t quality,
+                             int32_t fps) {
+    Log("BeginAnimStream %dx%d mode %u quality %d fps %d", width, height, mode, quality, fps);
+    if (strstr(name, "fail")) return NULL;
+    return calloc(1, sizeof(int));
+}
+/* Logs the record: row bytes, colours, transparent index, delay, flags,
+ * format, and the first and last pixels ($RRGGBB of palette entries, or the
+ * ARGB words). Refuses a frame whose delay is 666. */
+EXPORT int WriteAnimFrame(void* handle, const qbAnimFrameRecord* r) {
+    int* frames = handle;
+    const unsigned char* bytes = (const unsigned char*)r->pixels;
+    unsigned first = 0, last = 0;
+    if (r->palette) {
+        const long end = r->rowBytes * 2 - 1;
+        first = r->palette[bytes[0]];
+        last = r->palette[bytes[end]];
+    } else {
+        memcpy(&first, bytes, 4);
+        memcpy(&last, bytes + r->rowBytes * 2 - 4, 4);
+    }
+    Log("WriteAnimFrame %d %lld %lld %lld %lld %llu %llu %08x %08x", ++*frames, (long long)r->rowBytes,
+        (long long)r->colourCount, (r->flags & QBANIMFRAME_TRANSPARENT) ? (long long)r->transparentIndex : -1LL,
+        (long long)r->delay, (unsigned long long)r->flags, (unsigned long long)r->format, first, last);
+    return r->delay != 666;
+}
+EXPORT void FinishAnimStream(void* handle) {
+    Log("FinishAnimStream %d", *(int*)handle);
+    free(handle);
+}
+#endif
+
+#ifdef TP_VIDEO
+/* ".tvid" files: a text header "TVID width height frames y u v"; every
+ * picture is the colour y, u, v except its first luma row, which is black
+ * (Y 16), and picture i comes at i x 40 ms. The records mirror the host's
+ * stream information, packet and frame records. */
+typedef struct TvidInfo {
+    int32_t frameWidth, frameHeight;
+    uint32_t duration;
+    int32_t audioRate, audioChannels, seekByBytes, byteRate, framesAreRGB;
+    uint32_t flags;
+    int32_t reserved;
+    double frameDuration;
+    int64_t fileSize;
+} TvidInfo;
+typedef struct TvidPacket {
+    void* packet;
+    int32_t isAudio, size;
+    double pts;
+} TvidPacket;
+typedef struct TvidFrame {
+    uint32_t* rgb;
+    const uint8_t* planes[3];
+    int32_t pitches[3];
+    double pts, dts;
+    int32_t repeat;
+    int64_t bytePos;
+} TvidFrame;
+typedef struct Tvid {
+    int width, height, frames, next;
+    uint8_t* planes[3];
+} Tvid;
+
+EXPORT void* OpenVideo(const char* name, TvidInfo* info, const char* adapter) {
+    (void)adapter;
+    Log("OpenVideo(%s)", name);
+    int w = 0, h = 0, frames = 0, y = 0, u = 0, v = 0;
+    FILE* f = fopen(name, "rb");
+    if (!f) return NULL;
+    const int n = fscanf(f, "TVID %d %d %d %d %d %d", &w, &h, &frames, &y, &u, &v);
+    fclose(f);
+    if (n != 6 || w < 2 || h < 2 || frames < 1) return NULL;
+    Tvid* t = calloc(1, sizeof *t);
+    if (!t) return NULL;
+    t->width = w;
+    t->height = h;
+    t->frames = frames;
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    t->planes[0] = malloc((size_t)w * h);
+    t->planes[1] = malloc((size_t)cw * ch);
+    t->planes[2] = malloc((size_t)cw * ch);
+    memset(t->planes[0], y, (size_t)w * h);
+    memset(t->planes[0], 16, (size_t)w);
+    memset(t->planes[1], u, (size_t)cw * ch);
+    memset(t->planes[2], v, (size_t)cw * ch);
+    info->frameWidth = w;
+    info->frameHeight = h;
+    info->duration = (uint32_t)frames * 40;
+    info->frameDuration = 0.04;
+    info->flags = 1;
+    return t;
+}
+EXPORT void CloseVideo(void* handle) {
+    Tvid* t = handle;
+    Log("CloseVideo");
+    for (int i = 0; i < 3; ++i) free(t->planes[i]);
+    free(t);
+}
+EXPORT int32_t NextPacket(void* handle, TvidPacket* packet) {
+    Tvid* t = handle;
+    if (t->next >= t->frames) return -1;
+    int* index = malloc(sizeof *index);
+    if (!index) return -2;
+    *index = t->next++;
+    packet->packet = index;
+    packet->isAudio = 0;
+    packet->size = 100;
+    packet->pts = *index * 0.04;
+    return 0;
+}
+EXPORT void FreePacket(void* handle, void* packet) {
+    (void)handle;
+    free(packet);
+}
+EXPORT int32_t DecodeVideoFrame(void* handle, void* packet, TvidFrame* frame) {
+    Tvid* t = handle;
+    const int cw = (t->width + 1) / 2;
+    frame->planes[0] = t->planes[0];
+    frame->planes[1] = t->planes[1];
+    frame->planes[2] = t->planes[2];
+    frame->pitches[0] = t->width;
+    frame->pitches[1] = frame->pitches[2] = cw;
+    frame->pts = *(const int*)packet * 0.04;
+    return 1;
+}
+EXPORT int32_t DecodeAudioFrame(void* handle, void* packet, void* out, int32_t capacity, int32_t* finished) {
+    (void)handle, (void)packet, (void)out, (void)capacity;
+    *finished = 1;
+    return -1;
+}
+EXPORT int32_t SeekVideo(void* handle, int64_t target) {
+    Tvid* t = handle;
+    Log("SeekVideo(%lld)", (long long)target);
+    t->next = (int)(target / 40);
+    return 0;
+}
+EXPORT void FlushAudio(void* handle) { (void)handle; }
+EXPORT void FlushVideo(void* handle) { (void)handle; }
+EXPORT void GetVideoFrames(void) {}
+EXPORT void GetVideoFormat(void) {}
 #endif

@@ -1,5 +1,5 @@
 // The pulled sources: module music through the renderer hook, a video's
-// byte queue, and a streamed music's double buffer.
+// byte queue (locked or paused), and a streamed music's double buffer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -118,6 +118,13 @@ TEST_F(MixerSourcesTest, LockedVideoQueueGivesSilenceAtOnceWhileOthersPlay) {
     EXPECT_EQ(out[0], 0.5f);
     EXPECT_EQ(out[2 * 1000], 0.5f);
     EXPECT_EQ(queue.fill, pcm.size() - 2 * 1025);
+    // Paused, it is silent and keeps its bytes for the resume.
+    queue.paused = true;
+    out = null_backend::PullAudio(512);
+    EXPECT_EQ(out[0], 0.0f);
+    EXPECT_EQ(out[2 * 500], 0.0f);
+    EXPECT_EQ(queue.fill, pcm.size() - 2 * 1025);
+    queue.paused = false;
     // Run dry, it is silent again, without an end.
     null_backend::PullAudio(4096);
     EXPECT_EQ(null_backend::PullAudio(16)[0], 0.0f);

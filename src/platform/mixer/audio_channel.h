@@ -79,6 +79,9 @@ struct qbVideoAudioQueue {
     std::unique_ptr<uint8_t[]> bytes;
     size_t capacity = 0;
     size_t fill = 0;
+    // The video is paused: the output plays silence and keeps the bytes for
+    // the resume.
+    std::atomic<bool> paused{false};
 };
 
 enum : int32_t { kNoPendingEvent = -1 };

@@ -91,7 +91,7 @@ uint32_t PullModule(qbAudioChannel& ch, uint32_t want, StereoFrame* dst, ModuleR
 
 uint32_t PullVideo(qbAudioChannel& ch, const qbAudioStream& format, uint32_t want, StereoFrame* dst) {
     qbVideoAudioQueue* q = ch.video;
-    if (!q) return 0;
+    if (!q || q->paused.load(std::memory_order_relaxed)) return 0;
     std::unique_lock lock(q->mutex, std::try_to_lock);
     if (!lock.owns_lock() || q->fill == 0) return 0;
     const size_t bpf = static_cast<size_t>(BytesPerFrame(format.pcmCode));

@@ -1,0 +1,171 @@
+// The shape, dissolve and pixel zoom effects: where the clock hand goes and
+// how many frames each shape takes, what a hide takes out of a layer's
+// planes, the dissolve's order, and the pixel zoom's blocks.
+#include <gtest/gtest.h>
+
+#include "effect_harness.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "transitions/dissolve.h"
+#include "transitions/effectrandom.h"
+#include "transitions/effectscreen.h"
+
+namespace {
+
+class ShapeEffects : public EffectHarness {
+protected:
+    // The brush (w x h, the picture's colour) shown with an effect at x, y;
+    // every frame kept.
+    int Brush(int32_t type, int32_t speed, int32_t x, int32_t y, int32_t w, int32_t h) {
+        MakeBrush(1, w, h, kPicture);
+        Reset(Way::BrushOpaque);
+        snapshots_.clear();
+        frames_ = 0;
+        keepFrames_ = true;
+        const int err = RunNumbers("DisplayBrushFX", {1, double(x), double(y), double(type), double(speed)});
+        keepFrames_ = false;
+        return err;
+    }
+    uint32_t At(size_t frame, int32_t x, int32_t y) const { return snapshots_[frame][size_t(y) * kW + x]; }
+};
+
+TEST_F(ShapeEffects, ClockHandAndFrameCounts) {
+    ASSERT_EQ(Brush(97, 10, 0, 0, 100, 100), 0);
+    EXPECT_EQ(frames_, 40);
+    // Frame 1: the wedge from twelve o'clock (50, 0) to the hand at (60, 0).
+    EXPECT_EQ(At(0, 50, 0), kPicture);
+    EXPECT_EQ(At(0, 60, 0), kPicture);
+    EXPECT_EQ(At(0, 61, 0), kOld);
+    EXPECT_EQ(At(0, 49, 0), kOld);
+    // The frame before the last leaves the top row left of twelve o'clock
+    // to the hand's last step, which ends at (51, 0).
+    EXPECT_EQ(At(38, 49, 0), kOld);
+    EXPECT_EQ(At(39, 49, 0), kPicture);
+    ASSERT_EQ(Brush(97, 10, 0, 0, 640, 480), 0);
+    EXPECT_EQ(frames_, 224);
+}
+
+TEST_F(ShapeEffects, StarEndsAtFourWidths) {
+    // Landscape: the box reaches 4 x 60 = 240 at size 5 k + 10, k = 46.
+    ASSERT_EQ(Brush(98, 5, 10, 10, 60, 30), 0);
+    EXPECT_EQ(frames_, 46);
+    EXPECT_EQ(frameCount_, 46);
+    // Portrait: the box's width (size x 20 / 60 + 1) reaches 80 at 237.
+    ASSERT_EQ(Brush(98, 5, 10, 10, 20, 60), 0);
+    EXPECT_EQ(frames_, 46);
+    EXPECT_EQ(frameCount_, 46);
+    EXPECT_EQ(At(44, 10, 10), kOld) << "a corner stays old until the end";
+    EXPECT_EQ(At(45, 10, 10), kPicture);
+}
+
+TEST_F(ShapeEffects, SunEndsWhenOnlyCornersAreLeft) {
+    ASSERT_EQ(Brush(114, 4, 10, 10, 40, 30), 0);
+    EXPECT_EQ(frames_, frameCount_);
+    const size_t last = snapshots_.size() - 1;
+    EXPECT_NE(snapshots_[last - 1], snapshots_[last]) << "the frame before still leaves some of the old picture";
+    EXPECT_EQ(At(last, 10, 10), kPicture);
+    EXPECT_EQ(At(last, 49, 39), kPicture);
+}
+
+// Hiding a layer takes each frame's wedge out of the layer's plane: its mask,
+// or its alpha plane when the picture has one.
+TEST_F(ShapeEffects, HidingClearsTheWedgeFromThePlane) {
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha ? "alpha" : "mask");
+        const EffectCase c{alpha ? Way::BrushAlpha : Way::BrushOpaque, 97, 10, 10, 10, 40, 30};
+        MakePicture(c);
+        Reset(Way::HideLayer);
+        ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+        int32_t checked = 0;
+        onFrame_ = [&](const qbEffectState& s) {
+            if (s.frame != 1) return;
+            ++checked;
+            const qbEffectLayerImages& li = s.layerImages;
+            ASSERT_EQ(li.alpha != nullptr, alpha);
+            // The first wedge runs from (20, 0) to (30, 0); (5, 5) is far off.
+            if (alpha) {
+                EXPECT_EQ(li.alpha->plane->data[25], 0);
+                EXPECT_EQ(li.alpha->plane->data[5 * li.alpha->plane->rowBytes + 5], 128);
+            } else {
+                EXPECT_EQ(ReadBitmapPixel(li.mask, 25, 0, true), 0u);
+                EXPECT_EQ(ReadBitmapPixel(li.mask, 5, 5, true), 1u);
+            }
+        };
+        ASSERT_EQ(RunNumbers("HideLayerFX", {1, 97, 10}), 0);
+        onFrame_ = nullptr;
+        EXPECT_EQ(checked, 1);
+    }
+}
+
+TEST_F(ShapeEffects, DissolveOrderFollowsTheMap) {
+    constexpr int32_t w = 40, h = 30;
+    // The map is the run's first draws: the same seed gives it here.
+    SeedEffectRandom(77);
+    std::vector<int32_t> map(size_t(w) * h);
+    for (auto& v : map) v = EffectRand() % 255;
+    SeedEffectRandom(77);
+    ASSERT_EQ(Brush(139, 4, 10, 10, w, h), 0);
+    EXPECT_EQ(frames_, 64);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            ASSERT_EQ(At(0, 10 + x, 10 + y), map[size_t(y) * w + x] < 4 ? kPicture : kOld) << x << "," << y;
+    // Speed 1: threshold 255 in frame 255 shows every pixel, frame 256 ends.
+    ASSERT_EQ(Brush(139, 1, 10, 10, w, h), 0);
+    EXPECT_EQ(frames_, 256);
+    EXPECT_EQ(snapshots_[254], snapshots_[255]);
+    EXPECT_NE(snapshots_[253], snapshots_[254]);
+}
+
+TEST_F(ShapeEffects, PixelZoomBlocks) {
+    constexpr int32_t w = 60, h = 50;
+    MakeBrush(1, w, h, 0);
+    qbBrush* b = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) FillBitmapRect(b->bitmap, x, y, 1, 1, uint32_t(x * 4) << 16 | uint32_t(y * 5));
+    Reset(Way::BrushOpaque);
+    snapshots_.clear();
+    frames_ = 0;
+    keepFrames_ = true;
+    ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, 0, 0, 132, 1}), 0);
+    keepFrames_ = false;
+    ASSERT_EQ(frames_, 25);
+    for (int32_t f = 1; f <= 24; ++f) {
+        const int32_t block = 25 - f;
+        // Each pixel shows its block's top-left pixel.
+        for (int32_t y : {0, 13, 49})
+            for (int32_t x : {0, 7, 31, 59}) {
+                const int32_t bx = x / block * block, by = y / block * block;
+                ASSERT_EQ(At(size_t(f - 1), x, y), uint32_t(bx * 4) << 16 | uint32_t(by * 5)) << f << ": " << x << "," << y;
+            }
+    }
+    EXPECT_EQ(snapshots_[24], snapshots_[23]);
+}
+
+// PIXELZOOM2 coarsens the old picture first (49 frames); in a layer without
+// "bgpicemu" it is the first pixel zoom.
+TEST_F(ShapeEffects, PixelZoom2Lengths) {
+    Reset(Way::BGPicTransition);
+    frames_ = 0;
+    ASSERT_EQ(RunNumbers("DisplayTransitionFX", {2, 133, 1}), 0);
+    EXPECT_EQ(frames_, 49);
+
+    MakeBrush(1, 20, 20, kPicture);
+    qbBrush* b = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+    qbEffectState s;
+    s.type = 133;
+    s.realtime = 1;
+    s.width = s.height = 20;
+    s.image = b->bitmap;
+    ASSERT_EQ(RenderPixelZoom(&s, nullptr), 0);
+    EXPECT_EQ(s.frameCount, 25);
+    FreePixelZoomData(&s, 1);
+    s.bgpicEmu = 1;
+    ASSERT_EQ(RenderPixelZoom(&s, nullptr), 0);
+    EXPECT_EQ(s.frameCount, 49);
+    FreePixelZoomData(&s, 1);
+    s.image = nullptr;
+}
+
+}  // namespace
