@@ -14,6 +14,7 @@
 #include "transitions/effectscreen.h"
 #include "transitions/effectstate.h"
 #include "transitions/effectwhole.h"
+#include "transitions/shapes.h"
 
 namespace {
 
@@ -92,7 +93,14 @@ void Band(qbEffectState* s, RollPriv* p, qbBitmap* src, qbBitmap* mask, qbBitmap
 
 // The new picture flat over [from, to); a hide's seek puts it back too.
 void Flat(qbEffectState* s, RollPriv* p, int32_t from, int32_t to, uint32_t flags) {
-    Band(s, p, s->image, s->alpha ? nullptr : s->mask, s->alpha, from, to, flags);
+    qbBitmap* mask = s->alpha ? nullptr : s->mask;
+    if (s->realtime || to <= from) {
+        Band(s, p, s->image, mask, s->alpha, from, to, flags);
+        return;
+    }
+    int32_t x, y, w, h;
+    LinesOf(s).Rect(from, to, &x, &y, &w, &h);
+    ComposeFrameRect(s, x, y, w, h, mask, s->alpha, p->compose, 0);
 }
 
 // The curl band as DrawRollStrips left it.
