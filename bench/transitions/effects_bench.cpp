@@ -311,6 +311,19 @@ void MovingLayerTypes(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->Iterations(3);
 }
 
+// The strip walks, slides, cards, squashes, strange pushes and stretches.
+void WalkTypes(benchmark::internal::Benchmark* b) {
+    for (int64_t warm : {0, 1})
+        for (int64_t type : {55, 56, 59, 61, 65, 84, 85, 86, 99, 101, 103, 105, 106, 107, 108, 110, 111, 120, 122, 124, 126})
+            b->Args({type, warm});
+    b->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+void WalkLayerTypes(benchmark::internal::Benchmark* b) {
+    for (int64_t warm : {0, 1})
+        for (int64_t type : {55, 61, 84, 99, 105, 106, 108, 110}) b->Args({type, warm});
+    b->Unit(benchmark::kMillisecond)->Iterations(3);
+}
+
 #ifdef QB_BENCH_HAVE_PIXMAN
 // pixman's nearest-pixel scale of the rectangles that one zoom (118, 119)
 // or turn down (128, 130) at the normal speed scales, frame by frame, with
@@ -376,6 +389,53 @@ void BM_PixmanScaleFrames(benchmark::State& state) {
                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_PixmanScaleFrames)->Arg(118)->Arg(119)->Arg(128)->Arg(130)->Unit(benchmark::kMillisecond);
+
+// The same anchor for the rectangles of a crush (120), a flip coin (124), a
+// stretch (55) and a directional zoom (61) at the normal speed.
+void BM_PixmanWalkScaleFrames(benchmark::State& state) {
+    const auto type = static_cast<int32_t>(state.range(0));
+    std::vector<uint32_t> from(size_t{kW} * kH, 0xFF0000u), to(size_t{kW} * kH, 0x0000FFu);
+    pixman_image_t* src = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, from.data(), kW * 4);
+    pixman_image_t* dst = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, to.data(), kW * 4);
+    pixman_image_set_filter(src, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    // The whole picture scaled to (x, y, w, h).
+    const auto scale = [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+        if (w < 1 || h < 1) return;
+        pixman_transform_t m;
+        pixman_transform_init_scale(&m, pixman_double_to_fixed(double(kW) / w), pixman_double_to_fixed(double(kH) / h));
+        pixman_image_set_transform(src, &m);
+        pixman_image_composite32(PIXMAN_OP_SRC, src, nullptr, dst, 0, 0, 0, 0, x, y, w, h);
+    };
+    int64_t frames = 0;
+    for (auto _ : state) {
+        const bool stretch = type == 55 || type == 61;
+        const int32_t size = type == 124 ? kH : kW, step = std::max(size / (stretch ? 30 : 60), 1);
+        const int32_t end = type == 124 ? 2 * size : size;
+        for (int32_t t = step;; t += step) {
+            const int32_t n = std::min(t, end);
+            ++frames;
+            if (type == 120) {
+                scale(0, 0, n, kH);
+                scale(n, 0, kW - n, kH);
+            } else if (type == 124) {
+                const int32_t e = std::max(std::abs(n - size), 1);
+                scale(0, (kH - e) / 2, kW, e);
+            } else if (type == 55) {
+                scale(0, 0, n, kH);
+            } else {
+                const int32_t h = std::max(n * kH / kW, 1);
+                scale((kW - n) / 2, (kH - h) / 2, n, h);
+            }
+            if (t >= end) break;
+        }
+        benchmark::ClobberMemory();
+    }
+    pixman_image_unref(src);
+    pixman_image_unref(dst);
+    state.counters["mean_ms"] = benchmark::Counter(static_cast<double>(frames) / 1000.0,
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_PixmanWalkScaleFrames)->Arg(120)->Arg(124)->Arg(55)->Arg(61)->Unit(benchmark::kMillisecond);
 #endif
 
 // The colour, mask and pixel families, warmed up (PIXELZOOM2 runs only as a
@@ -395,6 +455,8 @@ BENCHMARK(BM_RealtimeLayer)->Apply(UncoverTypes);
 BENCHMARK(BM_PuzzleSetup)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BGPicTransition)->Apply(MovingTypes);
 BENCHMARK(BM_RealtimeLayer)->Apply(MovingLayerTypes);
+BENCHMARK(BM_BGPicTransition)->Apply(WalkTypes);
+BENCHMARK(BM_RealtimeLayer)->Apply(WalkLayerTypes);
 BENCHMARK(BM_AsyncLayer)->ArgsProduct({{0, 14, 19}, {2, 0, 1}})->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

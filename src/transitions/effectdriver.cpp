@@ -34,11 +34,16 @@
 #include "transitions/gates.h"
 #include "transitions/puzzle.h"
 #include "transitions/rects.h"
+#include "transitions/roll.h"
 #include "transitions/reveals.h"
 #include "transitions/ripples.h"
 #include "transitions/scroll.h"
 #include "transitions/shapes.h"
+#include "transitions/slides.h"
+#include "transitions/strangepush.h"
+#include "transitions/stretch.h"
 #include "transitions/stripes.h"
+#include "transitions/stripwalks.h"
 #include "transitions/zoomturn.h"
 
 namespace {
@@ -330,9 +335,7 @@ int StartEffect(qbEffectState* s, qbDisplay* d) {
     if (int err = CheckEffectOutput(s, d)) return err;
     if (s->type == kRandomEffect) {
         const int restrict = s->objectType != kEffectBGPic && !s->bgpicEmu;
-        // Types whose family is not built yet are drawn again.
-        do s->type = PickRandomEffect(restrict);
-        while (!RendererForType(s->type));
+        s->type = PickRandomEffect(restrict);
     }
     if (s->objectType != kEffectBGPic && !EffectWorksOnObjects(s->type) &&
         !(s->objectType == kEffectLayer && s->bgpicEmu))
@@ -436,6 +439,23 @@ EffectRenderer UncoverRendererForType(int32_t type) {
     return nullptr;
 }
 
+// The strip walks, slides, cards, squashes and stretches.
+EffectRenderer WalkRendererForType(int32_t type) {
+    if (type == 105) return RenderSpiral;
+    if (type == 106) return RenderSwiss;
+    if (type == 107) return RenderQuadRect;
+    if (InRange(type, 108, 109)) return RenderSplit;
+    if (type == 110) return RenderUpDown;
+    if (InRange(type, 55, 69)) return RenderStretchZoom;
+    if (InRange(type, 99, 100)) return RenderStrangePush;
+    if (InRange(type, 101, 104)) return RenderSlide;
+    if (InRange(type, 111, 112)) return RenderCard;
+    if (InRange(type, 120, 123)) return RenderCrush;
+    if (InRange(type, 124, 127)) return RenderFlipCoin;
+    if (InRange(type, 84, 87)) return RenderRoll;
+    return nullptr;
+}
+
 }  // namespace
 
 EffectRenderer RendererForType(int32_t type) {
@@ -456,6 +476,7 @@ EffectRenderer RendererForType(int32_t type) {
     if (InRange(type, 78, 81)) return RenderPush;
     if (InRange(type, 118, 119)) return RenderZoomInOut;
     if (InRange(type, 128, 131)) return RenderTurnDown;
+    if (auto r = WalkRendererForType(type)) return r;
     if (type == 97) return RenderClockWipe;
     if (type == 98) return RenderStar;
     if (type == 114) return RenderSun;

@@ -69,6 +69,42 @@ void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbB
     SafeBlt(s->script, blit);
 }
 
+void DrawEffectPictureAt(qbEffectState* s, qbBitmap* src, qbBitmap* mask, qbBitmap* alpha, int32_t w, int32_t h,
+                         int32_t dx, int32_t dy, uint32_t flags) {
+    if (w < 1 || h < 1 || !src) return;
+    if (s->realtime) {
+        const qbEffectLayerImages& li = s->layerImages;
+        if (!li.bitmap) return;
+        s->layerImages.holdsPicture = 0;
+        BlitEffectStrip(src, 0, 0, li.bitmap, li.mask, li.alpha, dx, dy, w, h, w, h, s->width, s->height, mask, alpha,
+                        s, flags);
+        return;
+    }
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return;
+    // Only what lies inside the effect rectangle.
+    int32_t sx = 0, sy = 0, cx = dx, cy = dy, cw = w, ch = h;
+    if (!Clip(&cx, &cy, &cw, &ch, s->width, s->height)) return;
+    sx = cx - dx;
+    sy = cy - dy;
+    qbSafeBlt blit;
+    blit.source = src;
+    blit.srcX = sx;
+    blit.srcY = sy;
+    blit.destination = PlainTarget(s, d);
+    blit.dstX = ScreenOffset(s->x, cx);
+    blit.dstY = ScreenOffset(s->y, cy);
+    blit.width = cw;
+    blit.height = ch;
+    blit.srcWidth = w;
+    blit.srcHeight = h;
+    blit.dstWidth = s->screenWidth;
+    blit.dstHeight = s->screenHeight;
+    blit.mask = alpha ? nullptr : mask;
+    blit.alpha = alpha;
+    SafeBlt(s->script, blit);
+}
+
 void DrawEffectPiece(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_t h) {
     DrawEffectPieceFrom(s, s->image, s->mask, s->alpha, sx, sy, w, h);
 }

@@ -15,6 +15,11 @@ void DrawEffectPiece(qbEffectState* state, int32_t sx, int32_t sy, int32_t w, in
 // work picture) with its planes.
 void DrawEffectPieceFrom(qbEffectState* state, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t sx,
                          int32_t sy, int32_t w, int32_t h);
+// Draws all of src (w x h, with its planes) at (dx, dy) of the effect
+// rectangle: into a real-time layer's effect images with the kStrip*
+// flags, else onto the screen, clipped to the rectangle and the screen.
+void DrawEffectPictureAt(qbEffectState* state, qbBitmap* src, qbBitmap* mask, qbBitmap* alpha, int32_t w, int32_t h,
+                         int32_t dx, int32_t dy, uint32_t flags);
 
 // The end of every frame: a scaled display is shown whole here; pieces
 // have shown themselves otherwise.
