@@ -64,24 +64,44 @@ bool Antialiased(const qbDrawState* s) { return (s->formStyle & kFormAntialias) 
 // The conic road for curved anti-aliased shapes of current applets.
 bool ConicRoad(const qbDrawState* s) { return Antialiased(s) && !LineBasedShapes() && RequireAppletVersion(6, 0); }
 
-}  // namespace
-
-int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
-                 int32_t height, const int32_t corners[4], uint32_t colour, qbTransformOptions* topts,
-                 qbLayerOptions* lopts, uint32_t flags) {
+// What every shape command hands the renderer, the box and the road
+// still to be set.
+qbShape ShapeFor(int32_t type, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, uint32_t colour,
+                 qbTransformOptions* topts, qbLayerOptions* lopts) {
     qbShape s;
-    s.type = kShapeBox;
+    s.type = type;
     s.x = x;
     s.y = y;
-    s.width = width;
-    s.height = height;
-    std::copy(corners, corners + 4, s.corners);
-    ClampCorners(s.corners);
     s.colour = colour;
     s.state = state;
     s.topts = topts;
     s.lopts = lopts;
     s.layer = layer;
+    return s;
+}
+
+// An ellipse's box from its radii, in 64 bits: false when no bitmap could
+// be that large.
+bool SetEllipseBox(qbShape* s, int32_t radiusX, int32_t radiusY) {
+    const int64_t w = 2 * int64_t{radiusX} + 1, h = 2 * int64_t{radiusY} + 1;
+    if (w > INT32_MAX || h > INT32_MAX) return false;
+    s->width = static_cast<int32_t>(w);
+    s->height = static_cast<int32_t>(h);
+    s->radiusX = radiusX;
+    s->radiusY = radiusY;
+    return true;
+}
+
+}  // namespace
+
+int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
+                 int32_t height, const int32_t corners[4], uint32_t colour, qbTransformOptions* topts,
+                 qbLayerOptions* lopts, uint32_t flags) {
+    qbShape s = ShapeFor(kShapeBox, layer, state, x, y, colour, topts, lopts);
+    s.width = width;
+    s.height = height;
+    std::copy(corners, corners + 4, s.corners);
+    ClampCorners(s.corners);
     const bool rounded = ShapeIsCurved(s);
     if (rounded || !IsIdentityMatrix(topts->matrix) || (state->fillStyle == FILLNONE && state->lineWidth >= 2))
         s.path = kShapePathPoints;
@@ -94,21 +114,8 @@ int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
 int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawState* state, int32_t x, int32_t y,
                      int32_t radiusX, int32_t radiusY, uint32_t colour, qbTransformOptions* topts,
                      qbLayerOptions* lopts, uint32_t flags) {
-    const int64_t w = 2 * int64_t{radiusX} + 1, h = 2 * int64_t{radiusY} + 1;
-    if (w > INT32_MAX || h > INT32_MAX) return ERR_BITMAP;
-    qbShape s;
-    s.type = type;
-    s.x = x;
-    s.y = y;
-    s.width = static_cast<int32_t>(w);
-    s.height = static_cast<int32_t>(h);
-    s.radiusX = radiusX;
-    s.radiusY = radiusY;
-    s.colour = colour;
-    s.state = state;
-    s.topts = topts;
-    s.lopts = lopts;
-    s.layer = layer;
+    qbShape s = ShapeFor(type, layer, state, x, y, colour, topts, lopts);
+    if (!SetEllipseBox(&s, radiusX, radiusY)) return ERR_BITMAP;
     s.path = ConicRoad(state) ? kShapePathConic : kShapePathPoints;
     return RenderShape(L, &s, flags);
 }
@@ -132,24 +139,11 @@ int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
             endAngle += 360;
         }
     }
-    const int64_t w = 2 * int64_t{radiusX} + 1, h = 2 * int64_t{radiusY} + 1;
-    if (w > INT32_MAX || h > INT32_MAX) return ERR_BITMAP;
-    qbShape s;
-    s.type = kShapeArc;
-    s.x = x;
-    s.y = y;
-    s.width = static_cast<int32_t>(w);
-    s.height = static_cast<int32_t>(h);
-    s.radiusX = radiusX;
-    s.radiusY = radiusY;
+    qbShape s = ShapeFor(kShapeArc, layer, state, x, y, colour, topts, lopts);
+    if (!SetEllipseBox(&s, radiusX, radiusY)) return ERR_BITMAP;
     s.startAngle = startAngle;
     s.endAngle = endAngle;
     s.clockwise = clockwise ? 1 : 0;
-    s.colour = colour;
-    s.state = state;
-    s.topts = topts;
-    s.lopts = lopts;
-    s.layer = layer;
     s.path = ConicRoad(state) ? kShapePathConic : kShapePathPoints;
     return RenderShape(L, &s, flags);
 }
@@ -157,19 +151,11 @@ int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
 int DrawPolygonShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
                      int32_t height, const std::vector<qbPointD>& points, uint32_t colour, qbTransformOptions* topts,
                      qbLayerOptions* lopts, uint32_t flags) {
-    qbShape s;
-    s.type = kShapePolygon;
+    qbShape s = ShapeFor(kShapePolygon, layer, state, x, y, colour, topts, lopts);
     s.path = kShapePathPoints;
-    s.x = x;
-    s.y = y;
     s.width = width;
     s.height = height;
     s.points = points;
-    s.colour = colour;
-    s.state = state;
-    s.topts = topts;
-    s.lopts = lopts;
-    s.layer = layer;
     return RenderShape(L, &s, flags);
 }
 

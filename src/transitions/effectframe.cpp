@@ -37,6 +37,28 @@ bool Clip(int32_t* x, int32_t* y, int32_t* w, int32_t* h, int32_t width, int32_t
     return true;
 }
 
+// A plain-mode piece: source (sx, sy) of a picture srcWidth x srcHeight to
+// the effect's place on the screen, through its mask or alpha plane.
+void BlitPlainPiece(qbEffectState* s, qbDisplay* d, qbBitmap* source, int32_t sx, int32_t sy, int32_t ex, int32_t ey,
+                    int32_t w, int32_t h, int32_t srcWidth, int32_t srcHeight, qbBitmap* mask, qbBitmap* alpha) {
+    qbSafeBlt blit;
+    blit.source = source;
+    blit.srcX = sx;
+    blit.srcY = sy;
+    blit.destination = PlainTarget(s, d);
+    blit.dstX = ScreenOffset(s->x, ex);
+    blit.dstY = ScreenOffset(s->y, ey);
+    blit.width = w;
+    blit.height = h;
+    blit.srcWidth = srcWidth;
+    blit.srcHeight = srcHeight;
+    blit.dstWidth = s->screenWidth;
+    blit.dstHeight = s->screenHeight;
+    blit.mask = alpha ? nullptr : mask;
+    blit.alpha = alpha;
+    SafeBlt(s->script, blit);
+}
+
 }  // namespace
 
 void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t sx, int32_t sy,
@@ -51,22 +73,7 @@ void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbB
     }
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return;
-    qbSafeBlt blit;
-    blit.source = source;
-    blit.srcX = sx;
-    blit.srcY = sy;
-    blit.destination = PlainTarget(s, d);
-    blit.dstX = ScreenOffset(s->x, sx);
-    blit.dstY = ScreenOffset(s->y, sy);
-    blit.width = w;
-    blit.height = h;
-    blit.srcWidth = s->width;
-    blit.srcHeight = s->height;
-    blit.dstWidth = s->screenWidth;
-    blit.dstHeight = s->screenHeight;
-    blit.mask = alpha ? nullptr : mask;
-    blit.alpha = alpha;
-    SafeBlt(s->script, blit);
+    BlitPlainPiece(s, d, source, sx, sy, sx, sy, w, h, s->width, s->height, mask, alpha);
 }
 
 void DrawEffectPictureAt(qbEffectState* s, qbBitmap* src, qbBitmap* mask, qbBitmap* alpha, int32_t w, int32_t h,
@@ -87,22 +94,7 @@ void DrawEffectPictureAt(qbEffectState* s, qbBitmap* src, qbBitmap* mask, qbBitm
     if (!Clip(&cx, &cy, &cw, &ch, s->width, s->height)) return;
     sx = cx - dx;
     sy = cy - dy;
-    qbSafeBlt blit;
-    blit.source = src;
-    blit.srcX = sx;
-    blit.srcY = sy;
-    blit.destination = PlainTarget(s, d);
-    blit.dstX = ScreenOffset(s->x, cx);
-    blit.dstY = ScreenOffset(s->y, cy);
-    blit.width = cw;
-    blit.height = ch;
-    blit.srcWidth = w;
-    blit.srcHeight = h;
-    blit.dstWidth = s->screenWidth;
-    blit.dstHeight = s->screenHeight;
-    blit.mask = alpha ? nullptr : mask;
-    blit.alpha = alpha;
-    SafeBlt(s->script, blit);
+    BlitPlainPiece(s, d, src, sx, sy, cx, cy, cw, ch, w, h, mask, alpha);
 }
 
 void DrawEffectPiece(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_t h) {
