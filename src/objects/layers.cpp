@@ -33,6 +33,7 @@ int32_t SourceKind(int32_t type) {
     case kLayerBrush:
     case kLayerBrushPart: return kObjectTypeBrush;
     case kLayerBGPicPart: return kObjectTypeBGPic;
+    case kLayerAnim: return kLayerAnim;
     case kLayerTextObject: return kLayerTextObject;
     default: return 0;
     }
