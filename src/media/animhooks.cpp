@@ -84,6 +84,14 @@ int ShowFrame(ScriptState* L, ObjectID id, int32_t index, bool pendingToo, qbIma
     return 0;
 }
 
+int FrameDelay(ScriptState* L, ObjectID id, int32_t index, uint32_t* out) {
+    qbAnim* anim = nullptr;
+    if (int err = FindAnim(L, id, &anim, kAnimPendingToo)) return err;
+    if (index < 0 || index >= anim->frameCount) return ERR_ANIMFRAME;
+    *out = GetAnimFrameDelay(anim, index);
+    return 0;
+}
+
 int FindAnimObject(ScriptState* L, int32_t, int idx, void** out) {
     qbAnim* anim = nullptr;
     if (int err = FindAnim(L, GetObjectIDArg(L, idx), &anim, 0)) return err;
@@ -202,7 +210,7 @@ int AnimFileIntoSprite(ScriptState*, const char* fileName, const qbSpriteAnimReq
 
 void InstallAnimHooks() {
     static constexpr qbAnimObjectHooks kHooks{FrameImage,  FrameTarget,       FreeUnusedPendingAnims,
-                                              AnimIntoSprite, AnimFileIntoSprite, ShowFrame};
+                                              AnimIntoSprite, AnimFileIntoSprite, ShowFrame, FrameDelay};
     SetAnimObjectHooks(&kHooks);
     SetPendingAnimsHook(LoadPendingAnims);
     SetAttributeLookup(kObjectTypeAnim, FindAnimObject);

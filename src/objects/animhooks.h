@@ -52,6 +52,9 @@ struct qbAnimObjectHooks {
     // The lookup's error, ERR_ANIMFRAME or the fetch's error.
     int (*showFrame)(ScriptState* L, ObjectID id, int32_t index, bool pendingToo, qbImageTriple* out,
                      int32_t* width, int32_t* height, int32_t* count);
+    // The delay of frame index (0-based) in milliseconds, anims freed while
+    // layers show them included. The lookup's error or ERR_ANIMFRAME.
+    int (*frameDelay)(ScriptState* L, ObjectID id, int32_t index, uint32_t* out);
 };
 void SetAnimObjectHooks(const qbAnimObjectHooks* hooks);
 const qbAnimObjectHooks& AnimObjectHooks();

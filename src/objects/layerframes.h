@@ -14,3 +14,7 @@ constexpr int32_t kUseLayerPosition = 100000;
 // keeps a coordinate). Unless noRefresh, the changed area is refreshed.
 // 0, ERR_NOANMLAYER, ERR_ANIMFRAME or the rebuild's error.
 int SetLayerPosFrame(ScriptState* L, qbLayer* layer, int32_t x, int32_t y, int32_t frame, bool noRefresh);
+
+// NextFrame(layer[, x, y, frame]): frame 0 is the next one (wrapping), -1
+// the last; x, y of kUseLayerPosition keep the place.
+int cmdNextFrame(ScriptState* L);

@@ -81,10 +81,9 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
 }
 
 void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
-    if (mask & kReleaseBrushSources) {
-        PurgeDetachedBrushes(L);
+    if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
+    if (mask & (kReleaseBrushSources | kReleaseAnimSources))
         if (const auto sweep = AnimObjectHooks().sweepPending) sweep(L);
-    }
     if (mask & kReleaseBGPicSources) FreeUnusedPendingBGPics(L);
     if (mask & kReleaseTextObjectSources)
         if (const auto freePending = TextLayerHooks().freePending) freePending(L);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "animbuilder.h"
@@ -320,4 +321,105 @@ TEST_F(AnimPlayTest, PlayAnimWithLayersStepsItsLayer) {
         ASSERT_EQ(Step(async), 0);
         EXPECT_EQ(Real(2, 2), colour);
     }
+}
+
+TEST_F(AnimPlayTest, AnimLayersStepByNextFrameAndDoMove) {
+    MakeAnim(1, 4, 4, {0x100000, 0x200000, 0x300000});
+    ASSERT_EQ(RunNumbers("EnableLayers", {}), 0);
+    ASSERT_EQ(RunNumbers("InsertLayer", {0, 4, 1, 10, 10}), 0);
+    EXPECT_EQ(Real(10, 10), 0x100000u);
+    EXPECT_EQ(RunNumbers("NextFrame", {1}), 0);
+    EXPECT_EQ(Real(10, 10), 0x200000u);
+    EXPECT_EQ(RunNumbers("NextFrame", {1, 20, 10}), 0);
+    EXPECT_EQ(Real(20, 10), 0x300000u);
+    EXPECT_EQ(Real(10, 10), kBackground);
+    EXPECT_EQ(RunNumbers("NextFrame", {1}), 0);  // past the last frame: the first
+    EXPECT_EQ(Real(20, 10), 0x100000u);
+    EXPECT_EQ(RunNumbers("NextFrame", {1, 100000, 100000, -1}), 0);
+    EXPECT_EQ(Real(20, 10), 0x300000u);
+    EXPECT_EQ(RunNumbers("NextFrame", {1, 100000, 100000, 4}), ERR_ANIMFRAME);
+    MakeBrush(5, 4, 4, 0x445566);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {5, 0, 0}), 0);
+    EXPECT_EQ(RunNumbers("NextFrame", {2}), ERR_NOANMLAYER);
+    ASSERT_EQ(RunNumbers("SetAnimFrameDelay", {1, 3, 70}), 0);
+    // GetAttribute(#LAYER, 1, ...): frames, current frame, its delay, the anim.
+    for (auto [attribute, want] : {std::pair{11, 3.0}, {12, 3.0}, {37, 70.0}, {82, 1.0}})
+        EXPECT_EQ(Number("GetAttribute", {22, 1, double(attribute)}), want);
+    for (double a : {22.0, 2.0, 11.0}) VmPushNumber(L_, a);
+    EXPECT_EQ(Run("GetAttribute", 3, 1), ERR_BADLAYERTYPE);  // a brush layer has no frames
+    VmSetTop(L_, 0);
+
+    // The style row: "frame" picks a frame, "id" another anim from its first.
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 1);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "frame", 2);
+    ASSERT_EQ(Run("SetLayerStyle", 2), 0);
+    EXPECT_EQ(Real(20, 10), 0x200000u);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("GetLayerStyle", 1, 1), 0);
+    int32_t frame = 0;
+    GetTableFieldInt(L_, 1, "frame", &frame, nullptr);
+    EXPECT_EQ(frame, 2);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 1);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "frame", 4);
+    EXPECT_EQ(Run("SetLayerStyle", 2), ERR_ANIMFRAME);
+    VmSetTop(L_, 0);
+    MakeAnim(3, 4, 4, {0x600000, 0x700000});
+    VmPushNumber(L_, 2);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "type", 4);
+    SetTableFieldInt(L_, "id", 3);
+    ASSERT_EQ(Run("SetLayerStyle", 2), 0);  // the brush layer becomes an anim layer
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Real(0, 0), 0x600000u);
+    EXPECT_EQ(RunNumbers("NextFrame", {2}), 0);
+    EXPECT_EQ(Real(0, 0), 0x700000u);
+    VmPushNumber(L_, 2);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "type", 3);
+    SetTableFieldInt(L_, "id", 5);
+    ASSERT_EQ(Run("SetLayerStyle", 2), 0);
+    VmSetTop(L_, 0);
+
+    // DoMove: NEXTFRAME steps every layer of the anim and moves it; an anim
+    // no layer shows gets a new layer; NEXTFRAME2 steps by position.
+    MakeAnim(2, 4, 4, {0x400000, 0x500000});
+    VmSetTop(L_, 0);
+    VmPushNil(L_);
+    for (double a : {29.0, 1.0, 30.0, 30.0, 0.0}) VmPushNumber(L_, a);
+    ASSERT_EQ(Run("AddMove", 6, 1), 0);
+    void* queue = VmToUserdata(L_, -1);
+    VmSetTop(L_, 0);
+    auto add = [&](std::initializer_list<double> args) {
+        VmPushLightUserdata(L_, queue);
+        for (double a : args) VmPushNumber(L_, a);
+        ASSERT_EQ(Run("AddMove", static_cast<int>(args.size()) + 1, 0), 0);
+        VmSetTop(L_, 0);
+    };
+    add({29, 2, 50, 50, 0});
+    VmPushLightUserdata(L_, queue);
+    ASSERT_EQ(Run("DoMove", 1), 0);
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Real(30, 30), 0x300000u);
+    EXPECT_EQ(Real(20, 10), kBackground);
+    EXPECT_EQ(Real(50, 50), 0x500000u);  // the frame after the first
+    EXPECT_EQ(CountLayers(display_->bgpic), 3);
+
+    VmPushNil(L_);
+    for (double a : {34.0, 1.0, 0.0, 0.0, 0.0}) VmPushNumber(L_, a);
+    ASSERT_EQ(Run("AddMove", 6, 1), 0);
+    queue = VmToUserdata(L_, -1);
+    VmSetTop(L_, 0);
+    VmPushLightUserdata(L_, queue);
+    ASSERT_EQ(Run("DoMove", 1), 0);
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Real(30, 30), 0x100000u);  // stepped where it was, wrapping
+    add({34, 2, 0, 0, 0});               // the brush layer
+    VmPushLightUserdata(L_, queue);
+    EXPECT_EQ(Run("DoMove", 1), ERR_WRONGUSAGE);
+    VmSetTop(L_, 0);
 }
