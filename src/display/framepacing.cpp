@@ -41,6 +41,15 @@ void SetFramePacingClock(std::function<int64_t()> nowMicros, std::function<void(
     clockSleep = std::move(sleepMillis);
 }
 
+int64_t FramePacingNowMicros() { return NowMicros(); }
+
+int DelayPumpingEventsPaced(int milliseconds) {
+    if (milliseconds <= 0) return 0;
+    if (!clockSleep) return DelayPumpingEvents(milliseconds);
+    clockSleep(milliseconds);
+    return 0;
+}
+
 void PaceDisplayFrame(qbDisplay* display, bool forced) {
     if (!display || (display->state != DISPSTATE_OPEN && !forced)) return;
     if (!HasDisplayAdapter()) FlushNativeWindow(display);

@@ -64,6 +64,11 @@ void SetFPSLimit(int32_t fps);
 // The clock frame pacing reads (monotonic microseconds) and its sleep; null
 // functions restore the system's.
 void SetFramePacingClock(std::function<int64_t()> nowMicros, std::function<void(int64_t)> sleepMillis);
+// The frame-pacing clock's time (monotonic microseconds).
+int64_t FramePacingNowMicros();
+// Waits while events are pumped (DelayPumpingEvents), or through the
+// injected sleep when a test set one. The wait's error or 0.
+int DelayPumpingEventsPaced(int milliseconds);
 // Sleeps the rest of the frame period since the display's last wait.
 void PaceDisplayFrame(qbDisplay* display, bool forced);
 // The vertical-blank wait of a display: the adapter's VWait or frame pacing,

@@ -21,6 +21,7 @@
 #include "draw/attributes.h"
 #include "imaging/loaderchain.h"
 #include "objects/brushes.h"
+#include "objects/animhooks.h"
 #include "objects/layers.h"
 #include "platform/platform.h"
 
@@ -311,11 +312,21 @@ int LayerGet(const qbAttributeQuery& q) {
         if (!ShowsObject(layer->type)) return ERR_BADLAYERTYPE;
         PushObjectID(L, layer->id);
         return 1;
-    // The anim, video and text layers' own answers come with those layers;
-    // until then every layer that exists refuses them.
-    case kNumFrames: return ERR_BADLAYERTYPE;
+    // Anim layers keep their frame index and count in the base state.
+    case kNumFrames:
+        if (layer->type != kLayerAnim) return ERR_BADLAYERTYPE;
+        return Number(L, raw->srcy);
     case kCurFrame:
-    case kFrameDelay: return ERR_NOANMLAYER;
+        if (layer->type != kLayerAnim) return ERR_NOANMLAYER;
+        return Number(L, raw->srcx + 1);
+    case kFrameDelay: {
+        if (layer->type != kLayerAnim) return ERR_NOANMLAYER;
+        const auto delay = AnimObjectHooks().frameDelay;
+        uint32_t ms = 0;
+        if (!delay) return ERR_NOANMLAYER;
+        if (int err = delay(L, layer->id, raw->srcx, &ms)) return err;
+        return Number(L, ms);
+    }
     case kDuration:
     case kPosition:
     case kFormat:

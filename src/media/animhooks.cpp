@@ -72,6 +72,26 @@ int FrameTarget(ScriptState* L, ObjectID id, int32_t frame, int32_t kind, void**
     return 0;
 }
 
+int ShowFrame(ScriptState* L, ObjectID id, int32_t index, bool pendingToo, qbImageTriple* out, int32_t* width,
+              int32_t* height, int32_t* count) {
+    qbAnim* anim = nullptr;
+    if (int err = FindAnim(L, id, &anim, pendingToo ? uint32_t{kAnimPendingToo} : 0u)) return err;
+    if (index < 0 || index >= anim->frameCount) return ERR_ANIMFRAME;
+    if (int err = ShowAnimFrame(anim, index, &out->bitmap, &out->mask, &out->alpha)) return err;
+    *width = anim->width;
+    *height = anim->height;
+    *count = anim->frameCount;
+    return 0;
+}
+
+int FrameDelay(ScriptState* L, ObjectID id, int32_t index, uint32_t* out) {
+    qbAnim* anim = nullptr;
+    if (int err = FindAnim(L, id, &anim, kAnimPendingToo)) return err;
+    if (index < 0 || index >= anim->frameCount) return ERR_ANIMFRAME;
+    *out = GetAnimFrameDelay(anim, index);
+    return 0;
+}
+
 int FindAnimObject(ScriptState* L, int32_t, int idx, void** out) {
     qbAnim* anim = nullptr;
     if (int err = FindAnim(L, GetObjectIDArg(L, idx), &anim, 0)) return err;
@@ -190,7 +210,7 @@ int AnimFileIntoSprite(ScriptState*, const char* fileName, const qbSpriteAnimReq
 
 void InstallAnimHooks() {
     static constexpr qbAnimObjectHooks kHooks{FrameImage,  FrameTarget,       FreeUnusedPendingAnims,
-                                              AnimIntoSprite, AnimFileIntoSprite};
+                                              AnimIntoSprite, AnimFileIntoSprite, ShowFrame, FrameDelay};
     SetAnimObjectHooks(&kHooks);
     SetPendingAnimsHook(LoadPendingAnims);
     SetAttributeLookup(kObjectTypeAnim, FindAnimObject);

@@ -16,6 +16,7 @@
 #include "media/animfile.h"
 #include "media/animhooks.h"
 #include "media/animload.h"
+#include "media/animplay.h"
 #include "media/animsave.h"
 #include "media/anims.h"
 #include "objects/adoptid.h"
@@ -32,14 +33,17 @@ const ScriptConstant kAnimConstants[] = {
 // In the order of the library's table; the rows of playing anims join as
 // they are built.
 const ScriptCommand kAnimCommands[] = {
+    {"PlayAnim", cmdPlayAnim},
     {"FreeAnim", cmdFreeAnim},
     {"ScaleAnim", cmdScaleAnim},
+    {"PlayAnimDisk", cmdPlayAnimDisk},
     {"LoadAnimFrame", cmdLoadAnimFrame},
     {"LoadAnim", cmdLoadAnim},
     {"IsAnim", cmdIsAnim},
     {"CreateAnim", cmdCreateAnim},
     {"CopyAnim", cmdCopyAnim},
     {"GetAnimFrame", cmdGetAnimFrame},
+    {"DisplayAnimFrame", cmdDisplayAnimFrame},
     {"ModifyAnimFrames", cmdModifyAnimFrames},
     {"SelectAnim", cmdSelectAnim},
     {"SaveAnim", cmdSaveAnim},

@@ -255,6 +255,26 @@ int FetchAnimFrame(qbAnim* anim, int32_t index, bool copy, bool noScale, qbBitma
                        anim->sourceHeight, anim->width, anim->height, anim->smooth != 0, bitmap, mask, alpha);
 }
 
+int ShowAnimFrame(qbAnim* anim, int32_t index, qbBitmap** bitmap, qbBitmap** mask, qbBitmap** alpha) {
+    if (!anim->fromDisk) return FetchAnimFrame(anim, index, false, false, bitmap, mask, alpha);
+    *bitmap = *mask = *alpha = nullptr;
+    qbAnimFrame& f = anim->shown;
+    if (anim->shownIndex != index || anim->shownWidth != anim->width || anim->shownHeight != anim->height || !f.bitmap) {
+        qbBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+        if (int err = FetchAnimFrame(anim, index, false, false, &b, &m, &a)) return err;
+        f.bitmap.reset(b);
+        f.mask.reset(m);
+        f.alpha.reset(a);
+        anim->shownIndex = index;
+        anim->shownWidth = anim->width;
+        anim->shownHeight = anim->height;
+    }
+    *bitmap = f.bitmap.get();
+    *mask = f.mask.get();
+    *alpha = f.alpha.get();
+    return 0;
+}
+
 int CopyAnimRecord(ScriptState* L, const qbAnim* source, qbAnim** out) {
     *out = nullptr;
     qbAnimContents c;

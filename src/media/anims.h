@@ -55,6 +55,10 @@ struct qbAnim : qbObject {
     std::string loaderName;  // who read the frames: "inbuilt", "native" or a plugin's name
     std::vector<qbAnimFrame> frames;  // frameCount entries unless from disk
     std::vector<uint32_t> delays;     // frameCount entries, milliseconds or kDelayFromFile
+    // Disk anims: the frame fetched last for showing, at the size it was
+    // fetched at, so that layers can borrow it between fetches.
+    qbAnimFrame shown;
+    int32_t shownIndex = -1, shownWidth = 0, shownHeight = 0;
 };
 
 // What a new record takes over.
@@ -111,6 +115,10 @@ bool IsAnimSelectedForOutput(const qbAnim* anim);
 // ERR_ANIMFRAME.
 int FetchAnimFrame(qbAnim* anim, int32_t index, bool copy, bool noScale, qbBitmap** bitmap, qbBitmap** mask,
                    qbBitmap** alpha);
+// Frame index (0-based) to show, still the anim's: its own pictures, or for
+// a disk anim the frame fetched last, which stays until another is fetched.
+// The errors of FetchAnimFrame.
+int ShowAnimFrame(qbAnim* anim, int32_t index, qbBitmap** bitmap, qbBitmap** mask, qbBitmap** alpha);
 // A full copy under an automatic id; nothing made on an error.
 int CopyAnimRecord(ScriptState* L, const qbAnim* source, qbAnim** out);
 // The frames loaded before the first display become pictures.

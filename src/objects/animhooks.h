@@ -45,6 +45,16 @@ struct qbAnimObjectHooks {
     // for a file in no anim format (read as a picture then), ERR_NOALPHA,
     // ERR_TOOMANYARGS (a grid), ERR_LOADFRAME or the open's error.
     int (*fileIntoSprite)(ScriptState* L, const char* fileName, const qbSpriteAnimRequest& request, qbSprite* into);
+    // The pictures of frame index (0-based) to show, still the anim's: its
+    // own frame, or for an anim played from disk the frame it fetched last,
+    // kept until it fetches another. pendingToo also finds anims freed
+    // while layers show them. The anim's size and frame count come back.
+    // The lookup's error, ERR_ANIMFRAME or the fetch's error.
+    int (*showFrame)(ScriptState* L, ObjectID id, int32_t index, bool pendingToo, qbImageTriple* out,
+                     int32_t* width, int32_t* height, int32_t* count);
+    // The delay of frame index (0-based) in milliseconds, anims freed while
+    // layers show them included. The lookup's error or ERR_ANIMFRAME.
+    int (*frameDelay)(ScriptState* L, ObjectID id, int32_t index, uint32_t* out);
 };
 void SetAnimObjectHooks(const qbAnimObjectHooks* hooks);
 const qbAnimObjectHooks& AnimObjectHooks();

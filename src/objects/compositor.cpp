@@ -18,6 +18,7 @@
 #include "imaging/mixbitmaps.h"
 #include "imaging/planekernels.h"
 #include "imaging/shadowmask.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/compositekernels.h"
 #include "objects/layerfilters.h"
@@ -292,6 +293,15 @@ int GetLayerSourceImage(ScriptState* L, qbLayer* layer, qbLayerState* s, bool us
         const auto image = TextLayerHooks().objectImage;
         if (!image) return ERR_WRONGUSAGE;
         return image(L, layer->id, out, width, height);
+    }
+    case kLayerAnim: {
+        const auto show = AnimObjectHooks().showFrame;
+        if (!show) return ERR_WRONGUSAGE;
+        qbImageTriple t;
+        int32_t count = 0;
+        if (int err = show(L, layer->id, s->srcx, true, &t, width, height, &count)) return err;
+        *out = {t.bitmap, t.mask, t.alpha};
+        return 0;
     }
     default: return ERR_WRONGUSAGE;
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
@@ -16,6 +17,7 @@
 #include "imaging/clonebitmap.h"
 #include "imaging/geometry.h"
 #include "imaging/planekernels.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/dirtyrects.h"
 #include "objects/layerfilters.h"
@@ -37,6 +39,7 @@ struct Source {
     bool transformedVector = false;
     bool hardware = false;
     qbImageHandle* imageSource = nullptr;
+    int32_t frameCount = 0;  // anims
 };
 
 int FindSource(ScriptState* L, const qbDisplayObjectCall& call, Source* s) {
@@ -70,6 +73,21 @@ int FindSource(ScriptState* L, const qbDisplayObjectCall& call, Source* s) {
         s->image = {p->base.bitmap, p->base.mask, p->base.alpha};
         s->width = p->baseWidth;
         s->height = p->baseHeight;
+        return 0;
+    }
+    case kShowAnim: {
+        const auto show = AnimObjectHooks().showFrame;
+        if (!show) {
+            if (call.id.handle) return ERR_FINDARRAY;
+            SetErrorArgIndex(call.id.number);
+            return ERR_FINDANIM;
+        }
+        qbImageTriple t;
+        if (int err = show(L, call.id, call.frame, (call.addFlags & kAddReplace) != 0, &t, &s->width, &s->height,
+                           &s->frameCount))
+            return err;
+        s->id = call.id;
+        s->image = {t.bitmap, t.mask, t.alpha};
         return 0;
     }
     case kShowVideo:
@@ -152,10 +170,13 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     // Showing the brush that drawing goes into shows it on the display.
     if (call.type == kShowBrush || call.type == kShowBrushPart)
         if (int err = EndSelectionOfBrush(L, call.id)) return err;
+    if (call.type == kShowAnim)
+        if (int err = EndSelectionOfAnim(L, call.id, call.frame)) return err;
     Source src;
     if (int err = FindSource(L, call, &src)) return err;
-    int32_t width = call.type == kShowBrush ? src.width : call.width;
-    int32_t height = call.type == kShowBrush ? src.height : call.height;
+    const bool ownSize = call.type == kShowBrush || call.type == kShowAnim;
+    int32_t width = ownSize ? src.width : call.width;
+    int32_t height = ownSize ? src.height : call.height;
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
 
     qbTransformOptions topts;
@@ -215,7 +236,12 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
         if (call.type == kShowVideo) made.image.bitmap = videoImage.release();
         qbBitmap* own = made.image.bitmap;
         made.image = {};
-        const int32_t ox = own ? 0 : sx, oy = own ? 0 : sy;
+        int32_t ox = own ? 0 : sx, oy = own ? 0 : sy;
+        // An anim layer keeps its frame index and the frame count there.
+        if (call.type == kShowAnim) {
+            ox = call.frame;
+            oy = src.frameCount;
+        }
         if (int err = AddObjectLayer(L, call.type, src.id, ox, oy, x, y, width, height, &topts, &lopts, own,
                                      call.insertPos, call.addFlags, &layer))
             return err;

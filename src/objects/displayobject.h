@@ -1,5 +1,5 @@
 // The display-object core: the one routine behind every command that shows
-// an image object (brushes, brush parts, BGPic parts). It finds the object,
+// an image object (brushes, brush parts, BGPic parts, anim frames). It finds the object,
 // resolves positions and display options, and either adds a layer to the
 // current BGPic (layers on) or transforms and blits the object into the
 // current output (layers off).
@@ -17,7 +17,7 @@ struct qbTransformOptions;
 struct qbLayerOptions;
 
 // Object types DisplayObject shows.
-enum : int32_t { kShowBrush = 3, kShowBrushPart = 12, kShowBGPicPart = 13, kShowVideo = 50 };
+enum : int32_t { kShowBrush = 3, kShowAnim = 4, kShowBrushPart = 12, kShowBGPicPart = 13, kShowVideo = 50 };
 
 // DisplayObject flags.
 enum : uint32_t {
@@ -30,9 +30,10 @@ struct qbDisplayObjectCall {
     ObjectID id;
     int32_t srcX = 0;
     int32_t srcY = 0;
+    int32_t frame = 0;  // anims: the frame index (0-based)
     int32_t x = 0;
     int32_t y = 0;
-    int32_t width = 0;   // parts only; brushes use their own size
+    int32_t width = 0;   // parts only; brushes and anims use their own size
     int32_t height = 0;
     int32_t copyPart = 0;  // BGPic parts: the rectangle with its layers
     int optArg = 0;        // argument index of the option table, 0 = none

@@ -64,9 +64,19 @@ int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int3
         if (int err = insert(L, id, x, y, pos, flags, &layer)) return err;
         break;
     }
-    case kLayerAnim:
-        SetErrorDetail("InsertLayer");
-        return ERR_UNSUPPORTEDFEAT;
+    case kLayerAnim: {
+        qbDisplayObjectCall call;
+        call.type = kShowAnim;
+        call.id = id;
+        call.x = x;
+        call.y = y;
+        call.flags = kShowNeverDraw;
+        call.insertPos = pos;
+        call.addFlags = flags;
+        call.outLayer = &layer;
+        if (int err = DisplayObject(L, call)) return err;
+        break;
+    }
     case kObjectTypeVideo:
         if (!RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
         SetErrorDetail("InsertLayer");

@@ -15,6 +15,7 @@
 #include "objects/dirtyrects.h"
 #include "objects/layerbuttons.h"
 #include "objects/layercmds.h"
+#include "objects/layerframes.h"
 #include "objects/layerdraw.h"
 #include "objects/layers.h"
 #include "objects/layerscaling.h"
@@ -106,6 +107,7 @@ const ScriptCommand kLayerCommands[] = {
     {"ClearMove", cmdClearMove},
     {"DoMove", cmdDoMove},
     {"FreeLayers", cmdFreeLayers},
+    {"NextFrame", cmdNextFrame},
     {"SetLayerName", cmdSetLayerName},
     {"Collision", cmdCollision},
     {"DumpLayers", cmdDumpLayers},

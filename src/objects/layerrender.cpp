@@ -33,6 +33,19 @@ int RenderLayerTransformed(ScriptState* L, qbLayer* layer, int32_t insertPos, co
         call.outLayer = out;
         return DisplayObject(L, call);
     }
+    case kLayerAnim: {
+        qbDisplayObjectCall call;
+        call.type = kShowAnim;
+        call.id = layer->id;
+        call.frame = state->srcx;
+        call.x = state->x;
+        call.y = state->y;
+        call.topts = transform;
+        call.insertPos = insertPos;
+        call.addFlags = flags;
+        call.outLayer = out;
+        return DisplayObject(L, call);
+    }
     case kLayerTextObject:
     case kLayerTextOut:
     case kLayerPrint: {

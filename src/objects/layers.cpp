@@ -34,6 +34,7 @@ int32_t SourceKind(int32_t type) {
     case kLayerBrush:
     case kLayerBrushPart: return kObjectTypeBrush;
     case kLayerBGPicPart: return kObjectTypeBGPic;
+    case kLayerAnim: return kLayerAnim;
     case kLayerTextObject: return kLayerTextObject;
     case kLayerVideo: return kLayerVideo;
     default: return 0;
@@ -82,10 +83,9 @@ int AssignLayerName(const qbBGPic* bgpic, qbLayer* layer, const char* name) {
 }
 
 void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
-    if (mask & kReleaseBrushSources) {
-        PurgeDetachedBrushes(L);
+    if (mask & kReleaseBrushSources) PurgeDetachedBrushes(L);
+    if (mask & (kReleaseBrushSources | kReleaseAnimSources))
         if (const auto sweep = AnimObjectHooks().sweepPending) sweep(L);
-    }
     if (mask & kReleaseBGPicSources) FreeUnusedPendingBGPics(L);
     if (mask & kReleaseVideoSources)
         if (const auto sweep = VideoLayerHooks().sweepPending) sweep(L);

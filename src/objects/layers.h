@@ -143,7 +143,8 @@ enum : uint32_t {
 };
 // Releases what the sources of the kinds in mask held back for the layers
 // and no layer uses any more: detached brush copies, BGPics and videos
-// waiting to be freed.
+// waiting to be freed, anims and text objects freed while layers showed
+// them.
 void ReleaseLayerSources(ScriptState* L, uint32_t mask);
 
 // The naming rule: at most 255 characters (ERR_NAMETOOLONG), no other

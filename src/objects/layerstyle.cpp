@@ -18,6 +18,7 @@
 #include "display/output.h"
 #include "display/positions.h"
 #include "imaging/geometry.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
@@ -41,7 +42,7 @@ struct TypeRow {
 
 const TypeRow kTypeRows[] = {
     {kLayerBrush, "BRUSH", true},          {kLayerBrushPart, "BRUSHPART", true},
-    {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", false},
+    {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", true},
     {kLayerTextObject, "TEXTOBJECT", true}, {kLayerTextOut, "TEXTOUT", true},
     {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", false},
     {kLayerCircle, "CIRCLE", false},       {kLayerEllipse, "ELLIPSE", false},
@@ -97,6 +98,7 @@ int32_t SourceKind(int32_t type) {
     case kLayerBrush:
     case kLayerBrushPart: return kObjectTypeBrush;
     case kLayerBGPicPart: return kObjectTypeBGPic;
+    case kLayerAnim: return kLayerAnim;
     case kLayerTextObject: return kLayerTextObject;
     default: return 0;
     }
@@ -106,6 +108,7 @@ uint32_t ReleaseBit(int32_t kind) {
     switch (kind) {
     case kObjectTypeBrush: return kReleaseBrushSources;
     case kObjectTypeBGPic: return kReleaseBGPicSources;
+    case kLayerAnim: return kReleaseAnimSources;
     case kLayerTextObject: return kReleaseTextObjectSources;
     default: return 0;
     }
@@ -126,6 +129,10 @@ void ReleaseOldSource(int32_t type, ObjectID id, uint32_t* releaseMask) {
     case kLayerTextObject:
         RemoveLayerSource(kLayerTextObject, id);
         *releaseMask |= kReleaseTextObjectSources;
+        break;
+    case kLayerAnim:
+        RemoveLayerSource(kLayerAnim, id);
+        *releaseMask |= kReleaseAnimSources;
         break;
     default: break;
     }
@@ -215,6 +222,42 @@ int ReadTextObjectKey(ScriptState* L, const qbLayer& layer, ObjectID id, bool as
     return 0;
 }
 
+// The anim row: "id" shows an anim from its first frame, "frame" (1-based)
+// picks the frame of the anim shown.
+int ReadAnimKeys(ScriptState* L, int tab, const qbLayer& layer, ObjectID id, bool idFound, bool converting,
+                 StyleWork* w) {
+    int32_t frame = 0;
+    int frameFound = 0;
+    GetTableFieldInt(L, tab, "frame", &frame, &frameFound);
+    if (!converting && !idFound && !frameFound) return 0;
+    const auto show = AnimObjectHooks().showFrame;
+    if (!show) {
+        if (id.handle) return ERR_FINDARRAY;
+        SetErrorArgIndex(id.number);
+        return ERR_FINDANIM;
+    }
+    const bool sameAnim = !converting && !idFound;
+    qbImageTriple images;
+    int32_t width = 0, height = 0, count = 0;
+    if (int err = show(L, id, 0, sameAnim, &images, &width, &height, &count)) return err;
+    int32_t index = sameAnim ? w->srcx : 0;
+    if (frameFound) {
+        if (frame < 1 || frame > count) return ERR_ANIMFRAME;
+        index = frame - 1;
+    }
+    if (sameAnim && index == w->srcx) return 0;
+    if (!(id == layer.id) || layer.type != kLayerAnim)
+        if (const int32_t kind = SourceKind(layer.type)) w->releaseMask |= ReleaseBit(kind);
+    w->type = kLayerAnim;
+    w->id = id;
+    w->srcx = index;
+    w->srcy = count;
+    w->width = width;
+    w->height = height;
+    w->content = true;
+    return 0;
+}
+
 // "type" and the keys of the brush, brush-part and BGPic-part row.
 int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     int32_t type = layer.type;
@@ -239,6 +282,7 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     GetTableFieldObjectID(L, tab, "id", &id, &idFound);
     if (converting && !idFound) return ERR_MISSINGPARAMTR;
     if (type == kLayerTextObject) return ReadTextObjectKey(L, layer, id, converting || idFound, w);
+    if (type == kLayerAnim) return ReadAnimKeys(L, tab, layer, id, idFound != 0, converting, w);
     int32_t sx = w->srcx, sy = w->srcy, sw = w->width, sh = w->height;
     GetTableFieldInt(L, tab, "partx", &sx, &partFound);
     GetTableFieldInt(L, tab, "party", &sy, &partFound);

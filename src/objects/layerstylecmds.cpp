@@ -61,12 +61,17 @@ void PushStyle(ScriptState* L, const qbBGPic* bgpic, const qbLayer& layer) {
     const qbLayerState& base = *layer.basestate;
     const qbTransformOptions& t = layer.transform;
     VmPushNewTable(L);
-    // The row of brush, brush-part and BGPic-part layers.
+    // The row of brush, brush-part and BGPic-part layers, or of anim
+    // layers, whose frame index is kept where the others keep the part.
     SetTableFieldObjectID(L, "id", layer.id);
-    SetTableFieldInt(L, "partx", base.srcx);
-    SetTableFieldInt(L, "party", base.srcy);
-    SetTableFieldInt(L, "partwidth", base.width);
-    SetTableFieldInt(L, "partheight", base.height);
+    if (layer.type == kLayerAnim) {
+        SetTableFieldInt(L, "frame", base.srcx + 1);
+    } else {
+        SetTableFieldInt(L, "partx", base.srcx);
+        SetTableFieldInt(L, "party", base.srcy);
+        SetTableFieldInt(L, "partwidth", base.width);
+        SetTableFieldInt(L, "partheight", base.height);
+    }
 
     SetTableFieldInt(L, "type", layer.type);
     SetTableFieldInt(L, "x", base.x);

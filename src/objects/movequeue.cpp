@@ -18,8 +18,12 @@
 #include "display/displays.h"
 #include "display/positions.h"
 #include "imaging/geometry.h"
+#include "display/bgpics.h"
+#include "objects/animhooks.h"
 #include "objects/dirtyrects.h"
+#include "objects/displayobject.h"
 #include "objects/layercmds.h"
+#include "objects/layerframes.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/texthooks.h"
@@ -81,6 +85,23 @@ int MoveLayerStep(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEn
 
 qbLayer* LayerAt(const qbBGPic* bgpic, const qbMoveEntry& e) { return GetLayerByIndex(bgpic, e.object.number); }
 
+// The anim layer to its next frame by the frame rule; move moves it to the
+// entry's place as well.
+int StepAnimLayer(ScriptState* L, const qbBGPic* bgpic, qbLayer* l, qbMoveEntry* e, bool move) {
+    int32_t index = 0;
+    if (int err = NextAnimFrameIndex(e->extra, l->basestate->srcx, l->basestate->srcy, &index)) return err;
+    if (int err = SetLayerPosFrame(L, l, kUseLayerPosition, kUseLayerPosition, index + 1, true)) return err;
+    if (move) return MoveLayerStep(L, bgpic, l, e, false);
+    // The layer stays where it is: its own place is the target this time.
+    const int32_t x = e->x, y = e->y;
+    e->x = l->basestate->x;
+    e->y = l->basestate->y;
+    const int err = MoveLayerStep(L, bgpic, l, e, false);
+    e->x = x;
+    e->y = y;
+    return err;
+}
+
 // The layer Undo would free: the level-th newest of the type first shown
 // with that id.
 qbLayer* UndoTarget(const qbBGPic* bgpic, int32_t type, ObjectID id, int32_t level) {
@@ -129,11 +150,10 @@ int FirstPass(ScriptState* L, qbBGPic* bgpic, qbMoveEntry* e) {
         return 0;
     }
     case kMoveNextFrame2: {
-        const qbLayer* l = LayerAt(bgpic, *e);
+        qbLayer* l = LayerAt(bgpic, *e);
         if (!l) return ERR_LAYERRANGE;
         if (l->type != kLayerAnim) return ERR_WRONGUSAGE;
-        SetErrorDetail("DoMove");
-        return ERR_UNSUPPORTEDFEAT;  // anim layers cannot be made yet
+        return StepAnimLayer(L, bgpic, l, e, false);
     }
     default: e->handled = false; return 0;
     }
@@ -158,10 +178,13 @@ int SecondPass(ScriptState* L, const qbBGPic* bgpic, std::vector<qbMoveEntry>* e
     if (open.empty()) return 0;
     for (int32_t i = 1; i <= CountLayers(bgpic); ++i) {
         qbLayer* l = GetLayerByIndex(bgpic, i);
-        if (l->type != kLayerBrush && l->type != kLayerTextObject) continue;
+        if (l->type != kLayerBrush && l->type != kLayerTextObject && l->type != kLayerAnim) continue;
         for (qbMoveEntry* e : open) {
             if (!(e->object == l->id)) continue;
-            if (l->type == kLayerTextObject) {
+            if (l->type == kLayerAnim) {
+                if (e->action != kMoveNextFrame) continue;
+                if (int err = StepAnimLayer(L, bgpic, l, e, true)) return err;
+            } else if (l->type == kLayerTextObject) {
                 if (e->action != kMoveTextObject) continue;
                 int32_t dx = 0, dy = 0;
                 TextObjectOffsets(L, l->id, &dx, &dy);
@@ -191,7 +214,31 @@ int ThirdPass(ScriptState* L, const qbBGPic* bgpic, qbMoveEntry* e) {
         RecordLayerUpdateRect(L, bgpic, l, e);
         return 0;
     }
-    case kMoveNextFrame: SetErrorDetail("DoMove"); return ERR_UNSUPPORTEDFEAT;
+    case kMoveNextFrame: {
+        // A new layer of the anim, at the frame the rule gives from the first.
+        const auto show = AnimObjectHooks().showFrame;
+        if (!show) {
+            if (e->object.handle) return ERR_FINDARRAY;
+            SetErrorArgIndex(e->object.number);
+            return ERR_FINDANIM;
+        }
+        qbImageTriple images;
+        int32_t w = 0, h = 0, count = 0, index = 0;
+        if (int err = show(L, e->object, 0, false, &images, &w, &h, &count)) return err;
+        if (int err = NextAnimFrameIndex(e->extra, 0, count, &index)) return err;
+        qbLayer* l = nullptr;
+        qbDisplayObjectCall call;
+        call.type = kShowAnim;
+        call.id = e->object;
+        call.frame = index;
+        call.x = e->x;
+        call.y = e->y;
+        call.flags = kShowNeverDraw;
+        call.outLayer = &l;
+        if (int err = DisplayObject(L, call)) return err;
+        if (l) RecordLayerUpdateRect(L, bgpic, l, e);
+        return 0;
+    }
     default: return ERR_WRONGUSAGE;
     }
 }

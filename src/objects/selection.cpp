@@ -263,13 +263,25 @@ int SelectBGPicLayers(ScriptState* L, const ObjectID* id) {
     return 0;
 }
 
-int EndSelectionOfBrush(ScriptState* L, ObjectID id) {
+namespace {
+
+// frame -1 matches any frame.
+int EndSelectionOf(ScriptState* L, int32_t type, ObjectID id, int32_t frame) {
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return 0;
     const int32_t kind = d->output.type;
     if (kind != kOutputBrush && kind != kOutputMask && kind != kOutputAlphaChannel) return 0;
     const qbBGPic* w = d->offscreen.get();
-    if (!w || !w->wrapping || GetCurrentOutputBGPic() != w || w->wrappedType != kObjectTypeBrush || !(IDOf(*w) == id))
+    if (!w || !w->wrapping || GetCurrentOutputBGPic() != w || w->wrappedType != type || !(IDOf(*w) == id))
         return 0;
+    if (frame >= 0 && w->wrappedFrame != frame + 1) return 0;
     return EndSelectCore(L, d, false);
+}
+
+}  // namespace
+
+int EndSelectionOfBrush(ScriptState* L, ObjectID id) { return EndSelectionOf(L, kObjectTypeBrush, id, -1); }
+
+int EndSelectionOfAnim(ScriptState* L, ObjectID id, int32_t frame) {
+    return EndSelectionOf(L, kOutputAnim, id, frame);
 }

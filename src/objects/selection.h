@@ -35,3 +35,6 @@ int SelectBGPicLayers(ScriptState* L, const ObjectID* id);
 int EndSelectCore(ScriptState* L, qbDisplay* display, bool noRefresh);
 // Drawing the selected brush ends its selection first.
 int EndSelectionOfBrush(ScriptState* L, ObjectID id);
+// The same for an anim: the frame index (0-based) drawn into, or any
+// frame with -1.
+int EndSelectionOfAnim(ScriptState* L, ObjectID id, int32_t frame);

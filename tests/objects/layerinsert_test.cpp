@@ -99,7 +99,7 @@ TEST_F(LayerInsertTest, InsertLayerPositionsAndTypes) {
     EXPECT_EQ(Insert(-1, 3, 1, 0, 0), ERR_INVINSERT);
     EXPECT_EQ(Insert(0, 3, 9, 0, 0), ERR_FINDBRUSH);
     EXPECT_EQ(Insert(0, 14, 1, 0, 0), ERR_WRONGUSAGE);
-    EXPECT_EQ(Insert(0, 4, 1, 0, 0), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(Insert(0, 4, 1, 0, 0), ERR_FINDANIM);  // no anim 1
     // No text object 1 (nor, here, the text library that keeps them).
     EXPECT_EQ(Insert(0, 8, 1, 0, 0), ERR_FINDTEXTOBJECT);
     EXPECT_EQ(Insert(0, 50, 1, 0, 0), ERR_UNSUPPORTEDFEAT);
