@@ -427,6 +427,8 @@ int cmdDisplayAnimFrame(ScriptState* L) {
     const ObjectID id = GetObjectIDArg(L, 1);
     const int32_t frame = IntArg(L, 4);
     const int optArg = VmGetTop(L) >= 5 ? 5 : 0;
-    if (int err = DisplayAnimFrameCore(L, id, IntArg(L, 2), IntArg(L, 3), frame - 1, optArg)) return err;
+    // Frames count from 1; the lowest number stays out of range rather than wrapping.
+    const int32_t index = frame == INT32_MIN ? INT32_MIN : frame - 1;
+    if (int err = DisplayAnimFrameCore(L, id, IntArg(L, 2), IntArg(L, 3), index, optArg)) return err;
     return 0;
 }
