@@ -636,9 +636,11 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
 // may reach a name server or leave this machine.
 int NoNameLookups(const char*, hostent*, std::vector<char>&) { return HOST_NOT_FOUND; }
 
-// Walks every registered command with display 1 opened with the options
-// given; prints what it did.
-void WalkAllCommands(const Arg& display1) {
+// Walks every registered command whose place in the list is part modulo
+// parts, with display 1 opened with the options given; prints what it did.
+// (In parts so that a parallel run, and the collector's stress run in
+// shards, spread the walk over all the cores.)
+void WalkAllCommands(const Arg& display1, int part, int parts) {
     SetHostByNameFunction(NoNameLookups);
     const std::string picture = test_bmp::WriteBmp(12, 10);
     // The dos library's commands make, copy and delete what the walk names
@@ -660,7 +662,8 @@ void WalkAllCommands(const Arg& display1) {
     ::testing::internal::CaptureStdout();
     int plausibleOk = 0;
     int fields = 0;
-    for (const std::string& command : commands) {
+    for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
+        const std::string& command = commands[i];
         const std::vector<Arg> plausible = PlausibleFor(walker, command);
         walker.Fresh();
         if (walker.Run(Call{command, plausible}) == 0) ++plausibleOk;
@@ -678,18 +681,25 @@ void WalkAllCommands(const Arg& display1) {
     std::filesystem::remove_all(scratch, ignored);
 }
 
-TEST(CommandWalkTest, HostileArgumentsEndInResultsOrScriptErrors) {
-    WalkAllCommands(Table({{"width", N(64)}, {"height", N(48)}}));
+constexpr int kWalkParts = 4;
+
+class CommandWalkTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(CommandWalkTest, HostileArgumentsEndInResultsOrScriptErrors) {
+    WalkAllCommands(Table({{"width", N(64)}, {"height", N(48)}}), GetParam(), kWalkParts);
 }
 
 // The picture shown at twice its size: sizes, positions and refreshes go
 // through the scale factors.
-TEST(CommandWalkTest, HostileArgumentsOnAScaledDisplay) {
+TEST_P(CommandWalkTest, HostileArgumentsOnAScaledDisplay) {
     WalkAllCommands(Table({{"width", N(64)},
                            {"height", N(48)},
                            {"scalemode", N(2)},
                            {"scalewidth", N(128)},
-                           {"scaleheight", N(96)}}));
+                           {"scaleheight", N(96)}}),
+                    GetParam(), kWalkParts);
 }
+
+INSTANTIATE_TEST_SUITE_P(Part, CommandWalkTest, ::testing::Range(0, kWalkParts));
 
 }  // namespace

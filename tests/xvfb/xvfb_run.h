@@ -19,7 +19,11 @@ protected:
     // kept in status.txt: xvfb-run's own status also reports trouble
     // removing its temporary folder, which says nothing about the player.
     e2e::RunResult UnderXvfb(const std::string& script, bool errorBox = false) {
-        e2e::WriteFile(dir_ / "run.sh", script);
+        // xvfb-run starts the script once the server has said it is ready,
+        // yet on a loaded machine a first client has been seen refused; the
+        // script starts only once the root window answers.
+        e2e::WriteFile(dir_ / "run.sh", "i=0\nuntil xwininfo -root >/dev/null 2>&1 || [ $i -ge 100 ]; do "
+                                        "i=$((i+1)); sleep 0.1; done\n" + script);
         const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
         e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
                                " timeout 150 xvfb-run -a -s '-screen 0 "
