@@ -78,7 +78,8 @@ int BlankFrame(const qbAnim* anim, qbAnimFrame* f) {
 
 }  // namespace
 
-int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t position, bool fromCommand) {
+int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t position, bool fromCommand,
+                         int32_t* startOut) {
     qbAnim* anim = nullptr;
     if (int err = FindAnim(L, id, &anim, fromCommand ? kAnimModify : kAnimPendingToo)) return err;
     if (anim->fromDisk) return ERR_ANIMDISK;
@@ -123,6 +124,7 @@ int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t pos
     old = std::move(result);  // the removed frames go here
     anim->delays = std::move(delays);
     anim->frameCount = static_cast<int32_t>(anim->frames.size());
+    if (startOut) *startOut = static_cast<int32_t>(at);
     return 0;
 }
 
