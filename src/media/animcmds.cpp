@@ -88,6 +88,7 @@ int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t pos
     if (count < 0 && (-int64_t{count} >= frames || position - int64_t{count} > frames + 1)) return ERR_WRONGUSAGE;
     // An insertion past the end would leave a gap in the frames.
     if (count > 0 && position > frames + 1) return ERR_WRONGUSAGE;
+    if (count > 0 && !NewFramesFit(anim->sourceWidth, anim->sourceHeight, count)) return ERR_MEM;
     const size_t n = static_cast<size_t>(std::abs(int64_t{count}));
     // Where the change starts: position 0 works at the end.
     size_t at = 0;

@@ -30,7 +30,9 @@ int MoveSource(ScriptState* L, ObjectID id, int32_t** lockCount, int32_t* width,
 int PrivateAnim(ScriptState* L, ObjectID id, ObjectID* out) {
     qbAnim* anim = nullptr;
     if (int err = FindAnim(L, id, &anim, kAnimPendingToo)) return err;
-    if (anim->freePending && CountLayerSources(kObjectTypeAnim, id) <= 1) {
+    // A playing or moving anim is stepped through its frames meanwhile: the
+    // layer changes a copy then.
+    if (anim->freePending && !anim->lockCount && CountLayerSources(kObjectTypeAnim, id) <= 1) {
         *out = id;
         return 0;
     }
@@ -68,6 +70,7 @@ int BlankFrame(int32_t w, int32_t h, uint32_t colour, bool mask, bool alpha, boo
 int MakeBlank(int32_t width, int32_t height, int32_t count, uint32_t colour, bool mask, bool alpha, bool clear,
               ObjectID* out) {
     if (width < 1 || height < 1 || count < 1) return ERR_WRONGUSAGE;
+    if (!NewFramesFit(width, height, count)) return ERR_MEM;
     qbAnimContents c;
     c.width = width;
     c.height = height;

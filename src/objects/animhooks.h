@@ -60,9 +60,9 @@ struct qbAnimObjectHooks {
     int (*moveSource)(ScriptState* L, ObjectID id, int32_t** lockCount, int32_t* width, int32_t* height,
                       int32_t* count, ObjectID* found);
     // The anim a layer may change alone: the anim itself when the script
-    // freed it and at most one layer shows it, else a copy under an
-    // automatic id that goes with the last layer showing it. The layer is
-    // not relinked here. The lookup's error or the copy's.
+    // freed it, at most one layer shows it and nothing plays it, else a
+    // copy under an automatic id that goes with the last layer showing it.
+    // The layer is not relinked here. The lookup's error or the copy's.
     int (*privateAnim)(ScriptState* L, ObjectID id, ObjectID* out);
     // Inserts (count > 0) or removes frames of an anim freed while layers
     // show it, at the 1-based position (0: the end); *at is the 0-based

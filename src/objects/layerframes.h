@@ -21,7 +21,8 @@ int SetLayerPosFrame(ScriptState* L, qbLayer* layer, int32_t x, int32_t y, int32
 int cmdNextFrame(ScriptState* L);
 
 // The layer shows an anim of its own from now on (a copy unless the script
-// freed the anim and no other layer shows it), which goes with the layer.
+// freed the anim, no other layer shows it and nothing plays it), which goes
+// with the layer.
 // 0, the lookup's or the copy's error.
 int MakeLayerAnimPrivate(ScriptState* L, qbLayer* layer);
 

@@ -114,6 +114,13 @@ TEST_F(AnimLayersTest, CreateLayerWithTransparentFrames) {
               0);
     EXPECT_EQ(LayerAnim(1)->transparentColour, 0xAFC0DE);
     EXPECT_EQ(Show("CreateLayer", {0, 0, 4, 4}, [&] { SetTableFieldInt(L_, "frames", -1); }), ERR_WRONGUSAGE);
+    // Counts no memory could hold are refused before anything is made.
+    const int made = CountAnims();
+    EXPECT_EQ(Show("CreateLayer", {0, 0, 1, 1}, [&] { SetTableFieldInt(L_, "frames", 2147483647); }), ERR_MEM);
+    EXPECT_EQ(Show("CreateLayer", {0, 0, 65536, 65536}, [&] { SetTableFieldInt(L_, "frames", 2); }), ERR_MEM);
+    EXPECT_EQ(CountAnims(), made);
+    EXPECT_EQ(RunNumbers("ModifyLayerFrames", {1, 2147483647}), ERR_MEM);
+    EXPECT_EQ(LayerAnim(1)->frameCount, 2);
     ASSERT_EQ(RunNumbers("FreeLayers", {0}), 0);
     ASSERT_EQ(RunNumbers("DisableLayers", {}), 0);
     const int left = CountAnims();
