@@ -40,6 +40,14 @@ TEST_F(AnimLayersTest, RotatedLayerMatchesLayersOffAndABrushLayer) {
     ASSERT_EQ(Rotated("DisplayAnimFrame", {1, 20, 20, 2}, 30), 0);
     const std::vector<uint32_t> plain = Grab(10, 10, 30, 30);
     EXPECT_NE(Real(23, 22), kBackground);
+    // Turned: the drawn rows are of several widths, not one rectangle.
+    std::vector<int> widths;
+    for (int32_t row = 0; row < 30; ++row) {
+        int n = 0;
+        for (int32_t col = 0; col < 30; ++col) n += plain[static_cast<size_t>(row * 30 + col)] != kBackground;
+        if (n && (widths.empty() || widths.back() != n)) widths.push_back(n);
+    }
+    EXPECT_GE(widths.size(), 3u);
     ASSERT_EQ(RunNumbers("Cls", {}), 0);
     ASSERT_EQ(Real(23, 22), kBackground);
 
