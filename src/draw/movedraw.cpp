@@ -2,7 +2,10 @@
 // (a sprite redrawn, a layer repositioned, or in plain mode restored and
 // drawn through the work bitmap), its frames advanced, and the cleanup.
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+
+#include "core/errcodes.h"
 
 #include "display/bgpics.h"
 #include "display/display.h"
@@ -10,6 +13,8 @@
 #include "display/safeblt.h"
 #include "draw/movement.h"
 #include "imaging/blit.h"
+#include "objects/animhooks.h"
+#include "objects/layerframes.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/sprites.h"
@@ -83,12 +88,28 @@ void DrawPlain(qbMove* m) {
     SafeBlt(m->script, blit);
 }
 
+// An anim drawn without layers shows the frame it is on; a disk anim's
+// frame stays fetched until the next one is.
+int LoadAnimFrame(qbMove* m) {
+    const auto show = AnimObjectHooks().showFrame;
+    if (!show) return ERR_FINDANIM;
+    qbImageTriple t;
+    int32_t w = 0, h = 0, count = 0;
+    if (int err = show(m->script, m->id, m->frame, false, &t, &w, &h, &count)) return err;
+    m->bitmap = t.bitmap;
+    m->mask = t.mask;
+    m->alpha = t.alpha;
+    return 0;
+}
+
 int DrawMove(qbMove* m) {
     int err = 0;
     if (m->kind == kMoveKindSprite) {
         err = RedrawSprite(m->script, m->id, m->x, m->y, m->frame + 1);
     } else if (m->viaLayer) {
         if (qbLayer* l = LiveMoveLayer(m)) err = RepositionLayer(m->script, l, nullptr, m->x, m->y, false, 0, nullptr);
+    } else if (m->kind == kMoveKindAnim && (err = LoadAnimFrame(m)) != 0) {
+        return err;  // the old place stays drawn
     } else {
         DrawPlain(m);
     }
@@ -97,15 +118,19 @@ int DrawMove(qbMove* m) {
     return err;
 }
 
-void AdvanceFrame(qbMove* m) {
-    if (m->frameCount < 2) return;
+int AdvanceFrame(qbMove* m) {
+    if (m->frameCount < 2) return 0;
     TimeValue now;
     GetMonotonicTime(&now);
-    if (CmpTime(&now, &m->nextFrame) < 0) return;
+    if (CmpTime(&now, &m->nextFrame) < 0) return 0;
     m->frame = (m->frame + 1) % m->frameCount;
-    const TimeValue delay = MicrosToTimeValue(int64_t{std::max(m->animspeed, 0)} * 1000);
+    const TimeValue delay = MicrosToTimeValue(int64_t{MoveFrameDelay(m)} * 1000);
     m->nextFrame = now;
     AddTime(&m->nextFrame, &delay);
+    if (m->kind == kMoveKindAnim && m->viaLayer)
+        if (qbLayer* l = LiveMoveLayer(m))
+            return SetLayerPosFrame(m->script, l, kUseLayerPosition, kUseLayerPosition, m->frame + 1, false);
+    return 0;
 }
 
 }  // namespace
@@ -113,6 +138,14 @@ void AdvanceFrame(qbMove* m) {
 void SetMoveStepObserver(MoveStepObserver observer, void* data) {
     stepObserver = observer;
     stepObserverData = data;
+}
+
+int32_t MoveFrameDelay(const qbMove* m) {
+    if (m->animspeed != kMoveAnimOwnDelays) return std::max(m->animspeed, 0);
+    const auto delay = AnimObjectHooks().frameDelay;
+    uint32_t ms = 0;
+    if (!delay || delay(m->script, m->id, m->frame, &ms)) return 0;
+    return static_cast<int32_t>(std::min<uint32_t>(ms, INT32_MAX));
 }
 
 qbLayer* LiveMoveLayer(qbMove* m) {
@@ -127,8 +160,8 @@ int StepMove(qbMove* m, int32_t* done) {
     }
     bool arrived = false;
     AdvanceMove(m, &arrived);
-    const int err = DrawMove(m);
-    AdvanceFrame(m);
+    int err = DrawMove(m);
+    if (int e = AdvanceFrame(m); !err) err = e;
     if (stepObserver) stepObserver(*m, stepObserverData);
     if (arrived) {
         m->ended = 1;

@@ -20,8 +20,10 @@
 #include "draw/asyncdraw.h"
 #include "imaging/blit.h"
 #include "imaging/geometry.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/displayobject.h"
+#include "objects/layerframes.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/sprites.h"
@@ -83,6 +85,20 @@ int LookUpTextObject(ScriptState* L, qbMove* m) {
     m->height = s.height;
     m->offsetX = s.xOffset;
     m->offsetY = s.yOffset;
+    return 0;
+}
+
+int LookUpAnim(ScriptState* L, qbMove* m) {
+    const auto source = AnimObjectHooks().moveSource;
+    if (!source) {
+        if (m->id.handle) return ERR_FINDARRAY;
+        SetErrorArgIndex(static_cast<int>(m->id.number));
+        return ERR_FINDANIM;
+    }
+    int32_t* lockCount = nullptr;
+    if (int err = source(L, m->id, &lockCount, &m->width, &m->height, &m->frameCount, &m->id)) return err;
+    ++*lockCount;
+    m->useCount = lockCount;
     return 0;
 }
 
@@ -155,7 +171,9 @@ int AddTextObjectTopLayer(ScriptState* L, qbMove* m, qbLayer** out) {
 // new top layer of it; either is placed at the start.
 int PresentAsLayer(ScriptState* L, qbMove* m) {
     const qbBGPic* bgpic = GetCurrentBGPic();
-    const int32_t type = m->kind == kMoveKindTextObject ? kLayerTextObject : kLayerBrush;
+    const int32_t type = m->kind == kMoveKindTextObject ? kLayerTextObject
+                         : m->kind == kMoveKindAnim     ? kLayerAnim
+                                                        : kLayerBrush;
     qbLayer* found = nullptr;
     for (int32_t i = 1, n = CountLayers(bgpic); i <= n && !found; ++i) {
         qbLayer* l = GetLayerByIndex(bgpic, i);
@@ -166,7 +184,7 @@ int PresentAsLayer(ScriptState* L, qbMove* m) {
         if (!found) return ERR_WRONGUSAGE;
     } else if (!found) {
         qbDisplayObjectCall call;
-        call.type = kShowBrush;
+        call.type = type == kLayerAnim ? kShowAnim : kShowBrush;
         call.id = m->id;
         call.x = m->x;
         call.y = m->y;
@@ -203,13 +221,14 @@ int TakeBackground(qbDisplay* d, qbMove* m) {
 int Present(ScriptState* L, qbDisplay* d, qbMove* m) {
     if (m->kind == kMoveKindSprite) return RedrawSprite(L, m->id, m->x, m->y, 1);
     if (m->kind == kMoveKindLayer) return 0;
-    if (d->layersEnabled && (m->kind == kMoveKindBrush || m->kind == kMoveKindTextObject)) return PresentAsLayer(L, m);
+    if (d->layersEnabled && (m->kind == kMoveKindBrush || m->kind == kMoveKindTextObject || m->kind == kMoveKindAnim))
+        return PresentAsLayer(L, m);
     return TakeBackground(d, m);
 }
 
 void SetFirstFrameTime(qbMove* m) {
     GetMonotonicTime(&m->nextFrame);
-    const TimeValue delay = MicrosToTimeValue(int64_t{std::max(m->animspeed, 0)} * 1000);
+    const TimeValue delay = MicrosToTimeValue(int64_t{MoveFrameDelay(m)} * 1000);
     AddTime(&m->nextFrame, &delay);
 }
 
@@ -319,6 +338,7 @@ int MoveObject(ScriptState* L, const qbMoveRequest& r, ObjectID* asyncId) {
     int err = ERR_WRONGUSAGE;
     switch (r.kind) {
         case kMoveKindBrush: err = LookUpBrush(L, m); break;
+        case kMoveKindAnim: err = LookUpAnim(L, m); break;
         case kMoveKindTextObject: err = LookUpTextObject(L, m); break;
         case kMoveKindSprite: err = LookUpSprite(L, m); break;
         case kMoveKindLayer: err = LookUpLayer(d, r, m); break;

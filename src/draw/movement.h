@@ -131,6 +131,9 @@ int32_t ResolveAnimSpeed(int32_t animspeed, int32_t kind);
 void PlanMove(qbMove* move, int32_t bgpicHeight);
 // One frame's positions, without drawing; *arrived in the last one.
 void AdvanceMove(qbMove* move, bool* arrived);
+// Milliseconds the current frame stays: animspeed, or with
+// kMoveAnimOwnDelays the anim's own delay of that frame.
+int32_t MoveFrameDelay(const qbMove* move);
 // One frame: new positions, drawn, frames advanced.
 int StepMove(qbMove* move, int32_t* done);
 // Draws the object at a place of its own (the start, or the end when the

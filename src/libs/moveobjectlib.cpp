@@ -12,9 +12,9 @@
 
 namespace {
 
-// Anims join the table when their objects move.
 const ScriptCommand kMoveObjectCommands[] = {
     {"MoveBrush", cmdMoveBrush},
+    {"MoveAnim", cmdMoveAnim},
     {"MoveTextObject", cmdMoveTextObject},
     {"MoveLayer", cmdMoveLayer},
     {"MoveSprite", cmdMoveSprite},
@@ -66,6 +66,14 @@ int cmdMoveBrush(ScriptState* L) {
     r.kind = kMoveKindBrush;
     r.id = GetObjectIDArg(L, 1);
     return RunMove(L, r, false);
+}
+
+int cmdMoveAnim(ScriptState* L) {
+    CheckArgCount(L, 5, 8, 0, 0);
+    qbMoveRequest r;
+    r.kind = kMoveKindAnim;
+    r.id = GetObjectIDArg(L, 1);
+    return RunMove(L, r, true);
 }
 
 int cmdMoveTextObject(ScriptState* L) {

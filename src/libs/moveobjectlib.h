@@ -1,6 +1,6 @@
-// The "moveobject" command library: MoveBrush, MoveTextObject, MoveLayer
-// and MoveSprite on the movement engine, and the names of its ways to
-// travel.
+// The "moveobject" command library: MoveBrush, MoveAnim, MoveTextObject,
+// MoveLayer and MoveSprite on the movement engine, and the names of its
+// ways to travel.
 #pragma once
 
 struct ScriptState;
@@ -8,6 +8,7 @@ struct ScriptCommand;
 struct ScriptConstant;
 
 int cmdMoveBrush(ScriptState* L);
+int cmdMoveAnim(ScriptState* L);
 int cmdMoveTextObject(ScriptState* L);
 int cmdMoveLayer(ScriptState* L);
 int cmdMoveSprite(ScriptState* L);

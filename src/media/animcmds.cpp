@@ -78,7 +78,8 @@ int BlankFrame(const qbAnim* anim, qbAnimFrame* f) {
 
 }  // namespace
 
-int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t position, bool fromCommand) {
+int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t position, bool fromCommand,
+                         int32_t* startOut) {
     qbAnim* anim = nullptr;
     if (int err = FindAnim(L, id, &anim, fromCommand ? kAnimModify : kAnimPendingToo)) return err;
     if (anim->fromDisk) return ERR_ANIMDISK;
@@ -87,6 +88,7 @@ int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t pos
     if (count < 0 && (-int64_t{count} >= frames || position - int64_t{count} > frames + 1)) return ERR_WRONGUSAGE;
     // An insertion past the end would leave a gap in the frames.
     if (count > 0 && position > frames + 1) return ERR_WRONGUSAGE;
+    if (count > 0 && !NewFramesFit(anim->sourceWidth, anim->sourceHeight, count)) return ERR_MEM;
     const size_t n = static_cast<size_t>(std::abs(int64_t{count}));
     // Where the change starts: position 0 works at the end.
     size_t at = 0;
@@ -123,6 +125,7 @@ int ModifyAnimFramesCore(ScriptState* L, ObjectID id, int32_t count, int32_t pos
     old = std::move(result);  // the removed frames go here
     anim->delays = std::move(delays);
     anim->frameCount = static_cast<int32_t>(anim->frames.size());
+    if (startOut) *startOut = static_cast<int32_t>(at);
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include "display/output.h"
 #include "draw/attributes.h"
 #include "imaging/bitmap.h"
+#include "media/animlayerhooks.h"
 #include "media/anims.h"
 #include "objects/animhooks.h"
 #include "objects/sprites.h"
@@ -43,8 +44,11 @@ int FrameImage(ScriptState* L, ObjectID id, int32_t frame, qbImageTriple* out, i
 
 int FrameTarget(ScriptState* L, ObjectID id, int32_t frame, int32_t kind, void** record, qbImageTriple* out,
                 int32_t* width, int32_t* height) {
+    // A layer's own anim is changed in place: the layer is meant to see it.
+    const uint32_t layerOwn = (kind & kFrameTargetLayerOwn) ? uint32_t{kAnimPendingToo | kAnimNoCopy} : 0u;
+    kind &= ~kFrameTargetLayerOwn;
     qbAnim* anim = nullptr;
-    if (int err = FindAnim(L, id, &anim, kind ? uint32_t{kAnimModify} : 0u)) return err;
+    if (int err = FindAnim(L, id, &anim, (kind ? uint32_t{kAnimModify} : 0u) | layerOwn)) return err;
     if (anim->fromDisk) return ERR_ANIMDISK;
     if (frame < 1 || frame > anim->frameCount) return ERR_ANIMFRAME;
     qbAnimFrame& f = anim->frames[static_cast<size_t>(frame - 1)];
@@ -209,9 +213,16 @@ int AnimFileIntoSprite(ScriptState*, const char* fileName, const qbSpriteAnimReq
 }  // namespace
 
 void InstallAnimHooks() {
-    static constexpr qbAnimObjectHooks kHooks{FrameImage,  FrameTarget,       FreeUnusedPendingAnims,
-                                              AnimIntoSprite, AnimFileIntoSprite, ShowFrame, FrameDelay};
-    SetAnimObjectHooks(&kHooks);
+    qbAnimObjectHooks hooks{};
+    hooks.frameImage = FrameImage;
+    hooks.frameTarget = FrameTarget;
+    hooks.sweepPending = FreeUnusedPendingAnims;
+    hooks.intoSprite = AnimIntoSprite;
+    hooks.fileIntoSprite = AnimFileIntoSprite;
+    hooks.showFrame = ShowFrame;
+    hooks.frameDelay = FrameDelay;
+    FillAnimLayerHooks(&hooks);
+    SetAnimObjectHooks(&hooks);
     SetPendingAnimsHook(LoadPendingAnims);
     SetAttributeLookup(kObjectTypeAnim, FindAnimObject);
     for (int32_t attribute : {kWidth, kHeight, kTransparentColour, kNumFrames, kHasMask, kHasAlpha, kFrameDelay, kLoader}) {

@@ -135,6 +135,17 @@ int UnlinkAndFreeAnim(ScriptState* L, ObjectID id) {
     return 0;
 }
 
+bool NewFramesFit(int32_t width, int32_t height, int64_t count) {
+    constexpr int64_t kLimit = int64_t{1} << 32;
+    // The record and bitmap headers of a frame, beside its pixels.
+    constexpr int64_t kFrameOverhead = 256;
+    if (width < 0 || height < 0 || count < 0) return false;
+    const int64_t pixels = int64_t{width} * height;
+    if (pixels > kLimit / 4) return count == 0;
+    const int64_t perFrame = pixels * 4 + kFrameOverhead;
+    return count <= kLimit / perFrame;
+}
+
 bool IsAnimSelectedForOutput(const qbAnim* anim) {
     const qbDisplay* d = GetCurrentDisplay();
     if (!d) return false;

@@ -103,6 +103,11 @@ void FreeAllAnims(ScriptState* L);
 // anim goes and the old one stays.
 int AdoptAnimID(ScriptState* L, qbAnim* made, NewObjectID id);
 
+// Whether count new frames of width x height stay within what one anim may
+// take at once (a few GiB): far larger counts cannot be meant, and their
+// allocation would fail late or bring the machine to a crawl first.
+bool NewFramesFit(int32_t width, int32_t height, int64_t count);
+
 // Milliseconds of frame index (0-based).
 uint32_t GetAnimFrameDelay(const qbAnim* anim, int32_t index);
 // Whether the anim is the current output (SelectAnim).

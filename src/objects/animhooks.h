@@ -55,6 +55,33 @@ struct qbAnimObjectHooks {
     // The delay of frame index (0-based) in milliseconds, anims freed while
     // layers show them included. The lookup's error or ERR_ANIMFRAME.
     int (*frameDelay)(ScriptState* L, ObjectID id, int32_t index, uint32_t* out);
+    // What a move of the anim holds while it travels: its lock count, and
+    // its size, frame count and the id it is found by. The lookup's error.
+    int (*moveSource)(ScriptState* L, ObjectID id, int32_t** lockCount, int32_t* width, int32_t* height,
+                      int32_t* count, ObjectID* found);
+    // The anim a layer may change alone: the anim itself when the script
+    // freed it, at most one layer shows it and nothing plays it, else a
+    // copy under an automatic id that goes with the last layer showing it.
+    // The layer is not relinked here. The lookup's error or the copy's.
+    int (*privateAnim)(ScriptState* L, ObjectID id, ObjectID* out);
+    // Inserts (count > 0) or removes frames of an anim freed while layers
+    // show it, at the 1-based position (0: the end); *at is the 0-based
+    // index the change starts at, *frameCount the new count. The anim code's
+    // errors; the anim is unchanged then.
+    int (*modifyFrames)(ScriptState* L, ObjectID id, int32_t count, int32_t position, int32_t* at,
+                        int32_t* frameCount);
+    // An anim under an automatic id of count frames of width x height
+    // filled with colour, with masks or alpha planes, set or (clear)
+    // cleared; its key word is $AFC0DE with masks. ERR_MEM, ERR_BITMAP,
+    // ERR_ALLOCMASK or ERR_ALLOCALPHA, nothing made then.
+    int (*makeBlank)(int32_t width, int32_t height, int32_t count, uint32_t colour, bool mask, bool alpha, bool clear,
+                     ObjectID* out);
+    // The anim goes with the last layer showing it (at once when none does).
+    void (*leaveToLayers)(ScriptState* L, ObjectID id);
 };
+
+// frameTarget's kind may carry this: the frames of an anim that a layer
+// made its own (freed by the script, shown by that layer alone).
+constexpr int32_t kFrameTargetLayerOwn = 0x100;
 void SetAnimObjectHooks(const qbAnimObjectHooks* hooks);
 const qbAnimObjectHooks& AnimObjectHooks();

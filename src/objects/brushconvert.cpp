@@ -34,8 +34,18 @@ struct Source {
     int32_t keyColour = -1;
 };
 
-// A layer of the current BGPic by position or name, with layers on.
-int LayerSource(ScriptState* L, int idx, Source* out) {
+// Frame (1-based) of an anim layer, still the anim's.
+int AnimLayerFrame(ScriptState* L, const qbLayer* layer, int32_t frame, Source* out) {
+    const auto show = AnimObjectHooks().showFrame;
+    if (!show) return ERR_FINDANIM;
+    if (frame < 1 || frame > layer->basestate->srcy) return ERR_ANIMFRAME;
+    int32_t count = 0;
+    return show(L, layer->id, frame - 1, true, &out->images, &out->width, &out->height, &count);
+}
+
+// A layer of the current BGPic by position or name, with layers on; an
+// anim layer gives its frame (1-based).
+int LayerSource(ScriptState* L, int idx, int32_t frame, Source* out) {
     qbDisplay* display = GetCurrentDisplay();
     if (!display || !display->layersEnabled) return ERR_NOLAYERS;
     const qbBGPic* bgpic = GetCurrentBGPic();
@@ -45,6 +55,11 @@ int LayerSource(ScriptState* L, int idx, Source* out) {
     if (!layer) return ERR_LAYERRANGE;
     qbLayerState* state = layer->basestate;
     if (!state) return ERR_WRONGUSAGE;
+    if (layer->type == kLayerAnim && !state->bitmap) {
+        if (int err = AnimLayerFrame(L, layer, frame, out)) return err;
+        out->keyColour = out->images.mask ? kLayerMaskKey : -1;
+        return 0;
+    }
     qbObjectImage image;
     int32_t width = 0, height = 0;
     if (int err = GetLayerSourceImage(L, layer, state, false, &image, &width, &height)) return err;
@@ -116,7 +131,7 @@ int ConvertCore(ScriptState* L, int32_t type, int sourceIdx, NewObjectID id, int
             break;
         }
         case kTypeLayer:
-            if (int err = LayerSource(L, sourceIdx, &src)) return err;
+            if (int err = LayerSource(L, sourceIdx, frame, &src)) return err;
             break;
         case kTypeSprite:
             if (int err = SpriteSource(L, GetObjectIDArg(L, sourceIdx), frame, &src)) return err;

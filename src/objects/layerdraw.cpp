@@ -16,11 +16,13 @@
 #include "imaging/bitmap.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/imagehandle.h"
+#include "objects/animhooks.h"
 #include "objects/brushes.h"
 #include "objects/compositor.h"
 #include "objects/dirtyrects.h"
 #include "objects/displayobject.h"
 #include "objects/layercmds.h"
+#include "objects/layerframes.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
@@ -143,7 +145,6 @@ int TextLayerToBrush(ScriptState* L, qbLayer* layer) {
 
 int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImageTriple* out, int32_t* width,
                            int32_t* height) {
-    (void)frame;  // only anim layers have frames
     if (AsyncDrawUsesObject(layer)) return ERR_RENDERADLAYER;
     switch (layer->type) {
     case kLayerVideo: return ERR_VIDEOLAYER;
@@ -170,6 +171,13 @@ int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImag
         *width = p->initialWidth;
         *height = p->initialHeight;
         return 0;
+    }
+    case kLayerAnim: {
+        const auto target = AnimObjectHooks().frameTarget;
+        if (!target) return ERR_FINDANIM;
+        if (int err = MakeLayerAnimPrivate(L, layer)) return err;
+        void* record = nullptr;
+        return target(L, layer->id, frame, kFrameTargetLayerOwn, &record, out, width, height);
     }
     case kLayerTextObject:
     case kLayerTextOut:

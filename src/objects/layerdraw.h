@@ -13,8 +13,9 @@ struct qbImageTriple;
 struct qbLayer;
 
 // Makes the picture the layer shows private to it (a brush no script and
-// no other layer uses; a BGPic copy for a BGPic part without its own
-// image) and hands out its images and size. ERR_RENDERADLAYER,
+// no other layer uses; an anim of its own, whose frame (1-based) it hands
+// out; a BGPic copy for a BGPic part without its own image) and hands out
+// its images and size. ERR_RENDERADLAYER,
 // ERR_VIDEOLAYER, ERR_WRONGUSAGE for the types that cannot be drawn into,
 // or the error of the copy.
 int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImageTriple* out, int32_t* width,
@@ -22,7 +23,8 @@ int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImag
 
 // Where the mask and alpha plane of what the layer shows are kept, for a
 // plane that drawing adds or drops; both null for layer types without such
-// a place.
+// a place, and for anim layers, whose anim keeps its frames' planes itself
+// (the anim's frame target makes and drops them).
 void GetLayerPlaneSlots(ScriptState* L, qbLayer* layer, int32_t frame, qbBitmap*** maskSlot, qbBitmap*** alphaSlot);
 
 // After drawing into the layer: its cached images go and it is shown

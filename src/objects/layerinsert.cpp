@@ -18,6 +18,7 @@
 #include "objects/dirtyrects.h"
 #include "objects/displayobject.h"
 #include "objects/layercmds.h"
+#include "objects/layerframes.h"
 #include "objects/layers.h"
 #include "objects/texthooks.h"
 #include "vm/vm.h"
@@ -148,10 +149,9 @@ int cmdCreateLayer(ScriptState* L) {
     if (frames < 0 || (withMask && withAlpha)) return ERR_WRONGUSAGE;
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
     // Layers of several frames are anim layers.
-    if (frames > 0) {
-        SetErrorDetail("CreateLayer");
-        return ERR_UNSUPPORTEDFEAT;
-    }
+    if (frames > 0)
+        return CreateAnimLayer(L, x, y, qbBlankFrames{width, height, frames, colour, withMask, withAlpha, clear},
+                               options ? 5 : 0);
     qbBrush* brush = nullptr;
     if (int err = MakeFilledBrush(width, height, colour, withMask, withAlpha, clear, &brush)) return err;
     qbDisplayObjectCall call;

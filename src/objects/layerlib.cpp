@@ -122,6 +122,7 @@ const ScriptCommand kLayerCommands[] = {
     {"TranslateLayer", cmdTranslateLayer},
     {"SelectLayer", cmdSelectLayer},
     {"CreateLayer", cmdCreateLayer},
+    {"ModifyLayerFrames", cmdModifyLayerFrames},
     {"GetLayerAtPos", cmdGetLayerAtPos},
     {"SetLayerShadow", cmdSetLayerShadow},
     {"SetLayerFilter", cmdSetLayerFilter},

@@ -74,9 +74,9 @@ int FindTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t kind, in
     case kObjectTypeLayer: {
         qbLayer* layer = GetLayerByIndex(GetCurrentBGPic(), id.number);
         if (!layer) return ERR_LAYERRANGE;
-        // Frames belong to anim layers, which cannot be drawn into yet.
-        if (frame != 0) return layer->type == kLayerAnim ? ERR_UNSUPPORTEDFEAT : ERR_NOANMLAYER;
-        if (layer->type == kLayerAnim) return ERR_MISSINGPARAMTR;
+        // Frames belong to anim layers, which need one.
+        if (frame != 0 && layer->type != kLayerAnim) return ERR_NOANMLAYER;
+        if (frame == 0 && layer->type == kLayerAnim) return ERR_MISSINGPARAMTR;
         qbImageTriple images;
         int32_t width = 0, height = 0;
         if (int err = PrepareLayerForDrawing(L, layer, frame, &images, &width, &height)) return err;
@@ -155,6 +155,27 @@ int SelectOutputTarget(ScriptState* L, int32_t objectType, ObjectID id, int32_t 
     return 0;
 }
 
+namespace {
+
+// The anim keeps its frames' planes itself: it makes and drops them.
+int PrepareAnimFramePlanes(ScriptState* L, qbDisplay* d, qbBGPic* w, ObjectID id, int32_t kind) {
+    const auto target = AnimObjectHooks().frameTarget;
+    if (!target) return ERR_FINDANIM;
+    void* record = nullptr;
+    qbImageTriple images;
+    int32_t fw = 0, fh = 0;
+    if (int err = target(L, id, w->wrappedFrame, kind, &record, &images, &fw, &fh)) return err;
+    // The plane that went must not stay named anywhere.
+    for (qbImageTriple* triple : {&w->current, &w->base, &w->initial}) *triple = images;
+    kind &= ~kFrameTargetLayerOwn;
+    if (kind == kOutputMask) d->output.mask = images.mask;
+    if (kind == kOutputAlphaChannel) d->output.alpha = images.alpha;
+    d->outputPrepared = 1;
+    return 0;
+}
+
+}  // namespace
+
 int PrepareOutputTarget(ScriptState* L) {
     qbDisplay* d = GetCurrentDisplay();
     if (!d || d->outputPrepared) return 0;
@@ -182,23 +203,12 @@ int PrepareOutputTarget(ScriptState* L) {
         width = picture->initialWidth;
         height = picture->initialHeight;
     } else if (w->wrappedType == kOutputAnim) {
-        // The anim keeps its frames' planes itself: it makes and drops them.
-        const auto target = AnimObjectHooks().frameTarget;
-        if (!target) return ERR_FINDANIM;
-        void* record = nullptr;
-        qbImageTriple images;
-        int32_t fw = 0, fh = 0;
-        if (int err = target(L, id, w->wrappedFrame, kind, &record, &images, &fw, &fh)) return err;
-        // The plane that went must not stay named anywhere.
-        for (qbImageTriple* triple : {&w->current, &w->base, &w->initial}) *triple = images;
-        if (kind == kOutputMask) d->output.mask = images.mask;
-        if (kind == kOutputAlphaChannel) d->output.alpha = images.alpha;
-        d->outputPrepared = 1;
-        return 0;
+        return PrepareAnimFramePlanes(L, d, w, id, kind);
     } else if (w->wrappedType == kObjectTypeLayer) {
         // The layer's picture became its own when it was selected.
         auto* layer = static_cast<qbLayer*>(w->wrappedObject);
         if (!FindBGPicOfLayer(layer)) return ERR_LAYERRANGE;
+        if (layer->type == kLayerAnim) return PrepareAnimFramePlanes(L, d, w, layer->id, kind | kFrameTargetLayerOwn);
         GetLayerPlaneSlots(L, layer, w->wrappedFrame, &mask, &alpha);
         if (!mask || !alpha) return 0;
         // A BGPic part draws into its BGPic's initial picture, which the
