@@ -94,8 +94,8 @@ int RenderVCloseCurtain(qbEffectState* s, int* done) {
     auto* p = EffectPriv<CurtainPriv>(s);
     int64_t first = 0, second = 0;
     CloseCurtainFrame(s, p, s->width, done, &first, &second);
-    DrawClippedPiece(s, first, 0, s->speed + 1, s->height);
-    DrawClippedPiece(s, second, 0, s->speed + 1, s->height);
+    DrawEffectPiece(s, first, 0, s->speed + 1, s->height);
+    DrawEffectPiece(s, second, 0, s->speed + 1, s->height);
     EndCurtainFrame(s, p, 1);
     return 0;
 }
@@ -106,8 +106,8 @@ int RenderHCloseCurtain(qbEffectState* s, int* done) {
     auto* p = EffectPriv<CurtainPriv>(s);
     int64_t first = 0, second = 0;
     CloseCurtainFrame(s, p, s->height, done, &first, &second);
-    DrawClippedPiece(s, 0, first, s->width, s->speed + 1);
-    DrawClippedPiece(s, 0, second, s->width, s->speed + 1);
+    DrawEffectPiece(s, 0, first, s->width, s->speed + 1);
+    DrawEffectPiece(s, 0, second, s->width, s->speed + 1);
     EndCurtainFrame(s, p, 1);
     return 0;
 }
@@ -118,8 +118,8 @@ int RenderVOpenCurtain(qbEffectState* s, int* done) {
     auto* p = EffectPriv<CurtainPriv>(s);
     int64_t first = 0, second = 0;
     OpenCurtainFrame(s, p, s->width, done, &first, &second);
-    DrawClippedPiece(s, first, 0, s->speed + 1, s->height);
-    DrawClippedPiece(s, second, 0, s->speed + 1, s->height);
+    DrawEffectPiece(s, first, 0, s->speed + 1, s->height);
+    DrawEffectPiece(s, second, 0, s->speed + 1, s->height);
     EndCurtainFrame(s, p, 0);
     return 0;
 }
@@ -130,8 +130,8 @@ int RenderHOpenCurtain(qbEffectState* s, int* done) {
     auto* p = EffectPriv<CurtainPriv>(s);
     int64_t first = 0, second = 0;
     OpenCurtainFrame(s, p, s->height, done, &first, &second);
-    DrawClippedPiece(s, 0, first, s->width, s->speed + 1);
-    DrawClippedPiece(s, 0, second, s->width, s->speed + 1);
+    DrawEffectPiece(s, 0, first, s->width, s->speed + 1);
+    DrawEffectPiece(s, 0, second, s->width, s->speed + 1);
     EndCurtainFrame(s, p, 0);
     return 0;
 }
@@ -162,11 +162,11 @@ int RenderBars(qbEffectState* s, int* done) {
         const int32_t from = std::max(before + 1, 0);
         // The bars share every row: put down together, a row at a time.
         DrawEffectColumns(s, from, kCell, w / kCell, c + 1 - from, 0, h);
-        if (w % kCell && before < 0) DrawClippedPiece(s, int64_t{kCell} * (w / kCell), 0, w % kCell, h);
+        if (w % kCell && before < 0) DrawEffectPiece(s, int64_t{kCell} * (w / kCell), 0, w % kCell, h);
     } else {
         const int32_t from = before > 8 ? before - 7 : 0;
-        for (int32_t k = 0; k < h / kCell; ++k) DrawClippedPiece(s, 0, int64_t{kCell} * k + from, w, c - 7 - from);
-        if (h % kCell && before <= 8) DrawClippedPiece(s, 0, int64_t{kCell} * (h / kCell), w, h % kCell);
+        for (int32_t k = 0; k < h / kCell; ++k) DrawEffectPiece(s, 0, int64_t{kCell} * k + from, w, c - 7 - from);
+        if (h % kCell && before <= 8) DrawEffectPiece(s, 0, int64_t{kCell} * (h / kCell), w, h % kCell);
     }
     p->counter += s->speed + 1;
     EndEffectFrame(s);
@@ -195,12 +195,12 @@ int RenderQuarters(qbEffectState* s, int* done) {
         *done = 1;
     }
     const int64_t pos = p->position, band = s->speed + 1, halfW = p->halfW, halfH = p->halfH;
-    DrawClippedPiece(s, 0, pos, halfW, band);
-    DrawClippedPiece(s, 0, halfH + pos, halfW, band);
+    DrawEffectPiece(s, 0, pos, halfW, band);
+    DrawEffectPiece(s, 0, halfH + pos, halfW, band);
     // The right half, with the odd last column when there is one.
     const int64_t rightW = halfW + p->oddColumn;
-    DrawClippedPiece(s, halfW, h - pos - halfH - s->speed - 1, rightW, band);
-    DrawClippedPiece(s, halfW, h - 1 - pos - s->speed, rightW, band);
+    DrawEffectPiece(s, halfW, h - pos - halfH - s->speed - 1, rightW, band);
+    DrawEffectPiece(s, halfW, h - 1 - pos - s->speed, rightW, band);
     p->position += s->speed + 1;
     EndEffectFrame(s);
     return 0;

@@ -98,25 +98,24 @@ bool PrepareRowWalk(const qbEffectState* s, bool clear, int32_t right, int32_t b
     return true;
 }
 
-// The pieces as BlitEffectStrip clips them: a piece starting left of 0 is
-// left out, the others are cut at the picture's edges.
 struct Columns {
     int64_t x0, pitch;
     int32_t count, w, y, h;
 };
 
+// Piece i cut at the picture's edges, as DrawEffectPiece cuts it.
 bool ClipColumn(const qbEffectState* s, const Columns& c, int32_t i, Span* out, int32_t* top, int32_t* bottom) {
     const int64_t x = c.x0 + c.pitch * i;
-    if (x < 0 || x > INT32_MAX) return false;
-    int32_t sx = static_cast<int32_t>(x), sy = c.y, dx = sx, dy = c.y, cw = c.w, ch = c.h;
-    ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &cw, &ch, s->width, s->height, s->width, s->height, false);
-    if (cw < 1 || ch < 1) return false;
+    const int64_t x0 = std::max<int64_t>(x, 0), x1 = std::min<int64_t>(x + c.w, s->width);
+    const int64_t y0 = std::max<int64_t>(c.y, 0), y1 = std::min<int64_t>(int64_t{c.y} + c.h, s->height);
+    if (x1 <= x0 || y1 <= y0) return false;
+    const auto sx = static_cast<int32_t>(x0), cw = static_cast<int32_t>(x1 - x0);
     *out = {sx, cw};
     if ((sx >> 3) == ((sx + cw - 1) >> 3)) {
         out->maskByte = static_cast<uint32_t>(sx >> 3);
         out->maskBits = static_cast<uint8_t>((0xFFu >> (sx & 7)) & ~(0xFFu >> ((sx & 7) + cw)));
     }
-    *top = sy, *bottom = sy + ch;
+    *top = static_cast<int32_t>(y0), *bottom = static_cast<int32_t>(y1);
     return true;
 }
 
@@ -187,10 +186,10 @@ bool ShowPlainColumns(qbEffectState* s, const Columns& c) {
         return false;
     }
     for (int32_t i = 0; i < c.count; ++i) {
-        const int64_t x = c.x0 + c.pitch * i;
-        if (x < 0) continue;
-        if (x > INT32_MAX) break;
-        int32_t sx = static_cast<int32_t>(x), sy = c.y, w = c.w, h = c.h;
+        Span sp;
+        int32_t top = 0, bottom = 0;
+        if (!ClipColumn(s, c, i, &sp, &top, &bottom)) continue;
+        int32_t sx = sp.x, sy = top, w = sp.w, h = bottom - top;
         int32_t dx = ScreenOffset(s->x, sx), dy = ScreenOffset(s->y, sy);
         // A place at the coordinate limit moves no longer by s->x, s->y.
         if (int64_t{dx} - sx != s->x || int64_t{dy} - sy != s->y) return false;
@@ -206,9 +205,7 @@ bool ShowPlainColumns(qbEffectState* s, const Columns& c) {
 void DrawEffectColumns(qbEffectState* s, int32_t x0, int32_t pitch, int32_t count, int32_t w, int32_t y, int32_t h) {
     const Columns c{x0, pitch, count, w, y, h};
     const auto oneByOne = [&] {
-        for (int32_t i = 0; i < count; ++i)
-            DrawEffectPiece(s, static_cast<int32_t>(std::clamp<int64_t>(c.x0 + c.pitch * i, INT32_MIN, INT32_MAX)), y,
-                            w, h);
+        for (int32_t i = 0; i < count; ++i) DrawEffectPiece(s, c.x0 + c.pitch * i, y, w, h);
     };
     // Pieces that overlap keep their order of drawing: one by one.
     if (count < 2 || pitch < w || w < 1 || h < 1 || y < 0) return oneByOne();
@@ -237,11 +234,10 @@ void DrawEffectColumns(qbEffectState* s, int32_t x0, int32_t pitch, int32_t coun
             if (ClipColumn(s, c, i, &spans[n], &top, &bottom)) ++n;
         WalkRows(walk, spans, n, top, bottom, clear);
     }
-    // The rectangles each piece would have shown, unclipped as there.
+    // The rectangles each piece would have shown.
     if (s->replaying || s->layerHasExtras || !s->layer) return;
     for (int32_t i = 0; i < count; ++i) {
         Span sp;
-        if (ClipColumn(s, c, i, &sp, &top, &bottom))
-            BlitEffectRect(s, static_cast<int32_t>(c.x0 + c.pitch * i) + s->x, y + s->y, w, h);
+        if (ClipColumn(s, c, i, &sp, &top, &bottom)) BlitEffectRect(s, sp.x + s->x, top + s->y, sp.w, bottom - top);
     }
 }

@@ -27,13 +27,14 @@ qbBitmap* PlainTarget(const qbEffectState* s, const qbDisplay* d) {
     return d->spriteFreeBuffer.get();
 }
 
-// Clips a rectangle to 0..limits; false when nothing is left.
-bool Clip(int32_t* x, int32_t* y, int32_t* w, int32_t* h, int32_t width, int32_t height) {
-    const int64_t x0 = std::max(*x, 0), y0 = std::max(*y, 0);
-    const int64_t x1 = std::min<int64_t>(int64_t{*x} + *w, width), y1 = std::min<int64_t>(int64_t{*y} + *h, height);
+// Clips the rectangle (x, y, w, h) to 0..width, 0..height into out; false
+// when nothing is left.
+bool Clip(int64_t x, int64_t y, int64_t w, int64_t h, int32_t width, int32_t height, qbRect* out) {
+    const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+    const int64_t x1 = std::min<int64_t>(x + w, width), y1 = std::min<int64_t>(y + h, height);
     if (x1 <= x0 || y1 <= y0) return false;
-    *x = static_cast<int32_t>(x0), *y = static_cast<int32_t>(y0);
-    *w = static_cast<int32_t>(x1 - x0), *h = static_cast<int32_t>(y1 - y0);
+    *out = {static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+            static_cast<int32_t>(y1 - y0)};
     return true;
 }
 
@@ -61,19 +62,22 @@ void BlitPlainPiece(qbEffectState* s, qbDisplay* d, qbBitmap* source, int32_t sx
 
 }  // namespace
 
-void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t sx, int32_t sy,
-                         int32_t w, int32_t h) {
-    if (w < 1 || h < 1 || !source) return;
+void DrawEffectPieceFrom(qbEffectState* s, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int64_t x, int64_t y,
+                         int64_t w, int64_t h) {
+    // Pieces sliding in from an edge start outside the picture: both paths
+    // below would leave out a piece whose source starts left of or above 0.
+    qbRect r;
+    if (!source || !Clip(x, y, w, h, s->width, s->height, &r)) return;
     if (s->realtime) {
         const qbEffectLayerImages& li = s->layerImages;
         const uint32_t flags = (s->reverse ? kStripClear : 0u) | (s->replaying || s->layerHasExtras ? kStripNoShow : 0u);
-        BlitEffectStrip(source, sx, sy, li.bitmap, li.mask, li.alpha, sx, sy, w, h, s->width, s->height, s->width,
-                        s->height, mask, alpha, s, flags);
+        BlitEffectStrip(source, r.x, r.y, li.bitmap, li.mask, li.alpha, r.x, r.y, r.width, r.height, s->width,
+                        s->height, s->width, s->height, mask, alpha, s, flags);
         return;
     }
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return;
-    BlitPlainPiece(s, d, source, sx, sy, sx, sy, w, h, s->width, s->height, mask, alpha);
+    BlitPlainPiece(s, d, source, r.x, r.y, r.x, r.y, r.width, r.height, s->width, s->height, mask, alpha);
 }
 
 void DrawEffectPictureAt(qbEffectState* s, qbBitmap* src, qbBitmap* mask, qbBitmap* alpha, int32_t w, int32_t h,
@@ -90,15 +94,13 @@ void DrawEffectPictureAt(qbEffectState* s, qbBitmap* src, qbBitmap* mask, qbBitm
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return;
     // Only what lies inside the effect rectangle.
-    int32_t sx = 0, sy = 0, cx = dx, cy = dy, cw = w, ch = h;
-    if (!Clip(&cx, &cy, &cw, &ch, s->width, s->height)) return;
-    sx = cx - dx;
-    sy = cy - dy;
-    BlitPlainPiece(s, d, src, sx, sy, cx, cy, cw, ch, w, h, mask, alpha);
+    qbRect c;
+    if (!Clip(dx, dy, w, h, s->width, s->height, &c)) return;
+    BlitPlainPiece(s, d, src, c.x - dx, c.y - dy, c.x, c.y, c.width, c.height, w, h, mask, alpha);
 }
 
-void DrawEffectPiece(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_t h) {
-    DrawEffectPieceFrom(s, s->image, s->mask, s->alpha, sx, sy, w, h);
+void DrawEffectPiece(qbEffectState* s, int64_t x, int64_t y, int64_t w, int64_t h) {
+    DrawEffectPieceFrom(s, s->image, s->mask, s->alpha, x, y, w, h);
 }
 
 void PresentEffectFrame(qbEffectState* s) {
@@ -114,13 +116,13 @@ void PresentEffectFrame(qbEffectState* s) {
 void FillEffectRect(qbEffectState* s, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour, uint32_t flags) {
     if (s->realtime) {
         const qbEffectLayerImages& li = s->layerImages;
-        int32_t cx = x, cy = y, cw = w, ch = h;
-        if (!li.bitmap || !Clip(&cx, &cy, &cw, &ch, s->width, s->height)) return;
+        qbRect c;
+        if (!li.bitmap || !Clip(x, y, w, h, s->width, s->height, &c)) return;
         s->layerImages.holdsPicture = 0;
-        FillBitmapRect(li.bitmap, cx, cy, cw, ch, colour);
-        if (li.alpha) FillAlphaRect(li.alpha, cx, cy, cw, ch, 255);
-        else if (li.mask) FillEffectMask(li.mask, cx, cy, cw, ch, true);
-        if (!(flags & kStripNoShow)) BlitEffectRect(s, cx + s->x, cy + s->y, cw, ch);
+        FillBitmapRect(li.bitmap, c.x, c.y, c.width, c.height, colour);
+        if (li.alpha) FillAlphaRect(li.alpha, c.x, c.y, c.width, c.height, 255);
+        else if (li.mask) FillEffectMask(li.mask, c.x, c.y, c.width, c.height, true);
+        if (!(flags & kStripNoShow)) BlitEffectRect(s, c.x + s->x, c.y + s->y, c.width, c.height);
         return;
     }
     qbDisplay* d = GetCurrentDisplay();
@@ -128,11 +130,12 @@ void FillEffectRect(qbEffectState* s, int32_t x, int32_t y, int32_t w, int32_t h
     qbBitmap* into = PlainTarget(s, d);
     const bool toWindow = !into;
     if (toWindow) into = d->backBuffer.get();
-    int32_t cx = x + s->x, cy = y + s->y, cw = w, ch = h;
-    if (!into || !Clip(&cx, &cy, &cw, &ch, std::min(s->screenWidth, into->width), std::min(s->screenHeight, into->height)))
+    qbRect c;
+    if (!into || !Clip(int64_t{x} + s->x, int64_t{y} + s->y, w, h, std::min(s->screenWidth, into->width),
+                       std::min(s->screenHeight, into->height), &c))
         return;
-    FillBitmapRect(into, cx, cy, cw, ch, colour);
-    RefreshDisplayRect(into, cx, cy, d, cx, cy, cw, ch, kRefreshScaled);
+    FillBitmapRect(into, c.x, c.y, c.width, c.height, colour);
+    RefreshDisplayRect(into, c.x, c.y, d, c.x, c.y, c.width, c.height, kRefreshScaled);
 }
 
 void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap, qbBitmap* dstMask,

@@ -8,13 +8,14 @@
 struct qbBitmap;
 struct qbEffectState;
 
-// Draws the piece (sx, sy, w, h) of the new picture at its place in the
-// effect rectangle (clipped to the picture and the screen).
-void DrawEffectPiece(qbEffectState* state, int32_t sx, int32_t sy, int32_t w, int32_t h);
+// Draws the piece (x, y, w, h) of the new picture at its place in the
+// effect rectangle: what of it lies inside the picture and the screen, also
+// when it reaches past an edge on any side.
+void DrawEffectPiece(qbEffectState* state, int64_t x, int64_t y, int64_t w, int64_t h);
 // The same for any source picture of the effect's size (the old one, a
 // work picture) with its planes.
-void DrawEffectPieceFrom(qbEffectState* state, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t sx,
-                         int32_t sy, int32_t w, int32_t h);
+void DrawEffectPieceFrom(qbEffectState* state, qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int64_t x,
+                         int64_t y, int64_t w, int64_t h);
 // Draws all of src (w x h, with its planes) at (dx, dy) of the effect
 // rectangle: into a real-time layer's effect images with the kStrip*
 // flags, else onto the screen, clipped to the rectangle and the screen.

@@ -85,7 +85,7 @@ int RenderPuzzle(qbEffectState* s, int* done) {
         *done = 1;
     }
     const int32_t k = p->order[p->next], t = s->speed;
-    DrawClippedPiece(s, int64_t{t} * (k % p->cols), int64_t{t} * (k / p->cols), t, t);
+    DrawEffectPiece(s, int64_t{t} * (k % p->cols), int64_t{t} * (k / p->cols), t, t);
     ++p->next;
     EndEffectFrame(s);
     return 0;

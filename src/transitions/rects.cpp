@@ -78,17 +78,17 @@ void DrawFrameBands(qbEffectState* s, const Box& outer, Box inner) {
     inner.w = std::max<int64_t>(inner.w, 0);
     inner.h = std::max<int64_t>(inner.h, 0);
     if (inner.w == 0 || inner.h == 0) {
-        DrawClippedPiece(s, outer.x, outer.y, outer.w, outer.h);
+        DrawEffectPiece(s, outer.x, outer.y, outer.w, outer.h);
         return;
     }
     const int64_t top = std::clamp(inner.y, outer.y, outer.y + outer.h);
     const int64_t bottom = std::clamp(inner.y + inner.h, top, outer.y + outer.h);
     const int64_t left = std::clamp(inner.x, outer.x, outer.x + outer.w);
     const int64_t right = std::clamp(inner.x + inner.w, left, outer.x + outer.w);
-    DrawClippedPiece(s, outer.x, outer.y, outer.w, top - outer.y);
-    DrawClippedPiece(s, outer.x, bottom, outer.w, outer.y + outer.h - bottom);
-    DrawClippedPiece(s, outer.x, top, left - outer.x, bottom - top);
-    DrawClippedPiece(s, right, top, outer.x + outer.w - right, bottom - top);
+    DrawEffectPiece(s, outer.x, outer.y, outer.w, top - outer.y);
+    DrawEffectPiece(s, outer.x, bottom, outer.w, outer.y + outer.h - bottom);
+    DrawEffectPiece(s, outer.x, top, left - outer.x, bottom - top);
+    DrawEffectPiece(s, right, top, outer.x + outer.w - right, bottom - top);
 }
 
 // The step of both rectangle renderers: a quarter of the longer side at
@@ -198,7 +198,7 @@ int RenderDiagonal(qbEffectState* s, int* done) {
     }
     // Row band i starts in frame i and then gains one block a frame.
     p->rows = std::min(p->rows + 1, h / b + 1);
-    for (int32_t i = 1; i <= p->rows; ++i) DrawClippedPiece(s, p->front - int64_t{i} * b, int64_t{i - 1} * b, b, b);
+    for (int32_t i = 1; i <= p->rows; ++i) DrawEffectPiece(s, p->front - int64_t{i} * b, int64_t{i - 1} * b, b, b);
     p->front = static_cast<int32_t>(std::min<int64_t>(int64_t{p->front} + b, INT32_MAX));
     EndEffectFrame(s);
     return 0;

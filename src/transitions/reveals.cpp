@@ -102,7 +102,7 @@ int32_t LinesFrame(qbEffectState* s, int32_t length, int* done) {
 int RenderRevealLeft(qbEffectState* s, int* done) {
     if (!done) return InitReveal(s, s->width, true, 0);
     if (s->phase != 1) return 0;
-    DrawClippedPiece(s, RevealFrame(s, s->width, true, done), 0, s->speed + 1, s->height);
+    DrawEffectPiece(s, RevealFrame(s, s->width, true, done), 0, s->speed + 1, s->height);
     EndEffectFrame(s);
     return 0;
 }
@@ -110,7 +110,7 @@ int RenderRevealLeft(qbEffectState* s, int* done) {
 int RenderRevealRight(qbEffectState* s, int* done) {
     if (!done) return InitReveal(s, s->width, true, s->width - 1);
     if (s->phase != 1) return 0;
-    DrawClippedPiece(s, RevealFrame(s, s->width, false, done), 0, s->speed + 1, s->height);
+    DrawEffectPiece(s, RevealFrame(s, s->width, false, done), 0, s->speed + 1, s->height);
     EndEffectFrame(s);
     return 0;
 }
@@ -118,7 +118,7 @@ int RenderRevealRight(qbEffectState* s, int* done) {
 int RenderRevealTop(qbEffectState* s, int* done) {
     if (!done) return InitReveal(s, s->height, false, 0);
     if (s->phase != 1) return 0;
-    DrawClippedPiece(s, 0, RevealFrame(s, s->height, true, done), s->width, s->speed + 1);
+    DrawEffectPiece(s, 0, RevealFrame(s, s->height, true, done), s->width, s->speed + 1);
     EndEffectFrame(s);
     return 0;
 }
@@ -126,7 +126,7 @@ int RenderRevealTop(qbEffectState* s, int* done) {
 int RenderRevealBottom(qbEffectState* s, int* done) {
     if (!done) return InitReveal(s, s->height, false, s->height - 1);
     if (s->phase != 1) return 0;
-    DrawClippedPiece(s, 0, RevealFrame(s, s->height, false, done), s->width, s->speed + 1);
+    DrawEffectPiece(s, 0, RevealFrame(s, s->height, false, done), s->width, s->speed + 1);
     EndEffectFrame(s);
     return 0;
 }
@@ -136,8 +136,8 @@ int RenderHLines2(qbEffectState* s, int* done) {
     if (s->phase != 1) return 0;
     int32_t even = 0, odd = 0;
     Lines2Frame(s, s->height, done, &even, &odd);
-    DrawClippedPiece(s, 0, even, s->width, 1);
-    DrawClippedPiece(s, 0, odd, s->width, 1);
+    DrawEffectPiece(s, 0, even, s->width, 1);
+    DrawEffectPiece(s, 0, odd, s->width, 1);
     EndEffectFrame(s);
     return 0;
 }
@@ -147,8 +147,8 @@ int RenderVLines2(qbEffectState* s, int* done) {
     if (s->phase != 1) return 0;
     int32_t even = 0, odd = 0;
     Lines2Frame(s, s->width, done, &even, &odd);
-    DrawClippedPiece(s, even, 0, 1, s->height);
-    DrawClippedPiece(s, odd, 0, 1, s->height);
+    DrawEffectPiece(s, even, 0, 1, s->height);
+    DrawEffectPiece(s, odd, 0, 1, s->height);
     EndEffectFrame(s);
     return 0;
 }
@@ -156,7 +156,7 @@ int RenderVLines2(qbEffectState* s, int* done) {
 int RenderHLines(qbEffectState* s, int* done) {
     if (!done) return InitLines(s, s->height);
     if (s->phase != 1) return 0;
-    DrawClippedPiece(s, 0, LinesFrame(s, s->height, done), s->width, 1);
+    DrawEffectPiece(s, 0, LinesFrame(s, s->height, done), s->width, 1);
     EndEffectFrame(s);
     return 0;
 }
@@ -164,7 +164,7 @@ int RenderHLines(qbEffectState* s, int* done) {
 int RenderVLines(qbEffectState* s, int* done) {
     if (!done) return InitLines(s, s->width);
     if (s->phase != 1) return 0;
-    DrawClippedPiece(s, LinesFrame(s, s->width, done), 0, 1, s->height);
+    DrawEffectPiece(s, LinesFrame(s, s->width, done), 0, 1, s->height);
     EndEffectFrame(s);
     return 0;
 }

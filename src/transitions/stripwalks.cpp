@@ -102,8 +102,8 @@ int SpiralFrame(qbEffectState* s, int* done) {
     const int32_t W = s->width, H = s->height, step = s->speed, c = W / 7 + 1, r = H / 6 + 1;
     const Band b = SpiralBand(s, p, p->segment);
     if (!counting) {
-        if (b.column) DrawClippedPiece(s, b.fixed, p->pos, c, step);
-        else DrawClippedPiece(s, p->pos, b.fixed, step, r);
+        if (b.column) DrawEffectPiece(s, b.fixed, p->pos, c, step);
+        else DrawEffectPiece(s, p->pos, b.fixed, step, r);
     }
     if (p->pos == b.end) {
         if (p->segment == kSpiralSegments - 1) {
@@ -146,11 +146,11 @@ void CornerGrowth(qbEffectState* s, bool right, bool bottom, int32_t cw, int32_t
     const int64_t x = right ? W - cw : 0, y = bottom ? H - ch : 0;
     // The columns beyond the previous width, whole height.
     const int64_t nx = right ? x : pw, nw = int64_t{cw} - pw;
-    if (nw > 0) DrawClippedPiece(s, nx, y, nw, ch);
+    if (nw > 0) DrawEffectPiece(s, nx, y, nw, ch);
     // The rows beyond the previous height, previous width.
     const int64_t ny = bottom ? H - ch : ph, nh = int64_t{ch} - ph;
     const int64_t px = right ? W - pw : 0;
-    if (nh > 0 && pw > 0) DrawClippedPiece(s, px, ny, pw, nh);
+    if (nh > 0 && pw > 0) DrawEffectPiece(s, px, ny, pw, nh);
 }
 
 int SwissFrame(qbEffectState* s, int* done) {
@@ -167,7 +167,7 @@ int SwissFrame(qbEffectState* s, int* done) {
         p->previousWidth = cw;
         p->previousHeight = ch;
     } else {
-        DrawClippedPiece(s, 0, 0, s->width, s->height);
+        DrawEffectPiece(s, 0, 0, s->width, s->height);
         *done = 1;
     }
     EndEffectFrame(s);
@@ -180,11 +180,11 @@ void QuadGrowth(qbEffectState* s, int64_t qx, int64_t qy, int32_t ox, int32_t oy
                 int32_t ph) {
     const int64_t x = qx + ox, y = qy + oy;
     const int64_t sw = (int64_t{rw} - pw) / 2 + 1, sh = (int64_t{rh} - ph) / 2 + 1;
-    DrawClippedPiece(s, x, y, sw, rh);
-    DrawClippedPiece(s, x + rw - sw, y, sw, rh);
+    DrawEffectPiece(s, x, y, sw, rh);
+    DrawEffectPiece(s, x + rw - sw, y, sw, rh);
     if (pw > 0) {
-        DrawClippedPiece(s, x + sw, y, pw, sh);
-        DrawClippedPiece(s, x + sw, y + rh - sh, pw, sh);
+        DrawEffectPiece(s, x + sw, y, pw, sh);
+        DrawEffectPiece(s, x + sw, y + rh - sh, pw, sh);
     }
 }
 
@@ -195,7 +195,7 @@ int QuadRectFrame(qbEffectState* s, int* done) {
     const int32_t W = s->width, H = s->height, M = std::max(W, H);
     p->grow = Add(p->grow, s->speed);
     if (p->grow >= M) {
-        DrawClippedPiece(s, 0, 0, W, H);
+        DrawEffectPiece(s, 0, 0, W, H);
         *done = 1;
         EndEffectFrame(s);
         return 0;
@@ -243,8 +243,8 @@ int SplitFrame(qbEffectState* s, int* done) {
     }
     const int32_t second = size / 2 + size % 2;
     const auto band = [&](int64_t at, int64_t lines) {
-        if (columns) DrawClippedPiece(s, at, 0, lines, s->height);
-        else DrawClippedPiece(s, 0, at, s->width, lines);
+        if (columns) DrawEffectPiece(s, at, 0, lines, s->height);
+        else DrawEffectPiece(s, 0, at, s->width, lines);
     };
     for (int64_t at : {int64_t{p->outer}, int64_t{p->inner}, int64_t{p->outer} + second, int64_t{p->inner} + second})
         band(at, step);
@@ -266,18 +266,18 @@ int UpDownFrame(qbEffectState* s, int* done) {
     const int32_t W = s->width, H = s->height, step = s->speed, cw = W / 8 + 1;
     const int32_t pass = p->travel / H, o = p->travel % H;
     if (pass >= 4) {
-        DrawClippedPiece(s, 0, 0, W, H);
+        DrawEffectPiece(s, 0, 0, W, H);
         *done = 1;
     } else {
         const int64_t down = int64_t{kDownColumns[pass]} * cw, up = int64_t{kUpColumns[pass]} * cw;
         const int64_t tall = int64_t{step} + 2;
         if (pass != p->pass) {
-            DrawClippedPiece(s, down, 0, cw, tall);
-            DrawClippedPiece(s, up, int64_t{H} - step - 1, cw, tall);
+            DrawEffectPiece(s, down, 0, cw, tall);
+            DrawEffectPiece(s, up, int64_t{H} - step - 1, cw, tall);
             p->pass = pass;
         }
-        DrawClippedPiece(s, down, o, cw, tall);
-        DrawClippedPiece(s, up, std::max<int64_t>(int64_t{H} - o - step, 1) - 1, cw, tall);
+        DrawEffectPiece(s, down, o, cw, tall);
+        DrawEffectPiece(s, up, std::max<int64_t>(int64_t{H} - o - step, 1) - 1, cw, tall);
     }
     p->travel = Add(p->travel, step);
     EndEffectFrame(s);

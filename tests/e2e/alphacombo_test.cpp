@@ -70,8 +70,7 @@ TEST_F(AlphaComboTest, AnAlphaBrushBlendsByTheTargetsAlphaOrIsCopied) {
         Call("DisplayBrush", {2, 100, 100}) + Call("DisplayBrush", {5, 200, 100}) + Call("DisplayBrush", {6, 300, 100});
     const fs::path qba = Pack(Chunk(".function main maxstack=12\n.line 1\n" + body + "    RETURN 0 1 0\n.end\n", "app"),
                               dir_ / "app.qba", "--include app.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     const Frame f = LastFrame();
     ASSERT_GT(f.width, 310);

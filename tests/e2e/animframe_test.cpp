@@ -70,8 +70,7 @@ TEST_F(AnimFrameRoadTest, FramesOfAnAnimAndAnAviAreShownAsBrushes) {
                              LoadFrame(2, 2, aviPath) + e2e::CallCommand("DisplayBrush", {2, 40, 20}) +
                              PrintIsAnim(animPath) + PrintIsAnim(aviPath) + PrintIsAnim(textPath);
     const auto qba = Pack(Chunk(e2e::MainFunction(body, 8), "anim"), dir_ / "anim.qba", "--include anim.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream out(r.out);
     int a = -1, b = -1, c = -1;

@@ -64,8 +64,7 @@ TEST_F(AnimRoadTest, ADeclaredAnimBecomesBrushesCopiesAndScaledFrames) {
     // The handler is nested in main.
     const std::string source = ".function main maxstack=8\n.line 1\n" + body + "    RETURN 0 1 0\n" + kHandler + ".end\n";
     const auto qba = Pack(Chunk(source, "anim"), dir_ / "anim.qba", "--include anim.qbs:1:1000:0 --declare 2:1:1:walk.anim");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, std::to_string(ERR_ANIMFRAME) + " ConvertToBrush 6\ndone\n");
 

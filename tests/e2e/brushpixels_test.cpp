@@ -52,8 +52,7 @@ TEST_F(BrushPixelsE2eTest, FilledTintedSavedAndShownBrushAgree) {
     source += PrintPixel(0, 0);
     source += "    RETURN 0 1 0\n.end\n";
     const fs::path qba = Pack(Chunk(source, "pixels"), dir_ / "pixels.qba", "--include pixels.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
 
     const fs::path ppm = dir_ / "out.ppm";

@@ -1,5 +1,6 @@
-// Helpers of the end-to-end tests: whole-file reads and writes, and running a
-// command with its standard output and error captured in files.
+// Helpers of the end-to-end tests: whole-file reads and writes, running a
+// command with its standard output and error captured in files, and playing
+// an applet with the window's frames saved.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <system_error>
 
 #include "core/errors.h"
+#include "e2e/frames.h"
 
 namespace e2e {
 
@@ -98,6 +100,27 @@ protected:
         return Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " " + options);
     }
 
+    // Plays the applet qba in folder (the test's by default) with the dummy
+    // video driver saving every update of the window there as a BMP file.
+    // env: more variables for the player; player: another copy of it.
+    RunResult PlaySavingFrames(const fs::path& qba, const std::string& env = "", const fs::path& folder = {},
+                               const fs::path& player = QB_PLAYER_PATH) {
+        return Run("cd " + (folder.empty() ? dir_ : folder).string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " + env +
+                   (env.empty() ? "" : " ") + player.string() + " " + qba.string() + " -quiet");
+    }
+
+    // Assembles source as NAME.qbs, packs it with its lines mapped (and
+    // packOptions), plays it saving its frames, and reads every frame the
+    // window showed back in order. The run's outcome is left in played_.
+    std::vector<Frame> PlayFrames(const std::string& source, const std::string& name = "app",
+                                  const std::string& packOptions = "", const std::string& env = "") {
+        const fs::path qba =
+            Pack(Chunk(source, name), dir_ / (name + ".qba"),
+                 "--include " + name + ".qbs:1:1000:0" + (packOptions.empty() ? "" : " ") + packOptions);
+        played_ = PlaySavingFrames(qba, env);
+        return ReadSavedFrames(dir_);
+    }
+
     // The fixed part of a code's text: what stands before its placeholder.
     static std::string Text(int code) {
         char buf[kErrorTextSize];
@@ -110,6 +133,7 @@ protected:
 
     fs::path dir_;
     fs::path cwd_;
+    RunResult played_;
 };
 
 }  // namespace e2e

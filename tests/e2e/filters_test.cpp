@@ -45,8 +45,7 @@ protected:
         EXPECT_TRUE(imagefixtures::WriteRgbPng(png.string(), kSize, kSize, picture, false, false));
         const fs::path qba = Pack(Chunk(Applet(png.string(), GetParam(), filter, arg), "show"), dir_ / "show.qba",
                                   "--include show.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+        const e2e::RunResult r = PlaySavingFrames(qba);
         EXPECT_EQ(r.status, 0) << r.err;
         return r.status == 0 && Load();
     }

@@ -48,8 +48,7 @@ using LayerCmdsE2eTest = e2e::E2eFixture;
 TEST_F(LayerCmdsE2eTest, SwappedHiddenAndNamedLayersShowTheNewStacking) {
     const fs::path qba = Pack(Chunk(e2e::MainFunction(Body(), 8), "stack"), dir_ / "stack.qba",
                               "--include stack.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     // The hidden green layer is still hit; blue and red lie apart, blue and
     // green overlap.

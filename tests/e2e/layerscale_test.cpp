@@ -36,8 +36,7 @@ TEST_F(LayerScaleRoadTest, ABrushLayerIsDrawnAtTheWindowsSizeWithSharpEdges) {
 )";
     const auto qba = Pack(Chunk(source, "scaled"), dir_ / "scaled.qba",
                           "--include scaled.qbs:1:1000:0 --display-size 64:48 --scale 1:128:96:1");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     int w = 0, h = 0;
     const std::vector<uint32_t> shot = e2e::LastSavedFrame(dir_, &w, &h);

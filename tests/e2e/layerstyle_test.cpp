@@ -73,8 +73,7 @@ using LayerStyleE2eTest = e2e::E2eFixture;
 
 TEST_F(LayerStyleE2eTest, AMovedHalfTransparentLayerShowsTheBlendAtItsNewPlace) {
     const fs::path qba = Pack(Chunk(kApplet, "style"), dir_ / "style.qba", "--include style.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "100\n128\n");
     const e2e::Frame f = e2e::LastSavedFrame(dir_);

@@ -63,8 +63,7 @@ TEST_F(PluginServesTest, ALibraryCommandAndAPluginPictureInOneApplet) {
     const fs::path log = dir_ / "calls.log";
     const fs::path qba = Pack(Chunk(kScript, "serve"), dir_ / "serve.qba", "--include serve.qbs:1:1000:0");
 
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 QB_TEST_PLUGIN_LOG=" +
-                                 log.string() + " " + player.string() + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba, "QB_TEST_PLUGIN_LOG=" + log.string(), dir_, player);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "5\n") << r.err;
     const std::string calls = ReadFile(log);

@@ -37,13 +37,10 @@ TEST_F(MoveObjectE2eTest, ABrushAndABouncingSpriteTravelFrameByFrame) {
     body += CallCommand("CreateBrush", {1, 10, 10, kRed}) + CallCommand("MoveBrush", {1, 5, 5, 305, 5, 10});
     body += CallCommand("CreateBrush", {3, 10, 10, kGreen}) + CallCommand("CreateSprite", {2, 3, 3});
     body += CallCommand("MoveSprite", {2, 110, 40, 150, 40, 4, -1, 1}) + CallCommand("VWait", {});
-    const fs::path qba = Pack(Chunk(e2e::MainFunction(body, 10), "app"), dir_ / "app.qba",
-                              "--include app.qbs:1:1000:0 --display-decl 1:" + std::to_string(kWidth) + ":" +
-                                  std::to_string(kHeight));
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<e2e::Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<e2e::Frame> frames =
+        PlayFrames(e2e::MainFunction(body, 10), "app",
+                   "--display-decl 1:" + std::to_string(kWidth) + ":" + std::to_string(kHeight));
+    ASSERT_EQ(played_.status, 0) << played_.err;
     ASSERT_FALSE(frames.empty());
     ASSERT_EQ(frames.back().width, kWidth);
     std::set<int> brushAt, spriteAt;

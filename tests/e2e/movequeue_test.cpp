@@ -31,8 +31,7 @@ using MoveQueueE2eTest = e2e::E2eFixture;
 TEST_F(MoveQueueE2eTest, OneDoMoveShowsEveryQueuedChange) {
     const fs::path qba = Pack(Chunk(e2e::MainFunction(Body(), 8), "queue"), dir_ / "queue.qba",
                               "--include queue.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     const e2e::Frame f = e2e::LastSavedFrame(dir_);
     ASSERT_GT(f.width, 100);

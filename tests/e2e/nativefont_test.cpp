@@ -44,8 +44,7 @@ protected:
 .end
 )";
         const std::filesystem::path qba = Pack(Chunk(source, "text"), dir_ / "text.qba", "--include text.qbs:1:1000:0");
-        return Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " + std::string(QB_PLAYER_PATH) + " " +
-                   qba.string() + " -quiet");
+        return PlaySavingFrames(qba);
     }
 };
 

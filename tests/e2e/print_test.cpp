@@ -45,8 +45,7 @@ class PrintRoadTest : public e2e::E2eFixture {};
 TEST_F(PrintRoadTest, PrintedTextATextObjectAndItsBrushStandWhereTextWidthSays) {
     const std::string source = PrintChunk();
     const auto qba = Pack(Chunk(source, "print"), dir_ / "print.qba", "--include print.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const e2e::RunResult r = PlaySavingFrames(qba);
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream out(r.out);
     int hiyo = 0, line = 0, obj = 0;

@@ -25,13 +25,10 @@ std::string Main(const std::string& body) { return e2e::MainFunction(body, 8); }
 
 class SelectFlipTest : public e2e::E2eFixture {
 protected:
-    std::vector<Frame> Frames() { return e2e::ReadSavedFrames(dir_); }
     std::vector<Frame> Play(const std::string& body) {
-        const fs::path qba = Pack(Chunk(Main(body), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-        EXPECT_EQ(r.status, 0) << r.err;
-        return Frames();
+        std::vector<Frame> frames = PlayFrames(Main(body));
+        EXPECT_EQ(played_.status, 0) << played_.err;
+        return frames;
     }
 };
 

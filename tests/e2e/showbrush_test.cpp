@@ -106,8 +106,7 @@ protected:
         }
         const fs::path qba = Pack(Chunk(ShowChunk(png.string(), layers, transparency), "show"), dir_ / "show.qba",
                                   "--include show.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+        const e2e::RunResult r = PlaySavingFrames(qba);
         ASSERT_EQ(r.status, 0) << r.err;
         int w = 0, h = 0;
         const std::vector<uint32_t> shot = LastFrame(&w, &h);

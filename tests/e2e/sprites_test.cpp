@@ -39,12 +39,8 @@ TEST_F(SpritesE2eTest, ASpriteIsShownAdvancedMovedAndRemovedOverThePicture) {
     body += Call("DisplaySprite", {1, 10, 10}) + Call("VWait", {});
     body += Call("DisplaySprite", {1, 300, 200}) + Call("VWait", {});
     body += Call("RemoveSprite", {1}) + Call("VWait", {});
-    const fs::path qba =
-        Pack(Chunk(e2e::MainFunction(body, 8), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<Frame> frames = PlayFrames(e2e::MainFunction(body, 8));
+    ASSERT_EQ(played_.status, 0) << played_.err;
     ASSERT_FALSE(frames.empty());
     // The steps in order: frame 1 at (10, 10), frame 2 there, frame 1 again
     // far away (each show advances) with the picture back at (10, 10), and

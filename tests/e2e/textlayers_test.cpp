@@ -106,12 +106,9 @@ using TextLayersE2eTest = e2e::E2eFixture;
 }  // namespace
 
 TEST_F(TextLayersE2eTest, ARestyledLayerAMovingTextObjectAndItsSprite) {
-    const fs::path qba = Pack(Chunk(kApplet, "text"), dir_ / "text.qba", "--include text.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Score: 20\n32\n32\n");
-    const std::vector<e2e::Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<e2e::Frame> frames = PlayFrames(kApplet, "text");
+    ASSERT_EQ(played_.status, 0) << played_.err;
+    EXPECT_EQ(played_.out, "Score: 20\n32\n32\n");
     ASSERT_GT(frames.size(), 5u);
     // The text object's way: its left edge at several places between the
     // start and the target.

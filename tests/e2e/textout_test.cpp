@@ -40,8 +40,7 @@ TEST_F(TextOutE2eTest, ACentredStemLandsOnTheWindowCentreLayersOffAndOn) {
         fs::create_directories(run);
         const fs::path qba =
             Pack(Chunk(e2e::MainFunction(Body(layers), 8), "stem"), run / "stem.qba", "--include stem.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + run.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+        const e2e::RunResult r = PlaySavingFrames(qba, "", run);
         ASSERT_EQ(r.status, 0) << r.err;
         const e2e::Frame f = e2e::LastSavedFrame(run);
         ASSERT_EQ(f.width, 640) << layers;

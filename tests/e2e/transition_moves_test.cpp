@@ -24,12 +24,9 @@ protected:
                                  e2e::CallCommand("DisplayBGPic", {1}) +
                                  e2e::CallCommand("CreateBGPic", {2, 640, 480, kRed}) +
                                  e2e::CallCommand("DisplayTransitionFX", {2, type, speed});
-        const fs::path qba = Pack(Chunk(e2e::MainFunction(body, 16), "app"), dir_ / "app.qba",
-                                  "--include app.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-        EXPECT_EQ(r.status, 0) << r.err;
-        return e2e::ReadSavedFrames(dir_);
+        std::vector<Frame> frames = PlayFrames(e2e::MainFunction(body, 16));
+        EXPECT_EQ(played_.status, 0) << played_.err;
+        return frames;
     }
 };
 

@@ -25,16 +25,11 @@ std::string Main(const std::string& body) { return e2e::MainFunction(body, 16); 
 
 class TransitionPlayTest : public e2e::E2eFixture {
 protected:
-    std::vector<Frame> Frames() { return e2e::ReadSavedFrames(dir_); }
     std::vector<Frame> Play(const std::string& body) {
-        const fs::path qba = Pack(Chunk(Main(body), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-        EXPECT_EQ(r.status, 0) << r.err;
-        out_ = r.out;
-        return Frames();
+        std::vector<Frame> frames = PlayFrames(Main(body));
+        EXPECT_EQ(played_.status, 0) << played_.err;
+        return frames;
     }
-    std::string out_;
 };
 
 }  // namespace
@@ -93,7 +88,7 @@ loop:
     const std::vector<Frame> frames =
         Play(Call("CreateBGPic", {1, 640, 480, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {}) +
              Call("CreateBrush", {2, 200, 100, kRed}) + stepping + Call("RemoveLayerFX", {1, 0, 50}));
-    EXPECT_NE(out_.find("calls 5\n"), std::string::npos) << out_;
+    EXPECT_NE(played_.out.find("calls 5\n"), std::string::npos) << played_.out;
     ASSERT_FALSE(frames.empty());
     bool shownWhole = false;
     for (const Frame& f : frames)

@@ -25,12 +25,8 @@ TEST_F(WalkTransitionTest, SlideLeftMovesTheOldBGPicOutOverTheFillColourThenTheN
                              e2e::CallCommand("DisplayBGPic", {1}) +
                              e2e::CallCommand("CreateBGPic", {2, 640, 480, kRed}) +
                              e2e::CallCommand("DisplayTransitionFX", {2, 101, 64, kGreen});
-    const fs::path qba =
-        Pack(Chunk(e2e::MainFunction(body, 16), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<Frame> frames = PlayFrames(e2e::MainFunction(body, 16));
+    ASSERT_EQ(played_.status, 0) << played_.err;
     ASSERT_FALSE(frames.empty());
     // Green up to the old picture's left edge, which moves right; then red
     // from the new picture's left edge, which moves left.
@@ -65,12 +61,8 @@ TEST_F(WalkTransitionTest, RollTopUnrollsTheNewBGPicDownwards) {
     const std::string body =
         e2e::CallCommand("CreateBGPic", {1, 640, 480, kBlue}) + e2e::CallCommand("DisplayBGPic", {1}) +
         e2e::CallCommand("CreateBGPic", {2, 640, 480, kRed}) + e2e::CallCommand("DisplayTransitionFX", {2, 84, 40});
-    const fs::path qba =
-        Pack(Chunk(e2e::MainFunction(body, 16), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<Frame> frames = PlayFrames(e2e::MainFunction(body, 16));
+    ASSERT_EQ(played_.status, 0) << played_.err;
     ASSERT_FALSE(frames.empty());
     // Red (flat and curled) down to an edge that only moves down, blue below.
     int32_t edge = 0, between = 0;

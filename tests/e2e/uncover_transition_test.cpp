@@ -21,15 +21,10 @@ std::string Call(const std::string& name, std::initializer_list<double> args) { 
 class UncoverPlayTest : public e2e::E2eFixture {
 protected:
     std::vector<Frame> Play(const std::string& body) {
-        const fs::path qba =
-            Pack(Chunk(e2e::MainFunction(body, 16), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-        const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                     std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-        EXPECT_EQ(r.status, 0) << r.err;
-        out_ = r.out;
-        return e2e::ReadSavedFrames(dir_);
+        std::vector<Frame> frames = PlayFrames(e2e::MainFunction(body, 16));
+        EXPECT_EQ(played_.status, 0) << played_.err;
+        return frames;
     }
-    std::string out_;
 };
 
 }  // namespace
@@ -98,8 +93,8 @@ loop:
     const std::vector<Frame> frames =
         Play(Call("CreateBGPic", {1, 640, 480, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {}) +
              Call("CreateBrush", {2, 1920, 1080, kRed}) + start);
-    EXPECT_NE(out_.find("started"), std::string::npos) << out_;
-    EXPECT_NE(out_.find("stepped 20\n"), std::string::npos) << out_;
+    EXPECT_NE(played_.out.find("started"), std::string::npos) << played_.out;
+    EXPECT_NE(played_.out.find("stepped 20\n"), std::string::npos) << played_.out;
     ASSERT_FALSE(frames.empty());
     // Whole 5 x 5 tiles, never more than the 20 stepped, and no frame
     // saved of the tens of thousands still to come.

@@ -98,11 +98,10 @@ class VideoRoadTest : public e2e::E2eFixture {};
 TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
     const std::string clip = (dir_ / "intro.cdxl").string();
     imagefixtures::WriteBytes(clip, Clip());
-    const auto qba = Pack(Chunk(Script(clip), "video"), dir_ / "video.qba", "--include video.qbs:1:1000:0");
     const std::string capture = (dir_ / "sound.raw").string();
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 SDL_AUDIODRIVER=disk " +
-                                 "SDL_DISKAUDIOFILE=" + capture + " " + std::string(QB_PLAYER_PATH) + " " +
-                                 qba.string() + " -quiet");
+    const std::vector<e2e::Frame> frames =
+        PlayFrames(Script(clip), "video", "", "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + capture);
+    const e2e::RunResult& r = played_;
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream out(r.out);
     std::string word, playing;
@@ -118,7 +117,7 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
 
     // The pictures that reached the window are the clip's, in order, at its place.
     int last = -1, seen = 0;
-    for (const e2e::Frame& f : e2e::ReadSavedFrames(dir_)) {
+    for (const e2e::Frame& f : frames) {
         if (f.width <= kX + 31 || f.height <= kY + 15) continue;
         const uint32_t at = f.At(kX + 5, kY + 5);
         int index = -1;

@@ -106,7 +106,7 @@ TEST(EffectColumns, RowWalkEqualsPieceByPiece) {
         const std::vector<Frame> frames = {
             {0, 8, w / 8 + 1, 1, 0, h},        // blinds, one-pixel columns
             {3, 8, w / 8 + 2, 4, 0, h},        // wider, the last one cut at the edge
-            {-3, 8, w / 8 + 2, 2, 0, h},       // the first starts left of 0: left out
+            {-3, 8, w / 8 + 2, 2, 0, h},       // the first starts left of 0: cut there
             {0, 3, w / 3 + 1, 3, 2, h},        // touching columns, rows from 2 past the bottom
             {1, 16, w / 16 + 1, 11, h / 2, 1},  // stripes: a row of short pieces
             {w + 4, 8, 3, 2, 0, h},             // all off the picture
