@@ -12,7 +12,6 @@
 #include "imaging/imagefixtures.h"
 #include "media/animbuilder.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -69,12 +68,8 @@ TEST_F(PlayAnimE2eTest, SyncAsyncAndLayerPlaysShowTheFramesInOrder) {
     // As a layer at (70, 10).
     body += CallCommand("EnableLayers", {}) + CallCommand("PlayAnim", {1, 70, 10, -2, 1});
     body += CallCommand("VWait", {});
-    const fs::path qba =
-        Pack(Chunk(e2e::MainFunction(body, 12), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0 --display-decl 1:120:40");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<e2e::Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<e2e::Frame> frames = PlayFrames(e2e::MainFunction(body, 12), "app", "--display-decl 1:120:40");
+    ASSERT_EQ(played_.status, 0) << played_.err;
     ASSERT_FALSE(frames.empty());
     ASSERT_EQ(frames.back().width, 120);
     const std::vector<uint32_t> inOrder(kPalette.begin() + 1, kPalette.end());
