@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "imaging/displacerows.h"
 #include "imaging/effectkernels.h"
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
@@ -97,8 +98,20 @@ inline uint16_t Mix(uint16_t p1, uint16_t p2, int32_t k, uint32_t format) {
 // positions of row y's pixels, once per row in order, before that row's
 // pixels move, so that the moving loop is loads and stores alone and keeps
 // many of its scattered loads in flight at once.
+// The bytes a 32-bit format keeps through Mix: 11-13 drop their alpha.
+uint32_t MixKeeps(uint32_t format) {
+    if (format == kFormatBGRA || format == kFormatRGBA) return 0xFFFFFF00u;
+    return format == kFormatABGR ? 0x00FFFFFFu : 0xFFFFFFFFu;
+}
+
+// Whether every offset in a plane of the picture's height whose rows lie
+// pitch apart fits the vector rows' 32-bit offsets.
+bool FitsOffsets(int32_t pitch, int32_t width, int32_t height) {
+    return pitch >= 0 && int64_t{pitch} * height + width < (int64_t{1} << 31);
+}
+
 template <typename P, typename RowMap>
-void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
+void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRowOf) {
     if (!r.destination || r.width < 1 || r.height < 1) return;
     auto* dst = static_cast<P*>(r.destination);
     std::vector<P> pixelCopy;
@@ -107,6 +120,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
     const P* src = static_cast<const P*>(r.source);
     int32_t srcPitch = r.sourcePitch;
     const auto mapRow = [&](int32_t y) { mapRowOf(y, rowX.data(), rowY.data()); };
+    const bool wide32 = wide && sizeof(P) == 4;
     try {
         rowX.resize(static_cast<size_t>(r.width));
         rowY.resize(static_cast<size_t>(r.width));
@@ -117,9 +131,18 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
         }
         if (r.sourceAlpha) {
             const int32_t m = reverse ? 255 - k : k;
+            const bool wideRows = wide32 && FitsOffsets(srcPitch, r.width, r.height) &&
+                                  FitsOffsets(r.sourceAlphaPitch, r.width, r.height);
             for (int32_t y = 0; y < r.height; ++y) {
                 mapRow(y);
-                for (int32_t x = 0; x < r.width; ++x) {
+                int32_t x = 0;
+                if constexpr (sizeof(P) == 4)
+                    if (wideRows)
+                        x = AlphaRow32Avx512(
+                            {rowX.data(), rowY.data(), r.width}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch,
+                            std::clamp(m, 0, 255), dst + At(0, y, r.destinationPitch),
+                            r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch) : nullptr);
+                for (; x < r.width; ++x) {
                     const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
                     const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];
                     if (a == 0) {
@@ -136,9 +159,16 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
         }
         if (r.source2) {
             const P* src2 = static_cast<const P*>(r.source2);
+            const bool wideRows = wide32 && k >= 0 && k <= 256 && FitsOffsets(srcPitch, r.width, r.height) &&
+                                  FitsOffsets(r.source2Pitch, r.width, r.height);
             for (int32_t y = 0; y < r.height; ++y) {
                 mapRow(y);
-                for (int32_t x = 0; x < r.width; ++x) {
+                int32_t x = 0;
+                if constexpr (sizeof(P) == 4)
+                    if (wideRows)
+                        x = MixRow32Avx512({rowX.data(), rowY.data(), r.width}, src, srcPitch, src2, r.source2Pitch,
+                                           k, MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
+                for (; x < r.width; ++x) {
                     const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
                     dst[At(x, y, r.destinationPitch)] =
                         Mix(src[At(sx, sy, srcPitch)], src2[At(sx, sy, r.source2Pitch)], k, r.format);
@@ -155,10 +185,14 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
     }
     const uint8_t* mask = maskCopy.empty() ? r.sourceMask : maskCopy.data();
     const int32_t maskPitch = maskCopy.empty() ? r.sourceMaskPitch : r.destinationMaskPitch;
+    const bool wideMove = wide32 && FitsOffsets(srcPitch, r.width, r.height);
     for (int32_t y = 0; y < r.height; ++y) {
         mapRow(y);
         P* out = dst + At(0, y, r.destinationPitch);
-        for (int32_t x = 0; x < r.width; ++x)
+        int32_t from = 0;
+        if constexpr (sizeof(P) == 4)
+            if (wideMove) from = MoveRow32Avx512({rowX.data(), rowY.data(), r.width}, src, srcPitch, out);
+        for (int32_t x = from; x < r.width; ++x)
             out[x] = src[At(rowX[static_cast<size_t>(x)], rowY[static_cast<size_t>(x)], srcPitch)];
         if (!(mask && r.destinationMask) && !r.destinationAlpha) continue;
         for (int32_t x = 0; x < r.width; ++x) {
@@ -293,7 +327,7 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     }
     const SwirlGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
     const Planes planes = PlanesOf(r);
-    Displace<P>(planes, k, r.reverse, [&](int32_t y, int32_t* xs, int32_t* ys) {
+    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
         const int32_t done = wide ? SwirlRowAvx512(g, y, xs, ys) : 0;
         SwirlRow(g, y, done, xs, ys);
     });
@@ -315,8 +349,17 @@ double RippleFactor(int32_t d, double phase, const qbRippleRequest& r) {
     return v;
 }
 
+// The greatest distance InitRippleTables gives: a corner's.
+int32_t FarthestCorner(const qbRippleRequest& r) {
+    int64_t farthest = 0;
+    for (const int64_t dx : {int64_t{0} - r.centreX, int64_t{r.width} - 1 - r.centreX})
+        for (const int64_t dy : {int64_t{0} - r.centreY, int64_t{r.height} - 1 - r.centreY})
+            farthest = std::max(farthest, IntSqrt64(dx * dx + dy * dy));
+    return static_cast<int32_t>(farthest);
+}
+
 template <typename P>
-void Ripple(qbRippleRequest& r, int32_t step) {
+void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     if (!r.distances || !r.sine || r.width < 1 || r.height < 1) return;
     const int32_t n = std::max(r.steps, 1);
     const int32_t k = step < 0 ? 0 : static_cast<int32_t>(int64_t{step} * 255 / (2 * int64_t{n}));
@@ -327,9 +370,11 @@ void Ripple(qbRippleRequest& r, int32_t step) {
     }
     const double phase = r.phase;
     // The factor depends on the distance alone: once per distance, as
-    // ComputeRippleOffset would find it for every pixel at that distance.
-    const size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
-    const int32_t farthest = std::max(0, *std::max_element(r.distances, r.distances + count));
+    // ComputeRippleOffset would find it for every pixel at that distance,
+    // up to the farthest corner (a table of the caller's own with distances
+    // beyond finds those one by one). A centre far off the picture keeps
+    // the table to a million entries.
+    const int32_t farthest = std::min(FarthestCorner(r), int32_t{1} << 20);
     std::vector<double> factors;
     try {
         factors.resize(static_cast<size_t>(farthest) + 1);
@@ -337,11 +382,13 @@ void Ripple(qbRippleRequest& r, int32_t step) {
         return;
     }
     for (int32_t d = 0; d <= farthest; ++d) factors[static_cast<size_t>(d)] = RippleFactor(d, phase, r);
+    const qbRippleRowGeometry g{factors.data(), farthest, r.centreX, r.centreY, r.width, r.height};
     const Planes planes = PlanesOf(r);
-    const int32_t* next = r.distances;
-    Displace<P>(planes, k, r.reverse, [&](int32_t y, int32_t* xs, int32_t* ys) {
-        for (int32_t x = 0; x < r.width; ++x) {
-            const double v = factors[static_cast<size_t>(std::max(*next++, 0))];
+    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
+        const int32_t* distances = r.distances + At(0, y, r.width);
+        for (int32_t x = wide ? RippleRowAvx512(g, distances, y, xs, ys) : 0; x < r.width; ++x) {
+            const int32_t d = std::max(distances[x], 0);
+            const double v = d <= farthest ? factors[static_cast<size_t>(d)] : RippleFactor(d, phase, r);
             xs[x] = Limit(x + (x - r.centreX) * v, r.width);
             ys[x] = Limit(y + (y - r.centreY) * v, r.height);
         }
@@ -391,8 +438,13 @@ void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t ang
     Swirl<uint32_t>(request, angle, isa == KernelIsa::Avx512 && HasAvx512());
 }
 void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) { Swirl<uint16_t>(request, angle, HasAvx512()); }
-void RipplePixels32(qbRippleRequest& request, int32_t step) { Ripple<uint32_t>(request, step); }
-void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step); }
+void RipplePixels32(qbRippleRequest& request, int32_t step) {
+    RipplePixels32With(KernelIsa::Avx512, request, step);
+}
+void RipplePixels32With(KernelIsa isa, qbRippleRequest& request, int32_t step) {
+    Ripple<uint32_t>(request, step, isa == KernelIsa::Avx512 && HasAvx512());
+}
+void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step, HasAvx512()); }
 
 void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& r) {
     const double v = RippleFactor(*r.current++, phase, r);
