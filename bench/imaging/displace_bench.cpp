@@ -92,7 +92,7 @@ void BM_RippleAlpha(benchmark::State& state) { RippleFrame(state, true); }
 void BM_SwirlBlend(benchmark::State& state) { SwirlFrame(state, false); }
 void BM_SwirlAlpha(benchmark::State& state) { SwirlFrame(state, true); }
 
-BENCHMARK(BM_RippleBlend)->ArgsProduct({{0, 1}, {5, 25}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RippleBlend)->ArgsProduct({{0, 1}, {0, 5, 25}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RippleAlpha)->ArgsProduct({{0, 1}, {25}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SwirlBlend)->ArgsProduct({{0, 1}, {90, 360}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SwirlAlpha)->ArgsProduct({{0, 1}, {360}})->Unit(benchmark::kMillisecond);

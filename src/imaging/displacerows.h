@@ -2,29 +2,51 @@
 // positions of a ripple row, and the moves that fetch a row's pixels from
 // those positions. Each does the leading pixels its vectors cover, gives
 // exactly what the one-by-one loops of swirlripple.cpp give, and answers
-// how many pixels it did (0 where the build has no x86 vectors); the caller
-// does the rest of the row.
+// how many pixels or up to which column it did (none where the build has
+// no x86 vectors); the caller does the rest.
 #pragma once
 
 #include <cstdint>
 
 // Where a row's pixels come from: source pixel i of the row lies at column
-// xs[i] of row ys[i], every position inside the picture.
+// xs[i] of row ys[i], every position inside the picture of that width.
 struct qbDisplaceRow {
     const int32_t* xs;
     const int32_t* ys;
     int32_t count;
+    int32_t width;
 };
+
+// The tables by whole-pixel distance hold this many entries past the
+// greatest distance: the rows read sixteen entries from near a vector's
+// distances and pick its eight from them, which is cheaper than gathering.
+inline constexpr int32_t kTablePad = 16;
+
+// The swirl's positions: a pixel within the radius turns about the centre
+// by the angle its whole-pixel distance d gives (sines[d], cosines[d]),
+// measured with the narrower axis stretched to the wider one.
+struct qbSwirlRowGeometry {
+    double cx, cy, scaleX, scaleY, radius2;
+    const double* sines;
+    const double* cosines;
+    int32_t width, height;
+};
+// The positions of the columns from .. to - 1 of row y, into xs[x] and
+// ys[x]; answers the column reached.
+int32_t SwirlRowAvx512(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, int32_t* xs, int32_t* ys);
 
 // The ripple's positions of row y: factors[d] is the displacement factor at
 // distance d for d <= farthest; a vector that meets a distance beyond it
-// (or below 0) stops the loop there, for the caller's own lookup.
+// stops the loop there, for the caller's own lookup (a distance below 0
+// counts as 0).
 struct qbRippleRowGeometry {
     const double* factors;
     int32_t farthest;
     int32_t centreX, centreY, width, height;
 };
-int32_t RippleRowAvx512(const qbRippleRowGeometry& g, const int32_t* distances, int32_t y, int32_t* xs, int32_t* ys);
+// The same for the ripple; distances is row y's.
+int32_t RippleRowAvx512(const qbRippleRowGeometry& g, const int32_t* distances, int32_t y, int32_t from, int32_t to,
+                        int32_t* xs, int32_t* ys);
 
 // out[i] = source pixel of position i (filter mode).
 int32_t MoveRow32Avx512(const qbDisplaceRow& row, const uint32_t* source, int32_t pitch, uint32_t* out);

@@ -14,10 +14,6 @@
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
 
-#if QB_PIXEL_X86
-#include <immintrin.h>
-#endif
-
 namespace {
 
 constexpr double kTwoPi = 6.28318530717959;
@@ -94,10 +90,6 @@ inline uint16_t Mix(uint16_t p1, uint16_t p2, int32_t k, uint32_t format) {
     return plain ? out : RGB565ToPixel16(static_cast<int>(format), out);
 }
 
-// Runs the mode the planes select; mapRow(y, xs, ys) gives the source
-// positions of row y's pixels, once per row in order, before that row's
-// pixels move, so that the moving loop is loads and stores alone and keeps
-// many of its scattered loads in flight at once.
 // The bytes a 32-bit format keeps through Mix: 11-13 drop their alpha.
 uint32_t MixKeeps(uint32_t format) {
     if (format == kFormatBGRA || format == kFormatRGBA) return 0xFFFFFF00u;
@@ -110,6 +102,10 @@ bool FitsOffsets(int32_t pitch, int32_t width, int32_t height) {
     return pitch >= 0 && int64_t{pitch} * height + width < (int64_t{1} << 31);
 }
 
+// Runs the mode the planes select; mapRow(y, xs, ys) gives the source
+// positions of row y's pixels, once per row in order, before that row's
+// pixels move, so that the moving loop is loads and stores alone and keeps
+// many of its scattered loads in flight at once.
 template <typename P, typename RowMap>
 void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRowOf) {
     if (!r.destination || r.width < 1 || r.height < 1) return;
@@ -139,8 +135,8 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
                 if constexpr (sizeof(P) == 4)
                     if (wideRows)
                         x = AlphaRow32Avx512(
-                            {rowX.data(), rowY.data(), r.width}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch,
-                            std::clamp(m, 0, 255), dst + At(0, y, r.destinationPitch),
+                            {rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, r.sourceAlpha,
+                            r.sourceAlphaPitch, std::clamp(m, 0, 255), dst + At(0, y, r.destinationPitch),
                             r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch) : nullptr);
                 for (; x < r.width; ++x) {
                     const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
@@ -166,8 +162,8 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
                 int32_t x = 0;
                 if constexpr (sizeof(P) == 4)
                     if (wideRows)
-                        x = MixRow32Avx512({rowX.data(), rowY.data(), r.width}, src, srcPitch, src2, r.source2Pitch,
-                                           k, MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
+                        x = MixRow32Avx512({rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, src2,
+                                           r.source2Pitch, k, MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
                 for (; x < r.width; ++x) {
                     const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
                     dst[At(x, y, r.destinationPitch)] =
@@ -191,7 +187,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
         P* out = dst + At(0, y, r.destinationPitch);
         int32_t from = 0;
         if constexpr (sizeof(P) == 4)
-            if (wideMove) from = MoveRow32Avx512({rowX.data(), rowY.data(), r.width}, src, srcPitch, out);
+            if (wideMove) from = MoveRow32Avx512({rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, out);
         for (int32_t x = from; x < r.width; ++x)
             out[x] = src[At(rowX[static_cast<size_t>(x)], rowY[static_cast<size_t>(x)], srcPitch)];
         if (!(mask && r.destinationMask) && !r.destinationAlpha) continue;
@@ -206,19 +202,11 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
     }
 }
 
-// What the swirl's source positions depend on.
-struct SwirlGeometry {
-    double cx, cy, scaleX, scaleY, radius2;
-    const double* sines;  // by whole-pixel distance
-    const double* cosines;
-    int32_t width, height;
-};
-
-// Row y's source positions from column `from` on.
-void SwirlRow(const SwirlGeometry& g, int32_t y, int32_t from, int32_t* xs, int32_t* ys) {
+// Row y's source positions of the columns from .. to - 1.
+void SwirlRow(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, int32_t* xs, int32_t* ys) {
     const bool unitX = g.scaleX == 1, unitY = g.scaleY == 1;
     const double dy = (y - g.cy) * g.scaleY;
-    for (int32_t x = from; x < g.width; ++x) {
+    for (int32_t x = from; x < to; ++x) {
         const double dx = (x - g.cx) * g.scaleX;
         const double d2 = dx * dx + dy * dy;
         if (!(d2 < g.radius2)) {
@@ -234,67 +222,6 @@ void SwirlRow(const SwirlGeometry& g, int32_t y, int32_t from, int32_t* xs, int3
     }
 }
 
-#if QB_PIXEL_X86
-#define QB_AVX512 __attribute__((target("avx512f")))
-
-// Limit, eight lanes: max answers its second operand (0) for NaN, as
-// Limit's first test does. The zero-masked forms avoid GCC 12's warnings
-// on the plain ones' undefined lanes.
-QB_AVX512 inline __m256i Limit8(__m512d v, int32_t size) {
-    const __mmask8 all = 0xFF;
-    const __m512d top = _mm512_set1_pd(static_cast<double>(size - 1));
-    return _mm512_maskz_cvttpd_epi32(all, _mm512_maskz_min_pd(all, _mm512_maskz_max_pd(all, v, _mm512_setzero_pd()), top));
-}
-
-// SwirlRow eight pixels at a time, the same operations lane for lane (the
-// root from the double one with the same exact corrections); the number of
-// columns done.
-QB_AVX512 int32_t SwirlRowAvx512(const SwirlGeometry& g, int32_t y, int32_t* xs, int32_t* ys) {
-    const __mmask8 all = 0xFF;
-    const bool unitX = g.scaleX == 1, unitY = g.scaleY == 1;
-    const double dyScalar = (y - g.cy) * g.scaleY;
-    const __m512d dy = _mm512_set1_pd(dyScalar), dyy = _mm512_set1_pd(dyScalar * dyScalar);
-    const __m512d cx = _mm512_set1_pd(g.cx), cy = _mm512_set1_pd(g.cy), scaleX = _mm512_set1_pd(g.scaleX),
-                  scaleY = _mm512_set1_pd(g.scaleY), radius2 = _mm512_set1_pd(g.radius2),
-                  one = _mm512_set1_pd(1.0), zero = _mm512_setzero_pd();
-    const __m256i row = _mm256_set1_epi32(y), step = _mm256_set1_epi32(8);
-    __m256i column = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    int32_t x = 0;
-    for (; x + 8 <= g.width; x += 8, column = _mm256_add_epi32(column, step)) {
-        const __m512d dx = _mm512_mul_pd(_mm512_sub_pd(_mm512_maskz_cvtepi32_pd(all, column), cx), scaleX);
-        const __m512d d2 = _mm512_add_pd(_mm512_mul_pd(dx, dx), dyy);
-        const __mmask8 inside = _mm512_cmp_pd_mask(d2, radius2, _CMP_LT_OQ);
-        if (inside == 0) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + x), column);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + x), row);
-            continue;
-        }
-        // floor(sqrt(trunc(d2))) for the lanes inside (d2 < radius^2, so
-        // every value here is an integer well within a double's range).
-        const __m512d n = _mm512_maskz_roundscale_pd(inside, d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        __m512d s = _mm512_maskz_roundscale_pd(all, _mm512_maskz_sqrt_pd(all, n), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        s = _mm512_mask_sub_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s, s), n, _CMP_GT_OQ), s, one);
-        const __m512d s1 = _mm512_add_pd(s, one);
-        s = _mm512_mask_mov_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s1, s1), n, _CMP_LE_OQ), s1);
-        const __m256i d = _mm512_maskz_cvttpd_epi32(all, s);
-        const __m512d sn = _mm512_mask_i32gather_pd(zero, inside, d, g.sines, 8);
-        const __m512d cs = _mm512_mask_i32gather_pd(zero, inside, d, g.cosines, 8);
-        const __m512d u = _mm512_sub_pd(_mm512_mul_pd(dx, cs), _mm512_mul_pd(dy, sn));
-        const __m512d v = _mm512_add_pd(_mm512_mul_pd(dx, sn), _mm512_mul_pd(dy, cs));
-        // Lanes outside keep their own position, which Limit leaves alone.
-        const __m512d ux = _mm512_add_pd(unitX ? u : _mm512_div_pd(u, scaleX), cx);
-        const __m512d vy = _mm512_add_pd(unitY ? v : _mm512_div_pd(v, scaleY), cy);
-        const __m256i sx = Limit8(_mm512_mask_blend_pd(inside, _mm512_maskz_cvtepi32_pd(all, column), ux), g.width);
-        const __m256i sy = Limit8(_mm512_mask_blend_pd(inside, _mm512_set1_pd(y), vy), g.height);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + x), sx);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + x), sy);
-    }
-    return x;
-}
-#else
-int32_t SwirlRowAvx512(const SwirlGeometry&, int32_t, int32_t*, int32_t*) { return 0; }
-#endif
-
 template <typename P>
 void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     const double w = r.width, h = r.height;
@@ -309,12 +236,12 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     // cosine once per distance instead of once per pixel.
     std::vector<double> sines, cosines;
     try {
-        sines.resize(static_cast<size_t>(radius) + 2);
+        sines.resize(static_cast<size_t>(radius) + 2 + kTablePad);
         cosines.resize(sines.size());
     } catch (const std::bad_alloc&) {
         return;
     }
-    for (size_t d = 0; d < sines.size(); ++d) {
+    for (size_t d = 0; d + kTablePad < sines.size(); ++d) {
         const double f = 1 - static_cast<double>(d) / radius;
         const double theta = theta0 * f * f;
         if (direct) {
@@ -325,11 +252,10 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
             sines[d] = r.sine[i], cosines[d] = r.cosine[i];
         }
     }
-    const SwirlGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
+    const qbSwirlRowGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
     const Planes planes = PlanesOf(r);
     Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
-        const int32_t done = wide ? SwirlRowAvx512(g, y, xs, ys) : 0;
-        SwirlRow(g, y, done, xs, ys);
+        SwirlRow(g, y, wide ? SwirlRowAvx512(g, y, 0, r.width, xs, ys) : 0, r.width, xs, ys);
     });
 }
 
@@ -377,7 +303,7 @@ void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     const int32_t farthest = std::min(FarthestCorner(r), int32_t{1} << 20);
     std::vector<double> factors;
     try {
-        factors.resize(static_cast<size_t>(farthest) + 1);
+        factors.resize(static_cast<size_t>(farthest) + 1 + kTablePad);
     } catch (const std::bad_alloc&) {
         return;
     }
@@ -386,7 +312,7 @@ void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     const Planes planes = PlanesOf(r);
     Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
         const int32_t* distances = r.distances + At(0, y, r.width);
-        for (int32_t x = wide ? RippleRowAvx512(g, distances, y, xs, ys) : 0; x < r.width; ++x) {
+        for (int32_t x = wide ? RippleRowAvx512(g, distances, y, 0, r.width, xs, ys) : 0; x < r.width; ++x) {
             const int32_t d = std::max(distances[x], 0);
             const double v = d <= farthest ? factors[static_cast<size_t>(d)] : RippleFactor(d, phase, r);
             xs[x] = Limit(x + (x - r.centreX) * v, r.width);
