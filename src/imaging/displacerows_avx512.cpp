@@ -166,62 +166,62 @@ QB_AVX512 inline Window WindowOf(const qbDisplaceRow& row, int32_t i) {
     return {base, at, _mm512_cmple_epu32_mask(at, _mm512_set1_epi32(31))};
 }
 
-// The pixels of the lanes in `lanes` from a plane of 32-bit pixels (the
-// others 0).
-QB_AVX512 inline __m512i FetchGroup(const qbDisplaceRow& row, int32_t i, const Window& w, __mmask16 lanes,
-                                    const uint32_t* plane, int32_t pitch) {
-    const __m512i ys = _mm512_loadu_si512(row.ys + i);
-    __m512i got = _mm512_setzero_si512();
-    __mmask16 left = lanes & w.lanes;
-    for (int n = 0; left != 0 && n < kWindowRows; ++n) {
-        const int32_t y = row.ys[i + __builtin_ctz(left)];
-        const __mmask16 here = _mm512_mask_cmpeq_epi32_mask(left, ys, _mm512_set1_epi32(y));
-        const uint32_t* at = plane + int64_t{y} * pitch + w.base;
-        got = _mm512_mask_mov_epi32(
-            got, here, _mm512_permutex2var_epi32(_mm512_loadu_si512(at), w.at, _mm512_loadu_si512(at + 16)));
-        left = static_cast<__mmask16>(left & ~here);
-    }
-    left = static_cast<__mmask16>(left | (lanes & ~w.lanes));
-    if (left != 0) got = _mm512_mask_i32gather_epi32(got, left, Offsets(row, i, pitch), plane, 4);
-    return got;
+// The rows a window's lanes come from, one by one, the first kWindowRows
+// of them (lambdas would not take the functions' instruction set, so this
+// walks by calls).
+struct RowWalk {
+    __m512i ys;
+    __mmask16 left;
+    int rows;
+};
+
+QB_AVX512 inline RowWalk StartWalk(const qbDisplaceRow& row, int32_t i, const Window& w) {
+    return {_mm512_loadu_si512(row.ys + i), w.lanes, 0};
 }
 
-// The same from a plane of bytes, each widened to a lane; false where a
-// lane left to gather lies in the plane's first three bytes (see below).
-QB_AVX512 inline bool FetchBytes(const qbDisplaceRow& row, int32_t i, const Window& w, const uint8_t* plane,
-                                 int32_t pitch, __m512i* out) {
-    const __m512i ys = _mm512_loadu_si512(row.ys + i);
-    __m512i got = _mm512_setzero_si512();
-    __mmask16 left = w.lanes;
-    for (int n = 0; left != 0 && n < kWindowRows; ++n) {
-        const int32_t y = row.ys[i + __builtin_ctz(left)];
-        const __mmask16 here = _mm512_mask_cmpeq_epi32_mask(left, ys, _mm512_set1_epi32(y));
-        const uint8_t* at = plane + int64_t{y} * pitch + w.base;
-        const __m512i low = _mm512_maskz_cvtepu8_epi32(kAll16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
-        const __m512i high = _mm512_maskz_cvtepu8_epi32(kAll16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16)));
-        got = _mm512_mask_mov_epi32(got, here, _mm512_permutex2var_epi32(low, w.at, high));
-        left = static_cast<__mmask16>(left & ~here);
-    }
-    left = static_cast<__mmask16>(left | static_cast<__mmask16>(~w.lanes));
-    if (left != 0) {
-        // A byte as the top byte of the four that end on it, so that no
-        // read passes the plane's end; the first three bytes of the plane
-        // have no such four and are left to the caller.
-        const __m512i three = _mm512_set1_epi32(3), offsets = Offsets(row, i, pitch);
-        if (_mm512_mask_cmplt_epi32_mask(left, offsets, three) != 0) return false;
-        const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), left,
-                                                          _mm512_sub_epi32(offsets, three), plane, 1);
-        got = _mm512_mask_mov_epi32(got, left, Srli(words, 24));
-    }
-    *out = got;
+// The next row and its lanes; false when the walk is over.
+QB_AVX512 inline bool NextRow(const qbDisplaceRow& row, int32_t i, RowWalk& walk, int32_t* y, __mmask16* here) {
+    if (walk.left == 0 || walk.rows == kWindowRows) return false;
+    *y = row.ys[i + __builtin_ctz(walk.left)];
+    *here = _mm512_mask_cmpeq_epi32_mask(walk.left, walk.ys, _mm512_set1_epi32(*y));
+    walk.left = static_cast<__mmask16>(walk.left & ~*here);
+    ++walk.rows;
     return true;
+}
+
+// The lanes left to gather after a walk.
+inline __mmask16 LeftAfter(const RowWalk& walk, const Window& w) {
+    return static_cast<__mmask16>(walk.left | static_cast<__mmask16>(~w.lanes));
+}
+
+// The window's 32 pixels of row y of a plane of 32-bit pixels, picked per lane.
+QB_AVX512 inline __m512i Pick(const Window& w, const uint32_t* plane, int32_t pitch, int32_t y) {
+    const uint32_t* at = plane + int64_t{y} * pitch + w.base;
+    return _mm512_permutex2var_epi32(_mm512_loadu_si512(at), w.at, _mm512_loadu_si512(at + 16));
+}
+
+// The same of a plane of bytes, each widened to a lane.
+QB_AVX512 inline __m512i PickBytes(const Window& w, const uint8_t* plane, int32_t pitch, int32_t y) {
+    const uint8_t* at = plane + int64_t{y} * pitch + w.base;
+    const __m512i low = _mm512_maskz_cvtepu8_epi32(kAll16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+    const __m512i high =
+        _mm512_maskz_cvtepu8_epi32(kAll16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16)));
+    return _mm512_permutex2var_epi32(low, w.at, high);
 }
 
 QB_AVX512 int32_t MoveRow32Avx512(const qbDisplaceRow& row, const uint32_t* source, int32_t pitch, uint32_t* out) {
     int32_t i = 0;
     for (; i + 16 <= row.count; i += 16) {
         FetchAhead(row, i, pitch, source, 4);
-        _mm512_storeu_si512(out + i, FetchGroup(row, i, WindowOf(row, i), kAll16, source, pitch));
+        const Window w = WindowOf(row, i);
+        __m512i got = _mm512_setzero_si512();
+        RowWalk walk = StartWalk(row, i, w);
+        int32_t y;
+        __mmask16 here;
+        while (NextRow(row, i, walk, &y, &here)) got = _mm512_mask_mov_epi32(got, here, Pick(w, source, pitch, y));
+        const __mmask16 left = LeftAfter(walk, w);
+        if (left != 0) got = _mm512_mask_i32gather_epi32(got, left, Offsets(row, i, pitch), source, 4);
+        _mm512_storeu_si512(out + i, got);
     }
     return i;
 }
@@ -239,7 +239,19 @@ QB_AVX512 int32_t MixRow32Avx512(const qbDisplaceRow& row, const uint32_t* a, in
         FetchAhead(row, i, pitchA, a, 4);
         FetchAhead(row, i, pitchB, b, 4);
         const Window w = WindowOf(row, i);
-        const __m512i pa = FetchGroup(row, i, w, kAll16, a, pitchA), pb = FetchGroup(row, i, w, kAll16, b, pitchB);
+        __m512i pa = _mm512_setzero_si512(), pb = pa;
+        RowWalk walk = StartWalk(row, i, w);
+        int32_t y;
+        __mmask16 here;
+        while (NextRow(row, i, walk, &y, &here)) {
+            pa = _mm512_mask_mov_epi32(pa, here, Pick(w, a, pitchA, y));
+            pb = _mm512_mask_mov_epi32(pb, here, Pick(w, b, pitchB, y));
+        }
+        const __mmask16 left = LeftAfter(walk, w);
+        if (left != 0) {
+            pa = _mm512_mask_i32gather_epi32(pa, left, Offsets(row, i, pitchA), a, 4);
+            pb = _mm512_mask_i32gather_epi32(pb, left, Offsets(row, i, pitchB), b, 4);
+        }
         const __m512i low = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_and_si512(pa, evens), ka),
                                              _mm512_mullo_epi32(_mm512_and_si512(pb, evens), kb));
         const __m512i high = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_and_si512(Srli(pa, 8), evens), ka),
@@ -254,7 +266,7 @@ QB_AVX512 int32_t MixRow32Avx512(const qbDisplaceRow& row, const uint32_t* a, in
 QB_AVX512 int32_t AlphaRow32Avx512(const qbDisplaceRow& row, const uint32_t* source, int32_t pitch,
                                    const uint8_t* alpha, int32_t alphaPitch, int32_t level, uint32_t* out,
                                    uint8_t* outAlpha) {
-    const __m512i levels = _mm512_set1_epi32(level);
+    const __m512i three = _mm512_set1_epi32(3), levels = _mm512_set1_epi32(level);
     // x / 255 for x <= 65025 as (x * 32897) >> 23.
     const __m512i reciprocal = _mm512_set1_epi32(32897);
     int32_t i = 0;
@@ -262,11 +274,31 @@ QB_AVX512 int32_t AlphaRow32Avx512(const qbDisplaceRow& row, const uint32_t* sou
         FetchAhead(row, i, alphaPitch, alpha, 1);
         FetchAhead(row, i, pitch, source, 4);
         const Window w = WindowOf(row, i);
-        __m512i a;
-        if (!FetchBytes(row, i, w, alpha, alphaPitch, &a)) break;
+        __m512i a = _mm512_setzero_si512(), pixels = a;
+        RowWalk walk = StartWalk(row, i, w);
+        int32_t y;
+        __mmask16 here;
+        while (NextRow(row, i, walk, &y, &here)) {
+            a = _mm512_mask_mov_epi32(a, here, PickBytes(w, alpha, alphaPitch, y));
+            pixels = _mm512_mask_mov_epi32(pixels, here, Pick(w, source, pitch, y));
+        }
+        const __mmask16 left = LeftAfter(walk, w);
+        if (left != 0) {
+            // A byte as the top byte of the four that end on it, so that no
+            // read passes the plane's end; the first three bytes of the
+            // plane have no such four and are left to the caller.
+            const __m512i at = Offsets(row, i, alphaPitch);
+            if (_mm512_mask_cmplt_epi32_mask(left, at, three) != 0) break;
+            const __m512i words =
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), left, _mm512_sub_epi32(at, three), alpha, 1);
+            a = _mm512_mask_mov_epi32(a, left, Srli(words, 24));
+        }
         const __mmask16 shown = _mm512_test_epi32_mask(a, a);
-        const __m512i pixels = FetchGroup(row, i, w, shown, source, pitch);
-        _mm512_mask_storeu_epi32(out + i, shown, pixels);
+        const __mmask16 gather = static_cast<__mmask16>(left & shown);
+        if (gather != 0) pixels = _mm512_mask_i32gather_epi32(pixels, gather, Offsets(row, i, pitch), source, 4);
+        // A whole store where every pixel shows (a masked one costs more).
+        _mm512_storeu_si512(out + i, shown == kAll16 ? pixels
+                                                     : _mm512_mask_blend_epi32(shown, _mm512_loadu_si512(out + i), pixels));
         if (outAlpha) {
             const __m512i scaled = Srli(
                 _mm512_mullo_epi32(_mm512_mullo_epi32(a, levels), reciprocal), 23);
