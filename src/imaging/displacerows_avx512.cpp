@@ -1,8 +1,9 @@
-// The displacement rows, sixteen pixels (eight positions) per step: the
-// source offsets are whole vectors, the pixels come by gathers. Offsets are
-// 32-bit (the caller keeps every picture below 2^31 pixels). The zero-masked
-// forms of conversions, min and max stand in for the plain ones, whose
-// undefined upper lanes GCC 12 warns about.
+// The displacement rows: positions eight per step in doubles, the same
+// operations as the one-by-one loops lane for lane; pixels sixteen per
+// step, from row windows where a group's sources lie close together and by
+// gathers elsewhere. Offsets are 32-bit (the caller keeps every plane below
+// 2^31 entries). The zero-masked forms of conversions, min and max stand in
+// for the plain ones, whose undefined upper lanes GCC 12 warns about.
 #include "imaging/displacerows.h"
 
 #include <algorithm>
@@ -64,10 +65,6 @@ inline void FetchAhead(const qbDisplaceRow& row, int32_t i, int32_t pitch, const
 }
 
 QB_AVX512 inline __m512i Srli(__m512i v, unsigned int bits) { return _mm512_maskz_srli_epi32(kAll16, v, bits); }
-
-QB_AVX512 inline __m512i Gather(__m512i offsets, const uint32_t* plane) {
-    return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), kAll16, offsets, plane, 4);
-}
 
 }  // namespace
 
