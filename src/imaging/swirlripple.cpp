@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -275,13 +276,16 @@ double RippleFactor(int32_t d, double phase, const qbRippleRequest& r) {
     return v;
 }
 
-// The greatest distance InitRippleTables gives: a corner's.
-int32_t FarthestCorner(const qbRippleRequest& r) {
+// The greatest distance InitRippleTables gives, a corner's, up to limit
+// (a centre far off the picture would square past 64 bits).
+int32_t FarthestCorner(const qbRippleRequest& r, int32_t limit) {
     int64_t farthest = 0;
     for (const int64_t dx : {int64_t{0} - r.centreX, int64_t{r.width} - 1 - r.centreX})
-        for (const int64_t dy : {int64_t{0} - r.centreY, int64_t{r.height} - 1 - r.centreY})
+        for (const int64_t dy : {int64_t{0} - r.centreY, int64_t{r.height} - 1 - r.centreY}) {
+            if (std::max(std::abs(dx), std::abs(dy)) >= limit) return limit;
             farthest = std::max(farthest, IntSqrt64(dx * dx + dy * dy));
-    return static_cast<int32_t>(farthest);
+        }
+    return static_cast<int32_t>(std::min<int64_t>(farthest, limit));
 }
 
 template <typename P>
@@ -300,7 +304,7 @@ void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     // up to the farthest corner (a table of the caller's own with distances
     // beyond finds those one by one). A centre far off the picture keeps
     // the table to a million entries.
-    const int32_t farthest = std::min(FarthestCorner(r), int32_t{1} << 20);
+    const int32_t farthest = FarthestCorner(r, int32_t{1} << 20);
     std::vector<double> factors;
     try {
         factors.resize(static_cast<size_t>(farthest) + 1 + kTablePad);

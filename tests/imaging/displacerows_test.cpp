@@ -134,6 +134,21 @@ TEST(DisplaceRows, RippleTakesAnyDistanceTable) {
         RipplePixels32With(which ? KernelIsa::Avx512 : KernelIsa::Portable, r, 7);
     }
     t.ExpectSame("caller distances");
+    // A centre far off the picture: distances past the factor table's end.
+    Twin far(40, 20, rng);
+    for (int which = 0; which < 2; ++which) {
+        qbRippleRequest r;
+        far.distances.assign(40 * 20, 0);
+        far.Set(r, which, Mode::Blend, kFormatARGB);
+        r.distances = far.distances.data();
+        r.centreX = 3000000, r.centreY = -7, r.extent = 3000000;
+        InitRippleTables(r);
+        r.waveLength = 32;
+        r.amplitudePerStep = 0.5;
+        r.steps = 4;
+        RipplePixels32With(which ? KernelIsa::Avx512 : KernelIsa::Portable, r, 3);
+    }
+    far.ExpectSame("far centre");
 }
 
 TEST(DisplaceRows, SwirlMatchesTheOneByOneLoops) {
