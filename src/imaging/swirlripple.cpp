@@ -4,18 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "imaging/displacerows.h"
 #include "imaging/effectkernels.h"
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
-
-#if QB_PIXEL_X86
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -93,12 +91,24 @@ inline uint16_t Mix(uint16_t p1, uint16_t p2, int32_t k, uint32_t format) {
     return plain ? out : RGB565ToPixel16(static_cast<int>(format), out);
 }
 
+// The bytes a 32-bit format keeps through Mix: 11-13 drop their alpha.
+uint32_t MixKeeps(uint32_t format) {
+    if (format == kFormatBGRA || format == kFormatRGBA) return 0xFFFFFF00u;
+    return format == kFormatABGR ? 0x00FFFFFFu : 0xFFFFFFFFu;
+}
+
+// Whether every offset in a plane of the picture's height whose rows lie
+// pitch apart fits the vector rows' 32-bit offsets.
+bool FitsOffsets(int32_t pitch, int32_t width, int32_t height) {
+    return pitch >= 0 && int64_t{pitch} * height + width < (int64_t{1} << 31);
+}
+
 // Runs the mode the planes select; mapRow(y, xs, ys) gives the source
 // positions of row y's pixels, once per row in order, before that row's
 // pixels move, so that the moving loop is loads and stores alone and keeps
 // many of its scattered loads in flight at once.
 template <typename P, typename RowMap>
-void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
+void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRowOf) {
     if (!r.destination || r.width < 1 || r.height < 1) return;
     auto* dst = static_cast<P*>(r.destination);
     std::vector<P> pixelCopy;
@@ -107,6 +117,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
     const P* src = static_cast<const P*>(r.source);
     int32_t srcPitch = r.sourcePitch;
     const auto mapRow = [&](int32_t y) { mapRowOf(y, rowX.data(), rowY.data()); };
+    const bool wide32 = wide && sizeof(P) == 4;
     try {
         rowX.resize(static_cast<size_t>(r.width));
         rowY.resize(static_cast<size_t>(r.width));
@@ -117,9 +128,18 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
         }
         if (r.sourceAlpha) {
             const int32_t m = reverse ? 255 - k : k;
+            const bool wideRows = wide32 && FitsOffsets(srcPitch, r.width, r.height) &&
+                                  FitsOffsets(r.sourceAlphaPitch, r.width, r.height);
             for (int32_t y = 0; y < r.height; ++y) {
                 mapRow(y);
-                for (int32_t x = 0; x < r.width; ++x) {
+                int32_t x = 0;
+                if constexpr (sizeof(P) == 4)
+                    if (wideRows)
+                        x = AlphaRow32Avx512(
+                            {rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, r.sourceAlpha,
+                            r.sourceAlphaPitch, std::clamp(m, 0, 255), dst + At(0, y, r.destinationPitch),
+                            r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch) : nullptr);
+                for (; x < r.width; ++x) {
                     const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
                     const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];
                     if (a == 0) {
@@ -136,9 +156,16 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
         }
         if (r.source2) {
             const P* src2 = static_cast<const P*>(r.source2);
+            const bool wideRows = wide32 && k >= 0 && k <= 256 && FitsOffsets(srcPitch, r.width, r.height) &&
+                                  FitsOffsets(r.source2Pitch, r.width, r.height);
             for (int32_t y = 0; y < r.height; ++y) {
                 mapRow(y);
-                for (int32_t x = 0; x < r.width; ++x) {
+                int32_t x = 0;
+                if constexpr (sizeof(P) == 4)
+                    if (wideRows)
+                        x = MixRow32Avx512({rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, src2,
+                                           r.source2Pitch, k, MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
+                for (; x < r.width; ++x) {
                     const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
                     dst[At(x, y, r.destinationPitch)] =
                         Mix(src[At(sx, sy, srcPitch)], src2[At(sx, sy, r.source2Pitch)], k, r.format);
@@ -155,10 +182,14 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
     }
     const uint8_t* mask = maskCopy.empty() ? r.sourceMask : maskCopy.data();
     const int32_t maskPitch = maskCopy.empty() ? r.sourceMaskPitch : r.destinationMaskPitch;
+    const bool wideMove = wide32 && FitsOffsets(srcPitch, r.width, r.height);
     for (int32_t y = 0; y < r.height; ++y) {
         mapRow(y);
         P* out = dst + At(0, y, r.destinationPitch);
-        for (int32_t x = 0; x < r.width; ++x)
+        int32_t from = 0;
+        if constexpr (sizeof(P) == 4)
+            if (wideMove) from = MoveRow32Avx512({rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, out);
+        for (int32_t x = from; x < r.width; ++x)
             out[x] = src[At(rowX[static_cast<size_t>(x)], rowY[static_cast<size_t>(x)], srcPitch)];
         if (!(mask && r.destinationMask) && !r.destinationAlpha) continue;
         for (int32_t x = 0; x < r.width; ++x) {
@@ -172,19 +203,11 @@ void Displace(const Planes& r, int32_t k, bool reverse, RowMap mapRowOf) {
     }
 }
 
-// What the swirl's source positions depend on.
-struct SwirlGeometry {
-    double cx, cy, scaleX, scaleY, radius2;
-    const double* sines;  // by whole-pixel distance
-    const double* cosines;
-    int32_t width, height;
-};
-
-// Row y's source positions from column `from` on.
-void SwirlRow(const SwirlGeometry& g, int32_t y, int32_t from, int32_t* xs, int32_t* ys) {
+// Row y's source positions of the columns from .. to - 1.
+void SwirlRow(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, int32_t* xs, int32_t* ys) {
     const bool unitX = g.scaleX == 1, unitY = g.scaleY == 1;
     const double dy = (y - g.cy) * g.scaleY;
-    for (int32_t x = from; x < g.width; ++x) {
+    for (int32_t x = from; x < to; ++x) {
         const double dx = (x - g.cx) * g.scaleX;
         const double d2 = dx * dx + dy * dy;
         if (!(d2 < g.radius2)) {
@@ -200,67 +223,6 @@ void SwirlRow(const SwirlGeometry& g, int32_t y, int32_t from, int32_t* xs, int3
     }
 }
 
-#if QB_PIXEL_X86
-#define QB_AVX512 __attribute__((target("avx512f")))
-
-// Limit, eight lanes: max answers its second operand (0) for NaN, as
-// Limit's first test does. The zero-masked forms avoid GCC 12's warnings
-// on the plain ones' undefined lanes.
-QB_AVX512 inline __m256i Limit8(__m512d v, int32_t size) {
-    const __mmask8 all = 0xFF;
-    const __m512d top = _mm512_set1_pd(static_cast<double>(size - 1));
-    return _mm512_maskz_cvttpd_epi32(all, _mm512_maskz_min_pd(all, _mm512_maskz_max_pd(all, v, _mm512_setzero_pd()), top));
-}
-
-// SwirlRow eight pixels at a time, the same operations lane for lane (the
-// root from the double one with the same exact corrections); the number of
-// columns done.
-QB_AVX512 int32_t SwirlRowAvx512(const SwirlGeometry& g, int32_t y, int32_t* xs, int32_t* ys) {
-    const __mmask8 all = 0xFF;
-    const bool unitX = g.scaleX == 1, unitY = g.scaleY == 1;
-    const double dyScalar = (y - g.cy) * g.scaleY;
-    const __m512d dy = _mm512_set1_pd(dyScalar), dyy = _mm512_set1_pd(dyScalar * dyScalar);
-    const __m512d cx = _mm512_set1_pd(g.cx), cy = _mm512_set1_pd(g.cy), scaleX = _mm512_set1_pd(g.scaleX),
-                  scaleY = _mm512_set1_pd(g.scaleY), radius2 = _mm512_set1_pd(g.radius2),
-                  one = _mm512_set1_pd(1.0), zero = _mm512_setzero_pd();
-    const __m256i row = _mm256_set1_epi32(y), step = _mm256_set1_epi32(8);
-    __m256i column = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    int32_t x = 0;
-    for (; x + 8 <= g.width; x += 8, column = _mm256_add_epi32(column, step)) {
-        const __m512d dx = _mm512_mul_pd(_mm512_sub_pd(_mm512_maskz_cvtepi32_pd(all, column), cx), scaleX);
-        const __m512d d2 = _mm512_add_pd(_mm512_mul_pd(dx, dx), dyy);
-        const __mmask8 inside = _mm512_cmp_pd_mask(d2, radius2, _CMP_LT_OQ);
-        if (inside == 0) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + x), column);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + x), row);
-            continue;
-        }
-        // floor(sqrt(trunc(d2))) for the lanes inside (d2 < radius^2, so
-        // every value here is an integer well within a double's range).
-        const __m512d n = _mm512_maskz_roundscale_pd(inside, d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        __m512d s = _mm512_maskz_roundscale_pd(all, _mm512_maskz_sqrt_pd(all, n), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        s = _mm512_mask_sub_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s, s), n, _CMP_GT_OQ), s, one);
-        const __m512d s1 = _mm512_add_pd(s, one);
-        s = _mm512_mask_mov_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s1, s1), n, _CMP_LE_OQ), s1);
-        const __m256i d = _mm512_maskz_cvttpd_epi32(all, s);
-        const __m512d sn = _mm512_mask_i32gather_pd(zero, inside, d, g.sines, 8);
-        const __m512d cs = _mm512_mask_i32gather_pd(zero, inside, d, g.cosines, 8);
-        const __m512d u = _mm512_sub_pd(_mm512_mul_pd(dx, cs), _mm512_mul_pd(dy, sn));
-        const __m512d v = _mm512_add_pd(_mm512_mul_pd(dx, sn), _mm512_mul_pd(dy, cs));
-        // Lanes outside keep their own position, which Limit leaves alone.
-        const __m512d ux = _mm512_add_pd(unitX ? u : _mm512_div_pd(u, scaleX), cx);
-        const __m512d vy = _mm512_add_pd(unitY ? v : _mm512_div_pd(v, scaleY), cy);
-        const __m256i sx = Limit8(_mm512_mask_blend_pd(inside, _mm512_maskz_cvtepi32_pd(all, column), ux), g.width);
-        const __m256i sy = Limit8(_mm512_mask_blend_pd(inside, _mm512_set1_pd(y), vy), g.height);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + x), sx);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + x), sy);
-    }
-    return x;
-}
-#else
-int32_t SwirlRowAvx512(const SwirlGeometry&, int32_t, int32_t*, int32_t*) { return 0; }
-#endif
-
 template <typename P>
 void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     const double w = r.width, h = r.height;
@@ -275,12 +237,12 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     // cosine once per distance instead of once per pixel.
     std::vector<double> sines, cosines;
     try {
-        sines.resize(static_cast<size_t>(radius) + 2);
+        sines.resize(static_cast<size_t>(radius) + 2 + kTablePad);
         cosines.resize(sines.size());
     } catch (const std::bad_alloc&) {
         return;
     }
-    for (size_t d = 0; d < sines.size(); ++d) {
+    for (size_t d = 0; d + kTablePad < sines.size(); ++d) {
         const double f = 1 - static_cast<double>(d) / radius;
         const double theta = theta0 * f * f;
         if (direct) {
@@ -291,11 +253,10 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
             sines[d] = r.sine[i], cosines[d] = r.cosine[i];
         }
     }
-    const SwirlGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
+    const qbSwirlRowGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
     const Planes planes = PlanesOf(r);
-    Displace<P>(planes, k, r.reverse, [&](int32_t y, int32_t* xs, int32_t* ys) {
-        const int32_t done = wide ? SwirlRowAvx512(g, y, xs, ys) : 0;
-        SwirlRow(g, y, done, xs, ys);
+    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
+        SwirlRow(g, y, wide ? SwirlRowAvx512(g, y, 0, r.width, xs, ys) : 0, r.width, xs, ys);
     });
 }
 
@@ -315,8 +276,20 @@ double RippleFactor(int32_t d, double phase, const qbRippleRequest& r) {
     return v;
 }
 
+// The greatest distance InitRippleTables gives, a corner's, up to limit
+// (a centre far off the picture would square past 64 bits).
+int32_t FarthestCorner(const qbRippleRequest& r, int32_t limit) {
+    int64_t farthest = 0;
+    for (const int64_t dx : {int64_t{0} - r.centreX, int64_t{r.width} - 1 - r.centreX})
+        for (const int64_t dy : {int64_t{0} - r.centreY, int64_t{r.height} - 1 - r.centreY}) {
+            if (std::max(std::abs(dx), std::abs(dy)) >= limit) return limit;
+            farthest = std::max(farthest, IntSqrt64(dx * dx + dy * dy));
+        }
+    return static_cast<int32_t>(std::min<int64_t>(farthest, limit));
+}
+
 template <typename P>
-void Ripple(qbRippleRequest& r, int32_t step) {
+void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     if (!r.distances || !r.sine || r.width < 1 || r.height < 1) return;
     const int32_t n = std::max(r.steps, 1);
     const int32_t k = step < 0 ? 0 : static_cast<int32_t>(int64_t{step} * 255 / (2 * int64_t{n}));
@@ -327,21 +300,25 @@ void Ripple(qbRippleRequest& r, int32_t step) {
     }
     const double phase = r.phase;
     // The factor depends on the distance alone: once per distance, as
-    // ComputeRippleOffset would find it for every pixel at that distance.
-    const size_t count = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
-    const int32_t farthest = std::max(0, *std::max_element(r.distances, r.distances + count));
+    // ComputeRippleOffset would find it for every pixel at that distance,
+    // up to the farthest corner (a table of the caller's own with distances
+    // beyond finds those one by one). A centre far off the picture keeps
+    // the table to a million entries.
+    const int32_t farthest = FarthestCorner(r, int32_t{1} << 20);
     std::vector<double> factors;
     try {
-        factors.resize(static_cast<size_t>(farthest) + 1);
+        factors.resize(static_cast<size_t>(farthest) + 1 + kTablePad);
     } catch (const std::bad_alloc&) {
         return;
     }
     for (int32_t d = 0; d <= farthest; ++d) factors[static_cast<size_t>(d)] = RippleFactor(d, phase, r);
+    const qbRippleRowGeometry g{factors.data(), farthest, r.centreX, r.centreY, r.width, r.height};
     const Planes planes = PlanesOf(r);
-    const int32_t* next = r.distances;
-    Displace<P>(planes, k, r.reverse, [&](int32_t y, int32_t* xs, int32_t* ys) {
-        for (int32_t x = 0; x < r.width; ++x) {
-            const double v = factors[static_cast<size_t>(std::max(*next++, 0))];
+    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
+        const int32_t* distances = r.distances + At(0, y, r.width);
+        for (int32_t x = wide ? RippleRowAvx512(g, distances, y, 0, r.width, xs, ys) : 0; x < r.width; ++x) {
+            const int32_t d = std::max(distances[x], 0);
+            const double v = d <= farthest ? factors[static_cast<size_t>(d)] : RippleFactor(d, phase, r);
             xs[x] = Limit(x + (x - r.centreX) * v, r.width);
             ys[x] = Limit(y + (y - r.centreY) * v, r.height);
         }
@@ -391,8 +368,13 @@ void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t ang
     Swirl<uint32_t>(request, angle, isa == KernelIsa::Avx512 && HasAvx512());
 }
 void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) { Swirl<uint16_t>(request, angle, HasAvx512()); }
-void RipplePixels32(qbRippleRequest& request, int32_t step) { Ripple<uint32_t>(request, step); }
-void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step); }
+void RipplePixels32(qbRippleRequest& request, int32_t step) {
+    RipplePixels32With(KernelIsa::Avx512, request, step);
+}
+void RipplePixels32With(KernelIsa isa, qbRippleRequest& request, int32_t step) {
+    Ripple<uint32_t>(request, step, isa == KernelIsa::Avx512 && HasAvx512());
+}
+void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step, HasAvx512()); }
 
 void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& r) {
     const double v = RippleFactor(*r.current++, phase, r);

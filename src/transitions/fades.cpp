@@ -359,11 +359,16 @@ int RenderFadeBlend(qbEffectState* s, int* done) {
         qbBitmap* picture = fade && t <= 255 ? s->background : s->image;
         CopyBitmapRect(picture, 0, 0, p->tinted, 0, 0, w, h);
         if (a > 0) TintBitmap(p->tinted, 0, 0, w, h, p->colour, a);
-        CopyBitmapRect(s->background, 0, 0, p->work, 0, 0, w, h);
-        if (s->alpha) CopyBitmapRectAlpha(p->tinted, 0, 0, p->work, 0, 0, w, h, s->alpha);
-        else if (s->mask) CopyBitmapRectMasked(p->tinted, 0, 0, p->work, 0, 0, w, h, s->mask);
-        else CopyBitmapRect(p->tinted, 0, 0, p->work, 0, 0, w, h);
-        DrawEffectPieceFrom(s, p->work, nullptr, nullptr, 0, 0, w, h);
+        // Without a mask or an alpha plane the tinted picture is the whole
+        // frame: two full-frame copies fewer.
+        qbBitmap* frame = p->tinted;
+        if (s->alpha || s->mask) {
+            CopyBitmapRect(s->background, 0, 0, p->work, 0, 0, w, h);
+            if (s->alpha) CopyBitmapRectAlpha(p->tinted, 0, 0, p->work, 0, 0, w, h, s->alpha);
+            else CopyBitmapRectMasked(p->tinted, 0, 0, p->work, 0, 0, w, h, s->mask);
+            frame = p->work;
+        }
+        DrawEffectPieceFrom(s, frame, nullptr, nullptr, 0, 0, w, h);
         s->blendLevel = 255;
     }
     ShowBlendFrame(s);

@@ -1,0 +1,199 @@
+// The vector rows of the swirl and ripple kernels give the one-by-one
+// loops' pixels exactly: random pictures, every mode, the 32-bit formats,
+// sizes around the vector widths, padded rows, and distance tables with
+// entries the ripple's own table never holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "core/pixelformats.h"
+#include "imaging/swirlripple.h"
+
+namespace {
+
+enum class Mode { Filter, Blend, Alpha };
+
+// Two runs of one kernel on the same random planes, one per instruction set.
+struct Twin {
+    int32_t w, h, pitch, alphaPitch, maskPitch;
+    std::vector<uint32_t> a, b, out[2];
+    std::vector<uint8_t> alpha, outAlpha[2], mask[2];
+    std::vector<double> sine = std::vector<double>(kDisplaceTableSize), cosine = sine;
+    std::vector<int32_t> distances;
+
+    Twin(int32_t width, int32_t height, std::mt19937& rng)
+        : w(width), h(height), pitch(width + static_cast<int32_t>(rng() % 3)), alphaPitch(width + 1),
+          maskPitch((width + 7) / 8 + 1) {
+        const auto pixels = static_cast<size_t>(pitch) * static_cast<size_t>(h);
+        a.resize(pixels), b.resize(pixels), out[0].resize(pixels);
+        for (size_t i = 0; i < pixels; ++i) a[i] = rng(), b[i] = rng(), out[0][i] = rng();
+        out[1] = out[0];
+        alpha.resize(static_cast<size_t>(alphaPitch) * static_cast<size_t>(h));
+        // Mostly opaque or clear, as layer pictures are, with some between.
+        for (auto& v : alpha) v = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng() % 2 ? 255 : rng());
+        outAlpha[0].resize(alpha.size());
+        for (auto& v : outAlpha[0]) v = static_cast<uint8_t>(rng());
+        outAlpha[1] = outAlpha[0];
+        mask[0].resize(static_cast<size_t>(maskPitch) * static_cast<size_t>(h));
+        for (auto& v : mask[0]) v = static_cast<uint8_t>(rng());
+        mask[1] = mask[0];
+    }
+
+    template <typename R>
+    void Set(R& r, int which, Mode mode, uint32_t format) {
+        r.destination = out[which].data();
+        r.sourcePitch = r.source2Pitch = r.destinationPitch = pitch;
+        r.pixelFormat = format;
+        r.width = w;
+        r.height = h;
+        r.sine = sine.data();
+        if (mode == Mode::Blend) {
+            r.source = a.data();
+            r.source2 = b.data();
+        } else if (mode == Mode::Alpha) {
+            r.source = a.data();
+            r.sourceAlpha = alpha.data();
+            r.sourceAlphaPitch = alphaPitch;
+            r.destinationAlpha = outAlpha[which].data();
+            r.destinationAlphaPitch = alphaPitch;
+        } else {
+            r.destinationAlpha = outAlpha[which].data();
+            r.destinationAlphaPitch = alphaPitch;
+            r.destinationMask = mask[which].data();
+            r.destinationMaskPitch = maskPitch;
+        }
+    }
+
+    void ExpectSame(const char* what) const {
+        ASSERT_EQ(out[0], out[1]) << what;
+        ASSERT_EQ(outAlpha[0], outAlpha[1]) << what;
+        ASSERT_EQ(mask[0], mask[1]) << what;
+    }
+};
+
+constexpr Mode kModes[] = {Mode::Filter, Mode::Blend, Mode::Alpha};
+constexpr uint32_t kFormats[] = {kFormatARGB, kFormatBGRA, kFormatRGBA, kFormatABGR};
+const std::pair<int32_t, int32_t> kSizes[] = {{1, 1}, {15, 2}, {16, 16}, {17, 5}, {33, 40}, {200, 120}, {121, 333}};
+
+TEST(DisplaceRows, RippleMatchesTheOneByOneLoops) {
+    std::mt19937 rng(5);
+    for (auto [w, h] : kSizes)
+        for (Mode mode : kModes)
+            for (uint32_t format : kFormats) {
+                Twin t(w, h, rng);
+                const int32_t steps = 1 + static_cast<int32_t>(rng() % 30);
+                const int32_t step = static_cast<int32_t>(rng() % (2 * steps + 1)) - (rng() % 4 == 0 ? 2 : 0);
+                const double waveLength = (rng() % 2 ? 8.0 : 32.0);
+                const int32_t cx = static_cast<int32_t>(rng() % (w + 20)) - 10, cy = static_cast<int32_t>(rng() % (h + 20)) - 10;
+                const bool reverse = rng() % 2;
+                for (int which = 0; which < 2; ++which) {
+                    qbRippleRequest r;
+                    t.distances.assign(static_cast<size_t>(w) * h, 0);
+                    t.Set(r, which, mode, format);
+                    r.distances = t.distances.data();
+                    r.centreX = cx, r.centreY = cy;
+                    r.extent = std::max(std::abs(cx), std::abs(cy));
+                    r.waveLength = waveLength;
+                    r.amplitude = 2.5;
+                    r.amplitudePerStep = 0.4;
+                    r.steps = steps;
+                    r.reverse = reverse;
+                    InitRippleTables(r);
+                    RipplePixels32With(which ? KernelIsa::Avx512 : KernelIsa::Portable, r, step);
+                }
+                t.ExpectSame("ripple");
+                if (::testing::Test::HasFatalFailure()) {
+                    ADD_FAILURE() << w << "x" << h << " mode " << int(mode) << " format " << format << " step "
+                                  << step;
+                    return;
+                }
+            }
+}
+
+// A caller's own distances: negative ones count as 0, and those beyond the
+// picture's farthest corner are found one by one.
+TEST(DisplaceRows, RippleTakesAnyDistanceTable) {
+    std::mt19937 rng(9);
+    const int32_t w = 70, h = 31;
+    Twin t(w, h, rng);
+    std::vector<int32_t> distances(static_cast<size_t>(w) * h);
+    for (auto& d : distances) d = static_cast<int32_t>(rng() % 200) - 20;
+    for (size_t i = 0; i < distances.size(); i += 37) distances[i] = 5000 + static_cast<int32_t>(i);
+    for (int which = 0; which < 2; ++which) {
+        qbRippleRequest r;
+        t.Set(r, which, Mode::Blend, kFormatARGB);
+        r.centreX = 30, r.centreY = 12, r.extent = 30;
+        InitRippleTables(r);
+        r.distances = distances.data();
+        r.waveLength = 16;
+        r.amplitudePerStep = 0.3;
+        r.steps = 10;
+        RipplePixels32With(which ? KernelIsa::Avx512 : KernelIsa::Portable, r, 7);
+    }
+    t.ExpectSame("caller distances");
+    // A centre far off the picture: distances past the factor table's end.
+    Twin far(40, 20, rng);
+    for (int which = 0; which < 2; ++which) {
+        qbRippleRequest r;
+        far.distances.assign(40 * 20, 0);
+        far.Set(r, which, Mode::Blend, kFormatARGB);
+        r.distances = far.distances.data();
+        r.centreX = 3000000, r.centreY = -7, r.extent = 3000000;
+        InitRippleTables(r);
+        r.waveLength = 32;
+        r.amplitudePerStep = 0.5;
+        r.steps = 4;
+        RipplePixels32With(which ? KernelIsa::Avx512 : KernelIsa::Portable, r, 3);
+    }
+    far.ExpectSame("far centre");
+}
+
+TEST(DisplaceRows, SwirlMatchesTheOneByOneLoops) {
+    std::mt19937 rng(3);
+    for (auto [w, h] : kSizes)
+        for (Mode mode : kModes)
+            for (uint32_t format : kFormats) {
+                Twin t(w, h, rng);
+                // Transition angles 0-719, and a filter's negative and large ones.
+                const int32_t angle =
+                    mode == Mode::Filter ? static_cast<int32_t>(rng() % 2000) - 1000 : static_cast<int32_t>(rng() % 720);
+                const bool reverse = rng() % 2;
+                for (int which = 0; which < 2; ++which) {
+                    qbSwirlRequest r;
+                    t.Set(r, which, mode, format);
+                    r.cosine = t.cosine.data();
+                    r.reverse = reverse;
+                    InitSwirlTables(r);
+                    SwirlPixels32With(which ? KernelIsa::Avx512 : KernelIsa::Portable, r, angle);
+                }
+                t.ExpectSame("swirl");
+                if (::testing::Test::HasFatalFailure()) {
+                    ADD_FAILURE() << w << "x" << h << " mode " << int(mode) << " format " << format << " angle "
+                                  << angle;
+                    return;
+                }
+            }
+}
+
+// The blend keeps the alpha byte of ARGB and clears it in the other 32-bit
+// formats, as the pixel-by-pixel mix through ARGB does.
+TEST(DisplaceRows, BlendKeepsTheBytesTheFormatHolds) {
+    std::mt19937 rng(1);
+    for (uint32_t format : kFormats) {
+        Twin t(40, 3, rng);
+        qbSwirlRequest r;
+        t.Set(r, 1, Mode::Blend, format);
+        r.cosine = t.cosine.data();
+        InitSwirlTables(r);
+        SwirlPixels32With(KernelIsa::Avx512, r, 0);  // no turn, k = 0: the second picture
+        for (int32_t x = 0; x < 40; ++x) {
+            const uint32_t want = ARGBToPixel32(static_cast<int>(format), Pixel32ToARGB(static_cast<int>(format), t.b[x]));
+            ASSERT_EQ(t.out[1][x], want) << format << " " << x;
+        }
+    }
+}
+
+}  // namespace
