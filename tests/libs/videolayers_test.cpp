@@ -1,7 +1,11 @@
 // Videos shown as layers: DisplayVideoFrame's refusals, the picture as a
 // layer, hidden copies for busy videos, and a closed video that waits for
 // its last layer.
+#include <chrono>
+#include <thread>
+
 #include "core/errcodes.h"
+#include "display/refresh.h"
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
@@ -114,4 +118,106 @@ TEST_F(VideoLayerTest, APlayingVideosFrameComesFromACopy) {
     FreeBGPicLayers(L_, display_->bgpic, true);
     ReleaseLayerSources(L_, kReleaseAllLayerSources);
     EXPECT_EQ(CountVideos(), 1);
+}
+
+namespace {
+
+template <class Done>
+bool WaitFor(Done done) {
+    for (int i = 0; i < 2500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+}
+
+}  // namespace
+
+TEST_F(VideoLayerTest, PlayVideoWithUseLayerPlaysIntoItsLayer) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    const auto playAsLayer = [&](double x, double y) {
+        return Show("PlayVideo", {1, x, y}, [&] { SetTableFieldInt(L_, "uselayer", 1); });
+    };
+    EXPECT_EQ(playAsLayer(10, 20), ERR_NOLAYERS);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(playAsLayer(10, 20), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->type, kLayerVideo);
+    qbVideo* v = Video(1);
+    EXPECT_TRUE(v->layer);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    // A layer's video keeps the layer's place and size.
+    EXPECT_EQ(RunNumbers("SetVideoPosition", {1, 0, 0}), ERR_VIDLAYERFUNC);
+    // The pictures reach the layer, in its place, on the main thread.
+    ASSERT_TRUE(WaitFor([&] {
+        FlushDisplayBlitQueue(L_);
+        return (Window(10, 20) & 0xFFFF00u) == 0xFF8800u;
+    }));
+    EXPECT_EQ(Window(41, 35) & 0xFFFF00u, 0xFF8800u);
+    EXPECT_EQ(Window(42, 35), Window(9, 20));
+
+    // The layer commands drive the layer's video.
+    ASSERT_EQ(RunNumbers("PauseLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoPaused);
+    EXPECT_EQ(RunNumbers("PauseLayer", {1}), ERR_VIDNOTPLAYING);
+    ASSERT_EQ(RunNumbers("SeekLayer", {1, 0}), 0);
+    EXPECT_EQ(RunNumbers("SeekLayer", {1, static_cast<double>(v->duration)}), ERR_SEEKRANGE);
+    ASSERT_EQ(RunNumbers("ResumeLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    EXPECT_EQ(RunNumbers("ResumeLayer", {1}), ERR_VIDNOTPAUSED);
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "50%");
+    ASSERT_EQ(Run("SetLayerVolume", 2), 0);
+    EXPECT_EQ(v->volume, 32);
+    ASSERT_EQ(RunNumbers("StopLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoStopped);
+    EXPECT_EQ(RunNumbers("StopLayer", {1}), ERR_VIDSTOPPED);
+    ASSERT_EQ(RunNumbers("PlayLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    EXPECT_EQ(RunNumbers("PlayLayer", {1}), ERR_VIDPLAYING);
+    EXPECT_EQ(CountLayers(display_->bgpic), 1);
+    // A plain play of a layer's video is refused.
+    EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), ERR_VIDPLAYING);
+
+    // Brush layers have no video to drive.
+    MakeBrush(1, 4, 4, 0x00FF00);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
+    for (const char* command : {"PlayLayer", "StopLayer", "PauseLayer", "ResumeLayer"})
+        EXPECT_EQ(RunNumbers(command, {2}), ERR_BADLAYERTYPE) << command;
+    EXPECT_EQ(RunNumbers("SeekLayer", {2, 0}), ERR_BADLAYERTYPE);
+    EXPECT_EQ(RunNumbers("SetLayerVolume", {2, 10}), ERR_BADLAYERTYPE);
+
+    // The video stops with its layer.
+    ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoStopped);
+    EXPECT_FALSE(v->layer);
+}
+
+TEST_F(VideoLayerTest, ABusyVideoPlaysAsALayerFromACopy) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+    ASSERT_EQ(Show("PlayVideo", {1, 40, 40}, [&] { SetTableFieldInt(L_, "uselayer", 1); }), 0);
+    // Two independent playbacks: the video on the display, a copy as the layer.
+    EXPECT_EQ(CountVideos(), 2);
+    EXPECT_FALSE(Video(1)->layer);
+    EXPECT_EQ(Video(1)->state, kVideoPlaying);
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    ASSERT_EQ(RunNumbers("PauseLayer", {1}), 0);
+    ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+    EXPECT_EQ(CountVideos(), 1);
+
+    // A stopped video that a layer shows plays only as a layer.
+    ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 0, 0, 0}), 0);
+    EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), ERR_DBVIDEOLAYER);
+    // InsertLayer puts the first picture below it.
+    ASSERT_EQ(RunNumbers("InsertLayer", {1, 50, 1, 60, 0}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 2);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->type, kLayerVideo);
+    EXPECT_EQ(Window(60, 0), 0xFF8800u);
+    EXPECT_EQ(RunNumbers("InsertLayer", {1, 50, 9, 0, 0}), ERR_FINDVIDEO);
+
+    // Layers off: the videos playing into layers stop.
+    ASSERT_EQ(RunNumbers("PlayLayer", {2}), 0);
+    qbVideo* played = Video(1);
+    EXPECT_EQ(played->state, kVideoPlaying);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    EXPECT_EQ(played->state, kVideoStopped);
 }
