@@ -6,6 +6,7 @@
 
 #include "core/errcodes.h"
 #include "display/refresh.h"
+#include "draw/attributes.h"
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
@@ -220,4 +221,64 @@ TEST_F(VideoLayerTest, ABusyVideoPlaysAsALayerFromACopy) {
     EXPECT_EQ(played->state, kVideoPlaying);
     ASSERT_EQ(Run("DisableLayers", 0), 0);
     EXPECT_EQ(played->state, kVideoStopped);
+}
+
+TEST_F(VideoLayerTest, TheStyleRowCutsThePictureAndKeepsTheVideo) {
+    ASSERT_EQ(Open(1, WriteClip(20)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 10, 20, 0}), 0);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("GetLayerStyle", 1, 1), 0);
+    int32_t partWidth = 0;
+    ASSERT_TRUE(GetTableFieldInt(L_, -1, "partwidth", &partWidth, nullptr));
+    EXPECT_EQ(partWidth, 32);
+    VmSetTop(L_, 0);
+    const auto style = [&](auto fill) { return Show("SetLayerStyle", {1}, fill); };
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "id", 7); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "partx", 32); }), ERR_COORDSRANGE);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "partwidth", 0); }), ERR_BADDIMENSIONS);
+    // The same video named again changes nothing.
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "id", 1); }), 0);
+    ASSERT_EQ(style([&] {
+                  SetTableFieldInt(L_, "partx", 4);
+                  SetTableFieldInt(L_, "partwidth", 8);
+              }),
+              0);
+    const qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+    EXPECT_EQ(layer->type, kLayerVideo);
+    EXPECT_EQ(layer->id, (ObjectID{1, nullptr}));
+    EXPECT_EQ(layer->basestate->srcx, 4);
+    EXPECT_EQ(Window(10, 20), 0xFF8800u);
+    EXPECT_EQ(Window(17, 35), 0xFF8800u);
+    EXPECT_NE(Window(18, 20), 0xFF8800u);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "type", 3); }), ERR_MISSINGPARAMTR);
+}
+
+TEST_F(VideoLayerTest, AVideoLayerAnswersWithItsVideo) {
+    auto get = [&](int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 22);  // #LAYER
+        VmPushNumber(L_, 1);
+        VmPushNumber(L_, attribute);
+        const int n = cmdGetAttribute(L_);
+        return n >= 1000 ? -n : VmToNumber(L_, -1);
+    };
+    enum : int32_t { kNumFrames = 11, kDuration = 14, kFormat = 19, kCanSeek = 72, kPlaying = 83, kPaused = 84 };
+    ASSERT_EQ(Open(1, WriteClip(20)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 0, 0, 0}), 0);
+    EXPECT_EQ(get(kNumFrames), 20);
+    EXPECT_EQ(get(kDuration), Video(1)->duration);
+    EXPECT_EQ(get(kCanSeek), 1);
+    EXPECT_EQ(get(kPlaying), 0);
+    EXPECT_EQ(get(kPaused), 0);
+    get(kFormat);
+    EXPECT_STREQ(VmToCString(L_, -1), "CDXL");
+    MakeBrush(1, 4, 4, 0);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 22);
+    VmPushNumber(L_, 2);
+    VmPushNumber(L_, kPlaying);
+    EXPECT_EQ(cmdGetAttribute(L_), ERR_BADLAYERTYPE);
 }
