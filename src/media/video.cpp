@@ -15,6 +15,7 @@
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/adapter.h"
 #include "display/displayscaling.h"
 #include "display/positions.h"
 #include "display/refresh.h"
@@ -27,6 +28,7 @@
 #include "objects/layerdraw.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
+#include "objects/sprites.h"
 #include "objects/videohooks.h"
 #include "core/soundevents.h"
 #include "sound/channels.h"
@@ -191,7 +193,25 @@ void Resume(qbDisplay* display) {
     });
 }
 
-void PlaceAgain(void* user) { Place(static_cast<qbVideo*>(user)); }
+// With a display adapter the video is an instance of its BGPic, above the
+// sprites, that the adapter draws it into.
+qbSpriteInstance* AdapterInstance(const qbVideo* v) {
+    if (!v->display || !v->display->bgpic) return nullptr;
+    for (qbSpriteInstance* i = v->display->bgpic->spriteInstances.get(); i; i = i->next.get())
+        if (!i->sprite && i->video == v) return i;
+    return nullptr;
+}
+
+void PlaceAgain(void* user) {
+    auto* v = static_cast<qbVideo*>(user);
+    Place(v);
+    if (qbSpriteInstance* i = AdapterInstance(v)) {
+        i->x = v->displayX;
+        i->y = v->displayY;
+        i->width = v->displayWidth;
+        i->height = v->displayHeight;
+    }
+}
 
 // The engine follows the video's new script geometry or the display's new
 // factors; the display is drawn again around it.
@@ -517,6 +537,7 @@ int PlayVideoIntoLayers(ScriptState* L, qbVideo* v, int32_t channel) {
 
 int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t channel, bool useLayer, int optArg) {
     qbDisplay* d = GetCurrentDisplay();
+    if (v->stream && v->stream->kind == kVideoDriverNative && HasDisplayAdapter()) return ERR_DISPLAYADAPTERSUPPORT;
     if (useLayer) {
         if (int err = CheckLayerTarget(d)) return err;
         if (!GetCurrentBGPic()) return ERR_NOLAYERS;
@@ -546,7 +567,15 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
     v->display = d;
     Place(v);
     v->layer = false;
-    return StartPlayback(v, channel, PresentVideoPicture);
+    if (HasDisplayAdapter())
+        if (int err = AddSpriteInstance(d->bgpic, v->displayX, v->displayY, v->displayWidth, v->displayHeight, 0,
+                                        nullptr, v, nullptr, IDOf(*v), nullptr)) {
+            v->display = nullptr;
+            return err;
+        }
+    const int err = StartPlayback(v, channel, PresentVideoPicture);
+    if (err) RemoveVideoInstance(v);
+    return err;
 }
 
 int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh, int32_t channel) {
@@ -557,6 +586,7 @@ int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh, int32_t channel) {
     v->state = kVideoStopped;
     qbDisplay* d = v->display;
     DropOwnedDisplayBlits(d, v);
+    RemoveVideoInstance(v);
     v->display = nullptr;
     if (refresh && d && L) RefreshDisplay(L, d);
     return 0;
