@@ -282,3 +282,15 @@ TEST_F(VideoLayerTest, AVideoLayerAnswersWithItsVideo) {
     VmPushNumber(L_, kPlaying);
     EXPECT_EQ(cmdGetAttribute(L_), ERR_BADLAYERTYPE);
 }
+
+TEST_F(VideoLayerTest, AVideoPlayingIntoLayersStopsWithItsBGPicsLayers) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("PlayVideo", {1, 0, 0}, [&] { SetTableFieldInt(L_, "uselayer", 1); }), 0);
+    EXPECT_EQ(FindDisplayOfVideo(Video(1)), display_);
+    FreeBGPicLayers(L_, display_->bgpic, true);
+    EXPECT_EQ(Video(1)->state, kVideoStopped);
+    EXPECT_FALSE(Video(1)->layer);
+    // Free of layers, it plays straight onto the display again.
+    EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+}
