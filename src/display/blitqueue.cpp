@@ -9,6 +9,7 @@
 #include "core/threads.h"
 #include "display/bgpics.h"
 #include "display/display.h"
+#include "display/displays.h"
 #include "display/displayscaling.h"
 #include "display/refresh.h"
 #include "display/safeblt.h"
@@ -64,6 +65,15 @@ int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitma
     return Enqueue(display, std::move(entry));
 }
 
+int QueueOwnedLayerPicture(qbDisplay* display, const void* owner, BitmapPtr bitmap) {
+    if (!display || !display->blitMutex || !bitmap || !owner) return ERR_WRONGUSAGE;
+    qbQueuedBlit entry;
+    entry.bitmap = std::move(bitmap);
+    entry.owner = owner;
+    entry.layer = true;
+    return Enqueue(display, std::move(entry));
+}
+
 void DropOwnedDisplayBlits(qbDisplay* display, const void* owner) {
     if (!display || !display->blitMutex) return;
     LockMutex(display->blitMutex.get());
@@ -90,14 +100,19 @@ void DrawQueuedBlit(qbDisplay* display, qbQueuedBlit& e) {
 
 }  // namespace
 
-int FlushDisplayBlitQueue(ScriptState*) {
+int FlushDisplayBlitQueue(ScriptState* L) {
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
         if (!d->blitMutex) continue;
         std::vector<qbQueuedBlit> entries;
         LockMutex(d->blitMutex.get());
         entries.swap(d->blitQueue);
         UnlockMutex(d->blitMutex.get());
-        for (qbQueuedBlit& e : entries) DrawQueuedBlit(d, e);
+        for (qbQueuedBlit& e : entries) {
+            if (e.layer)
+                PresentVideoLayerPicture(L, d, e.owner, std::move(e.bitmap));
+            else
+                DrawQueuedBlit(d, e);
+        }
     }
     return 0;
 }

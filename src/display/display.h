@@ -83,6 +83,7 @@ struct qbQueuedBlit {
     int32_t width = 0;
     int32_t height = 0;
     const void* owner = nullptr;  // a playing video keeps one entry: its latest
+    bool layer = false;           // the owner's layers show it, not the display
 };
 
 struct qbScreenMode {

@@ -2,6 +2,7 @@
 // display's own BGPic, lookup, activation, freeing, and start-up.
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/errors.h"
 #include "core/eventqueue.h"
@@ -247,6 +248,10 @@ void ResumeDisplayVideos(qbDisplay* display) {
 
 void RescaleDisplayVideos(ScriptState* L, qbDisplay* display) {
     if (videoHooks.rescale) videoHooks.rescale(L, display);
+}
+
+void PresentVideoLayerPicture(ScriptState* L, qbDisplay* display, const void* owner, BitmapPtr bitmap) {
+    if (videoHooks.layerPicture) videoHooks.layerPicture(L, display, owner, std::move(bitmap));
 }
 
 int GetDisplayRecord(ObjectID id, qbDisplay** out) {

@@ -66,6 +66,9 @@ struct qbDisplayVideoHooks {
     void (*resume)(qbDisplay* display) = nullptr;
     // The display's scale factors changed: its videos follow.
     void (*rescale)(ScriptState* L, qbDisplay* display) = nullptr;
+    // A picture a video playing into its layers handed over (main thread);
+    // the hook takes the bitmap.
+    void (*layerPicture)(ScriptState* L, qbDisplay* display, const void* owner, BitmapPtr bitmap) = nullptr;
 };
 void SetDisplayVideoHooks(const qbDisplayVideoHooks* hooks);
 bool HitTestVideos(const qbDisplay* display, int32_t x, int32_t y);
@@ -76,3 +79,4 @@ void StopDisplayVideos(ScriptState* L, qbDisplay* display);
 void SuspendDisplayVideos(qbDisplay* display);
 void ResumeDisplayVideos(qbDisplay* display);
 void RescaleDisplayVideos(ScriptState* L, qbDisplay* display);
+void PresentVideoLayerPicture(ScriptState* L, qbDisplay* display, const void* owner, BitmapPtr bitmap);

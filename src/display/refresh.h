@@ -56,6 +56,9 @@ int FlushDisplayBlitQueue(ScriptState* L);
 void ClearDisplayBlitQueue(qbDisplay* display);
 // A picture of a playing video: it replaces the owner's entries not drawn yet.
 int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitmap, int32_t dstX, int32_t dstY);
+// A picture of a video playing into its layers: the main thread hands it to
+// them (PresentVideoLayerPicture); it replaces the owner's entries not shown yet.
+int QueueOwnedLayerPicture(qbDisplay* display, const void* owner, BitmapPtr bitmap);
 void DropOwnedDisplayBlits(qbDisplay* display, const void* owner);
 
 // The frame-rate limit of VWait (1 or more; a value below 1 sets 60).

@@ -23,6 +23,7 @@
 #include "objects/brushes.h"
 #include "objects/animhooks.h"
 #include "objects/layers.h"
+#include "objects/videohooks.h"
 #include "platform/platform.h"
 
 namespace {
@@ -288,6 +289,15 @@ bool ShowsObject(int32_t type) {
     }
 }
 
+// The video tells; -1 where it cannot (its source reports none, or it is gone).
+int VideoLayerAttribute(ScriptState* L, ObjectID id, int32_t attribute) {
+    double n = -1;
+    const char* text = nullptr;
+    if (const auto get = VideoLayerHooks().attribute) get(id, attribute, &n, &text);
+    if (text) return String(L, text);
+    return Number(L, n);
+}
+
 int LayerGet(const qbAttributeQuery& q) {
     const auto* layer = static_cast<const qbLayer*>(q.object);
     ScriptState* L = q.L;
@@ -314,6 +324,7 @@ int LayerGet(const qbAttributeQuery& q) {
         return 1;
     // Anim layers keep their frame index and count in the base state.
     case kNumFrames:
+        if (layer->type == kLayerVideo) return VideoLayerAttribute(L, layer->id, q.attribute);
         if (layer->type != kLayerAnim) return ERR_BADLAYERTYPE;
         return Number(L, raw->srcy);
     case kCurFrame:
@@ -332,7 +343,9 @@ int LayerGet(const qbAttributeQuery& q) {
     case kFormat:
     case kCanSeek:
     case kPlaying:
-    case kPaused: return ERR_BADLAYERTYPE;
+    case kPaused:
+        if (layer->type != kLayerVideo) return ERR_BADLAYERTYPE;
+        return VideoLayerAttribute(L, layer->id, q.attribute);
     case kFontAscender:
     case kFontDescender:
     case kFontName:

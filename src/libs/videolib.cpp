@@ -109,9 +109,8 @@ int cmdPlayVideo(ScriptState* L) {
         GetTableFieldInt(L, 4, "channel", &channel, nullptr);
     }
     if (useLayer && !RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
-    // Videos are drawn straight onto the display only.
-    if (useLayer) return ERR_NOLAYERS;
-    return PlayVideoCore(L, v, x, y, channel - 1);
+    if (useLayer && (!GetCurrentDisplay() || !GetCurrentDisplay()->layersEnabled)) return ERR_NOLAYERS;
+    return PlayVideoCore(L, v, x, y, channel - 1, useLayer != 0, useLayer && Given(L, 4) ? 4 : 0);
 }
 
 int cmdStopVideo(ScriptState* L) {

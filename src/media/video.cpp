@@ -15,15 +15,20 @@
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/adapter.h"
 #include "display/displayscaling.h"
 #include "display/positions.h"
 #include "display/refresh.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "media/videoclip.h"
 #include "media/videoplayback.h"
 #include "objects/adoptid.h"
 #include "objects/displayobject.h"
+#include "objects/layerdraw.h"
+#include "objects/layers.h"
 #include "objects/layersources.h"
+#include "objects/sprites.h"
 #include "objects/videohooks.h"
 #include "core/soundevents.h"
 #include "sound/channels.h"
@@ -75,6 +80,17 @@ void PresentVideoPicture(void* user, const uint32_t* pixels, int32_t width, int3
     if (CreateBitmapFromARGB(first, -1, c.width, c.height, rowLength, false, 0, 0, &bitmap, nullptr, nullptr) != 0)
         return;
     QueueOwnedDisplayBlit(v->display, v, BitmapPtr(bitmap), c.x, c.y);
+}
+
+// Runs on the refresh thread for a video playing into its layers: the whole
+// picture goes to the main thread, which puts it into the layers.
+void PresentLayerPicture(void* user, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength,
+                         double) {
+    auto* v = static_cast<qbVideo*>(user);
+    qbBitmap* bitmap = nullptr;
+    if (CreateBitmapFromARGB(pixels, -1, width, height, rowLength, false, 0, 0, &bitmap, nullptr, nullptr) != 0)
+        return;
+    QueueOwnedLayerPicture(v->display, v, BitmapPtr(bitmap));
 }
 
 void EndVideo(void* user) {
@@ -177,7 +193,25 @@ void Resume(qbDisplay* display) {
     });
 }
 
-void PlaceAgain(void* user) { Place(static_cast<qbVideo*>(user)); }
+// With a display adapter the video is an instance of its BGPic, above the
+// sprites, that the adapter draws it into.
+qbSpriteInstance* AdapterInstance(const qbVideo* v) {
+    if (!v->display || !v->display->bgpic) return nullptr;
+    for (qbSpriteInstance* i = v->display->bgpic->spriteInstances.get(); i; i = i->next.get())
+        if (!i->sprite && i->video == v) return i;
+    return nullptr;
+}
+
+void PlaceAgain(void* user) {
+    auto* v = static_cast<qbVideo*>(user);
+    Place(v);
+    if (qbSpriteInstance* i = AdapterInstance(v)) {
+        i->x = v->displayX;
+        i->y = v->displayY;
+        i->width = v->displayWidth;
+        i->height = v->displayHeight;
+    }
+}
 
 // The engine follows the video's new script geometry or the display's new
 // factors; the display is drawn again around it.
@@ -201,7 +235,46 @@ void Rescale(ScriptState* L, qbDisplay* display) {
     for (qbVideo* v : picked) ApplyGeometry(L, v);
 }
 
-const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw, StopOnDisplay, Suspend, Resume, Rescale};
+template <class Visit>
+void ForEachLayerOf(const qbVideo* v, Visit visit) {
+    const ObjectID id = IDOf(*v);
+    for (qbBGPic* b = FirstBGPic(); b; b = static_cast<qbBGPic*>(b->next)) {
+        if (!b->layers) continue;
+        for (const auto& layer : b->layers->layers)
+            if (layer->type == kLayerVideo && layer->id == id) visit(layer.get());
+    }
+}
+
+bool InList(const void* record) {
+    bool found = false;
+    ForEachVideo([&](const qbVideo* v) { found = found || v == record; });
+    return found;
+}
+
+// On the main thread: the picture goes into every layer of the video, in
+// place (the layers keep their style, place and transform), and each is
+// shown again. A video whose layers are all gone stops.
+void LayerPicture(ScriptState* L, qbDisplay* display, const void* owner, BitmapPtr picture) {
+    if (!InList(owner)) return;
+    auto* v = static_cast<qbVideo*>(const_cast<void*>(owner));
+    if (!v->layer || !VideoActive(v->state)) return;
+    std::vector<qbLayer*> layers;
+    ForEachLayerOf(v, [&](qbLayer* layer) { layers.push_back(layer); });
+    if (layers.empty()) {
+        StopVideoCore(L, v, false);
+        return;
+    }
+    for (qbLayer* layer : layers) {
+        qbBitmap* own = layer->basestate->bitmap;
+        if (!own) continue;
+        const int32_t w = std::min(own->width, picture->width), h = std::min(own->height, picture->height);
+        CopyBitmapRect(picture.get(), 0, 0, own, 0, 0, w, h);
+        ShowDrawnLayer(L, display, layer);
+    }
+}
+
+const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw,  StopOnDisplay,
+                                 Suspend,   Resume,  Rescale,  LayerPicture};
 
 qbVideo* FindByID(ObjectID id, bool pendingToo) {
     std::lock_guard lock(videoListMutex);
@@ -236,13 +309,64 @@ const qbVideoChannelHooks kChannelHooks{StopChannelVideo, ChannelVideoVolume};
 // A video that no layer shows any more is free for size and position
 // changes again; a closed one or a hidden copy goes.
 void SweepLayerVideos(ScriptState* L) {
+    // A video playing into layers that are all gone stops.
+    StopPicked(L, [](const qbVideo* v) {
+        return v->layer && (VideoActive(v->state) || v->state == kVideoSuspended) &&
+               !LayersShowObject(kObjectTypeVideo, IDOf(*v));
+    });
     ForEachVideo([](qbVideo* v) {
         if (v->layer && !VideoActive(v->state) && !LayersShowObject(kObjectTypeVideo, IDOf(*v))) v->layer = false;
     });
     FreeUnusedPendingVideos(L);
 }
 
-const qbVideoLayerHooks kLayerHooks{SweepLayerVideos};
+int LayerCommand(ScriptState* L, ObjectID id, int32_t op, double argument) {
+    qbVideo* v = nullptr;
+    if (int err = GetVideo(id, &v, kVideoPendingToo)) return err;
+    const double whole = std::isnan(argument) ? -1.0 : std::clamp(argument, -1.0, 4294967296.0);
+    switch (op) {
+    case kVideoLayerVolume: return SetVideoVolumeCore(v, static_cast<int32_t>(std::clamp(whole, 0.0, 64.0)));
+    case kVideoLayerSeek: return SeekVideoCore(v, static_cast<int64_t>(whole));
+    case kVideoLayerResume: return ResumeVideoCore(v);
+    case kVideoLayerPause: return PauseVideoCore(v);
+    case kVideoLayerStop: return StopVideoCore(L, v, false);
+    case kVideoLayerPlay: return PlayVideoIntoLayers(L, v, -1);
+    default: return ERR_WRONGUSAGE;
+    }
+}
+
+void StopDisplayLayers(ScriptState* L, qbDisplay* display) {
+    StopPicked(L, [display](const qbVideo* v) {
+        return v->layer && v->display == display && (VideoActive(v->state) || v->state == kVideoSuspended);
+    });
+}
+
+int LayerAttribute(ObjectID id, int32_t attribute, double* number, const char** text) {
+    qbVideo* v = nullptr;
+    if (GetVideo(id, &v, kVideoPendingToo)) return 0;
+    switch (attribute) {
+    case 11: *number = VideoFrameCount(v); break;
+    case 14: *number = v->duration; break;
+    case 18: *number = static_cast<double>(VideoPosition(v)); break;
+    case 19: *text = VideoFormatName(v); break;
+    case 72: *number = v->seekable ? 1 : 0; break;
+    case 83: *number = v->state == kVideoPlaying ? 1 : 0; break;
+    case 84: *number = v->state == kVideoPaused ? 1 : 0; break;
+    default: return ERR_UNKNOWNATTR;
+    }
+    return 0;
+}
+
+int InsertLayerVideo(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t pos, uint32_t addFlags,
+                     qbLayer** out) {
+    qbVideo* v = nullptr;
+    if (int err = GetVideo(id, &v, kVideoModify)) return err;
+    if (v->stream && v->stream->kind == kVideoDriverNative) return ERR_VIDEOLAYERDRV;
+    return ShowVideoFrameAsLayer(L, v, x, y, 0, 0, pos, addFlags, out);
+}
+
+const qbVideoLayerHooks kLayerHooks{SweepLayerVideos, LayerCommand, StopDisplayLayers, LayerAttribute,
+                                    InsertLayerVideo};
 
 void Unlink(qbVideo* v) {
     std::lock_guard lock(videoListMutex);
@@ -325,32 +449,26 @@ int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* 
     return 0;
 }
 
-int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t channel) {
-    qbDisplay* d = GetCurrentDisplay();
-    if (!d || !d->bgpic || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
-    if (d->bgpic->keyColour != -1 || d->bgpic->current.mask || d->bgpic->current.alpha) return ERR_VIDEOTRANS;
-    if (v->state == kVideoEnded) StopVideoCore(L, v, true);
-    if (v->state == kVideoPlaying) return ERR_VIDPLAYING;
-    if (v->state == kVideoPaused) return ERR_VIDPAUSED;
+namespace {
+
+// The engine's half of a start: at the display position and size given,
+// its pictures through the presenter given.
+int StartPlayback(qbVideo* v, int32_t channel, void (*present)(void*, const uint32_t*, int32_t, int32_t, int32_t,
+                                                                  double)) {
     qbOwnVideoStream* s = Own(v);
     if (!s) return ERR_WRONGUSAGE;
-    v->x = ResolveSpecialX(x, v->width, d->bgpic->currentWidth, 0.0);
-    v->y = ResolveSpecialY(y, v->height, d->bgpic->currentHeight, 0.0);
-    v->display = d;
-    Place(v);
-    v->layer = false;
     qbVideoPlayParams params;
     params.video = IDOf(*v);
-    params.x = v->displayX;
-    params.y = v->displayY;
-    params.width = v->displayWidth;
-    params.height = v->displayHeight;
+    params.x = v->layer ? 0 : v->displayX;
+    params.y = v->layer ? 0 : v->displayY;
+    params.width = v->layer ? v->fileWidth : v->displayWidth;
+    params.height = v->layer ? v->fileHeight : v->displayHeight;
     params.volume = v->volume;
     params.channel = channel;
-    params.smooth = Smooth(v);
+    params.smooth = !v->layer && Smooth(v);
     // The output opens here, on the main thread, or the video plays silent.
     params.sound = s->audioChannels > 0 && SoundOutputReady();
-    params.sink = qbVideoSink{PresentVideoPicture, EndVideo, DiscardPictures, v};
+    params.sink = qbVideoSink{present, EndVideo, DiscardPictures, v};
     v->state = kVideoPlaying;
     if (int err = StartVideoPlayback(s, params)) {
         v->state = kVideoStopped;
@@ -358,6 +476,106 @@ int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t chan
         return err;
     }
     return 0;
+}
+
+// A new layer of the current BGPic, black at the file size, that the video
+// then plays into. The layer goes again when the video cannot start.
+int PlayAsNewLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t channel, int optArg) {
+    qbBitmap* black = nullptr;
+    try {
+        const std::vector<uint32_t> pixels(static_cast<size_t>(v->fileWidth) * static_cast<size_t>(v->fileHeight), 0);
+        if (int err = CreateBitmapFromARGB(pixels.data(), -1, v->fileWidth, v->fileHeight, v->fileWidth, false, 0, 0,
+                                           &black, nullptr, nullptr))
+            return err;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    qbLayer* layer = nullptr;
+    qbDisplayObjectCall call;
+    call.type = kShowVideo;
+    call.id = IDOf(*v);
+    call.x = x;
+    call.y = y;
+    call.width = v->fileWidth;
+    call.height = v->fileHeight;
+    call.optArg = optArg;
+    call.videoImage = black;
+    call.outLayer = &layer;
+    if (int err = DisplayObject(L, call)) return err;
+    v->layer = true;
+    if (int err = PlayVideoIntoLayers(L, v, channel)) {
+        v->layer = false;
+        if (layer) FreeLayer(L, layer, false);
+        return err;
+    }
+    return 0;
+}
+
+}  // namespace
+
+qbDisplay* FindDisplayOfVideo(const qbVideo* v) {
+    for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
+        bool shows = false;
+        ForEachLayerOf(v, [&](const qbLayer* layer) { shows = shows || FindBGPicOfLayer(layer) == d->bgpic; });
+        if (shows) return d;
+    }
+    return GetCurrentDisplay();
+}
+
+int PlayVideoIntoLayers(ScriptState* L, qbVideo* v, int32_t channel) {
+    if (v->stream && v->stream->kind == kVideoDriverNative) return ERR_VIDEOLAYERDRV;
+    if (v->state == kVideoEnded) StopVideoCore(L, v, false);
+    if (v->state == kVideoPlaying) return ERR_VIDPLAYING;
+    if (v->state == kVideoPaused) return ERR_VIDPAUSED;
+    if (v->state == kVideoSuspended) return ERR_VIDPLAYING;
+    qbDisplay* d = FindDisplayOfVideo(v);
+    if (!d || !d->blitMutex) return ERR_NOLAYERS;
+    v->display = d;
+    v->layer = true;
+    return StartPlayback(v, channel, PresentLayerPicture);
+}
+
+int PlayVideoCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t channel, bool useLayer, int optArg) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (v->stream && v->stream->kind == kVideoDriverNative && HasDisplayAdapter()) return ERR_DISPLAYADAPTERSUPPORT;
+    if (useLayer) {
+        if (int err = CheckLayerTarget(d)) return err;
+        if (!GetCurrentBGPic()) return ERR_NOLAYERS;
+        if (v->stream && v->stream->kind == kVideoDriverNative) return ERR_VIDEOLAYERDRV;
+    } else {
+        if (!d || !d->bgpic || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
+        if (!d->layersEnabled && (d->bgpic->keyColour != -1 || d->bgpic->current.mask || d->bgpic->current.alpha))
+            return ERR_VIDEOTRANS;
+    }
+    if (v->state == kVideoEnded) StopVideoCore(L, v, !v->layer);
+    const bool shownByLayer = v->layer || LayersShowObject(kObjectTypeVideo, IDOf(*v));
+    if (useLayer) {
+        // A busy video plays a second time, independently, from a copy.
+        qbVideo* use = v;
+        if (VideoActive(v->state) || v->state == kVideoSuspended || shownByLayer)
+            if (int err = OpenHiddenVideoCopy(L, v, &use)) return err;
+        const int err = PlayAsNewLayer(L, use, x, y, channel, optArg);
+        if (use != v) FreeUnusedPendingVideos(L);
+        return err;
+    }
+    if (v->state == kVideoPlaying) return ERR_VIDPLAYING;
+    if (v->state == kVideoPaused) return ERR_VIDPAUSED;
+    if (shownByLayer) return ERR_DBVIDEOLAYER;
+    if (!Own(v)) return ERR_WRONGUSAGE;
+    v->x = ResolveSpecialX(x, v->width, d->bgpic->currentWidth, 0.0);
+    v->y = ResolveSpecialY(y, v->height, d->bgpic->currentHeight, 0.0);
+    v->display = d;
+    Place(v);
+    v->layer = false;
+    if (HasDisplayAdapter())
+        if (int err = AddSpriteInstance(d->bgpic, v->displayX, v->displayY, v->displayWidth, v->displayHeight, 0,
+                                        nullptr, v, nullptr, IDOf(*v), nullptr)) {
+            v->display = nullptr;
+            return err;
+        }
+    const int err = StartPlayback(v, channel, PresentVideoPicture);
+    if (err) RemoveVideoInstance(v);
+    return err;
 }
 
 int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh, int32_t channel) {
@@ -368,6 +586,7 @@ int StopVideoCore(ScriptState* L, qbVideo* v, bool refresh, int32_t channel) {
     v->state = kVideoStopped;
     qbDisplay* d = v->display;
     DropOwnedDisplayBlits(d, v);
+    RemoveVideoInstance(v);
     v->display = nullptr;
     if (refresh && d && L) RefreshDisplay(L, d);
     return 0;
@@ -456,7 +675,8 @@ int OpenHiddenVideoCopy(ScriptState* L, const qbVideo* v, qbVideo** out) {
     return 0;
 }
 
-int DisplayVideoFrameCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int64_t position, int optArg) {
+int ShowVideoFrameAsLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int64_t position, int optArg,
+                          int32_t insertPos, uint32_t addFlags, qbLayer** out) {
     if (v->state == kVideoEnded) StopVideoCore(L, v, !v->layer);
     qbVideo* use = v;
     if (VideoActive(v->state) || v->state == kVideoSuspended || v->layer ||
@@ -479,12 +699,19 @@ int DisplayVideoFrameCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int6
         call.height = use->fileHeight;
         call.optArg = optArg;
         call.videoImage = bitmap;
+        call.insertPos = insertPos;
+        call.addFlags = addFlags;
+        call.outLayer = out;
         err = DisplayObject(L, call);
     }
     if (!err) use->layer = true;
     // A copy that no layer took goes at once.
     if (use != v) FreeUnusedPendingVideos(L);
     return err;
+}
+
+int DisplayVideoFrameCore(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int64_t position, int optArg) {
+    return ShowVideoFrameAsLayer(L, v, x, y, position, optArg, -1, kAddDisplayScale, nullptr);
 }
 
 int DiscardVideo(ScriptState* L, ObjectID id) {

@@ -13,6 +13,7 @@
 
 struct ScriptState;
 struct qbDisplay;
+struct qbLayer;
 
 constexpr int kObjectTypeVideo = 50;
 
@@ -57,8 +58,17 @@ int GetVideo(ObjectID id, qbVideo** out, uint32_t flags = 0);
 // Opens the file into a new video under `id`. 0, ERR_LOADVIDEO or ERR_MEM.
 int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* loader, const char* adapter,
                   qbVideo** out);
-// At x, y (script coordinates, resolved) on the current display.
-int PlayVideoCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int32_t channel);
+// At x, y (script coordinates, resolved) on the current display, or with
+// useLayer as a new layer of the current BGPic (the display options from
+// the table at optArg), from a hidden copy when the video is busy.
+int PlayVideoCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int32_t channel, bool useLayer = false,
+                  int optArg = 0);
+// Plays a stopped or ended video into the layers that show it.
+// ERR_VIDEOLAYERDRV, ERR_VIDPLAYING, ERR_VIDPAUSED, ERR_NOLAYERS or the
+// engine's error.
+int PlayVideoIntoLayers(ScriptState* L, qbVideo* video, int32_t channel);
+// The display whose BGPic holds a layer of the video, else the current one.
+qbDisplay* FindDisplayOfVideo(const qbVideo* video);
 
 // The cores below act on `video`, or, when it is null, on the video whose
 // sound plays on the 0-based mixer `channel` (the sound library's channel
@@ -88,6 +98,9 @@ int OpenHiddenVideoCopy(ScriptState* L, const qbVideo* video, qbVideo** out);
 // One picture (at `position` ms, 0 the first) as a layer of the current
 // BGPic; layers must be on. A busy video is copied first.
 int DisplayVideoFrameCore(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int64_t position, int optArg);
+// The same at insertPos (-1 on top) with the AddLayer flags; *out the layer.
+int ShowVideoFrameAsLayer(ScriptState* L, qbVideo* video, int32_t x, int32_t y, int64_t position, int optArg,
+                          int32_t insertPos, uint32_t addFlags, qbLayer** out);
 
 // Frees the video, or, while a layer shows it, lets it lose its id and wait
 // until no layer does.

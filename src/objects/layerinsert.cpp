@@ -21,6 +21,7 @@
 #include "objects/layerframes.h"
 #include "objects/layers.h"
 #include "objects/texthooks.h"
+#include "objects/videohooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -78,10 +79,17 @@ int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int3
         if (int err = DisplayObject(L, call)) return err;
         break;
     }
-    case kObjectTypeVideo:
+    case kObjectTypeVideo: {
         if (!RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
-        SetErrorDetail("InsertLayer");
-        return ERR_UNSUPPORTEDFEAT;
+        const auto insert = VideoLayerHooks().insert;
+        if (!insert) {
+            if (id.handle) return ERR_FINDARRAY;
+            SetErrorArgIndex(id.number);
+            return ERR_FINDVIDEO;
+        }
+        if (int err = insert(L, id, x, y, pos, flags, &layer)) return err;
+        break;
+    }
     default: return ERR_WRONGUSAGE;
     }
     if (!layer || GetLayerByIndex(bgpic, pos) != layer) return ERR_LAYERRANGE;
@@ -171,48 +179,48 @@ int cmdCreateLayer(ScriptState* L) {
 namespace {
 
 // The video commands' common part: the arguments were read, the guard ran;
-// only a video layer gets further, and videos do not play yet.
-int VideoLayerCommand(ScriptState* L, const char* name) {
+// only a video layer gets further, and its video does the rest.
+int VideoLayerCommand(ScriptState* L, int32_t op, double argument = 0) {
     if (int err = CheckLayerTarget(GetCurrentDisplay())) return err;
     const qbBGPic* bgpic = GetCurrentBGPic();
     if (!bgpic) return ERR_NOLAYERS;
     int32_t position = 0;
     if (int err = GetLayerIndexArg(L, 1, bgpic, &position)) return err;
-    if (GetLayerByIndex(bgpic, position)->type != kObjectTypeVideo) return ERR_BADLAYERTYPE;
-    SetErrorDetail(name);
-    return ERR_UNSUPPORTEDFEAT;
+    const qbLayer* layer = GetLayerByIndex(bgpic, position);
+    if (layer->type != kObjectTypeVideo) return ERR_BADLAYERTYPE;
+    const auto command = VideoLayerHooks().command;
+    if (!command) return ERR_FINDVIDEO;
+    return command(L, layer->id, op, argument);
 }
 
 }  // namespace
 
 int cmdPlayLayer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 6, 0);
-    return VideoLayerCommand(L, "PlayLayer");
+    return VideoLayerCommand(L, kVideoLayerPlay);
 }
 
 int cmdStopLayer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 6, 0);
-    return VideoLayerCommand(L, "StopLayer");
+    return VideoLayerCommand(L, kVideoLayerStop);
 }
 
 int cmdPauseLayer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 6, 0);
-    return VideoLayerCommand(L, "PauseLayer");
+    return VideoLayerCommand(L, kVideoLayerPause);
 }
 
 int cmdResumeLayer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 6, 0);
-    return VideoLayerCommand(L, "ResumeLayer");
+    return VideoLayerCommand(L, kVideoLayerResume);
 }
 
 int cmdSeekLayer(ScriptState* L) {
     CheckArgCount(L, 2, 2, 6, 0);
-    VmCheckNumber(L, 2);
-    return VideoLayerCommand(L, "SeekLayer");
+    return VideoLayerCommand(L, kVideoLayerSeek, VmCheckNumber(L, 2));
 }
 
 int cmdSetLayerVolume(ScriptState* L) {
     CheckArgCount(L, 2, 2, 6, 0);
-    GetNumberOrPercentArg(L, 2, 64, 0, nullptr);
-    return VideoLayerCommand(L, "SetLayerVolume");
+    return VideoLayerCommand(L, kVideoLayerVolume, GetNumberOrPercentArg(L, 2, 64, 0, nullptr));
 }

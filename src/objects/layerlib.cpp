@@ -18,6 +18,7 @@
 #include "objects/layerframes.h"
 #include "objects/layerdraw.h"
 #include "objects/layers.h"
+#include "objects/videohooks.h"
 #include "objects/layerscaling.h"
 #include "objects/layersources.h"
 #include "objects/layerstyle.h"
@@ -66,6 +67,7 @@ int cmdDisableLayers(ScriptState* L) {
     if (DisplayHasAsyncDraws(d)) return ERR_LAYERSWITCH;
     if (d->output.type != kObjectTypeDisplay) return ERR_LAYERSON;
     if (d->layerScale) return ERR_NODISLAYERS;
+    if (const auto stop = VideoLayerHooks().stopDisplayLayers) stop(L, d);
     d->layersEnabled = 0;
     return 0;
 }

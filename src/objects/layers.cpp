@@ -401,6 +401,7 @@ void FreeBGPicLayers(ScriptState* L, qbBGPic* bgpic, bool releaseSources) {
     if (releaseSources) {
         PurgeDetachedBrushes(L);
         if (const auto sweep = AnimObjectHooks().sweepPending) sweep(L);
+        if (const auto sweep = VideoLayerHooks().sweepPending) sweep(L);
         FreeUnusedClipRegions(L);
     }
 }

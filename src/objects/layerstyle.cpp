@@ -258,6 +258,33 @@ int ReadAnimKeys(ScriptState* L, int tab, const qbLayer& layer, ObjectID id, boo
     return 0;
 }
 
+// The video row: the part of the video's picture the layer shows. The
+// layer stays with its video ("id" names no other).
+int ReadVideoKeys(ScriptState* L, int tab, const qbLayer& layer, bool otherId, StyleWork* w) {
+    if (otherId) return ERR_WRONGUSAGE;
+    const qbBitmap* own = layer.basestate->bitmap;
+    if (!own) return 0;
+    int32_t sx = w->srcx, sy = w->srcy, sw = w->width, sh = w->height;
+    int found = 0;
+    GetTableFieldInt(L, tab, "partx", &sx, &found);
+    GetTableFieldInt(L, tab, "party", &sy, &found);
+    GetTableFieldInt(L, tab, "partwidth", &sw, &found);
+    GetTableFieldInt(L, tab, "partheight", &sh, &found);
+    if (!found) return 0;
+    if (sx < 0 || sy < 0) return ERR_NEGCOORDS;
+    if (sx >= own->width || sy >= own->height) return ERR_COORDSRANGE;
+    if (sw < 1 || sh < 1) return ERR_BADDIMENSIONS;
+    sw = std::min(sw, own->width - sx);
+    sh = std::min(sh, own->height - sy);
+    if (sx == w->srcx && sy == w->srcy && sw == w->width && sh == w->height) return 0;
+    w->srcx = sx;
+    w->srcy = sy;
+    w->width = sw;
+    w->height = sh;
+    w->content = true;
+    return 0;
+}
+
 // "type" and the keys of the brush, brush-part and BGPic-part row.
 int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     int32_t type = layer.type;
@@ -281,6 +308,7 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     ObjectID id = layer.id;
     GetTableFieldObjectID(L, tab, "id", &id, &idFound);
     if (converting && !idFound) return ERR_MISSINGPARAMTR;
+    if (type == kLayerVideo) return ReadVideoKeys(L, tab, layer, idFound && !(id == layer.id), w);
     if (type == kLayerTextObject) return ReadTextObjectKey(L, layer, id, converting || idFound, w);
     if (type == kLayerAnim) return ReadAnimKeys(L, tab, layer, id, idFound != 0, converting, w);
     int32_t sx = w->srcx, sy = w->srcy, sw = w->width, sh = w->height;
@@ -568,11 +596,13 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
         Saved saved;
         SaveGeometry(*layer, &saved);
         qbLayerState* base = layer->basestate;
-        if (w.content) {
+        if (w.content && SourceKind(w.type)) {
             if (int err = AddLayerSource(SourceKind(w.type), w.id)) {
                 restoreClip();
                 return err;
             }
+        }
+        if (w.content) {
             layer->type = w.type;
             layer->id = w.id;
             base->srcx = w.srcx;
@@ -621,7 +651,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             base->shownheight = base->height;
             // The base image of a copied part would no longer match; text
             // turned into an object's layer leaves its picture and layout.
-            qbBitmap* own = w.content ? base->bitmap : nullptr;
+            // A video layer keeps its video's picture.
+            qbBitmap* own = w.content && w.type != kLayerVideo ? base->bitmap : nullptr;
             if (own) base->bitmap = nullptr;
             const bool textGoes = w.content && IsTextOutLayer(saved.type);
             qbObjectImage ownPlanes;
@@ -638,7 +669,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
                     base->alpha = ownPlanes.alpha;
                     base->textLayout = std::move(ownLayout);
                 }
-                if (w.content) RemoveLayerSource(SourceKind(w.type), w.id);
+                if (w.content && SourceKind(w.type)) RemoveLayerSource(SourceKind(w.type), w.id);
                 RestoreGeometry(layer, saved);
                 restoreText();
                 restoreClip();

@@ -237,6 +237,17 @@ int RedrawSprite(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t fram
     return 0;
 }
 
+void RemoveVideoInstance(const void* video) {
+    if (!video) return;
+    for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next))
+        for (std::unique_ptr<qbSpriteInstance>* link = &p->spriteInstances; *link; link = &(*link)->next)
+            if (!(*link)->sprite && (*link)->video == video) {
+                std::unique_ptr<qbSpriteInstance> taken = std::move(*link);
+                *link = std::move(taken->next);
+                return;
+            }
+}
+
 int RemoveSpriteInstance(ScriptState* L, const qbSprite* sprite) {
     qbBGPic* bgpic = GetCurrentBGPic();
     if (!bgpic) return 0;

@@ -81,6 +81,9 @@ int FindSpriteInstance(ObjectID id, qbSpriteInstance** out);
 // Sprites go below the first video instance, everything else at the end.
 int AddSpriteInstance(qbBGPic* bgpic, int32_t x, int32_t y, int32_t width, int32_t height, int32_t frame,
                       qbSprite* sprite, void* video, qbClipRegionObject* clip, ObjectID id, qbSpriteInstance** out);
+// Unlinks and frees the on-display instance of the video from whichever
+// BGPic holds it (none: nothing).
+void RemoveVideoInstance(const void* video);
 // Places or moves the sprite and shows the frame (0: the next one).
 int RedrawSprite(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t frame);
 // Takes the sprite's instance off the current BGPic and refreshes where it

@@ -1,7 +1,12 @@
 // Videos shown as layers: DisplayVideoFrame's refusals, the picture as a
 // layer, hidden copies for busy videos, and a closed video that waits for
 // its last layer.
+#include <chrono>
+#include <thread>
+
 #include "core/errcodes.h"
+#include "display/refresh.h"
+#include "draw/attributes.h"
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
@@ -114,4 +119,178 @@ TEST_F(VideoLayerTest, APlayingVideosFrameComesFromACopy) {
     FreeBGPicLayers(L_, display_->bgpic, true);
     ReleaseLayerSources(L_, kReleaseAllLayerSources);
     EXPECT_EQ(CountVideos(), 1);
+}
+
+namespace {
+
+template <class Done>
+bool WaitFor(Done done) {
+    for (int i = 0; i < 2500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+}
+
+}  // namespace
+
+TEST_F(VideoLayerTest, PlayVideoWithUseLayerPlaysIntoItsLayer) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    const auto playAsLayer = [&](double x, double y) {
+        return Show("PlayVideo", {1, x, y}, [&] { SetTableFieldInt(L_, "uselayer", 1); });
+    };
+    EXPECT_EQ(playAsLayer(10, 20), ERR_NOLAYERS);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(playAsLayer(10, 20), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->type, kLayerVideo);
+    qbVideo* v = Video(1);
+    EXPECT_TRUE(v->layer);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    // A layer's video keeps the layer's place and size.
+    EXPECT_EQ(RunNumbers("SetVideoPosition", {1, 0, 0}), ERR_VIDLAYERFUNC);
+    // The pictures reach the layer, in its place, on the main thread.
+    ASSERT_TRUE(WaitFor([&] {
+        FlushDisplayBlitQueue(L_);
+        return (Window(10, 20) & 0xFFFF00u) == 0xFF8800u;
+    }));
+    EXPECT_EQ(Window(41, 35) & 0xFFFF00u, 0xFF8800u);
+    EXPECT_EQ(Window(42, 35), Window(9, 20));
+
+    // The layer commands drive the layer's video.
+    ASSERT_EQ(RunNumbers("PauseLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoPaused);
+    EXPECT_EQ(RunNumbers("PauseLayer", {1}), ERR_VIDNOTPLAYING);
+    ASSERT_EQ(RunNumbers("SeekLayer", {1, 0}), 0);
+    EXPECT_EQ(RunNumbers("SeekLayer", {1, static_cast<double>(v->duration)}), ERR_SEEKRANGE);
+    ASSERT_EQ(RunNumbers("ResumeLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    EXPECT_EQ(RunNumbers("ResumeLayer", {1}), ERR_VIDNOTPAUSED);
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "50%");
+    ASSERT_EQ(Run("SetLayerVolume", 2), 0);
+    EXPECT_EQ(v->volume, 32);
+    ASSERT_EQ(RunNumbers("StopLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoStopped);
+    EXPECT_EQ(RunNumbers("StopLayer", {1}), ERR_VIDSTOPPED);
+    ASSERT_EQ(RunNumbers("PlayLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoPlaying);
+    EXPECT_EQ(RunNumbers("PlayLayer", {1}), ERR_VIDPLAYING);
+    EXPECT_EQ(CountLayers(display_->bgpic), 1);
+    // A plain play of a layer's video is refused.
+    EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), ERR_VIDPLAYING);
+
+    // Brush layers have no video to drive.
+    MakeBrush(1, 4, 4, 0x00FF00);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
+    for (const char* command : {"PlayLayer", "StopLayer", "PauseLayer", "ResumeLayer"})
+        EXPECT_EQ(RunNumbers(command, {2}), ERR_BADLAYERTYPE) << command;
+    EXPECT_EQ(RunNumbers("SeekLayer", {2, 0}), ERR_BADLAYERTYPE);
+    EXPECT_EQ(RunNumbers("SetLayerVolume", {2, 10}), ERR_BADLAYERTYPE);
+
+    // The video stops with its layer.
+    ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+    EXPECT_EQ(v->state, kVideoStopped);
+    EXPECT_FALSE(v->layer);
+}
+
+TEST_F(VideoLayerTest, ABusyVideoPlaysAsALayerFromACopy) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+    ASSERT_EQ(Show("PlayVideo", {1, 40, 40}, [&] { SetTableFieldInt(L_, "uselayer", 1); }), 0);
+    // Two independent playbacks: the video on the display, a copy as the layer.
+    EXPECT_EQ(CountVideos(), 2);
+    EXPECT_FALSE(Video(1)->layer);
+    EXPECT_EQ(Video(1)->state, kVideoPlaying);
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    ASSERT_EQ(RunNumbers("PauseLayer", {1}), 0);
+    ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+    EXPECT_EQ(CountVideos(), 1);
+
+    // A stopped video that a layer shows plays only as a layer.
+    ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 0, 0, 0}), 0);
+    EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), ERR_DBVIDEOLAYER);
+    // InsertLayer puts the first picture below it.
+    ASSERT_EQ(RunNumbers("InsertLayer", {1, 50, 1, 60, 0}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 2);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->type, kLayerVideo);
+    EXPECT_EQ(Window(60, 0), 0xFF8800u);
+    EXPECT_EQ(RunNumbers("InsertLayer", {1, 50, 9, 0, 0}), ERR_FINDVIDEO);
+
+    // Layers off: the videos playing into layers stop.
+    ASSERT_EQ(RunNumbers("PlayLayer", {2}), 0);
+    qbVideo* played = Video(1);
+    EXPECT_EQ(played->state, kVideoPlaying);
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+    EXPECT_EQ(played->state, kVideoStopped);
+}
+
+TEST_F(VideoLayerTest, TheStyleRowCutsThePictureAndKeepsTheVideo) {
+    ASSERT_EQ(Open(1, WriteClip(20)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 10, 20, 0}), 0);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("GetLayerStyle", 1, 1), 0);
+    int32_t partWidth = 0;
+    ASSERT_TRUE(GetTableFieldInt(L_, -1, "partwidth", &partWidth, nullptr));
+    EXPECT_EQ(partWidth, 32);
+    VmSetTop(L_, 0);
+    const auto style = [&](auto fill) { return Show("SetLayerStyle", {1}, fill); };
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "id", 7); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "partx", 32); }), ERR_COORDSRANGE);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "partwidth", 0); }), ERR_BADDIMENSIONS);
+    // The same video named again changes nothing.
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "id", 1); }), 0);
+    ASSERT_EQ(style([&] {
+                  SetTableFieldInt(L_, "partx", 4);
+                  SetTableFieldInt(L_, "partwidth", 8);
+              }),
+              0);
+    const qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+    EXPECT_EQ(layer->type, kLayerVideo);
+    EXPECT_EQ(layer->id, (ObjectID{1, nullptr}));
+    EXPECT_EQ(layer->basestate->srcx, 4);
+    EXPECT_EQ(Window(10, 20), 0xFF8800u);
+    EXPECT_EQ(Window(17, 35), 0xFF8800u);
+    EXPECT_NE(Window(18, 20), 0xFF8800u);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "type", 3); }), ERR_MISSINGPARAMTR);
+}
+
+TEST_F(VideoLayerTest, AVideoLayerAnswersWithItsVideo) {
+    auto get = [&](int32_t attribute) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 22);  // #LAYER
+        VmPushNumber(L_, 1);
+        VmPushNumber(L_, attribute);
+        const int n = cmdGetAttribute(L_);
+        return n >= 1000 ? -n : VmToNumber(L_, -1);
+    };
+    enum : int32_t { kNumFrames = 11, kDuration = 14, kFormat = 19, kCanSeek = 72, kPlaying = 83, kPaused = 84 };
+    ASSERT_EQ(Open(1, WriteClip(20)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 0, 0, 0}), 0);
+    EXPECT_EQ(get(kNumFrames), 20);
+    EXPECT_EQ(get(kDuration), Video(1)->duration);
+    EXPECT_EQ(get(kCanSeek), 1);
+    EXPECT_EQ(get(kPlaying), 0);
+    EXPECT_EQ(get(kPaused), 0);
+    get(kFormat);
+    EXPECT_STREQ(VmToCString(L_, -1), "CDXL");
+    MakeBrush(1, 4, 4, 0);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 22);
+    VmPushNumber(L_, 2);
+    VmPushNumber(L_, kPlaying);
+    EXPECT_EQ(cmdGetAttribute(L_), ERR_BADLAYERTYPE);
+}
+
+TEST_F(VideoLayerTest, AVideoPlayingIntoLayersStopsWithItsBGPicsLayers) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("PlayVideo", {1, 0, 0}, [&] { SetTableFieldInt(L_, "uselayer", 1); }), 0);
+    EXPECT_EQ(FindDisplayOfVideo(Video(1)), display_);
+    FreeBGPicLayers(L_, display_->bgpic, true);
+    EXPECT_EQ(Video(1)->state, kVideoStopped);
+    EXPECT_FALSE(Video(1)->layer);
+    // Free of layers, it plays straight onto the display again.
+    EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
 }

@@ -102,7 +102,7 @@ TEST_F(LayerInsertTest, InsertLayerPositionsAndTypes) {
     EXPECT_EQ(Insert(0, 4, 1, 0, 0), ERR_FINDANIM);  // no anim 1
     // No text object 1 (nor, here, the text library that keeps them).
     EXPECT_EQ(Insert(0, 8, 1, 0, 0), ERR_FINDTEXTOBJECT);
-    EXPECT_EQ(Insert(0, 50, 1, 0, 0), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(Insert(0, 50, 1, 0, 0), ERR_FINDVIDEO);  // no video library here
     AppletVersion(5, 9);
     EXPECT_EQ(Insert(0, 50, 1, 0, 0), ERR_OLDAPPLET);
     EXPECT_EQ(CountLayers(display_->bgpic), 6);

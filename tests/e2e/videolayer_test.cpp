@@ -1,0 +1,149 @@
+// The rest of a video's road: an applet dumps a generated CDXL with sound
+// into pictures and a WAVE file, grabs one of its pictures into a brush
+// that it shows, then plays the video as a layer of the display's BGPic
+// until its end event ends the applet.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "e2e/e2e_util.h"
+#include "e2e/frames.h"
+#include "imaging/imagefixtures.h"
+#include "media/cdxlbuilder.h"
+
+namespace {
+
+constexpr int kFrames = 6;
+constexpr int kSoundSize = 800;
+constexpr int kX = 100, kY = 50;
+
+uint16_t FrameColour(int f) { return static_cast<uint16_t>(0x0F00 - f * 0x0100 + f * 0x0011); }
+uint32_t FrameRGB(int f) {
+    const uint16_t c = FrameColour(f);
+    return ((c >> 8) & 15) * 0x110000u + ((c >> 4) & 15) * 0x001100u + (c & 15) * 0x000011u;
+}
+
+cdxlbuilder::Bytes Clip() {
+    cdxlbuilder::Layout s;
+    s.width = 32;
+    s.height = 16;
+    s.planes = 1;
+    s.soundSize = kSoundSize;
+    s.chunkSize = 12000;
+    cdxlbuilder::Bytes out;
+    for (int f = 0; f < kFrames; ++f) {
+        s.palette = {0x0000, FrameColour(f)};
+        cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
+        for (uint16_t p : s.palette) cdxlbuilder::Put16(c, p);
+        c.insert(c.end(), cdxlbuilder::PlanarSize(s), 0xFF);
+        for (size_t i = 0; i < s.soundSize; ++i) c.push_back(cdxlbuilder::SoundByte(static_cast<uint32_t>(f), i));
+        c.resize(s.chunkSize, 0);
+        out.insert(out.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
+std::string Script(const std::string& file) {
+    using e2e::CallCommand;
+    return R"(
+.function main maxstack=12
+.line 1
+    CLOSURE 0 onend
+    SETGLOBAL 0 "onend"
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    GETGLOBAL 2 "onend"
+    SETTABLE 1 "onvideoend" 2
+    CALL 0 2 1
+.line 2
+    GETGLOBAL 0 "openvideo"
+    LOADK 1 #1
+    LOADK 2 ")" + file + R"("
+    CALL 0 3 1
+.line 3
+    GETGLOBAL 0 "dumpvideo"
+    LOADK 1 #1
+    LOADK 2 #300
+    LOADK 3 #0
+    LOADK 4 "out"
+    LOADK 5 #1
+    CALL 0 6 1
+.line 4
+)" + CallCommand("GetVideoFrame", {2, 3, 1}) +
+           CallCommand("DisplayBrush", {2, 0, 0}) + R"(.line 5
+    GETGLOBAL 0 "enablelayers"
+    CALL 0 1 1
+    GETGLOBAL 0 "playvideo"
+    LOADK 1 #1
+    LOADK 2 #)" + std::to_string(kX) +
+           R"(
+    LOADK 3 #)" + std::to_string(kY) +
+           R"(
+    NEWTABLE 4 0 1
+    LOADK 5 #1
+    SETTABLE 4 "uselayer" 5
+    CALL 0 5 1
+.line 6
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.function onend params=1 maxstack=6
+.line 20
+    GETGLOBAL 1 "debugprint"
+    LOADK 2 "videoend"
+    GETTABLE 3 0 "id"
+    CALL 1 3 1
+    GETGLOBAL 1 "end"
+    CALL 1 1 1
+    RETURN 0 1 0
+.end
+.end
+)";
+}
+
+class VideoLayerRoadTest : public e2e::E2eFixture {};
+
+}  // namespace
+
+TEST_F(VideoLayerRoadTest, ADumpAGrabAndALayerThatPlaysToItsEnd) {
+    const std::string clip = (dir_ / "clip.cdxl").string();
+    imagefixtures::WriteBytes(clip, Clip());
+    const auto qba = Pack(Chunk(Script(clip), "vlayer"), dir_ / "vlayer.qba", "--include vlayer.qbs:1:1000:0");
+    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
+                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "videoend 1\n");
+
+    // The dump: one PNG a picture and the sound's bytes in the WAVE.
+    for (int f = 0; f < kFrames; ++f)
+        EXPECT_TRUE(std::filesystem::exists(dir_ / ("out" + std::to_string(f) + ".png"))) << f;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / ("out" + std::to_string(kFrames) + ".png")));
+    const std::string wave = e2e::ReadFile((dir_ / "out.wav").string());
+    ASSERT_GT(wave.size(), 44u);
+    EXPECT_EQ(wave.substr(0, 4), "RIFF");
+    EXPECT_GE(wave.size() - 44, static_cast<size_t>(kFrames * kSoundSize));
+
+    // The grabbed third picture stays where the brush went; the layer ends
+    // on the last picture, at its place, above the background.
+    const std::vector<e2e::Frame> frames = e2e::ReadSavedFrames(dir_);
+    ASSERT_FALSE(frames.empty());
+    const e2e::Frame& shot = frames.back();
+    ASSERT_GT(shot.width, kX + 32);
+    EXPECT_EQ(shot.At(5, 5), FrameRGB(2));
+    EXPECT_EQ(shot.At(kX, kY), FrameRGB(kFrames - 1));
+    EXPECT_EQ(shot.At(kX + 31, kY + 15), FrameRGB(kFrames - 1));
+    EXPECT_NE(shot.At(kX + 32, kY + 16), FrameRGB(kFrames - 1));
+    // Pictures of the layer reached the window in order.
+    int last = -1;
+    for (const e2e::Frame& f : frames) {
+        if (f.width <= kX + 31) continue;
+        for (int i = 0; i < kFrames; ++i)
+            if (f.At(kX + 5, kY + 5) == FrameRGB(i)) {
+                EXPECT_GE(i, last);
+                last = i;
+            }
+    }
+    EXPECT_EQ(last, kFrames - 1);
+}
