@@ -110,9 +110,8 @@ class VideoLayerRoadTest : public e2e::E2eFixture {};
 TEST_F(VideoLayerRoadTest, ADumpAGrabAndALayerThatPlaysToItsEnd) {
     const std::string clip = (dir_ / "clip.cdxl").string();
     imagefixtures::WriteBytes(clip, Clip());
-    const auto qba = Pack(Chunk(Script(clip), "vlayer"), dir_ / "vlayer.qba", "--include vlayer.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    const std::vector<e2e::Frame> frames = PlayFrames(Script(clip), "vlayer");
+    const e2e::RunResult& r = played_;
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "videoend 1\n");
 
@@ -127,7 +126,6 @@ TEST_F(VideoLayerRoadTest, ADumpAGrabAndALayerThatPlaysToItsEnd) {
 
     // The grabbed third picture stays where the brush went; the layer ends
     // on the last picture, at its place, above the background.
-    const std::vector<e2e::Frame> frames = e2e::ReadSavedFrames(dir_);
     ASSERT_FALSE(frames.empty());
     const e2e::Frame& shot = frames.back();
     ASSERT_GT(shot.width, kX + 32);
