@@ -18,6 +18,7 @@ struct qbLayerOptions;
 struct qbLayer;
 struct qbObjectImage;
 struct qbBitmap;
+struct qbShapeRestyle;
 
 // Render flags. Other bits belong to the layer system and pass through.
 enum : uint32_t {
@@ -155,6 +156,28 @@ int AddShapeLayer(ScriptState* L, int32_t type, int32_t x, int32_t y, int32_t wi
 int RenderShapeLayerBorder(ScriptState* L, const qbLayer& layer, const double matrix[4], double fx, double fy,
                            uint32_t colour, int32_t size, qbObjectImage* out, int32_t* x, int32_t* y, int32_t* width,
                            int32_t* height);
+// A shape layer's record, or null.
+const qbShapeLayerData* ShapeLayerDataOf(const qbLayer& layer);
+// The shape of data drawn with the state and colour given under t (flag
+// 16): a shape with its anchor point at x, y, a line with its endpoints
+// from x, y. The images and their place come back in out.
+int DrawShapeRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawState& state, uint32_t colour,
+                    int32_t x, int32_t y, qbTransformOptions* t, qbShapeOutput* out);
+
+// The fill and form keys of a shape layer's style table into state:
+// "formstyle" (1 alone resets; 32 and 64 switch the layer's shadow and
+// border, *shadow and *border set to 1, not stored), "formstyleclear" (32
+// and 64 switch them off, 0), "fillstyle", "gradientstyle",
+// "gradientangle", "gradientstartcolor", "gradientendcolor" (either
+// empties the stop list), "texturebrush", "texturex", "texturey".
+// *shadow and *border stay -1 when untouched; *changed is set when a key
+// was found. 0 or ERR_WRONGUSAGE.
+int ReadLayerFillStyle(ScriptState* L, int tab, qbDrawState* state, int32_t* shadow, int32_t* border, bool* changed);
+// The same keys from state into the table on top of the stack.
+void WriteLayerFillStyle(ScriptState* L, const qbDrawState& state);
+int RestyleShapeLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t convertTo, qbShapeRestyle* out);
+void PushShapeLayerStyle(ScriptState* L, const qbLayer& layer);
+
 // Installs the layers' hooks into the shape renderer.
 void InstallShapeLayerHooks();
 

@@ -72,15 +72,11 @@ int AddShapeLayer(ScriptState* L, int32_t type, int32_t x, int32_t y, int32_t wi
     return 0;
 }
 
-namespace {
-
-const qbShapeLayerData* DataOf(const qbLayer& layer) {
+const qbShapeLayerData* ShapeLayerDataOf(const qbLayer& layer) {
     return layer.basestate ? static_cast<const qbShapeLayerData*>(layer.basestate->shapeState.get()) : nullptr;
 }
 
-// The shape of data drawn with the state and colour given under t, its
-// images and placement handed back.
-int DrawRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawState& state, uint32_t colour, int32_t x,
+int DrawShapeRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawState& state, uint32_t colour, int32_t x,
                int32_t y, qbTransformOptions* t, qbShapeOutput* out) {
     qbLayerOptions lopts = DefaultLayerOptions();
     const uint32_t flags = kShapeRerender;
@@ -106,6 +102,10 @@ int DrawRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawState& 
     }
 }
 
+namespace {
+
+const qbShapeLayerData* DataOf(const qbLayer& layer) { return ShapeLayerDataOf(layer); }
+
 // Draws data for the layer under matrix and places the images where the
 // layer's untransformed image would be at identity, the display's factors
 // moving the anchor point.
@@ -121,7 +121,7 @@ int DrawForLayer(ScriptState* L, const qbLayer& layer, const qbShapeLayerData& d
     const int32_t px = line ? base.x : AddCoordinates(base.x, -data.left);
     const int32_t py = line ? base.y : AddCoordinates(base.y, -data.top);
     qbShapeOutput out;
-    if (int err = DrawRecord(L, data, state, colour, px, py, &t, &out)) return err;
+    if (int err = DrawShapeRecord(L, data, state, colour, px, py, &t, &out)) return err;
     *image = {out.bitmap, out.mask, out.alpha};
     int64_t ox = out.x, oy = out.y;
     if (line) {
@@ -193,5 +193,7 @@ void InstallShapeLayerHooks() {
     hooks.render = &RenderShapeLayer;
     hooks.renderBorder = &RenderShapeLayerBorder;
     hooks.onlyBorderShows = &OnlyBorderShows;
+    hooks.restyle = &RestyleShapeLayer;
+    hooks.pushStyle = &PushShapeLayerStyle;
     SetShapeLayerHooks(&hooks);
 }

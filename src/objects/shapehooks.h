@@ -24,6 +24,9 @@ struct qbShapeRestyle {
     qbObjectImage image;
     int32_t x = 0, y = 0;
     int32_t width = 0, height = 0;
+    // "formstyle" and "formstyleclear" switch the layer's shadow and
+    // border: 1 on, 0 off, -1 untouched.
+    int32_t shadowSwitch = -1, borderSwitch = -1;
 };
 
 struct qbShapeLayerHooks {

@@ -43,6 +43,16 @@ protected:
         for (size_t i = 0; i < a.size(); ++i) bad += a[i] != b[i];
         return bad;
     }
+    // One number of GetLayerStyle(layer).
+    double Get(int32_t layer, const char* key) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, layer);
+        EXPECT_EQ(Run("GetLayerStyle", 1, 1), 0);
+        double v = -12345;
+        GetTableFieldFloat(L_, -1, key, &v, nullptr);
+        VmSetTop(L_, 0);
+        return v;
+    }
     qbLayer* Top() { return display_->bgpic->layers->layers.back().get(); }
     // The shape command with a rotation (and a line's thickness) in its
     // option table.
@@ -128,6 +138,138 @@ TEST_F(ShapeLayersTest, BordersFollowTheShape) {
     ASSERT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldUInt(L_, "bordercolor", 0xFFFF00); }), 0);
     EXPECT_EQ(Window(20, 30), 0x0000FFu);
     EXPECT_EQ(Window(21, 30), 0xFFFF00u);
+}
+
+TEST_F(ShapeLayersTest, StyleKeysRedrawAndConvertShapes) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Circle", {40, 40, 10, 0xFF0000}), 0);
+    EXPECT_EQ(Get(1, "radius"), 10);
+    EXPECT_EQ(Get(1, "color"), 0xFF0000);
+    EXPECT_EQ(Get(1, "fillstyle"), FILLCOLOR);
+    ASSERT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldInt(L_, "radius", 30); }), 0);
+    EXPECT_EQ(Get(1, "radius"), 30);
+    EXPECT_EQ(Top()->basestate->shownwidth, 61);
+    // The box keeps its corner: the circle now reaches (70, 40) and (40, 70).
+    EXPECT_EQ(Window(70, 41), 0xFF0000u);
+    EXPECT_EQ(Window(41, 70), 0xFF0000u);
+    EXPECT_EQ(Window(45, 45), 0u);
+
+    // Into an ellipse keeping the radii; an arc needs its angles.
+    ASSERT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldInt(L_, "type", kShapeEllipse); }), 0);
+    EXPECT_EQ(Top()->type, kShapeEllipse);
+    EXPECT_EQ(Get(1, "radiusa"), 30);
+    EXPECT_EQ(Get(1, "radiusb"), 30);
+    EXPECT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldInt(L_, "type", kShapeArc); }), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Top()->type, kShapeEllipse);
+    ASSERT_EQ(Show("SetLayerStyle", {1},
+                   [&] {
+                       SetTableFieldInt(L_, "type", kShapeArc);
+                       SetTableFieldInt(L_, "startangle", 0);
+                       SetTableFieldInt(L_, "endangle", 90);
+                   }),
+              0);
+    EXPECT_EQ(Top()->type, kShapeArc);
+    EXPECT_EQ(Get(1, "endangle"), 90);
+
+    // A box into a circle needs its radius; colour and fill keys redraw.
+    ASSERT_EQ(Show("Box", {5, 5, 20, 10, 0x00FF00}), 0);
+    EXPECT_EQ(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "type", kShapeCircle); }), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(Get(2, "sizex"), 20);
+    EXPECT_EQ(Get(2, "roundlevel"), 0);
+    ASSERT_EQ(Show("SetLayerStyle", {2}, [&] { SetTableFieldUInt(L_, "color", 0x0000FF); }), 0);
+    EXPECT_EQ(Window(10, 10), 0x0000FFu);
+    ASSERT_EQ(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "formstyle", kFormShadow); }), 0);
+    EXPECT_EQ(Top()->shadow.shadow, 1);
+    EXPECT_EQ(Get(2, "formstyle"), kFormNormal);
+}
+
+TEST_F(ShapeLayersTest, PolygonVerticesReadBackFlatFromIndexZero) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    VmPushNumber(L_, 10);
+    VmPushNumber(L_, 10);
+    VmPushNewTable(L_);
+    const double pts[6] = {0, 0, 20, 0, 10, 15};
+    for (int i = 0; i < 6; ++i) {
+        VmPushNumber(L_, pts[i]);
+        VmRawSetIndex(L_, -2, i);
+    }
+    VmPushNumber(L_, 3);
+    VmPushNumber(L_, 0xFF00FF);
+    ASSERT_EQ(Run("Polygon", 5), 0);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("GetLayerStyle", 1, 1), 0);
+    int32_t count = 0;
+    GetTableFieldInt(L_, -1, "numvertices", &count, nullptr);
+    EXPECT_EQ(count, 3);
+    VmPushString(L_, "vertices");
+    VmGetTableAt(L_, -2);
+    ASSERT_EQ(VmType(L_, -1), kTypeTable);
+    for (int i = 0; i < 6; ++i) {
+        VmRawGetIndex(L_, -1, i);
+        EXPECT_EQ(VmToNumber(L_, -1), pts[i]) << i;
+        VmSetTop(L_, -2);
+    }
+    VmSetTop(L_, 0);
+    // New vertices redraw the layer from its anchor point.
+    ASSERT_EQ(Show("SetLayerStyle", {1},
+                   [&] {
+                       VmPushString(L_, "vertices");
+                       VmPushNewTable(L_);
+                       const double box[8] = {0, 0, 30, 0, 30, 30, 0, 30};
+                       for (int i = 0; i < 8; ++i) {
+                           VmPushNumber(L_, box[i]);
+                           VmRawSetIndex(L_, -2, i);
+                       }
+                       VmSetTableAt(L_, -3);
+                   }),
+              0);
+    EXPECT_EQ(Get(1, "numvertices"), 4);
+    EXPECT_EQ(Window(38, 38), 0xFF00FFu);
+}
+
+TEST_F(ShapeLayersTest, SelectLayerMakesABoxLayerABrushLayerOfItsPixels) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 20, 10, 0xFF0000}), 0);
+    ASSERT_EQ(Show("SelectLayer", {1}), 0);
+    EXPECT_EQ(Top()->type, kLayerBrush);
+    EXPECT_EQ(Top()->basestate->shapeState, nullptr);
+    qbBrush* own = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, Top()->id, &own, kBrushDetachedToo), 0);
+    EXPECT_EQ(own->width, 20);
+    EXPECT_EQ(ReadBitmapPixel(own->bitmap, 5, 5, false), 0xFF0000u);
+    ASSERT_EQ(Show("Plot", {1, 1, 0x00FF00}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    EXPECT_EQ(Window(11, 11), 0x00FF00u);
+    EXPECT_EQ(Window(15, 15), 0xFF0000u);
+}
+
+TEST_F(ShapeLayersTest, ATurnedBoxCoversWhatATurnedBrushOfItsSizeCovers) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    MakeBrush(1, 40, 20, 0xFF0000);
+    ASSERT_EQ(Turned("DisplayBrush", {1, 30, 20}, 30), 0);
+    std::vector<uint32_t> brush = Picture();
+    FillBitmapRect(display_->spriteFreeBuffer.get(), 0, 0, 100, 80, 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Turned("Box", {30, 20, 40, 20, 0xFF0000}, 30), 0);
+    const std::vector<uint32_t> box = Picture();
+    // Pixels may differ only where a neighbour of the other kind is.
+    int far = 0, total = 0;
+    for (int32_t y = 1; y < 79; ++y)
+        for (int32_t x = 1; x < 99; ++x) {
+            const size_t i = static_cast<size_t>(y) * 100 + x;
+            total += box[i] != 0;
+            if (box[i] == brush[i]) continue;
+            bool edge = false;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) edge = edge || brush[i + dy * 100 + dx] == box[i];
+            far += !edge;
+        }
+    EXPECT_GT(total, 700);
+    EXPECT_EQ(far, 0);
 }
 
 }  // namespace
