@@ -350,7 +350,10 @@ void BlitShapeImages(ScriptState* L, const qbLayerOptions* lopts, qbObjectImage*
     blit.alpha = image->alpha;
     blit.clip = out.clip && *out.clip ? static_cast<const qbClipRegion*>(*out.clip) : nullptr;
     SafeBlt(L, blit);
-    if (display->softDoubleBuffer) AddDirtyRect(L, x, y, width, height);
+    // A scaling display at factors of 1.0 leaves drawn shapes to its next
+    // full redraw.
+    const bool unscaledScaling = display->pictureScaling && display->scaleX == 1.0 && display->scaleY == 1.0;
+    if (display->softDoubleBuffer && !unscaledScaling) AddDirtyRect(L, x, y, width, height);
 }
 
 namespace {

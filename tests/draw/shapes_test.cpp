@@ -345,3 +345,22 @@ TEST_F(ShapesTest, ArcsOfHugeAnglesDrawLikeTheirPlacesOnTheCircle) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, AScalingDisplayAtFactorsOfOneTakesNoDirtyRectangleFromAShape) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormAntialias}), 0);
+    ASSERT_EQ(Run("BeginDoubleBuffer", 0), 0);
+    ASSERT_EQ(Run("Flip", 0), 0);
+    display_->dirtyRects.Reset();
+    ASSERT_EQ(Show("Box", {10, 10, 20, 10, 0xFF0000}), 0);
+    EXPECT_EQ(display_->dirtyRects.count, 1);
+    display_->dirtyRects.Reset();
+    display_->pictureScaling = 1;
+    ASSERT_EQ(Show("Box", {10, 10, 20, 10, 0x00FF00}), 0);
+    EXPECT_EQ(display_->dirtyRects.count, 0);
+    display_->pictureScaling = 0;
+}
+
+}  // namespace
