@@ -11,6 +11,7 @@
 #include "draw/shape.h"
 #include "imaging/bitmap.h"
 #include "objects/bgpiclib.h"
+#include "objects/compositor.h"
 #include "objects/show_fixture.h"
 
 namespace {
@@ -270,6 +271,52 @@ TEST_F(ShapeLayersTest, ATurnedBoxCoversWhatATurnedBrushOfItsSizeCovers) {
         }
     EXPECT_GT(total, 700);
     EXPECT_EQ(far, 0);
+}
+
+TEST_F(ShapeLayersTest, ATurnedPlainBrushLayerIsBorderedAsATurnedBox) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 40, 20, 0xFF0000);
+    ASSERT_EQ(Turned("DisplayBrush", {1, 30, 30}, 30), 0);
+    ASSERT_EQ(Show("SetLayerStyle", {1},
+                   [&] {
+                       SetTableFieldInt(L_, "border", 1);
+                       SetTableFieldInt(L_, "bordersize", 2);
+                       SetTableFieldUInt(L_, "bordercolor", 0x00FF00);
+                   }),
+              0);
+    const std::vector<uint32_t> shown = Picture();
+    const qbLayerState* s = Top()->shownstate;
+    ASSERT_NE(s->bdbitmap, nullptr);
+    // The border follows the turned edges: the corners of the turned
+    // image's box stay clear, and green lies next to red.
+    EXPECT_EQ(shown[static_cast<size_t>(s->showny) * 100 + s->shownx], 0u);
+    int green = 0, beside = 0;
+    for (int32_t y = 1; y < 79; ++y)
+        for (int32_t x = 1; x < 99; ++x) {
+            const size_t i = static_cast<size_t>(y) * 100 + x;
+            if (shown[i] != 0x00FF00u) continue;
+            ++green;
+            bool red = false;
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx) red = red || Window(x + dx, y + dy) == 0xFF0000u;
+            beside += red;
+        }
+    EXPECT_GT(green, 100);
+    EXPECT_GE(beside, green * 9 / 10);
+}
+
+TEST_F(ShapeLayersTest, TheSourceImageOfACircleLayerIsItsRendering) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Circle", {10, 10, 12, 0xFF0000}), 0);
+    ASSERT_EQ(Show("RotateLayer", {1, 45}), 0);
+    qbObjectImage image;
+    int32_t w = 0, h = 0;
+    ASSERT_EQ(GetLayerSourceImage(L_, Top(), Top()->basestate, false, &image, &w, &h), 0);
+    EXPECT_EQ(w, 25);
+    EXPECT_EQ(ReadBitmapPixel(image.bitmap, 12, 12, false), 0xFF0000u);
+    ASSERT_EQ(GetLayerSourceImage(L_, Top(), Top()->shownstate, true, &image, &w, &h), 0);
+    EXPECT_EQ(image.bitmap, Top()->shownstate->xfbitmap);
 }
 
 }  // namespace
