@@ -319,4 +319,16 @@ TEST_F(ShapeLayersTest, TheSourceImageOfACircleLayerIsItsRendering) {
     EXPECT_EQ(image.bitmap, Top()->shownstate->xfbitmap);
 }
 
+TEST_F(ShapeLayersTest, HugeTurnedShapesFailCleanlyWithAndWithoutLayers) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    for (int layers = 0; layers < 2; ++layers) {
+        SCOPED_TRACE(layers);
+        if (layers) {
+            ASSERT_EQ(Run("EnableLayers", 0), 0);
+        }
+        EXPECT_EQ(Turned("Box", {-2000000000, 0, 2000000000, 2000000000, 0xFF0000}, 30), ERR_BITMAP);
+        EXPECT_EQ(Turned("Ellipse", {0, 0, 1000000000, 5, 0xFF0000}, 45), ERR_BITMAP);
+    }
+}
+
 }  // namespace
