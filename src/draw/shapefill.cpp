@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
@@ -136,7 +138,7 @@ int FillShapeCoverage(const qbShapeFill& f) {
     if (ctx.clip.left >= ctx.clip.right || ctx.clip.top >= ctx.clip.bottom) return 0;
 
     // A fresh image's planes follow the pixels, so its thin lines go
-    // through the raster too.
+    // through a coverage map too.
     if (!f.points && f.lineThickness <= 1 && !f.outright) {
         const int32_t x1 = f.x + f.line[0], y1 = f.y + f.line[1], x2 = f.x + f.line[2], y2 = f.y + f.line[3];
         if (f.antialias) DrawAntialiasedLine(ctx, x1, y1, x2, y2);
@@ -146,16 +148,40 @@ int FillShapeCoverage(const qbShapeFill& f) {
 
     uint8_t* cover = nullptr;
     int32_t pitch = 0;
-    CoverageRasterPtr raster(CreateCoverageRaster(f.width, f.height, &cover, &pitch));
-    if (!raster) return EngineError();
-    if (f.points) {
-        const int32_t thickness = f.filled ? 0 : std::clamp(f.lineWidth, 1, kMaxScanThickness);
-        FillPolygon(raster.get(), f.points, f.count, f.filled ? 0 : f.antialias, thickness);
+    CoverageRasterPtr raster;
+    std::vector<uint8_t> thinCover;
+    if (!f.points && f.lineThickness <= 1) {
+        // A fresh image's thin line: the pixels the direct road would
+        // draw, taken as coverage through white drawn on black.
+        std::vector<uint32_t> thin;
+        try {
+            thin.assign(static_cast<size_t>(f.width) * f.height, 0);
+            thinCover.resize(thin.size());
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+        BlendContext white;
+        white.pixels = thin.data();
+        white.rowLength = f.width;
+        white.colour = 0xFFFFFF;
+        white.clip = {0, 0, f.width, f.height};
+        if (f.antialias) DrawAntialiasedLine(white, f.line[0], f.line[1], f.line[2], f.line[3]);
+        else DrawPixelLine(white, f.line[0], f.line[1], f.line[2], f.line[3]);
+        for (size_t k = 0; k < thin.size(); ++k) thinCover[k] = static_cast<uint8_t>(thin[k] & 0xFF);
+        cover = thinCover.data();
+        pitch = f.width;
     } else {
-        DrawThickLine(raster.get(), f.line[0], f.line[1], f.line[2], f.line[3], f.antialias,
-                      std::clamp(f.lineThickness, 1, kMaxScanThickness));
+        raster.reset(CreateCoverageRaster(f.width, f.height, &cover, &pitch));
+        if (!raster) return EngineError();
+        if (f.points) {
+            const int32_t thickness = f.filled ? 0 : std::clamp(f.lineWidth, 1, kMaxScanThickness);
+            FillPolygon(raster.get(), f.points, f.count, f.filled ? 0 : f.antialias, thickness);
+        } else {
+            DrawThickLine(raster.get(), f.line[0], f.line[1], f.line[2], f.line[3], f.antialias,
+                          std::clamp(f.lineThickness, 1, kMaxScanThickness));
+        }
+        if (int err = EngineError()) return err;
     }
-    if (int err = EngineError()) return err;
     const bool smooth = f.antialias && !f.filled;
 
     Locked source(f.source, kLockReadOnly);

@@ -364,3 +364,21 @@ TEST_F(ShapesTest, AScalingDisplayAtFactorsOfOneTakesNoDirtyRectangleFromAShape)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, AnAntialiasedOnePixelLineDrawsItsWholeLength) {
+    ASSERT_EQ(Show("SetFormStyle", {kFormAntialias}), 0);
+    for (const double colour : {double(0xFFFFFF), double(0x80FFFFFF)}) {
+        Clear();
+        ASSERT_EQ(Show("Line", {0, 10, 99, 14, colour}), 0);
+        // Every column of the line's box gets some of it.
+        for (int32_t x = 0; x < 100; ++x) {
+            bool any = false;
+            for (int32_t y = 8; y < 17; ++y) any = any || Shown(x, y) != 0;
+            EXPECT_TRUE(any) << x << " " << colour;
+        }
+    }
+}
+
+}  // namespace
