@@ -65,8 +65,8 @@ int ReadVertices(ScriptState* L, int tab, qbShapeLayerData* d, int32_t* dx, int3
 }
 
 // The type keys into d; a converted layer must name what its type needs.
-int ReadShapeKeys(ScriptState* L, int tab, int32_t from, bool converting, qbShapeLayerData* d, int32_t* dx,
-                  int32_t* dy, int32_t line[4], bool* lineMoved, bool* found) {
+int ReadShapeKeys(ScriptState* L, int tab, int32_t from, bool converting, qbShapeLayerData* d, int32_t* dx, int32_t* dy,
+                  int32_t line[4], bool* lineMoved, bool* found) {
     switch (d->type) {
     case kShapeBox: {
         if (int err = ReadAtLeast(L, tab, "sizex", 1, &d->width, found)) return err;
@@ -121,7 +121,8 @@ int ReadShapeKeys(ScriptState* L, int tab, int32_t from, bool converting, qbShap
         if (ReadInt(L, tab, "thickness", &thickness, found)) d->thickness = std::max(1, thickness);
         return 0;
     }
-    default: return ERR_WRONGUSAGE;
+    default:
+        return ERR_WRONGUSAGE;
     }
     if (IsRound(d->type)) {
         d->width = EllipseSize(d->radiusX);
@@ -221,8 +222,7 @@ int RestyleShapeLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t con
                        AddCoordinates(base.y, wasLine ? old->line[3] : d->height - 1)};
     bool lineMoved = false;
     int32_t dx = 0, dy = 0;
-    if (int err = ReadShapeKeys(L, tab, from, convertTo != 0, d.get(), &dx, &dy, line, &lineMoved, &found))
-        return err;
+    if (int err = ReadShapeKeys(L, tab, from, convertTo != 0, d.get(), &dx, &dy, line, &lineMoved, &found)) return err;
     if (!found) return 0;
 
     qbTransformOptions t = layer.transform;
@@ -269,7 +269,9 @@ void PushShapeLayerStyle(ScriptState* L, const qbLayer& layer) {
             for (int i = 0; i < 4; ++i) SetTableFieldInt(L, keys[i], d->corners[i]);
         }
         break;
-    case kShapeCircle: SetTableFieldInt(L, "radius", d->radiusX); break;
+    case kShapeCircle:
+        SetTableFieldInt(L, "radius", d->radiusX);
+        break;
     case kShapeArc:
         SetTableFieldInt(L, "startangle", d->startAngle);
         SetTableFieldInt(L, "endangle", d->endAngle);
@@ -301,6 +303,7 @@ void PushShapeLayerStyle(ScriptState* L, const qbLayer& layer) {
         SetTableFieldInt(L, "numvertices", static_cast<int32_t>(count));
         break;
     }
-    default: break;
+    default:
+        break;
     }
 }

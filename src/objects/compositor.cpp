@@ -55,9 +55,10 @@ int32_t StyleOpacity(uint32_t colour, int32_t fade) {
 // The matrix a state shows its layer under: none for a base state that
 // another state transforms, the display's factors in a scaled shown state.
 void StateMatrix(const qbLayer* layer, const qbLayerState* s, double m[4], double* fx, double* fy) {
-    const double identity[4] = {1.0, 0.0, 0.0, 1.0};
+    static constexpr double kIdentity[4] = {1.0, 0.0, 0.0, 1.0};
     const bool untransformed = s == layer->basestate && layer->transformedstate != layer->basestate;
-    std::copy(untransformed ? identity : layer->transform.matrix, (untransformed ? identity : layer->transform.matrix) + 4, m);
+    const double* from = untransformed ? kIdentity : layer->transform.matrix;
+    std::copy(from, from + 4, m);
     *fx = *fy = 1.0;
     const qbDisplay* d = GetCurrentDisplay();
     if (d && s == layer->shownstate && s != layer->transformedstate) {
@@ -70,11 +71,18 @@ void StateMatrix(const qbLayer* layer, const qbLayerState* s, double m[4], doubl
     m[3] *= *fy;
 }
 
+// Shape layers but lines: their borders come from the shape renderer
+// alone.
+bool ShapeOwnsBorder(const qbLayer* layer) {
+    return ShapeLayerHooks().renderBorder && IsShapeLayerType(layer->type) && layer->type != kLayerLine &&
+           layer->basestate->shapeState;
+}
+
 // Whether the border comes from the shape renderer: shape layers but
 // lines, and plain rectangles that are turned.
 bool ShapeDrawsBorder(ScriptState* L, qbLayer* layer) {
     if (!ShapeLayerHooks().renderBorder) return false;
-    if (IsShapeLayerType(layer->type)) return layer->type != kLayerLine && layer->basestate->shapeState;
+    if (IsShapeLayerType(layer->type)) return ShapeOwnsBorder(layer);
     const bool image = layer->type == kLayerBrush || layer->type == kLayerBrushPart ||
                        layer->type == kLayerBGPicPart || layer->type == kLayerAnim || layer->type == kLayerVideo;
     const double* m = layer->transform.matrix;
@@ -466,8 +474,7 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
     }
     // Shapes, and turned plain rectangles, get their borders drawn as shapes.
     if (!s->bdbitmap && ShapeDrawsBorder(L, layer)) RenderShapeBorder(L, layer, s);
-    if (!s->bdbitmap && !(IsShapeLayerType(layer->type) && layer->type != kLayerLine && layer->basestate->shapeState &&
-                          ShapeLayerHooks().renderBorder)) {
+    if (!s->bdbitmap && !ShapeOwnsBorder(layer)) {
         qbObjectImage image;
         int32_t iw = 0, ih = 0;
         if (GetLayerSourceImage(L, layer, s, true, &image, &iw, &ih) == 0) {

@@ -47,9 +47,9 @@ const TypeRow kTypeRows[] = {
     {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", true},
     {kLayerTextObject, "TEXTOBJECT", true}, {kLayerTextOut, "TEXTOUT", true},
     {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", true},
-    {kLayerCircle, "CIRCLE", true},       {kLayerEllipse, "ELLIPSE", true},
-    {kLayerLine, "LINE", true},           {kLayerPolygon, "POLYGON", true},
-    {kLayerArc, "ARC", true},             {kLayerVectorPath, "VECTORPATH", false},
+    {kLayerCircle, "CIRCLE", true},        {kLayerEllipse, "ELLIPSE", true},
+    {kLayerLine, "LINE", true},            {kLayerPolygon, "POLYGON", true},
+    {kLayerArc, "ARC", true},              {kLayerVectorPath, "VECTORPATH", false},
 };
 
 const TypeRow* FindTypeRow(int32_t type) {
@@ -663,7 +663,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             base->alpha = oldImage.alpha;
             base->textLayout = std::move(oldLayout);
         };
-        if (w.geometry || w.content || text || shape) ComputeTransformMatrix(&layer->transform, base->width, base->height);
+        if (w.geometry || w.content || text || shape)
+            ComputeTransformMatrix(&layer->transform, base->width, base->height);
         if (rebuild) {
             base->x = w.x;
             base->y = w.y;

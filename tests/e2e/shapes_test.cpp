@@ -66,10 +66,9 @@ TEST_F(ShapesAppletTest, EveryShapeDrawsIntoTheDisplayABrushAndLayers) {
     body += Call("CreateBrush", {1, 60, 40, 0}) + Call("SelectBrush", {1}) + Call("Box", {5, 5, 20, 10, kRed}) +
             Call("Circle", {30, 5, 10, kGreen}) + Call("EndSelect", {}) + Call("DisplayBrush", {1, 10, 100});
     // Layers: a turned box and a circle restyled to a radius of 30.
-    body += Call("EnableLayers", {}) +
-            CallWithTable("Box", {10, 200, 60, 40, kRed}, "    SETTABLE @ \"rotate\" #30\n") +
-            Call("Circle", {200, 200, 10, kGreen}) +
-            CallWithTable("SetLayerStyle", {2}, "    SETTABLE @ \"radius\" #30\n");
+    body +=
+        Call("EnableLayers", {}) + CallWithTable("Box", {10, 200, 60, 40, kRed}, "    SETTABLE @ \"rotate\" #30\n") +
+        Call("Circle", {200, 200, 10, kGreen}) + CallWithTable("SetLayerStyle", {2}, "    SETTABLE @ \"radius\" #30\n");
     const fs::path qba =
         Pack(Chunk(e2e::MainFunction(body, 12), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
     const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
