@@ -169,9 +169,11 @@ int DrawShapeRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawSt
 // border, *shadow and *border set to 1, not stored), "formstyleclear" (32
 // and 64 switch them off, 0), "fillstyle", "gradientstyle",
 // "gradientangle", "gradientstartcolor", "gradientendcolor" (either
-// empties the stop list), "texturebrush", "texturex", "texturey".
+// empties the stop list), with fill style 2 the centre, balance, border
+// and stop keys ("gradientcolors"), "texturebrush", "texturex",
+// "texturey".
 // *shadow and *border stay -1 when untouched; *changed is set when a key
-// was found. 0 or ERR_WRONGUSAGE.
+// was found. 0, ERR_WRONGUSAGE or the gradient reader's error.
 int ReadLayerFillStyle(ScriptState* L, int tab, qbDrawState* state, int32_t* shadow, int32_t* border, bool* changed);
 // The same keys from state into the table on top of the stack.
 void WriteLayerFillStyle(ScriptState* L, const qbDrawState& state);

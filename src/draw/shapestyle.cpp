@@ -9,6 +9,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/numbers.h"
+#include "display/gradientopts.h"
 #include "draw/shape.h"
 #include "objects/layers.h"
 #include "objects/shapehooks.h"
@@ -168,6 +169,17 @@ int ReadLayerFillStyle(ScriptState* L, int tab, qbDrawState* st, int32_t* shadow
         st->gradient.endColor = static_cast<int32_t>(colour & 0xFFFFFF);
         st->gradient.stops.clear();
         *changed = true;
+    }
+    if (st->fillStyle == FILLGRADIENT) {
+        const qbGradient before = st->gradient;
+        bool stops = false;
+        if (int err = ParseGradientStops(L, tab, &st->gradient, "gradientcenterx", "gradientcentery",
+                                         "gradientbalance", "gradientborder", "gradientcolors", &stops))
+            return err;
+        const qbGradient& g = st->gradient;
+        if (stops || g.centerX != before.centerX || g.centerY != before.centerY || g.balance != before.balance ||
+            g.border != before.border)
+            *changed = true;
     }
     if (GetTableFieldObjectID(L, tab, "texturebrush", &st->texture, nullptr)) *changed = true;
     if (GetTableFieldInt(L, tab, "texturex", &st->textureX, nullptr)) *changed = true;

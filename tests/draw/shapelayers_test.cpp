@@ -183,6 +183,24 @@ TEST_F(ShapeLayersTest, StyleKeysRedrawAndConvertShapes) {
     ASSERT_EQ(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "formstyle", kFormShadow); }), 0);
     EXPECT_EQ(Top()->shadow.shadow, 1);
     EXPECT_EQ(Get(2, "formstyle"), kFormNormal);
+    // A gradient fill with its stops; a bad stop table is refused.
+    ASSERT_EQ(Show("SetLayerStyle", {2},
+                   [&] {
+                       SetTableFieldInt(L_, "fillstyle", FILLGRADIENT);
+                       VmPushString(L_, "gradientcolors");
+                       VmPushNewTable(L_);
+                       const double stops[4] = {0xFF0000, 0, 0x0000FF, 1};
+                       for (int i = 0; i < 4; ++i) {
+                           VmPushNumber(L_, stops[i]);
+                           VmRawSetIndex(L_, -2, i);
+                       }
+                       VmSetTableAt(L_, -3);
+                   }),
+              0);
+    EXPECT_EQ(Get(2, "fillstyle"), FILLGRADIENT);
+    EXPECT_NE(Window(10, 6), Window(10, 13));
+    EXPECT_NE(Window(10, 6), 0x0000FFu);
+    EXPECT_NE(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "gradientcolors", 5); }), 0);
 }
 
 TEST_F(ShapeLayersTest, PolygonVerticesReadBackFlatFromIndexZero) {
