@@ -12,6 +12,7 @@
 #include "imaging/bitmap.h"
 #include "objects/bgpiclib.h"
 #include "objects/compositor.h"
+#include "objects/layergeometry.h"
 #include "objects/show_fixture.h"
 
 namespace {
@@ -347,6 +348,33 @@ TEST_F(ShapeLayersTest, HugeTurnedShapesFailCleanlyWithAndWithoutLayers) {
         EXPECT_EQ(Turned("Box", {-2000000000, 0, 2000000000, 2000000000, 0xFF0000}, 30), ERR_BITMAP);
         EXPECT_EQ(Turned("Ellipse", {0, 0, 1000000000, 5, 0xFF0000}, 45), ERR_BITMAP);
     }
+}
+
+TEST_F(ShapeLayersTest, ADisplayScaledShapeLayerIsDrawnAtTheDisplaysSize) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Circle", {10, 6, 10, 0xFF0000}), 0);
+    const double scaleX = display_->scaleX, scaleY = display_->scaleY;
+    display_->scaleX = display_->scaleY = 2.0;
+    ASSERT_EQ(ReapplyDisplayScale(L_, Top()), 0);
+    const qbLayerState* shown = Top()->shownstate;
+    ASSERT_NE(shown, Top()->transformedstate);
+    // Drawn anew at twice the size, placed at twice the position: every
+    // pixel is the colour or clear, none resampled in between.
+    EXPECT_EQ(shown->shownx, 20);
+    EXPECT_EQ(shown->showny, 12);
+    EXPECT_NEAR(shown->shownwidth, 42, 1);
+    int red = 0;
+    for (int32_t y = 0; y < shown->shownheight; ++y)
+        for (int32_t x = 0; x < shown->shownwidth; ++x) {
+            const uint32_t p = ReadBitmapPixel(shown->xfbitmap, x, y, false);
+            EXPECT_TRUE(p == 0xFF0000u || p == 0u) << x << "," << y;
+            red += p == 0xFF0000u;
+        }
+    EXPECT_NEAR(red, 3.14159 * 20.5 * 20.5, 60);
+    display_->scaleX = scaleX;
+    display_->scaleY = scaleY;
+    ASSERT_EQ(ReapplyDisplayScale(L_, Top()), 0);
 }
 
 }  // namespace
