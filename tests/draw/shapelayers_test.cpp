@@ -204,6 +204,27 @@ TEST_F(ShapeLayersTest, StyleKeysRedrawAndConvertShapes) {
     EXPECT_NE(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "gradientcolors", 5); }), 0);
 }
 
+TEST_F(ShapeLayersTest, ALineLayerReadsAndTakesItsEndpoints) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("Line", {10, 20, 60, 30, 0x00FF00, 3}), 0);
+    EXPECT_EQ(Get(1, "x1"), 10);
+    EXPECT_EQ(Get(1, "y1"), 20);
+    EXPECT_EQ(Get(1, "x2"), 60);
+    EXPECT_EQ(Get(1, "y2"), 30);
+    EXPECT_EQ(Get(1, "thickness"), 3);
+    ASSERT_EQ(Show("SetLayerStyle", {1},
+                   [&] {
+                       SetTableFieldInt(L_, "x2", 90);
+                       SetTableFieldInt(L_, "y2", 70);
+                   }),
+              0);
+    EXPECT_EQ(Get(1, "x1"), 10);
+    EXPECT_EQ(Get(1, "x2"), 90);
+    EXPECT_EQ(Get(1, "y2"), 70);
+    EXPECT_EQ(Window(89, 69), 0x00FF00u);
+    EXPECT_EQ(Window(50, 45), 0x00FF00u);
+}
+
 TEST_F(ShapeLayersTest, PolygonVerticesReadBackFlatFromIndexZero) {
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
