@@ -10,6 +10,7 @@
 
 #include "core/errcodes.h"
 #include "core/settings.h"
+#include "objects/shapehooks.h"
 #include "vm/vm.h"
 
 namespace {
@@ -120,10 +121,12 @@ int InitDrawLibrary(ScriptState* L) {
     // Registration raises on failure; its result only counts the tables made.
     VmRegisterCommands(L, nullptr, kDrawCommands, 0);
     VmRegisterConstants(L, kDrawConstants, 0);
+    InstallShapeLayerHooks();
     return RegisterCommandTable(kDrawCommands, "draw", kDrawConstants);
 }
 
 void FreeDrawLibrary(ScriptState*) {
+    SetShapeLayerHooks(nullptr);
     Scratch().reset();
     State() = DefaultDrawState();
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <new>
 
 #include "core/errcodes.h"
 #include "core/numbers.h"
@@ -108,27 +110,39 @@ int DrawIntoBrush(ScriptState* L, qbDisplay* d, int32_t x1, int32_t y1, int32_t 
 
 int DrawLineCore(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x1, int32_t y1, int32_t x2,
                  int32_t y2, uint32_t colour, int32_t thickness, qbTransformOptions* topts, qbLayerOptions* lopts,
-                 uint32_t flags) {
+                 uint32_t flags, qbShapeOutput* out) {
     (void)layer;
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
-    if (IsOffscreen(d->output.type))
+    const bool rerender = (flags & kShapeRerender) != 0;
+    if (rerender && !out) return ERR_WRONGUSAGE;
+    if (!rerender && IsOffscreen(d->output.type))
         if (int err = PrepareOutputTarget(L)) return err;
     x1 = ResolveSpecialX(x1, 1, 0, topts->anchorx);
     y1 = ResolveSpecialY(y1, 1, 0, topts->anchory);
     x2 = ResolveSpecialX(x2, 1, 0, topts->anchorx);
     y2 = ResolveSpecialY(y2, 1, 0, topts->anchory);
-    const bool layered = d->layersEnabled && !(flags & kShapeRerender);
-    const double* m = topts->matrix;
+    const bool layered = d->layersEnabled && !rerender;
+    // A turned line layer is drawn untransformed first; the layer system
+    // draws it again under its matrix.
+    static constexpr double kIdentity[4] = {1.0, 0.0, 0.0, 1.0};
+    const double* m = layered ? kIdentity : topts->matrix;
+    std::shared_ptr<qbShapeLayerData> data;
     if (layered) {
-        // Turned line layers are drawn again by the layer system, which has
-        // no road back to the line renderer yet.
-        if (!IsIdentityMatrix(m)) return ERR_LAYERSUPPORT2;
         if (const uint32_t t = colour >> 24; t && !(flags & kShapeRecreate)) {
             lopts->transparency = static_cast<int32_t>(t);
             lopts->needseffects = 1;
             colour &= 0xFFFFFF;
         }
+        try {
+            data = std::make_shared<qbShapeLayerData>();
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+        data->type = kShapeLine;
+        data->state = *state;
+        data->colour = colour;
+        data->thickness = thickness;
     }
     if (!IsIdentityMatrix(m)) {
         const int64_t left = std::min(x1, x2), top = std::min(y1, y2);
@@ -200,11 +214,26 @@ int DrawLineCore(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
     f.antialias = aa;
     f.outright = true;
     if (int err = FillShapeCoverage(f)) return err;
+    if (rerender) {
+        out->bitmap = bitmap.release();
+        out->mask = mask.release();
+        out->alpha = alpha.release();
+        out->x = ClampToInt32(static_cast<double>(left));
+        out->y = ClampToInt32(static_cast<double>(top));
+        out->width = static_cast<int32_t>(w);
+        out->height = static_cast<int32_t>(h);
+        return 0;
+    }
     qbObjectImage image{bitmap.release(), mask.release(), alpha.release()};
-    if (layered)
+    if (layered) {
+        data->line[0] = static_cast<int32_t>(ex1);
+        data->line[1] = static_cast<int32_t>(ey1);
+        data->line[2] = static_cast<int32_t>(ex2);
+        data->line[3] = static_cast<int32_t>(ey2);
         return AddShapeLayer(L, kShapeLine, ClampToInt32(static_cast<double>(left)),
                              ClampToInt32(static_cast<double>(top)), static_cast<int32_t>(w), static_cast<int32_t>(h),
-                             topts, lopts, &image, flags, nullptr);
+                             topts, lopts, &image, std::move(data), flags, nullptr);
+    }
     if (flags & (kShapeRecreate | kShapeHidden)) {
         FreeObjectImage(&image);
         return 0;

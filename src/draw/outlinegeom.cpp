@@ -28,10 +28,15 @@ qbRect BoundsOf(const std::vector<qbPoint>& points) {
     return RectFromEdges(minX, minY, int64_t{maxX} + 1, int64_t{maxY} + 1);
 }
 
+// Points of a huge turned shape may lie at both ends of the 32-bit range:
+// the move saturates (such a box is too large for any image anyway).
 void Shift(std::vector<qbPoint>* points, int32_t dx, int32_t dy) {
+    const auto moved = [](int32_t v, int32_t by) {
+        return static_cast<int32_t>(std::clamp<int64_t>(int64_t{v} - by, INT32_MIN, INT32_MAX));
+    };
     for (qbPoint& p : *points) {
-        p.x -= dx;
-        p.y -= dy;
+        p.x = moved(p.x, dx);
+        p.y = moved(p.y, dy);
     }
 }
 

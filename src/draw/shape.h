@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "draw/draw.h"
@@ -16,6 +17,8 @@ struct qbTransformOptions;
 struct qbLayerOptions;
 struct qbLayer;
 struct qbObjectImage;
+struct qbBitmap;
+struct qbShapeRestyle;
 
 // Render flags. Other bits belong to the layer system and pass through.
 enum : uint32_t {
@@ -27,6 +30,35 @@ enum : uint32_t {
 
 // The roads a shape takes.
 enum : int32_t { kShapePathDirect = 0, kShapePathPoints = 1, kShapePathConic = 2 };
+
+// With flag 16 and one of these, the images come back instead of going to
+// the output: the caller owns them. x, y is their top left with the shape's
+// anchor point at its x, y (before the anchor is taken off).
+struct qbShapeOutput {
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    int32_t x = 0, y = 0;
+    int32_t width = 0, height = 0;
+};
+
+// What a shape or line layer keeps to be drawn again: the shape as the
+// renderer took it (the draw state after the layer took its effects over)
+// and where its untransformed image sits from the anchor point.
+struct qbShapeLayerData {
+    int32_t type = kShapeBox;
+    qbDrawState state;
+    uint32_t colour = 0;
+    int32_t width = 0, height = 0;  // the shape's own size
+    int32_t corners[4] = {0, 0, 0, 0};
+    int32_t radiusX = 0, radiusY = 0;
+    int32_t startAngle = 0, endAngle = 360;
+    int32_t clockwise = 1;
+    std::vector<qbPointD> points;  // a polygon's, relative to its box
+    int32_t line[4] = {0, 0, 0, 0};  // a line's endpoints from its layer's x, y
+    int32_t thickness = 1;
+    int32_t left = 0, top = 0;  // a shape's image from its anchor point
+};
 
 struct qbShape {
     int32_t type = kShapeBox;
@@ -47,6 +79,7 @@ struct qbShape {
     qbTransformOptions* topts = nullptr;
     qbLayerOptions* lopts = nullptr;
     qbLayer* layer = nullptr;  // the layer re-rendered (flag 16) or handed on (flag 8)
+    qbShapeOutput* out = nullptr;
 };
 
 // 0 or an error code; nothing made is kept on failure.
@@ -67,21 +100,21 @@ void SetLineBasedShapes(bool on);
 // The shape cores. layer is null for a script's call; flags as above.
 int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
                  int32_t height, const int32_t corners[4], uint32_t colour, qbTransformOptions* topts,
-                 qbLayerOptions* lopts, uint32_t flags);
+                 qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out = nullptr);
 // type 15 (circle) or 16 (ellipse).
 int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawState* state, int32_t x, int32_t y,
                      int32_t radiusX, int32_t radiusY, uint32_t colour, qbTransformOptions* topts,
-                     qbLayerOptions* lopts, uint32_t flags);
+                     qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out = nullptr);
 int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t radiusX,
                  int32_t radiusY, int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t colour,
-                 qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags);
+                 qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out = nullptr);
 // points relative to their box, which starts at x, y.
 int DrawPolygonShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
                      int32_t height, const std::vector<qbPointD>& points, uint32_t colour, qbTransformOptions* topts,
-                     qbLayerOptions* lopts, uint32_t flags);
+                     qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out = nullptr);
 int DrawLineCore(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x1, int32_t y1, int32_t x2,
                  int32_t y2, uint32_t colour, int32_t thickness, qbTransformOptions* topts, qbLayerOptions* lopts,
-                 uint32_t flags);
+                 uint32_t flags, qbShapeOutput* out = nullptr);
 
 // A polygon's point table: count points (x, y at indices 2k, 2k + 1), or,
 // with count 0, pairs until a nil x. The list comes back closed and moved
@@ -111,9 +144,44 @@ void BlitShapeImages(ScriptState* L, const qbLayerOptions* lopts, qbObjectImage*
 void MoveDrawStyleIntoLayer(qbDrawState* state, uint32_t* colour, qbLayerOptions* lopts);
 // The images become a layer of the shape's type (the layer owns them in
 // every case). 0 or AddLayer's error.
+// The layer keeps the shape record to draw itself again.
 int AddShapeLayer(ScriptState* L, int32_t type, int32_t x, int32_t y, int32_t width, int32_t height,
-                  const qbTransformOptions* topts, qbLayerOptions* lopts, qbObjectImage* images, uint32_t flags,
-                  qbLayer** out);
+                  const qbTransformOptions* topts, qbLayerOptions* lopts, qbObjectImage* images,
+                  std::shared_ptr<qbShapeLayerData> shape, uint32_t flags, qbLayer** out);
+// The border pass of a shape layer: under matrix (the display's factors
+// fx, fy folded in), an outline shape's outline at twice size, a filled
+// shape grown by size, in colour; a layer without a shape is a plain
+// rectangle of its base size. New images the caller owns, their top left
+// and size. 0 or an error (ERR_WRONGUSAGE for lines).
+int RenderShapeLayerBorder(ScriptState* L, const qbLayer& layer, const double matrix[4], double fx, double fy,
+                           uint32_t colour, int32_t size, qbObjectImage* out, int32_t* x, int32_t* y, int32_t* width,
+                           int32_t* height);
+// A shape layer's record, or null.
+const qbShapeLayerData* ShapeLayerDataOf(const qbLayer& layer);
+// The shape of data drawn with the state and colour given under t (flag
+// 16): a shape with its anchor point at x, y, a line with its endpoints
+// from x, y. The images and their place come back in out.
+int DrawShapeRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawState& state, uint32_t colour,
+                    int32_t x, int32_t y, qbTransformOptions* t, qbShapeOutput* out);
+
+// The fill and form keys of a shape layer's style table into state:
+// "formstyle" (1 alone resets; 32 and 64 switch the layer's shadow and
+// border, *shadow and *border set to 1, not stored), "formstyleclear" (32
+// and 64 switch them off, 0), "fillstyle", "gradientstyle",
+// "gradientangle", "gradientstartcolor", "gradientendcolor" (either
+// empties the stop list), with fill style 2 the centre, balance, border
+// and stop keys ("gradientcolors"), "texturebrush", "texturex",
+// "texturey".
+// *shadow and *border stay -1 when untouched; *changed is set when a key
+// was found. 0, ERR_WRONGUSAGE or the gradient reader's error.
+int ReadLayerFillStyle(ScriptState* L, int tab, qbDrawState* state, int32_t* shadow, int32_t* border, bool* changed);
+// The same keys from state into the table on top of the stack.
+void WriteLayerFillStyle(ScriptState* L, const qbDrawState& state);
+int RestyleShapeLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t convertTo, qbShapeRestyle* out);
+void PushShapeLayerStyle(ScriptState* L, const qbLayer& layer);
+
+// Installs the layers' hooks into the shape renderer.
+void InstallShapeLayerHooks();
 
 int cmdBox(ScriptState* L);
 int cmdCircle(ScriptState* L);

@@ -67,7 +67,7 @@ bool ConicRoad(const qbDrawState* s) { return Antialiased(s) && !LineBasedShapes
 // What every shape command hands the renderer, the box and the road
 // still to be set.
 qbShape ShapeFor(int32_t type, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, uint32_t colour,
-                 qbTransformOptions* topts, qbLayerOptions* lopts) {
+                 qbTransformOptions* topts, qbLayerOptions* lopts, qbShapeOutput* out) {
     qbShape s;
     s.type = type;
     s.x = x;
@@ -77,6 +77,7 @@ qbShape ShapeFor(int32_t type, qbLayer* layer, const qbDrawState* state, int32_t
     s.topts = topts;
     s.lopts = lopts;
     s.layer = layer;
+    s.out = out;
     return s;
 }
 
@@ -96,8 +97,8 @@ bool SetEllipseBox(qbShape* s, int32_t radiusX, int32_t radiusY) {
 
 int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
                  int32_t height, const int32_t corners[4], uint32_t colour, qbTransformOptions* topts,
-                 qbLayerOptions* lopts, uint32_t flags) {
-    qbShape s = ShapeFor(kShapeBox, layer, state, x, y, colour, topts, lopts);
+                 qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out) {
+    qbShape s = ShapeFor(kShapeBox, layer, state, x, y, colour, topts, lopts, out);
     s.width = width;
     s.height = height;
     std::copy(corners, corners + 4, s.corners);
@@ -113,8 +114,8 @@ int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
 
 int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawState* state, int32_t x, int32_t y,
                      int32_t radiusX, int32_t radiusY, uint32_t colour, qbTransformOptions* topts,
-                     qbLayerOptions* lopts, uint32_t flags) {
-    qbShape s = ShapeFor(type, layer, state, x, y, colour, topts, lopts);
+                     qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out) {
+    qbShape s = ShapeFor(type, layer, state, x, y, colour, topts, lopts, out);
     if (!SetEllipseBox(&s, radiusX, radiusY)) return ERR_BITMAP;
     s.path = ConicRoad(state) ? kShapePathConic : kShapePathPoints;
     return RenderShape(L, &s, flags);
@@ -122,7 +123,7 @@ int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawS
 
 int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t radiusX,
                  int32_t radiusY, int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t colour,
-                 qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags) {
+                 qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out) {
     if (startAngle == endAngle) return 0;
     // Only the angles' places on the circle and the span matter; reduced,
     // the outline's turn-by-turn raising stays short.
@@ -139,7 +140,7 @@ int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
             endAngle += 360;
         }
     }
-    qbShape s = ShapeFor(kShapeArc, layer, state, x, y, colour, topts, lopts);
+    qbShape s = ShapeFor(kShapeArc, layer, state, x, y, colour, topts, lopts, out);
     if (!SetEllipseBox(&s, radiusX, radiusY)) return ERR_BITMAP;
     s.startAngle = startAngle;
     s.endAngle = endAngle;
@@ -150,8 +151,8 @@ int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
 
 int DrawPolygonShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t width,
                      int32_t height, const std::vector<qbPointD>& points, uint32_t colour, qbTransformOptions* topts,
-                     qbLayerOptions* lopts, uint32_t flags) {
-    qbShape s = ShapeFor(kShapePolygon, layer, state, x, y, colour, topts, lopts);
+                     qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out) {
+    qbShape s = ShapeFor(kShapePolygon, layer, state, x, y, colour, topts, lopts, out);
     s.path = kShapePathPoints;
     s.width = width;
     s.height = height;

@@ -4,6 +4,9 @@
 #include "draw/shapefill.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
@@ -43,6 +46,65 @@ struct Locked {
     Locked& operator=(const Locked&) = delete;
 };
 
+bool HasZeroByte(uint64_t w) { return ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0; }
+
+// Sets bits from..to - 1 of a mask row.
+void SetMaskBits(uint8_t* row, int32_t from, int32_t to) {
+    for (; from < to && (from & 7); ++from) row[from >> 3] |= static_cast<uint8_t>(0x80u >> (from & 7));
+    for (; from + 8 <= to; from += 8) row[from >> 3] = 0xFF;
+    for (; from < to; ++from) row[from >> 3] |= static_cast<uint8_t>(0x80u >> (from & 7));
+}
+
+// The first index from i below end whose byte is (nonzero true) not 0, or
+// is 0; end when there is none. Eight bytes a step over long runs.
+int32_t FindRunEdge(const uint8_t* row, int32_t i, int32_t end, bool nonzero) {
+    const uint64_t all = nonzero ? 0 : ~uint64_t{0};
+    for (; i < end && (i & 7); ++i)
+        if ((row[i] != 0) == nonzero) return i;
+    for (; i + 8 <= end; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, row + i, 8);
+        if (nonzero ? word != all : HasZeroByte(word)) break;
+    }
+    for (; i < end; ++i)
+        if ((row[i] != 0) == nonzero) return i;
+    return end;
+}
+
+// Covered pixels at full weight, without clip mask or source image: each
+// run of covered pixels takes the colour in one fill, the planes follow.
+void PaintRuns(const qbShapeFill& f, const BlendContext& ctx, const uint8_t* cover, int32_t pitch, bool smooth,
+               uint32_t opacity, qbBitmapPlane* mask, qbBitmapPlane* alpha, int32_t i0, int32_t j0, int32_t i1,
+               int32_t j1) {
+    const uint32_t value = ctx.bytesPerPixel == 4 && ctx.format != 10 ? KernelFromARGB(ctx.format, ctx.colour)
+                                                                       : ctx.colour;
+    uint8_t level[256];
+    for (uint32_t v = 0; v < 256; ++v) level[v] = static_cast<uint8_t>((smooth ? v : 255u) * opacity / 255);
+    for (int32_t j = j0; j < j1; ++j) {
+        const uint8_t* row = cover + static_cast<ptrdiff_t>(j) * pitch;
+        const int32_t py = f.y + j;
+        for (int32_t i = FindRunEdge(row, i0, i1, true); i < i1; i = FindRunEdge(row, i, i1, true)) {
+            const int32_t end = FindRunEdge(row, i, i1, false);
+            const int32_t px0 = f.x + i, px1 = f.x + end;
+            const ptrdiff_t at = static_cast<ptrdiff_t>(py) * ctx.rowLength;
+            if (ctx.bytesPerPixel == 4) {
+                uint32_t* p = static_cast<uint32_t*>(ctx.pixels) + at;
+                std::fill(p + px0, p + px1, value);
+            } else {
+                uint16_t* p = static_cast<uint16_t*>(ctx.pixels) + at;
+                std::fill(p + px0, p + px1, static_cast<uint16_t>(value));
+            }
+            if (mask && py < mask->height)
+                SetMaskBits(mask->data + static_cast<size_t>(py) * mask->rowBytes, px0, std::min(px1, mask->width));
+            if (alpha && py < alpha->height) {
+                uint8_t* a = alpha->data + static_cast<size_t>(py) * alpha->rowBytes;
+                for (int32_t k = i, x = px0; k < end && x < alpha->width; ++k, ++x) a[x] = level[row[k]];
+            }
+            i = end;
+        }
+    }
+}
+
 }  // namespace
 
 int FillShapeCoverage(const qbShapeFill& f) {
@@ -76,7 +138,7 @@ int FillShapeCoverage(const qbShapeFill& f) {
     if (ctx.clip.left >= ctx.clip.right || ctx.clip.top >= ctx.clip.bottom) return 0;
 
     // A fresh image's planes follow the pixels, so its thin lines go
-    // through the raster too.
+    // through a coverage map too.
     if (!f.points && f.lineThickness <= 1 && !f.outright) {
         const int32_t x1 = f.x + f.line[0], y1 = f.y + f.line[1], x2 = f.x + f.line[2], y2 = f.y + f.line[3];
         if (f.antialias) DrawAntialiasedLine(ctx, x1, y1, x2, y2);
@@ -86,16 +148,40 @@ int FillShapeCoverage(const qbShapeFill& f) {
 
     uint8_t* cover = nullptr;
     int32_t pitch = 0;
-    CoverageRasterPtr raster(CreateCoverageRaster(f.width, f.height, &cover, &pitch));
-    if (!raster) return EngineError();
-    if (f.points) {
-        const int32_t thickness = f.filled ? 0 : std::clamp(f.lineWidth, 1, kMaxScanThickness);
-        FillPolygon(raster.get(), f.points, f.count, f.filled ? 0 : f.antialias, thickness);
+    CoverageRasterPtr raster;
+    std::vector<uint8_t> thinCover;
+    if (!f.points && f.lineThickness <= 1) {
+        // A fresh image's thin line: the pixels the direct road would
+        // draw, taken as coverage through white drawn on black.
+        std::vector<uint32_t> thin;
+        try {
+            thin.assign(static_cast<size_t>(f.width) * f.height, 0);
+            thinCover.resize(thin.size());
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+        BlendContext white;
+        white.pixels = thin.data();
+        white.rowLength = f.width;
+        white.colour = 0xFFFFFF;
+        white.clip = {0, 0, f.width, f.height};
+        if (f.antialias) DrawAntialiasedLine(white, f.line[0], f.line[1], f.line[2], f.line[3]);
+        else DrawPixelLine(white, f.line[0], f.line[1], f.line[2], f.line[3]);
+        for (size_t k = 0; k < thin.size(); ++k) thinCover[k] = static_cast<uint8_t>(thin[k] & 0xFF);
+        cover = thinCover.data();
+        pitch = f.width;
     } else {
-        DrawThickLine(raster.get(), f.line[0], f.line[1], f.line[2], f.line[3], f.antialias,
-                      std::clamp(f.lineThickness, 1, kMaxScanThickness));
+        raster.reset(CreateCoverageRaster(f.width, f.height, &cover, &pitch));
+        if (!raster) return EngineError();
+        if (f.points) {
+            const int32_t thickness = f.filled ? 0 : std::clamp(f.lineWidth, 1, kMaxScanThickness);
+            FillPolygon(raster.get(), f.points, f.count, f.filled ? 0 : f.antialias, thickness);
+        } else {
+            DrawThickLine(raster.get(), f.line[0], f.line[1], f.line[2], f.line[3], f.antialias,
+                          std::clamp(f.lineThickness, 1, kMaxScanThickness));
+        }
+        if (int err = EngineError()) return err;
     }
-    if (int err = EngineError()) return err;
     const bool smooth = f.antialias && !f.filled;
 
     Locked source(f.source, kLockReadOnly);
@@ -105,6 +191,10 @@ int FillShapeCoverage(const qbShapeFill& f) {
     const int32_t i0 = std::max(0, ctx.clip.left - f.x), j0 = std::max(0, ctx.clip.top - f.y);
     const int32_t i1 = static_cast<int32_t>(std::min<int64_t>(f.width, int64_t{ctx.clip.right} - f.x));
     const int32_t j1 = static_cast<int32_t>(std::min<int64_t>(f.height, int64_t{ctx.clip.bottom} - f.y));
+    if ((f.outright || (!smooth && opacity == 255)) && !ctx.mask.data && !fromSource) {
+        PaintRuns(f, ctx, cover, pitch, smooth, opacity, mask, alpha, i0, j0, i1, j1);
+        return 0;
+    }
     for (int32_t j = j0; j < j1; ++j) {
         const uint8_t* row = cover + static_cast<ptrdiff_t>(j) * pitch;
         const int32_t py = f.y + j;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "core/errcodes.h"
 #include "core/numbers.h"
@@ -348,29 +350,19 @@ void BlitShapeImages(ScriptState* L, const qbLayerOptions* lopts, qbObjectImage*
     blit.alpha = image->alpha;
     blit.clip = out.clip && *out.clip ? static_cast<const qbClipRegion*>(*out.clip) : nullptr;
     SafeBlt(L, blit);
-    if (display->softDoubleBuffer) AddDirtyRect(L, x, y, width, height);
+    // A scaling display at factors of 1.0 leaves drawn shapes to its next
+    // full redraw.
+    const bool unscaledScaling = display->pictureScaling && display->scaleX == 1.0 && display->scaleY == 1.0;
+    if (display->softDoubleBuffer && !unscaledScaling) AddDirtyRect(L, x, y, width, height);
 }
 
-int RenderShape(ScriptState* L, qbShape* s, uint32_t flags) {
-    qbDisplay* d = GetCurrentDisplay();
-    if (!d) return ERR_FINDDISPLAY;
+namespace {
+
+// Steps from the width scaling on: measured, drawn and handed to the
+// output, the layer system or the caller.
+int DrawShape(ScriptState* L, qbShape* s, qbDrawState st, int32_t x, int32_t y, uint32_t flags,
+              std::shared_ptr<qbShapeLayerData> data, const qbTransformOptions* layerTransform) {
     qbTransformOptions& t = *s->topts;
-    if (flags & kShapeRecreate) {
-        s->width = std::max(1, ClampToInt32(std::round(s->width * t.scalex)));
-        s->height = std::max(1, ClampToInt32(std::round(s->height * t.scaley)));
-    }
-    if (IsOffscreen(d->output.type))
-        if (int err = PrepareOutputTarget(L)) return err;
-    const int32_t x = ResolveSpecialX(s->x, s->width, 0, t.anchorx);
-    const int32_t y = ResolveSpecialY(s->y, s->height, 0, t.anchory);
-    qbDrawState st = *s->state;
-    const bool layered = d->layersEnabled && !(flags & kShapeRerender);
-    if (layered) {
-        // Turned shape layers are drawn again by the layer system, which
-        // has no road back to the shape cores yet.
-        if (!IsIdentityMatrix(t.matrix)) return ERR_LAYERSUPPORT2;
-        if (!(flags & kShapeRecreate)) MoveDrawStyleIntoLayer(&st, &s->colour, s->lopts);
-    }
     const double scale = MatrixWidthScale(t.matrix);
     if (scale != 1.0) {
         st.shadowSize = ClampToInt32(std::round(st.shadowSize * scale));
@@ -404,12 +396,26 @@ int RenderShape(ScriptState* L, qbShape* s, uint32_t flags) {
     } else if (int err = DrawPointList(L, *s, st, &own.images, &left, &top)) {
         return err;
     }
-    if (layered) {
+    if (s->out && (flags & kShapeRerender)) {
+        qbShapeOutput& o = *s->out;
+        o.bitmap = own.images.bitmap;
+        o.mask = own.images.mask;
+        o.alpha = own.images.alpha;
+        o.x = AddCoordinates(x, left);
+        o.y = AddCoordinates(y, top);
+        o.width = own.images.width;
+        o.height = own.images.height;
+        own.images = {};
+        return 0;
+    }
+    if (data) {
+        data->left = left;
+        data->top = top;
         qbObjectImage image{own.images.bitmap, own.images.mask, own.images.alpha};
         const int32_t w = own.images.width, h = own.images.height;
         own.images = {};
-        return AddShapeLayer(L, s->type, AddCoordinates(x, left), AddCoordinates(y, top), w, h, &t, s->lopts, &image,
-                             flags, nullptr);
+        return AddShapeLayer(L, s->type, AddCoordinates(x, left), AddCoordinates(y, top), w, h, layerTransform,
+                             s->lopts, &image, std::move(data), flags, nullptr);
     }
     if (flags & (kShapeRecreate | kShapeHidden)) return 0;
     const int32_t px = AddCoordinates(AddCoordinates(x, left), -static_cast<int32_t>(s->width * t.anchorx));
@@ -420,4 +426,67 @@ int RenderShape(ScriptState* L, qbShape* s, uint32_t flags) {
     own.images.mask = image.mask;
     own.images.alpha = image.alpha;
     return 0;
+}
+
+}  // namespace
+
+// What a new shape layer keeps: the shape with the draw state as the layer
+// left it, before any width is scaled.
+std::shared_ptr<qbShapeLayerData> LayerDataOf(const qbShape& s, const qbDrawState& st) {
+    auto data = std::make_shared<qbShapeLayerData>();
+    data->type = s.type;
+    data->state = st;
+    data->colour = s.colour;
+    data->width = s.width;
+    data->height = s.height;
+    std::copy(s.corners, s.corners + 4, data->corners);
+    data->radiusX = s.radiusX;
+    data->radiusY = s.radiusY;
+    data->startAngle = s.startAngle;
+    data->endAngle = s.endAngle;
+    data->clockwise = s.clockwise;
+    data->points = s.points;
+    return data;
+}
+
+int RenderShape(ScriptState* L, qbShape* s, uint32_t flags) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (!d) return ERR_FINDDISPLAY;
+    const bool rerender = (flags & kShapeRerender) != 0;
+    if (rerender && !s->out) return ERR_WRONGUSAGE;
+    qbTransformOptions& t = *s->topts;
+    if (flags & kShapeRecreate) {
+        s->width = std::max(1, ClampToInt32(std::round(s->width * t.scalex)));
+        s->height = std::max(1, ClampToInt32(std::round(s->height * t.scaley)));
+    }
+    if (!rerender && IsOffscreen(d->output.type))
+        if (int err = PrepareOutputTarget(L)) return err;
+    const int32_t x = ResolveSpecialX(s->x, s->width, 0, t.anchorx);
+    const int32_t y = ResolveSpecialY(s->y, s->height, 0, t.anchory);
+    qbDrawState st = *s->state;
+    const bool layered = d->layersEnabled && !rerender;
+    // A turned shape layer is measured and drawn untransformed; the layer
+    // system draws it again under its matrix.
+    qbTransformOptions flat;
+    std::shared_ptr<qbShapeLayerData> data;
+    if (layered) {
+        if (!(flags & kShapeRecreate)) MoveDrawStyleIntoLayer(&st, &s->colour, s->lopts);
+        try {
+            data = LayerDataOf(*s, st);
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+        if (!IsIdentityMatrix(t.matrix)) {
+            flat = t;
+            flat.matrix[0] = flat.matrix[3] = 1.0;
+            flat.matrix[1] = flat.matrix[2] = 0.0;
+            s->topts = &flat;
+            if (s->type == kShapeBox && s->path == kShapePathPoints && !ShapeIsCurved(*s) &&
+                !(st.fillStyle == FILLNONE && st.lineWidth >= 2))
+                s->path = (st.formStyle & kFormAntialias) ? kShapePathPoints : kShapePathDirect;
+        }
+    }
+    const int err = DrawShape(L, s, st, x, y, flags, std::move(data), &t);
+    s->topts = &t;
+    return err;
 }

@@ -22,6 +22,7 @@
 #include "objects/brushes.h"
 #include "objects/compositekernels.h"
 #include "objects/layerfilters.h"
+#include "objects/shapehooks.h"
 #include "objects/texthooks.h"
 #include "objects/layers.h"
 #include "objects/sprites.h"
@@ -49,6 +50,85 @@ int32_t StyleOpacity(uint32_t colour, int32_t fade) {
     int32_t opacity = 255 - static_cast<int32_t>(colour >> 24);
     if (fade) opacity = static_cast<int32_t>(opacity * (fade - 1) / 255.0);
     return opacity;
+}
+
+// The matrix a state shows its layer under: none for a base state that
+// another state transforms, the display's factors in a scaled shown state.
+void StateMatrix(const qbLayer* layer, const qbLayerState* s, double m[4], double* fx, double* fy) {
+    static constexpr double kIdentity[4] = {1.0, 0.0, 0.0, 1.0};
+    const bool untransformed = s == layer->basestate && layer->transformedstate != layer->basestate;
+    const double* from = untransformed ? kIdentity : layer->transform.matrix;
+    std::copy(from, from + 4, m);
+    *fx = *fy = 1.0;
+    const qbDisplay* d = GetCurrentDisplay();
+    if (d && s == layer->shownstate && s != layer->transformedstate) {
+        *fx = d->scaleX;
+        *fy = d->scaleY;
+    }
+    m[0] *= *fx;
+    m[1] *= *fx;
+    m[2] *= *fy;
+    m[3] *= *fy;
+}
+
+// Shape layers but lines: their borders come from the shape renderer
+// alone.
+bool ShapeOwnsBorder(const qbLayer* layer) {
+    return ShapeLayerHooks().renderBorder && IsShapeLayerType(layer->type) && layer->type != kLayerLine &&
+           layer->basestate->shapeState;
+}
+
+// Whether the border comes from the shape renderer: shape layers but
+// lines, and plain rectangles that are turned.
+bool ShapeDrawsBorder(ScriptState* L, qbLayer* layer) {
+    if (!ShapeLayerHooks().renderBorder) return false;
+    if (IsShapeLayerType(layer->type)) return ShapeOwnsBorder(layer);
+    const bool image = layer->type == kLayerBrush || layer->type == kLayerBrushPart ||
+                       layer->type == kLayerBGPicPart || layer->type == kLayerAnim || layer->type == kLayerVideo;
+    const double* m = layer->transform.matrix;
+    if (!image || (m[1] == 0 && m[2] == 0)) return false;
+    qbObjectImage base;
+    int32_t w = 0, h = 0;
+    return GetLayerSourceImage(L, layer, layer->basestate, false, &base, &w, &h) == 0 && base.bitmap && !base.mask &&
+           !base.alpha;
+}
+
+// The shape renderer's border image into the state, at the border's
+// opacity. False when it made none.
+bool RenderShapeBorder(ScriptState* L, qbLayer* layer, qbLayerState* s) {
+    double m[4], fx = 1.0, fy = 1.0;
+    StateMatrix(layer, s, m, &fx, &fy);
+    qbObjectImage made;
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    if (ShapeLayerHooks().renderBorder(L, *layer, m, fx, fy, layer->border.colour & 0xFFFFFFu, layer->border.size,
+                                       &made, &x, &y, &w, &h) ||
+        !made.bitmap) {
+        FreeObjectImage(&made);
+        return false;
+    }
+    const int32_t opacity = 255 - static_cast<int32_t>(layer->border.colour >> 24);
+    if (opacity != 255) {
+        if (!made.alpha) {
+            made.alpha = AllocAlphaChannel(w, h, false, nullptr, 0);
+            if (made.alpha && made.mask)
+                MaskToAlpha(AlphaRowsOf(made.alpha, 0, 0), MaskRowsOf(made.mask, 0, 0), w, h,
+                            static_cast<uint8_t>(opacity));
+            else if (made.alpha)
+                FillAlphaPlane(AlphaRowsOf(made.alpha, 0, 0), w, h, static_cast<uint8_t>(opacity));
+        } else {
+            const AlphaRows rows = AlphaRowsOf(made.alpha, 0, 0);
+            MultiplyAlpha(rows, rows, w, h, static_cast<uint32_t>(opacity));
+        }
+    }
+    if (layer->hasgeometricfilter) ApplyLayerFilters(layer->filters, made.bitmap, made.mask, made.alpha, w, h, true);
+    s->bdbitmap = made.bitmap;
+    s->bdmask = made.mask;
+    s->bdalpha = made.alpha;
+    s->bdwidth = w;
+    s->bdheight = h;
+    s->bdoffx = ClampToInt32(static_cast<double>(s->shownx) - x);
+    s->bdoffy = ClampToInt32(static_cast<double>(s->showny) - y);
+    return true;
 }
 
 void DrawShadow(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, const qbRect& pass) {
@@ -110,6 +190,8 @@ void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, 
     const qbRect shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
     qbRect part;
     if (!Intersect(shown, pass, &part)) return;
+    if (const auto only = ShapeLayerHooks().onlyBorderShows; only && IsShapeLayerType(layer->type) && only(*layer))
+        return;
     qbObjectImage image;
     int32_t w = 0, h = 0;
     if (GetLayerSourceImage(L, layer, s, true, true, &image, &w, &h)) return;
@@ -390,9 +472,9 @@ void RenderLayerBorder(ScriptState* L, qbLayer* layer, qbLayerState* s, int32_t*
             }
         }
     }
-    if (!s->bdbitmap) {
-        // Shape layers draw their borders through their own renderers,
-        // which arrive with drawing.
+    // Shapes, and turned plain rectangles, get their borders drawn as shapes.
+    if (!s->bdbitmap && ShapeDrawsBorder(L, layer)) RenderShapeBorder(L, layer, s);
+    if (!s->bdbitmap && !ShapeOwnsBorder(layer)) {
         qbObjectImage image;
         int32_t iw = 0, ih = 0;
         if (GetLayerSourceImage(L, layer, s, true, &image, &iw, &ih) == 0) {

@@ -95,8 +95,9 @@ int PrivateBGPic(ScriptState* L, qbLayer* layer, qbBGPic** out) {
     return 0;
 }
 
-// Text is not drawn into: the layer becomes a brush layer of its picture,
-// a brush of its own that the script does not see.
+// Text and shapes are not drawn into: the layer becomes a brush layer of
+// its untransformed picture, a brush of its own that the script does not
+// see.
 int TextLayerToBrush(ScriptState* L, qbLayer* layer) {
     qbLayerState* base = layer->basestate;
     qbObjectImage images{base->bitmap, base->mask, base->alpha};
@@ -132,6 +133,7 @@ int TextLayerToBrush(ScriptState* L, qbLayer* layer) {
         FreeAlphaChannel(base->alpha);
         base->bitmap = base->mask = base->alpha = nullptr;
         base->textLayout.reset();
+        base->shapeState.reset();
     }
     layer->type = kLayerBrush;
     layer->id = IDOf(*made);
@@ -182,6 +184,12 @@ int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImag
     case kLayerTextObject:
     case kLayerTextOut:
     case kLayerPrint:
+    case kLayerBox:
+    case kLayerCircle:
+    case kLayerEllipse:
+    case kLayerLine:
+    case kLayerPolygon:
+    case kLayerArc:
         if (int err = TextLayerToBrush(L, layer)) return err;
         return PrepareLayerForDrawing(L, layer, frame, out, width, height);
     default: return ERR_WRONGUSAGE;

@@ -21,6 +21,7 @@
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
 #include "objects/layerscaling.h"
+#include "objects/shapehooks.h"
 #include "objects/texthooks.h"
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
@@ -104,6 +105,23 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
     dup->height = base->height;
     dup->srcx = base->srcx;
     dup->srcy = base->srcy;
+    const int32_t ax = ClampToInt32(base->anchoredx * fx), ay = ClampToInt32(base->anchoredy * fy);
+    dup->anchoredx = ax;
+    dup->anchoredy = ay;
+
+    // Shapes are drawn again under the matrix: edges stay sharp.
+    const auto drawShape = ShapeLayerHooks().render;
+    if (IsShapeLayerType(layer->type) && drawShape && base->shapeState) {
+        qbObjectImage made;
+        if (int err = drawShape(L, *layer, t.matrix, fx, fy, &made, &dup->shownx, &dup->showny, &dup->shownwidth,
+                                &dup->shownheight))
+            return err;
+        dup->xfbitmap = made.bitmap;
+        dup->xfmask = made.mask;
+        dup->xfalpha = made.alpha;
+        *out = std::move(dup);
+        return 0;
+    }
 
     qbObjectImage image;
     int32_t iw = 0, ih = 0;
@@ -116,7 +134,6 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
     const bool vector = brush && brush->kind == kBrushVector;
     qbObjectImage made;
     int32_t ox = 0, oy = 0, ow = 0, oh = 0;
-    const int32_t ax = ClampToInt32(base->anchoredx * fx), ay = ClampToInt32(base->anchoredy * fy);
     if (int err = TransformObjectImage(L, vector, vector ? brush->imageSource : nullptr, image, offset ? base->srcx : 0,
                                        offset ? base->srcy : 0, ax, ay, base->width, base->height, anchor, t.matrix,
                                        t.smoothscale != 0, &made, &ox, &oy, &ow, &oh))
@@ -136,8 +153,6 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
     dup->xfbitmap = made.bitmap;
     dup->xfmask = made.mask;
     dup->xfalpha = made.alpha;
-    dup->anchoredx = ax;
-    dup->anchoredy = ay;
     dup->shownx = ox;
     dup->showny = oy;
     dup->shownwidth = ow;

@@ -69,6 +69,10 @@ struct qbLayerState {
     // A text layer's layout, kept to render it again with the same breaks;
     // owned, and freed with the state (its type is the text library's).
     std::shared_ptr<void> textLayout;
+    // A shape or line layer's shape, kept to draw it again under another
+    // transform or style (its type is the draw library's; never changed in
+    // place, so states may share it).
+    std::shared_ptr<void> shapeState;
     ~qbLayerState();
 };
 

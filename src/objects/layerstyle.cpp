@@ -25,15 +25,17 @@
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
 #include "objects/layersources.h"
+#include "objects/shapehooks.h"
 #include "objects/texthooks.h"
 #include "vm/vm.h"
 
 namespace {
 
 // One row per layer type that the style code knows: brush, brush part and
-// BGPic part layers share the common head and its keys. The other types
-// join with their renderers; until then "type" naming one of them is
-// refused with its name.
+// BGPic part layers share the common head and its keys; shapes, text and
+// anims have rows of their own. The other types join with their
+// renderers; until then "type" naming one of them is refused with its
+// name.
 struct TypeRow {
     int32_t type;
     const char* name;
@@ -44,10 +46,10 @@ const TypeRow kTypeRows[] = {
     {kLayerBrush, "BRUSH", true},          {kLayerBrushPart, "BRUSHPART", true},
     {kLayerBGPicPart, "BGPICPART", true},  {kLayerAnim, "ANIM", true},
     {kLayerTextObject, "TEXTOBJECT", true}, {kLayerTextOut, "TEXTOUT", true},
-    {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", false},
-    {kLayerCircle, "CIRCLE", false},       {kLayerEllipse, "ELLIPSE", false},
-    {kLayerLine, "LINE", false},           {kLayerPolygon, "POLYGON", false},
-    {kLayerArc, "ARC", false},             {kLayerVectorPath, "VECTORPATH", false},
+    {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", true},
+    {kLayerCircle, "CIRCLE", true},        {kLayerEllipse, "ELLIPSE", true},
+    {kLayerLine, "LINE", true},            {kLayerPolygon, "POLYGON", true},
+    {kLayerArc, "ARC", true},              {kLayerVectorPath, "VECTORPATH", false},
 };
 
 const TypeRow* FindTypeRow(int32_t type) {
@@ -85,10 +87,17 @@ struct StyleWork {
     // and the text type a layer of another type becomes.
     qbTextRestyle text;
     int32_t convertText = 0;
+    // A shape layer's new shape and untransformed image, and the shape
+    // type a layer of another type becomes.
+    qbShapeRestyle shape;
+    int32_t convertShape = 0;
     StyleWork() = default;
     StyleWork(const StyleWork&) = delete;
     StyleWork& operator=(const StyleWork&) = delete;
-    ~StyleWork() { FreeObjectImage(&text.image); }
+    ~StyleWork() {
+        FreeObjectImage(&text.image);
+        FreeObjectImage(&shape.image);
+    }
 };
 
 // The object list a layer of the type takes its source from; 0 for layers
@@ -156,6 +165,23 @@ int ReadTextKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
         w->x = w->text.x;
         w->y = w->text.y;
     }
+    return 0;
+}
+
+// The shape keys, read before the geometry keys so that "x" and "y" still
+// place the redrawn shape.
+int ReadShapeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
+    if (!IsShapeLayerType(layer.type) && !w->convertShape) return 0;
+    const auto restyle = ShapeLayerHooks().restyle;
+    if (!restyle) return ERR_UNSUPPORTEDFEAT;
+    if (int err = restyle(L, tab, layer, w->convertShape, &w->shape)) return err;
+    if (!w->shape.shape) return 0;
+    if (w->shape.shadowSwitch >= 0) w->shadow.shadow = w->shape.shadowSwitch;
+    if (w->shape.borderSwitch >= 0) w->border.border = w->shape.borderSwitch;
+    w->width = w->shape.width;
+    w->height = w->shape.height;
+    w->x = w->shape.x;
+    w->y = w->shape.y;
     return 0;
 }
 
@@ -299,9 +325,13 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
         }
         converting = true;
     }
-    // Text is no object: the text rows read the rest.
+    // Text and shapes are no objects: their rows read the rest.
     if (type == kLayerTextOut || type == kLayerPrint) {
         if (converting) w->convertText = type;
+        return 0;
+    }
+    if (IsShapeLayerType(type)) {
+        if (converting) w->convertShape = type;
         return 0;
     }
     int idFound = 0, partFound = 0;
@@ -575,7 +605,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
     // A new anchor keeps x, y as the anchor point, so the image moves: the
     // states are laid out anew from the base state, as after a transform.
     const bool text = w.text.layout != nullptr;
-    const bool rebuild = w.content || w.geometry || w.anchor || text;
+    const bool shape = w.shape.shape != nullptr;
+    const bool rebuild = w.content || w.geometry || w.anchor || text || shape;
     // The region and its mode go in first: the rebuild below transforms the
     // region with the images, else the states get their copies here.
     const qbClipRegion* oldClip = layer->basestate->clipregion;
@@ -631,7 +662,30 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
                 base->srcx = base->srcy = 0;
             }
         }
+        std::shared_ptr<void> oldShape;
+        if (shape) {
+            oldShape = std::move(base->shapeState);
+            base->shapeState = std::move(w.shape.shape);
+            base->bitmap = w.shape.image.bitmap;
+            base->mask = w.shape.image.mask;
+            base->alpha = w.shape.image.alpha;
+            w.shape.image = {};
+            base->width = w.width;
+            base->height = w.height;
+            if (w.convertShape) {
+                layer->type = w.convertShape;
+                layer->id = ObjectID{};
+                base->srcx = base->srcy = 0;
+            }
+        }
         auto restoreText = [&] {
+            if (shape) {
+                w.shape.image = {base->bitmap, base->mask, base->alpha};
+                base->bitmap = oldImage.bitmap;
+                base->mask = oldImage.mask;
+                base->alpha = oldImage.alpha;
+                base->shapeState = std::move(oldShape);
+            }
             if (!text) return;
             w.text.image = {base->bitmap, base->mask, base->alpha};
             base->bitmap = oldImage.bitmap;
@@ -639,7 +693,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             base->alpha = oldImage.alpha;
             base->textLayout = std::move(oldLayout);
         };
-        if (w.geometry || w.content || text) ComputeTransformMatrix(&layer->transform, base->width, base->height);
+        if (w.geometry || w.content || text || shape)
+            ComputeTransformMatrix(&layer->transform, base->width, base->height);
         if (rebuild) {
             base->x = w.x;
             base->y = w.y;
@@ -654,13 +709,14 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             // A video layer keeps its video's picture.
             qbBitmap* own = w.content && w.type != kLayerVideo ? base->bitmap : nullptr;
             if (own) base->bitmap = nullptr;
-            const bool textGoes = w.content && IsTextOutLayer(saved.type);
+            const bool textGoes = w.content && (IsTextOutLayer(saved.type) || IsShapeLayerType(saved.type));
             qbObjectImage ownPlanes;
-            std::shared_ptr<void> ownLayout;
+            std::shared_ptr<void> ownLayout, ownShape;
             if (textGoes) {
                 ownPlanes = {nullptr, base->mask, base->alpha};
                 base->mask = base->alpha = nullptr;
                 ownLayout = std::move(base->textLayout);
+                ownShape = std::move(base->shapeState);
             }
             if (int err = ApplyLayerChange(L, layer, 0)) {
                 base->bitmap = own ? own : base->bitmap;
@@ -668,6 +724,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
                     base->mask = ownPlanes.mask;
                     base->alpha = ownPlanes.alpha;
                     base->textLayout = std::move(ownLayout);
+                    base->shapeState = std::move(ownShape);
                 }
                 if (w.content && SourceKind(w.type)) RemoveLayerSource(SourceKind(w.type), w.id);
                 RestoreGeometry(layer, saved);
@@ -677,10 +734,10 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             }
             FreeBitmap(own);
             FreeObjectImage(&ownPlanes);
-            if (text) {
+            if (text || shape) {
                 FreeObjectImage(&oldImage);
                 ForEachState(layer, FreeLayerStyleCaches);
-                if (w.convertText) ReleaseOldSource(saved.type, saved.id, &w.releaseMask);
+                if (w.convertText || w.convertShape) ReleaseOldSource(saved.type, saved.id, &w.releaseMask);
             }
             if (w.content) {
                 if (SourceKind(saved.type)) RemoveLayerSource(SourceKind(saved.type), saved.id);
@@ -747,6 +804,7 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     if (!group) {
         if (int err = ReadTypeKeys(L, tab, *layer, &w)) return err;
         if (int err = ReadTextKeys(L, tab, *layer, &w)) return err;
+        if (int err = ReadShapeKeys(L, tab, *layer, &w)) return err;
     }
     if (int err = ReadGeometryKeys(L, tab, *layer, &w)) return err;
     if (int err = ReadAppearanceKeys(L, tab, &w)) return err;

@@ -13,6 +13,7 @@
 #include "objects/layerfilters.h"
 #include "objects/layers.h"
 #include "objects/layerstyle.h"
+#include "objects/shapehooks.h"
 #include "objects/texthooks.h"
 #include "vm/vm.h"
 
@@ -107,6 +108,7 @@ void PushStyle(ScriptState* L, const qbBGPic* bgpic, const qbLayer& layer) {
     SetTableFieldString(L, "name", layer.name.c_str());
     SetTableFieldInt(L, "z", IndexOfLayer(bgpic, &layer));
     if (const auto push = TextLayerHooks().pushStyle) push(L, layer);
+    if (const auto push = ShapeLayerHooks().pushStyle) push(L, layer);
 }
 
 // Calls SetLayerStyleCore with the command's layer argument and a table

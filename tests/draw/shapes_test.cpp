@@ -345,3 +345,40 @@ TEST_F(ShapesTest, ArcsOfHugeAnglesDrawLikeTheirPlacesOnTheCircle) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, AScalingDisplayAtFactorsOfOneTakesNoDirtyRectangleFromAShape) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormAntialias}), 0);
+    ASSERT_EQ(Run("BeginDoubleBuffer", 0), 0);
+    ASSERT_EQ(Run("Flip", 0), 0);
+    display_->dirtyRects.Reset();
+    ASSERT_EQ(Show("Box", {10, 10, 20, 10, 0xFF0000}), 0);
+    EXPECT_EQ(display_->dirtyRects.count, 1);
+    display_->dirtyRects.Reset();
+    display_->pictureScaling = 1;
+    ASSERT_EQ(Show("Box", {10, 10, 20, 10, 0x00FF00}), 0);
+    EXPECT_EQ(display_->dirtyRects.count, 0);
+    display_->pictureScaling = 0;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShapesTest, AnAntialiasedOnePixelLineDrawsItsWholeLength) {
+    ASSERT_EQ(Show("SetFormStyle", {kFormAntialias}), 0);
+    for (const double colour : {double(0xFFFFFF), double(0x80FFFFFF)}) {
+        Clear();
+        ASSERT_EQ(Show("Line", {0, 10, 99, 14, colour}), 0);
+        // Every column of the line's box gets some of it.
+        for (int32_t x = 0; x < 100; ++x) {
+            bool any = false;
+            for (int32_t y = 8; y < 17; ++y) any = any || Shown(x, y) != 0;
+            EXPECT_TRUE(any) << x << " " << colour;
+        }
+    }
+}
+
+}  // namespace
