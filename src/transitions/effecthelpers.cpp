@@ -36,7 +36,9 @@ int32_t SpeedFromSize(int32_t speed, int32_t size, int32_t a, int32_t b, int32_t
     if (speed == kNormalSpeed) step = size / a;
     else if (speed == kFastSpeed) step = size / b;
     else if (speed == kSlowSpeed) step = size / c;
-    return std::max(step, 1);
+    // A step past any picture's side does what the whole side does; bounded,
+    // the positions an effect adds it to cannot wrap.
+    return std::clamp(step, 1, kMaxEffectStep);
 }
 
 int32_t FrameCountFor(int32_t distance, int32_t step, int exact) {

@@ -17,7 +17,8 @@ int IsBlendEffect(int32_t type);
 int32_t PickRandomEffect(int restrict);
 
 // The presets -1, -2, -3 give size / a, b, c; any other value is kept;
-// never below 1.
+// never below 1 nor above kMaxEffectStep.
+constexpr int32_t kMaxEffectStep = 1 << 24;
 int32_t SpeedFromSize(int32_t speed, int32_t size, int32_t a, int32_t b, int32_t c);
 // 1 for a distance below 1, else distance / step rounded up, plus 1 unless
 // exact.

@@ -69,12 +69,8 @@ TEST_F(ShapesAppletTest, EveryShapeDrawsIntoTheDisplayABrushAndLayers) {
     body +=
         Call("EnableLayers", {}) + CallWithTable("Box", {10, 200, 60, 40, kRed}, "    SETTABLE @ \"rotate\" #30\n") +
         Call("Circle", {200, 200, 10, kGreen}) + CallWithTable("SetLayerStyle", {2}, "    SETTABLE @ \"radius\" #30\n");
-    const fs::path qba =
-        Pack(Chunk(e2e::MainFunction(body, 12), "app"), dir_ / "app.qba", "--include app.qbs:1:1000:0");
-    const e2e::RunResult r = Run("cd " + dir_.string() + " && SDL_VIDEO_DUMMY_SAVE_FRAMES=1 " +
-                                 std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<e2e::Frame> frames = e2e::ReadSavedFrames(dir_);
+    const std::vector<e2e::Frame> frames = PlayFrames(e2e::MainFunction(body, 12));
+    ASSERT_EQ(played_.status, 0) << played_.err;
     ASSERT_FALSE(frames.empty());
     const e2e::Frame& f = frames.back();
     EXPECT_EQ(Count(f, 10, 10, 60, 40, kRed), 2400);

@@ -384,3 +384,18 @@ TEST_F(PictureLayer, ACloseGateRedrawsTheOldMiddleOnceTheBGPicChanged) {
 }
 
 }  // namespace
+
+// A script's speed is a step in pixels and may be any number: the largest
+// ends every effect in a few frames on the picture its normal speed ends on,
+// without positions wrapping on the way.
+TEST_F(MovingRenderer, TheLargestSpeedEndsEveryEffectAsItsNormalSpeedDoes) {
+    for (int32_t type = 0; type < 140; ++type) {
+        if (!RendererForType(type)) continue;
+        Start(type, 64, 48, kNormalSpeed, 0);
+        const std::vector<uint32_t> normal = All().back();
+        Start(type, 64, 48, std::numeric_limits<int32_t>::max(), 0);
+        const std::vector<std::vector<uint32_t>> frames = All();
+        EXPECT_LE(frames.size(), 200u) << type;
+        EXPECT_EQ(frames.back(), normal) << type;
+    }
+}
