@@ -11,7 +11,6 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
-#include "display/adapter_install.h"
 #include "display/displaylib_fixture.h"
 #include "display/displaywindow.h"
 #include "display/refresh.h"
@@ -22,7 +21,6 @@
 #include "media/video.h"
 #include "media/videoplayback.h"
 #include "objects/brushes.h"
-#include "objects/sprites.h"
 #include "platform/mixer/mixer.h"
 #include "sound/channels.h"
 #include "sound/sound.h"
@@ -468,52 +466,4 @@ TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
     ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
     EXPECT_EQ(get(1, kPaused), 1);
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
-}
-
-TEST_F(VideoLibTest, WithADisplayAdapterTheVideoIsAnInstanceAboveTheSprites) {
-    ASSERT_EQ(Open(1, WriteClip(400)), 0);
-    static int blits;
-    blits = 0;
-    qbDisplayAdapterSlots slots;
-    slots.BltBitMap = [](void*, void*, const qbAdapterBlitBlock*, uint32_t, void*) {
-        ++blits;
-        return 0;
-    };
-    qbPlugin plugin;
-    ASSERT_EQ(InstallTestAdapter(&plugin, &slots, 0), 0);
-    qbSprite sprite;
-    ASSERT_EQ(AddSpriteInstance(display_->bgpic, 0, 0, 4, 4, 1, &sprite, nullptr, nullptr, ObjectID{1, nullptr},
-                                nullptr),
-              0);
-    ASSERT_EQ(RunNumbers("PlayVideo", {1, 10, 20}), 0);
-    // A sprite shown later still goes below the video.
-    qbSprite later;
-    ASSERT_EQ(AddSpriteInstance(display_->bgpic, 0, 0, 4, 4, 1, &later, nullptr, nullptr, ObjectID{2, nullptr},
-                                nullptr),
-              0);
-    std::vector<const void*> order;
-    const qbSpriteInstance* video = nullptr;
-    for (const qbSpriteInstance* i = display_->bgpic->spriteInstances.get(); i; i = i->next.get()) {
-        order.push_back(i->sprite ? static_cast<const void*>(i->sprite) : i->video);
-        if (!i->sprite) video = i;
-    }
-    EXPECT_EQ(order, (std::vector<const void*>{&sprite, &later, Video(1)}));
-    ASSERT_NE(video, nullptr);
-    EXPECT_EQ(video->x, 10);
-    EXPECT_EQ(video->width, 32);
-    // Its pictures reach the adapter.
-    EXPECT_TRUE(WaitFor([&] {
-        FlushDisplayBlitQueue(L_);
-        return blits > 0;
-    }));
-    ASSERT_EQ(RunNumbers("SetVideoPosition", {1, 30, 40}), 0);
-    EXPECT_EQ(video->x, 30);
-    EXPECT_EQ(video->y, 40);
-    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
-    order.clear();
-    for (const qbSpriteInstance* i = display_->bgpic->spriteInstances.get(); i; i = i->next.get())
-        order.push_back(i->sprite);
-    EXPECT_EQ(order, (std::vector<const void*>{&sprite, &later}));
-    ClearSpriteInstances(display_->bgpic);
-    ClearDisplayAdapters();
 }

@@ -27,6 +27,9 @@
  *                      frames) and "targb" (302, ARGB with alpha)
  *   TP_VIDEO           a video source of ".tvid" files giving planar YUV
  *                      pictures; see below
+ *   TP_ADAPTER         a display adapter that installs itself when required
+ *                      and logs where each BltBitMap goes; its other slots
+ *                      do nothing
  * Each entry-point call appends a line to the file that QB_TEST_PLUGIN_LOG
  * names. RequirePlugin sets the hidden-displays answer for a tag "hidden". */
 #include <stdarg.h>
@@ -50,9 +53,14 @@
 
 static char g_name[256];
 
+#if defined(TP_REQUESTER) || defined(TP_ADAPTER)
+static qbPlugin* g_record;
+#endif
 #ifdef TP_REQUESTER
 static const qbRequesterTable* g_requesters;
-static qbPlugin* g_record;
+#endif
+#ifdef TP_ADAPTER
+static const qbGraphicsTable* g_graphics;
 #endif
 
 #ifdef TP_LIBRARY
@@ -118,9 +126,14 @@ EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* pa
     plugin->name = g_name;
 #endif
     plugin->description = "test plugin";
+#if defined(TP_REQUESTER) || defined(TP_ADAPTER)
+    g_record = plugin;
+#endif
 #ifdef TP_REQUESTER
     g_requesters = (const qbRequesterTable*)base->requesterTable;
-    g_record = plugin;
+#endif
+#ifdef TP_ADAPTER
+    g_graphics = (const qbGraphicsTable*)base->graphicsTable;
 #endif
 #ifdef TP_TST
     /* The format it reads, on its own list, as GetPlugins reports it. */
@@ -161,6 +174,9 @@ EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t res
     }
 #ifdef TP_REQUESTER
     Log("SetRequesterAdapter %d", g_requesters->SetRequesterAdapter(g_record, QBREQUESTER_SYSTEM));
+#endif
+#ifdef TP_ADAPTER
+    Log("SetDisplayAdapter %d", g_graphics->SetDisplayAdapter(g_record, 0, NULL));
 #endif
     return 0;
 }
@@ -634,4 +650,86 @@ EXPORT void FlushAudio(void* handle) { (void)handle; }
 EXPORT void FlushVideo(void* handle) { (void)handle; }
 EXPORT void GetVideoFrames(void) {}
 EXPORT void GetVideoFormat(void) {}
+#endif
+
+#ifdef TP_ADAPTER
+/* Only the blits are of interest; every other slot succeeds doing nothing
+ * (and the allocators answer that they have nothing). */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+EXPORT int BltBitMap(void* source, void* destination, const struct qbAdapterBlitBlock* block, uint32_t mode,
+                     void* reserved) {
+    Log("BltBitMap %d,%d %dx%d", block->dstX, block->dstY, block->width, block->height);
+    return 0;
+}
+EXPORT int HandleEvents(void* reserved) { return 0; }
+EXPORT int WaitEvents(void* reserved) { return 0; }
+EXPORT int ForceEventLoopIteration(void* reserved) { return 0; }
+EXPORT int Sleep(int milliseconds) { return 0; }
+EXPORT int VWait(void* handle, const struct qbAdapterTag* tags) { return 0; }
+EXPORT int DetermineBorderSizes(uint32_t style, int32_t* left, int32_t* right, int32_t* top, int32_t* bottom) {
+    return 0;
+}
+EXPORT void* OpenDisplay(const char* title, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t style,
+                         const struct qbAdapterTag* tags) {
+    return NULL;
+}
+EXPORT int CloseDisplay(void* handle) { return 0; }
+EXPORT int ChangeBufferSize(void* handle, int32_t width, int32_t height, int32_t reserved1, void* reserved2) {
+    return 0;
+}
+EXPORT int ShowHideDisplay(void* handle, int show, void* reserved) { return 0; }
+EXPORT int SizeMoveDisplay(void* handle, int32_t x, int32_t y, int32_t width, int32_t height, int32_t reserved1,
+                           void* reserved2) {
+    return 0;
+}
+EXPORT int SetDisplayTitle(void* handle, const char* title) { return 0; }
+EXPORT int ActivateDisplay(void* handle, int on) { return 0; }
+EXPORT int SetDisplayAttributes(void* handle, const struct qbAdapterTag* tags) { return 0; }
+EXPORT void* CreatePointer(const uint32_t* argb, int32_t width, int32_t height, int32_t hotX, int32_t hotY,
+                           void* reserved) {
+    return NULL;
+}
+EXPORT void FreePointer(void* pointer) {}
+EXPORT int SetPointer(void* handle, int kind, void* pointer) { return 0; }
+EXPORT int ShowHidePointer(void* handle, int show) { return 0; }
+EXPORT int MovePointer(void* handle, int32_t x, int32_t y) { return 0; }
+EXPORT int GetMousePos(void* handle, int32_t* x, int32_t* y) { return 0; }
+EXPORT uint32_t GetQualifiers(void* handle) { return 0; }
+EXPORT int RectFill(void* handle, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour, uint32_t mode,
+                    void* reserved) {
+    return 0;
+}
+EXPORT int WritePixel(void* handle, int32_t x, int32_t y, uint32_t colour, uint32_t mode, void* reserved) { return 0; }
+EXPORT int Line(void* handle, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, uint32_t mode,
+                void* reserved) {
+    return 0;
+}
+EXPORT int GetMonitorInfo(int what, int monitor, void** out, void* reserved) { return 0; }
+EXPORT void FreeMonitorInfo(int what, void* list) {}
+EXPORT uint32_t* GrabScreenPixels(void* handle, int32_t x, int32_t y, int32_t width, int32_t height, int32_t reserved1,
+                                  void* reserved2) {
+    return NULL;
+}
+EXPORT void FreeGrabScreenPixels(uint32_t* pixels) {}
+EXPORT int BeginDoubleBuffer(void* handle, void* reserved) { return 0; }
+EXPORT int EndDoubleBuffer(void* handle, void* reserved) { return 0; }
+EXPORT int Flip(void* handle, const struct qbAdapterTag* tags) { return 0; }
+EXPORT int Cls(void* handle, uint32_t colour, void* reserved) { return 0; }
+EXPORT void* AllocVideoBitMap(int32_t width, int32_t height, uint32_t flags, uint32_t* state,
+                              const struct qbAdapterTag* tags) {
+    return NULL;
+}
+EXPORT void FreeVideoBitMap(void* bitmap) {}
+EXPORT void* ReadVideoPixels(void* bitmap, const struct qbAdapterTag* tags) { return NULL; }
+EXPORT void FreeVideoPixels(void* pixels) {}
+EXPORT int DoVideoBitMapMethod(void* bitmap, int method, const struct qbAdapterTag* tags) { return 0; }
+EXPORT void* AllocBitMap(int32_t width, int32_t height, uint32_t flags, const struct qbAdapterTag* tags) {
+    return NULL;
+}
+EXPORT void FreeBitMap(void* bitmap) {}
+EXPORT void* LockBitMap(void* bitmap, uint32_t flags, const struct qbAdapterTag* tags) { return NULL; }
+EXPORT void UnLockBitMap(void* lock) {}
+EXPORT intptr_t GetBitMapAttr(void* bitmap, int attribute) { return 0; }
+#pragma GCC diagnostic pop
 #endif
