@@ -116,6 +116,43 @@ QB_AVX2 int32_t AlphaBlendRowAvx2(uint32_t* d, const uint32_t* s, const uint8_t*
     return i;
 }
 
+// Gather instructions are slower than eight loads on some processors; here
+// each group's source pixels lie in at most two vectors, which a permute
+// picks from (it reads the low 3 bits of each index, so the same indices
+// serve both halves).
+QB_AVX2 int32_t PickRowAvx2(uint32_t* out, const uint32_t* in, const int32_t* cols, int32_t count) {
+    const __m256i seven = _mm256_set1_epi32(7);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const int32_t c0 = cols[x];
+        const __m256i idx = _mm256_sub_epi32(Load8(reinterpret_cast<const uint32_t*>(cols + x)), _mm256_set1_epi32(c0));
+        const __m256i a = _mm256_permutevar8x32_epi32(Load8(in + c0), idx);
+        const __m256i b = _mm256_permutevar8x32_epi32(Load8(in + c0 + 8), idx);
+        Store8(out + x, _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(idx, seven)));
+    }
+    return x;
+}
+
+// Eight 2-byte pixels from the sixteen at cols[x]: the 4-byte word holding
+// each, shifted down when it is the upper half, then packed.
+QB_AVX2 int32_t PickRow16Avx2(uint16_t* out, const uint16_t* in, const int32_t* cols, int32_t count) {
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const int32_t c0 = cols[x];
+        const __m256i idx = _mm256_sub_epi32(Load8(reinterpret_cast<const uint32_t*>(cols + x)), _mm256_set1_epi32(c0));
+        const __m256i words = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + c0)), _mm256_srli_epi32(idx, 1));
+        const __m256i halves =
+            _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_slli_epi32(_mm256_and_si256(idx, one), 4)), low);
+        // The pack works per 128-bit lane; the two low quarters hold all eight.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(halves, halves), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(packed));
+    }
+    return x;
+}
+
 QB_AVX2 int32_t LerpColumnsAvx2(const uint32_t* src, const int32_t* cols, const uint16_t* fracs,
                         int32_t count, uint32_t* out) {
     const __m256i zero = _mm256_setzero_si256();
