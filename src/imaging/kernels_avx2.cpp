@@ -40,9 +40,25 @@ QB_AVX2 void MaskedCopyRectAvx2(const MaskedRect<uint32_t>& r) {
     const uint8_t* m = r.m;
     for (int32_t j = 0; j < r.height; ++j, d += r.dRow, s += r.sRow, m += r.mRow) {
         int32_t i = 0;
-        // A masked store instead of a blend: the destination is neither
-        // read nor written where the mask is clear, which makes a sprite
-        // blit in the caches a sixth faster.
+        // Runs of 32 pixels whose mask is all set or all clear (most of a
+        // layer's picture) are copied or skipped whole: a masked store costs
+        // several times a plain one on some processors.
+        for (; i + 32 <= whole; i += 32) {
+            const uint8_t* p = m + (i >> 3);
+            const uint32_t run = MaskBits8(p, r.shift) << 24 | MaskBits8(p + 1, r.shift) << 16 |
+                                 MaskBits8(p + 2, r.shift) << 8 | MaskBits8(p + 3, r.shift);
+            if (run == 0) continue;
+            if (run == ~0u) {
+                for (int32_t k = 0; k < 32; k += 8) Store8(d + i + k, Load8(s + i + k));
+                continue;
+            }
+            // A masked store instead of a blend: the destination is neither
+            // read nor written where the mask is clear, which makes a sprite
+            // blit in the caches a sixth faster.
+            for (int32_t k = 0; k < 32; k += 8)
+                _mm256_maskstore_epi32(reinterpret_cast<int*>(d + i + k), LanesOf((run >> (24 - k)) & 0xFFu),
+                                       Load8(s + i + k));
+        }
         for (; i < whole; i += 8)
             _mm256_maskstore_epi32(reinterpret_cast<int*>(d + i), LanesOf(MaskBits8(m + (i >> 3), r.shift)),
                                    Load8(s + i));
