@@ -182,23 +182,23 @@ bool LayerHidesPass(ScriptState* L, qbLayer* layer, qbLayerState* s, const qbRec
     if (layer->type == kLayerNoObject || layer->hidden || layer->pending || layer->transparency != 0 ||
         layer->shadow.shadow || layer->border.border || s->clipregion)
         return false;
-    const qbRect shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
-    if (!RectInside(shown.width, shown.height, pass.x - shown.x, pass.y - shown.y, pass.width, pass.height))
-        return false;
+    // 64-bit sums: a layer may lie anywhere in the coordinate range.
+    int64_t sx = int64_t{pass.x} - s->shownx, sy = int64_t{pass.y} - s->showny;
+    if (sx < 0 || sy < 0 || sx + pass.width > s->shownwidth || sy + pass.height > s->shownheight) return false;
     EnsureFilteredImage(L, layer, s, true);
     qbObjectImage image;
     int32_t w = 0, h = 0;
     if (GetLayerSourceImage(L, layer, s, true, true, &image, &w, &h) || !image.bitmap || image.alpha) return false;
-    int32_t sx = pass.x - shown.x, sy = pass.y - shown.y;
     if (HasSourceOffset(layer->type) && !s->xfbitmap && image.bitmap != s->fxbitmap) {
         sx += s->srcx;
         sy += s->srcy;
     }
-    if (!RectInside(std::min(w, image.bitmap->width), std::min(h, image.bitmap->height), sx, sy, pass.width,
-                    pass.height))
+    if (sx < 0 || sy < 0 || sx + pass.width > std::min(w, image.bitmap->width) ||
+        sy + pass.height > std::min(h, image.bitmap->height))
         return false;
     const qbBitmapPlane* mask = image.mask ? PlaneOf(image.mask) : nullptr;
-    return !image.mask || (mask && MaskRectAllSet(*mask, sx, sy, pass.width, pass.height));
+    return !image.mask || (mask && MaskRectAllSet(*mask, static_cast<int32_t>(sx), static_cast<int32_t>(sy),
+                                                  pass.width, pass.height));
 }
 
 // The first layer to draw: the topmost that hides the whole pass, or -1

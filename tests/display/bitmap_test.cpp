@@ -187,13 +187,13 @@ TEST_F(BitmapTest, BlitMaskRectMatchesBitByBitOnRandomRectangles) {
         return static_cast<int32_t>((seed >> 8) % static_cast<uint32_t>(n));
     };
     for (int round = 0; round < 400; ++round) {
-        const int32_t sw = 1 + next(70), sh = 1 + next(6), dw = 1 + next(70), dh = 1 + next(6);
+        const int32_t sw = 1 + next(200), sh = 1 + next(6), dw = 1 + next(200), dh = 1 + next(6);
         BitmapPtr source = Mask(sw, sh), dest = Mask(dw, dh), expected = Mask(dw, dh);
         for (size_t i = 0; i < source->plane->storage.size(); ++i) source->plane->data[i] = static_cast<uint8_t>(next(256));
         for (size_t i = 0; i < dest->plane->storage.size(); ++i)
             dest->plane->data[i] = expected->plane->data[i] = static_cast<uint8_t>(next(256));
         const int32_t sx = next(sw + 8) - 4, sy = next(sh + 2) - 1, dx = next(dw + 8) - 4, dy = next(dh + 2) - 1;
-        const int32_t w = next(80), mode = next(6);
+        const int32_t w = next(220), mode = next(6);
         const bool callerRows = round % 4 == 0;
         // Caller rows carry no height: the rectangle stays inside them.
         const int32_t h = callerRows ? std::min(next(8), sh - sy) : next(8);
