@@ -346,6 +346,35 @@ void FillMaskRect(qbBitmap* mask, int32_t x, int32_t y, int32_t width, int32_t h
     }
 }
 
+namespace {
+
+// n (1..8) mask bits of a row from bit `bit` on, in the top bits of a byte;
+// the byte after the first is read only when the bits reach into it.
+uint32_t MaskBitsAt(const uint8_t* row, int64_t bit, int32_t n) {
+    const uint8_t* p = row + (bit >> 3);
+    const auto shift = static_cast<uint32_t>(bit & 7);
+    uint32_t window = uint32_t{p[0]} << 8;
+    if (shift + static_cast<uint32_t>(n) > 8) window |= p[1];
+    return ((window << shift) >> 8) & (0xFF00u >> n) & 0xFFu;
+}
+
+template <typename Bits>
+Bits CombineMaskBits(int mode, Bits d, Bits s) {
+    switch (mode) {
+        case kMaskVisible:
+        case kMaskOr: return d | s;
+        case kMaskInvisible: return d & ~s;
+        case kMaskVanillaCopy: return s;
+        case kMaskXor: return d ^ s;
+        case kMaskAnd: return d & s;
+        default: return d;
+    }
+}
+
+}  // namespace
+
+// Up to eight bits at a time: the mask planes of whole pictures go through
+// here each frame of some layer effects.
 void BlitMaskRect(const qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* destination, int32_t dx, int32_t dy,
                   int32_t width, int32_t height, int mode, const uint8_t* sourceData, uint32_t sourceRowBytes) {
     qbBitmapPlane* dest = PlaneOf(destination, kBitmapKindMask);
@@ -353,26 +382,43 @@ void BlitMaskRect(const qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* dest
     if (!dest || (!sourceData && !src) || mode < kMaskVisible || mode > kMaskOr) return;
     const uint8_t* srcRows = sourceData ? sourceData : src->data;
     const uint32_t srcRowBytes = sourceData ? sourceRowBytes : src->rowBytes;
+    // Caller rows carry no height; their row bytes bound the columns, the
+    // handle's plane both.
+    const int64_t srcColumns = sourceData ? int64_t{sourceRowBytes} * kBitsPerByte : int64_t{src->width};
+    const int64_t first = std::max<int64_t>({0, -int64_t{dx}, -int64_t{sx}});
+    const int64_t last = std::min<int64_t>({width, int64_t{dest->width} - dx, srcColumns - sx});
+    if (first >= last) return;
     for (int32_t row = 0; row < height; ++row) {
-        for (int32_t col = 0; col < width; ++col) {
-            const int32_t fx = sx + col, fy = sy + row, tx = dx + col, ty = dy + row;
-            if (!Inside(*dest, tx, ty) || fx < 0 || fy < 0) continue;
-            // Caller rows carry no size; the handle's plane bounds them.
-            if (!sourceData && !Inside(*src, fx, fy)) continue;
-            if (sourceData && static_cast<uint32_t>(fx / kBitsPerByte) >= srcRowBytes) continue;
-            const bool s = MaskBit(srcRows, srcRowBytes, fx, fy);
-            const bool d = MaskBit(dest->data, dest->rowBytes, tx, ty);
-            bool result = d;
-            switch (mode) {
-                case kMaskVisible:
-                case kMaskOr: result = d || s; break;
-                case kMaskInvisible: result = d && !s; break;
-                case kMaskVanillaCopy: result = s; break;
-                case kMaskXor: result = d != s; break;
-                case kMaskAnd: result = d && s; break;
-                default: break;
+        const int64_t fy = int64_t{sy} + row, ty = int64_t{dy} + row;
+        if (ty < 0 || ty >= dest->height || fy < 0 || (!sourceData && fy >= src->height)) continue;
+        const uint8_t* in = srcRows + static_cast<size_t>(fy) * srcRowBytes;
+        uint8_t* out = dest->data + static_cast<size_t>(ty) * dest->rowBytes;
+        for (int64_t col = first; col < last;) {
+            const int64_t tx = dx + col;
+            if ((tx & 7) == 0 && last - col >= 64) {
+                // 64 bits at once, the first in the top bit; the source's
+                // ninth byte holds the last bits when it starts mid-byte.
+                const int64_t bit = sx + col;
+                const uint8_t* p = in + (bit >> 3);
+                const auto shift = static_cast<uint32_t>(bit & 7);
+                uint64_t bits = 0, was = 0;
+                for (int k = 0; k < 8; ++k) {
+                    bits = bits << 8 | p[k];
+                    was = was << 8 | out[(tx >> 3) + k];
+                }
+                if (shift) bits = bits << shift | p[8] >> (8 - shift);
+                const uint64_t now = CombineMaskBits<uint64_t>(mode, was, bits);
+                for (int k = 0; k < 8; ++k) out[(tx >> 3) + k] = static_cast<uint8_t>(now >> (56 - 8 * k));
+                col += 64;
+                continue;
             }
-            SetMaskBit(dest->data, dest->rowBytes, tx, ty, result);
+            const auto offset = static_cast<int32_t>(tx & 7);
+            const auto n = static_cast<int32_t>(std::min<int64_t>(8 - offset, last - col));
+            const uint32_t bits = MaskBitsAt(in, sx + col, n) >> offset;
+            const uint32_t lanes = ((0xFF00u >> n) & 0xFFu) >> offset;
+            uint8_t& byte = out[tx >> 3];
+            byte = static_cast<uint8_t>((byte & ~lanes) | (CombineMaskBits<uint32_t>(mode, byte, bits) & lanes));
+            col += n;
         }
     }
 }

@@ -40,9 +40,25 @@ QB_AVX2 void MaskedCopyRectAvx2(const MaskedRect<uint32_t>& r) {
     const uint8_t* m = r.m;
     for (int32_t j = 0; j < r.height; ++j, d += r.dRow, s += r.sRow, m += r.mRow) {
         int32_t i = 0;
-        // A masked store instead of a blend: the destination is neither
-        // read nor written where the mask is clear, which makes a sprite
-        // blit in the caches a sixth faster.
+        // Runs of 32 pixels whose mask is all set or all clear (most of a
+        // layer's picture) are copied or skipped whole: a masked store costs
+        // several times a plain one on some processors.
+        for (; i + 32 <= whole; i += 32) {
+            const uint8_t* p = m + (i >> 3);
+            const uint32_t run = MaskBits8(p, r.shift) << 24 | MaskBits8(p + 1, r.shift) << 16 |
+                                 MaskBits8(p + 2, r.shift) << 8 | MaskBits8(p + 3, r.shift);
+            if (run == 0) continue;
+            if (run == ~0u) {
+                for (int32_t k = 0; k < 32; k += 8) Store8(d + i + k, Load8(s + i + k));
+                continue;
+            }
+            // A masked store instead of a blend: the destination is neither
+            // read nor written where the mask is clear, which makes a sprite
+            // blit in the caches a sixth faster.
+            for (int32_t k = 0; k < 32; k += 8)
+                _mm256_maskstore_epi32(reinterpret_cast<int*>(d + i + k), LanesOf((run >> (24 - k)) & 0xFFu),
+                                       Load8(s + i + k));
+        }
         for (; i < whole; i += 8)
             _mm256_maskstore_epi32(reinterpret_cast<int*>(d + i), LanesOf(MaskBits8(m + (i >> 3), r.shift)),
                                    Load8(s + i));
@@ -114,6 +130,43 @@ QB_AVX2 int32_t AlphaBlendRowAvx2(uint32_t* d, const uint32_t* s, const uint8_t*
         Store8(d + i, _mm256_or_si256(_mm256_srli_epi16(rb, 8), _mm256_and_si256(ga, gaBytes)));
     }
     return i;
+}
+
+// Gather instructions are slower than eight loads on some processors; here
+// each group's source pixels lie in at most two vectors, which a permute
+// picks from (it reads the low 3 bits of each index, so the same indices
+// serve both halves).
+QB_AVX2 int32_t PickRowAvx2(uint32_t* out, const uint32_t* in, const int32_t* cols, int32_t count) {
+    const __m256i seven = _mm256_set1_epi32(7);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const int32_t c0 = cols[x];
+        const __m256i idx = _mm256_sub_epi32(Load8(reinterpret_cast<const uint32_t*>(cols + x)), _mm256_set1_epi32(c0));
+        const __m256i a = _mm256_permutevar8x32_epi32(Load8(in + c0), idx);
+        const __m256i b = _mm256_permutevar8x32_epi32(Load8(in + c0 + 8), idx);
+        Store8(out + x, _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(idx, seven)));
+    }
+    return x;
+}
+
+// Eight 2-byte pixels from the sixteen at cols[x]: the 4-byte word holding
+// each, shifted down when it is the upper half, then packed.
+QB_AVX2 int32_t PickRow16Avx2(uint16_t* out, const uint16_t* in, const int32_t* cols, int32_t count) {
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const int32_t c0 = cols[x];
+        const __m256i idx = _mm256_sub_epi32(Load8(reinterpret_cast<const uint32_t*>(cols + x)), _mm256_set1_epi32(c0));
+        const __m256i words = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + c0)), _mm256_srli_epi32(idx, 1));
+        const __m256i halves =
+            _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_slli_epi32(_mm256_and_si256(idx, one), 4)), low);
+        // The pack works per 128-bit lane; the two low quarters hold all eight.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(halves, halves), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm256_castsi256_si128(packed));
+    }
+    return x;
 }
 
 QB_AVX2 int32_t LerpColumnsAvx2(const uint32_t* src, const int32_t* cols, const uint16_t* fracs,

@@ -139,32 +139,59 @@ void ScalePixelBufferRef(const ScaleRequest& q) {
 
 namespace {
 
+// out[x] = in[cols[x]] for x in [0, width); the leading `near` columns may
+// take the vector loops (see PickRowAvx2).
 template <typename Pixel>
-void PlainRows(const ScaleRequest& q, const std::vector<int32_t>& cols, uint64_t sy) {
+void PickRow(KernelIsa isa, Pixel* out, const Pixel* in, const int32_t* c, int32_t width, int32_t near) {
+    int32_t x = 0;
+#if QB_PIXEL_X86
+    if (isa == KernelIsa::Avx2 && near >= 8) {
+        if constexpr (sizeof(Pixel) == 4) x = PickRowAvx2(out, in, c, near);
+        else x = PickRow16Avx2(out, in, c, near);
+    }
+#endif
+    (void)isa;
+    (void)near;
+    for (; x + 8 <= width; x += 8) {
+        out[x] = in[c[x]];
+        out[x + 1] = in[c[x + 1]];
+        out[x + 2] = in[c[x + 2]];
+        out[x + 3] = in[c[x + 3]];
+        out[x + 4] = in[c[x + 4]];
+        out[x + 5] = in[c[x + 5]];
+        out[x + 6] = in[c[x + 6]];
+        out[x + 7] = in[c[x + 7]];
+    }
+    for (; x < width; ++x) out[x] = in[c[x]];
+}
+
+template <typename Pixel>
+void PlainRows(KernelIsa isa, const ScaleRequest& q, const std::vector<int32_t>& cols, uint64_t sx, uint64_t sy) {
+    const int32_t width = q.dstWidth;
+    const size_t rowBytes = static_cast<size_t>(width) * sizeof(Pixel);
+    // The same width keeps every column: rows are copied whole.
+    const bool sameWidth = q.srcWidth == width;
+    // Below two source pixels per destination pixel, eight destination
+    // pixels come from at most 15 source pixels; the vector loops may run
+    // while the 16 from a group's first column stay inside the row (the
+    // columns only grow).
+    constexpr uint64_t kTwo = uint64_t{2} << 32;
+    const int32_t near =
+        sx < kTwo ? static_cast<int32_t>(std::lower_bound(cols.begin(), cols.end(), q.srcWidth - 15) - cols.begin())
+                  : 0;
     int32_t lastRow = -1;
     for (int32_t y = 0; y < q.dstHeight; ++y) {
         const int32_t row = ScaleIndex(sy, y);
         auto* out = reinterpret_cast<Pixel*>(DstPixelRow(q, y));
         if (row == lastRow) {
             // Enlarging vertically repeats rows: copy the finished one.
-            std::memcpy(out, DstPixelRow(q, y - 1), static_cast<size_t>(q.dstWidth) * sizeof(Pixel));
+            std::memcpy(out, DstPixelRow(q, y - 1), rowBytes);
             continue;
         }
         lastRow = row;
         const auto* in = reinterpret_cast<const Pixel*>(SrcPixelRow(q, row));
-        const int32_t* c = cols.data();
-        int32_t x = 0;
-        for (; x + 8 <= q.dstWidth; x += 8) {
-            out[x] = in[c[x]];
-            out[x + 1] = in[c[x + 1]];
-            out[x + 2] = in[c[x + 2]];
-            out[x + 3] = in[c[x + 3]];
-            out[x + 4] = in[c[x + 4]];
-            out[x + 5] = in[c[x + 5]];
-            out[x + 6] = in[c[x + 6]];
-            out[x + 7] = in[c[x + 7]];
-        }
-        for (; x < q.dstWidth; ++x) out[x] = in[c[x]];
+        if (sameWidth) std::memcpy(out, in, rowBytes);
+        else PickRow(isa, out, in, cols.data(), width, near);
     }
 }
 
@@ -319,8 +346,8 @@ void ScalePixelBufferWith(KernelIsa isa, const ScaleRequest& q) {
         }
     }
     if (!q.smooth) {
-        if (q.bytesPerPixel == 4) PlainRows<uint32_t>(q, cols, sy);
-        else PlainRows<uint16_t>(q, cols, sy);
+        if (q.bytesPerPixel == 4) PlainRows<uint32_t>(UsableIsa(isa), q, cols, sx, sy);
+        else PlainRows<uint16_t>(UsableIsa(isa), q, cols, sx, sy);
         return;
     }
     if (q.pixelFormat == 10) SmoothArgb(UsableIsa(isa), q);

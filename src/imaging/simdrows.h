@@ -105,6 +105,12 @@ void MaskedCopyRectAvx2(const MaskedRect<uint32_t>& r);
 // 2-byte pixels: eight fit one SSE2 register, one mask byte's worth.
 void MaskedCopyRect16Sse2(const MaskedRect<uint16_t>& r);
 
+// Nearest scaling along a row: out[x] = in[cols[x]] for the leading x below
+// count that whole groups of eight cover. Every group must take its pixels
+// from the 16 starting at its first column, which must lie inside the row.
+int32_t PickRowAvx2(uint32_t* out, const uint32_t* in, const int32_t* cols, int32_t count);
+int32_t PickRow16Avx2(uint16_t* out, const uint16_t* in, const int32_t* cols, int32_t count);
+
 // Bilinear scaling of ARGB, first along the row: out[x] takes, per byte,
 // a + ((b - a) * fracs[x] >> 16) of a = src[cols[x]] and b = src[cols[x] + 1];
 // cols[x] + 1 must lie inside the row for every x below count.

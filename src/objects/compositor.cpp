@@ -17,6 +17,7 @@
 #include "imaging/geometry.h"
 #include "imaging/mixbitmaps.h"
 #include "imaging/planekernels.h"
+#include "imaging/planerect.h"
 #include "imaging/shadowmask.h"
 #include "objects/animhooks.h"
 #include "objects/brushes.h"
@@ -238,10 +239,68 @@ bool BlendPlain(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dest, int32_t d
     return true;
 }
 
+// Whether every bit of (x, y, width, height) of a mask plane is set.
+bool MaskRectAllSet(const qbBitmapPlane& plane, int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (!RectInside(plane.width, plane.height, x, y, width, height)) return false;
+    const int32_t end = x + width;
+    const int32_t headEnd = std::min(end, (x + 7) & ~7), tailStart = std::max(headEnd, end & ~7);
+    for (int32_t row = y; row < y + height; ++row) {
+        const uint8_t* bits = plane.data + static_cast<size_t>(row) * plane.rowBytes;
+        for (int32_t col = x; col < headEnd; ++col)
+            if (!(bits[col >> 3] & (0x80u >> (col & 7)))) return false;
+        for (int32_t byte = headEnd >> 3; byte < tailStart >> 3; ++byte)
+            if (bits[byte] != 0xFF) return false;
+        for (int32_t col = tailStart; col < end; ++col)
+            if (!(bits[col >> 3] & (0x80u >> (col & 7)))) return false;
+    }
+    return true;
+}
 
-void DrawLayers(ScriptState* L, qbBGPic* bgpic, qbBitmap* dest, const qbRect& pass0, bool base) {
+// Whether the layer's image alone gives every pixel of the pass: drawn
+// whole (no transparency, alpha plane, shadow, border or clip region), its
+// shown image over all of the pass and its mask, if any, set there. What
+// lies under it need not be drawn.
+bool LayerHidesPass(ScriptState* L, qbLayer* layer, qbLayerState* s, const qbRect& pass) {
+    if (layer->type == kLayerNoObject || layer->hidden || layer->pending || layer->transparency != 0 ||
+        layer->shadow.shadow || layer->border.border || s->clipregion)
+        return false;
+    // 64-bit sums: a layer may lie anywhere in the coordinate range.
+    int64_t sx = int64_t{pass.x} - s->shownx, sy = int64_t{pass.y} - s->showny;
+    if (sx < 0 || sy < 0 || sx + pass.width > s->shownwidth || sy + pass.height > s->shownheight) return false;
+    EnsureFilteredImage(L, layer, s, true);
+    qbObjectImage image;
+    int32_t w = 0, h = 0;
+    if (GetLayerSourceImage(L, layer, s, true, true, &image, &w, &h) || !image.bitmap || image.alpha) return false;
+    if (HasSourceOffset(layer->type) && !s->xfbitmap && image.bitmap != s->fxbitmap) {
+        sx += s->srcx;
+        sy += s->srcy;
+    }
+    if (sx < 0 || sy < 0 || sx + pass.width > std::min(w, image.bitmap->width) ||
+        sy + pass.height > std::min(h, image.bitmap->height))
+        return false;
+    const qbBitmapPlane* mask = image.mask ? PlaneOf(image.mask) : nullptr;
+    return !image.mask || (mask && MaskRectAllSet(*mask, static_cast<int32_t>(sx), static_cast<int32_t>(sy),
+                                                  pass.width, pass.height));
+}
+
+// The first layer to draw: the topmost that hides the whole pass, or -1
+// when the background shows somewhere.
+ptrdiff_t FirstLayerToDraw(ScriptState* L, qbBGPic* bgpic, const qbRect& pass, bool base) {
+    if (!bgpic->layers) return -1;
+    const auto& layers = bgpic->layers->layers;
+    for (auto i = static_cast<ptrdiff_t>(layers.size()) - 1; i >= 0; --i) {
+        qbLayer* layer = layers[static_cast<size_t>(i)].get();
+        if (LayerHidesPass(L, layer, base ? layer->transformedstate : layer->shownstate, pass)) return i;
+    }
+    return -1;
+}
+
+void DrawLayers(ScriptState* L, qbBGPic* bgpic, qbBitmap* dest, const qbRect& pass0, bool base,
+                ptrdiff_t first = 0) {
     if (!bgpic->layers) return;
-    for (const auto& owned : bgpic->layers->layers) {
+    const auto& all = bgpic->layers->layers;
+    for (auto it = all.begin() + std::max<ptrdiff_t>(first, 0); it != all.end(); ++it) {
+        const auto& owned = *it;
         qbLayer* layer = owned.get();
         if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
         qbLayerState* s = base ? layer->transformedstate : layer->shownstate;
@@ -584,9 +643,13 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
     if (width < 1 || height < 1) return;
     const qbRect pass0{x, y, width, height};
     if (!(flags & (kRedrawSpritesOnly | kRedrawSpritesShown))) {
-        if (qbBitmap* bg = Background(display, bgpic, flags); bg && bg != dest)
+        // A layer that hides the whole rectangle spares drawing what lies
+        // under it (a layer effect's frames redraw such rectangles).
+        const ptrdiff_t first = FirstLayerToDraw(L, bgpic, pass0, base);
+        qbBitmap* bg = first < 0 ? Background(display, bgpic, flags) : nullptr;
+        if (bg && bg != dest)
             CopyBitmapRect(bg, x, y, dest, x, y, std::min(width, bg->width - x), std::min(height, bg->height - y));
-        DrawLayers(L, bgpic, dest, pass0, base);
+        DrawLayers(L, bgpic, dest, pass0, base, first);
     }
     if (!(flags & kRedrawNoSprites)) DrawSpriteInstances(L, bgpic, dest, pass0, (flags & kRedrawSpritesShown) != 0);
 }

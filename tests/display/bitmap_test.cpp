@@ -2,6 +2,7 @@
 // drawing and the ARGB buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -175,6 +176,49 @@ TEST_F(BitmapTest, BlitMaskRectTakesCallerRowsAndOffsets) {
     BitmapPtr dest = Mask(4, 1);
     BlitMaskRect(nullptr, 7, 0, dest.get(), 2, 0, 2, 1, kMaskVanillaCopy, rows, 2);
     EXPECT_EQ(dest->plane->data[0], 0x30);
+}
+
+// Random planes, offsets on and off byte boundaries and rectangles reaching
+// past every edge, against the rule applied bit by bit.
+TEST_F(BitmapTest, BlitMaskRectMatchesBitByBitOnRandomRectangles) {
+    uint32_t seed = 12345;
+    const auto next = [&seed](int32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int32_t>((seed >> 8) % static_cast<uint32_t>(n));
+    };
+    for (int round = 0; round < 400; ++round) {
+        const int32_t sw = 1 + next(200), sh = 1 + next(6), dw = 1 + next(200), dh = 1 + next(6);
+        BitmapPtr source = Mask(sw, sh), dest = Mask(dw, dh), expected = Mask(dw, dh);
+        for (size_t i = 0; i < source->plane->storage.size(); ++i) source->plane->data[i] = static_cast<uint8_t>(next(256));
+        for (size_t i = 0; i < dest->plane->storage.size(); ++i)
+            dest->plane->data[i] = expected->plane->data[i] = static_cast<uint8_t>(next(256));
+        const int32_t sx = next(sw + 8) - 4, sy = next(sh + 2) - 1, dx = next(dw + 8) - 4, dy = next(dh + 2) - 1;
+        const int32_t w = next(220), mode = next(6);
+        const bool callerRows = round % 4 == 0;
+        // Caller rows carry no height: the rectangle stays inside them.
+        const int32_t h = callerRows ? std::min(next(8), sh - sy) : next(8);
+        const uint32_t rowBytes = source->plane->rowBytes;
+        for (int32_t r = 0; r < h; ++r)
+            for (int32_t c = 0; c < w; ++c) {
+                const int32_t fx = sx + c, fy = sy + r, tx = dx + c, ty = dy + r;
+                if (tx < 0 || ty < 0 || tx >= dw || ty >= dh || fx < 0 || fy < 0 || fy >= sh) continue;
+                if (callerRows ? fx >= static_cast<int32_t>(rowBytes * 8) : fx >= sw) continue;
+                const bool sb = (source->plane->data[fy * rowBytes + fx / 8] >> (7 - fx % 8)) & 1;
+                const bool d = Bit(expected.get(), tx, ty);
+                const bool out = mode == kMaskInvisible ? d && !sb
+                                 : mode == kMaskVanillaCopy ? sb
+                                 : mode == kMaskXor         ? d != sb
+                                 : mode == kMaskAnd         ? d && sb
+                                                            : d || sb;
+                uint8_t& byte = expected->plane->data[ty * expected->plane->rowBytes + tx / 8];
+                byte = static_cast<uint8_t>(out ? byte | (0x80 >> (tx % 8)) : byte & ~(0x80 >> (tx % 8)));
+            }
+        if (callerRows)
+            BlitMaskRect(nullptr, sx, sy, dest.get(), dx, dy, w, h, mode, source->plane->data, rowBytes);
+        else
+            BlitMaskRect(source.get(), sx, sy, dest.get(), dx, dy, w, h, mode, nullptr, 0);
+        ASSERT_EQ(dest->plane->storage, expected->plane->storage) << "round " << round;
+    }
 }
 
 TEST_F(BitmapTest, PixelsReadBackAndArgbWithoutPlanesIsOpaque) {

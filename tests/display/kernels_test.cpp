@@ -308,6 +308,31 @@ TEST(KernelsMatchReference, MaskedCopyAtEveryBitOffset) {
         }
 }
 
+// Masks of long set and clear runs, which the vector loops copy or skip
+// whole, broken by mixed bytes, at every start bit.
+TEST(KernelsMatchReference, MaskedCopyOfRuns) {
+    std::mt19937 rng(29);
+    constexpr int32_t kH = 4, kW = 150;
+    for (int32_t mx = 0; mx < 8; ++mx)
+        for (int32_t w : {32, 33, 64, 71, 96, 143}) {
+            const int32_t rowBytes = (mx + kW + 7) / 8;
+            std::vector<uint8_t> mask(static_cast<size_t>(rowBytes) * kH);
+            for (size_t k = 0; k < mask.size(); k += 4) {
+                const uint32_t kind = rng() % 5;
+                for (size_t b = k; b < std::min(k + 4, mask.size()); ++b)
+                    mask[b] = kind == 0 ? static_cast<uint8_t>(rng()) : kind < 3 ? 0x00 : 0xFF;
+            }
+            const MaskRows m{mask.data(), rowBytes, mx, 0};
+            auto src = RandomPixels<uint32_t>(rng, static_cast<size_t>(kW) * kH);
+            for (KernelIsa isa : Isas()) {
+                auto a = RandomPixels<uint32_t>(rng, static_cast<size_t>(kW) * kH), b = a;
+                MaskedCopy32With(isa, {a.data(), kW, 0, 0}, {src.data(), kW, 0, 0}, m, w, kH);
+                MaskedCopy32Ref({b.data(), kW, 0, 0}, {src.data(), kW, 0, 0}, m, w, kH);
+                ASSERT_EQ(a, b) << "bit " << mx << " width " << w << " " << Name(isa);
+            }
+        }
+}
+
 TEST(KernelsMatchReference, ColourThroughMaskInvertAndMix) {
     std::mt19937 rng(18);
     const int32_t maskRowBytes = kBufW / 8 + 2;

@@ -91,6 +91,34 @@ TEST_F(CompositorTest, OpaqueAndMaskedLayersAreBitExactCopiesInStackOrder) {
     EXPECT_EQ(Composed(), ref);
 }
 
+// A rectangle that one layer covers with set mask bits or opaque pixels is
+// redrawn from that layer up; one clear bit, an edge or a transparent layer
+// on top lets what lies under show again.
+TEST_F(CompositorTest, RectanglesHiddenByALayerRedrawAsTheWholeStack) {
+    qbBrush* masked = RandomBrush(1, 40, 30, "mask");
+    FillMaskRect(masked->mask, 0, 0, 40, 30, kMaskVisible);
+    WriteBitmapPixel(masked->mask, 10, 10, kMaskInvisible, true);
+    RandomBrush(2, 30, 20, nullptr);  // opaque
+    RandomBrush(3, 10, 10, nullptr);  // made faint below
+    ASSERT_EQ(Show("DisplayBrush", {1, 20, 20}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {2, 50, 40}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 22, 40}), 0);
+    ASSERT_EQ(RunNumbers("SetLayerTransparency", {3, 128}), 0);
+    const std::vector<uint32_t> ref = Composed();
+    // Inside the masked layer, across its clear bit, across both layers,
+    // inside the opaque one, over an edge, under the faint one.
+    const int rects[][4] = {{25, 25, 10, 4}, {28, 28, 5, 5}, {45, 42, 14, 6}, {55, 45, 10, 10},
+                            {15, 15, 10, 10}, {24, 42, 5, 5}};
+    for (const auto& r : rects) {
+        FillBitmapRect(display_->backBuffer.get(), 0, 0, kW, kH, 0x123456);
+        RefreshLayerRect(L_, r[0], r[1], r[2], r[3], 0);
+        const std::vector<uint32_t> got = Read(display_->backBuffer.get());
+        for (int y = r[1]; y < r[1] + r[3]; ++y)
+            for (int x = r[0]; x < r[0] + r[2]; ++x)
+                ASSERT_EQ(got[y * kW + x], ref[y * kW + x]) << x << "," << y << " in " << r[0] << "," << r[1];
+    }
+}
+
 #ifdef QB_TEST_HAVE_PIXMAN
 TEST_F(CompositorTest, AlphaAndTransparencyLayersAreWithinAStepOfPixmanOver) {
     qbBrush* alpha = RandomBrush(1, 40, 30, "alphachannel");
