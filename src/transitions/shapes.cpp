@@ -116,6 +116,24 @@ Region ClipRegion(Region r, int32_t w, int32_t h) {
             static_cast<int32_t>(std::max<int64_t>(y1 - y0, 0))};
 }
 
+// The mask only grows, so a frame changes nothing outside its own polygon:
+// the step's region cut down to the polygon's box (a pixel wider each way
+// for the fill's rounding). A clock's wedge near the end would otherwise
+// redraw most of the picture.
+Region ShrinkToPolygon(Region r, const Polygon& poly) {
+    if (poly.empty()) return r;
+    int64_t x0 = poly[0].x, y0 = poly[0].y, x1 = x0, y1 = y0;
+    for (const qbPolygonPoint& pt : poly) {
+        x0 = std::min<int64_t>(x0, pt.x), x1 = std::max<int64_t>(x1, pt.x);
+        y0 = std::min<int64_t>(y0, pt.y), y1 = std::max<int64_t>(y1, pt.y);
+    }
+    const int64_t left = std::max<int64_t>(r.x, x0 - 1), top = std::max<int64_t>(r.y, y0 - 1);
+    const int64_t right = std::min<int64_t>(int64_t{r.x} + r.w, x1 + 2), bottom = std::min<int64_t>(int64_t{r.y} + r.h, y1 + 2);
+    if (right <= left || bottom <= top) return {r.x, r.y, 0, 0};
+    return {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+            static_cast<int32_t>(bottom - top)};
+}
+
 // One frame of any shape: a step draws the next shape; a jump draws every
 // shape up to the frame into a cleared mask, so that it shows what the
 // steps showed, and then the whole rectangle.
@@ -143,7 +161,7 @@ int ShapeFrame(qbEffectState* s, int* done, ShapeStep step, void (*reset)(qbEffe
     if (last) *done = 1;
     if (!p->counting) {
         FillPolygonMask(p->shapeMask, poly.data(), static_cast<int32_t>(poly.size()), nullptr);
-        region = ClipRegion(region, w, h);
+        region = ClipRegion(ShrinkToPolygon(region, poly), w, h);
         ApplyShape(s, p, region);
         ++s->frame;
         ShowProgressFrame(s);
