@@ -30,6 +30,7 @@ struct qbShapeData {
     int32_t edge;
     int32_t cornerTurned;
     int32_t counting;
+    bool workHoldsOld;  // see ComposeFrameRect
 };
 
 struct Region {
@@ -106,7 +107,7 @@ void ApplyShape(qbEffectState* s, qbShapeData* p, const Region& r) {
     }
     if (s->mask) MaskRowsOp(s->mask, p->shapeMask, r.y, r.h, MaskOp::And);
     if (s->alpha && p->shapeAlpha) MaskToAlphaPlane(p->shapeMask, p->shapeAlpha, s->alpha, w, h, 0);
-    ComposeFrameRect(s, r.x, r.y, r.w, r.h, p->shapeMask, p->shapeAlpha, p->work, 0);
+    ComposeFrameRect(s, r.x, r.y, r.w, r.h, p->shapeMask, p->shapeAlpha, p->work, 0, &p->workHoldsOld);
 }
 
 Region ClipRegion(Region r, int32_t w, int32_t h) {
@@ -147,6 +148,7 @@ int ShapeFrame(qbEffectState* s, int* done, ShapeStep step, void (*reset)(qbEffe
     if (s->phase == 2) {
         if (s->realtime && s->layerImagesSet) ResetLayerEffectImages(s);
         FillEffectMask(p->shapeMask, 0, 0, w, h, false);
+        p->workHoldsOld = false;  // a jump back shrinks the mask
         if (reset) reset(s);
         for (int32_t k = 1; k <= s->frame; ++k) {
             poly.clear();
@@ -427,7 +429,7 @@ int RenderSun(qbEffectState* s, int* done) {
 }
 
 void ComposeFrameRect(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_t h, qbBitmap* shapeMask,
-                      qbBitmap* shapeAlpha, qbBitmap* work, uint32_t extraFlags) {
+                      qbBitmap* shapeAlpha, qbBitmap* work, uint32_t extraFlags, bool* workHoldsOld) {
     if (w < 1 || h < 1) return;
     if (s->realtime) {
         const qbEffectLayerImages& li = s->layerImages;
@@ -443,7 +445,14 @@ void ComposeFrameRect(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32
         return;
     }
     if (!work) return;
-    if (s->background) CopyBitmapRect(s->background, sx, sy, work, sx, sy, w, h);
+    if (s->background) {
+        if (!workHoldsOld || shapeAlpha || !shapeMask) {
+            CopyBitmapRect(s->background, sx, sy, work, sx, sy, w, h);
+        } else if (!*workHoldsOld) {
+            CopyBitmapRect(s->background, 0, 0, work, 0, 0, s->width, s->height);
+            *workHoldsOld = true;
+        }
+    }
     if (shapeAlpha) CopyBitmapRectAlpha(s->image, sx, sy, work, sx, sy, w, h, shapeAlpha);
     else if (shapeMask) CopyBitmapRectMasked(s->image, sx, sy, work, sx, sy, w, h, shapeMask);
     else CopyBitmapRect(s->image, sx, sy, work, sx, sy, w, h);
