@@ -1,6 +1,7 @@
 #include "transitions/dissolve.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
@@ -25,6 +26,7 @@ struct qbDissolveData {
     qbBitmap* work;
     qbBitmap* shapeMask;
     uint8_t* map;  // one byte per pixel, the order in which pixels appear
+    bool workHoldsOld;  // see ComposeFrameRect
 };
 
 struct qbPixelZoomData {
@@ -39,6 +41,58 @@ void PutWholeLayerPicture(qbEffectState* s, qbBitmap* from, qbBitmap* mask, qbBi
     const qbEffectLayerImages& li = s->layerImages;
     BlitEffectStrip(from, 0, 0, li.bitmap, li.mask, li.alpha, 0, 0, s->width, s->height, s->width, s->height, s->width,
                     s->height, mask, alpha, s, kStripNoShow | (s->reverse ? kStripClear : 0u));
+}
+
+// This frame's share into work: the pixels whose map value is in
+// [from, to), the ones the step's mask adds (to is at most 255 here, so a
+// byte's distance from `from` tells). Sixteen map bytes are tested at a
+// time, so the rows' long stretches without one cost a compare.
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+
+template <class Pixel>
+void CopyShareRows(const Pixel* src, int32_t srcPitch, Pixel* dst, int32_t dstPitch, const uint8_t* map, int32_t w,
+                   int32_t h, uint32_t from, uint32_t to) {
+    const auto first = static_cast<uint8_t>(from), span = static_cast<uint8_t>(to - from);
+    const Bytes16 firsts = Bytes16{} + first, spans = Bytes16{} + span;
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* m = map + static_cast<size_t>(y) * w;
+        const Pixel* in = src + static_cast<ptrdiff_t>(y) * srcPitch;
+        Pixel* out = dst + static_cast<ptrdiff_t>(y) * dstPitch;
+        int32_t x = 0;
+        for (; x + 16 <= w; x += 16) {
+            Bytes16 v;
+            std::memcpy(&v, m + x, sizeof v);
+            const Bytes16 hit = (v - firsts) < spans;
+            uint64_t halves[2];
+            std::memcpy(halves, &hit, sizeof halves);
+            if (!(halves[0] | halves[1])) continue;
+            for (int32_t k = 0; k < 16; ++k)
+                if (hit[k]) out[x + k] = in[x + k];
+        }
+        for (; x < w; ++x)
+            if (static_cast<uint8_t>(m[x] - first) < span) out[x] = in[x];
+    }
+}
+
+// False when the pictures cannot be read directly (then the mask does it).
+bool CopyDissolveShare(qbEffectState* s, qbDissolveData* p, uint32_t from, uint32_t to) {
+    if (GetBlitRoute() || !s->image || !p->work) return false;
+    qbBitmapLock a, b;
+    if (!LockBitmap(s->image, kLockReadOnly, &a)) return false;
+    if (!LockBitmap(p->work, 0, &b)) {
+        UnlockBitmap(&a);
+        return false;
+    }
+    const bool same = a.bytesPerPixel == b.bytesPerPixel && (a.bytesPerPixel == 4 || a.bytesPerPixel == 2);
+    if (same && a.bytesPerPixel == 4)
+        CopyShareRows(static_cast<const uint32_t*>(a.pixels), a.rowLength, static_cast<uint32_t*>(b.pixels),
+                      b.rowLength, p->map, s->width, s->height, from, to);
+    else if (same)
+        CopyShareRows(static_cast<const uint16_t*>(a.pixels), a.rowLength, static_cast<uint16_t*>(b.pixels),
+                      b.rowLength, p->map, s->width, s->height, from, to);
+    UnlockBitmap(&b);
+    UnlockBitmap(&a);
+    return same;
 }
 
 }  // namespace
@@ -108,11 +162,26 @@ int RenderDissolve(qbEffectState* s, int* done) {
             r.invert = s->reverse != 0;
             if (r.destination) ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
         } else {
-            const MaskRows to = MaskRowsOf(p->shapeMask, 0, 0);
-            r.destination = to.data;
-            r.destinationPitch = to.rowBytes;
-            ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
-            ComposeFrameRect(s, 0, 0, w, h, p->shapeMask, nullptr, p->work, 0);
+            // A step adds its share to what work holds; a jump composes the
+            // whole mask again. The mask stays as the last jump left it:
+            // only jumps read it.
+            if (seek) p->workHoldsOld = false;  // a jump back shrinks the mask
+            auto from = static_cast<uint32_t>(threshold - s->speed);
+            if (!seek && !p->workHoldsOld && s->background) {
+                // The first step: the old picture, then every share so far.
+                CopyBitmapRect(s->background, 0, 0, p->work, 0, 0, w, h);
+                p->workHoldsOld = true;
+                from = 0;
+            }
+            if (!seek && p->workHoldsOld && CopyDissolveShare(s, p, from, static_cast<uint32_t>(threshold))) {
+                DrawEffectPieceFrom(s, p->work, nullptr, nullptr, 0, 0, w, h);
+            } else {
+                const MaskRows to = MaskRowsOf(p->shapeMask, 0, 0);
+                r.destination = to.data;
+                r.destinationPitch = to.rowBytes;
+                ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
+                ComposeFrameRect(s, 0, 0, w, h, p->shapeMask, nullptr, p->work, 0, &p->workHoldsOld);
+            }
         }
     }
     if (!seek) ++s->frame;

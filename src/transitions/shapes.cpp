@@ -30,6 +30,7 @@ struct qbShapeData {
     int32_t edge;
     int32_t cornerTurned;
     int32_t counting;
+    bool workHoldsOld;  // see ComposeFrameRect
 };
 
 struct Region {
@@ -106,7 +107,7 @@ void ApplyShape(qbEffectState* s, qbShapeData* p, const Region& r) {
     }
     if (s->mask) MaskRowsOp(s->mask, p->shapeMask, r.y, r.h, MaskOp::And);
     if (s->alpha && p->shapeAlpha) MaskToAlphaPlane(p->shapeMask, p->shapeAlpha, s->alpha, w, h, 0);
-    ComposeFrameRect(s, r.x, r.y, r.w, r.h, p->shapeMask, p->shapeAlpha, p->work, 0);
+    ComposeFrameRect(s, r.x, r.y, r.w, r.h, p->shapeMask, p->shapeAlpha, p->work, 0, &p->workHoldsOld);
 }
 
 Region ClipRegion(Region r, int32_t w, int32_t h) {
@@ -114,6 +115,24 @@ Region ClipRegion(Region r, int32_t w, int32_t h) {
     const int64_t x1 = std::clamp<int64_t>(int64_t{r.x} + r.w, 0, w), y1 = std::clamp<int64_t>(int64_t{r.y} + r.h, 0, h);
     return {x0, y0, static_cast<int32_t>(std::max<int64_t>(x1 - x0, 0)),
             static_cast<int32_t>(std::max<int64_t>(y1 - y0, 0))};
+}
+
+// The mask only grows, so a frame changes nothing outside its own polygon:
+// the step's region cut down to the polygon's box (a pixel wider each way
+// for the fill's rounding). A clock's wedge near the end would otherwise
+// redraw most of the picture.
+Region ShrinkToPolygon(Region r, const Polygon& poly) {
+    if (poly.empty()) return r;
+    int64_t x0 = poly[0].x, y0 = poly[0].y, x1 = x0, y1 = y0;
+    for (const qbPolygonPoint& pt : poly) {
+        x0 = std::min<int64_t>(x0, pt.x), x1 = std::max<int64_t>(x1, pt.x);
+        y0 = std::min<int64_t>(y0, pt.y), y1 = std::max<int64_t>(y1, pt.y);
+    }
+    const int64_t left = std::max<int64_t>(r.x, x0 - 1), top = std::max<int64_t>(r.y, y0 - 1);
+    const int64_t right = std::min<int64_t>(int64_t{r.x} + r.w, x1 + 2), bottom = std::min<int64_t>(int64_t{r.y} + r.h, y1 + 2);
+    if (right <= left || bottom <= top) return {r.x, r.y, 0, 0};
+    return {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+            static_cast<int32_t>(bottom - top)};
 }
 
 // One frame of any shape: a step draws the next shape; a jump draws every
@@ -129,6 +148,7 @@ int ShapeFrame(qbEffectState* s, int* done, ShapeStep step, void (*reset)(qbEffe
     if (s->phase == 2) {
         if (s->realtime && s->layerImagesSet) ResetLayerEffectImages(s);
         FillEffectMask(p->shapeMask, 0, 0, w, h, false);
+        p->workHoldsOld = false;  // a jump back shrinks the mask
         if (reset) reset(s);
         for (int32_t k = 1; k <= s->frame; ++k) {
             poly.clear();
@@ -143,7 +163,7 @@ int ShapeFrame(qbEffectState* s, int* done, ShapeStep step, void (*reset)(qbEffe
     if (last) *done = 1;
     if (!p->counting) {
         FillPolygonMask(p->shapeMask, poly.data(), static_cast<int32_t>(poly.size()), nullptr);
-        region = ClipRegion(region, w, h);
+        region = ClipRegion(ShrinkToPolygon(region, poly), w, h);
         ApplyShape(s, p, region);
         ++s->frame;
         ShowProgressFrame(s);
@@ -409,7 +429,7 @@ int RenderSun(qbEffectState* s, int* done) {
 }
 
 void ComposeFrameRect(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32_t h, qbBitmap* shapeMask,
-                      qbBitmap* shapeAlpha, qbBitmap* work, uint32_t extraFlags) {
+                      qbBitmap* shapeAlpha, qbBitmap* work, uint32_t extraFlags, bool* workHoldsOld) {
     if (w < 1 || h < 1) return;
     if (s->realtime) {
         const qbEffectLayerImages& li = s->layerImages;
@@ -425,7 +445,14 @@ void ComposeFrameRect(qbEffectState* s, int32_t sx, int32_t sy, int32_t w, int32
         return;
     }
     if (!work) return;
-    if (s->background) CopyBitmapRect(s->background, sx, sy, work, sx, sy, w, h);
+    if (s->background) {
+        if (!workHoldsOld || shapeAlpha || !shapeMask) {
+            CopyBitmapRect(s->background, sx, sy, work, sx, sy, w, h);
+        } else if (!*workHoldsOld) {
+            CopyBitmapRect(s->background, 0, 0, work, 0, 0, s->width, s->height);
+            *workHoldsOld = true;
+        }
+    }
     if (shapeAlpha) CopyBitmapRectAlpha(s->image, sx, sy, work, sx, sy, w, h, shapeAlpha);
     else if (shapeMask) CopyBitmapRectMasked(s->image, sx, sy, work, sx, sy, w, h, shapeMask);
     else CopyBitmapRect(s->image, sx, sy, work, sx, sy, w, h);

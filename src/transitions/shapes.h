@@ -22,9 +22,13 @@ void ResetClockHand(qbEffectState* state);
 // the old picture with the new one over it through shapeAlpha (when given)
 // or shapeMask, composed in work and shown; in a real-time layer the new
 // picture's part goes into the layer's images with the shape as its plane
-// (flags as BlitEffectStrip takes them).
+// (flags as BlitEffectStrip takes them). With workHoldsOld the caller
+// keeps a flag that is true while work holds the old picture wherever
+// shapeMask is clear and the mask has only grown since: the old picture is
+// then copied into work once, not into every part (an alpha plane blends,
+// so it still needs the old picture each time).
 void ComposeFrameRect(qbEffectState* state, int32_t sx, int32_t sy, int32_t w, int32_t h, qbBitmap* shapeMask,
-                      qbBitmap* shapeAlpha, qbBitmap* work, uint32_t extraFlags);
+                      qbBitmap* shapeAlpha, qbBitmap* work, uint32_t extraFlags, bool* workHoldsOld = nullptr);
 
 // Per pixel: srcAlpha (255 without a plane) where the mask bit is set and 0
 // elsewhere; with invert the other way round.

@@ -97,6 +97,46 @@ TEST_F(ShapeEffects, HidingClearsTheWedgeFromThePlane) {
     }
 }
 
+// Every frame of the clock, the star, the sun and the dissolve, each way they are drawn, as a
+// digest: the frames these effects drew when each frame still redrew the
+// whole region right and below the hand or the star's box. Pixels must not
+// move when the per-frame work shrinks.
+TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
+    struct Expected {
+        Way way;
+        int32_t type;
+        uint64_t digest;
+    };
+    const Expected cases[] = {
+        {Way::BGPicTransition, 97, 315964597758158367ull},
+        {Way::BrushOpaque, 97, 129650489753240448ull},
+        {Way::BrushMasked, 97, 16988921486986328866ull},
+        {Way::BrushAlpha, 97, 10810094526223510275ull},
+        {Way::BrushLayerRealtime, 97, 129650489753240448ull},
+        {Way::HideLayer, 97, 3350959254284525216ull},
+        {Way::BGPicTransition, 98, 1754901838557863563ull},
+        {Way::BrushMasked, 98, 17800985145641215692ull},
+        {Way::BrushLayerRealtime, 98, 15800172417031034699ull},
+        {Way::BGPicTransition, 114, 1825482361019246974ull},
+        {Way::BrushLayerRealtime, 114, 4975167885620636163ull},
+        {Way::BGPicTransition, 139, 7545848987138879653ull},
+        {Way::BrushOpaque, 139, 12100598798728262456ull},
+        {Way::BrushMasked, 139, 18285434391277123429ull},
+        {Way::BrushAlpha, 139, 4584139318724464323ull},
+        {Way::BrushLayerRealtime, 139, 12100598798728262456ull},
+    };
+    for (const Expected& e : cases) {
+        const EffectCase c{e.way, e.type, 7, 13, 9, 71, 53};
+        SCOPED_TRACE(c.Name());
+        const std::vector<Picture> frames = Frames(c);
+        ASSERT_FALSE(frames.empty());
+        uint64_t digest = 1469598103934665603ull;
+        for (const Picture& f : frames)
+            for (uint32_t v : f) digest = (digest ^ v) * 1099511628211ull;
+        EXPECT_EQ(digest, e.digest) << frames.size() << " frames";
+    }
+}
+
 TEST_F(ShapeEffects, DissolveOrderFollowsTheMap) {
     constexpr int32_t w = 40, h = 30;
     // The map is the run's first draws: the same seed gives it here.
