@@ -647,50 +647,45 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
         // The text's old picture and layout, put back when the rebuild fails.
         qbObjectImage oldImage{base->bitmap, base->mask, base->alpha};
         std::shared_ptr<void> oldLayout;
-        if (text) {
-            oldLayout = std::move(base->textLayout);
-            base->textLayout = std::move(w.text.layout);
-            base->bitmap = w.text.image.bitmap;
-            base->mask = w.text.image.mask;
-            base->alpha = w.text.image.alpha;
-            w.text.image = {};
+        // A drawn picture (text or shape) replaces the base image; a
+        // conversion leaves the object the layer showed.
+        auto install = [&](qbObjectImage& image, int32_t convert) {
+            base->bitmap = image.bitmap;
+            base->mask = image.mask;
+            base->alpha = image.alpha;
+            image = {};
             base->width = w.width;
             base->height = w.height;
-            if (w.convertText) {
-                layer->type = w.convertText;
+            if (convert) {
+                layer->type = convert;
                 layer->id = ObjectID{};
                 base->srcx = base->srcy = 0;
             }
+        };
+        auto takeBack = [&](qbObjectImage& image) {
+            image = {base->bitmap, base->mask, base->alpha};
+            base->bitmap = oldImage.bitmap;
+            base->mask = oldImage.mask;
+            base->alpha = oldImage.alpha;
+        };
+        if (text) {
+            oldLayout = std::move(base->textLayout);
+            base->textLayout = std::move(w.text.layout);
+            install(w.text.image, w.convertText);
         }
         std::shared_ptr<void> oldShape;
         if (shape) {
             oldShape = std::move(base->shapeState);
             base->shapeState = std::move(w.shape.shape);
-            base->bitmap = w.shape.image.bitmap;
-            base->mask = w.shape.image.mask;
-            base->alpha = w.shape.image.alpha;
-            w.shape.image = {};
-            base->width = w.width;
-            base->height = w.height;
-            if (w.convertShape) {
-                layer->type = w.convertShape;
-                layer->id = ObjectID{};
-                base->srcx = base->srcy = 0;
-            }
+            install(w.shape.image, w.convertShape);
         }
         auto restoreText = [&] {
             if (shape) {
-                w.shape.image = {base->bitmap, base->mask, base->alpha};
-                base->bitmap = oldImage.bitmap;
-                base->mask = oldImage.mask;
-                base->alpha = oldImage.alpha;
+                takeBack(w.shape.image);
                 base->shapeState = std::move(oldShape);
             }
             if (!text) return;
-            w.text.image = {base->bitmap, base->mask, base->alpha};
-            base->bitmap = oldImage.bitmap;
-            base->mask = oldImage.mask;
-            base->alpha = oldImage.alpha;
+            takeBack(w.text.image);
             base->textLayout = std::move(oldLayout);
         };
         if (w.geometry || w.content || text || shape)
