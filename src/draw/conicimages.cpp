@@ -124,8 +124,8 @@ int DrawConicImages(ScriptState* L, const qbConicRequest& r, const qbDrawState& 
     return 0;
 }
 
-int DrawConicCoverage(const qbConicRequest& r, const qbDrawState& s, BitmapPtr* plane, int32_t* width,
-                      int32_t* height) {
+int DrawConicCoverage(const qbConicRequest& r, const qbDrawState& s, int64_t maxPixels, BitmapPtr* plane,
+                      int32_t* width, int32_t* height) {
     plane->reset();
     qbShapeOutlineArgs shape = r.shape;
     shape.margin = 0;
@@ -140,5 +140,6 @@ int DrawConicCoverage(const qbConicRequest& r, const qbDrawState& s, BitmapPtr* 
     if (!Measure(&shape)) return ERR_MEM;
     *width = shape.outWidth;
     *height = shape.outHeight;
+    if (int64_t{shape.outWidth} * shape.outHeight > maxPixels) return 0;
     return Rasterise(shape, plane);
 }

@@ -17,6 +17,10 @@ struct qbLayerOptions;
 bool DirectShapes();
 void SetDirectShapes(bool on);
 
+// Larger shapes keep the image road, whose sizes and errors are the
+// images' own.
+constexpr int64_t kDirectShapeMaxPixels = int64_t{1} << 24;
+
 // Where a plain shape goes: the output's pixels and the rectangle the blit
 // would have been clipped to.
 struct qbDirectTarget {

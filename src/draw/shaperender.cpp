@@ -191,7 +191,7 @@ int DrawPointList(ScriptState* L, const qbShape& s, const qbDrawState& st, const
     const int64_t shapeW = int64_t{o.shapeBox.width} + grow + pad, shapeH = int64_t{o.shapeBox.height} + grow + pad;
     const int64_t blockW = int64_t{o.blockBox.width} + grow + pad, blockH = int64_t{o.blockBox.height} + grow + pad;
     if (shapeW > INT32_MAX || shapeH > INT32_MAX) return ERR_BITMAP;
-    if (direct && !aa) {
+    if (direct && !aa && shapeW * shapeH <= kDirectShapeMaxPixels) {
         // Covered runs go onto the output as fills, clipped as the blit
         // would have clipped the image.
         *left = o.blockBox.x - lead;
@@ -306,13 +306,17 @@ int DrawPointList(ScriptState* L, const qbShape& s, const qbDrawState& st, const
     return 0;
 }
 
+// What the direct painter answers for a shape that takes the image road.
+constexpr int kShapeNotDirect = -2;
+
 // A plain anti-aliased curved shape: its coverage blended with the colour
 // straight onto the output, as the blit would have blended its image.
 int PaintConicDirect(ScriptState* L, const qbConicRequest& r, const qbDrawState& drawn, const Direct& direct,
                      double centreX, double centreY) {
     BitmapPtr plane;
     int32_t w = 0, h = 0;
-    if (int err = DrawConicCoverage(r, drawn, &plane, &w, &h)) return err;
+    if (int err = DrawConicCoverage(r, drawn, kDirectShapeMaxPixels, &plane, &w, &h)) return err;
+    if (int64_t{w} * h > kDirectShapeMaxPixels) return kShapeNotDirect;
     const int32_t px = direct.PlaceX(ClampToInt32(std::floor(centreX - w / 2.0)));
     const int32_t py = direct.PlaceY(ClampToInt32(std::floor(centreY - h / 2.0)));
     const qbRect box = IntersectRects(direct.target.clip, {px, py, w, h});
@@ -356,7 +360,9 @@ int DrawConic(ScriptState* L, const qbShape& s, const qbDrawState& st, const Dir
     const double ax = std::trunc(s.width * s.topts->anchorx), ay = std::trunc(s.height * s.topts->anchory);
     const double cx = s.width / 2.0 - ax, cy = s.height / 2.0 - ay;
     const double tx = m[0] * cx + m[1] * cy + ax, ty = m[2] * cx + m[3] * cy + ay;
-    if (direct) return PaintConicDirect(L, r, drawn, *direct, tx, ty);
+    if (direct)
+        if (const int result = PaintConicDirect(L, r, drawn, *direct, tx, ty); result != kShapeNotDirect)
+            return result;
     if (int err = DrawConicImages(L, r, drawn, images)) return err;
     *left = ClampToInt32(std::floor(tx - images->shapeWidth / 2.0)) - images->shapeX;
     *top = ClampToInt32(std::floor(ty - images->shapeHeight / 2.0)) - images->shapeY;

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "core/errcodes.h"
 #include "draw/boxdirect.h"
 #include "draw/curvedshape.h"
 #include "draw/draw.h"
@@ -144,4 +145,24 @@ TEST_F(ShapeDirectTest, InsideAClipRegionToo) {
     ASSERT_NE(GetCurrentOutput().clip, nullptr);
     ASSERT_NE(*GetCurrentOutput().clip, nullptr);
     for (uint32_t seed = 100; seed <= 104; ++seed) Compare(seed, 60);
+}
+
+TEST_F(ShapeDirectTest, HugeShapesFailAsTheirImagesDo) {
+    qbTransformOptions t;
+    qbLayerOptions l;
+    ResetDisplayObjectOptions(&t, &l, 0, 0, 0, 0);
+    const std::vector<qbPointD> pts{{0, 0}, {59999, 100}, {100, 59999}, {0, 0}};
+    for (bool direct : {false, true}) {
+        SetDirectShapes(direct);
+        for (int32_t form : {kFormNormal, kFormAntialias}) {
+            qbDrawState st = DefaultDrawState();
+            st.fillStyle = FILLCOLOR;
+            st.formStyle = form;
+            EXPECT_EQ(DrawPolygonShape(L_, nullptr, &st, 0, 0, 60000, 60000, pts, 0xFF, &t, &l, 0), ERR_BITMAP)
+                << direct;
+            EXPECT_EQ(DrawEllipseShape(L_, nullptr, kShapeCircle, &st, 0, 0, 30000, 30000, 0xFF, &t, &l, 0),
+                      ERR_BITMAP)
+                << direct << " " << form;
+        }
+    }
 }
