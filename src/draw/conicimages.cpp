@@ -123,3 +123,23 @@ int DrawConicImages(ScriptState* L, const qbConicRequest& r, const qbDrawState& 
     images->shapeHeight = shape.outHeight;
     return 0;
 }
+
+int DrawConicCoverage(const qbConicRequest& r, const qbDrawState& s, int64_t maxPixels, BitmapPtr* plane,
+                      int32_t* width, int32_t* height) {
+    plane->reset();
+    qbShapeOutlineArgs shape = r.shape;
+    shape.margin = 0;
+    shape.filled = s.fillStyle != FILLNONE;
+    shape.strokeWidth = s.lineWidth;
+    if (!IsCurvedShape(shape.type)) {
+        *width = std::max(1, static_cast<int32_t>(shape.width));
+        *height = std::max(1, static_cast<int32_t>(shape.height));
+        return 0;
+    }
+    if (!gService) return ERR_INTERNAL;
+    if (!Measure(&shape)) return ERR_MEM;
+    *width = shape.outWidth;
+    *height = shape.outHeight;
+    if (int64_t{shape.outWidth} * shape.outHeight > maxPixels) return 0;
+    return Rasterise(shape, plane);
+}

@@ -22,3 +22,10 @@ struct qbConicRequest {
 // kept on failure. The draw state gives fill and line width, edge and
 // shadow.
 int DrawConicImages(ScriptState* L, const qbConicRequest& request, const qbDrawState& state, qbBoxImages* images);
+
+// The shape's coverage alone, for a plain shape painted straight onto the
+// output: 0 with *plane (null for a shape the service does not draw, or one
+// measured above maxPixels) and its size, or DrawConicImages' errors. Edge
+// and shadow are not drawn.
+int DrawConicCoverage(const qbConicRequest& request, const qbDrawState& state, int64_t maxPixels, BitmapPtr* plane,
+                      int32_t* width, int32_t* height);

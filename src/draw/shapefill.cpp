@@ -4,6 +4,7 @@
 #include "draw/shapefill.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -46,7 +47,9 @@ struct Locked {
     Locked& operator=(const Locked&) = delete;
 };
 
-bool HasZeroByte(uint64_t w) { return ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0; }
+// The lowest byte of w that is 0 has its top bit set here (bytes above it
+// may be marked falsely, which the lowest set bit never is).
+uint64_t ZeroBytes(uint64_t w) { return (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull; }
 
 // Sets bits from..to - 1 of a mask row.
 void SetMaskBits(uint8_t* row, int32_t from, int32_t to) {
@@ -56,15 +59,15 @@ void SetMaskBits(uint8_t* row, int32_t from, int32_t to) {
 }
 
 // The first index from i below end whose byte is (nonzero true) not 0, or
-// is 0; end when there is none. Eight bytes a step over long runs.
+// is 0; end when there is none. Eight bytes a step, the byte found by its
+// bit's place in the word: runs are mostly a few dozen pixels long.
 int32_t FindRunEdge(const uint8_t* row, int32_t i, int32_t end, bool nonzero) {
-    const uint64_t all = nonzero ? 0 : ~uint64_t{0};
-    for (; i < end && (i & 7); ++i)
-        if ((row[i] != 0) == nonzero) return i;
+    static_assert(std::endian::native == std::endian::little, "the first byte in memory is the word's lowest");
     for (; i + 8 <= end; i += 8) {
         uint64_t word;
         std::memcpy(&word, row + i, 8);
-        if (nonzero ? word != all : HasZeroByte(word)) break;
+        const uint64_t hits = nonzero ? word : ZeroBytes(word);
+        if (hits) return i + (std::countr_zero(hits) >> 3);
     }
     for (; i < end; ++i)
         if ((row[i] != 0) == nonzero) return i;

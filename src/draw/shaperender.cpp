@@ -20,6 +20,7 @@
 #include "draw/boxdirect.h"
 #include "draw/conicimages.h"
 #include "draw/scan/scan.h"
+#include "draw/shapedirect.h"
 #include "draw/shape.h"
 #include "draw/shapefill.h"
 #include "draw/texturefill.h"
@@ -60,6 +61,16 @@ bool TurnedWithPoints(const qbShape& s) {
     // Curved outlines come out of the ellipse generator already turned.
     return s.type == kShapePolygon || (s.type == kShapeBox && !ShapeIsCurved(s));
 }
+
+// A plain shape's target and where the image road would have blitted:
+// its anchor point and the anchor's offset in the shape.
+struct Direct {
+    qbDirectTarget target;
+    int32_t x = 0, y = 0;
+    int32_t anchorX = 0, anchorY = 0;
+    int32_t PlaceX(int32_t left) const { return AddCoordinates(AddCoordinates(x, left), -anchorX); }
+    int32_t PlaceY(int32_t top) const { return AddCoordinates(AddCoordinates(y, top), -anchorY); }
+};
 
 // The outlines of the point-list road, in the frame of the untransformed
 // shape's top-left corner.
@@ -167,8 +178,8 @@ int FillSource(ScriptState* L, const qbDrawState& st, const double* matrix, int3
 
 // The point-list road into new images; *left, *top where the images go
 // relative to the untransformed shape's top-left corner.
-int DrawPointList(ScriptState* L, const qbShape& s, const qbDrawState& st, qbBoxImages* images, int32_t* left,
-                  int32_t* top) {
+int DrawPointList(ScriptState* L, const qbShape& s, const qbDrawState& st, const Direct* direct, qbBoxImages* images,
+                  int32_t* left, int32_t* top) {
     const bool filled = st.fillStyle != FILLNONE;
     const bool aa = (st.formStyle & kFormAntialias) != 0;
     const int32_t edge = filled && (st.formStyle & kFormEdge) ? st.edgeSize : 0;
@@ -180,6 +191,30 @@ int DrawPointList(ScriptState* L, const qbShape& s, const qbDrawState& st, qbBox
     const int64_t shapeW = int64_t{o.shapeBox.width} + grow + pad, shapeH = int64_t{o.shapeBox.height} + grow + pad;
     const int64_t blockW = int64_t{o.blockBox.width} + grow + pad, blockH = int64_t{o.blockBox.height} + grow + pad;
     if (shapeW > INT32_MAX || shapeH > INT32_MAX) return ERR_BITMAP;
+    if (direct && !aa && shapeW * shapeH <= kDirectShapeMaxPixels) {
+        // Covered runs go onto the output as fills, clipped as the blit
+        // would have clipped the image.
+        *left = o.blockBox.x - lead;
+        *top = o.blockBox.y - lead;
+        const std::vector<int32_t> pts = Flat(o.shape, o.skip, lead, lead);
+        const qbRect& c = direct->target.clip;
+        const qbClipRegion clip{c.x, c.y, c.width, c.height, nullptr};
+        qbShapeFill f;
+        f.target = direct->target.bitmap;
+        f.x = direct->PlaceX(*left);
+        f.y = direct->PlaceY(*top);
+        f.width = static_cast<int32_t>(shapeW);
+        f.height = static_cast<int32_t>(shapeH);
+        f.points = pts.data();
+        f.count = static_cast<int32_t>(pts.size() / 2);
+        f.colour = s.colour & 0xFFFFFF;
+        f.filled = filled;
+        f.lineWidth = st.lineWidth;
+        f.clip = &clip;
+        if (int err = FillShapeCoverage(f)) return err;
+        MarkDirectShape(L, direct->target, f.x, f.y, f.width, f.height);
+        return kBoxDrawnDirectly;
+    }
     const bool withAlpha =
         aa || AlphaByte(s.colour) || (edge && AlphaByte(st.edgeColour)) || (shadow && AlphaByte(st.shadowColour));
     qbDrawState placed = st;
@@ -271,8 +306,40 @@ int DrawPointList(ScriptState* L, const qbShape& s, const qbDrawState& st, qbBox
     return 0;
 }
 
-int DrawConic(ScriptState* L, const qbShape& s, const qbDrawState& st, qbBoxImages* images, int32_t* left,
-              int32_t* top) {
+// What the direct painter answers for a shape that takes the image road.
+constexpr int kShapeNotDirect = -2;
+
+// A plain anti-aliased curved shape: its coverage blended with the colour
+// straight onto the output, as the blit would have blended its image.
+int PaintConicDirect(ScriptState* L, const qbConicRequest& r, const qbDrawState& drawn, const Direct& direct,
+                     double centreX, double centreY) {
+    BitmapPtr plane;
+    int32_t w = 0, h = 0;
+    if (int err = DrawConicCoverage(r, drawn, kDirectShapeMaxPixels, &plane, &w, &h)) return err;
+    if (int64_t{w} * h > kDirectShapeMaxPixels) return kShapeNotDirect;
+    const int32_t px = direct.PlaceX(ClampToInt32(std::floor(centreX - w / 2.0)));
+    const int32_t py = direct.PlaceY(ClampToInt32(std::floor(centreY - h / 2.0)));
+    const qbRect box = IntersectRects(direct.target.clip, {px, py, w, h});
+    if (plane && box.width > 0 && box.height > 0) {
+        qbAlphaChannelBlit b;
+        b.alpha = plane.get();
+        b.srcX = box.x - px;
+        b.srcY = box.y - py;
+        b.destination = direct.target.bitmap;
+        b.dstX = box.x;
+        b.dstY = box.y;
+        b.width = box.width;
+        b.height = box.height;
+        b.colour = r.colour & 0xFFFFFF;
+        b.mode = 1;
+        BltAlphaChannel(b);
+    }
+    MarkDirectShape(L, direct.target, px, py, w, h);
+    return kBoxDrawnDirectly;
+}
+
+int DrawConic(ScriptState* L, const qbShape& s, const qbDrawState& st, const Direct* direct, qbBoxImages* images,
+              int32_t* left, int32_t* top) {
     qbConicRequest r;
     r.shape.type = s.type;
     r.shape.rx = s.radiusX;
@@ -287,13 +354,16 @@ int DrawConic(ScriptState* L, const qbShape& s, const qbDrawState& st, qbBoxImag
     r.colour = s.colour;
     qbDrawState drawn = st;
     if (st.fillStyle == FILLNONE) drawn.formStyle &= ~(kFormEdge | kFormShadow);
-    if (int err = DrawConicImages(L, r, drawn, images)) return err;
     // The drawn shape keeps the centre of the untransformed one, turned
     // about the anchor.
     const double* m = s.topts->matrix;
     const double ax = std::trunc(s.width * s.topts->anchorx), ay = std::trunc(s.height * s.topts->anchory);
     const double cx = s.width / 2.0 - ax, cy = s.height / 2.0 - ay;
     const double tx = m[0] * cx + m[1] * cy + ax, ty = m[2] * cx + m[3] * cy + ay;
+    if (direct)
+        if (const int result = PaintConicDirect(L, r, drawn, *direct, tx, ty); result != kShapeNotDirect)
+            return result;
+    if (int err = DrawConicImages(L, r, drawn, images)) return err;
     *left = ClampToInt32(std::floor(tx - images->shapeWidth / 2.0)) - images->shapeX;
     *top = ClampToInt32(std::floor(ty - images->shapeHeight / 2.0)) - images->shapeY;
     return 0;
@@ -372,6 +442,13 @@ int DrawShape(ScriptState* L, qbShape* s, qbDrawState st, int32_t x, int32_t y, 
 
     ImagesOwner own;
     int32_t left = 0, top = 0;
+    Direct direct;
+    const bool plain = !data && !s->out && !(flags & (kShapeRecreate | kShapeHidden | kShapeRerender)) &&
+                       PlainShapeTarget(st, s->colour, s->lopts, &direct.target);
+    direct.x = x;
+    direct.y = y;
+    direct.anchorX = static_cast<int32_t>(s->width * t.anchorx);
+    direct.anchorY = static_cast<int32_t>(s->height * t.anchory);
     if (s->path == kShapePathDirect) {
         const bool edge = (st.formStyle & kFormEdge) && st.fillStyle != FILLNONE;
         const bool shadow = (st.formStyle & kFormShadow) && st.fillStyle != FILLNONE;
@@ -392,9 +469,13 @@ int DrawShape(ScriptState* L, qbShape* s, qbDrawState st, int32_t x, int32_t y, 
         left = -own.images.shapeX;
         top = -own.images.shapeY;
     } else if (s->path == kShapePathConic) {
-        if (int err = DrawConic(L, *s, st, &own.images, &left, &top)) return err;
-    } else if (int err = DrawPointList(L, *s, st, &own.images, &left, &top)) {
-        return err;
+        const int result = DrawConic(L, *s, st, plain ? &direct : nullptr, &own.images, &left, &top);
+        if (result == kBoxDrawnDirectly) return 0;
+        if (result) return result;
+    } else {
+        const int result = DrawPointList(L, *s, st, plain ? &direct : nullptr, &own.images, &left, &top);
+        if (result == kBoxDrawnDirectly) return 0;
+        if (result) return result;
     }
     if (s->out && (flags & kShapeRerender)) {
         qbShapeOutput& o = *s->out;
