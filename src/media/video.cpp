@@ -478,6 +478,22 @@ int StartPlayback(qbVideo* v, int32_t channel, void (*present)(void*, const uint
     return 0;
 }
 
+// A layer of the video at (x, y) in its file's size, showing image first.
+qbDisplayObjectCall VideoLayerCall(const qbVideo& v, int32_t x, int32_t y, int optArg, qbBitmap* image,
+                                   qbLayer** out) {
+    qbDisplayObjectCall call;
+    call.type = kShowVideo;
+    call.id = IDOf(v);
+    call.x = x;
+    call.y = y;
+    call.width = v.fileWidth;
+    call.height = v.fileHeight;
+    call.optArg = optArg;
+    call.videoImage = image;
+    call.outLayer = out;
+    return call;
+}
+
 // A new layer of the current BGPic, black at the file size, that the video
 // then plays into. The layer goes again when the video cannot start.
 int PlayAsNewLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t channel, int optArg) {
@@ -491,17 +507,7 @@ int PlayAsNewLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t cha
         return ERR_MEM;
     }
     qbLayer* layer = nullptr;
-    qbDisplayObjectCall call;
-    call.type = kShowVideo;
-    call.id = IDOf(*v);
-    call.x = x;
-    call.y = y;
-    call.width = v->fileWidth;
-    call.height = v->fileHeight;
-    call.optArg = optArg;
-    call.videoImage = black;
-    call.outLayer = &layer;
-    if (int err = DisplayObject(L, call)) return err;
+    if (int err = DisplayObject(L, VideoLayerCall(*v, x, y, optArg, black, &layer))) return err;
     v->layer = true;
     if (int err = PlayVideoIntoLayers(L, v, channel)) {
         v->layer = false;
@@ -690,18 +696,9 @@ int ShowVideoFrameAsLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int6
         err = CreateBitmapFromARGB(pixels->data(), -1, use->fileWidth, use->fileHeight, use->fileWidth, false, 0, 0,
                                    &bitmap, nullptr, nullptr);
     if (!err) {
-        qbDisplayObjectCall call;
-        call.type = kShowVideo;
-        call.id = IDOf(*use);
-        call.x = x;
-        call.y = y;
-        call.width = use->fileWidth;
-        call.height = use->fileHeight;
-        call.optArg = optArg;
-        call.videoImage = bitmap;
+        qbDisplayObjectCall call = VideoLayerCall(*use, x, y, optArg, bitmap, out);
         call.insertPos = insertPos;
         call.addFlags = addFlags;
-        call.outLayer = out;
         err = DisplayObject(L, call);
     }
     if (!err) use->layer = true;
