@@ -17,32 +17,7 @@ namespace {
 constexpr int kFrames = 8;
 constexpr int kX = 100, kY = 50;
 
-// Frame f fills its picture with palette entry 1, whose colour is f's own.
-uint16_t FrameColour(int f) { return static_cast<uint16_t>(0x0F00 - f * 0x0100 + f * 0x0011); }
-uint32_t FrameRGB(int f) {
-    const uint16_t c = FrameColour(f);
-    return ((c >> 8) & 15) * 0x110000u + ((c >> 4) & 15) * 0x001100u + (c & 15) * 0x000011u;
-}
-
-cdxlbuilder::Bytes Clip() {
-    cdxlbuilder::Layout s;
-    s.width = 32;
-    s.height = 16;
-    s.planes = 1;
-    s.soundSize = 800;
-    s.chunkSize = 12000;  // 12.8 pictures a second
-    cdxlbuilder::Bytes out;
-    for (int f = 0; f < kFrames; ++f) {
-        s.palette = {0x0000, FrameColour(f)};
-        cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
-        for (uint16_t p : s.palette) cdxlbuilder::Put16(c, p);
-        c.insert(c.end(), cdxlbuilder::PlanarSize(s), 0xFF);
-        for (size_t i = 0; i < s.soundSize; ++i) c.push_back(cdxlbuilder::SoundByte(static_cast<uint32_t>(f), i));
-        c.resize(s.chunkSize, 0);
-        out.insert(out.end(), c.begin(), c.end());
-    }
-    return out;
-}
+using cdxlbuilder::SolidRGB;
 
 std::string Script(const std::string& file) {
     return R"(
@@ -97,7 +72,7 @@ class VideoRoadTest : public e2e::E2eFixture {};
 
 TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
     const std::string clip = (dir_ / "intro.cdxl").string();
-    imagefixtures::WriteBytes(clip, Clip());
+    imagefixtures::WriteBytes(clip, cdxlbuilder::SolidClip(kFrames));
     const std::string capture = (dir_ / "sound.raw").string();
     const std::vector<e2e::Frame> frames =
         PlayFrames(Script(clip), "video", "", "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + capture);
@@ -122,7 +97,7 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
         const uint32_t at = f.At(kX + 5, kY + 5);
         int index = -1;
         for (int i = 0; i < kFrames; ++i)
-            if (FrameRGB(i) == at) index = i;
+            if (SolidRGB(i) == at) index = i;
         if (index < 0) continue;
         EXPECT_GE(index, last);
         EXPECT_EQ(f.At(kX + 31, kY + 15), at);

@@ -17,31 +17,7 @@ constexpr int kFrames = 6;
 constexpr int kSoundSize = 800;
 constexpr int kX = 100, kY = 50;
 
-uint16_t FrameColour(int f) { return static_cast<uint16_t>(0x0F00 - f * 0x0100 + f * 0x0011); }
-uint32_t FrameRGB(int f) {
-    const uint16_t c = FrameColour(f);
-    return ((c >> 8) & 15) * 0x110000u + ((c >> 4) & 15) * 0x001100u + (c & 15) * 0x000011u;
-}
-
-cdxlbuilder::Bytes Clip() {
-    cdxlbuilder::Layout s;
-    s.width = 32;
-    s.height = 16;
-    s.planes = 1;
-    s.soundSize = kSoundSize;
-    s.chunkSize = 12000;
-    cdxlbuilder::Bytes out;
-    for (int f = 0; f < kFrames; ++f) {
-        s.palette = {0x0000, FrameColour(f)};
-        cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
-        for (uint16_t p : s.palette) cdxlbuilder::Put16(c, p);
-        c.insert(c.end(), cdxlbuilder::PlanarSize(s), 0xFF);
-        for (size_t i = 0; i < s.soundSize; ++i) c.push_back(cdxlbuilder::SoundByte(static_cast<uint32_t>(f), i));
-        c.resize(s.chunkSize, 0);
-        out.insert(out.end(), c.begin(), c.end());
-    }
-    return out;
-}
+using cdxlbuilder::SolidRGB;
 
 std::string Script(const std::string& file) {
     using e2e::CallCommand;
@@ -109,7 +85,7 @@ class VideoLayerRoadTest : public e2e::E2eFixture {};
 
 TEST_F(VideoLayerRoadTest, ADumpAGrabAndALayerThatPlaysToItsEnd) {
     const std::string clip = (dir_ / "clip.cdxl").string();
-    imagefixtures::WriteBytes(clip, Clip());
+    imagefixtures::WriteBytes(clip, cdxlbuilder::SolidClip(kFrames));
     const std::vector<e2e::Frame> frames = PlayFrames(Script(clip), "vlayer");
     const e2e::RunResult& r = played_;
     ASSERT_EQ(r.status, 0) << r.err;
@@ -129,16 +105,16 @@ TEST_F(VideoLayerRoadTest, ADumpAGrabAndALayerThatPlaysToItsEnd) {
     ASSERT_FALSE(frames.empty());
     const e2e::Frame& shot = frames.back();
     ASSERT_GT(shot.width, kX + 32);
-    EXPECT_EQ(shot.At(5, 5), FrameRGB(2));
-    EXPECT_EQ(shot.At(kX, kY), FrameRGB(kFrames - 1));
-    EXPECT_EQ(shot.At(kX + 31, kY + 15), FrameRGB(kFrames - 1));
-    EXPECT_NE(shot.At(kX + 32, kY + 16), FrameRGB(kFrames - 1));
+    EXPECT_EQ(shot.At(5, 5), SolidRGB(2));
+    EXPECT_EQ(shot.At(kX, kY), SolidRGB(kFrames - 1));
+    EXPECT_EQ(shot.At(kX + 31, kY + 15), SolidRGB(kFrames - 1));
+    EXPECT_NE(shot.At(kX + 32, kY + 16), SolidRGB(kFrames - 1));
     // Pictures of the layer reached the window in order.
     int last = -1;
     for (const e2e::Frame& f : frames) {
         if (f.width <= kX + 31) continue;
         for (int i = 0; i < kFrames; ++i)
-            if (f.At(kX + 5, kY + 5) == FrameRGB(i)) {
+            if (f.At(kX + 5, kY + 5) == SolidRGB(i)) {
                 EXPECT_GE(i, last);
                 last = i;
             }

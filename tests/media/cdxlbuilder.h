@@ -74,6 +74,36 @@ inline Bytes Build(const Layout& s) {
     return out;
 }
 
+// Frame f of a solid clip fills its picture with palette entry 1, whose
+// colour is f's own: as a 0x0RGB word and as the 0xRRGGBB it shows as.
+inline uint16_t SolidColour(int f) { return static_cast<uint16_t>(0x0F00 - f * 0x0100 + f * 0x0011); }
+inline uint32_t SolidRGB(int f) {
+    const uint16_t c = SolidColour(f);
+    return ((c >> 8) & 15) * 0x110000u + ((c >> 4) & 15) * 0x001100u + (c & 15) * 0x000011u;
+}
+
+// A 32x16 one-plane clip of frames solid pictures with 800 sound bytes a
+// frame, in chunks of 12,000 bytes (12.8 pictures a second).
+inline Bytes SolidClip(int frames) {
+    Layout s;
+    s.width = 32;
+    s.height = 16;
+    s.planes = 1;
+    s.soundSize = 800;
+    s.chunkSize = 12000;
+    Bytes out;
+    for (int f = 0; f < frames; ++f) {
+        s.palette = {0x0000, SolidColour(f)};
+        Bytes c = Header(s, s.chunkSize, static_cast<uint32_t>(f));
+        for (uint16_t p : s.palette) Put16(c, p);
+        c.insert(c.end(), PlanarSize(s), 0xFF);
+        for (size_t i = 0; i < s.soundSize; ++i) c.push_back(SoundByte(static_cast<uint32_t>(f), i));
+        c.resize(s.chunkSize, 0);
+        out.insert(out.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
 inline std::vector<uint16_t> Palette(size_t entries, uint32_t seed) {
     std::vector<uint16_t> p;
     for (size_t i = 0; i < entries; ++i) {
