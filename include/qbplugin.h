@@ -21,6 +21,10 @@
 #include <sys/time.h>
 #include <time.h>
 
+/* The path command stream and the hook records that a vector-engine plugin
+ * reads come with this header. */
+#include "qbvector.h"
+
 #ifdef __cplusplus
 extern "C" {
 #define QBPLUGIN_STATIC_ASSERT(cond, text) static_assert(cond, text)
@@ -354,8 +358,16 @@ typedef struct qbPluginRecord {
     int (*TransformImage)(void* image, const double* transform); /* 69 */
     qbPluginFunc OpenAnim, LoadFrame, FreeFrame, GetFrameDelay, CloseAnim;               /* 70-74 */
     qbPluginFunc OpenStream, CloseStream, SeekStream, StreamSamples, GetFormatName;      /* 75-79 */
-    qbPluginFunc GetPathExtents, DrawPath, TranslatePath, GetCurrentPoint, CreateVectorFont, FreeVectorFont,
-        OpenFont, CloseFont;                                                            /* 80-87 */
+    /* 80-87: a vector engine's hooks (qbvector.h gives the stream and the
+     * argument records); they report success as 1 and failure as 0. */
+    qbGetPathExtentsHook GetPathExtents;
+    qbDrawPathHook DrawPath;
+    qbTranslatePathHook TranslatePath;
+    qbGetCurrentPointHook GetCurrentPoint;
+    qbCreateVectorFontHook CreateVectorFont;
+    qbFreeVectorFontHook FreeVectorFont;
+    qbOpenFontHook OpenFont;
+    qbCloseFontHook CloseFont; /* 87 */
     qbPluginFunc OpenVideo, CloseVideo, NextPacket, FreePacket, DecodeVideoFrame, DecodeAudioFrame, SeekVideo,
         FlushAudio, FlushVideo, GetVideoFrames, GetVideoFormat;                         /* 88-98 */
     /* 99-105: the library; null base table name: the commands are globals. */
@@ -497,6 +509,7 @@ QBPLUGIN_WORD(TransformImage, 69);
 QBPLUGIN_WORD(OpenAnim, 70);
 QBPLUGIN_WORD(OpenStream, 75);
 QBPLUGIN_WORD(GetPathExtents, 80);
+QBPLUGIN_WORD(CloseFont, 87);
 QBPLUGIN_WORD(OpenVideo, 88);
 QBPLUGIN_WORD(GetVideoFormat, 98);
 QBPLUGIN_WORD(GetBaseTable, 99);
@@ -1261,6 +1274,15 @@ QBPLUGIN_EXPORT void* BeginAnimStream(const char* name, int32_t width, int32_t h
 QBPLUGIN_EXPORT int WriteAnimFrame(void* handle, const qbAnimFrameRecord* frame);
 QBPLUGIN_EXPORT void FinishAnimStream(void* handle);
 QBPLUGIN_EXPORT void RegisterSampleSaver(qbSaverFormat* format);
+/* Vector engines (qbvector.h). */
+QBPLUGIN_EXPORT int GetPathExtents(qbPathExtentsArgs* args);
+QBPLUGIN_EXPORT int DrawPath(qbDrawPathArgs* args);
+QBPLUGIN_EXPORT int TranslatePath(qbTranslatePathArgs* args);
+QBPLUGIN_EXPORT int GetCurrentPoint(const uint8_t* commands, const qbVectorLineStyle* style, double* x, double* y);
+QBPLUGIN_EXPORT void* CreateVectorFont(void* face);
+QBPLUGIN_EXPORT void FreeVectorFont(void* handle);
+QBPLUGIN_EXPORT void* OpenFont(const void* data, size_t size);
+QBPLUGIN_EXPORT void CloseFont(void* face);
 #endif
 
 #ifdef __cplusplus

@@ -36,6 +36,7 @@
 #include "platform/requesterscript.h"
 #include "player/options.h"
 #include "plugins/plugincmds.h"
+#include "plugins/pluginvector.h"
 #include "sound/soundlib.h"
 #include "text/textlib.h"
 #include "transitions/transitionlib.h"
@@ -270,8 +271,10 @@ void SetRegistryEntries(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
 const ScriptCommand* CommandLibraryList() { return kLibraryList; }
 
 int OpenLibraries(ScriptState* L) {
-    // The system library's plugin commands come from the plugin list.
+    // The system library's plugin commands and the vectorgraphics library's
+    // plugin engines come from the plugin list.
     InstallPluginCommands();
+    InstallPluginVectorEngines();
     for (const ScriptCommand* lib = kLibraryList; lib->name; ++lib) {
         if (!lib->handler) continue;
         VmPushValue(L, kGlobalsIndex);

@@ -12,6 +12,7 @@
 #include "media/animplugins.h"
 #include "media/videosource.h"
 #include "sound/soundplugins.h"
+#include "vector/engine.h"
 
 struct qbPluginHandle {
     uint32_t capabilities = 0;
@@ -25,6 +26,8 @@ struct qbPluginHandle {
     qbSoundLoaderSlots soundSlots;
     qbAnimLoaderSlots animSlots;
     qbVideoPluginSlots videoSlots;
+    // Words 80-87 as a vector engine, for plugins with the vector capability.
+    qbVectorEngine vectorEngine;
     // InitPlugin succeeded, so ClosePlugin is owed.
     bool initialised = false;
 };

@@ -15,6 +15,8 @@
 #include "plugins/plugin.h"
 #include "plugins/pluginentries.h"
 #include "plugins/pluginlibrary.h"
+#include "plugins/pluginvector.h"
+#include "vector/vectorengines.h"
 
 namespace {
 
@@ -217,6 +219,7 @@ void FillView(qbPluginHandle& h) {
         CopyWords(r, kTimerFirstWord, h.timerSlots);
         v.timerSlots = &h.timerSlots;
     }
+    if (h.capabilities & PLUGINCAPS_VECTOR) FillVectorEngine(&h);
 }
 
 // Only once every symbol has resolved: a plugin that failed later must never
@@ -257,6 +260,7 @@ void ClosePluginFile(qbPluginHandle* handle) {
     SetSoundLoaderSlots(&handle->view, nullptr);
     SetAnimLoaderSlots(&handle->view, nullptr);
     SetVideoPluginSlots(&handle->view, nullptr);
+    if (handle->capabilities & PLUGINCAPS_VECTOR) ForgetVectorEngine(&handle->vectorEngine);
     FreeSaverFormats(&handle->record);
     if (handle->initialised && handle->record.ClosePlugin) handle->record.ClosePlugin();
     FreePluginEntries(&handle->record);

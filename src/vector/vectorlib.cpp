@@ -15,6 +15,9 @@
 #include "vector/engine.h"
 #include "vector/ftengine.h"
 #include "vector/path.h"
+#include "vector/pathtext.h"
+#include "vector/vectorengines.h"
+#include "vector/vectortext.h"
 
 namespace {
 
@@ -193,8 +196,9 @@ int cmdGetCurrentPoint(ScriptState* L) {
     if (int err = PathArg(L, 1, &path)) return err;
     double x = 0, y = 0;
     if (path->commands) {
+        if (int err = ResolvePathTextHandles(path->commands.get(), Engine())) return err;
         const qbVectorLineStyle style = CurrentVectorStyle();
-        if (!Engine()->hooks.getCurrentPoint(path->commands.get(), &style, &x, &y)) x = y = 0;
+        if (!CallEngineGetCurrentPoint(Engine(), path->commands.get(), &style, &x, &y)) x = y = 0;
     }
     VmPushNumber(L, x);
     VmPushNumber(L, y);
@@ -202,10 +206,12 @@ int cmdGetCurrentPoint(ScriptState* L) {
 }
 
 // The engine's extents of the path at origin 0, 0; all 0 for an empty path
-// or when the engine reports nothing.
-void MeasurePath(const qbPath& path, int filled, int32_t width, double out[4]) {
+// or when the engine reports nothing. 0 or the error of the text handles'
+// lookup.
+int MeasurePath(const qbPath& path, int filled, int32_t width, double out[4]) {
     std::fill(out, out + 4, 0.0);
-    if (!path.commands) return;
+    if (!path.commands) return 0;
+    if (int err = ResolvePathTextHandles(path.commands.get(), Engine())) return err;
     static const double kIdentity[4] = {1, 0, 0, 1};
     const qbVectorLineStyle style = CurrentVectorStyle();
     qbPathExtentsArgs args{};
@@ -214,11 +220,12 @@ void MeasurePath(const qbPath& path, int filled, int32_t width, double out[4]) {
     args.filled = filled;
     args.strokeWidth = width;
     args.matrix = kIdentity;
-    if (!Engine()->hooks.getPathExtents(&args)) return;
+    if (!CallEngineGetPathExtents(Engine(), &args)) return 0;
     out[0] = args.x1;
     out[1] = args.y1;
     out[2] = args.x2;
     out[3] = args.y2;
+    return 0;
 }
 
 int cmdGetPathExtents(ScriptState* L) {
@@ -227,7 +234,7 @@ int cmdGetPathExtents(ScriptState* L) {
     if (int err = PathArg(L, 1, &path)) return err;
     const qbDrawState& draw = *GetDrawState();
     double box[4];
-    MeasurePath(*path, draw.fillStyle != FILLNONE, draw.lineWidth, box);
+    if (int err = MeasurePath(*path, draw.fillStyle != FILLNONE, draw.lineWidth, box)) return err;
     for (double v : box) VmPushNumber(L, v);
     return 4;
 }
@@ -266,18 +273,19 @@ int cmdAppendPath(ScriptState* L) {
     return AppendPathStream(dest, source->commands.get(), source->writeOffset);
 }
 
-void Translate(qbPath* path, double dx, double dy) {
-    if ((dx == 0 && dy == 0) || !path->commands) return;
+int Translate(qbPath* path, double dx, double dy) {
+    if ((dx == 0 && dy == 0) || !path->commands) return 0;
+    if (int err = ResolvePathTextHandles(path->commands.get(), Engine())) return err;
     qbTranslatePathArgs args{path->commands.get(), dx, dy};
-    Engine()->hooks.translatePath(&args);
+    CallEngineTranslatePath(Engine(), &args);
+    return 0;
 }
 
 int cmdTranslatePath(ScriptState* L) {
     CheckArgCount(L, 3, 3, 0, 0);
     qbPath* path = nullptr;
     if (int err = PathArg(L, 1, &path)) return err;
-    Translate(path, VmCheckNumber(L, 2), VmCheckNumber(L, 3));
-    return 0;
+    return Translate(path, VmCheckNumber(L, 2), VmCheckNumber(L, 3));
 }
 
 int cmdNormalizePath(ScriptState* L) {
@@ -286,13 +294,12 @@ int cmdNormalizePath(ScriptState* L) {
     if (int err = PathArg(L, 1, &path)) return err;
     if (!path->commands) return 0;
     double box[4];
-    MeasurePath(*path, 1, 1, box);
-    Translate(path, -box[0], -box[1]);
-    return 0;
+    if (int err = MeasurePath(*path, 1, 1, box)) return err;
+    return Translate(path, -box[0], -box[1]);
 }
 
-// Drawing, text, ForcePathUse and engine choice are not built yet; their
-// rows are missing from the table.
+// Drawing and ForcePathUse are not built yet; their rows are missing from
+// the table.
 const ScriptCommand kVectorCommands[] = {
     {"MoveTo", cmdMoveTo},
     {"LineTo", cmdLineTo},
@@ -318,11 +325,13 @@ const ScriptCommand kVectorCommands[] = {
     {"GetPathExtents", cmdGetPathExtents},
     {"CopyPath", cmdCopyPath},
     {"AppendPath", cmdAppendPath},
+    {"AddTextToPath", cmdAddTextToPath},
     {"TranslatePath", cmdTranslatePath},
     {"NormalizePath", cmdNormalizePath},
+    {"SetVectorEngine", cmdSetVectorEngine},
     {nullptr, nullptr},
 };
-static_assert(sizeof kVectorCommands / sizeof kVectorCommands[0] == 27);
+static_assert(sizeof kVectorCommands / sizeof kVectorCommands[0] == 29);
 
 const ScriptConstant kVectorConstants[] = {
     {"JOINMITER", nullptr, QB_JOIN_MITER},
