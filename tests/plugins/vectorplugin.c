@@ -168,8 +168,7 @@ static void PutStyle(Text* t, const qbVectorLineStyle* style) {
         Put(t, "style=none");
         return;
     }
-    Put(t, "style=%d,%d,%d,%d dash=%g", style->join, style->cap, style->fillRule, style->antialias,
-        style->dashOffset);
+    Put(t, "style=%d,%d,%d,%d dash=%g", style->join, style->cap, style->fillRule, style->antialias, style->dashOffset);
     for (int i = 0; i < style->dashCount; ++i) Put(t, ",%g", style->dashes[i]);
 }
 
@@ -248,7 +247,8 @@ EXPORT int DrawPath(qbDrawPathArgs* a) {
     WalkStream((uint8_t*)a->commands, &t, &w, 0, 0, 0);
     Log("%s", t.data);
     if (!a->coverage || a->width <= 0 || a->height <= 0 || a->bytesPerRow < a->width) return 0;
-    for (int32_t y = 0; y < a->height; ++y) memset(a->coverage + (size_t)y * (size_t)a->bytesPerRow, 255, (size_t)a->width);
+    for (int32_t y = 0; y < a->height; ++y)
+        memset(a->coverage + (size_t)y * (size_t)a->bytesPerRow, 255, (size_t)a->width);
     return 1;
 }
 
