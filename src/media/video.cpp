@@ -661,9 +661,17 @@ int GrabVideoPicture(qbVideo* v, int64_t position, int32_t mode, int32_t count, 
     } else if (position < 1) {
         return ERR_VIDEOFRAME;
     }
+    const auto at = static_cast<uint32_t>(std::min<int64_t>(position, UINT32_MAX));
+    if (v->stream && v->stream->kind == kVideoDriverNative) {
+        if (int err = GrabNativeVideoFrame(v->stream.get(), at, mode)) return err;
+        // A movie whose pictures are not of the size it declared: none.
+        const size_t size = static_cast<size_t>(v->fileWidth) * static_cast<size_t>(v->fileHeight);
+        if (v->stream->grab.size() != size) return ERR_VIDEOFRAME;
+        *pixels = &v->stream->grab;
+        return 0;
+    }
     qbOwnVideoStream* s = Own(v);
     if (!s) return ERR_WRONGUSAGE;
-    const auto at = static_cast<uint32_t>(std::min<int64_t>(position, UINT32_MAX));
     if (int err = GrabVideoFrame(s, at, mode, count)) return err;
     *pixels = &s->grab;
     return 0;

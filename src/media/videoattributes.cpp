@@ -9,6 +9,7 @@
 #include "draw/attributes.h"
 #include "media/video.h"
 #include "media/videoplayback.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ int VideoAttribute(const qbAttributeQuery& q) {
 }  // namespace
 
 int32_t VideoFrameCount(const qbVideo* v) {
+    if (v->stream && v->stream->movie) return MovieFrameCount(v->stream->movie.get());
     const qbOwnVideoStream* s = GetVideoStreamHandle(v);
     if (!s) return -1;
     const int64_t known = VideoSourceFrameCount(s->source.get());
@@ -66,6 +68,10 @@ int64_t VideoPosition(const qbVideo* v) {
 }
 
 const char* VideoFormatName(const qbVideo* v) {
+    if (v->stream && v->stream->movie) {
+        const char* name = MovieFormatName(v->stream->movie.get());
+        return name ? name : "";
+    }
     const qbOwnVideoStream* s = GetVideoStreamHandle(v);
     return s && s->source && s->source->kind == kVideoSourceCDXL ? "CDXL" : "";
 }

@@ -1,5 +1,6 @@
-// Single pictures of a stream that is not playing: the source is walked on
-// the caller's thread, and the picture stays with the stream.
+// Single pictures of a stream that is not playing: the source (or the
+// platform's movie) is walked on the caller's thread, and the picture stays
+// with the stream.
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "media/videoplayback.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -88,4 +90,23 @@ int GrabVideoFrame(qbOwnVideoStream* s, uint32_t position, int32_t mode, int32_t
     // The counted walk no longer knows where the source stands.
     s->grabbed = -1;
     return err;
+}
+
+int GrabNativeVideoFrame(qbVideoStream* handle, uint32_t position, int32_t mode) {
+    if (!handle || !handle->movie) return ERR_WRONGUSAGE;
+    if (mode == kVideoGrabFrame && position < 1) return ERR_VIDEOFRAME;
+    // The movie counts frames from 0.
+    const int64_t at = mode == kVideoGrabFrame ? int64_t{position} - 1 : int64_t{position};
+    qbMovieFrame frame;
+    if (int err = DecodeQuickTimeFrame(handle->movie.get(), at, mode == kVideoGrabTime ? 1 : 0, &frame)) return err;
+    if (!frame.pixels || frame.width < 1 || frame.height < 1 || frame.modulo < frame.width) return ERR_VIDEOFRAME;
+    try {
+        handle->grab.resize(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height));
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    for (int32_t y = 0; y < frame.height; ++y)
+        std::copy_n(frame.pixels + static_cast<size_t>(y) * static_cast<size_t>(frame.modulo), frame.width,
+                    handle->grab.begin() + static_cast<ptrdiff_t>(y) * frame.width);
+    return 0;
 }

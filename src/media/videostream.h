@@ -41,9 +41,35 @@ struct qbOwnVideoStream {
     std::unique_ptr<qbVideoPlayback, VideoPlaybackDeleter> playback;
 };
 
+struct qbNativeMovie;
+struct NativeMovieCloser {
+    void operator()(qbNativeMovie* movie) const;  // the platform's close
+};
+using qbNativeMoviePtr = std::unique_ptr<qbNativeMovie, NativeMovieCloser>;
+
+// A file removed when its owner goes.
+struct qbTempFileOwner {
+    std::string name;
+    qbTempFileOwner() = default;
+    qbTempFileOwner(const qbTempFileOwner&) = delete;
+    qbTempFileOwner& operator=(const qbTempFileOwner&) = delete;
+    ~qbTempFileOwner();
+};
+
 struct qbVideoStream {
     std::unique_ptr<qbOwnVideoStream> own;
     int32_t kind = kVideoDriverOwn;
+    // The native driver's copy of a file that is not one of the platform
+    // (a part of the applet, a file adapter's file); what follows is gone
+    // before it is removed.
+    qbTempFileOwner tempCopy;
+    // The native driver: the platform file its movie reads (the file itself
+    // or the copy), a name for the file layer, and the movie.
+    std::string nativePath;
+    qbNativeMoviePtr movie;
+    // The last picture grabbed from the movie (native 0xAARRGGBB words at
+    // the file size).
+    std::vector<uint32_t> grab;
 };
 using qbVideoStreamPtr = std::unique_ptr<qbVideoStream>;
 
@@ -57,10 +83,16 @@ struct qbVideoStreamOpened {
 };
 
 // 0, ERR_MEM, or ERR_LOADVIDEO with the file name as the error's detail when
-// no source takes the file.
+// no source takes the file; when the loader tag allows "native" the
+// platform's movie decoder is tried last (ERR_READFILE with the name for a
+// file it needs copied that cannot be read).
 int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out);
 void CloseVideoStream(qbVideoStreamPtr handle);
 // 1 when some source opens the file.
 int IsVideoFile(const char* name, const char* loaderTag, const char* adapterTag);
+// One picture of a native driver's video that is not playing, into
+// handle->grab: mode 0 counts frames from 1, mode 1 is a time in ms.
+// ERR_VIDEOFRAME past the end, ERR_MEM.
+int GrabNativeVideoFrame(qbVideoStream* handle, uint32_t position, int32_t mode);
 // (width x 4 + 256) x height, or 0 when over kMaxVideoFrameBytes or empty.
 uint64_t VideoFrameBufferBytes(int32_t width, int32_t height);

@@ -28,15 +28,19 @@
     X(int, NativeFontEngineAvailable, (), ()) \
     X(int, NativeFontNoOp, (), ())
 
-// The native movie backend.
+// The native movie backend. DecodeQuickTimeFrame walks to frame (from 0)
+// or, with byTime, to the picture shown at that many milliseconds; the
+// picture stays the movie's until its next decode or close.
+// PlayQuickTimeMovieInWindow plays it at x, y in width x height of the
+// display at volume 0..64.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_MOVIE_OPS(X) \
     X(int, OpenQuickTimeMovie, (const char* name, qbMovieInfo* out), (name, out)) \
     X(void, CloseQuickTimeMovie, (qbNativeMovie* movie), (movie)) \
-    X(int, DecodeQuickTimeFrame, (qbNativeMovie* movie, qbNativeBitmap* target), (movie, target)) \
+    X(int, DecodeQuickTimeFrame, (qbNativeMovie* movie, int64_t frameOrTime, int byTime, qbMovieFrame* out), (movie, frameOrTime, byTime, out)) \
     X(int, SeekQuickTimeMovie, (qbNativeMovie* movie, int64_t milliseconds), (movie, milliseconds)) \
     X(int, StartQuickTimeMovie, (qbNativeMovie* movie), (movie)) \
-    X(int, PlayQuickTimeMovieInWindow, (qbNativeMovie* movie, qbDisplay* display), (movie, display)) \
+    X(int, PlayQuickTimeMovieInWindow, (qbNativeMovie* movie, qbDisplay* display, int x, int y, int width, int height, int volume), (movie, display, x, y, width, height, volume)) \
     X(int, SetQuickTimeMovieBox, (qbNativeMovie* movie, qbDisplay* display, int x, int y, int width, int height), (movie, display, x, y, width, height)) \
     X(int, SetQuickTimeMovieVolume, (qbNativeMovie* movie, int volume), (movie, volume)) \
     X(uint32_t, GetQuickTimeMovieTime, (qbNativeMovie* movie), (movie)) \

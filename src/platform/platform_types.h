@@ -164,8 +164,17 @@ struct qbMovieInfo {
     qbNativeMovie* movie = nullptr;
     int32_t width = 0;
     int32_t height = 0;
-    int64_t duration = 0;  // milliseconds
+    int64_t duration = 0;  // milliseconds, 0..4294967295
     int32_t seekable = 0;
+};
+
+// A decoded movie picture: host-order 0xAARRGGBB words, top row first,
+// modulo words from one row to the next.
+struct qbMovieFrame {
+    const uint32_t* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t modulo = 0;
 };
 
 // What the clipboard holds (a sound is never reported).

@@ -69,4 +69,49 @@ inline int64_t SeekFilePacket(void* opaque, int64_t offset, int whence) {
     return FileSeek(file, 0, kSeekCurrent);
 }
 
+// A demuxer over a plain file of the platform, read through the file layer
+// (so names are the player's, ISO 8859-1 or UTF-8) and probed by its bytes
+// alone: no demuxer may open further files, nor pick the image-sequence
+// reader by the name. Members go in reverse order: the format context
+// before its I/O context, that before the file.
+struct FileDemuxer {
+    qbFilePtr file;
+    std::unique_ptr<AVIOContext, IOFree> io;
+    std::unique_ptr<AVFormatContext, FormatClose> format;
+
+    void Reset() {
+        format.reset();
+        io.reset();
+        file.reset();
+    }
+};
+
+// 0 with the stream information read, AVERROR(ENOENT) when the file does
+// not open, AVERROR(ENOMEM), or FFmpeg's error for bytes it does not take.
+inline int OpenFileDemuxer(const char* name, FileDemuxer* out) {
+    constexpr int kIOBufferBytes = 64 * 1024;
+    SilenceLog();
+    out->Reset();
+    out->file.reset(FileOpen(name, kFileModeRead, nullptr));
+    if (!out->file) return AVERROR(ENOENT);
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
+    if (!buffer) return AVERROR(ENOMEM);
+    out->io.reset(avio_alloc_context(buffer, kIOBufferBytes, 0, out->file.get(), &ReadFilePacket, nullptr,
+                                     &SeekFilePacket));
+    if (!out->io) {
+        av_free(buffer);
+        return AVERROR(ENOMEM);
+    }
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format) return AVERROR(ENOMEM);
+    format->pb = out->io.get();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    format->io_open = &RefuseNestedOpen;
+    // On failure avformat_open_input frees the context itself.
+    if (int err = avformat_open_input(&format, "", nullptr, nullptr); err < 0) return err;
+    out->format.reset(format);
+    if (int err = avformat_find_stream_info(format, nullptr); err < 0) return err;
+    return 0;
+}
+
 }  // namespace av_common

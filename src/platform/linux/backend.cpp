@@ -3,9 +3,9 @@
 // mixer, requesters in SDL message boxes, GTK dialogs and zenity, folders and
 // URLs of the desktop, the clipboard through SDL (text) or, on X11, GTK
 // (text, pictures and other targets), native text through fontconfig and
-// FreeType, pictures and sounds through FFmpeg; movies refuse until their engine is
-// wired in.
+// FreeType, pictures, sounds and movies through FFmpeg.
 #include "core/errcodes.h"
+#include "platform/linux/ffmovie.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/nativefont.h"
 #include "platform/linux/nativeimage.h"
@@ -16,9 +16,6 @@
 #include "platform/op_fill.h"
 
 namespace {
-
-// Answers that would read as success when refused with an error code.
-int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
 
 qbPlatformOps MakeLinuxOps() {
     qbPlatformOps ops = platform_fill::RefusingOps("linux");
@@ -130,7 +127,7 @@ qbPlatformOps MakeLinuxOps() {
     ops.NoPlatformHook = &platform_fill::Neutral<decltype(ops.NoPlatformHook)>::call;
     ops.NoNativeVideoWindow = &platform_fill::Neutral<decltype(ops.NoNativeVideoWindow)>::call;
     linux_text::FillTextOps(ops);
-    ops.OpenQuickTimeMovie = &NoQuickTime;
+    linux_movie::FillMovieOps(ops);
 #define QB_OP_SOUND(op) ops.op = &linux_sound::op;
     QB_OP_SOUND(OpenNativeAudioFile)
     QB_OP_SOUND(ReadNativeAudioPackets)

@@ -17,6 +17,7 @@
 
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/preproc.h"
 #include "core/eventqueue.h"
 #include "platform/linux/linewalk.h"
@@ -589,7 +590,10 @@ int OpenURL(const char* url) {
 }
 
 // Neutral answers of the media engines: nothing decodes, nothing plays.
-int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
+int NoQuickTime(const char* name, qbMovieInfo*) {
+    SetErrorDetail(name ? name : "");
+    return ERR_LOADVIDEO;
+}
 int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoMemoryImageDecoder(const void*, size_t, qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoImageEncoder(const char*, const qbEncodePixels*, int32_t type, std::vector<uint8_t>*) {
