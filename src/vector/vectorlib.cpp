@@ -12,6 +12,7 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "draw/draw.h"
+#include "vector/drawpath.h"
 #include "vector/engine.h"
 #include "vector/ftengine.h"
 #include "vector/path.h"
@@ -291,8 +292,8 @@ int cmdNormalizePath(ScriptState* L) {
     return 0;
 }
 
-// Drawing, text, ForcePathUse and engine choice are not built yet; their
-// rows are missing from the table.
+// Text and engine choice are not built yet; their rows are missing from
+// the table.
 const ScriptCommand kVectorCommands[] = {
     {"MoveTo", cmdMoveTo},
     {"LineTo", cmdLineTo},
@@ -300,6 +301,7 @@ const ScriptCommand kVectorCommands[] = {
     {"RelMoveTo", cmdRelMoveTo},
     {"RelLineTo", cmdRelLineTo},
     {"RelCurveTo", cmdRelCurveTo},
+    {"DrawPath", cmdDrawPath},
     {"StartPath", cmdStartPath},
     {"StartSubPath", cmdStartSubPath},
     {"ClosePath", cmdClosePath},
@@ -320,9 +322,10 @@ const ScriptCommand kVectorCommands[] = {
     {"AppendPath", cmdAppendPath},
     {"TranslatePath", cmdTranslatePath},
     {"NormalizePath", cmdNormalizePath},
+    {"ForcePathUse", cmdForcePathUse},
     {nullptr, nullptr},
 };
-static_assert(sizeof kVectorCommands / sizeof kVectorCommands[0] == 27);
+static_assert(sizeof kVectorCommands / sizeof kVectorCommands[0] == 29);
 
 const ScriptConstant kVectorConstants[] = {
     {"JOINMITER", nullptr, QB_JOIN_MITER},
@@ -344,6 +347,8 @@ const ScriptConstant* VectorConstants() { return kVectorConstants; }
 int InitVectorLibrary(ScriptState* L) {
     InstallInbuiltVectorEngine();
     SetCurvedShapeService(&RenderShapeOutline);
+    SetShapePathRoute(&RenderShapeAsPath);
+    SetShapePathForced(false);
     ResetLineStyle();
     if (int err = RegisterObjectList(PathListHead())) return err;
     VmRegisterCommands(L, nullptr, kVectorCommands, 0);
@@ -353,6 +358,8 @@ int InitVectorLibrary(ScriptState* L) {
 
 void FreeVectorLibrary(ScriptState* L) {
     SetCurvedShapeService(nullptr);
+    SetShapePathRoute(nullptr);
+    SetShapePathForced(false);
     FreeAllPaths(L);
     ResetLineStyle();
     FreeFontEngineHandles();
