@@ -16,6 +16,7 @@
 #include "draw/aacomposite.h"
 #include "draw/boxdirect.h"
 #include "draw/shape.h"
+#include "draw/shapedirect.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/geometry.h"
@@ -153,9 +154,25 @@ int DrawRaster(const Plan& p, const qbPathRequest& r, int filled, int32_t stroke
 }
 
 // The main raster, filled plainly or composed with shadow and edge.
+// Images of the main raster's size; the colour bitmap is left as it comes
+// when the fill covers it whole.
+int AllocImages(const Plan& p, const qbDrawState& st, qbBlockImages* made) {
+    if (p.shadow || p.edge) return AllocBlockImages(p.width, p.height, st, p.shadow, true, made);
+    if (p.width > INT32_MAX || p.height > INT32_MAX) return ERR_BITMAP;
+    const auto w = static_cast<int32_t>(p.width), h = static_cast<int32_t>(p.height);
+    made->bitmap.reset(BoxImageAllocators().bitmap(w, h));
+    if (!made->bitmap) return ERR_BITMAP;
+    made->alpha.reset(BoxImageAllocators().alpha(w, h));
+    if (!made->alpha) return ERR_ALLOCALPHA;
+    made->width = w;
+    made->height = h;
+    made->place = {};
+    return 0;
+}
+
 int Draw(ScriptState* L, const Plan& p, const qbPathRequest& r, bool borderOfFilled, qbBlockImages* made) {
     const qbDrawState& st = r.style.draw;
-    if (int err = AllocBlockImages(p.width, p.height, st, p.shadow, true, made)) return err;
+    if (int err = AllocImages(p, st, made)) return err;
     const auto w = static_cast<int32_t>(p.width), h = static_cast<int32_t>(p.height);
     const uint32_t colourT = r.colour >> 24;
     if (!p.shadow && !p.edge) {
@@ -230,6 +247,36 @@ int Draw(ScriptState* L, const Plan& p, const qbPathRequest& r, bool borderOfFil
     c.edgeT = st.edgeColour >> 24;
     c.source = source.get();
     CompositeAntialiasedShape(c);
+    return 0;
+}
+
+// A plain path straight onto the output: its coverage blended with the
+// colour where the image would have been blitted, as the blit would have.
+int DrawDirect(ScriptState* L, const Plan& p, const qbPathRequest& r, int32_t px, int32_t py,
+               const qbDirectTarget& target) {
+    const auto w = static_cast<int32_t>(p.width), h = static_cast<int32_t>(p.height);
+    // The inbuilt engine writes every byte of its raster; others may not.
+    BitmapPtr plane(AllocAlphaChannel(w, h, !IsInbuiltVectorEngine(p.engine), nullptr, 0));
+    if (!plane) return ERR_ALLOCALPHA;
+    if (!CallDrawPathHook(r, p.filled, p.stroke, p.matrix, plane.get(), w, h, p.engineX0, p.engineY0, p.engineX1,
+                          p.engineY1))
+        return ERR_DRAWPATH;
+    const qbRect box = IntersectRects(target.clip, {px, py, w, h});
+    if (box.width > 0 && box.height > 0) {
+        qbAlphaChannelBlit b;
+        b.alpha = plane.get();
+        b.srcX = box.x - px;
+        b.srcY = box.y - py;
+        b.destination = target.bitmap;
+        b.dstX = box.x;
+        b.dstY = box.y;
+        b.width = box.width;
+        b.height = box.height;
+        b.colour = r.colour & 0xFFFFFF;
+        b.mode = 1;
+        BltAlphaChannel(b);
+    }
+    MarkDirectShape(L, target, px, py, w, h);
     return 0;
 }
 
@@ -321,6 +368,13 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
     const bool scaled = (flags & kPathDisplayScaled) && display;
     if (int err = Place(&p, r, *topts, scaled ? display->scaleX : 1.0, scaled ? display->scaleY : 1.0)) return err;
 
+    qbDirectTarget direct;
+    if (!images && !layered && !(flags & (kPathHidden | kPathRedraw | kPathIntoState)) && !p.shadow && !p.edge &&
+        p.width * p.height <= kDirectShapeMaxPixels && PlainShapeTarget(st, r.colour, lopts, &direct)) {
+        const int64_t px = rx + p.left - Floor64(lw * topts->anchorx), py = ry + p.top - Floor64(lh * topts->anchory);
+        return DrawDirect(L, p, r, ClampToInt32(static_cast<double>(px)), ClampToInt32(static_cast<double>(py)),
+                          direct);
+    }
     qbBlockImages made;
     if (int err = Draw(L, p, r, images && images->borderPass && !images->unfilled, &made)) return err;
     const int64_t left = p.left - made.place.shapeX, top = p.top - made.place.shapeY;

@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "draw/boxdirect.h"
+#include "draw/shapedirect.h"
 #include "objects/layers.h"
 #include "path_fixture.h"
 #include "vector/engine.h"
@@ -180,6 +181,41 @@ TEST_F(PathRenderTest, ALayerKeepsItsOwnCopyOfThePath) {
     ASSERT_EQ(PathStreamLength(kept->commands), length);
     EXPECT_EQ(std::memcmp(kept->commands, before.data(), length), 0);
     EXPECT_EQ(kept->colour, 0xFF0000u);
+}
+
+// A plain path on a selected picture skips its image; its pixels must be
+// those the image road leaves, clipped at the picture's edges alike.
+TEST_F(PathRenderTest, PlainPathsOnAPictureMatchTheImageRoad) {
+    ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
+    ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
+    qbBitmap* picture = display_->output.bitmap;
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormAntialias}), 0);
+    Polygon(1, {-20, 10, 70, -15, 110, 60, 30, 90, 40, 40});
+    ASSERT_EQ(Cmd("StartPath", {2}), 0);
+    ASSERT_EQ(Cmd("MoveTo", {2, 5, 70}), 0);
+    ASSERT_EQ(Cmd("CurveTo", {2, 30, -20, 60, 120, 95, 10}), 0);
+    const auto draw = [&] {
+        for (int32_t y = 0; y < 80; ++y)
+            for (int32_t x = 0; x < 100; ++x) FillBitmapRect(picture, x, y, 1, 1, (x * 7 + y * 13) * 0x10305u);
+        EXPECT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+        EXPECT_EQ(Cmd("DrawPath", {1, 3, 2, 0x33AA55}), 0);
+        EXPECT_EQ(Cmd("SetFillStyle", {FILLNONE, 3}), 0);
+        EXPECT_EQ(Cmd("DrawPath", {2, 0, 0, 0xFF2000}), 0);
+        std::vector<uint32_t> all;
+        for (int32_t y = 0; y < 80; ++y)
+            for (int32_t x = 0; x < 100; ++x) all.push_back(ReadBitmapPixel(picture, x, y, false));
+        return all;
+    };
+    const std::vector<uint32_t> direct = draw();
+    SetDirectShapes(false);
+    const std::vector<uint32_t> imaged = draw();
+    SetDirectShapes(true);
+    EXPECT_LE(WorstChannel(direct, imaged), 1);
+    int drawn = 0;
+    for (size_t i = 0; i < direct.size(); ++i)
+        drawn += direct[i] != (((i % 100) * 7 + (i / 100) * 13) * 0x10305u & 0xFFFFFF);
+    EXPECT_GT(drawn, 2000);
 }
 
 }  // namespace
