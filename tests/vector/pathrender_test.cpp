@@ -218,4 +218,28 @@ TEST_F(PathRenderTest, PlainPathsOnAPictureMatchTheImageRoad) {
     EXPECT_GT(drawn, 2000);
 }
 
+// The border pass strokes the path at twice the border size; a filled
+// path keeps its inside covered, an unfilled one leaves it open.
+TEST_F(PathRenderTest, BorderPassesCoverTheInsideOfFilledPathsOnly) {
+    Polygon(1, {20, 20, 40, 20, 40, 40, 20, 40});
+    qbPath* path = nullptr;
+    ASSERT_EQ(GetPath(ObjectID{1, nullptr}, &path), 0);
+    for (uint32_t fill : {FILLCOLOR, FILLNONE}) {
+        qbDrawState st = DefaultDrawState();
+        st.fillStyle = fill;
+        qbPathRequest r;
+        r.commands = path->commands.get();
+        r.style = SnapshotPathStyle(st);
+        qbTransformOptions t;
+        Drawn d;
+        ASSERT_EQ(RenderPathLayerBorder(L_, t, r, 0x00FF00, 2, 1.0, 1.0, &d.images), 0);
+        EXPECT_EQ(d.images.width, 24);
+        EXPECT_EQ(d.images.unfilled, fill == FILLNONE);
+        const auto alpha = [&](int x, int y) { return d.images.alpha->plane->data[y * d.images.alpha->plane->rowBytes + x]; };
+        EXPECT_EQ(alpha(1, 12), 255);
+        EXPECT_EQ(alpha(12, 12), fill == FILLNONE ? 0 : 255);
+        EXPECT_EQ(ReadBitmapPixel(d.images.bitmap, 1, 12, false), 0x00FF00u);
+    }
+}
+
 }  // namespace
