@@ -79,12 +79,19 @@ struct World {
     }
 };
 
-// Sizes a 64 x 48 picture has any use for, with room for a turn.
+// Sizes a 64 x 48 picture has any use for, with room for a turn: the fill
+// and the widest stroke measured (a stroke too far out to make measures
+// nothing and draws nothing).
 bool Small(const qbPathRequest& r) {
     const int32_t width = std::max(r.style.draw.lineWidth, 2 * r.style.draw.edgeSize) + 1;
-    double x1, y1, x2, y2;
-    if (!CallGetPathExtents(nullptr, r.commands, r.style, 0, width, nullptr, &x1, &y1, &x2, &y2, 0, 0)) return true;
-    return std::fabs(x1) < 4096 && std::fabs(y1) < 4096 && x2 - x1 < 512 && y2 - y1 < 512;
+    for (int filled : {1, 0}) {
+        double x1, y1, x2, y2;
+        if (!CallGetPathExtents(nullptr, r.commands, r.style, filled, filled ? 1 : width, nullptr, &x1, &y1, &x2, &y2,
+                                0, 0))
+            continue;
+        if (std::fabs(x1) >= 4096 || std::fabs(y1) >= 4096 || x2 - x1 >= 512 || y2 - y1 >= 512) return false;
+    }
+    return true;
 }
 
 }  // namespace
