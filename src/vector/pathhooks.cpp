@@ -23,10 +23,10 @@ qbVectorEngine* EngineOf(qbVectorEngine* engine) { return engine ? engine : Inbu
 
 bool PureScale(const double* m) { return m && m[1] == 0 && m[2] == 0; }
 
-// Rounded to whole pixels towards minus infinity and clamped into 64 bits.
-int64_t Floor64(double v) { return static_cast<int64_t>(std::clamp(std::floor(v), -9.0e18, 9.0e18)); }
-
 }  // namespace
+
+int64_t FloorToPixel(double v) { return v == v ? static_cast<int64_t>(std::clamp(std::floor(v), -4.0e18, 4.0e18)) : 0; }
+int64_t CeilToPixel(double v) { return v == v ? static_cast<int64_t>(std::clamp(std::ceil(v), -4.0e18, 4.0e18)) : 0; }
 
 int ClonePathRequest(const qbPathRequest& source, std::shared_ptr<qbPathRequest>* out) {
     std::shared_ptr<qbPathRequest> copy(new (std::nothrow) qbPathRequest(source));
@@ -143,10 +143,10 @@ qbBoxExtents TransformedBoxExtents(const double m[4], double pivotX, double pivo
         minY = std::min(minY, ty), maxY = std::max(maxY, ty);
     }
     qbBoxExtents e;
-    e.x = Floor64(x + minX);
-    e.y = Floor64(y + minY);
-    e.width = Floor64(maxX - minX) + 1;
-    e.height = Floor64(maxY - minY) + 1;
+    e.x = FloorToPixel(x + minX);
+    e.y = FloorToPixel(y + minY);
+    e.width = FloorToPixel(maxX - minX) + 1;
+    e.height = FloorToPixel(maxY - minY) + 1;
     return e;
 }
 
@@ -172,9 +172,9 @@ qbBoxExtents TransformPointsExtents(const double m[4], double* points, int32_t c
             points[2 * i] -= minX;
             points[2 * i + 1] -= minY;
         }
-    e.x = Floor64(minX);
-    e.y = Floor64(minY);
-    e.width = Floor64(maxX - minX) + 1;
-    e.height = Floor64(maxY - minY) + 1;
+    e.x = FloorToPixel(minX);
+    e.y = FloorToPixel(minY);
+    e.width = FloorToPixel(maxX - minX) + 1;
+    e.height = FloorToPixel(maxY - minY) + 1;
     return e;
 }

@@ -41,8 +41,8 @@ constexpr int32_t kCombineScaled = 4;
 
 bool IsOffscreen(int32_t kind) { return kind == kOutputBrush || kind == kOutputMask || kind == kOutputAlphaChannel; }
 
-int64_t Floor64(double v) { return static_cast<int64_t>(std::clamp(std::floor(v), -4.0e18, 4.0e18)); }
-int64_t Ceil64(double v) { return static_cast<int64_t>(std::clamp(std::ceil(v), -4.0e18, 4.0e18)); }
+int64_t Floor64(double v) { return FloorToPixel(v); }
+int64_t Ceil64(double v) { return CeilToPixel(v); }
 
 struct Box {
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
@@ -370,7 +370,7 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
 
     qbDirectTarget direct;
     if (!images && !layered && !(flags & (kPathHidden | kPathRedraw | kPathIntoState)) && !p.shadow && !p.edge &&
-        p.width * p.height <= kDirectShapeMaxPixels && PlainShapeTarget(st, r.colour, lopts, &direct)) {
+        p.width <= kDirectShapeMaxPixels / p.height && PlainShapeTarget(st, r.colour, lopts, &direct)) {
         const int64_t px = rx + p.left - Floor64(lw * topts->anchorx), py = ry + p.top - Floor64(lh * topts->anchory);
         return DrawDirect(L, p, r, ClampToInt32(static_cast<double>(px)), ClampToInt32(static_cast<double>(py)),
                           direct);

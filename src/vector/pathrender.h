@@ -89,6 +89,11 @@ bool CallGetPathExtents(qbVectorEngine* engine, const uint8_t* commands, const q
                         int32_t strokeWidth, const double* matrix, double* x1, double* y1, double* x2, double* y2,
                         double originX, double originY);
 
+// Whole pixels in 64 bits: values no bitmap could reach are clamped (so
+// that sums and differences of two stay in range), and NaN counts as 0.
+int64_t FloorToPixel(double v);
+int64_t CeilToPixel(double v);
+
 // The box (x, y, width, height) turned by the matrix {a, b, c, d} about the
 // point at the pivot fractions of its size: the corner of the turned box
 // and its size, in 64 bits.

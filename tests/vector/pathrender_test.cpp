@@ -116,6 +116,7 @@ TEST_F(PathRenderTest, ImagesTooLargeFailWithNothingKept) {
 // the origin and records what it is asked to draw.
 struct Recorder {
     int drawResult = 0;
+    double far = 0;  // added to the right and bottom extents
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     int32_t width = 0, height = 0;
 } gRecorder;
@@ -123,8 +124,8 @@ struct Recorder {
 int RecordExtents(qbPathExtentsArgs* a) {
     a->x1 = 5.5 + a->originX;
     a->y1 = 6.5 + a->originY;
-    a->x2 = 25.5 + a->originX;
-    a->y2 = 16.5 + a->originY;
+    a->x2 = 25.5 + a->originX + gRecorder.far;
+    a->y2 = 16.5 + a->originY + gRecorder.far;
     return 1;
 }
 
@@ -156,6 +157,9 @@ TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
     EXPECT_EQ(Shown(5, 6), 0xFFFFFFu);
     EXPECT_EQ(Shown(24, 15), 0xFFFFFFu);
     EXPECT_EQ(Shown(25, 15), 0u);
+    gRecorder.far = 1e300;  // extents no image could hold
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_BITMAP);
+    gRecorder.far = 0;
     engine.callingMode = 2;  // marshalled calls fail here
     EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
     SetActiveVectorEngine(nullptr);
