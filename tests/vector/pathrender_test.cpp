@@ -3,6 +3,7 @@
 // make, engines that fail or place nothing themselves, and path layers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/errcodes.h"
@@ -244,6 +245,25 @@ TEST_F(PathRenderTest, BorderPassesCoverTheInsideOfFilledPathsOnly) {
         EXPECT_EQ(alpha(12, 12), fill == FILLNONE ? 0 : 255);
         EXPECT_EQ(ReadBitmapPixel(d.images.bitmap, 1, 12, false), 0x00FF00u);
     }
+}
+
+// A path layer shows where the path drawn without layers would be.
+TEST_F(PathRenderTest, ALayerSitsWhereThePathWouldBeDrawn) {
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Polygon(1, {12.5, 10, 50, 14, 30, 41});
+    Clear(0);
+    ASSERT_EQ(Cmd("DrawPath", {1, -100000, -100000 + 3, 0xFFFFFF}), 0);
+    std::vector<uint32_t> plain;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) plain.push_back(Shown(x, y));
+    Clear(0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Cmd("DrawPath", {1, -100000, -100000 + 3, 0xFFFFFF}), 0);
+    std::vector<uint32_t> layered;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) layered.push_back(Window(x, y));
+    EXPECT_LE(WorstChannel(plain, layered), 1);
+    EXPECT_GT(std::count(plain.begin(), plain.end(), 0xFFFFFFu), 300);
 }
 
 }  // namespace
