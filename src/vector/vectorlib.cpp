@@ -12,6 +12,7 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "draw/draw.h"
+#include "vector/drawpath.h"
 #include "vector/engine.h"
 #include "vector/ftengine.h"
 #include "vector/path.h"
@@ -298,8 +299,6 @@ int cmdNormalizePath(ScriptState* L) {
     return Translate(path, -box[0], -box[1]);
 }
 
-// Drawing and ForcePathUse are not built yet; their rows are missing from
-// the table.
 const ScriptCommand kVectorCommands[] = {
     {"MoveTo", cmdMoveTo},
     {"LineTo", cmdLineTo},
@@ -307,6 +306,7 @@ const ScriptCommand kVectorCommands[] = {
     {"RelMoveTo", cmdRelMoveTo},
     {"RelLineTo", cmdRelLineTo},
     {"RelCurveTo", cmdRelCurveTo},
+    {"DrawPath", cmdDrawPath},
     {"StartPath", cmdStartPath},
     {"StartSubPath", cmdStartSubPath},
     {"ClosePath", cmdClosePath},
@@ -328,10 +328,11 @@ const ScriptCommand kVectorCommands[] = {
     {"AddTextToPath", cmdAddTextToPath},
     {"TranslatePath", cmdTranslatePath},
     {"NormalizePath", cmdNormalizePath},
+    {"ForcePathUse", cmdForcePathUse},
     {"SetVectorEngine", cmdSetVectorEngine},
     {nullptr, nullptr},
 };
-static_assert(sizeof kVectorCommands / sizeof kVectorCommands[0] == 29);
+static_assert(sizeof kVectorCommands / sizeof kVectorCommands[0] == 31);
 
 const ScriptConstant kVectorConstants[] = {
     {"JOINMITER", nullptr, QB_JOIN_MITER},
@@ -353,6 +354,8 @@ const ScriptConstant* VectorConstants() { return kVectorConstants; }
 int InitVectorLibrary(ScriptState* L) {
     InstallInbuiltVectorEngine();
     SetCurvedShapeService(&RenderShapeOutline);
+    SetShapePathRoute(&RenderShapeAsPath);
+    SetShapePathForced(false);
     ResetLineStyle();
     if (int err = RegisterObjectList(PathListHead())) return err;
     VmRegisterCommands(L, nullptr, kVectorCommands, 0);
@@ -362,6 +365,8 @@ int InitVectorLibrary(ScriptState* L) {
 
 void FreeVectorLibrary(ScriptState* L) {
     SetCurvedShapeService(nullptr);
+    SetShapePathRoute(nullptr);
+    SetShapePathForced(false);
     FreeAllPaths(L);
     ResetLineStyle();
     FreeFontEngineHandles();

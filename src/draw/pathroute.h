@@ -1,0 +1,34 @@
+// The road the draw library's shapes take while the vectorgraphics
+// library's ForcePathUse switch is on: each shape becomes a temporary path
+// drawn by the path renderer. The vector library, a layer up, installs the
+// route when it opens; the switch starts off.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "draw/outline.h"
+
+struct ScriptState;
+
+// What a shape command hands the route: its type (14 box, 15 circle, 16
+// ellipse, 27 polygon, 31 arc), position, colour, the index of its option
+// table (0: none) and its size parameters.
+struct qbShapePathCall {
+    int32_t type = 0;
+    int32_t x = 0, y = 0;
+    uint32_t colour = 0;
+    int optArg = 0;
+    double width = 0;   // box width, radius, x radius or point count
+    double height = 0;  // box height or y radius
+    double startAngle = 0, endAngle = 0;
+    int32_t direction = 1;
+    int32_t corners[4] = {0, 0, 0, 0};
+    const std::vector<qbPointD>* points = nullptr;
+};
+using ShapePathRoute = int (*)(ScriptState* L, const qbShapePathCall& call);
+
+void SetShapePathRoute(ShapePathRoute route);
+void SetShapePathForced(bool on);
+// The route when the switch is on and a route is installed, else null.
+ShapePathRoute ForcedShapePathRoute();

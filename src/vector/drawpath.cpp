@@ -1,0 +1,100 @@
+// DrawPath, ForcePathUse and the shapes' route through temporary paths.
+#include "vector/drawpath.h"
+
+#include <cmath>
+#include <memory>
+
+#include "core/errcodes.h"
+#include "core/numbers.h"
+#include "draw/draw.h"
+#include "vector/engine.h"
+#include "vector/path.h"
+#include "vector/pathrender.h"
+#include "vm/vm.h"
+
+namespace {
+
+int Arc(qbPath* path, double xc, double yc, double rx, double ry, double start, double end, int32_t direction) {
+    return AppendPathCommand(path, QB_PATH_ARC,
+                             {qbPathArg::Double(xc), qbPathArg::Double(yc), qbPathArg::Double(rx),
+                              qbPathArg::Double(ry), qbPathArg::Double(start), qbPathArg::Double(end),
+                              qbPathArg::Int(direction)});
+}
+
+int Point(qbPath* path, int32_t code, double x, double y) {
+    return AppendPathCommand(path, code, {qbPathArg::Int(0), qbPathArg::Double(x), qbPathArg::Double(y)});
+}
+
+// The commands the table of shapes gives each type; other types add none.
+int BuildShape(qbPath* path, const qbShapePathCall& c) {
+    const double w = c.width, h = c.height;
+    switch (c.type) {
+        case 14: {
+            const int32_t* k = c.corners;
+            return AppendPathCommand(path, QB_PATH_BOX,
+                                     {qbPathArg::Double(0), qbPathArg::Double(0), qbPathArg::Double(w),
+                                      qbPathArg::Double(h), qbPathArg::Int(k[0]), qbPathArg::Int(k[1]),
+                                      qbPathArg::Int(k[2]), qbPathArg::Int(k[3])});
+        }
+        case 15: return Arc(path, w, w, w, w, 0, 360, 1);
+        case 16: return Arc(path, w, h, w, h, 0, 360, 1);
+        case 27: {
+            if (!c.points || c.points->empty()) return 0;
+            const std::vector<qbPointD>& pts = *c.points;
+            if (int err = Point(path, QB_PATH_MOVE, pts[0].x, pts[0].y)) return err;
+            for (size_t i = 1; i < pts.size(); ++i)
+                if (int err = Point(path, QB_PATH_LINE, pts[i].x, pts[i].y)) return err;
+            return 0;
+        }
+        case 31:
+            if (int err = Point(path, QB_PATH_MOVE, w, h)) return err;
+            return Arc(path, w, h, w, h, c.startAngle, c.endAngle, c.direction);
+        default: return 0;
+    }
+}
+
+uint32_t ColourArg(ScriptState* L, int idx) {
+    const double c = VmOptNumber(L, idx, 0);
+    return c <= 0 || c != c ? 0u : c >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(c);
+}
+
+}  // namespace
+
+int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t colour, int optArg) {
+    qbPath* path = nullptr;
+    if (int err = GetPath(id, &path)) return err;
+    qbPathRequest r;
+    r.commands = path->commands.get();
+    r.capacity = path->capacity;
+    r.colour = colour;
+    qbVectorEngine* engine = ActiveVectorEngine();
+    r.engine = IsInbuiltVectorEngine(engine) ? nullptr : engine;
+    r.style = SnapshotPathStyle(*GetDrawState());
+    return RenderPath(L, nullptr, nullptr, x, y, &r, nullptr, nullptr, 0, nullptr, optArg);
+}
+
+int RenderShapeAsPath(ScriptState* L, const qbShapePathCall& call) {
+    qbPath* path = nullptr;
+    NewObjectID id;
+    id.chooseFlag = 1;
+    if (int err = AddPath(L, id, &path)) return err;
+    int err = BuildShape(path, call);
+    if (!err) err = AppendPathCommand(path, QB_PATH_CLOSE, {});
+    if (!err) err = DrawPathInternal(L, IDOf(*path), call.x, call.y, call.colour, call.optArg);
+    FreePath(L, path);
+    return err;
+}
+
+int cmdDrawPath(ScriptState* L) {
+    CheckArgCount(L, 3, 5, 0, 0);
+    const ObjectID id = GetObjectIDArg(L, 1);
+    const int32_t x = ClampToInt32(VmCheckNumber(L, 2));
+    const int32_t y = ClampToInt32(VmCheckNumber(L, 3));
+    return DrawPathInternal(L, id, x, y, ColourArg(L, 4), 5);
+}
+
+int cmdForcePathUse(ScriptState* L) {
+    CheckArgCount(L, 1, 1, 0, 0);
+    SetShapePathForced(VmCheckNumber(L, 1) != 0);
+    return 0;
+}

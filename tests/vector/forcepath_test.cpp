@@ -1,0 +1,123 @@
+// ForcePathUse: the draw library's Box, Circle, Ellipse, Arc and Polygon
+// drawn through temporary paths come out as DrawPath draws the path each
+// builds, a pie keeps its apex on the centre, and switching off brings the
+// shape renderer back.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "core/errcodes.h"
+#include "path_fixture.h"
+
+namespace {
+
+class ForcePathTest : public PathWorld {
+protected:
+    void SetUp() override {
+        PathWorld::SetUp();
+        ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+        ASSERT_EQ(Cmd("SetFormStyle", {kFormAntialias}), 0);
+    }
+    // The picture the shape command leaves under ForcePathUse against the
+    // one DrawPath leaves for the path that build makes, drawn at x, y.
+    void Same(const std::function<int()>& shape, const std::function<void()>& build, double x, double y) {
+        Clear(0);
+        ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+        ASSERT_EQ(shape(), 0);
+        ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+        const std::vector<uint32_t> routed = Picture();
+        Clear(0);
+        ASSERT_EQ(Cmd("StartPath", {1}), 0);
+        build();
+        ASSERT_EQ(Cmd("ClosePath", {1}), 0);
+        ASSERT_EQ(Cmd("DrawPath", {1, x, y, 0xFF8000}), 0);
+        EXPECT_LE(WorstChannel(routed, Picture()), 1);
+        EXPECT_NE(routed, std::vector<uint32_t>(routed.size(), 0u));
+    }
+};
+
+TEST_F(ForcePathTest, ShapesDrawAsTheirPaths) {
+    {
+        SCOPED_TRACE("box");
+        Same([&] { return Show("Box", {10, 10, 40, 30, 0xFF8000}, [&] { SetTableFieldInt(L_, "roundlevel", 50); }); },
+             [&] {
+                 VmPushNumber(L_, 1);
+                 for (double v : {0.0, 0.0, 40.0, 30.0}) VmPushNumber(L_, v);
+                 VmPushNewTable(L_);
+                 SetTableFieldInt(L_, "roundlevel", 50);
+                 ASSERT_EQ(Run("AddBoxToPath", 6), 0);
+             },
+             10, 10);
+    }
+    {
+        SCOPED_TRACE("circle");
+        Same([&] { return Cmd("Circle", {10, 5, 20, 0xFF8000}); },
+             [&] { ASSERT_EQ(Cmd("AddCircleToPath", {1, 20, 20, 20}), 0); }, 10, 5);
+    }
+    {
+        SCOPED_TRACE("ellipse");
+        Same([&] { return Cmd("Ellipse", {5, 5, 30, 20, 0xFF8000}); },
+             [&] { ASSERT_EQ(Cmd("AddEllipseToPath", {1, 30, 20, 30, 20}), 0); }, 5, 5);
+    }
+    {
+        SCOPED_TRACE("arc");
+        Same([&] { return Cmd("Arc", {5, 5, 50, 25, 0, 90, 0xFF8000}); },
+             [&] {
+                 ASSERT_EQ(Cmd("MoveTo", {1, 50, 25}), 0);
+                 ASSERT_EQ(Cmd("AddArcToPath", {1, 50, 25, 50, 25, 0, 90, 1}), 0);
+             },
+             5, 5);
+    }
+    {
+        SCOPED_TRACE("polygon");
+        const double pts[] = {0, 0, 40, 5, 20, 30};
+        Same(
+            [&] {
+                VmPushNumber(L_, 10);
+                VmPushNumber(L_, 10);
+                VmPushNewTable(L_);
+                for (int i = 0; i < 6; ++i) {
+                    VmPushNumber(L_, pts[i]);
+                    VmRawSetIndex(L_, -2, i);
+                }
+                VmPushNumber(L_, 3);
+                VmPushNumber(L_, 0xFF8000);
+                return Run("Polygon", 5);
+            },
+            [&] {
+                ASSERT_EQ(Cmd("MoveTo", {1, 0, 0}), 0);
+                ASSERT_EQ(Cmd("LineTo", {1, 40, 5}), 0);
+                ASSERT_EQ(Cmd("LineTo", {1, 20, 30}), 0);
+            },
+            10, 10);
+    }
+}
+
+TEST_F(ForcePathTest, APieKeepsItsApexOnTheCentre) {
+    Clear(0);
+    ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+    ASSERT_EQ(Cmd("Arc", {5, 5, 50, 25, 0, 90, 0xFFFFFF}), 0);
+    // Centre (55, 30): the quarter lies right of and below it.
+    EXPECT_EQ(Shown(57, 32), 0xFFFFFFu);
+    EXPECT_EQ(Shown(90, 32), 0xFFFFFFu);
+    EXPECT_EQ(Shown(57, 53), 0xFFFFFFu);
+    EXPECT_EQ(Shown(53, 32), 0u);
+    EXPECT_EQ(Shown(57, 28), 0u);
+}
+
+TEST_F(ForcePathTest, SwitchingOffBringsTheShapeRendererBack) {
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    Clear(0);
+    ASSERT_EQ(Cmd("Circle", {10, 10, 20, 0xFFFFFF}), 0);
+    const std::vector<uint32_t> shape = Picture();
+    Clear(0);
+    ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+    ASSERT_EQ(Cmd("Circle", {10, 10, 20, 0xFFFFFF}), 0);
+    EXPECT_NE(Picture(), shape);  // the path road leaves its own pixels
+    Clear(0);
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+    ASSERT_EQ(Cmd("Circle", {10, 10, 20, 0xFFFFFF}), 0);
+    EXPECT_EQ(Picture(), shape);
+}
+
+}  // namespace

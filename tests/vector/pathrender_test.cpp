@@ -1,0 +1,269 @@
+// The path renderer: empty paths, image sizes for strokes, turns and far
+// coordinates, edge and shadow with and without a fill, images too large to
+// make, engines that fail or place nothing themselves, and path layers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/errcodes.h"
+#include "draw/boxdirect.h"
+#include "draw/shapedirect.h"
+#include "objects/layers.h"
+#include "path_fixture.h"
+#include "vector/engine.h"
+
+namespace {
+
+class PathRenderTest : public PathWorld {};
+
+TEST_F(PathRenderTest, PathsWithoutAreaAreEmpty) {
+    ASSERT_EQ(Cmd("StartPath", {1}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0}), ERR_EMPTYPATH);
+    ASSERT_EQ(Cmd("MoveTo", {1, 10, 10}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0}), ERR_EMPTYPATH);
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0}), ERR_EMPTYPATH);
+    EXPECT_EQ(Cmd("DrawPath", {9, 0, 0}), ERR_FINDPATH);
+}
+
+TEST_F(PathRenderTest, ImageSizesForStrokesTurnsAndFarPaths) {
+    ASSERT_EQ(Cmd("SetLineWidth", {4}), 0);
+    ASSERT_EQ(Cmd("StartPath", {1}), 0);
+    ASSERT_EQ(Cmd("MoveTo", {1, 10.2, 15}), 0);
+    ASSERT_EQ(Cmd("LineTo", {1, 20.7, 15}), 0);
+    {
+        Drawn d;
+        ASSERT_EQ(Render(1, &d), 0);
+        EXPECT_EQ(d.images.width, 11);  // ceil 21 less floor 10
+        EXPECT_EQ(d.images.height, 4);
+    }
+    {
+        // A quarter turn: the turned 11 x 4 box and the margin each way.
+        const double quarter[4] = {0, 1, -1, 0};
+        Drawn d;
+        ASSERT_EQ(Render(1, &d, quarter), 0);
+        EXPECT_EQ(d.images.width, 4 + 32);
+        EXPECT_EQ(d.images.height, 11 + 32);
+    }
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Polygon(2, {200000, 10, 200020, 10, 200020, 30, 200000, 30});
+    {
+        Drawn d;
+        ASSERT_EQ(Render(2, &d, nullptr, 5, 0), 0);
+        EXPECT_EQ(d.images.x, 200005);
+        EXPECT_EQ(d.images.width, 20);
+        EXPECT_EQ(d.images.height, 20);
+    }
+    // A half turn about the far corner of a wide box puts every corner past
+    // 100000: the box must still come out whole.
+    const double half[4] = {-1, 0, 0, -1};
+    const qbBoxExtents e = TransformedBoxExtents(half, 1.0, 1.0, 0, 0, 300000, 10);
+    EXPECT_EQ(e.x, 300001);
+    EXPECT_EQ(e.width, 300000);
+    EXPECT_EQ(e.height, 10);
+}
+
+TEST_F(PathRenderTest, EdgeAndShadowNeedAFill) {
+    Polygon(1, {20, 20, 40, 20, 40, 40, 20, 40});
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormEdge, 0x00FF00, 3}), 0);
+    {
+        Drawn d;
+        ASSERT_EQ(Render(1, &d), 0);
+        EXPECT_EQ(d.images.width, 26);  // stroked at twice the edge size
+    }
+    ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFF0000}), 0);
+    EXPECT_EQ(Shown(30, 30), 0xFF0000u);
+    EXPECT_EQ(Shown(18, 30), 0x00FF00u);
+    EXPECT_EQ(Shown(21, 30), 0xFF0000u);
+    EXPECT_EQ(Shown(16, 30), 0u);
+
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormShadow}), 0);
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLNONE}), 0);
+    {
+        Drawn d;
+        ASSERT_EQ(Render(1, &d), 0);
+        EXPECT_EQ(d.images.width, 22);  // a 1-pixel stroke, no edge, no shadow
+        EXPECT_EQ(d.images.height, 22);
+    }
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormShadow}), 0);
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Drawn d;
+    ASSERT_EQ(Render(1, &d), 0);
+    EXPECT_EQ(d.images.width, 24);  // the shadow's 4 pixels south-east
+    EXPECT_EQ(d.images.height, 24);
+}
+
+qbBitmap* NoAlpha(int32_t, int32_t) { return nullptr; }
+
+TEST_F(PathRenderTest, ImagesTooLargeFailWithNothingKept) {
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Polygon(1, {0, 0, 1e7, 0, 1e7, 1e7, 0, 1e7});
+    Drawn d;
+    EXPECT_EQ(Render(1, &d), ERR_BITMAP);
+    const double stretch[4] = {300, 0, 0, 300};  // past 32 bits each way
+    EXPECT_EQ(Render(1, &d, stretch), ERR_BITMAP);
+    Polygon(2, {0, 0, 10, 0, 10, 10});
+    const qbBoxImageAllocators saved = BoxImageAllocators();
+    BoxImageAllocators().alpha = &NoAlpha;
+    EXPECT_EQ(Render(2, &d), ERR_ALLOCALPHA);
+    BoxImageAllocators() = saved;
+    EXPECT_EQ(d.images.bitmap, nullptr);
+}
+
+// An engine that places nothing itself: it reports fixed extents moved by
+// the origin and records what it is asked to draw.
+struct Recorder {
+    int drawResult = 0;
+    double far = 0;  // added to the right and bottom extents
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    int32_t width = 0, height = 0;
+} gRecorder;
+
+int RecordExtents(qbPathExtentsArgs* a) {
+    a->x1 = 5.5 + a->originX;
+    a->y1 = 6.5 + a->originY;
+    a->x2 = 25.5 + a->originX + gRecorder.far;
+    a->y2 = 16.5 + a->originY + gRecorder.far;
+    return 1;
+}
+
+int RecordDraw(qbDrawPathArgs* a) {
+    gRecorder.x0 = a->x0, gRecorder.y0 = a->y0, gRecorder.x1 = a->x1, gRecorder.y1 = a->y1;
+    gRecorder.width = a->width, gRecorder.height = a->height;
+    if (gRecorder.drawResult)
+        for (int32_t y = 0; y < a->height; ++y) std::memset(a->coverage + y * a->bytesPerRow, 255, a->width);
+    return gRecorder.drawResult;
+}
+
+TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
+    qbVectorEngine engine;
+    engine.hooks = InbuiltVectorEngine()->hooks;
+    engine.hooks.getPathExtents = &RecordExtents;
+    engine.hooks.drawPath = &RecordDraw;
+    SetActiveVectorEngine(&engine);
+    Polygon(1, {0, 0, 10, 0, 10, 10});
+    gRecorder = {};
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    gRecorder.drawResult = 1;
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), 0);
+    EXPECT_EQ(gRecorder.x0, 5.5);
+    EXPECT_EQ(gRecorder.y0, 6.5);
+    EXPECT_EQ(gRecorder.x1, 25.5);
+    EXPECT_EQ(gRecorder.y1, 16.5);
+    EXPECT_EQ(gRecorder.width, 20);
+    EXPECT_EQ(gRecorder.height, 10);
+    EXPECT_EQ(Shown(5, 6), 0xFFFFFFu);
+    EXPECT_EQ(Shown(24, 15), 0xFFFFFFu);
+    EXPECT_EQ(Shown(25, 15), 0u);
+    gRecorder.far = 1e300;  // extents no image could hold
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_BITMAP);
+    gRecorder.far = 0;
+    engine.callingMode = 2;  // marshalled calls fail here
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    SetActiveVectorEngine(nullptr);
+}
+
+TEST_F(PathRenderTest, ALayerKeepsItsOwnCopyOfThePath) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Polygon(1, {10, 10, 30, 10, 30, 30});
+    ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, double(0x40FF0000u)}), 0);
+    ASSERT_EQ(CountLayers(display_->bgpic), 1);
+    qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+    EXPECT_EQ(layer->type, kLayerVectorPath);
+    EXPECT_EQ(layer->transparency, 0x40);
+    auto* kept = static_cast<qbPathRequest*>(layer->basestate->shapeState.get());
+    ASSERT_NE(kept, nullptr);
+    qbPath* path = nullptr;
+    ASSERT_EQ(GetPath(ObjectID{1, nullptr}, &path), 0);
+    EXPECT_NE(kept->commands, path->commands.get());
+    const size_t length = PathStreamLength(path->commands.get());
+    std::vector<uint8_t> before(path->commands.get(), path->commands.get() + length);
+    EXPECT_EQ(Cmd("FreePath", {1}), 0);
+    ASSERT_EQ(PathStreamLength(kept->commands), length);
+    EXPECT_EQ(std::memcmp(kept->commands, before.data(), length), 0);
+    EXPECT_EQ(kept->colour, 0xFF0000u);
+}
+
+// A plain path on a selected picture skips its image; its pixels must be
+// those the image road leaves, clipped at the picture's edges alike.
+TEST_F(PathRenderTest, PlainPathsOnAPictureMatchTheImageRoad) {
+    ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
+    ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
+    qbBitmap* picture = display_->output.bitmap;
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormAntialias}), 0);
+    Polygon(1, {-20, 10, 70, -15, 110, 60, 30, 90, 40, 40});
+    ASSERT_EQ(Cmd("StartPath", {2}), 0);
+    ASSERT_EQ(Cmd("MoveTo", {2, 5, 70}), 0);
+    ASSERT_EQ(Cmd("CurveTo", {2, 30, -20, 60, 120, 95, 10}), 0);
+    const auto draw = [&] {
+        for (int32_t y = 0; y < 80; ++y)
+            for (int32_t x = 0; x < 100; ++x) FillBitmapRect(picture, x, y, 1, 1, (x * 7 + y * 13) * 0x10305u);
+        EXPECT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+        EXPECT_EQ(Cmd("DrawPath", {1, 3, 2, 0x33AA55}), 0);
+        EXPECT_EQ(Cmd("SetFillStyle", {FILLNONE, 3}), 0);
+        EXPECT_EQ(Cmd("DrawPath", {2, 0, 0, 0xFF2000}), 0);
+        std::vector<uint32_t> all;
+        for (int32_t y = 0; y < 80; ++y)
+            for (int32_t x = 0; x < 100; ++x) all.push_back(ReadBitmapPixel(picture, x, y, false));
+        return all;
+    };
+    const std::vector<uint32_t> direct = draw();
+    SetDirectShapes(false);
+    const std::vector<uint32_t> imaged = draw();
+    SetDirectShapes(true);
+    EXPECT_LE(WorstChannel(direct, imaged), 1);
+    int drawn = 0;
+    for (size_t i = 0; i < direct.size(); ++i)
+        drawn += direct[i] != (((i % 100) * 7 + (i / 100) * 13) * 0x10305u & 0xFFFFFF);
+    EXPECT_GT(drawn, 2000);
+}
+
+// The border pass strokes the path at twice the border size; a filled
+// path keeps its inside covered, an unfilled one leaves it open.
+TEST_F(PathRenderTest, BorderPassesCoverTheInsideOfFilledPathsOnly) {
+    Polygon(1, {20, 20, 40, 20, 40, 40, 20, 40});
+    qbPath* path = nullptr;
+    ASSERT_EQ(GetPath(ObjectID{1, nullptr}, &path), 0);
+    for (uint32_t fill : {FILLCOLOR, FILLNONE}) {
+        qbDrawState st = DefaultDrawState();
+        st.fillStyle = fill;
+        qbPathRequest r;
+        r.commands = path->commands.get();
+        r.style = SnapshotPathStyle(st);
+        qbTransformOptions t;
+        Drawn d;
+        ASSERT_EQ(RenderPathLayerBorder(L_, t, r, 0x00FF00, 2, 1.0, 1.0, &d.images), 0);
+        EXPECT_EQ(d.images.width, 24);
+        EXPECT_EQ(d.images.unfilled, fill == FILLNONE);
+        const auto alpha = [&](int x, int y) { return d.images.alpha->plane->data[y * d.images.alpha->plane->rowBytes + x]; };
+        EXPECT_EQ(alpha(1, 12), 255);
+        EXPECT_EQ(alpha(12, 12), fill == FILLNONE ? 0 : 255);
+        EXPECT_EQ(ReadBitmapPixel(d.images.bitmap, 1, 12, false), 0x00FF00u);
+    }
+}
+
+// A path layer shows where the path drawn without layers would be.
+TEST_F(PathRenderTest, ALayerSitsWhereThePathWouldBeDrawn) {
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Polygon(1, {12.5, 10, 50, 14, 30, 41});
+    Clear(0);
+    ASSERT_EQ(Cmd("DrawPath", {1, -100000, -100000 + 3, 0xFFFFFF}), 0);
+    std::vector<uint32_t> plain;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) plain.push_back(Shown(x, y));
+    Clear(0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Cmd("DrawPath", {1, -100000, -100000 + 3, 0xFFFFFF}), 0);
+    std::vector<uint32_t> layered;
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) layered.push_back(Window(x, y));
+    EXPECT_LE(WorstChannel(plain, layered), 1);
+    EXPECT_GT(std::count(plain.begin(), plain.end(), 0xFFFFFFu), 300);
+}
+
+}  // namespace
