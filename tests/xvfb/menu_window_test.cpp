@@ -75,7 +75,7 @@ TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
                                         applet.string() + R"( -quiet & pid=$!
 i=0
 # The window grows by the strip once the script attaches its menu.
-until xwininfo -name Quenbrook 2>/dev/null | grep -q "Height: 500" || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+until xwininfo -name Quenbrook 2>/dev/null | grep -q "Height: 500" || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 xwininfo -name Quenbrook >info.txt
 wid=$(xdotool search --name Quenbrook | head -n 1)
 xdotool windowfocus --sync $wid

@@ -109,8 +109,8 @@ TEST_F(PlayerWindowTest, TheAppletShowsA640x480WindowTitledQuenbrookWithItsBackd
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                        R"( -quiet & pid=$!
 i=0
-until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
-sleep 0.5
+until xwininfo -name Quenbrook 2>/dev/null | grep -q IsViewable || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
+sleep 1
 xwininfo -name Quenbrook >info.txt
 xwd -silent -name Quenbrook -out shot.xwd
 kill -KILL $pid
@@ -291,7 +291,7 @@ TEST_F(PlayerWindowTest, ABrushShownAtTheCentreStandsInTheWindowsCentreWithLayer
         const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                            R"( -quiet & pid=$!
 i=0
-until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 sleep 0.5
 xwd -silent -name Quenbrook -out shot.xwd
 kill -KILL $pid
@@ -322,7 +322,7 @@ TEST_F(PlayerWindowTest, AFullScreenIsOneScreenSizedWindowWithTheDisplayBetweenB
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                        R"( -quiet -fullscreen & pid=$!
 i=0
-until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 sleep 1
 xwininfo -root -tree | grep -c '"Quenbrook"' >count.txt
 xwininfo -name Quenbrook >info.txt
@@ -354,7 +354,7 @@ TEST_F(PlayerWindowTest, AGrabShowsAnotherProgramsWindowAtItsPlace) {
     // A clock that could not reach the server is started again.
     const e2e::RunResult r = UnderXvfb(R"(xclock -bg white -geometry 100x100+50+60 & clock=$!
 i=0
-until xwininfo -name xclock >/dev/null 2>&1 || [ $i -ge 150 ]; do
+until xwininfo -name xclock >/dev/null 2>&1 || [ $i -ge 400 ]; do
     kill -0 $clock 2>/dev/null || { xclock -bg white -geometry 100x100+50+60 & clock=$!; }
     i=$((i+1)); sleep 0.1
 done
@@ -428,7 +428,7 @@ TEST_F(PlayerWindowTest, ADisplayOnAPictureWithAlphaOpensAWindowOfItsShape) {
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                        R"( -quiet & pid=$!
 i=0
-until xwininfo -name Shaped >/dev/null 2>&1 || [ $i -ge 150 ]; do i=$((i+1)); sleep 0.1; done
+until xwininfo -name Shaped >/dev/null 2>&1 || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 sleep 0.5
 xwininfo -shape -name Shaped >shape.txt
 xwininfo -shape -name Quenbrook >plain.txt
