@@ -10,6 +10,8 @@
 
 #include "imaging/kernelisa.h"
 
+class qbRowWorkers;
+
 // Entries of each sine or cosine table: angles 0 .. 6.299 in steps of 0.001.
 inline constexpr int kDisplaceTableSize = 6300;
 
@@ -31,6 +33,7 @@ struct qbSwirlRequest {
     int32_t sourceMaskPitch = 0;
     uint8_t* destinationMask = nullptr;
     int32_t destinationMaskPitch = 0;
+    qbRowWorkers* workers = nullptr;  // non-null: rows shared out to these
 };
 
 struct qbRippleRequest {
@@ -60,7 +63,13 @@ struct qbRippleRequest {
     int32_t sourceMaskPitch = 0;
     uint8_t* destinationMask = nullptr;
     int32_t destinationMaskPitch = 0;
+    qbRowWorkers* workers = nullptr;  // non-null: rows shared out to these
 };
+
+// Whether a picture of this size is large enough for the kernels to share
+// its rows among a request's workers (smaller ones run on the caller's
+// thread alone, workers or not).
+bool DisplaceWorthThreads(int32_t width, int32_t height);
 
 // floor(sqrt(n)) for 0 <= n < 2^62.
 int64_t IntSqrt64(int64_t n);
