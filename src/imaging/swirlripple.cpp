@@ -105,6 +105,24 @@ bool FitsOffsets(int32_t pitch, int32_t width, int32_t height) {
     return pitch >= 0 && int64_t{pitch} * height + width < (int64_t{1} << 31);
 }
 
+// The vector rows of one instruction set.
+struct RowSet {
+    decltype(&SwirlRowAvx512) swirl;
+    decltype(&RippleRowAvx512) ripple;
+    decltype(&MoveRow32Avx512) move;
+    decltype(&MixRow32Avx512) mix;
+    decltype(&AlphaRow32Avx512) alpha;
+};
+
+// The widest rows usable for the set asked for; null: one by one alone.
+const RowSet* RowsFor(KernelIsa isa) {
+    static constexpr RowSet avx512{SwirlRowAvx512, RippleRowAvx512, MoveRow32Avx512, MixRow32Avx512,
+                                   AlphaRow32Avx512};
+    static constexpr RowSet avx2{SwirlRowAvx2, RippleRowAvx2, MoveRow32Avx2, MixRow32Avx2, AlphaRow32Avx2};
+    if (isa == KernelIsa::Avx512 && HasAvx512()) return &avx512;
+    return UsableIsa(isa) >= KernelIsa::Avx2 ? &avx2 : nullptr;
+}
+
 // Pictures below this many pixels are not worth waking other threads for.
 constexpr int64_t kThreadedPixels = int64_t{1} << 15;
 // Rows a share takes at a time: few enough that the shares end together.
@@ -122,7 +140,7 @@ int32_t SharesFor(const Planes& r) {
 // workers, bands of them go to other threads, each share with position
 // rows of its own.
 template <typename P, typename RowMap>
-void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRowOf) {
+void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, RowMap mapRowOf) {
     if (!r.destination || r.width < 1 || r.height < 1) return;
     auto* dst = static_cast<P*>(r.destination);
     std::vector<P> pixelCopy;
@@ -130,7 +148,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
     std::vector<int32_t> positions;
     const P* src = static_cast<const P*>(r.source);
     int32_t srcPitch = r.sourcePitch;
-    const bool wide32 = wide && sizeof(P) == 4;
+    const bool wide32 = vector && sizeof(P) == 4;
     const int32_t shares = SharesFor(r);
     const auto width = static_cast<size_t>(r.width);
     try {
@@ -165,7 +183,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
         int32_t x = 0;
         if constexpr (sizeof(P) == 4)
             if (wideAlpha)
-                x = AlphaRow32Avx512({xs, ys, r.width, r.width}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch, m,
+                x = vector->alpha({xs, ys, r.width, r.width}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch, m,
                                      dst + At(0, y, r.destinationPitch),
                                      r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch)
                                                         : nullptr);
@@ -187,7 +205,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
         int32_t x = 0;
         if constexpr (sizeof(P) == 4)
             if (wideBlend)
-                x = MixRow32Avx512({xs, ys, r.width, r.width}, src, srcPitch, src2, r.source2Pitch, k,
+                x = vector->mix({xs, ys, r.width, r.width}, src, srcPitch, src2, r.source2Pitch, k,
                                    MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
         for (; x < r.width; ++x) {
             const int32_t sx = xs[x], sy = ys[x];
@@ -200,7 +218,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRow
         P* out = dst + At(0, y, r.destinationPitch);
         int32_t from = 0;
         if constexpr (sizeof(P) == 4)
-            if (wideMove) from = MoveRow32Avx512({xs, ys, r.width, r.width}, src, srcPitch, out);
+            if (wideMove) from = vector->move({xs, ys, r.width, r.width}, src, srcPitch, out);
         for (int32_t x = from; x < r.width; ++x) out[x] = src[At(xs[x], ys[x], srcPitch)];
         if (!(mask && r.destinationMask) && !r.destinationAlpha) return;
         for (int32_t x = 0; x < r.width; ++x) {
@@ -246,7 +264,7 @@ void SwirlRow(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, 
 }
 
 template <typename P>
-void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
+void Swirl(const qbSwirlRequest& r, int32_t angle, const RowSet* vector) {
     const double w = r.width, h = r.height;
     const double cx = w * 0.5, cy = h * 0.5, radius = std::max(cx, cy);
     const double scaleX = r.height < r.width ? 1 : h / w;
@@ -277,8 +295,8 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     }
     const qbSwirlRowGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
     const Planes planes = PlanesOf(r);
-    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
-        SwirlRow(g, y, wide ? SwirlRowAvx512(g, y, 0, r.width, xs, ys) : 0, r.width, xs, ys);
+    Displace<P>(planes, k, r.reverse, vector, [&](int32_t y, int32_t* xs, int32_t* ys) {
+        SwirlRow(g, y, vector ? vector->swirl(g, y, 0, r.width, xs, ys) : 0, r.width, xs, ys);
     });
 }
 
@@ -311,7 +329,7 @@ int32_t FarthestCorner(const qbRippleRequest& r, int32_t limit) {
 }
 
 template <typename P>
-void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
+void Ripple(qbRippleRequest& r, int32_t step, const RowSet* vector) {
     if (!r.distances || !r.sine || r.width < 1 || r.height < 1) return;
     const int32_t n = std::max(r.steps, 1);
     const int32_t k = step < 0 ? 0 : static_cast<int32_t>(int64_t{step} * 255 / (2 * int64_t{n}));
@@ -336,9 +354,9 @@ void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     for (int32_t d = 0; d <= farthest; ++d) factors[static_cast<size_t>(d)] = RippleFactor(d, phase, r);
     const qbRippleRowGeometry g{factors.data(), farthest, r.centreX, r.centreY, r.width, r.height};
     const Planes planes = PlanesOf(r);
-    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
+    Displace<P>(planes, k, r.reverse, vector, [&](int32_t y, int32_t* xs, int32_t* ys) {
         const int32_t* distances = r.distances + At(0, y, r.width);
-        for (int32_t x = wide ? RippleRowAvx512(g, distances, y, 0, r.width, xs, ys) : 0; x < r.width; ++x) {
+        for (int32_t x = vector ? vector->ripple(g, distances, y, 0, r.width, xs, ys) : 0; x < r.width; ++x) {
             const int32_t d = std::max(distances[x], 0);
             const double v = d <= farthest ? factors[static_cast<size_t>(d)] : RippleFactor(d, phase, r);
             xs[x] = Limit(x + (x - r.centreX) * v, r.width);
@@ -391,16 +409,20 @@ void SwirlPixels32(const qbSwirlRequest& request, int32_t angle) {
     SwirlPixels32With(KernelIsa::Avx512, request, angle);
 }
 void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t angle) {
-    Swirl<uint32_t>(request, angle, isa == KernelIsa::Avx512 && HasAvx512());
+    Swirl<uint32_t>(request, angle, RowsFor(isa));
 }
-void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) { Swirl<uint16_t>(request, angle, HasAvx512()); }
+void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) {
+    Swirl<uint16_t>(request, angle, RowsFor(KernelIsa::Avx512));
+}
 void RipplePixels32(qbRippleRequest& request, int32_t step) {
     RipplePixels32With(KernelIsa::Avx512, request, step);
 }
 void RipplePixels32With(KernelIsa isa, qbRippleRequest& request, int32_t step) {
-    Ripple<uint32_t>(request, step, isa == KernelIsa::Avx512 && HasAvx512());
+    Ripple<uint32_t>(request, step, RowsFor(isa));
 }
-void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step, HasAvx512()); }
+void RipplePixels16(qbRippleRequest& request, int32_t step) {
+    Ripple<uint16_t>(request, step, RowsFor(KernelIsa::Avx512));
+}
 
 void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& r) {
     const double v = RippleFactor(*r.current++, phase, r);

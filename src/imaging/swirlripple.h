@@ -81,8 +81,9 @@ void InitRippleTables(const qbRippleRequest& request);
 void SwirlPixels32(const qbSwirlRequest& request, int32_t angle);
 // The same with the instruction set named (KernelIsa::Avx512 finds the
 // source positions eight at a time and moves the pixels sixteen at a time
-// where the processor has it; any other one by one); every set gives the
-// same pixels.
+// where the processor has it, KernelIsa::Avx2 four and eight, and
+// KernelIsa::Avx512 falls back to it; the others one by one); every set
+// gives the same pixels.
 void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t angle);
 void SwirlPixels16(const qbSwirlRequest& request, int32_t angle);
 
@@ -94,8 +95,7 @@ void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& re
 // step -1: filter use with the request's phase and amplitude; otherwise
 // the transition step, which sets phase, amplitude and fade.
 void RipplePixels32(qbRippleRequest& request, int32_t step);
-// The same with the instruction set named (KernelIsa::Avx512 finds the
-// positions and moves the pixels sixteen at a time where the processor has
-// it; any other one by one); every set gives the same pixels.
+// The same with the instruction set named, as for the swirl; every set
+// gives the same pixels.
 void RipplePixels32With(KernelIsa isa, qbRippleRequest& request, int32_t step);
 void RipplePixels16(qbRippleRequest& request, int32_t step);
