@@ -123,6 +123,18 @@ const RowSet* RowsFor(KernelIsa isa) {
     return UsableIsa(isa) >= KernelIsa::Avx2 ? &avx2 : nullptr;
 }
 
+// Whether every byte of a plane's width x height is 255.
+bool AllOpaque(const uint8_t* plane, int32_t pitch, int32_t width, int32_t height) {
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = plane + At(0, y, pitch);
+        uint8_t all = 255;
+        // An AND of the whole row, which vectorises, rather than a test per byte.
+        for (int32_t x = 0; x < width; ++x) all &= row[x];
+        if (all != 255) return false;
+    }
+    return true;
+}
+
 // Pictures below this many pixels are not worth waking other threads for.
 constexpr int64_t kThreadedPixels = int64_t{1} << 15;
 // Rows a share takes at a time: few enough that the shares end together.
@@ -174,6 +186,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
     const bool wideBlend = wide32 && k >= 0 && k <= 256 && FitsOffsets(srcPitch, r.width, r.height) &&
                            FitsOffsets(r.source2Pitch, r.width, r.height);
     const bool wideMove = wide32 && FitsOffsets(srcPitch, r.width, r.height);
+    const bool opaque = r.sourceAlpha && AllOpaque(r.sourceAlpha, r.sourceAlphaPitch, r.width, r.height);
     const uint8_t* mask = maskCopy.empty() ? r.sourceMask : maskCopy.data();
     const int32_t maskPitch = maskCopy.empty() ? r.sourceMaskPitch : r.destinationMaskPitch;
 
@@ -214,12 +227,23 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
         }
     };
     // Filter mode: the pixels, the mask and the alpha plane moved together.
-    const auto moveRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+    const auto movePixels = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
         P* out = dst + At(0, y, r.destinationPitch);
         int32_t from = 0;
         if constexpr (sizeof(P) == 4)
             if (wideMove) from = vector->move({xs, ys, r.width, r.width}, src, srcPitch, out);
         for (int32_t x = from; x < r.width; ++x) out[x] = src[At(xs[x], ys[x], srcPitch)];
+    };
+    // Alpha mode over an opaque plane (a layer without mask or alpha): every
+    // pixel shows and every alpha is level * 255 / 255, so the alpha needs
+    // no fetching.
+    const auto opaqueRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+        movePixels(y, xs, ys);
+        if (r.destinationAlpha)
+            std::memset(r.destinationAlpha + At(0, y, r.destinationAlphaPitch), m, static_cast<size_t>(r.width));
+    };
+    const auto moveRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+        movePixels(y, xs, ys);
         if (!(mask && r.destinationMask) && !r.destinationAlpha) return;
         for (int32_t x = 0; x < r.width; ++x) {
             const int32_t sx = xs[x], sy = ys[x];
@@ -234,7 +258,8 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
         int32_t* ys = xs + width;
         for (int32_t y = from; y < to; ++y) {
             mapRowOf(y, xs, ys);
-            if (r.sourceAlpha) alphaRow(y, xs, ys);
+            if (opaque) opaqueRow(y, xs, ys);
+            else if (r.sourceAlpha) alphaRow(y, xs, ys);
             else if (r.source2) blendRow(y, xs, ys);
             else moveRow(y, xs, ys);
         }

@@ -186,6 +186,53 @@ TEST(DisplaceRows, SwirlMatchesTheOneByOneLoops) {
             }
 }
 
+// Over an opaque alpha plane every pixel shows: the pixels are the filter
+// mode's moves of the same source and every alpha is the level. A plane
+// with one byte short of opaque still fetches its alpha.
+TEST(DisplaceRows, AlphaModeOverAnOpaquePlane) {
+    std::mt19937 rng(7);
+    for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Avx2, KernelIsa::Avx512})
+        for (auto [w, h] : {std::pair{1, 1}, {37, 21}, {200, 120}})
+            for (bool ripple : {false, true}) {
+                Twin t(w, h, rng);
+                std::fill(t.alpha.begin(), t.alpha.end(), uint8_t{255});
+                const auto run = [&](int which, Mode mode) {
+                    if (ripple) {
+                        qbRippleRequest r;
+                        t.distances.assign(static_cast<size_t>(w) * h, 0);
+                        t.Set(r, which, mode, kFormatARGB);
+                        if (mode == Mode::Filter) r.source = t.a.data(), r.destinationAlpha = nullptr,
+                                                  r.destinationMask = nullptr;
+                        r.distances = t.distances.data();
+                        r.centreX = w / 3, r.centreY = h / 2, r.extent = w / 2;
+                        r.waveLength = 16, r.amplitudePerStep = 0.4, r.steps = 10;
+                        InitRippleTables(r);
+                        RipplePixels32With(isa, r, 9);
+                    } else {
+                        qbSwirlRequest r;
+                        t.Set(r, which, mode, kFormatARGB);
+                        if (mode == Mode::Filter) r.source = t.a.data(), r.destinationAlpha = nullptr,
+                                                  r.destinationMask = nullptr;
+                        r.cosine = t.cosine.data();
+                        r.reverse = true;
+                        InitSwirlTables(r);
+                        SwirlPixels32With(isa, r, 300);
+                    }
+                };
+                run(0, Mode::Filter);
+                run(1, Mode::Alpha);
+                ASSERT_EQ(t.out[0], t.out[1]) << w << "x" << h << " ripple " << ripple;
+                const auto level = static_cast<uint8_t>(ripple ? 9 * 255 / 20 : 255 - 300 * 255 / 720);
+                for (size_t y = 0; y < static_cast<size_t>(h); ++y)
+                    for (size_t x = 0; x < static_cast<size_t>(w); ++x)
+                        ASSERT_EQ(t.outAlpha[1][y * static_cast<size_t>(t.alphaPitch) + x], level) << x << "," << y;
+                // One byte below opaque takes the fetching path: the same pixels.
+                t.alpha[0] = 254;
+                run(1, Mode::Alpha);
+                ASSERT_EQ(t.out[0], t.out[1]);
+            }
+}
+
 // The blend keeps the alpha byte of ARGB and clears it in the other 32-bit
 // formats, as the pixel-by-pixel mix through ARGB does.
 TEST(DisplaceRows, BlendKeepsTheBytesTheFormatHolds) {
