@@ -192,8 +192,9 @@ TEST(DisplaceRows, SwirlMatchesTheOneByOneLoops) {
 TEST(DisplaceRows, AlphaModeOverAnOpaquePlane) {
     std::mt19937 rng(7);
     for (KernelIsa isa : {KernelIsa::Portable, KernelIsa::Avx2, KernelIsa::Avx512})
-        for (auto [w, h] : {std::pair{1, 1}, {37, 21}, {200, 120}})
+        for (const auto& size : {std::pair{1, 1}, {37, 21}, {200, 120}})
             for (bool ripple : {false, true}) {
+                const int32_t w = size.first, h = size.second;  // (lambdas take no structured bindings in clang 14)
                 Twin t(w, h, rng);
                 std::fill(t.alpha.begin(), t.alpha.end(), uint8_t{255});
                 const auto run = [&](int which, Mode mode) {
