@@ -30,7 +30,7 @@ public:
     // Calls job(share, from, to) for consecutive bands of rows covering
     // 0 .. rows - 1, chunk rows each (the last fewer), on this thread and
     // the workers, no two at once with the same share index. Returns when
-    // every band is done. One caller at a time.
+    // every band is done. One caller at a time; the job must not throw.
     template <class Job>
     void Run(int32_t rows, int32_t chunk, const Job& job) {
         RunBands(
