@@ -1,15 +1,21 @@
 // The swirl and ripple kernels on one 1920x1080 ARGB frame as WATER1 and
 // STRUDEL use them: blending two pictures (BGPic transitions) or fading a
 // picture's alpha (layers). Range 0: 0 the one-by-one loops, 1 AVX-512
-// where the processor has it; range 1: the transition step (ripple) or
-// angle (swirl).
+// where the processor has it, 2 the same with the rows shared among
+// threads, one per processor the process may run on, 3 AVX2; range 1: the
+// transition step (ripple) or angle (swirl). Time is wall time; the
+// counter proc_ms is the processor time of all the process's threads.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <ctime>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "core/rowworkers.h"
 #include "imaging/swirlripple.h"
 
 namespace {
@@ -36,7 +42,32 @@ Frames& Shared() {
     return f;
 }
 
-KernelIsa IsaOf(const benchmark::State& state) { return state.range(0) ? KernelIsa::Avx512 : KernelIsa::Portable; }
+KernelIsa IsaOf(const benchmark::State& state) {
+    const int64_t set = state.range(0);
+    return set == 0 ? KernelIsa::Portable : set == 3 ? KernelIsa::Avx2 : KernelIsa::Avx512;
+}
+
+double ProcessMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// The workers of range 0 = 2, none otherwise.
+std::unique_ptr<qbRowWorkers> WorkersOf(const benchmark::State& state) {
+    return state.range(0) == 2 ? std::make_unique<qbRowWorkers>() : nullptr;
+}
+
+// Runs a frame per iteration and reports the processor time of them all.
+template <typename Frame>
+void TimeFrames(benchmark::State& state, Frame frame) {
+    const double start = ProcessMs();
+    for (auto _ : state) {
+        frame();
+        benchmark::ClobberMemory();
+    }
+    state.counters["proc_ms"] = (ProcessMs() - start) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+}
 
 template <typename R>
 void SetPlanes(R& r, Frames& f, bool alphaMode) {
@@ -68,10 +99,9 @@ void RippleFrame(benchmark::State& state, bool alphaMode) {
     r.amplitudePerStep = 0.05;
     r.steps = 25;
     InitRippleTables(r);
-    for (auto _ : state) {
-        RipplePixels32With(IsaOf(state), r, static_cast<int32_t>(state.range(1)));
-        benchmark::ClobberMemory();
-    }
+    const auto workers = WorkersOf(state);
+    r.workers = workers.get();
+    TimeFrames(state, [&] { RipplePixels32With(IsaOf(state), r, static_cast<int32_t>(state.range(1))); });
 }
 
 void SwirlFrame(benchmark::State& state, bool alphaMode) {
@@ -81,10 +111,9 @@ void SwirlFrame(benchmark::State& state, bool alphaMode) {
     r.sine = f.sine.data();
     r.cosine = f.cosine.data();
     InitSwirlTables(r);
-    for (auto _ : state) {
-        SwirlPixels32With(IsaOf(state), r, static_cast<int32_t>(state.range(1)));
-        benchmark::ClobberMemory();
-    }
+    const auto workers = WorkersOf(state);
+    r.workers = workers.get();
+    TimeFrames(state, [&] { SwirlPixels32With(IsaOf(state), r, static_cast<int32_t>(state.range(1))); });
 }
 
 void BM_RippleBlend(benchmark::State& state) { RippleFrame(state, false); }
@@ -92,9 +121,9 @@ void BM_RippleAlpha(benchmark::State& state) { RippleFrame(state, true); }
 void BM_SwirlBlend(benchmark::State& state) { SwirlFrame(state, false); }
 void BM_SwirlAlpha(benchmark::State& state) { SwirlFrame(state, true); }
 
-BENCHMARK(BM_RippleBlend)->ArgsProduct({{0, 1}, {0, 5, 25}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RippleAlpha)->ArgsProduct({{0, 1}, {25}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SwirlBlend)->ArgsProduct({{0, 1}, {90, 360}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SwirlAlpha)->ArgsProduct({{0, 1}, {360}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RippleBlend)->ArgsProduct({{0, 1, 2, 3}, {0, 5, 25}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RippleAlpha)->ArgsProduct({{0, 1, 2, 3}, {25}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SwirlBlend)->ArgsProduct({{0, 1, 2, 3}, {90, 360}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SwirlAlpha)->ArgsProduct({{0, 1, 2, 3}, {360}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -53,18 +53,28 @@ double ThreadMs() {
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
+// The processor time of all the process's threads (effects that share a
+// frame's rows among threads).
+double ProcessMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
 struct FrameTimes {
     Clock::time_point last;
-    double lastCpu = 0;
-    double total = 0, worst = 0, totalCpu = 0, worstCpu = 0;
+    double lastCpu = 0, lastProc = 0;
+    double total = 0, worst = 0, totalCpu = 0, worstCpu = 0, totalProc = 0, worstProc = 0;
     int64_t frames = 0;
 };
 
 void OnFrame(const qbEffectState&, int done, void* data) {
     auto* t = static_cast<FrameTimes*>(data);
     const Clock::time_point now = Clock::now();
-    const double cpu = ThreadMs();
+    const double cpu = ThreadMs(), proc = ProcessMs();
     if (done >= 0) {
+        t->totalProc += proc - t->lastProc;
+        t->worstProc = std::max(t->worstProc, proc - t->lastProc);
         const double ms = std::chrono::duration<double, std::milli>(now - t->last).count();
         t->total += ms;
         t->worst = std::max(t->worst, ms);
@@ -75,6 +85,7 @@ void OnFrame(const qbEffectState&, int done, void* data) {
     }
     t->last = Clock::now();
     t->lastCpu = ThreadMs();
+    t->lastProc = ProcessMs();
 }
 
 struct World {
@@ -126,6 +137,8 @@ void Report(benchmark::State& state, const FrameTimes& t) {
     state.counters["worst_ms"] = t.worst;
     state.counters["cpu_mean_ms"] = t.frames ? t.totalCpu / static_cast<double>(t.frames) : 0;
     state.counters["cpu_worst_ms"] = t.worstCpu;
+    state.counters["proc_mean_ms"] = t.frames ? t.totalProc / static_cast<double>(t.frames) : 0;
+    state.counters["proc_worst_ms"] = t.worstProc;
     state.counters["frames"] = static_cast<double>(t.frames) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
     state.counters["run_ms"] = t.total / static_cast<double>(std::max<int64_t>(1, state.iterations()));
 }

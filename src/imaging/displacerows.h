@@ -1,4 +1,4 @@
-// Row loops of the swirl and ripple kernels in AVX-512F: the source
+// Row loops of the swirl and ripple kernels in AVX-512F and AVX2: the source
 // positions of a ripple row, and the moves that fetch a row's pixels from
 // those positions. Each does the leading pixels its vectors cover, gives
 // exactly what the one-by-one loops of swirlripple.cpp give, and answers
@@ -62,3 +62,14 @@ int32_t MixRow32Avx512(const qbDisplaceRow& row, const uint32_t* a, int32_t pitc
 // alpha * level / 255. 0 <= level <= 255.
 int32_t AlphaRow32Avx512(const qbDisplaceRow& row, const uint32_t* source, int32_t pitch, const uint8_t* alpha,
                          int32_t alphaPitch, int32_t level, uint32_t* out, uint8_t* outAlpha);
+
+// The same rows for AVX2 (positions four, pixels eight at a time); for
+// processors without AVX-512.
+int32_t SwirlRowAvx2(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, int32_t* xs, int32_t* ys);
+int32_t RippleRowAvx2(const qbRippleRowGeometry& g, const int32_t* distances, int32_t y, int32_t from, int32_t to,
+                      int32_t* xs, int32_t* ys);
+int32_t MoveRow32Avx2(const qbDisplaceRow& row, const uint32_t* source, int32_t pitch, uint32_t* out);
+int32_t MixRow32Avx2(const qbDisplaceRow& row, const uint32_t* a, int32_t pitchA, const uint32_t* b, int32_t pitchB,
+                     int32_t k, uint32_t keep, uint32_t* out);
+int32_t AlphaRow32Avx2(const qbDisplaceRow& row, const uint32_t* source, int32_t pitch, const uint8_t* alpha,
+                       int32_t alphaPitch, int32_t level, uint32_t* out, uint8_t* outAlpha);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "core/rowworkers.h"
 #include "imaging/displacerows.h"
 #include "imaging/effectkernels.h"
 #include "imaging/kernelisa.h"
@@ -36,6 +37,7 @@ struct Planes {
     int32_t sourceMaskPitch;
     uint8_t* destinationMask;
     int32_t destinationMaskPitch;
+    qbRowWorkers* workers;
 };
 
 template <typename R>
@@ -44,7 +46,7 @@ Planes PlanesOf(const R& r) {
             r.source2Pitch,     r.destinationPitch, r.pixelFormat,          r.width,
             r.height,           r.sourceAlpha,     r.sourceAlphaPitch,      r.destinationAlpha,
             r.destinationAlphaPitch, r.sourceMask, r.sourceMaskPitch,       r.destinationMask,
-            r.destinationMaskPitch};
+            r.destinationMaskPitch, r.workers};
 }
 
 inline size_t At(int32_t x, int32_t y, int32_t pitch) {
@@ -103,104 +105,167 @@ bool FitsOffsets(int32_t pitch, int32_t width, int32_t height) {
     return pitch >= 0 && int64_t{pitch} * height + width < (int64_t{1} << 31);
 }
 
+// The vector rows of one instruction set.
+struct RowSet {
+    decltype(&SwirlRowAvx512) swirl;
+    decltype(&RippleRowAvx512) ripple;
+    decltype(&MoveRow32Avx512) move;
+    decltype(&MixRow32Avx512) mix;
+    decltype(&AlphaRow32Avx512) alpha;
+};
+
+// The widest rows usable for the set asked for; null: one by one alone.
+const RowSet* RowsFor(KernelIsa isa) {
+    static constexpr RowSet avx512{SwirlRowAvx512, RippleRowAvx512, MoveRow32Avx512, MixRow32Avx512,
+                                   AlphaRow32Avx512};
+    static constexpr RowSet avx2{SwirlRowAvx2, RippleRowAvx2, MoveRow32Avx2, MixRow32Avx2, AlphaRow32Avx2};
+    if (isa == KernelIsa::Avx512 && HasAvx512()) return &avx512;
+    return UsableIsa(isa) >= KernelIsa::Avx2 ? &avx2 : nullptr;
+}
+
+// Whether every byte of a plane's width x height is 255.
+bool AllOpaque(const uint8_t* plane, int32_t pitch, int32_t width, int32_t height) {
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* row = plane + At(0, y, pitch);
+        uint8_t all = 255;
+        // An AND of the whole row, which vectorises, rather than a test per byte.
+        for (int32_t x = 0; x < width; ++x) all &= row[x];
+        if (all != 255) return false;
+    }
+    return true;
+}
+
+// Pictures below this many pixels are not worth waking other threads for.
+constexpr int64_t kThreadedPixels = int64_t{1} << 15;
+// Rows a share takes at a time: few enough that the shares end together.
+constexpr int32_t kRowsPerChunk = 8;
+
+int32_t SharesFor(const Planes& r) {
+    if (!r.workers || !DisplaceWorthThreads(r.width, r.height)) return 1;
+    return r.workers->Shares();
+}
+
 // Runs the mode the planes select; mapRow(y, xs, ys) gives the source
-// positions of row y's pixels, once per row in order, before that row's
-// pixels move, so that the moving loop is loads and stores alone and keeps
-// many of its scattered loads in flight at once.
+// positions of row y's pixels before that row's pixels move, so that the
+// moving loop is loads and stores alone and keeps many of its scattered
+// loads in flight at once. Rows are independent of each other: with
+// workers, bands of them go to other threads, each share with position
+// rows of its own.
 template <typename P, typename RowMap>
-void Displace(const Planes& r, int32_t k, bool reverse, bool wide, RowMap mapRowOf) {
+void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, RowMap mapRowOf) {
     if (!r.destination || r.width < 1 || r.height < 1) return;
     auto* dst = static_cast<P*>(r.destination);
     std::vector<P> pixelCopy;
     std::vector<uint8_t> maskCopy, alphaCopy;
-    std::vector<int32_t> rowX, rowY;
+    std::vector<int32_t> positions;
     const P* src = static_cast<const P*>(r.source);
     int32_t srcPitch = r.sourcePitch;
-    const auto mapRow = [&](int32_t y) { mapRowOf(y, rowX.data(), rowY.data()); };
-    const bool wide32 = wide && sizeof(P) == 4;
+    const bool wide32 = vector && sizeof(P) == 4;
+    const int32_t shares = SharesFor(r);
+    const auto width = static_cast<size_t>(r.width);
     try {
-        rowX.resize(static_cast<size_t>(r.width));
-        rowY.resize(static_cast<size_t>(r.width));
+        positions.resize(width * 2 * static_cast<size_t>(shares));
         if (!src) {
             pixelCopy.assign(dst, dst + At(0, r.height, r.destinationPitch));
             src = pixelCopy.data();
             srcPitch = r.destinationPitch;
         }
-        if (r.sourceAlpha) {
-            const int32_t m = reverse ? 255 - k : k;
-            const bool wideRows = wide32 && FitsOffsets(srcPitch, r.width, r.height) &&
-                                  FitsOffsets(r.sourceAlphaPitch, r.width, r.height);
-            for (int32_t y = 0; y < r.height; ++y) {
-                mapRow(y);
-                int32_t x = 0;
-                if constexpr (sizeof(P) == 4)
-                    if (wideRows)
-                        x = AlphaRow32Avx512(
-                            {rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, r.sourceAlpha,
-                            r.sourceAlphaPitch, std::clamp(m, 0, 255), dst + At(0, y, r.destinationPitch),
-                            r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch) : nullptr);
-                for (; x < r.width; ++x) {
-                    const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
-                    const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];
-                    if (a == 0) {
-                        if (r.destinationAlpha) r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] = 0;
-                        continue;
-                    }
-                    dst[At(x, y, r.destinationPitch)] = src[At(sx, sy, srcPitch)];
-                    if (r.destinationAlpha)
-                        r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] =
-                            static_cast<uint8_t>(a * static_cast<uint32_t>(std::clamp(m, 0, 255)) / 255);
-                }
-            }
-            return;
+        if (!r.sourceAlpha && !r.source2) {
+            if (!r.sourceMask && r.destinationMask)
+                maskCopy.assign(r.destinationMask, r.destinationMask + At(0, r.height, r.destinationMaskPitch));
+            if (r.destinationAlpha)
+                alphaCopy.assign(r.destinationAlpha, r.destinationAlpha + At(0, r.height, r.destinationAlphaPitch));
         }
-        if (r.source2) {
-            const P* src2 = static_cast<const P*>(r.source2);
-            const bool wideRows = wide32 && k >= 0 && k <= 256 && FitsOffsets(srcPitch, r.width, r.height) &&
-                                  FitsOffsets(r.source2Pitch, r.width, r.height);
-            for (int32_t y = 0; y < r.height; ++y) {
-                mapRow(y);
-                int32_t x = 0;
-                if constexpr (sizeof(P) == 4)
-                    if (wideRows)
-                        x = MixRow32Avx512({rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, src2,
-                                           r.source2Pitch, k, MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
-                for (; x < r.width; ++x) {
-                    const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
-                    dst[At(x, y, r.destinationPitch)] =
-                        Mix(src[At(sx, sy, srcPitch)], src2[At(sx, sy, r.source2Pitch)], k, r.format);
-                }
-            }
-            return;
-        }
-        if (!r.sourceMask && r.destinationMask)
-            maskCopy.assign(r.destinationMask, r.destinationMask + At(0, r.height, r.destinationMaskPitch));
-        if (r.destinationAlpha)
-            alphaCopy.assign(r.destinationAlpha, r.destinationAlpha + At(0, r.height, r.destinationAlphaPitch));
     } catch (const std::bad_alloc&) {
         return;
     }
+    const P* src2 = static_cast<const P*>(r.source2);
+    const int32_t m = std::clamp(reverse ? 255 - k : k, 0, 255);
+    const bool wideAlpha = wide32 && FitsOffsets(srcPitch, r.width, r.height) &&
+                           FitsOffsets(r.sourceAlphaPitch, r.width, r.height);
+    const bool wideBlend = wide32 && k >= 0 && k <= 256 && FitsOffsets(srcPitch, r.width, r.height) &&
+                           FitsOffsets(r.source2Pitch, r.width, r.height);
+    const bool wideMove = wide32 && FitsOffsets(srcPitch, r.width, r.height);
+    const bool opaque = r.sourceAlpha && AllOpaque(r.sourceAlpha, r.sourceAlphaPitch, r.width, r.height);
     const uint8_t* mask = maskCopy.empty() ? r.sourceMask : maskCopy.data();
     const int32_t maskPitch = maskCopy.empty() ? r.sourceMaskPitch : r.destinationMaskPitch;
-    const bool wideMove = wide32 && FitsOffsets(srcPitch, r.width, r.height);
-    for (int32_t y = 0; y < r.height; ++y) {
-        mapRow(y);
+
+    // Alpha mode: displaced pixels where the source alpha shows, and the
+    // alpha faded by the level.
+    const auto alphaRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+        int32_t x = 0;
+        if constexpr (sizeof(P) == 4)
+            if (wideAlpha)
+                x = vector->alpha({xs, ys, r.width, r.width}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch, m,
+                                     dst + At(0, y, r.destinationPitch),
+                                     r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch)
+                                                        : nullptr);
+        for (; x < r.width; ++x) {
+            const int32_t sx = xs[x], sy = ys[x];
+            const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];
+            if (a == 0) {
+                if (r.destinationAlpha) r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] = 0;
+                continue;
+            }
+            dst[At(x, y, r.destinationPitch)] = src[At(sx, sy, srcPitch)];
+            if (r.destinationAlpha)
+                r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] =
+                    static_cast<uint8_t>(a * static_cast<uint32_t>(m) / 255);
+        }
+    };
+    // Blend mode: both pictures displaced alike and mixed by k.
+    const auto blendRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+        int32_t x = 0;
+        if constexpr (sizeof(P) == 4)
+            if (wideBlend)
+                x = vector->mix({xs, ys, r.width, r.width}, src, srcPitch, src2, r.source2Pitch, k,
+                                   MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
+        for (; x < r.width; ++x) {
+            const int32_t sx = xs[x], sy = ys[x];
+            dst[At(x, y, r.destinationPitch)] =
+                Mix(src[At(sx, sy, srcPitch)], src2[At(sx, sy, r.source2Pitch)], k, r.format);
+        }
+    };
+    // Filter mode: the pixels, the mask and the alpha plane moved together.
+    const auto movePixels = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
         P* out = dst + At(0, y, r.destinationPitch);
         int32_t from = 0;
         if constexpr (sizeof(P) == 4)
-            if (wideMove) from = MoveRow32Avx512({rowX.data(), rowY.data(), r.width, r.width}, src, srcPitch, out);
-        for (int32_t x = from; x < r.width; ++x)
-            out[x] = src[At(rowX[static_cast<size_t>(x)], rowY[static_cast<size_t>(x)], srcPitch)];
-        if (!(mask && r.destinationMask) && !r.destinationAlpha) continue;
+            if (wideMove) from = vector->move({xs, ys, r.width, r.width}, src, srcPitch, out);
+        for (int32_t x = from; x < r.width; ++x) out[x] = src[At(xs[x], ys[x], srcPitch)];
+    };
+    // Alpha mode over an opaque plane (a layer without mask or alpha): every
+    // pixel shows and every alpha is level * 255 / 255, so the alpha needs
+    // no fetching.
+    const auto opaqueRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+        movePixels(y, xs, ys);
+        if (r.destinationAlpha)
+            std::memset(r.destinationAlpha + At(0, y, r.destinationAlphaPitch), m, static_cast<size_t>(r.width));
+    };
+    const auto moveRow = [&](int32_t y, const int32_t* xs, const int32_t* ys) {
+        movePixels(y, xs, ys);
+        if (!(mask && r.destinationMask) && !r.destinationAlpha) return;
         for (int32_t x = 0; x < r.width; ++x) {
-            const int32_t sx = rowX[static_cast<size_t>(x)], sy = rowY[static_cast<size_t>(x)];
+            const int32_t sx = xs[x], sy = ys[x];
             if (mask && r.destinationMask)
                 SetMaskBit(r.destinationMask, r.destinationMaskPitch, x, y, MaskBit(mask, maskPitch, sx, sy));
             if (r.destinationAlpha)
-                r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] =
-                    alphaCopy[At(sx, sy, r.destinationAlphaPitch)];
+                r.destinationAlpha[At(x, y, r.destinationAlphaPitch)] = alphaCopy[At(sx, sy, r.destinationAlphaPitch)];
         }
-    }
+    };
+    const auto rows = [&](int32_t share, int32_t from, int32_t to) {
+        int32_t* xs = positions.data() + width * 2 * static_cast<size_t>(share);
+        int32_t* ys = xs + width;
+        for (int32_t y = from; y < to; ++y) {
+            mapRowOf(y, xs, ys);
+            if (opaque) opaqueRow(y, xs, ys);
+            else if (r.sourceAlpha) alphaRow(y, xs, ys);
+            else if (r.source2) blendRow(y, xs, ys);
+            else moveRow(y, xs, ys);
+        }
+    };
+    if (shares > 1) r.workers->Run(r.height, kRowsPerChunk, rows);
+    else rows(0, 0, r.height);
 }
 
 // Row y's source positions of the columns from .. to - 1.
@@ -224,7 +289,7 @@ void SwirlRow(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, 
 }
 
 template <typename P>
-void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
+void Swirl(const qbSwirlRequest& r, int32_t angle, const RowSet* vector) {
     const double w = r.width, h = r.height;
     const double cx = w * 0.5, cy = h * 0.5, radius = std::max(cx, cy);
     const double scaleX = r.height < r.width ? 1 : h / w;
@@ -255,8 +320,8 @@ void Swirl(const qbSwirlRequest& r, int32_t angle, bool wide) {
     }
     const qbSwirlRowGeometry g{cx, cy, scaleX, scaleY, radius * radius, sines.data(), cosines.data(), r.width, r.height};
     const Planes planes = PlanesOf(r);
-    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
-        SwirlRow(g, y, wide ? SwirlRowAvx512(g, y, 0, r.width, xs, ys) : 0, r.width, xs, ys);
+    Displace<P>(planes, k, r.reverse, vector, [&](int32_t y, int32_t* xs, int32_t* ys) {
+        SwirlRow(g, y, vector ? vector->swirl(g, y, 0, r.width, xs, ys) : 0, r.width, xs, ys);
     });
 }
 
@@ -289,7 +354,7 @@ int32_t FarthestCorner(const qbRippleRequest& r, int32_t limit) {
 }
 
 template <typename P>
-void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
+void Ripple(qbRippleRequest& r, int32_t step, const RowSet* vector) {
     if (!r.distances || !r.sine || r.width < 1 || r.height < 1) return;
     const int32_t n = std::max(r.steps, 1);
     const int32_t k = step < 0 ? 0 : static_cast<int32_t>(int64_t{step} * 255 / (2 * int64_t{n}));
@@ -314,9 +379,9 @@ void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
     for (int32_t d = 0; d <= farthest; ++d) factors[static_cast<size_t>(d)] = RippleFactor(d, phase, r);
     const qbRippleRowGeometry g{factors.data(), farthest, r.centreX, r.centreY, r.width, r.height};
     const Planes planes = PlanesOf(r);
-    Displace<P>(planes, k, r.reverse, wide, [&](int32_t y, int32_t* xs, int32_t* ys) {
+    Displace<P>(planes, k, r.reverse, vector, [&](int32_t y, int32_t* xs, int32_t* ys) {
         const int32_t* distances = r.distances + At(0, y, r.width);
-        for (int32_t x = wide ? RippleRowAvx512(g, distances, y, 0, r.width, xs, ys) : 0; x < r.width; ++x) {
+        for (int32_t x = vector ? vector->ripple(g, distances, y, 0, r.width, xs, ys) : 0; x < r.width; ++x) {
             const int32_t d = std::max(distances[x], 0);
             const double v = d <= farthest ? factors[static_cast<size_t>(d)] : RippleFactor(d, phase, r);
             xs[x] = Limit(x + (x - r.centreX) * v, r.width);
@@ -326,6 +391,10 @@ void Ripple(qbRippleRequest& r, int32_t step, bool wide) {
 }
 
 }  // namespace
+
+bool DisplaceWorthThreads(int32_t width, int32_t height) {
+    return width > 0 && height > 1 && int64_t{width} * height >= kThreadedPixels;
+}
 
 // floor(sqrt(n)), as IntSqrt answers it: the double root corrected by
 // exact integer tests, which is cheaper per pixel than IntSqrt's divisions.
@@ -365,16 +434,20 @@ void SwirlPixels32(const qbSwirlRequest& request, int32_t angle) {
     SwirlPixels32With(KernelIsa::Avx512, request, angle);
 }
 void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t angle) {
-    Swirl<uint32_t>(request, angle, isa == KernelIsa::Avx512 && HasAvx512());
+    Swirl<uint32_t>(request, angle, RowsFor(isa));
 }
-void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) { Swirl<uint16_t>(request, angle, HasAvx512()); }
+void SwirlPixels16(const qbSwirlRequest& request, int32_t angle) {
+    Swirl<uint16_t>(request, angle, RowsFor(KernelIsa::Avx512));
+}
 void RipplePixels32(qbRippleRequest& request, int32_t step) {
     RipplePixels32With(KernelIsa::Avx512, request, step);
 }
 void RipplePixels32With(KernelIsa isa, qbRippleRequest& request, int32_t step) {
-    Ripple<uint32_t>(request, step, isa == KernelIsa::Avx512 && HasAvx512());
+    Ripple<uint32_t>(request, step, RowsFor(isa));
 }
-void RipplePixels16(qbRippleRequest& request, int32_t step) { Ripple<uint16_t>(request, step, HasAvx512()); }
+void RipplePixels16(qbRippleRequest& request, int32_t step) {
+    Ripple<uint16_t>(request, step, RowsFor(KernelIsa::Avx512));
+}
 
 void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& r) {
     const double v = RippleFactor(*r.current++, phase, r);

@@ -10,6 +10,8 @@
 
 #include "imaging/kernelisa.h"
 
+class qbRowWorkers;
+
 // Entries of each sine or cosine table: angles 0 .. 6.299 in steps of 0.001.
 inline constexpr int kDisplaceTableSize = 6300;
 
@@ -31,6 +33,7 @@ struct qbSwirlRequest {
     int32_t sourceMaskPitch = 0;
     uint8_t* destinationMask = nullptr;
     int32_t destinationMaskPitch = 0;
+    qbRowWorkers* workers = nullptr;  // non-null: rows shared out to these
 };
 
 struct qbRippleRequest {
@@ -60,7 +63,13 @@ struct qbRippleRequest {
     int32_t sourceMaskPitch = 0;
     uint8_t* destinationMask = nullptr;
     int32_t destinationMaskPitch = 0;
+    qbRowWorkers* workers = nullptr;  // non-null: rows shared out to these
 };
+
+// Whether a picture of this size is large enough for the kernels to share
+// its rows among a request's workers (smaller ones run on the caller's
+// thread alone, workers or not).
+bool DisplaceWorthThreads(int32_t width, int32_t height);
 
 // floor(sqrt(n)) for 0 <= n < 2^62.
 int64_t IntSqrt64(int64_t n);
@@ -72,8 +81,9 @@ void InitRippleTables(const qbRippleRequest& request);
 void SwirlPixels32(const qbSwirlRequest& request, int32_t angle);
 // The same with the instruction set named (KernelIsa::Avx512 finds the
 // source positions eight at a time and moves the pixels sixteen at a time
-// where the processor has it; any other one by one); every set gives the
-// same pixels.
+// where the processor has it, KernelIsa::Avx2 four and eight, and
+// KernelIsa::Avx512 falls back to it; the others one by one); every set
+// gives the same pixels.
 void SwirlPixels32With(KernelIsa isa, const qbSwirlRequest& request, int32_t angle);
 void SwirlPixels16(const qbSwirlRequest& request, int32_t angle);
 
@@ -85,8 +95,7 @@ void ComputeRippleOffset(double phase, int32_t x, int32_t y, qbRippleRequest& re
 // step -1: filter use with the request's phase and amplitude; otherwise
 // the transition step, which sets phase, amplitude and fade.
 void RipplePixels32(qbRippleRequest& request, int32_t step);
-// The same with the instruction set named (KernelIsa::Avx512 finds the
-// positions and moves the pixels sixteen at a time where the processor has
-// it; any other one by one); every set gives the same pixels.
+// The same with the instruction set named, as for the swirl; every set
+// gives the same pixels.
 void RipplePixels32With(KernelIsa isa, qbRippleRequest& request, int32_t step);
 void RipplePixels16(qbRippleRequest& request, int32_t step);

@@ -5,6 +5,7 @@
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
 #include "core/memory.h"
+#include "core/rowworkers.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/planekernels.h"
@@ -30,6 +31,9 @@ struct qbDisplaceData {
     int32_t* distances;
     double* sine;
     double* cosine;
+    // Threads that share a frame's rows (null on one processor, for small
+    // pictures, or when they could not be had).
+    qbRowWorkers* workers;
 };
 
 void FreeDisplaceData(qbEffectState* s) {
@@ -40,6 +44,7 @@ void FreeDisplaceData(qbEffectState* s) {
     FreeMemory(p->distances);
     FreeMemory(p->sine);
     FreeMemory(p->cosine);
+    FreeRowWorkers(p->workers);
     *p = qbDisplaceData{};
 }
 
@@ -79,7 +84,15 @@ int InitDisplace(qbEffectState* s, qbDisplaceData** out) {
         if (s->objectType != kEffectBGPic) FillOffScreenBackground(s);
     }
     p->sine = static_cast<double*>(AllocMemory(sizeof(double) * kDisplaceTableSize, 0));
-    return p->sine ? 0 : ERR_MEM;
+    if (!p->sine) return ERR_MEM;
+    if (DisplaceWorthThreads(s->width, s->height)) {
+        p->workers = AllocRowWorkers();
+        if (p->workers && p->workers->Shares() < 2) {
+            FreeRowWorkers(p->workers);
+            p->workers = nullptr;
+        }
+    }
+    return 0;
 }
 
 // The locks of one displaced frame: the new picture, the old one (plain
@@ -129,6 +142,7 @@ void SetDisplacePlanes(qbEffectState* s, qbDisplaceData* p, const DisplaceLocks&
     r.pixelFormat = l.destination.pixelFormat;
     r.width = s->width;
     r.height = s->height;
+    r.workers = p->workers;
     if (s->realtime) {
         r.reverse = s->reverse != 0;
         const AlphaRows from = AlphaRowsOf(p->alphaCopy, 0, 0), to = AlphaRowsOf(s->layerImages.alpha, 0, 0);

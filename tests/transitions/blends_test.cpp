@@ -84,6 +84,14 @@ TEST_F(BlendEffects, FadePassesThroughItsColour) {
     EXPECT_NE(snapshots_[25][0], first);
 }
 
+// A brush large enough for the displacement to share its rows among
+// threads (partly off the display): the effect makes them, ends on the
+// picture and frees them, as a plain brush and on a layer in real time.
+TEST_F(BlendEffects, WaterAndSwirlOnThreadsEndOnThePicture) {
+    for (Way way : {Way::BrushOpaque, Way::BrushAlpha, Way::BrushLayerRealtime})
+        for (int32_t type : {134, 138}) Check({way, type, 16, -90, -40, 261, 157}, false, kBetween);
+}
+
 TEST_F(BlendEffects, WaterAndSwirlLengths) {
     ASSERT_EQ(Transition(134, 5), 0);
     EXPECT_EQ(frames_, 10);
