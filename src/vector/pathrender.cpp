@@ -285,6 +285,8 @@ int AddPathLayer(ScriptState* L, const qbPathRequest& r, int32_t x, int32_t y, q
                  const qbTransformOptions* t, qbLayerOptions* l, uint32_t flags) {
     std::shared_ptr<qbPathRequest> copy;
     if (int err = ClonePathRequest(r, &copy)) return err;
+    copy->layerWords[kPathLayerOffsetX] = ClampToInt32(static_cast<double>(x) - r.x);
+    copy->layerWords[kPathLayerOffsetY] = ClampToInt32(static_cast<double>(y) - r.y);
     std::unique_ptr<qbLayerState> s(new (std::nothrow) qbLayerState);
     if (!s) return ERR_MEM;
     s->bitmap = made->bitmap.release();
@@ -296,7 +298,7 @@ int AddPathLayer(ScriptState* L, const qbPathRequest& r, int32_t x, int32_t y, q
     s->shapeState = std::move(copy);
     qbLayer* layer = nullptr;
     const uint32_t addFlags = uint32_t{kAddDisplayScale} | ((flags & kPathHidden) ? uint32_t{kAddHidden} : 0u);
-    if (int err = AddLayer(L, kLayerVectorPath, nullptr, x, y, made->width, made->height, t, l, std::move(s), -1,
+    if (int err = AddLayer(L, kLayerVectorPath, r.hasId ? &r.id : nullptr, x, y, made->width, made->height, t, l, std::move(s), -1,
                            addFlags, &layer))
         return err;
     if (!l->needseffects && !(flags & kPathHidden)) RefreshLayer(L, layer, true);

@@ -11,6 +11,7 @@
 #include "text/font.h"
 #include "text/fontcache.h"
 #include "vector/engine.h"
+#include "vector/pathlayers.h"
 #include "vm/casefold.h"
 
 namespace {
@@ -55,6 +56,7 @@ int FindVectorEngine(const char* name, qbVectorEngine** out) {
 void ForgetVectorEngine(qbVectorEngine* engine) {
     if (!engine || IsInbuiltVectorEngine(engine)) return;
     if (ActiveVectorEngine() == engine) SetActiveVectorEngine(nullptr);
+    ForgetLayerVectorEngine(engine);
     for (qbFont* font : CachedFonts()) {
         for (std::unique_ptr<qbVectorFontNode>* link = &font->vectorFonts; *link;) {
             if ((*link)->engine != engine) {
