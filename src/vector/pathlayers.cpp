@@ -21,6 +21,7 @@
 #include "vector/engine.h"
 #include "vector/path.h"
 #include "vector/pathrender.h"
+#include "vector/pathtext.h"
 #include "vector/vectorengines.h"
 #include "vm/vm.h"
 
@@ -301,7 +302,9 @@ void ForgetLayerVectorEngine(const qbVectorEngine* engine) {
     for (qbBGPic* b = FirstBGPic(); b; b = static_cast<qbBGPic*>(b->next)) {
         for (int32_t i = 1; i <= CountLayers(b); ++i) {
             qbPathRequest* r = MutableRequestOf(*GetLayerByIndex(b, i));
-            if (r && r->engine == engine) r->engine = nullptr;
+            if (!r) continue;
+            ResolvePathTextHandles(r->commands, InbuiltVectorEngine());
+            if (r->engine == engine) r->engine = nullptr;
         }
     }
 }

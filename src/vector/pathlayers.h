@@ -18,7 +18,8 @@ const qbPathRequest* PathLayerRequestOf(const qbLayer& layer);
 std::shared_ptr<qbPathRequest> CloneVectorLayerState(const qbPathRequest& request);
 
 // Path layers that a plugin engine drew fall back to the inbuilt engine
-// when that plugin goes.
+// when that plugin goes; their text takes the inbuilt engine's font handles
+// (call while the fonts still hold the going engine's).
 void ForgetLayerVectorEngine(const qbVectorEngine* engine);
 
 // Installs the layers' hooks for path layers.
