@@ -181,8 +181,8 @@ int TakePath(const qbPath& path, std::shared_ptr<qbPathRequest>* r) {
     return 0;
 }
 
-int ReadPathKeys(ScriptState* L, int tab, bool converting, std::shared_ptr<qbPathRequest>* request,
-                 qbShapeRestyle* out, bool* found) {
+int ReadPathKeys(ScriptState* L, int tab, bool converting, std::shared_ptr<qbPathRequest>* request, qbShapeRestyle* out,
+                 bool* found) {
     ObjectID id;
     int idFound = 0;
     GetTableFieldObjectID(L, tab, "id", &id, &idFound);

@@ -100,7 +100,6 @@ TEST_F(PathLayersTest, TurnedLayersAreDrawnAgainAsWithoutLayers) {
     ASSERT_EQ(Cmd("RotateLayer", {1, 30}), 0);
     EXPECT_GT(WorstChannel(Composed(), plain), 64);
     InstallPathLayerHooks();
-
 }
 
 TEST_F(PathLayersTest, BordersAreThePathStroked) {
@@ -206,8 +205,7 @@ TEST_F(PathLayersTest, StyleKeysReadBackAndConvert) {
     EXPECT_EQ(kept->style.dashes[1], 2);
 
     // A name no engine has fails with that name; the layer is unchanged.
-    EXPECT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldString(L_, "vectorengine", "nosuch"); }),
-              ERR_FINDPLUGIN);
+    EXPECT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldString(L_, "vectorengine", "nosuch"); }), ERR_FINDPLUGIN);
     char text[kErrorTextSize];
     GetErrorText(ERR_FINDPLUGIN, text);
     EXPECT_NE(std::string(text).find("nosuch"), std::string::npos) << text;
