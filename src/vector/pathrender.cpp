@@ -409,8 +409,17 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
 int RenderPathLayerBorder(ScriptState* L, const qbTransformOptions& layerTransform, const qbPathRequest& request,
                           uint32_t colour, int32_t size, double fx, double fy, qbPathImages* out) {
     qbTransformOptions t = layerTransform;
-    t.scalex *= fx;
-    t.scaley *= fy;
+    // An explicit matrix stands for the scale factors, so it takes the
+    // display's factors itself.
+    if (t.matrixset) {
+        t.transform[0] *= fx;
+        t.transform[1] *= fx;
+        t.transform[2] *= fy;
+        t.transform[3] *= fy;
+    } else {
+        t.scalex *= fx;
+        t.scaley *= fy;
+    }
     qbPathRequest r = request;
     const bool unfilled = r.style.draw.fillStyle == FILLNONE;
     r.style.draw.fillStyle = FILLNONE;

@@ -126,6 +126,16 @@ TEST_F(PathLayersTest, BordersAreThePathStroked) {
     EXPECT_GT(s->bdwidth, 40);
     EXPECT_EQ(Window(35, 30), 0xFF0000u);
 
+    // On a scaled display the border grows with an explicit matrix too.
+    for (int explicitMatrix : {0, 1}) {
+        qbTransformOptions t;
+        t.matrixset = explicitMatrix;
+        t.transform[0] = t.transform[3] = 1.0;
+        Drawn d;
+        ASSERT_EQ(RenderPathLayerBorder(L_, t, *PathLayerRequestOf(*Layer(1)), 0xFF, 3, 2.0, 2.0, &d.images), 0);
+        EXPECT_GE(d.images.width, 2 * 30 + 6) << explicitMatrix;
+    }
+
     // An outline in its own colour shows its border alone.
     const qbShapeLayerHooks* hooks = DrawnLayerHooks(kLayerVectorPath);
     ASSERT_NE(hooks, nullptr);
