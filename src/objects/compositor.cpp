@@ -72,18 +72,25 @@ void StateMatrix(const qbLayer* layer, const qbLayerState* s, double m[4], doubl
     m[3] *= *fy;
 }
 
-// Shape layers but lines: their borders come from the shape renderer
-// alone.
+// Shape layers but lines, and path layers: their borders come from their
+// renderer alone.
 bool ShapeOwnsBorder(const qbLayer* layer) {
-    return ShapeLayerHooks().renderBorder && IsShapeLayerType(layer->type) && layer->type != kLayerLine &&
-           layer->basestate->shapeState;
+    const qbShapeLayerHooks* hooks = DrawnLayerHooks(layer->type);
+    return hooks && hooks->renderBorder && layer->type != kLayerLine && layer->basestate->shapeState;
 }
 
-// Whether the border comes from the shape renderer: shape layers but
-// lines, and plain rectangles that are turned.
+// The renderer of a layer's border: its own for shapes and paths, the
+// shape renderer's box for a turned plain rectangle.
+const qbShapeLayerHooks& BorderHooks(const qbLayer* layer) {
+    const qbShapeLayerHooks* hooks = DrawnLayerHooks(layer->type);
+    return hooks ? *hooks : ShapeLayerHooks();
+}
+
+// Whether the border comes from a renderer: shape layers but lines, path
+// layers, and plain rectangles that are turned.
 bool ShapeDrawsBorder(ScriptState* L, qbLayer* layer) {
+    if (IsDrawnLayerType(layer->type)) return ShapeOwnsBorder(layer);
     if (!ShapeLayerHooks().renderBorder) return false;
-    if (IsShapeLayerType(layer->type)) return ShapeOwnsBorder(layer);
     const bool image = layer->type == kLayerBrush || layer->type == kLayerBrushPart ||
                        layer->type == kLayerBGPicPart || layer->type == kLayerAnim || layer->type == kLayerVideo;
     const double* m = layer->transform.matrix;
@@ -101,8 +108,8 @@ bool RenderShapeBorder(ScriptState* L, qbLayer* layer, qbLayerState* s) {
     StateMatrix(layer, s, m, &fx, &fy);
     qbObjectImage made;
     int32_t x = 0, y = 0, w = 0, h = 0;
-    if (ShapeLayerHooks().renderBorder(L, *layer, m, fx, fy, layer->border.colour & 0xFFFFFFu, layer->border.size,
-                                       &made, &x, &y, &w, &h) ||
+    if (BorderHooks(layer).renderBorder(L, *layer, m, fx, fy, layer->border.colour & 0xFFFFFFu, layer->border.size,
+                                        &made, &x, &y, &w, &h) ||
         !made.bitmap) {
         FreeObjectImage(&made);
         return false;
@@ -191,7 +198,8 @@ void DrawImage(ScriptState* L, qbLayer* layer, qbLayerState* s, qbBitmap* dest, 
     const qbRect shown{s->shownx, s->showny, s->shownwidth, s->shownheight};
     qbRect part;
     if (!Intersect(shown, pass, &part)) return;
-    if (const auto only = ShapeLayerHooks().onlyBorderShows; only && IsShapeLayerType(layer->type) && only(*layer))
+    if (const qbShapeLayerHooks* hooks = DrawnLayerHooks(layer->type);
+        hooks && hooks->onlyBorderShows && hooks->onlyBorderShows(*layer))
         return;
     qbObjectImage image;
     int32_t w = 0, h = 0;

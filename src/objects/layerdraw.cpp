@@ -95,7 +95,7 @@ int PrivateBGPic(ScriptState* L, qbLayer* layer, qbBGPic** out) {
     return 0;
 }
 
-// Text and shapes are not drawn into: the layer becomes a brush layer of
+// Text, shapes and paths are not drawn into: the layer becomes a brush layer of
 // its untransformed picture, a brush of its own that the script does not
 // see.
 int TextLayerToBrush(ScriptState* L, qbLayer* layer) {
@@ -190,6 +190,7 @@ int PrepareLayerForDrawing(ScriptState* L, qbLayer* layer, int32_t frame, qbImag
     case kLayerLine:
     case kLayerPolygon:
     case kLayerArc:
+    case kLayerVectorPath:
         if (int err = TextLayerToBrush(L, layer)) return err;
         return PrepareLayerForDrawing(L, layer, frame, out, width, height);
     default: return ERR_WRONGUSAGE;

@@ -109,9 +109,10 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
     dup->anchoredx = ax;
     dup->anchoredy = ay;
 
-    // Shapes are drawn again under the matrix: edges stay sharp.
-    const auto drawShape = ShapeLayerHooks().render;
-    if (IsShapeLayerType(layer->type) && drawShape && base->shapeState) {
+    // Shapes and paths are drawn again under the matrix: edges stay sharp.
+    const qbShapeLayerHooks* drawn = DrawnLayerHooks(layer->type);
+    const auto drawShape = drawn ? drawn->render : nullptr;
+    if (drawShape && base->shapeState) {
         qbObjectImage made;
         if (int err = drawShape(L, *layer, t.matrix, fx, fy, &made, &dup->shownx, &dup->showny, &dup->shownwidth,
                                 &dup->shownheight))

@@ -49,7 +49,7 @@ const TypeRow kTypeRows[] = {
     {kLayerPrint, "PRINT", true},          {kLayerBox, "BOX", true},
     {kLayerCircle, "CIRCLE", true},        {kLayerEllipse, "ELLIPSE", true},
     {kLayerLine, "LINE", true},            {kLayerPolygon, "POLYGON", true},
-    {kLayerArc, "ARC", true},              {kLayerVectorPath, "VECTORPATH", false},
+    {kLayerArc, "ARC", true},              {kLayerVectorPath, "VECTORPATH", true},
 };
 
 const TypeRow* FindTypeRow(int32_t type) {
@@ -87,8 +87,8 @@ struct StyleWork {
     // and the text type a layer of another type becomes.
     qbTextRestyle text;
     int32_t convertText = 0;
-    // A shape layer's new shape and untransformed image, and the shape
-    // type a layer of another type becomes.
+    // A shape or path layer's new record and untransformed image, and the
+    // shape or path type a layer of another type becomes.
     qbShapeRestyle shape;
     int32_t convertShape = 0;
     StyleWork() = default;
@@ -168,11 +168,12 @@ int ReadTextKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
     return 0;
 }
 
-// The shape keys, read before the geometry keys so that "x" and "y" still
-// place the redrawn shape.
+// The shape or path keys, read before the geometry keys so that "x" and
+// "y" still place the redrawn shape.
 int ReadShapeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
-    if (!IsShapeLayerType(layer.type) && !w->convertShape) return 0;
-    const auto restyle = ShapeLayerHooks().restyle;
+    if (!IsDrawnLayerType(layer.type) && !w->convertShape) return 0;
+    const qbShapeLayerHooks* hooks = DrawnLayerHooks(w->convertShape ? w->convertShape : layer.type);
+    const auto restyle = hooks ? hooks->restyle : nullptr;
     if (!restyle) return ERR_UNSUPPORTEDFEAT;
     if (int err = restyle(L, tab, layer, w->convertShape, &w->shape)) return err;
     if (!w->shape.shape) return 0;
@@ -325,12 +326,13 @@ int ReadTypeKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w) {
         }
         converting = true;
     }
-    // Text and shapes are no objects: their rows read the rest.
+    // Text, shapes and paths are no objects the layer holds: their rows
+    // read the rest.
     if (type == kLayerTextOut || type == kLayerPrint) {
         if (converting) w->convertText = type;
         return 0;
     }
-    if (IsShapeLayerType(type)) {
+    if (IsDrawnLayerType(type)) {
         if (converting) w->convertShape = type;
         return 0;
     }
@@ -678,6 +680,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             oldShape = std::move(base->shapeState);
             base->shapeState = std::move(w.shape.shape);
             install(w.shape.image, w.convertShape);
+            if (w.shape.idSet) layer->id = w.shape.id;
         }
         auto restoreText = [&] {
             if (shape) {
@@ -704,7 +707,7 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
             // A video layer keeps its video's picture.
             qbBitmap* own = w.content && w.type != kLayerVideo ? base->bitmap : nullptr;
             if (own) base->bitmap = nullptr;
-            const bool textGoes = w.content && (IsTextOutLayer(saved.type) || IsShapeLayerType(saved.type));
+            const bool textGoes = w.content && (IsTextOutLayer(saved.type) || IsDrawnLayerType(saved.type));
             qbObjectImage ownPlanes;
             std::shared_ptr<void> ownLayout, ownShape;
             if (textGoes) {

@@ -108,7 +108,8 @@ void PushStyle(ScriptState* L, const qbBGPic* bgpic, const qbLayer& layer) {
     SetTableFieldString(L, "name", layer.name.c_str());
     SetTableFieldInt(L, "z", IndexOfLayer(bgpic, &layer));
     if (const auto push = TextLayerHooks().pushStyle) push(L, layer);
-    if (const auto push = ShapeLayerHooks().pushStyle) push(L, layer);
+    if (const qbShapeLayerHooks* drawn = DrawnLayerHooks(layer.type); drawn && drawn->pushStyle)
+        drawn->pushStyle(L, layer);
 }
 
 // Calls SetLayerStyleCore with the command's layer argument and a table

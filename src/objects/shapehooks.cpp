@@ -5,6 +5,7 @@
 
 namespace {
 qbShapeLayerHooks installed{};
+qbShapeLayerHooks pathHooks{};
 }
 
 bool IsShapeLayerType(int32_t type) {
@@ -14,3 +15,14 @@ bool IsShapeLayerType(int32_t type) {
 
 void SetShapeLayerHooks(const qbShapeLayerHooks* hooks) { installed = hooks ? *hooks : qbShapeLayerHooks{}; }
 const qbShapeLayerHooks& ShapeLayerHooks() { return installed; }
+
+void SetPathLayerHooks(const qbShapeLayerHooks* hooks) { pathHooks = hooks ? *hooks : qbShapeLayerHooks{}; }
+const qbShapeLayerHooks& PathLayerHooks() { return pathHooks; }
+
+bool IsDrawnLayerType(int32_t type) { return IsShapeLayerType(type) || type == kLayerVectorPath; }
+
+const qbShapeLayerHooks* DrawnLayerHooks(int32_t type) {
+    if (IsShapeLayerType(type)) return &installed;
+    if (type == kLayerVectorPath) return &pathHooks;
+    return nullptr;
+}

@@ -2,12 +2,14 @@
 // library above them: shape and line layers drawn anew under a transform
 // (sharp instead of resampled), their borders, and their style keys. The
 // draw library installs them when it opens; without them shape layers keep
-// their first images and are transformed as pixels.
+// their first images and are transformed as pixels. Vector-path layers are
+// served the same way by the vector library.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "core/argapi.h"
 #include "objects/objecttransform.h"
 
 struct ScriptState;
@@ -27,6 +29,9 @@ struct qbShapeRestyle {
     // "formstyle" and "formstyleclear" switch the layer's shadow and
     // border: 1 on, 0 off, -1 untouched.
     int32_t shadowSwitch = -1, borderSwitch = -1;
+    // A path layer's new path: the layer shows that id from now on.
+    bool idSet = false;
+    ObjectID id;
 };
 
 struct qbShapeLayerHooks {
@@ -54,3 +59,11 @@ struct qbShapeLayerHooks {
 };
 void SetShapeLayerHooks(const qbShapeLayerHooks* hooks);
 const qbShapeLayerHooks& ShapeLayerHooks();
+// The vector library's hooks for path layers (the border pass of a path
+// layer draws its path stroked, never a box).
+void SetPathLayerHooks(const qbShapeLayerHooks* hooks);
+const qbShapeLayerHooks& PathLayerHooks();
+// Shape, line and path layers: drawn from a record their base state keeps.
+bool IsDrawnLayerType(int32_t type);
+// The hooks that draw a layer of the type anew, or null for other types.
+const qbShapeLayerHooks* DrawnLayerHooks(int32_t type);

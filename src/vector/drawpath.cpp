@@ -60,10 +60,13 @@ uint32_t ColourArg(ScriptState* L, int idx) {
 
 }  // namespace
 
-int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t colour, int optArg) {
+int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t colour, int optArg,
+                     bool temporary) {
     qbPath* path = nullptr;
     if (int err = GetPath(id, &path)) return err;
     qbPathRequest r;
+    r.hasId = !temporary;
+    r.id = IDOf(*path);
     r.commands = path->commands.get();
     r.capacity = path->capacity;
     r.colour = colour;
@@ -80,7 +83,7 @@ int RenderShapeAsPath(ScriptState* L, const qbShapePathCall& call) {
     if (int err = AddPath(L, id, &path)) return err;
     int err = BuildShape(path, call);
     if (!err) err = AppendPathCommand(path, QB_PATH_CLOSE, {});
-    if (!err) err = DrawPathInternal(L, IDOf(*path), call.x, call.y, call.colour, call.optArg);
+    if (!err) err = DrawPathInternal(L, IDOf(*path), call.x, call.y, call.colour, call.optArg, true);
     FreePath(L, path);
     return err;
 }

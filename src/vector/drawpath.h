@@ -11,8 +11,9 @@ struct ScriptState;
 
 // The path drawn at x, y in colour with the line style and draw state in
 // force and the option table at optArg (0: none). The path lookup's or the
-// renderer's error.
-int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t colour, int optArg);
+// renderer's error. A layer made of it names the path unless temporary.
+int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t colour, int optArg,
+                     bool temporary = false);
 // A shape of the draw library built as a temporary path and drawn.
 int RenderShapeAsPath(ScriptState* L, const qbShapePathCall& call);
 

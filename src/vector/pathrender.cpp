@@ -285,6 +285,8 @@ int AddPathLayer(ScriptState* L, const qbPathRequest& r, int32_t x, int32_t y, q
                  const qbTransformOptions* t, qbLayerOptions* l, uint32_t flags) {
     std::shared_ptr<qbPathRequest> copy;
     if (int err = ClonePathRequest(r, &copy)) return err;
+    copy->layerWords[kPathLayerOffsetX] = ClampToInt32(static_cast<double>(x) - r.x);
+    copy->layerWords[kPathLayerOffsetY] = ClampToInt32(static_cast<double>(y) - r.y);
     std::unique_ptr<qbLayerState> s(new (std::nothrow) qbLayerState);
     if (!s) return ERR_MEM;
     s->bitmap = made->bitmap.release();
@@ -296,7 +298,7 @@ int AddPathLayer(ScriptState* L, const qbPathRequest& r, int32_t x, int32_t y, q
     s->shapeState = std::move(copy);
     qbLayer* layer = nullptr;
     const uint32_t addFlags = uint32_t{kAddDisplayScale} | ((flags & kPathHidden) ? uint32_t{kAddHidden} : 0u);
-    if (int err = AddLayer(L, kLayerVectorPath, nullptr, x, y, made->width, made->height, t, l, std::move(s), -1,
+    if (int err = AddLayer(L, kLayerVectorPath, r.hasId ? &r.id : nullptr, x, y, made->width, made->height, t, l, std::move(s), -1,
                            addFlags, &layer))
         return err;
     if (!l->needseffects && !(flags & kPathHidden)) RefreshLayer(L, layer, true);
@@ -407,8 +409,17 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
 int RenderPathLayerBorder(ScriptState* L, const qbTransformOptions& layerTransform, const qbPathRequest& request,
                           uint32_t colour, int32_t size, double fx, double fy, qbPathImages* out) {
     qbTransformOptions t = layerTransform;
-    t.scalex *= fx;
-    t.scaley *= fy;
+    // An explicit matrix stands for the scale factors, so it takes the
+    // display's factors itself.
+    if (t.matrixset) {
+        t.transform[0] *= fx;
+        t.transform[1] *= fx;
+        t.transform[2] *= fy;
+        t.transform[3] *= fy;
+    } else {
+        t.scalex *= fx;
+        t.scaley *= fy;
+    }
     qbPathRequest r = request;
     const bool unfilled = r.style.draw.fillStyle == FILLNONE;
     r.style.draw.fillStyle = FILLNONE;

@@ -21,6 +21,8 @@ struct qbVectorEngine;
 // a layer keeps a deep copy (ClonePathRequest) that owns its stream and
 // dash array so that it outlives the path.
 struct qbPathRequest {
+    // A path layer's copy keeps in words 0 and 1 its layer's position from
+    // x, y (see kPathLayerOffsetX).
     int32_t layerWords[14] = {};
     // Where the drawing's anchor point went and the layout size, written by
     // the renderer.
@@ -31,10 +33,17 @@ struct qbPathRequest {
     qbPathStyle style;
     uint32_t colour = 0;  // $RRGGBB; the byte above is the transparency
     qbVectorEngine* engine = nullptr;  // null: the inbuilt one
+    // The path drawn, which a layer of it names; none for temporary paths.
+    bool hasId = false;
+    ObjectID id;
     // Owned by a deep copy only.
     std::shared_ptr<uint8_t[]> ownedCommands;
     std::shared_ptr<double[]> ownedDashes;
 };
+
+// Words of a layer's copy: where the layer's anchor point lies from the
+// drawing's x, y (the layer moves; the path's extents stay).
+enum { kPathLayerOffsetX = 0, kPathLayerOffsetY = 1 };
 
 // A copy that owns its command stream and dash array. ERR_MEM.
 int ClonePathRequest(const qbPathRequest& source, std::shared_ptr<qbPathRequest>* out);

@@ -11,6 +11,9 @@
 #include "text/font.h"
 #include "text/fontcache.h"
 #include "vector/engine.h"
+#include "vector/path.h"
+#include "vector/pathlayers.h"
+#include "vector/pathtext.h"
 #include "vm/casefold.h"
 
 namespace {
@@ -55,6 +58,12 @@ int FindVectorEngine(const char* name, qbVectorEngine** out) {
 void ForgetVectorEngine(qbVectorEngine* engine) {
     if (!engine || IsInbuiltVectorEngine(engine)) return;
     if (ActiveVectorEngine() == engine) SetActiveVectorEngine(nullptr);
+    // Text in paths and path layers may hold the going engine's font
+    // handles: they take the inbuilt engine's while the fonts still know
+    // both, or the text could never be drawn again.
+    for (qbObject* o = *PathListHead(); o; o = o->next)
+        ResolvePathTextHandles(static_cast<qbPath*>(o)->commands.get(), InbuiltVectorEngine());
+    ForgetLayerVectorEngine(engine);
     for (qbFont* font : CachedFonts()) {
         for (std::unique_ptr<qbVectorFontNode>* link = &font->vectorFonts; *link;) {
             if ((*link)->engine != engine) {

@@ -16,6 +16,7 @@
 #include "vector/engine.h"
 #include "vector/ftengine.h"
 #include "vector/path.h"
+#include "vector/pathlayers.h"
 #include "vector/pathtext.h"
 #include "vector/vectorengines.h"
 #include "vector/vectortext.h"
@@ -353,6 +354,7 @@ const ScriptConstant* VectorConstants() { return kVectorConstants; }
 
 int InitVectorLibrary(ScriptState* L) {
     InstallInbuiltVectorEngine();
+    InstallPathLayerHooks();
     SetCurvedShapeService(&RenderShapeOutline);
     SetShapePathRoute(&RenderShapeAsPath);
     SetShapePathForced(false);

@@ -59,3 +59,34 @@ TEST_F(DrawPathAppletTest, APathDrawsCentredIntoABrushAndAsALayer) {
     EXPECT_EQ(f.At(405, 405), kBlue);
     EXPECT_GT(Count(f, 390, 340, 120, 80, kBlue), 5700);
 }
+
+// Display 64 x 48 shown at 128 x 96 by the layer scaling engine: a path
+// layer is drawn again at the window's size, so it matches the path of
+// twice the size drawn in a display of that size (its picture scaled would
+// show steps two pixels high along the slope).
+TEST_F(DrawPathAppletTest, APathLayerOnAScaledDisplayIsDrawnAtTheWindowsSize) {
+    const auto triangle = [](double k, double at) {
+        return Call("EnableLayers", {}) + Call("SetFillStyle", {1}) + Call("StartPath", {1}) +
+               Call("MoveTo", {1, 0, 0}) + Call("LineTo", {1, 21 * k, 0}) + Call("LineTo", {1, 0, 13 * k}) +
+               Call("ClosePath", {1}) + Call("DrawPath", {1, at, at, kRed});
+    };
+    std::vector<e2e::Frame> frames =
+        PlayFrames(e2e::MainFunction(triangle(1, 8), 8), "scaled", "--display-size 64:48 --scale 1:128:96:0");
+    ASSERT_EQ(played_.status, 0) << played_.err;
+    ASSERT_FALSE(frames.empty());
+    const e2e::Frame scaled = frames.back();
+    frames = PlayFrames(e2e::MainFunction(triangle(2, 16), 8), "plain", "--display-size 128:96");
+    ASSERT_EQ(played_.status, 0) << played_.err;
+    ASSERT_FALSE(frames.empty());
+    const e2e::Frame& plain = frames.back();
+    ASSERT_EQ(scaled.width, 128);
+    ASSERT_EQ(plain.width, 128);
+    int red = 0, wrong = 0;
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 128; ++x) {
+            red += plain.At(x, y) == kRed;
+            wrong += scaled.At(x, y) != plain.At(x, y);
+        }
+    EXPECT_GT(red, 500);
+    EXPECT_LE(wrong, 2);
+}
