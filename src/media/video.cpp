@@ -418,6 +418,10 @@ int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* 
                   qbVideo** out) {
     qbVideoStreamOpened opened;
     if (int err = OpenVideoStream(file, loader, adapter, &opened)) return err;
+    if (int err = AttachNativeVideoEngine(opened.handle.get())) {
+        CloseVideoStream(std::move(opened.handle));
+        return err;
+    }
     std::unique_ptr<qbVideo> v(new (std::nothrow) qbVideo);
     if (!v) return ERR_MEM;
     v->type = kObjectTypeVideo;

@@ -26,21 +26,8 @@ uint64_t VideoFrameBufferBytes(int32_t width, int32_t height) {
     return bytes > kMaxVideoFrameBytes ? 0 : bytes;
 }
 
-int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out) {
-    *out = qbVideoStreamOpened{};
-    qbVideoStreamPtr handle(new (std::nothrow) qbVideoStream);
-    if (!handle) return ERR_MEM;
-    handle->own.reset(new (std::nothrow) qbOwnVideoStream);
-    if (!handle->own) return ERR_MEM;
-    qbOwnVideoStream& s = *handle->own;
-    s.source = OpenVideoSource(name, loaderTag, adapterTag, &s.info);
-    if (!s.source) {
-        // The platform movie backend would be the next to try; until it
-        // takes files this error stands.
-        SetErrorDetail(name ? name : "");
-        return ERR_LOADVIDEO;
-    }
-    s.info.fileSize = SettleFileSize(s.info, name, adapterTag);
+int SettleOwnVideoStream(qbOwnVideoStream* stream) {
+    qbOwnVideoStream& s = *stream;
     s.frameWidth = s.info.frameWidth;
     s.frameHeight = s.info.frameHeight;
     s.duration = s.info.duration;
@@ -56,6 +43,25 @@ int OpenVideoStream(const char* name, const char* loaderTag, const char* adapter
             return ERR_MEM;
         }
     }
+    return 0;
+}
+
+int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out) {
+    *out = qbVideoStreamOpened{};
+    qbVideoStreamPtr handle(new (std::nothrow) qbVideoStream);
+    if (!handle) return ERR_MEM;
+    handle->own.reset(new (std::nothrow) qbOwnVideoStream);
+    if (!handle->own) return ERR_MEM;
+    qbOwnVideoStream& s = *handle->own;
+    s.source = OpenVideoSource(name, loaderTag, adapterTag, &s.info);
+    if (!s.source) {
+        // The platform movie backend would be the next to try; until it
+        // takes files this error stands.
+        SetErrorDetail(name ? name : "");
+        return ERR_LOADVIDEO;
+    }
+    s.info.fileSize = SettleFileSize(s.info, name, adapterTag);
+    if (int err = SettleOwnVideoStream(&s)) return err;
     out->width = s.frameWidth;
     out->height = s.frameHeight;
     out->duration = s.duration;

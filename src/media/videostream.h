@@ -44,6 +44,7 @@ struct qbOwnVideoStream {
 struct qbVideoStream {
     std::unique_ptr<qbOwnVideoStream> own;
     int32_t kind = kVideoDriverOwn;
+    std::string nativePath;
 };
 using qbVideoStreamPtr = std::unique_ptr<qbVideoStream>;
 
@@ -60,6 +61,14 @@ struct qbVideoStreamOpened {
 // no source takes the file.
 int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out);
 void CloseVideoStream(qbVideoStreamPtr handle);
+// The stream's fields from its source's information, and the RGB frame
+// buffer of RGB sources: 0 or ERR_MEM.
+int SettleOwnVideoStream(qbOwnVideoStream* stream);
+// A native driver's stream gets the engine over the platform's movie
+// decoder of its file, for playing in the window and DumpVideo; a stream
+// that has it already, or of the own driver, is left alone. 0,
+// ERR_LOADVIDEO or ERR_MEM.
+int AttachNativeVideoEngine(qbVideoStream* stream);
 // 1 when some source opens the file.
 int IsVideoFile(const char* name, const char* loaderTag, const char* adapterTag);
 // (width x 4 + 256) x height, or 0 when over kMaxVideoFrameBytes or empty.

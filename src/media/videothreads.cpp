@@ -60,9 +60,10 @@ bool WaitForSlot(qbThread* thread, qbVideoPlayback* p) {
     return !IsThreadStopRequested(thread);
 }
 
-void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestamp) {
+void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestamp, uint32_t epoch) {
     ConvertVideoPicture(p, frame, p->slots[p->writeIndex].pixels.data());
     Locked lock(p->pictureMutex.get());
+    if (p->pictureEpoch != epoch) return;
     qbVideoPicture& slot = p->slots[p->writeIndex];
     slot.pts = timestamp;
     slot.bytePos = frame.bytePos;
@@ -76,6 +77,7 @@ void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestam
 // One packet taken from the queue: decoded, timed and queued, or dropped.
 void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode& node) {
     const qbVideoSource* s = p->stream->source.get();
+    const uint32_t epoch = p->pictureEpoch;
     qbVideoFrame frame;
     frame.rgb = p->frame.empty() ? nullptr : p->frame.data();
     if (s->ops->decodeVideoFrame(s->handle, node.data, &frame) != 1) return;
@@ -92,7 +94,7 @@ void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode&
         ++p->droppedCount;
         return;
     }
-    if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp);
+    if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp, epoch);
 }
 
 // The end comes once both packet queues and the picture queue are empty and

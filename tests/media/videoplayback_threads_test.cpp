@@ -224,6 +224,37 @@ TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {
     StopVideoStream(&rig.stream);
 }
 
+TEST(VideoPlaybackTest, APausedSeekDropsThePictureWaitingForASlot) {
+    // A clock that stands still: picture 0 shown, 1 and 2 queued, and 3
+    // decoded, waiting for a slot, when the seek comes.
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    Rig rig(100, 0.04);
+    ASSERT_EQ(rig.Start(), 0);
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(rig.WaitFor([&] { return p->shownCount > 0 && rig.fake.next > 3 && p->videoBusy; }));
+    PauseVideoStream(&rig.stream);
+    ASSERT_EQ(SeekVideoStream(&rig.stream, 2000), 0);
+    const size_t seekedAt = rig.sink.Shown().size();
+    EXPECT_EQ(rig.sink.Shown().back(), 50);
+    // The waiting picture, older than the seek, takes no slot.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    LockMutex(p->pictureMutex.get());
+    EXPECT_EQ(p->queued, 0);
+    UnlockMutex(p->pictureMutex.get());
+    ResumeVideoStream(&rig.stream);
+    // Everything queued is due at once; then the clock walks on.
+    for (int i = 0; i < 1000 && rig.sink.Shown().size() <= seekedAt + 3; ++i) {
+        fakeNow = fakeNow + 0.04;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::vector<int32_t> shown = rig.sink.Shown();
+    ASSERT_GT(shown.size(), seekedAt + 3);
+    for (size_t i = seekedAt; i < shown.size(); ++i) EXPECT_GT(shown[i], 50) << i;
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
+}
+
 TEST(VideoPlaybackTest, SeeksWhilePlayingLandWhereAsked) {
     Rig rig(400, 0.02);
     ASSERT_EQ(rig.Start(), 0);

@@ -8,6 +8,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 #include <cstdio>
@@ -35,6 +37,12 @@ struct FrameFree {
 };
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFree {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct ResamplerFree {
+    void operator()(SwrContext* s) const { swr_free(&s); }
 };
 
 // FFmpeg would otherwise print to the terminal about every damaged file.
@@ -67,6 +75,34 @@ inline int64_t SeekFilePacket(void* opaque, int64_t offset, int whence) {
     const int mode = whence == SEEK_SET ? kSeekBeginning : whence == SEEK_CUR ? kSeekCurrent : kSeekEnd;
     if (FileSeek(file, offset, mode) < 0) return AVERROR(EIO);
     return FileSeek(file, 0, kSeekCurrent);
+}
+
+// A demuxer reading a file of the file layer. The format context refers to
+// the I/O context's buffer, so it is declared last and goes first.
+struct FileInput {
+    std::unique_ptr<AVIOContext, IOFree> io;
+    std::unique_ptr<AVFormatContext, FormatClose> format;
+};
+
+// Opens and probes the file's streams: 0, or an FFmpeg error.
+inline int OpenFileInput(qbFile* file, int bufferBytes, FileInput* out) {
+    SilenceLog();
+    auto* buffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(bufferBytes)));
+    if (!buffer) return AVERROR(ENOMEM);
+    out->io.reset(avio_alloc_context(buffer, bufferBytes, 0, file, &ReadFilePacket, nullptr, &SeekFilePacket));
+    if (!out->io) {
+        av_free(buffer);
+        return AVERROR(ENOMEM);
+    }
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format) return AVERROR(ENOMEM);
+    format->pb = out->io.get();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    format->io_open = &RefuseNestedOpen;
+    // On failure avformat_open_input frees the context itself.
+    if (int err = avformat_open_input(&format, nullptr, nullptr, nullptr); err < 0) return err;
+    out->format.reset(format);
+    return avformat_find_stream_info(format, nullptr);
 }
 
 }  // namespace av_common

@@ -590,6 +590,10 @@ int OpenURL(const char* url) {
 
 // Neutral answers of the media engines: nothing decodes, nothing plays.
 int NoQuickTime(const char*, qbMovieInfo*) { return ERR_QUICKTIME; }
+int NoMovieSource(const char*, const qbMovieSourceRequest*, qbMovieSourceInfo*, qbMovieSource** out) {
+    if (out) *out = nullptr;
+    return ERR_LOADVIDEO;
+}
 int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoMemoryImageDecoder(const void*, size_t, qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoImageEncoder(const char*, const qbEncodePixels*, int32_t type, std::vector<uint8_t>*) {
@@ -684,6 +688,7 @@ qbPlatformOps MakeNullOps() {
 #undef QB_OP_OWN
     ops.OpenURLNative = &OpenURL;
     ops.OpenQuickTimeMovie = &NoQuickTime;
+    ops.OpenMovieSource = &NoMovieSource;
     ops.DecodeNativeImage = &NoImageDecoder;
     ops.DecodeNativeImageFromMemory = &NoMemoryImageDecoder;
     ops.EncodeNativeImage = &NoImageEncoder;
