@@ -67,6 +67,11 @@ void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestam
     qbVideoPicture& slot = p->slots[p->writeIndex];
     slot.pts = timestamp;
     slot.bytePos = frame.bytePos;
+    // The first picture after a start or a flush is due when it is ready:
+    // the decoder's warm-up is no lateness for the pictures after it to
+    // make up by being dropped.
+    if (p->sync.lastFramePts == qbVideoSync{}.lastFramePts)
+        p->sync.frameTimer = std::max(p->sync.frameTimer, VideoWallTime());
     slot.target = ScheduleVideoPicture(&p->sync, timestamp, GetMasterClock(p->sync));
     p->writeIndex = (p->writeIndex + 1) % 2;
     ++p->queued;

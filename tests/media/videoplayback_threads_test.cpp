@@ -27,6 +27,7 @@ struct FakeSource {
     double frameDuration = 0.01;
     int32_t next = 0;  // picture index
     bool soundDue = false;
+    int32_t slowFirstMs = 0;  // the first picture's decode takes this long
     std::atomic<int32_t> live{0};
 };
 
@@ -69,6 +70,8 @@ constexpr int32_t kWidth = 8, kHeight = 4;
 int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
     const auto* p = static_cast<const FakePacket*>(packet);
     if (p->audio) return 0;
+    if (p->index == 0 && Fake(handle)->slowFirstMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(Fake(handle)->slowFirstMs));
     for (int32_t i = 0; i < kWidth * kHeight; ++i) frame->rgb[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
     frame->pts = p->index * Fake(handle)->frameDuration;
     return 1;
@@ -171,6 +174,17 @@ TEST(VideoPlaybackTest, PicturesInOrderAndOneEnd) {
     ASSERT_EQ(rig.Start(), 0);
     ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 1; }));
     EXPECT_EQ(rig.sink.ended, 2);
+}
+
+TEST(VideoPlaybackTest, ASlowFirstPictureMakesNoneLate) {
+    // A decoder that warms up for a while before its first picture.
+    Rig rig(15, 0.04);
+    rig.fake.slowFirstMs = 300;
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.stream.playback->droppedCount, 0);
+    EXPECT_EQ(rig.sink.Shown().size(), 15u);
+    StopVideoStream(&rig.stream);
 }
 
 TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
