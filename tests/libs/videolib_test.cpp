@@ -18,6 +18,7 @@
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
+#include "media/ffclips.h"
 #include "media/video.h"
 #include "media/videoplayback.h"
 #include "objects/brushes.h"
@@ -467,3 +468,37 @@ TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
     EXPECT_EQ(get(1, kPaused), 1);
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
 }
+
+// The movie source of the Linux backend beside the in-memory display.
+TEST_F(VideoLibTest, ANativeDriversVideoPlaysInTheWindowButIntoNoLayer) {
+    static qbPlatformOps mixed;
+    mixed = ActivePlatformOps();
+#define QB_TAKE_MOVIE_SOURCE(ret, op, params, args) mixed.op = LinuxPlatformOps().op;
+    QB_PLATFORM_MOVIE_SOURCE_OPS(QB_TAKE_MOVIE_SOURCE)
+#undef QB_TAKE_MOVIE_SOURCE
+    const qbPlatformOps* before = &ActivePlatformOps();
+    SetPlatformBackend(&mixed);
+    // The native driver's open is stood in for: the video's stream becomes
+    // the movie's.
+    ASSERT_EQ(Open(1, WriteClip(3)), 0);
+    qbVideo* v = Video(1);
+    auto stream = std::make_unique<qbVideoStream>();
+    stream->kind = kVideoDriverNative;
+    stream->nativePath = ffclips::SilentMP4();
+    ASSERT_EQ(AttachNativeVideoEngine(stream.get()), 0);
+    v->stream = std::move(stream);
+    v->fileWidth = v->width = v->displayWidth = 64;
+    v->fileHeight = v->height = v->displayHeight = 48;
+    v->duration = v->stream->own->duration;
+
+    EXPECT_EQ(PlayVideoIntoLayers(L_, v, -1), ERR_VIDEOLAYERDRV);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 10, 20}), 0);
+    EXPECT_TRUE(HitTestVideos(display_, 10 + 63, 20 + 47));
+    EXPECT_FALSE(HitTestVideos(display_, 10 + 64, 20 + 47));
+    // The refresh thread ends it, as the own driver's videos end.
+    ASSERT_TRUE(WaitFor([] { return Video(1)->state == kVideoEnded; }));
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    FreeAllVideos(L_);
+    SetPlatformBackend(before);
+}
+

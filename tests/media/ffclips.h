@@ -61,6 +61,11 @@ inline std::string SmallMP4() {
                                         " -c:v libx264 -g 10 -pix_fmt yuv420p -c:a aac -shortest");
 }
 
+// The pictures alone.
+inline std::string SilentMP4() {
+    return Clips().Get("silent.mp4", Pictures("64x48", 25, 2) + " -c:v libx264 -g 10 -pix_fmt yuv420p");
+}
+
 // The same at 4 s, for pausing and seeking while it plays.
 inline std::string LongerMP4() {
     return Clips().Get("longer.mp4", Pictures("64x48", 25, 4) + " " + Sine(22050, 4) +
