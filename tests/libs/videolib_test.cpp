@@ -471,13 +471,7 @@ TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
 
 // The movie source of the Linux backend beside the in-memory display.
 TEST_F(VideoLibTest, ANativeDriversVideoPlaysInTheWindowButIntoNoLayer) {
-    static qbPlatformOps mixed;
-    mixed = ActivePlatformOps();
-#define QB_TAKE_MOVIE_SOURCE(ret, op, params, args) mixed.op = LinuxPlatformOps().op;
-    QB_PLATFORM_MOVIE_SOURCE_OPS(QB_TAKE_MOVIE_SOURCE)
-#undef QB_TAKE_MOVIE_SOURCE
-    const qbPlatformOps* before = &ActivePlatformOps();
-    SetPlatformBackend(&mixed);
+    const ffclips::MovieSourceBackend movies;
     // The native driver's open is stood in for: the video's stream becomes
     // the movie's.
     ASSERT_EQ(Open(1, WriteClip(3)), 0);
@@ -499,6 +493,5 @@ TEST_F(VideoLibTest, ANativeDriversVideoPlaysInTheWindowButIntoNoLayer) {
     ASSERT_TRUE(WaitFor([] { return Video(1)->state == kVideoEnded; }));
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
     FreeAllVideos(L_);
-    SetPlatformBackend(before);
 }
 

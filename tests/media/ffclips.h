@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace ffclips {
 
 class Made {
@@ -140,5 +142,24 @@ inline std::string OddAVI() {
 
 // Sound alone.
 inline std::string AudioOnly() { return Clips().Get("sound.m4a", Sine(22050, 1) + " -c:a aac"); }
+
+// The backend in use with the Linux backend's movie source in it, while it
+// lives: movies decode, and everything else stays as the test had it.
+class MovieSourceBackend {
+public:
+    MovieSourceBackend() : before_(&ActivePlatformOps()), mixed_(ActivePlatformOps()) {
+#define QB_TAKE_MOVIE_SOURCE(ret, op, params, args) mixed_.op = LinuxPlatformOps().op;
+        QB_PLATFORM_MOVIE_SOURCE_OPS(QB_TAKE_MOVIE_SOURCE)
+#undef QB_TAKE_MOVIE_SOURCE
+        SetPlatformBackend(&mixed_);
+    }
+    ~MovieSourceBackend() { SetPlatformBackend(before_); }
+    MovieSourceBackend(const MovieSourceBackend&) = delete;
+    MovieSourceBackend& operator=(const MovieSourceBackend&) = delete;
+
+private:
+    const qbPlatformOps* before_;
+    qbPlatformOps mixed_;
+};
 
 }  // namespace ffclips

@@ -40,11 +40,8 @@ struct Sink {
 
 class MovieEngineTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetPlatformBackend(&LinuxPlatformOps()); }
-    void TearDown() override {
-        stream_.reset();
-        SetPlatformBackend(nullptr);
-    }
+    // The in-memory backend's sound output, the Linux backend's movies.
+    void TearDown() override { stream_.reset(); }
     int Open(const std::string& path) {
         stream_ = std::make_unique<qbVideoStream>();
         stream_->kind = kVideoDriverNative;
@@ -68,6 +65,7 @@ protected:
         return true;
     }
 
+    ffclips::MovieSourceBackend movies_;
     std::unique_ptr<qbVideoStream> stream_;
     Sink sink_;
 };
