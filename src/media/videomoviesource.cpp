@@ -46,7 +46,7 @@ int32_t MovieSeek(void* handle, int64_t target) { return SeekMovieSource(Movie(h
 void MovieFlushAudio(void* handle) { FlushMovieAudio(Movie(handle)); }
 void MovieFlushVideo(void* handle) { FlushMovieVideo(Movie(handle)); }
 
-const qbVideoSourceOps kMovieOps{MovieClose, MovieNext,      MovieFree,      MovieVideo,
+const qbVideoSourceOps kMovieOps{MovieClose, MovieNext, MovieFree,       MovieVideo,
                                  MovieAudio, MovieSeek, MovieFlushAudio, MovieFlushVideo};
 
 }  // namespace

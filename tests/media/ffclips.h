@@ -49,11 +49,13 @@ inline Made& Clips() {
 }
 
 inline std::string Pictures(const std::string& size, int rate, double seconds) {
-    return "-f lavfi -i testsrc2=size=" + size + ":rate=" + std::to_string(rate) + ":duration=" + std::to_string(seconds);
+    return "-f lavfi -i testsrc2=size=" + size + ":rate=" + std::to_string(rate) +
+           ":duration=" + std::to_string(seconds);
 }
 
 inline std::string Sine(int rate, double seconds) {
-    return "-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) + ":duration=" + std::to_string(seconds);
+    return "-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) +
+           ":duration=" + std::to_string(seconds);
 }
 
 // H.264 + AAC, 64 x 48 at 25 pictures a second, 2 s, mono sound at 22050 Hz;
