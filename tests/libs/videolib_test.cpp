@@ -2,8 +2,9 @@
 // backend: opening what nothing takes, playing twice and after the end,
 // the seek range, the display's own refresh going round a video, a scaling
 // display, the window going away and back, the cores reached through a
-// sound channel, locked videos, size, position and volume, frame grabs and
-// the default driver.
+// sound channel, locked videos, size, position and volume, frame grabs, the
+// default driver, and a native driver's video in the window, dumped and
+// refused as a layer.
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -470,7 +471,7 @@ TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
 }
 
 // The movie source of the Linux backend beside the in-memory display.
-TEST_F(VideoLibTest, ANativeDriversVideoPlaysInTheWindowButIntoNoLayer) {
+TEST_F(VideoLibTest, ANativeDriversVideoPlaysAndDumpsButIntoNoLayer) {
     const ffclips::MovieSourceBackend movies;
     // The native driver's open is stood in for: the video's stream becomes
     // the movie's.
@@ -492,6 +493,18 @@ TEST_F(VideoLibTest, ANativeDriversVideoPlaysInTheWindowButIntoNoLayer) {
     // The refresh thread ends it, as the own driver's videos end.
     ASSERT_TRUE(WaitFor([] { return Video(1)->state == kVideoEnded; }));
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+
+    // DumpVideo walks the same source: every picture drawn and written.
+    const std::string out = dir_.File("movie");
+    VmPushNumber(L_, 1);
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 0);
+    VmPushString(L_, out.c_str());
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("DumpVideo", 5), 0);
+    EXPECT_FALSE(imagefixtures::ReadBytes(out + "49.png").empty());
+    EXPECT_TRUE(imagefixtures::ReadBytes(out + "50.png").empty());
+    EXPECT_NE(Pixel(32, 24), kBackdrop);
     FreeAllVideos(L_);
 }
 
