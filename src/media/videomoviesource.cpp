@@ -51,8 +51,6 @@ const qbVideoSourceOps kMovieOps{MovieClose, MovieNext, MovieFree,       MovieVi
 
 }  // namespace
 
-const qbVideoSourceOps& MovieSourceOps() { return kMovieOps; }
-
 int OpenMovieVideoSource(const char* path, int32_t threads, qbVideoStreamInfo* info, qbVideoSourcePtr* out) {
     out->reset();
     *info = qbVideoStreamInfo{};

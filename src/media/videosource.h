@@ -69,7 +69,6 @@ const qbVideoSourceOps& CDXLSourceOps();
 // 0, ERR_LOADVIDEO with the path as the detail, or ERR_MEM. threads: the
 // picture decoder's, 0 for as many as the processors allow.
 int OpenMovieVideoSource(const char* path, int32_t threads, qbVideoStreamInfo* info, qbVideoSourcePtr* out);
-const qbVideoSourceOps& MovieSourceOps();
 
 // The pictures in the file when the source knows them, else -1.
 int64_t VideoSourceFrameCount(const qbVideoSource* source);
