@@ -418,6 +418,12 @@ int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* 
                   qbVideo** out) {
     qbVideoStreamOpened opened;
     if (int err = OpenVideoStream(file, loader, adapter, &opened)) return err;
+    if (int err = AttachNativeVideoEngine(opened.handle.get())) {
+        CloseVideoStream(std::move(opened.handle));
+        // The script named the file, not the copy the driver may have made.
+        if (err == ERR_LOADVIDEO) SetErrorDetail(file ? file : "");
+        return err;
+    }
     std::unique_ptr<qbVideo> v(new (std::nothrow) qbVideo);
     if (!v) return ERR_MEM;
     v->type = kObjectTypeVideo;

@@ -165,6 +165,7 @@ int SeekNow(qbVideoPlayback* p, uint32_t position) {
     ShowNextPicture(p, &pts);
     {
         Locked lock(p->pictureMutex.get());
+        ++p->pictureEpoch;
         p->queued = p->readIndex = p->writeIndex = 0;
         p->sync.currentPts = pts;
         p->sync.currentPtsDrift = pts - VideoWallTime();

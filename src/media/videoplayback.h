@@ -84,6 +84,9 @@ struct qbVideoPlayback {
     std::atomic<bool> resumeRequest{false};
     std::atomic<bool> videoBusy{false};  // a taken packet not yet queued or dropped
     std::atomic<int32_t> videoFlushState{0}, audioFlushState{0};
+    // Moves on at every seek done on the caller's thread: a picture the
+    // video thread decoded before it is stale and not queued.
+    std::atomic<uint32_t> pictureEpoch{0};
     std::atomic<bool> endPosted{false};
     std::atomic<uint32_t> finalPosition{0};
     std::atomic<bool> playing{false};

@@ -1,6 +1,7 @@
-// Where a video's packets come from: a video-adapter plugin's VIDEO slots or
-// the inbuilt CDXL reader, behind one table of operations so that the
-// engine (and the tests' scripted sources) drive them alike.
+// Where a video's packets come from: a video-adapter plugin's VIDEO slots,
+// the inbuilt CDXL reader or the platform's movie decoder, behind one table
+// of operations so that the engine (and the tests' scripted sources) drive
+// them alike.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,7 @@ struct qbVideoSourceOps {
     void (*flushVideo)(void* handle) = nullptr;
 };
 
-enum : int32_t { kVideoSourcePlugin = 1, kVideoSourceCDXL = 2, kVideoSourceOther = 3 };
+enum : int32_t { kVideoSourcePlugin = 1, kVideoSourceCDXL = 2, kVideoSourceOther = 3, kVideoSourceMovie = 4 };
 
 struct qbVideoSource {
     const qbPlugin* plugin = nullptr;
@@ -63,6 +64,11 @@ const qbVideoPluginSlots* GetVideoPluginSlots(const qbAdapterPlugin* plugin);
 
 // The operations of the inbuilt CDXL reader.
 const qbVideoSourceOps& CDXLSourceOps();
+
+// The platform's movie decoder over a plain file (the native driver's):
+// 0, ERR_LOADVIDEO with the path as the detail, or ERR_MEM. threads: the
+// picture decoder's, 0 for as many as the processors allow.
+int OpenMovieVideoSource(const char* path, int32_t threads, qbVideoStreamInfo* info, qbVideoSourcePtr* out);
 
 // The pictures in the file when the source knows them, else -1.
 int64_t VideoSourceFrameCount(const qbVideoSource* source);

@@ -85,6 +85,26 @@ uint64_t VideoFrameBufferBytes(int32_t width, int32_t height) {
     return bytes > kMaxVideoFrameBytes ? 0 : bytes;
 }
 
+int SettleOwnVideoStream(qbOwnVideoStream* stream) {
+    qbOwnVideoStream& s = *stream;
+    s.frameWidth = s.info.frameWidth;
+    s.frameHeight = s.info.frameHeight;
+    s.duration = s.info.duration;
+    s.audioChannels = s.info.audioChannels > 0 ? s.info.audioChannels : 0;
+    s.audioRate = s.audioChannels ? s.info.audioRate : 0;
+    s.flags = s.info.flags;
+    if (s.info.framesAreRGB) {
+        const uint64_t bytes = VideoFrameBufferBytes(s.frameWidth, s.frameHeight);
+        if (!bytes) return ERR_MEM;
+        try {
+            s.rgbFrame.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+    }
+    return 0;
+}
+
 int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out) {
     *out = qbVideoStreamOpened{};
     qbVideoStreamPtr handle(new (std::nothrow) qbVideoStream);
@@ -102,21 +122,7 @@ int OpenVideoStream(const char* name, const char* loaderTag, const char* adapter
         return 0;
     }
     s.info.fileSize = SettleFileSize(s.info, name, adapterTag);
-    s.frameWidth = s.info.frameWidth;
-    s.frameHeight = s.info.frameHeight;
-    s.duration = s.info.duration;
-    s.audioChannels = s.info.audioChannels > 0 ? s.info.audioChannels : 0;
-    s.audioRate = s.audioChannels ? s.info.audioRate : 0;
-    s.flags = s.info.flags;
-    if (s.info.framesAreRGB) {
-        const uint64_t bytes = VideoFrameBufferBytes(s.frameWidth, s.frameHeight);
-        if (!bytes) return ERR_MEM;
-        try {
-            s.rgbFrame.resize(bytes);
-        } catch (const std::bad_alloc&) {
-            return ERR_MEM;
-        }
-    }
+    if (int err = SettleOwnVideoStream(&s)) return err;
     out->width = s.frameWidth;
     out->height = s.frameHeight;
     out->duration = s.duration;

@@ -88,6 +88,14 @@ struct qbVideoStreamOpened {
 // file it needs copied that cannot be read).
 int OpenVideoStream(const char* name, const char* loaderTag, const char* adapterTag, qbVideoStreamOpened* out);
 void CloseVideoStream(qbVideoStreamPtr handle);
+// The stream's fields from its source's information, and the RGB frame
+// buffer of RGB sources: 0 or ERR_MEM.
+int SettleOwnVideoStream(qbOwnVideoStream* stream);
+// A native driver's stream gets the engine over the platform's movie
+// decoder of its file, for playing in the window and DumpVideo; a stream
+// that has it already, or of the own driver, is left alone. 0,
+// ERR_LOADVIDEO or ERR_MEM.
+int AttachNativeVideoEngine(qbVideoStream* stream);
 // 1 when some source opens the file.
 int IsVideoFile(const char* name, const char* loaderTag, const char* adapterTag);
 // One picture of a native driver's video that is not playing, into

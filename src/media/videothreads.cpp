@@ -60,12 +60,18 @@ bool WaitForSlot(qbThread* thread, qbVideoPlayback* p) {
     return !IsThreadStopRequested(thread);
 }
 
-void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestamp) {
+void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestamp, uint32_t epoch) {
     ConvertVideoPicture(p, frame, p->slots[p->writeIndex].pixels.data());
     Locked lock(p->pictureMutex.get());
+    if (p->pictureEpoch != epoch) return;
     qbVideoPicture& slot = p->slots[p->writeIndex];
     slot.pts = timestamp;
     slot.bytePos = frame.bytePos;
+    // The first picture after a start or a flush is due when it is ready:
+    // the decoder's warm-up is no lateness for the pictures after it to
+    // make up by being dropped.
+    if (p->sync.lastFramePts == qbVideoSync{}.lastFramePts)
+        p->sync.frameTimer = std::max(p->sync.frameTimer, VideoWallTime());
     slot.target = ScheduleVideoPicture(&p->sync, timestamp, GetMasterClock(p->sync));
     p->writeIndex = (p->writeIndex + 1) % 2;
     ++p->queued;
@@ -76,6 +82,7 @@ void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestam
 // One packet taken from the queue: decoded, timed and queued, or dropped.
 void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode& node) {
     const qbVideoSource* s = p->stream->source.get();
+    const uint32_t epoch = p->pictureEpoch;
     qbVideoFrame frame;
     frame.rgb = p->frame.empty() ? nullptr : p->frame.data();
     if (s->ops->decodeVideoFrame(s->handle, node.data, &frame) != 1) return;
@@ -92,7 +99,7 @@ void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode&
         ++p->droppedCount;
         return;
     }
-    if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp);
+    if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp, epoch);
 }
 
 // The end comes once both packet queues and the picture queue are empty and

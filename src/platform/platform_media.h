@@ -57,3 +57,61 @@
 #define QB_PLATFORM_HOOK_OPS(X) \
     X(int, NativeAnimNone, (), ()) \
     X(int, NoPlatformHook, (), ())
+
+// A movie file read packet by packet for the player's own video engine: the
+// platform demuxes and decodes, the engine queues, times and shows. The
+// records mirror the engine's own so that the media layer only copies
+// fields across.
+struct qbMovieSource;
+
+struct qbMovieSourceRequest {
+    int32_t threads = 0;  // the video decoder's threads; 0: as many as the processors allow
+    // 0: pictures are decoded but not converted (measuring the decoder alone).
+    int32_t pictures = 1;
+};
+
+struct qbMovieSourceInfo {
+    int32_t width = 0, height = 0;
+    uint32_t duration = 0;  // milliseconds
+    int32_t audioRate = 0;
+    int32_t audioChannels = 0;  // 0: no sound; else 1 or 2
+    int32_t framesAreRGB = 0;   // 1: big-endian 0x00RRGGBB pictures; 0: planar YUV 4:2:0
+    int32_t seekable = 0;
+    double frameDuration = 0.0;  // seconds
+};
+
+struct qbMoviePacket {
+    void* packet = nullptr;
+    int32_t isAudio = 0;
+    int32_t size = 0;
+    double pts = -1.0;  // seconds from the movie's start, -1: none
+};
+
+// RGB movies write width x height words into `rgb` (the caller's); YUV
+// movies point `planes` at a picture that lives until its packet is freed.
+struct qbMoviePicture {
+    uint32_t* rgb = nullptr;
+    const uint8_t* planes[3] = {};
+    int32_t pitches[3] = {};
+    double pts = -1.0, dts = -1.0;
+    int32_t repeat = 0;
+};
+
+// OpenMovieSource answers 0 or ERR_LOADVIDEO (no video stream of at least
+// 1 x 1 pixels), ERR_MEM. NextMoviePacket: 0, -1 at the end, other
+// negative values on errors. DecodeMovieVideo: 1 with a picture, 0 without,
+// negative on errors. DecodeMovieAudio: the bytes of 16-bit samples written,
+// negative on errors, *finished once the packet is used up. SeekMovieSource
+// (milliseconds): 0 or -1. The reader thread owns the demuxer, the video
+// thread the picture decoder and the sound thread the sound decoder.
+// X(result, name, (parameters), (arguments))
+#define QB_PLATFORM_MOVIE_SOURCE_OPS(X) \
+    X(int, OpenMovieSource, (const char* path, const qbMovieSourceRequest* request, qbMovieSourceInfo* info, qbMovieSource** out), (path, request, info, out)) \
+    X(void, CloseMovieSource, (qbMovieSource* source), (source)) \
+    X(int32_t, NextMoviePacket, (qbMovieSource* source, qbMoviePacket* packet), (source, packet)) \
+    X(void, FreeMoviePacket, (qbMovieSource* source, void* packet), (source, packet)) \
+    X(int32_t, DecodeMovieVideo, (qbMovieSource* source, void* packet, qbMoviePicture* picture), (source, packet, picture)) \
+    X(int32_t, DecodeMovieAudio, (qbMovieSource* source, void* packet, void* out, int32_t capacity, int32_t* finished), (source, packet, out, capacity, finished)) \
+    X(int32_t, SeekMovieSource, (qbMovieSource* source, int64_t milliseconds), (source, milliseconds)) \
+    X(void, FlushMovieAudio, (qbMovieSource* source), (source)) \
+    X(void, FlushMovieVideo, (qbMovieSource* source), (source))

@@ -2,8 +2,9 @@
 // backend: opening what nothing takes, playing twice and after the end,
 // the seek range, the display's own refresh going round a video, a scaling
 // display, the window going away and back, the cores reached through a
-// sound channel, locked videos, size, position and volume, frame grabs and
-// the default driver.
+// sound channel, locked videos, size, position and volume, frame grabs, the
+// default driver, and a native driver's video in the window, dumped and
+// refused as a layer.
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "imaging/imagefixtures.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
+#include "media/ffclips.h"
 #include "media/video.h"
 #include "media/videoplayback.h"
 #include "objects/brushes.h"
@@ -467,3 +469,42 @@ TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
     EXPECT_EQ(get(1, kPaused), 1);
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
 }
+
+// The movie source of the Linux backend beside the in-memory display.
+TEST_F(VideoLibTest, ANativeDriversVideoPlaysAndDumpsButIntoNoLayer) {
+    const ffclips::MovieSourceBackend movies;
+    // The native driver's open is stood in for: the video's stream becomes
+    // the movie's.
+    ASSERT_EQ(Open(1, WriteClip(3)), 0);
+    qbVideo* v = Video(1);
+    auto stream = std::make_unique<qbVideoStream>();
+    stream->kind = kVideoDriverNative;
+    stream->nativePath = ffclips::SilentMP4();
+    ASSERT_EQ(AttachNativeVideoEngine(stream.get()), 0);
+    v->stream = std::move(stream);
+    v->fileWidth = v->width = v->displayWidth = 64;
+    v->fileHeight = v->height = v->displayHeight = 48;
+    v->duration = v->stream->own->duration;
+
+    EXPECT_EQ(PlayVideoIntoLayers(L_, v, -1), ERR_VIDEOLAYERDRV);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1, 10, 20}), 0);
+    EXPECT_TRUE(HitTestVideos(display_, 10 + 63, 20 + 47));
+    EXPECT_FALSE(HitTestVideos(display_, 10 + 64, 20 + 47));
+    // The refresh thread ends it, as the own driver's videos end.
+    ASSERT_TRUE(WaitFor([] { return Video(1)->state == kVideoEnded; }));
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+
+    // DumpVideo walks the same source: every picture drawn and written.
+    const std::string out = dir_.File("movie");
+    VmPushNumber(L_, 1);
+    VmPushNumber(L_, 0);
+    VmPushNumber(L_, 0);
+    VmPushString(L_, out.c_str());
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("DumpVideo", 5), 0);
+    EXPECT_FALSE(imagefixtures::ReadBytes(out + "49.png").empty());
+    EXPECT_TRUE(imagefixtures::ReadBytes(out + "50.png").empty());
+    EXPECT_NE(Pixel(32, 24), kBackdrop);
+    FreeAllVideos(L_);
+}
+

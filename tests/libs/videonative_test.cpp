@@ -15,12 +15,14 @@ using namespace ffmpegfixtures;
 
 namespace {
 
-// The in-memory backend with the Linux backend's movies.
+// The in-memory backend with the Linux backend's movies and their source
+// for playing.
 qbPlatformOps WithLinuxMovies() {
     qbPlatformOps ops = NullPlatformOps();
     const qbPlatformOps& linux = LinuxPlatformOps();
 #define QB_MOVIE_OP(ret, op, params, args) ops.op = linux.op;
     QB_PLATFORM_MOVIE_OPS(QB_MOVIE_OP)
+    QB_PLATFORM_MOVIE_SOURCE_OPS(QB_MOVIE_OP)
 #undef QB_MOVIE_OP
     return ops;
 }

@@ -27,6 +27,7 @@ struct FakeSource {
     double frameDuration = 0.01;
     int32_t next = 0;  // picture index
     bool soundDue = false;
+    int32_t slowFirstMs = 0;  // the first picture's decode takes this long
     std::atomic<int32_t> live{0};
 };
 
@@ -69,6 +70,8 @@ constexpr int32_t kWidth = 8, kHeight = 4;
 int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
     const auto* p = static_cast<const FakePacket*>(packet);
     if (p->audio) return 0;
+    if (p->index == 0 && Fake(handle)->slowFirstMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(Fake(handle)->slowFirstMs));
     for (int32_t i = 0; i < kWidth * kHeight; ++i) frame->rgb[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
     frame->pts = p->index * Fake(handle)->frameDuration;
     return 1;
@@ -173,6 +176,17 @@ TEST(VideoPlaybackTest, PicturesInOrderAndOneEnd) {
     EXPECT_EQ(rig.sink.ended, 2);
 }
 
+TEST(VideoPlaybackTest, ASlowFirstPictureMakesNoneLate) {
+    // A decoder that warms up for a while before its first picture.
+    Rig rig(15, 0.04);
+    rig.fake.slowFirstMs = 300;
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.stream.playback->droppedCount, 0);
+    EXPECT_EQ(rig.sink.Shown().size(), 15u);
+    StopVideoStream(&rig.stream);
+}
+
 TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     // A clock that stands still shows the first picture and holds the next.
     fakeNow = 100.0;
@@ -222,6 +236,37 @@ TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {
     shown = rig.sink.Shown();
     EXPECT_GT(shown.back(), 50);
     StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, APausedSeekDropsThePictureWaitingForASlot) {
+    // A clock that stands still: picture 0 shown, 1 and 2 queued, and 3
+    // decoded, waiting for a slot, when the seek comes.
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    Rig rig(100, 0.04);
+    ASSERT_EQ(rig.Start(), 0);
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(rig.WaitFor([&] { return p->shownCount > 0 && rig.fake.next > 3 && p->videoBusy; }));
+    PauseVideoStream(&rig.stream);
+    ASSERT_EQ(SeekVideoStream(&rig.stream, 2000), 0);
+    const size_t seekedAt = rig.sink.Shown().size();
+    EXPECT_EQ(rig.sink.Shown().back(), 50);
+    // The waiting picture, older than the seek, takes no slot.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    LockMutex(p->pictureMutex.get());
+    EXPECT_EQ(p->queued, 0);
+    UnlockMutex(p->pictureMutex.get());
+    ResumeVideoStream(&rig.stream);
+    // Everything queued is due at once; then the clock walks on.
+    for (int i = 0; i < 1000 && rig.sink.Shown().size() <= seekedAt + 3; ++i) {
+        fakeNow = fakeNow + 0.04;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::vector<int32_t> shown = rig.sink.Shown();
+    ASSERT_GT(shown.size(), seekedAt + 3);
+    for (size_t i = seekedAt; i < shown.size(); ++i) EXPECT_GT(shown[i], 50) << i;
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
 }
 
 TEST(VideoPlaybackTest, SeeksWhilePlayingLandWhereAsked) {

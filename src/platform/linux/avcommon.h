@@ -8,6 +8,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 #include <cstdio>
@@ -35,6 +37,12 @@ struct FrameFree {
 };
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFree {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct ResamplerFree {
+    void operator()(SwrContext* s) const { swr_free(&s); }
 };
 
 // FFmpeg would otherwise print to the terminal about every damaged file.
@@ -69,35 +77,28 @@ inline int64_t SeekFilePacket(void* opaque, int64_t offset, int whence) {
     return FileSeek(file, 0, kSeekCurrent);
 }
 
-// A demuxer over a plain file of the platform, read through the file layer
-// (so names are the player's, ISO 8859-1 or UTF-8) and probed by its bytes
-// alone: no demuxer may open further files, nor pick the image-sequence
-// reader by the name. Members go in reverse order: the format context
-// before its I/O context, that before the file.
-struct FileDemuxer {
-    qbFilePtr file;
+// A demuxer reading a file of the file layer, probed by its bytes alone: no
+// demuxer may open further files, nor pick the image-sequence reader by the
+// name. Members go in reverse order: the format context before its I/O
+// context, that before a file the input opened itself.
+struct FileInput {
+    qbFilePtr ownFile;
     std::unique_ptr<AVIOContext, IOFree> io;
     std::unique_ptr<AVFormatContext, FormatClose> format;
 
     void Reset() {
         format.reset();
         io.reset();
-        file.reset();
+        ownFile.reset();
     }
 };
 
-// 0 with the stream information read, AVERROR(ENOENT) when the file does
-// not open, AVERROR(ENOMEM), or FFmpeg's error for bytes it does not take.
-inline int OpenFileDemuxer(const char* name, FileDemuxer* out) {
-    constexpr int kIOBufferBytes = 64 * 1024;
+// Opens and probes the file's streams: 0, or an FFmpeg error.
+inline int OpenFileInput(qbFile* file, int bufferBytes, FileInput* out) {
     SilenceLog();
-    out->Reset();
-    out->file.reset(FileOpen(name, kFileModeRead, nullptr));
-    if (!out->file) return AVERROR(ENOENT);
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
+    auto* buffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(bufferBytes)));
     if (!buffer) return AVERROR(ENOMEM);
-    out->io.reset(avio_alloc_context(buffer, kIOBufferBytes, 0, out->file.get(), &ReadFilePacket, nullptr,
-                                     &SeekFilePacket));
+    out->io.reset(avio_alloc_context(buffer, bufferBytes, 0, file, &ReadFilePacket, nullptr, &SeekFilePacket));
     if (!out->io) {
         av_free(buffer);
         return AVERROR(ENOMEM);
@@ -108,10 +109,18 @@ inline int OpenFileDemuxer(const char* name, FileDemuxer* out) {
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
     format->io_open = &RefuseNestedOpen;
     // On failure avformat_open_input frees the context itself.
-    if (int err = avformat_open_input(&format, "", nullptr, nullptr); err < 0) return err;
+    if (int err = avformat_open_input(&format, nullptr, nullptr, nullptr); err < 0) return err;
     out->format.reset(format);
-    if (int err = avformat_find_stream_info(format, nullptr); err < 0) return err;
-    return 0;
+    return avformat_find_stream_info(format, nullptr);
+}
+
+// The same over a file of the player's name (ISO 8859-1 or UTF-8), which the
+// input owns: AVERROR(ENOENT) when the file does not open.
+inline int OpenFileDemuxer(const char* name, FileInput* out) {
+    out->Reset();
+    out->ownFile.reset(FileOpen(name, kFileModeRead, nullptr));
+    if (!out->ownFile) return AVERROR(ENOENT);
+    return OpenFileInput(out->ownFile.get(), 64 * 1024, out);
 }
 
 }  // namespace av_common

@@ -6,6 +6,7 @@
 // FreeType, pictures, sounds and movies through FFmpeg.
 #include "core/errcodes.h"
 #include "platform/linux/ffmovie.h"
+#include "platform/linux/ffsource.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/nativefont.h"
 #include "platform/linux/nativeimage.h"
@@ -137,6 +138,17 @@ qbPlatformOps MakeLinuxOps() {
     QB_OP_SOUND(GetNativeStreamFormat)
     QB_OP_SOUND(GetNativeAudioFormatName)
 #undef QB_OP_SOUND
+#define QB_OP_MOVIE_SOURCE(op) ops.op = &ffsource::op;
+    QB_OP_MOVIE_SOURCE(OpenMovieSource)
+    QB_OP_MOVIE_SOURCE(CloseMovieSource)
+    QB_OP_MOVIE_SOURCE(NextMoviePacket)
+    QB_OP_MOVIE_SOURCE(FreeMoviePacket)
+    QB_OP_MOVIE_SOURCE(DecodeMovieVideo)
+    QB_OP_MOVIE_SOURCE(DecodeMovieAudio)
+    QB_OP_MOVIE_SOURCE(SeekMovieSource)
+    QB_OP_MOVIE_SOURCE(FlushMovieAudio)
+    QB_OP_MOVIE_SOURCE(FlushMovieVideo)
+#undef QB_OP_MOVIE_SOURCE
     sdl_audio::FillAudioOps(ops);
     return ops;
 }

@@ -25,7 +25,7 @@ struct SwsFree {
 // The demuxer and the decoder of the video stream, from the file's start
 // or from a seek.
 struct MoviePass {
-    av_common::FileDemuxer input;
+    av_common::FileInput input;
     std::unique_ptr<AVCodecContext, av_common::CodecFree> codec;
     int stream = -1;
     bool inputDone = false;  // the decoder was told the input ended

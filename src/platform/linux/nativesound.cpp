@@ -42,9 +42,7 @@ using av_common::FormatClose;
 using av_common::FrameFree;
 using av_common::IOFree;
 using av_common::PacketFree;
-struct SwrFree {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
+using SwrFree = av_common::ResamplerFree;
 
 // The demuxer, decoder and converter over the file. A seek back moves the
 // demuxer and flushes the decoder; where the frames after it could not be
@@ -81,9 +79,6 @@ struct Pass {
     }
 };
 
-using av_common::ReadFilePacket;
-using av_common::RefuseNestedOpen;
-using av_common::SeekFilePacket;
 using av_common::SilenceLog;
 
 }  // namespace
@@ -110,22 +105,14 @@ namespace {
 int StartPass(qbNativeAudioFile& f) {
     if (FileSeek(f.file.get(), 0, kSeekBeginning) < 0) return ERR_SEEKFILE;
     auto pass = std::make_unique<Pass>();
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
-    if (!buffer) return ERR_MEM;
-    pass->io.reset(avio_alloc_context(buffer, kIOBufferBytes, 0, f.file.get(), &ReadFilePacket, nullptr, &SeekFilePacket));
-    if (!pass->io) {
-        av_free(buffer);
-        return ERR_MEM;
-    }
-    AVFormatContext* format = avformat_alloc_context();
-    if (!format) return ERR_MEM;
-    format->pb = pass->io.get();
-    format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    format->io_open = &RefuseNestedOpen;
-    // On failure avformat_open_input frees the context itself.
-    if (avformat_open_input(&format, nullptr, nullptr, nullptr) < 0) return ERR_OPENSOUND2;
-    pass->format.reset(format);
-    if (avformat_find_stream_info(format, nullptr) < 0) return ERR_OPENSOUND2;
+    av_common::FileInput input;
+    const int opened = av_common::OpenFileInput(f.file.get(), kIOBufferBytes, &input);
+    // The format context goes before the I/O context it reads through.
+    pass->io = std::move(input.io);
+    pass->format = std::move(input.format);
+    if (opened == AVERROR(ENOMEM)) return ERR_MEM;
+    if (opened < 0) return ERR_OPENSOUND2;
+    AVFormatContext* format = pass->format.get();
     const AVCodec* decoder = nullptr;
     pass->stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (pass->stream < 0 || !decoder) return ERR_OPENSOUND2;

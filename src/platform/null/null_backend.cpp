@@ -594,6 +594,10 @@ int NoQuickTime(const char* name, qbMovieInfo*) {
     SetErrorDetail(name ? name : "");
     return ERR_LOADVIDEO;
 }
+int NoMovieSource(const char*, const qbMovieSourceRequest*, qbMovieSourceInfo*, qbMovieSource** out) {
+    if (out) *out = nullptr;
+    return ERR_LOADVIDEO;
+}
 int NoImageDecoder(qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoMemoryImageDecoder(const void*, size_t, qbNativeImageRequest*) { return ERR_LOADPICTURE2; }
 int NoImageEncoder(const char*, const qbEncodePixels*, int32_t type, std::vector<uint8_t>*) {
@@ -688,6 +692,7 @@ qbPlatformOps MakeNullOps() {
 #undef QB_OP_OWN
     ops.OpenURLNative = &OpenURL;
     ops.OpenQuickTimeMovie = &NoQuickTime;
+    ops.OpenMovieSource = &NoMovieSource;
     ops.DecodeNativeImage = &NoImageDecoder;
     ops.DecodeNativeImageFromMemory = &NoMemoryImageDecoder;
     ops.EncodeNativeImage = &NoImageEncoder;

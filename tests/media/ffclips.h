@@ -1,0 +1,167 @@
+// Movie clips made at test time by the ffmpeg command-line tool from
+// generated pictures (testsrc2, color) and sound (sine). Each is made once
+// per process and removed at its end.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace ffclips {
+
+class Made {
+public:
+    ~Made() {
+        for (const auto& [name, path] : paths_) std::remove(path.c_str());
+    }
+    // The clip `name` (its extension picks the container) from the ffmpeg
+    // arguments before the output; "" when ffmpeg fails.
+    std::string Get(const std::string& name, const std::string& args) {
+        const auto found = paths_.find(name);
+        if (found != paths_.end()) return found->second;
+        const std::string path = testing::TempDir() + "ffclip_" + std::to_string(getpid()) + "_" + name;
+        const std::string command = "ffmpeg -nostdin -v error -y " + args + " '" + path + "'";
+        const std::string made = std::system(command.c_str()) == 0 ? path : "";
+        paths_[name] = made;
+        return made;
+    }
+
+    // A file made here some other way, removed with the clips.
+    std::string Keep(const std::string& name, const std::string& path) { return paths_[name] = path; }
+    bool Has(const std::string& name) const { return paths_.count(name) != 0; }
+    std::string Path(const std::string& name) const { return Has(name) ? paths_.at(name) : ""; }
+
+private:
+    std::map<std::string, std::string> paths_;
+};
+
+inline Made& Clips() {
+    static Made made;
+    return made;
+}
+
+inline std::string Pictures(const std::string& size, int rate, double seconds) {
+    return "-f lavfi -i testsrc2=size=" + size + ":rate=" + std::to_string(rate) +
+           ":duration=" + std::to_string(seconds);
+}
+
+inline std::string Sine(int rate, double seconds) {
+    return "-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) +
+           ":duration=" + std::to_string(seconds);
+}
+
+// H.264 + AAC, 64 x 48 at 25 pictures a second, 2 s, mono sound at 22050 Hz;
+// a key frame every 10 pictures.
+inline std::string SmallMP4() {
+    return Clips().Get("small.mp4", Pictures("64x48", 25, 2) + " " + Sine(22050, 2) +
+                                        " -c:v libx264 -g 10 -pix_fmt yuv420p -c:a aac -shortest");
+}
+
+// The pictures alone.
+inline std::string SilentMP4() {
+    return Clips().Get("silent.mp4", Pictures("64x48", 25, 2) + " -c:v libx264 -g 10 -pix_fmt yuv420p");
+}
+
+// The same at 4 s, for pausing and seeking while it plays.
+inline std::string LongerMP4() {
+    return Clips().Get("longer.mp4", Pictures("64x48", 25, 4) + " " + Sine(22050, 4) +
+                                         " -c:v libx264 -g 10 -pix_fmt yuv420p -c:a aac -shortest");
+}
+
+// 1 s of pictures with 5.1 sound at 48000 Hz.
+inline std::string SurroundMP4() {
+    return Clips().Get("surround.mp4", Pictures("32x32", 25, 1) + " " + Sine(48000, 1) +
+                                           " -c:v libx264 -pix_fmt yuv420p -c:a aac -ac 6 -shortest");
+}
+
+// VP8 + Vorbis in Matroska, 2 s, cut to half its bytes: the header still
+// promises 2 s.
+inline std::string TruncatedMKV() {
+    if (Clips().Has("cut.mkv")) return Clips().Path("cut.mkv");
+    const std::string whole =
+        Clips().Get("whole.mkv", Pictures("64x48", 25, 2) + " " + Sine(22050, 2) + " -c:v libvpx -g 5 -c:a libvorbis");
+    if (whole.empty()) return "";
+    const std::string cut = whole + ".cut.mkv";
+    std::FILE* in = std::fopen(whole.c_str(), "rb");
+    std::FILE* out = std::fopen(cut.c_str(), "wb");
+    if (!in || !out) {
+        if (in) std::fclose(in);
+        if (out) std::fclose(out);
+        return "";
+    }
+    std::fseek(in, 0, SEEK_END);
+    const long half = std::ftell(in) / 2;
+    std::fseek(in, 0, SEEK_SET);
+    for (long i = 0; i < half; ++i) std::fputc(std::fgetc(in), out);
+    std::fclose(in);
+    std::fclose(out);
+    return Clips().Keep("cut.mkv", cut);
+}
+
+// One flat colour (0xRRGGBB) at 1280 x 720 in BT.709 studio range, 3
+// pictures, its samples worked out here and coded losslessly.
+inline std::string Flat709(uint32_t colour) {
+    const std::string name = "flat709_" + std::to_string(colour) + ".mp4";
+    if (Clips().Has(name)) return Clips().Path(name);
+    const double r = (colour >> 16 & 255) / 255.0, g = (colour >> 8 & 255) / 255.0, b = (colour & 255) / 255.0;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const auto sample = [](double v) { return static_cast<char>(static_cast<int>(std::lround(v))); };
+    constexpr size_t kLuma = 1280 * 720, kChroma = 640 * 360;
+    std::string picture(kLuma, sample(16 + 219 * y));
+    picture.append(kChroma, sample(128 + 224 * (b - y) / 1.8556));
+    picture.append(kChroma, sample(128 + 224 * (r - y) / 1.5748));
+    const std::string raw = testing::TempDir() + "ffclip_" + std::to_string(getpid()) + "_flat.yuv";
+    std::FILE* f = std::fopen(raw.c_str(), "wb");
+    if (!f) return "";
+    for (int i = 0; i < 3; ++i) std::fwrite(picture.data(), 1, picture.size(), f);
+    std::fclose(f);
+    const std::string made = Clips().Get(name, "-f rawvideo -pix_fmt yuv420p -s 1280x720 -r 25 -i '" + raw +
+                                                   "' -c:v libx264 -qp 0 -colorspace bt709 -color_primaries bt709 "
+                                                   "-color_trc bt709 -color_range tv");
+    std::remove(raw.c_str());
+    return made;
+}
+
+// testsrc2 in 10-bit H.264, 3 pictures.
+inline std::string TenBit() {
+    return Clips().Get("tenbit.mkv", Pictures("64x48", 25, 0.12) + " -c:v libx264 -pix_fmt yuv420p10le");
+}
+
+// An odd size: 33 x 17 (testsrc, as testsrc2 keeps to even sizes), MJPEG
+// (full-range 4:4:4) + PCM in AVI, 5 pictures.
+inline std::string OddAVI() {
+    return Clips().Get("odd.avi", "-f lavfi -i testsrc=size=33x17:rate=25:duration=0.2 " + Sine(8000, 0.2) +
+                                      " -c:v mjpeg -c:a pcm_s16le -shortest");
+}
+
+// Sound alone.
+inline std::string AudioOnly() { return Clips().Get("sound.m4a", Sine(22050, 1) + " -c:a aac"); }
+
+// The backend in use with the Linux backend's movie source in it, while it
+// lives: movies decode, and everything else stays as the test had it.
+class MovieSourceBackend {
+public:
+    MovieSourceBackend() : before_(&ActivePlatformOps()), mixed_(ActivePlatformOps()) {
+#define QB_TAKE_MOVIE_SOURCE(ret, op, params, args) mixed_.op = LinuxPlatformOps().op;
+        QB_PLATFORM_MOVIE_SOURCE_OPS(QB_TAKE_MOVIE_SOURCE)
+#undef QB_TAKE_MOVIE_SOURCE
+        SetPlatformBackend(&mixed_);
+    }
+    ~MovieSourceBackend() { SetPlatformBackend(before_); }
+    MovieSourceBackend(const MovieSourceBackend&) = delete;
+    MovieSourceBackend& operator=(const MovieSourceBackend&) = delete;
+
+private:
+    const qbPlatformOps* before_;
+    qbPlatformOps mixed_;
+};
+
+}  // namespace ffclips

@@ -1,0 +1,168 @@
+// Native-driver videos played by the engine over the platform's movie
+// decoder: every picture in order and one end, a truncated file that ends
+// early with one end, 5.1 sound taken as stereo, pause, resume and seeks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "media/ffclips.h"
+#include "media/videoplayback.h"
+#include "platform/platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Sink {
+    std::mutex lock;
+    std::vector<double> shown;
+    std::atomic<int32_t> ended{0};
+    static void Picture(void* user, const uint32_t*, int32_t, int32_t, int32_t, double pts) {
+        auto* s = static_cast<Sink*>(user);
+        std::lock_guard g(s->lock);
+        s->shown.push_back(pts);
+    }
+    static void Ended(void* user) { ++static_cast<Sink*>(user)->ended; }
+    std::vector<double> Shown() {
+        std::lock_guard g(lock);
+        return shown;
+    }
+    size_t Count() {
+        std::lock_guard g(lock);
+        return shown.size();
+    }
+};
+
+class MovieEngineTest : public ::testing::Test {
+protected:
+    // The in-memory backend's sound output, the Linux backend's movies.
+    void TearDown() override { stream_.reset(); }
+    int Open(const std::string& path) {
+        stream_ = std::make_unique<qbVideoStream>();
+        stream_->kind = kVideoDriverNative;
+        stream_->nativePath = path;
+        return AttachNativeVideoEngine(stream_.get());
+    }
+    qbOwnVideoStream* Own() { return stream_->own.get(); }
+    int Start(bool sound = false) {
+        qbVideoPlayParams params;
+        params.sound = sound;
+        params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &sink_};
+        return StartVideoPlayback(Own(), params);
+    }
+    template <class Done>
+    static bool WaitFor(Done done, int32_t ms = 20000) {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        while (!done()) {
+            if (Clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    ffclips::MovieSourceBackend movies_;
+    std::unique_ptr<qbVideoStream> stream_;
+    Sink sink_;
+};
+
+TEST_F(MovieEngineTest, PlaysEveryPictureInOrderToOneEnd) {
+    ASSERT_EQ(Open(ffclips::SmallMP4()), 0);
+    EXPECT_EQ(Own()->source->kind, kVideoSourceMovie);
+    EXPECT_EQ(Own()->frameWidth, 64);
+    EXPECT_TRUE(Own()->flags & kVideoInfoSeekable);
+    // A stream that has its engine keeps it.
+    qbOwnVideoStream* own = Own();
+    EXPECT_EQ(AttachNativeVideoEngine(stream_.get()), 0);
+    EXPECT_EQ(Own(), own);
+
+    ASSERT_EQ(Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return sink_.ended > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(sink_.ended, 1);
+    const std::vector<double> shown = sink_.Shown();
+    const qbVideoPlayback& p = *Own()->playback;
+    EXPECT_EQ(static_cast<int32_t>(shown.size()), p.shownCount.load());
+    EXPECT_EQ(p.shownCount + p.droppedCount, 50);
+    for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
+    EXPECT_NEAR(shown.back(), 1.96, 0.001);
+    StopVideoStream(Own());
+}
+
+TEST_F(MovieEngineTest, TruncatedFileEndsEarlyWithOneEnd) {
+    ASSERT_EQ(Open(ffclips::TruncatedMKV()), 0);
+    EXPECT_NEAR(Own()->duration, 2000u, 40);  // what the header promised
+    ASSERT_EQ(Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return sink_.ended > 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sink_.ended, 1);
+    const std::vector<double> shown = sink_.Shown();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_LT(shown.back(), 1.9);
+    EXPECT_LT(GetVideoStreamPosition(Own()), 1900u);
+    StopVideoStream(Own());
+}
+
+TEST_F(MovieEngineTest, SurroundSoundPlaysAsStereo) {
+    ASSERT_EQ(Open(ffclips::SurroundMP4()), 0);
+    EXPECT_EQ(Own()->audioChannels, 2);
+    EXPECT_EQ(Own()->audioRate, 48000);
+    // Six channels would leave the video silent; two play.
+    ASSERT_EQ(Start(true), 0);
+    EXPECT_TRUE(Own()->playback->withSound);
+    ASSERT_TRUE(WaitFor([&] { return sink_.Count() >= 3; }));
+    StopVideoStream(Own());
+}
+
+TEST_F(MovieEngineTest, PauseResumeAndSeek) {
+    ASSERT_EQ(Open(ffclips::LongerMP4()), 0);
+    ASSERT_EQ(Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return sink_.Count() >= 5; }));
+
+    // Paused, nothing is shown and the position stands.
+    PauseVideoStream(Own());
+    const size_t pausedAt = sink_.Count();
+    const uint32_t position = GetVideoStreamPosition(Own());
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(sink_.Count(), pausedAt);
+    EXPECT_EQ(GetVideoStreamPosition(Own()), position);
+
+    // A seek while paused shows the target's picture at once, still paused.
+    ASSERT_EQ(SeekVideoStream(Own(), 2000), 0);
+    ASSERT_EQ(sink_.Count(), pausedAt + 1);
+    EXPECT_NEAR(sink_.Shown().back(), 2.0, 0.001);
+    EXPECT_EQ(GetVideoStreamPosition(Own()), 2000u);
+
+    // Resumed, it goes on from there.
+    ResumeVideoStream(Own());
+    ASSERT_TRUE(WaitFor([&] { return sink_.Count() >= pausedAt + 5; }));
+    std::vector<double> shown = sink_.Shown();
+    for (size_t i = pausedAt + 1; i < shown.size(); ++i) EXPECT_GT(shown[i], 2.0);
+
+    // A seek while playing goes back, and the pictures follow from there.
+    ASSERT_EQ(SeekVideoStream(Own(), 400), 0);
+    const size_t seekedAt = sink_.Count();
+    ASSERT_TRUE(WaitFor([&] { return sink_.Count() >= seekedAt + 3; }));
+    shown = sink_.Shown();
+    bool back = false;
+    for (size_t i = seekedAt; i < shown.size(); ++i) back = back || std::abs(shown[i] - 0.4) < 0.001;
+    EXPECT_TRUE(back);
+    ASSERT_TRUE(WaitFor([&] { return sink_.ended > 0; }));
+    EXPECT_EQ(sink_.ended, 1);
+    StopVideoStream(Own());
+}
+
+TEST_F(MovieEngineTest, RefusesWhatThePlatformCannotOpen) {
+    EXPECT_EQ(Open(ffclips::AudioOnly()), ERR_LOADVIDEO);
+    EXPECT_EQ(Own(), nullptr);
+    // The own driver's streams are not touched.
+    qbVideoStream own;
+    EXPECT_EQ(AttachNativeVideoEngine(&own), 0);
+    EXPECT_EQ(own.own, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// The FFmpeg movie source for the video engine: what it opens and refuses,
+// the form its pictures take (YUV for studio-range BT.601 4:2:0, RGB with
+// the stream's own matrix otherwise) against ffmpeg's own decode, sound
+// downmixed to stereo, the drain at the end, and a seek that starts at its
+// target.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "imaging/yuvframes.h"
+#include "media/avitest.h"
+#include "media/ffclips.h"
+#include "platform/platform.h"
+
+namespace {
+
+class MovieSourceTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetPlatformBackend(&LinuxPlatformOps()); }
+    void TearDown() override {
+        if (source_) CloseMovieSource(source_);
+        SetPlatformBackend(nullptr);
+    }
+    int Open(const std::string& path, int32_t threads = 0) {
+        if (source_) CloseMovieSource(source_);
+        source_ = nullptr;
+        qbMovieSourceRequest request;
+        request.threads = threads;
+        return OpenMovieSource(path.c_str(), &request, &info_, &source_);
+    }
+
+    struct Picture {
+        std::vector<uint32_t> rgb;  // 0x00RRGGBB
+        double pts = -1.0;
+    };
+    // Every picture to the end, with the bytes of sound decoded.
+    std::vector<Picture> DecodeAll(int64_t* soundBytes = nullptr) {
+        std::vector<Picture> pictures;
+        std::vector<uint8_t> sound(262144);
+        std::vector<uint32_t> words(static_cast<size_t>(info_.width) * static_cast<size_t>(info_.height));
+        for (int guard = 0; guard < 100000; ++guard) {
+            qbMoviePacket packet;
+            const int32_t got = NextMoviePacket(source_, &packet);
+            if (got == -1) break;
+            if (got != 0) continue;
+            if (packet.isAudio) {
+                int32_t finished = 0;
+                while (!finished) {
+                    const int32_t n = DecodeMovieAudio(source_, packet.packet, sound.data(), 262144, &finished);
+                    if (n < 0) break;
+                    if (soundBytes) *soundBytes += n;
+                }
+            } else {
+                qbMoviePicture p;
+                p.rgb = words.data();
+                if (DecodeMovieVideo(source_, packet.packet, &p) == 1) pictures.push_back({ToRGB(p, words), p.pts});
+            }
+            FreeMoviePacket(source_, packet.packet);
+        }
+        return pictures;
+    }
+    std::vector<uint32_t> ToRGB(const qbMoviePicture& p, const std::vector<uint32_t>& words) const {
+        std::vector<uint32_t> out(words.size());
+        if (info_.framesAreRGB) {
+            for (size_t i = 0; i < out.size(); ++i) out[i] = __builtin_bswap32(words[i]) & 0xFFFFFFu;
+            return out;
+        }
+        qbYUVFrameRequest q;
+        q.planes = p.planes;
+        q.pitches = p.pitches;
+        q.destination = out.data();
+        q.sourceWidth = q.destWidth = info_.width;
+        q.sourceHeight = q.destHeight = info_.height;
+        q.destPitch = info_.width;
+        q.destFormat = 10;
+        q.destBytesPerPixel = 4;
+        ConvertYUVToRGB(q);
+        for (uint32_t& w : out) w &= 0xFFFFFFu;
+        return out;
+    }
+    static int MaxDifference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+        int worst = a.size() == b.size() ? 0 : 256;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+            for (int shift : {0, 8, 16})
+                worst = std::max(worst, std::abs(static_cast<int>((a[i] >> shift) & 255) -
+                                                 static_cast<int>((b[i] >> shift) & 255)));
+        return worst;
+    }
+
+    qbMovieSource* source_ = nullptr;
+    qbMovieSourceInfo info_;
+};
+
+TEST_F(MovieSourceTest, RefusesWhatHoldsNoPictures) {
+    const std::string sound = ffclips::AudioOnly();
+    ASSERT_FALSE(sound.empty());
+    EXPECT_EQ(Open(sound), ERR_LOADVIDEO);
+    EXPECT_EQ(GetErrorDetail(), sound);
+    EXPECT_EQ(source_, nullptr);
+    EXPECT_EQ(Open(testing::TempDir() + "no_such_movie.mp4"), ERR_LOADVIDEO);
+    const std::string junk = testing::TempDir() + "junk_movie.mp4";
+    std::FILE* f = std::fopen(junk.c_str(), "wb");
+    for (int i = 0; i < 5000; ++i) std::fputc(i * 7 & 255, f);
+    std::fclose(f);
+    EXPECT_EQ(Open(junk), ERR_LOADVIDEO);
+    std::remove(junk.c_str());
+    // Without the Linux backend nothing opens.
+    SetPlatformBackend(nullptr);
+    EXPECT_EQ(Open(ffclips::SmallMP4()), ERR_LOADVIDEO);
+    EXPECT_EQ(source_, nullptr);
+}
+
+TEST_F(MovieSourceTest, SmallClipDecodesWholeAsFFmpegDoes) {
+    const std::string path = ffclips::SmallMP4();
+    ASSERT_EQ(Open(path), 0);
+    EXPECT_EQ(info_.width, 64);
+    EXPECT_EQ(info_.height, 48);
+    EXPECT_NEAR(info_.duration, 2000, 40);
+    EXPECT_NEAR(info_.frameDuration, 0.04, 1e-9);
+    EXPECT_EQ(info_.audioChannels, 1);
+    EXPECT_EQ(info_.audioRate, 22050);
+    EXPECT_EQ(info_.seekable, 1);
+    EXPECT_EQ(info_.framesAreRGB, 0);  // BT.601 studio-range 4:2:0 goes to the engine's converter
+    int64_t sound = 0;
+    const std::vector<Picture> pictures = DecodeAll(&sound);
+    // The end drains the decoder: every picture comes out, in order.
+    const auto reference = avitest::Decode(path, 64, 48);
+    ASSERT_EQ(pictures.size(), 50u);
+    ASSERT_EQ(reference.size(), 50u);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        EXPECT_NEAR(pictures[i].pts, i * 0.04, 0.001);
+        // The engine's integer converter against swscale's.
+        EXPECT_LE(MaxDifference(pictures[i].rgb, reference[i]), 3) << "picture " << i;
+    }
+    EXPECT_NEAR(static_cast<double>(sound) / 2.0, 2 * 22050.0, 22050 * 0.05);
+}
+
+TEST_F(MovieSourceTest, OtherFormatsArriveAsRGBWithTheirOwnMatrix) {
+    // Flat BT.709 pictures keep their colours.
+    for (const uint32_t colour : {0x3366CCu, 0xE0C020u}) {
+        ASSERT_EQ(Open(ffclips::Flat709(colour)), 0);
+        EXPECT_EQ(info_.framesAreRGB, 1);
+        const std::vector<Picture> pictures = DecodeAll();
+        ASSERT_EQ(pictures.size(), 3u);
+        EXPECT_LE(MaxDifference(std::vector<uint32_t>(pictures[1].rgb.size(), colour), pictures[1].rgb), 3)
+            << std::hex << colour << " " << pictures[1].rgb[0];
+    }
+    // 10-bit and full-range MJPEG at an odd size match ffmpeg's own decode.
+    for (const std::string& path : {ffclips::TenBit(), ffclips::OddAVI()}) {
+        ASSERT_FALSE(path.empty());
+        ASSERT_EQ(Open(path), 0);
+        EXPECT_EQ(info_.framesAreRGB, 1);
+        const std::vector<Picture> pictures = DecodeAll();
+        const auto reference = avitest::Decode(path, info_.width, info_.height);
+        ASSERT_EQ(pictures.size(), reference.size());
+        ASSERT_FALSE(pictures.empty());
+        for (size_t i = 0; i < pictures.size(); ++i)
+            EXPECT_LE(MaxDifference(pictures[i].rgb, reference[i]), 2) << path << " picture " << i;
+    }
+    EXPECT_EQ(info_.width, 33);
+    EXPECT_EQ(info_.height, 17);
+}
+
+TEST_F(MovieSourceTest, SurroundSoundIsDownmixedToStereo) {
+    ASSERT_EQ(Open(ffclips::SurroundMP4()), 0);
+    EXPECT_EQ(info_.audioChannels, 2);
+    EXPECT_EQ(info_.audioRate, 48000);
+    int64_t sound = 0;
+    DecodeAll(&sound);
+    EXPECT_NEAR(static_cast<double>(sound) / 4.0, 48000.0, 48000 * 0.05);
+}
+
+TEST_F(MovieSourceTest, SeekStartsAtTheTargetPicture) {
+    ASSERT_EQ(Open(ffclips::SmallMP4(), 2), 0);
+    const std::vector<Picture> all = DecodeAll();
+    ASSERT_EQ(all.size(), 50u);
+    // 1500 ms at 25 pictures a second is picture 37, between two key frames.
+    ASSERT_EQ(SeekMovieSource(source_, 1500), 0);
+    FlushMovieVideo(source_);
+    FlushMovieAudio(source_);
+    const std::vector<Picture> rest = DecodeAll();
+    ASSERT_EQ(rest.size(), 13u);
+    EXPECT_NEAR(rest[0].pts, 37 * 0.04, 0.001);
+    EXPECT_EQ(rest[0].rgb, all[37].rgb);
+    // Back to the start after the end.
+    ASSERT_EQ(SeekMovieSource(source_, 0), 0);
+    FlushMovieVideo(source_);
+    FlushMovieAudio(source_);
+    EXPECT_EQ(DecodeAll().size(), 50u);
+}
+
+TEST_F(MovieSourceTest, TruncatedFileEndsEarly) {
+    ASSERT_EQ(Open(ffclips::TruncatedMKV()), 0);
+    const std::vector<Picture> pictures = DecodeAll();
+    ASSERT_FALSE(pictures.empty());
+    EXPECT_LT(pictures.size(), 50u);
+    // Past the end it stays at the end.
+    qbMoviePacket packet;
+    EXPECT_EQ(NextMoviePacket(source_, &packet), -1);
+}
+
+}  // namespace
