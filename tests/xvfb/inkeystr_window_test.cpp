@@ -33,8 +33,10 @@ TEST_F(InKeyStrWindowTest, TypedKeysWithABackspaceGiveTheEditedLine) {
     const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( -quiet >out.txt & pid=$!
 i=0
-until wid=$(xdotool search --name Quenbrook 2>/dev/null | head -n 1) && [ -n "$wid" ] || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
-sleep 0.5
+until wid=$(xdotool search --onlyvisible --name Quenbrook 2>/dev/null | tail -n 1) && [ -n "$wid" ] || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
+sleep 1
+# Looked up again: a loaded machine may show the window before SDL settles it.
+wid=$(xdotool search --onlyvisible --name Quenbrook 2>/dev/null | tail -n 1)
 xdotool windowfocus --sync $wid
 xdotool key --window $wid a b BackSpace c Return
 n=0
