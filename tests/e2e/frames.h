@@ -83,6 +83,40 @@ inline std::string CallCommand(std::string name, std::initializer_list<double> a
     return s + "    CALL 0 " + std::to_string(reg) + " 1\n";
 }
 
+// A video applet: main installs an OnVideoEnd handler, runs `body` and waits
+// for events; the handler prints "videoend" with the video's id, runs
+// `handlerExtra` and ends the applet.
+inline std::string VideoEndApplet(const std::string& body, const std::string& handlerExtra = "") {
+    return R"(
+.function main maxstack=12
+.line 1
+    CLOSURE 0 onend
+    SETGLOBAL 0 "onend"
+    GETGLOBAL 0 "installeventhandler"
+    NEWTABLE 1 0 1
+    GETGLOBAL 2 "onend"
+    SETTABLE 1 "onvideoend" 2
+    CALL 0 2 1
+)" + body + R"(.line 19
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.function onend params=1 maxstack=6
+.line 20
+    GETGLOBAL 1 "debugprint"
+    LOADK 2 "videoend"
+    GETTABLE 3 0 "id"
+    CALL 1 3 1
+)" + handlerExtra + R"(    GETGLOBAL 1 "end"
+    CALL 1 1 1
+    RETURN 0 1 0
+.end
+.end
+)";
+}
+
 inline std::string MainFunction(const std::string& body, int maxstack) {
     return ".function main maxstack=" + std::to_string(maxstack) + "\n.line 1\n" + body + "    RETURN 0 1 0\n.end\n";
 }

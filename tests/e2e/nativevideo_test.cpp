@@ -15,17 +15,7 @@ namespace {
 constexpr int kX = 60, kY = 40;
 
 std::string Script(const std::string& file) {
-    return R"(
-.function main maxstack=12
-.line 1
-    CLOSURE 0 onend
-    SETGLOBAL 0 "onend"
-    GETGLOBAL 0 "installeventhandler"
-    NEWTABLE 1 0 1
-    GETGLOBAL 2 "onend"
-    SETTABLE 1 "onvideoend" 2
-    CALL 0 2 1
-.line 2
+    return e2e::VideoEndApplet(R"(.line 2
     GETGLOBAL 0 "forcevideodriver"
     LOADK 1 #0
     CALL 0 2 1
@@ -40,24 +30,7 @@ std::string Script(const std::string& file) {
     LOADK 2 #)" + std::to_string(kX) + R"(
     LOADK 3 #)" + std::to_string(kY) + R"(
     CALL 0 4 1
-.line 5
-loop:
-    GETGLOBAL 0 "waitevent"
-    CALL 0 1 1
-    JMP loop
-    RETURN 0 1 0
-.function onend params=1 maxstack=6
-.line 20
-    GETGLOBAL 1 "debugprint"
-    LOADK 2 "videoend"
-    GETTABLE 3 0 "id"
-    CALL 1 3 1
-    GETGLOBAL 1 "end"
-    CALL 1 1 1
-    RETURN 0 1 0
-.end
-.end
-)";
+)");
 }
 
 // 0 red, 1 green, 2 blue, -1 none of them.

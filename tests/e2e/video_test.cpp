@@ -20,17 +20,7 @@ constexpr int kX = 100, kY = 50;
 using cdxlbuilder::SolidRGB;
 
 std::string Script(const std::string& file) {
-    return R"(
-.function main maxstack=12
-.line 1
-    CLOSURE 0 onend
-    SETGLOBAL 0 "onend"
-    GETGLOBAL 0 "installeventhandler"
-    NEWTABLE 1 0 1
-    GETGLOBAL 2 "onend"
-    SETTABLE 1 "onvideoend" 2
-    CALL 0 2 1
-.line 2
+    return e2e::VideoEndApplet(R"(.line 2
     GETGLOBAL 0 "openvideo"
     LOADK 1 #1
     LOADK 2 ")" + file + R"("
@@ -41,29 +31,13 @@ std::string Script(const std::string& file) {
     LOADK 2 #)" + std::to_string(kX) + R"(
     LOADK 3 #)" + std::to_string(kY) + R"(
     CALL 0 4 1
-.line 4
-loop:
-    GETGLOBAL 0 "waitevent"
-    CALL 0 1 1
-    JMP loop
-    RETURN 0 1 0
-.function onend params=1 maxstack=6
-.line 20
-    GETGLOBAL 1 "debugprint"
-    LOADK 2 "videoend"
-    GETTABLE 3 0 "id"
-    CALL 1 3 1
-    GETGLOBAL 1 "debugprint"
+)",
+                               R"(    GETGLOBAL 1 "debugprint"
     GETGLOBAL 2 "isvideoplaying"
     LOADK 3 #1
     CALL 2 2 0
     CALL 1 0 1
-    GETGLOBAL 1 "end"
-    CALL 1 1 1
-    RETURN 0 1 0
-.end
-.end
-)";
+)");
 }
 
 class VideoRoadTest : public e2e::E2eFixture {};

@@ -21,17 +21,7 @@ using cdxlbuilder::SolidRGB;
 
 std::string Script(const std::string& file) {
     using e2e::CallCommand;
-    return R"(
-.function main maxstack=12
-.line 1
-    CLOSURE 0 onend
-    SETGLOBAL 0 "onend"
-    GETGLOBAL 0 "installeventhandler"
-    NEWTABLE 1 0 1
-    GETGLOBAL 2 "onend"
-    SETTABLE 1 "onvideoend" 2
-    CALL 0 2 1
-.line 2
+    return e2e::VideoEndApplet(R"(.line 2
     GETGLOBAL 0 "openvideo"
     LOADK 1 #1
     LOADK 2 ")" + file + R"("
@@ -46,37 +36,18 @@ std::string Script(const std::string& file) {
     CALL 0 6 1
 .line 4
 )" + CallCommand("GetVideoFrame", {2, 3, 1}) +
-           CallCommand("DisplayBrush", {2, 0, 0}) + R"(.line 5
+                               CallCommand("DisplayBrush", {2, 0, 0}) + R"(.line 5
     GETGLOBAL 0 "enablelayers"
     CALL 0 1 1
     GETGLOBAL 0 "playvideo"
     LOADK 1 #1
-    LOADK 2 #)" + std::to_string(kX) +
-           R"(
-    LOADK 3 #)" + std::to_string(kY) +
-           R"(
+    LOADK 2 #)" + std::to_string(kX) + R"(
+    LOADK 3 #)" + std::to_string(kY) + R"(
     NEWTABLE 4 0 1
     LOADK 5 #1
     SETTABLE 4 "uselayer" 5
     CALL 0 5 1
-.line 6
-loop:
-    GETGLOBAL 0 "waitevent"
-    CALL 0 1 1
-    JMP loop
-    RETURN 0 1 0
-.function onend params=1 maxstack=6
-.line 20
-    GETGLOBAL 1 "debugprint"
-    LOADK 2 "videoend"
-    GETTABLE 3 0 "id"
-    CALL 1 3 1
-    GETGLOBAL 1 "end"
-    CALL 1 1 1
-    RETURN 0 1 0
-.end
-.end
-)";
+)");
 }
 
 class VideoLayerRoadTest : public e2e::E2eFixture {};
