@@ -4,14 +4,13 @@
 // winding number between edges, so a row is written as runs of one value
 // between the pixels edges touch; only those pixels are computed one by one.
 // The cells are kept in a bounded list: an outline that needs more is
-// drawn in halves of the rows, each walking it again. Each row keeps the
-// span of pixels its cells touch: outside it the row is clear, or one run
-// to the right border, so nothing else of the row is read or written.
+// drawn in halves of the rows, each walking it again. A row's sweep tells
+// the span of pixels it wrote: outside it the row is clear, so a row sink
+// reads and blends nothing else, and rows without cells are skipped whole.
 #include "vector/coverage.h"
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -32,22 +31,15 @@ struct Cell {
     float area;
 };
 
-// The first and last slot of the row of differences that cells touched.
-struct Span {
-    int32_t lo = INT32_MAX;
-    int32_t hi = -1;
-};
-
 // Reused from call to call (the engine draws from one thread at a time), so
 // that a drawing costs no allocation once they have grown to it. The row of
-// differences, its bit set and its span are clear between rows.
+// differences and its bit set are clear between rows.
 struct Buffers {
     std::vector<Cell> cells;
     std::vector<Cell> sorted;
     std::vector<int32_t> rowStart;
     std::vector<float> row;
     std::vector<uint64_t> touched;
-    Span span;
     std::vector<uint8_t> out;  // the row handed to a row sink
 };
 
@@ -58,13 +50,11 @@ Buffers& Scratch() {
 
 // Adds a cell's differences to a row: cover - area into its own pixel, the
 // area into the next, both marked as touched.
-inline void AddToRow(float* d, uint64_t* touched, Span& span, int32_t x, float cover, float area) {
+inline void AddToRow(float* d, uint64_t* touched, int32_t x, float cover, float area) {
     d[x] += cover - area;
     d[x + 1] += area;
     touched[x >> 6] |= uint64_t{1} << (x & 63);
     touched[(x + 1) >> 6] |= uint64_t{1} << ((x + 1) & 63);
-    span.lo = std::min(span.lo, x);
-    span.hi = std::max(span.hi, x + 1);
 }
 
 // Turns the lines of rows top .. top + rows - 1 into cells; a band of one
@@ -137,7 +127,7 @@ private:
 
     void Add(int32_t c, int32_t r, float cover, float area) {
         if constexpr (Direct) {
-            AddToRow(b_.row.data(), b_.touched.data(), b_.span, c, cover, area);
+            AddToRow(b_.row.data(), b_.touched.data(), c, cover, area);
             return;
         }
         std::vector<Cell>& cells = b_.cells;
@@ -293,20 +283,20 @@ template <uint8_t (*Rule)(float)>
 Written SweepRow(Buffers& b, uint8_t* out, int32_t width) {
     float* d = b.row.data();
     uint64_t* touched = b.touched.data();
-    const Span span = b.span;
-    b.span = {};
-    if (span.hi < 0) return {};
+    const size_t words = b.touched.size();
+    size_t i = 0;
+    while (i < words && !touched[i]) ++i;
+    if (i == words) return {};
+    const int32_t first = static_cast<int32_t>(i * 64) + std::countr_zero(touched[i]);
     float winding = 0;
-    int32_t first = -1, next = 0;  // next: the first pixel not yet written
-    const auto lastWord = static_cast<size_t>(span.hi >> 6);
-    for (auto i = static_cast<size_t>(span.lo >> 6); i <= lastWord; ++i) {
+    int32_t next = first;  // the first pixel not yet written
+    for (; i < words; ++i) {
         uint64_t bits = touched[i];
         if (!bits) continue;
         touched[i] = 0;
         do {
             const int32_t x = static_cast<int32_t>(i * 64) + std::countr_zero(bits);
             bits &= bits - 1;
-            if (first < 0) first = next = x;
             if (x > next && x <= width) std::memset(out + next, Rule(winding), static_cast<size_t>(x - next));
             winding += d[x];
             d[x] = 0;
@@ -403,7 +393,7 @@ bool RenderRows(Buffers& b, const Target& t, int32_t top, int32_t rows) {
         }
         for (size_t i = first; i < end; ++i) {
             const Cell& c = b.sorted[i];
-            AddToRow(d, touched, b.span, c.x, c.cover, c.area);
+            AddToRow(d, touched, c.x, c.cover, c.area);
         }
         Sweep(b, t, top + r);
     }
