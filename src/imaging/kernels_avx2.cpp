@@ -254,6 +254,10 @@ QB_AVX2 int32_t ColourThroughWeightsRowAvx2(uint32_t* d, const uint8_t* w, int32
         const auto clear = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, zero)));
         if (clear == 0xFFFFFFFFu) continue;
         const auto full = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, solid)));
+        if (full == 0xFFFFFFFFu) {
+            for (int32_t k = 0; k < 4; ++k) Store8(d + i + 8 * k, colour);
+            continue;
+        }
         for (int32_t k = 0; k < 4; ++k) {
             const uint32_t c8 = (clear >> (8 * k)) & 0xFF, f8 = (full >> (8 * k)) & 0xFF;
             uint32_t* p = d + i + 8 * k;
