@@ -400,10 +400,6 @@ bool RenderRows(Buffers& b, const Target& t, int32_t top, int32_t rows) {
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 bool Prepare(Buffers& b, int32_t width, int32_t height, bool sink) {
     try {
         if (b.rowStart.size() < static_cast<size_t>(height) + 1) b.rowStart.resize(static_cast<size_t>(height) + 1);
