@@ -35,6 +35,16 @@ struct qbDirectTarget {
 // selected plane or blit route stands behind.
 bool PlainShapeTarget(const qbDrawState& state, uint32_t colour, const qbLayerOptions* lopts, qbDirectTarget* out);
 
+// A plain shape's coverage plane (width x height) where its image's corner
+// would have gone, px, py: the colour blended through it onto the target,
+// clipped to the target's rectangle, as the blit of the image would have.
+void BlendDirectCoverage(const qbDirectTarget& target, qbBitmap* plane, int32_t px, int32_t py, int32_t width,
+                         int32_t height, uint32_t colour);
+// One row of such coverage: weights[0 .. count - 1] for the pixels from x on
+// in row y.
+void BlendDirectRow(const qbDirectTarget& target, int32_t x, int32_t y, const uint8_t* weights, int32_t count,
+                    uint32_t colour);
+
 // What the blit would have added: the image's whole rectangle to the dirty
 // list when the target asks for it.
 void MarkDirectShape(ScriptState* L, const qbDirectTarget& target, int32_t x, int32_t y, int32_t width,

@@ -319,21 +319,7 @@ int PaintConicDirect(ScriptState* L, const qbConicRequest& r, const qbDrawState&
     if (int64_t{w} * h > kDirectShapeMaxPixels) return kShapeNotDirect;
     const int32_t px = direct.PlaceX(ClampToInt32(std::floor(centreX - w / 2.0)));
     const int32_t py = direct.PlaceY(ClampToInt32(std::floor(centreY - h / 2.0)));
-    const qbRect box = IntersectRects(direct.target.clip, {px, py, w, h});
-    if (plane && box.width > 0 && box.height > 0) {
-        qbAlphaChannelBlit b;
-        b.alpha = plane.get();
-        b.srcX = box.x - px;
-        b.srcY = box.y - py;
-        b.destination = direct.target.bitmap;
-        b.dstX = box.x;
-        b.dstY = box.y;
-        b.width = box.width;
-        b.height = box.height;
-        b.colour = r.colour & 0xFFFFFF;
-        b.mode = 1;
-        BltAlphaChannel(b);
-    }
+    BlendDirectCoverage(direct.target, plane.get(), px, py, w, h, r.colour);
     MarkDirectShape(L, direct.target, px, py, w, h);
     return kBoxDrawnDirectly;
 }

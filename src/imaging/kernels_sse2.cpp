@@ -219,4 +219,46 @@ int32_t LerpRowsSse2(const uint32_t* top, const uint32_t* bottom, uint32_t fy, i
     return x;
 }
 
+int32_t ColourThroughWeightsRowSse2(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb) {
+    const __m128i zero = _mm_setzero_si128(), k256 = _mm_set1_epi16(256), solid = _mm_set1_epi8(-1);
+    const __m128i colour = _mm_set1_epi32(static_cast<int32_t>(argb));
+    const __m128i colour16 = _mm_unpacklo_epi8(_mm_and_si128(colour, _mm_set1_epi32(0x00FFFFFF)), zero);
+    const __m128i rgb = _mm_set1_epi32(0x00FFFFFF);
+    // Each weight in its pixel's four bytes, then as 16-bit lanes.
+    const auto four = [&](uint32_t* p, const uint8_t* a) {
+        uint32_t w4;
+        std::memcpy(&w4, a, sizeof w4);
+        __m128i wv = _mm_cvtsi32_si128(static_cast<int32_t>(w4));
+        wv = _mm_unpacklo_epi8(wv, wv);
+        wv = _mm_unpacklo_epi16(wv, wv);
+        const __m128i px = Load4(p);
+        const auto half = [&](__m128i pixels, __m128i weights) {
+            return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(pixels, _mm_sub_epi16(k256, weights)),
+                                                _mm_mullo_epi16(colour16, weights)),
+                                  8);
+        };
+        __m128i out = _mm_and_si128(_mm_packus_epi16(half(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi8(wv, zero)),
+                                                     half(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi8(wv, zero))),
+                                    rgb);
+        const __m128i clear = _mm_cmpeq_epi8(wv, zero), full = _mm_cmpeq_epi8(wv, solid);
+        out = _mm_or_si128(_mm_andnot_si128(clear, out), _mm_and_si128(clear, px));
+        out = _mm_or_si128(_mm_andnot_si128(full, out), _mm_and_si128(full, colour));
+        Store4(p, out);
+    };
+    int32_t i = 0;
+    for (; i + 8 <= width; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, w + i, sizeof word);
+        if (word == 0) continue;
+        if (word == ~uint64_t{0}) {
+            Store4(d + i, colour);
+            Store4(d + i + 4, colour);
+            continue;
+        }
+        four(d + i, w + i);
+        four(d + i + 4, w + i + 4);
+    }
+    return i;
+}
+
 #endif

@@ -581,8 +581,8 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
     };
     // A colour through plain weights (text and shapes, the common case) in a
     // loop of its own: the general walk's per-pixel choices cost as much as
-    // the blend. Coverage is mostly clear or solid, so eight weights at a
-    // time are skipped or filled when all are 0 or all 255.
+    // the blend. Coverage is mostly clear or solid, so runs of weights are
+    // skipped or filled when all are 0 or all 255.
     if ((p.mode == 0 || p.mode == 1) && src == nullptr && p.destAlpha.data == nullptr) {
         const uint32_t colourRgb = p.colour & 0x00FFFFFFu;
         const bool set = p.mode == 0;
@@ -590,36 +590,11 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
             if (a == 0) return;
             px = set || a == 255 ? colourPixel : back(Blend(rgb(px), colourRgb, a));
         };
-#if defined(__SSE2__)
-        // Four ARGB pixels blended at once, channel by channel as Blend
-        // does ((d (256 - a) + c a) >> 8 stays below 65536), clear weights
-        // keeping the pixel and solid ones taking the colour.
-        const __m128i zero = _mm_setzero_si128(), k256 = _mm_set1_epi16(256), solid = _mm_set1_epi8(-1);
-        const __m128i colour16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(colourRgb)), zero);
-        const __m128i colourVector = _mm_set1_epi32(static_cast<int>(colourPixel));
-        const __m128i rgbMask = _mm_set1_epi32(0x00FFFFFF);
-        const auto four = [&](uint32_t* d, const uint8_t* w) {
-            uint32_t w4;
-            std::memcpy(&w4, w, sizeof w4);
-            __m128i wv = _mm_cvtsi32_si128(static_cast<int>(w4));
-            wv = _mm_unpacklo_epi8(wv, wv);
-            wv = _mm_unpacklo_epi16(wv, wv);  // each weight in its pixel's four bytes
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
-            const auto half = [&](__m128i pixels, __m128i weights) {
-                return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(pixels, _mm_sub_epi16(k256, weights)),
-                                                    _mm_mullo_epi16(colour16, weights)),
-                                      8);
-            };
-            __m128i out = _mm_and_si128(
-                _mm_packus_epi16(half(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi8(wv, zero)),
-                                 half(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi8(wv, zero))),
-                rgbMask);
-            const __m128i clear = _mm_cmpeq_epi8(wv, zero), full = _mm_cmpeq_epi8(wv, solid);
-            out = _mm_or_si128(_mm_andnot_si128(clear, out), _mm_and_si128(clear, px));
-            out = _mm_or_si128(_mm_andnot_si128(full, out), _mm_and_si128(full, colourVector));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
-        };
-#endif
+        if (kArgb && !set) {
+            for (int32_t j = 0; j < height; ++j)
+                ColourThroughWeights(At32(dst, 0, j), AlphaRow(p.alpha, j), width, colourPixel);
+            return;
+        }
         for (int32_t j = 0; j < height; ++j) {
             uint32_t* d = At32(dst, 0, j);
             const uint8_t* w = AlphaRow(p.alpha, j);
@@ -632,15 +607,6 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
                     std::fill(d + i, d + i + 8, colourPixel);
                     continue;
                 }
-#if defined(__SSE2__)
-                if constexpr (kArgb) {
-                    if (!set) {
-                        four(d + i, w + i);
-                        four(d + i + 4, w + i + 4);
-                        continue;
-                    }
-                }
-#endif
                 for (int32_t k = 0; k < 8; ++k) one(d[i + k], w[i + k]);
             }
             for (; i < width; ++i) one(d[i], w[i]);
@@ -737,6 +703,29 @@ void AlphaDrawRef(Rows dst, const Rows* src, const AlphaDrawParams& p, int32_t w
 }
 
 }  // namespace
+
+void ColourThroughWeightsWith(KernelIsa isa, uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb) {
+    int32_t i = 0;
+#if QB_PIXEL_X86
+    isa = UsableIsa(isa);
+    if (isa == KernelIsa::Avx2) i = ColourThroughWeightsRowAvx2(d, w, width, argb);
+    if (isa >= KernelIsa::Sse2) i += ColourThroughWeightsRowSse2(d + i, w + i, width - i, argb);
+#else
+    (void)isa;
+#endif
+    const uint32_t rgb = argb & 0x00FFFFFFu;
+    for (; i < width; ++i) {
+        const uint32_t a = w[i];
+        if (a == 255) d[i] = argb;
+        else if (a != 0) d[i] = BlendRGBFast(d[i], rgb, a);
+    }
+}
+void ColourThroughWeightsRef(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb) {
+    for (int32_t i = 0; i < width; ++i) {
+        if (w[i] == 255) d[i] = argb;
+        else if (w[i] != 0) d[i] = BlendRGB(d[i] & 0x00FFFFFFu, argb & 0x00FFFFFFu, w[i]);
+    }
+}
 
 void AlphaChannelDraw32(PixelRows32 dst, const PixelRows32* src, const AlphaDrawParams& p,
                         int32_t width, int32_t height, uint32_t format) {

@@ -111,6 +111,13 @@ struct AlphaDrawParams {
     CoverageRows16 coverage;  // the weights of mode 3
     AlphaRows destAlpha;      // d of modes 2 and 3
 };
+// Mode 1 on one row of ARGB pixels (format 10) with the colour and no
+// source: weight 0 keeps the pixel, 255 stores argb, others blend.
+void ColourThroughWeightsWith(KernelIsa isa, uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb);
+inline void ColourThroughWeights(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb) {
+    ColourThroughWeightsWith(BestKernelIsa(), d, w, width, argb);
+}
+void ColourThroughWeightsRef(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb);
 // `src` (may be null) replaces the colour by its pixel at the weight's position.
 void AlphaChannelDraw32(PixelRows32 dst, const PixelRows32* src, const AlphaDrawParams& p,
                         int32_t width, int32_t height, uint32_t format);

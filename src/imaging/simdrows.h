@@ -97,6 +97,13 @@ int32_t MixRowToSse2(uint32_t* out, const uint32_t* d, const uint32_t* s, int32_
 int32_t AlphaBlendRowSse2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width);
 int32_t AlphaBlendRowAvx2(uint32_t* d, const uint32_t* s, const uint8_t* a, int32_t width);
 
+// A solid colour through a row of weights: 0 keeps the pixel, 255 stores
+// the colour whole (its alpha byte as given), anything else the blend rule
+// with alpha byte 0. Runs of clear or solid weights, which coverage mostly
+// is, cost a test and at most a store.
+int32_t ColourThroughWeightsRowSse2(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb);
+int32_t ColourThroughWeightsRowAvx2(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb);
+
 // Masked copies of whole rectangles (a call per row would cost a small
 // sprite more than its pixels). AVX2 stores through the mask lanes, the
 // row's last pixels included; SSE2 selects, its last pixels by SelectPixels.

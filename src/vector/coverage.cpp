@@ -4,7 +4,9 @@
 // winding number between edges, so a row is written as runs of one value
 // between the pixels edges touch; only those pixels are computed one by one.
 // The cells are kept in a bounded list: an outline that needs more is
-// drawn in halves of the rows, each walking it again.
+// drawn in halves of the rows, each walking it again. A row's sweep tells
+// the span of pixels it wrote: outside it the row is clear, so a row sink
+// reads and blends nothing else, and rows without cells are skipped whole.
 #include "vector/coverage.h"
 
 #include <algorithm>
@@ -38,6 +40,7 @@ struct Buffers {
     std::vector<int32_t> rowStart;
     std::vector<float> row;
     std::vector<uint64_t> touched;
+    std::vector<uint8_t> out;  // the row handed to a row sink
 };
 
 Buffers& Scratch() {
@@ -266,16 +269,28 @@ inline uint8_t EvenOdd(float winding) {
     return static_cast<uint8_t>(a * 255 + 0.5f);
 }
 
+// The pixels x0 .. x1 - 1 of a row that a sweep wrote.
+struct Written {
+    int32_t x0 = 0;
+    int32_t x1 = 0;
+};
+
 // One row from its differences, read at the touched slots in order; leaves
-// both clear again.
+// them clear again. Left of the first touched pixel the winding is 0, and
+// right of the last it is whatever it ends at, so only the pixels from the
+// first on are written, and those past the last only when not clear.
 template <uint8_t (*Rule)(float)>
-void SweepRow(Buffers& b, uint8_t* out, int32_t width) {
+Written SweepRow(Buffers& b, uint8_t* out, int32_t width) {
     float* d = b.row.data();
     uint64_t* touched = b.touched.data();
-    float winding = 0;
-    int32_t next = 0;  // the first pixel not yet written
     const size_t words = b.touched.size();
-    for (size_t i = 0; i < words; ++i) {
+    size_t i = 0;
+    while (i < words && !touched[i]) ++i;
+    if (i == words) return {};
+    const int32_t first = static_cast<int32_t>(i * 64) + std::countr_zero(touched[i]);
+    float winding = 0;
+    int32_t next = first;  // the first pixel not yet written
+    for (; i < words; ++i) {
         uint64_t bits = touched[i];
         if (!bits) continue;
         touched[i] = 0;
@@ -289,21 +304,36 @@ void SweepRow(Buffers& b, uint8_t* out, int32_t width) {
             next = x + 1;
         } while (bits);
     }
-    if (next < width) std::memset(out + next, Rule(winding), static_cast<size_t>(width - next));
+    const uint8_t rest = Rule(winding);
+    if (rest && next < width) {
+        std::memset(out + next, rest, static_cast<size_t>(width - next));
+        next = width;
+    }
+    return {std::min(first, width), std::min(next, width)};
 }
 
 struct Target {
     const FT_Outline* outline;
-    uint8_t* coverage;
+    uint8_t* coverage;  // null when rows go to the sink
     size_t bytesPerRow;
     int32_t width;
     bool evenOdd;
+    const qbCoverageRows* sink;
 };
 
+bool Wanted(const Target& t, int32_t row) {
+    return !t.sink || (row >= t.sink->first && row - t.sink->first < t.sink->count);
+}
+
 void Sweep(Buffers& b, const Target& t, int32_t row) {
-    uint8_t* out = t.coverage + static_cast<size_t>(row) * t.bytesPerRow;
-    if (t.evenOdd) SweepRow<EvenOdd>(b, out, t.width);
-    else SweepRow<Nonzero>(b, out, t.width);
+    uint8_t* out = t.sink ? b.out.data() : t.coverage + static_cast<size_t>(row) * t.bytesPerRow;
+    const Written w = t.evenOdd ? SweepRow<EvenOdd>(b, out, t.width) : SweepRow<Nonzero>(b, out, t.width);
+    if (t.sink) {
+        if (w.x1 > w.x0 && Wanted(t, row)) t.sink->row(t.sink->user, row, out, w.x0, w.x1);
+        return;
+    }
+    std::memset(out, 0, static_cast<size_t>(w.x0));
+    std::memset(out + w.x1, 0, static_cast<size_t>(t.width - w.x1));
 }
 
 template <class Cells>
@@ -322,6 +352,7 @@ bool Walk(const FT_Outline* outline, Cells& cells) {
 
 // Rows top .. top + rows - 1: false when the outline cannot be walked.
 bool RenderRows(Buffers& b, const Target& t, int32_t top, int32_t rows) {
+    if (t.sink && (top + rows <= t.sink->first || top - t.sink->first >= t.sink->count)) return true;
     if (rows == 1) {
         CellBuilder<true> direct(b, t.width, top, rows);
         const bool walked = Walk(t.outline, direct);
@@ -354,8 +385,10 @@ bool RenderRows(Buffers& b, const Target& t, int32_t top, int32_t rows) {
     for (int32_t r = 0; r < rows; ++r) {
         const size_t first = r ? static_cast<size_t>(start[r - 1]) : 0;
         const size_t end = static_cast<size_t>(start[r]);
-        if (first == end) {
-            std::memset(t.coverage + static_cast<size_t>(top + r) * t.bytesPerRow, 0, static_cast<size_t>(t.width));
+        if (first == end || !Wanted(t, top + r)) {
+            if (!t.sink)
+                std::memset(t.coverage + static_cast<size_t>(top + r) * t.bytesPerRow, 0,
+                            static_cast<size_t>(t.width));
             continue;
         }
         for (size_t i = first; i < end; ++i) {
@@ -367,22 +400,36 @@ bool RenderRows(Buffers& b, const Target& t, int32_t top, int32_t rows) {
     return true;
 }
 
-}  // namespace
-
-bool RasteriseCoverage(const FT_Outline* outline, uint8_t* coverage, int32_t bytesPerRow, int32_t width,
-                       int32_t height) {
-    if (!outline || !coverage || width <= 0 || height <= 0 || bytesPerRow < width) return false;
-    Buffers& b = Scratch();
+bool Prepare(Buffers& b, int32_t width, int32_t height, bool sink) {
     try {
         if (b.rowStart.size() < static_cast<size_t>(height) + 1) b.rowStart.resize(static_cast<size_t>(height) + 1);
         // One slot right of the last pixel, for the area of a cell there.
         if (b.row.size() != static_cast<size_t>(width) + 1) b.row.assign(static_cast<size_t>(width) + 1, 0.0f);
         const size_t words = (static_cast<size_t>(width) + 64) / 64;
         if (b.touched.size() != words) b.touched.assign(words, 0);
+        if (sink && b.out.size() < static_cast<size_t>(width)) b.out.resize(static_cast<size_t>(width));
     } catch (const std::bad_alloc&) {
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool RasteriseCoverage(const FT_Outline* outline, uint8_t* coverage, int32_t bytesPerRow, int32_t width,
+                       int32_t height) {
+    if (!outline || !coverage || width <= 0 || height <= 0 || bytesPerRow < width) return false;
+    Buffers& b = Scratch();
+    if (!Prepare(b, width, height, false)) return false;
     const Target t{outline, coverage, static_cast<size_t>(bytesPerRow), width,
-                   (outline->flags & FT_OUTLINE_EVEN_ODD_FILL) != 0};
+                   (outline->flags & FT_OUTLINE_EVEN_ODD_FILL) != 0, nullptr};
+    return RenderRows(b, t, 0, height);
+}
+
+bool RasteriseCoverageRows(const FT_Outline* outline, int32_t width, int32_t height, const qbCoverageRows& rows) {
+    if (!outline || !rows.row || width <= 0 || height <= 0) return false;
+    Buffers& b = Scratch();
+    if (!Prepare(b, width, height, true)) return false;
+    const Target t{outline, nullptr, 0, width, (outline->flags & FT_OUTLINE_EVEN_ODD_FILL) != 0, &rows};
     return RenderRows(b, t, 0, height);
 }

@@ -4,6 +4,7 @@
 
 #include FT_STROKER_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -218,15 +219,23 @@ int HookGetPathExtents(qbPathExtentsArgs* a) {
     return 1;
 }
 
-int HookDrawPath(qbDrawPathArgs* a) {
+// The outline DrawPath draws, its control box's corner on the raster's.
+qbOutlinePtr PlacedOutline(const qbDrawPathArgs& a) {
     double cx, cy;
-    qbOutlinePtr outline = ConvertPath(a->commands, a->style, a->strokeWidth, a->filled, &cx, &cy, -a->x1, -a->y1);
-    if (!outline || !Transform(outline.get(), a->matrix)) return 0;
+    qbOutlinePtr outline = ConvertPath(a.commands, a.style, a.strokeWidth, a.filled, &cx, &cy, -a.x1, -a.y1);
+    if (!outline || !Transform(outline.get(), a.matrix)) return nullptr;
     FT_BBox box;
     FT_Outline_Get_CBox(outline.get(), &box);
     FT_Outline_Translate(outline.get(), -box.xMin, -box.yMin);
-    return Rasterise(outline.get(), a->coverage, a->bytesPerRow, a->width, a->height,
-                     a->style && a->style->antialias) ? 1 : 0;
+    return outline;
+}
+
+bool Antialiased(const qbDrawPathArgs& a) { return a.style && a.style->antialias; }
+
+int HookDrawPath(qbDrawPathArgs* a) {
+    qbOutlinePtr outline = PlacedOutline(*a);
+    if (!outline) return 0;
+    return Rasterise(outline.get(), a->coverage, a->bytesPerRow, a->width, a->height, Antialiased(*a)) ? 1 : 0;
 }
 
 int HookTranslatePath(qbTranslatePathArgs* a) {
@@ -298,6 +307,31 @@ qbOutlinePtr ConvertPath(const uint8_t* commands, const qbVectorLineStyle* style
     const int32_t join = style ? style->join : QB_JOIN_MITER;
     const int32_t cap = style ? style->cap : QB_CAP_BUTT;
     return StrokeGeometry(g, static_cast<FT_Fixed>(std::max(strokeWidth, 0)) * 32, CapOf(cap), JoinOf(join));
+}
+
+bool DrawPathRows(const qbDrawPathArgs& a, const qbCoverageRows& rows) {
+    if (a.width <= 0 || a.height <= 0 || !rows.row) return false;
+    qbOutlinePtr outline = PlacedOutline(a);
+    if (!outline) return false;
+    if (Antialiased(a)) return RasteriseCoverageRows(outline.get(), a.width, a.height, rows);
+    // FreeType's bitmap comes whole; its rows are handed over from a plane.
+    std::vector<uint8_t> plane;
+    try {
+        plane.resize(static_cast<size_t>(a.width) * static_cast<size_t>(a.height));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!Rasterise(outline.get(), plane.data(), a.width, a.width, a.height, false)) return false;
+    const int32_t first = std::max(rows.first, 0);
+    const int64_t end = std::min<int64_t>(int64_t{rows.first} + rows.count, a.height);
+    for (int32_t r = first; r < end; ++r) {
+        const uint8_t* row = plane.data() + static_cast<size_t>(r) * static_cast<size_t>(a.width);
+        int32_t x0 = 0, x1 = a.width;
+        while (x0 < x1 && !row[x0]) ++x0;
+        while (x1 > x0 && !row[x1 - 1]) --x1;
+        if (x1 > x0) rows.row(rows.user, r, row, x0, x1);
+    }
+    return true;
 }
 
 qbVectorHooks InbuiltVectorHooks() {

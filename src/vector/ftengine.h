@@ -11,6 +11,7 @@
 
 #include "draw/curvedshape.h"
 #include "qbvector.h"
+#include "vector/coverage.h"
 
 struct qbOutlineDeleter {
     void operator()(FT_Outline* outline) const;
@@ -25,6 +26,12 @@ qbOutlinePtr ConvertPath(const uint8_t* commands, const qbVectorLineStyle* style
                          double* currentX, double* currentY, double offsetX, double offsetY);
 
 qbVectorHooks InbuiltVectorHooks();
+
+// What the DrawPath hook would write into a raster of a.width x a.height
+// (a.coverage and a.bytesPerRow unused), handed over a row at a time as
+// RasteriseCoverageRows does; without anti-aliasing rows may hold clear
+// ends. False where the hook fails.
+bool DrawPathRows(const qbDrawPathArgs& a, const qbCoverageRows& rows);
 
 // The shape's outline placed by its control box at 0, 0 (an arc by its
 // full ellipse's). Null on failure.

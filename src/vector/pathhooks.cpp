@@ -11,6 +11,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "vector/engine.h"
+#include "vector/ftengine.h"
 #include "vector/pathrender.h"
 #include "vector/vectorengines.h"
 
@@ -91,6 +92,22 @@ bool CallDrawPathHook(const qbPathRequest& request, int filled, int32_t strokeWi
     }
     a.matrix = matrix ? matrix : kIdentity;
     return CallEngineDrawPath(engine, &a) != 0;
+}
+
+bool CallDrawPathRows(const qbPathRequest& request, int filled, int32_t strokeWidth, const double* matrix,
+                      int32_t width, int32_t height, double x0, double y0, const qbCoverageRows& rows) {
+    const qbVectorLineStyle style = VectorLineStyleOf(request.style);
+    qbDrawPathArgs a{};
+    a.commands = request.commands;
+    a.style = &style;
+    a.filled = filled;
+    a.strokeWidth = strokeWidth;
+    a.width = width;
+    a.height = height;
+    a.x1 = x0;
+    a.y1 = y0;
+    a.matrix = matrix ? matrix : kIdentity;
+    return DrawPathRows(a, rows);
 }
 
 bool CallGetPathExtents(qbVectorEngine* engine, const uint8_t* commands, const qbPathStyle& pathStyle, int filled,

@@ -26,6 +26,7 @@
 #include "objects/objectoptions.h"
 #include "objects/objecttransform.h"
 #include "objects/selection.h"
+#include "vector/coverage.h"
 #include "vector/engine.h"
 #include "vector/pathtext.h"
 #include "vm/vm.h"
@@ -250,31 +251,45 @@ int Draw(ScriptState* L, const Plan& p, const qbPathRequest& r, bool borderOfFil
     return 0;
 }
 
+// A row of the inbuilt engine's raster blended onto the picture as soon as
+// it is finished, while it is still in the cache.
+struct RowBlend {
+    const qbDirectTarget* target;
+    int32_t px, py;
+    uint32_t colour;
+
+    static void Row(void* user, int32_t r, const uint8_t* coverage, int32_t x0, int32_t x1) {
+        const auto* b = static_cast<const RowBlend*>(user);
+        BlendDirectRow(*b->target, b->px + x0, b->py + r, coverage + x0, x1 - x0, b->colour);
+    }
+};
+
 // A plain path straight onto the output: its coverage blended with the
 // colour where the image would have been blitted, as the blit would have.
+// The inbuilt engine hands its rows over one by one (only those on the
+// picture); another fills a plane by the hook's contract.
 int DrawDirect(ScriptState* L, const Plan& p, const qbPathRequest& r, int32_t px, int32_t py,
                const qbDirectTarget& target) {
     const auto w = static_cast<int32_t>(p.width), h = static_cast<int32_t>(p.height);
-    // The inbuilt engine writes every byte of its raster; others may not.
-    BitmapPtr plane(AllocAlphaChannel(w, h, !IsInbuiltVectorEngine(p.engine), nullptr, 0));
-    if (!plane) return ERR_ALLOCALPHA;
-    if (!CallDrawPathHook(r, p.filled, p.stroke, p.matrix, plane.get(), w, h, p.engineX0, p.engineY0, p.engineX1,
-                          p.engineY1))
-        return ERR_DRAWPATH;
-    const qbRect box = IntersectRects(target.clip, {px, py, w, h});
-    if (box.width > 0 && box.height > 0) {
-        qbAlphaChannelBlit b;
-        b.alpha = plane.get();
-        b.srcX = box.x - px;
-        b.srcY = box.y - py;
-        b.destination = target.bitmap;
-        b.dstX = box.x;
-        b.dstY = box.y;
-        b.width = box.width;
-        b.height = box.height;
-        b.colour = r.colour & 0xFFFFFF;
-        b.mode = 1;
-        BltAlphaChannel(b);
+    if (IsInbuiltVectorEngine(p.engine)) {
+        const qbRect box = IntersectRects(target.clip, {px, py, w, h});
+        if (box.width > 0 && box.height > 0) {
+            RowBlend blend{&target, px, py, r.colour};
+            qbCoverageRows rows;
+            rows.row = RowBlend::Row;
+            rows.user = &blend;
+            rows.first = box.y - py;
+            rows.count = box.height;
+            if (!CallDrawPathRows(r, p.filled, p.stroke, p.matrix, w, h, p.engineX0, p.engineY0, rows))
+                return ERR_DRAWPATH;
+        }
+    } else {
+        BitmapPtr plane(AllocAlphaChannel(w, h, true, nullptr, 0));
+        if (!plane) return ERR_ALLOCALPHA;
+        if (!CallDrawPathHook(r, p.filled, p.stroke, p.matrix, plane.get(), w, h, p.engineX0, p.engineY0,
+                              p.engineX1, p.engineY1))
+            return ERR_DRAWPATH;
+        BlendDirectCoverage(target, plane.get(), px, py, w, h, r.colour);
     }
     MarkDirectShape(L, target, px, py, w, h);
     return 0;

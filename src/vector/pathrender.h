@@ -16,6 +16,7 @@ struct qbLayerState;
 struct qbTransformOptions;
 struct qbLayerOptions;
 struct qbVectorEngine;
+struct qbCoverageRows;
 
 // One drawing of a path. A fresh request points at the path's own stream;
 // a layer keeps a deep copy (ClonePathRequest) that owns its stream and
@@ -93,6 +94,10 @@ int FillPathCoverage(ScriptState* L, const qbPathRequest& request, qbBitmap* bit
 // True on success.
 bool CallDrawPathHook(const qbPathRequest& request, int filled, int32_t strokeWidth, const double* matrix,
                       qbBitmap* alpha, int32_t width, int32_t height, double x0, double y0, double x1, double y1);
+// The inbuilt engine's raster of the same call (the plane's size) handed
+// over a row at a time instead (DrawPathRows). True on success.
+bool CallDrawPathRows(const qbPathRequest& request, int filled, int32_t strokeWidth, const double* matrix,
+                      int32_t width, int32_t height, double x0, double y0, const qbCoverageRows& rows);
 // The engine's extents of the stream; false when it reports none.
 bool CallGetPathExtents(qbVectorEngine* engine, const uint8_t* commands, const qbPathStyle& style, int filled,
                         int32_t strokeWidth, const double* matrix, double* x1, double* y1, double* x2, double* y2,

@@ -295,6 +295,29 @@ TEST(PlaneKernelTwins, ClipCombination) {
     }
 }
 
+// A colour through a row of weights, in every instruction set: rows up to
+// several 32-weight steps long, with clear and solid runs that start and
+// end anywhere, so whole, partial and mixed steps all occur.
+TEST(PlaneKernelTwins, ColourThroughWeightRows) {
+    std::mt19937 rng(33);
+    for (int32_t width = 1; width <= 200; ++width) {
+        auto weights = RandomBytes(rng, static_cast<size_t>(width));
+        for (int32_t run = 0; run < 3; ++run) {
+            const auto at = static_cast<int32_t>(rng() % width), length = static_cast<int32_t>(rng() % 80);
+            std::fill(weights.begin() + at, weights.begin() + std::min(width, at + length), run == 1 ? 0 : 255);
+        }
+        const auto pixels = RandomPixels<uint32_t>(rng, static_cast<size_t>(width));
+        const auto colour = static_cast<uint32_t>(rng());
+        auto want = pixels;
+        ColourThroughWeightsRef(want.data(), weights.data(), width, colour);
+        for (KernelIsa isa : Isas()) {
+            auto got = pixels;
+            ColourThroughWeightsWith(isa, got.data(), weights.data(), width, colour);
+            ASSERT_EQ(got, want) << width << " isa " << static_cast<int>(isa);
+        }
+    }
+}
+
 TEST(PlaneKernelTwins, AlphaChannelDrawEveryMode) {
     std::mt19937 rng(5);
     for (const KernelRect& c : Cases(rng, true)) {

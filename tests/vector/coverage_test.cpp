@@ -1,8 +1,10 @@
 // The engine's own anti-aliased rasteriser against FreeType's gray one on the
 // same outlines: random polygons reaching past every border under both fill
-// rules, and curves.
+// rules, and curves; and its rows handed over one by one against its whole
+// raster.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -175,6 +177,75 @@ TEST(Coverage, OutlinesBeyondTheCellListAreDrawnInParts) {
     }
 }
 
+// Rows handed over one by one must be the whole raster's: the same bytes
+// in their spans, nothing but 0 outside them or in rows not handed over,
+// only rows of the window asked for, top to bottom.
+struct Handed {
+    int width = 0;
+    std::vector<uint8_t> pixels;  // rows not handed over stay 0
+    std::vector<int> order;
+    bool spansBad = false;
+
+    static void Row(void* user, int32_t r, const uint8_t* coverage, int32_t x0, int32_t x1) {
+        auto* h = static_cast<Handed*>(user);
+        h->order.push_back(r);
+        if (x0 < 0 || x1 > h->width || x0 >= x1) h->spansBad = true;
+        else std::copy(coverage + x0, coverage + x1, h->pixels.begin() + r * h->width + x0);
+    }
+};
+
+void ExpectRowsMatch(Outline& shape, int width, int height, int first, int count) {
+    std::vector<uint8_t> whole(static_cast<size_t>(width) * height);
+    FT_Outline o = shape.View();
+    ASSERT_TRUE(RasteriseCoverage(&o, whole.data(), width, width, height));
+    Handed h;
+    h.width = width;
+    h.pixels.assign(whole.size(), 0);
+    qbCoverageRows rows;
+    rows.row = Handed::Row;
+    rows.user = &h;
+    rows.first = first;
+    rows.count = count;
+    ASSERT_TRUE(RasteriseCoverageRows(&o, width, height, rows));
+    EXPECT_FALSE(h.spansBad);
+    EXPECT_TRUE(std::is_sorted(h.order.begin(), h.order.end()));
+    EXPECT_EQ(std::adjacent_find(h.order.begin(), h.order.end()), h.order.end());
+    for (int y = 0; y < height; ++y) {
+        const bool wanted = y >= first && y < first + count;
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(h.pixels[y * width + x], wanted ? whole[y * width + x] : 0) << x << "," << y;
+    }
+}
+
+TEST(Coverage, RowsHandedOverEqualTheWholeRaster) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        const int width = 1 + static_cast<int>(rng() % 300), height = 1 + static_cast<int>(rng() % 60);
+        Outline shape;
+        const int contours = 1 + static_cast<int>(rng() % 3);
+        for (int c = 0; c < contours; ++c) {
+            const int n = 3 + static_cast<int>(rng() % 8);
+            for (int i = 0; i < n; ++i) {
+                const char tag = i && rng() % 3 == 0 ? FT_CURVE_TAG_CONIC : FT_CURVE_TAG_ON;
+                shape.Point(static_cast<FT_Pos>(rng() % ((width + 20) * 64)) - 640,
+                            static_cast<FT_Pos>(rng() % ((height + 20) * 64)) - 640, tag);
+            }
+            shape.End();
+        }
+        if (round & 1) shape.flags = FT_OUTLINE_EVEN_ODD_FILL;
+        const int first = round % 3 ? static_cast<int>(rng() % height) - 2 : 0;
+        const int count = round % 3 ? static_cast<int>(rng() % (height + 4)) : height;
+        ExpectRowsMatch(shape, width, height, first, count);
+        if (HasFailure()) FAIL() << "round " << round;
+    }
+    // Bands split down to single rows by a cell list that overflows.
+    Outline dense;
+    for (int i = 0; i < 2000; ++i) dense.Point(i % 2 ? 1995 * 64 + i % 64 : 5 * 64 + i % 64, i % 2 ? 110 : 20);
+    dense.End();
+    ExpectRowsMatch(dense, 2000, 3, 0, 3);
+    ExpectRowsMatch(dense, 2000, 3, 1, 1);
+}
+
 TEST(Coverage, BadSizesFail) {
     Outline shape;
     shape.Point(0, 0);
@@ -186,6 +257,7 @@ TEST(Coverage, BadSizesFail) {
     EXPECT_FALSE(RasteriseCoverage(&o, px, 4, 0, 4));
     EXPECT_FALSE(RasteriseCoverage(&o, px, 3, 4, 4));
     EXPECT_FALSE(RasteriseCoverage(&o, nullptr, 4, 4, 4));
+    EXPECT_FALSE(RasteriseCoverageRows(&o, 4, 4, qbCoverageRows{}));
 }
 
 }  // namespace
