@@ -43,8 +43,22 @@
 namespace {
 
 constexpr int kMaxArgs = 8;
-// One call taking longer than this is a hang.
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_WALK_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_WALK_UNDER_ASAN 1
+#endif
+#endif
+
+// One call taking longer than this is a hang. The sanitizer build at -O0
+// takes some 15 s to print the longest text into a layer and scale it for a
+// scaled display, more on a loaded machine.
+#ifdef QB_WALK_UNDER_ASAN
+constexpr auto kCallLimit = std::chrono::seconds(90);
+#else
 constexpr auto kCallLimit = std::chrono::seconds(20);
+#endif
 constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
 
 enum Hostile { kNaN, kPlusInf, kMinusInf, kHuge, kMinusHuge, kMinusOne, kZero, kLongText, kNil, kTable, kHostileCount };
