@@ -642,7 +642,8 @@ void FreeEffectState(qbEffectState* s, int normalEnd) {
     if (s->ownsAlpha) FreeAlphaChannel(s->alpha);
     FreeBitmap(s->background);
     FreeBitmap(s->bgpicImage);
-    s->image = s->mask = s->alpha = s->background = s->bgpicImage = nullptr;
+    FreeBitmap(s->scaledPiece);
+    s->image = s->mask = s->alpha = s->background = s->bgpicImage = s->scaledPiece = nullptr;
     s->ownsImage = s->ownsMask = s->ownsAlpha = 0;
     if (qbLayer* layer = s->layer) {
         if (s->reverse) layer->shadowfade = layer->borderfade = 0;
