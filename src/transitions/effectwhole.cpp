@@ -79,6 +79,8 @@ int DrawScaledPiece(qbEffectState* s, qbBitmap* src, int32_t sx, int32_t sy, int
     if (ScaleIntoLayerImage(s, src, sx, sy, w, h, newWidth, newHeight, dx, dy, flags, &err)) return err;
     // A piece elsewhere goes through the kept picture: a new one each frame
     // costs the mapping of its pages, more than the scaling itself.
+    qbDisplay* d = GetCurrentDisplay();
+    if (!s->scaledPiece && d) s->scaledPiece = d->effectPiece.release();
     qbBitmap* piece = s->scaledPiece;
     if (!piece || piece->width < newWidth || piece->height < newHeight) {
         const int32_t width = std::max({newWidth, s->width, piece ? piece->width : 0});
@@ -90,6 +92,13 @@ int DrawScaledPiece(qbEffectState* s, qbBitmap* src, int32_t sx, int32_t sy, int
     if ((err = ScaleBitmapAt(src, sx, sy, w, h, piece, 0, 0, newWidth, newHeight))) return err;
     DrawMovedPiece(s, piece, piece->width, piece->height, 0, 0, newWidth, newHeight, dx, dy, flags);
     return 0;
+}
+
+void KeepScaledPiece(qbEffectState* s) {
+    qbDisplay* d = GetCurrentDisplay();
+    BitmapPtr piece(s->scaledPiece);
+    s->scaledPiece = nullptr;
+    if (d && piece) d->effectPiece = std::move(piece);
 }
 
 void EndMovedFrame(qbEffectState* s, bool whole) {
