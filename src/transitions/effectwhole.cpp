@@ -6,6 +6,7 @@
 #include "display/display.h"
 #include "display/safeblt.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/scalebitmap.h"
 #include "transitions/effectframe.h"
 #include "transitions/effectstate.h"
@@ -66,7 +67,29 @@ bool ScaleIntoLayerImage(qbEffectState* s, qbBitmap* src, int32_t sx, int32_t sy
     return true;
 }
 
+// The picture pieces elsewhere scale into, at least w x h and the effect's
+// size: the effect's own, else the one the display kept, else a new one.
+// A new picture each frame would cost the mapping of its pages, more than
+// the scaling itself. Null without the memory.
+qbBitmap* PieceAtLeast(qbEffectState* s, int32_t w, int32_t h) {
+    qbDisplay* d = GetCurrentDisplay();
+    if (!s->scaledPiece && d) s->scaledPiece = d->effectPiece.release();
+    qbBitmap* piece = s->scaledPiece;
+    if (piece && piece->width >= w && piece->height >= h) return piece;
+    const int32_t width = std::max({w, s->width, piece ? piece->width : 0});
+    const int32_t height = std::max({h, s->height, piece ? piece->height : 0});
+    FreeBitmap(piece);
+    s->scaledPiece = piece = AllocBitmap(width, height, 0, nullptr);
+    // Written once here, so that a first frame does not map its pages.
+    if (piece) FillBitmapRect(piece, 0, 0, width, height, 0);
+    return piece;
+}
+
 }  // namespace
+
+void PrepareScaledPieces(qbEffectState* s) {
+    if (!s->realtime) PieceAtLeast(s, s->width, s->height);
+}
 
 int DrawScaledPiece(qbEffectState* s, qbBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h, int32_t newWidth,
                     int32_t newHeight, int32_t dx, int32_t dy, uint32_t flags) {
@@ -77,18 +100,8 @@ int DrawScaledPiece(qbEffectState* s, qbBitmap* src, int32_t sx, int32_t sy, int
     }
     int err = 0;
     if (ScaleIntoLayerImage(s, src, sx, sy, w, h, newWidth, newHeight, dx, dy, flags, &err)) return err;
-    // A piece elsewhere goes through the kept picture: a new one each frame
-    // costs the mapping of its pages, more than the scaling itself.
-    qbDisplay* d = GetCurrentDisplay();
-    if (!s->scaledPiece && d) s->scaledPiece = d->effectPiece.release();
-    qbBitmap* piece = s->scaledPiece;
-    if (!piece || piece->width < newWidth || piece->height < newHeight) {
-        const int32_t width = std::max({newWidth, s->width, piece ? piece->width : 0});
-        const int32_t height = std::max({newHeight, s->height, piece ? piece->height : 0});
-        FreeBitmap(piece);
-        s->scaledPiece = piece = AllocBitmap(width, height, 0, nullptr);
-        if (!piece) return ERR_BITMAP;
-    }
+    qbBitmap* piece = PieceAtLeast(s, newWidth, newHeight);
+    if (!piece) return ERR_BITMAP;
     if ((err = ScaleBitmapAt(src, sx, sy, w, h, piece, 0, 0, newWidth, newHeight))) return err;
     DrawMovedPiece(s, piece, piece->width, piece->height, 0, 0, newWidth, newHeight, dx, dy, flags);
     return 0;
