@@ -93,8 +93,9 @@ struct qbEffectState {
     qbBitmap* bgpicImage = nullptr;  // a BGPic transition's composed new picture
     qbBitmap* mask = nullptr;
     qbBitmap* alpha = nullptr;
-    // Scaled pieces go through this picture, kept from frame to frame and
-    // made again only when a piece outgrows it.
+    // Scaled pieces go through this picture, kept from frame to frame (and
+    // by the display from effect to effect), made again only when a piece
+    // outgrows it.
     qbBitmap* scaledPiece = nullptr;
     int32_t layerImagesSet = 0;
     int32_t savedLayerWords[2] = {};
