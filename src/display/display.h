@@ -143,6 +143,10 @@ struct qbDisplay : qbObject {
     BitmapPtr spriteFreeBuffer;
     BitmapPtr backBuffer;
     BitmapPtr scaledBuffers[2];
+    // The picture the last effect scaled its pieces through, kept for the
+    // next one: a frame-sized picture made anew for each effect costs the
+    // mapping of its pages in the effect's first frame.
+    BitmapPtr effectPiece;
     // Two words the transition effects read that no command sets: with
     // kDisplayEffectsRealtime every effect runs in real-time mode and marks
     // its blits; a non-zero effectScrollWord marks the scrolls of BGPic

@@ -91,6 +91,7 @@ void FreeDisplayResources(ScriptState* L, qbDisplay* d, bool atShutdown) {
     d->spriteFreeBuffer.reset();
     d->backBuffer.reset();
     for (BitmapPtr& b : d->scaledBuffers) b.reset();
+    d->effectPiece.reset();
     d->shapeMask.reset();
     d->shapeAlpha.reset();
     d->placement.clear();

@@ -130,3 +130,44 @@ int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, in
     if (outAlpha) *outAlpha = newAlpha.release();
     return 0;
 }
+
+int ScaleBitmapAt(qbBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height, qbBitmap* destination,
+                  int32_t dx, int32_t dy, int32_t newWidth, int32_t newHeight) {
+    if (newWidth < 1 || newHeight < 1) return 0;
+    if (!source || !destination) return ERR_BITMAP;
+    if (width <= 0 || height <= 0 || !RectInside(source->width, source->height, x, y, width, height) ||
+        !RectInside(destination->width, destination->height, dx, dy, newWidth, newHeight))
+        return ERR_COORDSRANGE;
+    BitmapPtr plainSource;
+    if (int err = PlainCopyOfAdapterBitmap(source, &plainSource)) return err;
+    if (plainSource) source = plainSource.get();
+    qbBitmapLock from;
+    if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_LOCKBMAP;
+    qbBitmapLock to;
+    if (LockBitmap(destination, 0, &to) == 0) {
+        UnlockBitmap(&from);
+        return ERR_LOCKBMAP;
+    }
+    int err = 0;
+    if (from.bytesPerPixel != to.bytesPerPixel) {
+        err = ERR_BITMAP;
+    } else {
+        ScaleRequest req;
+        req.srcWidth = width;
+        req.srcHeight = height;
+        req.dstWidth = newWidth;
+        req.dstHeight = newHeight;
+        req.srcPixels = static_cast<const uint8_t*>(from.pixels) +
+                        (static_cast<size_t>(y) * from.rowLength + x) * from.bytesPerPixel;
+        req.srcRowLength = from.rowLength;
+        req.dstPixels = static_cast<uint8_t*>(to.pixels) +
+                        (static_cast<size_t>(dy) * to.rowLength + dx) * to.bytesPerPixel;
+        req.dstRowLength = to.rowLength;
+        req.bytesPerPixel = static_cast<int32_t>(to.bytesPerPixel);
+        req.pixelFormat = static_cast<int32_t>(to.pixelFormat);
+        ScalePixelBuffer(req);
+    }
+    UnlockBitmap(&to);
+    UnlockBitmap(&from);
+    return err;
+}

@@ -18,3 +18,12 @@ struct qbBitmap;
 int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, int32_t y, qbBitmap* destination,
                 int32_t width, int32_t height, int32_t newWidth, int32_t newHeight, bool smooth,
                 qbBitmap** outBitmap, qbBitmap** outMask, qbBitmap** outAlpha);
+
+// Scales the pixels of (x, y, width, height) of source to newWidth x
+// newHeight straight into (dx, dy) of destination, which keeps everything
+// else it holds: no picture of the new size is made and copied. Planes are
+// not touched. Both must share the pixel size and the rectangles must lie
+// inside them. A new width or height below 1 succeeds with nothing drawn.
+// 0, ERR_BITMAP, ERR_LOCKBMAP or ERR_COORDSRANGE.
+int ScaleBitmapAt(qbBitmap* source, int32_t x, int32_t y, int32_t width, int32_t height, qbBitmap* destination,
+                  int32_t dx, int32_t dy, int32_t newWidth, int32_t newHeight);

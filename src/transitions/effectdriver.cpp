@@ -29,6 +29,7 @@
 #include "transitions/effecthelpers.h"
 #include "transitions/effectscreen.h"
 #include "transitions/effectvideo.h"
+#include "transitions/effectwhole.h"
 #include "transitions/fades.h"
 #include "transitions/flow.h"
 #include "transitions/gates.h"
@@ -642,6 +643,7 @@ void FreeEffectState(qbEffectState* s, int normalEnd) {
     if (s->ownsAlpha) FreeAlphaChannel(s->alpha);
     FreeBitmap(s->background);
     FreeBitmap(s->bgpicImage);
+    KeepScaledPiece(s);
     s->image = s->mask = s->alpha = s->background = s->bgpicImage = nullptr;
     s->ownsImage = s->ownsMask = s->ownsAlpha = 0;
     if (qbLayer* layer = s->layer) {

@@ -162,9 +162,15 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
         } else if (dstMask) {
             FillEffectMask(dstMask, dx, dy, w, h, true);
         }
-        if ((flags & kStripThroughPlane) && srcMask) CopyBitmapRectMasked(src, sx, sy, dstBitmap, dx, dy, w, h, srcMask);
-        else if ((flags & kStripThroughPlane) && srcAlpha) CopyBitmapRectAlpha(src, sx, sy, dstBitmap, dx, dy, w, h, srcAlpha);
-        else CopyBitmapRect(src, sx, sy, dstBitmap, dx, dy, w, h);
+        if (flags & kStripPixelsInPlace) {
+            // Scaled straight into the image already.
+        } else if ((flags & kStripThroughPlane) && srcMask) {
+            CopyBitmapRectMasked(src, sx, sy, dstBitmap, dx, dy, w, h, srcMask);
+        } else if ((flags & kStripThroughPlane) && srcAlpha) {
+            CopyBitmapRectAlpha(src, sx, sy, dstBitmap, dx, dy, w, h, srcAlpha);
+        } else {
+            CopyBitmapRect(src, sx, sy, dstBitmap, dx, dy, w, h);
+        }
     }
     if (!s || (flags & kStripNoShow) || !s->layer) return;
     BlitEffectRect(s, ux + s->x, uy + s->y, uw, uh);

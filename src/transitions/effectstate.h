@@ -43,6 +43,9 @@ enum : uint32_t {
     kStripKeepLayerPlanes = 16,
     kStripRectPresent = 32,
     kStripOpaque = 64,
+    // The pixels are already in the destination (scaled there): only the
+    // planes and the showing are left to do.
+    kStripPixelsInPlace = 128,
 };
 
 // 0 or an error code; done is null for the initialisation call.
@@ -90,6 +93,10 @@ struct qbEffectState {
     qbBitmap* bgpicImage = nullptr;  // a BGPic transition's composed new picture
     qbBitmap* mask = nullptr;
     qbBitmap* alpha = nullptr;
+    // Scaled pieces go through this picture, kept from frame to frame (and
+    // by the display from effect to effect), made again only when a piece
+    // outgrows it.
+    qbBitmap* scaledPiece = nullptr;
     int32_t layerImagesSet = 0;
     int32_t savedLayerWords[2] = {};
     int32_t scrollX = 0, scrollY = 0;

@@ -27,6 +27,16 @@ void DrawMovedPiece(qbEffectState* state, qbBitmap* src, int32_t srcWidth, int32
 int DrawScaledPiece(qbEffectState* state, qbBitmap* src, int32_t sx, int32_t sy, int32_t w, int32_t h,
                     int32_t newWidth, int32_t newHeight, int32_t dx, int32_t dy, uint32_t flags);
 
+// Makes the picture the effect's scaled pieces go through, of the effect's
+// size (unless a real-time layer's image takes them), at the effect's
+// start: its first frame then does not pay for it. Without the memory the
+// frames try again.
+void PrepareScaledPieces(qbEffectState* state);
+
+// Hands the picture the effect scaled its pieces through to the display
+// for the next effect (or frees it without a display).
+void KeepScaledPiece(qbEffectState* state);
+
 // The end of a frame of these families: with whole (its pieces were not
 // shown one by one) or a layer with extras, the whole effect rectangle of
 // a real-time layer is shown (unless replaying); then the usual frame end.

@@ -297,6 +297,7 @@ int RenderCrush(qbEffectState* s, int* done) {
     s->speed = WholeStep(s, size);
     p->travel = s->speed;
     s->frameCount = FrameCountFor(size - s->speed, s->speed, 0);
+    PrepareScaledPieces(s);
     return 0;
 }
 
@@ -308,5 +309,6 @@ int RenderFlipCoin(qbEffectState* s, int* done) {
     s->speed = WholeStep(s, size);
     *p = FlipPriv{s->speed, 0, 0, s->width, s->height};
     s->frameCount = FrameCountFor(Twice(size) - s->speed, s->speed, 0);
+    PrepareScaledPieces(s);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
+#include "imaging/planerect.h"
 #include "imaging/scalebitmap.h"
 #include "objects/layers.h"
 #include "transitions/effectframe.h"
@@ -135,8 +136,19 @@ int DrawScaled(qbEffectState* s, StretchPriv* p, const Rect& r, uint32_t flags) 
         DrawEffectPictureAt(s, s->image, s->mask, s->alpha, r.w, r.h, r.x, r.y, flags);
         return 0;
     }
-    // Without planes the frames scale into one picture: a new one each
-    // frame costs the mapping of its pages.
+    // Without planes a layer's frames scale straight into its effect image,
+    // the others into one kept picture: a new one each frame costs the
+    // mapping of its pages.
+    qbBitmap* layerImage = s->layerImages.bitmap;
+    if (!s->mask && !s->alpha && s->realtime && layerImage && !(flags & kStripClear) &&
+        RectInside(std::min(s->width, layerImage->width), std::min(s->height, layerImage->height), r.x, r.y, r.w,
+                   r.h)) {
+        if (int err = ScaleBitmapAt(s->image, 0, 0, s->width, s->height, layerImage, r.x, r.y, r.w, r.h)) return err;
+        s->layerImages.holdsPicture = 0;
+        BlitEffectStrip(layerImage, r.x, r.y, layerImage, s->layerImages.mask, s->layerImages.alpha, r.x, r.y, r.w, r.h,
+                        s->width, s->height, s->width, s->height, nullptr, nullptr, s, flags | kStripPixelsInPlace);
+        return 0;
+    }
     if (!s->mask && !s->alpha) {
         if (!p->scaled) p->scaled = AllocBitmap(s->width, s->height, 0, nullptr);
         qbBitmap *made = nullptr, *noMask = nullptr, *noAlpha = nullptr;

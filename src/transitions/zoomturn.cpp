@@ -200,6 +200,7 @@ int RenderZoomInOut(qbEffectState* s, int* done) {
         s->frameCount = FrameCountFor(static_cast<int32_t>(std::min<int64_t>(2 * int64_t{M} - s->speed, INT32_MAX)),
                                       s->speed, 0);
         if (s->type == kZoomIn && s->parameter == kRandomParameter) s->parameter = 0;
+        PrepareScaledPieces(s);
         return 0;
     }
     if (s->phase != 1 && s->phase != 2) return 0;
@@ -215,6 +216,7 @@ int RenderTurnDown(qbEffectState* s, int* done) {
         p->t = s->speed;
         s->frameCount = FrameCountFor(D - s->speed, s->speed, 0);
         OldPictureIntoLayer(s);
+        PrepareScaledPieces(s);
         return 0;
     }
     if (s->phase != 1 && s->phase != 2) return 0;

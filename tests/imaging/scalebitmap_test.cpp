@@ -2,8 +2,13 @@
 // planes alone, and the sizes it refuses or skips.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/errcodes.h"
+#include "core/nativebitmap.h"
+#include "core/pixelformats.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/scalebitmap.h"
 
 namespace {
@@ -81,4 +86,59 @@ TEST(ScaleBitmapTest, SizesOutsideTheSourceAreRefusedAndEmptyTargetsSkipped) {
     EXPECT_EQ(none.err, 0);
     EXPECT_FALSE(none.bitmap);
     EXPECT_EQ(Scale(src.bitmap.get(), nullptr, nullptr, 0, 0, 3, 3, 200000, 200000).err, ERR_BITMAP);
+}
+
+namespace {
+
+BitmapPtr Scattered(int32_t w, int32_t h, uint32_t seed) {
+    BitmapPtr b(AllocBitmap(w, h, 0, nullptr));
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            uint32_t v = (uint32_t(x) * 7919u + uint32_t(y) * 104729u + seed) * 0x9E3779B1u;
+            WriteBitmapPixel(b.get(), x, y, (v ^ v >> 15) & 0xFFFFFFu, false);
+        }
+    return b;
+}
+
+std::vector<uint32_t> PixelsOf(qbBitmap* b) {
+    std::vector<uint32_t> p;
+    for (int32_t y = 0; y < b->height; ++y)
+        for (int32_t x = 0; x < b->width; ++x) p.push_back(ReadBitmapPixel(b, x, y, false));
+    return p;
+}
+
+}  // namespace
+
+// Scaling into a place of a picture leaves it as a scaled picture copied
+// there would: single lines, odd widths (padded rows), both directions,
+// runs wide enough for the vector paths, 4- and 2-byte pixels.
+TEST(ScaleBitmapAtTest, IntoAPlaceEqualsAScaledPictureCopiedThere) {
+    struct Case {
+        int32_t sx, sy, w, h, dx, dy, nw, nh;
+    };
+    constexpr Case kCases[] = {{0, 0, 1, 9, 3, 1, 1, 17},   {2, 1, 70, 1, 0, 5, 33, 1},  {0, 0, 71, 13, 5, 2, 130, 7},
+                               {3, 4, 40, 9, 1, 1, 139, 19}, {0, 0, 90, 20, 0, 0, 17, 3}, {1, 1, 5, 5, 140, 20, 1, 1}};
+    for (const int format : {int(kFormatARGB), int(kFormatRGB565)}) {
+        SetPlatformPixelFormat(format);
+        for (const Case& c : kCases) {
+            SCOPED_TRACE(testing::Message() << "format " << format << ", into " << c.nw << "x" << c.nh);
+            BitmapPtr source = Scattered(93, 23, 1), into = Scattered(141, 21, 2), expected = Scattered(141, 21, 2);
+            ASSERT_TRUE(source && into && expected);
+            qbBitmap *scaled = nullptr, *noMask = nullptr, *noAlpha = nullptr;
+            ASSERT_EQ(ScaleBitmap(source.get(), nullptr, nullptr, c.sx, c.sy, nullptr, c.w, c.h, c.nw, c.nh, false,
+                                  &scaled, &noMask, &noAlpha),
+                      0);
+            BitmapPtr owned(scaled);
+            CopyBitmapRect(scaled, 0, 0, expected.get(), c.dx, c.dy, c.nw, c.nh);
+            ASSERT_EQ(ScaleBitmapAt(source.get(), c.sx, c.sy, c.w, c.h, into.get(), c.dx, c.dy, c.nw, c.nh), 0);
+            EXPECT_EQ(PixelsOf(into.get()), PixelsOf(expected.get()));
+        }
+        BitmapPtr source = Scattered(10, 10, 1), into = Scattered(20, 20, 2);
+        const std::vector<uint32_t> before = PixelsOf(into.get());
+        EXPECT_EQ(ScaleBitmapAt(source.get(), 0, 0, 10, 10, into.get(), 15, 0, 6, 6), ERR_COORDSRANGE);
+        EXPECT_EQ(ScaleBitmapAt(source.get(), 5, 0, 6, 10, into.get(), 0, 0, 6, 6), ERR_COORDSRANGE);
+        EXPECT_EQ(ScaleBitmapAt(source.get(), 0, 0, 10, 10, into.get(), 0, 0, 0, 6), 0);
+        EXPECT_EQ(PixelsOf(into.get()), before) << "nothing drawn";
+    }
+    SetPlatformPixelFormat(kPixelFormatUnset);
 }

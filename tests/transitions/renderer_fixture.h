@@ -57,6 +57,8 @@ protected:
     void End() {
         if (s_.cleanup && !s_.priv.empty()) s_.cleanup(&s_, 1);
         s_.priv.clear();
+        FreeBitmap(s_.scaledPiece);
+        s_.scaledPiece = nullptr;
     }
     uint32_t At(int32_t x, int32_t y) { return ReadBitmapPixel(screen_.get(), x, y, false); }
     std::vector<uint32_t> Screen() {
