@@ -147,6 +147,40 @@ TEST_F(NullBackendTest, NoHugeSurfacesAndFarScaledBlitsDrawWhatLands) {
         for (int x = 0; x < 4; ++x) EXPECT_EQ(s.At(x, y), 0xFF0A0B0Cu) << x << "," << y;
 }
 
+// Unscaled blits are clipped once per rectangle: narrow columns at odd
+// places, cut by every edge of the window and of the source, land exactly
+// where a pixel-by-pixel copy puts them.
+TEST_F(NullBackendTest, UnscaledBlitsClipNarrowColumnsAtEveryEdge) {
+    constexpr int kW = 9, kH = 7, kSrcW = 6, kSrcH = 5;
+    NativeBitmapPtr bitmap(AllocPlatformBitmap(kSrcW, kSrcH));
+    ASSERT_NE(bitmap, nullptr);
+    const int row = bitmap->bytesPerRow / 4;
+    auto* px = reinterpret_cast<uint32_t*>(bitmap->pixels.get());
+    for (int y = 0; y < kSrcH; ++y)
+        for (int x = 0; x < kSrcW; ++x) px[y * row + x] = static_cast<uint32_t>(0x010000 * (y + 1) + x + 1);
+    struct Blit {
+        int sx, sy, dx, dy, w, h;
+    };
+    const Blit blits[] = {{1, 0, 3, 1, 1, 5},   {0, 1, -1, 2, 2, 4},  {2, 2, 7, 5, 3, 4},  {4, 0, 8, -2, 3, 5},
+                          {-1, 1, 0, 0, 2, 3},  {3, -2, 5, 0, 1, 4},  {5, 3, 1, 6, 2, 9},  {0, 0, -7, -5, 9, 9},
+                          {2, 4, 4, 3, 3, 3}};
+    for (const Blit& b : blits) {
+        null_backend::Reset();
+        null_backend::SetWindowSize(kDisplayA, kW, kH);
+        ASSERT_EQ(CreateNativeWindow(kDisplayA, 1, nullptr, nullptr), 0);
+        BlitToWindow(bitmap.get(), b.sx, b.sy, kDisplayA, b.dx, b.dy, b.w, b.h, 0, 0, 0);
+        const null_backend::Surface& s = *null_backend::GetSurface(kDisplayA);
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                const int fx = x - b.dx + b.sx, fy = y - b.dy + b.sy;
+                const bool inside = x >= b.dx && x < b.dx + b.w && y >= b.dy && y < b.dy + b.h && fx >= 0 &&
+                                    fx < kSrcW && fy >= 0 && fy < kSrcH;
+                EXPECT_EQ(s.At(x, y), (inside ? px[fy * row + fx] : 0u) | 0xFF000000u)
+                    << b.sx << "," << b.sy << " to " << b.dx << "," << b.dy << ": " << x << "," << y;
+            }
+    }
+}
+
 TEST_F(NullBackendTest, MonitorsKeepTheConfiguredOrder) {
     null_backend::SetMonitors({{0, 0, 1024, 768}, {1024, 0, 800, 600}, {-800, 0, 1024, 768}});
     MonitorList list = ListNativeMonitors();

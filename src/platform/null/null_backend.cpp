@@ -271,20 +271,22 @@ void BlitToWindow(const qbNativeBitmap* source, int srcX, int srcY, qbDisplay* d
     const int outW = scaleWidth > 0 ? scaleWidth : width;
     const int outH = scaleHeight > 0 ? scaleHeight : height;
     if (outW == width && outH == height) {
-        // Unscaled: whole clipped rows, so that a full refresh costs about
-        // what copying the frame does.
-        const int first = std::max({0, -dstX, -srcX});
-        const int last = std::min({width, s->width - dstX, source->width - srcX});
-        for (int y = 0; y < height && first < last; ++y) {
-            const int sy = srcY + y;
-            const int ty = dstY + y;
-            if (sy < 0 || sy >= source->height || ty < 0 || ty >= s->height) continue;
-            const auto* from = reinterpret_cast<const uint32_t*>(source->pixels.get() +
-                                                                 static_cast<size_t>(sy) * static_cast<size_t>(source->bytesPerRow)) +
-                               srcX + first;
-            uint32_t* to = s->pixels.data() + static_cast<size_t>(ty) * static_cast<size_t>(s->width) + dstX + first;
-            CopyRowOpaque(to, from, last - first);
-        }
+        // Unscaled: the rectangle is clipped once and its rows copied whole,
+        // so that a full refresh costs about what copying the frame does and
+        // a tall narrow piece little more than its pixels.
+        const int64_t first = std::max<int64_t>({0, -int64_t{dstX}, -int64_t{srcX}});
+        const int64_t last = std::min<int64_t>({width, int64_t{s->width} - dstX, int64_t{source->width} - srcX});
+        const int64_t top = std::max<int64_t>({0, -int64_t{dstY}, -int64_t{srcY}});
+        const int64_t bottom = std::min<int64_t>({height, int64_t{s->height} - dstY, int64_t{source->height} - srcY});
+        if (first >= last || top >= bottom) return;
+        const auto count = static_cast<int>(last - first);
+        const auto fromStride = static_cast<size_t>(source->bytesPerRow);
+        const auto toStride = static_cast<size_t>(s->width);
+        const uint8_t* from = source->pixels.get() + static_cast<size_t>(srcY + top) * fromStride +
+                              static_cast<size_t>(srcX + first) * 4;
+        uint32_t* to = s->pixels.data() + static_cast<size_t>(dstY + top) * toStride + static_cast<size_t>(dstX + first);
+        for (int64_t y = top; y < bottom; ++y, from += fromStride, to += toStride)
+            CopyRowOpaque(to, reinterpret_cast<const uint32_t*>(from), count);
         return;
     }
     // Only the part that lands on the surface: a scaled size may be far
