@@ -24,6 +24,37 @@ void ScaleAlphaOnly(const qbBitmapPlane& from, int32_t width, int32_t height, qb
     }
 }
 
+// Scales `req`'s pixels from (x, y) of `source` to (dx, dy) of `target`;
+// the sizes and any planes are already in `req`.
+int ScalePixelsBetween(qbBitmap* source, int32_t x, int32_t y, qbBitmap* target, int32_t dx, int32_t dy,
+                       ScaleRequest& req) {
+    qbBitmapLock from;
+    if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_LOCKBMAP;
+    qbBitmapLock to;
+    if (LockBitmap(target, 0, &to) == 0) {
+        UnlockBitmap(&from);
+        return ERR_LOCKBMAP;
+    }
+    int err = 0;
+    if (from.bytesPerPixel != to.bytesPerPixel || int64_t{to.width} < int64_t{dx} + req.dstWidth ||
+        int64_t{to.height} < int64_t{dy} + req.dstHeight) {
+        err = ERR_BITMAP;
+    } else {
+        req.srcPixels = static_cast<const uint8_t*>(from.pixels) +
+                        (static_cast<size_t>(y) * from.rowLength + x) * from.bytesPerPixel;
+        req.srcRowLength = from.rowLength;
+        req.dstPixels = static_cast<uint8_t*>(to.pixels) +
+                        (static_cast<size_t>(dy) * to.rowLength + dx) * to.bytesPerPixel;
+        req.dstRowLength = to.rowLength;
+        req.bytesPerPixel = static_cast<int32_t>(to.bytesPerPixel);
+        req.pixelFormat = static_cast<int32_t>(to.pixelFormat);
+        ScalePixelBuffer(req);
+    }
+    UnlockBitmap(&to);
+    UnlockBitmap(&from);
+    return err;
+}
+
 }  // namespace
 
 int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, int32_t y, qbBitmap* destination,
@@ -101,29 +132,7 @@ int ScaleBitmap(qbBitmap* source, qbBitmap* mask, qbBitmap* alpha, int32_t x, in
             req.dstAlpha = newAlpha->plane->data;
             req.dstAlphaRowBytes = static_cast<int32_t>(newAlpha->plane->rowBytes);
         }
-        qbBitmapLock from;
-        if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_LOCKBMAP;
-        qbBitmapLock to;
-        if (LockBitmap(target, 0, &to) == 0) {
-            UnlockBitmap(&from);
-            return ERR_LOCKBMAP;
-        }
-        int err = 0;
-        if (from.bytesPerPixel != to.bytesPerPixel || to.width < newWidth || to.height < newHeight) {
-            err = ERR_BITMAP;
-        } else {
-            req.srcPixels = static_cast<const uint8_t*>(from.pixels) +
-                            (static_cast<size_t>(y) * from.rowLength + x) * from.bytesPerPixel;
-            req.srcRowLength = from.rowLength;
-            req.dstPixels = to.pixels;
-            req.dstRowLength = to.rowLength;
-            req.bytesPerPixel = static_cast<int32_t>(to.bytesPerPixel);
-            req.pixelFormat = static_cast<int32_t>(to.pixelFormat);
-            ScalePixelBuffer(req);
-        }
-        UnlockBitmap(&to);
-        UnlockBitmap(&from);
-        if (err) return err;
+        if (int err = ScalePixelsBetween(source, x, y, target, 0, 0, req)) return err;
     }
     if (outBitmap) *outBitmap = made ? made.release() : target;
     if (outMask) *outMask = newMask.release();
@@ -141,33 +150,10 @@ int ScaleBitmapAt(qbBitmap* source, int32_t x, int32_t y, int32_t width, int32_t
     BitmapPtr plainSource;
     if (int err = PlainCopyOfAdapterBitmap(source, &plainSource)) return err;
     if (plainSource) source = plainSource.get();
-    qbBitmapLock from;
-    if (LockBitmap(source, kLockReadOnly, &from) == 0) return ERR_LOCKBMAP;
-    qbBitmapLock to;
-    if (LockBitmap(destination, 0, &to) == 0) {
-        UnlockBitmap(&from);
-        return ERR_LOCKBMAP;
-    }
-    int err = 0;
-    if (from.bytesPerPixel != to.bytesPerPixel) {
-        err = ERR_BITMAP;
-    } else {
-        ScaleRequest req;
-        req.srcWidth = width;
-        req.srcHeight = height;
-        req.dstWidth = newWidth;
-        req.dstHeight = newHeight;
-        req.srcPixels = static_cast<const uint8_t*>(from.pixels) +
-                        (static_cast<size_t>(y) * from.rowLength + x) * from.bytesPerPixel;
-        req.srcRowLength = from.rowLength;
-        req.dstPixels = static_cast<uint8_t*>(to.pixels) +
-                        (static_cast<size_t>(dy) * to.rowLength + dx) * to.bytesPerPixel;
-        req.dstRowLength = to.rowLength;
-        req.bytesPerPixel = static_cast<int32_t>(to.bytesPerPixel);
-        req.pixelFormat = static_cast<int32_t>(to.pixelFormat);
-        ScalePixelBuffer(req);
-    }
-    UnlockBitmap(&to);
-    UnlockBitmap(&from);
-    return err;
+    ScaleRequest req;
+    req.srcWidth = width;
+    req.srcHeight = height;
+    req.dstWidth = newWidth;
+    req.dstHeight = newHeight;
+    return ScalePixelsBetween(source, x, y, destination, dx, dy, req);
 }
