@@ -83,17 +83,15 @@ QB_AVX512 inline __m256i WholeRoot(__m512d d2, __mmask8 inside, __m512d one) {
     return _mm512_maskz_cvttpd_epi32(kAll8, s);
 }
 
-// The same where d2 < 2^24: the float root of the whole number, which is
-// within one of the answer, corrected in integers (a double root of eight
-// lanes costs several times a float root).
+// The same where d2 < 2^24: the whole number is exact in a float, and its
+// float root is at least the answer k (k is a float) and at most k + 1,
+// which only one step down corrects (a double root of eight lanes and a
+// step each way cost several times as much).
 QB_AVX512 inline __m256i WholeRootSmall(__m512d d2, __mmask8 inside) {
     const __m256i n = _mm512_maskz_cvttpd_epi32(inside, d2);
-    __m256i s = _mm256_cvttps_epi32(_mm256_sqrt_ps(_mm256_cvtepi32_ps(n)));
-    // A compare answers -1 where it holds: one down where s * s > n, then
-    // s + 1 unless (s + 1)^2 > n.
-    s = _mm256_add_epi32(s, _mm256_cmpgt_epi32(_mm256_mullo_epi32(s, s), n));
-    const __m256i s1 = _mm256_add_epi32(s, _mm256_set1_epi32(1));
-    return _mm256_add_epi32(s1, _mm256_cmpgt_epi32(_mm256_mullo_epi32(s1, s1), n));
+    const __m256i s = _mm256_cvttps_epi32(_mm256_sqrt_ps(_mm256_cvtepi32_ps(n)));
+    // A compare answers -1 where it holds.
+    return _mm256_add_epi32(s, _mm256_cmpgt_epi32(_mm256_mullo_epi32(s, s), n));
 }
 
 // Whether any lane of `lanes` lies within a millionth of a whole number.
