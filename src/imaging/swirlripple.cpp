@@ -197,10 +197,10 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
         int32_t x = 0;
         if constexpr (sizeof(P) == 4)
             if (wideAlpha)
-                x = vector->alpha({xs, ys, r.width, r.width, windowRows}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch, m,
-                                     dst + At(0, y, r.destinationPitch),
-                                     r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch)
-                                                        : nullptr);
+                x = vector->alpha({xs, ys, r.width, r.width, windowRows}, src, srcPitch, r.sourceAlpha,
+                                  r.sourceAlphaPitch, m, dst + At(0, y, r.destinationPitch),
+                                  r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch)
+                                                     : nullptr);
         for (; x < r.width; ++x) {
             const int32_t sx = xs[x], sy = ys[x];
             const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];

@@ -271,8 +271,11 @@ TEST(DisplaceRows, WindowRowsChangeNoPixel) {
         for (int32_t y = 0; y < h; ++y) {
             for (int32_t x = 0; x < w; ++x) {
                 const bool far = rng() % 9 == 0;
-                xs[x] = std::clamp(far ? static_cast<int32_t>(rng() % w) : x + static_cast<int32_t>(rng() % 7) - 3, 0, w - 1);
-                ys[x] = std::clamp(far ? static_cast<int32_t>(rng() % h) : y + static_cast<int32_t>(rng() % 5) - 2, 0, h - 1);
+                const auto near = [&](int32_t at, uint32_t spread) {
+                    return at + static_cast<int32_t>(rng() % spread) - static_cast<int32_t>(spread / 2);
+                };
+                xs[x] = std::clamp(far ? static_cast<int32_t>(rng() % w) : near(x, 7), 0, w - 1);
+                ys[x] = std::clamp(far ? static_cast<int32_t>(rng() % h) : near(y, 5), 0, h - 1);
             }
             std::vector<uint32_t> out[4][3];
             std::vector<uint8_t> outAlpha[4];
@@ -282,7 +285,8 @@ TEST(DisplaceRows, WindowRowsChangeNoPixel) {
                 for (auto& o : out[rows]) o.assign(static_cast<size_t>(w), 0x12345678u);
                 outAlpha[rows].assign(static_cast<size_t>(w), 7);
                 done[rows][0] = MoveRow32Avx512(row, a.data(), pitch, out[rows][0].data());
-                done[rows][1] = MixRow32Avx512(row, a.data(), pitch, b.data(), pitch, 100, 0xFFFFFFFFu, out[rows][1].data());
+                done[rows][1] =
+                    MixRow32Avx512(row, a.data(), pitch, b.data(), pitch, 100, 0xFFFFFFFFu, out[rows][1].data());
                 done[rows][2] = AlphaRow32Avx512(row, a.data(), pitch, alpha.data(), pitch, 200, out[rows][2].data(),
                                                  outAlpha[rows].data());
                 // A gathered alpha next to the plane's start stops the row
