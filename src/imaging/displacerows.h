@@ -15,7 +15,16 @@ struct qbDisplaceRow {
     const int32_t* ys;
     int32_t count;
     int32_t width;
+    // Up to how many source rows a group of sixteen is fetched from by two
+    // loads and a permute per row before the rest is gathered (0: every
+    // lane gathered); any count gives the same pixels.
+    int32_t windowRows = 3;
 };
+
+// The window rows that pay on this processor: where a gather costs about a
+// load and store per element the windows win, where gathers are cheap
+// they cost more than they save.
+int32_t DisplaceWindowRows();
 
 // The tables by whole-pixel distance hold this many entries past the
 // greatest distance: the rows read sixteen entries from near a vector's

@@ -66,7 +66,52 @@ inline void FetchAhead(const qbDisplaceRow& row, int32_t i, int32_t pitch, const
 
 QB_AVX512 inline __m512i Srli(__m512i v, unsigned int bits) { return _mm512_maskz_srli_epi32(kAll16, v, bits); }
 
+// Below this squared radius every whole distance squared is exact in a
+// float, and every position and quotient lies so far under 2^20 that a
+// product by the inverse stays within a millionth of the quotient.
+constexpr double kSmallRadius2 = double(1 << 24);
+
+// floor(sqrt(trunc(d2))) for the lanes in `inside`, 0 for the others, where
+// d2 < radius^2: the double root, corrected by one up or down.
+QB_AVX512 inline __m256i WholeRoot(__m512d d2, __mmask8 inside, __m512d one) {
+    const __m512d n = _mm512_maskz_roundscale_pd(inside, d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    __m512d s =
+        _mm512_maskz_roundscale_pd(kAll8, _mm512_maskz_sqrt_pd(kAll8, n), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    s = _mm512_mask_sub_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s, s), n, _CMP_GT_OQ), s, one);
+    const __m512d s1 = _mm512_add_pd(s, one);
+    s = _mm512_mask_mov_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s1, s1), n, _CMP_LE_OQ), s1);
+    return _mm512_maskz_cvttpd_epi32(kAll8, s);
+}
+
+// The same where d2 < 2^24: the whole number is exact in a float, and its
+// float root is at least the answer k (k is a float) and at most k + 1,
+// which only one step down corrects (a double root of eight lanes and a
+// step each way cost several times as much).
+QB_AVX512 inline __m256i WholeRootSmall(__m512d d2, __mmask8 inside) {
+    const __m256i n = _mm512_maskz_cvttpd_epi32(inside, d2);
+    const __m256i s = _mm256_cvttps_epi32(_mm256_sqrt_ps(_mm256_cvtepi32_ps(n)));
+    // A compare answers -1 where it holds.
+    return _mm256_add_epi32(s, _mm256_cmpgt_epi32(_mm256_mullo_epi32(s, s), n));
+}
+
+// Whether any lane of `lanes` lies within a millionth of a whole number.
+QB_AVX512 inline bool NearWhole(__m512d t, __mmask8 lanes) {
+    const __m512d off =
+        _mm512_sub_pd(t, _mm512_maskz_roundscale_pd(kAll8, t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    return _mm512_mask_cmp_pd_mask(lanes, _mm512_abs_pd(off), _mm512_set1_pd(1e-6), _CMP_LE_OQ) != 0;
+}
+
 }  // namespace
+
+int32_t DisplaceWindowRows() {
+    // On the AMD processor the rows were tuned on a gather cost about 1.5
+    // cycles an element and three window rows paid; on an Intel Xeon
+    // (Sapphire Rapids family) gathers are cheap and every window row
+    // made the moves slower (a full-screen ripple at its peak took up to
+    // 60 % of the time with none).
+    static const int32_t rows = __builtin_cpu_is("amd") ? 3 : 0;
+    return rows;
+}
 
 QB_AVX512 int32_t SwirlRowAvx512(const qbSwirlRowGeometry& g, int32_t y, int32_t from, int32_t to, int32_t* xs,
                                  int32_t* ys) {
@@ -81,6 +126,8 @@ QB_AVX512 int32_t SwirlRowAvx512(const qbSwirlRowGeometry& g, int32_t y, int32_t
                   scaleY = _mm512_set1_pd(g.scaleY), radius2 = _mm512_set1_pd(g.radius2),
                   one = _mm512_set1_pd(1.0), rowAt = _mm512_set1_pd(y);
     const __m512d right = _mm512_set1_pd(g.width - 1), bottom = _mm512_set1_pd(g.height - 1);
+    const __m512d inverseX = _mm512_set1_pd(1.0 / g.scaleX), inverseY = _mm512_set1_pd(1.0 / g.scaleY);
+    const bool smallRadius = g.radius2 < kSmallRadius2;
     const __m256i row = _mm256_set1_epi32(y), step = _mm256_set1_epi32(8);
     __m256i column = _mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     int32_t x = from;
@@ -94,23 +141,21 @@ QB_AVX512 int32_t SwirlRowAvx512(const qbSwirlRowGeometry& g, int32_t y, int32_t
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + x), row);
             continue;
         }
-        // floor(sqrt(trunc(d2))) for the lanes inside (d2 < radius^2, so
-        // every value here is an integer well within a double's range); 0
-        // for the others.
-        const __m512d n = _mm512_maskz_roundscale_pd(inside, d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        __m512d s =
-            _mm512_maskz_roundscale_pd(kAll8, _mm512_maskz_sqrt_pd(kAll8, n), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        s = _mm512_mask_sub_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s, s), n, _CMP_GT_OQ), s, one);
-        const __m512d s1 = _mm512_add_pd(s, one);
-        s = _mm512_mask_mov_pd(s, _mm512_cmp_pd_mask(_mm512_mul_pd(s1, s1), n, _CMP_LE_OQ), s1);
-        const __m256i d = _mm512_maskz_cvttpd_epi32(kAll8, s);
+        const __m256i d = smallRadius ? WholeRootSmall(d2, inside) : WholeRoot(d2, inside, one);
         const int32_t base = std::max(Greatest(d) - 15, 0);
         const __m512d sn = LookUp(sines, d, base, inside), cs = LookUp(cosines, d, base, inside);
         const __m512d u = _mm512_sub_pd(_mm512_mul_pd(dx, cs), _mm512_mul_pd(dy, sn));
         const __m512d v = _mm512_add_pd(_mm512_mul_pd(dx, sn), _mm512_mul_pd(dy, cs));
         // Lanes outside keep their own position, which the limit leaves alone.
-        const __m512d ux = _mm512_add_pd(unitX ? u : _mm512_div_pd(u, scaleX), cx);
-        const __m512d vy = _mm512_add_pd(unitY ? v : _mm512_div_pd(v, scaleY), cy);
+        __m512d ux = _mm512_add_pd(unitX ? u : _mm512_mul_pd(u, inverseX), cx);
+        __m512d vy = _mm512_add_pd(unitY ? v : _mm512_mul_pd(v, inverseY), cy);
+        // The product by the inverse differs from the quotient by far less
+        // than the tolerance, so only a result that close to a whole number
+        // can truncate otherwise; those vectors divide as the scalar loop.
+        if (!smallRadius || (!unitX && NearWhole(ux, inside)) || (!unitY && NearWhole(vy, inside))) {
+            ux = _mm512_add_pd(unitX ? u : _mm512_div_pd(u, scaleX), cx);
+            vy = _mm512_add_pd(unitY ? v : _mm512_div_pd(v, scaleY), cy);
+        }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(xs + x), Limit8(_mm512_mask_blend_pd(inside, columnAt, ux), right));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(ys + x), Limit8(_mm512_mask_blend_pd(inside, rowAt, vy), bottom));
     }
@@ -142,11 +187,9 @@ QB_AVX512 int32_t RippleRowAvx512(const qbRippleRowGeometry& g, const int32_t* d
 }
 
 // Most groups of sixteen neighbours come from a few rows of the source and
-// from 32 columns about the first one's: such rows are fetched by two loads
-// and a permute each, cheaper than a gather (which costs about as much per
-// pixel as a load and store of its own). Up to this many rows a group;
-// the rest, and groups spread wider, are gathered.
-constexpr int kWindowRows = 3;
+// from 32 columns about the first one's: such rows can be fetched by two
+// loads and a permute each, up to row.windowRows rows a group; the rest,
+// and groups spread wider, are gathered.
 
 // The window of a group: its first column and each lane's column in it,
 // and the lanes that lie in it.
@@ -157,13 +200,13 @@ struct Window {
 };
 
 QB_AVX512 inline Window WindowOf(const qbDisplaceRow& row, int32_t i) {
-    if (row.width < 32) return {0, _mm512_setzero_si512(), 0};
+    if (row.width < 32 || row.windowRows <= 0) return {0, _mm512_setzero_si512(), 0};
     const int32_t base = std::clamp(row.xs[i] - 8, 0, row.width - 32);
     const __m512i at = _mm512_sub_epi32(_mm512_loadu_si512(row.xs + i), _mm512_set1_epi32(base));
     return {base, at, _mm512_cmple_epu32_mask(at, _mm512_set1_epi32(31))};
 }
 
-// The rows a window's lanes come from, one by one, the first kWindowRows
+// The rows a window's lanes come from, one by one, the first windowRows
 // of them (lambdas would not take the functions' instruction set, so this
 // walks by calls).
 struct RowWalk {
@@ -178,7 +221,7 @@ QB_AVX512 inline RowWalk StartWalk(const qbDisplaceRow& row, int32_t i, const Wi
 
 // The next row and its lanes; false when the walk is over.
 QB_AVX512 inline bool NextRow(const qbDisplaceRow& row, int32_t i, RowWalk& walk, int32_t* y, __mmask16* here) {
-    if (walk.left == 0 || walk.rows == kWindowRows) return false;
+    if (walk.left == 0 || walk.rows >= row.windowRows) return false;
     *y = row.ys[i + __builtin_ctz(walk.left)];
     *here = _mm512_mask_cmpeq_epi32_mask(walk.left, walk.ys, _mm512_set1_epi32(*y));
     walk.left = static_cast<__mmask16>(walk.left & ~*here);
@@ -307,6 +350,7 @@ QB_AVX512 int32_t AlphaRow32Avx512(const qbDisplaceRow& row, const uint32_t* sou
 
 #else
 
+int32_t DisplaceWindowRows() { return 0; }
 int32_t SwirlRowAvx512(const qbSwirlRowGeometry&, int32_t, int32_t from, int32_t, int32_t*, int32_t*) { return from; }
 int32_t RippleRowAvx512(const qbRippleRowGeometry&, const int32_t*, int32_t, int32_t from, int32_t, int32_t*, int32_t*) {
     return from;

@@ -162,6 +162,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
     int32_t srcPitch = r.sourcePitch;
     const bool wide32 = vector && sizeof(P) == 4;
     const int32_t shares = SharesFor(r);
+    const int32_t windowRows = DisplaceWindowRows();
     const auto width = static_cast<size_t>(r.width);
     try {
         positions.resize(width * 2 * static_cast<size_t>(shares));
@@ -196,10 +197,10 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
         int32_t x = 0;
         if constexpr (sizeof(P) == 4)
             if (wideAlpha)
-                x = vector->alpha({xs, ys, r.width, r.width}, src, srcPitch, r.sourceAlpha, r.sourceAlphaPitch, m,
-                                     dst + At(0, y, r.destinationPitch),
-                                     r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch)
-                                                        : nullptr);
+                x = vector->alpha({xs, ys, r.width, r.width, windowRows}, src, srcPitch, r.sourceAlpha,
+                                  r.sourceAlphaPitch, m, dst + At(0, y, r.destinationPitch),
+                                  r.destinationAlpha ? r.destinationAlpha + At(0, y, r.destinationAlphaPitch)
+                                                     : nullptr);
         for (; x < r.width; ++x) {
             const int32_t sx = xs[x], sy = ys[x];
             const uint32_t a = r.sourceAlpha[At(sx, sy, r.sourceAlphaPitch)];
@@ -218,7 +219,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
         int32_t x = 0;
         if constexpr (sizeof(P) == 4)
             if (wideBlend)
-                x = vector->mix({xs, ys, r.width, r.width}, src, srcPitch, src2, r.source2Pitch, k,
+                x = vector->mix({xs, ys, r.width, r.width, windowRows}, src, srcPitch, src2, r.source2Pitch, k,
                                    MixKeeps(r.format), dst + At(0, y, r.destinationPitch));
         for (; x < r.width; ++x) {
             const int32_t sx = xs[x], sy = ys[x];
@@ -231,7 +232,7 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
         P* out = dst + At(0, y, r.destinationPitch);
         int32_t from = 0;
         if constexpr (sizeof(P) == 4)
-            if (wideMove) from = vector->move({xs, ys, r.width, r.width}, src, srcPitch, out);
+            if (wideMove) from = vector->move({xs, ys, r.width, r.width, windowRows}, src, srcPitch, out);
         for (int32_t x = from; x < r.width; ++x) out[x] = src[At(xs[x], ys[x], srcPitch)];
     };
     // Alpha mode over an opaque plane (a layer without mask or alpha): every

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "imaging/displacerows.h"
+#include "imaging/kernelisa.h"
 #include "imaging/swirlripple.h"
 
 namespace {
@@ -249,6 +251,64 @@ TEST(DisplaceRows, BlendKeepsTheBytesTheFormatHolds) {
         for (int32_t x = 0; x < 40; ++x) {
             const uint32_t want = ARGBToPixel32(static_cast<int>(format), Pixel32ToARGB(static_cast<int>(format), t.b[x]));
             ASSERT_EQ(t.out[1][x], want) << format << " " << x;
+        }
+    }
+}
+
+// The AVX-512 moves give the same pixels whether a group's rows come by
+// loads or every lane by a gather: positions mostly near their own pixel
+// over a few rows, some far, on a picture wider and narrower than a window.
+TEST(DisplaceRows, WindowRowsChangeNoPixel) {
+    if (!HasAvx512()) GTEST_SKIP() << "no AVX-512";
+    std::mt19937 rng(13);
+    for (const int32_t w : {24, 200}) {
+        const int32_t h = 40, pitch = w + 3;
+        std::vector<uint32_t> a(static_cast<size_t>(pitch) * h), b(a.size());
+        std::vector<uint8_t> alpha(a.size());
+        for (size_t i = 0; i < a.size(); ++i)
+            a[i] = rng(), b[i] = rng(), alpha[i] = static_cast<uint8_t>(rng() % 3 ? 255 : rng() % 2 ? 0 : rng());
+        std::vector<int32_t> xs(static_cast<size_t>(w)), ys(xs.size());
+        for (int32_t y = 0; y < h; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                const bool far = rng() % 9 == 0;
+                const auto near = [&](int32_t at, uint32_t spread) {
+                    return at + static_cast<int32_t>(rng() % spread) - static_cast<int32_t>(spread / 2);
+                };
+                xs[x] = std::clamp(far ? static_cast<int32_t>(rng() % w) : near(x, 7), 0, w - 1);
+                ys[x] = std::clamp(far ? static_cast<int32_t>(rng() % h) : near(y, 5), 0, h - 1);
+            }
+            std::vector<uint32_t> out[4][3];
+            std::vector<uint8_t> outAlpha[4];
+            int32_t done[4][3];
+            for (int32_t rows = 0; rows < 4; ++rows) {
+                const qbDisplaceRow row{xs.data(), ys.data(), w, w, rows};
+                for (auto& o : out[rows]) o.assign(static_cast<size_t>(w), 0x12345678u);
+                outAlpha[rows].assign(static_cast<size_t>(w), 7);
+                done[rows][0] = MoveRow32Avx512(row, a.data(), pitch, out[rows][0].data());
+                done[rows][1] =
+                    MixRow32Avx512(row, a.data(), pitch, b.data(), pitch, 100, 0xFFFFFFFFu, out[rows][1].data());
+                done[rows][2] = AlphaRow32Avx512(row, a.data(), pitch, alpha.data(), pitch, 200, out[rows][2].data(),
+                                                 outAlpha[rows].data());
+                // A gathered alpha next to the plane's start stops the row
+                // early; the caller's one-by-one loop does the rest.
+                for (int32_t x = done[rows][2]; x < w; ++x) {
+                    const size_t at = static_cast<size_t>(ys[x]) * pitch + xs[x];
+                    if (alpha[at] == 0) {
+                        outAlpha[rows][x] = 0;
+                        continue;
+                    }
+                    out[rows][2][x] = a[at];
+                    outAlpha[rows][x] = static_cast<uint8_t>(alpha[at] * 200u / 255);
+                }
+                done[rows][2] = 0;
+            }
+            for (int32_t rows = 1; rows < 4; ++rows) {
+                for (int m = 0; m < 3; ++m) {
+                    ASSERT_EQ(done[rows][m], done[0][m]) << w << " row " << y << " mode " << m;
+                    ASSERT_EQ(out[rows][m], out[0][m]) << w << " row " << y << " mode " << m << " window rows " << rows;
+                }
+                ASSERT_EQ(outAlpha[rows], outAlpha[0]) << w << " row " << y;
+            }
         }
     }
 }
