@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <thread>
 
@@ -97,6 +98,11 @@ TEST_F(MixerThreadsTest, ChannelsChurnWhileThePullDeviceRenders) {
         while (!done.load()) {
             null_backend::PullAudio(block.data(), 256);
             blocks.fetch_add(1);
+            // A device pulls once a buffer, not back to back: a pull that
+            // relocks at once can starve the churn of the device lock
+            // (the lock is not fair), which ThreadSanitizer's slow renders
+            // turn into minutes.
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
     // The churn overlaps rendering from its first round to its last.
