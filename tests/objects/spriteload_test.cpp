@@ -1,5 +1,7 @@
 // LoadSprite: a picture as one frame or cut into a grid, kept whole until
 // the first display opens, and the option checks.
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ protected:
         std::vector<uint32_t> pixels;
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 12; ++x) pixels.push_back(FrameColour(y / 4 * 3 + x / 4));
-        const std::string path = testing::TempDir() + "sprite_cells.png";
+        // Every test writes its own copy: ctest runs them side by side.
+        const std::string path = testing::TempDir() + "sprite_cells_" + std::to_string(::getpid()) + ".png";
         EXPECT_TRUE(imagefixtures::WriteRgbPng(path, 12, 8, pixels, false, false));
         return path;
     }
