@@ -250,6 +250,11 @@ void ShowErrorBox(const char* text);
 std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
                                  const char* waylandDisplay, const char* waylandSocket);
 
+// X errors naming a window or drawable that has gone (BadWindow,
+// BadDrawable) are dropped rather than ending the process; installed once,
+// before SDL's video starts.
+void KeepGoneWindowErrorsNonFatal();
+
 int StartNativeUI();
 void ShutdownPlatform();
 int PostWakeEvent();

@@ -84,6 +84,7 @@ int StartNativeUI() {
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     // The screen saver stays on unless a display asks for it to be off.
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    KeepGoneWindowErrorsNonFatal();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         SetErrorDetail(SDL_GetError());
         std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
