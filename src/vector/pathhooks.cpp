@@ -23,6 +23,20 @@ qbVectorEngine* EngineOf(qbVectorEngine* engine) { return engine ? engine : Inbu
 
 bool PureScale(const double* m) { return m && m[1] == 0 && m[2] == 0; }
 
+// What every draw call hands the engine; the style must outlive the call.
+qbDrawPathArgs DrawArgs(const qbPathRequest& request, const qbVectorLineStyle& style, int filled,
+                        int32_t strokeWidth, const double* matrix, int32_t width, int32_t height) {
+    qbDrawPathArgs a{};
+    a.commands = request.commands;
+    a.style = &style;
+    a.filled = filled;
+    a.strokeWidth = strokeWidth;
+    a.width = width;
+    a.height = height;
+    a.matrix = matrix ? matrix : kIdentity;
+    return a;
+}
+
 }  // namespace
 
 int64_t FloorToPixel(double v) { return v == v ? static_cast<int64_t>(std::clamp(std::floor(v), -4.0e18, 4.0e18)) : 0; }
@@ -72,15 +86,9 @@ bool CallDrawPathHook(const qbPathRequest& request, int filled, int32_t strokeWi
     qbVectorEngine* engine = EngineOf(request.engine);
     if (!alpha || !alpha->plane || !engine->hooks.drawPath) return false;
     const qbVectorLineStyle style = VectorLineStyleOf(request.style);
-    qbDrawPathArgs a{};
-    a.commands = request.commands;
-    a.style = &style;
-    a.filled = filled;
-    a.strokeWidth = strokeWidth;
+    qbDrawPathArgs a = DrawArgs(request, style, filled, strokeWidth, matrix, width, height);
     a.coverage = alpha->plane->data;
     a.bytesPerRow = static_cast<int32_t>(alpha->plane->rowBytes);
-    a.width = width;
-    a.height = height;
     if (engine->vectorExtension) {
         a.x1 = x0;
         a.y1 = y0;
@@ -90,23 +98,15 @@ bool CallDrawPathHook(const qbPathRequest& request, int filled, int32_t strokeWi
         a.x1 = x1;
         a.y1 = y1;
     }
-    a.matrix = matrix ? matrix : kIdentity;
     return CallEngineDrawPath(engine, &a) != 0;
 }
 
 bool CallDrawPathRows(const qbPathRequest& request, int filled, int32_t strokeWidth, const double* matrix,
                       int32_t width, int32_t height, double x0, double y0, const qbCoverageRows& rows) {
     const qbVectorLineStyle style = VectorLineStyleOf(request.style);
-    qbDrawPathArgs a{};
-    a.commands = request.commands;
-    a.style = &style;
-    a.filled = filled;
-    a.strokeWidth = strokeWidth;
-    a.width = width;
-    a.height = height;
+    qbDrawPathArgs a = DrawArgs(request, style, filled, strokeWidth, matrix, width, height);
     a.x1 = x0;
     a.y1 = y0;
-    a.matrix = matrix ? matrix : kIdentity;
     return DrawPathRows(a, rows);
 }
 
