@@ -29,12 +29,32 @@ qb_ensure_packages() {
     fi
 }
 
-# qb_build DIR [cmake options...]
-qb_build() {
+# qb_configure DIR [cmake options...]: configures DIR with CMake and Ninja
+# unless it already is, with the same build type (a folder left by an older
+# checkout with another type is configured anew).
+qb_configure() {
     local dir="$1"
     shift
-    if [ ! -f "$dir/build.ninja" ]; then
+    local want="" arg
+    for arg in "$@"; do
+        case "$arg" in -DCMAKE_BUILD_TYPE=*) want="${arg#-DCMAKE_BUILD_TYPE=}" ;; esac
+    done
+    if [ -f "$dir/build.ninja" ] && [ -n "$want" ] &&
+        ! grep -qx "CMAKE_BUILD_TYPE:STRING=$want" "$dir/CMakeCache.txt" 2>/dev/null; then
+        cmake "$dir" "$@" >&2
+    elif [ ! -f "$dir/build.ninja" ]; then
         cmake -S . -B "$dir" -G Ninja "$@" >&2
     fi
-    ninja -C "$dir" >&2
 }
+
+# qb_build DIR [cmake options...]: configures DIR if need be and builds all of it.
+qb_build() {
+    qb_configure "$@"
+    ninja -C "$1" >&2
+}
+
+# The one optimised tree: the player users run, the tests' plain run and the
+# benchmarks. g++ at -O3 (-DCMAKE_BUILD_TYPE=Release).
+QB_MAIN_TREE=(build -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++)
+# What ./run needs of it: the player, the developer tools and the examples.
+QB_RUN_TARGETS=(quenbrookplayer qbasm qbdis qbapplet examples)

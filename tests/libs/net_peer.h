@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -19,9 +20,11 @@ namespace nettest {
 constexpr int kPeerWaitMs = 5000;
 // How long the peer stays after its steps while the client says nothing.
 constexpr int kPeerIdleMs = 250;
+// How long a held peer waits for its release: only a hung test reaches it.
+constexpr int kPeerHoldMs = 120000;
 
 struct Step {
-    enum Kind { kExpectLine, kSend, kSleep, kHalfClose, kReset, kClose } kind;
+    enum Kind { kExpectLine, kSend, kSleep, kHalfClose, kReset, kClose, kHold } kind;
     std::string text;
     int ms = 0;
 };
@@ -32,6 +35,9 @@ inline Step Sleep(int ms) { return {Step::kSleep, {}, ms}; }
 inline Step HalfClose() { return {Step::kHalfClose, {}, 0}; }
 inline Step Reset() { return {Step::kReset, {}, 0}; }
 inline Step Close() { return {Step::kClose, {}, 0}; }
+// Reads nothing until the test calls Release(): a peer that never reads for
+// as long as the test needs, however slowly the machine runs it.
+inline Step Hold() { return {Step::kHold, {}, 0}; }
 
 // A socket bound to 127.0.0.1 on a port the system chooses; -1 on failure.
 inline int BindLoopback(int type, int* port) {
@@ -74,6 +80,7 @@ public:
     void LimitReceiveBuffer(int bytes) { setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
 
     int port() const { return port_; }
+    void Release() { released_ = true; }
     // Valid once the peer is done (after Join).
     const std::vector<std::string>& lines() const { return lines_; }
     void Join() {
@@ -90,6 +97,10 @@ private:
                 case Step::kExpectLine: lines_.push_back(ReadLine(fd)); break;
                 case Step::kSend: SendAll(fd, step.text); break;
                 case Step::kSleep: std::this_thread::sleep_for(std::chrono::milliseconds(step.ms)); break;
+                case Step::kHold:
+                    for (int waited = 0; !released_ && waited < kPeerHoldMs; waited += 5)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    break;
                 case Step::kHalfClose: shutdown(fd, SHUT_WR); break;
                 case Step::kReset: {
                     linger l{1, 0};
@@ -128,6 +139,7 @@ private:
 
     std::vector<Step> steps_;
     std::vector<std::string> lines_;
+    std::atomic<bool> released_{false};
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
