@@ -1,5 +1,5 @@
 // Reader of the signature file. Its form:
-//   # a comment             [library]  starts the entries of one library
+//   # a comment (in column 1) [library]  starts the entries of one library
 //   Name(a, [b = 1], [c...]) -> results
 //       what the command does, on indented lines
 // An argument in brackets may be left out; one ending in "..." repeats
@@ -120,7 +120,7 @@ bool ReadSignatures(const char* path, std::vector<SignatureEntry>& out, std::str
     while (std::getline(in, raw)) {
         ++lineNo;
         const std::string line = Trimmed(raw);
-        if (line.empty() || line.front() == '#') continue;
+        if (line.empty() || raw.front() == '#') continue;
         if (std::isspace(static_cast<unsigned char>(raw.front()))) {
             if (out.empty() || out.back().library != library) return fail("text before any entry");
             std::string& text = out.back().text;
