@@ -25,12 +25,12 @@ const char* const kDisplayHandlerNames[kDisplayHandlerSlots] = {
     "trayicon",         "ontouch",        "onapplicationmessage", "onmenuselect", "ondockyclick",
 };
 
-namespace {
-
 const char* const kObjectHandlerNames[kObjectHandlerSlots] = {
     "onsampleloop", "onsampleend",  "onmusicend", "onarexx",       "onconnect",      "ondisconnect",
     "onreceivedata", "onreceiveudpdata", "onvideoend", "onusermessage", "fillmusicbuffer", "runfinished",
 };
+
+namespace {
 
 qbHandlerSlot objectHandlers[kObjectHandlerSlots];
 

@@ -110,6 +110,9 @@ struct qbEventMessage {
 
 // The user-visible handler names of a display's slots, in slot order.
 extern const char* const kDisplayHandlerNames[30];
+// The handlers of events that come from objects rather than from a display
+// (samples, music, videos, connections, programs), in slot order.
+extern const char* const kObjectHandlerNames[kObjectHandlerSlots];
 
 // One dispatcher step: 0 (message type set when delivered), ERR_USERABORT
 // for a quit, or a callback's error.

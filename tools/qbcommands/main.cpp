@@ -15,16 +15,21 @@
 #include "display/eventlib.h"
 #include "platform/platform_ops.h"
 #include "player/cmdline.h"
+#include "signatures.h"
 #include "vm/vm.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: qbcommands [-o OUT.md]\n"
+    "Usage: qbcommands [-s SIGNATURES.txt] [-o OUT.md]\n"
     "Writes the reference of the script commands and constants of the player's\n"
     "libraries (standard output without -o). The libraries are opened as at\n"
     "start-up on an in-memory backend; each command is called once with an\n"
-    "argument-count probe, which stops it before it does anything.\n";
+    "argument-count probe, which stops it before it does anything.\n"
+    "What each command takes and gives comes from the signature file: by\n"
+    "default signatures.txt in the folder of OUT.md, or docs/signatures.txt\n"
+    "without -o. It must hold one entry for every command of the tables, in\n"
+    "its library, with the argument counts the command checks, and no other.\n";
 
 struct ProbedRange {
     bool seen = false;
@@ -39,20 +44,26 @@ void RecordRange(int min, int max) {
     probed = {true, min, max};
 }
 
-std::string ArgumentText(CommandHandler handler, ScriptState* L) {
+ProbedRange ProbeArguments(CommandHandler handler, ScriptState* L) {
     probed = {};
     SetArgCountProbe(RecordRange);
     VmPushCClosure(L, handler, 0);
     VmPCall(L, 0, 0, 0);
     SetArgCountProbe(nullptr);
     VmSetTop(L, 0);
-    if (!probed.seen) return "any";
-    const auto [seen, min, max] = probed;
+    ProbedRange range = probed;
     // A maximum of 0 or below with a minimum above 0 sets no upper bound.
-    if (min == 0 && max == 0) return "0";
-    if (max < 1) return std::to_string(min) + "+";
-    if (min == max) return std::to_string(min);
-    return std::to_string(min) + "-" + std::to_string(max);
+    if (range.seen && range.max < 1 && range.min > 0) range.max = kNoUpperBound;
+    return range;
+}
+
+std::string ArgumentText(const ProbedRange& range) {
+    if (!range.seen) return "any number of arguments, unchecked";
+    const auto [seen, min, max] = range;
+    if (min == 0 && max == 0) return "no arguments";
+    if (max == kNoUpperBound) return std::to_string(min) + " or more arguments";
+    if (min == max) return std::to_string(min) + (min == 1 ? " argument" : " arguments");
+    return std::to_string(min) + "-" + std::to_string(max) + " arguments";
 }
 
 std::string ValueText(const ScriptConstant& c) {
@@ -128,21 +139,37 @@ void WriteIntroduction(std::string& out) {
     out +=
         "# Script commands and constants\n"
         "\n"
-        "<!-- Written by build/tools/qbcommands; do not edit. -->\n"
+        "<!-- Written by build/tools/qbcommands from docs/signatures.txt; do not edit. -->\n"
         "\n"
         "This is what scripts can call, library by library, as the player's\n"
-        "command tables list it; `build/tools/qbcommands -o docs/commands.md`\n"
-        "writes it and a test fails when it differs from the tables.\n"
+        "command tables list it. `build/tools/qbcommands -o docs/commands.md`\n"
+        "writes it from the tables and from docs/signatures.txt, which says\n"
+        "what each command takes and gives; a test fails when the file differs\n"
+        "from the tables, when a command has no signature or two, when a\n"
+        "signature names no command, or when its arguments are not the\n"
+        "number the command checks.\n"
         "\n"
         "- A script reaches a command through the global of its name in lower\n"
         "  case: `GETGLOBAL 0 \"displaybrush\"`, then the arguments in the\n"
         "  registers after it and `CALL 0 B C` with B = arguments + 1 and\n"
         "  C = results + 1.\n"
-        "- *Arguments* is how many arguments the command accepts, as it checks\n"
-        "  them when called: `2-5` two to five, `1+` one or more, `0` none,\n"
-        "  `any` no check. Fewer end the script with \"Not enough arguments!\",\n"
-        "  more with \"Too many arguments for this function!\". The optional\n"
-        "  ones come last: a command of `3-4` arguments needs its first three.\n"
+        "- Each command is given as `Name(arguments) -> results`, with the\n"
+        "  number of arguments it accepts as it checks them when called.\n"
+        "  Fewer end the script with \"Not enough arguments!\", more with\n"
+        "  \"Too many arguments for this function!\". An argument in brackets\n"
+        "  may be left out, and takes the default after `=`; the optional ones\n"
+        "  come last. `...` repeats the argument before it. `a | b` is either.\n"
+        "  No `->` means no results.\n"
+        "- `id` names an object by the number the script chose. A command\n"
+        "  that creates an object also takes Nil there: it then chooses the\n"
+        "  id itself and returns it (an automatic id). `options` is a table\n"
+        "  of named fields, each of which may be left out.\n"
+        "- Positions in strings count bytes from 0; frames of anims, sprites\n"
+        "  and videos count from 1. Times are milliseconds unless an entry\n"
+        "  says ticks (1/50 s) or seconds; angles are degrees unless it says\n"
+        "  radians. A command that waits says so, and whether event handlers\n"
+        "  run while it waits (they run only from `WaitEvent`, `CheckEvent`,\n"
+        "  `CheckEvents` and `WhileMouseOn`).\n"
         "- A constant is written `#NAME` in a script; `qbasm` knows no names,\n"
         "  so write its value there (`#CENTER` is `#-100000`).\n";
 }
@@ -166,11 +193,65 @@ void WriteLibraryList(std::string& out) {
     out += "\n";
 }
 
-void WriteLibrary(std::string& out, const CommandTableNode& node, ScriptState* L) {
-    out += std::string("\n## ") + node.name + "\n\n| command | arguments |\n| --- | --- |\n";
+const SignatureEntry* EntryOf(const std::vector<SignatureEntry>& entries, const char* name) {
+    for (const SignatureEntry& e : entries)
+        if (e.name == name) return &e;
+    return nullptr;
+}
+
+// The signature file against the tables: every command has exactly one entry,
+// written as the table writes its name, in its library's section and with the
+// argument counts the command checks; no entry names a command the tables lack.
+bool CheckSignatures(const std::vector<SignatureEntry>& entries, const char* path, ScriptState* L) {
+    bool sound = true;
+    auto complain = [&](const SignatureEntry* e, const std::string& what) {
+        if (e)
+            std::fprintf(stderr, "%s:%d: %s\n", path, e->line, what.c_str());
+        else
+            std::fprintf(stderr, "%s: %s\n", path, what.c_str());
+        sound = false;
+    };
+    std::vector<bool> matched(entries.size(), false);
+    for (const CommandTableNode& node : RegisteredCommandTables()) {
+        for (const ScriptCommand* row = node.table; row && row->name; ++row) {
+            if (!row->handler) continue;
+            std::vector<size_t> found;
+            for (size_t i = 0; i < entries.size(); ++i)
+                if (StrCmpNoCase(entries[i].name.c_str(), row->name) == 0) found.push_back(i);
+            if (found.empty()) {
+                complain(nullptr, std::string("command ") + row->name + " of library " + node.name + " has no entry");
+                continue;
+            }
+            for (size_t i : found) matched[i] = true;
+            const SignatureEntry& e = entries[found.front()];
+            if (found.size() > 1) {
+                for (size_t k = 1; k < found.size(); ++k)
+                    complain(&entries[found[k]], std::string("a second entry for ") + row->name + " (the first is on line " +
+                                                     std::to_string(e.line) + ")");
+                continue;
+            }
+            if (e.name != row->name) complain(&e, e.name + " is written " + row->name + " in its table");
+            if (e.library != node.name)
+                complain(&e, e.name + " stands under [" + e.library + "] but belongs to library " + node.name);
+            const ProbedRange range = ProbeArguments(row->handler, L);
+            if (range.seen && (range.min != e.minArgs || range.max != e.maxArgs))
+                complain(&e, e.call + " does not take what " + row->name + " checks: " + ArgumentText(range));
+        }
+    }
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!matched[i]) complain(&entries[i], entries[i].name + " is in no library's table");
+    return sound;
+}
+
+void WriteLibrary(std::string& out, const CommandTableNode& node, const std::vector<SignatureEntry>& entries,
+                  ScriptState* L) {
+    out += std::string("\n## ") + node.name + "\n\n";
     for (const ScriptCommand* row = node.table; row && row->name; ++row) {
         if (!row->handler) continue;
-        out += std::string("| `") + row->name + "` | " + ArgumentText(row->handler, L) + " |\n";
+        const SignatureEntry* e = EntryOf(entries, row->name);
+        if (!e) continue;  // CheckSignatures has refused the file already
+        out += "- `" + e->call + (e->results.empty() ? "" : " -> " + e->results) + "` (" +
+               ArgumentText(ProbeArguments(row->handler, L)) + "): " + e->text + "\n";
     }
     if (!node.constants || !node.constants->name) return;
     out += std::string("\nConstants of the ") + node.name + " library:\n\n| constant | value |\n| --- | --- |\n";
@@ -209,19 +290,34 @@ void WriteKeyNames(std::string& out) {
     }
 }
 
-void WriteHandlerNames(std::string& out) {
-    out +=
-        "\n## Event handlers of a display\n\n"
-        "`InstallEventHandler` takes a table whose fields, named in lower case\n"
-        "as here, hold the functions the current display calls; a handler\n"
-        "receives one message table, whose field `action` holds the event's\n"
-        "name in mixed case (`\"OnKeyDown\"`) and `id` the display's id.\n\n";
-    for (size_t i = 0; i < std::size(kDisplayHandlerNames); ++i)
-        out += std::string(i ? ", " : "") + "`" + kDisplayHandlerNames[i] + "`";
+void WriteNameList(std::string& out, const char* const* names, size_t count) {
+    for (size_t i = 0; i < count; ++i) out += std::string(i ? ", " : "") + "`" + names[i] + "`";
     out += "\n";
 }
 
-int WriteReference(const char* path) {
+void WriteHandlerNames(std::string& out) {
+    out +=
+        "\n## Event handlers\n\n"
+        "`InstallEventHandler` takes a table whose fields, named in lower case\n"
+        "as here, hold the functions to call; a handler receives one message\n"
+        "table, whose field `action` holds the event's name in mixed case\n"
+        "(`\"OnKeyDown\"`) and `id` the display's or the object's id.\n"
+        "These are the current display's:\n\n";
+    WriteNameList(out, kDisplayHandlerNames, std::size(kDisplayHandlerNames));
+    out +=
+        "\nThese are the script's, for events of its objects (samples, music,\n"
+        "videos, network connections, programs it started); the message of a\n"
+        "sample's event also carries `time` and `starts`:\n\n";
+    WriteNameList(out, kObjectHandlerNames, std::size(kObjectHandlerNames));
+}
+
+int WriteReference(const char* path, const char* signaturePath) {
+    std::vector<SignatureEntry> entries;
+    std::string error;
+    if (!ReadSignatures(signaturePath, entries, error)) {
+        std::fprintf(stderr, "qbcommands: %s\n", error.c_str());
+        return 1;
+    }
     SetPlatformBackend(&NullPlatformOps());
     ScriptState* L = VmOpen();
     if (!L) {
@@ -233,14 +329,14 @@ int WriteReference(const char* path) {
     if (InitRuntimeCore() != 0 || OpenLibraries(L) != 0) {
         std::fputs("qbcommands: the libraries did not open\n", stderr);
         status = 1;
-    } else if (!CheckEverythingIsListed(L, vmOwn)) {
+    } else if (!CheckEverythingIsListed(L, vmOwn) || !CheckSignatures(entries, signaturePath, L)) {
         status = 1;
     }
     std::string out;
     if (status == 0) {
         WriteIntroduction(out);
         WriteLibraryList(out);
-        for (const CommandTableNode& node : RegisteredCommandTables()) WriteLibrary(out, node, L);
+        for (const CommandTableNode& node : RegisteredCommandTables()) WriteLibrary(out, node, entries, L);
         WriteKeyNames(out);
         WriteHandlerNames(out);
     }
@@ -261,9 +357,12 @@ int WriteReference(const char* path) {
 
 int main(int argc, char** argv) {
     const char* path = nullptr;
+    const char* signatures = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
             path = argv[++i];
+        } else if (std::strcmp(argv[i], "-s") == 0 && i + 1 < argc) {
+            signatures = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
             return 0;
@@ -272,5 +371,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    return WriteReference(path);
+    std::string besideOutput;
+    if (!signatures && path) {
+        const char* slash = std::strrchr(path, '/');
+        besideOutput = slash ? std::string(path, slash + 1) : std::string();
+        besideOutput += "signatures.txt";
+        signatures = besideOutput.c_str();
+    }
+    return WriteReference(path, signatures ? signatures : "docs/signatures.txt");
 }
