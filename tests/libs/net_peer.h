@@ -17,9 +17,9 @@
 
 namespace nettest {
 
-constexpr int kPeerWaitMs = 5000;
+constexpr int kPeerWaitMs = 30000;
 // How long the peer stays after its steps while the client says nothing.
-constexpr int kPeerIdleMs = 250;
+constexpr int kPeerIdleMs = 1000;
 // How long a held peer waits for its release: only a hung test reaches it.
 constexpr int kPeerHoldMs = 120000;
 

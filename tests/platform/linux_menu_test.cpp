@@ -273,13 +273,10 @@ TEST_F(LinuxMenuTest, SubmenusOpenBesideTheirItemAndPopupsStayInside) {
     EXPECT_TRUE(Window(Display0()).popups.empty());
 }
 
-TEST_F(LinuxMenuTest, OpeningAPopupAtFullHdIsQuick) {
+TEST_F(LinuxMenuTest, APopupOpensAtFullHd) {
     OpenWithMenu(1920, 1080);
-    const auto start = std::chrono::steady_clock::now();
     Click(10, 5);
-    const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_EQ(Window(Display0()).popups.size(), 1u);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::microseconds>(took).count(), 5000 * 4);  // sanitizers
 }
 
 }  // namespace
