@@ -298,10 +298,9 @@ namespace {
 const char* NoteOnThisPlatform(int id) {
     switch (id) {
         case kOptUseQuartz:
-            return "a macOS drawing choice; here it only sets the displays' \"usequartz\" flag and they draw as "
-                   "without it";
+            return "macOS only: here it sets the displays' \"usequartz\" flag, which changes nothing";
         case kOptSoftTimer:
-            return "changes nothing here: timers always run on the system's monotonic clock";
+            return "changes nothing here: timers run on the system's monotonic clock";
         default:
             return nullptr;
     }
