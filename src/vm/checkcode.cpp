@@ -61,7 +61,8 @@ bool PreCheck(const Checker& k, bool isTopLevel) {
     if (pt->maxstacksize > kMaxStack) return k.Refuse(-1, "maxstack is above the VM's limit");
     // The fixed parameters and the table of extra arguments must fit the frame.
     if (pt->numparams + (pt->is_vararg ? 1 : 0) > pt->maxstacksize)
-        return k.Refuse(-1, "its parameters (and the table of extra arguments) need more registers than maxstack gives");
+        return k.Refuse(-1, "its parameters (and the table of extra arguments) need more registers than maxstack "
+                            "gives");
     if (isTopLevel && pt->nups != 0) return k.Refuse(-1, "the main function cannot have upvalues");
     if (pt->sizeupvalues != 0 && pt->sizeupvalues != pt->nups)
         return k.Refuse(-1, "it names a different number of upvalues than it has");
@@ -130,7 +131,8 @@ bool SymbolicRun(const ScriptProto* pt, int lastpc, int reg, bool isTopLevel, in
                 break;
             case iABx:
                 b = GetArgBx(i);
-                if (TestOpFlag(op, kOpBxConst) && b >= pt->sizek) return k.Refuse(pc, "constant Bx is beyond the constant pool");
+                if (TestOpFlag(op, kOpBxConst) && b >= pt->sizek)
+                    return k.Refuse(pc, "constant Bx is beyond the constant pool");
                 break;
             case iAsBx:
                 b = GetArgSBx(i);
@@ -147,7 +149,8 @@ bool SymbolicRun(const ScriptProto* pt, int lastpc, int reg, bool isTopLevel, in
         }
         switch (op) {
             case OP_LOADBOOL:
-                if (c != 0 && pc + 2 >= pt->sizecode) return k.Refuse(pc, "C = 1 skips the next instruction, and there is none after it");
+                if (c != 0 && pc + 2 >= pt->sizecode)
+                    return k.Refuse(pc, "C = 1 skips the next instruction, and there is none after it");
                 break;
             case OP_LOADNIL:
                 if (a <= reg && reg <= b && !listsUpvalues) *last = pc;
@@ -178,7 +181,8 @@ bool SymbolicRun(const ScriptProto* pt, int lastpc, int reg, bool isTopLevel, in
             }
             case OP_CALL:
             case OP_TAILCALL:
-                if (b != 0 && !k.IsReg(a + b - 1)) return k.Refuse(pc, "its arguments (registers A + 1 to A + B - 1) pass the frame (maxstack)");
+                if (b != 0 && !k.IsReg(a + b - 1))
+                    return k.Refuse(pc, "its arguments (registers A + 1 to A + B - 1) pass the frame (maxstack)");
                 if (c == 0) {
                     if (!TakesOpenResults(k, pc + 1)) return k.Refuse(pc, kOpenResults);
                 } else if (c >= 2 && !k.IsReg(a + c - 2)) {

@@ -39,7 +39,13 @@ std::string Describe(const std::string& text, const AssembledText& assembled, in
     const bool atInstruction = fault.pc >= 0 && static_cast<size_t>(fault.pc) < places->lines.size();
     line = atInstruction ? places->lines[static_cast<size_t>(fault.pc)] : places->openLine;
     std::string what = places->title + " (maxstack=" + std::to_string(record->maxStack) + "): the player refuses ";
-    what += atInstruction ? "'" + SourceLine(text, line) + "'" : "the function";
+    if (atInstruction) {
+        what += '\'';
+        what += SourceLine(text, line);
+        what += '\'';
+    } else {
+        what += "the function";
+    }
     // The checker's refusals read "Bad bytecode!"; the loader's others have
     // texts of their own.
     what += status == ERR_BADBYTECODE ? " with \"Bad bytecode!\": " : " as it loads: ";
