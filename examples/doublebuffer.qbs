@@ -5,51 +5,42 @@
 ; into the window again. Without it the window would show each frame half
 ; drawn: the background over the old picture, before the new one.
 .function main maxstack=8
-.line 7
     GETGLOBAL 0 "loadbrush"         ; brush 1: the picture, 160 x 100
     LOADK     1 #1
     LOADK     2 "brush.png"
     CALL      0 3 1
-.line 12
     GETGLOBAL 0 "createbrush"       ; brush 2: the background, 640 x 480
     LOADK     1 #2
     LOADK     2 #640
     LOADK     3 #480
     LOADK     4 #0x203040
     CALL      0 5 1
-.line 19
     GETGLOBAL 0 "begindoublebuffer"
     CALL      0 1 1
     LOADK     0 #0
     SETGLOBAL 0 "x"
 ; One frame: the background, the picture at x, then Flip().
 frame:
-.line 25
     GETGLOBAL 0 "displaybrush"
     LOADK     1 #2
     LOADK     2 #0
     LOADK     3 #0
     CALL      0 4 1
-.line 31
     GETGLOBAL 0 "displaybrush"
     LOADK     1 #1
     GETGLOBAL 2 "x"
     LOADK     3 #190
     CALL      0 4 1
-.line 37
     GETGLOBAL 0 "flip"
     CALL      0 1 1
-.line 40
     GETGLOBAL 0 "x"
     ADD       0 0 #4
     SETGLOBAL 0 "x"
     LT        1 0 #481              ; x < 481: take the JMP
     JMP       frame
-.line 46
     GETGLOBAL 0 "enddoublebuffer"
     CALL      0 1 1
 wait:
-.line 50
     GETGLOBAL 0 "waitevent"
     CALL      0 1 1
     JMP       wait

@@ -3,18 +3,15 @@
 ; blurred and sepia-toned on the right; the brush itself stays unchanged.
 ; Then it waits for events until the window is closed.
 .function main maxstack=9
-.line 1
     GETGLOBAL 0 "loadbrush"
     LOADK 1 #1
     LOADK 2 "brush.png"
     CALL 0 3 1
-.line 2
     GETGLOBAL 0 "displaybrush"
     LOADK 1 #1
     LOADK 2 #120
     LOADK 3 #190
     CALL 0 4 1
-.line 3
     GETGLOBAL 0 "displaybrush"
     LOADK 1 #1
     LOADK 2 #360
@@ -33,7 +30,6 @@
     SETTABLE 4 "filters" 5
     CALL 0 5 1
 wait:
-.line 4
     GETGLOBAL 0 "waitevent"
     CALL 0 1 1
     JMP wait

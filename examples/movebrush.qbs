@@ -4,12 +4,10 @@
 ; a brush of the background colour as big as the window, paints over the
 ; picture's old place before it is drawn at the new one.
 .function main maxstack=8
-.line 8
     GETGLOBAL 0 "loadbrush"         ; brush 1: the picture, 160 x 100
     LOADK     1 #1
     LOADK     2 "brush.png"
     CALL      0 3 1
-.line 13
     GETGLOBAL 0 "createbrush"       ; brush 2: 640 x 480 of $203040
     LOADK     1 #2
     LOADK     2 #640
@@ -18,14 +16,12 @@
     CALL      0 5 1
 
 ; The picture's top left corner: globals that the key handler changes.
-.line 22
     LOADK     0 #240
     SETGLOBAL 0 "picx"
     LOADK     0 #190
     SETGLOBAL 0 "picy"
 
 ; InstallEventHandler({onkeydown = onkeydown}), then the first picture.
-.line 29
     CLOSURE   0 redraw
     SETGLOBAL 0 "redraw"
     GETGLOBAL 0 "installeventhandler"
@@ -33,26 +29,22 @@
     CLOSURE   2 onkeydown
     SETTABLE  1 "onkeydown" 2
     CALL      0 2 1
-.line 37
     GETGLOBAL 0 "redraw"
     CALL      0 1 1
 
 ; The handler runs while WaitEvent waits.
 wait:
-.line 43
     GETGLOBAL 0 "waitevent"
     CALL      0 1 1
     JMP       wait
 
 ; redraw(): the background over everything, then the picture at picx, picy.
 .function redraw
-.line 50
     GETGLOBAL 0 "displaybrush"
     LOADK     1 #2
     LOADK     2 #0
     LOADK     3 #0
     CALL      0 4 1
-.line 56
     GETGLOBAL 0 "displaybrush"
     LOADK     1 #1
     GETGLOBAL 2 "picx"
@@ -64,7 +56,6 @@ wait:
 ; onkeydown(message): the message's field "key" names the key ("RIGHT",
 ; "ESC"; the names are in docs/commands.md).
 .function onkeydown params=1
-.line 68
     GETTABLE  1 0 "key"
     EQ        1 1 "ESC"             ; equal: take the JMP
     JMP       quit
@@ -91,14 +82,12 @@ down:
 up:
     SUB       3 3 #10
 moved:
-.line 95
     SETGLOBAL 2 "picx"
     SETGLOBAL 3 "picy"
     GETGLOBAL 4 "redraw"
     CALL      4 1 1
     RETURN    0 1
 quit:
-.line 102
     GETGLOBAL 2 "end"
     CALL      2 1 1
     RETURN    0 1

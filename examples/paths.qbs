@@ -4,130 +4,106 @@
 ; star again as a layer of its own. Then it waits for events until the
 ; window is closed.
 .function main maxstack=9
-.line 1
     GETGLOBAL 0 "setfillstyle"
     LOADK 1 #1
     CALL 0 2 1
-.line 2
     GETGLOBAL 0 "setformstyle"
     LOADK 1 #16
     CALL 0 2 1
-.line 3
     GETGLOBAL 0 "setformstyle"
     LOADK 1 #64
     LOADK 2 #2271778
     LOADK 3 #3
     CALL 0 4 1
-.line 4
     GETGLOBAL 0 "setformstyle"
     LOADK 1 #32
     LOADK 2 #8947848
     LOADK 3 #6
     LOADK 4 #3
     CALL 0 5 1
-.line 5
     GETGLOBAL 0 "startpath"
     LOADK 1 #1
     CALL 0 2 1
-.line 6
     GETGLOBAL 0 "moveto"
     LOADK 1 #1
     LOADK 2 #100
     LOADK 3 #0
     CALL 0 4 1
-.line 7
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #123.51
     LOADK 3 #67.64
     CALL 0 4 1
-.line 8
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #195.11
     LOADK 3 #69.1
     CALL 0 4 1
-.line 9
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #138.04
     LOADK 3 #112.36
     CALL 0 4 1
-.line 10
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #158.78
     LOADK 3 #180.9
     CALL 0 4 1
-.line 11
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #100
     LOADK 3 #140
     CALL 0 4 1
-.line 12
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #41.22
     LOADK 3 #180.9
     CALL 0 4 1
-.line 13
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #61.96
     LOADK 3 #112.36
     CALL 0 4 1
-.line 14
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #4.89
     LOADK 3 #69.1
     CALL 0 4 1
-.line 15
     GETGLOBAL 0 "lineto"
     LOADK 1 #1
     LOADK 2 #76.49
     LOADK 3 #67.64
     CALL 0 4 1
-.line 16
     GETGLOBAL 0 "closepath"
     LOADK 1 #1
     CALL 0 2 1
-.line 17
     GETGLOBAL 0 "drawpath"
     LOADK 1 #1
     LOADK 2 #-100000
     LOADK 3 #-100000
     LOADK 4 #14496546
     CALL 0 5 1
-.line 18
     GETGLOBAL 0 "setformstyle"
     LOADK 1 #1
     CALL 0 2 1
-.line 19
     GETGLOBAL 0 "setformstyle"
     LOADK 1 #16
     CALL 0 2 1
-.line 20
     GETGLOBAL 0 "setfillstyle"
     LOADK 1 #0
     LOADK 2 #5
     CALL 0 3 1
-.line 21
     GETGLOBAL 0 "setlinejoin"
     LOADK 1 #1
     CALL 0 2 1
-.line 22
     GETGLOBAL 0 "startpath"
     LOADK 1 #2
     CALL 0 2 1
-.line 23
     GETGLOBAL 0 "moveto"
     LOADK 1 #2
     LOADK 2 #40
     LOADK 3 #400
     CALL 0 4 1
-.line 24
     GETGLOBAL 0 "curveto"
     LOADK 1 #2
     LOADK 2 #120
@@ -137,7 +113,6 @@
     LOADK 6 #280
     LOADK 7 #400
     CALL 0 8 1
-.line 25
     GETGLOBAL 0 "curveto"
     LOADK 1 #2
     LOADK 2 #330
@@ -147,21 +122,17 @@
     LOADK 6 #420
     LOADK 7 #380
     CALL 0 8 1
-.line 26
     GETGLOBAL 0 "drawpath"
     LOADK 1 #2
     LOADK 2 #0
     LOADK 3 #0
     LOADK 4 #3368652
     CALL 0 5 1
-.line 27
     GETGLOBAL 0 "setfillstyle"
     LOADK 1 #1
     CALL 0 2 1
-.line 28
     GETGLOBAL 0 "enablelayers"
     CALL 0 1 1
-.line 29
     GETGLOBAL 0 "drawpath"
     LOADK 1 #1
     LOADK 2 #420
@@ -169,7 +140,6 @@
     LOADK 4 #16763904
     CALL 0 5 1
 wait:
-.line 30
     GETGLOBAL 0 "waitevent"
     CALL 0 1 1
     JMP wait

@@ -1,18 +1,15 @@
-; Box, Circle, Ellipse, Arc and Polygon filled and anti-aliased, a thick
-; Line and an outlined Box in the window's picture; then, with layers on, a
-; Box turned by 30 degrees (drawn anew under its turn, with a white
-; border) and a Circle with a grey drop shadow. Then it waits for events until
-; the window is closed.
+; Box, Circle, Ellipse, Arc and Polygon filled and anti-aliased, a one-pixel
+; Line and a Box outlined by SetFillStyle(#FILLNONE, 4) in the window's
+; picture; then, with layers on, a Box turned by 30 degrees (drawn anew
+; under its turn, with a white border) and a Circle with a grey drop shadow.
+; Then it waits for events until the window is closed.
 .function main maxstack=9
-.line 1
     GETGLOBAL 0 "setfillstyle"
     LOADK 1 #1
     CALL 0 2 1
-.line 2
     GETGLOBAL 0 "setformstyle"
     LOADK 1 #16
     CALL 0 2 1
-.line 3
     GETGLOBAL 0 "box"
     LOADK 1 #40
     LOADK 2 #40
@@ -20,14 +17,12 @@
     LOADK 4 #80
     LOADK 5 #13382451
     CALL 0 6 1
-.line 4
     GETGLOBAL 0 "circle"
     LOADK 1 #200
     LOADK 2 #40
     LOADK 3 #40
     LOADK 4 #3394611
     CALL 0 5 1
-.line 5
     GETGLOBAL 0 "ellipse"
     LOADK 1 #300
     LOADK 2 #50
@@ -35,7 +30,6 @@
     LOADK 4 #30
     LOADK 5 #3368703
     CALL 0 6 1
-.line 6
     GETGLOBAL 0 "arc"
     LOADK 1 #440
     LOADK 2 #40
@@ -45,7 +39,6 @@
     LOADK 6 #270
     LOADK 7 #16763904
     CALL 0 8 1
-.line 7
     GETGLOBAL 0 "polygon"
     LOADK 1 #540
     LOADK 2 #40
@@ -59,12 +52,10 @@
     LOADK 4 #3
     LOADK 5 #13382604
     CALL 0 6 1
-.line 8
     GETGLOBAL 0 "setfillstyle"
     LOADK 1 #0
     LOADK 2 #4
     CALL 0 3 1
-.line 9
     GETGLOBAL 0 "line"
     LOADK 1 #40
     LOADK 2 #160
@@ -72,7 +63,6 @@
     LOADK 4 #180
     LOADK 5 #3394764
     CALL 0 6 1
-.line 10
     GETGLOBAL 0 "box"
     LOADK 1 #40
     LOADK 2 #200
@@ -80,14 +70,11 @@
     LOADK 4 #60
     LOADK 5 #16777215
     CALL 0 6 1
-.line 11
     GETGLOBAL 0 "setfillstyle"
     LOADK 1 #1
     CALL 0 2 1
-.line 12
     GETGLOBAL 0 "enablelayers"
     CALL 0 1 1
-.line 13
     GETGLOBAL 0 "box"
     LOADK 1 #240
     LOADK 2 #260
@@ -97,21 +84,18 @@
     NEWTABLE 6 0 2
     SETTABLE 6 "rotate" #30
     CALL 0 7 1
-.line 14
     GETGLOBAL 0 "setlayerborder"
     LOADK 1 #1
     LOADK 2 #1
     LOADK 3 #16777215
     LOADK 4 #3
     CALL 0 5 1
-.line 15
     GETGLOBAL 0 "circle"
     LOADK 1 #480
     LOADK 2 #260
     LOADK 3 #60
     LOADK 4 #3394611
     CALL 0 5 1
-.line 16
     GETGLOBAL 0 "setlayershadow"
     LOADK 1 #2
     LOADK 2 #1
@@ -120,7 +104,6 @@
     LOADK 5 #12
     CALL 0 6 1
 wait:
-.line 17
     GETGLOBAL 0 "waitevent"
     CALL 0 1 1
     JMP wait

@@ -2,19 +2,16 @@
 ; the centre of display 1, which then waits for events until it is closed.
 ; The picture is read from the applet's folder.
 .function main maxstack=6
-.line 1
     GETGLOBAL 0 "loadbrush"
     LOADK 1 #1
     LOADK 2 "brush.png"
     CALL 0 3 1
-.line 2
     GETGLOBAL 0 "displaybrush"
     LOADK 1 #1
     LOADK 2 #-100000
     LOADK 3 #-100000
     CALL 0 4 1
 wait:
-.line 3
     GETGLOBAL 0 "waitevent"
     CALL 0 1 1
     JMP wait

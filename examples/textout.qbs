@@ -3,12 +3,10 @@
 ; the block in the centre of display 1, which then waits for events until
 ; it is closed.
 .function main maxstack=8
-.line 1
     GETGLOBAL 0 "setfont"
     LOADK 1 ":::default_sans"
     LOADK 2 #32
     CALL 0 3 1
-.line 2
     GETGLOBAL 0 "setfontstyle"
     LOADK 1 #16
     CALL 0 2 1
@@ -18,7 +16,6 @@
     LOADK 3 #3
     LOADK 4 #3
     CALL 0 5 1
-.line 3
     GETGLOBAL 0 "textout"
     LOADK 1 #-100000
     LOADK 2 #-100000
@@ -27,7 +24,6 @@
     LOADK 5 #300
     CALL 0 6 1
 wait:
-.line 4
     GETGLOBAL 0 "waitevent"
     CALL 0 1 1
     JMP wait

@@ -291,6 +291,23 @@ const qbOptionRow* FindOption(const char* name, size_t length) {
     return nullptr;
 }
 
+namespace {
+
+// Options of the system that do nothing of their own on this platform: the
+// help keeps their texts and says what becomes of them here.
+const char* NoteOnThisPlatform(int id) {
+    switch (id) {
+        case kOptUseQuartz:
+            return "macOS only: here it sets the displays' \"usequartz\" flag, which changes nothing";
+        case kOptSoftTimer:
+            return "changes nothing here: timers run on the system's monotonic clock";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
 void PrintOptionHelp(FILE* out) {
     std::fputs(kUsage, out);
     for (const qbOptionRow& row : kOptionTable) {
@@ -303,6 +320,7 @@ void PrintOptionHelp(FILE* out) {
         const char* help = GetMessageText(row.help);
         std::fprintf(out, "%-28s %s", left.c_str(), help ? help : "");
         if (row.valueHint) std::fprintf(out, " (%s)", row.valueHint);
+        if (const char* note = NoteOnThisPlatform(row.id)) std::fprintf(out, "\n%-28s (%s)", "", note);
         std::fputc('\n', out);
     }
 }

@@ -49,6 +49,7 @@
 #include "objects/layers.h"
 #include "objects/sprites.h"
 #include "platform/platform.h"
+#include "player/appletadvice.h"
 #include "player/cmdline.h"
 #include "player/requiretags.h"
 #include "plugins/plugins.h"
@@ -210,6 +211,11 @@ void ShowExitError(int exitCode, ScriptState* L, qbCommandLine* cl) {
     const char* file = nullptr;
     int line = 0;
     GetErrorInfo(L, exitCode, text, &file, &line);
+    if (cl) {
+        const std::string advice = AppletPathAdvice(exitCode, cl->scriptPath, GetErrorDetail());
+        if (!advice.empty()) std::snprintf(text + std::strlen(text), kErrorTextSize - std::strlen(text), "\n%s",
+                                           advice.c_str());
+    }
     if (cl && cl->debugDevice) {
         if (file) {
             ConsolePrintf("%s:%d: %s\n", file, line, text);

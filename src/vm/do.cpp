@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "vm/callextras.h"
+#include "vm/codecheck.h"
 #include "vm/commandhooks.h"
 #include "vm/internal.h"
 
@@ -368,6 +369,7 @@ int VmPCall(ScriptState* L, int nargs, int nresults, int errfunc) {
 namespace {
 struct LoadArgs {
     VmReader* z;
+    VmCodeFault* fault;  // null: the reason of a refusal is not wanted
 };
 // The closure comes first, so that the prototype is held the moment the
 // loader lets go of it (a closure without one is skipped by the collector).
@@ -376,12 +378,12 @@ void DoLoad(ScriptState* L, void* ud) {
     VmScriptClosure* cl = VmNewScriptClosure(L, 0, &L->gt);
     SetClosure(L->top, cl);
     VmIncrTop(L);
-    cl->p = VmUndump(L, a->z);
+    cl->p = VmUndump(L, a->z, a->fault);
 }
 
-int LoadWith(ScriptState* L, VmReader* z) {
+int LoadWith(ScriptState* L, VmReader* z, VmCodeFault* fault = nullptr) {
     VmCheckGC(L);
-    LoadArgs a{z};
+    LoadArgs a{z, fault};
     ptrdiff_t oldtop = VmSaveStack(L, L->top);
     int status = VmProtectedCall(L, DoLoad, &a, oldtop, L->errfunc);
     // The scratch buffer only serves the loader.
@@ -410,11 +412,29 @@ int VmLoad(ScriptState* L, VmReaderFn reader, void* data, const char* chunkname)
     return LoadWith(L, &z);
 }
 
-int VmLoadBuffer(ScriptState* L, const char* data, size_t size, const char* chunkname) {
+namespace {
+int LoadBufferWith(ScriptState* L, const char* data, size_t size, const char* chunkname, VmCodeFault* fault) {
     BufferSource src{data, size};
     VmReader z;
     VmReaderInit(L, &z, ReadWholeBuffer, &src, chunkname ? chunkname : "?");
     z.sizeKnown = true;
     z.remainingTotal = size;
-    return LoadWith(L, &z);
+    return LoadWith(L, &z, fault);
+}
+}  // namespace
+
+int VmLoadBuffer(ScriptState* L, const char* data, size_t size, const char* chunkname) {
+    return LoadBufferWith(L, data, size, chunkname, nullptr);
+}
+
+// The loader run for its verdict alone, in a state of its own, so that a
+// tool learns where the player would refuse a chunk.
+int VmCheckChunk(const char* data, size_t size, VmCodeFault* fault) {
+    ScriptState* L = VmOpen();
+    if (L == nullptr) return ERR_MEM;
+    VmCodeFault found;
+    const int status = LoadBufferWith(L, data, size, "?", &found);
+    VmClose(L);
+    if (status != 0 && fault) *fault = found;
+    return status;
 }

@@ -203,10 +203,14 @@ size_t VmReaderRead(VmReader* z, void* b, size_t n);
 int VmReaderPeek(VmReader* z);
 
 // ---- undump.cpp / checkcode.cpp / dump.cpp ---------------------------------
-ScriptProto* VmUndump(ScriptState* L, VmReader* z);
+struct VmCodeFault;
+// fault: when given, receives the path, instruction and reason of the first
+// function the checker refuses.
+ScriptProto* VmUndump(ScriptState* L, VmReader* z, VmCodeFault* fault = nullptr);
 // isTopLevel: the prototype is a chunk's outermost function, which the loader
-// wraps in a closure without upvalues, so it must not declare any.
-bool VmCheckCode(const ScriptProto* pt, bool isTopLevel = false);
+// wraps in a closure without upvalues, so it must not declare any. fault:
+// when given, receives the refused instruction and the reason.
+bool VmCheckCode(const ScriptProto* pt, bool isTopLevel = false, VmCodeFault* fault = nullptr);
 // Symbolic run up to lastpc for register reg: the pc of the last instruction
 // before lastpc that set reg (-1 when none). reg 255 runs the full check.
 int VmSymbolicLastSetter(const ScriptProto* pt, int lastpc, int reg);

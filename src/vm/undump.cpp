@@ -4,8 +4,10 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "core/errcodes.h"
+#include "vm/codecheck.h"
 #include "vm/internal.h"
 #include "vm/quicken.h"
 
@@ -44,9 +46,18 @@ struct LoadState {
     ScriptState* L;
     VmReader* z;
     bool bigEndian;
+    VmCodeFault* fault;     // null: the reason of a refusal is not wanted
+    std::vector<int> path;  // nested-function indices down to the one being read
 };
 
 [[noreturn]] void Fail(const LoadState& S, int code) { VmThrow(S.L, code); }
+
+// A refusal that a well-formed stream can still earn, with its reason for
+// whoever asked (the function being read, not one of its instructions).
+[[noreturn]] void Refuse(const LoadState& S, int code, const char* reason) {
+    if (S.fault) *S.fault = {S.path, -1, reason};
+    Fail(S, code);
+}
 
 void ReadBlock(const LoadState& S, void* b, size_t n) {
     if (VmReaderRead(S.z, b, n) != 0) Fail(S, ERR_UNEXPECTEDEOF);
@@ -169,7 +180,7 @@ void ReadLocals(const LoadState& S, ScriptProto* f) {
 
 void ReadUpvalueNames(const LoadState& S, ScriptProto* f) {
     auto n = static_cast<size_t>(ReadInt(S));
-    if (n != 0 && n != f->nups) Fail(S, ERR_BADUPVALUES);
+    if (n != 0 && n != f->nups) Refuse(S, ERR_BADUPVALUES, "it names a different number of upvalues than it has");
     CheckRoom(S, n, kMinUpvalueNameBytes);
     for (size_t i = 0; i < n; ++i) {
         EnsureRoom<VmString*>(S, f->upvalues, f->sizeupvalues, i, n, nullptr);
@@ -193,7 +204,7 @@ void ReadConstants(const LoadState& S, ScriptProto* f) {
             case kConstString: {
                 // A string constant must have a text; size 0 would be none.
                 VmString* s = ReadString(S);
-                if (s == nullptr) Fail(S, ERR_BADCONSTANT);
+                if (s == nullptr) Refuse(S, ERR_BADCONSTANT, "a string constant has no text (raw\"\", size 0)");
                 SetString(o, s);
                 break;
             }
@@ -211,21 +222,23 @@ void ReadCode(const LoadState& S, ScriptProto* f) {
     }
 }
 
-void ReadFunction(const LoadState& S, ScriptProto* f, VmString* enclosingSource, int depth);
+void ReadFunction(LoadState& S, ScriptProto* f, VmString* enclosingSource, int depth);
 
-void ReadNested(const LoadState& S, ScriptProto* f, int depth) {
+void ReadNested(LoadState& S, ScriptProto* f, int depth) {
     size_t n = ReadCount(S, kMinFunctionBytes);
     for (size_t i = 0; i < n; ++i) {
         EnsureRoom<ScriptProto*>(S, f->p, f->sizep, i, n, nullptr);
         f->p[i] = VmNewProto(S.L);
+        if (S.fault) S.path.push_back(static_cast<int>(i));
         ReadFunction(S, f->p[i], f->source, depth + 1);
+        if (S.fault) S.path.pop_back();
     }
 }
 
 // Fills a prototype that is already reachable (from the stack, or from the
 // one that encloses it), and stores every object it reads at once, so that
 // the loader holds nothing a collection could take.
-void ReadFunction(const LoadState& S, ScriptProto* f, VmString* enclosingSource, int depth) {
+void ReadFunction(LoadState& S, ScriptProto* f, VmString* enclosingSource, int depth) {
     if (depth > kMaxFunctionNesting) Fail(S, ERR_BADBYTECODE);
     f->source = ReadString(S);
     if (f->source == nullptr) f->source = enclosingSource;
@@ -240,7 +253,10 @@ void ReadFunction(const LoadState& S, ScriptProto* f, VmString* enclosingSource,
     ReadConstants(S, f);
     ReadNested(S, f, depth);
     ReadCode(S, f);
-    if (!VmCheckCode(f, depth == 0)) Fail(S, ERR_BADBYTECODE);
+    if (!VmCheckCode(f, depth == 0, S.fault)) {
+        if (S.fault) S.fault->path = S.path;
+        Fail(S, ERR_BADBYTECODE);
+    }
     VmQuicken(S.L, f);
 }
 
@@ -259,8 +275,8 @@ void ReadHeader(LoadState& S) {
 
 }  // namespace
 
-ScriptProto* VmUndump(ScriptState* L, VmReader* z) {
-    LoadState S{L, z, false};
+ScriptProto* VmUndump(ScriptState* L, VmReader* z, VmCodeFault* fault) {
+    LoadState S{L, z, false, fault, {}};
     ReadHeader(S);
     // The stack holds the outermost prototype while it is read; a failed
     // load drops it with the rest of what the protected call left.

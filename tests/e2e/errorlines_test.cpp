@@ -7,6 +7,7 @@
 // in-memory backend.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -216,6 +217,27 @@ TEST_F(ErrorLinesTest, AFailingHandlerIsReportedWhereItFailed) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Could not find brush 77!\nFile: hello.qbs (current line: 20 - In function: FreeBrush)\n");
+}
+
+// The bundled examples leave each instruction the line it stands on in the
+// file: packed as the build packs them, an example whose picture is missing
+// names the line of its LoadBrush call, not a statement number.
+TEST_F(ErrorLinesTest, AnExamplesErrorNamesItsRealSourceLine) {
+    const std::string source = e2e::ReadFile(fs::path(QB_SOURCE_DIR) / "examples" / "showbrush.qbs");
+    const size_t load = source.find("\"loadbrush\"");
+    ASSERT_NE(load, std::string::npos);
+    const size_t call = source.find("CALL", load);
+    ASSERT_NE(call, std::string::npos);
+    const long line = 1 + std::count(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(call), '\n');
+    ASSERT_GT(line, 5);  // below the example's opening comment
+    const fs::path qba =
+        Pack(Chunk(source, "showbrush"), dir_ / "showbrush.qba", "--include showbrush.qbs:1:1000000:0");
+    // The player runs in the applet's folder, which holds no brush.png.
+    RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File: showbrush.qbs (current line: " + std::to_string(line) + " - In function: LoadBrush)"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(ErrorLinesTest, AnErrorInACallbackNamesTheCallbacksLine) {

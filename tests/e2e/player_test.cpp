@@ -108,7 +108,7 @@ TEST_F(PlayerTest, ScriptsEndWithTheirStatusAndErrorText) {
                 "CALL 0 1 1\nGETGLOBAL 0 \"debugprint\"\nLOADK 1 \"after\"\nCALL 0 2 1\n",
          "", 0, "before\n", ""},
         // A register beyond the frame.
-        {"checker", "MOVE 9 0\n", "", 1, "", "Bad bytecode!"},
+        {"checker", ".unchecked\nMOVE 9 0\n", "", 1, "", "Bad bytecode!"},
     };
     for (const auto& c : cases) {
         RunResult r = PlayScript(std::string(".function main maxstack=4\n") + c.body + "RETURN 0 1 0\n.end\n",

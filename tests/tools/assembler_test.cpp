@@ -53,6 +53,7 @@ RETURN 0 1
 
 TEST(AssemblerLayout, CountOverridesTruncationAndRawConstants) {
     Chunk chunk = Assemble(R"(.function
+.nolines
 .count code=5 k=-1 lineinfo=2 locals=3 upvalues=4 functions=6
 .rawconst 7 ABCD
 RETURN 0 1
@@ -214,7 +215,8 @@ done: RETURN 0 1
     EXPECT_EQ(later.locals[0].name, MakeRawString("i"));
     EXPECT_EQ(later.locals[0].endpc, 1);
     EXPECT_EQ(later.maxStack, 5);
-    EXPECT_TRUE(later.lineInfo.empty());
+    // Without .line each instruction keeps the line it stands on.
+    EXPECT_EQ(later.lineInfo, (std::vector<int32_t>{17, 18}));
 }
 
 TEST(AssemblerFunctions, LineInfo) {
@@ -229,10 +231,15 @@ TEST(AssemblerFunctions, LineInfo) {
       .lineinfo 1 2 3
       RETURN 0 1
     .end
+    .function
+      .nolines
+      RETURN 0 1
+    .end
 .end)");
-    EXPECT_EQ(chunk.main.lineInfo, (std::vector<int32_t>{0, 4, 4, -2}));
+    EXPECT_EQ(chunk.main.lineInfo, (std::vector<int32_t>{2, 4, 4, -2}));
     EXPECT_EQ(chunk.main.code[2], 0xFFFFFFFFu);
     EXPECT_EQ(chunk.main.functions[0].lineInfo, (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_TRUE(chunk.main.functions[1].lineInfo.empty());
 }
 
 TEST(AssemblerFunctions, MaxStackEstimateCoversRanges) {
@@ -245,6 +252,10 @@ TEST(AssemblerFunctions, MaxStackEstimateCoversRanges) {
     EXPECT_EQ(maxStack("ADD 0 #1 #2"), 2);
     EXPECT_EQ(maxStack("SETLIST 1 31"), 34);
     EXPECT_EQ(maxStack("MOVE 249 248"), 250);
+    // The frame holds the parameters and the table of extra arguments even
+    // where the code never names them.
+    EXPECT_EQ(Assemble(".function params=5\nRETURN 0 1\n.end").main.maxStack, 5);
+    EXPECT_EQ(Assemble(".function params=3 vararg=1\nRETURN 0 1\n.end").main.maxStack, 4);
 }
 
 struct ErrorCase {
@@ -274,6 +285,7 @@ TEST(AssemblerErrors, ReportTheLine) {
         {".header sizes=1,2,3\n", "line 1: sizes takes 8 values"},
         {".function maxstack=256\n.end", "line 1: maxstack out of range 0..255: 256"},
         {".function\n.line 1\n.lineinfo 1\n.end", "line 3: .line and .lineinfo can't be mixed"},
+        {".function\n.nolines\n.line 1\n.end", "line 3: .line and .nolines can't be mixed"},
         {".function\n.frob\n.end", "line 2: unknown directive '.frob'"},
         {".function\nADD 0 1 k262\n.end", "line 2: constant 262 is out of reach of operand C of ADD"},
         {".function\nFORLOOP 0 131073\n.end", "line 2: operand sBx of FORLOOP out of range"},

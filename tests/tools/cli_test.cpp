@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -131,6 +132,35 @@ TEST(Tools, FailuresGiveNonZeroStatus) {
     EXPECT_NE(Shell(Tool("qbapplet") + " -o " + (dir / "x.qba").string() + " --body " +
                   (dir / "missing.qbb").string()),
               0);
+}
+
+// The two chunks that used to pass qbasm and end in the player's "Bad
+// bytecode!" with no place: qbasm now names the function and the line, and
+// writes nothing.
+TEST(Tools, QbasmRefusesWhatThePlayersCheckerRefuses) {
+    const fs::path dir = fs::path(::testing::TempDir()) / ("qb_cli_check_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {".function main maxstack=2\n    LOADK 0 #1\n    MOVE 2 0\n    RETURN 0 1\n.end\n",
+         "line 3: function 'main' (maxstack=2): the player refuses 'MOVE 2 0' with \"Bad bytecode!\": register A is "
+         "outside the frame (maxstack)"},
+        {".function main\n    LOADK 0 #1\n    EQ 1 0 #3\n    RETURN 0 1\n.end\n",
+         "line 3: function 'main' (maxstack=2): the player refuses 'EQ 1 0 #3' with \"Bad bytecode!\": a test must "
+         "be followed by a JMP"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        ASSERT_TRUE(WriteTextFile((dir / "app.qbs").string(), c.text, error));
+        fs::remove(dir / "app.qbb");
+        const Captured r = Capture(dir, Tool("qbasm") + " " + (dir / "app.qbs").string());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("qbasm: " + (dir / "app.qbs").string() + ": " + c.error, 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "app.qbb"));
+    }
+    fs::remove_all(dir);
 }
 #endif
 

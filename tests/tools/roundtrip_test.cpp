@@ -78,6 +78,7 @@ end:
     RETURN    2 2
     .function deep
       .source inherit
+      .nolines
       .function deeper upvalues=3
         .lineinfo 5 6 7 8
         RETURN 0 1
@@ -177,7 +178,7 @@ TEST(Disassembler, RefusesBrokenLayouts) {
     const Case cases[] = {
         {".function\nRETURN 0 1\n.end\n.truncate 3", "offset 0: unexpected end of data in signature"},
         {".function\nRETURN 0 1\n.end\n.truncate 20", "offset 13: unexpected end of data in test number"},
-        {".function\n.count code=2\nRETURN 0 1\n.end", "offset 57: instruction count exceeds"},
+        {".function\n.nolines\n.count code=2\nRETURN 0 1\n.end", "offset 57: instruction count exceeds"},
         {".function\n.count k=-1\n.end", "offset 49: negative constant count"},
         {".function\n.rawconst 7\n.end", "offset 49: unknown constant type 7"},
         {".function\n.count functions=1\n.end", "offset 53: function count exceeds"},

@@ -130,7 +130,9 @@ TEST_F(DebugTest, LevelsDescribeNativesScriptFunctionsAndLostTailCalls) {
                    }));
     // A function without line information stands at line 0.
     out.clear();
-    ASSERT_EQ(Run(".function main\n.source \"=x\"\n    GETGLOBAL 0 \"probe\"\n    CALL 0 1 1\n    RETURN 0 1\n.end\n"), 0);
+    ASSERT_EQ(Run(".function main\n.nolines\n.source \"=x\"\n    GETGLOBAL 0 \"probe\"\n    CALL 0 1 1\n"
+                  "    RETURN 0 1\n.end\n"),
+              0);
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[1], "main|=x|x|0|0||<null>|0");
 }

@@ -181,6 +181,7 @@ TEST_F(HookFastTest, CallsAndReturnsBetweenFunctionsWithAndWithoutLines) {
     CALL 10 3 1
     RETURN 0 1
   .function f params=1 maxstack=6
+  .nolines
     LOADK 1 #0
     LOADK 2 #3
     LOADK 3 #1
@@ -339,6 +340,7 @@ TEST_F(HookFastTest, WhatAHookDoesTakesEffectAsWithTheGeneralTracer) {
 TEST_F(HookFastTest, AFunctionWithoutLinesReportsItsEntryAndBackwardJumpsOnly) {
     // Recursion as in fib: every call is one event, the forward jumps none.
     const char* text = R"(.function main maxstack=8
+.nolines
     CLOSURE 0 fib
     MOVE 0 0
     MOVE 1 0
@@ -349,6 +351,7 @@ TEST_F(HookFastTest, AFunctionWithoutLinesReportsItsEntryAndBackwardJumpsOnly) {
     CALL 2 2 1
     RETURN 0 1
   .function fib params=1 maxstack=4
+  .nolines
   .upvalue fib
     LT 1 0 #2
     JMP small

@@ -17,7 +17,7 @@ const char* AppletUsage() {
            "  --no-version                            leave the version section out\n"
            "  --label NAME=VALUE                      label (tag 9), repeatable\n"
            "  --include FILE:FIRST:LAST:OFFSET[:SOURCE]  include entry, repeatable: the\n"
-           "      chunk's lines FIRST to LAST (the numbers of its .line directives) come\n"
+           "      chunk's lines FIRST to LAST (the numbers in its line info) come\n"
            "      from FILE, and error texts report line L as line OFFSET + 1 + L - FIRST\n"
            "      of FILE (hello.qbs:1:1000:0 keeps the numbers; lib.qbs:10:20:4 reports\n"
            "      line 12 as line 7 of lib.qbs). SOURCE is the source name of the\n"

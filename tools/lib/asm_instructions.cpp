@@ -219,9 +219,14 @@ bool AssembleInstruction(FunctionBuilder& f, const std::vector<std::string>& wor
             break;
         }
     }
-    f.rec.code.push_back(word);
-    f.lines.push_back(f.currentLine.value_or(0));
+    AddInstruction(f, word, line);
     return true;
+}
+
+void AddInstruction(FunctionBuilder& f, uint32_t word, int line) {
+    f.rec.code.push_back(word);
+    f.lines.push_back(f.currentLine.value_or(line));
+    f.places.lines.push_back(line);
 }
 
 bool ResolveFixups(FunctionBuilder& f, std::string& error, int& errorLine) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/assembler.h"
 #include "lib/chunk_model.h"
 
 namespace qbasm {
@@ -29,9 +30,11 @@ struct FunctionBuilder {
     std::map<std::string, size_t> labels;
     std::vector<Fixup> fixups;
     std::vector<std::string> childNames;  // by nested-function index
-    std::optional<int32_t> currentLine;   // set by the first .line
+    std::optional<int32_t> currentLine;   // set by .line; until then each instruction's text line
     std::vector<int32_t> lines;           // one per instruction
     bool explicitLineInfo = false;        // .lineinfo given
+    bool noLines = false;                 // .nolines given
+    SourcePlaces places;                  // the text lines of its instructions and nested functions
     int lastCodeLine = 0;                 // text line of the last instruction
     // The loader refuses code that does not end in RETURN; .noreturn and the
     // directives that write broken functions on purpose lift that check.
@@ -47,6 +50,9 @@ bool ParseConstantLiteral(const std::string& word, Constant& k, std::string& err
 // Finds an opcode by its mnemonic, in any letter case; -1 when unknown.
 // GOSUB is JMP with the gosub kind.
 int FindMnemonic(const std::string& mnemonic, bool& gosub);
+
+// Appends an instruction word written on text line `line`.
+void AddInstruction(FunctionBuilder& f, uint32_t word, int line);
 
 // Encodes one instruction line (mnemonic and operand words) into f's code.
 bool AssembleInstruction(FunctionBuilder& f, const std::vector<std::string>& words, int line,

@@ -27,6 +27,9 @@ struct AsmState {
     // shows that the chunk is broken on purpose.
     std::optional<std::pair<int, std::string>> missingReturn;
     bool returnUnchecked = false;
+    // Some function was written broken on purpose, or .unchecked was given.
+    bool unchecked = false;
+    SourcePlaces mainPlaces;
 
     bool Fail(const std::string& message) {
         error = message;
@@ -177,15 +180,24 @@ bool DoEnd(AsmState& st) {
     st.stack.pop_back();
     if (!ResolveFixups(f, st.error, st.errorLine)) return false;
     CheckEndsInReturn(st, f, st.stack.empty());
-    if (!f.explicitLineInfo && f.currentLine) f.rec.lineInfo = f.lines;
+    st.unchecked |= f.returnUnchecked;
+    if (!f.explicitLineInfo && !f.noLines) f.rec.lineInfo = f.lines;
     if (!f.nupsGiven)
         f.rec.nups = static_cast<uint8_t>(std::min<size_t>(f.rec.upvalueNames.size(), 255));
-    if (!f.maxStackGiven) f.rec.maxStack = static_cast<uint8_t>(EstimateMaxStack(f.rec.code));
+    // The frame holds the parameters (and the table of extra arguments)
+    // even where the code never names them.
+    if (!f.maxStackGiven)
+        f.rec.maxStack = static_cast<uint8_t>(
+            std::min(std::max(EstimateMaxStack(f.rec.code), f.rec.numParams + (f.rec.isVararg ? 1 : 0)), kMaxStack));
+    f.places.title = FunctionTitle(f, st.stack.empty());
+    f.places.openLine = f.openLine;
     if (st.stack.empty()) {
         st.chunk.main = std::move(f.rec);
+        st.mainPlaces = std::move(f.places);
         st.mainDone = true;
     } else {
         st.stack.back().rec.functions.push_back(std::move(f.rec));
+        st.stack.back().places.functions.push_back(std::move(f.places));
         st.stack.back().childNames.push_back(f.name);
     }
     return true;
@@ -270,14 +282,21 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
         RawString upvalue;
         if (!ParseName(st, args[0], upvalue)) return false;
         f.rec.upvalueNames.push_back(upvalue);
+    } else if (name == ".nolines") {
+        if (!args.empty()) return st.Fail(".nolines takes no operands");
+        if (f.explicitLineInfo) return st.Fail(".nolines and .lineinfo can't be mixed");
+        if (f.currentLine) return st.Fail(".line and .nolines can't be mixed");
+        f.noLines = true;
     } else if (name == ".line") {
         if (f.explicitLineInfo) return st.Fail(".line and .lineinfo can't be mixed");
+        if (f.noLines) return st.Fail(".line and .nolines can't be mixed");
         if (args.size() != 1 || !IntIn(st, args[0], INT32_MIN, INT32_MAX, "line", v)) {
             return st.error.empty() ? st.Fail(".line needs a number") : false;
         }
         f.currentLine = static_cast<int32_t>(v);
     } else if (name == ".lineinfo") {
         if (f.currentLine) return st.Fail(".line and .lineinfo can't be mixed");
+        if (f.noLines) return st.Fail(".nolines and .lineinfo can't be mixed");
         f.explicitLineInfo = true;
         f.returnUnchecked = true;
         for (const std::string& arg : args) {
@@ -292,8 +311,7 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
         f.returnUnchecked = true;
         for (const std::string& arg : args) {
             if (!IntIn(st, arg, 0, UINT32_MAX, "instruction word", v)) return false;
-            f.rec.code.push_back(static_cast<uint32_t>(v));
-            f.lines.push_back(f.currentLine.value_or(0));
+            AddInstruction(f, static_cast<uint32_t>(v), st.line);
         }
     } else {
         return st.Fail("unknown directive '" + name + "'");
@@ -321,6 +339,11 @@ bool DoDirective(AsmState& st, const std::vector<std::string>& words) {
             return st.Fail(".tail needs hex bytes");
         st.chunk.tail += bytes;
         st.returnUnchecked = true;
+        return true;
+    }
+    if (name == ".unchecked") {
+        if (!args.empty()) return st.Fail(".unchecked takes no operands");
+        st.unchecked = true;
         return true;
     }
     if (st.stack.empty()) return st.Fail(name + " outside a function");
@@ -351,7 +374,7 @@ bool ProcessLine(AsmState& st, const std::string& line) {
 }  // namespace
 }  // namespace qbasm
 
-bool AssembleChunk(const std::string& text, Chunk& chunk, std::string& error) {
+bool AssembleSource(const std::string& text, AssembledText& out, std::string& error) {
     qbasm::AsmState st;
     std::istringstream in(text);
     std::string line;
@@ -377,7 +400,16 @@ bool AssembleChunk(const std::string& text, Chunk& chunk, std::string& error) {
         error = "line " + std::to_string(st.errorLine) + ": " + st.error;
         return false;
     }
-    chunk = std::move(st.chunk);
+    out.chunk = std::move(st.chunk);
+    out.places = std::move(st.mainPlaces);
+    out.brokenOnPurpose = st.unchecked || st.returnUnchecked;
+    return true;
+}
+
+bool AssembleChunk(const std::string& text, Chunk& chunk, std::string& error) {
+    AssembledText assembled;
+    if (!AssembleSource(text, assembled, error)) return false;
+    chunk = std::move(assembled.chunk);
     return true;
 }
 

@@ -8,9 +8,31 @@
 
 #include "lib/chunk_model.h"
 
-// Both report the first error as "line N: message".
+// Where each function of an assembled chunk stands in its text, nested as
+// the chunk nests them.
+struct SourcePlaces {
+    std::string title;                   // how errors name the function
+    int openLine = 0;                    // the line of its .function
+    std::vector<int> lines;              // the text line of each instruction
+    std::vector<SourcePlaces> functions;  // by nested-function index
+};
+
+struct AssembledText {
+    Chunk chunk;
+    SourcePlaces places;  // of the main function
+    // Written with a directive that makes broken chunks for tests (or
+    // .unchecked): the player's code checker is not asked about it.
+    bool brokenOnPurpose = false;
+};
+
+// All report the first error as "line N: message". AssembleChunk and
+// AssembleText write whatever the text describes, so that tests can build
+// chunks the player refuses; AssembleChecked, which qbasm uses, also refuses
+// what the player's code checker would refuse, naming the instruction's line.
+bool AssembleSource(const std::string& text, AssembledText& out, std::string& error);
 bool AssembleChunk(const std::string& text, Chunk& chunk, std::string& error);
 bool AssembleText(const std::string& text, std::vector<uint8_t>& out, std::string& error);
+bool AssembleChecked(const std::string& text, std::vector<uint8_t>& out, std::string& error);
 
 // Every mnemonic the assembler reads: the opcodes' names and GOSUB.
 std::vector<std::string> AssemblerMnemonics();

@@ -7,6 +7,7 @@
 
 #include "lib/chunk_codec.h"
 #include "lib/text_syntax.h"
+#include "vm/codecheck.h"
 #include "vm/opcodes.h"
 
 namespace {
@@ -170,6 +171,7 @@ void FormatFunction(Printer& p, const FunctionRecord& f, const std::string& name
     for (const RawString& upvalue : f.upvalueNames) p.Line(".upvalue " + NameText(upvalue));
 
     bool perInstructionLines = !f.code.empty() && f.lineInfo.size() == f.code.size();
+    if (f.lineInfo.empty() && !f.code.empty()) p.Line(".nolines");
     if (!perInstructionLines && !f.lineInfo.empty()) {
         for (size_t i = 0; i < f.lineInfo.size(); i += 16) {
             std::string line = ".lineinfo";
@@ -201,9 +203,10 @@ void FormatFunction(Printer& p, const FunctionRecord& f, const std::string& name
 
 }  // namespace
 
-std::string FormatChunk(const Chunk& chunk) {
+std::string FormatChunk(const Chunk& chunk, bool refused) {
     Printer p;
     p.Line("; Quenbrook bytecode chunk");
+    if (refused) p.Line(".unchecked                  ; the player's loader refuses this chunk");
     std::string options = HeaderOptions(chunk.header);
     if (!options.empty()) p.Line(".header" + options);
     FormatFunction(p, chunk.main, "main");
@@ -214,6 +217,8 @@ std::string FormatChunk(const Chunk& chunk) {
 bool DisassembleChunk(const std::vector<uint8_t>& bytes, std::string& text, std::string& error) {
     Chunk chunk;
     if (!ReadChunk(bytes, chunk, error)) return false;
-    text = FormatChunk(chunk);
+    // Reassembled, such a chunk must pass qbasm as it is.
+    const bool refused = VmCheckChunk(reinterpret_cast<const char*>(bytes.data()), bytes.size(), nullptr) != 0;
+    text = FormatChunk(chunk, refused);
     return true;
 }

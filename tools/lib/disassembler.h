@@ -8,5 +8,6 @@
 
 #include "lib/chunk_model.h"
 
-std::string FormatChunk(const Chunk& chunk);
+// refused: the player's loader refuses the chunk, so the text says .unchecked.
+std::string FormatChunk(const Chunk& chunk, bool refused = false);
 bool DisassembleChunk(const std::vector<uint8_t>& bytes, std::string& text, std::string& error);

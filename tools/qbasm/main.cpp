@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qbasm: %s\n", error.c_str());
         return 1;
     }
-    if (!AssembleText(text, bytes, error)) {
+    if (!AssembleChecked(text, bytes, error)) {
         std::fprintf(stderr, "qbasm: %s: %s\n", in.c_str(), error.c_str());
         return 1;
     }

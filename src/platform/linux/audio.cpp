@@ -59,6 +59,7 @@ int StartAudioOutput() {
     // A shutdown that quit SDL as a whole took the device with it.
     if (audio.device && !SDL_WasInit(SDL_INIT_AUDIO)) Forget();
     if (!audio.device) {
+        KeepAlsaProbingQuiet();
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail();
         audio.subsystem = true;
         SDL_AudioSpec want{};

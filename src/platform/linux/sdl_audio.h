@@ -18,6 +18,10 @@ void RequestRate(int rate);
 int ObtainedRate();
 uint64_t RenderedFrames();
 
+// Keeps alsa-lib's reports of SDL's device search off standard error (once
+// per process; nothing where the library is missing).
+void KeepAlsaProbingQuiet();
+
 // The audio operations of the Linux table.
 void FillAudioOps(qbPlatformOps& ops);
 
