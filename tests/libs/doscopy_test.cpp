@@ -1,10 +1,13 @@
 // CopyFile and DeleteFile: trees, filters, the callback's answers, and the
 // cases that used to lose data or never end.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -36,6 +39,38 @@ int CopyAnswers(ScriptState* L) {
     VmPushNumber(L, action == 0 ? answerStatus : answerOverwrite);
     return 1;
 }
+
+// A FIFO with a writer that counts every reader that opens it (each open
+// for reading waits for the writer, then reads an end of file at once).
+class CountedFifo {
+public:
+    explicit CountedFifo(std::string path) : path_(std::move(path)) {
+        EXPECT_EQ(mkfifo(path_.c_str(), 0644), 0);
+        writer_ = std::thread([this] {
+            while (!stop_) {
+                const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+                if (fd < 0) return;
+                if (!stop_) ++readers_;
+                close(fd);
+            }
+        });
+    }
+    // The readers so far; every reader counted has been let go.
+    int Readers() const { return readers_; }
+    ~CountedFifo() {
+        stop_ = true;
+        // A reader of our own lets the waiting writer's open return.
+        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        writer_.join();
+        if (fd >= 0) close(fd);
+    }
+
+private:
+    std::string path_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> readers_{0};
+    std::thread writer_;
+};
 
 class DosCopyTest : public dostest::DosFixture {
 protected:
@@ -158,6 +193,24 @@ TEST_F(DosCopyTest, DeletingByPatternAndSeparator) {
     EXPECT_FALSE(fs::exists(dir_ / "t"));
     EXPECT_EQ(Call("DeleteFile", {dir_ / "t"}), ERR_LOCK2);
     EXPECT_EQ(Call("DeleteFile", {std::string()}), ERR_WRONGUSAGE);
+}
+
+TEST_F(DosCopyTest, PipesAreNeverOpenedAndDanglingLinksGoWithTheirTree) {
+    dir_.Write("tree/a.txt", "a");
+    dir_.Write("tree/sub/b.txt", "b");
+    fs::create_symlink(dir_ / "nowhere", dir_ / "tree/sub/dangling");
+    {
+        CountedFifo fifo(dir_ / "tree/sub/pipe");
+        ASSERT_EQ(Call("CopyFile", {dir_ / "tree", dir_ / "copy"}), 0);
+        EXPECT_EQ(Read(dir_ / "copy/sub/b.txt"), "b");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "copy/sub/pipe")));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "copy/sub/dangling")));
+        EXPECT_EQ(Call("CopyFile", {dir_ / "tree/sub/pipe", dir_ / "single"}), ERR_READFILE);
+        EXPECT_EQ(fifo.Readers(), 0) << "a FIFO was opened for reading";
+    }
+    // The link and the FIFO go as themselves, so their folder can go too.
+    ASSERT_EQ(Call("DeleteFile", {dir_ / "tree"}), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "tree")));
 }
 
 }  // namespace
