@@ -1,16 +1,14 @@
 // CopyFile and DeleteFile: trees, filters, the callback's answers, and the
 // cases that used to lose data or never end.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/errcodes.h"
+#include "counted_fifo.h"
 #include "dos_fixture.h"
 
 namespace {
@@ -39,38 +37,6 @@ int CopyAnswers(ScriptState* L) {
     VmPushNumber(L, action == 0 ? answerStatus : answerOverwrite);
     return 1;
 }
-
-// A FIFO with a writer that counts every reader that opens it (each open
-// for reading waits for the writer, then reads an end of file at once).
-class CountedFifo {
-public:
-    explicit CountedFifo(std::string path) : path_(std::move(path)) {
-        EXPECT_EQ(mkfifo(path_.c_str(), 0644), 0);
-        writer_ = std::thread([this] {
-            while (!stop_) {
-                const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-                if (fd < 0) return;
-                if (!stop_) ++readers_;
-                close(fd);
-            }
-        });
-    }
-    // The readers so far; every reader counted has been let go.
-    int Readers() const { return readers_; }
-    ~CountedFifo() {
-        stop_ = true;
-        // A reader of our own lets the waiting writer's open return.
-        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        writer_.join();
-        if (fd >= 0) close(fd);
-    }
-
-private:
-    std::string path_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> readers_{0};
-    std::thread writer_;
-};
 
 class DosCopyTest : public dostest::DosFixture {
 protected:
@@ -201,6 +167,7 @@ TEST_F(DosCopyTest, PipesAreNeverOpenedAndDanglingLinksGoWithTheirTree) {
     fs::create_symlink(dir_ / "nowhere", dir_ / "tree/sub/dangling");
     {
         CountedFifo fifo(dir_ / "tree/sub/pipe");
+        ASSERT_TRUE(fifo.made());
         ASSERT_EQ(Call("CopyFile", {dir_ / "tree", dir_ / "copy"}), 0);
         EXPECT_EQ(Read(dir_ / "copy/sub/b.txt"), "b");
         EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "copy/sub/pipe")));
