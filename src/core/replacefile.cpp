@@ -69,7 +69,8 @@ int BeginReplaceFile(const char* name, bool adapters, qbReplaceFile* out) {
     const bool inPlace = !name || IsChunkName(name) || IsMemoryName(name) ||
                          (adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr);
     if (inPlace) {
-        out->file.reset(FileOpen(name, kFileModeWrite | (adapters ? kFileModeAdapters : 0), nullptr));
+        const uint32_t mode = adapters ? kFileModeWrite | kFileModeAdapters : kFileModeWrite;
+        out->file.reset(FileOpen(name, mode, nullptr));
     } else {
         out->target = ResolvedTarget(ToSystemPath(name));
         const int fd = CreateBeside(out->target, &out->temp);
