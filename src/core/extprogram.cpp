@@ -37,7 +37,8 @@ void ExternalProgramBody(void* arg) {
     qbThread* thread = GetThreadFromArg(arg);
     auto* run = static_cast<qbRunningProgram*>(GetThreadUserData(thread));
     pid_t pid = 0;
-    if (RunProgram(run->program.c_str(), run->args.c_str(), 1, run, &pid) != 0) {
+    if (int err = RunProgram(run->program.c_str(), run->args.c_str(), 1, run, &pid)) {
+        run->startError = err;
         SetThreadStartResult(thread, 1);
         return;
     }
@@ -63,6 +64,8 @@ void ExternalProgramBody(void* arg) {
 }  // namespace
 
 int StartExternalProgramThread(qbRunningProgram* run) {
+    run->startError = 0;
     run->thread = StartThread("External program thread", ExternalProgramBody, run, 0, kStackSize, 0);
-    return run->thread ? 0 : ERR_THREAD;
+    if (run->thread) return 0;
+    return run->startError ? run->startError : ERR_THREAD;
 }

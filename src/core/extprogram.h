@@ -22,8 +22,12 @@ struct qbRunningProgram {
     // The child's wait status, valid once finished is set.
     std::atomic<int> waitStatus{0};
     std::atomic<bool> finished{false};
+    // Why the program could not be started; set by the thread before
+    // StartExternalProgramThread returns.
+    int startError = 0;
 };
 
-// Starts the thread, which starts the program. 0, or ERR_THREAD when either
-// could not be started (the record's thread then stays empty).
+// Starts the thread, which starts the program. 0; the program's own error
+// (ERR_EXECUTE and the like) when it could not be started; ERR_THREAD when
+// the thread could not. The record's thread then stays empty.
 int StartExternalProgramThread(qbRunningProgram* run);

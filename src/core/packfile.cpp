@@ -11,6 +11,7 @@
 
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 
 namespace {
 
@@ -124,12 +125,10 @@ int InflatePackFile(const char* magic, const char* sourcePath, const char* targe
         return RunInflate(source, nullptr, static_cast<unsigned char*>(buffer), bufferSize, inflatedSize,
                           consumedLength);
     }
-    qbFilePtr target(FileOpen(targetPath, kFileModeWrite, nullptr));
-    if (!target) {
-        SetErrorDetail(targetPath ? targetPath : "");
-        return ERR_WRITEFILE;
-    }
-    int err = RunInflate(source, target.get(), nullptr, 0, inflatedSize, consumedLength);
-    if (!FileClose(target.release()) && !err) err = ERR_WRITE;
-    return err;
+    // Inflating a pack over itself would write what it is about to read.
+    if (sourcePath && IsSameNativeFile(sourcePath, targetPath)) return ERR_WRONGUSAGE;
+    qbReplaceFile target;
+    if (int err = BeginReplaceFile(targetPath, false, &target)) return err;
+    if (int err = RunInflate(source, target.file.get(), nullptr, 0, inflatedSize, consumedLength)) return err;
+    return CommitReplaceFile(&target);
 }

@@ -19,9 +19,10 @@ inline constexpr char kPluginPackMagic[kPackMagicSize + 1] = "PLPK";
 // *inflatedSize (may be null) gets the bytes written; *consumedLength (may be
 // null) the stream's length with its 8 header bytes. 0, or ERR_PAKFORMAT
 // (magic mismatch), ERR_READFILE (detail = sourcePath), ERR_WRITEFILE (detail
-// = targetPath), ERR_READ (the 8 header bytes are short), ERR_WRITE, ERR_ZLIBDATA
-// (also for a stream cut short),
-// ERR_ZLIBVERSION, ERR_ZLIBSTREAM or ERR_MEM.
+// = targetPath), ERR_WRONGUSAGE (targetPath is sourcePath), ERR_READ (the 8
+// header bytes are short), ERR_WRITE, ERR_ZLIBDATA (also for a stream cut
+// short), ERR_ZLIBVERSION, ERR_ZLIBSTREAM or ERR_MEM. The target file is
+// replaced only by a whole stream; a failure leaves it as it was.
 int InflatePackFile(const char* magic, const char* sourcePath, const char* targetPath, qbFile* source,
                     int64_t startOffset, uint64_t* inflatedSize, uint64_t* consumedLength, void* buffer,
                     size_t bufferSize);

@@ -1,6 +1,7 @@
 // The dos library's CopyFile and DeleteFile: single files and whole trees,
 // filtered by wildcard lists, with the script's callback asked before
 // overwriting or unprotecting and told the progress.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -31,20 +33,70 @@
 
 namespace {
 
-// The names in a folder with their folder flags, read whole before anything
-// in it changes. ERR_LOCK2 with the folder as detail when it can't be read.
-int ListFolder(const std::string& folder, int mode, std::vector<std::pair<std::string, int>>* entries) {
+// What a walk meets in a folder. Other is anything that is neither a file
+// nor a folder (a FIFO, a socket, a device, a link leading nowhere): reading
+// one could wait for ever, so no walk opens it.
+enum class EntryKind { File, Folder, Other };
+
+struct FolderEntry {
+    std::string name;
+    EntryKind kind;
+};
+
+EntryKind KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return EntryKind::Folder;
+    return S_ISREG(mode) ? EntryKind::File : EntryKind::Other;
+}
+
+// A native folder read with lstat, so that every entry is seen, a dangling
+// link too; followLinks then describes a link by what it leads to (Other
+// when it leads nowhere), else a link is a file of its own.
+bool ListNativeFolder(const std::string& folder, bool followLinks, std::vector<FolderEntry>* entries) {
+    const std::string native = ToSystemPath(folder.c_str());
+    DIR* dir = opendir(native.c_str());
+    if (!dir) return false;
+    std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        const std::string full = native + (native.empty() || native.back() != '/' ? "/" : "") + entry->d_name;
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0) continue;  // gone since readdir
+        EntryKind kind = KindOf(st.st_mode);
+        if (S_ISLNK(st.st_mode))
+            kind = !followLinks ? EntryKind::File
+                   : stat(full.c_str(), &st) == 0 ? KindOf(st.st_mode)
+                                                  : EntryKind::Other;
+        entries->push_back({FromSystemPath(entry->d_name), kind});
+    }
+    return true;
+}
+
+// The entries of a folder, read whole before anything in it changes.
+// ERR_LOCK2 with the folder as detail when it can't be read.
+int ListFolder(const std::string& folder, int mode, bool followLinks, std::vector<FolderEntry>* entries) {
     qbDirHandlePtr dir(DirOpen(folder.c_str(), mode, nullptr));
-    if (!dir) {
+    bool listed = dir != nullptr;
+    if (listed && dir->native) {
+        listed = ListNativeFolder(GetDirHandlePath(dir.get()), followLinks, entries);
+    } else if (listed) {
+        const char* name;
+        int isDir;
+        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr))
+            entries->push_back({name, isDir ? EntryKind::Folder : EntryKind::File});
+    }
+    if (!listed) {
         SetErrorDetail(folder.c_str());
         return ERR_LOCK2;
     }
-    const char* name;
-    int isDir;
-    while (ReadDirEntry(dir.get(), &name, &isDir, nullptr)) entries->emplace_back(name, isDir);
     return 0;
 }
 
+// Whether a native path names something other than a file or folder; false
+// for what is not native or not there, which the file layer reports.
+bool IsSpecialFile(const std::string& path) {
+    struct stat st;
+    return stat(ToSystemPath(path.c_str()).c_str(), &st) == 0 && KindOf(st.st_mode) == EntryKind::Other;
+}
 
 constexpr int kDirModeList = kDirLockRead | kDirUseAdapters;
 // The status callback hears of every block of this size; without a callback
@@ -220,6 +272,10 @@ struct Copy : Walk {
     }
 
     int File(const std::string& source, const std::string& dest, Answer* answer) {
+        if (!IsChunkName(source.c_str()) && IsSpecialFile(source)) {
+            *answer = Answer::Skip;
+            return 0;
+        }
         qbFilePtr in(FileOpen(source.c_str(), kFileModeRead | kFileModeAdapters, nullptr));
         if (!in) {
             SetErrorDetail(source.c_str());
@@ -267,12 +323,14 @@ struct Copy : Walk {
             if (int err = MakeDirectoryPath(dest)) return err;
         }
         const size_t depth = path.size();
-        std::vector<std::pair<std::string, int>> entries;
-        if (int listed = ListFolder(source, kDirModeList, &entries)) return listed;
+        std::vector<FolderEntry> entries;
+        if (int listed = ListFolder(source, kDirModeList, true, &entries)) return listed;
         int err = 0;
-        for (const auto& [entry, folder] : entries) {
+        for (const auto& [entry, kind] : entries) {
             const std::string from = Join(source, entry), to = Join(dest, entry);
-            if (folder) {
+            // Never opened: FIFOs, sockets, devices and links leading nowhere.
+            if (kind == EntryKind::Other) continue;
+            if (kind == EntryKind::Folder) {
                 if (!Enters(entry)) continue;
                 FileId id{};
                 // The destination inside the source is not copied into itself.
@@ -326,15 +384,14 @@ struct Delete : Walk {
 
     // Deletes the folder's contents and, unless keep, the folder itself.
     int Folder(const std::string& folder, bool keep, Answer* answer) {
-        std::vector<std::pair<std::string, int>> entries;
-        if (int listed = ListFolder(folder, kDirLockRead, &entries)) return listed;
-        for (const auto& [entry, sub] : entries) {
+        std::vector<FolderEntry> entries;
+        // Links are not followed: a link goes as itself, what it leads to
+        // (if anything) stays.
+        if (int listed = ListFolder(folder, kDirLockRead, false, &entries)) return listed;
+        for (const auto& [entry, kind] : entries) {
             const std::string path = Join(folder, entry);
-            struct stat st;
-            // A link to a folder goes as a link: what it leads to stays.
-            const bool link = lstat(ToSystemPath(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
             int err;
-            if (sub && !link) {
+            if (kind == EntryKind::Folder) {
                 if (!Enters(entry)) continue;
                 // With a pattern list only the matching files go; the
                 // folders that held them stay.
@@ -387,6 +444,11 @@ int cmdCopyFile(ScriptState* L) {
         folder = dir && DirCheck(dir.get(), &isDir) == 0 && isDir;
     }
     if (!folder) {
+        // A FIFO would hold the probe until something writes to it.
+        if (!IsChunkName(source.c_str()) && IsSpecialFile(source)) {
+            SetErrorDetail(VmToCString(L, 1));
+            return ERR_READFILE;
+        }
         qbFilePtr probe(FileOpen(source.c_str(), kFileModeRead | kFileModeAdapters, nullptr));
         if (!probe) {
             SetErrorDetail(VmToCString(L, 1));

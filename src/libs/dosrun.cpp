@@ -111,7 +111,12 @@ int StartProgram(ScriptState* L, bool wait) {
         }
         RunRecord* run = record.get();
         runs.push_back(std::move(record));
-        if (StartExternalProgramThread(run) != 0) RemoveRunningProgram(L, run);
+        // A program that cannot start fails Run as it fails Execute: no end
+        // would ever be reported for it. A thread that cannot start leaves
+        // the script going, as ever.
+        const int started = StartExternalProgramThread(run);
+        if (started != 0) RemoveRunningProgram(L, run);
+        if (started != ERR_THREAD) err = started;
     }
     if (resetInput) {
         if (qbDisplay* d = GetCurrentDisplay()) ResetDisplayInput(d);

@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/packfile.h"
+#include "core/replacefile.h"
 
 namespace {
 
@@ -46,14 +47,12 @@ int DeflatePackFile(const char* magic, const char* sourcePath, const char* desti
         SetErrorDetail(sourcePath ? sourcePath : "");
         return ERR_READFILE;
     }
-    qbFilePtr ownedDestination;
+    qbReplaceFile replacement;
     if (!destination) {
-        ownedDestination.reset(FileOpen(destinationPath, kFileModeWrite | kFileModeAdapters, nullptr));
-        if (!ownedDestination) {
-            SetErrorDetail(destinationPath ? destinationPath : "");
-            return ERR_WRITEFILE;
-        }
-        destination = ownedDestination.get();
+        // Writing the pack over its own source would read what it wrote.
+        if (IsSameNativeFile(sourcePath, destinationPath)) return ERR_WRONGUSAGE;
+        if (int err = BeginReplaceFile(destinationPath, true, &replacement)) return err;
+        destination = replacement.file.get();
     }
     unsigned char header[kPackHeaderSize] = {};
     for (size_t i = 0; i < kPackMagicSize; ++i) header[i] = static_cast<unsigned char>(magic[i]);
@@ -79,6 +78,5 @@ int DeflatePackFile(const char* magic, const char* sourcePath, const char* desti
         } while (z.s.avail_out == 0);
     } while (flush != Z_FINISH);
     if (written) *written = z.s.total_out + kPackHeaderSize;
-    if (ownedDestination && !FileClose(ownedDestination.release())) return ERR_WRITE;
-    return 0;
+    return replacement.file ? CommitReplaceFile(&replacement) : 0;
 }

@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/ostime.h"
 #include "libs/base64.h"
 #include "libs/network.h"
 #include "libs/transfercall.h"
@@ -18,8 +19,13 @@ namespace {
 constexpr int kMaxRedirects = 5;
 constexpr size_t kStatusLineSize = 1024;
 constexpr size_t kHeaderLineSize = 32768;
+// A server may send header lines or interim answers without end; the
+// section as a whole is bounded in bytes, answers and time.
+constexpr size_t kHeaderSectionSize = 65536;
+constexpr int kMaxInterimAnswers = 100;
 // Details of faults that the status codes leave unnamed.
 constexpr long kLongLineDetail = 1005;
+constexpr long kLongHeaderDetail = 1006;
 constexpr long kBadChunkDetail = 3000;
 // The body total shown while a body without a length arrives.
 constexpr int64_t kUnknownLengthTotal = 16384;
@@ -50,6 +56,27 @@ std::string MakeBoundary() {
 
 int ReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text) {
     return TransferReadLine(call, c, limit, text, ERR_HTTPERROR, kLongLineDetail);
+}
+
+// What the header section has used so far: the per-receive time-out alone
+// never ends a server that keeps talking.
+struct HeaderBudget {
+    size_t bytes = 0;
+    int interimAnswers = 0;
+    int64_t startMicros = GetMonotonicMicros();
+};
+
+// One line of the status and header section, counted against the budget.
+int ReadHeadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, HeaderBudget& budget) {
+    if (int err = ReadLine(call, c, limit, text)) return err;
+    budget.bytes += text->size() + 2;
+    if (budget.bytes > kHeaderSectionSize) {
+        SetErrorArgIndex(static_cast<int>(kLongHeaderDetail));
+        return ERR_HTTPERROR;
+    }
+    const int32_t timeout = GetNetworkTimeout();
+    if (timeout != 0 && (GetMonotonicMicros() - budget.startMicros) / 1000 > timeout) return ERR_RECVTIMEOUT;
+    return 0;
 }
 
 // The body after the headers: by length, chunked or until the peer closes.
@@ -129,15 +156,20 @@ int HttpTransfer(TransferCall& call, std::string url) {
         int status = 100;
         long detail = 0;
         std::string line;
+        HeaderBudget budget;
         while (status == 100) {
-            if (int err = ReadLine(call, c.get(), kStatusLineSize, &line)) return err;
+            if (int err = ReadHeadLine(call, c.get(), kStatusLineSize, &line, budget)) return err;
             if (int err = ParseStatusLine(line, &status, &detail)) {
                 SetErrorArgIndex(static_cast<int>(detail));
                 return err;
             }
             if (status == 100) {
+                if (++budget.interimAnswers > kMaxInterimAnswers) {
+                    SetErrorArgIndex(static_cast<int>(kLongHeaderDetail));
+                    return ERR_HTTPERROR;
+                }
                 do {
-                    if (int err = ReadLine(call, c.get(), kHeaderLineSize, &line)) return err;
+                    if (int err = ReadHeadLine(call, c.get(), kHeaderLineSize, &line, budget)) return err;
                 } while (!line.empty());
             }
         }
@@ -148,7 +180,7 @@ int HttpTransfer(TransferCall& call, std::string url) {
         }
         HttpHeaders headers;
         for (;;) {
-            if (int err = ReadLine(call, c.get(), kHeaderLineSize, &line)) return err;
+            if (int err = ReadHeadLine(call, c.get(), kHeaderLineSize, &line, budget)) return err;
             if (line.empty()) break;
             if (int err = ParseHeaderLine(line, &headers, &detail)) {
                 SetErrorArgIndex(static_cast<int>(detail));

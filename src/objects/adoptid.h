@@ -8,7 +8,8 @@
 
 // A number first frees the object that had it (freeOld(ObjectID)); when
 // that free is refused, the new object goes (dropNew(made)) and the old one
-// stays. Nil keeps the automatic id.
+// stays. Nil keeps the automatic id. freeOld must never free made: a caller
+// whose new object is built on the old one refuses before it gets here.
 template <class Object, class FreeOld, class DropNew>
 int AdoptObjectID(Object* made, NewObjectID id, FreeOld freeOld, DropNew dropNew) {
     if (id.chooseFlag) return 0;

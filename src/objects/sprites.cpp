@@ -104,6 +104,16 @@ int AddSpriteRecord(ScriptState*, std::unique_ptr<qbSprite> sprite, qbSprite** o
 }
 
 int AdoptSpriteID(ScriptState* L, qbSprite* made, NewObjectID id) {
+    // Replacing a sprite frees every sprite made of it; a new sprite made of
+    // the one whose number it takes would go with it, so that is refused as
+    // copying a sprite onto itself is.
+    if (!id.chooseFlag) {
+        for (const qbSprite* s = FirstSprite(); s; s = AsSprite(s->next)) {
+            if (s->id != id.id || s->handle || !LinksTo(made, s)) continue;
+            FreeOne(L, made);
+            return ERR_WRONGUSAGE;
+        }
+    }
     return AdoptObjectID(
         made, id, [L](ObjectID old) { return FreeSpriteById(L, old, false); },
         [L](qbSprite* s) { FreeOne(L, s); });

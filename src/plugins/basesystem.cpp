@@ -33,6 +33,9 @@ int TimeCmp(const qbTimeValue* a, const qbTimeValue* b) { return a && b ? CmpTim
 
 void* Allocate(size_t size, uint32_t flags) { return AllocMemory(size, flags & 1); }
 
+// The text is written into the plugin's buffer, which must be there.
+int ErrorText(int code, char* out) { return out ? GetErrorText(code, out) : ERR_WRONGUSAGE; }
+
 int PrintToConsole(const char* format, va_list args) { return format ? ConsoleVPrintf(format, args) : 0; }
 
 // The VM's hook record is what plugins hold; its callbacks have the C
@@ -61,7 +64,7 @@ qbCommandHook* HookSetDisabled(qbCommandHook* hook, int32_t disabled) {
 
 // In slot order.
 const qbSystemTable kPluginSystemTable = {
-    HostTagsSlot, AddUserErrorCode, SetErrorDetail, SetErrorArgIndex, GetErrorText,  // 0-4
+    HostTagsSlot, AddUserErrorCode, SetErrorDetail, SetErrorArgIndex, ErrorText,     // 0-4
     SysTime, TimeSub, TimeAdd, TimeCmp, SleepMillis,                                 // 5-9
     FormatDateSlot, Allocate, FreeMemory,                                            // 10-12
     AddPluginHookSlot, RegisterEventTypeSlot, PostEventSlot, PostInputEventSlot,     // 13-16

@@ -124,8 +124,10 @@ int ScanPluginFolder(const std::string& folder, const std::vector<std::string>* 
     std::error_code ec;
     std::vector<fs::path> files;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        // Folders, FIFOs and devices are never plugins; opening a FIFO would
+        // wait for a writer. is_regular_file follows links.
         std::error_code kind;
-        if (it->is_directory(kind)) continue;
+        if (!it->is_regular_file(kind)) continue;
         if (EndsWithQbp(it->path().filename().string())) files.push_back(it->path());
     }
     // Directory order is the file system's whim; names give a stable order.

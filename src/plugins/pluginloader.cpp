@@ -12,6 +12,7 @@
 #include "core/chars.h"
 #include "core/errors.h"
 #include "core/plugincaps.h"
+#include "plugins/elfcheck.h"
 #include "plugins/plugin.h"
 #include "plugins/pluginentries.h"
 #include "plugins/pluginlibrary.h"
@@ -277,10 +278,13 @@ int OpenPluginFile(const char* path, uint32_t* capabilities, PluginHandlePtr* ou
     PluginHandlePtr h(new (std::nothrow) qbPluginHandle);
     if (!h) return ERR_MEM;
 
+    const char* file = ec ? path : full.c_str();
+    std::string whyNot;
+    if (!CheckPluginElf(file, &whyNot)) return Fail(ERR_DLOPEN, whyNot);
     // Everything bound now: an unresolved symbol is a load error here rather
     // than the end of the process at its first call.
     dlerror();
-    h->library = dlopen(ec ? path : full.c_str(), RTLD_NOW | RTLD_LOCAL);
+    h->library = dlopen(file, RTLD_NOW | RTLD_LOCAL);
     if (!h->library) {
         const char* why = dlerror();
         return Fail(ERR_DLOPEN, why ? why : full);
@@ -293,7 +297,7 @@ int OpenPluginFile(const char* path, uint32_t* capabilities, PluginHandlePtr* ou
 
     h->record.hostVersion = QBPLUGIN_HOST_VERSION;
     h->record.hostRevision = QBPLUGIN_HOST_REVISION;
-    if (!h->record.InitPlugin(&h->record, GetPluginBase(), ec ? path : full.c_str()))
+    if (!h->record.InitPlugin(&h->record, GetPluginBase(), file))
         return Fail(ERR_LOADPLUGIN, fileName);
     h->initialised = true;
 

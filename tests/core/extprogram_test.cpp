@@ -74,9 +74,9 @@ TEST_F(ExternalProgramTest, ProgramKilledBySignalIsReported) {
     EXPECT_EQ(WTERMSIG(status), SIGKILL);
 }
 
-TEST_F(ExternalProgramTest, ProgramThatCannotStartFailsTheThread) {
+TEST_F(ExternalProgramTest, ProgramThatCannotStartFailsWithItsOwnError) {
     run.program = "/nonexistent/quenbrook-test-program";
-    EXPECT_EQ(StartExternalProgramThread(&run), ERR_THREAD);
+    EXPECT_EQ(StartExternalProgramThread(&run), ERR_EXECUTE);
     EXPECT_FALSE(run.thread);
     EXPECT_FALSE(PopSoundEvent());
 }

@@ -63,6 +63,29 @@ TEST_F(DosRoadTest, FinishCallbacksEndTheScript) {
     EXPECT_EQ(r.out, "RunFinished /bin/sh\nRunFinished /bin/sleep\n") << r.err;
 }
 
+TEST_F(DosRoadTest, RunOfAProgramThatCannotStartFailsAsExecuteDoes) {
+    const e2e::RunResult r = PlayScript(R"(
+.function main maxstack=8
+.line 1
+    GETGLOBAL 0 "run"
+    LOADK 1 "/nonexistent/quenbrook-prog"
+    LOADK 2 #1
+    CLOSURE 3 finished
+    CALL 0 4 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "Run reported success"
+    CALL 0 2 1
+    RETURN 0 1
+.function finished params=1 maxstack=4
+    RETURN 0 1
+.end
+.end
+)");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "") << r.err;
+    EXPECT_NE(r.err.find(Text(ERR_EXECUTE)), std::string::npos) << r.err;
+}
+
 TEST_F(DosRoadTest, ExecuteQuotesTheProgramAndLetsTheShellReadItsArguments) {
     const std::string program = (dir_ / "my prog.sh").string();
     e2e::WriteFile(program, "#!/bin/sh\nprintf '%s|' \"$#\" \"$1\" > \"$(dirname \"$0\")/out.txt\"\n");

@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/errcodes.h"
+#include "counted_fifo.h"
 #include "e2e/e2e_util.h"
+#include "plugin_cuts.h"
 
 namespace fs = std::filesystem;
 
@@ -108,6 +111,77 @@ TEST_F(PluginAppletTest, AScanFailureIsReportedAndStartUpGoesOn) {
     EXPECT_NE(r.err.find((dir_ / "app" / "broken.qbp").string() + "\n(Reason: Cannot load plugin: "),
               std::string::npos)
         << r.err;
+}
+
+// A half-finished copy of a plugin (cut inside what the loader maps) and a
+// FIFO named like a plugin beside the player: each cut is reported with its
+// reason and start-up goes on; the FIFO is passed over, never opened.
+TEST_F(PluginAppletTest, ACutPluginOrAFifoBesideThePlayerLetsStartUpGoOn) {
+    const std::string whole = ReadFile(plugin_);
+    CountedFifo fifo((dir_ / "app" / "fifo.qbp").string());
+    ASSERT_TRUE(fifo.made());
+    const fs::path qba = Pack(Chunk(kScript, "plain"), dir_ / "plain.qba", "");
+    for (size_t length : PluginCutLengths(whole)) {
+        SCOPED_TRACE(length);
+        e2e::WriteFile(dir_ / "app" / "cut.qbp", whole.substr(0, length));
+        RunResult r = RunLogged(player_.string() + " " + qba.string() + " -quiet");
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, "script runs\n") << r.err;
+        EXPECT_NE(r.err.find((dir_ / "app" / "cut.qbp").string() + "\n(Reason: Cannot load plugin: "),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("fifo.qbp"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(fifo.Readers(), 0) << "the FIFO was opened for reading";
+}
+
+TEST_F(PluginAppletTest, LoadPluginOfACutFileIsAnErrorOfTheScript) {
+    const std::string whole = ReadFile(plugin_);
+    const fs::path cut = dir_ / "cut.qbp";
+    const std::string script = R"(
+.function main maxstack=4
+.line 1
+    GETGLOBAL 0 "loadplugin"
+    LOADK 1 ")" + cut.string() + R"("
+    CALL 0 2 1
+    GETGLOBAL 0 "debugprint"
+    LOADK 1 "loaded"
+    CALL 0 2 1
+    RETURN 0 1 0
+.end
+)";
+    for (size_t length : PluginCutLengths(whole)) {
+        SCOPED_TRACE(length);
+        e2e::WriteFile(cut, whole.substr(0, length));
+        RunResult r = PlayScript(script);
+        EXPECT_EQ(r.status, 1) << "the script's error ends the player, not a signal\n" << r.err;
+        EXPECT_EQ(r.out, "") << r.err;
+        EXPECT_NE(r.err.find(Text(ERR_DLOPEN)), std::string::npos) << r.err;
+    }
+}
+
+// Every cut goes into one executable (linking is slow), each as a plugin of
+// its own.
+TEST_F(PluginAppletTest, CutLinkedPluginsLeaveNoPrivateFolderBehind) {
+    const std::string whole = ReadFile(plugin_);
+    std::string links;
+    const std::vector<size_t> lengths = PluginCutLengths(whole);
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        const fs::path cut = dir_ / ("cut" + std::to_string(i) + ".bin");
+        e2e::WriteFile(cut, whole.substr(0, lengths[i]));
+        links += " --link-plugin cut" + std::to_string(i) + "=" + cut.string();
+    }
+    const fs::path app = dir_ / "linked";
+    RunResult made = Run(std::string(QB_TOOLS_DIR) + "/qbapplet --link-exe " + player_.string() + " --body " +
+                         Chunk(kScript, "req").string() + " -o " + app.string() + links);
+    ASSERT_EQ(made.status, 0) << made.err;
+    RunResult r = Run(app.string() + " -tempdir " + (dir_ / "tmp").string());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "script runs\n") << r.err;
+    for (size_t i = 0; i < lengths.size(); ++i)
+        EXPECT_NE(r.err.find("cut" + std::to_string(i) + ".qbp\n(Reason: Cannot load plugin: "), std::string::npos)
+            << r.err;
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "the extracted plugins go at exit";
 }
 
 }  // namespace

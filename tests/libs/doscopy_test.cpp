@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "counted_fifo.h"
 #include "dos_fixture.h"
 
 namespace {
@@ -158,6 +159,25 @@ TEST_F(DosCopyTest, DeletingByPatternAndSeparator) {
     EXPECT_FALSE(fs::exists(dir_ / "t"));
     EXPECT_EQ(Call("DeleteFile", {dir_ / "t"}), ERR_LOCK2);
     EXPECT_EQ(Call("DeleteFile", {std::string()}), ERR_WRONGUSAGE);
+}
+
+TEST_F(DosCopyTest, PipesAreNeverOpenedAndDanglingLinksGoWithTheirTree) {
+    dir_.Write("tree/a.txt", "a");
+    dir_.Write("tree/sub/b.txt", "b");
+    fs::create_symlink(dir_ / "nowhere", dir_ / "tree/sub/dangling");
+    {
+        CountedFifo fifo(dir_ / "tree/sub/pipe");
+        ASSERT_TRUE(fifo.made());
+        ASSERT_EQ(Call("CopyFile", {dir_ / "tree", dir_ / "copy"}), 0);
+        EXPECT_EQ(Read(dir_ / "copy/sub/b.txt"), "b");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "copy/sub/pipe")));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "copy/sub/dangling")));
+        EXPECT_EQ(Call("CopyFile", {dir_ / "tree/sub/pipe", dir_ / "single"}), ERR_READFILE);
+        EXPECT_EQ(fifo.Readers(), 0) << "a FIFO was opened for reading";
+    }
+    // The link and the FIFO go as themselves, so their folder can go too.
+    ASSERT_EQ(Call("DeleteFile", {dir_ / "tree"}), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "tree")));
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // Pack files, checksums, Base64 and patches, with the system's own tools as
 // oracles where they exist.
+#include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/file.h"
@@ -76,6 +80,38 @@ TEST_F(DosPackTest, BrokenPackFiles) {
     EXPECT_EQ(Call("DecompressFile", {dir_ / "missing", out}), ERR_READFILE);
     EXPECT_EQ(Call("CompressFile", {dir_ / "missing", out}), ERR_READFILE);
     EXPECT_EQ(Call("CompressFile", {source, dir_ / "no/dir/x"}), ERR_WRITEFILE);
+}
+
+TEST_F(DosPackTest, PackingNeverCostsTheFileItReplaces) {
+    const std::string data = RandomBytes(100000, 5);
+    const std::string source = dir_.Write("src.bin", data);
+    EXPECT_EQ(Call("CompressFile", {source, source}), ERR_WRONGUSAGE);
+    std::filesystem::create_hard_link(source, dir_ / "alias.bin");
+    EXPECT_EQ(Call("CompressFile", {source, dir_ / "alias.bin"}), ERR_WRONGUSAGE);
+    EXPECT_EQ(ScratchDir::Read(source), data);
+
+    const std::string packed = dir_ / "p.qbpk";
+    ASSERT_EQ(Call("CompressFile", {source, packed}), 0);
+    const std::string pack = ScratchDir::Read(packed);
+    EXPECT_EQ(Call("DecompressFile", {packed, packed}), ERR_WRONGUSAGE);
+    EXPECT_EQ(ScratchDir::Read(packed), pack);
+
+    // A pack cut short leaves the file it would have replaced alone; a whole
+    // one replaces it and keeps its permissions.
+    const std::string kept = dir_.Write("kept.bin", "precious");
+    chmod(kept.c_str(), 0640);
+    const std::string cut = dir_.Write("cut.qbpk", pack.substr(0, pack.size() / 2));
+    EXPECT_EQ(Call("DecompressFile", {cut, kept}), ERR_ZLIBDATA);
+    EXPECT_EQ(ScratchDir::Read(kept), "precious");
+    ASSERT_EQ(Call("DecompressFile", {packed, kept}), 0);
+    EXPECT_EQ(ScratchDir::Read(kept), data);
+    EXPECT_EQ(std::filesystem::status(kept).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms(0640));
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.str())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"alias.bin", "cut.qbpk", "kept.bin", "p.qbpk", "src.bin"}))
+        << "no new file is left behind";
 }
 
 TEST_F(DosPackTest, InflatingIntoMemory) {

@@ -249,6 +249,22 @@ TEST_F(TransferHttpTest, HostileServersEndCleanly) {
     EXPECT_EQ(Download(peer.url()), ERR_RECVCLOSED);
 }
 
+// Header lines or interim answers without end: the header section is
+// bounded in bytes and answers, and the time-out covers it whole even while
+// every pause of the server is shorter than the time-out.
+TEST_F(TransferHttpTest, EndlessHeadersEndTheCall) {
+    std::string slowLines;
+    for (int i = 0; i < 40; ++i) slowLines += "X: y\r\n";
+    HttpPeer peer({{"HTTP/1.1 200 OK\r\n", true, 0, "X-Filler: " + std::string(50, 'f') + "\r\n"},
+                   {"", true, 0, "HTTP/1.1 100 Continue\r\n\r\n"},
+                   {"HTTP/1.1 200 OK\r\n", false, kTestTimeoutMs / 6, slowLines}});
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(GetErrorArgIndex(), 1006);
+    EXPECT_EQ(Download(peer.url()), ERR_HTTPERROR);
+    EXPECT_EQ(GetErrorArgIndex(), 1006);
+    EXPECT_EQ(Download(peer.url()), ERR_RECVTIMEOUT);
+}
+
 // Each pause of a trickle is shorter than the time-out, so all of it
 // arrives; a server that then says nothing ends the call after the time-out.
 TEST_F(TransferHttpTest, TrickleStallAndStopByCallback) {

@@ -104,6 +104,26 @@ TEST_F(SpriteShow, FreeingALinkedToSpriteFreesItsLinksAndTakesThemOffScreen) {
     EXPECT_EQ(RunNumbers("FreeSprite", {2}), 1219);
 }
 
+TEST_F(SpriteShow, ASpriteMadeOfTheOneWhoseNumberItTakesIsRefused) {
+    FramesSprite(4, 2, 8, 8);
+    FramesSprite(5, 1, 8, 8);
+    qbSprite* four = Sprite(4);
+    qbSprite* five = Sprite(5);
+    EXPECT_EQ(RunNumbers("CreateSprite", {4, 32, 4}), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunNumbers("CreateSprite", {5, 32, 4, 5}), ERR_WRONGUSAGE);
+    ASSERT_EQ(RunNumbers("CreateSprite", {3, 32, 4}), 0);
+    EXPECT_EQ(RunNumbers("CopySprite", {3, 4}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Sprite(4), four);
+    EXPECT_EQ(Sprite(5), five);
+    ASSERT_NE(Sprite(3), nullptr);
+    int count = 0;
+    for (const qbSprite* s = FirstSprite(); s; s = static_cast<const qbSprite*>(s->next)) ++count;
+    EXPECT_EQ(count, 3) << "a refused sprite is not left on the list";
+    // Taking the number of a sprite it is not made of replaces as ever.
+    ASSERT_EQ(RunNumbers("CreateSprite", {5, 32, 4}), 0);
+    EXPECT_EQ(Sprite(5)->frameCount, 2);
+}
+
 TEST_F(SpriteShow, SpriteListsNeedOneSizeAndNoLinkedSprites) {
     FramesSprite(1, 1, 8, 8);
     FramesSprite(2, 1, 8, 9);

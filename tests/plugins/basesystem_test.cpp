@@ -82,6 +82,13 @@ TEST(BaseSystemTable, DatesCharsetsAndTheScriptPosition) {
     Sys().GetScriptPosition(nullptr, nullptr, nullptr);
 }
 
+TEST(BaseSystemTable, ErrorTextsNeedABuffer) {
+    char text[kErrorTextSize] = "";
+    EXPECT_EQ(Sys().GetErrorText(ERR_MEM, text), 0);
+    EXPECT_NE(text[0], '\0');
+    EXPECT_EQ(Sys().GetErrorText(ERR_MEM, nullptr), ERR_WRONGUSAGE);
+}
+
 TEST(BaseSystemTable, MutexesNestOnOneThread) {
     qbMutex* m = Sys().CreateMutex();
     ASSERT_NE(m, nullptr);

@@ -3,8 +3,11 @@
 // closed when it never opened.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "core/plugincaps.h"
 #include "plugins/plugin.h"
+#include "plugin_cuts.h"
 #include "plugin_fixture.h"
 
 namespace {
@@ -112,6 +115,22 @@ TEST_F(LoaderTest, FilesThatAreNoLibraries) {
     EXPECT_NE(std::string(GetErrorDetail()).find("qb_test_plugin_symbol_nobody_defines"), std::string::npos)
         << GetErrorDetail();
     ExpectFailure(err, ERR_DLOPEN, "Cannot load plugin: " + std::string(GetErrorDetail()));
+    EXPECT_EQ(Log(), "");
+}
+
+// A half-finished copy is a load error with a reason, never a crash when
+// the loader touches a page past the end of the file.
+TEST_F(LoaderTest, ACutPluginFileIsALoadError) {
+    const std::string whole = plugintest::ReadText(fs::path(QB_TEST_PLUGIN_DIR) / "good.qbp");
+    ASSERT_GT(ElfLoadedBytes(whole), 4096u);
+    for (size_t length : PluginCutLengths(whole)) {
+        SCOPED_TRACE(length);
+        const fs::path cut = dir_ / "good.qbp";
+        std::ofstream(cut, std::ios::binary | std::ios::trunc) << whole.substr(0, length);
+        const int err = OpenPluginFile(cut.c_str(), &capabilities_, &handle_);
+        ExpectFailure(err, ERR_DLOPEN, "Cannot load plugin: " + std::string(GetErrorDetail()));
+        EXPECT_NE(std::string(GetErrorDetail()).find(cut.string()), std::string::npos) << GetErrorDetail();
+    }
     EXPECT_EQ(Log(), "");
 }
 

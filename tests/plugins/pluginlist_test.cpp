@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/plugincaps.h"
+#include "counted_fifo.h"
 #include "plugin_fixture.h"
 #include "plugins/pluginlist.h"
 
@@ -105,6 +106,26 @@ TEST_F(PluginListTest, BrokenPluginIsReportedAndTheOthersLoad) {
     EXPECT_TRUE(Node("a.qbp")->handle);
     EXPECT_TRUE(Node("c.qbp")->handle);
     EXPECT_EQ(Node("broken.qbp"), nullptr);
+}
+
+// Only regular files are plugins: a FIFO would hold the scan until
+// something wrote to it. A link to a plugin still is one.
+TEST_F(PluginListTest, TheScanPassesOverFifosAndFollowsLinks) {
+    const std::string folder = ScanFolder();
+    fs::create_symlink(Place("good", "e.qbp", "elsewhere"), dir_ / "scan" / "d.qbp");
+    CountedFifo fifo((dir_ / "scan" / "x.qbp").string());
+    ASSERT_TRUE(fifo.made());
+    int count = 0;
+    ASSERT_EQ(ScanPluginFolder(folder, nullptr, &count), 0);
+    EXPECT_EQ(count, 4);
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(ScanPluginFolder(folder, nullptr, nullptr), 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("x.qbp"), std::string::npos) << err;
+    EXPECT_EQ(Node("x.qbp"), nullptr);
+    ASSERT_NE(Node("d.qbp"), nullptr);
+    EXPECT_EQ(LoadPluginByPath((dir_ / "scan" / "x.qbp").c_str(), 0, nullptr), ERR_DLOPEN);
+    EXPECT_EQ(fifo.Readers(), 0) << "the FIFO was opened for reading";
 }
 
 TEST_F(PluginListTest, LoadByPathAnswersAlreadyThereWithoutAUserBreak) {
