@@ -425,12 +425,12 @@ TEST_F(SoundLibTest, HostileNumbersInMixInsertAndPanning) {
     EXPECT_EQ(mix("pitch", 1e300), 0);
     // An overdriven source clips at the output's limits on every frame.
     ASSERT_EQ(Create(3, {1000, 2000, 3000, 4000}, 8000, kFormatMono16), 0);
-    for (const auto& [scale, want] : {std::pair{1e300, 32767.0}, {-1e300, -32768.0}, {inf, 32767.0}}) {
+    for (const auto& p : {std::pair{1e300, 32767.0}, {-1e300, -32768.0}, {inf, 32767.0}}) {
         ASSERT_EQ(Call("MixSample", [&] {
-                      N(2); N(4); N(8000); N(kFormatMono16); N(3); VmPushNewTable(L_); Field("scale", scale);
+                      N(2); N(4); N(8000); N(kFormatMono16); N(3); VmPushNewTable(L_); Field("scale", p.first);
                   }),
                   0);
-        EXPECT_EQ(Data(2), std::vector<double>(4, want)) << scale;
+        EXPECT_EQ(Data(2), std::vector<double>(4, p.second)) << p.first;
     }
 
     ASSERT_EQ(Create(4, {1, 2}, 8000, kFormatMono8), 0);
@@ -443,9 +443,9 @@ TEST_F(SoundLibTest, HostileNumbersInMixInsertAndPanning) {
     EXPECT_EQ(insert("loop", 1e300), 0);
     EXPECT_EQ(Data(4).size(), 8u);
 
-    for (const auto& [pan, want] : {std::pair{nan, 128}, {1e300, 255}, {-1e300, 0}, {inf, 255}}) {
-        EXPECT_EQ(Call("SetPanning", [&] { N(1); N(pan); }), 0);
-        EXPECT_EQ(Sample(1)->pan, want) << pan;
+    for (const auto& p : {std::pair{nan, 128}, {1e300, 255}, {-1e300, 0}, {inf, 255}}) {
+        EXPECT_EQ(Call("SetPanning", [&] { N(1); N(p.first); }), 0);
+        EXPECT_EQ(Sample(1)->pan, p.second) << p.first;
     }
 }
 
