@@ -207,6 +207,20 @@ protected:
         VmSetTop(L, top);
         return err;
     }
+    // An 8-bit mono sample of the frames 10, 20, 30, ...
+    void TensSample(int id, int frames) {
+        ASSERT_EQ(Call("CreateSample", [&] {
+                      N(id);
+                      VmPushNewTable(L_);
+                      for (int i = 0; i < frames; ++i) {
+                          VmPushNumber(L_, (i + 1) * 10);
+                          VmRawSetIndex(L_, -2, i);
+                      }
+                      N(8000);
+                      N(kFormatMono8);
+                  }),
+                  0);
+    }
     std::vector<int16_t> Queued(int id, uint32_t frames) {
         qbSample& s = *Music(id)->stream;
         std::vector<int16_t> out(frames * static_cast<size_t>(s.channels));
@@ -272,17 +286,7 @@ TEST_F(ScriptFedTest, CreateMusicAsksTheHandlerForTwoSecondsAtOnce) {
 
 TEST_F(ScriptFedTest, SampleBlocksTakeTheirRangeAndEndMarkersEndTheMusic) {
     InstallHandler();
-    ASSERT_EQ(Call("CreateSample", [&] {
-                  N(5);
-                  VmPushNewTable(L_);
-                  for (int i = 0; i < 6; ++i) {
-                      VmPushNumber(L_, (i + 1) * 10);
-                      VmRawSetIndex(L_, -2, i);
-                  }
-                  N(8000);
-                  N(kFormatMono8);
-              }),
-              0);
+    ASSERT_NO_FATAL_FAILURE(TensSample(5, 6));
     std::vector<int> errors;
     onFill = [&](ScriptState* L, ObjectID id, int32_t) {
         // Frames 2-3 of the sample, looped, as 16-bit.
@@ -312,17 +316,7 @@ TEST_F(ScriptFedTest, SampleBlocksTakeTheirRangeAndEndMarkersEndTheMusic) {
 
 TEST_F(ScriptFedTest, HostileRatesAndRangesAreHeldToWhatTheyCanName) {
     InstallHandler();
-    ASSERT_EQ(Call("CreateSample", [&] {
-                  N(5);
-                  VmPushNewTable(L_);
-                  for (int i = 0; i < 3; ++i) {
-                      VmPushNumber(L_, (i + 1) * 10);
-                      VmRawSetIndex(L_, -2, i);
-                  }
-                  N(8000);
-                  N(kFormatMono8);
-              }),
-              0);
+    ASSERT_NO_FATAL_FAILURE(TensSample(5, 3));
     int32_t asked = 0;
     std::vector<int> errors;
     onFill = [&](ScriptState* L, ObjectID id, int32_t samples) {
