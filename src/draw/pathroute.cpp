@@ -1,6 +1,8 @@
 // The shapes' path route and its switch.
 #include "draw/pathroute.h"
 
+#include "core/errcodes.h"
+
 namespace {
 
 ShapePathRoute gRoute = nullptr;
@@ -11,3 +13,11 @@ bool gForced = false;
 void SetShapePathRoute(ShapePathRoute route) { gRoute = route; }
 void SetShapePathForced(bool on) { gForced = on; }
 ShapePathRoute ForcedShapePathRoute() { return gForced ? gRoute : nullptr; }
+
+bool DrawThroughPathRoute(ScriptState* L, const qbShapePathCall& call, int* err) {
+    const ShapePathRoute route = ForcedShapePathRoute();
+    if (!route) return false;
+    *err = route(L, call);
+    // The path road refuses a shape larger than its rasters before it draws.
+    return *err != ERR_BITMAP && *err != ERR_ALLOCALPHA && *err != ERR_DRAWPATH;
+}

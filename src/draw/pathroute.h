@@ -32,3 +32,9 @@ void SetShapePathRoute(ShapePathRoute route);
 void SetShapePathForced(bool on);
 // The route when the switch is on and a route is installed, else null.
 ShapePathRoute ForcedShapePathRoute();
+// Draws the shape through the route when the switch is on: true with *err
+// the route's answer. False leaves the shape to the plain road: the switch
+// is off, or the path road's rasters cannot hold a shape that large, which
+// the plain road then draws (a box straight onto the picture) or refuses
+// as it would without the switch, so both roads answer alike.
+bool DrawThroughPathRoute(ScriptState* L, const qbShapePathCall& call, int* err);

@@ -245,12 +245,10 @@ int cmdBox(ScriptState* L) {
     } else if (o.hasNumber) {
         std::fill(corners, corners + 4, ClampToInt32(o.number));
     }
-    if (ShapePathRoute route = ForcedShapePathRoute()) {
-        qbShapePathCall c = PathCall(kShapeBox, x, y, colour, IsTableArg(L, 6) ? 6 : 0, w, h);
-        std::copy(corners, corners + 4, c.corners);
-        ClampCorners(c.corners);
-        return route(L, c);
-    }
+    qbShapePathCall c = PathCall(kShapeBox, x, y, colour, IsTableArg(L, 6) ? 6 : 0, w, h);
+    std::copy(corners, corners + 4, c.corners);
+    ClampCorners(c.corners);
+    if (int err = 0; DrawThroughPathRoute(L, c, &err)) return err;
     return DrawBoxShape(L, nullptr, GetDrawState(), x, y, w, h, corners, colour, &o.t, &o.l, 0);
 }
 
@@ -265,8 +263,8 @@ int cmdCircle(ScriptState* L) {
     const int32_t size = r > (INT32_MAX - 1) / 2 ? INT32_MAX : 2 * r + 1;
     Options o;
     if (int err = ReadOptions(L, 5, size, size, kOptNoRotate, 5, &o)) return err;
-    if (ShapePathRoute route = ForcedShapePathRoute())
-        return route(L, PathCall(kShapeCircle, x, y, colour, IsTableArg(L, 5) ? 5 : 0, r, r));
+    if (int err = 0; DrawThroughPathRoute(L, PathCall(kShapeCircle, x, y, colour, IsTableArg(L, 5) ? 5 : 0, r, r), &err))
+        return err;
     return DrawEllipseShape(L, nullptr, kShapeCircle, GetDrawState(), x, y, r, r, colour, &o.t, &o.l, 0);
 }
 
@@ -283,8 +281,9 @@ int cmdEllipse(ScriptState* L) {
     const int32_t h = ry > (INT32_MAX - 1) / 2 ? INT32_MAX : 2 * ry + 1;
     Options o;
     if (int err = ReadOptions(L, 6, w, h, 0, 6, &o)) return err;
-    if (ShapePathRoute route = ForcedShapePathRoute())
-        return route(L, PathCall(kShapeEllipse, x, y, colour, IsTableArg(L, 6) ? 6 : 0, rx, ry));
+    if (int err = 0;
+        DrawThroughPathRoute(L, PathCall(kShapeEllipse, x, y, colour, IsTableArg(L, 6) ? 6 : 0, rx, ry), &err))
+        return err;
     return DrawEllipseShape(L, nullptr, kShapeEllipse, GetDrawState(), x, y, rx, ry, colour, &o.t, &o.l, 0);
 }
 
@@ -308,13 +307,11 @@ int cmdArc(ScriptState* L) {
         GetTableFieldInt(L, 8, "clockwise", &clockwise, nullptr);
     else if (o.hasNumber)
         clockwise = o.number != 0;
-    if (ShapePathRoute route = ForcedShapePathRoute()) {
-        qbShapePathCall c = PathCall(kShapeArc, x, y, colour, IsTableArg(L, 8) ? 8 : 0, rx, ry);
-        c.startAngle = start;
-        c.endAngle = end;
-        c.direction = clockwise;
-        return route(L, c);
-    }
+    qbShapePathCall c = PathCall(kShapeArc, x, y, colour, IsTableArg(L, 8) ? 8 : 0, rx, ry);
+    c.startAngle = start;
+    c.endAngle = end;
+    c.direction = clockwise;
+    if (int err = 0; DrawThroughPathRoute(L, c, &err)) return err;
     return DrawArcShape(L, nullptr, GetDrawState(), x, y, rx, ry, start, end, clockwise, colour, &o.t, &o.l, 0);
 }
 
@@ -331,12 +328,10 @@ int cmdPolygon(ScriptState* L) {
     if (int err = ParsePolygonPoints(L, 3, count, &pp)) return err;
     Options o;
     if (int err = ReadOptions(L, 6, pp.width, pp.height, 0, 6, &o)) return err;
-    if (ShapePathRoute route = ForcedShapePathRoute()) {
-        qbShapePathCall c = PathCall(kShapePolygon, AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), colour,
-                                     IsTableArg(L, 6) ? 6 : 0, static_cast<double>(pp.points.size()), 0);
-        c.points = &pp.points;
-        return route(L, c);
-    }
+    qbShapePathCall c = PathCall(kShapePolygon, AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), colour,
+                                 IsTableArg(L, 6) ? 6 : 0, static_cast<double>(pp.points.size()), 0);
+    c.points = &pp.points;
+    if (int err = 0; DrawThroughPathRoute(L, c, &err)) return err;
     return DrawPolygonShape(L, nullptr, GetDrawState(), AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), pp.width,
                             pp.height, pp.points, colour, &o.t, &o.l, 0);
 }

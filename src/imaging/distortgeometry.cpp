@@ -191,6 +191,10 @@ int BarrelGeometry(qbDistortRequest* q) {
         c[8] = a[centre];
         c[9] = a[centre + 1];
     }
+    // The output keeps the source's box, so no box check catches numbers
+    // that would map every pixel nowhere.
+    for (int i = 0; i < 10; ++i)
+        if (!std::isfinite(c[i])) return ERR_WRONGUSAGE;
     q->outWidth = q->source.width;
     q->outHeight = q->source.height;
     q->outX = q->outY = 0;

@@ -85,19 +85,26 @@ int DecodeBase64(const uint8_t* source, size_t length, uint8_t* memory, ScriptBu
     uint8_t quartet[4];
     size_t have = 0;
     bool ended = false;
-    for (size_t i = 0; i < length && !ended; ++i) {
+    for (size_t i = 0; i < length; ++i) {
         const uint8_t c = source[i];
         const uint8_t v = kDecode[c];
         if (v == kSkip) continue;
-        if (v == kBad) return ERR_BADBASE64;
+        // A pad ends the text: nothing but spacing may follow it.
+        if (v == kBad || ended) return ERR_BADBASE64;
+        // The first two places of a quartet always carry data.
+        if (c == '=' && have < 2) return ERR_BADBASE64;
         quartet[have] = c;
         if (++have < 4) continue;
         have = 0;
         const uint32_t bits = static_cast<uint32_t>(kDecode[quartet[0]]) << 18 | kDecode[quartet[1]] << 12 |
                               kDecode[quartet[2]] << 6 | kDecode[quartet[3]];
         int bytes = 3;
-        if (quartet[2] == '=') bytes = 1;
-        else if (quartet[3] == '=') bytes = 2;
+        if (quartet[2] == '=') {
+            if (quartet[3] != '=') return ERR_BADBASE64;
+            bytes = 1;
+        } else if (quartet[3] == '=') {
+            bytes = 2;
+        }
         sink.Put(static_cast<uint8_t>(bits >> 16));
         if (bytes > 1) sink.Put(static_cast<uint8_t>(bits >> 8));
         if (bytes > 2) sink.Put(static_cast<uint8_t>(bits));

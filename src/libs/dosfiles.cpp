@@ -35,6 +35,21 @@ int ForWriting(ScriptState* L, qbFileObject** out) {
     return (*out)->access == kAccessRead ? ERR_READONLY : 0;
 }
 
+// One byte in the library's I/O mode, or -1 at the end. A plain file's
+// byte reader counts on past the end, as fgetc does; the script sees the
+// position where the read stopped.
+int GetByte(qbFile* file) {
+    if (GetDosIOMode() != kDosIOBuffered) {
+        uint8_t byte;
+        return FileReadBytes(file, &byte, 1) == 1 ? byte : -1;
+    }
+    if (file->getPtr < file->getEnd || !file->stdio || file->adapter) return FileGetC(file);
+    const int64_t before = FileSeek(file, 0, kSeekCurrent);
+    const int c = FileGetC(file);
+    if (c < 0 && before >= 0) FileSeek(file, before, kSeekBeginning);
+    return c;
+}
+
 // Reads exactly n bytes; a short read leaves the position where it stopped.
 int ReadExactly(qbFile* file, void* buffer, size_t n) { return FileRead(file, buffer, n) == n ? 0 : ERR_READ; }
 
@@ -174,13 +189,7 @@ int cmdReadChr(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbFileObject* f;
     if (int err = ForReading(L, &f)) return err;
-    int c;
-    if (GetDosIOMode() == kDosIOBuffered) {
-        c = FileGetC(f->file);
-    } else {
-        uint8_t byte;
-        c = FileReadBytes(f->file, &byte, 1) == 1 ? byte : -1;
-    }
+    const int c = GetByte(f->file);
     if (c < 0) return ERR_READ;
     VmPushNumber(L, c);
     return 1;
@@ -253,13 +262,7 @@ int cmdReadLine(ScriptState* L) {
     std::string line;
     qbFile* file = f->file;
     for (;;) {
-        int c;
-        if (GetDosIOMode() == kDosIOBuffered) {
-            c = FileGetC(file);
-        } else {
-            uint8_t byte;
-            c = FileReadBytes(file, &byte, 1) == 1 ? byte : -1;
-        }
+        const int c = GetByte(file);
         if (c < 0 || c == '\n') break;
         if (c != '\r') line.push_back(static_cast<char>(c));
     }

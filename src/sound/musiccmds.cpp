@@ -52,6 +52,10 @@ int MusicArg(ScriptState* L, int idx, qbMusicObject** out) {
     return *out ? 0 : ERR_WRONGUSAGE;
 }
 
+// The first request of a script-fed music: two seconds of frames, which
+// for the highest rates is more than a request can name.
+int32_t TwoSeconds(int32_t rate) { return static_cast<int32_t>(std::min<int64_t>(int64_t{rate} * 2, INT32_MAX)); }
+
 int AskForData(ScriptState* L, qbMusicObject& m, int32_t frames) {
     int32_t blocks = 0;
     CustomFramesQueued(*m.stream, &blocks);
@@ -64,7 +68,7 @@ int Start(ScriptState* L, qbMusicObject& m) {
     if (m.scriptFed && m.flushed) {
         FlushCustomStream(*m.stream);
         m.flushed = false;
-        if (int err = AskForData(L, m, 2 * m.stream->rate)) return err;
+        if (int err = AskForData(L, m, TwoSeconds(m.stream->rate))) return err;
     }
     // Without output nothing plays, and nothing is reported as playing.
     if (!SoundOutputReady()) return 0;
@@ -154,11 +158,7 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     qbSampleObject* sample = nullptr;
     if (int err = GetSample(id, &sample)) return err;
     qbRangeOptions o;
-    double v = 0;
-    if (GetTableFieldFloat(L, 4, "loop", &v, nullptr)) o.loop = static_cast<int64_t>(v);
-    if (GetTableFieldFloat(L, 4, "offset", &v, nullptr)) o.offset = static_cast<int64_t>(v);
-    if (GetTableFieldFloat(L, 4, "start", &v, nullptr)) o.start = static_cast<int64_t>(v);
-    if (GetTableFieldFloat(L, 4, "end", &v, nullptr)) o.end = static_cast<int64_t>(v);
+    ReadRangeOptions(L, 4, &o);
     int32_t freeIt = 0;
     GetTableFieldInt(L, 4, "free", &freeIt, nullptr);
     const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
@@ -224,18 +224,29 @@ int cmdPlayMusic(ScriptState* L) {
     }
     if (m->state == kMusicPlaying) return ERR_MUSPLAYING;
     if (m->state == kMusicPaused) return ERR_MUSPAUSED;
-    m->times = 1;
+    int32_t volume = m->volume, times = 1, channel = m->channel;
     if (Given(L, 2) && VmType(L, 2) == kTypeTable) {
         double v = 0;
         int32_t n = 0;
-        if (GetTableFieldFloat(L, 2, "volume", &v, nullptr)) m->volume = ClampVolume(v);
-        if (GetTableFieldInt(L, 2, "times", &n, nullptr)) m->times = n;
-        if (GetTableFieldInt(L, 2, "channel", &n, nullptr)) m->channel = std::max(n, 0);
+        if (GetTableFieldFloat(L, 2, "volume", &v, nullptr)) volume = ClampVolume(v);
+        if (GetTableFieldInt(L, 2, "times", &n, nullptr)) times = n;
+        if (GetTableFieldInt(L, 2, "channel", &n, nullptr)) channel = std::max(n, 0);
     } else if (Given(L, 2)) {
-        m->times = IntArg(L, 2);
+        times = IntArg(L, 2);
     }
-    if (m->times < 0) return ERR_WRONGUSAGE;
-    return Start(L, *m);
+    if (times < 0) return ERR_WRONGUSAGE;
+    // The music keeps its settings from before a play that was refused.
+    const int32_t keptVolume = m->volume, keptTimes = m->times, keptChannel = m->channel;
+    m->volume = volume;
+    m->times = times;
+    m->channel = channel;
+    const int err = Start(L, *m);
+    if (err) {
+        m->volume = keptVolume;
+        m->times = keptTimes;
+        m->channel = keptChannel;
+    }
+    return err;
 }
 
 int cmdStopMusic(ScriptState* L) {
@@ -340,7 +351,7 @@ int cmdCreateMusic(ScriptState* L) {
             m, id, [](ObjectID old) { return FreeMusicCore(old, false); },
             [](qbMusicObject* record) { DestroyMusic(record); }))
         return err;
-    if (int err = AskForData(L, *m, 2 * rate)) return err;
+    if (int err = AskForData(L, *m, TwoSeconds(rate))) return err;
     return NewObjectResult(L, *m, id);
 }
 

@@ -70,14 +70,25 @@ int ReadMixSource(ScriptState* L, int idx, int32_t outRate, MixSource* m) {
         GetTableFieldFloat(L, opt, "loop", &loop, nullptr);
         GetTableFieldFloat(L, opt, "scale", &m->scale, nullptr);
     }
-    if (!(pitch >= 1)) return ERR_WRONGUSAGE;
-    if (!(offset >= 0)) return ERR_SMPRANGE;
+    // A position that is infinite (or a step that makes it so) has no place
+    // inside the source to wrap to.
+    if (!(pitch >= 1 && std::isfinite(pitch)) || std::isnan(m->scale)) return ERR_WRONGUSAGE;
+    if (!(offset >= 0 && std::isfinite(offset))) return ERR_SMPRANGE;
     m->position = offset;
     m->step = pitch / outRate;
-    m->threshold = static_cast<int64_t>(std::clamp(threshold, 0.0, 9e15));
-    m->length = length < 0 ? -1 : static_cast<int64_t>(std::min(length, 9e15));
+    m->threshold = std::max(ClampToInt32(threshold), 0);
+    m->length = length < 0 ? -1 : ClampToInt32(length);
     m->loop = loop != 0;
     return 0;
+}
+
+// A 24-bit value times the source's scale, held where any number of
+// sources still sums inside 64 bits; the sum clips to 24 bits anyway.
+int64_t Scaled(int64_t value, double scale) {
+    constexpr double kLimit = 140737488355328.0;  // 2^47
+    const double v = static_cast<double>(value) * scale;
+    if (std::isnan(v)) return 0;  // silence times an infinite scale
+    return static_cast<int64_t>(std::clamp(v, -kLimit, kLimit));
 }
 
 // The source's value at its position, 24-bit, into both sums; false once
@@ -97,8 +108,8 @@ void AddSource(MixSource& m, int64_t frame, int64_t* left, int64_t* right) {
     int64_t l = int64_t{ValueAt(s, at * static_cast<size_t>(s.channels))} * shift;
     int64_t r = s.channels == 2 ? int64_t{ValueAt(s, at * 2 + 1)} * shift : l;
     if (m.scale != 1.0) {
-        l = static_cast<int64_t>(static_cast<double>(l) * m.scale);
-        r = static_cast<int64_t>(static_cast<double>(r) * m.scale);
+        l = Scaled(l, m.scale);
+        r = Scaled(r, m.scale);
     }
     *left += l;
     *right += r;
@@ -158,6 +169,15 @@ size_t CountEntries(ScriptState* L, int idx) {
 }
 
 }  // namespace
+
+void ReadRangeOptions(ScriptState* L, int idx, qbRangeOptions* o) {
+    if (VmGetTop(L) < idx || VmType(L, idx) != kTypeTable) return;
+    int32_t v = 0;
+    if (GetTableFieldInt(L, idx, "loop", &v, nullptr)) o->loop = v;
+    if (GetTableFieldInt(L, idx, "offset", &v, nullptr)) o->offset = v;
+    if (GetTableFieldInt(L, idx, "start", &v, nullptr)) o->start = v;
+    if (GetTableFieldInt(L, idx, "end", &v, nullptr)) o->end = v;
+}
 
 int cmdCreateSample(ScriptState* L) {
     CheckArgCount(L, 3, 5, 0, 0);
@@ -306,13 +326,7 @@ int cmdInsertSample(ScriptState* L) {
     int64_t frames = Given(L, 4) ? IntArg(L, 4) : 0;
     if (frames < 1 || frames > int64_t{source->sample.frames}) frames = source->sample.frames;
     qbRangeOptions o;
-    if (Given(L, 5) && VmType(L, 5) == kTypeTable) {
-        double v = 0;
-        if (GetTableFieldFloat(L, 5, "loop", &v, nullptr)) o.loop = static_cast<int64_t>(v);
-        if (GetTableFieldFloat(L, 5, "offset", &v, nullptr)) o.offset = static_cast<int64_t>(v);
-        if (GetTableFieldFloat(L, 5, "start", &v, nullptr)) o.start = static_cast<int64_t>(v);
-        if (GetTableFieldFloat(L, 5, "end", &v, nullptr)) o.end = static_cast<int64_t>(v);
-    }
+    ReadRangeOptions(L, 5, &o);
     const qbSampleData& t = target->sample;
     if (targetFrames + frames > UINT32_MAX) return ERR_MEM;
     const size_t frameBytes = static_cast<size_t>(t.bytesPerFrame);

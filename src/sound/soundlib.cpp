@@ -201,7 +201,9 @@ bool SoundOutputReady() {
 }
 
 int32_t MapPanning(double value) {
-    switch (static_cast<int32_t>(value)) {
+    // NaN names no side: it stays in the centre, where a panning starts.
+    if (std::isnan(value)) return 128;
+    switch (ClampToInt32(value)) {
         case kPositionLeft: return 0;
         case kPositionRight: return 255;
         case kPositionCenter: return 128;

@@ -23,6 +23,11 @@ void SetVideoChannelHooks(const qbVideoChannelHooks* hooks);
 int32_t MapPanning(double value);
 int32_t ClampVolume(double value);
 
+// The range copier's "loop", "offset", "start" and "end" from the options
+// table at idx (absent fields keep their defaults).
+struct qbRangeOptions;
+void ReadRangeOptions(ScriptState* L, int idx, qbRangeOptions* o);
+
 int cmdFreeSample(ScriptState* L);
 int cmdLoadSample(ScriptState* L);
 int cmdIsSound(ScriptState* L);

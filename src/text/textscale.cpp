@@ -1,6 +1,7 @@
 // Rendering a layout again under a matrix.
 #include "text/textscale.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/errcodes.h"
@@ -22,7 +23,13 @@ struct FontScale {
 }  // namespace
 
 bool RendersSharpUnder(const double m[4], const qbFont* font) {
-    return m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0 && font && font->scalable;
+    if (!(m[1] == 0 && m[2] == 0 && m[0] > 0 && m[3] > 0 && font && font->scalable)) return false;
+    // Glyph rasters take 16-bit coordinates: a line scaled past half of
+    // that range has glyphs no engine can render, so its pixels are scaled
+    // instead, and a picture too large to make is refused as for a font of
+    // fixed size.
+    constexpr double kMaxSharpLine = 16384;
+    return font->baseHeight * std::max(m[0], m[3]) <= kMaxSharpLine;
 }
 
 int RenderTextUnderMatrix(ScriptState* L, const qbTextLayout& layout, const double m[4], bool smooth,

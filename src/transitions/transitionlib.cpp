@@ -2,6 +2,7 @@
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "display/bgpics.h"
@@ -88,8 +89,12 @@ int ObjectEffect(ScriptState* L, int32_t kind) {
 int LayerIndexArg(ScriptState* L, int idx, int32_t* out) {
     if (VmType(L, idx) == kTypeString) {
         const qbDisplay* d = GetCurrentDisplay();
-        const int n = FindLayerByName(d ? d->bgpic : nullptr, VmCheckString(L, idx, nullptr));
-        if (n < 1) return ERR_FINDLAYER;
+        const char* name = VmCheckString(L, idx, nullptr);
+        const int n = FindLayerByName(d ? d->bgpic : nullptr, name);
+        if (n < 1) {
+            SetErrorDetail(name);
+            return ERR_FINDLAYER;
+        }
         *out = n;
         return 0;
     }

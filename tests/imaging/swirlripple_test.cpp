@@ -210,6 +210,23 @@ TEST(Ripple, LargePhaseAndCornerCentre) {
     rig.r.phase = 1e9;
     rig.r.waveLength = 1;
     RipplePixels32(rig.r, -1);
+    // Every pixel comes from where the wave, its phase reduced by fmod,
+    // sends it; the extent of 0 damps as one of 1.
+    const auto limit = [](double v, int size) { return !(v >= 0) ? 0 : v >= size - 1 ? size - 1 : static_cast<int>(v); };
+    int moved = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const auto d = static_cast<int>(std::sqrt(static_cast<double>(x * x + y * y)));
+            double a = std::fmod(d * 2 * M_PI - 1e9, 2 * M_PI);
+            if (a < 0) a += 2 * M_PI;
+            double v = 3 * rig.sine[static_cast<size_t>(std::min(static_cast<int>(a / 0.001), kDisplaceTableSize - 1))];
+            v = (1.0 - d) * v;
+            if (d != 0) v /= d;
+            const uint32_t want = static_cast<uint32_t>(limit(y + y * v, h) * w + limit(x + x * v, w));
+            ASSERT_EQ(p[static_cast<size_t>(y * w + x)], want) << x << "," << y;
+            moved += want != static_cast<uint32_t>(y * w + x);
+        }
+    EXPECT_GT(moved, w * h / 2);
     EXPECT_EQ(IntSqrt64(int64_t{100000} * 100000 + 1), 100000);
     EXPECT_EQ(IntSqrt64(int64_t{46341} * 46341 - 1), 46340);
 }

@@ -102,6 +102,11 @@ TEST_F(DosFilesTest, SeekPositionsAndShortReads) {
     ASSERT_EQ(Call("FilePos", {1.0}), 0);
     EXPECT_EQ(Num(1), 10);
     EXPECT_EQ(Call("ReadChr", {1.0}), ERR_READ);
+    EXPECT_EQ(Call("ReadChr", {1.0}), ERR_READ);
+    ASSERT_EQ(Call("ReadLine", {1.0}), 0);
+    EXPECT_EQ(Str(1), "");
+    ASSERT_EQ(Call("FilePos", {1.0}), 0);
+    EXPECT_EQ(Num(1), 10);
     EXPECT_EQ(Call("ReadInt", {1.0}), ERR_READ);
     // A huge length fails on the short file without asking for its size.
     ASSERT_EQ(Call("Seek", {1.0, 0.0}), 0);

@@ -150,4 +150,22 @@ TEST_F(StringOracleTest, DigestsAndBase64MatchTheTools) {
     }
 }
 
+// Padding only ends a text: base64 -d refuses a pad in a quartet's first
+// two places, a pad followed by data inside its quartet, and a short
+// quartet, and so does the decoder.
+TEST_F(StringOracleTest, MisplacedPaddingIsRefusedAsBase64DoesIt) {
+    if (!Have("/usr/bin/base64")) GTEST_SKIP() << "base64 missing";
+    for (const std::string text : {"====", "A===", "A=AA", "=AAA", "QUJD====", "AA=A", "AA===", "AAA=A", "AA", "AAA",
+                                   "AA==", "AAA=", "QUJD", "AA==\n", "QUJD\nRA==\n", "QU\nJD"}) {
+        const std::string path = dir_.Write("pad.b64", text);
+        const std::string out = Shell("base64 -d " + path + " 2>/dev/null; printf '|%d' $?");
+        const size_t bar = out.rfind('|');
+        const bool refused = out.substr(bar + 1) != "0";
+        EXPECT_EQ(Run("Base64Str", {text, 1.0}), refused ? "E1323" : out.substr(0, bar)) << text;
+    }
+    // base64 -d reads on past a padded quartet as a second text; a string
+    // is one text, so data after its pad is refused.
+    EXPECT_EQ(Run("Base64Str", {std::string("AA==AAAA"), 1.0}), "E1323");
+}
+
 }  // namespace

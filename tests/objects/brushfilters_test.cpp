@@ -159,6 +159,13 @@ TEST_F(BrushFilterTest, NumbersOutsideTheirRangeAreRefused) {
     EXPECT_EQ(Pixels(Brush(1)), before);
     EXPECT_EQ(Call("PixelateBrush", 1, {{1}}), 0);
     EXPECT_EQ(Pixels(Brush(1)), before);
+    // A radius whose kernel cannot be built leaves the picture alone, for
+    // the blur as for the others.
+    EXPECT_EQ(Call("BlurBrush", 1, {{4194304}}), 0);
+    EXPECT_EQ(Call("BlurBrush", 1, {{1e12}, {1}}), 0);
+    EXPECT_EQ(Call("SharpenBrush", 1, {{1e12}}), 0);
+    EXPECT_EQ(Call("OilPaintBrush", 1, {{1e12}}), 0);
+    EXPECT_EQ(Pixels(Brush(1)), before);
 }
 
 TEST_F(BrushFilterTest, MixBrushMixesOnlyTheCommonCorner) {

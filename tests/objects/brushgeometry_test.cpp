@@ -186,6 +186,10 @@ TEST_F(BrushGeometryTest, DistortionsReplaceTheImagesOrLeaveThemAlone) {
     EXPECT_EQ(Call("PolarDistortBrush", 1, {1, 2, 3}), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("PerspectiveDistortBrush", 1, {5, 5, 5, 5, 5, 5, 5, 5}), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("PolarDistortBrush", 1, {1e10}), ERR_BITMAP);
+    for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_EQ(Call("BarrelDistortBrush", 1, {bad, 0, 0, 1}), ERR_WRONGUSAGE) << bad;
+        EXPECT_EQ(Call("BarrelDistortBrush", 1, {0, 0, 0, 1, bad, 20}), ERR_WRONGUSAGE) << bad;
+    }
     EXPECT_EQ(Brush(1)->bitmap, before);
     EXPECT_EQ(Brush(1)->width, 60);
     ASSERT_EQ(Call("BarrelDistortBrush", 1, {0, 0, 0, 1}), 0);

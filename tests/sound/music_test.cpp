@@ -126,6 +126,24 @@ TEST_F(MusicTest, CommandsCheckTheMusicState) {
               ERR_CHANNELRANGE);
 }
 
+TEST_F(MusicTest, ARefusedPlayKeepsTheSettings) {
+    ASSERT_EQ(Open(1, WriteWave("music_refused.wav", 4800)), 0);
+    EXPECT_EQ(Call("PlayMusic", [&] {
+                  N(1);
+                  VmPushNewTable(L_);
+                  SetTableFieldFloat(L_, "times", -1);
+                  SetTableFieldFloat(L_, "channel", 1e10);
+                  SetTableFieldFloat(L_, "volume", 5);
+              }),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("PlayMusic", [&] { N(1); VmPushNewTable(L_); SetTableFieldFloat(L_, "channel", 1e10); }),
+              ERR_CHANNELRANGE);
+    EXPECT_EQ(Music(1)->channel, 0);
+    EXPECT_EQ(Music(1)->volume, 64);
+    ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
+    EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 1);
+}
+
 TEST_F(MusicTest, MusicAttributesAnswerFromTheStream) {
     ASSERT_EQ(Open(1, WriteWave("music_attr.wav", 24000)), 0);
     qbMusicObject* m = Music(1);
@@ -188,6 +206,20 @@ protected:
         const int err = CallCommand(L, "FillMusicBuffer", VmGetTop(L) - top, 0);
         VmSetTop(L, top);
         return err;
+    }
+    // An 8-bit mono sample of the frames 10, 20, 30, ...
+    void TensSample(int id, int frames) {
+        ASSERT_EQ(Call("CreateSample", [&] {
+                      N(id);
+                      VmPushNewTable(L_);
+                      for (int i = 0; i < frames; ++i) {
+                          VmPushNumber(L_, (i + 1) * 10);
+                          VmRawSetIndex(L_, -2, i);
+                      }
+                      N(8000);
+                      N(kFormatMono8);
+                  }),
+                  0);
     }
     std::vector<int16_t> Queued(int id, uint32_t frames) {
         qbSample& s = *Music(id)->stream;
@@ -254,17 +286,7 @@ TEST_F(ScriptFedTest, CreateMusicAsksTheHandlerForTwoSecondsAtOnce) {
 
 TEST_F(ScriptFedTest, SampleBlocksTakeTheirRangeAndEndMarkersEndTheMusic) {
     InstallHandler();
-    ASSERT_EQ(Call("CreateSample", [&] {
-                  N(5);
-                  VmPushNewTable(L_);
-                  for (int i = 0; i < 6; ++i) {
-                      VmPushNumber(L_, (i + 1) * 10);
-                      VmRawSetIndex(L_, -2, i);
-                  }
-                  N(8000);
-                  N(kFormatMono8);
-              }),
-              0);
+    ASSERT_NO_FATAL_FAILURE(TensSample(5, 6));
     std::vector<int> errors;
     onFill = [&](ScriptState* L, ObjectID id, int32_t) {
         // Frames 2-3 of the sample, looped, as 16-bit.
@@ -290,6 +312,33 @@ TEST_F(ScriptFedTest, SampleBlocksTakeTheirRangeAndEndMarkersEndTheMusic) {
     EXPECT_TRUE(ended);
     got.resize(5);
     EXPECT_EQ(got, (std::vector<int16_t>{30 * 256, 40 * 256, 30 * 256, 40 * 256, 30 * 256}));
+}
+
+TEST_F(ScriptFedTest, HostileRatesAndRangesAreHeldToWhatTheyCanName) {
+    InstallHandler();
+    ASSERT_NO_FATAL_FAILURE(TensSample(5, 3));
+    int32_t asked = 0;
+    std::vector<int> errors;
+    onFill = [&](ScriptState* L, ObjectID id, int32_t samples) {
+        asked = samples;
+        const auto sample = [&](const char* key, double v) {
+            return Fill(L, id, "sample", 3, [&] {
+                VmPushNewTable(L);
+                SetTableFieldInt(L, "id", 5);
+                SetTableFieldFloat(L, key, v);
+            });
+        };
+        errors.push_back(sample("offset", HUGE_VAL));
+        errors.push_back(sample("start", std::nan("")));
+        errors.push_back(sample("end", -1e300));
+        errors.push_back(sample("loop", -HUGE_VAL));
+    };
+    // Two seconds of the highest rate are more frames than a request names.
+    ASSERT_EQ(Call("CreateMusic", [&] { N(1); N(2147483647); N(kFormatMono16); }), 0);
+    EXPECT_EQ(asked, INT32_MAX);
+    EXPECT_EQ(errors, (std::vector<int>{0, 0, ERR_SMPRANGE, ERR_SMPRANGE}));
+    // The offset wraps inside the range: 2^31 - 1 frames in is frame 1.
+    EXPECT_EQ(Queued(1, 3), (std::vector<int16_t>{20 * 256, 30 * 256, 10 * 256}));
 }
 
 TEST_F(ScriptFedTest, ASquareWaveComputedByTheHandlerPlaysAndEnds) {

@@ -409,6 +409,46 @@ TEST_F(SoundLibTest, MixSampleLoopsWrapsAndFallsSilent) {
               ERR_SMPRANGE);
 }
 
+// Numbers no integer can hold: refused where they name no place, clipped
+// where they only overdrive, and never cast as they stand.
+TEST_F(SoundLibTest, HostileNumbersInMixInsertAndPanning) {
+    const double inf = HUGE_VAL, nan = std::nan("");
+    ASSERT_EQ(Create(1, {100, -100, 50}, 8000, kFormatMono8), 0);
+    const auto mix = [&](const char* key, double v) {
+        return Call("MixSample", [&] { N(2); N(8); N(8000); N(kFormatMono16); N(1); VmPushNewTable(L_); Field(key, v); });
+    };
+    EXPECT_EQ(mix("offset", inf), ERR_SMPRANGE);
+    EXPECT_EQ(mix("pitch", inf), ERR_WRONGUSAGE);
+    EXPECT_EQ(mix("scale", nan), ERR_WRONGUSAGE);
+    EXPECT_EQ(mix("threshold", nan), 0);
+    EXPECT_EQ(mix("length", nan), 0);
+    EXPECT_EQ(mix("pitch", 1e300), 0);
+    // An overdriven source clips at the output's limits on every frame.
+    ASSERT_EQ(Create(3, {1000, 2000, 3000, 4000}, 8000, kFormatMono16), 0);
+    for (const auto& p : {std::pair{1e300, 32767.0}, {-1e300, -32768.0}, {inf, 32767.0}}) {
+        ASSERT_EQ(Call("MixSample", [&] {
+                      N(2); N(4); N(8000); N(kFormatMono16); N(3); VmPushNewTable(L_); Field("scale", p.first);
+                  }),
+                  0);
+        EXPECT_EQ(Data(2), std::vector<double>(4, p.second)) << p.first;
+    }
+
+    ASSERT_EQ(Create(4, {1, 2}, 8000, kFormatMono8), 0);
+    const auto insert = [&](const char* key, double v) {
+        return Call("InsertSample", [&] { N(1); N(4); N(0); N(2); VmPushNewTable(L_); Field(key, v); });
+    };
+    EXPECT_EQ(insert("offset", inf), 0);  // wraps from the last whole frame a count holds
+    EXPECT_EQ(insert("start", nan), 0);
+    EXPECT_EQ(insert("end", -inf), ERR_SMPRANGE);
+    EXPECT_EQ(insert("loop", 1e300), 0);
+    EXPECT_EQ(Data(4).size(), 8u);
+
+    for (const auto& p : {std::pair{nan, 128}, {1e300, 255}, {-1e300, 0}, {inf, 255}}) {
+        EXPECT_EQ(Call("SetPanning", [&] { N(1); N(p.first); }), 0);
+        EXPECT_EQ(Sample(1)->pan, p.second) << p.first;
+    }
+}
+
 TEST_F(SoundLibTest, InsertAndCopy) {
     ASSERT_EQ(Create(1, {1, 2}, 8000, kFormatMono8), 0);
     ASSERT_EQ(Create(2, {1000, -1000, 2000, -2000}, 8000, kFormatStereo16), 0);

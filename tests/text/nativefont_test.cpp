@@ -153,6 +153,10 @@ TEST_F(NativeFont, InstalledFontsOpenByTheirFullNameAndNothingElse) {
     }
     qbFont* none = nullptr;
     EXPECT_EQ(OpenFontRecord("DejaVu Sans", 0, kFontEngineNative, 0, 0, &none), ERR_OPENFONT);
+    // A size whose "A" FreeType loads but cannot render is no size to open.
+    EXPECT_EQ(OpenFontRecord("DejaVu Sans", 60000, kFontEngineNative, 0, 0, &none), ERR_OPENFONT);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_NE(Open("DejaVu Sans", 30000), nullptr);
 }
 
 TEST_F(NativeFont, TheAOfTheFontSpansTheRequestedHeight) {

@@ -147,6 +147,15 @@ TEST_F(TextObjectWorld, AScalableFontIsRenderedAnewABitmapFontScaledAsAnImage) {
     EXPECT_NEAR(scaled->height, direct->height, direct->height / 20);
     // The font is back at its own size afterwards.
     EXPECT_EQ(CurrentFont(*GetTextStyle())->xScale, 1.0);
+
+    // A scale whose glyphs no raster holds is refused as the bitmap font's
+    // picture is, and the object keeps its size.
+    for (int32_t id : {1, 2}) {
+        const int32_t width = Object(ObjectID{id, nullptr})->width;
+        EXPECT_EQ(Scale(id, "1000000%", kKeepAspect), ERR_BITMAP) << id;
+        EXPECT_EQ(Object(ObjectID{id, nullptr})->width, width) << id;
+    }
+    EXPECT_EQ(CurrentFont(*GetTextStyle())->xScale, 1.0);
 }
 
 TEST_F(TextObjectWorld, ABrushFromATextObjectHasItsPicture) {

@@ -2,6 +2,7 @@
 // what they leave on the screen and in the layer stack.
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
 #include "display/display.h"
 #include "objects/brushes.h"
 #include "objects/layers.h"
@@ -233,6 +234,21 @@ TEST_F(LayerCommands, RemoveAndRangeAndUndo) {
     EXPECT_EQ(GetLayerByIndex(display_->bgpic, 2)->shownstate->shownx, 60);
     EXPECT_EQ(Real(5, 5), kBlue);
     EXPECT_EQ(Real(65, 5), kGreen);
+}
+
+// A layer named in vain is named in the message, as the layer commands do.
+TEST_F(LayerCommands, AMissingLayerIsNamedInTheError) {
+    ASSERT_EQ(Show("DisplayBrush", {1, 10, 10}), 0);
+    for (const char* command : {"ShowLayerFX", "HideLayerFX", "RemoveLayerFX"}) {
+        VmSetTop(L_, 0);
+        VmPushString(L_, "nowhere");
+        ASSERT_EQ(Run(command, 1), ERR_FINDLAYER) << command;
+        char text[kErrorTextSize];
+        GetErrorText(ERR_FINDLAYER, text);
+        EXPECT_STREQ(text, "Cannot find layer \"nowhere\" in current BGPic!") << command;
+        SetErrorDetail("");
+    }
+    EXPECT_EQ(CountLayers(display_->bgpic), 1);
 }
 
 TEST_F(TransitionCommands, UndoNeedsLayers) { EXPECT_EQ(RunNumbers("UndoFX", {3, 1}), ERR_NOLAYERS); }

@@ -42,9 +42,9 @@ inline const std::vector<EffectFamily>& EffectFamilies() {
         {"rectangles back", 88, 96, false},
         {"scroll", 47, 54, false, kPalette},
         {"flow", 70, 73, false, kPalette},
-        {"gates and push", 74, 81, false},
+        {"gates and push", 74, 81, false, kPalette},
         {"zoom", 118, 119, false, kPalette},
-        {"turn down", 128, 131, false},
+        {"turn down", 128, 131, false, kPalette},
         {"stretch and zoom", 55, 69, false, kPalette},
         {"strange push", 99, 100, false, kPalette},
         {"slide", 101, 104, false, kPalette},
@@ -124,8 +124,40 @@ protected:
     static constexpr uint32_t kOld = 0x0000FF, kOldTwin = 0x0000FF, kNew = 0xFF0000, kPicture = 0x00FF00,
                               kCover = 0xFFFF00;
 
+    // Patterned pictures: every pixel names its picture (red) and its place
+    // (green x, blue y), so that a piece copied from the wrong place or the
+    // wrong picture shows in a frame.
+    static uint32_t Coded(uint32_t tag, int32_t x, int32_t y) {
+        return tag << 16 | uint32_t(x & 255) << 8 | uint32_t(y & 255);
+    }
+    static uint32_t OldAt(int32_t x, int32_t y) { return Coded(0x40, x, y); }
+    static uint32_t NewAt(int32_t x, int32_t y) { return Coded(0x80, x, y); }
+    static uint32_t PictureAt(int32_t x, int32_t y) { return Coded(0x20, x, y); }
+    static uint32_t CoverAt(int32_t x, int32_t y) { return Coded(0xC0, x, y); }
+
+    void PaintBrush(int32_t id, uint32_t (*paint)(int32_t, int32_t)) {
+        qbBrush* b = nullptr;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{id, nullptr}, &b, 0), 0);
+        for (int32_t y = 0; y < b->height; ++y)
+            for (int32_t x = 0; x < b->width; ++x) WriteBitmapPixel(b->bitmap, x, y, paint(x, y), false);
+    }
+    void PatternedBGPic(int32_t id, uint32_t (*paint)(int32_t, int32_t)) {
+        MakeBrush(20, kW, kH, 0);
+        PaintBrush(20, paint);
+        ASSERT_EQ(RunNumbers("BrushToBGPic", {20, double(id)}), 0);
+    }
+
     void SetUp() override {
         TransitionWorld::SetUp();
+        if (patterned_) {
+            PatternedBGPic(2, NewAt);
+            PatternedBGPic(3, OldAt);
+            PatternedBGPic(4, OldAt);
+            ASSERT_EQ(RunNumbers("DisplayBGPic", {3}), 0);
+            MakeBrush(9, 12, 12, 0);
+            PaintBrush(9, CoverAt);
+            return;
+        }
         ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kNew)}), 0);
         ASSERT_EQ(RunNumbers("CreateBGPic", {4, kW, kH, double(kOldTwin)}), 0);
         ShowColourBGPic(3, kOld);
@@ -153,6 +185,7 @@ protected:
 
     void MakePicture(const EffectCase& c) {
         MakeBrush(1, c.w, c.h, kPicture);
+        if (patterned_) PaintBrush(1, PictureAt);
         qbBrush* b = nullptr;
         ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
         if (c.way == Way::BrushMasked) {
@@ -263,9 +296,18 @@ protected:
         // be composed over, and moved pixels bring it in from there.
         std::vector<uint32_t> palette(before_.begin(), before_.end());
         palette.insert(palette.end(), target.begin(), target.end());
-        palette.push_back(kPicture);
+        if (!patterned_) palette.push_back(kPicture);
         // A travelling picture under a layer that covers its place, over a black fill.
         if (frameCheck == kPalette) palette.insert(palette.end(), {0u, kNew});
+        if (patterned_) {
+            for (int32_t y = 0; y < c.h; ++y)
+                for (int32_t x = 0; x < c.w; ++x) palette.push_back(PictureAt(x, y));
+            for (int32_t y = 0; y < kH && frameCheck == kPalette; ++y)
+                for (int32_t x = 0; x < kW; ++x) palette.push_back(NewAt(x, y));
+            // A half-transparent picture on the move lies over other old
+            // pixels than at its end: only the channel ranges hold there.
+            if (frameCheck == kPalette && c.way == Way::BrushAlpha) frameCheck = kBetween;
+        }
         std::sort(palette.begin(), palette.end());
         palette.erase(std::unique(palette.begin(), palette.end()), palette.end());
         uint32_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
@@ -330,9 +372,16 @@ protected:
         return snapshots_;
     }
 
+    bool patterned_ = false;
     int32_t showing_ = 3;
     Picture before_;
     int32_t layersBefore_ = 0;
+};
+
+// The harness on patterned pictures.
+class PatternedEffects : public EffectHarness {
+protected:
+    PatternedEffects() { patterned_ = true; }
 };
 
 // The same effects stepped by the script: each frame an AsyncDrawFrame.
@@ -391,4 +440,9 @@ protected:
         for (int i = 0; i < 10000 && StepAsync(id) == 0; ++i) frames.push_back(Snapshot());
         return frames;
     }
+};
+
+class PatternedAsyncEffects : public AsyncEffectHarness {
+protected:
+    PatternedAsyncEffects() { patterned_ = true; }
 };

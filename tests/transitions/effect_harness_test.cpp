@@ -18,7 +18,7 @@ constexpr Place kPlaces[] = {{10, 10, 64, 48}, {5, 20, 67, 45}, {50, 40, 1, 1}, 
                              {7, 70, 40, 1},   {30, 0, 3, 200}, {70, 50, 64, 48}};
 constexpr int32_t kSpeeds[] = {-1, -2, -3, 7};
 
-class EveryEffect : public EffectHarness, public ::testing::WithParamInterface<Way> {};
+class EveryEffect : public PatternedEffects, public ::testing::WithParamInterface<Way> {};
 
 TEST_P(EveryEffect, FramesGoFromOldToNew) {
     const Way way = GetParam();
@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, EveryEffect,
                                            Way::RemoveLayer, Way::RemoveLayerCovered, Way::BGPicPart, Way::UndoLayer,
                                            Way::BGPicPartLayer));
 
-TEST_F(EffectHarness, RealtimeFramesEqualPlainOnes) {
+TEST_F(PatternedEffects, RealtimeFramesEqualPlainOnes) {
     for (const EffectFamily& family : EffectFamilies()) {
         for (int32_t type = family.first; type <= family.last; ++type) {
             for (const Place& p : {kPlaces[1], kPlaces[6]}) {
@@ -71,7 +71,7 @@ namespace {
 constexpr Way kAsyncWays[] = {Way::BrushLayerRealtime, Way::ShowLayer,  Way::HideLayer,
                               Way::RemoveLayer,        Way::UndoLayer, Way::BGPicPartLayer};
 
-TEST_F(AsyncEffectHarness, AsyncFramesEqualSynchronousOnes) {
+TEST_F(PatternedAsyncEffects, AsyncFramesEqualSynchronousOnes) {
     for (const EffectFamily& family : EffectFamilies()) {
         for (int32_t type = family.first; type <= family.last; ++type) {
             for (Way way : kAsyncWays) {
@@ -90,7 +90,7 @@ TEST_F(AsyncEffectHarness, AsyncFramesEqualSynchronousOnes) {
     }
 }
 
-TEST_F(AsyncEffectHarness, AJumpEqualsTheSteps) {
+TEST_F(PatternedAsyncEffects, AJumpEqualsTheSteps) {
     std::mt19937 random(7);
     for (const EffectFamily& family : EffectFamilies()) {
         for (int32_t type = family.first; type <= family.last; ++type) {

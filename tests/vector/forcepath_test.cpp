@@ -120,4 +120,32 @@ TEST_F(ForcePathTest, SwitchingOffBringsTheShapeRendererBack) {
     EXPECT_EQ(Picture(), shape);
 }
 
+// Shapes larger than the path road's rasters answer as on the plain road:
+// a box is drawn straight onto the picture, a circle needs a picture too
+// large to make. Outlines and fills alike.
+TEST_F(ForcePathTest, HugeShapesAnswerAsOnThePlainRoad) {
+    for (double fill : {double(FILLNONE), double(FILLCOLOR)}) {
+        ASSERT_EQ(Cmd("SetFillStyle", {fill}), 0);
+        ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+        for (double size : {1e5, 1e9}) {
+            std::vector<uint32_t> pictures[2];
+            int results[2][2];
+            for (int forced : {0, 1}) {
+                ASSERT_EQ(Cmd("ForcePathUse", {double(forced)}), 0);
+                Clear(0);
+                results[forced][0] = Cmd("Box", {0, 0, size, size, 0xFFFFFF});
+                pictures[forced] = Picture();
+                results[forced][1] = Cmd("Circle", {0, 0, size, 0xFFFFFF});
+            }
+            ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+            SCOPED_TRACE(std::to_string(fill) + " " + std::to_string(size));
+            EXPECT_EQ(results[1][0], 0);
+            EXPECT_EQ(results[1][1], ERR_BITMAP);
+            EXPECT_EQ(results[0][0], results[1][0]);
+            EXPECT_EQ(results[0][1], results[1][1]);
+            EXPECT_EQ(pictures[0], pictures[1]);
+        }
+    }
+}
+
 }  // namespace

@@ -168,6 +168,21 @@ int64_t RowsOfA(FT_Face face, FT_UInt indexOfA, int32_t size) {
     return face->glyph->bitmap.rows;
 }
 
+// Whether FreeType can render the "A" at the size set: its rasters take
+// boxes of 16-bit coordinates, and a glyph that loads at a larger size
+// still fails to render. The box is the one a load presets, so nothing
+// of that size is allocated to find out.
+bool RendersA(FT_Face face) {
+    const FT_UInt indexOfA = FT_Get_Char_Index(face, 'A');
+    if (indexOfA == 0) return true;
+    if (FT_Load_Glyph(face, indexOfA, FT_LOAD_DEFAULT) != 0) return false;
+    const FT_GlyphSlot slot = face->glyph;
+    const int64_t left = slot->bitmap_left, top = slot->bitmap_top;
+    constexpr int64_t kLow = -0x8000, kHigh = 0x7FFF;
+    return left >= kLow && left + int64_t{slot->bitmap.width} <= kHigh && top <= kHigh &&
+           top - int64_t{slot->bitmap.rows} >= kLow;
+}
+
 void ReleaseFace(qbNativeFontFace* face) {
     if (!face) return;
     std::unique_ptr<qbNativeFontFace> owner(face);
@@ -257,7 +272,7 @@ int OpenNativeFont(const char* name, int pixelHeight, qbNativeFont* font) {
     if (!FT_IS_SCALABLE(face->face)) return 0;
     if (!face->memory.empty()) fullName = FullNameOf(face->face);
     const int32_t size = SizeOnA(face->face, pixelHeight);
-    if (FT_Set_Char_Size(face->face, 0, FT_F26Dot6{size} * 64, 72, 72) != 0) return 0;
+    if (FT_Set_Char_Size(face->face, 0, FT_F26Dot6{size} * 64, 72, 72) != 0 || !RendersA(face->face)) return 0;
     const FT_Size_Metrics& m = face->face->size->metrics;
     font->name = fullName;
     font->pointSize = size;
