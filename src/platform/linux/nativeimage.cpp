@@ -34,6 +34,7 @@ using av_common::CodecFree;
 using av_common::FormatClose;
 using av_common::FrameFree;
 using av_common::IOFree;
+using av_common::OpenNamedInput;
 using av_common::PacketFree;
 using av_common::ReadFilePacket;
 using av_common::RefuseNestedOpen;
@@ -127,7 +128,7 @@ struct Decoded {
     AVCodecID codec = AV_CODEC_ID_NONE;
 };
 
-int DecodeThroughFFmpeg(Source* source, Decoded* out) {
+int DecodeThroughFFmpeg(Source* source, const char* name, Decoded* out) {
     SilenceLog();
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
     if (!buffer) return ERR_MEM;
@@ -147,9 +148,7 @@ int DecodeThroughFFmpeg(Source* source, Decoded* out) {
         avformat_free_context(raw);
         return ERR_MEM;
     }
-    // No name: the image2 demuxer, which opens files by name itself, must
-    // not be chosen by a file's extension.
-    if (avformat_open_input(&raw, "", nullptr, nullptr) < 0) return ERR_LOADPICTURE2;
+    if (OpenNamedInput(&raw, io.get(), name, kImageDemuxers) < 0) return ERR_LOADPICTURE2;
     std::unique_ptr<AVFormatContext, FormatClose> format(raw);
 
     const int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -206,7 +205,7 @@ int Decode(Source* source, qbNativeImageRequest* request) {
     }
 
     Decoded decoded;
-    if (int err = DecodeThroughFFmpeg(source, &decoded)) return err;
+    if (int err = DecodeThroughFFmpeg(source, request->name, &decoded)) return err;
     const AVFrame* frame = decoded.frame.get();
     // A GIF is a palette picture however FFmpeg hands it over (32-bit BGRA);
     // associated alpha is premultiplied; CMYK has no alpha: none of them
