@@ -142,12 +142,16 @@ const char* kBusyLoop = R"(loop:
     JMP loop
 )";
 
-// Until the end handler has run: CheckEvent over two lines.
+// Until the end handler has run: CheckEvent, then a slow piece of work
+// that draws nothing and pumps no events (an external program waited for).
 const char* kCheckEventLoop = R"(loop:
 .line 10
     GETGLOBAL 0 "checkevent"
     CALL 0 1 1
 .line 11
+    GETGLOBAL 0 "execute"
+    LOADK 1 "/bin/sleep 0.03"
+    CALL 0 2 1
     GETGLOBAL 0 "ended"
     EQ 1 0 #0
     JMP loop
