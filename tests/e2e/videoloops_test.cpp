@@ -12,8 +12,8 @@
 #include "e2e/e2e_util.h"
 #include "e2e/frames.h"
 #include "fixtures/ffmpeg_fixtures.h"
+#include "e2e/videoclips.h"
 #include "imaging/imagefixtures.h"
-#include "media/cdxlbuilder.h"
 
 namespace {
 
@@ -21,35 +21,7 @@ constexpr int kFrames = 20;
 constexpr int kX = 100, kY = 50;
 constexpr int kWidth = 32, kHeight = 16;
 
-// Picture f's colour as a 0x0RGB word; distinct and never black for f < 24.
-uint16_t Colour12(int f) {
-    return static_cast<uint16_t>((3 + 4 * (f % 4)) << 8 | (1 + 2 * (f / 4)) << 4 | 5);
-}
-uint32_t Colour(int f) {
-    const uint16_t c = Colour12(f);
-    return ((c >> 8) & 15) * 0x110000u + ((c >> 4) & 15) * 0x001100u + (c & 15) * 0x000011u;
-}
-
-// A silent one-plane CDXL of solid pictures in chunks of 40,000 bytes:
-// 7.68 pictures a second, so that a picture has time to spare on a busy
-// machine.
-cdxlbuilder::Bytes SlowClip() {
-    cdxlbuilder::Layout s;
-    s.width = kWidth;
-    s.height = kHeight;
-    s.planes = 1;
-    s.chunkSize = 40000;
-    cdxlbuilder::Bytes out;
-    for (int f = 0; f < kFrames; ++f) {
-        s.palette = {0x0000, Colour12(f)};
-        cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
-        for (uint16_t p : s.palette) cdxlbuilder::Put16(c, p);
-        c.insert(c.end(), cdxlbuilder::PlanarSize(s), 0xFF);
-        c.resize(s.chunkSize, 0);
-        out.insert(out.end(), c.begin(), c.end());
-    }
-    return out;
-}
+using videoclips::Colour;
 
 // The same pictures as an H.264 MP4 at 8 pictures a second, for the
 // platform's movie driver; its colours come back within the codec's error.
@@ -190,7 +162,8 @@ class VideoLoopTest : public e2e::E2eFixture {
 protected:
     std::string Clip() {
         const std::string clip = (dir_ / "slow.cdxl").string();
-        imagefixtures::WriteBytes(clip, SlowClip());
+        // 7.68 pictures a second: a picture has time to spare on a busy machine.
+        imagefixtures::WriteBytes(clip, videoclips::SolidPictures(kFrames, 40000));
         return clip;
     }
 

@@ -95,15 +95,15 @@ struct FileInput {
 };
 
 // The demuxer for the bytes of io, with the file's name to tell the formats
-// that are known by their extension (CDXL, raw streams). The image-sequence
-// reader, which the name alone can pick and which opens files by name
-// itself, and demuxers outside the allowed list (null: all) are never
-// taken by the name: the bytes alone decide then. Null when neither finds
-// one; the I/O context is left at its start.
+// that are known by their extension (CDXL, Targa, raw streams). A demuxer
+// outside the allowed list (null: any but the image reader, which makes a
+// single picture a movie) is never taken by the name: the bytes alone
+// decide then. Null when neither finds one; the I/O context is left at its
+// start.
 inline const AVInputFormat* ProbeNamedInput(AVIOContext* io, const char* name, const char* allowed) {
     const auto usable = [allowed](const AVInputFormat* f) {
-        if (!f || std::strcmp(f->name, "image2") == 0) return false;
-        return !allowed || av_match_list(f->name, allowed, ',') > 0;
+        if (!f) return false;
+        return allowed ? av_match_list(f->name, allowed, ',') > 0 : std::strcmp(f->name, "image2") != 0;
     };
     const AVInputFormat* format = nullptr;
     if (name && *name && av_probe_input_buffer2(io, &format, name, nullptr, 0, 0) >= 0 && usable(format))

@@ -1,6 +1,7 @@
 // The platform image decoder on FFmpeg. The file is read through the file
 // layer by an AVIOContext, so applet chunks and file adapters work; only the
-// image demuxers are allowed, and none of them may open further files.
+// image demuxers are allowed, chosen by the bytes and the file's name, and
+// none of them may open further files.
 // FFmpeg's log stays silent: errors become ERR_LOADPICTURE2.
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -45,11 +46,14 @@ constexpr int kIOBufferBytes = 64 * 1024;
 // A picture's first frame comes within a few packets; a file that yields
 // none by then is no picture.
 constexpr int kMaxPackets = 64;
+// The image reader (image2) reads the one picture of the I/O context it is
+// given, the name telling it the codec (Targa and others that carry no
+// mark of their own); it may open no further file.
 constexpr const char* kImageDemuxers =
     "bmp_pipe,cri_pipe,dds_pipe,dpx_pipe,exr_pipe,gem_pipe,gif,gif_pipe,iff,j2k_pipe,jpeg_pipe,jpegls_pipe,"
     "jpegxl_pipe,pam_pipe,pbm_pipe,pcx_pipe,pfm_pipe,pgm_pipe,pgx_pipe,phm_pipe,photocd_pipe,pictor_pipe,"
     "png_pipe,ppm_pipe,psd_pipe,qdraw_pipe,qoi_pipe,sgi_pipe,sunrast_pipe,tiff_pipe,vbn_pipe,webp_pipe,"
-    "xbm_pipe,xpm_pipe,xwd_pipe";
+    "xbm_pipe,xpm_pipe,xwd_pipe,image2";
 
 struct Source {
     qbFile* file = nullptr;
