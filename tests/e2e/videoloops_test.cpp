@@ -131,19 +131,12 @@ const char* kCheckEventLoop = R"(loop:
 
 // main: the end handler sets "ended", the video plays, the loop runs.
 std::string Applet(const std::string& play, const std::string& loop) {
-    return R"(
+    return std::string(R"(
 .function main maxstack=12
 .line 1
     LOADK 0 #0
     SETGLOBAL 0 "ended"
-    CLOSURE 0 onend
-    SETGLOBAL 0 "onend"
-    GETGLOBAL 0 "installeventhandler"
-    NEWTABLE 1 0 1
-    GETGLOBAL 2 "onend"
-    SETTABLE 1 "onvideoend" 2
-    CALL 0 2 1
-)" + play + loop + R"(.line 12
+)") + e2e::kInstallVideoEndHandler + play + loop + R"(.line 12
     GETGLOBAL 0 "debugprint"
     LOADK 1 "done"
     CALL 0 2 1
