@@ -1,5 +1,6 @@
 // The playback engine's threads against a scripted source: pictures reach
-// the sink in order and the end comes once, pausing and seeking while
+// the sink in order and the end comes once (after the last picture, which
+// is never dropped, has been drawn), pausing and seeking while
 // paused, a source that keeps failing, a pause racing the end, sound
 // without an output and held while paused, and a stream whose window is away.
 #include <gtest/gtest.h>
@@ -218,6 +219,47 @@ TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     EXPECT_DOUBLE_EQ(after - before, 5.0);
     StopVideoStream(&rig.stream);
     SetVideoWallClock(nullptr);
+}
+
+TEST(VideoPlaybackTest, TheLastPictureIsShownHoweverLate) {
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    Rig rig(2, 0.04);
+    ASSERT_EQ(rig.Start(), 0);
+    qbVideoPlayback* p = rig.stream.playback.get();
+    // The first picture shown, the second (and last) waiting for its time.
+    ASSERT_TRUE(rig.WaitFor([&] {
+        LockMutex(p->pictureMutex.get());
+        const bool waiting = p->queued == 1;
+        UnlockMutex(p->pictureMutex.get());
+        return rig.sink.Shown().size() == 1 && waiting && p->reader.ended;
+    }));
+    // Far behind: a picture with others after it would be dropped now.
+    fakeNow = 100.9;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.Shown().back(), 1);
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
+}
+
+TEST(VideoPlaybackTest, TheEndWaitsUntilTheLastPictureIsDrawn) {
+    Rig rig(5, 0.01);
+    static std::atomic<bool> undrawn{true};
+    undrawn = true;
+    qbVideoPlayParams params;
+    params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &rig.sink, [](void*) { return undrawn.load(); }};
+    ASSERT_EQ(StartVideoPlayback(&rig.stream, params), 0);
+    ASSERT_TRUE(rig.WaitFor([&] {
+        const std::vector<int32_t> shown = rig.sink.Shown();
+        return !shown.empty() && shown.back() == 4;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(rig.sink.ended, 0);
+    EXPECT_FALSE(VideoStreamEnded(&rig.stream));
+    undrawn = false;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.ended, 1);
+    StopVideoStream(&rig.stream);
 }
 
 TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {
