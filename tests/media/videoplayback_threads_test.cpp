@@ -137,6 +137,14 @@ struct Rig {
         }
     }
     ~Rig() { stream.playback.reset(); }
+    // The pictures waiting in the playing stream's queue.
+    int32_t Queued() {
+        qbVideoPlayback* p = stream.playback.get();
+        LockMutex(p->pictureMutex.get());
+        const int32_t queued = p->queued;
+        UnlockMutex(p->pictureMutex.get());
+        return queued;
+    }
     int Start() {
         qbVideoPlayParams params;
         params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &sink};
@@ -196,13 +204,7 @@ TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     ASSERT_EQ(rig.Start(), 0);
     // The first shown and both slots full: nothing else is timed until the
     // clock moves.
-    qbVideoPlayback* p = rig.stream.playback.get();
-    ASSERT_TRUE(rig.WaitFor([&] {
-        LockMutex(p->pictureMutex.get());
-        const bool full = p->queued == 2;
-        UnlockMutex(p->pictureMutex.get());
-        return p->shownCount > 0 && full;
-    }));
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.stream.playback->shownCount > 0 && rig.Queued() == 2; }));
     PauseVideoStream(&rig.stream);
     double before = 0.0;
     {
@@ -226,14 +228,9 @@ TEST(VideoPlaybackTest, TheLastPictureIsShownHoweverLate) {
     SetVideoWallClock(FakeClock);
     Rig rig(2, 0.04);
     ASSERT_EQ(rig.Start(), 0);
-    qbVideoPlayback* p = rig.stream.playback.get();
     // The first picture shown, the second (and last) waiting for its time.
-    ASSERT_TRUE(rig.WaitFor([&] {
-        LockMutex(p->pictureMutex.get());
-        const bool waiting = p->queued == 1;
-        UnlockMutex(p->pictureMutex.get());
-        return rig.sink.Shown().size() == 1 && waiting && p->reader.ended;
-    }));
+    ASSERT_TRUE(rig.WaitFor(
+        [&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 1 && rig.stream.playback->reader.ended; }));
     // Far behind: a picture with others after it would be dropped now.
     fakeNow = 100.9;
     ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
