@@ -1,12 +1,10 @@
-// The VM's line hook: the VM hands it only every 64th new line; it draws the
-// pictures other threads queued and looks at the clock before it pumps the
-// events.
+// The VM's line hook: the VM hands it only every 64th new line, and it looks
+// at the clock before it pumps the events.
 #include <cstdint>
 
 #include "core/ostime.h"
 #include "display/eventlib.h"
 #include "display/events.h"
-#include "display/refresh.h"
 #include "vm/vm.h"
 
 namespace {
@@ -20,9 +18,6 @@ bool disabled = false;
 
 void LineHookPump(ScriptState* L, VmDebugRecord*, int* errorCode) {
     if (disabled) return;
-    // Pictures of other threads go to the window at every look, the events
-    // only at the pump's period.
-    FlushDisplayBlitQueue(L);
     const int64_t now = GetMonotonicMicros();
     if (now - lastPumpMicros < kPumpPeriodMicros) return;
     lastPumpMicros = now;
