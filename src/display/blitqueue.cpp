@@ -1,5 +1,6 @@
 // Pictures that worker threads (video decoders, plugins) hand over for
 // drawing: queued under the display's own mutex, drawn on the main thread.
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <utility>
@@ -79,6 +80,13 @@ void DropOwnedDisplayBlits(qbDisplay* display, const void* owner) {
     LockMutex(display->blitMutex.get());
     std::erase_if(display->blitQueue, [owner](const qbQueuedBlit& e) { return e.owner == owner; });
     UnlockMutex(display->blitMutex.get());
+}
+
+bool OwnedDisplayBlitPending(qbDisplay* display, const void* owner) {
+    if (!display || !display->blitMutex) return false;
+    MutexHold hold(display->blitMutex.get());
+    return std::any_of(display->blitQueue.begin(), display->blitQueue.end(),
+                       [owner](const qbQueuedBlit& e) { return e.owner == owner; });
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/events.h"
+#include "display/refresh.h"
 #include "platform/platform.h"
 
 namespace {
@@ -409,9 +410,11 @@ int cmdWaitEvent(ScriptState* L) {
 }
 
 namespace {
-// Without an adapter the line hook keeps the queue filled.
+// Without an adapter the line hook keeps the queue filled; the pictures
+// other threads queued are drawn all the same, so that a loop on the checks
+// shows them however few lines it has.
 int PumpBeforeCheck(ScriptState* L) {
-    if (!HasDisplayAdapter()) return 0;
+    if (!HasDisplayAdapter()) return FlushDisplayBlitQueue(L);
     int error = 0;
     if (int r = PumpEvents(L, kPumpCheck, nullptr, &error)) return PumpResultError(r, error);
     return 0;

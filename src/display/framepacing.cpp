@@ -1,5 +1,6 @@
 // Frame pacing for VWait: each display sleeps away the rest of its frame
-// period since its last wait, in whole milliseconds.
+// period since its last wait, in whole milliseconds, after the pictures
+// other threads queued are drawn.
 #include "display/refresh.h"
 
 #include <utility>
@@ -61,8 +62,11 @@ void PaceDisplayFrame(qbDisplay* display, bool forced) {
     display->lastVWait = MicrosToTimeValue(NowMicros());
 }
 
-int WaitDisplayVBlank(ScriptState*, qbDisplay* display, uint32_t flags) {
+int WaitDisplayVBlank(ScriptState* L, qbDisplay* display, uint32_t flags) {
     if (!display) return 0;
+    // The frame the script waits for shows what the video threads handed
+    // over, however few lines its loop has.
+    FlushDisplayBlitQueue(L);
     const qbDisplayAdapterSlots* slots = DisplayAdapterSlots();
     if (slots && (DisplayAdapterFlags() & kAdapterVWait) && display->adapterHandle && slots->VWait) {
         const qbAdapterTag tags[] = {{kVWaitTagFlags, static_cast<intptr_t>(flags)}, {0, 0}};

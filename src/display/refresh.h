@@ -60,6 +60,8 @@ int QueueOwnedDisplayBlit(qbDisplay* display, const void* owner, BitmapPtr bitma
 // them (PresentVideoLayerPicture); it replaces the owner's entries not shown yet.
 int QueueOwnedLayerPicture(qbDisplay* display, const void* owner, BitmapPtr bitmap);
 void DropOwnedDisplayBlits(qbDisplay* display, const void* owner);
+// Whether the owner's picture waits to be drawn. Any thread.
+bool OwnedDisplayBlitPending(qbDisplay* display, const void* owner);
 
 // The frame-rate limit of VWait (1 or more; a value below 1 sets 60).
 int32_t GetFPSLimit();

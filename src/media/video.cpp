@@ -106,6 +106,11 @@ void DiscardPictures(void* user) {
     DropOwnedDisplayBlits(v->display, v);
 }
 
+bool PicturesNotDrawn(void* user) {
+    auto* v = static_cast<qbVideo*>(user);
+    return OwnedDisplayBlitPending(v->display, v);
+}
+
 template <class Visit>
 void ForEachVideo(Visit visit) {
     std::lock_guard lock(videoListMutex);
@@ -474,7 +479,7 @@ int StartPlayback(qbVideo* v, int32_t channel, void (*present)(void*, const uint
     params.smooth = !v->layer && Smooth(v);
     // The output opens here, on the main thread, or the video plays silent.
     params.sound = s->audioChannels > 0 && SoundOutputReady();
-    params.sink = qbVideoSink{present, EndVideo, DiscardPictures, v};
+    params.sink = qbVideoSink{present, EndVideo, DiscardPictures, v, PicturesNotDrawn};
     v->state = kVideoPlaying;
     if (int err = StartVideoPlayback(s, params)) {
         v->state = kVideoStopped;

@@ -116,6 +116,8 @@ qbOwnVideoStream* GetVideoStreamHandle(const qbVideo* video);
 int32_t VideoFrameCount(const qbVideo* video);
 int64_t VideoPosition(const qbVideo* video);
 const char* VideoFormatName(const qbVideo* video);
+// "inbuilt", "native" or the video-adapter plugin's name.
+const char* VideoLoaderName(const qbVideo* video);
 // GetAttribute's rows for videos.
 void InstallVideoAttributeRows();
 

@@ -43,7 +43,7 @@ int VideoAttribute(const qbAttributeQuery& q) {
     case kAttrNumFrames: n = VideoFrameCount(v); break;
     case kAttrPosition: n = VideoPosition(v); break;
     case kAttrFormat: VmPushString(q.L, VideoFormatName(v)); return 1;
-    case kAttrLoader: VmPushString(q.L, v->loader.c_str()); return 1;
+    case kAttrLoader: VmPushString(q.L, VideoLoaderName(v)); return 1;
     default: return ERR_UNKNOWNATTR;
     }
     VmPushNumber(q.L, n);
@@ -74,6 +74,14 @@ const char* VideoFormatName(const qbVideo* v) {
     }
     const qbOwnVideoStream* s = GetVideoStreamHandle(v);
     return s && s->source && s->source->kind == kVideoSourceCDXL ? "CDXL" : "";
+}
+
+// The loader that opened the video, as anims and brushes name theirs.
+const char* VideoLoaderName(const qbVideo* v) {
+    if (v->stream && v->stream->kind == kVideoDriverNative) return "native";
+    const qbOwnVideoStream* s = v->stream ? v->stream->own.get() : nullptr;
+    if (s && s->source && s->source->kind == kVideoSourcePlugin && s->source->plugin) return s->source->plugin->name;
+    return "inbuilt";
 }
 
 void InstallVideoAttributeRows() {

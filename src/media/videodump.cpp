@@ -26,6 +26,8 @@ namespace {
 constexpr const char* kExtensions[] = {"bmp", "png", "jpg", "gif", "iff"};
 // A source that keeps failing ends the dump as its end would.
 constexpr int32_t kDumpMaxRetries = 50;
+// The rate the empty track of a video without sound is said to have.
+constexpr int32_t kSilentTrackRate = 44100;
 
 // The WAVE file of the sound track: header first, sizes patched at the end.
 struct WaveOut {
@@ -39,7 +41,12 @@ struct WaveOut {
             return ERR_WRITEFILE;
         }
         const int32_t align = s.audioChannels == 2 ? 4 : 2;
-        if (!WriteWAVEHeader(file.get(), s.audioChannels, s.audioRate, 16, align, 0, 0)) return ERR_WRITE;
+        // A silent video's track is empty, yet its header must still name a
+        // format readers accept: no reader takes 0 channels or a rate of 0.
+        const bool silent = s.audioChannels < 1 || s.audioRate < 1;
+        const int32_t channels = silent ? 1 : s.audioChannels;
+        const int32_t rate = silent ? kSilentTrackRate : s.audioRate;
+        if (!WriteWAVEHeader(file.get(), channels, rate, 16, align, 0, 0)) return ERR_WRITE;
         return 0;
     }
     void Append(const void* data, size_t count) {

@@ -21,12 +21,9 @@ bool Rewind(qbOwnVideoStream* s) {
     return true;
 }
 
-// Decodes pictures until `wanted` more came out; the last one is converted
-// into the stream's grab buffer.
-int DecodePictures(qbOwnVideoStream* s, int32_t wanted) {
-    const qbVideoSource* src = s->source.get();
-    // The converter works on a playback record; a still one does, at the
-    // frame's own size.
+// The converter works on a playback record; a still one does, at the
+// frame's own size. The grab buffer is made ready for the picture too.
+int PrepareGrab(qbOwnVideoStream* s, std::unique_ptr<qbVideoPlayback>* out) {
     std::unique_ptr<qbVideoPlayback> scratch(new (std::nothrow) qbVideoPlayback);
     if (!scratch) return ERR_MEM;
     scratch->stream = s;
@@ -39,25 +36,76 @@ int DecodePictures(qbOwnVideoStream* s, int32_t wanted) {
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    for (int32_t errors = 0; wanted > 0;) {
+    *out = std::move(scratch);
+    return 0;
+}
+
+// The source's next picture; `convert` says from its time whether it goes
+// into the grab buffer (YUV planes live only as long as their packet).
+// 1 with a picture, 0 at the end of the source, or an error code below 0.
+template <class Convert>
+int NextGrabPicture(qbOwnVideoStream* s, qbVideoPlayback* scratch, Convert convert) {
+    const qbVideoSource* src = s->source.get();
+    for (int32_t errors = 0;;) {
         qbVideoPacket packet;
         const int32_t got = src->ops->nextPacket(src->handle, &packet);
-        if (got == -1) return ERR_VIDEOFRAME;
+        if (got == -1) return 0;
         if (got < 0) {
-            if (++errors >= kVideoReaderMaxErrors) return ERR_VIDEOFRAME;
+            if (++errors >= kVideoReaderMaxErrors) return 0;
             continue;
         }
         qbVideoFrame frame;
         frame.rgb = scratch->frame.empty() ? nullptr : scratch->frame.data();
         const bool picture = !packet.isAudio && src->ops->decodeVideoFrame(src->handle, packet.packet, &frame) == 1;
-        // YUV planes live as long as their packet: only the last one counts.
-        if (picture && wanted == 1) ConvertVideoPicture(scratch.get(), frame, s->grab.data());
+        if (picture && convert(frame)) ConvertVideoPicture(scratch, frame, s->grab.data());
         if (packet.packet && src->ops->freePacket) src->ops->freePacket(src->handle, packet.packet);
-        if (!picture) continue;
+        if (picture) return 1;
+    }
+}
+
+// Decodes pictures until `wanted` more came out; the last one is converted
+// into the stream's grab buffer.
+int DecodePictures(qbOwnVideoStream* s, int32_t wanted) {
+    std::unique_ptr<qbVideoPlayback> scratch;
+    if (int err = PrepareGrab(s, &scratch)) return err;
+    while (wanted > 0) {
+        const int32_t last = wanted;
+        if (NextGrabPicture(s, scratch.get(), [last](const qbVideoFrame&) { return last == 1; }) != 1)
+            return ERR_VIDEOFRAME;
         ++s->grabbed;
         --wanted;
     }
     return 0;
+}
+
+// Times of pictures this close count as the same.
+constexpr double kTimeSlack = 1e-6;
+
+// From where the source was sought to: the picture whose time span holds
+// `seconds`, at most `most` pictures on. Each picture lasts until the next
+// one starts, or its frame duration when the source gives one; a picture
+// without a time follows the one before. The source's end keeps the last
+// picture before it, and a seek that landed past the time keeps the first.
+int DecodePictureAt(qbOwnVideoStream* s, double seconds, int32_t most) {
+    std::unique_ptr<qbVideoPlayback> scratch;
+    if (int err = PrepareGrab(s, &scratch)) return err;
+    const double duration = s->info.frameDuration > 0.0 ? s->info.frameDuration : 0.0;
+    bool held = false;
+    double previous = -1.0;
+    for (int32_t decoded = 0; decoded < most; ++decoded) {
+        double start = 0.0;
+        bool take = false;
+        const int got = NextGrabPicture(s, scratch.get(), [&](const qbVideoFrame& f) {
+            start = f.pts >= 0.0 ? f.pts : previous >= 0.0 ? previous + duration : 0.0;
+            take = !held || start <= seconds + kTimeSlack;
+            return take;
+        });
+        if (got != 1 || !take) break;
+        held = true;
+        previous = start;
+        if (duration > 0.0 && seconds + kTimeSlack < start + duration) break;
+    }
+    return held ? 0 : ERR_VIDEOFRAME;
 }
 
 }  // namespace
@@ -86,7 +134,7 @@ int GrabVideoFrame(qbOwnVideoStream* s, uint32_t position, int32_t mode, int32_t
     if (src->ops->flushAudio) src->ops->flushAudio(src->handle);
     if (src->ops->flushVideo) src->ops->flushVideo(src->handle);
     s->grabbed = 0;
-    const int err = DecodePictures(s, position == 0 ? 1 : std::max(count, 1));
+    const int err = DecodePictureAt(s, position / 1000.0, std::max(count, 1));
     // The counted walk no longer knows where the source stands.
     s->grabbed = -1;
     return err;

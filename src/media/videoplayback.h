@@ -35,6 +35,8 @@ struct qbVideoSink {
     // Pictures handed on but not drawn yet are to be dropped (pause, seek, stop).
     void (*discard)(void* user) = nullptr;
     void* user = nullptr;
+    // Whether a picture handed on is still to be drawn (null: never).
+    bool (*pending)(void* user) = nullptr;
 };
 
 struct qbVideoPlayParams {

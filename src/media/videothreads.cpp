@@ -20,6 +20,8 @@ constexpr int32_t kRefreshWaitMs = 1;
 // A late picture is dropped only while one was shown within this time.
 constexpr double kMaxShowGap = 1.0;
 constexpr double kLateSlack = 0.5;
+// How long the end waits at most for the main thread to draw the last picture.
+constexpr double kEndDrawWait = 2.0;
 
 using Locked = MutexHold;
 
@@ -102,16 +104,36 @@ void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode&
     if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp, epoch);
 }
 
+// No picture can follow the ones queued: the file has ended and no packet
+// waits or is being decoded. (The queue is looked at before the decoder's
+// flag, which it raises before it takes a packet.)
+bool NoMorePictures(qbVideoPlayback* p) {
+    return p->reader.ended && VideoQueueEmpty(&p->video) && !p->videoBusy;
+}
+
 // The end comes once both packet queues and the picture queue are empty and
-// no picture is on its way between them.
-void PostEndWhenDrained(qbVideoPlayback* p) {
-    if (p->endPosted || !p->reader.ended) return;
-    if (!VideoQueueEmpty(&p->video) || (p->withSound && !VideoQueueEmpty(&p->audio)) || p->videoBusy) return;
+// no picture is on its way between them, and once the main thread has drawn
+// the last picture, so that a script that ends at the end event or when the
+// video stops playing leaves that picture on the display. A main thread
+// that never yields to the display holds the end back no longer than
+// kEndDrawWait (since when in *drainedSince, -1 while not drained).
+void PostEndWhenDrained(qbVideoPlayback* p, double* drainedSince) {
+    if (p->endPosted) return;
+    if (!NoMorePictures(p) || (p->withSound && !VideoQueueEmpty(&p->audio))) {
+        *drainedSince = -1.0;
+        return;
+    }
     double master = 0.0;
     {
         Locked lock(p->pictureMutex.get());
         if (p->queued) return;
         master = GetMasterClock(p->sync);
+    }
+    const qbVideoSink& sink = p->params.sink;
+    if (sink.pending && sink.pending(sink.user)) {
+        const double now = VideoWallTime();
+        if (*drainedSince < 0.0) *drainedSince = now;
+        if (now - *drainedSince < kEndDrawWait) return;
     }
     const double ms = master * 1000.0;
     p->finalPosition = !(ms > 0.0) ? 0u : ms >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
@@ -128,6 +150,7 @@ void ShowPicture(qbVideoPlayback* p, const qbVideoPicture& slot) {
 // One round with a picture queued, under the picture lock: the wait in ms
 // before the next round (0: at once), or -1 when the picture was handed on.
 int32_t RefreshRound(qbVideoPlayback* p) {
+    const bool noMore = NoMorePictures(p);
     Locked lock(p->pictureMutex.get());
     if (!p->queued) return kRefreshWaitMs;
     const double now = VideoWallTime();
@@ -143,7 +166,9 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     bool drop = false;
     if (next < now) {
         HurryVideoSkip(&p->sync);
-        drop = (p->queued > 1 || now > next + kLateSlack) && now - p->lastShown < kMaxShowGap;
+        // The last picture is the one the video leaves on the display.
+        const bool last = noMore && p->queued == 1;
+        drop = !last && (p->queued > 1 || now > next + kLateSlack) && now - p->lastShown < kMaxShowGap;
     }
     if (!drop) {
         p->lastShown = now;
@@ -255,6 +280,7 @@ void VideoRefreshThread(void* arg) {
     qbThread* thread = GetThreadFromArg(arg);
     qbVideoPlayback* p = Playback(thread);
     SignalThreadStarted(thread);
+    double drainedSince = -1.0;
     while (!IsThreadStopRequested(thread)) {
         if (p->paused) {
             p->refreshAck = true;
@@ -272,7 +298,7 @@ void VideoRefreshThread(void* arg) {
             }
             continue;
         }
-        if (wait == kRefreshWaitMs) PostEndWhenDrained(p);
+        if (wait == kRefreshWaitMs) PostEndWhenDrained(p, &drainedSince);
         if (wait > 0) WaitSignalTimeout(p->refreshSignal.get(), nullptr, wait);
     }
     p->refreshDone = true;

@@ -83,21 +83,25 @@ inline std::string CallCommand(std::string name, std::initializer_list<double> a
     return s + "    CALL 0 " + std::to_string(reg) + " 1\n";
 }
 
-// A video applet: main installs an OnVideoEnd handler, runs `body` and waits
-// for events; the handler prints "videoend" with the video's id, runs
-// `handlerExtra` and ends the applet.
-inline std::string VideoEndApplet(const std::string& body, const std::string& handlerExtra = "") {
-    return R"(
-.function main maxstack=12
-.line 1
-    CLOSURE 0 onend
+// Lines of main that make the applet's function onend its OnVideoEnd
+// handler (registers 0 to 2).
+inline constexpr const char* kInstallVideoEndHandler = R"(    CLOSURE 0 onend
     SETGLOBAL 0 "onend"
     GETGLOBAL 0 "installeventhandler"
     NEWTABLE 1 0 1
     GETGLOBAL 2 "onend"
     SETTABLE 1 "onvideoend" 2
     CALL 0 2 1
-)" + body + R"(.line 19
+)";
+
+// A video applet: main installs an OnVideoEnd handler, runs `body` and waits
+// for events; the handler prints "videoend" with the video's id, runs
+// `handlerExtra` and ends the applet.
+inline std::string VideoEndApplet(const std::string& body, const std::string& handlerExtra = "") {
+    return std::string(R"(
+.function main maxstack=12
+.line 1
+)") + kInstallVideoEndHandler + body + R"(.line 19
 loop:
     GETGLOBAL 0 "waitevent"
     CALL 0 1 1

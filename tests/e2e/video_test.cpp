@@ -64,7 +64,9 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
     const std::string sound = e2e::ReadFile(capture);
     EXPECT_NE(sound.find_first_not_of('\0'), std::string::npos);
 
-    // The pictures that reached the window are the clip's, in order, at its place.
+    // The pictures that reached the window are the clip's, in order, at its
+    // place. The last one is never dropped, and the end event comes only
+    // once it has been drawn, so it is the last one seen on any machine.
     int last = -1, seen = 0;
     for (const e2e::Frame& f : frames) {
         if (f.width <= kX + 31 || f.height <= kY + 15) continue;

@@ -463,7 +463,7 @@ TEST_F(VideoLibTest, VideosAnswerGetAttribute) {
     get(1, kFormat);
     EXPECT_STREQ(VmToCString(L_, -1), "CDXL");
     get(1, kLoader);
-    EXPECT_STREQ(VmToCString(L_, -1), Video(1)->loader.c_str());
+    EXPECT_STREQ(VmToCString(L_, -1), "inbuilt");
     ASSERT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
     ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
     EXPECT_EQ(get(1, kPaused), 1);

@@ -1,5 +1,6 @@
 // The playback engine's threads against a scripted source: pictures reach
-// the sink in order and the end comes once, pausing and seeking while
+// the sink in order and the end comes once (after the last picture, which
+// is never dropped, has been drawn), pausing and seeking while
 // paused, a source that keeps failing, a pause racing the end, sound
 // without an output and held while paused, and a stream whose window is away.
 #include <gtest/gtest.h>
@@ -174,6 +175,14 @@ struct Rig {
         stream.playback.reset();
         SetVideoWallClock(nullptr);
     }
+    // The pictures waiting in the playing stream's queue.
+    int32_t Queued() {
+        qbVideoPlayback* p = stream.playback.get();
+        LockMutex(p->pictureMutex.get());
+        const int32_t queued = p->queued;
+        UnlockMutex(p->pictureMutex.get());
+        return queued;
+    }
     int Start() {
         qbVideoPlayParams params;
         params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &sink};
@@ -233,13 +242,7 @@ TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     ASSERT_EQ(rig.Start(), 0);
     // The first shown and both slots full: nothing else is timed until the
     // clock moves.
-    qbVideoPlayback* p = rig.stream.playback.get();
-    ASSERT_TRUE(rig.WaitFor([&] {
-        LockMutex(p->pictureMutex.get());
-        const bool full = p->queued == 2;
-        UnlockMutex(p->pictureMutex.get());
-        return p->shownCount > 0 && full;
-    }));
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.stream.playback->shownCount > 0 && rig.Queued() == 2; }));
     PauseVideoStream(&rig.stream);
     double before = 0.0;
     {
@@ -256,6 +259,42 @@ TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     EXPECT_DOUBLE_EQ(after - before, 5.0);
     StopVideoStream(&rig.stream);
     SetVideoWallClock(nullptr);
+}
+
+TEST(VideoPlaybackTest, TheLastPictureIsShownHoweverLate) {
+    Rig rig(2, 0.04);
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    ASSERT_EQ(rig.Start(), 0);
+    // The first picture shown, the second (and last) waiting for its time.
+    ASSERT_TRUE(rig.WaitFor(
+        [&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 1 && rig.stream.playback->reader.ended; }));
+    // Far behind: a picture with others after it would be dropped now.
+    fakeNow = 100.9;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.Shown().back(), 1);
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
+}
+
+TEST(VideoPlaybackTest, TheEndWaitsUntilTheLastPictureIsDrawn) {
+    Rig rig(5, 0.01);
+    static std::atomic<bool> undrawn{true};
+    undrawn = true;
+    qbVideoPlayParams params;
+    params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &rig.sink, [](void*) { return undrawn.load(); }};
+    ASSERT_EQ(StartVideoPlayback(&rig.stream, params), 0);
+    ASSERT_TRUE(rig.WaitFor([&] {
+        const std::vector<int32_t> shown = rig.sink.Shown();
+        return !shown.empty() && shown.back() == 4;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(rig.sink.ended, 0);
+    EXPECT_FALSE(VideoStreamEnded(&rig.stream));
+    undrawn = false;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.ended, 1);
+    StopVideoStream(&rig.stream);
 }
 
 TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {

@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswresample/swresample.h>
@@ -13,6 +14,7 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -77,9 +79,8 @@ inline int64_t SeekFilePacket(void* opaque, int64_t offset, int whence) {
     return FileSeek(file, 0, kSeekCurrent);
 }
 
-// A demuxer reading a file of the file layer, probed by its bytes alone: no
-// demuxer may open further files, nor pick the image-sequence reader by the
-// name. Members go in reverse order: the format context before its I/O
+// A demuxer reading a file of the file layer. No demuxer may open further
+// files. Members go in reverse order: the format context before its I/O
 // context, that before a file the input opened itself.
 struct FileInput {
     qbFilePtr ownFile;
@@ -93,8 +94,40 @@ struct FileInput {
     }
 };
 
-// Opens and probes the file's streams: 0, or an FFmpeg error.
-inline int OpenFileInput(qbFile* file, int bufferBytes, FileInput* out) {
+// The demuxer for the bytes of io, with the file's name to tell the formats
+// that are known by their extension (CDXL, Targa, raw streams). A demuxer
+// outside the allowed list (null: any but the image reader, which makes a
+// single picture a movie) is never taken by the name: the bytes alone
+// decide then. Null when neither finds one; the I/O context is left at its
+// start.
+inline const AVInputFormat* ProbeNamedInput(AVIOContext* io, const char* name, const char* allowed) {
+    const auto usable = [allowed](const AVInputFormat* f) {
+        if (!f) return false;
+        return allowed ? av_match_list(f->name, allowed, ',') > 0 : std::strcmp(f->name, "image2") != 0;
+    };
+    const AVInputFormat* format = nullptr;
+    if (name && *name && av_probe_input_buffer2(io, &format, name, nullptr, 0, 0) >= 0 && usable(format))
+        return format;
+    format = nullptr;
+    if (av_probe_input_buffer2(io, &format, "", nullptr, 0, 0) < 0) return nullptr;
+    return format;
+}
+
+// Opens the format context over io (its name as the context's URL):
+// 0, or an FFmpeg error. On failure the context is freed.
+inline int OpenNamedInput(AVFormatContext** format, AVIOContext* io, const char* name, const char* allowed) {
+    const AVInputFormat* chosen = ProbeNamedInput(io, name, allowed);
+    if (!chosen) {
+        avformat_free_context(*format);
+        *format = nullptr;
+        return AVERROR_INVALIDDATA;
+    }
+    return avformat_open_input(format, name ? name : "", chosen, nullptr);
+}
+
+// Opens and probes the file's streams: 0, or an FFmpeg error. name: the
+// file's name (may be null).
+inline int OpenFileInput(qbFile* file, int bufferBytes, FileInput* out, const char* name = nullptr) {
     SilenceLog();
     auto* buffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(bufferBytes)));
     if (!buffer) return AVERROR(ENOMEM);
@@ -108,8 +141,7 @@ inline int OpenFileInput(qbFile* file, int bufferBytes, FileInput* out) {
     format->pb = out->io.get();
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
     format->io_open = &RefuseNestedOpen;
-    // On failure avformat_open_input frees the context itself.
-    if (int err = avformat_open_input(&format, nullptr, nullptr, nullptr); err < 0) return err;
+    if (int err = OpenNamedInput(&format, out->io.get(), name, nullptr); err < 0) return err;
     out->format.reset(format);
     return avformat_find_stream_info(format, nullptr);
 }
@@ -120,7 +152,7 @@ inline int OpenFileDemuxer(const char* name, FileInput* out) {
     out->Reset();
     out->ownFile.reset(FileOpen(name, kFileModeRead, nullptr));
     if (!out->ownFile) return AVERROR(ENOENT);
-    return OpenFileInput(out->ownFile.get(), 64 * 1024, out);
+    return OpenFileInput(out->ownFile.get(), 64 * 1024, out, name);
 }
 
 }  // namespace av_common

@@ -97,7 +97,7 @@ int OpenMovieSource(const char* path, const qbMovieSourceRequest* request, qbMov
     s->pictures = request->pictures != 0;
     s->file.reset(path ? FileOpen(path, kFileModeRead, nullptr) : nullptr);
     if (!s->file) return LoadError(path);
-    if (int err = av_common::OpenFileInput(s->file.get(), kIOBufferBytes, &s->input); err < 0)
+    if (int err = av_common::OpenFileInput(s->file.get(), kIOBufferBytes, &s->input, path); err < 0)
         return err == AVERROR(ENOMEM) ? ERR_MEM : LoadError(path);
     AVFormatContext* f = s->input.format.get();
     const AVCodec* videoCodec = nullptr;

@@ -1,6 +1,7 @@
 // The platform image decoder on FFmpeg. The file is read through the file
 // layer by an AVIOContext, so applet chunks and file adapters work; only the
-// image demuxers are allowed, and none of them may open further files.
+// image demuxers are allowed, chosen by the bytes and the file's name, and
+// none of them may open further files.
 // FFmpeg's log stays silent: errors become ERR_LOADPICTURE2.
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -34,6 +35,7 @@ using av_common::CodecFree;
 using av_common::FormatClose;
 using av_common::FrameFree;
 using av_common::IOFree;
+using av_common::OpenNamedInput;
 using av_common::PacketFree;
 using av_common::ReadFilePacket;
 using av_common::RefuseNestedOpen;
@@ -44,11 +46,14 @@ constexpr int kIOBufferBytes = 64 * 1024;
 // A picture's first frame comes within a few packets; a file that yields
 // none by then is no picture.
 constexpr int kMaxPackets = 64;
+// The image reader (image2) reads the one picture of the I/O context it is
+// given, the name telling it the codec (Targa and others that carry no
+// mark of their own); it may open no further file.
 constexpr const char* kImageDemuxers =
     "bmp_pipe,cri_pipe,dds_pipe,dpx_pipe,exr_pipe,gem_pipe,gif,gif_pipe,iff,j2k_pipe,jpeg_pipe,jpegls_pipe,"
     "jpegxl_pipe,pam_pipe,pbm_pipe,pcx_pipe,pfm_pipe,pgm_pipe,pgx_pipe,phm_pipe,photocd_pipe,pictor_pipe,"
     "png_pipe,ppm_pipe,psd_pipe,qdraw_pipe,qoi_pipe,sgi_pipe,sunrast_pipe,tiff_pipe,vbn_pipe,webp_pipe,"
-    "xbm_pipe,xpm_pipe,xwd_pipe";
+    "xbm_pipe,xpm_pipe,xwd_pipe,image2";
 
 struct Source {
     qbFile* file = nullptr;
@@ -127,7 +132,7 @@ struct Decoded {
     AVCodecID codec = AV_CODEC_ID_NONE;
 };
 
-int DecodeThroughFFmpeg(Source* source, Decoded* out) {
+int DecodeThroughFFmpeg(Source* source, const char* name, Decoded* out) {
     SilenceLog();
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIOBufferBytes));
     if (!buffer) return ERR_MEM;
@@ -147,9 +152,7 @@ int DecodeThroughFFmpeg(Source* source, Decoded* out) {
         avformat_free_context(raw);
         return ERR_MEM;
     }
-    // No name: the image2 demuxer, which opens files by name itself, must
-    // not be chosen by a file's extension.
-    if (avformat_open_input(&raw, "", nullptr, nullptr) < 0) return ERR_LOADPICTURE2;
+    if (OpenNamedInput(&raw, io.get(), name, kImageDemuxers) < 0) return ERR_LOADPICTURE2;
     std::unique_ptr<AVFormatContext, FormatClose> format(raw);
 
     const int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -206,7 +209,7 @@ int Decode(Source* source, qbNativeImageRequest* request) {
     }
 
     Decoded decoded;
-    if (int err = DecodeThroughFFmpeg(source, &decoded)) return err;
+    if (int err = DecodeThroughFFmpeg(source, request->name, &decoded)) return err;
     const AVFrame* frame = decoded.frame.get();
     // A GIF is a palette picture however FFmpeg hands it over (32-bit BGRA);
     // associated alpha is premultiplied; CMYK has no alpha: none of them
