@@ -128,7 +128,10 @@ int LookUpLayer(const qbDisplay* d, const qbMoveRequest& r, qbMove* m) {
     int32_t index = r.id.number;
     if (r.layerName) {
         index = FindLayerByName(bgpic, r.layerName);
-        if (index < 1) return ERR_FINDLAYER;
+        if (index < 1) {
+            SetErrorDetail(r.layerName);  // the message names the layer
+            return ERR_FINDLAYER;
+        }
     }
     qbLayer* l = GetLayerByIndex(bgpic, index);
     if (!l) return ERR_LAYERRANGE;

@@ -59,16 +59,18 @@ int ReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* tex
 }
 
 // What the header section has used so far: the per-receive time-out alone
-// never ends a server that keeps talking.
+// never ends a server that keeps talking. Its time counts from the first
+// line's arrival; the wait for that line is the per-receive time-out's.
 struct HeaderBudget {
     size_t bytes = 0;
     int interimAnswers = 0;
-    int64_t startMicros = GetMonotonicMicros();
+    int64_t startMicros = -1;
 };
 
 // One line of the status and header section, counted against the budget.
 int ReadHeadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, HeaderBudget& budget) {
     if (int err = ReadLine(call, c, limit, text)) return err;
+    if (budget.startMicros < 0) budget.startMicros = GetMonotonicMicros();
     budget.bytes += text->size() + 2;
     if (budget.bytes > kHeaderSectionSize) {
         SetErrorArgIndex(static_cast<int>(kLongHeaderDetail));

@@ -3,6 +3,7 @@
 // shows after each frame, the use counters, and the stepped form.
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
 #include "move_fixture.h"
 
 namespace {
@@ -193,6 +194,10 @@ TEST_F(MoveWorld, WithLayersOnTheBrushsLayerMoves) {
     path_.clear();
     ASSERT_EQ(Run("MoveLayer", 6), 0);
     EXPECT_EQ(path_.back(), std::make_pair(0, 50));
+    VmPushString(L_, "blue");
+    for (double a : {60, 50, 0, 50, 20}) VmPushNumber(L_, a);
+    EXPECT_EQ(Run("MoveLayer", 6), ERR_FINDLAYER);
+    EXPECT_STREQ(GetErrorDetail(), "blue");
     FramesSprite(1, 2, 10, 10);
     EXPECT_EQ(Move("MoveSprite", {1, 0, 0, 40, 60, 10}), ERR_LAYERSOFF);
     EXPECT_EQ(Sprite(1)->useCount, 0);
