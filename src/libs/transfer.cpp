@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
@@ -247,6 +248,12 @@ int TransferKeepOnStop(TransferCall& call, const qbConnection* c, int err) {
     return 0;
 }
 
-int cmdDownloadFile(ScriptState* L) { return Transfer(L, false); }
-int cmdUploadFile(ScriptState* L) { return Transfer(L, true); }
+int cmdDownloadFile(ScriptState* L) {
+    CheckArgCount(L, 1, 4, 0, 0);
+    return Transfer(L, false);
+}
+int cmdUploadFile(ScriptState* L) {
+    CheckArgCount(L, 2, 4, 0, 0);
+    return Transfer(L, true);
+}
 void InitTransferEngine() { SetNetProgressHook(CallProgress); }

@@ -226,6 +226,15 @@ TEST_F(TransferHttpTest, RequestHeadersCredentialsProxyAndSilentFail) {
     EXPECT_EQ(Number(2), -1);
 }
 
+TEST_F(TransferHttpTest, ArgumentCountsAreChecked) {
+    EXPECT_EQ(Call(cmdDownloadFile, 0), ERR_MISSINGPARAMTR);
+    VmSetTop(L, 0);
+    EXPECT_EQ(Call(cmdUploadFile, {1}), ERR_MISSINGPARAMTR);
+    VmSetTop(L, 0);
+    EXPECT_EQ(Call(cmdDownloadFile, {1, 2, 3, 4, 5}), ERR_TOOMANYARGS);
+    VmSetTop(L, 0);
+}
+
 // The script's False is the number 0: each flag given as 0 is off, and
 // 1 (True) turns it on.
 TEST_F(TransferHttpTest, FlagsGivenAsZeroAreOff) {
