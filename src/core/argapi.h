@@ -79,11 +79,12 @@ int GetTableFieldObjectID(ScriptState* L, int idx, const char* key, ObjectID* ou
 // The VM's own text, valid while the table holds the field (a number field's
 // text stays valid as long as the table lives).
 int GetTableFieldString(ScriptState* L, int idx, const char* key, const char** out, int* found);
-// Option-table shorthands: a flag is a present non-zero number; a text is
-// the field's copy, empty when absent.
+// Option-table shorthands: a flag is a present number other than 0 (the
+// script's True and False are 1 and 0, and 0.5 is as true as in its If); a
+// text is the field's copy, empty when absent.
 inline bool GetTableFieldFlag(ScriptState* L, int idx, const char* key) {
-    int32_t v = 0;
-    return GetTableFieldInt(L, idx, key, &v, nullptr) && v != 0;
+    double v = 0;
+    return GetTableFieldFloat(L, idx, key, &v, nullptr) && v != 0;
 }
 inline std::string GetTableFieldText(ScriptState* L, int idx, const char* key) {
     const char* s = nullptr;

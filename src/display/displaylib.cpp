@@ -11,6 +11,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
+#include "core/truth.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
 #include "display/bgpicscaling.h"
@@ -88,9 +89,8 @@ int CurrentDisplay(qbDisplay** out) {
 
 bool OptionalTruth(ScriptState* L, int idx) {
     const int type = VmType(L, idx);
-    if (type == kTypeBoolean) return VmToBoolean(L, idx) != 0;
-    if (type == kTypeNil || type == kTypeNone) return false;
-    return VmCheckNumber(L, idx) != 0;
+    if (type != kTypeBoolean && type != kTypeNil && type != kTypeNone) VmCheckNumber(L, idx);
+    return ScriptTruth(L, idx);
 }
 
 // The monitor list the monitor commands read: through the current display's

@@ -11,6 +11,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/runstate.h"
+#include "core/truth.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
 #include "display/displaymenus.h"
@@ -68,15 +69,12 @@ bool ReadTruth(ScriptState* L, int idx, const char* key, bool* present) {
     VmSetTop(L, -2);
     *present = type != kTypeNil && type != kTypeNone;
     if (!*present) return false;
-    if (type == kTypeBoolean) {
-        PushField(L, idx, key);
-        const bool on = VmToBoolean(L, -1) != 0;
-        VmSetTop(L, -2);
-        return on;
+    // Another kind than a number or a boolean raises with the key's name.
+    if (type != kTypeBoolean) {
+        int32_t ignored = 0;
+        GetTableFieldInt(L, idx, key, &ignored, nullptr);
     }
-    int32_t value = 0;
-    GetTableFieldInt(L, idx, key, &value, nullptr);
-    return value != 0;
+    return FieldTruth(L, idx, key, false);
 }
 
 void ReadFlag(ScriptState* L, int idx, const char* key, uint32_t bit, uint32_t* flags) {

@@ -9,6 +9,7 @@
 #include "core/memory.h"
 #include "core/settings.h"
 #include "core/timers.h"
+#include "core/truth.h"
 #include "display/adapter.h"
 #include "display/display.h"
 #include "display/eventlib.h"
@@ -376,7 +377,7 @@ int RunEventCallback(ScriptState* L, bool wait, bool noTable, bool* outNothing) 
         SetTableFieldInt(L, "id", 0);
         SetTableFieldInt(L, "nresults", 0);
         VmPushString(L, "triggered");
-        VmPushBoolean(L, 0);
+        PushTruth(L, false);
         VmRawSet(L, -3);
         return 0;
     }
@@ -395,7 +396,7 @@ int RunEventCallback(ScriptState* L, bool wait, bool noTable, bool* outNothing) 
     VmSetTop(L, table);
     SetTableFieldInt(L, "nresults", nresults);
     VmPushString(L, "triggered");
-    VmPushBoolean(L, 1);
+    PushTruth(L, true);
     VmRawSet(L, -3);
     SetTableFieldString(L, "action", msg.action);
     if (msg.id.handle || msg.id.number) SetTableFieldObjectID(L, "id", msg.id);

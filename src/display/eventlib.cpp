@@ -9,6 +9,7 @@
 #include "core/eventqueue.h"
 #include "core/numbers.h"
 #include "core/settings.h"
+#include "core/truth.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "platform/platform_ops.h"
@@ -19,8 +20,7 @@ int PushButtonState(ScriptState* L, int button) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
     if (int err = CurrentEventDisplay(&d)) return err;
-    VmPushBoolean(L, d->view.buttons[button] != 0);
-    return 1;
+    return PushTruth(L, d->view.buttons[button] != 0);
 }
 
 int cmdIsLeftMouse(ScriptState* L) { return PushButtonState(L, 0); }
@@ -59,13 +59,13 @@ int cmdIsKeyDown(ScriptState* L) {
     } else {
         return ERR_WRONGUSAGE;
     }
-    VmPushBoolean(L, down);
-    return 1;
+    return PushTruth(L, down);
 }
 
 int QuitSwitch(ScriptState* L, int key) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const int on = VmType(L, 1) == kTypeBoolean ? VmToBoolean(L, 1) : VmCheckNumber(L, 1) != 0;
+    if (VmType(L, 1) != kTypeBoolean) VmCheckNumber(L, 1);
+    const int on = ScriptTruth(L, 1) ? 1 : 0;
     SetQuitShortcut(L, key, on);
     SetEventQuitSwitch(key, on != 0);
     return 0;

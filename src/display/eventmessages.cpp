@@ -4,6 +4,7 @@
 
 #include "core/errcodes.h"
 #include "core/settings.h"
+#include "core/truth.h"
 #include "display/display.h"
 #include "display/eventlib.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 void SetBoolean(ScriptState* L, const char* key, bool value) {
     VmPushString(L, key);
-    VmPushBoolean(L, value ? 1 : 0);
+    PushTruth(L, value);
     VmRawSet(L, -3);
 }
 

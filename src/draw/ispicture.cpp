@@ -4,6 +4,7 @@
 
 #include "core/argapi.h"
 #include "core/linkedfile.h"
+#include "core/truth.h"
 #include "draw/graphicslib.h"
 #include "imaging/loaderchain.h"
 
@@ -22,7 +23,7 @@ int cmdIsPicture(ScriptState* L) {
     qbImageProbe probe;
     const int found = ProbeImageFile(fileName.c_str(), loader.empty() ? nullptr : loader.c_str(),
                                      adapter.empty() ? nullptr : adapter.c_str(), kImageOpenMode, &probe);
-    VmPushBoolean(L, found ? 1 : 0);
+    PushTruth(L, found != 0);
     VmPushNewTable(L);
     if (found) {
         SetTableFieldInt(L, "width", probe.width);

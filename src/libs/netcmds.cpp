@@ -11,6 +11,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/numbers.h"
+#include "core/truth.h"
 #include "libs/netcommands.h"
 
 namespace {
@@ -192,7 +193,7 @@ int cmdReceiveData(ScriptState* L) {
     size_t want = 0;
     if (mode == kReceiveAll) {
         if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil)
-            wait = VmType(L, 3) == kTypeNumber ? VmToNumber(L, 3) != 0 : VmToBoolean(L, 3) != 0;
+            wait = ScriptTruth(L, 3);
         ReadCallback(L, 4, &sink);
     } else if (mode == kReceiveBytes) {
         const double count = VmCheckNumber(L, 3);

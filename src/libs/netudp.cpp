@@ -15,6 +15,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/numbers.h"
+#include "core/truth.h"
 #include "libs/netcommands.h"
 
 namespace {
@@ -218,6 +219,5 @@ int cmdIsOnline(ScriptState* L) {
             SocketDestroy(&socket->fd);
         }
     }
-    VmPushBoolean(L, online);
-    return 1;
+    return PushTruth(L, online);
 }

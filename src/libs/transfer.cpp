@@ -9,9 +9,11 @@
 #include <cstring>
 #include <string>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/truth.h"
 #include "display/eventlib.h"
 #include "libs/network.h"
 #include "libs/transfercall.h"
@@ -39,7 +41,7 @@ int CallProgress(ScriptState* L, qbConnection* c) {
         VmRawSet(L, -3);
     }
     if (int err = VmPCall(L, 1, 1, 0)) return err;
-    const bool stop = VmToBoolean(L, -1) != 0;
+    const bool stop = ScriptTruth(L, -1);
     VmSetTop(L, -2);
     if (stop || EventQuitRequested()) {
         callbackStopped = stop;
@@ -65,34 +67,31 @@ int StringField(ScriptState* L, const char* key, std::string* out, bool* present
     return err;
 }
 
-bool BoolField(ScriptState* L, const char* key, bool def) {
-    VmPushString(L, key);
-    VmGetTableAt(L, 2);
-    const bool value = VmType(L, -1) == kTypeNil ? def : VmToBoolean(L, -1) != 0;
-    VmSetTop(L, -2);
-    return value;
-}
-
 int ReadOptions(ScriptState* L, bool upload, TransferOptions* o) {
     if (VmGetTop(L) < 2 || VmType(L, 2) == kTypeNil) return upload ? ERR_WRONGUSAGE : 0;
     if (VmType(L, 2) != kTypeTable) return ERR_TABEXPECTED;
     VmPushString(L, "transfermode");
     VmGetTableAt(L, 2);
-    if (VmType(L, -1) != kTypeNil) o->mode = static_cast<int>(VmToNumber(L, -1));
+    if (VmType(L, -1) != kTypeNil) {
+        // Only the two modes themselves: a fraction, NaN or a huge number
+        // is no mode, whatever an integer cut of it would be.
+        const double mode = VmToNumber(L, -1);
+        o->mode = mode == kFtpBinary ? kFtpBinary : mode == kFtpAscii ? kFtpAscii : -1;
+    }
     VmSetTop(L, -2);
     if (o->mode != kFtpBinary && o->mode != kFtpAscii) return ERR_WRONGUSAGE;
     bool present = false;
     if (int err = StringField(L, "file", &o->file, &o->hasFile)) return err;
     if (int err = StringField(L, "proxy", &o->proxy, &o->hasProxy)) return err;
     if (int err = StringField(L, "customheaders", &o->customHeaders, &present)) return err;
-    o->encoded = BoolField(L, "encoded", false);
-    o->silentFail = BoolField(L, "silentfail", false);
+    o->encoded = FieldTruth(L, 2, "encoded", false);
+    o->silentFail = FieldTruth(L, 2, "silentfail", false);
     if (upload) {
         if (int err = StringField(L, "data", &o->data, &o->hasData)) return err;
         if (o->hasData && (o->hasFile || o->data.empty())) return ERR_WRONGUSAGE;
     } else {
-        o->fail404 = BoolField(L, "fail404", false);
-        o->redirect = BoolField(L, "redirect", true);
+        o->fail404 = FieldTruth(L, 2, "fail404", false);
+        o->redirect = FieldTruth(L, 2, "redirect", true);
         if (int err = StringField(L, "post", &o->post, &o->hasPost)) return err;
         if (o->hasPost && o->post.empty()) return ERR_WRONGUSAGE;
         if (int err = StringField(L, "posttype", &o->postType, &present)) return err;
@@ -249,6 +248,12 @@ int TransferKeepOnStop(TransferCall& call, const qbConnection* c, int err) {
     return 0;
 }
 
-int cmdDownloadFile(ScriptState* L) { return Transfer(L, false); }
-int cmdUploadFile(ScriptState* L) { return Transfer(L, true); }
+int cmdDownloadFile(ScriptState* L) {
+    CheckArgCount(L, 1, 4, 0, 0);
+    return Transfer(L, false);
+}
+int cmdUploadFile(ScriptState* L) {
+    CheckArgCount(L, 2, 4, 0, 0);
+    return Transfer(L, true);
+}
 void InitTransferEngine() { SetNetProgressHook(CallProgress); }

@@ -12,6 +12,7 @@
 #include "core/numbers.h"
 #include "core/runstate.h"
 #include "core/settings.h"
+#include "core/truth.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/output.h"
@@ -169,7 +170,7 @@ int cmdSetVideoSize(ScriptState* L) {
     int32_t width = ClampToInt32(GetNumberOrPercentArg(L, 2, v->fileWidth, 1, nullptr));
     int32_t height = ClampToInt32(GetNumberOrPercentArg(L, 3, v->fileHeight, 1, nullptr));
     if (int err = KeepAspectRatio(v->fileWidth, v->fileHeight, &width, &height)) return err;
-    const bool smooth = Given(L, 4) && VmToBoolean(L, 4);
+    const bool smooth = ScriptTruth(L, 4);
     return SetVideoSizeCore(L, v, width, height, smooth);
 }
 

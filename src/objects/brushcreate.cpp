@@ -28,11 +28,6 @@ int ColourArg(ScriptState* L, int idx, uint32_t* out) {
     return 0;
 }
 
-bool OptionFlag(ScriptState* L, int idx, const char* key) {
-    int32_t value = 0;
-    return GetTableFieldInt(L, idx, key, &value, nullptr) && value != 0;
-}
-
 // The command's result: the new automatic id, or nothing for a number.
 int Finish(ScriptState* L, qbBrush* made, NewObjectID id) {
     if (int err = AdoptBrushID(L, made, id)) return err;
@@ -58,10 +53,10 @@ int cmdCreateBrush(ScriptState* L) {
     int32_t displayId = 0;
     if (VmGetTop(L) >= 5 && VmType(L, 5) != kTypeNil) {
         if (VmType(L, 5) != kTypeTable) return ERR_TABLEORNIL;
-        withAlpha = OptionFlag(L, 5, "alphachannel");
-        withMask = OptionFlag(L, 5, "mask");
-        clear = OptionFlag(L, 5, "clear");
-        hardware = OptionFlag(L, 5, "hardware");
+        withAlpha = GetTableFieldFlag(L, 5, "alphachannel");
+        withMask = GetTableFieldFlag(L, 5, "mask");
+        clear = GetTableFieldFlag(L, 5, "clear");
+        hardware = GetTableFieldFlag(L, 5, "hardware");
         GetTableFieldInt(L, 5, "display", &displayId, nullptr);
     }
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;

@@ -10,6 +10,7 @@
 #include "core/errors.h"
 #include "core/numbers.h"
 #include "core/pixelformats.h"
+#include "core/truth.h"
 #include "display/gradientopts.h"
 #include "display/positions.h"
 #include "imaging/bitmap.h"
@@ -121,7 +122,7 @@ int cmdWriteBrushPixel(ScriptState* L) {
 
 int cmdBrushToRGBArray(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
-    const bool invert = VmGetTop(L) >= 2 && VmToBoolean(L, 2) && !(VmIsNumber(L, 2) && VmToNumber(L, 2) == 0);
+    const bool invert = ScriptTruth(L, 2);
     qbBrush* brush = nullptr;
     if (int err = GetBrushRecord(L, GetObjectIDArg(L, 1), &brush, 0)) return err;
     if (!brush->bitmap) return ERR_LOCKBMAP;
@@ -146,7 +147,7 @@ int cmdRGBArrayToBrush(ScriptState* L) {
     if (int err = BrushIntArg(L, 4, &height)) return err;
     if (VmGetTop(L) >= 5 && VmType(L, 5) != kTypeNil)
         if (int err = BrushIntArg(L, 5, &type)) return err;
-    const bool invert = VmGetTop(L) >= 6 && VmToBoolean(L, 6) && !(VmIsNumber(L, 6) && VmToNumber(L, 6) == 0);
+    const bool invert = ScriptTruth(L, 6);
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
     qbBrush* made = nullptr;
     if (int err = MakeFilledBrush(width, height, 0, type == kTypeMask, type == kTypeAlphaChannel, true, &made))

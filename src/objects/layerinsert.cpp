@@ -127,15 +127,6 @@ int cmdInsertLayer(ScriptState* L) {
     return InsertLayerCore(L, pos, type, id, x, y, false, hidden, nullptr);
 }
 
-namespace {
-
-bool OptionSet(ScriptState* L, int idx, const char* key) {
-    int32_t value = 0;
-    return GetTableFieldInt(L, idx, key, &value, nullptr) && value != 0;
-}
-
-}  // namespace
-
 int cmdCreateLayer(ScriptState* L) {
     CheckArgCount(L, 4, 5, 0, 0);
     const int32_t x = ClampToInt32(VmCheckNumber(L, 1));
@@ -148,9 +139,9 @@ int cmdCreateLayer(ScriptState* L) {
     uint32_t colour = 0;
     int32_t frames = 0;
     if (options) {
-        withMask = OptionSet(L, 5, "mask");
-        withAlpha = OptionSet(L, 5, "alphachannel");
-        clear = OptionSet(L, 5, "clear");
+        withMask = GetTableFieldFlag(L, 5, "mask");
+        withAlpha = GetTableFieldFlag(L, 5, "alphachannel");
+        clear = GetTableFieldFlag(L, 5, "clear");
         GetTableFieldUInt(L, 5, "color", &colour, nullptr);
         GetTableFieldInt(L, 5, "frames", &frames, nullptr);
     }

@@ -5,6 +5,7 @@
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "core/truth.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/doublebuffer.h"
@@ -22,8 +23,8 @@ bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx
 // An optional flag: a boolean, or a number other than 0.
 bool Flag(ScriptState* L, int idx, bool fallback) {
     if (!Given(L, idx)) return fallback;
-    if (VmType(L, idx) == kTypeBoolean) return VmToBoolean(L, idx) != 0;
-    return VmCheckNumber(L, idx) != 0;
+    if (VmType(L, idx) != kTypeBoolean) VmCheckNumber(L, idx);
+    return ScriptTruth(L, idx);
 }
 
 int OptionalInt(ScriptState* L, int idx, int32_t fallback, int32_t* out) {

@@ -154,7 +154,7 @@ TEST_F(EventSourcesTest, AUserTypeThatCallsTheScriptIsNotATriggeredEvent) {
 .end
 )"),
               0);
-    EXPECT_EQ(out, (std::vector<std::string>{"7", "7", "false"}));
+    EXPECT_EQ(out, (std::vector<std::string>{"7", "7", "0"}));
     EXPECT_EQ(frees, 2);
     // An event the queue drops unread is freed through the hook too.
     ASSERT_EQ(PostAdapterEvent(L, type, in), 0);

@@ -297,7 +297,8 @@ TEST_F(GraphicsLibTest, IsPictureProbesAFileWithoutLoadingIt) {
     const std::string file = test_bmp::WriteBmp(7, 3);
     VmPushString(L_, file.c_str());
     ASSERT_EQ(Run("IsPicture", 1, 2), 0);
-    EXPECT_EQ(VmToBoolean(L_, -2), 1);
+    EXPECT_EQ(VmType(L_, -2), kTypeNumber);
+    EXPECT_EQ(VmToNumber(L_, -2), 1);
     int32_t width = 0, height = 0, alpha = -1;
     GetTableFieldInt(L_, -1, "width", &width, nullptr);
     GetTableFieldInt(L_, -1, "height", &height, nullptr);
@@ -314,5 +315,6 @@ TEST_F(GraphicsLibTest, IsPictureProbesAFileWithoutLoadingIt) {
     std::fclose(f);
     VmPushString(L_, text.c_str());
     ASSERT_EQ(Run("IsPicture", 1, 2), 0);
-    EXPECT_EQ(VmToBoolean(L_, -2), 0);
+    EXPECT_EQ(VmType(L_, -2), kTypeNumber);
+    EXPECT_EQ(VmToNumber(L_, -2), 0);
 }

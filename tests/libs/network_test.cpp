@@ -382,14 +382,16 @@ TEST_F(NetworkTest, NamesAndTheReachabilityTest) {
     };
     probe(peer.port());
     ASSERT_EQ(Call(cmdIsOnline, 0), 0);
-    EXPECT_TRUE(VmToBoolean(L, 1));
+    EXPECT_EQ(VmType(L, 1), kTypeNumber);
+    EXPECT_EQ(VmToNumber(L, 1), 1);
     VmSetTop(L, 0);
     int closed = 0;
     const int fd = BindLoopback(SOCK_STREAM, &closed);
     close(fd);
     probe(closed);
     ASSERT_EQ(Call(cmdIsOnline, 0), 0);
-    EXPECT_FALSE(VmToBoolean(L, 1));
+    EXPECT_EQ(VmType(L, 1), kTypeNumber);
+    EXPECT_EQ(VmToNumber(L, 1), 0);
     unsetenv("QB_ONLINE_PROBE");
     EXPECT_EQ(*ConnectionListHead(), nullptr);
 }

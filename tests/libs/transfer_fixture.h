@@ -36,7 +36,8 @@ inline int RecordProgress(ScriptState* L) {
     progress->action = ProgressField(L, "action");
     progress->count = ProgressField(L, "count");
     progress->total = ProgressField(L, "total");
-    VmPushBoolean(L, progress->stopAfter >= 0 && progress->count >= progress->stopAfter);
+    // As a script answers: True and False are the numbers 1 and 0.
+    VmPushNumber(L, progress->stopAfter >= 0 && progress->count >= progress->stopAfter ? 1 : 0);
     return 1;
 }
 
@@ -48,7 +49,7 @@ inline void SetString(ScriptState* S, const char* key, const std::string& value)
 
 inline void SetFlag(ScriptState* S, const char* key) {
     VmPushString(S, key);
-    VmPushBoolean(S, 1);
+    VmPushNumber(S, 1);
     VmRawSet(S, -3);
 }
 

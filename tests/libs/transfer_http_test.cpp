@@ -226,6 +226,44 @@ TEST_F(TransferHttpTest, RequestHeadersCredentialsProxyAndSilentFail) {
     EXPECT_EQ(Number(2), -1);
 }
 
+TEST_F(TransferHttpTest, ArgumentCountsAreChecked) {
+    EXPECT_EQ(Call(cmdDownloadFile, 0), ERR_MISSINGPARAMTR);
+    VmSetTop(L, 0);
+    EXPECT_EQ(Call(cmdUploadFile, {1}), ERR_MISSINGPARAMTR);
+    VmSetTop(L, 0);
+    EXPECT_EQ(Call(cmdDownloadFile, {1, 2, 3, 4, 5}), ERR_TOOMANYARGS);
+    VmSetTop(L, 0);
+}
+
+// The script's False is the number 0: each flag given as 0 is off, and
+// 1 (True) turns it on.
+TEST_F(TransferHttpTest, FlagsGivenAsZeroAreOff) {
+    HttpPeer peer({{"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"},
+                   {"HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 5\r\n\r\nmoved"},
+                   {Ok("a")},
+                   {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"}});
+    auto flags = [](std::initializer_list<std::pair<const char*, double>> fields) {
+        static std::vector<std::pair<const char*, double>> set;
+        set.assign(fields);
+        return [](ScriptState* S) {
+            for (const auto& [key, value] : set) {
+                VmPushString(S, key);
+                VmPushNumber(S, value);
+                VmRawSet(S, -3);
+            }
+        };
+    };
+    ASSERT_EQ(Download(peer.url("/missing"), flags({{"fail404", 0}, {"silentfail", 0}})), 0);
+    EXPECT_EQ(Text(1), "gone");
+    ASSERT_EQ(Download(peer.url("/old"), flags({{"redirect", 0}})), 0);
+    EXPECT_EQ(Text(1), "moved");
+    ASSERT_EQ(Download(peer.url("/%41"), flags({{"encoded", 0}})), 0);
+    EXPECT_EQ(Download(peer.url("/missing"), flags({{"fail404", 1}, {"silentfail", 0}})), ERR_FILENOTFOUND);
+    const auto& r = peer.requests();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[2].rfind("GET /%2541 HTTP/1.1", 0), 0u) << r[2];
+}
+
 TEST_F(TransferHttpTest, HostileServersEndCleanly) {
     const std::string longHeader = "HTTP/1.1 200 OK\r\nX: " + std::string(40000, 'x') + "\r\n\r\n";
     const std::string longStatus = "HTTP/1.1 200 " + std::string(2000, 'x') + "\r\n\r\n";
