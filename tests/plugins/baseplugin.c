@@ -12,9 +12,7 @@
 
 #define EXPORT QBPLUGIN_EXPORT
 
-static const struct VmSlots {
-    const void* slot[78];
-} * g_vm;
+static const qbVmTable* g_vm;
 static const qbStdlibTable* g_std;
 static const qbZlibTable* g_zlib;
 static const qbHashTable* g_hash;
@@ -27,32 +25,19 @@ static const qbFontTable* g_font;
 static const qbDataTable* g_data;
 static qbPlugin* g_record;
 
-typedef double (*CheckNumberFn)(ScriptState*, int);
-typedef const char* (*CheckStringFn)(ScriptState*, int, size_t*);
-typedef void (*PushNumberFn)(ScriptState*, double);
-typedef void (*PushLStringFn)(ScriptState*, const char*, size_t);
-typedef double (*OptNumberFn)(ScriptState*, int, double);
-typedef void (*PushStringFn)(ScriptState*, const char*);
-typedef void (*GetTableFn)(ScriptState*, int);
-typedef int (*NativeFn)(ScriptState*);
-typedef NativeFn (*CFunctionOfFn)(ScriptState*, int);
-typedef void (*SetTopFn)(ScriptState*, int);
-
-#define GLOBALS_INDEX (-10001)
-
-static double ArgNumber(ScriptState* L, int i) { return ((CheckNumberFn)g_vm->slot[47])(L, i); }
+static double ArgNumber(ScriptState* L, int i) { return g_vm->CheckNumber(L, i); }
 static const char* ArgString(ScriptState* L, int i, size_t* length) {
-    return ((CheckStringFn)g_vm->slot[45])(L, i, length);
+    return g_vm->CheckString(L, i, length);
 }
 static int ReturnNumber(ScriptState* L, double n) {
-    ((PushNumberFn)g_vm->slot[21])(L, n);
+    g_vm->PushNumber(L, n);
     return 1;
 }
 static double OptNumber(ScriptState* L, int i, double fallback) {
-    return ((OptNumberFn)g_vm->slot[48])(L, i, fallback);
+    return g_vm->OptNumber(L, i, fallback);
 }
 static int ReturnBytes(ScriptState* L, const void* data, size_t length) {
-    ((PushLStringFn)g_vm->slot[22])(L, (const char*)data, length);
+    g_vm->PushLString(L, (const char*)data, length);
     return 1;
 }
 
@@ -209,10 +194,10 @@ static int HookRun(struct qbCommandHook* hook, ScriptState* L, int (*command)(Sc
 /* Hooks the global command of that name; 1 when the hook took it. */
 static int HookCommand(ScriptState* L) {
     const char* name = ArgString(L, 1, NULL);
-    ((PushStringFn)g_vm->slot[23])(L, name);
-    ((GetTableFn)g_vm->slot[26])(L, GLOBALS_INDEX);
-    NativeFn command = ((CFunctionOfFn)g_vm->slot[17])(L, -1);
-    ((SetTopFn)g_vm->slot[1])(L, -2);
+    g_vm->PushString(L, name);
+    g_vm->GetTable(L, QBVM_GLOBALSINDEX);
+    qbScriptFunction command = g_vm->ToCFunction(L, -1);
+    g_vm->SetTop(L, -2);
     if (!command) return ReturnNumber(L, 0);
     struct qbCommandHook* hook = g_sys->AddCommandHook(HookRun, NULL, (void*)"hooked");
     return ReturnNumber(L, hook && g_sys->AddCommandToHook(hook, command));
@@ -405,7 +390,7 @@ static const ScriptConstant kConstants[] = {{NULL, NULL, 0}};
 
 EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* path) {
     (void)path;
-    g_vm = (const struct VmSlots*)base->vmTable;
+    g_vm = (const qbVmTable*)base->vmTable;
     g_std = (const qbStdlibTable*)base->stdlibTable;
     g_zlib = (const qbZlibTable*)base->zlibTable;
     g_hash = (const qbHashTable*)base->hashTable;
