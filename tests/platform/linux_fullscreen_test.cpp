@@ -13,6 +13,8 @@
 #include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
+#include "draw/graphicslib.h"
+#include "imaging/imagefixtures.h"
 #include "linux_fixture.h"
 #include "command_call.h"
 #include "objects/bgpiclib.h"
@@ -52,11 +54,12 @@ protected:
         LinuxBackendTest::TearDown();
     }
 
-    // Display 1, opened at start-up.
+    // Display 1, opened at start-up; more fields of its table from extra.
     qbDisplay* Start(int32_t width, int32_t height, const char* mode, int32_t x = kPositionCenter,
-                     int32_t y = kPositionCenter) {
+                     int32_t y = kPositionCenter, void (*extra)(ScriptState*) = nullptr) {
         VmPushNumber(L_, 1);
         VmPushNewTable(L_);
+        if (extra) extra(L_);
         SetTableFieldInt(L_, "width", width);
         SetTableFieldInt(L_, "height", height);
         SetTableFieldInt(L_, "x", x);
@@ -238,6 +241,101 @@ TEST_F(LinuxFullScreenTest, GrabsWithoutAnXServerShowThePlayersWindowsOnBlack) {
     EXPECT_EQ(at(9, 9), 0u);
     EXPECT_EQ(at(10, 10), 0x808080u);
     EXPECT_EQ(at(29, 29), 0x808080u);
+}
+
+// SaveSnapshot of the current display as a BMP file, read back as
+// 0xRRGGBB rows by netpbm.
+std::vector<uint32_t> Snapshot(ScriptState* L, int kind, int* width, int* height) {
+    const std::string bmp = ::testing::TempDir() + "qb_grab_" + std::to_string(getpid()) + ".bmp";
+    const std::string ppm = bmp + ".ppm";
+    VmPushString(L, bmp.c_str());
+    VmPushNumber(L, kind);
+    EXPECT_EQ(CallCommand(L, "SaveSnapshot", 2, 0), 0);
+    std::vector<uint32_t> pixels;
+    EXPECT_EQ(imagefixtures::RunQuietly("bmptopnm " + bmp + " > " + ppm), 0);
+    EXPECT_TRUE(imagefixtures::ReadPPM(ppm, width, height, &pixels));
+    std::remove(bmp.c_str());
+    std::remove(ppm.c_str());
+    return pixels;
+}
+
+TEST_F(LinuxFullScreenTest, GrabsOfAVirtualScreenReadThatScreen) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitGraphicsLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    // 640x480 in the middle of an 800x600 mode, a gradient around it; the
+    // desktop window shows that screen scaled into 1024x768.
+    qbDisplay* d = Start(640, 480, "fullscreen", kPositionCenter, kPositionCenter, [](ScriptState* L) {
+        SetTableFieldInt(L, "scrwidth", 800);
+        SetTableFieldInt(L, "scrheight", 600);
+        VmPushString(L, "backfill");
+        VmPushNewTable(L);
+        SetTableFieldString(L, "type", "gradient");
+        SetTableFieldInt(L, "startcolor", 0xFF0000);
+        SetTableFieldInt(L, "endcolor", 0x0000FF);
+        VmRawSet(L, -3);
+    });
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(OnlyDesktop()->width, 800);
+    PumpAll(nullptr, L_);
+    sdl_backend::PresentAllPending();
+    constexpr uint32_t kGrey = 0x808080;
+    int w = 0, h = 0;
+    std::vector<uint32_t> window = Snapshot(L_, 0, &w, &h);
+    ASSERT_EQ(w, 640);
+    ASSERT_EQ(h, 480);
+    int notGrey = 0;
+    for (uint32_t p : window) notGrey += p != kGrey;
+    EXPECT_EQ(notGrey, 0);
+
+    std::vector<uint32_t> desktop = Snapshot(L_, 2, &w, &h);
+    ASSERT_EQ(w, 800);
+    ASSERT_EQ(h, 600);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t p = desktop[static_cast<size_t>(y) * w + x];
+            const bool inside = x >= 80 && x < 720 && y >= 60 && y < 540;
+            // The backfill's gradient runs from red to blue: never grey, never black.
+            wrong += inside ? p != kGrey : (p == kGrey || p == 0);
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_NE(desktop.front(), desktop.back());
+}
+
+TEST_F(LinuxFullScreenTest, AFadeOutDuringAFadeInGoesOnFromTheLevelShown) {
+    qbDisplay* d = Start(640, 400, "fullscreen");
+    ASSERT_NE(d, nullptr);
+    sdl_backend::S().fadeClock = &FadeClock;
+    fadeNow = 10'000'000'000;
+    void* token = nullptr;
+    FadeDisplayOut(&token, 0);
+    ASSERT_NE(token, nullptr);
+    fadeNow += 600'000'000;
+    sdl_backend::PresentAllPending();
+    ASSERT_EQ(Frame(512, 384), 0u);
+    FadeDisplayIn(token, 0);
+    fadeNow += 500'000'000;  // half way up
+    sdl_backend::PresentAllPending();
+    const int half = static_cast<int>(Frame(512, 384) & 0xFF);
+    ASSERT_GT(half, 0x30);
+    ASSERT_LT(half, 0x50);
+    FadeDisplayOut(&token, 0);
+    sdl_backend::PresentAllPending();
+    EXPECT_LE(static_cast<int>(Frame(512, 384) & 0xFF), half);
+    fadeNow += 125'000'000;
+    sdl_backend::PresentAllPending();
+    const int lower = static_cast<int>(Frame(512, 384) & 0xFF);
+    EXPECT_LT(lower, half);
+    EXPECT_GT(lower, 0);
+    fadeNow += 125'000'000;  // the half second of a whole fade-out, from half way
+    sdl_backend::PresentAllPending();
+    EXPECT_EQ(Frame(512, 384), 0u);
+    FadeDisplayIn(token, 0);
+    fadeNow += 1'000'000'000;
+    sdl_backend::PresentAllPending();
+    EXPECT_EQ(Frame(512, 384), 0x808080u);
+    sdl_backend::S().fadeClock = [] { return fadeNow += 100'000'000; };
 }
 
 TEST(LinuxGrabPixels, SixteenBitRowsAreReadAs1555AndOtherDepthsGiveNone) {
