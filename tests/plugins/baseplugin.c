@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <zlib.h>
@@ -254,6 +255,52 @@ static int MakeBrush(ScriptState* L) {
     request.flags = (uint32_t)ArgNumber(L, 2);
     return ReturnNumber(L, g_gfx->MakeBrush((int32_t)ArgNumber(L, 1), 2, 1, &request, NULL));
 }
+/* A picture the plugin draws at any size: red with one green column in
+ * the middle. Transform logs the matrix and size it is asked for. */
+static struct {
+    uint32_t* pixels;
+    int32_t width, height;
+} g_drawn;
+static int DrawnTransform(void* image, const double* t) {
+    (void)image;
+    Print("transform %g %g %g %g %g %g\n", t[0], t[1], t[2], t[3], t[4], t[5]);
+    const int32_t w = (int32_t)t[4], h = (int32_t)t[5];
+    if (w < 1 || h < 1) return 0;
+    uint32_t* pixels = (uint32_t*)realloc(g_drawn.pixels, (size_t)w * (size_t)h * sizeof *pixels);
+    if (!pixels) return 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) pixels[(size_t)y * (size_t)w + (size_t)x] = x == w / 2 ? 0xFF00FF00u : 0xFFFF0000u;
+    g_drawn.pixels = pixels;
+    g_drawn.width = w;
+    g_drawn.height = h;
+    return 1;
+}
+static uint32_t* DrawnGet(void* image, qbImageLoadRequest* request) {
+    (void)image;
+    request->width = request->rowLength = g_drawn.width;
+    request->height = g_drawn.height;
+    return g_drawn.pixels;
+}
+static void DrawnFree(void* image) {
+    (void)image;
+    free(g_drawn.pixels);
+    g_drawn.pixels = NULL;
+}
+/* Brush id (3x1, drawn as above) through slot 12 with flag bit 2: the
+ * brush keeps the picture to draw it again at other sizes. */
+static int MakeDrawnBrush(ScriptState* L) {
+    static const double kOwnSize[6] = {1, 0, 0, 1, 3, 1};
+    if (!DrawnTransform(&g_drawn, kOwnSize)) return ReturnNumber(L, -1);
+    qbBrushRequest request;
+    memset(&request, 0, sizeof request);
+    request.pixels = g_drawn.pixels;
+    request.flags = 4;
+    request.image = &g_drawn;
+    request.get = DrawnGet;
+    request.free = DrawnFree;
+    request.transform = DrawnTransform;
+    return ReturnNumber(L, g_gfx->MakeBrush((int32_t)ArgNumber(L, 1), 3, 1, &request, NULL));
+}
 /* Slot 29's result. */
 static int FreeBrush(ScriptState* L) { return ReturnNumber(L, g_gfx->FreeBrush((int32_t)ArgNumber(L, 1))); }
 
@@ -383,6 +430,7 @@ static const ScriptCommand kCommands[] = {
     {"ToBase64", ToBase64},
     {"FromBase64", FromBase64},
     {"MakeBrush", MakeBrush},
+    {"MakeDrawnBrush", MakeDrawnBrush},
     {"FreeBrush", FreeBrush},
     {NULL, NULL},
 };
