@@ -907,6 +907,18 @@ typedef struct qbPixelRect {
     int32_t x, y, width, height;
 } qbPixelRect;
 
+/* Flags of slot 13 (SetDisplayAdapter): what the adapter does itself. */
+#define QBADAPTER_NOREPLACE 0x1u      /* no later adapter may replace it */
+#define QBADAPTER_SCALESBLITS 0x8u    /* blits to a display scale */
+#define QBADAPTER_VIDEOBITMAPS 0x10u  /* it keeps bitmaps of its own */
+#define QBADAPTER_OWNSBITMAPS 0x20u
+#define QBADAPTER_INVERTSALPHA 0x80u  /* 255 is transparent to it */
+#define QBADAPTER_SLEEP 0x100u        /* Sleep, ForceEventLoopIteration */
+#define QBADAPTER_VWAIT 0x200u
+#define QBADAPTER_MONITORS 0x400u     /* GetMonitorInfo */
+#define QBADAPTER_GRAB 0x800u         /* GrabScreenPixels */
+#define QBADAPTER_DRAWSUNOPENED 0x1000u /* it draws on displays that are not open */
+
 typedef struct qbGraphicsTable {
     /* 0-3: pictures through the player's own readers and the platform's
      * decoder. Tags: 1 the wanted width, 2 the wanted height (0 own size).
