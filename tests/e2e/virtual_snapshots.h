@@ -66,26 +66,34 @@ inline std::vector<uint32_t> ReadBmpRows(const std::filesystem::path& bmp, int* 
     return pixels;
 }
 
-inline void ExpectVirtualSnapshots(const std::filesystem::path& dir) {
+// The snapshot of the window (0xRRGGBB rows) and the one of the monitor.
+inline void ExpectVirtualScreenSnapshots(const std::vector<uint32_t>& window, int windowWidth, int windowHeight,
+                                         const std::vector<uint32_t>& desktop, int width, int height) {
     constexpr uint32_t kGrey = 0x808080;
-    int w = 0, h = 0;
-    const std::vector<uint32_t> window = ReadBmpRows(dir / "window.bmp", &w, &h);
-    EXPECT_EQ(w, 640);
-    EXPECT_EQ(h, 480);
+    EXPECT_EQ(windowWidth, 640);
+    EXPECT_EQ(windowHeight, 480);
     int notGrey = 0;
     for (uint32_t p : window) notGrey += p != kGrey;
     EXPECT_EQ(notGrey, 0);
-    const std::vector<uint32_t> desktop = ReadBmpRows(dir / "desktop.bmp", &w, &h);
-    ASSERT_EQ(w, 800);
-    ASSERT_EQ(h, 600);
+    ASSERT_EQ(width, 800);
+    ASSERT_EQ(height, 600);
     int wrong = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint32_t p = desktop[static_cast<size_t>(y) * w + x];
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = desktop[static_cast<size_t>(y) * width + x];
             const bool inside = x >= 80 && x < 720 && y >= 60 && y < 540;
             wrong += inside ? p != kGrey : (p == kGrey || p == 0);
         }
     EXPECT_EQ(wrong, 0);
+    EXPECT_NE(desktop.front(), desktop.back());
+}
+
+// The two files the applet saved in dir.
+inline void ExpectVirtualSnapshots(const std::filesystem::path& dir) {
+    int ww = 0, wh = 0, dw = 0, dh = 0;
+    const std::vector<uint32_t> window = ReadBmpRows(dir / "window.bmp", &ww, &wh);
+    const std::vector<uint32_t> desktop = ReadBmpRows(dir / "desktop.bmp", &dw, &dh);
+    ExpectVirtualScreenSnapshots(window, ww, wh, desktop, dw, dh);
 }
 
 }  // namespace e2e

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "pluginlog.h"
 #include "qbplugin.h"
 
 #define EXPORT QBPLUGIN_EXPORT
@@ -28,16 +29,10 @@ static int32_t g_modes[3][2] = {{640, 480}, {800, 600}, {0, 0}};
 
 static void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void Log(const char* format, ...) {
-    const char* path = getenv("QB_TEST_PLUGIN_LOG");
-    if (!path || !*path) return;
-    FILE* f = fopen(path, "a");
-    if (!f) return;
     va_list args;
     va_start(args, format);
-    vfprintf(f, format, args);
+    AppendPluginLog(NULL, format, args);
     va_end(args);
-    fputc('\n', f);
-    fclose(f);
 }
 
 static int Ours(const void* handle) { return handle == &g_window; }

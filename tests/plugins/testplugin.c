@@ -38,6 +38,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "pluginlog.h"
 #include "qbplugin.h"
 
 #ifndef TP_CAPS
@@ -70,17 +71,10 @@ static const qbVmTable* g_vm;
 
 static void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void Log(const char* format, ...) {
-    const char* path = getenv("QB_TEST_PLUGIN_LOG");
-    if (!path || !*path) return;
-    FILE* f = fopen(path, "a");
-    if (!f) return;
-    fprintf(f, "%s: ", g_name[0] ? g_name : "?");
     va_list args;
     va_start(args, format);
-    vfprintf(f, format, args);
+    AppendPluginLog(g_name[0] ? g_name : "?", format, args);
     va_end(args);
-    fputc('\n', f);
-    fclose(f);
 }
 
 /* The file's name less its folder, a leading "_" and ".qbp". */
