@@ -19,7 +19,9 @@ std::vector<std::string> calls;
 template <class... A>
 void Log(const char* name, A... args) {
     std::string line = name;
-    ((line += " " + std::to_string(args)), ...);
+    // Appended piece by piece: g++ -O3 takes " " + a temporary for an
+    // overlapping copy.
+    ((line += ' ', line += std::to_string(args)), ...);
     calls.push_back(line);
 }
 
@@ -95,7 +97,10 @@ int hookOrder = 0;
 std::vector<std::string> hookLog;
 
 int LoggingHook(qbDisplayHook* hook, int kind, const void*, void* user) {
-    hookLog.push_back(std::string(static_cast<const char*>(user)) + " " + std::to_string(kind));
+    std::string line = static_cast<const char*>(user);
+    line += ' ';
+    line += std::to_string(kind);
+    hookLog.push_back(line);
     (void)hook;
     ++hookOrder;
     return 0;

@@ -32,7 +32,10 @@ static_assert(QBADAPTER_SLEEP == kAdapterSleep && QBADAPTER_VWAIT == kAdapterVWa
 std::vector<std::string> hookLog;
 
 int LoggingHook(qbDisplayHook*, int kind, const void*, void* user) {
-    hookLog.push_back(std::string(static_cast<const char*>(user)) + " " + std::to_string(kind));
+    std::string line = static_cast<const char*>(user);
+    line += ' ';
+    line += std::to_string(kind);
+    hookLog.push_back(line);
     return 0;
 }
 
