@@ -907,6 +907,18 @@ typedef struct qbPixelRect {
     int32_t x, y, width, height;
 } qbPixelRect;
 
+/* Flags of slot 13 (SetDisplayAdapter): what the adapter does itself. */
+#define QBADAPTER_NOREPLACE 0x1u      /* no later adapter may replace it */
+#define QBADAPTER_SCALESBLITS 0x8u    /* blits to a display scale */
+#define QBADAPTER_VIDEOBITMAPS 0x10u  /* it keeps bitmaps of its own */
+#define QBADAPTER_OWNSBITMAPS 0x20u
+#define QBADAPTER_INVERTSALPHA 0x80u  /* 255 is transparent to it */
+#define QBADAPTER_SLEEP 0x100u        /* Sleep, ForceEventLoopIteration */
+#define QBADAPTER_VWAIT 0x200u
+#define QBADAPTER_MONITORS 0x400u     /* GetMonitorInfo */
+#define QBADAPTER_GRAB 0x800u         /* GrabScreenPixels */
+#define QBADAPTER_DRAWSUNOPENED 0x1000u /* it draws on displays that are not open */
+
 typedef struct qbGraphicsTable {
     /* 0-3: pictures through the player's own readers and the platform's
      * decoder. Tags: 1 the wanted width, 2 the wanted height (0 own size).
@@ -1044,6 +1056,137 @@ typedef struct qbFontTable {
                              int64_t* offset, int64_t* length);
     void* unused[2];
 } qbFontTable;
+
+/* Table 8: the script VM, through which a command reads its arguments and
+ * pushes its results. Stack indexes count from 1 at the bottom of the
+ * command's frame; negative ones count from the top (-1 the top value), and
+ * the pseudo-indexes below name the registry and the global table. Type
+ * numbers are QBVM_T*. The Check and Opt slots raise the script error of
+ * a wrong argument (see ScriptCommand above on unwinding). */
+#define QBVM_REGISTRYINDEX (-10000)
+#define QBVM_GLOBALSINDEX (-10001)
+#define QBVM_UPVALUEINDEX(i) (QBVM_GLOBALSINDEX - (i))
+#define QBVM_MULTRET (-1)
+enum {
+    QBVM_TNONE = -1,
+    QBVM_TNIL = 0,
+    QBVM_TBOOLEAN = 1,
+    QBVM_TLIGHTUSERDATA = 2,
+    QBVM_TNUMBER = 3,
+    QBVM_TSTRING = 4,
+    QBVM_TTABLE = 5,
+    QBVM_TFUNCTION = 6,
+    QBVM_TUSERDATA = 7,
+    QBVM_TTHREAD = 8
+};
+
+/* An object's id as a script gives it: a number, or the handle of an
+ * automatic id (then number is 0). */
+typedef struct qbObjectID {
+    int32_t number;
+    void* handle;
+} qbObjectID;
+
+/* A string being built on the script's stack (slots 60-65); the plugin
+ * keeps it in its own frame between VmBufferInit and VmBufferPushResult. */
+#define QBVM_BUFFERSIZE 1024
+typedef struct qbScriptBuffer {
+    char* p;
+    int lvl;
+    ScriptState* L;
+    char buffer[QBVM_BUFFERSIZE];
+} qbScriptBuffer;
+
+#ifndef QBPLUGIN_HOST
+typedef qbObjectID ObjectID;
+typedef qbScriptBuffer ScriptBuffer;
+#endif
+
+typedef int (*qbScriptFunction)(ScriptState* L);
+
+typedef struct qbVmTable {
+    int (*GetTop)(ScriptState* L); /* 0 */
+    void (*SetTop)(ScriptState* L, int index);
+    void (*PushValue)(ScriptState* L, int index);
+    void (*Remove)(ScriptState* L, int index);
+    void (*Insert)(ScriptState* L, int index);
+    void (*Replace)(ScriptState* L, int index); /* 5 */
+    int (*IsCFunction)(ScriptState* L, int index);
+    int (*IsNumber)(ScriptState* L, int index); /* a number or a string that converts */
+    int (*IsString)(ScriptState* L, int index);
+    int (*IsUserdata)(ScriptState* L, int index); /* full or light */
+    int (*Type)(ScriptState* L, int index);      /* 10 */
+    int (*Equal)(ScriptState* L, int index1, int index2);
+    int (*RawEqual)(ScriptState* L, int index1, int index2);
+    /* 13: strings compare without letter case when noCase is set. */
+    int (*CompareLess)(ScriptState* L, int index1, int index2, int noCase);
+    double (*ToNumber)(ScriptState* L, int index);
+    const char* (*ToCString)(ScriptState* L, int index); /* 15 */
+    size_t (*StrLen)(ScriptState* L, int index);
+    qbScriptFunction (*ToCFunction)(ScriptState* L, int index);
+    void* (*ToUserdata)(ScriptState* L, int index);
+    const void* (*ToPointer)(ScriptState* L, int index);
+    void (*PushNil)(ScriptState* L); /* 20 */
+    void (*PushNumber)(ScriptState* L, double n);
+    void (*PushLString)(ScriptState* L, const char* s, size_t length);
+    void (*PushString)(ScriptState* L, const char* s);
+    void (*PushLightUserdata)(ScriptState* L, void* p);
+    void (*PushCClosure)(ScriptState* L, qbScriptFunction fn, int upvalues); /* 25 */
+    void (*GetTable)(ScriptState* L, int index); /* t[key on top], the key replaced */
+    void (*RawGet)(ScriptState* L, int index);
+    void (*RawGetIndex)(ScriptState* L, int index, int n);
+    void (*PushNewTable)(ScriptState* L);
+    void (*GetGlobalsTable)(ScriptState* L, int index); /* 30: a function's environment */
+    void (*SetTable)(ScriptState* L, int index);        /* t[key] = value, both popped */
+    void (*RawSet)(ScriptState* L, int index);
+    void (*RawSetIndex)(ScriptState* L, int index, int n);
+    int (*SetGlobalsTable)(ScriptState* L, int index);
+    int (*PCall)(ScriptState* L, int nargs, int nresults, int errfunc); /* 35 */
+    int (*Next)(ScriptState* L, int index);
+    void (*Concat)(ScriptState* L, int n);
+    int (*GetUpvalues)(ScriptState* L);
+    const char* (*GetUpvalue)(ScriptState* L, int funcindex, int n);
+    const char* (*SetUpvalue)(ScriptState* L, int funcindex, int n); /* 40 */
+    void* (*NewUserdata)(ScriptState* L, size_t size);
+    int (*SetMetatable)(ScriptState* L, int index);
+    int (*GetMetatable)(ScriptState* L, int index);
+    void (*RaiseError)(ScriptState* L, int code);
+    const char* (*CheckString)(ScriptState* L, int arg, size_t* length); /* 45 */
+    const char* (*OptString)(ScriptState* L, int arg, const char* fallback, size_t* length);
+    double (*CheckNumber)(ScriptState* L, int arg);
+    double (*OptNumber)(ScriptState* L, int arg, double fallback);
+    uint32_t (*CheckInt)(ScriptState* L, int arg);
+    uint32_t (*OptInt)(ScriptState* L, int arg, uint32_t fallback); /* 50 */
+    void (*CheckTable)(ScriptState* L, int arg);
+    void (*CheckFunction)(ScriptState* L, int arg);
+    int (*CheckType)(ScriptState* L, int arg, int type);
+    int (*MakeRef)(ScriptState* L, int table);
+    void (*ReleaseRef)(ScriptState* L, int table, int ref); /* 55 */
+    void (*GetObjectIDArg)(ScriptState* L, int arg, qbObjectID* id);
+    int (*NewNamedMetatable)(ScriptState* L, const char* name);
+    void (*GetNamedMetatable)(ScriptState* L, const char* name);
+    void* (*CheckNamedUserdata)(ScriptState* L, int arg, const char* name);
+    void (*BufferInit)(ScriptState* L, qbScriptBuffer* b); /* 60 */
+    char* (*BufferPrepare)(qbScriptBuffer* b);
+    void (*BufferAddLString)(qbScriptBuffer* b, const char* s, size_t length);
+    void (*BufferAddString)(qbScriptBuffer* b, const char* s);
+    void (*BufferAddValue)(qbScriptBuffer* b);
+    void (*BufferPushResult)(qbScriptBuffer* b); /* 65 */
+    int (*FindString)(const char* s, const char* const list[]);
+    int (*CheckStack)(ScriptState* L, int extra);
+    const char* (*ResolveLinkedFileArg)(ScriptState* L, int arg);
+    /* 69: idAndChooseFlag[0] the number, idAndChooseFlag[1] set when the
+     * script asked for a new automatic id. */
+    void (*GetNewObjectIDArg)(ScriptState* L, int arg, int32_t* idAndChooseFlag);
+    void (*PushBoolean)(ScriptState* L, int b); /* 70 */
+    int (*ToBoolean)(ScriptState* L, int index);
+    void (*PushNewTableSized)(ScriptState* L, int narray, int hashPower);
+    const char* (*TypeName)(ScriptState* L, int type);
+    int (*Call)(ScriptState* L, int nargs, int nresults);
+    int (*GetGcThreshold)(ScriptState* L); /* 75 */
+    int (*GetGcCount)(ScriptState* L);
+    void (*SetGcThreshold)(ScriptState* L, int threshold);
+} qbVmTable;
 
 /* Table 9: data built into the player: the Bitstream Vera TrueType fonts
  * (Sans, Sans Mono, Serif) and their sizes in bytes. */
@@ -1232,6 +1375,12 @@ QBPLUGIN_STATIC_ASSERT(sizeof(qbBrushRequest) == 56 && sizeof(qbBitmapLockRecord
 QBPLUGIN_STATIC_ASSERT(sizeof(qbSoundPCM) == 7 * 8 && sizeof(qbSoundTable) == 3 * 8, "table 4 has 3 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbRequesterTable) == 4 * 8, "table 5 has 4 slots");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbFontTable) == 3 * 8, "table 6 has room for 3 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbVmTable) == 78 * 8 && offsetof(qbVmTable, RaiseError) == 44 * 8 &&
+                           offsetof(qbVmTable, GetObjectIDArg) == 56 * 8 && offsetof(qbVmTable, BufferInit) == 60 * 8 &&
+                           offsetof(qbVmTable, Call) == 74 * 8,
+                       "table 8 has 78 slots");
+QBPLUGIN_STATIC_ASSERT(sizeof(qbObjectID) == 16 && sizeof(qbScriptBuffer) == 24 + QBVM_BUFFERSIZE,
+                       "table 8 records");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbDataTable) == 10 * 8 && offsetof(qbDataTable, fontSizes) == 3 * 8, "table 9");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbZlibTable) == 16 * 8 && offsetof(qbZlibTable, crc32) == 12 * 8, "table 10");
 QBPLUGIN_STATIC_ASSERT(sizeof(qbFreetypeTable) == 40 * 8 && offsetof(qbFreetypeTable, FT_MulFix) == 21 * 8,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "core/errcodes.h"
 #include "core/numbers.h"
@@ -78,7 +79,10 @@ bool DisplayScalesLayers(const qbDisplay* d, const qbBGPic* bgpic) {
 
 // A new state for the layer's base image under its transform, with the
 // display's factors when scaled is set. The base state is not touched.
-int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, std::unique_ptr<qbLayerState>* out) {
+// With reuse (a state built from the same picture under the same matrix)
+// the new state takes over its transformed image instead of making one.
+int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, std::unique_ptr<qbLayerState>* out,
+               qbLayerState* reuse = nullptr) {
     qbLayerState* base = layer->basestate;
     qbTransformOptions t = layer->transform;
     double fx = 1.0, fy = 1.0;
@@ -124,6 +128,20 @@ int BuildState(ScriptState* L, const qbDisplay* d, qbLayer* layer, bool scaled, 
         return 0;
     }
 
+    if (reuse) {
+        const double byRows[4] = {t.matrix[0], t.matrix[2], t.matrix[1], t.matrix[3]};
+        const qbRect box =
+            GetAnchoredTransformBounds(ax, ay, base->width, base->height, layer->anchorx, layer->anchory, byRows);
+        dup->xfbitmap = std::exchange(reuse->xfbitmap, nullptr);
+        dup->xfmask = std::exchange(reuse->xfmask, nullptr);
+        dup->xfalpha = std::exchange(reuse->xfalpha, nullptr);
+        dup->shownx = box.x;
+        dup->showny = box.y;
+        dup->shownwidth = reuse->shownwidth;
+        dup->shownheight = reuse->shownheight;
+        *out = std::move(dup);
+        return 0;
+    }
     qbObjectImage image;
     int32_t iw = 0, ih = 0;
     if (int err = GetLayerSourceImage(L, layer, base, false, &image, &iw, &ih)) return err;
@@ -239,13 +257,28 @@ int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t fl
         FreeUnusedClipRegions(L);
         return err;
     };
+    // The caller vouches that the picture and its matrix are unchanged: the
+    // image transformed last time serves again (and goes back on an error).
+    qbLayerState* reuse = nullptr;
+    if ((flags & kChangeSamePicture) && !scaleStep && oldTransformed != base && oldTransformed->xfbitmap &&
+        !DrawnLayerHooks(layer->type))
+        reuse = oldTransformed;
+    auto giveBack = [&] {
+        if (!reuse || !transformed) return;
+        reuse->xfbitmap = std::exchange(transformed->xfbitmap, nullptr);
+        reuse->xfmask = std::exchange(transformed->xfmask, nullptr);
+        reuse->xfalpha = std::exchange(transformed->xfalpha, nullptr);
+    };
     qbLayerState* newTransformed = oldTransformed;
     if (!scaleStep) {
         if (IsIdentityMatrix(layer->transform.matrix)) {
             newTransformed = base;
         } else {
-            if (int err = BuildState(L, d, layer, false, &transformed)) return err;
-            if (int err = StateClipRegion(L, layer, base->clipregion, false, &transformed->clipregion)) return fail(err);
+            if (int err = BuildState(L, d, layer, false, &transformed, reuse)) return err;
+            if (int err = StateClipRegion(L, layer, base->clipregion, false, &transformed->clipregion)) {
+                giveBack();
+                return fail(err);
+            }
             newTransformed = transformed.get();
         }
     }
@@ -254,11 +287,16 @@ int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t fl
         if (scaleStep && d && d->scaleX == 1.0 && d->scaleY == 1.0) {
             newShown = newTransformed;
         } else {
-            if (int err = BuildState(L, d, layer, true, &shown)) return fail(err);
+            if (int err = BuildState(L, d, layer, true, &shown)) {
+                giveBack();
+                return fail(err);
+            }
             // The shown state is the transformed one under the display's
             // scale, so its region is the transformed region scaled.
-            if (int err = StateClipRegion(L, layer, newTransformed->clipregion, true, &shown->clipregion))
+            if (int err = StateClipRegion(L, layer, newTransformed->clipregion, true, &shown->clipregion)) {
+                giveBack();
                 return fail(err);
+            }
             newShown = shown.get();
         }
     }

@@ -184,8 +184,11 @@ int UndoLayer(ScriptState* L, int32_t type, ObjectID id, int32_t level, bool noR
 
 // Rebuilds a layer's transformed (mode 2) or display-scaled shown state
 // (mode 5; 7 drops the previous shown state) after its transform changed.
+// kChangeSamePicture: the layer shows the picture its transformed state
+// was made from, under the same matrix and smoothing, so that state's
+// transformed image is taken over instead of transformed again.
 int ApplyLayerChange(ScriptState* L, qbLayer* layer, uint32_t flags);
-enum : uint32_t { kChangeDisplayScale = 1, kChangeRefresh = 2, kChangeDropShown = 4 };
+enum : uint32_t { kChangeDisplayScale = 1, kChangeRefresh = 2, kChangeDropShown = 4, kChangeSamePicture = 8 };
 
 // Points every layer that shows the object at another id.
 void RelinkLayersToObject(int32_t objectType, ObjectID from, ObjectID to);

@@ -716,7 +716,11 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
                 ownLayout = std::move(base->textLayout);
                 ownShape = std::move(base->shapeState);
             }
-            if (int err = ApplyLayerChange(L, layer, 0)) {
+            // A change that keeps the picture and its turn keeps the
+            // turned image.
+            bool samePicture = !w.content && !text && !shape && saved.transform.smoothscale == layer->transform.smoothscale;
+            for (int i = 0; i < 4; ++i) samePicture = samePicture && saved.transform.matrix[i] == layer->transform.matrix[i];
+            if (int err = ApplyLayerChange(L, layer, samePicture ? uint32_t{kChangeSamePicture} : 0u)) {
                 base->bitmap = own ? own : base->bitmap;
                 if (textGoes) {
                     base->mask = ownPlanes.mask;

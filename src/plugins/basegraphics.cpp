@@ -232,8 +232,11 @@ int MakeBrushSlot(int32_t id, int32_t width, int32_t height, const qbBrushReques
         image->nominalHeight = height;
     }
     qbBrush* made = nullptr;
-    if (int err = AllocBrushRecord(NewObjectID{0, 1}, kBrushPixels, width, height, width, 0, image.get(),
-                                   bitmap.get(), key, mask.get(), alpha.get(), ObjectID{}, &made))
+    // A picture the plugin renders again makes a brush that scales and turns
+    // through it, as a scalable picture from a loader does.
+    const bool rerenders = image && request->get && request->transform;
+    if (int err = AllocBrushRecord(NewObjectID{0, 1}, rerenders ? kBrushVector : kBrushPixels, width, height, width, 0,
+                                   image.get(), bitmap.get(), key, mask.get(), alpha.get(), ObjectID{}, &made))
         return err;
     static_cast<void>(image.release());
     static_cast<void>(bitmap.release());

@@ -1,14 +1,21 @@
-// Text under a transform: a scalable font is rendered anew at the scale of
-// a pure scaling matrix, so that glyphs stay sharp; anything else (turns,
-// shears, mirrors, fonts of fixed size) is rendered once and its pixels
-// transformed.
+// Text under a transform: a scalable font is rendered anew at the size the
+// matrix scales to, so that glyphs stay sharp, and what is left of the
+// matrix (a mirror, a turn) then moves its pixels; anything else (shears,
+// uneven scales along turned axes, fonts of fixed size) is rendered once
+// and its pixels transformed.
 #pragma once
 
 #include "text/textcompose.h"
 #include "text/textlayout.h"
 
-// Whether text in the font is rendered anew under the matrix: a pure
-// scale, positive on both axes, of a scalable font.
+// Splits the matrix into a size (*sx, *sy, both positive) and what is left
+// of it, a mirror or a turn that scales nothing: a matrix that scales
+// along its axes, or a mirrored or plain turn of one scale (its two scales
+// within 0.01). False for any other matrix.
+bool SplitTextMatrix(const double matrix[4], double* sx, double* sy, double rest[4]);
+
+// Whether text in the font is rendered anew under the matrix: a scalable
+// font and a matrix SplitTextMatrix takes.
 bool RendersSharpUnder(const double matrix[4], const qbFont* font);
 
 // The layout is rendered with the line breaks and tab choices it recorded

@@ -21,7 +21,9 @@
 #include "objects/dirtyrects.h"
 #include "objects/displayobject.h"
 #include "objects/layers.h"
+#include "objects/objectoptions.h"
 #include "objects/selection.h"
+#include "text/textobjects.h"
 #include "transitions/curtains.h"
 #include "transitions/dissolve.h"
 #include "transitions/effectasync.h"
@@ -174,6 +176,38 @@ int PrepareBrush(qbEffectState* s, qbDisplay* d) {
     s->image = b->bitmap;
     s->mask = b->alpha ? nullptr : b->mask;
     s->alpha = b->alpha;
+    return 0;
+}
+
+// A text object is placed by its picture's top left, which lies at the
+// text origin plus its offsets.
+int PrepareTextObject(qbEffectState* s, qbDisplay* d) {
+    qbTextObject* o = nullptr;
+    if (int err = GetTextObject(s->script, s->id, &o, 0)) return err;
+    const int32_t x = AddCoordinates(ResolveSpecialX(s->x, o->width, 0, 0), o->xOffset);
+    const int32_t y = AddCoordinates(ResolveSpecialY(s->y, o->height, 0, 0), o->yOffset);
+    if (d->layersEnabled) {
+        qbTransformOptions topts;
+        qbLayerOptions lopts;
+        ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
+        qbLayer* layer = nullptr;
+        if (int err = AddTextObjectLayer(s->script, o, x, y, topts, lopts, -1, kAddHidden, &layer))
+            return err;
+        if (!layer) return ERR_WRONGUSAGE;
+        s->addedLayer = 1;
+        s->objectType = kEffectLayer;
+        s->id = ObjectID{CountLayers(d->bgpic), nullptr};
+        return 0;
+    }
+    ++o->locked;
+    s->useCount = &o->locked;
+    s->width = o->width;
+    s->height = o->height;
+    s->x = EffectCoordinate(x);
+    s->y = EffectCoordinate(y);
+    s->image = o->bitmap.get();
+    s->mask = o->alpha ? nullptr : o->mask.get();
+    s->alpha = o->alpha.get();
     return 0;
 }
 
@@ -354,7 +388,9 @@ int StartEffect(qbEffectState* s, qbDisplay* d) {
         case kEffectBrush:
             if (int err = PrepareBrush(s, d)) return err;
             break;
-        case kEffectTextObject: return ERR_FINDTEXTOBJECT;  // no text objects yet
+        case kEffectTextObject:
+            if (int err = PrepareTextObject(s, d)) return err;
+            break;
         case kEffectBGPicPart:
             if (int err = PrepareBGPicPart(s, d)) return err;
             break;

@@ -1,6 +1,6 @@
 // The display adapter: installing it with its refusals, every window wrapper
-// reaching the backend without one and its slot with one, draw hooks, and
-// the events and queries that plugins send.
+// reaching the backend without one, draw hooks, and the events and queries
+// that plugins send.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,104 +19,18 @@ std::vector<std::string> calls;
 template <class... A>
 void Log(const char* name, A... args) {
     std::string line = name;
-    ((line += " " + std::to_string(args)), ...);
+    // Appended piece by piece: g++ -O3 takes " " + a temporary for an
+    // overlapping copy.
+    ((line += ' ', line += std::to_string(args)), ...);
     calls.push_back(line);
 }
 
 void* const kHandle = reinterpret_cast<void*>(0x1234);
-uint32_t grabbed[4] = {0x10, 0x20, 0x30, 0x40};
-qbAdapterMonitor monitors[] = {{0, 0, 800, 600}, {800, 0, 1024, 768}, {0, 0, 0, 0}};
-qbAdapterMode modes[] = {{640, 480}, {800, 600}, {0, 0}};
 int pointerToken = 0;
 
-qbDisplayAdapterSlots FakeSlots() {
-    qbDisplayAdapterSlots s;
-    s.ForceEventLoopIteration = [](void*) { Log("ForceEventLoopIteration"); return 0; };
-    s.Sleep = [](int ms) {
-        Log("Sleep", ms);
-        return ms == 13 ? ERR_USERABORT : 0;
-    };
-    s.VWait = [](void* h, const qbAdapterTag* t) {
-        Log("VWait", h == kHandle, t[0].tag, t[0].value, t[1].tag);
-        return 0;
-    };
-    s.DetermineBorderSizes = [](uint32_t style, int32_t* l, int32_t* r, int32_t* t, int32_t* b) {
-        Log("DetermineBorderSizes", style);
-        *l = 1, *r = 2, *t = 20, *b = 3;
-        return 0;
-    };
-    s.OpenDisplay = [](const char* title, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t style,
-                       const qbAdapterTag*) {
-        calls.push_back(std::string("OpenDisplay ") + title);
-        Log("OpenDisplay", x, y, w, h, style);
-        return kHandle;
-    };
-    s.CloseDisplay = [](void* h) { Log("CloseDisplay", h == kHandle); return 0; };
-    s.ChangeBufferSize = [](void* h, int32_t w, int32_t ht, int32_t a, void* b) {
-        Log("ChangeBufferSize", h == kHandle, w, ht, a, b == nullptr);
-        return 0;
-    };
-    s.ShowHideDisplay = [](void* h, int show, void*) { Log("ShowHideDisplay", h == kHandle, show); return 0; };
-    s.SizeMoveDisplay = [](void* h, int32_t x, int32_t y, int32_t w, int32_t ht, int32_t a, void*) {
-        Log("SizeMoveDisplay", h == kHandle, x, y, w, ht, a);
-        return 0;
-    };
-    s.SetDisplayTitle = [](void* h, const char* title) {
-        calls.push_back(std::string("SetDisplayTitle ") + (h == kHandle ? "1 " : "0 ") + title);
-        return 0;
-    };
-    s.ActivateDisplay = [](void* h, int on) { Log("ActivateDisplay", h == kHandle, on); return 0; };
-    s.CreatePointer = [](const uint32_t* argb, int32_t w, int32_t h, int32_t hx, int32_t hy, void*) -> void* {
-        Log("CreatePointer", argb[0], w, h, hx, hy);
-        return &pointerToken;
-    };
-    s.FreePointer = [](void* p) { Log("FreePointer", p == &pointerToken); };
-    s.SetPointer = [](void* h, int kind, void* p) { Log("SetPointer", h == kHandle, kind, p == &pointerToken); return 0; };
-    s.ShowHidePointer = [](void* h, int show) { Log("ShowHidePointer", h == kHandle, show); return 0; };
-    s.MovePointer = [](void* h, int32_t x, int32_t y) { Log("MovePointer", h == kHandle, x, y); return 0; };
-    s.GetMousePos = [](void* h, int32_t* x, int32_t* y) {
-        Log("GetMousePos", h == kHandle);
-        *x = 11, *y = 22;
-        return 0;
-    };
-    s.GetQualifiers = [](void* h) { Log("GetQualifiers", h == kHandle); return 0x55u; };
-    s.BltBitMap = [](void* src, void* dst, const qbAdapterBlitBlock* b, uint32_t mode, void*) {
-        Log("BltBitMap", src != nullptr, dst == kHandle, b->srcX, b->srcY, b->dstX, b->dstY, b->width, b->height,
-            b->scaleWidth, b->scaleHeight, mode);
-        return 0;
-    };
-    s.RectFill = [](void* h, int32_t x, int32_t y, int32_t w, int32_t ht, uint32_t c, uint32_t mode, void*) {
-        Log("RectFill", h == kHandle, x, y, w, ht, c, mode);
-        return 0;
-    };
-    s.WritePixel = [](void* h, int32_t x, int32_t y, uint32_t c, uint32_t mode, void*) {
-        Log("WritePixel", h == kHandle, x, y, c, mode);
-        return 0;
-    };
-    s.Line = [](void* h, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t c, uint32_t mode, void*) {
-        Log("Line", h == kHandle, x1, y1, x2, y2, c, mode);
-        return 0;
-    };
-    s.GetMonitorInfo = [](int what, int monitor, void** out, void*) {
-        Log("GetMonitorInfo", what, monitor);
-        *out = what == 0 ? static_cast<void*>(monitors) : static_cast<void*>(modes);
-        return 0;
-    };
-    s.FreeMonitorInfo = [](int what, void*) { Log("FreeMonitorInfo", what); };
-    s.GrabScreenPixels = [](void* h, int32_t x, int32_t y, int32_t w, int32_t ht, int32_t, void*) {
-        Log("GrabScreenPixels", h == kHandle, x, y, w, ht);
-        return grabbed;
-    };
-    s.FreeGrabScreenPixels = [](uint32_t* p) { Log("FreeGrabScreenPixels", p == grabbed); };
-    s.AdapterMainLoop = [](ScriptState* L, AdapterMainCallback, ScriptState* user, int, void*) {
-        Log("AdapterMainLoop", L == user);
-        return 0;
-    };
-    s.Cls = [](void* h, uint32_t c, void*) { Log("Cls", h == kHandle, c); return 0; };
-    return s;
-}
-
-const qbDisplayAdapterSlots kFakeSlots = FakeSlots();
+// Installing reads no slot: the cases that call the slots run through the
+// logging adapter plugin (tests/plugins/adapterplugin_test.cpp).
+const qbDisplayAdapterSlots kFakeSlots{};
 
 qbPlugin FakeAdapter() {
     qbPlugin p;
@@ -183,7 +97,10 @@ int hookOrder = 0;
 std::vector<std::string> hookLog;
 
 int LoggingHook(qbDisplayHook* hook, int kind, const void*, void* user) {
-    hookLog.push_back(std::string(static_cast<const char*>(user)) + " " + std::to_string(kind));
+    std::string line = static_cast<const char*>(user);
+    line += ' ';
+    line += std::to_string(kind);
+    hookLog.push_back(line);
     (void)hook;
     ++hookOrder;
     return 0;
@@ -261,106 +178,6 @@ TEST_F(AdapterTest, WithoutAnAdapterEveryWrapperReachesTheBackend) {
         "ListNativeDisplayModes", "GrabScreenRegion"};
     EXPECT_EQ(Take(), expected);
     SetPlatformBackend(nullptr);
-}
-
-TEST_F(AdapterTest, WithAnAdapterEveryWrapperReachesItsSlot) {
-    qbPlugin plugin = FakeAdapter();
-    ASSERT_EQ(Install(plugin, kAdapterSleep | kAdapterVWait | kAdapterMonitors | kAdapterGrab), 0);
-    qbDisplayOptions o;
-    o.title = "T";
-    o.x = 5;
-    o.y = 6;
-    o.width = 30;
-    o.height = 20;
-    o.flags = kDisplayActivate | 0x2;  // sizeable
-    qbDisplay* d = Make(1, o);
-    ASSERT_EQ(StartDisplays(nullptr), 0);
-    ASSERT_EQ(d->adapterHandle, kHandle);
-    const std::vector<std::string> opening = {"GetMonitorInfo 0 0",      "FreeMonitorInfo 0",
-                                              "DetermineBorderSizes 2",  "OpenDisplay T",
-                                              "OpenDisplay 5 6 30 20 2", "ShowHidePointer 1 1",
-                                              "ChangeBufferSize 1 30 20 0 1",
-                                              "BltBitMap 1 1 0 0 0 0 30 20 0 0 0", "ActivateDisplay 1 1"};
-    EXPECT_EQ(Take(), opening);
-    EXPECT_EQ(d->borderWidth, 3);
-    EXPECT_EQ(d->borderHeight, 23);
-
-    SizeMoveDisplayWindow(d);
-    MoveDisplayWindow(d);
-    ShowHideDisplayWindow(d, true);
-    UpdateDisplayTitle(d);
-    ActivateDisplayWindow(d, false);
-    uint32_t argb[1] = {0xFF00FF};
-    void* pointer = nullptr;
-    EXPECT_EQ(CreateDisplayPointer(argb, 1, 1, &pointer, 0, 0), 0);
-    SetDisplayPointer(d, pointer, 2);
-    MoveDisplayPointer(d, 7, 8);
-    FreeDisplayPointer(pointer);
-    int32_t x = 0, y = 0;
-    GetDisplayMousePos(d, &x, &y);
-    EXPECT_EQ(x, 11);
-    EXPECT_EQ(GetDisplayQualifiers(d), 0x55u);
-    FillDisplayRect(d, 1, 2, 3, 4, 0x00112233);
-    PlotDisplayPixel(d, 5, 6, 0x01000000);
-    DrawDisplayLine(d, 1, 2, 3, 4, 9);
-    ClearAdapterDisplay(d, 0x77);
-    EXPECT_EQ(WakeDisplayAdapter(), 1);
-    EXPECT_EQ(DelayPumpingEvents(15), 0);
-    EXPECT_EQ(DelayPumpingEvents(13), ERR_USERABORT);
-    EXPECT_EQ(WaitDisplayVBlank(nullptr, d, 3), 0);
-    EXPECT_EQ(CountMonitors(d), 2);
-    qbDisplayModeEntry list[4];
-    EXPECT_EQ(GetDisplayModeList(d, list), 2);
-    EXPECT_EQ(list[1].width, 800);
-    BitmapPtr grab(GrabDisplayScreen(d, 1, 2, 2, 2));
-    ASSERT_NE(grab, nullptr);
-    EXPECT_EQ(ReadBitmapPixel(grab.get(), 1, 1, false), 0x40u);
-    EXPECT_EQ(RunMainChunkThroughAdapter(nullptr), 0);
-    const std::vector<std::string> expected = {
-        "SizeMoveDisplay 1 5 6 30 20 0", "SizeMoveDisplay 1 5 6 0 0 0", "ShowHideDisplay 1 0",
-        "SetDisplayTitle 1 T", "ActivateDisplay 1 0", "CreatePointer 16711935 1 1 0 0", "SetPointer 1 2 1",
-        "ShowHidePointer 1 1", "MovePointer 1 7 8", "FreePointer 1", "GetMousePos 1", "GetQualifiers 1",
-        "RectFill 1 1 2 3 4 1122867 0", "WritePixel 1 5 6 16777216 0", "Line 1 1 2 3 4 9 0", "Cls 1 119",
-        "ForceEventLoopIteration", "Sleep 15", "Sleep 13", "VWait 1 1 3 0", "GetMonitorInfo 0 0", "FreeMonitorInfo 0",
-        "GetMonitorInfo 1 0", "FreeMonitorInfo 1", "GrabScreenPixels 1 1 2 2 2", "FreeGrabScreenPixels 1",
-        "AdapterMainLoop 1"};
-    EXPECT_EQ(Take(), expected);
-    CloseDisplayCore(nullptr, d, 0);
-    EXPECT_EQ(Take(), std::vector<std::string>{"CloseDisplay 1"});
-    EXPECT_EQ(d->adapterHandle, nullptr);
-}
-
-TEST_F(AdapterTest, AnAdapterThatCountsOpacityTheOtherWayGetsInvertedAlpha) {
-    qbPlugin plugin = FakeAdapter();
-    EXPECT_EQ(AdjustAlphaForAdapter(0x00123456), 0x00123456u);
-    ASSERT_EQ(Install(plugin, kAdapterInvertsAlpha), 0);
-    EXPECT_EQ(AdjustAlphaForAdapter(0x00123456), 0xFF123456u);
-    EXPECT_EQ(AdjustAlphaForAdapter(0xFF123456), 0x00123456u);
-    EXPECT_EQ(AdjustAlphaForAdapter(0x40123456), 0xBF123456u);
-}
-
-TEST_F(AdapterTest, ClosedDisplaysGetOnlyTheirHooksWithAnAdapter) {
-    qbPlugin plugin = FakeAdapter();
-    ASSERT_EQ(Install(plugin, 0), 0);
-    qbDisplay* d = Make(2);
-    hookLog.clear();
-    static char name[] = "h";
-    ASSERT_NE(AddDisplayHook(ObjectID{2, nullptr}, &LoggingHook, name, nullptr, 0), nullptr);
-    Take();
-    FillDisplayRect(d, 0, 0, 1, 1, 0);
-    PlotDisplayPixel(d, 0, 0, 0);
-    DrawDisplayLine(d, 0, 0, 1, 1, 0);
-    EXPECT_TRUE(Take().empty());
-    EXPECT_EQ(hookLog, (std::vector<std::string>{"h 1", "h 3", "h 2"}));
-    // An adapter that draws on displays with a handle that are not open.
-    DisplayWorld::Clean();
-    calls.clear();
-    ASSERT_EQ(Install(plugin, kAdapterDrawsUnopened), 0);
-    d = Make(2);
-    d->adapterHandle = kHandle;
-    FillDisplayRect(d, 0, 0, 1, 1, 0);
-    EXPECT_EQ(Take(), std::vector<std::string>{"RectFill 1 0 0 1 1 0 0"});
-    d->adapterHandle = nullptr;
 }
 
 TEST_F(AdapterTest, AHookThatRemovesItselfDoesNotStopTheOthers) {

@@ -190,6 +190,48 @@ TEST_F(BasePluginTest, BrushesFromTheGraphicsTableShowMaskedAndBlended) {
     EXPECT_NE(r.err.find("Could not find brush 1"), std::string::npos) << r.err;
 }
 
+// A brush the plugin makes with a picture it draws again: ScaleBrush asks
+// the plugin for the new size, so the one green column stays one pixel wide
+// instead of growing into a block of ten.
+const char kDrawnBrushScript[] = R"(
+.function main maxstack=8
+.line 1
+    GETGLOBAL 0 "basecheck"
+    GETTABLE 0 0 "makedrawnbrush"
+    LOADK 1 #3
+    CALL 0 2 1
+.line 2
+    GETGLOBAL 0 "scalebrush"
+    LOADK 1 #3
+    LOADK 2 #30
+    LOADK 3 #10
+    CALL 0 4 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #3
+    LOADK 2 #0
+    LOADK 3 #0
+    CALL 0 4 1
+.line 3
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "readpixel"
+    LOADK 2 #11
+    LOADK 3 #5
+    CALL 1 3 2
+    GETGLOBAL 2 "readpixel"
+    LOADK 3 #15
+    LOADK 4 #5
+    CALL 2 3 2
+    CALL 0 3 1
+    RETURN 0 1 0
+.end
+)";
+
+TEST_F(BasePluginTest, ABrushWithAPictureToDrawAgainScalesThroughThePlugin) {
+    const e2e::RunResult r = RunBeside(kDrawnBrushScript);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "transform 1 0 0 1 3 1\ntransform 10 0 0 10 30 10\n16711680 65280\n") << r.err;
+}
+
 // The sizes and first four bytes of the three fonts built into the player.
 const char kFontScript[] = R"(
 .function main maxstack=8

@@ -29,6 +29,13 @@ const char kScript[] = R"(
     LOADK 3 #3
     CALL 1 3 0
     CALL 0 0 1
+    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "testlib"
+    GETTABLE 1 1 "join"
+    LOADK 2 #7
+    LOADK 3 "abc"
+    CALL 1 3 0
+    CALL 0 0 1
 .line 2
     GETGLOBAL 0 "loadbrush"
     LOADK 1 #1
@@ -65,7 +72,9 @@ TEST_F(PluginServesTest, ALibraryCommandAndAPluginPictureInOneApplet) {
 
     const e2e::RunResult r = PlaySavingFrames(qba, "QB_TEST_PLUGIN_LOG=" + log.string(), dir_, player);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "5\n") << r.err;
+    // Join reads an object id and builds its answer in a string buffer,
+    // both through the plugin header's script table.
+    EXPECT_EQ(r.out, "5\n7:abc\n") << r.err;
     const std::string calls = ReadFile(log);
     EXPECT_NE(calls.find("testimg: LoadImage(pic.tst)"), std::string::npos) << calls;
     EXPECT_NE(calls.find("testlib: FreeLibrary state=1"), std::string::npos) << calls;

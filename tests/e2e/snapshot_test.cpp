@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "e2e/e2e_util.h"
+#include "e2e/virtual_snapshots.h"
 #include "imaging/imagefixtures.h"
 
 namespace fs = std::filesystem;
@@ -87,4 +88,14 @@ TEST_F(SnapshotTest, ClippedDrawingSavedFromTheDisplayAndTheWindow) {
     ASSERT_EQ(r.status, 0) << r.err << r.out;
     ExpectClippedBox("display.bmp");
     ExpectClippedBox("window.bmp");
+}
+
+TEST_F(SnapshotTest, AFullScreenInAVirtualModeIsSnappedFromItsVirtualScreen) {
+    if (!imagefixtures::HaveTool("bmptopnm")) GTEST_SKIP() << "netpbm missing";
+    const fs::path qba = Pack(Chunk(e2e::kVirtualSnapshotsApplet, "virt"), dir_ / "virt.qba",
+                              "--include virt.qbs:1:1000:0");
+    const e2e::RunResult r = Run("cd " + dir_.string() + " && " + std::string(QB_PLAYER_PATH) + " " +
+                                 qba.string() + " -quiet");
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    e2e::ExpectVirtualSnapshots(dir_);
 }

@@ -546,3 +546,30 @@ TEST_F(LayerStyleTest, RenderLayerTransformedReplacesALayerWithItsSourceDrawnAne
     ASSERT_EQ(RenderLayerTransformed(L_, out, 1, out->basestate, &out->transform, kAddReplace, nullptr), 0);
     EXPECT_EQ(Layer(1), out);
 }
+
+TEST_F(LayerStyleTest, AChangeThatKeepsTheTurnKeepsTheTurnedImage) {
+    MakeBrush(3, 40, 20, kRed);
+    ASSERT_EQ(Add(3, 50, 40), 0);
+    ASSERT_EQ(Style(1, [&] { SetTableFieldInt(L_, "rotate", 20); }), 0);
+    const qbBitmap* turned = Layer(1)->transformedstate->xfbitmap;
+    ASSERT_NE(turned, nullptr);
+    const auto keepTurn = [&] {
+        SetTableFieldInt(L_, "rotate", 20);
+        SetTableFieldFloat(L_, "anchorx", 0.5);
+        SetTableFieldInt(L_, "x", 60);
+    };
+    ASSERT_EQ(Style(1, keepTurn), 0);
+    EXPECT_EQ(Layer(1)->transformedstate->xfbitmap, turned);
+    // Placed where a layer turned afresh with the same style lies.
+    ASSERT_EQ(Add(3, 50, 40), 0);
+    ASSERT_EQ(Style(2, keepTurn), 0);
+    const qbLayerState &kept = *Layer(1)->transformedstate, &fresh = *Layer(2)->transformedstate;
+    EXPECT_NE(fresh.xfbitmap, turned);
+    EXPECT_EQ(kept.shownx, fresh.shownx);
+    EXPECT_EQ(kept.showny, fresh.showny);
+    EXPECT_EQ(kept.shownwidth, fresh.shownwidth);
+    EXPECT_EQ(kept.shownheight, fresh.shownheight);
+    // Another turn is turned anew.
+    ASSERT_EQ(Style(1, [&] { SetTableFieldInt(L_, "rotate", 30); }), 0);
+    EXPECT_NE(Layer(1)->transformedstate->xfbitmap, turned);
+}

@@ -13,6 +13,8 @@
 #include "display/bgpics.h"
 #include "display/displaylib.h"
 #include "display/displays.h"
+#include "draw/graphicslib.h"
+#include "e2e/virtual_snapshots.h"
 #include "linux_fixture.h"
 #include "command_call.h"
 #include "objects/bgpiclib.h"
@@ -52,11 +54,12 @@ protected:
         LinuxBackendTest::TearDown();
     }
 
-    // Display 1, opened at start-up.
+    // Display 1, opened at start-up; more fields of its table from extra.
     qbDisplay* Start(int32_t width, int32_t height, const char* mode, int32_t x = kPositionCenter,
-                     int32_t y = kPositionCenter) {
+                     int32_t y = kPositionCenter, void (*extra)(ScriptState*) = nullptr) {
         VmPushNumber(L_, 1);
         VmPushNewTable(L_);
+        if (extra) extra(L_);
         SetTableFieldInt(L_, "width", width);
         SetTableFieldInt(L_, "height", height);
         SetTableFieldInt(L_, "x", x);
@@ -71,6 +74,18 @@ protected:
         PumpAll(nullptr, L_);
         DropQueued();
         return d;
+    }
+
+    // A full screen fading out on the test's clock, begun at 10 s; the token.
+    void* StartFadingOut() {
+        qbDisplay* d = Start(640, 400, "fullscreen");
+        EXPECT_NE(d, nullptr);
+        sdl_backend::S().fadeClock = &FadeClock;
+        fadeNow = 10'000'000'000;
+        void* token = nullptr;
+        FadeDisplayOut(&token, 0);
+        EXPECT_NE(token, nullptr);
+        return token;
     }
 
     static sdl_backend::Desktop* OnlyDesktop() {
@@ -193,12 +208,7 @@ TEST_F(LinuxFullScreenTest, FiftyTogglesLeaveOneWindowAndNoDesktop) {
 }
 
 TEST_F(LinuxFullScreenTest, FadesDarkenTheFramesStayBlackAndComeBackInASecond) {
-    qbDisplay* d = Start(640, 400, "fullscreen");
-    ASSERT_NE(d, nullptr);
-    sdl_backend::S().fadeClock = &FadeClock;
-    fadeNow = 10'000'000'000;
-    void* token = nullptr;
-    FadeDisplayOut(&token, 0);
+    void* token = StartFadingOut();
     ASSERT_NE(token, nullptr);
     std::vector<int> levels;
     for (int tenth = 0; tenth <= 20; ++tenth) {
@@ -238,6 +248,75 @@ TEST_F(LinuxFullScreenTest, GrabsWithoutAnXServerShowThePlayersWindowsOnBlack) {
     EXPECT_EQ(at(9, 9), 0u);
     EXPECT_EQ(at(10, 10), 0x808080u);
     EXPECT_EQ(at(29, 29), 0x808080u);
+}
+
+// SaveSnapshot of the current display as a BMP file, read back as
+// 0xRRGGBB rows.
+std::vector<uint32_t> Snapshot(ScriptState* L, int kind, int* width, int* height) {
+    const std::string bmp = ::testing::TempDir() + "qb_grab_" + std::to_string(getpid()) + ".bmp";
+    VmPushString(L, bmp.c_str());
+    VmPushNumber(L, kind);
+    EXPECT_EQ(CallCommand(L, "SaveSnapshot", 2, 0), 0);
+    std::vector<uint32_t> pixels = e2e::ReadBmpRows(bmp, width, height);
+    std::remove(bmp.c_str());
+    std::remove((bmp + ".ppm").c_str());
+    return pixels;
+}
+
+TEST_F(LinuxFullScreenTest, GrabsOfAVirtualScreenReadThatScreen) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitGraphicsLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    // 640x480 in the middle of an 800x600 mode, a gradient around it; the
+    // desktop window shows that screen scaled into 1024x768.
+    qbDisplay* d = Start(640, 480, "fullscreen", kPositionCenter, kPositionCenter, [](ScriptState* L) {
+        SetTableFieldInt(L, "scrwidth", 800);
+        SetTableFieldInt(L, "scrheight", 600);
+        VmPushString(L, "backfill");
+        VmPushNewTable(L);
+        SetTableFieldString(L, "type", "gradient");
+        SetTableFieldInt(L, "startcolor", 0xFF0000);
+        SetTableFieldInt(L, "endcolor", 0x0000FF);
+        VmRawSet(L, -3);
+    });
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(OnlyDesktop()->width, 800);
+    PumpAll(nullptr, L_);
+    sdl_backend::PresentAllPending();
+    int ww = 0, wh = 0, dw = 0, dh = 0;
+    const std::vector<uint32_t> window = Snapshot(L_, 0, &ww, &wh);
+    const std::vector<uint32_t> desktop = Snapshot(L_, 2, &dw, &dh);
+    e2e::ExpectVirtualScreenSnapshots(window, ww, wh, desktop, dw, dh);
+}
+
+TEST_F(LinuxFullScreenTest, AFadeOutDuringAFadeInGoesOnFromTheLevelShown) {
+    void* token = StartFadingOut();
+    ASSERT_NE(token, nullptr);
+    fadeNow += 600'000'000;
+    sdl_backend::PresentAllPending();
+    ASSERT_EQ(Frame(512, 384), 0u);
+    FadeDisplayIn(token, 0);
+    fadeNow += 500'000'000;  // half way up
+    sdl_backend::PresentAllPending();
+    const int half = static_cast<int>(Frame(512, 384) & 0xFF);
+    ASSERT_GT(half, 0x30);
+    ASSERT_LT(half, 0x50);
+    FadeDisplayOut(&token, 0);
+    sdl_backend::PresentAllPending();
+    EXPECT_LE(static_cast<int>(Frame(512, 384) & 0xFF), half);
+    fadeNow += 125'000'000;
+    sdl_backend::PresentAllPending();
+    const int lower = static_cast<int>(Frame(512, 384) & 0xFF);
+    EXPECT_LT(lower, half);
+    EXPECT_GT(lower, 0);
+    fadeNow += 125'000'000;  // the half second of a whole fade-out, from half way
+    sdl_backend::PresentAllPending();
+    EXPECT_EQ(Frame(512, 384), 0u);
+    FadeDisplayIn(token, 0);
+    fadeNow += 1'000'000'000;
+    sdl_backend::PresentAllPending();
+    EXPECT_EQ(Frame(512, 384), 0x808080u);
+    sdl_backend::S().fadeClock = [] { return fadeNow += 100'000'000; };
 }
 
 TEST(LinuxGrabPixels, SixteenBitRowsAreReadAs1555AndOtherDepthsGiveNone) {

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <zlib.h>
@@ -12,9 +13,7 @@
 
 #define EXPORT QBPLUGIN_EXPORT
 
-static const struct VmSlots {
-    const void* slot[78];
-} * g_vm;
+static const qbVmTable* g_vm;
 static const qbStdlibTable* g_std;
 static const qbZlibTable* g_zlib;
 static const qbHashTable* g_hash;
@@ -27,32 +26,19 @@ static const qbFontTable* g_font;
 static const qbDataTable* g_data;
 static qbPlugin* g_record;
 
-typedef double (*CheckNumberFn)(ScriptState*, int);
-typedef const char* (*CheckStringFn)(ScriptState*, int, size_t*);
-typedef void (*PushNumberFn)(ScriptState*, double);
-typedef void (*PushLStringFn)(ScriptState*, const char*, size_t);
-typedef double (*OptNumberFn)(ScriptState*, int, double);
-typedef void (*PushStringFn)(ScriptState*, const char*);
-typedef void (*GetTableFn)(ScriptState*, int);
-typedef int (*NativeFn)(ScriptState*);
-typedef NativeFn (*CFunctionOfFn)(ScriptState*, int);
-typedef void (*SetTopFn)(ScriptState*, int);
-
-#define GLOBALS_INDEX (-10001)
-
-static double ArgNumber(ScriptState* L, int i) { return ((CheckNumberFn)g_vm->slot[47])(L, i); }
+static double ArgNumber(ScriptState* L, int i) { return g_vm->CheckNumber(L, i); }
 static const char* ArgString(ScriptState* L, int i, size_t* length) {
-    return ((CheckStringFn)g_vm->slot[45])(L, i, length);
+    return g_vm->CheckString(L, i, length);
 }
 static int ReturnNumber(ScriptState* L, double n) {
-    ((PushNumberFn)g_vm->slot[21])(L, n);
+    g_vm->PushNumber(L, n);
     return 1;
 }
 static double OptNumber(ScriptState* L, int i, double fallback) {
-    return ((OptNumberFn)g_vm->slot[48])(L, i, fallback);
+    return g_vm->OptNumber(L, i, fallback);
 }
 static int ReturnBytes(ScriptState* L, const void* data, size_t length) {
-    ((PushLStringFn)g_vm->slot[22])(L, (const char*)data, length);
+    g_vm->PushLString(L, (const char*)data, length);
     return 1;
 }
 
@@ -209,10 +195,10 @@ static int HookRun(struct qbCommandHook* hook, ScriptState* L, int (*command)(Sc
 /* Hooks the global command of that name; 1 when the hook took it. */
 static int HookCommand(ScriptState* L) {
     const char* name = ArgString(L, 1, NULL);
-    ((PushStringFn)g_vm->slot[23])(L, name);
-    ((GetTableFn)g_vm->slot[26])(L, GLOBALS_INDEX);
-    NativeFn command = ((CFunctionOfFn)g_vm->slot[17])(L, -1);
-    ((SetTopFn)g_vm->slot[1])(L, -2);
+    g_vm->PushString(L, name);
+    g_vm->GetTable(L, QBVM_GLOBALSINDEX);
+    qbScriptFunction command = g_vm->ToCFunction(L, -1);
+    g_vm->SetTop(L, -2);
     if (!command) return ReturnNumber(L, 0);
     struct qbCommandHook* hook = g_sys->AddCommandHook(HookRun, NULL, (void*)"hooked");
     return ReturnNumber(L, hook && g_sys->AddCommandToHook(hook, command));
@@ -268,6 +254,52 @@ static int MakeBrush(ScriptState* L) {
     request.keyColour = 0x0000FF;
     request.flags = (uint32_t)ArgNumber(L, 2);
     return ReturnNumber(L, g_gfx->MakeBrush((int32_t)ArgNumber(L, 1), 2, 1, &request, NULL));
+}
+/* A picture the plugin draws at any size: red with one green column in
+ * the middle. Transform logs the matrix and size it is asked for. */
+static struct {
+    uint32_t* pixels;
+    int32_t width, height;
+} g_drawn;
+static int DrawnTransform(void* image, const double* t) {
+    (void)image;
+    Print("transform %g %g %g %g %g %g\n", t[0], t[1], t[2], t[3], t[4], t[5]);
+    const int32_t w = (int32_t)t[4], h = (int32_t)t[5];
+    if (w < 1 || h < 1) return 0;
+    uint32_t* pixels = (uint32_t*)realloc(g_drawn.pixels, (size_t)w * (size_t)h * sizeof *pixels);
+    if (!pixels) return 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) pixels[(size_t)y * (size_t)w + (size_t)x] = x == w / 2 ? 0xFF00FF00u : 0xFFFF0000u;
+    g_drawn.pixels = pixels;
+    g_drawn.width = w;
+    g_drawn.height = h;
+    return 1;
+}
+static uint32_t* DrawnGet(void* image, qbImageLoadRequest* request) {
+    (void)image;
+    request->width = request->rowLength = g_drawn.width;
+    request->height = g_drawn.height;
+    return g_drawn.pixels;
+}
+static void DrawnFree(void* image) {
+    (void)image;
+    free(g_drawn.pixels);
+    g_drawn.pixels = NULL;
+}
+/* Brush id (3x1, drawn as above) through slot 12 with flag bit 2: the
+ * brush keeps the picture to draw it again at other sizes. */
+static int MakeDrawnBrush(ScriptState* L) {
+    static const double kOwnSize[6] = {1, 0, 0, 1, 3, 1};
+    if (!DrawnTransform(&g_drawn, kOwnSize)) return ReturnNumber(L, -1);
+    qbBrushRequest request;
+    memset(&request, 0, sizeof request);
+    request.pixels = g_drawn.pixels;
+    request.flags = 4;
+    request.image = &g_drawn;
+    request.get = DrawnGet;
+    request.free = DrawnFree;
+    request.transform = DrawnTransform;
+    return ReturnNumber(L, g_gfx->MakeBrush((int32_t)ArgNumber(L, 1), 3, 1, &request, NULL));
 }
 /* Slot 29's result. */
 static int FreeBrush(ScriptState* L) { return ReturnNumber(L, g_gfx->FreeBrush((int32_t)ArgNumber(L, 1))); }
@@ -398,6 +430,7 @@ static const ScriptCommand kCommands[] = {
     {"ToBase64", ToBase64},
     {"FromBase64", FromBase64},
     {"MakeBrush", MakeBrush},
+    {"MakeDrawnBrush", MakeDrawnBrush},
     {"FreeBrush", FreeBrush},
     {NULL, NULL},
 };
@@ -405,7 +438,7 @@ static const ScriptConstant kConstants[] = {{NULL, NULL, 0}};
 
 EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* path) {
     (void)path;
-    g_vm = (const struct VmSlots*)base->vmTable;
+    g_vm = (const qbVmTable*)base->vmTable;
     g_std = (const qbStdlibTable*)base->stdlibTable;
     g_zlib = (const qbZlibTable*)base->zlibTable;
     g_hash = (const qbHashTable*)base->hashTable;

@@ -10,7 +10,8 @@
  *                      SetChannelAttributes
  *   TP_VERSION, TP_REVISION  the plugin's version (default 2.4)
  *   TP_EXTENSIONS n    what GetExtensions answers for every capability
- *   TP_LIBRARY         a library: Add(a, b) and the constant TESTLIB_FIVE in
+ *   TP_LIBRARY         a library: Add(a, b), Join(id, text) (the id's number,
+ *                      ":" and the text) and the constant TESTLIB_FIVE in
  *                      the table of the plugin's name (TP_GLOBAL: globals);
  *                      TP_LIBCOUNT 2 adds a second table "<name>b" with Mul
  *   TP_TST             an image loader of ".tst" files (see below), which
@@ -37,6 +38,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "pluginlog.h"
 #include "qbplugin.h"
 
 #ifndef TP_CAPS
@@ -64,25 +66,15 @@ static const qbGraphicsTable* g_graphics;
 #endif
 
 #ifdef TP_LIBRARY
-/* Table 8 of the base, read by slot. */
-static const struct VmSlots {
-    const void* slot[78];
-} * g_vm;
+static const qbVmTable* g_vm;
 #endif
 
 static void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void Log(const char* format, ...) {
-    const char* path = getenv("QB_TEST_PLUGIN_LOG");
-    if (!path || !*path) return;
-    FILE* f = fopen(path, "a");
-    if (!f) return;
-    fprintf(f, "%s: ", g_name[0] ? g_name : "?");
     va_list args;
     va_start(args, format);
-    vfprintf(f, format, args);
+    AppendPluginLog(g_name[0] ? g_name : "?", format, args);
     va_end(args);
-    fputc('\n', f);
-    fclose(f);
 }
 
 /* The file's name less its folder, a leading "_" and ".qbp". */
@@ -102,7 +94,7 @@ extern int qb_test_plugin_symbol_nobody_defines(void);
 EXPORT int InitPlugin(qbPlugin* plugin, const qbPluginBase* base, const char* path) {
     NameFromPath(path);
 #ifdef TP_LIBRARY
-    g_vm = (const struct VmSlots*)base->vmTable;
+    g_vm = (const qbVmTable*)base->vmTable;
 #endif
     Log("InitPlugin base=%d.%d vm=%d preset=%lld.%lld path=%s", base->version, base->revision,
         base->vmTable != NULL, (long long)plugin->hostVersion, (long long)plugin->hostRevision, path);
@@ -184,25 +176,35 @@ EXPORT int RequirePlugin(ScriptState* L, int version, int revision, uint32_t res
 #ifdef TP_LIBRARY
 static int g_library;
 
-/* Table 8 by slot: 47 checkNumber, 21 pushNumber, 1 setTop. */
-typedef double (*CheckNumberFn)(ScriptState*, int);
-typedef void (*PushNumberFn)(ScriptState*, double);
-typedef void (*SetTopFn)(ScriptState*, int);
-static void* Slot(int n) { return (void*)g_vm->slot[n]; }
 
 static int Add(ScriptState* L) {
-    const double a = ((CheckNumberFn)Slot(47))(L, 1);
-    const double b = ((CheckNumberFn)Slot(47))(L, 2);
-    ((PushNumberFn)Slot(21))(L, a + b);
+    const double a = g_vm->CheckNumber(L, 1);
+    const double b = g_vm->CheckNumber(L, 2);
+    g_vm->PushNumber(L, a + b);
     return 1;
 }
 static int Mul(ScriptState* L) {
-    const double a = ((CheckNumberFn)Slot(47))(L, 1);
-    const double b = ((CheckNumberFn)Slot(47))(L, 2);
-    ((PushNumberFn)Slot(21))(L, a * b);
+    const double a = g_vm->CheckNumber(L, 1);
+    const double b = g_vm->CheckNumber(L, 2);
+    g_vm->PushNumber(L, a * b);
     return 1;
 }
-static const ScriptCommand kCommands[] = {{"Add", Add}, {NULL, NULL}};
+/* Join(id, text): "<id's number>:<text>", built in a script buffer. */
+static int Join(ScriptState* L) {
+    ObjectID id;
+    g_vm->GetObjectIDArg(L, 1, &id);
+    size_t length = 0;
+    const char* text = g_vm->CheckString(L, 2, &length);
+    char number[24];
+    snprintf(number, sizeof number, "%d:", (int)id.number);
+    ScriptBuffer b;
+    g_vm->BufferInit(L, &b);
+    g_vm->BufferAddString(&b, number);
+    g_vm->BufferAddLString(&b, text, length);
+    g_vm->BufferPushResult(&b);
+    return 1;
+}
+static const ScriptCommand kCommands[] = {{"Add", Add}, {"Join", Join}, {NULL, NULL}};
 static const ScriptCommand kCommandsB[] = {{"Mul", Mul}, {NULL, NULL}};
 static const ScriptConstant kConstants[] = {{"TESTLIB_FIVE", NULL, 5}, {"TESTLIB_NAME", "testlib", 0}, {NULL, NULL, 0}};
 static const ScriptConstant kConstantsB[] = {{"TESTLIB_SIX", NULL, 6}, {NULL, NULL, 0}};
@@ -224,8 +226,8 @@ EXPORT const ScriptConstant* GetConstants(void) { return g_library == 1 ? kConst
 EXPORT int InitLibrary(ScriptState* L) {
     Log("InitLibrary");
     /* Leaves values behind: the host restores the stack top. */
-    ((PushNumberFn)Slot(21))(L, 1);
-    ((PushNumberFn)Slot(21))(L, 2);
+    g_vm->PushNumber(L, 1);
+    g_vm->PushNumber(L, 2);
     return 0;
 }
 EXPORT void FreeLibrary(ScriptState* L) { Log("FreeLibrary state=%d", L != NULL); }

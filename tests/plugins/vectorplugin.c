@@ -16,6 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "pluginlog.h"
 #include "qbplugin.h"
 
 #define EXPORT QBPLUGIN_EXPORT
@@ -27,17 +28,10 @@ static void* g_fonts[64];
 
 static void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void Log(const char* format, ...) {
-    const char* path = getenv("QB_TEST_PLUGIN_LOG");
-    if (!path || !*path) return;
-    FILE* f = fopen(path, "a");
-    if (!f) return;
-    fprintf(f, "%s: ", g_name);
     va_list args;
     va_start(args, format);
-    vfprintf(f, format, args);
+    AppendPluginLog(g_name, format, args);
     va_end(args);
-    fputc('\n', f);
-    fclose(f);
 }
 
 /* A growing text for one log line. */

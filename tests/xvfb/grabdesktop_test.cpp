@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/virtual_snapshots.h"
 #include "imaging/imagefixtures.h"
 #include "xvfb/xvfb_run.h"
 
@@ -66,4 +67,15 @@ TEST_F(GrabDesktopTest, TheGrabHoldsThePlayersOwnWindow) {
     EXPECT_EQ(count, 50 * 40);
     EXPECT_EQ(right - left + 1, 50);
     EXPECT_EQ(bottom - top + 1, 40);
+}
+
+// On X the monitor shows the virtual screen scaled: the snapshots read that
+// screen, not the root window under the display's place on it.
+TEST_F(GrabDesktopTest, AFullScreenInAVirtualModeIsSnappedFromItsVirtualScreen) {
+    if (!HaveTool("xvfb-run") || !HaveTool("bmptopnm")) GTEST_SKIP() << "xvfb-run or netpbm is not installed";
+    const fs::path applet =
+        Pack(Chunk(e2e::kVirtualSnapshotsApplet, "virt"), dir_ / "virt.qba", "--include virt.qbs:1:1000:0");
+    const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() + " -quiet\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    e2e::ExpectVirtualSnapshots(dir_);
 }

@@ -116,7 +116,10 @@ void FadeDisplayOut(void** outToken, int wait) {
     Session& s = S();
     if (outToken) *outToken = nullptr;
     if (!s.video || !AnyWindowShown()) return;
-    s.fade = FadeState{FadeState::kOut, FadeNanos()};
+    // A fade that begins while another runs goes on from the level shown:
+    // the clock starts as far back as the level lies below full.
+    const int level = FadeLevel();
+    s.fade = FadeState{FadeState::kOut, FadeNanos() - (kFullLevel - level) * kFadeOutNanos / kFullLevel};
     s.anyDirty = true;
     if (outToken) *outToken = &s.fade;
     if (wait) RunFade();
@@ -125,7 +128,8 @@ void FadeDisplayOut(void** outToken, int wait) {
 void FadeDisplayIn(void* token, int wait) {
     Session& s = S();
     if (!token || !s.video) return;
-    s.fade = FadeState{FadeState::kIn, FadeNanos()};
+    const int level = FadeLevel();
+    s.fade = FadeState{FadeState::kIn, FadeNanos() - level * kFadeInNanos / kFullLevel};
     MarkEverythingDirty();
     if (wait) RunFade();
 }

@@ -1,7 +1,8 @@
 // Copies of a rectangle of the desktop. On X11 the root window is read, so
 // other programs' windows show as they are; where no desktop can be read
 // (SDL's dummy or offscreen driver, a Wayland session without X access)
-// the player's own windows are composed on black.
+// the player's own windows are composed on black. A monitor in a virtual
+// mode is read as its virtual screen, from the windows composed on it.
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -119,14 +120,21 @@ NativeBitmapPtr GrabFromX(int x, int y, int width, int height, bool* noX) {
     return converted ? std::move(out) : nullptr;
 }
 
-void CopySurface(const SDL_Surface* from, int left, int top, qbNativeBitmap& out, int x, int y) {
+// Copies the surface, placed at (left, top), into the grab of the
+// rectangle at (x, y); with a clip, only what lies inside it.
+void CopySurface(const SDL_Surface* from, int left, int top, qbNativeBitmap& out, int x, int y,
+                 const SDL_Rect* clip = nullptr) {
+    const auto outside = [clip](int64_t at, int64_t lo, int64_t extent) {
+        return clip && (at < lo || at >= lo + extent);
+    };
     for (int row = 0; row < from->h; ++row) {
         const int64_t ty = int64_t{top} + row - y;
-        if (ty < 0 || ty >= out.height) continue;
+        if (ty < 0 || ty >= out.height || outside(int64_t{top} + row, clip ? clip->y : 0, clip ? clip->h : 0)) continue;
         const auto* p = static_cast<const uint8_t*>(from->pixels) + static_cast<ptrdiff_t>(row) * from->pitch;
         for (int col = 0; col < from->w; ++col) {
             const int64_t tx = int64_t{left} + col - x;
-            if (tx < 0 || tx >= out.width) continue;
+            if (tx < 0 || tx >= out.width || outside(int64_t{left} + col, clip ? clip->x : 0, clip ? clip->w : 0))
+                continue;
             uint32_t pixel = 0;
             std::memcpy(&pixel, p + static_cast<ptrdiff_t>(col) * from->format->BytesPerPixel,
                         from->format->BytesPerPixel);
@@ -160,6 +168,28 @@ NativeBitmapPtr ComposePlayerWindows(int x, int y, int width, int height) {
     return out;
 }
 
+// The monitor in a virtual mode that the display's window lies on, if any.
+const Desktop* VirtualScreenOf(const qbDisplay* display) {
+    const qbNativeWindow* w = display ? FindWindow(display) : nullptr;
+    return w ? FindDesktop(MonitorIndex(w->view->monitor)) : nullptr;
+}
+
+// A rectangle of a virtual screen, whose top left lies at its monitor's:
+// the windows on it as they compose it, black around them and past its
+// edges. The desktop window only shows this screen scaled.
+NativeBitmapPtr GrabVirtualScreen(const Desktop& d, int x, int y, int width, int height) {
+    NativeBitmapPtr out = BlackBitmap(width, height);
+    if (!out) return nullptr;
+    SDL_Rect bounds{0, 0, 0, 0};
+    SDL_GetDisplayBounds(d.monitor, &bounds);
+    const SDL_Rect screen{bounds.x, bounds.y, d.width, d.height};
+    for (const qbNativeWindow* w : ScreenWindows(d)) {
+        SDL_Rect place;
+        if (PlaceOnScreen(*w, d, place)) CopySurface(w->buffer, bounds.x + place.x, bounds.y + place.y, *out, x, y, &screen);
+    }
+    return out;
+}
+
 }  // namespace
 
 uint32_t Rgb1555ToRGB(uint16_t p) {
@@ -173,8 +203,10 @@ NativeBitmapPtr ConvertGrabbedImage(const GrabbedImage& image) {
     return out;
 }
 
-NativeBitmapPtr GrabScreenRegion(qbDisplay*, int x, int y, int width, int height) {
+NativeBitmapPtr GrabScreenRegion(qbDisplay* display, int x, int y, int width, int height) {
     if (!S().video || width <= 0 || height <= 0) return nullptr;
+    // Positions on a monitor in a virtual mode are the virtual screen's.
+    if (const Desktop* d = VirtualScreenOf(display)) return GrabVirtualScreen(*d, x, y, width, height);
     bool noX = true;
     NativeBitmapPtr grabbed = GrabFromX(x, y, width, height, &noX);
     if (!noX) return grabbed;
