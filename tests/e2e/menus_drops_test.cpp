@@ -113,8 +113,8 @@ TEST_F(SdlMenusDropsTest, ChoosingAnItemReachesOnMenuSelectWithItsIdAndState) {
     key.key.keysym.mod = KMOD_LCTRL;
     Push(key);
     ASSERT_EQ(Wait(), 0);
-    EXPECT_EQ(out, (std::vector<std::string>{"menu OnMenuSelect grid true", "menu OnMenuSelect quit false",
-                                             "menu OnMenuSelect grid false"}));
+    EXPECT_EQ(out, (std::vector<std::string>{"menu OnMenuSelect grid 1", "menu OnMenuSelect quit 0",
+                                             "menu OnMenuSelect grid 0"}));
 }
 
 TEST_F(SdlMenusDropsTest, AnAppletEndsWhenItsQuitItemIsChosen) {

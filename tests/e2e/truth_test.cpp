@@ -13,7 +13,9 @@
 namespace {
 
 // Each line prints what one call gave; the last one ends the script with the
-// 404 that {fail404 = 1, silentfail = 0} raises.
+// 404 that {fail404 = 1, silentfail = 0} raises. A call clobbers every
+// register from its own up, so what one call gave waits for the next in a
+// global.
 const char kScript[] = R"(
 .function main maxstack=12
 .line 1
@@ -34,7 +36,7 @@ const char kScript[] = R"(
     LOADK 3 #0
     SETTABLE 2 "redirect" 3
     CALL 0 3 3
-    MOVE 8 1
+    SETGLOBAL 1 "held"
     GETGLOBAL 0 "downloadfile"
     LOADK 1 "@HTTP@/sub"
     NEWTABLE 2 0 1
@@ -43,7 +45,7 @@ const char kScript[] = R"(
     CALL 0 3 2
     GETGLOBAL 2 "debugprint"
     LOADK 3 "redirect"
-    MOVE 4 8
+    GETGLOBAL 4 "held"
     MOVE 5 0
     CALL 2 4 1
 .line 3
@@ -53,7 +55,7 @@ const char kScript[] = R"(
     LOADK 3 #0
     SETTABLE 2 "encoded" 3
     CALL 0 3 2
-    MOVE 8 0
+    SETGLOBAL 0 "held"
     GETGLOBAL 0 "downloadfile"
     LOADK 1 "@HTTP@/a%20b.txt"
     NEWTABLE 2 0 1
@@ -62,7 +64,7 @@ const char kScript[] = R"(
     CALL 0 3 2
     GETGLOBAL 2 "debugprint"
     LOADK 3 "encoded"
-    MOVE 4 8
+    GETGLOBAL 4 "held"
     MOVE 5 0
     CALL 2 4 1
 .line 4
@@ -93,15 +95,16 @@ const char kScript[] = R"(
     NEWTABLE 2 0 0
     CLOSURE 3 stop
     CALL 0 4 3
-    MOVE 8 1
+    SETGLOBAL 1 "held"
     GETGLOBAL 2 "strlen"
     MOVE 3 0
     CALL 2 2 2
-    EQ 0 2 8
+    GETGLOBAL 3 "held"
+    EQ 0 2 3
     JMP uneven
     GETGLOBAL 2 "debugprint"
     LOADK 3 "true"
-    MOVE 4 8
+    GETGLOBAL 4 "held"
     GETGLOBAL 5 "stopcount"
     CALL 2 4 1
 uneven:

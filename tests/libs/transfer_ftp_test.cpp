@@ -127,7 +127,7 @@ TEST_F(TransferFtpTest, StallEndsAfterTheTimeoutAndCallbackStops) {
     FtpPeer stalled;
     std::vector<FtpStep> steps = stalled.Opening();
     steps.push_back(Reply("150 go"));
-    steps.push_back(Serve("part", 3000));
+    steps.push_back(Serve("part", kTestTimeoutMs * 30));  // the client gives up first
     stalled.Start(steps);
     EXPECT_EQ(Download(stalled.url("/f")), ERR_RECVTIMEOUT);
     stalled.Join();
