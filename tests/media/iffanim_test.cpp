@@ -2,6 +2,7 @@
 // against the pictures the builder encoded, rewinding, palettes in deltas,
 // HAM and keying, field mode, and malformed deltas.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "animbuilder.h"
 #include "animtest.h"
@@ -334,4 +335,31 @@ TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
         auto a = Open(path);
         EXPECT_EQ(a.err, ERR_OPENANIM2) << path;
     }
+}
+
+// A delta FORM and its ANHD whose sizes claim far more than the file holds
+// fail the open as a cut file does, without memory for what they claim.
+TEST(IFFAnimTest, ChunkSizesBeyondTheFileAreRefusedBeforeAllocating) {
+    imagefixtures::ScratchDir dir;
+    Layout layout;
+    layout.width = 16;
+    layout.height = 1;
+    layout.planes = 1;
+    layout.palette = {0, 0xFFFFFF};
+    Picture p(16, 0);
+    AnimFile anim(layout, p);
+    anim.AddDelta(p, DeltaOptions{});
+    Bytes claim{'F', 'O', 'R', 'M'};
+    animbuilder::PutBE(&claim, 0x7FFFFFF0u, 4);
+    for (char c : std::string("ILBMANHD")) claim.push_back(static_cast<uint8_t>(c));
+    animbuilder::PutBE(&claim, 0x40000000u, 4);  // 1 GiB
+    claim.resize(claim.size() + 24, 0);
+    anim.AddRawChunk(claim);
+    const std::string path = dir.File("claims.anim");
+    imagefixtures::WriteBytes(path, anim.Build());
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(Open(path).err, ERR_OPENANIM2);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "peak KiB grew";
 }
