@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!reader || frames <= 0) return 0;
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t i = 0; i < 6 && i < size; ++i) {
-            const int32_t frame = static_cast<int32_t>(data[size - 1 - i] % static_cast<uint32_t>(frames + 1));
+            const int32_t frame = static_cast<int32_t>(data[size - 1 - i] % (static_cast<uint32_t>(frames) + 1));
             PixelBuffer pixels = ReadAVIFrame(reader.get(), frame);
             if (pixels) SumPixels(pixels, width, height);
         }

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         qbIFFAnimReaderPtr reader(OpenIFFAnim(input.Open().release(), mode, &width, &height, &frames, keyed));
         if (!reader || frames <= 0) return 0;
         for (size_t i = 0; i < 8 && i < size; ++i) {
-            const int32_t frame = static_cast<int32_t>(data[size - 1 - i] % static_cast<uint32_t>(frames + 1));
+            const int32_t frame = static_cast<int32_t>(data[size - 1 - i] % (static_cast<uint32_t>(frames) + 1));
             uint32_t transparency = 0;
             PixelBuffer pixels = GetIFFAnimFrame(reader.get(), frame, &transparency);
             if (pixels) SumPixels(pixels, width, height);

@@ -269,7 +269,8 @@ int ReadSerializedBytes(qbSerialSource& source, void* bytes, size_t size, bool r
         if (got != size) return ERR_READ;
     } else {
         if (size > source.end - source.position) return ERR_READ;
-        std::memcpy(bytes, source.data + source.position, size);
+        // An empty function chunk has no buffer to copy into.
+        if (size > 0) std::memcpy(bytes, source.data + source.position, size);
         source.position += size;
     }
     if (!raw && (size == 2 || size == 4 || size == 8) && std::endian::native == std::endian::little) {

@@ -186,6 +186,11 @@ bool Open(qbAVIReader* r) {
     const int64_t size = GetFileSize(file);
     r->end = std::min<int64_t>(8 + int64_t{LE(header + 4, 4)}, size >= 0 ? size : INT64_MAX);
     if (!ParseHeaders(r) || r->videoStream < 0) return false;
+    // Every frame is a chunk of 8 bytes at least after the movi list's start
+    // (continuation RIFFs included): a count the file cannot hold is a broken
+    // header, and callers size their per-frame tables by it.
+    const int64_t room = (size >= 0 ? size : r->end) - r->moviData;
+    if (room < 0 || uint64_t{r->totalFrames} > static_cast<uint64_t>(room) / 8) return false;
     if (r->width <= 0 || r->height <= 0 ||
         static_cast<uint64_t>(r->width) * static_cast<uint64_t>(r->height) > std::min(kMaxPixels, GetMaxImagePixels()))
         return false;

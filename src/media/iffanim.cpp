@@ -53,15 +53,25 @@ bool ReadChunkHeader(qbFile* file, int64_t position, int64_t end, ChunkHeader* c
     return true;
 }
 
-// A chunk's whole data, when it lies inside [.., end).
+// A chunk's whole data, when it lies inside [.., end). `end` is never past
+// the file's end, and the data is read in steps all the same: a size field
+// is whatever the file says, and memory grows only with bytes really read.
 bool ReadChunkData(qbFile* file, const ChunkHeader& c, int64_t end, std::vector<uint8_t>* data) {
+    constexpr size_t kReadStep = size_t{1} << 20;
+    data->clear();
     if (c.data + int64_t{c.size} > end) return false;
-    try {
-        data->resize(c.size);
-    } catch (const std::bad_alloc&) {
-        return false;
+    if (c.size > 0 && FileSeek(file, c.data, kSeekBeginning) < 0) return false;
+    for (size_t done = 0; done < c.size;) {
+        const size_t step = std::min<size_t>(c.size - done, kReadStep);
+        try {
+            data->resize(done + step);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        if (FileRead(file, data->data() + done, step) != step) return false;
+        done += step;
     }
-    return c.size == 0 || ReadAt(file, c.data, data->data(), c.size);
+    return true;
 }
 
 template <typename T>
@@ -98,9 +108,10 @@ bool ParseAnhd(const std::vector<uint8_t>& d, DeltaHeader* h) {
     return true;
 }
 
-// The ANHD of the delta FORM at `position`, without decoding it.
-bool PeekDeltaHeader(qbFile* file, const ChunkHeader& form, DeltaHeader* h) {
-    const int64_t end = form.data + int64_t{form.size};
+// The ANHD of the delta FORM at `position`, without decoding it. `parentEnd`
+// bounds the FORM: its size field may claim more than the file holds.
+bool PeekDeltaHeader(qbFile* file, const ChunkHeader& form, int64_t parentEnd, DeltaHeader* h) {
+    const int64_t end = std::min(form.data + int64_t{form.size}, parentEnd);
     for (int64_t pos = form.data + 4;;) {
         ChunkHeader c;
         if (!ReadChunkHeader(file, pos, end, &c)) return true;
@@ -278,7 +289,7 @@ bool ScanDeltas(qbIFFAnimReader* r, std::vector<uint32_t>* delays, DeltaHeader* 
         ChunkHeader form;
         if (!ReadChunkHeader(r->file.get(), pos, r->end, &form) || form.id != Id("FORM")) return false;
         DeltaHeader h;
-        if (!PeekDeltaHeader(r->file.get(), form, &h)) return false;
+        if (!PeekDeltaHeader(r->file.get(), form, r->end, &h)) return false;
         if (delays->empty()) *first = h;
         try {
             delays->push_back(h.relTime);

@@ -70,15 +70,23 @@ qbOutlinePtr FillOutline(const qbPathGeometry& g, bool evenOdd) {
     return outline;
 }
 
-// FreeType's stroker takes a segment that stays within 2/64 px of its start
-// as no segment at all, and crashes ending a sub-path that had none; such
-// segments are left out here and sub-paths left without any are not fed.
+// FreeType's stroker takes a curve whose every step (start to control
+// points to end) is under 2/64 px as no segment at all, and crashes ending a
+// sub-path that had none; such segments, and any that stays within 2/64 px
+// of its start, are left out here and sub-paths left without any are not
+// fed. The steps count, not the distance from the start: a conic of two
+// 1/64 px steps ends 2/64 px away and is still nothing to the stroker.
+bool Near(const FT_Vector& a, const FT_Vector& b) {
+    return a.x - b.x > -2 && a.x - b.x < 2 && a.y - b.y > -2 && a.y - b.y < 2;
+}
+
 bool Small(const FT_Vector& from, const FT_Vector* points, int count) {
-    for (int i = 0; i < count; ++i)
-        if (points[i].x - from.x <= -2 || points[i].x - from.x >= 2 || points[i].y - from.y <= -2 ||
-            points[i].y - from.y >= 2)
-            return false;
-    return true;
+    bool nearStart = true, smallSteps = true;
+    for (int i = 0; i < count; ++i) {
+        nearStart = nearStart && Near(points[i], from);
+        smallSteps = smallSteps && Near(points[i], i == 0 ? from : points[i - 1]);
+    }
+    return nearStart || smallSteps;
 }
 
 // Walks the sub-path's segments, handing each that is not small to feed

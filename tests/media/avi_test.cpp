@@ -184,6 +184,14 @@ TEST(AVIReaderTest, RefusedHeadersAndFrames) {
     avibuilder::Layout depth;
     depth.bitCount = 32;
     EXPECT_EQ(refused(depth, {dib}), ERR_OPENANIM2);
+    // Every frame takes 8 bytes at least: a count the file cannot hold is a
+    // broken header, a few frames missing at the end are not.
+    avibuilder::Layout countless;
+    countless.avihFrames = 0x7FFFFFFF;
+    EXPECT_EQ(refused(countless, {dib}), ERR_OPENANIM2);
+    avibuilder::Layout fewer;
+    fewer.avihFrames = 3;
+    EXPECT_EQ(Open(WriteAvi(dir, "fewer.avi", fewer, {dib})).frames, 3);
 
     // A frame of the wrong size, or a Motion-JPEG frame whose segment runs
     // past its chunk, fails alone.

@@ -2,6 +2,7 @@
 // against the pictures the builder encoded, rewinding, palettes in deltas,
 // HAM and keying, field mode, and malformed deltas.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "animbuilder.h"
 #include "animtest.h"
@@ -329,9 +330,24 @@ TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
     deep.planes = 9;
     AnimFile tooDeep(deep, p);
     tooDeep.AddDelta(p, DeltaOptions{});
+    // A delta FORM and its ANHD whose sizes claim far more than the file
+    // holds: refused as a cut file is, without memory for what they claim.
+    AnimFile claims(layout, p);
+    claims.AddDelta(p, DeltaOptions{});
+    Bytes claim{'F', 'O', 'R', 'M'};
+    animbuilder::PutBE(&claim, 0x7FFFFFF0u, 4);
+    for (char c : std::string("ILBMANHD")) claim.push_back(static_cast<uint8_t>(c));
+    animbuilder::PutBE(&claim, 0x40000000u, 4);  // 1 GiB
+    claim.resize(claim.size() + 24, 0);
+    claims.AddRawChunk(claim);
     for (const std::string& path : {write(unsupported, "op74.anim"), write(noDelta, "nodelta.anim"),
-                                    write(strayChunk, "stray.anim"), write(tooDeep, "deep.anim")}) {
+                                    write(strayChunk, "stray.anim"), write(tooDeep, "deep.anim"),
+                                    write(claims, "claims.anim")}) {
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
         auto a = Open(path);
+        getrusage(RUSAGE_SELF, &after);
         EXPECT_EQ(a.err, ERR_OPENANIM2) << path;
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << path << ": peak KiB grew";
     }
 }
