@@ -36,6 +36,11 @@ inline std::string ReadFile(const fs::path& p) {
 
 inline void WriteFile(const fs::path& p, const std::string& data) { std::ofstream(p, std::ios::binary) << data; }
 
+// Every `from` in *text becomes `to` (a script's placeholders become ports).
+inline void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+    for (size_t at; (at = text->find(from)) != std::string::npos;) text->replace(at, from.size(), to);
+}
+
 inline int ExitStatus(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1; }
 
 // Runs cmd through the shell with no input; its output lands in files of dir.

@@ -148,10 +148,6 @@ offline:
 
 using ScriptTruthTest = e2e::E2eFixture;
 
-void Replace(std::string* text, const std::string& from, const std::string& to) {
-    for (size_t at; (at = text->find(from)) != std::string::npos;) text->replace(at, from.size(), to);
-}
-
 TEST_F(ScriptTruthTest, FalseIsZeroForTransferFlagsCallbacksAndResults) {
     const e2e::fs::path served = dir_ / "served";
     e2e::fs::create_directories(served / "sub");
@@ -165,7 +161,7 @@ TEST_F(ScriptTruthTest, FalseIsZeroForTransferFlagsCallbacksAndResults) {
     ASSERT_GT(http.port(), 0) << http.firstLine();
     const std::string host = "127.0.0.1:" + std::to_string(http.port());
     std::string script = kScript;
-    Replace(&script, "@HTTP@", "http://" + host);
+    e2e::ReplaceAll(&script, "@HTTP@", "http://" + host);
     // IsOnline asks the test's own server instead of the world.
     setenv("QB_ONLINE_PROBE", host.c_str(), 1);
     const e2e::RunResult r = PlayScript(script);
