@@ -57,11 +57,15 @@ bool InsideFile(uint64_t offset, uint64_t size, uint64_t fileSize) {
 }  // namespace
 
 bool CheckPluginElf(const char* path, std::string* reason) {
+    // A FIFO or device is never opened: opening it would wake whoever waits
+    // at its other end. O_NONBLOCK and the second look cover one put in its
+    // place between the two.
+    struct stat st{};
+    if (stat(path, &st) != 0) return Fail(reason, path, std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return Fail(reason, path, "not a regular file");
     FileDescriptor file;
-    // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
     file.fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (file.fd < 0) return Fail(reason, path, std::strerror(errno));
-    struct stat st{};
     if (fstat(file.fd, &st) != 0) return Fail(reason, path, std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return Fail(reason, path, "not a regular file");
     const auto fileSize = static_cast<uint64_t>(st.st_size);
