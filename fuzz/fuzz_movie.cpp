@@ -8,11 +8,16 @@
 #include <cstdio>
 #include <string>
 
+#include "core/pixelbuffer.h"
 #include "platform/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = [] {
         SetPlatformBackend(&LinuxPlatformOps());
+        // Pictures of up to 4 M pixels, as for the picture readers: a few
+        // bytes of VP8 or H.264 can claim pictures of hundreds of megapixels,
+        // each a second to decode and convert.
+        SetMaxImagePixels(uint64_t{1} << 22);
         return "/tmp/qb-fuzz-movie-" + std::to_string(getpid());
     }();
     if (size < 5) return 0;

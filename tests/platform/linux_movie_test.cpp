@@ -2,7 +2,7 @@
 // lengths and frame counts as ffprobe tells them, every picture as
 // ffmpeg's own decode gives it, the frame walk (again, back, past the end),
 // pictures found by time, the BT.709 colours of an HD clip, and files that
-// hold no movie.
+// hold no movie or pictures over the pixel cap.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/pixelbuffer.h"
 #include "fixtures/ffmpeg_fixtures.h"
 #include "platform/platform.h"
 
@@ -197,6 +198,25 @@ TEST_F(LinuxMovieTest, WhatHoldsNoMovieIsRefusedWithItsName) {
         EXPECT_EQ(m.get(), nullptr);
         EXPECT_EQ(std::string(GetErrorDetail()), path);
     }
+}
+
+// A few bytes of a movie can claim pictures of hundreds of megapixels; the
+// picture decoders' pixel cap holds for movies too.
+TEST_F(LinuxMovieTest, PicturesOverThePixelCapAreRefused) {
+    const std::string path = ZeroSizedClip(Dir(), false);
+    ASSERT_FALSE(path.empty());
+    SetMaxImagePixels(16 * 16 - 1);
+    SetErrorDetail("");
+    const int over = Movie(path).err;
+    const std::string detail = GetErrorDetail();
+    SetMaxImagePixels(16 * 16);
+    Movie m(path);
+    SetMaxImagePixels(0);
+    EXPECT_EQ(over, ERR_LOADVIDEO);
+    EXPECT_EQ(detail, path);
+    ASSERT_EQ(m.err, 0);
+    qbMovieFrame frame;
+    EXPECT_EQ(DecodeQuickTimeFrame(m.get(), 0, 0, &frame), 0);
 }
 
 TEST_F(LinuxMovieTest, ATruncatedFileEndsEarly) {
