@@ -90,11 +90,14 @@ void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode&
     if (s->ops->decodeVideoFrame(s->handle, node.data, &frame) != 1) return;
     double timestamp = 0.0;
     bool drop = false;
+    // A picture with no packet behind it may be the last, which the video
+    // leaves on the display: it is never skipped.
+    const bool more = !VideoQueueEmpty(&p->video);
     {
         Locked lock(p->pictureMutex.get());
         // Without a dts of its own the picture's packet time stands in.
         timestamp = ChooseVideoTimestamp(&p->sync, frame.pts, frame.dts != -1.0 ? frame.dts : node.pts);
-        drop = SkipVideoPicture(&p->sync);
+        drop = SkipVideoPicture(&p->sync) && more;
         if (!drop) timestamp = AdvanceVideoClock(&p->sync, timestamp, frame.repeat);
     }
     if (drop) {
@@ -156,20 +159,20 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     const double now = VideoWallTime();
     qbVideoPicture& slot = p->slots[p->readIndex];
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
+    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
+                                      : slot.target + p->sync.videoClock - slot.pts;
+    const bool late = next < now && now - p->lastShown < kMaxShowGap;
+    // A lone picture too late to show is dropped only for the one after it:
+    // until that is queued or no more can come, it waits, since the last
+    // picture is the one the video leaves on the display.
+    if (late && p->queued == 1 && !noMore && now > next + kLateSlack) return kRefreshWaitMs;
     p->sync.currentPts = slot.pts;
     p->sync.currentPtsDrift = slot.pts - now;
     p->sync.currentBytePos = slot.bytePos;
     int32_t first = 3;
     p->videoFlushState.compare_exchange_strong(first, 0);
-    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
-                                      : slot.target + p->sync.videoClock - slot.pts;
-    bool drop = false;
-    if (next < now) {
-        HurryVideoSkip(&p->sync);
-        // The last picture is the one the video leaves on the display.
-        const bool last = noMore && p->queued == 1;
-        drop = !last && (p->queued > 1 || now > next + kLateSlack) && now - p->lastShown < kMaxShowGap;
-    }
+    if (next < now) HurryVideoSkip(&p->sync);
+    const bool drop = late && p->queued > 1;
     if (!drop) {
         p->lastShown = now;
         ShowPicture(p, slot);

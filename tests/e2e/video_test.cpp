@@ -65,11 +65,11 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
     EXPECT_NE(sound.find_first_not_of('\0'), std::string::npos);
 
     // The pictures that reached the window are the clip's, in order, at its
-    // place. The last one is never dropped and the end event waits until it
-    // is drawn, but under the sanitizers on a loaded machine the window's
-    // saved frames have ended one picture short (6 of 0-7) in one run of
-    // several: the picture before it is the least that must be seen.
-    int last = -1, seen = 0;
+    // place, and the last is among them: it is never dropped, and the end
+    // event waits until it is drawn. How many of the others the window
+    // drew depends on how often the main thread ran: a newer picture
+    // replaces one not drawn yet.
+    int last = -1;
     for (const e2e::Frame& f : frames) {
         if (f.width <= kX + 31 || f.height <= kY + 15) continue;
         const uint32_t at = f.At(kX + 5, kY + 5);
@@ -80,9 +80,7 @@ TEST_F(VideoRoadTest, ACDXLPlaysInOrderAndEndsOnce) {
         EXPECT_GE(index, last);
         EXPECT_EQ(f.At(kX + 31, kY + 15), at);
         EXPECT_NE(f.At(kX + 32, kY + 16), at);
-        if (index != last) ++seen;
         last = index;
     }
-    EXPECT_GE(last, kFrames - 2);
-    EXPECT_GE(seen, kFrames / 2);
+    EXPECT_EQ(last, kFrames - 1);
 }

@@ -277,6 +277,44 @@ TEST(VideoPlaybackTest, TheLastPictureIsShownHoweverLate) {
     SetVideoWallClock(nullptr);
 }
 
+TEST(VideoPlaybackTest, TheLastPictureIsNeverSkippedToCatchUp) {
+    Rig rig(6, 0.04);
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    ASSERT_EQ(rig.Start(), 0);
+    // The first shown and both slots full: the decoder holds picture 3 at
+    // most, the last packets wait in the queue.
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.stream.playback->shownCount > 0 && rig.Queued() == 2; }));
+    {
+        // Far behind: the decoder skips every picture it can.
+        LockMutex(rig.stream.playback->pictureMutex.get());
+        rig.stream.playback->sync.skipFactor = 1000.0f;
+        UnlockMutex(rig.stream.playback->pictureMutex.get());
+    }
+    fakeNow = 100.9;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_GT(rig.stream.playback->droppedCount, 0);
+    EXPECT_EQ(rig.sink.Shown().back(), 5);
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
+}
+
+TEST(VideoPlaybackTest, ALonePictureTooLateWaitsToLearnWhetherItIsTheLast) {
+    // After its pictures the source fails a while before its end counts.
+    Rig rig(2, 0.04);
+    rig.fake.after = -2;
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 1; }));
+    // Far behind while the end is not known yet.
+    fakeNow = 100.9;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.sink.Shown().back(), 1);
+    StopVideoStream(&rig.stream);
+    SetVideoWallClock(nullptr);
+}
+
 TEST(VideoPlaybackTest, TheEndWaitsUntilTheLastPictureIsDrawn) {
     Rig rig(5, 0.01);
     static std::atomic<bool> undrawn{true};
