@@ -93,6 +93,20 @@ RunPainter MakeRunPainter(const qbShapeFill& f, const BlendContext& ctx, bool sm
     return p;
 }
 
+// n > 0 pixels of value: runs are mostly a few dozen pixels, so 16 bytes a
+// store, the last store overlapping the one before it.
+inline void FillPixels(uint32_t* p, int32_t n, uint32_t value) {
+    if (n < 4) {
+        p[0] = value;
+        p[n >> 1] = value;
+        p[n - 1] = value;
+        return;
+    }
+    const uint32_t four[4] = {value, value, value, value};
+    for (int32_t i = 0; i + 4 < n; i += 4) std::memcpy(p + i, four, sizeof four);
+    std::memcpy(p + n - 4, four, sizeof four);
+}
+
 // Raster columns i..end-1 of raster row j; cover holds their coverage, or
 // is null when every one is covered in full.
 void PaintRun(const RunPainter& p, int32_t j, int32_t i, int32_t end, const uint8_t* cover) {
@@ -100,8 +114,7 @@ void PaintRun(const RunPainter& p, int32_t j, int32_t i, int32_t end, const uint
     const int32_t py = p.f->y + j, px0 = p.f->x + i, px1 = p.f->x + end;
     const ptrdiff_t at = static_cast<ptrdiff_t>(py) * ctx.rowLength;
     if (ctx.bytesPerPixel == 4) {
-        uint32_t* row = static_cast<uint32_t*>(ctx.pixels) + at;
-        std::fill(row + px0, row + px1, p.value);
+        FillPixels(static_cast<uint32_t*>(ctx.pixels) + at + px0, px1 - px0, p.value);
     } else {
         uint16_t* row = static_cast<uint16_t*>(ctx.pixels) + at;
         std::fill(row + px0, row + px1, static_cast<uint16_t>(p.value));
