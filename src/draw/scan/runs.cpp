@@ -20,36 +20,39 @@
 
 namespace {
 
-// An edge of the sweep: x and step 16.16 in 64 bits, at row y, up to row
-// last.
-struct EdgeWalk {
+// Each segment of the outline is walked once: its edge (x and step 16.16
+// in 64 bits, on rows up to lastEdge, none when that is before its first
+// row) and its line (rows up to lastLine, one past the edge's unless the
+// window ends first), from row y.
+struct EdgePart {
     int64_t x;
     int64_t step;
     int32_t y;
-    int32_t last;
+    int32_t lastEdge;
+    int32_t lastLine;
 };
 
-// An edge line of more rows than columns: one pixel a row. The pixel of
-// major step k is minor step m(k) = ceil((2 minor k - major) / (2 major)),
-// the classic error term's; e counts down to the next minor step in the
+// A line of more rows than columns: one pixel a row. The pixel of major
+// step k is minor step m(k) = ceil((2 minor k - major) / (2 major)), the
+// classic error term's; e counts down to the next minor step in the
 // direction the rows are walked (down the raster).
 struct SteepWalk {
+    EdgePart edge;
     int64_t x;
     int64_t e;
     int64_t twoMinor;
     int64_t twoMajor;
     int64_t xs;
-    int32_t y;
-    int32_t last;
 };
 
-// An edge line of at least as many columns as rows: on each row the major
-// steps k whose m(k) is that row's, from K(m) to K(m + 1) - 1 with
+// A line of at least as many columns as rows: on each row the major steps
+// k whose m(k) is that row's, from K(m) to K(m + 1) - 1 with
 // K(j) = floor((2 major j - major) / (2 minor)) + 1, clamped to 0..major.
 // near is the boundary the row shares with the row above, far the other
 // one, which moves by the quotient and remainder of 2 major by d (= 2 minor)
 // each row, backwards for a line that rises; rem is its remainder.
 struct FlatWalk {
+    EdgePart edge;
     int64_t near;
     int64_t far;
     int64_t rem;
@@ -59,8 +62,6 @@ struct FlatWalk {
     int64_t x0;
     int64_t sMaj;
     int64_t major;
-    int32_t y;
-    int32_t last;
 };
 
 // Reused from call to call, so that a polygon costs no allocation once the
@@ -69,7 +70,6 @@ struct RunBuffers {
     std::vector<uint64_t> keys;   // first row - start << 32 | segment
     std::vector<uint64_t> order;  // the keys by band
     std::vector<uint32_t> bands;  // keys before each band
-    std::vector<EdgeWalk> edges;
     std::vector<SteepWalk> steep;
     std::vector<FlatWalk> flat;
     std::vector<uint64_t> band;
@@ -125,20 +125,22 @@ QuotRem FloorDivRem(Wide a, int64_t b) {
 }
 
 // The walks of the line from (x0, y0) to (x1, y1), starting on row first.
-SteepWalk StartSteep(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int32_t first, int32_t last) {
+SteepWalk StartSteep(int64_t x0, int64_t y0, int64_t x1, int64_t y1, const EdgePart& edge) {
+    const int32_t first = edge.y;
     const int64_t major = std::llabs(y1 - y0), minor = std::llabs(x1 - x0);
     const int64_t sMaj = y1 < y0 ? -1 : 1, sMin = x1 < x0 ? -1 : 1;
     const int64_t k = (first - y0) * sMaj, twoMajor = 2 * major;
     // m = ceil(n / 2 major) = -floor(-n / 2 major), and the error term
     // m 2 major - n, with n = 2 minor k - major.
     const QuotRem qr = k == 0 ? QuotRem{0, major} : FloorDivRem(Wide(major) - Wide(2) * minor * k, twoMajor);
-    return {x0 - sMin * qr.q, sMaj > 0 ? qr.r : twoMajor - 1 - qr.r, 2 * minor, twoMajor, sMin * sMaj, first, last};
+    return {edge, x0 - sMin * qr.q, sMaj > 0 ? qr.r : twoMajor - 1 - qr.r, 2 * minor, twoMajor, sMin * sMaj};
 }
 
-FlatWalk StartFlat(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int32_t first, int32_t last) {
+FlatWalk StartFlat(int64_t x0, int64_t y0, int64_t x1, int64_t y1, const EdgePart& edge) {
+    const int32_t first = edge.y;
     const int64_t major = std::llabs(x1 - x0), minor = std::llabs(y1 - y0), sMaj = x1 < x0 ? -1 : 1;
     // One row (or one pixel): every step.
-    if (minor == 0) return {0, major + 1, 0, 0, 0, 1, x0, sMaj, major, first, last};
+    if (minor == 0) return {edge, 0, major + 1, 0, 0, 0, 1, x0, sMaj, major};
     const int64_t sMin = y1 < y0 ? -1 : 1, m = (first - y0) * sMin, d = 2 * minor;
     const int64_t q = major / minor, r = 2 * (major - q * minor);
     const auto boundary = [major, d](int64_t j) {
@@ -156,7 +158,7 @@ FlatWalk StartFlat(int64_t x0, int64_t y0, int64_t x1, int64_t y1, int32_t first
         near = m == minor ? major + 1 : boundary(m + 1).q;
         far = boundary(m);
     }
-    return {near, far.q, far.r, sMin * q, sMin * r, d, x0, sMaj, major, first, last};
+    return {edge, near, far.q, far.r, sMin * q, sMin * r, d, x0, sMaj, major};
 }
 
 // The band: rows b0.. of stride words each, the toggles of a row in its
@@ -175,66 +177,75 @@ struct Band {
 // the band (unsigned words) may alias the records' signed fields, which the
 // compiler would otherwise load again after each one.
 
-// Returns false when the edge reaches past the band.
-bool WalkEdge(const Band& b, EdgeWalk& e, int32_t stop) {
-    const int64_t left = b.left, width = b.width, coverAt = b.coverAt, stride = b.stride, step = e.step;
-    int64_t x = e.x;
-    int32_t y = e.y;
-    const int32_t to = std::min(e.last, stop);
-    for (uint64_t* row = b.bits + (y - b.b0) * stride; y <= to; ++y, row += stride) {
-        const int64_t c = ((x + 65535) >> 16) - left;
-        // A ceiling past the row toggles the word after it, which nothing
-        // reads.
-        const int64_t at = std::clamp<int64_t>(c, 0, width);
-        row[at >> 6] ^= kBit[static_cast<size_t>(at & 63)];
-        // An edge crossing exactly at c: the pixel belongs to its span
-        // whichever side the edge is on.
-        if ((x & 0xFFFF) == 0 && static_cast<uint64_t>(c) < static_cast<uint64_t>(width))
-            row[coverAt + (c >> 6)] |= kBit[static_cast<size_t>(c & 63)];
+// The edge on one row: it toggles the bit of its ceiling, c.
+inline void EdgeRow(uint64_t* row, int64_t x, int64_t left, int64_t width, int64_t coverAt) {
+    const int64_t c = ((x + 65535) >> 16) - left;
+    // A ceiling past the row toggles the word after it, which nothing
+    // reads.
+    const int64_t at = std::clamp<int64_t>(c, 0, width);
+    row[at >> 6] ^= kBit[static_cast<size_t>(at & 63)];
+    // An edge crossing exactly at c: the pixel belongs to its span
+    // whichever side the edge is on.
+    if ((x & 0xFFFF) == 0 && static_cast<uint64_t>(c) < static_cast<uint64_t>(width))
+        row[coverAt + (c >> 6)] |= kBit[static_cast<size_t>(c & 63)];
+}
+
+// Walks a segment over the band's rows up to stop: its edge and line row
+// by row, then the line's last row on its own. rowFn(row, y) draws the
+// line on a row and moves it on. Returns false when the segment ends in
+// the band.
+template <class RowFn>
+bool WalkSegment(const Band& b, EdgePart& edge, int32_t stop, RowFn rowFn) {
+    const int64_t left = b.left, width = b.width, coverAt = b.coverAt, stride = b.stride, step = edge.step;
+    int64_t x = edge.x;
+    int32_t y = edge.y;
+    uint64_t* row = b.bits + (y - b.b0) * stride;
+    for (const int32_t both = std::min(edge.lastEdge, stop); y <= both; ++y, row += stride) {
+        EdgeRow(row, x, left, width, coverAt);
         x += step;
+        rowFn(row + coverAt);
     }
-    e.x = x;
-    e.y = y;
-    return y <= e.last;
+    if (y == edge.lastLine && y <= stop) {
+        rowFn(row + coverAt);
+        ++y;
+    }
+    edge.x = x;
+    edge.y = y;
+    return y <= edge.lastLine;
 }
 
 bool WalkSteep(const Band& b, SteepWalk& w, int32_t stop) {
-    const int64_t left = b.left, stride = b.stride, twoMinor = w.twoMinor, twoMajor = w.twoMajor, xs = w.xs;
+    const int64_t left = b.left, twoMinor = w.twoMinor, twoMajor = w.twoMajor, xs = w.xs;
     const auto width = static_cast<uint64_t>(b.width);
     int64_t x = w.x, e = w.e;
-    int32_t y = w.y;
-    const int32_t to = std::min(w.last, stop);
-    for (uint64_t* row = b.bits + (y - b.b0) * stride + b.coverAt; y <= to; ++y, row += stride) {
+    const bool more = WalkSegment(b, w.edge, stop, [&](uint64_t* cover) {
         const auto c = static_cast<uint64_t>(x - left);
-        if (c < width) row[c >> 6] |= kBit[c & 63];
+        if (c < width) cover[c >> 6] |= kBit[c & 63];
         e -= twoMinor;
         const int64_t take = e >> 63;
         e += twoMajor & take;
         x += xs & take;
-    }
+    });
     w.x = x;
     w.e = e;
-    w.y = y;
-    return y <= w.last;
+    return more;
 }
 
-bool WalkFlat(const Band& b, FlatWalk& w, int32_t stop) {
-    const int64_t left = b.left, stride = b.stride, last = b.width - 1;
+// Down: the line falls as the rows are walked, so that a row's steps run
+// from near to far; forward: its steps go right.
+template <bool down, bool forward>
+bool WalkFlatWay(const Band& b, FlatWalk& w, int32_t stop) {
+    const int64_t left = b.left, last = b.width - 1;
     const int64_t x0 = w.x0, major = w.major, qs = w.qs, rs = w.rs, d = w.d;
-    const bool down = qs >= 0, forward = w.sMaj > 0;
     int64_t near = w.near, far = w.far, rem = w.rem;
-    int32_t y = w.y;
-    const int32_t to = std::min(w.last, stop);
-    // Plain selects rather than std::min and std::max, which the compiler
-    // made branches of here, and the lines' ends make them unpredictable.
-    for (uint64_t* row = b.bits + (y - b.b0) * stride + b.coverAt; y <= to; ++y, row += stride) {
+    const bool more = WalkSegment(b, w.edge, stop, [&](uint64_t* cover) {
         int64_t lo = down ? near : far, hi = (down ? far : near) - 1;
         lo = lo < 0 ? 0 : lo;
         hi = hi > major ? major : hi;
         int64_t c0 = (forward ? x0 + lo : x0 - hi) - left, c1 = (forward ? x0 + hi : x0 - lo) - left;
         c0 = c0 < 0 ? 0 : c0;
         c1 = c1 > last ? last : c1;
-        if (c0 <= c1) SetBits(row, c0, c1);
+        if (c0 <= c1) SetBits(cover, c0, c1);
         // The carry or borrow of the remainder, without a branch: which
         // one comes is as good as random.
         near = far;
@@ -242,12 +253,16 @@ bool WalkFlat(const Band& b, FlatWalk& w, int32_t stop) {
         const int64_t over = -static_cast<int64_t>(rem >= d), under = rem >> 63;
         rem += (d & under) - (d & over);
         far += qs + under - over;
-    }
+    });
     w.near = near;
     w.far = far;
     w.rem = rem;
-    w.y = y;
-    return y <= w.last;
+    return more;
+}
+
+bool WalkFlat(const Band& b, FlatWalk& w, int32_t stop) {
+    if (w.qs >= 0) return w.sMaj > 0 ? WalkFlatWay<true, true>(b, w, stop) : WalkFlatWay<true, false>(b, w, stop);
+    return w.sMaj > 0 ? WalkFlatWay<false, true>(b, w, stop) : WalkFlatWay<false, false>(b, w, stop);
 }
 
 // Walks every item of the list over the band's rows up to stop; those
@@ -262,16 +277,17 @@ size_t WalkAll(Walk* items, size_t n, Step step) {
 }
 
 // Appends the runs of set bits of words (bit i of word i >> 6 is column
-// left + i) as pairs first, past-last to runs: every bit that differs from
+// left + i), which it clears, as pairs first, past-last to runs: every bit that differs from
 // the one before it starts or ends a run. The first four of a word are
 // written whether they exist or not (runs has room for them), which spares
 // a loop whose end would be mispredicted on most rows. Returns the count
 // of ints written.
-int32_t BitRuns(const uint64_t* bits, int32_t words, int64_t left, int32_t* runs) {
+int32_t BitRuns(uint64_t* bits, int32_t words, int64_t left, int32_t* runs) {
     int32_t n = 0;
     uint64_t before = 0;
     for (int32_t w = 0; w < words; ++w) {
         const uint64_t word = bits[w];
+        bits[w] = 0;
         uint64_t edges = word ^ (word << 1 | before);
         before = word >> 63;
         const auto base = static_cast<int32_t>(left + 64 * int64_t{w});
@@ -311,7 +327,6 @@ void EmitRows(const Band& b, int32_t rows, int32_t* runs, ScanRunSink sink, void
         // Past the last toggle the parity may stay odd up to the word's end.
         cover[b.words - 1] &= tail;
         const int32_t n = BitRuns(cover, b.words, b.left, runs);
-        for (int32_t w = 0; w < b.words; ++w) cover[w] = 0;
         if (n) sink(context, b.b0 + r, runs, n / 2);
     }
 }
@@ -321,7 +336,6 @@ bool Reserve(RunBuffers& b, size_t count, size_t bandWords, size_t width) {
         if (b.order.size() < count) {
             b.keys.resize(count);
             b.order.resize(count);
-            b.edges.resize(count);
             b.steep.resize(count);
             b.flat.resize(count);
         }
@@ -407,10 +421,9 @@ void ScanPolygonRuns(const int32_t* p, int32_t count, int32_t left, int32_t top,
     }
     if (!OrderByBand(b, pending, (int64_t{end} - start + bandRows - 1) / bandRows, bandRows)) return;
 
-    EdgeWalk* edges = b.edges.data();
     SteepWalk* steep = b.steep.data();
     FlatWalk* flat = b.flat.data();
-    size_t edgeCount = 0, steepCount = 0, flatCount = 0, next = 0;
+    size_t steepCount = 0, flatCount = 0, next = 0;
     Band band{b.band.data(), stride, int64_t{words} + 1, words, start, left, width};
     for (int32_t b0 = start; b0 < end;) {
         const int32_t b1 = static_cast<int32_t>(std::min<int64_t>(int64_t{b0} + bandRows, end));
@@ -420,27 +433,25 @@ void ScanPolygonRuns(const int32_t* p, int32_t count, int32_t left, int32_t top,
             const int32_t first = static_cast<int32_t>(b.order[next] >> 32) + start;
             const int32_t j = i + 1 == count ? 0 : i + 1;
             const int64_t x0 = p[2 * i], y0 = p[2 * i + 1], x1 = p[2 * j], y1 = p[2 * j + 1];
-            const auto last = static_cast<int32_t>(std::min<int64_t>(std::max(y0, y1), end - 1));
-            if (std::llabs(x1 - x0) >= std::llabs(y1 - y0)) flat[flatCount++] = StartFlat(x0, y0, x1, y1, first, last);
-            else steep[steepCount++] = StartSteep(x0, y0, x1, y1, first, last);
-            // The edge's span rows end one before its line's.
-            if (y0 == y1 || first >= std::max(y0, y1)) continue;
-            const int64_t tx = y0 < y1 ? x0 : x1, ty = std::min(y0, y1);
-            EdgeWalk& e = edges[edgeCount++];
-            e.step = ((x1 - x0) * (y0 < y1 ? 1 : -1) << 16) / std::llabs(y1 - y0);
-            // Above the window the edge is advanced to its first row.
-            e.x = (tx << 16) + (first == ty ? 0 : static_cast<int64_t>(Wide(e.step) * (first - ty)));
-            e.y = first;
-            e.last = static_cast<int32_t>(std::min<int64_t>(std::max(y0, y1) - 1, end - 1));
+            const int64_t top = std::min(y0, y1), bottom = std::max(y0, y1);
+            EdgePart edge{0, 0, first, static_cast<int32_t>(std::min<int64_t>(bottom - 1, end - 1)),
+                          static_cast<int32_t>(std::min<int64_t>(bottom, end - 1))};
+            if (y0 != y1) {
+                const int64_t tx = y0 < y1 ? x0 : x1;
+                edge.step = ((x1 - x0) * (y0 < y1 ? 1 : -1) << 16) / (bottom - top);
+                // Above the window the edge is advanced to its first row.
+                edge.x = (tx << 16) + (first == top ? 0 : static_cast<int64_t>(Wide(edge.step) * (first - top)));
+            }
+            if (std::llabs(x1 - x0) >= std::llabs(y1 - y0)) flat[flatCount++] = StartFlat(x0, y0, x1, y1, edge);
+            else steep[steepCount++] = StartSteep(x0, y0, x1, y1, edge);
         }
         const int32_t stop = b1 - 1;
-        edgeCount = WalkAll(edges, edgeCount, [&](EdgeWalk& e) { return WalkEdge(band, e, stop); });
         steepCount = WalkAll(steep, steepCount, [&](SteepWalk& w) { return WalkSteep(band, w, stop); });
         flatCount = WalkAll(flat, flatCount, [&](FlatWalk& w) { return WalkFlat(band, w, stop); });
         EmitRows(band, b1 - b0, b.runs.data(), sink, context);
         b0 = b1;
         // Rows with nothing on them until the next segment joins.
-        if (edgeCount == 0 && steepCount == 0 && flatCount == 0) {
+        if (steepCount == 0 && flatCount == 0) {
             if (next == pending) break;
             const auto first = static_cast<int64_t>(b.order[next] >> 32);
             b0 = std::max(b0, static_cast<int32_t>(start + first / bandRows * bandRows));
