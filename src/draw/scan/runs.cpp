@@ -86,14 +86,6 @@ RunBuffers& Buffers() {
 constexpr int64_t kBandBytes = 32 * 1024;
 constexpr int64_t kBandRows = 256;
 
-// The bit of each position in a word: a load is cheaper than a shift by a
-// variable count.
-constexpr auto kBit = [] {
-    std::array<uint64_t, 64> t{};
-    for (size_t i = 0; i < 64; ++i) t[i] = uint64_t{1} << i;
-    return t;
-}();
-
 // Sets bits lo..hi, 0 <= lo <= hi.
 inline void SetBits(uint64_t* bits, int64_t lo, int64_t hi) {
     const int64_t w0 = lo >> 6, w1 = hi >> 6;
@@ -311,15 +303,8 @@ void EmitRows(const Band& b, int32_t rows, int32_t* runs, ScanRunSink sink, void
         uint64_t* cover = row + b.coverAt;
         uint64_t carry = 0;
         for (int32_t w = 0; w < b.words; ++w) {
-            uint64_t inside = row[w];
+            const uint64_t inside = PrefixXor(row[w]) ^ carry;
             row[w] = 0;
-            inside ^= inside << 1;
-            inside ^= inside << 2;
-            inside ^= inside << 4;
-            inside ^= inside << 8;
-            inside ^= inside << 16;
-            inside ^= inside << 32;
-            inside ^= carry;
             carry = 0 - (inside >> 63);
             cover[w] |= inside;
         }
