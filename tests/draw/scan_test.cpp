@@ -478,3 +478,23 @@ TEST(ScanRuns, RefusalsAndNothingToHand) {
     ScanPolygonRuns(tall, 3, 0, 0, 32, 32, count, &calls);
     EXPECT_GT(calls, 0);
 }
+
+TEST(ScanRuns, WindowsAtTheEndOfTheRange) {
+    // Columns up to INT32_MAX: the runs match the same polygon moved next
+    // to column 0, where the reference can draw it.
+    constexpr int32_t kLeft = INT32_MAX - 100;
+    const std::vector<int32_t> far = {INT32_MAX - 50, 0, INT32_MAX, 3, INT32_MAX - 7, 12, INT32_MAX - 90, 9};
+    std::vector<int32_t> near = far;
+    for (size_t k = 0; k < near.size(); k += 2) near[k] -= kLeft;
+    const scanref::Raster want = scanref::Fill(near, 100, 16);
+    GatheredRuns got(100, 16, 0, 0, 100, 16);
+    const ScanRunSink moved = [](void* c, int32_t y, const int32_t* runs, int32_t count) {
+        std::vector<int32_t> back(runs, runs + 2 * count);
+        for (int32_t& x : back) x -= kLeft;
+        GatheredRuns::Take(c, y, back.data(), count);
+    };
+    ScanPolygonRuns(far.data(), 4, kLeft, 0, INT32_MAX, 16, moved, &got);
+    EXPECT_TRUE(got.wellFormed);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(got.raster.At(x, y), want.At(x, y)) << x << "," << y;
+}

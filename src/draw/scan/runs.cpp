@@ -282,13 +282,14 @@ int32_t BitRuns(uint64_t* bits, int32_t words, int64_t left, int32_t* runs) {
         bits[w] = 0;
         uint64_t edges = word ^ (word << 1 | before);
         before = word >> 63;
-        const auto base = static_cast<int32_t>(left + 64 * int64_t{w});
+        // 64 bits wide: a missing boundary's count of 64 may pass INT32_MAX.
+        const int64_t base = left + 64 * int64_t{w};
         for (int k = 0; k < 4; ++k) {
-            runs[n] = base + std::countr_zero(edges);
+            runs[n] = static_cast<int32_t>(base + std::countr_zero(edges));
             n += edges != 0;
             edges &= edges - 1;
         }
-        for (; edges; edges &= edges - 1) runs[n++] = base + std::countr_zero(edges);
+        for (; edges; edges &= edges - 1) runs[n++] = static_cast<int32_t>(base + std::countr_zero(edges));
     }
     if (before) runs[n++] = static_cast<int32_t>(left + 64 * int64_t{words});
     return n;
