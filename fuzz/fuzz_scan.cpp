@@ -1,10 +1,12 @@
 // Fuzz target of the scan engine: polygons, thick lines and clipped lines
 // with any points, sizes and thicknesses stay inside their raster. Writes
 // past the block trip the address sanitizer; writes into a row's padding
-// (past the raster's width) trap here.
+// (past the raster's width) trap here, and so do plain fills whose runs
+// differ from their raster.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "draw/scan/scan.h"
@@ -30,6 +32,19 @@ struct Reader {
     }
 };
 
+// The plain fill's runs must set exactly the raster's pixels.
+void CheckRuns(const ScanRaster* r, const std::vector<int32_t>& points, int32_t count) {
+    std::vector<uint8_t> got(static_cast<size_t>(r->pitch) * r->height, 0);
+    const ScanRunSink take = [](void* c, int32_t y, const int32_t* runs, int32_t n) {
+        auto& g = *static_cast<std::pair<std::vector<uint8_t>*, int32_t>*>(c);
+        for (int32_t i = 0; i < 2 * n; i += 2)
+            for (int32_t x = runs[i]; x < runs[i + 1]; ++x) (*g.first)[static_cast<size_t>(y) * g.second + x] = 255;
+    };
+    std::pair<std::vector<uint8_t>*, int32_t> target{&got, r->pitch};
+    ScanPolygonRuns(points.data(), count, 0, 0, r->width, r->height, take, &target);
+    if (!got.empty() && std::memcmp(got.data(), r->pixels, got.size()) != 0) __builtin_trap();
+}
+
 void CheckPadding(const ScanRaster* r) {
     for (int32_t y = 0; y < r->height; ++y)
         for (int32_t x = r->width; x < r->pitch; ++x)
@@ -52,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (what % 4) {
         case 0:
             FillPolygon(raster.get(), points.data(), count, antialias, 0);
+            if (!antialias) CheckRuns(raster.get(), points, count);
             break;
         case 1:
             FillPolygon(raster.get(), points.data(), count, antialias, thickness);

@@ -2,7 +2,7 @@
 // against cairo drawing the same on a 1920x1080 ARGB32 surface: 10,000
 // anti-aliased circles of radius 20 and 1,000 of radius 200 (the conic
 // road; target: at least cairo's speed with its default anti-aliasing),
-// and 1,000 aliased 64-vertex polygons (target: twice cairo's speed with
+// and 1,000 aliased 64-vertex polygons (target: at least cairo's speed with
 // CAIRO_ANTIALIAS_NONE). Every run draws the same shapes at the same
 // places, from one fixed sequence.
 

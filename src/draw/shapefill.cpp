@@ -76,36 +76,73 @@ int32_t FindRunEdge(const uint8_t* row, int32_t i, int32_t end, bool nonzero) {
 
 // Covered pixels at full weight, without clip mask or source image: each
 // run of covered pixels takes the colour in one fill, the planes follow.
-void PaintRuns(const qbShapeFill& f, const BlendContext& ctx, const uint8_t* cover, int32_t pitch, bool smooth,
-               uint32_t opacity, qbBitmapPlane* mask, qbBitmapPlane* alpha, int32_t i0, int32_t j0, int32_t i1,
+struct RunPainter {
+    const qbShapeFill* f;
+    const BlendContext* ctx;
+    uint32_t value;  // the pixel value stored
+    qbBitmapPlane* mask;
+    qbBitmapPlane* alpha;
+    uint8_t level[256];  // alpha byte by coverage
+};
+
+RunPainter MakeRunPainter(const qbShapeFill& f, const BlendContext& ctx, bool smooth, uint32_t opacity,
+                          qbBitmapPlane* mask, qbBitmapPlane* alpha) {
+    RunPainter p{&f, &ctx, ctx.colour, mask, alpha, {}};
+    if (ctx.bytesPerPixel == 4 && ctx.format != 10) p.value = KernelFromARGB(ctx.format, ctx.colour);
+    for (uint32_t v = 0; v < 256; ++v) p.level[v] = static_cast<uint8_t>((smooth ? v : 255u) * opacity / 255);
+    return p;
+}
+
+// n > 0 pixels of value: runs are mostly a few dozen pixels, so 16 bytes a
+// store, the last store overlapping the one before it.
+inline void FillPixels(uint32_t* p, int32_t n, uint32_t value) {
+    if (n < 4) {
+        p[0] = value;
+        p[n >> 1] = value;
+        p[n - 1] = value;
+        return;
+    }
+    const uint32_t four[4] = {value, value, value, value};
+    for (int32_t i = 0; i + 4 < n; i += 4) std::memcpy(p + i, four, sizeof four);
+    std::memcpy(p + n - 4, four, sizeof four);
+}
+
+// Raster columns i..end-1 of raster row j; cover holds their coverage, or
+// is null when every one is covered in full.
+void PaintRun(const RunPainter& p, int32_t j, int32_t i, int32_t end, const uint8_t* cover) {
+    const BlendContext& ctx = *p.ctx;
+    const int32_t py = p.f->y + j, px0 = p.f->x + i, px1 = p.f->x + end;
+    const ptrdiff_t at = static_cast<ptrdiff_t>(py) * ctx.rowLength;
+    if (ctx.bytesPerPixel == 4) {
+        FillPixels(static_cast<uint32_t*>(ctx.pixels) + at + px0, px1 - px0, p.value);
+    } else {
+        uint16_t* row = static_cast<uint16_t*>(ctx.pixels) + at;
+        std::fill(row + px0, row + px1, static_cast<uint16_t>(p.value));
+    }
+    if (p.mask && py < p.mask->height)
+        SetMaskBits(p.mask->data + static_cast<size_t>(py) * p.mask->rowBytes, px0, std::min(px1, p.mask->width));
+    if (p.alpha && py < p.alpha->height) {
+        uint8_t* a = p.alpha->data + static_cast<size_t>(py) * p.alpha->rowBytes;
+        for (int32_t k = 0, x = px0; k < end - i && x < p.alpha->width; ++k, ++x) a[x] = p.level[cover ? cover[k] : 255];
+    }
+}
+
+void PaintRuns(const RunPainter& p, const uint8_t* cover, int32_t pitch, int32_t i0, int32_t j0, int32_t i1,
                int32_t j1) {
-    const uint32_t value = ctx.bytesPerPixel == 4 && ctx.format != 10 ? KernelFromARGB(ctx.format, ctx.colour)
-                                                                       : ctx.colour;
-    uint8_t level[256];
-    for (uint32_t v = 0; v < 256; ++v) level[v] = static_cast<uint8_t>((smooth ? v : 255u) * opacity / 255);
     for (int32_t j = j0; j < j1; ++j) {
         const uint8_t* row = cover + static_cast<ptrdiff_t>(j) * pitch;
-        const int32_t py = f.y + j;
         for (int32_t i = FindRunEdge(row, i0, i1, true); i < i1; i = FindRunEdge(row, i, i1, true)) {
             const int32_t end = FindRunEdge(row, i, i1, false);
-            const int32_t px0 = f.x + i, px1 = f.x + end;
-            const ptrdiff_t at = static_cast<ptrdiff_t>(py) * ctx.rowLength;
-            if (ctx.bytesPerPixel == 4) {
-                uint32_t* p = static_cast<uint32_t*>(ctx.pixels) + at;
-                std::fill(p + px0, p + px1, value);
-            } else {
-                uint16_t* p = static_cast<uint16_t*>(ctx.pixels) + at;
-                std::fill(p + px0, p + px1, static_cast<uint16_t>(value));
-            }
-            if (mask && py < mask->height)
-                SetMaskBits(mask->data + static_cast<size_t>(py) * mask->rowBytes, px0, std::min(px1, mask->width));
-            if (alpha && py < alpha->height) {
-                uint8_t* a = alpha->data + static_cast<size_t>(py) * alpha->rowBytes;
-                for (int32_t k = i, x = px0; k < end && x < alpha->width; ++k, ++x) a[x] = level[row[k]];
-            }
+            PaintRun(p, j, i, end, row + i);
             i = end;
         }
     }
+}
+
+// A plain filled polygon's runs as the scan engine sweeps them: no raster.
+void PaintSweptRuns(void* context, int32_t j, const int32_t* runs, int32_t count) {
+    const auto& p = *static_cast<const RunPainter*>(context);
+    for (int32_t k = 0; k < count; ++k) PaintRun(p, j, runs[2 * k], runs[2 * k + 1], nullptr);
 }
 
 }  // namespace
@@ -149,6 +186,24 @@ int FillShapeCoverage(const qbShapeFill& f) {
         return 0;
     }
 
+    const bool smooth = f.antialias && !f.filled;
+    Locked source(f.source, kLockReadOnly);
+    const bool fromSource = source.held && source.lock.bytesPerPixel == lock.bytesPerPixel;
+    qbBitmapPlane* mask = f.mask && f.mask->kind == kBitmapKindMask ? f.mask->plane.get() : nullptr;
+    qbBitmapPlane* alpha = f.alpha && f.alpha->kind == kBitmapKindAlpha ? f.alpha->plane.get() : nullptr;
+    const int32_t i0 = std::max(0, ctx.clip.left - f.x), j0 = std::max(0, ctx.clip.top - f.y);
+    const int32_t i1 = static_cast<int32_t>(std::min<int64_t>(f.width, int64_t{ctx.clip.right} - f.x));
+    const int32_t j1 = static_cast<int32_t>(std::min<int64_t>(f.height, int64_t{ctx.clip.bottom} - f.y));
+    const bool byRuns = (f.outright || (!smooth && opacity == 255)) && !ctx.mask.data && !fromSource;
+    if (f.points && f.filled && byRuns) {
+        // Painted as the engine sweeps it. A shape whose raster the engine
+        // would refuse stays undrawn, as it does on the raster's road.
+        if (((int64_t{f.width} + 3) & ~int64_t{3}) * f.height > static_cast<int64_t>(kScanMaxBlock)) return 0;
+        RunPainter painter = MakeRunPainter(f, ctx, smooth, opacity, mask, alpha);
+        ScanPolygonRuns(f.points, f.count, i0, j0, i1, j1, PaintSweptRuns, &painter);
+        return EngineError();
+    }
+
     uint8_t* cover = nullptr;
     int32_t pitch = 0;
     CoverageRasterPtr raster;
@@ -185,17 +240,8 @@ int FillShapeCoverage(const qbShapeFill& f) {
         }
         if (int err = EngineError()) return err;
     }
-    const bool smooth = f.antialias && !f.filled;
-
-    Locked source(f.source, kLockReadOnly);
-    const bool fromSource = source.held && source.lock.bytesPerPixel == lock.bytesPerPixel;
-    qbBitmapPlane* mask = f.mask && f.mask->kind == kBitmapKindMask ? f.mask->plane.get() : nullptr;
-    qbBitmapPlane* alpha = f.alpha && f.alpha->kind == kBitmapKindAlpha ? f.alpha->plane.get() : nullptr;
-    const int32_t i0 = std::max(0, ctx.clip.left - f.x), j0 = std::max(0, ctx.clip.top - f.y);
-    const int32_t i1 = static_cast<int32_t>(std::min<int64_t>(f.width, int64_t{ctx.clip.right} - f.x));
-    const int32_t j1 = static_cast<int32_t>(std::min<int64_t>(f.height, int64_t{ctx.clip.bottom} - f.y));
-    if ((f.outright || (!smooth && opacity == 255)) && !ctx.mask.data && !fromSource) {
-        PaintRuns(f, ctx, cover, pitch, smooth, opacity, mask, alpha, i0, j0, i1, j1);
+    if (byRuns) {
+        PaintRuns(MakeRunPainter(f, ctx, smooth, opacity, mask, alpha), cover, pitch, i0, j0, i1, j1);
         return 0;
     }
     for (int32_t j = j0; j < j1; ++j) {

@@ -361,3 +361,140 @@ TEST(ScanLines, ClipLineStaysOnTheSegment) {
     EXPECT_FALSE(ClipLine(0, 10, &e, &f));
     EXPECT_EQ(GetScanError(), kScanOutOfRange);
 }
+
+namespace {
+
+// The runs of a window, checked as they come (rows rising, runs sorted,
+// apart and inside the window) and gathered into a raster of the whole
+// size for comparison with the reference.
+struct GatheredRuns {
+    scanref::Raster raster;
+    int32_t left, top, right, bottom;
+    int32_t lastRow = INT32_MIN;
+    bool wellFormed = true;
+    GatheredRuns(int32_t w, int32_t h, int32_t l, int32_t t, int32_t r, int32_t b)
+        : raster(w, h), left(l), top(t), right(r), bottom(b) {}
+    static void Take(void* context, int32_t y, const int32_t* runs, int32_t count) {
+        auto& g = *static_cast<GatheredRuns*>(context);
+        g.wellFormed &= y > g.lastRow && y >= g.top && y < g.bottom && count > 0;
+        g.lastRow = y;
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t from = runs[2 * i], to = runs[2 * i + 1];
+            g.wellFormed &= from >= g.left && from < to && to <= g.right && (i == 0 || from > runs[2 * i - 1]);
+            for (int32_t x = from; x < to; ++x) g.raster.Set(x, y);
+        }
+    }
+};
+
+void ExpectSameRuns(const std::vector<int32_t>& pts, int32_t w, int32_t h, int32_t l, int32_t t, int32_t r, int32_t b) {
+    GatheredRuns got(w, h, l, t, r, b);
+    ScanPolygonRuns(pts.data(), static_cast<int32_t>(pts.size() / 2), l, t, r, b, GatheredRuns::Take, &got);
+    EXPECT_EQ(GetScanError(), 0);
+    const scanref::Raster want = scanref::Fill(pts, w, h);
+    std::string list;
+    for (int32_t v : pts) list += std::to_string(v) + " ";
+    EXPECT_TRUE(got.wellFormed) << "window " << l << "," << t << " to " << r << "," << b << " points " << list;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const bool inside = x >= l && x < r && y >= t && y < b;
+            if (got.raster.At(x, y) != (inside ? want.At(x, y) : 0)) {
+                ADD_FAILURE() << "pixel " << x << "," << y << " in window " << l << "," << t << " to " << r << ","
+                              << b << " for points " << list;
+                return;
+            }
+        }
+}
+
+}  // namespace
+
+TEST(ScanRuns, RunsAreTheFillsPixels) {
+    // Small polygons reaching past the raster, in windows of every shape:
+    // the whole raster, parts of it, and strips of one row or column.
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<int> edge(0, 32);
+    for (int i = 0; i < 3000; ++i) {
+        const std::vector<int32_t> pts = RandomPolygon(rng, i % 2 ? -6 : 0, i % 2 ? 38 : 31);
+        int32_t l = 0, t = 0, r = 32, b = 32;
+        if (i % 3) {
+            l = edge(rng), r = edge(rng), t = edge(rng), b = edge(rng);
+            if (l > r) std::swap(l, r);
+            if (t > b) std::swap(t, b);
+        }
+        ExpectSameRuns(pts, 32, 32, l, t, r, b);
+        if (HasFailure()) return;
+    }
+}
+
+TEST(ScanRuns, WideTallAndManyEdgedShapes) {
+    // Several words a row and several bands of rows (a row of 701 pixels
+    // takes 23 words of the band, 178 rows a band), rows with gaps of no
+    // edges between parts, more than 64 edges a row, and points far away.
+    constexpr double kPi = 3.14159265358979323846;
+    std::mt19937 rng(1921);
+    std::vector<std::vector<int32_t>> shapes;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<int32_t> star, comb, random;
+        for (int k = 0; k < 2 * (8 + 14 * i); ++k) {
+            const double r = k % 2 ? 60 : 330 + 20 * i, a = k * kPi / (8 + 14 * i) + 0.1 * i;
+            star.push_back(static_cast<int32_t>(std::lround(350 + r * std::cos(a))));
+            star.push_back(static_cast<int32_t>(std::lround(400 + r * std::sin(a))));
+        }
+        // Teeth hanging from a bar, each reaching a different depth: long
+        // stretches of rows where only a few edges live.
+        comb = {-20, 5, 720, 5};
+        for (int k = 0; k < 12; ++k) {
+            const int32_t x = 700 - 60 * k;
+            comb.insert(comb.end(), {x, 6, x - 3, 90 + 60 * k + 15 * i, x - 6, 6});
+        }
+        std::uniform_int_distribution<int> x(-60, 760), y(-40, 840);
+        random.resize(static_cast<size_t>(60 + 120 * i) * 2);
+        for (size_t k = 0; k < random.size(); k += 2) random[k] = x(rng), random[k + 1] = y(rng);
+        shapes.insert(shapes.end(), {star, comb, random});
+    }
+    shapes.push_back({0, 0, 40000, 30, 2, 60});
+    shapes.push_back({3, -100000, 60, 90000, -20000, 40});
+    shapes.push_back({-50000, -7, 40000, 763, 5, 20});
+    for (const auto& pts : shapes) {
+        ExpectSameRuns(pts, 701, 800, 0, 0, 701, 800);
+        ExpectSameRuns(pts, 701, 800, 63, 170, 640, 799);
+        if (HasFailure()) return;
+    }
+}
+
+TEST(ScanRuns, RefusalsAndNothingToHand) {
+    const int32_t tri[6] = {0, 0, 9, 0, 0, 9};
+    int calls = 0;
+    const ScanRunSink count = [](void* c, int32_t, const int32_t*, int32_t) { ++*static_cast<int*>(c); };
+    ScanPolygonRuns(tri, 3, 0, 0, 16, 16, nullptr, &calls);
+    EXPECT_EQ(GetScanError(), kScanNullArgument);
+    ScanPolygonRuns(tri, -1, 0, 0, 16, 16, count, &calls);
+    EXPECT_EQ(GetScanError(), kScanOutOfRange);
+    ScanPolygonRuns(tri, 3, 0, 0, 0, 16, count, &calls);
+    ScanPolygonRuns(tri, 3, 10, 0, 16, 16, count, &calls);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(GetScanError(), 0);
+    // A triangle far above the window costs no time for its rows.
+    const int32_t tall[6] = {0, INT32_MIN, 10, INT32_MAX, 20, INT32_MIN};
+    ScanPolygonRuns(tall, 3, 0, 0, 32, 32, count, &calls);
+    EXPECT_GT(calls, 0);
+}
+
+TEST(ScanRuns, WindowsAtTheEndOfTheRange) {
+    // Columns up to INT32_MAX: the runs match the same polygon moved next
+    // to column 0, where the reference can draw it.
+    constexpr int32_t kLeft = INT32_MAX - 100;
+    const std::vector<int32_t> far = {INT32_MAX - 50, 0, INT32_MAX, 3, INT32_MAX - 7, 12, INT32_MAX - 90, 9};
+    std::vector<int32_t> near = far;
+    for (size_t k = 0; k < near.size(); k += 2) near[k] -= kLeft;
+    const scanref::Raster want = scanref::Fill(near, 100, 16);
+    GatheredRuns got(100, 16, 0, 0, 100, 16);
+    const ScanRunSink moved = [](void* c, int32_t y, const int32_t* runs, int32_t count) {
+        std::vector<int32_t> back(runs, runs + 2 * count);
+        for (int32_t& x : back) x -= kLeft;
+        GatheredRuns::Take(c, y, back.data(), count);
+    };
+    ScanPolygonRuns(far.data(), 4, kLeft, 0, INT32_MAX, 16, moved, &got);
+    EXPECT_TRUE(got.wellFormed);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(got.raster.At(x, y), want.At(x, y)) << x << "," << y;
+}

@@ -168,14 +168,6 @@ constexpr auto kSpread = [] {
     return t;
 }();
 
-// The bit of each position in a word: a load is cheaper than a shift by a
-// variable count.
-constexpr auto kBit = [] {
-    std::array<uint64_t, 64> t{};
-    for (size_t i = 0; i < 64; ++i) t[i] = uint64_t{1} << i;
-    return t;
-}();
-
 // The same pixels without sorting, for rows of many edges: pixel c is
 // filled when an odd number of edges have ceil(x) <= c, or when an edge
 // crosses exactly at c (such a pixel belongs to its span whichever side the
@@ -201,13 +193,7 @@ size_t SweepMany(uint8_t* row, int32_t width, ActiveEdges a, size_t n, int32_t y
     for (int32_t base = 0; base < width; base += 64) {
         uint64_t inside = toggles[base >> 6];
         toggles[base >> 6] = 0;
-        inside ^= inside << 1;
-        inside ^= inside << 2;
-        inside ^= inside << 4;
-        inside ^= inside << 8;
-        inside ^= inside << 16;
-        inside ^= inside << 32;
-        inside ^= carry;
+        inside = PrefixXor(inside) ^ carry;
         carry = 0 - (inside >> 63);
         if (!inside) continue;
         uint8_t* out = row + base;

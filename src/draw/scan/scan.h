@@ -81,6 +81,16 @@ bool DescribeRaster(const ScanRaster* raster, ScanRasterView* view);
 // Points are count pairs (x, y) of whole pixels; the polygon is closed.
 // thickness 0 fills it (even-odd), 1..255 draws its outline that thick.
 void FillPolygon(ScanRaster* raster, const int32_t* points, int32_t count, int antialias, int32_t thickness);
+// One row's covered pixels: count runs, run i from column runs[2i] to
+// runs[2i + 1] - 1, left to right.
+using ScanRunSink = void (*)(void* context, int32_t y, const int32_t* runs, int32_t count);
+// The pixels FillPolygon sets with antialias 0 and thickness 0, limited to
+// columns left..right-1 and rows top..bottom-1, handed to sink a row at a
+// time from the top (rows without any are skipped) instead of written into
+// a raster: the same as filling a raster that covers the window and
+// reading its runs. Errors as FillPolygon's; sink must not call the engine.
+void ScanPolygonRuns(const int32_t* points, int32_t count, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                     ScanRunSink sink, void* context);
 // One line with round caps at both ends; thickness above 255 gives -211.
 void DrawThickLine(ScanRaster* raster, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int antialias,
                    int32_t thickness);
