@@ -6,6 +6,7 @@
 #include "effect_harness.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
+#include "imaging/effectkernels.h"
 #include "transitions/dissolve.h"
 #include "transitions/effectrandom.h"
 #include "transitions/effectscreen.h"
@@ -180,6 +181,41 @@ TEST_F(ShapeEffects, PixelZoomBlocks) {
             }
     }
     EXPECT_EQ(snapshots_[24], snapshots_[23]);
+}
+
+// Every pixel of every frame, drawn on the screen and in a real-time layer,
+// is what the pixelate kernel makes of the picture at that frame's block:
+// a size no block divides, an odd width for the blocks of two.
+TEST_F(ShapeEffects, PixelZoomFramesMatchKernel) {
+    constexpr int32_t w = 61, h = 47, x0 = 5, y0 = 3;
+    const auto colour = [](int32_t x, int32_t y) { return uint32_t(x * 4 + 1) << 16 | uint32_t(y * 5 + 2) << 8 | 7u; };
+    std::vector<uint32_t> picture(size_t(w) * h), expected(picture.size());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) picture[size_t(y) * w + x] = colour(x, y);
+    for (Way way : {Way::BrushOpaque, Way::BrushLayerRealtime}) {
+        MakeBrush(1, w, h, 0);
+        qbBrush* b = nullptr;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) WriteBitmapPixel(b->bitmap, x, y, colour(x, y), false);
+        keepFrames_ = true;
+        ASSERT_EQ(Run(EffectCase{way, 132, 1, x0, y0, w, h}), 0) << WayName(way);
+        keepFrames_ = false;
+        ASSERT_EQ(frames_, 25) << WayName(way);
+        for (int32_t f = 1; f <= 25; ++f) {
+            qbPixelateRecord r;
+            r.source = picture.data();
+            r.destination = expected.data();
+            r.sourcePitch = r.destinationPitch = r.width = w;
+            r.height = h;
+            r.block = std::max(25 - f, 1);
+            PixelatePixels32(r);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    ASSERT_EQ(At(size_t(f - 1), x0 + x, y0 + y), expected[size_t(y) * w + x])
+                        << WayName(way) << " frame " << f << " at " << x << "," << y;
+        }
+    }
 }
 
 // PIXELZOOM2 coarsens the old picture first (49 frames); in a layer without
