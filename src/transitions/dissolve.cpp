@@ -27,6 +27,9 @@ struct qbDissolveData {
     qbBitmap* shapeMask;
     uint8_t* map;  // one byte per pixel, the order in which pixels appear
     bool workHoldsOld;  // see ComposeFrameRect
+    // The threshold a layer's plane was last drawn at, plus one (0: not
+    // known, a jump or the first frame draws the whole plane).
+    int32_t planeThreshold;
 };
 
 struct qbPixelZoomData {
@@ -43,35 +46,57 @@ void PutWholeLayerPicture(qbEffectState* s, qbBitmap* from, qbBitmap* mask, qbBi
                     s->height, mask, alpha, s, kStripNoShow | (s->reverse ? kStripClear : 0u));
 }
 
-// This frame's share into work: the pixels whose map value is in
-// [from, to), the ones the step's mask adds (to is at most 255 here, so a
-// byte's distance from `from` tells). Sixteen map bytes are tested at a
-// time, so the rows' long stretches without one cost a compare.
+// Calls hit(x, y) for the pixels whose map value is in [from, to), the
+// ones a step adds (to is at most 255 here, so a byte's distance from
+// `from` tells). Sixteen map bytes are tested at a time, so the rows' long
+// stretches without one cost a compare.
 using Bytes16 = uint8_t __attribute__((vector_size(16)));
 
-template <class Pixel>
-void CopyShareRows(const Pixel* src, int32_t srcPitch, Pixel* dst, int32_t dstPitch, const uint8_t* map, int32_t w,
-                   int32_t h, uint32_t from, uint32_t to) {
+template <class Hit>
+void ForEachShare(const uint8_t* map, int32_t w, int32_t h, uint32_t from, uint32_t to, const Hit& hit) {
     const auto first = static_cast<uint8_t>(from), span = static_cast<uint8_t>(to - from);
     const Bytes16 firsts = Bytes16{} + first, spans = Bytes16{} + span;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* m = map + static_cast<size_t>(y) * w;
-        const Pixel* in = src + static_cast<ptrdiff_t>(y) * srcPitch;
-        Pixel* out = dst + static_cast<ptrdiff_t>(y) * dstPitch;
         int32_t x = 0;
         for (; x + 16 <= w; x += 16) {
             Bytes16 v;
             std::memcpy(&v, m + x, sizeof v);
-            const Bytes16 hit = (v - firsts) < spans;
+            const Bytes16 in = (v - firsts) < spans;
             uint64_t halves[2];
-            std::memcpy(halves, &hit, sizeof halves);
+            std::memcpy(halves, &in, sizeof halves);
             if (!(halves[0] | halves[1])) continue;
             for (int32_t k = 0; k < 16; ++k)
-                if (hit[k]) out[x + k] = in[x + k];
+                if (in[k]) hit(x + k, y);
         }
         for (; x < w; ++x)
-            if (static_cast<uint8_t>(m[x] - first) < span) out[x] = in[x];
+            if (static_cast<uint8_t>(m[x] - first) < span) hit(x, y);
     }
+}
+
+// This frame's share of the new picture into work.
+template <class Pixel>
+void CopyShareRows(const Pixel* src, int32_t srcPitch, Pixel* dst, int32_t dstPitch, const uint8_t* map, int32_t w,
+                   int32_t h, uint32_t from, uint32_t to) {
+    ForEachShare(map, w, h, from, to, [&](int32_t x, int32_t y) {
+        dst[static_cast<ptrdiff_t>(y) * dstPitch + x] = src[static_cast<ptrdiff_t>(y) * srcPitch + x];
+    });
+}
+
+// A step of a layer's plane: the plane holds what ThresholdMapToMask gave
+// at `from`, and only the share's bits or bytes differ at `to`.
+void ShareIntoPlane(const ThresholdRecord& r, uint32_t from, uint32_t to) {
+    ForEachShare(r.map, r.width, r.height, from, to, [&r](int32_t x, int32_t y) {
+        const uint8_t* src = r.source ? r.source + static_cast<ptrdiff_t>(y) * r.sourcePitch : nullptr;
+        uint8_t* dst = r.destination + static_cast<ptrdiff_t>(y) * r.destinationPitch;
+        if (r.eightBit) {
+            dst[x] = r.invert ? uint8_t{0} : src ? src[x] : uint8_t{255};
+            return;
+        }
+        const auto bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        const bool on = !r.invert && (!src || (src[x >> 3] & bit) != 0);
+        dst[x >> 3] = on ? static_cast<uint8_t>(dst[x >> 3] | bit) : static_cast<uint8_t>(dst[x >> 3] & ~bit);
+    });
 }
 
 // False when the pictures cannot be read directly (then the mask does it).
@@ -160,7 +185,13 @@ int RenderDissolve(qbEffectState* s, int* done) {
                 r.destinationPitch = to.rowBytes;
             }
             r.invert = s->reverse != 0;
-            if (r.destination) ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
+            if (r.destination) {
+                const int32_t from = threshold - s->speed;
+                if (!seek && from >= 0 && p->planeThreshold == from + 1)
+                    ShareIntoPlane(r, static_cast<uint32_t>(from), static_cast<uint32_t>(threshold));
+                else ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
+                p->planeThreshold = threshold + 1;
+            }
         } else {
             // A step adds its share to what work holds; a jump composes the
             // whole mask again. The mask stays as the last jump left it:

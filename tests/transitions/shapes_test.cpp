@@ -98,10 +98,13 @@ TEST_F(ShapeEffects, HidingClearsTheWedgeFromThePlane) {
     }
 }
 
-// Every frame of the clock, the star, the sun and the dissolve, each way they are drawn, as a
-// digest: the frames these effects drew when each frame still redrew the
-// whole region right and below the hand or the star's box. Pixels must not
-// move when the per-frame work shrinks.
+// Every frame of the clock, the star, the sun, the dissolve, the pixel zoom
+// and the fades, each way they are drawn, as a digest: the frames these
+// effects drew when each frame still redrew the whole region right and
+// below the hand or the star's box, a layer's dissolve plane was drawn
+// whole each frame, the pixel zoom's blocks went through work and a fade's
+// layer images were all written every frame. Pixels must not move when
+// the per-frame work shrinks.
 TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
     struct Expected {
         Way way;
@@ -125,6 +128,18 @@ TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
         {Way::BrushMasked, 139, 18285434391277123429ull},
         {Way::BrushAlpha, 139, 4584139318724464323ull},
         {Way::BrushLayerRealtime, 139, 12100598798728262456ull},
+        {Way::ShowLayer, 139, 12100598798728262456ull},
+        {Way::HideLayer, 139, 324313604411761051ull},
+        {Way::BGPicTransition, 132, 290639280129729155ull},
+        {Way::BrushMasked, 132, 8178338507648136680ull},
+        {Way::BrushAlpha, 132, 14958832087065116099ull},
+        {Way::BrushLayerRealtime, 132, 1656947026813156820ull},
+        {Way::HideLayer, 132, 2645316271758308675ull},
+        {Way::BGPicTransition, 116, 1392304561478381379ull},
+        {Way::BrushLayerRealtime, 116, 7093493287804241270ull},
+        {Way::HideLayer, 116, 14690710146919554193ull},
+        {Way::BrushLayerRealtime, 117, 2798434021264090932ull},
+        {Way::HideLayer, 117, 14690710146919554193ull},
     };
     for (const Expected& e : cases) {
         const EffectCase c{e.way, e.type, 7, 13, 9, 71, 53};
