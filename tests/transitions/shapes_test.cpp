@@ -98,12 +98,13 @@ TEST_F(ShapeEffects, HidingClearsTheWedgeFromThePlane) {
     }
 }
 
-// Every frame of the clock, the star, the sun, the dissolve, the pixel zoom
-// and the fades, each way they are drawn, as a digest: the frames these
+// Every frame of the clock, the star, the sun, the dissolve, the pixel zoom,
+// the fades and the rolls, each way they are drawn, as a digest: the frames these
 // effects drew when each frame still redrew the whole region right and
 // below the hand or the star's box, a layer's dissolve plane was drawn
 // whole each frame, the pixel zoom's blocks went through work and a fade's
-// layer images were all written every frame. Pixels must not move when
+// layer images were all written every frame, and a roll's curl was
+// copied a column at a time. Pixels must not move when
 // the per-frame work shrinks.
 TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
     struct Expected {
@@ -140,6 +141,12 @@ TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
         {Way::HideLayer, 116, 14690710146919554193ull},
         {Way::BrushLayerRealtime, 117, 2798434021264090932ull},
         {Way::HideLayer, 117, 14690710146919554193ull},
+        {Way::BGPicTransition, 85, 17593821879820349443ull},
+        {Way::BGPicTransition, 87, 1045841968478464899ull},
+        {Way::BrushOpaque, 87, 7255413829935958836ull},
+        {Way::BrushLayerRealtime, 87, 7255413829935958836ull},
+        {Way::HideLayer, 87, 15689660185951383404ull},
+        {Way::BGPicTransition, 86, 9929365326269299539ull},
     };
     for (const Expected& e : cases) {
         const EffectCase c{e.way, e.type, 7, 13, 9, 71, 53};
