@@ -4,6 +4,14 @@
 // frame observer. Counters: the mean and the worst frame in milliseconds.
 // Beside them, in the same run, a memcpy of one frame and (with pixman)
 // one OVER blend of a frame, the anchors the frame times are read against.
+//
+// QB_BENCH_WORST=N adds BM_WorstFrame: every effect type, as a BGPic
+// transition and (the types that work on objects) as a brush layer, each
+// run once unwatched and then N times watched; at exit a Markdown table
+// gives each effect's worst frame, the least over the N runs (a shared
+// machine lends its cores out now and then; the least worst frame is the
+// effect's own). Run it pinned (taskset) to one or two cores:
+//     QB_BENCH_WORST=5 taskset -c 2,3 bench_effects --benchmark_filter=BM_WorstFrame
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "core/settings.h"
@@ -32,8 +42,10 @@
 #include "draw/asyncdraw.h"
 #include "transitions/effectdriver.h"
 #include "transitions/effectrandom.h"
+#include "transitions/effecthelpers.h"
 #include "transitions/effectstate.h"
 #include "transitions/puzzle.h"
+#include "transitions/transitionconst.h"
 #include "vm/vm.h"
 
 #ifdef QB_BENCH_HAVE_PIXMAN
@@ -499,6 +511,108 @@ void ColourMaskTypes(benchmark::internal::Benchmark* b) {
     for (int64_t type : {97, 98, 114, 115, 116, 117, 132, 133, 134, 137, 138, 139}) b->Args({type, 1});
     b->Unit(benchmark::kMillisecond)->Iterations(2);
 }
+
+// The least worst frame over the watched runs of one effect and way: wall,
+// the calling thread's processor time and that of all threads.
+struct WorstOf {
+    double wall = 0, cpu = 0, proc = 0;
+    int64_t frames = 0;
+};
+
+// Gathers BM_WorstFrame's results and prints them as one table at exit.
+struct WorstTable {
+    std::map<int32_t, WorstOf> ways[2];
+    int runs = 0;
+    ~WorstTable() {
+        if (ways[0].empty() && ways[1].empty()) return;
+        printf("\nWorst frame of every effect, ms, least over %d runs: wall / thread CPU (all threads' CPU)\n\n", runs);
+        printf("| effect | frames | BGPic worst | layer worst |\n|---|---|---|---|\n");
+        for (int32_t type = 0; type < kRandomEffect; ++type) {
+            const auto b = ways[0].find(type), l = ways[1].find(type);
+            if (b == ways[0].end() && l == ways[1].end()) continue;
+            const char* name = "?";
+            for (const ScriptConstant* c = kTransitionConstants; c->name; ++c)
+                if (!c->str && c->num == type) {
+                    name = c->name;
+                    break;
+                }
+            const auto cell = [](const std::map<int32_t, WorstOf>& m, std::map<int32_t, WorstOf>::const_iterator it) {
+                char text[64] = "-";
+                if (it != m.end()) {
+                    const WorstOf& w = it->second;
+                    if (w.proc > w.cpu + 0.5) snprintf(text, sizeof text, "%.2f / %.2f (%.2f)", w.wall, w.cpu, w.proc);
+                    else snprintf(text, sizeof text, "%.2f / %.2f", w.wall, w.cpu);
+                }
+                return std::string(text);
+            };
+            const int64_t frames = b != ways[0].end() ? b->second.frames : l->second.frames;
+            printf("| %s (%d) | %lld | %s | %s |\n", name, type, static_cast<long long>(frames),
+                   cell(ways[0], b).c_str(), cell(ways[1], l).c_str());
+        }
+        fflush(stdout);
+    }
+};
+WorstTable worstTable;
+
+// range 0: the type; range 1: 0 a BGPic transition, 1 a brush layer.
+void BM_WorstFrame(benchmark::State& state) {
+    World world;
+    const bool layer = state.range(1) != 0;
+    if (layer) world.display->layersEnabled = 1;
+    int which = 0;
+    const auto run = [&] {
+        qbEffectState s;
+        s.script = world.L;
+        s.type = static_cast<int32_t>(state.range(0));
+        if (layer) {
+            s.objectType = kEffectBrush;
+            s.id = ObjectID{1, nullptr};
+            s.forceRealtime = 1;
+        } else {
+            s.objectType = kEffectBGPic;
+            s.id = world.bgpics[which ^= 1];
+        }
+        RunTransitionFX(s);
+        if (layer) FreeBGPicLayers(world.L, world.display->bgpic, true);
+    };
+    run();
+    WorstOf least;
+    bool first = true;
+    for (auto _ : state) {
+        for (int i = 0; i < worstTable.runs; ++i) {
+            FrameTimes t;
+            SetEffectFrameObserver(OnFrame, &t);
+            run();
+            SetEffectFrameObserver(nullptr, nullptr);
+            least.wall = first ? t.worst : std::min(least.wall, t.worst);
+            least.cpu = first ? t.worstCpu : std::min(least.cpu, t.worstCpu);
+            least.proc = first ? t.worstProc : std::min(least.proc, t.worstProc);
+            least.frames = t.frames;
+            first = false;
+        }
+    }
+    state.counters["worst_ms"] = least.wall;
+    state.counters["cpu_worst_ms"] = least.cpu;
+    state.counters["proc_worst_ms"] = least.proc;
+    state.counters["frames"] = static_cast<double>(least.frames);
+    worstTable.ways[layer ? 1 : 0][static_cast<int32_t>(state.range(0))] = least;
+}
+
+// Registered only when asked for: every type both ways is some minutes.
+const bool worstRegistered = [] {
+    const char* runs = getenv("QB_BENCH_WORST");
+    if (!runs) return false;
+    worstTable.runs = std::max(1, atoi(runs));
+    for (int64_t layer : {0, 1})
+        for (int32_t type = 0; type < kRandomEffect; ++type) {
+            if (type == kUnnamedEffect || (layer && !EffectWorksOnObjects(type))) continue;
+            benchmark::RegisterBenchmark("BM_WorstFrame", BM_WorstFrame)
+                ->Args({type, layer})
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond);
+        }
+    return true;
+}();
 
 BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BGPicTransition)->Apply(ColourMaskTypes);

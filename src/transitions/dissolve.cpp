@@ -27,6 +27,9 @@ struct qbDissolveData {
     qbBitmap* shapeMask;
     uint8_t* map;  // one byte per pixel, the order in which pixels appear
     bool workHoldsOld;  // see ComposeFrameRect
+    // The threshold a layer's plane was last drawn at, plus one (0: not
+    // known, a jump or the first frame draws the whole plane).
+    int32_t planeThreshold;
 };
 
 struct qbPixelZoomData {
@@ -43,35 +46,57 @@ void PutWholeLayerPicture(qbEffectState* s, qbBitmap* from, qbBitmap* mask, qbBi
                     s->height, mask, alpha, s, kStripNoShow | (s->reverse ? kStripClear : 0u));
 }
 
-// This frame's share into work: the pixels whose map value is in
-// [from, to), the ones the step's mask adds (to is at most 255 here, so a
-// byte's distance from `from` tells). Sixteen map bytes are tested at a
-// time, so the rows' long stretches without one cost a compare.
+// Calls hit(x, y) for the pixels whose map value is in [from, to), the
+// ones a step adds (to is at most 255 here, so a byte's distance from
+// `from` tells). Sixteen map bytes are tested at a time, so the rows' long
+// stretches without one cost a compare.
 using Bytes16 = uint8_t __attribute__((vector_size(16)));
 
-template <class Pixel>
-void CopyShareRows(const Pixel* src, int32_t srcPitch, Pixel* dst, int32_t dstPitch, const uint8_t* map, int32_t w,
-                   int32_t h, uint32_t from, uint32_t to) {
+template <class Hit>
+void ForEachShare(const uint8_t* map, int32_t w, int32_t h, uint32_t from, uint32_t to, const Hit& hit) {
     const auto first = static_cast<uint8_t>(from), span = static_cast<uint8_t>(to - from);
     const Bytes16 firsts = Bytes16{} + first, spans = Bytes16{} + span;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* m = map + static_cast<size_t>(y) * w;
-        const Pixel* in = src + static_cast<ptrdiff_t>(y) * srcPitch;
-        Pixel* out = dst + static_cast<ptrdiff_t>(y) * dstPitch;
         int32_t x = 0;
         for (; x + 16 <= w; x += 16) {
             Bytes16 v;
             std::memcpy(&v, m + x, sizeof v);
-            const Bytes16 hit = (v - firsts) < spans;
+            const Bytes16 in = (v - firsts) < spans;
             uint64_t halves[2];
-            std::memcpy(halves, &hit, sizeof halves);
+            std::memcpy(halves, &in, sizeof halves);
             if (!(halves[0] | halves[1])) continue;
             for (int32_t k = 0; k < 16; ++k)
-                if (hit[k]) out[x + k] = in[x + k];
+                if (in[k]) hit(x + k, y);
         }
         for (; x < w; ++x)
-            if (static_cast<uint8_t>(m[x] - first) < span) out[x] = in[x];
+            if (static_cast<uint8_t>(m[x] - first) < span) hit(x, y);
     }
+}
+
+// This frame's share of the new picture into work.
+template <class Pixel>
+void CopyShareRows(const Pixel* src, int32_t srcPitch, Pixel* dst, int32_t dstPitch, const uint8_t* map, int32_t w,
+                   int32_t h, uint32_t from, uint32_t to) {
+    ForEachShare(map, w, h, from, to, [&](int32_t x, int32_t y) {
+        dst[static_cast<ptrdiff_t>(y) * dstPitch + x] = src[static_cast<ptrdiff_t>(y) * srcPitch + x];
+    });
+}
+
+// A step of a layer's plane: the plane holds what ThresholdMapToMask gave
+// at `from`, and only the share's bits or bytes differ at `to`.
+void ShareIntoPlane(const ThresholdRecord& r, uint32_t from, uint32_t to) {
+    ForEachShare(r.map, r.width, r.height, from, to, [&r](int32_t x, int32_t y) {
+        const uint8_t* src = r.source ? r.source + static_cast<ptrdiff_t>(y) * r.sourcePitch : nullptr;
+        uint8_t* dst = r.destination + static_cast<ptrdiff_t>(y) * r.destinationPitch;
+        if (r.eightBit) {
+            dst[x] = r.invert ? uint8_t{0} : src ? src[x] : uint8_t{255};
+            return;
+        }
+        const auto bit = static_cast<uint8_t>(0x80u >> (x & 7));
+        const bool on = !r.invert && (!src || (src[x >> 3] & bit) != 0);
+        dst[x >> 3] = on ? static_cast<uint8_t>(dst[x >> 3] | bit) : static_cast<uint8_t>(dst[x >> 3] & ~bit);
+    });
 }
 
 // False when the pictures cannot be read directly (then the mask does it).
@@ -160,7 +185,13 @@ int RenderDissolve(qbEffectState* s, int* done) {
                 r.destinationPitch = to.rowBytes;
             }
             r.invert = s->reverse != 0;
-            if (r.destination) ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
+            if (r.destination) {
+                const int32_t from = threshold - s->speed;
+                if (!seek && from >= 0 && p->planeThreshold == from + 1)
+                    ShareIntoPlane(r, static_cast<uint32_t>(from), static_cast<uint32_t>(threshold));
+                else ThresholdMapToMask(r, static_cast<uint32_t>(threshold));
+                p->planeThreshold = threshold + 1;
+            }
         } else {
             // A step adds its share to what work holds; a jump composes the
             // whole mask again. The mask stays as the last jump left it:
@@ -203,12 +234,43 @@ namespace {
 
 bool RunsAsPixelZoom2(const qbEffectState* s) { return s->type == kPixelZoom2 && (!s->realtime || s->bgpicEmu); }
 
-// The source in blocks into work, with the picture's planes in the same
-// blocks when the source is the new picture. False when a lock failed.
-bool PixelateInto(qbEffectState* s, qbPixelZoomData* p, qbBitmap* source, int32_t block) {
+// Without planes every row of a block row is the same: the first is made
+// and the others are copies of it, each block's colour its top left pixel
+// as the kernel takes it (at small blocks the kernel's cost is per block
+// and row, which this makes per block row).
+template <typename P>
+void PixelateByBlockRows(const qbPixelateRecord& r) {
+    const int32_t block = std::max(r.block, 1), w = r.width;
+    const auto* src = static_cast<const P*>(r.source);
+    auto* dst = static_cast<P*>(r.destination);
+    const size_t rowBytes = sizeof(P) * static_cast<size_t>(w);
+    for (int32_t y = 0; y < r.height; y += block) {
+        const P* from = src + static_cast<ptrdiff_t>(y) * r.sourcePitch;
+        P* first = dst + static_cast<ptrdiff_t>(y) * r.destinationPitch;
+        if (block == 2) {
+            // Pairs: the left pixel twice, a loop the compiler widens.
+            for (int32_t i = 0; i < w / 2; ++i) first[2 * i] = first[2 * i + 1] = from[2 * i];
+            if (w & 1) first[w - 1] = from[w - 1];
+        } else {
+            for (int32_t x = 0; x < w; x += block) {
+                const P c = from[x];
+                const int32_t n = std::min(block, w - x);
+                for (int32_t i = 0; i < n; ++i) first[x + i] = c;
+            }
+        }
+        const int32_t rows = std::min(block, r.height - y);
+        for (int32_t j = 1; j < rows; ++j)
+            std::memcpy(first + static_cast<ptrdiff_t>(j) * r.destinationPitch, first, rowBytes);
+    }
+}
+
+// The source in blocks into `into` (work, or a layer's effect image), with
+// the picture's planes into work's when the source is the new picture.
+// False when a lock failed.
+bool PixelateInto(qbEffectState* s, qbPixelZoomData* p, qbBitmap* source, qbBitmap* into, int32_t block) {
     qbBitmapLock from, to;
     if (!LockBitmap(source, kLockReadOnly, &from)) return false;
-    if (!LockBitmap(p->work, 0, &to)) {
+    if (!LockBitmap(into, 0, &to)) {
         UnlockBitmap(&from);
         return false;
     }
@@ -232,9 +294,16 @@ bool PixelateInto(qbEffectState* s, qbPixelZoomData* p, qbBitmap* source, int32_
         r.destinationAlpha = da.data;
         r.destinationAlphaPitch = da.rowBytes;
     }
+    // A block the picture's planes leave out copies its rows one by one.
+    const bool byRows = !r.sourceMask && !r.sourceAlpha && r.source && r.destination;
     const bool same = from.bytesPerPixel == to.bytesPerPixel;
-    if (same && to.bytesPerPixel == 4) PixelatePixels32(r);
-    else if (same && to.bytesPerPixel == 2) PixelatePixels16(r);
+    if (same && to.bytesPerPixel == 4) {
+        if (byRows) PixelateByBlockRows<uint32_t>(r);
+        else PixelatePixels32(r);
+    } else if (same && to.bytesPerPixel == 2) {
+        if (byRows) PixelateByBlockRows<uint16_t>(r);
+        else PixelatePixels16(r);
+    }
     UnlockBitmap(&to);
     UnlockBitmap(&from);
     return true;
@@ -242,18 +311,21 @@ bool PixelateInto(qbEffectState* s, qbPixelZoomData* p, qbBitmap* source, int32_
 
 void ShowBlocks(qbEffectState* s, qbPixelZoomData* p, qbBitmap* source, int32_t block) {
     const int32_t w = s->width, h = s->height;
-    // A failed lock shows what work held before.
-    if (block > 1) PixelateInto(s, p, source, block);
-    qbBitmap* picture = block > 1 ? p->work : source;
     const bool own = source == s->image;
     qbBitmap* mask = own ? (block > 1 ? p->workMask : s->mask) : nullptr;
     qbBitmap* alpha = own ? (block > 1 ? p->workAlpha : s->alpha) : nullptr;
     if (s->realtime) {
+        // The blocks go straight into the layer's image, not through work
+        // and a copy of it. A failed lock shows what the image held before.
         const qbEffectLayerImages& li = s->layerImages;
-        BlitEffectStrip(picture, 0, 0, li.bitmap, li.mask, li.alpha, 0, 0, w, h, w, h, w, h, mask, alpha, s,
-                        kStripNoShow);
+        if (block > 1) PixelateInto(s, p, source, li.bitmap, block);
+        BlitEffectStrip(block > 1 ? p->work : source, 0, 0, li.bitmap, li.mask, li.alpha, 0, 0, w, h, w, h, w, h,
+                        mask, alpha, s, kStripNoShow | (block > 1 ? kStripPixelsInPlace : 0u));
         return;
     }
+    // A failed lock shows what work held before.
+    if (block > 1) PixelateInto(s, p, source, p->work, block);
+    qbBitmap* picture = block > 1 ? p->work : source;
     if (!mask && !alpha) {
         DrawEffectPieceFrom(s, picture, nullptr, nullptr, 0, 0, w, h);
         return;

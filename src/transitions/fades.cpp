@@ -35,6 +35,10 @@ struct qbFadeData {
     qbBitmap* tinted;
     qbBitmap* alphaCopy;
     uint32_t colour;
+    // The level the layer's alpha plane was last faded to, plus one (0: not
+    // known): a layer frame at the same level leaves the plane as it is.
+    int32_t alphaLevelShown;
+    bool colourShown;  // the layer's bitmap holds the plain colour
 };
 
 AlphaRows RowsOf(qbBitmap* plane) { return AlphaRowsOf(plane, 0, 0); }
@@ -44,6 +48,18 @@ void FadeLayerAlpha(qbEffectState* s, qbBitmap* alphaCopy, int32_t level) {
     qbBitmap* to = s->layerImages.alpha;
     if (!to || !alphaCopy) return;
     MultiplyAlpha(RowsOf(to), RowsOf(alphaCopy), s->width, s->height, static_cast<uint32_t>(level));
+}
+
+// A copy of `from` tinted towards the colour by a, a band of rows at a
+// time: the tint finds each band in the caches where the copy left it,
+// instead of reading the whole picture back from memory.
+void CopyTinted(qbBitmap* from, qbBitmap* to, int32_t w, int32_t h, uint32_t colour, int32_t a) {
+    constexpr int32_t kBandRows = 32;
+    for (int32_t y = 0; y < h; y += kBandRows) {
+        const int32_t rows = std::min(kBandRows, h - y);
+        CopyBitmapRect(from, 0, y, to, 0, y, w, rows);
+        if (a > 0) TintBitmap(to, 0, y, w, rows, colour, a);
+    }
 }
 
 // Speeds of the presets, and the range the others are held to.
@@ -342,23 +358,22 @@ int RenderFadeBlend(qbEffectState* s, int* done) {
         qbEffectLayerImages& li = s->layerImages;
         // Hiding ends by fading the colour away; a fade's show starts by
         // fading the colour in: the layer then shows the plain colour.
-        if ((fade && !s->reverse && t <= 255) || (s->reverse && t >= 257)) {
-            FillBitmapRect(li.bitmap, 0, 0, w, h, p->colour);
-            FadeLayerAlpha(s, p->alphaCopy, a);
-            s->blendLevel = a;
-        } else {
-            CopyBitmapRect(s->image, 0, 0, li.bitmap, 0, 0, w, h);
-            if (a > 0) TintBitmap(li.bitmap, 0, 0, w, h, p->colour, a);
-            FadeLayerAlpha(s, p->alphaCopy, 255);
-            s->blendLevel = 255;
-        }
+        const bool colourOnly = (fade && !s->reverse && t <= 255) || (s->reverse && t >= 257);
+        const int32_t level = colourOnly ? a : 255;
+        // What a frame would write again as it is, it leaves; a jump may
+        // come after anything was drawn into the layer's images.
+        if (!colourOnly) CopyTinted(s->image, li.bitmap, w, h, p->colour, a);
+        else if (seek || !p->colourShown) FillBitmapRect(li.bitmap, 0, 0, w, h, p->colour);
+        p->colourShown = colourOnly;
+        if (seek || p->alphaLevelShown != level + 1) FadeLayerAlpha(s, p->alphaCopy, level);
+        p->alphaLevelShown = level + 1;
+        s->blendLevel = level;
         li.holdsPicture = 0;
     } else {
         // The first half of a fade tints the old picture, everything else
         // the new one.
         qbBitmap* picture = fade && t <= 255 ? s->background : s->image;
-        CopyBitmapRect(picture, 0, 0, p->tinted, 0, 0, w, h);
-        if (a > 0) TintBitmap(p->tinted, 0, 0, w, h, p->colour, a);
+        CopyTinted(picture, p->tinted, w, h, p->colour, a);
         // Without a mask or an alpha plane the tinted picture is the whole
         // frame: two full-frame copies fewer.
         qbBitmap* frame = p->tinted;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
+#include <numeric>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "core/memory.h"
@@ -192,6 +195,50 @@ int32_t RollStep(int32_t speed) {
     }
 }
 
+// The curl's lines [start, end) gathered row by row: line l of each row
+// takes the picture's line taken[l].
+template <typename P>
+void GatherColumns(const qbRollRecord& r, const int32_t* taken) {
+    for (int32_t y = 0; y < r.height; ++y) {
+        const P* from = static_cast<const P*>(r.picture) + static_cast<ptrdiff_t>(y) * r.picturePitch;
+        P* to = static_cast<P*>(r.curl) + static_cast<ptrdiff_t>(y) * r.curlPitch;
+        for (int32_t l = r.start; l < r.end; ++l) to[l] = from[taken[l]];
+    }
+}
+
+// A curl along x takes whole columns of the picture, which DrawRollStrips
+// copies a column at a time: a call and a cache line per pixel, some 12 ms
+// a frame for a wallpaper's curl of half a 1920-pixel picture. Here the
+// strips run on one row of column numbers, which tells the column each
+// curl column takes, and the pixels are then gathered row by row. Only
+// for curls without planes (theirs are drawn with the pixels). False when
+// the rows could not be had.
+bool DrawRollColumnsByRows(qbRollRecord& r) {
+    std::vector<int32_t> numbers, taken;
+    try {
+        numbers.resize(static_cast<size_t>(r.width));
+        taken.resize(numbers.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::iota(numbers.begin(), numbers.end(), 0);
+    qbRollRecord lines = r;
+    lines.picture = numbers.data();
+    lines.picturePitch = r.width;
+    lines.curl = taken.data();
+    lines.curlPitch = r.width;
+    lines.bytesPerPixel = 4;
+    lines.height = 1;
+    lines.pictureMask = lines.pictureAlpha = lines.curlMask = lines.curlAlpha = nullptr;
+    DrawRollStrips(lines);
+    r.start = lines.start;
+    r.end = lines.end;
+    r.extent = lines.extent;
+    if (r.bytesPerPixel == 4) GatherColumns<uint32_t>(r, taken.data());
+    else GatherColumns<uint16_t>(r, taken.data());
+    return true;
+}
+
 }  // namespace
 
 void DrawRollWithLock(qbEffectState* s) {
@@ -222,7 +269,9 @@ void DrawRollWithLock(qbEffectState* s) {
     r.pictureAlpha = plane(s->alpha, &r.pictureAlphaPitch);
     r.curlMask = plane(p->curlMask, &r.curlMaskPitch);
     r.curlAlpha = plane(p->curlAlpha, &r.curlAlphaPitch);
-    DrawRollStrips(r);
+    const bool byRows = r.alongX && !r.curlMask && !r.curlAlpha && r.width > 0 && r.height > 0 &&
+                        (r.bytesPerPixel == 4 || r.bytesPerPixel == 2);
+    if (!byRows || !DrawRollColumnsByRows(r)) DrawRollStrips(r);
     UnlockBitmap(&picture);
     UnlockBitmap(&curl);
 }

@@ -6,6 +6,7 @@
 #include "effect_harness.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
+#include "imaging/effectkernels.h"
 #include "transitions/dissolve.h"
 #include "transitions/effectrandom.h"
 #include "transitions/effectscreen.h"
@@ -97,10 +98,14 @@ TEST_F(ShapeEffects, HidingClearsTheWedgeFromThePlane) {
     }
 }
 
-// Every frame of the clock, the star, the sun and the dissolve, each way they are drawn, as a
-// digest: the frames these effects drew when each frame still redrew the
-// whole region right and below the hand or the star's box. Pixels must not
-// move when the per-frame work shrinks.
+// Every frame of the clock, the star, the sun, the dissolve, the pixel zoom,
+// the fades and the rolls, each way they are drawn, as a digest: the frames these
+// effects drew when each frame still redrew the whole region right and
+// below the hand or the star's box, a layer's dissolve plane was drawn
+// whole each frame, the pixel zoom's blocks went through work and a fade's
+// layer images were all written every frame, and a roll's curl was
+// copied a column at a time. Pixels must not move when
+// the per-frame work shrinks.
 TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
     struct Expected {
         Way way;
@@ -124,6 +129,24 @@ TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
         {Way::BrushMasked, 139, 18285434391277123429ull},
         {Way::BrushAlpha, 139, 4584139318724464323ull},
         {Way::BrushLayerRealtime, 139, 12100598798728262456ull},
+        {Way::ShowLayer, 139, 12100598798728262456ull},
+        {Way::HideLayer, 139, 324313604411761051ull},
+        {Way::BGPicTransition, 132, 290639280129729155ull},
+        {Way::BrushMasked, 132, 8178338507648136680ull},
+        {Way::BrushAlpha, 132, 14958832087065116099ull},
+        {Way::BrushLayerRealtime, 132, 1656947026813156820ull},
+        {Way::HideLayer, 132, 2645316271758308675ull},
+        {Way::BGPicTransition, 116, 1392304561478381379ull},
+        {Way::BrushLayerRealtime, 116, 7093493287804241270ull},
+        {Way::HideLayer, 116, 14690710146919554193ull},
+        {Way::BrushLayerRealtime, 117, 2798434021264090932ull},
+        {Way::HideLayer, 117, 14690710146919554193ull},
+        {Way::BGPicTransition, 85, 17593821879820349443ull},
+        {Way::BGPicTransition, 87, 1045841968478464899ull},
+        {Way::BrushOpaque, 87, 7255413829935958836ull},
+        {Way::BrushLayerRealtime, 87, 7255413829935958836ull},
+        {Way::HideLayer, 87, 15689660185951383404ull},
+        {Way::BGPicTransition, 86, 9929365326269299539ull},
     };
     for (const Expected& e : cases) {
         const EffectCase c{e.way, e.type, 7, 13, 9, 71, 53};
@@ -180,6 +203,41 @@ TEST_F(ShapeEffects, PixelZoomBlocks) {
             }
     }
     EXPECT_EQ(snapshots_[24], snapshots_[23]);
+}
+
+// Every pixel of every frame, drawn on the screen and in a real-time layer,
+// is what the pixelate kernel makes of the picture at that frame's block:
+// a size no block divides, an odd width for the blocks of two.
+TEST_F(ShapeEffects, PixelZoomFramesMatchKernel) {
+    constexpr int32_t w = 61, h = 47, x0 = 5, y0 = 3;
+    const auto colour = [](int32_t x, int32_t y) { return uint32_t(x * 4 + 1) << 16 | uint32_t(y * 5 + 2) << 8 | 7u; };
+    std::vector<uint32_t> picture(size_t(w) * h), expected(picture.size());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) picture[size_t(y) * w + x] = colour(x, y);
+    for (Way way : {Way::BrushOpaque, Way::BrushLayerRealtime}) {
+        MakeBrush(1, w, h, 0);
+        qbBrush* b = nullptr;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) WriteBitmapPixel(b->bitmap, x, y, colour(x, y), false);
+        keepFrames_ = true;
+        ASSERT_EQ(Run(EffectCase{way, 132, 1, x0, y0, w, h}), 0) << WayName(way);
+        keepFrames_ = false;
+        ASSERT_EQ(frames_, 25) << WayName(way);
+        for (int32_t f = 1; f <= 25; ++f) {
+            qbPixelateRecord r;
+            r.source = picture.data();
+            r.destination = expected.data();
+            r.sourcePitch = r.destinationPitch = r.width = w;
+            r.height = h;
+            r.block = std::max(25 - f, 1);
+            PixelatePixels32(r);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    ASSERT_EQ(At(size_t(f - 1), x0 + x, y0 + y), expected[size_t(y) * w + x])
+                        << WayName(way) << " frame " << f << " at " << x << "," << y;
+        }
+    }
 }
 
 // PIXELZOOM2 coarsens the old picture first (49 frames); in a layer without

@@ -244,3 +244,26 @@ TEST_F(WalkLayers, HidesClearWhatTheyLeaveFromTheLayersPlanes) {
 }
 
 }  // namespace
+
+// Every frame of the rolls along x, as a digest of the patterned pictures:
+// the frames they drew when the curl was copied a column at a time. A curl
+// column taken from the wrong column of the new picture changes it.
+TEST_F(WalkRenderer, CurlsAlongXKeepTheirPixels) {
+    struct Expected {
+        int32_t type, w, h, speed;
+        uint64_t digest;
+    };
+    const Expected cases[] = {
+        {85, 97, 13, 10, 327183758435787425ull},
+        {87, 97, 13, 10, 10286227624755162785ull},
+        {87, 300, 3, 40, 9389791787281706571ull},
+    };
+    for (const Expected& e : cases) {
+        SCOPED_TRACE("type " + std::to_string(e.type) + " width " + std::to_string(e.w));
+        Start(e.type, e.w, e.h, e.speed);
+        uint64_t digest = 1469598103934665603ull;
+        for (const auto& frame : All())
+            for (uint32_t v : frame) digest = (digest ^ v) * 1099511628211ull;
+        EXPECT_EQ(digest, e.digest);
+    }
+}
