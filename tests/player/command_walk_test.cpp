@@ -451,7 +451,7 @@ public:
           scratch_(std::move(scratch)) {}
 
     // What each new world makes for the command walked next.
-    void MakeFor(const std::string& command) { making_ = &MadeBefore(command); }
+    void MakeFor(const std::vector<Making>& making) { making_ = &making; }
 
     // A new world in the walk's folder, on fresh copies of its files.
     void Fresh() {
@@ -733,7 +733,7 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
         const std::string& command = commands[i];
         if (!Chosen(command)) continue;
-        walker.MakeFor(command);
+        walker.MakeFor(MadeBefore(command));
         const auto started = std::chrono::steady_clock::now();
         int reach = 0;
         const std::vector<Arg> plausible = PlausibleFor(walker, command, &reach);
@@ -746,6 +746,14 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
         report += Call{command, plausible}.Describe().substr(0, 200) + " reach " + std::to_string(reach) + " in " +
                   std::to_string(ms) + " ms\n";
+        for (const Variant& v : MoreWalks(command)) {
+            walker.MakeFor(v.made);
+            walker.Fresh();
+            const int reached = Reach(walker, walker.Run(Call{command, v.args}));
+            report += "  and " + Call{command, v.args}.Describe() + " reach " + std::to_string(reached) + "\n";
+            WalkArguments(walker, command, v.args);
+            fields += WalkTableFields(walker, command, v.args);
+        }
     }
     walker.End();
     ::testing::internal::GetCapturedStdout();

@@ -168,6 +168,13 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs();
 // What the world makes before the command's calls, for the commands that
 // work on objects with automatic ids only, or on plugins.
 const std::vector<Making>& MadeBefore(const std::string& command);
+// Further walks of the command, each with other objects made first (another
+// kind of async draw).
+struct Variant {
+    std::vector<Making> made;
+    std::vector<Arg> args;
+};
+const std::vector<Variant>& MoreWalks(const std::string& command);
 // The places (from 1) of the command's results that are True or False,
 // which the script sees as the numbers 1 and 0.
 const std::vector<int>& FlagResults(const std::string& command);

@@ -154,6 +154,16 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
     return it == made.end() ? none : it->second;
 }
 
+// The async draws of brush 1 moving and of anim 1 playing.
+const std::vector<Variant>& MoreWalks(const std::string& command) {
+    static const Making move{"move", {"MoveBrush", {N(1), N(0), N(0), N(20), N(20), Table({{"async", N(1)}})}}};
+    static const Making play{"play", {"PlayAnim", {N(1), N(0), N(0), Table({{"async", N(1)}})}}};
+    static const std::vector<Variant> kinds = {{{move}, {Made("move")}}, {{play}, {Made("play")}}};
+    static const std::vector<Variant> none;
+    const bool async = command == "AsyncDrawFrame" || command == "CancelAsyncDraw" || command == "FinishAsyncDraw";
+    return async ? kinds : none;
+}
+
 // Read from the command signatures, where a True/False result is named
 // flag (or, where a name says more, ok, done, known, loaded or playing).
 // Results after a repeated one have no fixed place.
