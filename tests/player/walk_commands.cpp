@@ -38,7 +38,7 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"CancelAsyncDraw", {Made("async")}},
         {"FinishAsyncDraw", {Made("async")}},
         // transitionfx
-        {"DisplayTextObjectFX", {N(1), N(4), N(4), N(kCrossfade)}},
+        {"DisplayTextObjectFX", {N(1), N(4), N(4), Table({{"type", N(kCrossfade)}})}},
         {"UndoFX", {N(kBrushType), N(1)}},
         // anim
         {"WriteAnimFrame", {Made("stream"), N(1)}},
