@@ -5,9 +5,10 @@
 // to end with results or a script error; a sanitizer report, a crash or a
 // hang fails the run, and so does a result that is a VM boolean (the
 // script's True and False are the numbers 1 and 0), or a flag result that
-// is another number. Libraries join the walk
-// by registering their tables; the world holds an object of every kind at
-// id 1, so that a row of 1s finds what a command works on.
+// is another number. Libraries join the walk by registering their tables;
+// the world holds an object of every kind at id 1, so that a row of 1s finds
+// what a command works on, and makes the objects that only have automatic
+// ids, and the plugins, for the commands that need them (walk_commands.cpp).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -74,7 +75,6 @@ constexpr auto kCallLimit = std::chrono::seconds(20);
 constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
 constexpr int32_t kNetworkWaitMs = 20;
 
-
 // The collector's stress run looks for objects a command leaves unreachable
 // while it allocates, which depends on the kind of value it is given, not on
 // which number: there one value of each kind stands for all of them.
@@ -82,8 +82,6 @@ bool WalkedWith(int h) {
     static const bool stress = std::getenv("QB_GC_STRESS") != nullptr;
     return !stress || h == kNaN || h == kMinusOne || h == kLongText || h == kNil || h == kTable;
 }
-
-
 
 int Nothing(ScriptState*) { return 0; }
 
@@ -93,7 +91,6 @@ int RecordRead(ScriptState* L) {
     VmPushNil(L);
     return 1;
 }
-
 
 // Ends the process with the call's name when one call does not return.
 class Watchdog {
@@ -723,6 +720,7 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     const std::vector<std::string> commands = RegisteredCommands(&libraries);
     for (const char* lib : {"graphics", "event", "display", "brush", "bgpic", "layers", "system"})
         EXPECT_TRUE(libraries.count(lib)) << lib;
+    EXPECT_FALSE(FlagResults("Exists").empty()) << "the flag results are read from docs/signatures.txt";
 
     // Debug and dump commands print; their output is no part of the result.
     ::testing::internal::CaptureStdout();

@@ -98,6 +98,8 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"JoyDir", {N(0)}},
         {"JoyFire", {N(0), N(1)}},
         {"CreatePort", {T("walkport")}},
+        // No program has a message port on this platform: the call ends at the
+        // port's lookup, after its other checks.
         {"SendMessage", {T("walkport"), T("hello"), T("there")}},
         // system
         {"GetObjectType", {Made("stream")}},
