@@ -11,6 +11,7 @@ namespace {
 
 constexpr double kBrushType = 3;
 constexpr double kCrossfade = 115;
+constexpr double kReadWrite = 1004;
 
 std::string TestPlugin(const char* name) { return std::string(QB_TEST_PLUGIN_DIR) + "/" + name + ".qbp"; }
 
@@ -137,19 +138,28 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
 
 const std::vector<Making>& MadeBefore(const std::string& command) {
     // The async draw of a cross-fade of brush 1, an anim stream the size of
-    // brush 1, a pointer into memory block 1, and a loaded plugin: an image
-    // loader, or the vector engine.
+    // brush 1, a pointer into memory block 1, a loaded plugin (an image
+    // loader, or the vector engine), and a file to write (or holding a
+    // table).
     static const Making async{
         "async", {"DisplayBrushFX", {N(1), N(0), N(0), Table({{"type", N(kCrossfade)}, {"async", N(1)}})}}};
     static const Making stream{"stream", {"BeginAnimStream", {Bad(kNil), T("walkstream.gif"), N(16), N(16)}}};
     static const Making pointer{"pointer", {"GetMemPointer", {N(1)}}};
     static const Making loader{"", {"LoadPlugin", {T(TestPlugin("testimg"))}}};
     static const Making engine{"", {"LoadPlugin", {T(TestPlugin("vecengine"))}}};
+    // File 1 opened anew for reading and writing.
+    static const Making writer{"", {"OpenFile", {N(1), T("walkout.txt"), N(kReadWrite)}}};
+    static const Making table{"", {"WriteTable", {N(1), Table({{"a", N(1)}, {"b", T("walk")}})}}};
+    static const Making rewind{"", {"Seek", {N(1), N(0)}}};
     static const std::map<std::string, std::vector<Making>> made = {
         {"AsyncDrawFrame", {async}},    {"CancelAsyncDraw", {async}},   {"FinishAsyncDraw", {async}},
         {"WriteAnimFrame", {stream}},   {"FinishAnimStream", {stream}}, {"GetObjectType", {stream}},
         {"IncreasePointer", {pointer}}, {"DecreasePointer", {pointer}}, {"EnablePlugin", {loader}},
         {"DisablePlugin", {loader}},    {"SetVectorEngine", {engine}},
+        {"WriteString", {writer}},      {"WriteShort", {writer}},       {"WriteInt", {writer}},
+        {"WriteFloat", {writer}},       {"WriteChr", {writer}},         {"WriteLine", {writer}},
+        {"WriteTable", {writer}},       {"WriteFunction", {writer}},
+        {"ReadTable", {writer, table, rewind}},
     };
     static const std::vector<Making> none;
     const auto it = made.find(command);
