@@ -4,9 +4,11 @@
 // field it reads of an option table made hostile the same way. Each call has
 // to end with results or a script error; a sanitizer report, a crash or a
 // hang fails the run, and so does a result that is a VM boolean (the
-// script's True and False are the numbers 1 and 0). Libraries join the walk
-// by registering their tables; the world holds an object of every kind at
-// id 1, so that a row of 1s finds what a command works on.
+// script's True and False are the numbers 1 and 0), or a flag result that
+// is another number. Libraries join the walk by registering their tables;
+// the world holds an object of every kind at id 1, so that a row of 1s finds
+// what a command works on, and makes the objects that only have automatic
+// ids, and the plugins, for the commands that need them (walk_commands.cpp).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -36,6 +38,7 @@
 #include "core/timerthread.h"
 #include "core/errors.h"
 #include "display/displays.h"
+#include "display/events.h"
 #include "display/refresh.h"
 #include "libs/network.h"
 #include "media/video.h"
@@ -44,10 +47,13 @@
 #include "player/cmdline.h"
 #include "player/startup.h"
 #include "test_bmp.h"
+#include "walk_args.h"
 #include "walk_world.h"
 #include "vm/vm.h"
 
 namespace {
+
+using namespace walkworld;
 
 constexpr int kMaxArgs = 8;
 #if defined(__SANITIZE_ADDRESS__)
@@ -69,221 +75,12 @@ constexpr auto kCallLimit = std::chrono::seconds(20);
 constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
 constexpr int32_t kNetworkWaitMs = 20;
 
-enum Hostile {
-    kNaN,
-    kPlusInf,
-    kMinusInf,
-    kHuge,
-    kMinusHuge,
-    kMinusOne,
-    kZero,
-    kPow31,
-    kPow32Plus1,
-    kLongText,
-    kNil,
-    kTable,
-    kHostileCount
-};
-// The numbers among them, which fields holding lists also get as elements.
-constexpr int kHostileNumbers = kPow32Plus1 + 1;
-constexpr int kListLength = 8;
-const char* const kHostileNames[kHostileCount] = {"NaN", "+inf", "-inf", "1e300",          "-1e300", "-1", "0",
-                                                  "2^31", "2^32+1", "100000 letters", "Nil",  "{}"};
-
 // The collector's stress run looks for objects a command leaves unreachable
 // while it allocates, which depends on the kind of value it is given, not on
 // which number: there one value of each kind stands for all of them.
 bool WalkedWith(int h) {
     static const bool stress = std::getenv("QB_GC_STRESS") != nullptr;
     return !stress || h == kNaN || h == kMinusOne || h == kLongText || h == kNil || h == kTable;
-}
-
-// An argument, or a field of a table argument.
-struct Arg {
-    enum Kind { kNumber, kText, kTable, kFunction, kPicture, kMenu, kHostile, kUrl, kPort } kind = kNumber;
-    double number = 1;
-    std::string text;
-    std::vector<std::string> keys;  // a table's fields
-    std::vector<Arg> values;
-    Hostile hostile = kNil;
-    bool list = false;  // kHostile: a list of kListLength of the value
-    // A table that collects the keys looked up in it that it does not have.
-    std::set<std::string>* reads = nullptr;
-
-    void Set(const std::string& key, Arg value) {
-        for (size_t i = 0; i < keys.size(); ++i) {
-            if (keys[i] == key) {
-                values[i] = std::move(value);
-                return;
-            }
-        }
-        keys.push_back(key);
-        values.push_back(std::move(value));
-    }
-
-    std::string Describe() const {
-        switch (kind) {
-            case kNumber: {
-                char text[32];
-                std::snprintf(text, sizeof text, "%.17g", number);
-                return text;
-            }
-            case kText: return "\"" + text + "\"";
-            case kFunction: return "function";
-            case kPicture: return "picture";
-            case kMenu: return "menu";
-            case kUrl: return "url";
-            case kPort: return "port";
-            case kHostile: return list ? std::string("{") + kHostileNames[hostile] + ", ...}" : kHostileNames[hostile];
-            case kTable: break;
-        }
-        std::string s = "{";
-        for (size_t i = 0; i < keys.size(); ++i) s += (i ? ", " : "") + keys[i] + " = " + values[i].Describe();
-        return s + "}";
-    }
-};
-Arg Of(Arg::Kind kind) {
-    Arg a;
-    a.kind = kind;
-    return a;
-}
-Arg N(double v) {
-    Arg a;
-    a.number = v;
-    return a;
-}
-Arg T(std::string s) {
-    Arg a = Of(Arg::kText);
-    a.text = std::move(s);
-    return a;
-}
-Arg Fn() { return Of(Arg::kFunction); }
-Arg Picture() { return Of(Arg::kPicture); }
-// {{"Walk", {{"Toggle", id = "toggle", flags = 1}}}}
-Arg Menu() { return Of(Arg::kMenu); }
-Arg Bad(Hostile h) {
-    Arg a = Of(Arg::kHostile);
-    a.hostile = h;
-    return a;
-}
-Arg BadList(Hostile h) {
-    Arg a = Bad(h);
-    a.list = true;
-    return a;
-}
-Arg Table(std::initializer_list<std::pair<const char*, Arg>> fields) {
-    Arg a = Of(Arg::kTable);
-    for (const auto& [key, value] : fields) a.Set(key, value);
-    return a;
-}
-// The world's web page, and the port of its server.
-Arg Url() { return Of(Arg::kUrl); }
-Arg Port() { return Of(Arg::kPort); }
-Arg Handlers() { return Table({{"onmouseup", Fn()}}); }
-// Display options that take the layer through its anchor, border, shadow
-// and rotation.
-Arg Styled() {
-    return Table({{"anchorx", N(1)},
-                  {"anchory", N(1)},
-                  {"border", N(1)},
-                  {"bordersize", N(3)},
-                  {"shadow", N(1)},
-                  {"shadowsize", N(4)},
-                  {"shadowdir", N(3)},
-                  {"rotate", N(30)}});
-}
-
-// Arguments that reach further than a row of 1s. The world below holds brush
-// 1, BGPic 2, display 1 (open, current, with menu 1 and layers on, brush 1
-// shown), display 2 (closed), label button and key 1, BGPic button 1,
-// interval and timeout 1. New ids are 5. Commands not listed get as many 1s
-// as they need at least.
-const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
-    static const std::map<std::string, std::vector<Arg>> args = {
-        // system
-        {"Error", {T("walk")}},
-        {"RaiseOnError", {Fn()}},
-        // graphics
-        {"RGB", {N(1), N(2), N(3)}},
-        {"ARGB", {N(128), N(0xFF0000)}},
-        {"MixRGB", {N(0xFF0000), N(0x0000FF), N(128)}},
-        {"IsPicture", {Picture()}},
-        {"SetDrawTagsDefault", {Table({})}},
-        {"SetFPSLimit", {N(60)}},
-        {"Intersection", {N(0), N(0), N(10), N(10), N(5), N(5), N(10), N(10)}},
-        // layers
-        {"Undo", {N(3), N(1), N(1), N(0)}},
-        {"DumpLayers", {N(0)}},
-        // brush
-        {"LoadBrush", {N(5), Picture()}},
-        {"CreateBrush", {N(5), N(16), N(16), N(0xFF0000)}},
-        {"CopyBrush", {N(1), N(5)}},
-        {"ConvertToBrush", {N(1), N(2), N(5)}},
-        {"GetBrushLink", {N(5), N(1), N(2)}},
-        {"CreateShadowBrush", {N(5), N(1), N(0x80000000), N(3)}},
-        {"CreateBorderBrush", {N(5), N(1), N(0xFF000000), N(3)}},
-        {"DisplayBrush", {N(1), N(4), N(4), Styled()}},
-        {"DisplayBrushPart", {N(1), N(0), N(0), N(4), N(4), N(8), N(8), Styled()}},
-        {"SetAlphaIntensity", {N(128)}},
-        {"SetMaskMode", {N(0)}},
-        // bgpic
-        {"DisplayBGPic", {N(2)}},
-        {"DisplayBGPicPart", {N(2), N(0), N(0), N(8), N(8), N(4), N(4), Styled()}},
-        {"ScaleBGPic", {N(2), N(8), N(8)}},
-        {"CreateGradientBGPic", {N(5), N(2), N(0xFF0000), N(0x0000FF), N(16), N(16), N(30)}},
-        {"CreateRainbowBGPic", {N(5), N(3), N(0xFF0000), N(0x0000FF), N(16), N(16), N(30)}},
-        {"CreateTexturedBGPic", {N(5), N(1), N(16), N(16)}},
-        {"BrushToBGPic", {N(1), N(5)}},
-        {"BGPicToBrush", {N(2), N(5)}},
-        {"CreateBGPic", {N(5), N(16), N(16), N(0x00FF00)}},
-        {"FreeBGPic", {N(2)}},
-        {"LoadBGPic", {N(5), Picture()}},
-        {"CopyBGPic", {N(2), N(5)}},
-        // event
-        {"WaitKeyDown", {T("a")}},
-        {"IsKeyDown", {T("a")}},
-        {"EnableEvent", {N(2), N(1)}},
-        {"DisableEvent", {N(2), N(1)}},
-        {"ModifyButton", {N(1), N(0), N(0), N(8), N(8)}},
-        {"ModifyKeyDown", {N(1), T("b")}},
-        {"CreateButton", {N(5), N(0), N(0), N(8), N(8)}},
-        {"CreateKeyDown", {N(5), T("a")}},
-        {"MakeButton", {N(5), N(0), N(0), N(0), N(8), N(8), Handlers()}},
-        {"InstallEventHandler", {Table({})}},
-        {"SetInterval", {N(5), Fn(), N(100000)}},
-        {"SetTimeout", {N(5), Fn(), N(100000)}},
-        {"ChangeInterval", {N(1), N(50000)}},
-        {"JoyDir", {N(0)}},
-        {"JoyFire", {N(0), N(1)}},
-        {"CreatePort", {T("walkport")}},
-        {"SendMessage", {T("walkport"), T("hello")}},
-        // system
-        {"ForEach", {Table({{"a", N(1)}}), Fn()}},
-        {"ForEachI", {Table({}), Fn()}},
-        {"GetObjectData", {N(3), N(1), T("walk")}},
-        {"SetMetaTable", {Table({}), Table({})}},
-        // vectorgraphics
-        {"SetVectorEngine", {T("inbuilt")}},
-        {"SetEventTimeout", {N(100)}},
-        // display
-        {"CreateDisplay", {N(5), Table({{"width", N(32)}, {"height", N(24)}})}},
-        {"OpenDisplay", {N(2)}},
-        {"ActivateDisplay", {N(1)}},
-        {"MoveDisplay", {N(10), N(10)}},
-        {"ChangeDisplaySize", {N(48), N(40)}},
-        {"SetTitle", {T("walk")}},
-        {"SetDisplayAttributes", {Table({{"width", N(48)}, {"height", N(40)}})}},
-        {"ChangeDisplayMode", {N(2), N(64), N(48)}},
-        {"GetDisplayModes", {N(1)}},
-        {"CreateMenu", {N(5), Menu()}},
-        {"SelectMenuItem", {N(1), T("toggle")}},
-        {"DeselectMenuItem", {N(1), T("toggle")}},
-        {"IsMenuItemSelected", {N(1), T("toggle")}},
-        {"DisableMenuItem", {N(1), T("toggle")}},
-        {"EnableMenuItem", {N(1), T("toggle")}},
-        {"IsMenuItemDisabled", {N(1), T("toggle")}},
-    };
-    return args;
 }
 
 int Nothing(ScriptState*) { return 0; }
@@ -294,17 +91,6 @@ int RecordRead(ScriptState* L) {
     VmPushNil(L);
     return 1;
 }
-
-struct Call {
-    std::string command;
-    std::vector<Arg> args;
-
-    std::string Describe() const {
-        std::string s = command + "(";
-        for (size_t i = 0; i < args.size(); ++i) s += (i ? ", " : "") + args[i].Describe();
-        return s + ")";
-    }
-};
 
 // Ends the process with the call's name when one call does not return.
 class Watchdog {
@@ -393,17 +179,43 @@ public:
     bool Ready() const { return L && timerThread_ && preludeErrors_.empty(); }
     const std::vector<std::string>& PreludeErrors() const { return preludeErrors_; }
 
-    // The command's error code; *boolean tells whether a result, or a
-    // field of a table result, was a VM boolean.
-    int Run(const Call& c, bool* boolean = nullptr) {
+    // The command's error code; *wrong tells what result was a VM boolean
+    // (or held one in a field of a table) or a flag other than 1 and 0.
+    int Run(const Call& c, std::string* wrong = nullptr) {
         // Every wait of the command ends at its first pump: the window asks
         // to close, no script handler takes the request, and that quits.
         // (Once quit, a wait ends only at the next such request.)
-        if (first_) null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
+        // The transfers, whose every wait is for the world's server and ends
+        // with the network timeout, go all the way instead: the requests
+        // still queued are taken as a script's close handler would take
+        // them (a fresh world has not quit yet).
+        const bool transfer = first_ && Transfers(c.command);
+        if (transfer) {
+            null_backend::SetCloseHandler(first_, true);
+            int ignored = 0;
+            while (null_backend::PendingScriptedEvents() > 0) PumpEvents(L, 0, nullptr, &ignored);
+        } else if (first_) {
+            null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
+        }
         VmSetTop(L, 0);
         for (const Arg& a : c.args) Push(a);
         const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), kMultRet);
-        if (boolean) *boolean = !err && HoldsBoolean();
+        if (wrong && !err) *wrong = WrongResult(c.command);
+        VmSetTop(L, 0);
+        if (transfer) null_backend::SetCloseHandler(first_, false);
+        return err;
+    }
+
+    // Runs the call and keeps its first result as the value of Made(name);
+    // the call's error code.
+    int Make(const Making& m) {
+        VmSetTop(L, 0);
+        for (const Arg& a : m.call.args) Push(a);
+        int err = CallCommand(L, m.call.command.c_str(), static_cast<int>(m.call.args.size()), 1);
+        if (!err && !m.name.empty()) {
+            if (VmType(L, -1) == kTypeNil) err = ERR_INTERNAL;
+            else made_[m.name] = VmMakeRef(L, kRegistryIndex);
+        }
         VmSetTop(L, 0);
         return err;
     }
@@ -411,6 +223,20 @@ public:
     ScriptState* L = nullptr;
 
 private:
+    static bool Transfers(const std::string& command) { return command == "DownloadFile" || command == "UploadFile"; }
+
+    std::string WrongResult(const std::string& command) {
+        if (HoldsBoolean()) return "a VM boolean";
+        for (int at : FlagResults(command)) {
+            if (at > VmGetTop(L) || VmType(L, at) == kTypeNil) continue;
+            const double v = VmType(L, at) == kTypeNumber ? VmToNumber(L, at) : -1;
+            if (v != 0 && v != 1)
+                return "flag result " + std::to_string(at) + " " + VmTypeName(L, VmType(L, at)) + " " +
+                       (VmIsString(L, at) ? VmToCString(L, at) : "");
+        }
+        return {};
+    }
+
     bool HoldsBoolean() {
         for (int i = 1; i <= VmGetTop(L); ++i) {
             if (VmType(L, i) == kTypeBoolean) return true;
@@ -437,6 +263,12 @@ private:
             case Arg::kMenu: PushMenu(); break;
             case Arg::kUrl: VmPushString(L, ("http://127.0.0.1:" + std::to_string(port_) + "/walk").c_str()); break;
             case Arg::kPort: VmPushNumber(L, port_); break;
+            case Arg::kMade:
+                if (auto it = made_.find(a.text); it != made_.end())
+                    VmRawGetIndex(L, kRegistryIndex, it->second);
+                else
+                    VmPushNil(L);
+                break;
             case Arg::kHostile:
                 if (!a.list) {
                     PushHostile(a.hostile);
@@ -450,6 +282,10 @@ private:
                 break;
             case Arg::kTable:
                 VmPushNewTable(L);
+                for (size_t i = 0; i < a.items.size(); ++i) {
+                    Push(a.items[i]);
+                    VmRawSetIndex(L, -2, static_cast<int>(i) + 1);
+                }
                 for (size_t i = 0; i < a.keys.size(); ++i) {
                     VmPushString(L, a.keys[i].c_str());
                     Push(a.values[i]);
@@ -578,6 +414,7 @@ private:
     qbDisplay* first_ = nullptr;
     bool timerThread_ = false;
     std::vector<std::string> preludeErrors_;
+    std::map<std::string, int> made_;  // registry references
 };
 
 // Commands that wait as long as the script asks, or for a line typed on
@@ -610,6 +447,9 @@ public:
           media_(media),
           scratch_(std::move(scratch)) {}
 
+    // What each new world makes for the command walked next.
+    void MakeFor(const std::vector<Making>& making) { making_ = &making; }
+
     // A new world in the walk's folder, on fresh copies of its files.
     void Fresh() {
         world_.reset();
@@ -617,7 +457,14 @@ public:
         media_.Lay(scratch_);
         world_ = std::make_unique<PlayerWorld>(picture_, display1_, port_);
         // (Reported with the other failures: the walk's output is captured.)
-        if (!world_->Ready()) failures_.push_back("no world: " + ::testing::PrintToString(world_->PreludeErrors()));
+        if (!world_->Ready()) {
+            failures_.push_back("no world: " + ::testing::PrintToString(world_->PreludeErrors()));
+            return;
+        }
+        for (const Making& m : *making_) {
+            if (int err = world_->Make(m))
+                failures_.push_back("making " + m.call.Describe() + " -> " + std::to_string(err));
+        }
     }
 
     int Run(const Call& c) {
@@ -625,15 +472,15 @@ public:
         if (!world_->Ready()) return ERR_INTERNAL;
         watchdog_.Start(c.Describe());
         SetErrorArgIndex(0);
-        bool boolean = false;
-        const int err = world_->Run(c, &boolean);
+        std::string wrong;
+        const int err = world_->Run(c, &wrong);
         argIndex_ = GetErrorArgIndex();
         watchdog_.Stop();
         ++calls_;
         // A handler's own failure is a positive code; anything else went
         // around the protected call.
         if (err < 0) failures_.push_back(c.Describe() + " -> " + std::to_string(err));
-        if (boolean) failures_.push_back(c.Describe() + " gave a VM boolean");
+        if (!wrong.empty()) failures_.push_back(c.Describe() + " gave " + wrong);
         return err;
     }
 
@@ -651,6 +498,7 @@ private:
     const walkworld::Media& media_;
     std::filesystem::path scratch_;
     int argIndex_ = 0;
+    const std::vector<Making>* making_ = &MadeBefore("");
     Watchdog watchdog_;
     std::unique_ptr<PlayerWorld> world_;
     long calls_ = 0;
@@ -837,6 +685,13 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
     return found;
 }
 
+// With QB_WALK_ONLY set to a comma-separated list of commands, the walk
+// calls those alone.
+bool Chosen(const std::string& command) {
+    const char* only = std::getenv("QB_WALK_ONLY");
+    return !only || ("," + std::string(only) + ",").find("," + command + ",") != std::string::npos;
+}
+
 // The walk gives the network commands texts and numbers as host names: none
 // may reach a name server or leave this machine.
 int NoNameLookups(const char*, hostent*, std::vector<char>&) { return HOST_NOT_FOUND; }
@@ -865,6 +720,7 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     const std::vector<std::string> commands = RegisteredCommands(&libraries);
     for (const char* lib : {"graphics", "event", "display", "brush", "bgpic", "layers", "system"})
         EXPECT_TRUE(libraries.count(lib)) << lib;
+    EXPECT_FALSE(FlagResults("Exists").empty()) << "the flag results are read from docs/signatures.txt";
 
     // Debug and dump commands print; their output is no part of the result.
     ::testing::internal::CaptureStdout();
@@ -874,6 +730,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     std::string report;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
         const std::string& command = commands[i];
+        if (!Chosen(command)) continue;
+        walker.MakeFor(MadeBefore(command));
         const auto started = std::chrono::steady_clock::now();
         int reach = 0;
         const std::vector<Arg> plausible = PlausibleFor(walker, command, &reach);
@@ -886,6 +744,14 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
         report += Call{command, plausible}.Describe().substr(0, 200) + " reach " + std::to_string(reach) + " in " +
                   std::to_string(ms) + " ms\n";
+        for (const Variant& v : MoreWalks(command)) {
+            walker.MakeFor(v.made);
+            walker.Fresh();
+            const int reached = Reach(walker, walker.Run(Call{command, v.args}));
+            report += "  and " + Call{command, v.args}.Describe() + " reach " + std::to_string(reached) + "\n";
+            WalkArguments(walker, command, v.args);
+            fields += WalkTableFields(walker, command, v.args);
+        }
     }
     walker.End();
     ::testing::internal::GetCapturedStdout();

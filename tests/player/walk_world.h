@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -73,7 +75,8 @@ private:
 };
 
 // Answers every connection with one small page and closes it; the request
-// is read until its blank line or until the client stops sending.
+// is read to its end (its blank line, or the body its head announces) or
+// until the client stops sending.
 class PageServer {
 public:
     PageServer() {
@@ -99,29 +102,58 @@ public:
     int port() const { return port_; }
 
 private:
+    // The request's head and as much body as its Content-Length gives (an
+    // upload's form), so that the answer never cuts off a sender.
+    static bool Complete(const std::string& request) {
+        const size_t end = request.find("\r\n\r\n");
+        if (end == std::string::npos) return false;
+        std::string head = request.substr(0, end);
+        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const size_t field = head.find("\r\ncontent-length:");
+        if (field == std::string::npos) return true;
+        const unsigned long long length = std::strtoull(head.c_str() + field + 17, nullptr, 10);
+        return request.size() - (end + 4) >= length;
+    }
+
+    // Every connection at once: a world's own connection, which sends
+    // nothing, must not hold up a transfer's.
     void Serve() {
-        while (!stop_) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const int c = ::accept(fd_, nullptr, nullptr);
-            if (c < 0) continue;
+        struct Client {
+            int fd;
             std::string request;
-            char buffer[4096];
-            for (int waits = 0; request.find("\r\n\r\n") == std::string::npos && waits < 20 && !stop_;) {
-                pollfd q{c, POLLIN, 0};
-                if (::poll(&q, 1, 10) <= 0) {
-                    ++waits;
-                    continue;
-                }
-                const ssize_t n = ::recv(c, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                request.append(buffer, static_cast<size_t>(n));
+            int idle = 0;
+        };
+        std::vector<Client> clients;
+        while (!stop_) {
+            std::vector<pollfd> polled{{fd_, POLLIN, 0}};
+            for (const Client& c : clients) polled.push_back({c.fd, POLLIN, 0});
+            const int ready = ::poll(polled.data(), polled.size(), 10);
+            if (ready > 0 && (polled[0].revents & POLLIN)) {
+                const int c = ::accept(fd_, nullptr, nullptr);
+                if (c >= 0) clients.push_back({c, {}});
             }
-            static const char kPage[] =
-                "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nConnection: close\r\n\r\nwalk answer\n";
-            ::send(c, kPage, sizeof kPage - 1, MSG_NOSIGNAL);
-            ::close(c);
+            for (size_t i = 1; i < polled.size(); ++i) {
+                Client& c = clients[i - 1];
+                bool answer = false;
+                if (polled[i].revents) {
+                    char buffer[4096];
+                    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+                    if (n > 0) c.request.append(buffer, static_cast<size_t>(n));
+                    answer = n <= 0 || Complete(c.request);
+                } else {
+                    // The client has stopped sending: it gets the page as is.
+                    answer = ++c.idle >= 20;
+                }
+                if (!answer) continue;
+                static const char kPage[] =
+                    "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nConnection: close\r\n\r\nwalk answer\n";
+                ::send(c.fd, kPage, sizeof kPage - 1, MSG_NOSIGNAL);
+                ::close(c.fd);
+                c.fd = -1;
+            }
+            std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
         }
+        for (const Client& c : clients) ::close(c.fd);
     }
 
     int fd_ = -1;

@@ -1,0 +1,182 @@
+// The values the all-commands walk calls commands with, and what it knows
+// of the commands: the arguments and objects that take each past its first
+// checks, and which of its results are flags.
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace walkworld {
+
+enum Hostile {
+    kNaN,
+    kPlusInf,
+    kMinusInf,
+    kHuge,
+    kMinusHuge,
+    kMinusOne,
+    kZero,
+    kPow31,
+    kPow32Plus1,
+    kLongText,
+    kNil,
+    kTable,
+    kHostileCount
+};
+// The numbers among them, which fields holding lists also get as elements.
+constexpr int kHostileNumbers = kPow32Plus1 + 1;
+constexpr int kListLength = 8;
+inline const char* const kHostileNames[kHostileCount] = {"NaN", "+inf", "-inf", "1e300",          "-1e300", "-1", "0",
+                                                  "2^31", "2^32+1", "100000 letters", "Nil",  "{}"};
+
+// An argument, or a field of a table argument.
+struct Arg {
+    enum Kind { kNumber, kText, kTable, kFunction, kPicture, kMenu, kHostile, kUrl, kPort, kMade } kind = kNumber;
+    double number = 1;
+    std::string text;  // kText; kMade: the name the world made the value under
+    std::vector<std::string> keys;  // a table's fields
+    std::vector<Arg> values;
+    std::vector<Arg> items;  // a table's list, from index 1
+    Hostile hostile = kNil;
+    bool list = false;  // kHostile: a list of kListLength of the value
+    // A table that collects the keys looked up in it that it does not have.
+    std::set<std::string>* reads = nullptr;
+
+    void Set(const std::string& key, Arg value) {
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == key) {
+                values[i] = std::move(value);
+                return;
+            }
+        }
+        keys.push_back(key);
+        values.push_back(std::move(value));
+    }
+
+    std::string Describe() const {
+        switch (kind) {
+            case kNumber: {
+                char text[32];
+                std::snprintf(text, sizeof text, "%.17g", number);
+                return text;
+            }
+            case kText: return "\"" + text + "\"";
+            case kFunction: return "function";
+            case kPicture: return "picture";
+            case kMenu: return "menu";
+            case kUrl: return "url";
+            case kPort: return "port";
+            case kMade: return text;
+            case kHostile: return list ? std::string("{") + kHostileNames[hostile] + ", ...}" : kHostileNames[hostile];
+            case kTable: break;
+        }
+        std::string s;
+        for (const Arg& item : items) s += (s.empty() ? "" : ", ") + item.Describe();
+        for (size_t i = 0; i < keys.size(); ++i) s += (s.empty() ? "" : ", ") + keys[i] + " = " + values[i].Describe();
+        return "{" + s + "}";
+    }
+};
+inline Arg Of(Arg::Kind kind) {
+    Arg a;
+    a.kind = kind;
+    return a;
+}
+inline Arg N(double v) {
+    Arg a;
+    a.number = v;
+    return a;
+}
+inline Arg T(std::string s) {
+    Arg a = Of(Arg::kText);
+    a.text = std::move(s);
+    return a;
+}
+inline Arg Fn() { return Of(Arg::kFunction); }
+inline Arg Picture() { return Of(Arg::kPicture); }
+// {{"Walk", {{"Toggle", id = "toggle", flags = 1}}}}
+inline Arg Menu() { return Of(Arg::kMenu); }
+inline Arg Bad(Hostile h) {
+    Arg a = Of(Arg::kHostile);
+    a.hostile = h;
+    return a;
+}
+inline Arg BadList(Hostile h) {
+    Arg a = Bad(h);
+    a.list = true;
+    return a;
+}
+inline Arg Table(std::initializer_list<std::pair<const char*, Arg>> fields) {
+    Arg a = Of(Arg::kTable);
+    for (const auto& [key, value] : fields) a.Set(key, value);
+    return a;
+}
+// {item, ...}: a table of a list.
+inline Arg List(std::initializer_list<Arg> items) {
+    Arg a = Of(Arg::kTable);
+    a.items = items;
+    return a;
+}
+// The world's web page, and the port of its server.
+inline Arg Url() { return Of(Arg::kUrl); }
+inline Arg Port() { return Of(Arg::kPort); }
+// The value the world made under the name before the command's calls (see
+// MadeBefore).
+inline Arg Made(std::string name) {
+    Arg a = Of(Arg::kMade);
+    a.text = std::move(name);
+    return a;
+}
+inline Arg Handlers() { return Table({{"onmouseup", Fn()}}); }
+// Display options that take the layer through its anchor, border, shadow
+// and rotation.
+inline Arg Styled() {
+    return Table({{"anchorx", N(1)},
+                  {"anchory", N(1)},
+                  {"border", N(1)},
+                  {"bordersize", N(3)},
+                  {"shadow", N(1)},
+                  {"shadowsize", N(4)},
+                  {"shadowdir", N(3)},
+                  {"rotate", N(30)}});
+}
+
+struct Call {
+    std::string command;
+    std::vector<Arg> args;
+
+    std::string Describe() const {
+        std::string s = command + "(";
+        for (size_t i = 0; i < args.size(); ++i) s += (i ? ", " : "") + args[i].Describe();
+        return s + ")";
+    }
+};
+
+// A value the world makes before a command's calls: the first result of the
+// call, known to the arguments as Made(name).
+struct Making {
+    std::string name;
+    Call call;
+};
+
+// Arguments that reach further than a row of 1s.
+const std::map<std::string, std::vector<Arg>>& PlausibleArgs();
+// What the world makes before the command's calls, for the commands that
+// work on objects with automatic ids only, or on plugins.
+const std::vector<Making>& MadeBefore(const std::string& command);
+// Further walks of the command, each with other objects made first (another
+// kind of async draw).
+struct Variant {
+    std::vector<Making> made;
+    std::vector<Arg> args;
+};
+const std::vector<Variant>& MoreWalks(const std::string& command);
+// The places (from 1) of the command's results that are True or False,
+// which the script sees as the numbers 1 and 0.
+const std::vector<int>& FlagResults(const std::string& command);
+
+}  // namespace walkworld
