@@ -107,34 +107,40 @@ std::vector<uint8_t> Weights(uint32_t seed) {
     return a;
 }
 
-void BlendOver(benchmark::State& state, bool avx512) {
+void BlendOver(benchmark::State& state, bool avx512, int32_t rows = kH) {
     std::vector<uint32_t> src(kW * kH, 0x00FF8040u), dst(kW * kH, 0x00204080u);
     const std::vector<uint8_t> mask = Weights(2), destAlpha = Weights(3);
     qbPixelTransferRequest r;
     r.source = src.data(), r.srcPitch = kW;
     r.destination = dst.data(), r.dstPitch = kW;
-    r.width = kW, r.height = kH;
+    r.width = kW, r.height = rows;
     r.mask = mask.data(), r.maskPitch = kW;
     r.destAlpha = destAlpha.data(), r.destAlphaPitch = kW;
     for (auto _ : state) {
         BlendAlpha32With(KernelIsa::Avx2, r, avx512);
         benchmark::DoNotOptimize(dst.data());
     }
-    state.SetItemsProcessed(state.iterations() * kW * kH);
+    state.SetItemsProcessed(state.iterations() * kW * rows);
 }
-void BM_PlainAlphaBlend32_1080p(benchmark::State& state) {
+void PlainBlend(benchmark::State& state, int32_t rows) {
     std::vector<uint32_t> src(kW * kH, 0x00FF8040u), dst(kW * kH, 0x00204080u);
     std::vector<uint8_t> mask = Weights(2);
     for (auto _ : state) {
-        AlphaBlend32({dst.data(), kW, 0, 0}, {src.data(), kW, 0, 0}, {mask.data(), kW, 0, 0}, kW, kH, 10);
+        AlphaBlend32({dst.data(), kW, 0, 0}, {src.data(), kW, 0, 0}, {mask.data(), kW, 0, 0}, kW, rows, 10);
         benchmark::DoNotOptimize(dst.data());
     }
-    state.SetItemsProcessed(state.iterations() * kW * kH);
+    state.SetItemsProcessed(state.iterations() * kW * rows);
 }
+void BM_PlainAlphaBlend32_1080p(benchmark::State& state) { PlainBlend(state, kH); }
+// The top 64 rows alone, which stay in the caches.
+void BM_PlainAlphaBlend32_1080p_Rows64(benchmark::State& state) { PlainBlend(state, 64); }
+void BM_BlendAlpha32_1080p_Rows64(benchmark::State& state) { BlendOver(state, true, 64); }
 void BM_BlendAlpha32_1080p(benchmark::State& state) { BlendOver(state, true); }
 void BM_BlendAlpha32_1080p_Avx2(benchmark::State& state) { BlendOver(state, false); }
 BENCHMARK(BM_BlendAlpha32_1080p)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlendAlpha32_1080p_Avx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainAlphaBlend32_1080p)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlendAlpha32_1080p_Rows64)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainAlphaBlend32_1080p_Rows64)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
