@@ -74,9 +74,13 @@ int32_t PortableRow(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32
 #if QB_PIXEL_X86
 #define QB_YUV_AVX2 __attribute__((target("avx2")))
 
-// Where each term comes from in the looked-up words of the vector fills
-// (red's, green's a, b and t unpacked, blue's), and from which half.
-constexpr int kTermWord[kTerms][2] = {{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {4, 1}};
+// Byte shuffles of the looked-up words of the vector fills, each to both
+// 16-bit lanes of its sample: the low half, the high half, bytes 1 and 2
+// (green's a, shifted up 7 bits) and byte 3 alone (green's t).
+constexpr int8_t kLowHalf[16] = {0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13};
+constexpr int8_t kHighHalf[16] = {2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15};
+constexpr int8_t kMiddle[16] = {1, 2, 1, 2, 5, 6, 5, 6, 9, 10, 9, 10, 13, 14, 13, 14};
+constexpr int8_t kTopByte[16] = {3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1};
 
 // Word orders of the 32-bit formats from the channel bytes: 10 and 12 put
 // blue lowest, 11 and 13 red; 11 and 12 then move up a byte.
@@ -86,13 +90,14 @@ constexpr bool ShiftUp(int f) { return f == 11 || f == 12; }
 struct Avx2Row {
     static constexpr int32_t kLanes = 16;
     static constexpr bool kPairs = false;
+    QB_YUV_AVX2 static inline __m256i Pattern(const int8_t* p) {
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
     // As Avx512Row::FillPairs, eight samples a step.
     QB_YUV_AVX2 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         const YUVChromaTables& t = ChromaTables();
-        const __m256i low =
-            _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-        const __m256i high =
-            _mm256_broadcastsi128_si256(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        const __m256i low = Pattern(kLowHalf), high = Pattern(kHighHalf), middle = Pattern(kMiddle),
+                      top = Pattern(kTopByte);
         auto* red = reinterpret_cast<const int*>(t.red);
         auto* blue = reinterpret_cast<const int*>(t.blue);
         auto* green = reinterpret_cast<const int*>(t.green);
@@ -100,13 +105,17 @@ struct Avx2Row {
             const __m256i uu = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + c)));
             const __m256i vv = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c)));
             const __m256i g = _mm256_i32gather_epi32(green, _mm256_or_si256(_mm256_slli_epi32(uu, 8), vv), 4);
-            const __m256i words[5] = {_mm256_i32gather_epi32(red, vv, 4),
-                                      _mm256_srai_epi32(_mm256_slli_epi32(g, 23), 23),
-                                      _mm256_and_si256(_mm256_srli_epi32(g, 9), _mm256_set1_epi32(511)),
-                                      _mm256_srli_epi32(g, 18), _mm256_i32gather_epi32(blue, uu, 4)};
+            const __m256i r = _mm256_i32gather_epi32(red, vv, 4), b = _mm256_i32gather_epi32(blue, uu, 4);
+            const __m256i terms[kTerms] = {
+                _mm256_shuffle_epi8(r, low),
+                _mm256_shuffle_epi8(r, high),
+                _mm256_srai_epi16(_mm256_shuffle_epi8(g, middle), 7),
+                _mm256_and_si256(_mm256_shuffle_epi8(g, low), _mm256_set1_epi16(511)),
+                _mm256_shuffle_epi8(g, top),
+                _mm256_shuffle_epi8(b, low),
+                _mm256_shuffle_epi8(b, high)};
             for (int f = 0; f < kTerms; ++f)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + 2 * c),
-                                    _mm256_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + 2 * c), terms[f]);
         }
     }
     QB_YUV_AVX2 static inline __m256i Channel(__m256i y, __m256i a, __m256i n) {
@@ -169,24 +178,27 @@ constexpr std::array<uint8_t, 64> kPixelBytes1 = PixelBytes<F>(1);
 struct Avx512Row {
     static constexpr int32_t kLanes = 32;
     static constexpr bool kPairs = true;
+    QB_YUV_AVX512 static inline __m512i Pattern(const int8_t* p) {
+        return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
     // The terms of sixteen chroma samples, each to two lanes, looked up at
     // once; u and v are readable for 16 bytes.
     QB_YUV_AVX512 static inline void Terms(const uint8_t* u, const uint8_t* v, const YUVChromaTables& t,
                                            __m512i k[kTerms]) {
-        // Each word's low or high half, twice.
-        const __m512i low = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-        const __m512i high =
-            _mm512_broadcast_i32x4(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        const __m512i low = Pattern(kLowHalf), high = Pattern(kHighHalf);
         const __m512i uu = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
         const __m512i vv = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
         const __m512i uv = _mm512_or_si512(_mm512_slli_epi32(uu, 8), vv);
         const __m512i g = _mm512_i32gather_epi32(uv, reinterpret_cast<const int*>(t.green), 4);
-        const __m512i words[5] = {_mm512_i32gather_epi32(vv, reinterpret_cast<const int*>(t.red), 4),
-                                  _mm512_srai_epi32(_mm512_slli_epi32(g, 23), 23),
-                                  _mm512_and_si512(_mm512_srli_epi32(g, 9), _mm512_set1_epi32(511)),
-                                  _mm512_srli_epi32(g, 18),
-                                  _mm512_i32gather_epi32(uu, reinterpret_cast<const int*>(t.blue), 4)};
-        for (int f = 0; f < kTerms; ++f) k[f] = _mm512_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low);
+        const __m512i r = _mm512_i32gather_epi32(vv, reinterpret_cast<const int*>(t.red), 4);
+        const __m512i b = _mm512_i32gather_epi32(uu, reinterpret_cast<const int*>(t.blue), 4);
+        k[kAR] = _mm512_shuffle_epi8(r, low);
+        k[kBR] = _mm512_shuffle_epi8(r, high);
+        k[kAG] = _mm512_srai_epi16(_mm512_shuffle_epi8(g, Pattern(kMiddle)), 7);
+        k[kBG] = _mm512_and_si512(_mm512_shuffle_epi8(g, low), _mm512_set1_epi16(511));
+        k[kTG] = _mm512_shuffle_epi8(g, Pattern(kTopByte));
+        k[kAB] = _mm512_shuffle_epi8(b, low);
+        k[kBB] = _mm512_shuffle_epi8(b, high);
     }
     // The terms of n chroma samples, each to two lanes, sixteen at a time;
     // u and v are readable up to n rounded up to 16.
