@@ -181,10 +181,14 @@ constexpr std::array<uint16_t, 32> WordPairs(int half) {
 constexpr std::array<uint16_t, 32> kWordPairs0 = WordPairs(0), kWordPairs1 = WordPairs(1);
 
 // One channel of sixteen pixels: s a + d w + 127 in one dot product, divided
-// by the raised reciprocal.
-QB_AVX512 inline __m512i MixChannel16(__m512i pair, __m512i aw, __m512 reciprocal) {
-    const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(127), pair, aw);
-    return _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(n), reciprocal));
+// by the raised reciprocal. The dot product starts from the bits of 2^23 +
+// 127, so it ends as the single-precision 2^23 + n exactly (n < 2^23), and
+// one multiply-add with -2^23 times the reciprocal (exact: a power of two
+// apart) leaves n times the reciprocal with the one rounding the plain
+// conversion and multiply would give.
+QB_AVX512 inline __m512i MixChannel16(__m512i pair, __m512i aw, __m512 reciprocal, __m512 offset) {
+    const __m512i n = _mm512_dpwssd_epi32(_mm512_set1_epi32(0x4B000000 + 127), pair, aw);
+    return _mm512_cvttps_epi32(_mm512_fmadd_ps(_mm512_castsi512_ps(n), reciprocal, offset));
 }
 
 // Sixteen pixels of a 32-pixel step: aw holds (a, w) and ow (o, 0) per pixel.
@@ -201,14 +205,16 @@ QB_AVX512 inline void BlendHalf(uint32_t* d, const uint32_t* s, __m512i aw, __m5
     const __m512 of = _mm512_cvtepi32_ps(ow), estimate = _mm512_rcp14_ps(of);
     const __m512 reciprocal =
         _mm512_fmadd_ps(estimate, _mm512_fnmadd_ps(of, estimate, _mm512_set1_ps(1.0f + 1.0f / 1048576.0f)), estimate);
+    const __m512 offset = _mm512_mul_ps(reciprocal, _mm512_set1_ps(-8388608.0f));
     constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
     const __m512i blue = _mm512_maskz_permutex2var_epi8(kLowBytes, sp, _mm512_loadu_si512(kBluePairs.data()), dp);
     const __m512i green = _mm512_maskz_permutex2var_epi8(kLowBytes, sp, _mm512_loadu_si512(kGreenPairs.data()), dp);
     const __m512i red = _mm512_maskz_permutex2var_epi8(kLowBytes, sp, _mm512_loadu_si512(kRedPairs.data()), dp);
     // The packs limit each channel to 255.
     const __m512i blueGreen =
-        _mm512_packus_epi32(MixChannel16(blue, aw, reciprocal), MixChannel16(green, aw, reciprocal));
-    const __m512i redZero = _mm512_packus_epi32(MixChannel16(red, aw, reciprocal), _mm512_setzero_si512());
+        _mm512_packus_epi32(MixChannel16(blue, aw, reciprocal, offset), MixChannel16(green, aw, reciprocal, offset));
+    const __m512i redZero =
+        _mm512_packus_epi32(MixChannel16(red, aw, reciprocal, offset), _mm512_setzero_si512());
     const __m512i interleave =
         _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
     const __m512i out = _mm512_shuffle_epi8(_mm512_packus_epi16(blueGreen, redZero), interleave);
@@ -230,6 +236,13 @@ QB_AVX512 int32_t BlendRowArgbAvx512(uint32_t* d, const uint32_t* s, const uint8
     const __m512i pairs0 = _mm512_loadu_si512(kWordPairs0.data()), pairs1 = _mm512_loadu_si512(kWordPairs1.data());
     int32_t i = 0;
     for (; i + 32 <= width; i += 32) {
+        // Both pixel rows are asked for 512 bytes ahead (within the row):
+        // the arithmetic leaves the loads too few to keep the memory busy.
+        const int32_t ahead = std::min(i + 128, width - 32);
+        for (int32_t k = 0; k < 32; k += 16) {
+            _mm_prefetch(reinterpret_cast<const char*>(d + ahead + k), _MM_HINT_ET0);
+            _mm_prefetch(reinterpret_cast<const char*>(s + ahead + k), _MM_HINT_T0);
+        }
         const __m256i a8 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m + i));
         const __mmask32 full = _mm256_cmpeq_epi8_mask(a8, _mm256_set1_epi8(-1));
         const __mmask32 none = _mm256_testn_epi8_mask(a8, a8);

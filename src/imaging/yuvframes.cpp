@@ -4,6 +4,7 @@
 #include "imaging/yuvframes.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -73,10 +74,13 @@ int32_t PortableRow(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32
 #if QB_PIXEL_X86
 #define QB_YUV_AVX2 __attribute__((target("avx2")))
 
-// Where each term comes from in the looked-up words of the vector fills
-// (red's, green's a, b and t unpacked, blue's), and from which half.
-constexpr int kTermWord[kTerms][2] = {{0, 0}, {0, 1}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {4, 1}};
-#define QB_YUV_AVX512 __attribute__((target("avx2,avx512f,avx512bw")))
+// Byte shuffles of the looked-up words of the vector fills, each to both
+// 16-bit lanes of its sample: the low half, the high half, bytes 1 and 2
+// (green's a, shifted up 7 bits) and byte 3 alone (green's t).
+constexpr int8_t kLowHalf[16] = {0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13};
+constexpr int8_t kHighHalf[16] = {2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15};
+constexpr int8_t kMiddle[16] = {1, 2, 1, 2, 5, 6, 5, 6, 9, 10, 9, 10, 13, 14, 13, 14};
+constexpr int8_t kTopByte[16] = {3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1};
 
 // Word orders of the 32-bit formats from the channel bytes: 10 and 12 put
 // blue lowest, 11 and 13 red; 11 and 12 then move up a byte.
@@ -85,13 +89,15 @@ constexpr bool ShiftUp(int f) { return f == 11 || f == 12; }
 
 struct Avx2Row {
     static constexpr int32_t kLanes = 16;
+    static constexpr bool kPairs = false;
+    QB_YUV_AVX2 static inline __m256i Pattern(const int8_t* p) {
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
     // As Avx512Row::FillPairs, eight samples a step.
     QB_YUV_AVX2 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         const YUVChromaTables& t = ChromaTables();
-        const __m256i low =
-            _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-        const __m256i high =
-            _mm256_broadcastsi128_si256(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+        const __m256i low = Pattern(kLowHalf), high = Pattern(kHighHalf), middle = Pattern(kMiddle),
+                      top = Pattern(kTopByte);
         auto* red = reinterpret_cast<const int*>(t.red);
         auto* blue = reinterpret_cast<const int*>(t.blue);
         auto* green = reinterpret_cast<const int*>(t.green);
@@ -99,13 +105,17 @@ struct Avx2Row {
             const __m256i uu = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + c)));
             const __m256i vv = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c)));
             const __m256i g = _mm256_i32gather_epi32(green, _mm256_or_si256(_mm256_slli_epi32(uu, 8), vv), 4);
-            const __m256i words[5] = {_mm256_i32gather_epi32(red, vv, 4),
-                                      _mm256_srai_epi32(_mm256_slli_epi32(g, 23), 23),
-                                      _mm256_and_si256(_mm256_srli_epi32(g, 9), _mm256_set1_epi32(511)),
-                                      _mm256_srli_epi32(g, 18), _mm256_i32gather_epi32(blue, uu, 4)};
+            const __m256i r = _mm256_i32gather_epi32(red, vv, 4), b = _mm256_i32gather_epi32(blue, uu, 4);
+            const __m256i terms[kTerms] = {
+                _mm256_shuffle_epi8(r, low),
+                _mm256_shuffle_epi8(r, high),
+                _mm256_srai_epi16(_mm256_shuffle_epi8(g, middle), 7),
+                _mm256_and_si256(_mm256_shuffle_epi8(g, low), _mm256_set1_epi16(511)),
+                _mm256_shuffle_epi8(g, top),
+                _mm256_shuffle_epi8(b, low),
+                _mm256_shuffle_epi8(b, high)};
             for (int f = 0; f < kTerms; ++f)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + 2 * c),
-                                    _mm256_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(k + f * stride + 2 * c), terms[f]);
         }
     }
     QB_YUV_AVX2 static inline __m256i Channel(__m256i y, __m256i a, __m256i n) {
@@ -139,62 +149,126 @@ struct Avx2Row {
     }
 };
 
+// Byte k of the 64-byte output half h of a 32-pixel step, as an index
+// into (blue and green bytes, red bytes and zeros): the packs leave pixel
+// p's blue at 16 (p / 8) + p % 8 and its green 8 bytes on, its red at the
+// same place in the second operand, with zeros 8 bytes on.
+template <int F>
+constexpr std::array<uint8_t, 64> PixelBytes(int h) {
+    std::array<uint8_t, 64> index{};
+    for (int k = 0; k < 16; ++k) {
+        const int p = 16 * h + k, at = 16 * (p / 8) + p % 8;
+        const uint8_t b = static_cast<uint8_t>(at), g = static_cast<uint8_t>(at + 8),
+                      r = static_cast<uint8_t>(64 + at), zero = static_cast<uint8_t>(64 + at + 8);
+        const std::array<uint8_t, 4> order = F == 10   ? std::array<uint8_t, 4>{b, g, r, zero}
+                                             : F == 11 ? std::array<uint8_t, 4>{zero, r, g, b}
+                                             : F == 12 ? std::array<uint8_t, 4>{zero, b, g, r}
+                                                       : std::array<uint8_t, 4>{r, g, b, zero};
+        for (int j = 0; j < 4; ++j) index[static_cast<size_t>(4 * k + j)] = order[static_cast<size_t>(j)];
+    }
+    return index;
+}
+template <int F>
+constexpr std::array<uint8_t, 64> kPixelBytes0 = PixelBytes<F>(0);
+template <int F>
+constexpr std::array<uint8_t, 64> kPixelBytes1 = PixelBytes<F>(1);
+
+#define QB_YUV_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi")))
+
 struct Avx512Row {
     static constexpr int32_t kLanes = 32;
-    // The terms of n chroma samples, each to two lanes, looked up sixteen at
-    // a time; u and v are readable up to n rounded up to 16.
+    static constexpr bool kPairs = true;
+    QB_YUV_AVX512 static inline __m512i Pattern(const int8_t* p) {
+        return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    // The terms of sixteen chroma samples, each to two lanes, looked up at
+    // once; u and v are readable for 16 bytes.
+    QB_YUV_AVX512 static inline void Terms(const uint8_t* u, const uint8_t* v, const YUVChromaTables& t,
+                                           __m512i k[kTerms]) {
+        const __m512i low = Pattern(kLowHalf), high = Pattern(kHighHalf);
+        const __m512i uu = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
+        const __m512i vv = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
+        const __m512i uv = _mm512_or_si512(_mm512_slli_epi32(uu, 8), vv);
+        const __m512i g = _mm512_i32gather_epi32(uv, reinterpret_cast<const int*>(t.green), 4);
+        const __m512i r = _mm512_i32gather_epi32(vv, reinterpret_cast<const int*>(t.red), 4);
+        const __m512i b = _mm512_i32gather_epi32(uu, reinterpret_cast<const int*>(t.blue), 4);
+        k[kAR] = _mm512_shuffle_epi8(r, low);
+        k[kBR] = _mm512_shuffle_epi8(r, high);
+        k[kAG] = _mm512_srai_epi16(_mm512_shuffle_epi8(g, Pattern(kMiddle)), 7);
+        k[kBG] = _mm512_and_si512(_mm512_shuffle_epi8(g, low), _mm512_set1_epi16(511));
+        k[kTG] = _mm512_shuffle_epi8(g, Pattern(kTopByte));
+        k[kAB] = _mm512_shuffle_epi8(b, low);
+        k[kBB] = _mm512_shuffle_epi8(b, high);
+    }
+    // The terms of n chroma samples, each to two lanes, sixteen at a time;
+    // u and v are readable up to n rounded up to 16.
     QB_YUV_AVX512 static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         const YUVChromaTables& t = ChromaTables();
-        // Each word's low or high half, twice.
-        const __m512i low = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
-        const __m512i high =
-            _mm512_broadcast_i32x4(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
-        auto* red = reinterpret_cast<const int*>(t.red);
-        auto* blue = reinterpret_cast<const int*>(t.blue);
-        auto* green = reinterpret_cast<const int*>(t.green);
         for (int32_t c = 0; c < n; c += 16) {
-            const __m512i uu = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
-            const __m512i vv = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c)));
-            const __m512i uv = _mm512_or_si512(_mm512_slli_epi32(uu, 8), vv);
-            const __m512i g = _mm512_i32gather_epi32(uv, green, 4);
-            const __m512i words[5] = {_mm512_i32gather_epi32(vv, red, 4),
-                                      _mm512_srai_epi32(_mm512_slli_epi32(g, 23), 23),
-                                      _mm512_and_si512(_mm512_srli_epi32(g, 9), _mm512_set1_epi32(511)),
-                                      _mm512_srli_epi32(g, 18), _mm512_i32gather_epi32(uu, blue, 4)};
-            for (int f = 0; f < kTerms; ++f)
-                _mm512_storeu_si512(k + f * stride + 2 * c,
-                                    _mm512_shuffle_epi8(words[kTermWord[f][0]], kTermWord[f][1] ? high : low));
+            __m512i terms[kTerms];
+            Terms(u + c, v + c, t, terms);
+            for (int f = 0; f < kTerms; ++f) _mm512_storeu_si512(k + f * stride + 2 * c, terms[f]);
         }
     }
     QB_YUV_AVX512 static inline __m512i Channel(__m512i y, __m512i a, __m512i n) {
         const __m512i q = _mm512_srli_epi16(_mm512_mulhi_epu16(n, _mm512_set1_epi16(-32703)), 8);  // 32833
         return _mm512_add_epi16(_mm512_add_epi16(y, a), q);
     }
+    // 32 pixels of format F from their luma and terms. The packs clamp each
+    // channel; one byte permutation per 16 pixels puts the bytes in place.
+    template <int F>
+    QB_YUV_AVX512 static inline void Step(const uint8_t* y, const __m512i k[kTerms], uint32_t* out) {
+        const __m512i yy = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y)));
+        // 84 Y as a byte multiply-add (the high bytes are 0), which the
+        // compiler keeps as one instruction.
+        const __m512i t = _mm512_maddubs_epi16(yy, _mm512_set1_epi16(84));
+        const __m512i r = Channel(yy, k[kAR], _mm512_add_epi16(t, k[kBR]));
+        const __mmask32 up = _mm512_cmpgt_epi16_mask(yy, k[kTG]);
+        const __m512i tg = _mm512_add_epi16(t, k[kBG]);
+        const __m512i g = Channel(yy, k[kAG], _mm512_mask_add_epi16(tg, up, tg, _mm512_set1_epi16(1)));
+        const __m512i b = Channel(yy, k[kAB], _mm512_add_epi16(t, k[kBB]));
+        const __m512i blueGreen = _mm512_packus_epi16(b, g), red = _mm512_packus_epi16(r, _mm512_setzero_si512());
+        _mm512_storeu_si512(out, _mm512_permutex2var_epi8(blueGreen, _mm512_loadu_si512(kPixelBytes0<F>.data()), red));
+        _mm512_storeu_si512(out + 16,
+                            _mm512_permutex2var_epi8(blueGreen, _mm512_loadu_si512(kPixelBytes1<F>.data()), red));
+    }
+    QB_YUV_AVX512 static inline void Prefetch(const uint32_t* line) {
+        _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_ET0);
+        _mm_prefetch(reinterpret_cast<const char*>(line + 16), _MM_HINT_ET0);
+    }
     template <int F>
     QB_YUV_AVX512 static int32_t Run(const uint8_t* y, const int16_t* k, ptrdiff_t stride, uint32_t* out,
                                      int32_t n) {
-        const __m512i order0 = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
-        const __m512i order1 = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
         int32_t i = 0;
         for (; i + kLanes <= n; i += kLanes) {
-            const int16_t* ki = k + i;
-            const __m512i yy = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i)));
-            const __m512i t = _mm512_mullo_epi16(yy, _mm512_set1_epi16(84));
-            const __m512i r = Channel(yy, _mm512_loadu_si512(ki + kAR * stride),
-                                      _mm512_add_epi16(t, _mm512_loadu_si512(ki + kBR * stride)));
-            const __mmask32 up = _mm512_cmpgt_epi16_mask(yy, _mm512_loadu_si512(ki + kTG * stride));
-            const __m512i tg = _mm512_add_epi16(t, _mm512_loadu_si512(ki + kBG * stride));
-            const __m512i g = Channel(yy, _mm512_loadu_si512(ki + kAG * stride),
-                                      _mm512_mask_add_epi16(tg, up, tg, _mm512_set1_epi16(1)));
-            const __m512i b = Channel(yy, _mm512_loadu_si512(ki + kAB * stride),
-                                      _mm512_add_epi16(t, _mm512_loadu_si512(ki + kBB * stride)));
-            const __m512i lowHigh = RedLow(F) ? _mm512_packus_epi16(r, b) : _mm512_packus_epi16(b, r);
-            const __m512i green = _mm512_packus_epi16(g, _mm512_setzero_si512());
-            const __m512i lg = _mm512_unpacklo_epi8(lowHigh, green), h0 = _mm512_unpackhi_epi8(lowHigh, green);
-            __m512i lo = _mm512_unpacklo_epi16(lg, h0), hi = _mm512_unpackhi_epi16(lg, h0);
-            if constexpr (ShiftUp(F)) lo = _mm512_slli_epi32(lo, 8), hi = _mm512_slli_epi32(hi, 8);
-            _mm512_storeu_si512(out + i, _mm512_permutex2var_epi64(lo, order0, hi));
-            _mm512_storeu_si512(out + i + 16, _mm512_permutex2var_epi64(lo, order1, hi));
+            __m512i terms[kTerms];
+            for (int f = 0; f < kTerms; ++f) terms[f] = _mm512_loadu_si512(k + f * stride + i);
+            Step<F>(y + i, terms, out + i);
+        }
+        return i;
+    }
+    // Both luma rows of a chroma row at once (y1 and out1 null for a last
+    // odd row), the terms of each sixteen chroma samples kept in registers
+    // for their 64 pixels; u and v are readable up to 16 bytes past the
+    // pixels done. Returns how many pixels of each row it did.
+    template <int F>
+    QB_YUV_AVX512 static int32_t RunPair(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
+                                         uint32_t* out0, uint32_t* out1, int32_t n) {
+        const YUVChromaTables& t = ChromaTables();
+        int32_t i = 0;
+        for (; i + kLanes <= n; i += kLanes) {
+            __m512i terms[kTerms];
+            Terms(u + i / 2, v + i / 2, t, terms);
+            // The destination's lines are asked for writing 512 bytes ahead
+            // (within the row): the stores would otherwise wait on each
+            // line's read, and the arithmetic with them.
+            const int32_t ahead = std::min(i + 4 * kLanes, n - kLanes);
+            Prefetch(out0 + ahead);
+            Step<F>(y0 + i, terms, out0 + i);
+            if (y1) {
+                Prefetch(out1 + ahead);
+                Step<F>(y1 + i, terms, out1 + i);
+            }
         }
         return i;
     }
@@ -202,6 +276,7 @@ struct Avx512Row {
 #endif
 
 struct PortableRows {
+    static constexpr bool kPairs = false;
     static void FillPairs(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* k, ptrdiff_t stride) {
         FillChromaTerms(u, v, n, k, stride, true);
     }
@@ -299,9 +374,37 @@ Planes RowPlanes(const qbYUVFrameRequest& q, int32_t row) {
             q.planes[2] + static_cast<ptrdiff_t>(row >> 1) * q.pitches[2]};
 }
 
+// Both luma rows of each chroma row in one pass, for kernels that keep the
+// terms in registers (32-bit formats only); the pixels past their last full
+// step take the terms through the scratch rows.
+template <class K, int F>
+[[gnu::always_inline]] inline void ConvertRowPairs(const qbYUVFrameRequest& q) {
+    const int32_t w = q.sourceWidth, chroma = (w + 1) / 2;
+    Scratch s(w);
+    for (int32_t row = 0; row < q.sourceHeight; row += 2) {
+        const Planes p = RowPlanes(q, row);
+        const bool two = row + 1 < q.sourceHeight;
+        const uint8_t* y1 = two ? p.y + q.pitches[0] : nullptr;
+        auto* out0 = static_cast<uint32_t*>(q.destination) + static_cast<ptrdiff_t>(row) * q.destPitch;
+        uint32_t* out1 = two ? out0 + q.destPitch : nullptr;
+        const int32_t done = K::template RunPair<F>(p.y, y1, p.u, p.v, out0, out1, w);
+        if (done == w) continue;
+        const int32_t c = done / 2;
+        std::memcpy(s.u.data(), p.u + c, static_cast<size_t>(chroma - c));
+        std::memcpy(s.v.data(), p.v + c, static_cast<size_t>(chroma - c));
+        K::FillPairs(s.u.data(), s.v.data(), chroma - c, s.terms.data(), s.stride);
+        PortableRow<F>(p.y + done, s.terms.data(), s.stride, out0 + done, w - done);
+        if (two) PortableRow<F>(y1 + done, s.terms.data(), s.stride, out1 + done, w - done);
+    }
+}
+
 // Two luma rows per chroma row share its terms.
 template <class K, int F>
 [[gnu::always_inline]] inline void ConvertRows(const qbYUVFrameRequest& q) {
+    if constexpr (F >= 10 && K::kPairs) {
+        ConvertRowPairs<K, F>(q);
+        return;
+    }
     constexpr int32_t bytes = FormatBytes(F);
     const int32_t w = q.sourceWidth, chroma = (w + 1) / 2;
     Scratch s(w);
@@ -417,17 +520,18 @@ __attribute__((target("avx2"), flatten)) void ConvertAvx2(const qbYUVFrameReques
     RunFrame<Avx2Row, false>(q);
 }
 __attribute__((target("avx2"), flatten)) void ScaleAvx2(const qbYUVFrameRequest& q) { RunFrame<Avx2Row, true>(q); }
-__attribute__((target("avx2,avx512f,avx512bw"), flatten)) void ConvertAvx512(const qbYUVFrameRequest& q) {
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"), flatten)) void ConvertAvx512(const qbYUVFrameRequest& q) {
     RunFrame<Avx512Row, false>(q);
 }
-__attribute__((target("avx2,avx512f,avx512bw"), flatten)) void ScaleAvx512(const qbYUVFrameRequest& q) {
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"), flatten)) void ScaleAvx512(const qbYUVFrameRequest& q) {
     RunFrame<Avx512Row, true>(q);
 }
 
 // Decided once per process; the compiler runtime's check covers the
 // system's saving of the wide registers too.
-bool HaveAvx512BW() {
-    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+bool HaveAvx512Bytes() {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vbmi");
     return have;
 }
 #endif
@@ -477,7 +581,7 @@ int32_t YUVDestinationBytes(int32_t format) { return FormatBytes(format); }
 void ConvertYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& q) {
     if (!HasFrame(q) || FormatBytes(q.destFormat) == 0 || q.destBytesPerPixel != FormatBytes(q.destFormat)) return;
 #if QB_PIXEL_X86
-    if (isa == KernelIsa::Avx512 && UsableIsa(isa) == KernelIsa::Avx2 && HaveAvx512BW()) return ConvertAvx512(q);
+    if (isa == KernelIsa::Avx512 && UsableIsa(isa) == KernelIsa::Avx2 && HaveAvx512Bytes()) return ConvertAvx512(q);
     if (UsableIsa(isa) == KernelIsa::Avx2) return ConvertAvx2(q);
 #endif
     (void)isa;
@@ -489,7 +593,7 @@ void ScaleYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& q) {
     // width of 0 would divide by zero).
     if (!HasFrame(q) || q.destWidth < 1 || q.destHeight < 1 || FormatBytes(q.destFormat) == 0) return;
 #if QB_PIXEL_X86
-    if (isa == KernelIsa::Avx512 && UsableIsa(isa) == KernelIsa::Avx2 && HaveAvx512BW()) return ScaleAvx512(q);
+    if (isa == KernelIsa::Avx512 && UsableIsa(isa) == KernelIsa::Avx2 && HaveAvx512Bytes()) return ScaleAvx512(q);
     if (UsableIsa(isa) == KernelIsa::Avx2) return ScaleAvx2(q);
 #endif
     (void)isa;

@@ -38,8 +38,8 @@ void ConvertYUVToRGB(const qbYUVFrameRequest& request);
 void ScaleYUVToRGB(const qbYUVFrameRequest& request);
 
 // The same by a given instruction set (the widest usable one when the
-// processor lacks it; AVX-512 needs its byte and word instructions too),
-// so that the tests can hold each to the reference.
+// processor lacks it; AVX-512 needs its byte, word and byte-permutation
+// instructions too), so that the tests can hold each to the reference.
 void ConvertYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& request);
 void ScaleYUVToRGBWith(KernelIsa isa, const qbYUVFrameRequest& request);
 

@@ -113,9 +113,9 @@ const YUVChromaTables& ChromaTables() {
                 FillTerms<false>(u, v, 16, k, 16);
                 for (int32_t i = 0; i < 16; ++i) {
                     const int32_t vv = v0 + i;
-                    t->green[uu * 256 + vv] = (static_cast<uint32_t>(k[kAG * 16 + i]) & 511) |
-                                              (static_cast<uint32_t>(k[kBG * 16 + i]) << 9) |
-                                              (static_cast<uint32_t>(k[kTG * 16 + i]) << 18);
+                    t->green[uu * 256 + vv] = static_cast<uint32_t>(k[kBG * 16 + i]) |
+                                              ((static_cast<uint32_t>(k[kAG * 16 + i]) & 511) << 15) |
+                                              (static_cast<uint32_t>(k[kTG * 16 + i]) << 24);
                     if (uu == 0) t->red[vv] = word(k[kAR * 16 + i], k[kBR * 16 + i]);
                     if (vv == 0) t->blue[uu] = word(k[kAB * 16 + i], k[kBB * 16 + i]);
                 }

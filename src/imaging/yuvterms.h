@@ -33,8 +33,9 @@ void FillChromaTerms(const uint8_t* u, const uint8_t* v, int32_t n, int16_t* ter
 
 // Every chroma sample's terms, worked out once per process: red's by V and
 // blue's by U, two 16-bit terms to a word, the first low; green's by U * 256
-// + V, a (9 bits, two's complement), b (9 bits) and t (8 bits) from the
-// lowest bit up, so that the table stays within the second-level cache.
+// + V, so that the table stays within the second-level cache: b in bits 0-8,
+// a (two's complement) in bits 15-23 and t (0 to 255) in bits 24-31, where a
+// byte shuffle and at most one more step take each to a 16-bit lane.
 struct YUVChromaTables {
     uint32_t red[256];
     uint32_t blue[256];
