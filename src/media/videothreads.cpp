@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -24,6 +25,12 @@ constexpr double kLateSlack = 0.5;
 constexpr double kEndDrawWait = 2.0;
 
 using Locked = MutexHold;
+
+// With QB_VIDEO_STATS=2 every picture that does not reach the window says so.
+void LogLostPicture(const qbVideoPlayback* p, const char* how, double pts, double late) {
+    if (p->statsLevel >= 2)
+        std::fprintf(stderr, "video: picture at %.3f s %s, %.1f ms late\n", pts, how, late * 1000.0);
+}
 
 qbVideoPlayback* Playback(qbThread* thread) { return static_cast<qbVideoPlayback*>(GetThreadUserData(thread)); }
 
@@ -99,6 +106,7 @@ void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode&
     }
     if (drop) {
         ++p->droppedCount;
+        LogLostPicture(p, "skipped before conversion", timestamp, 0.0);
         return;
     }
     if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp, epoch);
@@ -172,9 +180,13 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     }
     if (!drop) {
         p->lastShown = now;
+        const auto late = static_cast<int64_t>((now - slot.target) * 1e6);
+        if (late > p->worstLateMicros) p->worstLateMicros = late;
         ShowPicture(p, slot);
     } else {
         ++p->droppedCount;
+        ++p->lateCount;
+        LogLostPicture(p, "dropped as late", slot.pts, now - slot.target);
     }
     p->readIndex = (p->readIndex + 1) % 2;
     --p->queued;
@@ -292,6 +304,11 @@ void VideoRefreshThread(void* arg) {
             ++p->shownCount;
             // While the window is away the pictures keep their time unseen.
             if (p->params.sink.picture && !p->stream->suspended) {
+                const qbVideoSink& sink = p->params.sink;
+                if (sink.pending && sink.pending(sink.user)) {
+                    ++p->supersededCount;
+                    LogLostPicture(p, "replaced before it was drawn", p->shownPts, 0.0);
+                }
                 std::lock_guard lock(p->shownMutex);
                 p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight,
                                        p->drawWidth, p->shownPts);
