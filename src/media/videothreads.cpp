@@ -18,6 +18,13 @@ namespace {
 constexpr auto kIdleStep = std::chrono::milliseconds(10);
 constexpr int32_t kQueueWaitMs = 10;
 constexpr int32_t kRefreshWaitMs = 1;
+// A due picture waits in steps of this for the main thread to draw the one
+// before, until this long before the picture after it is due.
+constexpr int32_t kHoldStepMs = 2;
+constexpr double kHoldMargin = 0.002;
+// Pictures after a start or a flush that the decoder may still be warming
+// up for: more than the threads a decoder runs.
+constexpr int32_t kDecoderWarmUpPictures = 24;
 // A late picture is dropped only while one was shown within this time.
 constexpr double kMaxShowGap = 1.0;
 constexpr double kLateSlack = 0.5;
@@ -76,12 +83,13 @@ void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestam
     qbVideoPicture& slot = p->slots[p->writeIndex];
     slot.pts = timestamp;
     slot.bytePos = frame.bytePos;
-    // The first picture after a start or a flush is due when it is ready:
-    // the decoder's warm-up is no lateness for the pictures after it to
-    // make up by being dropped.
-    if (p->sync.lastFramePts == qbVideoSync{}.lastFramePts)
-        p->sync.frameTimer = std::max(p->sync.frameTimer, VideoWallTime());
+    // The first pictures after a start or a flush are due when they are
+    // ready at the latest: the decoder's warm-up (each of its threads makes
+    // its first picture, allocating as it goes) is no lateness for the
+    // pictures after them to make up by being dropped.
     slot.target = ScheduleVideoPicture(&p->sync, timestamp, GetMasterClock(p->sync));
+    if (p->sync.queuedSinceReset++ < kDecoderWarmUpPictures)
+        slot.target = p->sync.frameTimer = std::max(p->sync.frameTimer, VideoWallTime());
     p->writeIndex = (p->writeIndex + 1) % 2;
     ++p->queued;
     int32_t flushed = 2;
@@ -159,18 +167,25 @@ void ShowPicture(qbVideoPlayback* p, const qbVideoPicture& slot) {
 // before the next round (0: at once), or -1 when the picture was handed on.
 int32_t RefreshRound(qbVideoPlayback* p) {
     const bool noMore = NoMorePictures(p);
+    const qbVideoSink& sink = p->params.sink;
+    const bool sinkBusy = sink.pending && sink.pending(sink.user);
     Locked lock(p->pictureMutex.get());
     if (!p->queued) return kRefreshWaitMs;
     const double now = VideoWallTime();
     qbVideoPicture& slot = p->slots[p->readIndex];
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
+    // The main thread has not drawn the picture before yet (it was held up
+    // by the script, the scheduler or its own drawing): this one waits for
+    // it, up to the time the picture after it is due, rather than replace
+    // it in the queue so that the window never shows it.
+    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
+                                      : slot.target + p->sync.videoClock - slot.pts;
+    if (sinkBusy && !p->stream->suspended && now + kHoldMargin < next) return kHoldStepMs;
     p->sync.currentPts = slot.pts;
     p->sync.currentPtsDrift = slot.pts - now;
     p->sync.currentBytePos = slot.bytePos;
     int32_t first = 3;
     p->videoFlushState.compare_exchange_strong(first, 0);
-    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
-                                      : slot.target + p->sync.videoClock - slot.pts;
     bool drop = false;
     if (next < now) {
         HurryVideoSkip(&p->sync);
@@ -307,7 +322,7 @@ void VideoRefreshThread(void* arg) {
                 const qbVideoSink& sink = p->params.sink;
                 if (sink.pending && sink.pending(sink.user)) {
                     ++p->supersededCount;
-                    LogLostPicture(p, "replaced before it was drawn", p->shownPts, 0.0);
+                    LogLostPicture(p, "handed on while the one before was undrawn", p->shownPts, 0.0);
                 }
                 std::lock_guard lock(p->shownMutex);
                 p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight,
