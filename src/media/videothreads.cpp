@@ -157,9 +157,15 @@ void PostEndWhenDrained(qbVideoPlayback* p, double* drainedSince) {
     if (p->params.sink.ended) p->params.sink.ended(p->params.sink.user);
 }
 
-void ShowPicture(qbVideoPlayback* p, const qbVideoPicture& slot) {
+// The slot's picture becomes the shown one. The buffers trade places: the
+// slot is written afresh before it is read again, so a copy would only
+// cost a pass over the picture.
+void ShowPicture(qbVideoPlayback* p, qbVideoPicture& slot) {
     std::lock_guard lock(p->shownMutex);
-    p->shown = slot.pixels;
+    if (p->shown.size() == slot.pixels.size())
+        p->shown.swap(slot.pixels);
+    else
+        p->shown = slot.pixels;
     p->shownPts = slot.pts;
 }
 
