@@ -106,6 +106,12 @@ constexpr int32_t kWidth = 8, kHeight = 4;
 // thread reads it at every round, so the reads count its rounds.
 std::atomic<double> fakeNow{100.0};
 std::atomic<int64_t> fakeReads{0};
+double FakeClock();
+// The engine reads the standing clock from now on (until the rig goes).
+void StandClock() {
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+}
 
 int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
     const auto* p = static_cast<const FakePacket*>(packet);
@@ -249,8 +255,7 @@ TEST(VideoPlaybackTest, ADecoderWarmingUpMakesNoPictureLate) {
     // The second picture comes long after its time, the ones after it at
     // once: they are timed from when it came, so none is late.
     Rig rig(12, 0.04);
-    fakeNow = 100.0;
-    SetVideoWallClock(FakeClock);
+    StandClock();
     rig.fake.jumpIndex = 1;
     rig.fake.jumpSeconds = 0.3;
     ASSERT_EQ(rig.Start(), 0);
@@ -259,13 +264,11 @@ TEST(VideoPlaybackTest, ADecoderWarmingUpMakesNoPictureLate) {
     EXPECT_EQ(p->droppedCount, 0);
     EXPECT_EQ(rig.sink.Shown(), (std::vector<int32_t>{0, 1}));
     StopVideoStream(&rig.stream);
-    SetVideoWallClock(nullptr);
 }
 
 TEST(VideoPlaybackTest, ADuePictureWaitsForTheOneBeforeToBeDrawn) {
     Rig rig(5, 0.04);
-    fakeNow = 100.0;
-    SetVideoWallClock(FakeClock);
+    StandClock();
     // The main thread's side: each picture handed on waits to be drawn.
     static std::atomic<bool> undrawn{false};
     static std::atomic<int32_t> replaced{0};
@@ -301,7 +304,6 @@ TEST(VideoPlaybackTest, ADuePictureWaitsForTheOneBeforeToBeDrawn) {
     undrawn = false;
     ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
     StopVideoStream(&rig.stream);
-    SetVideoWallClock(nullptr);
 }
 
 TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
