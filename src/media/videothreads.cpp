@@ -181,12 +181,14 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     qbVideoPicture& slot = p->slots[p->readIndex];
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
     // The main thread has not drawn the picture before yet (it was held up
-    // by the script, the scheduler or its own drawing): this one waits for
-    // it, up to the time the picture after it is due, rather than replace
-    // it in the queue so that the window never shows it.
+    // by the scheduler or its own drawing): this one waits for it a little,
+    // rather than replace it in the queue so that the window never shows
+    // it. Half the time to the picture after it at most: a loop that draws
+    // only at its own rhythm (VWait) would otherwise make every picture late.
     const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
                                       : slot.target + p->sync.videoClock - slot.pts;
-    if (sinkBusy && !p->stream->suspended && now + kHoldMargin < next) return kHoldStepMs;
+    if (sinkBusy && !p->stream->suspended && now < std::min(next - kHoldMargin, (slot.target + next) / 2))
+        return kHoldStepMs;
     p->sync.currentPts = slot.pts;
     p->sync.currentPtsDrift = slot.pts - now;
     p->sync.currentBytePos = slot.bytePos;
