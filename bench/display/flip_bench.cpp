@@ -1,5 +1,6 @@
 // Flip of a 1920x1080 double buffer (the copy into the shown buffer and the
-// present into the in-memory window surface) against memcpy of the same
+// present into the window surface), on the in-memory backend and on the
+// Linux backend under SDL's dummy video driver, against memcpy of the same
 // bytes; a Flip of one 64x64 rectangle against the full one; and
 // SelectBrush/EndSelect pairs, which must allocate nothing after the first.
 // Counters: frames or pairs per second, allocations per pair.
@@ -21,6 +22,7 @@
 #include "objects/selection.h"
 #include "platform/null/null_backend.h"
 #include "platform/platform.h"
+#include "platform/platform_ops.h"
 
 namespace {
 
@@ -29,29 +31,44 @@ std::atomic<long> allocations{0};
 constexpr int32_t kWidth = 1920;
 constexpr int32_t kHeight = 1080;
 
+// A 1920x1080 display on the in-memory backend, or (sdl) in a window of the
+// Linux backend under SDL's dummy video driver, as the player shows it there.
 struct World {
-    World() {
-        SetPlatformBackend(&NullPlatformOps());
+    explicit World(bool sdl = false) : sdl(sdl) {
+        if (sdl) {
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            SetPlatformBackend(&LinuxPlatformOps());
+            StartNativeUI();
+        } else {
+            SetPlatformBackend(&NullPlatformOps());
+        }
         SetRuntimeTag(kTagQuiet, 1);
         qbDisplayOptions o;
         o.width = kWidth;
         o.height = kHeight;
         o.flags = kDisplayActivate;
         CreateDisplay(nullptr, NewObjectID{1, 0}, &o, &display);
-        null_backend::SetWindowSize(display, kWidth, kHeight);
+        if (!sdl) null_backend::SetWindowSize(display, kWidth, kHeight);
         StartDisplays(nullptr);
     }
     ~World() {
         FreeAllDisplays(nullptr);
         FreeAllBGPics(nullptr);
         FreeAllBrushes(nullptr);
+        if (sdl) ShutdownPlatform();
     }
+    bool sdl;
     qbDisplay* display = nullptr;
 };
 
-void BM_FlipFullHD(benchmark::State& state) {
-    World world;
+void FlipFullHD(benchmark::State& state, bool sdl) {
+    World world(sdl);
     qbDisplay* d = world.display;
+    if (!d) {
+        state.SkipWithError("no display");
+        return;
+    }
     if (BeginDoubleBufferCore(nullptr, d, false, false)) {
         state.SkipWithError("BeginDoubleBuffer failed");
         return;
@@ -65,6 +82,9 @@ void BM_FlipFullHD(benchmark::State& state) {
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     EndDoubleBufferCore(nullptr, d);
 }
+
+void BM_FlipFullHD(benchmark::State& state) { FlipFullHD(state, false); }
+void BM_FlipFullHDSDLDummy(benchmark::State& state) { FlipFullHD(state, true); }
 
 void BM_FlipOneRect(benchmark::State& state) {
     World world;
@@ -131,6 +151,7 @@ void BM_SelectBrushEndSelect(benchmark::State& state) {
 [[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 BENCHMARK(BM_FlipFullHD)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FlipFullHDSDLDummy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FlipOneRect)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyFullHD)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SelectBrushEndSelect);

@@ -31,6 +31,7 @@ void ResetVideoSync(qbVideoSync* sync, double now) {
     sync->lastPts = sync->lastDts = -1.0;
     sync->skipFactor = 1.0f;
     sync->skipIndex = 0.0f;
+    sync->queuedSinceReset = 0;
 }
 
 double GetVideoClock(const qbVideoSync& sync) {

@@ -22,6 +22,7 @@ struct qbVideoSync {
     int32_t faultyPts = 0, faultyDts = 0;
     double lastPts = -1.0, lastDts = -1.0;
     float skipFactor = 1.0f, skipIndex = 0.0f;
+    int32_t queuedSinceReset = 0;  // pictures timed since the last reset
     // Sound: the pts of the end of the decoded sound, and how much of it
     // has not been handed on yet.
     bool hasSound = false;

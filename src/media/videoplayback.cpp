@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <thread>
 
@@ -197,10 +199,20 @@ uint32_t Position(qbVideoPlayback* p) {
     return ClampMs(GetMasterClock(p->sync));
 }
 
+// The engine's own record of one playback, for measuring it from outside
+// (QB_VIDEO_STATS); a script never sees it.
+void ReportStats(const qbVideoPlayback* p) {
+    if (p->statsLevel <= 0) return;
+    std::fprintf(stderr, "video stats: shown %d dropped %d (late %d) superseded %d worst-late %.1f ms\n",
+                 p->shownCount.load(), p->droppedCount.load(), p->lateCount.load(), p->supersededCount.load(),
+                 static_cast<double>(p->worstLateMicros.load()) / 1000.0);
+}
+
 void StopPlayback(qbVideoPlayback* p) {
     if (!p->playing) return;
     p->stoppedPosition = Position(p);
     StopThreads(p);
+    ReportStats(p);
     FreeAudioStreamBuffer(p->sound);
     if (p->audioPacket.data) Release(p, p->audioPacket.data);
     p->audioPacket = qbVideoQueueNode{};
@@ -290,6 +302,9 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     p->pausedSeek = false;
     p->soundFailed = false;
     p->volumeRequest = -1;
+    p->shownCount = p->droppedCount = p->lateCount = p->supersededCount = 0;
+    p->worstLateMicros = 0;
+    if (const char* stats = std::getenv("QB_VIDEO_STATS")) p->statsLevel = std::atoi(stats);
     p->audioPacket = qbVideoQueueNode{};
     p->reader.source = stream->source.get();
     p->reader.audio = p->withSound ? &p->audio : nullptr;

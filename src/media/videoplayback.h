@@ -94,6 +94,17 @@ struct qbVideoPlayback {
     std::atomic<bool> playing{false};
     std::atomic<int32_t> shownCount{0};  // pictures handed on since the start
     std::atomic<int32_t> droppedCount{0};
+    // Of the dropped, those the refresh thread found too late to show (the
+    // rest the video thread skipped before decoding them to pictures).
+    std::atomic<int32_t> lateCount{0};
+    // Pictures handed on while the one before still waited to be drawn: the
+    // sink replaces it, so the window never shows it.
+    std::atomic<int32_t> supersededCount{0};
+    // How late the latest-shown picture was handed on at worst, microseconds.
+    std::atomic<int64_t> worstLateMicros{0};
+    // QB_VIDEO_STATS: 1 prints the counts to stderr when the playback stops,
+    // 2 also each picture dropped or superseded as it happens.
+    int32_t statsLevel = 0;
     uint32_t stoppedPosition = 0;
     bool hasPendingSeek = false;
     uint32_t pendingSeek = 0;

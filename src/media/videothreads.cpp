@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -17,6 +18,13 @@ namespace {
 constexpr auto kIdleStep = std::chrono::milliseconds(10);
 constexpr int32_t kQueueWaitMs = 10;
 constexpr int32_t kRefreshWaitMs = 1;
+// A due picture waits in steps of this for the main thread to draw the one
+// before, until this long before the picture after it is due.
+constexpr int32_t kHoldStepMs = 2;
+constexpr double kHoldMargin = 0.002;
+// Pictures after a start or a flush that the decoder may still be warming
+// up for: more than the threads a decoder runs.
+constexpr int32_t kDecoderWarmUpPictures = 24;
 // A late picture is dropped only while one was shown within this time.
 constexpr double kMaxShowGap = 1.0;
 constexpr double kLateSlack = 0.5;
@@ -24,6 +32,12 @@ constexpr double kLateSlack = 0.5;
 constexpr double kEndDrawWait = 2.0;
 
 using Locked = MutexHold;
+
+// With QB_VIDEO_STATS=2 every picture that does not reach the window says so.
+void LogLostPicture(const qbVideoPlayback* p, const char* how, double pts, double late) {
+    if (p->statsLevel >= 2)
+        std::fprintf(stderr, "video: picture at %.3f s %s, %.1f ms late\n", pts, how, late * 1000.0);
+}
 
 qbVideoPlayback* Playback(qbThread* thread) { return static_cast<qbVideoPlayback*>(GetThreadUserData(thread)); }
 
@@ -69,12 +83,13 @@ void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestam
     qbVideoPicture& slot = p->slots[p->writeIndex];
     slot.pts = timestamp;
     slot.bytePos = frame.bytePos;
-    // The first picture after a start or a flush is due when it is ready:
-    // the decoder's warm-up is no lateness for the pictures after it to
-    // make up by being dropped.
-    if (p->sync.lastFramePts == qbVideoSync{}.lastFramePts)
-        p->sync.frameTimer = std::max(p->sync.frameTimer, VideoWallTime());
+    // The first pictures after a start or a flush are due when they are
+    // ready at the latest: the decoder's warm-up (each of its threads makes
+    // its first picture, allocating as it goes) is no lateness for the
+    // pictures after them to make up by being dropped.
     slot.target = ScheduleVideoPicture(&p->sync, timestamp, GetMasterClock(p->sync));
+    if (p->sync.queuedSinceReset++ < kDecoderWarmUpPictures)
+        slot.target = p->sync.frameTimer = std::max(p->sync.frameTimer, VideoWallTime());
     p->writeIndex = (p->writeIndex + 1) % 2;
     ++p->queued;
     int32_t flushed = 2;
@@ -102,6 +117,7 @@ void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode&
     }
     if (drop) {
         ++p->droppedCount;
+        LogLostPicture(p, "skipped before conversion", timestamp, 0.0);
         return;
     }
     if (WaitForSlot(thread, p)) QueuePicture(p, frame, timestamp, epoch);
@@ -144,9 +160,15 @@ void PostEndWhenDrained(qbVideoPlayback* p, double* drainedSince) {
     if (p->params.sink.ended) p->params.sink.ended(p->params.sink.user);
 }
 
-void ShowPicture(qbVideoPlayback* p, const qbVideoPicture& slot) {
+// The slot's picture becomes the shown one. The buffers trade places: the
+// slot is written afresh before it is read again, so a copy would only
+// cost a pass over the picture.
+void ShowPicture(qbVideoPlayback* p, qbVideoPicture& slot) {
     std::lock_guard lock(p->shownMutex);
-    p->shown = slot.pixels;
+    if (p->shown.size() == slot.pixels.size())
+        p->shown.swap(slot.pixels);
+    else
+        p->shown = slot.pixels;
     p->shownPts = slot.pts;
 }
 
@@ -154,6 +176,8 @@ void ShowPicture(qbVideoPlayback* p, const qbVideoPicture& slot) {
 // before the next round (0: at once), or -1 when the picture was handed on.
 int32_t RefreshRound(qbVideoPlayback* p) {
     const bool noMore = NoMorePictures(p);
+    const qbVideoSink& sink = p->params.sink;
+    const bool sinkBusy = sink.pending && sink.pending(sink.user);
     Locked lock(p->pictureMutex.get());
     if (!p->queued) return kRefreshWaitMs;
     const double now = VideoWallTime();
@@ -161,6 +185,13 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
     const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
                                       : slot.target + p->sync.videoClock - slot.pts;
+    // The main thread has not drawn the picture before yet (it was held up
+    // by the scheduler or its own drawing): this one waits for it a little,
+    // rather than replace it in the queue so that the window never shows
+    // it. Half the time to the picture after it at most: a loop that draws
+    // only at its own rhythm (VWait) would otherwise make every picture late.
+    if (sinkBusy && !p->stream->suspended && now < std::min(next - kHoldMargin, (slot.target + next) / 2))
+        return kHoldStepMs;
     const bool late = next < now && now - p->lastShown < kMaxShowGap;
     // A lone picture too late to show is dropped only for the one after it:
     // until that is queued or no more can come, it waits, since the last
@@ -175,9 +206,13 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     const bool drop = late && p->queued > 1;
     if (!drop) {
         p->lastShown = now;
+        const auto late = static_cast<int64_t>((now - slot.target) * 1e6);
+        if (late > p->worstLateMicros) p->worstLateMicros = late;
         ShowPicture(p, slot);
     } else {
         ++p->droppedCount;
+        ++p->lateCount;
+        LogLostPicture(p, "dropped as late", slot.pts, now - slot.target);
     }
     p->readIndex = (p->readIndex + 1) % 2;
     --p->queued;
@@ -295,6 +330,11 @@ void VideoRefreshThread(void* arg) {
             ++p->shownCount;
             // While the window is away the pictures keep their time unseen.
             if (p->params.sink.picture && !p->stream->suspended) {
+                const qbVideoSink& sink = p->params.sink;
+                if (sink.pending && sink.pending(sink.user)) {
+                    ++p->supersededCount;
+                    LogLostPicture(p, "handed on while the one before was undrawn", p->shownPts, 0.0);
+                }
                 std::lock_guard lock(p->shownMutex);
                 p->params.sink.picture(p->params.sink.user, p->shown.data(), p->drawWidth, p->drawHeight,
                                        p->drawWidth, p->shownPts);

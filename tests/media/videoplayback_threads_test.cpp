@@ -60,6 +60,9 @@ struct FakeSource {
     int32_t next = 0;  // picture index
     bool soundDue = false;
     int32_t slowFirstMs = 0;  // the first picture's decode takes this long
+    // Decoding picture jumpIndex moves the standing test clock on by this.
+    int32_t jumpIndex = -1;
+    double jumpSeconds = 0.0;
     std::atomic<int32_t> live{0};
 };
 
@@ -99,6 +102,17 @@ void FakeFree(void* handle, void* packet) {
 
 constexpr int32_t kWidth = 8, kHeight = 4;
 
+// A test clock that stands still until the test moves it; the refresh
+// thread reads it at every round, so the reads count its rounds.
+std::atomic<double> fakeNow{100.0};
+std::atomic<int64_t> fakeReads{0};
+double FakeClock();
+// The engine reads the standing clock from now on (until the rig goes).
+void StandClock() {
+    fakeNow = 100.0;
+    SetVideoWallClock(FakeClock);
+}
+
 int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
     const auto* p = static_cast<const FakePacket*>(packet);
     if (p->audio) return 0;
@@ -107,6 +121,7 @@ int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
         std::lock_guard g(cappedClock.lock);
         cappedClock.now += Fake(handle)->slowFirstMs / 1000.0;
     }
+    if (p->index == Fake(handle)->jumpIndex) fakeNow = fakeNow + Fake(handle)->jumpSeconds;
     for (int32_t i = 0; i < kWidth * kHeight; ++i) frame->rgb[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
     frame->pts = p->index * Fake(handle)->frameDuration;
     return 1;
@@ -199,8 +214,10 @@ struct Rig {
     }
 };
 
-std::atomic<double> fakeNow{100.0};
-double FakeClock() { return fakeNow.load(); }
+double FakeClock() {
+    ++fakeReads;
+    return fakeNow.load();
+}
 
 TEST(VideoPlaybackTest, PicturesInOrderAndOneEnd) {
     Rig rig(20);
@@ -231,6 +248,61 @@ TEST(VideoPlaybackTest, ASlowFirstPictureMakesNoneLate) {
     ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.stream.playback->droppedCount, 0);
     EXPECT_EQ(rig.sink.Shown().size(), 15u);
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, ADecoderWarmingUpMakesNoPictureLate) {
+    // The second picture comes long after its time, the ones after it at
+    // once: they are timed from when it came, so none is late.
+    Rig rig(12, 0.04);
+    StandClock();
+    rig.fake.jumpIndex = 1;
+    rig.fake.jumpSeconds = 0.3;
+    ASSERT_EQ(rig.Start(), 0);
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(rig.WaitFor([&] { return p->shownCount + p->droppedCount >= 2 && rig.Queued() == 2; }));
+    EXPECT_EQ(p->droppedCount, 0);
+    EXPECT_EQ(rig.sink.Shown(), (std::vector<int32_t>{0, 1}));
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, ADuePictureWaitsForTheOneBeforeToBeDrawn) {
+    Rig rig(5, 0.04);
+    StandClock();
+    // The main thread's side: each picture handed on waits to be drawn.
+    static std::atomic<bool> undrawn{false};
+    static std::atomic<int32_t> replaced{0};
+    undrawn = false;
+    replaced = 0;
+    auto picture = [](void* user, const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength,
+                      double pts) {
+        if (undrawn.exchange(true)) ++replaced;
+        Sink::Picture(user, pixels, width, height, rowLength, pts);
+    };
+    qbVideoPlayParams params;
+    params.sink = qbVideoSink{picture, Sink::Ended, nullptr, &rig.sink, [](void*) { return undrawn.load(); }};
+    ASSERT_EQ(StartVideoPlayback(&rig.stream, params), 0);
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 2; }));
+    // The second picture is due, the third not yet: the second waits while
+    // the first is not drawn.
+    fakeNow = 100.05;
+    const int64_t reads = fakeReads;
+    ASSERT_TRUE(rig.WaitFor([&] { return fakeReads > reads + 50; }));
+    EXPECT_EQ(rig.sink.Shown().size(), 1u);
+    undrawn = false;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() == 2; }));
+    EXPECT_EQ(replaced, 0);
+    EXPECT_EQ(rig.stream.playback->supersededCount, 0);
+    // A main thread that never draws again holds nothing up for long: as
+    // time goes on, every picture is handed on or dropped.
+    fakeNow = 101.0;
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(rig.WaitFor([&] {
+        fakeNow = fakeNow + 0.01;
+        return p->shownCount + p->droppedCount == 5;
+    }));
+    undrawn = false;
+    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
     StopVideoStream(&rig.stream);
 }
 
@@ -278,23 +350,35 @@ TEST(VideoPlaybackTest, TheLastPictureIsShownHoweverLate) {
 }
 
 TEST(VideoPlaybackTest, TheLastPictureIsNeverSkippedToCatchUp) {
-    Rig rig(6, 0.04);
+    // The first pictures after a start are due when ready at the latest, so
+    // the clip runs past them before it falls behind.
+    constexpr int32_t kPictures = 34;
+    Rig rig(kPictures, 0.04);
     fakeNow = 100.0;
     SetVideoWallClock(FakeClock);
     ASSERT_EQ(rig.Start(), 0);
-    // The first shown and both slots full: the decoder holds picture 3 at
-    // most, the last packets wait in the queue.
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.stream.playback->shownCount > 0 && rig.Queued() == 2; }));
+    // The clock moves to each picture as it waits at the head of the queue,
+    // never past it; then, with 26 shown and both slots full, the decoder
+    // holds one picture at most and the last packets wait in the queue.
+    ASSERT_TRUE(rig.WaitFor([&] {
+        qbVideoPlayback* p = rig.stream.playback.get();
+        LockMutex(p->pictureMutex.get());
+        const bool done = p->shownCount >= 26 && p->queued == 2;
+        if (!done && p->queued > 0 && p->slots[p->readIndex].target > fakeNow)
+            fakeNow = p->slots[p->readIndex].target;
+        UnlockMutex(p->pictureMutex.get());
+        return done;
+    }));
     {
         // Far behind: the decoder skips every picture it can.
         LockMutex(rig.stream.playback->pictureMutex.get());
         rig.stream.playback->sync.skipFactor = 1000.0f;
         UnlockMutex(rig.stream.playback->pictureMutex.get());
     }
-    fakeNow = 100.9;
+    fakeNow = fakeNow + 0.9;
     ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_GT(rig.stream.playback->droppedCount, 0);
-    EXPECT_EQ(rig.sink.Shown().back(), 5);
+    EXPECT_EQ(rig.sink.Shown().back(), kPictures - 1);
     StopVideoStream(&rig.stream);
     SetVideoWallClock(nullptr);
 }
