@@ -24,6 +24,9 @@ T* VmResizeVector(ScriptState* L, T* v, size_t oldn, size_t n) {
 // Counts a change in memory the VM holds outside its own blocks, raising
 // ERR_MEM like a failed allocation when growing past the limits.
 void VmCountBytes(ScriptState* L, size_t oldsize, size_t size);
+// Bounds the blocks that freeing keeps for reuse by the live size (at least
+// a fixed floor), handing any excess back to the system (after a collection).
+void VmSetBlockPoolLimit(ScriptState* L, size_t liveBytes);
 // Hands the blocks that freeing kept for reuse back to the system (closing).
 void VmReleaseBlockPool(ScriptState* L);
 // Links a new object into the object list.
