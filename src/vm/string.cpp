@@ -2,6 +2,7 @@
 // between numbers and strings that arithmetic, concatenation and the argument
 // checkers share.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cctype>
 #include <cstdint>
@@ -34,11 +35,36 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Number of decimal digits of u (at least 1); u is below 10^19.
+// Number of decimal digits of u (at least 1); u is below 10^19. The bit
+// length gives the count or one more, and one comparison decides, without a
+// loop over the digits.
 int DecimalDigits(uint64_t u) {
-    int digits = 1;
-    for (uint64_t limit = 10; u >= limit; limit *= 10) digits++;
-    return digits;
+    static constexpr uint64_t kPowersOfTen[] = {
+        1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u, 1000000000u,
+        10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u,
+        1000000000000000u, 10000000000000000u, 100000000000000000u, 1000000000000000000u,
+        10000000000000000000u};
+    const int bits = 64 - std::countl_zero(u | 1);
+    const int low = (bits * 1233) >> 12;  // 1233 / 4096 is just above log10(2)
+    return low + 1 - (u < kPowersOfTen[low] ? 1 : 0);
+}
+
+// Writes the digits of u so that they end just before end, two at a time from
+// the right. Called with 32-bit values where they fit: dividing those by 100
+// is a shorter multiplication.
+template <typename Unsigned>
+void WriteDigitsBefore(char* end, Unsigned u) {
+    char* p = end;
+    while (u >= 100) {
+        p -= 2;
+        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
+        u /= 100;
+    }
+    if (u >= 10) {
+        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
+    } else {
+        p[-1] = static_cast<char>('0' + u);
+    }
 }
 
 int HexDigit(char c) {
@@ -257,18 +283,10 @@ int VmNumberToText(double n, char* buf) {
     uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
     len += DecimalDigits(u);
     buf[len] = '\0';
-    // Two digits at a time from the right.
-    char* p = buf + len;
-    while (u >= 100) {
-        p -= 2;
-        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
-        u /= 100;
-    }
-    if (u >= 10) {
-        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
-    } else {
-        p[-1] = static_cast<char>('0' + u);
-    }
+    if (u <= UINT32_MAX)
+        WriteDigitsBefore(buf + len, static_cast<uint32_t>(u));
+    else
+        WriteDigitsBefore(buf + len, u);
     return len;
 }
 
