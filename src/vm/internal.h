@@ -75,6 +75,10 @@ VmString* VmNewString(ScriptState* L, const char* s, size_t len);
 // A string whose bytes the caller wrote in place (see VmPushStringBlock);
 // owns and frees block in every case, errors included.
 VmString* VmAdoptString(ScriptState* L, void* block, size_t len);
+// The interned string of the n strings at values joined, len bytes in all
+// (below 4294967294): written straight into a new string's block, which is
+// given back when the string exists already.
+VmString* VmJoinStrings(ScriptState* L, const ScriptValue* values, int n, size_t len);
 inline VmString* VmNewCString(ScriptState* L, const char* s) { return VmNewString(L, s, std::strlen(s)); }
 // "0x..." or "$..." hexadecimal (unsigned 32-bit), else strtod; trailing blanks allowed.
 bool VmStringToNumber(const char* s, double* result);

@@ -44,9 +44,10 @@ int DecimalDigits(uint64_t u) {
         10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u,
         1000000000000000u, 10000000000000000u, 100000000000000000u, 1000000000000000000u,
         10000000000000000000u};
-    const int bits = 64 - std::countl_zero(u | 1);
+    const uint64_t v = u | 1;  // 0 has one digit, like 1; no power of ten is odd
+    const int bits = 64 - std::countl_zero(v);
     const int low = (bits * 1233) >> 12;  // 1233 / 4096 is just above log10(2)
-    return low + 1 - (u < kPowersOfTen[low] ? 1 : 0);
+    return low + 1 - (v < kPowersOfTen[low] ? 1 : 0);
 }
 
 // Writes the digits of u so that they end just before end, two at a time from
@@ -183,6 +184,31 @@ namespace {
     if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
 }
 
+// Copies n bytes. Most pieces of a new string are short (a number's digits,
+// a separator): those are moved in one or two words, overlapping, without
+// a call.
+[[gnu::always_inline]] inline void CopyBytes(char* dst, const char* src, size_t n) {
+    if (n >= 8 && n <= 16) {
+        uint64_t head, tail;
+        std::memcpy(&head, src, 8);
+        std::memcpy(&tail, src + n - 8, 8);
+        std::memcpy(dst, &head, 8);
+        std::memcpy(dst + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        std::memcpy(&head, src, 4);
+        std::memcpy(&tail, src + n - 4, 4);
+        std::memcpy(dst, &head, 4);
+        std::memcpy(dst + n - 4, &tail, 4);
+    } else if (n > 0 && n < 4) {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    } else if (n > 16) {
+        std::memcpy(dst, src, n);
+    }
+}
+
 // Whether two byte runs of length len are equal. The hash samples only some
 // bytes of a longer string, so strings that differ elsewhere (lines of
 // numbers that differ in one digit) meet with equal hashes and lengths: their
@@ -216,7 +242,27 @@ VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
     // The size check of the allocator refuses lengths that do not fit 32 bits.
     size_t size = len < 0xFFFFFFFFu ? sizeof(VmString) + len + 1 : SIZE_MAX;
     auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
-    if (len > 0) std::memcpy(VmStrData(ts), s, len);
+    CopyBytes(VmStrData(ts), s, len);
+    LinkString(L, ts, h, len);
+    return ts;
+}
+
+VmString* VmJoinStrings(ScriptState* L, const ScriptValue* values, int n, size_t len) {
+    const size_t size = sizeof(VmString) + len + 1;
+    // The pieces are on the stack, so a collection inside the allocation
+    // keeps them, and it moves nothing.
+    auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
+    char* out = VmStrData(ts);
+    for (int j = 0; j < n; j++) {
+        const VmString* piece = StrValue(values + j);
+        CopyBytes(out, VmStrData(piece), piece->len);
+        out += piece->len;
+    }
+    const uint32_t h = HashBytes(VmStrData(ts), len);
+    if (VmString* found = FindString(L, VmStrData(ts), len, h)) {
+        VmRealloc(L, ts, size, 0);
+        return found;
+    }
     LinkString(L, ts, h, len);
     return ts;
 }
