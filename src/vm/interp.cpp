@@ -457,7 +457,9 @@ OP(BNOT) {
 OP(CONCAT) {
     int b = GetArgB(i), c = GetArgC(i);
     PROTECT(VmConcatRange(L, c - b + 1, c));
-    base[GetArgA(i)] = base[b];
+    // Field by field: the joined string was stored a moment ago as a tag
+    // and a pointer, which one 16-byte load would wait for.
+    CopyValue(base + GetArgA(i), base + b);
     if (VmCheckGC(L)) REFRESH();
     DISPATCH();
 }
