@@ -378,8 +378,8 @@ bool VmRawEqualObj(const ScriptValue* a, const ScriptValue* b) {
 char* VmBufferReserve(ScriptState* L, size_t n) {
     VmScratch* buff = &L->g->buff;
     if (n > buff->size) {
-        // Moderate sizes at least double: a line that a script lengthens
-        // piece by piece would otherwise resize the buffer at every step.
+        // Moderate sizes at least double: strings of growing lengths, one
+        // after another, would otherwise resize the buffer at every step.
         size_t newsize = std::max(n, size_t{32});
         if (buff->size < kBufferDoublingLimit) newsize = std::max(newsize, 2 * buff->size);
         buff->buffer = VmResizeVector(L, buff->buffer, buff->size, newsize);
