@@ -289,16 +289,23 @@ void SweepList(ScriptState* L, GCObject** p) {
     }
 }
 
+// How many buckets ahead the sweep asks for the first string of a chain.
+constexpr size_t kSweepPrefetchDistance = 16;
+
 // The string table holds nothing but strings, so they are freed here at
 // their known size rather than through the general object switch; only the
-// chains marked as used are visited.
+// chains marked as used are visited. Strings lie wherever they were
+// allocated, so reading each header waits for memory unless it was asked
+// for while earlier chains were swept.
 void SweepStrings(ScriptState* L) {
     VmStringTable* tb = &L->g->strt;
     uint64_t* used = VmStringChainBits(tb);
+    const size_t lastBucket = tb->capacity - 1;
     uint32_t freed = 0;
     for (size_t w = 0; w < VmStringChainWords(tb->capacity); w++) {
         for (uint64_t pending = used[w]; pending != 0; pending &= pending - 1) {
             size_t i = w * 64 + static_cast<size_t>(std::countr_zero(pending));
+            __builtin_prefetch(tb->hash[std::min(i + kSweepPrefetchDistance, lastBucket)]);
             GCObject** p = &tb->hash[i];
             while (GCObject* curr = *p) {
                 if (IsKept(curr)) {
@@ -422,6 +429,8 @@ void MarkAndSweep(ScriptState* L, bool atAllocation) {
     VmSweep(L, false);
     if (!atAllocation) ShrinkBuffers(L);
     g->GCthreshold = 2 * g->nblocks - deadmem;
+    // The next collection frees about what is live now.
+    VmSetBlockPoolLimit(L, g->nblocks);
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ T* VmResizeVector(ScriptState* L, T* v, size_t oldn, size_t n) {
 // Counts a change in memory the VM holds outside its own blocks, raising
 // ERR_MEM like a failed allocation when growing past the limits.
 void VmCountBytes(ScriptState* L, size_t oldsize, size_t size);
+// Bounds the blocks that freeing keeps for reuse by the live size (at least
+// a fixed floor), handing any excess back to the system (after a collection).
+void VmSetBlockPoolLimit(ScriptState* L, size_t liveBytes);
 // Hands the blocks that freeing kept for reuse back to the system (closing).
 void VmReleaseBlockPool(ScriptState* L);
 // Links a new object into the object list.
@@ -72,6 +75,10 @@ VmString* VmNewString(ScriptState* L, const char* s, size_t len);
 // A string whose bytes the caller wrote in place (see VmPushStringBlock);
 // owns and frees block in every case, errors included.
 VmString* VmAdoptString(ScriptState* L, void* block, size_t len);
+// The interned string of the n strings at values joined, len bytes in all
+// (below 4294967294): written straight into a new string's block, which is
+// given back when the string exists already.
+VmString* VmJoinStrings(ScriptState* L, const ScriptValue* values, int n, size_t len);
 inline VmString* VmNewCString(ScriptState* L, const char* s) { return VmNewString(L, s, std::strlen(s)); }
 // "0x..." or "$..." hexadecimal (unsigned 32-bit), else strtod; trailing blanks allowed.
 bool VmStringToNumber(const char* s, double* result);

@@ -123,7 +123,12 @@ void VmSetEndFlag(ScriptState* L, int value) {
     VmUpdateTrap(L->g->mainthread ? L->g->mainthread : L);
     if (L->g->mainthread && L != L->g->mainthread) VmUpdateTrap(L);
 }
-int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
+// The interpreter loop follows this small function, which starts a cache
+// line: so the loop starts 16 bytes into a line whatever the linker puts
+// before this file. Where it happened to land moved fib, loop, closure and
+// native calls by 5 to 13 % between builds that differed only in other files;
+// 16 bytes in measured best (0, 32 and 48 were slower).
+[[gnu::aligned(64)]] int VmGetEndFlag(ScriptState* L) { return L->g->endFlag; }
 
 // Dispatch is a table of label addresses (computed goto): one indirect jump
 // per instruction, each from its own site. pc, base and the constants live in

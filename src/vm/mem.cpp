@@ -1,7 +1,6 @@
 // The VM allocator with live-byte accounting, and freeing of every kind of VM
 // object: the one place where object sizes are computed for the free side.
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,18 +29,15 @@ constexpr size_t kPoolMaxSize = kPoolClasses * kPoolStep - kPoolWord;
 constexpr int PoolClass(size_t size) { return static_cast<int>((size + kPoolWord - 1) / kPoolStep); }
 constexpr size_t PoolCapacity(int c) { return static_cast<size_t>(c) * kPoolStep + kPoolWord; }
 
-// What a class holds back is bounded: 64 blocks, or for small blocks as many
-// as fit in 16 KB. A collection frees about as much as the live size, and
-// with a script's usual globals that is well over 64 small strings: past the
-// bound every one of them went back to the system and came from it again.
-constexpr size_t kPoolClassBytes = 16384;
-constexpr uint16_t kPoolMinBlocks = 64;
-constexpr std::array<uint16_t, kPoolClasses> kPoolMaxBlocks = [] {
-    std::array<uint16_t, kPoolClasses> limits{};
-    for (int c = 0; c < kPoolClasses; c++)
-        limits[c] = static_cast<uint16_t>(std::max(size_t{kPoolMinBlocks}, kPoolClassBytes / PoolCapacity(c)));
-    return limits;
-}();
+// What the pool holds back is bounded in bytes, not per class: a collection
+// frees about as much as the live size, mostly in the one or two classes the
+// program is churning, and asks for the same sizes again right after. A bound
+// per class (64 blocks, or 16 KB of small ones) sent every block past it back
+// to the system and fetched it again as soon as the player's own globals made
+// the live size a few hundred KB. Holding up to the live size keeps the peak
+// where it was (the garbage was there before the collection) and is given
+// back when the live size falls.
+constexpr size_t kPoolMinBytes = 256 * 1024;
 
 // Pooled blocks are poisoned for the address sanitizer, so that a use after
 // free is still caught while the block waits for reuse.
@@ -50,15 +46,19 @@ void* PoolTake(VmBlockPool& pool, int c) {
     if (b == nullptr) return nullptr;
     ASAN_UNPOISON_MEMORY_REGION(b, PoolCapacity(c));
     std::memcpy(&pool.head[c], b, sizeof(void*));
-    pool.count[c]--;
+    pool.bytes -= PoolCapacity(c);
+    // The blocks came back in sweep order, scattered: the next one is asked
+    // for now, so that its link and the header written into it are cached
+    // when the class is asked again.
+    __builtin_prefetch(pool.head[c], 1);
     return b;
 }
 
 bool PoolGive(VmBlockPool& pool, void* b, int c) {
-    if (pool.count[c] >= kPoolMaxBlocks[c]) return false;
+    if (pool.bytes + PoolCapacity(c) > pool.limit) return false;
     std::memcpy(b, &pool.head[c], sizeof(void*));
     pool.head[c] = b;
-    pool.count[c]++;
+    pool.bytes += PoolCapacity(c);
     ASAN_POISON_MEMORY_REGION(b, PoolCapacity(c));
     return true;
 }
@@ -194,6 +194,18 @@ void VmCountBytes(ScriptState* L, size_t oldsize, size_t size) {
         g->grownBytes += size - oldsize;
     }
     g->nblocks = g->nblocks - oldsize + size;
+}
+
+void VmSetBlockPoolLimit(ScriptState* L, size_t liveBytes) {
+    VmBlockPool& pool = L->g->pool;
+    pool.limit = std::max(kPoolMinBytes, liveBytes);
+    for (int c = kPoolClasses - 1; c >= 0 && pool.bytes > pool.limit; c--) {
+        while (pool.bytes > pool.limit) {
+            void* b = PoolTake(pool, c);
+            if (b == nullptr) break;
+            std::free(b);
+        }
+    }
 }
 
 void VmReleaseBlockPool(ScriptState* L) {

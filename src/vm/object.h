@@ -184,11 +184,13 @@ struct GosubEntry {
     int depth;
 };
 
-// Freed small blocks kept for reuse, one list per size class (mem.cpp).
+// Freed small blocks kept for reuse, one list per size class (mem.cpp), up
+// to a byte bound that follows the live size.
 constexpr int kPoolClasses = 32;
 struct VmBlockPool {
     void* head[kPoolClasses];
-    uint16_t count[kPoolClasses];
+    size_t bytes;  // the capacities of the blocks held
+    size_t limit;
 };
 
 // Bits of the trap word: non-zero when the interpreter must look before the

@@ -270,11 +270,14 @@ int VmLessEqual(ScriptState* L, const ScriptValue* pa, const ScriptValue* pb) {
     return MetaTruth(CallTMRes(L, *tm, b, a)) ? 0 : 1;
 }
 
+// Strings, most operands of a concatenation, are taken without a call.
+inline bool ConcatOperand(ScriptState* L, ScriptValue* v) { return IsString(v) || VmToStringValue(L, v); }
+
 void VmConcatRange(ScriptState* L, int total, int last) {
     do {
         ScriptValue* top = L->base + last + 1;
         int n = 2;  // values consumed by this step
-        bool ok = VmToStringValue(L, top - 2) && VmToStringValue(L, top - 1);
+        bool ok = ConcatOperand(L, top - 2) && ConcatOperand(L, top - 1);
         if (!ok) {
             ScriptValue x = top[-2], y = top[-1];
             const ScriptValue* tm = VmGetMetamethod(L, &x, TM_CONCAT);
@@ -284,20 +287,14 @@ void VmConcatRange(ScriptState* L, int total, int last) {
             L->base[last - 1] = r;
         } else if (StrValue(top - 1)->len > 0) {
             size_t tl = static_cast<size_t>(StrValue(top - 1)->len) + StrValue(top - 2)->len;
-            for (n = 2; n < total && VmToStringValue(L, top - n - 1); n++) {
+            for (n = 2; n < total && ConcatOperand(L, top - n - 1); n++) {
                 tl += StrValue(top - n - 1)->len;
                 if (tl > kMaxConcatLength) Raise(L, ERR_INTERNAL);
             }
             if (tl > kMaxConcatLength) Raise(L, ERR_INTERNAL);
-            char* buffer = VmBufferReserve(L, tl);
+            VmString* joined = VmJoinStrings(L, top - n, n, tl);
             top = L->base + last + 1;
-            size_t pos = 0;
-            for (int j = n; j > 0; j--) {
-                const VmString* s = StrValue(top - j);
-                std::memcpy(buffer + pos, VmStrData(s), s->len);
-                pos += s->len;
-            }
-            SetString(top - n, VmNewString(L, buffer, tl));
+            SetString(top - n, joined);
         }
         total -= n - 1;
         last -= n - 1;

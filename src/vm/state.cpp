@@ -64,6 +64,7 @@ void OpenBody(ScriptState* L, void*) {
     g->nblocks = sizeof(ScriptState) + sizeof(VmGlobal);
     g->GCthreshold = SIZE_MAX;  // nothing is collected while the state is being built
     L->g = g;
+    VmSetBlockPoolLimit(L, 0);
 
     InitStack(L);
     // The default metatable is created while defaultMeta is still nil, so it

@@ -2,6 +2,7 @@
 // between numbers and strings that arithmetic, concatenation and the argument
 // checkers share.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cctype>
 #include <cstdint>
@@ -34,11 +35,37 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Number of decimal digits of u (at least 1); u is below 10^19.
+// Number of decimal digits of u (at least 1); u is below 10^19. The bit
+// length gives the count or one more, and one comparison decides, without a
+// loop over the digits.
 int DecimalDigits(uint64_t u) {
-    int digits = 1;
-    for (uint64_t limit = 10; u >= limit; limit *= 10) digits++;
-    return digits;
+    static constexpr uint64_t kPowersOfTen[] = {
+        1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u, 1000000000u,
+        10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u,
+        1000000000000000u, 10000000000000000u, 100000000000000000u, 1000000000000000000u,
+        10000000000000000000u};
+    const uint64_t v = u | 1;  // 0 has one digit, like 1; no power of ten is odd
+    const int bits = 64 - std::countl_zero(v);
+    const int low = (bits * 1233) >> 12;  // 1233 / 4096 is just above log10(2)
+    return low + 1 - (v < kPowersOfTen[low] ? 1 : 0);
+}
+
+// Writes the digits of u so that they end just before end, two at a time from
+// the right. Called with 32-bit values where they fit: dividing those by 100
+// is a shorter multiplication.
+template <typename Unsigned>
+void WriteDigitsBefore(char* end, Unsigned u) {
+    char* p = end;
+    while (u >= 100) {
+        p -= 2;
+        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
+        u /= 100;
+    }
+    if (u >= 10) {
+        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
+    } else {
+        p[-1] = static_cast<char>('0' + u);
+    }
 }
 
 int HexDigit(char c) {
@@ -140,8 +167,8 @@ void VmStringTableResize(ScriptState* L, uint32_t newsize) {
 namespace {
 
 // Fills the header of a string whose bytes are in place and enters it into
-// the table.
-void LinkString(ScriptState* L, VmString* ts, uint32_t h, size_t len) {
+// the table. Inlined: every new string passes here.
+[[gnu::always_inline]] inline void LinkString(ScriptState* L, VmString* ts, uint32_t h, size_t len) {
     VmStringTable* tb = &L->g->strt;
     const uint32_t b = h & (tb->capacity - 1);
     ts->tt = kTypeString;
@@ -157,12 +184,52 @@ void LinkString(ScriptState* L, VmString* ts, uint32_t h, size_t len) {
     if (tb->nuse > tb->size && tb->size <= kMaxStringBuckets) VmStringTableResize(L, tb->size * 2);
 }
 
-// The interned string of these bytes, or null.
-VmString* FindString(ScriptState* L, const char* s, size_t len, uint32_t h) {
+// Copies n bytes. Most pieces of a new string are short (a number's digits,
+// a separator): those are moved in one or two words, overlapping, without
+// a call.
+[[gnu::always_inline]] inline void CopyBytes(char* dst, const char* src, size_t n) {
+    if (n >= 8 && n <= 16) {
+        uint64_t head, tail;
+        std::memcpy(&head, src, 8);
+        std::memcpy(&tail, src + n - 8, 8);
+        std::memcpy(dst, &head, 8);
+        std::memcpy(dst + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        std::memcpy(&head, src, 4);
+        std::memcpy(&tail, src + n - 4, 4);
+        std::memcpy(dst, &head, 4);
+        std::memcpy(dst + n - 4, &tail, 4);
+    } else if (n > 0 && n < 4) {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    } else if (n > 16) {
+        std::memcpy(dst, src, n);
+    }
+}
+
+// Whether two byte runs of length len are equal. The hash samples only some
+// bytes of a longer string, so strings that differ elsewhere (lines of
+// numbers that differ in one digit) meet with equal hashes and lengths: their
+// first word tells most of them apart without a call.
+[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t len) {
+    if (len >= sizeof(uint64_t)) {
+        uint64_t wa, wb;
+        std::memcpy(&wa, a, sizeof wa);
+        std::memcpy(&wb, b, sizeof wb);
+        if (wa != wb) return false;
+    }
+    return std::memcmp(a, b, len) == 0;
+}
+
+// The interned string of these bytes, or null. The stored hash is compared
+// first, then the length, then the bytes.
+[[gnu::always_inline]] inline VmString* FindString(ScriptState* L, const char* s, size_t len, uint32_t h) {
     const VmStringTable* tb = &L->g->strt;
     for (GCObject* o = tb->hash[h & (tb->capacity - 1)]; o != nullptr; o = o->next) {
         auto* ts = static_cast<VmString*>(o);
-        if (ts->len == len && std::memcmp(s, VmStrData(ts), len) == 0) return ts;
+        if (ts->hash == h && ts->len == len && SameBytes(s, VmStrData(ts), len)) return ts;
     }
     return nullptr;
 }
@@ -175,7 +242,27 @@ VmString* VmNewString(ScriptState* L, const char* s, size_t len) {
     // The size check of the allocator refuses lengths that do not fit 32 bits.
     size_t size = len < 0xFFFFFFFFu ? sizeof(VmString) + len + 1 : SIZE_MAX;
     auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
-    if (len > 0) std::memcpy(VmStrData(ts), s, len);
+    CopyBytes(VmStrData(ts), s, len);
+    LinkString(L, ts, h, len);
+    return ts;
+}
+
+VmString* VmJoinStrings(ScriptState* L, const ScriptValue* values, int n, size_t len) {
+    const size_t size = sizeof(VmString) + len + 1;
+    // The pieces are on the stack, so a collection inside the allocation
+    // keeps them, and it moves nothing.
+    auto* ts = static_cast<VmString*>(VmRealloc(L, nullptr, 0, size));
+    char* out = VmStrData(ts);
+    for (int j = 0; j < n; j++) {
+        const VmString* piece = StrValue(values + j);
+        CopyBytes(out, VmStrData(piece), piece->len);
+        out += piece->len;
+    }
+    const uint32_t h = HashBytes(VmStrData(ts), len);
+    if (VmString* found = FindString(L, VmStrData(ts), len, h)) {
+        VmRealloc(L, ts, size, 0);
+        return found;
+    }
     LinkString(L, ts, h, len);
     return ts;
 }
@@ -242,18 +329,10 @@ int VmNumberToText(double n, char* buf) {
     uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
     len += DecimalDigits(u);
     buf[len] = '\0';
-    // Two digits at a time from the right.
-    char* p = buf + len;
-    while (u >= 100) {
-        p -= 2;
-        std::memcpy(p, &kDigitPairs[2 * (u % 100)], 2);
-        u /= 100;
-    }
-    if (u >= 10) {
-        std::memcpy(p - 2, &kDigitPairs[2 * u], 2);
-    } else {
-        p[-1] = static_cast<char>('0' + u);
-    }
+    if (u <= UINT32_MAX)
+        WriteDigitsBefore(buf + len, static_cast<uint32_t>(u));
+    else
+        WriteDigitsBefore(buf + len, u);
     return len;
 }
 
@@ -299,8 +378,8 @@ bool VmRawEqualObj(const ScriptValue* a, const ScriptValue* b) {
 char* VmBufferReserve(ScriptState* L, size_t n) {
     VmScratch* buff = &L->g->buff;
     if (n > buff->size) {
-        // Moderate sizes at least double: a line that a script lengthens
-        // piece by piece would otherwise resize the buffer at every step.
+        // Moderate sizes at least double: strings of growing lengths, one
+        // after another, would otherwise resize the buffer at every step.
         size_t newsize = std::max(n, size_t{32});
         if (buff->size < kBufferDoublingLimit) newsize = std::max(newsize, 2 * buff->size);
         buff->buffer = VmResizeVector(L, buff->buffer, buff->size, newsize);

@@ -1,7 +1,7 @@
 // The collector's costs behind its fixed rules: the string table's physical
 // array that keeps spare room beyond its nominal size, the sweep that visits
-// only used chains, the pooled small blocks under the memory limit, and the
-// scratch buffer that concatenation reuses.
+// only used chains, the pooled small blocks under the memory limit and their
+// bound, and concatenation across collections.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -158,6 +158,36 @@ TEST_F(GcPolicy, PooledBlocksStillCountAgainstTheMemoryLimit) {
     size_t before = L->g->nblocks;
     VmString* s = Intern("a string of some forty bytes, give or take");
     EXPECT_EQ(L->g->nblocks, before + sizeof(VmString) + s->len + 1);
+}
+
+// A collection frees about the live size at once, mostly in a size class or
+// two, and the program asks for those sizes again right after: the pool keeps
+// all of it (a fixed count per class sent most back to the system), never
+// more than its bound, and gives back what is beyond the bound once the live
+// size falls.
+TEST_F(GcPolicy, ThePoolHoldsWhatACollectionFreesUpToTheLiveSize) {
+    const VmBlockPool& pool = L->g->pool;
+    MakeGarbage(3000, "n");
+    VmCollect(L);
+    EXPECT_GE(pool.bytes, 3000 * (sizeof(VmString) + 3));
+    EXPECT_LE(pool.bytes, pool.limit);
+    MakeGarbage(3000, "m");  // served from the pool
+    EXPECT_LT(pool.bytes, 1000 * (sizeof(VmString) + 3));
+
+    std::vector<VmString*> kept = MakeSurvivors(20000);
+    VmCollect(L);
+    EXPECT_GE(pool.limit, L->g->nblocks);
+    MakeGarbage(20000, "a string of some forty bytes, give or take ");
+    VmCollect(L);
+    const size_t heldWhileLarge = pool.bytes;
+    EXPECT_GE(heldWhileLarge, 20000 * (sizeof(VmString) + 45));
+    EXPECT_LE(heldWhileLarge, pool.limit);
+    ExpectStillInterned(kept);
+
+    VmSetTop(L, 0);
+    VmCollect(L);
+    EXPECT_LT(pool.limit, heldWhileLarge);
+    EXPECT_LE(pool.bytes, pool.limit);
 }
 
 // A line lengthened number by number across many collections reads back

@@ -138,7 +138,9 @@ TEST_F(OpenState, HugeRequestRaisesOutOfMemoryAndCountsNothing) {
 // including around its limits, for negatives and for -0.
 TEST(NumberText, WholeNumbersMatchTheFormatter) {
     std::vector<double> values = {0.0, -0.0, 1, -1, 9, 10, 99999999999999.0, -99999999999999.0, 1e14, -1e14,
-                                  123456789012345.0, 4294967295.0, 0.5, -2.5, 1e300, 1e-300};
+                                  123456789012345.0, 4294967295.0, 4294967296.0, 0.5, -2.5, 1e300, 1e-300};
+    // The digit count is decided at each power of ten.
+    for (double p = 10; p < 1e14; p *= 10) values.insert(values.end(), {p - 1, p, -p, 1 - p});
     uint64_t x = 88172645463325252ull;
     for (int i = 0; i < 20000; i++) {
         x ^= x << 13;
