@@ -160,6 +160,42 @@ TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
     }
 }
 
+// Every frame of the water and the swirl, each way, small (one thread) and
+// large enough to share rows among threads, as a digest: the frames they
+// drew when a layer's frame redrew the layer stack after the kernel, before
+// the redraw followed the kernel band by band.
+TEST_F(ShapeEffects, DisplacedFramesKeepTheirPixels) {
+    struct Expected {
+        Way way;
+        int32_t type;
+        bool large;
+        uint64_t digest;
+    };
+    const Expected cases[] = {
+        {Way::BGPicTransition, 134, false, 16961477862316787075ull},
+        {Way::BrushLayerRealtime, 134, false, 4600225701970328295ull},
+        {Way::HideLayer, 135, false, 14844143554461840231ull},
+        {Way::ShowLayer, 137, false, 9186397750841054183ull},
+        {Way::BrushAlpha, 138, false, 7916547934336208130ull},
+        {Way::BrushLayerRealtime, 138, false, 5839122693000811274ull},
+        {Way::HideLayer, 138, false, 7835093714614989693ull},
+        {Way::BrushLayerRealtime, 136, true, 10077904040574714755ull},
+        {Way::BrushLayerRealtime, 138, true, 18091226765828713923ull},
+        {Way::ShowLayer, 138, true, 10244785589560656454ull},
+    };
+    for (const Expected& e : cases) {
+        const EffectCase c = e.large ? EffectCase{e.way, e.type, 16, -90, -40, 261, 157}
+                                     : EffectCase{e.way, e.type, 7, 13, 9, 71, 53};
+        SCOPED_TRACE(c.Name());
+        const std::vector<Picture> frames = Frames(c);
+        ASSERT_FALSE(frames.empty());
+        uint64_t digest = 1469598103934665603ull;
+        for (const Picture& f : frames)
+            for (uint32_t v : f) digest = (digest ^ v) * 1099511628211ull;
+        EXPECT_EQ(digest, e.digest) << frames.size() << " frames";
+    }
+}
+
 TEST_F(ShapeEffects, DissolveOrderFollowsTheMap) {
     constexpr int32_t w = 40, h = 30;
     // The map is the run's first draws: the same seed gives it here.
