@@ -1,6 +1,7 @@
 #include "transitions/ripples.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
@@ -186,13 +187,17 @@ struct LayerBands {
     qbLayerRowWalk walk;
     qbRect shown;          // on the screen, cut to the picture
     int64_t offsetY = 0;   // the screen row of the image's row 0
+    // Rows the kernel made (and the bands redrew): a kernel that gave up
+    // part way leaves the frame to the whole redraw.
+    std::atomic<int64_t> rowsDone{0};
 };
 
 void RedrawBand(void* context, int32_t from, int32_t to) {
-    const auto* b = static_cast<const LayerBands*>(context);
+    auto* b = static_cast<LayerBands*>(context);
     const int64_t y0 = std::clamp<int64_t>(from + b->offsetY, INT32_MIN, INT32_MAX);
     const int64_t y1 = std::clamp<int64_t>(to + b->offsetY, INT32_MIN, INT32_MAX);
     DrawLayerRowWalk(b->walk, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+    b->rowsDone.fetch_add(to - from, std::memory_order_relaxed);
 }
 
 // What ShowBlendFrame's redraw of the effect rectangle would draw, made
@@ -247,7 +252,7 @@ void DisplaceFrame(qbEffectState* s, qbDisplaceData* p, R& r, Run32 run32, Run16
     }
     s->layerImages.holdsPicture = 0;
     if (!s->realtime) DrawEffectPieceFrom(s, p->work, nullptr, nullptr, 0, 0, s->width, s->height);
-    if (banded) ShowRedrawnFrame(s, bands);
+    if (banded && bands.rowsDone.load(std::memory_order_relaxed) == s->height) ShowRedrawnFrame(s, bands);
     else ShowBlendFrame(s);
 }
 
