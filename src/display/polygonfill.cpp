@@ -3,6 +3,7 @@
 #include "display/polygonfill.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "core/numbers.h"
@@ -21,8 +22,19 @@ int32_t Crossing(int32_t xl, int32_t yl, int32_t xh, int32_t yh, int32_t y) {
     return ClampToInt32(static_cast<double>(step) + 0.5 + xl);
 }
 
+// Pixels x0 .. x1 of a row whose first pixel is each byte's top bit: the
+// bytes between the ends whole (a star's span is most of the screen wide).
 void SetSpan(uint8_t* row, int32_t x0, int32_t x1) {
-    for (int32_t x = x0; x <= x1; ++x) row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+    const int32_t first = x0 >> 3, last = x1 >> 3;
+    const auto head = static_cast<uint8_t>(0xFFu >> (x0 & 7));
+    const auto tail = static_cast<uint8_t>(0xFFu << (7 - (x1 & 7)));
+    if (first == last) {
+        row[first] |= static_cast<uint8_t>(head & tail);
+        return;
+    }
+    row[first] |= head;
+    if (last - first > 1) std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
+    row[last] |= tail;
 }
 
 }  // namespace

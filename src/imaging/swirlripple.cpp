@@ -38,6 +38,8 @@ struct Planes {
     uint8_t* destinationMask;
     int32_t destinationMaskPitch;
     qbRowWorkers* workers;
+    void (*rowsDone)(void*, int32_t, int32_t);
+    void* rowsContext;
 };
 
 template <typename R>
@@ -46,7 +48,7 @@ Planes PlanesOf(const R& r) {
             r.source2Pitch,     r.destinationPitch, r.pixelFormat,          r.width,
             r.height,           r.sourceAlpha,     r.sourceAlphaPitch,      r.destinationAlpha,
             r.destinationAlphaPitch, r.sourceMask, r.sourceMaskPitch,       r.destinationMask,
-            r.destinationMaskPitch, r.workers};
+            r.destinationMaskPitch, r.workers,           r.rowsDone,      r.rowsContext};
 }
 
 inline size_t At(int32_t x, int32_t y, int32_t pitch) {
@@ -264,9 +266,16 @@ void Displace(const Planes& r, int32_t k, bool reverse, const RowSet* vector, Ro
             else if (r.source2) blendRow(y, xs, ys);
             else moveRow(y, xs, ys);
         }
+        if (r.rowsDone) r.rowsDone(r.rowsContext, from, to);
     };
-    if (shares > 1) r.workers->Run(r.height, kRowsPerChunk, rows);
-    else rows(0, 0, r.height);
+    if (shares > 1) {
+        r.workers->Run(r.height, kRowsPerChunk, rows);
+    } else if (r.rowsDone) {
+        for (int32_t from = 0; from < r.height; from += kRowsPerChunk)
+            rows(0, from, std::min(r.height, from + kRowsPerChunk));
+    } else {
+        rows(0, 0, r.height);
+    }
 }
 
 // Row y's source positions of the columns from .. to - 1.

@@ -34,6 +34,12 @@ struct qbSwirlRequest {
     uint8_t* destinationMask = nullptr;
     int32_t destinationMaskPitch = 0;
     qbRowWorkers* workers = nullptr;  // non-null: rows shared out to these
+    // Called for each band of rows from .. to - 1 once they are done, on
+    // the thread that did them (bands go out a few rows at a time then,
+    // with or without workers), so that what shows them can follow while
+    // they are in the caches.
+    void (*rowsDone)(void* context, int32_t from, int32_t to) = nullptr;
+    void* rowsContext = nullptr;
 };
 
 struct qbRippleRequest {
@@ -64,6 +70,12 @@ struct qbRippleRequest {
     uint8_t* destinationMask = nullptr;
     int32_t destinationMaskPitch = 0;
     qbRowWorkers* workers = nullptr;  // non-null: rows shared out to these
+    // Called for each band of rows from .. to - 1 once they are done, on
+    // the thread that did them (bands go out a few rows at a time then,
+    // with or without workers), so that what shows them can follow while
+    // they are in the caches.
+    void (*rowsDone)(void* context, int32_t from, int32_t to) = nullptr;
+    void* rowsContext = nullptr;
 };
 
 // Whether a picture of this size is large enough for the kernels to share

@@ -664,17 +664,7 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
 
 namespace {
 
-// One layer as the row walk draws it: its pixels and plane, and where its
-// image lies on the picture.
-struct RowLayer {
-    const uint32_t* pixels = nullptr;
-    int32_t rowLength = 0;
-    const uint8_t* mask = nullptr;
-    const uint8_t* alpha = nullptr;
-    int32_t planeRowBytes = 0;
-    qbRect area;             // picture coordinates the image covers
-    int32_t offX = 0, offY = 0;  // image position minus picture position
-};
+using RowLayer = qbLayerRowWalk::Layer;
 
 bool Disjoint(const qbRect* rects, int32_t count) {
     for (int32_t i = 0; i < count; ++i)
@@ -768,11 +758,14 @@ void DrawRowSpan(const RowLayer& l, uint32_t* dstRow, int32_t x, int32_t y, int3
 
 }  // namespace
 
-bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
-                      int32_t count) {
+bool PrepareLayerRowWalk(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
+                         int32_t count, qbLayerRowWalk* walk) {
     if (!dest || count < 1 || GetBlitRoute()) return false;
     const int32_t right = std::min(bgpic->currentWidth, dest->width), bottom = std::min(bgpic->currentHeight, dest->height);
-    std::vector<qbRect> cut;
+    std::vector<qbRect>& cut = walk->cut;
+    cut.clear();
+    walk->layers.clear();
+    walk->box = {};
     cut.reserve(static_cast<size_t>(count));
     int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN;
     for (int32_t i = 0; i < count; ++i) {
@@ -794,27 +787,36 @@ bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitm
                              bgView.pixelFormat != to.pixelFormat || bg->width < right || bg->height < bottom))
         return false;
     if (SpritesNear(bgpic, box) || !Disjoint(cut.data(), static_cast<int32_t>(cut.size()))) return false;
-    std::vector<RowLayer> layers;
     if (bgpic->layers) {
         for (const auto& owned : bgpic->layers->layers) {
             qbLayer* layer = owned.get();
             if (layer->type == kLayerNoObject || layer->hidden || layer->pending) continue;
-            if (!TakeRowLayer(L, layer, box, to.pixelFormat, &layers)) return false;
+            if (!TakeRowLayer(L, layer, box, to.pixelFormat, &walk->layers)) return false;
         }
     }
-    auto* dstPixels = static_cast<uint32_t*>(to.pixels);
-    const auto* bgPixels = bg && bg != dest ? static_cast<const uint32_t*>(bgView.pixels) : nullptr;
-    for (int32_t y = box.y; y < box.y + box.height; ++y) {
-        uint32_t* dstRow = dstPixels + static_cast<intptr_t>(y) * to.rowLength;
-        if (bgPixels) {
-            const uint32_t* bgRow = bgPixels + static_cast<intptr_t>(y) * bgView.rowLength;
+    walk->box = box;
+    walk->dstPixels = static_cast<uint32_t*>(to.pixels);
+    walk->dstRowLength = to.rowLength;
+    walk->bgPixels = bg && bg != dest ? static_cast<const uint32_t*>(bgView.pixels) : nullptr;
+    walk->bgRowLength = bgView.rowLength;
+    return true;
+}
+
+void DrawLayerRowWalk(const qbLayerRowWalk& walk, int32_t from, int32_t to) {
+    from = std::max(from, walk.box.y);
+    to = std::min<int32_t>(to, walk.box.y + walk.box.height);
+    const std::vector<qbRect>& cut = walk.cut;
+    for (int32_t y = from; y < to; ++y) {
+        uint32_t* dstRow = walk.dstPixels + static_cast<intptr_t>(y) * walk.dstRowLength;
+        if (walk.bgPixels) {
+            const uint32_t* bgRow = walk.bgPixels + static_cast<intptr_t>(y) * walk.bgRowLength;
             for (const qbRect& r : cut) {
                 if (y < r.y || y - r.y >= r.height) continue;
                 if (r.width == 1) dstRow[r.x] = bgRow[r.x];
                 else std::memcpy(dstRow + r.x, bgRow + r.x, static_cast<size_t>(r.width) * 4);
             }
         }
-        for (const RowLayer& l : layers) {
+        for (const RowLayer& l : walk.layers) {
             if (y < l.area.y || y - l.area.y >= l.area.height) continue;
             for (const qbRect& r : cut) {
                 if (y < r.y || y - r.y >= r.height) continue;
@@ -823,5 +825,12 @@ bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitm
             }
         }
     }
+}
+
+bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
+                      int32_t count) {
+    qbLayerRowWalk walk;
+    if (!PrepareLayerRowWalk(L, display, bgpic, dest, rects, count, &walk)) return false;
+    DrawLayerRowWalk(walk, walk.box.y, walk.box.y + walk.box.height);
     return true;
 }

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "imaging/geometry.h"
 
 #include "objects/objecttransform.h"
 
@@ -31,6 +34,36 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* 
 // picture and dest as RedrawLayers cuts them.
 bool RedrawLayerRects(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
                       int32_t count);
+
+// RedrawLayerRects in two steps, so that a picture made in bands (a layer
+// effect's frame) can have each band's rows redrawn as soon as they are
+// made, on the thread that made them. Prepare takes what the rows need on
+// the calling thread (false: the row walk cannot draw these rectangles);
+// DrawLayerRowWalk then draws the picture rows from .. to - 1 of them. Its
+// calls may run on several threads at once for disjoint rows, as long as
+// nothing changes the layers, their pictures or the background meanwhile.
+struct qbLayerRowWalk {
+    // One layer as the row walk draws it: its pixels and plane, and where
+    // its image lies on the picture.
+    struct Layer {
+        const uint32_t* pixels = nullptr;
+        int32_t rowLength = 0;
+        const uint8_t* mask = nullptr;
+        const uint8_t* alpha = nullptr;
+        int32_t planeRowBytes = 0;
+        qbRect area;                 // picture coordinates the image covers
+        int32_t offX = 0, offY = 0;  // image position minus picture position
+    };
+    std::vector<qbRect> cut;  // the rectangles cut to the picture
+    qbRect box;               // around them; empty when nothing is left
+    std::vector<Layer> layers;
+    uint32_t* dstPixels = nullptr;
+    const uint32_t* bgPixels = nullptr;  // null: the background is dest itself
+    int32_t dstRowLength = 0, bgRowLength = 0;
+};
+bool PrepareLayerRowWalk(ScriptState* L, qbDisplay* display, qbBGPic* bgpic, qbBitmap* dest, const qbRect* rects,
+                         int32_t count, qbLayerRowWalk* walk);
+void DrawLayerRowWalk(const qbLayerRowWalk& walk, int32_t from, int32_t to);
 
 // The image a layer shows: its transformed or own image, else its source
 // object's picture (full size; the state's source offset applies). 0,

@@ -1,15 +1,20 @@
 #include "transitions/ripples.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/bitmaplock.h"
 #include "core/errcodes.h"
 #include "core/memory.h"
 #include "core/rowworkers.h"
+#include "display/bgpics.h"
+#include "display/display.h"
+#include "display/refresh.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/planekernels.h"
 #include "imaging/swirlripple.h"
+#include "objects/compositor.h"
 #include "objects/layers.h"
 #include "transitions/effectframe.h"
 #include "transitions/effecthelpers.h"
@@ -172,20 +177,83 @@ void ShowFinalPicture(qbEffectState* s, qbDisplaceData* p) {
     MultiplyAlpha(AlphaRowsOf(li.alpha, 0, 0), AlphaRowsOf(p->alphaCopy, 0, 0), s->width, s->height, 255);
 }
 
-// The frame's pixels come from the kernel; the plain bitmaps then show them.
+// A layer frame's redraw of the layer stack, done band by band right
+// after the kernel makes each band of the layer's image, on the thread
+// that made it: the redraw is shared among the row workers and reads rows
+// still in the caches, where after the kernel it was a serial pass over
+// the whole picture. What the redraw leaves in the display's picture is
+// the same; the window is shown from it after the kernel.
+struct LayerBands {
+    qbLayerRowWalk walk;
+    qbRect shown;          // on the screen, cut to the picture
+    int64_t offsetY = 0;   // the screen row of the image's row 0
+    // Rows the kernel made (and the bands redrew): a kernel that gave up
+    // part way leaves the frame to the whole redraw.
+    std::atomic<int64_t> rowsDone{0};
+};
+
+void RedrawBand(void* context, int32_t from, int32_t to) {
+    auto* b = static_cast<LayerBands*>(context);
+    const int64_t y0 = std::clamp<int64_t>(from + b->offsetY, INT32_MIN, INT32_MAX);
+    const int64_t y1 = std::clamp<int64_t>(to + b->offsetY, INT32_MIN, INT32_MAX);
+    DrawLayerRowWalk(b->walk, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+    b->rowsDone.fetch_add(to - from, std::memory_order_relaxed);
+}
+
+// What ShowBlendFrame's redraw of the effect rectangle would draw, made
+// ready for the bands; false where that takes the general redraw (styles,
+// transparency, sprites, a route), or shows nothing, or is not to be now.
+bool PrepareLayerBands(qbEffectState* s, LayerBands* b) {
+    if (!s->realtime || !s->layer || s->layerHasExtras || s->replaying || !s->shownRects.empty()) return false;
+    qbDisplay* d = GetCurrentDisplay();
+    qbBGPic* shown = d ? d->bgpic : nullptr;
+    if (!shown || !d->backBuffer) return false;
+    const qbRect effect{s->x, s->y, s->width, s->height};
+    const qbRect cut = IntersectRects(effect, qbRect{0, 0, shown->currentWidth, shown->currentHeight});
+    if (cut.width < 1 || cut.height < 1) return false;
+    if (!PrepareLayerRowWalk(s->script, d, shown, d->backBuffer.get(), &cut, 1, &b->walk)) return false;
+    if (b->walk.box.width < 1 || b->walk.box.height < 1) return false;
+    b->shown = cut;
+    b->offsetY = s->y;
+    return true;
+}
+
+// ShowBlendFrame for a frame whose bands are redrawn already.
+void ShowRedrawnFrame(qbEffectState* s, const LayerBands& b) {
+    if (!s->noBorderFade) s->layer->shadowfade = s->layer->borderfade = s->blendLevel + 1;
+    if (qbDisplay* d = GetCurrentDisplay(); d && d->backBuffer)
+        RefreshDisplayRect(d->backBuffer.get(), b.shown.x, b.shown.y, d, b.shown.x, b.shown.y, b.shown.width,
+                           b.shown.height, kRefreshScaled);
+    PresentEffectFrame(s);
+}
+
+// The frame's pixels come from the kernel; the plain bitmaps then show
+// them, a layer's frame is shown (ShowBlendFrame, or the bands' redraw).
 template <class R, class Run32, class Run16>
 void DisplaceFrame(qbEffectState* s, qbDisplaceData* p, R& r, Run32 run32, Run16 run16) {
     qbBitmap* to = s->realtime ? s->layerImages.bitmap : p->work;
+    LayerBands bands;
+    bool banded = false;
     {
         DisplaceLocks locks(s->image, s->realtime ? nullptr : s->background, to);
         if (locks.ok) {
             SetDisplacePlanes(s, p, locks, r);
-            if (locks.destination.bytesPerPixel == 4) run32(r);
-            else run16(r);
+            if (locks.destination.bytesPerPixel == 4) {
+                banded = PrepareLayerBands(s, &bands);
+                if (banded) {
+                    r.rowsDone = RedrawBand;
+                    r.rowsContext = &bands;
+                }
+                run32(r);
+            } else {
+                run16(r);
+            }
         }
     }
     s->layerImages.holdsPicture = 0;
     if (!s->realtime) DrawEffectPieceFrom(s, p->work, nullptr, nullptr, 0, 0, s->width, s->height);
+    if (banded && bands.rowsDone.load(std::memory_order_relaxed) == s->height) ShowRedrawnFrame(s, bands);
+    else ShowBlendFrame(s);
 }
 
 }  // namespace
@@ -225,6 +293,7 @@ int RenderWater(qbEffectState* s, int* done) {
     if (step >= last) {
         *done = 1;
         ShowFinalPicture(s, p);
+        ShowBlendFrame(s);
     } else {
         qbRippleRequest r;
         r.distances = p->distances;
@@ -241,7 +310,6 @@ int RenderWater(qbEffectState* s, int* done) {
             s, p, r, [step](qbRippleRequest& q) { RipplePixels32(q, step); },
             [step](qbRippleRequest& q) { RipplePixels16(q, step); });
     }
-    ShowBlendFrame(s);
     if (!seek) ++s->frame;
     return 0;
 }
@@ -272,6 +340,7 @@ int RenderStrudel(qbEffectState* s, int* done) {
     if (angle >= kSwirlSteps) {
         *done = 1;
         ShowFinalPicture(s, p);
+        ShowBlendFrame(s);
     } else {
         qbSwirlRequest r;
         r.sine = p->sine;
@@ -280,7 +349,6 @@ int RenderStrudel(qbEffectState* s, int* done) {
             s, p, r, [angle](qbSwirlRequest& q) { SwirlPixels32(q, angle); },
             [angle](qbSwirlRequest& q) { SwirlPixels16(q, angle); });
     }
-    ShowBlendFrame(s);
     if (!seek) ++s->frame;
     return 0;
 }

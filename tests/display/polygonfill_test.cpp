@@ -116,6 +116,25 @@ TEST(PolygonFill, RandomPolygonsFollowTheRule) {
     }
 }
 
+// A span sets its ends' partial bytes and the whole bytes between, for
+// every start and end within and across bytes, and keeps the bits that
+// were set around and inside it.
+TEST(PolygonFill, SpansSetEveryBitBetweenTheirEnds) {
+    for (int32_t x0 = 0; x0 < 24; ++x0)
+        for (int32_t x1 = x0; x1 < 40; ++x1) {
+            Plane plane(48, 3);
+            for (uint32_t i = 0; i < plane.rowBytes * 3u; ++i) plane.Rows()[i] = 0x24;
+            plane.Fill({{x0, 0}, {x1, 0}, {x1, 2}, {x0, 2}});
+            ASSERT_TRUE(plane.GuardsClean());
+            for (int32_t y = 0; y < 3; ++y)
+                for (int32_t x = 0; x < 48; ++x) {
+                    const bool before = (0x24 >> (7 - (x & 7))) & 1;
+                    ASSERT_EQ(plane.Bit(x, y), before || Reference({{x0, 0}, {x1, 0}, {x1, 2}, {x0, 2}}, x, y))
+                        << x0 << ".." << x1 << " at " << x << "," << y;
+                }
+        }
+}
+
 TEST(PolygonFill, MaskPlaneWithoutAWorkBuffer) {
     BitmapPtr mask(AllocMask(nullptr, 10, 10, true, nullptr, 0));
     ASSERT_TRUE(mask);

@@ -104,13 +104,16 @@ TEST_F(ShapeEffects, HidingClearsTheWedgeFromThePlane) {
 // below the hand or the star's box, a layer's dissolve plane was drawn
 // whole each frame, the pixel zoom's blocks went through work and a fade's
 // layer images were all written every frame, and a roll's curl was
-// copied a column at a time. Pixels must not move when
-// the per-frame work shrinks.
+// copied a column at a time; and the water and the swirl, small (one
+// thread) and large enough to share rows among threads ("large"), from when
+// a layer's frame redrew the layer stack after the kernel rather than band
+// by band behind it. Pixels must not move when the per-frame work shrinks.
 TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
     struct Expected {
         Way way;
         int32_t type;
         uint64_t digest;
+        bool large = false;
     };
     const Expected cases[] = {
         {Way::BGPicTransition, 97, 315964597758158367ull},
@@ -147,9 +150,20 @@ TEST_F(ShapeEffects, ShapeFramesKeepTheirPixels) {
         {Way::BrushLayerRealtime, 87, 7255413829935958836ull},
         {Way::HideLayer, 87, 15689660185951383404ull},
         {Way::BGPicTransition, 86, 9929365326269299539ull},
+        {Way::BGPicTransition, 134, 16961477862316787075ull},
+        {Way::BrushLayerRealtime, 134, 4600225701970328295ull},
+        {Way::HideLayer, 135, 14844143554461840231ull},
+        {Way::ShowLayer, 137, 9186397750841054183ull},
+        {Way::BrushAlpha, 138, 7916547934336208130ull},
+        {Way::BrushLayerRealtime, 138, 5839122693000811274ull},
+        {Way::HideLayer, 138, 7835093714614989693ull},
+        {Way::BrushLayerRealtime, 136, 10077904040574714755ull, true},
+        {Way::BrushLayerRealtime, 138, 18091226765828713923ull, true},
+        {Way::ShowLayer, 138, 10244785589560656454ull, true},
     };
     for (const Expected& e : cases) {
-        const EffectCase c{e.way, e.type, 7, 13, 9, 71, 53};
+        const EffectCase c = e.large ? EffectCase{e.way, e.type, 16, -90, -40, 261, 157}
+                                     : EffectCase{e.way, e.type, 7, 13, 9, 71, 53};
         SCOPED_TRACE(c.Name());
         const std::vector<Picture> frames = Frames(c);
         ASSERT_FALSE(frames.empty());
