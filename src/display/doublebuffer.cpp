@@ -12,6 +12,7 @@
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/displays.h"
+#include "display/displayhooks.h"
 #include "display/displayscaling.h"
 #include "display/output.h"
 #include "display/refresh.h"
@@ -157,6 +158,44 @@ int BeginDoubleBufferCore(ScriptState*, qbDisplay* d, bool hardware, bool pictur
     return 0;
 }
 
+// A whole frame copied and shown band by band: each band reaches the window
+// while it is still in the cache, so the frame is read from memory once
+// instead of twice. The bands are held until the last, so the window never
+// shows part of a frame. False when the buffers or the display need the
+// general road.
+bool CopyAndPresentInBands(qbDisplay* d, qbBitmap* from, qbBitmap* to) {
+    if (HasDisplayAdapter() || DisplayHasHooks(d) || !d->softDoubleBuffer || d->refreshBlock || !d->bgpic)
+        return false;
+    if (from->width != to->width || from->height != to->height) return false;
+    if (d->bgpic->currentWidth < to->width || d->bgpic->currentHeight < to->height) return false;
+    qbBitmapLock a, b;
+    if (!LockBitmap(from, kLockReadOnly, &a)) return false;
+    if (!LockBitmap(to, 0, &b)) {
+        UnlockBitmap(&a);
+        return false;
+    }
+    const bool same = a.pixels && b.pixels && a.pixelFormat == b.pixelFormat && a.bytesPerPixel == b.bytesPerPixel &&
+                      a.rowLength == b.rowLength && a.height == b.height && a.width == b.width && a.height > 0;
+    if (same) {
+        const size_t rowBytes = static_cast<size_t>(a.rowLength) * a.bytesPerPixel;
+        // About a quarter of a megabyte a band at full HD: well inside L2.
+        const int32_t band = std::max<int32_t>(1, static_cast<int32_t>((256u << 10) / std::max<size_t>(rowBytes, 1)));
+        for (int32_t y = 0; y < a.height; y += band) {
+            const int32_t rows = std::min(band, a.height - y);
+            const size_t offset = rowBytes * static_cast<size_t>(y);
+            const size_t bytes =
+                rowBytes * static_cast<size_t>(rows - 1) + static_cast<size_t>(a.width) * a.bytesPerPixel;
+            std::memcpy(static_cast<uint8_t*>(b.pixels) + offset, static_cast<const uint8_t*>(a.pixels) + offset,
+                        bytes);
+            BlitToDisplay(to, 0, y, d, 0, y, to->width, rows, 0, 0, kBlitHold, nullptr, nullptr);
+        }
+    }
+    UnlockBitmap(&b);
+    UnlockBitmap(&a);
+    if (same) FlushNativeWindow(d);
+    return same;
+}
+
 int FlipDoubleBuffer(ScriptState* L, qbDisplay* d, bool vsync) {
     if (!d) return ERR_NODOUBLEBUFFER;
     if (d->doubleBufferSuspended) return CheckOutputGuard(d, OutputGuard::Refresh);
@@ -182,6 +221,9 @@ int FlipDoubleBuffer(ScriptState* L, qbDisplay* d, bool vsync) {
             int32_t x, y, w, h;
             if (!r.dead && RectIn(r, draw, &x, &y, &w, &h)) CopyBitmapRect(draw, x, y, show, x, y, w, h);
         }
+    } else if (!vsync && CopyAndPresentInBands(d, draw, show)) {
+        list.Reset();
+        return 0;
     } else if (!CopyWholeFrame(draw, show)) {
         CopyBitmapRect(draw, 0, 0, show, 0, 0, std::min(draw->width, show->width),
                        std::min(draw->height, show->height));

@@ -230,3 +230,17 @@ TEST_F(DoubleBufferTest, WithAutoscaleTheShownBufferIsTheScaledFrameAndFollowsAR
     display_->autoscale = 0;
     display_->scaleWidth = display_->scaleHeight = 0;
 }
+
+// A tall frame goes to the window in several bands: every band lands where
+// it belongs, and the whole frame is there after one Flip.
+TEST_F(DoubleBufferTest, ATallFrameReachesTheWindowWhole) {
+    FreeAllDisplays(L_);
+    display_ = OpenDisplayOne(64, 3000);
+    ASSERT_NE(display_, nullptr);
+    ASSERT_EQ(Run("BeginDoubleBuffer", 0), 0);
+    for (double y : {0.0, 1017.0, 1500.0, 2990.0}) ASSERT_EQ(Show("DisplayBrush", {1, 20, y}), 0);
+    ASSERT_EQ(Flip(false), 0);
+    for (int32_t y : {0, 1017, 1026, 1500, 2999 - 9, 2999}) EXPECT_EQ(Real(25, y), kRed) << y;
+    for (int32_t y : {10, 1016, 1027, 2000, 2989}) EXPECT_EQ(Real(25, y), 0u) << y;
+    EXPECT_EQ(Real(5, 2999), 0u);
+}
