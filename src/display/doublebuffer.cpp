@@ -85,9 +85,13 @@ bool RectIn(const qbDirtyRect& r, const qbBitmap* b, int32_t* x, int32_t* y, int
     return true;
 }
 
-// A whole frame between two buffers of one layout in one copy: across
-// rows, a copy this large streams past the caches.
-bool CopyWholeFrame(qbBitmap* from, qbBitmap* to) {
+// A whole frame between two buffers of one layout, across rows: a copy
+// this large streams past the caches. With a display to show it on, the
+// frame goes band by band, each band reaching the window while it is still
+// in the cache (about a quarter of a megabyte, 34 rows at full HD), so it
+// is read from memory once instead of twice; the bands are held until the
+// last, so the window never shows part of a frame.
+bool CopyWholeFrame(qbBitmap* from, qbBitmap* to, qbDisplay* present = nullptr) {
     if (HasDisplayAdapter() || from->width != to->width || from->height != to->height) return false;
     qbBitmapLock a, b;
     if (!LockBitmap(from, kLockReadOnly, &a)) return false;
@@ -99,12 +103,29 @@ bool CopyWholeFrame(qbBitmap* from, qbBitmap* to) {
                       a.rowLength == b.rowLength && a.height == b.height && a.width == b.width && a.height > 0;
     if (same) {
         const size_t rowBytes = static_cast<size_t>(a.rowLength) * a.bytesPerPixel;
-        std::memcpy(b.pixels, a.pixels,
-                    rowBytes * static_cast<size_t>(a.height - 1) + static_cast<size_t>(a.width) * a.bytesPerPixel);
+        const int32_t band =
+            present ? std::max<int32_t>(1, static_cast<int32_t>((256u << 10) / std::max<size_t>(rowBytes, 1)))
+                    : a.height;
+        for (int32_t y = 0; y < a.height; y += band) {
+            const int32_t rows = std::min(band, a.height - y);
+            const size_t offset = rowBytes * static_cast<size_t>(y);
+            std::memcpy(static_cast<uint8_t*>(b.pixels) + offset, static_cast<const uint8_t*>(a.pixels) + offset,
+                        rowBytes * static_cast<size_t>(rows - 1) + static_cast<size_t>(a.width) * a.bytesPerPixel);
+            if (present) BlitToDisplay(to, 0, y, present, 0, y, to->width, rows, 0, 0, kBlitHold, nullptr, nullptr);
+        }
     }
     UnlockBitmap(&b);
     UnlockBitmap(&a);
+    if (same && present) FlushNativeWindow(present);
     return same;
+}
+
+// The whole frame copied and shown in one pass, where nothing watches the
+// window's blits one by one and the shown frame covers the picture.
+bool CopyAndPresentInBands(qbDisplay* d, qbBitmap* from, qbBitmap* to) {
+    if (DisplayHasHooks(d) || !d->softDoubleBuffer || d->refreshBlock || !d->bgpic) return false;
+    if (d->bgpic->currentWidth < to->width || d->bgpic->currentHeight < to->height) return false;
+    return CopyWholeFrame(from, to, d);
 }
 
 }  // namespace
@@ -156,44 +177,6 @@ int BeginDoubleBufferCore(ScriptState*, qbDisplay* d, bool hardware, bool pictur
     d->doubleBufferSuspended = 0;
     PointOutputAtBuffer(d, adapter);
     return 0;
-}
-
-// A whole frame copied and shown band by band: each band reaches the window
-// while it is still in the cache, so the frame is read from memory once
-// instead of twice. The bands are held until the last, so the window never
-// shows part of a frame. False when the buffers or the display need the
-// general road.
-bool CopyAndPresentInBands(qbDisplay* d, qbBitmap* from, qbBitmap* to) {
-    if (HasDisplayAdapter() || DisplayHasHooks(d) || !d->softDoubleBuffer || d->refreshBlock || !d->bgpic)
-        return false;
-    if (from->width != to->width || from->height != to->height) return false;
-    if (d->bgpic->currentWidth < to->width || d->bgpic->currentHeight < to->height) return false;
-    qbBitmapLock a, b;
-    if (!LockBitmap(from, kLockReadOnly, &a)) return false;
-    if (!LockBitmap(to, 0, &b)) {
-        UnlockBitmap(&a);
-        return false;
-    }
-    const bool same = a.pixels && b.pixels && a.pixelFormat == b.pixelFormat && a.bytesPerPixel == b.bytesPerPixel &&
-                      a.rowLength == b.rowLength && a.height == b.height && a.width == b.width && a.height > 0;
-    if (same) {
-        const size_t rowBytes = static_cast<size_t>(a.rowLength) * a.bytesPerPixel;
-        // About a quarter of a megabyte a band at full HD: well inside L2.
-        const int32_t band = std::max<int32_t>(1, static_cast<int32_t>((256u << 10) / std::max<size_t>(rowBytes, 1)));
-        for (int32_t y = 0; y < a.height; y += band) {
-            const int32_t rows = std::min(band, a.height - y);
-            const size_t offset = rowBytes * static_cast<size_t>(y);
-            const size_t bytes =
-                rowBytes * static_cast<size_t>(rows - 1) + static_cast<size_t>(a.width) * a.bytesPerPixel;
-            std::memcpy(static_cast<uint8_t*>(b.pixels) + offset, static_cast<const uint8_t*>(a.pixels) + offset,
-                        bytes);
-            BlitToDisplay(to, 0, y, d, 0, y, to->width, rows, 0, 0, kBlitHold, nullptr, nullptr);
-        }
-    }
-    UnlockBitmap(&b);
-    UnlockBitmap(&a);
-    if (same) FlushNativeWindow(d);
-    return same;
 }
 
 int FlipDoubleBuffer(ScriptState* L, qbDisplay* d, bool vsync) {
