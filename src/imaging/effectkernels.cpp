@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -112,9 +113,42 @@ void SetBits(uint8_t* row, int32_t x, int32_t n, bool on) {
     }
 }
 
+// Without planes every row of a block row is the same: the first is made
+// and the others are copies of it (at small blocks a block at a time costs
+// per block and row, this per block row).
+template <typename P>
+void PixelateByBlockRows(const qbPixelateRecord& r) {
+    const int32_t block = std::max(r.block, 1), w = r.width;
+    const auto* src = static_cast<const P*>(r.source);
+    auto* dst = static_cast<P*>(r.destination);
+    const size_t rowBytes = sizeof(P) * static_cast<size_t>(w);
+    for (int32_t y = 0; y < r.height; y += block) {
+        const P* from = src + static_cast<ptrdiff_t>(y) * r.sourcePitch;
+        P* first = dst + static_cast<ptrdiff_t>(y) * r.destinationPitch;
+        if (block == 2) {
+            // Pairs: the left pixel twice, a loop the compiler widens.
+            for (int32_t i = 0; i < w / 2; ++i) first[2 * i] = first[2 * i + 1] = from[2 * i];
+            if (w & 1) first[w - 1] = from[w - 1];
+        } else {
+            for (int32_t x = 0; x < w; x += block) {
+                const P c = from[x];
+                const int32_t n = std::min(block, w - x);
+                for (int32_t i = 0; i < n; ++i) first[x + i] = c;
+            }
+        }
+        const int32_t rows = std::min(block, r.height - y);
+        for (int32_t j = 1; j < rows; ++j)
+            std::memcpy(first + static_cast<ptrdiff_t>(j) * r.destinationPitch, first, rowBytes);
+    }
+}
+
 template <typename P>
 void PixelatePixels(const qbPixelateRecord& r) {
     if (!r.source || !r.destination || r.width < 1 || r.height < 1) return;
+    if (!r.sourceMask && !r.sourceAlpha) {
+        PixelateByBlockRows<P>(r);
+        return;
+    }
     const auto* src = static_cast<const P*>(r.source);
     auto* dst = static_cast<P*>(r.destination);
     const int32_t block = std::max(r.block, 1);

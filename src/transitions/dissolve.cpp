@@ -234,36 +234,6 @@ namespace {
 
 bool RunsAsPixelZoom2(const qbEffectState* s) { return s->type == kPixelZoom2 && (!s->realtime || s->bgpicEmu); }
 
-// Without planes every row of a block row is the same: the first is made
-// and the others are copies of it, each block's colour its top left pixel
-// as the kernel takes it (at small blocks the kernel's cost is per block
-// and row, which this makes per block row).
-template <typename P>
-void PixelateByBlockRows(const qbPixelateRecord& r) {
-    const int32_t block = std::max(r.block, 1), w = r.width;
-    const auto* src = static_cast<const P*>(r.source);
-    auto* dst = static_cast<P*>(r.destination);
-    const size_t rowBytes = sizeof(P) * static_cast<size_t>(w);
-    for (int32_t y = 0; y < r.height; y += block) {
-        const P* from = src + static_cast<ptrdiff_t>(y) * r.sourcePitch;
-        P* first = dst + static_cast<ptrdiff_t>(y) * r.destinationPitch;
-        if (block == 2) {
-            // Pairs: the left pixel twice, a loop the compiler widens.
-            for (int32_t i = 0; i < w / 2; ++i) first[2 * i] = first[2 * i + 1] = from[2 * i];
-            if (w & 1) first[w - 1] = from[w - 1];
-        } else {
-            for (int32_t x = 0; x < w; x += block) {
-                const P c = from[x];
-                const int32_t n = std::min(block, w - x);
-                for (int32_t i = 0; i < n; ++i) first[x + i] = c;
-            }
-        }
-        const int32_t rows = std::min(block, r.height - y);
-        for (int32_t j = 1; j < rows; ++j)
-            std::memcpy(first + static_cast<ptrdiff_t>(j) * r.destinationPitch, first, rowBytes);
-    }
-}
-
 // The source in blocks into `into` (work, or a layer's effect image), with
 // the picture's planes into work's when the source is the new picture.
 // False when a lock failed.
@@ -294,16 +264,9 @@ bool PixelateInto(qbEffectState* s, qbPixelZoomData* p, qbBitmap* source, qbBitm
         r.destinationAlpha = da.data;
         r.destinationAlphaPitch = da.rowBytes;
     }
-    // A block the picture's planes leave out copies its rows one by one.
-    const bool byRows = !r.sourceMask && !r.sourceAlpha && r.source && r.destination;
     const bool same = from.bytesPerPixel == to.bytesPerPixel;
-    if (same && to.bytesPerPixel == 4) {
-        if (byRows) PixelateByBlockRows<uint32_t>(r);
-        else PixelatePixels32(r);
-    } else if (same && to.bytesPerPixel == 2) {
-        if (byRows) PixelateByBlockRows<uint16_t>(r);
-        else PixelatePixels16(r);
-    }
+    if (same && to.bytesPerPixel == 4) PixelatePixels32(r);
+    else if (same && to.bytesPerPixel == 2) PixelatePixels16(r);
     UnlockBitmap(&to);
     UnlockBitmap(&from);
     return true;
