@@ -142,6 +142,21 @@ inline std::string OddAVI() {
                                       " -c:v mjpeg -c:a pcm_s16le -shortest");
 }
 
+// VP8 in Matroska whose container says 16 x 16: five pictures of that size,
+// then five of 64 x 64, as VP8 key frames carry their own size.
+inline std::string GrowingMKV() {
+    if (Clips().Has("grow.mkv")) return Clips().Path("grow.mkv");
+    const std::string small = Clips().Get("grow_small.ivf", Pictures("16x16", 25, 0.2) + " -c:v libvpx");
+    const std::string large = Clips().Get("grow_large.ivf", Pictures("64x64", 25, 0.2) + " -c:v libvpx");
+    if (small.empty() || large.empty()) return "";
+    const std::string list = Clips().Keep("grow.txt", testing::TempDir() + "ffclip_" + std::to_string(getpid()) + "_grow.txt");
+    std::FILE* f = std::fopen(list.c_str(), "w");
+    if (!f) return "";
+    std::fprintf(f, "file '%s'\nfile '%s'\n", small.c_str(), large.c_str());
+    std::fclose(f);
+    return Clips().Get("grow.mkv", "-f concat -safe 0 -i '" + list + "' -c copy");
+}
+
 // Sound alone.
 inline std::string AudioOnly() { return Clips().Get("sound.m4a", Sine(22050, 1) + " -c:a aac"); }
 

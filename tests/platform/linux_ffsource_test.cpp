@@ -11,6 +11,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/pixelbuffer.h"
 #include "imaging/yuvframes.h"
 #include "media/avitest.h"
 #include "media/ffclips.h"
@@ -163,6 +164,31 @@ TEST_F(MovieSourceTest, OtherFormatsArriveAsRGBWithTheirOwnMatrix) {
     }
     EXPECT_EQ(info_.width, 33);
     EXPECT_EQ(info_.height, 17);
+}
+
+// A few bytes of a movie can claim pictures of hundreds of megapixels, at
+// the open or midway: the picture decoders' pixel cap holds for both.
+TEST_F(MovieSourceTest, PicturesOverThePixelCapAreRefused) {
+    const std::string path = ffclips::GrowingMKV();
+    ASSERT_FALSE(path.empty());
+    SetMaxImagePixels(16 * 16 - 1);
+    SetErrorDetail("");
+    const int over = Open(path);
+    const std::string detail = GetErrorDetail();
+    // FFmpeg counts a picture's rows at their aligned width.
+    SetMaxImagePixels(2048);
+    const int opened = Open(path);
+    const std::vector<Picture> pictures = opened == 0 ? DecodeAll() : std::vector<Picture>{};
+    SetMaxImagePixels(0);
+    EXPECT_EQ(over, ERR_LOADVIDEO);
+    EXPECT_EQ(detail, path);
+    ASSERT_EQ(opened, 0);
+    EXPECT_EQ(info_.width, 16);
+    // The 64 x 64 pictures are refused by the decoder, not made and scaled.
+    EXPECT_EQ(pictures.size(), 5u);
+    // Under no cap but the movie's own, all ten come, scaled to 16 x 16.
+    ASSERT_EQ(Open(path), 0);
+    EXPECT_EQ(DecodeAll().size(), 10u);
 }
 
 TEST_F(MovieSourceTest, SurroundSoundIsDownmixedToStereo) {

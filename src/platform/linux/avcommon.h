@@ -13,12 +13,15 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
 #include "core/file.h"
+#include "core/pixelbuffer.h"
 
 namespace av_common {
 
@@ -153,6 +156,16 @@ inline int OpenFileDemuxer(const char* name, FileInput* out) {
     out->ownFile.reset(FileOpen(name, kFileModeRead, nullptr));
     if (!out->ownFile) return AVERROR(ENOENT);
     return OpenFileInput(out->ownFile.get(), 64 * 1024, out, name);
+}
+
+// Pixels a movie picture may have: a converted picture of at most 1 GB, or
+// the bound every picture decoder keeps when it is lower. A stream claiming
+// more is refused, at the open and in the decoder (whose pictures may grow
+// past what the container said), before FFmpeg allocates, clears and
+// converts pictures of that size.
+inline int64_t MaxMoviePixels() {
+    constexpr uint64_t kMaxPictureBytes = uint64_t{1} << 30;
+    return static_cast<int64_t>(std::min<uint64_t>(kMaxPictureBytes / 4, GetMaxImagePixels()));
 }
 
 }  // namespace av_common

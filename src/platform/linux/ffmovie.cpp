@@ -8,22 +8,10 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
-#include "core/pixelbuffer.h"
 
 namespace linux_movie {
 
 namespace {
-
-// The converted picture of the largest movie taken (bytes), as the video
-// engine's own frame buffers.
-constexpr int64_t kMaxPictureBytes = int64_t{1} << 30;
-
-// Pixels a picture may have: the movie's own bound, or the one every
-// picture decoder keeps when it is lower. A stream claiming more is refused
-// before FFmpeg allocates, clears and converts pictures of that size.
-int64_t MaxPicturePixels() {
-    return static_cast<int64_t>(std::min<uint64_t>(kMaxPictureBytes / 4, GetMaxImagePixels()));
-}
 
 int Refuse(const char* name) {
     SetErrorDetail(name ? name : "");
@@ -81,7 +69,7 @@ int StartPass(qbNativeMovie& m) {
     if (!p.codec) return ERR_MEM;
     if (avcodec_parameters_to_context(p.codec.get(), stream->codecpar) < 0) return ERR_LOADVIDEO;
     p.codec->pkt_timebase = stream->time_base;
-    p.codec->max_pixels = MaxPicturePixels();
+    p.codec->max_pixels = av_common::MaxMoviePixels();
     if (avcodec_open2(p.codec.get(), decoder, nullptr) < 0) return ERR_LOADVIDEO;
     return 0;
 }
@@ -96,7 +84,7 @@ int OpenQuickTimeMovie(const char* name, qbMovieInfo* out) {
     AVFormatContext* format = m->pass.input.format.get();
     AVStream* stream = format->streams[m->pass.stream];
     const AVCodecParameters* par = stream->codecpar;
-    if (par->width < 1 || par->height < 1 || int64_t{par->width} * par->height > MaxPicturePixels())
+    if (par->width < 1 || par->height < 1 || int64_t{par->width} * par->height > av_common::MaxMoviePixels())
         return Refuse(name);
     m->frame.reset(av_frame_alloc());
     m->held.reset(av_frame_alloc());

@@ -55,6 +55,7 @@ int OpenDecoder(Decoder* d, const AVStream* stream, const AVCodec* codec, int th
     if (!d->codec || !d->frame) return AVERROR(ENOMEM);
     if (int err = avcodec_parameters_to_context(d->codec.get(), stream->codecpar); err < 0) return err;
     d->codec->pkt_timebase = stream->time_base;
+    d->codec->max_pixels = av_common::MaxMoviePixels();
 #ifdef QB_MOVIE_DECODER_THREADS_HIDDEN
     if (threads >= 0) threads = 1;
 #endif
@@ -104,7 +105,8 @@ int OpenMovieSource(const char* path, const qbMovieSourceRequest* request, qbMov
     const int video = av_find_best_stream(f, AVMEDIA_TYPE_VIDEO, -1, -1, &videoCodec, 0);
     if (video < 0 || !videoCodec) return LoadError(path);
     const AVStream* vs = f->streams[video];
-    if ((vs->disposition & AV_DISPOSITION_ATTACHED_PIC) || vs->codecpar->width < 1 || vs->codecpar->height < 1)
+    if ((vs->disposition & AV_DISPOSITION_ATTACHED_PIC) || vs->codecpar->width < 1 || vs->codecpar->height < 1 ||
+        int64_t{vs->codecpar->width} * vs->codecpar->height > av_common::MaxMoviePixels())
         return LoadError(path);
     if (OpenDecoder(&s->video, vs, videoCodec, std::max(request->threads, 0)) < 0) return LoadError(path);
     const AVCodec* audioCodec = nullptr;
