@@ -155,6 +155,16 @@ std::vector<double> BuildBlurKernel(int64_t k, double sigma) {
     return kernel;
 }
 
+std::vector<double> DropZeroTails(std::vector<double> kernel) {
+    size_t lead = 0, trail = 0;
+    while (lead < kernel.size() && kernel[lead] == 0.0) ++lead;
+    while (trail < kernel.size() && kernel[kernel.size() - 1 - trail] == 0.0) ++trail;
+    const size_t cut = std::min(lead, trail);
+    if (cut == 0 || 2 * cut >= kernel.size()) return kernel;
+    return std::vector<double>(kernel.begin() + static_cast<ptrdiff_t>(cut),
+                               kernel.end() - static_cast<ptrdiff_t>(cut));
+}
+
 std::vector<double> Build2DKernel(int32_t code, int64_t k, double sigma) {
     std::vector<double> kernel;
     if (k < 1 || k > 4095) return kernel;  // k x k doubles must stay a sane size
@@ -275,7 +285,8 @@ int Convolve(const qbConvolveRequest& r) {
     int result = 0;
     if (r.code == kConvolveBlur) {
         if (IsTiny(r.sigma)) return 0;
-        const std::vector<double> kernel = BuildBlurKernel(GetKernelWidth1D(r.radius, r.sigma), r.sigma);
+        const std::vector<double> kernel =
+            DropZeroTails(BuildBlurKernel(GetKernelWidth1D(r.radius, r.sigma), r.sigma));
         // A kernel that cannot be built leaves the picture as it is.
         if (kernel.empty()) return 0;
         if (HasPixels(r) && !(IsPlainArgb(r) && BlurArgb(static_cast<uint32_t*>(r.pixels), r.width, r.height, r.pitch,

@@ -47,6 +47,11 @@ int64_t GetKernelWidth2D(double radius, double sigma, int64_t limit);
 // The blur's one-dimensional kernel of k taps (each tap sums three
 // samples of the curve), normalised to 1; empty when it cannot be had.
 std::vector<double> BuildBlurKernel(int64_t k, double sigma);
+// The same kernel without the taps of weight 0 that a small sigma leaves at
+// both ends (as many from each, so that the middle stays the middle). A sum
+// over them adds exact zeros, so the blur is the same, and a long radius
+// with a small sigma costs only the taps that weigh.
+std::vector<double> DropZeroTails(std::vector<double> kernel);
 // The k x k kernel of code 101, 103 or 115, row by row, normalised unless
 // its sum is (nearly) 0.
 std::vector<double> Build2DKernel(int32_t code, int64_t k, double sigma);

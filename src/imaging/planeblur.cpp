@@ -25,6 +25,9 @@ std::vector<double> Prefix(const std::vector<double>& kernel) {
     return p;
 }
 
+// Doubles the column pass's ring of rows may hold (512 KB).
+constexpr size_t kRingDoubles = size_t{1} << 16;
+
 bool LongKernel(size_t k, int32_t count) { return k > 4 * static_cast<size_t>(count); }
 
 // One output of a long kernel over samples s[0..n-1] (through get).
@@ -103,23 +106,29 @@ bool BlurColumns8(uint8_t* data, int32_t width, int32_t height, size_t rowBytes,
         // The rows an output row reads, as doubles, in a ring of k rows:
         // row r sits in slot r mod k, and rows are taken in before the row
         // of the same number is overwritten (each output row y needs row
-        // y + k/2 first), so the plane needs no copy of its own.
-        std::vector<double> ring(k * w);
+        // y + k/2 first), so the plane needs no copy of its own. The ring
+        // covers a strip of columns at a time, which keeps it in the cache
+        // and its size bounded however wide the plane and long the kernel.
+        const size_t strip = std::min(w, std::max<size_t>(64, kRingDoubles / k));
+        std::vector<double> ring(k * strip);
         std::vector<const double*> bases(k);
-        int64_t taken = -1;
-        for (int64_t y = 0; y < hgt; ++y) {
-            for (const int64_t need = std::min(hgt - 1, y + half); taken < need;) {
-                ++taken;
-                const uint8_t* in = data + static_cast<size_t>(taken) * rowBytes;
-                double* slot = ring.data() + static_cast<size_t>(taken % static_cast<int64_t>(k)) * w;
-                for (size_t x = 0; x < w; ++x) slot[x] = in[x];
+        for (size_t x0 = 0; x0 < w; x0 += strip) {
+            const size_t sw = std::min(strip, w - x0);
+            int64_t taken = -1;
+            for (int64_t y = 0; y < hgt; ++y) {
+                for (const int64_t need = std::min(hgt - 1, y + half); taken < need;) {
+                    ++taken;
+                    const uint8_t* in = data + static_cast<size_t>(taken) * rowBytes + x0;
+                    double* slot = ring.data() + static_cast<size_t>(taken % static_cast<int64_t>(k)) * strip;
+                    for (size_t x = 0; x < sw; ++x) slot[x] = in[x];
+                }
+                for (size_t t = 0; t < k; ++t) {
+                    const int64_t r = std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1);
+                    bases[t] = ring.data() + static_cast<size_t>(r % static_cast<int64_t>(k)) * strip;
+                }
+                SumTapsDouble(bases.data(), kernel.data(), k, sw, acc.data());
+                StoreSums(acc.data(), sw, data + static_cast<size_t>(y) * rowBytes + x0);
             }
-            for (size_t t = 0; t < k; ++t) {
-                const int64_t r = std::clamp<int64_t>(y + static_cast<int64_t>(t) - half, 0, hgt - 1);
-                bases[t] = ring.data() + static_cast<size_t>(r % static_cast<int64_t>(k)) * w;
-            }
-            SumTapsDouble(bases.data(), kernel.data(), k, w, acc.data());
-            StoreSums(acc.data(), w, data + static_cast<size_t>(y) * rowBytes);
         }
     } catch (const std::bad_alloc&) {
         return false;

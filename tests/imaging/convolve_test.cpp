@@ -142,7 +142,7 @@ TEST(ConvolveTest, VectorisedPassesEqualThePlainSums) {
     std::mt19937 rng(17);
     for (auto [w, h, radius, sigma] : {std::tuple{1, 1, 2.0, 1.0}, {13, 7, 0.0, 1.3}, {31, 17, 4.0, 2.0},
                                        {5, 40, 9.0, 3.0}, {3, 2, 20.0, 6.0},
-                                       {150, 12, 2.0, 1.0}}) {
+                                       {150, 12, 2.0, 1.0}, {2000, 40, 40.0, 13.0}, {300, 160, 300.0, 100.0}}) {
         std::vector<uint8_t> a(static_cast<size_t>(w + 3) * h);
         for (auto& v : a) v = static_cast<uint8_t>(rng());
         std::vector<uint8_t> b = a;
@@ -320,4 +320,34 @@ TEST(ConvolveTest, ArgbRowsEqualThePlainPlaneDefinitions) {
         ASSERT_EQ(Convolve(r), 0);
         EXPECT_EQ(px, expected) << w << "x" << h << " code " << code;
     }
+}
+
+// A long radius with a small sigma leaves taps of weight 0 at both ends of
+// the kernel; the blur leaves them out and must still give the plain sums of
+// the whole kernel, in the plane and in the pixels.
+TEST(ConvolveTest, ZeroTailsOfTheKernelChangeNothing) {
+    const double radius = 60, sigma = 1.0;
+    const std::vector<double> whole = BuildBlurKernel(GetKernelWidth1D(radius, sigma), sigma);
+    const std::vector<double> cut = DropZeroTails(whole);
+    ASSERT_EQ(whole.size(), 121u);
+    ASSERT_LT(cut.size(), whole.size() - 40);
+    ASSERT_EQ(cut.size() % 2, 1u);
+    EXPECT_EQ(cut[cut.size() / 2], whole[whole.size() / 2]);
+    const int32_t w = 150, h = 140;
+    std::vector<uint32_t> px = Noise(static_cast<size_t>(w) * h, 41);
+    std::vector<uint8_t> plane(px.size()), expected(px.size());
+    for (size_t i = 0; i < px.size(); ++i) plane[i] = expected[i] = static_cast<uint8_t>(px[i] * 7 >> 3);
+    qbChannelPlanes planes;
+    ASSERT_TRUE(SplitChannels(px.data(), w, h, w, kFormatARGB, 4, &planes));
+    for (auto& p : planes.plane) {
+        BlurRows8Ref(p.data(), w, h, w, whole);
+        BlurColumns8Ref(p.data(), w, h, w, whole);
+    }
+    std::vector<uint32_t> expectedPx = px;
+    JoinChannels(planes, expectedPx.data(), w, kFormatARGB, 4);
+    BlurRows8Ref(expected.data(), w, h, w, whole);
+    BlurColumns8Ref(expected.data(), w, h, w, whole);
+    ASSERT_EQ(Apply(px, w, h, kConvolveBlur, radius, sigma, plane.data()), 0);
+    EXPECT_EQ(plane, expected);
+    EXPECT_EQ(px, expectedPx);
 }
