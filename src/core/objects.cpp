@@ -49,6 +49,11 @@ int RegisterObjectList(qbObject** head) { return RegisterObjectType(head, nullpt
 
 int RegisterObjectType(qbObject** head, const char* name, uint32_t valueA, int* outTypeId, uint32_t valueB) {
     ObjectTypeRegistry& r = Registry();
+    // A library opened again (or a second library sharing the list)
+    // records its list once; a plugin's named type is new each time.
+    if (!name && std::any_of(r.nodes.begin(), r.nodes.end(),
+                             [head](const ObjectTypeNode& n) { return !n.name && n.head == head; }))
+        return 0;
     ObjectTypeNode node;
     node.head = head;
     try {

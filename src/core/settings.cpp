@@ -2,6 +2,7 @@
 // answer the tags other parts own, and the registry of library command tables.
 #include "core/settings.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -76,6 +77,8 @@ bool OfferToHooks(const std::vector<TagHookFn>& hooks, void* arg, int tag, intpt
 }
 
 int AddHook(std::vector<TagHookFn>& hooks, TagHookFn fn) {
+    // A library opened again adds its hook once.
+    if (std::find(hooks.begin(), hooks.end(), fn) != hooks.end()) return 0;
     try {
         hooks.push_back(fn);
     } catch (const std::bad_alloc&) {
@@ -142,6 +145,10 @@ int RegisterCommandTable(const ScriptCommand* table, const char* libname, const 
         std::strncpy(node.name, libname, sizeof(node.name) - 1);
         node.name[sizeof(node.name) - 1] = 0;
     }
+    // A library opened again in the same process (a new VM, a new
+    // applet) records nothing twice: the list would grow with every open.
+    for (const CommandTableNode& known : Runtime().commandTables)
+        if (known.table == table && known.constants == constants && std::strcmp(known.name, node.name) == 0) return 0;
     try {
         Runtime().commandTables.push_back(node);
     } catch (const std::bad_alloc&) {

@@ -94,6 +94,8 @@ TEST_F(ObjectRegistryTest, ObjectsAreFoundAndListedByTypeNumberAndHandle) {
     qbObject* samples = nullptr;
     ASSERT_EQ(RegisterObjectList(&brushes), 0);
     ASSERT_EQ(RegisterObjectList(&samples), 0);
+    // A library opened again records its list once, and lists each object once.
+    ASSERT_EQ(RegisterObjectList(&brushes), 0);
 
     // The registry keeps the head variables, so objects added later count.
     records_[1].type = kBrush;

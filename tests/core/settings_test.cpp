@@ -66,6 +66,8 @@ TEST_F(RuntimeSettingsTest, UnknownTagsGoToTheHooksInOrder) {
     EXPECT_EQ(GetRuntimeTag(kTagQuiet), 1);
 
     ASSERT_EQ(AddSetTagHook(TakeTag99), 0);
+    // A library opened again adds its hook once.
+    ASSERT_EQ(AddSetTagHook(TakeTag99), 0);
     ASSERT_EQ(AddSetTagHook(TakeEverything), 0);
     int arg = 0;
     const RuntimeTagItem more[] = {{99, 42}, {98, 7}};
@@ -99,6 +101,9 @@ TEST_F(RuntimeSettingsTest, CommandSpellingComesFromTheRegisteredTables) {
     EXPECT_EQ(FindCommandSpelling("displaybrush"), nullptr);
     ASSERT_EQ(RegisterCommandTable(brush, "brush"), 0);
     ASSERT_EQ(RegisterCommandTable(sound, "sound"), 0);
+    // A library opened again is recorded once.
+    ASSERT_EQ(RegisterCommandTable(brush, "brush"), 0);
+    EXPECT_EQ(RegisteredCommandTables().size(), 2u);
     EXPECT_EQ(FindCommandSpelling("DISPLAYBRUSH"), brush[0].name);
     EXPECT_EQ(FindCommandSpelling("playsample"), sound[0].name);
     EXPECT_EQ(FindCommandSpelling("placeholder"), nullptr);
