@@ -67,14 +67,6 @@ RunLoop runLoop;
 // display backend here, so the tick has nothing to do but stay scheduled.
 void KeepAwakeTick(uint64_t) {}
 
-// The next firing of a repeating timer stays on its grid (no drift); periods
-// that passed while the thread was late are skipped, not fired in a burst.
-Clock::time_point NextDue(Clock::time_point due, Clock::duration period, Clock::time_point now) {
-    Clock::time_point next = due + period;
-    if (next <= now) next += period * ((now - next) / period + 1);
-    return next;
-}
-
 void RunUntilStopped() {
     std::unique_lock lock(runLoop.mutex);
     while (!runLoop.stopRequested) {
@@ -147,6 +139,14 @@ void StopTimerThread() {
 }
 
 bool IsTimerThreadRunning() { return runLoop.running.load(); }
+
+std::chrono::steady_clock::time_point NextDue(std::chrono::steady_clock::time_point due,
+                                             std::chrono::steady_clock::duration period,
+                                             std::chrono::steady_clock::time_point now) {
+    auto next = due + period;
+    if (next <= now) next += period * ((now - next) / period + 1);
+    return next;
+}
 
 uint64_t AddRunLoopTimer(std::chrono::milliseconds first, std::chrono::milliseconds period,
                          RunLoopTimerCallback callback) {

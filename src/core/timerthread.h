@@ -17,6 +17,13 @@ bool IsTimerThreadRunning();
 // its timer is gone by looking the number up under its own lock.
 using RunLoopTimerCallback = void (*)(uint64_t timer);
 
+// The firing after `due` of a timer of that period, at `now`: it stays on
+// its grid (no drift), and periods that passed while the thread was late
+// are skipped, not fired in a burst.
+std::chrono::steady_clock::time_point NextDue(std::chrono::steady_clock::time_point due,
+                                             std::chrono::steady_clock::duration period,
+                                             std::chrono::steady_clock::time_point now);
+
 // First firing `first` from now, then every `period` (zero: once). Adding
 // wakes the run loop. 0 when the timer can't be made.
 uint64_t AddRunLoopTimer(std::chrono::milliseconds first, std::chrono::milliseconds period,
