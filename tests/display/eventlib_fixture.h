@@ -144,7 +144,7 @@ protected:
 
     // Waits (bounded) until the timer thread counts more firings than seen.
     static bool WaitForFiring(uint64_t seen) {
-        for (int i = 0; i < 2000; ++i) {
+        for (int i = 0; i < 30000; ++i) {
             if (CountTimerFirings() > seen) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }

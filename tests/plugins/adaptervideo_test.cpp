@@ -112,7 +112,7 @@ TEST_F(AdapterVideoTest, ThePluginGetsTheVideoAsAnInstanceAboveTheSpritesAndItsP
 
     // Its pictures reach the plugin's blit slot, at the video's place.
     bool blitted = false;
-    for (int i = 0; i < 2500 && !blitted; ++i) {
+    for (int i = 0; i < 30000 && !blitted; ++i) {
         FlushDisplayBlitQueue(L_);
         blitted = Log().find("adapter: BltBitMap 10,20 32x16") != std::string::npos;
         if (!blitted) std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -60,7 +60,7 @@ protected:
         params.sink.picture = FirstPicture::Picture;
         params.sink.user = &first;
         EXPECT_EQ(StartVideoPlayback(s, params), 0);
-        for (int i = 0; i < 2500; ++i) {
+        for (int i = 0; i < 30000; ++i) {
             {
                 std::lock_guard g(first.lock);
                 if (!first.pixels.empty()) break;
