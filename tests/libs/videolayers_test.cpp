@@ -1,8 +1,6 @@
 // Videos shown as layers: DisplayVideoFrame's refusals, the picture as a
 // layer, hidden copies for busy videos, and a closed video that waits for
 // its last layer.
-#include <chrono>
-#include <thread>
 
 #include "core/errcodes.h"
 #include "display/refresh.h"
@@ -14,6 +12,9 @@
 #include "objects/layers.h"
 #include "objects/layersources.h"
 #include "objects/show_fixture.h"
+#include "wait_for.h"
+
+using test_wait::WaitFor;
 
 namespace {
 
@@ -120,22 +121,6 @@ TEST_F(VideoLayerTest, APlayingVideosFrameComesFromACopy) {
     ReleaseLayerSources(L_, kReleaseAllLayerSources);
     EXPECT_EQ(CountVideos(), 1);
 }
-
-namespace {
-
-// The deadline only bounds a hang: a loaded machine may play a clip at a
-// fraction of its speed.
-template <class Done>
-bool WaitFor(Done done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-}  // namespace
 
 TEST_F(VideoLayerTest, PlayVideoWithUseLayerPlaysIntoItsLayer) {
     ASSERT_EQ(Open(1, WriteClip(400)), 0);

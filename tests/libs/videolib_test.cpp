@@ -5,9 +5,7 @@
 // sound channel, locked videos, size, position and volume, frame grabs, the
 // default driver, and a native driver's video in the window, dumped and
 // refused as a layer.
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -27,6 +25,9 @@
 #include "sound/channels.h"
 #include "sound/sound.h"
 #include "sound/soundlib.h"
+#include "wait_for.h"
+
+using test_wait::WaitFor;
 
 namespace {
 
@@ -87,17 +88,6 @@ protected:
         qbVideo* v = nullptr;
         GetVideo(ObjectID{id, nullptr}, &v);
         return v;
-    }
-    // The deadline only bounds a hang: a loaded machine may play a clip at
-    // a fraction of its speed.
-    template <class Done>
-    static bool WaitFor(Done done) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > until) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
     }
     uint32_t Pixel(int x, int y) const {
         const null_backend::Surface* s = null_backend::GetSurface(display_);

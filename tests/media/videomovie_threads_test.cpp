@@ -13,10 +13,11 @@
 #include "media/ffclips.h"
 #include "media/videoplayback.h"
 #include "platform/platform.h"
+#include "wait_for.h"
+
+using test_wait::WaitFor;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Sink {
     std::mutex lock;
@@ -54,15 +55,6 @@ protected:
         params.sound = sound;
         params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &sink_};
         return StartVideoPlayback(Own(), params);
-    }
-    template <class Done>
-    static bool WaitFor(Done done, int32_t ms = 20000) {
-        const auto until = Clock::now() + std::chrono::milliseconds(ms);
-        while (!done()) {
-            if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
     }
 
     ffclips::MovieSourceBackend movies_;

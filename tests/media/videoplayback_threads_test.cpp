@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "media/videoplayback.h"
+#include "wait_for.h"
+
+using test_wait::WaitFor;
 
 namespace {
 
@@ -47,9 +50,6 @@ void UseCappedClock(double step) {
     }
     SetVideoWallClock(ReadCappedClock);
 }
-// A limit only a hang reaches.
-constexpr int32_t kHangMs = 60000;
-
 // Picture packets carry their index; with sound every picture is followed
 // by a sound packet. Past `count` packets the source reports `after`.
 struct FakeSource {
@@ -203,15 +203,6 @@ struct Rig {
         params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &sink};
         return StartVideoPlayback(&stream, params);
     }
-    template <class Done>
-    bool WaitFor(Done done, int32_t ms = kHangMs) {
-        const auto until = Clock::now() + std::chrono::milliseconds(ms);
-        while (!done()) {
-            if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
 };
 
 double FakeClock() {
@@ -222,7 +213,7 @@ double FakeClock() {
 TEST(VideoPlaybackTest, PicturesInOrderAndOneEnd) {
     Rig rig(20);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     const std::vector<int32_t> shown = rig.sink.Shown();
     ASSERT_FALSE(shown.empty());
     for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
@@ -236,7 +227,7 @@ TEST(VideoPlaybackTest, PicturesInOrderAndOneEnd) {
 
     // A second start plays it again from the start.
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 1; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 1; }));
     EXPECT_EQ(rig.sink.ended, 2);
 }
 
@@ -245,7 +236,7 @@ TEST(VideoPlaybackTest, ASlowFirstPictureMakesNoneLate) {
     Rig rig(15, 0.04);
     rig.fake.slowFirstMs = 300;
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.stream.playback->droppedCount, 0);
     EXPECT_EQ(rig.sink.Shown().size(), 15u);
     StopVideoStream(&rig.stream);
@@ -260,7 +251,7 @@ TEST(VideoPlaybackTest, ADecoderWarmingUpMakesNoPictureLate) {
     rig.fake.jumpSeconds = 0.3;
     ASSERT_EQ(rig.Start(), 0);
     qbVideoPlayback* p = rig.stream.playback.get();
-    ASSERT_TRUE(rig.WaitFor([&] { return p->shownCount + p->droppedCount >= 2 && rig.Queued() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return p->shownCount + p->droppedCount >= 2 && rig.Queued() == 2; }));
     EXPECT_EQ(p->droppedCount, 0);
     EXPECT_EQ(rig.sink.Shown(), (std::vector<int32_t>{0, 1}));
     StopVideoStream(&rig.stream);
@@ -282,27 +273,27 @@ TEST(VideoPlaybackTest, ADuePictureWaitsForTheOneBeforeToBeDrawn) {
     qbVideoPlayParams params;
     params.sink = qbVideoSink{picture, Sink::Ended, nullptr, &rig.sink, [](void*) { return undrawn.load(); }};
     ASSERT_EQ(StartVideoPlayback(&rig.stream, params), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 2; }));
     // The second picture is due, the third not yet: the second waits while
     // the first is not drawn.
     fakeNow = 100.05;
     const int64_t reads = fakeReads;
-    ASSERT_TRUE(rig.WaitFor([&] { return fakeReads > reads + 50; }));
+    ASSERT_TRUE(WaitFor([&] { return fakeReads > reads + 50; }));
     EXPECT_EQ(rig.sink.Shown().size(), 1u);
     undrawn = false;
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.Shown().size() == 2; }));
     EXPECT_EQ(replaced, 0);
     EXPECT_EQ(rig.stream.playback->supersededCount, 0);
     // A main thread that never draws again holds nothing up for long: as
     // time goes on, every picture is handed on or dropped.
     fakeNow = 101.0;
     qbVideoPlayback* p = rig.stream.playback.get();
-    ASSERT_TRUE(rig.WaitFor([&] {
+    ASSERT_TRUE(WaitFor([&] {
         fakeNow = fakeNow + 0.01;
         return p->shownCount + p->droppedCount == 5;
     }));
     undrawn = false;
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     StopVideoStream(&rig.stream);
 }
 
@@ -314,7 +305,7 @@ TEST(VideoPlaybackTest, ResumeShiftsTheFrameTimerByThePausedTime) {
     ASSERT_EQ(rig.Start(), 0);
     // The first shown and both slots full: nothing else is timed until the
     // clock moves.
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.stream.playback->shownCount > 0 && rig.Queued() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.stream.playback->shownCount > 0 && rig.Queued() == 2; }));
     PauseVideoStream(&rig.stream);
     double before = 0.0;
     {
@@ -339,11 +330,11 @@ TEST(VideoPlaybackTest, TheLastPictureIsShownHoweverLate) {
     SetVideoWallClock(FakeClock);
     ASSERT_EQ(rig.Start(), 0);
     // The first picture shown, the second (and last) waiting for its time.
-    ASSERT_TRUE(rig.WaitFor(
+    ASSERT_TRUE(WaitFor(
         [&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 1 && rig.stream.playback->reader.ended; }));
     // Far behind: a picture with others after it would be dropped now.
     fakeNow = 100.9;
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.sink.Shown().back(), 1);
     StopVideoStream(&rig.stream);
     SetVideoWallClock(nullptr);
@@ -360,7 +351,7 @@ TEST(VideoPlaybackTest, TheLastPictureIsNeverSkippedToCatchUp) {
     // The clock moves to each picture as it waits at the head of the queue,
     // never past it; then, with 26 shown and both slots full, the decoder
     // holds one picture at most and the last packets wait in the queue.
-    ASSERT_TRUE(rig.WaitFor([&] {
+    ASSERT_TRUE(WaitFor([&] {
         qbVideoPlayback* p = rig.stream.playback.get();
         LockMutex(p->pictureMutex.get());
         const bool done = p->shownCount >= 26 && p->queued == 2;
@@ -376,7 +367,7 @@ TEST(VideoPlaybackTest, TheLastPictureIsNeverSkippedToCatchUp) {
         UnlockMutex(rig.stream.playback->pictureMutex.get());
     }
     fakeNow = fakeNow + 0.9;
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_GT(rig.stream.playback->droppedCount, 0);
     EXPECT_EQ(rig.sink.Shown().back(), kPictures - 1);
     StopVideoStream(&rig.stream);
@@ -390,10 +381,10 @@ TEST(VideoPlaybackTest, ALonePictureTooLateWaitsToLearnWhetherItIsTheLast) {
     fakeNow = 100.0;
     SetVideoWallClock(FakeClock);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.Shown().size() == 1 && rig.Queued() == 1; }));
     // Far behind while the end is not known yet.
     fakeNow = 100.9;
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.sink.Shown().back(), 1);
     StopVideoStream(&rig.stream);
     SetVideoWallClock(nullptr);
@@ -406,7 +397,7 @@ TEST(VideoPlaybackTest, TheEndWaitsUntilTheLastPictureIsDrawn) {
     qbVideoPlayParams params;
     params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &rig.sink, [](void*) { return undrawn.load(); }};
     ASSERT_EQ(StartVideoPlayback(&rig.stream, params), 0);
-    ASSERT_TRUE(rig.WaitFor([&] {
+    ASSERT_TRUE(WaitFor([&] {
         const std::vector<int32_t> shown = rig.sink.Shown();
         return !shown.empty() && shown.back() == 4;
     }));
@@ -414,7 +405,7 @@ TEST(VideoPlaybackTest, TheEndWaitsUntilTheLastPictureIsDrawn) {
     EXPECT_EQ(rig.sink.ended, 0);
     EXPECT_FALSE(VideoStreamEnded(&rig.stream));
     undrawn = false;
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.sink.ended, 1);
     StopVideoStream(&rig.stream);
 }
@@ -422,7 +413,7 @@ TEST(VideoPlaybackTest, TheEndWaitsUntilTheLastPictureIsDrawn) {
 TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {
     Rig rig(100, 0.04);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return !rig.sink.Shown().empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !rig.sink.Shown().empty(); }));
     PauseVideoStream(&rig.stream);
     ASSERT_EQ(SeekVideoStream(&rig.stream, 2000), 0);
     std::vector<int32_t> shown = rig.sink.Shown();
@@ -431,7 +422,7 @@ TEST(VideoPlaybackTest, PausedSeekShowsTheNewPictureAndStaysPaused) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(rig.sink.Shown().size(), shown.size());  // still paused
     ResumeVideoStream(&rig.stream);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() > shown.size() + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.Shown().size() > shown.size() + 2; }));
     shown = rig.sink.Shown();
     EXPECT_GT(shown.back(), 50);
     StopVideoStream(&rig.stream);
@@ -445,7 +436,7 @@ TEST(VideoPlaybackTest, APausedSeekDropsThePictureWaitingForASlot) {
     SetVideoWallClock(FakeClock);
     ASSERT_EQ(rig.Start(), 0);
     qbVideoPlayback* p = rig.stream.playback.get();
-    ASSERT_TRUE(rig.WaitFor([&] { return p->shownCount > 0 && rig.fake.next > 3 && p->videoBusy; }));
+    ASSERT_TRUE(WaitFor([&] { return p->shownCount > 0 && rig.fake.next > 3 && p->videoBusy; }));
     PauseVideoStream(&rig.stream);
     ASSERT_EQ(SeekVideoStream(&rig.stream, 2000), 0);
     const size_t seekedAt = rig.sink.Shown().size();
@@ -471,12 +462,12 @@ TEST(VideoPlaybackTest, APausedSeekDropsThePictureWaitingForASlot) {
 TEST(VideoPlaybackTest, SeeksWhilePlayingLandWhereAsked) {
     Rig rig(400, 0.02);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return !rig.sink.Shown().empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !rig.sink.Shown().empty(); }));
     ASSERT_EQ(SeekVideoStream(&rig.stream, 4000), 0);
     // The second waits for the first to be shown, not for the end.
     ASSERT_EQ(SeekVideoStream(&rig.stream, 6000), 0);
     EXPECT_EQ(rig.sink.ended, 0);
-    ASSERT_TRUE(rig.WaitFor([&] {
+    ASSERT_TRUE(WaitFor([&] {
         const std::vector<int32_t> s = rig.sink.Shown();
         return s.back() >= 300;
     }));
@@ -487,7 +478,7 @@ TEST(VideoPlaybackTest, EndlessSourceErrorsEndTheStream) {
     Rig rig(3, 0.1);
     rig.fake.after = -5;
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.sink.Shown().back(), 2);
     StopVideoStream(&rig.stream);
 }
@@ -499,7 +490,7 @@ TEST(VideoPlaybackTest, PauseRacingTheEndReturns) {
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         PauseVideoStream(&rig.stream);  // returns: a hang ends the test
         ResumeVideoStream(&rig.stream);
-        ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+        ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
         StopVideoStream(&rig.stream);
     }
 }
@@ -508,7 +499,7 @@ TEST(VideoPlaybackTest, SoundWithoutAnOutputPlaysSilent) {
     // No audio output is open here: the pictures keep their own time.
     Rig rig(15, 0.01, true);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.sink.Shown().back(), 14);
     StopVideoStream(&rig.stream);
     EXPECT_EQ(rig.fake.live, 0);
@@ -530,7 +521,7 @@ TEST(VideoPlaybackTest, ASuspendedStreamKeepsTimeUnseen) {
     Rig rig(10);
     rig.stream.suspended = true;
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_TRUE(rig.sink.Shown().empty());
     EXPECT_GT(rig.stream.playback->shownCount, 0);
     rig.stream.suspended = false;
@@ -544,14 +535,14 @@ TEST(VideoPlaybackTest, ASuspendedStreamKeepsTimeUnseen) {
 TEST(VideoPlaybackTest, NewSizesWhilePlayingPausedAndEnded) {
     Rig rig(400, 0.002);
     ASSERT_EQ(rig.Start(), 0);
-    ASSERT_TRUE(rig.WaitFor([&] { return !rig.sink.Shown().empty(); }));
+    ASSERT_TRUE(WaitFor([&] { return !rig.sink.Shown().empty(); }));
     int32_t moved = 0;
     auto move = [](void* user) { ++*static_cast<int32_t*>(user); };
     for (int32_t i = 0; i < 6; ++i) {
         const int32_t width = 4 + 6 * i;
         ASSERT_EQ(SetVideoStreamGeometry(&rig.stream, i, i, width, 2 + i, i % 2 != 0, move, &moved), 0);
         const size_t before = rig.sink.Shown().size();
-        ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.Shown().size() > before + 1 || rig.sink.ended > 0; }));
+        ASSERT_TRUE(WaitFor([&] { return rig.sink.Shown().size() > before + 1 || rig.sink.ended > 0; }));
     }
     EXPECT_EQ(moved, 6);
     PauseVideoStream(&rig.stream);
@@ -561,7 +552,7 @@ TEST(VideoPlaybackTest, NewSizesWhilePlayingPausedAndEnded) {
     EXPECT_EQ(rig.sink.Shown().size(), before + 1);
     EXPECT_EQ(rig.sink.width, 16);
     ResumeVideoStream(&rig.stream);
-    ASSERT_TRUE(rig.WaitFor([&] { return rig.sink.ended > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     ASSERT_EQ(SetVideoStreamGeometry(&rig.stream, 0, 0, 3, 3, true, nullptr, nullptr), 0);
     EXPECT_EQ(rig.sink.width, 3);
     EXPECT_EQ(rig.sink.badSize, 0);
