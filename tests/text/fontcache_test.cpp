@@ -114,7 +114,7 @@ TEST_F(FontCache, OneNameAndSizeOpensOnceUnlessTheCacheIsRefused) {
 TEST_F(FontCache, NamesWithAFolderNeedTheInbuiltEngine) {
     const std::string path = dir_.Path("kerned");
     EXPECT_EQ(SetFont(path, 7), ERR_FONTPATH);
-    EXPECT_EQ(Message(ERR_FONTPATH), "Font specification must not be a file!");
+    EXPECT_EQ(Message(ERR_FONTPATH), "Font name must not be a file!");
     EXPECT_EQ(SetFont("sub/kerned", 7), ERR_FONTPATH);
     // Without an inbuilt engine the open falls back to the native one,
     // which finds the ".font" file by its path.
