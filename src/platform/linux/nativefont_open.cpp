@@ -168,19 +168,26 @@ int64_t RowsOfA(FT_Face face, FT_UInt indexOfA, int32_t size) {
     return face->glyph->bitmap.rows;
 }
 
-// Whether FreeType can render the "A" at the size set: its rasters take
-// boxes of 16-bit coordinates, and a glyph that loads at a larger size
-// still fails to render. The box is the one a load presets, so nothing
-// of that size is allocated to find out.
-bool RendersA(FT_Face face) {
-    const FT_UInt indexOfA = FT_Get_Char_Index(face, 'A');
-    if (indexOfA == 0) return true;
-    if (FT_Load_Glyph(face, indexOfA, FT_LOAD_DEFAULT) != 0) return false;
-    const FT_GlyphSlot slot = face->glyph;
-    const int64_t left = slot->bitmap_left, top = slot->bitmap_top;
-    constexpr int64_t kLow = -0x8000, kHigh = 0x7FFF;
-    return left >= kLow && left + int64_t{slot->bitmap.width} <= kHigh && top <= kHigh &&
-           top - int64_t{slot->bitmap.rows} >= kLow;
+// Whether FreeType can render every glyph of the face at the size set, in
+// every style the engine draws: its rasters take boxes of 16-bit pixel
+// coordinates, and a glyph that loads at a larger size still fails to
+// render. The face's box bounds all its glyphs; a slant moves a glyph's top
+// right by a fifth of its height, emboldening grows it by a 24th of the em
+// on each side, and hinting may round a pixel further out.
+bool FitsRaster(FT_Face face) {
+    const FT_Size_Metrics& m = face->size->metrics;
+    // Font units to pixels.
+    const double xs = static_cast<double>(m.x_scale) / 65536.0 / 64.0;
+    const double ys = static_cast<double>(m.y_scale) / 65536.0 / 64.0;
+    constexpr double kSlant = 0x0366A / 65536.0;
+    constexpr double kRounding = 2.0;
+    const double bold = face->units_per_EM * ys / 24.0 + kRounding;
+    const FT_BBox& box = face->bbox;
+    const double top = box.yMax * ys + bold, bottom = box.yMin * ys - bold;
+    const double left = std::min(box.xMin * xs, box.xMin * xs + kSlant * bottom) - bold;
+    const double right = std::max(box.xMax * xs, box.xMax * xs + kSlant * top) + bold;
+    constexpr double kLow = -0x8000, kHigh = 0x7FFF;
+    return left >= kLow && right <= kHigh && bottom >= kLow && top <= kHigh;
 }
 
 void ReleaseFace(qbNativeFontFace* face) {
@@ -272,7 +279,7 @@ int OpenNativeFont(const char* name, int pixelHeight, qbNativeFont* font) {
     if (!FT_IS_SCALABLE(face->face)) return 0;
     if (!face->memory.empty()) fullName = FullNameOf(face->face);
     const int32_t size = SizeOnA(face->face, pixelHeight);
-    if (FT_Set_Char_Size(face->face, 0, FT_F26Dot6{size} * 64, 72, 72) != 0 || !RendersA(face->face)) return 0;
+    if (FT_Set_Char_Size(face->face, 0, FT_F26Dot6{size} * 64, 72, 72) != 0 || !FitsRaster(face->face)) return 0;
     const FT_Size_Metrics& m = face->face->size->metrics;
     font->name = fullName;
     font->pointSize = size;
