@@ -1,7 +1,13 @@
-// Script numbers are doubles; ids, sizes, coordinates, kinds and ports are
-// 32-bit integers. Every such number passes through this one conversion, so
-// that NaN, infinities and values past the range never reach a plain cast,
-// whose result would be undefined.
+// Script numbers are doubles; ids, sizes, coordinates, counts, rates, speeds,
+// kinds and ports are 32-bit integers. Every such number passes through one
+// of these conversions, so that NaN, infinities and values past the range
+// never reach a plain cast, whose result would be undefined, nor the
+// arithmetic that follows it:
+// - ids, coordinates and kinds saturate (ClampToInt32): a far-off value
+//   names nothing and is refused by the lookup or clipped by the drawing;
+// - counts, sizes, rates and speeds are refused unless finite and inside the
+//   range their consumer can serve (ToInt32Within), before any arithmetic;
+// - flags are true when not 0, as the script's own If reads a number.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +20,18 @@ inline int32_t ClampToInt32(double value) {
     if (std::isnan(value)) return 0;
     return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
 }
+
+// A count, size, rate or speed: true (and *out set, truncated toward zero)
+// only for a finite value from lo to hi; NaN, infinities and values outside
+// leave *out alone, for the caller to refuse.
+inline bool ToInt32Within(double value, int32_t lo, int32_t hi, int32_t* out) {
+    if (!(value >= static_cast<double>(lo) && value < static_cast<double>(hi) + 1)) return false;
+    *out = static_cast<int32_t>(value);
+    return true;
+}
+
+// A flag: any number but 0 is true (NaN and 0.5 as well).
+inline bool NumberIsTrue(double value) { return value != 0; }
 
 // "-" for negative; "$" hex (also "$-"), "%" binary, "0x" hex, else decimal
 // with an optional fraction and exponent. *consumed gets the characters of

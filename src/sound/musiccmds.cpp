@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr int32_t kMinRate = 256;
 // Blocks a script hands over are held to what a made sample may hold.
 constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 30;
 constexpr auto kWaitStep = std::chrono::milliseconds(10);
@@ -336,11 +335,12 @@ int cmdIsMusicPlaying(ScriptState* L) {
 int cmdCreateMusic(ScriptState* L) {
     CheckArgCount(L, 3, 3, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const int32_t rate = IntArg(L, 2);
+    const double rateArg = VmCheckNumber(L, 2);
     const int32_t code = PCMCodeOfFormat(IntArg(L, 3));
     if (!HasFillMusicBufferHandler()) return ERR_NOFMBHANDLER;
     if (code < 0) return ERR_WRONGUSAGE;
-    if (rate < kMinRate) return ERR_LOWFREQ;
+    int32_t rate = 0;
+    if (int err = MadeSoundRate(rateArg, &rate)) return err;
     SoundOutputReady();
     qbSamplePtr stream;
     if (int err = CreateCustomStream(rate, code, &stream)) return err;
@@ -369,10 +369,10 @@ int cmdFillMusicBuffer(ScriptState* L) {
     const bool mute = std::strcmp(kind, "mute") == 0;
     const bool sample = std::strcmp(kind, "sample") == 0;
     if (!pcm && !mute && !sample) return ERR_WRONGUSAGE;
-    if (!(framesArg >= 0)) return ERR_WRONGUSAGE;
-    const uint64_t bytes = static_cast<uint64_t>(framesArg) * static_cast<uint64_t>(s.bytesPerFrame);
+    int32_t frames = 0;
+    if (!ToInt32Within(framesArg, 0, INT32_MAX, &frames)) return ERR_WRONGUSAGE;
+    const uint64_t bytes = static_cast<uint64_t>(frames) * static_cast<uint64_t>(s.bytesPerFrame);
     if (bytes > kMaxBlockBytes) return ERR_MEM;
-    const auto frames = static_cast<int32_t>(framesArg);
     if (frames == 0) return 0;
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[bytes]);
     if (!block) return ERR_MEM;

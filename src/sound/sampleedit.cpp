@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int32_t kMinRate = 256;
 constexpr int32_t kSum24Max = 8388607;
 constexpr int32_t kSum24Min = -8388608;
 // The most PCM one made sample holds: beyond it a mistyped length would
@@ -183,11 +182,12 @@ int cmdCreateSample(ScriptState* L) {
     CheckArgCount(L, 3, 5, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     VmCheckTable(L, 2);
-    const int32_t rate = IntArg(L, 3);
+    const double rateArg = VmCheckNumber(L, 3);
     const int32_t code = PCMCodeOfFormat(Given(L, 4) ? IntArg(L, 4) : kFormatMono8);
     const int32_t length = Given(L, 5) ? IntArg(L, 5) : 0;
     if (code < 0 || length < 0) return ERR_WRONGUSAGE;
-    if (rate < kMinRate) return ERR_LOWFREQ;
+    int32_t rate = 0;
+    if (int err = MadeSoundRate(rateArg, &rate)) return err;
     const char* source = "pcm";
     GetTableFieldString(L, 2, "source", &source, nullptr);
     const bool fromPCM = std::strcmp(source, "pcm") == 0;
@@ -264,11 +264,12 @@ int cmdMixSample(ScriptState* L) {
     CheckArgCount(L, 4, 0, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     const int32_t length = IntArg(L, 2);
-    const int32_t rate = IntArg(L, 3);
+    const double rateArg = VmCheckNumber(L, 3);
     const int32_t code = PCMCodeOfFormat(IntArg(L, 4));
     const int rest = VmGetTop(L) - 4;
     if (rest % 2 != 0 || code < 0 || length < 0) return ERR_WRONGUSAGE;
-    if (rate < kMinRate) return ERR_LOWFREQ;
+    int32_t rate = 0;
+    if (int err = MadeSoundRate(rateArg, &rate)) return err;
     std::vector<MixSource> sources(static_cast<size_t>(rest / 2));
     for (size_t i = 0; i < sources.size(); ++i)
         if (int err = ReadMixSource(L, 5 + 2 * static_cast<int>(i), rate, &sources[i])) return err;

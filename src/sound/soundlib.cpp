@@ -211,6 +211,11 @@ int32_t MapPanning(double value) {
     }
 }
 
+int MadeSoundRate(double value, int32_t* out) {
+    if (value < kMinPitch) return ERR_LOWFREQ;
+    return ToInt32Within(value, kMinPitch, kMaxInbuiltRate, out) ? 0 : ERR_WRONGUSAGE;
+}
+
 int32_t ClampVolume(double value) { return static_cast<int32_t>(std::clamp(std::isnan(value) ? 0.0 : value, 0.0, 64.0)); }
 
 int InitSoundLibrary(ScriptState* L) {

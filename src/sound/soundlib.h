@@ -22,6 +22,10 @@ void SetVideoChannelHooks(const qbVideoChannelHooks* hooks);
 // Panning arguments: #LEFT, #RIGHT and #CENTER, other numbers clamped.
 int32_t MapPanning(double value);
 int32_t ClampVolume(double value);
+// The rate of a sound a script makes (CreateMusic, CreateSample, MixSample):
+// the range the inbuilt readers take, from 256 Hz. ERR_LOWFREQ below it,
+// ERR_WRONGUSAGE above it or for NaN.
+int MadeSoundRate(double value, int32_t* out);
 
 // The range copier's "loop", "offset", "start" and "end" from the options
 // table at idx (absent fields keep their defaults).

@@ -332,11 +332,28 @@ TEST_F(ScriptFedTest, HostileRatesAndRangesAreHeldToWhatTheyCanName) {
         errors.push_back(sample("start", std::nan("")));
         errors.push_back(sample("end", -1e300));
         errors.push_back(sample("loop", -HUGE_VAL));
+        // Frame counts no block can hold are refused before any is made.
+        for (const char* kind : {"sample", "mute", "pcm"})
+            for (double frames : {HUGE_VAL, 1e300, 2147483648.0, -1.0, std::nan("")})
+                errors.push_back(Fill(L, id, kind, frames, [&] {
+                    VmPushNewTable(L);
+                    SetTableFieldInt(L, "id", 5);
+                }));
     };
-    // Two seconds of the highest rate are more frames than a request names.
-    ASSERT_EQ(Call("CreateMusic", [&] { N(1); N(2147483647); N(kFormatMono16); }), 0);
-    EXPECT_EQ(asked, INT32_MAX);
-    EXPECT_EQ(errors, (std::vector<int>{0, 0, ERR_SMPRANGE, ERR_SMPRANGE}));
+    // Rates past what the inbuilt readers take would ask for more than two
+    // seconds can hold.
+    for (double rate : {2147483647.0, 768001.0, HUGE_VAL, std::nan("")})
+        EXPECT_EQ(Call("CreateMusic", [&] { N(1); N(rate); N(kFormatMono16); }), ERR_WRONGUSAGE) << rate;
+    EXPECT_EQ(Call("CreateMusic", [&] { N(1); N(-HUGE_VAL); N(kFormatMono16); }), ERR_LOWFREQ);
+    EXPECT_EQ(asked, 0);
+    ASSERT_EQ(Call("CreateMusic", [&] { N(1); N(768000); N(kFormatMono16); }), 0);
+    EXPECT_EQ(asked, 1536000);
+    std::vector<int> want{0, 0, ERR_SMPRANGE, ERR_SMPRANGE};
+    want.resize(want.size() + 15, ERR_WRONGUSAGE);
+    EXPECT_EQ(errors, want);
+    int32_t blocks = 0;
+    EXPECT_EQ(CustomFramesQueued(*Music(1)->stream, &blocks), 6);
+    EXPECT_EQ(blocks, 2);
     // The offset wraps inside the range: 2^31 - 1 frames in is frame 1.
     EXPECT_EQ(Queued(1, 3), (std::vector<int16_t>{20 * 256, 30 * 256, 10 * 256}));
 }

@@ -243,6 +243,7 @@ TEST_F(SoundLibTest, CreateSampleFromValues) {
     EXPECT_EQ(Create(1, {-32769}, 8000, kFormatMono16), ERR_SMPRANGE);
     EXPECT_EQ(Create(1, {1, 2, 3}, 8000, kFormatStereo8), ERR_WRONGUSAGE);  // odd count for stereo
     EXPECT_EQ(Create(1, {1}, 255), ERR_LOWFREQ);
+    EXPECT_EQ(Create(1, {1}, 768001), ERR_WRONGUSAGE);  // past what the readers take
     EXPECT_EQ(Create(1, {1}, 8000, 7), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("CreateSample", [&] { N(1); VmPushNewTable(L_); SetTableFieldString(L_, "source", "tape"); N(8000); }),
               ERR_WRONGUSAGE);
@@ -405,6 +406,7 @@ TEST_F(SoundLibTest, MixSampleLoopsWrapsAndFallsSilent) {
     EXPECT_EQ(mix([&] { Field("length", 2); }), (std::vector<double>{10, 20, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Call("MixSample", [&] { N(2); N(8); N(8000); N(kFormatMono16); N(1); }), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("MixSample", [&] { N(2); N(8); N(100); N(kFormatMono16); }), ERR_LOWFREQ);
+    EXPECT_EQ(Call("MixSample", [&] { N(2); N(8); N(2147483647); N(kFormatMono16); }), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("MixSample", [&] { N(2); N(8); N(8000); N(kFormatMono16); N(1); VmPushNewTable(L_); Field("offset", -1); }),
               ERR_SMPRANGE);
 }
