@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/numbers.h"
 #include "draw/draw.h"
 
 namespace {
@@ -27,9 +28,20 @@ int TableIndex(int32_t degrees) {
 qbPoint EllipsePoint(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t angle, const double m[4]) {
     const double dx = rx * CosDegrees(angle), dy = -ry * SinDegrees(angle);
     const double tx = m[0] * dx + m[2] * dy, ty = m[1] * dx + m[3] * dy;
-    const auto fx = static_cast<int64_t>(std::llround((cx + tx) * 65536.0));
-    const auto fy = static_cast<int64_t>(std::llround((cy + ty) * 65536.0));
-    return {static_cast<int32_t>(fx >> 16), static_cast<int32_t>(fy >> 16)};
+    const double fx = std::floor(std::round((cx + tx) * 65536.0) / 65536.0);
+    const double fy = std::floor(std::round((cy + ty) * 65536.0) / 65536.0);
+    return {ClampToInt32(fx), ClampToInt32(fy)};
+}
+
+// A hugely scaled figure has points at both ends of the 32-bit range: the
+// shifts saturate (such a figure is too large for any image anyway).
+int32_t Saturated(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
+void ShiftAll(std::vector<qbPoint>* points, const qbPoint& by) {
+    for (qbPoint& p : *points) {
+        p.x = Saturated(int64_t{p.x} + by.x);
+        p.y = Saturated(int64_t{p.y} + by.y);
+    }
 }
 
 void PushUnique(std::vector<qbPoint>* out, size_t from, const qbPoint& p) {
@@ -43,7 +55,7 @@ qbPoint AnchorShift(double cx, double cy, int32_t width, int32_t height, const d
     int32_t x1, y1, x2, y2;
     TransformPoint(cx, cy, width, height, m, &x1, &y1, ax, ay);
     TransformPoint(cx, cy, width, height, m, &x2, &y2, 0.5, 0.5);
-    return {x1 - x2, y1 - y2};
+    return {Saturated(int64_t{x1} - x2), Saturated(int64_t{y1} - y2)};
 }
 
 void CloseList(std::vector<qbPoint>* out, size_t from) {
@@ -75,11 +87,7 @@ int32_t RoundedBox(const qbShapeGeometry& s, int32_t w, int32_t h, std::vector<q
         for (const qbPoint& p : arc) PushUnique(out, 0, p);
     }
     CloseList(out, 0);
-    const qbPoint shift = AnchorShift(w / 2, h / 2, w, h, s.matrix, s.anchorX, s.anchorY);
-    for (qbPoint& p : *out) {
-        p.x += shift.x;
-        p.y += shift.y;
-    }
+    ShiftAll(out, AnchorShift(w / 2, h / 2, w, h, s.matrix, s.anchorX, s.anchorY));
     return static_cast<int32_t>(out->size());
 }
 
@@ -138,11 +146,7 @@ int32_t EllipsePoints(std::vector<qbPoint>* out, int32_t cx, int32_t cy, int32_t
     }
     if (withCentre && end - start < 360) PushUnique(out, first, {cx, cy});
     if (out->size() - first < 2) out->push_back(out->back());
-    const qbPoint shift = AnchorShift(cx, cy, 2 * rx + 1, 2 * ry + 1, matrix, anchorX, anchorY);
-    for (qbPoint& p : *out) {
-        p.x += shift.x;
-        p.y += shift.y;
-    }
+    ShiftAll(out, AnchorShift(cx, cy, 2 * rx + 1, 2 * ry + 1, matrix, anchorX, anchorY));
     return static_cast<int32_t>(out->size());
 }
 
