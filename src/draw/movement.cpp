@@ -235,9 +235,9 @@ void SetFirstFrameTime(qbMove* m) {
     AddTime(&m->nextFrame, &delay);
 }
 
-int32_t BGPicHeight() {
+void PlanOnCurrentBGPic(qbMove* m) {
     const qbBGPic* p = GetCurrentBGPic();
-    return p ? p->currentHeight : 0;
+    PlanMove(m, p ? p->currentWidth : 0, p ? p->currentHeight : 0);
 }
 
 int RunSynchronously(ScriptState* L, qbDisplay* d, qbMove* m) {
@@ -352,7 +352,7 @@ int MoveObject(ScriptState* L, const qbMoveRequest& r, ObjectID* asyncId) {
     const bool still = m->x == m->targetX && m->y == m->targetY;
     if (still) m->ended = 1;
     if (!still) {
-        PlanMove(m, BGPicHeight());
+        PlanOnCurrentBGPic(m);
         if (int e = Present(L, d, m)) return e;
         SetFirstFrameTime(m);
     }
@@ -390,7 +390,7 @@ int StartEffectMove(ScriptState* L, qbMove* m) {
     }
     m->prevX = m->x;
     m->prevY = m->y;
-    PlanMove(m, BGPicHeight());
+    PlanOnCurrentBGPic(m);
     if (!m->viaLayer)
         if (qbDisplay* d = GetCurrentDisplay())
             if (int err = TakeBackground(d, m)) return err;

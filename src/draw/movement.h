@@ -127,8 +127,10 @@ int ResolveMoveSpeed(int32_t speed, int32_t* out);
 int32_t ResolveAnimSpeed(int32_t animspeed, int32_t kind);
 
 // Steps and presentation (movestep.cpp): sets the direction, the axis steps
-// and the fx tables from the record's positions, speed, size and fx.
-void PlanMove(qbMove* move, int32_t bgpicHeight);
+// and the fx tables from the record's positions, speed, size and fx. The
+// current BGPic's size scales BIGSINE and bounds the overshoot of BOUNCE and
+// DAMPED.
+void PlanMove(qbMove* move, int32_t bgpicWidth, int32_t bgpicHeight);
 // One frame's positions, without drawing; *arrived in the last one.
 void AdvanceMove(qbMove* move, bool* arrived);
 // Milliseconds the current frame stays: animspeed, or with

@@ -35,9 +35,10 @@ int32_t SignY(int32_t direction) {
     return 0;
 }
 
-// The overshoot point of a phase, in initial steps past the target.
+// The overshoot point of a phase, in units (initial steps) past the target.
+constexpr int32_t kWidestSwing = 16;
 int32_t PhasePoint(int32_t phase, int32_t target, int32_t sign, int32_t unit) {
-    static constexpr int32_t kUnits[9] = {0, 16, -8, 4, -2, 1, 0, 8, 0};
+    static constexpr int32_t kUnits[9] = {0, kWidestSwing, -8, 4, -2, 1, 0, 8, 0};
     const int64_t p = int64_t{target} + int64_t{sign} * kUnits[phase] * unit;
     return static_cast<int32_t>(std::clamp<int64_t>(p, INT32_MIN, INT32_MAX));
 }
@@ -126,7 +127,7 @@ void Curve(qbMove* m, bool* arrived) {
 
 }  // namespace
 
-void PlanMove(qbMove* m, int32_t bgpicHeight) {
+void PlanMove(qbMove* m, int32_t bgpicWidth, int32_t bgpicHeight) {
     const int64_t dx = int64_t{m->targetX} - m->x, dy = int64_t{m->targetY} - m->y;
     const int64_t adx = std::llabs(dx), ady = std::llabs(dy);
     m->direction = Direction(dx, dy);
@@ -161,8 +162,12 @@ void PlanMove(qbMove* m, int32_t bgpicHeight) {
             m->sine[0] = std::numbers::pi / static_cast<double>(adx);
         }
     }
-    m->initialStep = m->speed;
-    m->initialStepY = m->stepY;
+    // The overshoot is counted in steps and its last one walks back a pixel
+    // a frame, so a huge speed would bounce for hours: the unit is held to
+    // what keeps the widest swing (16 units) within the picture.
+    const int32_t unitCap = std::max(1, std::max(bgpicWidth, bgpicHeight) / kWidestSwing);
+    m->initialStep = std::min(m->speed, unitCap);
+    m->initialStepY = std::min(m->stepY, unitCap);
     m->slowX = static_cast<int32_t>(std::min<int64_t>(int64_t{6} * m->speed, INT32_MAX));
     m->slowY = static_cast<int32_t>(std::min<int64_t>(int64_t{6} * m->stepY, INT32_MAX));
     m->decX = Rounded10th(m->speed);

@@ -42,12 +42,10 @@ int RunMove(ScriptState* L, qbMoveRequest& r, bool withAnim) {
     r.x2 = IntArg(L, 4);
     r.y2 = IntArg(L, 5);
     if (VmGetTop(L) == 6 && VmType(L, 6) == kTypeTable) {
-        int32_t async = 0;
         GetTableFieldInt(L, 6, "fx", &r.fx, nullptr);
         GetTableFieldInt(L, 6, "speed", &r.speed, nullptr);
         GetTableFieldInt(L, 6, "animspeed", &r.animspeed, nullptr);
-        GetTableFieldInt(L, 6, "async", &async, nullptr);
-        r.async = async != 0;
+        r.async = GetTableFieldFlag(L, 6, "async");
     } else {
         r.speed = OptIntArg(L, 6, kMoveSpeedNormal);
         if (withAnim) r.animspeed = OptIntArg(L, 7, -1);

@@ -280,14 +280,15 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
     if (!d) return ERR_FINDDISPLAY;
     const int top = VmGetTop(L);
     const int32_t x = OptIntArg(L, 2, 0), y = OptIntArg(L, 3, 0);
-    int32_t speed = 0, times = 1, async = 0;
+    int32_t speed = 0, times = 1;
+    bool async = false;
     int optArg = 0;
     const bool table = top >= 4 && VmType(L, 4) == kTypeTable;
     if (table && top == 4) optArg = 4;
     if (table && !fromDisk) {
         GetTableFieldInt(L, 4, "speed", &speed, nullptr);
         GetTableFieldInt(L, 4, "times", &times, nullptr);
-        GetTableFieldInt(L, 4, "async", &async, nullptr);
+        async = GetTableFieldFlag(L, 4, "async");
     } else {
         speed = OptIntArg(L, speedArg, 0);
         times = OptIntArg(L, timesArg, 1);
@@ -320,7 +321,7 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
     p->lockCount = &anim->lockCount;
     p->delay = AnimSpeedToDelay(speed);
     p->times = times;
-    p->async = async != 0;
+    p->async = async;
     p->layers = d->layersEnabled != 0;
     p->bgpic = GetCurrentBGPic();
     std::copy(topts.matrix, topts.matrix + 4, p->matrix);

@@ -40,7 +40,7 @@ void OffScreenPlace(int32_t type, int32_t x, int32_t y, int32_t* ox, int32_t* oy
 }
 
 // The move's frames from start to arrival, counted on a plan of its own.
-int32_t CountMoveFrames(const qbMove& m, int32_t speed, int32_t bgpicHeight) {
+int32_t CountMoveFrames(const qbMove& m, int32_t speed, const qbBGPic* pic) {
     qbMove probe;
     probe.kind = kMoveKindPicture;
     probe.x = probe.prevX = m.x;
@@ -51,7 +51,7 @@ int32_t CountMoveFrames(const qbMove& m, int32_t speed, int32_t bgpicHeight) {
     probe.height = m.height;
     probe.speed = speed;
     probe.fx = m.fx;
-    PlanMove(&probe, bgpicHeight);
+    PlanMove(&probe, pic ? pic->currentWidth : 0, pic ? pic->currentHeight : 0);
     bool arrived = false;
     int32_t frames = 0;
     while (!arrived && frames < kMostMoveFrames) {
@@ -72,7 +72,7 @@ void RestartMove(qbEffectState* s, ScrollPriv* p) {
     m->phase = m->bresCounter = m->bresRemainder = m->sineIndex = 0;
     m->ended = 0;
     const qbBGPic* pic = GetCurrentBGPic();
-    PlanMove(m, pic ? pic->currentHeight : 0);
+    PlanMove(m, pic ? pic->currentWidth : 0, pic ? pic->currentHeight : 0);
     p->stepped = 0;
     if (s->layer) DrawMoveAt(m, p->x1, p->y1);
 }
@@ -124,7 +124,7 @@ int InitScroll(qbEffectState* s) {
     p->x1 = m->x, p->y1 = m->y, p->x2 = m->targetX, p->y2 = m->targetY;
     ResolveMoveSpeed(s->speed, &p->speed);
     const qbBGPic* pic = GetCurrentBGPic();
-    s->frameCount = CountMoveFrames(*m, p->speed, pic ? pic->currentHeight : 0);
+    s->frameCount = CountMoveFrames(*m, p->speed, pic);
     return 0;
 }
 

@@ -85,6 +85,37 @@ TEST_F(MoveWorld, BounceAndDampedOvershootByTheirInitialSteps) {
     EXPECT_EQ(path_.back(), std::make_pair(40, 10));
 }
 
+TEST_F(MoveWorld, HugeSpeedsBounceWithinThePictureInBoundedFrames) {
+    MakeBrush(1, 10, 10, 0xFF0000);
+    // A hang would walk back a pixel a frame for billions of frames: past
+    // this count the test quits the move (which then fails the checks).
+    constexpr size_t kHangFrames = 20000;
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 1);
+    onStep_ = [&](const qbMove&) {
+        if (path_.size() == kHangFrames) null_backend::ScriptEvent({display_, kEventKey, 1, 0, null_backend::kKeyEscape});
+    };
+    for (double speed : {2147483648.0, 4294967297.0, 1e5, 1e300, HUGE_VAL})
+        for (int32_t fx : {kMoveBounce, kMoveDamped}) {
+            SCOPED_TRACE(testing::Message() << speed << " fx " << fx);
+            ASSERT_EQ(Move("MoveBrush", {1, 2, 2, 10, 10, speed, double(fx)}), 0);
+            // The widest swing is 16 units of at most 100 / 16 pixels here;
+            // at a step of 1 (the diagonal's minor axis halves down to it)
+            // the swings take at most 61 units of frames.
+            EXPECT_LE(path_.size(), 61u * 6 + 1);
+            EXPECT_EQ(path_.back(), std::make_pair(10, 10));
+            for (const auto& p : path_) EXPECT_LE(std::abs(p.first - 10), 96);
+        }
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 0);
+    SetEventQuitRequested(false);
+    // The async flag is read as the script's If reads it: 0.5 is true.
+    for (double a : {1, 0, 0, 50, 0}) VmPushNumber(L_, a);
+    VmPushNewTable(L_);
+    SetTableFieldFloat(L_, "async", 0.5);
+    ASSERT_EQ(Run("MoveBrush", 6, 1), 0);
+    EXPECT_NE(GetObjectIDArg(L_, -1).handle, nullptr);
+    VmSetTop(L_, 0);
+}
+
 TEST_F(MoveWorld, SmoothOutShrinksTheStepNearTheTarget) {
     MakeBrush(1, 10, 10, 0xFF0000);
     ASSERT_EQ(Move("MoveBrush", {1, 0, 0, 100, 0, 10, kMoveSmoothOut}), 0);

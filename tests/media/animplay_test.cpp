@@ -102,6 +102,19 @@ TEST_F(AnimPlayTest, AsyncPlayDrawsWhenDueAndLocksTheAnim) {
     VmPushLightUserdata(L_, async.handle);
     ASSERT_EQ(Run("CancelAsyncDraw", 1), 0);
     EXPECT_EQ(Anim(1)->lockCount, 0);
+    // The flag is read as the script's If reads it: 0.5 plays asynchronously
+    // and answers its async-draw object.
+    VmSetTop(L_, 0);
+    for (double a : {1.0, 0.0, 0.0}) VmPushNumber(L_, a);
+    VmPushNewTable(L_);
+    SetTableFieldFloat(L_, "async", 0.5);
+    ASSERT_EQ(Run("PlayAnim", 4, 1), 0);
+    void* handle = VmToUserdata(L_, -1);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(Anim(1)->lockCount, 1);
+    VmSetTop(L_, 0);
+    VmPushLightUserdata(L_, handle);
+    ASSERT_EQ(Run("CancelAsyncDraw", 1), 0);
     EXPECT_EQ(RunNumbers("FreeAnim", {1}), 0);
 }
 
