@@ -1,37 +1,51 @@
 // Fuzz target of the Linux backend's movies: the first four bytes pick the
-// pictures asked for, the rest is the file, written to a temporary file as
-// the platform decoder reads only plain files. The movie is walked forward,
-// back, and searched by time.
+// pictures asked for, the rest is the file. The platform decoder reads only
+// plain files by name: the bytes go to an anonymous in-memory file, named
+// through /proc, so that nothing is left in the temporary folder when an
+// input crashes the process.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "core/pixelbuffer.h"
 #include "platform/platform.h"
 
+namespace {
+
+struct MemoryFile {
+    int fd = -1;
+    std::string path;
+};
+
+MemoryFile MakeMemoryFile() {
+    MemoryFile file;
+    file.fd = memfd_create("qb-fuzz-movie", MFD_CLOEXEC);
+    if (file.fd >= 0) file.path = "/proc/self/fd/" + std::to_string(file.fd);
+    return file;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = [] {
+    static const MemoryFile file = [] {
         SetPlatformBackend(&LinuxPlatformOps());
         // Pictures of up to 4 M pixels, as for the picture readers: a few
         // bytes of VP8 or H.264 can claim pictures of hundreds of megapixels,
         // each a second to decode and convert.
         SetMaxImagePixels(uint64_t{1} << 22);
-        return "/tmp/qb-fuzz-movie-" + std::to_string(getpid());
+        return MakeMemoryFile();
     }();
-    if (size < 5) return 0;
+    if (size < 5 || file.fd < 0) return 0;
     const int64_t frame = data[0] % 8;
     const int64_t time = data[1] | data[2] << 8;
     const int64_t back = data[3] % 4;
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        const bool written = std::fwrite(data + 4, 1, size - 4, f) == size - 4;
-        if (std::fclose(f) != 0 || !written) return 0;
-    } else {
-        return 0;
-    }
+    const auto bytes = static_cast<ssize_t>(size - 4);
+    if (ftruncate(file.fd, 0) != 0 || pwrite(file.fd, data + 4, size - 4, 0) != bytes) return 0;
+    const char* path = file.path.c_str();
     qbMovieInfo info;
-    if (OpenQuickTimeMovie(path.c_str(), &info) == 0 && info.movie) {
+    if (OpenQuickTimeMovie(path, &info) == 0 && info.movie) {
         MovieFrameCount(info.movie);
         MovieFormatName(info.movie);
         qbMovieFrame picture;
@@ -43,6 +57,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DecodeQuickTimeFrame(info.movie, frame + 1, 0, &picture);
         CloseQuickTimeMovie(info.movie);
     }
-    std::remove(path.c_str());
     return 0;
 }

@@ -86,19 +86,16 @@ Clip ClipToDisplay(int32_t x, int32_t y, int32_t frameWidth, int32_t frameHeight
 }
 
 // The place a stopped stream was sought to becomes the dump's start.
-void ApplyPendingSeek(qbOwnVideoStream* s) {
+int ApplyPendingSeek(qbOwnVideoStream* s) {
     qbVideoPlayback* p = s->playback.get();
-    if (!p || !p->hasPendingSeek) return;
+    if (!p || !p->hasPendingSeek) return 0;
     p->hasPendingSeek = false;
-    const qbVideoSource* src = s->source.get();
     qbVideoSeekBasis basis;
     basis.seekByBytes = s->info.seekByBytes != 0;
     basis.fileSize = s->info.fileSize;
     basis.duration = s->duration;
     basis.byteRate = s->info.byteRate;
-    if (src->ops->seek) src->ops->seek(src->handle, VideoPositionToSeekTarget(qbVideoSync{}, basis, p->pendingSeek));
-    if (src->ops->flushAudio) src->ops->flushAudio(src->handle);
-    if (src->ops->flushVideo) src->ops->flushVideo(src->handle);
+    return SeekVideoSource(s->source.get(), VideoPositionToSeekTarget(qbVideoSync{}, basis, p->pendingSeek));
 }
 
 }  // namespace
@@ -127,13 +124,13 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
+    // Whatever the dump leaves, a later start or grab begins at the start.
+    s->grabbed = -1;
+    if (int err = ApplyPendingSeek(s)) return err;
     WaveOut wave;
     if (name)
         if (int err = wave.Open(std::string(name) + ".wav", *s)) return err;
 
-    ApplyPendingSeek(s);
-    // Whatever the dump leaves, a later start or grab begins at the start.
-    s->grabbed = -1;
     const qbVideoSource* src = s->source.get();
     qbImageSaveOptions options;
     options.quality = 90;

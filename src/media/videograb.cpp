@@ -13,10 +13,7 @@
 namespace {
 
 bool Rewind(qbOwnVideoStream* s) {
-    const qbVideoSource* src = s->source.get();
-    if (!src->ops->seek || src->ops->seek(src->handle, 0) != 0) return false;
-    if (src->ops->flushAudio) src->ops->flushAudio(src->handle);
-    if (src->ops->flushVideo) src->ops->flushVideo(src->handle);
+    if (SeekVideoSource(s->source.get(), 0) != 0) return false;
     s->grabbed = 0;
     return true;
 }
@@ -123,16 +120,13 @@ int GrabVideoFrame(qbOwnVideoStream* s, uint32_t position, int32_t mode, int32_t
         if ((s->grabbed < 0 || frame <= s->grabbed) && !Rewind(s)) return ERR_VIDEOFRAME;
         return DecodePictures(s, frame - s->grabbed);
     }
-    const qbVideoSource* src = s->source.get();
     qbVideoSeekBasis basis;
     basis.seekByBytes = s->info.seekByBytes != 0;
     basis.fileSize = s->info.fileSize;
     basis.duration = s->duration;
     basis.byteRate = s->info.byteRate;
     const uint32_t target = VideoPositionToSeekTarget(qbVideoSync{}, basis, position);
-    if (!src->ops->seek || src->ops->seek(src->handle, target) != 0) return ERR_SEEKRANGE;
-    if (src->ops->flushAudio) src->ops->flushAudio(src->handle);
-    if (src->ops->flushVideo) src->ops->flushVideo(src->handle);
+    if (int err = SeekVideoSource(s->source.get(), target)) return err;
     s->grabbed = 0;
     const int err = DecodePictureAt(s, position / 1000.0, std::max(count, 1));
     // The counted walk no longer knows where the source stands.

@@ -160,9 +160,7 @@ int SeekNow(qbVideoPlayback* p, uint32_t position) {
         std::lock_guard lock(p->sound->ring.mutex);
         p->sound->ring.fill = 0;
     }
-    if (s->ops->seek && s->ops->seek(s->handle, target) != 0) return ERR_SEEKRANGE;
-    if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
-    if (s->ops->flushVideo) s->ops->flushVideo(s->handle);
+    if (int err = SeekVideoSource(s, target)) return err;
     double pts = position / 1000.0;
     ShowNextPicture(p, &pts);
     {
@@ -220,9 +218,9 @@ void StopPlayback(qbVideoPlayback* p) {
     const qbVideoSource* s = p->stream->source.get();
     FlushVideoQueue(&p->video, s);
     FlushVideoQueue(&p->audio, s);
-    if (s->ops->seek) s->ops->seek(s->handle, 0);
-    if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
-    if (s->ops->flushVideo) s->ops->flushVideo(s->handle);
+    // A source that cannot go back to its start is tried again by the next
+    // start or grab.
+    if (SeekVideoSource(s, 0) != 0) p->stream->grabbed = -1;
     FreeBuffers(p);
     p->playing = false;
     p->paused = false;
@@ -265,20 +263,16 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     }
 
     const qbVideoSource* s = stream->source.get();
-    if (stream->grabbed != 0) {
-        // Frame grabs moved the source on: playback starts at the start.
-        if (s->ops->seek) s->ops->seek(s->handle, 0);
-        if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
-        if (s->ops->flushVideo) s->ops->flushVideo(s->handle);
-        stream->grabbed = 0;
-    }
+    // Frame grabs moved the source on: playback starts at the start, or
+    // goes on from where a source that cannot seek stands.
+    if (stream->grabbed != 0 && SeekVideoSource(s, 0) == 0) stream->grabbed = 0;
     double start = 0.0;
     if (p->hasPendingSeek) {
         p->hasPendingSeek = false;
         const uint32_t target = SeekTarget(p, p->pendingSeek);
-        if (s->ops->seek && s->ops->seek(s->handle, target) != 0) {
+        if (int err = SeekVideoSource(s, target)) {
             FreeBuffers(p);
-            return ERR_SEEKRANGE;
+            return err;
         }
         start = p->pendingSeek / 1000.0;
     }

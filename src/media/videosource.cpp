@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "core/errcodes.h"
 #include "core/loadertags.h"
 #include "core/pluginadapters.h"
 #include "core/plugincaps.h"
@@ -130,4 +131,12 @@ qbVideoSourcePtr OpenVideoSource(const char* name, const char* loaderTag, const 
 int64_t VideoSourceFrameCount(const qbVideoSource* source) {
     if (!source || source->kind != kVideoSourceCDXL || !source->handle) return -1;
     return Reader(source->handle)->frameCount;
+}
+
+int SeekVideoSource(const qbVideoSource* source, int64_t target) {
+    const qbVideoSourceOps* ops = source->ops;
+    if (!ops->seek || ops->seek(source->handle, target) != 0) return ERR_SEEKRANGE;
+    if (ops->flushAudio) ops->flushAudio(source->handle);
+    if (ops->flushVideo) ops->flushVideo(source->handle);
+    return 0;
 }

@@ -70,6 +70,12 @@ const qbVideoSourceOps& CDXLSourceOps();
 // picture decoder's, 0 for as many as the processors allow.
 int OpenMovieVideoSource(const char* path, int32_t threads, qbVideoStreamInfo* info, qbVideoSourcePtr* out);
 
+// Every rewind and seek of a stream that is not playing: the source moved
+// to the target (as `seek` takes it), then its decoders emptied. 0, or
+// ERR_SEEKRANGE when the source cannot get there; its decoders are left as
+// they were then, as they still fit the packets the source goes on giving.
+int SeekVideoSource(const qbVideoSource* source, int64_t target);
+
 // The pictures in the file when the source knows them, else -1.
 int64_t VideoSourceFrameCount(const qbVideoSource* source);
 

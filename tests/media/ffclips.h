@@ -142,6 +142,11 @@ inline std::string OddAVI() {
                                       " -c:v mjpeg -c:a pcm_s16le -shortest");
 }
 
+// PNG pictures in QuickTime, 32 x 24, 5 pictures.
+inline std::string PngMOV() {
+    return Clips().Get("png_pictures.mov", Pictures("32x24", 25, 0.2) + " -c:v png");
+}
+
 // VP8 in Matroska whose container says 16 x 16: five pictures of that size,
 // then five of 64 x 64, as VP8 key frames carry their own size.
 inline std::string GrowingMKV() {

@@ -1,11 +1,16 @@
 // Native-driver videos played by the engine over the platform's movie
 // decoder: every picture in order and one end, a truncated file that ends
-// early with one end, 5.1 sound taken as stereo, pause, resume and seeks.
+// early with one end, 5.1 sound taken as stereo, pause, resume and seeks;
+// picture files refused, movies of single-coded pictures played twice.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -148,6 +153,45 @@ TEST_F(MovieEngineTest, PauseResumeAndSeek) {
     StopVideoStream(Own());
 }
 
+// A picture file is no movie, whatever its name: FFmpeg's picture readers
+// would make it a movie of one picture, and libjxl's decoder, fed that
+// picture again after a stop, crashed the player. Movies of pictures coded
+// each on its own (MJPEG in AVI, PNG in QuickTime) still open, and play
+// again after a stop.
+TEST_F(MovieEngineTest, PicturesAreNoMoviesButIntraOnlyMoviesPlayAgain) {
+    const std::string damagedJXL = testing::TempDir() + "jxl_" + std::to_string(getpid()) + ".mov";
+    std::FILE* f = std::fopen(damagedJXL.c_str(), "wb");
+    ASSERT_TRUE(f);
+    const uint8_t bytes[] = {0xff, 0x0a, 0x45, 0xb1, 0xb7, 0x77, 0x45, 0x42};
+    std::fwrite(bytes, 1, sizeof bytes, f);
+    std::fclose(f);
+    ffclips::Clips().Keep("jxl.mov", damagedJXL);
+    const std::string png =
+        ffclips::Clips().Get("png.mov", ffclips::Pictures("32x24", 25, 0.04) + " -frames:v 1 -c:v png -f image2 -update 1");
+    ASSERT_FALSE(png.empty());
+    for (const std::string& picture : {damagedJXL, png}) {
+        EXPECT_EQ(Open(picture), ERR_LOADVIDEO) << picture;
+        qbMovieInfo info;
+        EXPECT_EQ(LinuxPlatformOps().OpenQuickTimeMovie(picture.c_str(), &info), ERR_LOADVIDEO) << picture;
+        EXPECT_EQ(info.movie, nullptr);
+    }
+
+    for (const std::string& clip : {ffclips::OddAVI(), ffclips::PngMOV()}) {
+        sink_.ended = 0;
+        ASSERT_EQ(Open(clip), 0) << clip;
+        std::vector<size_t> counts;
+        for (int play = 1; play <= 2; ++play) {
+            const size_t before = sink_.Count();
+            ASSERT_EQ(Start(), 0);
+            ASSERT_TRUE(WaitFor([&] { return sink_.ended >= play; })) << clip;
+            StopVideoStream(Own());
+            counts.push_back(sink_.Count() - before);
+        }
+        EXPECT_EQ(counts[0], 5u) << clip;
+        EXPECT_EQ(counts[1], 5u) << clip;
+    }
+}
+
 TEST_F(MovieEngineTest, RefusesWhatThePlatformCannotOpen) {
     EXPECT_EQ(Open(ffclips::AudioOnly()), ERR_LOADVIDEO);
     EXPECT_EQ(Own(), nullptr);
@@ -158,3 +202,4 @@ TEST_F(MovieEngineTest, RefusesWhatThePlatformCannotOpen) {
 }
 
 }  // namespace
+

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/errcodes.h"
 #include "media/videoplayback.h"
 #include "wait_for.h"
 
@@ -64,6 +65,8 @@ struct FakeSource {
     int32_t jumpIndex = -1;
     double jumpSeconds = 0.0;
     std::atomic<int32_t> live{0};
+    bool seekFails = false;
+    std::atomic<int32_t> flushes{0};  // of either decoder
 };
 
 struct FakePacket {
@@ -136,12 +139,16 @@ int32_t FakeAudio(void*, void*, void* out, int32_t capacity, int32_t* finished) 
 
 int32_t FakeSeek(void* handle, int64_t target) {
     FakeSource* f = Fake(handle);
+    if (f->seekFails) return -1;
     f->next = std::min<int32_t>(static_cast<int32_t>(target / (f->frameDuration * 1000.0) + 0.5), f->pictures - 1);
     f->soundDue = false;
     return 0;
 }
 
 const qbVideoSourceOps kOps{nullptr, FakeNext, FakeFree, FakeVideo, FakeAudio, FakeSeek, nullptr, nullptr};
+
+void FakeFlush(void* handle) { ++Fake(handle)->flushes; }
+const qbVideoSourceOps kFlushingOps{nullptr, FakeNext, FakeFree, FakeVideo, FakeAudio, FakeSeek, FakeFlush, FakeFlush};
 
 struct Sink {
     std::mutex lock;
@@ -471,6 +478,34 @@ TEST(VideoPlaybackTest, SeeksWhilePlayingLandWhereAsked) {
         const std::vector<int32_t> s = rig.sink.Shown();
         return s.back() >= 300;
     }));
+    StopVideoStream(&rig.stream);
+}
+
+// A stop, a grab, a dump or a start rewinds or seeks a stream that is not
+// playing; its decoders are emptied only where the source got to. A decoder
+// flushed and fed again where the source could not go may crash (libjxl's
+// does, after a failed picture).
+TEST(VideoPlaybackTest, RewindsFlushOnlyASourceThatSeeked) {
+    Rig rig(10);
+    rig.stream.source->ops = &kFlushingOps;
+    rig.fake.seekFails = true;
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
+    StopVideoStream(&rig.stream);
+    EXPECT_EQ(GrabVideoFrame(&rig.stream, 1, kVideoGrabFrame, 1), ERR_VIDEOFRAME);
+    EXPECT_EQ(GrabVideoFrame(&rig.stream, 50, kVideoGrabTime, 1), ERR_SEEKRANGE);
+    ASSERT_EQ(SeekVideoStream(&rig.stream, 50), 0);
+    EXPECT_EQ(rig.Start(), ERR_SEEKRANGE);
+    EXPECT_EQ(rig.fake.flushes, 0);
+    EXPECT_EQ(rig.fake.live, 0);
+
+    // The stop's rewind that failed is tried again by the next start.
+    rig.fake.seekFails = false;
+    ASSERT_EQ(rig.Start(), 0);
+    EXPECT_EQ(rig.fake.flushes, 2);
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 1; }));
+    const std::vector<int32_t> shown = rig.sink.Shown();
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), 0), 2);
     StopVideoStream(&rig.stream);
 }
 

@@ -97,23 +97,34 @@ struct FileInput {
     }
 };
 
+// FFmpeg's picture readers: image2 and its piped kin, one per picture
+// format (PNG, JPEG, JPEG XL, ...), all sharing the image reader's options.
+// They take a picture file for a movie of one picture, whose decoders
+// (libjxl's, for one) are not made to be rewound and fed the same picture
+// again. A real movie of intra-only pictures (MJPEG in AVI, PNG in
+// QuickTime) comes through its container's demuxer instead.
+inline bool PictureDemuxer(const AVInputFormat* f) {
+    if (std::strcmp(f->name, "image2") == 0 || std::strcmp(f->name, "image2pipe") == 0) return true;
+    const char* options = f->priv_class ? f->priv_class->class_name : nullptr;
+    return options && (std::strcmp(options, "image2 demuxer") == 0 || std::strcmp(options, "imagepipe demuxer") == 0);
+}
+
 // The demuxer for the bytes of io, with the file's name to tell the formats
 // that are known by their extension (CDXL, Targa, raw streams). A demuxer
-// outside the allowed list (null: any but the image reader, which makes a
-// single picture a movie) is never taken by the name: the bytes alone
-// decide then. Null when neither finds one; the I/O context is left at its
-// start.
+// outside the allowed list is never taken by the name: the bytes alone
+// decide then. Null allows any demuxer but the picture readers, by name or
+// by bytes. Null when none is found; the I/O context is left at its start.
 inline const AVInputFormat* ProbeNamedInput(AVIOContext* io, const char* name, const char* allowed) {
     const auto usable = [allowed](const AVInputFormat* f) {
         if (!f) return false;
-        return allowed ? av_match_list(f->name, allowed, ',') > 0 : std::strcmp(f->name, "image2") != 0;
+        return allowed ? av_match_list(f->name, allowed, ',') > 0 : !PictureDemuxer(f);
     };
     const AVInputFormat* format = nullptr;
     if (name && *name && av_probe_input_buffer2(io, &format, name, nullptr, 0, 0) >= 0 && usable(format))
         return format;
     format = nullptr;
     if (av_probe_input_buffer2(io, &format, "", nullptr, 0, 0) < 0) return nullptr;
-    return format;
+    return allowed || usable(format) ? format : nullptr;
 }
 
 // Opens the format context over io (its name as the context's URL):

@@ -65,12 +65,8 @@ int StartPass(qbNativeMovie& m) {
     if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return ERR_LOADVIDEO;
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (static_cast<int>(i) != p.stream) format->streams[i]->discard = AVDISCARD_ALL;
-    p.codec.reset(avcodec_alloc_context3(decoder));
-    if (!p.codec) return ERR_MEM;
-    if (avcodec_parameters_to_context(p.codec.get(), stream->codecpar) < 0) return ERR_LOADVIDEO;
-    p.codec->pkt_timebase = stream->time_base;
-    p.codec->max_pixels = av_common::MaxMoviePixels();
-    if (avcodec_open2(p.codec.get(), decoder, nullptr) < 0) return ERR_LOADVIDEO;
+    if (int err = av_common::OpenStreamDecoder(p.codec, stream, decoder, -1); err < 0)
+        return err == AVERROR(ENOMEM) ? ERR_MEM : ERR_LOADVIDEO;
     return 0;
 }
 

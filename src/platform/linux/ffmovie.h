@@ -13,7 +13,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "platform/linux/avcommon.h"
+#include "platform/linux/avdecoder.h"
 #include "platform/platform_ops.h"
 
 namespace linux_movie {
@@ -26,7 +26,7 @@ struct SwsFree {
 // or from a seek.
 struct MoviePass {
     av_common::FileInput input;
-    std::unique_ptr<AVCodecContext, av_common::CodecFree> codec;
+    av_common::StreamDecoder codec;
     int stream = -1;
     bool inputDone = false;  // the decoder was told the input ended
 };

@@ -106,7 +106,7 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
     if (fromStart) {
         if (int err = Restart(m)) return err;
     } else {
-        avcodec_flush_buffers(m.pass.codec.get());
+        av_common::FlushDecoder(m.pass.codec);
         m.pass.inputDone = false;
     }
     m.walking = false;
@@ -143,10 +143,9 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
 
 int NextPicture(qbNativeMovie& m) {
     MoviePass& p = m.pass;
-    AVCodecContext* codec = p.codec.get();
     av_frame_unref(m.frame.get());
     for (int errors = 0; errors < kMaxDecodeErrors;) {
-        const int got = avcodec_receive_frame(codec, m.frame.get());
+        const int got = av_common::ReceiveFromDecoder(p.codec, m.frame.get());
         if (got == 0) return 1;
         if (got == AVERROR_EOF) return 0;
         if (got != AVERROR(EAGAIN)) {
@@ -157,14 +156,14 @@ int NextPicture(qbNativeMovie& m) {
         if (av_read_frame(p.input.format.get(), m.packet.get()) < 0) {
             // The end, or bytes past repair: what the decoder holds comes out.
             p.inputDone = true;
-            avcodec_send_packet(codec, nullptr);
+            av_common::SendToDecoder(p.codec, nullptr);
             continue;
         }
         if (m.packet->stream_index != p.stream) {
             av_packet_unref(m.packet.get());
             continue;
         }
-        const int sent = avcodec_send_packet(codec, m.packet.get());
+        const int sent = av_common::SendToDecoder(p.codec, m.packet.get());
         av_packet_unref(m.packet.get());
         if (sent < 0 && sent != AVERROR(EAGAIN))
             ++errors;

@@ -50,22 +50,14 @@ bool EngineYUV(const AVCodecParameters& p) {
 }
 
 int OpenDecoder(Decoder* d, const AVStream* stream, const AVCodec* codec, int threads) {
-    d->codec.reset(avcodec_alloc_context3(codec));
     d->frame.reset(av_frame_alloc());
-    if (!d->codec || !d->frame) return AVERROR(ENOMEM);
-    if (int err = avcodec_parameters_to_context(d->codec.get(), stream->codecpar); err < 0) return err;
-    d->codec->pkt_timebase = stream->time_base;
-    d->codec->max_pixels = av_common::MaxMoviePixels();
+    if (!d->frame) return AVERROR(ENOMEM);
 #ifdef QB_MOVIE_DECODER_THREADS_HIDDEN
     if (threads >= 0) threads = 1;
 #endif
-    if (threads >= 0) {
-        d->codec->thread_count = threads;
-        d->codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    }
     d->timeBase = stream->time_base;
     d->stream = stream->index;
-    return avcodec_open2(d->codec.get(), codec, nullptr);
+    return av_common::OpenStreamDecoder(d->codec, stream, codec, threads);
 }
 
 // The packet record that stands for the end of the file.

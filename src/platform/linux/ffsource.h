@@ -18,14 +18,14 @@ extern "C" {
 #include <vector>
 
 #include "core/file.h"
-#include "platform/linux/avcommon.h"
+#include "platform/linux/avdecoder.h"
 #include "platform/platform_ops.h"
 
 namespace ffsource {
 
 // One decoder and what it converts its output with.
 struct Decoder {
-    std::unique_ptr<AVCodecContext, av_common::CodecFree> codec;
+    av_common::StreamDecoder codec;
     std::unique_ptr<AVFrame, av_common::FrameFree> frame;
     AVRational timeBase{1, 1};
     int stream = -1;

@@ -23,11 +23,11 @@ Packet* AsPacket(void* packet) { return static_cast<Packet*>(packet); }
 int Send(Decoder& d, Packet& p) {
     if (!p.data) {
         if (d.draining) return 0;
-        const int err = avcodec_send_packet(d.codec.get(), nullptr);
+        const int err = av_common::SendToDecoder(d.codec, nullptr);
         if (err != AVERROR(EAGAIN)) d.draining = true;
         return err == AVERROR_EOF ? 0 : err;
     }
-    const int err = avcodec_send_packet(d.codec.get(), p.data.get());
+    const int err = av_common::SendToDecoder(d.codec, p.data.get());
     return err == AVERROR_EOF ? 0 : err;
 }
 
@@ -35,7 +35,7 @@ int Send(Decoder& d, Packet& p) {
 // decoder wants input or has ended, negative on errors.
 int Receive(const qbMovieSource& s, Decoder& d, double frameDuration) {
     for (;;) {
-        const int err = avcodec_receive_frame(d.codec.get(), d.frame.get());
+        const int err = av_common::ReceiveFromDecoder(d.codec, d.frame.get());
         if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return 0;
         if (err < 0) return err;
         if (d.skipUntil < 0.0) return 1;
@@ -252,14 +252,14 @@ int32_t DecodeMovieAudio(qbMovieSource* s, void* packet, void* out, int32_t capa
 
 void FlushMovieVideo(qbMovieSource* s) {
     if (!s->video.codec) return;
-    avcodec_flush_buffers(s->video.codec.get());
+    av_common::FlushDecoder(s->video.codec);
     s->video.draining = false;
     s->video.skipUntil = s->videoSkip.exchange(-1.0);
 }
 
 void FlushMovieAudio(qbMovieSource* s) {
     if (!s->audio.codec) return;
-    avcodec_flush_buffers(s->audio.codec.get());
+    av_common::FlushDecoder(s->audio.codec);
     s->audio.draining = false;
     s->audio.skipUntil = s->audioSkip.exchange(-1.0);
     if (s->audio.swr) swr_init(s->audio.swr.get());
