@@ -68,13 +68,20 @@ int FramesFromFile(AnimFilePtr file, int32_t width, int32_t height, int32_t coun
         c->file = std::move(file);
         return 0;
     }
-    if (int err = ResizeFrames(c, static_cast<size_t>(count))) return err;
+    // The tables grow with the frames read: a count a file claims is not
+    // memory to take before the frames are there.
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     for (int32_t i = 0; i < count; ++i) {
         int32_t keyed = 0;
         AnimFramePtr frame = LoadAnimFileFramePtr(file.get(), i, 0, &keyed);
         if (!frame) return ERR_LOADFRAME;
-        qbAnimFrame& f = c->frames[static_cast<size_t>(i)];
+        try {
+            c->frames.emplace_back();
+            c->delays.push_back(kDelayFromFile);
+        } catch (const std::bad_alloc&) {
+            return ERR_MEM;
+        }
+        qbAnimFrame& f = c->frames.back();
         if (!deferred) {
             if (int err = FramePixelsToBitmaps(frame.get(), width, height, o.transparency, o.loadTransparency,
                                                keyed != 0, fileName, &f))

@@ -14,6 +14,7 @@ namespace {
 constexpr uint32_t kMainHeaderSize = 56, kStreamHeaderSize = 56;
 constexpr uint32_t kBitmapHeaderSize = 40, kWaveFormatSize = 16;
 constexpr uint32_t kIndexEntrySize = 16;
+constexpr uint32_t kIndexBlockEntries = 256;
 constexpr uint32_t kPCM = 1;
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
 // A Motion-JPEG frame larger than this is no frame of a picture the reader
@@ -145,7 +146,9 @@ bool ParseHeaders(qbAVIReader* r) {
     }
 }
 
-// The idx1 entries; a broken entry drops the whole index.
+// The idx1 entries; a broken entry drops the whole index. The chunk is read
+// a block at a time, so that the index grows with the entries read, not
+// with the size the chunk claims (a sparse file has gigabytes of zeros).
 void ReadIndex(qbAVIReader* r) {
     qbFile* file = r->file.get();
     Chunk c;
@@ -154,28 +157,67 @@ void ReadIndex(qbAVIReader* r) {
         if (!ReadChunk(file, pos, r->end, &c)) return;
         if (c.id == FourCC("idx1")) break;
     }
-    std::vector<uint8_t> entries;
-    if (!ReadData(file, c, r->end, &entries)) return;
-    for (size_t at = 0; at + kIndexEntrySize <= entries.size(); at += kIndexEntrySize) {
-        const uint32_t id = LE(&entries[at], 4);
-        if (id == FourCC("rec ")) continue;
-        const int32_t stream = ChunkStream(id);
-        // Stream numbers reach 99; only those of the streams the file has
-        // have an index.
-        if (stream < 0 || static_cast<size_t>(stream) >= r->streams.size()) {
+    if (c.data + int64_t{c.size} > r->end) return;
+    uint8_t block[kIndexEntrySize * kIndexBlockEntries];
+    for (uint32_t done = 0, count = c.size / kIndexEntrySize; done < count;) {
+        const uint32_t n = std::min(count - done, kIndexBlockEntries);
+        if (!ReadAt(file, c.data + int64_t{done} * kIndexEntrySize, block, size_t{n} * kIndexEntrySize)) {
             FreeAVIIndexes(r);
             return;
         }
-        auto& index = r->streams[static_cast<size_t>(stream)].index;
-        if (index.size() >= r->totalFrames) continue;
-        try {
-            index.push_back({static_cast<int64_t>(LE(&entries[at + 8], 4)), LE(&entries[at + 12], 4)});
-        } catch (const std::bad_alloc&) {
-            FreeAVIIndexes(r);
-            return;
+        done += n;
+        for (const uint8_t* e = block; e < block + size_t{n} * kIndexEntrySize; e += kIndexEntrySize) {
+            const uint32_t id = LE(e, 4);
+            if (id == FourCC("rec ")) continue;
+            const int32_t stream = ChunkStream(id);
+            // Stream numbers reach 99; only those of the streams the file
+            // has have an index.
+            if (stream < 0 || static_cast<size_t>(stream) >= r->streams.size()) {
+                FreeAVIIndexes(r);
+                return;
+            }
+            auto& index = r->streams[static_cast<size_t>(stream)].index;
+            if (index.size() >= r->totalFrames) continue;
+            try {
+                index.push_back({static_cast<int64_t>(LE(e + 8, 4)), LE(e + 12, 4)});
+            } catch (const std::bad_alloc&) {
+                FreeAVIIndexes(r);
+                return;
+            }
         }
     }
     r->indexed = true;
+}
+
+// A chunk id is four printable characters ("00dc", "JUNK", "LIST"); zeros
+// are no chunk, but a hole in a sparse file or the end of what was written.
+bool PlausibleId(uint32_t id) {
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t c = (id >> (8 * i)) & 0xFF;
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+// The frames the file holds, up to the count its header claims: the index's
+// entries when it lists them all, else the video chunks found by reading
+// the movi list's chunk headers. Callers size their per-frame tables by it,
+// so it counts only what was read, never the claim alone.
+uint32_t FramesHeld(qbAVIReader* r) {
+    if (r->indexed && r->streams[static_cast<size_t>(r->videoStream)].index.size() >= r->totalFrames)
+        return r->totalFrames;
+    uint32_t found = 0;
+    for (int64_t pos = r->moviData; found < r->totalFrames;) {
+        Chunk c;
+        if (!ReadChunk(r->file.get(), pos, r->end, &c) || !PlausibleId(c.id)) break;
+        if (c.id == FourCC("LIST")) {
+            pos = c.data + 4;
+            continue;
+        }
+        pos = c.next;
+        if (IsVideoChunk(*r, c.id)) ++found;
+    }
+    return found;
 }
 
 bool Open(qbAVIReader* r) {
@@ -204,6 +246,8 @@ bool Open(qbAVIReader* r) {
         return false;
     }
     ReadIndex(r);
+    r->totalFrames = FramesHeld(r);
+    if (r->totalFrames == 0) return false;
     r->scanPos = r->moviData;
     r->scanFrame = 0;
     return true;

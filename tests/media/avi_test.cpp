@@ -2,6 +2,7 @@
 // frames from our own builder and from ffmpeg, checked against ffmpeg's own
 // decode; indexes, scanning, and the headers it refuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -185,13 +186,32 @@ TEST(AVIReaderTest, RefusedHeadersAndFrames) {
     depth.bitCount = 32;
     EXPECT_EQ(refused(depth, {dib}), ERR_OPENANIM2);
     // Every frame takes 8 bytes at least: a count the file cannot hold is a
-    // broken header, a few frames missing at the end are not.
+    // broken header; frames missing at the end are not, and the file has the
+    // frames it holds, by its index or by its chunks.
     avibuilder::Layout countless;
     countless.avihFrames = 0x7FFFFFFF;
     EXPECT_EQ(refused(countless, {dib}), ERR_OPENANIM2);
-    avibuilder::Layout fewer;
-    fewer.avihFrames = 3;
-    EXPECT_EQ(Open(WriteAvi(dir, "fewer.avi", fewer, {dib})).frames, 3);
+    for (avibuilder::Index index : {avibuilder::Index::kRelative, avibuilder::Index::kNone}) {
+        avibuilder::Layout fewer;
+        fewer.avihFrames = 3;
+        fewer.index = index;
+        auto a = Open(WriteAvi(dir, "fewer.avi", fewer, {dib, dib}));
+        EXPECT_EQ(a.frames, 2);
+        EXPECT_FALSE(Frame(a, 1).empty());
+    }
+    // A file grown by holes (a sparse file) holds no more chunks than were
+    // written: zeros are no chunk.
+    avibuilder::Layout claims;
+    claims.avihFrames = 0x7FFFFFFF;
+    for (avibuilder::Index index : {avibuilder::Index::kRelative, avibuilder::Index::kNone}) {
+        claims.index = index;
+        const std::string path = WriteAvi(dir, "sparse.avi", claims, {dib});
+        ASSERT_EQ(truncate(path.c_str(), int64_t{17} << 30), 0);
+        EXPECT_EQ(Open(path).frames, 1);
+        const std::string empty = WriteAvi(dir, "holes.avi", claims, {});
+        ASSERT_EQ(truncate(empty.c_str(), int64_t{17} << 30), 0);
+        EXPECT_EQ(Open(empty).err, ERR_OPENANIM2);
+    }
 
     // A frame of the wrong size, or a Motion-JPEG frame whose segment runs
     // past its chunk, fails alone.
