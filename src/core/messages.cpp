@@ -439,7 +439,7 @@ const MessageRow kMessageRows[] = {
     {480, "Invalid URL specified!"},
     {481, "HTTP error %ld occurred!"},
     {482, "Unsupported HTTP transfer mode!"},
-    {483, "An error occurred during data send!"},
+    {483, "An error occurred during data send!%s"},
     {484, "FTP error %ld occurred!"},
     {485, "Receive timeout reached!"},
     {486, "Remote server has closed the connection!"},

@@ -8,13 +8,18 @@
 #include <string>
 
 #include "core/argapi.h"
+#include "core/context.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/numbers.h"
 #include "core/truth.h"
 #include "libs/netcommands.h"
+#include "vm/stringblock.h"
 
 namespace {
+
+// The longest string the VM holds.
+constexpr size_t kLongestString = 0xFFFFFFFEu;
 
 // Ports as scripts give them: a number within [low, 65535], else -1.
 int PortArg(ScriptState* L, int idx, int low, double def) {
@@ -175,6 +180,9 @@ int cmdSendData(ScriptState* L) {
     size_t sent = 0;
     int result = 0;
     if (int err = NetSend(L, c, data, length, &sent, &result)) return err;
+    // The rest of a stream cannot be sent later without a gap in it: a
+    // shortfall is an error, never a count the script may overlook.
+    if (sent < length) return NetSendShortfall(sent, length, result);
     VmPushNumber(L, static_cast<double>(sent));
     return 1;
 }
@@ -186,14 +194,18 @@ int cmdReceiveData(ScriptState* L) {
     const double modeArg = VmCheckNumber(L, 2);
     if (modeArg != kReceiveAll && modeArg != kReceiveBytes && modeArg != kReceiveLine) return ERR_WRONGUSAGE;
     const int mode = static_cast<int>(modeArg);
-    std::string text;
+    // The data goes straight into the block that becomes the script's
+    // string: one copy of a line however long.
+    qbGrowBlock text;
     qbNetSink sink;
-    sink.text = &text;
-    bool wait = true;
+    sink.grow = &text;
+    sink.used = kVmStringBlockHeader;
+    qbNetWaitRule rule;
+    rule.lowSpeed = true;
     size_t want = 0;
     if (mode == kReceiveAll) {
         if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil)
-            wait = ScriptTruth(L, 3);
+            rule.wait = ScriptTruth(L, 3);
         ReadCallback(L, 4, &sink);
     } else if (mode == kReceiveBytes) {
         const double count = VmCheckNumber(L, 3);
@@ -203,12 +215,20 @@ int cmdReceiveData(ScriptState* L) {
     } else {
         ReadCallback(L, 3, &sink);
     }
-    size_t count = 0;
-    int result = 0;
-    if (int err = NetReceive(L, c, mode, want, wait, sink, &count, &result)) return err;
-    VmPushLString(L, text.data(), text.size());
-    VmPushNumber(L, static_cast<double>(count));
-    VmPushNumber(L, mode == kReceiveAll ? (result == 0 ? 1 : 0) : 1);
+    qbNetReceipt receipt;
+    if (int err = NetReceive(L, c, mode, want, rule, sink, &receipt)) return err;
+    NetDataTaken(c);
+    const size_t length = sink.kind == NetSinkKind::kGrowBlock ? sink.used - kVmStringBlockHeader : 0;
+    if (length >= kLongestString || (length > 0 && !GrowBlockReserve(&text, sink.used + 1))) return ERR_MEM;
+    if (length > 0)
+        VmPushStringBlock(L, text.data.release(), length);
+    else
+        VmPushLString(L, "", 0);
+    VmPushNumber(L, static_cast<double>(receipt.count));
+    VmPushNumber(L, receipt.complete ? 1 : 0);
+    // A cut line or a short count keeps what came; GetLastError says why
+    // the rest did not. A receive of whatever waits has no such rest.
+    if (!receipt.complete && mode != kReceiveAll) SetLastErrorCode(NetReceiveError(receipt));
     return 3;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -15,8 +16,11 @@
 #include "core/file.h"
 #include "core/ostime.h"
 #include "core/settings.h"
+#include "display/display.h"
 #include "display/eventlib.h"
 #include "display/events.h"
+#include "libs/netclock.h"
+#include "libs/netpoll.h"
 #include "libs/network.h"
 
 namespace {
@@ -37,21 +41,19 @@ void Prefault(uint8_t* p, size_t n) {
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 }
 
-TimeValue Since(int64_t startMicros) {
-    const int64_t d = std::max<int64_t>(0, GetMonotonicMicros() - startMicros);
-    return TimeValue{static_cast<uint32_t>(d / 1000000), static_cast<uint32_t>(d % 1000000)};
-}
-
 void IdleWait(int fd, short events) {
     pollfd p{fd, events, 0};
     poll(&p, 1, 1);
 }
 
 // One pump between passes: 0, or the error (ERR_USERABORT for a quit) that
-// ends the wait.
+// ends the wait. Handlers do not run inside a wait, but clients arriving
+// meanwhile are accepted, so that a full backlog turns none away; they are
+// reported once the handler that waits returns.
 int Pump(ScriptState* L) {
     int error = 0;
     if (PumpEvents(L, 0, nullptr, &error)) return error ? error : ERR_USERABORT;
+    if (ObjectHandler(kObjConnect).function != -1) NetPollAcceptPending(*ServerListHead());
     return 0;
 }
 
@@ -104,7 +106,6 @@ int Gone(int32_t id) {
 // included. 0 or the error that ends the receive.
 int Deliver(ScriptState* L, qbNetSink& sink, const uint8_t* data, size_t n, size_t total, bool line) {
     switch (sink.kind) {
-        case NetSinkKind::kString: sink.text->append(reinterpret_cast<const char*>(data), n); return 0;
         case NetSinkKind::kCallback: return CallReceiveCallback(L, sink, data, n, total);
         case NetSinkKind::kFile: return FileWriteBytes(sink.file, data, n) == n ? 0 : ERR_WRITE;
         case NetSinkKind::kBlock: {
@@ -191,7 +192,7 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     const auto* p = static_cast<const uint8_t*>(data);
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
-    int64_t lastProgress = GetMonotonicMicros();
+    qbNetClock clock = NetClockStart(qbNetWaitRule{});
     while (*sent < length) {
         if (Pump(L)) break;
         size_t n = 0;
@@ -202,13 +203,21 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
         c->socket.buffer.sent += static_cast<uint32_t>(n);
         if (int err = Progress(L, c, n)) return err;
         if (!guard.Alive()) return Gone(id);
-        if (n > 0) lastProgress = GetMonotonicMicros();
+        NetClockProgress(&clock, n);
         if (result == 0) continue;
         if (result != kSockTimeout) break;
-        if (n == 0 && TimeoutExpired(Since(lastProgress), GetNetworkTimeout())) break;
+        if (n == 0 && NetClockCheck(&clock) != NetWaitEnd::kGoOn) break;
         IdleWait(c->socket.fd, POLLOUT);
     }
     return 0;
+}
+
+int NetSendShortfall(size_t sent, size_t length, int socketResult) {
+    char text[160];
+    std::snprintf(text, sizeof text, " (%zu of %zu bytes sent: %s)", sent, length,
+                  SocketErrorText(socketResult == 0 ? kSockTimeout : socketResult));
+    SetErrorDetail(text);
+    return ERR_SENDDATA;
 }
 
 int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length) {
@@ -221,11 +230,11 @@ int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length)
         SetErrorDetail(SocketErrorText(result));
         return ERR_SOCKET;
     }
-    return sent < length ? ERR_SENDDATA : 0;
+    return sent < length ? NetSendShortfall(sent, length, result) : 0;
 }
 
-int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait, qbNetSink& sink, size_t* count,
-               int* socketResult) {
+int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbNetWaitRule& rule, qbNetSink& sink,
+               qbNetReceipt* receipt) {
     qbReceiveBuffer& buffer = c->socket.buffer;
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
@@ -234,7 +243,8 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
     const bool direct = !line && (sink.kind == NetSinkKind::kGrowBlock || sink.kind == NetSinkKind::kFile);
     std::vector<uint8_t> scratch;  // a file receive's piece
     TimeoutMarkStart(&c->socket.timeout);
-    int64_t lastData = GetMonotonicMicros();
+    qbNetClock clock = NetClockStart(rule);
+    NetWaitEnd end = NetWaitEnd::kGoOn;
     size_t total = 0;
     bool done = false;
     int result = 0;
@@ -243,6 +253,11 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
         result = 0;
         while (!done && result == 0) {
             if ((err = Pump(L))) break;
+            // A bounded section ends at its deadline even while bytes flow.
+            if ((end = NetClockDeadline(clock)) != NetWaitEnd::kGoOn) {
+                result = kSockTimeout;
+                break;
+            }
             if (direct && BufferIsEmpty(buffer) && (mode != kReceiveBytes || total < want)) {
                 size_t room = kDirectPiece;
                 if (mode == kReceiveBytes) room = std::min(room, want - total);
@@ -262,7 +277,7 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
                 size_t got = 0;
                 result = buffer.io->recv(buffer.io->ctx, to, room, &got, buffer.tm);
                 if (got == 0) continue;
-                lastData = GetMonotonicMicros();
+                NetClockProgress(&clock, got);
                 buffer.received += static_cast<uint32_t>(got);
                 total += got;
                 done = mode == kReceiveBytes && total == want;
@@ -278,7 +293,7 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
             if (BufferIsEmpty(buffer)) result = BufferFill(&buffer);
             const size_t available = BufferAvailable(buffer);
             if (available == 0) continue;
-            lastData = GetMonotonicMicros();
+            NetClockProgress(&clock, available);
             const uint8_t* p = buffer.data + buffer.first;
             size_t take = available;
             size_t consumed = available;
@@ -306,25 +321,28 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait
                 if (sink.kind == NetSinkKind::kCallback) result = 0;
             }
         }
-        if (err || done) break;
-        if (result != kSockTimeout || !wait) break;
-        if (TimeoutExpired(Since(lastData), GetNetworkTimeout())) break;
+        if (err || done || end != NetWaitEnd::kGoOn) break;
+        if (result != kSockTimeout || !rule.wait) break;
+        if ((end = NetClockCheck(&clock)) != NetWaitEnd::kGoOn) break;
         IdleWait(c->socket.fd, POLLIN);
     }
     if (mode == kReceiveAll && result == kSockClosed && total > 0) result = 0;
-    *count = total;
-    *socketResult = result;
+    if (mode == kReceiveAll) done = result == 0;
+    receipt->count = total;
+    receipt->socketResult = done ? 0 : result;
+    receipt->complete = done;
+    receipt->end = end;
     if (line && sink.kind == NetSinkKind::kBlock && sink.used < sink.blockSize) sink.block[sink.used] = 0;
     if (EventQuitRequested()) return ERR_USERABORT;
-    if (err) return err;
-    if (sink.kind == NetSinkKind::kString || sink.kind == NetSinkKind::kCallback) {
-        c->dataReported = 0;
-        return 0;
-    }
-    switch (result) {
-        case 0: return 0;
+    return err;
+}
+
+int NetReceiveError(const qbNetReceipt& receipt) {
+    if (receipt.complete) return 0;
+    switch (receipt.socketResult) {
+        case 0:
         case kSockTimeout: return ERR_RECVTIMEOUT;
         case kSockClosed: return ERR_RECVCLOSED;
-        default: SetErrorDetail(SocketErrorText(result)); return ERR_SOCKET;
+        default: SetErrorDetail(SocketErrorText(receipt.socketResult)); return ERR_SOCKET;
     }
 }

@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "display/eventsources.h"
 #include "libs/netcommands.h"
+#include "libs/netpoll.h"
 #include "libs/transfer.h"
 
 namespace {
@@ -23,41 +24,50 @@ qbObject* udpObjects = nullptr;
 int32_t networkTimeout = kDefaultNetworkTimeout;
 bool socketLayerReady = false;
 
-// The dispatcher walks each list from its head with an index cursor; behind
-// it the library keeps the node to poll next, so that freeing that node in a
-// handler moves the walk on to its successor.
-enum CursorSlot { kCursorUdp, kCursorServers, kCursorData, kCursorClosed, kCursorCount };
-qbObject* cursors[kCursorCount] = {};
+// Appending is O(1): each list keeps the link at its end.
+qbObject** tails[] = {&connections, &servers, &udpObjects};
+
+qbObject**& TailOf(const qbObject* const* head) {
+    return head == &connections ? tails[0] : head == &servers ? tails[1] : tails[2];
+}
+
+void Append(qbObject** head, qbObject* node) {
+    qbObject**& tail = TailOf(head);
+    node->next = nullptr;
+    *tail = node;
+    tail = &node->next;
+}
+
+// The dispatcher walks the UDP objects from the head with an index cursor;
+// behind it the library keeps the node to poll next, so that freeing that
+// node in a handler moves the walk on to its successor. Connections and
+// servers are walked by readiness (netpoll).
+qbObject* udpCursor = nullptr;
 
 // The connections that sends and receives are working on, innermost last;
 // a freed one's entry becomes null.
 std::vector<qbConnection*> busy;
 
-void MoveCursorsOff(const qbObject* node) {
-    for (qbObject*& c : cursors)
-        if (c == node) c = node->next;
-}
-
 void Unlink(qbObject** head, qbObject* node) {
     for (qbObject** link = head; *link; link = &(*link)->next) {
         if (*link == node) {
             *link = node->next;
+            if (!node->next) TailOf(head) = link;
             break;
         }
     }
 }
 
-// One step of a dispatcher walk over a list: the next node from the cursor
-// on whose poll answers 1.
-template <typename Node, typename Poll>
-bool NextInList(qbObject* head, CursorSlot slot, size_t* index, Poll poll, Node** out) {
-    qbObject*& node = cursors[slot];
-    if (*index == 0) node = head;
+// One step of the dispatcher's walk over the UDP objects: the next node
+// from the cursor on whose poll answers 1.
+bool NextUdpInList(size_t* index, qbUDPObject** out) {
+    qbObject*& node = udpCursor;
+    if (*index == 0) node = udpObjects;
     while (node) {
-        Node* candidate = static_cast<Node*>(node);
+        auto* candidate = static_cast<qbUDPObject*>(node);
         node = node->next;
         ++*index;
-        if (poll(candidate)) {
+        if (PollUdpReceive(candidate)) {
             *out = candidate;
             return true;
         }
@@ -67,29 +77,25 @@ bool NextInList(qbObject* head, CursorSlot slot, size_t* index, Poll poll, Node*
 
 bool NextUdpDatagram(size_t* index, ObjectID* id) {
     qbUDPObject* u = nullptr;
-    if (!NextInList(udpObjects, kCursorUdp, index, PollUdpReceive, &u)) return false;
+    if (!NextUdpInList(index, &u)) return false;
     *id = IDOf(*u);
     return true;
 }
 
 bool NextServerClient(size_t* index, ObjectID* server, ObjectID* client) {
-    qbServer* s = nullptr;
-    auto accept = [client](qbServer* candidate) { return AcceptServerClient(candidate, client); };
-    if (!NextInList(servers, kCursorServers, index, accept, &s)) return false;
-    *server = IDOf(*s);
-    return true;
+    return NetPollNextArrival(index, servers, server, client);
 }
 
 bool NextConnectionData(size_t* index, ObjectID* id) {
     qbConnection* c = nullptr;
-    if (!NextInList(connections, kCursorData, index, PollConnectionReceive, &c)) return false;
+    if (!NetPollNextData(index, &c)) return false;
     *id = IDOf(*c);
     return true;
 }
 
 bool NextConnectionClosed(size_t* index, ObjectID* id) {
     qbConnection* c = nullptr;
-    if (!NextInList(connections, kCursorClosed, index, PollConnectionClosed, &c)) return false;
+    if (!NetPollNextClosed(index, &c)) return false;
     *id = IDOf(*c);
     return true;
 }
@@ -166,8 +172,9 @@ int ListNewObject(ScriptState* L, qbObject* node, NewObjectID id) {
     qbObject** link = node->type == kConnectionType ? &connections : node->type == kServerType ? &servers : &udpObjects;
     node->id = id.chooseFlag ? 0 : id.id;
     node->handle = id.chooseFlag ? node : nullptr;
-    while (*link) link = &(*link)->next;
-    *link = node;
+    Append(link, node);
+    if (node->type == kConnectionType) NetPollWatch(static_cast<qbConnection*>(node));
+    if (node->type == kServerType) NetPollWatch(static_cast<qbServer*>(node));
     if (!id.chooseFlag) return 0;
     VmPushLightUserdata(L, node);
     return 1;
@@ -189,24 +196,24 @@ bool NetBusyGuard::Alive() const { return busy[slot_] != nullptr; }
 void FreeConnection(ScriptState* L, qbConnection* c) {
     for (qbConnection*& b : busy)
         if (b == c) b = nullptr;
+    NetPollForget(c);
     Unlink(&connections, c);
-    MoveCursorsOff(c);
     std::unique_ptr<qbConnection> owner(c);
     SocketDestroy(&c->socket.fd);
     FreeObjectDataList(L, &c->data);
 }
 
 void FreeServer(ScriptState* L, qbServer* s) {
+    NetPollForget(s);
     Unlink(&servers, s);
-    MoveCursorsOff(s);
     std::unique_ptr<qbServer> owner(s);
     SocketDestroy(&s->socket.fd);
     FreeObjectDataList(L, &s->data);
 }
 
 void FreeUDPObject(ScriptState* L, qbUDPObject* u) {
+    if (udpCursor == u) udpCursor = u->next;
     Unlink(&udpObjects, u);
-    MoveCursorsOff(u);
     std::unique_ptr<qbUDPObject> owner(u);
     SocketDestroy(&u->socket.fd);
     FreeObjectDataList(L, &u->data);
@@ -216,9 +223,15 @@ void FreeAllNetworkObjects(ScriptState* L) {
     while (connections) FreeConnection(L, static_cast<qbConnection*>(connections));
     while (servers) FreeServer(L, static_cast<qbServer*>(servers));
     while (udpObjects) FreeUDPObject(L, static_cast<qbUDPObject*>(udpObjects));
+    NetPollReset();
     if (socketLayerReady) SocketClose();
     socketLayerReady = false;
     networkTimeout = kDefaultNetworkTimeout;
+}
+
+void NetDataTaken(qbConnection* c) {
+    c->dataReported = 0;
+    NetPollRecheck(c);
 }
 
 int PollConnectionReceive(qbConnection* c) {
@@ -267,9 +280,9 @@ int AcceptServerClient(qbServer* s, ObjectID* client) {
     c->type = kConnectionType;
     c->handle = c.get();
     *client = IDOf(*c);
-    qbObject** link = &connections;
-    while (*link) link = &(*link)->next;
-    *link = c.release();
+    qbConnection* node = c.release();
+    Append(&connections, node);
+    NetPollWatch(node);
     return 1;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/objects.h"
+#include "libs/netclock.h"
 #include "libs/socket.h"
 
 struct ScriptState;
@@ -39,10 +40,19 @@ struct qbConnection : qbObject {
     int64_t progressTotal = 0;
     int32_t userdata = 0;
     int32_t action = 0;
+    // Readiness (netpoll): the order of creation, whether the epoll set
+    // holds it, and which polls its last edge asks for.
+    uint64_t seq = 0;
+    bool watched = false;
+    bool marked = false;
+    bool wantData = false;
+    bool wantClose = false;
 };
 
 struct qbServer : qbObject {
     qbTcpSocket socket;
+    bool watched = false;
+    bool pending = false;  // clients may wait to be accepted
 };
 
 struct qbUDPObject : qbObject {
@@ -75,11 +85,10 @@ struct qbGrowBlock {
 bool GrowBlockReserve(qbGrowBlock* b, size_t need);
 
 // Where received bytes go: exactly one sink per receive.
-enum class NetSinkKind { kString, kCallback, kFile, kBlock, kGrowBlock };
+enum class NetSinkKind { kGrowBlock, kCallback, kFile, kBlock };
 
 struct qbNetSink {
-    NetSinkKind kind = NetSinkKind::kString;
-    std::string* text = nullptr;          // kString
+    NetSinkKind kind = NetSinkKind::kGrowBlock;
     int callback = 0;                     // kCallback: stack index of the function
     int userdata = 0;                     // kCallback: stack index of the userdata, 0 for none
     qbFile* file = nullptr;               // kFile
@@ -109,13 +118,27 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
 // The same, turning every shortfall into an error (ERR_SENDDATA, ERR_SOCKET,
 // ERR_USERABORT).
 int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length);
+// ERR_SENDDATA for a send that stopped short, the count sent and the reason
+// in its message.
+int NetSendShortfall(size_t sent, size_t length, int socketResult);
 
-// Receives by mode (count for kReceiveBytes) into the sink. The count goes
-// to *count, the last socket result to *socketResult. For the file and block
-// sinks the result is the outcome (ERR_RECVTIMEOUT, ERR_RECVCLOSED ...); for
-// the string and callback sinks only a callback error or user abort fails.
-int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, bool wait, qbNetSink& sink, size_t* count,
-               int* socketResult);
+// How a receive ended.
+struct qbNetReceipt {
+    size_t count = 0;       // bytes delivered
+    int socketResult = 0;   // 0 when complete, else why it stopped
+    bool complete = false;  // the line feed or the full count arrived; kReceiveAll: ended by a close after data
+    NetWaitEnd end = NetWaitEnd::kGoOn;
+};
+
+// Receives by mode (count for kReceiveBytes) into the sink, waiting by the
+// rule. 0, or what broke the receive off: a callback's error, a user abort,
+// ERR_MEM, ERR_WRITE or ERR_FINDCLIENT when a callback freed the connection.
+// How far it got is in the receipt either way.
+int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbNetWaitRule& rule, qbNetSink& sink,
+               qbNetReceipt* receipt);
+// The error of a receive that did not complete (ERR_RECVTIMEOUT,
+// ERR_RECVCLOSED, ERR_SOCKET with the detail); 0 when it did.
+int NetReceiveError(const qbNetReceipt& receipt);
 
 // Marks a connection that a send or receive is working on while callbacks
 // run: a callback may close it, and the engine must then stop touching it.
@@ -136,6 +159,10 @@ private:
 void FreeConnection(ScriptState* L, qbConnection* c);
 void FreeServer(ScriptState* L, qbServer* s);
 void FreeUDPObject(ScriptState* L, qbUDPObject* u);
+
+// A receive of the script took data: its next data or its close may be
+// reported again.
+void NetDataTaken(qbConnection* c);
 
 // The polls of the event dispatcher, each 1 once per occurrence.
 int PollConnectionReceive(qbConnection* c);

@@ -181,7 +181,7 @@ int TransferConnect(TransferCall& call, const std::string& host, int port, Conne
 }
 
 int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int longError,
-                     long longDetail) {
+                     long longDetail, int64_t deadline) {
     if (call.line.size() < limit) call.line.resize(limit);
     qbNetSink sink;
     sink.kind = NetSinkKind::kBlock;
@@ -189,14 +189,18 @@ int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::str
     sink.blockSize = limit;
     const int32_t saved = c->progressCallback;
     c->progressCallback = 0;
-    size_t count = 0;
-    int result = 0;
-    int err = NetReceive(call.L, c, kReceiveLine, 0, true, sink, &count, &result);
+    // A line is short: one trickled a byte at a time ends at the floor.
+    qbNetWaitRule rule;
+    rule.lowSpeed = true;
+    rule.deadline = deadline;
+    qbNetReceipt receipt;
+    int err = NetReceive(call.L, c, kReceiveLine, 0, rule, sink, &receipt);
     c->progressCallback = saved;
     if (err == ERR_MEM) {
         SetErrorArgIndex(static_cast<int>(longDetail));
         return longError;
     }
+    if (!err) err = NetReceiveError(receipt);
     if (err) return err;
     text->assign(reinterpret_cast<const char*>(call.line.data()), sink.used);
     return 0;
@@ -212,12 +216,12 @@ int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool unt
         sink.grow = &call.block;
         sink.used = call.used;
     }
-    size_t count = 0;
-    int result = 0;
-    const int err = NetReceive(call.L, c, untilClose ? kReceiveAll : kReceiveBytes, static_cast<size_t>(want), true,
-                               sink, &count, &result);
+    qbNetReceipt receipt;
+    int err = NetReceive(call.L, c, untilClose ? kReceiveAll : kReceiveBytes, static_cast<size_t>(want),
+                         qbNetWaitRule{}, sink, &receipt);
+    if (!err) err = NetReceiveError(receipt);
     if (!call.target) call.used = sink.used;
-    call.count += count;
+    call.count += receipt.count;
     if (untilClose && err == ERR_RECVCLOSED) return 0;
     return err;
 }
@@ -234,12 +238,17 @@ int TransferSendFile(TransferCall& call, qbConnection* c, qbFile* file, uint64_t
     uint8_t piece[kTransferPiece];
     for (uint64_t left = size; left > 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof piece));
-        if (FileReadBytes(file, piece, want) != want) return ERR_SENDDATA;
+        if (FileReadBytes(file, piece, want) != want) return TransferSourceFault();
         if (int err = NetSendAll(call.L, c, piece, want)) return err;
         left -= want;
     }
     // A file that grew since its size was taken would be sent cut short.
-    return FileGetC(file) < 0 ? 0 : ERR_SENDDATA;
+    return FileGetC(file) < 0 ? 0 : TransferSourceFault();
+}
+
+int TransferSourceFault() {
+    SetErrorDetail(" (the file to send changed while it was sent)");
+    return ERR_SENDDATA;
 }
 
 int TransferKeepOnStop(TransferCall& call, const qbConnection* c, int err) {

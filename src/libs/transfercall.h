@@ -77,9 +77,10 @@ struct TransferCall {
 // dispatcher never sees it.
 int TransferConnect(TransferCall& call, const std::string& host, int port, ConnectionPtr* out);
 // One line (CRs dropped) of at most limit bytes; a longer one is longError
-// with longDetail.
+// with longDetail. A deadline (monotonic microseconds, -1 none) bounds the
+// section the line belongs to; the network clock's floor bounds the line.
 int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int longError,
-                     long longDetail);
+                     long longDetail, int64_t deadline = -1);
 // Receives into the call's target: want bytes, or everything until the peer
 // closes when untilClose is set (the close is then the normal end).
 int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose);
@@ -88,6 +89,8 @@ int TransferSendText(TransferCall& call, qbConnection* c, const std::string& tex
 // Sends size bytes of the file in pieces with progress; a file that ends
 // early or goes on past size is ERR_SENDDATA.
 int TransferSendFile(TransferCall& call, qbConnection* c, qbFile* file, uint64_t size);
+// ERR_SENDDATA for a file that could not be sent as it was measured.
+int TransferSourceFault();
 // A stop asked for by the script's callback ends the call normally with
 // what arrived: 0 with the count set from c, else err unchanged.
 int TransferKeepOnStop(TransferCall& call, const qbConnection* c, int err);

@@ -126,7 +126,7 @@ int SendMultipart(TransferCall& call, qbConnection* c, const std::string& bounda
         if (int err = NetSendAll(call.L, c, head.data(), head.size())) return err;
         if (part.file) {
             // A redirected upload sends every part again.
-            if (FileSeek(part.file.get(), 0, kSeekBeginning) < 0) return ERR_SENDDATA;
+            if (FileSeek(part.file.get(), 0, kSeekBeginning) < 0) return TransferSourceFault();
             if (int err = TransferSendFile(call, c, part.file.get(), part.size)) return err;
         } else if (int err = NetSendAll(call.L, c, part.data.data(), part.data.size())) {
             return err;

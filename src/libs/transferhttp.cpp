@@ -8,7 +8,6 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
-#include "core/ostime.h"
 #include "libs/base64.h"
 #include "libs/network.h"
 #include "libs/transfercall.h"
@@ -54,30 +53,27 @@ std::string MakeBoundary() {
     return text;
 }
 
-int ReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text) {
-    return TransferReadLine(call, c, limit, text, ERR_HTTPERROR, kLongLineDetail);
+int ReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int64_t deadline = -1) {
+    return TransferReadLine(call, c, limit, text, ERR_HTTPERROR, kLongLineDetail, deadline);
 }
 
-// What the header section has used so far: the per-receive time-out alone
-// never ends a server that keeps talking. Its time counts from the first
-// line's arrival; the wait for that line is the per-receive time-out's.
+// What the header section has used so far: the per-pause time-out alone
+// never ends a server that keeps talking. Its time counts from the
+// connection, the status line and every partial line included.
 struct HeaderBudget {
     size_t bytes = 0;
     int interimAnswers = 0;
-    int64_t startMicros = -1;
+    int64_t deadline = -1;
 };
 
 // One line of the status and header section, counted against the budget.
 int ReadHeadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, HeaderBudget& budget) {
-    if (int err = ReadLine(call, c, limit, text)) return err;
-    if (budget.startMicros < 0) budget.startMicros = GetMonotonicMicros();
+    if (int err = ReadLine(call, c, limit, text, budget.deadline)) return err;
     budget.bytes += text->size() + 2;
     if (budget.bytes > kHeaderSectionSize) {
         SetErrorArgIndex(static_cast<int>(kLongHeaderDetail));
         return ERR_HTTPERROR;
     }
-    const int32_t timeout = GetNetworkTimeout();
-    if (timeout != 0 && (GetMonotonicMicros() - budget.startMicros) / 1000 > timeout) return ERR_RECVTIMEOUT;
     return 0;
 }
 
@@ -151,6 +147,8 @@ int HttpTransfer(TransferCall& call, std::string url) {
         }
         ConnectionPtr c;
         if (int err = TransferConnect(call, via.host, via.port, &c)) return err;
+        HeaderBudget budget;
+        budget.deadline = NetDeadlineFromNow();
         // A stop by the callback while the body goes out ends the call there.
         if (int err = SendRequest(call, c.get(), target, o.hasProxy ? encoded : request.path))
             return TransferKeepOnStop(call, c.get(), err);
@@ -158,7 +156,6 @@ int HttpTransfer(TransferCall& call, std::string url) {
         int status = 100;
         long detail = 0;
         std::string line;
-        HeaderBudget budget;
         while (status == 100) {
             if (int err = ReadHeadLine(call, c.get(), kStatusLineSize, &line, budget)) return err;
             if (int err = ParseStatusLine(line, &status, &detail)) {

@@ -191,7 +191,7 @@ const QuotedText kQuotedTexts[] = {
     {ERR_SELECTBRUSH, "This command cannot be used when SelectBrush() is active!"},
     {ERR_SELECTMASK, "This command cannot be used when SelectMask() is active!"},
     {ERR_SEMAPHORE, "Error allocating semaphore object!"},
-    {ERR_SENDDATA, "An error occurred during data send!"},
+    {ERR_SENDDATA, "An error occurred during data send!%s"},
     {ERR_SETADAPTER, "Cannot set adapter!"},
     {ERR_SETENV, "Error setting environment variable!"},
     {ERR_SETFILEATTR, "Error setting file attributes!"},

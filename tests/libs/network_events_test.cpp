@@ -1,12 +1,17 @@
 // Network objects as the event dispatcher reports them: clients wait at a
-// server until an "OnConnect" handler is installed, then arrive one per
-// dispatcher call.
+// server until an "OnConnect" handler is installed, then are accepted all
+// at once and reported one per dispatcher call.
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <cstdio>
+#include <string>
 
 #include "display/eventlib_fixture.h"
+#include "libs/netcommands.h"
 #include "libs/network.h"
+#include "libs/python_server.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -27,6 +32,39 @@ protected:
         int n = 0;
         for (qbObject* o = *ConnectionListHead(); o; o = o->next) ++n;
         return n;
+    }
+    // A server on 127.0.0.1 with the backlog; its port.
+    int Serve(int backlog) {
+        if (Call("createserver", {"#1", "#0", "\"127.0.0.1\"", "#" + std::to_string(backlog)}) != 0) return 0;
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        getsockname(static_cast<qbServer*>(*ServerListHead())->socket.fd, reinterpret_cast<sockaddr*>(&address),
+                    &length);
+        return ntohs(address.sin_port);
+    }
+    // The echo server's handlers: each "OnReceiveData" receives one line and
+    // sends a whole one back.
+    void InstallEcho() {
+        VmPushCClosure(L, EchoLine, 0);
+        SetGlobal("echoline");
+        VmPushCClosure(L, Nothing, 0);
+        SetGlobal("nothing");
+        ASSERT_EQ(Install({{"onreceivedata", "echoline"}, {"onconnect", "nothing"}}), 0);
+    }
+    static int Nothing(ScriptState*) { return 0; }
+    static int EchoLine(ScriptState* L) {
+        VmPushString(L, "id");
+        VmGetTableAt(L, 1);
+        VmPushCClosure(L, cmdReceiveData, 0);
+        VmPushValue(L, 2);
+        VmPushNumber(L, kReceiveLine);
+        if (VmPCall(L, 2, 3, 0) != 0 || VmToNumber(L, 5) != 1) return 0;
+        const std::string line = std::string(VmToCString(L, 3), VmStrLen(L, 3)) + "\n";
+        VmPushCClosure(L, cmdSendData, 0);
+        VmPushValue(L, 2);
+        VmPushLString(L, line.data(), line.size());
+        VmPCall(L, 2, 0, 0);
+        return 0;
     }
 };
 
@@ -53,14 +91,111 @@ TEST_F(NetworkEventsTest, ClientsAreAcceptedOnlyWhileAnOnConnectHandlerListens) 
     RETURN 0 1
 )");
     ASSERT_EQ(Install({{"onconnect", "connected"}}), 0);
+    // One round accepts every waiting client and reports them one by one.
     ASSERT_EQ(Check(), 0);
     EXPECT_EQ(out.size(), 1u);
-    EXPECT_EQ(Connections(), 3);
+    EXPECT_EQ(Connections(), 4);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Check(), 0);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0], "OnConnect 1 userdata");
     EXPECT_EQ(out[1], out[0]);
     EXPECT_EQ(Connections(), 4);
+}
+
+// Three clients that trickle a byte every 0.2 s and never end their line,
+// then a good one: each trickle holds the server for one time-out period at
+// most, so the good client is answered while the trickles go on.
+TEST_F(NetworkEventsTest, TricklingClientsDoNotStarveAGoodOne) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    SetNetworkTimeoutValue(1000);
+    const int port = Serve(32);
+    ASSERT_GT(port, 0);
+    InstallEcho();
+    nettest::PythonServer clients({"-c", R"(
+import socket, sys, time
+port = int(sys.argv[1])
+slow = [socket.create_connection(('127.0.0.1', port)) for i in range(3)]
+print('port 0', flush=True)
+for s in slow:
+    s.sendall(b'x')
+time.sleep(0.2)
+good = socket.create_connection(('127.0.0.1', port))
+good.sendall(b'hello\n')
+good.setblocking(False)
+answer = b''
+end = time.time() + 150
+while not answer.endswith(b'\n') and time.time() < end:
+    for s in slow:
+        try:
+            s.send(b'x')
+        except OSError:
+            pass
+    try:
+        answer += good.recv(100)
+    except BlockingIOError:
+        pass
+    time.sleep(0.2)
+print('answer', answer.decode().strip(), flush=True)
+)",
+                                  std::to_string(port)});
+    ASSERT_EQ(clients.firstLine(), "port 0");
+    // Only a server that the trickles hold for as long as they go on
+    // reaches the limit.
+    EXPECT_TRUE(test_wait::WaitFor(
+        [&] {
+            EXPECT_EQ(Check(), 0);
+            return clients.HasOutput();
+        },
+        std::chrono::seconds(100)));
+    EXPECT_EQ(clients.NextLine(1000), "answer hello");
+}
+
+// 5,000 clients stay connected; one more is answered all the same.
+TEST_F(NetworkEventsTest, ANewClientIsAnsweredWithFiveThousandOpen) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    constexpr int kOpen = 5000;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit saved = limit;
+    const rlim_t want = kOpen + 1000;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < want) GTEST_SKIP() << "descriptor limit too low";
+    limit.rlim_cur = std::max<rlim_t>(limit.rlim_cur, want);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    SetNetworkTimeoutValue(5000);
+    const int port = Serve(4096);
+    ASSERT_GT(port, 0);
+    InstallEcho();
+    nettest::PythonServer clients({"-c", R"(
+import resource, socket, sys
+soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, int(sys.argv[2]) + 1000), hard))
+print('port 0', flush=True)
+port = int(sys.argv[1])
+held = [socket.create_connection(('127.0.0.1', port)) for i in range(int(sys.argv[2]))]
+good = socket.create_connection(('127.0.0.1', port))
+good.sendall(b'hello\n')
+good.settimeout(150)
+answer = b''
+while not answer.endswith(b'\n'):
+    piece = good.recv(100)
+    if not piece:
+        break
+    answer += piece
+print('answer', answer.decode().strip(), flush=True)
+)",
+                                  std::to_string(port), std::to_string(kOpen)});
+    ASSERT_EQ(clients.firstLine(), "port 0");
+    EXPECT_TRUE(test_wait::WaitFor(
+        [&] {
+            // Each call reports one client's arrival.
+            for (int i = 0; i < 100; ++i) EXPECT_EQ(Check(), 0);
+            return clients.HasOutput();
+        },
+        std::chrono::seconds(150)));
+    EXPECT_EQ(clients.NextLine(1000), "answer hello");
+    EXPECT_GE(Connections(), kOpen + 1);
+    FreeAllNetworkObjects(L);
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 }  // namespace

@@ -50,11 +50,21 @@ public:
     PythonServer& operator=(const PythonServer&) = delete;
     int port() const { return port_; }
     const std::string& firstLine() const { return first_; }
+    // The next line it printed, waiting at most ms for each byte; "" when
+    // none came (or it ended).
+    std::string NextLine(int ms) {
+        std::string line;
+        char c;
+        while (Readable(out_[0], ms) && read(out_[0], &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+    // Whether a line (or its end) waits to be read.
+    bool HasOutput() { return Readable(out_[0], 0); }
 
 private:
-    static bool Readable(int fd) {
+    static bool Readable(int fd, int ms = kStartMs) {
         pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, kStartMs) > 0;
+        return poll(&p, 1, ms) > 0;
     }
     int out_[2] = {-1, -1};
     pid_t pid_ = -1;

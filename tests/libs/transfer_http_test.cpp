@@ -303,6 +303,17 @@ TEST_F(TransferHttpTest, EndlessHeadersEndTheCall) {
     EXPECT_EQ(Download(peer.url()), ERR_RECVTIMEOUT);
 }
 
+// A status line or one header line sent a byte at a time, each pause far
+// below the time-out: the section's time counts from the connection across
+// partial lines, so the call ends at the time-out, not when the trickle does.
+TEST_F(TransferHttpTest, TrickledStatusAndHeaderLinesEndAtTheTimeOut) {
+    constexpr int kByteMs = kTestTimeoutMs / 10;
+    HttpPeer peer({{"", false, kByteMs, "HTTP/1.1 200 " + std::string(900, 'x')},
+                   {"HTTP/1.1 200 OK\r\n", false, kByteMs, "X-Slow: " + std::string(900, 's')}});
+    EXPECT_EQ(Download(peer.url()), ERR_RECVTIMEOUT);
+    EXPECT_EQ(Download(peer.url()), ERR_RECVTIMEOUT);
+}
+
 // Each pause of a trickle is shorter than the time-out, so all of it
 // arrives; a server that then says nothing ends the call after the time-out.
 TEST_F(TransferHttpTest, TrickleStallAndStopByCallback) {

@@ -1,0 +1,168 @@
+// Readiness of connections and servers through one edge-triggered epoll
+// set. An edge marks what may have news: a connection's data or close, a
+// server's waiting clients. A mark stays until the dispatcher's poll has
+// looked (a stage without a handler never looks, so nothing is lost while
+// none is installed); a receive that took data marks its connection again,
+// since what it left behind brings no new edge.
+#include "libs/netpoll.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <vector>
+
+#include "libs/network.h"
+
+namespace {
+
+struct Arrival {
+    qbServer* server;
+    qbConnection* client;
+};
+
+struct PollSet {
+    int fd = -1;
+    uint64_t nextSeq = 0;
+    // Connections with a mark, in the order of the connection list while a
+    // round walks them; a freed one's entry becomes null.
+    std::vector<qbConnection*> marked;
+    std::deque<Arrival> arrivals;
+};
+
+PollSet set;
+
+constexpr int kEventBatch = 256;
+
+void Mark(qbConnection* c) {
+    c->wantData = c->wantClose = true;
+    if (c->marked) return;
+    c->marked = true;
+    set.marked.push_back(c);
+}
+
+bool Register(int fd, void* node) {
+    if (set.fd < 0) set.fd = epoll_create1(EPOLL_CLOEXEC);
+    if (set.fd < 0 || fd < 0) return false;
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+    event.data.ptr = node;
+    return epoll_ctl(set.fd, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+// Takes the edges since the last gather.
+void Gather() {
+    if (set.fd < 0) return;
+    epoll_event events[kEventBatch];
+    for (;;) {
+        const int n = epoll_wait(set.fd, events, kEventBatch, 0);
+        for (int i = 0; i < n; ++i) {
+            auto* node = static_cast<qbObject*>(events[i].data.ptr);
+            if (node->type == kServerType) static_cast<qbServer*>(node)->pending = true;
+            else Mark(static_cast<qbConnection*>(node));
+        }
+        if (n < kEventBatch) return;
+    }
+}
+
+// Starts a round over the marks: gathers, drops what needs no look and
+// orders the rest as the list is.
+void StartRound() {
+    Gather();
+    auto keep = [](qbConnection* c) {
+        if (!c) return false;
+        if (c->wantData || c->wantClose) return true;
+        c->marked = false;
+        return false;
+    };
+    auto end = std::stable_partition(set.marked.begin(), set.marked.end(), keep);
+    set.marked.erase(end, set.marked.end());
+    std::sort(set.marked.begin(), set.marked.end(),
+              [](const qbConnection* a, const qbConnection* b) { return a->seq < b->seq; });
+}
+
+}  // namespace
+
+void NetPollWatch(qbConnection* c) {
+    c->seq = set.nextSeq++;
+    c->watched = Register(c->socket.fd, c);
+    Mark(c);
+}
+
+void NetPollWatch(qbServer* s) {
+    s->watched = Register(s->socket.fd, s);
+    s->pending = true;
+}
+
+void NetPollForget(qbConnection* c) {
+    if (c->marked) std::replace(set.marked.begin(), set.marked.end(), c, static_cast<qbConnection*>(nullptr));
+    c->marked = false;
+    std::erase_if(set.arrivals, [c](const Arrival& a) { return a.client == c; });
+}
+
+void NetPollForget(qbServer* s) {
+    std::erase_if(set.arrivals, [s](const Arrival& a) { return a.server == s; });
+}
+
+void NetPollRecheck(qbConnection* c) { Mark(c); }
+
+void NetPollAcceptPending(qbObject* servers) {
+    Gather();
+    for (qbObject* o = servers; o; o = o->next) {
+        auto* s = static_cast<qbServer*>(o);
+        if (!s->pending && s->watched) continue;
+        // An edge comes once per arrival burst: the queue is taken to its
+        // end, or the rest would wait for the next client.
+        ObjectID client;
+        qbConnection* c = nullptr;
+        while (AcceptServerClient(s, &client)) {
+            c = static_cast<qbConnection*>(client.handle);
+            set.arrivals.push_back(Arrival{s, c});
+        }
+        s->pending = false;
+    }
+}
+
+bool NetPollNextArrival(size_t* cursor, qbObject* servers, ObjectID* server, ObjectID* client) {
+    if (*cursor == 0) NetPollAcceptPending(servers);
+    if (set.arrivals.empty()) return false;
+    const Arrival a = set.arrivals.front();
+    set.arrivals.pop_front();
+    ++*cursor;
+    *server = IDOf(*a.server);
+    *client = IDOf(*a.client);
+    return true;
+}
+
+namespace {
+
+// One step of a round over the marks for one of the two polls.
+bool NextMarked(size_t* cursor, bool qbConnection::*want, int (*poll)(qbConnection*), qbConnection** out) {
+    if (*cursor == 0) StartRound();
+    while (*cursor < set.marked.size()) {
+        qbConnection* c = set.marked[(*cursor)++];
+        if (!c || !(c->*want)) continue;
+        c->*want = !c->watched;
+        if (poll(c)) {
+            *out = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool NetPollNextData(size_t* cursor, qbConnection** out) {
+    return NextMarked(cursor, &qbConnection::wantData, PollConnectionReceive, out);
+}
+
+bool NetPollNextClosed(size_t* cursor, qbConnection** out) {
+    return NextMarked(cursor, &qbConnection::wantClose, PollConnectionClosed, out);
+}
+
+void NetPollReset() {
+    if (set.fd >= 0) close(set.fd);
+    set = PollSet{};
+}
