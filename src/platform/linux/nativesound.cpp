@@ -22,7 +22,7 @@ extern "C" {
 
 #include "core/errcodes.h"
 #include "core/file.h"
-#include "platform/linux/avcommon.h"
+#include "platform/linux/avdecoder.h"
 #include "platform/linux/mpegbitrate.h"
 #include "platform/linux/nativesound.h"
 
@@ -37,7 +37,6 @@ constexpr int64_t kSeekPreroll = 16384;
 // Lengths are 32-bit frame counts; a placement far beyond is damage.
 constexpr int64_t kMaxPlacement = int64_t{1} << 40;
 
-using av_common::CodecFree;
 using av_common::FormatClose;
 using av_common::FrameFree;
 using av_common::IOFree;
@@ -51,7 +50,7 @@ struct Pass {
     // The format context refers to the I/O context: it goes first.
     std::unique_ptr<AVIOContext, IOFree> io;
     std::unique_ptr<AVFormatContext, FormatClose> format;
-    std::unique_ptr<AVCodecContext, CodecFree> codec;
+    av_common::StreamDecoder codec;
     std::unique_ptr<SwrContext, SwrFree> swr;
     std::unique_ptr<AVFrame, FrameFree> frame;
     std::unique_ptr<AVPacket, PacketFree> packet;
@@ -117,13 +116,11 @@ int StartPass(qbNativeAudioFile& f) {
     pass->stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (pass->stream < 0 || !decoder) return ERR_OPENSOUND2;
     const AVStream* stream = format->streams[pass->stream];
-    pass->codec.reset(avcodec_alloc_context3(decoder));
     pass->frame.reset(av_frame_alloc());
     pass->packet.reset(av_packet_alloc());
-    if (!pass->codec || !pass->frame || !pass->packet) return ERR_MEM;
-    if (avcodec_parameters_to_context(pass->codec.get(), stream->codecpar) < 0) return ERR_AFILEPROP;
-    pass->codec->pkt_timebase = stream->time_base;
-    if (avcodec_open2(pass->codec.get(), decoder, nullptr) < 0) return ERR_OPENSOUND2;
+    if (!pass->frame || !pass->packet) return ERR_MEM;
+    if (int err = av_common::OpenStreamDecoder(pass->codec, stream, decoder, -1); err < 0)
+        return err == AVERROR(ENOMEM) ? ERR_MEM : ERR_OPENSOUND2;
     f.pass = std::move(pass);
     return 0;
 }
@@ -192,7 +189,7 @@ void Place(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
 void DecodeMore(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     while (!p.drained) {
-        const int received = avcodec_receive_frame(p.codec.get(), p.frame.get());
+        const int received = av_common::ReceiveFromDecoder(p.codec, p.frame.get());
         if (received == 0) {
             Place(f, p, p.frame.get());
             const int converted = Convert(f, p, p.frame.get());
@@ -207,11 +204,11 @@ void DecodeMore(qbNativeAudioFile& f) {
         }
         if (av_read_frame(p.format.get(), p.packet.get()) < 0) {
             p.flushed = true;
-            avcodec_send_packet(p.codec.get(), nullptr);
+            av_common::SendToDecoder(p.codec, nullptr);
             continue;
         }
         // A packet the decoder refuses is damage: the rest still plays.
-        if (p.packet->stream_index == p.stream) avcodec_send_packet(p.codec.get(), p.packet.get());
+        if (p.packet->stream_index == p.stream) av_common::SendToDecoder(p.codec, p.packet.get());
         av_packet_unref(p.packet.get());
     }
 }
@@ -295,7 +292,7 @@ bool SeekBack(qbNativeAudioFile& f, int64_t frame) {
     int64_t time = 0;
     if (__builtin_add_overflow(f.origin, av_rescale_q(from, AVRational{1, f.rate}, base), &time)) return false;
     if (av_seek_frame(p.format.get(), p.stream, time, AVSEEK_FLAG_BACKWARD) < 0) return false;
-    avcodec_flush_buffers(p.codec.get());
+    av_common::FlushDecoder(p.codec);
     p.swr.reset();
     p.pending.clear();
     p.pendingAt = 0;
