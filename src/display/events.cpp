@@ -11,6 +11,7 @@
 #include "core/timers.h"
 #include "display/adapter.h"
 #include "display/eventlib.h"
+#include "display/eventsources.h"
 #include "display/refresh.h"
 #include "platform/platform.h"
 
@@ -21,6 +22,7 @@ int64_t lastPurgeMillis = 0;
 
 // Stale events are dropped at most this often by the line hook's pumps.
 constexpr int64_t kPurgePeriodMillis = 10000;
+constexpr int kNetworkWaitSliceMs = 1;
 
 int64_t NowMillis() { return GetMonotonicMicros() / 1000; }
 
@@ -69,6 +71,10 @@ int WaitForEvents(ScriptState*, int, void*, int* outValue) {
     if (outValue) *outValue = 0;
     if (const qbDisplayAdapterSlots* slots = DisplayAdapterSlots(); slots && slots->WaitEvents)
         return slots->WaitEvents(nullptr);
+    // Sockets and the window system's queue cannot be waited on together:
+    // while network objects are open the wait ends on their news or after a
+    // millisecond, and the caller's loop looks at the window again.
+    if (WaitForNetwork(kNetworkWaitSliceMs)) return 0;
     return WaitForNativeEvent();
 }
 

@@ -110,6 +110,8 @@ const char* SecondString(const char* block) { return block + std::strlen(block) 
 void SetEventSourceHooks(const qbEventSourceHooks& h) { hooks = h; }
 qbEventSourceHooks GetEventSourceHooks() { return hooks; }
 
+bool WaitForNetwork(int timeoutMs) { return hooks.waitNetwork && hooks.waitNetwork(timeoutMs); }
+
 void ResetSourceWalk() { walk = SourceWalk{}; }
 
 int NextMusicRequest(ScriptState* L, qbEventMessage* msg) {

@@ -25,6 +25,9 @@ struct qbEventSourceHooks {
     bool (*nextServerClient)(size_t* cursor, ObjectID* server, ObjectID* client) = nullptr;
     bool (*nextConnectionData)(size_t* cursor, ObjectID* id) = nullptr;
     bool (*nextConnectionClosed)(size_t* cursor, ObjectID* id) = nullptr;
+    // While network objects are open: waits at most timeoutMs for one of
+    // them to have news and answers true; false (at once) when none is open.
+    bool (*waitNetwork)(int timeoutMs) = nullptr;
     // The userdata reference a run was given (-1 none), and freeing the
     // record of a finished run once its event was handled or dropped.
     int (*runUserData)(const qbRunningProgram* run) = nullptr;
@@ -36,6 +39,8 @@ struct qbEventSourceHooks {
 };
 
 void SetEventSourceHooks(const qbEventSourceHooks& hooks);
+// The network's wait (see waitNetwork); false when there is none.
+bool WaitForNetwork(int timeoutMs);
 // Runs the script's "FillMusicBuffer" handler for a script-fed music now,
 // with the filling flag raised around it: 0, the handler's error, or
 // ERR_NOFMBHANDLER when none is installed.

@@ -29,13 +29,11 @@ int PortArg(ScriptState* L, int idx, int low, double def) {
 }
 
 template <typename Node>
-int Find(ScriptState* L, int idx, qbObject* head, int missing, Node** out) {
+int Find(ScriptState* L, int idx, qbObject** head, int missing, Node** out) {
     const ObjectID id = GetObjectIDArg(L, idx);
-    for (qbObject* o = head; o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<Node*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListed(head, id)) {
+        *out = static_cast<Node*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -43,7 +41,7 @@ int Find(ScriptState* L, int idx, qbObject* head, int missing, Node** out) {
 }
 
 int FindConnection(ScriptState* L, int idx, qbConnection** out) {
-    return Find(L, idx, *ConnectionListHead(), ERR_FINDCLIENT, out);
+    return Find(L, idx, ConnectionListHead(), ERR_FINDCLIENT, out);
 }
 
 // The descriptor of the object of a GetLocalIP/GetLocalPort kind.
@@ -51,7 +49,7 @@ int FindKindSocket(ScriptState* L, int* fd) {
     const int kind = ClampToInt32(VmOptNumber(L, 2, kNetworkConnection));
     if (kind == kNetworkUdp) {
         qbUDPObject* u = nullptr;
-        if (int err = Find(L, 1, *UDPListHead(), ERR_FINDUDPOBJECT, &u)) return err;
+        if (int err = Find(L, 1, UDPListHead(), ERR_FINDUDPOBJECT, &u)) return err;
         *fd = u->socket.fd;
     } else if (kind == kNetworkConnection) {
         qbConnection* c = nullptr;
@@ -59,7 +57,7 @@ int FindKindSocket(ScriptState* L, int* fd) {
         *fd = c->socket.fd;
     } else {
         qbServer* s = nullptr;
-        if (int err = Find(L, 1, *ServerListHead(), ERR_FINDSERVER, &s)) return err;
+        if (int err = Find(L, 1, ServerListHead(), ERR_FINDSERVER, &s)) return err;
         *fd = s->socket.fd;
     }
     return 0;
@@ -166,7 +164,7 @@ int cmdCreateServer(ScriptState* L) {
 int cmdCloseServer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbServer* s = nullptr;
-    if (int err = Find(L, 1, *ServerListHead(), ERR_FINDSERVER, &s)) return err;
+    if (int err = Find(L, 1, ServerListHead(), ERR_FINDSERVER, &s)) return err;
     FreeServer(L, s);
     return 0;
 }

@@ -6,6 +6,7 @@
 // since what it left behind brings no new edge.
 #include "libs/netpoll.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -160,6 +161,16 @@ bool NetPollNextData(size_t* cursor, qbConnection** out) {
 
 bool NetPollNextClosed(size_t* cursor, qbConnection** out) {
     return NextMarked(cursor, &qbConnection::wantClose, PollConnectionClosed, out);
+}
+
+bool NetPollWait(int timeoutMs) {
+    if (set.fd < 0 || (!*ConnectionListHead() && !*ServerListHead())) return false;
+    pollfd p{set.fd, POLLIN, 0};
+    // The set's own descriptor turns readable with its first edge; the
+    // edges are taken into the marks here, or a wait that no dispatcher
+    // step follows (no handler installed) would find it readable for ever.
+    if (poll(&p, 1, timeoutMs) > 0) Gather();
+    return true;
 }
 
 void NetPollReset() {

@@ -30,5 +30,8 @@ void NetPollAcceptPending(qbObject* servers);
 bool NetPollNextData(size_t* cursor, qbConnection** out);
 bool NetPollNextClosed(size_t* cursor, qbConnection** out);
 bool NetPollNextArrival(size_t* cursor, qbObject* servers, ObjectID* server, ObjectID* client);
+// The dispatcher's wait while connections or servers are open: at most
+// timeoutMs for an edge; false when none is open.
+bool NetPollWait(int timeoutMs);
 // Closes the set and empties the queues (all nodes are gone).
 void NetPollReset();

@@ -28,11 +28,9 @@ constexpr int kOnlineProbePort = 80;
 
 int FindUdp(ScriptState* L, qbUDPObject** out) {
     const ObjectID id = GetObjectIDArg(L, 1);
-    for (qbObject* o = *UDPListHead(); o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<qbUDPObject*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListed(UDPListHead(), id)) {
+        *out = static_cast<qbUDPObject*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);

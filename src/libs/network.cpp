@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -24,18 +25,63 @@ qbObject* udpObjects = nullptr;
 int32_t networkTimeout = kDefaultNetworkTimeout;
 bool socketLayerReady = false;
 
-// Appending is O(1): each list keeps the link at its end.
-qbObject** tails[] = {&connections, &servers, &udpObjects};
+// Each list keeps its last node and an index of its nodes, so that
+// appending, finding and unlinking one of thousands of connections costs
+// O(1): a script's every send and receive looks its connection up.
+struct ListIndex {
+    qbObject** head;
+    qbObject* last = nullptr;
+    std::unordered_map<const qbObject*, qbObject*> previous;  // null for the first node
+    std::unordered_map<int32_t, qbObject*> numbered;          // nodes with a numeric id
+};
 
-qbObject**& TailOf(const qbObject* const* head) {
-    return head == &connections ? tails[0] : head == &servers ? tails[1] : tails[2];
+ListIndex indexes[] = {{&connections, nullptr, {}, {}}, {&servers, nullptr, {}, {}}, {&udpObjects, nullptr, {}, {}}};
+
+ListIndex& IndexOf(const qbObject* const* head) {
+    return head == &connections ? indexes[0] : head == &servers ? indexes[1] : indexes[2];
 }
 
-void Append(qbObject** head, qbObject* node) {
-    qbObject**& tail = TailOf(head);
+// False when memory ran out; the node is then not listed.
+bool Append(qbObject** head, qbObject* node) {
+    ListIndex& x = IndexOf(head);
+    try {
+        x.previous.emplace(node, x.last);
+        if (!node->handle) x.numbered[node->id] = node;
+    } catch (const std::bad_alloc&) {
+        x.previous.erase(node);
+        return false;
+    }
     node->next = nullptr;
-    *tail = node;
-    tail = &node->next;
+    (x.last ? x.last->next : *head) = node;
+    x.last = node;
+    return true;
+}
+
+void Unlink(qbObject** head, qbObject* node) {
+    ListIndex& x = IndexOf(head);
+    const auto it = x.previous.find(node);
+    if (it == x.previous.end()) return;
+    qbObject* before = it->second;
+    (before ? before->next : *head) = node->next;
+    if (node->next) x.previous[node->next] = before;
+    else x.last = before;
+    x.previous.erase(it);
+    if (const auto n = x.numbered.find(node->id); !node->handle && n != x.numbered.end() && n->second == node)
+        x.numbered.erase(n);
+}
+
+// A node that could not be listed, with its socket.
+void DestroyUnlisted(qbObject* node) {
+    if (node->type == kConnectionType) {
+        std::unique_ptr<qbConnection> c(static_cast<qbConnection*>(node));
+        SocketDestroy(&c->socket.fd);
+    } else if (node->type == kServerType) {
+        std::unique_ptr<qbServer> s(static_cast<qbServer*>(node));
+        SocketDestroy(&s->socket.fd);
+    } else {
+        std::unique_ptr<qbUDPObject> u(static_cast<qbUDPObject*>(node));
+        SocketDestroy(&u->socket.fd);
+    }
 }
 
 // The dispatcher walks the UDP objects from the head with an index cursor;
@@ -47,16 +93,6 @@ qbObject* udpCursor = nullptr;
 // The connections that sends and receives are working on, innermost last;
 // a freed one's entry becomes null.
 std::vector<qbConnection*> busy;
-
-void Unlink(qbObject** head, qbObject* node) {
-    for (qbObject** link = head; *link; link = &(*link)->next) {
-        if (*link == node) {
-            *link = node->next;
-            if (!node->next) TailOf(head) = link;
-            break;
-        }
-    }
-}
 
 // One step of the dispatcher's walk over the UDP objects: the next node
 // from the cursor on whose poll answers 1.
@@ -157,22 +193,34 @@ qbObject** UDPListHead() { return &udpObjects; }
 int32_t GetNetworkTimeout() { return networkTimeout; }
 void SetNetworkTimeoutValue(int32_t ms) { networkTimeout = ms; }
 
-void FreeNumberedObject(ScriptState* L, int type, int32_t number) {
-    qbObject* head = type == kConnectionType ? connections : type == kServerType ? servers : udpObjects;
-    for (qbObject* o = head; o; o = o->next) {
-        if (o->id != number || o->handle) continue;
-        if (type == kConnectionType) FreeConnection(L, static_cast<qbConnection*>(o));
-        else if (type == kServerType) FreeServer(L, static_cast<qbServer*>(o));
-        else FreeUDPObject(L, static_cast<qbUDPObject*>(o));
-        return;
+qbObject* FindListed(qbObject** head, ObjectID id) {
+    ListIndex& x = IndexOf(head);
+    if (id.handle) {
+        // An automatic id is the node's own address.
+        const auto it = x.previous.find(static_cast<const qbObject*>(id.handle));
+        return it != x.previous.end() && it->first->handle == id.handle ? const_cast<qbObject*>(it->first) : nullptr;
     }
+    const auto it = x.numbered.find(id.number);
+    return it == x.numbered.end() ? nullptr : it->second;
+}
+
+void FreeNumberedObject(ScriptState* L, int type, int32_t number) {
+    qbObject** head = type == kConnectionType ? &connections : type == kServerType ? &servers : &udpObjects;
+    qbObject* o = FindListed(head, ObjectID{number, nullptr});
+    if (!o) return;
+    if (type == kConnectionType) FreeConnection(L, static_cast<qbConnection*>(o));
+    else if (type == kServerType) FreeServer(L, static_cast<qbServer*>(o));
+    else FreeUDPObject(L, static_cast<qbUDPObject*>(o));
 }
 
 int ListNewObject(ScriptState* L, qbObject* node, NewObjectID id) {
     qbObject** link = node->type == kConnectionType ? &connections : node->type == kServerType ? &servers : &udpObjects;
     node->id = id.chooseFlag ? 0 : id.id;
     node->handle = id.chooseFlag ? node : nullptr;
-    Append(link, node);
+    if (!Append(link, node)) {
+        DestroyUnlisted(node);
+        return ERR_MEM;
+    }
     if (node->type == kConnectionType) NetPollWatch(static_cast<qbConnection*>(node));
     if (node->type == kServerType) NetPollWatch(static_cast<qbServer*>(node));
     if (!id.chooseFlag) return 0;
@@ -280,9 +328,11 @@ int AcceptServerClient(qbServer* s, ObjectID* client) {
     c->type = kConnectionType;
     c->handle = c.get();
     *client = IDOf(*c);
-    qbConnection* node = c.release();
-    Append(&connections, node);
-    NetPollWatch(node);
+    if (!Append(&connections, c.get())) {
+        SocketDestroy(&c->socket.fd);
+        return 0;
+    }
+    NetPollWatch(c.release());
     return 1;
 }
 
@@ -297,6 +347,7 @@ int InitNetworkLibrary(ScriptState* L) {
     hooks.nextServerClient = NextServerClient;
     hooks.nextConnectionData = NextConnectionData;
     hooks.nextConnectionClosed = NextConnectionClosed;
+    hooks.waitNetwork = NetPollWait;
     SetEventSourceHooks(hooks);
     InitTransferEngine();
     return 0;

@@ -170,6 +170,9 @@ int PollConnectionClosed(qbConnection* c);
 int PollUdpReceive(qbUDPObject* u);
 int AcceptServerClient(qbServer* s, ObjectID* client);
 
+// The node of a list (one of the heads below) under the id, or null.
+qbObject* FindListed(qbObject** head, ObjectID id);
+
 // The list heads, for the library's commands.
 qbObject** ConnectionListHead();
 qbObject** ServerListHead();
