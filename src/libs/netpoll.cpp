@@ -30,6 +30,10 @@ struct PollSet {
     // round walks them; a freed one's entry becomes null.
     std::vector<qbConnection*> marked;
     std::deque<Arrival> arrivals;
+    // Edges were taken since the last wait: a later stage may have taken
+    // an edge that an earlier stage of the same round still has to see,
+    // so the next wait must not sleep.
+    bool edgesTaken = false;
 };
 
 PollSet set;
@@ -58,6 +62,7 @@ void Gather() {
     epoll_event events[kEventBatch];
     for (;;) {
         const int n = epoll_wait(set.fd, events, kEventBatch, 0);
+        if (n > 0) set.edgesTaken = true;
         for (int i = 0; i < n; ++i) {
             auto* node = static_cast<qbObject*>(events[i].data.ptr);
             if (node->type == kServerType) static_cast<qbServer*>(node)->pending = true;
@@ -166,10 +171,12 @@ bool NetPollNextClosed(size_t* cursor, qbConnection** out) {
 bool NetPollWait(int timeoutMs) {
     if (set.fd < 0 || (!*ConnectionListHead() && !*ServerListHead())) return false;
     pollfd p{set.fd, POLLIN, 0};
+    const bool looked = set.edgesTaken;
     // The set's own descriptor turns readable with its first edge; the
     // edges are taken into the marks here, or a wait that no dispatcher
     // step follows (no handler installed) would find it readable for ever.
-    if (poll(&p, 1, timeoutMs) > 0) Gather();
+    if (poll(&p, 1, looked ? 0 : timeoutMs) > 0) Gather();
+    set.edgesTaken = false;
     return true;
 }
 
