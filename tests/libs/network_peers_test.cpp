@@ -1,6 +1,8 @@
 // The network commands against hostile Python peers the tests start: a cut
 // line, a short read, a trickle, a peer that never reads and a long line;
 // each is reported as what it is, and none holds the script.
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,6 +40,13 @@ elif mode == 'trickle':
         time.sleep(0.02)
     c.send(b'\n')
     time.sleep(60)
+elif mode == 'endless':
+    piece = b'q' * (1 << 20)
+    try:
+        while True:
+            c.sendall(piece)
+    except OSError:
+        pass
 elif mode == 'line':
     c.sendall(b'q' * int(sys.argv[2]) + b'\n')
     time.sleep(60)
@@ -164,6 +173,30 @@ TEST_F(NetworkPeersTest, ALongLineIsHeldOnce) {
     const long peak = StatusKb("VmHWM:");
     ASSERT_GT(start, 0);
     EXPECT_LT(static_cast<double>(peak - start) * 1024, kLine * 1.25) << (peak - start) << " kB";
+}
+
+// A line longer than the memory the player may have: the receive ends with
+// ERR_MEM, the process goes on.
+TEST_F(NetworkPeersTest, ALineThePlayerCannotHoldIsOutOfMemory) {
+#ifdef QB_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
+#endif
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    PythonServer peer({"-c", kPeer, "endless"});
+    ASSERT_TRUE(Open(1, peer.port())) << peer.firstLine();
+    SetNetworkTimeoutValue(30000);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &limit), 0);
+    const rlimit saved = limit;
+    const long size = StatusKb("VmSize:");
+    ASSERT_GT(size, 0);
+    limit.rlim_cur = static_cast<rlim_t>(size + (256 << 10)) * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
+    VmPushNumber(L, 1);
+    VmPushNumber(L, kReceiveLine);
+    const int err = Call(cmdReceiveData, 2);
+    setrlimit(RLIMIT_AS, &saved);
+    EXPECT_EQ(err, ERR_MEM);
 }
 
 }  // namespace
