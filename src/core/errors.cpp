@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -204,6 +205,23 @@ int GetErrorMessageNumber(int code) {
     return index < kCodeMessageCount ? kCodeMessageNumbers[index] : -1;
 }
 
+namespace {
+
+// Bytecode reaches a command through the global of its name in lower
+// case; a hand-written chunk that spells it otherwise calls a missing
+// function, and the text says what the name should be.
+void AppendLowerCaseHint(const char* detail, char* out) {
+    std::string name(detail);
+    if (name.size() > 2 && name.compare(name.size() - 2, 2, "()") == 0) name.resize(name.size() - 2);
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == name || !FindCommandSpelling(lower.c_str())) return;
+    const size_t used = std::strlen(out);
+    std::snprintf(out + used, kErrorTextSize - used, " Command names are in lower case: %s()", lower.c_str());
+}
+
+}  // namespace
+
 int GetErrorText(int code, char* out) {
     ErrorState& e = Errors();
     if (code == ERR_OPENFONT || code == ERR_ERRORCALLED) {
@@ -236,6 +254,13 @@ int GetErrorText(int code, char* out) {
         }
     }
     FillMessage(msg, text, e.argIndex, out, kErrorTextSize);
+    // The loader's checker knows where and why it refused the chunk: that
+    // follows the message, which has no placeholder of its own for it.
+    if (code == ERR_BADBYTECODE && e.detail[0]) {
+        const size_t used = std::strlen(out);
+        std::snprintf(out + used, kErrorTextSize - used, " %s", e.detail);
+    }
+    if (code == ERR_FUNCDECLA) AppendLowerCaseHint(e.detail, out);
     return 0;
 }
 

@@ -248,3 +248,24 @@ int VmSymbolicLastSetter(const ScriptProto* pt, int lastpc, int reg) {
     if (!SymbolicRun(pt, lastpc, reg, false, &last, nullptr)) return -1;
     return last;
 }
+
+std::string VmDescribeCodeFault(const VmCodeFault& fault) {
+    if (!fault.reason) return {};
+    // Nested functions are numbered from 0, as CLOSURE's Bx names them.
+    std::string text = "the main function";
+    for (int index : fault.path) text = "nested function " + std::to_string(index) + " of " + text;
+    if (fault.pc >= 0) {
+        text += ", instruction " + std::to_string(fault.pc + 1) + " of " + std::to_string(fault.codeSize);
+        if (fault.opcode >= 0) {
+            text += " (";
+            text += fault.opcode < kNumOpcodes ? kOpNames[fault.opcode] : "opcode " + std::to_string(fault.opcode);
+            if (fault.line > 0) text += ", line " + std::to_string(fault.line);
+            text += ")";
+        }
+    }
+    text += ": ";
+    text += fault.reason;
+    // The message it follows begins a sentence, so this one does too.
+    text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
+}

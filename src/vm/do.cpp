@@ -159,6 +159,8 @@ void VmThrow(ScriptState* L, int code) {
 }
 
 void VmRaiseError(ScriptState* L, int code) {
+    // A bad instruction met while running has no checker's place to show.
+    if (code == ERR_BADBYTECODE) VmActiveHost.setErrorDetail("");
     CallFrame* ci = L->ci;
     VmActiveHost.noteRaise(L, (ci->state & kFrameNative) ? -1 : VmCurrentLine(L, ci));
     VmThrow(L, code);
@@ -423,8 +425,13 @@ int LoadBufferWith(ScriptState* L, const char* data, size_t size, const char* ch
 }
 }  // namespace
 
+// A chunk the checker refuses is reported with its place and reason after
+// "Bad bytecode!"; any other refusal leaves no stale place behind.
 int VmLoadBuffer(ScriptState* L, const char* data, size_t size, const char* chunkname) {
-    return LoadBufferWith(L, data, size, chunkname, nullptr);
+    VmCodeFault fault;
+    const int status = LoadBufferWith(L, data, size, chunkname, &fault);
+    if (status == ERR_BADBYTECODE) VmActiveHost.setErrorDetail(VmDescribeCodeFault(fault).c_str());
+    return status;
 }
 
 // The loader run for its verdict alone, in a state of its own, so that a

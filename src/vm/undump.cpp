@@ -52,10 +52,24 @@ struct LoadState {
 
 [[noreturn]] void Fail(const LoadState& S, int code) { VmThrow(S.L, code); }
 
+// What the checker's verdict leaves out and a report needs once the
+// prototype is gone: where the function and the refused instruction stand.
+void NoteRefusedFunction(VmCodeFault& fault, const std::vector<int>& path, const ScriptProto* f) {
+    fault.path = path;
+    fault.codeSize = f->sizecode;
+    const bool inCode = fault.pc >= 0 && fault.pc < f->sizecode && f->code != nullptr;
+    fault.opcode = inCode ? GetOpcode(f->code[fault.pc]) : -1;
+    fault.line = inCode && fault.pc < f->sizelineinfo ? f->lineinfo[fault.pc] : 0;
+}
+
 // A refusal that a well-formed stream can still earn, with its reason for
 // whoever asked (the function being read, not one of its instructions).
 [[noreturn]] void Refuse(const LoadState& S, int code, const char* reason) {
-    if (S.fault) *S.fault = {S.path, -1, reason};
+    if (S.fault) {
+        *S.fault = VmCodeFault{};
+        S.fault->path = S.path;
+        S.fault->reason = reason;
+    }
     Fail(S, code);
 }
 
@@ -254,7 +268,7 @@ void ReadFunction(LoadState& S, ScriptProto* f, VmString* enclosingSource, int d
     ReadNested(S, f, depth);
     ReadCode(S, f);
     if (!VmCheckCode(f, depth == 0, S.fault)) {
-        if (S.fault) S.fault->path = S.path;
+        if (S.fault) NoteRefusedFunction(*S.fault, S.path, f);
         Fail(S, ERR_BADBYTECODE);
     }
     VmQuicken(S.L, f);

@@ -107,8 +107,21 @@ TEST_F(PlayerTest, ScriptsEndWithTheirStatusAndErrorText) {
         {"End", ".line 1\nGETGLOBAL 0 \"debugprint\"\nLOADK 1 \"before\"\nCALL 0 2 1\nGETGLOBAL 0 \"end\"\n"
                 "CALL 0 1 1\nGETGLOBAL 0 \"debugprint\"\nLOADK 1 \"after\"\nCALL 0 2 1\n",
          "", 0, "before\n", ""},
-        // A register beyond the frame.
-        {"checker", ".unchecked\nMOVE 9 0\n", "", 1, "", "Bad bytecode!"},
+        // Bytecode names a command by its lower-case global; a function
+        // that is no command gets no such word.
+        {"mixed case", ".line 1\nGETGLOBAL 0 \"DebugPrint\"\nCALL 0 1 1\n", "", 1, "",
+         "Function DebugPrint() not found! Command names are in lower case: debugprint()\n"},
+        {"no command", ".line 1\nGETGLOBAL 0 \"NoSuchThing\"\nCALL 0 1 1\n", "", 1, "",
+         "Function NoSuchThing() not found!\n"},
+        // The checker's refusals, named by function, instruction and reason.
+        {"checker", ".unchecked\nMOVE 9 0\n", "", 1, "",
+         "Bad bytecode! The main function, instruction 1 of 2 (MOVE, line 3): register A is outside the frame "
+         "(maxstack)"},
+        {"checker, nested", ".unchecked\nCLOSURE 0 f\nRETURN 0 1\n.function f maxstack=2\nLOADK 0 #1\n"
+                            "EQ 1 0 #3\nRETURN 0 1\n.end\n",
+         "", 1, "",
+         "Bad bytecode! Nested function 0 of the main function, instruction 2 of 3 (EQ, line 7): a test must be "
+         "followed by a JMP"},
     };
     for (const auto& c : cases) {
         RunResult r = PlayScript(std::string(".function main maxstack=4\n") + c.body + "RETURN 0 1 0\n.end\n",
@@ -124,12 +137,15 @@ TEST_F(PlayerTest, ScriptsEndWithTheirStatusAndErrorText) {
 }
 
 // Packed without --include, an applet maps every line to the file that its
-// chunk names (the source name, else the body file), so errors say where.
+// chunk names (the source name, else the text beside the chunk it was
+// assembled from, else the body file), so errors say where.
 TEST_F(PlayerTest, AnAppletPackedWithoutIncludesNamesTheFileAndLineOfAnError) {
     const std::string code = ".line 7\nGETGLOBAL 0 \"debugprint\"\nCALL 0 1 1\nRETURN 0 1\n.end\n";
-    for (const char* file : {"app.qbs", "app.qbb"}) {
-        const std::string source = file == std::string("app.qbs") ? ".source \"app.qbs\"\n" : "";
-        fs::path qba = Pack(Chunk(".function main\n" + source + code, "app"), dir_ / "app.qba", "");
+    for (const char* file : {"other.qbs", "app.qbs", "app.qbb"}) {
+        const std::string source = file == std::string("other.qbs") ? ".source \"other.qbs\"\n" : "";
+        const fs::path qbb = Chunk(".function main\n" + source + code, "app");
+        if (file == std::string("app.qbb")) fs::remove(dir_ / "app.qbs");
+        fs::path qba = Pack(qbb, dir_ / "app.qba", "");
         RunResult r = Run(std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
         EXPECT_EQ(r.status, 1) << file;
         EXPECT_NE(r.err.find(std::string("File: ") + file + " (current line: 7 - In function: DebugPrint)"),

@@ -101,14 +101,21 @@ TEST(AssemblerCheck, NamesTheNestedFunctionAndLineInFileOrder) {
         << error;
 }
 
-TEST(AssemblerCheck, BrokenChunkDirectivesAndUncheckedLetItThrough) {
+// Each directive for broken chunks lets through the break it writes, and
+// nothing else: a fault beside it, in its own function or another, is still
+// refused. .unchecked alone lets everything through.
+TEST(AssemblerCheck, BrokenChunkDirectivesLetThroughTheirOwnBreakAlone) {
     const char* const letThrough[] = {
         ".unchecked\n.function main maxstack=2\nMOVE 5 0\nRETURN 0 1\n.end",
         ".function main maxstack=2\nMOVE 5 0\nRETURN 0 1\n.unchecked\n.end",
-        ".function\nEQ 0 0 0\n.noreturn\n.end",
+        ".function\nLOADK 0 #1\n.noreturn\n.end",
         ".function\nEQ 0 0 0\n.word 0x00000022\n.end",
-        ".header bigendian\n.function maxstack=2\nMOVE 5 0\nRETURN 0 1\n.end",
-        ".function maxstack=2\nMOVE 5 0\nRETURN 0 1\n.end\n.tail 00",
+        ".header signature=\"XQBB\"\n.function\nRETURN 0 1\n.end",
+        ".function\nRETURN 0 1\n.end\n.tail 00",
+        ".function\nRETURN 0 1\n.end\n.truncate 10",
+        ".function\n.rawconst 9 00\nGETGLOBAL 0 k0\nRETURN 0 1\n.end",
+        ".function\n.lineinfo 1 2 3\nRETURN 0 1\n.end",
+        ".function\n.count k=5 code=9\nRETURN 0 1\n.end",
     };
     for (const char* text : letThrough) {
         std::vector<uint8_t> checked, plain;
@@ -117,6 +124,28 @@ TEST(AssemblerCheck, BrokenChunkDirectivesAndUncheckedLetItThrough) {
         EXPECT_TRUE(AssembleText(text, plain, error)) << text;
         EXPECT_EQ(checked, plain) << text;
     }
+    // The fault is MOVE 5 0 in a frame of two registers, beside each directive.
+    const char* const faultBeside[] = {
+        ".function main maxstack=2\nCLOSURE 0 f\nMOVE 5 0\nRETURN 0 1\n.function f\nLOADK 0 #1\n.noreturn\n"
+        ".end\n.end",
+        ".function main maxstack=2\nCLOSURE 0 f\nMOVE 5 0\nRETURN 0 1\n.function f\n.word 0x00000022\n.end\n.end",
+        ".function main maxstack=2\nCLOSURE 0 f\nMOVE 5 0\nRETURN 0 1\n.function f\n.rawconst 9 00\nRETURN 0 1\n"
+        ".end\n.end",
+        ".function main maxstack=2\n.lineinfo 1\nMOVE 5 0\nRETURN 0 1\n.end",
+        ".function main maxstack=2\n.count locals=3\nMOVE 5 0\nRETURN 0 1\n.end",
+        ".header bigendian\n.function main maxstack=2\nMOVE 5 0\nRETURN 0 1\n.end",
+        ".function main maxstack=2\nMOVE 5 0\nRETURN 0 1\n.end\n.tail 00",
+        ".function main maxstack=2\nMOVE 5 0\nRETURN 0 1\n.end\n.truncate 10",
+    };
+    for (const char* text : faultBeside) {
+        const std::string error = CheckedError(text);
+        EXPECT_NE(error.find("function 'main' (maxstack=2): the player refuses 'MOVE 5 0'"), std::string::npos)
+            << text << "\n" << error;
+    }
+    // A directive lifts only its own check in its own function: .noreturn
+    // leaves the test without its JMP refused.
+    EXPECT_NE(CheckedError(".function main\nEQ 0 0 0\n.noreturn\n.end").find("must be followed by a JMP"),
+              std::string::npos);
     // Code the player takes assembles to the same bytes either way.
     std::vector<uint8_t> checked, plain;
     std::string error;

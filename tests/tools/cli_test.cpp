@@ -67,11 +67,11 @@ TEST(Tools, AssembleDisassemblePack) {
               0);
     std::vector<uint8_t> applet;
     ASSERT_TRUE(ReadFileBytes((dir / "a.qba").string(), applet, error));
-    // Without --include, every line is mapped to the body file, as the chunk
-    // has no source name.
+    // Without --include, every line of the chunk, which has no source name,
+    // is mapped to the text it was assembled from, a.qbs beside a.qbb.
     AppletDesc desc;
     desc.headerStrings[kTagTitle] = "T";
-    desc.includes = {{"a.qbb", "", 1, 2147483647, 0}};
+    desc.includes = {{"a.qbs", "", 1, 2147483647, 0}};
     desc.body = chunk;
     EXPECT_EQ(applet, BuildApplet(desc));
 
@@ -150,6 +150,11 @@ TEST(Tools, QbasmRefusesWhatThePlayersCheckerRefuses) {
         {".function main\n    LOADK 0 #1\n    EQ 1 0 #3\n    RETURN 0 1\n.end\n",
          "line 3: function 'main' (maxstack=2): the player refuses 'EQ 1 0 #3' with \"Bad bytecode!\": a test must "
          "be followed by a JMP"},
+        // A function's .noreturn lifts the check of its own end, not main's faults.
+        {".function main maxstack=2\n    CLOSURE 0 f\n    MOVE 2 0\n    RETURN 0 1\n    .function f\n"
+         "        LOADK 0 #1\n        .noreturn\n    .end\n.end\n",
+         "line 3: function 'main' (maxstack=2): the player refuses 'MOVE 2 0' with \"Bad bytecode!\": register A is "
+         "outside the frame (maxstack)"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -160,6 +165,26 @@ TEST(Tools, QbasmRefusesWhatThePlayersCheckerRefuses) {
         EXPECT_EQ(r.err.rfind("qbasm: " + (dir / "app.qbs").string() + ": " + c.error, 0), 0u) << r.err;
         EXPECT_FALSE(fs::exists(dir / "app.qbb"));
     }
+    fs::remove_all(dir);
+}
+
+// A text without .source, assembled by qbasm and packed without --include:
+// the player's error names the text file and its line, not the chunk file.
+TEST(Tools, AnErrorInATextWithoutSourceNamesTheTextFile) {
+    const fs::path dir = fs::path(::testing::TempDir()) / ("qb_cli_nosrc_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string error;
+    ASSERT_TRUE(WriteTextFile((dir / "nosrc.qbs").string(),
+                              ".function main\n    LOADK 0 #1\n    LOADK 1 #2\n    GETGLOBAL 0 \"debugprint\"\n"
+                              "    CALL 0 1 1\n    RETURN 0 1\n.end\n",
+                              error));
+    ASSERT_EQ(Shell(Tool("qbasm") + " " + (dir / "nosrc.qbs").string()), 0);
+    ASSERT_EQ(Shell(Tool("qbapplet") + " -o " + (dir / "nosrc.qba").string() + " --body " +
+                    (dir / "nosrc.qbb").string()),
+              0);
+    const Captured r = Capture(dir, std::string(QB_PLAYER_PATH) + " " + (dir / "nosrc.qba").string() + " -quiet");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File: nosrc.qbs (current line: 5"), std::string::npos) << r.err;
     fs::remove_all(dir);
 }
 #endif

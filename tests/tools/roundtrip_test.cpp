@@ -89,6 +89,7 @@ end:
   .function second line=0
     .source raw"no terminator"
     .lineinfo
+    .noreturn
   .end
 .end
 )";
@@ -111,6 +112,7 @@ TEST(RoundTrip, BigEndianTwinDiffersOnlyInTheHeaderLine) {
 TEST(RoundTrip, HeaderOddities) {
     ExpectRoundTrip(Bytes(R"(.header order=2 sizes=4,4,4,6,8,9,9,9 test=31415926.9 signature=raw"\027QB\000"
 .function
+.noreturn
 .end
 .tail 00FF)"));
     ExpectRoundTrip(Bytes(".header test=nan\n.function\nRETURN 0 1\n.end"));
@@ -179,9 +181,9 @@ TEST(Disassembler, RefusesBrokenLayouts) {
         {".function\nRETURN 0 1\n.end\n.truncate 3", "offset 0: unexpected end of data in signature"},
         {".function\nRETURN 0 1\n.end\n.truncate 20", "offset 13: unexpected end of data in test number"},
         {".function\n.nolines\n.count code=2\nRETURN 0 1\n.end", "offset 57: instruction count exceeds"},
-        {".function\n.count k=-1\n.end", "offset 49: negative constant count"},
-        {".function\n.rawconst 7\n.end", "offset 49: unknown constant type 7"},
-        {".function\n.count functions=1\n.end", "offset 53: function count exceeds"},
+        {".function\n.noreturn\n.count k=-1\n.end", "offset 49: negative constant count"},
+        {".function\n.noreturn\n.rawconst 7\n.end", "offset 49: unknown constant type 7"},
+        {".function\n.noreturn\n.count functions=1\n.end", "offset 53: function count exceeds"},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> bytes = Bytes(c.text);

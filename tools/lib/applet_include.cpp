@@ -3,6 +3,8 @@
 // --include is given.
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <string_view>
 
 #include "lib/applet_cli.h"
 #include "lib/chunk_codec.h"
@@ -23,6 +25,19 @@ bool ParseField(const std::string& text, int64_t& value) {
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file whose lines a chunk without a source name holds: the text it was
+// assembled from when that stands beside it as qbasm names them (X.qbs for
+// X.qbb), else the chunk's own file.
+std::string TextOfChunk(const std::string& bodyPath) {
+    constexpr std::string_view kChunkExt = ".qbb";
+    if (bodyPath.size() > kChunkExt.size() && bodyPath.ends_with(kChunkExt)) {
+        const std::string text = bodyPath.substr(0, bodyPath.size() - kChunkExt.size()) + ".qbs";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(text, ec)) return BaseName(text);
+    }
+    return BaseName(bodyPath);
 }
 
 }  // namespace
@@ -74,7 +89,7 @@ void AddDefaultInclude(AppletCommand& command) {
         // The player takes no source name from sources that start so.
         if (!source.empty() && source[0] != '=' && source[0] != '?') entry.source = source.substr(0, kMaxNameSize);
     }
-    entry.file = entry.source.empty() ? BaseName(command.bodyPath).substr(0, kMaxNameSize) : entry.source;
+    entry.file = entry.source.empty() ? TextOfChunk(command.bodyPath).substr(0, kMaxNameSize) : entry.source;
     entry.first = 1;
     entry.last = static_cast<uint32_t>(kMaxLine);
     entry.offset = 0;

@@ -54,15 +54,52 @@ std::string Describe(const std::string& text, const AssembledText& assembled, in
     return what;
 }
 
+// The function as the checker is shown it: each directive for broken
+// chunks has its own part put right, so that the checker still judges
+// everything else in the function and in the rest of the chunk.
+void PutRightForChecking(FunctionRecord& f, const SourcePlaces& places) {
+    f.counts = {};  // .count: the lists are read with their real counts
+    // .lineinfo: line info of another length than the code is left out.
+    if (f.lineInfo.size() != f.code.size()) f.lineInfo.clear();
+    // .rawconst: its bytes are not read; the one question the checker asks
+    // of a constant, whether it names a global, is answered yes.
+    for (Constant& k : f.constants)
+        if (k.kind == ConstKind::Raw) k = {ConstKind::String, 0, MakeRawString("?"), 0, {}};
+    const uint32_t kReturn = CreateABC(OP_RETURN, 0, 1, 0);
+    if (places.rawCode) {
+        // .word: the function's instructions are not checked.
+        f.code = {kReturn};
+        f.lineInfo.clear();
+    } else if (f.code.empty() || GetOpcode(f.code.back()) != OP_RETURN) {
+        // .noreturn: the code is checked as if RETURN ended it.
+        if (!f.lineInfo.empty()) f.lineInfo.push_back(f.lineInfo.back());
+        f.code.push_back(kReturn);
+    }
+    for (size_t i = 0; i < f.functions.size() && i < places.functions.size(); ++i)
+        PutRightForChecking(f.functions[i], places.functions[i]);
+}
+
+// .header, .truncate and .tail: the chunk is checked with the player's own
+// header and without the cut or the extra bytes.
+std::vector<uint8_t> CheckedForm(const AssembledText& assembled) {
+    Chunk chunk = assembled.chunk;
+    chunk.header = ChunkHeader{};
+    chunk.tail.clear();
+    chunk.truncateAt.reset();
+    PutRightForChecking(chunk.main, assembled.places);
+    return WriteChunk(chunk);
+}
+
 }  // namespace
 
 bool AssembleChecked(const std::string& text, std::vector<uint8_t>& out, std::string& error) {
     AssembledText assembled;
     if (!AssembleSource(text, assembled, error)) return false;
     std::vector<uint8_t> bytes = WriteChunk(assembled.chunk);
-    if (!assembled.brokenOnPurpose) {
+    if (!assembled.unchecked) {
+        const std::vector<uint8_t> checked = CheckedForm(assembled);
         VmCodeFault fault;
-        const int status = VmCheckChunk(reinterpret_cast<const char*>(bytes.data()), bytes.size(), &fault);
+        const int status = VmCheckChunk(reinterpret_cast<const char*>(checked.data()), checked.size(), &fault);
         if (status != 0 && fault.reason) {
             int line = 0;
             const std::string what = Describe(text, assembled, status, fault, line);

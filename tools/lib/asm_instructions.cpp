@@ -158,6 +158,9 @@ bool ParseConstantLiteral(const std::string& word, Constant& k, std::string& err
     // compiler knows.
     if (word.size() > 1 && word[0] == '#' && IsIdentifier(word.substr(1)))
         error += ": the assembler knows no #NAME constants, write the number";
+    // The script language writes hexadecimal as $FF; the assembler as C does.
+    else if (word.size() > 2 && word.compare(0, 2, "#$") == 0 && ParseNumber("0x" + word.substr(2), k.numberBits))
+        error += ": write hexadecimal numbers as #0x" + word.substr(2);
     return false;
 }
 

@@ -36,8 +36,8 @@ struct FunctionBuilder {
     bool noLines = false;                 // .nolines given
     SourcePlaces places;                  // the text lines of its instructions and nested functions
     int lastCodeLine = 0;                 // text line of the last instruction
-    // The loader refuses code that does not end in RETURN; .noreturn and the
-    // directives that write broken functions on purpose lift that check.
+    // The loader refuses code that does not end in RETURN; .noreturn, and
+    // .word, whose words the assembler cannot read, lift that check.
     bool returnUnchecked = false;
 };
 

@@ -23,12 +23,9 @@ struct AsmState {
     int errorLine = 0;
     std::string error;
     // The first function that does not end in RETURN, reported when the text
-    // is through unless a chunk-wide override (.header, .truncate, .tail)
-    // shows that the chunk is broken on purpose.
+    // is through.
     std::optional<std::pair<int, std::string>> missingReturn;
-    bool returnUnchecked = false;
-    // Some function was written broken on purpose, or .unchecked was given.
-    bool unchecked = false;
+    bool unchecked = false;  // .unchecked was given
     SourcePlaces mainPlaces;
 
     bool Fail(const std::string& message) {
@@ -69,7 +66,6 @@ bool ParseName(AsmState& st, const std::string& word, RawString& name) {
 
 bool DoHeader(AsmState& st, const std::vector<std::string>& args) {
     if (!st.stack.empty() || st.mainDone) return st.Fail(".header must come before .function");
-    st.returnUnchecked = true;
     ChunkHeader& h = st.chunk.header;
     for (const std::string& arg : args) {
         std::string key, value;
@@ -180,7 +176,6 @@ bool DoEnd(AsmState& st) {
     st.stack.pop_back();
     if (!ResolveFixups(f, st.error, st.errorLine)) return false;
     CheckEndsInReturn(st, f, st.stack.empty());
-    st.unchecked |= f.returnUnchecked;
     if (!f.explicitLineInfo && !f.noLines) f.rec.lineInfo = f.lines;
     if (!f.nupsGiven)
         f.rec.nups = static_cast<uint8_t>(std::min<size_t>(f.rec.upvalueNames.size(), 255));
@@ -267,7 +262,6 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
         }
     } else if (name == ".rawconst") {
         if (args.empty() || args.size() > 2) return st.Fail(".rawconst needs TYPE [HEXBYTES]");
-        f.returnUnchecked = true;
         Constant k;
         k.kind = ConstKind::Raw;
         if (!IntIn(st, args[0], 0, 255, "constant type", v)) return false;
@@ -298,17 +292,16 @@ bool DoFunctionDirective(AsmState& st, FunctionBuilder& f, const std::string& na
         if (f.currentLine) return st.Fail(".line and .lineinfo can't be mixed");
         if (f.noLines) return st.Fail(".nolines and .lineinfo can't be mixed");
         f.explicitLineInfo = true;
-        f.returnUnchecked = true;
         for (const std::string& arg : args) {
             if (!IntIn(st, arg, INT32_MIN, INT32_MAX, "line", v)) return false;
             f.rec.lineInfo.push_back(static_cast<int32_t>(v));
         }
     } else if (name == ".count") {
-        f.returnUnchecked = true;
         return DoCount(st, f, args);
     } else if (name == ".word") {
         if (args.empty()) return st.Fail(".word needs an instruction word");
         f.returnUnchecked = true;
+        f.places.rawCode = true;
         for (const std::string& arg : args) {
             if (!IntIn(st, arg, 0, UINT32_MAX, "instruction word", v)) return false;
             AddInstruction(f, static_cast<uint32_t>(v), st.line);
@@ -330,7 +323,6 @@ bool DoDirective(AsmState& st, const std::vector<std::string>& words) {
         if (args.size() != 1 || !IntIn(st, args[0], 0, INT32_MAX, "size", v))
             return st.error.empty() ? st.Fail(".truncate needs a size") : false;
         st.chunk.truncateAt = static_cast<size_t>(v);
-        st.returnUnchecked = true;
         return true;
     }
     if (name == ".tail") {
@@ -338,7 +330,6 @@ bool DoDirective(AsmState& st, const std::vector<std::string>& words) {
         if (args.size() != 1 || !ParseHexBytes(args[0], bytes))
             return st.Fail(".tail needs hex bytes");
         st.chunk.tail += bytes;
-        st.returnUnchecked = true;
         return true;
     }
     if (name == ".unchecked") {
@@ -392,7 +383,7 @@ bool AssembleSource(const std::string& text, AssembledText& out, std::string& er
         st.line = std::max(st.line, 1);
         ok = st.Fail("no .function in the text");
     }
-    if (ok && st.missingReturn && !st.returnUnchecked) {
+    if (ok && st.missingReturn) {
         st.line = st.missingReturn->first;
         ok = st.Fail(st.missingReturn->second);
     }
@@ -402,7 +393,7 @@ bool AssembleSource(const std::string& text, AssembledText& out, std::string& er
     }
     out.chunk = std::move(st.chunk);
     out.places = std::move(st.mainPlaces);
-    out.brokenOnPurpose = st.unchecked || st.returnUnchecked;
+    out.unchecked = st.unchecked;
     return true;
 }
 

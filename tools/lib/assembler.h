@@ -14,21 +14,22 @@ struct SourcePlaces {
     std::string title;                   // how errors name the function
     int openLine = 0;                    // the line of its .function
     std::vector<int> lines;              // the text line of each instruction
+    bool rawCode = false;                // written with .word
     std::vector<SourcePlaces> functions;  // by nested-function index
 };
 
 struct AssembledText {
     Chunk chunk;
     SourcePlaces places;  // of the main function
-    // Written with a directive that makes broken chunks for tests (or
-    // .unchecked): the player's code checker is not asked about it.
-    bool brokenOnPurpose = false;
+    bool unchecked = false;  // .unchecked: the player's code checker is not asked
 };
 
 // All report the first error as "line N: message". AssembleChunk and
 // AssembleText write whatever the text describes, so that tests can build
 // chunks the player refuses; AssembleChecked, which qbasm uses, also refuses
 // what the player's code checker would refuse, naming the instruction's line.
+// Each directive for broken chunks lifts only the checks its own record
+// needs lifted (AssemblerHelp lists them).
 bool AssembleSource(const std::string& text, AssembledText& out, std::string& error);
 bool AssembleChunk(const std::string& text, Chunk& chunk, std::string& error);
 bool AssembleText(const std::string& text, std::vector<uint8_t>& out, std::string& error);
