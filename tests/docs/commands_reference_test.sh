@@ -4,7 +4,8 @@
 # command, signature or constant added, removed or changed shows as a diff,
 # with the command that brings the file up to date. Then the signature checks
 # themselves: a signature file that misses a command, holds one twice, names
-# one the tables lack or gives it the wrong number of arguments is refused.
+# one the tables lack, gives it the wrong number of arguments or lists other
+# attributes for an object type than GetAttribute answers is refused.
 # Usage: commands_reference_test.sh QBCOMMANDS DOCS/COMMANDS.MD
 set -u
 tool=$1
@@ -57,5 +58,17 @@ expect_refusal "MidStr under the math library" "MidStr stands under \[math\] but
 
 { cat "$signatures"; printf '[string]\nBroken(s, [pos) -> string\n    unbalanced.\n'; } >"$work/broken.txt"
 expect_refusal "an unbalanced bracket" "unbalanced brackets"
+
+# GetAttribute's entry lists, by type, the attributes GetAttribute's table
+# answers: one left out, one added and a type dropped are each refused.
+grep -q '^    #MEMORY: #ATTRSIZE (bytes)\.$' "$signatures" || { echo "no #MEMORY line to alter"; exit 1; }
+sed '/#ATTRPOSITION (two results/s/#ATTRPITCH (Hz), //' "$signatures" >"$work/broken.txt"
+expect_refusal "#SAMPLE without #ATTRPITCH" "type 2 also answers #ATTRPITCH"
+
+sed 's/^    #CLIPREGION: #ATTRWIDTH,/    #CLIPREGION: #ATTRSIZE, #ATTRWIDTH,/' "$signatures" >"$work/broken.txt"
+expect_refusal "#CLIPREGION with #ATTRSIZE" "type 35 does not answer #ATTRSIZE"
+
+sed '/^    #MEMORY: #ATTRSIZE (bytes)\.$/d' "$signatures" >"$work/broken.txt"
+expect_refusal "no #MEMORY line" "type 39 is not listed; it answers #ATTRSIZE"
 
 exit $status

@@ -3,8 +3,11 @@
 // promises, and every fragment assembles inside a function of its own.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -115,6 +118,57 @@ TEST_F(ReadmeSnippetsTest, EveryAssemblerSnippetAssemblesAndRuns) {
     }
     EXPECT_EQ(applets, expected.size());
     EXPECT_GE(fragments, 1u);
+}
+
+// The README's section on the command reference says how the reference is
+// made and read: the entry it quotes is commands.md's, it names the
+// signature file, every tool it runs is built by ./run or by the ninja
+// command it gives, and the command it gives writes the committed file.
+TEST_F(ReadmeSnippetsTest, TheReferenceSectionSaysHowTheReferenceIsMade) {
+    const fs::path source = QB_SOURCE_DIR;
+    const std::string readme = e2e::ReadFile(source / "README.md");
+    const size_t start = readme.find("## What a script can call\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::string section = readme.substr(start, readme.find("\n## ", start + 1) - start);
+    const std::string reference = e2e::ReadFile(source / "docs/commands.md");
+    EXPECT_NE(section.find("docs/signatures.txt"), std::string::npos);
+
+    // The tools ./run builds, from its target list.
+    const std::string setup = e2e::ReadFile(source / "scripts/setup.sh");
+    const size_t list = setup.find("QB_RUN_TARGETS=(");
+    ASSERT_NE(list, std::string::npos);
+    std::istringstream runTargets(setup.substr(list + 16, setup.find(')', list) - list - 16));
+    std::set<std::string> built{std::istream_iterator<std::string>(runTargets), {}};
+    for (size_t at = section.find("build/tools/"); at != std::string::npos; at = section.find("build/tools/", at + 1)) {
+        size_t end = at + 12;
+        while (end < section.size() && std::isalnum(static_cast<unsigned char>(section[end]))) ++end;
+        const std::string tool = section.substr(at + 12, end - at - 12);
+        if (!built.count(tool)) {
+            EXPECT_NE(section.find("`ninja -C build " + tool + "`"), std::string::npos)
+                << tool << " is run but neither ./run nor a command of the section builds it";
+        }
+    }
+
+    const std::vector<std::string> mnemonics = AssemblerMnemonics();
+    size_t quoted = 0, commands = 0;
+    for (const std::string& block : IndentedBlocks(section)) {
+        const std::string line = block.substr(0, block.find('\n'));
+        if (IsInstructionLine(line, mnemonics)) continue;
+        if (line.rfind("build/tools/", 0) == 0) {
+            // Run where the checkout's docs folder is a copy.
+            fs::create_directories(dir_ / "docs");
+            fs::copy_file(source / "docs/signatures.txt", dir_ / "docs/signatures.txt");
+            const e2e::RunResult r = Run("cd " + dir_.string() + " && " + QB_TOOLS_DIR + "/" + line.substr(12));
+            EXPECT_EQ(r.status, 0) << line << "\n" << r.err;
+            EXPECT_TRUE(e2e::ReadFile(dir_ / "docs/commands.md") == reference) << line;
+            ++commands;
+        } else {
+            EXPECT_NE(reference.find("- `" + line), std::string::npos) << line << " is no entry of docs/commands.md";
+            ++quoted;
+        }
+    }
+    EXPECT_EQ(quoted, 1u);
+    EXPECT_EQ(commands, 1u);
 }
 
 }  // namespace

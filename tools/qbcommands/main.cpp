@@ -15,6 +15,7 @@
 #include "display/eventlib.h"
 #include "platform/platform_ops.h"
 #include "player/cmdline.h"
+#include "attribute_list.h"
 #include "signatures.h"
 #include "vm/vm.h"
 
@@ -307,7 +308,11 @@ void WriteHandlerNames(std::string& out) {
     out +=
         "\nThese are the script's, for events of its objects (samples, music,\n"
         "videos, network connections, programs it started); the message of a\n"
-        "sample's event also carries `time` and `starts`:\n\n";
+        "sample's event also carries `time`, the milliseconds since the sample\n"
+        "started playing, and `starts`, how many times it has started (the\n"
+        "first play counts). With `-NOSOUND`, or where no audio output opens,\n"
+        "samples do not play and send neither `onsampleloop` nor\n"
+        "`onsampleend`:\n\n";
     WriteNameList(out, kObjectHandlerNames, std::size(kObjectHandlerNames));
 }
 
@@ -329,7 +334,8 @@ int WriteReference(const char* path, const char* signaturePath) {
     if (InitRuntimeCore() != 0 || OpenLibraries(L) != 0) {
         std::fputs("qbcommands: the libraries did not open\n", stderr);
         status = 1;
-    } else if (!CheckEverythingIsListed(L, vmOwn) || !CheckSignatures(entries, signaturePath, L)) {
+    } else if (!CheckEverythingIsListed(L, vmOwn) || !CheckSignatures(entries, signaturePath, L) ||
+               !CheckAttributeList(entries, signaturePath)) {
         status = 1;
     }
     std::string out;
