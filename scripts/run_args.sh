@@ -1,5 +1,6 @@
 # Sourced by ./run: the paths on its command line are the caller's, so they
-# are made absolute before ./run moves to the checkout to build.
+# are made absolute before ./run moves to the checkout to build; and the
+# build says nothing when there is nothing to build.
 
 # The player's options whose value names a file or folder (upper case; the
 # player matches option names in any case).
@@ -45,4 +46,18 @@ qb_resolve_run_args() {
         fi
         first=0
     done
+}
+
+# qb_build_quietly DIR TARGETS...: builds the targets with ninja, whose
+# progress goes to standard error; an up-to-date tree leaves it empty, so
+# that a run's standard error holds what the player wrote and nothing else.
+# The status is ninja's.
+qb_build_quietly() {
+    local dir="$1"
+    shift
+    ninja -C "$dir" "$@" 2>&1 | {
+        grep --line-buffered -v -e '^ninja: Entering directory ' -e 'Re-checking globbed directories\.\.\.$' \
+            -e '^ninja: no work to do\.$' || true
+    } >&2
+    return "${PIPESTATUS[0]}"
 }

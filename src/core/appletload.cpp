@@ -12,6 +12,7 @@
 #include "core/applet.h"
 #include "core/appletsections.h"
 #include "core/chars.h"
+#include "core/dir.h"
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/fileops.h"
@@ -34,6 +35,14 @@ constexpr double kScanProgressShare = 20.0;
 bool SameMagic(const unsigned char* b, const char* magic) { return std::memcmp(b, magic, kMagicSize) == 0; }
 
 bool IsVirtualName(const char* path) { return std::strncmp(path, kVirtualNamePrefix, 3) == 0; }
+
+// The applet's path did not open: a folder there is no applet, and saying
+// that nothing exists would send the user looking for a missing file.
+int UnopenedApplet(const char* path) {
+    SetErrorDetail(path);
+    qbPathInfo info;
+    return GetPathInfo(path, &info, 0) && info.kind == 1 ? ERR_NOAPPLET : ERR_FILEEXIST;
+}
 
 bool CopyPath(char* field, size_t size, const std::string& path) {
     if (path.size() >= size) return false;
@@ -152,10 +161,7 @@ int ReadAppletFile(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
 
 int CheckAppletFile(const char* path, int* compressed) {
     qbFilePtr f(FileOpen(path, kFileModeRead, nullptr));
-    if (!f) {
-        SetErrorDetail(path);
-        return ERR_FILEEXIST;
-    }
+    if (!f) return UnopenedApplet(path);
     unsigned char magic[kMagicSize];
     if (FileRead(f.get(), magic, kMagicSize) != kMagicSize) return ERR_READ;
     bool packed = SameMagic(magic, kAppletPackMagic);
@@ -221,10 +227,8 @@ int PreReadAppletHeader(const char* path, int compressed, qbApplet* applet) {
 int LoadScriptOrApplet(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
     if (!IsVirtualName(cl->scriptPath) && !CopyPath(cl->scriptPath, sizeof cl->scriptPath, GetFullPath(cl->scriptPath)))
         return ERR_ARGS;
-    if (qbFilePtr probe{FileOpen(cl->scriptPath, kFileModeRead, nullptr)}; !probe) {
-        SetErrorDetail(cl->scriptPath);
-        return ERR_FILEEXIST;
-    }
+    if (qbFilePtr probe{FileOpen(cl->scriptPath, kFileModeRead, nullptr)}; !probe)
+        return UnopenedApplet(cl->scriptPath);
 
     EnterWorkingFolder(cl);
     PrintMessage(GetMessageText(MSG_OPENINGSCRIPT), cl->scriptPath, 1);

@@ -24,6 +24,6 @@ void ReadAppletHeaderStrings(const unsigned char* data, size_t size, qbApplet* a
 int PreReadAppletHeader(const char* path, int compressed, qbApplet* applet);
 
 // The start-up check of the file named as the applet: it must open
-// (ERR_FILEEXIST), hold 4 bytes (ERR_READ) and begin with "QBA" or "QBZ" and
+// (ERR_FILEEXIST; ERR_NOAPPLET for a folder), hold 4 bytes (ERR_READ) and begin with "QBA" or "QBZ" and
 // a NUL (ERR_NOAPPLET). *compressed tells which.
 int CheckAppletFile(const char* path, int* compressed);

@@ -35,7 +35,7 @@ std::string AppletPathAdvice(int code, const char* appletPath, const char* detai
     const std::string name = path.filename().string();
     std::string stem = path.stem().string();
     std::error_code ec;
-    if (code == ERR_FILEEXIST && std::filesystem::is_directory(path, ec))
+    if (code == ERR_NOAPPLET && std::filesystem::is_directory(path, ec))
         return std::string(appletPath) + " is a folder: name the applet file (.qba) to run.";
     if (code != ERR_NOAPPLET) return {};
     if (StartsWithChunkSignature(path))

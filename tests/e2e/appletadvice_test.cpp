@@ -24,7 +24,7 @@ TEST_F(AppletAdviceTest, AFolderOrADeveloperFileNamedAsTheAppletIsExplained) {
     const fs::path folder = dir_ / "tmp";
     RunResult r = Play(folder);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "File " + folder.string() + " does not exist!\n" + folder.string() +
+    EXPECT_EQ(r.err, folder.string() + " is not a Quenbrook applet!\n" + folder.string() +
                          " is a folder: name the applet file (.qba) to run.\n");
 
     const std::string source = ".function main\n    RETURN 0 1\n.end\n";

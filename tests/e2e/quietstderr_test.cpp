@@ -1,7 +1,9 @@
 // A headless run says nothing on standard error that the player did not
 // say. SDL looks for a sound device through alsa-lib, which reports every
 // failed step of its search there (eight lines on a machine without a sound
-// card), whether SDL chose ALSA itself or was told to.
+// card), whether SDL chose ALSA itself or was told to. The run reads an
+// alsa-lib configuration whose device names a card no machine has, so that
+// the search fails, and reports, on a machine with a sound card too.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,10 +35,14 @@ TEST_F(QuietStderrTest, AnAppletThatLoadsASampleWritesNothingOnStandardError) {
     RETURN    0 1
 .end
 )", "sample"), dir_ / "sample.qba", "");
+    const fs::path config = dir_ / "asound.conf";
+    e2e::WriteFile(config, "pcm.!default { type hw card \"QbAbsentCard\" }\n"
+                           "ctl.!default { type hw card \"QbAbsentCard\" }\n");
     // SDL's own choice of driver, and ALSA asked for by name.
     for (const char* driver : {"env -u SDL_AUDIODRIVER", "env SDL_AUDIODRIVER=alsa"}) {
         SCOPED_TRACE(driver);
-        const RunResult r = Run(std::string(driver) + " " + QB_PLAYER_PATH + " " + qba.string() + " -quiet");
+        const RunResult r = Run(std::string(driver) + " ALSA_CONFIG_PATH=" + config.string() + " " + QB_PLAYER_PATH +
+                                " " + qba.string() + " -quiet");
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, "loaded\n");
         EXPECT_EQ(r.err, "");

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "lib/applet_writer.h"
@@ -202,6 +203,37 @@ TEST(RunScript, MakesPathsAbsoluteAgainstTheCallersFolder) {
     while (size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
     EXPECT_EQ(pclose(pipe), 0);
     EXPECT_EQ(out, "/tmp/app2.qba|-quiet|-TempDir|/tmp/t|-brushfile=/tmp/../b.png|-scrwidth|640|-tempdir|/abs|a b|");
+}
+
+// ./run's build says nothing on an up-to-date tree, and all of a failed one.
+// A stand-in ninja prints what the real one prints in each case.
+TEST(RunScript, BuildIsQuietWhenNothingIsToBeBuilt) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("qb-run-build-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path ninja = dir / "ninja";
+    std::ofstream(ninja) << "#!/bin/sh\n"
+                            "echo \"ninja: Entering directory \\`$2'\"\n"
+                            "echo '[0/2] Re-checking globbed directories...'\n"
+                            "if [ -n \"$QB_FAKE_FAILURE\" ]; then echo 'FAILED: x.o'; echo 'x.cpp:1: error' >&2; exit 1; fi\n"
+                            "echo 'ninja: no work to do.'\n";
+    fs::permissions(ninja, fs::perms::owner_all);
+    const std::string script = std::string(QB_SOURCE_DIR) + "/scripts/run_args.sh";
+    const fs::path err = dir / "err.txt";
+    const auto build = [&](const std::string& env, std::string* text) {
+        const std::string command = env + " PATH=" + dir.string() + ":\"$PATH\" bash -c 'source " + script +
+                                    " && qb_build_quietly build quenbrookplayer' >/dev/null 2>" + err.string();
+        const int rc = std::system(command.c_str());
+        std::ifstream in(err);
+        text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    std::string text;
+    EXPECT_EQ(build("", &text), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(build("QB_FAKE_FAILURE=1", &text), 1);
+    EXPECT_EQ(text, "FAILED: x.o\nx.cpp:1: error\n");
+    fs::remove_all(dir);
 }
 
 }  // namespace
