@@ -127,11 +127,7 @@ int LookUpLayer(const qbDisplay* d, const qbMoveRequest& r, qbMove* m) {
     const qbBGPic* bgpic = GetCurrentBGPic();
     int32_t index = r.id.number;
     if (r.layerName) {
-        index = FindLayerByName(bgpic, r.layerName);
-        if (index < 1) {
-            SetErrorDetail(r.layerName);  // the message names the layer
-            return ERR_FINDLAYER;
-        }
+        if (int err = FindNamedLayer(bgpic, r.layerName, &index)) return err;
     }
     qbLayer* l = GetLayerByIndex(bgpic, index);
     if (!l) return ERR_LAYERRANGE;

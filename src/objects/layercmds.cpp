@@ -109,14 +109,7 @@ qbRect LayerBounds(ScriptState* L, qbLayer* layer) {
 }
 
 int GetLayerIndexArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* position) {
-    if (VmType(L, idx) == kTypeNumber) {
-        *position = ClampToInt32(VmToNumber(L, idx));
-    } else if (VmType(L, idx) == kTypeString) {
-        *position = FindLayerByName(bgpic, VmToCString(L, idx));
-    } else {
-        SetErrorArgIndex(idx);
-        return ERR_STRORNUM;
-    }
+    if (int err = GetLayerPositionOrName(L, idx, bgpic, position)) return err;
     return GetLayerByIndex(bgpic, *position) ? 0 : ERR_LAYERRANGE;
 }
 
@@ -240,18 +233,7 @@ int cmdSetLayerZPos(ScriptState* L) {
     int32_t position = 0;
     if (int err = GetLayerIndexArg(L, 1, bgpic, &position)) return err;
     int32_t zpos = 0;
-    if (VmType(L, 2) == kTypeNumber) {
-        zpos = ClampToInt32(VmToNumber(L, 2));
-    } else if (VmType(L, 2) == kTypeString) {
-        zpos = FindLayerByName(bgpic, VmToCString(L, 2));
-        if (zpos == 0) {
-            SetErrorDetail(VmToCString(L, 2));
-            return ERR_FINDLAYER;
-        }
-    } else {
-        SetErrorArgIndex(2);
-        return ERR_STRORNUM;
-    }
+    if (int err = GetLayerPositionOrName(L, 2, bgpic, &zpos)) return err;
     if (zpos < 0 || zpos == position) return ERR_WRONGUSAGE;
     qbLayer* layer = GetLayerByIndex(bgpic, position);
     if (MoveLayerInStack(bgpic, layer, zpos)) {

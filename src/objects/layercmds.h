@@ -13,7 +13,7 @@ struct qbBGPic;
 struct qbLayer;
 
 // A layer given by its position or its own name (not a group): 0,
-// ERR_STRORNUM or ERR_LAYERRANGE.
+// ERR_STRORNUM, ERR_FINDLAYER or ERR_LAYERRANGE.
 int GetLayerIndexArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* position);
 
 // Shows (hide false) or hides every layer the argument at index 1 names;

@@ -99,15 +99,7 @@ int InsertLayerCore(ScriptState* L, int32_t pos, int32_t type, ObjectID id, int3
 }
 
 int GetLayerPositionArg(ScriptState* L, int idx, int32_t* position) {
-    if (VmType(L, idx) == kTypeString) {
-        const char* name = VmToCString(L, idx);
-        *position = FindLayerByName(GetCurrentBGPic(), name);
-        if (*position == 0) {
-            SetErrorDetail(name);
-            return ERR_FINDLAYER;
-        }
-        return 0;
-    }
+    if (VmType(L, idx) == kTypeString) return FindNamedLayer(GetCurrentBGPic(), VmToCString(L, idx), position);
     *position = ClampToInt32(VmCheckNumber(L, idx));
     return 0;
 }

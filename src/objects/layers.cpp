@@ -135,6 +135,23 @@ int FindLayerByName(const qbBGPic* bgpic, const char* name) {
     return 0;
 }
 
+int FindNamedLayer(const qbBGPic* bgpic, const char* name, int32_t* position) {
+    *position = FindLayerByName(bgpic, name);
+    if (*position > 0) return 0;
+    SetErrorDetail(name);
+    return ERR_FINDLAYER;
+}
+
+int GetLayerPositionOrName(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* position) {
+    if (VmType(L, idx) == kTypeNumber) {
+        *position = ClampToInt32(VmToNumber(L, idx));
+        return 0;
+    }
+    if (VmType(L, idx) == kTypeString) return FindNamedLayer(bgpic, VmToCString(L, idx), position);
+    SetErrorArgIndex(idx);
+    return ERR_STRORNUM;
+}
+
 int GetLayerArg(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* cursor, int32_t* more, qbLayer** out) {
     *out = nullptr;
     const int32_t wanted = cursor ? *cursor : 0;

@@ -164,6 +164,14 @@ int32_t IndexOfLayer(const qbBGPic* bgpic, const qbLayer* layer);
 // 1-based position of the first layer (from the bottom) of the BGPic whose
 // name matches without letter case; 0 when none does or there is no BGPic.
 int FindLayerByName(const qbBGPic* bgpic, const char* name);
+// The same for a command's layer: 0 with the position, or ERR_FINDLAYER
+// with the name as the error's detail, so that every command that takes a
+// layer by name says which one it did not find.
+int FindNamedLayer(const qbBGPic* bgpic, const char* name, int32_t* position);
+// A layer position argument: a number as it is or a layer's name
+// (FindNamedLayer); ERR_STRORNUM for any other value. The position is not
+// checked against the stack.
+int GetLayerPositionOrName(ScriptState* L, int idx, const qbBGPic* bgpic, int32_t* position);
 // A layer argument: a position, a layer name, or a group name. A group
 // hands out its layers one per call, bottom first: *cursor (null = 0) picks
 // the group's cursor-th layer and becomes the number of the next one, -1

@@ -155,14 +155,7 @@ int cmdGetLayerStyle(ScriptState* L) {
     qbBGPic* bgpic = own ? d->bgpic : GetCurrentBGPic();
     // A position or a layer name; groups are not read.
     int32_t position = 0;
-    if (VmType(L, 1) == kTypeNumber) {
-        position = ClampToInt32(VmToNumber(L, 1));
-    } else if (VmType(L, 1) == kTypeString) {
-        position = FindLayerByName(bgpic, VmToCString(L, 1));
-    } else {
-        SetErrorArgIndex(1);
-        return ERR_STRORNUM;
-    }
+    if (int err = GetLayerPositionOrName(L, 1, bgpic, &position)) return err;
     const qbLayer* layer = GetLayerByIndex(bgpic, position);
     if (!layer) return ERR_LAYERRANGE;
     PushStyle(L, bgpic, *layer);

@@ -89,14 +89,7 @@ int ObjectEffect(ScriptState* L, int32_t kind) {
 int LayerIndexArg(ScriptState* L, int idx, int32_t* out) {
     if (VmType(L, idx) == kTypeString) {
         const qbDisplay* d = GetCurrentDisplay();
-        const char* name = VmCheckString(L, idx, nullptr);
-        const int n = FindLayerByName(d ? d->bgpic : nullptr, name);
-        if (n < 1) {
-            SetErrorDetail(name);
-            return ERR_FINDLAYER;
-        }
-        *out = n;
-        return 0;
+        return FindNamedLayer(d ? d->bgpic : nullptr, VmCheckString(L, idx, nullptr), out);
     }
     *out = IntArg(L, idx);
     return 0;

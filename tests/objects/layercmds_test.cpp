@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "core/preproc.h"
 #include "display/bgpics.h"
 #include "show_fixture.h"
@@ -355,4 +357,65 @@ TEST_F(LayerCmdsTest, FreeLayersKeepsThePictureOrShowsTheBareBGPic) {
     // A new layer is shown on the bare picture.
     ASSERT_EQ(Add(2, 50, 50), 0);
     EXPECT_EQ(Real(55, 55), kGreen);
+}
+
+// A layer named in vain is named in the error, whichever command and
+// argument took it: the stack, style, frame, drawing, collision and video
+// commands alike. "?" marks the name; "{}" an empty table.
+TEST_F(LayerCmdsTest, EveryCommandNamesAMissingLayer) {
+    Three();
+    const std::vector<std::vector<std::string>> calls = {
+        {"GetLayerStyle", "?"},
+        {"SelectLayer", "?"},
+        {"SeekLayer", "?", "0"},
+        {"SwapLayers", "?", "1"},
+        {"SwapLayers", "1", "?"},
+        {"LayerToFront", "?"},
+        {"LayerToBack", "?"},
+        {"ShowLayer", "?"},
+        {"HideLayer", "?"},
+        {"RemoveLayer", "?"},
+        {"SetLayerTransparency", "?", "10"},
+        {"SetLayerTint", "?", "10", "0"},
+        {"NextFrame", "?"},
+        {"ModifyLayerFrames", "?", "1"},
+        {"Collision", "22", "?", "1"},
+        {"Collision", "22", "1", "?"},
+        {"ScaleLayer", "?", "20", "20"},
+        {"RotateLayer", "?", "10"},
+        {"SetLayerStyle", "?", "{}"},
+        {"TransformLayer", "?", "1", "0", "0", "1"},
+        {"SetLayerAnchor", "?", "0", "0"},
+        {"SetLayerZPos", "?", "1"},
+        {"SetLayerZPos", "1", "?"},
+        {"TranslateLayer", "?", "1", "1"},
+        {"SetLayerShadow", "?", "1"},
+        {"SetLayerFilter", "?", "{}"},
+        {"SetLayerBorder", "?", "1"},
+        {"PlayLayer", "?"},
+        {"StopLayer", "?"},
+        {"PauseLayer", "?"},
+        {"ResumeLayer", "?"},
+        {"SetLayerVolume", "?", "64"},
+        {"InsertLayer", "?", "3", "1", "0", "0"},
+    };
+    for (const auto& call : calls) {
+        SCOPED_TRACE(call[0] + " " + std::to_string(call.size() - 1));
+        VmSetTop(L_, 0);
+        SetErrorDetail("");
+        for (size_t i = 1; i < call.size(); ++i) {
+            const std::string& a = call[i];
+            if (a == "?") VmPushString(L_, "nowhere");
+            else if (a == "{}") VmPushNewTable(L_);
+            else if (a[0] >= '0' && a[0] <= '9') VmPushNumber(L_, std::stod(a));
+            else VmPushString(L_, a.c_str());
+        }
+        EXPECT_EQ(Run(call[0].c_str(), static_cast<int>(call.size() - 1)), ERR_FINDLAYER);
+        char text[kErrorTextSize];
+        GetErrorText(ERR_FINDLAYER, text);
+        EXPECT_STREQ(text, "Cannot find layer \"nowhere\" in current BGPic!");
+    }
+    EXPECT_EQ(CountLayers(Picture()), 3);
+    EXPECT_EQ(BrushAt(1), 1);
+    EXPECT_EQ(BrushAt(3), 3);
 }

@@ -122,7 +122,7 @@ TEST_F(LayerStyleTest, KeysReadBackClampedAndReduced) {
     EXPECT_EQ(Get(1, "tintcolor"), 0x123456);
     EXPECT_EQ(Get(1, "z"), 1);
     VmPushString(L_, "nobody");
-    EXPECT_EQ(Run("GetLayerStyle", 1, 1), ERR_LAYERRANGE);
+    EXPECT_EQ(Run("GetLayerStyle", 1, 1), ERR_FINDLAYER);
     EXPECT_EQ(RunNumbers("GetLayerStyle", {2}), ERR_LAYERRANGE);
 }
 
