@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core/pixelbuffer.h"
+#include "core/ratetime.h"
 #include "imaging/ilbm.h"
 
 namespace {
@@ -17,12 +18,12 @@ uint32_t BE32(const uint8_t* p) {
 }
 uint32_t BE16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
 
-// The rate the chunk size implies: the drives these files were made for
-// read at single, double or quadruple CD speed.
-double DataRate(uint32_t chunkSize) {
-    if (chunkSize < 13001) return 153600.0;
-    if (chunkSize <= 40000) return 307200.0;
-    return 614400.0;
+// The rate the chunk size implies, in bytes a second: the drives these
+// files were made for read at single, double or quadruple CD speed.
+uint32_t DataRate(uint32_t chunkSize) {
+    if (chunkSize < 13001) return 153600;
+    if (chunkSize <= 40000) return 307200;
+    return 614400;
 }
 
 bool ReadExact(qbFile* file, void* buffer, size_t count) { return count == 0 || FileRead(file, buffer, count) == count; }
@@ -97,13 +98,14 @@ qbCDXLReader* OpenCDXLFile(qbFile* file, qbVideoStreamInfo* info) {
     reader->skip = static_cast<uint32_t>(chunkSize - used);
     reader->chunkSize = chunkSize;
     reader->frameCount = fileSize / chunkSize;
-    reader->framesPerSecond = DataRate(chunkSize) / chunkSize;
+    reader->rate = {DataRate(chunkSize), chunkSize};
+    reader->framesPerSecond = static_cast<double>(reader->rate.count) / chunkSize;
 
     if (info) {
-        const double ms = static_cast<double>(reader->frameCount) / reader->framesPerSecond * 1000.0;
+        const int64_t ms = MsAtCount(reader->frameCount, reader->rate);
         info->frameWidth = reader->width;
         info->frameHeight = reader->height;
-        info->duration = ms >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
+        info->duration = static_cast<uint32_t>(std::min<int64_t>(ms, 0xFFFFFFFF));
         info->audioRate = static_cast<int32_t>(std::lround(reader->soundSize * reader->framesPerSecond));
         info->audioChannels = reader->soundSize ? 1 : 0;
         info->seekByBytes = 0;
@@ -204,8 +206,7 @@ size_t CDXLDecodeAudioFrame(const qbCDXLPacket& packet, std::vector<int16_t>* sa
 }
 
 void CDXLSeek(qbCDXLReader* reader, uint32_t milliseconds) {
-    int64_t frame = static_cast<int64_t>(milliseconds / 1000.0 * reader->framesPerSecond);
-    frame = std::clamp<int64_t>(frame, 0, reader->frameCount - 1);
+    const int64_t frame = std::clamp<int64_t>(CountAtMs(milliseconds, reader->rate), 0, reader->frameCount - 1);
     // A failed seek leaves the file where it was, and the reader with it.
     if (FileSeek(reader->file.get(), frame * reader->chunkSize, kSeekBeginning) < 0) return;
     reader->nextFrame = frame;

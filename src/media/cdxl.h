@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/file.h"
+#include "core/ratetime.h"
 #include "media/videoinfo.h"
 
 constexpr size_t kCDXLHeaderBytes = 32;
@@ -31,7 +32,8 @@ struct qbCDXLReader {
     uint32_t soundSize = 0;
     uint32_t skip = 0;  // bytes after a chunk's data
     bool ham = false;
-    double framesPerSecond = 0.0;
+    qbRate rate;  // pictures: bytes a second over bytes a chunk
+    double framesPerSecond = 0.0;  // the same, for the pictures' times
     bool soundPending = false;
     double soundPts = 0.0;  // of the picture the pending sound belongs to
 };

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/errcodes.h"
+#include "core/ratetime.h"
 #include "platform/mixer/mixer.h"
 #include "platform/platform.h"
 #include "sound/adapterchannel.h"
@@ -47,7 +48,7 @@ bool PlaysData(int channel, const void* data) {
 // so that the loop count stays finite.
 uint32_t PassMs(uint32_t frames, int32_t rate) {
     if (rate <= 0) return 0;
-    return static_cast<uint32_t>(uint64_t{frames} * 1000 / static_cast<uint64_t>(rate));
+    return static_cast<uint32_t>(MsAtCount(frames, {static_cast<uint64_t>(rate)}));
 }
 
 }  // namespace
@@ -198,8 +199,8 @@ int StartSample(const qbSampleData& sample, const qbSampleStart& how, int* chann
         const uint64_t time = static_cast<uint64_t>(how.timeMs);
         ch->loopsWanted = static_cast<int32_t>(std::min<uint64_t>(time / timedPass + 1, INT32_MAX));
         ch->lastLoopMs = static_cast<uint32_t>(time % timedPass);
-        const uint64_t lastFrames = uint64_t{static_cast<uint32_t>(rate)} * ch->lastLoopMs / 1000;
-        ch->endFrame = static_cast<uint32_t>(std::min<uint64_t>(lastFrames, sample.frames));
+        const int64_t lastFrames = CountAtMs(ch->lastLoopMs, {static_cast<uint32_t>(rate)});
+        ch->endFrame = static_cast<uint32_t>(std::min<int64_t>(lastFrames, sample.frames));
     }
     ch->passMs = pass;
     ch->loopsDone.store(1, std::memory_order_relaxed);
@@ -364,7 +365,8 @@ bool GetSamplePlayPosition(const void* data, int32_t fallbackRate, int64_t* play
         const int32_t done = std::max(ch->loopsDone.load(std::memory_order_relaxed) - 1, 0);
         const int32_t own = ch->rate.load(std::memory_order_relaxed);
         const int64_t rate = own > 0 ? own : fallbackRate;
-        const int64_t within = rate > 0 ? int64_t{ch->position.load(std::memory_order_relaxed)} * 1000 / rate : 0;
+        const int64_t within =
+            rate > 0 ? MsAtCount(ch->position.load(std::memory_order_relaxed), {static_cast<uint64_t>(rate)}) : 0;
         *playedMs = int64_t{done} * ch->passMs + within;
         *loops = done;
         return true;

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "core/errcodes.h"
+#include "core/ratetime.h"
 #include "core/realtime.h"
 #include "platform/mixer/mixer.h"
 #include "sound/channels.h"
@@ -140,7 +141,7 @@ bool OwnsChannel(const qbMusicFeeder& f) {
 // The stream's place for a play time, and the time fields with it.
 void PlaceAt(qbSample& s, int64_t ms) {
     if (s.rate <= 0) return;
-    const uint32_t frame = static_cast<uint32_t>(std::max<int64_t>(ms, 0) * s.rate / 1000);
+    const auto frame = static_cast<uint32_t>(CountAtMs(ms, {static_cast<uint64_t>(s.rate)}));
     SeekSoundStream(s, frame);
 }
 
@@ -159,7 +160,7 @@ int64_t MusicNowMs() { return clockFn.load()(); }
 int64_t MusicDurationMs(const qbMusicObject& m) {
     const qbSample* s = m.stream.get();
     if (!s || s->rate <= 0 || s->format == kStreamCustom) return 0;
-    return static_cast<int64_t>(uint64_t{s->frames} * 1000 / static_cast<uint64_t>(s->rate));
+    return MsAtCount(s->frames, {static_cast<uint64_t>(s->rate)});
 }
 
 int64_t MusicPositionMs(const qbMusicObject& m) {

@@ -2,6 +2,7 @@
 // starts from, whether and how far the sample plays now, and its loader.
 #include "core/argapi.h"
 #include "core/errcodes.h"
+#include "core/ratetime.h"
 #include "draw/attributes.h"
 #include "sound/channels.h"
 #include "sound/samples.h"
@@ -27,7 +28,9 @@ int SampleAttribute(const qbAttributeQuery& q) {
     switch (q.attribute) {
     case kAttrType: v = FormatOfPCMCode(s->pcmCode); break;
     // At the sample's own pitch, so a changed pitch changes the length.
-    case kAttrDuration: v = s->pitch > 0 ? static_cast<double>(int64_t(s->sample.frames * 1000.0 / s->pitch)) : 0; break;
+    case kAttrDuration:
+        v = s->pitch > 0 ? static_cast<double>(MsAtCount(s->sample.frames, {static_cast<uint64_t>(s->pitch)})) : 0;
+        break;
     case kAttrPitch: v = s->pitch; break;
     case kAttrNumFrames: v = s->sample.frames; break;
     case kAttrPlaying: v = IsAudioOpen() && IsSamplePlaying(s->sample.pcm) ? 1 : 0; break;

@@ -56,13 +56,13 @@ protected:
     // A clip of 32 x 16 pictures filled with 0x0F80 (0xFF8800), `frames`
     // long, fast (its chunks are small). Numbered pictures carry their
     // 0-based number in the blue nibble (0xFF8800 + 0x11 x n).
-    std::string WriteClip(int frames, bool numbered = false) {
+    std::string WriteClip(int frames, bool numbered = false, uint32_t chunkSize = 2000) {
         cdxlbuilder::Layout s;
         s.width = 32;
         s.height = 16;
         s.planes = 1;
         s.palette = {0x0000, 0x0F80};
-        s.chunkSize = 2000;  // 76.8 pictures a second
+        s.chunkSize = chunkSize;  // 2000: 76.8 pictures a second; 6144: 25
         cdxlbuilder::Bytes out;
         for (int f = 0; f < frames; ++f) {
             cdxlbuilder::Bytes c = cdxlbuilder::Header(s, s.chunkSize, static_cast<uint32_t>(f));
@@ -71,7 +71,8 @@ protected:
             c.resize(s.chunkSize, 0);
             out.insert(out.end(), c.begin(), c.end());
         }
-        const std::string path = dir_.File((numbered ? "numbered" : "clip") + std::to_string(frames) + ".cdxl");
+        const std::string path = dir_.File((numbered ? "numbered" : "clip") + std::to_string(frames) + "-" +
+                                           std::to_string(chunkSize) + ".cdxl");
         imagefixtures::WriteBytes(path, out);
         return path;
     }
@@ -342,6 +343,33 @@ TEST_F(VideoLibTest, FrameGrabsWalkTheSourceAndMakeBrushes) {
     EXPECT_EQ(grab(1), ERR_FGRABVIDSTATE);
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
     EXPECT_EQ(GetVideoStreamHandle(v)->grabbed, 0);
+}
+
+// At 25 pictures a second, 1160 ms is picture 29 (0-based), 2280 ms 57 and
+// 2320 ms 58, for a seek and for a grab by time alike.
+TEST_F(VideoLibTest, TimesFindThePictureThatRunsThen) {
+    ASSERT_EQ(Open(1, WriteClip(75, true, 6144)), 0);
+    const auto colour = [&] {
+        qbBrush* b = nullptr;
+        if (GetBrushRecord(L_, ObjectID{7, nullptr}, &b, 0) != 0) return 0u;
+        const std::vector<uint32_t> px = GetBitmapARGB(b->bitmap, 0, 0, 1, 1, nullptr, nullptr, -1, false, 0);
+        return px.empty() ? 0u : px[0] & 0xFFFFFF;
+    };
+    for (auto [ms, picture] : {std::pair{1160, 29u}, std::pair{2280, 57u}, std::pair{2320, 58u}, std::pair{1199, 29u}}) {
+        SCOPED_TRACE(ms);
+        const uint32_t want = 0xFF8800u + 0x11u * (picture & 15);
+        ASSERT_EQ(RunNumbers("GetVideoFrame", {7, static_cast<double>(ms), 1, 1, 1}), 0);
+        EXPECT_EQ(colour(), want);
+        ASSERT_EQ(RunNumbers("PlayVideo", {1, 10, 20}), 0);
+        ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+        ASSERT_EQ(RunNumbers("SeekVideo", {1, static_cast<double>(ms)}), 0);
+        EXPECT_TRUE(WaitFor([&] {
+            FlushDisplayBlitQueue(L_);
+            RefreshDisplay(L_, display_);
+            return Pixel(10, 20) == want;
+        })) << std::hex << Pixel(10, 20);
+        ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    }
 }
 
 TEST_F(VideoLibTest, ForceVideoDriverSetsTheDefaultLoader) {

@@ -111,6 +111,25 @@ TEST(CDXLTest, NoSoundMeansNoAudioPacketsAndSeeksClamp) {
     EXPECT_EQ(Decode(o.reader.get(), *p), frames[4]);
 }
 
+// 6144-byte chunks at single speed are 25 pictures a second exactly; a
+// rate in floating point put 1160, 2280 and 2320 ms a picture early.
+TEST(CDXLTest, EveryMillisecondSeeksToThePictureThatRunsThen) {
+    imagefixtures::ScratchDir dir;
+    Layout s;
+    s.palette = cdxlbuilder::Palette(16, 9);
+    s.chunkSize = 6144;
+    s.frames = 75;
+    Opened o = OpenBytes(dir, cdxlbuilder::Build(s));
+    ASSERT_TRUE(o.reader);
+    EXPECT_EQ(o.info.duration, 3000u);
+    for (uint32_t ms = 0; ms < 3000; ++ms) {
+        CDXLSeek(o.reader.get(), ms);
+        qbCDXLPacketPtr p;
+        ASSERT_EQ(CDXLNextPacket(o.reader.get(), &p), 0);
+        ASSERT_EQ(std::lround(p->pts * 25), ms * 25 / 1000) << ms;
+    }
+}
+
 TEST(CDXLTest, RefusesMalformedFiles) {
     imagefixtures::ScratchDir dir;
     Layout good;
