@@ -110,7 +110,13 @@ int DrawTextObject(ScriptState* L, ObjectID id, int32_t x, int32_t y, const qbTr
     copy.alpha.reset(alpha);
     copy.width = o->width;
     copy.height = o->height;
-    return DrawTextImage(L, &copy, px, py, topts, lopts);
+    // The glyphs drawn anew at the size the options scale to, as a layer
+    // shows them; an object sized or turned already shows its own transform,
+    // whose pixels move.
+    qbComposedText sharp;
+    if (o->layout && IsIdentityMatrix(o->transform.matrix))
+        if (int err = RenderSharpText(L, *o->layout, topts.matrix, topts.smoothscale != 0, &sharp)) return err;
+    return DrawTextImage(L, &copy, px, py, topts, lopts, &sharp);
 }
 
 int cmdCreateTextObject(ScriptState* L) {

@@ -273,12 +273,8 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
     // Under a pure scale a scalable font draws at the new size; layers do
     // that themselves when they build their transformed image.
     qbComposedText sharp;
-    const double* m = t.matrix;
-    const qbFont* font = CurrentFont(layout->style);
-    if (!display->layersEnabled && !IsIdentityMatrix(m) && RendersSharpUnder(m, font)) {
-        bool rerendered = false;
-        if (int err = RenderTextUnderMatrix(L, *layout, m, t.smoothscale != 0, &sharp, &rerendered)) return err;
-    }
+    if (!display->layersEnabled)
+        if (int err = RenderSharpText(L, *layout, t.matrix, t.smoothscale != 0, &sharp)) return err;
     if (int err = DrawComposed(L, display, *layout, &block, t, l, &sharp)) return err;
     if (layout->print) {
         display->outputPosition[kTextCursorX] = AddCoordinates(layout->leftMargin, layout->endX);

@@ -123,3 +123,9 @@ int RenderTextUnderMatrix(ScriptState* L, const qbTextLayout& layout, const doub
     if (int err = RenderTextImage(L, &again, again.raw, &plain)) return err;
     return TransformBlock(plain, m, smooth, out);
 }
+
+int RenderSharpText(ScriptState* L, const qbTextLayout& layout, const double m[4], bool smooth, qbComposedText* out) {
+    if (IsIdentityMatrix(m) || !RendersSharpUnder(m, CurrentFont(layout.style))) return 0;
+    bool rerendered = false;
+    return RenderTextUnderMatrix(L, layout, m, smooth, out, &rerendered);
+}

@@ -24,3 +24,10 @@ bool RendersSharpUnder(const double matrix[4], const qbFont* font);
 // tells which way it went. 0 or the renderer's or transform's error.
 int RenderTextUnderMatrix(ScriptState* L, const qbTextLayout& layout, const double matrix[4], bool smooth,
                           qbComposedText* out, bool* rerendered);
+
+// The sharp picture DrawTextImage shows in place of the composed one's
+// pixels transformed: the layout rendered anew under the matrix when its
+// font is scalable and the matrix one RendersSharpUnder takes; out is left
+// empty under the identity or any other matrix. 0 or the renderer's error.
+int RenderSharpText(ScriptState* L, const qbTextLayout& layout, const double matrix[4], bool smooth,
+                    qbComposedText* out);

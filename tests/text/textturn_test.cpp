@@ -161,4 +161,49 @@ TEST_F(TextTurnWorld, AScaledAndTurnedTextLayerIsTheSharpTextTurned) {
     EXPECT_LT(sharpOff * 3, blocksOff);
 }
 
+// A text object shown scaled, mirrored or turned with layers off is drawn
+// as a layer shows it: the glyphs drawn anew at three times their size
+// (the edges of TextOut at that size), not the small ones in 3 x 3 blocks.
+TEST_F(TextTurnWorld, AScaledMirroredOrTurnedTextObjectIsSharpWithLayersOffToo) {
+    const InkBox blocks = Blocks("Wavy");  // below y 380
+    VmPushNumber(L_, 1);
+    VmPushString(L_, "Wavy");
+    ASSERT_EQ(Run("CreateTextObject", 2), 0);
+    struct Way {
+        double sx, sy, rotate;
+        int32_t y0, y1;
+    };
+    const Way ways[] = {{3, 3, 0, 0, 100}, {-3, 3, 0, 100, 200}, {3, 3, 20, 200, 380}};
+    const auto show = [&](int32_t x, const Way& w) {
+        VmPushNumber(L_, 1);
+        VmPushNumber(L_, x);
+        VmPushNumber(L_, w.y0 + (w.rotate != 0 ? 80 : 20));
+        VmPushNewTable(L_);
+        SetTableFieldFloat(L_, "scalex", w.sx);
+        SetTableFieldFloat(L_, "scaley", w.sy);
+        if (w.rotate != 0) SetTableFieldFloat(L_, "rotate", w.rotate);
+        return Run("DisplayTextObject", 4);
+    };
+    // Layers off on the left, on on the right.
+    const auto inks = [&](int32_t x0) {
+        std::vector<InkBox> out;
+        for (const Way& w : ways) out.push_back(InkOf(Screen(), x0, w.y0, x0 + 320, w.y1));
+        return out;
+    };
+    for (const Way& w : ways) ASSERT_EQ(show(w.sx < 0 ? 240 : 20, w), 0);
+    const std::vector<InkBox> off = inks(0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    for (const Way& w : ways) ASSERT_EQ(show(w.sx < 0 ? 560 : 340, w), 0);
+    const std::vector<InkBox> on = inks(320);
+    for (size_t i = 0; i < std::size(ways); ++i) {
+        const Way& w = ways[i];
+        SCOPED_TRACE(w.sx * 100 + w.rotate);
+        double m[4];
+        BuildScaleRotateMatrix(m, 0, 0, 1, 1, w.sx < 0 ? -1 : 1, 1, w.rotate);
+        ASSERT_GT(off[i].count, 500);
+        EXPECT_LT(Differing(on[i], off[i]), 0.02);
+        EXPECT_GT(Differing(Moved(blocks, m), off[i]), 0.08);
+    }
+}
+
 }  // namespace
