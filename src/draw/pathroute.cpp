@@ -17,6 +17,9 @@ ShapePathRoute ForcedShapePathRoute() { return gForced ? gRoute : nullptr; }
 bool DrawThroughPathRoute(ScriptState* L, const qbShapePathCall& call, int* err) {
     const ShapePathRoute route = ForcedShapePathRoute();
     if (!route) return false;
+    // An arc that ends where it starts draws nothing, and succeeds; as a
+    // path it would be the pie's one edge, which fills nothing.
+    if (call.type == kShapeArc && call.startAngle == call.endAngle) return false;
     *err = route(L, call);
     // The path road refuses a shape larger than its rasters before it draws.
     return *err != ERR_BITMAP && *err != ERR_ALLOCALPHA && *err != ERR_DRAWPATH;

@@ -34,7 +34,9 @@ void SetShapePathForced(bool on);
 ShapePathRoute ForcedShapePathRoute();
 // Draws the shape through the route when the switch is on: true with *err
 // the route's answer. False leaves the shape to the plain road: the switch
-// is off, or the path road's rasters cannot hold a shape that large, which
-// the plain road then draws (a box straight onto the picture) or refuses
-// as it would without the switch, so both roads answer alike.
+// is off, the shape is an arc of no sweep, or the path road cannot hold a
+// shape that large (its rasters, or its coordinates: the route answers
+// ERR_BITMAP then), which the plain road then draws (a box straight onto
+// the picture) or refuses as it would without the switch, so both roads
+// answer alike.
 bool DrawThroughPathRoute(ScriptState* L, const qbShapePathCall& call, int* err);

@@ -8,6 +8,7 @@
 #include "core/numbers.h"
 #include "draw/draw.h"
 #include "vector/engine.h"
+#include "vector/geometry.h"
 #include "vector/path.h"
 #include "vector/pathrender.h"
 #include "vm/vm.h"
@@ -53,6 +54,25 @@ int BuildShape(qbPath* path, const qbShapePathCall& c) {
     }
 }
 
+// Whether every coordinate of the shape's path stays within what the path
+// geometry holds unclamped: a larger one would be drawn squashed, or, a
+// pie's centre and rim clamped to one point, not at all.
+bool FitsPathGeometry(const qbShapePathCall& c) {
+    const auto fits = [](double v) { return std::fabs(v) <= kMaxCoordinate; };
+    switch (c.type) {
+        case 14: return fits(c.width) && fits(c.height);
+        case 15:
+        case 16:
+        case 31: return fits(2 * c.width) && fits(2 * c.height);
+        case 27:
+            if (c.points)
+                for (const qbPointD& p : *c.points)
+                    if (!fits(p.x) || !fits(p.y)) return false;
+            return true;
+        default: return true;
+    }
+}
+
 uint32_t ColourArg(ScriptState* L, int idx) {
     const double c = VmOptNumber(L, idx, 0);
     return c <= 0 || c != c ? 0u : c >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(c);
@@ -77,6 +97,8 @@ int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t
 }
 
 int RenderShapeAsPath(ScriptState* L, const qbShapePathCall& call) {
+    // Too large for the path road, as for the plain road's pictures.
+    if (!FitsPathGeometry(call)) return ERR_BITMAP;
     qbPath* path = nullptr;
     NewObjectID id;
     id.chooseFlag = 1;

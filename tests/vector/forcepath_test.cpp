@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/errcodes.h"
 #include "path_fixture.h"
@@ -144,6 +147,42 @@ TEST_F(ForcePathTest, HugeShapesAnswerAsOnThePlainRoad) {
             EXPECT_EQ(results[0][0], results[1][0]);
             EXPECT_EQ(results[0][1], results[1][1]);
             EXPECT_EQ(pictures[0], pictures[1]);
+        }
+    }
+}
+
+// Shapes at the edges answer on the path road as on the plain road: an arc
+// that starts where it ends is drawn (as nothing) and huge ellipses and
+// arcs need a picture too large to make. Outlines and fills alike.
+TEST_F(ForcePathTest, EdgeShapesAnswerAsOnThePlainRoad) {
+    const std::vector<std::pair<const char*, std::vector<double>>> calls = {
+        {"Arc", {100, 100, 50, 30, 90, 90, 0xFFFFFF}},
+        {"Arc", {100, 100, 50, 30, 400, 40, 0xFFFFFF}},
+        {"Arc", {0, 0, 1e9, 1e9, 0, 90, 0xFFFFFF}},
+        {"Arc", {0, 0, 1e9, 30, 10, 10, 0xFFFFFF}},
+        {"Ellipse", {0, 0, 1e9, 1e9, 0xFFFFFF}},
+        {"Ellipse", {0, 0, 30, 1e9, 0xFFFFFF}},
+    };
+    for (double fill : {double(FILLNONE), double(FILLCOLOR)}) {
+        ASSERT_EQ(Cmd("SetFillStyle", {fill}), 0);
+        for (const auto& [command, args] : calls) {
+            SCOPED_TRACE(std::string(command) + " " + std::to_string(args[2]) + " fill " + std::to_string(fill));
+            int results[2];
+            std::vector<uint32_t> pictures[2];
+            for (int forced : {0, 1}) {
+                ASSERT_EQ(Cmd("ForcePathUse", {double(forced)}), 0);
+                Clear(0);
+                VmSetTop(L_, 0);
+                for (double a : args) VmPushNumber(L_, a);
+                results[forced] = Run(command, static_cast<int>(args.size()));
+                pictures[forced] = Picture();
+            }
+            ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+            EXPECT_EQ(results[1], results[0]);
+            const bool noSweep = std::string(command) == "Arc" && args[4] == args[5];
+            if (results[0] != 0 || noSweep) {
+                EXPECT_EQ(pictures[1], pictures[0]);
+            }
         }
     }
 }
