@@ -78,4 +78,17 @@ TEST(AssemblerHelp, ConstantSpellingsItPromises) {
     }
 }
 
+// Each directive for broken chunks says what it turns off, on its line or
+// the lines under it before the next directive.
+TEST(AssemblerHelp, EachBrokenChunkDirectiveNamesWhatItTurnsOff) {
+    const std::string help = AssemblerHelp();
+    for (const char* directive :
+         {".unchecked", ".noreturn", ".rawconst", ".lineinfo", ".count", ".word", ".truncate", ".tail", ".header ..."}) {
+        const size_t at = help.find(std::string("\n  ") + directive);
+        ASSERT_NE(at, std::string::npos) << directive;
+        const size_t next = help.find("\n  .", at + 1);
+        EXPECT_NE(help.substr(at, next - at).find("(off: "), std::string::npos) << directive;
+    }
+}
+
 }  // namespace
