@@ -71,4 +71,7 @@ expect_refusal "#CLIPREGION with #ATTRSIZE" "type 35 does not answer #ATTRSIZE"
 sed '/^    #MEMORY: #ATTRSIZE (bytes)\.$/d' "$signatures" >"$work/broken.txt"
 expect_refusal "no #MEMORY line" "type 39 is not listed; it answers #ATTRSIZE"
 
+sed 's/^MidStr(s, pos, \[len = -1\])/MidStr(s, pos, [{len = -1}])/' "$signatures" >"$work/broken.txt"
+expect_refusal "a brace around more than a name" "braces something other than one name"
+
 exit $status

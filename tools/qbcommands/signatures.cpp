@@ -3,7 +3,7 @@
 //   Name(a, [b = 1], [c...]) -> results
 //       what the command does, on indented lines
 // An argument in brackets may be left out; one ending in "..." repeats
-// without limit. The argument counts follow from the call, so that the
+// without limit; one in braces takes a table. The argument counts follow from the call, so that the
 // reference can be held against the counts the handlers check.
 #include "signatures.h"
 
@@ -69,6 +69,30 @@ bool CountArguments(const std::vector<std::string>& args, SignatureEntry& entry,
     return true;
 }
 
+// The places of the braced names among the arguments; false when a brace
+// holds anything but one name.
+bool TablePlaces(const std::vector<std::string>& args, SignatureEntry& entry, std::string& why) {
+    int place = 0;
+    for (const std::string& a : args) {
+        ++place;
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (a[i] == ',') ++place;
+            if (a[i] != '{') continue;
+            const size_t close = a.find('}', i);
+            const std::string name = a.substr(i + 1, close == std::string::npos ? 0 : close - i - 1);
+            bool bare = !name.empty();
+            for (char c : name) bare = bare && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+            if (!bare) {
+                why = "argument \"" + a + "\" braces something other than one name";
+                return false;
+            }
+            entry.tables.push_back(place);
+            i = close;
+        }
+    }
+    return true;
+}
+
 bool ParseHead(const std::string& head, SignatureEntry& entry, std::string& why) {
     const size_t open = head.find('(');
     if (open == std::string::npos || open == 0) {
@@ -100,7 +124,7 @@ bool ParseHead(const std::string& head, SignatureEntry& entry, std::string& why)
         why = "unbalanced brackets or an empty argument";
         return false;
     }
-    return CountArguments(args, entry, why);
+    return CountArguments(args, entry, why) && TablePlaces(args, entry, why);
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ struct SignatureEntry {
     int line = 0;
     int minArgs = 0;
     int maxArgs = 0;  // kNoUpperBound when the last argument repeats
+    // The places (from 1) where a table may stand: the arguments written in
+    // braces. The names of a repeating group ("[id, {options}...]") take a
+    // place each, as its first round gives them.
+    std::vector<int> tables;
 };
 
 constexpr int kNoUpperBound = -1;
