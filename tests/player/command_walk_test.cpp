@@ -8,7 +8,14 @@
 // is another number. Libraries join the walk by registering their tables;
 // the world holds an object of every kind at id 1, so that a row of 1s finds
 // what a command works on, and makes the objects that only have automatic
-// ids, and the plugins, for the commands that need them (walk_commands.cpp).
+// ids, the plugins, handlers, fonts and peers, for the commands that need
+// them (walk_commands.cpp). Where docs/signatures.txt writes an argument in
+// braces, the walk gives a table there and walks each field it reads.
+// Each command's plausible call must reach its main road: return, or end
+// in the error its road ends in in this world (RoadEnd), not in one of the
+// checks before it; the few the world cannot take there are listed with
+// why (ShortOfRoad), and each command with an option table must read a
+// field of it. A call that pumps more than kMaxPumps times is a hang.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +24,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -74,6 +82,11 @@ constexpr auto kCallLimit = std::chrono::seconds(20);
 #endif
 constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
 constexpr int32_t kNetworkWaitMs = 20;
+constexpr double kWalkStereo16 = 3;
+// A call that pumps more often than this is a hang: the world asks every
+// wait to end at its first pump, and the longest plausible move or play
+// takes a few hundred frames.
+constexpr long kMaxPumps = 1000;
 
 // The collector's stress run looks for objects a command leaves unreachable
 // while it allocates, which depends on the kind of value it is given, not on
@@ -151,6 +164,7 @@ public:
         // pixels is made or scaled at once, a bigger one is refused.
         SetMaxImagePixels(kMaxWalkPixels);
         null_backend::Reset();
+        null_backend::SetURLOpener([](const char*) { return 0; });
         L = VmOpen();
         if (!L) return;
         SetMainState(L);
@@ -160,6 +174,8 @@ public:
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
+        // The applet's identifier names its preferences file.
+        std::snprintf(applet_.identifier, sizeof applet_.identifier, "%s", "qbwalk");
         if (StartTimerThread()) return;
         timerThread_ = true;
         // A wait for a peer ends soon: the world's server answers at once
@@ -198,9 +214,10 @@ public:
             null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
         }
         VmSetTop(L, 0);
-        for (const Arg& a : c.args) Push(a);
-        const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), kMultRet);
-        if (wrong && !err) *wrong = WrongResult(c.command);
+        // A requester gets its answer, as a user would give it.
+        if (c.command.find("Request") != std::string::npos)
+            null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
+        const int err = RunsInHandler(c.command) ? RunInHandler(c) : RunHere(c, wrong);
         VmSetTop(L, 0);
         if (transfer) null_backend::SetCloseHandler(first_, false);
         return err;
@@ -223,7 +240,49 @@ public:
     ScriptState* L = nullptr;
 
 private:
-    static bool Transfers(const std::string& command) { return command == "DownloadFile" || command == "UploadFile"; }
+    int RunHere(const Call& c, std::string* wrong) {
+        for (const Arg& a : c.args) Push(a);
+        const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), kMultRet);
+        if (wrong && !err) *wrong = WrongResult(c.command);
+        return err;
+    }
+
+    // The call made by the FillMusicBuffer handler of a new script-fed music
+    // (whose first request comes at once); the call's error.
+    struct InHandler {
+        PlayerWorld* world;
+        const Call* call;
+        int err;
+    };
+    static int CallFromHandler(ScriptState* L) {
+        auto* in = static_cast<InHandler*>(VmToUserdata(L, VmUpvalueIndex(1)));
+        const int top = VmGetTop(L);
+        in->err = in->world->RunHere(*in->call, nullptr);
+        VmSetTop(L, top);
+        return 0;
+    }
+    int RunInHandler(const Call& c) {
+        InHandler in{this, &c, ERR_INTERNAL};
+        VmPushNewTable(L);
+        VmPushString(L, "fillmusicbuffer");
+        VmPushLightUserdata(L, &in);
+        VmPushCClosure(L, CallFromHandler, 1);
+        VmRawSet(L, -3);
+        if (int err = CallCommand(L, "InstallEventHandler", 1, 0)) return err;
+        VmSetTop(L, 0);
+        VmPushNumber(L, 1);
+        VmPushNumber(L, 22050);
+        VmPushNumber(L, kWalkStereo16);
+        const int made = CallCommand(L, "CreateMusic", 3, 0);
+        VmSetTop(L, 0);
+        VmPushNewTable(L);
+        CallCommand(L, "InstallEventHandler", 1, 0);
+        return in.err != ERR_INTERNAL || !made ? in.err : made;
+    }
+
+    static bool Transfers(const std::string& command) {
+        return command == "DownloadFile" || command == "UploadFile" || command == "OpenConnection";
+    }
 
     std::string WrongResult(const std::string& command) {
         if (HoldsBoolean()) return "a VM boolean";
@@ -263,6 +322,15 @@ private:
             case Arg::kMenu: PushMenu(); break;
             case Arg::kUrl: VmPushString(L, ("http://127.0.0.1:" + std::to_string(port_) + "/walk").c_str()); break;
             case Arg::kPort: VmPushNumber(L, port_); break;
+            case Arg::kConstant: {
+                const int top = VmGetTop(L);
+                VmPushString(L, ("#" + a.text).c_str());
+                if (CallCommand(L, "GetConstant", 1, 1)) {
+                    VmSetTop(L, top);
+                    VmPushNil(L);
+                }
+                break;
+            }
             case Arg::kMade:
                 if (auto it = made_.find(a.text); it != made_.end())
                     VmRawGetIndex(L, kRegistryIndex, it->second);
@@ -284,7 +352,7 @@ private:
                 VmPushNewTable(L);
                 for (size_t i = 0; i < a.items.size(); ++i) {
                     Push(a.items[i]);
-                    VmRawSetIndex(L, -2, static_cast<int>(i) + 1);
+                    VmRawSetIndex(L, -2, static_cast<int>(i) + a.first);
                 }
                 for (size_t i = 0; i < a.keys.size(); ++i) {
                     VmPushString(L, a.keys[i].c_str());
@@ -461,20 +529,34 @@ public:
             failures_.push_back("no world: " + ::testing::PrintToString(world_->PreludeErrors()));
             return;
         }
+        // What failed to be made leaves the command short of its road,
+        // which the walk reports when it is not known.
+        madeWrong_.clear();
         for (const Making& m : *making_) {
-            if (int err = world_->Make(m))
-                failures_.push_back("making " + m.call.Describe() + " -> " + std::to_string(err));
+            if (int err = world_->Make(m); err && madeWrong_.empty())
+                madeWrong_ = " after making " + m.call.Describe() + " -> " + std::to_string(err);
         }
     }
 
     int Run(const Call& c) {
         argIndex_ = 0;
         if (!world_->Ready()) return ERR_INTERNAL;
+        if (KnownFault(c)) return ERR_WRONGUSAGE;
+        if (std::getenv("QB_WALK_TRACE")) std::fprintf(stderr, "CALL %s\n", c.Describe().substr(0, 300).c_str());
         watchdog_.Start(c.Describe());
+        long pumps = 0;
+        const std::string what = c.Describe();
+        null_backend::SetPumpObserver([&pumps, &what] {
+            if (++pumps <= kMaxPumps) return;
+            std::fprintf(stderr, "hang: %s pumped %ld times\n", what.substr(0, 300).c_str(), pumps);
+            std::_Exit(1);
+        });
         SetErrorArgIndex(0);
         std::string wrong;
         const int err = world_->Run(c, &wrong);
         argIndex_ = GetErrorArgIndex();
+        null_backend::SetPumpObserver({});
+        maxPumps_ = std::max(maxPumps_, pumps);
         watchdog_.Stop();
         ++calls_;
         // A handler's own failure is a positive code; anything else went
@@ -487,9 +569,11 @@ public:
     void End() { world_.reset(); }
 
     long Calls() const { return calls_; }
+    long MostPumps() const { return maxPumps_; }
     // The argument the last call's error named, 0 for none.
     int ArgIndex() const { return argIndex_; }
     const std::vector<std::string>& Failures() const { return failures_; }
+    const std::string& MadeWrong() const { return madeWrong_; }
 
 private:
     std::string picture_;
@@ -502,7 +586,9 @@ private:
     Watchdog watchdog_;
     std::unique_ptr<PlayerWorld> world_;
     long calls_ = 0;
+    long maxPumps_ = 0;
     std::vector<std::string> failures_;
+    std::string madeWrong_;
 };
 
 std::vector<Arg> PaddedTo(std::vector<Arg> args, int count) {
@@ -538,8 +624,8 @@ bool LookupError(int err) {
 // argument its error names (0 when the error names none).
 constexpr int kReachedAll = 1000;
 constexpr int kReachedPastArguments = 100;
-int Reach(const Walker& walker, int err) {
-    if (err == 0) return kReachedAll;
+int Reach(const Walker& walker, const std::string& command, int err) {
+    if (err == 0 || err == RoadEnd(command)) return kReachedAll;
     if (LookupError(err) || err == ERR_INTERNAL) return 0;
     if (KindError(err)) return walker.ArgIndex() > 0 && walker.ArgIndex() <= kMaxArgs ? walker.ArgIndex() : 0;
     return kReachedPastArguments;
@@ -560,28 +646,32 @@ const std::vector<Arg>& Candidates() {
 // needs at least, each the candidate that takes the call furthest (two
 // rounds over the arguments, one at a time). *reach tells how far the
 // chosen arguments got.
-std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* reach) {
+std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* reach, int* error) {
     walker.Fresh();
     if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) {
-        *reach = Reach(walker, walker.Run(Call{command, it->second}));
+        *error = walker.Run(Call{command, it->second});
+        *reach = Reach(walker, command, *error);
         return it->second;
     }
     std::vector<Arg> args;
     int err = 0;
     while ((err = walker.Run(Call{command, args})) == ERR_MISSINGPARAMTR && static_cast<int>(args.size()) < kMaxArgs)
         args.push_back(N(1));
-    int best = Reach(walker, err);
+    int best = Reach(walker, command, err);
+    *error = err;
     if (best == kReachedAll) walker.Fresh();
     for (int round = 0; round < 2 && best < kReachedAll; ++round) {
         for (size_t at = 0; at < args.size() && best < kReachedAll; ++at) {
             for (const Arg& candidate : Candidates()) {
                 std::vector<Arg> trial = args;
                 trial[at] = candidate;
-                const int reached = Reach(walker, walker.Run(Call{command, trial}));
+                const int err = walker.Run(Call{command, trial});
+                const int reached = Reach(walker, command, err);
                 // A call that went through may have changed the world.
                 if (reached == kReachedAll) walker.Fresh();
                 if (reached > best) {
                     best = reached;
+                    *error = err;
                     args = std::move(trial);
                     if (best == kReachedAll) break;
                 }
@@ -605,9 +695,9 @@ void WalkArguments(Walker& walker, const std::string& command, const std::vector
     }
 }
 
-// Where a command reads fields of a table argument (an option table given
-// or one it would take after its plausible arguments), each field it looks
-// up holds each hostile value. Fields read only once another has a certain
+// Where a command takes a table (an argument its signature writes in
+// braces, or one its plausible arguments give), each field it looks up
+// holds each hostile value. Fields read only once another has a certain
 // value (the shadow's once "shadow" is on, a gradient's once the fill style
 // says so) are found by setting each field found to 1, 2 and 3 in turn,
 // two levels deep. Each field is tried in the table it was found in and
@@ -617,9 +707,10 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
     constexpr int kDepth = 3;
     int found = 0;
     const int count = static_cast<int>(plausible.size());
-    for (int at = 1; at <= std::min(count + 1, kMaxArgs); ++at) {
+    const std::vector<int>& places = TablePlaces(command);
+    for (int at = 1; at <= kMaxArgs; ++at) {
         const bool given = at <= count && plausible[at - 1].kind == Arg::kTable;
-        if (!given && at != count + 1) continue;
+        if (!given && std::find(places.begin(), places.end(), at) == places.end()) continue;
         const std::vector<Arg> args = PaddedTo(plausible, at);
         const Arg base = given ? plausible[at - 1] : Table({});
         auto with = [&](const Arg& table) {
@@ -635,6 +726,9 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
         std::set<std::string> reads;
         probe.reads = &reads;
         walker.Run(with(probe));
+        // A table the command walks with its own iteration shows no look-ups:
+        // the fields given in it count as read.
+        for (const std::string& key : base.keys) reads.insert(key);
         for (const std::string& key : reads)
             if (fields.emplace(key, base).second) frontier.emplace_back(key, base);
         for (int depth = 1; depth < kDepth && !frontier.empty(); ++depth) {
@@ -673,10 +767,12 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
                     table.Set(key, Bad(static_cast<Hostile>(h)));
                     walker.Run(with(table));
                 }
-                for (int h = 0; h < kHostileNumbers; ++h) {
+                // As elements of a list, one number of each kind stands for
+                // its like (the other infinity, the huge ones, 2^31).
+                for (Hostile h : {kNaN, kMinusInf, kMinusOne, kZero, kPow32Plus1}) {
                     if (!WalkedWith(h)) continue;
                     Arg table = *around;
-                    table.Set(key, BadList(static_cast<Hostile>(h)));
+                    table.Set(key, BadList(h));
                     walker.Run(with(table));
                 }
             }
@@ -686,21 +782,43 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
 }
 
 // With QB_WALK_ONLY set to a comma-separated list of commands, the walk
-// calls those alone.
+// calls those alone; with QB_WALK_TRACE set, it prints each call before it
+// makes it (the call a sanitizer stops at).
 bool Chosen(const std::string& command) {
     const char* only = std::getenv("QB_WALK_ONLY");
     return !only || ("," + std::string(only) + ",").find("," + command + ",") != std::string::npos;
 }
 
 // The walk gives the network commands texts and numbers as host names: none
-// may reach a name server or leave this machine.
-int NoNameLookups(const char*, hostent*, std::vector<char>&) { return HOST_NOT_FOUND; }
+// may reach a name server or leave this machine. The loopback address
+// alone is known, as itself.
+int NoNameLookups(const char* name, hostent* out, std::vector<char>& buffer) {
+    if (std::string(name) != "127.0.0.1") return HOST_NOT_FOUND;
+    // The lists of addresses and (no) aliases first, where their pointers
+    // are aligned, then the address and the name.
+    char* lists[3] = {nullptr, nullptr, nullptr};
+    buffer.assign(sizeof lists + 4 + 10, 0);
+    char* address = buffer.data() + sizeof lists;
+    const in_addr loopback{htonl(INADDR_LOOPBACK)};
+    std::memcpy(address, &loopback, 4);
+    std::memcpy(address + 4, name, 10);
+    lists[0] = address;
+    std::memcpy(buffer.data(), lists, sizeof lists);
+    *out = hostent{};
+    out->h_name = address + 4;
+    out->h_aliases = reinterpret_cast<char**>(buffer.data()) + 2;
+    out->h_addrtype = AF_INET;
+    out->h_length = 4;
+    out->h_addr_list = reinterpret_cast<char**>(buffer.data());
+    return 0;
+}
 
 // Walks every registered command whose place in the list is part modulo
 // parts, with display 1 opened with the options given; prints what it did.
 // (In parts so that a parallel run, and the collector's stress run in
 // shards, spread the walk over all the cores.)
 void WalkAllCommands(const Arg& display1, int part, int parts) {
+    const bool scaled = std::find(display1.keys.begin(), display1.keys.end(), "scalemode") != display1.keys.end();
     SetHostByNameFunction(NoNameLookups);
     const std::string picture = test_bmp::WriteBmp(12, 10);
     // The dos library's commands make, copy and delete what the walk names
@@ -724,8 +842,9 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
 
     // Debug and dump commands print; their output is no part of the result.
     ::testing::internal::CaptureStdout();
-    int walked = 0, plausibleOk = 0, pastArguments = 0;
-    int fields = 0;
+    int walked = 0, reached = 0, fields = 0;
+    // Commands that miss their main road, or read no field of their options.
+    std::vector<std::string> shortOf, listedButReached, noFields;
     // With QB_WALK_REPORT set, each command's plausible call and how far it got.
     std::string report;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
@@ -733,34 +852,47 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
         if (!Chosen(command)) continue;
         walker.MakeFor(MadeBefore(command));
         const auto started = std::chrono::steady_clock::now();
-        int reach = 0;
-        const std::vector<Arg> plausible = PlausibleFor(walker, command, &reach);
+        int reach = 0, error = 0;
+        const std::vector<Arg> plausible = PlausibleFor(walker, command, &reach, &error);
         ++walked;
-        plausibleOk += reach == kReachedAll;
-        pastArguments += reach >= kReachedPastArguments;
         WalkArguments(walker, command, plausible);
-        fields += WalkTableFields(walker, command, plausible);
+        int found = WalkTableFields(walker, command, plausible);
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-        report += Call{command, plausible}.Describe().substr(0, 200) + " reach " + std::to_string(reach) + " in " +
-                  std::to_string(ms) + " ms\n";
+        report += Call{command, plausible}.Describe().substr(0, 200) + " -> " + std::to_string(error) + " in " +
+                  std::to_string(ms) + " ms, " + std::to_string(found) + " fields\n";
+        bool all = reach == kReachedAll;
         for (const Variant& v : MoreWalks(command)) {
             walker.MakeFor(v.made);
             walker.Fresh();
-            const int reached = Reach(walker, walker.Run(Call{command, v.args}));
-            report += "  and " + Call{command, v.args}.Describe() + " reach " + std::to_string(reached) + "\n";
+            const int err = walker.Run(Call{command, v.args});
+            all = all && Reach(walker, command, err) == kReachedAll;
+            report += "  and " + Call{command, v.args}.Describe() + " -> " + std::to_string(err) + "\n";
             WalkArguments(walker, command, v.args);
-            fields += WalkTableFields(walker, command, v.args);
+            found += WalkTableFields(walker, command, v.args);
         }
+        reached += all;
+        fields += found;
+        const bool listed = ShortOfRoad(scaled).count(command) != 0;
+        if (!all && !listed)
+            shortOf.push_back(Call{command, plausible}.Describe() + " -> " + std::to_string(error) + walker.MadeWrong());
+        if (all && listed) listedButReached.push_back(command);
+        if (TakesOptions(command) && found == 0) noFields.push_back(command);
     }
     walker.End();
     ::testing::internal::GetCapturedStdout();
     if (std::getenv("QB_WALK_REPORT")) std::printf("%s", report.c_str());
-    std::printf("%ld calls of %d of %zu commands in %zu libraries (%d option fields); plausible calls: %d "
-                "succeeded, %d more got past their argument checks\n",
-                walker.Calls(), walked, commands.size(), libraries.size(), fields, plausibleOk,
-                pastArguments - plausibleOk);
+    std::printf("%ld calls of %d of %zu commands in %zu libraries; %d reached their main road, %zu are known "
+                "to stop short; %d option fields; at most %ld pumps in a call\n",
+                walker.Calls(), walked, commands.size(), libraries.size(), reached, walked - reached - shortOf.size(),
+                fields, walker.MostPumps());
     EXPECT_TRUE(walker.Failures().empty()) << ::testing::PrintToString(walker.Failures());
+    // The floor: every command reaches its main road but those the world is
+    // known not to take there, and every option table is read.
+    EXPECT_TRUE(shortOf.empty()) << "stop before their main road: " << ::testing::PrintToString(shortOf);
+    EXPECT_TRUE(listedButReached.empty()) << "reach their main road, no longer short of it: "
+                                          << ::testing::PrintToString(listedButReached);
+    EXPECT_TRUE(noFields.empty()) << "read no field of their options: " << ::testing::PrintToString(noFields);
     std::remove(picture.c_str());
     std::filesystem::current_path(before);
     std::error_code ignored;

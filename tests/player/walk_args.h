@@ -28,20 +28,19 @@ enum Hostile {
     kTable,
     kHostileCount
 };
-// The numbers among them, which fields holding lists also get as elements.
-constexpr int kHostileNumbers = kPow32Plus1 + 1;
 constexpr int kListLength = 8;
 inline const char* const kHostileNames[kHostileCount] = {"NaN", "+inf", "-inf", "1e300",          "-1e300", "-1", "0",
                                                   "2^31", "2^32+1", "100000 letters", "Nil",  "{}"};
 
 // An argument, or a field of a table argument.
 struct Arg {
-    enum Kind { kNumber, kText, kTable, kFunction, kPicture, kMenu, kHostile, kUrl, kPort, kMade } kind = kNumber;
+    enum Kind { kNumber, kText, kTable, kFunction, kPicture, kMenu, kHostile, kUrl, kPort, kMade, kConstant } kind = kNumber;
     double number = 1;
-    std::string text;  // kText; kMade: the name the world made the value under
+    std::string text;  // kText; kMade: the name the world made the value under; kConstant: its name
     std::vector<std::string> keys;  // a table's fields
     std::vector<Arg> values;
-    std::vector<Arg> items;  // a table's list, from index 1
+    std::vector<Arg> items;  // a table's list, from index first
+    int first = 1;
     Hostile hostile = kNil;
     bool list = false;  // kHostile: a list of kListLength of the value
     // A table that collects the keys looked up in it that it does not have.
@@ -72,6 +71,7 @@ struct Arg {
             case kUrl: return "url";
             case kPort: return "port";
             case kMade: return text;
+            case kConstant: return "#" + text;
             case kHostile: return list ? std::string("{") + kHostileNames[hostile] + ", ...}" : kHostileNames[hostile];
             case kTable: break;
         }
@@ -121,6 +121,12 @@ inline Arg List(std::initializer_list<Arg> items) {
     a.items = items;
     return a;
 }
+// {[0] = item, ...}: a list from index 0, as the player's own lists are.
+inline Arg List0(std::initializer_list<Arg> items) {
+    Arg a = List(items);
+    a.first = 0;
+    return a;
+}
 // The world's web page, and the port of its server.
 inline Arg Url() { return Of(Arg::kUrl); }
 inline Arg Port() { return Of(Arg::kPort); }
@@ -128,6 +134,12 @@ inline Arg Port() { return Of(Arg::kPort); }
 // MadeBefore).
 inline Arg Made(std::string name) {
     Arg a = Of(Arg::kMade);
+    a.text = std::move(name);
+    return a;
+}
+// The value of the player's constant #name.
+inline Arg C(std::string name) {
+    Arg a = Of(Arg::kConstant);
     a.text = std::move(name);
     return a;
 }
@@ -178,5 +190,24 @@ const std::vector<Variant>& MoreWalks(const std::string& command);
 // The places (from 1) of the command's results that are True or False,
 // which the script sees as the numbers 1 and 0.
 const std::vector<int>& FlagResults(const std::string& command);
+// The places (from 1) of the command's arguments that take a table, and
+// whether one of them is an option table ({options} in the signature).
+const std::vector<int>& TablePlaces(const std::string& command);
+bool TakesOptions(const std::string& command);
+
+// A call reaches its main road when it returns, or ends in the error that
+// its road ends in in this world (RoadEnd: a wait ends in the quit that
+// the world posts before every call; a requester nobody can answer). Any
+// other error is a check that came first.
+int RoadEnd(const std::string& command);
+// The commands the world cannot take to their main road, each with why;
+// on a scaled display, which keeps its layers on, more.
+const std::map<std::string, std::string>& ShortOfRoad(bool scaled);
+// The commands that work only inside the handler of another's request (a
+// music's FillMusicBuffer): the world calls them from there.
+bool RunsInHandler(const std::string& command);
+// Calls that meet a fault whose mend has not landed yet: the walk leaves
+// them out until it has.
+bool KnownFault(const Call& call);
 
 }  // namespace walkworld

@@ -1,8 +1,10 @@
 // What the walk knows of the commands: the arguments and objects that take
 // them past their first checks, and which of their results are flags.
-#include <fstream>
+#include <cstdio>
 #include <string>
 
+#include "core/errcodes.h"
+#include "qbcommands/signatures.h"
 #include "walk_args.h"
 
 namespace walkworld {
@@ -12,6 +14,11 @@ namespace {
 constexpr double kBrushType = 3;
 constexpr double kCrossfade = 115;
 constexpr double kReadWrite = 1004;
+// From fonts-dejavu-core.
+constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+// A font file is the inbuilt engine's to open.
+Arg Inbuilt() { return Table({{"engine", C("FONTENGINE_INBUILT")}}); }
 
 std::string TestPlugin(const char* name) { return std::string(QB_TEST_PLUGIN_DIR) + "/" + name + ".qbp"; }
 
@@ -132,6 +139,59 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"DisableMenuItem", {N(1), T("toggle")}},
         {"EnableMenuItem", {N(1), T("toggle")}},
         {"IsMenuItemDisabled", {N(1), T("toggle")}},
+        {"FreeMenu", {N(5)}},
+        {"ShowDisplay", {}},
+        // dos, system: programs, virtual files, preferences
+        {"Execute", {T("true")}},
+        {"Run", {T("true")}},
+        {"DecompressFile", {T("walk.pak"), T("walkout.txt")}},
+        {"AllocMemFromPointer", {N(5), Made("pointer"), N(16)}},
+        {"AllocMemFromVirtualFile", {N(5), Made("virtual")}},
+        {"UndefineVirtualStringFile", {Made("virtual")}},
+        {"CompareDates", {T("05-Mar-2016 10:00:00"), T("06-Mar-2016 09:04:01")}},
+        {"LegacyControl", {T("singlemusic"), N(0)}},
+        {"GetConstant", {T("#BRUSH")}},
+        {"ListRequest", {T("walk"), T("choose"), List0({T("a"), T("b")})}},
+        {"LoadPlugin", {T(TestPlugin("testimg")), Table({{"version", N(0)}, {"skiprequire", N(0)}})}},
+        // fonts: an installed one
+        {"OpenFont", {N(5), T(kDejaVu), N(12), Inbuilt()}},
+        {"SetFont", {T(kDejaVu), N(12), Inbuilt()}},
+        {"AddTextToPath", {N(1), T("walk")}},
+        // network: the world's server
+        {"OpenConnection", {N(5), T("127.0.0.1"), Port()}},
+        {"ToIP", {T("127.0.0.1")}},
+        // graphics, brushes and sprites
+        {"CreateClipRegion", {N(5), N(14), N(0), N(0), N(8), N(8)}},
+        {"CreatePointer", {N(5), C("BRUSH"), N(1), N(0), N(0)}},
+        {"Polygon", {N(1), N(1), List0({N(0), N(0), N(10), N(0), N(10), N(10)}), N(3)}},
+        {"Collision", {C("BOX"), N(0), N(0), N(4), N(4), N(2), N(2), N(4), N(4)}},
+        {"ReplaceColors", {N(1), List0({N(0xFF8040), N(0x000000), N(-1)})}},
+        {"RGBArrayToBrush", {N(5), List0({N(1), N(2), N(3), N(4)}), N(2), N(2)}},
+        {"ChangeBrushTransparency", {N(1), C("MASK")}},
+        {"ReduceAlphaChannel", {N(1), N(128)}},
+        {"CreateSprite", {N(5), C("BRUSH"), N(1)}},
+        {"DisplaySprite", {N(1), N(0), N(0)}},
+        {"MoveSprite", {N(1), N(0), N(0), N(10), N(10)}},
+        {"Plot", {N(1), N(1), N(0xFFFFFF)}},
+        {"AppendPath", {N(2), N(1)}},
+        // layers: the second layer is an anim's or a video's
+        {"InsertLayer", {N(1), C("BRUSH"), N(1), N(0), N(0)}},
+        {"SwapLayers", {N(1), N(2)}},
+        {"NextFrame", {N(2)}},
+        {"ModifyLayerFrames", {N(2), N(1)}},
+        {"PlayLayer", {N(2)}},
+        {"PauseLayer", {N(2)}},
+        {"ResumeLayer", {N(2)}},
+        {"StopLayer", {N(2)}},
+        {"SeekLayer", {N(2), N(0)}},
+        {"SetLayerVolume", {N(2), N(32)}},
+        // sound: another sample, a script-fed music
+        {"InsertSample", {N(2), N(1), N(0)}},
+        {"CreateMusic", {N(5), N(22050), C("STEREO16")}},
+        {"FillMusicBuffer", {N(1), T("sample"), N(100), Table({{"id", N(1)}})}},
+        {"FlushMusicBuffer", {N(5)}},
+        {"PlaySubsong", {N(0), N(2)}},
+        {"OpenFile", {N(5), T("walk.txt"), C("MODE_READ")}},
     };
     return args;
 }
@@ -151,6 +211,41 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
     static const Making writer{"", {"OpenFile", {N(1), T("walkout.txt"), N(kReadWrite)}}};
     static const Making table{"", {"WriteTable", {N(1), Table({{"a", N(1)}, {"b", T("walk")}})}}};
     static const Making rewind{"", {"Seek", {N(1), N(0)}}};
+    static const Making packed{"", {"CompressFile", {T("walk.txt"), T("walk.pak")}}};
+    static const Making virtualFile{"virtual", {"DefineVirtualFileFromString", {T("walk"), T("walkvirtual.txt")}}};
+    static const Making menu{"", {"CreateMenu", {N(5), Menu()}}};
+    static const Making hide{"", {"HideDisplay", {}}};
+    static const Making layersOff{"", {"DisableLayers", {}}};
+    static const Making noLayers{"", {"FreeLayers", {}}};
+    static const Making doubleBuffer{"", {"BeginDoubleBuffer", {}}};
+    static const Making sprite{"", {"DisplaySprite", {N(1), N(0), N(0)}}};
+    static const Making select{"", {"SelectBrush", {N(1)}}};
+    // Brush 1 with an alpha channel, or with a mask.
+    static const Making alpha{
+        "", {"RGBArrayToBrush", {N(1), List0({N(0x80FF0000), N(0x4000FF00), N(0), N(0xFF0000FF)}), N(2), N(2),
+                                 C("ALPHACHANNEL")}}};
+    static const Making mask{
+        "", {"RGBArrayToBrush", {N(1), List0({N(0xFFFF0000), N(0), N(0), N(0xFF0000FF)}), N(2), N(2), C("MASK")}}};
+    static const Making inbuiltFont{
+        "", {"SetFont", {T(kDejaVu), N(12), Inbuilt()}}};
+    static const Making path{"", {"StartPath", {N(2)}}};
+    static const Making textLayer{"", {"TextOut", {N(0), N(0), T("walk")}}};
+    static const Making animLayer{"", {"DisplayAnimFrame", {N(1), N(0), N(0), N(1)}}};
+    static const Making playVideo{"", {"PlayVideo", {N(1)}}};
+    static const Making videoLayer{"", {"PlayVideo", {N(1), N(0), N(0), Table({{"uselayer", N(1)}})}}};
+    static const Making pauseVideo{"", {"PauseVideo", {N(1)}}};
+    static const Making pauseLayer{"", {"PauseLayer", {N(2)}}};
+    static const Making stopLayer{"", {"StopLayer", {N(2)}}};
+    static const Making sample{"", {"LoadSample", {N(2), T("walk.wav")}}};
+    static const Making playMusic{"", {"PlayMusic", {N(1)}}};
+    static const Making pauseMusic{"", {"PauseMusic", {}}};
+    static const Making module{"", {"LoadModule", {N(1), T("walk.mod")}}};
+    static const Making playModule{"", {"PlayModule", {N(1)}}};
+    static const Making pauseModule{"", {"PauseModule", {}}};
+    static const Making playStream{"", {"PlayMusic", {N(2)}}};
+    static const Making feeder{"", {"InstallEventHandler", {Table({{"fillmusicbuffer", Fn()}})}}};
+    static const Making fed{"", {"CreateMusic", {N(5), N(22050), C("STEREO16")}}};
+    static const Making playFed{"", {"PlayMusic", {N(5)}}};
     static const std::map<std::string, std::vector<Making>> made = {
         {"AsyncDrawFrame", {async}},    {"CancelAsyncDraw", {async}},   {"FinishAsyncDraw", {async}},
         {"WriteAnimFrame", {stream}},   {"FinishAnimStream", {stream}}, {"GetObjectType", {stream}},
@@ -160,6 +255,48 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
         {"WriteFloat", {writer}},       {"WriteChr", {writer}},         {"WriteLine", {writer}},
         {"WriteTable", {writer}},       {"WriteFunction", {writer}},
         {"ReadTable", {writer, table, rewind}},
+        {"DecompressFile", {packed}},
+        {"AllocMemFromPointer", {pointer}},
+        {"AllocMemFromVirtualFile", {virtualFile}},
+        {"UndefineVirtualStringFile", {virtualFile}},
+        {"FreeMenu", {menu}},
+        {"ShowDisplay", {hide}},
+        {"BeginDoubleBuffer", {noLayers, layersOff}},
+        {"EndDoubleBuffer", {noLayers, layersOff, doubleBuffer}},
+        {"Flip", {noLayers, layersOff, doubleBuffer}},
+        {"Plot", {noLayers, layersOff}},
+        {"DisplaySprite", {noLayers, layersOff}},
+        {"MoveSprite", {noLayers, layersOff, sprite}},
+        {"RemoveSprite", {noLayers, layersOff, sprite}},
+        {"RemoveSprites", {noLayers, layersOff, sprite}},
+        {"EndSelect", {select}},
+        {"InvertAlphaChannel", {alpha}},
+        {"ReduceAlphaChannel", {alpha}},
+        {"InvertMask", {mask}},
+        {"AddTextToPath", {inbuiltFont}},
+        {"AppendPath", {path}},
+        {"SwapLayers", {textLayer}},
+        {"NextFrame", {animLayer}},
+        {"ModifyLayerFrames", {animLayer}},
+        {"PlayLayer", {videoLayer, stopLayer}},
+        {"PauseLayer", {videoLayer}},
+        {"ResumeLayer", {videoLayer, pauseLayer}},
+        {"StopLayer", {videoLayer}},
+        {"SeekLayer", {videoLayer}},
+        {"SetLayerVolume", {videoLayer}},
+        {"StopVideo", {playVideo}},
+        {"PauseVideo", {playVideo}},
+        {"ResumeVideo", {playVideo, pauseVideo}},
+        {"InsertSample", {sample}},
+        {"StopMusic", {playMusic}},
+        {"PauseMusic", {playMusic}},
+        {"ResumeMusic", {playMusic, pauseMusic}},
+        {"StopModule", {module, playModule}},
+        {"PauseModule", {module, playModule}},
+        {"ResumeModule", {module, playModule, pauseModule}},
+        {"PlaySubsong", {playStream}},
+        {"CreateMusic", {feeder}},
+        {"FlushMusicBuffer", {feeder, fed, playFed}},
     };
     static const std::vector<Making> none;
     const auto it = made.find(command);
@@ -176,35 +313,123 @@ const std::vector<Variant>& MoreWalks(const std::string& command) {
     return async ? kinds : none;
 }
 
-// Read from the command signatures, where a True/False result is named
-// flag (or, where a name says more, ok, done, known, loaded or playing).
-// Results after a repeated one have no fixed place.
-const std::vector<int>& FlagResults(const std::string& command) {
-    static const std::map<std::string, std::vector<int>> flags = [] {
-        std::map<std::string, std::vector<int>> found;
-        std::ifstream in(std::string(QB_SOURCE_DIR) + "/docs/signatures.txt");
-        for (std::string line; std::getline(in, line);) {
-            const size_t open = line.find('('), arrow = line.find(") -> ");
-            if (line.empty() || line[0] == ' ' || line[0] == '#' || open == std::string::npos ||
-                arrow == std::string::npos)
-                continue;
-            std::vector<int>& places = found[line.substr(0, open)];
-            std::string results = line.substr(arrow + 5) + ",";
-            int at = 1;
-            for (size_t from = 0, comma; (comma = results.find(',', from)) != std::string::npos;
-                 from = comma + 1, ++at) {
-                std::string name = results.substr(from, comma - from);
-                std::erase_if(name, [](char c) { return c == ' ' || c == '[' || c == ']'; });
-                if (name.find("...") != std::string::npos) break;
-                for (const char* flag : {"flag", "ok", "done", "known", "loaded", "playing"})
-                    if (name == flag) places.push_back(at);
-            }
-        }
-        return found;
+namespace {
+
+// The command's entry in docs/signatures.txt.
+const SignatureEntry* EntryOf(const std::string& command) {
+    static const std::map<std::string, SignatureEntry> entries = [] {
+        std::vector<SignatureEntry> read;
+        std::string error;
+        if (!ReadSignatures((std::string(QB_SOURCE_DIR) + "/docs/signatures.txt").c_str(), read, error))
+            std::fprintf(stderr, "%s\n", error.c_str());
+        std::map<std::string, SignatureEntry> byName;
+        for (SignatureEntry& e : read) byName[e.name] = std::move(e);
+        return byName;
     }();
+    const auto it = entries.find(command);
+    return it == entries.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+// Where a True/False result is named flag (or, where a name says more, ok,
+// done, known, loaded or playing). Results after a repeated one have no
+// fixed place.
+const std::vector<int>& FlagResults(const std::string& command) {
+    static std::map<std::string, std::vector<int>> found;
+    const auto [it, fresh] = found.try_emplace(command);
+    const SignatureEntry* e = EntryOf(command);
+    if (!fresh || !e) return it->second;
+    std::string results = e->results + ",";
+    int at = 1;
+    for (size_t from = 0, comma; (comma = results.find(',', from)) != std::string::npos; from = comma + 1, ++at) {
+        std::string name = results.substr(from, comma - from);
+        std::erase_if(name, [](char c) { return c == ' ' || c == '[' || c == ']'; });
+        if (name.find("...") != std::string::npos) break;
+        for (const char* flag : {"flag", "ok", "done", "known", "loaded", "playing"})
+            if (name == flag) it->second.push_back(at);
+    }
+    return it->second;
+}
+
+const std::vector<int>& TablePlaces(const std::string& command) {
     static const std::vector<int> none;
-    const auto it = flags.find(command);
-    return it == flags.end() ? none : it->second;
+    const SignatureEntry* e = EntryOf(command);
+    return e ? e->tables : none;
+}
+
+bool TakesOptions(const std::string& command) {
+    const SignatureEntry* e = EntryOf(command);
+    return e && e->call.find("{options}") != std::string::npos;
+}
+
+int RoadEnd(const std::string& command) {
+    static const std::map<std::string, int> ends = [] {
+        std::map<std::string, int> e;
+        // Waits for the user, and End, quit at their first pump.
+        for (const char* wait : {"WaitLeftMouse", "WaitRightMouse", "WaitMidMouse", "WhileMouseDown",
+                                 "WhileRightMouseDown", "WaitEvent", "WaitKeyDown", "WaitSampleEnd", "End",
+                                 "ReceiveData"})
+            e[wait] = ERR_USERABORT;
+        e["Error"] = ERR_ERRORCALLED;
+        return e;
+    }();
+    const auto it = ends.find(command);
+    return it == ends.end() ? 0 : it->second;
+}
+
+const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
+    static const std::map<std::string, std::string> shortOf = {
+        {"JoyDir", "no joystick on a headless machine"},
+        {"JoyFire", "no joystick on a headless machine"},
+        {"CreatePort", "no message ports on this platform"},
+        {"SendMessage", "no message ports on this platform"},
+        {"RasterizeBrush", "only an image plugin's vector loader makes a vector brush"},
+        {"ReadFunction", "a script function, which the walk's C functions are not, must be written first"},
+        {"WriteFunction", "writes script functions only, which the walk's C functions are not"},
+        {"ApplyPatch", "needs a patch file, which only the patch tools make"},
+    };
+    static const std::map<std::string, std::string> scaledToo = [] {
+        std::map<std::string, std::string> more = shortOf;
+        for (const char* c : {"DisableLayers", "BeginDoubleBuffer", "EndDoubleBuffer", "Flip", "Plot", "DisplaySprite",
+                              "MoveSprite", "RemoveSprite", "RemoveSprites"})
+            more[c] = "needs layers off, which a scaled display keeps on";
+        more["ChangeDisplayMode"] = "a scaled display keeps its mode";
+        return more;
+    }();
+    return scaled ? scaledToo : shortOf;
+}
+
+bool RunsInHandler(const std::string& command) { return command == "FillMusicBuffer"; }
+
+namespace {
+
+bool IsHostile(const Arg& a, std::initializer_list<Hostile> values) {
+    if (a.kind != Arg::kHostile || a.list) return false;
+    for (Hostile h : values)
+        if (a.hostile == h) return true;
+    return false;
+}
+
+}  // namespace
+
+bool KnownFault(const Call& call) {
+    // FillMusicBuffer casts a frame count of +inf or 1e300 unchecked and
+    // crashes (being mended in core/numbers).
+    if (call.command == "FillMusicBuffer" && call.args.size() >= 3 && IsHostile(call.args[2], {kPlusInf, kHuge}))
+        return true;
+    // Circle and Ellipse overflow a signed int with a huge scalex or scaley,
+    // or a transform of huge numbers (being mended in draw/outline).
+    if (call.command == "Circle" || call.command == "Ellipse") {
+        for (const Arg& a : call.args)
+            for (size_t i = 0; i < a.keys.size(); ++i) {
+                const Arg& v = a.values[i];
+                if ((a.keys[i] == "scalex" || a.keys[i] == "scaley" || a.keys[i] == "transform") &&
+                    v.kind == Arg::kHostile && v.hostile != kNil && v.hostile != kTable && v.hostile != kLongText)
+                    return true;
+            }
+    }
+    return false;
 }
 
 }  // namespace walkworld
