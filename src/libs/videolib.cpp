@@ -23,6 +23,7 @@
 #include "display/positions.h"
 #include "objects/adoptid.h"
 #include "objects/brushes.h"
+#include "sound/channels.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ int cmdPlayVideo(ScriptState* L) {
     }
     if (useLayer && !RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
     if (useLayer && (!GetCurrentDisplay() || !GetCurrentDisplay()->layersEnabled)) return ERR_NOLAYERS;
-    return PlayVideoCore(L, v, x, y, channel - 1, useLayer != 0, useLayer && Given(L, 4) ? 4 : 0);
+    return PlayVideoCore(L, v, x, y, ChannelIndexOf(channel), useLayer != 0, useLayer && Given(L, 4) ? 4 : 0);
 }
 
 int cmdStopVideo(ScriptState* L) {

@@ -41,6 +41,9 @@ std::recursive_mutex& ChannelTableMutex();
 // channels are reaped before the search. The channel index or an error < 0
 // is not used: the result is 0 or an ERR_* code, the index in *channel.
 int AllocateChannel(int32_t kind, ObjectID owner, int index, int* channel);
+// The index AllocateChannel takes for a channel the script numbers from 1:
+// 0, or any number below it, asks for the first free one.
+inline int32_t ChannelIndexOf(int32_t fromOne) { return fromOne > 0 ? fromOne - 1 : -1; }
 
 // Starts a sample, prepared: it plays once ReleasePreparedSamples runs.
 // timeMs -1 plays it times times; otherwise for that long.

@@ -170,7 +170,7 @@ int ReadPlayPair(ScriptState* L, int idx, PlayRequest* r) {
         if (GetTableFieldFloat(L, opt, "volume", &number, nullptr)) st.volume = ClampVolume(number);
         if (GetTableFieldFloat(L, opt, "panning", &number, nullptr)) st.pan = MapPanning(number);
         if (GetTableFieldInt(L, opt, "pitch", &value, nullptr)) st.rate = value;
-        if (GetTableFieldInt(L, opt, "channel", &value, nullptr)) st.channel = value > 0 ? value - 1 : -1;
+        if (GetTableFieldInt(L, opt, "channel", &value, nullptr)) st.channel = ChannelIndexOf(value);
     } else if (Given(L, opt)) {
         st.times = IntArg(L, opt);
     }

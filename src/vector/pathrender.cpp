@@ -438,7 +438,9 @@ int RenderPathLayerBorder(ScriptState* L, const qbTransformOptions& layerTransfo
     qbPathRequest r = request;
     const bool unfilled = r.style.draw.fillStyle == FILLNONE;
     r.style.draw.fillStyle = FILLNONE;
-    r.style.draw.lineWidth = 2 * std::max(size, 1);
+    // The border lies on both sides of the outline; a size near the top of
+    // the range saturates.
+    r.style.draw.lineWidth = ClampToInt32(2.0 * std::max(size, 1));
     r.colour = colour;
     qbLayerOptions l = DefaultLayerOptions();
     *out = {};
