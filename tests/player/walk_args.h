@@ -206,8 +206,5 @@ const std::map<std::string, std::string>& ShortOfRoad(bool scaled);
 // The commands that work only inside the handler of another's request (a
 // music's FillMusicBuffer): the world calls them from there.
 bool RunsInHandler(const std::string& command);
-// Calls that meet a fault whose mend has not landed yet: the walk leaves
-// them out until it has.
-bool KnownFault(const Call& call);
 
 }  // namespace walkworld

@@ -402,34 +402,4 @@ const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
 
 bool RunsInHandler(const std::string& command) { return command == "FillMusicBuffer"; }
 
-namespace {
-
-bool IsHostile(const Arg& a, std::initializer_list<Hostile> values) {
-    if (a.kind != Arg::kHostile || a.list) return false;
-    for (Hostile h : values)
-        if (a.hostile == h) return true;
-    return false;
-}
-
-}  // namespace
-
-bool KnownFault(const Call& call) {
-    // FillMusicBuffer casts a frame count of +inf or 1e300 unchecked and
-    // crashes (being mended in core/numbers).
-    if (call.command == "FillMusicBuffer" && call.args.size() >= 3 && IsHostile(call.args[2], {kPlusInf, kHuge}))
-        return true;
-    // Circle and Ellipse overflow a signed int with a huge scalex or scaley,
-    // or a transform of huge numbers (being mended in draw/outline).
-    if (call.command == "Circle" || call.command == "Ellipse") {
-        for (const Arg& a : call.args)
-            for (size_t i = 0; i < a.keys.size(); ++i) {
-                const Arg& v = a.values[i];
-                if ((a.keys[i] == "scalex" || a.keys[i] == "scaley" || a.keys[i] == "transform") &&
-                    v.kind == Arg::kHostile && v.hostile != kNil && v.hostile != kTable && v.hostile != kLongText)
-                    return true;
-            }
-    }
-    return false;
-}
-
 }  // namespace walkworld
