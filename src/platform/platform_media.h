@@ -19,12 +19,16 @@
 // opened and 0 when not; the text operations answer 0 or ERR_INTERNAL (over
 // 16383 bytes), ERR_TEXTCONVERT, ERR_ATSUI or ERR_MEM. Style bits: 2 bold,
 // 4 italic, 8 underline, 16 anti-aliased. colour -1 draws into the plane.
+// FreeNativeGlyphCache drops the glyphs a font keeps; NativeFontBytes is
+// what the font keeps apart from what it shares with other fonts.
 // X(result, name, (parameters), (arguments))
 #define QB_PLATFORM_TEXT_OPS(X) \
     X(int, OpenNativeFont, (const char* name, int pixelHeight, qbNativeFont* font), (name, pixelHeight, font)) \
     X(void, CloseNativeFont, (qbNativeFont* font), (font)) \
     X(int, MeasureNativeText, (qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, qbTextExtents* out), (font, text, length, style, utf8, out)) \
     X(int, DrawNativeText, (qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x, int y, const char* text, int length, uint32_t style, int utf8, const qbNativeTextClip* clip, int64_t colour), (font, bitmap, plane, x, y, text, length, style, utf8, clip, colour)) \
+    X(void, FreeNativeGlyphCache, (qbNativeFont* font), (font)) \
+    X(size_t, NativeFontBytes, (const qbNativeFont* font), (font)) \
     X(int, NativeFontEngineAvailable, (), ()) \
     X(int, NativeFontNoOp, (), ())
 

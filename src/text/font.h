@@ -63,6 +63,13 @@ struct qbFont {
     int32_t rawWidth = 0;
     int32_t rawHeight = 0;
     std::unique_ptr<qbVectorFontNode> vectorFonts;
+    // What the engine opened and how, so that a font put to sleep (its
+    // engine data closed to spare memory) opens again on its next use; a
+    // sleeping font keeps every field above but engineData.
+    std::string openedAs;
+    int32_t openedCache = 0;
+    bool asleep = false;
+    uint64_t lastUse = 0;  // of the font layer's use clock
 };
 
 // A rectangle that drawing stays inside.
@@ -123,6 +130,20 @@ int32_t GetFontKerning(qbFont* font, const char* pair, size_t length, uint32_t s
 void SetFontScale(qbFont* font, double xScale, double yScale);
 void FreeFontGlyphCache(qbFont* font);
 int IsNativeFont(const qbFont* font);
+
+// Closes what the engine keeps for a native or outline font and keeps the
+// record: the next measure, draw or kerning opens it again as it was
+// (scale included). Fonts of other engines, the default font and fonts a
+// vector engine holds a handle of are never put to sleep. false when the
+// font was not put to sleep.
+bool PutFontToSleep(qbFont* font);
+// Opens a sleeping font again: 0 or ERR_OPENFONT.
+int WakeFont(qbFont* font);
+// What the font's engine keeps for it (its glyphs, its size of the face,
+// its own records) beside what the font shares with others; 0 asleep.
+size_t FontEngineBytes(const qbFont* font);
+// Counts every measure, draw and kerning, each stamping its font's lastUse.
+uint64_t FontUseClock();
 
 // The built-in "topaz" at 8, made (and the engines started) on first use.
 int GetDefaultFont(qbFont** out);

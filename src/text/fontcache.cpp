@@ -1,8 +1,12 @@
 // The font cache, the font objects and the font folders. Fonts stay in the
 // cache from their first open until the library shuts down, so that a
-// style, a text object or a layer may hold a font without counting.
+// style, a text object or a layer may hold a font without counting; what
+// their engines keep for them is bounded instead: the fonts the script does
+// not hold are put to sleep, least recently used first, once they keep more
+// than the bound, and wake on their next use.
 #include "text/fontcache.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,9 +20,14 @@
 #include "core/errors.h"
 #include "text/font.h"
 #include "text/installedfonts.h"
+#include "text/textlib.h"
 #include "vm/casefold.h"
 
 namespace {
+
+// What the engines may keep, in all, for the fonts the script does not
+// hold (glyphs, sizes, their own records).
+constexpr size_t kIdleFontBytes = size_t{8} << 20;
 
 struct qbFontCacheNode {
     std::string name;
@@ -38,6 +47,8 @@ struct CacheState {
     std::vector<FontFolder> folders;
     qbObject* fontObjects = nullptr;
     qbObject* textObjects = nullptr;
+    size_t idleBound = kIdleFontBytes;
+    uint64_t trimmedAt = 0;  // the use clock at the last trim
 };
 
 CacheState& State() {
@@ -68,13 +79,60 @@ qbFont* FindCached(const std::string& name, int32_t size, int32_t engine, int32_
     return nullptr;
 }
 
+// Fonts the script holds: the current one and those of its font objects.
+// A font a vector engine made a font of is never put to sleep either.
+std::vector<const qbFont*> HeldFonts() {
+    std::vector<const qbFont*> held{GetTextStyle()->font};
+    for (qbObject* o = State().fontObjects; o; o = o->next) held.push_back(static_cast<qbFontObject*>(o)->font);
+    return held;
+}
+
+struct IdleFont {
+    uint64_t lastUse;
+    size_t bytes;
+    qbFont* font;
+};
+
+// Puts the least recently used of the fonts the script does not hold to
+// sleep until what the others keep is within the bound; asked is the font
+// being handed out, held from then on.
+void TrimIdleFonts(const qbFont* asked) {
+    CacheState& s = State();
+    s.trimmedAt = FontUseClock();
+    std::vector<IdleFont> idle;
+    try {
+        std::vector<const qbFont*> held = HeldFonts();
+        held.push_back(asked);
+        for (qbFontCacheNode& n : s.nodes) {
+            qbFont* font = n.font.get();
+            if (!font || font->asleep || std::find(held.begin(), held.end(), font) != held.end()) continue;
+            if (const size_t bytes = FontEngineBytes(font)) idle.push_back({font->lastUse, bytes, font});
+        }
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    size_t total = 0;
+    for (const IdleFont& f : idle) total += f.bytes;
+    if (total <= s.idleBound) return;
+    std::sort(idle.begin(), idle.end(), [](const IdleFont& a, const IdleFont& b) { return a.lastUse > b.lastUse; });
+    size_t kept = 0;
+    for (const IdleFont& f : idle) {
+        if (kept + f.bytes <= s.idleBound || !PutFontToSleep(f.font)) kept += f.bytes;
+    }
+}
+
 int OpenAndCache(const std::string& name, int32_t size, int32_t engine, int32_t cache, int linked, qbFont** out) {
     if (qbFont* hit = FindCached(name, size, engine, cache)) {
+        // Only fonts used since the last trim can have grown.
+        if (FontUseClock() != State().trimmedAt) TrimIdleFonts(hit);
+        if (int err = WakeFont(hit)) return err;
         // A cached font may have been scaled by the last scaled output.
         SetFontScale(hit, 1.0, 1.0);
+        hit->lastUse = FontUseClock();
         *out = hit;
         return 0;
     }
+    TrimIdleFonts(nullptr);
     qbFont* opened = nullptr;
     if (int err = OpenFontRecord(name.c_str(), size, engine, cache, linked, &opened)) return err;
     FontPtr font(opened);
@@ -176,6 +234,20 @@ int ConvertFontGlyphBitmaps() {
 
 void FreeAllGlyphCaches() {
     for (qbFontCacheNode& n : State().nodes) FreeFontGlyphCache(n.font.get());
+}
+
+size_t IdleFontBytes() {
+    const std::vector<const qbFont*> held = HeldFonts();
+    size_t bytes = 0;
+    for (qbFontCacheNode& n : State().nodes)
+        if (std::find(held.begin(), held.end(), n.font.get()) == held.end()) bytes += FontEngineBytes(n.font.get());
+    return bytes;
+}
+
+size_t SetIdleFontBound(size_t bytes) {
+    const size_t old = State().idleBound;
+    State().idleBound = bytes;
+    return old;
 }
 
 std::vector<qbFont*> CachedFonts() {

@@ -48,6 +48,12 @@ qbObject** TextObjectListHead();
 int ConvertFontGlyphBitmaps();
 // Frees the glyph caches of every cached font.
 void FreeAllGlyphCaches();
+// What the engines keep for the cached fonts the script does not hold (the
+// current font and those of font objects it does): held within a bound,
+// 8 MB unless set otherwise, checked whenever a font is asked for.
+size_t IdleFontBytes();
+// Sets the bound, in bytes; answers the one before.
+size_t SetIdleFontBound(size_t bytes);
 // Every cached font, in opening order.
 std::vector<qbFont*> CachedFonts();
 

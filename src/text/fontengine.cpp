@@ -30,6 +30,7 @@ struct EngineState {
     bool started = false;
     const qbInbuiltFontEngine* inbuilt = nullptr;
     std::vector<std::string> fontPaths;
+    uint64_t useClock = 0;
 };
 
 EngineState& State() {
@@ -110,14 +111,20 @@ qbNativeFont* NativeOf(qbFont* font) {
     return native;
 }
 
-bool OpenNative(const char* name, int32_t size, qbFont* font) {
+std::unique_ptr<qbNativeFont> OpenNativeRecord(const char* name, int32_t size) {
     std::unique_ptr<qbNativeFont> native;
     try {
         native = std::make_unique<qbNativeFont>();
     } catch (const std::bad_alloc&) {
-        return false;
+        return nullptr;
     }
-    if (OpenNativeFont(name, size, native.get()) == 0) return false;
+    if (OpenNativeFont(name, size, native.get()) == 0) return nullptr;
+    return native;
+}
+
+bool OpenNative(const char* name, int32_t size, qbFont* font) {
+    std::unique_ptr<qbNativeFont> native = OpenNativeRecord(name, size);
+    if (!native) return false;
     std::snprintf(font->name, sizeof font->name, "%s", native->name.c_str());
     font->engine = kFontKindNative;
     font->size = size;
@@ -126,6 +133,13 @@ bool OpenNative(const char* name, int32_t size, qbFont* font) {
     font->scalable = font->antialiasCapable = 1;
     font->engineData = native.release();
     return true;
+}
+
+// A font about to be used: stamped with the use clock and, asleep, opened
+// again. 0 or ERR_OPENFONT.
+int Use(qbFont* font) {
+    font->lastUse = ++State().useClock;
+    return font->asleep ? WakeFont(font) : 0;
 }
 
 int StartEngines() {
@@ -196,6 +210,12 @@ int OpenFontRecord(const char* name, int32_t size, int32_t engine, int32_t cache
         if (!opened && plan.native) opened = OpenNative(plan.name.c_str(), size, font.get());
     }
     if (!opened) return OpenFailed(name, size);
+    try {
+        font->openedAs = plan.name;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    font->openedCache = cache;
     *out = font.release();
     return 0;
 }
@@ -208,7 +228,7 @@ void CloseFontRecord(qbFont* font) {
         CloseBitmapFont(font);
     else if (font->engine == kFontKindNative) {
         std::unique_ptr<qbNativeFont> native(static_cast<qbNativeFont*>(font->engineData));
-        CloseNativeFont(native.get());
+        if (native) CloseNativeFont(native.get());
         font->engineData = nullptr;
     }
     else if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->close)
@@ -218,6 +238,7 @@ void CloseFontRecord(qbFont* font) {
 int MeasureFontText(qbFont* font, const char* text, size_t length, uint32_t style, int encoding,
                     qbTextExtents* out) {
     if (!font || !out) return 0;
+    if (int err = Use(font)) return err;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (IsBitmapKind(font) && !font->nativeBitmap) return MeasureBitmapText(font, text, length, out);
     if (font->engine == kFontKindNative)
@@ -231,6 +252,7 @@ int RenderFontText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, 
                    size_t length, uint32_t style, int encoding, const qbClipRect& clip, int64_t pen) {
     if (!font && GetDefaultFont(&font) != 0) return 0;
     if (!target) return 0;
+    if (int err = Use(font)) return err;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (IsBitmapKind(font) && !font->nativeBitmap)
         return RenderBitmapText(font, target, second, x, y, text, length, clip, pen);
@@ -250,6 +272,7 @@ int RenderFontText(qbFont* font, qbBitmap* target, qbBitmap* second, int32_t x, 
 int RenderFontTextMeasured(qbFont* font, qbBitmap* target, int32_t x, int32_t y, const char* text, size_t length,
                            uint32_t style, int encoding, const qbClipRect& clip, int64_t pen, qbTextExtents* out) {
     if (!font && GetDefaultFont(&font) != 0) return 0;
+    if (int err = Use(font)) return err;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->renderMeasured)
         return inbuilt->renderMeasured(font, target, x, y, text, length, style, encoding, clip, pen, out);
@@ -258,7 +281,7 @@ int RenderFontTextMeasured(qbFont* font, qbBitmap* target, int32_t x, int32_t y,
 }
 
 int32_t GetFontKerning(qbFont* font, const char* pair, size_t length, uint32_t style, int encoding) {
-    if (!font) return 0;
+    if (!font || Use(font) != 0) return 0;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->kerning)
         return inbuilt->kerning(font, pair, length, style, encoding);
@@ -272,15 +295,60 @@ void SetFontScale(qbFont* font, double xScale, double yScale) {
     font->yScale = yScale;
     font->height = static_cast<int32_t>(std::ceil(font->baseHeight * yScale));
     font->baseline = static_cast<int32_t>(std::ceil(font->baseBaseline * yScale));
-    // The native engine applies the scale per operation.
+    // The native engine applies the scale per operation; a sleeping font
+    // takes it when it wakes.
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
-    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->scale) inbuilt->scale(font);
+    if (font->engine == kFontKindInbuilt && !font->asleep && inbuilt && inbuilt->scale) inbuilt->scale(font);
 }
 
 void FreeFontGlyphCache(qbFont* font) {
+    if (!font || font->asleep) return;
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
-    if (font && font->engine == kFontKindInbuilt && inbuilt && inbuilt->freeGlyphCache) inbuilt->freeGlyphCache(font);
+    if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->freeGlyphCache) inbuilt->freeGlyphCache(font);
+    if (font->engine == kFontKindNative && font->engineData)
+        FreeNativeGlyphCache(static_cast<qbNativeFont*>(font->engineData));
 }
+
+bool PutFontToSleep(qbFont* font) {
+    EngineState& s = State();
+    if (!font || font->asleep || font == s.defaultFont || font->vectorFonts || !font->engineData) return false;
+    if (font->engine == kFontKindNative) {
+        std::unique_ptr<qbNativeFont> native(static_cast<qbNativeFont*>(font->engineData));
+        CloseNativeFont(native.get());
+    } else if (font->engine == kFontKindInbuilt && s.inbuilt && s.inbuilt->close && s.inbuilt->open) {
+        s.inbuilt->close(font);
+    } else {
+        return false;
+    }
+    font->engineData = nullptr;
+    font->asleep = true;
+    return true;
+}
+
+int WakeFont(qbFont* font) {
+    if (!font || !font->asleep) return 0;
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (font->engine == kFontKindNative) {
+        std::unique_ptr<qbNativeFont> native = OpenNativeRecord(font->openedAs.c_str(), font->size);
+        if (!native) return OpenFailed(font->openedAs.c_str(), font->size);
+        font->engineData = native.release();
+    } else if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->open) {
+        // The open sets the name and the unscaled metrics again; the
+        // scaled ones stay as the font layer made them.
+        const int32_t height = font->height, baseline = font->baseline;
+        if (!inbuilt->open(font->openedAs.c_str(), font->size, font->openedCache, font))
+            return OpenFailed(font->openedAs.c_str(), font->size);
+        font->height = height;
+        font->baseline = baseline;
+        if ((font->xScale != 1.0 || font->yScale != 1.0) && inbuilt->scale) inbuilt->scale(font);
+    } else {
+        return OpenFailed(font->openedAs.c_str(), font->size);
+    }
+    font->asleep = false;
+    return 0;
+}
+
+uint64_t FontUseClock() { return State().useClock; }
 
 int IsNativeFont(const qbFont* font) { return font && font->engine == kFontKindNative ? 1 : 0; }
 

@@ -1,8 +1,11 @@
 // Choosing fonts by name through the commands: the cache that shares them,
 // the name rules, font objects with their lookups and errors, font folders
-// and kerning pairs.
+// and kerning pairs; and the memory the cache's fonts keep.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 
 #include "command_call.h"
@@ -12,9 +15,12 @@
 #include "core/settings.h"
 #include "core/vmhost.h"
 #include "draw/attributes.h"
+#include "imaging/bitmap.h"
+#include "platform/platform.h"
 #include "text/font.h"
 #include "text/fontcache.h"
 #include "text/fontwriter.h"
+#include "text/hermeticfonts.h"
 #include "text/text.h"
 #include "text/textlib.h"
 
@@ -232,3 +238,138 @@ TEST_F(FontCache, FontObjectsAnswerTheirMeasuresToGetAttribute) {
 }
 
 }  // namespace
+
+// What the font engines keep while a script draws at ever-new sizes, as a
+// caption that zooms does: the process's resident memory stays within a
+// bound, FreeGlyphCache gives the glyphs back, and a font put to sleep to
+// keep the bound wakes as it was, while the fonts the script holds stay
+// open. Memory is read from /proc, in the optimised build only (the
+// sanitizers keep freed memory on purpose).
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define QB_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
+#define QB_TEST_SANITIZED 1
+#endif
+
+namespace {
+
+constexpr int64_t kMiB = int64_t{1} << 20;
+
+int64_t ResidentBytes() {
+    long pages = 0, resident = 0;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f) return -1;
+    const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
+    std::fclose(f);
+    return read == 2 ? int64_t{resident} * ::sysconf(_SC_PAGESIZE) : -1;
+}
+
+class FontMemory : public FontCache {
+protected:
+    void SetUp() override {
+        hermeticfonts::Use();
+        SetPlatformBackend(&LinuxPlatformOps());
+        FontCache::SetUp();
+        plane_.reset(AllocAlphaChannel(64, 64, true, nullptr, 0));
+    }
+    void TearDown() override {
+        FontCache::TearDown();
+        SetPlatformBackend(nullptr);
+    }
+    int SetFont(int32_t size) { return FontCache::SetFont("DejaVu Sans", size); }
+    // "Ag" in the current font, anti-aliased, into a small plane (the
+    // glyphs are rendered whole however little of them the plane shows).
+    int Draw() {
+        return RenderFontText(CurrentFont(*GetTextStyle()), plane_.get(), nullptr, 0, 0, "Ag", 2, kTextAntialias, 0,
+                              {0, 0, 64, 64}, kFontPenMask);
+    }
+    BitmapPtr plane_;
+};
+
+}  // namespace
+
+TEST_F(FontMemory, TwoThousandSizesDrawnStayWithinABound) {
+#ifdef QB_TEST_SANITIZED
+    GTEST_SKIP() << "resident memory is measured in the optimised build";
+#endif
+    // What the engines may keep for idle fonts (8 MB), the current font's
+    // two glyphs at 2,000 pixels and FreeType's slot, with room for the
+    // allocator's own.
+    constexpr int64_t kBound = 48 * kMiB;
+    ASSERT_EQ(SetFont(6), 0);
+    ASSERT_EQ(Draw(), 0);
+    const int64_t start = ResidentBytes();
+    ASSERT_GT(start, 0);
+    int64_t peak = start;
+    for (int32_t size = 6; size < 2006; ++size) {
+        ASSERT_EQ(SetFont(size), 0) << size;
+        ASSERT_EQ(Draw(), 0) << size;
+        peak = std::max(peak, ResidentBytes());
+        ASSERT_LT(peak - start, kBound) << "at size " << size;
+    }
+    RecordProperty("peak_mib_above_start", static_cast<int>((peak - start) / kMiB));
+}
+
+TEST_F(FontMemory, FreeGlyphCacheGivesTheGlyphsBack) {
+#ifdef QB_TEST_SANITIZED
+    GTEST_SKIP() << "resident memory is measured in the optimised build";
+#endif
+    // Large sizes, whose glyphs are megabytes each, within the idle bound.
+    for (int32_t size = 1000; size < 1004; ++size) {
+        ASSERT_EQ(SetFont(size), 0);
+        ASSERT_EQ(Draw(), 0);
+    }
+    const int64_t drawn = ResidentBytes();
+    ASSERT_EQ(Call("FreeGlyphCache", {}, {0}), 0);
+    const int64_t freed = ResidentBytes();
+    // Four sizes of "A" and "g" at about 1,000 pixels: 2 MB a size; at
+    // least half of it goes back.
+    EXPECT_GT(drawn - freed, 4 * kMiB) << drawn / kMiB << " MB drawn, " << freed / kMiB << " MB freed";
+    RecordProperty("freed_mib", static_cast<int>((drawn - freed) / kMiB));
+    EXPECT_EQ(Draw(), 0);
+}
+
+// With no room for idle fonts, every font the script does not hold sleeps;
+// the current one and that of a font object stay open, and a sleeping font
+// measures as it did, whether asked for by name again or used by what kept
+// it (a text object's style).
+TEST_F(FontMemory, HeldFontsStayOpenAndSleepingFontsWakeAsTheyWere) {
+    const size_t bound = SetIdleFontBound(0);
+    ASSERT_EQ(OpenFont(1, "DejaVu Sans", 24), 0);
+    const auto font = [](int32_t size) {
+        for (qbFont* f : CachedFonts())
+            if (f->size == size) return f;
+        return static_cast<qbFont*>(nullptr);
+    };
+    const auto width = [](qbFont* f) {
+        qbTextExtents e;
+        EXPECT_EQ(MeasureFontText(f, "Hello", 5, 0, 0, &e), 0);
+        return e.width;
+    };
+    ASSERT_EQ(SetFont(30), 0);
+    ASSERT_EQ(Draw(), 0);
+    qbFont* thirty = font(30);
+    ASSERT_NE(thirty, nullptr);
+    const int32_t before = width(thirty);
+    SetFontScale(thirty, 2.0, 1.0);
+    const int32_t scaled = width(thirty);
+    ASSERT_EQ(SetFont(40), 0);
+    ASSERT_EQ(SetFont(50), 0);
+    EXPECT_TRUE(thirty->asleep);
+    EXPECT_FALSE(font(24)->asleep);
+    EXPECT_FALSE(font(50)->asleep);
+    // Kept by a style that is not the current one, it wakes on its use
+    // with its scale.
+    EXPECT_EQ(width(thirty), scaled);
+    EXPECT_FALSE(thirty->asleep);
+    ASSERT_EQ(SetFont(60), 0);
+    EXPECT_TRUE(thirty->asleep);
+    ASSERT_EQ(SetFont(30), 0);
+    EXPECT_EQ(CurrentFont(*GetTextStyle()), thirty);
+    EXPECT_FALSE(thirty->asleep);
+    EXPECT_EQ(width(thirty), before);
+    SetIdleFontBound(bound);
+}

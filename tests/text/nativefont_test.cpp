@@ -179,6 +179,38 @@ TEST_F(NativeFont, TheAOfTheFontSpansTheRequestedHeight) {
     }
 }
 
+// At a large height the "A" spans it too: the search starts next to the
+// answer, where a walk from the first size took 256 steps and stopped
+// short (813 rows for 1,000).
+TEST_F(NativeFont, ALargeHeightIsReachedWhole) {
+    Oracle oracle(kSans);
+    qbFont* font = Open("DejaVu Sans", 1000);
+    ASSERT_NE(font, nullptr);
+    const qbTextExtents a = Extents(font, "A");
+    EXPECT_EQ(a.inkBottom - a.inkTop, 1000);
+    EXPECT_EQ(oracle.Rows('A', Native(font)->pointSize), 1000);
+}
+
+// Every size of a font file is a size of one face: the file is mapped
+// once, however many sizes are open.
+TEST_F(NativeFont, SizesOfOneFileShareItsFace) {
+    const std::string file = (hermeticfonts::Use().dir / "fonts" / "DejaVuSans.ttf").string();
+    const auto mappings = [&] {
+        std::ifstream maps("/proc/self/maps");
+        int n = 0;
+        for (std::string line; std::getline(maps, line);) n += line.find(file) != std::string::npos;
+        return n;
+    };
+    for (int size = 10; size < 60; ++size) ASSERT_NE(Open("DejaVu Sans", size), nullptr) << size;
+    EXPECT_LE(mappings(), 1);
+    // Each still draws at its own size, whichever was used last.
+    const qbTextExtents small = Extents(fonts_.front().get(), "A");
+    const qbTextExtents large = Extents(fonts_.back().get(), "A");
+    EXPECT_EQ(small.inkBottom - small.inkTop, 10);
+    EXPECT_EQ(large.inkBottom - large.inkTop, 59);
+    EXPECT_EQ(Extents(fonts_.front().get(), "A").width, small.width);
+}
+
 // "QB Tall A" grows its "A" by two or three rows a point, so some heights
 // fall between two sizes: the search, coming down from a first size far too
 // tall, ends on the first size below the height.

@@ -1,171 +1,42 @@
-// Opening native fonts: an installed font by its full name (fontconfig lists
-// the installed fonts; its best match, which answers every request with
-// some font, is never asked), or a font file held in the applet, read whole
-// into memory; then the point size whose "A" has the requested height.
-#include <fontconfig/fontconfig.h>
+// Opening native fonts at a size: a size of the font file's shared face,
+// the point size whose "A" has the requested height, and the check that
+// every glyph of the face renders at it.
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include FT_SFNT_NAMES_H
-#include FT_TRUETYPE_IDS_H
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 
-#include "core/chars.h"
-#include "core/chunkname.h"
-#include "core/file.h"
 #include "platform/linux/nativefont.h"
 
 namespace linux_text {
 
 namespace {
 
-// A font file larger than this is not read into memory.
-constexpr int64_t kMaxMemoryFontBytes = int64_t{256} << 20;
-// The size search gives up after this many steps.
+// A search that walks size by size gives up after this many steps.
 constexpr int kMaxSizeSteps = 256;
 // Point sizes FreeType accepts.
 constexpr int32_t kMaxPointSize = 0xFFFF;
-
-struct LibraryState {
-    FT_Library library = nullptr;
-    int users = 0;
-};
-
-LibraryState& Lib() {
-    static LibraryState state;
-    return state;
-}
-
-struct InstalledFont {
-    std::string file;
-    int index = 0;
-    std::string fullName;
-};
-
-struct ConfigCloser {
-    void operator()(FcConfig* c) const { FcConfigDestroy(c); }
-};
-struct PatternCloser {
-    void operator()(FcPattern* p) const { FcPatternDestroy(p); }
-};
-struct ObjectSetCloser {
-    void operator()(FcObjectSet* o) const { FcObjectSetDestroy(o); }
-};
-struct FontSetCloser {
-    void operator()(FcFontSet* s) const { FcFontSetDestroy(s); }
-};
-
-bool IsUtf8(const std::string& s) {
-    int len = 0;
-    int chars = 0;
-    return FcUtf8Len(reinterpret_cast<const FcChar8*>(s.c_str()), static_cast<int>(s.size()), &chars, &len) != 0;
-}
-
-// Only a font one of whose full names equals the name, letter case aside,
-// is the font asked for. A configuration of its own per look-up, so that
-// the font list (and FONTCONFIG_FILE) is read as it is now.
-bool FindInstalledFont(const char* name, InstalledFont* out) {
-    std::string wanted = name;
-    if (!IsUtf8(wanted)) wanted = Latin1ToUTF8(name);
-    std::unique_ptr<FcConfig, ConfigCloser> config(FcInitLoadConfigAndFonts());
-    if (!config) return false;
-    std::unique_ptr<FcPattern, PatternCloser> pattern(FcPatternCreate());
-    std::unique_ptr<FcObjectSet, ObjectSetCloser> objects(FcObjectSetBuild(FC_FULLNAME, FC_FILE, FC_INDEX, nullptr));
-    if (!pattern || !objects) return false;
-    std::unique_ptr<FcFontSet, FontSetCloser> fonts(FcFontList(config.get(), pattern.get(), objects.get()));
-    if (!fonts) return false;
-    const auto* key = reinterpret_cast<const FcChar8*>(wanted.c_str());
-    for (int i = 0; i < fonts->nfont; ++i) {
-        FcPattern* font = fonts->fonts[i];
-        FcChar8* fullName = nullptr;
-        for (int n = 0; FcPatternGetString(font, FC_FULLNAME, n, &fullName) == FcResultMatch; ++n) {
-            if (!fullName || FcStrCmpIgnoreCase(fullName, key) != 0) continue;
-            FcChar8* file = nullptr;
-            if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || !file) break;
-            int index = 0;
-            if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
-            out->file = reinterpret_cast<const char*>(file);
-            out->index = index;
-            out->fullName = reinterpret_cast<const char*>(fullName);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ReadWholeFile(const char* name, std::vector<uint8_t>* out) {
-    qbFilePtr file(FileOpen(name, kFileModeRead, nullptr));
-    if (!file) return false;
-    const int64_t size = GetFileSize(file.get());
-    if (size <= 0 || size > kMaxMemoryFontBytes) return false;
-    try {
-        out->resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return FileRead(file.get(), out->data(), out->size()) == out->size();
-}
-
-void AppendUtf8(uint32_t c, std::string* out) {
-    if (c < 0x80) {
-        *out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        *out += static_cast<char>(0xC0 | c >> 6);
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *out += static_cast<char>(0xE0 | c >> 12);
-        *out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The full name of the "name" table (id 4), preferably the Windows English
-// one; the family and style names when the table has none.
-std::string FullNameOf(FT_Face face) {
-    std::string best;
-    int bestRank = 0;
-    const FT_UInt count = FT_Get_Sfnt_Name_Count(face);
-    for (FT_UInt i = 0; i < count; ++i) {
-        FT_SfntName entry;
-        if (FT_Get_Sfnt_Name(face, i, &entry) != 0 || entry.name_id != TT_NAME_ID_FULL_NAME) continue;
-        const bool windows = entry.platform_id == TT_PLATFORM_MICROSOFT;
-        const bool unicode = entry.platform_id == TT_PLATFORM_APPLE_UNICODE;
-        const bool mac = entry.platform_id == TT_PLATFORM_MACINTOSH && entry.encoding_id == TT_MAC_ID_ROMAN;
-        if (!windows && !unicode && !mac) continue;
-        const int rank = windows && entry.language_id == TT_MS_LANGID_ENGLISH_UNITED_STATES ? 3 : windows ? 2 : 1;
-        if (rank <= bestRank) continue;
-        std::string name;
-        if (mac) {
-            for (FT_UInt k = 0; k < entry.string_len; ++k) AppendUtf8(entry.string[k] < 0x80 ? entry.string[k] : '?', &name);
-        } else {
-            // UTF-16BE; a surrogate pair stands for one character outside the BMP, kept as '?'.
-            for (FT_UInt k = 0; k + 1 < entry.string_len; k += 2) {
-                const uint32_t unit = uint32_t{entry.string[k]} << 8 | entry.string[k + 1];
-                if (unit >= 0xDC00 && unit < 0xE000) continue;
-                AppendUtf8(unit >= 0xD800 && unit < 0xDC00 ? '?' : unit, &name);
-            }
-        }
-        if (name.empty()) continue;
-        best = name;
-        bestRank = rank;
-    }
-    if (best.empty() && face->family_name) {
-        best = face->family_name;
-        if (face->style_name && std::string(face->style_name) != "Regular") best += std::string(" ") + face->style_name;
-    }
-    return best;
-}
+// Sizes whose "A" a file remembers (about 40 bytes each).
+constexpr size_t kMaxKnownSizes = 4096;
 
 // Rows of the "A" at this size, as FreeType presets them for a rendering
 // in the default mode; -1 when the size or the glyph does not load.
-int64_t RowsOfA(FT_Face face, FT_UInt indexOfA, int32_t size) {
-    if (FT_Set_Char_Size(face, 0, FT_F26Dot6{size} * 64, 72, 72) != 0) return -1;
-    if (FT_Load_Glyph(face, indexOfA, FT_LOAD_DEFAULT) != 0) return -1;
-    return face->glyph->bitmap.rows;
+int64_t RowsOfA(qbNativeFontFile* file, int32_t size) {
+    if (auto it = file->rowsOfA.find(size); it != file->rowsOfA.end()) return it->second;
+    if (!SetFaceSize(file, size)) return -1;
+    if (FT_Load_Glyph(file->face, file->indexOfA, FT_LOAD_DEFAULT) != 0) return -1;
+    const int64_t rows = file->face->glyph->bitmap.rows;
+    try {
+        if (file->rowsOfA.size() >= kMaxKnownSizes) file->rowsOfA.clear();
+        file->rowsOfA.emplace(size, rows);
+    } catch (const std::bad_alloc&) {
+    }
+    return rows;
 }
 
 // Whether FreeType can render every glyph of the face at the size set, in
@@ -193,54 +64,74 @@ bool FitsRaster(FT_Face face) {
 void ReleaseFace(qbNativeFontFace* face) {
     if (!face) return;
     std::unique_ptr<qbNativeFontFace> owner(face);
-    if (owner->face) {
-        FT_Done_Face(owner->face);
-        ReleaseLibrary();
-    }
+    FreeGlyphs(face, false);
+    ReleaseFontFile(owner->file);
 }
 
 }  // namespace
 
-FT_Library AcquireLibrary() {
-    LibraryState& s = Lib();
-    if (!s.library && FT_Init_FreeType(&s.library) != 0) {
-        s.library = nullptr;
-        return nullptr;
-    }
-    ++s.users;
-    return s.library;
-}
-
-void ReleaseLibrary() {
-    LibraryState& s = Lib();
-    if (s.users > 0 && --s.users == 0) {
-        FT_Done_FreeType(s.library);
-        s.library = nullptr;
-    }
-}
-
-int32_t SizeOnA(FT_Face face, int32_t pixelHeight) {
+int32_t SizeOnA(qbNativeFontFile* file, int32_t pixelHeight) {
+    FT_Face face = file->face;
     const int64_t span = int64_t{face->ascender} - face->descender;
-    const int64_t em = face->units_per_EM > 0 ? face->units_per_EM : 1;
-    const double first = span > 0 ? static_cast<double>(pixelHeight) * static_cast<double>(em) / static_cast<double>(span)
-                                   : pixelHeight;
-    int32_t size = static_cast<int32_t>(std::clamp(std::lround(first), 1L, static_cast<long>(kMaxPointSize)));
+    const double em = face->units_per_EM > 0 ? face->units_per_EM : 1;
+    const double first = span > 0 ? static_cast<double>(pixelHeight) * em / static_cast<double>(span) : pixelHeight;
+    const auto pointSize = [](double size) {
+        return static_cast<int32_t>(std::clamp(std::lround(size), 1L, static_cast<long>(kMaxPointSize)));
+    };
+    const int32_t firstSize = pointSize(first);
     // A face without a visible "A" has nothing to measure: the first size stays.
-    const FT_UInt indexOfA = FT_Get_Char_Index(face, 'A');
-    if (indexOfA == 0) return size;
-    int64_t rows = RowsOfA(face, indexOfA, size);
-    if (rows <= 0) return size;
+    if (file->indexOfA == 0) return firstSize;
+    // The unhinted outline gives the "A"'s rows at any size without loading
+    // it: hinting moves its top and bottom by a row or so, so where the
+    // outline is far from the height at the first size, that is the side
+    // the answer lies on, and its size is within a step or two of where the
+    // outline spans the height. Only those few sizes are loaded.
+    const double outlineRows = static_cast<double>(file->aTop - file->aBottom);
     int direction = 0;
-    for (int step = 0; step < kMaxSizeSteps && rows != pixelHeight; ++step) {
-        const int wanted = rows < pixelHeight ? 1 : -1;
-        if (direction == -wanted) break;  // the search would turn back
-        direction = wanted;
+    if (outlineRows > 0) {
+        const double atFirst = outlineRows * firstSize / em;
+        if (std::abs(atFirst - pixelHeight) > 2 + pixelHeight / 8.0) direction = atFirst < pixelHeight ? 1 : -1;
+    }
+    if (direction == 0) {
+        const int64_t rows = RowsOfA(file, firstSize);
+        if (rows <= 0 || rows == pixelHeight) return firstSize;
+        direction = rows < pixelHeight ? 1 : -1;
+    }
+    // The first size whose "A" reaches the height, or passes it, on the way
+    // from the first size.
+    const auto reaches = [&](int64_t rows) { return direction > 0 ? rows >= pixelHeight : rows <= pixelHeight; };
+    int32_t size = firstSize;
+    if (outlineRows > 0) {
+        // The size where the outline first reaches the height is the answer
+        // but for hinting: its neighbour on the first size's side is loaded
+        // first, so that the search, and the face, end on the answer.
+        const double exact = pixelHeight * em / outlineRows;
+        const int32_t guess = pointSize(direction > 0 ? std::ceil(exact) : std::floor(exact));
+        const int32_t before = guess - direction;
+        if ((before - firstSize) * direction > 0) {
+            const int64_t rows = RowsOfA(file, before);
+            if (rows >= 0) size = before;
+            if (rows >= 0 && reaches(rows)) {
+                for (int step = 0; step < kMaxSizeSteps; ++step) {
+                    const int32_t back = size - direction;
+                    if (back == firstSize) break;
+                    const int64_t backRows = RowsOfA(file, back);
+                    if (backRows < 0 || !reaches(backRows)) break;
+                    size = back;
+                }
+                return size;
+            }
+        } else if (before == firstSize) {
+            size = before;
+        }
+    }
+    for (int step = 0; step < kMaxSizeSteps; ++step) {
         const int32_t next = size + direction;
         if (next < 1 || next > kMaxPointSize) break;
-        const int64_t nextRows = RowsOfA(face, indexOfA, next);
-        if (nextRows < 0) break;
+        const int64_t rows = RowsOfA(file, next);
+        if (rows < 0) break;
         size = next;
-        rows = nextRows;
+        if (reaches(rows)) break;
     }
     return size;
 }
@@ -248,39 +139,22 @@ int32_t SizeOnA(FT_Face face, int32_t pixelHeight) {
 int OpenNativeFont(const char* name, int pixelHeight, qbNativeFont* font) {
     if (!name || !font || pixelHeight < 1) return 0;
     auto face = std::unique_ptr<qbNativeFontFace, void (*)(qbNativeFontFace*)>(nullptr, ReleaseFace);
+    std::string fullName;
     try {
         face.reset(new qbNativeFontFace);
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    std::string fullName;
-    std::string file;
-    int index = 0;
-    if (IsChunkName(name)) {
-        if (!ReadWholeFile(name, &face->memory)) return 0;
-    } else {
-        InstalledFont found;
-        if (!FindInstalledFont(name, &found)) return 0;
-        file = found.file;
-        index = found.index;
-        fullName = found.fullName;
-    }
-    FT_Library library = AcquireLibrary();
-    if (!library) return 0;
-    const FT_Error error =
-        face->memory.empty()
-            ? FT_New_Face(library, file.c_str(), index, &face->face)
-            : FT_New_Memory_Face(library, face->memory.data(), static_cast<FT_Long>(face->memory.size()), 0, &face->face);
-    if (error != 0 || !face->face) {
-        face->face = nullptr;
-        ReleaseLibrary();
-        return 0;
-    }
-    if (!FT_IS_SCALABLE(face->face)) return 0;
-    if (!face->memory.empty()) fullName = FullNameOf(face->face);
-    const int32_t size = SizeOnA(face->face, pixelHeight);
-    if (FT_Set_Char_Size(face->face, 0, FT_F26Dot6{size} * 64, 72, 72) != 0 || !FitsRaster(face->face)) return 0;
-    const FT_Size_Metrics& m = face->face->size->metrics;
+    face->file = AcquireFontFile(name, &fullName);
+    if (!face->file) return 0;
+    FT_Face ft = face->file->face;
+    // The last text of another size of the face may have left its scale.
+    FT_Set_Transform(ft, nullptr, nullptr);
+    const int32_t size = SizeOnA(face->file, pixelHeight);
+    if (!SetFaceSize(face->file, size) || !FitsRaster(ft)) return 0;
+    const FT_Size_Metrics& m = ft->size->metrics;
+    face->pointSize = size;
+    face->yScale = m.y_scale;
     font->name = fullName;
     font->pointSize = size;
     font->ascent = static_cast<int32_t>((m.ascender + 63) >> 6);

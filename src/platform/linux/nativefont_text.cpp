@@ -1,6 +1,8 @@
 // Measuring and drawing with native fonts: the text converted code point by
 // code point (no shaping, no kerning), each glyph rendered once per style
 // and scale and kept, laid out on its hinted whole-pixel advance.
+#include <malloc.h>
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
@@ -24,8 +26,15 @@ constexpr uint32_t kStyleBold = 2;
 constexpr uint32_t kStyleItalic = 4;
 constexpr uint32_t kStyleUnderline = 8;
 constexpr uint32_t kStyleAntialias = 16;
-// The cache starts over when it holds this many glyphs.
+// A font's glyphs start over when it holds this many, or this many bytes.
 constexpr size_t kMaxCachedGlyphs = 4096;
+constexpr size_t kMaxCachedGlyphBytes = size_t{16} << 20;
+// What a kept glyph costs beside its coverage (its node in the map).
+constexpr size_t kGlyphRecordBytes = sizeof(qbNativeGlyph) + 4 * sizeof(void*);
+// Freeing this many bytes of glyphs gives the heap's free pages back, when
+// the script frees them or when fonts close.
+constexpr size_t kTrimAfterBytes = size_t{1} << 20;
+constexpr size_t kTrimAfterClosedBytes = size_t{16} << 20;
 // The largest drawing buffer, in bytes.
 constexpr int64_t kMaxBufferBytes = int64_t{1} << 28;
 // A buffer up to this size stays for the next text.
@@ -77,20 +86,24 @@ int32_t ScaledUp(int32_t value, double scale) { return Clamp32(static_cast<int64
 FT_Fixed ToFixed(double v) { return static_cast<FT_Fixed>(std::lround(std::clamp(v, -32767.0, 32767.0) * 65536.0)); }
 
 void ForgetGlyphs(qbNativeFontFace* f) {
-    f->glyphs.clear();
-    f->latin = {};
+    std::unordered_map<uint64_t, qbNativeGlyph>().swap(f->glyphs);
+    f->latin.reset();
+    f->glyphBytes = 0;
 }
 
-// The scale is the font layer's to change between operations: a new one
-// makes the kept glyphs stale.
-void ApplyScale(qbNativeFont* font) {
+// The face is shared by every size of its file: each operation sets its
+// own scale, and its size before it renders a glyph. The scale is the font
+// layer's to change between operations: a new one makes the kept glyphs
+// stale.
+void Activate(qbNativeFont* font) {
     qbNativeFontFace* f = font->face;
-    if (f->cachedXScale == font->xScale && f->cachedYScale == font->yScale) return;
-    ForgetGlyphs(f);
-    f->cachedXScale = font->xScale;
-    f->cachedYScale = font->yScale;
+    if (f->cachedXScale != font->xScale || f->cachedYScale != font->yScale) {
+        ForgetGlyphs(f);
+        f->cachedXScale = font->xScale;
+        f->cachedYScale = font->yScale;
+    }
     FT_Matrix m{ToFixed(font->xScale), 0, 0, ToFixed(font->yScale)};
-    FT_Set_Transform(f->face, &m, nullptr);
+    FT_Set_Transform(f->file->face, &m, nullptr);
 }
 
 bool CopyCoverage(const FT_Bitmap& bm, qbNativeGlyph* g) {
@@ -131,7 +144,8 @@ const qbNativeGlyph* RenderedGlyph(qbNativeFontFace* f, FT_UInt index, uint32_t 
     const uint64_t key = uint64_t{index} | uint64_t{bits} << 32;
     if (auto it = f->glyphs.find(key); it != f->glyphs.end()) return &it->second;
     const bool antialias = (style & kStyleAntialias) != 0;
-    FT_Face face = f->face;
+    FT_Face face = f->file->face;
+    if (!SetFaceSize(f->file, f->pointSize)) return nullptr;
     if (FT_Load_Glyph(face, index, antialias ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO) != 0) return nullptr;
     FT_GlyphSlot slot = face->glyph;
     if (style & kStyleBold) FT_GlyphSlot_Embolden(slot);
@@ -142,18 +156,29 @@ const qbNativeGlyph* RenderedGlyph(qbNativeFontFace* f, FT_UInt index, uint32_t 
     g.top = slot->bitmap_top;
     g.advance = static_cast<int32_t>((slot->advance.x + 32) >> 6);
     if (!CopyCoverage(slot->bitmap, &g)) return nullptr;
+    const size_t bytes = g.coverage.size() + kGlyphRecordBytes;
     try {
-        return &f->glyphs.emplace(key, std::move(g)).first->second;
+        const qbNativeGlyph* kept = &f->glyphs.emplace(key, std::move(g)).first->second;
+        f->glyphBytes += bytes;
+        return kept;
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
 const qbNativeGlyph* GlyphOf(qbNativeFontFace* f, uint32_t code, uint32_t style) {
-    if (code >= 256) return RenderedGlyph(f, FT_Get_Char_Index(f->face, code), style);
+    FT_Face face = f->file->face;
+    if (code >= 256) return RenderedGlyph(f, FT_Get_Char_Index(face, code), style);
+    if (!f->latin) {
+        try {
+            f->latin = std::make_unique<qbNativeLatinGlyphs>();
+        } catch (const std::bad_alloc&) {
+            return RenderedGlyph(f, FT_Get_Char_Index(face, code), style);
+        }
+    }
     const size_t kind = (style & kStyleBold ? 1 : 0) | (style & kStyleItalic ? 2 : 0) | (style & kStyleAntialias ? 4 : 0);
-    const qbNativeGlyph*& slot = f->latin[kind][code];
-    if (!slot) slot = RenderedGlyph(f, FT_Get_Char_Index(f->face, code), style);
+    const qbNativeGlyph*& slot = (*f->latin)[kind][code];
+    if (!slot) slot = RenderedGlyph(f, FT_Get_Char_Index(face, code), style);
     return slot;
 }
 
@@ -192,50 +217,6 @@ struct Layout {
     }
 };
 
-int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, Layout* out) {
-    if (!font || !font->face || !font->face->face) return ERR_ATSUI;
-    if (length > kMaxTextBytes) return ERR_INTERNAL;
-    if (length < 0 || (!text && length > 0)) length = 0;
-    qbNativeFontFace* f = font->face;
-    out->Reset();
-    f->codes.clear();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
-    try {
-        if (utf8) {
-            if (!DecodeUtf8(bytes, static_cast<size_t>(length), &f->codes)) return ERR_TEXTCONVERT;
-        } else {
-            f->codes.assign(bytes, bytes + length);
-        }
-        out->glyphs.reserve(f->codes.size());
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
-    if (f->glyphs.size() > kMaxCachedGlyphs) ForgetGlyphs(f);
-    ApplyScale(font);
-    int64_t pen = 0;
-    for (uint32_t code : f->codes) {
-        const qbNativeGlyph* g = GlyphOf(f, code, style);
-        if (!g) return ERR_ATSUI;
-        out->glyphs.push_back({g, pen});
-        out->AddInk(pen + g->left, -int64_t{g->top}, pen + g->left + g->width, int64_t{g->rows} - g->top);
-        pen += g->advance;
-    }
-    out->width = pen;
-    if ((style & kStyleUnderline) && pen > 0) {
-        // Position and thickness from the face, the position being the
-        // middle of the stroke.
-        FT_Face face = f->face;
-        const double yScale = face->size->metrics.y_scale / 65536.0 * font->yScale;
-        const double position = face->underline_position * yScale / 64.0;
-        const double thickness = std::max(face->underline_thickness * yScale / 64.0, 1.0);
-        out->underline = true;
-        out->underlineRows = std::max<int64_t>(std::llround(thickness), 1);
-        out->underlineTop = std::llround(-position - thickness / 2);
-        out->AddInk(0, out->underlineTop, pen, out->underlineTop + out->underlineRows);
-    }
-    return 0;
-}
-
 // One glyph's box, or the underline's (no glyph), in the layout's
 // coordinates, cut to the rows the text may reach.
 struct Piece {
@@ -252,6 +233,69 @@ struct Group {
     size_t begin, end;
     int64_t x0, x1, y0, y1;
 };
+
+// The layout and the pieces of the text drawn last, the text's code points
+// and the buffer that glyphs that meet are painted into: one set for the
+// engine, kept so that each line does not allocate them again (the engine
+// runs on the main thread only).
+struct Scratch {
+    Layout layout;
+    std::vector<Piece> pieces;
+    std::vector<Group> groups;
+    std::vector<uint32_t> codes;
+    std::vector<uint8_t> buffer;
+    size_t untrimmed = 0;  // glyph bytes freed since the heap was trimmed
+};
+
+Scratch& Reused() {
+    static Scratch scratch;
+    return scratch;
+}
+
+int LayOut(qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, Layout* out) {
+    if (!font || !font->face || !font->face->file) return ERR_ATSUI;
+    if (length > kMaxTextBytes) return ERR_INTERNAL;
+    if (length < 0 || (!text && length > 0)) length = 0;
+    qbNativeFontFace* f = font->face;
+    std::vector<uint32_t>& codes = Reused().codes;
+    out->Reset();
+    codes.clear();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+    try {
+        if (utf8) {
+            if (!DecodeUtf8(bytes, static_cast<size_t>(length), &codes)) return ERR_TEXTCONVERT;
+        } else {
+            codes.assign(bytes, bytes + length);
+        }
+        out->glyphs.reserve(codes.size());
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    if (f->glyphs.size() > kMaxCachedGlyphs || f->glyphBytes > kMaxCachedGlyphBytes) ForgetGlyphs(f);
+    Activate(font);
+    int64_t pen = 0;
+    for (uint32_t code : codes) {
+        const qbNativeGlyph* g = GlyphOf(f, code, style);
+        if (!g) return ERR_ATSUI;
+        out->glyphs.push_back({g, pen});
+        out->AddInk(pen + g->left, -int64_t{g->top}, pen + g->left + g->width, int64_t{g->rows} - g->top);
+        pen += g->advance;
+    }
+    out->width = pen;
+    if ((style & kStyleUnderline) && pen > 0) {
+        // Position and thickness from the face, the position being the
+        // middle of the stroke.
+        FT_Face face = f->file->face;
+        const double yScale = static_cast<double>(f->yScale) / 65536.0 * font->yScale;
+        const double position = face->underline_position * yScale / 64.0;
+        const double thickness = std::max(face->underline_thickness * yScale / 64.0, 1.0);
+        out->underline = true;
+        out->underlineRows = std::max<int64_t>(std::llround(thickness), 1);
+        out->underlineTop = std::llround(-position - thickness / 2);
+        out->AddInk(0, out->underlineTop, pen, out->underlineTop + out->underlineRows);
+    }
+    return 0;
+}
 
 bool GatherPieces(const Layout& layout, int64_t rowsFrom, int64_t rowsTo, std::vector<Piece>* pieces,
                   std::vector<Group>* groups) {
@@ -308,19 +352,6 @@ void PaintGroup(const std::vector<Piece>& pieces, const Group& group, uint8_t* b
     }
 }
 
-// The layout and the pieces of the text drawn last, kept so that each line
-// does not allocate them again (the engine runs on the main thread only).
-struct Scratch {
-    Layout layout;
-    std::vector<Piece> pieces;
-    std::vector<Group> groups;
-};
-
-Scratch& Reused() {
-    static Scratch scratch;
-    return scratch;
-}
-
 }  // namespace
 
 int MeasureNativeText(qbNativeFont* font, const char* text, int length, uint32_t style, int utf8, qbTextExtents* out) {
@@ -355,7 +386,7 @@ int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x,
     const bool direct = antialias && toPlane && area.x == 0 && area.y == 0;
     const int64_t rowsFrom = direct ? layout.top : -int64_t{ScaledUp(font->ascent, font->yScale)};
     const int64_t rowsTo = direct ? layout.bottom : rowsFrom + ScaledUp(font->height, font->yScale);
-    qbNativeFontFace* f = font->face;
+    std::vector<uint8_t>& buffer = Reused().buffer;
     std::vector<Piece>& pieces = Reused().pieces;
     std::vector<Group>& groups = Reused().groups;
     if (!GatherPieces(layout, rowsFrom, rowsTo, &pieces, &groups)) return ERR_MEM;
@@ -364,7 +395,7 @@ int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x,
         if (g.end - g.begin > 1 || !pieces[g.begin].glyph) largest = std::max(largest, (g.x1 - g.x0) * (g.y1 - g.y0));
     if (largest > kMaxBufferBytes) return ERR_MEM;
     try {
-        f->buffer.resize(static_cast<size_t>(largest));
+        buffer.resize(static_cast<size_t>(largest));
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
@@ -384,14 +415,41 @@ int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x,
             c.data = first.glyph->coverage.data() + static_cast<size_t>(first.y0 - first.gy) * first.glyph->width;
             c.rowBytes = first.glyph->width;
         } else {
-            PaintGroup(pieces, g, f->buffer.data());
-            c.data = f->buffer.data();
+            PaintGroup(pieces, g, buffer.data());
+            c.data = buffer.data();
             c.rowBytes = c.width;
         }
         sink(c);
     }
-    if (f->buffer.capacity() > kKeptBufferBytes) std::vector<uint8_t>().swap(f->buffer);
+    if (buffer.capacity() > kKeptBufferBytes) std::vector<uint8_t>().swap(buffer);
     return 0;
+}
+
+void FreeGlyphs(qbNativeFontFace* face, bool giveBack) {
+    if (!face) return;
+    size_t& untrimmed = Reused().untrimmed;
+    untrimmed += face->glyphBytes;
+    ForgetGlyphs(face);
+    // Large glyphs come from the heap's middle once the allocator has seen
+    // blocks of their size freed, and glyphs of ever-new sizes seldom fit
+    // the holes that older ones left: their pages go back to the system
+    // only when asked, at once when the script frees the glyphs, else once
+    // enough has been freed (each time would fault the pages in again).
+    if (untrimmed >= (giveBack ? kTrimAfterBytes : kTrimAfterClosedBytes)) {
+        malloc_trim(0);
+        untrimmed = 0;
+    }
+}
+
+void FreeNativeGlyphCache(qbNativeFont* font) {
+    if (font) FreeGlyphs(font->face, true);
+}
+
+size_t NativeFontBytes(const qbNativeFont* font) {
+    if (!font || !font->face) return 0;
+    const qbNativeFontFace& f = *font->face;
+    return sizeof f + f.glyphBytes + (f.latin ? sizeof(qbNativeLatinGlyphs) : 0) +
+           f.glyphs.bucket_count() * sizeof(void*);
 }
 
 void FillTextOps(qbPlatformOps& ops) {
@@ -399,6 +457,8 @@ void FillTextOps(qbPlatformOps& ops) {
     ops.CloseNativeFont = &CloseNativeFont;
     ops.MeasureNativeText = &MeasureNativeText;
     ops.DrawNativeText = &DrawNativeText;
+    ops.FreeNativeGlyphCache = &FreeNativeGlyphCache;
+    ops.NativeFontBytes = &NativeFontBytes;
     ops.NativeFontEngineAvailable = [] { return 1; };
     ops.NativeFontNoOp = [] { return 0; };
 }
