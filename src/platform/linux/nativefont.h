@@ -6,6 +6,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_GLYPH_H
 
 #include <array>
 #include <cstdint>
@@ -16,15 +17,23 @@
 
 #include "platform/platform_ops.h"
 
-// One rendered glyph: 8-bit coverage (mono glyphs expanded to 0 and 255),
-// its place against the pen and its whole-pixel advance.
+struct NativeGlyphCloser {
+    void operator()(FT_Glyph glyph) const { FT_Done_Glyph(glyph); }
+};
+
+// One rendered glyph: 8-bit coverage, rows of width bytes (mono glyphs
+// expanded to 0 and 255), its place against the pen and its whole-pixel
+// advance. An anti-aliased glyph keeps the bitmap FreeType rendered, taken
+// over rather than copied (a glyph at a large size is megabytes).
 struct qbNativeGlyph {
     int32_t left = 0;
     int32_t top = 0;  // rows above the baseline
     int32_t width = 0;
     int32_t rows = 0;
     int32_t advance = 0;
+    const uint8_t* pixels = nullptr;
     std::vector<uint8_t> coverage;
+    std::unique_ptr<FT_GlyphRec, NativeGlyphCloser> rendered;
 };
 
 // A font file opened once for every size that uses it: one FreeType face,

@@ -155,8 +155,19 @@ const qbNativeGlyph* RenderedGlyph(qbNativeFontFace* f, FT_UInt index, uint32_t 
     g.left = slot->bitmap_left;
     g.top = slot->bitmap_top;
     g.advance = static_cast<int32_t>((slot->advance.x + 32) >> 6);
-    if (!CopyCoverage(slot->bitmap, &g)) return nullptr;
-    const size_t bytes = g.coverage.size() + kGlyphRecordBytes;
+    const FT_Bitmap& bm = slot->bitmap;
+    FT_Glyph taken = nullptr;
+    if (bm.pixel_mode == FT_PIXEL_MODE_GRAY && bm.width > 0 && bm.rows > 0 &&
+        bm.pitch == static_cast<int>(bm.width) && FT_Get_Glyph(slot, &taken) == 0) {
+        g.rendered.reset(taken);
+        g.width = static_cast<int32_t>(bm.width);
+        g.rows = static_cast<int32_t>(bm.rows);
+        g.pixels = reinterpret_cast<FT_BitmapGlyph>(taken)->bitmap.buffer;
+    } else {
+        if (!CopyCoverage(bm, &g)) return nullptr;
+        g.pixels = g.coverage.data();
+    }
+    const size_t bytes = static_cast<size_t>(g.width) * static_cast<size_t>(g.rows) + kGlyphRecordBytes;
     try {
         const qbNativeGlyph* kept = &f->glyphs.emplace(key, std::move(g)).first->second;
         f->glyphBytes += bytes;
@@ -346,7 +357,7 @@ void PaintGroup(const std::vector<Piece>& pieces, const Group& group, uint8_t* b
                 std::fill_n(dst, n, uint8_t{255});
                 continue;
             }
-            const uint8_t* src = p.glyph->coverage.data() + static_cast<size_t>(y - p.gy) * n;
+            const uint8_t* src = p.glyph->pixels + static_cast<size_t>(y - p.gy) * n;
             for (size_t k = 0; k < n; ++k) dst[k] = std::max(dst[k], src[k]);
         }
     }
@@ -412,7 +423,7 @@ int DrawNativeText(qbNativeFont* font, qbBitmap* bitmap, qbBitmap* plane, int x,
         c.x = Clamp32(int64_t{x} + g.x0);
         c.y = Clamp32(baseline + g.y0);
         if (g.end - g.begin == 1 && first.glyph) {
-            c.data = first.glyph->coverage.data() + static_cast<size_t>(first.y0 - first.gy) * first.glyph->width;
+            c.data = first.glyph->pixels + static_cast<size_t>(first.y0 - first.gy) * first.glyph->width;
             c.rowBytes = first.glyph->width;
         } else {
             PaintGroup(pieces, g, buffer.data());
