@@ -683,9 +683,13 @@ std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* r
     return args;
 }
 
-// Each argument position in turn holds each hostile value.
+// Each argument position in turn holds each hostile value, up to one past
+// the most the command takes (beyond that each call ends at the same count
+// check).
 void WalkArguments(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
-    for (int at = 1; at <= kMaxArgs; ++at) {
+    const int most = MostArgs(command);
+    const int last = most < 0 ? kMaxArgs : std::min(kMaxArgs, std::max(most + 1, static_cast<int>(plausible.size())));
+    for (int at = 1; at <= last; ++at) {
         walker.Fresh();
         Call c{command, PaddedTo(plausible, at)};
         for (int h = 0; h < kHostileCount; ++h) {

@@ -194,6 +194,8 @@ const std::vector<int>& FlagResults(const std::string& command);
 // whether one of them is an option table ({options} in the signature).
 const std::vector<int>& TablePlaces(const std::string& command);
 bool TakesOptions(const std::string& command);
+// The most arguments the command takes (-1: no limit, or no entry).
+int MostArgs(const std::string& command);
 
 // A call reaches its main road when it returns, or ends in the error that
 // its road ends in in this world (RoadEnd: a wait ends in the quit that

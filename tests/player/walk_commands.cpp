@@ -358,6 +358,11 @@ const std::vector<int>& TablePlaces(const std::string& command) {
     return e ? e->tables : none;
 }
 
+int MostArgs(const std::string& command) {
+    const SignatureEntry* e = EntryOf(command);
+    return e ? e->maxArgs : kNoUpperBound;
+}
+
 bool TakesOptions(const std::string& command) {
     const SignatureEntry* e = EntryOf(command);
     return e && e->call.find("{options}") != std::string::npos;
