@@ -81,8 +81,10 @@ std::unique_ptr<NativeLock> OpenNativeLock(const char* name, int mode) {
         lock->dir = opendir(full);
         if (!lock->dir) return nullptr;
     } else if (S_ISREG(st.st_mode)) {
-        lock->fd = open(full, O_RDONLY | O_CLOEXEC);
-        if (lock->fd < 0) return nullptr;
+        // Without waiting, and asked again of the descriptor: a FIFO put in
+        // the file's place meanwhile would hold the open until written to.
+        lock->fd = open(full, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (lock->fd < 0 || fstat(lock->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     } else {
         return nullptr;
     }

@@ -19,6 +19,10 @@ enum : uint32_t {
     kFileModeReadWrite = 4,  // create when missing
     kFileModeAdapters = 8,   // file adapters may serve the name
     kFileModeStreamSeek = 16,  // a stream-only adapter file may be sought by reading forward
+    // A FIFO or device may be read as well as a regular file (reading waits
+    // for its writer). Without it a native name opens for reading only when
+    // it is a regular file: loaders and probes never wait on a FIFO.
+    kFileModeAnyKind = 32,
 };
 
 // Seek modes (the script's SEEK_CURRENT, SEEK_BEGINNING, SEEK_END).

@@ -6,7 +6,10 @@
 
 #include <sys/stat.h>
 
+#include "core/chunkname.h"
 #include "core/file.h"
+#include "core/filenames.h"
+#include "core/memfile.h"
 
 namespace {
 
@@ -197,6 +200,16 @@ int GetFileInfo(qbFile* file, qbFileInfo* info) {
     }
     struct stat st;
     if (!s->stream || fstat(fileno(s->stream), &st) != 0) return 0;
+    StatToFileInfo(st, info);
+    return 1;
+}
+
+int DescribeNativeName(const char* name, qbFileInfo* info) {
+    if (!name || !info || IsChunkName(name) || IsMemoryName(name) || GetAdapterList(kPluginCapsFileAdapter))
+        return 0;
+    struct stat st;
+    if (stat(ToSystemPath(name).c_str(), &st) != 0) return 0;
+    *info = qbFileInfo{};
     StatToFileInfo(st, info);
     return 1;
 }

@@ -65,6 +65,10 @@ void AdapterStatToFileInfo(const qbAdapterStat& st, qbFileInfo* info);
 // A fresh stat record whose dates are the start-up date.
 qbAdapterStat PresetAdapterStat();
 
+// Describes a native file by its name, never opening it (a FIFO would hold
+// the open until written to): 1, or 0 for names that file adapters may
+// serve, applet parts, memory files and names that don't exist.
+int DescribeNativeName(const char* name, qbFileInfo* info);
 // Describes an open file: the adapter's FStat, a memory file (the start-up
 // date, flags 15), or fstat of the stream. 1 on success.
 int GetFileInfo(qbFile* file, qbFileInfo* info);

@@ -11,8 +11,10 @@
 #include <new>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "core/chars.h"
 #include "core/chunkname.h"
@@ -119,6 +121,23 @@ size_t Refill(qbFile* f) {
     return got;
 }
 
+// Opens a file to read. Only a regular file opens unless anyKind: a FIFO
+// would hold the open (and every read) until something writes to it, and a
+// device may never end. The kind is asked of the open descriptor, which is
+// opened without waiting, so no name swapped in between gets past. A folder
+// is no file to read either way. With anyKind a FIFO's open waits for its
+// writer, as a reader of it expects.
+FILE* OpenToRead(const std::string& path, bool anyKind) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (anyKind ? 0 : O_NONBLOCK));
+    if (fd < 0) return nullptr;
+    struct stat st;
+    const bool fits = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && (anyKind || S_ISREG(st.st_mode));
+    const int flags = fits ? fcntl(fd, F_GETFL) : -1;
+    FILE* stream = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (!stream) close(fd);
+    return stream;
+}
+
 }  // namespace
 
 std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
@@ -129,7 +148,8 @@ std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
     if (path.empty()) return nullptr;
     auto rec = std::make_unique<StdioFile>();
     const char* how = StdioModeText(mode);
-    rec->stream = std::fopen(path.c_str(), how);
+    const bool writing = mode & (kFileModeWrite | kFileModeReadWrite);
+    rec->stream = writing ? std::fopen(path.c_str(), how) : OpenToRead(path, mode & kFileModeAnyKind);
     if (!rec->stream && (mode & kFileModeReadWrite) && !(mode & kFileModeWrite)) {
         // Read-and-write creates a missing file first.
         if (FILE* created = std::fopen(path.c_str(), "wb")) {
@@ -138,16 +158,9 @@ std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
         }
     }
     if (!rec->stream) return nullptr;
-    // stdio opens a directory for reading and only its reads fail; a
-    // directory is no file to read.
-    struct stat st;
-    if (fstat(fileno(rec->stream), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(rec->stream);
-        return nullptr;
-    }
     char full[PATH_MAX];
     rec->path = FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
-    if ((mode & (kFileModeWrite | kFileModeReadWrite)) == 0) {
+    if (!writing) {
         if (fseeko(rec->stream, 0, SEEK_END) == 0) rec->size = ftello(rec->stream);
         if (fseeko(rec->stream, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
     }

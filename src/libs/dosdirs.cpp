@@ -204,6 +204,9 @@ int cmdGetFileAttributes(ScriptState* L) {
     if (dir && DirCheck(dir.get(), &isDir) == 0 && isDir) {
         ExamineDirHandle(dir.get(), &info);
         path = GetDirHandlePath(dir.get());
+    } else if (DescribeNativeName(name.c_str(), &info)) {
+        dir.reset();
+        path = GetFullPath(name.c_str());
     } else {
         dir.reset();
         qbFilePtr file(FileOpen(name.c_str(), kFileModeRead | kFileModeAdapters, adapter));

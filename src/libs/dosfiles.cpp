@@ -143,7 +143,9 @@ int cmdOpenFile(ScriptState* L) {
     }
     const std::string nameCopy = name;
     PrintMessage(GetMessageText(MSG_OPENINGFILE), VmToCString(L, 2), 1);
-    qbFilePtr file(FileOpen(nameCopy.c_str(), static_cast<uint32_t>(access) | kFileModeAdapters, adapter));
+    // A FIFO's reader waits for its writer here, as cat does.
+    qbFilePtr file(FileOpen(nameCopy.c_str(), static_cast<uint32_t>(access) | kFileModeAdapters | kFileModeAnyKind,
+                            adapter));
     if (!file) {
         PrintFailedMessage();
         SetErrorDetail(VmToCString(L, 2));

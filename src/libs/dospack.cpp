@@ -27,7 +27,8 @@ int ChecksumFile(ScriptState* L, Sum&& sum) {
     if (length == 0) return ERR_WRONGUSAGE;
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kChecksumBlock]);
     if (!block) return ERR_MEM;
-    qbFilePtr file(FileOpen(name, kFileModeRead | kFileModeAdapters, nullptr));
+    // A FIFO is summed once its writer ends it, as a reader of it expects.
+    qbFilePtr file(FileOpen(name, kFileModeRead | kFileModeAdapters | kFileModeAnyKind, nullptr));
     if (!file) {
         SetErrorDetail(name);
         return ERR_READFILE;
