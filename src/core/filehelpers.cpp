@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/fileinfo.h"
+#include "core/replacefile.h"
 
 namespace {
 
@@ -152,11 +153,10 @@ int CopyFileContents(const char* source, const char* adapterTag, const char* des
         }
         file = opened.get();
     }
-    qbFilePtr target(FileOpen(destination, kFileModeWrite, nullptr));
-    if (!target) {
-        SetErrorDetail(destination ? destination : "");
-        return ERR_WRITEFILE;
-    }
+    qbReplaceOptions options;
+    options.source = source;
+    qbReplaceFile target;
+    if (int err = BeginReplaceFile(destination, options, &target)) return err;
     std::array<char, kBlockSize> buffer;
     const int64_t size = GetFileSize(file);
     int64_t remaining = size;
@@ -167,12 +167,12 @@ int CopyFileContents(const char* source, const char* adapterTag, const char* des
             if (remaining < static_cast<int64_t>(want)) want = static_cast<size_t>(remaining);
         }
         const size_t got = FileRead(file, buffer.data(), want);
-        if (got && FileWrite(target.get(), buffer.data(), got) != got) return ERR_WRITE;
+        if (got && FileWrite(target.file.get(), buffer.data(), got) != got) return ERR_WRITE;
         remaining -= static_cast<int64_t>(got);
         if (got < want) {
             if (size != kUnknownFileSize || !FileEof(file)) return ERR_READ;
             break;
         }
     }
-    return FileFlush(target.get()) ? 0 : ERR_WRITE;
+    return CommitReplaceFile(&target);
 }

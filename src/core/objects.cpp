@@ -74,6 +74,10 @@ int RegisterObjectType(qbObject** head, const char* name, uint32_t valueA, int* 
     return 0;
 }
 
+bool IsFileReadByObject(const qbFileId& file) {
+    return file && FindObject([&](const qbObject& o) { return o.readsFrom == file; }) != nullptr;
+}
+
 qbObject* FindObjectByID(int type, ObjectID id) {
     return FindObject([&](const qbObject& o) { return o.type == type && IDOf(o) == id; });
 }

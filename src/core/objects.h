@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/argapi.h"
+#include "core/fileid.h"
 #include "core/objectdata.h"
 
 // The built-in types are numbered 1 to 57 (BGPic 1, sample 2, brush 3 ...
@@ -21,6 +22,9 @@ struct qbObject {
     void* handle = nullptr;  // the record's own address for an automatic id
     ObjectDataList data;
     qbObject* next = nullptr;  // the next object of the same list
+    // The file the object goes on reading while it lives (a from-disk anim,
+    // a video, a music stream), which no command may write over meanwhile.
+    qbFileId readsFrom;
 };
 
 inline ObjectID IDOf(const qbObject& object) { return ObjectID{object.id, object.handle}; }
@@ -47,5 +51,7 @@ int CountObjectsOfType(int type);
 int NextObjectTypeNumber();
 // The registered type of that name (without letter case), or -1.
 int FindObjectTypeByName(const char* name);
+// Whether a registered object goes on reading that file (its readsFrom).
+bool IsFileReadByObject(const qbFileId& file);
 // Frees every registry node; the records stay their libraries'.
 void FreeObjectTypeRegistry();

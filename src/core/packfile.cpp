@@ -125,10 +125,10 @@ int InflatePackFile(const char* magic, const char* sourcePath, const char* targe
         return RunInflate(source, nullptr, static_cast<unsigned char*>(buffer), bufferSize, inflatedSize,
                           consumedLength);
     }
-    // Inflating a pack over itself would write what it is about to read.
-    if (sourcePath && IsSameNativeFile(sourcePath, targetPath)) return ERR_WRONGUSAGE;
+    qbReplaceOptions options;
+    options.source = sourcePath;
     qbReplaceFile target;
-    if (int err = BeginReplaceFile(targetPath, false, &target)) return err;
+    if (int err = BeginReplaceFile(targetPath, options, &target)) return err;
     if (int err = RunInflate(source, target.file.get(), nullptr, 0, inflatedSize, consumedLength)) return err;
     return CommitReplaceFile(&target);
 }

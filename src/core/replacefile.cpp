@@ -14,8 +14,10 @@
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/fileid.h"
 #include "core/filenames.h"
 #include "core/memfile.h"
+#include "core/objects.h"
 #include "core/pluginadapters.h"
 
 namespace {
@@ -54,10 +56,8 @@ int CreateBeside(const std::string& target, std::string* temp) {
 }  // namespace
 
 bool IsSameNativeFile(const char* a, const char* b) {
-    if (!a || !b || IsChunkName(a) || IsChunkName(b) || IsMemoryName(a) || IsMemoryName(b)) return false;
-    struct stat sa, sb;
-    return stat(ToSystemPath(a).c_str(), &sa) == 0 && stat(ToSystemPath(b).c_str(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const qbFileId id = NativeFileIdOf(a);
+    return id && id == NativeFileIdOf(b);
 }
 
 qbReplaceFile::~qbReplaceFile() {
@@ -65,12 +65,25 @@ qbReplaceFile::~qbReplaceFile() {
     if (!temp.empty()) unlink(temp.c_str());
 }
 
-int BeginReplaceFile(const char* name, bool adapters, qbReplaceFile* out) {
-    const bool inPlace = !name || IsChunkName(name) || IsMemoryName(name) ||
-                         (adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr);
+int CheckWriteTarget(const char* name, const char* source) {
+    const qbFileId id = NativeFileIdOf(name);
+    if (id && (id == NativeFileIdOf(source) || IsFileReadByObject(id))) {
+        SetErrorDetail(name);
+        return ERR_WRONGUSAGE;
+    }
+    return 0;
+}
+
+int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplaceFile* out) {
+    if (int err = CheckWriteTarget(name, options.source)) return err;
+    const qbFileId id = NativeFileIdOf(name);
+    struct stat st;
+    const bool special = id && stat(ToSystemPath(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const bool inPlace = !name || special || IsChunkName(name) || IsMemoryName(name) ||
+                         (options.adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr);
     if (inPlace) {
-        const uint32_t mode = adapters ? kFileModeWrite | kFileModeAdapters : kFileModeWrite;
-        out->file.reset(FileOpen(name, mode, nullptr));
+        const uint32_t mode = options.adapters ? kFileModeWrite | kFileModeAdapters : kFileModeWrite;
+        out->file.reset(FileOpen(name, mode, options.adapterTag));
     } else {
         out->target = ResolvedTarget(ToSystemPath(name));
         const int fd = CreateBeside(out->target, &out->temp);
@@ -86,6 +99,11 @@ int BeginReplaceFile(const char* name, bool adapters, qbReplaceFile* out) {
         return ERR_WRITEFILE;
     }
     return 0;
+}
+
+int ReplaceFileDescriptor(const qbReplaceFile& replace) {
+    const qbFile* f = replace.file.get();
+    return f && !f->adapter && !f->memory && f->stdio && f->stdio->stream ? fileno(f->stdio->stream) : -1;
 }
 
 int CommitReplaceFile(qbReplaceFile* replace) {

@@ -22,10 +22,33 @@ struct qbReplaceFile {
     ~qbReplaceFile();
 };
 
-// Opens the file to write name through: a new file in name's folder, or name
-// itself where no rename can replace it (parts of the applet, memory, and,
-// with adapters set while a file adapter is installed, whatever an adapter
-// may serve). 0, or ERR_WRITEFILE with name as the detail.
-int BeginReplaceFile(const char* name, bool adapters, qbReplaceFile* out);
+struct qbReplaceOptions {
+    // A file adapter, when one is installed, may take the name (and writes
+    // it in place); adapterTag chooses among them.
+    bool adapters = false;
+    const char* adapterTag = nullptr;
+    // The file the command reads what it writes from (null: none).
+    const char* source = nullptr;
+};
+
+// Every command that writes a file the script names opens it here:
+// - a name that is the command's own source, or a file that a live object
+//   reads from (a from-disk anim, a video, a music stream), is refused with
+//   ERR_WRONGUSAGE before anything is written: the write would cut what is
+//   being read;
+// - a regular file, or a new one, is written as a new file in name's folder
+//   that takes its place at CommitReplaceFile;
+// - an existing name that is no regular file (a FIFO, a device), a part of
+//   the applet, memory, or a name an adapter may serve is written in place,
+//   so that it stays what it is.
+// 0, ERR_WRONGUSAGE, or ERR_WRITEFILE with name as the detail.
+int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplaceFile* out);
+// The descriptor of the native file being written, for calls the file
+// layer has none of (a copy in the kernel, modes, dates); -1 for others.
+// Bytes written through the file are buffered: flush them first.
+int ReplaceFileDescriptor(const qbReplaceFile& replace);
+// The refusal alone, for writers that open the file themselves (saver
+// plugins): 0, or ERR_WRONGUSAGE with name as the detail.
+int CheckWriteTarget(const char* name, const char* source);
 // Closes the file and puts it in the target's place. 0, or ERR_WRITE.
 int CommitReplaceFile(qbReplaceFile* replace);

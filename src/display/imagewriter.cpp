@@ -17,6 +17,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/pixelformats.h"
+#include "core/replacefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/ilbm.h"
 #include "imaging/imageformats.h"
@@ -42,18 +43,11 @@ size_t FileSink(void* context, const void* data, size_t count) {
     return FileWrite(static_cast<qbFile*>(context), data, count);
 }
 
-int WriteFileError(const char* fileName) {
-    SetErrorDetail(fileName);
-    return ERR_WRITEFILE;
-}
-
 int WriteBMPFile(const uint32_t* pixels, int32_t width, int32_t height, int32_t rowPixels, const char* fileName) {
-    qbFile* file = FileOpen(fileName, kFileModeWrite, nullptr);
-    if (!file) return WriteFileError(fileName);
-    const int err = WriteBMP(qbByteSink{&FileSink, file}, pixels, width, height, rowPixels);
-    const bool closed = FileClose(file) != 0;
-    if (err) return err;
-    return closed ? 0 : ERR_CLOSEFILE;
+    qbReplaceFile out;
+    if (int err = BeginReplaceFile(fileName, qbReplaceOptions{}, &out)) return err;
+    if (int err = WriteBMP(qbByteSink{&FileSink, out.file.get()}, pixels, width, height, rowPixels)) return err;
+    return CommitReplaceFile(&out);
 }
 
 // One BMP row: the blue, green and red bytes of each pixel, four pixels
@@ -117,12 +111,10 @@ int WriteJPEGFile(const uint32_t* pixels, int32_t width, int32_t height, const c
     request.quality = quality;
     WriteJPEG(&request);
     if (request.result) return request.result;
-    qbFile* file = FileOpen(fileName, kFileModeWrite, nullptr);
-    if (!file) return WriteFileError(fileName);
-    const size_t written = FileWrite(file, request.data.get(), request.size);
-    const bool closed = FileClose(file) != 0;
-    if (written != request.size) return ERR_WRITE;
-    return closed ? 0 : ERR_CLOSEFILE;
+    qbReplaceFile out;
+    if (int err = BeginReplaceFile(fileName, qbReplaceOptions{}, &out)) return err;
+    if (FileWrite(out.file.get(), request.data.get(), request.size) != request.size) return ERR_WRITE;
+    return CommitReplaceFile(&out);
 }
 
 }  // namespace
@@ -193,6 +185,7 @@ int WriteImageFile(int32_t format, const uint32_t* pixels, int32_t width, int32_
     case kImageFormatILBM: return WriteILBM(fileName, nullptr, pixels, width, height, width * 4);
     default:
         if (format < kFirstPluginImageFormat || !pluginSaver) return ERR_UNKNOWNIMGOUT;
+        if (int err = CheckWriteTarget(fileName, nullptr)) return err;
         return pluginSaver(qbPluginImageSave{format, pixels, width, height, fileName, keyColour, hasAlpha, options});
     }
 }

@@ -10,6 +10,7 @@
 
 #include "core/file.h"
 #include "core/pixelbuffer.h"
+#include "core/replacefile.h"
 
 struct qbGIFFrameEntry {
     uint32_t delay = 0;     // 1/100 s
@@ -58,7 +59,7 @@ uint32_t GetGIFFrameDelay(const qbGIFReader* reader, uint32_t frame);
 void CloseGIFReader(qbGIFReader* reader);
 
 struct qbGIFWriter {
-    qbFilePtr file;
+    qbReplaceFile output;
     int32_t width = 0, height = 0;
     uint32_t framesWritten = 0;
     std::vector<uint8_t> previous;  // the last differenced frame's indices
@@ -68,8 +69,9 @@ struct qbGIFWriter {
 };
 
 // Creates the file with the header and the global table. 0, ERR_MEM,
-// ERR_WRONGUSAGE (a side outside 1..65535) or ERR_WRITEFILE (the name as
-// detail).
+// ERR_WRONGUSAGE (a side outside 1..65535, or a file being read: see
+// BeginReplaceFile) or ERR_WRITEFILE (the name as detail). The file takes
+// the name's place when the writer closes cleanly.
 int WriteGIF(const char* fileName, const char* adapterTag, int32_t width, int32_t height, qbGIFWriter** out);
 
 struct qbGIFFrame {

@@ -25,7 +25,7 @@ struct Output {
     explicit Output(qbGIFWriter* w) : writer(w) {}
     ~Output() { Flush(); }
     void Flush() {
-        if (used && FileWrite(writer->file.get(), buffer, used) != used) writer->failed = true;
+        if (used && FileWrite(writer->output.file.get(), buffer, used) != used) writer->failed = true;
         used = 0;
     }
     void Byte(int b) {
@@ -211,11 +211,9 @@ int WriteGIF(const char* fileName, const char* adapterTag, int32_t width, int32_
     if (!out || width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF) return ERR_WRONGUSAGE;
     std::unique_ptr<qbGIFWriter> w(new (std::nothrow) qbGIFWriter);
     if (!w) return ERR_MEM;
-    w->file.reset(FileOpen(fileName, kFileModeWrite, adapterTag));
-    if (!w->file) {
-        SetErrorDetail(fileName ? fileName : "");
-        return ERR_WRITEFILE;
-    }
+    qbReplaceOptions options;
+    options.adapterTag = adapterTag;
+    if (int err = BeginReplaceFile(fileName, options, &w->output)) return err;
     w->width = width;
     w->height = height;
     {
@@ -332,6 +330,5 @@ int CloseGIFWriter(qbGIFWriter* w) {
         Output o(w);
         o.Byte(0x3B);
     }
-    const bool closed = FileClose(w->file.release()) != 0;
-    return w->failed || !closed ? ERR_WRITE : 0;
+    return w->failed || CommitReplaceFile(&w->output) != 0 ? ERR_WRITE : 0;
 }

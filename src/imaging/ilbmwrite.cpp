@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "imaging/ilbm.h"
 
 namespace {
@@ -87,12 +88,11 @@ int WriteILBM(const char* fileName, const char* adapterTag, const uint32_t* pixe
     PutBE(&header, static_cast<uint32_t>(total), 4);
     std::memcpy(out.data(), header.data(), header.size());
 
-    qbFilePtr file(FileOpen(fileName, kFileModeWrite | kFileModeAdapters, adapterTag));
-    if (!file) {
-        SetErrorDetail(fileName ? fileName : "");
-        return ERR_WRITEFILE;
-    }
-    const bool written = FileWrite(file.get(), out.data(), out.size()) == out.size();
-    const bool closed = FileClose(file.release()) != 0;
-    return written && closed ? 0 : ERR_WRITE;
+    qbReplaceOptions options;
+    options.adapters = true;
+    options.adapterTag = adapterTag;
+    qbReplaceFile file;
+    if (int err = BeginReplaceFile(fileName, options, &file)) return err;
+    if (FileWrite(file.file.get(), out.data(), out.size()) != out.size()) return ERR_WRITE;
+    return CommitReplaceFile(&file);
 }

@@ -31,7 +31,8 @@ struct qbPNGRequest {
     int32_t byteOrder = 0;
     // Set: the file is appended here and fileName is not used.
     std::vector<uint8_t>* memory = nullptr;
-    int result = 0;        // 0, ERR_MEM, ERR_WRITEFILE (no detail)
+    // 0, ERR_MEM, ERR_WRITEFILE (no detail) or a refusal of BeginReplaceFile
+    int result = 0;
 };
 void WritePNG(qbPNGRequest* request);
 

@@ -10,6 +10,7 @@
 
 #include "core/errcodes.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "imaging/imageformats.h"
 
 namespace {
@@ -92,16 +93,17 @@ void WritePNG(qbPNGRequest* request) {
     if (!r.pixels || r.width <= 0 || r.height <= 0 ||
         static_cast<int64_t>(r.strideBytes) < static_cast<int64_t>(r.width) * 4)
         return;
-    qbFilePtr file;
+    qbReplaceFile out;
     if (!r.memory) {
-        file.reset(FileOpen(r.fileName, kFileModeWrite, r.adapterTag));
-        if (!file) {
-            r.result = ERR_WRITEFILE;
+        qbReplaceOptions options;
+        options.adapterTag = r.adapterTag;
+        if (int err = BeginReplaceFile(r.fileName, options, &out)) {
+            r.result = err;
             return;
         }
     }
     PngWriteState s;
-    s.file = file.get();
+    s.file = out.file.get();
     s.request = &r;
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s, &PngError, &PngWarning);
     if (!s.png) return;
@@ -110,6 +112,6 @@ void WritePNG(qbPNGRequest* request) {
     if (!s.info) return;
     png_set_write_fn(s.png, &s, &PngWriteData, &PngFlush);
     if (!WriteAll(&s)) return;
-    if (file && !FileClose(file.release())) return;
+    if (out.file && CommitReplaceFile(&out) != 0) return;
     r.result = 0;
 }

@@ -26,6 +26,7 @@
 #include "core/filenames.h"
 #include "core/fileops.h"
 #include "core/linkedfile.h"
+#include "core/replacefile.h"
 #include "core/settings.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
@@ -219,38 +220,27 @@ struct Copy : Walk {
         return r == 1 ? Answer::Abort : Answer::Go;
     }
 
-    // Copies the bytes of the open source into a new file beside dest that
-    // replaces dest only once complete, so a failure keeps the old one.
+    // Copies the bytes of the open source over dest (see BeginReplaceFile:
+    // a new file beside a regular dest replaces it only once complete, so a
+    // failure keeps the old one; a FIFO or device is written in place).
     int Bytes(qbFile* in, const std::string& source, const std::string& dest, const qbFileInfo& info,
               Answer* answer) {
-        const std::string target = ToSystemPath(dest.c_str());
-        const size_t slash = target.find_last_of('/');
-        const size_t cut = slash == std::string::npos ? 0 : slash + 1;
-        std::string temp;
-        temp.append(target, 0, cut);
-        temp.push_back('.');
-        temp.append(target, cut, std::string::npos);
-        temp.append(".XXXXXX");
-        const int fd = mkstemp(temp.data());
-        if (fd < 0) {
-            SetErrorDetail(dest.c_str());
-            return ERR_WRITEFILE;
-        }
+        qbReplaceOptions options;
+        options.source = source.c_str();
+        qbReplaceFile out;
+        if (int err = BeginReplaceFile(dest.c_str(), options, &out)) return err;
+        // Only a new file of our own takes the source's mode and dates.
+        const int fd = out.temp.empty() ? -1 : ReplaceFileDescriptor(out);
         const size_t blockSize = HasCallback() ? kCallbackBlock : kPlainBlock;
         std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize]);
         int err = block ? 0 : ERR_MEM;
         int64_t copied = 0;
-        const bool kernel = !err && !HasCallback() && !in->adapter && !in->memory && !IsChunkName(source.c_str()) &&
-                            KernelCopy(source, fd, &copied, &err);
+        const bool kernel = !err && fd >= 0 && !HasCallback() && !in->adapter && !in->memory &&
+                            !IsChunkName(source.c_str()) && KernelCopy(source, fd, &copied, &err);
         while (!err && !kernel) {
             const size_t got = FileRead(in, block.get(), blockSize);
             if (got == 0) break;
-            for (size_t done = 0; done < got && !err;) {
-                const ssize_t n = write(fd, block.get() + done, got - done);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) err = ERR_WRITE;
-                else done += static_cast<size_t>(n);
-            }
+            if (FileWrite(out.file.get(), block.get(), got) != got) err = ERR_WRITE;
             copied += static_cast<int64_t>(got);
             if (!err && HasCallback() && StatusMessage(source, dest, copied, info.size) == Answer::Abort) {
                 *answer = Answer::Abort;
@@ -258,17 +248,15 @@ struct Copy : Walk {
             }
         }
         if (!err && *answer != Answer::Abort && info.size >= 0 && copied < info.size) err = ERR_READ;
-        const bool complete = !err && *answer != Answer::Abort;
-        if (complete) {
+        if (err || *answer == Answer::Abort) return err;
+        if (fd >= 0) {
+            if (!FileFlush(out.file.get())) return ERR_WRITE;
             fchmod(fd, static_cast<mode_t>(FileAttrToMode(info.protection)));
             const timespec times[2] = {{static_cast<time_t>(info.accessTime), 0},
                                        {static_cast<time_t>(info.modifyTime), 0}};
             futimens(fd, times);
         }
-        if (close(fd) != 0 && complete) err = ERR_WRITE;
-        if (complete && !err && std::rename(temp.c_str(), target.c_str()) != 0) err = ERR_WRITE;
-        if (err || !complete) unlink(temp.c_str());
-        return err;
+        return CommitReplaceFile(&out);
     }
 
     int File(const std::string& source, const std::string& dest, Answer* answer) {

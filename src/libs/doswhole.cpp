@@ -8,6 +8,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
 
@@ -96,13 +97,12 @@ int cmdStringToFile(ScriptState* L) {
     size_t length = 0;
     const char* text = VmCheckString(L, 1, &length);
     const char* name = VmCheckString(L, 2, nullptr);
-    qbFilePtr file(FileOpen(name, kFileModeWrite | kFileModeAdapters, nullptr));
-    if (!file) {
-        SetErrorDetail(name);
-        return ERR_WRITEFILE;
-    }
-    if (length && FileWrite(file.get(), text, length) != length) return ERR_WRITE;
-    return FileClose(file.release()) ? 0 : ERR_WRITE;
+    qbReplaceOptions options;
+    options.adapters = true;
+    qbReplaceFile file;
+    if (int err = BeginReplaceFile(name, options, &file)) return err;
+    if (length && FileWrite(file.file.get(), text, length) != length) return ERR_WRITE;
+    return CommitReplaceFile(&file);
 }
 
 int cmdFileLines(ScriptState* L) {

@@ -49,9 +49,10 @@ int DeflatePackFile(const char* magic, const char* sourcePath, const char* desti
     }
     qbReplaceFile replacement;
     if (!destination) {
-        // Writing the pack over its own source would read what it wrote.
-        if (IsSameNativeFile(sourcePath, destinationPath)) return ERR_WRONGUSAGE;
-        if (int err = BeginReplaceFile(destinationPath, true, &replacement)) return err;
+        qbReplaceOptions options;
+        options.adapters = true;
+        options.source = sourcePath;
+        if (int err = BeginReplaceFile(destinationPath, options, &replacement)) return err;
         destination = replacement.file.get();
     }
     unsigned char header[kPackHeaderSize] = {};

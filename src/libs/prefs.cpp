@@ -12,6 +12,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "libs/serialize.h"
 #include "platform/platform_ops.h"
 #include "vm/vm.h"
@@ -50,16 +51,9 @@ int WritePrefsFile(ScriptState* L, int idx) {
     if (int err = PrefsPath(L, &path)) return err;
     std::vector<uint8_t> bytes{'P', 'R', 'F', 'S'};
     if (int err = WriteTableStream(L, idx, qbSerialSink{nullptr, &bytes, nullptr})) return err;
-    const std::string temporary = path + ".tmp";
-    qbFile* file = FileOpen(temporary.c_str(), kFileModeWrite, nullptr);
-    if (!file) {
-        SetErrorDetail(temporary.c_str());
-        return ERR_WRITEFILE;
-    }
-    const bool written = FileWrite(file, bytes.data(), bytes.size()) == bytes.size();
-    const bool closed = FileClose(file);
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    qbReplaceFile out;
+    if (int err = BeginReplaceFile(path.c_str(), qbReplaceOptions{}, &out)) return err;
+    if (FileWrite(out.file.get(), bytes.data(), bytes.size()) != bytes.size() || CommitReplaceFile(&out) != 0) {
         SetErrorDetail(path.c_str());
         return ERR_WRITEFILE;
     }

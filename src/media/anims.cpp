@@ -91,6 +91,7 @@ int AllocAnimRecord(NewObjectID id, qbAnimContents* c, qbAnim** out) {
     // Moves of strings and vectors do not allocate.
     r->file = std::move(c->file);
     r->fileName = std::move(c->fileName);
+    if (r->fromDisk) r->readsFrom = NativeFileIdOf(r->fileName.c_str());
     r->loader = std::move(c->loader);
     r->adapter = std::move(c->adapter);
     r->loaderName = std::move(c->loaderName);

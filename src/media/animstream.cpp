@@ -10,6 +10,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/replacefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/gif.h"
 #include "imaging/quantize.h"
@@ -105,6 +106,7 @@ int OpenWriter(const char* fileName, int32_t format, const qbAnimWriterOptions& 
     }
     if (format == kAnimSaveAVI)
         return BeginAVIWriter(fileName, o.fps, s->width, s->height, o.quality, FilePartEx(fileName), &s->avi);
+    if (int err = CheckWriteTarget(fileName, nullptr)) return err;
     return FindAnimSaver(format, fileName, s->width, s->height, o.quality, o.fps, o.useAlpha, &s->pluginHandle,
                          &s->saver, &s->palette);
 }

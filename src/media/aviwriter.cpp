@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/fileops.h"
 #include "core/pixelformats.h"
+#include "core/replacefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/scalebitmap.h"
 #include "media/avilayout.h"
@@ -30,7 +31,7 @@ int64_t LegacyEnd(const qbAVIProgress& p) {
 
 // At the end of the output, where the next chunk goes.
 bool Append(qbAVIWriter& w, const void* data, size_t n) {
-    if (FileWrite(w.file.get(), data, n) != n) return false;
+    if (FileWrite(w.output.file.get(), data, n) != n) return false;
     w.progress->end += static_cast<int64_t>(n);
     return true;
 }
@@ -38,7 +39,7 @@ bool Append(qbAVIWriter& w, const AVIBytes& b) { return Append(w, b.data.data(),
 
 // Somewhere before the end; the file is left at the end again.
 bool PutAt(qbAVIWriter& w, int64_t position, const void* data, size_t n) {
-    qbFile* f = w.file.get();
+    qbFile* f = w.output.file.get();
     return FileSeek(f, position, kSeekBeginning) >= 0 && FileWrite(f, data, n) == n &&
            FileSeek(f, w.progress->end, kSeekBeginning) >= 0;
 }
@@ -51,7 +52,7 @@ bool PutU32At(qbAVIWriter& w, int64_t position, uint32_t value) {
 int Resync(qbAVIWriter& w) {
     if (!w.resync) return 0;
     const qbAVIProgress& p = *w.progress;
-    if (FileSeek(w.file.get(), p.end, kSeekBeginning) < 0) return ERR_WRITE;
+    if (FileSeek(w.output.file.get(), p.end, kSeekBeginning) < 0) return ERR_WRITE;
     if (p.legacyPending && FileSeek(w.legacy.get(), LegacyEnd(p), kSeekBeginning) < 0) return ERR_WRITE;
     w.resync = false;
     return 0;
@@ -220,7 +221,7 @@ bool WriteFrameChunks(qbAVIWriter& w, bool newRIFF, bool newPair) {
         return false;
     // Buffered bytes that no longer fit show up only when they are flushed:
     // a frame counts once its bytes are in the files.
-    if (!FileFlush(w.file.get()) || (p.legacyPending && !FileFlush(w.legacy.get()))) return false;
+    if (!FileFlush(w.output.file.get()) || (p.legacyPending && !FileFlush(w.legacy.get()))) return false;
     ++p.frames;
     ++p.riffFrames;
     p.riffVideoBytes += padded;
@@ -270,11 +271,7 @@ int BeginAVIWriter(const char* fileName, int32_t framesPerSecond, int32_t width,
     w->progress->budget = kAVIFirstRIFFBudget;
 
     try {
-        w->file.reset(FileOpen(w->fileName.c_str(), kFileModeWrite, nullptr));
-        if (!w->file) {
-            SetErrorDetail(w->fileName.c_str());
-            return ERR_WRITEFILE;
-        }
+        if (int err = BeginReplaceFile(w->fileName.c_str(), qbReplaceOptions{}, &w->output)) return err;
         AVIBytes b;
         b.Tag("RIFF");
         b.U32(0);
@@ -340,10 +337,9 @@ int FinishAVIWriter(qbAVIWriter* writer) {
     } catch (const std::bad_alloc&) {
         err = ERR_MEM;
     }
-    const bool closed = FileClose(w->file.release()) != 0;
     DeleteLegacy(*w);
     if (err) return err;
-    return closed ? 0 : ERR_CLOSEFILE;
+    return CommitReplaceFile(&w->output);
 }
 
 void CloseAVIWriter(qbAVIWriter* writer) {

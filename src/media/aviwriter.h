@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "imaging/imageformats.h"
 
 struct qbBitmap;
@@ -68,7 +69,7 @@ struct qbAVIProgress {
 };
 
 struct qbAVIWriter {
-    qbFilePtr file;
+    qbReplaceFile output;
     qbFilePtr legacy;  // the idx1 entries of the first RIFF, collected
     std::string legacyName, fileName, title;
     int32_t width = 0, height = 0, quality = 90;

@@ -439,6 +439,7 @@ int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* 
     v->duration = opened.duration;
     v->seekable = opened.seekable != 0;
     v->file = file ? file : "";
+    v->readsFrom = NativeFileIdOf(file);
     v->loader = loader ? loader : "";
     v->adapter = adapter ? adapter : "";
     qbVideo* made = v.release();

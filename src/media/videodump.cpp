@@ -12,6 +12,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "display/events.h"
@@ -31,38 +32,38 @@ constexpr int32_t kSilentTrackRate = 44100;
 
 // The WAVE file of the sound track: header first, sizes patched at the end.
 struct WaveOut {
-    qbFilePtr file;
+    qbReplaceFile out;
+    qbFile* file = nullptr;
     uint64_t bytes = 0;
 
     int Open(const std::string& name, const qbOwnVideoStream& s) {
-        file.reset(FileOpen(name.c_str(), kFileModeWrite | kFileModeAdapters, nullptr));
-        if (!file) {
-            SetErrorDetail(name.c_str());
-            return ERR_WRITEFILE;
-        }
+        qbReplaceOptions options;
+        options.adapters = true;
+        if (int err = BeginReplaceFile(name.c_str(), options, &out)) return err;
+        file = out.file.get();
         const int32_t align = s.audioChannels == 2 ? 4 : 2;
         // A silent video's track is empty, yet its header must still name a
         // format readers accept: no reader takes 0 channels or a rate of 0.
         const bool silent = s.audioChannels < 1 || s.audioRate < 1;
         const int32_t channels = silent ? 1 : s.audioChannels;
         const int32_t rate = silent ? kSilentTrackRate : s.audioRate;
-        if (!WriteWAVEHeader(file.get(), channels, rate, 16, align, 0, 0)) return ERR_WRITE;
+        if (!WriteWAVEHeader(file, channels, rate, 16, align, 0, 0)) return ERR_WRITE;
         return 0;
     }
     void Append(const void* data, size_t count) {
-        if (file && FileWrite(file.get(), data, count) == count) bytes += count;
+        if (file && FileWrite(file, data, count) == count) bytes += count;
     }
     int Finish() {
         if (!file) return 0;
         const uint64_t padded = (bytes + 3) & ~uint64_t{3};
         const uint8_t zeros[4] = {};
         const auto pad = static_cast<size_t>(padded - bytes);
-        bool ok = !pad || FileWrite(file.get(), zeros, pad) == pad;
+        bool ok = !pad || FileWrite(file, zeros, pad) == pad;
         const auto size32 = [](uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX)); };
-        ok = ok && FileSeek(file.get(), 4, kSeekBeginning) >= 0 && FileWriteUInt32LE(file.get(), size32(padded + 36));
-        ok = ok && FileSeek(file.get(), 40, kSeekBeginning) >= 0 && FileWriteUInt32LE(file.get(), size32(bytes));
-        if (!FileClose(file.release())) return ERR_CLOSEFILE;
-        return ok ? 0 : ERR_WRITE;
+        ok = ok && FileSeek(file, 4, kSeekBeginning) >= 0 && FileWriteUInt32LE(file, size32(padded + 36));
+        ok = ok && FileSeek(file, 40, kSeekBeginning) >= 0 && FileWriteUInt32LE(file, size32(bytes));
+        file = nullptr;
+        return ok ? CommitReplaceFile(&out) : ERR_WRITE;
     }
 };
 

@@ -193,6 +193,7 @@ int cmdOpenMusic(ScriptState* L) {
         }
     }
     m->file = file;
+    if (!module) m->readsFrom = NativeFileIdOf(file);
     m->loader = loader ? loader : "";
     m->adapter = adapter ? adapter : "";
     if (int err = AdoptObjectID(

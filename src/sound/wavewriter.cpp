@@ -9,6 +9,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "platform/platform_types.h"
 #include "sound/soundplugins.h"
 
@@ -65,26 +66,25 @@ int WriteWAVE(const char* name, const qbSampleData& s) {
     const uint64_t bytes = SampleDataBytes(s);
     const uint64_t padded = (bytes + 3) & ~uint64_t{3};
     if (padded + 36 > UINT32_MAX) return ERR_WRITE;
-    qbFile* f = FileOpen(name, kFileModeWrite | kFileModeAdapters, nullptr);
-    if (!f) {
-        SetErrorDetail(name);
-        return ERR_WRITEFILE;
-    }
-    qbFilePtr file(f);
+    qbReplaceOptions options;
+    options.adapters = true;
+    qbReplaceFile out;
+    if (int err = BeginReplaceFile(name, options, &out)) return err;
+    qbFile* f = out.file.get();
     if (!WriteHeader(f, s, static_cast<uint32_t>(bytes), static_cast<uint32_t>(padded))) return ERR_WRITE;
     if (FileSeek(f, 0, kSeekCurrent) != kWAVEHeaderBytes) return ERR_WRITE;
     if (!WritePCM(f, s, bytes)) return ERR_WRITE;
     const uint8_t zeros[4] = {};
     const size_t pad = static_cast<size_t>(padded - bytes);
     if (pad && FileWrite(f, zeros, pad) != pad) return ERR_WRITE;
-    if (!FileClose(file.release())) return ERR_CLOSEFILE;
-    return 0;
+    return CommitReplaceFile(&out);
 }
 
 int SaveSampleFile(const char* name, const qbSampleData& sample, int32_t format) {
     if (format == kSampleFormatWAVE) return WriteWAVE(name, sample);
     const qbSaveSampleFunc save = format > 0 ? FindSampleSaver(static_cast<uint64_t>(format)) : nullptr;
     if (!save) return ERR_UNKNOWNSMPOUT;
+    if (int err = CheckWriteTarget(name, nullptr)) return err;
     qbSampleSaveRecord record{};
     record.pcm = sample.pcm;
     record.bytes = SampleDataBytes(sample);

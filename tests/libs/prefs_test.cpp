@@ -1,6 +1,9 @@
 // Preferences files: the golden layout, filling in place, the identifier
 // and a failed save that keeps the old file.
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -88,11 +91,19 @@ TEST_F(PrefsTest, SaveThenLoadFillsInPlace) {
 TEST_F(PrefsTest, RefusalsAndAFailedSaveKeepsTheOldFile) {
     ASSERT_EQ(WithTable("SavePrefs", "x", 5), 0);
     const std::string saved = ScratchDir::Read(File().string());
-    // A folder in the way of the temporary file refuses it, root or not.
-    std::filesystem::create_directory(File().string() + ".tmp");
-    EXPECT_EQ(WithTable("SavePrefs", "x", 6), ERR_WRITEFILE);
+    // A write cut short by the file size limit fails, root or not.
+    {
+        const sighandler_t was = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 4;
+        setrlimit(RLIMIT_FSIZE, &small);
+        EXPECT_EQ(WithTable("SavePrefs", "x", 6), ERR_WRITEFILE);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, was);
+    }
     EXPECT_EQ(ScratchDir::Read(File().string()), saved);
-    std::filesystem::remove(File().string() + ".tmp");
 
     std::filesystem::resize_file(File(), 0);
     EXPECT_EQ(WithTable("LoadPrefs", "y", 1), ERR_READ);

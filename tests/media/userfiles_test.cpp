@@ -1,17 +1,27 @@
 // Files the script names, across the libraries that read and write them: a
-// FIFO or device is never opened to be probed, loaded or copied.
+// FIFO or device is never opened to be probed, loaded or copied, and a save
+// never cuts the file a command or a live object reads from.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "animworld.h"
+#include "cdxlbuilder.h"
 #include "core/errcodes.h"
 #include "core/scratch.h"
 #include "counted_fifo.h"
+#include "imaging/giffixtures.h"
+#include "sound/soundfile_builders.h"
+#include "wait_for.h"
 #include "libs/dos.h"
 #include "libs/videolib.h"
 #include "media/video.h"
@@ -22,6 +32,75 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_wait::WaitFor;
+
+// A FIFO whose reader keeps every byte any writer sends through it.
+class DrainedFifo {
+public:
+    explicit DrainedFifo(std::string path) : path_(std::move(path)) {
+        made_ = mkfifo(path_.c_str(), 0644) == 0;
+        reader_ = std::thread([this] {
+            while (!stop_) {
+                const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0) break;
+                char block[4096];
+                for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+                    std::lock_guard lock(mutex_);
+                    got_.append(block, static_cast<size_t>(n));
+                }
+                close(fd);
+            }
+            done_ = true;
+        });
+    }
+    bool made() const { return made_; }
+    std::string Got() {
+        std::lock_guard lock(mutex_);
+        return got_;
+    }
+    ~DrainedFifo() {
+        stop_ = true;
+        // A writer of our own that comes and goes lets the reader's open
+        // return and its read end.
+        while (!done_) {
+            const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) close(fd);
+            std::this_thread::yield();
+        }
+        reader_.join();
+    }
+
+private:
+    std::string path_;
+    bool made_ = false;
+    std::atomic<bool> stop_{false}, done_{false};
+    std::mutex mutex_;
+    std::string got_;
+    std::thread reader_;
+};
+
+std::vector<uint8_t> GifAnim() {
+    giffixtures::GifFile gif(8, 6);
+    for (uint8_t f = 0; f < 3; ++f) gif.Image(0, 0, 8, 6, std::vector<uint8_t>(48, f), 2);
+    return gif.Bytes();
+}
+
+std::vector<uint8_t> Wave() {
+    std::vector<uint8_t> pcm;
+    for (int i = 0; i < 8000; ++i) pcm.push_back(static_cast<uint8_t>(i % 40 < 20 ? 0x40 : 0xC0));
+    return soundfiles::MakeWave(soundfiles::Wave{}, pcm);
+}
+
+std::vector<uint8_t> Clip() {
+    cdxlbuilder::Layout layout;
+    layout.palette = cdxlbuilder::Palette(16, 7);
+    return cdxlbuilder::Build(layout);
+}
+
+bool IsFifo(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
 
 class UserFilesTest : public AnimWorld {
 protected:
@@ -50,6 +129,11 @@ protected:
             else VmPushString(L_, a.c_str());
         }
         return Run(command, static_cast<int>(args.size()), kMultRet);
+    }
+
+    std::string Lay(const std::string& name, const std::vector<uint8_t>& bytes) {
+        imagefixtures::WriteBytes(dir_ / name, bytes);
+        return dir_ / name;
     }
 
     ScratchDir dir_;
@@ -81,3 +165,69 @@ TEST_F(UserFilesTest, AFifoIsNeverOpenedToBeProbedLoadedOrCopied) {
 }
 
 }  // namespace
+
+// No save goes over a file that a from-disk anim, a music stream or a video
+// goes on reading, in whatever format: the file stays byte for byte. Once
+// the reader is gone the same save replaces it.
+TEST_F(UserFilesTest, ASaveNeverCutsTheFileALiveObjectReads) {
+    const std::string anim = Lay("a.gif", GifAnim()), wave = Lay("a.wav", Wave()), clip = Lay("a.cdxl", Clip());
+    const std::string animBytes = ScratchDir::Read(anim), waveBytes = ScratchDir::Read(wave),
+                      clipBytes = ScratchDir::Read(clip);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 2);
+    VmPushString(L_, anim.c_str());
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "fromdisk", 1);
+    ASSERT_EQ(Run("LoadAnim", 3), 0);
+    ASSERT_EQ(Call("LoadSample", {"#1", wave}), 0);
+    ASSERT_EQ(Call("OpenMusic", {"#1", wave}), 0);
+    ASSERT_EQ(Call("OpenVideo", {"#1", clip}), 0);
+    MakeBrush(1, 8, 6, 0xFF0000);
+
+    for (const std::string& busy : {anim, wave, clip}) {
+        for (const char* format : {"#0", "#1"}) EXPECT_EQ(Call("SaveAnim", {"#2", busy, format}), ERR_WRONGUSAGE);
+        EXPECT_EQ(Call("SaveBrush", {"#1", busy}), ERR_WRONGUSAGE);
+        EXPECT_EQ(Call("SaveSample", {"#1", busy}), ERR_WRONGUSAGE);
+        EXPECT_EQ(Call("StringToFile", {"x", busy}), ERR_WRONGUSAGE);
+        EXPECT_EQ(Call("CompressFile", {dir_ / "a.gif", busy}), ERR_WRONGUSAGE);
+    }
+    EXPECT_EQ(ScratchDir::Read(anim), animBytes);
+    EXPECT_EQ(ScratchDir::Read(wave), waveBytes);
+    EXPECT_EQ(ScratchDir::Read(clip), clipBytes);
+
+    ASSERT_EQ(Call("FreeAnim", {"#2"}), 0);
+    ASSERT_EQ(Call("LoadAnim", {"#2", anim}), 0);
+    EXPECT_EQ(Call("SaveAnim", {"#2", anim, "#1"}), 0);
+    EXPECT_NE(ScratchDir::Read(anim), animBytes);
+}
+
+// A FIFO or a device as the destination is written in place and stays what
+// it was; a regular file's place is taken by a whole new file.
+TEST_F(UserFilesTest, AFifoOrDeviceDestinationIsWrittenInPlaceNeverReplaced) {
+    const std::string text = dir_.Write("text.txt", std::string(5000, 't'));
+    ASSERT_EQ(Call("CompressFile", {text, dir_ / "text.pak"}), 0);
+    const std::string packed = ScratchDir::Read(dir_ / "text.pak");
+    {
+        const std::string pipe = dir_ / "pipe";
+        DrainedFifo fifo(pipe);
+        ASSERT_TRUE(fifo.made());
+        ASSERT_EQ(Call("CompressFile", {text, pipe}), 0);
+        EXPECT_TRUE(WaitFor([&] { return fifo.Got().size() >= packed.size(); }));
+        ASSERT_EQ(Call("DecompressFile", {dir_ / "text.pak", pipe}), 0);
+        EXPECT_TRUE(WaitFor([&] { return fifo.Got().size() >= packed.size() + 5000; }));
+        ASSERT_EQ(Call("CopyFile", {text, dir_.str(), "pipe"}), 0);
+        EXPECT_TRUE(WaitFor([&] { return fifo.Got().size() >= packed.size() + 10000; }));
+        EXPECT_EQ(fifo.Got(), packed + std::string(10000, 't'));
+        EXPECT_TRUE(IsFifo(pipe));
+    }
+    // Our own twin of /dev/null where we may make devices.
+    const std::string device = dir_ / "null";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        ASSERT_EQ(Call("DecompressFile", {dir_ / "text.pak", device}), 0);
+        ASSERT_EQ(Call("StringToFile", {"x", device}), 0);
+        struct stat st {};
+        ASSERT_EQ(lstat(device.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+        EXPECT_EQ(st.st_rdev, makedev(1, 3));
+    }
+}

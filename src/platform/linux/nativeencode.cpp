@@ -5,6 +5,7 @@
 
 #include "core/errcodes.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "platform/imagecodecs.h"
 #include "platform/linux/nativeimage.h"
 
@@ -30,11 +31,10 @@ int EncodeNativeImage(const char* path, const qbEncodePixels* picture, int32_t t
     }
     std::vector<uint8_t> encoded;
     if (int err = write(*picture, &encoded)) return err == ERR_MEM ? ERR_MEM : typeError;
-    qbFilePtr file(FileOpen(path, kFileModeWrite, nullptr));
-    if (!file) return typeError;
-    const bool written = FileWrite(file.get(), encoded.data(), encoded.size()) == encoded.size();
-    const bool closed = FileClose(file.release()) != 0;
-    return written && closed ? 0 : typeError;
+    qbReplaceFile file;
+    if (int err = BeginReplaceFile(path, qbReplaceOptions{}, &file)) return err == ERR_WRONGUSAGE ? err : typeError;
+    const bool written = FileWrite(file.file.get(), encoded.data(), encoded.size()) == encoded.size();
+    return written && CommitReplaceFile(&file) == 0 ? 0 : typeError;
 }
 
 }  // namespace linux_images

@@ -1,0 +1,15 @@
+// Native file identities by name.
+#include "core/fileid.h"
+
+#include <sys/stat.h>
+
+#include "core/chunkname.h"
+#include "core/filenames.h"
+#include "core/memfile.h"
+
+qbFileId NativeFileIdOf(const char* name) {
+    if (!name || !*name || IsChunkName(name) || IsMemoryName(name)) return {};
+    struct stat st;
+    if (stat(ToSystemPath(name).c_str(), &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
