@@ -22,6 +22,7 @@ struct qbObject {
     void* handle = nullptr;  // the record's own address for an automatic id
     ObjectDataList data;
     qbObject* next = nullptr;  // the next object of the same list
+    // Plugins' records end their header here.
     // The file the object goes on reading while it lives (a from-disk anim,
     // a video, a music stream), which no command may write over meanwhile.
     qbFileId readsFrom;
@@ -51,7 +52,8 @@ int CountObjectsOfType(int type);
 int NextObjectTypeNumber();
 // The registered type of that name (without letter case), or -1.
 int FindObjectTypeByName(const char* name);
-// Whether a registered object goes on reading that file (its readsFrom).
+// Whether an object of the host's libraries goes on reading that file (its
+// readsFrom).
 bool IsFileReadByObject(const qbFileId& file);
 // Frees every registry node; the records stay their libraries'.
 void FreeObjectTypeRegistry();

@@ -123,14 +123,16 @@ size_t Refill(qbFile* f) {
 
 // Opens a file to read. Only a regular file opens unless anyKind: a FIFO
 // would hold the open (and every read) until something writes to it, and a
-// device may never end. The kind is asked of the open descriptor, which is
-// opened without waiting, so no name swapped in between gets past. A folder
-// is no file to read either way. With anyKind a FIFO's open waits for its
-// writer, as a reader of it expects.
+// device may never end. The name is asked first, so that a FIFO is never
+// opened (an open would wake a writer waiting at its other end), then the
+// descriptor, opened without waiting, so that no FIFO swapped in between
+// gets past. A folder is no file to read either way. With anyKind a FIFO's
+// open waits for its writer, as a reader of it expects.
 FILE* OpenToRead(const std::string& path, bool anyKind) {
+    struct stat st;
+    if (!anyKind && (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) return nullptr;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (anyKind ? 0 : O_NONBLOCK));
     if (fd < 0) return nullptr;
-    struct stat st;
     const bool fits = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && (anyKind || S_ISREG(st.st_mode));
     const int flags = fits ? fcntl(fd, F_GETFL) : -1;
     FILE* stream = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
