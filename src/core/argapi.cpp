@@ -14,6 +14,7 @@
 #include "core/memory.h"
 #include "core/numbers.h"
 #include "core/runstate.h"
+#include "core/truth.h"
 
 namespace {
 
@@ -177,6 +178,30 @@ void GetNewObjectIDArgInto(ScriptState* L, int idx, int32_t* idAndChooseFlag) {
     }
 }
 
+int32_t GetIntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
+
+int32_t GetOptIntArg(ScriptState* L, int idx, int32_t fallback) {
+    return VmType(L, idx) <= kTypeNil ? fallback : GetIntArg(L, idx);
+}
+
+int GetFiniteIntArg(ScriptState* L, int idx, int32_t* out) {
+    const double v = VmCheckNumber(L, idx);
+    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
+    *out = ClampToInt32(v);
+    return 0;
+}
+
+int GetIntArgWithin(ScriptState* L, int idx, int32_t lo, int32_t hi, int32_t* out) {
+    return ToInt32Within(VmCheckNumber(L, idx), lo, hi, out) ? 0 : ERR_WRONGUSAGE;
+}
+
+bool GetFlagArg(ScriptState* L, int idx, bool fallback) {
+    const int type = VmType(L, idx);
+    if (type <= kTypeNil) return fallback;
+    if (type != kTypeBoolean) VmCheckNumber(L, idx);
+    return ScriptTruth(L, idx);
+}
+
 double GetNumberOrPercentArg(ScriptState* L, int idx, int base, int allowOver100, int* percentFlag) {
     if (percentFlag) *percentFlag = 0;
     switch (VmType(L, idx)) {
@@ -238,6 +263,21 @@ int GetTableFieldInt(ScriptState* L, int idx, const char* key, int32_t* out, int
     if (out) *out = v;
     SetFound(found);
     return 1;
+}
+
+int GetTableFieldFlagInto(ScriptState* L, int idx, const char* key, int32_t* out, int* found) {
+    if (!PushField(L, idx, key)) return 0;
+    if (VmType(L, -1) != kTypeBoolean) VmGetFieldNumber(L, -1, key);
+    const bool v = ScriptTruth(L, -1);
+    PopField(L);
+    if (out) *out = v ? 1 : 0;
+    SetFound(found);
+    return 1;
+}
+
+bool GetTableFieldFlag(ScriptState* L, int idx, const char* key) {
+    int32_t v = 0;
+    return GetTableFieldFlagInto(L, idx, key, &v, nullptr) && v != 0;
 }
 
 int GetTableFieldUInt(ScriptState* L, int idx, const char* key, uint32_t* out, int* found) {

@@ -50,6 +50,22 @@ NewObjectID GetNewObjectIDArg(ScriptState* L, int idx);
 void GetObjectIDArgInto(ScriptState* L, int idx, ObjectID* out);
 void GetNewObjectIDArgInto(ScriptState* L, int idx, int32_t* idAndChooseFlag);
 
+// Number arguments, all read through core/numbers so that a command gets
+// the rule by using them: an id, coordinate or kind saturates to 32 bits;
+// the optional form gives fallback for Nil or a left-out argument.
+int32_t GetIntArg(ScriptState* L, int idx);
+int32_t GetOptIntArg(ScriptState* L, int idx, int32_t fallback);
+// A size the command checks against its own limits after the read: NaN and
+// infinities are ERR_WRONGUSAGE (returned, not raised), others saturate.
+int GetFiniteIntArg(ScriptState* L, int idx, int32_t* out);
+// A count, size, rate or speed with a range of its own: ERR_WRONGUSAGE
+// (returned) unless the number is finite and within lo..hi.
+int GetIntArgWithin(ScriptState* L, int idx, int32_t lo, int32_t hi, int32_t* out);
+// A flag: a number or a VM boolean (another kind raises ERR_NUMEXPECTED),
+// true as the script's If reads it (core/truth.h: 0.5 is true, 0 false);
+// fallback for Nil or a left-out argument.
+bool GetFlagArg(ScriptState* L, int idx, bool fallback);
+
 // A number, or a string of a number that may be followed by '%': a
 // percentage of base, or with base 0 the fraction (and *percentFlag = 1).
 // Raises ERR_PERCENTFORMAT or ERR_STRORNUM with the argument number.
@@ -79,13 +95,12 @@ int GetTableFieldObjectID(ScriptState* L, int idx, const char* key, ObjectID* ou
 // The VM's own text, valid while the table holds the field (a number field's
 // text stays valid as long as the table lives).
 int GetTableFieldString(ScriptState* L, int idx, const char* key, const char** out, int* found);
-// Option-table shorthands: a flag is a present number other than 0 (the
-// script's True and False are 1 and 0, and 0.5 is as true as in its If); a
-// text is the field's copy, empty when absent.
-inline bool GetTableFieldFlag(ScriptState* L, int idx, const char* key) {
-    double v = 0;
-    return GetTableFieldFloat(L, idx, key, &v, nullptr) && v != 0;
-}
+// Flag fields, read as GetFlagArg reads an argument (another kind raises
+// with the field name): the shorthand is false when the field is absent;
+// the other form stores 1 or 0 and leaves *out alone when it is absent.
+bool GetTableFieldFlag(ScriptState* L, int idx, const char* key);
+int GetTableFieldFlagInto(ScriptState* L, int idx, const char* key, int32_t* out, int* found);
+// Option-table shorthand: a text is the field's copy, empty when absent.
 inline std::string GetTableFieldText(ScriptState* L, int idx, const char* key) {
     const char* s = nullptr;
     return GetTableFieldString(L, idx, key, &s, nullptr) && s ? std::string(s) : std::string();

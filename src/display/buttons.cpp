@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/numbers.h"
@@ -243,8 +244,8 @@ int cmdMakeButton(ScriptState* L) {
         if (int err = LayerButtonTarget(L, 3, pic, &b->layer)) return err;
         for (const auto& other : list->buttons)
             if (other->type == kLayerButton && other->layer == b->layer) return ERR_WRONGUSAGE;
-        b->pixelExact = VmCheckNumber(L, 4) != 0;
-        b->activeWhileHidden = VmCheckNumber(L, 5) != 0;
+        b->pixelExact = GetFlagArg(L, 4, false);
+        b->activeWhileHidden = GetFlagArg(L, 5, false);
         return AddButton(L, list, std::move(b), newID, 6);
     }
     if (type != kSimpleButton) return ERR_WRONGUSAGE;

@@ -87,12 +87,6 @@ int CurrentDisplay(qbDisplay** out) {
     return *out ? 0 : ERR_FINDDISPLAY;
 }
 
-bool OptionalTruth(ScriptState* L, int idx) {
-    const int type = VmType(L, idx);
-    if (type != kTypeBoolean && type != kTypeNil && type != kTypeNone) VmCheckNumber(L, idx);
-    return ScriptTruth(L, idx);
-}
-
 // The monitor list the monitor commands read: through the current display's
 // adapter route, or a neutral record before any display exists.
 MonitorList Monitors() {
@@ -306,17 +300,14 @@ int cmdOpenDisplay(ScriptState* L) {
     if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     bool noSelect = false;
     if (VmType(L, 2) == kTypeTable) {
-        bool present = false;
-        int32_t value = 0;
-        present = GetTableFieldInt(L, 2, "noselect", &value, nullptr) != 0;
-        noSelect = present && value != 0;
+        noSelect = GetTableFieldFlag(L, 2, "noselect");
         bool changed = false;
         if (int err = ReadMonitorChange(L, 2, d, &changed)) return err;
         if (int err = ParseScreenModeOptions(L, 2, &d->screen)) return err;
         if (GetTableFieldInt(L, 2, "x", &d->x, nullptr)) d->relativeX = 1;
         if (GetTableFieldInt(L, 2, "y", &d->y, nullptr)) d->relativeY = 1;
     } else {
-        noSelect = OptionalTruth(L, 2);
+        noSelect = GetFlagArg(L, 2, false);
     }
     d->activateOnOpen = (d->flags & kDisplayActivate) ? 1 : 0;
     if (int err = OpenDisplayWindow(L, d, 0)) return err;
@@ -342,7 +333,7 @@ int cmdSelectDisplay(ScriptState* L) {
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
     qbDisplay* d = nullptr;
     if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
-    SetActiveDisplay(L, d, OptionalTruth(L, 2));
+    SetActiveDisplay(L, d, GetFlagArg(L, 2, false));
     return 0;
 }
 
@@ -351,7 +342,7 @@ int cmdActivateDisplay(ScriptState* L) {
     qbDisplay* d = nullptr;
     if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
     if (d->state != DISPSTATE_OPEN) return ERR_CLOSEDDISPLAY;
-    ActivateDisplayWindow(d, !OptionalTruth(L, 2));
+    ActivateDisplayWindow(d, !GetFlagArg(L, 2, false));
     return 0;
 }
 
@@ -406,11 +397,9 @@ int cmdChangeDisplaySize(ScriptState* L) {
     if (VmType(L, 3) == kTypeTable) {
         GetTableFieldInt(L, 3, "x", &r.x, nullptr);
         GetTableFieldInt(L, 3, "y", &r.y, nullptr);
-        int32_t smooth = 0;
-        GetTableFieldInt(L, 3, "smooth", &smooth, nullptr);
-        r.smooth = smooth != 0;
+        r.smooth = GetTableFieldFlag(L, 3, "smooth");
     } else {
-        r.smooth = OptionalTruth(L, 3);
+        r.smooth = GetFlagArg(L, 3, false);
     }
     if (r.x == kKeepPosition) r.x = d->x;
     if (r.y == kKeepPosition) r.y = d->y;

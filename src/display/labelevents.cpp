@@ -139,8 +139,6 @@ void SetCloseFlag(bool on) {
     if (qbDisplay* d = GetCurrentDisplay()) d->view.hasCloseHandler = on || d->handlers[kSlotCloseWindow].function != -1;
 }
 
-int32_t IntArg(ScriptState* L, int index) { return ClampToInt32(VmCheckNumber(L, index)); }
-
 // The entry of a kind and id, or null.
 qbLabelEvent* Find(int kind, int32_t id) {
     for (qbLabelEvent& e : labels.entries)
@@ -220,11 +218,11 @@ void FreeLabelEvents() {
 int cmdCreateButton(ScriptState* L) {
     CheckArgCount(L, 5, 5, 0, 0);
     qbLabelEvent e;
-    e.id = IntArg(L, 1);
-    e.x1 = IntArg(L, 2);
-    e.y1 = IntArg(L, 3);
-    e.x2 = IntArg(L, 4);
-    e.y2 = IntArg(L, 5);
+    e.id = GetIntArg(L, 1);
+    e.x1 = GetIntArg(L, 2);
+    e.y1 = GetIntArg(L, 3);
+    e.x2 = GetIntArg(L, 4);
+    e.y2 = GetIntArg(L, 5);
     for (int kind : {kOnButtonOver, kOnButtonClick, kOnButtonRightClick}) {
         e.kind = kind;
         labels.entries.push_back(e);
@@ -236,7 +234,7 @@ int cmdCreateKeyDown(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     qbLabelEvent e;
     e.kind = kOnKeyDown;
-    e.id = IntArg(L, 1);
+    e.id = GetIntArg(L, 1);
     e.key = VmCheckString(L, 2, nullptr);
     labels.entries.push_back(std::move(e));
     return 0;
@@ -244,15 +242,15 @@ int cmdCreateKeyDown(ScriptState* L) {
 
 int cmdModifyButton(ScriptState* L) {
     CheckArgCount(L, 5, 5, 0, 0);
-    const int32_t id = IntArg(L, 1);
+    const int32_t id = GetIntArg(L, 1);
     bool found = false;
     for (int kind : {kOnButtonOver, kOnButtonClick, kOnButtonRightClick}) {
         qbLabelEvent* e = Find(kind, id);
         if (!e) continue;
-        e->x1 = IntArg(L, 2);
-        e->y1 = IntArg(L, 3);
-        e->x2 = IntArg(L, 4);
-        e->y2 = IntArg(L, 5);
+        e->x1 = GetIntArg(L, 2);
+        e->y1 = GetIntArg(L, 3);
+        e->x2 = GetIntArg(L, 4);
+        e->y2 = GetIntArg(L, 5);
         found = true;
     }
     return found ? 0 : NotFound(id);
@@ -260,7 +258,7 @@ int cmdModifyButton(ScriptState* L) {
 
 int cmdModifyKeyDown(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    const int32_t id = IntArg(L, 1);
+    const int32_t id = GetIntArg(L, 1);
     const char* key = VmCheckString(L, 2, nullptr);
     qbLabelEvent* e = Find(kOnKeyDown, id);
     if (!e) return NotFound(id);
@@ -270,13 +268,13 @@ int cmdModifyKeyDown(ScriptState* L) {
 
 int cmdRemoveButton(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const int32_t id = IntArg(L, 1);
+    const int32_t id = GetIntArg(L, 1);
     return RemoveKinds(id, {kOnButtonOver, kOnButtonClick, kOnButtonRightClick}) ? 0 : NotFound(id);
 }
 
 int cmdRemoveKeyDown(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const int32_t id = IntArg(L, 1);
+    const int32_t id = GetIntArg(L, 1);
     return RemoveKinds(id, {kOnKeyDown}) ? 0 : NotFound(id);
 }
 
@@ -286,8 +284,8 @@ namespace {
 // entry each, made on first use.
 int SetEventEnabled(ScriptState* L, bool on) {
     CheckArgCount(L, 1, 2, 0, 0);
-    const int kind = IntArg(L, 1);
-    const int32_t id = VmGetTop(L) >= 2 ? IntArg(L, 2) : 0;
+    const int kind = GetIntArg(L, 1);
+    const int32_t id = VmGetTop(L) >= 2 ? GetIntArg(L, 2) : 0;
     if (kind >= kFirstAllSwitch && kind <= kLastAllSwitch) {
         labels.all[kind - kFirstAllSwitch] = on;
         return 0;

@@ -24,8 +24,6 @@ namespace {
 constexpr int32_t kRegionBox = 14;
 constexpr int32_t kRegionMask = 28;
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 bool StateUses(const qbLayerState* s, const qbClipRegion* region) { return s && s->clipregion == region; }
 
 bool LayersUseRegion(const qbClipRegion* region) {
@@ -82,14 +80,14 @@ void InstallClipRegionHooks() { SetClipRegionUseHook(&LayersUseRegion); }
 int cmdCreateClipRegion(ScriptState* L) {
     CheckArgCount(L, 2, 6, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const int32_t type = IntArg(L, 2);
+    const int32_t type = GetIntArg(L, 2);
     int32_t x = 0, y = 0, width = 0, height = 0;
     const qbBitmap* brushMask = nullptr;
     if (type == kRegionBox) {
-        x = IntArg(L, 3);
-        y = IntArg(L, 4);
-        width = IntArg(L, 5);
-        height = IntArg(L, 6);
+        x = GetIntArg(L, 3);
+        y = GetIntArg(L, 4);
+        width = GetIntArg(L, 5);
+        height = GetIntArg(L, 6);
         // A box without area would reach the blits with a negative size.
         if (width < 1 || height < 1) return ERR_WRONGUSAGE;
     } else if (type == kRegionMask) {
@@ -99,8 +97,8 @@ int cmdCreateClipRegion(ScriptState* L) {
         brushMask = brush->mask;
         width = brush->width;
         height = brush->height;
-        x = IntArg(L, 4);
-        y = IntArg(L, 5);
+        x = GetIntArg(L, 4);
+        y = GetIntArg(L, 5);
     } else {
         return ERR_WRONGUSAGE;
     }

@@ -16,7 +16,6 @@ bool Given(ScriptState* L, int idx) {
     return type != kTypeNil && type != kTypeNone;
 }
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
 uint32_t ColourArg(ScriptState* L, int idx) { return static_cast<uint32_t>(ColourBits(VmCheckNumber(L, idx))); }
 
 int SetGradientFill(ScriptState* L, qbDrawState* state) {
@@ -24,7 +23,7 @@ int SetGradientFill(ScriptState* L, qbDrawState* state) {
     // Parsed into a copy: a refused table leaves the state as it was.
     qbGradient g = state->gradient;
     ResetGradientDefaults(&g);
-    g.style = IntArg(L, 2);
+    g.style = GetIntArg(L, 2);
     g.startColor = static_cast<int32_t>(ColourArg(L, 3));
     g.endColor = static_cast<int32_t>(ColourArg(L, 4));
     if (Given(L, 5)) {
@@ -41,10 +40,10 @@ int SetGradientFill(ScriptState* L, qbDrawState* state) {
 int cmdSetFillStyle(ScriptState* L) {
     CheckArgCount(L, 1, 6, 0, 0);
     qbDrawState* state = GetDrawState();
-    const int32_t style = IntArg(L, 1);
+    const int32_t style = GetIntArg(L, 1);
     switch (style) {
         case FILLNONE:
-            state->lineWidth = Given(L, 2) ? IntArg(L, 2) : 1;
+            state->lineWidth = Given(L, 2) ? GetIntArg(L, 2) : 1;
             break;
         case FILLCOLOR:
             break;
@@ -54,8 +53,8 @@ int cmdSetFillStyle(ScriptState* L) {
         case FILLTEXTURE:
             CheckArgCount(L, 2, 6, 0, 0);
             state->texture = GetObjectIDArg(L, 2);
-            state->textureX = Given(L, 3) ? IntArg(L, 3) : 0;
-            state->textureY = Given(L, 4) ? IntArg(L, 4) : 0;
+            state->textureX = Given(L, 3) ? GetIntArg(L, 3) : 0;
+            state->textureY = Given(L, 4) ? GetIntArg(L, 4) : 0;
             break;
         default:
             state->fillStyle = FILLNONE;
@@ -70,21 +69,21 @@ int cmdSetFillStyle(ScriptState* L) {
 int cmdSetFormStyle(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     qbDrawState* state = GetDrawState();
-    const auto style = static_cast<uint32_t>(IntArg(L, 1));
+    const auto style = static_cast<uint32_t>(GetIntArg(L, 1));
     const int top = VmGetTop(L);
     if (style & kFormNormal) {
         state->formStyle = kFormNormal;
     } else if (style == kFormShadow) {
         if (Given(L, 2)) state->shadowColour = ColourArg(L, 2);
-        if (Given(L, 3)) state->shadowSize = IntArg(L, 3);
-        if (Given(L, 4)) state->shadowDirection = static_cast<uint32_t>(IntArg(L, 4));
+        if (Given(L, 3)) state->shadowSize = GetIntArg(L, 3);
+        if (Given(L, 4)) state->shadowDirection = static_cast<uint32_t>(GetIntArg(L, 4));
         state->formStyle |= kFormShadow;
     } else if (style == kFormEdge) {
         // A fourth argument has no meaning for an edge: the call then only
         // switches the edge on.
         if (top < 4) {
             if (Given(L, 2)) state->edgeColour = ColourArg(L, 2);
-            if (Given(L, 3)) state->edgeSize = IntArg(L, 3);
+            if (Given(L, 3)) state->edgeSize = GetIntArg(L, 3);
         }
         state->formStyle |= kFormEdge;
     } else {
@@ -97,7 +96,7 @@ int cmdSetFormStyle(ScriptState* L) {
 
 int cmdSetLineWidth(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const int32_t width = IntArg(L, 1);
+    const int32_t width = GetIntArg(L, 1);
     if (width < 1) return ERR_WRONGUSAGE;
     GetDrawState()->lineWidth = width;
     return 0;

@@ -73,7 +73,7 @@ int cmdDumpVideoTime(ScriptState* L) {
 
 int cmdBeginRefresh(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
-    const bool flag = VmGetTop(L) >= 1 && VmCheckNumber(L, 1) != 0;
+    const bool flag = VmGetTop(L) >= 1 && GetFlagArg(L, 1, false);
     qbDisplay* d = nullptr;
     if (int err = CurrentDisplay(&d)) return err;
     if (IsVideoRecording()) return 0;

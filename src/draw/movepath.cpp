@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <numbers>
 
+#include "core/numbers.h"
 #include "draw/movement.h"
 
 namespace {
@@ -122,7 +123,7 @@ void Curve(qbMove* m, bool* arrived) {
     }
     const double lift = std::sin((m->bresCounter + 1.0) * m->sine[0]) * kCurveHeight;
     const double y = m->fx == kMoveLowerCurve ? m->targetY + lift : m->targetY - lift;
-    m->y = static_cast<int32_t>(std::clamp(y, double{INT32_MIN}, double{INT32_MAX}));
+    m->y = ClampToInt32(y);
 }
 
 }  // namespace

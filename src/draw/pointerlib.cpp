@@ -24,11 +24,6 @@ constexpr int32_t kSourceSprite = 32;
 constexpr int32_t kSourceStandard = 36;
 constexpr int32_t kStandardPointerSize = 16;
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
-int32_t OptionalInt(ScriptState* L, int idx, int32_t fallback) {
-    return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil ? IntArg(L, idx) : fallback;
-}
 
 // A hot spot not given (negative) is the middle; none lies off the image.
 int32_t HotSpot(int32_t given, int32_t size) {
@@ -39,8 +34,8 @@ int32_t HotSpot(int32_t given, int32_t size) {
 int BrushPointer(ScriptState* L, qbPointerObject* made) {
     qbBrush* brush = nullptr;
     if (int err = GetBrushRecord(L, GetObjectIDArg(L, 3), &brush, 0)) return err;
-    const int32_t hotX = HotSpot(OptionalInt(L, 4, -1), brush->width);
-    const int32_t hotY = HotSpot(OptionalInt(L, 5, -1), brush->height);
+    const int32_t hotX = HotSpot(GetOptIntArg(L, 4, -1), brush->width);
+    const int32_t hotY = HotSpot(GetOptIntArg(L, 5, -1), brush->height);
     // The mask becomes alpha: clear bits are see-through pixels.
     std::vector<uint32_t> argb = GetBitmapARGB(brush->bitmap, 0, 0, brush->width, brush->height, brush->mask,
                                                brush->alpha, kNoKeyColour, true, kLockReadOnly);
@@ -54,12 +49,12 @@ int BrushPointer(ScriptState* L, qbPointerObject* made) {
 int SpritePointer(ScriptState* L, qbPointerObject* made) {
     qbSprite* sprite = nullptr;
     if (int err = GetSprite(L, GetObjectIDArg(L, 3), &sprite, 0)) return err;
-    const int32_t frame = OptionalInt(L, 4, 1);
+    const int32_t frame = GetOptIntArg(L, 4, 1);
     qbBitmap *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
     if (int err = GetSpriteFrameImage(sprite, frame, &bitmap, &mask, &alpha)) return err;
     if (!bitmap) return ERR_ANIMFRAME;
-    const int32_t hotX = HotSpot(OptionalInt(L, 5, -1), sprite->width);
-    const int32_t hotY = HotSpot(OptionalInt(L, 6, -1), sprite->height);
+    const int32_t hotX = HotSpot(GetOptIntArg(L, 5, -1), sprite->width);
+    const int32_t hotY = HotSpot(GetOptIntArg(L, 6, -1), sprite->height);
     std::vector<uint32_t> argb =
         GetBitmapARGB(bitmap, 0, 0, sprite->width, sprite->height, mask, alpha, kNoKeyColour, true, kLockReadOnly);
     if (argb.empty()) return ERR_MEM;
@@ -80,7 +75,7 @@ void Append(qbPointerObject* pointer) {
 int cmdCreatePointer(ScriptState* L) {
     CheckArgCount(L, 3, 6, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const int32_t type = IntArg(L, 2);
+    const int32_t type = GetIntArg(L, 2);
     std::unique_ptr<qbPointerObject> made;
     try {
         made = std::make_unique<qbPointerObject>();
@@ -93,7 +88,7 @@ int cmdCreatePointer(ScriptState* L) {
     } else if (type == kSourceSprite) {
         if (int err = SpritePointer(L, made.get())) return err;
     } else if (type == kSourceStandard) {
-        const int32_t kind = IntArg(L, 3);
+        const int32_t kind = GetIntArg(L, 3);
         if (kind < 0 || kind > 1) return ERR_WRONGUSAGE;
         made->kind = kind;
         made->width = made->height = kStandardPointerSize;
@@ -129,8 +124,8 @@ int cmdSetPointer(ScriptState* L) {
 
 int cmdMovePointer(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    const int32_t x = IntArg(L, 1);
-    const int32_t y = IntArg(L, 2);
+    const int32_t x = GetIntArg(L, 1);
+    const int32_t y = GetIntArg(L, 2);
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
     if (IsVideoRecording()) return 0;

@@ -17,12 +17,6 @@ namespace {
 
 // A whole number argument; NaN and infinities are refused rather than
 // turned into some pixel.
-int IntArg(ScriptState* L, int idx, int32_t* out) {
-    const double v = VmCheckNumber(L, idx);
-    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
-    *out = ClampToInt32(v);
-    return 0;
-}
 
 uint32_t ColourArg(ScriptState* L, int idx) {
     const double c = VmOptNumber(L, idx, 0);
@@ -227,10 +221,10 @@ int ParsePolygonPoints(ScriptState* L, int tableArg, int32_t count, qbPolygonPoi
 int cmdBox(ScriptState* L) {
     CheckArgCount(L, 4, 7, 0, 0);
     int32_t x = 0, y = 0, w = 0, h = 0;
-    if (int err = IntArg(L, 1, &x)) return err;
-    if (int err = IntArg(L, 2, &y)) return err;
-    if (int err = IntArg(L, 3, &w)) return err;
-    if (int err = IntArg(L, 4, &h)) return err;
+    if (int err = GetFiniteIntArg(L, 1, &x)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &y)) return err;
+    if (int err = GetFiniteIntArg(L, 3, &w)) return err;
+    if (int err = GetFiniteIntArg(L, 4, &h)) return err;
     if (w < 1 || h < 1) return ERR_WRONGUSAGE;
     const uint32_t colour = ColourArg(L, 5);
     Options o;
@@ -255,9 +249,9 @@ int cmdBox(ScriptState* L) {
 int cmdCircle(ScriptState* L) {
     CheckArgCount(L, 3, 5, 0, 0);
     int32_t x = 0, y = 0, r = 0;
-    if (int err = IntArg(L, 1, &x)) return err;
-    if (int err = IntArg(L, 2, &y)) return err;
-    if (int err = IntArg(L, 3, &r)) return err;
+    if (int err = GetFiniteIntArg(L, 1, &x)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &y)) return err;
+    if (int err = GetFiniteIntArg(L, 3, &r)) return err;
     if (r < 1) return ERR_WRONGUSAGE;
     const uint32_t colour = ColourArg(L, 4);
     const int32_t size = r > (INT32_MAX - 1) / 2 ? INT32_MAX : 2 * r + 1;
@@ -271,10 +265,10 @@ int cmdCircle(ScriptState* L) {
 int cmdEllipse(ScriptState* L) {
     CheckArgCount(L, 4, 6, 0, 0);
     int32_t x = 0, y = 0, rx = 0, ry = 0;
-    if (int err = IntArg(L, 1, &x)) return err;
-    if (int err = IntArg(L, 2, &y)) return err;
-    if (int err = IntArg(L, 3, &rx)) return err;
-    if (int err = IntArg(L, 4, &ry)) return err;
+    if (int err = GetFiniteIntArg(L, 1, &x)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &y)) return err;
+    if (int err = GetFiniteIntArg(L, 3, &rx)) return err;
+    if (int err = GetFiniteIntArg(L, 4, &ry)) return err;
     if (rx < 1 || ry < 1) return ERR_WRONGUSAGE;
     const uint32_t colour = ColourArg(L, 5);
     const int32_t w = rx > (INT32_MAX - 1) / 2 ? INT32_MAX : 2 * rx + 1;
@@ -290,12 +284,12 @@ int cmdEllipse(ScriptState* L) {
 int cmdArc(ScriptState* L) {
     CheckArgCount(L, 6, 9, 0, 0);
     int32_t x = 0, y = 0, rx = 0, ry = 0, start = 0, end = 0;
-    if (int err = IntArg(L, 1, &x)) return err;
-    if (int err = IntArg(L, 2, &y)) return err;
-    if (int err = IntArg(L, 3, &rx)) return err;
-    if (int err = IntArg(L, 4, &ry)) return err;
-    if (int err = IntArg(L, 5, &start)) return err;
-    if (int err = IntArg(L, 6, &end)) return err;
+    if (int err = GetFiniteIntArg(L, 1, &x)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &y)) return err;
+    if (int err = GetFiniteIntArg(L, 3, &rx)) return err;
+    if (int err = GetFiniteIntArg(L, 4, &ry)) return err;
+    if (int err = GetFiniteIntArg(L, 5, &start)) return err;
+    if (int err = GetFiniteIntArg(L, 6, &end)) return err;
     if (rx < 1 || ry < 1 || start < 0 || end < 0) return ERR_WRONGUSAGE;
     const uint32_t colour = ColourArg(L, 7);
     const int32_t w = rx > (INT32_MAX - 1) / 2 ? INT32_MAX : 2 * rx + 1;
@@ -318,10 +312,10 @@ int cmdArc(ScriptState* L) {
 int cmdPolygon(ScriptState* L) {
     CheckArgCount(L, 4, 6, 0, 0);
     int32_t x = 0, y = 0, count = 0;
-    if (int err = IntArg(L, 1, &x)) return err;
-    if (int err = IntArg(L, 2, &y)) return err;
+    if (int err = GetFiniteIntArg(L, 1, &x)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &y)) return err;
     if (VmType(L, 3) != kTypeTable) return ERR_TABEXPECTED;
-    if (int err = IntArg(L, 4, &count)) return err;
+    if (int err = GetFiniteIntArg(L, 4, &count)) return err;
     if (count < 2 || count >= kMaxPolygonPoints) return ERR_WRONGUSAGE;
     const uint32_t colour = ColourArg(L, 5);
     qbPolygonPoints pp;
@@ -339,10 +333,10 @@ int cmdPolygon(ScriptState* L) {
 int cmdLine(ScriptState* L) {
     CheckArgCount(L, 4, 7, 0, 0);
     int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    if (int err = IntArg(L, 1, &x1)) return err;
-    if (int err = IntArg(L, 2, &y1)) return err;
-    if (int err = IntArg(L, 3, &x2)) return err;
-    if (int err = IntArg(L, 4, &y2)) return err;
+    if (int err = GetFiniteIntArg(L, 1, &x1)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &y1)) return err;
+    if (int err = GetFiniteIntArg(L, 3, &x2)) return err;
+    if (int err = GetFiniteIntArg(L, 4, &y2)) return err;
     const uint32_t colour = ColourArg(L, 5);
     const int64_t w = std::llabs(int64_t{x2} - x1) + 1, h = std::llabs(int64_t{y2} - y1) + 1;
     const int32_t bw = static_cast<int32_t>(std::min<int64_t>(w, INT32_MAX));

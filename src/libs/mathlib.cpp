@@ -225,7 +225,7 @@ int Rotate(ScriptState* L) {
 int cmdCast(ScriptState* L) {
     CheckArgCount(L, 3, 3, 0, 0);
     const uint32_t x = VmCheckInt(L, 1);
-    const bool isSigned = VmCheckNumber(L, 2) != 0;
+    const bool isSigned = GetFlagArg(L, 2, false);
     switch (static_cast<int32_t>(VmCheckInt(L, 3))) {
     case kMathTypeInteger: return Push(L, isSigned ? static_cast<double>(static_cast<int32_t>(x)) : x);
     case kMathTypeShort:

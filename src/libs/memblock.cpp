@@ -183,7 +183,7 @@ int cmdPeek(ScriptState* L) {
     }
     const int width = TypeWidth(type);
     if (!width) return ERR_WRONGUSAGE;
-    const bool little = VmOptNumber(L, 4, 0) != 0;
+    const bool little = GetFlagArg(L, 4, false);
     if (!InRange(*block, offset, width)) return ERR_MEMRANGE;
     const uint64_t bits = LoadUnsigned(base + offset, width, little);
     double value = static_cast<double>(bits);
@@ -205,7 +205,7 @@ int cmdPoke(ScriptState* L) {
     if (int err = MemBlockArg(L, 1, &block)) return err;
     const int64_t offset = IntegerArg(L, 2);
     const int32_t type = static_cast<int32_t>(VmOptInt(L, 4, kMemInteger));
-    const bool little = VmOptNumber(L, 5, 0) != 0;
+    const bool little = GetFlagArg(L, 5, false);
     if (offset < 0) return ERR_MEMRANGE;
     if (type == kMemString) {
         size_t length = 0;

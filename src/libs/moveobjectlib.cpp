@@ -28,28 +28,21 @@ const ScriptConstant kMoveObjectConstants[] = {
     {"UPPERCURVE", nullptr, kMoveUpperCurve}, {nullptr, nullptr, 0},
 };
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
-int32_t OptIntArg(ScriptState* L, int idx, int32_t fallback) {
-    const int type = VmType(L, idx);
-    return type == kTypeNone || type == kTypeNil ? fallback : IntArg(L, idx);
-}
-
 // withAnim: the positional form has animspeed before fx.
 int RunMove(ScriptState* L, qbMoveRequest& r, bool withAnim) {
-    r.x1 = IntArg(L, 2);
-    r.y1 = IntArg(L, 3);
-    r.x2 = IntArg(L, 4);
-    r.y2 = IntArg(L, 5);
+    r.x1 = GetIntArg(L, 2);
+    r.y1 = GetIntArg(L, 3);
+    r.x2 = GetIntArg(L, 4);
+    r.y2 = GetIntArg(L, 5);
     if (VmGetTop(L) == 6 && VmType(L, 6) == kTypeTable) {
         GetTableFieldInt(L, 6, "fx", &r.fx, nullptr);
         GetTableFieldInt(L, 6, "speed", &r.speed, nullptr);
         GetTableFieldInt(L, 6, "animspeed", &r.animspeed, nullptr);
         r.async = GetTableFieldFlag(L, 6, "async");
     } else {
-        r.speed = OptIntArg(L, 6, kMoveSpeedNormal);
-        if (withAnim) r.animspeed = OptIntArg(L, 7, -1);
-        r.fx = OptIntArg(L, withAnim ? 8 : 7, kMoveStraight);
+        r.speed = GetOptIntArg(L, 6, kMoveSpeedNormal);
+        if (withAnim) r.animspeed = GetOptIntArg(L, 7, -1);
+        r.fx = GetOptIntArg(L, withAnim ? 8 : 7, kMoveStraight);
     }
     ObjectID asyncId;
     if (int err = MoveObject(L, r, &asyncId)) return err;
@@ -89,7 +82,7 @@ int cmdMoveLayer(ScriptState* L) {
     if (VmType(L, 1) == kTypeString)
         r.layerName = VmCheckString(L, 1, nullptr);
     else
-        r.id.number = IntArg(L, 1);
+        r.id.number = GetIntArg(L, 1);
     return RunMove(L, r, false);
 }
 

@@ -197,7 +197,7 @@ int cmdCRC32Str(ScriptState* L) {
 int cmdBase64Str(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     const std::string_view s = StringArg(L, 1);
-    const bool decode = VmCheckNumber(L, 2) != 0;
+    const bool decode = GetFlagArg(L, 2, false);
     const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
     ScriptBuffer buffer;
     VmBufferInit(L, &buffer);

@@ -64,7 +64,7 @@ int ReadSearch(ScriptState* L, Search& search) {
     CheckArgCount(L, 2, 4, 0, 0);
     search.s = StringArg(L, 1);
     search.sub = StringArg(L, 2);
-    search.caseSensitive = VmOptNumber(L, 3, 1) != 0;
+    search.caseSensitive = GetFlagArg(L, 3, true);
     search.start = OptIntArg(L, 4, 0);
     return search.start < 0 ? ERR_WRONGUSAGE : 0;
 }
@@ -118,7 +118,7 @@ int cmdCountStr(ScriptState* L) {
 int cmdReplaceStr(ScriptState* L) {
     CheckArgCount(L, 3, 5, 0, 0);
     const std::string_view s = StringArg(L, 1), find = StringArg(L, 2), repl = StringArg(L, 3);
-    const bool caseSensitive = VmOptNumber(L, 4, 1) != 0;
+    const bool caseSensitive = GetFlagArg(L, 4, true);
     const int64_t start = OptIntArg(L, 5, 0);
     if (start < 0) return ERR_WRONGUSAGE;
     size_t at = FindBytes(s, find, static_cast<size_t>(start), caseSensitive);

@@ -169,7 +169,7 @@ int cmdArrayToStr(ScriptState* L) {
 int cmdTrimStr(ScriptState* L) {
     CheckArgCount(L, 3, 3, 0, 0);
     const std::string_view s = StringArg(L, 1), c = StringArg(L, 2);
-    const bool fromRight = VmCheckNumber(L, 3) != 0;
+    const bool fromRight = GetFlagArg(L, 3, false);
     if (c.size() != 1) return ERR_WRONGUSAGE;
     if (fromRight) {
         const size_t last = s.find_last_not_of(c[0]);
@@ -196,7 +196,7 @@ int cmdInsertStr(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
     const std::string_view s = StringArg(L, 1), ins = StringArg(L, 2);
     const int64_t pos = IntArg(L, 3);
-    const bool overwrite = VmOptNumber(L, 4, 0) != 0;
+    const bool overwrite = GetFlagArg(L, 4, false);
     if (pos < 0) return ERR_WRONGUSAGE;
     if (s.empty()) return PushText(L, ins);
     if (ins.empty()) return PushText(L, s);

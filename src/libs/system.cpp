@@ -312,7 +312,7 @@ int cmdRaiseOnError(ScriptState* L) {
 
 int cmdExitOnError(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    bool on = VmCheckNumber(L, 1) != 0;
+    bool on = GetFlagArg(L, 1, false);
     // An installed handler relies on errors being raised.
     if (!on && GetErrorHandlerRef() != -1) return ERR_WRONGUSAGE;
     SetRuntimeTag(kTagRaiseErrors, on ? 1 : 0);

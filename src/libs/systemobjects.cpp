@@ -132,7 +132,7 @@ int cmdCopyObjectData(ScriptState* L) {
     if (int err = FindDataList(L, 1, &from)) return err;
     if (int err = FindDataList(L, 3, &to)) return err;
     if (from == to) return 0;
-    const bool overwrite = VmOptNumber(L, 5, 1) != 0;
+    const bool overwrite = GetFlagArg(L, 5, true);
     for (const qbObjectData* e = from->get(); e; e = e->next.get()) {
         if (!overwrite && FindObjectDataEntry(to->get(), e->name.c_str())) continue;
         if (e->ref == -1)

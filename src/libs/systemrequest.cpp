@@ -39,10 +39,6 @@ std::string TitleArg(ScriptState* L, int idx) {
     return title;
 }
 
-int IntArg(ScriptState* L, int idx, int def) {
-    if (VmGetTop(L) < idx || VmType(L, idx) == kTypeNil) return def;
-    return ClampToInt32(VmCheckNumber(L, idx));
-}
 
 std::string TextArg(ScriptState* L, int idx) {
     if (VmGetTop(L) < idx || VmType(L, idx) == kTypeNil) return "";
@@ -79,7 +75,7 @@ int cmdSystemRequest(ScriptState* L) {
     const std::string title = TitleArg(L, 1);
     const std::string body = VmCheckString(L, 2, nullptr);
     const std::string buttons = VmCheckString(L, 3, nullptr);
-    const int icon = IntArg(L, 4, kReqIconNone);
+    const int icon = GetOptIntArg(L, 4, kReqIconNone);
     if (icon < kReqIconNone || icon > kReqIconQuestion) return ERR_WRONGUSAGE;
     int result = 0;
     if (int err = Ask([&](qbDisplay* d) {
@@ -95,9 +91,9 @@ int cmdStringRequest(ScriptState* L) {
     const std::string title = TitleArg(L, 1);
     const std::string body = VmCheckString(L, 2, nullptr);
     std::string text = TextArg(L, 3);
-    const int type = IntArg(L, 4, 0);
-    const int maxLength = IntArg(L, 5, 0);
-    const int sixth = IntArg(L, 6, 0);
+    const int type = GetOptIntArg(L, 4, 0);
+    const int maxLength = GetOptIntArg(L, 5, 0);
+    const int sixth = GetOptIntArg(L, 6, 0);
     if (type != 0 && type != kStringNumerical) return ERR_WRONGUSAGE;
     if (maxLength < 0 || maxLength > kStringRequestMax) return ERR_WRONGUSAGE;
     if (type == kStringNumerical && !text.empty() && !IsWholeNumber(text)) return ERR_WRONGUSAGE;
@@ -120,7 +116,7 @@ int cmdFileRequest(ScriptState* L) {
     CheckArgCount(L, 1, 5, 0, 0);
     const std::string title = TitleArg(L, 1);
     const std::string pattern = TextArg(L, 2);
-    const int mode = IntArg(L, 3, kReqNormal);
+    const int mode = GetOptIntArg(L, 3, kReqNormal);
     const int kind = mode & ~kFileModeHideIcons;
     if (kind != kReqNormal && kind != kReqMultiSelect && kind != kReqSaveMode) return ERR_WRONGUSAGE;
     std::string folder = TextArg(L, 4);
@@ -158,7 +154,7 @@ int cmdFileRequest(ScriptState* L) {
 int cmdPathRequest(ScriptState* L) {
     CheckArgCount(L, 1, 3, 0, 0);
     const std::string title = TitleArg(L, 1);
-    const int mode = IntArg(L, 2, 0);
+    const int mode = GetOptIntArg(L, 2, 0);
     const std::string folder = TextArg(L, 3);
     std::optional<std::string> path;
     if (int err = Ask([&](qbDisplay* d) {
@@ -175,7 +171,7 @@ int cmdListRequest(ScriptState* L) {
     const std::string title = TitleArg(L, 1);
     const std::string body = VmCheckString(L, 2, nullptr);
     VmCheckTable(L, 3);
-    int selected = IntArg(L, 4, -1);
+    int selected = GetOptIntArg(L, 4, -1);
     const int count = CountListItems(L, 3, false);
     if (count == 0) return ERR_WRONGUSAGE;
     // Each entry ended by a NUL, the list by an empty one: an empty entry
@@ -206,7 +202,7 @@ int cmdListRequest(ScriptState* L) {
 int cmdColorRequest(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     const std::string title = TitleArg(L, 1);
-    const int32_t initial = IntArg(L, 2, -1);
+    const int32_t initial = GetOptIntArg(L, 2, -1);
     int32_t colour = -1;
     bool cancelled = false;
     if (int err = Ask([&](qbDisplay* d) { return ShowColorRequester(L, d, title.c_str(), initial, 0, &colour); },
@@ -236,7 +232,7 @@ int cmdFontRequest(ScriptState* L) {
     CheckArgCount(L, 1, 3, 0, 0);
     const std::string title = TitleArg(L, 1);
     const std::string name = TextArg(L, 2);
-    const int size = IntArg(L, 3, 0);
+    const int size = GetOptIntArg(L, 3, 0);
     // A cancel leaves the record as it was: no name.
     qbFontRequest font;
     if (int err = Ask([&](qbDisplay* d) {

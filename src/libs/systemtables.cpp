@@ -318,7 +318,7 @@ int cmdConcat(ScriptState* L) {
 int cmdCopyTable(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     VmCheckTable(L, 1);
-    const bool shallow = VmOptNumber(L, 2, 0) != 0;
+    const bool shallow = GetFlagArg(L, 2, false);
     VmSetTop(L, 1);
     VmPushNewTable(L);  // 2: original -> copy
     VmPushNewTable(L);  // 3: pending pairs at 2k and 2k + 1

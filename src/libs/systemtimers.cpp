@@ -253,7 +253,7 @@ int cmdWaitTimer(ScriptState* L) {
     qbTimer* t;
     if (int err = Lookup(L, 1, &t)) return err;
     const int32_t target = ClampToInt32(VmCheckNumber(L, 2));
-    const bool reset = VmOptNumber(L, 3, 1) != 0;
+    const bool reset = GetFlagArg(L, 3, true);
     if (t->paused) return ERR_WRONGUSAGE;
     const int64_t remaining = static_cast<int64_t>(target) - Elapsed(*t);
     if (remaining > 0) {
@@ -280,7 +280,7 @@ int cmdWait(ScriptState* L) {
 
 int cmdGetTime(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
-    const bool seconds = VmOptNumber(L, 1, 0) != 0;
+    const bool seconds = GetFlagArg(L, 1, false);
     const std::tm t = LocalNow();
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2d:%.2d:%.2d", t.tm_hour, t.tm_min, t.tm_sec);
@@ -321,7 +321,7 @@ int cmdCompareDates(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
     const char* a = VmCheckString(L, 1, nullptr);
     const char* b = VmCheckString(L, 2, nullptr);
-    const bool dateOnly = VmOptNumber(L, 3, 0) != 0;
+    const bool dateOnly = GetFlagArg(L, 3, false);
     int result = 0;
     if (int err = CompareDateTexts(a, b, dateOnly, &result)) return err;
     VmPushNumber(L, result);

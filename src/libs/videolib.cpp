@@ -58,11 +58,6 @@ void LoaderOptions(ScriptState* L, int idx, std::string* loader, const char** ad
     GetTableFieldString(L, idx, "adapter", adapter, nullptr);
 }
 
-int32_t IntArg(ScriptState* L, int idx) {
-    const double v = VmCheckNumber(L, idx);
-    if (std::isnan(v)) return 0;
-    return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
-}
 
 // Commands that change a video refuse a locked one.
 int VideoArg(ScriptState* L, qbVideo** out, uint32_t flags = kVideoModify) {
@@ -103,11 +98,11 @@ int cmdPlayVideo(ScriptState* L) {
         if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
     }
     int32_t x = v->x, y = v->y;
-    if (Given(L, 2)) x = IntArg(L, 2);
-    if (Given(L, 3)) y = IntArg(L, 3);
+    if (Given(L, 2)) x = GetIntArg(L, 2);
+    if (Given(L, 3)) y = GetIntArg(L, 3);
     int32_t channel = 0, useLayer = 0;
     if (Given(L, 4) && VmType(L, 4) == kTypeTable) {
-        GetTableFieldInt(L, 4, "uselayer", &useLayer, nullptr);
+        GetTableFieldFlagInto(L, 4, "uselayer", &useLayer, nullptr);
         GetTableFieldInt(L, 4, "channel", &channel, nullptr);
     }
     if (useLayer && !RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
@@ -179,7 +174,7 @@ int cmdSetVideoPosition(ScriptState* L) {
     CheckArgCount(L, 3, 3, 0, 0);
     qbVideo* v = nullptr;
     if (int err = VideoArg(L, &v)) return err;
-    return SetVideoPositionCore(L, v, IntArg(L, 2), IntArg(L, 3));
+    return SetVideoPositionCore(L, v, GetIntArg(L, 2), GetIntArg(L, 3));
 }
 
 int cmdSetVideoVolume(ScriptState* L) {
@@ -195,8 +190,8 @@ int cmdGetVideoFrame(ScriptState* L) {
     const double position = VmCheckNumber(L, 2);
     qbVideo* v = nullptr;
     if (int err = GetVideo(GetObjectIDArg(L, 3), &v, kVideoModify)) return err;
-    const int32_t mode = Given(L, 4) ? IntArg(L, 4) : 0;
-    const int32_t count = Given(L, 5) ? IntArg(L, 5) : 15;
+    const int32_t mode = Given(L, 4) ? GetIntArg(L, 4) : 0;
+    const int32_t count = Given(L, 5) ? GetIntArg(L, 5) : 15;
     const int64_t at = std::isnan(position) ? -1 : static_cast<int64_t>(std::clamp(position, -1.0, 4294967296.0));
     const std::vector<uint32_t>* pixels = nullptr;
     if (int err = GrabVideoPicture(v, at, mode, count, &pixels)) return err;
@@ -217,7 +212,7 @@ int cmdGetVideoFrame(ScriptState* L) {
 
 int cmdForceVideoDriver(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const int32_t driver = IntArg(L, 1);
+    const int32_t driver = GetIntArg(L, 1);
     if (driver == 0) SetDefaultVideoLoader("native");
     if (driver == 1) SetDefaultVideoLoader("inbuilt|plugin");
     return 0;
@@ -227,10 +222,10 @@ int cmdDumpVideo(ScriptState* L) {
     CheckArgCount(L, 1, 5, 0, 0);
     qbVideo* v = nullptr;
     if (int err = VideoArg(L, &v, 0)) return err;
-    int32_t x = Given(L, 2) ? IntArg(L, 2) : 0;
-    int32_t y = Given(L, 3) ? IntArg(L, 3) : 0;
+    int32_t x = Given(L, 2) ? GetIntArg(L, 2) : 0;
+    int32_t y = Given(L, 3) ? GetIntArg(L, 3) : 0;
     const char* name = Given(L, 4) ? VmCheckString(L, 4, nullptr) : nullptr;
-    const int32_t format = Given(L, 5) ? IntArg(L, 5) : 0;
+    const int32_t format = Given(L, 5) ? GetIntArg(L, 5) : 0;
     if (v->state != kVideoStopped || format < 0 || format > 4) return ERR_WRONGUSAGE;
     if (const qbDisplay* d = GetCurrentDisplay(); d && d->bgpic) {
         x = ResolveSpecialX(x, v->fileWidth, d->bgpic->currentWidth, 0.0);
@@ -248,7 +243,7 @@ int cmdDisplayVideoFrame(ScriptState* L) {
         if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
     if (!d || !d->layersEnabled) return ERR_NOLAYERS;
     if (v->stream && v->stream->kind == kVideoDriverNative) return ERR_VIDEOLAYERDRV;
-    const int32_t x = IntArg(L, 2), y = IntArg(L, 3);
+    const int32_t x = GetIntArg(L, 2), y = GetIntArg(L, 3);
     const double position = VmCheckNumber(L, 4);
     if (std::isnan(position)) return ERR_SEEKRANGE;
     const auto at = static_cast<int64_t>(std::clamp(position, -1.0, 4294967296.0));

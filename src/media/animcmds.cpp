@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/numbers.h"
 #include "display/output.h"
@@ -144,7 +145,7 @@ int cmdScaleAnim(ScriptState* L) {
     if (int err = SizeArg(L, 2, anim->width, &width)) return err;
     if (int err = SizeArg(L, 3, anim->height, &height)) return err;
     if (int err = KeepAspectRatio(anim->width, anim->height, &width, &height)) return err;
-    const bool smooth = VmGetTop(L) >= 4 && VmOptNumber(L, 4, 0) != 0;
+    const bool smooth = VmGetTop(L) >= 4 && GetFlagArg(L, 4, false);
     if (width == anim->width && height == anim->height) return 0;
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
     if (!anim->fromDisk) {

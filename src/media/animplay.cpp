@@ -41,14 +41,6 @@ struct PlayDeleter {
 };
 using PlayPtr = std::unique_ptr<qbAnimPlay, PlayDeleter>;
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
-int32_t OptIntArg(ScriptState* L, int idx, int32_t fallback) {
-    if (idx < 1 || VmGetTop(L) < idx) return fallback;
-    const int type = VmType(L, idx);
-    return type == kTypeNone || type == kTypeNil ? fallback : IntArg(L, idx);
-}
-
 int32_t TruncProduct(int32_t size, double anchor) { return static_cast<int32_t>(size * anchor); }
 
 // The picture that the frames are drawn into: what the display shows.
@@ -279,7 +271,7 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
     const int top = VmGetTop(L);
-    const int32_t x = OptIntArg(L, 2, 0), y = OptIntArg(L, 3, 0);
+    const int32_t x = GetOptIntArg(L, 2, 0), y = GetOptIntArg(L, 3, 0);
     int32_t speed = 0, times = 1;
     bool async = false;
     int optArg = 0;
@@ -290,8 +282,8 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
         GetTableFieldInt(L, 4, "times", &times, nullptr);
         async = GetTableFieldFlag(L, 4, "async");
     } else {
-        speed = OptIntArg(L, speedArg, 0);
-        times = OptIntArg(L, timesArg, 1);
+        speed = GetOptIntArg(L, speedArg, 0);
+        times = GetOptIntArg(L, timesArg, 1);
     }
     if (int err = CheckOutputGuard(d, OutputGuard::Refresh)) return err;
     if (d->refreshBlock) return ERR_BEGINREFRESH;
@@ -413,7 +405,7 @@ int cmdPlayAnimDisk(ScriptState* L) {
     const char* fileName = ResolveLinkedFileArg(L, 1, 0, nullptr);
     qbAnimLoadOptions o;
     o.fromDisk = true;
-    o.transparency = OptIntArg(L, 6, -1);
+    o.transparency = GetOptIntArg(L, 6, -1);
     qbAnim* made = nullptr;
     if (int err = BuildAnimFromFile(L, fileName, o, &made)) return err;
     const ObjectID id = IDOf(*made);
@@ -426,10 +418,10 @@ int cmdPlayAnimDisk(ScriptState* L) {
 int cmdDisplayAnimFrame(ScriptState* L) {
     CheckArgCount(L, 4, 5, 0, 0);
     const ObjectID id = GetObjectIDArg(L, 1);
-    const int32_t frame = IntArg(L, 4);
+    const int32_t frame = GetIntArg(L, 4);
     const int optArg = VmGetTop(L) >= 5 ? 5 : 0;
     // Frames count from 1; the lowest number stays out of range rather than wrapping.
     const int32_t index = frame == INT32_MIN ? INT32_MIN : frame - 1;
-    if (int err = DisplayAnimFrameCore(L, id, IntArg(L, 2), IntArg(L, 3), index, optArg)) return err;
+    if (int err = DisplayAnimFrameCore(L, id, GetIntArg(L, 2), GetIntArg(L, 3), index, optArg)) return err;
     return 0;
 }

@@ -22,12 +22,6 @@
 
 namespace {
 
-int IntArg(ScriptState* L, int idx, int32_t* out) {
-    const double v = VmCheckNumber(L, idx);
-    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
-    *out = ClampToInt32(v);
-    return 0;
-}
 
 struct LoadOptions {
     int32_t transparency = -1;
@@ -181,8 +175,8 @@ int cmdCreateBGPic(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     int32_t width = 0, height = 0;
-    if (int err = IntArg(L, 2, &width)) return err;
-    if (int err = IntArg(L, 3, &height)) return err;
+    if (int err = GetFiniteIntArg(L, 2, &width)) return err;
+    if (int err = GetFiniteIntArg(L, 3, &height)) return err;
     uint32_t colour = 0;
     if (VmGetTop(L) >= 4 && VmType(L, 4) != kTypeNil) colour = static_cast<uint32_t>(ColourBits(VmCheckNumber(L, 4)));
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/objects.h"
 #include "core/settings.h"
@@ -100,7 +101,7 @@ int cmdScaleBGPic(ScriptState* L) {
     int32_t width = 0, height = 0;
     if (int err = SizeArg(L, 2, record->baseWidth, &width)) return err;
     if (int err = SizeArg(L, 3, record->baseHeight, &height)) return err;
-    const bool smooth = VmGetTop(L) >= 4 && VmToNumber(L, 4) != 0;
+    const bool smooth = GetFlagArg(L, 4, false);
     if (int err = GetBGPic(L, id, &record, kBGPicModify)) return err;
     return ScaleBGPicCore(L, record, width, height, smooth);
 }

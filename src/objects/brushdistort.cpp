@@ -25,7 +25,7 @@ int DistortCommand(ScriptState* L, int32_t method, int maxNumbers, int minNumber
     const int count = std::min(top - 1, maxNumbers);
     std::vector<double> numbers(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) numbers[static_cast<size_t>(i)] = VmCheckNumber(L, 2 + i);
-    const bool smooth = top >= 2 + maxNumbers && VmOptNumber(L, 2 + maxNumbers, 0) != 0;
+    const bool smooth = top >= 2 + maxNumbers && GetFlagArg(L, 2 + maxNumbers, false);
     if (method == kDistortPerspective) {
         if (count != 8) return ERR_WRONGUSAGE;
         const double w = brush->width, h = brush->height;

@@ -35,7 +35,7 @@ int NumberArg(ScriptState* L, int idx, double* out) {
     return 0;
 }
 
-bool SmoothArg(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmOptNumber(L, idx, 0) != 0; }
+bool SmoothArg(ScriptState* L, int idx) { return VmGetTop(L) >= idx && GetFlagArg(L, idx, false); }
 
 // A size: a number, or "n%" of the brush's side (over 100 allowed).
 int SizeArg(ScriptState* L, int idx, int32_t of, int32_t* out) {

@@ -129,12 +129,7 @@ int TextureOfBrush(ScriptState* L, ObjectID id, qbTexturePicture* out) {
 
 }  // namespace
 
-int BrushIntArg(ScriptState* L, int idx, int32_t* out) {
-    const double v = VmCheckNumber(L, idx);
-    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
-    *out = ClampToInt32(v);
-    return 0;
-}
+int BrushIntArg(ScriptState* L, int idx, int32_t* out) { return GetFiniteIntArg(L, idx, out); }
 
 int cmdSetAlphaIntensity(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);

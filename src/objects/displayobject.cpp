@@ -335,8 +335,6 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
 
 namespace {
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 }  // namespace
 
 int cmdDisplayBrush(ScriptState* L) {
@@ -344,8 +342,8 @@ int cmdDisplayBrush(ScriptState* L) {
     qbDisplayObjectCall call;
     call.type = kShowBrush;
     call.id = GetObjectIDArg(L, 1);
-    call.x = IntArg(L, 2);
-    call.y = IntArg(L, 3);
+    call.x = GetIntArg(L, 2);
+    call.y = GetIntArg(L, 3);
     call.optArg = 4;
     return DisplayObject(L, call);
 }
@@ -355,17 +353,17 @@ int cmdDisplayBGPicPart(ScriptState* L) {
     qbDisplayObjectCall call;
     call.type = kShowBGPicPart;
     call.id = GetObjectIDArg(L, 1);
-    call.srcX = IntArg(L, 2);
-    call.srcY = IntArg(L, 3);
-    call.width = IntArg(L, 4);
-    call.height = IntArg(L, 5);
+    call.srcX = GetIntArg(L, 2);
+    call.srcY = GetIntArg(L, 3);
+    call.width = GetIntArg(L, 4);
+    call.height = GetIntArg(L, 5);
     const int top = VmGetTop(L);
-    call.x = top >= 6 && VmType(L, 6) != kTypeNil ? IntArg(L, 6) : call.srcX;
-    call.y = top >= 7 && VmType(L, 7) != kTypeNil ? IntArg(L, 7) : call.srcY;
+    call.x = top >= 6 && VmType(L, 6) != kTypeNil ? GetIntArg(L, 6) : call.srcX;
+    call.y = top >= 7 && VmType(L, 7) != kTypeNil ? GetIntArg(L, 7) : call.srcY;
     if (top >= 8 && VmType(L, 8) == kTypeNumber) {
-        call.copyPart = IntArg(L, 8);
+        call.copyPart = GetFlagArg(L, 8, false) ? 1 : 0;
     } else if (top >= 8 && VmType(L, 8) == kTypeTable) {
-        GetTableFieldInt(L, 8, "layers", &call.copyPart, nullptr);
+        GetTableFieldFlagInto(L, 8, "layers", &call.copyPart, nullptr);
         call.optArg = 8;
     }
     return DisplayObject(L, call);
@@ -376,12 +374,12 @@ int cmdDisplayBrushPart(ScriptState* L) {
     qbDisplayObjectCall call;
     call.type = kShowBrushPart;
     call.id = GetObjectIDArg(L, 1);
-    call.srcX = IntArg(L, 2);
-    call.srcY = IntArg(L, 3);
-    call.x = IntArg(L, 4);
-    call.y = IntArg(L, 5);
-    call.width = IntArg(L, 6);
-    call.height = IntArg(L, 7);
+    call.srcX = GetIntArg(L, 2);
+    call.srcY = GetIntArg(L, 3);
+    call.x = GetIntArg(L, 4);
+    call.y = GetIntArg(L, 5);
+    call.width = GetIntArg(L, 6);
+    call.height = GetIntArg(L, 7);
     call.optArg = 8;
     return DisplayObject(L, call);
 }

@@ -18,12 +18,6 @@
 
 namespace {
 
-int IntArg(ScriptState* L, int idx, int32_t* out) {
-    const double v = VmCheckNumber(L, idx);
-    if (!std::isfinite(v)) return ERR_WRONGUSAGE;
-    *out = ClampToInt32(v);
-    return 0;
-}
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
 
@@ -33,9 +27,9 @@ int SizeArgs(ScriptState* L, int widthIdx, int heightIdx, int32_t* width, int32_
     *width = current ? current->baseWidth : 0;
     *height = current ? current->baseHeight : 0;
     if (Given(L, widthIdx))
-        if (int err = IntArg(L, widthIdx, width)) return err;
+        if (int err = GetFiniteIntArg(L, widthIdx, width)) return err;
     if (Given(L, heightIdx))
-        if (int err = IntArg(L, heightIdx, height)) return err;
+        if (int err = GetFiniteIntArg(L, heightIdx, height)) return err;
     return 0;
 }
 
@@ -66,7 +60,7 @@ int CreateGradientObject(ScriptState* L, bool makeBrush, const qbGradientArgInde
     fill.style = kFillGradient;
     fill.valid = 1;
     qbGradient& g = fill.gradient;
-    if (int err = IntArg(L, args.type, &g.style)) return err;
+    if (int err = GetFiniteIntArg(L, args.type, &g.style)) return err;
     g.startColor = ColourBits(VmCheckNumber(L, args.start));
     g.endColor = ColourBits(VmCheckNumber(L, args.end));
     int32_t width = 0, height = 0;
@@ -88,9 +82,9 @@ int CreateTexturedObject(ScriptState* L, bool makeBrush) {
     int32_t width = 0, height = 0;
     if (int err = SizeArgs(L, 3, 4, &width, &height)) return err;
     if (Given(L, 5))
-        if (int err = IntArg(L, 5, &fill.textureX)) return err;
+        if (int err = GetFiniteIntArg(L, 5, &fill.textureX)) return err;
     if (Given(L, 6))
-        if (int err = IntArg(L, 6, &fill.textureY)) return err;
+        if (int err = GetFiniteIntArg(L, 6, &fill.textureY)) return err;
     if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
     if (makeBrush) {
         if (!id.chooseFlag && !fill.textureBrush.handle && fill.textureBrush.number == id.id) return ERR_WRONGUSAGE;

@@ -155,14 +155,14 @@ int ParseDisplayObjectOptions(ScriptState* L, int arg, int32_t objWidth, int32_t
         else
             t->matrixset = 0;
     }
-    GetTableFieldInt(L, arg, "smoothscale", &t->smoothscale, nullptr);
+    GetTableFieldFlagInto(L, arg, "smoothscale", &t->smoothscale, nullptr);
     GetTableFieldFloat(L, arg, "anchorx", &t->anchorx, nullptr);
     GetTableFieldFloat(L, arg, "anchory", &t->anchory, nullptr);
     if (!(t->anchorx >= 0.0 && t->anchorx <= 1.0) || !(t->anchory >= 0.0 && t->anchory <= 1.0))
         return ERR_WRONGUSAGE;
     if (!l) return 0;
 
-    GetTableFieldInt(L, arg, "hidden", &l->hidden, nullptr);
+    GetTableFieldFlagInto(L, arg, "hidden", &l->hidden, nullptr);
     ReadLevel(L, arg, "transparency", &l->transparency);
     qbFilterSlot& tint = l->filters.slot[kFilterTint];
     if (int32_t level = 0; ReadLevel(L, arg, "tint", &level)) {

@@ -20,12 +20,6 @@ namespace {
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
 
-// An optional flag: a boolean, or a number other than 0.
-bool Flag(ScriptState* L, int idx, bool fallback) {
-    if (!Given(L, idx)) return fallback;
-    if (VmType(L, idx) != kTypeBoolean) VmCheckNumber(L, idx);
-    return ScriptTruth(L, idx);
-}
 
 int OptionalInt(ScriptState* L, int idx, int32_t fallback, int32_t* out) {
     *out = fallback;
@@ -85,12 +79,12 @@ int cmdBeginDoubleBuffer(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
     qbDisplay* d = GetCurrentDisplay();
     const bool layered = d && d->bgpic && CountLayers(d->bgpic) > 0;
-    return BeginDoubleBufferCore(L, d, Flag(L, 1, false), layered);
+    return BeginDoubleBufferCore(L, d, GetFlagArg(L, 1, false), layered);
 }
 
 int cmdFlip(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
-    return FlipDoubleBuffer(L, GetCurrentDisplay(), Flag(L, 1, true));
+    return FlipDoubleBuffer(L, GetCurrentDisplay(), GetFlagArg(L, 1, true));
 }
 
 int cmdEndDoubleBuffer(ScriptState* L) {

@@ -174,7 +174,7 @@ int cmdScaleSprite(ScriptState* L) {
     if (!std::isfinite(w) || !std::isfinite(h)) return ERR_WRONGUSAGE;
     int32_t width = ClampToInt32(w), height = ClampToInt32(h);
     if (int err = KeepAspectRatio(sprite->width, sprite->height, &width, &height)) return err;
-    const bool smooth = VmGetTop(L) >= 4 && VmOptNumber(L, 4, 0) != 0;
+    const bool smooth = VmGetTop(L) >= 4 && GetFlagArg(L, 4, false);
     if (width == sprite->width && height == sprite->height) return 0;
     if (sprite->pending) return ERR_WRONGUSAGE;
     std::vector<BitmapPtr> bitmaps, masks, alphas;
@@ -238,7 +238,7 @@ int cmdFlipSprite(ScriptState* L) {
 
 int cmdRemoveSprites(ScriptState* L) {
     CheckArgCount(L, 0, 1, 0, 0);
-    const bool keep = VmGetTop(L) >= 1 && VmOptNumber(L, 1, 0) != 0;
+    const bool keep = VmGetTop(L) >= 1 && GetFlagArg(L, 1, false);
     if (int err = CheckSpriteOutput(L)) return err;
     qbBGPic* bgpic = GetCurrentBGPic();
     if (!bgpic) return 0;

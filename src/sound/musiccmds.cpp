@@ -33,8 +33,6 @@ int (*singleMusicQuery)() = nullptr;
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 bool InCallback() { return GetRuntimeTag(kTagCallbackNesting) != 0; }
 
 void LoaderOptions(ScriptState* L, int idx, const char** loader, const char** adapter) {
@@ -111,7 +109,7 @@ int WaitUntil(ScriptState* L, Done done) {
 
 int WaitPosition(ScriptState* L, bool row) {
     CheckArgCount(L, 1, 1, 0, 0);
-    const int32_t target = IntArg(L, 1);
+    const int32_t target = GetIntArg(L, 1);
     if (ModulePosition(row) < 0) return 0;
     return WaitUntil(L, [&] {
         const int32_t now = ModulePosition(row);
@@ -159,7 +157,7 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     qbRangeOptions o;
     ReadRangeOptions(L, 4, &o);
     int32_t freeIt = 0;
-    GetTableFieldInt(L, 4, "free", &freeIt, nullptr);
+    GetTableFieldFlagInto(L, 4, "free", &freeIt, nullptr);
     const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
     if (int err = CopySampleRange(sample->sample, o, target, static_cast<uint32_t>(frames))) return err;
     if (freeIt) return FreeSampleCore(id, true);
@@ -232,7 +230,7 @@ int cmdPlayMusic(ScriptState* L) {
         if (GetTableFieldInt(L, 2, "times", &n, nullptr)) times = n;
         if (GetTableFieldInt(L, 2, "channel", &n, nullptr)) channel = std::max(n, 0);
     } else if (Given(L, 2)) {
-        times = IntArg(L, 2);
+        times = GetIntArg(L, 2);
     }
     if (times < 0) return ERR_WRONGUSAGE;
     // The music keeps its settings from before a play that was refused.
@@ -337,7 +335,7 @@ int cmdCreateMusic(ScriptState* L) {
     CheckArgCount(L, 3, 3, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     const double rateArg = VmCheckNumber(L, 2);
-    const int32_t code = PCMCodeOfFormat(IntArg(L, 3));
+    const int32_t code = PCMCodeOfFormat(GetIntArg(L, 3));
     if (!HasFillMusicBufferHandler()) return ERR_NOFMBHANDLER;
     if (code < 0) return ERR_WRONGUSAGE;
     int32_t rate = 0;
@@ -401,7 +399,7 @@ int cmdFlushMusicBuffer(ScriptState* L) {
 
 int cmdPlaySubsong(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
-    const int32_t subsong = IntArg(L, 1);
+    const int32_t subsong = GetIntArg(L, 1);
     SyncMusicStates(L);
     qbMusicObject* m = nullptr;
     if (int err = MusicArg(L, 2, &m)) return err;

@@ -24,8 +24,6 @@ constexpr size_t kMaxMadeBytes = size_t{1} << 30;
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 std::unique_ptr<uint8_t[]> Alloc(size_t bytes) { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[std::max<size_t>(bytes, 1)]()); }
 
 // Value index of a sample's PCM as a signed number of its own width.
@@ -183,8 +181,8 @@ int cmdCreateSample(ScriptState* L) {
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     VmCheckTable(L, 2);
     const double rateArg = VmCheckNumber(L, 3);
-    const int32_t code = PCMCodeOfFormat(Given(L, 4) ? IntArg(L, 4) : kFormatMono8);
-    const int32_t length = Given(L, 5) ? IntArg(L, 5) : 0;
+    const int32_t code = PCMCodeOfFormat(Given(L, 4) ? GetIntArg(L, 4) : kFormatMono8);
+    const int32_t length = Given(L, 5) ? GetIntArg(L, 5) : 0;
     if (code < 0 || length < 0) return ERR_WRONGUSAGE;
     int32_t rate = 0;
     if (int err = MadeSoundRate(rateArg, &rate)) return err;
@@ -240,7 +238,7 @@ int cmdSaveSample(ScriptState* L) {
     qbSampleObject* s = nullptr;
     if (int err = GetSample(GetObjectIDArg(L, 1), &s)) return err;
     const char* file = VmCheckString(L, 2, nullptr);
-    const int32_t format = Given(L, 3) ? IntArg(L, 3) : kSampleFormatWAVE;
+    const int32_t format = Given(L, 3) ? GetIntArg(L, 3) : kSampleFormatWAVE;
     qbSampleData data = s->sample;
     data.rate = s->pitch;
     return SaveSampleFile(file, data, format);
@@ -263,9 +261,9 @@ int cmdGetSampleData(ScriptState* L) {
 int cmdMixSample(ScriptState* L) {
     CheckArgCount(L, 4, 0, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const int32_t length = IntArg(L, 2);
+    const int32_t length = GetIntArg(L, 2);
     const double rateArg = VmCheckNumber(L, 3);
-    const int32_t code = PCMCodeOfFormat(IntArg(L, 4));
+    const int32_t code = PCMCodeOfFormat(GetIntArg(L, 4));
     const int rest = VmGetTop(L) - 4;
     if (rest % 2 != 0 || code < 0 || length < 0) return ERR_WRONGUSAGE;
     int32_t rate = 0;
@@ -323,8 +321,8 @@ int cmdInsertSample(ScriptState* L) {
     if (int err = GetSample(targetId, &target)) return err;
     if (IsSamplePlaying(target->sample.pcm)) return ERR_MODIFYPSMP;
     const int64_t targetFrames = target->sample.frames;
-    const int64_t at = std::clamp<int64_t>(IntArg(L, 3), 0, targetFrames);
-    int64_t frames = Given(L, 4) ? IntArg(L, 4) : 0;
+    const int64_t at = std::clamp<int64_t>(GetIntArg(L, 3), 0, targetFrames);
+    int64_t frames = Given(L, 4) ? GetIntArg(L, 4) : 0;
     if (frames < 1 || frames > int64_t{source->sample.frames}) frames = source->sample.frames;
     qbRangeOptions o;
     ReadRangeOptions(L, 5, &o);

@@ -109,8 +109,6 @@ int GetSoundTag(void*, int tag, intptr_t value) {
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 // The "loader" and "adapter" fields of an options table at idx.
 void LoaderOptions(ScriptState* L, int idx, const char** loader, const char** adapter) {
     *loader = *adapter = nullptr;
@@ -122,7 +120,7 @@ void LoaderOptions(ScriptState* L, int idx, const char** loader, const char** ad
 // A 1-based channel argument as the table's index; ERR_CHANNELRANGE
 // outside the table.
 int ChannelArg(ScriptState* L, int idx, int* channel) {
-    const int32_t n = IntArg(L, idx);
+    const int32_t n = GetIntArg(L, idx);
     if (n < 1 || n > audio_mixer::ChannelCount()) return ERR_CHANNELRANGE;
     *channel = n - 1;
     return 0;
@@ -172,7 +170,7 @@ int ReadPlayPair(ScriptState* L, int idx, PlayRequest* r) {
         if (GetTableFieldInt(L, opt, "pitch", &value, nullptr)) st.rate = value;
         if (GetTableFieldInt(L, opt, "channel", &value, nullptr)) st.channel = ChannelIndexOf(value);
     } else if (Given(L, opt)) {
-        st.times = IntArg(L, opt);
+        st.times = GetIntArg(L, opt);
     }
     if (st.rate < kMinPitch) return ERR_LOWFREQ;
     return 0;
@@ -291,7 +289,7 @@ int cmdSetPitch(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     qbSampleObject* s = nullptr;
     if (int err = GetSample(GetObjectIDArg(L, 1), &s)) return err;
-    const int32_t pitch = IntArg(L, 2);
+    const int32_t pitch = GetIntArg(L, 2);
     if (pitch < kMinPitch) return ERR_LOWFREQ;
     s->pitch = pitch;
     if (!IsAudioOpen()) return 0;

@@ -125,7 +125,7 @@ int cmdInKeyStr(ScriptState* L) {
     CheckArgCount(L, 1, 3, 0, 0);
     const int32_t type = VmCheckInt(L, 1);
     const double maxArg = VmOptNumber(L, 2, 0);
-    const bool password = VmOptNumber(L, 3, 0) != 0;
+    const bool password = GetFlagArg(L, 3, false);
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return ERR_FINDDISPLAY;
     if (int err = CheckInputOutput(d)) return err;

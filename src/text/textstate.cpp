@@ -18,8 +18,6 @@ constexpr int32_t kRight = -80000;
 constexpr int32_t kTop = -70000;
 constexpr int32_t kBottom = -60000;
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 }  // namespace
 
 int cmdSetFontColor(ScriptState* L) {
@@ -42,7 +40,7 @@ int cmdAddTab(ScriptState* L) {
     if (!d) return ERR_FINDDISPLAY;
     const int n = VmGetTop(L);
     for (int i = 1; i <= n; ++i) {
-        const int32_t pos = IntArg(L, i);
+        const int32_t pos = GetIntArg(L, i);
         if (d->tabCount >= kTabStopCount) return ERR_INTERNAL;
         if (pos < 0) return ERR_NEGCOORDS;
         int32_t* end = d->tabStops + d->tabCount;
@@ -56,8 +54,8 @@ int cmdAddTab(ScriptState* L) {
 
 int cmdLocate(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    const int32_t x = IntArg(L, 1);
-    const int32_t y = IntArg(L, 2);
+    const int32_t x = GetIntArg(L, 1);
+    const int32_t y = GetIntArg(L, 2);
     // Only the bare constants are refused: an offset from one is a position.
     if (x == kCenter || x == kLeft || x == kRight || y == kCenter || y == kTop || y == kBottom)
         return ERR_NOCOORDCST;
@@ -72,8 +70,8 @@ int cmdLocate(ScriptState* L) {
 
 int cmdSetMargins(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    int32_t left = IntArg(L, 1);
-    int32_t right = IntArg(L, 2);
+    int32_t left = GetIntArg(L, 1);
+    int32_t right = GetIntArg(L, 2);
     if (left >= right) return ERR_WRONGUSAGE;
     const qbOutputView out = GetCurrentOutput();
     qbDisplay* d = out.display;
@@ -98,12 +96,12 @@ int cmdSetFontStyle(ScriptState* L) {
     }
     if (style == kTextShadow) {
         if (n >= 2) s->shadowColour = VmCheckInt(L, 2);
-        if (n >= 3) s->shadowSize = IntArg(L, 3);
-        if (n >= 4) s->shadowDirection = IntArg(L, 4);
+        if (n >= 3) s->shadowSize = GetIntArg(L, 3);
+        if (n >= 4) s->shadowDirection = GetIntArg(L, 4);
     } else if (style == kTextEdge) {
         // Four arguments are the shadow's form: an edge then takes none.
         if (n == 2 || n == 3) s->edgeColour = VmCheckInt(L, 2);
-        if (n == 3) s->edgeSize = IntArg(L, 3);
+        if (n == 3) s->edgeSize = GetIntArg(L, 3);
     } else if (n > 1) {
         return ERR_TOOMANYARGS;
     }

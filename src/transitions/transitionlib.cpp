@@ -32,21 +32,14 @@ const ScriptCommand kTransitionCommands[] = {
     {nullptr, nullptr},
 };
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
-// An optional positional number: its value, or the default for none or Nil.
-int32_t OptIntArg(ScriptState* L, int idx, int32_t fallback) {
-    return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil ? IntArg(L, idx) : fallback;
-}
-
 // The table form: an option table as the last of exactly `count` arguments.
 bool IsTableForm(ScriptState* L, int count) { return VmGetTop(L) == count && VmType(L, count) == kTypeTable; }
 
 // type, speed, parameter from idx on.
 void ReadPositional(ScriptState* L, int idx, qbEffectState* s) {
-    s->type = OptIntArg(L, idx, kRandomEffect);
-    s->speed = OptIntArg(L, idx + 1, kNormalSpeed);
-    s->parameter = OptIntArg(L, idx + 2, kRandomParameter);
+    s->type = GetOptIntArg(L, idx, kRandomEffect);
+    s->speed = GetOptIntArg(L, idx + 1, kNormalSpeed);
+    s->parameter = GetOptIntArg(L, idx + 2, kRandomParameter);
 }
 
 // Runs the driver again as long as a size change asks for it; an
@@ -78,8 +71,8 @@ int ObjectEffect(ScriptState* L, int32_t kind) {
     CheckArgCount(L, 3, 6, 0, 0);
     qbEffectState s = NewState(L, kind);
     s.id = GetObjectIDArg(L, 1);
-    s.x = IntArg(L, 2);
-    s.y = IntArg(L, 3);
+    s.x = GetIntArg(L, 2);
+    s.y = GetIntArg(L, 3);
     if (IsTableForm(L, 4)) ParseEffectOptions(L, 4, &s);
     else ReadPositional(L, 4, &s);
     return RunEffect(s);
@@ -91,7 +84,7 @@ int LayerIndexArg(ScriptState* L, int idx, int32_t* out) {
         const qbDisplay* d = GetCurrentDisplay();
         return FindNamedLayer(d ? d->bgpic : nullptr, VmCheckString(L, idx, nullptr), out);
     }
-    *out = IntArg(L, idx);
+    *out = GetIntArg(L, idx);
     return 0;
 }
 
@@ -139,10 +132,10 @@ void ParseEffectOptions(ScriptState* L, int idx, qbEffectState* s) {
     GetTableFieldInt(L, idx, "undolevel", &s->undoLevel, nullptr);
     GetTableFieldInt(L, idx, "dx", &s->x, nullptr);
     GetTableFieldInt(L, idx, "dy", &s->y, nullptr);
-    GetTableFieldInt(L, idx, "layers", &s->layers, nullptr);
-    GetTableFieldInt(L, idx, "forcerealtimelayers", &s->forceRealtime, nullptr);
-    GetTableFieldInt(L, idx, "async", &s->async, nullptr);
-    GetTableFieldInt(L, idx, "noborderfade", &s->noBorderFade, nullptr);
+    GetTableFieldFlagInto(L, idx, "layers", &s->layers, nullptr);
+    GetTableFieldFlagInto(L, idx, "forcerealtimelayers", &s->forceRealtime, nullptr);
+    GetTableFieldFlagInto(L, idx, "async", &s->async, nullptr);
+    GetTableFieldFlagInto(L, idx, "noborderfade", &s->noBorderFade, nullptr);
 }
 
 int cmdDisplayBrushFX(ScriptState* L) { return ObjectEffect(L, kEffectBrush); }
@@ -167,19 +160,19 @@ int cmdDisplayBGPicPartFX(ScriptState* L) {
     CheckArgCount(L, 5, 11, 0, 0);
     qbEffectState s = NewState(L, kEffectBGPicPart);
     s.id = GetObjectIDArg(L, 1);
-    s.srcX = IntArg(L, 2);
-    s.srcY = IntArg(L, 3);
-    s.width = IntArg(L, 4);
-    s.height = IntArg(L, 5);
+    s.srcX = GetIntArg(L, 2);
+    s.srcY = GetIntArg(L, 3);
+    s.width = GetIntArg(L, 4);
+    s.height = GetIntArg(L, 5);
     s.x = s.srcX;
     s.y = s.srcY;
     if (IsTableForm(L, 6)) {
         ParseEffectOptions(L, 6, &s);
     } else {
         ReadPositional(L, 6, &s);
-        s.x = OptIntArg(L, 9, s.srcX);
-        s.y = OptIntArg(L, 10, s.srcY);
-        s.layers = OptIntArg(L, 11, 0);
+        s.x = GetOptIntArg(L, 9, s.srcX);
+        s.y = GetOptIntArg(L, 10, s.srcY);
+        s.layers = GetOptIntArg(L, 11, 0);
     }
     const qbDisplay* d = GetCurrentDisplay();
     if (s.layers && (!d || !d->layersEnabled)) return ERR_WRONGUSAGE;
@@ -188,14 +181,14 @@ int cmdDisplayBGPicPartFX(ScriptState* L) {
 
 int cmdUndoFX(ScriptState* L) {
     CheckArgCount(L, 2, 6, 0, 0);
-    const int32_t objectType = IntArg(L, 1);
+    const int32_t objectType = GetIntArg(L, 1);
     const ObjectID id = GetObjectIDArg(L, 2);
     qbEffectState s = NewState(L, kEffectRemoveLayer);
     if (IsTableForm(L, 3)) {
         ParseEffectOptions(L, 3, &s);
     } else {
         ReadPositional(L, 3, &s);
-        s.undoLevel = OptIntArg(L, 6, 1);
+        s.undoLevel = GetOptIntArg(L, 6, 1);
     }
     const qbDisplay* d = GetCurrentDisplay();
     if (!d || !d->layersEnabled) return ERR_NOLAYERS;
@@ -222,14 +215,14 @@ int cmdRemoveLayerFX(ScriptState* L) { return LayerEffect(L, kEffectRemoveLayer)
 
 int cmdGetRandomFX(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    VmPushNumber(L, PickRandomEffect(VmCheckNumber(L, 1) != 0 ? 1 : 0));
+    VmPushNumber(L, PickRandomEffect(GetFlagArg(L, 1, false) ? 1 : 0));
     return 1;
 }
 
 int cmdClearScreen(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     qbEffectState s = NewState(L, kEffectBGPic);
-    s.type = IntArg(L, 1);
+    s.type = GetIntArg(L, 1);
     const uint32_t colour =
         VmGetTop(L) >= 2 && VmType(L, 2) != kTypeNil ? static_cast<uint32_t>(ColourBits(VmCheckNumber(L, 2))) : 0;
     if (IsTableForm(L, 3)) {
@@ -237,8 +230,8 @@ int cmdClearScreen(ScriptState* L) {
         ReadBGPicPosition(L, 3, &s);
         if (s.async) return ERR_WRONGUSAGE;
     } else {
-        s.speed = OptIntArg(L, 3, kNormalSpeed);
-        s.parameter = OptIntArg(L, 4, kRandomParameter);
+        s.speed = GetOptIntArg(L, 3, kNormalSpeed);
+        s.parameter = GetOptIntArg(L, 4, kRandomParameter);
     }
     const qbBGPic* current = GetCurrentBGPic();
     if (!current) return ERR_WRONGUSAGE;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/numbers.h"
 #include "draw/draw.h"
@@ -120,6 +121,6 @@ int cmdDrawPath(ScriptState* L) {
 
 int cmdForcePathUse(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    SetShapePathForced(VmCheckNumber(L, 1) != 0);
+    SetShapePathForced(GetFlagArg(L, 1, false));
     return 0;
 }

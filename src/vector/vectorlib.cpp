@@ -25,8 +25,6 @@ namespace {
 
 int PathArg(ScriptState* L, int idx, qbPath** out) { return GetPath(GetObjectIDArg(L, idx), out); }
 
-int32_t IntArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(L, idx)); }
-
 qbVectorEngine* Engine() { return ActiveVectorEngine(); }
 
 // Appends a point command (move, line) read from arguments 2 and 3.
@@ -130,13 +128,13 @@ int cmdAddBoxToPath(ScriptState* L) {
 
 int cmdSetLineJoin(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    GetLineStyle().join = IntArg(L, 1);
+    GetLineStyle().join = GetIntArg(L, 1);
     return 0;
 }
 
 int cmdSetLineCap(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    GetLineStyle().cap = IntArg(L, 1);
+    GetLineStyle().cap = GetIntArg(L, 1);
     return 0;
 }
 
@@ -162,7 +160,7 @@ int cmdSetDash(ScriptState* L) {
 
 int cmdSetFillRule(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
-    GetLineStyle().fillRule = IntArg(L, 1);
+    GetLineStyle().fillRule = GetIntArg(L, 1);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -214,6 +215,48 @@ TEST_F(ArgApiTest, ConstantReferencesInStrings) {
     EXPECT_EQ(ParseConstantString(L_, "#1BRUSH", &length, &text, &number), ERR_SYNTAXERROR);
     EXPECT_EQ(ParseConstantString(L_, "#", &length, &text, &number), ERR_SYNTAXERROR);
     EXPECT_EQ(ParseConstantString(L_, "#NOPE_$!", &length, &text, &number), ERR_FINDCST);
+}
+
+TEST_F(ArgApiTest, FlagsReadAsTheScriptsIfAndRangedNumbersRefuseWhatTheyCannotServe) {
+    bool flags[5] = {};
+    int32_t into[3] = {-1, -1, 7};
+    ASSERT_EQ(Run(PushOptions,
+                  [&](ScriptState* L) {
+                      VmPushNumber(L, 0.5);
+                      VmPushNumber(L, -0.25);
+                      VmPushBoolean(L, 1);
+                      flags[0] = GetFlagArg(L, 2, false);
+                      flags[1] = GetFlagArg(L, 3, false);
+                      flags[2] = GetFlagArg(L, 4, false);
+                      flags[3] = GetFlagArg(L, 9, true);  // left out
+                      flags[4] = GetTableFieldFlag(L, 1, "none");
+                      GetTableFieldFlagInto(L, 1, "w", &into[0], nullptr);
+                      GetTableFieldFlagInto(L, 1, "flag", &into[1], nullptr);
+                      GetTableFieldFlagInto(L, 1, "none", &into[2], nullptr);
+                  }),
+              0);
+    EXPECT_TRUE(flags[0] && flags[1] && flags[2] && flags[3]);
+    EXPECT_FALSE(flags[4]);
+    EXPECT_EQ(into[0], 1);
+    EXPECT_EQ(into[1], 1);
+    EXPECT_EQ(into[2], 7);
+    EXPECT_EQ(Run(Text("yes"), [](ScriptState* L) { GetFlagArg(L, 1, false); }), ERR_NUMEXPECTED);
+    EXPECT_EQ(Run(PushOptions, [](ScriptState* L) { GetTableFieldFlag(L, 1, "s"); }), ERR_NUMTABLEARG);
+
+    // A count, size, rate or speed: finite and in range, else refused.
+    for (double v : {HUGE_VAL, -HUGE_VAL, std::nan(""), 1e300, 2147483648.0, -1.0, 101.0}) {
+        int err = -1;
+        int32_t out = 55;
+        ASSERT_EQ(Run(Number(v), [&](ScriptState* L) { err = GetIntArgWithin(L, 1, 0, 100, &out); }), 0);
+        EXPECT_EQ(err, ERR_WRONGUSAGE) << v;
+        EXPECT_EQ(out, 55);
+    }
+    int32_t out = 0;
+    ASSERT_EQ(Run(Number(100.9), [&](ScriptState* L) { EXPECT_EQ(GetIntArgWithin(L, 1, 0, 100, &out), 0); }), 0);
+    EXPECT_EQ(out, 100);
+    ASSERT_EQ(Run(Number(-HUGE_VAL), [&](ScriptState* L) { EXPECT_EQ(GetFiniteIntArg(L, 1, &out), ERR_WRONGUSAGE); }), 0);
+    ASSERT_EQ(Run(Number(-1e300), [&](ScriptState* L) { out = GetIntArg(L, 1); }), 0);
+    EXPECT_EQ(out, INT32_MIN);
 }
 
 TEST_F(ArgApiTest, NumberFields) {
