@@ -11,7 +11,7 @@ QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps xfonts-base l
     libpixman-1-dev sox libcairo2-dev libagg-dev xdotool libopencv-imgproc-dev
     libmagickcore-6.q16-dev libarchive-zip-perl lua5.4 libswscale-dev liblua5.4-dev libimagequant-dev
     python3-fonttools fonts-dejavu-core libgif-dev giflib-tools locales ffmpeg libsdl2-ttf-dev xclip
-    python3-pyftpdlib curl libxmp-dev libopenmpt-dev lld)
+    python3-pyftpdlib curl libxmp-dev libopenmpt-dev lld clang-tools)
 
 qb_ensure_packages() {
     local missing=()
