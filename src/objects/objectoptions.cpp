@@ -134,9 +134,7 @@ int ParseDisplayObjectOptions(ScriptState* L, int arg, int32_t objWidth, int32_t
         int scaled = 0;
         GetTableFieldFloat(L, arg, "scalex", &t->scalex, &scaled);
         GetTableFieldFloat(L, arg, "scaley", &t->scaley, &scaled);
-        // A scale of 0 or no number at all has no size to give.
-        if (scaled && (t->scalex == 0 || t->scaley == 0 || !std::isfinite(t->scalex) || !std::isfinite(t->scaley)))
-            return ERR_WRONGUSAGE;
+        if (scaled && (t->scalex == 0 || t->scaley == 0)) return ERR_WRONGUSAGE;
         bool sized = false;
         if (!scaled && !(flags & kOptNoSize)) {
             GetTableFieldInt(L, arg, "width", &t->width, nullptr);
