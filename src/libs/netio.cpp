@@ -53,6 +53,8 @@ void IdleWait(int fd, short events) {
 int Pump(ScriptState* L) {
     int error = 0;
     if (PumpEvents(L, 0, nullptr, &error)) return error ? error : ERR_USERABORT;
+    // A quit asked for elsewhere (a signal, another window) ends the wait too.
+    if (EventQuitRequested()) return ERR_USERABORT;
     if (ObjectHandler(kObjConnect).function != -1) NetPollAcceptPending(*ServerListHead());
     return 0;
 }
@@ -194,7 +196,9 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     const int32_t id = c->id;
     qbNetClock clock = NetClockStart(qbNetWaitRule{});
     while (*sent < length) {
-        if (Pump(L)) break;
+        // A quit or a failing handler during the send ends the script as it
+        // would anywhere else, not as a short send.
+        if (int err = Pump(L)) return err;
         size_t n = 0;
         const int result =
             SocketSend(c->socket.fd, p + *sent, std::min(length - *sent, kSocketBufferSize), &n, &c->socket.timeout);

@@ -10,6 +10,7 @@
 #include "core/context.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "display/eventlib.h"
 #include "libs/net_fixture.h"
 #include "libs/python_server.h"
 
@@ -125,6 +126,14 @@ TEST_F(NetworkPeersTest, ASendThatStopsShortIsAnErrorWithItsCount) {
     ASSERT_EQ(std::sscanf(std::strstr(text, "(") + 1, "%lu", &sent), 1) << text;
     EXPECT_GT(sent, 0u);
     EXPECT_LT(sent, big.size());
+
+    // A quit while the send waits ends the script, not as a short send.
+    SetEventQuitRequested(true);
+    VmSetTop(L, 0);
+    VmPushNumber(L, 1);
+    VmPushLString(L, big.data(), big.size());
+    EXPECT_EQ(Call(cmdSendData, 2), ERR_USERABORT);
+    SetEventQuitRequested(false);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
