@@ -7,7 +7,7 @@
 //   names nothing and is refused by the lookup or clipped by the drawing;
 // - counts, sizes, rates and speeds are refused unless finite and inside the
 //   range their consumer can serve (ToInt32Within), before any arithmetic;
-// - flags are true when not 0, as the script's own If reads a number.
+// - flags are read as the script's own If reads them (core/truth.h).
 #pragma once
 
 #include <algorithm>
@@ -29,9 +29,6 @@ inline bool ToInt32Within(double value, int32_t lo, int32_t hi, int32_t* out) {
     *out = static_cast<int32_t>(value);
     return true;
 }
-
-// A flag: any number but 0 is true (NaN and 0.5 as well).
-inline bool NumberIsTrue(double value) { return value != 0; }
 
 // "-" for negative; "$" hex (also "$-"), "%" binary, "0x" hex, else decimal
 // with an optional fraction and exponent. *consumed gets the characters of
