@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             VmPushCClosure(L, KeepGoing, 0);
             sink.callback = 1;
             qbNetReceipt receipt;
-            const int err = NetReceive(L, c.get(), mode, want, qbNetWaitRule{}, sink, &receipt);
+            qbNetClock clock = NetClockStart(mode == kReceiveLine ? NetWaitWhole() : NetWaitBulk());
+            const int err = NetReceive(L, c.get(), mode, want, &clock, sink, &receipt);
             SocketDestroy(&c->socket.fd);
             if (receipt.count > size) __builtin_trap();
             if (err != 0 && err != ERR_MEM) __builtin_trap();

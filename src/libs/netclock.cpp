@@ -15,9 +15,14 @@ int64_t NetDeadlineFromNow() {
     return limit == 0 ? -1 : GetMonotonicMicros() + Micros(limit);
 }
 
+qbNetWaitRule NetWaitWhole() { return NetWaitWholeUntil(NetDeadlineFromNow()); }
+
+qbNetWaitRule NetWaitWholeUntil(int64_t deadline) { return qbNetWaitRule(NetWaitKind::kWhole, deadline); }
+
+qbNetWaitRule NetWaitBulk() { return qbNetWaitRule(NetWaitKind::kBulk, -1); }
+
 qbNetClock NetClockStart(const qbNetWaitRule& rule) {
-    qbNetClock clock;
-    clock.rule = rule;
+    qbNetClock clock{rule};
     clock.limitMs = GetNetworkTimeout();
     clock.lastProgress = clock.windowStart = GetMonotonicMicros();
     return clock;
@@ -29,6 +34,10 @@ void NetClockProgress(qbNetClock* clock, size_t bytes) {
     clock->windowBytes += bytes;
 }
 
+void NetClockBeginWhole(qbNetClock* clock) { clock->rule.deadline = NetDeadlineFromNow(); }
+
+void NetClockEndWhole(qbNetClock* clock) { clock->rule.deadline = -1; }
+
 NetWaitEnd NetClockDeadline(const qbNetClock& clock) {
     if (clock.rule.deadline >= 0 && GetMonotonicMicros() > clock.rule.deadline) return NetWaitEnd::kDeadline;
     return NetWaitEnd::kGoOn;
@@ -39,7 +48,7 @@ NetWaitEnd NetClockCheck(qbNetClock* clock) {
     if (clock->limitMs == 0) return NetWaitEnd::kGoOn;
     const int64_t now = GetMonotonicMicros();
     if (now - clock->lastProgress > Micros(clock->limitMs)) return NetWaitEnd::kPause;
-    if (clock->rule.lowSpeed && now - clock->windowStart > Micros(clock->limitMs)) {
+    if (clock->rule.kind == NetWaitKind::kBulk && now - clock->windowStart > Micros(clock->limitMs)) {
         // One period judged as a whole: a steady stream passes it and starts
         // the next, a trickle ends here.
         if (clock->windowBytes < kNetLowSpeedBytes) return NetWaitEnd::kLowSpeed;

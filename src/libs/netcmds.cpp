@@ -18,8 +18,9 @@
 
 namespace {
 
-// The longest string the VM holds.
-constexpr size_t kLongestString = 0xFFFFFFFEu;
+// What one receive of whatever waits may take beyond what had come when it
+// began.
+constexpr size_t kReceiveAllBeyond = size_t{4} << 20;
 
 // Ports as scripts give them: a number within [low, 65535], else -1.
 int PortArg(ScriptState* L, int idx, int low, double def) {
@@ -198,12 +199,19 @@ int cmdReceiveData(ScriptState* L) {
     qbNetSink sink;
     sink.grow = &text;
     sink.used = kVmStringBlockHeader;
-    qbNetWaitRule rule;
-    rule.lowSpeed = true;
+    // A line is of use only whole, so it is bounded as a whole: one peer
+    // that trickles a line without end cannot hold the script (what came
+    // stays, with done 0 and the receive time-out). Bytes and whatever
+    // waits are bulk, bounded by the floor.
+    qbNetWaitRule rule = mode == kReceiveLine ? NetWaitWhole() : NetWaitBulk();
+    // What the VM cannot hold is never gathered; one receive of whatever
+    // waits takes what had come when it began and a bounded amount more.
+    sink.most = kNetLongestString;
     size_t want = 0;
     if (mode == kReceiveAll) {
         if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil)
             rule.wait = ScriptTruth(L, 3);
+        sink.enough = NetBytesWaiting(c) + kReceiveAllBeyond;
         ReadCallback(L, 4, &sink);
     } else if (mode == kReceiveBytes) {
         const double count = VmCheckNumber(L, 3);
@@ -214,10 +222,11 @@ int cmdReceiveData(ScriptState* L) {
         ReadCallback(L, 3, &sink);
     }
     qbNetReceipt receipt;
-    if (int err = NetReceive(L, c, mode, want, rule, sink, &receipt)) return err;
+    qbNetClock clock = NetClockStart(rule);
+    if (int err = NetReceive(L, c, mode, want, &clock, sink, &receipt)) return err;
     NetDataTaken(c);
     const size_t length = sink.kind == NetSinkKind::kGrowBlock ? sink.used - kVmStringBlockHeader : 0;
-    if (length >= kLongestString || (length > 0 && !GrowBlockReserve(&text, sink.used + 1))) return ERR_MEM;
+    if (length > kNetLongestString || (length > 0 && !GrowBlockReserve(&text, sink.used + 1))) return ERR_MEM;
     if (length > 0)
         VmPushStringBlock(L, text.data.release(), length);
     else

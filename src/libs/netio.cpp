@@ -3,6 +3,7 @@
 // pass waits at most 1 ms on the socket, so data arriving ends it early.
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -194,7 +195,9 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     const auto* p = static_cast<const uint8_t*>(data);
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
-    qbNetClock clock = NetClockStart(qbNetWaitRule{});
+    // A peer that takes the bytes a few at a time ends at the floor, as a
+    // receive's trickle does.
+    qbNetClock clock = NetClockStart(NetWaitBulk());
     while (*sent < length) {
         // A quit or a failing handler during the send ends the script as it
         // would anywhere else, not as a short send.
@@ -237,8 +240,16 @@ int NetSendAll(ScriptState* L, qbConnection* c, const void* data, size_t length)
     return sent < length ? NetSendShortfall(sent, length, result) : 0;
 }
 
-int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbNetWaitRule& rule, qbNetSink& sink,
+size_t NetBytesWaiting(const qbConnection* c) {
+    int queued = 0;
+    if (ioctl(c->socket.fd, FIONREAD, &queued) != 0 || queued < 0) queued = 0;
+    return BufferAvailable(c->socket.buffer) + static_cast<size_t>(queued);
+}
+
+int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetClock* clockArg, qbNetSink& sink,
                qbNetReceipt* receipt) {
+    qbNetClock& clock = *clockArg;
+    const qbNetWaitRule& rule = clock.rule;
     qbReceiveBuffer& buffer = c->socket.buffer;
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
@@ -247,7 +258,10 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbN
     const bool direct = !line && (sink.kind == NetSinkKind::kGrowBlock || sink.kind == NetSinkKind::kFile);
     std::vector<uint8_t> scratch;  // a file receive's piece
     TimeoutMarkStart(&c->socket.timeout);
-    qbNetClock clock = NetClockStart(rule);
+    // How far this receive may go: past `most` is ERR_MEM, `enough` ends a
+    // receive of whatever waits.
+    const size_t most = sink.most;
+    const size_t enough = mode == kReceiveAll ? sink.enough : SIZE_MAX;
     NetWaitEnd end = NetWaitEnd::kGoOn;
     size_t total = 0;
     bool done = false;
@@ -262,9 +276,16 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbN
                 result = kSockTimeout;
                 break;
             }
+            if (total >= enough) {
+                done = true;
+                break;
+            }
             if (direct && BufferIsEmpty(buffer) && (mode != kReceiveBytes || total < want)) {
                 size_t room = kDirectPiece;
                 if (mode == kReceiveBytes) room = std::min(room, want - total);
+                room = std::min(room, enough - total);
+                // One byte past the most is read only to learn that there is one.
+                if (most - total < room) room = most - total + 1;
                 uint8_t* to = nullptr;
                 if (sink.kind == NetSinkKind::kGrowBlock) {
                     if (!GrowBlockReserve(sink.grow, sink.used + std::min(room, kDirectRoom))) {
@@ -281,6 +302,10 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbN
                 size_t got = 0;
                 result = buffer.io->recv(buffer.io->ctx, to, room, &got, buffer.tm);
                 if (got == 0) continue;
+                if (got > most - total) {
+                    err = ERR_MEM;
+                    break;
+                }
                 NetClockProgress(&clock, got);
                 buffer.received += static_cast<uint32_t>(got);
                 total += got;
@@ -304,6 +329,8 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbN
             if (mode == kReceiveBytes) {
                 take = consumed = std::min(available, want - total);
                 done = total + take == want;
+            } else if (mode == kReceiveAll) {
+                take = consumed = std::min(available, enough - total);
             } else if (line) {
                 take = perByte ? std::min<size_t>(1, PlainRun(p, available)) : PlainRun(p, available);
                 consumed = take;
@@ -315,6 +342,10 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbN
             // Consumed before the sink sees it: a callback may receive on
             // this connection itself. The piece stays in place until the
             // next refill, and the callback gets its own copy.
+            if (take > most - total) {
+                err = ERR_MEM;
+                break;
+            }
             BufferSkip(&buffer, consumed);
             if (take > 0) {
                 total += take;

@@ -12,7 +12,7 @@
 
 #include <algorithm>
 #include <deque>
-#include <vector>
+#include <map>
 
 #include "libs/network.h"
 
@@ -26,9 +26,11 @@ struct Arrival {
 struct PollSet {
     int fd = -1;
     uint64_t nextSeq = 0;
-    // Connections with a mark, in the order of the connection list while a
-    // round walks them; a freed one's entry becomes null.
-    std::vector<qbConnection*> marked;
+    // Connections with a mark by their order of creation, which is the
+    // order of the list: a round walks them from a cursor that is a place
+    // in that order, so a connection freed meanwhile simply leaves (a freed
+    // connection never stays, whatever handlers are installed).
+    std::map<uint64_t, qbConnection*> marked;
     std::deque<Arrival> arrivals;
     // Edges were taken since the last wait: a later stage may have taken
     // an edge that an earlier stage of the same round still has to see,
@@ -44,7 +46,7 @@ void Mark(qbConnection* c) {
     c->wantData = c->wantClose = true;
     if (c->marked) return;
     c->marked = true;
-    set.marked.push_back(c);
+    set.marked.emplace(c->seq, c);
 }
 
 bool Register(int fd, void* node) {
@@ -72,22 +74,6 @@ void Gather() {
     }
 }
 
-// Starts a round over the marks: gathers, drops what needs no look and
-// orders the rest as the list is.
-void StartRound() {
-    Gather();
-    auto keep = [](qbConnection* c) {
-        if (!c) return false;
-        if (c->wantData || c->wantClose) return true;
-        c->marked = false;
-        return false;
-    };
-    auto end = std::stable_partition(set.marked.begin(), set.marked.end(), keep);
-    set.marked.erase(end, set.marked.end());
-    std::sort(set.marked.begin(), set.marked.end(),
-              [](const qbConnection* a, const qbConnection* b) { return a->seq < b->seq; });
-}
-
 }  // namespace
 
 void NetPollWatch(qbConnection* c) {
@@ -102,7 +88,7 @@ void NetPollWatch(qbServer* s) {
 }
 
 void NetPollForget(qbConnection* c) {
-    if (c->marked) std::replace(set.marked.begin(), set.marked.end(), c, static_cast<qbConnection*>(nullptr));
+    if (c->marked) set.marked.erase(c->seq);
     c->marked = false;
     std::erase_if(set.arrivals, [c](const Arrival& a) { return a.client == c; });
 }
@@ -121,12 +107,13 @@ void NetPollAcceptPending(qbObject* servers) {
         // An edge comes once per arrival burst: the queue is taken to its
         // end, or the rest would wait for the next client.
         ObjectID client;
-        qbConnection* c = nullptr;
-        while (AcceptServerClient(s, &client)) {
-            c = static_cast<qbConnection*>(client.handle);
-            set.arrivals.push_back(Arrival{s, c});
-        }
-        s->pending = false;
+        int got;
+        while ((got = AcceptServerClient(s, &client)) > 0)
+            set.arrivals.push_back(Arrival{s, static_cast<qbConnection*>(client.handle)});
+        // Out of descriptors the clients stay queued, and no edge comes for
+        // them again: the server stays pending, tried again every round
+        // (the next tick, or once a descriptor was freed).
+        s->pending = got < 0;
     }
 }
 
@@ -143,17 +130,32 @@ bool NetPollNextArrival(size_t* cursor, qbObject* servers, ObjectID* server, Obj
 
 namespace {
 
-// One step of a round over the marks for one of the two polls.
+// One step of a round over the marks for one of the two polls. The cursor
+// is 0 at the start of a round, else one more than the order of the next
+// connection to look at; marks that need no look are dropped on the way.
 bool NextMarked(size_t* cursor, bool qbConnection::*want, int (*poll)(qbConnection*), qbConnection** out) {
-    if (*cursor == 0) StartRound();
-    while (*cursor < set.marked.size()) {
-        qbConnection* c = set.marked[(*cursor)++];
-        if (!c || !(c->*want)) continue;
+    if (*cursor == 0) {
+        Gather();
+        *cursor = 1;
+    }
+    for (auto it = set.marked.lower_bound(*cursor - 1); it != set.marked.end();) {
+        qbConnection* c = it->second;
+        *cursor = it->first + 2;
+        if (!c->wantData && !c->wantClose) {
+            c->marked = false;
+            it = set.marked.erase(it);
+            continue;
+        }
+        if (!(c->*want)) {
+            ++it;
+            continue;
+        }
         c->*want = !c->watched;
         if (poll(c)) {
             *out = c;
             return true;
         }
+        ++it;
     }
     return false;
 }
@@ -179,6 +181,8 @@ bool NetPollWait(int timeoutMs) {
     set.edgesTaken = false;
     return true;
 }
+
+size_t NetPollMarkCount() { return set.marked.size(); }
 
 void NetPollReset() {
     if (set.fd >= 0) close(set.fd);

@@ -22,7 +22,8 @@ void NetPollForget(qbServer* s);
 void NetPollRecheck(qbConnection* c);
 
 // Accepts every client waiting at a ready server into the connection list;
-// they are reported one by one by NetPollNextArrival.
+// they are reported one by one by NetPollNextArrival. A server out of
+// descriptors stays pending and is tried again on the next call.
 void NetPollAcceptPending(qbObject* servers);
 // The dispatcher's steps: the next ready connection whose poll answers 1,
 // and the next accepted client with its server. A cursor of 0 starts a
@@ -33,5 +34,7 @@ bool NetPollNextArrival(size_t* cursor, qbObject* servers, ObjectID* server, Obj
 // The dispatcher's wait while connections or servers are open: at most
 // timeoutMs for an edge; false when none is open.
 bool NetPollWait(int timeoutMs);
+// The connections the set keeps a mark for: never more than are open.
+size_t NetPollMarkCount();
 // Closes the set and empties the queues (all nodes are gone).
 void NetPollReset();

@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -135,6 +136,11 @@ bool NextConnectionClosed(size_t* index, ObjectID* id) {
     *id = IDOf(*c);
     return true;
 }
+
+constexpr int kAcceptFailuresPassed = 64;
+
+// Errors of accept that say the player, not the client, lacks something.
+bool OutOfResources(int err) { return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM; }
 
 // A peek that must not wait.
 qbSocketTimeout NoWait() {
@@ -315,13 +321,22 @@ int PollUdpReceive(qbUDPObject* u) {
 int AcceptServerClient(qbServer* s, ObjectID* client) {
     qbSocketTimeout tm = NoWait();
     int fd = -1;
-    sockaddr_storage from{};
-    socklen_t length = sizeof from;
-    if (SocketAccept(s->socket.fd, &fd, reinterpret_cast<sockaddr*>(&from), &length, &tm) != 0) return 0;
+    int err = 0;
+    // A client that failed on its way in (its error handed on by accept)
+    // is no sign that none waits behind it; a bounded number are passed.
+    for (int failed = 0; failed < kAcceptFailuresPassed; ++failed) {
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        err = SocketAccept(s->socket.fd, &fd, reinterpret_cast<sockaddr*>(&from), &length, &tm);
+        if (err == 0 || err == kSockTimeout || OutOfResources(err)) break;
+    }
+    if (err == kSockTimeout) return 0;
+    // Out of descriptors or memory the client stays queued for a later try.
+    if (err) return OutOfResources(err) ? -1 : 0;
     std::unique_ptr<qbConnection> c(new (std::nothrow) qbConnection);
     if (!c) {
         SocketDestroy(&fd);
-        return 0;
+        return -1;
     }
     InitTcpSocket(&c->socket, 0, 0);
     c->socket.fd = fd;
@@ -330,7 +345,7 @@ int AcceptServerClient(qbServer* s, ObjectID* client) {
     *client = IDOf(*c);
     if (!Append(&connections, c.get())) {
         SocketDestroy(&c->socket.fd);
-        return 0;
+        return -1;
     }
     NetPollWatch(c.release());
     return 1;

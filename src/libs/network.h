@@ -84,6 +84,9 @@ struct qbGrowBlock {
 // is no larger than what the block already holds. False when memory ran out.
 bool GrowBlockReserve(qbGrowBlock* b, size_t need);
 
+// The longest string the VM holds: what a receive into a string may gather.
+constexpr size_t kNetLongestString = 0xFFFFFFFDu;
+
 // Where received bytes go: exactly one sink per receive.
 enum class NetSinkKind { kGrowBlock, kCallback, kFile, kBlock };
 
@@ -96,6 +99,12 @@ struct qbNetSink {
     size_t blockSize = 0;
     qbGrowBlock* grow = nullptr;           // kGrowBlock
     size_t used = 0;                       // kBlock and kGrowBlock: bytes stored
+    // The most bytes one receive may deliver: one more is ERR_MEM, before
+    // it is read (a string the VM cannot hold is never gathered).
+    size_t most = SIZE_MAX;
+    // kReceiveAll: the receive ends, complete, once this many bytes came,
+    // so that a peer that never pauses cannot make one call endless.
+    size_t enough = SIZE_MAX;
 };
 
 // The progress callback of the transfer engine, when a connection has one.
@@ -131,11 +140,13 @@ struct qbNetReceipt {
 };
 
 // Receives by mode (count for kReceiveBytes) into the sink, waiting by the
-// rule. 0, or what broke the receive off: a callback's error, a user abort,
+// clock's rule (a body read in pieces passes the same clock to each). 0, or what broke the receive off: a callback's error, a user abort,
 // ERR_MEM, ERR_WRITE or ERR_FINDCLIENT when a callback freed the connection.
 // How far it got is in the receipt either way.
-int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, const qbNetWaitRule& rule, qbNetSink& sink,
+int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetClock* clock, qbNetSink& sink,
                qbNetReceipt* receipt);
+// The bytes that had arrived on the connection and wait to be received.
+size_t NetBytesWaiting(const qbConnection* c);
 // The error of a receive that did not complete (ERR_RECVTIMEOUT,
 // ERR_RECVCLOSED, ERR_SOCKET with the detail); 0 when it did.
 int NetReceiveError(const qbNetReceipt& receipt);
@@ -168,6 +179,8 @@ void NetDataTaken(qbConnection* c);
 int PollConnectionReceive(qbConnection* c);
 int PollConnectionClosed(qbConnection* c);
 int PollUdpReceive(qbUDPObject* u);
+// 1 with a client accepted; 0 when none waits; -1 when one may wait but
+// cannot be taken now (out of descriptors or memory).
 int AcceptServerClient(qbServer* s, ObjectID* client);
 
 // The node of a list (one of the heads below) under the id, or null.

@@ -13,6 +13,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "core/truth.h"
 #include "display/eventlib.h"
 #include "libs/network.h"
@@ -138,13 +139,14 @@ int Transfer(ScriptState* L, bool upload) {
     TransferUrl parsed;
     if (!err) err = ParseTransferUrl(url, &parsed);
     if (!err && upload) err = PrepareUpload(L, call, parsed.scheme);
+    // A download onto a file that a live object reads is refused before a
+    // byte goes over the network.
+    if (!err && !upload && call.options.hasFile) err = CheckWriteTarget(call.options.file.c_str(), nullptr);
     if (!err) err = parsed.scheme == TransferScheme::kFtp ? FtpTransfer(call, url) : HttpTransfer(call, url);
     call.parts.clear();
     call.source.reset();
-    if (call.target) {
-        const int closed = FileClose(call.target.release());
-        if (!err && !closed) err = ERR_CLOSEFILE;
-    }
+    // A failed download drops its new file (the old one stays whole).
+    if (!err && call.target.file) err = CommitReplaceFile(&call.target);
     if (err) {
         if (!call.options.silentFail || err == ERR_USERABORT) return err;
         char text[kErrorTextSize];
@@ -181,7 +183,7 @@ int TransferConnect(TransferCall& call, const std::string& host, int port, Conne
 }
 
 int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int longError,
-                     long longDetail, int64_t deadline) {
+                     long longDetail, qbNetClock* clock) {
     if (call.line.size() < limit) call.line.resize(limit);
     qbNetSink sink;
     sink.kind = NetSinkKind::kBlock;
@@ -189,12 +191,8 @@ int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::str
     sink.blockSize = limit;
     const int32_t saved = c->progressCallback;
     c->progressCallback = 0;
-    // A line is short: one trickled a byte at a time ends at the floor.
-    qbNetWaitRule rule;
-    rule.lowSpeed = true;
-    rule.deadline = deadline;
     qbNetReceipt receipt;
-    int err = NetReceive(call.L, c, kReceiveLine, 0, rule, sink, &receipt);
+    int err = NetReceive(call.L, c, kReceiveLine, 0, clock, sink, &receipt);
     c->progressCallback = saved;
     if (err == ERR_MEM) {
         SetErrorArgIndex(static_cast<int>(longDetail));
@@ -206,24 +204,32 @@ int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::str
     return 0;
 }
 
-int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose) {
+int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose, qbNetClock* clock) {
     qbNetSink sink;
-    if (call.target) {
+    if (call.target.file) {
         sink.kind = NetSinkKind::kFile;
-        sink.file = call.target.get();
+        sink.file = call.target.file.get();
     } else {
+        // The answer becomes the script's string: what it cannot hold is
+        // never gathered.
         sink.kind = NetSinkKind::kGrowBlock;
         sink.grow = &call.block;
         sink.used = call.used;
+        sink.most = kNetLongestString - std::min(kNetLongestString, call.used - kVmStringBlockHeader);
     }
     qbNetReceipt receipt;
-    int err = NetReceive(call.L, c, untilClose ? kReceiveAll : kReceiveBytes, static_cast<size_t>(want),
-                         qbNetWaitRule{}, sink, &receipt);
+    int err = NetReceive(call.L, c, untilClose ? kReceiveAll : kReceiveBytes, static_cast<size_t>(want), clock, sink,
+                         &receipt);
     if (!err) err = NetReceiveError(receipt);
-    if (!call.target) call.used = sink.used;
+    if (!call.target.file) call.used = sink.used;
     call.count += receipt.count;
     if (untilClose && err == ERR_RECVCLOSED) return 0;
     return err;
+}
+
+int TransferOpenTarget(TransferCall& call) {
+    if (!call.options.hasFile) return 0;
+    return BeginReplaceFile(call.options.file.c_str(), qbReplaceOptions{}, &call.target);
 }
 
 int TransferSendText(TransferCall& call, qbConnection* c, const std::string& text) {

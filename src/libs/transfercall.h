@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/file.h"
+#include "core/replacefile.h"
 #include "libs/network.h"
 #include "vm/stringblock.h"
 
@@ -61,7 +62,9 @@ struct TransferCall {
     TransferOptions options;
     bool hasCallback = false;
     bool hasUserdata = false;
-    qbFilePtr target;  // "file" of a download
+    // "file" of a download: a new file that takes the old one's place only
+    // once the download is complete, so a failed one leaves the old file.
+    qbReplaceFile target;
     qbFilePtr source;  // "file" of an FTP upload
     uint64_t sourceSize = 0;
     std::vector<FormPart> parts;  // "formdata" of an HTTP upload
@@ -77,13 +80,16 @@ struct TransferCall {
 // dispatcher never sees it.
 int TransferConnect(TransferCall& call, const std::string& host, int port, ConnectionPtr* out);
 // One line (CRs dropped) of at most limit bytes; a longer one is longError
-// with longDetail. A deadline (monotonic microseconds, -1 none) bounds the
-// section the line belongs to; the network clock's floor bounds the line.
+// with longDetail. The clock bounds it: a whole section's (a reply, a head)
+// or a body's with a whole line begun on it (NetClockBeginWhole).
 int TransferReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int longError,
-                     long longDetail, int64_t deadline = -1);
+                     long longDetail, qbNetClock* clock);
 // Receives into the call's target: want bytes, or everything until the peer
-// closes when untilClose is set (the close is then the normal end).
-int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose);
+// closes when untilClose is set (the close is then the normal end). The
+// clock is the body's (bulk), kept across its pieces.
+int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool untilClose, qbNetClock* clock);
+// Opens the download's "file" on the replace road; 0 or its error.
+int TransferOpenTarget(TransferCall& call);
 // Sends without progress reports.
 int TransferSendText(TransferCall& call, qbConnection* c, const std::string& text);
 // Sends size bytes of the file in pieces with progress; a file that ends

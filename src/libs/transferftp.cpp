@@ -38,12 +38,17 @@ struct Reply {
     std::string last;  // the reply's last line
 };
 
+// A reply is bounded as a whole, its continuation lines included: a
+// server that sends them slowly without end cannot hold the call.
 int ReadReply(TransferCall& call, qbConnection* c, Reply* reply) {
-    if (int err = TransferReadLine(call, c, kReplyLineSize, &reply->last, ERR_FTPERROR, kUnexpectedReply)) return err;
+    qbNetClock clock = NetClockStart(NetWaitWhole());
+    if (int err = TransferReadLine(call, c, kReplyLineSize, &reply->last, ERR_FTPERROR, kUnexpectedReply, &clock))
+        return err;
     reply->code = FtpReplyCode(reply->last);
     for (int lines = 1; FtpReplyContinues(reply->last); ++lines) {
         if (lines == kMaxReplyLines) return FtpError(kBadContinuation);
-        if (int err = TransferReadLine(call, c, kReplyLineSize, &reply->last, ERR_FTPERROR, kUnexpectedReply))
+        if (int err =
+                TransferReadLine(call, c, kReplyLineSize, &reply->last, ERR_FTPERROR, kUnexpectedReply, &clock))
             return err;
         if (FtpReplyCode(reply->last) != reply->code) return FtpError(kBadContinuation);
     }
@@ -96,7 +101,8 @@ int MoveData(TransferCall& call, qbConnection* data, uint64_t size) {
                           : NetSendAll(call.L, data, call.options.data.data(), call.options.data.size());
     } else {
         data->progressTotal = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX));
-        err = TransferReceive(call, data, 0, true);
+        qbNetClock clock = NetClockStart(NetWaitBulk());
+        err = TransferReceive(call, data, 0, true, &clock);
     }
     return err;
 }
@@ -139,13 +145,8 @@ int FtpTransfer(TransferCall& call, const std::string& url) {
         return call.upload ? ERR_UPLOADFORBIDDEN : ERR_FILENOTFOUND;
     }
     const bool preliminary = r.code <= 199;
-    if (!call.upload && o.hasFile) {
-        call.target.reset(FileOpen(o.file.c_str(), kFileModeWrite, nullptr));
-        if (!call.target) {
-            SetErrorDetail(o.file.c_str());
-            return ERR_WRITEFILE;
-        }
-    }
+    if (!call.upload)
+        if (int err = TransferOpenTarget(call)) return err;
     const int moved = MoveData(call, data.get(), r.code == 150 ? ParseFtpSize(r.last) : 0);
     if (moved == ERR_USERABORT) return TransferKeepOnStop(call, data.get(), moved);
     if (moved) return moved;

@@ -53,13 +53,23 @@ std::string MakeBoundary() {
     return text;
 }
 
-int ReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, int64_t deadline = -1) {
-    return TransferReadLine(call, c, limit, text, ERR_HTTPERROR, kLongLineDetail, deadline);
+int ReadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, qbNetClock* clock) {
+    return TransferReadLine(call, c, limit, text, ERR_HTTPERROR, kLongLineDetail, clock);
+}
+
+// A line inside a chunked body: whole from its start, its bytes counted
+// toward the body's floor, so that a body of tiny chunks ends at the floor
+// as one trickled whole would.
+int ReadBodyLine(TransferCall& call, qbConnection* c, std::string* text, qbNetClock* body) {
+    NetClockBeginWhole(body);
+    const int err = ReadLine(call, c, kStatusLineSize, text, body);
+    NetClockEndWhole(body);
+    return err;
 }
 
 // What the header section has used so far: the per-pause time-out alone
-// never ends a server that keeps talking. Its time counts from the
-// connection, the status line and every partial line included.
+// never ends a server that keeps talking. Its time counts from the request
+// sent, the status line and every partial line included.
 struct HeaderBudget {
     size_t bytes = 0;
     int interimAnswers = 0;
@@ -68,7 +78,8 @@ struct HeaderBudget {
 
 // One line of the status and header section, counted against the budget.
 int ReadHeadLine(TransferCall& call, qbConnection* c, size_t limit, std::string* text, HeaderBudget& budget) {
-    if (int err = ReadLine(call, c, limit, text, budget.deadline)) return err;
+    qbNetClock clock = NetClockStart(NetWaitWholeUntil(budget.deadline));
+    if (int err = ReadLine(call, c, limit, text, &clock)) return err;
     budget.bytes += text->size() + 2;
     if (budget.bytes > kHeaderSectionSize) {
         SetErrorArgIndex(static_cast<int>(kLongHeaderDetail));
@@ -81,28 +92,30 @@ int ReadHeadLine(TransferCall& call, qbConnection* c, size_t limit, std::string*
 int ReadHttpBody(TransferCall& call, qbConnection* c, const HttpHeaders& headers) {
     c->action = call.upload ? 1 : 0;
     c->progressCount = 0;
+    // One clock for the whole body, however it is cut.
+    qbNetClock body = NetClockStart(NetWaitBulk());
     if (headers.chunked) {
         c->progressTotal = 0;
         for (;;) {
             std::string line;
-            if (int err = ReadLine(call, c, kStatusLineSize, &line)) return err;
+            if (int err = ReadBodyLine(call, c, &line, &body)) return err;
             uint64_t size = 0;
             if (!ParseChunkSize(line, &size)) {
                 SetErrorArgIndex(kBadChunkDetail);
                 return ERR_HTTPERROR;
             }
             if (size == 0) return 0;
-            if (int err = TransferReceive(call, c, size, false)) return err;
+            if (int err = TransferReceive(call, c, size, false, &body)) return err;
             std::string end;
-            if (int err = ReadLine(call, c, kStatusLineSize, &end)) return err;
+            if (int err = ReadBodyLine(call, c, &end, &body)) return err;
         }
     }
     if (headers.hasLength) {
         c->progressTotal = static_cast<int64_t>(headers.length);
-        return headers.length ? TransferReceive(call, c, headers.length, false) : 0;
+        return headers.length ? TransferReceive(call, c, headers.length, false, &body) : 0;
     }
     c->progressTotal = kUnknownLengthTotal;
-    return TransferReceive(call, c, 0, true);
+    return TransferReceive(call, c, 0, true, &body);
 }
 
 // The request head and body; a redirected upload sends its parts again.
@@ -147,11 +160,13 @@ int HttpTransfer(TransferCall& call, std::string url) {
         }
         ConnectionPtr c;
         if (int err = TransferConnect(call, via.host, via.port, &c)) return err;
-        HeaderBudget budget;
-        budget.deadline = NetDeadlineFromNow();
         // A stop by the callback while the body goes out ends the call there.
         if (int err = SendRequest(call, c.get(), target, o.hasProxy ? encoded : request.path))
             return TransferKeepOnStop(call, c.get(), err);
+        // The answer's head is bounded as a whole from the end of the
+        // request: an upload's body takes what time it takes before it.
+        HeaderBudget budget;
+        budget.deadline = NetDeadlineFromNow();
 
         int status = 100;
         long detail = 0;
@@ -194,13 +209,7 @@ int HttpTransfer(TransferCall& call, std::string url) {
             SetErrorArgIndex(status);
             return ERR_HTTPERROR;
         }
-        if (o.hasFile) {
-            call.target.reset(FileOpen(o.file.c_str(), kFileModeWrite, nullptr));
-            if (!call.target) {
-                SetErrorDetail(o.file.c_str());
-                return ERR_WRITEFILE;
-            }
-        }
+        if (int err = TransferOpenTarget(call)) return err;
         return TransferKeepOnStop(call, c.get(), ReadHttpBody(call, c.get(), headers));
     }
 }
