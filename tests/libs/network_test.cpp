@@ -442,7 +442,7 @@ TEST_F(NetworkTest, DescriptorsAbove1023WorkAsAnyOther) {
     for (int i = 0; i < kCount; ++i) {
         ASSERT_TRUE(Open(100 + i, port)) << i;
         ObjectID client;
-        for (int t = 0; t < 30000 && !AcceptServerClient(server, &client); ++t)
+        for (int t = 0; t < 30000 && AcceptServerClient(server, &client) != 1; ++t)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_NE(client.handle, nullptr) << i;
         accepted.push_back(client);

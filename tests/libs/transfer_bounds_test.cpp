@@ -1,0 +1,97 @@
+// DownloadFile against servers that trickle (python3 on 127.0.0.1): a reply
+// ends whole at its deadline, a body at the floor however it is cut, and a
+// download that fails or may not write leaves the old file as it was.
+#include <filesystem>
+#include <fstream>
+
+#include "core/fileid.h"
+#include "core/objects.h"
+#include "libs/transfer_fixture.h"
+
+namespace {
+
+using namespace nettest;
+using TransferBoundsTest = TransferTest;
+
+// A trickle of this many pieces, one every kPieceSeconds, outlasts the
+// client's time-out thirty times over: only a call that waits it out
+// reaches its end.
+constexpr int kPieces = 100;
+constexpr const char* kPieceSeconds = "0.3";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Trickler() { return std::string(QB_SOURCE_DIR) + "/tests/libs/trickler.py"; }
+
+std::string UrlOf(const std::string& mode, int port) {
+    return (mode.rfind("ftp", 0) == 0 ? "ftp://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port) + "/f";
+}
+
+TEST_F(TransferBoundsTest, TrickledRepliesAndBodiesEndAtTheirBound) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "transfer_bounds";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "old.txt").string();
+    for (const std::string mode : {"ftp-reply", "ftp-data", "chunked", "body"}) {
+        std::ofstream(path, std::ios::binary) << "the old file";
+        PythonServer server({"-u", Trickler(), mode, std::to_string(kPieces), kPieceSeconds});
+        ASSERT_GT(server.port(), 0) << server.firstLine();
+        EXPECT_EQ(Download(UrlOf(mode, server.port()), [&](ScriptState* S) { SetString(S, "file", path); }),
+                  ERR_RECVTIMEOUT)
+            << mode;
+        // The failed download took nothing of the old file and left no
+        // other behind.
+        EXPECT_EQ(ReadFile(path), "the old file") << mode;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << mode;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// A download cut off part-way (the peer closes in the middle of a body of
+// known length) leaves the old file whole; a complete one replaces it.
+TEST_F(TransferBoundsTest, ACutDownloadKeepsTheOldFile) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const std::string path = ::testing::TempDir() + "transfer_bounds_cut.txt";
+    std::ofstream(path, std::ios::binary) << "the old file";
+    {
+        PythonServer server({"-u", Trickler(), "flood", "200000", "0"});
+        ASSERT_GT(server.port(), 0) << server.firstLine();
+        EXPECT_EQ(Download(UrlOf("flood", server.port()), [&](ScriptState* S) { SetString(S, "file", path); }),
+                  ERR_RECVCLOSED);
+        EXPECT_EQ(ReadFile(path), "the old file");
+    }
+    PythonServer server({"-u", Trickler(), "ftp-data", "3", "0"});
+    ASSERT_GT(server.port(), 0) << server.firstLine();
+    ASSERT_EQ(Download(UrlOf("ftp", server.port()), [&](ScriptState* S) { SetString(S, "file", path); }), 0);
+    EXPECT_EQ(ReadFile(path), "qqq");
+    std::remove(path.c_str());
+}
+
+qbObject* readers = nullptr;
+
+// A download onto the file a live object reads (a from-disk anim, a video,
+// a music stream) is refused before anything is written, over HTTP and FTP.
+TEST_F(TransferBoundsTest, ADownloadOntoAFileALiveObjectReadsIsRefused) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const std::string path = ::testing::TempDir() + "transfer_bounds_read.avi";
+    std::ofstream(path, std::ios::binary) << "frames being read";
+    ASSERT_EQ(RegisterObjectList(&readers), 0);
+    qbObject reader;
+    reader.readsFrom = NativeFileIdOf(path.c_str());
+    readers = &reader;
+    for (const std::string mode : {"ftp-data", "body"}) {
+        PythonServer server({"-u", Trickler(), mode, "3", "0"});
+        ASSERT_GT(server.port(), 0) << server.firstLine();
+        EXPECT_EQ(Download(UrlOf(mode, server.port()), [&](ScriptState* S) { SetString(S, "file", path); }),
+                  ERR_WRONGUSAGE)
+            << mode;
+        EXPECT_EQ(ReadFile(path), "frames being read") << mode;
+    }
+    readers = nullptr;
+    std::remove(path.c_str());
+}
+
+}  // namespace
