@@ -172,13 +172,14 @@ TEST_F(ServerTest, ClientsQueuedOutOfDescriptorsAreTakenLater) {
     for (int i = 0; i < kClients; ++i) clients.push_back(ConnectTo(port));
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowest = dup(0);
+    auto spend = [] { return open("/dev/null", O_RDONLY | O_CLOEXEC); };
+    const int lowest = spend();
     close(lowest);
     rlimit tight = saved;
     tight.rlim_cur = static_cast<rlim_t>(lowest + 8);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
     std::vector<int> spent;
-    for (int fd; (fd = dup(0)) >= 0;) spent.push_back(fd);
+    for (int fd; (fd = spend()) >= 0;) spent.push_back(fd);
     ASSERT_EQ(errno, EMFILE);
     // Their arrival is seen while no descriptor is left.
     NetPollWait(1);
