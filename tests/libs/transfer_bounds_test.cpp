@@ -70,6 +70,32 @@ TEST_F(TransferBoundsTest, ACutDownloadKeepsTheOldFile) {
     std::remove(path.c_str());
 }
 
+// An upload whose body takes longer than the time-out to go out (the
+// server reads it slowly but steadily) still gets its answer: the head is
+// bounded from the request's end, not from the connection.
+TEST_F(TransferBoundsTest, ALongUploadStillReadsItsAnswer) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const std::string path = ::testing::TempDir() + "transfer_bounds_upload.bin";
+    // Sixteen times the loopback's send buffer, read at 32 MB a second.
+    std::ofstream(path, std::ios::binary) << std::string(size_t{64} << 20, 'u');
+    PythonServer server({"-u", Trickler(), "slowread", std::to_string(256 << 10), "0.008"});
+    ASSERT_GT(server.port(), 0) << server.firstLine();
+    ASSERT_EQ(Upload(UrlOf("slowread", server.port()),
+                     [&](ScriptState* S) {
+                         VmPushString(S, "formdata");
+                         VmPushNewTable(S);
+                         VmPushNumber(S, 1);
+                         VmPushNewTable(S);
+                         SetString(S, "name", "doc");
+                         SetString(S, "file", path);
+                         VmRawSet(S, -3);
+                         VmRawSet(S, -3);
+                     }),
+              0);
+    EXPECT_EQ(Text(1), "ok");
+    std::remove(path.c_str());
+}
+
 qbObject* readers = nullptr;
 
 // A download onto the file a live object reads (a from-disk anim, a video,

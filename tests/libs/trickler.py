@@ -9,6 +9,8 @@
 #   chunked    an HTTP body of one-byte chunks
 #   body       an HTTP body of Content-Length COUNT, a byte at a time
 #   flood      an HTTP body of COUNT bytes sent at once, closed half-way
+#   slowread   reads a request's body in pieces of COUNT bytes, one every
+#              interval, with a small receive buffer; then answers "ok"
 import socket
 import sys
 import time
@@ -19,6 +21,8 @@ mode, count, interval = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
 def listener():
     s = socket.socket()
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if mode == "slowread":
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
     s.bind(("127.0.0.1", 0))
     s.listen(8)
     return s
@@ -65,9 +69,22 @@ def ftp(conn):
 
 def http(conn):
     f = conn.makefile("rb")
-    while read_line(f):
-        pass
-    if mode == "chunked":
+    length = 0
+    while True:
+        line = read_line(f)
+        if not line:
+            break
+        if line.lower().startswith("content-length:"):
+            length = int(line.split(":")[1])
+    if mode == "slowread":
+        while length > 0:
+            piece = f.read1(min(count, length))
+            if not piece:
+                return
+            length -= len(piece)
+            time.sleep(interval)
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
+    elif mode == "chunked":
         conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
         trickle(conn, [b"1\r\nq\r\n"] * count)
         conn.sendall(b"0\r\n\r\n")
