@@ -85,7 +85,7 @@ struct qbGrowBlock {
 bool GrowBlockReserve(qbGrowBlock* b, size_t need);
 
 // The longest string the VM holds: what a receive into a string may gather.
-constexpr size_t kNetLongestString = 0xFFFFFFFDu;
+constexpr size_t kNetLongestString = 0xFFFFFFFEu;
 
 // Where received bytes go: exactly one sink per receive.
 enum class NetSinkKind { kGrowBlock, kCallback, kFile, kBlock };
