@@ -138,7 +138,8 @@ TEST_F(TextMoveWorld, SmoothOutAtHugeSpeedsEndsNearItsPlainTravel) {
     quitAt_ = kHangFrames + 1;
     // The stepped form's commands.
     VmPushValue(L_, kGlobalsIndex);
-    for (auto [name, command] : {std::pair{"asyncdrawframe", &cmdAsyncDrawFrame}, {"cancelasyncdraw", &cmdCancelAsyncDraw}}) {
+    for (auto [name, command] :
+         {std::pair{"asyncdrawframe", &cmdAsyncDrawFrame}, {"cancelasyncdraw", &cmdCancelAsyncDraw}}) {
         VmPushString(L_, name);
         VmPushCClosure(L_, command, 0);
         VmRawSet(L_, -3);
