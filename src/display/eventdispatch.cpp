@@ -14,6 +14,7 @@
 #include "display/display.h"
 #include "display/eventlib.h"
 #include "display/events.h"
+#include "display/pollinterval.h"
 #include "display/refresh.h"
 #include "platform/platform.h"
 
@@ -299,6 +300,7 @@ int NextEvent(ScriptState* L, bool noMouseOnCheck, qbEventMessage* msg) {
         s.timersStarted = true;
         s.timerCursor = next;
         if (!next) s.timersDone = true;
+        if (kind == kTimerRepeating && NotePollTick(id)) continue;
         bool delivered = false;
         if (kind == kTimerRepeating) {
             s.state = kTimerDelivered;

@@ -13,6 +13,7 @@
 #include "core/soundevents.h"
 #include "display/display.h"
 #include "display/eventlib.h"
+#include "display/pollinterval.h"
 #include "platform/platform.h"
 
 namespace {
@@ -118,6 +119,10 @@ int NextMusicRequest(ScriptState* L, qbEventMessage* msg) {
     if (walk.musicDone) return 0;
     walk.musicDone = true;
     if (!hooks.findMusicNeedingData || !Installed(kObjFillMusicBuffer)) return 0;
+    // Once per tick of the poll interval, whatever the handler gives: a
+    // handler that feeds nothing would otherwise be asked again at once,
+    // in a loop that never lets the wait sleep.
+    if (!TakePollTick()) return 0;
     ObjectID id;
     if (!hooks.findMusicNeedingData(&id, &msg->values[0], &msg->values[1])) return 0;
     SetHandler(msg, kObjFillMusicBuffer, "FillMusicBuffer", kMsgMusicBuffer);

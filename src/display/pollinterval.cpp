@@ -3,7 +3,9 @@
 #include "display/pollinterval.h"
 
 #include <cstdint>
+#include <utility>
 
+#include "core/timers.h"
 #include "display/events.h"
 
 namespace {
@@ -11,6 +13,8 @@ namespace {
 constexpr int kPollPeriodMs = 20;
 
 unsigned pollUsers = 0;
+// A tick the timer walk took before the source that paces by it looked.
+bool tickPending = false;
 
 // The interval's id pair {0, 1}: no script object can carry that handle.
 ObjectID PollIntervalID() { return ObjectID{0, reinterpret_cast<void*>(uintptr_t{1})}; }
@@ -33,5 +37,24 @@ void ReleasePollInterval(ScriptState* L, int user) {
     unsigned bit = UserBit(user);
     if ((pollUsers & bit) == 0) return;
     pollUsers &= ~bit;
-    if (pollUsers == 0) RemoveInterval(L, PollIntervalID());
+    if (pollUsers == 0) {
+        RemoveInterval(L, PollIntervalID());
+        tickPending = false;
+    }
+}
+
+bool TakePollTick() {
+    if (qbTimerEntry* entry = FindTimerEntry(kTimerRepeating, PollIntervalID(), nullptr)) {
+        int kind = kTimerNothing;
+        ObjectID id;
+        TakeFiredTimerEvent(entry, &kind, &id);
+        if (kind == kTimerRepeating) tickPending = true;
+    }
+    return std::exchange(tickPending, false);
+}
+
+bool NotePollTick(ObjectID firedID) {
+    if (!(firedID == PollIntervalID())) return false;
+    tickPending = true;
+    return true;
 }

@@ -59,10 +59,13 @@ bool ExtraOnX(const qbMove& m) { return (m.direction & 1) && m.height > m.width;
 bool ExtraOnY(const qbMove& m) { return (m.direction & 1) && m.width > m.height; }
 
 // Phase 0 of one axis: the step (SMOOTHOUT shrinking it near the target)
-// and the remainder's pixel, clamped at the target.
+// and the remainder's pixel, clamped at the target. The slowed step stops
+// at its decrement, a tenth of the full step: walking the last stretch a
+// pixel a frame would take a huge speed hours, while steps of up to 14
+// (a decrement of 1) slow down exactly as before.
 int32_t TravelAxis(int32_t pos, int32_t target, int32_t* step, int32_t slow, int32_t dec, bool extra, const qbMove& m) {
     if (pos == target) return pos;
-    if (m.fx == kMoveSmoothOut && std::llabs(int64_t{target} - pos) <= slow) *step = std::max(1, *step - dec);
+    if (m.fx == kMoveSmoothOut && std::llabs(int64_t{target} - pos) <= slow) *step = std::max(dec, *step - dec);
     int32_t s = *step;
     if (extra && m.bresCounter < m.bresRemainder) ++s;
     return Toward(pos, target, s);

@@ -76,7 +76,9 @@ int AppendCustomBlock(qbSample& s, std::unique_ptr<uint8_t[]> pcm, uint32_t fram
     block.frames = marker ? 0 : frames;
     std::lock_guard lock(c.mutex);
     ReleaseUsed(c);
+    if (marker && c.endQueued) return 0;
     c.blocks.push_back(std::move(block));
+    if (marker) c.endQueued = true;
     if (!marker) c.queuedFrames += frames;
     return 0;
 }
@@ -86,6 +88,13 @@ void FlushCustomStream(qbSample& s) {
     std::lock_guard lock(s.custom->mutex);
     s.custom->blocks.clear();
     s.custom->queuedFrames = 0;
+    s.custom->endQueued = false;
+}
+
+bool CustomEndQueued(qbSample& s) {
+    if (!s.custom) return false;
+    std::lock_guard lock(s.custom->mutex);
+    return s.custom->endQueued;
 }
 
 int64_t CustomFramesQueued(qbSample& s, int32_t* blocks) {

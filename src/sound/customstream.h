@@ -21,6 +21,7 @@ struct qbCustomStream {
     std::mutex mutex;
     std::deque<qbMusicBlock> blocks;  // under mutex
     int64_t queuedFrames = 0;         // under mutex: appended and not yet read
+    bool endQueued = false;           // under mutex: an end marker waits (until a flush)
     uint32_t wanted = 0;              // the fill the poll keeps: one second
 };
 
@@ -32,8 +33,12 @@ int CreateCustomStream(int32_t rate, int32_t pcmCode, qbSamplePtr* out);
 // *ended set.
 uint32_t ReadCustomFrames(qbSample& stream, void* buffer, uint32_t frames, bool* ended);
 // Appends a block (pcm null for the end marker), releasing blocks already
-// read. 0 or ERR_WRONGUSAGE when the stream is not script-fed.
+// read. An end marker while one waits already is not queued again: nothing
+// after the first is read before a flush. 0 or ERR_WRONGUSAGE when the
+// stream is not script-fed.
 int AppendCustomBlock(qbSample& stream, std::unique_ptr<uint8_t[]> pcm, uint32_t frames);
+// Whether an end marker waits in the queue: the stream needs no more data.
+bool CustomEndQueued(qbSample& stream);
 // Drops every queued block.
 void FlushCustomStream(qbSample& stream);
 // Frames queued and not read, and the blocks that hold them.

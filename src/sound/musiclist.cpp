@@ -129,6 +129,9 @@ bool FindMusicNeedingData(ObjectID* id, int32_t* samples, int32_t* count) {
     for (qbObject* o = musicHead; o; o = o->next) {
         auto* m = static_cast<qbMusicObject*>(o);
         if (!m->scriptFed || m->state != kMusicPlaying || !m->stream || !m->stream->custom) continue;
+        // A music whose end is queued plays out what it has: asking again
+        // would only gather blocks that are never read.
+        if (CustomEndQueued(*m->stream)) continue;
         int32_t blocks = 0;
         const int64_t queued = CustomFramesQueued(*m->stream, &blocks);
         const int64_t wanted = m->stream->custom->wanted;

@@ -6,6 +6,7 @@
 #include "core/plugin.h"
 #include "core/soundevents.h"
 #include "display/eventsources.h"
+#include "display/pollinterval.h"
 #include "eventlib_fixture.h"
 #include "player/startup.h"
 
@@ -77,6 +78,31 @@ TEST_F(EventSourcesTest, SoundAndProgramEndsReachTheirHandlersOrAreDropped) {
     Drain();
     EXPECT_EQ(out, std::vector<std::string>{"finished RunFinished /bin/true"});
     EXPECT_EQ(net.freedRuns.size(), 2u);
+}
+
+// A script-fed music that always lacks 100 frames.
+bool AlwaysShort(ObjectID* id, int32_t* samples, int32_t* count) {
+    *id = ObjectID{7, nullptr};
+    *samples = 100;
+    *count = 0;
+    return true;
+}
+
+TEST_F(EventSourcesTest, AMusicRequestIsPacedByTicksTheTimerWalkMayTakeFirst) {
+    qbEventSourceHooks hooks = GetEventSourceHooks();
+    hooks.findMusicNeedingData = AlwaysShort;
+    SetEventSourceHooks(hooks);
+    DefineEmitter("fill", "fill", "samples");
+    ASSERT_EQ(AcquirePollInterval(L, 0), 0);
+    // With no handler yet, the walk's timers take the tick; the request
+    // made once the handler is there still has it.
+    ASSERT_TRUE(WaitForFiring(CountTimerFirings()));
+    ASSERT_EQ(Check(), 0);
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(Install({{"fillmusicbuffer", "fill"}}), 0);
+    ASSERT_EQ(Check(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"fill FillMusicBuffer 100"});
+    ReleasePollInterval(L, 0);
 }
 
 TEST_F(EventSourcesTest, NetworkConditionsAreDeliveredOnceEach) {

@@ -48,6 +48,8 @@ protected:
 
 }  // namespace
 
+TEST_F(MoveAnimTest, SmoothOutAtHugeSpeedsEndsNearItsPlainTravel) { ExpectSmoothOutBounded("MoveAnim"); }
+
 TEST_F(MoveAnimTest, FramesPlayWhileTheAnimTravels) {
     // animspeed -2: a new frame every frame; the move holds the anim.
     onStep_ = [&](const qbMove&) { EXPECT_EQ(RunNumbers("FreeAnim", {1}), ERR_LOCKEDOBJ); };

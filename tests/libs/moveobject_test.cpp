@@ -130,6 +130,18 @@ TEST_F(MoveWorld, SmoothOutShrinksTheStepNearTheTarget) {
     EXPECT_EQ(path_.back(), std::make_pair(100, 0));
 }
 
+TEST_F(MoveWorld, SmoothOutAtHugeSpeedsEndsNearItsPlainTravel) {
+    MakeBrush(1, 10, 10, 0xFF0000);
+    FramesSprite(1, 2, 10, 10);
+    ExpectSmoothOutBounded("MoveBrush");
+    ExpectSmoothOutBounded("MoveSprite");
+    // With layers on: the brush as its layer, and that layer by index.
+    ASSERT_EQ(RunNumbers("FreeSprite", {1}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ExpectSmoothOutBounded("MoveBrush");
+    ExpectSmoothOutBounded("MoveLayer");
+}
+
 TEST_F(MoveWorld, WavesFollowTheirTableAndCurvesEndOnTheLine) {
     MakeBrush(1, 10, 10, 0xFF0000);
     // 79 frames of table step 1: the start index wraps to the table's first entry.

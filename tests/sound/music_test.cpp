@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/timers.h"
+#include "core/timerthread.h"
 #include "display/eventsources.h"
 #include "music_fixture.h"
 #include "draw/attributes.h"
 #include "sound/customstream.h"
 #include "sound/samples.h"
+#include "wait_for.h"
 
 namespace music_test {
 namespace {
@@ -411,6 +414,66 @@ TEST_F(ScriptFedTest, ASquareWaveComputedByTheHandlerPlaysAndEnds) {
     EXPECT_EQ(events[0].type, kSoundEventMusicEnd);
     EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 0);
     EXPECT_FALSE(IsMusicPollHeld());
+}
+
+// The poll interval's clock runs for real here: what is counted is the
+// ticks that passed.
+class PacedScriptFedTest : public ScriptFedTest {
+protected:
+    void SetUp() override {
+        ScriptFedTest::SetUp();
+        ASSERT_EQ(StartTimerThread(), 0);
+    }
+    void TearDown() override {
+        StopTimerThread();
+        ScriptFedTest::TearDown();
+    }
+    static uint64_t TicksSince(uint64_t start) { return CountTimerFirings() - start; }
+};
+
+TEST_F(PacedScriptFedTest, AHandlerThatFeedsNothingIsAskedOncePerTick) {
+    InstallHandler();
+    ASSERT_EQ(Call("CreateMusic", [&] { N(1); N(8000); N(kFormatMono16); }), 0);
+    ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
+    ASSERT_TRUE(IsMusicPollHeld());
+    // A second of the poll interval's ticks; WaitEvent returns with each
+    // request. A busy loop asks far more often than the ticks come.
+    requests = 0;
+    const uint64_t start = CountTimerFirings();
+    while (TicksSince(start) < 50 && requests <= 60) ASSERT_EQ(Call("WaitEvent", [] {}), 0);
+    EXPECT_GE(requests, 1);
+    EXPECT_LE(requests, 60);
+    // The tick pending when the count began may bring one request more.
+    EXPECT_LE(static_cast<uint64_t>(requests), TicksSince(start) + 1);
+}
+
+TEST_F(PacedScriptFedTest, AQueuedEndIsNotAskedForMore) {
+    InstallHandler();
+    std::vector<int> errors;
+    // Every request ends the music, three times over.
+    onFill = [&](ScriptState* L, ObjectID id, int32_t) {
+        for (int i = 0; i < 3; ++i) errors.push_back(Fill(L, id, "end", 0));
+    };
+    ASSERT_EQ(Call("CreateMusic", [&] { N(1); N(8000); N(kFormatMono16); }), 0);
+    ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
+    // Nothing is pulled from the output: the music plays on, its end queued.
+    const uint64_t start = CountTimerFirings();
+    ASSERT_TRUE(test_wait::WaitFor([&] {
+        EXPECT_EQ(Call("CheckEvent", [] {}), 0);
+        return TicksSince(start) >= 10;
+    }));
+    EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 1);
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(errors, (std::vector<int>{0, 0, 0}));
+    int32_t blocks = 0;
+    EXPECT_EQ(CustomFramesQueued(*Music(1)->stream, &blocks), 0);
+    EXPECT_EQ(blocks, 1);
+    // A flush empties the queue, the end with it: the handler is asked
+    // again.
+    ASSERT_EQ(Call("FlushMusicBuffer", [&] { N(1); }), 0);
+    EXPECT_EQ(requests, 2);
+    CustomFramesQueued(*Music(1)->stream, &blocks);
+    EXPECT_EQ(blocks, 1);
 }
 
 }  // namespace

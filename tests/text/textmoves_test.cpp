@@ -3,13 +3,17 @@
 // display, as a layer or drawn plainly, with its picture's offsets applied.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <utility>
 #include <vector>
 
 #include "core/errcodes.h"
 #include "display/eventlib.h"
+#include "draw/graphicslib.h"
 #include "draw/movement.h"
 #include "libs/moveobjectlib.h"
+#include "platform/null/null_backend.h"
+#include "platform/platform.h"
 #include "text/textobjects.h"
 #include "text_world.h"
 
@@ -24,7 +28,12 @@ protected:
         VmSetTop(L_, 0);
         SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
         SetMoveStepObserver(
-            [](const qbMove& m, void* data) { static_cast<TextMoveWorld*>(data)->path_.emplace_back(m.x, m.y); },
+            [](const qbMove& m, void* data) {
+                auto* self = static_cast<TextMoveWorld*>(data);
+                self->path_.emplace_back(m.x, m.y);
+                if (self->path_.size() == self->quitAt_)
+                    null_backend::ScriptEvent({self->display_, kEventKey, 1, 0, null_backend::kKeyEscape});
+            },
             this);
         // A shadow to the top left puts the picture off the text's origin.
         ASSERT_EQ(RunNumbers("SetFontStyle", {kTextShadow, 0, 2, kShadowNorthWest}), 0);
@@ -61,6 +70,7 @@ protected:
         return Shown(x + o.xOffset, y + o.yOffset, x + o.xOffset + o.width, y + o.yOffset + o.height);
     }
     std::vector<std::pair<int32_t, int32_t>> path_;
+    size_t quitAt_ = 0;  // the frame at which a quit comes (0: none)
     int64_t clock_ = 0;
 };
 
@@ -118,6 +128,55 @@ TEST_F(TextMoveWorld, MoveTextObjectEndsAtTheTargetAsALayerOrDrawnPlainly) {
     EXPECT_EQ(Shown(200 + one->xOffset, 300 + one->yOffset, 300 + one->xOffset, 300 + one->yOffset + one->height), 0);
     EXPECT_EQ(RunNumbers("MoveTextObject", {9, 0, 0, 10, 10}), ERR_FINDTEXTOBJECT);
     EXPECT_EQ(RunNumbers("MoveTextObject", {1, 0, 0, 10, 10, 0}), ERR_WRONGUSAGE);
+}
+
+TEST_F(TextMoveWorld, SmoothOutAtHugeSpeedsEndsNearItsPlainTravel) {
+    // A hang (the slow-down walking its last stretch a pixel a frame) is
+    // cut here: a quit ends the synchronous move, the stepped one is
+    // stepped no more.
+    constexpr size_t kHangFrames = 5000;
+    quitAt_ = kHangFrames + 1;
+    // The stepped form's commands.
+    VmPushValue(L_, kGlobalsIndex);
+    for (auto [name, command] :
+         {std::pair{"asyncdrawframe", &cmdAsyncDrawFrame}, {"cancelasyncdraw", &cmdCancelAsyncDraw}}) {
+        VmPushString(L_, name);
+        VmPushCClosure(L_, command, 0);
+        VmRawSet(L_, -3);
+    }
+    VmSetTop(L_, 0);
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 1);
+    const qbTextObject* one = Object(1);
+    // 10^4 over 5 x 10^4 took 85 s, 3e8 over 1.6e9 2.5e8 frames.
+    for (auto [speed, distance] : {std::pair{1e4, 5e4}, std::pair{3e8, 1.6e9}})
+        for (bool async : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "speed " << speed << " async " << async);
+            path_.clear();
+            for (double a : {1.0, 0.0, 0.0, distance, 0.0}) VmPushNumber(L_, a);
+            VmPushNewTable(L_);
+            SetTableFieldFloat(L_, "speed", speed);
+            SetTableFieldInt(L_, "fx", kMoveSmoothOut);
+            SetTableFieldInt(L_, "async", async ? 1 : 0);
+            ASSERT_EQ(Run("MoveTextObject", 6, async ? 1 : 0), 0);
+            if (async) {
+                const ObjectID id = GetObjectIDArg(L_, -1);
+                for (double done = 0; done == 0 && path_.size() <= kHangFrames;) {
+                    VmSetTop(L_, 0);
+                    PushObjectID(L_, id);
+                    ASSERT_EQ(Run("AsyncDrawFrame", 1, 1), 0);
+                    done = VmToNumber(L_, -1);
+                }
+                VmSetTop(L_, 0);
+                PushObjectID(L_, id);
+                Run("CancelAsyncDraw", 1);
+            }
+            VmSetTop(L_, 0);
+            SetEventQuitRequested(false);
+            ASSERT_FALSE(path_.empty());
+            EXPECT_EQ(path_.back(), std::make_pair(static_cast<int32_t>(distance) + one->xOffset, one->yOffset));
+            EXPECT_LE(path_.size(), static_cast<size_t>(std::ceil(distance / speed)) + 30);
+        }
+    SetQuitShortcut(nullptr, kQuitShortcutEscape, 0);
 }
 
 }  // namespace
