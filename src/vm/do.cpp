@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 
 #include "core/errcodes.h"
 #include "vm/callextras.h"
@@ -106,21 +107,31 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
     CommandHandler f = static_cast<VmNativeClosure*>(ClosureValue(L->base - 1))->f;
     int n;
+    // A command whose own memory ran out (a container that could not grow,
+    // a size no container can hold) failed as a command: ERR_MEM goes the
+    // way of any other error code, so a script that does not exit on errors
+    // goes on. The VM's own heap raises its errors itself and is not met here.
+    try {
 #ifndef QB_NO_CALL_EXTRAS
-    const uint32_t extras = NativeCallExtras;
-    if (extras == 0 || (extras == kCallExtraHooks && !(HookedHandlerFilter & HandlerFilterBit(f)))) {
-        // GetLastError must still see the code of the command before it.
+        const uint32_t extras = NativeCallExtras;
+        if (extras == 0 || (extras == kCallExtraHooks && !(HookedHandlerFilter & HandlerFilterBit(f)))) {
+            // GetLastError must still see the code of the command before it.
+            if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
+            n = f(L);
+        } else {
+            n = CallHandlerWithExtras(L, f);
+        }
+#else
+        // Only the command-hook benchmark's baseline VM is built without the
+        // check of the extras word.
         if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
         n = f(L);
-    } else {
-        n = CallHandlerWithExtras(L, f);
-    }
-#else
-    // Only the command-hook benchmark's baseline VM is built without the
-    // check of the extras word.
-    if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
-    n = f(L);
 #endif
+    } catch (const std::bad_alloc&) {
+        n = ERR_MEM;
+    } catch (const std::length_error&) {
+        n = ERR_MEM;
+    }
     auto u = static_cast<uint32_t>(n);
     if (u <= static_cast<uint32_t>(kMaxResultCount)) return L->top - n;
     if (n == kLabelJumpResume) return kPreCallLabelResume;
