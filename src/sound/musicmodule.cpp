@@ -20,10 +20,16 @@ bool OwnsModuleChannel(const qbMusicObject& m) {
            ch->kind.load(std::memory_order_acquire) == kChannelModule;
 }
 
+// Also run by a stop while the music is destroyed, at shutdown too, where
+// nothing could take an exception: memory running out is a code here.
 int BuildPlayer(qbMusicObject& m) {
     std::unique_ptr<ModPlayer> player(new (std::nothrow) ModPlayer);
     if (!player) return ERR_MEM;
-    if (int err = ParseModule(m.moduleBytes.data(), m.moduleBytes.size(), *player)) return err;
+    try {
+        if (int err = ParseModule(m.moduleBytes.data(), m.moduleBytes.size(), *player)) return err;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
     m.module = std::move(player);
     return 0;
 }
