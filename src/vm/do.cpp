@@ -93,6 +93,30 @@ void CallReturnHooks(ScriptState* L, ScriptValue* firstResult) {
     return f(L);
 }
 
+// Where a handler's frame stood: a handler that called script code itself,
+// unprotected, may run out of memory with that code's frames above its own.
+struct HandlerFrame {
+    ptrdiff_t frame;
+    uint16_t nCcalls;
+    uint8_t allowhook;
+};
+
+// The handler's memory ran out: its frame is the current one again, as
+// when it returns an error code, and that code is ERR_MEM.
+int OutOfMemory(ScriptState* L, const HandlerFrame& h) {
+    CallFrame* ci = VmRestoreFrame(L, h.frame);
+    if (L->ci != ci) {
+        VmCloseUpvalues(L, ci->base);
+        L->ci = ci;
+        L->base = ci->base;
+        VmDropGosubs(L, static_cast<int>(ci - L->base_ci) + 1);
+        L->top = ci->base;
+    }
+    L->nCcalls = h.nCcalls;
+    L->allowhook = h.allowhook;
+    return ERR_MEM;
+}
+
 // The native branch of a call: the handler runs inside its own frame, and an
 // error code it returns is offered to the script's error handler first.
 ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
@@ -107,6 +131,7 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
     CommandHandler f = static_cast<VmNativeClosure*>(ClosureValue(L->base - 1))->f;
     int n;
+    const HandlerFrame handlerFrame{VmSaveFrame(L, L->ci), L->nCcalls, L->allowhook};
     // A command whose own memory ran out (a container that could not grow,
     // a size no container can hold) failed as a command: ERR_MEM goes the
     // way of any other error code, so a script that does not exit on errors
@@ -128,9 +153,9 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
         n = f(L);
 #endif
     } catch (const std::bad_alloc&) {
-        n = ERR_MEM;
+        n = OutOfMemory(L, handlerFrame);
     } catch (const std::length_error&) {
-        n = ERR_MEM;
+        n = OutOfMemory(L, handlerFrame);
     }
     auto u = static_cast<uint32_t>(n);
     if (u <= static_cast<uint32_t>(kMaxResultCount)) return L->top - n;
