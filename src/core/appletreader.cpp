@@ -1,6 +1,7 @@
 // Bounded reads of the applet container.
 #include "core/appletreader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -103,12 +104,23 @@ int AppletReader::StringAt(uint32_t offset, uint32_t size, std::string& out) {
     out.clear();
     if (size == 0) return 0;
     if (!FitsApplet(offset, size)) return ERR_READ;
-    std::vector<char> bytes(size);
+    // The text ends at its zero byte: a piece at a time, so that what the
+    // size field claims past it is never read.
     if (FileSeek(file_, base_ + offset, kSeekBeginning) < 0) return ERR_READ;
-    size_t got = FileRead(file_, bytes.data(), size);
-    if (FileSeek(file_, pos_, kSeekBeginning) < 0 || got != size) return ERR_READ;
-    const void* nul = std::memchr(bytes.data(), 0, size);
-    if (!nul) return ERR_READ;
-    out.assign(bytes.data(), static_cast<size_t>(static_cast<const char*>(nul) - bytes.data()));
+    char piece[4096];
+    bool ended = false;
+    for (uint32_t done = 0; done < size && !ended;) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(size - done, sizeof piece));
+        if (FileRead(file_, piece, n) != n) return ERR_READ;
+        const void* nul = std::memchr(piece, 0, n);
+        const size_t text = nul ? static_cast<size_t>(static_cast<const char*>(nul) - piece) : n;
+        out.append(piece, text);
+        ended = nul != nullptr;
+        done += n;
+    }
+    if (FileSeek(file_, pos_, kSeekBeginning) < 0 || !ended) {
+        out.clear();
+        return ERR_READ;
+    }
     return 0;
 }

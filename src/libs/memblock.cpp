@@ -69,7 +69,8 @@ std::unique_ptr<qbMemBlock> NewBlock() { return std::unique_ptr<qbMemBlock>(new 
 int cmdAllocMem(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
-    const int64_t size = IntegerArg(L, 2);
+    int64_t size = 0;
+    if (int err = SizeArg(L, 2, &size)) return err;
     if (size <= 0) return ERR_WRONGUSAGE;
     std::unique_ptr<qbMemBlock> block = NewBlock();
     if (!block) return ERR_MEM;
@@ -85,7 +86,8 @@ int cmdAllocMemFromPointer(ScriptState* L) {
     const int type = VmType(L, 2);
     if (type != kTypeLightUserdata && type != kTypeUserdata) return ERR_WRONGUSAGE;
     const auto address = reinterpret_cast<uintptr_t>(VmToUserdata(L, 2));
-    const int64_t size = IntegerArg(L, 3);
+    int64_t size = 0;
+    if (int err = SizeArg(L, 3, &size)) return err;
     if (size < 0) return ERR_WRONGUSAGE;
     qbMemBlock* parent = nullptr;
     int64_t offset = 0;
@@ -166,7 +168,8 @@ int cmdPeek(ScriptState* L) {
     if (offset < 0) return ERR_MEMRANGE;
     const uint8_t* base = MemBlockData(*block);
     if (type == kMemString) {
-        const int64_t length = OptIntegerArg(L, 4, 0);
+        int64_t length = 0;
+        if (int err = OptSizeArg(L, 4, 0, &length)) return err;
         if (length < 0) return ERR_WRONGUSAGE;
         if (length > 0) {
             if (!InRange(*block, offset, length)) return ERR_MEMRANGE;
@@ -240,7 +243,8 @@ int cmdFillMem(ScriptState* L) {
     qbMemBlock* block = nullptr;
     if (int err = MemBlockArg(L, 1, &block)) return err;
     const uint32_t value = VmCheckInt(L, 2);
-    const int64_t count = IntegerArg(L, 3);
+    int64_t count = 0;
+    if (int err = SizeArg(L, 3, &count)) return err;
     const int64_t offset = OptIntegerArg(L, 4, 0);
     const int32_t type = static_cast<int32_t>(VmOptInt(L, 5, kMemByte));
     if (count <= 0) return 0;
@@ -283,7 +287,8 @@ int cmdCopyMem(ScriptState* L) {
     qbMemBlock* dest = nullptr;
     if (int err = MemBlockArg(L, 1, &source)) return err;
     if (int err = MemBlockArg(L, 2, &dest)) return err;
-    const int64_t length = IntegerArg(L, 3);
+    int64_t length = 0;
+    if (int err = SizeArg(L, 3, &length)) return err;
     const int64_t sourceOffset = OptIntegerArg(L, 4, 0);
     const int64_t destOffset = OptIntegerArg(L, 5, 0);
     if (length <= 0) return 0;
@@ -367,6 +372,19 @@ int64_t IntegerArg(ScriptState* L, int idx) { return ClampToInt32(VmCheckNumber(
 
 int64_t OptIntegerArg(ScriptState* L, int idx, int64_t def) {
     return VmType(L, idx) <= kTypeNil ? def : IntegerArg(L, idx);
+}
+
+int SizeArg(ScriptState* L, int idx, int64_t* out) {
+    int32_t v = 0;
+    if (int err = GetIntArgWithin(L, idx, INT32_MIN, INT32_MAX, &v)) return err;
+    *out = v;
+    return 0;
+}
+
+int OptSizeArg(ScriptState* L, int idx, int64_t def, int64_t* out) {
+    if (VmType(L, idx) > kTypeNil) return SizeArg(L, idx, out);
+    *out = def;
+    return 0;
 }
 
 int GetMemBlock(ObjectID id, qbMemBlock** out) {

@@ -33,9 +33,14 @@ bool InRange(const qbMemBlock& block, int64_t offset, int64_t count);
 int CheckWritable(const qbMemBlock& block);
 // The width in bytes of a numeric type, or 0.
 int TypeWidth(int32_t type);
-// An offset or count argument: truncated, saturating at the int32 limits.
+// An offset argument: truncated, saturating at the int32 limits.
 int64_t IntegerArg(ScriptState* L, int idx);
 int64_t OptIntegerArg(ScriptState* L, int idx, int64_t def);
+// A size, count or length argument: ERR_WRONGUSAGE (returned) unless finite
+// and inside 32 bits, so that inf or 1e300 never becomes a 2 GiB request;
+// the optional form gives def for Nil or a left-out argument.
+int SizeArg(ScriptState* L, int idx, int64_t* out);
+int OptSizeArg(ScriptState* L, int idx, int64_t def, int64_t* out);
 
 int cmdReadMem(ScriptState* L);
 int cmdWriteMem(ScriptState* L);

@@ -26,7 +26,7 @@ int TransferArgs(ScriptState* L, qbFileObject** file, qbMemBlock** block, int64_
     CheckArgCount(L, 3, 4, 0, 0);
     if (int err = GetFileRecord(GetObjectIDArg(L, 1), file)) return err;
     if (int err = MemBlockArg(L, 2, block)) return err;
-    *length = IntegerArg(L, 3);
+    if (int err = SizeArg(L, 3, length)) return err;
     *offset = OptIntegerArg(L, 4, 0);
     return 0;
 }
@@ -126,7 +126,8 @@ int cmdDumpMem(ScriptState* L) {
     CheckArgCount(L, 1, 3, 0, 0);
     qbMemBlock* block = nullptr;
     if (int err = MemBlockArg(L, 1, &block)) return err;
-    int64_t length = OptIntegerArg(L, 2, 0);
+    int64_t length = 0;
+    if (int err = OptSizeArg(L, 2, 0, &length)) return err;
     const int64_t offset = OptIntegerArg(L, 3, 0);
     if (offset < 0) return ERR_WRONGUSAGE;
     if (length < 1) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/recordread.h"
 #include "platform/imagecodecs.h"
 #include "platform/platform.h"
 
@@ -59,14 +60,10 @@ bool ReadChunk(qbFile* file, int64_t position, int64_t end, Chunk* c) {
     return true;
 }
 
-bool ReadData(qbFile* file, const Chunk& c, int64_t end, std::vector<uint8_t>* out) {
-    if (c.data + int64_t{c.size} > end) return false;
-    try {
-        out->resize(c.size);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return c.size == 0 || ReadAt(file, c.data, out->data(), c.size);
+// A chunk's first `used` bytes, when it lies inside [.., end): what a header
+// chunk holds past the fields the reader takes is never read.
+bool ReadData(qbFile* file, const Chunk& c, int64_t end, size_t used, std::vector<uint8_t>* out) {
+    return ReadRecordPrefix(file, c.data, c.size, used, end, out);
 }
 
 bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
@@ -103,7 +100,7 @@ bool ParseHeaders(qbAVIReader* r) {
             continue;
         }
         if (c.id == FourCC("avih")) {
-            if (c.size != kMainHeaderSize || !ReadData(file, c, r->end, &d)) return false;
+            if (c.size != kMainHeaderSize || !ReadData(file, c, r->end, kMainHeaderSize, &d)) return false;
             r->flags = LE(&d[12], 4);
             r->totalFrames = LE(&d[16], 4);
             r->declaredStreams = LE(&d[24], 4);
@@ -111,7 +108,7 @@ bool ParseHeaders(qbAVIReader* r) {
             r->height = static_cast<int32_t>(LE(&d[36], 4));
             if (r->totalFrames == 0 || r->declaredStreams > kAVIMaxStreams) return false;
         } else if (c.id == FourCC("strh")) {
-            if (c.size != kStreamHeaderSize || !ReadData(file, c, r->end, &d)) return false;
+            if (c.size != kStreamHeaderSize || !ReadData(file, c, r->end, kStreamHeaderSize, &d)) return false;
             if (r->streams.size() >= kAVIMaxStreams) return false;
             qbAVIStream s;
             s.type = LE(&d[0], 4);
@@ -119,7 +116,10 @@ bool ParseHeaders(qbAVIReader* r) {
             r->streams.push_back(s);
             lastStream = static_cast<int32_t>(r->streams.size()) - 1;
         } else if (c.id == FourCC("strf")) {
-            if (lastStream < 0 || !ReadData(file, c, r->end, &d)) return false;
+            // A BITMAPINFOHEADER or WAVEFORMAT, and whatever a writer put
+            // after it (palettes, codec data) the reader has no use for.
+            if (lastStream < 0 || !ReadData(file, c, r->end, std::max(kBitmapHeaderSize, kWaveFormatSize), &d))
+                return false;
             const uint32_t type = r->streams[static_cast<size_t>(lastStream)].type;
             if (type == FourCC("vids")) {
                 if (d.size() < kBitmapHeaderSize) return false;
@@ -370,9 +370,11 @@ PixelBuffer ReadAVIFrame(qbAVIReader* r, int32_t frame) {
     const auto n = static_cast<uint32_t>(frame);
     Chunk c;
     if (!FromIndex(r, n, &c) && !Scan(r, n, &c)) return {};
-    const uint64_t limit = r->mjpeg ? kMaxChunk : uint64_t{4} * static_cast<uint64_t>(r->width) * r->height;
+    // A raw frame is its rows, padded to four bytes or not, and nothing more.
+    const uint64_t limit =
+        r->mjpeg ? kMaxChunk : ((uint64_t{3} * static_cast<uint64_t>(r->width) + 3) & ~uint64_t{3}) * r->height;
     PixelBuffer out;
-    if (c.size <= limit && ReadData(r->file.get(), c, r->end, &r->chunk))
+    if (ReadWholeRecord(r->file.get(), c.data, c.size, limit, r->end, &r->chunk))
         out = r->mjpeg ? DecodeMotionJPEG(*r) : DecodeUncompressed(*r);
     if (n + 1 >= r->totalFrames) {
         r->scanPos = r->moviData;

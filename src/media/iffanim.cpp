@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/recordread.h"
 #include "imaging/ilbm.h"
 #include "media/iffdelta.h"
 
@@ -19,6 +20,7 @@ constexpr uint32_t kMaskingTransparentIndex = 2;
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
 constexpr size_t kPaletteEntries = 256;
 constexpr size_t kAnhdRelTime = 14, kAnhdInterleave = 18, kAnhdBits = 20, kAnhdMinSize = 24;
+constexpr size_t kBmhdUsedSize = 20;
 
 uint32_t Id(const char* id) {
     return static_cast<uint32_t>(static_cast<uint8_t>(id[0])) << 24 |
@@ -53,25 +55,22 @@ bool ReadChunkHeader(qbFile* file, int64_t position, int64_t end, ChunkHeader* c
     return true;
 }
 
-// A chunk's whole data, when it lies inside [.., end). `end` is never past
-// the file's end, and the data is read in steps all the same: a size field
-// is whatever the file says, and memory grows only with bytes really read.
+// What the reader uses of each chunk it reads: BMHD's fields up to the
+// transparent colour, ANHD's up to its bits, 256 CMAP entries, DPAN's frame
+// count, CAMG's mode word; a DLTA whole.
+size_t UsedBytes(uint32_t id) {
+    if (id == Id("BMHD")) return kBmhdUsedSize;
+    if (id == Id("ANHD")) return kAnhdMinSize;
+    if (id == Id("CMAP")) return 3 * kPaletteEntries;
+    if (id == Id("DPAN") || id == Id("CAMG")) return 4;
+    return SIZE_MAX;
+}
+
+// The bytes of a chunk the reader uses, when the chunk lies inside [.., end)
+// (`end` is never past the file's end): a size field is whatever the file
+// says, and memory follows what is used.
 bool ReadChunkData(qbFile* file, const ChunkHeader& c, int64_t end, std::vector<uint8_t>* data) {
-    constexpr size_t kReadStep = size_t{1} << 20;
-    data->clear();
-    if (c.data + int64_t{c.size} > end) return false;
-    if (c.size > 0 && FileSeek(file, c.data, kSeekBeginning) < 0) return false;
-    for (size_t done = 0; done < c.size;) {
-        const size_t step = std::min<size_t>(c.size - done, kReadStep);
-        try {
-            data->resize(done + step);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        if (FileRead(file, data->data() + done, step) != step) return false;
-        done += step;
-    }
-    return true;
+    return ReadRecordPrefix(file, c.data, c.size, UsedBytes(c.id), end, data);
 }
 
 template <typename T>
@@ -246,7 +245,7 @@ bool ReadKeyFrame(qbIFFAnimReader* r, int32_t* dpanFrames, DeltaHeader* keyHeade
             if (!ReadChunkData(file, body, formEnd, &d)) return false;
         }
         if (body.id == Id("BMHD")) {
-            if (d.size() < 20) return false;
+            if (d.size() < kBmhdUsedSize) return false;
             r->width = static_cast<int32_t>(BE(&d[0], 2));
             r->height = static_cast<int32_t>(BE(&d[2], 2));
             r->planes = d[8];

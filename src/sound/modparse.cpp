@@ -1,5 +1,6 @@
 // Reading a four-channel module: header, instruments, order table, the
-// unpacked patterns and the sample bytes that follow them.
+// unpacked patterns and the sample bytes that follow them, as many as the
+// instruments' lengths name.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr size_t kHeaderBytes = 1084;
+constexpr size_t kHeaderBytes = kModHeaderBytes;
 constexpr size_t kPatternBytes = 1024;
 constexpr size_t kOrderOffset = 952;
 constexpr size_t kSongLengthOffset = 950;
@@ -35,15 +36,34 @@ void SetLoop(ModInstrument& in, uint32_t startBytes, uint32_t lengthBytes) {
     in.loopLength = in.loopEnd - in.loopStart;
 }
 
+int PatternCount(const uint8_t* data) {
+    int patterns = 0;
+    for (size_t i = 0; i < 128; ++i) patterns = std::max(patterns, data[kOrderOffset + i] + 1);
+    return patterns;
+}
+
+size_t SampleStart(int patterns) { return kHeaderBytes + kPatternBytes * static_cast<size_t>(patterns); }
+
+// What the instruments' own lengths ask for, in bytes.
+size_t DeclaredSampleBytes(const uint8_t* data) {
+    size_t total = 0;
+    for (size_t i = 0; i < kModInstruments; ++i) total += size_t{Word(data + 20 + 30 * i + 22)} * 2;
+    return total;
+}
+
 }  // namespace
+
+size_t ModuleBytesUsed(const uint8_t* header, size_t size) {
+    if (!header || size < kHeaderBytes) return kHeaderBytes;
+    return SampleStart(PatternCount(header)) + DeclaredSampleBytes(header);
+}
 
 int ParseModule(const uint8_t* data, size_t size, ModPlayer& p) {
     if (!data || size < kHeaderBytes || std::memcmp(data + 1080, "M.K.", 4) != 0) return ERR_OPENSOUND2;
     const int songLength = data[kSongLengthOffset];
     if (songLength == 0 || songLength > 128) return ERR_OPENSOUND2;
-    int patterns = 0;
-    for (size_t i = 0; i < 128; ++i) patterns = std::max(patterns, data[kOrderOffset + i] + 1);
-    const size_t sampleStart = kHeaderBytes + kPatternBytes * static_cast<size_t>(patterns);
+    const int patterns = PatternCount(data);
+    const size_t sampleStart = SampleStart(patterns);
     if (size < sampleStart) return ERR_OPENSOUND2;
 
     p.name = Text(data, 20);
@@ -61,8 +81,9 @@ int ParseModule(const uint8_t* data, size_t size, ModPlayer& p) {
         c.x = b[3] >> 4;
         c.y = b[3] & 15;
     }
-    const size_t available = size - sampleStart;
-    p.samples.assign(data + sampleStart, data + size);
+    // Bytes past the last instrument's sample belong to no instrument.
+    const size_t available = std::min(size - sampleStart, DeclaredSampleBytes(data));
+    p.samples.assign(data + sampleStart, data + sampleStart + available);
     size_t at = 0;
     for (size_t i = 0; i < kModInstruments; ++i) {
         const uint8_t* h = data + 20 + 30 * i;

@@ -14,6 +14,7 @@
 constexpr int kModChannels = 4;
 constexpr int kModRows = 64;
 constexpr int kModInstruments = 31;
+constexpr size_t kModHeaderBytes = 1084;  // names, instruments, order table, "M.K."
 constexpr int kModOutputRate = 48000;
 constexpr int kModInternalRate = 2 * kModOutputRate;
 constexpr int kModFixedShift = 14;  // positions and lengths are 18.14
@@ -107,6 +108,11 @@ enum : uint32_t { kModStopAtEnd = 1u, kModFilterCommand = 4u, kModSongEnded = 8u
 // four-channel module, a song length of 0 or above 128, or too short for
 // its patterns).
 int ParseModule(const uint8_t* data, size_t size, ModPlayer& player);
+
+// The bytes a module can use, read from its first `size` bytes: the header,
+// the patterns its order table names and its instruments' sample lengths
+// (at most about 4.2 MB); the header alone when `size` holds less.
+size_t ModuleBytesUsed(const uint8_t* header, size_t size);
 
 // Fills frames of 16-bit stereo; the first output gets the sum of the
 // channels panned to 255. stride is in int16 units between frames.

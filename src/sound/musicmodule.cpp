@@ -1,6 +1,8 @@
-// Music that is a tracker module: the file is read whole and closed, and
-// the player built from its bytes renders on a module channel. A stop that
-// keeps no place rebuilds the player, so the next play starts at the top.
+// Music that is a tracker module: what the module uses of the file is read
+// and the file closed, and the player built from those bytes renders on a
+// module channel. A stop that keeps no place rebuilds the player, so the
+// next play starts at the top.
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -18,10 +20,16 @@ bool OwnsModuleChannel(const qbMusicObject& m) {
            ch->kind.load(std::memory_order_acquire) == kChannelModule;
 }
 
+// Also run by a stop while the music is destroyed, at shutdown too, where
+// nothing could take an exception: memory running out is a code here.
 int BuildPlayer(qbMusicObject& m) {
     std::unique_ptr<ModPlayer> player(new (std::nothrow) ModPlayer);
     if (!player) return ERR_MEM;
-    if (int err = ParseModule(m.moduleBytes.data(), m.moduleBytes.size(), *player)) return err;
+    try {
+        if (int err = ParseModule(m.moduleBytes.data(), m.moduleBytes.size(), *player)) return err;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
     m.module = std::move(player);
     return 0;
 }
@@ -33,8 +41,18 @@ int LoadMusicModule(qbMusicObject& m) {
     if (!s.file) return ERR_OPENSOUND2;
     const int64_t size = GetFileSize(s.file.get());
     if (size <= 0 || FileSeek(s.file.get(), 0, kSeekBeginning) < 0) return ERR_OPENSOUND2;
-    m.moduleBytes.resize(static_cast<size_t>(size));
+    // The header names what else the module uses; bytes past its patterns
+    // and its instruments' samples are never read, however long the file.
+    const auto fileBytes = static_cast<uint64_t>(size);
+    m.moduleBytes.resize(static_cast<size_t>(std::min<uint64_t>(fileBytes, kModHeaderBytes)));
     if (FileRead(s.file.get(), m.moduleBytes.data(), m.moduleBytes.size()) != m.moduleBytes.size())
+        return ERR_OPENSOUND2;
+    const size_t header = m.moduleBytes.size();
+    const size_t used = ModuleBytesUsed(m.moduleBytes.data(), header);
+    m.moduleBytes.resize(static_cast<size_t>(std::min<uint64_t>(fileBytes, used)));
+    if (m.moduleBytes.size() > header &&
+        FileRead(s.file.get(), m.moduleBytes.data() + header, m.moduleBytes.size() - header) !=
+            m.moduleBytes.size() - header)
         return ERR_OPENSOUND2;
     s.file.reset();
     // What the attributes tell: the player's output.

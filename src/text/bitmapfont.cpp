@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "core/chars.h"
 #include "core/chunkname.h"
@@ -64,6 +65,7 @@ using MemoryBlock = std::unique_ptr<void, MemoryBlockDeleter>;
 
 struct FileBytes {
     MemoryBlock block;
+    std::vector<uint8_t> prefix;
     const uint8_t* data = nullptr;
     size_t size = 0;
 };
@@ -150,6 +152,24 @@ bool FontFileName(const std::string& entry, const char* contentsName, std::strin
         if (slash != std::string::npos) folder = whole.substr(0, slash + 1);
     }
     *out = folder + entry;
+    return true;
+}
+
+// The contents file's header and the entries its count names: what follows
+// them is never read, however long the file.
+bool ReadContents(const char* name, FileBytes* out) {
+    qbFilePtr file(FileOpen(name, kFileModeRead, nullptr));
+    if (!file) return false;
+    uint8_t header[kContentsHeaderSize];
+    if (FileRead(file.get(), header, sizeof header) != sizeof header) return false;
+    const size_t used = kContentsHeaderSize + U16(header, 2) * kContentsEntrySize;
+    out->prefix.assign(header, header + sizeof header);
+    out->prefix.resize(used);
+    const size_t got = FileRead(file.get(), out->prefix.data() + sizeof header, used - sizeof header);
+    // Entries cut off by the file's end are refused when they are read.
+    out->prefix.resize(sizeof header + got);
+    out->data = out->prefix.data();
+    out->size = out->prefix.size();
     return true;
 }
 
@@ -322,7 +342,7 @@ int LoadBitmapFont(const char* contentsName, int32_t size, qbFont* font, const c
     if (!part && !EndsWithFont(contents)) contents += ".font";
     FileBytes list;
     std::string entry, fontFile;
-    if (!ReadWhole(contents.c_str(), &list) || !PickEntry(list, size, &entry) ||
+    if (!ReadContents(contents.c_str(), &list) || !PickEntry(list, size, &entry) ||
         !FontFileName(entry, contents.c_str(), &fontFile))
         return 0;
     FileBytes bytes;

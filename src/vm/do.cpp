@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 
 #include "core/errcodes.h"
 #include "vm/callextras.h"
@@ -92,6 +93,30 @@ void CallReturnHooks(ScriptState* L, ScriptValue* firstResult) {
     return f(L);
 }
 
+// Where a handler's frame stood: a handler that called script code itself,
+// unprotected, may run out of memory with that code's frames above its own.
+struct HandlerFrame {
+    ptrdiff_t frame;
+    uint16_t nCcalls;
+    uint8_t allowhook;
+};
+
+// The handler's memory ran out: its frame is the current one again, as
+// when it returns an error code, and that code is ERR_MEM.
+int OutOfMemory(ScriptState* L, const HandlerFrame& h) {
+    CallFrame* ci = VmRestoreFrame(L, h.frame);
+    if (L->ci != ci) {
+        VmCloseUpvalues(L, ci->base);
+        L->ci = ci;
+        L->base = ci->base;
+        VmDropGosubs(L, static_cast<int>(ci - L->base_ci) + 1);
+        L->top = ci->base;
+    }
+    L->nCcalls = h.nCcalls;
+    L->allowhook = h.allowhook;
+    return ERR_MEM;
+}
+
 // The native branch of a call: the handler runs inside its own frame, and an
 // error code it returns is offered to the script's error handler first.
 ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
@@ -106,21 +131,32 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     if (L->hookmask & kMaskCall) VmCallHook(L, kHookCall, -1);
     CommandHandler f = static_cast<VmNativeClosure*>(ClosureValue(L->base - 1))->f;
     int n;
+    const HandlerFrame handlerFrame{VmSaveFrame(L, L->ci), L->nCcalls, L->allowhook};
+    // A command whose own memory ran out (a container that could not grow,
+    // a size no container can hold) failed as a command: ERR_MEM goes the
+    // way of any other error code, so a script that does not exit on errors
+    // goes on. The VM's own heap raises its errors itself and is not met here.
+    try {
 #ifndef QB_NO_CALL_EXTRAS
-    const uint32_t extras = NativeCallExtras;
-    if (extras == 0 || (extras == kCallExtraHooks && !(HookedHandlerFilter & HandlerFilterBit(f)))) {
-        // GetLastError must still see the code of the command before it.
+        const uint32_t extras = NativeCallExtras;
+        if (extras == 0 || (extras == kCallExtraHooks && !(HookedHandlerFilter & HandlerFilterBit(f)))) {
+            // GetLastError must still see the code of the command before it.
+            if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
+            n = f(L);
+        } else {
+            n = CallHandlerWithExtras(L, f);
+        }
+#else
+        // Only the command-hook benchmark's baseline VM is built without the
+        // check of the extras word.
         if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
         n = f(L);
-    } else {
-        n = CallHandlerWithExtras(L, f);
-    }
-#else
-    // Only the command-hook benchmark's baseline VM is built without the
-    // check of the extras word.
-    if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
-    n = f(L);
 #endif
+    } catch (const std::bad_alloc&) {
+        n = OutOfMemory(L, handlerFrame);
+    } catch (const std::length_error&) {
+        n = OutOfMemory(L, handlerFrame);
+    }
     auto u = static_cast<uint32_t>(n);
     if (u <= static_cast<uint32_t>(kMaxResultCount)) return L->top - n;
     if (n == kLabelJumpResume) return kPreCallLabelResume;

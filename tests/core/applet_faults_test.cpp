@@ -4,6 +4,7 @@
 #include "applet_fixture.h"
 #include "core/errcodes.h"
 #include "core/preproc.h"
+#include "peak_memory.h"
 
 namespace {
 
@@ -45,6 +46,30 @@ TEST_F(AppletFaultTest, DeclarationNamesAndLinkedDataMustLieInTheFile) {
     desc.declarations[1].linkedSize.reset();
     desc.declarations[1].linkedOffset = 0xFFFFFFFE;
     EXPECT_EQ(Load(desc), ERR_READ);
+}
+
+// A name whose size claims more than a gigabyte that the file holds (as a
+// hole): the name is read to its zero byte, never to the claim.
+TEST_F(AppletFaultTest, ANameIsReadToItsEndNotToItsClaim) {
+    AppletDesc desc = Minimal();
+    desc.declarations = {Brush("good.png"), Brush("named.png")};
+    desc.declarations[1].nameSize = 1400000000;
+    // A byte that is no icon block ends the zeros after the body at once.
+    std::vector<uint8_t> bytes = BuildApplet(desc);
+    bytes.push_back(1);
+    const std::string path = Write(bytes, "claims.qba");
+    std::filesystem::resize_file(path, uint64_t{3} << 29);
+    applet_ = qbApplet{};
+    cl_ = qbCommandLine{};
+    VmRegistrySetLightUserdata(L_, "applet", &applet_);
+    VmRegistrySetLightUserdata(L_, "clargs", &cl_);
+    std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", path.c_str());
+    cl_.quiet = 1;
+    int err = -1;
+    EXPECT_LT(PeakGrowth([&] { err = LoadScriptOrApplet(L_, &cl_, &applet_); }), 32u << 20);
+    ASSERT_EQ(err, 0);
+    ASSERT_EQ(applet_.preprocessorList.size(), 2u);
+    EXPECT_EQ(applet_.preprocessorList[1].name, "named.png");
 }
 
 TEST_F(AppletFaultTest, LinkedFilesMustLieInTheFile) {

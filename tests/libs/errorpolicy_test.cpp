@@ -1,5 +1,6 @@
 // The system library's error policy and debug switches as scripts use them:
 // RaiseOnError, ExitOnError, Error, GetLastError and DebugOutput.
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -205,6 +206,34 @@ TEST_F(ErrorPolicyTest, TracerIsSilentWhenOffDisabledOrEnding) {
     SetDebugOutputDevice(0);
     EXPECT_EQ(traceCall(), "");
     SetConsoleForceFlush(false);
+}
+
+// A command whose own memory ran out fails as a command with ERR_MEM: with
+// ExitOnError off the script goes on past it, with it on the script ends
+// with that code; it never escapes as an exception.
+TEST_F(ErrorPolicyTest, ACommandOutOfMemoryIsItsErrMem) {
+    RegisterClosure("exhausted", [](ScriptState*) -> int { throw std::bad_alloc(); });
+    RegisterClosure("oversized", [](ScriptState*) {
+        std::vector<uint64_t> v;
+        v.reserve(v.max_size() + 1);  // throws std::length_error
+        return 0;
+    });
+    const std::string script = R"(.function main maxstack=6
+    GETGLOBAL 0 "exhausted"
+    CALL 0 1 1
+    GETGLOBAL 0 "getlasterror"
+    CALL 0 1 2
+    GETGLOBAL 1 "oversized"
+    CALL 1 1 1
+    GETGLOBAL 1 "getlasterror"
+    CALL 1 1 2
+    LOADK 2 "went on"
+    RETURN 0 4
+.end)";
+    ASSERT_EQ(Call("exitonerror", {"#0"}), "nil");
+    EXPECT_EQ(Eval(script), "1000 1000 \"went on\"");
+    ASSERT_EQ(Call("exitonerror", {"#1"}), "nil");
+    EXPECT_EQ(Eval(script), Failure(ERR_MEM));
 }
 
 }  // namespace

@@ -67,6 +67,23 @@ TEST_F(MemblockTest, EveryTouchedByteMustLieInTheBlock) {
     EXPECT_EQ(Run("Peek", {static_cast<void*>(this), 0.0}), "E1041");
 }
 
+// Sizes and counts are refused unless finite and inside 32 bits: inf, 1e300
+// and 2^31 are no 2 GiB block, nor a count saturated into a range.
+TEST_F(MemblockTest, SizesAndCountsBeyondThirtyTwoBitsAreRefused) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    for (double size : {inf, -inf, nan, 1e300, 2147483648.0, -2147483649.0}) {
+        EXPECT_EQ(Run("AllocMem", {1.0, size}), "E1055") << size;
+        EXPECT_EQ(Run("Peek", {1.0, 0.0}), "E1180") << size;  // nothing was made
+    }
+    Block(8);
+    for (double count : {inf, nan, 1e300}) {
+        EXPECT_EQ(Run("FillMem", {1.0, 0.0, count}), "E1055") << count;
+        EXPECT_EQ(Run("Peek", {1.0, 0.0, 3.0, count}), "E1055") << count;
+        EXPECT_EQ(Run("DumpMem", {1.0, count}), "E1055") << count;
+    }
+    EXPECT_EQ(Run("FillMem", {1.0, 0.0, -5.0}), "");  // a count below 1 still does nothing
+}
+
 TEST_F(MemblockTest, StringPeekWithoutLengthStopsAtTheFirstNonTextByte) {
     Block(6, "ab\tc\x01z");
     EXPECT_EQ(Run("Peek", {1.0, 0.0, 3.0}), "ab\tc");

@@ -8,10 +8,12 @@
 
 #include "animtest.h"
 #include "avibuilder.h"
+#include "claimedchunks.h"
 #include "imaging/codechooks.h"
 #include "media/avireader.h"
 #include "platform/imagecodecs.h"
 #include "platform/platform.h"
+#include "peak_memory.h"
 
 using animtest::Frame;
 using animtest::Open;
@@ -226,6 +228,24 @@ TEST(AVIReaderTest, RefusedHeadersAndFrames) {
     ASSERT_EQ(b.err, 0);
     EXPECT_TRUE(Frame(b, 0).empty());
     EXPECT_FALSE(Frame(b, 1).empty());
+}
+
+// A stream format chunk claiming gigabytes that the file holds (as a hole):
+// the reader takes the header it uses and skips the rest, so an answer
+// costs the file's real bytes, not the claim.
+TEST(AVIReaderTest, AStreamFormatClaimingGigabytesCostsWhatItUses) {
+    imagefixtures::ScratchDir dir;
+    const std::vector<uint32_t> picture = Pixels(4, 3, 7);
+    const Bytes file = avibuilder::Build(avibuilder::Layout{}, {avibuilder::Dib(picture, 4, 3, false)});
+    const std::string path = dir.File("strf.avi");
+    const std::vector<size_t> holders = {0, claimedchunks::Find(file, "LIST", 0), claimedchunks::Find(file, "LIST", 1)};
+    ASSERT_TRUE(claimedchunks::WriteClaim(path, file, claimedchunks::Find(file, "strf"), 2'500'000'000u, holders, false));
+    int answer = 0;
+    EXPECT_LT(PeakGrowth([&] { answer = IsAnimFile(path.c_str(), nullptr, nullptr, kAnimOpenMode); }), 32u << 20);
+    EXPECT_EQ(answer, 1);
+    auto a = Open(path);
+    ASSERT_EQ(a.err, 0);
+    EXPECT_EQ(Frame(a, 0), picture);
 }
 
 TEST(AVIReaderTest, FfmpegFilesMatchFfmpegsDecode) {

@@ -6,6 +6,8 @@
 
 #include "animbuilder.h"
 #include "animtest.h"
+#include "claimedchunks.h"
+#include "peak_memory.h"
 
 using animbuilder::AnimFile;
 using animbuilder::Bytes;
@@ -349,5 +351,43 @@ TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
         getrusage(RUSAGE_SELF, &after);
         EXPECT_EQ(a.err, ERR_OPENANIM2) << path;
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << path << ": peak KiB grew";
+    }
+}
+
+// Palettes and delta headers claiming gigabytes that the file holds (as a
+// hole): the reader takes what it uses of each and skips the rest, so an
+// answer costs the file's real bytes, not the claims.
+TEST(IFFAnimTest, PalettesAndDeltaHeadersClaimingGigabytesCostWhatTheyUse) {
+    imagefixtures::ScratchDir dir;
+    Layout layout;
+    layout.width = 16;
+    layout.height = 2;
+    layout.planes = 2;
+    layout.palette = Palette(4);
+    std::vector<Picture> pictures = {MakePicture(16, 2, 2, 0), MakePicture(16, 2, 2, 1), MakePicture(16, 2, 2, 2)};
+    AnimFile anim(layout, pictures[0]);
+    DeltaOptions withPalette;
+    withPalette.cmap = layout.palette;
+    anim.AddDelta(pictures[1], withPalette);
+    anim.AddDelta(pictures[2], DeltaOptions{});
+    const Bytes file = anim.Build();
+    // The key frame's CMAP, and the first delta FORM's ANHD and CMAP; the
+    // delta FORM's header stands 12 bytes before its first chunk.
+    const size_t deltaForm = claimedchunks::Find(file, "ANHD") - 12;
+    const std::vector<std::pair<size_t, size_t>> claims = {
+        {claimedchunks::Find(file, "CMAP", 0), 12},
+        {claimedchunks::Find(file, "ANHD", 0), deltaForm},
+        {claimedchunks::Find(file, "CMAP", 1), deltaForm}};
+    for (const auto& [chunk, form] : claims) {
+        SCOPED_TRACE(chunk);
+        const std::string path = dir.File("claims.anim");
+        ASSERT_TRUE(claimedchunks::WriteClaim(path, file, chunk, 2'100'000'000u, {0, form}, true));
+        int answer = 0;
+        EXPECT_LT(PeakGrowth([&] { answer = IsAnimFile(path.c_str(), nullptr, nullptr, kAnimOpenMode); }), 32u << 20);
+        EXPECT_EQ(answer, 1);
+        auto a = Open(path);
+        ASSERT_EQ(a.err, 0);
+        EXPECT_EQ(a.frames, 3);
+        for (int f : {0, 1, 2}) EXPECT_EQ(Frame(a, f), Colours(pictures[static_cast<size_t>(f)], layout.palette)) << f;
     }
 }

@@ -78,6 +78,25 @@ TEST(ModParse, SamplesAndLoopsStayInsideTheBytesPresent) {
     EXPECT_EQ(q->instruments[3].loopLength, 16u << 14);
 }
 
+// What follows the last instrument's sample belongs to none: a module uses
+// its header, its patterns and its instruments' own lengths.
+TEST(ModParse, BytesPastTheSamplesAreNotKept) {
+    Module m;
+    m.instruments[0].data = Square(64);
+    m.instruments[4].data = Square(30);
+    auto bytes = Build(m);
+    const size_t used = 1084 + 1024 + 64 + 30;
+    ASSERT_EQ(bytes.size(), used);
+    EXPECT_EQ(ModuleBytesUsed(bytes.data(), bytes.size()), used);
+    bytes.resize(used + 100000, 0x55);
+    EXPECT_EQ(ModuleBytesUsed(bytes.data(), bytes.size()), used);
+    auto p = std::make_unique<ModPlayer>();
+    ASSERT_EQ(Parse(bytes, *p), 0);
+    EXPECT_EQ(p->samples.size(), 94u);
+    EXPECT_EQ(p->instruments[4].offset, 64u);
+    EXPECT_EQ(p->instruments[4].length, 30u << 14);
+}
+
 TEST(ModParse, NoteLookupAndStep) {
     EXPECT_EQ(ModuleNoteIndex(856), 0);
     EXPECT_EQ(ModuleNoteIndex(428), 12);

@@ -2,11 +2,13 @@
 // channel, their rows and song positions followed and steered.
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "modbuilder.h"
 #include "music_fixture.h"
+#include "peak_memory.h"
 #include "sound/samples.h"
 
 namespace music_test {
@@ -103,6 +105,25 @@ TEST_F(MusicTest, ModuleTooShortForItsPatternsIsRefused) {
     const std::string cut = ::testing::TempDir() + "music_cut.mod";
     std::ofstream(cut, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     EXPECT_EQ(Call("LoadModule", [&] { N(1); S(cut.c_str()); }), ERR_OPENSOUND2);
+}
+
+// A module grown by a hole to 1.5 GiB, or past 2 GiB: what it uses is read,
+// the rest never is, so loading, playing and stopping it cost its content,
+// not its length.
+TEST_F(MusicTest, ASparseModuleCostsItsContentNotItsLength) {
+    const std::string path = WriteModule("music_sparse.mod");
+    const uint64_t content = std::filesystem::file_size(path);
+    for (const uint64_t length : {uint64_t{3} << 29, (uint64_t{1} << 31) + 1}) {
+        std::filesystem::resize_file(path, length);
+        const uint64_t grown = PeakGrowth([&] {
+            ASSERT_EQ(Call("LoadModule", [&] { N(1); S(path.c_str()); }), 0);
+            ASSERT_EQ(Call("PlayModule", [&] { N(1); }), 0);
+            Pull(960 * 4, 960, false);
+            ASSERT_EQ(Call("StopModule", [&] { N(1); }), 0);
+        });
+        EXPECT_EQ(Music(1)->moduleBytes.size(), content) << length;
+        EXPECT_LT(grown, 256 * content + (16u << 20)) << length;
+    }
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // and fonts linked into an applet.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/settings.h"
+#include "peak_memory.h"
 #include "text/bitmapfont.h"
 #include "text/font.h"
 #include "text/fontwriter.h"
@@ -52,6 +55,17 @@ TEST_F(BitmapFontLoad, TheContentsFileChoosesTheFirstCompleteEntryOfTheSize) {
     ASSERT_EQ(Load(inc, 8), 1);
     EXPECT_EQ(font_->engine, kFontKindBitmap);
     EXPECT_EQ(Load(dir_.Write("only.font", WriteContents({{"::incomplete", 8}})), 8), 0);
+}
+
+// A contents file grown by a hole to 1.5 GiB: its header and entries are
+// read, the rest never is.
+TEST_F(BitmapFontLoad, AContentsFileCostsItsEntriesNotItsLength) {
+    dir_.Write("holes/8", WriteFontFile(Monospaced()));
+    const std::string contents = dir_.Write("holes.font", WriteContents({{"holes/8", 8}}));
+    std::filesystem::resize_file(contents, uint64_t{3} << 29);
+    int loaded = 0;
+    EXPECT_LT(PeakGrowth([&] { loaded = Load(contents, 8); }), 32u << 20);
+    EXPECT_EQ(loaded, 1);
 }
 
 TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {

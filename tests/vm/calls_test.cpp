@@ -4,6 +4,7 @@
 // of a failed command's code report through the runtime core and are tested
 // with it, in tests/core/vmhost_test.cpp.)
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,60 @@ TEST_F(CallsTest, NativeNestingIsLimited) {
     EXPECT_EQ(VmPCall(L, 0, 0, 0), ERR_STACK);
     EXPECT_EQ(nestDepth, kMaxNativeCalls - 1);
     EXPECT_EQ(Eval(".function main\n    GETGLOBAL 0 \"three\"\n    CALL 0 1 2\n    RETURN 0 2\n.end\n"), "\"x\"");
+}
+
+// A handler that runs script code itself, unprotected, and runs out of
+// memory inside it (here in a line hook) fails with ERR_MEM from its own
+// frame: the frames above it are left, hooks are allowed again, and with a
+// host that lets scripts go on past errors the caller goes on as after any
+// failed command.
+TEST_F(CallsTest, OutOfMemoryBelowScriptFramesFailsTheCommandFromItsFrame) {
+    static std::vector<int> codes;
+    static bool failNext;
+    codes.clear();
+    failNext = false;
+    VmHost host;
+    host.commandError = [](ScriptState*, int code) {
+        codes.push_back(code);
+        return 0;
+    };
+    VmSetHost(&host);
+    ASSERT_TRUE(Load(R"(.function inner maxstack=4
+    LOADK 0 #1
+    LOADK 1 #2
+    RETURN 0 1
+.end)"));
+    SetGlobal("inner");
+    RegisterClosure("callsinner", [](ScriptState* L) {
+        VmPushString(L, "inner");
+        VmGetTableAt(L, kGlobalsIndex);
+        failNext = true;
+        VmCall(L, 0, 0);
+        return 0;
+    });
+    VmSetHook(L, [](ScriptState*, VmDebugRecord*, int*) {
+        if (failNext) {
+            failNext = false;
+            throw std::bad_alloc();
+        }
+    }, kMaskLine, 0);
+    const std::string program = R"(.function main maxstack=4
+    GETGLOBAL 0 "callsinner"
+    CALL 0 1 1
+    GETGLOBAL 0 "emit"
+    LOADK 1 "after"
+    CALL 0 2 1
+    RETURN 0 1
+.end)";
+    ASSERT_EQ(Run(program), 0);
+    EXPECT_EQ(codes, std::vector<int>{ERR_MEM});
+    EXPECT_EQ(out, std::vector<std::string>{"\"after\""});
+    EXPECT_EQ(L->ci, L->base_ci);
+    EXPECT_EQ(L->nCcalls, 0);
+    // Hooks run again: the next failure is met, and met the same way.
+    ASSERT_EQ(Run(program), 0);
+    EXPECT_EQ(codes, (std::vector<int>{ERR_MEM, ERR_MEM}));
+    VmSetHook(L, nullptr, 0, 0);
 }
 
 TEST_F(CallsTest, EndFlagStopsEveryRunningFunction) {
