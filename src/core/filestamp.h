@@ -3,6 +3,7 @@
 // opening the name again, whether it meets the same bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/fileid.h"
@@ -22,5 +23,11 @@ qbFileStamp StampOfDescriptor(int fd);
 // Of the native file an open file reads (an applet part: its container);
 // empty for memory and adapter files.
 qbFileStamp StampOfOpenFile(qbFile* file);
-// The descriptor of a native file opened for reading, -1 for other files.
-int DescriptorOfOpenFile(qbFile* file);
+// The descriptor of a native file opened for reading, -1 for other files;
+// *base (when given) is where the file's bytes start in it (an applet
+// part's offset in its container).
+int DescriptorOfOpenFile(qbFile* file, int64_t* base = nullptr);
+// Up to count bytes at offset, without moving the descriptor's position
+// (pread): fewer where the file ends sooner, now that a writer may have cut
+// it.
+size_t ReadDescriptorAt(int fd, int64_t offset, void* buffer, size_t count);

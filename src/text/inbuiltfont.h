@@ -27,6 +27,10 @@ struct qbInbuiltCachedGlyph {
 struct qbInbuiltFontFile {
     std::string path;
     qbFilePtr file;
+    // Read by position where the file is a native one (an applet part's
+    // bytes start at base): no read-ahead kept per file.
+    int descriptor = -1;
+    int64_t base = 0;
     qbFileStamp stamp;  // as it was when opened
     int users = 0;
 };

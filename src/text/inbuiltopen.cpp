@@ -23,7 +23,7 @@ std::vector<std::unique_ptr<qbInbuiltFontFile>>& OpenFiles() {
 }
 
 // The one place the engine opens a font file: every font of one file reads
-// it through the one descriptor (each read seeks first).
+// it through the one descriptor, by position.
 qbInbuiltFontFile* AcquireInbuiltFile(const std::string& path) {
     std::vector<std::unique_ptr<qbInbuiltFontFile>>& files = OpenFiles();
     for (const std::unique_ptr<qbInbuiltFontFile>& f : files) {
@@ -37,6 +37,7 @@ qbInbuiltFontFile* AcquireInbuiltFile(const std::string& path) {
         f->file.reset(FileOpen(path.c_str(), kFileModeRead, nullptr));
         if (!f->file) return nullptr;
         f->stamp = StampOfOpenFile(f->file.get());
+        f->descriptor = DescriptorOfOpenFile(f->file.get(), &f->base);
         f->users = 1;
         files.push_back(std::move(f));
         return files.back().get();
@@ -131,6 +132,11 @@ int64_t MeasureAt100(FT_Face face) {
 unsigned long FontStreamRead(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count) {
     auto* d = static_cast<qbInbuiltFontData*>(stream->descriptor.pointer);
     if (!d || !d->file) return count ? 0 : 1;
+    if (d->file->descriptor >= 0) {
+        if (count == 0) return position > stream->size ? 1 : 0;
+        return ReadDescriptorAt(d->file->descriptor, d->file->base + d->dataOffset + static_cast<int64_t>(position),
+                                buffer, count);
+    }
     qbFile* file = d->file->file.get();
     if (FileSeek(file, d->dataOffset + static_cast<int64_t>(position), kSeekBeginning) < 0) return count ? 0 : 1;
     if (count == 0) return 0;
@@ -174,14 +180,15 @@ int OpenInbuiltFont(const char* name, int32_t size, int32_t cache, qbFont* font)
     d->pixelSize = static_cast<int32_t>(pixelSize);
     if (FT_Set_Pixel_Sizes(d->face, 0, static_cast<FT_UInt>(pixelSize - 1)) != 0) return 0;
     d->cache = cache != 0;
-    const size_t heldAfter = InbuiltFreeTypeBytes();
-    d->faceBytes = heldAfter > heldBefore ? heldAfter - heldBefore : 0;
     font->engine = kFontKindInbuilt;
     font->scalable = 1;
     font->antialiasCapable = 1;
     font->size = size;
     font->height = font->baseHeight = size;
     font->baseline = font->baseBaseline = ComputeInbuiltBaseline(d.get(), size);
+    // Glyphs loaded at the size made its hinting instance as well.
+    const size_t heldAfter = InbuiltFreeTypeBytes();
+    d->faceBytes = heldAfter > heldBefore ? heldAfter - heldBefore : 0;
     std::string display = d->face->family_name ? d->face->family_name : given;
     const std::string style = d->face->style_name ? d->face->style_name : "";
     if (!style.empty() && !IsRegularStyleName(style)) display += " " + style;

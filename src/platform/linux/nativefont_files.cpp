@@ -8,9 +8,6 @@
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -169,15 +166,7 @@ bool ReadWholeFile(qbFile* file, std::vector<uint8_t>* out) {
 // is within the file.
 unsigned long ReadFontFileAt(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count) {
     if (count == 0) return position > stream->size ? 1 : 0;
-    const int fd = static_cast<int>(stream->descriptor.value);
-    unsigned long done = 0;
-    while (done < count) {
-        const ssize_t n = pread(fd, buffer + done, count - done, static_cast<off_t>(position + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<unsigned long>(n);
-    }
-    return done;
+    return ReadDescriptorAt(static_cast<int>(stream->descriptor.value), static_cast<int64_t>(position), buffer, count);
 }
 
 void AppendUtf8(uint32_t c, std::string* out) {
