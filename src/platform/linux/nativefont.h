@@ -88,6 +88,15 @@ struct qbNativeFontFace {
 
 namespace linux_text {
 
+// Glyphs at large sizes are megabytes each. The allocator maps such blocks
+// one by one, raising the size it maps from to the last one freed, so the
+// glyphs of a zoom's ever-larger sizes were each mapped anew and faulted in
+// page by page, as were the heap pages a trim handed back. Set once, for
+// the process, when the first native font opens: blocks up to 32 MB come
+// from the heap, whose free pages serve the next glyphs, and the heap's
+// free top goes back to the system past 16 MB.
+void KeepLargeBlocksOnTheHeap();
+
 // The backend's own FreeType instance, alive while a font is open.
 FT_Library AcquireLibrary();
 void ReleaseLibrary();

@@ -8,6 +8,8 @@
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -26,6 +28,11 @@ namespace {
 
 // A font file larger than this is not read into memory.
 constexpr int64_t kMaxMemoryFontBytes = int64_t{256} << 20;
+
+// Blocks up to this size come from the heap, and the heap gives back what
+// lies free at its top past the second (see KeepLargeBlocksOnTheHeap).
+constexpr int kHeapBlockBytes = 32 << 20;
+constexpr int kHeapFreeTopBytes = 16 << 20;
 
 struct LibraryState {
     FT_Library library = nullptr;
@@ -293,8 +300,17 @@ bool OpenStreamFace(FT_Library library, const char* path, int index, qbNativeFon
     return true;
 }
 
+void KeepLargeBlocksOnTheHeap() {
+    static bool set = false;
+    if (set) return;
+    set = true;
+    mallopt(M_MMAP_THRESHOLD, kHeapBlockBytes);
+    mallopt(M_TRIM_THRESHOLD, kHeapFreeTopBytes);
+}
+
 FT_Library AcquireLibrary() {
     LibraryState& s = Lib();
+    KeepLargeBlocksOnTheHeap();
     if (!s.library && FT_Init_FreeType(&s.library) != 0) {
         s.library = nullptr;
         return nullptr;
