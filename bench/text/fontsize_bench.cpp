@@ -2,7 +2,8 @@
 // seen (through OpenFontCached, as SetFont does) and drawing its "A", and
 // asking again for a size seen before and drawing the "A" again, against
 // FreeType's own FT_Set_Char_Size and one glyph render on one face at the
-// same heights: the least a new size can cost.
+// same heights: the least a new size can cost. And finding a font, old or
+// new, after 20,000 others were asked for.
 
 #include <benchmark/benchmark.h>
 
@@ -86,6 +87,38 @@ void BM_SeenSize(benchmark::State& state) {
     DrawEach<CycledHeight, FirstCache>(state, fonts);
 }
 
+// After state.range(0) fonts were asked for (DejaVu Sans at 20 pixels,
+// each with a "cache" value of its own, so each a font of its own): a font
+// asked for again and "A" measured in it, as SetFont and TextWidth do, or a
+// new font asked for: finding a font costs the same whatever came before.
+void Measure(Fonts& fonts, int32_t cache, benchmark::State& state) {
+    qbFont* font = nullptr;
+    qbTextExtents e;
+    if (OpenFontCached("DejaVu Sans", 20, kFontEngineNative, cache, 0, &font) != 0 ||
+        MeasureFontText(font, "A", 1, 0, 0, &e) != 0) {
+        state.SkipWithError("DejaVu Sans does not open (fonts-dejavu-core)");
+        return;
+    }
+    GetTextStyle()->font = font;
+    (void)fonts;
+    benchmark::DoNotOptimize(e.width);
+}
+
+void BM_SeenAfterFonts(benchmark::State& state) {
+    Fonts fonts;
+    for (int64_t n = 0; n < state.range(0); ++n) Measure(fonts, static_cast<int32_t>(-1 - n), state);
+    for (auto _ : state) Measure(fonts, 1, state);
+    GetTextStyle()->font = nullptr;
+}
+
+void BM_NewFontAfterFonts(benchmark::State& state) {
+    Fonts fonts;
+    int32_t cache = 0;
+    for (; cache < state.range(0); ++cache) Measure(fonts, -1 - cache, state);
+    for (auto _ : state) Measure(fonts, -1 - cache++, state);
+    GetTextStyle()->font = nullptr;
+}
+
 // The point size for a height ("A" is 1493 of 2048 units tall), set and
 // the "A" rendered, on one face.
 template <int32_t (*Height)(int)>
@@ -117,3 +150,5 @@ BENCHMARK_TEMPLATE(BM_FreeTypeSetSizeAndRender, ScatteredHeight)->Iterations(kNe
 BENCHMARK(BM_NewRecordSeenHeight)->Iterations(kNewSizes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SeenSize)->Unit(benchmark::kMicrosecond);
 BENCHMARK_TEMPLATE(BM_FreeTypeSetSizeAndRender, CycledHeight)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SeenAfterFonts)->Arg(0)->Arg(20000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NewFontAfterFonts)->Arg(0)->Arg(20000)->Iterations(2000)->Unit(benchmark::kMicrosecond);

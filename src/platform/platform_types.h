@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/filestamp.h"
+
 struct ScriptState;
 struct qbDisplay;
 struct qbBitmapLock;
@@ -151,6 +153,7 @@ struct qbNativeFont {
     double xScale = 1.0;
     double yScale = 1.0;
     qbNativeFontFace* face = nullptr;
+    qbFileStamp stamp;  // the file the font was read from, as it was then
 };
 
 struct qbNativeTextClip {

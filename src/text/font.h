@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/filestamp.h"
 #include "imaging/bitmap.h"
 #include "platform/platform_types.h"
 
@@ -70,7 +71,41 @@ struct qbFont {
     int32_t openedCache = 0;
     bool asleep = false;
     uint64_t lastUse = 0;  // of the font layer's use clock
+    // The file the engine read the font from, as it was then: a sleeping
+    // font wakes only on that same file.
+    qbFileStamp openedFrom;
+    // Shared by every qbFontRef that names the font (the record keeps one
+    // more); null for the default font, which is never let go.
+    std::shared_ptr<const void> holds;
+    bool changed = false;  // listed for TakeChangedFonts
 };
+
+// Names a font and holds it: the font cache never lets go of a font that a
+// ref names (a style, a font object, the layout of a text object or a
+// layer). It reads as the qbFont pointer it holds.
+class qbFontRef {
+public:
+    qbFontRef() = default;
+    qbFontRef(qbFont* font) : font_(font), hold_(font ? font->holds : nullptr) {}  // NOLINT: reads as a pointer
+    qbFontRef& operator=(qbFont* font) {
+        font_ = font;
+        hold_ = font ? font->holds : nullptr;
+        return *this;
+    }
+    operator qbFont*() const { return font_; }  // NOLINT: reads as a pointer
+    qbFont* operator->() const { return font_; }
+    qbFont& operator*() const { return *font_; }
+    qbFont* get() const { return font_; }
+
+private:
+    qbFont* font_ = nullptr;
+    // Outlives the record, so that a layer freed after the fonts releases
+    // its ref safely.
+    std::shared_ptr<const void> hold_;
+};
+
+// How many refs hold the font.
+inline long FontHolders(const qbFont* font) { return font && font->holds ? font->holds.use_count() - 1 : 0; }
 
 // A rectangle that drawing stays inside.
 struct qbClipRect {
@@ -144,6 +179,10 @@ int WakeFont(qbFont* font);
 size_t FontEngineBytes(const qbFont* font);
 // Counts every measure, draw and kerning, each stamping its font's lastUse.
 uint64_t FontUseClock();
+// The fonts measured, drawn, scaled, woken, put to sleep or whose glyphs
+// were freed since the last call, each once: what their engines keep may
+// have changed. Replaces out's contents.
+void TakeChangedFonts(std::vector<qbFont*>* out);
 
 // The built-in "topaz" at 8, made (and the engines started) on first use.
 int GetDefaultFont(qbFont** out);

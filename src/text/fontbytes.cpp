@@ -9,10 +9,6 @@
 
 namespace {
 
-// An outline font opens a face of its own: FreeType's records of it and
-// the tables it loads, as measured on the inbuilt Vera faces.
-constexpr size_t kInbuiltFaceBytes = size_t{64} << 10;
-
 size_t CacheBytes(const std::array<qbInbuiltCachedGlyph, 256>& cache) {
     size_t bytes = 0;
     for (const qbInbuiltCachedGlyph& entry : cache) {
@@ -24,7 +20,9 @@ size_t CacheBytes(const std::array<qbInbuiltCachedGlyph, 256>& cache) {
 }
 
 size_t InbuiltBytes(const qbInbuiltFontData& data) {
-    size_t bytes = sizeof data + kInbuiltFaceBytes + CacheBytes(data.antialiased) + CacheBytes(data.oneBit);
+    // An outline font opens a face of its own: what FreeType allocated for
+    // it as it opened.
+    size_t bytes = sizeof data + data.faceBytes + CacheBytes(data.antialiased) + CacheBytes(data.oneBit);
     for (const auto& row : data.latinKerning)
         if (row) bytes += sizeof *row;
     return bytes;

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "core/objects.h"
-
-struct qbFont;
+#include "text/font.h"
 
 constexpr int kObjectTypeText = 8;
 constexpr int kObjectTypeFont = 43;
@@ -18,7 +17,7 @@ constexpr size_t kMaxFontName = 511;
 
 // One OpenFont: the font is the cache's, the object only names it.
 struct qbFontObject : qbObject {
-    qbFont* font = nullptr;
+    qbFontRef font;
 };
 
 // Resolves default names (":::default_sans" ...), refuses names with a folder
@@ -46,14 +45,19 @@ qbObject** TextObjectListHead();
 // Fonts a colour bitmap font loaded while no display existed keep raw
 // pixels; once one opens they become glyph bitmap and mask (key $EEE6D2).
 int ConvertFontGlyphBitmaps();
-// Frees the glyph caches of every cached font.
+// Frees the glyph caches of every cached font; the fonts the script does
+// not use (neither current nor a font object's) let go of their faces and
+// files too: dropped when nothing holds them, else put to sleep.
 void FreeAllGlyphCaches();
-// What the engines keep for the cached fonts the script does not hold (the
-// current font and those of font objects it does): held within a bound,
-// 8 MB unless set otherwise, checked whenever a font is asked for.
+// What the cache keeps for the awake fonts the script does not use (the
+// current font and those of font objects it does): their records and what
+// their engines keep. Held within a bound, 8 MB unless set otherwise,
+// checked whenever a font is asked for.
 size_t IdleFontBytes();
 // Sets the bound, in bytes; answers the one before.
 size_t SetIdleFontBound(size_t bytes);
+// How many fonts the cache keeps.
+size_t CachedFontCount();
 // Every cached font, in opening order.
 std::vector<qbFont*> CachedFonts();
 

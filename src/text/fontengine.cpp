@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "text/bitmapfont.h"
 #include "text/font.h"
+#include "text/inbuiltfont.h"
 #include "text/nativetextsink.h"
 
 namespace {
@@ -31,6 +32,7 @@ struct EngineState {
     const qbInbuiltFontEngine* inbuilt = nullptr;
     std::vector<std::string> fontPaths;
     uint64_t useClock = 0;
+    std::vector<qbFont*> changed;
 };
 
 EngineState& State() {
@@ -135,11 +137,32 @@ bool OpenNative(const char* name, int32_t size, qbFont* font) {
     return true;
 }
 
+// What the font's engine keeps may change: the font cache looks at it again.
+// The default font, which the cache never lets go, is not listed.
+void NoteChanged(qbFont* font) {
+    if (font->changed || !font->holds) return;
+    try {
+        State().changed.push_back(font);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    font->changed = true;
+}
+
 // A font about to be used: stamped with the use clock and, asleep, opened
 // again. 0 or ERR_OPENFONT.
 int Use(qbFont* font) {
     font->lastUse = ++State().useClock;
+    NoteChanged(font);
     return font->asleep ? WakeFont(font) : 0;
+}
+
+// The file the engine read the font from.
+qbFileStamp EngineStampOf(const qbFont* font) {
+    if (!font->engineData) return {};
+    if (font->engine == kFontKindNative) return static_cast<const qbNativeFont*>(font->engineData)->stamp;
+    if (font->engine == kFontKindInbuilt) return static_cast<const qbInbuiltFontData*>(font->engineData)->stamp;
+    return {};
 }
 
 int StartEngines() {
@@ -170,6 +193,7 @@ int GetDefaultFont(qbFont** out) {
 
 void ShutdownFontEngines() {
     EngineState& s = State();
+    s.changed.clear();
     FreeDefaultFont(s.defaultFont);
     s.defaultFont = nullptr;
     if (s.started) {
@@ -216,6 +240,12 @@ int OpenFontRecord(const char* name, int32_t size, int32_t engine, int32_t cache
         return ERR_MEM;
     }
     font->openedCache = cache;
+    font->openedFrom = EngineStampOf(font.get());
+    try {
+        font->holds = std::make_shared<char>();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
     *out = font.release();
     return 0;
 }
@@ -223,6 +253,10 @@ int OpenFontRecord(const char* name, int32_t size, int32_t engine, int32_t cache
 void CloseFontRecord(qbFont* font) {
     if (!font || font == State().defaultFont) return;
     std::unique_ptr<qbFont> owner(font);
+    if (font->changed) {
+        std::vector<qbFont*>& changed = State().changed;
+        changed.erase(std::remove(changed.begin(), changed.end(), font), changed.end());
+    }
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (IsBitmapKind(font) && !font->nativeBitmap)
         CloseBitmapFont(font);
@@ -299,10 +333,12 @@ void SetFontScale(qbFont* font, double xScale, double yScale) {
     // takes it when it wakes.
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (font->engine == kFontKindInbuilt && !font->asleep && inbuilt && inbuilt->scale) inbuilt->scale(font);
+    NoteChanged(font);
 }
 
 void FreeFontGlyphCache(qbFont* font) {
     if (!font || font->asleep) return;
+    NoteChanged(font);
     const qbInbuiltFontEngine* inbuilt = State().inbuilt;
     if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->freeGlyphCache) inbuilt->freeGlyphCache(font);
     if (font->engine == kFontKindNative && font->engineData)
@@ -322,8 +358,25 @@ bool PutFontToSleep(qbFont* font) {
     }
     font->engineData = nullptr;
     font->asleep = true;
+    NoteChanged(font);
     return true;
 }
+
+namespace {
+
+// Closes what a wake opened again.
+void CloseWoken(qbFont* font) {
+    const qbInbuiltFontEngine* inbuilt = State().inbuilt;
+    if (font->engine == kFontKindNative) {
+        std::unique_ptr<qbNativeFont> native(static_cast<qbNativeFont*>(font->engineData));
+        CloseNativeFont(native.get());
+    } else if (font->engine == kFontKindInbuilt && inbuilt && inbuilt->close) {
+        inbuilt->close(font);
+    }
+    font->engineData = nullptr;
+}
+
+}  // namespace
 
 int WakeFont(qbFont* font) {
     if (!font || !font->asleep) return 0;
@@ -344,8 +397,23 @@ int WakeFont(qbFont* font) {
     } else {
         return OpenFailed(font->openedAs.c_str(), font->size);
     }
+    // A font's glyphs and metrics are those of the file it was opened from:
+    // one replaced or rewritten since is another font, which the script
+    // opens as such.
+    if (font->openedFrom && !(EngineStampOf(font) == font->openedFrom)) {
+        CloseWoken(font);
+        return OpenFailed(font->openedAs.c_str(), font->size);
+    }
     font->asleep = false;
+    NoteChanged(font);
     return 0;
+}
+
+void TakeChangedFonts(std::vector<qbFont*>* out) {
+    std::vector<qbFont*>& changed = State().changed;
+    out->swap(changed);
+    changed.clear();
+    for (qbFont* font : *out) font->changed = false;
 }
 
 uint64_t FontUseClock() { return State().useClock; }

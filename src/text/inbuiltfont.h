@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/file.h"
+#include "core/filestamp.h"
 #include "text/font.h"
 
 struct qbInbuiltCachedGlyph {
@@ -21,9 +22,23 @@ struct qbInbuiltCachedGlyph {
     int64_t em = 0;            // the advance as a 16.16 fraction of the em
 };
 
+// A font file the engine's open fonts read, opened once for all of them
+// (AcquireInbuiltFile) and let go with the last (ReleaseInbuiltFile).
+struct qbInbuiltFontFile {
+    std::string path;
+    qbFilePtr file;
+    // Read by position where the file is a native one (an applet part's
+    // bytes start at base): no read-ahead kept per file.
+    int descriptor = -1;
+    int64_t base = 0;
+    qbFileStamp stamp;  // as it was when opened
+    int users = 0;
+};
+
 struct qbInbuiltFontData {
     // What FontStreamRead reads through: the file and the face's place in it.
-    qbFilePtr file;
+    qbInbuiltFontFile* file = nullptr;
+    qbFileStamp stamp;  // of the file the face came from (a collection's for a member)
     int64_t dataOffset = 0;
     int64_t dataSize = 0;
     FT_StreamRec stream{};
@@ -31,6 +46,9 @@ struct qbInbuiltFontData {
     int32_t resolutionX = 72;
     int32_t resolutionY = 72;
     int32_t pixelSize = 0;
+    // What FreeType allocated for the face when it opened: its tables, its
+    // size and its glyph slot.
+    size_t faceBytes = 0;
     std::string tempPath;  // a collection member extracted for the open
     bool deleteTemp = false;
     bool cache = false;
@@ -56,6 +74,8 @@ int StartInbuiltEngine();
 void StopInbuiltEngine();
 // The shared instance (null before the start); the vector engine uses it too.
 FT_Library InbuiltFreeTypeLibrary();
+// What the instance's allocations hold now, in bytes.
+size_t InbuiltFreeTypeBytes();
 
 // 0 with the glyph's left, top, advance (26.6), bitmap and, when asked,
 // the advance as a 16.16 fraction of the em, or -1. The bitmap lasts until
@@ -83,6 +103,8 @@ void CloseInbuiltFont(qbFont* font);
 unsigned long FontStreamRead(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count);
 // Files the engine has opened since the program started (for the tests).
 int64_t InbuiltFileOpenCount();
+// Font files open now, each counted once however many fonts read it.
+size_t InbuiltOpenFileCount();
 
 // Makes the font layer serve engine 4 with this engine.
 void InstallInbuiltFontEngine();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "core/chars.h"
 #include "core/chunkname.h"
@@ -15,6 +16,46 @@
 namespace {
 
 int64_t g_fileOpens = 0;
+
+std::vector<std::unique_ptr<qbInbuiltFontFile>>& OpenFiles() {
+    static std::vector<std::unique_ptr<qbInbuiltFontFile>> files;
+    return files;
+}
+
+// The one place the engine opens a font file: every font of one file reads
+// it through the one descriptor, by position.
+qbInbuiltFontFile* AcquireInbuiltFile(const std::string& path) {
+    std::vector<std::unique_ptr<qbInbuiltFontFile>>& files = OpenFiles();
+    for (const std::unique_ptr<qbInbuiltFontFile>& f : files) {
+        if (f->path != path) continue;
+        ++f->users;
+        return f.get();
+    }
+    try {
+        auto f = std::make_unique<qbInbuiltFontFile>();
+        f->path = path;
+        f->file.reset(FileOpen(path.c_str(), kFileModeRead, nullptr));
+        if (!f->file) return nullptr;
+        f->stamp = StampOfOpenFile(f->file.get());
+        f->descriptor = DescriptorOfOpenFile(f->file.get(), &f->base);
+        f->users = 1;
+        files.push_back(std::move(f));
+        return files.back().get();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// The one place it lets one go, with the last font that reads it.
+void ReleaseInbuiltFile(qbInbuiltFontFile* file) {
+    if (!file || --file->users > 0) return;
+    std::vector<std::unique_ptr<qbInbuiltFontFile>>& files = OpenFiles();
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        if (it->get() != file) continue;
+        files.erase(it);
+        return;
+    }
+}
 
 // Pixel sizes past this would make single glyph bitmaps of hundreds of
 // megabytes; such fonts fail the open instead.
@@ -36,7 +77,8 @@ void ReleaseData(qbInbuiltFontData* d) {
     FreeInbuiltGlyphCaches(d);
     if (d->face) FT_Done_Face(d->face);
     d->face = nullptr;
-    d->file.reset();
+    ReleaseInbuiltFile(d->file);
+    d->file = nullptr;
     if (d->deleteTemp && !d->tempPath.empty()) std::remove(d->tempPath.c_str());
     d->deleteTemp = false;
 }
@@ -51,10 +93,11 @@ using DataPtr = std::unique_ptr<qbInbuiltFontData, DataDeleter>;
 
 bool OpenFileFace(qbInbuiltFontData* d, const std::string& path, int64_t offset, int64_t size) {
     ++g_fileOpens;
-    d->file.reset(FileOpen(path.c_str(), kFileModeRead, nullptr));
+    d->file = AcquireInbuiltFile(path);
     if (!d->file) return false;
+    if (!d->stamp) d->stamp = d->file->stamp;
     if (size <= 0) {
-        size = GetFileSize(d->file.get());
+        size = GetFileSize(d->file->file.get());
         offset = 0;
     }
     if (size <= 0 || size > 0x7FFFFFFF) return false;
@@ -89,13 +132,20 @@ int64_t MeasureAt100(FT_Face face) {
 unsigned long FontStreamRead(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count) {
     auto* d = static_cast<qbInbuiltFontData*>(stream->descriptor.pointer);
     if (!d || !d->file) return count ? 0 : 1;
-    if (FileSeek(d->file.get(), d->dataOffset + static_cast<int64_t>(position), kSeekBeginning) < 0)
-        return count ? 0 : 1;
+    if (d->file->descriptor >= 0) {
+        if (count == 0) return position > stream->size ? 1 : 0;
+        return ReadDescriptorAt(d->file->descriptor, d->file->base + d->dataOffset + static_cast<int64_t>(position),
+                                buffer, count);
+    }
+    qbFile* file = d->file->file.get();
+    if (FileSeek(file, d->dataOffset + static_cast<int64_t>(position), kSeekBeginning) < 0) return count ? 0 : 1;
     if (count == 0) return 0;
-    return static_cast<unsigned long>(FileRead(d->file.get(), buffer, count));
+    return static_cast<unsigned long>(FileRead(file, buffer, count));
 }
 
 int64_t InbuiltFileOpenCount() { return g_fileOpens; }
+
+size_t InbuiltOpenFileCount() { return OpenFiles().size(); }
 
 int OpenInbuiltFont(const char* name, int32_t size, int32_t cache, qbFont* font) {
     if (!name || !font || size < 1) return 0;
@@ -106,6 +156,7 @@ int OpenInbuiltFont(const char* name, int32_t size, int32_t cache, qbFont* font)
     const std::string given = name;
     const bool chunk = IsChunkName(name);
     const int embedded = chunk ? -1 : EmbeddedIndex(name);
+    const size_t heldBefore = InbuiltFreeTypeBytes();
     bool ok = false;
     if (embedded >= 0) {
         const qbEmbeddedFont data = GetEmbeddedVera(embedded);
@@ -118,6 +169,7 @@ int OpenInbuiltFont(const char* name, int32_t size, int32_t cache, qbFont* font)
         if (!FindInstalledFont(given, -1, 0, false, &found)) return 0;
         d->tempPath = found.path;
         d->deleteTemp = found.temporary;
+        if (found.temporary) d->stamp = found.source;
         ok = OpenFileFace(d.get(), found.path, found.dataOffset, found.dataSize);
     }
     if (!ok) return 0;
@@ -134,6 +186,9 @@ int OpenInbuiltFont(const char* name, int32_t size, int32_t cache, qbFont* font)
     font->size = size;
     font->height = font->baseHeight = size;
     font->baseline = font->baseBaseline = ComputeInbuiltBaseline(d.get(), size);
+    // Glyphs loaded at the size made its hinting instance as well.
+    const size_t heldAfter = InbuiltFreeTypeBytes();
+    d->faceBytes = heldAfter > heldBefore ? heldAfter - heldBefore : 0;
     std::string display = d->face->family_name ? d->face->family_name : given;
     const std::string style = d->face->style_name ? d->face->style_name : "";
     if (!style.empty() && !IsRegularStyleName(style)) display += " " + style;

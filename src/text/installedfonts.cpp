@@ -270,9 +270,10 @@ namespace {
 
 // A collection member as a standalone font: its directory at the start,
 // each table after it, the records pointing at the tables' new places.
-bool ExtractMember(const std::string& path, int64_t directory, std::string* out) {
+bool ExtractMember(const std::string& path, int64_t directory, std::string* out, qbFileStamp* stamp) {
     qbFilePtr file(FileOpen(path.c_str(), kFileModeRead, nullptr));
     if (!file) return false;
+    *stamp = StampOfOpenFile(file.get());
     const Reader r{file.get(), GetFileSize(file.get())};
     uint32_t tables = 0;
     if (!r.U16(directory + 4, &tables)) return false;
@@ -323,7 +324,7 @@ int FindInstalledFont(const std::string& name, int32_t weight, int32_t slant, bo
         if (!match) continue;
         *out = qbFoundFont{};
         if (f.directoryOffset > 0) {
-            if (!ExtractMember(f.path, f.directoryOffset, &out->path)) return 0;
+            if (!ExtractMember(f.path, f.directoryOffset, &out->path, &out->source)) return 0;
             out->temporary = true;
             return 1;
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/file.h"
+#include "core/filestamp.h"
 
 struct qbInstalledFont {
     std::string fullName;  // family, a blank and the style; the family alone for an empty style
@@ -45,6 +46,7 @@ struct qbFoundFont {
     int64_t dataOffset = 0;
     int64_t dataSize = 0;  // 0: the whole file
     bool temporary = false;  // a collection member extracted into a temporary file
+    qbFileStamp source;      // of the collection a temporary file was extracted from
 };
 // weight -1: by full name; else by family, weight and slant. 1 or 0.
 int FindInstalledFont(const std::string& name, int32_t weight, int32_t slant, bool skipPacked, qbFoundFont* out);

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/font.h"
 #include "vm/vm.h"
 
-struct qbFont;
 struct qbTextExtents;
 
 // Style flags.
@@ -44,7 +44,7 @@ struct qbTextStyle {
     int32_t shadowSize = 4;
     int32_t shadowDirection = kShadowSouthEast;
     int32_t edgeSize = 2;
-    qbFont* font = nullptr;
+    qbFontRef font;
 };
 
 // Sizes to 1..64; a direction above 7 becomes south-east.

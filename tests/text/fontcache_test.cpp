@@ -353,6 +353,8 @@ TEST_F(FontMemory, HeldFontsStayOpenAndSleepingFontsWakeAsTheyWere) {
     ASSERT_EQ(Draw(), 0);
     qbFont* thirty = font(30);
     ASSERT_NE(thirty, nullptr);
+    // Held as a text object's style holds it; nothing holds the others.
+    const qbFontRef kept(thirty);
     const int32_t before = width(thirty);
     SetFontScale(thirty, 2.0, 1.0);
     const int32_t scaled = width(thirty);

@@ -10,6 +10,8 @@
 #include <array>
 #include <vector>
 
+#include "platform/linux/nativefont.h"
+
 namespace sdl_backend {
 
 namespace {
@@ -31,6 +33,10 @@ struct Font {
     bool tried = false;
     FT_Library library = nullptr;
     FT_Face face = nullptr;
+    // What the face reads its glyphs through: a stream over the file's
+    // descriptor, so that a script writing over the font file costs the
+    // menus their glyphs, never the program a signal.
+    qbNativeFontFile file;
     std::array<Glyph, 256> glyphs;
 };
 
@@ -70,9 +76,11 @@ Font& LoadedFont() {
     f.tried = true;
     const std::string path = SansSerifPath();
     if (path.empty() || FT_Init_FreeType(&f.library) != 0) return f;
-    if (FT_New_Face(f.library, path.c_str(), 0, &f.face) != 0 || FT_Set_Pixel_Sizes(f.face, 0, kPixelSize) != 0) {
-        if (f.face) FT_Done_Face(f.face);
-        f.face = nullptr;
+    if (!linux_text::OpenStreamFace(f.library, path.c_str(), 0, &f.file)) return f;
+    f.face = f.file.face;
+    if (FT_Set_Pixel_Sizes(f.face, 0, kPixelSize) != 0) {
+        FT_Done_Face(f.face);
+        f.face = f.file.face = nullptr;
     }
     return f;
 }

@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/file.h"
+#include "core/filestamp.h"
 #include "platform/platform_ops.h"
 
 struct NativeGlyphCloser {
@@ -40,9 +42,17 @@ struct qbNativeGlyph {
 // whose one size is set to a font's whenever that font needs FreeType (to
 // render a glyph it has not kept): setting a size is far cheaper than the
 // hinting program a size of its own would run when made.
+//
+// The face reads the file through a stream over its descriptor, never a
+// mapping: a writer that cuts or rewrites the file later makes a read come
+// back short or wrong, which FreeType reports as an error, where a mapped
+// page past the new end would end the program with a signal.
 struct qbNativeFontFile {
     std::string key;              // the file and face index, or the chunk name
     std::vector<uint8_t> memory;  // a font read from the applet; outlives face
+    qbFilePtr file;               // an installed font's file; outlives face
+    FT_StreamRec stream{};        // reads file; outlives face
+    qbFileStamp stamp;            // of file, or of the applet, when opened
     std::string fullName;         // of a font read from the applet, from its names
     FT_Face face = nullptr;
     int32_t pointSize = 0;  // set on the face; 0 none yet
@@ -78,6 +88,15 @@ struct qbNativeFontFace {
 
 namespace linux_text {
 
+// Glyphs at large sizes are megabytes each. The allocator maps such blocks
+// one by one, raising the size it maps from to the last one freed, so the
+// glyphs of a zoom's ever-larger sizes were each mapped anew and faulted in
+// page by page, as were the heap pages a trim handed back. Set once, for
+// the process, when the first native font opens: blocks up to 32 MB come
+// from the heap, whose free pages serve the next glyphs, and the heap's
+// free top goes back to the system past 16 MB.
+void KeepLargeBlocksOnTheHeap();
+
 // The backend's own FreeType instance, alive while a font is open.
 FT_Library AcquireLibrary();
 void ReleaseLibrary();
@@ -88,6 +107,10 @@ void ReleaseLibrary();
 // is none or it does not open. Each acquire is matched by a release.
 qbNativeFontFile* AcquireFontFile(const char* name, std::string* fullName);
 void ReleaseFontFile(qbNativeFontFile* file);
+// Opens face index of the font file at path through a stream over its
+// descriptor into file (its file, stream, stamp and face); false when it
+// does not open. The face is file's to close before file goes.
+bool OpenStreamFace(FT_Library library, const char* path, int index, qbNativeFontFile* file);
 // Sets the face's size to the point size unless it is set already; false
 // when FreeType refuses it.
 bool SetFaceSize(qbNativeFontFile* file, int32_t pointSize);

@@ -8,6 +8,8 @@
 #include FT_SFNT_NAMES_H
 #include FT_TRUETYPE_IDS_H
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -26,6 +28,11 @@ namespace {
 
 // A font file larger than this is not read into memory.
 constexpr int64_t kMaxMemoryFontBytes = int64_t{256} << 20;
+
+// Blocks up to this size come from the heap, and the heap gives back what
+// lies free at its top past the second (see KeepLargeBlocksOnTheHeap).
+constexpr int kHeapBlockBytes = 32 << 20;
+constexpr int kHeapFreeTopBytes = 16 << 20;
 
 struct LibraryState {
     FT_Library library = nullptr;
@@ -150,17 +157,23 @@ bool FindInstalledFont(const char* name, bool current, InstalledFont* out) {
     return true;
 }
 
-bool ReadWholeFile(const char* name, std::vector<uint8_t>* out) {
-    qbFilePtr file(FileOpen(name, kFileModeRead, nullptr));
-    if (!file) return false;
-    const int64_t size = GetFileSize(file.get());
+bool ReadWholeFile(qbFile* file, std::vector<uint8_t>* out) {
+    const int64_t size = GetFileSize(file);
     if (size <= 0 || size > kMaxMemoryFontBytes) return false;
     try {
         out->resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return FileRead(file.get(), out->data(), out->size()) == out->size();
+    return FileRead(file, out->data(), out->size()) == out->size();
+}
+
+// count bytes at position, or fewer where the file now ends sooner, which
+// FreeType reports as a failed load; a count of 0 asks whether the position
+// is within the file.
+unsigned long ReadFontFileAt(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count) {
+    if (count == 0) return position > stream->size ? 1 : 0;
+    return ReadDescriptorAt(static_cast<int>(stream->descriptor.value), static_cast<int64_t>(position), buffer, count);
 }
 
 void AppendUtf8(uint32_t c, std::string* out) {
@@ -231,18 +244,25 @@ void MeasureA(qbNativeFontFile* file) {
     file->aBottom = int64_t{m.horiBearingY} - m.height;
 }
 
-// Opens the face of a file not open yet.
+// Opens the face of a file not open yet: the one place the native engine
+// opens a font's file; ReleaseFontFile is the one place it lets it go.
 std::unique_ptr<qbNativeFontFile> OpenFile(std::string key, const std::string& path, int index, bool inMemory) {
     auto file = std::make_unique<qbNativeFontFile>();
     file->key = std::move(key);
-    if (inMemory && !ReadWholeFile(path.c_str(), &file->memory)) return nullptr;
     FT_Library library = AcquireLibrary();
     if (!library) return nullptr;
-    const FT_Error error =
-        inMemory ? FT_New_Memory_Face(library, file->memory.data(), static_cast<FT_Long>(file->memory.size()), 0,
-                                      &file->face)
-                 : FT_New_Face(library, path.c_str(), index, &file->face);
-    if (error != 0 || !file->face) {
+    bool opened = false;
+    if (inMemory) {
+        qbFilePtr source(FileOpen(path.c_str(), kFileModeRead, nullptr));
+        if (source && ReadWholeFile(source.get(), &file->memory)) {
+            file->stamp = StampOfOpenFile(source.get());
+            opened = FT_New_Memory_Face(library, file->memory.data(), static_cast<FT_Long>(file->memory.size()), 0,
+                                        &file->face) == 0;
+        }
+    } else {
+        opened = OpenStreamFace(library, path.c_str(), index, file.get());
+    }
+    if (!opened || !file->face) {
         ReleaseLibrary();
         return nullptr;
     }
@@ -258,8 +278,39 @@ std::unique_ptr<qbNativeFontFile> OpenFile(std::string key, const std::string& p
 
 }  // namespace
 
+bool OpenStreamFace(FT_Library library, const char* path, int index, qbNativeFontFile* file) {
+    qbFilePtr source(FileOpen(path, kFileModeRead, nullptr));
+    const int fd = DescriptorOfOpenFile(source.get());
+    const int64_t size = GetFileSize(source.get());
+    if (fd < 0 || size <= 0) return false;
+    file->stamp = StampOfDescriptor(fd);
+    file->stream = FT_StreamRec{};
+    file->stream.size = static_cast<unsigned long>(size);
+    file->stream.descriptor.value = fd;
+    file->stream.read = ReadFontFileAt;
+    FT_Open_Args args{};
+    args.flags = FT_OPEN_STREAM;
+    args.stream = &file->stream;
+    file->face = nullptr;
+    if (FT_Open_Face(library, &args, index, &file->face) != 0) {
+        file->face = nullptr;
+        return false;
+    }
+    file->file = std::move(source);
+    return true;
+}
+
+void KeepLargeBlocksOnTheHeap() {
+    static bool set = false;
+    if (set) return;
+    set = true;
+    mallopt(M_MMAP_THRESHOLD, kHeapBlockBytes);
+    mallopt(M_TRIM_THRESHOLD, kHeapFreeTopBytes);
+}
+
 FT_Library AcquireLibrary() {
     LibraryState& s = Lib();
+    KeepLargeBlocksOnTheHeap();
     if (!s.library && FT_Init_FreeType(&s.library) != 0) {
         s.library = nullptr;
         return nullptr;

@@ -157,6 +157,7 @@ int OpenNativeFont(const char* name, int pixelHeight, qbNativeFont* font) {
     face->yScale = m.y_scale;
     font->name = fullName;
     font->pointSize = size;
+    font->stamp = face->file->stamp;
     font->ascent = static_cast<int32_t>((m.ascender + 63) >> 6);
     font->descent = static_cast<int32_t>((-m.descender + 63) >> 6);
     font->height = font->ascent + font->descent;

@@ -32,9 +32,8 @@ constexpr size_t kMaxCachedGlyphBytes = size_t{16} << 20;
 // What a kept glyph costs beside its coverage (its node in the map).
 constexpr size_t kGlyphRecordBytes = sizeof(qbNativeGlyph) + 4 * sizeof(void*);
 // Freeing this many bytes of glyphs gives the heap's free pages back, when
-// the script frees them or when fonts close.
+// the script frees them.
 constexpr size_t kTrimAfterBytes = size_t{1} << 20;
-constexpr size_t kTrimAfterClosedBytes = size_t{16} << 20;
 // The largest drawing buffer, in bytes.
 constexpr int64_t kMaxBufferBytes = int64_t{1} << 28;
 // A buffer up to this size stays for the next text.
@@ -441,12 +440,11 @@ void FreeGlyphs(qbNativeFontFace* face, bool giveBack) {
     size_t& untrimmed = Reused().untrimmed;
     untrimmed += face->glyphBytes;
     ForgetGlyphs(face);
-    // Large glyphs come from the heap's middle once the allocator has seen
-    // blocks of their size freed, and glyphs of ever-new sizes seldom fit
-    // the holes that older ones left: their pages go back to the system
-    // only when asked, at once when the script frees the glyphs, else once
-    // enough has been freed (each time would fault the pages in again).
-    if (untrimmed >= (giveBack ? kTrimAfterBytes : kTrimAfterClosedBytes)) {
+    // The heap keeps the pages of glyphs that fonts closing let go, for the
+    // next sizes' glyphs (see KeepLargeBlocksOnTheHeap); they go back to the
+    // system when the script frees the glyphs. A trim on every close had
+    // each next size fault them in anew.
+    if (giveBack && untrimmed >= kTrimAfterBytes) {
         malloc_trim(0);
         untrimmed = 0;
     }
