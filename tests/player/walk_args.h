@@ -3,6 +3,7 @@
 // checks, and which of its results are flags.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 #include <map>
@@ -174,6 +175,28 @@ struct Making {
     std::string name;
     Call call;
 };
+
+// What the world's user does while a wait waits: one scripted event of the
+// window.
+struct Gesture {
+    uint32_t type = 0;
+    int32_t data1 = 0;
+    int32_t data2 = 0;
+    int32_t data3 = 0;
+};
+// The user's answer to the command's plausible call, for the commands that
+// wait for one (none for the others).
+const std::vector<Gesture>& Answers(const std::string& command);
+// The commands that wait for the user or a peer: their hostile calls are
+// made with the quit asked for, which a wait must not see before it has
+// checked its arguments.
+bool WaitsForUser(const std::string& command);
+
+// The moves: the type of the object the command moves (0 a layer of any
+// kind, 32 a sprite), -1 for the other commands. Its plausible call goes
+// from (x1, y1) to a different (x2, y2), its arguments 2 to 5, where the
+// walk looks for the object afterwards.
+int MovedKind(const std::string& command);
 
 // Arguments that reach further than a row of 1s.
 const std::map<std::string, std::vector<Arg>>& PlausibleArgs();

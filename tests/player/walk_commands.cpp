@@ -1,9 +1,11 @@
 // What the walk knows of the commands: the arguments and objects that take
 // them past their first checks, and which of their results are flags.
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "core/errcodes.h"
+#include "core/eventqueue.h"
 #include "qbcommands/signatures.h"
 #include "walk_args.h"
 
@@ -14,6 +16,7 @@ namespace {
 constexpr double kBrushType = 3;
 constexpr double kCrossfade = 115;
 constexpr double kReadWrite = 1004;
+constexpr int32_t kReturn = 274;  // the key code of Return
 // From fonts-dejavu-core.
 constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
@@ -172,6 +175,12 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"CreateSprite", {N(5), C("BRUSH"), N(1)}},
         {"DisplaySprite", {N(1), N(0), N(0)}},
         {"MoveSprite", {N(1), N(0), N(0), N(10), N(10)}},
+        // moveobject: each from one point to another, where the walk looks
+        // for the object afterwards (Arrival)
+        {"MoveBrush", {N(1), N(0), N(0), N(20), N(12)}},
+        {"MoveAnim", {N(1), N(0), N(0), N(20), N(12)}},
+        {"MoveTextObject", {N(1), N(0), N(0), N(20), N(12)}},
+        {"MoveLayer", {N(1), N(0), N(0), N(20), N(12)}},
         {"Plot", {N(1), N(1), N(0xFFFFFF)}},
         {"AppendPath", {N(2), N(1)}},
         // layers: the second layer is an anim's or a video's
@@ -369,18 +378,43 @@ bool TakesOptions(const std::string& command) {
 }
 
 int RoadEnd(const std::string& command) {
-    static const std::map<std::string, int> ends = [] {
-        std::map<std::string, int> e;
-        // Waits for the user, and End, quit at their first pump.
-        for (const char* wait : {"WaitLeftMouse", "WaitRightMouse", "WaitMidMouse", "WhileMouseDown",
-                                 "WhileRightMouseDown", "WaitEvent", "WaitKeyDown", "WaitSampleEnd", "End",
-                                 "ReceiveData"})
-            e[wait] = ERR_USERABORT;
-        e["Error"] = ERR_ERRORCALLED;
-        return e;
-    }();
-    const auto it = ends.find(command);
-    return it == ends.end() ? 0 : it->second;
+    if (command == "End") return ERR_USERABORT;
+    if (command == "Error") return ERR_ERRORCALLED;
+    return 0;
+}
+
+namespace {
+// Pressed and let go over label button 1 (at 0, 0, 8 x 8, a handler for
+// the release).
+std::vector<Gesture> Click(uint32_t button) { return {{button, 2, 2, 1}, {button, 2, 2, 0}}; }
+}  // namespace
+
+const std::vector<Gesture>& Answers(const std::string& command) {
+    static const std::map<std::string, std::vector<Gesture>> answers = {
+        {"WaitLeftMouse", Click(kEventLeftButton)},
+        {"WaitRightMouse", Click(kEventRightButton)},
+        {"WaitMidMouse", Click(kEventMiddleButton)},
+        {"WaitEvent", Click(kEventLeftButton)},
+        {"WaitKeyDown", {{kEventKey, 1, 0, 'a'}, {kEventKey, 0, 0, 'a'}}},
+        {"InKeyStr", {{kEventKey, 1, 0, 'a'}, {kEventKey, 0, 0, 'a'}, {kEventKey, 1, 0, kReturn}}},
+    };
+    static const std::vector<Gesture> none;
+    const auto it = answers.find(command);
+    return it == answers.end() ? none : it->second;
+}
+
+int MovedKind(const std::string& command) {
+    static const std::map<std::string, int> kinds = {
+        {"MoveBrush", 3}, {"MoveAnim", 4}, {"MoveTextObject", 8}, {"MoveLayer", 0}, {"MoveSprite", 32}};
+    const auto it = kinds.find(command);
+    return it == kinds.end() ? -1 : it->second;
+}
+
+bool WaitsForUser(const std::string& command) {
+    static const std::set<std::string> waits = {
+        "WaitLeftMouse", "WaitRightMouse", "WaitMidMouse", "WhileMouseDown", "WhileRightMouseDown",
+        "WaitEvent",     "WaitKeyDown",    "WaitSampleEnd", "ReceiveData",   "InKeyStr",    "End"};
+    return waits.count(command) != 0;
 }
 
 const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
