@@ -1,6 +1,8 @@
 // Every command of every library the player opens, called with each argument
-// in turn replaced by a hostile value (NaN, infinities, huge numbers, -1, 0,
-// a very long text, Nil, a table) and the others plausible, and with each
+// in turn replaced by a hostile value (NaN, infinities, huge numbers, the
+// integers just outside 32 bits, -1, 0, -0, 0.5, an empty text, texts of
+// 100000 letters and of 1 MB, Nil, a table, a function) and the others
+// plausible, and with each
 // field it reads of an option table made hostile the same way. Each call has
 // to end with results or a script error; a sanitizer report, a crash or a
 // hang fails the run, and so does a result that is a VM boolean (the
@@ -104,7 +106,7 @@ constexpr long kPumpsAfterQuit = 100;
 // which number: there one value of each kind stands for all of them.
 bool WalkedWith(int h) {
     static const bool stress = std::getenv("QB_GC_STRESS") != nullptr;
-    return !stress || h == kNaN || h == kMinusOne || h == kLongText || h == kNil || h == kTable;
+    return !stress || h == kNaN || h == kMinusOne || h == kLongText || h == kNil || h == kTable || h == kFunction;
 }
 
 int Nothing(ScriptState*) { return 0; }
@@ -430,17 +432,38 @@ private:
             case kMinusHuge: VmPushNumber(L, -1e300); break;
             case kMinusOne: VmPushNumber(L, -1); break;
             case kZero: VmPushNumber(L, 0); break;
-            case kLongText: VmPushLString(L, LongText().data(), LongText().size()); break;
+            case kLongText: PushKept(LongText(), &longText_); break;
             case kNil: VmPushNil(L); break;
             case kTable: VmPushNewTable(L); break;
             case kPow31: VmPushNumber(L, 2147483648.0); break;
             case kPow32Plus1: VmPushNumber(L, 4294967297.0); break;
+            case kMinusPow31Minus1: VmPushNumber(L, -2147483649.0); break;
+            case kHalf: VmPushNumber(L, 0.5); break;
+            case kMinusZero: VmPushNumber(L, -0.0); break;
+            case kEmptyText: VmPushString(L, ""); break;
+            case kMegaText: PushKept(MegaText(), &megaText_); break;
+            case kFunction: VmPushCClosure(L, Nothing, 0); break;
             case kHostileCount: break;
         }
     }
 
+    // A long text is made once per world and kept: a script's texts are
+    // values, and making a megabyte anew for each call is most of a call's
+    // time.
+    void PushKept(const std::string& text, int* ref) {
+        if (*ref == 0) {
+            VmPushLString(L, text.data(), text.size());
+            *ref = VmMakeRef(L, kRegistryIndex);
+        }
+        VmRawGetIndex(L, kRegistryIndex, *ref);
+    }
+
     static const std::string& LongText() {
         static const std::string text(100000, 'q');
+        return text;
+    }
+    static const std::string& MegaText() {
+        static const std::string text(size_t{1} << 20, 'm');
         return text;
     }
 
@@ -514,6 +537,7 @@ private:
     int64_t clock_ = 0;  // microseconds of frame pacing
     std::vector<std::string> preludeErrors_;
     std::map<std::string, int> made_;  // registry references
+    int longText_ = 0, megaText_ = 0;
 };
 
 // Commands that wait as long as the script asks, or for a line typed on
@@ -779,11 +803,11 @@ std::vector<int> WalkArguments(Walker& walker, const std::string& command, const
 // value (the shadow's once "shadow" is on, a gradient's once the fill style
 // says so) are found by setting each field found to 1, 2 and 3 in turn,
 // two levels deep. Each field is tried in the table it was found in and
-// beside as many others as the command accepts. Returns the number of
-// fields found.
-int WalkTableFields(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
+// beside as many others as the command accepts. Adds the fields found to
+// *found, each as its argument's place and its key ("6.speed").
+void WalkTableFields(Walker& walker, const std::string& command, const std::vector<Arg>& plausible,
+                     std::set<std::string>* found) {
     constexpr int kDepth = 3;
-    int found = 0;
     const int count = static_cast<int>(plausible.size());
     const std::vector<int>& places = TablePlaces(command);
     for (int at = 1; at <= kMaxArgs; ++at) {
@@ -825,7 +849,7 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
             }
             frontier = std::move(next);
         }
-        found += static_cast<int>(fields.size());
+        for (const auto& [key, context] : fields) found->insert(std::to_string(at) + "." + key);
         // A field that is read anyway may matter only beside others (a
         // border's size once there is a border): as many fields set to 1 as
         // the command still accepts.
@@ -856,7 +880,6 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
             }
         }
     }
-    return found;
 }
 
 // With QB_WALK_ONLY set to a comma-separated list of commands, the walk
@@ -925,6 +948,9 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     std::vector<std::string> shortOf, listedButReached, noFields;
     // Waits that quit before they checked an argument.
     std::vector<std::string> quitUnchecked;
+    // Option fields the command no longer reads, or reads and the record
+    // lacks.
+    std::vector<std::string> fieldsDropped, fieldsNew;
     // With QB_WALK_REPORT set, each command's plausible call and how far it got.
     std::string report;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
@@ -937,11 +963,12 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
         ++walked;
         for (int at : WalkArguments(walker, command, plausible))
             quitUnchecked.push_back(command + " argument " + std::to_string(at));
-        int found = WalkTableFields(walker, command, plausible);
+        std::set<std::string> found;
+        WalkTableFields(walker, command, plausible, &found);
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
         report += Call{command, plausible}.Describe().substr(0, 200) + " -> " + std::to_string(error) + " in " +
-                  std::to_string(ms) + " ms, " + std::to_string(found) + " fields\n";
+                  std::to_string(ms) + " ms, " + std::to_string(found.size()) + " fields\n";
         bool all = reach == kReachedAll;
         for (const Variant& v : MoreWalks(command)) {
             walker.MakeFor(v.made);
@@ -951,15 +978,24 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             report += "  and " + Call{command, v.args}.Describe() + " -> " + std::to_string(err) + "\n";
             for (int at : WalkArguments(walker, command, v.args))
                 quitUnchecked.push_back(command + " argument " + std::to_string(at));
-            found += WalkTableFields(walker, command, v.args);
+            WalkTableFields(walker, command, v.args, &found);
         }
         reached += all;
-        fields += found;
+        fields += static_cast<int>(found.size());
+        if (std::getenv("QB_WALK_FIELDS") && !found.empty()) {
+            std::string line = command;
+            for (const std::string& f : found) line += " " + f;
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        for (const std::string& f : ReadFields(command))
+            if (!found.count(f)) fieldsDropped.push_back(command + " " + f);
+        for (const std::string& f : found)
+            if (!ReadFields(command).count(f)) fieldsNew.push_back(command + " " + f);
         const bool listed = ShortOfRoad(scaled).count(command) != 0;
         if (!all && !listed)
             shortOf.push_back(Call{command, plausible}.Describe() + " -> " + std::to_string(error) + walker.MadeWrong());
         if (all && listed) listedButReached.push_back(command);
-        if (TakesOptions(command) && found == 0) noFields.push_back(command);
+        if (TakesOptions(command) && found.empty()) noFields.push_back(command);
     }
     walker.End();
     ::testing::internal::GetCapturedStdout();
@@ -979,6 +1015,11 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     EXPECT_TRUE(listedButReached.empty()) << "reach their main road, no longer short of it: "
                                           << ::testing::PrintToString(listedButReached);
     EXPECT_TRUE(noFields.empty()) << "read no field of their options: " << ::testing::PrintToString(noFields);
+    EXPECT_TRUE(fieldsDropped.empty()) << "no longer read these option fields (place.key): "
+                                       << ::testing::PrintToString(fieldsDropped);
+    EXPECT_TRUE(fieldsNew.empty()) << "read option fields that walk_fields.txt does not list (QB_WALK_FIELDS=1 "
+                                      "prints each command's line): "
+                                   << ::testing::PrintToString(fieldsNew);
     EXPECT_TRUE(quitUnchecked.empty()) << "quit before they checked (the quit asked for, every hostile value "
                                           "ended in it): "
                                        << ::testing::PrintToString(quitUnchecked);

@@ -27,11 +27,18 @@ enum Hostile {
     kLongText,
     kNil,
     kTable,
+    kMinusPow31Minus1,  // one below the least 32-bit integer
+    kHalf,              // a flag read by the script's truth: true
+    kMinusZero,
+    kEmptyText,
+    kMegaText,  // 1 MB of letters
+    kFunction,
     kHostileCount
 };
 constexpr int kListLength = 8;
-inline const char* const kHostileNames[kHostileCount] = {"NaN", "+inf", "-inf", "1e300",          "-1e300", "-1", "0",
-                                                  "2^31", "2^32+1", "100000 letters", "Nil",  "{}"};
+inline const char* const kHostileNames[kHostileCount] = {
+    "NaN", "+inf",           "-inf", "1e300", "-1e300", "-1",      "0",        "2^31",
+    "2^32+1", "100000 letters", "Nil",  "{}",    "-2^31-1", "0.5", "-0", "\"\"", "1 MB of letters", "function"};
 
 // An argument, or a field of a table argument.
 struct Arg {
@@ -191,6 +198,10 @@ const std::vector<Gesture>& Answers(const std::string& command);
 // made with the quit asked for, which a wait must not see before it has
 // checked its arguments.
 bool WaitsForUser(const std::string& command);
+
+// The option fields the command read when the walk last recorded them
+// (walk_fields.txt), each as its argument's place and its key ("6.speed").
+const std::set<std::string>& ReadFields(const std::string& command);
 
 // The moves: the type of the object the command moves (0 a layer of any
 // kind, 32 a sprite), -1 for the other commands. Its plausible call goes

@@ -1,6 +1,8 @@
 // What the walk knows of the commands: the arguments and objects that take
 // them past their first checks, and which of their results are flags.
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <set>
 #include <string>
 
@@ -401,6 +403,24 @@ const std::vector<Gesture>& Answers(const std::string& command) {
     static const std::vector<Gesture> none;
     const auto it = answers.find(command);
     return it == answers.end() ? none : it->second;
+}
+
+const std::set<std::string>& ReadFields(const std::string& command) {
+    static const std::map<std::string, std::set<std::string>> recorded = [] {
+        std::map<std::string, std::set<std::string>> byCommand;
+        std::ifstream in(std::string(QB_SOURCE_DIR) + "/tests/player/walk_fields.txt");
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty() || line[0] == '#') continue;
+            std::istringstream words(line);
+            std::string name, field;
+            words >> name;
+            while (words >> field) byCommand[name].insert(field);
+        }
+        return byCommand;
+    }();
+    static const std::set<std::string> none;
+    const auto it = recorded.find(command);
+    return it == recorded.end() ? none : it->second;
 }
 
 int MovedKind(const std::string& command) {
