@@ -119,6 +119,10 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"IncreasePointer", {Made("pointer"), N(16)}},
         {"DecreasePointer", {Made("pointer"), N(16)}},
         {"EnablePlugin", {T("testimg")}},
+        // Any three open files make a patch: walk.txt patched with itself.
+        {"ApplyPatch", {N(1), N(2), N(3)}},
+        // The test image loader's vector brush.
+        {"RasterizeBrush", {N(5)}},
         {"DisablePlugin", {T("testimg")}},
         {"ForEach", {Table({{"a", N(1)}}), Fn()}},
         {"ForEachI", {Table({}), Fn()}},
@@ -135,7 +139,9 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"ChangeDisplaySize", {N(48), N(40)}},
         {"SetTitle", {T("walk")}},
         {"SetDisplayAttributes", {Table({{"width", N(48)}, {"height", N(40)}})}},
-        {"ChangeDisplayMode", {N(2), N(64), N(48)}},
+        // Full screen at the size the scaled display shows (the window's),
+        // which is the unscaled display's size twice over.
+        {"ChangeDisplayMode", {N(2), N(128), N(96)}},
         {"GetDisplayModes", {N(1)}},
         {"CreateMenu", {N(5), Menu()}},
         {"SelectMenuItem", {N(1), T("toggle")}},
@@ -225,6 +231,9 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
     static const Making packed{"", {"CompressFile", {T("walk.txt"), T("walk.pak")}}};
     static const Making virtualFile{"virtual", {"DefineVirtualFileFromString", {T("walk"), T("walkvirtual.txt")}}};
     static const Making menu{"", {"CreateMenu", {N(5), Menu()}}};
+    static const Making source{"", {"OpenFile", {N(2), T("walk.txt")}}};
+    static const Making patched{"", {"OpenFile", {N(3), T("walkpatched.txt"), C("MODE_WRITE")}}};
+    static const Making vectorBrush{"", {"LoadBrush", {N(5), T("walk.tst")}}};
     static const Making hide{"", {"HideDisplay", {}}};
     static const Making layersOff{"", {"DisableLayers", {}}};
     static const Making noLayers{"", {"FreeLayers", {}}};
@@ -271,6 +280,8 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
         {"AllocMemFromVirtualFile", {virtualFile}},
         {"UndefineVirtualStringFile", {virtualFile}},
         {"FreeMenu", {menu}},
+        {"ApplyPatch", {source, patched}},
+        {"RasterizeBrush", {loader, vectorBrush}},
         {"ShowDisplay", {hide}},
         {"BeginDoubleBuffer", {noLayers, layersOff}},
         {"EndDoubleBuffer", {noLayers, layersOff, doubleBuffer}},
@@ -443,17 +454,14 @@ const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
         {"JoyFire", "no joystick on a headless machine"},
         {"CreatePort", "no message ports on this platform"},
         {"SendMessage", "no message ports on this platform"},
-        {"RasterizeBrush", "only an image plugin's vector loader makes a vector brush"},
         {"ReadFunction", "a script function, which the walk's C functions are not, must be written first"},
         {"WriteFunction", "writes script functions only, which the walk's C functions are not"},
-        {"ApplyPatch", "needs a patch file, which only the patch tools make"},
     };
     static const std::map<std::string, std::string> scaledToo = [] {
         std::map<std::string, std::string> more = shortOf;
         for (const char* c : {"DisableLayers", "BeginDoubleBuffer", "EndDoubleBuffer", "Flip", "Plot", "DisplaySprite",
                               "MoveSprite", "RemoveSprite", "RemoveSprites"})
             more[c] = "needs layers off, which a scaled display keeps on";
-        more["ChangeDisplayMode"] = "a scaled display keeps its mode";
         return more;
     }();
     return scaled ? scaledToo : shortOf;
