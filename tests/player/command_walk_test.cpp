@@ -184,6 +184,9 @@ public:
         // their sleeps, and a wait for a time passes as soon as asked.
         SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
         null_backend::Reset();
+        // A small desktop: a display the desktop's size, which many
+        // options ask for, is made and scaled at once.
+        null_backend::SetMonitors({{0, 0, 320, 240}});
         null_backend::SetURLOpener([](const char*) { return 0; });
         L = VmOpen();
         if (!L) return;
@@ -647,6 +650,8 @@ public:
 
     // Whether the object of the move just made stands at the end of it.
     bool Arrived(int kind, double x, double y) { return world_->Ready() && world_->Arrived(kind, x, y); }
+    void NotArrived(std::string move) { notArrived_.push_back(std::move(move)); }
+    const std::vector<std::string>& NotArrivedMoves() const { return notArrived_; }
 
     void End() { world_.reset(); }
 
@@ -676,6 +681,7 @@ private:
     std::vector<std::string> failures_;
     std::vector<std::string> overBudget_;
     long quitCalls_ = 0;
+    std::vector<std::string> notArrived_;
     std::string madeWrong_;
 };
 
@@ -743,7 +749,7 @@ std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* r
         // A move that returns has arrived.
         if (*reach == kReachedAll && MovedKind(command) >= 0 &&
             !walker.Arrived(MovedKind(command), args[3].number, args[4].number))
-            *reach = 0;
+            walker.NotArrived(Call{command, args}.Describe());
         return args;
     }
     std::vector<Arg> args;
@@ -1010,6 +1016,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
                 walker.Calls(), walked, commands.size(), libraries.size(), reached, walked - reached - shortOf.size(),
                 fields, walker.MostPumps(), walker.QuitCalls());
     EXPECT_TRUE(walker.Failures().empty()) << ::testing::PrintToString(walker.Failures());
+    EXPECT_TRUE(walker.NotArrivedMoves().empty())
+        << "returned with the object elsewhere than their end: " << ::testing::PrintToString(walker.NotArrivedMoves());
     EXPECT_TRUE(walker.OverBudget().empty())
         << "moves or waits that did not end within " << kPumpBudget
         << " pumps: " << ::testing::PrintToString(walker.OverBudget());
