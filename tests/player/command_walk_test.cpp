@@ -2,25 +2,26 @@
 // in turn replaced by a hostile value (NaN, infinities, huge numbers, the
 // integers just outside 32 bits, -1, 0, -0, 0.5, an empty text, texts of
 // 100000 letters and of 1 MB, Nil, a table, a function) and the others
-// plausible, and with each
-// field it reads of an option table made hostile the same way. Each call has
-// to end with results or a script error; a sanitizer report, a crash or a
-// hang fails the run, and so does a result that is a VM boolean (the
-// script's True and False are the numbers 1 and 0), or a flag result that
-// is another number. Libraries join the walk by registering their tables;
-// the world holds an object of every kind at id 1, so that a row of 1s finds
-// what a command works on, and makes the objects that only have automatic
-// ids, the plugins, handlers, fonts and peers, for the commands that need
-// them (walk_commands.cpp). Where docs/signatures.txt writes an argument in
-// braces, the walk gives a table there and walks each field it reads.
+// plausible, and with each field it reads of an option table made hostile
+// the same way. Each call has to end with results or a script error; a
+// sanitizer report, a crash or a hang fails the run, and so does a result
+// that is a VM boolean (the script's True and False are the numbers 1 and
+// 0), or a flag result that is another number. Libraries join the walk by
+// registering their tables; the world holds an object of every kind at id
+// 1, so that a row of 1s finds what a command works on, and makes the
+// objects that only have automatic ids, the plugins, handlers, fonts and
+// peers, for the commands that need them (walk_commands.cpp). Where
+// docs/signatures.txt writes an argument in braces, the walk gives a table
+// there and walks each field it reads.
 // Each command's plausible call must reach its main road: return, or end
 // in the error its road ends in in this world (RoadEnd), not in one of the
 // checks before it; the few the world cannot take there are listed with
-// why (ShortOfRoad), and each command with an option table must read a
-// field of it. Nothing quits a call before it starts: a plausible call must
-// end on its own within a pump budget (a move arrives, and where it should;
-// a wait is answered by the world's user), and a hostile one that asks for
-// longer is quit by the user after a few pumps and must then end.
+// why (ShortOfRoad), and each command must read the option fields it read
+// when they were recorded (walk_fields.txt), no fewer and no more.
+// Nothing quits a call before it starts: a plausible call must end on its
+// own within a pump budget (a move arrives, and where it should; a wait is
+// answered by the world's user), and a hostile one that asks for longer is
+// quit by the user after a few pumps and must then end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -88,9 +89,6 @@ constexpr auto kCallLimit = std::chrono::seconds(20);
 constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
 constexpr int32_t kNetworkWaitMs = 20;
 constexpr double kWalkStereo16 = 3;
-// A call that pumps more often than this is a hang: the world asks every
-// wait to end at its first pump, and the longest plausible move or play
-// takes a few hundred frames.
 // A plausible call that pumps more often than this is a move or a wait that
 // does not end: the longest plausible move, play or effect takes a few
 // hundred frames, and a wait is answered within a few pumps.
@@ -602,8 +600,9 @@ public:
 
     // A plausible call must end within the pump budget: as a move that
     // arrives, or a wait that the world's user answers. A hostile one may
-    // ask for more (a play of forever); the user quits it at the budget.
-    // A wait's hostile calls are made with the quit already asked for.
+    // ask for more (a play of forever): the user quits it after a few
+    // pumps. A wait's hostile calls are made with the quit already asked
+    // for. Past either, a call that goes on pumping is a hang.
     enum class Mode { kPlausible, kHostile };
     int Run(const Call& c, Mode mode = Mode::kHostile) {
         argIndex_ = 0;
@@ -754,7 +753,8 @@ std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* r
     }
     std::vector<Arg> args;
     int err = 0;
-    while ((err = walker.Run(Call{command, args}, Walker::Mode::kPlausible)) == ERR_MISSINGPARAMTR && static_cast<int>(args.size()) < kMaxArgs)
+    while ((err = walker.Run(Call{command, args}, Walker::Mode::kPlausible)) == ERR_MISSINGPARAMTR &&
+           static_cast<int>(args.size()) < kMaxArgs)
         args.push_back(N(1));
     int best = Reach(walker, command, err);
     *error = err;
