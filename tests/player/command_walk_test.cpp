@@ -1,21 +1,27 @@
 // Every command of every library the player opens, called with each argument
-// in turn replaced by a hostile value (NaN, infinities, huge numbers, -1, 0,
-// a very long text, Nil, a table) and the others plausible, and with each
-// field it reads of an option table made hostile the same way. Each call has
-// to end with results or a script error; a sanitizer report, a crash or a
-// hang fails the run, and so does a result that is a VM boolean (the
-// script's True and False are the numbers 1 and 0), or a flag result that
-// is another number. Libraries join the walk by registering their tables;
-// the world holds an object of every kind at id 1, so that a row of 1s finds
-// what a command works on, and makes the objects that only have automatic
-// ids, the plugins, handlers, fonts and peers, for the commands that need
-// them (walk_commands.cpp). Where docs/signatures.txt writes an argument in
-// braces, the walk gives a table there and walks each field it reads.
+// in turn replaced by a hostile value (NaN, infinities, huge numbers, the
+// integers just outside 32 bits, -1, 0, -0, 0.5, an empty text, texts of
+// 100000 letters and of 1 MB, Nil, a table, a function) and the others
+// plausible, and with each field it reads of an option table made hostile
+// the same way. Each call has to end with results or a script error; a
+// sanitizer report, a crash or a hang fails the run, and so does a result
+// that is a VM boolean (the script's True and False are the numbers 1 and
+// 0), or a flag result that is another number. Libraries join the walk by
+// registering their tables; the world holds an object of every kind at id
+// 1, so that a row of 1s finds what a command works on, and makes the
+// objects that only have automatic ids, the plugins, handlers, fonts and
+// peers, for the commands that need them (walk_commands.cpp). Where
+// docs/signatures.txt writes an argument in braces, the walk gives a table
+// there and walks each field it reads.
 // Each command's plausible call must reach its main road: return, or end
 // in the error its road ends in in this world (RoadEnd), not in one of the
 // checks before it; the few the world cannot take there are listed with
-// why (ShortOfRoad), and each command with an option table must read a
-// field of it. A call that pumps more than kMaxPumps times is a hang.
+// why (ShortOfRoad), and each command must read the option fields it read
+// when they were recorded (walk_fields.txt), no fewer and no more.
+// Nothing quits a call before it starts: a plausible call must end on its
+// own within a pump budget (a move arrives, and where it should; a wait is
+// answered by the world's user), and a hostile one that asks for longer is
+// quit by the user after a few pumps and must then end.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -83,17 +89,26 @@ constexpr auto kCallLimit = std::chrono::seconds(20);
 constexpr uint64_t kMaxWalkPixels = uint64_t{1} << 22;
 constexpr int32_t kNetworkWaitMs = 20;
 constexpr double kWalkStereo16 = 3;
-// A call that pumps more often than this is a hang: the world asks every
-// wait to end at its first pump, and the longest plausible move or play
-// takes a few hundred frames.
-constexpr long kMaxPumps = 1000;
+// A plausible call that pumps more often than this is a move or a wait that
+// does not end: the longest plausible move, play or effect takes a few
+// hundred frames, and a wait is answered within a few pumps.
+constexpr long kPumpBudget = 1000;
+// A hostile value may ask for a move of 2^31 pixels or a play of forever,
+// as the script may: after this many pumps the user closes the window.
+constexpr long kHostilePatience = 16;
+// A call that goes on pumping this long after the quit ignores it: a hang.
+constexpr long kPumpsAfterQuit = 100;
 
 // The collector's stress run looks for objects a command leaves unreachable
 // while it allocates, which depends on the kind of value it is given, not on
 // which number: there one value of each kind stands for all of them.
-bool WalkedWith(int h) {
+// Print and NPrint lay out and draw every letter, wrapped at the display's
+// width: a megabyte is a hundred thousand lines of drawing (half a minute
+// of the walk), which tells nothing the 100000 letters do not.
+bool WalkedWith(const std::string& command, int h) {
     static const bool stress = std::getenv("QB_GC_STRESS") != nullptr;
-    return !stress || h == kNaN || h == kMinusOne || h == kLongText || h == kNil || h == kTable;
+    if (h == kMegaText && (command == "Print" || command == "NPrint")) return false;
+    return !stress || h == kNaN || h == kMinusOne || h == kLongText || h == kNil || h == kTable || h == kFunction;
 }
 
 int Nothing(ScriptState*) { return 0; }
@@ -163,7 +178,13 @@ public:
         // Sizes the script may ask for stay cheap: a picture of a few million
         // pixels is made or scaled at once, a bigger one is refused.
         SetMaxImagePixels(kMaxWalkPixels);
+        // Frames pass at once: a move or a play takes its frames without
+        // their sleeps, and a wait for a time passes as soon as asked.
+        SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
         null_backend::Reset();
+        // A small desktop: a display the desktop's size, which many
+        // options ask for, is made and scaled at once.
+        null_backend::SetMonitors({{0, 0, 320, 240}});
         null_backend::SetURLOpener([](const char*) { return 0; });
         L = VmOpen();
         if (!L) return;
@@ -188,6 +209,7 @@ public:
         Shutdown(0, L, &cl_, &applet_);
         SetShuttingDown(false);
         SetMaxImagePixels(0);
+        SetFramePacingClock(nullptr, nullptr);
     }
     PlayerWorld(const PlayerWorld&) = delete;
     PlayerWorld& operator=(const PlayerWorld&) = delete;
@@ -198,29 +220,48 @@ public:
     // The command's error code; *wrong tells what result was a VM boolean
     // (or held one in a field of a table) or a flag other than 1 and 0.
     int Run(const Call& c, std::string* wrong = nullptr) {
-        // Every wait of the command ends at its first pump: the window asks
-        // to close, no script handler takes the request, and that quits.
-        // (Once quit, a wait ends only at the next such request.)
-        // The transfers, whose every wait is for the world's server and ends
-        // with the network timeout, go all the way instead: the requests
-        // still queued are taken as a script's close handler would take
-        // them (a fresh world has not quit yet).
-        const bool transfer = first_ && Transfers(c.command);
-        if (transfer) {
-            null_backend::SetCloseHandler(first_, true);
-            int ignored = 0;
-            while (null_backend::PendingScriptedEvents() > 0) PumpEvents(L, 0, nullptr, &ignored);
-        } else if (first_) {
-            null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
-        }
         VmSetTop(L, 0);
         // A requester gets its answer, as a user would give it.
         if (c.command.find("Request") != std::string::npos)
             null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
         const int err = RunsInHandler(c.command) ? RunInHandler(c) : RunHere(c, wrong);
         VmSetTop(L, 0);
-        if (transfer) null_backend::SetCloseHandler(first_, false);
         return err;
+    }
+
+    // The user closes the window: every wait ends with the quit.
+    void AskToClose() {
+        if (first_) null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
+    }
+    void Gesture(const walkworld::Gesture& g) {
+        if (first_) null_backend::ScriptEvent({first_, g.type, g.data1, g.data2, g.data3});
+    }
+
+    // The call's first result as a number, NaN when it failed or gave
+    // another kind.
+    double Number(const Call& c) {
+        VmSetTop(L, 0);
+        for (const Arg& a : c.args) Push(a);
+        const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 1);
+        const double v = !err && VmType(L, -1) == kTypeNumber ? VmToNumber(L, -1)
+                                                               : std::numeric_limits<double>::quiet_NaN();
+        VmSetTop(L, 0);
+        return v;
+    }
+
+    // Whether the moved object stands at (x, y): a sprite on screen there,
+    // or a layer of the kind (any kind for 0).
+    bool Arrived(int kind, double x, double y) {
+        auto attr = [&](const char* type, const Arg& id, const char* attribute) {
+            return Number({"GetAttribute", {C(type), id, C(attribute)}});
+        };
+        if (kind == 32) return attr("SPRITE", N(1), "ATTRXPOS") == x && attr("SPRITE", N(1), "ATTRYPOS") == y;
+        const double layers = attr("DISPLAY", N(0), "ATTRLAYERS");
+        for (int i = 0; i <= layers; ++i) {
+            if (kind != 0 && attr("LAYER", N(i), "ATTRTYPE") != kind) continue;
+            if (attr("LAYER", N(i), "ATTRRAWXPOS") == x && attr("LAYER", N(i), "ATTRRAWYPOS") == y) return true;
+        }
+        return false;
     }
 
     // Runs the call and keeps its first result as the value of Made(name);
@@ -278,12 +319,6 @@ private:
         VmPushNewTable(L);
         CallCommand(L, "InstallEventHandler", 1, 0);
         return in.err != ERR_INTERNAL || !made ? in.err : made;
-    }
-
-    static bool Transfers(const std::string& command) {
-        for (const char* t : {"DownloadFile", "UploadFile", "OpenConnection", "SendData"})
-            if (command == t) return true;
-        return false;
     }
 
     std::string WrongResult(const std::string& command) {
@@ -402,17 +437,38 @@ private:
             case kMinusHuge: VmPushNumber(L, -1e300); break;
             case kMinusOne: VmPushNumber(L, -1); break;
             case kZero: VmPushNumber(L, 0); break;
-            case kLongText: VmPushLString(L, LongText().data(), LongText().size()); break;
+            case kLongText: PushKept(LongText(), &longText_); break;
             case kNil: VmPushNil(L); break;
             case kTable: VmPushNewTable(L); break;
             case kPow31: VmPushNumber(L, 2147483648.0); break;
             case kPow32Plus1: VmPushNumber(L, 4294967297.0); break;
+            case kMinusPow31Minus1: VmPushNumber(L, -2147483649.0); break;
+            case kHalf: VmPushNumber(L, 0.5); break;
+            case kMinusZero: VmPushNumber(L, -0.0); break;
+            case kEmptyText: VmPushString(L, ""); break;
+            case kMegaText: PushKept(MegaText(), &megaText_); break;
+            case kFunction: VmPushCClosure(L, Nothing, 0); break;
             case kHostileCount: break;
         }
     }
 
+    // A long text is made once per world and kept: a script's texts are
+    // values, and making a megabyte anew for each call is most of a call's
+    // time.
+    void PushKept(const std::string& text, int* ref) {
+        if (*ref == 0) {
+            VmPushLString(L, text.data(), text.size());
+            *ref = VmMakeRef(L, kRegistryIndex);
+        }
+        VmRawGetIndex(L, kRegistryIndex, *ref);
+    }
+
     static const std::string& LongText() {
         static const std::string text(100000, 'q');
+        return text;
+    }
+    static const std::string& MegaText() {
+        static const std::string text(size_t{1} << 20, 'm');
         return text;
     }
 
@@ -483,8 +539,10 @@ private:
     qbApplet applet_;
     qbDisplay* first_ = nullptr;
     bool timerThread_ = false;
+    int64_t clock_ = 0;  // microseconds of frame pacing
     std::vector<std::string> preludeErrors_;
     std::map<std::string, int> made_;  // registry references
+    int longText_ = 0, megaText_ = 0;
 };
 
 // Commands that wait as long as the script asks, or for a line typed on
@@ -540,16 +598,38 @@ public:
         }
     }
 
-    int Run(const Call& c) {
+    // A plausible call must end within the pump budget: as a move that
+    // arrives, or a wait that the world's user answers. A hostile one may
+    // ask for more (a play of forever): the user quits it after a few
+    // pumps. A wait's hostile calls are made with the quit already asked
+    // for. Past either, a call that goes on pumping is a hang.
+    enum class Mode { kPlausible, kHostile };
+    int Run(const Call& c, Mode mode = Mode::kHostile) {
         argIndex_ = 0;
         if (!world_->Ready()) return ERR_INTERNAL;
         if (std::getenv("QB_WALK_TRACE")) std::fprintf(stderr, "CALL %s\n", c.Describe().substr(0, 300).c_str());
-        watchdog_.Start(c.Describe());
-        long pumps = 0;
         const std::string what = c.Describe();
-        null_backend::SetPumpObserver([&pumps, &what] {
-            if (++pumps <= kMaxPumps) return;
-            std::fprintf(stderr, "hang: %s pumped %ld times\n", what.substr(0, 300).c_str(), pumps);
+        watchdog_.Start(what);
+        const bool plausible = mode == Mode::kPlausible;
+        const std::vector<Gesture>& hand = plausible ? Answers(c.command) : Answers("");
+        if (!plausible && WaitsForUser(c.command)) world_->AskToClose();
+        long pumps = 0;
+        size_t gestures = 0;
+        const long patience = plausible ? kPumpBudget : kHostilePatience;
+        PlayerWorld* world = world_.get();
+        null_backend::SetPumpObserver([&] {
+            ++pumps;
+            // The user acts between the wait's looks, one gesture every
+            // other pump, so that the wait sees each state.
+            if (pumps % 2 == 0 && gestures < hand.size()) world->Gesture(hand[gestures++]);
+            if (pumps == patience) {
+                if (plausible) overBudget_.push_back(what.substr(0, 300));
+                else ++quitCalls_;
+                world->AskToClose();
+            }
+            if (pumps <= patience + kPumpsAfterQuit) return;
+            std::fprintf(stderr, "hang: %s pumped %ld times, %ld of them after the quit\n", what.substr(0, 300).c_str(),
+                         pumps, pumps - patience);
             std::_Exit(1);
         });
         SetErrorArgIndex(0);
@@ -557,15 +637,20 @@ public:
         const int err = world_->Run(c, &wrong);
         argIndex_ = GetErrorArgIndex();
         null_backend::SetPumpObserver({});
-        maxPumps_ = std::max(maxPumps_, pumps);
+        if (plausible && pumps < kPumpBudget) maxPumps_ = std::max(maxPumps_, pumps);
         watchdog_.Stop();
         ++calls_;
         // A handler's own failure is a positive code; anything else went
         // around the protected call.
-        if (err < 0) failures_.push_back(c.Describe() + " -> " + std::to_string(err));
-        if (!wrong.empty()) failures_.push_back(c.Describe() + " gave " + wrong);
+        if (err < 0) failures_.push_back(what + " -> " + std::to_string(err));
+        if (!wrong.empty()) failures_.push_back(what + " gave " + wrong);
         return err;
     }
+
+    // Whether the object of the move just made stands at the end of it.
+    bool Arrived(int kind, double x, double y) { return world_->Ready() && world_->Arrived(kind, x, y); }
+    void NotArrived(std::string move) { notArrived_.push_back(std::move(move)); }
+    const std::vector<std::string>& NotArrivedMoves() const { return notArrived_; }
 
     void End() { world_.reset(); }
 
@@ -575,6 +660,10 @@ public:
     int ArgIndex() const { return argIndex_; }
     const std::vector<std::string>& Failures() const { return failures_; }
     const std::string& MadeWrong() const { return madeWrong_; }
+    // Plausible calls that outlasted the budget; how many hostile ones the
+    // user quit.
+    const std::vector<std::string>& OverBudget() const { return overBudget_; }
+    long QuitCalls() const { return quitCalls_; }
 
 private:
     std::string picture_;
@@ -589,6 +678,9 @@ private:
     long calls_ = 0;
     long maxPumps_ = 0;
     std::vector<std::string> failures_;
+    std::vector<std::string> overBudget_;
+    long quitCalls_ = 0;
+    std::vector<std::string> notArrived_;
     std::string madeWrong_;
 };
 
@@ -650,13 +742,19 @@ const std::vector<Arg>& Candidates() {
 std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* reach, int* error) {
     walker.Fresh();
     if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) {
-        *error = walker.Run(Call{command, it->second});
+        const std::vector<Arg>& args = it->second;
+        *error = walker.Run(Call{command, args}, Walker::Mode::kPlausible);
         *reach = Reach(walker, command, *error);
-        return it->second;
+        // A move that returns has arrived.
+        if (*reach == kReachedAll && MovedKind(command) >= 0 &&
+            !walker.Arrived(MovedKind(command), args[3].number, args[4].number))
+            walker.NotArrived(Call{command, args}.Describe());
+        return args;
     }
     std::vector<Arg> args;
     int err = 0;
-    while ((err = walker.Run(Call{command, args})) == ERR_MISSINGPARAMTR && static_cast<int>(args.size()) < kMaxArgs)
+    while ((err = walker.Run(Call{command, args}, Walker::Mode::kPlausible)) == ERR_MISSINGPARAMTR &&
+           static_cast<int>(args.size()) < kMaxArgs)
         args.push_back(N(1));
     int best = Reach(walker, command, err);
     *error = err;
@@ -666,7 +764,7 @@ std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* r
             for (const Arg& candidate : Candidates()) {
                 std::vector<Arg> trial = args;
                 trial[at] = candidate;
-                const int err = walker.Run(Call{command, trial});
+                const int err = walker.Run(Call{command, trial}, Walker::Mode::kPlausible);
                 const int reached = Reach(walker, command, err);
                 // A call that went through may have changed the world.
                 if (reached == kReachedAll) walker.Fresh();
@@ -685,19 +783,28 @@ std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* r
 
 // Each argument position in turn holds each hostile value, up to one past
 // the most the command takes (beyond that each call ends at the same count
-// check).
-void WalkArguments(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
+// check). A wait's calls are made with the quit already asked for: at each
+// place its plausible call fills, and one past the most it takes, some
+// hostile value must end in the argument's error, not in the quit, or the
+// wait quits before it checks its arguments. Returns those places.
+std::vector<int> WalkArguments(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
     const int most = MostArgs(command);
     const int last = most < 0 ? kMaxArgs : std::min(kMaxArgs, std::max(most + 1, static_cast<int>(plausible.size())));
+    std::vector<int> unchecked;
     for (int at = 1; at <= last; ++at) {
         walker.Fresh();
         Call c{command, PaddedTo(plausible, at)};
+        bool checked = false;
         for (int h = 0; h < kHostileCount; ++h) {
-            if (!WalkedWith(h)) continue;
+            if (!WalkedWith(command, h)) continue;
             c.args[at - 1] = Bad(static_cast<Hostile>(h));
-            walker.Run(c);
+            const int err = walker.Run(c);
+            checked = checked || (err != 0 && err != ERR_USERABORT);
         }
+        const bool filled = at <= static_cast<int>(plausible.size()) || at == most + 1;
+        if (WaitsForUser(command) && filled && !checked) unchecked.push_back(at);
     }
+    return unchecked;
 }
 
 // Where a command takes a table (an argument its signature writes in
@@ -706,11 +813,11 @@ void WalkArguments(Walker& walker, const std::string& command, const std::vector
 // value (the shadow's once "shadow" is on, a gradient's once the fill style
 // says so) are found by setting each field found to 1, 2 and 3 in turn,
 // two levels deep. Each field is tried in the table it was found in and
-// beside as many others as the command accepts. Returns the number of
-// fields found.
-int WalkTableFields(Walker& walker, const std::string& command, const std::vector<Arg>& plausible) {
+// beside as many others as the command accepts. Adds the fields found to
+// *found, each as its argument's place and its key ("6.speed").
+void WalkTableFields(Walker& walker, const std::string& command, const std::vector<Arg>& plausible,
+                     std::set<std::string>* found) {
     constexpr int kDepth = 3;
-    int found = 0;
     const int count = static_cast<int>(plausible.size());
     const std::vector<int>& places = TablePlaces(command);
     for (int at = 1; at <= kMaxArgs; ++at) {
@@ -752,7 +859,7 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
             }
             frontier = std::move(next);
         }
-        found += static_cast<int>(fields.size());
+        for (const auto& [key, context] : fields) found->insert(std::to_string(at) + "." + key);
         // A field that is read anyway may matter only beside others (a
         // border's size once there is a border): as many fields set to 1 as
         // the command still accepts.
@@ -767,7 +874,7 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
             for (const Arg* around : {&context, static_cast<const Arg*>(&rich)}) {
                 walker.Fresh();
                 for (int h = 0; h < kHostileCount; ++h) {
-                    if (!WalkedWith(h)) continue;
+                    if (!WalkedWith(command, h)) continue;
                     Arg table = *around;
                     table.Set(key, Bad(static_cast<Hostile>(h)));
                     walker.Run(with(table));
@@ -775,7 +882,7 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
                 // As elements of a list, one number of each kind stands for
                 // its like (the other infinity, the huge ones, 2^31).
                 for (Hostile h : {kNaN, kMinusInf, kMinusOne, kZero, kPow32Plus1}) {
-                    if (!WalkedWith(h)) continue;
+                    if (!WalkedWith(command, h)) continue;
                     Arg table = *around;
                     table.Set(key, BadList(h));
                     walker.Run(with(table));
@@ -783,7 +890,6 @@ int WalkTableFields(Walker& walker, const std::string& command, const std::vecto
             }
         }
     }
-    return found;
 }
 
 // With QB_WALK_ONLY set to a comma-separated list of commands, the walk
@@ -850,6 +956,11 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     int walked = 0, reached = 0, fields = 0;
     // Commands that miss their main road, or read no field of their options.
     std::vector<std::string> shortOf, listedButReached, noFields;
+    // Waits that quit before they checked an argument.
+    std::vector<std::string> quitUnchecked;
+    // Option fields the command no longer reads, or reads and the record
+    // lacks.
+    std::vector<std::string> fieldsDropped, fieldsNew;
     // With QB_WALK_REPORT set, each command's plausible call and how far it got.
     std::string report;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
@@ -860,44 +971,70 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
         int reach = 0, error = 0;
         const std::vector<Arg> plausible = PlausibleFor(walker, command, &reach, &error);
         ++walked;
-        WalkArguments(walker, command, plausible);
-        int found = WalkTableFields(walker, command, plausible);
+        for (int at : WalkArguments(walker, command, plausible))
+            quitUnchecked.push_back(command + " argument " + std::to_string(at));
+        std::set<std::string> found;
+        WalkTableFields(walker, command, plausible, &found);
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
         report += Call{command, plausible}.Describe().substr(0, 200) + " -> " + std::to_string(error) + " in " +
-                  std::to_string(ms) + " ms, " + std::to_string(found) + " fields\n";
+                  std::to_string(ms) + " ms, " + std::to_string(found.size()) + " fields\n";
         bool all = reach == kReachedAll;
         for (const Variant& v : MoreWalks(command)) {
             walker.MakeFor(v.made);
             walker.Fresh();
-            const int err = walker.Run(Call{command, v.args});
+            const int err = walker.Run(Call{command, v.args}, Walker::Mode::kPlausible);
             all = all && Reach(walker, command, err) == kReachedAll;
             report += "  and " + Call{command, v.args}.Describe() + " -> " + std::to_string(err) + "\n";
-            WalkArguments(walker, command, v.args);
-            found += WalkTableFields(walker, command, v.args);
+            for (int at : WalkArguments(walker, command, v.args))
+                quitUnchecked.push_back(command + " argument " + std::to_string(at));
+            WalkTableFields(walker, command, v.args, &found);
         }
         reached += all;
-        fields += found;
+        fields += static_cast<int>(found.size());
+        if (std::getenv("QB_WALK_FIELDS") && !found.empty()) {
+            std::string line = command;
+            for (const std::string& f : found) line += " " + f;
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        for (const std::string& f : ReadFields(command))
+            if (!found.count(f)) fieldsDropped.push_back(command + " " + f);
+        for (const std::string& f : found)
+            if (!ReadFields(command).count(f)) fieldsNew.push_back(command + " " + f);
         const bool listed = ShortOfRoad(scaled).count(command) != 0;
         if (!all && !listed)
             shortOf.push_back(Call{command, plausible}.Describe() + " -> " + std::to_string(error) + walker.MadeWrong());
         if (all && listed) listedButReached.push_back(command);
-        if (TakesOptions(command) && found == 0) noFields.push_back(command);
+        if (TakesOptions(command) && found.empty()) noFields.push_back(command);
     }
     walker.End();
     ::testing::internal::GetCapturedStdout();
     if (std::getenv("QB_WALK_REPORT")) std::printf("%s", report.c_str());
     std::printf("%ld calls of %d of %zu commands in %zu libraries; %d reached their main road, %zu are known "
-                "to stop short; %d option fields; at most %ld pumps in a call\n",
+                "to stop short; %d option fields; at most %ld pumps in a plausible call; %ld hostile calls quit "
+                "by the user\n",
                 walker.Calls(), walked, commands.size(), libraries.size(), reached, walked - reached - shortOf.size(),
-                fields, walker.MostPumps());
+                fields, walker.MostPumps(), walker.QuitCalls());
     EXPECT_TRUE(walker.Failures().empty()) << ::testing::PrintToString(walker.Failures());
+    EXPECT_TRUE(walker.NotArrivedMoves().empty())
+        << "returned with the object elsewhere than their end: " << ::testing::PrintToString(walker.NotArrivedMoves());
+    EXPECT_TRUE(walker.OverBudget().empty())
+        << "moves or waits that did not end within " << kPumpBudget
+        << " pumps: " << ::testing::PrintToString(walker.OverBudget());
     // The floor: every command reaches its main road but those the world is
     // known not to take there, and every option table is read.
     EXPECT_TRUE(shortOf.empty()) << "stop before their main road: " << ::testing::PrintToString(shortOf);
     EXPECT_TRUE(listedButReached.empty()) << "reach their main road, no longer short of it: "
                                           << ::testing::PrintToString(listedButReached);
     EXPECT_TRUE(noFields.empty()) << "read no field of their options: " << ::testing::PrintToString(noFields);
+    EXPECT_TRUE(fieldsDropped.empty()) << "no longer read these option fields (place.key): "
+                                       << ::testing::PrintToString(fieldsDropped);
+    EXPECT_TRUE(fieldsNew.empty()) << "read option fields that walk_fields.txt does not list (QB_WALK_FIELDS=1 "
+                                      "prints each command's line): "
+                                   << ::testing::PrintToString(fieldsNew);
+    EXPECT_TRUE(quitUnchecked.empty()) << "quit before they checked (the quit asked for, every hostile value "
+                                          "ended in it): "
+                                       << ::testing::PrintToString(quitUnchecked);
     std::remove(picture.c_str());
     std::filesystem::current_path(before);
     std::error_code ignored;

@@ -3,6 +3,7 @@
 // checks, and which of its results are flags.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 #include <map>
@@ -26,11 +27,18 @@ enum Hostile {
     kLongText,
     kNil,
     kTable,
+    kMinusPow31Minus1,  // one below the least 32-bit integer
+    kHalf,              // a flag read by the script's truth: true
+    kMinusZero,
+    kEmptyText,
+    kMegaText,  // 1 MB of letters
+    kFunction,
     kHostileCount
 };
 constexpr int kListLength = 8;
-inline const char* const kHostileNames[kHostileCount] = {"NaN", "+inf", "-inf", "1e300",          "-1e300", "-1", "0",
-                                                  "2^31", "2^32+1", "100000 letters", "Nil",  "{}"};
+inline const char* const kHostileNames[kHostileCount] = {
+    "NaN", "+inf",           "-inf", "1e300", "-1e300", "-1",      "0",        "2^31",
+    "2^32+1", "100000 letters", "Nil",  "{}",    "-2^31-1", "0.5", "-0", "\"\"", "1 MB of letters", "function"};
 
 // An argument, or a field of a table argument.
 struct Arg {
@@ -174,6 +182,32 @@ struct Making {
     std::string name;
     Call call;
 };
+
+// What the world's user does while a wait waits: one scripted event of the
+// window.
+struct Gesture {
+    uint32_t type = 0;
+    int32_t data1 = 0;
+    int32_t data2 = 0;
+    int32_t data3 = 0;
+};
+// The user's answer to the command's plausible call, for the commands that
+// wait for one (none for the others).
+const std::vector<Gesture>& Answers(const std::string& command);
+// The commands that wait for the user or a peer: their hostile calls are
+// made with the quit asked for, which a wait must not see before it has
+// checked its arguments.
+bool WaitsForUser(const std::string& command);
+
+// The option fields the command read when the walk last recorded them
+// (walk_fields.txt), each as its argument's place and its key ("6.speed").
+const std::set<std::string>& ReadFields(const std::string& command);
+
+// The moves: the type of the object the command moves (0 a layer of any
+// kind, 32 a sprite), -1 for the other commands. Its plausible call goes
+// from (x1, y1) to a different (x2, y2), its arguments 2 to 5, where the
+// walk looks for the object afterwards.
+int MovedKind(const std::string& command);
 
 // Arguments that reach further than a row of 1s.
 const std::map<std::string, std::vector<Arg>>& PlausibleArgs();

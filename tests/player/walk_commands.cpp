@@ -1,9 +1,13 @@
 // What the walk knows of the commands: the arguments and objects that take
 // them past their first checks, and which of their results are flags.
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <set>
 #include <string>
 
 #include "core/errcodes.h"
+#include "core/eventqueue.h"
 #include "qbcommands/signatures.h"
 #include "walk_args.h"
 
@@ -14,6 +18,7 @@ namespace {
 constexpr double kBrushType = 3;
 constexpr double kCrossfade = 115;
 constexpr double kReadWrite = 1004;
+constexpr int32_t kReturn = 274;  // the key code of Return
 // From fonts-dejavu-core.
 constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
@@ -114,6 +119,10 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"IncreasePointer", {Made("pointer"), N(16)}},
         {"DecreasePointer", {Made("pointer"), N(16)}},
         {"EnablePlugin", {T("testimg")}},
+        // Any three open files make a patch: walk.txt patched with itself.
+        {"ApplyPatch", {N(1), N(2), N(3)}},
+        // The test image loader's vector brush.
+        {"RasterizeBrush", {N(5)}},
         {"DisablePlugin", {T("testimg")}},
         {"ForEach", {Table({{"a", N(1)}}), Fn()}},
         {"ForEachI", {Table({}), Fn()}},
@@ -130,7 +139,9 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"ChangeDisplaySize", {N(48), N(40)}},
         {"SetTitle", {T("walk")}},
         {"SetDisplayAttributes", {Table({{"width", N(48)}, {"height", N(40)}})}},
-        {"ChangeDisplayMode", {N(2), N(64), N(48)}},
+        // Full screen at the size the scaled display shows (the window's),
+        // which is the unscaled display's size twice over.
+        {"ChangeDisplayMode", {N(2), N(128), N(96)}},
         {"GetDisplayModes", {N(1)}},
         {"CreateMenu", {N(5), Menu()}},
         {"SelectMenuItem", {N(1), T("toggle")}},
@@ -172,6 +183,12 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"CreateSprite", {N(5), C("BRUSH"), N(1)}},
         {"DisplaySprite", {N(1), N(0), N(0)}},
         {"MoveSprite", {N(1), N(0), N(0), N(10), N(10)}},
+        // moveobject: each from one point to another, where the walk looks
+        // for the object afterwards (Arrival)
+        {"MoveBrush", {N(1), N(0), N(0), N(20), N(12)}},
+        {"MoveAnim", {N(1), N(0), N(0), N(20), N(12)}},
+        {"MoveTextObject", {N(1), N(0), N(0), N(20), N(12)}},
+        {"MoveLayer", {N(1), N(0), N(0), N(20), N(12)}},
         {"Plot", {N(1), N(1), N(0xFFFFFF)}},
         {"AppendPath", {N(2), N(1)}},
         // layers: the second layer is an anim's or a video's
@@ -214,6 +231,9 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
     static const Making packed{"", {"CompressFile", {T("walk.txt"), T("walk.pak")}}};
     static const Making virtualFile{"virtual", {"DefineVirtualFileFromString", {T("walk"), T("walkvirtual.txt")}}};
     static const Making menu{"", {"CreateMenu", {N(5), Menu()}}};
+    static const Making source{"", {"OpenFile", {N(2), T("walk.txt")}}};
+    static const Making patched{"", {"OpenFile", {N(3), T("walkpatched.txt"), C("MODE_WRITE")}}};
+    static const Making vectorBrush{"", {"LoadBrush", {N(5), T("walk.tst")}}};
     static const Making hide{"", {"HideDisplay", {}}};
     static const Making layersOff{"", {"DisableLayers", {}}};
     static const Making noLayers{"", {"FreeLayers", {}}};
@@ -260,6 +280,8 @@ const std::vector<Making>& MadeBefore(const std::string& command) {
         {"AllocMemFromVirtualFile", {virtualFile}},
         {"UndefineVirtualStringFile", {virtualFile}},
         {"FreeMenu", {menu}},
+        {"ApplyPatch", {source, patched}},
+        {"RasterizeBrush", {loader, vectorBrush}},
         {"ShowDisplay", {hide}},
         {"BeginDoubleBuffer", {noLayers, layersOff}},
         {"EndDoubleBuffer", {noLayers, layersOff, doubleBuffer}},
@@ -369,18 +391,61 @@ bool TakesOptions(const std::string& command) {
 }
 
 int RoadEnd(const std::string& command) {
-    static const std::map<std::string, int> ends = [] {
-        std::map<std::string, int> e;
-        // Waits for the user, and End, quit at their first pump.
-        for (const char* wait : {"WaitLeftMouse", "WaitRightMouse", "WaitMidMouse", "WhileMouseDown",
-                                 "WhileRightMouseDown", "WaitEvent", "WaitKeyDown", "WaitSampleEnd", "End",
-                                 "ReceiveData"})
-            e[wait] = ERR_USERABORT;
-        e["Error"] = ERR_ERRORCALLED;
-        return e;
+    if (command == "End") return ERR_USERABORT;
+    if (command == "Error") return ERR_ERRORCALLED;
+    return 0;
+}
+
+namespace {
+// Pressed and let go over label button 1 (at 0, 0, 8 x 8, a handler for
+// the release).
+std::vector<Gesture> Click(uint32_t button) { return {{button, 2, 2, 1}, {button, 2, 2, 0}}; }
+}  // namespace
+
+const std::vector<Gesture>& Answers(const std::string& command) {
+    static const std::map<std::string, std::vector<Gesture>> answers = {
+        {"WaitLeftMouse", Click(kEventLeftButton)},
+        {"WaitRightMouse", Click(kEventRightButton)},
+        {"WaitMidMouse", Click(kEventMiddleButton)},
+        {"WaitEvent", Click(kEventLeftButton)},
+        {"WaitKeyDown", {{kEventKey, 1, 0, 'a'}, {kEventKey, 0, 0, 'a'}}},
+        {"InKeyStr", {{kEventKey, 1, 0, 'a'}, {kEventKey, 0, 0, 'a'}, {kEventKey, 1, 0, kReturn}}},
+    };
+    static const std::vector<Gesture> none;
+    const auto it = answers.find(command);
+    return it == answers.end() ? none : it->second;
+}
+
+const std::set<std::string>& ReadFields(const std::string& command) {
+    static const std::map<std::string, std::set<std::string>> recorded = [] {
+        std::map<std::string, std::set<std::string>> byCommand;
+        std::ifstream in(std::string(QB_SOURCE_DIR) + "/tests/player/walk_fields.txt");
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty() || line[0] == '#') continue;
+            std::istringstream words(line);
+            std::string name, field;
+            words >> name;
+            while (words >> field) byCommand[name].insert(field);
+        }
+        return byCommand;
     }();
-    const auto it = ends.find(command);
-    return it == ends.end() ? 0 : it->second;
+    static const std::set<std::string> none;
+    const auto it = recorded.find(command);
+    return it == recorded.end() ? none : it->second;
+}
+
+int MovedKind(const std::string& command) {
+    static const std::map<std::string, int> kinds = {
+        {"MoveBrush", 3}, {"MoveAnim", 4}, {"MoveTextObject", 8}, {"MoveLayer", 0}, {"MoveSprite", 32}};
+    const auto it = kinds.find(command);
+    return it == kinds.end() ? -1 : it->second;
+}
+
+bool WaitsForUser(const std::string& command) {
+    static const std::set<std::string> waits = {
+        "WaitLeftMouse", "WaitRightMouse", "WaitMidMouse", "WhileMouseDown", "WhileRightMouseDown",
+        "WaitEvent",     "WaitKeyDown",    "WaitSampleEnd", "ReceiveData",   "InKeyStr",    "End"};
+    return waits.count(command) != 0;
 }
 
 const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
@@ -389,17 +454,14 @@ const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
         {"JoyFire", "no joystick on a headless machine"},
         {"CreatePort", "no message ports on this platform"},
         {"SendMessage", "no message ports on this platform"},
-        {"RasterizeBrush", "only an image plugin's vector loader makes a vector brush"},
         {"ReadFunction", "a script function, which the walk's C functions are not, must be written first"},
         {"WriteFunction", "writes script functions only, which the walk's C functions are not"},
-        {"ApplyPatch", "needs a patch file, which only the patch tools make"},
     };
     static const std::map<std::string, std::string> scaledToo = [] {
         std::map<std::string, std::string> more = shortOf;
         for (const char* c : {"DisableLayers", "BeginDoubleBuffer", "EndDoubleBuffer", "Flip", "Plot", "DisplaySprite",
                               "MoveSprite", "RemoveSprite", "RemoveSprites"})
             more[c] = "needs layers off, which a scaled display keeps on";
-        more["ChangeDisplayMode"] = "a scaled display keeps its mode";
         return more;
     }();
     return scaled ? scaledToo : shortOf;

@@ -34,7 +34,8 @@ inline void WriteBytes(const std::filesystem::path& p, const std::vector<uint8_t
 
 // The files the world loads, laid anew in folder before every world (a
 // command of the walk may have deleted, moved or overwritten them): a sound,
-// a module, a GIF anim, a CDXL clip for the video, a text file and a folder.
+// a module, a GIF anim, a CDXL clip for the video, a text file, a vector
+// picture of the test image loader and a folder.
 class Media {
 public:
     Media() {
@@ -54,6 +55,10 @@ public:
         files_.emplace_back("walk.cdxl", cdxlbuilder::Build(layout));
         const std::string text = "first line\nsecond line\n";
         files_.emplace_back("walk.txt", std::vector<uint8_t>(text.begin(), text.end()));
+        // A vector picture of the test image loader: 8 x 8, red, drawn anew
+        // at each size.
+        const std::string tst = "TST 8 8 0 0 1 8 ff0000 0\n";
+        files_.emplace_back("walk.tst", std::vector<uint8_t>(tst.begin(), tst.end()));
         giffixtures::GifFile gif(8, 6);
         for (uint8_t f = 0; f < 3; ++f) gif.Image(0, 0, 8, 6, std::vector<uint8_t>(48, f), 2);
         files_.emplace_back("walk.gif", gif.Bytes());

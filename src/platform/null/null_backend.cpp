@@ -50,7 +50,7 @@ int64_t SteadyMillis() {
 struct State {
     std::recursive_mutex mutex;
     std::map<const qbDisplay*, std::pair<int, int>> sizes;
-    std::map<const qbDisplay*, const qbWindowView*> views;
+    std::map<const qbDisplay*, qbWindowView*> views;
     std::map<const qbDisplay*, Surface> surfaces;
     std::deque<ScriptedEvent> events;
     std::deque<RequesterAnswer> answers;
@@ -374,6 +374,23 @@ void WriteWindowPixel(qbDisplay* display, int x, int y, uint32_t colour) {
     Plot(*s, static_cast<int>(px), static_cast<int>(py), colour | kOpaque);
 }
 
+// The window keeps its buttons and keys as a real one does, for the waits
+// that look at them rather than at the queue.
+void HoldInputState(const ScriptedEvent& event) {
+    const auto it = S().views.find(event.display);
+    if (it == S().views.end()) return;
+    qbWindowView& v = *it->second;
+    switch (event.type) {
+        case kEventLeftButton: v.buttons[0] = event.data3 != 0; break;
+        case kEventRightButton: v.buttons[1] = event.data3 != 0; break;
+        case kEventMiddleButton: v.buttons[2] = event.data3 != 0; break;
+        case kEventKey:
+            if (event.data3 >= 0 && event.data3 < kWindowKeyCount) v.keyState[event.data3] = event.data1 != 0;
+            break;
+        default: break;
+    }
+}
+
 bool SwitchOn(int key) { return S().quitSwitch[key - kQuitShortcutCtrlC]; }
 
 // What the window flags raised by one event ask of the pump.
@@ -406,6 +423,7 @@ int PumpNativeEvents(ScriptState* L, int* outError) {
             S().pumped = true;
             return 1;
         }
+        HoldInputState(event);
         if (WantsQuit(event)) S().quitRequested = true;
         // A toggle request reopens the display in the other mode, as the
         // window's Alt+Return does.
