@@ -8,6 +8,7 @@
 
 #include "core/chars.h"
 #include "core/chunkname.h"
+#include "core/readholds.h"
 #include "text/inbuiltfont.h"
 #include "text/installedfonts.h"
 #include "text/verafonts.h"
@@ -37,6 +38,7 @@ void ReleaseData(qbInbuiltFontData* d) {
     if (d->face) FT_Done_Face(d->face);
     d->face = nullptr;
     d->file.reset();
+    ReleaseReadFile(d);
     if (d->deleteTemp && !d->tempPath.empty()) std::remove(d->tempPath.c_str());
     d->deleteTemp = false;
 }
@@ -53,6 +55,7 @@ bool OpenFileFace(qbInbuiltFontData* d, const std::string& path, int64_t offset,
     ++g_fileOpens;
     d->file.reset(FileOpen(path.c_str(), kFileModeRead, nullptr));
     if (!d->file) return false;
+    HoldReadFile(d, OpenFileIdOf(d->file.get()));
     if (size <= 0) {
         size = GetFileSize(d->file.get());
         offset = 0;
