@@ -10,6 +10,8 @@
 #include <array>
 #include <vector>
 
+#include "core/readholds.h"
+
 namespace sdl_backend {
 
 namespace {
@@ -74,6 +76,8 @@ Font& LoadedFont() {
         if (f.face) FT_Done_Face(f.face);
         f.face = nullptr;
     }
+    // FreeType maps the file: no write may cut it under the menus.
+    if (f.face) HoldReadFile(&f, SystemFileIdOf(path.c_str()));
     return f;
 }
 
