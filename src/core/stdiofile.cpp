@@ -159,11 +159,14 @@ std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
     char full[PATH_MAX];
     rec->path = FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
     if (!writing) {
-        // Only a regular file or a disk says its size; a /proc file says 0
-        // and can't be sought to its end, a character device says 0.
+        // Only a regular file or a disk says its size, asked of the
+        // descriptor: stdio would take a /proc file's stat size of 0, where
+        // the system refuses the seek. A character device says 0 too.
         struct stat st;
-        const bool sized = fstat(fileno(rec->stream), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
-        if (sized && fseeko(rec->stream, 0, SEEK_END) == 0) rec->size = ftello(rec->stream);
+        const int fd = fileno(rec->stream);
+        const bool sized = fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+        const off_t end = sized ? lseek(fd, 0, SEEK_END) : -1;
+        if (end >= 0) rec->size = end;
         if (fseeko(rec->stream, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
         rec->streamed = rec->size == kUnknownFileSize;
     }
