@@ -18,6 +18,8 @@
 #include "core/fileid.h"
 #include "core/readholds.h"
 #include "dos_fixture.h"
+#include "libs/system.h"
+#include "system_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QB_SANITIZED 1
@@ -134,25 +136,57 @@ TEST_F(DosGateTest, ALineHasABound) {
 }
 
 #if !defined(QB_SANITIZED)
-// ReadLine of /dev/zero with less memory than a line would need: ERR_MEM,
-// and the next command runs. (The sanitizers reserve more address space
-// than any cap leaves.)
-TEST_F(DosGateTest, ReadLineOutOfMemoryIsACommandError) {
+// A script reading /dev/zero by lines, ExitOnError off, with less memory
+// than a line would need: ReadLine fails as a command (GetLastError tells
+// ERR_MEM) and the script goes on. (The sanitizers reserve more address
+// space than any cap leaves.)
+class DosScriptTest : public libstest::SystemVmFixture {
+protected:
+    void SetUp() override {
+        SystemVmFixture::SetUp();
+        SetRuntimeTag(kTagQuiet, 1);
+        SetErrorHandlerRef(-1);
+        VmPushValue(L, kGlobalsIndex);
+        ASSERT_EQ(InitSystemLibrary(L), 0);
+        ASSERT_EQ(InitDosLibrary(L), 0);
+        VmSetTop(L, 0);
+    }
+    void TearDown() override {
+        FreeDosObjects(L);
+        FreeSystemObjects(L);
+        SystemVmFixture::TearDown();
+    }
+};
+
+TEST_F(DosScriptTest, ReadLineOutOfMemoryIsACommandError) {
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     ASSERT_GT(pages, 0);
     rlimit old{};
     getrlimit(RLIMIT_AS, &old);
-    ASSERT_EQ(Call("OpenFile", {9.0, std::string("/dev/zero")}), 0);
     rlimit capped = old;
     capped.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
     ASSERT_EQ(setrlimit(RLIMIT_AS, &capped), 0);
-    const int err = Call("ReadLine", {9.0});
+    const std::string result = Eval(R"(.function main maxstack=6
+    GETGLOBAL 0 "exitonerror"
+    LOADK 1 #0
+    CALL 0 2 1
+    GETGLOBAL 0 "openfile"
+    LOADK 1 #9
+    LOADK 2 "/dev/zero"
+    CALL 0 3 1
+    GETGLOBAL 0 "readline"
+    LOADK 1 #9
+    CALL 0 2 1
+    GETGLOBAL 0 "getlasterror"
+    CALL 0 1 2
+    GETGLOBAL 1 "readchr"
+    LOADK 2 #9
+    CALL 1 2 2
+    RETURN 0 3
+.end)");
     setrlimit(RLIMIT_AS, &old);
-    EXPECT_EQ(err, ERR_MEM);
-    EXPECT_EQ(Call("ReadChr", {9.0}), 0);
-    EXPECT_EQ(Num(1), 0);
-    EXPECT_EQ(Call("CloseFile", {9.0}), 0);
+    EXPECT_EQ(result, "1000 0");
 }
 #endif
 
