@@ -18,8 +18,8 @@
 #include "core/fileid.h"
 #include "core/filenames.h"
 #include "core/memfile.h"
-#include "core/readholds.h"
 #include "core/pluginadapters.h"
+#include "core/readholds.h"
 
 namespace {
 
@@ -65,9 +65,9 @@ std::string TempNameFor(const std::string& target, unsigned serial) {
 // set-user-ID or set-group-ID bit goes: the new content is the writer's,
 // and must never run with the old owner's rights.
 void TakeOwnership(int fd, const struct stat& old) {
-    if (fchown(fd, old.st_uid, old.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-        // Neither: the writer's own group stays.
-    }
+    // The owner, else at least the group when the writer is in it; what
+    // could not be kept shows in the new file's own stat.
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
     mode_t mode = old.st_mode & 07777;
     struct stat now;
     if (fstat(fd, &now) != 0) mode &= ~(S_ISUID | S_ISGID);
