@@ -1,7 +1,11 @@
 // The replace road: a saved file is a new file renamed over the old one,
 // with the old one's owner, group and permissions, under every name the
 // file layer opens, and in place where no new file can be made beside it.
+#include <grp.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,11 +40,20 @@ struct stat StatOf(const std::string& path) {
     return st;
 }
 
-// Runs fn in a child as uid (and group uid): its result, or -1.
-int AsUser(uid_t uid, const std::function<int()>& fn) {
+// Runs fn in a child as uid (and group uid): its result, or -1. With
+// keepFsetid the child keeps the one right that spares set-ID bits when it
+// writes a file (CAP_FSETID), so that only the writer drops them.
+int AsUser(uid_t uid, const std::function<int()>& fn, bool keepFsetid = false) {
     const pid_t pid = fork();
     if (pid == 0) {
-        if (setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0) _exit(99);
+        if (keepFsetid && prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0) _exit(97);
+        if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0) _exit(99);
+        if (keepFsetid) {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2] = {};
+            data[0].effective = data[0].permitted = 1u << CAP_FSETID;
+            if (syscall(SYS_capset, &header, data) != 0) _exit(98);
+        }
         _exit(fn());
     }
     int status = 0;
@@ -77,7 +90,8 @@ TEST_F(ReplaceFileTest, OwnerAndGroupAreKept) {
 
 // A user who replaces another's set-ID file (the folder lets them) gets a
 // file of their own without the set-ID bits: the new content never runs
-// with the old owner's rights.
+// with the old owner's rights. (The system clears the bits itself when a
+// writer without CAP_FSETID writes; this writer keeps that right.)
 TEST_F(ReplaceFileTest, AnotherUsersReplaceDropsTheSetIdBits) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     const std::string folder = dir_ / "shared";
@@ -85,7 +99,7 @@ TEST_F(ReplaceFileTest, AnotherUsersReplaceDropsTheSetIdBits) {
     ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
     const std::string path = dir_.Write("shared/tool", "old");
     ASSERT_EQ(chmod(path.c_str(), 06777), 0);
-    EXPECT_EQ(AsUser(kOther, [&] { return Save(path, "new") == 0 ? 0 : 1; }), 0);
+    EXPECT_EQ(AsUser(kOther, [&] { return Save(path, "new") == 0 ? 0 : 1; }, true), 0);
     const struct stat st = StatOf(path);
     EXPECT_EQ(ScratchDir::Read(path), "new");
     EXPECT_EQ(st.st_uid, kOther);
