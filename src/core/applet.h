@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/preproc.h"
+#include "core/readholds.h"
 
 constexpr size_t kHeaderStringSize = 256;
 constexpr size_t kPathSize = 1024;
@@ -60,6 +61,9 @@ struct qbApplet {
     qbDisplayOverrides overrides;
     qbScreenModeOptions screenModeOptions;  // written by the older display sections
     int appletFlag = 0;                     // 1 once an applet is being loaded
+    // The file whose parts the applet's linked files are read from while it
+    // runs (the applet, the program it is appended to, or its inflated copy).
+    qbReadHold container;
 };
 
 // The timer settings of the applet (tag 32) and of SOFTTIMER; their users

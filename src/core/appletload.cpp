@@ -15,6 +15,7 @@
 #include "core/dir.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/fileid.h"
 #include "core/fileops.h"
 #include "core/linkeddata.h"
 #include "core/packfile.h"
@@ -153,6 +154,7 @@ int ReadAppletFile(ScriptState* L, qbCommandLine* cl, qbApplet* applet) {
     AppletReader in(f.get(), base, base + static_cast<int64_t>(kMagicSize), size);
     AppletLoad load{L, cl, applet, in, container, {}, {}, false, -1, false};
     if (int err = ReadAppletSections(load)) return err;
+    applet->container = NativeFileIdOf(container.c_str());
     if (outer.position >= 0) return ReadOuterIcons(outer);
     return ReadTrailingIcons(in, container);
 }

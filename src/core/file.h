@@ -23,6 +23,9 @@ enum : uint32_t {
     // for its writer). Without it a native name opens for reading only when
     // it is a regular file: loaders and probes never wait on a FIFO.
     kFileModeAnyKind = 32,
+    // A FIFO may be read as well as a regular file, a device not: readers
+    // that read to the end (checksums) would never end on /dev/zero.
+    kFileModeFifoToo = 64,
 };
 
 // Seek modes (the script's SEEK_CURRENT, SEEK_BEGINNING, SEEK_END).
@@ -39,6 +42,10 @@ struct StdioFile {
     int64_t size = kUnknownFileSize;
     int64_t position = 0;  // relative to base
     int lastWasWrite = 0;
+    // A file read whose size the system can't tell (a FIFO, a device, a
+    // /proc file): its end is known only once a read met it.
+    bool streamed = false;
+    bool endMet = false;
     std::string path;  // the full path in the player's text, or the chunk name
     std::unique_ptr<uint8_t[]> window;  // read-ahead bytes (see qbFile::getPtr)
 };

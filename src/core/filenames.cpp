@@ -3,9 +3,16 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstring>
+
 #include "core/chars.h"
+#include "platform/platform.h"
 
 namespace {
+
+constexpr char kProgDir[] = "PROGDIR:";
+constexpr size_t kProgDirLength = sizeof(kProgDir) - 1;
 
 enum class TextKind { kAscii, kUtf8BeyondLatin1, kOther };
 
@@ -73,3 +80,22 @@ std::string ToSystemPath(const char* name) {
 }
 
 std::string FromSystemPath(const char* path) { return path ? FileNameToLatin1(path) : std::string(); }
+
+std::string ExpandProgDir(const char* name) {
+    if (!name) return {};
+    if (std::strncmp(name, kProgDir, kProgDirLength) != 0) return name;
+    char folder[PATH_MAX] = {};
+    GetExecutablePath(folder, sizeof folder);
+    *const_cast<char*>(GetPathFilePart(folder)) = 0;
+    std::string joined(folder);
+    std::string rest(name + kProgDirLength);
+    joined.resize(joined.size() + rest.size() + 2);
+    AddPart(joined.data(), rest.c_str(), joined.size());
+    joined.resize(std::strlen(joined.c_str()));
+    return joined;
+}
+
+std::string NativePathOf(const char* name) {
+    if (!name) return {};
+    return ToSystemPath(ExpandProgDir(name).c_str());
+}

@@ -19,3 +19,13 @@ std::string ToSystemPath(const char* name);
 
 // A path from the system in the player's text.
 std::string FromSystemPath(const char* path);
+
+// "PROGDIR:" at the start of a name stands for the folder of the running
+// executable; other names are as given.
+std::string ExpandProgDir(const char* name);
+
+// The system path of a name as every road of the file layer takes it:
+// ExpandProgDir, then ToSystemPath. Readers, writers and the checks that
+// compare files by identity all go through it, so that two spellings of one
+// file are one file to all of them.
+std::string NativePathOf(const char* name);

@@ -74,18 +74,6 @@ int RegisterObjectType(qbObject** head, const char* name, uint32_t valueA, int* 
     return 0;
 }
 
-bool IsFileReadByObject(const qbFileId& file) {
-    if (!file) return false;
-    // The host's own lists only: a plugin's records share the header only
-    // up to its next field.
-    for (const ObjectTypeNode& node : Registry().nodes) {
-        if (node.name || !node.head) continue;
-        for (const qbObject* o = *node.head; o; o = o->next)
-            if (o->readsFrom == file) return true;
-    }
-    return false;
-}
-
 qbObject* FindObjectByID(int type, ObjectID id) {
     return FindObject([&](const qbObject& o) { return o.type == type && IDOf(o) == id; });
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "core/argapi.h"
-#include "core/fileid.h"
+#include "core/readholds.h"
 #include "core/objectdata.h"
 
 // The built-in types are numbered 1 to 57 (BGPic 1, sample 2, brush 3 ...
@@ -25,7 +25,7 @@ struct qbObject {
     // Plugins' records end their header here.
     // The file the object goes on reading while it lives (a from-disk anim,
     // a video, a music stream), which no command may write over meanwhile.
-    qbFileId readsFrom;
+    qbReadHold readsFrom;
 };
 
 inline ObjectID IDOf(const qbObject& object) { return ObjectID{object.id, object.handle}; }
@@ -52,8 +52,5 @@ int CountObjectsOfType(int type);
 int NextObjectTypeNumber();
 // The registered type of that name (without letter case), or -1.
 int FindObjectTypeByName(const char* name);
-// Whether an object of the host's libraries goes on reading that file (its
-// readsFrom).
-bool IsFileReadByObject(const qbFileId& file);
 // Frees every registry node; the records stay their libraries'.
 void FreeObjectTypeRegistry();

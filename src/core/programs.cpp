@@ -16,6 +16,8 @@
 
 #include "core/chars.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/readholds.h"
 
 extern char** environ;
 
@@ -55,6 +57,11 @@ struct SpawnAttributes {
 
 int Spawn(const std::vector<std::string>& argv, const std::string& outputFile, pid_t* pid) {
     SpawnActions actions;
+    // The child truncates the file: never one a live object reads.
+    if (!outputFile.empty() && IsFileRead(SystemFileIdOf(outputFile.c_str()))) {
+        SetErrorDetail(outputFile.c_str());
+        return ERR_WRONGUSAGE;
+    }
     if (!outputFile.empty()) {
         posix_spawn_file_actions_addopen(&actions.actions, STDOUT_FILENO, outputFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);

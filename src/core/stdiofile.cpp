@@ -19,34 +19,11 @@
 #include "core/chars.h"
 #include "core/chunkname.h"
 #include "core/filenames.h"
-#include "platform/platform.h"
+#include "core/readholds.h"
 
 namespace {
 
 constexpr size_t kWindowSize = 32768;
-
-const char* StdioModeText(uint32_t mode) {
-    if (mode & kFileModeWrite) return "wb";
-    if (mode & kFileModeReadWrite) return "r+b";
-    return "rb";
-}
-
-constexpr char kProgDir[] = "PROGDIR:";
-constexpr size_t kProgDirLength = sizeof(kProgDir) - 1;
-
-// "PROGDIR:" stands for the folder of the running executable.
-std::string ExpandProgDir(const char* name) {
-    if (std::strncmp(name, kProgDir, kProgDirLength) != 0) return name;
-    char folder[PATH_MAX] = {};
-    GetExecutablePath(folder, sizeof folder);
-    *const_cast<char*>(GetPathFilePart(folder)) = 0;
-    std::string joined(folder);
-    std::string rest(name + kProgDirLength);
-    joined.resize(joined.size() + rest.size() + 2);
-    AddPart(joined.data(), rest.c_str(), joined.size());
-    joined.resize(std::strlen(joined.c_str()));
-    return joined;
-}
 
 std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
     qbChunkName chunk;
@@ -101,6 +78,7 @@ size_t ReadStream(StdioFile* s, void* buffer, size_t count) {
     SwitchDirection(s, false);
     const size_t got = std::fread(buffer, 1, count, s->stream);
     s->position += static_cast<int64_t>(got);
+    if (got < count) s->endMet = true;
     return got;
 }
 
@@ -121,21 +99,48 @@ size_t Refill(qbFile* f) {
     return got;
 }
 
-// Opens a file to read. Only a regular file opens unless anyKind: a FIFO
-// would hold the open (and every read) until something writes to it, and a
-// device may never end. The name is asked first, so that a FIFO is never
-// opened (an open would wake a writer waiting at its other end), then the
-// descriptor, opened without waiting, so that no FIFO swapped in between
-// gets past. A folder is no file to read either way. With anyKind a FIFO's
-// open waits for its writer, as a reader of it expects.
-FILE* OpenToRead(const std::string& path, bool anyKind) {
+// Whether a reader of that kind may read st.
+bool KindFits(const struct stat& st, uint32_t mode) {
+    if (S_ISDIR(st.st_mode)) return false;
+    if (mode & kFileModeAnyKind) return true;
+    return S_ISREG(st.st_mode) || ((mode & kFileModeFifoToo) && S_ISFIFO(st.st_mode));
+}
+
+// Opens a file to read. Only a regular file opens unless the mode lets in
+// other kinds: a FIFO would hold the open (and every read) until something
+// writes to it, and a device may never end. The name is asked first, so
+// that a FIFO is never opened (an open would wake a writer waiting at its
+// other end), then the descriptor, opened without waiting, so that no FIFO
+// swapped in between gets past. A folder is no file to read either way. A
+// FIFO let in waits at its open for its writer, as a reader of it expects.
+FILE* OpenToRead(const std::string& path, uint32_t mode) {
+    const bool others = mode & (kFileModeAnyKind | kFileModeFifoToo);
     struct stat st;
-    if (!anyKind && (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) return nullptr;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (anyKind ? 0 : O_NONBLOCK));
+    if (stat(path.c_str(), &st) != 0 || !KindFits(st, mode)) return nullptr;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (others ? 0 : O_NONBLOCK));
     if (fd < 0) return nullptr;
-    const bool fits = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && (anyKind || S_ISREG(st.st_mode));
+    const bool fits = fstat(fd, &st) == 0 && KindFits(st, mode);
     const int flags = fits ? fcntl(fd, F_GETFL) : -1;
     FILE* stream = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+    if (!stream) close(fd);
+    return stream;
+}
+
+// Opens a file to write in place ("wb" or "r+b"; read-and-write creates a
+// missing file). A file a live object reads is refused on the descriptor,
+// before anything is cut: the open itself truncates nothing, the
+// truncation of "wb" follows the check.
+FILE* OpenToWrite(const std::string& path, uint32_t mode) {
+    const bool truncate = mode & kFileModeWrite;
+    const int fd = open(path.c_str(), (truncate ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    const bool refused = fstat(fd, &st) != 0 ||
+                         IsFileRead({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+    // A FIFO or a device has nothing to cut.
+    FILE* stream = refused || (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
+                       ? nullptr
+                       : fdopen(fd, truncate ? "wb" : "r+b");
     if (!stream) close(fd);
     return stream;
 }
@@ -145,26 +150,25 @@ FILE* OpenToRead(const std::string& path, bool anyKind) {
 std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
     if (!name) return nullptr;
     if (IsChunkName(name)) return OpenChunk(name, mode);
-    const std::string expanded = ExpandProgDir(name);
-    const std::string path = ToSystemPath(expanded.c_str());
+    const std::string path = NativePathOf(name);
     if (path.empty()) return nullptr;
     auto rec = std::make_unique<StdioFile>();
-    const char* how = StdioModeText(mode);
     const bool writing = mode & (kFileModeWrite | kFileModeReadWrite);
-    rec->stream = writing ? std::fopen(path.c_str(), how) : OpenToRead(path, mode & kFileModeAnyKind);
-    if (!rec->stream && (mode & kFileModeReadWrite) && !(mode & kFileModeWrite)) {
-        // Read-and-write creates a missing file first.
-        if (FILE* created = std::fopen(path.c_str(), "wb")) {
-            std::fclose(created);
-            rec->stream = std::fopen(path.c_str(), how);
-        }
-    }
+    rec->stream = writing ? OpenToWrite(path, mode) : OpenToRead(path, mode);
     if (!rec->stream) return nullptr;
     char full[PATH_MAX];
     rec->path = FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
     if (!writing) {
-        if (fseeko(rec->stream, 0, SEEK_END) == 0) rec->size = ftello(rec->stream);
+        // Only a regular file or a disk says its size, asked of the
+        // descriptor: stdio would take a /proc file's stat size of 0, where
+        // the system refuses the seek. A character device says 0 too.
+        struct stat st;
+        const int fd = fileno(rec->stream);
+        const bool sized = fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+        const off_t end = sized ? lseek(fd, 0, SEEK_END) : -1;
+        if (end >= 0) rec->size = end;
         if (fseeko(rec->stream, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
+        rec->streamed = rec->size == kUnknownFileSize;
     }
     return rec;
 }
@@ -254,10 +258,17 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
     if (fseeko(s->stream, s->base + target, SEEK_SET) != 0) return -1;
     s->position = target;
     s->lastWasWrite = 0;
+    s->endMet = false;
     return previous;
 }
 
-int StdioEof(const qbFile* f) { return CallerPosition(f) >= f->stdio->size; }
+int StdioEof(const qbFile* f) {
+    const StdioFile* s = f->stdio.get();
+    // Without a size the end is where a read met it and nothing read ahead
+    // is left.
+    if (s->streamed) return s->endMet && Buffered(f) == 0;
+    return CallerPosition(f) >= s->size;
+}
 
 int StdioFlush(qbFile* f) {
     StdioFile* s = f->stdio.get();

@@ -21,6 +21,9 @@ struct PngWriteState {
     png_infop info = nullptr;
     std::jmp_buf jump;
     const qbPNGRequest* request = nullptr;
+    // The file refused bytes (a full disk): the failure is the write's, not
+    // the memory's.
+    bool writeFailed = false;
 };
 
 void PngError(png_structp png, png_const_charp) {
@@ -44,12 +47,18 @@ void PngWriteData(png_structp png, png_bytep data, size_t length) {
         if (!grown) png_error(png, "Out of memory!");
         return;
     }
-    if (FileWrite(s->file, data, length) != length) png_error(png, "Write error!");
+    if (FileWrite(s->file, data, length) != length) {
+        s->writeFailed = true;
+        png_error(png, "Write error!");
+    }
 }
 
 void PngFlush(png_structp png) {
     auto* s = static_cast<PngWriteState*>(png_get_io_ptr(png));
-    if (s->file) FileFlush(s->file);
+    if (s->file && !FileFlush(s->file)) {
+        s->writeFailed = true;
+        png_error(png, "Write error!");
+    }
 }
 
 // The rows go to libpng as they lie in memory: the transforms below turn
@@ -111,7 +120,10 @@ void WritePNG(qbPNGRequest* request) {
     s.info = png_create_info_struct(s.png);
     if (!s.info) return;
     png_set_write_fn(s.png, &s, &PngWriteData, &PngFlush);
-    if (!WriteAll(&s)) return;
-    if (out.file && CommitReplaceFile(&out) != 0) return;
-    r.result = 0;
+    if (!WriteAll(&s)) {
+        if (s.writeFailed) r.result = ERR_WRITE;
+        return;
+    }
+    if (out.file) r.result = CommitReplaceFile(&out);
+    else r.result = 0;
 }

@@ -197,7 +197,7 @@ int FreeFileRecord(ScriptState* L, qbFileObject* record) {
     const int closed = FileClose(record->file);
     record->file = nullptr;
     FreeObjectDataList(L, &record->data);
-    return closed ? 0 : ERR_CLOSEFILE;
+    return closed ? 0 : ERR_WRITE;
 }
 
 int GetFileRecord(ObjectID id, qbFileObject** out) {

@@ -48,9 +48,15 @@ void SetDosIOMode(int mode);
 // The file list as the object registry sees it, and its upkeep.
 qbObject** FileListHead();
 void AppendFileRecord(qbFileObject* record);
-// Unlinks, closes and frees the record; 0 or ERR_CLOSEFILE when the close
-// failed (the record is gone either way).
+// Unlinks, closes and frees the record; 0 or ERR_WRITE when the close
+// failed, bytes written not reaching the file (the record is gone either way).
 int FreeFileRecord(ScriptState* L, qbFileObject* record);
+
+// The longest line ReadLine reads: the VM's longest string.
+constexpr size_t kLongestLine = 0xFFFFFFFEu;
+// Reads one line (ReadLine's rules) into *line; ERR_MEM when it would grow
+// to longest bytes or memory runs out (a device that never ends a line).
+int ReadFileLine(qbFile* file, size_t longest, std::string* line);
 
 // The directory objects (dosdirs.cpp): their list, the adapter serving one
 // ("inbuilt" for the inbuilt back-ends, as files and displays answer), its

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "core/errcodes.h"
@@ -12,6 +13,7 @@
 #include "core/fileinfo.h"
 #include "core/linkedfile.h"
 #include "core/numbers.h"
+#include "core/replacefile.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
 
@@ -142,6 +144,9 @@ int cmdOpenFile(ScriptState* L) {
         SetErrorArgIndex(0);
     }
     const std::string nameCopy = name;
+    // Writing in place would cut what a live object reads.
+    if (access != kAccessRead)
+        if (int err = CheckWriteTarget(nameCopy.c_str(), nullptr)) return err;
     PrintMessage(GetMessageText(MSG_OPENINGFILE), VmToCString(L, 2), 1);
     // A FIFO's reader waits for its writer here, as cat does.
     qbFilePtr file(FileOpen(nameCopy.c_str(), static_cast<uint32_t>(access) | kFileModeAdapters | kFileModeAnyKind,
@@ -175,8 +180,7 @@ int cmdCloseFile(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbFileObject* f;
     if (int err = Lookup(L, 1, &f)) return err;
-    FreeFileRecord(L, f);
-    return 0;
+    return FreeFileRecord(L, f);
 }
 
 int cmdEof(ScriptState* L) {
@@ -262,14 +266,26 @@ int cmdReadLine(ScriptState* L) {
     qbFileObject* f;
     if (int err = ForReading(L, &f)) return err;
     std::string line;
-    qbFile* file = f->file;
-    for (;;) {
-        const int c = GetByte(file);
-        if (c < 0 || c == '\n') break;
-        if (c != '\r') line.push_back(static_cast<char>(c));
-    }
+    if (int err = ReadFileLine(f->file, kLongestLine, &line)) return err;
     VmPushLString(L, line.data(), line.size());
     return 1;
+}
+
+int ReadFileLine(qbFile* file, size_t longest, std::string* line) {
+    line->clear();
+    try {
+        for (;;) {
+            const int c = GetByte(file);
+            if (c < 0 || c == '\n') return 0;
+            if (c == '\r') continue;
+            if (line->size() >= longest) return ERR_MEM;
+            line->push_back(static_cast<char>(c));
+        }
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    } catch (const std::length_error&) {
+        return ERR_MEM;
+    }
 }
 
 int cmdWriteChr(ScriptState* L) {
@@ -367,8 +383,7 @@ int cmdFlushFile(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbFileObject* f;
     if (int err = Lookup(L, 1, &f)) return err;
-    FileFlush(f->file);
-    return 0;
+    return FileFlush(f->file) ? 0 : ERR_WRITE;
 }
 
 int cmdSetIOMode(ScriptState* L) {

@@ -27,8 +27,9 @@ int ChecksumFile(ScriptState* L, Sum&& sum) {
     if (length == 0) return ERR_WRONGUSAGE;
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kChecksumBlock]);
     if (!block) return ERR_MEM;
-    // A FIFO is summed once its writer ends it, as a reader of it expects.
-    qbFilePtr file(FileOpen(name, kFileModeRead | kFileModeAdapters | kFileModeAnyKind, nullptr));
+    // A FIFO is summed once its writer ends it, as a reader of it expects; a
+    // device is refused, as one like /dev/zero never ends.
+    qbFilePtr file(FileOpen(name, kFileModeRead | kFileModeAdapters | kFileModeFifoToo, nullptr));
     if (!file) {
         SetErrorDetail(name);
         return ERR_READFILE;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/plugin.h"
+#include "core/readholds.h"
 #include "display/adapterslots.h"
 #include "imaging/imagehandle.h"
 #include "media/animplugins.h"
@@ -30,6 +31,8 @@ struct qbPluginHandle {
     qbVectorEngine vectorEngine;
     // InitPlugin succeeded, so ClosePlugin is owed.
     bool initialised = false;
+    // The file the loader maps: while it is loaded no write may cut it.
+    qbReadHold mapped;
 };
 
 // Unloads a handle: off every capability list, ClosePlugin when InitPlugin

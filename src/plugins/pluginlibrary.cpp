@@ -13,6 +13,7 @@
 #include "core/chars.h"
 #include "core/errors.h"
 #include "core/pluginadapters.h"
+#include "core/replacefile.h"
 #include "core/settings.h"
 #include "plugins/animsavers.h"
 #include "plugins/imagesavers.h"
@@ -242,11 +243,12 @@ void FreeSaverFormats(qbPluginRecord* record) {
 }
 
 int ExportPluginList(const char* fileName) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName ? fileName : "", "w"), &std::fclose);
-    if (!f) {
-        SetErrorDetail(fileName ? fileName : "");
-        return ERR_WRITEFILE;
-    }
+    // The list is made in memory and written whole, as every file a command
+    // writes (a failed export leaves the old list).
+    char* list = nullptr;
+    size_t size = 0;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(open_memstream(&list, &size), &std::fclose);
+    if (!f) return ERR_MEM;
     for (const auto& node : GetPluginNodes()) {
         if (!node->handle) continue;
         const qbPluginHandle& h = *node->handle;
@@ -260,9 +262,11 @@ int ExportPluginList(const char* fileName) {
         if ((node->capabilities & PLUGINCAPS_LIBRARY) && AdapterCallable(&h.view)) ExportLibraries(f.get(), h);
     }
     WriteLine(f.get(), "::end");
-    if (std::fflush(f.get()) != 0) {
-        SetErrorDetail(fileName);
-        return ERR_WRITEFILE;
-    }
-    return 0;
+    const bool made = std::fclose(f.release()) == 0;
+    std::unique_ptr<char, void (*)(void*)> owner(list, &std::free);
+    if (!made) return ERR_MEM;
+    qbReplaceFile out;
+    if (int err = BeginReplaceFile(fileName ? fileName : "", qbReplaceOptions{}, &out)) return err;
+    if (FileWrite(out.file.get(), list, size) != size) return ERR_WRITE;
+    return CommitReplaceFile(&out);
 }

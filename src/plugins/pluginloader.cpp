@@ -289,6 +289,7 @@ int OpenPluginFile(const char* path, uint32_t* capabilities, PluginHandlePtr* ou
         const char* why = dlerror();
         return Fail(ERR_DLOPEN, why ? why : full);
     }
+    h->mapped = SystemFileIdOf(file);
     void* init = dlsym(h->library, "InitPlugin");
     void* close = dlsym(h->library, "ClosePlugin");
     if (!init || !close) return Fail(ERR_LOADPLUGIN, fileName);

@@ -9,6 +9,7 @@
 
 #include "core/chars.h"
 #include "core/chunkname.h"
+#include "core/readholds.h"
 #include "text/inbuiltfont.h"
 #include "text/installedfonts.h"
 #include "text/verafonts.h"
@@ -79,6 +80,7 @@ void ReleaseData(qbInbuiltFontData* d) {
     d->face = nullptr;
     ReleaseInbuiltFile(d->file);
     d->file = nullptr;
+    ReleaseReadFile(d);
     if (d->deleteTemp && !d->tempPath.empty()) std::remove(d->tempPath.c_str());
     d->deleteTemp = false;
 }
@@ -96,6 +98,7 @@ bool OpenFileFace(qbInbuiltFontData* d, const std::string& path, int64_t offset,
     d->file = AcquireInbuiltFile(path);
     if (!d->file) return false;
     if (!d->stamp) d->stamp = d->file->stamp;
+    HoldReadFile(d, OpenFileIdOf(d->file->file.get()));
     if (size <= 0) {
         size = GetFileSize(d->file->file.get());
         offset = 0;

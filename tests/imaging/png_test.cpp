@@ -1,6 +1,11 @@
 // The PNG reader and writer against files that libpng itself wrote.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <fstream>
+
 #include "core/errcodes.h"
 #include "imagefixtures.h"
 #include "imaging/imageformats.h"
@@ -147,6 +152,38 @@ TEST(PngWriter, UnwritableFileIsWriteFileError) {
     req.height = 1;
     WritePNG(&req);
     EXPECT_EQ(req.result, ERR_WRITEFILE);
+}
+
+// A full disk (here: a file-size cap, SIGXFSZ ignored; ctest runs each
+// test in a process of its own) is a write error, never "Out of memory!",
+// and the old file stays.
+TEST(PngWriter, AFullDiskIsAWriteError) {
+    ScratchDir dir;
+    const int w = 256, h = 256;
+    auto source = TestPicture(w, h, 3, true);
+    const std::string name = dir.File("full.png");
+    {
+        std::ofstream(name, std::ios::binary) << "old";
+    }
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit capped = old;
+    capped.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
+    qbPNGRequest req;
+    req.fileName = name.c_str();
+    req.pixels = source.data();
+    req.strideBytes = w * 4;
+    req.width = w;
+    req.height = h;
+    req.hasAlpha = true;
+    WritePNG(&req);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, handler);
+    EXPECT_EQ(req.result, ERR_WRITE);
+    const std::vector<uint8_t> kept = ReadBytes(name);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "old");
 }
 
 TEST(PngReader, TruncatedAndCorruptFilesFailCleanlyWithTheFileName) {

@@ -17,6 +17,7 @@
 #include "animworld.h"
 #include "cdxlbuilder.h"
 #include "core/errcodes.h"
+#include "core/file.h"
 #include "core/scratch.h"
 #include "counted_fifo.h"
 #include "imaging/giffixtures.h"
@@ -167,7 +168,8 @@ TEST_F(UserFilesTest, AFifoIsNeverOpenedToBeProbedLoadedOrCopied) {
 }  // namespace
 
 // No save goes over a file that a from-disk anim, a music stream or a video
-// goes on reading, in whatever format: the file stays byte for byte. Once
+// goes on reading, in whatever format, nor does any write in place: the
+// file stays byte for byte. Once
 // the reader is gone the same save replaces it.
 TEST_F(UserFilesTest, ASaveNeverCutsTheFileALiveObjectReads) {
     const std::string anim = Lay("a.gif", GifAnim()), wave = Lay("a.wav", Wave()), clip = Lay("a.cdxl", Clip());
@@ -190,6 +192,9 @@ TEST_F(UserFilesTest, ASaveNeverCutsTheFileALiveObjectReads) {
         EXPECT_EQ(Call("SaveSample", {"#1", busy}), ERR_WRONGUSAGE);
         EXPECT_EQ(Call("StringToFile", {"x", busy}), ERR_WRONGUSAGE);
         EXPECT_EQ(Call("CompressFile", {dir_ / "a.gif", busy}), ERR_WRONGUSAGE);
+        // In place as well: OpenFile to write or to read and write.
+        for (const char* mode : {"#1006", "#1004"}) EXPECT_EQ(Call("OpenFile", {"#9", busy, mode}), ERR_WRONGUSAGE);
+        EXPECT_EQ(FileOpen(busy.c_str(), kFileModeWrite, nullptr), nullptr);
     }
     EXPECT_EQ(ScratchDir::Read(anim), animBytes);
     EXPECT_EQ(ScratchDir::Read(wave), waveBytes);

@@ -4,6 +4,9 @@
 // files, and PNG and JPEG encoding that leaves the caller's pixels alone.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cmath>
 #include <fstream>
 
@@ -344,6 +347,29 @@ TEST_F(NativeImageTest, EncodesPNGAndJPEGWithoutTouchingThePixels) {
         ASSERT_EQ(ReadJPEGMemory(jpeg.data(), jpeg.size(), false, &w, &h, &decoded), 0);
         EXPECT_GT(PSNR(decoded.get(), smooth.data(), smooth.size()), 40.0);
     }
+}
+
+// A file that refuses the encoded bytes (a full disk: a file-size cap with
+// SIGXFSZ ignored, in this test's own process) is a write error.
+TEST_F(NativeImageTest, AFullDiskIsAWriteError) {
+    const auto pixels = Picture(false);
+    qbEncodePixels picture;
+    picture.pixels = pixels.data();
+    picture.width = kWidth;
+    picture.height = kHeight;
+    picture.bytesPerRow = kWidth * 4;
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit capped = old;
+    capped.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
+    const int png = EncodeNativeImage(dir_.File("full.png").c_str(), &picture, kNativeImagePNG, nullptr);
+    const int jpeg = EncodeNativeImage(dir_.File("full.jpg").c_str(), &picture, kNativeImageJPEG, nullptr);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, handler);
+    EXPECT_EQ(png, ERR_WRITE);
+    EXPECT_EQ(jpeg, ERR_WRITE);
 }
 
 TEST_F(NativeImageTest, EncodeErrorsNameTheirType) {

@@ -5,7 +5,10 @@
 
 #include <fstream>
 
+#include "core/errcodes.h"
+#include "core/file.h"
 #include "core/plugincaps.h"
+#include "core/replacefile.h"
 #include "plugins/plugin.h"
 #include "plugin_cuts.h"
 #include "plugin_fixture.h"
@@ -141,3 +144,27 @@ TEST_F(LoaderTest, InitPluginRefusingIsNeverClosed) {
 }
 
 }  // namespace
+
+// The loader maps the plugin's file: while it is loaded no write cuts it (a
+// cut mapping ends the process at its next call), neither in place nor by a
+// replace; once it is closed the file may be written again.
+TEST_F(LoaderTest, ALoadedPluginsFileIsNeverWritten) {
+    const fs::path path = Place("good", "good.qbp");
+    const std::string bytes = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    ASSERT_EQ(OpenPluginFile(path.c_str(), &capabilities_, &handle_), 0);
+    EXPECT_EQ(FileOpen(path.c_str(), kFileModeWrite, nullptr), nullptr);
+    EXPECT_EQ(FileOpen(path.c_str(), kFileModeReadWrite, nullptr), nullptr);
+    qbReplaceFile out;
+    EXPECT_EQ(BeginReplaceFile(path.c_str(), qbReplaceOptions{}, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(CheckWriteTarget(path.c_str(), nullptr), ERR_WRONGUSAGE);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+    EXPECT_NE(GetPluginList(PLUGINCAPS_IMAGE), nullptr);
+
+    handle_.reset();
+    qbFilePtr again(FileOpen(path.c_str(), kFileModeWrite, nullptr));
+    EXPECT_TRUE(again);
+}

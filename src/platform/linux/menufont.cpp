@@ -10,6 +10,7 @@
 #include <array>
 #include <vector>
 
+#include "core/readholds.h"
 #include "platform/linux/nativefont.h"
 
 namespace sdl_backend {
@@ -82,6 +83,8 @@ Font& LoadedFont() {
         FT_Done_Face(f.face);
         f.face = f.file.face = nullptr;
     }
+    // FreeType reads the file as glyphs load: no write may cut it under the menus.
+    if (f.face) HoldReadFile(&f, SystemFileIdOf(path.c_str()));
     return f;
 }
 

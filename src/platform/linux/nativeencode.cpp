@@ -33,8 +33,9 @@ int EncodeNativeImage(const char* path, const qbEncodePixels* picture, int32_t t
     if (int err = write(*picture, &encoded)) return err == ERR_MEM ? ERR_MEM : typeError;
     qbReplaceFile file;
     if (int err = BeginReplaceFile(path, qbReplaceOptions{}, &file)) return err == ERR_WRONGUSAGE ? err : typeError;
-    const bool written = FileWrite(file.file.get(), encoded.data(), encoded.size()) == encoded.size();
-    return written && CommitReplaceFile(&file) == 0 ? 0 : typeError;
+    // The picture was made: a file that refused its bytes is a write error.
+    if (FileWrite(file.file.get(), encoded.data(), encoded.size()) != encoded.size()) return ERR_WRITE;
+    return CommitReplaceFile(&file);
 }
 
 }  // namespace linux_images

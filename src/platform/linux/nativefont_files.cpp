@@ -20,6 +20,7 @@
 #include "core/chars.h"
 #include "core/chunkname.h"
 #include "core/file.h"
+#include "core/readholds.h"
 #include "platform/linux/nativefont.h"
 
 namespace linux_text {
@@ -273,6 +274,7 @@ std::unique_ptr<qbNativeFontFile> OpenFile(std::string key, const std::string& p
     }
     if (inMemory) file->fullName = FullNameOf(file->face);
     MeasureA(file.get());
+    if (!inMemory) HoldReadFile(file.get(), SystemFileIdOf(path.c_str()));
     return file;
 }
 
@@ -380,6 +382,7 @@ void ReleaseFontFile(qbNativeFontFile* file) {
     for (auto it = files.begin(); it != files.end(); ++it) {
         if (it->get() != file) continue;
         FT_Done_Face(file->face);
+        ReleaseReadFile(file);
         ReleaseLibrary();
         files.erase(it);
         return;
