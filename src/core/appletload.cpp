@@ -4,6 +4,8 @@
 // or hostile applet ends with an error code, never an overrun.
 #include "core/appletload.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <new>
 #include <string>
@@ -16,6 +18,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/fileid.h"
+#include "core/filenames.h"
 #include "core/fileops.h"
 #include "core/linkeddata.h"
 #include "core/packfile.h"
@@ -37,10 +40,15 @@ bool SameMagic(const unsigned char* b, const char* magic) { return std::memcmp(b
 
 bool IsVirtualName(const char* path) { return std::strncmp(path, kVirtualNamePrefix, 3) == 0; }
 
-// The applet's path did not open: a folder there is no applet, and saying
-// that nothing exists would send the user looking for a missing file.
+// The applet's path did not open: whatever is there but a regular file (a
+// folder, a FIFO, a device) is no applet, and saying that nothing exists
+// would send the user looking for a missing file. Asked of the name alone:
+// opening a FIFO would wait for a writer.
 int UnopenedApplet(const char* path) {
     SetErrorDetail(path);
+    struct stat st;
+    if (!IsVirtualName(path) && stat(ToSystemPath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return ERR_NOAPPLET;
     qbPathInfo info;
     return GetPathInfo(path, &info, 0) && info.kind == 1 ? ERR_NOAPPLET : ERR_FILEEXIST;
 }

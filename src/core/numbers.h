@@ -30,6 +30,15 @@ inline bool ToInt32Within(double value, int32_t lo, int32_t hi, int32_t* out) {
     return true;
 }
 
+// A number written out as whole decimal digits: true, and *out the value
+// truncated toward zero (a negative zero as 0), only for a finite one; NaN
+// and the infinities have no digits, for the caller to refuse.
+inline bool ToWholeNumber(double value, double* out) {
+    if (!std::isfinite(value)) return false;
+    *out = std::trunc(value) + 0.0;
+    return true;
+}
+
 // "-" for negative; "$" hex (also "$-"), "%" binary, "0x" hex, else decimal
 // with an optional fraction and exponent. *consumed gets the characters of
 // the number (sign included), *err 0, ERR_SYNTAXERROR (a prefix without

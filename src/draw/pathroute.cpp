@@ -2,6 +2,7 @@
 #include "draw/pathroute.h"
 
 #include "core/errcodes.h"
+#include "draw/shape.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ bool DrawThroughPathRoute(ScriptState* L, const qbShapePathCall& call, int* err)
     // An arc that ends where it starts draws nothing, and succeeds; as a
     // path it would be the pie's one edge, which fills nothing.
     if (call.type == kShapeArc && call.startAngle == call.endAngle) return false;
-    *err = route(L, call);
+    qbShapePathCall reduced = call;
+    if (call.type == kShapeArc) ReduceArcAngles(&reduced.startAngle, &reduced.endAngle, &reduced.direction);
+    *err = route(L, reduced);
     // The path road refuses a shape larger than its rasters before it draws.
     return *err != ERR_BITMAP && *err != ERR_ALLOCALPHA && *err != ERR_DRAWPATH;
 }

@@ -21,8 +21,9 @@ struct qbShapePathCall {
     int optArg = 0;
     double width = 0;   // box width, radius, x radius or point count
     double height = 0;  // box height or y radius
-    double startAngle = 0, endAngle = 0;
+    int32_t startAngle = 0, endAngle = 0;  // whole degrees
     int32_t direction = 1;
+    double rotate = 0;  // the rotation argument's degrees, where no option table stands
     int32_t corners[4] = {0, 0, 0, 0};
     const std::vector<qbPointD>* points = nullptr;
 };

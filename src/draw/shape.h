@@ -105,6 +105,12 @@ int DrawBoxShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32
 int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawState* state, int32_t x, int32_t y,
                      int32_t radiusX, int32_t radiusY, uint32_t colour, qbTransformOptions* topts,
                      qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out = nullptr);
+// An arc's angles and direction as every road draws them: only the angles'
+// places on the circle and the span matter, so the start comes within the
+// first turn and the end keeps the span; a span of a full turn or more,
+// either way, is the whole ellipse, which has no direction (0 to 360,
+// clockwise). Equal angles stay equal: such an arc draws nothing.
+void ReduceArcAngles(int32_t* startAngle, int32_t* endAngle, int32_t* clockwise);
 int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t radiusX,
                  int32_t radiusY, int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t colour,
                  qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out = nullptr);

@@ -90,8 +90,11 @@ bool SetEllipseBox(qbShape* s, int32_t radiusX, int32_t radiusY) {
 
 // The path route's call for a shape command, or null while it is off.
 qbShapePathCall PathCall(int32_t type, int32_t x, int32_t y, uint32_t colour, int optArg, double width,
-                         double height) {
+                         double height, const Options& o) {
     qbShapePathCall c;
+    // A rotation argument turns the shape on both roads; an option table
+    // the route reads itself.
+    if (!optArg) c.rotate = o.t.rotate;
     c.type = type;
     c.x = x;
     c.y = y;
@@ -130,25 +133,29 @@ int DrawEllipseShape(ScriptState* L, qbLayer* layer, int32_t type, const qbDrawS
     return RenderShape(L, &s, flags);
 }
 
+void ReduceArcAngles(int32_t* startAngle, int32_t* endAngle, int32_t* clockwise) {
+    // Reduced, the outline's turn-by-turn raising stays short too.
+    const int64_t span = int64_t{*endAngle} - *startAngle;
+    if (span >= 360 || span <= -360) {
+        *startAngle = 0;
+        *endAngle = 360;
+        *clockwise = 1;
+        return;
+    }
+    const int64_t start = ((int64_t{*startAngle} % 360) + 360) % 360;
+    *startAngle = static_cast<int32_t>(start);
+    *endAngle = static_cast<int32_t>(start + span);
+    if (*endAngle < 0) {
+        *startAngle += 360;
+        *endAngle += 360;
+    }
+}
+
 int DrawArcShape(ScriptState* L, qbLayer* layer, const qbDrawState* state, int32_t x, int32_t y, int32_t radiusX,
                  int32_t radiusY, int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t colour,
                  qbTransformOptions* topts, qbLayerOptions* lopts, uint32_t flags, qbShapeOutput* out) {
     if (startAngle == endAngle) return 0;
-    // Only the angles' places on the circle and the span matter; reduced,
-    // the outline's turn-by-turn raising stays short.
-    const int64_t span = int64_t{endAngle} - startAngle;
-    if (span >= 360 || span <= -360) {
-        startAngle = 0;
-        endAngle = 360;
-    } else {
-        const int64_t start = ((int64_t{startAngle} % 360) + 360) % 360;
-        startAngle = static_cast<int32_t>(start);
-        endAngle = static_cast<int32_t>(start + span);
-        if (endAngle < 0) {
-            startAngle += 360;
-            endAngle += 360;
-        }
-    }
+    ReduceArcAngles(&startAngle, &endAngle, &clockwise);
     qbShape s = ShapeFor(kShapeArc, layer, state, x, y, colour, topts, lopts, out);
     if (!SetEllipseBox(&s, radiusX, radiusY)) return ERR_BITMAP;
     s.startAngle = startAngle;
@@ -239,7 +246,7 @@ int cmdBox(ScriptState* L) {
     } else if (o.hasNumber) {
         std::fill(corners, corners + 4, ClampToInt32(o.number));
     }
-    qbShapePathCall c = PathCall(kShapeBox, x, y, colour, IsTableArg(L, 6) ? 6 : 0, w, h);
+    qbShapePathCall c = PathCall(kShapeBox, x, y, colour, IsTableArg(L, 6) ? 6 : 0, w, h, o);
     std::copy(corners, corners + 4, c.corners);
     ClampCorners(c.corners);
     if (int err = 0; DrawThroughPathRoute(L, c, &err)) return err;
@@ -257,7 +264,7 @@ int cmdCircle(ScriptState* L) {
     const int32_t size = r > (INT32_MAX - 1) / 2 ? INT32_MAX : 2 * r + 1;
     Options o;
     if (int err = ReadOptions(L, 5, size, size, kOptNoRotate, 5, &o)) return err;
-    if (int err = 0; DrawThroughPathRoute(L, PathCall(kShapeCircle, x, y, colour, IsTableArg(L, 5) ? 5 : 0, r, r), &err))
+    if (int err = 0; DrawThroughPathRoute(L, PathCall(kShapeCircle, x, y, colour, IsTableArg(L, 5) ? 5 : 0, r, r, o), &err))
         return err;
     return DrawEllipseShape(L, nullptr, kShapeCircle, GetDrawState(), x, y, r, r, colour, &o.t, &o.l, 0);
 }
@@ -276,7 +283,7 @@ int cmdEllipse(ScriptState* L) {
     Options o;
     if (int err = ReadOptions(L, 6, w, h, 0, 6, &o)) return err;
     if (int err = 0;
-        DrawThroughPathRoute(L, PathCall(kShapeEllipse, x, y, colour, IsTableArg(L, 6) ? 6 : 0, rx, ry), &err))
+        DrawThroughPathRoute(L, PathCall(kShapeEllipse, x, y, colour, IsTableArg(L, 6) ? 6 : 0, rx, ry, o), &err))
         return err;
     return DrawEllipseShape(L, nullptr, kShapeEllipse, GetDrawState(), x, y, rx, ry, colour, &o.t, &o.l, 0);
 }
@@ -301,7 +308,7 @@ int cmdArc(ScriptState* L) {
         GetTableFieldInt(L, 8, "clockwise", &clockwise, nullptr);
     else if (o.hasNumber)
         clockwise = o.number != 0;
-    qbShapePathCall c = PathCall(kShapeArc, x, y, colour, IsTableArg(L, 8) ? 8 : 0, rx, ry);
+    qbShapePathCall c = PathCall(kShapeArc, x, y, colour, IsTableArg(L, 8) ? 8 : 0, rx, ry, o);
     c.startAngle = start;
     c.endAngle = end;
     c.direction = clockwise;
@@ -323,7 +330,7 @@ int cmdPolygon(ScriptState* L) {
     Options o;
     if (int err = ReadOptions(L, 6, pp.width, pp.height, 0, 6, &o)) return err;
     qbShapePathCall c = PathCall(kShapePolygon, AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), colour,
-                                 IsTableArg(L, 6) ? 6 : 0, static_cast<double>(pp.points.size()), 0);
+                                 IsTableArg(L, 6) ? 6 : 0, static_cast<double>(pp.points.size()), 0, o);
     c.points = &pp.points;
     if (int err = 0; DrawThroughPathRoute(L, c, &err)) return err;
     return DrawPolygonShape(L, nullptr, GetDrawState(), AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), pp.width,

@@ -139,6 +139,13 @@ uint32_t MaskRowBytes(int32_t rowPixels) {
 
 void SetVideoBitmapHooks(const qbVideoBitmapHooks* hooks) { videoHooks = hooks; }
 
+bool BitmapFits(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
+    const int64_t rowPixels = (width + kColourRowPixelAlign - 1) & ~(kColourRowPixelAlign - 1);
+    const int64_t rowBytes = rowPixels * BytesPerPixel(PlatformFormat());
+    return rowBytes <= kMaxBitmapBytes && rowBytes * height <= kMaxBitmapBytes;
+}
+
 qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void* tags) {
     if (width <= 0 || height <= 0) return nullptr;
     // Video bitmaps need an adapter that keeps them; without one they are
@@ -161,10 +168,7 @@ qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void*
             return nullptr;
         }
     }
-    const int format = PlatformFormat();
-    const int64_t rowPixels = (int64_t{width} + kColourRowPixelAlign - 1) & ~(kColourRowPixelAlign - 1);
-    const int64_t rowBytes = rowPixels * BytesPerPixel(format);
-    if (rowBytes > kMaxBitmapBytes || rowBytes * height > kMaxBitmapBytes) return nullptr;
+    if (!BitmapFits(width, height)) return nullptr;
     try {
         auto bitmap = std::make_unique<qbBitmap>();
         bitmap->colour.reset(AllocPlatformBitmap(width, height));

@@ -146,6 +146,9 @@ void SetVideoBitmapHooks(const qbVideoBitmapHooks* hooks);
 // Null for sizes of 0 or less, sizes over the cap, or no memory. Rows are
 // not cleared.
 qbBitmap* AllocBitmap(int32_t width, int32_t height, uint32_t flags, const void* tags);
+// Whether a colour bitmap of that size is within what AllocBitmap makes
+// (sizes in 64 bits, so that sums of sizes can be asked).
+bool BitmapFits(int64_t width, int64_t height);
 void FreeBitmap(qbBitmap* bitmap);
 
 // data non-null: an external plane over the caller's rows (never freed here).

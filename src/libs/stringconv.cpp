@@ -124,10 +124,11 @@ int cmdPadNum(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     const double n = VmCheckNumber(L, 1);
     const int64_t digits = IntArg(L, 2);
-    if (!(n >= 0) || digits < 1) return ERR_WRONGUSAGE;
+    double whole = 0;
+    if (!(n >= 0) || !ToWholeNumber(n, &whole) || digits < 1) return ERR_WRONGUSAGE;
     if (static_cast<uint64_t>(digits) > kMaxStringLength) return ERR_MEM;
     char buffer[400];
-    const int length = std::snprintf(buffer, sizeof buffer, "%.0f", std::trunc(n));
+    const int length = std::snprintf(buffer, sizeof buffer, "%.0f", whole);
     if (length < 0) return ERR_WRONGUSAGE;
     std::string out;
     try {

@@ -27,6 +27,7 @@
 #include "objects/dirtyrects.h"
 #include "objects/layergeometry.h"
 #include "objects/layers.h"
+#include "objects/objectoptions.h"
 #include "vm/vm.h"
 
 namespace {
@@ -331,13 +332,15 @@ int cmdSetLayerBorder(ScriptState* L) {
     const uint32_t colour = VmOptInt(L, 3, 0);
     const int32_t size = ClampToInt32(VmOptNumber(L, 4, 2));
     // Bad values fail alike with layers on or off.
-    if (size < 1) return ERR_WRONGUSAGE;
+    if (int err = CheckBorderSize(size)) return err;
     qbBGPic* bgpic = nullptr;
     if (int err = LayerTarget(&bgpic)) return err;
     int32_t position = 0;
     if (int err = GetLayerIndexArg(L, 1, bgpic, &position)) return err;
     qbLayer* layer = GetLayerByIndex(bgpic, position);
     if (!on && !layer->border.border) return 0;
+    if (const qbLayerState* shown = layer->shownstate; on && shown)
+        if (int err = CheckBorderSize(size, shown->shownwidth, shown->shownheight)) return err;
     bgpic->layersDirty = 1;
     const qbRect before = DropStyleImages(L, layer);
     layer->border.border = on ? 1 : 0;

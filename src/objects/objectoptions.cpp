@@ -1,6 +1,7 @@
 // Parsing the display options of image objects, and their defaults.
 #include "objects/objectoptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "display/bgpics.h"
+#include "imaging/bitmap.h"
 #include "objects/layers.h"
 #include "vm/vm.h"
 
@@ -101,8 +103,13 @@ int ParseBorderOptions(ScriptState* L, int arg, int aliasMode, qbBorderStyle* b,
         GetTableFieldInt(L, arg, "edgesize", &b->size, found);
         GetTableFieldInt(L, arg, "outlinethickness", &b->size, found);
     }
-    if (b->border && b->size < 1) return ERR_WRONGUSAGE;
-    return 0;
+    return b->border ? CheckBorderSize(b->size) : 0;
+}
+
+int CheckBorderSize(int32_t size, int32_t width, int32_t height) {
+    if (size < 1) return ERR_WRONGUSAGE;
+    const int64_t margin = 2 * int64_t{size};
+    return BitmapFits(std::max(width, 1) + margin, std::max(height, 1) + margin) ? 0 : ERR_WRONGUSAGE;
 }
 
 int ParseDisplayObjectOptions(ScriptState* L, int arg, int32_t objWidth, int32_t objHeight, int32_t reqWidth,

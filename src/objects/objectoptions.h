@@ -84,6 +84,11 @@ void ResetDisplayObjectOptions(qbTransformOptions* t, qbLayerOptions* l, int32_t
 // the border also takes "edgecolor", "edgesize" and "outlinethickness".
 int ParseShadowOptions(ScriptState* L, int arg, qbShadowStyle* shadow, int* found);
 int ParseBorderOptions(ScriptState* L, int arg, int aliasMode, qbBorderStyle* border, int* found);
+// A border size that can be drawn around a width x height picture: 1 or
+// more, and the border's own picture (the one widened by the size on every
+// side) within what a bitmap holds; a larger one would never show, so it is
+// refused rather than taken. 0 or ERR_WRONGUSAGE.
+int CheckBorderSize(int32_t size, int32_t width = 1, int32_t height = 1);
 
 // Reads the option table when arg is the last argument; l may be null. On
 // an error the records hold what was parsed so far.

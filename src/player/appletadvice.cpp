@@ -38,6 +38,9 @@ std::string AppletPathAdvice(int code, const char* appletPath, const char* detai
     if (code == ERR_NOAPPLET && std::filesystem::is_directory(path, ec))
         return std::string(appletPath) + " is a folder: name the applet file (.qba) to run.";
     if (code != ERR_NOAPPLET) return {};
+    // A FIFO or a device is never opened here: reading one would wait.
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
+        return std::string(appletPath) + " is not a regular file: name the applet file (.qba) to run.";
     if (StartsWithChunkSignature(path))
         return name + " is a compiled bytecode chunk: qbapplet -o " + stem + ".qba --body " + name +
                " packs it into an applet (qbapplet is built into build/tools/).";

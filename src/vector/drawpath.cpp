@@ -82,7 +82,7 @@ uint32_t ColourArg(ScriptState* L, int idx) {
 }  // namespace
 
 int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t colour, int optArg,
-                     bool temporary) {
+                     bool temporary, double rotate) {
     qbPath* path = nullptr;
     if (int err = GetPath(id, &path)) return err;
     qbPathRequest r;
@@ -94,6 +94,7 @@ int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t
     qbVectorEngine* engine = ActiveVectorEngine();
     r.engine = IsInbuiltVectorEngine(engine) ? nullptr : engine;
     r.style = SnapshotPathStyle(*GetDrawState());
+    r.rotate = optArg > 0 ? 0 : rotate;
     return RenderPath(L, nullptr, nullptr, x, y, &r, nullptr, nullptr, 0, nullptr, optArg);
 }
 
@@ -106,7 +107,7 @@ int RenderShapeAsPath(ScriptState* L, const qbShapePathCall& call) {
     if (int err = AddPath(L, id, &path)) return err;
     int err = BuildShape(path, call);
     if (!err) err = AppendPathCommand(path, QB_PATH_CLOSE, {});
-    if (!err) err = DrawPathInternal(L, IDOf(*path), call.x, call.y, call.colour, call.optArg, true);
+    if (!err) err = DrawPathInternal(L, IDOf(*path), call.x, call.y, call.colour, call.optArg, true, call.rotate);
     FreePath(L, path);
     return err;
 }

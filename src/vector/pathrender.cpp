@@ -371,6 +371,10 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
     const int32_t lw = LayoutSize(p.layout.Width()), lh = LayoutSize(p.layout.Height());
     if (!given && optArg > 0)
         if (int err = ParseDisplayObjectOptions(L, optArg, lw, lh, 0, 0, 0, topts, lopts, 0)) return err;
+    if (!given && optArg <= 0 && r.rotate != 0) {
+        topts->rotate = std::fmod(r.rotate, 360.0);
+        BuildScaleRotateMatrix(topts->matrix, 0, 0, lw, lh, 1.0, 1.0, topts->rotate);
+    }
     if (given && (flags & kPathRedraw)) ComputeTransformMatrix(topts, lw, lh);
 
     const int32_t rx = ResolveSpecialX(x, lw, 0, topts->anchorx);

@@ -34,6 +34,9 @@ struct qbPathRequest {
     qbPathStyle style;
     uint32_t colour = 0;  // $RRGGBB; the byte above is the transparency
     qbVectorEngine* engine = nullptr;  // null: the inbuilt one
+    // Degrees the drawing turns about its middle when no option table
+    // gives its transform (a shape command's rotation argument).
+    double rotate = 0;
     // The path drawn, which a layer of it names; none for temporary paths.
     bool hasId = false;
     ObjectID id;

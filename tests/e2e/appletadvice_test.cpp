@@ -2,6 +2,7 @@
 // system's own message, and below it what the file is and how to make an
 // applet of it; and the help's word on the options that do nothing here.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -44,6 +45,16 @@ TEST_F(AppletAdviceTest, AFolderOrADeveloperFileNamedAsTheAppletIsExplained) {
     EXPECT_EQ(r.err, (dir_ / "body.bin").string() +
                          " is not a Quenbrook applet!\nbody.bin is a compiled bytecode chunk: qbapplet -o body.qba "
                          "--body body.bin packs it into an applet (qbapplet is built into build/tools/).\n");
+
+    // A FIFO and a device are no applets either, and neither is opened.
+    const fs::path fifo = dir_ / "pipe.qba";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const fs::path& special : {fifo, fs::path("/dev/null")}) {
+        r = Play(special);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, special.string() + " is not a Quenbrook applet!\n" + special.string() +
+                             " is not a regular file: name the applet file (.qba) to run.\n");
+    }
 
     // Any other file, and a missing one, keep the message alone.
     e2e::WriteFile(dir_ / "notes.txt", "notes\n");

@@ -2,6 +2,7 @@
 // and FormatStr, with their argument errors and zero bytes in the strings.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -103,6 +104,12 @@ TEST_F(StringCmdTest, NumbersToTextAndBack) {
     EXPECT_EQ(Run("PadNum", {-1.0, 2.0}), "E1055");
     EXPECT_EQ(Run("PadNum", {1.0, 0.0}), "E1055");
     EXPECT_EQ(Run("PadNum", {1.0, 1e300}), "E1000");
+    // Only finite numbers have digits; a negative zero is 0.
+    EXPECT_EQ(Run("PadNum", {HUGE_VAL, 5.0}), "E1055");
+    EXPECT_EQ(Run("PadNum", {-HUGE_VAL, 5.0}), "E1055");
+    EXPECT_EQ(Run("PadNum", {std::nan(""), 5.0}), "E1055");
+    EXPECT_EQ(Run("PadNum", {-0.0, 3.0}), "000");
+    EXPECT_EQ(Run("PadNum", {1e20, 3.0}), "100000000000000000000");
     EXPECT_EQ(Run("Val", {S("$ff rest")}), "255|3");
     EXPECT_EQ(Run("Val", {S("-2.5e1x")}), "-25|6");
     EXPECT_EQ(Run("Val", {S("abc")}), "0|0");

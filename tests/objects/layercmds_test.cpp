@@ -271,10 +271,18 @@ TEST_F(LayerCmdsTest, ShadowAndBorderCheckTheirValuesBeforeTheGuard) {
     EXPECT_EQ(RunNumbers("SetLayerShadow", {1, 1, shadowColour, 0.5}), ERR_WRONGUSAGE);
     EXPECT_EQ(RunNumbers("SetLayerShadow", {1, 1, shadowColour, 5, -1}), ERR_WRONGUSAGE);
     EXPECT_EQ(RunNumbers("SetLayerShadow", {1, 1, shadowColour, 5, 4, 3, 0}), ERR_WRONGUSAGE);
-    EXPECT_EQ(RunNumbers("SetLayerBorder", {1, 1, 0, 0}), ERR_WRONGUSAGE);
+    // A border whose picture no bitmap could hold would never show: refused
+    // as a size below 1 is, and the layer keeps none.
+    for (double size : {0.0, 40000.0, 2147483647.0})
+        EXPECT_EQ(RunNumbers("SetLayerBorder", {1, 1, 0, size}), ERR_WRONGUSAGE) << size;
+    EXPECT_EQ(Layer(1)->border.border, 0);
+    // 11583 fits around one pixel, not around the layer's picture.
+    EXPECT_EQ(RunNumbers("SetLayerBorder", {1, 1, 0, 11583}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Layer(1)->border.border, 0);
     ASSERT_EQ(Run("DisableLayers", 0), 0);
     EXPECT_EQ(RunNumbers("SetLayerShadow", {1, 1, shadowColour, 0.5}), ERR_WRONGUSAGE);
     EXPECT_EQ(RunNumbers("SetLayerBorder", {1, 1, 0, 0}), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunNumbers("SetLayerBorder", {1, 1, 0, 40000}), ERR_WRONGUSAGE);
     EXPECT_EQ(RunNumbers("SetLayerBorder", {1, 1}), ERR_NOLAYERS);
 }
 

@@ -118,15 +118,14 @@ TEST_F(LayersTest, PositionsShadowsAndBordersAtTheEndsOfTheRangeClamp) {
     GetLayerBounds(L_, shadowed, shadowed->shownstate, &x, &y, &w, &h);
     EXPECT_EQ(y, -kCoordinateLimit);
     EXPECT_EQ(int64_t{y} + h, kCoordinateLimit);
-    // No plane is made for such a shadow, nor a bitmap for such a border;
-    // the brushes show.
+    // No plane is made for such a shadow; the brush shows. A border no
+    // bitmap could hold is refused rather than never drawn.
     EXPECT_EQ(Window(25, 5), kGreen);
     ASSERT_EQ(Show("DisplayBrush", {3, 40, 0}, [&] {
                   SetTableFieldInt(L_, "border", 1);
                   SetTableFieldFloat(L_, "bordersize", 1e300);
               }),
-              0);
-    EXPECT_EQ(Window(45, 5), kBlue);
+              ERR_WRONGUSAGE);
     ASSERT_EQ(Show("DisplayBrush", {3, -1e300, 0}, [&] { SetTableFieldInt(L_, "border", 1); }), 0);
 }
 

@@ -136,6 +136,9 @@ TEST_F(ObjectOptionsTest, RefusedValues) {
     SetTableFieldInt(L_, "border", 1);
     SetTableFieldInt(L_, "bordersize", 0);
     EXPECT_EQ(Parse(1), ERR_WRONGUSAGE);
+    // A border whose picture no bitmap could hold would never show.
+    SetTableFieldInt(L_, "bordersize", 40000);
+    EXPECT_EQ(Parse(1), ERR_WRONGUSAGE);
     SetTableFieldInt(L_, "bordersize", 3);
     ASSERT_EQ(Parse(1), 0);
     EXPECT_EQ(l_.shadow.radius, 2);

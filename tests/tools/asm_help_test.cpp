@@ -92,3 +92,13 @@ TEST(AssemblerHelp, EachBrokenChunkDirectiveNamesWhatItTurnsOff) {
 }
 
 }  // namespace
+
+namespace {
+
+// The rule a newcomer cannot see from the instruction rows: a call may
+// overwrite the caller's registers from its base up.
+TEST(AssemblerHelp, SaysWhichRegistersACallMayOverwrite) {
+    EXPECT_NE(AssemblerHelp().find("CALL A may overwrite every register from R(A) up"), std::string::npos);
+}
+
+}  // namespace

@@ -293,6 +293,13 @@ TEST(AssemblerErrors, ReportTheLine) {
         {".function\nLOADK 0 #CENTER\n.end",
          "line 2: bad constant '#CENTER': the assembler knows no #NAME constants, write the number"},
         {".function\nLOADK 0 #$FF0000\n.end", "line 2: bad constant '#$FF0000': write hexadecimal numbers as #0xFF0000"},
+        // The reference's own colour notations get the same hint.
+        {".function\nLOADK 0 $FF0000\n.end",
+         "line 2: bad operand Bx of LOADK: '$FF0000': write hexadecimal numbers as #0xFF0000"},
+        {".function\nADD 0 0 $ff\n.end", "line 2: bad operand C of ADD: '$ff': write hexadecimal numbers as #0xff"},
+        {".function\nLOADK 0 #FF0000\n.end",
+         "line 2: bad constant '#FF0000': the assembler knows no #NAME constants, write the number (write "
+         "hexadecimal numbers as #0xFF0000)"},
         // Code must end in RETURN; the first function that doesn't is named
         // at its .end.
         {".function main\nRETURN 0 1\nloop: JMP loop\n.end",

@@ -188,3 +188,93 @@ TEST_F(ForcePathTest, EdgeShapesAnswerAsOnThePlainRoad) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a shape command leaves on the picture: its answer and the lit
+// pixels' bounds and count.
+struct RoadPicture {
+    int result = -1;
+    std::vector<uint32_t> picture;
+    int lit = 0, left = 100, top = 80, right = -1, bottom = -1;
+};
+
+class ShapeRoadsTest : public PathWorld {
+protected:
+    void SetUp() override {
+        PathWorld::SetUp();
+        ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    }
+    void TearDown() override {
+        Cmd("ForcePathUse", {0});
+        PathWorld::TearDown();
+    }
+    RoadPicture Draw(bool forced, const char* command, const std::vector<double>& args) {
+        RoadPicture d;
+        EXPECT_EQ(Cmd("ForcePathUse", {forced ? 1.0 : 0.0}), 0);
+        Clear(0);
+        VmSetTop(L_, 0);
+        for (double a : args) VmPushNumber(L_, a);
+        d.result = Run(command, static_cast<int>(args.size()));
+        d.picture = Picture();
+        for (int i = 0; i < static_cast<int>(d.picture.size()); ++i) {
+            if (d.picture[i] == 0) continue;
+            ++d.lit;
+            d.left = std::min(d.left, i % 100), d.right = std::max(d.right, i % 100);
+            d.top = std::min(d.top, i / 100), d.bottom = std::max(d.bottom, i / 100);
+        }
+        return d;
+    }
+    // The two roads' pictures of one shape differ only along its edges (the
+    // plain road draws curves as polygons): the lit pixels' bounds within
+    // two pixels, their counts within a quarter (a thin sliver's edges are
+    // most of it).
+    static void Alike(const RoadPicture& plain, const RoadPicture& path) {
+        EXPECT_EQ(path.result, plain.result);
+        EXPECT_GT(plain.lit, 0);
+        EXPECT_NEAR(path.lit, plain.lit, plain.lit / 4);
+        EXPECT_NEAR(path.left, plain.left, 2);
+        EXPECT_NEAR(path.right, plain.right, 2);
+        EXPECT_NEAR(path.top, plain.top, 2);
+        EXPECT_NEAR(path.bottom, plain.bottom, 2);
+    }
+};
+
+// A span of a full turn or more is the whole ellipse on both roads, either
+// way round: the pie's picture is the ellipse's.
+TEST_F(ShapeRoadsTest, AnArcOfAFullTurnIsTheWholeEllipseOnBothRoads) {
+    for (bool forced : {false, true}) {
+        const RoadPicture ellipse = Draw(forced, "Ellipse", {10, 10, 30, 20, 0xFFFFFF});
+        ASSERT_EQ(ellipse.result, 0);
+        for (const auto& [start, end] : {std::pair{0, 360}, {0, 720}, {90, 450}, {400, 40}})
+            for (int clockwise : {0, 1}) {
+                SCOPED_TRACE(std::to_string(start) + " to " + std::to_string(end) + " clockwise " +
+                             std::to_string(clockwise) + (forced ? " path road" : " plain road"));
+                const RoadPicture arc = Draw(forced, "Arc", {10, 10, 30, 20, double(start), double(end), 0xFFFFFF,
+                                                       double(clockwise)});
+                EXPECT_EQ(arc.result, 0);
+                EXPECT_EQ(WorstChannel(arc.picture, ellipse.picture), 0);
+            }
+    }
+    for (const auto& [start, end] : {std::pair{0, 720}, {0, 90}, {350, 10}, {90, 0}})
+        for (int clockwise : {0, 1}) {
+            SCOPED_TRACE(std::to_string(start) + " to " + std::to_string(end) + " clockwise " +
+                         std::to_string(clockwise));
+            const std::vector<double> args = {10, 10, 30, 20, double(start), double(end), 0xFFFFFF, double(clockwise)};
+            Alike(Draw(false, "Arc", args), Draw(true, "Arc", args));
+        }
+}
+
+// A rotation argument turns the shape on the path road as on the plain one.
+TEST_F(ShapeRoadsTest, ARotationArgumentTurnsTheShapeOnBothRoads) {
+    const std::vector<std::pair<const char*, std::vector<double>>> calls = {
+        {"Box", {20, 20, 40, 10, 0xFFFFFF, 0, 45}},
+        {"Ellipse", {20, 20, 30, 10, 0xFFFFFF, 60}},
+    };
+    for (const auto& [command, args] : calls) {
+        SCOPED_TRACE(command);
+        Alike(Draw(false, command, args), Draw(true, command, args));
+    }
+}
+
+}  // namespace

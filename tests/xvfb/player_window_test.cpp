@@ -427,8 +427,7 @@ TEST_F(PlayerWindowTest, ADisplayOnAPictureWithAlphaOpensAWindowOfItsShape) {
     const fs::path applet = Pack(Chunk(chunk, "shaped"), dir_ / "shaped.qba", "--include shaped.qbs:1:1000:0");
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                        R"( -quiet & pid=$!
-i=0
-until xwininfo -name Shaped >/dev/null 2>&1 || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
+await_window Shaped $pid
 sleep 0.5
 xwininfo -shape -name Shaped >shape.txt
 xwininfo -shape -name Quenbrook >plain.txt
@@ -438,6 +437,6 @@ exit 0
 )");
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string shape = e2e::ReadFile(dir_ / "shape.txt");
-    EXPECT_NE(shape.find("Window shape extents:  100x100+50+50"), std::string::npos) << shape << r.err;
+    EXPECT_NE(shape.find("Window shape extents:  100x100+50+50"), std::string::npos) << shape << r.err << Waited();
     EXPECT_NE(e2e::ReadFile(dir_ / "plain.txt").find("No window shape defined"), std::string::npos);
 }

@@ -12,8 +12,51 @@ inline bool HaveTool(const char* name) {
     return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0;
 }
 
+// Shell lines for run.sh: await_window NAME PID looks for a window of that
+// name until it is there (0) or 400 looks found none (1). Then it writes to
+// waited.txt what the process PID was doing: its threads' states and kernel
+// waits, its children, the stacks of its threads where gdb is there, and the
+// windows the server holds, so that a player that never opens its window
+// says where it stood.
+inline constexpr const char* kAwaitWindow = R"sh(await_window() {
+    n=0
+    until xwininfo -name "$1" >/dev/null 2>&1; do
+        n=$((n+1))
+        if [ $n -ge 400 ]; then
+            {
+                echo "no window named $1 after $n looks; load: $(cat /proc/loadavg)"
+                if kill -0 "$2" 2>/dev/null; then
+                    echo "process $2 runs, started $(ps -o etimes= -p "$2") s ago:"
+                    for t in /proc/"$2"/task/*; do
+                        echo "  thread ${t##*/} $(cat "$t"/comm): state $(cut -d' ' -f3 "$t"/stat), waits in $(cat "$t"/wchan)"
+                    done
+                    echo "its children:"
+                    ps -o pid=,stat=,etimes=,args= --ppid "$2"
+                    echo "its kernel stack:"
+                    cat /proc/"$2"/stack 2>&1
+                    if command -v gdb >/dev/null; then
+                        gdb -p "$2" -batch -ex 'thread apply all bt' 2>&1 | grep -E '^(Thread|#)'
+                    fi
+                else
+                    echo "process $2 has ended"
+                fi
+                echo "the server's windows:"
+                xwininfo -root -tree 2>&1 | head -40
+            } >>waited.txt 2>&1
+            return 1
+        fi
+        sleep 0.1
+    done
+    return 0
+}
+)sh";
+
 class XvfbFixture : public e2e::E2eFixture {
 protected:
+    // What await_window wrote when the window never came, and whether the
+    // server never answered; "" otherwise.
+    std::string Waited() { return e2e::ReadFile(dir_ / "waited.txt"); }
+
     // Runs the script as run.sh in the test's folder, with no error box
     // that could wait for a click unless errorBox. The script's status is
     // kept in status.txt: xvfb-run's own status also reports trouble
@@ -22,8 +65,12 @@ protected:
         // xvfb-run starts the script once the server has said it is ready,
         // yet on a loaded machine a first client has been seen refused; the
         // script starts only once the root window answers.
-        e2e::WriteFile(dir_ / "run.sh", "i=0\nuntil xwininfo -root >/dev/null 2>&1 || [ $i -ge 100 ]; do "
-                                        "i=$((i+1)); sleep 0.1; done\n" + script);
+        e2e::WriteFile(dir_ / "run.sh", std::string(kAwaitWindow) +
+                                            "i=0\nuntil xwininfo -root >/dev/null 2>&1 || [ $i -ge 100 ]; do "
+                                            "i=$((i+1)); sleep 0.1; done\n"
+                                            "xwininfo -root >/dev/null 2>root.txt || { echo \"the server at $DISPLAY "
+                                            "never answered:\"; cat root.txt; } >>waited.txt\n" +
+                                            script);
         const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
         e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
                                " timeout 150 xvfb-run -a -s '-screen 0 "

@@ -93,7 +93,14 @@ const char kTail[] =
     "globals with lower-case names; B = 2: one argument, C = 1: no result).\n"
     "A counted loop (see examples/hello.qbs): index, limit and step in R(A),\n"
     "R(A+1), R(A+2), the index one step below the first value, then JMP to the\n"
-    "FORLOOP, which adds the step and jumps back to the body while in range.\n";
+    "FORLOOP, which adds the step and jumps back to the body while in range.\n"
+    "Registers across a call: CALL A may overwrite every register from R(A) up.\n"
+    "The called function's registers start at R(A+1): a script function clears\n"
+    "them, and a command that runs script code (the event handlers CheckEvent,\n"
+    "CheckEvents and WaitEvent run, callbacks) lends them to that code. Keep what\n"
+    "must outlive a call (a loop's position, counters) in registers below A: a\n"
+    "game loop holding x, y and a frame count in R10-R12 must make its calls at\n"
+    "R13 or above, or hold them in R0-R2 and call at R3.\n";
 
 struct OpHelp {
     OpCode op;

@@ -1,6 +1,8 @@
 // Instruction encoding of the assembler: mnemonics, operand kinds, constant
 // operands, label and nested-function references.
 #include <algorithm>
+#include <cctype>
+#include <string>
 
 #include "lib/asm_internal.h"
 #include "lib/assembler.h"
@@ -21,6 +23,16 @@ bool IsConstantWord(const std::string& w) {
     if (w[0] == '#' || w == "nil" || IsStringLiteral(w)) return true;
     return w.size() > 1 && w[0] == 'k' &&
            std::all_of(w.begin() + 1, w.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The script language writes hexadecimal as $FF0000, and the reference
+// gives colours so; the assembler writes it as C does. The hint for digits
+// that read as hexadecimal, else nothing.
+std::string HexHint(const std::string& digits) {
+    const bool hex = !digits.empty() && digits.size() <= 16 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                         return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                     });
+    return hex ? ": write hexadecimal numbers as #0x" + digits : std::string();
 }
 
 struct OperandContext {
@@ -55,7 +67,15 @@ struct OperandContext {
         return true;
     }
 
+    // A constant written as the script language writes hexadecimal.
+    bool ScriptHex(const std::string& word, const char* what) {
+        if (word.size() < 2 || word[0] != '$' || HexHint(word.substr(1)).empty()) return false;
+        error = "bad " + std::string(what) + " of " + mnemonic + ": '" + word + "'" + HexHint(word.substr(1));
+        return true;
+    }
+
     bool RK(const std::string& word, const char* what, int64_t& v) {
+        if (ScriptHex(word, what)) return false;
         if (!IsConstantWord(word)) return Plain(word, what, 0, 511, v);
         int64_t index = 0;
         if (!ConstIndex(word, what, index)) return false;
@@ -69,6 +89,7 @@ struct OperandContext {
     }
 
     bool Bx(const std::string& word, int64_t& v) {
+        if (ScriptHex(word, "operand Bx")) return false;
         if (!IsConstantWord(word)) return Plain(word, "operand Bx", 0, kMaxArgBx, v);
         if (!ConstIndex(word, "operand Bx", v)) return false;
         if (v > kMaxArgBx) return Fail("operand Bx", word);
@@ -156,11 +177,13 @@ bool ParseConstantLiteral(const std::string& word, Constant& k, std::string& err
     error = "bad constant '" + word + "'";
     // #CENTER and its kin are names of the script language, which only a
     // compiler knows.
-    if (word.size() > 1 && word[0] == '#' && IsIdentifier(word.substr(1)))
+    // #FF0000 may be either: a name or hexadecimal digits without their $.
+    if (word.size() > 1 && word[0] == '#' && IsIdentifier(word.substr(1))) {
         error += ": the assembler knows no #NAME constants, write the number";
-    // The script language writes hexadecimal as $FF; the assembler as C does.
-    else if (word.size() > 2 && word.compare(0, 2, "#$") == 0 && ParseNumber("0x" + word.substr(2), k.numberBits))
-        error += ": write hexadecimal numbers as #0x" + word.substr(2);
+        if (const std::string hint = HexHint(word.substr(1)); !hint.empty()) error += " (" + hint.substr(2) + ")";
+    } else if (word.size() > 2 && word.compare(0, 2, "#$") == 0) {
+        error += HexHint(word.substr(2));
+    }
     return false;
 }
 

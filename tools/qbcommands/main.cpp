@@ -254,6 +254,16 @@ void WriteLibrary(std::string& out, const CommandTableNode& node, const std::vec
         if (!e) continue;  // CheckSignatures has refused the file already
         out += "- `" + e->call + (e->results.empty() ? "" : " -> " + e->results) + "` (" +
                ArgumentText(ProbeArguments(row->handler, L)) + "): " + e->text + "\n";
+        if (e->example.empty()) continue;
+        // Indented under the item, as a block that can be copied whole.
+        out += "\n  ```\n";
+        for (size_t at = 0; at < e->example.size();) {
+            const size_t end = e->example.find('\n', at);
+            const std::string line = e->example.substr(at, end - at);
+            out += line.empty() ? "\n" : "  " + line + "\n";
+            at = end + 1;
+        }
+        out += "  ```\n\n";
     }
     if (!node.constants || !node.constants->name) return;
     out += std::string("\nConstants of the ") + node.name + " library:\n\n| constant | value |\n| --- | --- |\n";
@@ -304,6 +314,10 @@ void WriteHandlerNames(std::string& out) {
         "as here, hold the functions to call; a handler receives one message\n"
         "table, whose field `action` holds the event's name in mixed case\n"
         "(`\"OnKeyDown\"`) and `id` the display's or the object's id.\n"
+        "The message of `onmenuselect` also carries `item`, the id of the\n"
+        "chosen menu item, and `selected`, 1 when a toggle item is now checked\n"
+        "(else 0); that of `fillmusicbuffer` carries `samples` and `count`\n"
+        "(see `FillMusicBuffer`).\n"
         "These are the current display's:\n\n";
     WriteNameList(out, kDisplayHandlerNames, std::size(kDisplayHandlerNames));
     out +=

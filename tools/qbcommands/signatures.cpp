@@ -2,6 +2,7 @@
 //   # a comment (in column 1) [library]  starts the entries of one library
 //   Name(a, [b = 1], [c...]) -> results
 //       what the command does, on indented lines
+//       | an example, one line after each "|", kept as written
 // An argument in brackets may be left out; one ending in "..." repeats
 // without limit; one in braces takes a table. The argument counts follow from the call, so that the
 // reference can be held against the counts the handlers check.
@@ -147,6 +148,12 @@ bool ReadSignatures(const char* path, std::vector<SignatureEntry>& out, std::str
         if (line.empty() || raw.front() == '#') continue;
         if (std::isspace(static_cast<unsigned char>(raw.front()))) {
             if (out.empty() || out.back().library != library) return fail("text before any entry");
+            if (line.front() == '|') {
+                const size_t bar = raw.find('|');
+                const size_t from = bar + (raw.size() > bar + 1 && raw[bar + 1] == ' ' ? 2 : 1);
+                out.back().example += raw.substr(from) + "\n";
+                continue;
+            }
             std::string& text = out.back().text;
             text += (text.empty() ? "" : " ") + line;
             continue;

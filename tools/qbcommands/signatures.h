@@ -11,6 +11,7 @@ struct SignatureEntry {
     std::string call;     // "MidStr(s, pos, [len = -1])"
     std::string results;  // after "->"; empty when the command gives none
     std::string text;     // the indented lines, joined by blanks
+    std::string example;  // the lines after "|", verbatim, one per line
     int line = 0;
     int minArgs = 0;
     int maxArgs = 0;  // kNoUpperBound when the last argument repeats
