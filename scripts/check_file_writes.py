@@ -68,15 +68,10 @@ def strip_comments(text):
             j = n if j < 0 else j + 2
             out.append(re.sub(r"[^\n]", " ", text[i:j]))
             i = j
-        elif text[i] == '"':
+        elif text[i] in "\"'":
+            quote = text[i]
             j = i + 1
-            while j < n and text[j] != '"':
-                j += 2 if text[j] == "\\" else 1
-            out.append(text[i : j + 1])
-            i = j + 1
-        elif text[i] == "'":
-            j = i + 1
-            while j < n and text[j] != "'":
+            while j < n and text[j] != quote:
                 j += 2 if text[j] == "\\" else 1
             out.append(text[i : j + 1])
             i = j + 1
