@@ -24,6 +24,7 @@
 #include "text/fontcache.h"
 #include "text/text.h"
 #include "text/textlib.h"
+#include "text/textvm.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -78,23 +79,11 @@ protected:
                                            << "</fontconfig>\n";
         if (const char* old = std::getenv("FONTCONFIG_FILE")) oldConfig_ = old;
         setenv("FONTCONFIG_FILE", (dir_ / "fonts.conf").c_str(), 1);
-        SetPlatformBackend(&LinuxPlatformOps());
-        InstallVmHost();
-        L_ = VmOpen();
-        ASSERT_NE(L_, nullptr);
-        VmPushValue(L_, kGlobalsIndex);
-        ASSERT_EQ(InitTextLibrary(L_), 0);
-        VmSetTop(L_, 0);
-        ASSERT_EQ(InitDefaultFont(), 0);
-        SetRuntimeTag(kTagQuiet, 1);
+        OpenTextVm(&L_);
         plane_.reset(AllocAlphaChannel(256, 64, true, nullptr, 0));
     }
     void TearDown() override {
-        FreeTextLibrary(L_);
-        FreeObjectTypeRegistry();
-        VmClose(L_);
-        ResetRuntimeSettings();
-        SetPlatformBackend(nullptr);
+        CloseTextVm(L_);
         if (oldConfig_.empty())
             unsetenv("FONTCONFIG_FILE");
         else

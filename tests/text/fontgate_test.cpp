@@ -1,6 +1,6 @@
-// An open font's file is never written under it, by either engine: the
-// native engine's FreeType maps the file, and a write that cut it turned
-// the next glyph load into SIGBUS; the inbuilt one reads it as it goes.
+// An open font's file is never written under it, by either engine: both
+// read it as glyphs load, and a write that cut it would change or lose the
+// glyphs of a font still in use.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -22,6 +22,7 @@
 #include "text/inbuiltfont.h"
 #include "text/text.h"
 #include "text/textlib.h"
+#include "text/textvm.h"
 
 namespace {
 
@@ -44,22 +45,10 @@ class FontGate : public ::testing::Test {
 protected:
     void SetUp() override {
         hermeticfonts::Use();
-        SetPlatformBackend(&LinuxPlatformOps());
-        InstallVmHost();
-        L_ = VmOpen();
-        ASSERT_NE(L_, nullptr);
-        VmPushValue(L_, kGlobalsIndex);
-        ASSERT_EQ(InitTextLibrary(L_), 0);
-        VmSetTop(L_, 0);
-        ASSERT_EQ(InitDefaultFont(), 0);
-        SetRuntimeTag(kTagQuiet, 1);
+        OpenTextVm(&L_);
     }
     void TearDown() override {
-        FreeTextLibrary(L_);
-        FreeObjectTypeRegistry();
-        VmClose(L_);
-        ResetRuntimeSettings();
-        SetPlatformBackend(nullptr);
+        CloseTextVm(L_);
     }
     ScriptState* L_ = nullptr;
     ScratchDir dir_;
