@@ -3,6 +3,8 @@
 // could take an exception; memory running out there must stay a code.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "core/memory.h"
@@ -18,7 +20,7 @@ TEST_F(MusicFailAllocTest, FreeingModulesNeverThrows) {
     modbuild::Module m;
     m.instruments[0].data = modbuild::Square(256);
     const auto bytes = modbuild::Build(m);
-    const std::string path = ::testing::TempDir() + "failalloc.mod";
+    const std::string path = ::testing::TempDir() + "failalloc_" + std::to_string(::getpid()) + ".mod";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     for (long n = 0;; ++n) {

@@ -6,6 +6,7 @@
 
 #include "core/fileid.h"
 #include "core/objects.h"
+#include "core/scratch.h"
 #include "libs/transfer_fixture.h"
 
 namespace {
@@ -32,9 +33,9 @@ std::string UrlOf(const std::string& mode, int port) {
 
 TEST_F(TransferBoundsTest, TrickledRepliesAndBodiesEndAtTheirBound) {
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "transfer_bounds";
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "old.txt").string();
+    const ScratchDir scratch;
+    const std::filesystem::path dir = scratch.str();
+    const std::string path = scratch / "old.txt";
     for (const std::string mode : {"ftp-reply", "ftp-data", "chunked", "body"}) {
         std::ofstream(path, std::ios::binary) << "the old file";
         PythonServer server({"-u", Trickler(), mode, std::to_string(kPieces), kPieceSeconds});
@@ -47,14 +48,14 @@ TEST_F(TransferBoundsTest, TrickledRepliesAndBodiesEndAtTheirBound) {
         EXPECT_EQ(ReadFile(path), "the old file") << mode;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << mode;
     }
-    std::filesystem::remove_all(dir);
 }
 
 // A download cut off part-way (the peer closes in the middle of a body of
 // known length) leaves the old file whole; a complete one replaces it.
 TEST_F(TransferBoundsTest, ACutDownloadKeepsTheOldFile) {
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
-    const std::string path = ::testing::TempDir() + "transfer_bounds_cut.txt";
+    const ScratchDir scratch;
+    const std::string path = scratch / "cut.txt";
     std::ofstream(path, std::ios::binary) << "the old file";
     {
         PythonServer server({"-u", Trickler(), "flood", "200000", "0"});
@@ -67,7 +68,6 @@ TEST_F(TransferBoundsTest, ACutDownloadKeepsTheOldFile) {
     ASSERT_GT(server.port(), 0) << server.firstLine();
     ASSERT_EQ(Download(UrlOf("ftp", server.port()), [&](ScriptState* S) { SetString(S, "file", path); }), 0);
     EXPECT_EQ(ReadFile(path), "qqq");
-    std::remove(path.c_str());
 }
 
 // An upload whose body takes longer than the time-out to go out (the
@@ -75,7 +75,8 @@ TEST_F(TransferBoundsTest, ACutDownloadKeepsTheOldFile) {
 // bounded from the request's end, not from the connection.
 TEST_F(TransferBoundsTest, ALongUploadStillReadsItsAnswer) {
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
-    const std::string path = ::testing::TempDir() + "transfer_bounds_upload.bin";
+    const ScratchDir scratch;
+    const std::string path = scratch / "upload.bin";
     // Sixteen times the loopback's send buffer, read at 32 MB a second.
     std::ofstream(path, std::ios::binary) << std::string(size_t{64} << 20, 'u');
     PythonServer server({"-u", Trickler(), "slowread", std::to_string(256 << 10), "0.008"});
@@ -93,7 +94,6 @@ TEST_F(TransferBoundsTest, ALongUploadStillReadsItsAnswer) {
                      }),
               0);
     EXPECT_EQ(Text(1), "ok");
-    std::remove(path.c_str());
 }
 
 qbObject* readers = nullptr;
@@ -102,7 +102,8 @@ qbObject* readers = nullptr;
 // a music stream) is refused before anything is written, over HTTP and FTP.
 TEST_F(TransferBoundsTest, ADownloadOntoAFileALiveObjectReadsIsRefused) {
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
-    const std::string path = ::testing::TempDir() + "transfer_bounds_read.avi";
+    const ScratchDir scratch;
+    const std::string path = scratch / "read.avi";
     std::ofstream(path, std::ios::binary) << "frames being read";
     ASSERT_EQ(RegisterObjectList(&readers), 0);
     qbObject reader;
@@ -117,7 +118,6 @@ TEST_F(TransferBoundsTest, ADownloadOntoAFileALiveObjectReadsIsRefused) {
         EXPECT_EQ(ReadFile(path), "frames being read") << mode;
     }
     readers = nullptr;
-    std::remove(path.c_str());
 }
 
 }  // namespace
