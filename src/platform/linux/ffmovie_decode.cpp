@@ -9,6 +9,8 @@ extern "C" {
 }
 
 #include "core/errcodes.h"
+#include "platform/linux/avfields.h"
+#include "platform/linux/avscale.h"
 #include "platform/linux/ffmovie.h"
 
 namespace linux_movie {
@@ -17,9 +19,6 @@ namespace {
 
 // Errors in a row after which the rest of a damaged stream is given up.
 constexpr int kMaxDecodeErrors = 64;
-// Slack after the converted picture: the converter's vector stores may
-// run past the last pixel.
-constexpr size_t kPictureSlack = 16;
 
 // The picture's place, in the stream's time base; pictures without a time
 // are taken to follow the last.
@@ -42,7 +41,7 @@ bool FullRangeFormat(int format) {
 // The stream's own matrix; a stream that names none is BT.709 in HD sizes
 // and BT.601 below.
 int ColourMatrix(const AVFrame* frame) {
-    switch (frame->colorspace) {
+    switch (av_common::ColourSpace(frame->colorspace)) {
     case AVCOL_SPC_BT709: return SWS_CS_ITU709;
     case AVCOL_SPC_FCC: return SWS_CS_FCC;
     case AVCOL_SPC_BT470BG: return SWS_CS_ITU601;
@@ -174,8 +173,9 @@ int NextPicture(qbNativeMovie& m) {
 }
 
 int ConvertPicture(qbNativeMovie& m, const AVFrame* frame) {
-    if (frame->width < 1 || frame->height < 1 || frame->format < 0) return ERR_VIDEOFRAME;
-    const size_t words = static_cast<size_t>(m.width) * static_cast<size_t>(m.height) + kPictureSlack;
+    const AVPixelFormat format = av_common::PixelFormatEnum(frame->format);
+    if (frame->width < 1 || frame->height < 1 || format == AV_PIX_FMT_NONE) return ERR_VIDEOFRAME;
+    const size_t words = ConvertedPictureWords(m.width, m.height);
     if (m.pixels.size() != words) {
         try {
             m.pixels.assign(words, 0);
@@ -184,7 +184,7 @@ int ConvertPicture(qbNativeMovie& m, const AVFrame* frame) {
         }
     }
     if (!m.sws || m.swsWidth != frame->width || m.swsHeight != frame->height || m.swsFormat != frame->format) {
-        m.sws.reset(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), m.width,
+        m.sws.reset(sws_getContext(frame->width, frame->height, format, m.width,
                                    m.height, AV_PIX_FMT_RGB32, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                                    nullptr, nullptr, nullptr));
         if (!m.sws) return ERR_VIDEOFRAME;
@@ -192,15 +192,15 @@ int ConvertPicture(qbNativeMovie& m, const AVFrame* frame) {
         m.swsHeight = frame->height;
         m.swsFormat = frame->format;
     }
-    const AVPixFmtDescriptor* described = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const AVPixFmtDescriptor* described = av_pix_fmt_desc_get(format);
     if (described && !(described->flags & AV_PIX_FMT_FLAG_RGB) && !(described->flags & AV_PIX_FMT_FLAG_PAL)) {
-        const int fullRange = frame->color_range == AVCOL_RANGE_JPEG || FullRangeFormat(frame->format) ? 1 : 0;
+        const int fullRange =
+            av_common::ColourRange(frame->color_range) == AVCOL_RANGE_JPEG || FullRangeFormat(frame->format) ? 1 : 0;
         sws_setColorspaceDetails(m.sws.get(), sws_getCoefficients(ColourMatrix(frame)), fullRange,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     }
-    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(m.pixels.data()), nullptr, nullptr, nullptr};
-    const int strides[4] = {m.width * 4, 0, 0, 0};
-    if (sws_scale(m.sws.get(), frame->data, frame->linesize, 0, frame->height, planes, strides) != m.height)
+    const av_common::ScaleTarget to = av_common::WordsTarget(m.pixels.data(), m.pixels.size(), m.width, m.height);
+    if (av_common::ScalePicture(m.sws.get(), frame->data, frame->linesize, frame->height, to) != m.height)
         return ERR_VIDEOFRAME;
     return 0;
 }
