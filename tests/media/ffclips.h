@@ -196,7 +196,8 @@ inline std::string AV1UnknownMatrixInPictures() {
 }
 
 // One AV1 key frame (16 x 16, libaom) in IVF followed by `damaged`
-// one-byte packets, none of them a key packet; "" without an AV1 encoder.
+// one-byte packets the decoder refuses, none of them a key packet; ""
+// without an AV1 encoder.
 inline std::string AV1DamagedRun(int damaged) {
     const std::string name = "av1_run_" + std::to_string(damaged) + ".ivf";
     if (Clips().Has(name)) return Clips().Path(name);
@@ -222,7 +223,9 @@ inline std::string AV1DamagedRun(int damaged) {
     std::fwrite(header, 1, 32, out);
     std::fwrite(first.data(), 1, first.size(), out);
     for (uint32_t n = 1; n < count; ++n) {
-        unsigned char packet[13] = {1};
+        // 0x12: an OBU header whose size field is missing, which the
+        // decoder refuses as it is sent.
+        unsigned char packet[13] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12};
         for (int i = 0; i < 4; ++i) packet[4 + i] = static_cast<unsigned char>(n >> (8 * i));
         std::fwrite(packet, 1, sizeof packet, out);
     }
