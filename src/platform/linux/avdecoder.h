@@ -16,9 +16,11 @@
 
 namespace av_common {
 
-// Fresh decoders opened in a row, each failing before a picture came out,
-// after which the stream is given up.
-constexpr int kMaxFailedOpens = 8;
+// Fresh decoders opened in a row, each failing before a picture or a sound
+// came out, after which the stream is given up: as many as the frame walk
+// takes errors in a row (a stream of key packets alone, MJPEG or sound,
+// opens one for every damaged packet).
+constexpr int kMaxFailedOpens = 64;
 
 // Decoders opened in this process, for tests that count the opens a stream
 // costs.
