@@ -108,7 +108,9 @@ inline int SendToDecoder(StreamDecoder& d, const AVPacket* packet) {
         if (d.givenUp()) return d.lastError ? d.lastError : AVERROR_INVALIDDATA;
         if (packet && d.keyed && !(packet->flags & AV_PKT_FLAG_KEY)) return 0;
         if (int err = ReopenStreamDecoder(d); err < 0) {
-            NoteFailure(d, err);
+            // A decoder that no longer opens counts as one that failed.
+            ++d.failedOpens;
+            d.lastError = err;
             return err;
         }
     }
@@ -118,7 +120,7 @@ inline int SendToDecoder(StreamDecoder& d, const AVPacket* packet) {
 }
 
 // avcodec_receive_frame; what a failed decoder still holds may come out,
-// once. A picture ends a run of failed opens.
+// until it answers anything else. A picture ends a run of failed opens.
 inline int ReceiveFromDecoder(StreamDecoder& d, AVFrame* frame) {
     if (!d.context || (d.failed && d.spent)) return AVERROR(EAGAIN);
     const int err = avcodec_receive_frame(d.context.get(), frame);
