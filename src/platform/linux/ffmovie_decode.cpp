@@ -25,11 +25,11 @@ constexpr int kMaxDecodeErrors = 64;
 int64_t PictureTime(const AVFrame* frame, int64_t previous) {
     const int64_t t = frame->best_effort_timestamp;
     if (t != AV_NOPTS_VALUE) return t;
-    return frame->pts != AV_NOPTS_VALUE ? frame->pts : previous + 1;
+    return frame->pts != AV_NOPTS_VALUE ? frame->pts : av_common::SaturatingAdd(previous, 1);
 }
 
 uint32_t TimeToMs(const qbNativeMovie& m, int64_t time) {
-    const int64_t ms = av_rescale_q(time - m.start, m.timeBase, AVRational{1, 1000});
+    const int64_t ms = av_rescale_q(av_common::SaturatingSub(time, m.start), m.timeBase, AVRational{1, 1000});
     return static_cast<uint32_t>(std::clamp<int64_t>(ms, 0, UINT32_MAX));
 }
 
@@ -99,8 +99,9 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
     m.counter = -1;
     // In 64 bits and rounded down: 1500 ms at 25 pictures a second is
     // within picture 37 (1480 to 1520 ms).
-    const int64_t target = m.start + av_rescale_q_rnd(std::max<int64_t>(milliseconds, 0), AVRational{1, 1000},
-                                                      m.timeBase, AV_ROUND_DOWN);
+    const int64_t target = av_common::SaturatingAdd(
+        m.start,
+        av_rescale_q_rnd(std::max<int64_t>(milliseconds, 0), AVRational{1, 1000}, m.timeBase, AV_ROUND_DOWN));
     bool fromStart = av_seek_frame(m.pass.input.format.get(), m.pass.stream, target, AVSEEK_FLAG_BACKWARD) < 0;
     if (fromStart) {
         if (int err = Restart(m)) return err;
@@ -110,7 +111,7 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
     }
     m.walking = false;
     bool haveHeld = false;
-    int64_t heldTime = 0, last = m.start - 1;
+    int64_t heldTime = 0, last = av_common::SaturatingSub(m.start, 1);
     for (;;) {
         if (!NextPicture(m)) {
             if (!haveHeld) return ERR_VIDEOFRAME;
@@ -126,7 +127,7 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
                 if (int err = Restart(m)) return err;
                 m.walking = false;
                 fromStart = true;
-                last = m.start - 1;
+                last = av_common::SaturatingSub(m.start, 1);
                 continue;
             }
             return Deliver(m, m.frame.get(), time, out);

@@ -177,7 +177,8 @@ void FreeMoviePacket(qbMovieSource*, void* packet) { std::unique_ptr<Packet> gon
 
 int32_t SeekMovieSource(qbMovieSource* s, int64_t milliseconds) {
     AVFormatContext* f = s->input.format.get();
-    const int64_t at = av_rescale(std::clamp<int64_t>(milliseconds, 0, UINT32_MAX), AV_TIME_BASE, 1000) + s->startTime;
+    const int64_t at = av_common::SaturatingAdd(
+        av_rescale(std::clamp<int64_t>(milliseconds, 0, UINT32_MAX), AV_TIME_BASE, 1000), s->startTime);
     int err = avformat_seek_file(f, -1, INT64_MIN, at, at, 0);
     if (err < 0) err = av_seek_frame(f, -1, at, AVSEEK_FLAG_BACKWARD);
     if (err < 0) return -1;
