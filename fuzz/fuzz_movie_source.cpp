@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qbMovieSource* source = nullptr;
     if (OpenMovieSource(name.c_str(), &request, &info, &source) == 0 && source) {
         // The open refuses pictures over the cap set above.
-        const uint64_t pixels = static_cast<uint64_t>(info.width) * static_cast<uint64_t>(info.height);
-        std::vector<uint32_t> rgb(pixels);
+        std::vector<uint32_t> rgb(ConvertedPictureWords(info.width, info.height));
         std::vector<uint8_t> sound(262144);
         for (int i = 0, errors = 0; i < 5000 && errors < 50; ++i) {
             if (i == 20) {
@@ -55,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } else {
                 qbMoviePicture picture;
                 picture.rgb = rgb.data();
+                picture.rgbWords = rgb.size();
                 DecodeMovieVideo(source, packet.packet, &picture);
             }
             FreeMoviePacket(source, packet.packet);

@@ -11,6 +11,7 @@
 #include "imaging/kernels.h"
 #include "imaging/pixeltransfer.h"
 #include "imaging/yuvframes.h"
+#include "platform/platform_media.h"
 
 #ifdef QB_BENCH_HAVE_SWSCALE
 extern "C" {
@@ -74,7 +75,7 @@ BENCHMARK(BM_Ours_1080pTo720p_Avx2)->Unit(benchmark::kMillisecond);
 #ifdef QB_BENCH_HAVE_SWSCALE
 void Swscale(benchmark::State& state, int32_t dw, int32_t dh, int32_t rows = kH) {
     Frame f;
-    std::vector<uint32_t> out(static_cast<size_t>(dw) * dh);
+    std::vector<uint32_t> out(ConvertedPictureWords(dw, dh));
     SwsContext* sws = sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, dw, dh, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr,
                                      nullptr);
     const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);

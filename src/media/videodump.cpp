@@ -35,6 +35,7 @@ struct WaveOut {
     qbReplaceFile out;
     qbFile* file = nullptr;
     uint64_t bytes = 0;
+    bool lost = false;  // sound that did not reach the file
 
     int Open(const std::string& name, const qbOwnVideoStream& s) {
         qbReplaceOptions options;
@@ -50,8 +51,15 @@ struct WaveOut {
         if (!WriteWAVEHeader(file, channels, rate, 16, align, 0, 0)) return ERR_WRITE;
         return 0;
     }
-    void Append(const void* data, size_t count) {
-        if (file && FileWrite(file, data, count) == count) bytes += count;
+    // Whatever fails here, the header stays consistent with what was written.
+    bool Append(const void* data, size_t count) {
+        if (!file) return true;
+        if (FileWrite(file, data, count) == count) {
+            bytes += count;
+            return true;
+        }
+        lost = true;
+        return false;
     }
     int Finish() {
         if (!file) return 0;
@@ -63,7 +71,8 @@ struct WaveOut {
         ok = ok && FileSeek(file, 4, kSeekBeginning) >= 0 && FileWriteUInt32LE(file, size32(padded + 36));
         ok = ok && FileSeek(file, 40, kSeekBeginning) >= 0 && FileWriteUInt32LE(file, size32(bytes));
         file = nullptr;
-        return ok ? CommitReplaceFile(&out) : ERR_WRITE;
+        if (!ok || lost) return ERR_WRITE;
+        return CommitReplaceFile(&out);
     }
 };
 
@@ -119,7 +128,7 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
     std::vector<uint8_t> sound;
     try {
         const size_t count = static_cast<size_t>(s->frameWidth) * static_cast<size_t>(s->frameHeight);
-        if (s->info.framesAreRGB) scratch->frame.assign(count, 0);
+        SizeSourcePicture(scratch.get());
         pixels.assign(count, 0);
         if (name) sound.assign(kVideoDecodedAudioBytes, 0);
     } catch (const std::bad_alloc&) {
@@ -137,6 +146,9 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
     options.quality = 90;
     options.colors = 256;
     options.dither = 1;
+    // A picture or sound that cannot be written does not stop the dump; the
+    // first such failure is the answer at its end.
+    int firstFailure = 0;
     for (int32_t picture = 0, failures = 0;;) {
         qbVideoPacket packet;
         const int32_t got = src->ops->nextPacket(src->handle, &packet);
@@ -144,8 +156,7 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
         if (got == 0) {
             failures = 0;
             if (!packet.isAudio) {
-                qbVideoFrame frame;
-                frame.rgb = scratch->frame.empty() ? nullptr : scratch->frame.data();
+                qbVideoFrame frame = SourceFrame(scratch.get());
                 if (src->ops->decodeVideoFrame(src->handle, packet.packet, &frame) == 1) {
                     ConvertVideoPicture(scratch.get(), frame, pixels.data());
                     if (clip.width && clip.height) {
@@ -160,9 +171,9 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
                     if (name) {
                         const std::string file =
                             std::string(name) + std::to_string(picture) + "." + kExtensions[format];
-                        // A picture that cannot be written does not stop the dump.
-                        WriteImageFile(format, pixels.data(), s->frameWidth, s->frameHeight, file.c_str(), -1, false,
-                                       options);
+                        const int err = WriteImageFile(format, pixels.data(), s->frameWidth, s->frameHeight,
+                                                       file.c_str(), -1, false, options);
+                        if (err && !firstFailure) firstFailure = err;
                     }
                     ++picture;
                 }
@@ -173,7 +184,9 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
                     // A decoder that gives nothing and never finishes would
                     // hold the dump here.
                     if (n <= 0) break;
-                    wave.Append(sound.data(), static_cast<size_t>(std::min<int32_t>(n, kVideoDecodedAudioBytes)));
+                    if (!wave.Append(sound.data(), static_cast<size_t>(std::min<int32_t>(n, kVideoDecodedAudioBytes))) &&
+                        !firstFailure)
+                        firstFailure = ERR_WRITE;
                 }
             }
             if (packet.packet && src->ops->freePacket) src->ops->freePacket(src->handle, packet.packet);
@@ -186,5 +199,6 @@ int DumpVideoStream(ScriptState* L, qbOwnVideoStream* s, int32_t x, int32_t y, c
             break;
         }
     }
-    return wave.Finish();
+    const int finished = wave.Finish();
+    return firstFailure ? firstFailure : finished;
 }

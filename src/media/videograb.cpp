@@ -28,7 +28,7 @@ int PrepareGrab(qbOwnVideoStream* s, std::unique_ptr<qbVideoPlayback>* out) {
     scratch->drawHeight = s->frameHeight;
     const size_t pixels = static_cast<size_t>(s->frameWidth) * static_cast<size_t>(s->frameHeight);
     try {
-        if (s->info.framesAreRGB) scratch->frame.assign(pixels, 0);
+        SizeSourcePicture(scratch.get());
         s->grab.assign(pixels, 0);
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
@@ -51,8 +51,7 @@ int NextGrabPicture(qbOwnVideoStream* s, qbVideoPlayback* scratch, Convert conve
             if (++errors >= kVideoReaderMaxErrors) return 0;
             continue;
         }
-        qbVideoFrame frame;
-        frame.rgb = scratch->frame.empty() ? nullptr : scratch->frame.data();
+        qbVideoFrame frame = SourceFrame(scratch);
         const bool picture = !packet.isAudio && src->ops->decodeVideoFrame(src->handle, packet.packet, &frame) == 1;
         if (picture && convert(frame)) ConvertVideoPicture(scratch, frame, s->grab.data());
         if (packet.packet && src->ops->freePacket) src->ops->freePacket(src->handle, packet.packet);

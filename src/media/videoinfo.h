@@ -2,6 +2,7 @@
 // record, so its fields keep the order the plugin interface gives them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 enum : uint32_t {
@@ -32,6 +33,7 @@ struct qbVideoStreamInfo {
 // valid until the packet is freed. Times are seconds, -1 for none.
 struct qbVideoFrame {
     uint32_t* rgb = nullptr;
+    size_t rgbWords = 0;  // what `rgb` holds: the picture and the converter's slack
     const uint8_t* planes[3] = {};
     int32_t pitches[3] = {};  // row bytes of the planes
     double pts = -1.0, dts = -1.0;

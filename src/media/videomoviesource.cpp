@@ -27,6 +27,7 @@ void MovieFree(void* handle, void* packet) { FreeMoviePacket(Movie(handle), pack
 int32_t MovieVideo(void* handle, void* packet, qbVideoFrame* frame) {
     qbMoviePicture picture;
     picture.rgb = frame->rgb;
+    picture.rgbWords = frame->rgbWords;
     const int32_t result = DecodeMovieVideo(Movie(handle), packet, &picture);
     if (result != 1) return result;
     std::copy(std::begin(picture.planes), std::end(picture.planes), std::begin(frame->planes));

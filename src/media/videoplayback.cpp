@@ -12,6 +12,7 @@
 
 #include "core/errcodes.h"
 #include "imaging/scale.h"
+#include "platform/platform_media.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ bool ResizeBuffers(qbVideoPlayback* p) {
     const size_t frame = static_cast<size_t>(s.frameWidth) * static_cast<size_t>(s.frameHeight);
     const size_t draw = static_cast<size_t>(p->drawWidth) * static_cast<size_t>(p->drawHeight);
     try {
-        p->frame.assign(s.info.framesAreRGB ? frame : 0, 0);
+        SizeSourcePicture(p);
         p->swapped.assign(draw == frame ? 0 : frame, 0);
         for (qbVideoPicture& slot : p->slots) slot.pixels.assign(draw, 0);
         if (p->withSound) p->decoded.assign(kVideoDecodedAudioBytes, 0);
@@ -124,8 +125,7 @@ void ShowNextPicture(qbVideoPlayback* p, double* shownPts) {
             ++errors;
             continue;
         }
-        qbVideoFrame frame;
-        frame.rgb = p->frame.empty() ? nullptr : p->frame.data();
+        qbVideoFrame frame = SourceFrame(p);
         const bool picture = !packet.isAudio && s->ops->decodeVideoFrame(s->handle, packet.packet, &frame) == 1;
         if (picture) {
             // YUV planes live as long as their packet.
@@ -229,6 +229,20 @@ void StopPlayback(qbVideoPlayback* p) {
 }
 
 }  // namespace
+
+void SizeSourcePicture(qbVideoPlayback* p) {
+    const qbOwnVideoStream& s = *p->stream;
+    p->frame.assign(s.info.framesAreRGB ? ConvertedPictureWords(s.frameWidth, s.frameHeight) : 0, 0);
+}
+
+qbVideoFrame SourceFrame(qbVideoPlayback* p) {
+    qbVideoFrame frame;
+    if (!p->frame.empty()) {
+        frame.rgb = p->frame.data();
+        frame.rgbWords = p->frame.size();
+    }
+    return frame;
+}
 
 void VideoPlaybackDeleter::operator()(qbVideoPlayback* playback) const {
     if (!playback) return;

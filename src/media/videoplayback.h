@@ -164,3 +164,10 @@ constexpr int32_t kVideoPixelFormat = 10;
 // The decoded frame (RGB in the playback's frame buffer, or YUV planes)
 // into a picture of the drawing size, converted and scaled.
 void ConvertVideoPicture(qbVideoPlayback* p, const qbVideoFrame& frame, uint32_t* destination);
+
+// The buffer an RGB source converts a picture of the stream's frame size
+// into: the picture and the slack the platform's converter may write past
+// it (none for YUV sources). Throws std::bad_alloc.
+void SizeSourcePicture(qbVideoPlayback* p);
+// A frame record pointing the source at that buffer.
+qbVideoFrame SourceFrame(qbVideoPlayback* p);

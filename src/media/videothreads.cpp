@@ -100,8 +100,7 @@ void QueuePicture(qbVideoPlayback* p, const qbVideoFrame& frame, double timestam
 void HandlePicture(qbThread* thread, qbVideoPlayback* p, const qbVideoQueueNode& node) {
     const qbVideoSource* s = p->stream->source.get();
     const uint32_t epoch = p->pictureEpoch;
-    qbVideoFrame frame;
-    frame.rgb = p->frame.empty() ? nullptr : p->frame.data();
+    qbVideoFrame frame = SourceFrame(p);
     if (s->ops->decodeVideoFrame(s->handle, node.data, &frame) != 1) return;
     double timestamp = 0.0;
     bool drop = false;

@@ -91,10 +91,28 @@ struct qbMoviePacket {
     double pts = -1.0;  // seconds from the movie's start, -1: none
 };
 
-// RGB movies write width x height words into `rgb` (the caller's); YUV
-// movies point `planes` at a picture that lives until its packet is freed.
+// Buffers the backend's picture converter writes into: its vector stores
+// may run up to kConverterSlackBytes past the last pixel of a plane, so
+// each plane is sized for its rows and that slack. The backend refuses a
+// smaller buffer rather than write past it.
+constexpr size_t kConverterSlackBytes = 256;
+
+// Bytes of one plane of `rows` rows of `pitch` bytes, with the slack.
+inline size_t ConvertedPlaneBytes(size_t pitch, size_t rows) { return pitch * rows + kConverterSlackBytes; }
+
+// Words of a buffer for a width x height picture of 32-bit words; 0 for an
+// empty picture.
+inline size_t ConvertedPictureWords(int32_t width, int32_t height) {
+    if (width < 1 || height < 1) return 0;
+    return ConvertedPlaneBytes(static_cast<size_t>(width) * 4, static_cast<size_t>(height)) / 4;
+}
+
+// RGB movies write width x height words into `rgb` (the caller's, of
+// `rgbWords` words: ConvertedPictureWords at least); YUV movies point
+// `planes` at a picture that lives until its packet is freed.
 struct qbMoviePicture {
     uint32_t* rgb = nullptr;
+    size_t rgbWords = 0;
     const uint8_t* planes[3] = {};
     int32_t pitches[3] = {};
     double pts = -1.0, dts = -1.0;

@@ -16,6 +16,7 @@ extern "C" {
 #include <vector>
 
 #include "imaging/yuvframes.h"
+#include "platform/platform_media.h"
 
 TEST(YUVAgainstSwscale, FullHDFrameWithinSwscalesOwnRounding) {
     constexpr int kW = 1920, kH = 1080;
@@ -32,7 +33,7 @@ TEST(YUVAgainstSwscale, FullHDFrameWithinSwscalesOwnRounding) {
     const uint8_t* planes[3] = {y.data(), u.data(), v.data()};
     const int32_t pitches[3] = {kW, kW / 2, kW / 2};
 
-    std::vector<uint32_t> ours(kW * kH), theirs(kW * kH);
+    std::vector<uint32_t> ours(kW * kH), theirs(ConvertedPictureWords(kW, kH));
     qbYUVFrameRequest q;
     q.planes = planes;
     q.pitches = pitches;

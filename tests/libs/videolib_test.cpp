@@ -21,6 +21,7 @@
 #include "media/video.h"
 #include "media/videoplayback.h"
 #include "objects/brushes.h"
+#include "platform/linux/avdecoder.h"
 #include "platform/mixer/mixer.h"
 #include "sound/channels.h"
 #include "sound/sound.h"
@@ -534,6 +535,31 @@ TEST_F(VideoLibTest, ANativeDriversVideoPlaysAndDumpsButIntoNoLayer) {
     EXPECT_FALSE(imagefixtures::ReadBytes(out + "49.png").empty());
     EXPECT_TRUE(imagefixtures::ReadBytes(out + "50.png").empty());
     EXPECT_NE(Pixel(32, 24), kBackdrop);
+    FreeAllVideos(L_);
+}
+
+// A stream that fails at every packet after its first picture: the dump
+// walks it to its end at the cost of one fresh decoder, not one a packet
+// (the decoder's opens in this process are counted).
+TEST_F(VideoLibTest, ADamagedRunCostsTheDumpOneFreshDecoder) {
+    const std::string clip = ffclips::AV1DamagedRun(19999);
+    if (clip.empty()) GTEST_SKIP() << "ffmpeg made no AV1 key frame";
+    const ffclips::MovieSourceBackend movies;
+    ASSERT_EQ(Open(1, WriteClip(3)), 0);
+    qbVideo* v = Video(1);
+    auto stream = std::make_unique<qbVideoStream>();
+    stream->kind = kVideoDriverNative;
+    stream->nativePath = clip;
+    const int64_t before = av_common::DecoderOpens();
+    ASSERT_EQ(AttachNativeVideoEngine(stream.get()), 0);
+    v->stream = std::move(stream);
+    v->fileWidth = v->width = v->displayWidth = 16;
+    v->fileHeight = v->height = v->displayHeight = 16;
+    v->duration = v->stream->own->duration;
+    ASSERT_EQ(RunNumbers("DumpVideo", {1, 0, 0}), 0);
+    // The open, the one after the damage and the one the drain at the end
+    // takes.
+    EXPECT_LE(av_common::DecoderOpens() - before, 3);
     FreeAllVideos(L_);
 }
 

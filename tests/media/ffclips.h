@@ -162,6 +162,77 @@ inline std::string GrowingMKV() {
     return Clips().Get("grow.mkv", "-f concat -safe 0 -i '" + list + "' -c copy");
 }
 
+// MJPEG of testsrc in full-range 4:2:0 (what ffmpeg's encoder takes by
+// default) at any size, 3 pictures: the converter's stores run past the
+// pictures of many widths.
+inline std::string OddMJPEG(int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    return Clips().Get("mjpeg_" + size + ".avi",
+                       "-f lavfi -i testsrc=size=" + size + ":rate=10:duration=0.3 -c:v mjpeg -pix_fmt yuvj420p");
+}
+
+// Bytes, as hex digits, in a file of the clips' folder.
+inline std::string HexFile(const std::string& name, const std::string& hex) {
+    if (Clips().Has(name)) return Clips().Path(name);
+    const std::string path = testing::TempDir() + "ffclip_" + std::to_string(getpid()) + "_" + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return "";
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) std::fputc(std::stoi(hex.substr(i, 2), nullptr, 16), f);
+    std::fclose(f);
+    return Clips().Keep(name, path);
+}
+
+// AV1 in IVF whose sequence header names a matrix (16) past FFmpeg's
+// enumerators, which FFmpeg copies to the stream and its pictures.
+inline std::string AV1UnknownMatrix() {
+    return HexFile("av1_matrix16.ivf", "444b49460000200041563031406d657461646100010000000500000060400000fd6d0000e903"
+                                       "0100000012000a0d00000002aff79b2f2202020249");
+}
+// The same class in the pictures themselves.
+inline std::string AV1UnknownMatrixInPictures() {
+    return HexFile("av1_matrix_pictures.ivf", "444b494600002000415630314020000002aff79b5f24ffff6176315f6d6574616423"
+                                              "200001000100a2f000000a0d20000002aff79b5f24ffff6176315f6d657461642320"
+                                              "0001000100a2");
+}
+
+// One AV1 key frame (16 x 16, libaom) in IVF followed by `damaged`
+// one-byte packets the decoder refuses, none of them a key packet; ""
+// without an AV1 encoder.
+inline std::string AV1DamagedRun(int damaged) {
+    const std::string name = "av1_run_" + std::to_string(damaged) + ".ivf";
+    if (Clips().Has(name)) return Clips().Path(name);
+    const std::string key = Clips().Get("av1_key.ivf", Pictures("16x16", 10, 0.1) + " -c:v libaom-av1 -cpu-used 8");
+    if (key.empty()) return "";
+    std::FILE* in = std::fopen(key.c_str(), "rb");
+    if (!in) return "";
+    unsigned char header[32], frame[12];
+    std::string first;
+    if (std::fread(header, 1, 32, in) == 32 && std::fread(frame, 1, 12, in) == 12) {
+        const size_t size = frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<size_t>(frame[3]) << 24;
+        first.assign(reinterpret_cast<const char*>(frame), 12);
+        first.resize(12 + size);
+        if (std::fread(first.data() + 12, 1, size, in) != size) first.clear();
+    }
+    std::fclose(in);
+    if (first.empty()) return "";
+    const uint32_t count = static_cast<uint32_t>(damaged) + 1;
+    for (int i = 0; i < 4; ++i) header[24 + i] = static_cast<unsigned char>(count >> (8 * i));
+    const std::string path = testing::TempDir() + "ffclip_" + std::to_string(getpid()) + "_" + name;
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return "";
+    std::fwrite(header, 1, 32, out);
+    std::fwrite(first.data(), 1, first.size(), out);
+    for (uint32_t n = 1; n < count; ++n) {
+        // 0x12: an OBU header whose size field is missing, which the
+        // decoder refuses as it is sent.
+        unsigned char packet[13] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12};
+        for (int i = 0; i < 4; ++i) packet[4 + i] = static_cast<unsigned char>(n >> (8 * i));
+        std::fwrite(packet, 1, sizeof packet, out);
+    }
+    std::fclose(out);
+    return Clips().Keep(name, path);
+}
+
 // Sound alone.
 inline std::string AudioOnly() { return Clips().Get("sound.m4a", Sine(22050, 1) + " -c:a aac"); }
 

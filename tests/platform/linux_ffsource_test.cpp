@@ -5,6 +5,7 @@
 // target.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -42,7 +43,7 @@ protected:
     std::vector<Picture> DecodeAll(int64_t* soundBytes = nullptr) {
         std::vector<Picture> pictures;
         std::vector<uint8_t> sound(262144);
-        std::vector<uint32_t> words(static_cast<size_t>(info_.width) * static_cast<size_t>(info_.height));
+        std::vector<uint32_t> words(ConvertedPictureWords(info_.width, info_.height));
         for (int guard = 0; guard < 100000; ++guard) {
             qbMoviePacket packet;
             const int32_t got = NextMoviePacket(source_, &packet);
@@ -58,6 +59,7 @@ protected:
             } else {
                 qbMoviePicture p;
                 p.rgb = words.data();
+                p.rgbWords = words.size();
                 if (DecodeMovieVideo(source_, packet.packet, &p) == 1) pictures.push_back({ToRGB(p, words), p.pts});
             }
             FreeMoviePacket(source_, packet.packet);
@@ -65,7 +67,7 @@ protected:
         return pictures;
     }
     std::vector<uint32_t> ToRGB(const qbMoviePicture& p, const std::vector<uint32_t>& words) const {
-        std::vector<uint32_t> out(words.size());
+        std::vector<uint32_t> out(static_cast<size_t>(info_.width) * static_cast<size_t>(info_.height));
         if (info_.framesAreRGB) {
             for (size_t i = 0; i < out.size(); ++i) out[i] = __builtin_bswap32(words[i]) & 0xFFFFFFu;
             return out;
@@ -227,6 +229,67 @@ TEST_F(MovieSourceTest, TruncatedFileEndsEarly) {
     // Past the end it stays at the end.
     qbMoviePacket packet;
     EXPECT_EQ(NextMoviePacket(source_, &packet), -1);
+}
+
+
+// The converter's vector stores run past the last pixel of pictures of
+// many widths: each is converted into a buffer of the size the rule gives,
+// with guard words behind it that stay as they were. A buffer of the
+// picture alone is refused, not written past.
+TEST_F(MovieSourceTest, PicturesOfEverySizeStayInsideTheirBuffer) {
+    constexpr int kSizes[][2] = {{1, 4},  {2, 4},  {3, 4},  {4, 4},  {5, 4},    {6, 4},    {7, 4},   {8, 4},
+                                 {11, 4}, {13, 4}, {24, 4}, {26, 4}, {27, 4},   {28, 4},   {29, 4},  {40, 4},
+                                 {632, 476}, {634, 476}, {636, 476}};
+    constexpr uint32_t kGuard = 0x5A17C0DEu;
+    constexpr size_t kGuardWords = 256;
+    for (const auto& size : kSizes) {
+        const int w = size[0], h = size[1];
+        const std::string clip = ffclips::OddMJPEG(w, h);
+        ASSERT_FALSE(clip.empty()) << w << "x" << h;
+        ASSERT_EQ(Open(clip), 0) << w << "x" << h;
+        ASSERT_EQ(info_.framesAreRGB, 1);
+        const size_t words = ConvertedPictureWords(w, h);
+        std::vector<uint32_t> buffer(words + kGuardWords, kGuard);
+        int pictures = 0, refused = 0;
+        for (int guard = 0; guard < 1000; ++guard) {
+            qbMoviePacket packet;
+            const int32_t got = NextMoviePacket(source_, &packet);
+            if (got == -1) break;
+            if (got != 0) continue;
+            if (!packet.isAudio) {
+                // The first picture is offered a buffer without the slack.
+                const bool alone = refused == 0;
+                qbMoviePicture p;
+                p.rgb = buffer.data();
+                p.rgbWords = alone ? static_cast<size_t>(w) * static_cast<size_t>(h) : words;
+                const int32_t result = DecodeMovieVideo(source_, packet.packet, &p);
+                if (alone && result != 0) {
+                    EXPECT_EQ(result, -1) << w << "x" << h;
+                    ++refused;
+                } else if (!alone && result == 1) {
+                    ++pictures;
+                }
+            }
+            FreeMoviePacket(source_, packet.packet);
+        }
+        EXPECT_EQ(refused, 1) << w << "x" << h;
+        EXPECT_GE(pictures, 1) << w << "x" << h;
+        EXPECT_TRUE(std::all_of(buffer.begin() + static_cast<ptrdiff_t>(words), buffer.end(),
+                                [](uint32_t v) { return v == kGuard; }))
+            << w << "x" << h << ": the converter wrote past its buffer";
+    }
+}
+
+// AV1 whose sequence header or pictures name a matrix FFmpeg has no
+// enumerator for: it opens as unspecified (or is refused) and decodes to
+// its end without undefined behaviour, which the sanitizer build stops on.
+TEST_F(MovieSourceTest, AV1WithUnknownMatricesDecodesWithoutUndefinedBehaviour) {
+    for (const std::string& clip : {ffclips::AV1UnknownMatrix(), ffclips::AV1UnknownMatrixInPictures()}) {
+        ASSERT_FALSE(clip.empty());
+        const int err = Open(clip);
+        EXPECT_TRUE(err == 0 || err == ERR_LOADVIDEO) << err;
+        if (err == 0) DecodeAll();
+    }
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "core/errors.h"
 #include "core/pixelbuffer.h"
 #include "fixtures/ffmpeg_fixtures.h"
+#include "media/ffclips.h"
+#include "platform/linux/avdecoder.h"
 #include "platform/platform.h"
 
 using namespace ffmpegfixtures;
@@ -227,6 +229,37 @@ TEST_F(LinuxMovieTest, ATruncatedFileEndsEarly) {
     ASSERT_EQ(DecodeQuickTimeFrame(m.get(), 0, 0, &frame), 0);
     EXPECT_LE(LargestDifference(frame.pixels, reference[0]), 2);
     EXPECT_EQ(DecodeQuickTimeFrame(m.get(), 49, 0, &frame), ERR_VIDEOFRAME);
+}
+
+// AV1 naming matrices FFmpeg has no enumerator for: the frame walk and the
+// search by time go through it without undefined behaviour (which the
+// sanitizer build stops on).
+TEST_F(LinuxMovieTest, AV1WithUnknownMatricesWalksWithoutUndefinedBehaviour) {
+    for (const std::string& clip : {ffclips::AV1UnknownMatrix(), ffclips::AV1UnknownMatrixInPictures()}) {
+        ASSERT_FALSE(clip.empty());
+        Movie m(clip);
+        if (m.err) {
+            EXPECT_EQ(m.err, ERR_LOADVIDEO);
+            continue;
+        }
+        qbMovieFrame picture;
+        for (int64_t frame : {0, 1, 0, 3}) DecodeQuickTimeFrame(m.get(), frame, 0, &picture);
+        DecodeQuickTimeFrame(m.get(), 0, 1, &picture);
+    }
+}
+
+// A damaged run after a key frame: the walk goes through every packet at
+// the cost of one fresh decoder, and ends.
+TEST_F(LinuxMovieTest, ADamagedRunCostsTheWalkOneFreshDecoder) {
+    const std::string clip = ffclips::AV1DamagedRun(2000);
+    if (clip.empty()) GTEST_SKIP() << "ffmpeg made no AV1 key frame";
+    const int64_t before = av_common::DecoderOpens();
+    Movie m(clip);
+    ASSERT_EQ(m.err, 0);
+    qbMovieFrame picture;
+    EXPECT_EQ(DecodeQuickTimeFrame(m.get(), 0, 0, &picture), 0);
+    EXPECT_EQ(DecodeQuickTimeFrame(m.get(), 1, 0, &picture), ERR_VIDEOFRAME);
+    EXPECT_LE(av_common::DecoderOpens() - before, 4);
 }
 
 }  // namespace

@@ -169,6 +169,19 @@ inline int OpenFileDemuxer(const char* name, FileInput* out) {
     return OpenFileInput(out->ownFile.get(), 64 * 1024, out, name);
 }
 
+// Stream times come from the file and may be anything: sums and
+// differences of them saturate instead of overflowing.
+inline int64_t SaturatingAdd(int64_t a, int64_t b) {
+    int64_t sum;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? INT64_MAX : INT64_MIN;
+}
+inline int64_t SaturatingSub(int64_t a, int64_t b) {
+    int64_t difference;
+    if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+    return b < 0 ? INT64_MAX : INT64_MIN;
+}
+
 // Pixels a movie picture may have: a converted picture of at most 1 GB, or
 // the bound every picture decoder keeps when it is lower. A stream claiming
 // more is refused, at the open and in the decoder (whose pictures may grow

@@ -9,6 +9,8 @@ extern "C" {
 }
 
 #include "core/errcodes.h"
+#include "platform/linux/avfields.h"
+#include "platform/linux/avscale.h"
 #include "platform/linux/ffmovie.h"
 
 namespace linux_movie {
@@ -17,20 +19,17 @@ namespace {
 
 // Errors in a row after which the rest of a damaged stream is given up.
 constexpr int kMaxDecodeErrors = 64;
-// Slack after the converted picture: the converter's vector stores may
-// run past the last pixel.
-constexpr size_t kPictureSlack = 16;
 
 // The picture's place, in the stream's time base; pictures without a time
 // are taken to follow the last.
 int64_t PictureTime(const AVFrame* frame, int64_t previous) {
     const int64_t t = frame->best_effort_timestamp;
     if (t != AV_NOPTS_VALUE) return t;
-    return frame->pts != AV_NOPTS_VALUE ? frame->pts : previous + 1;
+    return frame->pts != AV_NOPTS_VALUE ? frame->pts : av_common::SaturatingAdd(previous, 1);
 }
 
 uint32_t TimeToMs(const qbNativeMovie& m, int64_t time) {
-    const int64_t ms = av_rescale_q(time - m.start, m.timeBase, AVRational{1, 1000});
+    const int64_t ms = av_rescale_q(av_common::SaturatingSub(time, m.start), m.timeBase, AVRational{1, 1000});
     return static_cast<uint32_t>(std::clamp<int64_t>(ms, 0, UINT32_MAX));
 }
 
@@ -42,7 +41,7 @@ bool FullRangeFormat(int format) {
 // The stream's own matrix; a stream that names none is BT.709 in HD sizes
 // and BT.601 below.
 int ColourMatrix(const AVFrame* frame) {
-    switch (frame->colorspace) {
+    switch (av_common::ColourSpace(frame->colorspace)) {
     case AVCOL_SPC_BT709: return SWS_CS_ITU709;
     case AVCOL_SPC_FCC: return SWS_CS_FCC;
     case AVCOL_SPC_BT470BG: return SWS_CS_ITU601;
@@ -100,8 +99,9 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
     m.counter = -1;
     // In 64 bits and rounded down: 1500 ms at 25 pictures a second is
     // within picture 37 (1480 to 1520 ms).
-    const int64_t target = m.start + av_rescale_q_rnd(std::max<int64_t>(milliseconds, 0), AVRational{1, 1000},
-                                                      m.timeBase, AV_ROUND_DOWN);
+    const int64_t target = av_common::SaturatingAdd(
+        m.start,
+        av_rescale_q_rnd(std::max<int64_t>(milliseconds, 0), AVRational{1, 1000}, m.timeBase, AV_ROUND_DOWN));
     bool fromStart = av_seek_frame(m.pass.input.format.get(), m.pass.stream, target, AVSEEK_FLAG_BACKWARD) < 0;
     if (fromStart) {
         if (int err = Restart(m)) return err;
@@ -111,7 +111,7 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
     }
     m.walking = false;
     bool haveHeld = false;
-    int64_t heldTime = 0, last = m.start - 1;
+    int64_t heldTime = 0, last = av_common::SaturatingSub(m.start, 1);
     for (;;) {
         if (!NextPicture(m)) {
             if (!haveHeld) return ERR_VIDEOFRAME;
@@ -127,7 +127,7 @@ int DecodeByTime(qbNativeMovie& m, int64_t milliseconds, qbMovieFrame* out) {
                 if (int err = Restart(m)) return err;
                 m.walking = false;
                 fromStart = true;
-                last = m.start - 1;
+                last = av_common::SaturatingSub(m.start, 1);
                 continue;
             }
             return Deliver(m, m.frame.get(), time, out);
@@ -174,8 +174,9 @@ int NextPicture(qbNativeMovie& m) {
 }
 
 int ConvertPicture(qbNativeMovie& m, const AVFrame* frame) {
-    if (frame->width < 1 || frame->height < 1 || frame->format < 0) return ERR_VIDEOFRAME;
-    const size_t words = static_cast<size_t>(m.width) * static_cast<size_t>(m.height) + kPictureSlack;
+    const AVPixelFormat format = av_common::PixelFormatEnum(frame->format);
+    if (frame->width < 1 || frame->height < 1 || format == AV_PIX_FMT_NONE) return ERR_VIDEOFRAME;
+    const size_t words = ConvertedPictureWords(m.width, m.height);
     if (m.pixels.size() != words) {
         try {
             m.pixels.assign(words, 0);
@@ -184,7 +185,7 @@ int ConvertPicture(qbNativeMovie& m, const AVFrame* frame) {
         }
     }
     if (!m.sws || m.swsWidth != frame->width || m.swsHeight != frame->height || m.swsFormat != frame->format) {
-        m.sws.reset(sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), m.width,
+        m.sws.reset(sws_getContext(frame->width, frame->height, format, m.width,
                                    m.height, AV_PIX_FMT_RGB32, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                                    nullptr, nullptr, nullptr));
         if (!m.sws) return ERR_VIDEOFRAME;
@@ -192,15 +193,15 @@ int ConvertPicture(qbNativeMovie& m, const AVFrame* frame) {
         m.swsHeight = frame->height;
         m.swsFormat = frame->format;
     }
-    const AVPixFmtDescriptor* described = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const AVPixFmtDescriptor* described = av_pix_fmt_desc_get(format);
     if (described && !(described->flags & AV_PIX_FMT_FLAG_RGB) && !(described->flags & AV_PIX_FMT_FLAG_PAL)) {
-        const int fullRange = frame->color_range == AVCOL_RANGE_JPEG || FullRangeFormat(frame->format) ? 1 : 0;
+        const int fullRange =
+            av_common::ColourRange(frame->color_range) == AVCOL_RANGE_JPEG || FullRangeFormat(frame->format) ? 1 : 0;
         sws_setColorspaceDetails(m.sws.get(), sws_getCoefficients(ColourMatrix(frame)), fullRange,
                                  sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
     }
-    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(m.pixels.data()), nullptr, nullptr, nullptr};
-    const int strides[4] = {m.width * 4, 0, 0, 0};
-    if (sws_scale(m.sws.get(), frame->data, frame->linesize, 0, frame->height, planes, strides) != m.height)
+    const av_common::ScaleTarget to = av_common::WordsTarget(m.pixels.data(), m.pixels.size(), m.width, m.height);
+    if (av_common::ScalePicture(m.sws.get(), frame->data, frame->linesize, frame->height, to) != m.height)
         return ERR_VIDEOFRAME;
     return 0;
 }

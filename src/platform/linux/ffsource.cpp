@@ -13,6 +13,7 @@ extern "C" {
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "platform/linux/avfields.h"
 
 // libavcodec's own threads hand their pictures over through atomics inside
 // a library that ThreadSanitizer does not see into: under it the decoders
@@ -44,9 +45,10 @@ uint32_t ClampMs(int64_t ms) { return static_cast<uint32_t>(std::clamp<int64_t>(
 // Studio-range BT.601 4:2:0 is what the engine's own converter takes; a
 // stream that names no matrix is BT.601 below HD sizes and BT.709 from them.
 bool EngineYUV(const AVCodecParameters& p) {
-    if (p.format != AV_PIX_FMT_YUV420P || p.color_range == AVCOL_RANGE_JPEG) return false;
-    if (p.color_space == AVCOL_SPC_BT470BG || p.color_space == AVCOL_SPC_SMPTE170M) return true;
-    return p.color_space == AVCOL_SPC_UNSPECIFIED && p.width < 1280 && p.height < 720;
+    if (p.format != AV_PIX_FMT_YUV420P || av_common::ColourRange(p.color_range) == AVCOL_RANGE_JPEG) return false;
+    const int space = av_common::ColourSpace(p.color_space);
+    if (space == AVCOL_SPC_BT470BG || space == AVCOL_SPC_SMPTE170M) return true;
+    return space == AVCOL_SPC_UNSPECIFIED && p.width < 1280 && p.height < 720;
 }
 
 int OpenDecoder(Decoder* d, const AVStream* stream, const AVCodec* codec, int threads) {
@@ -98,7 +100,8 @@ int OpenMovieSource(const char* path, const qbMovieSourceRequest* request, qbMov
     if (video < 0 || !videoCodec) return LoadError(path);
     const AVStream* vs = f->streams[video];
     if ((vs->disposition & AV_DISPOSITION_ATTACHED_PIC) || vs->codecpar->width < 1 || vs->codecpar->height < 1 ||
-        int64_t{vs->codecpar->width} * vs->codecpar->height > av_common::MaxMoviePixels())
+        int64_t{vs->codecpar->width} * vs->codecpar->height > av_common::MaxMoviePixels() ||
+        (vs->codecpar->format != AV_PIX_FMT_NONE && av_common::PixelFormat(vs->codecpar->format) < 0))
         return LoadError(path);
     if (OpenDecoder(&s->video, vs, videoCodec, std::max(request->threads, 0)) < 0) return LoadError(path);
     const AVCodec* audioCodec = nullptr;
@@ -174,7 +177,8 @@ void FreeMoviePacket(qbMovieSource*, void* packet) { std::unique_ptr<Packet> gon
 
 int32_t SeekMovieSource(qbMovieSource* s, int64_t milliseconds) {
     AVFormatContext* f = s->input.format.get();
-    const int64_t at = av_rescale(std::clamp<int64_t>(milliseconds, 0, UINT32_MAX), AV_TIME_BASE, 1000) + s->startTime;
+    const int64_t at = av_common::SaturatingAdd(
+        av_rescale(std::clamp<int64_t>(milliseconds, 0, UINT32_MAX), AV_TIME_BASE, 1000), s->startTime);
     int err = avformat_seek_file(f, -1, INT64_MIN, at, at, 0);
     if (err < 0) err = av_seek_frame(f, -1, at, AVSEEK_FLAG_BACKWARD);
     if (err < 0) return -1;

@@ -10,6 +10,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "platform/linux/avfields.h"
+#include "platform/linux/avscale.h"
 #include "platform/linux/ffsource.h"
 
 namespace ffsource {
@@ -74,19 +76,20 @@ int DecodeOne(const qbMovieSource& s, Decoder& d, Packet& p, double frameDuratio
 }
 
 int SwsSpace(const AVFrame& frame, int height) {
-    switch (frame.colorspace) {
+    const int space = av_common::ColourSpace(frame.colorspace);
+    switch (space) {
     case AVCOL_SPC_UNSPECIFIED:
     case AVCOL_SPC_RGB:
     case AVCOL_SPC_RESERVED: return height >= 720 || frame.width >= 1280 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-    default: return frame.colorspace;
+    default: return space;
     }
 }
 
 bool BT601(int space) { return space == SWS_CS_ITU601 || space == SWS_CS_SMPTE170M; }
 
 bool FullRange(const AVFrame& frame) {
-    const auto format = static_cast<AVPixelFormat>(frame.format);
-    return frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+    const int format = frame.format;
+    return av_common::ColourRange(frame.color_range) == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
            format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
            format == AV_PIX_FMT_YUVJ411P;
 }
@@ -101,7 +104,9 @@ SwsContext* Converter(Decoder& d, const AVFrame& frame, const qbMovieSourceInfo&
     // Native 0x00RRGGBB words: swscale's own 32-bit RGB road (the one
     // ffmpeg's bgra output takes), turned big-endian after.
     const AVPixelFormat to = yuv ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_0RGB32;
-    d.sws.reset(sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), info.width,
+    const AVPixelFormat from = av_common::PixelFormatEnum(frame.format);
+    if (from == AV_PIX_FMT_NONE) return nullptr;
+    d.sws.reset(sws_getContext(frame.width, frame.height, from, info.width,
                                info.height, to, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!d.sws) return nullptr;
     // The stream's own matrix and range in; studio-range BT.601 out to the
@@ -150,24 +155,18 @@ int32_t HandOver(qbMovieSource* s, Packet& p, qbMoviePicture* out) {
     SwsContext* sws = Converter(d, frame, s->info, s->yuv);
     int result = -1;
     if (sws && s->yuv) {
-        const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
-        const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
-        const size_t chroma = static_cast<size_t>(chromaWidth) * static_cast<size_t>(chromaHeight);
-        p.converted.resize(luma + 2 * chroma);
-        uint8_t* planes[4] = {p.converted.data(), p.converted.data() + luma, p.converted.data() + luma + chroma,
-                              nullptr};
-        const int pitches[4] = {width, chromaWidth, chromaWidth, 0};
-        if (sws_scale(sws, frame.data, frame.linesize, 0, frame.height, planes, pitches) > 0) {
+        av_common::ScaleTarget to;
+        if (av_common::PlanarTarget(p.converted, width, height, &to) &&
+            av_common::ScalePicture(sws, frame.data, frame.linesize, frame.height, to) > 0) {
             for (int i = 0; i < 3; ++i) {
-                out->planes[i] = planes[i];
-                out->pitches[i] = pitches[i];
+                out->planes[i] = to.planes[i];
+                out->pitches[i] = to.pitches[i];
             }
             result = 1;
         }
     } else if (sws && out->rgb) {
-        uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(out->rgb), nullptr, nullptr, nullptr};
-        const int pitches[4] = {width * 4, 0, 0, 0};
-        if (sws_scale(sws, frame.data, frame.linesize, 0, frame.height, planes, pitches) > 0) result = 1;
+        const av_common::ScaleTarget to = av_common::WordsTarget(out->rgb, out->rgbWords, width, height);
+        if (av_common::ScalePicture(sws, frame.data, frame.linesize, frame.height, to) > 0) result = 1;
         if (result == 1 && std::endian::native == std::endian::little) {
             const size_t words = static_cast<size_t>(width) * static_cast<size_t>(height);
             for (size_t i = 0; i < words; ++i) out->rgb[i] = __builtin_bswap32(out->rgb[i]);
@@ -192,8 +191,14 @@ SwrContext* Resampler(Decoder& d, const AVFrame& frame, const qbMovieSourceInfo&
     AVChannelLayout to{};
     av_channel_layout_default(&to, info.audioChannels);
     SwrContext* swr = nullptr;
-    const int err = swr_alloc_set_opts2(&swr, &to, AV_SAMPLE_FMT_S16, info.audioRate, &layout,
-                                        static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
+    const AVSampleFormat from = av_common::SampleFormatEnum(frame.format);
+    if (from == AV_SAMPLE_FMT_NONE) {
+        av_channel_layout_uninit(&layout);
+        av_channel_layout_uninit(&to);
+        return nullptr;
+    }
+    const int err = swr_alloc_set_opts2(&swr, &to, AV_SAMPLE_FMT_S16, info.audioRate, &layout, from,
+                                        frame.sample_rate, 0, nullptr);
     av_channel_layout_uninit(&to);
     d.swr.reset(swr);
     av_channel_layout_uninit(&d.swrLayout);

@@ -10,9 +10,14 @@ extern "C" {
 }
 
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "core/errcodes.h"
+#include "platform/linux/avfields.h"
+#include "platform/linux/avscale.h"
 #include "platform/linux/nativeimage.h"
+#include "platform/platform_media.h"
 
 namespace linux_images {
 
@@ -116,33 +121,40 @@ struct ScaleFree {
 };
 
 int ScaleToRGB(const AVFrame* f, uint32_t* out) {
-    const auto format = static_cast<AVPixelFormat>(f->format);
-    if (!sws_isSupportedInput(format)) return ERR_LOADPICTURE2;
+    const AVPixelFormat format = av_common::PixelFormatEnum(f->format);
+    if (format == AV_PIX_FMT_NONE || !sws_isSupportedInput(format)) return ERR_LOADPICTURE2;
     std::unique_ptr<SwsContext, ScaleFree> scale(sws_getContext(f->width, f->height, format, f->width, f->height,
                                                                 AV_PIX_FMT_0RGB32,
                                                                 SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
                                                                 nullptr, nullptr, nullptr));
     if (!scale) return ERR_MEM;
-    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {f->width * 4, 0, 0, 0};
-    if (sws_scale(scale.get(), f->data, f->linesize, 0, f->height, dst, dstStride) != f->height)
+    // The caller's buffer holds the picture alone: the converter writes
+    // into one with its slack, copied over.
+    std::vector<uint32_t> converted;
+    try {
+        converted.resize(ConvertedPictureWords(f->width, f->height));
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    const av_common::ScaleTarget to = av_common::WordsTarget(converted.data(), converted.size(), f->width, f->height);
+    if (av_common::ScalePicture(scale.get(), f->data, f->linesize, f->height, to) != f->height)
         return ERR_LOADPICTURE2;
     const size_t count = static_cast<size_t>(f->width) * static_cast<size_t>(f->height);
-    for (size_t i = 0; i < count; ++i) out[i] &= 0xFFFFFFu;
+    for (size_t i = 0; i < count; ++i) out[i] = converted[i] & 0xFFFFFFu;
     return 0;
 }
 
 }  // namespace
 
 bool FrameHasStraightAlpha(const AVFrame* frame) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(av_common::PixelFormatEnum(frame->format));
     if (!d || !(d->flags & AV_PIX_FMT_FLAG_ALPHA)) return false;
     Channel channels[4];
     return Classify(d, channels) == Layout::Components && d->nb_components == 4;
 }
 
 int CopyFrameToARGB(const AVFrame* frame, FrameChannels use, uint32_t* out) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(av_common::PixelFormatEnum(frame->format));
     if (!d) return ERR_LOADPICTURE2;
     Channel channels[4];
     switch (Classify(d, channels)) {

@@ -23,6 +23,7 @@ extern "C" {
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "platform/linux/avdecoder.h"
+#include "platform/linux/avfields.h"
 #include "platform/linux/mpegbitrate.h"
 #include "platform/linux/nativesound.h"
 
@@ -135,12 +136,16 @@ int Convert(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
     if (!p.swr || av_channel_layout_compare(&layout, &p.swrLayout) != 0 || frame->format != p.swrFormat ||
         frame->sample_rate != p.swrRate) {
         p.swr.reset();
+        const AVSampleFormat from = av_common::SampleFormatEnum(frame->format);
+        if (from == AV_SAMPLE_FMT_NONE) {
+            av_channel_layout_uninit(&layout);
+            return ERR_OPENSOUND2;
+        }
         AVChannelLayout out{};
         av_channel_layout_default(&out, f.channels);
         SwrContext* swr = nullptr;
-        const int made = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, f.rate, &layout,
-                                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
-                                             nullptr);
+        const int made =
+            swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, f.rate, &layout, from, frame->sample_rate, 0, nullptr);
         p.swr.reset(swr);
         if (made < 0 || swr_init(swr) < 0) {
             av_channel_layout_uninit(&layout);
