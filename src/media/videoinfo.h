@@ -33,10 +33,12 @@ struct qbVideoStreamInfo {
 // valid until the packet is freed. Times are seconds, -1 for none.
 struct qbVideoFrame {
     uint32_t* rgb = nullptr;
-    size_t rgbWords = 0;  // what `rgb` holds: the picture and the converter's slack
     const uint8_t* planes[3] = {};
     int32_t pitches[3] = {};  // row bytes of the planes
     double pts = -1.0, dts = -1.0;
     int32_t repeat = 0;  // extra half frame durations the picture lasts
     int64_t bytePos = -1;
+    // Last: video plugins fill the fields above by their place and never
+    // see this one. What `rgb` holds: the picture and the converter's slack.
+    size_t rgbWords = 0;
 };
