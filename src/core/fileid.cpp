@@ -11,5 +11,5 @@ qbFileId NativeFileIdOf(const char* name) {
     if (!name || !*name || IsChunkName(name) || IsMemoryName(name)) return {};
     struct stat st;
     if (stat(NativePathOf(name).c_str(), &st) != 0) return {};
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return FileIdOf(st);
 }

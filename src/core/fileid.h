@@ -3,6 +3,8 @@
 // file being read.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 
 struct qbFileId {
@@ -11,6 +13,11 @@ struct qbFileId {
     bool operator==(const qbFileId&) const = default;
     explicit operator bool() const { return device != 0 || inode != 0; }
 };
+
+// The file stat or fstat described.
+inline qbFileId FileIdOf(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
 
 // The native file name denotes (links followed); empty for applet parts,
 // memory files and names that denote nothing.

@@ -13,7 +13,7 @@ qbFileStamp StampOfDescriptor(int fd) {
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) return {};
     qbFileStamp stamp;
-    stamp.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    stamp.id = FileIdOf(st);
     stamp.size = st.st_size;
     stamp.modifiedNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
     return stamp;

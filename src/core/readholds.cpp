@@ -50,10 +50,6 @@ void Remove(const void* owner, const qbFileId& file) {
     if (it != h.list.end()) h.list.erase(it);
 }
 
-qbFileId IdOf(const struct stat& st) {
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-}
-
 }  // namespace
 
 qbReadHold::qbReadHold(const qbReadHold& other) : file_(other.file_) { Add(nullptr, file_); }
@@ -93,12 +89,12 @@ bool IsFileRead(const qbFileId& file) {
 qbFileId SystemFileIdOf(const char* path) {
     struct stat st;
     if (!path || !*path || stat(path, &st) != 0) return {};
-    return IdOf(st);
+    return FileIdOf(st);
 }
 
 qbFileId OpenFileIdOf(const qbFile* file) {
     if (!file || file->adapter || file->memory || !file->stdio || !file->stdio->stream) return {};
     struct stat st;
     if (fstat(fileno(file->stdio->stream), &st) != 0) return {};
-    return IdOf(st);
+    return FileIdOf(st);
 }

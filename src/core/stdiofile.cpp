@@ -135,8 +135,7 @@ FILE* OpenToWrite(const std::string& path, uint32_t mode) {
     const int fd = open(path.c_str(), (truncate ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     struct stat st;
-    const bool refused = fstat(fd, &st) != 0 ||
-                         IsFileRead({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+    const bool refused = fstat(fd, &st) != 0 || IsFileRead(FileIdOf(st));
     // A FIFO or a device has nothing to cut.
     FILE* stream = refused || (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
                        ? nullptr
