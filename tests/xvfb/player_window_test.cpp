@@ -290,8 +290,7 @@ TEST_F(PlayerWindowTest, ABrushShownAtTheCentreStandsInTheWindowsCentreWithLayer
         fs::path applet = Pack(Chunk(chunk, "brush"), dir_ / "brush.qba", "--include brush.qbs:1:1000:0");
         const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                            R"( -quiet & pid=$!
-i=0
-until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
+await_window Quenbrook $pid
 sleep 0.5
 xwd -silent -name Quenbrook -out shot.xwd
 kill -KILL $pid
@@ -300,7 +299,7 @@ exit 0
 )");
         EXPECT_EQ(r.status, 0) << r.err;
         const std::optional<WindowDump> shot = WindowDump::Read(dir_ / "shot.xwd");
-        ASSERT_TRUE(shot.has_value()) << r.err;
+        ASSERT_TRUE(shot.has_value()) << r.err << Waited();
         ASSERT_EQ(shot->width, 640u);
         EXPECT_EQ(shot->At(300, 230), 0xFF0000u);
         EXPECT_EQ(shot->At(319, 249), 0xFF0000u);
@@ -321,8 +320,7 @@ TEST_F(PlayerWindowTest, AFullScreenIsOneScreenSizedWindowWithTheDisplayBetweenB
                                std::to_string(kBackdrop));
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                        R"( -quiet -fullscreen & pid=$!
-i=0
-until xwininfo -name Quenbrook >/dev/null 2>&1 || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
+await_window Quenbrook $pid
 sleep 1
 xwininfo -root -tree | grep -c '"Quenbrook"' >count.txt
 xwininfo -name Quenbrook >info.txt
@@ -332,7 +330,7 @@ wait $pid
 exit 0
 )");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(e2e::ReadFile(dir_ / "count.txt"), "1\n");
+    EXPECT_EQ(e2e::ReadFile(dir_ / "count.txt"), "1\n") << Waited();
     const std::string info = e2e::ReadFile(dir_ / "info.txt");
     EXPECT_NE(info.find("Width: 1024\n"), std::string::npos) << info << r.err;
     EXPECT_NE(info.find("Height: 768\n"), std::string::npos) << info;
