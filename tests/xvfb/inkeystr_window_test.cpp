@@ -32,6 +32,7 @@ TEST_F(InKeyStrWindowTest, TypedKeysWithABackspaceGiveTheEditedLine) {
     // See menu_window_test.cpp for the leak check switched off under X.
     const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( -quiet >out.txt & pid=$!
+await_window Quenbrook $pid
 i=0
 until wid=$(xdotool search --onlyvisible --name Quenbrook 2>/dev/null | tail -n 1) && [ -n "$wid" ] || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 sleep 1

@@ -73,6 +73,7 @@ TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
     // stack to suppress them by; they are no concern of this test.
     const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( -quiet & pid=$!
+await_window Quenbrook $pid
 i=0
 # The window grows by the strip once the script attaches its menu.
 until xwininfo -name Quenbrook 2>/dev/null | grep -q "Height: 500" || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done

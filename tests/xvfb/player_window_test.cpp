@@ -108,6 +108,7 @@ TEST_F(PlayerWindowTest, TheAppletShowsA640x480WindowTitledQuenbrookWithItsBackd
                            "--include busy.qbs:1:1000:0 --display-color " + std::to_string(kBackdrop));
     const e2e::RunResult r = UnderXvfb(std::string(QB_PLAYER_PATH) + " " + applet.string() +
                                        R"( -quiet & pid=$!
+await_window Quenbrook $pid
 i=0
 until xwininfo -name Quenbrook 2>/dev/null | grep -q IsViewable || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 sleep 1

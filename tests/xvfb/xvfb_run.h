@@ -3,6 +3,7 @@
 // 1024x768 screen with the player's own video driver.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -53,6 +54,14 @@ inline constexpr const char* kAwaitWindow = R"sh(await_window() {
 
 class XvfbFixture : public e2e::E2eFixture {
 protected:
+    // A failed test says what await_window saw before its folder goes.
+    void TearDown() override {
+        if (HasFailure()) {
+            const std::string waited = Waited();
+            if (!waited.empty()) std::printf("waited.txt:\n%s\n", waited.c_str());
+        }
+        e2e::E2eFixture::TearDown();
+    }
     // What await_window wrote when the window never came, and whether the
     // server never answered; "" otherwise.
     std::string Waited() { return e2e::ReadFile(dir_ / "waited.txt"); }
