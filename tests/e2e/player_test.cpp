@@ -80,6 +80,30 @@ TEST_F(PlayerTest, AHeadlessRunWithoutARuntimeFolderLeavesStandardErrorEmpty) {
     }
 }
 
+// An X server named but not answering ends the run with the window error:
+// a driver that draws nowhere never takes its place, which would leave the
+// applet running with no window and nothing said.
+TEST_F(PlayerTest, AnXServerThatDoesNotAnswerEndsTheRunWithTheWindowError) {
+    const fs::path qba = Pack(Chunk(R"(
+.function main maxstack=4
+.line 1
+loop:
+    GETGLOBAL 0 "waitevent"
+    CALL 0 1 1
+    JMP loop
+    RETURN 0 1 0
+.end
+)",
+                                    "nox"),
+                              dir_ / "nox.qba", "");
+    const RunResult r = Run("env -u SDL_VIDEODRIVER -u WAYLAND_DISPLAY -u WAYLAND_SOCKET -u XDG_RUNTIME_DIR "
+                            "DISPLAY=:9999 QB_NO_ERROR_BOX=1 timeout 120 " +
+                            std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.status, 124) << "the applet ran on without a window";
+    EXPECT_NE(r.err.find("Unable to open window!"), std::string::npos) << r.err;
+}
+
 // Each script ends with its status; a failing one names on standard error
 // the code's message, the file and line through the include table, and the
 // command as its table spells it.

@@ -137,16 +137,18 @@ TEST(LinuxStartUp, NoUsableVideoDriverFailsAtOnceWithTheWindowError) {
 
 // Wayland is left out only where libwayland could not reach a compositor
 // anyway; a driver the user chose, or any way to a compositor, leaves SDL's
-// own choice alone.
+// own choice alone. Where an X server is named, a driver that draws nowhere
+// never stands in for it.
 TEST(LinuxStartUp, WaylandIsNotProbedWithoutARuntimeFolderOrSocketPath) {
-    const std::vector<std::string> drivers = {"x11", "wayland", "KMSDRM", "offscreen"};
-    const std::string noWayland = "x11,KMSDRM,offscreen";
-    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, nullptr, nullptr), noWayland);
-    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, "", "relative", "wayland-0", ""), noWayland);
-    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, "/run/user/1000", nullptr, nullptr), "");
-    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, "/tmp/wayland-1", nullptr), "");
-    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, nullptr, "5"), "");
-    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, "wayland", nullptr, nullptr, nullptr), "");
+    const std::vector<std::string> drivers = {"x11", "wayland", "KMSDRM", "offscreen", "dummy", "evdev"};
+    const std::string noWayland = "x11,KMSDRM,offscreen,dummy,evdev";
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, nullptr, nullptr, nullptr), noWayland);
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, "", "relative", "wayland-0", "", ""), noWayland);
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, nullptr, nullptr, ":0"), "x11,KMSDRM");
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, "/run/user/1000", nullptr, nullptr, nullptr), "");
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, "/tmp/wayland-1", nullptr, ":0"), "");
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, nullptr, nullptr, nullptr, "5", nullptr), "");
+    EXPECT_EQ(sdl_backend::HeadlessDriverChoice(drivers, "wayland", nullptr, nullptr, nullptr, nullptr), "");
 }
 
 }  // namespace

@@ -246,9 +246,11 @@ void ShowErrorBox(const char* text);
 // The video drivers SDL may try, as a list for its driver hint, when no
 // driver was chosen and no Wayland compositor can be reached (no socket
 // handed over, no socket path, no runtime folder): SDL's drivers in its
-// order but Wayland. Empty: SDL's own choice stands.
+// order but Wayland, and where an X server is named (x11Display) but those
+// that draw nowhere (offscreen, dummy, evdev). Empty: SDL's own choice
+// stands.
 std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
-                                 const char* waylandDisplay, const char* waylandSocket);
+                                 const char* waylandDisplay, const char* waylandSocket, const char* x11Display);
 
 // X errors naming a window or drawable that has gone (BadWindow,
 // BadDrawable) are dropped rather than ending the process; installed once,

@@ -46,7 +46,7 @@ qbNativeWindow* OpenWindow(const qbDisplay* display) {
 }
 
 std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
-                                 const char* waylandDisplay, const char* waylandSocket) {
+                                 const char* waylandDisplay, const char* waylandSocket, const char* x11Display) {
     if (chosen && *chosen) return {};
     // libwayland's own tests, made before it gives up on a compositor: a
     // socket handed over, a socket path, or a runtime folder to look in.
@@ -54,9 +54,16 @@ std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const 
     const bool runtimeDirUsable = runtimeDir && runtimeDir[0] == '/';
     const bool socketPathGiven = waylandDisplay && waylandDisplay[0] == '/';
     if (runtimeDirUsable || socketPathGiven) return {};
+    // With an X server named, the drivers that draw nowhere would follow it
+    // when it failed to answer, and the applet would run on with no window,
+    // saying nothing; without one they are how a console run goes on.
+    const bool xNamed = x11Display && *x11Display;
     std::string list;
     for (const std::string& driver : drivers) {
         if (SDL_strcasecmp(driver.c_str(), "wayland") == 0) continue;
+        if (xNamed && (SDL_strcasecmp(driver.c_str(), "offscreen") == 0 || SDL_strcasecmp(driver.c_str(), "dummy") == 0 ||
+                       SDL_strcasecmp(driver.c_str(), "evdev") == 0))
+            continue;
         if (!list.empty()) list += ',';
         list += driver;
     }
@@ -74,7 +81,7 @@ int StartNativeUI() {
     for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) drivers.emplace_back(SDL_GetVideoDriver(i));
     const std::string headless =
         HeadlessDriverChoice(drivers, SDL_GetHint(SDL_HINT_VIDEODRIVER), std::getenv("XDG_RUNTIME_DIR"),
-                             std::getenv("WAYLAND_DISPLAY"), std::getenv("WAYLAND_SOCKET"));
+                             std::getenv("WAYLAND_DISPLAY"), std::getenv("WAYLAND_SOCKET"), std::getenv("DISPLAY"));
     if (!headless.empty()) SDL_SetHint(SDL_HINT_VIDEODRIVER, headless.c_str());
     // The runtime handles its own signals, the pump takes one event per call
     // (no sentinels), and closing the last window is the script's business.
