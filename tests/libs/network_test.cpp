@@ -410,6 +410,9 @@ TEST_F(NetworkTest, ALongLineWithoutALineFeedComesWhole) {
     const size_t size = 100u << 20;
     ScriptedPeer peer({Send(std::string(size, 'q')), Close()});
     ASSERT_TRUE(Open(1, peer.port()));
+    // The peer's hundred megabytes may stall past the short time-out on a
+    // loaded machine, which would end the line early by the time-out's rule.
+    SetNetworkTimeoutValue(30000);
     const double start = NowMs();
     ASSERT_EQ(Receive(1, kReceiveLine), 0);
     EXPECT_EQ(count, static_cast<double>(size));
