@@ -11,6 +11,7 @@
 #include "core/eventqueue.h"
 #include "core/preproc.h"
 #include "e2e/e2e_util.h"
+#include "xvfb/xvfb_run.h"
 #include "queued_events.h"
 #include "platform/linux/sdl_backend.h"
 #include "platform/platform.h"
@@ -28,9 +29,8 @@ TEST_F(ShapedWindowTest, AMaskedDisplayOpensAWindowOfItsShape) {
     for (const char* tool : {"xvfb-run", "xwininfo"})
         if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const e2e::RunResult r = Run("env -u SDL_VIDEODRIVER QB_SHAPE_CHILD=1 timeout 60 xvfb-run -a -s '-screen 0 "
-                                 "640x480x24' " +
-                                 self + " --gtest_filter=ShapeChild.*");
+    const e2e::RunResult r = Run("env -u SDL_VIDEODRIVER QB_SHAPE_CHILD=1 timeout 60 " + XvfbRun("640x480x24") + self +
+                                 " --gtest_filter=ShapeChild.*");
     EXPECT_NE(r.out.find("[  PASSED  ] 1 test"), std::string::npos) << r.out << r.err;
 }
 

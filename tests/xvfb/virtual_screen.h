@@ -42,7 +42,8 @@ private:
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         char* argv[] = {const_cast<char*>("Xvfb"), const_cast<char*>("-displayfd"), const_cast<char*>("3"),
                         const_cast<char*>("-screen"), const_cast<char*>("0"), const_cast<char*>("1024x768x24"),
-                        const_cast<char*>("-nolisten"), const_cast<char*>("tcp"), nullptr};
+                        const_cast<char*>("-nolisten"), const_cast<char*>("tcp"), const_cast<char*>(kXvfbSteady),
+                        nullptr};
         const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);

@@ -9,6 +9,9 @@
 
 #include "e2e/e2e_util.h"
 
+// Every virtual X server of the tests runs with this (see XvfbRun).
+inline constexpr const char* kXvfbSteady = "-noreset";
+
 inline bool HaveTool(const char* name) {
     return std::system(("command -v " + std::string(name) + " >/dev/null").c_str()) == 0;
 }
@@ -52,13 +55,26 @@ inline constexpr const char* kAwaitWindow = R"sh(await_window() {
 }
 )sh";
 
+// The start of a command that runs the rest on a fresh virtual X server of
+// the given size: a server of its own (-a), whose messages and xauth's go to
+// errorFile. A bare server resets when its last client leaves, and a client
+// that connects during the reset is dropped: between the script's looks at
+// the screen, the player's connection was, and it went on with no window.
+// A desktop's server always has clients; -noreset keeps this one as steady.
+inline std::string XvfbRun(const std::string& screen, const std::string& errorFile = "/dev/null") {
+    return "xvfb-run -a -e " + errorFile + " -s '-screen 0 " + screen + " " + std::string(kXvfbSteady) + "' ";
+}
+
 class XvfbFixture : public e2e::E2eFixture {
 protected:
-    // A failed test says what await_window saw before its folder goes.
+    // A failed test says what await_window saw, and what the server and
+    // xauth said (xvfb.txt), before its folder goes.
     void TearDown() override {
         if (HasFailure()) {
-            const std::string waited = Waited();
-            if (!waited.empty()) std::printf("waited.txt:\n%s\n", waited.c_str());
+            for (const char* name : {"waited.txt", "xvfb.txt"}) {
+                const std::string said = e2e::ReadFile(dir_ / name);
+                if (!said.empty()) std::printf("%s:\n%s\n", name, said.c_str());
+            }
         }
         e2e::E2eFixture::TearDown();
     }
@@ -82,8 +98,8 @@ protected:
                                             script);
         const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
         e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
-                               " timeout 150 xvfb-run -a -s '-screen 0 "
-                               "1024x768x24' sh -c 'sh run.sh; echo $? >status.txt'");
+                               " timeout 150 " + XvfbRun("1024x768x24", "xvfb.txt") +
+                               "sh -c 'sh run.sh; echo $? >status.txt'");
         const std::string status = e2e::ReadFile(dir_ / "status.txt");
         if (!status.empty()) r.status = std::stoi(status);
         return r;

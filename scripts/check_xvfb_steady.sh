@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# scripts/check_xvfb_steady.sh [ROOT]: fails, naming file and line, on a test
+# that starts a virtual X server other than through XvfbRun or VirtualScreen
+# (tests/xvfb). A bare server resets when its last client leaves and drops
+# a client that connects meanwhile; those two start it with kXvfbSteady.
+set -euo pipefail
+root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
+cd "$root"
+
+status=0
+while IFS= read -r match; do
+    case "${match%%:*}" in
+    tests/xvfb/xvfb_run.h | tests/xvfb/virtual_screen.h) continue ;;
+    esac
+    echo "$match" >&2
+    status=1
+done < <(grep -rnE 'xvfb-run[[:space:]]+-|Xvfb[[:space:]]+[-:]|"Xvfb"[[:space:]]*,' \
+             --include='*.cpp' --include='*.h' --include='*.sh' --include='*.py' tests fuzz bench tools 2>/dev/null || true)
+for file in tests/xvfb/xvfb_run.h tests/xvfb/virtual_screen.h; do
+    if ! grep -q 'kXvfbSteady' "$file"; then
+        echo "$file: starts its server without kXvfbSteady" >&2
+        status=1
+    fi
+done
+if [ "$status" != 0 ]; then
+    echo "check_xvfb_steady: start a virtual X server through XvfbRun or VirtualScreen (tests/xvfb/xvfb_run.h)" >&2
+fi
+exit "$status"
