@@ -1,6 +1,8 @@
 // DownloadFile over HTTP against loopback servers the tests start: a
 // scripted server thread for exact and hostile answers, and Python's
 // http.server for real files.
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -339,7 +341,9 @@ TEST_F(TransferHttpTest, TrickleStallAndStopByCallback) {
 // Python's own server, started and stopped by pid, for a real exchange.
 TEST_F(TransferHttpTest, PythonHttpServer) {
     if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "transfer_http_served";
+    // A folder of this process's own: another run's server may serve the same name.
+    const std::filesystem::path dir =
+        std::filesystem::path(::testing::TempDir()) / ("transfer_http_served_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::string body(5 * 1024 * 1024, '\0');
     std::mt19937 random(11);
