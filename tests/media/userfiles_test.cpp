@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <poll.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -35,46 +38,47 @@ namespace {
 namespace fs = std::filesystem;
 using test_wait::WaitFor;
 
-// A FIFO whose reader keeps every byte any writer sends through it.
+// A FIFO whose reader keeps every byte any writer sends through it. The
+// read end is open from the start, so a writer that will not wait for a
+// reader finds one.
 class DrainedFifo {
 public:
     explicit DrainedFifo(std::string path) : path_(std::move(path)) {
         made_ = mkfifo(path_.c_str(), 0644) == 0;
+        fd_ = made_ ? open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
         reader_ = std::thread([this] {
-            while (!stop_) {
-                const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0) break;
-                char block[4096];
-                for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+            char block[4096];
+            while (!stop_ && fd_ >= 0) {
+                const ssize_t n = read(fd_, block, sizeof block);
+                if (n > 0) {
                     std::lock_guard lock(mutex_);
                     got_.append(block, static_cast<size_t>(n));
+                } else if (n < 0 && errno == EAGAIN) {
+                    pollfd p{fd_, POLLIN, 0};
+                    poll(&p, 1, 10);
+                } else {
+                    // No writer just now: the next one's bytes wait in the pipe.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
-                close(fd);
             }
-            done_ = true;
         });
     }
-    bool made() const { return made_; }
+    bool made() const { return made_ && fd_ >= 0; }
     std::string Got() {
         std::lock_guard lock(mutex_);
         return got_;
     }
     ~DrainedFifo() {
         stop_ = true;
-        // A writer of our own that comes and goes lets the reader's open
-        // return and its read end.
-        while (!done_) {
-            const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0) close(fd);
-            std::this_thread::yield();
-        }
         reader_.join();
+        if (fd_ >= 0) close(fd_);
     }
 
 private:
     std::string path_;
     bool made_ = false;
-    std::atomic<bool> stop_{false}, done_{false};
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::string got_;
     std::thread reader_;
