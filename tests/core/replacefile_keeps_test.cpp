@@ -13,13 +13,13 @@
 #include <cstring>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "core/pluginadapters.h"
 #include "core/replacefile.h"
+#include "bounded_child.h"
 #include "core/signalcleanup.h"
 #include "scratch.h"
 
@@ -40,18 +40,7 @@ size_t EntriesIn(const std::string& folder) {
     return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}));
 }
 
-// fn's result (0-255) from a child that a hang cannot hold: -1 when it did
-// not end by itself within a bound only a hang misses.
-int InChild(const std::function<int()>& fn) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(60);
-        _exit(fn());
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
+using test_child::InChild;
 
 std::string Attribute(const std::string& path, const char* name) {
     char value[256];

@@ -22,6 +22,7 @@
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "core/scratch.h"
+#include "bounded_child.h"
 #include "counted_fifo.h"
 #include "imaging/giffixtures.h"
 #include "sound/soundfile_builders.h"
@@ -208,6 +209,20 @@ TEST_F(UserFilesTest, ASaveNeverCutsTheFileALiveObjectReads) {
     ASSERT_EQ(Call("LoadAnim", {"#2", anim}), 0);
     EXPECT_EQ(Call("SaveAnim", {"#2", anim, "#1"}), 0);
     EXPECT_NE(ScratchDir::Read(anim), animBytes);
+}
+
+// Writers of whole files never wait for a FIFO's reader: with none there
+// they answer ERR_WRITEFILE at once.
+TEST_F(UserFilesTest, WholeFileWritersRefuseAFifoWithoutAReader) {
+    const std::string pipe = dir_ / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string text = dir_.Write("text.txt", "t");
+    MakeBrush(1, 8, 6, 0xFF0000);
+    const std::vector<std::pair<const char*, std::vector<std::string>>> calls = {
+        {"StringToFile", {"x", pipe}}, {"CopyFile", {text, dir_.str(), "pipe"}}, {"SaveBrush", {"#1", pipe}}};
+    for (const auto& [command, args] : calls)
+        EXPECT_EQ(test_child::InChild([&] { return Call(command, args) == ERR_WRITEFILE ? 0 : 1; }), 0) << command;
+    EXPECT_TRUE(IsFifo(pipe));
 }
 
 // A FIFO or a device as the destination is written in place and stays what
