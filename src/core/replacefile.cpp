@@ -233,15 +233,16 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
         if (fd >= 0) {
             close(fd);
             out->file.reset(FileOpen(FromSystemPath(out->temp.c_str()).c_str(), kFileModeWrite, nullptr));
-        } else {
-            // No new file can be made beside it (a folder the writer may not
-            // write, a file it may), or it could not take the old file's
-            // ACL or attributes: the file is written in place.
-            out->temp.clear();
-            out->target.clear();
+            if (out->file) return 0;
+            SetErrorDetail(name);
+            return ERR_WRITEFILE;
         }
+        // No new file can be made beside it (a folder the writer may not
+        // write, a file it may), or it could not take the old file's ACL or
+        // attributes: the file is written in place.
+        out->target.clear();
     }
-    if (!out->file) out->file.reset(FileOpen(name, kMode, nullptr));
+    out->file.reset(FileOpen(name, kMode, nullptr));
     if (!out->file) {
         SetErrorDetail(name ? name : "");
         return ERR_WRITEFILE;

@@ -220,8 +220,9 @@ TEST_F(UserFilesTest, WholeFileWritersRefuseAFifoWithoutAReader) {
     MakeBrush(1, 8, 6, 0xFF0000);
     const std::vector<std::pair<const char*, std::vector<std::string>>> calls = {
         {"StringToFile", {"x", pipe}}, {"CopyFile", {text, dir_.str(), "pipe"}}, {"SaveBrush", {"#1", pipe}}};
-    for (const auto& [command, args] : calls)
-        EXPECT_EQ(test_child::InChild([&] { return Call(command, args) == ERR_WRITEFILE ? 0 : 1; }), 0) << command;
+    for (const auto& call : calls)
+        EXPECT_EQ(test_child::InChild([&] { return Call(call.first, call.second) == ERR_WRITEFILE ? 0 : 1; }), 0)
+            << call.first;
     EXPECT_TRUE(IsFifo(pipe));
 }
 
