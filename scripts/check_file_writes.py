@@ -16,19 +16,28 @@ its reason.
 
 The calls looked for: fopen/freopen with a mode that writes ("w", "a" or
 "+", or a mode that is no literal), open/openat with O_WRONLY, O_RDWR,
-O_CREAT or O_TRUNC, creat, posix_spawn_file_actions_addopen that writes,
-std::ofstream and std::fstream, FT_New_Face (FreeType maps the file),
-mmap and dlopen. Only src/ is scanned: the player; tools/, tests/ and
-bench/ are developer programs that write their own outputs.
+O_CREAT or O_TRUNC or with flags that are no literal (a variable: the
+check can't see them, so it fails closed), creat,
+posix_spawn_file_actions_addopen that writes, std::ofstream,
+std::fstream and std::filebuf (whose open writes), FT_New_Face and
+FT_Open_Face with a path (FreeType maps the file; a face over a stream of
+the file layer's passes), mmap, dlopen, truncate, rename/renameat,
+link/linkat and std::filesystem::copy_file (each puts bytes or a name in
+a file's place without the gate). Only src/ is scanned: the player;
+tools/, tests/ and bench/ are developer programs that write their own
+outputs.
 
 Entries are keyed by file and the call's text, never by line numbers, so
-unrelated edits leave the baseline valid; an entry that disappears fails
-nothing.
+unrelated edits leave the baseline valid; an entry that matches no call
+any more fails too, so the baseline never vouches for a call that
+changed.
 
 Usage:
-  scripts/check_file_writes.py            the check, as ./test runs it
-  scripts/check_file_writes.py --record   rewrites the baseline (the
-                                          reasons of kept entries stay)
+  scripts/check_file_writes.py              the check, as ./test runs it
+  scripts/check_file_writes.py --record     rewrites the baseline (the
+                                            reasons of kept entries stay)
+  scripts/check_file_writes.py --self-test  shows that each call looked
+                                            for fails the check, named
 """
 
 import argparse
@@ -44,11 +53,19 @@ SCANNED = ("src",)
 EXEMPT = ("src/core/stdiofile.cpp", "src/core/replacefile.cpp")
 
 CALL = re.compile(
-    r"\b(?P<name>fopen64|fopen|freopen|openat|open|creat|posix_spawn_file_actions_addopen|FT_New_Face|mmap|dlopen)"
+    r"\b(?P<name>fopen64|fopen|freopen|openat|open|creat|posix_spawn_file_actions_addopen|FT_New_Face|"
+    r"FT_Open_Face|mmap|dlopen|truncate|renameat2|renameat|rename|linkat|link|copy_file)"
     r"\s*(?P<paren>\()?"
-    r"|\bstd::(?P<stream>ofstream|fstream)\b"
+    r"|\bstd::(?P<stream>ofstream|fstream|filebuf|basic_ofstream|basic_fstream|basic_filebuf)\b"
 )
 WRITE_FLAGS = re.compile(r"\bO_(WRONLY|RDWR|CREAT|TRUNC)\b")
+# Where the flags are among an open's arguments.
+FLAGS_AT = {"open": 1, "openat": 2, "posix_spawn_file_actions_addopen": 3}
+WORD = re.compile(r"[A-Za-z_]\w*")
+# FreeType reads a face by the stream or memory it is given; a path (or
+# flags the check can't see) means it maps the file itself.
+FT_SAFE = re.compile(r"\bFT_OPEN_(STREAM|MEMORY)\b")
+FT_PATH = re.compile(r"\bFT_OPEN_PATHNAME\b|\.\s*pathname\b")
 MODE = re.compile(r'"([a-z+]*)"')
 
 
@@ -99,15 +116,73 @@ def call_text(text, start):
     return text[start:i]
 
 
-def writes(name, call):
+def arguments(call):
+    """The call's arguments at the outer level of its parentheses."""
+    start = call.find("(")
+    if start < 0:
+        return []
+    args, depth, current = [], 0, []
+    for c in call[start + 1 :]:
+        if c in "([{":
+            depth += 1
+        elif c in ")]}":
+            if depth == 0:
+                break
+            depth -= 1
+        elif c == "," and depth == 0:
+            args.append("".join(current))
+            current = []
+            continue
+        current.append(c)
+    args.append("".join(current))
+    return [a.strip() for a in args]
+
+
+def writes(name, call, text):
     if name in ("fopen", "fopen64", "freopen"):
         args = call[call.find("(") :]
         modes = MODE.findall(args)
         # The mode is the last literal; none means a mode we can't see.
         return not modes or any(c in modes[-1] for c in "wa+")
-    if name in ("open", "openat", "posix_spawn_file_actions_addopen"):
-        return bool(WRITE_FLAGS.search(call))
+    if name in FLAGS_AT:
+        if WRITE_FLAGS.search(call):
+            return True
+        args = arguments(call)
+        if len(args) <= FLAGS_AT[name]:
+            # Too few arguments for the system call: a function of that
+            # name (a requester's open(display)).
+            return False
+        # Flags held in a variable (or a call) may write: fail closed.
+        return any(not w.startswith("O_") for w in WORD.findall(args[FLAGS_AT[name]]))
+    if name == "FT_Open_Face":
+        return bool(FT_PATH.search(text)) or not FT_SAFE.search(text)
     return True
+
+
+def scan(path, text):
+    """The calls of one source file: (path, line, key)."""
+    found = []
+    text = strip_comments(text)
+    for m in CALL.finditer(text):
+        name = m.group("name") or m.group("stream")
+        if m.group("name"):
+            # A member .open() is a stream's, not the system call (a
+            # std::filebuf is caught where it is declared); FT_New_Face and
+            # fopen count as addresses too (the tables handed to plugins).
+            before = text[max(0, m.start() - 2) : m.start()]
+            if before.endswith((".", "->")):
+                continue
+            if not m.group("paren") and name not in ("FT_New_Face", "fopen"):
+                continue
+            call = call_text(text, m.start()) if m.group("paren") else text[m.start() : m.end()]
+        else:
+            call = text[m.start() : text.find("\n", m.start())]
+        if not writes(name, call, text):
+            continue
+        line = text.count("\n", 0, m.start()) + 1
+        key = " ".join(call.split())
+        found.append((path, line, key))
+    return found
 
 
 def findings():
@@ -121,26 +196,7 @@ def findings():
                 if path in EXEMPT:
                     continue
                 with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as fh:
-                    text = strip_comments(fh.read())
-                for m in CALL.finditer(text):
-                    name = m.group("name") or m.group("stream")
-                    if m.group("name"):
-                        # A member .open() is a stream's, not the system call;
-                        # FT_New_Face and fopen count as addresses too (the
-                        # tables handed to plugins).
-                        before = text[max(0, m.start() - 2) : m.start()]
-                        if before.endswith((".", "->")):
-                            continue
-                        if not m.group("paren") and name not in ("FT_New_Face", "fopen"):
-                            continue
-                        call = call_text(text, m.start()) if m.group("paren") else text[m.start() : m.end()]
-                    else:
-                        call = text[m.start() : text.find("\n", m.start())]
-                    if not writes(name, call):
-                        continue
-                    line = text.count("\n", 0, m.start()) + 1
-                    key = " ".join(call.split())
-                    found.append((path, line, key))
+                    found.extend(scan(path, fh.read()))
     return found
 
 
@@ -165,7 +221,10 @@ def read_baseline():
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--record", action="store_true", help="rewrite the baseline")
+    parser.add_argument("--self-test", action="store_true", help="check the check")
     args = parser.parse_args()
+    if args.self_test:
+        return self_test()
     found = findings()
     baseline, reasons = read_baseline()
     if args.record:
@@ -177,21 +236,71 @@ def main():
                 fh.write(f"{path}\t{key}\t{reason}\n")
         print(f"recorded {len(found)} calls in {os.path.relpath(BASELINE, ROOT)}")
         return 0
+    problems = judge(found, baseline)
+    for line in problems:
+        print(line, file=sys.stderr)
+    return 1 if problems else 0
+
+
+def judge(found, baseline):
+    """The lines that fail the check: calls the baseline does not hold,
+    and baseline entries that match no call."""
     seen = collections.Counter()
     bad = []
     for path, line, key in found:
         seen[(path, key)] += 1
         if seen[(path, key)] > baseline[(path, key)]:
             bad.append(f"{path}:{line}: {key}")
+    stale = [f"{path}: {key}" for (path, key), n in sorted(baseline.items()) if seen[(path, key)] < n]
+    out = []
     if bad:
-        print("Calls that open a file for writing or map one outside the file gate", file=sys.stderr)
-        print("(core/stdiofile.cpp, core/replacefile.cpp; see src/README.md):", file=sys.stderr)
-        for b in bad:
-            print("  " + b, file=sys.stderr)
-        print("Write through FileOpen or BeginReplaceFile, or record the call with its reason", file=sys.stderr)
-        print("(scripts/check_file_writes.py --record).", file=sys.stderr)
-        return 1
-    return 0
+        out.append("Calls that open a file for writing or map one outside the file gate")
+        out.append("(core/stdiofile.cpp, core/replacefile.cpp; see src/README.md):")
+        out.extend("  " + b for b in bad)
+        out.append("Write through FileOpen or BeginReplaceFile, or record the call with its reason")
+        out.append("(scripts/check_file_writes.py --record).")
+    if stale:
+        out.append("Baseline entries that match no call (scripts/file_writes.baseline): drop them,")
+        out.append("or record the call as it now reads (scripts/check_file_writes.py --record):")
+        out.extend("  " + b for b in stale)
+    return out
+
+
+# Each call the check looks for, in a line that must fail it, and the word
+# its report must name.
+SELF_TEST = [
+    ('FT_Open_Face', 'FT_Open_Args a{}; a.flags = FT_OPEN_PATHNAME; a.pathname = p; FT_Open_Face(lib, &a, 0, &f);'),
+    ('open', 'int fd = open(path, flags, 0644);'),
+    ('truncate', 'truncate(path, 0);'),
+    ('rename', 'std::rename(from, to);'),
+    ('copy_file', 'std::filesystem::copy_file(from, to, options);'),
+    ('std::filebuf', 'std::filebuf buf; buf.open(path, std::ios::out);'),
+    ('link', 'link(from, to);'),
+    ('fopen', 'FILE* f = fopen(path, "wb");'),
+]
+# Lines that must pass: reads, and a face over the file layer's stream.
+SELF_TEST_PASSES = [
+    'int fd = open(path, O_RDONLY | O_CLOEXEC);',
+    'FT_Open_Args a{}; a.flags = FT_OPEN_STREAM; FT_Open_Face(lib, &a, 0, &f);',
+    'copy_file_range(in, nullptr, out, nullptr, n, 0); ftruncate(fd, 0);',
+]
+
+
+def self_test():
+    failures = []
+    for word, line in SELF_TEST:
+        problems = judge(scan("src/x.cpp", "void f() {\n    " + line + "\n}\n"), collections.Counter())
+        if not any(word in p and p.startswith("  src/x.cpp:2:") for p in problems):
+            failures.append(f"not caught: {line}")
+    for line in SELF_TEST_PASSES:
+        if scan("src/x.cpp", "void f() {\n    " + line + "\n}\n"):
+            failures.append(f"caught, though it writes nothing: {line}")
+    stale = collections.Counter({("src/x.cpp", "rename(a, b)"): 1})
+    if not any("rename(a, b)" in p for p in judge([], stale)):
+        failures.append("a baseline entry that matches nothing passed")
+    for f in failures:
+        print("self-test: " + f, file=sys.stderr)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":

@@ -160,6 +160,13 @@ qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag) {
     return file->stdio ? file.release() : nullptr;
 }
 
+qbFile* FileOpenThroughAdapter(const char* name, uint32_t mode, const char* adapterTag) {
+    if (!name || IsChunkName(name) || IsMemoryName(name)) return nullptr;
+    auto file = std::make_unique<qbFile>();
+    file->mode = mode | kFileModeAdapters;
+    return OpenThroughAdapter(file.get(), name, adapterTag, VirtualSource{}) ? file.release() : nullptr;
+}
+
 int FileClose(qbFile* file) {
     std::unique_ptr<qbFile> owner(file);
     if (!owner) return 0;

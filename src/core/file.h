@@ -26,6 +26,10 @@ enum : uint32_t {
     // A FIFO may be read as well as a regular file, a device not: readers
     // that read to the end (checksums) would never end on /dev/zero.
     kFileModeFifoToo = 64,
+    // A write opens a FIFO only when a reader has it open (ERR_WRITEFILE
+    // else), where a plain open waits for one: the writers of whole files.
+    // Once open, writes wait for the reader as usual.
+    kFileModeNoWait = 128,
 };
 
 // Seek modes (the script's SEEK_CURRENT, SEEK_BEGINNING, SEEK_END).
@@ -73,6 +77,9 @@ struct qbFile {
 // ERR_WRITEFILE with the name. adapterTag is the "|"-separated "adapter"
 // choice (null or "default": any).
 qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag);
+// The file a file adapter serves under name, or null when none serves it
+// (no inbuilt back-end is asked).
+qbFile* FileOpenThroughAdapter(const char* name, uint32_t mode, const char* adapterTag);
 // Frees the handle in all cases; returns whether the file closed cleanly.
 int FileClose(qbFile* file);
 

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,19 +12,30 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/fileid.h"
 #include "core/filenames.h"
+#include "core/loadertags.h"
 #include "core/memfile.h"
 #include "core/pluginadapters.h"
 #include "core/readholds.h"
+#include "core/signalcleanup.h"
 
 namespace {
 
 constexpr int kTempNameTries = 100;
+
+void DropTemp(const std::string& temp) {
+    unlink(temp.c_str());
+    ForgetSignalCleanupPath(temp.c_str());
+}
 // As many links as the system follows before it gives up (ELOOP).
 constexpr int kMostLinks = 40;
 
@@ -60,14 +72,84 @@ std::string TempNameFor(const std::string& target, unsigned serial) {
     return name;
 }
 
-// Gives the new file the old one's owner, group and permissions. Where the
-// owner or the group can't be kept (a user replacing another's file) the
-// set-user-ID or set-group-ID bit goes: the new content is the writer's,
-// and must never run with the old owner's rights.
-void TakeOwnership(int fd, const struct stat& old) {
+// The extended attributes a replace carries: the access ACL (without it a
+// named user loses the file and the group bits, the ACL's mask, let in the
+// whole group) and the user's own user.* attributes. security.capability
+// goes, as the set-ID bits do: the new content is the writer's. Other
+// security.* and trusted.* attributes are the system's to give.
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+bool CarriedAttribute(const char* name) {
+    return std::strcmp(name, kAccessAcl) == 0 || std::strncmp(name, "user.", 5) == 0;
+}
+
+// The old file's attributes, read on its descriptor when it opens (the
+// file stat() saw), else by name. False when they could not be read.
+bool ReadAttributes(const std::string& target, std::vector<std::pair<std::string, std::string>>* out) {
+    const int fd = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    auto list = [&](char* buf, size_t size) {
+        return fd >= 0 ? flistxattr(fd, buf, size) : llistxattr(target.c_str(), buf, size);
+    };
+    auto get = [&](const char* name, void* buf, size_t size) {
+        return fd >= 0 ? fgetxattr(fd, name, buf, size) : lgetxattr(target.c_str(), name, buf, size);
+    };
+    bool ok = true;
+    std::string names;
+    for (int tries = 0; tries < 4; ++tries) {
+        const ssize_t n = list(nullptr, 0);
+        if (n < 0) {
+            // A file system without attributes has none to carry.
+            ok = errno == ENOTSUP;
+            break;
+        }
+        names.resize(static_cast<size_t>(n));
+        const ssize_t got = list(names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<size_t>(got));
+            break;
+        }
+        if (errno != ERANGE || tries == 3) ok = false;
+    }
+    for (size_t at = 0; ok && at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+        const char* name = names.c_str() + at;
+        if (!CarriedAttribute(name)) continue;
+        std::string value;
+        ssize_t n = -1;
+        for (int tries = 0; tries < 4; ++tries) {
+            n = get(name, nullptr, 0);
+            if (n < 0) break;
+            value.resize(static_cast<size_t>(n));
+            n = get(name, value.data(), value.size());
+            if (n >= 0 || errno != ERANGE) break;
+        }
+        // An attribute gone since the list was taken is no loss.
+        if (n < 0 && errno == ENODATA) continue;
+        if (n < 0) ok = false;
+        else out->emplace_back(name, value.substr(0, static_cast<size_t>(n)));
+    }
+    if (fd >= 0) close(fd);
+    return ok;
+}
+
+// Gives the new file the old one's owner, group, permissions and carried
+// attributes. Where the owner or the group can't be kept (a user replacing
+// another's file) the set-user-ID or set-group-ID bit goes: the new content
+// is the writer's, and must never run with the old owner's rights. False
+// when an attribute could not be carried: the caller then writes in place,
+// since a file without its ACL would widen or narrow who reads it.
+bool TakeOwnership(int fd, const struct stat& old, const std::string& target) {
     // The owner, else at least the group when the writer is in it; what
     // could not be kept shows in the new file's own stat.
     if (fchown(fd, old.st_uid, old.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    std::vector<std::pair<std::string, std::string>> attributes;
+    if (!ReadAttributes(target, &attributes)) return false;
+    bool hasAcl = false;
+    for (const auto& [name, value] : attributes) {
+        hasAcl = hasAcl || name == kAccessAcl;
+        if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+    }
+    // A folder's default ACL gave the new file one the old file lacks.
+    if (!hasAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) return false;
     mode_t mode = old.st_mode & 07777;
     struct stat now;
     if (fstat(fd, &now) != 0) mode &= ~(S_ISUID | S_ISGID);
@@ -75,24 +157,30 @@ void TakeOwnership(int fd, const struct stat& old) {
         if (now.st_uid != old.st_uid) mode &= ~S_ISUID;
         if (now.st_gid != old.st_gid) mode &= ~S_ISGID;
     }
-    // After fchown, which may have cleared the bits itself.
+    // After fchown, which may have cleared the bits itself; with an ACL the
+    // group bits are its mask, which the old mode holds.
     fchmod(fd, mode);
+    return true;
 }
 
-// A new file beside target with the target's owner and permissions, or
-// those a new file gets. -1 when none could be made.
-int CreateBeside(const std::string& target, std::string* temp) {
-    struct stat st;
-    const bool exists = stat(target.c_str(), &st) == 0;
+// A new file beside target with the target's owner, permissions and
+// carried attributes, or those a new file gets. -1 when none could be
+// made, or the old file's attributes could not be carried.
+int CreateBeside(const std::string& target, const struct stat* old, std::string* temp) {
     static std::atomic<unsigned> counter{0};
     for (int tries = 0; tries < kTempNameTries; ++tries) {
         *temp = TempNameFor(target, ++counter);
         const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) return -1;
-        if (exists) TakeOwnership(fd, st);
-        return fd;
+        if (fd < 0) break;
+        // A signal that ends the player while the file is written takes it.
+        AddSignalCleanupPath(temp->c_str(), false);
+        if (!old || TakeOwnership(fd, *old, target)) return fd;
+        close(fd);
+        DropTemp(*temp);
+        break;
     }
+    temp->clear();
     return -1;
 }
 
@@ -105,7 +193,7 @@ bool IsSameNativeFile(const char* a, const char* b) {
 
 qbReplaceFile::~qbReplaceFile() {
     file.reset();
-    if (!temp.empty()) unlink(temp.c_str());
+    if (!temp.empty()) DropTemp(temp);
 }
 
 int CheckWriteTarget(const char* name, const char* source) {
@@ -119,28 +207,42 @@ int CheckWriteTarget(const char* name, const char* source) {
 
 int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplaceFile* out) {
     if (int err = CheckWriteTarget(name, options.source)) return err;
+    // A FIFO's open waits for its reader; these writers never wait for one.
+    constexpr uint32_t kMode = kFileModeWrite | kFileModeNoWait;
+    const bool virtualName = !name || IsChunkName(name) || IsMemoryName(name);
+    if (options.adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr) {
+        // A name an adapter serves is the adapter's to write; every other
+        // name keeps the replace road.
+        out->file.reset(virtualName ? FileOpen(name, kMode | kFileModeAdapters, options.adapterTag)
+                                    : FileOpenThroughAdapter(name, kMode, options.adapterTag));
+        if (out->file) return 0;
+        if (virtualName || !LoaderAllowedByTag(options.adapterTag, "inbuilt", 0)) {
+            SetErrorDetail(name ? name : "");
+            return ERR_WRITEFILE;
+        }
+    }
     const std::string path = name ? NativePathOf(name) : std::string();
     struct stat st;
-    const bool special = !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-    const bool inPlace = !name || special || IsChunkName(name) || IsMemoryName(name) ||
-                         (options.adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr);
-    const uint32_t mode = options.adapters ? kFileModeWrite | kFileModeAdapters : kFileModeWrite;
+    const bool exists = !path.empty() && stat(path.c_str(), &st) == 0;
+    // A FIFO or a device stays what it is; a file with other names keeps
+    // them all only when its own inode takes the bytes.
+    const bool inPlace = virtualName || (exists && (!S_ISREG(st.st_mode) || st.st_nlink > 1));
     if (!inPlace) {
         out->target = ResolvedTarget(path);
-        const int fd = CreateBeside(out->target, &out->temp);
+        const int fd = CreateBeside(out->target, exists ? &st : nullptr, &out->temp);
         if (fd >= 0) {
             close(fd);
             out->file.reset(FileOpen(FromSystemPath(out->temp.c_str()).c_str(), kFileModeWrite, nullptr));
-        } else {
-            // No new file can be made beside it (a folder the writer may not
-            // write, a file it may): the file is written in place.
-            out->temp.clear();
-            out->target.clear();
-            out->file.reset(FileOpen(name, mode, options.adapterTag));
+            if (out->file) return 0;
+            SetErrorDetail(name);
+            return ERR_WRITEFILE;
         }
-    } else {
-        out->file.reset(FileOpen(name, mode, options.adapterTag));
+        // No new file can be made beside it (a folder the writer may not
+        // write, a file it may), or it could not take the old file's ACL or
+        // attributes: the file is written in place.
+        out->target.clear();
     }
+    out->file.reset(FileOpen(name, kMode, nullptr));
     if (!out->file) {
         SetErrorDetail(name ? name : "");
         return ERR_WRITEFILE;
@@ -157,6 +259,7 @@ int CommitReplaceFile(qbReplaceFile* replace) {
     if (!FileClose(replace->file.release())) return ERR_WRITE;
     if (replace->temp.empty()) return 0;
     if (std::rename(replace->temp.c_str(), replace->target.c_str()) != 0) return ERR_WRITE;
+    ForgetSignalCleanupPath(replace->temp.c_str());
     replace->temp.clear();
     return 0;
 }

@@ -18,14 +18,18 @@ namespace {
 constexpr int kMaxPaths = 32;
 constexpr size_t kMaxPathLength = 4096;
 
+enum : int { kFree, kClaimed, kLive };
+
 struct CleanupEntry {
     char path[kMaxPathLength];
     bool folder;
-    std::atomic<bool> live;
+    // kFree, kClaimed while a thread fills or empties it, kLive: only live
+    // entries are read by the handler, and their path stays put.
+    std::atomic<int> state{kFree};
 };
 
 CleanupEntry entries[kMaxPaths];
-// Entries below this index have been written; a slot once taken stays taken.
+// Entries at and past this index were never taken.
 std::atomic<int> used{0};
 
 // Removes every entry of the folder (one level: the player writes no
@@ -56,7 +60,7 @@ void OnFatalSignal(int sig) {
     const int n = used.load();
     for (int i = n; i-- > 0;) {
         CleanupEntry& e = entries[i];
-        if (!e.live.load()) continue;
+        if (e.state.load() != kLive) continue;
         if (e.folder)
             RemoveFolder(e.path);
         else
@@ -81,17 +85,28 @@ void InstallSignalCleanup() {
 
 void AddSignalCleanupPath(const char* systemPath, bool folder) {
     if (!systemPath || std::strlen(systemPath) >= kMaxPathLength) return;
-    const int slot = used.load();
-    if (slot >= kMaxPaths) return;
-    CleanupEntry& e = entries[slot];
-    std::strcpy(e.path, systemPath);
-    e.folder = folder;
-    e.live.store(true);
-    used.store(slot + 1);
+    // Slots are reused: files that come and go (a save's new file) would
+    // fill the table otherwise.
+    for (int slot = 0; slot < kMaxPaths; ++slot) {
+        CleanupEntry& e = entries[slot];
+        int expected = kFree;
+        if (!e.state.compare_exchange_strong(expected, kClaimed)) continue;
+        std::strcpy(e.path, systemPath);
+        e.folder = folder;
+        int seen = used.load();
+        while (seen < slot + 1 && !used.compare_exchange_weak(seen, slot + 1)) {
+        }
+        e.state.store(kLive);
+        return;
+    }
 }
 
 void ForgetSignalCleanupPath(const char* systemPath) {
     const int n = used.load();
-    for (int i = 0; i < n; ++i)
-        if (entries[i].live.load() && std::strcmp(entries[i].path, systemPath) == 0) entries[i].live.store(false);
+    for (int i = 0; i < n; ++i) {
+        CleanupEntry& e = entries[i];
+        int expected = kLive;
+        if (e.state.load() != kLive || std::strcmp(e.path, systemPath) != 0) continue;
+        if (e.state.compare_exchange_strong(expected, kClaimed)) e.state.store(kFree);
+    }
 }

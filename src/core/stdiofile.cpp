@@ -132,10 +132,14 @@ FILE* OpenToRead(const std::string& path, uint32_t mode) {
 // truncation of "wb" follows the check.
 FILE* OpenToWrite(const std::string& path, uint32_t mode) {
     const bool truncate = mode & kFileModeWrite;
-    const int fd = open(path.c_str(), (truncate ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC, 0666);
+    // Without a reader a FIFO's open fails at once (ENXIO) instead of
+    // waiting; the writes after it wait as a blocking descriptor's do.
+    const int noWait = mode & kFileModeNoWait ? O_NONBLOCK : 0;
+    const int fd = open(path.c_str(), (truncate ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC | noWait, 0666);
     if (fd < 0) return nullptr;
     struct stat st;
-    const bool refused = fstat(fd, &st) != 0 || IsFileRead(FileIdOf(st));
+    const bool refused = fstat(fd, &st) != 0 || IsFileRead(FileIdOf(st)) ||
+                         (noWait && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0);
     // A FIFO or a device has nothing to cut.
     FILE* stream = refused || (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
                        ? nullptr

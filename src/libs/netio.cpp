@@ -5,8 +5,10 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,12 +107,36 @@ int Gone(int32_t id) {
     return ERR_FINDCLIENT;
 }
 
+// Writes n bytes to a non-blocking FIFO or device, waiting for its reader
+// as the receive waits for its peer: events pumped between passes, ERR_WRITE
+// once a network time-out passed without a byte taken, or the reader left.
+int WriteWithin(ScriptState* L, int fd, const uint8_t* data, size_t n) {
+    int64_t lastProgress = GetMonotonicMicros();
+    while (n > 0) {
+        const ssize_t put = write(fd, data, n);
+        if (put > 0) {
+            data += put;
+            n -= static_cast<size_t>(put);
+            lastProgress = GetMonotonicMicros();
+            continue;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EINTR) return ERR_WRITE;
+        const int32_t limit = GetNetworkTimeout();
+        if (limit != 0 && GetMonotonicMicros() - lastProgress > static_cast<int64_t>(limit) * 1000) return ERR_WRITE;
+        if (int err = Pump(L)) return err;
+        IdleWait(fd, POLLOUT);
+    }
+    return 0;
+}
+
 // Hands one piece to the sink; total counts the bytes so far, this piece
 // included. 0 or the error that ends the receive.
 int Deliver(ScriptState* L, qbNetSink& sink, const uint8_t* data, size_t n, size_t total, bool line) {
     switch (sink.kind) {
         case NetSinkKind::kCallback: return CallReceiveCallback(L, sink, data, n, total);
-        case NetSinkKind::kFile: return FileWriteBytes(sink.file, data, n) == n ? 0 : ERR_WRITE;
+        case NetSinkKind::kFile:
+            if (sink.waitlessFd >= 0) return WriteWithin(L, sink.waitlessFd, data, n);
+            return FileWriteBytes(sink.file, data, n) == n ? 0 : ERR_WRITE;
         case NetSinkKind::kBlock: {
             const size_t room = sink.blockSize - std::min(sink.blockSize, sink.used + (line ? 1 : 0));
             if (n > room) return ERR_MEM;

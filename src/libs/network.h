@@ -95,6 +95,11 @@ struct qbNetSink {
     int callback = 0;                     // kCallback: stack index of the function
     int userdata = 0;                     // kCallback: stack index of the userdata, 0 for none
     qbFile* file = nullptr;               // kFile
+    // kFile: the descriptor, made non-blocking, of a FIFO or device the
+    // file is; -1 for a regular file. Its writes wait at most one network
+    // time-out for the reader to take bytes (ERR_WRITE after that), so a
+    // reader that stops reading never holds the receive.
+    int waitlessFd = -1;
     uint8_t* block = nullptr;             // kBlock: the caller's block of blockSize bytes
     size_t blockSize = 0;
     qbGrowBlock* grow = nullptr;           // kGrowBlock

@@ -4,6 +4,9 @@
 // frees them.
 #include "libs/transfer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -209,6 +212,7 @@ int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool unt
     if (call.target.file) {
         sink.kind = NetSinkKind::kFile;
         sink.file = call.target.file.get();
+        sink.waitlessFd = call.targetWaitless;
     } else {
         // The answer becomes the script's string: what it cannot hold is
         // never gathered.
@@ -229,7 +233,14 @@ int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool unt
 
 int TransferOpenTarget(TransferCall& call) {
     if (!call.options.hasFile) return 0;
-    return BeginReplaceFile(call.options.file.c_str(), qbReplaceOptions{}, &call.target);
+    if (int err = BeginReplaceFile(call.options.file.c_str(), qbReplaceOptions{}, &call.target)) return err;
+    // Its open waited for no reader; its writes wait no longer than the
+    // network's time-out for one that stopped reading.
+    const int fd = ReplaceFileDescriptor(call.target);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0)
+        call.targetWaitless = fd;
+    return 0;
 }
 
 int TransferSendText(TransferCall& call, qbConnection* c, const std::string& text) {

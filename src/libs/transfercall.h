@@ -65,6 +65,9 @@ struct TransferCall {
     // "file" of a download: a new file that takes the old one's place only
     // once the download is complete, so a failed one leaves the old file.
     qbReplaceFile target;
+    // The target's descriptor when it is a FIFO or device, made
+    // non-blocking so that the time-out bounds its writes; -1 otherwise.
+    int targetWaitless = -1;
     qbFilePtr source;  // "file" of an FTP upload
     uint64_t sourceSize = 0;
     std::vector<FormPart> parts;  // "formdata" of an HTTP upload

@@ -1,9 +1,17 @@
 // DownloadFile against servers that trickle (python3 on 127.0.0.1): a reply
 // ends whole at its deadline, a body at the floor however it is cut, and a
 // download that fails or may not write leaves the old file as it was.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
+#include "bounded_child.h"
 #include "core/fileid.h"
 #include "core/objects.h"
 #include "core/scratch.h"
@@ -118,6 +126,52 @@ TEST_F(TransferBoundsTest, ADownloadOntoAFileALiveObjectReadsIsRefused) {
         EXPECT_EQ(ReadFile(path), "frames being read") << mode;
     }
     readers = nullptr;
+}
+
+// A download into a FIFO ends within its time-out: refused at once when
+// nobody reads the FIFO, ERR_WRITE once its reader stops taking bytes (the
+// body is three times what the pipe holds); a reader that keeps reading
+// gets every byte.
+TEST_F(TransferBoundsTest, ADownloadIntoAFifoEndsWithinItsTimeOut) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    const ScratchDir scratch;
+    const std::string fifo = scratch / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    PythonServer server({"-u", Trickler(), "flood", "400000", "0"});
+    ASSERT_GT(server.port(), 0) << server.firstLine();
+    auto download = [&](int expected) {
+        return test_child::InChild([&] {
+            return Download(UrlOf("flood", server.port()), [&](ScriptState* S) { SetString(S, "file", fifo); }) ==
+                           expected
+                       ? 0
+                       : 1;
+        });
+    };
+    EXPECT_EQ(download(ERR_WRITEFILE), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(download(ERR_WRITE), 0);
+    // A reader that takes the bytes as they come gets all of them (the peer
+    // then cuts the body short), however often the pipe was full.
+    char block[65536];
+    while (read(reader, block, sizeof block) > 0) {
+    }
+    std::atomic<bool> ended{false};
+    size_t got = 0;
+    std::thread drain([&] {
+        for (;;) {
+            const bool last = ended;
+            for (ssize_t n; (n = read(reader, block, sizeof block)) > 0;) got += static_cast<size_t>(n);
+            if (last) return;
+            pollfd p{reader, POLLIN, 0};
+            poll(&p, 1, 10);
+        }
+    });
+    EXPECT_EQ(download(ERR_RECVCLOSED), 0);
+    ended = true;
+    drain.join();
+    EXPECT_EQ(got, 200000u);
+    close(reader);
 }
 
 }  // namespace

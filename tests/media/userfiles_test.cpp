@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <poll.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -19,6 +22,7 @@
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "core/scratch.h"
+#include "bounded_child.h"
 #include "counted_fifo.h"
 #include "imaging/giffixtures.h"
 #include "sound/soundfile_builders.h"
@@ -35,46 +39,47 @@ namespace {
 namespace fs = std::filesystem;
 using test_wait::WaitFor;
 
-// A FIFO whose reader keeps every byte any writer sends through it.
+// A FIFO whose reader keeps every byte any writer sends through it. The
+// read end is open from the start, so a writer that will not wait for a
+// reader finds one.
 class DrainedFifo {
 public:
     explicit DrainedFifo(std::string path) : path_(std::move(path)) {
         made_ = mkfifo(path_.c_str(), 0644) == 0;
+        fd_ = made_ ? open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
         reader_ = std::thread([this] {
-            while (!stop_) {
-                const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0) break;
-                char block[4096];
-                for (ssize_t n; (n = read(fd, block, sizeof block)) > 0;) {
+            char block[4096];
+            while (!stop_ && fd_ >= 0) {
+                const ssize_t n = read(fd_, block, sizeof block);
+                if (n > 0) {
                     std::lock_guard lock(mutex_);
                     got_.append(block, static_cast<size_t>(n));
+                } else if (n < 0 && errno == EAGAIN) {
+                    pollfd p{fd_, POLLIN, 0};
+                    poll(&p, 1, 10);
+                } else {
+                    // No writer just now: the next one's bytes wait in the pipe.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
-                close(fd);
             }
-            done_ = true;
         });
     }
-    bool made() const { return made_; }
+    bool made() const { return made_ && fd_ >= 0; }
     std::string Got() {
         std::lock_guard lock(mutex_);
         return got_;
     }
     ~DrainedFifo() {
         stop_ = true;
-        // A writer of our own that comes and goes lets the reader's open
-        // return and its read end.
-        while (!done_) {
-            const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0) close(fd);
-            std::this_thread::yield();
-        }
         reader_.join();
+        if (fd_ >= 0) close(fd_);
     }
 
 private:
     std::string path_;
     bool made_ = false;
-    std::atomic<bool> stop_{false}, done_{false};
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::string got_;
     std::thread reader_;
@@ -204,6 +209,21 @@ TEST_F(UserFilesTest, ASaveNeverCutsTheFileALiveObjectReads) {
     ASSERT_EQ(Call("LoadAnim", {"#2", anim}), 0);
     EXPECT_EQ(Call("SaveAnim", {"#2", anim, "#1"}), 0);
     EXPECT_NE(ScratchDir::Read(anim), animBytes);
+}
+
+// Writers of whole files never wait for a FIFO's reader: with none there
+// they answer ERR_WRITEFILE at once.
+TEST_F(UserFilesTest, WholeFileWritersRefuseAFifoWithoutAReader) {
+    const std::string pipe = dir_ / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string text = dir_.Write("text.txt", "t");
+    MakeBrush(1, 8, 6, 0xFF0000);
+    const std::vector<std::pair<const char*, std::vector<std::string>>> calls = {
+        {"StringToFile", {"x", pipe}}, {"CopyFile", {text, dir_.str(), "pipe"}}, {"SaveBrush", {"#1", pipe}}};
+    for (const auto& call : calls)
+        EXPECT_EQ(test_child::InChild([&] { return Call(call.first, call.second) == ERR_WRITEFILE ? 0 : 1; }), 0)
+            << call.first;
+    EXPECT_TRUE(IsFifo(pipe));
 }
 
 // A FIFO or a device as the destination is written in place and stays what
