@@ -1,5 +1,6 @@
 // The system library's Sort: a median-of-three quicksort over a list from
-// index 0. Lists of only numbers or only strings without an order function
+// index 0 that hands a part to heap sort once the partitions nest deeper
+// than 2 log2 n, so no order of the items costs more than n log n. Lists of only numbers or only strings without an order function
 // are sorted on a native copy of their keys and the moves applied to the
 // table afterwards; every other list is sorted in place through the VM.
 #include <cstdint>
@@ -26,9 +27,43 @@ constexpr int kAhead = 4;
 // for every sequence, so a native copy ends in the order the VM's own walk
 // would give. False when the order function is no strict order (the scan
 // would leave the range).
+//
+// A part still unsorted after `depth` nested partitions goes to heap sort:
+// inputs that never get that deep see exactly the quicksort's comparisons.
+template <class At, class Less, class Swap>
+void Heapsort(int lo, int hi, At at, Less less, Swap swap) {
+    const int n = hi - lo + 1;
+    auto sift = [&](int root, int end) {
+        for (;;) {
+            int child = 2 * root + 1;
+            if (child >= end) return;
+            if (child + 1 < end && less(at(lo + child), at(lo + child + 1))) ++child;
+            if (!less(at(lo + root), at(lo + child))) return;
+            swap(lo + root, lo + child);
+            root = child;
+        }
+    };
+    for (int root = n / 2 - 1; root >= 0; --root) sift(root, n);
+    for (int end = n - 1; end > 0; --end) {
+        swap(lo, lo + end);
+        sift(0, end);
+    }
+}
+
+// 2 log2 n, the nesting a fair run of partitions stays well within.
+inline int DepthLimit(int n) {
+    int depth = 0;
+    for (unsigned m = static_cast<unsigned>(n); m > 1; m >>= 1) depth += 2;
+    return depth;
+}
+
 template <class At, class Pin, class Less, class Swap, class Touch>
-bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch) {
+bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch, int depth) {
     while (lo < hi) {
+        if (depth-- == 0) {
+            Heapsort(lo, hi, at, less, swap);
+            return true;
+        }
         if (less(at(hi), at(lo))) swap(lo, hi);
         if (hi - lo == 1) break;
         const int m = (lo + hi) / 2;
@@ -58,10 +93,10 @@ bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch
         // The smaller part recurses, the larger one loops, so the depth
         // stays logarithmic.
         if (i - lo < hi - i) {
-            if (!Quicksort(lo, i - 1, at, pin, less, swap, touch)) return false;
+            if (!Quicksort(lo, i - 1, at, pin, less, swap, touch, depth)) return false;
             lo = i + 1;
         } else {
-            if (!Quicksort(i + 1, hi, at, pin, less, swap, touch)) return false;
+            if (!Quicksort(i + 1, hi, at, pin, less, swap, touch, depth)) return false;
             hi = i - 1;
         }
     }
@@ -89,7 +124,8 @@ struct Keyed {
                 (void)i;
             }
         };
-        return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap, touch);
+        return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap, touch,
+                         DepthLimit(n));
     }
 };
 
@@ -221,7 +257,7 @@ int cmdSort(ScriptState* L) {
         auto touch = [L, objects](int i) {
             if (objects) VmPrefetchIndex(L, 1, i);
         };
-        ok = Quicksort(0, n - 1, at, pin, less, swap, touch);
+        ok = Quicksort(0, n - 1, at, pin, less, swap, touch, DepthLimit(n));
     }
     if (!ok) return ERR_SORTFUNC;
     return 0;
