@@ -133,9 +133,10 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     int n;
     const HandlerFrame handlerFrame{VmSaveFrame(L, L->ci), L->nCcalls, L->allowhook};
     // A command whose own memory ran out (a container that could not grow,
-    // a size no container can hold) failed as a command: ERR_MEM goes the
-    // way of any other error code, so a script that does not exit on errors
-    // goes on. The VM's own heap raises its errors itself and is not met here.
+    // a size no container can hold, a VM string or table it was building)
+    // failed as a command: ERR_MEM goes the way of any other error code, so
+    // a script that does not exit on errors goes on. Memory that ran out in
+    // script code the command called unwinds as that code's error.
     try {
 #ifndef QB_NO_CALL_EXTRAS
         const uint32_t extras = NativeCallExtras;
@@ -155,6 +156,12 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     } catch (const std::bad_alloc&) {
         n = OutOfMemory(L, handlerFrame);
     } catch (const std::length_error&) {
+        n = OutOfMemory(L, handlerFrame);
+    } catch (const VmError& e) {
+        if (e.code != ERR_MEM || L->ci != VmRestoreFrame(L, handlerFrame.frame)) throw;
+        // The throw marked the protected run around this call as failed; it
+        // goes on.
+        L->errorJmp->status = 0;
         n = OutOfMemory(L, handlerFrame);
     }
     auto u = static_cast<uint32_t>(n);
