@@ -36,16 +36,22 @@ TEST(FoldedSearchTest, FindsWhatAFoldedCompareAtEveryPlaceFinds) {
     // Few letters, so that needles recur with partial matches; both cases
     // of an accented letter, a sign without a case, and a lone 0xFF.
     const std::string letters = "aAbB\xC9\xE9\xD7\xF7\xFF";
-    auto random = [&](size_t n) {
+    // Mostly one letter in both cases, some of another: long partial
+    // matches, with borders inside the needles.
+    const std::string runs = "aAaAaAaAbB";
+    auto random = [&](size_t n, size_t kinds) {
         std::string s;
-        for (size_t i = 0; i < n; ++i) s += letters[rng() % letters.size()];
+        for (size_t i = 0; i < n; ++i) s += kinds ? letters[rng() % kinds] : runs[rng() % runs.size()];
         return s;
     };
     for (int round = 0; round < 3000; ++round) {
-        // Long texts of few letters force the linear search's fallback.
-        const std::string s = random(rng() % (round % 10 == 0 ? 9000 : 40));
-        const std::string sub = round % 3 == 0 && s.size() > 4 ? s.substr(rng() % (s.size() - 3), 1 + rng() % 3)
-                                                               : random(1 + rng() % 6);
+        // Every tenth text is long, with long needles: false starts cost
+        // enough that the search goes on in its linear form.
+        const bool longer = round % 10 == 0;
+        const std::string s = longer ? random(3000, 0) + random(40, 9) + random(3000, 0) : random(rng() % 40, 9);
+        const size_t length = longer ? 20 + rng() % 80 : 1 + rng() % 6;
+        const std::string sub = round % 3 == 0 && s.size() > length ? s.substr(rng() % (s.size() - length), length)
+                                                                    : random(length, longer ? 0 : 9);
         for (size_t start : {size_t{0}, size_t{1}, s.size() / 2}) {
             ASSERT_EQ(FindBytes(s, sub, start, false), NaiveFind(s, sub, start)) << s << " / " << sub << " @" << start;
         }
