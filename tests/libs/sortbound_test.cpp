@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -100,6 +102,35 @@ TEST_F(SortBoundTest, AnAdversarialOrderCostsAtMostFourTimesAShuffledOne) {
     const long long replayed = SortCounted(made, 4 * fair);
     EXPECT_LE(replayed, 4 * fair) << "shuffled: " << fair << ", adversary: " << played;
     EXPECT_TRUE(Ascending(kItems, false));
+}
+
+// Without an order function strings sort on their first eight bytes first:
+// strings that share them, or differ only past a zero byte or their end,
+// still sort byte by byte.
+TEST_F(SortBoundTest, StringsThatShareTheirFirstBytesSortByTheRest) {
+    std::mt19937 rng(8);
+    std::vector<std::string> items;
+    for (int i = 0; i < 3000; ++i) {
+        std::string s(rng() % 14, 'p');
+        for (char& c : s) c = "p\0\xff"[rng() % 3];
+        items.push_back(s);
+    }
+    VmSetTop(L, 0);
+    VmPushNewTable(L);
+    for (size_t i = 0; i < items.size(); ++i) {
+        VmPushLString(L, items[i].data(), items[i].size());
+        VmRawSetIndex(L, 1, static_cast<int>(i));
+    }
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdSort, 1), 0);
+    std::sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
+        return std::string_view(a) < std::string_view(b);  // bytes unsigned
+    });
+    for (size_t i = 0; i < items.size(); ++i) {
+        VmRawGetIndex(L, 1, static_cast<int>(i));
+        ASSERT_EQ(std::string(VmToCString(L, -1), VmStrLen(L, -1)), items[i]) << i;
+        VmSetTop(L, -2);
+    }
 }
 
 }  // namespace
