@@ -86,22 +86,18 @@ TEST_F(SortBoundTest, AnAdversarialOrderCostsAtMostFourTimesAShuffledOne) {
     const long long fair = SortCounted(shuffled, 0);
     ASSERT_TRUE(Ascending(kItems, false));
 
-    // The adversary plays against Sort itself, items in index order; it
-    // leaves the values that made Sort's partitions worst, an ordinary input.
+    // The adversary plays against Sort itself, items in index order: its
+    // answers are those of the values it leaves, an ordinary input whose
+    // sort makes these very calls.
     order.adversary = true;
     order.gas = kItems;
     order.val.assign(kItems, kItems);
     const long long played = SortCounted(items, 4 * fair);
     order.adversary = false;
-    ASSERT_FALSE(HasFailure());
-    std::vector<int> made(kItems);
-    for (int i = 0; i < kItems; ++i) made[i] = Value(i) == order.gas ? order.nsolid++ : Value(i);
-    order.val = made;
-    ASSERT_TRUE(Ascending(kItems, true));
-
-    const long long replayed = SortCounted(made, 4 * fair);
-    EXPECT_LE(replayed, 4 * fair) << "shuffled: " << fair << ", adversary: " << played;
-    EXPECT_TRUE(Ascending(kItems, false));
+    EXPECT_LE(played, 4 * fair) << "shuffled: " << fair;
+    for (int& v : order.val)
+        if (v == order.gas) v = order.nsolid++;
+    EXPECT_TRUE(Ascending(kItems, true));
 }
 
 // Without an order function strings sort on their first eight bytes first:
