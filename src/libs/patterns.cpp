@@ -182,27 +182,35 @@ const uchar* EndCapture(qbMatchState& ms, const uchar* s, const uchar* p) {
     return r;
 }
 
-const uchar* MatchBalance(const qbMatchState& ms, const uchar* s, const uchar* p) {
+// The bytes a balance scans and a back reference compares are steps too:
+// tried at every start place they would otherwise cost the subject squared.
+const uchar* MatchBalance(qbMatchState& ms, const uchar* s, const uchar* p) {
     if (p + 1 >= ms.patEnd) throw PatternError{ERR_UNBALANCEDPAT};
     if (s >= ms.srcEnd || *s != p[0]) return nullptr;
     const uchar open = p[0], close = p[1];
+    const uchar* const from = s;
     int depth = 1;
     while (++s < ms.srcEnd) {
         if (*s == close) {
-            if (--depth == 0) return s + 1;
+            if (--depth == 0) {
+                Spend(ms, static_cast<uint64_t>(s - from));
+                return s + 1;
+            }
         } else if (*s == open) {
             ++depth;
         }
     }
+    Spend(ms, static_cast<uint64_t>(s - from));
     return nullptr;
 }
 
-const uchar* MatchBackReference(const qbMatchState& ms, const uchar* s, uchar digit) {
+const uchar* MatchBackReference(qbMatchState& ms, const uchar* s, uchar digit) {
     const int l = digit - '1';
     if (l < 0 || l >= ms.level || ms.capture[l].len == kCaptureUnfinished) throw PatternError{ERR_INVCAPIDX};
     const ptrdiff_t len = ms.capture[l].len;
     // A position capture has no text to repeat.
     if (len < 0) return nullptr;
+    Spend(ms, static_cast<uint64_t>(len));
     if (ms.srcEnd - s >= len && std::memcmp(ms.capture[l].init, s, static_cast<size_t>(len)) == 0) return s + len;
     return nullptr;
 }
@@ -341,6 +349,7 @@ int PatternFind(qbMatchState& ms, const char* subject, size_t len, const char* p
                 bool honourAnchor, size_t* start, size_t* end) {
     const uchar* p = reinterpret_cast<const uchar*>(pattern);
     Prepare(ms, subject, len, p + patLen);
+    if (ms.budget == kSubjectMatchSteps) ms.budget = MatchBudgetFor(len);
     const bool anchor = honourAnchor && patLen > 0 && *p == '^';
     if (anchor) ++p;
     if (init > len) return 0;
@@ -422,7 +431,7 @@ int AppendStringReplacement(const qbMatchState& ms, const unsigned char* s, cons
 int PatternReplace(const char* subject, size_t len, const char* pattern, size_t patLen, long long max,
                    PatternReplaceFn fn, void* data, std::string& out, long long* count, uint64_t budget) {
     qbMatchState ms;
-    ms.budget = budget;
+    ms.budget = budget == kSubjectMatchSteps ? MatchBudgetFor(len) : budget;
     const uchar* p = reinterpret_cast<const uchar*>(pattern);
     Prepare(ms, subject, len, p + patLen);
     const bool anchor = patLen > 0 && *p == '^';

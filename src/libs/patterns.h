@@ -14,10 +14,14 @@ constexpr int kMaxPatternCaptures = 32;
 constexpr int kMaxMatchDepth = 200;
 
 // Backtracking can take exponential time ("a?" a hundred times before a
-// mismatch); that is the cost of the language, and scripts get no limit. A
-// caller that must finish (a fuzz target) sets a budget of matcher steps,
-// and spending it ends the match with ERR_STACK, as a too deep one does.
-constexpr uint64_t kUnlimitedMatchSteps = UINT64_MAX;
+// mismatch, ".-.-b" over a long subject), so every search runs on a budget
+// of matcher steps, and spending it ends the match with ERR_STACK, as a too
+// deep one does. One search (all its start places) or one whole replace
+// gets MatchBudgetFor(subject length) unless its caller sets another.
+constexpr uint64_t kSubjectMatchSteps = UINT64_MAX;
+constexpr uint64_t MatchBudgetFor(size_t subjectLength) {
+    return 100000000ull + 1000ull * static_cast<uint64_t>(subjectLength);
+}
 
 constexpr ptrdiff_t kCaptureUnfinished = -1;
 constexpr ptrdiff_t kCapturePosition = -2;
@@ -35,7 +39,7 @@ struct qbMatchState {
     const unsigned char* patEnd = nullptr;
     int level = 0;  // captures opened so far, finished or not
     int depth = 0;
-    uint64_t budget = kUnlimitedMatchSteps;
+    uint64_t budget = kSubjectMatchSteps;  // or a number of steps
     qbPatternCapture capture[kMaxPatternCaptures];
 };
 
@@ -75,7 +79,7 @@ using PatternReplaceFn = int (*)(void* data, const qbMatchState& ms, const unsig
 // code.
 int PatternReplace(const char* subject, size_t len, const char* pattern, size_t patLen, long long max,
                    PatternReplaceFn fn, void* data, std::string& out, long long* count,
-                   uint64_t budget = kUnlimitedMatchSteps);
+                   uint64_t budget = kSubjectMatchSteps);
 
 // The replacement of a string: "%1"-"%9" insert captures ("%0", or a digit
 // that names no capture: ERR_INVCAPIDX), "%" and another byte that byte.

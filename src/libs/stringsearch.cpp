@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/argapi.h"
 #include "core/chars.h"
@@ -14,17 +15,45 @@
 
 namespace {
 
+// Knuth-Morris-Pratt on folded bytes from start: the text is read once, the
+// needle's table costs its length.
+size_t FindFoldedLinear(std::string_view s, std::string_view sub, size_t start) {
+    const unsigned char* t = kLowerCaseTable;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* q = reinterpret_cast<const unsigned char*>(sub.data());
+    const size_t m = sub.size();
+    // border[k]: the length of the longest proper border of the needle's
+    // first k + 1 folded bytes.
+    std::vector<size_t> border(m);
+    for (size_t k = 1, b = 0; k < m; ++k) {
+        while (b > 0 && t[q[k]] != t[q[b]]) b = border[b - 1];
+        if (t[q[k]] == t[q[b]]) ++b;
+        border[k] = b;
+    }
+    for (size_t i = start, k = 0; i < s.size(); ++i) {
+        while (k > 0 && t[p[i]] != t[q[k]]) k = border[k - 1];
+        if (t[p[i]] == t[q[k]] && ++k == m) return i + 1 - m;
+    }
+    return std::string_view::npos;
+}
+
+// As the exact search: a run to the needle's first byte and a compare, which
+// wins while false starts are cheap; once the bytes they compared outgrow
+// the text passed over, the search goes on in linear time.
 size_t FindFolded(std::string_view s, std::string_view sub, size_t start) {
     const unsigned char* t = kLowerCaseTable;
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const auto* q = reinterpret_cast<const unsigned char*>(sub.data());
     const unsigned char first = t[q[0]];
     const size_t last = s.size() - sub.size();
+    size_t compared = 0;
     for (size_t i = start; i <= last; ++i) {
         if (t[p[i]] != first) continue;
         size_t k = 1;
         while (k < sub.size() && t[p[i + k]] == t[q[k]]) ++k;
         if (k == sub.size()) return i;
+        compared += k;
+        if (compared > 4096 + (i - start)) return FindFoldedLinear(s, sub, i + 1);
     }
     return std::string_view::npos;
 }

@@ -54,32 +54,86 @@ bool TakesOne(std::string_view pattern, size_t p, char c, size_t* next) {
     }
 }
 
+// A run of one-character elements between stars: pattern[begin, end),
+// taking `length` characters of the name.
+struct Segment {
+    size_t begin = 0, end = 0, length = 0;
+};
+
+// The segment that starts at pattern[p], up to the next "*" outside a set.
+Segment ReadSegment(std::string_view pattern, size_t p) {
+    Segment seg{p, p, 0};
+    while (seg.end < pattern.size() && pattern[seg.end] != '*') {
+        const size_t close = pattern[seg.end] == '[' ? SetEnd(pattern, seg.end) : 0;
+        seg.end = close ? close : seg.end + 1;
+        ++seg.length;
+    }
+    return seg;
+}
+
+// Whether seg takes name[at, at + seg.length); every element tried costs a
+// step.
+bool SegmentAt(std::string_view pattern, const Segment& seg, std::string_view name, size_t at, size_t& steps) {
+    size_t p = seg.begin;
+    for (size_t k = 0; k < seg.length; ++k) {
+        ++steps;
+        size_t next;
+        if (!TakesOne(pattern, p, name[at + k], &next)) return false;
+        p = next;
+    }
+    return true;
+}
+
 }  // namespace
 
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-    // Every element but "*" takes exactly one character, so when a later
-    // element fails it is enough to let the last "*" take one more character
-    // and try again from there: earlier stars could gain nothing.
-    size_t p = 0, n = 0;
-    size_t starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = ++p;
-            starN = n;
+bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* stepsOut) {
+    // Every element but "*" takes exactly one character. So the part before
+    // the first star is a prefix of the name and the part after the last
+    // star its suffix, and each part between stars may take its leftmost
+    // place after the one before: a later place leaves less room for the
+    // rest and gains nothing. Each part is placed once, which bounds the
+    // cost by the name's length times the longest part.
+    size_t steps = 0;
+    struct Report {
+        size_t& steps;
+        size_t* out;
+        ~Report() {
+            if (out) *out = steps;
+        }
+    } report{steps, stepsOut};
+    const Segment head = ReadSegment(pattern, 0);
+    if (head.end == pattern.size()) return head.length == name.size() && SegmentAt(pattern, head, name, 0, steps);
+    size_t lastStar = pattern.size();
+    Segment tail;
+    for (size_t p = head.end; p < pattern.size();) {
+        if (pattern[p] == '*') {
+            lastStar = p++;
             continue;
         }
-        size_t next;
-        if (p < pattern.size() && TakesOne(pattern, p, name[n], &next)) {
-            p = next;
-            ++n;
-            continue;
-        }
-        if (starP == std::string_view::npos) return false;
-        p = starP;
-        n = ++starN;
+        const Segment seg = ReadSegment(pattern, p);
+        if (seg.end == pattern.size()) tail = seg;
+        p = seg.end;
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
+    if (tail.end != pattern.size() || tail.begin <= lastStar) tail = Segment{pattern.size(), pattern.size(), 0};
+    if (head.length + tail.length > name.size()) return false;
+    const size_t limit = name.size() - tail.length;
+    if (!SegmentAt(pattern, head, name, 0, steps) || !SegmentAt(pattern, tail, name, limit, steps)) return false;
+    size_t at = head.length;
+    for (size_t p = head.end; p < lastStar;) {
+        if (pattern[p] == '*') {
+            ++p;
+            continue;
+        }
+        const Segment seg = ReadSegment(pattern, p);
+        p = seg.end;
+        for (;;) {
+            if (at + seg.length > limit) return false;
+            if (SegmentAt(pattern, seg, name, at, steps)) break;
+            ++at;
+        }
+        at += seg.length;
+    }
+    return true;
 }
 
 bool MatchPatternList(std::string_view list, std::string_view name) {

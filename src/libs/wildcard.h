@@ -4,12 +4,13 @@
 // A pattern list holds several patterns separated by ";".
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 // Whether name matches the whole pattern. An unterminated "[" stands for
-// itself. Time is linear in the name for a given pattern: no recursion per
-// "*".
-bool WildcardMatch(std::string_view pattern, std::string_view name);
+// itself. At most the name's length times the longest run between stars of
+// element tests; *steps, when given, gets their count.
+bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* steps = nullptr);
 // Whether name matches any pattern of the ";"-separated list; an empty list
 // matches nothing.
 bool MatchPatternList(std::string_view list, std::string_view name);

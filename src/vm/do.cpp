@@ -135,7 +135,7 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     // A command whose own memory ran out (a container that could not grow,
     // a size no container can hold) failed as a command: ERR_MEM goes the
     // way of any other error code, so a script that does not exit on errors
-    // goes on. The VM's own heap raises its errors itself and is not met here.
+    // goes on. So does the VM's heap running out for the command (below).
     try {
 #ifndef QB_NO_CALL_EXTRAS
         const uint32_t extras = NativeCallExtras;
@@ -155,6 +155,16 @@ ScriptValue* CallNative(ScriptState* L, ScriptValue* func, int* errorCode) {
     } catch (const std::bad_alloc&) {
         n = OutOfMemory(L, handlerFrame);
     } catch (const std::length_error&) {
+        n = OutOfMemory(L, handlerFrame);
+    } catch (const VmError& e) {
+        // The VM's heap ran out while the command's own frame was current (a
+        // string, table or buffer it was building): the command failed, as
+        // above. Out of memory in script code it called, that code's error
+        // goes on unwinding.
+        if (e.code != ERR_MEM || L->ci != VmRestoreFrame(L, handlerFrame.frame)) throw;
+        // The throw marked the protected run around this call as failed; it
+        // goes on.
+        L->errorJmp->status = 0;
         n = OutOfMemory(L, handlerFrame);
     }
     auto u = static_cast<uint32_t>(n);
