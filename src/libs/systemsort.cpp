@@ -3,6 +3,7 @@
 // than 2 log2 n, so no order of the items costs more than n log n. Lists of only numbers or only strings without an order function
 // are sorted on a native copy of their keys and the moves applied to the
 // table afterwards; every other list is sorted in place through the VM.
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <type_traits>
@@ -28,8 +29,9 @@ constexpr int kAhead = 4;
 // would give. False when the order function is no strict order (the scan
 // would leave the range).
 //
-// A part still unsorted after `depth` nested partitions goes to heap sort:
-// inputs that never get that deep see exactly the quicksort's comparisons.
+// A part still unsorted after `depth` nested partitions goes to the
+// fallback (heap sort where a script's order function is called): inputs
+// that never get that deep see exactly the quicksort's comparisons.
 template <class At, class Less, class Swap, class Touch>
 void Heapsort(int lo, int hi, At at, Less less, Swap swap, Touch touch) {
     const int n = hi - lo + 1;
@@ -67,11 +69,11 @@ inline int DepthLimit(int n) {
     return depth;
 }
 
-template <class At, class Pin, class Less, class Swap, class Touch>
-bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch, int depth) {
+template <class At, class Pin, class Less, class Swap, class Touch, class Fallback>
+bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch, int depth, Fallback fallback) {
     while (lo < hi) {
         if (depth-- == 0) {
-            Heapsort(lo, hi, at, less, swap, touch);
+            fallback(lo, hi);
             return true;
         }
         if (less(at(hi), at(lo))) swap(lo, hi);
@@ -103,10 +105,10 @@ bool Quicksort(int lo, int hi, At at, Pin pin, Less less, Swap swap, Touch touch
         // The smaller part recurses, the larger one loops, so the depth
         // stays logarithmic.
         if (i - lo < hi - i) {
-            if (!Quicksort(lo, i - 1, at, pin, less, swap, touch, depth)) return false;
+            if (!Quicksort(lo, i - 1, at, pin, less, swap, touch, depth, fallback)) return false;
             lo = i + 1;
         } else {
-            if (!Quicksort(i + 1, hi, at, pin, less, swap, touch, depth)) return false;
+            if (!Quicksort(i + 1, hi, at, pin, less, swap, touch, depth, fallback)) return false;
             hi = i - 1;
         }
     }
@@ -153,8 +155,21 @@ struct Keyed {
                 (void)i;
             }
         };
+        // No script code watches these comparisons, so a deep part of
+        // strings goes to the standard library's sort: on the strings a
+        // killer sequence leaves, heap sort's scattered reads cost six times
+        // its partitions. Numbers stay with heap sort, which keeps to its
+        // range even where a NaN makes the order no strict one.
+        auto fallback = [&](int lo, int hi) {
+            if constexpr (std::is_same_v<Key, PrefixedView>) {
+                std::sort(entries.begin() + lo, entries.begin() + hi + 1,
+                          [](const Entry& a, const Entry& b) { return a.key < b.key; });
+            } else {
+                Heapsort(lo, hi, at, [](const Key& a, const Key& b) { return a < b; }, swap, touch);
+            }
+        };
         return Quicksort(0, n - 1, at, at, [](const Key& a, const Key& b) { return a < b; }, swap, touch,
-                         DepthLimit(n));
+                         DepthLimit(n), fallback);
     }
     // After sorting, from[k] is the index whose value belongs at k.
     std::vector<int> From() const {
@@ -290,7 +305,8 @@ int cmdSort(ScriptState* L) {
         auto touch = [L, objects](int i) {
             if (objects) VmPrefetchIndex(L, 1, i);
         };
-        ok = Quicksort(0, n - 1, at, pin, less, swap, touch, DepthLimit(n));
+        auto fallback = [&](int lo, int hi) { Heapsort(lo, hi, at, less, swap, touch); };
+        ok = Quicksort(0, n - 1, at, pin, less, swap, touch, DepthLimit(n), fallback);
     }
     if (!ok) return ERR_SORTFUNC;
     return 0;
