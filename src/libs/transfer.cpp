@@ -18,6 +18,7 @@
 #include "display/eventlib.h"
 #include "libs/network.h"
 #include "libs/transfercall.h"
+#include "libs/transferfields.h"
 #include "libs/transferurl.h"
 #include "vm/vm.h"
 
@@ -98,7 +99,11 @@ int ReadOptions(ScriptState* L, bool upload, TransferOptions* o) {
         if (int err = StringField(L, "posttype", &o->postType, &present)) return err;
         if (int err = StringField(L, "useragent", &o->userAgent, &present)) return err;
     }
-    return 0;
+    // Every script text bound for the request head is checked here, before
+    // anything connects.
+    if (int err = TakeCustomHeaders(&o->customHeaders)) return err;
+    if (int err = CheckHeaderValue(o->postType)) return err;
+    return CheckHeaderValue(o->userAgent);
 }
 
 // The upload's source: the FTP "file", or the HTTP form parts. An HTTP
