@@ -81,9 +81,11 @@ int CallReceiveCallback(ScriptState* L, const qbNetSink& sink, const uint8_t* da
         VmPushValue(L, sink.userdata);
         VmRawSet(L, -3);
     }
+    // Left as it was found: the handler around a receive is still running.
+    const int nesting = GetRuntimeTag(kTagCallbackNesting);
     SetRuntimeTag(kTagCallbackNesting, 1);
     const int err = VmPCall(L, 1, 1, 0);
-    SetRuntimeTag(kTagCallbackNesting, 0);
+    SetRuntimeTag(kTagCallbackNesting, nesting);
     if (err) return err;
     int result = 0;
     if (VmType(L, -1) == kTypeBoolean) {
@@ -196,12 +198,16 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
     // A peer that takes the bytes a few at a time ends at the floor, as a
-    // receive's trickle does.
-    qbNetClock clock = NetClockStart(NetWaitBulk());
+    // receive's trickle does, or inside a handler at the deadline.
+    qbNetClock clock = NetClockStart(NetTransferRule(*c));
     while (*sent < length) {
         // A quit or a failing handler during the send ends the script as it
         // would anywhere else, not as a short send.
         if (int err = Pump(L)) return err;
+        if (NetClockDeadline(clock) != NetWaitEnd::kGoOn) {
+            *socketResult = kSockTimeout;
+            break;
+        }
         size_t n = 0;
         const int result =
             SocketSend(c->socket.fd, p + *sent, std::min(length - *sent, kSocketBufferSize), &n, &c->socket.timeout);

@@ -47,6 +47,8 @@ struct qbConnection : qbObject {
     bool marked = false;
     bool wantData = false;
     bool wantClose = false;
+    // Accepted by one of the script's servers.
+    bool fromServer = false;
 };
 
 struct qbServer : qbObject {
@@ -120,6 +122,13 @@ int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* socket);
 // Lists a connected socket as a connection under the id (a chosen id frees
 // an old connection of that number first); the new node.
 int AddConnection(ScriptState* L, ObjectID id, bool chooseId, qbConnection** out);
+
+// How a send, or a receive that is not a line, waits on the connection.
+// Inside a handler or callback no other handler runs until it returns, so
+// a server's connection is bounded as a whole there: one slow client
+// holds the server at most one time-out per call (what came is kept). Else
+// the bulk floor, as for transfers.
+qbNetWaitRule NetTransferRule(const qbConnection& c);
 
 // Sends in pieces of 8192 bytes; the last socket result goes to
 // *socketResult, the count to *sent; 0 or a callback's error.
