@@ -221,6 +221,9 @@ int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool unt
         sink.grow = &call.block;
         sink.used = call.used;
         sink.most = kNetLongestString - std::min(kNetLongestString, call.used - kVmStringBlockHeader);
+        // A declared length that cannot fit is refused before a byte of it
+        // is read.
+        if (!untilClose && want > sink.most) return ERR_MEM;
     }
     qbNetReceipt receipt;
     int err = NetReceive(call.L, c, untilClose ? kReceiveAll : kReceiveBytes, static_cast<size_t>(want), clock, sink,
