@@ -163,7 +163,12 @@ int cmdCreateServer(ScriptState* L) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    int err = std::string(ip) == "*" ? 0 : ResolveIPv4(ip, &address.sin_addr);
+    int pumpError = 0;
+    int err = std::string(ip) == "*" ? 0 : ResolveIPv4(L, ip, &address.sin_addr, &pumpError);
+    if (pumpError) {
+        SocketDestroy(&s->socket.fd);
+        return pumpError;
+    }
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
     } else if ((err = SocketBind(s->socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof address)) ||

@@ -139,6 +139,8 @@ size_t PlainRun(const uint8_t* p, size_t n) {
 
 }  // namespace
 
+int NetPump(ScriptState* L) { return Pump(L); }
+
 bool GrowBlockReserve(qbGrowBlock* b, size_t need) {
     if (need <= b->capacity) return true;
     const size_t capacity = std::max({need, b->capacity * 2, kDirectRoom});
@@ -152,16 +154,6 @@ bool GrowBlockReserve(qbGrowBlock* b, size_t need) {
 
 void SetNetProgressHook(NetProgressHook hook) { progressHook = hook; }
 
-int ResolveIPv4(const char* host, in_addr* out) {
-    if (inet_pton(AF_INET, host, out) == 1) return 0;
-    hostent entry{};
-    std::vector<char> buffer;
-    if (int err = SocketGetHostByName(host, &entry, buffer)) return err;
-    if (entry.h_addrtype != AF_INET || !entry.h_addr_list || !entry.h_addr_list[0]) return NO_ADDRESS;
-    std::memcpy(out, entry.h_addr_list[0], sizeof *out);
-    return 0;
-}
-
 int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
     InitTcpSocket(s, -1, -1);
     if (int err = SocketCreate(&s->fd, AF_INET, SOCK_STREAM, 0)) {
@@ -172,8 +164,8 @@ int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    int err = ResolveIPv4(host, &address.sin_addr);
     int pumpError = 0;
+    int err = ResolveIPv4(L, host, &address.sin_addr, &pumpError);
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
     } else {

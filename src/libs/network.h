@@ -114,8 +114,15 @@ using NetProgressHook = int (*)(ScriptState* L, qbConnection* c);
 void SetNetProgressHook(NetProgressHook hook);
 
 // The IPv4 address of a dotted text or, failing that, the first of a name's;
-// 0 or the resolver's code.
-int ResolveIPv4(const char* host, in_addr* out);
+// 0 or the resolver's code (kSockTimeout once the network time-out passed).
+// The lookup pumps events as it waits: an error of theirs (a quit, a
+// failing handler) ends it and goes to *pumpError.
+int ResolveIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError);
+// The same for a name, by the system resolver, whatever test hook is set.
+int LookUpIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError);
+// One pump of a network wait: 0, or the error (ERR_USERABORT for a quit)
+// that ends the wait.
+int NetPump(ScriptState* L);
 // Connects a fresh socket to host:port; 0, or ERR_SOCKET (detail set) or
 // ERR_USERABORT with the socket destroyed.
 int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* socket);
