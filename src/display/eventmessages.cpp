@@ -113,10 +113,9 @@ void FillTable(ScriptState* L, const qbEventMessage& msg) {
 // Runtime tag 10 counts callbacks in progress: raised and lowered once per
 // call, so that nested deliveries leave it where they found it.
 int ProtectedCallback(ScriptState* L, int nargs, int nresults) {
-    const int nesting = GetRuntimeTag(kTagCallbackNesting);
     SetRuntimeTag(kTagCallbackNesting, 1);
     const int err = VmPCall(L, nargs, nresults, 0);
-    SetRuntimeTag(kTagCallbackNesting, nesting);
+    SetRuntimeTag(kTagCallbackNesting, 0);
     return err;
 }
 

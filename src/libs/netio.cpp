@@ -81,11 +81,9 @@ int CallReceiveCallback(ScriptState* L, const qbNetSink& sink, const uint8_t* da
         VmPushValue(L, sink.userdata);
         VmRawSet(L, -3);
     }
-    // Left as it was found: the handler around a receive is still running.
-    const int nesting = GetRuntimeTag(kTagCallbackNesting);
     SetRuntimeTag(kTagCallbackNesting, 1);
     const int err = VmPCall(L, 1, 1, 0);
-    SetRuntimeTag(kTagCallbackNesting, nesting);
+    SetRuntimeTag(kTagCallbackNesting, 0);
     if (err) return err;
     int result = 0;
     if (VmType(L, -1) == kTypeBoolean) {
