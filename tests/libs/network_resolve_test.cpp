@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "libs/net_fixture.h"
@@ -28,19 +29,24 @@ int LookUpBehindASilentServer(ScriptState* L, int fd) {
     };
     if (unshare(CLONE_NEWNS) != 0) return say("unshare(CLONE_NEWNS) refused"), kSkip;
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return say("mount private refused"), kSkip;
-    // The silent server: a socket on port 53 that nothing ever reads.
+    // The silent server: a socket on port 53 that nothing ever reads, at a
+    // loopback address of this process's own, so that runs beside it do
+    // not meet.
+    const unsigned pid = static_cast<unsigned>(getpid());
+    const std::string ip = "127.77." + std::to_string((pid >> 8) & 255) + "." + std::to_string((pid & 255) | 1);
     const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(53);
-    address.sin_addr.s_addr = inet_addr("127.0.0.77");
+    address.sin_addr.s_addr = inet_addr(ip.c_str());
     if (bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return say("no port 53 on 127.0.0.77"), kSkip;
+        return say("no port 53 on " + ip), kSkip;
     // Left to itself the resolver would try for 150 s.
-    const std::string conf = ::testing::TempDir() + "silent_resolv.conf";
-    std::ofstream(conf) << "nameserver 127.0.0.77\noptions timeout:30 attempts:5\n";
-    if (mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
-        return say("bind mount refused"), kSkip;
+    const std::string conf = ::testing::TempDir() + "silent_resolv" + std::to_string(pid) + ".conf";
+    std::ofstream(conf) << "nameserver " << ip << "\noptions timeout:30 attempts:5\n";
+    const bool mounted = mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0;
+    std::remove(conf.c_str());  // the mount keeps it while the child lives
+    if (!mounted) return say("bind mount refused"), kSkip;
     VmPushNumber(L, 1);
     VmPushString(L, "qb-silent-lookup.test");
     VmPushNumber(L, 80);
