@@ -87,6 +87,22 @@ int PushDotted(ScriptState* L, const in_addr& address) {
     return 1;
 }
 
+// Marks the connection's data as taken when the command returns, unless a
+// callback freed the connection meanwhile.
+class DataTakenOnReturn {
+public:
+    explicit DataTakenOnReturn(qbConnection* c) : c_(c), guard_(c) {}
+    ~DataTakenOnReturn() {
+        if (guard_.Alive()) NetDataTaken(c_);
+    }
+    DataTakenOnReturn(const DataTakenOnReturn&) = delete;
+    DataTakenOnReturn& operator=(const DataTakenOnReturn&) = delete;
+
+private:
+    qbConnection* c_;
+    NetBusyGuard guard_;
+};
+
 // The receive callback and its userdata from the argument at idx on.
 void ReadCallback(ScriptState* L, int idx, qbNetSink* sink) {
     if (VmGetTop(L) < idx || VmType(L, idx) == kTypeNil) return;
@@ -147,7 +163,12 @@ int cmdCreateServer(ScriptState* L) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    int err = std::string(ip) == "*" ? 0 : ResolveIPv4(ip, &address.sin_addr);
+    int pumpError = 0;
+    int err = std::string(ip) == "*" ? 0 : ResolveIPv4(L, ip, &address.sin_addr, &pumpError);
+    if (pumpError) {
+        SocketDestroy(&s->socket.fd);
+        return pumpError;
+    }
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
     } else if ((err = SocketBind(s->socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof address)) ||
@@ -190,6 +211,9 @@ int cmdReceiveData(ScriptState* L) {
     CheckArgCount(L, 2, 5, 0, 0);
     qbConnection* c = nullptr;
     if (int err = FindConnection(L, 1, &c)) return err;
+    // Whatever the receive comes to, the connection's next data is news
+    // again: one failed receive must not silence it for good.
+    const DataTakenOnReturn taken(c);
     const double modeArg = VmCheckNumber(L, 2);
     if (modeArg != kReceiveAll && modeArg != kReceiveBytes && modeArg != kReceiveLine) return ERR_WRONGUSAGE;
     const int mode = static_cast<int>(modeArg);
@@ -202,8 +226,9 @@ int cmdReceiveData(ScriptState* L) {
     // A line is of use only whole, so it is bounded as a whole: one peer
     // that trickles a line without end cannot hold the script (what came
     // stays, with done 0 and the receive time-out). Bytes and whatever
-    // waits are bulk, bounded by the floor.
-    qbNetWaitRule rule = mode == kReceiveLine ? NetWaitWhole() : NetWaitBulk();
+    // waits are bulk, bounded by the floor, except on a server's
+    // connection inside a handler.
+    qbNetWaitRule rule = mode == kReceiveLine ? NetWaitWhole() : NetTransferRule(*c);
     // What the VM cannot hold is never gathered; one receive of whatever
     // waits takes what had come when it began and a bounded amount more.
     sink.most = kNetLongestString;
@@ -224,7 +249,6 @@ int cmdReceiveData(ScriptState* L) {
     qbNetReceipt receipt;
     qbNetClock clock = NetClockStart(rule);
     if (int err = NetReceive(L, c, mode, want, &clock, sink, &receipt)) return err;
-    NetDataTaken(c);
     const size_t length = sink.kind == NetSinkKind::kGrowBlock ? sink.used - kVmStringBlockHeader : 0;
     if (length > kNetLongestString || (length > 0 && !GrowBlockReserve(&text, sink.used + 1))) return ERR_MEM;
     if (length > 0)

@@ -163,6 +163,8 @@ size_t PlainRun(const uint8_t* p, size_t n) {
 
 }  // namespace
 
+int NetPump(ScriptState* L) { return Pump(L); }
+
 bool GrowBlockReserve(qbGrowBlock* b, size_t need) {
     if (need <= b->capacity) return true;
     const size_t capacity = std::max({need, b->capacity * 2, kDirectRoom});
@@ -176,16 +178,6 @@ bool GrowBlockReserve(qbGrowBlock* b, size_t need) {
 
 void SetNetProgressHook(NetProgressHook hook) { progressHook = hook; }
 
-int ResolveIPv4(const char* host, in_addr* out) {
-    if (inet_pton(AF_INET, host, out) == 1) return 0;
-    hostent entry{};
-    std::vector<char> buffer;
-    if (int err = SocketGetHostByName(host, &entry, buffer)) return err;
-    if (entry.h_addrtype != AF_INET || !entry.h_addr_list || !entry.h_addr_list[0]) return NO_ADDRESS;
-    std::memcpy(out, entry.h_addr_list[0], sizeof *out);
-    return 0;
-}
-
 int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
     InitTcpSocket(s, -1, -1);
     if (int err = SocketCreate(&s->fd, AF_INET, SOCK_STREAM, 0)) {
@@ -196,8 +188,8 @@ int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    int err = ResolveIPv4(host, &address.sin_addr);
     int pumpError = 0;
+    int err = ResolveIPv4(L, host, &address.sin_addr, &pumpError);
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
     } else {
@@ -222,12 +214,16 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
     // A peer that takes the bytes a few at a time ends at the floor, as a
-    // receive's trickle does.
-    qbNetClock clock = NetClockStart(NetWaitBulk());
+    // receive's trickle does, or inside a handler at the deadline.
+    qbNetClock clock = NetClockStart(NetTransferRule(*c));
     while (*sent < length) {
         // A quit or a failing handler during the send ends the script as it
         // would anywhere else, not as a short send.
         if (int err = Pump(L)) return err;
+        if (NetClockDeadline(clock) != NetWaitEnd::kGoOn) {
+            *socketResult = kSockTimeout;
+            break;
+        }
         size_t n = 0;
         const int result =
             SocketSend(c->socket.fd, p + *sent, std::min(length - *sent, kSocketBufferSize), &n, &c->socket.timeout);

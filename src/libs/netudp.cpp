@@ -63,8 +63,15 @@ int LookUpHost(ScriptState* L, bool wantName) {
     hostent entry{};
     std::vector<char> buffer;
     in_addr dotted{};
-    const int err = wantName && inet_pton(AF_INET, name, &dotted) == 1
-                        ? SocketGetHostByAddr(&dotted, sizeof dotted, &entry, buffer)
+    const bool byAddress = wantName && inet_pton(AF_INET, name, &dotted) == 1;
+    // The name is first looked up within the time-out: a resolver that
+    // never answers ends there. Its table (aliases included) comes from the
+    // lookup that follows.
+    int pumpError = 0;
+    int err = byAddress || HostLookupsReplaced() ? 0 : LookUpIPv4(L, name, &dotted, &pumpError);
+    if (pumpError) return pumpError;
+    if (!err)
+        err = byAddress ? SocketGetHostByAddr(&dotted, sizeof dotted, &entry, buffer)
                         : SocketGetHostByName(name, &entry, buffer);
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
@@ -108,7 +115,12 @@ int cmdCreateUDPObject(ScriptState* L) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    int err = std::string(ip) == "*" ? 0 : ResolveIPv4(ip, &address.sin_addr);
+    int pumpError = 0;
+    int err = std::string(ip) == "*" ? 0 : ResolveIPv4(L, ip, &address.sin_addr, &pumpError);
+    if (pumpError) {
+        SocketDestroy(&u->socket.fd);
+        return pumpError;
+    }
     if (err) SetErrorDetail(ResolverErrorText(err));
     else if ((err = SocketBind(u->socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof address)))
         SetErrorDetail(SocketErrorText(err));

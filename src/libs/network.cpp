@@ -283,6 +283,10 @@ void FreeAllNetworkObjects(ScriptState* L) {
     networkTimeout = kDefaultNetworkTimeout;
 }
 
+qbNetWaitRule NetTransferRule(const qbConnection& c) {
+    return c.fromServer && GetRuntimeTag(kTagCallbackNesting) != 0 ? NetWaitWhole() : NetWaitBulk();
+}
+
 void NetDataTaken(qbConnection* c) {
     c->dataReported = 0;
     NetPollRecheck(c);
@@ -341,6 +345,7 @@ int AcceptServerClient(qbServer* s, ObjectID* client) {
     InitTcpSocket(&c->socket, 0, 0);
     c->socket.fd = fd;
     c->type = kConnectionType;
+    c->fromServer = true;
     c->handle = c.get();
     *client = IDOf(*c);
     if (!Append(&connections, c.get())) {

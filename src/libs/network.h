@@ -47,6 +47,8 @@ struct qbConnection : qbObject {
     bool marked = false;
     bool wantData = false;
     bool wantClose = false;
+    // Accepted by one of the script's servers.
+    bool fromServer = false;
 };
 
 struct qbServer : qbObject {
@@ -117,14 +119,28 @@ using NetProgressHook = int (*)(ScriptState* L, qbConnection* c);
 void SetNetProgressHook(NetProgressHook hook);
 
 // The IPv4 address of a dotted text or, failing that, the first of a name's;
-// 0 or the resolver's code.
-int ResolveIPv4(const char* host, in_addr* out);
+// 0 or the resolver's code (kSockTimeout once the network time-out passed).
+// The lookup pumps events as it waits: an error of theirs (a quit, a
+// failing handler) ends it and goes to *pumpError.
+int ResolveIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError);
+// The same for a name, by the system resolver, whatever test hook is set.
+int LookUpIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError);
+// One pump of a network wait: 0, or the error (ERR_USERABORT for a quit)
+// that ends the wait.
+int NetPump(ScriptState* L);
 // Connects a fresh socket to host:port; 0, or ERR_SOCKET (detail set) or
 // ERR_USERABORT with the socket destroyed.
 int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* socket);
 // Lists a connected socket as a connection under the id (a chosen id frees
 // an old connection of that number first); the new node.
 int AddConnection(ScriptState* L, ObjectID id, bool chooseId, qbConnection** out);
+
+// How a send, or a receive that is not a line, waits on the connection.
+// Inside a handler or callback no other handler runs until it returns, so
+// a server's connection is bounded as a whole there: one slow client
+// holds the server at most one time-out per call (what came is kept). Else
+// the bulk floor, as for transfers.
+qbNetWaitRule NetTransferRule(const qbConnection& c);
 
 // Sends in pieces of 8192 bytes; the last socket result goes to
 // *socketResult, the count to *sent; 0 or a callback's error.

@@ -236,6 +236,8 @@ void SocketDestroy(int* fd) {
 
 void SetHostByNameFunction(HostByNameFunction function) { hostByName = function; }
 
+bool HostLookupsReplaced() { return hostByName != nullptr; }
+
 int SocketGetHostByName(const char* name, hostent* out, std::vector<char>& buffer) {
     if (hostByName) return hostByName(name, out, buffer);
     if (buffer.size() < 8192) buffer.resize(8192);

@@ -104,6 +104,7 @@ int SocketGetHostByName(const char* name, hostent* out, std::vector<char>& buffe
 // so that a test can keep every name on this machine.
 using HostByNameFunction = int (*)(const char* name, hostent* out, std::vector<char>& buffer);
 void SetHostByNameFunction(HostByNameFunction function);
+bool HostLookupsReplaced();
 int SocketGetHostByAddr(const void* address, socklen_t length, hostent* out, std::vector<char>& buffer);
 
 const char* SocketErrorText(int code);

@@ -21,6 +21,7 @@
 #include "display/eventlib.h"
 #include "libs/network.h"
 #include "libs/transfercall.h"
+#include "libs/transferfields.h"
 #include "libs/transferurl.h"
 #include "vm/vm.h"
 
@@ -101,7 +102,11 @@ int ReadOptions(ScriptState* L, bool upload, TransferOptions* o) {
         if (int err = StringField(L, "posttype", &o->postType, &present)) return err;
         if (int err = StringField(L, "useragent", &o->userAgent, &present)) return err;
     }
-    return 0;
+    // Every script text bound for the request head is checked here, before
+    // anything connects.
+    if (int err = TakeCustomHeaders(&o->customHeaders)) return err;
+    if (int err = CheckHeaderValue(o->postType)) return err;
+    return CheckHeaderValue(o->userAgent);
 }
 
 // The upload's source: the FTP "file", or the HTTP form parts. An HTTP
@@ -220,6 +225,9 @@ int TransferReceive(TransferCall& call, qbConnection* c, uint64_t want, bool unt
         sink.grow = &call.block;
         sink.used = call.used;
         sink.most = kNetLongestString - std::min(kNetLongestString, call.used - kVmStringBlockHeader);
+        // A declared length that cannot fit is refused before a byte of it
+        // is read.
+        if (!untilClose && want > sink.most) return ERR_MEM;
     }
     qbNetReceipt receipt;
     int err = NetReceive(call.L, c, untilClose ? kReceiveAll : kReceiveBytes, static_cast<size_t>(want), clock, sink,

@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "libs/transfercall.h"
+#include "libs/transferfields.h"
 #include "vm/vm.h"
 
 namespace {
@@ -70,14 +71,20 @@ int ReadPart(ScriptState* L, FormPart* part) {
     }
     if (hasAlias) part->fileName = alias;
     if (hasAlias && part->mimeType.empty()) return MissingField("MIMEType");
+    // The file's own name may hold anything a folder allows: it is escaped
+    // in the head. What the script names itself may not break a line.
+    if (int err = CheckHeaderValue(part->name)) return err;
+    if (int err = hasAlias ? CheckHeaderValue(alias) : 0) return err;
+    if (int err = CheckHeaderValue(part->mimeType)) return err;
     if (!part->mimeType.empty() && part->fileName.empty()) return MissingField("FileAlias");
     return 0;
 }
 
 // The lines before a part's data; the data is followed by CR LF.
 std::string PartHead(const FormPart& part, const std::string& boundary) {
-    std::string head = boundary + "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"";
-    if (!part.mimeType.empty()) head += "; filename=\"" + part.fileName + "\"\r\nContent-Type: " + part.mimeType;
+    std::string head = boundary + "\r\nContent-Disposition: form-data; name=\"" + FormDataQuoted(part.name) + "\"";
+    if (!part.mimeType.empty())
+        head += "; filename=\"" + FormDataQuoted(part.fileName) + "\"\r\nContent-Type: " + part.mimeType;
     return head + "\r\n\r\n";
 }
 

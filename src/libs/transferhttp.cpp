@@ -11,6 +11,7 @@
 #include "libs/base64.h"
 #include "libs/network.h"
 #include "libs/transfercall.h"
+#include "libs/transferfields.h"
 #include "libs/transferurl.h"
 
 namespace {
@@ -153,6 +154,10 @@ int HttpTransfer(TransferCall& call, std::string url) {
         TransferUrl request;
         if (int err = ParseTransferUrl(encoded, &request)) return err;
         if (target.scheme != TransferScheme::kHttp) return ERR_WRONGUSAGE;
+        // An escaped URL keeps its blanks; in the request line they would
+        // split the target from the version.
+        for (const std::string* text : {&target.host, &request.host, &request.path})
+            if (int err = CheckRequestTarget(*text)) return err;
         TransferUrl via = target;
         if (o.hasProxy) {
             if (int err = ParseTransferUrl(o.proxy, &via)) return err == ERR_UNKPROTOCOL ? ERR_WRONGUSAGE : err;
