@@ -6,10 +6,16 @@
 // dropped (a fresh decoder could not use them), so a run of damaged
 // packets costs one open, not one each; in a stream that flags no key
 // packets, every packet after a failure reopens as before. A stream whose
-// fresh decoders keep failing with no picture between is given up after
-// kMaxFailedOpens: its later packets answer the last error until a seek.
+// fresh decoders keep failing with no picture or sound between is given up
+// after kMaxFailedOpens, not for good: a damaged stretch can end, and what
+// follows it must still decode. It is tried again at later key packets,
+// further apart the longer it fails (RetryInterval), and at least once a
+// second of the stream's time, so a long damaged stretch costs few opens
+// and a good stretch after it loses at most a second; any picture or sound
+// ends the give-up.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/linux/avcommon.h"
@@ -17,10 +23,14 @@
 namespace av_common {
 
 // Fresh decoders opened in a row, each failing before a picture or a sound
-// came out, after which the stream is given up: as many as the frame walk
-// takes errors in a row (a stream of key packets alone, MJPEG or sound,
-// opens one for every damaged packet).
+// came out, after which the stream is given up: tried again only every
+// RetryInterval key packets (a stream of key packets alone, MJPEG or sound,
+// opens one for every damaged packet until then).
 constexpr int kMaxFailedOpens = 64;
+// The interval of a given-up stream's tries, in key packets, at most.
+constexpr int kMaxRetryInterval = 64;
+// And in the stream's time: a try at least this often, where packets have times.
+constexpr int64_t kRetryEveryMs = 1000;
 
 // Decoders opened in this process, for tests that count the opens a stream
 // costs.
@@ -39,18 +49,28 @@ struct StreamDecoder {
     bool keyed = false;      // the stream flags key packets
     int failedOpens = 0;     // fresh decoders that failed in a row, none of them giving a picture
     int lastError = 0;       // the failure that gave the stream up
+    int passedKeys = 0;      // key packets a given-up stream let pass since its last try
+    int64_t lastTry = AV_NOPTS_VALUE;  // the time of the packet last tried, in the stream's base
     int64_t opens = 0;       // decoders opened for this stream
 
     AVCodecContext* get() const { return context.get(); }
     AVCodecContext* operator->() const { return context.get(); }
     explicit operator bool() const { return codec != nullptr; }
     bool givenUp() const { return failedOpens >= kMaxFailedOpens; }
+    // Key packets between tries of a given-up stream: doubled for every
+    // kMaxFailedOpens tries that failed, up to kMaxRetryInterval.
+    int RetryInterval() const {
+        if (!givenUp()) return 1;
+        const int doublings = std::min((failedOpens - kMaxFailedOpens) / kMaxFailedOpens, 6);
+        return std::min(1 << doublings, kMaxRetryInterval);
+    }
     void reset() {
         context.reset();
         stream = nullptr;
         codec = nullptr;
         failed = spent = keyed = false;
-        failedOpens = lastError = 0;
+        failedOpens = lastError = passedKeys = 0;
+        lastTry = AV_NOPTS_VALUE;
     }
 };
 
@@ -86,7 +106,8 @@ inline int OpenStreamDecoder(StreamDecoder& d, const AVStream* stream, const AVC
     d.codec = codec;
     d.threads = threads;
     d.keyed = false;
-    d.failedOpens = d.lastError = 0;
+    d.failedOpens = d.lastError = d.passedKeys = 0;
+    d.lastTry = AV_NOPTS_VALUE;
     return ReopenStreamDecoder(d);
 }
 
@@ -99,14 +120,31 @@ inline void NoteFailure(StreamDecoder& d, int err) {
     d.lastError = err;
 }
 
+// Whether a given-up stream tries the key packet: every RetryInterval
+// key packets, or a second of the stream's time after the last try.
+inline bool DueForTry(StreamDecoder& d, const AVPacket& packet) {
+    const int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    bool due = ++d.passedKeys >= d.RetryInterval();
+    if (!due && time != AV_NOPTS_VALUE && d.lastTry != AV_NOPTS_VALUE && d.stream) {
+        const int64_t since = av_rescale_q(SaturatingSub(time, d.lastTry), d.stream->time_base, AVRational{1, 1000});
+        due = since >= kRetryEveryMs;
+    }
+    return due;
+}
+
 // avcodec_send_packet (null: the end of the input), to a fresh decoder
 // when the last one failed. After a failure, packets before the next key
-// packet are dropped (0: taken); a given-up stream answers its error.
+// packet are dropped (0: taken), and a given-up stream drops the key
+// packets between its tries too; at the end of the input it answers its
+// error.
 inline int SendToDecoder(StreamDecoder& d, const AVPacket* packet) {
     if (packet && (packet->flags & AV_PKT_FLAG_KEY)) d.keyed = true;
     if (d.failed || !d.context) {
-        if (d.givenUp()) return d.lastError ? d.lastError : AVERROR_INVALIDDATA;
+        if (!packet && d.givenUp()) return d.lastError ? d.lastError : AVERROR_INVALIDDATA;
         if (packet && d.keyed && !(packet->flags & AV_PKT_FLAG_KEY)) return 0;
+        if (packet && !DueForTry(d, *packet)) return 0;
+        d.passedKeys = 0;
+        if (packet) d.lastTry = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (int err = ReopenStreamDecoder(d); err < 0) {
             // A decoder that no longer opens counts as one that failed.
             ++d.failedOpens;
@@ -140,8 +178,8 @@ inline int ReceiveFromDecoder(StreamDecoder& d, AVFrame* frame) {
 // given-up stream is tried again from where the seek landed.
 inline void FlushDecoder(StreamDecoder& d) {
     if (!d.codec) return;
-    d.failedOpens = 0;
-    d.lastError = 0;
+    d.failedOpens = d.lastError = d.passedKeys = 0;
+    d.lastTry = AV_NOPTS_VALUE;
     if (d.failed || !d.context)
         ReopenStreamDecoder(d);
     else

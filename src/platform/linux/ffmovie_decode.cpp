@@ -17,7 +17,10 @@ namespace linux_movie {
 
 namespace {
 
-// Errors in a row after which the rest of a damaged stream is given up.
+// Errors the decoder answers in a row with no packet read between, after
+// which the walk ends: one that keeps failing with nothing left to feed it.
+// Damaged packets never end the walk; the decoder's own give-up bounds
+// what they cost, and the pictures after them are still found.
 constexpr int kMaxDecodeErrors = 64;
 
 // The picture's place, in the stream's time base; pictures without a time
@@ -163,12 +166,9 @@ int NextPicture(qbNativeMovie& m) {
             av_packet_unref(m.packet.get());
             continue;
         }
-        const int sent = av_common::SendToDecoder(p.codec, m.packet.get());
+        av_common::SendToDecoder(p.codec, m.packet.get());
         av_packet_unref(m.packet.get());
-        if (sent < 0 && sent != AVERROR(EAGAIN))
-            ++errors;
-        else
-            errors = 0;
+        errors = 0;
     }
     return 0;
 }

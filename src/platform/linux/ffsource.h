@@ -19,6 +19,7 @@ extern "C" {
 
 #include "core/file.h"
 #include "platform/linux/avdecoder.h"
+#include "platform/linux/avresample.h"
 #include "platform/platform_ops.h"
 
 namespace ffsource {
@@ -34,15 +35,12 @@ struct Decoder {
     // Pictures: the converter into the engine's form, by the input it was made for.
     std::unique_ptr<SwsContext, av_common::SwsFree> sws;
     int swsWidth = 0, swsHeight = 0, swsFormat = -1, swsSpace = -1, swsRange = -1;
-    // Sound: the resampler, likewise.
-    std::unique_ptr<SwrContext, av_common::ResamplerFree> swr;
-    AVChannelLayout swrLayout{};
-    int swrFormat = -1, swrRate = 0;
-
-    Decoder() = default;
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
-    ~Decoder() { av_channel_layout_uninit(&swrLayout); }
+    // Sound: the converter, and what it gave that the caller's buffer had
+    // no room for yet.
+    av_common::SampleConverter samples;
+    std::vector<int16_t> pending;
+    size_t pendingAt = 0;
+    bool samplesDrained = false;  // the converter gave what it held at the end
 };
 
 // A packet as the engine queues it; the end-of-file markers that drain the

@@ -176,50 +176,18 @@ int32_t HandOver(qbMovieSource* s, Packet& p, qbMoviePicture* out) {
     return result;
 }
 
-// The resampler from this frame's form to the stream's channels and rate.
-SwrContext* Resampler(Decoder& d, const AVFrame& frame, const qbMovieSourceInfo& info) {
-    AVChannelLayout layout{};
-    if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame.ch_layout.nb_channels <= 0)
-        av_channel_layout_default(&layout, std::max(frame.ch_layout.nb_channels, 1));
-    else if (av_channel_layout_copy(&layout, &frame.ch_layout) < 0)
-        return nullptr;
-    if (d.swr && d.swrFormat == frame.format && d.swrRate == frame.sample_rate &&
-        !av_channel_layout_compare(&d.swrLayout, &layout)) {
-        av_channel_layout_uninit(&layout);
-        return d.swr.get();
+// Pending samples into out, as many as fit: the bytes written.
+int32_t TakePending(Decoder& d, void* out, int32_t capacity, int channels) {
+    const size_t width = static_cast<size_t>(channels);
+    const size_t fit = static_cast<size_t>(capacity) / (2 * width) * width;
+    const size_t n = std::min(fit, d.pending.size() - d.pendingAt);
+    std::memcpy(out, d.pending.data() + d.pendingAt, n * 2);
+    d.pendingAt += n;
+    if (d.pendingAt == d.pending.size()) {
+        d.pending.clear();
+        d.pendingAt = 0;
     }
-    AVChannelLayout to{};
-    av_channel_layout_default(&to, info.audioChannels);
-    SwrContext* swr = nullptr;
-    const AVSampleFormat from = av_common::SampleFormatEnum(frame.format);
-    if (from == AV_SAMPLE_FMT_NONE) {
-        av_channel_layout_uninit(&layout);
-        av_channel_layout_uninit(&to);
-        return nullptr;
-    }
-    const int err = swr_alloc_set_opts2(&swr, &to, AV_SAMPLE_FMT_S16, info.audioRate, &layout, from,
-                                        frame.sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&to);
-    d.swr.reset(swr);
-    av_channel_layout_uninit(&d.swrLayout);
-    d.swrLayout = layout;
-    if (err < 0 || !swr || swr_init(swr) < 0) {
-        d.swr.reset();
-        return nullptr;
-    }
-    d.swrFormat = frame.format;
-    d.swrRate = frame.sample_rate;
-    return swr;
-}
-
-// Samples into out: the bytes written.
-int32_t Resample(SwrContext* swr, const AVFrame* frame, void* out, int32_t capacity, int channels) {
-    const int frameBytes = channels * 2;
-    auto* target = static_cast<uint8_t*>(out);
-    const int got = swr_convert(swr, &target, capacity / frameBytes,
-                                frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
-                                frame ? frame->nb_samples : 0);
-    return got > 0 ? got * frameBytes : 0;
+    return static_cast<int32_t>(n * 2);
 }
 
 }  // namespace
@@ -236,23 +204,37 @@ int32_t DecodeMovieAudio(qbMovieSource* s, void* packet, void* out, int32_t capa
     *finished = 1;
     Packet* p = AsPacket(packet);
     Decoder& d = s->audio;
-    if (!p || !p->audio || !d.codec || capacity < 4) return 0;
+    const int channels = s->info.audioChannels;
+    if (!p || !p->audio || !d.codec || channels < 1 || capacity < 2 * channels) return 0;
     *finished = 0;
-    const int got = DecodeOne(*s, d, *p, 0.0);
-    if (got < 0) {
-        *finished = 1;
-        return -1;
-    }
-    if (got == 0) {
-        // Used up; at the very end the resampler gives what it held back.
+    // Each call hands out what the last one had no room for before it
+    // decodes more; the packet is finished only when nothing is left.
+    while (d.pendingAt >= d.pending.size()) {
+        const int got = DecodeOne(*s, d, *p, 0.0);
+        if (got < 0) {
+            *finished = 1;
+            return -1;
+        }
+        if (got > 0) {
+            const int err = av_common::ConvertSamples(d.samples, *d.frame, channels, s->info.audioRate, d.pending);
+            av_frame_unref(d.frame.get());
+            if (err < 0) {
+                *finished = 1;
+                return -1;
+            }
+            continue;
+        }
+        // Used up; at the very end the converter gives what it held back.
+        if (!p->data && p->sent && !d.samplesDrained) {
+            d.samplesDrained = true;
+            // A failed drain keeps what it gave.
+            av_common::DrainSamples(d.samples, channels, d.pending);
+            continue;
+        }
         *finished = p->sent ? 1 : 0;
-        if (!p->data && p->sent && d.swr) return Resample(d.swr.get(), nullptr, out, capacity, s->info.audioChannels);
         return 0;
     }
-    SwrContext* swr = Resampler(d, *d.frame, s->info);
-    const int32_t bytes = swr ? Resample(swr, d.frame.get(), out, capacity, s->info.audioChannels) : 0;
-    av_frame_unref(d.frame.get());
-    return bytes;
+    return TakePending(d, out, capacity, channels);
 }
 
 void FlushMovieVideo(qbMovieSource* s) {
@@ -267,7 +249,10 @@ void FlushMovieAudio(qbMovieSource* s) {
     av_common::FlushDecoder(s->audio.codec);
     s->audio.draining = false;
     s->audio.skipUntil = s->audioSkip.exchange(-1.0);
-    if (s->audio.swr) swr_init(s->audio.swr.get());
+    av_common::ResetSamples(s->audio.samples);
+    s->audio.pending.clear();
+    s->audio.pendingAt = 0;
+    s->audio.samplesDrained = false;
 }
 
 }  // namespace ffsource

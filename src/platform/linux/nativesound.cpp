@@ -24,6 +24,7 @@ extern "C" {
 #include "core/file.h"
 #include "platform/linux/avdecoder.h"
 #include "platform/linux/avfields.h"
+#include "platform/linux/avresample.h"
 #include "platform/linux/mpegbitrate.h"
 #include "platform/linux/nativesound.h"
 
@@ -42,7 +43,6 @@ using av_common::FormatClose;
 using av_common::FrameFree;
 using av_common::IOFree;
 using av_common::PacketFree;
-using SwrFree = av_common::ResamplerFree;
 
 // The demuxer, decoder and converter over the file. A seek back moves the
 // demuxer and flushes the decoder; where the frames after it could not be
@@ -52,14 +52,10 @@ struct Pass {
     std::unique_ptr<AVIOContext, IOFree> io;
     std::unique_ptr<AVFormatContext, FormatClose> format;
     av_common::StreamDecoder codec;
-    std::unique_ptr<SwrContext, SwrFree> swr;
+    av_common::SampleConverter samples;
     std::unique_ptr<AVFrame, FrameFree> frame;
     std::unique_ptr<AVPacket, PacketFree> packet;
     int stream = -1;
-    // The converter's input, to notice a change of layout mid-stream.
-    AVChannelLayout swrLayout{};
-    int swrFormat = -1;
-    int swrRate = 0;
     std::vector<int16_t> pending;  // converted samples not yet handed out
     size_t pendingAt = 0;
     int64_t pendingFrame = 0;  // the frame of pending's first sample
@@ -75,7 +71,6 @@ struct Pass {
     ~Pass() {
         // The format context must not outlive its I/O context's buffer.
         format.reset();
-        av_channel_layout_uninit(&swrLayout);
     }
 };
 
@@ -126,49 +121,18 @@ int StartPass(qbNativeAudioFile& f) {
     return 0;
 }
 
-// The frame's samples into pass.pending, converted.
+// The frame's samples (null: what the converter holds at the end) into
+// pass.pending, converted.
 int Convert(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
-    AVChannelLayout layout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels <= 0)
-        av_channel_layout_default(&layout, std::max(frame->ch_layout.nb_channels, 1));
-    else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0)
-        return ERR_MEM;
-    if (!p.swr || av_channel_layout_compare(&layout, &p.swrLayout) != 0 || frame->format != p.swrFormat ||
-        frame->sample_rate != p.swrRate) {
-        p.swr.reset();
-        const AVSampleFormat from = av_common::SampleFormatEnum(frame->format);
-        if (from == AV_SAMPLE_FMT_NONE) {
-            av_channel_layout_uninit(&layout);
-            return ERR_OPENSOUND2;
-        }
-        AVChannelLayout out{};
-        av_channel_layout_default(&out, f.channels);
-        SwrContext* swr = nullptr;
-        const int made =
-            swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, f.rate, &layout, from, frame->sample_rate, 0, nullptr);
-        p.swr.reset(swr);
-        if (made < 0 || swr_init(swr) < 0) {
-            av_channel_layout_uninit(&layout);
-            return ERR_OPENSOUND2;
-        }
-        av_channel_layout_uninit(&p.swrLayout);
-        p.swrLayout = layout;
-        p.swrFormat = frame->format;
-        p.swrRate = frame->sample_rate;
-    } else {
-        av_channel_layout_uninit(&layout);
-    }
-    const int room = swr_get_out_samples(p.swr.get(), frame->nb_samples);
-    if (room < 0) return ERR_OPENSOUND2;
-    p.pending.resize(static_cast<size_t>(room) * static_cast<size_t>(f.channels));
-    auto* out = reinterpret_cast<uint8_t*>(p.pending.data());
-    const int made = swr_convert(p.swr.get(), &out, room, const_cast<const uint8_t**>(frame->extended_data),
-                                 frame->nb_samples);
-    p.pending.resize(made > 0 ? static_cast<size_t>(made) * static_cast<size_t>(f.channels) : 0);
+    p.pending.clear();
     p.pendingAt = 0;
+    const int err = frame ? av_common::ConvertSamples(p.samples, *frame, f.channels, f.rate, p.pending)
+                          : av_common::DrainSamples(p.samples, f.channels, p.pending);
+    const auto made = static_cast<int64_t>(p.pending.size() / static_cast<size_t>(f.channels));
     p.pendingFrame = p.nextFrame;
-    p.nextFrame += made > 0 ? made : 0;
-    return 0;
+    p.nextFrame += made;
+    if (err == AVERROR(ENOMEM)) return ERR_MEM;
+    return err < 0 ? ERR_OPENSOUND2 : 0;
 }
 
 // Where the decoder's output goes: on from the last output, but the first
@@ -203,10 +167,14 @@ void DecodeMore(qbNativeAudioFile& f) {
             if (!p.pending.empty()) return;
             continue;
         }
-        if (received != AVERROR(EAGAIN) || p.flushed) {
+        if (p.flushed) {
+            // The end: the converter gives what its filter held back.
             p.drained = true;
+            Convert(f, p, nullptr);
             return;
         }
+        // A frame the decoder could not make is damage, as a refused packet.
+        if (received != AVERROR(EAGAIN) && received != AVERROR_EOF) continue;
         if (av_read_frame(p.format.get(), p.packet.get()) < 0) {
             p.flushed = true;
             av_common::SendToDecoder(p.codec, nullptr);
@@ -270,6 +238,17 @@ int64_t CountFrames(qbNativeAudioFile& f) {
     return std::clamp<int64_t>(packets - trimmed, 0, UINT32_MAX);
 }
 
+// Whether the packets' times can place every sample: a time base coarser
+// than one sample (Matroska's milliseconds, one tick per packet) rounds
+// each packet's duration, and some demuxers give none.
+bool TimesPlaceSamples(const qbNativeAudioFile& f) {
+    const AVRational base = f.pass->format->streams[f.pass->stream]->time_base;
+    return base.num > 0 && base.den > 0 && int64_t{base.num} * f.rate <= int64_t{base.den};
+}
+
+// The length by decoding the whole stream: what reading to the end delivers.
+int64_t DecodedFrames(qbNativeAudioFile& f) { return TakeFrames(f, nullptr, UINT32_MAX); }
+
 // Moves the demuxer back to before frame and decodes up to it, so that
 // the next output is frame's. False where the output could not be placed
 // exactly (a format not known to allow it, a demuxer that cannot seek or
@@ -298,7 +277,7 @@ bool SeekBack(qbNativeAudioFile& f, int64_t frame) {
     if (__builtin_add_overflow(f.origin, av_rescale_q(from, AVRational{1, f.rate}, base), &time)) return false;
     if (av_seek_frame(p.format.get(), p.stream, time, AVSEEK_FLAG_BACKWARD) < 0) return false;
     av_common::FlushDecoder(p.codec);
-    p.swr.reset();
+    av_common::ResetSamples(p.samples);
     p.pending.clear();
     p.pendingAt = 0;
     p.flushed = p.drained = p.lost = false;
@@ -352,7 +331,7 @@ int Open(const char* name, qbNativeAudioFile& f) {
     f.rate = par->sample_rate;
     f.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
-    f.frames = CountFrames(f);
+    f.frames = TimesPlaceSamples(f) ? CountFrames(f) : DecodedFrames(f);
     if (par->codec_id == AV_CODEC_ID_MP1 || par->codec_id == AV_CODEC_ID_MP2 || par->codec_id == AV_CODEC_ID_MP3) {
         const MPEGBitrate bitrate = AnalyseMPEGBitrate(&ReadAt, f.file.get());
         f.kbps = AverageBitrate(bitrate, GetFileSize(f.file.get()), f.frames, f.rate);
