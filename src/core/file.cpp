@@ -238,6 +238,13 @@ int FileEof(qbFile* file) {
     return file->stdio ? StdioEof(file) : 1;
 }
 
+int FileReadFailed(qbFile* file) {
+    if (!file) return 0;
+    if (file->adapter) return !FileEof(file);
+    if (file->memory) return 0;
+    return file->stdio ? StdioReadFailed(file) : 0;
+}
+
 int FileFlush(qbFile* file) {
     if (!file) return 0;
     if (file->adapter) {

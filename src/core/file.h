@@ -46,6 +46,9 @@ struct StdioFile {
     // /proc file): its end is known only once a read met it.
     bool streamed = false;
     bool endMet = false;
+    // A read stopped short of the file's end: a read error, or the file cut
+    // below the size it had when opened. Cleared by a seek.
+    bool readFailed = false;
     std::string path;  // the full path in the player's text, or the chunk name
     std::unique_ptr<uint8_t[]> window;  // read-ahead bytes (see qbFile::getPtr)
 };
@@ -86,7 +89,15 @@ size_t FileWriteString(qbFile* file, const char* text);
 // Returns the position before the seek, or -1; a seek by 0 from the current
 // position tells the position.
 int64_t FileSeek(qbFile* file, int64_t offset, int mode);
+// 1 at the end: past the size, or once a read met the end (a file cut
+// after it was opened, a stream without a size), or failed.
 int FileEof(qbFile* file);
+// After a read that gave fewer bytes than asked (or FileGetC's -1): 1 when
+// it stopped short of the file's end rather than at it, a read error or a
+// file cut below the size it had when opened (an adapter's file: a short
+// read while its end test says no end). Every reader that reads to the end
+// asks it, so that a prefix is never taken for the whole file.
+int FileReadFailed(qbFile* file);
 int FileFlush(qbFile* file);
 // kUnknownFileSize when unknown; an adapter file that can't say gives 0.
 int64_t GetFileSize(qbFile* file);
