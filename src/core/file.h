@@ -65,6 +65,9 @@ struct qbFile {
     std::unique_ptr<StdioFile> stdio;
     uint32_t mode = 0;
     uint32_t streamFlags = 0;  // written by the adapter: bit 0 streaming, bit 1 no seeking
+    // An adapter's read gave less than asked: the end (or a failure) was
+    // met, whatever its end test says. Cleared by a seek.
+    bool adapterEndMet = false;
     MemoryFile* memory = nullptr;
     int64_t memoryPosition = 0;
     // Set when the handle made the record (":::memory" names); a virtual

@@ -47,6 +47,9 @@ int64_t GetFileSize(qbFile* file) {
         return GetFileInfo(file, &info) ? info.size : 0;
     }
     if (file->memory) return file->memory->size;
+    // A file read knows its size from the open; asking by seeks would
+    // forget an end a read met.
+    if (file->stdio && file->stdio->size != kUnknownFileSize) return file->stdio->size;
     const int64_t p = FileSeek(file, 0, kSeekEnd);
     if (p < 0) return kUnknownFileSize;
     return FileSeek(file, p, kSeekBeginning);

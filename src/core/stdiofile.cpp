@@ -196,7 +196,12 @@ size_t StdioRead(qbFile* f, void* buffer, size_t count) {
     if (rest == 0) return done;
     // Large reads go straight into the caller's buffer; small ones refill
     // the window first.
-    if (rest >= kWindowSize) return done + ReadStream(f->stdio.get(), out + done, rest);
+    if (rest >= kWindowSize) {
+        // The window's bytes lie before the stream from now on: a seek must
+        // not take them for the bytes before the new position.
+        f->getPtr = f->getEnd = nullptr;
+        return done + ReadStream(f->stdio.get(), out + done, rest);
+    }
     const size_t take = std::min(rest, Refill(f));
     // Without memory for the window the bytes go straight to the caller.
     if (!f->stdio->window) return done + ReadStream(f->stdio.get(), out + done, rest);
@@ -235,6 +240,8 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
     StdioFile* s = f->stdio.get();
     if (!s->stream) return -1;
     const int64_t previous = CallerPosition(f);
+    // Telling the position moves nothing and forgets no end met.
+    if (mode == kSeekCurrent && offset == 0) return previous;
     int64_t from;
     if (mode == kSeekBeginning) {
         from = 0;
