@@ -69,7 +69,8 @@ protected:
     }
 
     // Runs the script's `While Not Eof(1) ReadLine(1)` loop for at most
-    // steps lines; how many lines it read, and how many reads failed.
+    // steps lines, asking its progress as it goes (which must forget no
+    // end met); how many lines it read, and how many reads failed.
     struct Loop {
         bool ended = false;
         int lines = 0;
@@ -87,6 +88,7 @@ protected:
                 ++loop.failures;
             else if (err == 0)
                 ++loop.lines;
+            if (Call("FilePos", {1.0}) != 0 || Call("FileLength", {1.0}) != 0) break;
         }
         return loop;
     }
@@ -121,6 +123,14 @@ TEST_F(DosReadsTest, ACutLogEndsTheEofLoopWithAnError) {
     EXPECT_TRUE(loop.ended);
     EXPECT_EQ(loop.failures, 1);
     EXPECT_LT(loop.lines, 5000);
+    // A read too large for the read-ahead meets the cut the same way.
+    ASSERT_EQ(Call("OpenFile", {3.0, dir_.Write("big.log", std::string(100000, 'x'))}), 0);
+    ASSERT_EQ(truncate((dir_ / "big.log").c_str(), 0), 0);
+    EXPECT_EQ(Call("ReadString", {3.0, 50000.0}), ERR_READ);
+    ASSERT_EQ(Call("FilePos", {3.0}), 0);
+    EXPECT_EQ(Num(1), 0);
+    ASSERT_EQ(Call("Eof", {3.0}), 0);
+    EXPECT_EQ(Num(1), 1);
 
     // Read whole, the file ends without an error, and a seek back reads
     // it again.
