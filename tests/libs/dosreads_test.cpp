@@ -157,6 +157,10 @@ TEST_F(DosReadsTest, AFailingReadIsAnError) {
 
     for (const char* command : {"CRC32", "MD5", "FileToString"})
         EXPECT_EQ(Call(command, {std::string("failing:log")}), ERR_READ) << command;
+    EXPECT_EQ(Call("CompressFile", {std::string("failing:log"), dir_ / "out"}), ERR_READ);
+    fs::create_directory(dir_ / "copies");
+    EXPECT_EQ(Call("CopyFile", {std::string("failing:log"), dir_ / "copies"}), ERR_READ);
+    EXPECT_TRUE(fs::is_empty(dir_ / "copies"));
     ASSERT_EQ(Call("FileLines", {std::string("failing:log")}), 0);
     int lines = 0;
     EXPECT_EQ(IterateLines(&lines), ERR_READ);
@@ -173,6 +177,10 @@ TEST_F(DosReadsTest, ReadersOfACutFileFail) {
     ASSERT_EQ(truncate(path.c_str(), 50000), 0);
     for (const char* command : {"CRC32", "MD5", "FileToString"})
         EXPECT_EQ(Call(command, {part}), ERR_READ) << command;
+    EXPECT_EQ(Call("CompressFile", {part, dir_ / "out"}), ERR_READ);
+    fs::create_directory(dir_ / "copies");
+    EXPECT_EQ(Call("CopyFile", {part, dir_ / "copies"}), ERR_READ);
+    EXPECT_TRUE(fs::is_empty(dir_ / "copies"));
     ASSERT_EQ(Call("FileLines", {part}), 0);
     int lines = 0;
     EXPECT_EQ(IterateLines(&lines), ERR_READ);
