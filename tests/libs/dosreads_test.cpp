@@ -154,6 +154,12 @@ TEST_F(DosReadsTest, AFailingReadIsAnError) {
     EXPECT_TRUE(loop.ended);
     EXPECT_EQ(loop.lines, 2);
     EXPECT_EQ(loop.failures, 1);
+    // A file of the system whose read fails: the process's memory at
+    // address 0, which no process maps.
+    ASSERT_EQ(Call("OpenFile", {2.0, std::string("/proc/self/mem")}), 0);
+    EXPECT_EQ(Call("ReadLine", {2.0}), ERR_READ);
+    ASSERT_EQ(Call("Eof", {2.0}), 0);
+    EXPECT_EQ(Num(1), 1);
 
     for (const char* command : {"CRC32", "MD5", "FileToString"})
         EXPECT_EQ(Call(command, {std::string("failing:log")}), ERR_READ) << command;
