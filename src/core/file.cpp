@@ -79,6 +79,12 @@ bool SkipForward(qbFile* file, int64_t count) {
     return true;
 }
 
+// The adapter's own end test; one without it is always at its end.
+int AdapterEof(const qbFile* file) {
+    const qbAdapterSlots* slots = Slots(file);
+    return slots && slots->FEof ? slots->FEof(file->adapterHandle) != 0 : 1;
+}
+
 int64_t AdapterSeek(qbFile* file, int64_t offset, int mode) {
     const qbAdapterSlots* slots = Slots(file);
     if (!slots || !slots->FSeek) return -1;
@@ -185,7 +191,9 @@ size_t FileRead(qbFile* file, void* buffer, size_t count) {
     if (!file || !buffer) return 0;
     if (file->adapter) {
         const qbAdapterSlots* slots = Slots(file);
-        return slots && slots->FRead ? slots->FRead(file->adapterHandle, buffer, count) : 0;
+        const size_t got = slots && slots->FRead ? slots->FRead(file->adapterHandle, buffer, count) : 0;
+        if (got < count) file->adapterEndMet = true;
+        return got;
     }
     if (file->memory) return MemoryFileRead(file->memory, &file->memoryPosition, buffer, count);
     return file->stdio ? StdioRead(file, buffer, count) : 0;
@@ -205,8 +213,8 @@ int FileGetCSlow(qbFile* file) {
     if (!file) return -1;
     if (file->adapter) {
         const qbAdapterSlots* slots = Slots(file);
-        if (!slots || !slots->FGetC) return -1;
-        const int c = slots->FGetC(file->adapterHandle);
+        const int c = slots && slots->FGetC ? slots->FGetC(file->adapterHandle) : -1;
+        if (c < 0) file->adapterEndMet = true;
         return c < 0 ? -1 : c & 0xFF;
     }
     if (file->memory) {
@@ -229,20 +237,28 @@ size_t FileWriteString(qbFile* file, const char* text) { return text ? FileWrite
 
 int64_t FileSeek(qbFile* file, int64_t offset, int mode) {
     if (!file || mode < kSeekCurrent || mode > kSeekEnd) return -1;
-    if (file->adapter) return AdapterSeek(file, offset, mode);
+    if (file->adapter) {
+        const int64_t previous = AdapterSeek(file, offset, mode);
+        if (previous >= 0 && !(offset == 0 && mode == kSeekCurrent)) file->adapterEndMet = false;
+        return previous;
+    }
     if (file->memory) return MemoryFileSeek(file->memory, &file->memoryPosition, offset, mode);
     return file->stdio ? StdioSeek(file, offset, mode) : -1;
 }
 
 int FileEof(qbFile* file) {
     if (!file) return 1;
-    if (file->adapter) {
-        const qbAdapterSlots* slots = Slots(file);
-        return slots && slots->FEof ? slots->FEof(file->adapterHandle) != 0 : 1;
-    }
+    if (file->adapter) return file->adapterEndMet || AdapterEof(file);
     if (file->memory) return file->memoryPosition >= file->memory->size;
     // A size of all ones (not opened for reading) always counts as the end.
     return file->stdio ? StdioEof(file) : 1;
+}
+
+int FileReadFailed(qbFile* file) {
+    if (!file) return 0;
+    if (file->adapter) return !AdapterEof(file);
+    if (file->memory) return 0;
+    return file->stdio ? StdioReadFailed(file) : 0;
 }
 
 int FileFlush(qbFile* file) {

@@ -50,6 +50,9 @@ struct StdioFile {
     // /proc file): its end is known only once a read met it.
     bool streamed = false;
     bool endMet = false;
+    // A read stopped short of the file's end: a read error, or the file cut
+    // below the size it had when opened. Cleared by a seek.
+    bool readFailed = false;
     std::string path;  // the full path in the player's text, or the chunk name
     std::unique_ptr<uint8_t[]> window;  // read-ahead bytes (see qbFile::getPtr)
 };
@@ -66,6 +69,9 @@ struct qbFile {
     std::unique_ptr<StdioFile> stdio;
     uint32_t mode = 0;
     uint32_t streamFlags = 0;  // written by the adapter: bit 0 streaming, bit 1 no seeking
+    // An adapter's read gave less than asked: the end (or a failure) was
+    // met, whatever its end test says. Cleared by a seek.
+    bool adapterEndMet = false;
     MemoryFile* memory = nullptr;
     int64_t memoryPosition = 0;
     // Set when the handle made the record (":::memory" names); a virtual
@@ -93,7 +99,15 @@ size_t FileWriteString(qbFile* file, const char* text);
 // Returns the position before the seek, or -1; a seek by 0 from the current
 // position tells the position.
 int64_t FileSeek(qbFile* file, int64_t offset, int mode);
+// 1 at the end: past the size, or once a read met the end (a file cut
+// after it was opened, a stream without a size), or failed.
 int FileEof(qbFile* file);
+// After a read that gave fewer bytes than asked (or FileGetC's -1): 1 when
+// it stopped short of the file's end rather than at it, a read error or a
+// file cut below the size it had when opened (an adapter's file: a short
+// read while its end test says no end). Every reader that reads to the end
+// asks it, so that a prefix is never taken for the whole file.
+int FileReadFailed(qbFile* file);
 int FileFlush(qbFile* file);
 // kUnknownFileSize when unknown; an adapter file that can't say gives 0.
 int64_t GetFileSize(qbFile* file);

@@ -31,7 +31,7 @@ int ReadUnknownSize(qbFile* file, FreeOnExit& block, size_t* got) {
         const size_t n = FileRead(file, static_cast<char*>(grown) + used, kBlockSize);
         used += n;
         if (n < kBlockSize) {
-            if (!FileEof(file)) return ERR_READ;
+            if (FileReadFailed(file)) return ERR_READ;
             *got = used;
             return 0;
         }
@@ -47,6 +47,9 @@ int64_t GetFileSize(qbFile* file) {
         return GetFileInfo(file, &info) ? info.size : 0;
     }
     if (file->memory) return file->memory->size;
+    // A file read knows its size from the open; asking by seeks would
+    // forget an end a read met.
+    if (file->stdio && file->stdio->size != kUnknownFileSize) return file->stdio->size;
     const int64_t p = FileSeek(file, 0, kSeekEnd);
     if (p < 0) return kUnknownFileSize;
     return FileSeek(file, p, kSeekBeginning);
@@ -170,7 +173,7 @@ int CopyFileContents(const char* source, const char* adapterTag, const char* des
         if (got && FileWrite(target.file.get(), buffer.data(), got) != got) return ERR_WRITE;
         remaining -= static_cast<int64_t>(got);
         if (got < want) {
-            if (size != kUnknownFileSize || !FileEof(file)) return ERR_READ;
+            if (size != kUnknownFileSize || FileReadFailed(file)) return ERR_READ;
             break;
         }
     }

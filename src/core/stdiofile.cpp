@@ -25,25 +25,6 @@ namespace {
 
 constexpr size_t kWindowSize = 32768;
 
-std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
-    qbChunkName chunk;
-    if ((mode & (kFileModeWrite | kFileModeReadWrite)) || !ParseChunkName(name, &chunk) || chunk.stream)
-        return nullptr;
-    auto rec = std::make_unique<StdioFile>();
-    rec->path = name;
-    rec->base = static_cast<int64_t>(chunk.offset);
-    rec->size = static_cast<int64_t>(chunk.size);
-    rec->limit = 1;
-    if (chunk.containerPath.empty()) return rec;
-    rec->stream = std::fopen(ToSystemPath(chunk.containerPath.c_str()).c_str(), "rb");
-    if (!rec->stream) return nullptr;
-    if (fseeko(rec->stream, rec->base, SEEK_SET) != 0) {
-        std::fclose(rec->stream);
-        return nullptr;
-    }
-    return rec;
-}
-
 // stdio needs a seek between a read and a write on the same stream.
 void SwitchDirection(StdioFile* s, bool writing) {
     if (s->lastWasWrite != static_cast<int>(writing)) {
@@ -78,7 +59,14 @@ size_t ReadStream(StdioFile* s, void* buffer, size_t count) {
     SwitchDirection(s, false);
     const size_t got = std::fread(buffer, 1, count, s->stream);
     s->position += static_cast<int64_t>(got);
-    if (got < count) s->endMet = true;
+    if (got < count) {
+        s->endMet = true;
+        // Short of the size it had at the open, the file was cut under the
+        // reader (or, for a chunk, its container was): what was read is a
+        // prefix, not the file.
+        const bool sized = !s->streamed && s->size != kUnknownFileSize;
+        if (std::ferror(s->stream) || (sized && s->position < s->size)) s->readFailed = true;
+    }
     return got;
 }
 
@@ -124,6 +112,30 @@ FILE* OpenToRead(const std::string& path, uint32_t mode) {
     FILE* stream = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
     if (!stream) close(fd);
     return stream;
+}
+
+std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
+    qbChunkName chunk;
+    if ((mode & (kFileModeWrite | kFileModeReadWrite)) || !ParseChunkName(name, &chunk) || chunk.stream)
+        return nullptr;
+    auto rec = std::make_unique<StdioFile>();
+    rec->path = name;
+    rec->base = static_cast<int64_t>(chunk.offset);
+    rec->size = static_cast<int64_t>(chunk.size);
+    rec->limit = 1;
+    if (chunk.containerPath.empty()) return rec;
+    // A container is read as any named file is, through the same gate: a
+    // part of a FIFO would hold every reader of it, one of a device would
+    // never end.
+    const std::string container = NativePathOf(chunk.containerPath.c_str());
+    if (container.empty()) return nullptr;
+    rec->stream = OpenToRead(container, kFileModeRead);
+    if (!rec->stream) return nullptr;
+    if (fseeko(rec->stream, rec->base, SEEK_SET) != 0) {
+        std::fclose(rec->stream);
+        return nullptr;
+    }
+    return rec;
 }
 
 // Opens a file to write in place ("wb" or "r+b"; read-and-write creates a
@@ -188,9 +200,15 @@ size_t StdioRead(qbFile* f, void* buffer, size_t count) {
     if (rest == 0) return done;
     // Large reads go straight into the caller's buffer; small ones refill
     // the window first.
-    if (rest >= kWindowSize) return done + ReadStream(f->stdio.get(), out + done, rest);
+    if (rest >= kWindowSize) {
+        // The window's bytes lie before the stream from now on: a seek must
+        // not take them for the bytes before the new position.
+        f->getPtr = f->getEnd = nullptr;
+        return done + ReadStream(f->stdio.get(), out + done, rest);
+    }
     const size_t take = std::min(rest, Refill(f));
-    // A window that could not be allocated reads nothing (and has no pointer).
+    // Without memory for the window the bytes go straight to the caller.
+    if (!f->stdio->window) return done + ReadStream(f->stdio.get(), out + done, rest);
     if (take == 0) return done;
     std::memcpy(out + done, f->getPtr, take);
     f->getPtr += take;
@@ -226,6 +244,8 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
     StdioFile* s = f->stdio.get();
     if (!s->stream) return -1;
     const int64_t previous = CallerPosition(f);
+    // Telling the position moves nothing and forgets no end met.
+    if (mode == kSeekCurrent && offset == 0) return previous;
     int64_t from;
     if (mode == kSeekBeginning) {
         from = 0;
@@ -261,17 +281,23 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
     if (fseeko(s->stream, s->base + target, SEEK_SET) != 0) return -1;
     s->position = target;
     s->lastWasWrite = 0;
+    // A file may have grown or an error passed: the next read tells anew.
     s->endMet = false;
+    s->readFailed = false;
+    std::clearerr(s->stream);
     return previous;
 }
 
 int StdioEof(const qbFile* f) {
     const StdioFile* s = f->stdio.get();
-    // Without a size the end is where a read met it and nothing read ahead
-    // is left.
-    if (s->streamed) return s->endMet && Buffered(f) == 0;
-    return CallerPosition(f) >= s->size;
+    // The end is where a read met it once nothing read ahead is left, also
+    // short of the size a file had at its open (cut since), so that a loop
+    // reading to the end always ends; else a sized file ends at its size.
+    if (s->endMet && Buffered(f) == 0) return 1;
+    return !s->streamed && CallerPosition(f) >= s->size;
 }
+
+int StdioReadFailed(const qbFile* f) { return f->stdio->readFailed; }
 
 int StdioFlush(qbFile* f) {
     StdioFile* s = f->stdio.get();

@@ -20,5 +20,6 @@ size_t StdioWrite(qbFile* f, const void* buffer, size_t count);
 int StdioGetC(qbFile* f);
 int64_t StdioSeek(qbFile* f, int64_t offset, int mode);
 int StdioEof(const qbFile* f);
+int StdioReadFailed(const qbFile* f);
 int StdioFlush(qbFile* f);
 int StdioClose(qbFile* f);

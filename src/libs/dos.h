@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core/objects.h"
+#include "libs/blockstring.h"
+#include "libs/stringinternal.h"
 
 struct ScriptState;
 struct qbFile;
@@ -52,11 +54,13 @@ void AppendFileRecord(qbFileObject* record);
 // failed, bytes written not reaching the file (the record is gone either way).
 int FreeFileRecord(ScriptState* L, qbFileObject* record);
 
-// The longest line ReadLine reads: the VM's longest string.
-constexpr size_t kLongestLine = 0xFFFFFFFEu;
-// Reads one line (ReadLine's rules) into *line; ERR_MEM when it would grow
-// to longest bytes or memory runs out (a device that never ends a line).
-int ReadFileLine(qbFile* file, size_t longest, std::string* line);
+// The longest line ReadLine reads and the longest ReadString: the string
+// library's bound on what a command builds.
+constexpr size_t kLongestLine = kMaxStringLength;
+// Reads one line (ReadLine's rules) into *line; ERR_MEM before it would grow
+// past longest bytes or when memory runs out (a device that never ends a
+// line), ERR_READ when a read failed or met the end of a file cut under it.
+int ReadFileLine(qbFile* file, size_t longest, qbBlockString* line);
 
 // The directory objects (dosdirs.cpp): their list, the adapter serving one
 // ("inbuilt" for the inbuilt back-ends, as files and displays answer), its

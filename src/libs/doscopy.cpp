@@ -239,7 +239,10 @@ struct Copy : Walk {
                             !IsChunkName(source.c_str()) && KernelCopy(source, fd, &copied, &err);
         while (!err && !kernel) {
             const size_t got = FileRead(in, block.get(), blockSize);
-            if (got == 0) break;
+            if (got == 0) {
+                if (FileReadFailed(in)) err = ERR_READ;
+                break;
+            }
             if (FileWrite(out.file.get(), block.get(), got) != got) err = ERR_WRITE;
             copied += static_cast<int64_t>(got);
             if (!err && HasCallback() && StatusMessage(source, dest, copied, info.size) == Answer::Abort) {

@@ -1,5 +1,6 @@
 // The file objects of the dos library: opening and closing, and the byte,
 // number and line input and output on them.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -14,16 +15,13 @@
 #include "core/linkedfile.h"
 #include "core/numbers.h"
 #include "core/replacefile.h"
+#include "libs/blockstring.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
 
 namespace {
 
 enum : int32_t { kAccessRead = 1, kAccessWrite = 2, kAccessReadWrite = 4 };
-
-// ReadString grows its result by this much at most per read, so that a
-// huge length on a short file fails before it allocates.
-constexpr size_t kReadStringPiece = size_t{1} << 20;
 
 int Lookup(ScriptState* L, int idx, qbFileObject** out) { return GetFileRecord(GetObjectIDArg(L, idx), out); }
 
@@ -37,19 +35,15 @@ int ForWriting(ScriptState* L, qbFileObject** out) {
     return (*out)->access == kAccessRead ? ERR_READONLY : 0;
 }
 
-// One byte in the library's I/O mode, or -1 at the end. A plain file's
-// byte reader counts on past the end, as fgetc does; the script sees the
-// position where the read stopped.
+// One byte in the library's I/O mode, or -1 at the end or on a failed read
+// (FileReadFailed tells which). A plain file's byte reader counts on past
+// its end, as fgetc does, so a read of the window's next byte goes through
+// FileRead, which leaves the position where the read stopped.
 int GetByte(qbFile* file) {
-    if (GetDosIOMode() != kDosIOBuffered) {
-        uint8_t byte;
-        return FileReadBytes(file, &byte, 1) == 1 ? byte : -1;
-    }
-    if (file->getPtr < file->getEnd || !file->stdio || file->adapter) return FileGetC(file);
-    const int64_t before = FileSeek(file, 0, kSeekCurrent);
-    const int c = FileGetC(file);
-    if (c < 0 && before >= 0) FileSeek(file, before, kSeekBeginning);
-    return c;
+    if (GetDosIOMode() == kDosIOBuffered && (file->getPtr < file->getEnd || !file->stdio || file->adapter))
+        return FileGetC(file);
+    uint8_t byte;
+    return FileReadBytes(file, &byte, 1) == 1 ? byte : -1;
 }
 
 // Reads exactly n bytes; a short read leaves the position where it stopped.
@@ -242,22 +236,24 @@ int cmdReadString(ScriptState* L) {
     if (int err = ForReading(L, &f)) return err;
     const double wanted = VmCheckNumber(L, 2);
     if (!(wanted >= 0) || wanted > 9.0e15) return ERR_WRONGUSAGE;
+    // No string longer than the VM's longest is read at all.
+    if (wanted > static_cast<double>(kLongestLine)) return ERR_MEM;
     const uint64_t length = static_cast<uint64_t>(wanted);
-    std::string text;
+    // The result grows a block per read, so that a huge length on a short
+    // file fails before it allocates.
+    qbBlockString text;
     try {
-        while (text.size() < length) {
-            const size_t piece = static_cast<size_t>(std::min<uint64_t>(length - text.size(), kReadStringPiece));
-            const size_t had = text.size();
-            text.resize(had + piece);
-            const size_t got = FileRead(f->file, text.data() + had, piece);
+        while (text.size < length) {
+            const size_t piece = static_cast<size_t>(std::min<uint64_t>(length - text.size, kStringBlock));
+            const size_t got = FileRead(f->file, AppendBlock(&text, piece), piece);
             if (got != piece) return ERR_READ;
         }
+        PushBlockString(L, &text);
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     } catch (const std::length_error&) {
         return ERR_MEM;
     }
-    VmPushLString(L, text.data(), text.size());
     return 1;
 }
 
@@ -265,21 +261,26 @@ int cmdReadLine(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbFileObject* f;
     if (int err = ForReading(L, &f)) return err;
-    std::string line;
-    if (int err = ReadFileLine(f->file, kLongestLine, &line)) return err;
-    VmPushLString(L, line.data(), line.size());
+    qbBlockString line;
+    try {
+        if (int err = ReadFileLine(f->file, kLongestLine, &line)) return err;
+        PushBlockString(L, &line);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
     return 1;
 }
 
-int ReadFileLine(qbFile* file, size_t longest, std::string* line) {
-    line->clear();
+int ReadFileLine(qbFile* file, size_t longest, qbBlockString* line) {
+    *line = {};
     try {
         for (;;) {
             const int c = GetByte(file);
-            if (c < 0 || c == '\n') return 0;
+            if (c < 0) return FileReadFailed(file) ? ERR_READ : 0;
+            if (c == '\n') return 0;
             if (c == '\r') continue;
-            if (line->size() >= longest) return ERR_MEM;
-            line->push_back(static_cast<char>(c));
+            if (line->size >= longest) return ERR_MEM;
+            AppendByte(line, static_cast<char>(c));
         }
     } catch (const std::bad_alloc&) {
         return ERR_MEM;

@@ -35,7 +35,9 @@ int ChecksumFile(ScriptState* L, Sum&& sum) {
         return ERR_READFILE;
     }
     while (const size_t got = FileReadBytes(file.get(), block.get(), kChecksumBlock)) sum(block.get(), got);
-    return 0;
+    // The sum of a prefix is no sum of the file: a read that failed, or a
+    // file cut under it, is an error.
+    return FileReadFailed(file.get()) ? ERR_READ : 0;
 }
 
 // Calls the progress function with {progress = percent}; the callback

@@ -84,6 +84,8 @@ int TemporaryCopy(const char* chunk, std::string* path) {
         }
         if (err) break;
     }
+    // A part whose container was cut under the copy is no program to run.
+    if (!err && FileReadFailed(in.get())) err = ERR_READ;
     if (fchmod(fd, 0700) != 0 && !err) err = ERR_WRITE;
     if (close(fd) != 0 && !err) err = ERR_WRITE;
     return err;

@@ -12,6 +12,8 @@
 
 #include "core/chunkname.h"
 #include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/file.h"
 #include "core/linkedfile.h"
 #include "core/memfile.h"
 #include "libs/doscommands.h"
@@ -69,6 +71,13 @@ int cmdDefineVirtualFile(ScriptState* L) {
     }
     if (offset > static_cast<uint64_t>(INT64_MAX) - base || size > static_cast<uint64_t>(INT64_MAX) - base - offset)
         return ERR_WRONGUSAGE;
+    // The container must open as any file read: a FIFO or a device is
+    // refused here at once rather than holding or flooding each reader of
+    // the part later (every open of the part asks again).
+    if (!qbFilePtr(FileOpen(fileName.c_str(), kFileModeRead | kFileModeAdapters, nullptr))) {
+        SetErrorDetail(fileName.c_str());
+        return ERR_READFILE;
+    }
     const std::string name = MakeChunkName(newName, offset, size, base, container.c_str());
     VmPushLString(L, name.data(), name.size());
     return 1;

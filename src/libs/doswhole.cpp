@@ -45,6 +45,9 @@ int NextLine(ScriptState* L) {
     while (taken < kLinePiece) {
         const int c = FileGetC(file);
         if (c < 0) {
+            // A failed read, or a file cut under the loop, is no end: the
+            // lines so far were not the file's.
+            if (FileReadFailed(file)) return ERR_READ;
             ended = true;
             break;
         }
@@ -82,6 +85,9 @@ int cmdFileToString(ScriptState* L) {
             text.resize(had + got);
             if (got < kWholeFileStep) break;
         }
+        // A prefix of a file cut under the read, or one whose read failed,
+        // is not its contents.
+        if (FileReadFailed(file.get())) return ERR_READ;
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     } catch (const std::length_error&) {

@@ -66,7 +66,7 @@ int DeflatePackFile(const char* magic, const char* sourcePath, const char* desti
     do {
         const size_t got = FileRead(source.get(), in.get(), kPiece);
         const bool atEnd = FileEof(source.get()) != 0;
-        if (got < kPiece && !atEnd) return ERR_READ;
+        if (got < kPiece && (!atEnd || FileReadFailed(source.get()))) return ERR_READ;
         flush = atEnd ? Z_FINISH : Z_NO_FLUSH;
         z.s.next_in = in.get();
         z.s.avail_in = static_cast<uInt>(got);

@@ -67,6 +67,22 @@ TEST_F(FileTest, WritingTruncatesAndReadWriteSwitchesDirection) {
     EXPECT_EQ(Read(), "heXlo");
 }
 
+// A read large enough to bypass the read-ahead leaves nothing of it to
+// find: a seek back just behind it reads the file, not old bytes.
+TEST_F(FileTest, ASeekBackAfterADirectReadReadsTheFile) {
+    std::string data(100000, 0);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+    Write(data);
+    qbFilePtr f = Open(kFileModeRead);
+    ASSERT_TRUE(f);
+    std::string buf(40000, 0);
+    EXPECT_EQ(FileGetC(f.get()), 0);
+    ASSERT_EQ(FileRead(f.get(), buf.data(), 32767), 32767u);  // the rest of the read-ahead
+    ASSERT_EQ(FileRead(f.get(), buf.data(), 40000), 40000u);  // straight from the file
+    EXPECT_EQ(FileSeek(f.get(), 50000, kSeekBeginning), 72768);
+    EXPECT_EQ(FileGetC(f.get()), 50000 % 251);
+}
+
 TEST_F(FileTest, MixedReadsAndSeeksKeepExactPositions) {
     // Bytes read ahead for FileGetC must never show: every read, seek and
     // end test sees the position the caller stands at.

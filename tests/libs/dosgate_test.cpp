@@ -120,19 +120,24 @@ TEST_F(DosGateTest, ChecksumsRefuseADevice) {
     }
 }
 
-// A line is never longer than the VM's longest string: a device that never
-// ends one ends the read with ERR_MEM, and the script goes on.
+// A line is never longer than the longest string a command builds: a device
+// that never ends one ends the read with ERR_MEM, and the script goes on.
 TEST_F(DosGateTest, ALineHasABound) {
     qbFilePtr zero(FileOpen("/dev/zero", kFileModeRead | kFileModeAnyKind, nullptr));
     ASSERT_TRUE(zero);
-    std::string line;
+    qbBlockString line;
     EXPECT_EQ(ReadFileLine(zero.get(), 1 << 20, &line), ERR_MEM);
-    EXPECT_EQ(kLongestLine, 0xFFFFFFFEu);
-    // Short of the bound a line is read whole.
-    const std::string path = dir_.Write("lines.txt", std::string(1000, 'a') + "\nb");
+    EXPECT_EQ(kLongestLine, size_t{1} << 30);
+    // Short of the bound a line is read whole, over several blocks too.
+    const std::string longLine(kStringBlock * 2 + 5, 'a');
+    const std::string path = dir_.Write("lines.txt", longLine + "\nb");
     qbFilePtr text(FileOpen(path.c_str(), kFileModeRead, nullptr));
-    EXPECT_EQ(ReadFileLine(text.get(), 1000, &line), 0);
-    EXPECT_EQ(line.size(), 1000u);
+    EXPECT_EQ(ReadFileLine(text.get(), longLine.size(), &line), 0);
+    EXPECT_EQ(JoinBlocks(line), longLine);
+    // Past it the read stops with ERR_MEM one byte beyond the bound.
+    ASSERT_EQ(FileSeek(text.get(), 0, kSeekBeginning), static_cast<int64_t>(longLine.size() + 1));
+    EXPECT_EQ(ReadFileLine(text.get(), 1000, &line), ERR_MEM);
+    EXPECT_EQ(FileSeek(text.get(), 0, kSeekCurrent), 1001);
 }
 
 #if !defined(QB_SANITIZED)
