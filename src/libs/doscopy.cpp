@@ -1,7 +1,6 @@
 // The dos library's CopyFile and DeleteFile: single files and whole trees,
 // filtered by wildcard lists, with the script's callback asked before
 // overwriting or unprotecting and told the progress.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +41,8 @@ namespace {
 enum class EntryKind { File, Folder, Other };
 
 struct FolderEntry {
-    std::string name;
+    std::string name;    // the player's text
+    std::string system;  // the system's name
     EntryKind kind;
 };
 
@@ -51,41 +51,27 @@ EntryKind KindOf(mode_t mode) {
     return S_ISREG(mode) ? EntryKind::File : EntryKind::Other;
 }
 
-// A native folder read with lstat, so that every entry is seen, a dangling
-// link too; followLinks then describes a link by what it leads to (Other
-// when it leads nowhere), else a link is a file of its own.
-bool ListNativeFolder(const std::string& folder, bool followLinks, std::vector<FolderEntry>* entries) {
-    const std::string native = ToSystemPath(folder.c_str());
-    DIR* dir = opendir(native.c_str());
-    if (!dir) return false;
-    std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
-    while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        const std::string full = native + (native.empty() || native.back() != '/' ? "/" : "") + entry->d_name;
-        struct stat st;
-        if (lstat(full.c_str(), &st) != 0) continue;  // gone since readdir
-        EntryKind kind = KindOf(st.st_mode);
-        if (S_ISLNK(st.st_mode))
-            kind = !followLinks ? EntryKind::File
-                   : stat(full.c_str(), &st) == 0 ? KindOf(st.st_mode)
-                                                  : EntryKind::Other;
-        entries->push_back({FromSystemPath(entry->d_name), kind});
-    }
-    return true;
-}
-
-// The entries of a folder, read whole before anything in it changes.
-// ERR_LOCK2 with the folder as detail when it can't be read.
-int ListFolder(const std::string& folder, int mode, bool followLinks, std::vector<FolderEntry>* entries) {
-    qbDirHandlePtr dir(DirOpen(folder.c_str(), mode, nullptr));
-    bool listed = dir != nullptr;
-    if (listed && dir->native) {
-        listed = ListNativeFolder(GetDirHandlePath(dir.get()), followLinks, entries);
-    } else if (listed) {
+// The entries of a folder, read whole before anything in it changes: the
+// open native folder source when there is one (every entry seen, a link
+// described by what it leads to, Other when it leads nowhere), else the
+// folder an adapter serves. ERR_LOCK2 with the folder as detail when it
+// can't be read.
+int ListFolder(const std::string& folder, int source, std::vector<FolderEntry>* entries) {
+    bool listed;
+    if (source >= 0) {
+        std::vector<qbFolderEntryAt> native;
+        listed = ListFolderAt(source, &native);
+        for (qbFolderEntryAt& e : native) {
+            if (S_ISLNK(e.st.st_mode) && fstatat(source, e.name.c_str(), &e.st, 0) != 0) e.st.st_mode = 0;
+            entries->push_back({FromSystemPath(e.name.c_str()), std::move(e.name), KindOf(e.st.st_mode)});
+        }
+    } else {
+        qbDirHandlePtr dir(DirOpen(folder.c_str(), kDirLockRead | kDirUseAdapters, nullptr));
+        listed = dir != nullptr;
         const char* name;
         int isDir;
-        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr))
-            entries->push_back({name, isDir ? EntryKind::Folder : EntryKind::File});
+        while (listed && ReadDirEntry(dir.get(), &name, &isDir, nullptr))
+            entries->push_back({name, ToSystemText(name), isDir ? EntryKind::Folder : EntryKind::File});
     }
     if (!listed) {
         SetErrorDetail(folder.c_str());
@@ -101,7 +87,6 @@ bool IsSpecialFile(const std::string& path) {
     return stat(NativePathOf(path.c_str()).c_str(), &st) == 0 && KindOf(st.st_mode) == EntryKind::Other;
 }
 
-constexpr int kDirModeList = kDirLockRead | kDirUseAdapters;
 // The status callback hears of every block of this size; without a callback
 // larger blocks go faster.
 constexpr size_t kCallbackBlock = 16384;
@@ -275,50 +260,55 @@ struct Copy : doswalk::Walk {
     }
 
     // A link back to a folder being copied would lead round forever.
-    bool Loops(const std::string& source) const {
-        FileId self{};
-        if (!NativeId(source, &self)) return false;
+    bool Loops(const FileId& folder) const {
         for (const FileId& f : path)
-            if (f == self) return true;
+            if (f == folder) return true;
         return false;
     }
 
-    // Copies the contents of the folder source into the open folder dest,
-    // shown as shown. Each folder is made with one call in its open parent
-    // and entered without following a link, so a deep tree costs its depth,
-    // not a walk of every prefix of every path.
-    int Folder(const std::string& source, int dest, const std::string& shown, Answer* answer) {
+    // Copies the contents of the folder source (open as from when native,
+    // -1 when an adapter serves it) into the open folder dest, shown as
+    // shown. Each folder is made with one call in its open parent and
+    // entered without following a link, and the source is walked by
+    // descriptor too, so a deep tree costs its depth, not a look-up of every
+    // prefix of every path.
+    int Folder(const std::string& source, int from, int dest, const std::string& shown, Answer* answer) {
         std::vector<FolderEntry> entries;
-        if (int listed = ListFolder(source, kDirModeList, true, &entries)) return listed;
-        FileId self{};
-        const bool native = NativeId(source, &self);
-        if (native) path.push_back(self);
+        if (int listed = ListFolder(source, from, &entries)) return listed;
+        struct stat st;
+        const bool native = from >= 0 && fstat(from, &st) == 0;
+        if (native) path.push_back({st.st_dev, st.st_ino});
         int err = 0;
-        for (const auto& [entry, kind] : entries) {
+        for (const FolderEntry& e : entries) {
             // Never opened: FIFOs, sockets, devices and links leading nowhere.
-            if (kind == EntryKind::Other) continue;
-            const std::string name = ToSystemText(entry.c_str());
+            if (e.kind == EntryKind::Other) continue;
             // A name from an adapter that is no single entry would reach
             // outside the folder being written.
-            if (!IsPlainEntryName(name)) continue;
-            const std::string from = Join(source, entry), to = Join(shown, entry);
-            if (kind == EntryKind::Folder) {
-                if (!Enters(entry)) continue;
-                FileId id{};
-                // The destination inside the source is not copied into itself.
-                if (haveDestination && NativeId(from, &id) && id == destination) continue;
-                if (Loops(from)) continue;
-                const qbFd inner = MakeFolderAt(dest, name.c_str());
-                if (!inner) {
+            if (!IsPlainEntryName(e.system)) continue;
+            const std::string inner = Join(source, e.name), to = Join(shown, e.name);
+            if (e.kind == EntryKind::Folder) {
+                if (!Enters(e.name)) continue;
+                // The source side follows links (as it always has).
+                qbFd innerFrom;
+                if (from >= 0) {
+                    innerFrom = qbFd(openat(from, e.system.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                    if (!innerFrom || fstat(innerFrom.get(), &st) != 0) continue;  // gone since the listing
+                    const FileId id{st.st_dev, st.st_ino};
+                    // The destination inside the source is not copied into
+                    // itself.
+                    if ((haveDestination && id == destination) || Loops(id)) continue;
+                }
+                const qbFd made = MakeFolderAt(dest, e.system.c_str());
+                if (!made) {
                     SetErrorDetail(to.c_str());
                     err = ERR_CREATEDIR;
                 } else {
-                    err = Folder(from, inner.get(), to, answer);
+                    err = Folder(inner, innerFrom.get(), made.get(), to, answer);
                 }
             } else {
-                if (!Matches(entry)) continue;
+                if (!Matches(e.name)) continue;
                 *answer = Answer::Go;
-                err = File(from, {dest, name, to, false}, answer);
+                err = File(inner, {dest, e.system, to, false}, answer);
             }
             if (err || *answer == Answer::Abort) break;
         }
@@ -349,10 +339,12 @@ int cmdCopyFile(ScriptState* L) {
     if (!copy.patterns.empty())
         while (source.size() > 1 && doswalk::IsSeparatorChar(source.back())) source.pop_back();
     bool folder = false;
+    qbFd nativeSource;
     if (!IsChunkName(source.c_str())) {
-        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirModeList, nullptr));
+        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirLockRead | kDirUseAdapters, nullptr));
         int isDir = 0;
         folder = dir && DirCheck(dir.get(), &isDir) == 0 && isDir;
+        if (folder && dir->native) nativeSource = OpenFolderPath(NativePathOf(source.c_str()).c_str());
     }
     if (!folder) {
         // A FIFO would hold the probe until something writes to it.
@@ -382,7 +374,7 @@ int cmdCopyFile(ScriptState* L) {
     int err;
     if (folder) {
         copy.haveDestination = NativeId(destFolder, &copy.destination);
-        err = copy.Folder(source, dest.get(), destFolder, &answer);
+        err = copy.Folder(source, nativeSource.get(), dest.get(), destFolder, &answer);
     } else {
         // A new name may lead into a folder below the one named.
         const std::string shown = Join(destFolder, newName.empty() ? FilePartEx(source.c_str()) : newName);
