@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/types.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,24 +24,30 @@ namespace fs = std::filesystem;
 
 // The user and group nobody and nogroup.
 constexpr uid_t kOther = 65534;
-constexpr int kFolders = 1000;
-constexpr int kFilesEach = 3;
+constexpr int kFolders = 300;
+constexpr int kFilesEach = 2;
 
 std::string FolderName(int i) { return "s" + std::to_string(i); }
 
 // The other user: waits until the walk deletes its first file (so that the
 // tree has been listed), then swaps every folder still whole for a link to
 // outside. Ends with the number of folders swapped (at most 255).
-[[noreturn]] void Swapper(const fs::path& tree, const fs::path& outside) {
+// It says on ready when it watches; a swapper that fails ends without a
+// word, which closes ready. It ends without swapping once done is closed
+// before any file went.
+[[noreturn]] void Swapper(const fs::path& tree, const fs::path& outside, int ready, int done) {
     if (setgroups(0, nullptr) != 0 || setresgid(kOther, kOther, kOther) != 0 ||
         setresuid(kOther, kOther, kOther) != 0)
         _exit(0);
     const int watch = inotify_init1(IN_CLOEXEC);
     for (int i = 0; i < kFolders; ++i)
         if (inotify_add_watch(watch, (tree / FolderName(i)).c_str(), IN_DELETE) < 0) _exit(0);
-    kill(getppid(), SIGUSR1);  // watching: the player may start
-    char events[4096];
-    if (read(watch, events, sizeof events) <= 0) _exit(0);
+    if (write(ready, "w", 1) != 1) _exit(0);
+    close(ready);
+    pollfd waits[2] = {{watch, POLLIN, 0}, {done, POLLIN, 0}};
+    while (poll(waits, 2, -1) < 0) {
+    }
+    if (!(waits[0].revents & POLLIN)) _exit(0);
     int swapped = 0;
     for (int i = 0; i < kFolders; ++i) {
         const fs::path folder = tree / FolderName(i);
@@ -58,6 +66,7 @@ TEST_F(DeleteRaceTest, FoldersSwappedForLinksDuringTheWalkCostNothingOutside) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root: the swapping process runs as another user";
     const fs::path tree = dir_ / "tree", outside = dir_ / "outside";
     fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::create_directories(outside);
     for (int i = 0; i < 20; ++i) e2e::WriteFile(outside / ("keep" + std::to_string(i)), "root's");
     fs::create_directories(tree);
     ASSERT_EQ(chown(tree.c_str(), kOther, kOther), 0);
@@ -68,17 +77,26 @@ TEST_F(DeleteRaceTest, FoldersSwappedForLinksDuringTheWalkCostNothingOutside) {
         for (int f = 0; f < kFilesEach; ++f) e2e::WriteFile(folder / ("f" + std::to_string(f)), "x");
     }
 
-    // The swapper says when it watches; the signal is waited for, not slept on.
-    sigset_t ready, old;
-    sigemptyset(&ready);
-    sigaddset(&ready, SIGUSR1);
-    sigprocmask(SIG_BLOCK, &ready, &old);
+    int ready[2], done[2];
+    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(done, O_CLOEXEC), 0);
     const pid_t swapper = fork();
-    if (swapper == 0) Swapper(tree, outside);
+    if (swapper == 0) {
+        close(ready[0]);
+        close(done[1]);
+        Swapper(tree, outside, ready[1], done[0]);
+    }
+    close(ready[1]);
+    close(done[0]);
     ASSERT_GT(swapper, 0);
-    int signal = 0;
-    sigwait(&ready, &signal);
-    sigprocmask(SIG_SETMASK, &old, nullptr);
+    char word = 0;
+    const bool watching = read(ready[0], &word, 1) == 1;
+    close(ready[0]);
+    if (!watching) {
+        close(done[1]);
+        waitpid(swapper, nullptr, 0);
+        FAIL() << "the swapper could not watch the tree";
+    }
 
     const e2e::RunResult r = PlayScript(R"(
 .function main maxstack=8
@@ -89,12 +107,11 @@ TEST_F(DeleteRaceTest, FoldersSwappedForLinksDuringTheWalkCostNothingOutside) {
     RETURN 0 1
 .end
 )");
-    // A player that never deleted anything leaves the swapper waiting.
-    kill(swapper, SIGKILL);
+    close(done[1]);
     int status = 0;
     ASSERT_EQ(waitpid(swapper, &status, 0), swapper);
-    ASSERT_TRUE(WIFEXITED(status)) << "the walk deleted nothing: " << r.err;
-    EXPECT_GT(WEXITSTATUS(status), 0) << "no folder was swapped while the walk ran";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_GT(WEXITSTATUS(status), 0) << "no folder was swapped while the walk ran: " << r.err;
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(e2e::ReadFile(outside / ("keep" + std::to_string(i))), "root's") << i << ": " << r.err;
 }
