@@ -118,7 +118,7 @@ int cmdDeleteFile(ScriptState* L) {
         while (path.size() > 1 && doswalk::IsSeparatorChar(path.back())) path.pop_back();
     }
     struct stat st;
-    const std::string native = ToSystemPath(path.c_str());
+    const std::string native = NativePathOf(path.c_str());
     if (lstat(native.c_str(), &st) != 0) {
         SetErrorDetail(path.c_str());
         return ERR_LOCK2;
