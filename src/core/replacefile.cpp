@@ -121,12 +121,15 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
     if (int err = CheckWriteTarget(name, options.source)) return err;
     const std::string path = name ? NativePathOf(name) : std::string();
     struct stat st;
-    const bool special = !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    const bool special = !path.empty() &&
+                         (options.keepLinks ? lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)
+                                            : stat(path.c_str(), &st) == 0) &&
+                         !S_ISREG(st.st_mode);
     const bool inPlace = !name || special || IsChunkName(name) || IsMemoryName(name) ||
                          (options.adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr);
     const uint32_t mode = options.adapters ? kFileModeWrite | kFileModeAdapters : kFileModeWrite;
     if (!inPlace) {
-        out->target = ResolvedTarget(path);
+        out->target = options.keepLinks ? path : ResolvedTarget(path);
         const int fd = CreateBeside(out->target, &out->temp);
         if (fd >= 0) {
             close(fd);

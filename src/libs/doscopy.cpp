@@ -175,6 +175,9 @@ struct Copy : doswalk::Walk {
     int Bytes(qbFile* in, const std::string& source, const Target& to, const qbFileInfo& info, Answer* answer) {
         qbReplaceOptions options;
         options.source = source.c_str();
+        // A link put in the file's place since it was looked at is
+        // replaced, not written through.
+        options.keepLinks = !to.followLink;
         qbReplaceFile out;
         if (int err = BeginReplaceFile(to.Path().c_str(), options, &out)) {
             SetErrorDetail(to.shown.c_str());
