@@ -110,20 +110,24 @@ bool NativeId(const std::string& path, FileId* id) {
 
 // ---- CopyFile ---------------------------------------------------------------
 
-// The descriptor of a native file the file layer opened (and checked); -1
-// for others.
+// The descriptor of a whole native file the file layer opened (and
+// checked), nothing of it read yet; -1 for others (a part of a container,
+// an adapter's, memory).
 int OpenDescriptor(const qbFile* file) {
-    return file && !file->adapter && !file->memory && file->stdio && file->stdio->stream
-               ? fileno(file->stdio->stream)
-               : -1;
+    const StdioFile* s = file && !file->adapter && !file->memory ? file->stdio.get() : nullptr;
+    const bool whole = s && s->stream && !s->limit && s->base == 0 && s->position == 0 && !s->streamed &&
+                       file->getPtr == file->getEnd;
+    return whole ? fileno(s->stream) : -1;
 }
 
 // Copies the open native file inside the kernel (no callback hears of
 // blocks then). False when the file systems can't, before anything was
 // written: the caller copies block by block instead.
 bool KernelCopy(int in, int out, int64_t* copied, int* err) {
+    // From the file's start, whatever the stream's own position.
+    loff_t from = 0;
     for (;;) {
-        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+        const ssize_t n = copy_file_range(in, &from, out, nullptr, size_t{1} << 30, 0);
         if (n > 0) {
             *copied += n;
             continue;
