@@ -82,7 +82,7 @@ int ReplaceRenameFile(const char* oldName, const char* newName) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-int RemoveFile(const char* name) { return name && std::remove(ToSystemPath(name).c_str()) == 0; }
+int RemoveFile(const char* name) { return name && std::remove(NativePathOf(name).c_str()) == 0; }
 
 int SetFileProtection(const char* name, uint32_t attr) {
     return name && chmod(ToSystemPath(name).c_str(), static_cast<mode_t>(FileAttrToMode(attr))) == 0;
@@ -97,7 +97,7 @@ int SetFileDate(const char* name, int64_t accessTime, int64_t modifyTime) {
 }
 
 int CreateDir(const char* name) {
-    if (!name || mkdir(ToSystemPath(name).c_str(), 0755) != 0) return ERR_CREATEDIR;
+    if (!name || mkdir(NativePathOf(name).c_str(), 0755) != 0) return ERR_CREATEDIR;
     return 0;
 }
 
