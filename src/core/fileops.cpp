@@ -20,6 +20,7 @@
 #include "core/errors.h"
 #include "core/fileinfo.h"
 #include "core/filenames.h"
+#include "core/readholds.h"
 
 namespace {
 
@@ -53,10 +54,35 @@ std::string ExtensionOf(const char* name) {
 
 int RenameFile(const char* oldName, const char* newName) {
     if (!oldName || !newName) return 0;
-    return std::rename(ToSystemPath(oldName).c_str(), ToSystemPath(newName).c_str()) == 0;
+    const std::string from = NativePathOf(oldName), to = NativePathOf(newName);
+    // The system's rename replaces what the new name held, silently; a
+    // rename never costs another file.
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
+    if (errno != EINVAL) return 0;
+    // A file system that can't rename so: a file is linked under the new
+    // name (which fails on a taken one) and loses the old; a folder has no
+    // such road.
+    struct stat st;
+    if (lstat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    if (link(from.c_str(), to.c_str()) != 0) return 0;
+    if (unlink(from.c_str()) == 0) return 1;
+    unlink(to.c_str());
+    return 0;
 }
 
-int RemoveFile(const char* name) { return name && std::remove(ToSystemPath(name).c_str()) == 0; }
+int ReplaceRenameFile(const char* oldName, const char* newName) {
+    if (!oldName || !newName) return 0;
+    const std::string from = NativePathOf(oldName), to = NativePathOf(newName);
+    // What a live object reads must stay under its name: a reader of a
+    // mapped file would die at its next page.
+    if (IsFileRead(SystemFileIdOf(to.c_str()))) {
+        SetErrorDetail(newName);
+        return 0;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+int RemoveFile(const char* name) { return name && std::remove(NativePathOf(name).c_str()) == 0; }
 
 int SetFileProtection(const char* name, uint32_t attr) {
     return name && chmod(ToSystemPath(name).c_str(), static_cast<mode_t>(FileAttrToMode(attr))) == 0;
@@ -71,7 +97,7 @@ int SetFileDate(const char* name, int64_t accessTime, int64_t modifyTime) {
 }
 
 int CreateDir(const char* name) {
-    if (!name || mkdir(ToSystemPath(name).c_str(), 0755) != 0) return ERR_CREATEDIR;
+    if (!name || mkdir(NativePathOf(name).c_str(), 0755) != 0) return ERR_CREATEDIR;
     return 0;
 }
 

@@ -7,8 +7,13 @@
 #include <optional>
 #include <string>
 
-// 1 on success, 0 on failure.
+// 1 on success, 0 on failure: newName taken (by anything: a file, a folder,
+// a link) is a failure.
 int RenameFile(const char* oldName, const char* newName);
+// The same, replacing what newName holds, unless a live object reads it
+// (core/readholds.h); for plugins, whose files table promises the system's
+// rename.
+int ReplaceRenameFile(const char* oldName, const char* newName);
 // A file or an empty directory.
 int RemoveFile(const char* name);
 // FILEATTR bits to the POSIX mode; FILEATTR_NORMAL means 0644.

@@ -17,6 +17,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/filenames.h"
 #include "core/readholds.h"
 
 extern char** environ;
@@ -183,7 +184,7 @@ int SplitProgramArguments(const char* path, const char* args, std::vector<std::s
         if (!ReadArgument(p, word)) return ERR_WRONGUSAGE;
         if (redirect) {
             if (word.size() > kMaxOutputFileName) return ERR_WRONGUSAGE;
-            outputFile = MakeNativePath(word.c_str());
+            outputFile = NativePathOf(word.c_str());
             continue;
         }
         if (argv.size() > kMaxProgramArguments) return ERR_WRONGUSAGE;

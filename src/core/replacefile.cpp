@@ -223,13 +223,17 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
     }
     const std::string path = name ? NativePathOf(name) : std::string();
     struct stat st;
-    const bool exists = !path.empty() && stat(path.c_str(), &st) == 0;
+    // With keepLinks a link in the name's place is replaced as a file would
+    // be, never written through.
+    const bool exists = !path.empty() &&
+                        (options.keepLinks ? lstat(path.c_str(), &st) == 0 : stat(path.c_str(), &st) == 0);
+    const bool link = options.keepLinks && exists && S_ISLNK(st.st_mode);
     // A FIFO or a device stays what it is; a file with other names keeps
     // them all only when its own inode takes the bytes.
-    const bool inPlace = virtualName || (exists && (!S_ISREG(st.st_mode) || st.st_nlink > 1));
+    const bool inPlace = virtualName || (exists && !link && (!S_ISREG(st.st_mode) || st.st_nlink > 1));
     if (!inPlace) {
-        out->target = ResolvedTarget(path);
-        const int fd = CreateBeside(out->target, exists ? &st : nullptr, &out->temp);
+        out->target = options.keepLinks ? path : ResolvedTarget(path);
+        const int fd = CreateBeside(out->target, exists && !link ? &st : nullptr, &out->temp);
         if (fd >= 0) {
             close(fd);
             out->file.reset(FileOpen(FromSystemPath(out->temp.c_str()).c_str(), kFileModeWrite, nullptr));
@@ -239,8 +243,13 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
         }
         // No new file can be made beside it (a folder the writer may not
         // write, a file it may), or it could not take the old file's ACL or
-        // attributes: the file is written in place.
+        // attributes: the file is written in place, but never through a
+        // link the caller keeps.
         out->target.clear();
+        if (link) {
+            SetErrorDetail(name);
+            return ERR_WRITEFILE;
+        }
     }
     out->file.reset(FileOpen(name, kMode, nullptr));
     if (!out->file) {

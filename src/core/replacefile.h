@@ -29,6 +29,9 @@ struct qbReplaceOptions {
     const char* adapterTag = nullptr;
     // The file the command reads what it writes from (null: none).
     const char* source = nullptr;
+    // A link at name is replaced as a file would be, never written
+    // through: for a walk inside a tree another user may change.
+    bool keepLinks = false;
 };
 
 // Every command that writes a file the script names opens it here:

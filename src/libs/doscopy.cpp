@@ -1,7 +1,6 @@
 // The dos library's CopyFile and DeleteFile: single files and whole trees,
 // filtered by wildcard lists, with the script's callback asked before
 // overwriting or unprotecting and told the progress.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,12 +23,14 @@
 #include "core/file.h"
 #include "core/fileinfo.h"
 #include "core/filenames.h"
+#include "core/folderfd.h"
 #include "core/fileops.h"
 #include "core/linkedfile.h"
 #include "core/replacefile.h"
 #include "core/settings.h"
 #include "libs/doscommands.h"
 #include "libs/dos.h"
+#include "libs/doswalk.h"
 #include "libs/wildcard.h"
 
 namespace {
@@ -40,7 +41,8 @@ namespace {
 enum class EntryKind { File, Folder, Other };
 
 struct FolderEntry {
-    std::string name;
+    std::string name;    // the player's text
+    std::string system;  // the system's name
     EntryKind kind;
 };
 
@@ -49,41 +51,27 @@ EntryKind KindOf(mode_t mode) {
     return S_ISREG(mode) ? EntryKind::File : EntryKind::Other;
 }
 
-// A native folder read with lstat, so that every entry is seen, a dangling
-// link too; followLinks then describes a link by what it leads to (Other
-// when it leads nowhere), else a link is a file of its own.
-bool ListNativeFolder(const std::string& folder, bool followLinks, std::vector<FolderEntry>* entries) {
-    const std::string native = ToSystemPath(folder.c_str());
-    DIR* dir = opendir(native.c_str());
-    if (!dir) return false;
-    std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
-    while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        const std::string full = native + (native.empty() || native.back() != '/' ? "/" : "") + entry->d_name;
-        struct stat st;
-        if (lstat(full.c_str(), &st) != 0) continue;  // gone since readdir
-        EntryKind kind = KindOf(st.st_mode);
-        if (S_ISLNK(st.st_mode))
-            kind = !followLinks ? EntryKind::File
-                   : stat(full.c_str(), &st) == 0 ? KindOf(st.st_mode)
-                                                  : EntryKind::Other;
-        entries->push_back({FromSystemPath(entry->d_name), kind});
-    }
-    return true;
-}
-
-// The entries of a folder, read whole before anything in it changes.
-// ERR_LOCK2 with the folder as detail when it can't be read.
-int ListFolder(const std::string& folder, int mode, bool followLinks, std::vector<FolderEntry>* entries) {
-    qbDirHandlePtr dir(DirOpen(folder.c_str(), mode, nullptr));
-    bool listed = dir != nullptr;
-    if (listed && dir->native) {
-        listed = ListNativeFolder(GetDirHandlePath(dir.get()), followLinks, entries);
-    } else if (listed) {
+// The entries of a folder, read whole before anything in it changes: the
+// open native folder source when there is one (every entry seen, a link
+// described by what it leads to, Other when it leads nowhere), else the
+// folder an adapter serves. ERR_LOCK2 with the folder as detail when it
+// can't be read.
+int ListFolder(const std::string& folder, int source, std::vector<FolderEntry>* entries) {
+    bool listed;
+    if (source >= 0) {
+        std::vector<qbFolderEntryAt> native;
+        listed = ListFolderAt(source, &native);
+        for (qbFolderEntryAt& e : native) {
+            if (S_ISLNK(e.st.st_mode) && fstatat(source, e.name.c_str(), &e.st, 0) != 0) e.st.st_mode = 0;
+            entries->push_back({FromSystemPath(e.name.c_str()), std::move(e.name), KindOf(e.st.st_mode)});
+        }
+    } else {
+        qbDirHandlePtr dir(DirOpen(folder.c_str(), kDirLockRead | kDirUseAdapters, nullptr));
+        listed = dir != nullptr;
         const char* name;
         int isDir;
-        while (ReadDirEntry(dir.get(), &name, &isDir, nullptr))
-            entries->push_back({name, isDir ? EntryKind::Folder : EntryKind::File});
+        while (listed && ReadDirEntry(dir.get(), &name, &isDir, nullptr))
+            entries->push_back({name, ToSystemText(name), isDir ? EntryKind::Folder : EntryKind::File});
     }
     if (!listed) {
         SetErrorDetail(folder.c_str());
@@ -96,71 +84,16 @@ int ListFolder(const std::string& folder, int mode, bool followLinks, std::vecto
 // for what is not native or not there, which the file layer reports.
 bool IsSpecialFile(const std::string& path) {
     struct stat st;
-    return stat(ToSystemPath(path.c_str()).c_str(), &st) == 0 && KindOf(st.st_mode) == EntryKind::Other;
+    return stat(NativePathOf(path.c_str()).c_str(), &st) == 0 && KindOf(st.st_mode) == EntryKind::Other;
 }
 
-constexpr int kDirModeList = kDirLockRead | kDirUseAdapters;
 // The status callback hears of every block of this size; without a callback
 // larger blocks go faster.
 constexpr size_t kCallbackBlock = 16384;
 constexpr size_t kPlainBlock = 1 << 20;
 
-// What the walk does next: go on, skip the current file, or stop the whole
-// command (an abort is no error).
-enum class Answer { Go, Skip, Abort };
-
-bool IsSeparatorChar(char c) { return c == '/' || c == '\\'; }
-
-std::string Join(const std::string& folder, const std::string& name) {
-    if (folder.empty() || IsSeparatorChar(folder.back())) return folder + name;
-    return folder + "/" + name;
-}
-
-// The script's callback with its user value and the pattern list.
-struct Walk {
-    ScriptState* L;
-    int callback = 0;  // stack index, 0 for none
-    int userValue = 0;
-    std::string patterns;
-    bool filterDirs = true;
-    int error = 0;  // a failing callback's error
-
-    bool HasCallback() const { return callback != 0; }
-
-    // Calls the callback with the message table on top; its result as a
-    // number, or Abort with error set when the call failed.
-    bool Call(double* result) {
-        if (userValue) {
-            VmPushValue(L, userValue);
-            VmSetTableAtKey("userdata");
-        }
-        VmPushValue(L, callback);
-        VmInsert(L, -2);
-        SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) + 1);
-        const int err = VmPCall(L, 1, 1, 0);
-        SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) - 1);
-        if (err) {
-            error = err;
-            return false;
-        }
-        *result = VmToNumber(L, -1);
-        VmSetTop(L, -2);
-        return !VmGetEndFlag(L);
-    }
-    void VmSetTableAtKey(const char* key) {
-        VmPushString(L, key);
-        VmInsert(L, -2);
-        VmSetTableAt(L, -3);
-    }
-    // Asks with one of the question actions: -1 aborts, 0 skips.
-    Answer Ask(double* result) {
-        if (!Call(result)) return Answer::Abort;
-        if (*result == -1) return Answer::Abort;
-        return *result == 0 ? Answer::Skip : Answer::Go;
-    }
-    bool Matches(const std::string& name) const { return patterns.empty() || MatchPatternList(patterns, name); }
-    bool Enters(const std::string& name) const { return patterns.empty() || !filterDirs || Matches(name); }
-};
+using doswalk::Answer;
+using doswalk::Join;
 
 struct FileId {
     dev_t dev;
@@ -170,40 +103,59 @@ struct FileId {
 
 bool NativeId(const std::string& path, FileId* id) {
     struct stat st;
-    if (stat(ToSystemPath(path.c_str()).c_str(), &st) != 0) return false;
+    if (stat(NativePathOf(path.c_str()).c_str(), &st) != 0) return false;
     *id = {st.st_dev, st.st_ino};
     return true;
 }
 
 // ---- CopyFile ---------------------------------------------------------------
 
-// Copies a native file inside the kernel (no callback hears of blocks then).
-// False when the file systems can't, before anything was written: the
-// caller copies block by block instead.
-bool KernelCopy(const std::string& source, int out, int64_t* copied, int* err) {
-    const int in = open(ToSystemPath(source.c_str()).c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    bool done = true;
+// The descriptor of a whole native file the file layer opened (and
+// checked), nothing of it read yet; -1 for others (a part of a container,
+// an adapter's, memory).
+int OpenDescriptor(const qbFile* file) {
+    const StdioFile* s = file && !file->adapter && !file->memory ? file->stdio.get() : nullptr;
+    const bool whole = s && s->stream && !s->limit && s->base == 0 && s->position == 0 && !s->streamed &&
+                       file->getPtr == file->getEnd;
+    return whole ? fileno(s->stream) : -1;
+}
+
+// Copies the open native file inside the kernel (no callback hears of
+// blocks then). False when the file systems can't, before anything was
+// written: the caller copies block by block instead.
+bool KernelCopy(int in, int out, int64_t* copied, int* err) {
+    // From the file's start, whatever the stream's own position.
+    loff_t from = 0;
     for (;;) {
-        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+        const ssize_t n = copy_file_range(in, &from, out, nullptr, size_t{1} << 30, 0);
         if (n > 0) {
             *copied += n;
             continue;
         }
-        if (n == 0) break;
+        if (n == 0) return true;
         if (errno == EINTR) continue;
-        if (*copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-            done = false;
-        } else {
-            *err = ERR_WRITE;
-        }
-        break;
+        if (*copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
+            return false;
+        *err = ERR_WRITE;
+        return true;
     }
-    close(in);
-    return done;
 }
 
-struct Copy : Walk {
+// Where a copied file goes: its name in an open destination folder, and the
+// path the script sees in messages. Inside a copied tree a link met on the
+// destination side is never followed; the file the script named itself is
+// written as any writer writes a name (through a link to its target).
+struct Target {
+    int folder;
+    std::string name;  // the system's name in folder
+    std::string shown;
+    bool followLink;
+    // The path the writing road takes: through the folder's descriptor, in
+    // the player's text.
+    std::string Path() const { return FromSystemPath(PathThroughFolder(folder, name).c_str()); }
+};
+
+struct Copy : doswalk::Walk {
     std::vector<FileId> path;  // the folders being copied, outermost first
     FileId destination{};
     bool haveDestination = false;
@@ -220,23 +172,33 @@ struct Copy : Walk {
         return r == 1 ? Answer::Abort : Answer::Go;
     }
 
-    // Copies the bytes of the open source over dest (see BeginReplaceFile:
-    // a new file beside a regular dest replaces it only once complete, so a
-    // failure keeps the old one; a FIFO or device is written in place).
-    int Bytes(qbFile* in, const std::string& source, const std::string& dest, const qbFileInfo& info,
-              Answer* answer) {
+    // Copies the bytes of the open source over the target (see
+    // BeginReplaceFile: a new file beside a regular target replaces it only
+    // once complete, so a failure keeps the old one; a FIFO or device is
+    // written in place).
+    int Bytes(qbFile* in, const std::string& source, const Target& to, const qbFileInfo& info, Answer* answer) {
         qbReplaceOptions options;
         options.source = source.c_str();
+        // A link put in the file's place since it was looked at is
+        // replaced, not written through.
+        options.keepLinks = !to.followLink;
         qbReplaceFile out;
-        if (int err = BeginReplaceFile(dest.c_str(), options, &out)) return err;
+        if (int err = BeginReplaceFile(to.Path().c_str(), options, &out)) {
+            SetErrorDetail(to.shown.c_str());
+            return err;
+        }
         // Only a new file of our own takes the source's mode and dates.
         const int fd = out.temp.empty() ? -1 : ReplaceFileDescriptor(out);
         const size_t blockSize = HasCallback() ? kCallbackBlock : kPlainBlock;
         std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize]);
         int err = block ? 0 : ERR_MEM;
         int64_t copied = 0;
-        const bool kernel = !err && fd >= 0 && !HasCallback() && !in->adapter && !in->memory &&
-                            !IsChunkName(source.c_str()) && KernelCopy(source, fd, &copied, &err);
+        // From the descriptor the file layer opened and checked, never the
+        // name again: the name may be spelt for the file layer alone
+        // ("PROGDIR:"), or lead elsewhere by now.
+        const int inFd = OpenDescriptor(in);
+        const bool kernel = !err && fd >= 0 && inFd >= 0 && !HasCallback() && !IsChunkName(source.c_str()) &&
+                            KernelCopy(inFd, fd, &copied, &err);
         while (!err && !kernel) {
             const size_t got = FileRead(in, block.get(), blockSize);
             if (got == 0) {
@@ -245,7 +207,7 @@ struct Copy : Walk {
             }
             if (FileWrite(out.file.get(), block.get(), got) != got) err = ERR_WRITE;
             copied += static_cast<int64_t>(got);
-            if (!err && HasCallback() && StatusMessage(source, dest, copied, info.size) == Answer::Abort) {
+            if (!err && HasCallback() && StatusMessage(source, to.shown, copied, info.size) == Answer::Abort) {
                 *answer = Answer::Abort;
                 break;
             }
@@ -262,7 +224,7 @@ struct Copy : Walk {
         return CommitReplaceFile(&out);
     }
 
-    int File(const std::string& source, const std::string& dest, Answer* answer) {
+    int File(const std::string& source, const Target& to, Answer* answer) {
         if (!IsChunkName(source.c_str()) && IsSpecialFile(source)) {
             *answer = Answer::Skip;
             return 0;
@@ -272,19 +234,23 @@ struct Copy : Walk {
             SetErrorDetail(source.c_str());
             return ERR_READFILE;
         }
-        FileId from{}, to{};
-        if (NativeId(source, &from) && NativeId(dest, &to) && from == to) return ERR_WRONGUSAGE;
+        struct stat st;
+        const bool exists = fstatat(to.folder, to.name.c_str(), &st, to.followLink ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+        if (exists && S_ISLNK(st.st_mode)) {
+            SetErrorDetail(to.shown.c_str());
+            return ERR_WRITEFILE;
+        }
+        FileId from{};
+        if (exists && NativeId(source, &from) && from == FileId{st.st_dev, st.st_ino}) return ERR_WRONGUSAGE;
         qbFileInfo info;
         if (!GetFileInfo(in.get(), &info)) info.size = -1;
-        const std::string target = ToSystemPath(dest.c_str());
-        struct stat st;
-        if (stat(target.c_str(), &st) == 0) {
+        if (exists) {
             double r = 0;
             if (HasCallback()) {
                 VmPushNewTable(L);
                 SetTableFieldInt(L, "action", 1);
                 SetTableFieldString(L, "source", source.c_str());
-                SetTableFieldString(L, "destination", dest.c_str());
+                SetTableFieldString(L, "destination", to.shown.c_str());
                 if ((*answer = Ask(&r)) != Answer::Go) return 0;
             }
             if (!(st.st_mode & S_IWUSR)) {
@@ -294,47 +260,69 @@ struct Copy : Walk {
                 }
                 VmPushNewTable(L);
                 SetTableFieldInt(L, "action", 2);
-                SetTableFieldString(L, "destination", dest.c_str());
+                SetTableFieldString(L, "destination", to.shown.c_str());
                 if ((*answer = Ask(&r)) != Answer::Go) return 0;
-                SetFileProtection(dest.c_str(), kFileAttrNormal);
+                fchmodat(to.folder, to.name.c_str(), static_cast<mode_t>(FileAttrToMode(kFileAttrNormal)),
+                         to.followLink ? 0 : AT_SYMLINK_NOFOLLOW);
             }
         }
-        return Bytes(in.get(), source, dest, info, answer);
+        return Bytes(in.get(), source, to, info, answer);
     }
 
-    int Folder(const std::string& source, const std::string& dest, Answer* answer, bool top = false) {
-        FileId self{};
-        if (NativeId(source, &self)) {
-            // A link back to a folder being copied would lead round forever.
-            for (const FileId& f : path)
-                if (f == self) return 0;
-            path.push_back(self);
-        }
-        if (!top) {
-            if (int err = MakeDirectoryPath(dest)) return err;
-        }
-        const size_t depth = path.size();
+    // A link back to a folder being copied would lead round forever.
+    bool Loops(const FileId& folder) const {
+        for (const FileId& f : path)
+            if (f == folder) return true;
+        return false;
+    }
+
+    // Copies the contents of the folder source (open as from when native,
+    // -1 when an adapter serves it) into the open folder dest, shown as
+    // shown. Each folder is made with one call in its open parent and
+    // entered without following a link, and the source is walked by
+    // descriptor too, so a deep tree costs its depth, not a look-up of every
+    // prefix of every path.
+    int Folder(const std::string& source, int from, int dest, const std::string& shown, Answer* answer) {
         std::vector<FolderEntry> entries;
-        if (int listed = ListFolder(source, kDirModeList, true, &entries)) return listed;
+        if (int listed = ListFolder(source, from, &entries)) return listed;
+        struct stat st;
+        const bool native = from >= 0 && fstat(from, &st) == 0;
+        if (native) path.push_back({st.st_dev, st.st_ino});
         int err = 0;
-        for (const auto& [entry, kind] : entries) {
-            const std::string from = Join(source, entry), to = Join(dest, entry);
+        for (const FolderEntry& e : entries) {
             // Never opened: FIFOs, sockets, devices and links leading nowhere.
-            if (kind == EntryKind::Other) continue;
-            if (kind == EntryKind::Folder) {
-                if (!Enters(entry)) continue;
-                FileId id{};
-                // The destination inside the source is not copied into itself.
-                if (haveDestination && NativeId(from, &id) && id == destination) continue;
-                err = Folder(from, to, answer);
+            if (e.kind == EntryKind::Other) continue;
+            // A name from an adapter that is no single entry would reach
+            // outside the folder being written.
+            if (!IsPlainEntryName(e.system)) continue;
+            const std::string inner = Join(source, e.name), to = Join(shown, e.name);
+            if (e.kind == EntryKind::Folder) {
+                if (!Enters(e.name)) continue;
+                // The source side follows links (as it always has).
+                qbFd innerFrom;
+                if (from >= 0) {
+                    innerFrom = qbFd(openat(from, e.system.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                    if (!innerFrom || fstat(innerFrom.get(), &st) != 0) continue;  // gone since the listing
+                    const FileId id{st.st_dev, st.st_ino};
+                    // The destination inside the source is not copied into
+                    // itself.
+                    if ((haveDestination && id == destination) || Loops(id)) continue;
+                }
+                const qbFd made = MakeFolderAt(dest, e.system.c_str());
+                if (!made) {
+                    SetErrorDetail(to.c_str());
+                    err = ERR_CREATEDIR;
+                } else {
+                    err = Folder(inner, innerFrom.get(), made.get(), to, answer);
+                }
             } else {
-                if (!Matches(entry)) continue;
+                if (!Matches(e.name)) continue;
                 *answer = Answer::Go;
-                err = File(from, to, answer);
+                err = File(inner, {dest, e.system, to, false}, answer);
             }
             if (err || *answer == Answer::Abort) break;
         }
-        path.resize(depth > 0 ? depth - 1 : 0);
+        if (native) path.pop_back();
         return err;
     }
 };
@@ -343,74 +331,6 @@ struct Copy : Walk {
 bool Inside(const std::string& inner, const std::string& outer) {
     const std::string a = GetFullPath(inner.c_str()), b = GetFullPath(outer.c_str());
     return a.compare(0, b.size(), b) == 0 && (a.size() == b.size() || a[b.size()] == '/' || b == "/");
-}
-
-// ---- DeleteFile -------------------------------------------------------------
-
-struct Delete : Walk {
-    int File(const std::string& file, Answer* answer) {
-        const std::string native = ToSystemPath(file.c_str());
-        double r = 0;
-        struct stat st;
-        const bool found = lstat(native.c_str(), &st) == 0;
-        const bool link = found && S_ISLNK(st.st_mode);
-        if (found && HasCallback() && !link && !(st.st_mode & S_IWUSR)) {
-            VmPushNewTable(L);
-            SetTableFieldInt(L, "action", 1);
-            SetTableFieldString(L, "file", file.c_str());
-            if ((*answer = Ask(&r)) != Answer::Go) return 0;
-            SetFileProtection(file.c_str(), kFileAttrNormal);
-        }
-        if (HasCallback()) {
-            VmPushNewTable(L);
-            SetTableFieldInt(L, "action", 0);
-            SetTableFieldString(L, "file", file.c_str());
-            if (!Call(&r) || r == 1) {
-                *answer = Answer::Abort;
-                return 0;
-            }
-        }
-        return RemoveFile(file.c_str()) ? 0 : ERR_DELETEFILE;
-    }
-
-    // Deletes the folder's contents and, unless keep, the folder itself.
-    int Folder(const std::string& folder, bool keep, Answer* answer) {
-        std::vector<FolderEntry> entries;
-        // Links are not followed: a link goes as itself, what it leads to
-        // (if anything) stays.
-        if (int listed = ListFolder(folder, kDirLockRead, false, &entries)) return listed;
-        for (const auto& [entry, kind] : entries) {
-            const std::string path = Join(folder, entry);
-            int err;
-            if (kind == EntryKind::Folder) {
-                if (!Enters(entry)) continue;
-                // With a pattern list only the matching files go; the
-                // folders that held them stay.
-                err = Folder(path, !patterns.empty(), answer);
-            } else {
-                if (!Matches(entry)) continue;
-                err = File(path, answer);
-            }
-            if (err) return err;
-            if (*answer == Answer::Abort) return 0;
-            *answer = Answer::Go;
-        }
-        if (!keep && !RemoveFile(folder.c_str())) return ERR_DELETEFILE;
-        return 0;
-    }
-};
-
-// The optional arguments shared by both commands from index first on:
-// callback, user value, pattern list, filter directories.
-void ReadOptions(ScriptState* L, int first, Walk& w) {
-    const int top = VmGetTop(L);
-    if (top >= first && VmType(L, first) != kTypeNil) {
-        VmCheckFunction(L, first);
-        w.callback = first;
-    }
-    if (top >= first + 1) w.userValue = first + 1;
-    if (top >= first + 2 && VmType(L, first + 2) != kTypeNil) w.patterns = VmCheckString(L, first + 2, nullptr);
-    w.filterDirs = VmOptNumber(L, first + 3, 1) != 0;
 }
 
 }  // namespace
@@ -424,15 +344,17 @@ int cmdCopyFile(ScriptState* L) {
     if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil) newName = VmCheckString(L, 3, nullptr);
     Copy copy;
     copy.L = L;
-    ReadOptions(L, 4, copy);
+    doswalk::ReadOptions(L, 4, copy);
     if (source.empty() || destFolder.empty()) return ERR_WRONGUSAGE;
     if (!copy.patterns.empty())
-        while (source.size() > 1 && IsSeparatorChar(source.back())) source.pop_back();
+        while (source.size() > 1 && doswalk::IsSeparatorChar(source.back())) source.pop_back();
     bool folder = false;
+    qbFd nativeSource;
     if (!IsChunkName(source.c_str())) {
-        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirModeList, nullptr));
+        qbDirHandlePtr dir(DirOpen(source.c_str(), kDirLockRead | kDirUseAdapters, nullptr));
         int isDir = 0;
         folder = dir && DirCheck(dir.get(), &isDir) == 0 && isDir;
+        if (folder && dir->native) nativeSource = OpenFolderPath(NativePathOf(source.c_str()).c_str());
     }
     if (!folder) {
         // A FIFO would hold the probe until something writes to it.
@@ -451,7 +373,10 @@ int cmdCopyFile(ScriptState* L) {
     // A folder copied into itself would take in its own copy without end.
     if (folder && Inside(destFolder, source)) return ERR_WRONGUSAGE;
     if (int err = MakeDirectoryPath(destFolder)) return err;
-    if (!qbDirHandlePtr(DirOpen(destFolder.c_str(), kDirLockRead, nullptr))) {
+    // The folder the script named, its links followed; all below it is
+    // written by descriptor.
+    const qbFd dest = OpenFolderPath(NativePathOf(destFolder.c_str()).c_str());
+    if (!dest) {
         SetErrorDetail(destFolder.c_str());
         return ERR_LOCK2;
     }
@@ -459,38 +384,19 @@ int cmdCopyFile(ScriptState* L) {
     int err;
     if (folder) {
         copy.haveDestination = NativeId(destFolder, &copy.destination);
-        err = copy.Folder(source, destFolder, &answer, true);
+        err = copy.Folder(source, nativeSource.get(), dest.get(), destFolder, &answer);
     } else {
-        err = copy.File(source, Join(destFolder, newName.empty() ? FilePartEx(source.c_str()) : newName), &answer);
+        // A new name may lead into a folder below the one named.
+        const std::string shown = Join(destFolder, newName.empty() ? FilePartEx(source.c_str()) : newName);
+        const std::string system = NativePathOf(shown.c_str());
+        const size_t slash = system.find_last_of('/');
+        const qbFd parent = OpenFolderPath(slash == std::string::npos ? "." : system.substr(0, slash + 1).c_str());
+        const std::string name = system.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (!parent || !IsPlainEntryName(name)) {
+            SetErrorDetail(shown.c_str());
+            return ERR_WRITEFILE;
+        }
+        err = copy.File(source, {parent.get(), name, shown, true}, &answer);
     }
     return err ? err : copy.error;
-}
-
-int cmdDeleteFile(ScriptState* L) {
-    CheckArgCount(L, 1, 5, 0, 0);
-    std::string path = VmCheckString(L, 1, nullptr);
-    Delete del;
-    del.L = L;
-    ReadOptions(L, 2, del);
-    if (path.empty() || IsChunkName(path.c_str())) return ERR_WRONGUSAGE;
-    bool keep = !del.patterns.empty();
-    if (path.size() > 1 && IsSeparatorChar(path.back())) {
-        keep = true;
-        while (path.size() > 1 && IsSeparatorChar(path.back())) path.pop_back();
-    }
-    struct stat st;
-    const std::string native = ToSystemPath(path.c_str());
-    if (lstat(native.c_str(), &st) != 0) {
-        SetErrorDetail(path.c_str());
-        return ERR_LOCK2;
-    }
-    Answer answer = Answer::Go;
-    int err;
-    if (S_ISDIR(st.st_mode)) {
-        err = del.Folder(path, keep, &answer);
-    } else {
-        if (!del.patterns.empty()) return ERR_NODIRPATTERN;
-        err = del.File(path, &answer);
-    }
-    return err ? err : del.error;
 }

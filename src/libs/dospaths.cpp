@@ -1,6 +1,10 @@
 // The dos library's path commands: tests for files and folders, taking paths
 // apart and joining them, renaming, making folders, the current folder, the
 // volume of a path, temporary files and wildcard matching.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <list>
@@ -15,6 +19,8 @@
 #include "core/errors.h"
 #include "core/fileinfo.h"
 #include "core/fileops.h"
+#include "core/filenames.h"
+#include "core/folderfd.h"
 #include "core/linkedfile.h"
 #include "core/numbers.h"
 #include "libs/doscommands.h"
@@ -54,17 +60,23 @@ int VolumePathArg(ScriptState* L, std::string* path) {
 }  // namespace
 
 int MakeDirectoryPath(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && !IsSeparatorChar(path[i])) continue;
-        const std::string prefix = path.substr(0, i);
-        const int kind = Examine(prefix.c_str(), nullptr);
-        if (kind == 1) continue;
-        if (kind == 0 || CreateDir(prefix.c_str()) != 0) {
-            SetErrorDetail(path.c_str());
-            return ERR_CREATEDIR;
-        }
+    // Folder by folder, each made (or taken) in its open parent, as
+    // `mkdir -p` does: no prefix is looked up again, so a deep path costs
+    // its depth. The path's links are followed: the script named it.
+    const std::string system = NativePathOf(path.c_str());
+    qbFd folder = OpenFolderPath(!system.empty() && system[0] == '/' ? "/" : ".");
+    for (size_t start = 0; folder && start < system.size();) {
+        size_t end = system.find('/', start);
+        if (end == std::string::npos) end = system.size();
+        const std::string name = system.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") continue;
+        if (mkdirat(folder.get(), name.c_str(), 0755) != 0 && errno != EEXIST) folder = qbFd();
+        else folder = qbFd(openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    return 0;
+    if (folder) return 0;
+    SetErrorDetail(path.c_str());
+    return ERR_CREATEDIR;
 }
 
 std::string AddTempFile(const char* chunk) {

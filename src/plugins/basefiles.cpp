@@ -74,7 +74,7 @@ int Close(qbFile* file) { return file ? FileClose(file) : 0; }
 
 int Remove(const char* name) { return name ? RemoveFile(name) : 0; }
 int MakeDir(const char* name) { return name ? CreateDir(name) : ERR_CREATEDIR; }
-int Rename(const char* from, const char* to) { return from && to ? RenameFile(from, to) : 0; }
+int Rename(const char* from, const char* to) { return from && to ? ReplaceRenameFile(from, to) : 0; }
 
 qbDirHandle* OpenDir(const char* name, const char* adapterTag) {
     return name ? DirOpen(name, kDirLockRead | kDirUseAdapters, adapterTag) : nullptr;

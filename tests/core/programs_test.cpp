@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "core/filenames.h"
 #include "core/programs.h"
 #include "scratch.h"
 
@@ -61,6 +62,11 @@ TEST(ProgramArguments, QuotedArgumentAndOutputFile) {
     ASSERT_EQ(Split("\">x\" a>b >\"my log\"", argv, output), 0);
     EXPECT_EQ(argv, (Args{"/bin/prog", ">x", "a>b"}));
     EXPECT_EQ(output, "my log");
+
+    // The file is named as every other road of the file layer names it.
+    ASSERT_EQ(Split(">PROGDIR:run.log", argv, output), 0);
+    EXPECT_EQ(output, NativePathOf("PROGDIR:run.log"));
+    EXPECT_EQ(output.find("PROGDIR:"), std::string::npos);
 
     ASSERT_EQ(SplitProgramArguments("/bin/prog", nullptr, argv, output), 0);
     EXPECT_EQ(argv, (Args{"/bin/prog"}));

@@ -117,6 +117,12 @@ TEST_F(DosPathsTest, FilesFoldersAndRenames) {
     ASSERT_EQ(Call("Rename", {dir_ / "d/b.txt", std::string("c/renamed.txt")}), 0);
     EXPECT_TRUE(fs::exists(dir_ / "d/renamed.txt"));
     EXPECT_EQ(Call("Rename", {std::string(), std::string("x")}), ERR_WRONGUSAGE);
+    // A taken name is refused, a file or a folder; neither file changes.
+    EXPECT_EQ(Call("Rename", {dir_ / "d/renamed.txt", std::string("a.txt")}), ERR_RENAME);
+    EXPECT_EQ(Call("Rename", {dir_ / "d/sub", std::string("a.txt")}), ERR_RENAME);
+    EXPECT_EQ(ScratchDir::Read(dir_ / "d/renamed.txt"), "12345");
+    EXPECT_EQ(ScratchDir::Read(dir_ / "d/a.txt"), "1");
+    EXPECT_TRUE(fs::is_directory(dir_ / "d/sub"));
     ASSERT_EQ(Call("MakeDirectory", {dir_ / "x/y/z"}), 0);
     EXPECT_TRUE(fs::is_directory(dir_ / "x/y/z"));
     EXPECT_EQ(Call("MakeDirectory", {dir_ / "d/a.txt/q"}), ERR_CREATEDIR);

@@ -5,11 +5,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/memory.h"
+#include "core/readholds.h"
 #include "core/vectorname.h"
 #include "plugin_fixture.h"
 #include "plugins/basetables.h"
@@ -164,6 +166,16 @@ TEST_F(BaseFilesTest, MemoryGoesToAFileStraightOrThroughAMemoryFile) {
 
 TEST_F(BaseFilesTest, DirectoriesListCreateRenameAndRemove) {
     ASSERT_EQ(Files().CreateDir((dir_ / "sub").c_str()), 0);
+    // The plugins' rename replaces a taken name, but never a file a live
+    // object reads.
+    const std::string held = (dir_ / "sub" / "moved.txt").string();
+    WriteFile(held, "held");
+    int owner = 0;
+    HoldReadFile(&owner, SystemFileIdOf(held.c_str()));
+    EXPECT_EQ(Files().RenameFile(plain_.c_str(), held.c_str()), 0);
+    ReleaseReadFile(&owner);
+    std::ifstream in(held);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "held");
     EXPECT_EQ(Files().RenameFile(plain_.c_str(), (dir_ / "sub" / "moved.txt").c_str()), 1);
     qbDirHandle* d = Files().DirOpen((dir_ / "sub").c_str(), nullptr);
     ASSERT_NE(d, nullptr);

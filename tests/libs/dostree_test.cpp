@@ -1,0 +1,115 @@
+// CopyFile and DeleteFile in a tree someone changes during the walk: a
+// folder swapped for a link leads nowhere outside the tree. A deep tree
+// costs its depth. A copy reads the file its name leads the file layer to.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "core/errcodes.h"
+#include "core/filenames.h"
+#include "core/folderfd.h"
+#include "dos_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the walk's hook does between listing a folder and entering one.
+std::function<void(int, const char*)> beforeEntering;
+
+}  // namespace
+
+void BeforeEnteringFolder(int parent, const char* name) {
+    if (beforeEntering) beforeEntering(parent, name);
+}
+
+namespace {
+
+class DosTreeTest : public dostest::DosFixture {
+protected:
+    void TearDown() override {
+        beforeEntering = nullptr;
+        DosFixture::TearDown();
+    }
+};
+
+TEST_F(DosTreeTest, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
+    const std::string outside = dir_ / "outside";
+    dir_.Write("outside/keep1", "one");
+    dir_.Write("outside/keep2", "two");
+    dir_.Write("t/a", "a");
+    dir_.Write("t/sub/b", "b");
+    int swaps = 0;
+    beforeEntering = [&](int parent, const char* name) {
+        if (std::string(name) != "sub") return;
+        ++swaps;
+        ASSERT_EQ(renameat(parent, "sub", AT_FDCWD, (dir_ / "away").c_str()), 0);
+        ASSERT_EQ(symlinkat(outside.c_str(), parent, "sub"), 0);
+    };
+    ASSERT_EQ(Call("DeleteFile", {dir_ / "t"}), 0);
+    EXPECT_EQ(swaps, 1);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "t"))) << "the link went as a link";
+    EXPECT_EQ(ScratchDir::Read(dir_ / "outside/keep1"), "one");
+    EXPECT_EQ(ScratchDir::Read(dir_ / "outside/keep2"), "two");
+
+    // The copy's side: a folder it made, swapped before it is entered.
+    fs::remove_all(dir_ / "away");
+    dir_.Write("src/sub/c", "c");
+    swaps = 0;
+    beforeEntering = [&](int parent, const char* name) {
+        if (std::string(name) != "sub") return;
+        ++swaps;
+        ASSERT_EQ(unlinkat(parent, "sub", AT_REMOVEDIR), 0);
+        ASSERT_EQ(symlinkat(outside.c_str(), parent, "sub"), 0);
+    };
+    EXPECT_EQ(Call("CopyFile", {dir_ / "src", dir_ / "dest"}), ERR_CREATEDIR);
+    EXPECT_EQ(swaps, 1);
+    EXPECT_FALSE(fs::exists(dir_ / "outside/c"));
+    // A link already on the destination side is not written through.
+    beforeEntering = nullptr;
+    fs::remove(dir_ / "dest/sub");
+    fs::create_directory(dir_ / "dest/sub");
+    fs::create_symlink(dir_ / "outside/keep1", dir_ / "dest/sub/c");
+    EXPECT_EQ(Call("CopyFile", {dir_ / "src", dir_ / "dest"}), ERR_WRITEFILE);
+    EXPECT_EQ(ScratchDir::Read(dir_ / "outside/keep1"), "one");
+}
+
+TEST_F(DosTreeTest, ADeepTreeCopiesWithoutWalkingEveryPrefix) {
+    // 400 levels: a copy that examines every prefix of every folder it
+    // makes takes over a minute; one that makes each in its open parent, a
+    // fraction of a second. The deadline is one only that cost misses.
+    fs::path deep = dir_ / "src";
+    for (int i = 0; i < 400; ++i) deep /= "d";
+    fs::create_directories(deep);
+    dir_.Write((deep / "leaf").string().substr(dir_.str().size() + 1), "leaf");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Call("CopyFile", {dir_ / "src", dir_ / "dest"}), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    std::string copied = dir_ / "dest";
+    for (int i = 0; i < 400; ++i) copied += "/d";
+    EXPECT_EQ(ScratchDir::Read(copied + "/leaf"), "leaf");
+}
+
+TEST_F(DosTreeTest, AProgDirSourceCopiesTheFileBesideTheProgram) {
+    // A file named as the file layer reads it, and a decoy in the current
+    // folder that bears the unexpanded name.
+    const std::string name = "qb_progdir_" + std::to_string(getpid());
+    const std::string real = NativePathOf(("PROGDIR:" + name).c_str());
+    std::ofstream(real, std::ios::binary) << "beside the program";
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_.str());
+    dir_.Write("PROGDIR:" + name, "decoy");
+    const int err = Call("CopyFile", {"PROGDIR:" + name, dir_ / "dest"});
+    fs::current_path(cwd);
+    fs::remove(real);
+    ASSERT_EQ(err, 0);
+    EXPECT_EQ(ScratchDir::Read(dir_ / ("dest/" + name)), "beside the program");
+}
+
+}  // namespace
