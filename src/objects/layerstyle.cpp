@@ -603,6 +603,7 @@ int32_t AnchorOffset(int32_t size, double anchor) { return ClampToInt32(size * a
 
 // The layer takes the working copies; the areas to refresh go to list.
 int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qbDirtyRectList* list) {
+    LayerChangeScope change(layer);
     const qbRect before = Bounds(L, layer);
     // A new anchor keeps x, y as the anchor point, so the image moves: the
     // states are laid out anew from the base state, as after a transform.
