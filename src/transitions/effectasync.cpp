@@ -228,7 +228,12 @@ int32_t EffectAsyncQuery(int32_t code, void* data, void* userdata) {
         case kAsyncQueryShowingLayer:
             if (data) *static_cast<void**>(data) = s->layer;
             return 0;
-        case kAsyncQueryBusy: return 0;  // an effect never refuses
+        case kAsyncQueryBusy:
+            // An effect clips each frame to the display's buffers as they
+            // are then; only one drawing into an emulated BGPic cannot
+            // follow their size.
+            if (data && s->bgpicEmu) *static_cast<int32_t*>(data) = ERR_MODIFYABGPIC;
+            return 0;
         case kAsyncQueryDrawing: {
             if (!data) return 0;
             const int32_t drawing = *static_cast<int32_t*>(data);
