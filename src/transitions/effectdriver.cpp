@@ -537,8 +537,10 @@ int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
     qbObjectImage image;
     int32_t iw = 0, ih = 0;
     if (int err = GetLayerSourceImage(s->script, layer, st, true, &image, &iw, &ih)) return err;
-    const bool transformed = st->xfbitmap != nullptr;
-    const int32_t sx = transformed ? 0 : st->srcx, sy = transformed ? 0 : st->srcy;
+    // Read as the compositor reads it: only some layer types keep a source
+    // offset in srcx/srcy.
+    const bool offset = st->xfbitmap == nullptr && HasSourceOffset(layer->type);
+    const int32_t sx = offset ? st->srcx : 0, sy = offset ? st->srcy : 0;
     s->x = st->shownx;
     s->y = st->showny;
     s->width = st->shownwidth;

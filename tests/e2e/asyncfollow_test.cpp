@@ -1,0 +1,166 @@
+// What a running asynchronous transition does when the script changes what
+// it draws on: a changed layer keeps the effect going over its new picture,
+// a replaced or resized display picture ends or clips it. Each case runs in
+// a player process twice: with frames drawn after the change and ending at
+// once, which must neither crash nor corrupt the heap at shutdown.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "e2e/e2e_util.h"
+#include "e2e/frames.h"
+
+namespace {
+
+using e2e::Frame;
+
+constexpr uint32_t kRed = 0xFF0000, kBlue = 0x0000FF;
+constexpr int kHStripes16 = 4;
+
+std::string Call(const std::string& name, std::initializer_list<double> args) { return e2e::CallCommand(name, args); }
+
+// a = name(args..., {type = type, async = True}), kept in the global "a".
+std::string StartAsync(const std::string& name, std::initializer_list<double> args, int type = kHStripes16,
+                       int speed = 0) {
+    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
+    int reg = 1;
+    for (double a : args) s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
+    const std::string t = std::to_string(reg), v = std::to_string(reg + 1);
+    s += "    NEWTABLE " + t + " 0 3\n    LOADK " + v + " #" + std::to_string(type) + "\n    SETTABLE " + t +
+         " \"type\" " + v + "\n    LOADK " + v + " #1\n    SETTABLE " + t + " \"async\" " + v + "\n";
+    if (speed) s += "    LOADK " + v + " #" + std::to_string(speed) + "\n    SETTABLE " + t + " \"speed\" " + v + "\n";
+    return s + "    CALL 0 " + v + " 2\n    SETGLOBAL 0 \"a\"\n";
+}
+
+std::string OnDraw(const std::string& command) {
+    return "    GETGLOBAL 0 \"" + command + "\"\n    GETGLOBAL 1 \"a\"\n    CALL 0 2 1\n";
+}
+const std::string kFrame = OnDraw("asyncdrawframe");
+
+// Steps the effect to its end (AsyncDrawFrame answers 1 after the last).
+const std::string kRunOut = R"(runout:
+    GETGLOBAL 0 "asyncdrawframe"
+    GETGLOBAL 1 "a"
+    CALL 0 2 2
+    EQ 1 0 #0
+    JMP runout
+)";
+
+// SetLayerStyle(1, {key = value}) or SetDisplayAttributes({key = value, ...}).
+std::string Table(int reg, const std::vector<std::pair<std::string, double>>& fields) {
+    std::string s = "    NEWTABLE " + std::to_string(reg) + " 0 " + std::to_string(fields.size()) + "\n";
+    for (const auto& [k, v] : fields)
+        s += "    LOADK " + std::to_string(reg + 1) + " #" + std::to_string(static_cast<long long>(v)) +
+             "\n    SETTABLE " + std::to_string(reg) + " \"" + k + "\" " + std::to_string(reg + 1) + "\n";
+    return s;
+}
+std::string StyleLayer(const std::vector<std::pair<std::string, double>>& fields) {
+    return "    GETGLOBAL 0 \"setlayerstyle\"\n    LOADK 1 #1\n" + Table(2, fields) + "    CALL 0 3 1\n";
+}
+std::string DisplayAttributes(const std::vector<std::pair<std::string, double>>& fields) {
+    return "    GETGLOBAL 0 \"setdisplayattributes\"\n" + Table(1, fields) + "    CALL 0 2 1\n";
+}
+
+std::string Main(const std::string& body) { return e2e::MainFunction(body, 16); }
+
+const std::string kBrushEffect = Call("EnableLayers", {}) + Call("CreateBrush", {1, 200, 200, kRed}) +
+                                 StartAsync("displaybrushfx", {1, 10, 10}) + kFrame;
+
+struct Road {
+    const char* name;
+    std::string change;
+};
+
+class AsyncFollowTest : public e2e::E2eFixture {
+protected:
+    // Plays the script; status 0 or 1 (an error the script reports), never
+    // a signal or an abort, and no sanitizer report.
+    e2e::RunResult Play(const std::string& body, const std::string& name) {
+        e2e::RunResult r = PlayScript(Main(body), "-quiet", "", name);
+        EXPECT_TRUE(r.status == 0 || r.status == 1) << name << " status " << r.status << "\n" << r.err;
+        EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << name << "\n" << r.err;
+        EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << name << "\n" << r.err;
+        return r;
+    }
+};
+
+}  // namespace
+
+TEST_F(AsyncFollowTest, LayerChangesKeepTheEffectGoing) {
+    const std::vector<Road> roads = {
+        {"scale", Call("ScaleLayer", {1, 20, 20})},
+        {"rotate", Call("RotateLayer", {1, 30})},
+        {"transform", Call("TransformLayer", {1, 2, 0, 0, 1})},
+        {"stylerotate", StyleLayer({{"rotate", 45}})},
+        {"stylesize", StyleLayer({{"width", 50}, {"height", 70}})},
+        {"anchor", Call("SetLayerAnchor", {1, 1, 1}) + Call("RotateLayer", {1, 90})},
+    };
+    for (const Road& road : roads) {
+        const e2e::RunResult on =
+            Play(kBrushEffect + road.change + kFrame + kFrame + OnDraw("cancelasyncdraw"), road.name);
+        EXPECT_EQ(on.status, 0) << road.name << "\n" << on.err;
+        const e2e::RunResult ends = Play(kBrushEffect + road.change, std::string(road.name) + "_end");
+        EXPECT_EQ(ends.status, 0) << road.name << "\n" << ends.err;
+    }
+}
+
+TEST_F(AsyncFollowTest, OtherEffectStartsFollowAScaledLayer) {
+    const std::string scale = Call("ScaleLayer", {1, 20, 20}) + kFrame + kRunOut;
+    const std::vector<Road> starts = {
+        {"showlayer", Call("EnableLayers", {}) + Call("CreateBrush", {1, 200, 200, kRed}) +
+                          Call("DisplayBrush", {1, 10, 10}) + Call("HideLayer", {1}) +
+                          StartAsync("showlayerfx", {1}) + kFrame},
+        {"hidelayer", Call("EnableLayers", {}) + Call("CreateBrush", {1, 200, 200, kRed}) +
+                          Call("DisplayBrush", {1, 10, 10}) + StartAsync("hidelayerfx", {1}) + kFrame},
+        {"undofx", Call("EnableLayers", {}) + Call("CreateBrush", {1, 200, 200, kRed}) +
+                       Call("DisplayBrush", {1, 10, 10}) + StartAsync("undofx", {3, 1}) + kFrame},
+    };
+    for (const Road& start : starts) {
+        const e2e::RunResult r = Play(start.change + scale, start.name);
+        EXPECT_EQ(r.status, 0) << start.name << "\n" << r.err;
+    }
+}
+
+TEST_F(AsyncFollowTest, ALayerScaledResizeKeepsTheEffectGoing) {
+    const std::string setup = Call("EnableLayers", {}) +
+                              DisplayAttributes({{"scalemode", 2}, {"scalewidth", 640}, {"scaleheight", 480}}) +
+                              Call("CreateBrush", {1, 200, 200, kRed}) + StartAsync("displaybrushfx", {1, 10, 10}) +
+                              kFrame + Call("ChangeDisplaySize", {320, 240});
+    EXPECT_EQ(Play(setup + kFrame + kRunOut, "layerscaled").status, 0);
+    EXPECT_EQ(Play(setup, "layerscaled_end").status, 0);
+}
+
+TEST_F(AsyncFollowTest, ANewDisplayPictureEndsTheDisplaysDraws) {
+    const std::vector<Road> roads = {
+        {"displaybgpic", Call("CreateBGPic", {2, 640, 480}) + Call("DisplayBGPic", {2})},
+        {"attributes", "    GETGLOBAL 0 \"createbgpic\"\n    LOADK 1 #2\n    LOADK 2 #640\n    LOADK 3 #480\n"
+                       "    CALL 0 4 1\n" +
+                           DisplayAttributes({{"bgpic", 2}})},
+    };
+    for (const Road& road : roads) {
+        // The object is gone: the next frame finds no such object.
+        const e2e::RunResult on = Play(kBrushEffect + road.change + kFrame, road.name);
+        EXPECT_EQ(on.status, 1) << road.name;
+        EXPECT_NE(on.err.find(Text(ERR_FINDARRAY)), std::string::npos) << road.name << "\n" << on.err;
+        EXPECT_EQ(Play(kBrushEffect + road.change, std::string(road.name) + "_end").status, 0) << road.name;
+    }
+}
+
+TEST_F(AsyncFollowTest, ASmallerDisplayClipsTheEffect) {
+    // Layers off: the effect draws straight into the display's buffers.
+    for (const int type : {kHStripes16, 115}) {
+        const std::string start = Call("CreateBrush", {1, 600, 400, kRed}) + StartAsync("displaybrushfx", {1, 0, 0}, type) + kFrame;
+        const std::vector<Road> roads = {
+            {"size", Call("ChangeDisplaySize", {100, 100})},
+            {"attributes", DisplayAttributes({{"width", 100}, {"height", 100}})},
+        };
+        for (const Road& road : roads) {
+            const std::string name = std::string(road.name) + std::to_string(type);
+            const e2e::RunResult r = Play(start + road.change + kFrame + kFrame, name);
+            EXPECT_TRUE(r.status == 0 || r.err.find(Text(ERR_FINDARRAY)) != std::string::npos) << name << r.err;
+            EXPECT_EQ(Play(start + road.change, name + "_end").status, 0) << name;
+        }
+    }
+}
