@@ -164,3 +164,45 @@ TEST_F(AsyncFollowTest, ASmallerDisplayClipsTheEffect) {
         }
     }
 }
+
+TEST_F(AsyncFollowTest, TheEffectGoesOnOverTheScaledLayer) {
+    const std::vector<Frame> frames =
+        PlayFrames(Main(Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) +
+                        Call("EnableLayers", {}) + Call("CreateBrush", {2, 200, 200, kRed}) +
+                        StartAsync("displaybrushfx", {2, 10, 10}) + kFrame + kFrame + kFrame +
+                        Call("ScaleLayer", {1, 100, 50}) + kFrame + kRunOut));
+    ASSERT_EQ(played_.status, 0) << played_.err;
+    ASSERT_FALSE(frames.empty());
+    auto inside = [](int x, int y) { return x >= 10 && x < 110 && y >= 10 && y < 60; };
+    // The last frame with red where the layer no longer reaches is the last
+    // one before the scale.
+    size_t after = 0;
+    for (size_t i = 0; i < frames.size(); ++i)
+        for (int y = 0; y < 240 && after <= i; y += 2)
+            for (int x = 0; x < 320; x += 2)
+                if (!inside(x, y) && frames[i].At(x, y) == kRed) {
+                    after = i + 1;
+                    break;
+                }
+    ASSERT_GT(after, 0u) << "the effect drew nothing before the scale";
+    ASSERT_LT(after, frames.size());
+    bool partial = false;
+    for (size_t i = after; i < frames.size(); ++i) {
+        int red = 0, cells = 0;
+        for (int y = 0; y < 240; y += 2)
+            for (int x = 0; x < 320; x += 2) {
+                const uint32_t c = frames[i].At(x, y);
+                ASSERT_TRUE(c == kRed || c == kBlue) << "frame " << i << " at " << x << "," << y << " " << std::hex << c;
+                if (!inside(x, y)) {
+                    ASSERT_EQ(c, kBlue) << "frame " << i << " at " << x << "," << y;
+                    continue;
+                }
+                ++cells;
+                red += c == kRed;
+            }
+        partial = partial || (red > 0 && red < cells);
+    }
+    EXPECT_TRUE(partial) << "no frame of the effect over the scaled layer";
+    for (int y = 10; y < 60; ++y)
+        for (int x = 10; x < 110; ++x) ASSERT_EQ(frames.back().At(x, y), kRed) << x << "," << y;
+}
