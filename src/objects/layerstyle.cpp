@@ -603,7 +603,6 @@ int32_t AnchorOffset(int32_t size, double anchor) { return ClampToInt32(size * a
 
 // The layer takes the working copies; the areas to refresh go to list.
 int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qbDirtyRectList* list) {
-    LayerChangeScope change(layer);
     const qbRect before = Bounds(L, layer);
     // A new anchor keeps x, y as the anchor point, so the image moves: the
     // states are laid out anew from the base state, as after a transform.
@@ -783,6 +782,9 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
 
 int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool group, qbDirtyRectList* list,
                   uint32_t* releaseMask) {
+    // The style is read from and written to the layer's own pictures and
+    // words; an effect playing in it reads the layer again afterwards.
+    LayerChangeScope change(layer);
     StyleWork w;
     const qbLayerState* base = layer->basestate;
     w.type = layer->type;

@@ -206,3 +206,57 @@ TEST_F(AsyncFollowTest, TheEffectGoesOnOverTheScaledLayer) {
     for (int y = 10; y < 60; ++y)
         for (int x = 10; x < 110; ++x) ASSERT_EQ(frames.back().At(x, y), kRed) << x << "," << y;
 }
+
+namespace {
+
+constexpr uint32_t kFrameColours[4] = {0xFF0000, 0x00FF00, 0xFFFF00, 0xFF00FF};
+
+// Layer 1 shows frame 3 of a 4-frame anim, or a brush of that frame's
+// picture, at (50, 50) over a blue BGPic.
+std::string FrameLayer(bool anim) {
+    std::string s = Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {});
+    if (!anim) return s + Call("CreateBrush", {3, 100, 100, static_cast<double>(kFrameColours[2])}) + Call("DisplayBrush", {3, 50, 50});
+    s += Call("CreateBrush", {1, 400, 100, static_cast<double>(kFrameColours[0])}) + Call("SelectBrush", {1}) + Call("SetFillStyle", {1});
+    for (int i = 1; i < 4; ++i) s += Call("Box", {100.0 * i, 0, 100, 100, static_cast<double>(kFrameColours[i])});
+    return s + Call("EndSelect", {}) + Call("CreateAnim", {2, 1, 100, 100, 4, 4}) +
+           Call("DisplayAnimFrame", {2, 50, 50, 3});
+}
+
+}  // namespace
+
+TEST_F(AsyncFollowTest, AnAnimLayersEffectShowsItsCurrentFrame) {
+    struct Effect {
+        const char* command;
+        bool hideFirst;
+    };
+    for (const Effect& e : {Effect{"showlayerfx", true}, Effect{"hidelayerfx", false}, Effect{"removelayerfx", false}}) {
+        for (const bool async : {false, true}) {
+            std::vector<Frame> runs[2];
+            for (const bool anim : {false, true}) {
+                std::string body = FrameLayer(anim) + (e.hideFirst ? Call("HideLayer", {1}) : "");
+                if (async) {
+                    body += StartAsync(e.command, {1}, kHStripes16, 20) + kRunOut;
+                } else {
+                    body += "    GETGLOBAL 0 \"" + std::string(e.command) + "\"\n    LOADK 1 #1\n    LOADK 2 #" +
+                            std::to_string(kHStripes16) + "\n    LOADK 3 #20\n    CALL 0 4 1\n";
+                }
+                // Each run saves its own frames from the first.
+                for (const auto& f : e2e::fs::directory_iterator(dir_))
+                    if (f.path().extension() == ".bmp") e2e::fs::remove(f.path());
+                runs[anim] = PlayFrames(Main(body), std::string(e.command) + (async ? "a" : "s") + (anim ? "anim" : "brush"));
+                ASSERT_EQ(played_.status, 0) << e.command << " async " << async << " anim " << anim << "\n" << played_.err;
+            }
+            const std::string what = std::string(e.command) + (async ? " async" : " sync");
+            ASSERT_EQ(runs[0].size(), runs[1].size()) << what;
+            // The frames of the effect itself: from the first that differs
+            // from the picture before it, to the end.
+            bool between = false;
+            for (size_t i = 0; i < runs[0].size(); ++i) {
+                ASSERT_EQ(runs[0][i].pixels, runs[1][i].pixels) << what << " frame " << i;
+                const uint32_t c = runs[1][i].At(60, 60), d = runs[1][i].At(140, 140);
+                between = between || (c != d && (c == kFrameColours[2] || d == kFrameColours[2]));
+            }
+            EXPECT_TRUE(between) << what << ": no frame halfway";
+        }
+    }
+}
