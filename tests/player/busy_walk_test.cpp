@@ -58,7 +58,7 @@ using namespace walkworld;
 // After this many pumps in one call the user closes the window, and every
 // wait ends in the quit.
 constexpr long kPatience = 16;
-constexpr int kParts = 4;
+constexpr int kParts = 6;
 
 // The command being walked, named by a crash or a sanitizer's report.
 char current[256] = "(none)";
@@ -212,7 +212,7 @@ private:
             {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
             {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
             {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}, ""},
-            {"CreateBrush", {N(2), N(40), N(30), N(0x40FF80)}, ""},
+            {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}, ""},
             {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}, ""},
             {"CreateMenu", {N(1), Menu()}, ""},
             {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}, ""},
@@ -244,7 +244,7 @@ private:
                 busy.push_back({"DisplayBrush", {N(1), N(4), N(4)}, ""});
                 busy.push_back({"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}, ""});
             }
-            busy.push_back({"DisplayBrushFX", {N(2), N(10), N(8), effect}, "fx" + n});
+            busy.push_back({"DisplayBrushFX", {N(2), N(0), N(0), effect}, "fx" + n});
             busy.push_back({"AsyncDrawFrame", {Made("fx" + n)}, ""});
             busy.push_back({"MoveBrush", {N(1), N(0), N(0), N(40), N(30), async}, "move" + n});
             busy.push_back({"AsyncDrawFrame", {Made("move" + n)}, ""});
@@ -355,19 +355,25 @@ void WalkBusy(int part) {
     int walked = 0;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += kParts) {
         const std::string& command = commands[i];
-        std::filesystem::current_path(scratch);
-        media.Lay(scratch);
-        BusyWorld world(picture, server.port());
-        if (!world.Errors().empty()) {
-            noWorld.push_back(command + ": " + world.Errors().front());
-            continue;
+        // Once on each display: what a command works on is mostly the
+        // current display's.
+        for (const int display : {1, 2}) {
+            std::filesystem::current_path(scratch);
+            media.Lay(scratch);
+            BusyWorld world(picture, server.port());
+            if (!world.Errors().empty()) {
+                noWorld.push_back(command + ": " + world.Errors().front());
+                continue;
+            }
+            world.Run({"SelectDisplay", {N(display)}, ""});
+            const std::string on = command + " on display " + std::to_string(display);
+            std::snprintf(current, sizeof current, "%s", on.c_str());
+            world.Make(MadeBefore(command));
+            world.Run({command, Plausible(command), ""});
+            std::snprintf(current, sizeof current, "%s, then the drawings' frames", on.c_str());
+            world.StepAndCancelDrawings();
+            std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
         }
-        std::snprintf(current, sizeof current, "%s", command.c_str());
-        world.Make(MadeBefore(command));
-        world.Run({command, Plausible(command), ""});
-        std::snprintf(current, sizeof current, "%s, then the drawings' frames", command.c_str());
-        world.StepAndCancelDrawings();
-        std::snprintf(current, sizeof current, "%s, then the shutdown", command.c_str());
         ++walked;
     }
     std::snprintf(current, sizeof current, "(none)");
