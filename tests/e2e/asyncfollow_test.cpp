@@ -106,6 +106,19 @@ TEST_F(AsyncFollowTest, LayerChangesKeepTheEffectGoing) {
     }
 }
 
+TEST_F(AsyncFollowTest, ATextLayerTakesItsNewTextUnderAnEffect) {
+    // A text layer keeps its picture in its own state: the new text replaces
+    // it, never the effect's images standing there.
+    const std::string start = Call("EnableLayers", {}) +
+                              "    GETGLOBAL 0 \"textout\"\n    LOADK 1 #10\n    LOADK 2 #10\n"
+                              "    LOADK 3 \"Hello layers\"\n    CALL 0 4 1\n" +
+                              StartAsync("hidelayerfx", {1}) + kFrame;
+    const std::string restyle = "    GETGLOBAL 0 \"setlayerstyle\"\n    LOADK 1 #1\n    NEWTABLE 2 0 1\n"
+                                "    LOADK 3 \"A much longer text than before\"\n    SETTABLE 2 \"text\" 3\n    CALL 0 3 1\n";
+    EXPECT_EQ(Play(start + restyle + kFrame + kRunOut, "text").status, 0);
+    EXPECT_EQ(Play(start + restyle, "text_end").status, 0);
+}
+
 TEST_F(AsyncFollowTest, OtherEffectStartsFollowAScaledLayer) {
     const std::string scale = Call("ScaleLayer", {1, 20, 20}) + kFrame + kRunOut;
     const std::vector<Road> starts = {
