@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -239,13 +240,15 @@ private:
         for (int display : {2, 1}) {
             const std::string n = std::to_string(display);
             std::vector<Call> busy = {{"SelectDisplay", {N(display)}, ""}};
+            if (display == 1) busy.push_back({"EnableLayers", {}, ""});
+            // With layers the transition's layer is layer 1, which the
+            // walk's row of 1s names.
+            busy.push_back({"DisplayBrushFX", {N(2), N(0), N(0), effect}, "fx" + n});
+            busy.push_back({"AsyncDrawFrame", {Made("fx" + n)}, ""});
             if (display == 1) {
-                busy.push_back({"EnableLayers", {}, ""});
                 busy.push_back({"DisplayBrush", {N(1), N(4), N(4)}, ""});
                 busy.push_back({"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}, ""});
             }
-            busy.push_back({"DisplayBrushFX", {N(2), N(0), N(0), effect}, "fx" + n});
-            busy.push_back({"AsyncDrawFrame", {Made("fx" + n)}, ""});
             busy.push_back({"MoveBrush", {N(1), N(0), N(0), N(40), N(30), async}, "move" + n});
             busy.push_back({"AsyncDrawFrame", {Made("move" + n)}, ""});
             busy.push_back({"PlayAnim", {N(1), N(20), N(20), async}, "anim" + n});
@@ -329,6 +332,10 @@ bool Skipped(const std::string& command) {
 }
 
 void WalkBusy(int part) {
+    // The collector's stress run looks for what a command leaves unreachable,
+    // which the all-commands walk covers; a world per call under it would
+    // take hours.
+    if (std::getenv("QB_GC_STRESS")) GTEST_SKIP() << "covered by the all-commands walk";
     NameCrashes();
     const std::string picture = test_bmp::WriteBmp(12, 10);
     const std::filesystem::path before = std::filesystem::current_path();
