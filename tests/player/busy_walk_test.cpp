@@ -240,10 +240,15 @@ private:
         for (int display : {2, 1}) {
             const std::string n = std::to_string(display);
             std::vector<Call> busy = {{"SelectDisplay", {N(display)}, ""}};
-            if (display == 1) busy.push_back({"EnableLayers", {}, ""});
-            // With layers the transition's layer is layer 1, which the
-            // walk's row of 1s names.
-            busy.push_back({"DisplayBrushFX", {N(2), N(0), N(0), effect}, "fx" + n});
+            // With layers the transition plays in layer 1, which the walk's
+            // row of 1s names: a text layer, whose picture is its own.
+            if (display == 1) {
+                busy.push_back({"EnableLayers", {}, ""});
+                busy.push_back({"TextOut", {N(0), N(0), T("busy walk text")}, ""});
+                busy.push_back({"HideLayerFX", {N(1), effect}, "fx" + n});
+            } else {
+                busy.push_back({"DisplayBrushFX", {N(2), N(0), N(0), effect}, "fx" + n});
+            }
             busy.push_back({"AsyncDrawFrame", {Made("fx" + n)}, ""});
             if (display == 1) {
                 busy.push_back({"DisplayBrush", {N(1), N(4), N(4)}, ""});
@@ -348,6 +353,7 @@ void WalkBusy(int part) {
     PageServer server;
     ASSERT_GT(server.port(), 0);
     std::vector<std::string> commands;
+    std::snprintf(current, sizeof current, "the busy world alone");
     {
         media.Lay(scratch);
         BusyWorld first(picture, server.port());
