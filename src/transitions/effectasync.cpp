@@ -87,8 +87,10 @@ int ReadLayerAgain(qbEffectState* s) {
     const int32_t oldW = s->width, oldH = s->height, oldFrame = s->frame, oldCount = s->frameCount;
     RestoreEffectLayer(s);
     DropOwnedPictures(s);
+    s->rereadLayer = 1;
     if (int err = PrepareLayerForEffect(s, s->layer)) return err;
     if (int err = AllocLayerEffectImages(s)) return err;
+    s->rereadLayer = 0;
     if (s->width == oldW && s->height == oldH) return SeekEffectFrame(s, oldFrame, false);
     return Rebuild(s, oldFrame, oldCount);
 }
@@ -165,6 +167,8 @@ int StepToEnd(ScriptState* L, qbAsyncDraw* record) {
 // forward in a replaying family draws only the frames in between (unseen,
 // as a replay does); any other jump seeks.
 int JumpToFrame(qbEffectState* s, int32_t n) {
+    if (LayerTookItsPicturesBack(s) || (s->rereadLayer && s->layer))
+        if (int err = ReadLayerAgain(s)) return err;
     n = std::clamp(n, 0, std::max(s->frameCount, 0));
     if (SeeksItself(s->type) || n <= s->frame || !s->realtime || !s->layerImagesSet) return SeekEffectFrame(s, n, false);
     const int32_t was = s->replaying;
@@ -198,7 +202,7 @@ int RunAsyncEffect(std::unique_ptr<qbEffectState> owned) {
 
 int EffectAsyncStep(void* userdata, int32_t* done) {
     qbEffectState* s = StateOf(userdata);
-    if (LayerTookItsPicturesBack(s))
+    if (LayerTookItsPicturesBack(s) || (s->rereadLayer && s->layer))
         if (int err = ReadLayerAgain(s)) return err;
     if (s->bgpicEmu && s->emuBGPic && s->emuBGPic->layersDirty && EffectWorksOnObjects(s->type) && !s->scroll) {
         RefreshEmulatedBGPic(s, 2);

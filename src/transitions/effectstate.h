@@ -95,6 +95,9 @@ struct qbEffectState {
     // outgrows it.
     qbBitmap* scaledPiece = nullptr;
     int32_t layerImagesSet = 0;
+    // The layer's picture must be read again before the next frame: a
+    // reading failed, and the effect has no images to draw into.
+    int32_t rereadLayer = 0;
     int32_t scrollX = 0, scrollY = 0;
     qbBGPic* bgpic = nullptr;  // the current BGPic
     qbBGPic* newBGPic = nullptr;
