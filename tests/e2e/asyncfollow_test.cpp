@@ -127,6 +127,10 @@ TEST_F(AsyncFollowTest, OtherEffectStartsFollowAScaledLayer) {
                           StartAsync("showlayerfx", {1}) + kFrame},
         {"hidelayer", Call("EnableLayers", {}) + Call("CreateBrush", {1, 200, 200, kRed}) +
                           Call("DisplayBrush", {1, 10, 10}) + StartAsync("hidelayerfx", {1}) + kFrame},
+        {"textobjectfx", Call("EnableLayers", {}) +
+                             "    GETGLOBAL 0 \"createtextobject\"\n    LOADK 1 #1\n    LOADK 2 \"Text object\"\n"
+                             "    CALL 0 3 1\n" +
+                             StartAsync("displaytextobjectfx", {1, 10, 10}) + kFrame},
         {"undofx", Call("EnableLayers", {}) + Call("CreateBrush", {1, 200, 200, kRed}) +
                        Call("DisplayBrush", {1, 10, 10}) + StartAsync("undofx", {3, 1}) + kFrame},
     };
