@@ -5,6 +5,7 @@
 // once, which must neither crash nor corrupt the heap at shutdown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -276,4 +277,24 @@ TEST_F(AsyncFollowTest, AnAnimLayersEffectShowsItsCurrentFrame) {
             EXPECT_TRUE(between) << what << ": no frame halfway";
         }
     }
+}
+
+TEST_F(AsyncFollowTest, TheEffectGoesOnClippedToTheSmallerDisplay) {
+    const std::vector<Frame> frames =
+        PlayFrames(Main(Call("CreateBrush", {1, 600, 400, kRed}) + StartAsync("displaybrushfx", {1, 0, 0}) + kFrame +
+                        Call("ChangeDisplaySize", {100, 100}) + kFrame + kFrame + kFrame));
+    ASSERT_EQ(played_.status, 0) << played_.err;
+    size_t first = 0;
+    while (first < frames.size() && frames[first].width != 100) ++first;
+    ASSERT_LT(first, frames.size()) << "no frame at the new size";
+    int lastRed = 0;
+    for (size_t i = first; i < frames.size(); ++i) {
+        ASSERT_EQ(frames[i].width, 100);
+        ASSERT_EQ(frames[i].height, 100);
+        const int red = static_cast<int>(std::count(frames[i].pixels.begin(), frames[i].pixels.end(), kRed));
+        const int black = static_cast<int>(std::count(frames[i].pixels.begin(), frames[i].pixels.end(), 0u));
+        ASSERT_EQ(red + black, 100 * 100) << "frame " << i << " holds other colours";
+        lastRed = red;
+    }
+    EXPECT_GT(lastRed, 0) << "the effect drew nothing at the new size";
 }
