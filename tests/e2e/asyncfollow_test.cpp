@@ -166,6 +166,12 @@ TEST_F(AsyncFollowTest, ANewDisplayPictureEndsTheDisplaysDraws) {
     }
 }
 
+TEST_F(AsyncFollowTest, ANewTitleLeavesTheDrawsRunning) {
+    const std::string title = "    GETGLOBAL 0 \"setdisplayattributes\"\n    NEWTABLE 1 0 1\n    LOADK 2 \"New title\"\n"
+                              "    SETTABLE 1 \"title\" 2\n    CALL 0 2 1\n";
+    EXPECT_EQ(Play(kBrushEffect + title + kFrame + OnDraw("cancelasyncdraw"), "title").status, 0);
+}
+
 TEST_F(AsyncFollowTest, ASmallerDisplayClipsTheEffect) {
     // Layers off: the effect draws straight into the display's buffers.
     for (const int type : {kHStripes16, 115}) {
