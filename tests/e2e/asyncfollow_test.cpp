@@ -304,3 +304,27 @@ TEST_F(AsyncFollowTest, TheEffectGoesOnClippedToTheSmallerDisplay) {
     }
     EXPECT_GT(lastRed, 0) << "the effect drew nothing at the new size";
 }
+
+TEST_F(AsyncFollowTest, AnEmulatedBGPicTransitionRefusesADisplayResize) {
+    const std::string emu = R"(    GETGLOBAL 0 "showlayerfx"
+    LOADK 1 #1
+    NEWTABLE 2 0 4
+    LOADK 3 #115
+    SETTABLE 2 "type" 3
+    LOADK 3 #1
+    SETTABLE 2 "async" 3
+    SETTABLE 2 "bgpicemu" 3
+    LOADK 3 #3
+    SETTABLE 2 "bgpic" 3
+    CALL 0 3 2
+    SETGLOBAL 0 "a"
+)";
+    const std::string start = Call("EnableLayers", {}) + Call("CreateBGPic", {3, 640, 480, kBlue}) +
+                              Call("CreateBrush", {1, 640, 480, kRed}) + Call("DisplayBrush", {1, 0, 0}) +
+                              Call("HideLayer", {1}) + emu + kFrame;
+    const e2e::RunResult r = Play(start + Call("ChangeDisplaySize", {100, 100}) + kFrame, "emu");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(Text(ERR_MODIFYABGPIC)), std::string::npos) << r.err;
+    // Any other drawing lets the display change size.
+    EXPECT_EQ(Play(kBrushEffect + Call("ChangeDisplaySize", {100, 100}) + kFrame, "plain").status, 0);
+}
