@@ -127,12 +127,30 @@ void PushRect(ScriptState* L, const char* keys[4], const int32_t values[4]) {
 
 bool HasShapePlanes(const qbBGPic* picture) { return picture && (picture->current.mask || picture->current.alpha); }
 
+// Whether the attributes asked replace the display's picture or change the
+// size, scaling or fill of its picture and buffers.
+bool ChangesPictureOrBuffers(ScriptState* L, const qbDisplay* d, const qbParsedDisplayOptions& p) {
+    const qbParsedDisplayOptions now = OptionsOfDisplay(d);
+    const qbDisplayOptions &o = p.options, &n = now.options;
+    if (p.bgpicGiven) {
+        qbBGPic* picture = nullptr;
+        if (GetBGPic(L, o.bgpic, &picture, 0) == 0 && picture != d->bgpic) return true;
+    }
+    return o.width != n.width || o.height != n.height || o.scaleWidth != n.scaleWidth ||
+           o.scaleHeight != n.scaleHeight || o.autoscale != n.autoscale || o.layerScale != n.layerScale ||
+           o.fill.style != n.fill.style || o.fill.colour != n.fill.colour ||
+           !(o.fill.textureBrush == n.fill.textureBrush) || ((o.flags ^ n.flags) & kReopenFlags) != 0;
+}
+
 }  // namespace
 
 // The attribute change of an existing display (SetDisplayAttributes).
 int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
     qbParsedDisplayOptions p = OptionsOfDisplay(d);
     if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+    // The display's drawings work on its picture and buffers: they end
+    // before a change frees or resizes either.
+    if (ChangesPictureOrBuffers(L, d, p)) EndDisplayAsyncDraws(L, d);
     const bool open = d->state != DISPSTATE_CLOSED;
     const bool scaledBefore = (d->autoscale || d->layerScale) && HasScaleSize(d);
     if (scaledBefore && !p.options.autoscale && !p.options.layerScale && d->bgpic) {

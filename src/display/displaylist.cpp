@@ -189,6 +189,12 @@ int32_t NotifyLayerReplaced(void* oldLayer, void* newLayer) {
     return asyncDraws && asyncDraws->layerReplaced ? asyncDraws->layerReplaced(oldLayer, newLayer) : 0;
 }
 
+void EndDisplayAsyncDraws(ScriptState* L, const qbDisplay* display) {
+    if (asyncDraws && asyncDraws->freeOn) asyncDraws->freeOn(L, display);
+}
+
+int32_t AsyncDrawsRefuseResize() { return asyncDraws && asyncDraws->busy ? asyncDraws->busy() : 0; }
+
 void NotifyLayerImageChanged(void* layer) {
     if (asyncDraws && asyncDraws->imageChanged) asyncDraws->imageChanged(layer);
 }

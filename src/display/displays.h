@@ -46,6 +46,12 @@ bool AsyncDrawUsesObject(const void* object);
 // first refusal, or 0), or that its picture changed.
 int32_t NotifyLayerReplaced(void* oldLayer, void* newLayer);
 void NotifyLayerImageChanged(void* layer);
+// Ends the display's async-draw objects before its picture or buffers go
+// (flag 0, as CancelAsyncDraw).
+void EndDisplayAsyncDraws(ScriptState* L, const qbDisplay* display);
+// Asked before the display's buffers change size: the first refusal of an
+// unfinished async-draw object, or 0.
+int32_t AsyncDrawsRefuseResize();
 bool IsVideoOnDisplay(const qbDisplay* display);
 
 // What the video library answers for the display code; until it installs

@@ -202,6 +202,10 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
             return ERR_DISPLAYSIZE;
         }
     }
+    // A drawing that cannot follow the buffers to their new size says so
+    // before anything changes.
+    if (r.width != oldWidth || r.height != oldHeight)
+        if (const int32_t refusal = AsyncDrawsRefuseResize()) return refusal;
     // Layers that show this picture keep it as it is now.
     if (int err = DetachBGPicFromLayers(L, d->bgpic)) return err;
     if (d->layerScale) {

@@ -37,5 +37,10 @@ struct qbAsyncDrawHooks {
     int32_t (*layerReplaced)(void* oldLayer, void* newLayer);
     // A layer's picture changed.
     void (*imageChanged)(void* layer);
+    // Ends the display's drawings (flag 0, as CancelAsyncDraw does).
+    void (*freeOn)(ScriptState* L, const qbDisplay* display);
+    // The first refusal of an unfinished drawing to what is about to change
+    // the display's buffers, or 0.
+    int32_t (*busy)();
 };
 void SetAsyncDrawHooks(const qbAsyncDrawHooks* hooks);

@@ -135,6 +135,24 @@ inline void Clip(const qbClipRegion* clip, BlitRect& r, int32_t srcWidth, int32_
          static_cast<int32_t>(dy), static_cast<int32_t>(w), static_cast<int32_t>(h)};
 }
 
+// Whatever sizes the caller took its bitmaps for (an asynchronous drawing
+// may outlive the buffer size it began with), a blit reads and writes only
+// inside the bitmaps themselves.
+inline void BoundToBitmaps(BlitRect& r, const qbBitmap* source, const qbBitmap* into) {
+    int64_t w = r.w, h = r.h;
+    if (source) {
+        w = std::min<int64_t>(w, int64_t{source->width} - r.sx);
+        h = std::min<int64_t>(h, int64_t{source->height} - r.sy);
+    }
+    if (into) {
+        w = std::min<int64_t>(w, int64_t{into->width} - r.dx);
+        h = std::min<int64_t>(h, int64_t{into->height} - r.dy);
+    }
+    if (w < 1 || h < 1 || r.dx < 0 || r.dy < 0) w = h = 0;
+    r.w = static_cast<int32_t>(w);
+    r.h = static_cast<int32_t>(h);
+}
+
 // One draw of the blit into a bitmap, by the planes it has.
 [[gnu::always_inline]] inline void Draw(const qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
                                         qbBitmap* mask, qbBitmap* alpha, qbBitmap* into) {
@@ -190,6 +208,9 @@ void BltUnderSprites(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t 
         RefreshDisplayRect(back, r.dx, r.dy, d, r.dx, r.dy, r.w, r.h, kRefreshScaled);
 }
 
+void SafeBltRareDraw(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
+                     qbBitmap* mask, qbBitmap* alpha, qbBitmap* target);
+
 // Everything a blit may need beyond one draw into a bitmap: the display's
 // double buffer, the clip region's mask, the display as the destination,
 // the display's buffers (a repeated draw, plane upkeep, the refresh). Kept
@@ -242,6 +263,16 @@ void BltUnderSprites(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t 
                            fromBuffer && ScaledBuffers(d) ? uint32_t{kRefreshScaled} : 0u);
         return;
     }
+    BlitRect bounded = r;
+    BoundToBitmaps(bounded, b.source, target);
+    if (bounded.w < 1 || bounded.h < 1) return;
+    if (target == d->spriteFreeBuffer.get() && ScaledBuffers(d)) BoundToBitmaps(bounded, nullptr, d->backBuffer.get());
+    if (bounded.w < 1 || bounded.h < 1) return;
+    SafeBltRareDraw(L, d, b, flags, bounded, mask, alpha, target);
+}
+
+void SafeBltRareDraw(ScriptState*, qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
+                     qbBitmap* mask, qbBitmap* alpha, qbBitmap* target) {
     Draw(d, b, flags, r, mask, alpha, target);
     const bool intoSpriteFree = target == d->spriteFreeBuffer.get();
     if (intoSpriteFree && ScaledBuffers(d) && d->backBuffer) Draw(d, b, flags, r, mask, alpha, d->backBuffer.get());
@@ -284,6 +315,7 @@ void SafeBlt(ScriptState* L, const qbSafeBlt& b) {
     Clip(b.clip, r, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, useClip);
     r.w = static_cast<int32_t>(std::min<int64_t>(r.w, int64_t{b.dstWidth} - r.dx));
     r.h = static_cast<int32_t>(std::min<int64_t>(r.h, int64_t{b.dstHeight} - r.dy));
+    BoundToBitmaps(r, b.source, b.destination);
     if (r.w < 1 || r.h < 1) return;
 
     // The blit of nearly every drawing command: into a bitmap that is none

@@ -73,6 +73,19 @@ void FreeAllAsyncDraws(ScriptState* L) {
     while (asyncList) RemoveAsyncDraw(L, AsAsync(asyncList), 0);
 }
 
+void FreeAsyncDrawsOn(ScriptState* L, const qbDisplay* display) {
+    // A free callback may end other objects: each pass starts again.
+    for (bool again = true; again;) {
+        again = false;
+        for (qbObject* o = asyncList; o; o = o->next) {
+            if (AsAsync(o)->display != display) continue;
+            RemoveAsyncDraw(L, AsAsync(o), 0);
+            again = true;
+            break;
+        }
+    }
+}
+
 bool AnyAsyncDrawOn(const qbDisplay* display) {
     for (qbObject* o = asyncList; o; o = o->next) {
         if (AsAsync(o)->display == display) return true;

@@ -69,6 +69,8 @@ int FindAsyncDraw(ObjectID id, qbAsyncDraw** out);
 // A null state (after the VM closed) frees the named data's nodes only.
 void RemoveAsyncDraw(ScriptState* L, qbAsyncDraw* record, int32_t flag);
 void FreeAllAsyncDraws(ScriptState* L);
+// The same for the objects bound to one display.
+void FreeAsyncDrawsOn(ScriptState* L, const qbDisplay* display);
 // Whether an object is bound to the display.
 bool AnyAsyncDrawOn(const qbDisplay* display);
 // The first refusal of an unfinished object to the operation now starting.

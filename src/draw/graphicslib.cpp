@@ -173,7 +173,8 @@ int InitGraphicsLibrary(ScriptState* L) {
             qbAsyncLayerReplacement change{oldLayer, newLayer};
             return NotifyAsyncDraws(kAsyncQueryLayerReplaced, &change);
         },
-        [](void* layer) { NotifyAsyncDraws(kAsyncQueryImageChanged, layer); }};
+        [](void* layer) { NotifyAsyncDraws(kAsyncQueryImageChanged, layer); }, FreeAsyncDrawsOn,
+        CheckAsyncDrawsBusy};
     SetAsyncDrawHooks(&kAsyncDrawHooks);
     std::unique_ptr<qbDisplay> spare;
     try {

@@ -35,10 +35,6 @@ bool Intersect(const qbRect& a, const qbRect& b, qbRect* out) {
     return out->width > 0;
 }
 
-bool HasSourceOffset(int32_t type) {
-    return type == kLayerBrushPart || type == kLayerBGPicPart || type == kLayerVideo;
-}
-
 qbBitmap* Background(qbDisplay* display, qbBGPic* bgpic, uint32_t flags) {
     if (flags & kRedrawBaseSize) return bgpic->base.bitmap;
     const bool shown = display && display->bgpic == bgpic;
@@ -503,6 +499,10 @@ void FreeLayerFilterCaches(qbLayer* layer) {
         FreeAlphaChannel(s->fxalpha);
         s->fxbitmap = s->fxmask = s->fxalpha = nullptr;
     }
+}
+
+bool HasSourceOffset(int32_t type) {
+    return type == kLayerBrushPart || type == kLayerBGPicPart || type == kLayerVideo;
 }
 
 void FreeLayerStyleCaches(qbLayerState* s) {

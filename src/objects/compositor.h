@@ -98,6 +98,9 @@ void GetShadowRect(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t*
                    int32_t* height);
 // Frees the border image and the shadow plane of the state.
 void FreeLayerStyleCaches(qbLayerState* state);
+// Whether a layer of the type shows its source from (srcx, srcy): other
+// types keep their own words there (an anim layer its frame).
+bool HasSourceOffset(int32_t type);
 
 // Draws (sx, sy, width x height) of src at (dx, dy) of dest through its mask
 // or alpha plane, blended at 255 - transparency, cut by the clip region.

@@ -61,6 +61,8 @@ int SetLayerPosFrame(ScriptState* L, qbLayer* layer, int32_t x, int32_t y, int32
     if (frame < 1 || frame > base->srcy) return ERR_ANIMFRAME;
     const int32_t index = frame - 1;
     if (index != base->srcx) {
+        // An effect playing in the layer goes on over the new frame.
+        LayerChangeScope change(layer);
         for (qbLayerState* s : {layer->basestate, layer->transformedstate, layer->shownstate})
             if (s) s->srcx = index;
         DropFrameImages(layer);
@@ -122,6 +124,7 @@ int cmdModifyLayerFrames(ScriptState* L) {
     const auto modify = AnimObjectHooks().modifyFrames;
     if (!modify) return AnimMissing(layer->id);
     if (int err = MakeLayerAnimPrivate(L, layer)) return err;
+    LayerChangeScope change(layer);
     int32_t at = 0, frames = 0;
     if (int err = modify(L, layer->id, count, start, &at, &frames)) return err;
     // The index of the picture shown in the new list of frames.

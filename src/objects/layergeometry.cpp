@@ -244,6 +244,7 @@ void DecomposeTransformMatrix(qbTransformOptions* t) {
 }
 
 int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t flags) {
+    LayerChangeScope change(layer);
     qbLayerState* base = layer->basestate;
     qbLayerState* oldShown = layer->shownstate;
     qbLayerState* oldTransformed = layer->transformedstate;
@@ -318,6 +319,7 @@ int ApplyLayerChangeOn(ScriptState* L, qbDisplay* d, qbLayer* layer, uint32_t fl
         delete oldTransformed;
     }
     if (sweep) FreeUnusedClipRegions(L);
+    change.Finish();
     if ((flags & kChangeRefresh) && !layer->hidden && !layer->pending) {
         const qbRect r = UnionOfRects(oldBounds, BoundsOf(L, layer, layer->shownstate));
         RefreshOrMarkDirty(L, r.x, r.y, r.width, r.height);
@@ -423,16 +425,15 @@ int UpdateLayerState(ScriptState* L, qbLayer* layer, qbLayerOldRect* old, int32_
         old->width = s->shownwidth;
         old->height = s->shownheight;
     }
+    // The state's own pictures are replaced, never an effect's lent ones.
+    LayerChangeScope change(layer);
     // New caches first, so that a failure leaves the state as it was.
     BitmapPtr xfBitmap, xfMask, xfAlpha;
-    const bool told = AsyncDrawUsesObject(layer);
-    if (!told) {
-        if (s->xfbitmap && !(xfBitmap = BitmapPtr(AllocBitmap(width, height, 0, nullptr)))) return ERR_BITMAP;
-        if (s->xfmask && !(xfMask = BitmapPtr(AllocMask(xfBitmap.get(), width, height, true, nullptr, 0))))
-            return ERR_ALLOCMASK;
-        if (s->xfalpha && !(xfAlpha = BitmapPtr(AllocAlphaChannel(width, height, true, nullptr, 0))))
-            return ERR_ALLOCALPHA;
-    }
+    if (s->xfbitmap && !(xfBitmap = BitmapPtr(AllocBitmap(width, height, 0, nullptr)))) return ERR_BITMAP;
+    if (s->xfmask && !(xfMask = BitmapPtr(AllocMask(xfBitmap.get(), width, height, true, nullptr, 0))))
+        return ERR_ALLOCMASK;
+    if (s->xfalpha && !(xfAlpha = BitmapPtr(AllocAlphaChannel(width, height, true, nullptr, 0))))
+        return ERR_ALLOCALPHA;
     if (layer->type != kLayerLine || (flags & kUpdateLineKeepsPosition) == 0) {
         if (layer->type == kLayerLine) {
             s->shownx = shownX;
@@ -452,25 +453,23 @@ int UpdateLayerState(ScriptState* L, qbLayer* layer, qbLayerOldRect* old, int32_
         s->mask = mask;
         s->alpha = alpha;
     }
-    if (!told) {
-        if (xfBitmap) {
-            FreeBitmap(s->xfbitmap);
-            s->xfbitmap = xfBitmap.release();
-        }
-        if (xfMask) {
-            FreeMask(s->xfmask);
-            s->xfmask = xfMask.release();
-        }
-        if (xfAlpha) {
-            FreeAlphaChannel(s->xfalpha);
-            s->xfalpha = xfAlpha.release();
-        }
+    if (xfBitmap) {
+        FreeBitmap(s->xfbitmap);
+        s->xfbitmap = xfBitmap.release();
+    }
+    if (xfMask) {
+        FreeMask(s->xfmask);
+        s->xfmask = xfMask.release();
+    }
+    if (xfAlpha) {
+        FreeAlphaChannel(s->xfalpha);
+        s->xfalpha = xfAlpha.release();
     }
     FreeBitmap(s->fxbitmap);
     FreeMask(s->fxmask);
     FreeAlphaChannel(s->fxalpha);
     s->fxbitmap = s->fxmask = s->fxalpha = nullptr;
-    if (told) NotifyLayerImageChanged(layer);
+    change.Finish();
     if (layer->hidden || layer->pending || old->norefresh) return 0;
     const int64_t left = std::min(old->x, s->shownx), top = std::min(old->y, s->showny);
     const int64_t w = int64_t{std::max(old->width, s->shownwidth)} + std::max(old->x, s->shownx) - left;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "core/chars.h"
 #include "core/errcodes.h"
@@ -97,9 +98,65 @@ void ReleaseLayerSources(ScriptState* L, uint32_t mask) {
 }
 
 qbLayerState::~qbLayerState() {
+    // A lent state's shown pictures are the lender's: its own wait aside.
+    if (lent.lender) ReturnLentPictures(this);
     for (qbBitmap* b : {bitmap, xfbitmap, fxbitmap, bdbitmap}) FreeBitmap(b);
     for (qbBitmap* m : {mask, xfmask, fxmask, bdmask}) FreeMask(m);
     for (qbBitmap* a : {alpha, xfalpha, fxalpha, bdalpha, shadowalpha}) FreeAlphaChannel(a);
+}
+
+void LendLayerPictures(qbLayerState* st, const void* lender, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha) {
+    if (st->lent.lender) ReturnLentPictures(st);
+    st->lent = qbLentPictures{lender, st->bitmap, st->mask, st->alpha, st->xfbitmap, st->xfmask, st->xfalpha,
+                              st->srcx, st->srcy};
+    st->bitmap = bitmap;
+    st->mask = mask;
+    st->alpha = alpha;
+    st->xfbitmap = st->xfmask = st->xfalpha = nullptr;
+    st->srcx = st->srcy = 0;
+}
+
+bool ReturnLentPictures(qbLayerState* st) {
+    if (!st || !st->lent.lender) return false;
+    qbLentPictures& own = st->lent;
+    st->bitmap = own.bitmap;
+    st->mask = own.mask;
+    st->alpha = own.alpha;
+    // A transformed image made while the state was lent was made from the
+    // lender's pictures: it goes, and the state's own comes back.
+    auto takeBack = [](qbBitmap*& field, qbBitmap* kept, void (*release)(qbBitmap*)) {
+        if (field != kept) release(field);
+        field = kept;
+    };
+    takeBack(st->xfbitmap, own.xfbitmap, FreeBitmap);
+    takeBack(st->xfmask, own.xfmask, FreeMask);
+    takeBack(st->xfalpha, own.xfalpha, FreeAlphaChannel);
+    st->srcx = own.srcx;
+    st->srcy = own.srcy;
+    own = qbLentPictures{};
+    return true;
+}
+
+bool ReturnLayerPictures(qbLayer* layer) {
+    bool any = false;
+    if (!layer) return false;
+    for (qbLayerState* st : {layer->basestate, layer->transformedstate, layer->shownstate})
+        if (st && ReturnLentPictures(st)) any = true;
+    return any;
+}
+
+LayerChangeScope::LayerChangeScope(qbLayer* l) : layer(l), wasLent(ReturnLayerPictures(l)) {}
+
+void LayerChangeScope::Finish() {
+    if (!std::exchange(wasLent, false)) return;
+    NotifyLayerImageChanged(layer);
+}
+
+qbLayerState* LayerStateLentBy(qbLayer* layer, const void* lender) {
+    if (!layer || !lender) return nullptr;
+    for (qbLayerState* st : {layer->shownstate, layer->transformedstate, layer->basestate})
+        if (st && st->lent.lender == lender) return st;
+    return nullptr;
 }
 
 qbLayer::~qbLayer() {

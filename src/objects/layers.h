@@ -40,9 +40,24 @@ enum : int32_t {
     kLayerVideo = 50,
 };
 
+// The state's own pictures while an effect shows its frames in their place
+// (LendLayerPictures): the shown bitmap, mask and alpha are then the
+// lender's, never freed by the state, and these are the state's, freed with
+// it if it goes before the lender gives them back.
+struct qbLentPictures {
+    const void* lender = nullptr;
+    qbBitmap* bitmap = nullptr;
+    qbBitmap* mask = nullptr;
+    qbBitmap* alpha = nullptr;
+    qbBitmap* xfbitmap = nullptr;
+    qbBitmap* xfmask = nullptr;
+    qbBitmap* xfalpha = nullptr;
+    int32_t srcx = 0, srcy = 0;
+};
+
 // The shared head of every layer's state: its own image, the caches the
 // compositor builds, and the geometry as given and as shown. The state owns
-// every image it points at.
+// every image it points at, save the bitmap, mask and alpha of a lent state.
 struct qbLayerState {
     qbBitmap* bitmap = nullptr;
     qbBitmap* mask = nullptr;
@@ -73,6 +88,7 @@ struct qbLayerState {
     // transform or style (its type is the draw library's; never changed in
     // place, so states may share it).
     std::shared_ptr<void> shapeState;
+    qbLentPictures lent;
     ~qbLayerState();
 };
 
@@ -150,6 +166,35 @@ enum : uint32_t {
 // waiting to be freed, anims and text objects freed while layers showed
 // them.
 void ReleaseLayerSources(ScriptState* L, uint32_t mask);
+
+// An effect shows its own pictures in the state's place (the state must
+// not be lent already). The state keeps its own, and its destructor frees
+// those and never the lender's.
+void LendLayerPictures(qbLayerState* state, const void* lender, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha);
+// The state takes its own pictures back; the lender's stay the lender's.
+// False when the state was not lent.
+bool ReturnLentPictures(qbLayerState* state);
+// Every state of the layer takes its own pictures back: what changes a
+// layer's pictures calls this first, so that it frees and replaces only the
+// layer's own. The lender finds out (LayerStateLentBy) and lends again.
+bool ReturnLayerPictures(qbLayer* layer);
+// The layer's state that the lender's pictures stand in, or null.
+qbLayerState* LayerStateLentBy(qbLayer* layer, const void* lender);
+
+// Every road that frees, replaces or rebuilds a layer's pictures or states
+// holds one of these over the change: the layer has its own pictures for
+// the length of it, and an effect that lent it its images reads the layer
+// again when the change is over (Finish, or the end of the scope), before
+// anything shows it. Nested changes tell the effect once.
+struct LayerChangeScope {
+    explicit LayerChangeScope(qbLayer* layer);
+    ~LayerChangeScope() { Finish(); }
+    LayerChangeScope(const LayerChangeScope&) = delete;
+    LayerChangeScope& operator=(const LayerChangeScope&) = delete;
+    void Finish();
+    qbLayer* layer = nullptr;
+    bool wasLent = false;
+};
 
 // The naming rule: at most 255 characters (ERR_NAMETOOLONG), no other
 // layer of the BGPic with that name or group name, letter case aside

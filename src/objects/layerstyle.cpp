@@ -782,6 +782,9 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
 
 int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool group, qbDirtyRectList* list,
                   uint32_t* releaseMask) {
+    // The style is read from and written to the layer's own pictures and
+    // words; an effect playing in it reads the layer again afterwards.
+    LayerChangeScope change(layer);
     StyleWork w;
     const qbLayerState* base = layer->basestate;
     w.type = layer->type;

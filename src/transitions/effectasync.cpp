@@ -53,17 +53,6 @@ void DropOwnedPictures(qbEffectState* s) {
     s->ownsImage = s->ownsMask = s->ownsAlpha = 0;
 }
 
-// Whoever changed the layer while the effect's images stood in its shown
-// state put the new ones there: they are what the layer gets back.
-void AdoptLayerChanges(qbEffectState* s) {
-    if (!s->layerImagesSet || !s->layer) return;
-    qbEffectLayerImages& li = s->layerImages;
-    const qbLayerState* st = s->layer->shownstate;
-    if (st->bitmap != li.bitmap) li.savedBitmap = st->bitmap;
-    if (st->mask != li.mask) li.savedMask = st->mask;
-    if (st->alpha != li.alpha) li.savedAlpha = st->alpha;
-}
-
 // The renderer starts again on the new size and the effect continues at
 // the same share of its length.
 int Rebuild(qbEffectState* s, int32_t oldFrame, int32_t oldCount) {
@@ -96,11 +85,12 @@ int Rebuild(qbEffectState* s, int32_t oldFrame, int32_t oldCount) {
 // effect images and the renderer start over.
 int ReadLayerAgain(qbEffectState* s) {
     const int32_t oldW = s->width, oldH = s->height, oldFrame = s->frame, oldCount = s->frameCount;
-    AdoptLayerChanges(s);
     RestoreEffectLayer(s);
     DropOwnedPictures(s);
+    s->rereadLayer = 1;
     if (int err = PrepareLayerForEffect(s, s->layer)) return err;
     if (int err = AllocLayerEffectImages(s)) return err;
+    s->rereadLayer = 0;
     if (s->width == oldW && s->height == oldH) return SeekEffectFrame(s, oldFrame, false);
     return Rebuild(s, oldFrame, oldCount);
 }
@@ -108,18 +98,15 @@ int ReadLayerAgain(qbEffectState* s) {
 // The effect's images leave the old layer (which gets its own back) for
 // the layer that replaces it.
 void MoveImagesTo(qbEffectState* s, qbLayer* next) {
-    qbEffectLayerImages& li = s->layerImages;
-    qbLayerState* old = s->layer->shownstate;
-    old->bitmap = li.savedBitmap;
-    old->mask = li.savedMask;
-    old->alpha = li.savedAlpha;
-    old->xfbitmap = li.savedXfBitmap;
-    old->xfmask = li.savedXfMask;
-    old->xfalpha = li.savedXfAlpha;
-    old->srcx = s->savedLayerWords[0];
-    old->srcy = s->savedLayerWords[1];
+    ReturnLentPictures(LayerStateLentBy(s->layer, s));
     ShowEffectImagesIn(s, next->shownstate);
     s->layer = next;
+}
+
+// Whether a change of the layer took the effect's images out of the state
+// it shows: the layer then has its own pictures back, to be read again.
+bool LayerTookItsPicturesBack(qbEffectState* s) {
+    return s->realtime && s->layerImagesSet && s->layer && s->layer->shownstate->lent.lender != s;
 }
 
 int ReplaceLayer(qbEffectState* s, const qbAsyncLayerReplacement& change) {
@@ -180,6 +167,8 @@ int StepToEnd(ScriptState* L, qbAsyncDraw* record) {
 // forward in a replaying family draws only the frames in between (unseen,
 // as a replay does); any other jump seeks.
 int JumpToFrame(qbEffectState* s, int32_t n) {
+    if (LayerTookItsPicturesBack(s) || (s->rereadLayer && s->layer))
+        if (int err = ReadLayerAgain(s)) return err;
     n = std::clamp(n, 0, std::max(s->frameCount, 0));
     if (SeeksItself(s->type) || n <= s->frame || !s->realtime || !s->layerImagesSet) return SeekEffectFrame(s, n, false);
     const int32_t was = s->replaying;
@@ -213,6 +202,8 @@ int RunAsyncEffect(std::unique_ptr<qbEffectState> owned) {
 
 int EffectAsyncStep(void* userdata, int32_t* done) {
     qbEffectState* s = StateOf(userdata);
+    if (LayerTookItsPicturesBack(s) || (s->rereadLayer && s->layer))
+        if (int err = ReadLayerAgain(s)) return err;
     if (s->bgpicEmu && s->emuBGPic && s->emuBGPic->layersDirty && EffectWorksOnObjects(s->type) && !s->scroll) {
         RefreshEmulatedBGPic(s, 2);
         if (int err = SeekEffectFrame(s, s->frame, false)) return err;
@@ -241,7 +232,12 @@ int32_t EffectAsyncQuery(int32_t code, void* data, void* userdata) {
         case kAsyncQueryShowingLayer:
             if (data) *static_cast<void**>(data) = s->layer;
             return 0;
-        case kAsyncQueryBusy: return 0;  // an effect never refuses
+        case kAsyncQueryBusy:
+            // An effect clips each frame to the display's buffers as they
+            // are then; only one drawing into an emulated BGPic cannot
+            // follow their size.
+            if (data && s->bgpicEmu) *static_cast<int32_t*>(data) = ERR_MODIFYABGPIC;
+            return 0;
         case kAsyncQueryDrawing: {
             if (!data) return 0;
             const int32_t drawing = *static_cast<int32_t*>(data);

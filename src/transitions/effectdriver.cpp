@@ -528,19 +528,8 @@ EffectRenderer RendererForType(int32_t type) {
 
 void ShowEffectImagesIn(qbEffectState* s, qbLayerState* st) {
     qbEffectLayerImages& li = s->layerImages;
-    li.savedBitmap = st->bitmap;
-    li.savedMask = st->mask;
-    li.savedAlpha = st->alpha;
-    li.savedXfBitmap = st->xfbitmap;
-    li.savedXfMask = st->xfmask;
-    li.savedXfAlpha = st->xfalpha;
-    s->savedLayerWords[0] = st->srcx;
-    s->savedLayerWords[1] = st->srcy;
-    st->bitmap = li.bitmap;
-    st->mask = li.mask;
-    st->alpha = li.alpha;
-    st->xfbitmap = st->xfmask = st->xfalpha = nullptr;
-    st->srcx = st->srcy = 0;
+    li.layerWasTransformed = st->xfbitmap != nullptr;
+    LendLayerPictures(st, s, li.bitmap, li.mask, li.alpha);
 }
 
 int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
@@ -548,8 +537,10 @@ int PrepareLayerForEffect(qbEffectState* s, qbLayer* layer) {
     qbObjectImage image;
     int32_t iw = 0, ih = 0;
     if (int err = GetLayerSourceImage(s->script, layer, st, true, &image, &iw, &ih)) return err;
-    const bool transformed = st->xfbitmap != nullptr;
-    const int32_t sx = transformed ? 0 : st->srcx, sy = transformed ? 0 : st->srcy;
+    // Read as the compositor reads it: only some layer types keep a source
+    // offset in srcx/srcy.
+    const bool offset = st->xfbitmap == nullptr && HasSourceOffset(layer->type);
+    const int32_t sx = offset ? st->srcx : 0, sy = offset ? st->srcy : 0;
     s->x = st->shownx;
     s->y = st->showny;
     s->width = st->shownwidth;
@@ -626,17 +617,9 @@ int AllocLayerEffectImages(qbEffectState* s) {
 
 void RestoreEffectLayer(qbEffectState* s) {
     qbEffectLayerImages& li = s->layerImages;
-    if (s->layerImagesSet && s->layer) {
-        qbLayerState* st = s->layer->shownstate;
-        st->bitmap = li.savedBitmap;
-        st->mask = li.savedMask;
-        st->alpha = li.savedAlpha;
-        st->xfbitmap = li.savedXfBitmap;
-        st->xfmask = li.savedXfMask;
-        st->xfalpha = li.savedXfAlpha;
-        st->srcx = s->savedLayerWords[0];
-        st->srcy = s->savedLayerWords[1];
-    }
+    // The state the images were lent to may have gone with a change of the
+    // layer: its own pictures went with it, and these stay the effect's.
+    if (s->layerImagesSet) ReturnLentPictures(LayerStateLentBy(s->layer, s));
     s->layerImagesSet = 0;
     FreeBitmap(li.bitmap);
     FreeMask(li.mask);

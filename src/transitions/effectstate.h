@@ -53,18 +53,15 @@ using EffectRenderer = int (*)(qbEffectState* state, int* done);
 // normalEnd is 0 after an error or an abandoned effect.
 using EffectCleanup = void (*)(qbEffectState* state, int normalEnd);
 
-// The images a real-time layer effect swaps into the layer's shown state,
-// and what they replaced (given back by RestoreEffectLayer).
+// The images a real-time layer effect lends to the layer's shown state
+// (LendLayerPictures; the state keeps its own, RestoreEffectLayer gives
+// them back). These are the effect's alone: the layer never frees them.
 struct qbEffectLayerImages {
     qbBitmap* bitmap = nullptr;
     qbBitmap* mask = nullptr;
     qbBitmap* alpha = nullptr;
-    qbBitmap* savedBitmap = nullptr;
-    qbBitmap* savedMask = nullptr;
-    qbBitmap* savedAlpha = nullptr;
-    qbBitmap* savedXfBitmap = nullptr;
-    qbBitmap* savedXfMask = nullptr;
-    qbBitmap* savedXfAlpha = nullptr;
+    // The layer's state showed a transformed image when the effect began.
+    int32_t layerWasTransformed = 0;
     int32_t x = 0, y = 0;  // the image's place on the BGPic
     // The image holds the effect's picture everywhere (a showing effect's
     // image is filled with it when made): a piece of the picture then only
@@ -98,7 +95,9 @@ struct qbEffectState {
     // outgrows it.
     qbBitmap* scaledPiece = nullptr;
     int32_t layerImagesSet = 0;
-    int32_t savedLayerWords[2] = {};
+    // The layer's picture must be read again before the next frame: a
+    // reading failed, and the effect has no images to draw into.
+    int32_t rereadLayer = 0;
     int32_t scrollX = 0, scrollY = 0;
     qbBGPic* bgpic = nullptr;  // the current BGPic
     qbBGPic* newBGPic = nullptr;

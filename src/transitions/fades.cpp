@@ -195,7 +195,7 @@ qbBGPic* EffectBGPic() {
 bool LayerKeepsPrepared(qbEffectState* s) {
     qbLayer* layer = s->layer;
     const qbLayerState* st = layer->shownstate;
-    return !s->autoScaled && !s->layerImages.savedXfBitmap && !s->layerHasExtras && !layer->cliptransformmode &&
+    return !s->autoScaled && !s->layerImages.layerWasTransformed && !s->layerHasExtras && !layer->cliptransformmode &&
            !HasActiveFilters(layer->filters) && !st->clipregion && IsLayerUncovered(s->script, layer) &&
            !AsyncSourceBelowOverlaps(EffectBGPic(), layer);
 }

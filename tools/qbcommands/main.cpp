@@ -331,6 +331,41 @@ void WriteHandlerNames(std::string& out) {
     WriteNameList(out, kObjectHandlerNames, std::size(kObjectHandlerNames));
 }
 
+void WriteAsyncDrawRules(std::string& out) {
+    out +=
+        "\n## While an async draw runs\n\n"
+        "An async draw (a transition, move or anim started with async = True\n"
+        "and stepped by `AsyncDrawFrame`) keeps working on the layer, picture\n"
+        "and display it began on. What the other commands do to it:\n\n"
+        "- Followed. `ScaleLayer`, `RotateLayer`, `TransformLayer`,\n"
+        "  `SetLayerStyle` (any key: rotate, width, height, text, font, colour,\n"
+        "  flip ...), `SetLayerAnchor`, `NextFrame` and `ModifyLayerFrames` on\n"
+        "  the layer a transition plays in, and a resize of a display whose\n"
+        "  layers it scales (#SCALEMODE_LAYER): the layer takes its new picture\n"
+        "  as its own, and the transition goes on over that picture, at the same\n"
+        "  frame when its size stayed, else at the same share of its frames.\n"
+        "- Clipped. `ChangeDisplaySize`, and a resize of the window by the user,\n"
+        "  of a display without layers: the drawing goes on, each frame clipped\n"
+        "  to the display's new size. A transition that draws into an emulated\n"
+        "  BGPic refuses it: \"Attempt to modify the BGPic currently selected as\n"
+        "  output device!\".\n"
+        "- Ended. `SetDisplayAttributes`, and `DisplayBGPic`, when they replace\n"
+        "  the display's BGPic or change its size, scaling, backdrop fill or\n"
+        "  window kind: every async draw of that display ends first, as\n"
+        "  `CancelAsyncDraw` ends it, and its id names nothing afterwards\n"
+        "  (\"Requested object not found!\"). Those of other displays go on.\n"
+        "- Refused. `RemoveLayer`, `FreeLayers`, `Cls`, `Undo` and the remove\n"
+        "  entries of `DoMove`, of a layer a transition plays in:\n"
+        "  \"Cannot remove layer while it is used by an async draw object!\".\n"
+        "  `SelectLayer` of that layer: \"Cannot render layer because it is\n"
+        "  attached to async draw object!\". A second transition on it\n"
+        "  (`UndoFX` too):\n"
+        "  \"Specified layer already has an async draw object attached!\".\n"
+        "  `EnableLayers` and `DisableLayers`: \"Cannot switch layer mode while\n"
+        "  async draw is active!\". `FreeDisplay` of the display: \"Cannot free\n"
+        "  display while async draw objects are attached!\".\n";
+}
+
 int WriteReference(const char* path, const char* signaturePath) {
     std::vector<SignatureEntry> entries;
     std::string error;
@@ -360,6 +395,7 @@ int WriteReference(const char* path, const char* signaturePath) {
         for (const CommandTableNode& node : RegisteredCommandTables()) WriteLibrary(out, node, entries, L);
         WriteKeyNames(out);
         WriteHandlerNames(out);
+        WriteAsyncDrawRules(out);
     }
     VmClose(L);
     if (status) return status;

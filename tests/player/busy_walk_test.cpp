@@ -1,0 +1,408 @@
+// The all-commands walk in a busy world: every registered command is called
+// once, with the walk's plausible arguments, while each of two displays (one
+// with layers, one without) has an asynchronous transition half drawn, an
+// asynchronous move and an asynchronous anim playing. After the call every
+// drawing is stepped twice and cancelled. Whatever the command freed,
+// replaced or resized under a drawing, nothing may read or write freed or
+// foreign memory: a sanitizer report or a crash fails the run and names the
+// command (the sanitizer tree runs it from ./test).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "command_call.h"
+#include "core/applet.h"
+#include "core/errcodes.h"
+#include "core/eventqueue.h"
+#include "core/linkeddata.h"
+#include "core/runstate.h"
+#include "core/settings.h"
+#include "core/timerthread.h"
+#include "display/displays.h"
+#include "display/events.h"
+#include "display/refresh.h"
+#include "libs/network.h"
+#include "platform/null/null_backend.h"
+#include "player/cmdline.h"
+#include "player/startup.h"
+#include "qbcommands/signatures.h"
+#include "test_bmp.h"
+#include "vm/vm.h"
+#include "walk_args.h"
+#include "walk_world.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_BUSY_DEATH_CALLBACK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_BUSY_DEATH_CALLBACK 1
+#endif
+#endif
+#ifdef QB_BUSY_DEATH_CALLBACK
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace {
+
+using namespace walkworld;
+
+// After this many pumps in one call the user closes the window, and every
+// wait ends in the quit.
+constexpr long kPatience = 16;
+constexpr int kParts = 6;
+
+// The command being walked, named by a crash or a sanitizer's report.
+char current[256] = "(none)";
+
+void SayCurrent() {
+    const char prefix[] = "\nbusy walk: crashed in ";
+    (void)!::write(2, prefix, sizeof prefix - 1);
+    (void)!::write(2, current, std::strlen(current));
+    (void)!::write(2, "\n", 1);
+}
+
+void OnFatalSignal(int sig) {
+    SayCurrent();
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void NameCrashes() {
+    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) ::signal(sig, OnFatalSignal);
+#ifdef QB_BUSY_DEATH_CALLBACK
+    __sanitizer_set_death_callback(SayCurrent);
+#endif
+}
+
+const std::map<std::string, SignatureEntry>& Signatures() {
+    static const std::map<std::string, SignatureEntry> entries = [] {
+        std::vector<SignatureEntry> read;
+        std::string error;
+        ReadSignatures((std::string(QB_SOURCE_DIR) + "/docs/signatures.txt").c_str(), read, error);
+        std::map<std::string, SignatureEntry> byName;
+        for (SignatureEntry& e : read) byName[e.name] = std::move(e);
+        return byName;
+    }();
+    return entries;
+}
+
+// The walk's plausible call: its listed arguments, else as many 1s as the
+// command needs, a table where it takes one.
+std::vector<Arg> Plausible(const std::string& command) {
+    if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) return it->second;
+    std::vector<Arg> args;
+    const auto e = Signatures().find(command);
+    const int count = e == Signatures().end() ? 0 : e->second.minArgs;
+    for (int i = 1; i <= count; ++i) {
+        const std::vector<int>& tables = TablePlaces(command);
+        args.push_back(std::find(tables.begin(), tables.end(), i) != tables.end() ? Table({}) : N(1));
+    }
+    return args;
+}
+
+// A player with two open displays, each busy with three drawings.
+class BusyWorld {
+public:
+    struct Call {
+        std::string command;
+        std::vector<Arg> args;
+        std::string keep;  // the first result is kept as Made(keep)
+    };
+
+    BusyWorld(const std::string& picture, int port) : picture_(picture), port_(port) {
+        SetShuttingDown(false);
+        ResetRuntimeSettings();
+        SetFPSLimit(60);
+        SetMaxImagePixels(uint64_t{1} << 22);
+        SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
+        null_backend::Reset();
+        null_backend::SetMonitors({{0, 0, 320, 240}});
+        null_backend::SetURLOpener([](const char*) { return 0; });
+        L = VmOpen();
+        if (!L) return;
+        SetMainState(L);
+        BuildLinkMarker(&marker_);
+        std::vector<std::string> args{"quenbrookplayer", "-quiet", "walk.qba"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
+        std::snprintf(applet_.identifier, sizeof applet_.identifier, "%s", "qbbusywalk");
+        if (StartTimerThread()) return;
+        timerThread_ = true;
+        SetNetworkTimeoutValue(20);
+        Prelude();
+    }
+    ~BusyWorld() {
+        null_backend::SetPumpObserver({});
+        if (timerThread_) StopTimerThread();
+        if (L) Shutdown(0, L, &cl_, &applet_);
+        SetShuttingDown(false);
+        SetMaxImagePixels(0);
+        SetFramePacingClock(nullptr, nullptr);
+    }
+    BusyWorld(const BusyWorld&) = delete;
+    BusyWorld& operator=(const BusyWorld&) = delete;
+
+    const std::vector<std::string>& Errors() const { return errors_; }
+
+    // The call, with the user closing the window when it waits too long.
+    int Run(const Call& c) {
+        VmSetTop(L, 0);
+        if (c.command.find("Request") != std::string::npos)
+            null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
+        // A wait for the user ends in the quit, asked for at once.
+        if (WaitsForUser(c.command)) AskToClose();
+        long pumps = 0;
+        null_backend::SetPumpObserver([&] {
+            if (++pumps == kPatience) AskToClose();
+        });
+        for (const Arg& a : c.args) Push(a);
+        const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 1);
+        if (!err && !c.keep.empty() && VmType(L, -1) != kTypeNil) made_[c.keep] = VmMakeRef(L, kRegistryIndex);
+        null_backend::SetPumpObserver({});
+        VmSetTop(L, 0);
+        return err;
+    }
+
+    void Make(const std::vector<Making>& making) {
+        for (const Making& m : making) Run({m.call.command, m.call.args, m.name});
+    }
+
+    // Every drawing of the prelude, on its display: two frames, then
+    // cancelled. Errors are the script's (a drawing a command ended is no
+    // longer found); only a crash counts.
+    void StepAndCancelDrawings() {
+        for (const auto& [display, name] : drawings_) {
+            Run({"SelectDisplay", {N(display)}, ""});
+            Run({"AsyncDrawFrame", {Made(name)}, ""});
+            Run({"AsyncDrawFrame", {Made(name)}, ""});
+            Run({"CancelAsyncDraw", {Made(name)}, ""});
+        }
+    }
+
+    ScriptState* L = nullptr;
+
+private:
+
+    void AskToClose() {
+        if (first_) null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
+    }
+
+    void Step(const Call& c) {
+        if (int err = Run(c)) errors_.push_back(walkworld::Call{c.command, c.args}.Describe() + " -> " +
+                                               std::to_string(err));
+    }
+
+    // Display 1 with layers, display 2 without; on each a transition drawn
+    // halfway (on a layer of display 1), a move and an anim, asynchronous.
+    void Prelude() {
+        const Arg async = Table({{"async", N(1)}});
+        const Arg effect = Table({{"type", C("HSTRIPES16")}, {"async", N(1)}});
+        const std::vector<Call> objects = {
+            {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
+            {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
+            {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}, ""},
+            {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}, ""},
+            {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}, ""},
+            {"CreateMenu", {N(1), Menu()}, ""},
+            {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}, ""},
+            {"LoadSample", {N(1), T("walk.wav")}, ""},
+            {"OpenMusic", {N(1), T("walk.wav")}, ""},
+            {"LoadAnim", {N(1), T("walk.gif")}, ""},
+            {"OpenFont", {N(1), T(":::default_sans"), N(12)}, ""},
+            {"CreateTextObject", {N(1), T("walk")}, ""},
+            {"LoadSprite", {N(1), T("walk.gif")}, ""},
+            {"AllocMem", {N(1), N(256)}, ""},
+            {"OpenFile", {N(1), T("walk.txt")}, ""},
+            {"CreateClipRegion", {N(1), N(14), N(0), N(0), N(8), N(8)}, ""},
+            {"OpenVideo", {N(1), T("walk.cdxl")}, ""},
+        };
+        for (const Call& c : objects) Step(c);
+        if (!errors_.empty()) return;
+        if (StartDisplays(L)) {
+            errors_.push_back("StartDisplays");
+            return;
+        }
+        qbDisplay* d = nullptr;
+        GetDisplayRecord(ObjectID{1, nullptr}, &d);
+        first_ = d;
+        for (int display : {2, 1}) {
+            const std::string n = std::to_string(display);
+            std::vector<Call> busy = {{"SelectDisplay", {N(display)}, ""}};
+            // With layers the transition plays in layer 1, which the walk's
+            // row of 1s names: a text layer, whose picture is its own.
+            if (display == 1) {
+                busy.push_back({"EnableLayers", {}, ""});
+                busy.push_back({"TextOut", {N(0), N(0), T("busy walk text")}, ""});
+                busy.push_back({"HideLayerFX", {N(1), effect}, "fx" + n});
+            } else {
+                busy.push_back({"DisplayBrushFX", {N(2), N(0), N(0), effect}, "fx" + n});
+            }
+            busy.push_back({"AsyncDrawFrame", {Made("fx" + n)}, ""});
+            if (display == 1) {
+                busy.push_back({"DisplayBrush", {N(1), N(4), N(4)}, ""});
+                busy.push_back({"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}, ""});
+            }
+            busy.push_back({"MoveBrush", {N(1), N(0), N(0), N(40), N(30), async}, "move" + n});
+            busy.push_back({"AsyncDrawFrame", {Made("move" + n)}, ""});
+            busy.push_back({"PlayAnim", {N(1), N(20), N(20), async}, "anim" + n});
+            busy.push_back({"AsyncDrawFrame", {Made("anim" + n)}, ""});
+            for (const Call& c : busy) Step(c);
+            for (const char* kind : {"fx", "move", "anim"}) {
+                drawings_.emplace_back(display, kind + n);
+                if (!made_.count(kind + n)) errors_.push_back(kind + n + " was not made");
+            }
+        }
+    }
+
+    void Push(const Arg& a) {
+        switch (a.kind) {
+            case Arg::kNumber: VmPushNumber(L, a.number); break;
+            case Arg::kText: VmPushLString(L, a.text.data(), a.text.size()); break;
+            case Arg::kPicture: VmPushString(L, picture_.c_str()); break;
+            case Arg::kFunction: VmPushCClosure(L, [](ScriptState*) { return 0; }, 0); break;
+            case Arg::kMenu: PushMenu(); break;
+            case Arg::kUrl: VmPushString(L, ("http://127.0.0.1:" + std::to_string(port_) + "/walk").c_str()); break;
+            case Arg::kPort: VmPushNumber(L, port_); break;
+            case Arg::kConstant: {
+                const int top = VmGetTop(L);
+                VmPushString(L, ("#" + a.text).c_str());
+                if (CallCommand(L, "GetConstant", 1, 1)) {
+                    VmSetTop(L, top);
+                    VmPushNil(L);
+                }
+                break;
+            }
+            case Arg::kMade:
+                if (auto it = made_.find(a.text); it != made_.end()) VmRawGetIndex(L, kRegistryIndex, it->second);
+                else VmPushNil(L);
+                break;
+            case Arg::kHostile: VmPushNil(L); break;
+            case Arg::kTable:
+                VmPushNewTable(L);
+                for (size_t i = 0; i < a.items.size(); ++i) {
+                    Push(a.items[i]);
+                    VmRawSetIndex(L, -2, static_cast<int>(i) + a.first);
+                }
+                for (size_t i = 0; i < a.keys.size(); ++i) {
+                    VmPushString(L, a.keys[i].c_str());
+                    Push(a.values[i]);
+                    VmRawSet(L, -3);
+                }
+                break;
+        }
+    }
+
+    void PushMenu() {
+        VmPushNewTable(L);
+        VmPushNewTable(L);
+        VmPushString(L, "Walk");
+        VmRawSetIndex(L, -2, 0);
+        VmPushNewTable(L);
+        VmPushNewTable(L);
+        VmPushString(L, "Item");
+        VmRawSetIndex(L, -2, 0);
+        VmRawSetIndex(L, -2, 0);
+        VmRawSetIndex(L, -2, 1);
+        VmRawSetIndex(L, -2, 0);
+    }
+
+    std::string picture_;
+    int port_ = 0;
+    qbLinkMarker marker_{};
+    qbCommandLine cl_;
+    qbApplet applet_;
+    qbDisplay* first_ = nullptr;
+    bool timerThread_ = false;
+    int64_t clock_ = 0;
+    std::vector<std::string> errors_;
+    std::map<std::string, int> made_;
+    std::vector<std::pair<int, std::string>> drawings_;
+};
+
+// Commands that wait as long as they are asked, or for standard input.
+bool Skipped(const std::string& command) {
+    return command == "Wait" || command == "WaitTimer" || command == "DebugPrompt";
+}
+
+void WalkBusy(int part) {
+    // The collector's stress run looks for what a command leaves unreachable,
+    // which the all-commands walk covers; a world per call under it would
+    // take hours.
+    if (std::getenv("QB_GC_STRESS")) GTEST_SKIP() << "covered by the all-commands walk";
+    NameCrashes();
+    const std::string picture = test_bmp::WriteBmp(12, 10);
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / ("qb_busywalk_" + std::to_string(::getpid()) + "_" + std::to_string(part));
+    std::filesystem::remove_all(scratch);
+    std::filesystem::create_directories(scratch);
+    std::filesystem::current_path(scratch);
+    const Media media;
+    PageServer server;
+    ASSERT_GT(server.port(), 0);
+    std::vector<std::string> commands;
+    std::snprintf(current, sizeof current, "the busy world alone");
+    {
+        media.Lay(scratch);
+        BusyWorld first(picture, server.port());
+        ASSERT_TRUE(first.Errors().empty()) << ::testing::PrintToString(first.Errors());
+        for (const CommandTableNode& node : RegisteredCommandTables())
+            for (const ScriptCommand* row = node.table; row && row->name; ++row)
+                if (row->handler && !Skipped(row->name)) commands.push_back(row->name);
+    }
+    ASSERT_GT(commands.size(), 600u);
+    ::testing::internal::CaptureStdout();
+    std::vector<std::string> noWorld;
+    int walked = 0;
+    for (size_t i = static_cast<size_t>(part); i < commands.size(); i += kParts) {
+        const std::string& command = commands[i];
+        // Once on each display: what a command works on is mostly the
+        // current display's.
+        for (const int display : {1, 2}) {
+            std::filesystem::current_path(scratch);
+            media.Lay(scratch);
+            BusyWorld world(picture, server.port());
+            if (!world.Errors().empty()) {
+                noWorld.push_back(command + ": " + world.Errors().front());
+                continue;
+            }
+            world.Run({"SelectDisplay", {N(display)}, ""});
+            const std::string on = command + " on display " + std::to_string(display);
+            std::snprintf(current, sizeof current, "%s", on.c_str());
+            world.Make(MadeBefore(command));
+            world.Run({command, Plausible(command), ""});
+            std::snprintf(current, sizeof current, "%s, then the drawings' frames", on.c_str());
+            world.StepAndCancelDrawings();
+            std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
+        }
+        ++walked;
+    }
+    std::snprintf(current, sizeof current, "(none)");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(noWorld.empty()) << ::testing::PrintToString(noWorld);
+    EXPECT_GT(walked, 0);
+    std::remove(picture.c_str());
+    std::filesystem::current_path(before);
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
+}
+
+class BusyWalkTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(BusyWalkTest, CommandsBesideRunningDrawingsNeverCrash) { WalkBusy(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Part, BusyWalkTest, ::testing::Range(0, kParts));
+
+}  // namespace
