@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Lists the commands no test would miss.
+
+For each command, the player is built with a switch that makes that one
+command end with no error and no results once its argument count is
+accepted (QB_SKIP_COMMAND, honoured only in a tree configured with
+-DQB_TEST_SWITCHES=ON). The tests of its library's binary and the end-to-end
+tests that name it then run; a command whose skip leaves them all green is
+listed. A developer's tool, not run by ./test: a whole sweep takes hours.
+
+  tests/sweep/skip_sweep.py [--build build-sweep] [--jobs 4] [--libs sound,objects]
+                            [--commands PlaySample,FlipSprite] [--out list.txt]
+
+The tree is configured and built when it is missing (optimised, g++, like
+./run's). Commands whose skip was never reached (no test calls them, or their
+handler checks no argument count) are listed apart.
+"""
+import argparse
+import concurrent.futures
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+TABLE_ROW = re.compile(r'\{\s*"([A-Za-z_][A-Za-z0-9_]*)"\s*,\s*([A-Za-z_][A-Za-z0-9_:]*)\s*[,}]')
+TEST_SUITE = re.compile(r'^\s*TEST(?:_F|_P)?\(\s*(\w+)\s*,', re.M)
+
+
+def commands():
+    """(name, handler, src folder) of every row of every command table."""
+    found = {}
+    for path in sorted((ROOT / "src").rglob("*.cpp")):
+        text = path.read_text(errors="replace")
+        if "ScriptCommand" not in text:
+            continue
+        folder = path.relative_to(ROOT / "src").parts[0]
+        for block in re.findall(r'ScriptCommand\s+\w+\[\]\s*=\s*\{(.*?)\n\};', text, re.S):
+            for name, handler in TABLE_ROW.findall(block):
+                found.setdefault(name, (name, handler, folder))
+    return list(found.values())
+
+
+def suites_naming(folder, words):
+    """The test suites of tests/FOLDER whose files name one of the words."""
+    pattern = re.compile(r'\b(?:' + '|'.join(map(re.escape, words)) + r')\b', re.I)
+    suites = set()
+    for path in sorted((ROOT / "tests" / folder).glob("*.cpp")):
+        text = path.read_text(errors="replace")
+        if pattern.search(text):
+            suites.update(TEST_SUITE.findall(text))
+    return sorted(suites)
+
+
+def ensure_tree(build, folders, jobs):
+    if not (build / "build.ninja").exists():
+        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_C_COMPILER=gcc", "-DCMAKE_CXX_COMPILER=g++",
+                        "-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache",
+                        "-DQB_TEST_SWITCHES=ON"], check=True, stdout=subprocess.DEVNULL)
+    targets = sorted({f"test_{f}" for f in folders} | {"test_e2e", "quenbrookplayer"})
+    subprocess.run(["ninja", "-C", str(build), f"-j{jobs}", *targets], check=True, stdout=subprocess.DEVNULL)
+
+
+def run_binary(binary, suites, env, timeout):
+    """True when the tests passed (the skip went unnoticed)."""
+    if not suites:
+        return True
+    filt = ":".join(f"*{s}.*" for s in suites)
+    try:
+        r = subprocess.run([str(binary), f"--gtest_filter={filt}", "--gtest_brief=1"], env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return False  # a skip that hangs a test is noticed
+    return r.returncode == 0
+
+
+def sweep_one(build, cmd, timeout):
+    name, handler, folder = cmd
+    words = [name, handler.split("::")[-1]]
+    with tempfile.TemporaryDirectory(prefix="qbsweep") as tmp:
+        mark = Path(tmp) / "skipped"
+        env = dict(os.environ, QB_SKIP_COMMAND=name, QB_SKIP_MARK=str(mark),
+                   SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", TMPDIR=tmp)
+        lib = build / "tests" / f"test_{folder}"
+        passed = True
+        if lib.exists():
+            passed = run_binary(lib, suites_naming(folder, words), env, timeout)
+        if passed:
+            passed = run_binary(build / "tests" / "test_e2e", suites_naming("e2e", [name]), env, timeout)
+        return name, folder, passed, mark.exists()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default="build-sweep")
+    ap.add_argument("--jobs", type=int, default=4)
+    ap.add_argument("--libs", help="source folders to sweep (default: all)")
+    ap.add_argument("--commands", help="command names to sweep (default: all)")
+    ap.add_argument("--timeout", type=int, default=600, help="seconds a test binary may take")
+    ap.add_argument("--out", help="file for the list of unnoticed commands")
+    args = ap.parse_args()
+    build = (ROOT / args.build).resolve()
+    cmds = commands()
+    if args.libs:
+        keep = set(args.libs.split(","))
+        cmds = [c for c in cmds if c[2] in keep]
+    if args.commands:
+        keep = {n.lower() for n in args.commands.split(",")}
+        cmds = [c for c in cmds if c[0].lower() in keep]
+    ensure_tree(build, {c[2] for c in cmds if (ROOT / "tests" / c[2]).is_dir()}, min(args.jobs, 3))
+    start = time.monotonic()
+    unnoticed, unreached = [], []
+    with concurrent.futures.ThreadPoolExecutor(max_workers=min(args.jobs, 4)) as pool:
+        for name, folder, passed, reached in pool.map(lambda c: sweep_one(build, c, args.timeout), cmds):
+            if passed and reached:
+                unnoticed.append(f"{folder} {name}")
+            elif passed:
+                unreached.append(f"{folder} {name}")
+            print(f"{name}: {'unnoticed' if passed and reached else 'not reached' if passed else 'noticed'}",
+                  file=sys.stderr, flush=True)
+    lines = [f"# {len(cmds)} commands swept in {time.monotonic() - start:.0f} s",
+             f"# skipped and no test failed: {len(unnoticed)}", *unnoticed,
+             f"# never skipped (no test reached them through their argument check): {len(unreached)}",
+             *unreached]
+    text = "\n".join(lines) + "\n"
+    if args.out:
+        Path(args.out).write_text(text)
+    sys.stdout.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
