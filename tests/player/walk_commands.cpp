@@ -158,6 +158,8 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"DecompressFile", {T("walk.pak"), T("walkout.txt")}},
         {"AllocMemFromPointer", {N(5), Made("pointer"), N(16)}},
         {"AllocMemFromVirtualFile", {N(5), Made("virtual")}},
+        // Block 1 into the world's second block, so that the bytes move.
+        {"CopyMem", {N(1), N(2), N(16), N(8), N(4)}},
         {"UndefineVirtualStringFile", {Made("virtual")}},
         {"CompareDates", {T("05-Mar-2016 10:00:00"), T("06-Mar-2016 09:04:01")}},
         {"LegacyControl", {T("singlemusic"), N(0)}},
@@ -372,6 +374,19 @@ const std::vector<int>& FlagResults(const std::string& command) {
             if (name == flag) it->second.push_back(at);
     }
     return it->second;
+}
+
+int LeastResults(const std::string& command) {
+    const SignatureEntry* e = EntryOf(command);
+    if (!e || e->results.empty()) return 0;
+    int named = 0;
+    std::string results = e->results + ",";
+    for (size_t from = 0, comma; (comma = results.find(',', from)) != std::string::npos; from = comma + 1) {
+        const std::string name = results.substr(from, comma - from);
+        if (name.find('[') != std::string::npos || name.find("...") != std::string::npos) break;
+        ++named;
+    }
+    return named;
 }
 
 const std::vector<int>& TablePlaces(const std::string& command) {
