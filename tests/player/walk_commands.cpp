@@ -379,14 +379,10 @@ const std::vector<int>& FlagResults(const std::string& command) {
 int LeastResults(const std::string& command) {
     const SignatureEntry* e = EntryOf(command);
     if (!e || e->results.empty()) return 0;
-    int named = 0;
-    std::string results = e->results + ",";
-    for (size_t from = 0, comma; (comma = results.find(',', from)) != std::string::npos; from = comma + 1) {
-        const std::string name = results.substr(from, comma - from);
-        if (name.find('[') != std::string::npos || name.find("...") != std::string::npos) break;
-        ++named;
-    }
-    return named;
+    // Only the first counts: a command may end its list early (NextItem's
+    // Nil after the last pair).
+    const std::string first = e->results.substr(0, e->results.find(','));
+    return first.find('[') == std::string::npos && first.find("...") == std::string::npos ? 1 : 0;
 }
 
 const std::vector<int>& TablePlaces(const std::string& command) {
