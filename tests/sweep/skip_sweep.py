@@ -87,17 +87,25 @@ def handler_distance(binary, handler):
     return table[handler] - table["NoteSkippableCommand"]
 
 
-def run_binary(binary, suites, env, timeout):
-    """True when the tests passed (the skip went unnoticed)."""
-    if not suites:
-        return True
-    filt = ":".join(f"*{s}.*" for s in suites)
+def passes(binary, filt, env, timeout):
     try:
         r = subprocess.run([str(binary), f"--gtest_filter={filt}", "--gtest_brief=1"], env=env,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
     except subprocess.TimeoutExpired:
         return False  # a skip that hangs a test is noticed
     return r.returncode == 0
+
+
+def run_binary(binary, suites, env, timeout):
+    """"passed" when the tests passed with the skip, "noticed" when they
+    failed with it only, "failing" when they fail without it too."""
+    if not suites:
+        return "passed"
+    filt = ":".join(f"*{s}.*" for s in suites)
+    if passes(binary, filt, env, timeout):
+        return "passed"
+    plain = {k: v for k, v in env.items() if not k.startswith("QB_SKIP_")}
+    return "noticed" if passes(binary, filt, plain, timeout) else "failing"
 
 
 def sweep_one(build, cmd, timeout):
@@ -108,15 +116,15 @@ def sweep_one(build, cmd, timeout):
         env = dict(os.environ, QB_SKIP_COMMAND=name, QB_SKIP_MARK=str(mark),
                    SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", TMPDIR=tmp)
         lib = build / "tests" / f"test_{folder}"
-        passed = True
+        verdict = "passed"
         if lib.exists():
             # The library's tests call most handlers directly, unregistered.
             distance = handler_distance(lib, words[1])
             lib_env = dict(env, QB_SKIP_HANDLER=f"{lib.name}:{distance}") if distance is not None else env
-            passed = run_binary(lib, suites_naming(folder, words), lib_env, timeout)
-        if passed:
-            passed = run_binary(build / "tests" / "test_e2e", suites_naming("e2e", [name]), env, timeout)
-        return name, folder, passed, mark.exists()
+            verdict = run_binary(lib, suites_naming(folder, words), lib_env, timeout)
+        if verdict == "passed":
+            verdict = run_binary(build / "tests" / "test_e2e", suites_naming("e2e", [name]), env, timeout)
+        return name, folder, verdict, mark.exists()
 
 
 def main():
@@ -138,19 +146,19 @@ def main():
         cmds = [c for c in cmds if c[0].lower() in keep]
     ensure_tree(build, {c[2] for c in cmds if (ROOT / "tests" / c[2]).is_dir()}, min(args.jobs, 3))
     start = time.monotonic()
-    unnoticed, unreached = [], []
+    unnoticed, unreached, failing = [], [], []
     with concurrent.futures.ThreadPoolExecutor(max_workers=min(args.jobs, 4)) as pool:
-        for name, folder, passed, reached in pool.map(lambda c: sweep_one(build, c, args.timeout), cmds):
-            if passed and reached:
-                unnoticed.append(f"{folder} {name}")
-            elif passed:
-                unreached.append(f"{folder} {name}")
-            print(f"{name}: {'unnoticed' if passed and reached else 'not reached' if passed else 'noticed'}",
-                  file=sys.stderr, flush=True)
+        for name, folder, verdict, reached in pool.map(lambda c: sweep_one(build, c, args.timeout), cmds):
+            if verdict == "passed":
+                verdict = "unnoticed" if reached else "not reached"
+            {"unnoticed": unnoticed, "not reached": unreached, "failing": failing}.get(verdict, []).append(
+                f"{folder} {name}")
+            print(f"{name}: {verdict}", file=sys.stderr, flush=True)
     lines = [f"# {len(cmds)} commands swept in {time.monotonic() - start:.0f} s",
              f"# skipped and no test failed: {len(unnoticed)}", *unnoticed,
              f"# never skipped (no test reached them through their argument check): {len(unreached)}",
-             *unreached]
+             *unreached,
+             f"# tests that fail without the skip too (no verdict): {len(failing)}", *failing]
     text = "\n".join(lines) + "\n"
     if args.out:
         Path(args.out).write_text(text)
