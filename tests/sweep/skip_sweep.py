@@ -46,9 +46,14 @@ def commands():
     return list(found.values())
 
 
-def suites_naming(folder, words):
-    """The test suites of tests/FOLDER whose files name one of the words."""
-    pattern = re.compile(r'\b(?:' + '|'.join(map(re.escape, words)) + r')\b', re.I)
+def suites_naming(folder, name, handler=None):
+    """The test suites of tests/FOLDER whose files call the command: a script
+    line Name(...), the name in quotes in any case (a call by name, an
+    applet's GETGLOBAL), or the handler itself."""
+    forms = [r'\b' + re.escape(name) + r'\s*\(', '"(?i:' + re.escape(name) + ')"']
+    if handler:
+        forms.append(r'\b' + re.escape(handler) + r'\b')
+    pattern = re.compile('|'.join(forms))
     suites = set()
     for path in sorted((ROOT / "tests" / folder).glob("*.cpp")):
         text = path.read_text(errors="replace")
@@ -110,7 +115,7 @@ def run_binary(binary, suites, env, timeout):
 
 def sweep_one(build, cmd, timeout):
     name, handler, folder = cmd
-    words = [name, handler.split("::")[-1]]
+    handler = handler.split("::")[-1]
     with tempfile.TemporaryDirectory(prefix="qbsweep") as tmp:
         mark = Path(tmp) / "skipped"
         env = dict(os.environ, QB_SKIP_COMMAND=name, QB_SKIP_MARK=str(mark),
@@ -119,11 +124,11 @@ def sweep_one(build, cmd, timeout):
         verdict = "passed"
         if lib.exists():
             # The library's tests call most handlers directly, unregistered.
-            distance = handler_distance(lib, words[1])
+            distance = handler_distance(lib, handler)
             lib_env = dict(env, QB_SKIP_HANDLER=f"{lib.name}:{distance}") if distance is not None else env
-            verdict = run_binary(lib, suites_naming(folder, words), lib_env, timeout)
+            verdict = run_binary(lib, suites_naming(folder, name, handler), lib_env, timeout)
         if verdict == "passed":
-            verdict = run_binary(build / "tests" / "test_e2e", suites_naming("e2e", [name]), env, timeout)
+            verdict = run_binary(build / "tests" / "test_e2e", suites_naming("e2e", name), env, timeout)
         return name, folder, verdict, mark.exists()
 
 
@@ -148,12 +153,16 @@ def main():
     start = time.monotonic()
     unnoticed, unreached, failing = [], [], []
     with concurrent.futures.ThreadPoolExecutor(max_workers=min(args.jobs, 4)) as pool:
-        for name, folder, verdict, reached in pool.map(lambda c: sweep_one(build, c, args.timeout), cmds):
+        runs = [pool.submit(sweep_one, build, c, args.timeout) for c in cmds]
+        for run in concurrent.futures.as_completed(runs):
+            name, folder, verdict, reached = run.result()
             if verdict == "passed":
                 verdict = "unnoticed" if reached else "not reached"
             {"unnoticed": unnoticed, "not reached": unreached, "failing": failing}.get(verdict, []).append(
                 f"{folder} {name}")
             print(f"{name}: {verdict}", file=sys.stderr, flush=True)
+    for found in (unnoticed, unreached, failing):
+        found.sort()
     lines = [f"# {len(cmds)} commands swept in {time.monotonic() - start:.0f} s",
              f"# skipped and no test failed: {len(unnoticed)}", *unnoticed,
              f"# never skipped (no test reached them through their argument check): {len(unreached)}",
