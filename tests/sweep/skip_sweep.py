@@ -51,7 +51,7 @@ def suites_naming(folder, name, handler=None):
     """The test suites of tests/FOLDER whose files call the command: a script
     line Name(...), the name in quotes in any case (a call by name, an
     applet's GETGLOBAL), or the handler itself."""
-    forms = [r'\b' + re.escape(name) + r'\s*\(', '"(?i:' + re.escape(name) + ')"']
+    forms = [r'\b' + re.escape(name) + r'\s*\(', r'"(?i:' + re.escape(name) + r')\\?"']
     if handler:
         forms.append(r'\b' + re.escape(handler) + r'\b')
     pattern = re.compile('|'.join(forms))
