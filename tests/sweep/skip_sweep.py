@@ -125,6 +125,8 @@ def sweep_one(build, cmd, timeout):
     name, handler, folder = cmd
     handler = handler.split("::")[-1]
     with tempfile.TemporaryDirectory(prefix="qbsweep") as tmp:
+        # Some tests read their files as another user, as /tmp allows.
+        os.chmod(tmp, 0o755)
         mark = Path(tmp) / "skipped"
         env = dict(os.environ, QB_SKIP_COMMAND=name, QB_SKIP_MARK=str(mark),
                    SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", TMPDIR=tmp)
