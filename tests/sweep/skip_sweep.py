@@ -5,17 +5,22 @@ For each command, the player is built with a switch that makes that one
 command end with no error and no results once its argument count is
 accepted (QB_SKIP_COMMAND, honoured only in a tree configured with
 -DQB_TEST_SWITCHES=ON). The tests of its library's binary and the end-to-end
-tests that name it then run; a command whose skip leaves them all green is
-listed. A developer's tool, not run by ./test: a whole sweep takes hours.
+tests that call it then run, first without the skip, then with it; a command
+whose skip leaves them green is listed. A developer's tool, not run by
+./test: all commands take some 15 minutes at three jobs.
 
-  tests/sweep/skip_sweep.py [--build build-sweep] [--jobs 4] [--libs sound,objects]
+  tests/sweep/skip_sweep.py [--build build-sweep] [--jobs 3] [--libs sound,objects]
                             [--commands PlaySample,FlipSprite] [--out list.txt]
 
 The library tests call most handlers directly, never registering them: there
 the handler is named by its place in the test binary's symbols
 (QB_SKIP_HANDLER, read by nm). The tree is configured and built when it is
-missing (optimised, g++, like ./run's). Commands whose skip was never reached (no test calls them, or their
-handler checks no argument count) are listed apart.
+missing (optimised, g++, like ./run's). Commands whose skip was never reached
+(no test of those binaries calls them, or their handler checks no argument
+count) are listed apart. The all-commands walk notices a skipped command
+that gives results; ask it for one command with
+  QB_SKIP_COMMAND=Name QB_WALK_ONLY=Name build-sweep/tests/test_player \
+      --gtest_filter='Part/CommandWalkTest.HostileArgumentsEndInResultsOrScriptErrors/*'
 """
 import argparse
 import concurrent.futures
