@@ -19,8 +19,8 @@ missing (optimised, g++, like ./run's). Commands whose skip was never reached
 (no test of those binaries calls them, or their handler checks no argument
 count) are listed apart. The all-commands walk notices a skipped command
 that gives results; ask it for one command with
-  QB_SKIP_COMMAND=Name QB_WALK_ONLY=Name build-sweep/tests/test_player \
-      --gtest_filter='Part/CommandWalkTest.HostileArgumentsEndInResultsOrScriptErrors/*'
+  QB_SKIP_COMMAND=Name QB_WALK_ONLY=Name build-sweep/tests/test_player
+  (filtered to Part/CommandWalkTest.HostileArgumentsEndInResultsOrScriptErrors/*).
 """
 import argparse
 import concurrent.futures
