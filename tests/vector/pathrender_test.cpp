@@ -300,6 +300,32 @@ TEST_F(PathRenderTest, TheFillRuleDecidesTheOverlapOfTwoSquares) {
         }
 }
 
+// A thick open line: a butt cap ends at the end point, a square one half
+// the width beyond it; the line built by relative moves lies where the
+// absolute one does.
+TEST_F(PathRenderTest, CapsReachPastTheEndAndRelativeMovesAddUp) {
+    ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
+    ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
+    qbBitmap* picture = display_->output.bitmap;
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(Cmd("StartPath", {1}), 0);
+    ASSERT_EQ(Cmd("MoveTo", {1, 5, 5}), 0);
+    ASSERT_EQ(Cmd("RelMoveTo", {1, 15, 35}), 0);  // to 20, 40
+    ASSERT_EQ(Cmd("RelLineTo", {1, 40, 0}), 0);   // to 60, 40
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLNONE, 10}), 0);
+    ASSERT_EQ(Cmd("SetFormStyle", {0}), 0);
+    for (int cap : {QB_CAP_SQUARE, QB_CAP_BUTT}) {
+        FillBitmapRect(picture, 0, 0, 100, 80, 0);
+        ASSERT_EQ(Cmd("SetLineCap", {double(cap)}), 0);
+        ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0x33AA55}), 0);
+        const uint32_t beyond = cap == QB_CAP_SQUARE ? 0x33AA55u : 0u;
+        for (auto [x, y, colour] : {std::tuple{40, 40, 0x33AA55u}, {40, 43, 0x33AA55u}, {40, 47, 0u}, {17, 40, beyond},
+                                    {63, 40, beyond}, {12, 40, 0u}, {67, 40, 0u}, {5, 5, 0u}})
+            EXPECT_EQ(ReadBitmapPixel(picture, x, y, false) & 0xFFFFFFu, colour)
+                << "cap " << cap << " at " << x << "," << y;
+    }
+}
+
 // The inbuilt engine hands a plain path's rows over to be blended one by
 // one; an engine with the same hooks fills a whole plane, which is blitted.
 // Star, curves and a round-joined stroke, under both fill rules, with and
