@@ -15,6 +15,7 @@
 #include "core/numbers.h"
 #include "core/runstate.h"
 #include "core/truth.h"
+#include "vm/skipswitch.h"
 
 namespace {
 
@@ -152,6 +153,7 @@ ScriptState* CheckArgCount(ScriptState* L, int min, int max, int version, int re
     if (n < min) VmRaiseError(L, ERR_MISSINGPARAMTR);
     if (max >= 1 && n > max) VmRaiseError(L, ERR_TOOMANYARGS);
     if (version != 0 && !RequireAppletVersion(version, revision)) VmRaiseError(L, ERR_OLDAPPLET);
+    if (SkippedHandler != nullptr && SkipsRunningCommand(L)) throw qbCommandSkipped{};
     return L;
 }
 

@@ -194,6 +194,17 @@ bool Rasterise(FT_Outline* outline, uint8_t* coverage, int32_t bytesPerRow, int3
     // FreeType's gray rasteriser sorts its cells and wants a cleared
     // bitmap; this one writes each byte once, in runs between the edges.
     if (antialias) return RasteriseCoverage(outline, coverage, bytesPerRow, width, height);
+    // FreeType's monochrome rasteriser fills by the winding rule only: an
+    // even-odd outline is rasterised for coverage, and a pixel is set where
+    // at least half of it is covered.
+    if (outline->flags & FT_OUTLINE_EVEN_ODD_FILL) {
+        if (!RasteriseCoverage(outline, coverage, bytesPerRow, width, height)) return false;
+        for (int32_t y = 0; y < height; ++y) {
+            uint8_t* row = coverage + static_cast<size_t>(y) * bytesPerRow;
+            for (int32_t x = 0; x < width; ++x) row[x] = row[x] >= 128 ? 255 : 0;
+        }
+        return true;
+    }
     FT_Bitmap bitmap{};
     bitmap.rows = static_cast<unsigned>(height);
     bitmap.width = static_cast<unsigned>(width);

@@ -10,6 +10,7 @@
 enum : uint32_t {
     kCallExtraTrace = 1,  // debug output is on and debug functions are allowed
     kCallExtraHooks = 2,  // at least one command hook is installed
+    kCallExtraSkip = 4,   // a test tree's switch skips one command (vm/skipswitch.h)
 };
 
 // Main thread only, like every other script-facing switch.

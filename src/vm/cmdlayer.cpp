@@ -6,6 +6,7 @@
 #include "core/errcodes.h"
 #include "vm/casefold.h"
 #include "vm/internal.h"
+#include "vm/skipswitch.h"
 
 namespace {
 
@@ -118,6 +119,7 @@ int VmRegisterCommands(ScriptState* L, const char* libname, const ScriptCommand*
     char folded[kNameBufferSize];
     for (const ScriptCommand* c = cmds; c->name; c++) {
         if (!c->handler || !FoldName(c->name, folded)) continue;
+        NoteSkippableCommand(folded, c->handler);
         VmPushString(L, folded);
         for (int i = 0; i < nup; i++) VmPushValue(L, -(nup + 1));
         VmPushCClosure(L, c->handler, nup);

@@ -11,6 +11,7 @@
 #include "vm/codecheck.h"
 #include "vm/commandhooks.h"
 #include "vm/internal.h"
+#include "vm/skipswitch.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ void CallReturnHooks(ScriptState* L, ScriptValue* firstResult) {
     if (f != VmActiveHost.keepsLastError) VmLastErrorCode = 0;
     int n = 0;
     if ((NativeCallExtras & kCallExtraHooks) && TryCommandHook(L, f, &n)) return n;
+    if (NativeCallExtras & kCallExtraSkip) return CallSkippableHandler(L, f);
     return f(L);
 }
 

@@ -57,6 +57,23 @@ TEST_F(ButtonsTest, AOnePixelButtonIsHitOnlyAtItsPixel) {
     EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 3"});
 }
 
+TEST_F(ButtonsTest, ADisabledButtonIsDeafUntilEnabledAgain) {
+    ASSERT_EQ(MakeSimple(4, 5, 5, 10, 10), 0);
+    auto button = [&](const char* command) {
+        return Run(std::string(".function main maxstack=4\n    GETGLOBAL 0 \"") + command +
+                   "\"\n    LOADK 1 #4\n    CALL 0 2 1\n    RETURN 0 1\n.end\n");
+    };
+    ASSERT_EQ(button("disablebutton"), 0);
+    Click(8, 8, true);
+    Click(8, 8, false);
+    Drain();
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(button("enablebutton"), 0);
+    Click(8, 8, true);
+    Drain();
+    EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 4"});
+}
+
 TEST_F(ButtonsTest, AReleaseElsewhereClearsEveryPressedState) {
     ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
     ASSERT_EQ(MakeSimple(2, 20, 0, 10, 10), 0);

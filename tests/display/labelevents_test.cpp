@@ -149,6 +149,7 @@ TEST_F(LabelEventsTest, WhileMouseOnEndsWhenThePointerLeaves) {
 )"),
               0);
     EXPECT_EQ(out, (std::vector<std::string>{"over", "left"}));
+    EXPECT_EQ(d->view.mouseX, 200) << "WhileMouseOn ended before the pointer left";
     // Off the rectangle, no over label comes.
     out.clear();
     ASSERT_EQ(Check(), 0);

@@ -1,6 +1,7 @@
 // The graphics library through its commands: the registered tables, colours
 // and pens, refresh blocks, the output guards and the clip-region choice.
 #include <cstring>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -166,12 +167,15 @@ TEST_F(GraphicsLibTest, GetPenClampsTheIndexAndAnswersNoColourWithoutPens) {
 }
 
 TEST_F(GraphicsLibTest, RandomColoursComeFromTheTable) {
+    std::set<uint32_t> seen;
     for (int i = 0; i < 200; ++i) {
         const auto c = static_cast<uint32_t>(Number("GetRandomColor", {}));
         // Every byte is a 4-bit digit times 17.
         for (int shift : {0, 8, 16}) EXPECT_EQ(((c >> shift) & 0xFF) % 17, 0u);
         EXPECT_EQ(c >> 24, 0u);
+        seen.insert(c);
     }
+    EXPECT_GE(seen.size(), 10u) << "the colours vary";
 }
 
 TEST_F(GraphicsLibTest, FrameRateLimitAndIntersection) {

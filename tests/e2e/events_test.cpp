@@ -114,6 +114,9 @@ TEST_F(SdlEventsTest, TheWaitCommandsFollowTheButtonAndKeyStates) {
     PushKey(SDLK_a, true);
     PushClick(3, 3, false);
     ASSERT_EQ(Call("waitleftmouse"), 0);
+    // The wait took the press and the release: nothing is left queued.
+    SDL_PumpEvents();
+    EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT), 0);
     // The key pressed during the wait went with the flushed queue.
     ASSERT_EQ(Check(), 0);
     EXPECT_TRUE(out.empty());
@@ -144,6 +147,9 @@ TEST_F(SdlEventsTest, AKeyJumpsToItsLabelWhichWaitsForItsRelease) {
 )"),
               0);
     EXPECT_EQ(out, std::vector<std::string>{"released"});
+    // WhileKeyDown took the release.
+    SDL_PumpEvents();
+    EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT), 0);
 }
 
 TEST_F(SdlEventsTest, PortsCannotBeCreatedOrFoundAndTheErrorNamesThePort) {

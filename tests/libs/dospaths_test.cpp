@@ -170,6 +170,18 @@ TEST_F(DosPathsTest, AttributesRoundTripTheirDates) {
     struct stat st {};
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // The access time is a date of its own, a day and an hour and a minute
+    // after the change (no clock change between them).
+    VmSetTop(L, 0);
+    VmPushString(L, file.c_str());
+    VmPushNewTable(L);
+    SetTableFieldString(L, "lastaccesstime", "06-Mar-2016 10:05:02");
+    ASSERT_EQ(CallCommand(L, "SetFileAttributes", 2, 0), 0);
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_atime - st.st_mtime, 86400 + 3600 + 61);
+    ASSERT_EQ(Call("GetFileAttributes", {file}), 0);
+    VmGetField(L, 1, "time");
+    EXPECT_EQ(Str(-1), "05-Mar-2016 09:04:01");
 
     for (const char* bad : {"5-Mar-2016", "05-Mrz-2016 09:04:01", "05-Mar-2016 25:04:01", "05-Mar-2016 09:04:01x"}) {
         VmSetTop(L, 0);

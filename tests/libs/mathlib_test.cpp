@@ -119,7 +119,7 @@ TEST_F(MathTest, ConversionsOfNonFiniteNumbersAreDefined) {
 TEST_F(MathTest, RandomNumbers) {
     EXPECT_EQ(Run("Rnd", {-1.0}), "E1055");
     EXPECT_EQ(Run("Rnd", {0.0}), "0");
-    std::set<double> seen;
+    std::set<double> seen, tenths;
     for (int i = 0; i < 10000; ++i) {
         ASSERT_EQ(Num("Rnd", {1.0}), 0.0);
         const double v = Num("Rnd", {10.0});
@@ -127,8 +127,10 @@ TEST_F(MathTest, RandomNumbers) {
         seen.insert(v);
         const double f = Num("RndF", {});
         ASSERT_TRUE(f >= 0 && f < 1) << f;
+        tenths.insert(std::floor(f * 10));
     }
     EXPECT_EQ(seen.size(), 10u);
+    EXPECT_EQ(tenths.size(), 10u) << "RndF's numbers spread over the whole range";
 }
 
 TEST_F(MathTest, OpeningSeedsFromTheClockAndRegistersPi) {

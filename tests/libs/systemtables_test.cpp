@@ -271,6 +271,31 @@ TEST_F(CopyTableTest, CyclesAndSharedTablesKeepTheirShape) {
     EXPECT_TRUE(VmRawEqual(L, -1, 1));
 }
 
+TEST_F(SystemCallTest, TableItemsCountsEveryKeyAndIsTableEmptyAgrees) {
+    auto count = [&](CommandHandler command) {
+        VmPushValue(L, 1);
+        EXPECT_EQ(Call(command, 1), 0);
+        const double n = Number(-1);
+        VmSetTop(L, 1);
+        return n;
+    };
+    VmPushNewTable(L);
+    EXPECT_EQ(count(cmdTableItems), 0);
+    EXPECT_EQ(count(cmdIsTableEmpty), 1);
+    VmSetTop(L, 0);
+    // A list with a hole, a negative index and a named field: every set key.
+    PushList({"a", "b"});
+    VmPushString(L, "z");
+    VmRawSetIndex(L, 1, 7);
+    VmPushString(L, "below");
+    VmRawSetIndex(L, 1, -3);
+    VmPushString(L, "key");
+    VmPushNumber(L, 1);
+    VmRawSet(L, 1);
+    EXPECT_EQ(count(cmdTableItems), 5);
+    EXPECT_EQ(count(cmdIsTableEmpty), 0);
+}
+
 TEST_F(SystemCallTest, TypesAndChoices) {
     VmPushString(L, "s");
     ASSERT_EQ(Call(cmdGetType, 1), 0);

@@ -10,6 +10,7 @@
 #include "core/ostime.h"
 #include "core/timerthread.h"
 #include "system_calls.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -61,6 +62,8 @@ TEST_F(TimerTest, PausedTimersHoldTheirTime) {
     const double sinceResume = (GetTimeSeconds() - resumed) * 1000;
     EXPECT_GE(held, 300 - 2);
     EXPECT_LE(held, running + sinceResume + 2);  // the paused second is not counted
+    // Resumed, it runs on.
+    EXPECT_TRUE(test_wait::WaitFor([&] { return Elapsed(1) >= held + 50; }, std::chrono::seconds(20)));
 
     Do(cmdPauseTimer, {1});
     Do(cmdResetTimer, {1, 5000});

@@ -3,6 +3,7 @@
 // names kept when a new one is refused, and hit tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -308,6 +309,34 @@ TEST_F(LayerCmdsTest, BorderOnAndOffRefreshesItsBounds) {
     EXPECT_DOUBLE_EQ(Layer(1)->shadow.sigma, 5.0 / 3.0);
     ASSERT_EQ(RunNumbers("SetLayerShadow", {1, 0}), 0);
     EXPECT_EQ(Layer(1)->shadow.shadow, 0);
+}
+
+TEST_F(LayerCmdsTest, ShadowFallsItsSizeAwayInItsDirection) {
+    ASSERT_EQ(Add(3, 40, 40), 0);
+    const double opaqueRed = double(kRed);  // no transparency
+    // Down and right by 6 (direction 3), hardly blurred.
+    ASSERT_EQ(RunNumbers("SetLayerShadow", {1, 1, opaqueRed, 1, 6, 3}), 0);
+    auto red = [&](int32_t x, int32_t y) { return (Real(x, y) >> 16 & 255) > 0x80 && (Real(x, y) & 255) < 0x40; };
+    EXPECT_EQ(Real(44, 44), kBlue);
+    EXPECT_TRUE(red(53, 53)) << std::hex << Real(53, 53);
+    EXPECT_TRUE(red(48, 53)) << std::hex << Real(48, 53);
+    EXPECT_FALSE(red(44, 53)) << "it starts its size away";
+    EXPECT_FALSE(red(57, 57)) << "no farther than its size";
+    EXPECT_FALSE(red(38, 44)) << "none to the left";
+    // Up and left (direction 7): the shape moves its size away from the shadow.
+    ASSERT_EQ(RunNumbers("SetLayerShadow", {1, 1, opaqueRed, 1, 6, 7}), 0);
+    int32_t redPixels = 0, leftmostRed = 1000, topmostRed = 1000;
+    for (int32_t y = 30; y < 70; ++y)
+        for (int32_t x = 30; x < 70; ++x)
+            if (red(x, y)) {
+                ++redPixels;
+                leftmostRed = std::min(leftmostRed, x);
+                topmostRed = std::min(topmostRed, y);
+            }
+    EXPECT_GT(redPixels, 20);
+    EXPECT_EQ(Real(leftmostRed + 1, topmostRed + 1) >> 16 & 255, 0xFFu);
+    EXPECT_TRUE(red(leftmostRed + 1, topmostRed + 1));
+    EXPECT_FALSE(red(leftmostRed + 7, topmostRed + 7)) << "the shape lies over the shadow 6 down and right";
 }
 
 TEST_F(LayerCmdsTest, CollisionOfBoxesBrushesAndLayers) {

@@ -174,6 +174,24 @@ TEST_F(SpriteShow, ChangingCommandsRefuseShownLockedAndLinkedSprites) {
     EXPECT_EQ(ReadBitmapPixel(bm, 9, 2, false), FrameColour(1));
 }
 
+TEST_F(SpriteShow, FlipSpriteMirrorsEveryFrameEitherWay) {
+    FramesSprite(1, 2, 8, 8);
+    const uint32_t marks[] = {0x112233, 0x445566};
+    for (size_t f = 0; f < 2; ++f) WriteBitmapPixel(Sprite(1)->bitmaps[f].get(), 1, 2, marks[f], false);
+    auto at = [&](int32_t frame, int32_t x, int32_t y) {
+        qbBitmap *bm, *m, *a;
+        EXPECT_EQ(GetSpriteFrameImage(Sprite(1), frame, &bm, &m, &a), 0);
+        return ReadBitmapPixel(bm, x, y, false) & 0xFFFFFFu;
+    };
+    ASSERT_EQ(RunNumbers("FlipSprite", {1, 1}), 0);  // left for right
+    for (int32_t f = 0; f < 2; ++f) {
+        EXPECT_EQ(at(f + 1, 6, 2), marks[f]) << "frame " << f + 1;
+        EXPECT_NE(at(f + 1, 1, 2), marks[f]) << "frame " << f + 1;
+    }
+    ASSERT_EQ(RunNumbers("FlipSprite", {1, 0}), 0);  // top for bottom
+    for (int32_t f = 0; f < 2; ++f) EXPECT_EQ(at(f + 1, 6, 5), marks[f]) << "frame " << f + 1;
+}
+
 TEST_F(SpriteShow, FailedReplacementsKeepTheOldSprite) {
     FramesSprite(1, 2, 8, 8);
     qbSprite* before = Sprite(1);

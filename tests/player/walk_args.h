@@ -224,6 +224,9 @@ const std::vector<Variant>& MoreWalks(const std::string& command);
 // The places (from 1) of the command's results that are True or False,
 // which the script sees as the numbers 1 and 0.
 const std::vector<int>& FlagResults(const std::string& command);
+// How many results the command gives at least: 1 when its signature names
+// a first result that is neither optional nor repeated, else 0.
+int LeastResults(const std::string& command);
 // The places (from 1) of the command's arguments that take a table, and
 // whether one of them is an option table ({options} in the signature).
 const std::vector<int>& TablePlaces(const std::string& command);

@@ -158,6 +158,8 @@ const std::map<std::string, std::vector<Arg>>& PlausibleArgs() {
         {"DecompressFile", {T("walk.pak"), T("walkout.txt")}},
         {"AllocMemFromPointer", {N(5), Made("pointer"), N(16)}},
         {"AllocMemFromVirtualFile", {N(5), Made("virtual")}},
+        // Block 1 into the world's second block, so that the bytes move.
+        {"CopyMem", {N(1), N(2), N(16), N(8), N(4)}},
         {"UndefineVirtualStringFile", {Made("virtual")}},
         {"CompareDates", {T("05-Mar-2016 10:00:00"), T("06-Mar-2016 09:04:01")}},
         {"LegacyControl", {T("singlemusic"), N(0)}},
@@ -372,6 +374,15 @@ const std::vector<int>& FlagResults(const std::string& command) {
             if (name == flag) it->second.push_back(at);
     }
     return it->second;
+}
+
+int LeastResults(const std::string& command) {
+    const SignatureEntry* e = EntryOf(command);
+    if (!e || e->results.empty()) return 0;
+    // Only the first counts: a command may end its list early (NextItem's
+    // Nil after the last pair).
+    const std::string first = e->results.substr(0, e->results.find(','));
+    return first.find('[') == std::string::npos && first.find("...") == std::string::npos ? 1 : 0;
 }
 
 const std::vector<int>& TablePlaces(const std::string& command) {

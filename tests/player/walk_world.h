@@ -5,12 +5,16 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -81,25 +85,29 @@ private:
 
 // Answers every connection with one small page and closes it; the request
 // is read to its end (its blank line, or the body its head announces) or
-// until the client stops sending.
+// until the client stops sending. A complete request is answered as soon as
+// the server's poll wakes for it: the server sleeps in poll, woken by a
+// client's bytes, a new connection or its own stop.
 class PageServer {
 public:
     PageServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 64) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ::pipe2(wake_, O_CLOEXEC) != 0)
             return;
         port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { Serve(); });
     }
     ~PageServer() {
         stop_ = true;
+        if (wake_[1] >= 0) (void)!::write(wake_[1], "x", 1);
         if (thread_.joinable()) thread_.join();
-        if (fd_ >= 0) ::close(fd_);
+        for (int fd : {fd_, wake_[0], wake_[1]})
+            if (fd >= 0) ::close(fd);
     }
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;
@@ -107,6 +115,11 @@ public:
     int port() const { return port_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    // A client that sent nothing for this long (since it connected, or
+    // since its last bytes) has stopped sending: it gets the page as is.
+    static constexpr auto kStoppedSending = std::chrono::milliseconds(200);
+
     // The request's head and as much body as its Content-Length gives (an
     // upload's form), so that the answer never cuts off a sender.
     static bool Complete(const std::string& request) {
@@ -120,41 +133,64 @@ private:
         return request.size() - (end + 4) >= length;
     }
 
+    struct Client {
+        int fd;
+        std::string request;
+        Clock::time_point lastByte = Clock::now();
+    };
+
+    // Reads what the client has sent; true when it is to be answered now.
+    static bool ReadFrom(Client& c) {
+        for (;;) {
+            char buffer[4096];
+            const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                c.request.append(buffer, static_cast<size_t>(n));
+                c.lastByte = Clock::now();
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Complete(c.request);
+            if (n < 0 && errno == EINTR) continue;
+            return true;  // the client closed its side, or failed
+        }
+    }
+
+    static void Answer(Client& c) {
+        static const char kPage[] = "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nConnection: close\r\n\r\nwalk answer\n";
+        ::send(c.fd, kPage, sizeof kPage - 1, MSG_NOSIGNAL);
+        ::close(c.fd);
+        c.fd = -1;
+    }
+
     // Every connection at once: a world's own connection, which sends
     // nothing, must not hold up a transfer's.
     void Serve() {
-        struct Client {
-            int fd;
-            std::string request;
-            int idle = 0;
-        };
         std::vector<Client> clients;
         while (!stop_) {
-            std::vector<pollfd> polled{{fd_, POLLIN, 0}};
+            std::vector<pollfd> polled{{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
             for (const Client& c : clients) polled.push_back({c.fd, POLLIN, 0});
-            const int ready = ::poll(polled.data(), polled.size(), 10);
-            if (ready > 0 && (polled[0].revents & POLLIN)) {
-                const int c = ::accept(fd_, nullptr, nullptr);
-                if (c >= 0) clients.push_back({c, {}});
+            // Asleep until something happens, or until the next client is
+            // taken to have stopped sending.
+            int timeout = -1;
+            for (const Client& c : clients) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    c.lastByte + kStoppedSending - Clock::now());
+                const int ms = static_cast<int>(std::max<int64_t>(left.count(), 0)) + 1;
+                timeout = timeout < 0 ? ms : std::min(timeout, ms);
             }
-            for (size_t i = 1; i < polled.size(); ++i) {
-                Client& c = clients[i - 1];
-                bool answer = false;
-                if (polled[i].revents) {
-                    char buffer[4096];
-                    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
-                    if (n > 0) c.request.append(buffer, static_cast<size_t>(n));
-                    answer = n <= 0 || Complete(c.request);
-                } else {
-                    // The client has stopped sending: it gets the page as is.
-                    answer = ++c.idle >= 20;
+            if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) break;
+            for (size_t i = 2; i < polled.size(); ++i) {
+                Client& c = clients[i - 2];
+                const bool stopped = Clock::now() - c.lastByte >= kStoppedSending;
+                if ((polled[i].revents && ReadFrom(c)) || stopped) Answer(c);
+            }
+            // Every waiting connection, each read at once: one that came
+            // with its request is answered in this same wake.
+            if (polled[0].revents & POLLIN) {
+                for (int fd; (fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                    clients.push_back({fd, {}});
+                    if (ReadFrom(clients.back())) Answer(clients.back());
                 }
-                if (!answer) continue;
-                static const char kPage[] =
-                    "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nConnection: close\r\n\r\nwalk answer\n";
-                ::send(c.fd, kPage, sizeof kPage - 1, MSG_NOSIGNAL);
-                ::close(c.fd);
-                c.fd = -1;
             }
             std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
         }
@@ -162,6 +198,7 @@ private:
     }
 
     int fd_ = -1;
+    int wake_[2] = {-1, -1};
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -95,6 +95,9 @@ TEST_F(MusicTest, CommandsCheckTheMusicState) {
     EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 1);
     ASSERT_EQ(Call("SetMusicVolume", [&] { N(1); N(99); }), 0);
     EXPECT_EQ(Music(1)->volume, 64);
+    ASSERT_EQ(Call("SetMusicVolume", [&] { N(1); N(16); }), 0);
+    EXPECT_EQ(Music(1)->volume, 16);
+    ASSERT_EQ(Call("SetMusicVolume", [&] { N(1); N(64); }), 0);
     // Stopping rewinds, and the current music (the one resumed last) is gone.
     ASSERT_EQ(Call("StopMusic", [&] {}), 0);
     EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 0);

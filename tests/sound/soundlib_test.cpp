@@ -183,6 +183,18 @@ TEST_F(SoundLibTest, SetVolumeWhilePlayingChangesTheNextBlock) {
     EXPECT_LT(std::fabs(quiet.back()), std::fabs(loud.back()) * 0.7f);
 }
 
+TEST_F(SoundLibTest, PlaySampleVolumeOptionScalesWhatIsHeard) {
+    ASSERT_EQ(Create(1, std::vector<double>(8000, 100)), 0);
+    ASSERT_EQ(Call("PlaySample", [&] { N(1); VmPushNewTable(L_); Field("volume", 16); }), 0);
+    const float quiet = std::fabs(null_backend::PullAudio(256).back());
+    ASSERT_EQ(Call("StopSample", [&] { N(1); }), 0);
+    ASSERT_EQ(Call("PlaySample", [&] { N(1); }), 0);
+    const float loud = std::fabs(null_backend::PullAudio(256).back());
+    EXPECT_GT(quiet, 0.0f);
+    // 16 of 64 (the loudness follows the ear's curve, not the number).
+    EXPECT_LT(quiet, loud * 0.75f) << quiet << " against " << loud;
+}
+
 TEST_F(SoundLibTest, ChannelCountFromTheTagAndNoFreeChannelWhileAllPlay) {
     SetRuntimeTag(kTagAudioChannels, 5);
     EXPECT_EQ(Number("IsSound"), 1);

@@ -289,6 +289,14 @@ protected:
         EXPECT_TRUE(afterInit_ == before_) << "the start drew";
         if (ownEndTest) EXPECT_LE(frames_, 2 * frameCount_ + 2);
         else EXPECT_EQ(frames_, frameCount_);
+        // The effect's own count can't vouch for its frames: one that claims
+        // a single frame jumps from old to new. Counted here instead: a
+        // change of a picture of some size, in both directions, passes
+        // through pictures that are neither the old one nor the new one (a
+        // line of pixels may be done in one step).
+        if (c.w >= kFewPixels && c.h >= kFewPixels && ChangedPixels(target) >= kFewPixels * kFewPixels) {
+            EXPECT_GE(FramesBetween(target), 1) << "no frame between the old picture and the new one";
+        }
         EXPECT_EQ(done_, 1);
         EXPECT_TRUE(Snapshot() == target) << "the end differs from the target";
         EXPECT_TRUE(snapshots_.back() == target) << "the last frame differs from the target";
@@ -332,6 +340,18 @@ protected:
                 break;
             }
         }
+    }
+
+    static constexpr int32_t kFewPixels = 8;
+    int32_t ChangedPixels(const Picture& target) const {
+        int32_t n = 0;
+        for (size_t i = 0; i < target.size(); ++i) n += before_[i] != target[i];
+        return n;
+    }
+    int32_t FramesBetween(const Picture& target) const {
+        return static_cast<int32_t>(std::count_if(snapshots_.begin(), snapshots_.end(), [&](const Picture& p) {
+            return !(p == before_) && !(p == target);
+        }));
     }
 
     // Each channel k of v (blue 0, green 1, red 2) inside lo[k] .. hi[k].

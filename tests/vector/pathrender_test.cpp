@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "core/errcodes.h"
 #include "draw/boxdirect.h"
@@ -266,6 +267,63 @@ TEST_F(PathRenderTest, ALayerSitsWhereThePathWouldBeDrawn) {
         for (int32_t x = 0; x < 100; ++x) layered.push_back(Window(x, y));
     EXPECT_LE(WorstChannel(plain, layered), 1);
     EXPECT_GT(std::count(plain.begin(), plain.end(), 0xFFFFFFu), 300);
+}
+
+// Two squares drawn the same way round, overlapping: the overlap is inside
+// once more under the winding rule, a hole under even-odd, with and without
+// anti-aliasing.
+TEST_F(PathRenderTest, TheFillRuleDecidesTheOverlapOfTwoSquares) {
+    ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
+    ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
+    qbBitmap* picture = display_->output.bitmap;
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(Cmd("StartPath", {1}), 0);
+    for (double at : {10.0, 30.0}) {
+        ASSERT_EQ(Cmd("MoveTo", {1, at, at}), 0);
+        ASSERT_EQ(Cmd("LineTo", {1, at + 40, at}), 0);
+        ASSERT_EQ(Cmd("LineTo", {1, at + 40, at + 40}), 0);
+        ASSERT_EQ(Cmd("LineTo", {1, at, at + 40}), 0);
+        ASSERT_EQ(Cmd("ClosePath", {1}), 0);
+    }
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    for (int form : {0, int(kFormAntialias)})
+        for (int rule : {QB_FILLRULE_EVENODD, QB_FILLRULE_WINDING}) {
+            FillBitmapRect(picture, 0, 0, 100, 80, 0);
+            ASSERT_EQ(Cmd("SetFormStyle", {double(form)}), 0);
+            ASSERT_EQ(Cmd("SetFillRule", {double(rule)}), 0);
+            ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0x33AA55}), 0);
+            const uint32_t overlap = rule == QB_FILLRULE_EVENODD ? 0u : 0x33AA55u;
+            for (auto [x, y, colour] : {std::tuple{20, 20, 0x33AA55u}, {60, 60, 0x33AA55u}, {40, 40, overlap},
+                                        {31, 31, overlap}, {49, 49, overlap}, {5, 5, 0u}, {60, 20, 0u}})
+                EXPECT_EQ(ReadBitmapPixel(picture, x, y, false) & 0xFFFFFFu, colour)
+                    << "form " << form << " rule " << rule << " at " << x << "," << y;
+        }
+}
+
+// A thick open line: a butt cap ends at the end point, a square one half
+// the width beyond it; the line built by relative moves lies where the
+// absolute one does.
+TEST_F(PathRenderTest, CapsReachPastTheEndAndRelativeMovesAddUp) {
+    ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
+    ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
+    qbBitmap* picture = display_->output.bitmap;
+    ASSERT_NE(picture, nullptr);
+    ASSERT_EQ(Cmd("StartPath", {1}), 0);
+    ASSERT_EQ(Cmd("MoveTo", {1, 5, 5}), 0);
+    ASSERT_EQ(Cmd("RelMoveTo", {1, 15, 35}), 0);  // to 20, 40
+    ASSERT_EQ(Cmd("RelLineTo", {1, 40, 0}), 0);   // to 60, 40
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLNONE, 10}), 0);
+    ASSERT_EQ(Cmd("SetFormStyle", {0}), 0);
+    for (int cap : {QB_CAP_SQUARE, QB_CAP_BUTT}) {
+        FillBitmapRect(picture, 0, 0, 100, 80, 0);
+        ASSERT_EQ(Cmd("SetLineCap", {double(cap)}), 0);
+        ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0x33AA55}), 0);
+        const uint32_t beyond = cap == QB_CAP_SQUARE ? 0x33AA55u : 0u;
+        for (auto [x, y, colour] : {std::tuple{40, 40, 0x33AA55u}, {40, 43, 0x33AA55u}, {40, 47, 0u}, {17, 40, beyond},
+                                    {63, 40, beyond}, {12, 40, 0u}, {67, 40, 0u}, {5, 5, 0u}})
+            EXPECT_EQ(ReadBitmapPixel(picture, x, y, false) & 0xFFFFFFu, colour)
+                << "cap " << cap << " at " << x << "," << y;
+    }
 }
 
 // The inbuilt engine hands a plain path's rows over to be blended one by
