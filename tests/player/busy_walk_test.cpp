@@ -39,6 +39,7 @@
 #include "test_bmp.h"
 #include "vm/vm.h"
 #include "walk_args.h"
+#include "walk_push.h"
 #include "walk_world.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -267,55 +268,16 @@ private:
     }
 
     void Push(const Arg& a) {
-        switch (a.kind) {
-            case Arg::kNumber: VmPushNumber(L, a.number); break;
-            case Arg::kText: VmPushLString(L, a.text.data(), a.text.size()); break;
-            case Arg::kPicture: VmPushString(L, picture_.c_str()); break;
-            case Arg::kFunction: VmPushCClosure(L, [](ScriptState*) { return 0; }, 0); break;
-            case Arg::kMenu: PushMenu(); break;
-            case Arg::kUrl: VmPushString(L, ("http://127.0.0.1:" + std::to_string(port_) + "/walk").c_str()); break;
-            case Arg::kPort: VmPushNumber(L, port_); break;
-            case Arg::kConstant: {
-                const int top = VmGetTop(L);
-                VmPushString(L, ("#" + a.text).c_str());
-                if (CallCommand(L, "GetConstant", 1, 1)) {
-                    VmSetTop(L, top);
-                    VmPushNil(L);
-                }
-                break;
-            }
-            case Arg::kMade:
-                if (auto it = made_.find(a.text); it != made_.end()) VmRawGetIndex(L, kRegistryIndex, it->second);
-                else VmPushNil(L);
-                break;
-            case Arg::kHostile: VmPushNil(L); break;
-            case Arg::kTable:
-                VmPushNewTable(L);
-                for (size_t i = 0; i < a.items.size(); ++i) {
-                    Push(a.items[i]);
-                    VmRawSetIndex(L, -2, static_cast<int>(i) + a.first);
-                }
-                for (size_t i = 0; i < a.keys.size(); ++i) {
-                    VmPushString(L, a.keys[i].c_str());
-                    Push(a.values[i]);
-                    VmRawSet(L, -3);
-                }
-                break;
-        }
+        const PushPlace place{L, picture_, port_, made_, [this] { PushMenu(); }, [this](const Arg&) { VmPushNil(L); },
+                              nullptr};
+        PushWalkArg(place, a);
     }
 
     void PushMenu() {
-        VmPushNewTable(L);
-        VmPushNewTable(L);
-        VmPushString(L, "Walk");
-        VmRawSetIndex(L, -2, 0);
-        VmPushNewTable(L);
-        VmPushNewTable(L);
-        VmPushString(L, "Item");
-        VmRawSetIndex(L, -2, 0);
-        VmRawSetIndex(L, -2, 0);
-        VmRawSetIndex(L, -2, 1);
-        VmRawSetIndex(L, -2, 0);
+        PushWalkMenu(L, [this] {
+            VmPushString(L, "Item");
+            VmRawSetIndex(L, -2, 0);
+        });
     }
 
     std::string picture_;

@@ -62,6 +62,7 @@
 #include "player/startup.h"
 #include "test_bmp.h"
 #include "walk_args.h"
+#include "walk_push.h"
 #include "walk_world.h"
 #include "vm/object.h"
 #include "vm/vm.h"
@@ -387,81 +388,45 @@ private:
     }
 
     void Push(const Arg& a) {
-        switch (a.kind) {
-            case Arg::kNumber: VmPushNumber(L, a.number); break;
-            case Arg::kText: VmPushLString(L, a.text.data(), a.text.size()); break;
-            case Arg::kPicture: VmPushString(L, picture_.c_str()); break;
-            case Arg::kFunction: VmPushCClosure(L, Nothing, 0); break;
-            case Arg::kMenu: PushMenu(); break;
-            case Arg::kUrl: VmPushString(L, ("http://127.0.0.1:" + std::to_string(port_) + "/walk").c_str()); break;
-            case Arg::kPort: VmPushNumber(L, port_); break;
-            case Arg::kConstant: {
-                const int top = VmGetTop(L);
-                VmPushString(L, ("#" + a.text).c_str());
-                if (CallCommand(L, "GetConstant", 1, 1)) {
-                    VmSetTop(L, top);
-                    VmPushNil(L);
-                }
-                break;
-            }
-            case Arg::kMade:
-                if (auto it = made_.find(a.text); it != made_.end())
-                    VmRawGetIndex(L, kRegistryIndex, it->second);
-                else
-                    VmPushNil(L);
-                break;
-            case Arg::kHostile:
-                if (!a.list) {
-                    PushHostile(a.hostile);
-                    break;
-                }
-                VmPushNewTable(L);
-                for (int i = 0; i < kListLength; ++i) {
-                    PushHostile(a.hostile);
-                    VmRawSetIndex(L, -2, i);
-                }
-                break;
-            case Arg::kTable:
-                VmPushNewTable(L);
-                for (size_t i = 0; i < a.items.size(); ++i) {
-                    Push(a.items[i]);
-                    VmRawSetIndex(L, -2, static_cast<int>(i) + a.first);
-                }
-                for (size_t i = 0; i < a.keys.size(); ++i) {
-                    VmPushString(L, a.keys[i].c_str());
-                    Push(a.values[i]);
-                    VmRawSet(L, -3);
-                }
-                if (a.reads) {
-                    VmPushNewTable(L);
-                    VmPushString(L, "__index");
-                    VmPushLightUserdata(L, a.reads);
-                    VmPushCClosure(L, RecordRead, 1);
-                    VmRawSet(L, -3);
-                    VmSetMetatable(L, -2);
-                }
-                break;
-        }
+        const PushPlace place{L,
+                              picture_,
+                              port_,
+                              made_,
+                              [this] { PushMenu(); },
+                              [this](const Arg& h) {
+                                  if (!h.list) {
+                                      PushHostile(h.hostile);
+                                      return;
+                                  }
+                                  VmPushNewTable(L);
+                                  for (int i = 0; i < kListLength; ++i) {
+                                      PushHostile(h.hostile);
+                                      VmRawSetIndex(L, -2, i);
+                                  }
+                              },
+                              [this](const Arg& t) {
+                                  if (!t.reads) return;
+                                  VmPushNewTable(L);
+                                  VmPushString(L, "__index");
+                                  VmPushLightUserdata(L, t.reads);
+                                  VmPushCClosure(L, RecordRead, 1);
+                                  VmRawSet(L, -3);
+                                  VmSetMetatable(L, -2);
+                              }};
+        PushWalkArg(place, a);
     }
 
     void PushMenu() {
-        VmPushNewTable(L);
-        VmPushNewTable(L);
-        VmPushString(L, "Walk");
-        VmRawSetIndex(L, -2, 0);
-        VmPushNewTable(L);
-        VmPushNewTable(L);
-        VmPushString(L, "Toggle");
-        VmRawSetIndex(L, -2, 0);
-        VmPushString(L, "id");
-        VmPushString(L, "toggle");
-        VmRawSet(L, -3);
-        VmPushString(L, "flags");
-        VmPushNumber(L, 1);
-        VmRawSet(L, -3);
-        VmRawSetIndex(L, -2, 0);
-        VmRawSetIndex(L, -2, 1);
-        VmRawSetIndex(L, -2, 0);
+        PushWalkMenu(L, [this] {
+            VmPushString(L, "Toggle");
+            VmRawSetIndex(L, -2, 0);
+            VmPushString(L, "id");
+            VmPushString(L, "toggle");
+            VmRawSet(L, -3);
+            VmPushString(L, "flags");
+            VmPushNumber(L, 1);
+            VmRawSet(L, -3);
+        });
     }
 
     void PushHostile(Hostile h) {
