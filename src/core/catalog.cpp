@@ -3,10 +3,14 @@
 // before a text is handed out.
 #include "core/catalog.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/chars.h"
@@ -16,11 +20,10 @@
 #include "platform/platform.h"
 
 struct CatalogRecord {
-    std::vector<char> data;  // the file (IFF) or the converted text with a NUL behind it
     bool iff = false;
-    size_t firstEntry = 0;  // IFF: the first STRS entry
-    size_t entriesEnd = 0;  // IFF: where the STRS chunk (or the file) ends
-    size_t textLength = 0;  // text: bytes of converted text
+    std::unordered_map<uint32_t, std::string> texts;  // IFF: each id's text, as far as its first NUL
+    std::vector<char> data;  // text: the converted text with a NUL behind it
+    size_t textLength = 0;   // text: bytes of converted text
 };
 
 namespace {
@@ -56,18 +59,66 @@ uint32_t ReadBE32(const char* p) {
            (static_cast<uint32_t>(b[2]) << 8) | b[3];
 }
 
-bool ParseIff(CatalogRecord* c, size_t size) {
-    const char* d = c->data.data();
-    if (std::memcmp(d + 8, "CTLGFVER", 8) != 0) return false;
-    for (size_t offset = 16; offset + 8 <= size; offset += 2) {
-        if (std::memcmp(d + offset, "STRS", 4) != 0) continue;
-        c->firstEntry = offset + 8;
-        const uint64_t length = ReadBE32(d + offset + 4);
-        c->entriesEnd = length < size - c->firstEntry ? c->firstEntry + static_cast<size_t>(length) : size;
-        c->iff = true;
-        return true;
+// Bytes of a catalog file at a position: as many as it holds there, up to
+// the count asked.
+using CatalogBytes = std::function<size_t(uint64_t position, char* buffer, size_t count)>;
+
+constexpr size_t kTextStep = 4096;
+
+// An IFF catalog keeps its STRS entries, found by walking the chunks from
+// the version chunk, and nothing else of the file: what a chunk's or an
+// entry's length claims is never read beyond the entries themselves. A text
+// is kept to its first NUL, all that is handed out of it; an entry with no
+// NUL inside it has no text. An id met a second time ends the entries (a
+// catalog names each string once, and the first is the one looked up), so
+// a run of zeros, a hole in the file, ends them at once.
+bool ParseIff(CatalogRecord* c, const CatalogBytes& read, uint64_t size) {
+    char header[16];
+    if (read(0, header, 16) != 16 || std::memcmp(header + 8, "CTLGFVER", 8) != 0) return false;
+    uint64_t strs = 0, strsEnd = 0;
+    for (uint64_t offset = 12; offset + 8 <= size;) {
+        char chunk[8];
+        if (read(offset, chunk, 8) != 8) return false;
+        const uint64_t length = ReadBE32(chunk + 4);
+        if (std::memcmp(chunk, "STRS", 4) == 0) {
+            strs = offset + 8;
+            strsEnd = std::min(strs + length, size);
+            break;
+        }
+        offset += 8 + length + (length & 1);
     }
-    return false;
+    if (strs == 0) return false;
+    c->iff = true;
+    std::unordered_set<uint32_t> seen;
+    for (uint64_t p = strs; p < strsEnd && strsEnd - p >= 8;) {
+        char entry[8];
+        if (read(p, entry, 8) != 8) break;
+        const uint32_t id = ReadBE32(entry);
+        if (id == kEndMark || !seen.insert(id).second) break;
+        const uint64_t length = ReadBE32(entry + 4);
+        const uint64_t text = p + 8, room = strsEnd - text;
+        const uint64_t padded = (length + 3) & ~uint64_t{3};
+        if (length > room) break;
+        // The text is the string up to the first NUL within the padded entry.
+        const uint64_t span = std::min(padded, room);
+        std::string kept;
+        bool ended = false;
+        for (uint64_t at = 0; at < span && !ended;) {
+            char step[kTextStep];
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(span - at, kTextStep));
+            const size_t got = read(text + at, step, want);
+            const void* nul = std::memchr(step, 0, got);
+            const size_t take = nul ? static_cast<size_t>(static_cast<const char*>(nul) - step) : got;
+            kept.append(step, take);
+            ended = nul != nullptr;
+            if (got != want) break;
+            at += got;
+        }
+        if (ended) c->texts.emplace(id, std::move(kept));
+        if (padded > room) break;
+        p = text + padded;
+    }
+    return true;
 }
 
 // Escapes become their characters; a raw CR or LF ends a line (the LF of a
@@ -95,25 +146,8 @@ void ConvertText(CatalogRecord* c, const char* in, size_t size) {
 }
 
 const char* IffText(const CatalogRecord* c, uint32_t id, const char* defaultText) {
-    const char* d = c->data.data();
-    size_t p = c->firstEntry;
-    const size_t end = c->entriesEnd;
-    while (p < end && end - p >= 8) {
-        const uint32_t entryId = ReadBE32(d + p);
-        if (entryId == kEndMark) break;
-        const uint64_t length = ReadBE32(d + p + 4);
-        const size_t text = p + 8;
-        const uint64_t padded = (length + 3) & ~uint64_t{3};
-        const size_t room = end - text;
-        if (length > room) break;
-        if (entryId == id) {
-            const size_t span = padded < room ? static_cast<size_t>(padded) : room;
-            return std::memchr(d + text, 0, span) ? d + text : defaultText;
-        }
-        if (padded > room) break;
-        p = text + static_cast<size_t>(padded);
-    }
-    return defaultText;
+    const auto found = c->texts.find(id);
+    return found == c->texts.end() ? defaultText : found->second.c_str();
 }
 
 const char* PlainText(const CatalogRecord* c, int id, const char* defaultText) {
@@ -153,16 +187,42 @@ const char* GetCatalogFolderName(int language, int native) {
     return native ? kFolders[language].native : kFolders[language].english;
 }
 
-CatalogRecord* MakeCatalogFromData(const void* data, size_t size) {
+namespace {
+
+// A text catalog is its text up to the first NUL, which no text file holds:
+// past it lies no line (a hole in the file, or bytes that are not text).
+CatalogRecord* MakeCatalog(const CatalogBytes& read, uint64_t size) {
     auto catalog = std::make_unique<CatalogRecord>();
-    const char* bytes = static_cast<const char*>(data);
-    if (size >= kMinIffSize && std::memcmp(bytes, "FORM", 4) == 0) {
-        catalog->data.assign(bytes, bytes + size);
-        if (!ParseIff(catalog.get(), size)) return nullptr;
-    } else {
-        ConvertText(catalog.get(), bytes ? bytes : "", bytes ? size : 0);
+    char start[4];
+    if (size >= kMinIffSize && read(0, start, 4) == 4 && std::memcmp(start, "FORM", 4) == 0)
+        return ParseIff(catalog.get(), read, size) ? catalog.release() : nullptr;
+    std::string text;
+    for (uint64_t at = 0; at < size;) {
+        char step[kTextStep];
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size - at, kTextStep));
+        const size_t got = read(at, step, want);
+        const void* nul = std::memchr(step, 0, got);
+        text.append(step, nul ? static_cast<size_t>(static_cast<const char*>(nul) - step) : got);
+        if (nul || got != want) break;
+        at += got;
     }
+    ConvertText(catalog.get(), text.data(), text.size());
     return catalog.release();
+}
+
+}  // namespace
+
+CatalogRecord* MakeCatalogFromData(const void* data, size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    if (!bytes) size = 0;
+    return MakeCatalog(
+        [&](uint64_t position, char* buffer, size_t count) -> size_t {
+            if (position >= size) return 0;
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(count, size - position));
+            std::memcpy(buffer, bytes + position, n);
+            return n;
+        },
+        size);
 }
 
 CatalogRecord* LoadCatalog(const char* name) {
@@ -174,12 +234,19 @@ CatalogRecord* LoadCatalog(const char* name) {
             const std::string path = JoinPath(base, GetCatalogFolderName(language, native), name);
             qbFilePtr file(FileOpen(path.c_str(), kFileModeRead | kFileModeAdapters, nullptr));
             if (!file) continue;
-            void* data = nullptr;
-            int64_t size = 0;
-            if (LoadFileToMemory(path.c_str(), nullptr, file.get(), &data, &size, 1, 8) != 0) return nullptr;
-            CatalogRecord* catalog = MakeCatalogFromData(data, static_cast<size_t>(size));
-            FreeMemory(data);
-            return catalog;
+            // Read where the entries are, never whole: a file's length says
+            // nothing of what a catalog holds.
+            const int64_t known = GetFileSize(file.get());
+            if (known < 0 && known != kUnknownFileSize) return nullptr;
+            const uint64_t size = known == kUnknownFileSize ? UINT64_MAX : static_cast<uint64_t>(known);
+            qbFile* f = file.get();
+            return MakeCatalog(
+                [f](uint64_t position, char* buffer, size_t count) -> size_t {
+                    if (position > INT64_MAX || FileSeek(f, static_cast<int64_t>(position), kSeekBeginning) < 0)
+                        return 0;
+                    return FileRead(f, buffer, count);
+                },
+                size);
         }
     }
     return nullptr;

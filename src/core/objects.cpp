@@ -11,6 +11,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct ObjectTypeNode {
     uint32_t valueA = 0;
     uint32_t valueB = 0;
     qbObject** head = nullptr;
+    const qbObjectList* indexed = nullptr;  // the list of the head, when it keeps an index
 };
 
 struct ObjectTypeRegistry {
@@ -46,6 +48,13 @@ qbObject* FindObject(Fn fn) {
 }  // namespace
 
 int RegisterObjectList(qbObject** head) { return RegisterObjectType(head, nullptr, 0, nullptr, 0); }
+
+int RegisterObjectList(qbObjectList* list) {
+    if (int err = RegisterObjectType(&list->head, nullptr, 0, nullptr, 0)) return err;
+    for (ObjectTypeNode& node : Registry().nodes)
+        if (!node.name && node.head == &list->head) node.indexed = list;
+    return 0;
+}
 
 int RegisterObjectType(qbObject** head, const char* name, uint32_t valueA, int* outTypeId, uint32_t valueB) {
     ObjectTypeRegistry& r = Registry();
@@ -75,7 +84,19 @@ int RegisterObjectType(qbObject** head, const char* name, uint32_t valueA, int* 
 }
 
 qbObject* FindObjectByID(int type, ObjectID id) {
-    return FindObject([&](const qbObject& o) { return o.type == type && IDOf(o) == id; });
+    for (const ObjectTypeNode& node : Registry().nodes) {
+        if (!node.head) continue;
+        if (node.indexed) {
+            // The first record with the id; another of the type may follow
+            // it only when ids repeat, which creating commands prevent.
+            qbObject* o = FindListedObject(*node.indexed, id);
+            if (o && o->type == type) return o;
+            if (!o) continue;
+        }
+        for (qbObject* o = *node.head; o; o = o->next)
+            if (o->type == type && IDOf(*o) == id) return o;
+    }
+    return nullptr;
 }
 
 int GetObjectTypeOfHandle(const void* handle) {

@@ -26,6 +26,8 @@ struct qbObject {
     // The file the object goes on reading while it lives (a from-disk anim,
     // a video, a music stream), which no command may write over meanwhile.
     qbReadHold readsFrom;
+    // The indexed list the record is in (`core/objectlist.h`), or null.
+    struct qbObjectList* list = nullptr;
 };
 
 inline ObjectID IDOf(const qbObject& object) { return ObjectID{object.id, object.handle}; }
@@ -33,6 +35,8 @@ inline ObjectID IDOf(const qbObject& object) { return ObjectID{object.id, object
 // Registers a library's list head (the variable itself, so that the registry
 // always sees the current first object). 0 or ERR_MEM.
 int RegisterObjectList(qbObject** head);
+// An indexed list (`core/objectlist.h`): FindObjectByID asks its index.
+int RegisterObjectList(struct qbObjectList* list);
 // A list of a named type: the type gets the next id from 58 on, reported in
 // *outTypeId. valueA is the plugin's flags word for the type; valueB is kept
 // for it. Without a name it is an unnamed list (type id 0). 0 or ERR_MEM.

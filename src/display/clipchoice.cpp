@@ -4,24 +4,27 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/display.h"
 #include "display/output.h"
 
 namespace {
 
-qbObject* regionList = nullptr;
+qbObjectList regionList;
 
 bool SwitchesOff(ObjectID id) { return !id.handle && (id.number == 0 || id.number == -1); }
 
 }  // namespace
 
-qbObject** ClipRegionListHead() { return &regionList; }
+qbObjectList* ClipRegionListHead() { return &regionList; }
+
+int AppendClipRegion(qbClipRegionObject* region) { return AppendObject(&regionList, region); }
 
 int GetClipRegionRecord(ObjectID id, qbClipRegionObject** out, uint32_t flags) {
-    for (qbObject* o = regionList; o; o = o->next) {
-        auto* r = static_cast<qbClipRegionObject*>(o);
-        if (r->id != id.number || r->handle != id.handle) continue;
-        if (r->temporary && !(flags & kFindTemporary)) continue;
+    // A temporary region has its own address for its id, so no other
+    // region shares it.
+    auto* r = static_cast<qbClipRegionObject*>(FindListedObject(regionList, id));
+    if (r && (!r->temporary || (flags & kFindTemporary))) {
         *out = r;
         return 0;
     }

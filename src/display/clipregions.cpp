@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "core/objectlist.h"
 #include "core/objectdata.h"
 #include "imaging/bitmap.h"
 
@@ -18,11 +19,7 @@ void SetClipRegionUseHook(ClipRegionUseHook hook) { useHook = hook; }
 bool IsClipRegionInUse(const qbClipRegion* region) { return useHook && useHook(region); }
 
 void FreeClipRegionRecord(ScriptState* L, qbClipRegionObject* region) {
-    for (qbObject** link = ClipRegionListHead(); *link; link = &(*link)->next) {
-        if (*link != region) continue;
-        *link = region->next;
-        break;
-    }
+    UnlinkObject(ClipRegionListHead(), region);
     std::unique_ptr<qbClipRegionObject> owned(region);
     FreeMask(owned->mask);
     owned->mask = nullptr;
@@ -30,7 +27,7 @@ void FreeClipRegionRecord(ScriptState* L, qbClipRegionObject* region) {
 }
 
 void FreeUnusedClipRegions(ScriptState* L) {
-    qbObject* o = *ClipRegionListHead();
+    qbObject* o = ClipRegionListHead()->head;
     while (o) {
         auto* r = static_cast<qbClipRegionObject*>(o);
         o = o->next;
@@ -39,5 +36,5 @@ void FreeUnusedClipRegions(ScriptState* L) {
 }
 
 void FreeAllClipRegions(ScriptState* L) {
-    while (qbObject* o = *ClipRegionListHead()) FreeClipRegionRecord(L, static_cast<qbClipRegionObject*>(o));
+    while (qbObject* o = ClipRegionListHead()->head) FreeClipRegionRecord(L, static_cast<qbClipRegionObject*>(o));
 }

@@ -22,7 +22,10 @@ struct qbClipRegionObject : qbObject, qbClipRegion {
     int32_t temporary = 0;  // a transformed copy made for a layer
 };
 
-qbObject** ClipRegionListHead();
+struct qbObjectList;
+qbObjectList* ClipRegionListHead();
+// Appends a new region at the list's tail; ERR_MEM leaves it the caller's.
+int AppendClipRegion(qbClipRegionObject* region);
 
 // Flags of GetClipRegionRecord.
 enum : uint32_t {

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "core/objectlist.h"
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -16,7 +17,7 @@
 
 namespace {
 
-qbObject* menuHead = nullptr;
+qbObjectList menuList;
 
 qbMenu* AsMenu(qbObject* object) { return static_cast<qbMenu*>(object); }
 
@@ -108,14 +109,12 @@ int MenuItemCommand(ScriptState* L, const ItemAction& action) {
 
 }  // namespace
 
-qbObject** MenuListHead() { return &menuHead; }
+qbObjectList* MenuListHead() { return &menuList; }
 
 int GetMenuRecord(ObjectID id, qbMenu** out) {
-    for (qbObject* m = menuHead; m; m = m->next) {
-        if (m->id == id.number && m->handle == id.handle) {
-            *out = AsMenu(m);
-            return 0;
-        }
+    if (qbObject* m = FindListedObject(menuList, id)) {
+        *out = AsMenu(m);
+        return 0;
     }
     *out = nullptr;
     if (id.handle) return ERR_FINDARRAY;
@@ -162,11 +161,10 @@ int CreateMenuCore(ScriptState* L, NewObjectID id, qbMenuTree tree) {
     menu->type = kObjectTypeMenu;
     menu->id = id.chooseFlag ? 0 : id.id;
     menu->handle = id.chooseFlag ? menu.get() : nullptr;
-    qbObject** link = &menuHead;
-    while (*link) link = &(*link)->next;
-    *link = menu.release();
+    if (int err = AppendObject(&menuList, menu.get())) return err;
+    qbMenu* made = menu.release();
     if (id.chooseFlag && L) {
-        VmPushLightUserdata(L, (*link)->handle);
+        VmPushLightUserdata(L, made->handle);
         return 1;
     }
     return 0;
@@ -176,20 +174,14 @@ int FreeMenuCore(ObjectID id, bool reportNotFound) {
     qbMenu* menu = nullptr;
     if (int err = GetMenuRecord(id, &menu)) return reportNotFound ? err : 0;
     if (IsAttached(menu)) return ERR_MENUATTACHED;
-    for (qbObject** link = &menuHead; *link; link = &(*link)->next) {
-        if (*link == menu) {
-            *link = menu->next;
-            break;
-        }
-    }
+    UnlinkObject(&menuList, menu);
     FreeObjectDataList(nullptr, &menu->data);
     std::unique_ptr<qbMenu> owner(menu);
     return 0;
 }
 
 void FreeAllMenus() {
-    while (qbObject* m = menuHead) {
-        menuHead = m->next;
+    while (qbObject* m = TakeFirstObject(&menuList)) {
         FreeObjectDataList(nullptr, &m->data);
         std::unique_ptr<qbMenu> owner(AsMenu(m));
     }

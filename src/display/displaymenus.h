@@ -21,7 +21,8 @@ struct qbMenu : qbObject {
     qbMenuTree tree;
 };
 
-qbObject** MenuListHead();
+struct qbObjectList;
+qbObjectList* MenuListHead();
 // ERR_FINDMENU (with the number as the message's argument) or ERR_FINDARRAY.
 int GetMenuRecord(ObjectID id, qbMenu** out);
 // Reads the tree table at idx from its index 0 up to the first Nil. Errors:

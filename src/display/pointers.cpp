@@ -6,20 +6,15 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/adapter.h"
 #include "display/display.h"
 
 namespace {
 
-qbObject* pointerList = nullptr;
+qbObjectList pointerList;
 
-void Unlink(qbPointerObject* pointer) {
-    for (qbObject** link = &pointerList; *link; link = &(*link)->next) {
-        if (*link != pointer) continue;
-        *link = pointer->next;
-        return;
-    }
-}
+void Unlink(qbPointerObject* pointer) { UnlinkObject(&pointerList, pointer); }
 
 void FreeNow(ScriptState* L, qbPointerObject* pointer) {
     Unlink(pointer);
@@ -30,11 +25,17 @@ void FreeNow(ScriptState* L, qbPointerObject* pointer) {
 
 }  // namespace
 
-qbObject** PointerListHead() { return &pointerList; }
+qbObjectList* PointerListHead() { return &pointerList; }
+
+int AppendPointer(qbPointerObject* pointer) {
+    if (AppendObject(&pointerList, pointer) == 0) return 0;
+    if (pointer->native) FreeDisplayPointer(pointer->native);
+    pointer->native = nullptr;
+    return ERR_MEM;
+}
 
 int GetPointerRecord(ObjectID id, qbPointerObject** out) {
-    for (qbObject* o = pointerList; o; o = o->next) {
-        if (o->id != id.number || o->handle != id.handle) continue;
+    if (qbObject* o = FindListedObject(pointerList, id)) {
         *out = static_cast<qbPointerObject*>(o);
         return 0;
     }
@@ -53,13 +54,14 @@ void ReleasePointer(ScriptState* L, qbPointerObject* pointer) {
         FreeNow(L, pointer);
         return;
     }
-    pointer->id = 0;
-    pointer->handle = pointer;
+    // Without memory for its new key the pointer keeps its number, found
+    // first by it as before; it goes at the next sweep all the same.
+    RenumberObject(pointer, ObjectID{0, pointer});
     pointer->deferredFree = 1;
 }
 
 void FreeDeferredPointers(ScriptState* L) {
-    qbObject* o = pointerList;
+    qbObject* o = pointerList.head;
     while (o) {
         auto* p = static_cast<qbPointerObject*>(o);
         o = o->next;
@@ -69,5 +71,5 @@ void FreeDeferredPointers(ScriptState* L) {
 
 void FreeAllPointers(ScriptState* L) {
     for (qbDisplay* d = FirstDisplay(); d; d = static_cast<qbDisplay*>(d->next)) d->pointer = nullptr;
-    while (pointerList) FreeNow(L, static_cast<qbPointerObject*>(pointerList));
+    while (pointerList.head) FreeNow(L, static_cast<qbPointerObject*>(pointerList.head));
 }

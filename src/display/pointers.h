@@ -20,7 +20,11 @@ struct qbPointerObject : qbObject {
     int32_t deferredFree = 0;
 };
 
-qbObject** PointerListHead();
+struct qbObjectList;
+qbObjectList* PointerListHead();
+// Appends a new pointer to the list; ERR_MEM frees its native pointer and
+// leaves the record the caller's.
+int AppendPointer(qbPointerObject* pointer);
 // ERR_FINDPOINTER with the id's number as the message's argument.
 int GetPointerRecord(ObjectID id, qbPointerObject** out);
 // Whether some display has it as its current pointer.

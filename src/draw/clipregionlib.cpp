@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "core/objectlist.h"
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -59,8 +60,9 @@ void ReleaseRegion(ScriptState* L, qbClipRegionObject* region) {
         FreeClipRegionRecord(L, region);
         return;
     }
-    region->id = 0;
-    region->handle = region;
+    // Without memory for its new key the region keeps its number, found
+    // first by it as before; it goes when its user lets it go all the same.
+    RenumberObject(region, ObjectID{0, region});
     region->deferredFree = 1;
 }
 
@@ -133,21 +135,15 @@ int cmdCreateClipRegion(ScriptState* L) {
     region->width = width;
     region->height = height;
     if (!id.chooseFlag) {
-        for (qbObject* o = *ClipRegionListHead(); o; o = o->next) {
-            auto* old = static_cast<qbClipRegionObject*>(o);
-            if (old->id != id.id || old->handle || old->temporary) continue;
-            ReleaseRegion(L, old);
-            break;
-        }
+        auto* old = static_cast<qbClipRegionObject*>(FindListedObject(*ClipRegionListHead(), ObjectID{id.id, nullptr}));
+        if (old && !old->temporary) ReleaseRegion(L, old);
         region->id = id.id;
     } else {
         region->handle = region.get();
     }
     FreeUnusedClipRegions(L);
-    qbObject** link = ClipRegionListHead();
-    while (*link) link = &(*link)->next;
+    if (int err = AppendClipRegion(region.get())) return err;
     qbClipRegionObject* made = region.release();
-    *link = made;
     if (!id.chooseFlag) return 0;
     return PushObjectID(L, IDOf(*made));
 }

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "core/objectlist.h"
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -64,11 +65,6 @@ int SpritePointer(ScriptState* L, qbPointerObject* made) {
     return CreateDisplayPointer(argb.data(), sprite->width, sprite->height, &made->native, hotX, hotY);
 }
 
-void Append(qbPointerObject* pointer) {
-    qbObject** link = PointerListHead();
-    while (*link) link = &(*link)->next;
-    *link = pointer;
-}
 
 }  // namespace
 
@@ -96,16 +92,14 @@ int cmdCreatePointer(ScriptState* L) {
         return ERR_WRONGUSAGE;
     }
     if (!id.chooseFlag) {
-        qbPointerObject* old = nullptr;
-        for (qbObject* o = *PointerListHead(); o; o = o->next)
-            if (o->id == id.id && !o->handle) old = static_cast<qbPointerObject*>(o);
-        if (old) ReleasePointer(L, old);
+        if (qbObject* old = FindListedObject(*PointerListHead(), ObjectID{id.id, nullptr}))
+            ReleasePointer(L, static_cast<qbPointerObject*>(old));
         made->id = id.id;
     } else {
         made->handle = made.get();
     }
+    if (int err = AppendPointer(made.get())) return err;
     qbPointerObject* record = made.release();
-    Append(record);
     return id.chooseFlag ? PushObjectID(L, IDOf(*record)) : 0;
 }
 

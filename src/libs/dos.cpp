@@ -6,6 +6,7 @@
 #include <iterator>
 #include <memory>
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-qbObject* fileHead = nullptr;
+qbObjectList fileList;
 int ioMode = kDosIOBuffered;
 
 // In the library's fixed order.
@@ -177,22 +178,12 @@ void InstallFileAttributeRows() {
 
 }  // namespace
 
-qbObject** FileListHead() { return &fileHead; }
+qbObjectList* FileListHead() { return &fileList; }
 
-void AppendFileRecord(qbFileObject* record) {
-    qbObject** link = &fileHead;
-    while (*link) link = &(*link)->next;
-    record->next = nullptr;
-    *link = record;
-}
+int AppendFileRecord(qbFileObject* record) { return AppendObject(&fileList, record); }
 
 int FreeFileRecord(ScriptState* L, qbFileObject* record) {
-    for (qbObject** link = &fileHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            break;
-        }
-    }
+    UnlinkObject(&fileList, record);
     std::unique_ptr<qbFileObject> owner(record);
     const int closed = FileClose(record->file);
     record->file = nullptr;
@@ -201,11 +192,9 @@ int FreeFileRecord(ScriptState* L, qbFileObject* record) {
 }
 
 int GetFileRecord(ObjectID id, qbFileObject** out) {
-    for (qbObject* o = fileHead; o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<qbFileObject*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(fileList, id)) {
+        *out = static_cast<qbFileObject*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -225,7 +214,7 @@ int GetDosIOMode() { return ioMode; }
 void SetDosIOMode(int mode) { ioMode = mode; }
 
 int InitDosLibrary(ScriptState* L) {
-    if (int err = RegisterObjectList(&fileHead)) return err;
+    if (int err = RegisterObjectList(&fileList)) return err;
     SetSampleFileReader(&ReadFileForSample);
     InstallFileAttributeRows();
     if (int err = RegisterObjectList(DirectoryListHead())) return err;
@@ -238,7 +227,7 @@ int InitDosLibrary(ScriptState* L) {
 }
 
 void FreeDosObjects(ScriptState* L) {
-    while (fileHead) FreeFileRecord(L, static_cast<qbFileObject*>(fileHead));
+    while (fileList.head) FreeFileRecord(L, static_cast<qbFileObject*>(fileList.head));
     DeleteTempFiles();
     FreeDirectoryObjects(L);
     FreeVirtualStringFiles(L);

@@ -48,8 +48,10 @@ int GetDosIOMode();
 void SetDosIOMode(int mode);
 
 // The file list as the object registry sees it, and its upkeep.
-qbObject** FileListHead();
-void AppendFileRecord(qbFileObject* record);
+struct qbObjectList;
+qbObjectList* FileListHead();
+// ERR_MEM leaves the record out of the list, the caller's.
+int AppendFileRecord(qbFileObject* record);
 // Unlinks, closes and frees the record; 0 or ERR_WRITE when the close
 // failed, bytes written not reaching the file (the record is gone either way).
 int FreeFileRecord(ScriptState* L, qbFileObject* record);
@@ -65,7 +67,7 @@ int ReadFileLine(qbFile* file, size_t longest, qbBlockString* line);
 // The directory objects (dosdirs.cpp): their list, the adapter serving one
 // ("inbuilt" for the inbuilt back-ends, as files and displays answer), its
 // GetAttribute row and freeing them all.
-qbObject** DirectoryListHead();
+qbObjectList* DirectoryListHead();
 const char* GetDirectoryAdapterName(const qbObject* directory);
 void InstallDirectoryAttributeRows();
 void FreeDirectoryObjects(ScriptState* L);

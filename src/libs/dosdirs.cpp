@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/objectlist.h"
 #include "core/argapi.h"
 #include "core/chunkname.h"
 #include "core/dir.h"
@@ -23,7 +24,7 @@ namespace {
 
 constexpr int kDirModeList = kDirLockRead | kDirUseAdapters;
 
-qbObject* dirHead = nullptr;
+qbObjectList dirList;
 
 struct qbDirectoryObject : qbObject {
     int32_t finished = 0;
@@ -31,11 +32,9 @@ struct qbDirectoryObject : qbObject {
 };
 
 int Lookup(ObjectID id, qbDirectoryObject** out) {
-    for (qbObject* o = dirHead; o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<qbDirectoryObject*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(dirList, id)) {
+        *out = static_cast<qbDirectoryObject*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -43,12 +42,7 @@ int Lookup(ObjectID id, qbDirectoryObject** out) {
 }
 
 void FreeRecord(ScriptState* L, qbDirectoryObject* record) {
-    for (qbObject** link = &dirHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            break;
-        }
-    }
+    UnlinkObject(&dirList, record);
     std::unique_ptr<qbDirectoryObject> owner(record);
     FreeObjectDataList(L, &record->data);
 }
@@ -79,7 +73,7 @@ void StoreList(ScriptState* L, int idx, const std::vector<std::string>& names) {
 
 }  // namespace
 
-qbObject** DirectoryListHead() { return &dirHead; }
+qbObjectList* DirectoryListHead() { return &dirList; }
 
 void InstallDirectoryAttributeRows() {
     constexpr int32_t kAttrAdapter = 87;
@@ -97,7 +91,7 @@ void InstallDirectoryAttributeRows() {
 }
 
 void FreeDirectoryObjects(ScriptState* L) {
-    while (dirHead) FreeRecord(L, static_cast<qbDirectoryObject*>(dirHead));
+    while (dirList.head) FreeRecord(L, static_cast<qbDirectoryObject*>(dirList.head));
 }
 
 int cmdOpenDirectory(ScriptState* L) {
@@ -122,11 +116,10 @@ int cmdOpenDirectory(ScriptState* L) {
     record->id = id.chooseFlag ? 0 : id.id;
     record->handle = id.chooseFlag ? record.get() : nullptr;
     record->dir = std::move(dir);
-    qbObject** link = &dirHead;
-    while (*link) link = &(*link)->next;
-    *link = record.release();
+    if (int err = AppendObject(&dirList, record.get())) return err;
+    qbDirectoryObject* made = record.release();
     if (!id.chooseFlag) return 0;
-    return PushObjectID(L, IDOf(**link));
+    return PushObjectID(L, IDOf(*made));
 }
 
 int cmdCloseDirectory(ScriptState* L) {

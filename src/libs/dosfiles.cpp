@@ -164,8 +164,11 @@ int cmdOpenFile(ScriptState* L) {
     record->openMode = mode;
     record->access = access;
     record->file = file.release();
+    if (int err = AppendFileRecord(record.get())) {
+        FileClose(record->file);
+        return err;
+    }
     qbFileObject* r = record.release();
-    AppendFileRecord(r);
     if (!id.chooseFlag) return 0;
     return PushObjectID(L, IDOf(*r));
 }

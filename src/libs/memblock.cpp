@@ -17,22 +17,16 @@
 #include "core/memfile.h"
 #include "core/numbers.h"
 #include "core/settings.h"
+#include "core/objectlist.h"
 #include "draw/attributes.h"
 #include "libs/memblockinternal.h"
 #include "sound/samplesources.h"
 
 namespace {
 
-qbObject* blockHead = nullptr;
+qbObjectList blockList;
 
-void Unlink(qbMemBlock* block) {
-    for (qbObject** link = &blockHead; *link; link = &(*link)->next) {
-        if (*link == block) {
-            *link = block->next;
-            return;
-        }
-    }
-}
+void Unlink(qbMemBlock* block) { UnlinkObject(&blockList, block); }
 
 void FreeBlock(ScriptState* L, qbMemBlock* block) {
     Unlink(block);
@@ -44,21 +38,16 @@ void FreeBlock(ScriptState* L, qbMemBlock* block) {
 // Appends the block and pushes the automatic id for Nil; the result count.
 int AddBlock(ScriptState* L, const NewObjectID& id, std::unique_ptr<qbMemBlock> block) {
     if (!id.chooseFlag) {
-        for (qbObject* o = blockHead; o; o = o->next) {
-            if (o->id == id.id && !o->handle) {
-                if (static_cast<qbMemBlock*>(o)->users > 0) return ERR_WRONGUSAGE;
-                FreeBlock(L, static_cast<qbMemBlock*>(o));
-                break;
-            }
+        if (qbObject* o = FindListedObject(blockList, ObjectID{id.id, nullptr})) {
+            if (static_cast<qbMemBlock*>(o)->users > 0) return ERR_WRONGUSAGE;
+            FreeBlock(L, static_cast<qbMemBlock*>(o));
         }
     }
     block->type = kObjectTypeMemory;
     block->id = id.chooseFlag ? 0 : id.id;
     block->handle = id.chooseFlag ? block.get() : nullptr;
-    qbObject** link = &blockHead;
-    while (*link) link = &(*link)->next;
+    if (int err = AppendObject(&blockList, block.get())) return err;
     qbMemBlock* raw = block.release();
-    *link = raw;
     if (!id.chooseFlag) return 0;
     VmPushLightUserdata(L, raw);
     return 1;
@@ -91,7 +80,7 @@ int cmdAllocMemFromPointer(ScriptState* L) {
     if (size < 0) return ERR_WRONGUSAGE;
     qbMemBlock* parent = nullptr;
     int64_t offset = 0;
-    for (qbObject* o = blockHead; o && !parent; o = o->next) {
+    for (qbObject* o = blockList.head; o && !parent; o = o->next) {
         auto* b = static_cast<qbMemBlock*>(o);
         const auto start = reinterpret_cast<uintptr_t>(MemBlockData(*b));
         const int64_t extent = MemBlockSize(*b);
@@ -388,11 +377,9 @@ int OptSizeArg(ScriptState* L, int idx, int64_t def, int64_t* out) {
 }
 
 int GetMemBlock(ObjectID id, qbMemBlock** out) {
-    for (qbObject* o = blockHead; o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<qbMemBlock*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(blockList, id)) {
+        *out = static_cast<qbMemBlock*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -432,7 +419,7 @@ int BlockAttribute(const qbAttributeQuery& q) {
 }  // namespace
 
 int InitMemblockLibrary(ScriptState* L) {
-    if (int err = RegisterObjectList(&blockHead)) return err;
+    if (int err = RegisterObjectList(&blockList)) return err;
     SetAttributeLookup(kObjectTypeMemory, &FindBlockForAttribute);
     const qbAttributeRow row{kObjectTypeMemory, kAttrSize, &BlockAttribute};
     AddAttributeRows(&row, 1);
@@ -445,10 +432,10 @@ int InitMemblockLibrary(ScriptState* L) {
 void FreeAllMemblocks(ScriptState* L) {
     // At shutdown the dos library has freed its virtual files already, and
     // parents go in any order.
-    for (qbObject* o = blockHead; o; o = o->next) {
+    for (qbObject* o = blockList.head; o; o = o->next) {
         auto* block = static_cast<qbMemBlock*>(o);
         block->file = nullptr;
         block->parent = nullptr;
     }
-    while (blockHead) FreeBlock(L, static_cast<qbMemBlock*>(blockHead));
+    while (blockList.head) FreeBlock(L, static_cast<qbMemBlock*>(blockList.head));
 }

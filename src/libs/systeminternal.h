@@ -5,7 +5,8 @@ struct ScriptState;
 struct qbObject;
 
 // The timer list's head, registered with the object lists.
-qbObject** TimerListHead();
+struct qbObjectList;
+qbObjectList* TimerListHead();
 void FreeAllTimers(ScriptState* L);
 void CloseScriptCatalog();
 // The folder the next file requester without folder and file opens in is

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "core/objectlist.h"
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -34,7 +35,7 @@ struct qbTimer : qbObject {
     int32_t paused = 0;
 };
 
-qbObject* timerHead = nullptr;
+qbObjectList timerList;
 
 TimeValue Now() {
     TimeValue t;
@@ -64,11 +65,9 @@ void Restart(qbTimer* t, ScriptState* L) {
 
 int Lookup(ScriptState* L, int idx, qbTimer** out) {
     const ObjectID id = GetObjectIDArg(L, idx);
-    for (qbObject* o = timerHead; o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<qbTimer*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(timerList, id)) {
+        *out = static_cast<qbTimer*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -152,12 +151,11 @@ int CompareDateTexts(const char* a, const char* b, bool dateOnly, int* result) {
     return 0;
 }
 
-qbObject** TimerListHead() { return &timerHead; }
+qbObjectList* TimerListHead() { return &timerList; }
 
 void FreeAllTimers(ScriptState* L) {
-    while (timerHead) {
-        std::unique_ptr<qbTimer> t(static_cast<qbTimer*>(timerHead));
-        timerHead = t->next;
+    while (qbObject* first = TakeFirstObject(&timerList)) {
+        std::unique_ptr<qbTimer> t(static_cast<qbTimer*>(first));
         FreeObjectDataList(L, &t->data);
     }
 }
@@ -166,10 +164,7 @@ int cmdStartTimer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     const NewObjectID id = GetNewObjectIDArg(L, 1);
     qbTimer* t = nullptr;
-    if (!id.chooseFlag) {
-        for (qbObject* o = timerHead; o; o = o->next)
-            if (o->id == id.id && !o->handle) t = static_cast<qbTimer*>(o);
-    }
+    if (!id.chooseFlag) t = static_cast<qbTimer*>(FindListedObject(timerList, ObjectID{id.id, nullptr}));
     if (!t) {
         std::unique_ptr<qbTimer> fresh;
         try {
@@ -177,14 +172,12 @@ int cmdStartTimer(ScriptState* L) {
         } catch (const std::bad_alloc&) {
             return ERR_MEM;
         }
-        qbObject** link = &timerHead;
-        while (*link) link = &(*link)->next;
+        fresh->id = id.chooseFlag ? 0 : id.id;
+        fresh->handle = id.chooseFlag ? static_cast<void*>(fresh.get()) : nullptr;
+        if (int err = AppendObject(&timerList, fresh.get())) return err;
         t = fresh.release();
-        *link = t;
     }
     Restart(t, L);
-    t->id = id.chooseFlag ? 0 : id.id;
-    t->handle = id.chooseFlag ? static_cast<void*>(t) : nullptr;
     if (!id.chooseFlag) return 0;
     VmPushLightUserdata(L, t);
     return 1;
@@ -194,12 +187,7 @@ int cmdStopTimer(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbTimer* t;
     if (int err = Lookup(L, 1, &t)) return err;
-    for (qbObject** link = &timerHead; *link; link = &(*link)->next) {
-        if (*link == t) {
-            *link = t->next;
-            break;
-        }
-    }
+    UnlinkObject(&timerList, t);
     std::unique_ptr<qbTimer> owner(t);
     FreeObjectDataList(L, &t->data);
     return 0;
@@ -261,7 +249,7 @@ int cmdWaitTimer(ScriptState* L) {
     }
     if (reset) {
         // The wait pumps events, and a callback may have stopped the timer.
-        for (qbObject* o = timerHead; o; o = o->next)
+        for (qbObject* o = timerList.head; o; o = o->next)
             if (o == t) Restart(t, L);
     }
     return 0;

@@ -18,9 +18,9 @@ constexpr uint32_t kIndexEntrySize = 16;
 constexpr uint32_t kIndexBlockEntries = 256;
 constexpr uint32_t kPCM = 1;
 constexpr uint64_t kMaxPixels = uint64_t{1} << 28;
-// A Motion-JPEG frame larger than this is no frame of a picture the reader
-// accepts (a 2^28-pixel picture stored raw is 768 MiB).
-constexpr uint32_t kMaxChunk = 1u << 30;
+// A Motion-JPEG frame holds at most this many bytes a pixel, and a
+// mebibyte of tables and markers: a larger chunk is a damaged frame.
+constexpr uint64_t kMaxJPEGBytesPerPixel = 8 * 3, kMaxJPEGOverhead = uint64_t{1} << 20;
 
 constexpr uint32_t FourCC(const char (&s)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) | static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
@@ -48,6 +48,7 @@ bool ReadAt(qbFile* file, int64_t position, void* buffer, size_t count) {
 struct Chunk {
     uint32_t id = 0, size = 0;
     int64_t data = 0, next = 0;
+    uint32_t most = UINT32_MAX;  // the size the index lists for it, which it may not pass
 };
 
 bool ReadChunk(qbFile* file, int64_t position, int64_t end, Chunk* c) {
@@ -178,8 +179,18 @@ void ReadIndex(qbAVIReader* r) {
             }
             auto& index = r->streams[static_cast<size_t>(stream)].index;
             if (index.size() >= r->totalFrames) continue;
+            const qbAVIIndexEntry entry{static_cast<int64_t>(LE(e + 8, 4)), LE(e + 12, 4)};
+            // The video chunks follow one another, each past the end of the
+            // one before: an index that points two frames into one chunk
+            // would make its bytes cost once per frame (`FromIndex` holds a
+            // chunk to the size listed here).
+            if (stream == r->videoStream && !index.empty() &&
+                entry.offset < index.back().offset + 8 + int64_t{index.back().size}) {
+                FreeAVIIndexes(r);
+                return;
+            }
             try {
-                index.push_back({static_cast<int64_t>(LE(e + 8, 4)), LE(e + 12, 4)});
+                index.push_back(entry);
             } catch (const std::bad_alloc&) {
                 FreeAVIIndexes(r);
                 return;
@@ -280,6 +291,7 @@ bool FromIndex(qbAVIReader* r, uint32_t frame, Chunk* found) {
     const auto& index = r->streams[static_cast<size_t>(r->videoStream)].index;
     if (frame >= index.size()) return false;
     const int64_t offset = index[frame].offset;
+    const uint32_t listed = index[frame].size;
     uint8_t id[4];
     // Absolute offsets point at the chunk itself; others count from the
     // movi list's type.
@@ -287,6 +299,7 @@ bool FromIndex(qbAVIReader* r, uint32_t frame, Chunk* found) {
     if (!ReadAt(r->file.get(), offset, id, 4) || ChunkStream(LE(id, 4)) < 0) at = r->moviData + offset - 4;
     Chunk c;
     if (!ReadChunk(r->file.get(), at, r->end, &c) || !IsVideoChunk(*r, c.id)) return false;
+    c.most = listed;
     *found = c;
     r->scanPos = c.next;
     r->scanFrame = frame + 1;
@@ -372,9 +385,12 @@ PixelBuffer ReadAVIFrame(qbAVIReader* r, int32_t frame) {
     if (!FromIndex(r, n, &c) && !Scan(r, n, &c)) return {};
     // A raw frame is its rows, padded to four bytes or not, and nothing more.
     const uint64_t limit =
-        r->mjpeg ? kMaxChunk : ((uint64_t{3} * static_cast<uint64_t>(r->width) + 3) & ~uint64_t{3}) * r->height;
+        r->mjpeg ? kMaxJPEGBytesPerPixel * static_cast<uint64_t>(r->width) * static_cast<uint64_t>(r->height) +
+                       kMaxJPEGOverhead
+                 : ((uint64_t{3} * static_cast<uint64_t>(r->width) + 3) & ~uint64_t{3}) * r->height;
+    const uint64_t most = std::min<uint64_t>(limit, c.most);
     PixelBuffer out;
-    if (ReadWholeRecord(r->file.get(), c.data, c.size, limit, r->end, &r->chunk))
+    if (ReadWholeRecord(r->file.get(), c.data, c.size, most, r->end, &r->chunk))
         out = r->mjpeg ? DecodeMotionJPEG(*r) : DecodeUncompressed(*r);
     if (n + 1 >= r->totalFrames) {
         r->scanPos = r->moviData;

@@ -57,7 +57,7 @@ bool ReadChunkHeader(qbFile* file, int64_t position, int64_t end, ChunkHeader* c
 
 // What the reader uses of each chunk it reads: BMHD's fields up to the
 // transparent colour, ANHD's up to its bits, 256 CMAP entries, DPAN's frame
-// count, CAMG's mode word; a DLTA whole.
+// count, CAMG's mode word; a DLTA whole (`ReadDelta`).
 size_t UsedBytes(uint32_t id) {
     if (id == Id("BMHD")) return kBmhdUsedSize;
     if (id == Id("ANHD")) return kAnhdMinSize;
@@ -124,6 +124,19 @@ bool PeekDeltaHeader(qbFile* file, const ChunkHeader& form, int64_t parentEnd, D
 
 size_t PlaneBytes(const qbIFFAnimReader& r) { return r.rowBytes * static_cast<size_t>(r.height); }
 
+// What a DLTA can use is bounded by the planes it covers: every operation
+// writes a byte of a plane with at most 4 bytes of its own (an entry of one
+// 16-bit item takes 8), and what writes nothing (a column's count, its
+// empty runs) is allowed a kilobyte a column beside the pointer tables. A
+// larger DLTA is a damaged frame, refused unread: its size field alone
+// never buys memory.
+constexpr uint64_t kDeltaTables = 1024, kDeltaColumnSlack = 1024;
+bool ReadDelta(const qbIFFAnimReader& r, const ChunkHeader& c, int64_t end, std::vector<uint8_t>* delta) {
+    const uint64_t columns = uint64_t{r.rowBytes} * static_cast<uint64_t>(r.planes);
+    const uint64_t limit = kDeltaTables + columns * (4 * static_cast<uint64_t>(r.height) + kDeltaColumnSlack);
+    return ReadWholeRecord(r.file.get(), c.data, c.size, limit, end, delta);
+}
+
 void Rewind(qbIFFAnimReader* r) {
     r->buffers[0] = r->keyPlanes;
     r->buffers[1] = r->keyPlanes;
@@ -166,7 +179,7 @@ bool DecodeDelta(qbIFFAnimReader* r) {
             if (!ReadChunkData(file, c, formEnd, &data)) return false;
             ReadPalette(data, r->halfBrite, r->palette);
         } else if (c.id == Id("DLTA")) {
-            if (!ReadChunkData(file, c, formEnd, &delta)) return false;
+            if (!ReadDelta(*r, c, formEnd, &delta)) return false;
             haveDelta = true;
         }
         pos = c.next;

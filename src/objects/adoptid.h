@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/argapi.h"
+#include "core/objectlist.h"
 #include "core/objects.h"
 
 // A number first frees the object that had it (freeOld(ObjectID)); when
@@ -17,8 +18,10 @@ int AdoptObjectID(Object* made, NewObjectID id, FreeOld freeOld, DropNew dropNew
         dropNew(made);
         return err;
     }
-    made->id = id.id;
-    made->handle = nullptr;
+    if (int err = RenumberObject(made, ObjectID{id.id, nullptr})) {
+        dropNew(made);
+        return err;
+    }
     return 0;
 }
 

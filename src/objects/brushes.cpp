@@ -9,6 +9,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "imaging/bitmap.h"
@@ -19,26 +20,9 @@
 
 namespace {
 
-qbObject* brushHead = nullptr;
+qbObjectList brushList;
 
 qbBrush* AsBrush(qbObject* object) { return static_cast<qbBrush*>(object); }
-
-void AppendBrush(qbBrush* record) {
-    qbObject** link = &brushHead;
-    while (*link) link = &(*link)->next;
-    *link = record;
-    record->next = nullptr;
-}
-
-void UnlinkBrush(qbBrush* record) {
-    for (qbObject** link = &brushHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
-}
 
 }  // namespace
 
@@ -54,8 +38,8 @@ bool IsSelectedForOutput(const qbBrush* brush) {
            wrapper->wrappedObject == brush;
 }
 
-qbBrush* FirstBrush() { return AsBrush(brushHead); }
-qbObject** BrushListHead() { return &brushHead; }
+qbBrush* FirstBrush() { return AsBrush(brushList.head); }
+qbObjectList* BrushList() { return &brushList; }
 
 int AllocBrushRecord(NewObjectID id, int32_t kind, int32_t width, int32_t height, int32_t rowLength,
                      int32_t transformed, qbImageHandle* imageSource, qbBitmap* bitmap, int32_t transparentColour,
@@ -82,20 +66,20 @@ int AllocBrushRecord(NewObjectID id, int32_t kind, int32_t width, int32_t height
     record->mask = mask;
     record->alpha = alpha;
     record->displayId = displayId;
-    AppendBrush(record);
+    if (AppendObject(&brushList, record)) {
+        // The contents stay the caller's, as with every failure here.
+        std::unique_ptr<qbBrush> drop(record);
+        return ERR_MEM;
+    }
     if (out) *out = record;
     return 0;
 }
 
 int GetBrushRecord(ScriptState* L, ObjectID id, qbBrush** out, uint32_t flags) {
     if (out) *out = nullptr;
-    qbBrush* found = nullptr;
-    for (qbBrush* r = FirstBrush(); r; r = AsBrush(r->next)) {
-        if (r->id != id.number || r->handle != id.handle) continue;
-        if (r->detached && !(flags & kBrushDetachedToo)) continue;
-        found = r;
-        break;
-    }
+    qbBrush* found = AsBrush(FindListedObject(brushList, id));
+    // A detached record gives its id up at once, so no other shares it.
+    if (found && found->detached && !(flags & kBrushDetachedToo)) found = nullptr;
     if (!found) {
         if (id.handle) return ERR_FINDARRAY;
         SetErrorArgIndex(id.number);
@@ -153,8 +137,7 @@ int FreeBrushObject(ScriptState* L, ObjectID id, bool mustExist) {
     if (IsSelectedForOutput(record)) return ERR_MODIFYABR;
     if (LayersShowObject(kObjectTypeBrush, id)) {
         // The script's id is free at once; the layers keep the record.
-        record->id = 0;
-        record->handle = record;
+        if (int err = RenumberObject(record, ObjectID{0, record})) return err;
         record->detached = 1;
         RelinkLayerSources(kObjectTypeBrush, id, IDOf(*record));
         return 0;
@@ -182,7 +165,7 @@ void FreeBrushContents(ScriptState* L, qbBrush* brush) {
 }
 
 void UnlinkAndFreeBrush(ScriptState* L, qbBrush* brush) {
-    UnlinkBrush(brush);
+    UnlinkObject(&brushList, brush);
     FreeBrushContents(L, brush);
     std::unique_ptr<qbBrush> owner(brush);
 }
@@ -197,9 +180,7 @@ void PurgeDetachedBrushes(ScriptState* L) {
 }
 
 void FreeAllBrushes(ScriptState* L) {
-    while (brushHead) {
-        qbBrush* r = FirstBrush();
-        brushHead = r->next;
+    while (qbBrush* r = AsBrush(TakeFirstObject(&brushList))) {
         FreeBrushContents(L, r);
         std::unique_ptr<qbBrush> owner(r);
     }

@@ -56,7 +56,9 @@ struct qbBrush : qbObject {
 };
 
 qbBrush* FirstBrush();
-qbObject** BrushListHead();
+struct qbObjectList;
+// The brush list, to register.
+qbObjectList* BrushList();
 
 // Appends a new record that takes over the images; the choose flag asks for
 // an automatic id. 0 or ERR_MEM (the images stay the caller's then).

@@ -150,7 +150,7 @@ int cmdSetMaskMode(ScriptState* L) {
 }
 
 int InitBrushLibrary(ScriptState* L) {
-    if (int err = RegisterObjectList(BrushListHead())) return err;
+    if (int err = RegisterObjectList(BrushList())) return err;
     SetTextureBrushLookup(TextureOfBrush);
     static constexpr qbDisplayBrushHooks kDisplayBrushHooks{LoadPendingBrushes, SaveHardwareBrushes,
                                                             RestoreHardwareBrushes, FreeDisplayBrushes};

@@ -165,9 +165,7 @@ int TransformClipRegion(ScriptState* L, const qbClipRegionObject* region, const 
         made->maskRowBytes = static_cast<int32_t>(shape.mask->plane->rowBytes);
         made->mask = shape.mask.release();
     }
-    qbObject** link = ClipRegionListHead();
-    while (*link) link = &(*link)->next;
+    if (int err = AppendClipRegion(made.get())) return err;
     *out = made.release();
-    *link = *out;
     return 0;
 }

@@ -2,6 +2,7 @@
 // musics whose output has played their last frame.
 #include "sound/musiclist.h"
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/runstate.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-qbObject* musicHead = nullptr;
+qbObjectList musicList;
 qbMusicObject* current = nullptr;
 qbMusicObject* lastPaused = nullptr;
 bool pollHeld = false;
@@ -19,26 +20,17 @@ bool pollHeld = false;
 // Script-fed music is user 0 of the shared poll interval.
 constexpr int kMusicPollUser = 0;
 
-void Unlink(qbMusicObject* m) {
-    for (qbObject** at = &musicHead; *at; at = &(*at)->next) {
-        if (*at == m) {
-            *at = m->next;
-            return;
-        }
-    }
-}
+void Unlink(qbMusicObject* m) { UnlinkObject(&musicList, m); }
 
 }  // namespace
 
-qbObject** MusicListHead() { return &musicHead; }
+qbObjectList* MusicListHead() { return &musicList; }
 
 int GetMusic(ObjectID id, qbMusicObject** out) {
     *out = nullptr;
-    for (qbObject* o = musicHead; o; o = o->next) {
-        if (o->id == id.number && o->handle == id.handle) {
-            *out = static_cast<qbMusicObject*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(musicList, id)) {
+        *out = static_cast<qbMusicObject*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -51,9 +43,7 @@ qbMusicObject* LinkNewMusic(qbSamplePtr stream) {
     m->type = kObjectTypeMusic;
     m->handle = m.get();
     m->stream = std::move(stream);
-    qbObject** at = &musicHead;
-    while (*at) at = &(*at)->next;
-    *at = m.get();
+    if (AppendObject(&musicList, m.get())) return nullptr;
     return m.release();
 }
 
@@ -78,7 +68,7 @@ int FreeMusicCore(ObjectID id, bool strict) {
 }
 
 void FreeAllMusic(ScriptState* L) {
-    while (musicHead) DestroyMusic(static_cast<qbMusicObject*>(musicHead));
+    while (musicList.head) DestroyMusic(static_cast<qbMusicObject*>(musicList.head));
     current = lastPaused = nullptr;
     if (pollHeld && L) ReleasePollInterval(L, kMusicPollUser);
     pollHeld = false;
@@ -97,7 +87,7 @@ void EndMusic(qbMusicObject& m) {
 
 void SyncMusicStates(ScriptState* L) {
     bool ended = false;
-    for (qbObject* o = musicHead; o; o = o->next) {
+    for (qbObject* o = musicList.head; o; o = o->next) {
         auto* m = static_cast<qbMusicObject*>(o);
         if (m->state == kMusicPlaying && MusicStreamDone(*m)) {
             EndMusic(*m);
@@ -109,7 +99,7 @@ void SyncMusicStates(ScriptState* L) {
 
 void UpdateMusicPoll(ScriptState* L) {
     bool wanted = false;
-    for (qbObject* o = musicHead; o && !wanted; o = o->next) {
+    for (qbObject* o = musicList.head; o && !wanted; o = o->next) {
         const auto* m = static_cast<const qbMusicObject*>(o);
         wanted = m->scriptFed && m->state == kMusicPlaying;
     }
@@ -126,7 +116,7 @@ bool IsMusicPollHeld() { return pollHeld; }
 
 bool FindMusicNeedingData(ObjectID* id, int32_t* samples, int32_t* count) {
     SyncMusicStates(GetMainState());
-    for (qbObject* o = musicHead; o; o = o->next) {
+    for (qbObject* o = musicList.head; o; o = o->next) {
         auto* m = static_cast<qbMusicObject*>(o);
         if (!m->scriptFed || m->state != kMusicPlaying || !m->stream || !m->stream->custom) continue;
         // A music whose end is queued plays out what it has: asking again

@@ -5,7 +5,8 @@
 #include "sound/music.h"
 #include "vm/vm.h"
 
-qbObject** MusicListHead();
+struct qbObjectList;
+qbObjectList* MusicListHead();
 // ERR_FINDMUSIC (the number as the message's argument) or ERR_FINDARRAY.
 int GetMusic(ObjectID id, qbMusicObject** out);
 // A new record under an automatic id, linked last; null without memory.

@@ -5,28 +5,16 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "core/runstate.h"
 #include "objects/adoptid.h"
 #include "sound/stream.h"
 
 namespace {
 
-qbObject* sampleHead = nullptr;
+qbObjectList sampleList;
 
-void Append(qbSampleObject* s) {
-    qbObject** at = &sampleHead;
-    while (*at) at = &(*at)->next;
-    *at = s;
-}
-
-void Unlink(qbSampleObject* s) {
-    for (qbObject** at = &sampleHead; *at; at = &(*at)->next) {
-        if (*at == s) {
-            *at = s->next;
-            return;
-        }
-    }
-}
+void Unlink(qbSampleObject* s) { UnlinkObject(&sampleList, s); }
 
 void Destroy(qbSampleObject* s) {
     std::unique_ptr<qbSampleObject> gone(s);
@@ -37,15 +25,13 @@ void Destroy(qbSampleObject* s) {
 
 }  // namespace
 
-qbObject** SampleListHead() { return &sampleHead; }
+qbObjectList* SampleListHead() { return &sampleList; }
 
 int GetSample(ObjectID id, qbSampleObject** out) {
     *out = nullptr;
-    for (qbObject* o = sampleHead; o; o = o->next) {
-        if (o->id == id.number && o->handle == id.handle) {
-            *out = static_cast<qbSampleObject*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(sampleList, id)) {
+        *out = static_cast<qbSampleObject*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -70,8 +56,8 @@ int LinkNewSample(std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels
     s->type = kObjectTypeSample;
     s->handle = s.get();
     SetSamplePCM(s.get(), std::move(pcm), bits, channels, flags, frames, rate);
-    *out = s.get();
-    Append(s.release());
+    if (int err = AppendObject(&sampleList, s.get())) return err;
+    *out = s.release();
     return 0;
 }
 
@@ -83,7 +69,7 @@ int FreeSampleCore(ObjectID id, bool strict) {
 }
 
 void FreeAllSamples() {
-    while (sampleHead) Destroy(static_cast<qbSampleObject*>(sampleHead));
+    while (sampleList.head) Destroy(static_cast<qbSampleObject*>(sampleList.head));
 }
 
 int FinishNewSample(ScriptState* L, qbSampleObject* made, NewObjectID id) {

@@ -26,7 +26,8 @@ struct qbSampleObject : qbObject {
     std::string loader = "inbuilt";
 };
 
-qbObject** SampleListHead();
+struct qbObjectList;
+qbObjectList* SampleListHead();
 
 // ERR_FINDSAMPLE (the number as the message's argument) or ERR_FINDARRAY.
 int GetSample(ObjectID id, qbSampleObject** out);

@@ -1,10 +1,14 @@
 // Loading ".font" disk fonts: the contents file picks the font file of the
 // requested size, and the font file's glyph strip and tables become the
-// engine data. Both files are read whole and every offset, table and glyph
-// is checked against the file before it is used, so a damaged font fails to
-// load instead of being read beyond its end.
+// engine data. Each file is read as far as its header, counts and offsets
+// name, never whole, and every offset, table and glyph is checked against
+// the file before it is read, so a damaged font fails to load instead of
+// being read beyond its end, and a huge file costs only what it uses.
 #include "text/bitmapfont.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -14,7 +18,6 @@
 #include "core/chunkname.h"
 #include "core/file.h"
 #include "core/memfile.h"
-#include "core/memory.h"
 #include "core/settings.h"
 
 namespace {
@@ -58,26 +61,35 @@ constexpr int32_t kMaxDepth = 8;
 // zeros), so its size is bounded here rather than by the file: 64 MB of pixels.
 constexpr uint64_t kMaxColourStripPixels = uint64_t{1} << 24;
 
-struct MemoryBlockDeleter {
-    void operator()(void* block) const { FreeMemory(block); }
-};
-using MemoryBlock = std::unique_ptr<void, MemoryBlockDeleter>;
-
 struct FileBytes {
-    MemoryBlock block;
     std::vector<uint8_t> prefix;
     const uint8_t* data = nullptr;
     size_t size = 0;
 };
 
-bool ReadWhole(const char* name, FileBytes* out) {
-    void* data = nullptr;
-    int64_t size = 0;
-    if (LoadFileToMemory(name, nullptr, nullptr, &data, &size, 0, 0) != 0 || !data || size < 0) return false;
-    out->block.reset(data);
-    out->data = static_cast<const uint8_t*>(data);
-    out->size = static_cast<size_t>(size);
-    return true;
+// A font file read by ranges: its header, then each table and plane where
+// its offset points, once the range is known to lie inside the file.
+struct FontFile {
+    qbFilePtr file;
+    uint64_t size = 0;
+    std::vector<uint8_t> header;
+
+    bool Read(uint64_t at, uint64_t bytes, std::vector<uint8_t>* out) const {
+        if (at > size || bytes > size - at) return false;
+        out->resize(static_cast<size_t>(bytes));
+        if (bytes == 0) return true;
+        if (FileSeek(file.get(), static_cast<int64_t>(at), kSeekBeginning) < 0) return false;
+        return FileRead(file.get(), out->data(), out->size()) == out->size();
+    }
+};
+
+bool OpenFontFile(const char* name, FontFile* out) {
+    out->file.reset(FileOpen(name, kFileModeRead, nullptr));
+    if (!out->file) return false;
+    const int64_t size = GetFileSize(out->file.get());
+    if (size < static_cast<int64_t>(kPlainFontEnd)) return false;
+    out->size = static_cast<uint64_t>(size);
+    return out->Read(0, std::min<uint64_t>(out->size, kColourFontEnd), &out->header);
 }
 
 uint32_t U8(const uint8_t* p, size_t at) { return p[at]; }
@@ -210,14 +222,22 @@ bool ReadHeader(const uint8_t* f, qbBitmapFontData* d) {
     return true;
 }
 
-bool ReadTables(const uint8_t* f, size_t size, qbBitmapFontData* d) {
-    const auto count = static_cast<size_t>(d->count);
+// The range a stored offset names, read from the file when it lies inside.
+bool ReadTable(const FontFile& file, uint32_t stored, uint64_t bytes, std::vector<uint8_t>* out) {
     size_t at = 0;
-    if (!TableAt(U32(f, kCharLocOffset), count * 4, size, &at)) return false;
+    return TableAt(stored, bytes, static_cast<size_t>(std::min<uint64_t>(file.size, SIZE_MAX)), &at) &&
+           file.Read(at, bytes, out);
+}
+
+bool ReadTables(const FontFile& file, qbBitmapFontData* d) {
+    const uint8_t* f = file.header.data();
+    const auto count = static_cast<size_t>(d->count);
+    std::vector<uint8_t> table;
+    if (!ReadTable(file, U32(f, kCharLocOffset), count * 4, &table)) return false;
     d->charLoc.resize(count);
     const uint64_t stripBits = static_cast<uint64_t>(d->modulo) * 8;
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t loc = U32(f, at + 4 * i);
+        const uint32_t loc = U32(table.data(), 4 * i);
         if ((loc >> 16) + (loc & 0xFFFF) > stripBits) return false;
         d->charLoc[i] = loc;
     }
@@ -226,49 +246,46 @@ bool ReadTables(const uint8_t* f, size_t size, qbBitmapFontData* d) {
     for (int t = 0; t < 2; ++t) {
         const uint32_t stored = U32(f, tables[t]);
         if (stored == 0) continue;
-        if (!TableAt(stored, count * 2, size, &at)) return false;
+        if (!ReadTable(file, stored, count * 2, &table)) return false;
         into[t]->resize(count);
-        for (size_t i = 0; i < count; ++i) (*into[t])[i] = static_cast<int16_t>(U16(f, at + 2 * i));
+        for (size_t i = 0; i < count; ++i) (*into[t])[i] = static_cast<int16_t>(U16(table.data(), 2 * i));
     }
     return true;
 }
 
-bool ReadPlainStrip(const uint8_t* f, size_t size, qbBitmapFontData* d) {
-    const size_t bytes = static_cast<size_t>(d->modulo) * static_cast<size_t>(d->ySize);
-    size_t at = 0;
-    if (!TableAt(U32(f, kCharDataOffset), bytes, size, &at)) return false;
-    d->charData.assign(f + at, f + at + bytes);
-    return true;
+bool ReadPlainStrip(const FontFile& file, qbBitmapFontData* d) {
+    const uint64_t bytes = static_cast<uint64_t>(d->modulo) * static_cast<uint64_t>(d->ySize);
+    return ReadTable(file, U32(file.header.data(), kCharDataOffset), bytes, &d->charData);
 }
 
 // The strip as 0x00RRGGBB pixels: each pixel's colour index gathers bit i
 // from plane i; index 0, and an index the colour table does not reach, are
 // the transparent key.
-bool ReadColourStrip(const uint8_t* f, size_t size, const qbBitmapFontData& d, std::vector<uint32_t>* pixels) {
-    if (size < kColourFontEnd) return false;
+bool ReadColourStrip(const FontFile& file, const qbBitmapFontData& d, std::vector<uint32_t>* pixels) {
+    if (file.header.size() < kColourFontEnd) return false;
+    const uint8_t* f = file.header.data();
     const int32_t depth = static_cast<int32_t>(U8(f, kDepthOffset));
     if (depth > kMaxDepth) return false;
     if (uint64_t{static_cast<uint32_t>(d.modulo)} * 8 * static_cast<uint32_t>(d.ySize) > kMaxColourStripPixels)
         return false;
     const uint32_t pick = U8(f, kPlanePickOffset);
-    size_t desc = 0;
-    if (!TableAt(U32(f, kColourDescOffset), 8, size, &desc)) return false;
-    const uint32_t colourCount = U16(f, desc + 2);
-    size_t table = 0;
-    if (!TableAt(U32(f, desc + 4), uint64_t{colourCount} * 2, size, &table)) return false;
+    std::vector<uint8_t> desc, table;
+    if (!ReadTable(file, U32(f, kColourDescOffset), 8, &desc)) return false;
+    const uint32_t colourCount = U16(desc.data(), 2);
+    if (!ReadTable(file, U32(desc.data(), 4), uint64_t{colourCount} * 2, &table)) return false;
     std::vector<uint32_t> palette(size_t{1} << kMaxDepth, kFontKeyColour);
     for (uint32_t i = 1; i < colourCount && i < palette.size(); ++i) {
-        const uint32_t c = U16(f, table + 2 * i);
+        const uint32_t c = U16(table.data(), 2 * i);
         palette[i] = ((c >> 8) & 15) * 0x110000 | ((c >> 4) & 15) * 0x1100 | (c & 15) * 0x11;
     }
     const size_t planeBytes = static_cast<size_t>(d.modulo) * static_cast<size_t>(d.ySize);
+    std::vector<uint8_t> planeBytesRead[kMaxDepth];
     const uint8_t* planes[kMaxDepth] = {};
     for (int32_t i = 0; i < depth; ++i) {
         const uint32_t stored = U32(f, kPlaneOffsets + 4 * static_cast<size_t>(i));
         if (!(pick & (1u << i)) || stored == 0) continue;
-        size_t at = 0;
-        if (!TableAt(stored, planeBytes, size, &at)) return false;
-        planes[i] = f + at;
+        if (!ReadTable(file, stored, planeBytes, &planeBytesRead[i])) return false;
+        planes[i] = planeBytesRead[i].data();
     }
     const int32_t width = d.modulo * 8;
     pixels->assign(static_cast<size_t>(width) * static_cast<size_t>(d.ySize), kFontKeyColour);
@@ -288,16 +305,18 @@ bool ReadColourStrip(const uint8_t* f, size_t size, const qbBitmapFontData& d, s
 
 }  // namespace
 
-int BuildBitmapFont(const uint8_t* file, size_t size, int32_t requestedSize, bool deferBitmaps, qbFont* font) {
-    if (!file || !font || size < kPlainFontEnd || U16(file, kFontIdOffset) != kFontFileId) return 0;
+namespace {
+
+int BuildBitmapFont(const FontFile& file, int32_t requestedSize, bool deferBitmaps, qbFont* font) {
+    const uint8_t* header = file.header.data();
+    if (file.header.size() < kPlainFontEnd || U16(header, kFontIdOffset) != kFontFileId) return 0;
     try {
         auto data = std::make_unique<qbBitmapFontData>();
-        if (!ReadHeader(file, data.get())) return 0;
+        if (!ReadHeader(header, data.get())) return 0;
         const bool colour = (data->style & kFontStyleColour) != 0;
         std::vector<uint32_t> pixels;
-        if (colour ? !ReadColourStrip(file, size, *data, &pixels) : !ReadPlainStrip(file, size, data.get()))
-            return 0;
-        if (!ReadTables(file, size, data.get())) return 0;
+        if (colour ? !ReadColourStrip(file, *data, &pixels) : !ReadPlainStrip(file, data.get())) return 0;
+        if (!ReadTables(file, data.get())) return 0;
         const int32_t stripWidth = data->modulo * 8;
         BitmapPtr glyphs, glyphMask;
         if (colour && !deferBitmaps) {
@@ -335,6 +354,8 @@ int BuildBitmapFont(const uint8_t* file, size_t size, int32_t requestedSize, boo
     }
 }
 
+}  // namespace
+
 int LoadBitmapFont(const char* contentsName, int32_t size, qbFont* font, const char* displayName) {
     if (!contentsName || !font) return 0;
     std::string contents = contentsName;
@@ -345,10 +366,10 @@ int LoadBitmapFont(const char* contentsName, int32_t size, qbFont* font, const c
     if (!ReadContents(contents.c_str(), &list) || !PickEntry(list, size, &entry) ||
         !FontFileName(entry, contents.c_str(), &fontFile))
         return 0;
-    FileBytes bytes;
-    if (!ReadWhole(fontFile.c_str(), &bytes)) return 0;
+    FontFile file;
+    if (!OpenFontFile(fontFile.c_str(), &file)) return 0;
     const bool defer = GetRuntimeTag(kTagDeclaring) != 0;
-    if (!BuildBitmapFont(bytes.data, bytes.size, size, defer, font)) return 0;
+    if (!BuildBitmapFont(file, size, defer, font)) return 0;
     std::string shown = displayName ? displayName : FilePartEx(contents.c_str());
     if (!displayName && !IsChunkName(contents.c_str()) && EndsWithFont(shown)) shown.resize(shown.size() - 5);
     std::snprintf(font->name, sizeof font->name, "%s", shown.c_str());

@@ -47,11 +47,9 @@ inline int32_t BitmapCharIndex(const qbBitmapFontData& data, uint8_t c) {
 
 // contentsName: the contents file (".font" added when missing) or an applet
 // chunk name; displayName null: the name's file part. 1 loaded into font, 0
-// not (nothing of the load stays allocated then).
+// not (nothing of the load stays allocated then). While declaring, a colour
+// font keeps its raw pixels instead of making its glyph bitmap.
 int LoadBitmapFont(const char* contentsName, int32_t size, qbFont* font, const char* displayName);
-// The font file of one size, already read whole. deferBitmaps: a colour
-// font keeps its raw pixels instead of making its glyph bitmap. 1 or 0.
-int BuildBitmapFont(const uint8_t* file, size_t size, int32_t requestedSize, bool deferBitmaps, qbFont* font);
 void CloseBitmapFont(qbFont* font);
 
 int MeasureBitmapText(qbFont* font, const char* text, size_t length, qbTextExtents* out);

@@ -300,7 +300,7 @@ int ComposeTextBlock(bool antialias, int32_t align, bool sizeOnly, int encoding,
         bottom = std::max(box.bottom, box.top + 1);
     }
     const int64_t width = right - left, height = bottom - top;
-    if (width > INT32_MAX || height > INT32_MAX || width * height > kMaxBlockPixels) return ERR_BITMAP;
+    if (width > INT32_MAX || height > INT32_MAX || (!sizeOnly && width * height > kMaxBlockPixels)) return ERR_BITMAP;
     out->left = static_cast<int32_t>(left);
     out->top = static_cast<int32_t>(top);
     out->width = static_cast<int32_t>(width);
@@ -423,4 +423,10 @@ int RenderTextLayerBorder(qbBitmap* mask, qbBitmap* alpha, int32_t width, int32_
         AlphaToMask(MaskRowsOf(out->mask.get(), 0, 0), alphaRows, block.width, block.height, 0);
     }
     return 0;
+}
+
+void TextRunRows(const qbTextSegment& run, const qbFont& font, int64_t* top, int64_t* bottom) {
+    const Box b = RunBox(run, font);
+    *top = b.top;
+    *bottom = b.bottom;
 }

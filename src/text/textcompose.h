@@ -19,8 +19,13 @@ struct qbComposedText {
     int32_t height = 0;
 };
 
+// The layout rows [*top, *bottom) a run's pixels take in a composed block,
+// its edge and shadow included.
+void TextRunRows(const qbTextSegment& run, const qbFont& font, int64_t* top, int64_t* bottom);
+
 // runs are moved by the alignment. 0, ERR_BITMAP (the block), ERR_MEM or a
-// font error; sizeOnly fills the bounds and allocates nothing.
+// font error; sizeOnly fills the bounds and allocates nothing (the block's
+// pixel count is bounded only when it is composed).
 int ComposeTextBlock(bool antialias, int32_t align, bool sizeOnly, int encoding, std::vector<qbTextSegment>* runs,
                      const qbTextStyle& style, qbComposedText* out);
 

@@ -6,6 +6,7 @@
 #include "text/textlayout.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 
 #include "core/errcodes.h"
@@ -23,6 +24,9 @@ bool SameStyle(const qbTextStyle& a, const qbTextStyle& b) {
 int Measure(qbTextSegment* run, int encoding) {
     return MeasureText(run->text.data(), run->text.size(), encoding, &run->extents, run->style);
 }
+
+int TrimLines(std::vector<qbTextSegment>* runs, int32_t align, int encoding);
+int JoinRuns(std::vector<qbTextSegment>* runs, int encoding);
 
 struct Builder {
     const qbTextLayout& layout;
@@ -75,11 +79,34 @@ struct Builder {
         else NewLine();
     }
     size_t tabIndex = 0;
+    // The first run of the lines not finished yet.
+    size_t openLines = 0;
+    // Lines above the pen's are finished: no word moves into them any more,
+    // so their trailing spaces go and their pieces join now, and a text of
+    // many lines holds one run a line and the pieces of one line at a time.
+    // Each line is trimmed and joined by itself, so the runs are those of
+    // trimming and joining all lines at the end.
+    int FinishLines(bool all) {
+        size_t end = openLines;
+        while (end < runs->size() && (all || (*runs)[end].y < y)) ++end;
+        if (end == openLines) return 0;
+        std::vector<qbTextSegment> done(std::make_move_iterator(runs->begin() + static_cast<ptrdiff_t>(openLines)),
+                                        std::make_move_iterator(runs->begin() + static_cast<ptrdiff_t>(end)));
+        if (int err = TrimLines(&done, layout.align, layout.encoding)) return err;
+        if (int err = JoinRuns(&done, layout.encoding)) return err;
+        const auto first = runs->begin() + static_cast<ptrdiff_t>(openLines);
+        runs->erase(first + static_cast<ptrdiff_t>(done.size()), runs->begin() + static_cast<ptrdiff_t>(end));
+        std::move(done.begin(), done.end(), runs->begin() + static_cast<ptrdiff_t>(openLines));
+        openLines += done.size();
+        return 0;
+    }
     // Before a word's first character: a supplied break starts a new line.
-    void StartWord() {
+    int StartWord() {
         if (layout.breaksSupplied && supplied.count(wordIndex)) NewLine();
+        if (int err = FinishLines(false)) return err;
         wordFirstRun = runs->size();
         wordStartX = x;
+        return 0;
     }
     // After the word's last character (spaces included).
     int EndWord() {
@@ -206,7 +233,7 @@ int LayoutText(ScriptState* L, qbTextLayout* layout, bool raw, std::vector<qbTex
             inWord = inSpaces = false;
         }
         if (!inWord) {
-            b.StartWord();
+            if (int err = b.StartWord()) return err;
             inWord = true;
         }
         if (!b.piece.empty() && !SameStyle(b.pieceStyle, style))
@@ -220,6 +247,5 @@ int LayoutText(ScriptState* L, qbTextLayout* layout, bool raw, std::vector<qbTex
     if (!layout->breaksSupplied) layout->wordBreaks = std::move(b.recorded);
     layout->endX = b.x;
     layout->endY = b.y;
-    if (int err = TrimLines(runs, layout->align, layout->encoding)) return err;
-    return JoinRuns(runs, layout->encoding);
+    return b.FinishLines(true);
 }

@@ -25,6 +25,8 @@
 #include "objects/objecttransform.h"
 #include "objects/selection.h"
 #include "text/font.h"
+#include "text/textcompose.h"
+#include "text/textlayout.h"
 #include "text/textlayers.h"
 #include "text/textscale.h"
 
@@ -237,6 +239,58 @@ int ReadWordBreaks(ScriptState* L, int table, std::vector<int32_t>* out) {
     return 0;
 }
 
+// Drawn once and unlayered, unturned and unfiltered, a text's lines reach
+// only the rows of the output they cross: the others are never composed
+// (a wrapped megabyte of words is thousands of lines, a few dozen seen).
+// A layer keeps its whole picture, a transform may bring any line into
+// view, a filter spreads pixels across lines, and Print moves the cursor
+// by the block.
+bool CanDrawBand(const qbDisplay& display, const qbTextLayout& layout, const qbTransformOptions& topts,
+                 const qbLayerOptions& lopts) {
+    return !display.layersEnabled && !layout.print && IsIdentityMatrix(topts.matrix) &&
+           !HasActiveFilters(lopts.filters);
+}
+
+int DrawBand(ScriptState* L, qbTextLayout* layout, bool raw, const qbTransformOptions& topts,
+             const qbLayerOptions& lopts) {
+    std::vector<qbTextSegment> runs;
+    if (int err = LayoutText(L, layout, raw, &runs)) return err;
+    const bool antialias = (layout->style.flags & kTextAntialias) != 0;
+    // The whole block's bounds place it, as they place a whole picture.
+    qbComposedText whole;
+    if (int err = ComposeTextBlock(antialias, layout->align, true, layout->encoding, &runs, layout->style, &whole))
+        return err;
+    layout->width = whole.width;
+    layout->height = whole.height;
+    const qbBGPic* picture = GetCurrentBGPic();
+    if (!picture) return 0;
+    // The output row of a layout row ly is shift + ly.
+    const int64_t shift = int64_t{ResolveSpecialY(layout->y, whole.height, 0, topts.anchory)} -
+                          Trunc(whole.height, topts.anchory);
+    const int64_t bandTop = -shift, bandBottom = int64_t{picture->currentHeight} - shift;
+    qbFont* font = CurrentFont(layout->style);
+    if (!font) return ERR_OPENFONT;
+    std::vector<qbTextSegment> seen;
+    for (qbTextSegment& r : runs) {
+        int64_t top = 0, bottom = 0;
+        TextRunRows(r, *font, &top, &bottom);
+        if (bottom > bandTop && top < bandBottom) seen.push_back(std::move(r));
+    }
+    runs = {};
+    if (seen.empty()) return 0;
+    qbComposedText band;
+    if (int err = ComposeTextBlock(antialias, kTextAlignLeft, false, layout->encoding, &seen, layout->style, &band))
+        return err;
+    // Placed where the whole block would put these rows; anchors are spent.
+    const int32_t x = AddCoordinates(
+        AddCoordinates(ResolveSpecialX(layout->x, whole.width, 0, topts.anchorx), -Trunc(whole.width, topts.anchorx)),
+        band.left);
+    const int32_t y = ClampToInt32(static_cast<double>(shift + band.top));
+    qbTransformOptions placed = topts;
+    placed.anchorx = placed.anchory = 0;
+    return DrawTextImage(L, &band, x, y, placed, lopts, nullptr);
+}
+
 }  // namespace
 
 int RenderTextImage(ScriptState* L, qbTextLayout* layout, bool raw, qbComposedText* out) {
@@ -268,6 +322,7 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
         if (drawn) return 0;
     }
     if (display->layersEnabled) MoveTextStyleIntoLayer(&layout->style, &l);
+    if (CanDrawBand(*display, *layout, t, l)) return DrawBand(L, layout, raw, t, l);
     qbComposedText block;
     if (int err = RenderTextImage(L, layout, raw, &block)) return err;
     // Under a pure scale a scalable font draws at the new size; layers do

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "core/catalog.h"
 #include "core/fileops.h"
+#include "peak_memory.h"
 #include "scratch.h"
 
 namespace {
@@ -159,6 +161,25 @@ TEST_F(CatalogLookupTest, EnglishAndUnknownLanguagesLoadNone) {
     // Russian has no folder of its own.
     setenv("LANG", "ru_RU", 1);
     EXPECT_TRUE(CatalogPtr(LoadCatalog("x.catalog")));
+}
+
+// Catalogs grown by a hole to 3 GB, their STRS chunk claiming it all: the
+// entries are read, not the length, and both forms keep their strings.
+TEST_F(CatalogLookupTest, ACatalogCostsItsEntriesNotItsLength) {
+    setenv("LANG", "de_DE.UTF-8", 1);
+    std::string iff = Iff(Entry(1, "Eins") + Entry(2, "Zwei"));
+    iff.replace(iff.find("STRS") + 4, 4, BE32(3u << 30));
+    const std::string iffPath = dir_.Write("Catalogs/deutsch/iff.catalog", iff);
+    const std::string textPath = dir_.Write("Catalogs/deutsch/text.catalog", "eins\nzwei\n");
+    for (const std::string& path : {iffPath, textPath}) std::filesystem::resize_file(path, uint64_t{3} << 30);
+    for (const char* name : {"iff.catalog", "text.catalog"}) {
+        SCOPED_TRACE(name);
+        CatalogPtr c;
+        EXPECT_LT(PeakGrowth([&] { c.reset(LoadCatalog(name)); }), 64u << 20);
+        ASSERT_TRUE(c);
+        EXPECT_STREQ(GetCatalogText(c.get(), 1, "d"), name[0] == 'i' ? "Eins" : "zwei");
+        EXPECT_STREQ(GetCatalogText(c.get(), 2, "d"), name[0] == 'i' ? "Zwei" : "d");
+    }
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ protected:
     }
     static int CountBrushes() {
         int n = 0;
-        for (qbObject* b = *BrushListHead(); b; b = b->next) ++n;
+        for (qbObject* b = FirstBrush(); b; b = b->next) ++n;
         return n;
     }
     int ChangeMode(std::initializer_list<double> args) { return RunNumbers("ChangeDisplayMode", args); }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/objectlist.h"
 #include "displaylib_fixture.h"
 
 namespace {
@@ -47,7 +48,7 @@ protected:
 
     static int MenuCount() {
         int n = 0;
-        for (qbObject* m = *MenuListHead(); m; m = m->next) ++n;
+        for (qbObject* m = MenuListHead()->head; m; m = m->next) ++n;
         return n;
     }
 

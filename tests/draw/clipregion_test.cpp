@@ -3,6 +3,7 @@
 // FreeClipRegion.
 #include <gtest/gtest.h>
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "objects/show_fixture.h"
 
@@ -18,7 +19,7 @@ protected:
     }
     static int CountRegions() {
         int n = 0;
-        for (qbObject* o = *ClipRegionListHead(); o; o = o->next) ++n;
+        for (qbObject* o = ClipRegionListHead()->head; o; o = o->next) ++n;
         return n;
     }
     // A 6x4 brush with a mask whose bit (x, y) is set when x + y is even.
@@ -123,7 +124,7 @@ TEST_F(ClipRegionTest, FreeingClearsTheChoiceAndWaitsForLayers) {
     // Gone for the script, kept for the layer, which still clips with it.
     EXPECT_EQ(Region(1), nullptr);
     ASSERT_EQ(CountRegions(), 1);
-    EXPECT_EQ(*ClipRegionListHead(), held);
+    EXPECT_EQ(ClipRegionListHead()->head, held);
     EXPECT_EQ(held->deferredFree, 1);
     EXPECT_EQ(Window(15, 15), 0x00FF00u);
     EXPECT_NE(Window(5, 5), 0x00FF00u);

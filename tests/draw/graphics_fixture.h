@@ -48,9 +48,7 @@ protected:
         r->y = y;
         r->width = width;
         r->height = height;
-        qbObject** link = ClipRegionListHead();
-        while (*link) link = &(*link)->next;
-        *link = r.get();
+        if (AppendClipRegion(r.get()) != 0) return nullptr;
         regions_.push_back(r.get());
         return r.release();
     }

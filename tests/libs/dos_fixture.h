@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command_call.h"
+#include "core/objectlist.h"
 #include "core/hosted_fixture.h"
 #include "core/scratch.h"
 #include "libs/dos.h"
@@ -54,7 +55,7 @@ protected:
     void* Handle(int idx) { return const_cast<void*>(VmToPointer(L, idx)); }
     int FileCount() {
         int n = 0;
-        for (qbObject* o = *FileListHead(); o; o = o->next) ++n;
+        for (qbObject* o = FileListHead()->head; o; o = o->next) ++n;
         return n;
     }
     // Open descriptors of the process, to see that a file was closed.

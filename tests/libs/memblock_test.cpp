@@ -2,6 +2,9 @@
 // the hex dump, tables, files and blocks over virtual files.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -288,6 +291,33 @@ TEST_F(MemblockTest, PointerBlockFollowsAGrowingVirtualFile) {
     EXPECT_EQ(Run("Peek", {2.0, 0.0, 3.0, 5.0}), "123yy");
     EXPECT_EQ(Run("Peek", {2.0, 100002.0, 7.0}), std::to_string('y'));
     EXPECT_EQ(Run("Peek", {2.0, 100003.0, 7.0}), "E1146");
+}
+
+}  // namespace
+
+namespace {
+
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Blocks made by number and each peeked: a Peek finds its block whatever
+// the count, so 80,000 take at most 4 x 8 times the work of 10,000 (a walk
+// of all blocks at every Peek took 64 x).
+TEST_F(MemblockTest, APeekCostsTheSameWhateverTheNumberOfBlocks) {
+    auto cycle = [&](int n) {
+        for (int i = 1; i <= n; ++i) EXPECT_EQ(Run("AllocMem", {double(i), 4.0}), "");
+        const double start = ThreadSeconds();
+        for (int i = 1; i <= n; ++i) EXPECT_EQ(Run("Peek", {double(i), 0.0, 1.0}).find('E'), std::string::npos);
+        const double spent = ThreadSeconds() - start;
+        for (int i = 1; i <= n; ++i) EXPECT_EQ(Run("FreeMem", {double(i)}), "");
+        return spent;
+    };
+    double small = cycle(10'000);
+    for (int again = 0; again < 2; ++again) small = std::min(small, cycle(10'000));
+    EXPECT_LT(cycle(80'000), 4 * 8 * small);
 }
 
 }  // namespace

@@ -248,6 +248,53 @@ TEST(AVIReaderTest, AStreamFormatClaimingGigabytesCostsWhatItUses) {
     EXPECT_EQ(Frame(a, 0), picture);
 }
 
+// A Motion-JPEG chunk claiming a gigabyte (a hole) for a 4 x 3 picture is
+// a damaged frame refused unread; an index that lists one chunk for many
+// frames, or a chunk larger than its entry says, is no index, so a chunk
+// costs its bytes once whatever the index claims.
+TEST(AVIReaderTest, AFrameCostsWhatItsPictureCanUseAndOnlyOnce) {
+    imagefixtures::ScratchDir dir;
+    const LinuxDecoder decoder;
+    avibuilder::Layout mjpg;
+    mjpg.handler = "MJPG";
+    mjpg.index = avibuilder::Index::kNone;
+    const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
+    const Bytes file = avibuilder::Build(mjpg, {jpeg});
+    const std::string path = dir.File("claim.avi");
+    ASSERT_TRUE(claimedchunks::WriteClaim(path, file, claimedchunks::Find(file, "00dc"), 1'000'000'000u,
+                                          {0, claimedchunks::Find(file, "LIST", 2)}, false));
+    ASSERT_EQ(truncate(path.c_str(), int64_t{1} << 30), 0);  // the hole reaches the claim's end
+    std::vector<uint32_t> frame = {1};
+    int err = -1;
+    EXPECT_LT(PeakGrowth([&] {
+                  auto a = Open(path);
+                  err = a.err;
+                  if (err == 0) frame = Frame(a, 0);
+              }),
+              64u << 20);
+    EXPECT_EQ(err, 0);
+    EXPECT_TRUE(frame.empty());
+
+    const std::vector<uint32_t> picture = Pixels(4, 3, 9);
+    const Bytes dib = avibuilder::Dib(picture, 4, 3, false);
+    avibuilder::Layout repeated;
+    repeated.avihFrames = 20;
+    for (int i = 0; i < 19; ++i) repeated.extraIndexEntries.push_back(avibuilder::IndexEntry("00dc", 4, 36));
+    auto b = Open(WriteAvi(dir, "repeated.avi", repeated, {dib}));
+    ASSERT_EQ(b.err, 0);
+    EXPECT_EQ(b.frames, 1);
+    EXPECT_EQ(Frame(b, 0), picture);
+
+    Bytes listedShort = avibuilder::Build(avibuilder::Layout{}, {dib, dib});
+    claimedchunks::Set(&listedShort, claimedchunks::Find(listedShort, "idx1") + 8 + 12, 35, false);
+    const std::string shortPath = dir.File("short.avi");
+    imagefixtures::WriteBytes(shortPath, listedShort);
+    auto c = Open(shortPath);
+    ASSERT_EQ(c.err, 0);
+    EXPECT_TRUE(Frame(c, 0).empty());
+    EXPECT_EQ(Frame(c, 1), picture);
+}
+
 TEST(AVIReaderTest, FfmpegFilesMatchFfmpegsDecode) {
     if (!imagefixtures::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
     const LinuxDecoder decoder;

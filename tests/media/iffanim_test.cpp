@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <filesystem>
+
 #include "animbuilder.h"
 #include "animtest.h"
 #include "claimedchunks.h"
@@ -390,4 +392,36 @@ TEST(IFFAnimTest, PalettesAndDeltaHeadersClaimingGigabytesCostWhatTheyUse) {
         EXPECT_EQ(a.frames, 3);
         for (int f : {0, 1, 2}) EXPECT_EQ(Frame(a, f), Colours(pictures[static_cast<size_t>(f)], layout.palette)) << f;
     }
+}
+
+// A DLTA claiming 1.5 GB, held as a hole, beside a 16 x 2 picture: more
+// than any delta of its planes could use, so its frame is damaged and
+// costs nothing, and the frames before it decode.
+TEST(IFFAnimTest, ADeltaClaimingMoreThanItsPlanesCanUseIsADamagedFrame) {
+    imagefixtures::ScratchDir dir;
+    Layout layout;
+    layout.width = 16;
+    layout.height = 2;
+    layout.planes = 2;
+    layout.palette = Palette(4);
+    std::vector<Picture> pictures = {MakePicture(16, 2, 2, 0), MakePicture(16, 2, 2, 1)};
+    AnimFile anim(layout, pictures[0]);
+    anim.AddDelta(pictures[1], DeltaOptions{});
+    const Bytes file = anim.Build();
+    const size_t dlta = claimedchunks::Find(file, "DLTA");
+    const size_t deltaForm = claimedchunks::Find(file, "ANHD") - 12;
+    const std::string path = dir.File("dlta.anim");
+    ASSERT_TRUE(claimedchunks::WriteClaim(path, file, dlta, 1'500'000'000u, {0, deltaForm}, true));
+    std::filesystem::resize_file(path, 1'600'000'000u);  // the hole reaches the claim's end
+    std::vector<uint32_t> first, damaged = {1};
+    int err = -1;
+    EXPECT_LT(PeakGrowth([&] {
+                  auto a = Open(path);
+                  err = a.err;
+                  if (err == 0) first = Frame(a, 0), damaged = Frame(a, 1);
+              }),
+              64u << 20);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(first, Colours(pictures[0], layout.palette));
+    EXPECT_TRUE(damaged.empty());
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "objects/cliptransform.h"
 #include "objects/show_fixture.h"
@@ -23,7 +24,7 @@ protected:
     }
     static int CountRegions() {
         int n = 0;
-        for (qbObject* o = *ClipRegionListHead(); o; o = o->next) ++n;
+        for (qbObject* o = ClipRegionListHead()->head; o; o = o->next) ++n;
         return n;
     }
     static qbClipTransform Turn(double degrees, double anchor) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "display/bgpics.h"
 #include "imaging/transform.h"
@@ -244,7 +245,7 @@ TEST_F(LayerStyleTest, ZPutsTheLayerOnTopAndAClipRegionOfMinusOneGoesFromEverySt
 TEST_F(LayerStyleTest, TransformedLayersClipWithTransformedCopiesOfTheirRegion) {
     auto regions = [] {
         int n = 0;
-        for (qbObject* o = *ClipRegionListHead(); o; o = o->next) ++n;
+        for (qbObject* o = ClipRegionListHead()->head; o; o = o->next) ++n;
         return n;
     };
     AddRegion(4, 2, 4, 4, 2);

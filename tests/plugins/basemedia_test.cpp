@@ -10,6 +10,7 @@
 #include <string>
 
 #include "basecheck_fixture.h"
+#include "core/objectlist.h"
 #include "core/applet.h"
 #include "core/errcodes.h"
 #include "core/runstate.h"
@@ -99,8 +100,7 @@ TEST_F(BaseSoundTest, PCMHandedToASampleReplacesItsData) {
     std::unique_ptr<uint8_t[]> old(new uint8_t[8]());
     qbSampleObject* sample = nullptr;
     ASSERT_EQ(LinkNewSample(std::move(old), 8, 1, 0, 8, 8000, &sample), 0);
-    sample->id = 1;
-    sample->handle = nullptr;
+    ASSERT_EQ(RenumberObject(sample, ObjectID{1, nullptr}), 0);
     const soundfiles::Bytes pcm = soundfiles::Ramp(4 * 50);
     soundfiles::Wave w;
     w.channels = 2;

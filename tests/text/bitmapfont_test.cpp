@@ -68,6 +68,18 @@ TEST_F(BitmapFontLoad, AContentsFileCostsItsEntriesNotItsLength) {
     EXPECT_EQ(loaded, 1);
 }
 
+// A font file grown by a hole to 3 GB: its header, tables and strip are
+// read where their offsets point, the rest never is.
+TEST_F(BitmapFontLoad, AFontFileCostsItsTablesNotItsLength) {
+    const std::string glyphs = dir_.Write("sparse/8", WriteFontFile(Monospaced()));
+    std::filesystem::resize_file(glyphs, uint64_t{3} << 30);
+    const std::string contents = dir_.Write("sparse.font", WriteContents({{"sparse/8", 8}}));
+    int loaded = 0;
+    EXPECT_LT(PeakGrowth([&] { loaded = Load(contents, 8); }), 64u << 20);
+    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(Data().ySize, 8);
+}
+
 TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {
     const FontLayout p = Proportional(true);
     ASSERT_EQ(Load(dir_.WriteFont("prop", {{7, WriteFontFile(p)}}), 7), 1);

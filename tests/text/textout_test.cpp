@@ -18,6 +18,7 @@
 #include "text/text.h"
 #include "text/textlayers.h"
 #include "text/textlib.h"
+#include "peak_memory.h"
 #include "text_world.h"
 
 namespace {
@@ -93,6 +94,56 @@ TEST_F(TextOutWorld, TheDirectPathDrawsTheComposedPathsPixels) {
         }
     EXPECT_GT(inked, 100);
     EXPECT_EQ(differing, 0);
+}
+
+// Wrapped text cut by the window's top and bottom draws the rows it crosses
+// as the whole block would: the same text drawn whole beside it, 3.5 lines
+// lower, matches row for row.
+TEST_F(TextOutWorld, WrappedLinesCutByTheWindowDrawAsTheWholeBlockDoes) {
+    ASSERT_EQ(SetFont(24), 0);
+    std::string words;
+    for (int i = 0; i < 40; ++i) words += std::string(static_cast<size_t>(1 + i % 7), static_cast<char>('a' + i % 26)) + " ";
+    const int32_t line = CurrentFont(*GetTextStyle())->height;
+    const int32_t cut = line * 7 / 2;
+    ASSERT_EQ(TextOut(5, 10, words, kTextAlignCenter, 250), 0);
+    const int32_t height = GetCurrentBGPic()->currentHeight;
+    ASSERT_EQ(TextOut(325, 10 - cut, words, kTextAlignCenter, 250), 0);
+    int32_t inked = 0, differing = 0;
+    const uint32_t ground = Pixel(0, 0);
+    for (int32_t y = 0; y + cut < height; ++y)
+        for (int32_t x = 0; x < 310; ++x) {
+            inked += Pixel(x, y + cut) != ground;
+            differing += Pixel(x, y + cut) != Pixel(x + 320, y);
+        }
+    EXPECT_GT(inked, 1000);
+    EXPECT_EQ(differing, 0);
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_TEXTOUT_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_TEXTOUT_ASAN 1
+#endif
+#ifdef QB_TEXTOUT_ASAN
+// Under AddressSanitizer blocks carry red zones and freed ones stay
+// resident in its quarantine (256 MB by default) before they are reused.
+constexpr uint64_t kWrappedTextBound = 2 * (uint64_t{80} << 20) + (uint64_t{256} << 20);
+#else
+constexpr uint64_t kWrappedTextBound = uint64_t{80} << 20;
+#endif
+
+// 4 MB of words wrapped at 600 pixels are 56,000 lines; the window shows
+// thirty, and only those are composed: the cost is the text's, a few times
+// over (10 MB cost 124 MB), not a picture of every line (2 MB cost 694 MB).
+TEST_F(TextOutWorld, WrappedTextCostsTheLinesTheWindowShows) {
+    ASSERT_EQ(SetFont(16), 0);
+    std::string words;
+    while (words.size() < (size_t{4} << 20)) words += "lorem ipsum dolor sit amet ";
+    EXPECT_LT(PeakGrowth([&] { EXPECT_EQ(TextOut(0, 0, words, kTextAlignLeft, 600), 0); }), kWrappedTextBound);
+    EXPECT_GT(InkColumns(0, 40).size(), 400u);
 }
 
 TEST_F(TextOutWorld, BadArgumentsFailWithTheirCodesAndDrawNothing) {
