@@ -1,18 +1,14 @@
 #!/usr/bin/env bash
 # scripts/check_whole_reads.sh [ROOT]: fails, naming file and line, on a call
-# in src/ that reads a file whole into memory (LoadFileToMemory) outside its
+# that reads a file whole into memory (LoadFileToMemory) outside its
 # definition. A reader takes what its format uses of a file, by offsets,
 # counts and entries, never what the file's length claims (src/README.md,
 # "Allocation").
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
+source "$(dirname "$0")/one_caller.sh"
 cd "$root"
-
-status=0
-while IFS= read -r match; do
-    file="${match%%:*}"
-    case "$file" in src/core/file.h|src/core/filehelpers.cpp) continue ;; esac
-    echo "$match: a file read whole; read what the format uses (ReadRecordPrefix, ReadWholeRecord)" >&2
-    status=1
-done < <(grep -rnE '\bLoadFileToMemory[[:space:]]*\(' --include='*.cpp' --include='*.h' src 2>/dev/null || true)
-exit "$status"
+one_caller check_whole_reads src/core/filehelpers.cpp '\bLoadFileToMemory[[:space:]]*\(' \
+    "a file read whole; read what the format uses (ReadRecordPrefix, ReadWholeRecord)" \
+    "src/core/file.h|its declaration" \
+    "tests/core/file_test.cpp|the function's own tests"
