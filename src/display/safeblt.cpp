@@ -208,15 +208,12 @@ void BltUnderSprites(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t 
         RefreshDisplayRect(back, r.dx, r.dy, d, r.dx, r.dy, r.w, r.h, kRefreshScaled);
 }
 
-void SafeBltRareDraw(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
-                     qbBitmap* mask, qbBitmap* alpha, qbBitmap* target);
-
 // Everything a blit may need beyond one draw into a bitmap: the display's
 // double buffer, the clip region's mask, the display as the destination,
 // the display's buffers (a repeated draw, plane upkeep, the refresh). Kept
 // out of line so that the common blit does not pay for its frame.
-[[gnu::noinline]] void SafeBltRare(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t flags,
-                                   const BlitRect& r, bool useClip) {
+[[gnu::noinline]] void SafeBltRare(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t flags, BlitRect r,
+                                   bool useClip) {
     if (d->softDoubleBuffer && (flags & kSafeBltDirect)) {
         BlitToDisplay(b.source, r.sx, r.sy, d, r.dx, r.dy, r.w, r.h, 0, 0, 0, b.mask, b.alpha);
         return;
@@ -263,18 +260,11 @@ void SafeBltRareDraw(ScriptState* L, qbDisplay* d, const qbSafeBlt& b, uint32_t 
                            fromBuffer && ScaledBuffers(d) ? uint32_t{kRefreshScaled} : 0u);
         return;
     }
-    BlitRect bounded = r;
-    BoundToBitmaps(bounded, b.source, target);
-    if (bounded.w < 1 || bounded.h < 1) return;
-    if (target == d->spriteFreeBuffer.get() && ScaledBuffers(d)) BoundToBitmaps(bounded, nullptr, d->backBuffer.get());
-    if (bounded.w < 1 || bounded.h < 1) return;
-    SafeBltRareDraw(L, d, b, flags, bounded, mask, alpha, target);
-}
-
-void SafeBltRareDraw(ScriptState*, qbDisplay* d, const qbSafeBlt& b, uint32_t flags, const BlitRect& r,
-                     qbBitmap* mask, qbBitmap* alpha, qbBitmap* target) {
-    Draw(d, b, flags, r, mask, alpha, target);
     const bool intoSpriteFree = target == d->spriteFreeBuffer.get();
+    BoundToBitmaps(r, b.source, target);
+    if (intoSpriteFree && ScaledBuffers(d)) BoundToBitmaps(r, nullptr, d->backBuffer.get());
+    if (r.w < 1 || r.h < 1) return;
+    Draw(d, b, flags, r, mask, alpha, target);
     if (intoSpriteFree && ScaledBuffers(d) && d->backBuffer) Draw(d, b, flags, r, mask, alpha, d->backBuffer.get());
 
     if (!(flags & kSafeBltDrawOnly)) KeepPlanes(d, target, mask, alpha, r.sx, r.sy, r.dx, r.dy, r.w, r.h);
