@@ -94,11 +94,12 @@ int DrawPathInternal(ScriptState* L, ObjectID id, int32_t x, int32_t y, uint32_t
     qbVectorEngine* engine = ActiveVectorEngine();
     r.engine = IsInbuiltVectorEngine(engine) ? nullptr : engine;
     r.style = SnapshotPathStyle(*GetDrawState());
-    // A shape's outline stays inside its box as the shape renderer draws it:
-    // a pie's apex is as sharp as its span is narrow, and a mitred apex
-    // reaches out (1 / sin(span / 2)) line widths, a spike across the
-    // display for a degree's span. Round joins have no spike to cut.
-    if (temporary && r.style.join == QB_JOIN_MITER) r.style.join = QB_JOIN_BEVEL;
+    // A shape's outline reaches as far past its corners as the shape
+    // renderer's round pen does, half the line width: a pie's apex is as
+    // sharp as its span is narrow, and a mitred apex reaches out
+    // (1 / sin(span / 2)) line widths, a spike across the display for a
+    // degree's span, where a bevel would stop short at the centre.
+    if (temporary && r.style.join == QB_JOIN_MITER) r.style.join = QB_JOIN_ROUND;
     r.rotate = optArg > 0 ? 0 : rotate;
     return RenderPath(L, nullptr, nullptr, x, y, &r, nullptr, nullptr, 0, nullptr, optArg);
 }

@@ -238,11 +238,17 @@ int HookGetPathExtents(qbPathExtentsArgs* a) {
     return 1;
 }
 
-// The outline DrawPath draws, its control box's corner on the raster's.
+// The outline DrawPath draws. Untransformed, the record's x1, y1 is the
+// path's offset and nothing more: moving the control box's corner onto the
+// raster's as well would shift the path by the fraction of a pixel its
+// control points stick out past the raster's corner. A turned outline's
+// control box goes to the raster's corner.
 qbOutlinePtr PlacedOutline(const qbDrawPathArgs& a) {
     double cx, cy;
     qbOutlinePtr outline = ConvertPath(a.commands, a.style, a.strokeWidth, a.filled, &cx, &cy, -a.x1, -a.y1);
-    if (!outline || !Transform(outline.get(), a.matrix)) return nullptr;
+    if (!outline) return nullptr;
+    if (IsIdentity(a.matrix)) return outline;
+    if (!Transform(outline.get(), a.matrix)) return nullptr;
     FT_BBox box;
     FT_Outline_Get_CBox(outline.get(), &box);
     FT_Outline_Translate(outline.get(), -box.xMin, -box.yMin);

@@ -233,6 +233,10 @@ void qbPathBuilder::AddRoundedBox(double x1, double y1, double x2, double y2, co
 
 bool BuildPathGeometry(const uint8_t* commands, double ox, double oy, qbPathGeometry* out, bool keepPoints) {
     *out = qbPathGeometry{};
+    // The pen starts at the origin too: text or a relative move before any
+    // absolute point moves with the rest of the path.
+    out->currentX = ox;
+    out->currentY = oy;
     qbPathBuilder b(out, keepPoints);
     if (!commands) return true;
     for (const uint8_t* p = commands; b.ok();) {

@@ -79,8 +79,11 @@ int Size(Plan* p, const qbPathRequest& r) {
     if (p->engine->vectorExtension) {
         p->width = p->extents.Width();
         p->height = p->extents.Height();
-        p->engineX0 = p->extents.x1;
-        p->engineY0 = p->extents.y1;
+        // The raster starts at the whole pixel the extents start in, and the
+        // path is offset by that pixel: its points keep their place within
+        // it, where the picture is put.
+        p->engineX0 = static_cast<double>(Floor64(p->extents.x1));
+        p->engineY0 = static_cast<double>(Floor64(p->extents.y1));
     } else {
         // The engine draws the measured extents into the raster's first
         // pixel on; the raster covers them whole.
@@ -147,10 +150,20 @@ int DrawRaster(const Plan& p, const qbPathRequest& r, int filled, int32_t stroke
     if (!out->plane) return ERR_ALLOCALPHA;
     out->width = static_cast<int32_t>(w);
     out->height = static_cast<int32_t>(h);
-    out->x = ClampToInt32(std::round(own.x1 - main.x1));
-    out->y = ClampToInt32(std::round(own.y1 - main.y1));
-    const bool ok = CallDrawPathHook(r, filled, stroke, p.matrix, out->plane.get(), out->width, out->height, own.x1,
-                                     own.y1, own.x2, own.y2);
+    // Untransformed, each raster starts at the whole pixel its extents start
+    // in, as the main raster does.
+    double ox = own.x1, oy = own.y1;
+    if (IsIdentityMatrix(p.matrix) && p.engine->vectorExtension) {
+        ox = static_cast<double>(Floor64(own.x1));
+        oy = static_cast<double>(Floor64(own.y1));
+        out->x = ClampToInt32(ox - static_cast<double>(Floor64(main.x1)));
+        out->y = ClampToInt32(oy - static_cast<double>(Floor64(main.y1)));
+    } else {
+        out->x = ClampToInt32(std::round(own.x1 - main.x1));
+        out->y = ClampToInt32(std::round(own.y1 - main.y1));
+    }
+    const bool ok = CallDrawPathHook(r, filled, stroke, p.matrix, out->plane.get(), out->width, out->height, ox, oy,
+                                     own.x2, own.y2);
     return ok ? 0 : ERR_DRAWPATH;
 }
 
