@@ -215,6 +215,9 @@ bool Rasterise(FT_Outline* outline, uint8_t* coverage, int32_t bytesPerRow, int3
     bitmap.buffer = bits.get();
     bitmap.num_grays = 2;
     bitmap.pixel_mode = FT_PIXEL_MODE_MONO;
+    // A sliver thinner than a pixel (a pie of a degree) keeps its tips: left
+    // out as stubs, its ends would stop a pixel or two short of its points.
+    outline->flags |= FT_OUTLINE_INCLUDE_STUBS;
     if (FT_Outline_Get_Bitmap(Library(), outline, &bitmap) != 0) return false;
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* src = bits.get() + static_cast<size_t>(y) * pitch;

@@ -337,8 +337,13 @@ void DrawRasterLineSubpixel(const ScanRasterView& view, int64_t x0, int64_t y0, 
     const int64_t slope = Slope(o);
     const int64_t first = (o.a0 + 32768) >> 16, last = (o.a1 + 32768) >> 16;
     const int64_t bytes = LayoutBytesPerPixel(view.layout & 0x1FF);
+    // The end pixels' centres lie up to half a pixel past the ends; the
+    // minor coordinate stops at the ends' own, or a steep end would light a
+    // pixel beyond the line's reach (outside a thick line's quadrilateral).
+    const int64_t bLow = std::min(o.b0, o.b1), bHigh = std::max(o.b0, o.b1);
     for (int64_t a = first; a <= last; ++a) {
-        const int64_t b = o.b0 + static_cast<int64_t>(Wide(slope) * ((a << 16) - o.a0) >> 16);
+        const int64_t b =
+            std::clamp<int64_t>(o.b0 + static_cast<int64_t>(Wide(slope) * ((a << 16) - o.a0) >> 16), bLow, bHigh);
         const int64_t m = std::clamp<int64_t>((b + 32768) >> 16, 0, int64_t{o.xMajor ? view.height : view.width} - 1);
         if (o.xMajor) PutPixel(view, static_cast<int32_t>(bytes), a, m, value);
         else PutPixel(view, static_cast<int32_t>(bytes), m, a, value);
