@@ -67,6 +67,25 @@ TEST_F(PathRenderTest, ImageSizesForStrokesTurnsAndFarPaths) {
     EXPECT_EQ(e.height, 10);
 }
 
+// An edged path's fill sits where the plain fill does, however far the
+// edge's control points stick out past a whole pixel and the fill's.
+TEST_F(PathRenderTest, AnEdgedFillSitsWhereThePlainFillDoes) {
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    for (double cx : {40.1, 40.3, 40.5, 40.7, 40.9}) {
+        SCOPED_TRACE(cx);
+        ASSERT_EQ(Cmd("StartPath", {1}), 0);
+        ASSERT_EQ(Cmd("AddCircleToPath", {1, cx, cx - 5, 20}), 0);
+        std::vector<uint32_t> pictures[2];
+        for (int edged : {0, 1}) {
+            ASSERT_EQ(Cmd("SetFormStyle", {edged ? double(kFormEdge) : double(kFormNormal), 0x00FF00, 3}), 0);
+            Clear(0);
+            ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFF0000}), 0);
+            for (uint32_t v : Picture()) pictures[edged].push_back(v == 0xFF0000u);
+        }
+        EXPECT_EQ(pictures[1], pictures[0]);
+    }
+}
+
 TEST_F(PathRenderTest, EdgeAndShadowNeedAFill) {
     Polygon(1, {20, 20, 40, 20, 40, 40, 20, 40});
     ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
