@@ -251,6 +251,9 @@ protected:
     void TearDown() override {
         VmSetHook(L, nullptr, 0, 0);
         ClearDisplayAdapters();
+        // The adapter's "user abort" raised the process-wide quit flag,
+        // which every later pump of this process would answer.
+        SetEventQuitRequested(false);
         SetLineHookDisabled(false);
         VmFixture::TearDown();
     }
@@ -276,6 +279,7 @@ TEST_F(LineHookTest, TheHookPumpsOnlyWhileEnabled) {
     ASSERT_EQ(Command(cmdEnableLineHook), 0);
     EXPECT_EQ(RunLoop(), ERR_USERABORT);
     EXPECT_EQ(pumps, 1);
+    EXPECT_TRUE(EventQuitRequested());
 }
 
 }  // namespace
