@@ -14,9 +14,10 @@ whose skip leaves them green is listed. A developer's tool, not run by
 
 The library tests call most handlers directly, never registering them: there
 the handler is named by its place in the test binary's symbols
-(QB_SKIP_HANDLER, read by nm). The tests of other folders that call the
-handler directly (a command tested where the code under it lives) run too. The tree is configured and built when it is
-missing (optimised, g++, like ./run's). Commands whose skip was never reached
+(QB_SKIP_HANDLER, read by nm); the tests of other folders that call the
+handler directly (a command tested beside the code under it) run too. The
+tree is configured and built when it is missing (optimised, g++, like
+./run's). Commands whose skip was never reached
 (no test of those binaries calls them, or their handler checks no argument
 count) are listed apart. The all-commands walk notices a skipped command
 that gives results; ask it for one command with
@@ -57,9 +58,9 @@ _texts = {}
 
 
 def test_files(folder):
-    """(path, text) of the .cpp files of tests/FOLDER, read once."""
+    """The texts of the .cpp files of tests/FOLDER, read once."""
     if folder not in _texts:
-        _texts[folder] = [(p, p.read_text(errors="replace")) for p in sorted((ROOT / "tests" / folder).glob("*.cpp"))]
+        _texts[folder] = [p.read_text(errors="replace") for p in sorted((ROOT / "tests" / folder).glob("*.cpp"))]
     return _texts[folder]
 
 
@@ -72,7 +73,7 @@ def suites_naming(folder, name, handler=None, by_name=True):
         forms.append(r'\b' + re.escape(handler) + r'\b')
     pattern = re.compile('|'.join(forms))
     suites = set()
-    for _, text in test_files(folder):
+    for text in test_files(folder):
         if pattern.search(text):
             suites.update(TEST_SUITE.findall(text))
     return sorted(suites)
@@ -83,7 +84,7 @@ def handler_folders(cmd):
     tests) whose files call its handler directly: a library's commands may
     be tested where the code they stand on is (the plugin commands in
     tests/plugins)."""
-    name, handler, folder = cmd
+    _, handler, folder = cmd
     handler = handler.split("::")[-1]
     return [d for d, words in folder_words().items() if d not in (folder, "e2e") and handler in words]
 
@@ -95,7 +96,7 @@ def folder_words():
     """The identifiers of each test folder's files."""
     if not _words:
         for d in sorted(p for p in (ROOT / "tests").iterdir() if p.is_dir()):
-            _words[d.name] = {w for _, text in test_files(d.name) for w in re.findall(r'\w+', text)}
+            _words[d.name] = {w for text in test_files(d.name) for w in re.findall(r'\w+', text)}
     return _words
 
 
