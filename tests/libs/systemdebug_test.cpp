@@ -121,6 +121,31 @@ TEST_F(ObjectDataTest, CopyWithoutOverwriteKeepsTheTargetsValues) {
     EXPECT_EQ(Call(cmdSetObjectData, 4), ERR_WRONGUSAGE);
 }
 
+TEST_F(ObjectDataTest, ClearRemovesOneNamedValueOrAll) {
+    Set(1, "a", "1");
+    Set(1, "b", "2");
+    Set(1, "c", "3");
+    Set(2, "a", "other");
+    auto clear = [&](int id, const char* key) {
+        VmSetTop(L, 0);
+        VmPushNumber(L, kTimer);
+        VmPushNumber(L, id);
+        if (key) VmPushString(L, key);
+        const int err = Call(cmdClearObjectData, key ? 3 : 2);
+        VmSetTop(L, 0);
+        return err;
+    };
+    ASSERT_EQ(clear(1, "B"), 0);
+    EXPECT_EQ(Get(1, "b"), ErrText(ERR_FINDOBJECTDATA));
+    EXPECT_EQ(Get(1, "a"), "1");
+    EXPECT_EQ(Get(1, "c"), "3");
+    EXPECT_EQ(clear(1, "b"), ERR_FINDOBJECTDATA);
+    ASSERT_EQ(clear(1, nullptr), 0);
+    EXPECT_EQ(Get(1, "a"), ErrText(ERR_FINDOBJECTDATA));
+    EXPECT_EQ(Get(1, "c"), ErrText(ERR_FINDOBJECTDATA));
+    EXPECT_EQ(Get(2, "a"), "other") << "another object's values stay";
+}
+
 TEST_F(ObjectDataTest, HandlesThatNameNoObjectAreNeverFollowed) {
     // An address that no record carries; reading it would crash.
     VmPushLightUserdata(L, reinterpret_cast<void*>(uintptr_t{0x10}));

@@ -14,8 +14,10 @@ whose skip leaves them green is listed. A developer's tool, not run by
 
 The library tests call most handlers directly, never registering them: there
 the handler is named by its place in the test binary's symbols
-(QB_SKIP_HANDLER, read by nm). The tree is configured and built when it is
-missing (optimised, g++, like ./run's). Commands whose skip was never reached
+(QB_SKIP_HANDLER, read by nm); the tests of other folders that call the
+handler directly (a command tested beside the code under it) run too. The
+tree is configured and built when it is missing (optimised, g++, like
+./run's). Commands whose skip was never reached
 (no test of those binaries calls them, or their handler checks no argument
 count) are listed apart. The all-commands walk notices a skipped command
 that gives results; ask it for one command with
@@ -52,20 +54,50 @@ def commands():
     return list(found.values())
 
 
-def suites_naming(folder, name, handler=None):
+_texts = {}
+
+
+def test_files(folder):
+    """The texts of the .cpp files of tests/FOLDER, read once."""
+    if folder not in _texts:
+        _texts[folder] = [p.read_text(errors="replace") for p in sorted((ROOT / "tests" / folder).glob("*.cpp"))]
+    return _texts[folder]
+
+
+def suites_naming(folder, name, handler=None, by_name=True):
     """The test suites of tests/FOLDER whose files call the command: a script
     line Name(...), the name in quotes in any case (a call by name, an
     applet's GETGLOBAL), or the handler itself."""
-    forms = [r'\b' + re.escape(name) + r'\s*\(', r'"(?i:' + re.escape(name) + r')\\?"']
+    forms = [r'\b' + re.escape(name) + r'\s*\(', r'"(?i:' + re.escape(name) + r')\\?"'] if by_name else []
     if handler:
         forms.append(r'\b' + re.escape(handler) + r'\b')
     pattern = re.compile('|'.join(forms))
     suites = set()
-    for path in sorted((ROOT / "tests" / folder).glob("*.cpp")):
-        text = path.read_text(errors="replace")
+    for text in test_files(folder):
         if pattern.search(text):
             suites.update(TEST_SUITE.findall(text))
     return sorted(suites)
+
+
+def handler_folders(cmd):
+    """The test folders other than the command's own (and the end-to-end
+    tests) whose files call its handler directly: a library's commands may
+    be tested where the code they stand on is (the plugin commands in
+    tests/plugins)."""
+    _, handler, folder = cmd
+    handler = handler.split("::")[-1]
+    return [d for d, words in folder_words().items() if d not in (folder, "e2e") and handler in words]
+
+
+_words = {}
+
+
+def folder_words():
+    """The identifiers of each test folder's files."""
+    if not _words:
+        for d in sorted(p for p in (ROOT / "tests").iterdir() if p.is_dir()):
+            _words[d.name] = {w for text in test_files(d.name) for w in re.findall(r'\w+', text)}
+    return _words
 
 
 def ensure_tree(build, folders, jobs):
@@ -135,13 +167,16 @@ def sweep_one(build, cmd, timeout):
         mark = Path(tmp) / "skipped"
         env = dict(os.environ, QB_SKIP_COMMAND=name, QB_SKIP_MARK=str(mark),
                    SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy", TMPDIR=tmp)
-        lib = build / "tests" / f"test_{folder}"
         verdict = "passed"
-        if lib.exists():
+        for tests in [folder, *handler_folders(cmd)]:
+            lib = build / "tests" / f"test_{tests}"
+            if verdict != "passed" or not lib.exists():
+                continue
             # The library's tests call most handlers directly, unregistered.
             distance = handler_distance(lib, handler)
             lib_env = dict(env, QB_SKIP_HANDLER=f"{lib.name}:{distance}") if distance is not None else env
-            verdict = run_binary(lib, suites_naming(folder, name, handler), lib_env, timeout)
+            suites = suites_naming(tests, name, handler, by_name=tests == folder)
+            verdict = run_binary(lib, suites, lib_env, timeout)
         if verdict == "passed":
             verdict = run_binary(build / "tests" / "test_e2e", suites_naming("e2e", name), env, timeout)
         return name, folder, verdict, mark.exists()
@@ -165,7 +200,8 @@ def main():
         # In the order given: the slow ones may go last.
         order = {n.lower(): i for i, n in enumerate(args.commands.split(","))}
         cmds = sorted((c for c in cmds if c[0].lower() in order), key=lambda c: order[c[0].lower()])
-    ensure_tree(build, {c[2] for c in cmds if (ROOT / "tests" / c[2]).is_dir()}, min(args.jobs, 3))
+    folders = {f for c in cmds for f in [c[2], *handler_folders(c)]}
+    ensure_tree(build, {f for f in folders if (ROOT / "tests" / f).is_dir()}, min(args.jobs, 3))
     start = time.monotonic()
     unnoticed, unreached, failing = [], [], []
     with concurrent.futures.ThreadPoolExecutor(max_workers=min(args.jobs, 4)) as pool:
