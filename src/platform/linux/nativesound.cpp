@@ -16,6 +16,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -206,16 +207,38 @@ int64_t TakeFrames(qbNativeAudioFile& f, int16_t* out, int64_t count) {
     return got;
 }
 
+// The rate an ADTS frame's header names; 0 for a packet that is no ADTS
+// frame.
+int AdtsRate(const AVPacket& packet) {
+    static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                     22050, 16000, 12000, 11025, 8000,  7350};
+    if (packet.size < 7 || packet.data[0] != 0xFF || (packet.data[1] & 0xF6) != 0xF0) return 0;
+    const unsigned index = (packet.data[2] >> 2) & 15u;
+    return index < std::size(kRates) ? kRates[index] : 0;
+}
+
 // The length by a demux-only pass: the audio packets' durations less the
 // samples the stream asks the decoder to skip at its start and drop at its
-// end.
+// end. -1 where the durations cannot be trusted: ADTS gives each frame the
+// duration of the first frame's rate, while every header may name another
+// (streams joined end to end), and the decoder follows the headers.
 int64_t CountFrames(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
+    const bool adts = std::strcmp(p.format->iformat->name, "aac") == 0;
     int64_t duration = 0, trimmed = 0, first = -1;
+    int adtsRate = -1;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
+            if (adts) {
+                const int rate = AdtsRate(*p.packet);
+                if (adtsRate < 0) adtsRate = rate;
+                if (rate != adtsRate) {
+                    av_packet_unref(p.packet.get());
+                    return -1;
+                }
+            }
             if (first < 0) first = std::max<int64_t>(p.packet->duration, 0);
             if (p.packet->duration > 0) duration += p.packet->duration;
             size_t size = 0;
@@ -332,6 +355,10 @@ int Open(const char* name, qbNativeAudioFile& f) {
     f.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
     f.frames = TimesPlaceSamples(f) ? CountFrames(f) : DecodedFrames(f);
+    if (f.frames < 0) {
+        if (const int error = StartPass(f)) return error;
+        f.frames = DecodedFrames(f);
+    }
     if (par->codec_id == AV_CODEC_ID_MP1 || par->codec_id == AV_CODEC_ID_MP2 || par->codec_id == AV_CODEC_ID_MP3) {
         const MPEGBitrate bitrate = AnalyseMPEGBitrate(&ReadAt, f.file.get());
         f.kbps = AverageBitrate(bitrate, GetFileSize(f.file.get()), f.frames, f.rate);
