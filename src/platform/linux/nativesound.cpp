@@ -16,7 +16,6 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -207,37 +206,49 @@ int64_t TakeFrames(qbNativeAudioFile& f, int16_t* out, int64_t count) {
     return got;
 }
 
-// The rate an ADTS frame's header names; 0 for a packet that is no ADTS
-// frame.
-int AdtsRate(const AVPacket& packet) {
-    static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                     22050, 16000, 12000, 11025, 8000,  7350};
-    if (packet.size < 7 || packet.data[0] != 0xFF || (packet.data[1] & 0xF6) != 0xF0) return 0;
-    const unsigned index = (packet.data[2] >> 2) & 15u;
-    return index < std::size(kRates) ? kRates[index] : 0;
+// What a packet's own header says of its rate, for the demuxers whose
+// packets' durations all count at the stream's first rate while each
+// frame's header may name another (streams joined end to end): the ADTS
+// sampling index, FLAC's rate code. -1 for other demuxers and packets.
+int HeaderRateCode(const char* demuxer, const AVPacket& packet) {
+    const uint8_t* d = packet.data;
+    if (!d || packet.size < 7 || d[0] != 0xFF) return -1;
+    if (std::strcmp(demuxer, "aac") == 0 && (d[1] & 0xF6) == 0xF0) return (d[2] >> 2) & 15;
+    if (std::strcmp(demuxer, "flac") == 0 && (d[1] & 0xFE) == 0xF8) return d[2] & 15;
+    return -1;
+}
+
+// Whether the packet shows the stream changing form after its first
+// packet, so that the packets' durations (and Ogg's granules, which start
+// again with each chained stream) no longer count its frames: a chained
+// stream's new metadata or parameters, or a header naming another rate.
+bool ChangesForm(const char* demuxer, const AVPacket& packet, bool first, int* rateCode) {
+    const int code = HeaderRateCode(demuxer, packet);
+    if (first) {
+        *rateCode = code;
+        return false;
+    }
+    return code != *rateCode || av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, nullptr) ||
+           av_packet_get_side_data(&packet, AV_PKT_DATA_NEW_EXTRADATA, nullptr) ||
+           av_packet_get_side_data(&packet, AV_PKT_DATA_PARAM_CHANGE, nullptr);
 }
 
 // The length by a demux-only pass: the audio packets' durations less the
 // samples the stream asks the decoder to skip at its start and drop at its
-// end. -1 where the durations cannot be trusted: ADTS gives each frame the
-// duration of the first frame's rate, while every header may name another
-// (streams joined end to end), and the decoder follows the headers.
+// end. -1 where a packet shows the stream changing form (ChangesForm): the
+// decoder follows the change, the durations do not.
 int64_t CountFrames(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
-    const bool adts = std::strcmp(p.format->iformat->name, "aac") == 0;
+    const char* demuxer = p.format->iformat->name;
     int64_t duration = 0, trimmed = 0, first = -1;
-    int adtsRate = -1;
+    int rateCode = -1;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
-            if (adts) {
-                const int rate = AdtsRate(*p.packet);
-                if (adtsRate < 0) adtsRate = rate;
-                if (rate != adtsRate) {
-                    av_packet_unref(p.packet.get());
-                    return -1;
-                }
+            if (ChangesForm(demuxer, *p.packet, first < 0, &rateCode)) {
+                av_packet_unref(p.packet.get());
+                return -1;
             }
             if (first < 0) first = std::max<int64_t>(p.packet->duration, 0);
             if (p.packet->duration > 0) duration += p.packet->duration;
