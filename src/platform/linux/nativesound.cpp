@@ -365,12 +365,14 @@ int Open(const char* name, qbNativeAudioFile& f) {
     f.rate = par->sample_rate;
     f.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
+    // A new pass frees the parameters of the one before.
+    const AVCodecID codec = par->codec_id;
     f.frames = TimesPlaceSamples(f) ? CountFrames(f) : DecodedFrames(f);
     if (f.frames < 0) {
         if (const int error = StartPass(f)) return error;
         f.frames = DecodedFrames(f);
     }
-    if (par->codec_id == AV_CODEC_ID_MP1 || par->codec_id == AV_CODEC_ID_MP2 || par->codec_id == AV_CODEC_ID_MP3) {
+    if (codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP3) {
         const MPEGBitrate bitrate = AnalyseMPEGBitrate(&ReadAt, f.file.get());
         f.kbps = AverageBitrate(bitrate, GetFileSize(f.file.get()), f.frames, f.rate);
     }
