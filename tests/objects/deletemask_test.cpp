@@ -2,6 +2,8 @@
 // attributes and what is drawn from it.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "objects/show_fixture.h"
 
 namespace {
