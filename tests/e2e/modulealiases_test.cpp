@@ -1,7 +1,8 @@
-// A module steered by the older command names, headless with SDL's dummy
-// audio driver pulling at the device's pace: WaitSongPosition returns on
-// the position, PauseModule stops it where it is (and the position stays
-// readable), ResumeModule goes on from there, and FreeModule takes it away.
+// A module known and steered by the older command names, headless with
+// SDL's dummy audio driver pulling at the device's pace: IsModule knows it,
+// WaitSongPosition returns on the position, PauseModule stops it where it
+// is (and the position stays readable), ResumeModule goes on from there,
+// and FreeModule takes it away.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,8 +41,10 @@ std::string Print(const std::string& label) {
 }
 
 std::string Script(const std::string& module) {
-    return ".function main maxstack=12\n.line 1\n    GETGLOBAL 0 \"loadmodule\"\n    LOADK 1 #1\n    LOADK 2 \"" +
-           module + "\"\n    CALL 0 3 1\n" + Call("playmodule") + ".line 2\n" + Call("waitsongposition") +
+    return ".function main maxstack=12\n.line 1\n    GETGLOBAL 0 \"debugprint\"\n    GETGLOBAL 1 \"ismodule\"\n"
+           "    LOADK 2 \"" + module + "\"\n    CALL 1 2 3\n    CALL 0 3 1\n"
+           "    GETGLOBAL 0 \"loadmodule\"\n    LOADK 1 #1\n    LOADK 2 \"" + module + "\"\n    CALL 0 3 1\n" +
+           Call("playmodule") + ".line 2\n" + Call("waitsongposition") +
            Print("waited") + ".line 3\n" + Call("pausemodule") + Print("paused") + ".line 4\n" +
            Call("resumemodule") + Print("resumed") +
            // Only a playing module reaches the next position.
@@ -65,7 +68,7 @@ TEST_F(ModuleAliasesTest, PauseResumeAndFreeSteerTheModule) {
                                  " -quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     // A loaded machine may be late by rows, hardly by a position (0.32 s).
-    EXPECT_EQ(r.out, "waited 1 1\npaused 0 1\nresumed 1 1\nlater 1 2\nfreed -1 0\n") << r.err;
+    EXPECT_EQ(r.out, "1 Protracker\nwaited 1 1\npaused 0 1\nresumed 1 1\nlater 1 2\nfreed -1 0\n") << r.err;
 }
 
 }  // namespace
