@@ -94,7 +94,11 @@ int32_t ModulePosition(bool row) {
     const qbMusicObject* m = CurrentMusic();
     if (!m || !m->module) return -1;
     const int got = ModulePositionOf(m->module.get(), row ? kModuleGetRow : kModuleGetSongPosition, 0);
-    return got < 0 ? 0 : got;
+    if (got >= 0) return got;
+    // On no channel (paused): the player's words stand where it stopped,
+    // and nothing renders to move them.
+    const qbModulePosition& kept = *m->module;
+    return std::max((row ? kept.row : kept.songPosition).load(std::memory_order_relaxed), 0);
 }
 
 template <class Done>

@@ -206,16 +206,50 @@ int64_t TakeFrames(qbNativeAudioFile& f, int16_t* out, int64_t count) {
     return got;
 }
 
+// What a packet's own header says of its rate, for the demuxers whose
+// packets' durations all count at the stream's first rate while each
+// frame's header may name another (streams joined end to end): the ADTS
+// sampling index, FLAC's rate code. -1 for other demuxers and packets.
+int HeaderRateCode(const char* demuxer, const AVPacket& packet) {
+    const uint8_t* d = packet.data;
+    if (!d || packet.size < 7 || d[0] != 0xFF) return -1;
+    if (std::strcmp(demuxer, "aac") == 0 && (d[1] & 0xF6) == 0xF0) return (d[2] >> 2) & 15;
+    if (std::strcmp(demuxer, "flac") == 0 && (d[1] & 0xFE) == 0xF8) return d[2] & 15;
+    return -1;
+}
+
+// Whether the packet shows the stream changing form after its first
+// packet, so that the packets' durations (and Ogg's granules, which start
+// again with each chained stream) no longer count its frames: a chained
+// stream's new metadata or parameters, or a header naming another rate.
+bool ChangesForm(const char* demuxer, const AVPacket& packet, bool first, int* rateCode) {
+    const int code = HeaderRateCode(demuxer, packet);
+    if (first) {
+        *rateCode = code;
+        return false;
+    }
+    return code != *rateCode || av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, nullptr) ||
+           av_packet_get_side_data(&packet, AV_PKT_DATA_NEW_EXTRADATA, nullptr) ||
+           av_packet_get_side_data(&packet, AV_PKT_DATA_PARAM_CHANGE, nullptr);
+}
+
 // The length by a demux-only pass: the audio packets' durations less the
 // samples the stream asks the decoder to skip at its start and drop at its
-// end.
+// end. -1 where a packet shows the stream changing form (ChangesForm): the
+// decoder follows the change, the durations do not.
 int64_t CountFrames(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
+    const char* demuxer = p.format->iformat->name;
     int64_t duration = 0, trimmed = 0, first = -1;
+    int rateCode = -1;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
+            if (ChangesForm(demuxer, *p.packet, first < 0, &rateCode)) {
+                av_packet_unref(p.packet.get());
+                return -1;
+            }
             if (first < 0) first = std::max<int64_t>(p.packet->duration, 0);
             if (p.packet->duration > 0) duration += p.packet->duration;
             size_t size = 0;
@@ -331,8 +365,14 @@ int Open(const char* name, qbNativeAudioFile& f) {
     f.rate = par->sample_rate;
     f.channels = par->ch_layout.nb_channels == 1 ? 1 : 2;
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
+    // A new pass frees the parameters of the one before.
+    const AVCodecID codec = par->codec_id;
     f.frames = TimesPlaceSamples(f) ? CountFrames(f) : DecodedFrames(f);
-    if (par->codec_id == AV_CODEC_ID_MP1 || par->codec_id == AV_CODEC_ID_MP2 || par->codec_id == AV_CODEC_ID_MP3) {
+    if (f.frames < 0) {
+        if (const int error = StartPass(f)) return error;
+        f.frames = DecodedFrames(f);
+    }
+    if (codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP3) {
         const MPEGBitrate bitrate = AnalyseMPEGBitrate(&ReadAt, f.file.get());
         f.kbps = AverageBitrate(bitrate, GetFileSize(f.file.get()), f.frames, f.rate);
     }
