@@ -54,12 +54,16 @@ TEST_F(EventInputTest, TheWhileCommandsReturnWhenTheirButtonIsReleased) {
     for (const Case& c : {Case{"whilemousedown", kEventLeftButton, 0}, Case{"whilerightmousedown", kEventRightButton, 1}}) {
         SCOPED_TRACE(c.command);
         Inject(c.type, 3, 3, 1);
+        // Each pump takes one event: a key first, so that a command that
+        // returns on its first look leaves two.
+        Script(kEventKey, 1, 0, 'j');
         Script(c.type, 3, 3, 0);
         Script(kEventKey, 1, 0, 'k');
         ASSERT_EQ(Call(c.command), 0);
         EXPECT_EQ(null_backend::PendingScriptedEvents(), 1u) << "returned while the button was down";
         EXPECT_EQ(d->view.buttons[c.slot], 0);
         Inject(kEventKey, 0, 0, 'k');
+        Inject(kEventKey, 0, 0, 'j');
         ASSERT_EQ(Call("freeeventcache"), 0);
     }
 }
