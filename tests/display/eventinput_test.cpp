@@ -1,6 +1,6 @@
 // The commands that wait on or read the input state: the button waits, the
-// dispatch of every pending event, forgetting the key states, the quit
-// switches and the joystick's direction. Each wait is ended by an event the
+// dispatch of every pending event, the button and key reads and forgetting
+// them, the quit switches and the joysticks. Each wait is ended by an event the
 // test queued; one more event behind it ends the run even when the wait is
 // broken, and tells how far the wait went.
 #include <SDL.h>
@@ -14,7 +14,7 @@
 
 namespace {
 
-// emit(IsKeyDown("k"), IsLeftMouse(), IsRightMouse())
+// emit(IsKeyDown("k"), IsLeftMouse(), IsRightMouse(), IsMidMouse())
 const char* const kReadStates = R"(.function main maxstack=8
     GETGLOBAL 0 "emit"
     GETGLOBAL 1 "iskeydown"
@@ -24,7 +24,9 @@ const char* const kReadStates = R"(.function main maxstack=8
     CALL 2 1 2
     GETGLOBAL 3 "isrightmouse"
     CALL 3 1 2
-    CALL 0 4 1
+    GETGLOBAL 4 "ismidmouse"
+    CALL 4 1 2
+    CALL 0 5 1
     RETURN 0 1
 .end
 )";
@@ -76,14 +78,14 @@ TEST_F(EventInputTest, CheckEventsDeliversEveryPendingEvent) {
     EXPECT_EQ(out, (std::vector<std::string>{"key OnKeyDown a", "key OnKeyDown b", "key OnKeyDown c"}));
 }
 
-TEST_F(EventInputTest, ResetKeyStatesForgetsWhatTheWindowHeld) {
+TEST_F(EventInputTest, TheButtonAndKeyReadsForgetWhatResetKeyStatesClears) {
     Key('k', true);
     Click(3, 3, true);
-    Inject(kEventRightButton, 3, 3, 1);
+    Inject(kEventMiddleButton, 3, 3, 1);
     ASSERT_EQ(Run(kReadStates), 0);
     ASSERT_EQ(Call("resetkeystates"), 0);
     ASSERT_EQ(Run(kReadStates), 0);
-    EXPECT_EQ(out, (std::vector<std::string>{"1 1 1", "0 0 0"}));
+    EXPECT_EQ(out, (std::vector<std::string>{"1 1 0 1", "0 0 0 0"}));
 }
 
 // The same library over the SDL backend under the dummy driver: the quit
@@ -164,7 +166,7 @@ TEST_F(SdlInputTest, LeftMouseQuitEndsTheWaitWhenSwitchedOn) {
     });
 }
 
-TEST_F(SdlInputTest, JoyDirReadsTheStickOfAVirtualJoystick) {
+TEST_F(SdlInputTest, AVirtualJoystickIsCountedAndItsStickRead) {
     // The dummy driver's window never has the focus, without which SDL
     // drops a stick's motion.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
@@ -181,11 +183,15 @@ TEST_F(SdlInputTest, JoyDirReadsTheStickOfAVirtualJoystick) {
                       port + "\n    CALL 1 2 2\n    CALL 0 2 1\n    RETURN 0 1\n.end\n"),
                   0);
     };
+    ASSERT_EQ(Run(".function main maxstack=4\n    GETGLOBAL 0 \"emit\"\n    GETGLOBAL 1 \"countjoysticks\"\n"
+                  "    CALL 1 1 2\n    CALL 0 2 1\n    RETURN 0 1\n.end\n"),
+              0);
     read(-32768, 32767);
     read(32767, -32768);
     read(0, -32768);
     read(0, 0);
-    EXPECT_EQ(out, (std::vector<std::string>{"5", "1", "0", "8"}));  // down-left, up-right, up, none
+    // The count, then down-left, up-right, up and none.
+    EXPECT_EQ(out, (std::vector<std::string>{std::to_string(SDL_NumJoysticks()), "5", "1", "0", "8"}));
     SDL_JoystickClose(stick);
     SDL_JoystickDetachVirtual(index);
     SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
