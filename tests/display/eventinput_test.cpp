@@ -1,8 +1,8 @@
 // The commands that wait on or read the input state: the button waits, the
 // dispatch of every pending event, the button and key reads and forgetting
-// them, the quit switches and the joysticks. Each wait is ended by an event the
-// test queued; one more event behind it ends the run even when the wait is
-// broken, and tells how far the wait went.
+// them, the quit switches and the joysticks. Each wait is ended by an event
+// the test queued, and the events left over tell how far the wait went; where
+// a wrong wait could outlast them, a close behind them ends it as a quit.
 #include <SDL.h>
 
 #include <functional>
@@ -53,7 +53,8 @@ TEST_F(EventInputTest, TheWhileCommandsReturnWhenTheirButtonIsReleased) {
         uint32_t type;
         int slot;
     };
-    for (const Case& c : {Case{"whilemousedown", kEventLeftButton, 0}, Case{"whilerightmousedown", kEventRightButton, 1}}) {
+    for (const Case& c :
+         {Case{"whilemousedown", kEventLeftButton, 0}, Case{"whilerightmousedown", kEventRightButton, 1}}) {
         SCOPED_TRACE(c.command);
         Inject(c.type, 3, 3, 1);
         // Each pump takes one event: a key first, so that a command that
