@@ -84,7 +84,10 @@ int cmdResetKeyStates(ScriptState* L) {
     CheckArgCount(L, 0, 0, 0, 0);
     qbDisplay* d = nullptr;
     if (int err = CurrentEventDisplay(&d)) return err;
+    // A native window keeps its keys in the view, an adapter in the display:
+    // IsKeyDown reads both, so both are forgotten.
     std::memset(d->keyState, 0, sizeof d->keyState);
+    std::memset(d->view.keyState, 0, sizeof d->view.keyState);
     for (int32_t& b : d->view.buttons) b = 0;
     for (int32_t& w : d->lastButtonWord) w = 0;
     d->lastQualifiers = 0;

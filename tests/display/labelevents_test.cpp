@@ -35,6 +35,12 @@ protected:
         for (const auto& [name, index] : labels) SetTableFieldInt(L, name, index);
         VmSetTableAt(L, kRegistryIndex);
     }
+    // The jumping script with CheckEvent: no match, no wait.
+    int RunChecking() {
+        std::string text = kJumpingScript;
+        text.replace(text.find("waitevent"), 9, "checkevent");
+        return Run(text);
+    }
     static int Leave(ScriptState* L) {
         static_cast<qbDisplay*>(VmToUserdata(L, VmUpvalueIndex(1)))->view.mouseX = 200;
         return 0;
@@ -154,6 +160,42 @@ TEST_F(LabelEventsTest, WhileMouseOnEndsWhenThePointerLeaves) {
     out.clear();
     ASSERT_EQ(Check(), 0);
     EXPECT_TRUE(out.empty());
+}
+
+TEST_F(LabelEventsTest, ModifyButtonMovesTheRectangleAndRemoveKeyDownTakesOnlyTheKey) {
+    ASSERT_EQ(Call("createbutton", {"#5", "#10", "#10", "#20", "#20"}), 0);
+    ASSERT_EQ(Call("createkeydown", {"#5", "\"a\""}), 0);
+    Labels({{"onbuttonclick5", kLabelAt}, {"onkeydown5", kLabelAt}});
+    ASSERT_EQ(Call("modifybutton", {"#5", "#30", "#5", "#50", "#15"}), 0);
+    EXPECT_EQ(Call("modifybutton", {"#6", "#30", "#5", "#50", "#15"}), ERR_FINDBUTTON);
+    auto jumps = [&](auto input) {
+        out.clear();
+        input();
+        EXPECT_EQ(RunChecking(), 0);
+        EXPECT_EQ(Call("freeeventcache"), 0);
+        return out.size() == 2 && out[0] == "label 0";
+    };
+    EXPECT_FALSE(jumps([&] { Click(15, 15, true); })) << "the old rectangle still jumps";
+    EXPECT_TRUE(jumps([&] { Click(45, 8, true); })) << "the new rectangle does not jump";
+    EXPECT_TRUE(jumps([&] { Key('a', true); }));
+    ASSERT_EQ(Call("removekeydown", {"#5"}), 0);
+    EXPECT_EQ(Call("removekeydown", {"#5"}), ERR_FINDBUTTON);
+    EXPECT_FALSE(jumps([&] { Key('a', true); })) << "the removed key still jumps";
+    EXPECT_TRUE(jumps([&] { Click(45, 8, true); })) << "the button went with the key";
+}
+
+TEST_F(LabelEventsTest, BreakWhileMouseOnLetsTheOverLabelComeAgain) {
+    ASSERT_EQ(Call("createbutton", {"#1", "#0", "#0", "#9", "#9"}), 0);
+    Labels({{"onbuttonover1", kLabelAt}});
+    d->view.mouseX = 4;
+    d->view.mouseY = 4;
+    // The pointer stays on the entry: the label comes once, and again only
+    // after the break.
+    ASSERT_EQ(RunChecking(), 0);
+    ASSERT_EQ(RunChecking(), 0);
+    ASSERT_EQ(Call("breakwhilemouseon"), 0);
+    ASSERT_EQ(RunChecking(), 0);
+    EXPECT_EQ(out, (std::vector<std::string>{"label 0", "back", "back", "label 0", "back"}));
 }
 
 }  // namespace
