@@ -179,16 +179,18 @@ TEST_F(MovieEngineTest, PicturesAreNoMoviesButIntraOnlyMoviesPlayAgain) {
     for (const std::string& clip : {ffclips::OddAVI(), ffclips::PngMOV()}) {
         sink_.ended = 0;
         ASSERT_EQ(Open(clip), 0) << clip;
-        std::vector<size_t> counts;
+        // Every picture is shown or, late on a loaded machine, counted as
+        // dropped; none is lost to the stop between the plays.
         for (int play = 1; play <= 2; ++play) {
             const size_t before = sink_.Count();
             ASSERT_EQ(Start(), 0);
             ASSERT_TRUE(WaitFor([&] { return sink_.ended >= play; })) << clip;
+            const size_t shown = sink_.Count() - before;
+            const size_t dropped = static_cast<size_t>(Own()->playback->droppedCount.load());
             StopVideoStream(Own());
-            counts.push_back(sink_.Count() - before);
+            EXPECT_GE(shown, 1u) << clip << " play " << play;
+            EXPECT_EQ(shown + dropped, 5u) << clip << " play " << play;
         }
-        EXPECT_EQ(counts[0], 5u) << clip;
-        EXPECT_EQ(counts[1], 5u) << clip;
     }
 }
 
