@@ -699,6 +699,7 @@ public:
                    c.command.find("Request") != std::string::npos || RunsInHandler(c.command) ||
                    (err == 0 && !OnlyComputes(c.command));
         results_ = world_->Results();
+        lastError_ = err;
         argIndex_ = GetErrorArgIndex();
         null_backend::SetPumpObserver({});
         if (plausible && pumps < kPumpBudget) maxPumps_ = std::max(maxPumps_, pumps);
@@ -720,8 +721,9 @@ public:
 
     long Calls() const { return calls_; }
     long MostPumps() const { return maxPumps_; }
-    // How many results the last call gave.
+    // How many results the last call gave, and its error.
     int Results() const { return results_; }
+    int LastError() const { return lastError_; }
     // The argument the last call's error named, 0 for none.
     int ArgIndex() const { return argIndex_; }
     const std::vector<std::string>& Failures() const { return failures_; }
@@ -739,6 +741,7 @@ private:
     std::filesystem::path scratch_;
     int argIndex_ = 0;
     int results_ = 0;
+    int lastError_ = 0;
     const std::vector<Making>* making_ = &MadeBefore("");
     // What the world was made with, and whether a call may have changed it
     // since.
@@ -945,8 +948,12 @@ void WalkTableFields(Walker& walker, const std::string& command, const std::vect
             if (walker.Run(with(more)) == 0) rich = std::move(more);
         }
         for (const auto& [key, context] : fields) {
+            // One world serves the field in both tables, unless the calls
+            // in the first no longer find what they work on (the command
+            // removed it).
+            walker.Fresh();
             for (const Arg* around : {&context, static_cast<const Arg*>(&rich)}) {
-                walker.Fresh();
+                if (around == &rich && LookupError(walker.LastError())) walker.Fresh();
                 for (int h = 0; h < kHostileCount; ++h) {
                     if (!WalkedWith(command, h)) continue;
                     Arg table = *around;
