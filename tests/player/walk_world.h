@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -68,18 +69,55 @@ public:
         files_.emplace_back("walk.gif", gif.Bytes());
     }
 
+    // A file or the folder that is as it was laid (the same kind, bytes and
+    // permissions) is kept: most worlds find them all so, and laying them
+    // anew is a good part of a world's start.
     void Lay(const std::filesystem::path& folder) const {
+        namespace fs = std::filesystem;
         std::error_code ignored;
         for (const auto& [name, bytes] : files_) {
-            std::filesystem::remove_all(folder / name, ignored);
+            if (Holds(folder / name, bytes)) continue;
+            fs::remove_all(folder / name, ignored);
             WriteBytes(folder / name, bytes);
         }
-        std::filesystem::remove(folder / "walkdir", ignored);
-        std::filesystem::create_directories(folder / "walkdir", ignored);
-        WriteBytes(folder / "walkdir" / "inside.txt", {'i', '\n'});
+        const fs::path dir = folder / "walkdir";
+        const std::vector<uint8_t> inside{'i', '\n'};
+        const bool kept = fs::is_directory(fs::symlink_status(dir, ignored)) &&
+                          fs::status(dir, ignored).permissions() == DefaultPermissions(true) &&
+                          std::distance(fs::directory_iterator(dir, ignored), fs::directory_iterator()) == 1 &&
+                          Holds(dir / "inside.txt", inside);
+        if (kept) return;
+        fs::remove_all(dir, ignored);
+        fs::create_directories(dir, ignored);
+        WriteBytes(dir / "inside.txt", inside);
     }
 
 private:
+    // What a file or folder made by this process gets: the umask's share of
+    // the usual permissions (read where reading it changes nothing).
+    static std::filesystem::perms DefaultPermissions(bool folder) {
+        static const unsigned mask = [] {
+            std::ifstream status("/proc/self/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("Umask:", 0) == 0) return static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 8));
+            return 022u;
+        }();
+        return static_cast<std::filesystem::perms>((folder ? 0777 : 0666) & ~mask);
+    }
+
+    static bool Holds(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
+        std::error_code ec;
+        const auto st = std::filesystem::symlink_status(p, ec);
+        if (ec || !std::filesystem::is_regular_file(st) || st.permissions() != DefaultPermissions(false) ||
+            std::filesystem::file_size(p, ec) != bytes.size() || ec)
+            return false;
+        std::ifstream in(p, std::ios::binary);
+        std::vector<char> got(bytes.size());
+        return in.read(got.data(), static_cast<std::streamsize>(got.size())) &&
+               std::equal(got.begin(), got.end(), bytes.begin(),
+                          [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+    }
+
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files_;
 };
 
