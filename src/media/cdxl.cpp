@@ -112,7 +112,9 @@ qbCDXLReader* OpenCDXLFile(qbFile* file, qbVideoStreamInfo* info) {
         info->byteRate = 0;
         info->framesAreRGB = 1;
         info->flags = IsFileNoSeek(file) ? 0u : kVideoInfoSeekable;
-        info->frameDuration = 0.0;
+        // Every picture lasts one chunk's time: without it the player took a
+        // picture shown alone as already over and skipped the one after it.
+        info->frameDuration = reader->framesPerSecond > 0.0 ? 1.0 / reader->framesPerSecond : 0.0;
     }
     reader->file = std::move(owned);
     return reader.release();

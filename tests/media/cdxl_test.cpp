@@ -49,6 +49,7 @@ TEST(CDXLTest, RatesFollowTheChunkSize) {
         ASSERT_TRUE(o.reader) << chunk;
         EXPECT_DOUBLE_EQ(o.reader->framesPerSecond, fps);
         EXPECT_EQ(o.info.duration, static_cast<uint32_t>(25 / fps * 1000)) << chunk;
+        EXPECT_DOUBLE_EQ(o.info.frameDuration, 1.0 / fps) << chunk;
         EXPECT_EQ(o.info.audioRate, std::lround(1000 * fps));
         EXPECT_EQ(o.info.audioChannels, 1);
         EXPECT_EQ(o.info.framesAreRGB, 1);
