@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "core/errcodes.h"
-#include "eventlib_fixture.h"
+#include "sdl_eventworld.h"
 #include "platform/linux/sdl_backend.h"
 #include "queued_events.h"
 
@@ -91,26 +91,8 @@ TEST_F(EventInputTest, TheButtonAndKeyReadsForgetWhatResetKeyStatesClears) {
 
 // The same library over the SDL backend under the dummy driver: the quit
 // keys as the window reports them, and a virtual joystick.
-class SdlInputTest : public EventWorld {
+class SdlInputTest : public SdlEventWorld {
 protected:
-    void UseBackend() override {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 1);
-        SetPlatformBackend(&LinuxPlatformOps());
-        ASSERT_EQ(StartNativeUI(), 0);
-    }
-    void TearDown() override {
-        FreeEventSystem(L);
-        FreeAllDisplays(L);
-        ShutdownPlatform();
-        EventWorld::TearDown();
-    }
-    uint32_t WindowId() {
-        qbNativeWindow* w = sdl_backend::FindWindow(d);
-        EXPECT_NE(w, nullptr);
-        return w ? w->windowId : 0;
-    }
-    void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1); }
     void PushCtrlC() {
         SDL_Event e{};
         e.type = SDL_KEYDOWN;

@@ -5,31 +5,13 @@
 #include <SDL.h>
 
 #include "core/errcodes.h"
-#include "display/eventlib_fixture.h"
+#include "display/sdl_eventworld.h"
 #include "platform/linux/sdl_backend.h"
 
 namespace {
 
-class SdlEventsTest : public EventWorld {
+class SdlEventsTest : public SdlEventWorld {
 protected:
-    void UseBackend() override {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 1);
-        SetPlatformBackend(&LinuxPlatformOps());
-        ASSERT_EQ(StartNativeUI(), 0);
-    }
-    void TearDown() override {
-        FreeEventSystem(L);
-        FreeAllDisplays(L);
-        ShutdownPlatform();
-        EventWorld::TearDown();
-    }
-    uint32_t WindowId() {
-        qbNativeWindow* w = sdl_backend::FindWindow(d);
-        EXPECT_NE(w, nullptr);
-        return w ? w->windowId : 0;
-    }
-    void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1); }
     void PushClose() {
         SDL_Event e{};
         e.type = SDL_WINDOWEVENT;

@@ -5,7 +5,7 @@
 
 #include "display/displaymenus.h"
 #include "core/errcodes.h"
-#include "display/eventlib_fixture.h"
+#include "display/sdl_eventworld.h"
 #include "libs/system.h"
 #include "platform/linux/sdl_backend.h"
 
@@ -20,27 +20,9 @@ qbMenuItem Item(const char* name, const char* id, uint32_t flags = 0, const char
     return item;
 }
 
-class SdlMenusDropsTest : public EventWorld {
+class SdlMenusDropsTest : public SdlEventWorld {
 protected:
-    void UseBackend() override {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 1);
-        SetPlatformBackend(&LinuxPlatformOps());
-        ASSERT_EQ(StartNativeUI(), 0);
-    }
-    void TearDown() override {
-        FreeEventSystem(L);
-        FreeAllDisplays(L);
-        FreeAllMenus();
-        ShutdownPlatform();
-        EventWorld::TearDown();
-    }
-    qbNativeWindow& Window() {
-        qbNativeWindow* w = sdl_backend::FindWindow(d);
-        EXPECT_NE(w, nullptr);
-        return *w;
-    }
-    void Push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1); }
+    void FreeBeforeShutdown() override { FreeAllMenus(); }
     void PushClick(int x, int y) {
         for (bool down : {true, false}) {
             SDL_Event e{};

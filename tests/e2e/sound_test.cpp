@@ -21,17 +21,7 @@ namespace fs = std::filesystem;
 constexpr int kRate = 44100;
 constexpr int kToneFrames = kRate / 4;
 
-std::string ToneWave() {
-    soundfiles::Bytes pcm;
-    for (int i = 0; i < kToneFrames; ++i) {
-        const auto v = static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 1000 * i / kRate)));
-        soundfiles::LE16(pcm, static_cast<uint16_t>(v));
-    }
-    soundfiles::Wave w;
-    w.rate = kRate;
-    const soundfiles::Bytes file = soundfiles::MakeWave(w, pcm);
-    return std::string(file.begin(), file.end());
-}
+std::string ToneWave() { return soundfiles::ToneWaveFile(kToneFrames, kRate); }
 
 // Installs the two handlers, then (when load) loads the sample; plays it
 // twice and waits for events until the end handler ends the applet.

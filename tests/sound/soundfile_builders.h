@@ -2,6 +2,7 @@
 // for the readers' tests and the fuzz target's seeds.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -117,6 +118,17 @@ inline Bytes Ramp(size_t n, uint32_t seed = 1) {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + seed * 13 + (i >> 3));
     return b;
+}
+
+// A WAVE file of `frames` of a 1 kHz tone at half volume, 16-bit mono.
+inline std::string ToneWaveFile(int frames, int rate) {
+    Bytes pcm;
+    for (int i = 0; i < frames; ++i)
+        LE16(pcm, static_cast<uint16_t>(static_cast<int16_t>(std::lround(16000 * std::sin(2 * M_PI * 1000 * i / rate)))));
+    Wave w;
+    w.rate = static_cast<uint32_t>(rate);
+    const Bytes file = MakeWave(w, pcm);
+    return std::string(file.begin(), file.end());
 }
 
 }  // namespace soundfiles
