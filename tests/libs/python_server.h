@@ -27,7 +27,9 @@ public:
         if (pid_ == 0) {
             dup2(out_[1], 1);
             dup2(out_[1], 2);
-            std::vector<char*> argv{const_cast<char*>("python3")};
+            // Python finds its library from its own path: a bare "python3"
+            // would be looked up in PATH, where another Python may stand first.
+            std::vector<char*> argv{const_cast<char*>("/usr/bin/python3")};
             for (std::string& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
             execv("/usr/bin/python3", argv.data());
