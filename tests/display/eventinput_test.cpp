@@ -93,32 +93,6 @@ TEST_F(EventInputTest, TheButtonAndKeyReadsForgetWhatResetKeyStatesClears) {
 // keys as the window reports them, and a virtual joystick.
 class SdlInputTest : public SdlEventWorld {
 protected:
-    void PushCtrlC() {
-        SDL_Event e{};
-        e.type = SDL_KEYDOWN;
-        e.key.windowID = WindowId();
-        e.key.state = SDL_PRESSED;
-        e.key.keysym.sym = SDLK_c;
-        e.key.keysym.scancode = SDL_SCANCODE_C;
-        e.key.keysym.mod = KMOD_LCTRL;
-        Push(e);
-    }
-    void PushClick(bool down) {
-        SDL_Event e{};
-        e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-        e.button.windowID = WindowId();
-        e.button.button = SDL_BUTTON_LEFT;
-        e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-        e.button.x = e.button.y = 2;
-        Push(e);
-    }
-    void PushClose() {
-        SDL_Event e{};
-        e.type = SDL_WINDOWEVENT;
-        e.window.windowID = WindowId();
-        e.window.event = SDL_WINDOWEVENT_CLOSE;
-        Push(e);
-    }
     // Switched off, the input leaves the wait to the close behind it, which
     // the handler takes; switched on, it ends the wait as a quit.
     void ExpectQuitSwitch(const char* command, const std::function<void()>& input) {
@@ -139,13 +113,13 @@ protected:
 };
 
 TEST_F(SdlInputTest, CtrlCQuitEndsTheWaitWhenSwitchedOn) {
-    ExpectQuitSwitch("ctrlcquit", [this] { PushCtrlC(); });
+    ExpectQuitSwitch("ctrlcquit", [this] { PushKey(SDLK_c, true, KMOD_LCTRL); });
 }
 
 TEST_F(SdlInputTest, LeftMouseQuitEndsTheWaitWhenSwitchedOn) {
     ExpectQuitSwitch("leftmousequit", [this] {
-        PushClick(true);
-        PushClick(false);
+        PushClick(2, 2, true);
+        PushClick(2, 2, false);
     });
 }
 

@@ -10,35 +10,7 @@
 
 namespace {
 
-class SdlEventsTest : public SdlEventWorld {
-protected:
-    void PushClose() {
-        SDL_Event e{};
-        e.type = SDL_WINDOWEVENT;
-        e.window.windowID = WindowId();
-        e.window.event = SDL_WINDOWEVENT_CLOSE;
-        Push(e);
-    }
-    void PushKey(SDL_Keycode key, bool down) {
-        SDL_Event e{};
-        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        e.key.windowID = WindowId();
-        e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        e.key.keysym.sym = key;
-        e.key.keysym.scancode = SDL_GetScancodeFromKey(key);
-        Push(e);
-    }
-    void PushClick(int x, int y, bool down) {
-        SDL_Event e{};
-        e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-        e.button.windowID = WindowId();
-        e.button.button = SDL_BUTTON_LEFT;
-        e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-        e.button.x = x;
-        e.button.y = y;
-        Push(e);
-    }
-};
+using SdlEventsTest = SdlEventWorld;
 
 TEST_F(SdlEventsTest, ClosingTheWindowWithoutAHandlerEndsTheWait) {
     DefineEmitter("key", "key", "key");

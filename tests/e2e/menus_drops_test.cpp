@@ -23,17 +23,8 @@ qbMenuItem Item(const char* name, const char* id, uint32_t flags = 0, const char
 class SdlMenusDropsTest : public SdlEventWorld {
 protected:
     void FreeBeforeShutdown() override { FreeAllMenus(); }
-    void PushClick(int x, int y) {
-        for (bool down : {true, false}) {
-            SDL_Event e{};
-            e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-            e.button.windowID = Window().windowId;
-            e.button.button = SDL_BUTTON_LEFT;
-            e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
-            e.button.x = x;
-            e.button.y = y;
-            Push(e);
-        }
+    void Click(int x, int y) {
+        for (bool down : {true, false}) PushClick(x, y, down);
     }
     void PushDrop(uint32_t type, const char* file) {
         SDL_Event e{};
@@ -68,11 +59,11 @@ protected:
     }
     // Opens File and chooses its n-th item by pushed clicks.
     void ChooseItem(int n) {
-        PushClick(10, 5);
+        Click(10, 5);
         PumpAll();
         ASSERT_EQ(Window().popups.size(), 1u);
         const SDL_Rect r = Window().popups[0].rect;
-        PushClick(r.x + 10, r.y + 1 + 20 * n + 10);
+        Click(r.x + 10, r.y + 1 + 20 * n + 10);
     }
 };
 
