@@ -1,6 +1,8 @@
 // The network library's time-out rule (see netclock.h).
 #include "libs/netclock.h"
 
+#include <algorithm>
+
 #include "core/ostime.h"
 #include "libs/network.h"
 
@@ -56,4 +58,42 @@ NetWaitEnd NetClockCheck(qbNetClock* clock) {
         clock->windowBytes = 0;
     }
     return NetWaitEnd::kGoOn;
+}
+
+void NetBudgetCharge(qbNetWaitBudget* budget, int64_t from, int64_t to) {
+    if (to <= from) return;
+    auto& spans = budget->spans;
+    if (!spans.empty() && from <= spans.back().second) {
+        from = std::max(from, spans.back().second);
+        spans.back().second = std::max(spans.back().second, to);
+    } else {
+        spans.emplace_back(from, to);
+    }
+    budget->waited += to - from;
+}
+
+bool NetBudgetLeft(qbNetWaitBudget* budget, int64_t now, int32_t limitMs) {
+    if (limitMs == 0) return true;
+    auto& spans = budget->spans;
+    const int64_t windowStart = now - 2 * Micros(limitMs);
+    while (!spans.empty() && spans.front().second <= windowStart) {
+        budget->waited -= spans.front().second - spans.front().first;
+        spans.pop_front();
+    }
+    // The oldest span may reach back past the window: only its part inside
+    // counts.
+    const int64_t outside = spans.empty() ? 0 : std::max<int64_t>(0, windowStart - spans.front().first);
+    return budget->waited - outside < Micros(limitMs);
+}
+
+bool NetSharedWait::GoOn() {
+    if (!budget_) return true;
+    const int64_t now = GetMonotonicMicros();
+    if (since_ >= 0) NetBudgetCharge(budget_, since_, now);
+    since_ = now;
+    return NetBudgetLeft(budget_, now, GetNetworkTimeout());
+}
+
+void NetSharedWait::CallbackRan() {
+    if (since_ >= 0) since_ = GetMonotonicMicros();
 }

@@ -12,10 +12,16 @@
 //   read in pieces keeps one clock, so that no piece starts it afresh.
 //
 // A network time-out of 0 is no limit for either.
+//
+// A script's server waits inside its handlers on one budget shared by all
+// of its connections (qbNetWaitBudget): no other handler runs meanwhile, so
+// waits that are each bounded would add up across slow peers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <utility>
 
 constexpr size_t kNetLowSpeedBytes = 1024;
 
@@ -58,3 +64,34 @@ void NetClockEndWhole(qbNetClock* clock);
 // also while bytes keep coming; the pause and the floor only between them.
 NetWaitEnd NetClockDeadline(const qbNetClock& clock);
 NetWaitEnd NetClockCheck(qbNetClock* clock);
+
+// What a script's server waited inside its handlers on peers that sent or
+// took less than asked: at most one network time-out of such waiting in any
+// span of two, however many connections share it. Once spent, a wait ends
+// as at its time-out.
+struct qbNetWaitBudget {
+    std::deque<std::pair<int64_t, int64_t>> spans;  // [from, to) waited, monotonic microseconds, oldest first
+    int64_t waited = 0;                               // the spans' length together
+};
+
+// Charges [from, to) to the budget.
+void NetBudgetCharge(qbNetWaitBudget* budget, int64_t from, int64_t to);
+// Whether waiting at now may go on under a time-out of limitMs (0: no limit).
+bool NetBudgetLeft(qbNetWaitBudget* budget, int64_t now, int32_t limitMs);
+
+// One wait's draw on the budget (null: a wait that is not shared). Each
+// idle pass charges the time since the one before it, so every pause of
+// the wait counts, however its bytes trickle; the time a callback of the
+// script takes is not waiting and is passed over.
+class NetSharedWait {
+public:
+    explicit NetSharedWait(qbNetWaitBudget* budget) : budget_(budget) {}
+    // At an idle pass: false once the budget is spent.
+    bool GoOn();
+    // A callback of the script ran: its time is not charged.
+    void CallbackRan();
+
+private:
+    qbNetWaitBudget* budget_;
+    int64_t since_ = -1;
+};

@@ -216,6 +216,7 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     // A peer that takes the bytes a few at a time ends at the floor, as a
     // receive's trickle does, or inside a handler at the deadline.
     qbNetClock clock = NetClockStart(NetTransferRule(*c));
+    NetSharedWait shared(NetHandlerBudget(*c));
     while (*sent < length) {
         // A quit or a failing handler during the send ends the script as it
         // would anywhere else, not as a short send.
@@ -232,10 +233,12 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
         c->socket.buffer.sent += static_cast<uint32_t>(n);
         if (int err = Progress(L, c, n)) return err;
         if (!guard.Alive()) return Gone(id);
+        if (c->progressCallback && n > 0) shared.CallbackRan();
         NetClockProgress(&clock, n);
         if (result == 0) continue;
         if (result != kSockTimeout) break;
         if (n == 0 && NetClockCheck(&clock) != NetWaitEnd::kGoOn) break;
+        if (!shared.GoOn()) break;
         IdleWait(c->socket.fd, POLLOUT);
     }
     return 0;
@@ -275,6 +278,8 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetCloc
     qbReceiveBuffer& buffer = c->socket.buffer;
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
+    NetSharedWait shared(NetHandlerBudget(*c));
+    const bool callbacks = sink.kind == NetSinkKind::kCallback || c->progressCallback;
     const bool line = mode == kReceiveLine;
     const bool perByte = line && sink.kind == NetSinkKind::kCallback;
     const bool direct = !line && (sink.kind == NetSinkKind::kGrowBlock || sink.kind == NetSinkKind::kFile);
@@ -339,6 +344,7 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetCloc
                 if (!err && guard.Alive()) err = Progress(L, c, got);
                 if (!err && !guard.Alive()) err = Gone(id);
                 if (err) break;
+                if (callbacks) shared.CallbackRan();
                 continue;
             }
             if (BufferIsEmpty(buffer)) result = BufferFill(&buffer);
@@ -375,12 +381,19 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetCloc
                 if (!err && guard.Alive()) err = Progress(L, c, take);
                 if (!err && !guard.Alive()) err = Gone(id);
                 if (err) break;
+                if (callbacks) shared.CallbackRan();
                 if (sink.kind == NetSinkKind::kCallback) result = 0;
             }
         }
         if (err || done || end != NetWaitEnd::kGoOn) break;
         if (result != kSockTimeout || !rule.wait) break;
         if ((end = NetClockCheck(&clock)) != NetWaitEnd::kGoOn) break;
+        // The server's waits inside handlers share one budget: once it is
+        // spent, this one ends as at its deadline, what came kept.
+        if (!shared.GoOn()) {
+            end = NetWaitEnd::kDeadline;
+            break;
+        }
         IdleWait(c->socket.fd, POLLIN);
     }
     if (mode == kReceiveAll && result == kSockClosed && total > 0) result = 0;

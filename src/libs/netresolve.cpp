@@ -1,86 +1,172 @@
 // Name lookups that wait as every other network wait does: the system
-// resolver works on glibc's lookup helper (getaddrinfo_a) while the main
-// thread pumps events, and the lookup ends at the network time-out, however
-// long the resolver's own settings would let it try.
+// resolver works on a thread of its own while the main thread pumps events,
+// and the wait ends at the network time-out, however long the resolver's
+// own settings would let it try.
+//
+// A lookup given up at its deadline cannot be stopped inside the resolver,
+// so each thread holds its resolver to what is left of the time-out (one try
+// of each server within it), and no more than kMostLookupThreads run at
+// once: a lookup that finds them all busy waits for one within its own
+// time-out, and one given up before it got a thread never starts. Given-up
+// lookups thus end soon after their deadline and never take the place of a
+// later one for long.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
+#include <resolv.h>
 
+#include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "core/ostime.h"
 #include "libs/network.h"
 
 namespace {
 
-// One lookup, shared with the helper: whichever side is done with it last
+constexpr int kMostLookupThreads = 8;
+
+enum class LookupKind { kAddress, kTable, kReverse };
+
+// One lookup, shared with its thread: whichever side is done with it last
 // frees it, so that a lookup given up at the time-out may run on to the
-// resolver's own end without anything left behind.
+// resolver's end without anything left behind.
 struct Lookup {
-    enum State { kRunning, kDone, kAbandoned };
+    LookupKind kind = LookupKind::kAddress;
     std::string name;
-    addrinfo hints{};
-    gaicb request{};
-    sigevent notify{};
-    std::atomic<int> state{kRunning};
-    ~Lookup() {
-        if (request.ar_result) freeaddrinfo(request.ar_result);
-    }
+    in_addr address{};  // kReverse: asked; kAddress: found
+    int64_t deadline = -1;
+    std::atomic<bool> done{false};
+    int result = 0;
+    qbHostTable table;  // kTable and kReverse
 };
 
-void LookupFinished(sigval value) {
-    auto* lookup = static_cast<Lookup*>(value.sival_ptr);
-    if (lookup->state.exchange(Lookup::kDone) == Lookup::kAbandoned) delete lookup;
-}
-
 // The resolver's codes (those of gethostbyname) for what getaddrinfo says.
-int ResolverCode(int gai) {
+int ResolverCode(int gai, int savedErrno) {
     switch (gai) {
         case EAI_NONAME: return HOST_NOT_FOUND;
         case EAI_AGAIN: return TRY_AGAIN;
         case EAI_NODATA:
         case EAI_ADDRFAMILY: return NO_DATA;
         case EAI_MEMORY: return ENOMEM;
-        case EAI_SYSTEM: return errno > 0 ? errno : NO_RECOVERY;
+        case EAI_SYSTEM: return savedErrno > 0 ? savedErrno : NO_RECOVERY;
         default: return NO_RECOVERY;
+    }
+}
+
+// This thread's resolver tries each server once within what is left of
+// the deadline (whole seconds, at least one, are all it counts in).
+void BoundResolver(int64_t deadline) {
+    if (deadline < 0 || res_init() != 0) return;
+    const int64_t left = std::max<int64_t>(0, deadline - GetMonotonicMicros());
+    const int64_t servers = std::max(1, _res.nscount);
+    _res.retrans = static_cast<int>(std::clamp<int64_t>((left + 999999) / 1000000 / servers, 1, 3600));
+    _res.retry = 1;
+}
+
+int FindAddress(Lookup* lookup) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    errno = 0;
+    if (int gai = getaddrinfo(lookup->name.c_str(), nullptr, &hints, &found)) return ResolverCode(gai, errno);
+    int result = NO_ADDRESS;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if (a->ai_family != AF_INET || !a->ai_addr) continue;
+        lookup->address = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
+        result = 0;
+        break;
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+int FindTable(Lookup* lookup) {
+    hostent entry{};
+    std::vector<char> buffer;
+    const int err = lookup->kind == LookupKind::kReverse
+                        ? SocketGetHostByAddr(&lookup->address, sizeof lookup->address, &entry, buffer)
+                        : SocketGetHostByName(lookup->name.c_str(), &entry, buffer);
+    return err ? err : HostTableOf(entry, &lookup->table);
+}
+
+void RunLookup(const std::shared_ptr<Lookup>& lookup, std::atomic<int>* running) {
+    BoundResolver(lookup->deadline);
+    lookup->result = lookup->kind == LookupKind::kAddress ? FindAddress(lookup.get()) : FindTable(lookup.get());
+    lookup->done.store(true, std::memory_order_release);
+    running->fetch_sub(1);
+}
+
+// Runs the lookup on a thread of its own while events are pumped, until it
+// answers or the network time-out passes (kSockTimeout; a pump's error in
+// *pumpError).
+int Await(ScriptState* L, const std::shared_ptr<Lookup>& lookup, int* pumpError) {
+    std::atomic<int>& running = NetLookupThreadsRunning();
+    lookup->deadline = NetDeadlineFromNow();
+    bool started = false;
+    for (;;) {
+        if (!started) {
+            int now = running.load();
+            if (now < kMostLookupThreads && running.compare_exchange_strong(now, now + 1)) {
+                try {
+                    std::thread(RunLookup, lookup, &running).detach();
+                } catch (const std::system_error&) {
+                    running.fetch_sub(1);
+                    return TRY_AGAIN;
+                }
+                started = true;
+            }
+        }
+        if (started && lookup->done.load(std::memory_order_acquire)) return lookup->result;
+        *pumpError = NetPump(L);
+        if (*pumpError || (lookup->deadline >= 0 && GetMonotonicMicros() > lookup->deadline)) return kSockTimeout;
+        poll(nullptr, 0, 1);
     }
 }
 
 }  // namespace
 
+int HostTableOf(const hostent& entry, qbHostTable* table) {
+    if (entry.h_addrtype != AF_INET || !entry.h_addr_list || !entry.h_addr_list[0]) return NO_ADDRESS;
+    table->name = entry.h_name ? entry.h_name : "";
+    for (char** a = entry.h_addr_list; *a; ++a) {
+        in_addr address{};
+        std::memcpy(&address, *a, sizeof address);
+        table->addresses.push_back(address);
+    }
+    for (char** a = entry.h_aliases; a && *a; ++a) table->aliases.emplace_back(*a);
+    return 0;
+}
+
 int LookUpIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError) {
-    auto lookup = std::make_unique<Lookup>();
+    auto lookup = std::make_shared<Lookup>();
     lookup->name = host;
-    lookup->hints.ai_family = AF_INET;
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->request.ar_name = lookup->name.c_str();
-    lookup->request.ar_request = &lookup->hints;
-    lookup->notify.sigev_notify = SIGEV_THREAD;
-    lookup->notify.sigev_notify_function = LookupFinished;
-    lookup->notify.sigev_value.sival_ptr = lookup.get();
-    gaicb* list[] = {&lookup->request};
-    if (int gai = getaddrinfo_a(GAI_NOWAIT, list, 1, &lookup->notify)) return ResolverCode(gai);
-    const int64_t deadline = NetDeadlineFromNow();
-    while (lookup->state.load() != Lookup::kDone) {
-        *pumpError = NetPump(L);
-        if (*pumpError || (deadline >= 0 && GetMonotonicMicros() > deadline)) {
-            // The helper frees it once the resolver gives its answer.
-            if (lookup->state.exchange(Lookup::kAbandoned) == Lookup::kRunning) static_cast<void>(lookup.release());
-            return kSockTimeout;
-        }
-        poll(nullptr, 0, 1);
+    const int err = Await(L, lookup, pumpError);
+    if (!err) *out = lookup->address;
+    return err;
+}
+
+int LookUpHostTable(ScriptState* L, const char* name, const in_addr* byAddress, qbHostTable* out, int* pumpError) {
+    *pumpError = 0;
+    if (!byAddress && HostLookupsReplaced()) {
+        hostent entry{};
+        std::vector<char> buffer;
+        const int err = SocketGetHostByName(name, &entry, buffer);
+        return err ? err : HostTableOf(entry, out);
     }
-    if (int gai = gai_error(&lookup->request)) return ResolverCode(gai);
-    for (const addrinfo* a = lookup->request.ar_result; a; a = a->ai_next) {
-        if (a->ai_family != AF_INET || !a->ai_addr) continue;
-        *out = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
-        return 0;
-    }
-    return NO_ADDRESS;
+    auto lookup = std::make_shared<Lookup>();
+    lookup->kind = byAddress ? LookupKind::kReverse : LookupKind::kTable;
+    if (byAddress) lookup->address = *byAddress;
+    else lookup->name = name;
+    const int err = Await(L, lookup, pumpError);
+    if (!err) *out = std::move(lookup->table);
+    return err;
 }
 
 int ResolveIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
@@ -38,60 +39,46 @@ int FindUdp(ScriptState* L, qbUDPObject** out) {
 }
 
 // Stores a list of texts at the key from index 1 into the table on top.
-void SetTextList(ScriptState* L, const char* key, char** items, bool addresses) {
+void SetTextList(ScriptState* L, const char* key, const std::vector<std::string>& items) {
     VmPushString(L, key);
     VmPushNewTable(L);
-    for (int i = 0; items && items[i]; ++i) {
-        if (addresses) {
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, items[i], text, sizeof text);
-            VmPushString(L, text);
-        } else {
-            VmPushString(L, items[i]);
-        }
-        VmRawSetIndex(L, -2, i + 1);
+    for (size_t i = 0; i < items.size(); ++i) {
+        VmPushString(L, items[i].c_str());
+        VmRawSetIndex(L, -2, static_cast<int>(i + 1));
     }
     VmRawSet(L, -3);
 }
 
+std::string Dotted(const in_addr& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
 // ToIP and ToHostName: a lookup by address for dotted text when asked, else
-// by name; pushes the chosen text and the host table.
+// by name; pushes the chosen text and the host table. One lookup, aliases
+// and all, within the network time-out.
 int LookUpHost(ScriptState* L, bool wantName) {
     CheckArgCount(L, 1, 1, 0, 0);
     const char* name = VmCheckString(L, 1, nullptr);
     if (int err = EnsureSocketLayer()) return err;
-    hostent entry{};
-    std::vector<char> buffer;
     in_addr dotted{};
     const bool byAddress = wantName && inet_pton(AF_INET, name, &dotted) == 1;
-    // The name is first looked up within the time-out: a resolver that
-    // never answers ends there. Its table (aliases included) comes from the
-    // lookup that follows.
+    qbHostTable table;
     int pumpError = 0;
-    int err = byAddress || HostLookupsReplaced() ? 0 : LookUpIPv4(L, name, &dotted, &pumpError);
+    const int err = LookUpHostTable(L, name, byAddress ? &dotted : nullptr, &table, &pumpError);
     if (pumpError) return pumpError;
-    if (!err)
-        err = byAddress ? SocketGetHostByAddr(&dotted, sizeof dotted, &entry, buffer)
-                        : SocketGetHostByName(name, &entry, buffer);
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
         return ERR_SOCKET;
     }
-    if (entry.h_addrtype != AF_INET || !entry.h_addr_list || !entry.h_addr_list[0]) {
-        SetErrorDetail(ResolverErrorText(NO_ADDRESS));
-        return ERR_SOCKET;
-    }
-    if (wantName) {
-        VmPushString(L, entry.h_name ? entry.h_name : "");
-    } else {
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, entry.h_addr_list[0], text, sizeof text);
-        VmPushString(L, text);
-    }
+    std::vector<std::string> addresses;
+    for (const in_addr& a : table.addresses) addresses.push_back(Dotted(a));
+    VmPushString(L, wantName ? table.name.c_str() : addresses.front().c_str());
     VmPushNewTable(L);
-    SetTableFieldString(L, "name", entry.h_name ? entry.h_name : "");
-    SetTextList(L, "ip", entry.h_addr_list, true);
-    SetTextList(L, "alias", entry.h_aliases, false);
+    SetTableFieldString(L, "name", table.name.c_str());
+    SetTextList(L, "ip", addresses);
+    SetTextList(L, "alias", table.aliases);
     return 2;
 }
 

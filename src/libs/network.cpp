@@ -25,6 +25,12 @@ qbObject* udpObjects = nullptr;
 
 int32_t networkTimeout = kDefaultNetworkTimeout;
 bool socketLayerReady = false;
+// What the script's servers waited inside handlers, shared by every
+// connection they accepted.
+qbNetWaitBudget handlerWaits;
+// The lookup threads that run, given up ones included: each holds this
+// count until its resolver answers.
+std::atomic<int> lookupThreads{0};
 
 // Each list keeps its last node and an index of its nodes, so that
 // appending, finding and unlinking one of thousands of connections costs
@@ -281,10 +287,17 @@ void FreeAllNetworkObjects(ScriptState* L) {
     if (socketLayerReady) SocketClose();
     socketLayerReady = false;
     networkTimeout = kDefaultNetworkTimeout;
+    handlerWaits = {};
 }
 
 qbNetWaitRule NetTransferRule(const qbConnection& c) {
-    return c.fromServer && GetRuntimeTag(kTagCallbackNesting) != 0 ? NetWaitWhole() : NetWaitBulk();
+    return NetHandlerBudget(c) ? NetWaitWhole() : NetWaitBulk();
+}
+
+std::atomic<int>& NetLookupThreadsRunning() { return lookupThreads; }
+
+qbNetWaitBudget* NetHandlerBudget(const qbConnection& c) {
+    return c.fromServer && GetRuntimeTag(kTagCallbackNesting) != 0 ? &handlerWaits : nullptr;
 }
 
 void NetDataTaken(qbConnection* c) {

@@ -6,6 +6,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -125,6 +126,18 @@ void SetNetProgressHook(NetProgressHook hook);
 int ResolveIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError);
 // The same for a name, by the system resolver, whatever test hook is set.
 int LookUpIPv4(ScriptState* L, const char* host, in_addr* out, int* pumpError);
+
+// What ToIP and ToHostName tell of a host.
+struct qbHostTable {
+    std::string name;  // the official name
+    std::vector<in_addr> addresses;
+    std::vector<std::string> aliases;
+};
+// The host's table by name, or by address when byAddress is given, within
+// the network time-out as LookUpIPv4 is (0 or the resolver's code).
+int LookUpHostTable(ScriptState* L, const char* name, const in_addr* byAddress, qbHostTable* out, int* pumpError);
+// The table of a resolver's entry; NO_ADDRESS when it has no IPv4 address.
+int HostTableOf(const hostent& entry, qbHostTable* table);
 // One pump of a network wait: 0, or the error (ERR_USERABORT for a quit)
 // that ends the wait.
 int NetPump(ScriptState* L);
@@ -141,6 +154,13 @@ int AddConnection(ScriptState* L, ObjectID id, bool chooseId, qbConnection** out
 // holds the server at most one time-out per call (what came is kept). Else
 // the bulk floor, as for transfers.
 qbNetWaitRule NetTransferRule(const qbConnection& c);
+// The budget that a send or receive on the connection draws on while it
+// waits: the server's one budget inside a handler or callback, so that
+// many slow clients together hold it no longer than one; null elsewhere.
+qbNetWaitBudget* NetHandlerBudget(const qbConnection& c);
+// How many lookup threads run, those given up at their deadline included
+// (netresolve).
+std::atomic<int>& NetLookupThreadsRunning();
 
 // Sends in pieces of 8192 bytes; the last socket result goes to
 // *socketResult, the count to *sent; 0 or a callback's error.
