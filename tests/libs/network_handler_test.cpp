@@ -226,3 +226,54 @@ TEST_F(NetworkHandlerTest, AFailedReceiveLeavesTheNextDataReported) {
 }
 
 }  // namespace
+
+// Ten clients that never read take a 4 MB send each, then a good one comes:
+// the sends inside handlers share one budget of waiting with every other
+// wait there, so the good client is answered within two time-outs, counted
+// in turns of a quarter time-out; sends that each waited a time-out of
+// their own would hold it ten.
+TEST_F(NetworkHandlerTest, TenClientsThatNeverReadHoldAGoodOneNoLongerThanTwoTimeOuts) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    constexpr int kTurnsPerTimeOut = 4;
+    const int port = Serve(ServeClient);
+    ASSERT_GT(port, 0);
+    nettest::PythonServer clients({"-c", R"(
+import socket, sys, time
+port, turn = int(sys.argv[1]), float(sys.argv[2])
+def connect(first, rcvbuf=0):
+    s = socket.socket()
+    if rcvbuf:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    s.connect(('127.0.0.1', port))
+    s.sendall(first)
+    s.setblocking(False)
+    return s
+slow = [connect(b'out\n', 4096) for i in range(10)]
+print('port 0', flush=True)
+time.sleep(turn)
+good = connect(b'good\n')
+answer = b''
+turns = 0
+while not answer.endswith(b'\n') and turns < 1000:
+    time.sleep(turn)
+    turns += 1
+    try:
+        answer += good.recv(100)
+    except OSError:
+        pass
+print('answer', answer.decode().strip(), 'turns', turns, flush=True)
+)",
+                                  std::to_string(port), std::to_string(1.0 / kTurnsPerTimeOut)});
+    ASSERT_EQ(clients.firstLine(), "port 0");
+    ASSERT_TRUE(test_wait::WaitFor(
+        [&] {
+            EXPECT_EQ(Check(), 0);
+            return clients.HasOutput();
+        },
+        std::chrono::seconds(300)));
+    const std::string said = clients.NextLine(1000);
+    int turns = -1;
+    ASSERT_EQ(std::sscanf(said.c_str(), "answer good turns %d", &turns), 1) << said;
+    EXPECT_LE(turns, 2 * kTurnsPerTimeOut) << said;
+    EXPECT_EQ(seen.sendErr, ERR_SENDDATA);
+}
