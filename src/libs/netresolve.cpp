@@ -18,9 +18,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -98,7 +99,11 @@ int FindTable(Lookup* lookup) {
 
 void RunLookup(const std::shared_ptr<Lookup>& lookup, std::atomic<int>* running) {
     BoundResolver(lookup->deadline);
-    lookup->result = lookup->kind == LookupKind::kAddress ? FindAddress(lookup.get()) : FindTable(lookup.get());
+    try {
+        lookup->result = lookup->kind == LookupKind::kAddress ? FindAddress(lookup.get()) : FindTable(lookup.get());
+    } catch (const std::bad_alloc&) {
+        lookup->result = ENOMEM;
+    }
     lookup->done.store(true, std::memory_order_release);
     running->fetch_sub(1);
 }
@@ -116,7 +121,7 @@ int Await(ScriptState* L, const std::shared_ptr<Lookup>& lookup, int* pumpError)
             if (now < kMostLookupThreads && running.compare_exchange_strong(now, now + 1)) {
                 try {
                     std::thread(RunLookup, lookup, &running).detach();
-                } catch (const std::system_error&) {
+                } catch (const std::exception&) {  // no thread, or no memory for its start
                     running.fetch_sub(1);
                     return TRY_AGAIN;
                 }
