@@ -63,12 +63,16 @@ NetWaitEnd NetClockCheck(qbNetClock* clock) {
 void NetBudgetCharge(qbNetWaitBudget* budget, int64_t from, int64_t to) {
     if (to <= from) return;
     auto& spans = budget->spans;
+    // A wait's passes follow one another: each extends the span its first
+    // began, and only time not charged yet counts.
     if (!spans.empty() && from <= spans.back().second) {
-        from = std::max(from, spans.back().second);
-        spans.back().second = std::max(spans.back().second, to);
-    } else {
-        spans.emplace_back(from, to);
+        const int64_t end = spans.back().second;
+        if (to <= end) return;
+        spans.back().second = to;
+        budget->waited += to - end;
+        return;
     }
+    spans.emplace_back(from, to);
     budget->waited += to - from;
 }
 
