@@ -102,7 +102,18 @@ void AddRange(qbPatternSet& set, uchar lo, uchar hi) {
 
 inline bool InSet(const qbPatternSet& set, uchar c) { return (set.bits[c >> 6] >> (c & 63)) & 1; }
 
-void Spend(qbMatchState& ms, uint64_t steps);
+// Every pattern item and every byte an expansion scans costs one step; a
+// test of a set costs its length.
+inline void Spend(qbMatchState& ms, uint64_t steps) {
+    if (ms.budget < steps) throw PatternError{ERR_STACK};
+    ms.budget -= steps;
+}
+
+// n tests of an item.
+inline void SpendTests(qbMatchState& ms, uint64_t n, uint64_t cost) {
+    if (n != 0 && cost > UINT64_MAX / n) throw PatternError{ERR_STACK};
+    Spend(ms, n * cost);
+}
 
 // The set whose "[" is at p, read the first time the search meets it: the
 // read costs its length once, and every test after it one lookup.
@@ -151,7 +162,7 @@ struct Item {
     uint64_t cost = 1;  // the steps one test costs: a set's length
 };
 
-Item ReadItem(qbMatchState& ms, const uchar* p) {
+inline Item ReadItem(qbMatchState& ms, const uchar* p) {
     Item it;
     it.p = p;
     if (*p == '%') {
@@ -167,6 +178,11 @@ Item ReadItem(qbMatchState& ms, const uchar* p) {
     return it;
 }
 
+// What a test of a set costs beyond the step its visit paid.
+inline void SpendSetTest(qbMatchState& ms, const Item& it) {
+    if (it.set) Spend(ms, it.cost - 1);
+}
+
 inline bool SingleMatch(uchar c, const Item& it) {
     switch (*it.p) {
     case '.': return true;
@@ -177,19 +193,6 @@ inline bool SingleMatch(uchar c, const Item& it) {
 }
 
 const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p);
-
-// Every pattern item and every byte an expansion scans costs one step; a
-// test of a set costs its length.
-inline void Spend(qbMatchState& ms, uint64_t steps) {
-    if (ms.budget < steps) throw PatternError{ERR_STACK};
-    ms.budget -= steps;
-}
-
-// n tests of an item.
-inline void SpendTests(qbMatchState& ms, uint64_t n, uint64_t cost) {
-    if (n != 0 && cost > UINT64_MAX / n) throw PatternError{ERR_STACK};
-    Spend(ms, n * cost);
-}
 
 struct DepthGuard {
     explicit DepthGuard(qbMatchState& m) : ms(m) {
@@ -214,7 +217,7 @@ const uchar* MaxExpand(qbMatchState& ms, const uchar* s, const Item& it) {
 const uchar* MinExpand(qbMatchState& ms, const uchar* s, const Item& it) {
     for (;;) {
         if (const uchar* r = Match(ms, s, it.ep + 1)) return r;
-        Spend(ms, it.cost - 1);
+        SpendSetTest(ms, it);
         if (s < ms.srcEnd && SingleMatch(*s, it))
             ++s;
         else
@@ -316,7 +319,7 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
         default: break;
         }
         const Item it = ReadItem(ms, p);
-        Spend(ms, it.cost - 1);
+        SpendSetTest(ms, it);
         const bool m = s < ms.srcEnd && SingleMatch(*s, it);
         const uchar* const ep = it.ep;
         if (ep < ms.patEnd) {
