@@ -82,10 +82,15 @@ constexpr bool MatchClass(uchar c, uchar cl) {
 using ByteBits = std::array<uint64_t, 4>;
 constexpr std::array<ByteBits, 256> MakeClassBits() {
     std::array<ByteBits, 256> t{};
-    for (int cl = 0; cl < 256; ++cl)
-        for (int c = 0; c < 256; ++c)
+    for (int cl = 0; cl < 256; ++cl) {
+        // Any byte but a class letter stands for itself.
+        const int letter = cl | 0x20;
+        const bool isClass = letter == 'a' || letter == 'c' || letter == 'd' || letter == 'l' || letter == 'p' ||
+                             letter == 's' || letter == 'u' || letter == 'w' || letter == 'x' || letter == 'z';
+        for (int c = isClass ? 0 : cl; c < (isClass ? 256 : cl + 1); ++c)
             if (MatchClass(static_cast<uchar>(c), static_cast<uchar>(cl)))
                 t[static_cast<size_t>(cl)][static_cast<size_t>(c >> 6)] |= uint64_t{1} << (c & 63);
+    }
     return t;
 }
 constexpr std::array<ByteBits, 256> kClassBits = MakeClassBits();
