@@ -94,9 +94,17 @@ TEST_F(BitmapFontLoad, APlainStripPastTheBoundIsADamagedFont) {
         return dir_.Write(name + ".font", WriteContents({{name + "/" + std::to_string(ySize), static_cast<int>(ySize)}}));
     };
     const std::string huge = sized("huge", 65535, 30000);
-    int loaded = -1;
-    EXPECT_LT(PeakGrowth([&] { loaded = Load(huge, 30000); }), 64u << 20);
+    int loaded = -1, opened = -1;
+    qbFont* font = nullptr;
+    EXPECT_LT(PeakGrowth([&] {
+                  loaded = Load(huge, 30000);
+                  opened = OpenFontRecord(huge.c_str(), 30000, kFontEngineNative, 1, 0, &font);
+              }),
+              64u << 20);
     EXPECT_EQ(loaded, 0);
+    FontPtr owner(font);
+    EXPECT_EQ(opened, ERR_OPENFONT);
+    EXPECT_EQ(font, nullptr);
     EXPECT_EQ(Load(sized("over", 2048, 1025), 1025), 0);
     ASSERT_EQ(Load(sized("bound", 2048, 1024), 1024), 1);
     EXPECT_EQ(Data().modulo, 2048);
