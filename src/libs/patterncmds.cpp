@@ -48,6 +48,10 @@ int Search(ScriptState* L, qbMatchState& ms, size_t* start, size_t* end) {
     return PatternFind(ms, s, len, p, patLen, init, true, start, end);
 }
 
+// The steps an iterator has left, in a userdata beside its subject: its
+// calls share one budget over the subject, as one search would.
+uint64_t* IteratorBudget(ScriptState* L) { return static_cast<uint64_t*>(VmToUserdata(L, VmUpvalueIndex(4))); }
+
 int PatternIterator(ScriptState* L) {
     size_t len = 0, patLen = 0;
     const char* s = VmToCString(L, VmUpvalueIndex(1));
@@ -56,9 +60,12 @@ int PatternIterator(ScriptState* L) {
     patLen = VmStrLen(L, VmUpvalueIndex(2));
     const double pos = VmToNumber(L, VmUpvalueIndex(3));
     if (pos > static_cast<double>(len)) return 0;
+    uint64_t* budget = IteratorBudget(L);
     qbMatchState ms;
+    ms.budget = *budget;
     size_t start = 0, end = 0;
     const int r = PatternFind(ms, s, len, p, patLen, static_cast<size_t>(pos), false, &start, &end);
+    *budget = ms.budget;
     if (r >= kFirstErrorCode) return r;
     if (r == 0) return 0;
     // An empty match moves on by one byte, or the loop would find it forever.
@@ -142,11 +149,14 @@ int cmdPatternFindStrShort(ScriptState* L) {
 
 int cmdPatternFindStr(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    VmCheckString(L, 1, nullptr);
+    size_t len = 0;
+    VmCheckString(L, 1, &len);
     VmCheckString(L, 2, nullptr);
     VmSetTop(L, 2);
     VmPushNumber(L, 0);
-    VmPushCClosure(L, PatternIterator, 3);
+    auto* budget = static_cast<uint64_t*>(VmNewUserdata(L, sizeof(uint64_t)));
+    *budget = MatchBudgetFor(len);
+    VmPushCClosure(L, PatternIterator, 4);
     return 1;
 }
 

@@ -3,6 +3,7 @@
 // captures, "?" and the expansions recurse, and that depth is bounded.
 #include "libs/patterns.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -57,8 +58,8 @@ struct PatternError {
 
 using uchar = unsigned char;
 
-bool MatchClass(uchar c, uchar cl) {
-    uint16_t bit;
+constexpr bool MatchClass(uchar c, uchar cl) {
+    uint16_t bit = 0;
     switch (cl | 0x20) {
     case 'a': bit = kAlpha; break;
     case 'c': bit = kCntrl; break;
@@ -76,63 +77,127 @@ bool MatchClass(uchar c, uchar cl) {
     return (cl >= 'A' && cl <= 'Z') ? !in : in;
 }
 
-// p is at "[", last at the closing "]".
-bool MatchSet(uchar c, const uchar* p, const uchar* last) {
-    bool in = true;
-    if (p[1] == '^') {
-        in = false;
-        ++p;
+// The bytes each "%" escape takes, so that a class inside a set costs four
+// words, not a test of every byte.
+using ByteBits = std::array<uint64_t, 4>;
+constexpr std::array<ByteBits, 256> MakeClassBits() {
+    std::array<ByteBits, 256> t{};
+    for (int cl = 0; cl < 256; ++cl) {
+        // Any byte but a class letter stands for itself.
+        const int letter = cl | 0x20;
+        const bool isClass = letter == 'a' || letter == 'c' || letter == 'd' || letter == 'l' || letter == 'p' ||
+                             letter == 's' || letter == 'u' || letter == 'w' || letter == 'x' || letter == 'z';
+        for (int c = isClass ? 0 : cl; c < (isClass ? 256 : cl + 1); ++c)
+            if (MatchClass(static_cast<uchar>(c), static_cast<uchar>(cl)))
+                t[static_cast<size_t>(cl)][static_cast<size_t>(c >> 6)] |= uint64_t{1} << (c & 63);
     }
-    while (++p < last) {
-        if (*p == '%') {
-            ++p;
-            if (MatchClass(c, *p)) return in;
-        } else if (p[1] == '-' && p + 2 < last) {
-            if (p[0] <= c && c <= p[2]) return in;
-            p += 2;
-        } else if (*p == c) {
-            return in;
-        }
-    }
-    return !in;
+    return t;
 }
+constexpr std::array<ByteBits, 256> kClassBits = MakeClassBits();
 
-// The end of the single item at p.
-const uchar* ItemEnd(const qbMatchState& ms, const uchar* p) {
-    const uchar c = *p++;
-    if (c == '%') {
-        if (p >= ms.patEnd) throw PatternError{ERR_MALFORMPAT1};
-        return p + 1;
-    }
-    if (c == '[') {
-        if (p < ms.patEnd && *p == '^') ++p;
-        // The first byte belongs to the set even when it is "]".
-        for (;;) {
-            if (p >= ms.patEnd) throw PatternError{ERR_MALFORMPAT2};
-            if (*p++ == '%' && p < ms.patEnd) ++p;
-            if (p >= ms.patEnd) throw PatternError{ERR_MALFORMPAT2};
-            if (*p == ']') return p + 1;
-        }
-    }
-    return p;
-}
-
-inline bool SingleMatch(uchar c, const uchar* p, const uchar* ep) {
-    switch (*p) {
-    case '.': return true;
-    case '%': return MatchClass(c, p[1]);
-    case '[': return MatchSet(c, p, ep - 1);
-    default: return *p == c;
+void AddRange(qbPatternSet& set, uchar lo, uchar hi) {
+    for (int w = 0; w < 4; ++w) {
+        const int from = std::max<int>(lo, w * 64), to = std::min<int>(hi, w * 64 + 63);
+        if (from > to) continue;
+        const int n = to - from + 1;
+        const uint64_t run = n == 64 ? ~uint64_t{0} : ((uint64_t{1} << n) - 1);
+        set.bits[w] |= run << (from - w * 64);
     }
 }
 
-const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p);
+inline bool InSet(const qbPatternSet& set, uchar c) { return (set.bits[c >> 6] >> (c & 63)) & 1; }
 
-// Every pattern item and every byte an expansion scans costs one step.
+// Every pattern item and every byte an expansion scans costs one step; a
+// test of a set costs its length.
 inline void Spend(qbMatchState& ms, uint64_t steps) {
     if (ms.budget < steps) throw PatternError{ERR_STACK};
     ms.budget -= steps;
 }
+
+// n tests of an item.
+inline void SpendTests(qbMatchState& ms, uint64_t n, uint64_t cost) {
+    if (n != 0 && cost > UINT64_MAX / n) throw PatternError{ERR_STACK};
+    Spend(ms, n * cost);
+}
+
+// The set whose "[" is at p, read the first time the search meets it: the
+// read costs its length once, and every test after it one lookup.
+const qbPatternSet& SetAt(qbMatchState& ms, const uchar* p) {
+    if (auto found = ms.sets.find(p); found != ms.sets.end()) return found->second;
+    const uchar* q = p + 1;
+    if (q < ms.patEnd && *q == '^') ++q;
+    // The first byte belongs to the set even when it is "]".
+    for (;;) {
+        if (q >= ms.patEnd) throw PatternError{ERR_MALFORMPAT2};
+        if (*q++ == '%' && q < ms.patEnd) ++q;
+        if (q >= ms.patEnd) throw PatternError{ERR_MALFORMPAT2};
+        if (*q == ']') break;
+    }
+    const uchar* const last = q;
+    Spend(ms, static_cast<uint64_t>(last + 1 - p));
+    qbPatternSet set;
+    set.end = last + 1;
+    bool in = true;
+    q = p;
+    if (q[1] == '^') {
+        in = false;
+        ++q;
+    }
+    while (++q < last) {
+        if (*q == '%') {
+            ++q;
+            for (int w = 0; w < 4; ++w) set.bits[w] |= kClassBits[*q][static_cast<size_t>(w)];
+        } else if (q[1] == '-' && q + 2 < last) {
+            if (q[0] <= q[2]) AddRange(set, q[0], q[2]);
+            q += 2;
+        } else {
+            AddRange(set, *q, *q);
+        }
+    }
+    if (!in)
+        for (uint64_t& w : set.bits) w = ~w;
+    return ms.sets.emplace(p, set).first->second;
+}
+
+// One single item of the pattern as the matcher tests it.
+struct Item {
+    const uchar* p = nullptr;   // its first byte
+    const uchar* ep = nullptr;  // past it
+    const qbPatternSet* set = nullptr;
+    uint64_t cost = 1;  // the steps one test costs: a set's length
+};
+
+inline Item ReadItem(qbMatchState& ms, const uchar* p) {
+    Item it;
+    it.p = p;
+    if (*p == '%') {
+        if (p + 1 >= ms.patEnd) throw PatternError{ERR_MALFORMPAT1};
+        it.ep = p + 2;
+    } else if (*p == '[') {
+        it.set = &SetAt(ms, p);
+        it.ep = it.set->end;
+        it.cost = static_cast<uint64_t>(it.ep - p);
+    } else {
+        it.ep = p + 1;
+    }
+    return it;
+}
+
+// What a test of a set costs beyond the step its visit paid.
+inline void SpendSetTest(qbMatchState& ms, const Item& it) {
+    if (it.set) Spend(ms, it.cost - 1);
+}
+
+inline bool SingleMatch(uchar c, const Item& it) {
+    switch (*it.p) {
+    case '.': return true;
+    case '%': return MatchClass(c, it.p[1]);
+    case '[': return InSet(*it.set, c);
+    default: return *it.p == c;
+    }
+}
+
+const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p);
 
 struct DepthGuard {
     explicit DepthGuard(qbMatchState& m) : ms(m) {
@@ -144,19 +209,21 @@ struct DepthGuard {
     qbMatchState& ms;
 };
 
-const uchar* MaxExpand(qbMatchState& ms, const uchar* s, const uchar* p, const uchar* ep) {
+const uchar* MaxExpand(qbMatchState& ms, const uchar* s, const Item& it) {
     ptrdiff_t i = 0;
-    while (s + i < ms.srcEnd && SingleMatch(s[i], p, ep)) ++i;
-    Spend(ms, static_cast<uint64_t>(i));
+    while (s + i < ms.srcEnd && SingleMatch(s[i], it)) ++i;
+    SpendTests(ms, static_cast<uint64_t>(i), it.cost);
     for (; i >= 0; --i)
-        if (const uchar* r = Match(ms, s + i, ep + 1)) return r;
+        if (const uchar* r = Match(ms, s + i, it.ep + 1)) return r;
     return nullptr;
 }
 
-const uchar* MinExpand(qbMatchState& ms, const uchar* s, const uchar* p, const uchar* ep) {
+// Each try of the rest pays its step; a set's test pays the rest of its cost.
+const uchar* MinExpand(qbMatchState& ms, const uchar* s, const Item& it) {
     for (;;) {
-        if (const uchar* r = Match(ms, s, ep + 1)) return r;
-        if (s < ms.srcEnd && SingleMatch(*s, p, ep))
+        if (const uchar* r = Match(ms, s, it.ep + 1)) return r;
+        SpendSetTest(ms, it);
+        if (s < ms.srcEnd && SingleMatch(*s, it))
             ++s;
         else
             return nullptr;
@@ -239,11 +306,12 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
             if (p[1] == 'f') {
                 p += 2;
                 if (p >= ms.patEnd || *p != '[') throw PatternError{ERR_MISSINGOPBRACK};
-                const uchar* ep = ItemEnd(ms, p);
+                const Item set = ReadItem(ms, p);
+                SpendTests(ms, 2, set.cost);
                 const uchar prev = s == ms.srcInit ? 0 : s[-1];
                 const uchar cur = s < ms.srcEnd ? *s : 0;
-                if (MatchSet(prev, p, ep - 1) || !MatchSet(cur, p, ep - 1)) return nullptr;
-                p = ep;
+                if (SingleMatch(prev, set) || !SingleMatch(cur, set)) return nullptr;
+                p = set.ep;
                 continue;
             }
             if (p[1] >= '0' && p[1] <= '9') {
@@ -255,8 +323,10 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
             break;
         default: break;
         }
-        const uchar* ep = ItemEnd(ms, p);
-        const bool m = s < ms.srcEnd && SingleMatch(*s, p, ep);
+        const Item it = ReadItem(ms, p);
+        SpendSetTest(ms, it);
+        const bool m = s < ms.srcEnd && SingleMatch(*s, it);
+        const uchar* const ep = it.ep;
         if (ep < ms.patEnd) {
             switch (*ep) {
             case '?':
@@ -264,9 +334,9 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
                     if (const uchar* r = Match(ms, s + 1, ep + 1)) return r;
                 p = ep + 1;
                 continue;
-            case '*': return MaxExpand(ms, s, p, ep);
-            case '+': return m ? MaxExpand(ms, s + 1, p, ep) : nullptr;
-            case '-': return MinExpand(ms, s, p, ep);
+            case '*': return MaxExpand(ms, s, it);
+            case '+': return m ? MaxExpand(ms, s + 1, it) : nullptr;
+            case '-': return MinExpand(ms, s, it);
             default: break;
             }
         }
@@ -280,6 +350,7 @@ void Prepare(qbMatchState& ms, const char* subject, size_t len, const uchar* pat
     ms.srcInit = reinterpret_cast<const uchar*>(subject);
     ms.srcEnd = ms.srcInit + len;
     ms.patEnd = patEnd;
+    ms.sets.clear();
 }
 
 // What every match must begin with, when the pattern says so: a first item
@@ -288,12 +359,12 @@ void Prepare(qbMatchState& ms, const char* subject, size_t len, const uchar* pat
 // there; those are places where the matcher would fail at once and raise
 // nothing, so the answers stay the same.
 struct FirstItem {
-    const uchar* p = nullptr;  // null: no filter
-    const uchar* ep = nullptr;
+    bool filter = false;
+    Item item;
     int literal = -1;  // the one byte it must be, when it is one
 };
 
-FirstItem FindFirstItem(const qbMatchState& ms, const uchar* p) {
+FirstItem FindFirstItem(qbMatchState& ms, const uchar* p) {
     FirstItem f;
     int captures = 0;
     while (p < ms.patEnd && *p == '(') {
@@ -313,34 +384,42 @@ FirstItem FindFirstItem(const qbMatchState& ms, const uchar* p) {
         if (p[1] == 'b') {
             if (p + 3 >= ms.patEnd) return f;
             f.literal = p[2];
-            f.p = p;
+            f.filter = true;
             return f;
         }
         if (p[1] == 'f' || (p[1] >= '0' && p[1] <= '9')) return f;
         break;
     default: break;
     }
-    const uchar* ep;
+    // A malformed item is the matcher's to raise, where it meets it; a spent
+    // budget ends the search here.
     try {
-        ep = ItemEnd(ms, p);
-    } catch (const PatternError&) {
+        f.item = ReadItem(ms, p);
+    } catch (const PatternError& e) {
+        if (e.code == ERR_STACK) throw;
         return f;
     }
+    const uchar* ep = f.item.ep;
     if (ep < ms.patEnd && (*ep == '*' || *ep == '-' || *ep == '?')) return f;
-    f.p = p;
-    f.ep = ep;
+    f.filter = true;
     if (*p != '.' && *p != '%' && *p != '[') f.literal = *p;
     return f;
 }
 
-// The first place from s on where a match may begin (end when none).
-const uchar* NextCandidate(const FirstItem& f, const uchar* s, const uchar* end) {
+// The first place from s on where a match may begin (end when none). The
+// scan is charged as the tests it makes, so that a place the matcher never
+// starts at is not free.
+const uchar* NextCandidate(qbMatchState& ms, const FirstItem& f, const uchar* s, const uchar* end) {
+    const uchar* next;
     if (f.literal >= 0) {
         const void* hit = std::memchr(s, f.literal, static_cast<size_t>(end - s));
-        return hit ? static_cast<const uchar*>(hit) : end;
+        next = hit ? static_cast<const uchar*>(hit) : end;
+    } else {
+        next = s;
+        while (next < end && !SingleMatch(*next, f.item)) ++next;
     }
-    while (s < end && !SingleMatch(*s, f.p, f.ep)) ++s;
-    return s;
+    SpendTests(ms, static_cast<uint64_t>(next - s), f.literal >= 0 ? 1 : f.item.cost);
+    return next;
 }
 
 }  // namespace
@@ -354,11 +433,11 @@ int PatternFind(qbMatchState& ms, const char* subject, size_t len, const char* p
     if (anchor) ++p;
     if (init > len) return 0;
     const uchar* s = ms.srcInit + init;
-    const FirstItem first = anchor ? FirstItem{} : FindFirstItem(ms, p);
     try {
+        const FirstItem first = anchor ? FirstItem{} : FindFirstItem(ms, p);
         do {
-            if (first.p) {
-                s = NextCandidate(first, s, ms.srcEnd);
+            if (first.filter) {
+                s = NextCandidate(ms, first, s, ms.srcEnd);
                 if (s == ms.srcEnd) break;
             }
             ms.level = 0;
@@ -437,12 +516,12 @@ int PatternReplace(const char* subject, size_t len, const char* pattern, size_t 
     const bool anchor = patLen > 0 && *p == '^';
     if (anchor) ++p;
     const uchar* s = ms.srcInit;
-    const FirstItem first = anchor ? FirstItem{} : FindFirstItem(ms, p);
     long long n = 0;
     try {
+        const FirstItem first = anchor ? FirstItem{} : FindFirstItem(ms, p);
         while (n < max) {
-            if (first.p) {
-                const uchar* next = NextCandidate(first, s, ms.srcEnd);
+            if (first.filter) {
+                const uchar* next = NextCandidate(ms, first, s, ms.srcEnd);
                 out.append(reinterpret_cast<const char*>(s), static_cast<size_t>(next - s));
                 s = next;
                 if (s == ms.srcEnd) break;

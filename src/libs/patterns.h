@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 constexpr int kMaxPatternCaptures = 32;
@@ -16,8 +17,11 @@ constexpr int kMaxMatchDepth = 200;
 // Backtracking can take exponential time ("a?" a hundred times before a
 // mismatch, ".-.-b" over a long subject), so every search runs on a budget
 // of matcher steps, and spending it ends the match with ERR_STACK, as a too
-// deep one does. One search (all its start places) or one whole replace
-// gets MatchBudgetFor(subject length) unless its caller sets another.
+// deep one does. A step is a bounded amount of work: a pattern item tried,
+// a byte scanned, and a test of a set costs the set's length. One search
+// (all its start places and the scan for them), one whole replace, and all
+// the calls of one PatternFindStr iterator together get
+// MatchBudgetFor(subject length) unless their caller sets another.
 constexpr uint64_t kSubjectMatchSteps = UINT64_MAX;
 constexpr uint64_t MatchBudgetFor(size_t subjectLength) {
     return 100000000ull + 1000ull * static_cast<uint64_t>(subjectLength);
@@ -33,6 +37,13 @@ struct qbPatternCapture {
     ptrdiff_t len;  // or kCaptureUnfinished, kCapturePosition
 };
 
+// A set of the pattern, read once per search: where it ends and the bytes it
+// takes, one bit each.
+struct qbPatternSet {
+    const unsigned char* end = nullptr;  // past its "]"
+    uint64_t bits[4] = {};
+};
+
 struct qbMatchState {
     const unsigned char* srcInit = nullptr;
     const unsigned char* srcEnd = nullptr;
@@ -40,6 +51,8 @@ struct qbMatchState {
     int level = 0;  // captures opened so far, finished or not
     int depth = 0;
     uint64_t budget = kSubjectMatchSteps;  // or a number of steps
+    // The sets read so far, by the place of their "[" in the pattern.
+    std::map<const unsigned char*, qbPatternSet> sets;
     qbPatternCapture capture[kMaxPatternCaptures];
 };
 

@@ -1,85 +1,134 @@
 // The wildcard matcher that MatchPattern, DeleteFile and CopyFile share.
 #include "libs/wildcard.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The end of the set that opens at pattern[at] (the index past its "]"), or
-// 0 when no "]" closes it.
-size_t SetEnd(std::string_view pattern, size_t at) {
-    size_t i = at + 1;
-    if (i < pattern.size() && pattern[i] == '!') ++i;
-    for (; i < pattern.size(); ++i)
-        if (pattern[i] == ']') return i + 1;
-    return 0;
+// One element of a pattern: "*", or what takes exactly one character.
+struct Element {
+    enum Kind : uint8_t { kStar, kAny, kDigit, kByte, kSet } kind = kByte;
+    unsigned char byte = 0;
+    uint32_t set = 0;  // index into the sets
+};
+
+using ByteBits = std::array<uint64_t, 4>;
+
+// A pattern read once: its elements, and each set's bytes, so that testing
+// a character never reads the pattern again.
+struct Compiled {
+    std::vector<Element> elements;
+    std::vector<ByteBits> sets;
+};
+
+// Sets the bits lo to hi, a word at a time.
+void AddRange(ByteBits& bits, unsigned lo, unsigned hi) {
+    for (unsigned w = 0; w < 4; ++w) {
+        const unsigned from = lo > w * 64 ? lo : w * 64, to = hi < w * 64 + 63 ? hi : w * 64 + 63;
+        if (from > to) continue;
+        const unsigned n = to - from + 1;
+        bits[w] |= (n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1) << (from - w * 64);
+    }
 }
 
-// Whether c is in the set pattern[at, end) ("[" to "]" inclusive).
-bool InSet(std::string_view pattern, size_t at, size_t end, unsigned char c) {
-    size_t i = at + 1;
+// The set pattern[open, close] ("[" to "]"): single characters and ranges
+// x-y with x below y; "!" first negates.
+ByteBits ReadSet(std::string_view pattern, size_t open, size_t close) {
+    ByteBits bits{};
+    size_t i = open + 1;
     const bool negated = pattern[i] == '!';
     if (negated) ++i;
-    const size_t close = end - 1;
-    bool found = false;
     while (i < close) {
         const auto lo = static_cast<unsigned char>(pattern[i]);
         if (i + 2 < close && pattern[i + 1] == '-' && lo < static_cast<unsigned char>(pattern[i + 2])) {
             const auto hi = static_cast<unsigned char>(pattern[i + 2]);
-            if (c >= lo && c <= hi) found = true;
+            AddRange(bits, lo, hi);
             i += 3;
         } else {
-            if (c == lo) found = true;
+            AddRange(bits, lo, lo);
             ++i;
         }
     }
-    return found != negated;
+    if (negated)
+        for (uint64_t& w : bits) w = ~w;
+    return bits;
 }
 
-// Whether the one-character element at pattern[p] takes c; *next gets the
-// index past the element.
-bool TakesOne(std::string_view pattern, size_t p, char c, size_t* next) {
-    switch (pattern[p]) {
-        case '?': *next = p + 1; return true;
-        case '#': *next = p + 1; return IsDigit(c);
-        case '[':
-            if (size_t end = SetEnd(pattern, p)) {
-                *next = end;
-                return InSet(pattern, p, end, static_cast<unsigned char>(c));
+// Reads every byte of the pattern once. A "[" is a set up to the first "]"
+// after it (after its "!"); one that no "]" closes stands for itself. The
+// next "]" is looked for only past the last one found, so a run of unclosed
+// brackets costs its length, not its square.
+Compiled Compile(std::string_view pattern) {
+    Compiled c;
+    c.elements.reserve(pattern.size());
+    size_t close = 0;  // the next "]" at or after where it was looked for
+    bool closeKnown = false;
+    for (size_t p = 0; p < pattern.size();) {
+        Element e;
+        switch (pattern[p]) {
+        case '*': e.kind = Element::kStar; break;
+        case '?': e.kind = Element::kAny; break;
+        case '#': e.kind = Element::kDigit; break;
+        case '[': {
+            size_t from = p + 1;
+            if (from < pattern.size() && pattern[from] == '!') ++from;
+            if (!closeKnown || (close != std::string_view::npos && close < from)) {
+                close = pattern.find(']', from);
+                closeKnown = true;
             }
-            [[fallthrough]];
-        default: *next = p + 1; return pattern[p] == c;
+            if (close != std::string_view::npos) {
+                e.kind = Element::kSet;
+                e.set = static_cast<uint32_t>(c.sets.size());
+                c.sets.push_back(ReadSet(pattern, p, close));
+                c.elements.push_back(e);
+                p = close + 1;
+                continue;
+            }
+            e.byte = '[';
+            break;
+        }
+        default: e.byte = static_cast<unsigned char>(pattern[p]); break;
+        }
+        c.elements.push_back(e);
+        ++p;
+    }
+    return c;
+}
+
+bool Takes(const Compiled& c, const Element& e, char ch) {
+    const auto u = static_cast<unsigned char>(ch);
+    switch (e.kind) {
+    case Element::kAny: return true;
+    case Element::kDigit: return IsDigit(ch);
+    case Element::kSet: return (c.sets[e.set][u >> 6] >> (u & 63)) & 1;
+    default: return e.byte == u;
     }
 }
 
-// A run of one-character elements between stars: pattern[begin, end),
-// taking `length` characters of the name.
+// A run of one-character elements between stars: elements [begin, end),
+// each taking one character of the name.
 struct Segment {
-    size_t begin = 0, end = 0, length = 0;
+    size_t begin = 0, end = 0;
+    size_t length() const { return end - begin; }
 };
 
-// The segment that starts at pattern[p], up to the next "*" outside a set.
-Segment ReadSegment(std::string_view pattern, size_t p) {
-    Segment seg{p, p, 0};
-    while (seg.end < pattern.size() && pattern[seg.end] != '*') {
-        const size_t close = pattern[seg.end] == '[' ? SetEnd(pattern, seg.end) : 0;
-        seg.end = close ? close : seg.end + 1;
-        ++seg.length;
-    }
+Segment ReadSegment(const Compiled& c, size_t at) {
+    Segment seg{at, at};
+    while (seg.end < c.elements.size() && c.elements[seg.end].kind != Element::kStar) ++seg.end;
     return seg;
 }
 
-// Whether seg takes name[at, at + seg.length); every element tried costs a
+// Whether seg takes name[at, at + seg.length()); every element tried costs a
 // step.
-bool SegmentAt(std::string_view pattern, const Segment& seg, std::string_view name, size_t at, size_t& steps) {
-    size_t p = seg.begin;
-    for (size_t k = 0; k < seg.length; ++k) {
+bool SegmentAt(const Compiled& c, const Segment& seg, std::string_view name, size_t at, size_t& steps) {
+    for (size_t k = 0; k < seg.length(); ++k) {
         ++steps;
-        size_t next;
-        if (!TakesOne(pattern, p, name[at + k], &next)) return false;
-        p = next;
+        if (!Takes(c, c.elements[seg.begin + k], name[at + k])) return false;
     }
     return true;
 }
@@ -92,8 +141,9 @@ bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* step
     // star its suffix, and each part between stars may take its leftmost
     // place after the one before: a later place leaves less room for the
     // rest and gains nothing. Each part is placed once, which bounds the
-    // cost by the name's length times the longest part.
-    size_t steps = 0;
+    // cost by the name's length times the longest part, after one reading
+    // of the pattern.
+    size_t steps = pattern.size();
     struct Report {
         size_t& steps;
         size_t* out;
@@ -101,37 +151,31 @@ bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* step
             if (out) *out = steps;
         }
     } report{steps, stepsOut};
-    const Segment head = ReadSegment(pattern, 0);
-    if (head.end == pattern.size()) return head.length == name.size() && SegmentAt(pattern, head, name, 0, steps);
-    size_t lastStar = pattern.size();
-    Segment tail;
-    for (size_t p = head.end; p < pattern.size();) {
-        if (pattern[p] == '*') {
-            lastStar = p++;
+    const Compiled c = Compile(pattern);
+    const size_t count = c.elements.size();
+    const Segment head = ReadSegment(c, 0);
+    if (head.end == count) return head.length() == name.size() && SegmentAt(c, head, name, 0, steps);
+    size_t lastStar = head.end;
+    for (size_t i = head.end; i < count; ++i)
+        if (c.elements[i].kind == Element::kStar) lastStar = i;
+    const Segment tail{lastStar + 1, count};
+    if (head.length() + tail.length() > name.size()) return false;
+    const size_t limit = name.size() - tail.length();
+    if (!SegmentAt(c, head, name, 0, steps) || !SegmentAt(c, tail, name, limit, steps)) return false;
+    size_t at = head.length();
+    for (size_t i = head.end; i < lastStar;) {
+        if (c.elements[i].kind == Element::kStar) {
+            ++i;
             continue;
         }
-        const Segment seg = ReadSegment(pattern, p);
-        if (seg.end == pattern.size()) tail = seg;
-        p = seg.end;
-    }
-    if (tail.end != pattern.size() || tail.begin <= lastStar) tail = Segment{pattern.size(), pattern.size(), 0};
-    if (head.length + tail.length > name.size()) return false;
-    const size_t limit = name.size() - tail.length;
-    if (!SegmentAt(pattern, head, name, 0, steps) || !SegmentAt(pattern, tail, name, limit, steps)) return false;
-    size_t at = head.length;
-    for (size_t p = head.end; p < lastStar;) {
-        if (pattern[p] == '*') {
-            ++p;
-            continue;
-        }
-        const Segment seg = ReadSegment(pattern, p);
-        p = seg.end;
+        const Segment seg = ReadSegment(c, i);
+        i = seg.end;
         for (;;) {
-            if (at + seg.length > limit) return false;
-            if (SegmentAt(pattern, seg, name, at, steps)) break;
+            if (at + seg.length() > limit) return false;
+            if (SegmentAt(c, seg, name, at, steps)) break;
             ++at;
         }
-        at += seg.length;
+        at += seg.length();
     }
     return true;
 }

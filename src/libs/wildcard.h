@@ -8,8 +8,9 @@
 #include <string_view>
 
 // Whether name matches the whole pattern. An unterminated "[" stands for
-// itself. At most the name's length times the longest run between stars of
-// element tests; *steps, when given, gets their count.
+// itself. The pattern is read once, then at most the name's length times
+// the longest run between stars of element tests are made; *steps, when
+// given, gets the pattern's length plus the tests.
 bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* steps = nullptr);
 // Whether name matches any pattern of the ";"-separated list; an empty list
 // matches nothing.

@@ -59,7 +59,15 @@ constexpr size_t kColourFontEnd = 186;
 constexpr int32_t kMaxDepth = 8;
 // A colour strip needs no plane data in the file (a plane of offset 0 is all
 // zeros), so its size is bounded here rather than by the file: 64 MB of pixels.
+// A plain strip is read from the file, but a sparse file holds gigabytes at
+// no cost to its writer, so it has the same bound: 2 MB of bits, and as much
+// again for its mask. A larger strip is a damaged font.
 constexpr uint64_t kMaxColourStripPixels = uint64_t{1} << 24;
+constexpr uint64_t kMaxPlainStripPixels = kMaxColourStripPixels;
+
+bool StripWithinBound(const qbBitmapFontData& d, uint64_t maxPixels) {
+    return uint64_t{static_cast<uint32_t>(d.modulo)} * 8 * static_cast<uint32_t>(d.ySize) <= maxPixels;
+}
 
 struct FileBytes {
     std::vector<uint8_t> prefix;
@@ -254,6 +262,7 @@ bool ReadTables(const FontFile& file, qbBitmapFontData* d) {
 }
 
 bool ReadPlainStrip(const FontFile& file, qbBitmapFontData* d) {
+    if (!StripWithinBound(*d, kMaxPlainStripPixels)) return false;
     const uint64_t bytes = static_cast<uint64_t>(d->modulo) * static_cast<uint64_t>(d->ySize);
     return ReadTable(file, U32(file.header.data(), kCharDataOffset), bytes, &d->charData);
 }
@@ -266,8 +275,7 @@ bool ReadColourStrip(const FontFile& file, const qbBitmapFontData& d, std::vecto
     const uint8_t* f = file.header.data();
     const int32_t depth = static_cast<int32_t>(U8(f, kDepthOffset));
     if (depth > kMaxDepth) return false;
-    if (uint64_t{static_cast<uint32_t>(d.modulo)} * 8 * static_cast<uint32_t>(d.ySize) > kMaxColourStripPixels)
-        return false;
+    if (!StripWithinBound(d, kMaxColourStripPixels)) return false;
     const uint32_t pick = U8(f, kPlanePickOffset);
     std::vector<uint8_t> desc, table;
     if (!ReadTable(file, U32(f, kColourDescOffset), 8, &desc)) return false;

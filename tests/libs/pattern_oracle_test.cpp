@@ -80,7 +80,7 @@ struct Generator {
         static const char* const kItems[] = {
             "a", "b", "c", "x", "1", " ", "%.", "%(", "%%", "%-", ".", "%a", "%d", "%s", "%w", "%l", "%u", "%p",
             "%x", "%c", "%A", "%D", "%S", "%W", "%L", "%P", "[abc]", "[^a]", "[a-c]", "[%d_]", "[%a%s]", "[]a]",
-            "[^%w]", "[^]]", "[%-x]",
+            "[^%w]", "[^]]", "[%-x]", "[c-a]", "[a-]", "[-a]", "[%a-c]", "[a%-c]", "[^-1]", "[%]]", "[%%$]",
         };
         static const char* const kQuantifiers[] = {"", "", "", "*", "+", "-", "?"};
         return std::string(Pick(kItems)) + Pick(kQuantifiers);

@@ -80,6 +80,37 @@ TEST_F(BitmapFontLoad, AFontFileCostsItsTablesNotItsLength) {
     EXPECT_EQ(Data().ySize, 8);
 }
 
+// A plain strip lies in the file, but a sparse file holds gigabytes for
+// nothing: a header naming a 2 GB strip (65535 bytes x 30000 rows) behind
+// a hole is a damaged font, refused before the strip is read. The largest
+// strip the colour fonts may have, 2^24 pixels, still loads.
+TEST_F(BitmapFontLoad, APlainStripPastTheBoundIsADamagedFont) {
+    auto sized = [&](const std::string& name, uint32_t modulo, uint32_t ySize) {
+        Bytes f = WriteFontFile(Monospaced());
+        Put16(f, kAtModulo, modulo);
+        Put16(f, kAtYSize, ySize);
+        const std::string path = dir_.Write(name + "/" + std::to_string(ySize), f);
+        std::filesystem::resize_file(path, kStored + Get32(f, kAtCharData) + uint64_t{modulo} * ySize);
+        return dir_.Write(name + ".font", WriteContents({{name + "/" + std::to_string(ySize), static_cast<int>(ySize)}}));
+    };
+    const std::string huge = sized("huge", 65535, 30000);
+    int loaded = -1, opened = -1;
+    qbFont* font = nullptr;
+    EXPECT_LT(PeakGrowth([&] {
+                  loaded = Load(huge, 30000);
+                  opened = OpenFontRecord(huge.c_str(), 30000, kFontEngineNative, 1, 0, &font);
+              }),
+              64u << 20);
+    EXPECT_EQ(loaded, 0);
+    FontPtr owner(font);
+    EXPECT_EQ(opened, ERR_OPENFONT);
+    EXPECT_EQ(font, nullptr);
+    EXPECT_EQ(Load(sized("over", 2048, 1025), 1025), 0);
+    ASSERT_EQ(Load(sized("bound", 2048, 1024), 1024), 1);
+    EXPECT_EQ(Data().modulo, 2048);
+    EXPECT_EQ(Data().charData.size(), size_t{2048} * 1024);
+}
+
 TEST_F(BitmapFontLoad, FontFilesKeepTheirTablesAndColourFontsTheirPalette) {
     const FontLayout p = Proportional(true);
     ASSERT_EQ(Load(dir_.WriteFont("prop", {{7, WriteFontFile(p)}}), 7), 1);
