@@ -110,7 +110,7 @@ std::string GetFullPath(const char* name) {
     if (!name) return {};
     char full[PATH_MAX];
     if (realpath(NativePathOf(name).c_str(), full)) return FromSystemPath(full);
-    const std::string given = MakeNativePath(name);
+    const std::string given = MakeNativePath(ExpandProgDir(name).c_str());
     if (!given.empty() && given[0] == '/') return given;
     std::string joined = GetCurrentDirPath();
     if (!joined.empty() && joined.back() != '/') joined += '/';
