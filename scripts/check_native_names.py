@@ -77,41 +77,29 @@ CONTAINER = re.compile(r"\s*(template\s*<[^{]*>\s*)?(\b(namespace|struct|class|u
 IDENT_BEFORE_PAREN = re.compile(r"([~\w]+)\s*$")
 
 
+TOKENS = re.compile(
+    r"//[^\n]*"  # a line comment
+    r"|/\*.*?\*/"  # a block comment
+    r"|\bR\"(?P<delim>[^(\s]*)\(.*?\)(?P=delim)\""  # a raw string
+    r"|\"(?:\\.|[^\"\\\n])*\""  # a string
+    r"|'(?:\\.|[^'\\\n])*'",  # a character
+    re.S,
+)
+
+
 def strip(text):
     """Comments blanked; string and character literals keep their quotes
     and lose their contents, so that lengths (and lines) stay."""
-    out = []
-    i, n = 0, len(text)
-    while i < n:
-        c = text[i]
-        if text.startswith("//", i):
-            j = text.find("\n", i)
-            j = n if j < 0 else j
-            out.append(" " * (j - i))
-            i = j
-        elif text.startswith("/*", i):
-            j = text.find("*/", i + 2)
-            j = n if j < 0 else j + 2
-            out.append(re.sub(r"[^\n]", " ", text[i:j]))
-            i = j
-        elif c == 'R' and text.startswith('R"', i) and (i == 0 or not (text[i - 1].isalnum() or text[i - 1] == "_")):
-            open_at = text.find("(", i)
-            delim = text[i + 2:open_at]
-            j = text.find(")" + delim + '"', open_at)
-            j = n if j < 0 else j + len(delim) + 2
-            out.append('"' + re.sub(r"[^\n]", " ", text[i + 1:j - 1]) + '"')
-            i = j
-        elif c in "\"'":
-            j = i + 1
-            while j < n and text[j] != c and text[j] != "\n":
-                j += 2 if text[j] == "\\" else 1
-            j = min(j + 1, n)
-            out.append(c + " " * (j - i - 2) + c if j - i >= 2 else c)
-            i = j
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
+
+    def blank(m):
+        token = m.group(0)
+        inner = re.sub(r"[^\n]", " ", token)
+        if token.startswith("/"):
+            return inner
+        quote = "'" if token.startswith("'") else '"'
+        return quote + inner[1:-1] + quote if len(token) >= 2 else inner
+
+    return TOKENS.sub(blank, text)
 
 
 def functions(text):
