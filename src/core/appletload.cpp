@@ -47,7 +47,7 @@ bool IsVirtualName(const char* path) { return std::strncmp(path, kVirtualNamePre
 int UnopenedApplet(const char* path) {
     SetErrorDetail(path);
     struct stat st;
-    if (!IsVirtualName(path) && stat(ToSystemPath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    if (!IsVirtualName(path) && stat(NativePathOf(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return ERR_NOAPPLET;
     qbPathInfo info;
     return GetPathInfo(path, &info, 0) && info.kind == 1 ? ERR_NOAPPLET : ERR_FILEEXIST;

@@ -70,7 +70,7 @@ std::unique_ptr<NativeLock> OpenNativeLock(const char* name, int mode) {
         return nullptr;
     }
     auto lock = std::make_unique<NativeLock>();
-    const std::string given = ToSystemPath(*name ? name : ".");
+    const std::string given = NativePathOf(*name ? name : ".");
     char full[PATH_MAX];
     if (!realpath(given.c_str(), full)) return nullptr;
     lock->systemPath = full;

@@ -208,7 +208,7 @@ int DescribeNativeName(const char* name, qbFileInfo* info) {
     if (!name || !info || IsChunkName(name) || IsMemoryName(name) || GetAdapterList(kPluginCapsFileAdapter))
         return 0;
     struct stat st;
-    if (stat(ToSystemPath(name).c_str(), &st) != 0) return 0;
+    if (stat(NativePathOf(name).c_str(), &st) != 0) return 0;
     *info = qbFileInfo{};
     StatToFileInfo(st, info);
     return 1;

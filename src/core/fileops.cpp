@@ -85,7 +85,7 @@ int ReplaceRenameFile(const char* oldName, const char* newName) {
 int RemoveFile(const char* name) { return name && std::remove(NativePathOf(name).c_str()) == 0; }
 
 int SetFileProtection(const char* name, uint32_t attr) {
-    return name && chmod(ToSystemPath(name).c_str(), static_cast<mode_t>(FileAttrToMode(attr))) == 0;
+    return name && chmod(NativePathOf(name).c_str(), static_cast<mode_t>(FileAttrToMode(attr))) == 0;
 }
 
 int SetFileDate(const char* name, int64_t accessTime, int64_t modifyTime) {
@@ -93,7 +93,7 @@ int SetFileDate(const char* name, int64_t accessTime, int64_t modifyTime) {
     struct timespec times[2] = {};
     times[0].tv_sec = static_cast<time_t>(accessTime);
     times[1].tv_sec = static_cast<time_t>(modifyTime);
-    return utimensat(AT_FDCWD, ToSystemPath(name).c_str(), times, 0) == 0;
+    return utimensat(AT_FDCWD, NativePathOf(name).c_str(), times, 0) == 0;
 }
 
 int CreateDir(const char* name) {
@@ -109,8 +109,8 @@ std::string GetCurrentDirPath() {
 std::string GetFullPath(const char* name) {
     if (!name) return {};
     char full[PATH_MAX];
-    if (realpath(ToSystemPath(name).c_str(), full)) return FromSystemPath(full);
-    const std::string given = MakeNativePath(name);
+    if (realpath(NativePathOf(name).c_str(), full)) return FromSystemPath(full);
+    const std::string given = MakeNativePath(ExpandProgDir(name).c_str());
     if (!given.empty() && given[0] == '/') return given;
     std::string joined = GetCurrentDirPath();
     if (!joined.empty() && joined.back() != '/') joined += '/';
@@ -122,7 +122,7 @@ void GetFullPath(const char* name, char* buffer, size_t bufferSize) { CopyOut(Ge
 std::optional<std::string> ChangeCurrentDir(const char* name) {
     if (!name) return std::nullopt;
     std::string old = GetCurrentDirPath();
-    if (chdir(ToSystemPath(name).c_str()) != 0) return std::nullopt;
+    if (chdir(NativePathOf(name).c_str()) != 0) return std::nullopt;
     return old;
 }
 
@@ -156,7 +156,7 @@ std::string GetTempDir() {
 }
 
 std::string MakeTempFileName() {
-    std::string pattern = ToSystemPath(GetTempDir().c_str());
+    std::string pattern = NativePathOf(GetTempDir().c_str());
     if (pattern.empty() || pattern.back() != '/') pattern += '/';
     pattern += "quenbrook.XXXXXX";
     const int fd = mkstemp(pattern.data());
@@ -172,7 +172,7 @@ std::string MakeTempFileNameWithExt(const char* name) {
     // is the one handed out.
     const std::string withExt = made + ExtensionOf(name);
     if (withExt != made) {
-        const std::string system = ToSystemPath(withExt.c_str());
+        const std::string system = NativePathOf(withExt.c_str());
         const int fd = open(system.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             RemoveFile(made.c_str());
@@ -188,7 +188,7 @@ void MakeTempFileName(char* buffer, size_t bufferSize) { CopyOut(MakeTempFileNam
 
 int GetVolumeSpace(const char* path, uint64_t* freeBytes, uint64_t* usedBytes) {
     struct statvfs vfs {};
-    if (!path || statvfs(ToSystemPath(path).c_str(), &vfs) != 0) {
+    if (!path || statvfs(NativePathOf(path).c_str(), &vfs) != 0) {
         SetErrorDetail(path ? path : "");
         return ERR_STAT;
     }
@@ -199,7 +199,7 @@ int GetVolumeSpace(const char* path, uint64_t* freeBytes, uint64_t* usedBytes) {
 
 std::string QueryVolumeName(const char* path) {
     char full[PATH_MAX];
-    if (!path || !realpath(ToSystemPath(*path ? path : ".").c_str(), full)) return {};
+    if (!path || !realpath(NativePathOf(*path ? path : ".").c_str(), full)) return {};
     const std::string target = full;
     std::ifstream info("/proc/self/mountinfo");
     std::string line, best = "/";

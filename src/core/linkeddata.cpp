@@ -73,7 +73,7 @@ int MakeExtractionFolder() {
     std::string& folder = ExtractionFolder();
     if (!folder.empty()) return 0;
     const std::string temp = GetTempDir();
-    std::string pattern = ToSystemPath(temp.c_str());
+    std::string pattern = NativePathOf(temp.c_str());
     if (pattern.empty() || pattern.back() != '/') pattern += '/';
     pattern += "quenbrook.XXXXXX";
     if (!mkdtemp(pattern.data())) {
@@ -102,7 +102,7 @@ int CopyPlainPlugin(qbFile* in, const std::string& target, uint32_t size, std::v
 
 bool Exists(const std::string& name) {
     std::error_code ec;
-    return std::filesystem::exists(ToSystemPath(name.c_str()), ec);
+    return std::filesystem::exists(NativePathOf(name.c_str()), ec);
 }
 
 int ExtractPlugin(qbFile* f, const std::string& name, bool packed, std::vector<unsigned char>& buffer) {
@@ -185,7 +185,7 @@ const std::string& GetLinkedPluginFolder() { return ExtractionFolder(); }
 void RemoveExtractedPlugins() {
     std::string& folder = ExtractionFolder();
     if (folder.empty()) return;
-    const std::filesystem::path system = ToSystemPath(folder.c_str());
+    const std::filesystem::path system = NativePathOf(folder.c_str());
     std::vector<std::filesystem::path> files;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(system, ec), end; !ec && it != end; it.increment(ec))

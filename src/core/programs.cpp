@@ -199,7 +199,8 @@ int RunProgram(const char* path, const char* args, int async, void* user, pid_t*
     (void)user;  // belongs to the thread that watches the program
     if (outPid) *outPid = -1;
     if (!path || !*path) return ERR_EXECUTE;
-    const std::string native = MakeNativePath(path);
+    // A program is a name like any other: "PROGDIR:" and the system's text.
+    const std::string native = NativePathOf(path);
     if (!IsProgramPath(native.c_str())) return OpenDocument(native, async, outPid);
     if (!async) return RunThroughShell(native, args);
 

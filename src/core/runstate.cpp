@@ -65,14 +65,14 @@ int AddTemporaryFile(const char* path) {
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }
-    AddSignalCleanupPath(ToSystemPath(path).c_str(), false);
+    AddSignalCleanupPath(NativePathOf(path).c_str(), false);
     return 0;
 }
 
 void DeleteTemporaryFiles() {
     for (const std::string& name : temporaryFiles) {
         RemoveFile(name.c_str());
-        ForgetSignalCleanupPath(ToSystemPath(name.c_str()).c_str());
+        ForgetSignalCleanupPath(NativePathOf(name.c_str()).c_str());
     }
     temporaryFiles.clear();
 }

@@ -40,6 +40,17 @@ int GetRuntimeTags(void* arg, const RuntimeTagItem* items, int count);
 void SetRuntimeTag(int tag, int value);
 int GetRuntimeTag(int tag);
 
+// Marks a script callback that native code runs, for as long as it runs:
+// the commands that must not run inside a callback (WaitEvent) refuse while
+// one is held. The count nests, so a callback run inside another keeps the
+// outer one marked when it returns.
+struct qbCallbackScope {
+    qbCallbackScope() { SetRuntimeTag(kTagCallbackNesting, 1); }
+    ~qbCallbackScope() { SetRuntimeTag(kTagCallbackNesting, 0); }
+    qbCallbackScope(const qbCallbackScope&) = delete;
+    qbCallbackScope& operator=(const qbCallbackScope&) = delete;
+};
+
 using TagHookFn = int (*)(void* arg, int tag, intptr_t value);
 int AddSetTagHook(TagHookFn fn);
 int AddGetTagHook(TagHookFn fn);

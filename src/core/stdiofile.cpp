@@ -288,13 +288,33 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
     return previous;
 }
 
+namespace {
+
+// A regular file read to the size it had may have grown since (a log being
+// written): its size is asked again there, and a larger one moves the end,
+// so that a loop reading to the end reads what was appended. A file cut
+// shorter keeps its end.
+bool GrewPastEnd(StdioFile* s, int64_t at) {
+    if (s->limit || s->streamed || s->size == kUnknownFileSize || !s->stream) return false;
+    struct stat st;
+    if (fstat(fileno(s->stream), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= at) return false;
+    s->size = st.st_size;
+    s->endMet = false;
+    // stdio keeps a met end: the next read must go to the file again.
+    std::clearerr(s->stream);
+    return true;
+}
+
+}  // namespace
+
 int StdioEof(const qbFile* f) {
-    const StdioFile* s = f->stdio.get();
+    StdioFile* s = f->stdio.get();
     // The end is where a read met it once nothing read ahead is left, also
     // short of the size a file had at its open (cut since), so that a loop
     // reading to the end always ends; else a sized file ends at its size.
-    if (s->endMet && Buffered(f) == 0) return 1;
-    return !s->streamed && CallerPosition(f) >= s->size;
+    const int64_t at = CallerPosition(f);
+    const bool end = (s->endMet && Buffered(f) == 0) || (!s->streamed && at >= s->size);
+    return end && !GrewPastEnd(s, at);
 }
 
 int StdioReadFailed(const qbFile* f) { return f->stdio->readFailed; }

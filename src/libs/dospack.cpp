@@ -46,10 +46,8 @@ int ReportProgress(ScriptState* L, int callback, int percent) {
     VmPushValue(L, callback);
     VmPushNewTable(L);
     SetTableFieldInt(L, "progress", percent);
-    SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) + 1);
-    const int err = VmPCall(L, 1, 0, 0);
-    SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) - 1);
-    return err;
+    const qbCallbackScope running;
+    return VmPCall(L, 1, 0, 0);
 }
 
 }  // namespace

@@ -158,9 +158,12 @@ int cmdFullPath(ScriptState* L) {
 
 int cmdRename(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    const std::string from = VmCheckString(L, 1, nullptr);
+    const std::string given = VmCheckString(L, 1, nullptr);
     const std::string to = VmCheckString(L, 2, nullptr);
-    if (from.empty() || to.empty() || IsChunkName(from.c_str()) || IsChunkName(to.c_str())) return ERR_WRONGUSAGE;
+    if (given.empty() || to.empty() || IsChunkName(given.c_str()) || IsChunkName(to.c_str())) return ERR_WRONGUSAGE;
+    // The object keeps its folder, the one its name stands for: a
+    // "PROGDIR:" name stays in the player's folder.
+    const std::string from = ExpandProgDir(given.c_str());
     const char* file = FilePartEx(to.c_str());
     if (!*file) return ERR_WRONGUSAGE;
     size_t end = from.size();

@@ -67,7 +67,7 @@ int TemporaryCopy(const char* chunk, std::string* path) {
         return ERR_READFILE;
     }
     *path = AddTempFile(chunk);
-    const std::string native = ToSystemPath(path->c_str());
+    const std::string native = NativePathOf(path->c_str());
     const int fd = path->empty() ? -1 : open(native.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         SetErrorDetail(path->c_str());

@@ -41,9 +41,11 @@ struct Walk {
         }
         VmPushValue(L, callback);
         VmInsert(L, -2);
-        SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) + 1);
-        const int err = VmPCall(L, 1, 1, 0);
-        SetRuntimeTag(kTagCallbackNesting, GetRuntimeTag(kTagCallbackNesting) - 1);
+        int err = 0;
+        {
+            const qbCallbackScope running;
+            err = VmPCall(L, 1, 1, 0);
+        }
         if (err) {
             error = err;
             return false;

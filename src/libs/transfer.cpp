@@ -17,6 +17,7 @@
 #include "core/errors.h"
 #include "core/file.h"
 #include "core/replacefile.h"
+#include "core/settings.h"
 #include "core/truth.h"
 #include "display/eventlib.h"
 #include "libs/network.h"
@@ -45,7 +46,12 @@ int CallProgress(ScriptState* L, qbConnection* c) {
         VmPushValue(L, c->userdata);
         VmRawSet(L, -3);
     }
-    if (int err = VmPCall(L, 1, 1, 0)) return err;
+    {
+        // A progress callback is a callback like any other: WaitEvent and
+        // the commands that refuse inside one refuse here too.
+        const qbCallbackScope running;
+        if (int err = VmPCall(L, 1, 1, 0)) return err;
+    }
     const bool stop = ScriptTruth(L, -1);
     VmSetTop(L, -2);
     if (stop || EventQuitRequested()) {

@@ -1,6 +1,8 @@
 // Checks and escapes of script-given request fields.
 #include "libs/transferfields.h"
 
+#include <cctype>
+
 #include "core/errcodes.h"
 
 int CheckHeaderValue(std::string_view value) {
@@ -21,7 +23,38 @@ int TakeCustomHeaders(std::string* lines) {
 }
 
 int CheckRequestTarget(std::string_view text) {
-    return text.find_first_of(" \t") == std::string_view::npos ? 0 : ERR_WRONGUSAGE;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x21 || b == 0x7F) return ERR_WRONGUSAGE;
+    }
+    return 0;
+}
+
+bool IsCredentialHeader(std::string_view line) {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    for (const std::string_view credential : {"authorization", "proxy-authorization", "cookie"}) {
+        if (name.size() != credential.size()) continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(name[i])) == credential[i];
+        if (same) return true;
+    }
+    return false;
+}
+
+std::string WithoutCredentialHeaders(const std::string& lines) {
+    std::string kept;
+    for (size_t start = 0; start < lines.size();) {
+        size_t end = lines.find("\r\n", start);
+        end = end == std::string::npos ? lines.size() : end + 2;
+        const std::string_view line(lines.data() + start, end - start);
+        if (!IsCredentialHeader(line)) kept += line;
+        start = end;
+    }
+    return kept;
 }
 
 std::string FormDataQuoted(std::string_view text) {

@@ -102,7 +102,11 @@ int MoveData(TransferCall& call, qbConnection* data, uint64_t size) {
     } else {
         data->progressTotal = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX));
         qbNetClock clock = NetClockStart(NetWaitBulk());
+        const size_t before = call.count;
         err = TransferReceive(call, data, 0, true, &clock);
+        // The close ends the data, but a server that announced a size and
+        // closed short of it lost the rest: that is no whole file.
+        if (!err && size > 0 && call.count - before < size) err = ERR_RECVCLOSED;
     }
     return err;
 }

@@ -2,6 +2,7 @@
 // multipart upload), the status and header lines, redirects and the body.
 #include <sys/time.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -119,12 +120,23 @@ int ReadHttpBody(TransferCall& call, qbConnection* c, const HttpHeaders& headers
     return TransferReceive(call, c, 0, true, &body);
 }
 
+// Where credentials are meant to go: scheme, host (in any letter case) and
+// port of the script's URL.
+bool SameOrigin(const TransferUrl& a, const TransferUrl& b) {
+    if (a.scheme != b.scheme || a.port != b.port || a.host.size() != b.host.size()) return false;
+    for (size_t i = 0; i < a.host.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a.host[i])) != std::tolower(static_cast<unsigned char>(b.host[i])))
+            return false;
+    return true;
+}
+
 // The request head and body; a redirected upload sends its parts again.
-int SendRequest(TransferCall& call, qbConnection* c, const TransferUrl& target, const std::string& requestTarget) {
+int SendRequest(TransferCall& call, qbConnection* c, const TransferUrl& target, const std::string& requestTarget,
+                const std::string& customHeaders) {
     const TransferOptions& o = call.options;
     const bool post = o.hasPost || call.upload;
     std::string head = std::string(post ? "POST" : "GET") + " " + requestTarget + " HTTP/1.1\r\n";
-    head += o.customHeaders;
+    head += customHeaders;
     head += "TE: trailers\r\nConnection: close, TE\r\nHost: " + HostHeader(target) + "\r\nUser-Agent: " + o.userAgent +
             "\r\n";
     if (target.hasCredentials) head += "Authorization: Basic " + BasicCredentials(target) + "\r\n";
@@ -146,6 +158,7 @@ int SendRequest(TransferCall& call, qbConnection* c, const TransferUrl& target, 
 
 int HttpTransfer(TransferCall& call, std::string url) {
     const TransferOptions& o = call.options;
+    TransferUrl origin;
     for (int redirects = 0;; ++redirects) {
         std::string encoded;
         if (int err = PercentEncodeUrl(url, o.encoded, &encoded)) return err;
@@ -154,10 +167,16 @@ int HttpTransfer(TransferCall& call, std::string url) {
         TransferUrl request;
         if (int err = ParseTransferUrl(encoded, &request)) return err;
         if (target.scheme != TransferScheme::kHttp) return ERR_WRONGUSAGE;
-        // An escaped URL keeps its blanks; in the request line they would
-        // split the target from the version.
-        for (const std::string* text : {&target.host, &request.host, &request.path})
+        if (redirects == 0) origin = target;
+        const std::string& requestTarget = o.hasProxy ? encoded : request.path;
+        // An escaped URL or a Location keeps its bytes; a blank or control
+        // byte in the request line would end the target early for a peer.
+        const std::string* const fields[] = {&target.host, &request.host, &requestTarget};
+        for (const std::string* text : fields)
             if (int err = CheckRequestTarget(*text)) return err;
+        // Credentials the script gave stay with the origin it named.
+        const std::string customHeaders =
+            SameOrigin(origin, target) ? o.customHeaders : WithoutCredentialHeaders(o.customHeaders);
         TransferUrl via = target;
         if (o.hasProxy) {
             if (int err = ParseTransferUrl(o.proxy, &via)) return err == ERR_UNKPROTOCOL ? ERR_WRONGUSAGE : err;
@@ -166,7 +185,7 @@ int HttpTransfer(TransferCall& call, std::string url) {
         ConnectionPtr c;
         if (int err = TransferConnect(call, via.host, via.port, &c)) return err;
         // A stop by the callback while the body goes out ends the call there.
-        if (int err = SendRequest(call, c.get(), target, o.hasProxy ? encoded : request.path))
+        if (int err = SendRequest(call, c.get(), target, requestTarget, customHeaders))
             return TransferKeepOnStop(call, c.get(), err);
         // The answer's head is bounded as a whole from the end of the
         // request: an upload's body takes what time it takes before it.

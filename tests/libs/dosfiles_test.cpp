@@ -1,5 +1,6 @@
 // The dos library's file objects: ids, the byte, number and line input and
 // output, the whole-file helpers, the line iterator and the environment.
+#include <fstream>
 #include <random>
 
 #include "core/errcodes.h"
@@ -82,6 +83,36 @@ TEST_F(DosFilesTest, LinesDropCarriageReturns) {
         ASSERT_EQ(Call("ReadLine", {1.0}), 0);
         EXPECT_EQ(Str(1), expected);
     }
+    ASSERT_EQ(Call("Eof", {1.0}), 0);
+    EXPECT_EQ(Num(1), 1);
+}
+
+// A log that grows while it is read: Eof looks again at the file where the
+// size it knew runs out, so a loop to the end reads what was appended,
+// before and after it first met the end.
+TEST_F(DosFilesTest, AGrowingLogIsReadToItsNewEnd) {
+    const std::string path = dir_.Write("log.txt", "a\nb\n");
+    ASSERT_EQ(Call("OpenFile", {1.0, path}), 0);
+    ASSERT_EQ(Call("ReadLine", {1.0}), 0);
+    EXPECT_EQ(Str(1), "a");
+    const auto append = [&](const char* text) { std::ofstream(path, std::ios::app | std::ios::binary) << text; };
+    append("c\nd\n");
+    std::string lines;
+    const auto readToEnd = [&] {
+        for (int guard = 0; guard < 100; ++guard) {
+            EXPECT_EQ(Call("Eof", {1.0}), 0);
+            if (Num(1) != 0) return;
+            EXPECT_EQ(Call("ReadLine", {1.0}), 0);
+            lines += Str(1) + ";";
+        }
+    };
+    readToEnd();
+    EXPECT_EQ(lines, "b;c;d;");
+    append("e\n");
+    readToEnd();
+    EXPECT_EQ(lines, "b;c;d;e;");
+    // A file cut short keeps its end where the reader stands.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "a";
     ASSERT_EQ(Call("Eof", {1.0}), 0);
     EXPECT_EQ(Num(1), 1);
 }

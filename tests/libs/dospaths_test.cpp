@@ -1,15 +1,18 @@
 // The dos library's wildcards, paths, directory objects, attributes and
 // volumes.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "core/errcodes.h"
+#include "core/filenames.h"
 #include "dos_fixture.h"
 #include "libs/wildcard.h"
 
@@ -150,6 +153,54 @@ TEST_F(DosPathsTest, DirectoryObjects) {
     ASSERT_EQ(Call("OpenDirectory", {1.0, dir_.str()}), 0);  // reopening closes the first
     EXPECT_EQ(Call("CloseDirectory", {1.0}), 0);
     EXPECT_EQ(Call("CloseDirectory", {1.0}), ERR_FINDDIR);
+}
+
+// "PROGDIR:" stands for the program's folder on every road that takes a
+// name, not only where a file is opened; files in the current folder that
+// bear the unexpanded names are decoys nothing may touch.
+TEST_F(DosPathsTest, ProgDirNamesMeanTheProgramsFolder) {
+    const std::string name = "qb_progdir_paths_" + std::to_string(getpid());
+    const std::string real = NativePathOf(("PROGDIR:" + name).c_str());
+    const std::string folder = fs::path(real).parent_path().string();
+    std::ofstream(real, std::ios::binary) << "12345";
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_.str());
+    dir_.Write("PROGDIR:" + name, "ab");
+    const auto attempts = [&] {
+        EXPECT_EQ(Call("FileSize", {"PROGDIR:" + name}), 0);
+        EXPECT_EQ(Num(1), 5);
+        EXPECT_EQ(Call("Exists", {"PROGDIR:" + name}), 0);
+        EXPECT_EQ(Num(1), 1);
+        VmSetTop(L, 0);
+        VmPushString(L, ("PROGDIR:" + name).c_str());
+        VmPushNewTable(L);
+        SetTableFieldString(L, "time", "05-Mar-2016 09:04:01");
+        EXPECT_EQ(CallCommand(L, "SetFileAttributes", 2, 0), 0);
+        EXPECT_EQ(Call("Rename", {"PROGDIR:" + name, name + "_moved"}), 0);
+        EXPECT_EQ(Call("Exists", {"PROGDIR:" + name + "_moved"}), 0);
+        EXPECT_EQ(Num(1), 1);
+        EXPECT_EQ(Call("ChangeDirectory", {std::string("PROGDIR:")}), 0);
+    };
+    attempts();
+    const fs::path landed = fs::current_path();
+    fs::current_path(cwd);
+    const std::string moved = folder + "/" + name + "_moved";
+    struct stat st {};
+    const bool stayed = stat(moved.c_str(), &st) == 0;
+    fs::remove(real);
+    fs::remove(moved);
+    fs::remove(dir_ / (name + "_moved"));
+    EXPECT_TRUE(stayed) << "renamed out of the program's folder";
+    if (stayed) {
+        EXPECT_EQ(st.st_size, 5);
+        EXPECT_LT(st.st_mtime, 1500000000);  // dated 2016 by SetFileAttributes
+    }
+    EXPECT_EQ(landed, fs::path(folder));
+    // The decoy is untouched: same bytes, same name, not dated 2016.
+    EXPECT_EQ(ScratchDir::Read(dir_ / ("PROGDIR:" + name)), "ab");
+    struct stat decoy {};
+    ASSERT_EQ(stat((dir_ / ("PROGDIR:" + name)).c_str(), &decoy), 0);
+    EXPECT_GT(decoy.st_mtime, 1500000000);
 }
 
 TEST_F(DosPathsTest, AttributesRoundTripTheirDates) {

@@ -40,11 +40,13 @@ inline Step Close() { return {Step::kClose, {}, 0}; }
 inline Step Hold() { return {Step::kHold, {}, 0}; }
 
 // A socket bound to 127.0.0.1 on a port the system chooses; -1 on failure.
-inline int BindLoopback(int type, int* port) {
+// A socket bound to a free port of a loopback address (127.0.0.1 unless
+// another of 127/8 is named: a second host on the same machine).
+inline int BindLoopback(int type, int* port, uint32_t address = INADDR_LOOPBACK) {
     const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(address);
     socklen_t len = sizeof a;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {

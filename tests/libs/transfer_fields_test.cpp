@@ -108,7 +108,30 @@ TEST_F(TransferFieldsTest, LineBreaksInFieldsAreRefusedBeforeConnecting) {
     EXPECT_EQ(Download(peer.url("/a b"), Encoded()), ERR_WRONGUSAGE);
     EXPECT_EQ(Download(peer.url("/a\tHTTP/1.0"), Encoded()), ERR_WRONGUSAGE);
     EXPECT_EQ(Download("http://127.0.0.1 :" + peer.url().substr(17), Encoded()), ERR_WRONGUSAGE);
+    // Every byte below 0x21 and DEL, in the path, the query and (through
+    // a proxy, where the whole URL is the target) the user part: a peer may
+    // take a vertical tab or form feed for the blank that ends the target.
+    for (const char* bad : {"/a\x0b", "/a\x0c", "/a?q=\x7f", "/a\x01", "/a\x1f"})
+        EXPECT_EQ(Download(peer.url(bad), Encoded()), ERR_WRONGUSAGE) << bad;
+    static std::string proxy;
+    proxy = "http://127.0.0.1:" + peer.url().substr(17, peer.url().find('/', 17) - 17);
+    const FillOptions viaProxy = [](ScriptState* S) {
+        SetFlag(S, "encoded");
+        SetString(S, "proxy", proxy);
+    };
+    EXPECT_EQ(Download("http://u\x0bs:p@example.invalid/", viaProxy), ERR_WRONGUSAGE);
+    EXPECT_EQ(Download("http://u s:p@example.invalid/", viaProxy), ERR_WRONGUSAGE);
     EXPECT_FALSE(peer.Knocked());
+}
+
+// Bytes above 0x7F are parts of UTF-8 characters: "\xC3\x85" (Å) goes out
+// as it is.
+TEST_F(TransferFieldsTest, HighBytesPassInAnEncodedTarget) {
+    CapturePeer peer;
+    peer.Serve();
+    ASSERT_EQ(Download(peer.url("/\xC3\x85"), Encoded()), 0);
+    peer.Join();
+    EXPECT_EQ(peer.request.rfind("GET /\xC3\x85 HTTP/1.1\r\n", 0), 0u) << peer.request;
 }
 
 TEST_F(TransferFieldsTest, CustomHeadersGoOutAsLines) {

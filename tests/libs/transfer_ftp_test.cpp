@@ -1,5 +1,7 @@
 // DownloadFile over FTP against a scripted server thread (exact commands,
 // hostile replies, stalls) and against pyftpdlib for a real exchange.
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +85,30 @@ TEST_F(TransferFtpTest, PasvAddressIsIgnored) {
     peer.Start(steps);
     ASSERT_EQ(Download(peer.url("/f")), 0);
     EXPECT_EQ(Text(1), "bounced");
+}
+
+// A data connection that closes short of the size the 150 reply announced
+// lost the rest, though the server says 226: the call fails with
+// ERR_RECVCLOSED and the file it was to replace keeps its old bytes.
+TEST_F(TransferFtpTest, AShortDataConnectionKeepsTheOldFile) {
+    static std::string target;
+    target = ::testing::TempDir() + "qb_ftp_short_" + std::to_string(getpid());
+    std::ofstream(target, std::ios::binary) << "old";
+    for (const bool toFile : {true, false}) {
+        FtpPeer peer;
+        std::vector<FtpStep> steps = peer.Opening();
+        steps.push_back(Reply("150 Opening BINARY mode data connection for f (1000000 bytes)"));
+        steps.push_back(Serve(RandomBytes(500000, 7)));
+        steps.push_back(Reply("226 Transfer complete"));
+        steps.push_back(Command());
+        peer.Start(steps);
+        const FillOptions fill = [toFile](ScriptState* S) {
+            if (toFile) SetString(S, "file", target);
+        };
+        EXPECT_EQ(Download(peer.url("/f"), fill), ERR_RECVCLOSED) << toFile;
+    }
+    EXPECT_EQ(ReadFile(target), "old");
+    std::remove(target.c_str());
 }
 
 TEST_F(TransferFtpTest, RefusedAndHostileReplies) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "display/eventlib.h"
 #include "libs/transfer_fixture.h"
 
 namespace {
@@ -29,8 +30,9 @@ public:
         int stallMs;  // then says nothing for this long (or until the client goes)
                       // before closing
     };
-    explicit HttpPeer(std::vector<Answer> answers) : answers_(std::move(answers)) {
-        listener_ = BindLoopback(SOCK_STREAM, &port_);
+    explicit HttpPeer(std::vector<Answer> answers, uint32_t address = INADDR_LOOPBACK)
+        : answers_(std::move(answers)), host_(address == INADDR_LOOPBACK ? "127.0.0.1" : "127.0.0.2") {
+        listener_ = BindLoopback(SOCK_STREAM, &port_, address);
         if (listener_ >= 0 && listen(listener_, 8) == 0) thread_ = std::thread([this] { Run(); });
     }
     ~HttpPeer() {
@@ -38,7 +40,10 @@ public:
         if (listener_ >= 0) close(listener_);
     }
     int port() const { return port_; }
-    std::string url(const std::string& path = "/") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    bool listening() const { return thread_.joinable(); }
+    std::string url(const std::string& path = "/") const {
+        return "http://" + host_ + ":" + std::to_string(port_) + path;
+    }
     const std::vector<std::string>& requests() {
         if (thread_.joinable()) thread_.join();
         return requests_;
@@ -86,6 +91,7 @@ private:
         }
     }
     std::vector<Answer> answers_;
+    std::string host_;
     std::vector<std::string> requests_;
     int listener_ = -1;
     int port_ = 0;
@@ -154,6 +160,77 @@ TEST_F(TransferHttpTest, RedirectsStopAfterFive) {
     ASSERT_EQ(requests.size(), 6u);
     EXPECT_EQ(requests[1].rfind("GET /dir/next.html ", 0), 0u);
     EXPECT_EQ(requests[5].rfind("GET /r3 ", 0), 0u);
+}
+
+// Credentials the script put in its custom headers go to the host, port
+// and scheme it named, and to no other a redirect names; the other lines
+// follow every redirect.
+TEST_F(TransferHttpTest, CredentialHeadersStayWithTheirOrigin) {
+    constexpr uint32_t kSecondHost = 0x7F000002;  // 127.0.0.2
+    HttpPeer far(std::vector<HttpPeer::Answer>{{Ok("far")}}, kSecondHost);
+    if (!far.listening()) GTEST_SKIP() << "127.0.0.2 cannot be bound here";
+    HttpPeer otherPort(std::vector<HttpPeer::Answer>{{Ok("port")}});
+    HttpPeer origin({{"HTTP/1.1 302 Found\r\nLocation: /same\r\nContent-Length: 0\r\n\r\n"},
+                     {"HTTP/1.1 301 Moved\r\nLocation: " + far.url("/far") + "\r\nContent-Length: 0\r\n\r\n"},
+                     {"HTTP/1.1 302 Found\r\nLocation: " + otherPort.url("/p") + "\r\nContent-Length: 0\r\n\r\n"}});
+    const FillOptions headers = [](ScriptState* S) {
+        SetString(S, "customheaders",
+                  "Authorization: Bearer T\r\nX-Keep: 1\r\ncookie: s=C\r\nPROXY-Authorization : Basic Z\r\n");
+    };
+    ASSERT_EQ(Download(origin.url("/start"), headers), 0);
+    EXPECT_EQ(Text(1), "far");
+    ASSERT_EQ(Download(origin.url("/again"), headers), 0);
+    EXPECT_EQ(Text(1), "port");
+    const auto& mine = origin.requests();
+    ASSERT_EQ(mine.size(), 3u);
+    const std::string all = "\r\nAuthorization: Bearer T\r\nX-Keep: 1\r\ncookie: s=C\r\nPROXY-Authorization : Basic Z\r\n";
+    for (const std::string& r : mine) EXPECT_NE(r.find(all), std::string::npos) << r;
+    EXPECT_EQ(mine[1].rfind("GET /same ", 0), 0u);
+    for (const std::string& r : {far.requests().at(0), otherPort.requests().at(0)}) {
+        EXPECT_NE(r.find("\r\nX-Keep: 1\r\n"), std::string::npos) << r;
+        for (const char* credential : {"Authorization", "uthorization", "ookie", "Bearer", "s=C"})
+            EXPECT_EQ(r.find(credential), std::string::npos) << credential << " in " << r;
+    }
+}
+
+// A Location is a request target like the script's URL: with "encoded" it
+// passes its bytes on, so a control byte in it is refused before the next
+// request; escaped, it goes out as %0b.
+TEST_F(TransferHttpTest, AControlByteInALocationIsRefusedOrEscaped) {
+    const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /a\x0b" "b\r\nContent-Length: 0\r\n\r\n";
+    HttpPeer peer({{moved}, {moved}, {Ok("escaped")}});
+    EXPECT_EQ(Download(peer.url(), [](ScriptState* S) { SetFlag(S, "encoded"); }), ERR_WRONGUSAGE);
+    ASSERT_EQ(Download(peer.url()), 0);
+    EXPECT_EQ(Text(1), "escaped");
+    const auto& r = peer.requests();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[2].rfind("GET /a%0bb HTTP/1.1\r\n", 0), 0u) << r[2];
+}
+
+// A progress callback is a callback: WaitEvent inside it is refused with
+// ERR_WRONGUSAGE (1055), as in every other callback, and the transfer
+// goes on.
+int waitEventAnswer = -1;
+int WaitEventInProgress(ScriptState* L) {
+    // A quit request ends any wait, so that a WaitEvent let through returns
+    // (no display gives it events here) instead of holding the test.
+    SetEventQuitRequested(true);
+    VmPushCClosure(L, cmdWaitEvent, 0);
+    waitEventAnswer = VmPCall(L, 0, 0, 0);
+    SetEventQuitRequested(false);
+    VmPushNumber(L, 0);
+    return 1;
+}
+
+TEST_F(TransferHttpTest, WaitEventInAProgressCallbackIsRefused) {
+    HttpPeer peer(std::vector<HttpPeer::Answer>{{Ok("body")}});
+    VmSetTop(L, 0);
+    VmPushString(L, peer.url().c_str());
+    VmPushNewTable(L);
+    VmPushCClosure(L, WaitEventInProgress, 0);
+    ASSERT_EQ(Call(cmdDownloadFile, 3), 0);
+    EXPECT_EQ(Text(1), "body");
+    EXPECT_EQ(waitEventAnswer, ERR_WRONGUSAGE);
 }
 
 TEST_F(TransferHttpTest, StatusAnswers) {
