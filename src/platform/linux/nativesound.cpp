@@ -14,7 +14,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,6 +27,7 @@ extern "C" {
 #include "platform/linux/avresample.h"
 #include "platform/linux/mpegbitrate.h"
 #include "platform/linux/nativesound.h"
+#include "platform/linux/soundframes.h"
 
 namespace {
 
@@ -221,47 +221,13 @@ int64_t TakeFrames(qbNativeAudioFile& f, int16_t* out, int64_t count) {
     return got;
 }
 
-// What a packet's own frame header says of its rate, for the codecs whose
-// frames each name one while a container's packet durations all count at
-// the stream's first rate (streams joined end to end), in whatever
-// container carries them (raw, MPEG-TS, Matroska, AVI...): the ADTS
-// sampling index of AAC, FLAC's rate code (with the rate its header's tail
-// may carry), MPEG audio's version and rate index. -1 where the packet
-// starts with no such header.
-int64_t HeaderRateCode(AVCodecID codec, const AVPacket& packet) {
-    const uint8_t* d = packet.data;
-    const auto size = static_cast<size_t>(std::max(packet.size, 0));
-    if (!d || size < 4 || d[0] != 0xFF) return -1;
-    switch (codec) {
-    case AV_CODEC_ID_AAC: return size >= 7 && (d[1] & 0xF6) == 0xF0 ? (d[2] >> 2) & 15 : -1;
-    case AV_CODEC_ID_MP1:
-    case AV_CODEC_ID_MP2:
-    case AV_CODEC_ID_MP3: return (d[1] & 0xE0) == 0xE0 ? ((d[1] >> 3) & 3) << 2 | ((d[2] >> 2) & 3) : -1;
-    case AV_CODEC_ID_FLAC: {
-        if ((d[1] & 0xFE) != 0xF8) return -1;
-        const int code = d[2] & 15;
-        if (code < 12 || code > 14) return code;
-        // The rate follows the coded frame number (UTF-8 style, its length
-        // in its first byte's leading ones) and any block size bytes.
-        const int lead = std::countl_one(static_cast<uint8_t>(d[4]));
-        size_t at = 4 + static_cast<size_t>(lead == 0 ? 1 : lead);
-        const int block = d[2] >> 4;
-        at += block == 6 ? 1 : block == 7 ? 2 : 0;
-        const size_t bytes = code == 12 ? 1 : 2;
-        if (at + bytes > size) return code;
-        return int64_t{code} << 16 | (bytes == 1 ? d[at] : d[at] << 8 | d[at + 1]);
-    }
-    default: return -1;
-    }
-}
-
 // Whether the packet shows the stream changing form after its first
 // packet, so that the packets' durations (and Ogg's granules) no longer
 // count its frames: a chained stream's new metadata or parameters, a frame
 // header naming another rate, or a time that goes back, where a chained
 // Ogg link (of any codec: Vorbis, Opus, FLAC...) starts its granules again.
 bool ChangesForm(AVCodecID codec, const AVPacket& packet, bool first, int64_t* rateCode, int64_t* lastTime) {
-    const int64_t code = HeaderRateCode(codec, packet);
+    const int64_t code = av_common::HeaderRateCode(codec, packet);
     const int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
     const bool back = time != AV_NOPTS_VALUE && *lastTime != AV_NOPTS_VALUE && time < *lastTime;
     if (time != AV_NOPTS_VALUE) *lastTime = time;
@@ -274,30 +240,43 @@ bool ChangesForm(AVCodecID codec, const AVPacket& packet, bool first, int64_t* r
            av_packet_get_side_data(&packet, AV_PKT_DATA_PARAM_CHANGE, nullptr);
 }
 
-// The length by a demux-only pass: the audio packets' durations less the
-// samples the stream asks the decoder to skip at its start and drop at its
-// end. -1 where a packet shows the stream changing form (ChangesForm): the
-// decoder follows the change, the durations do not.
-int64_t CountFrames(qbNativeAudioFile& f) {
+// The length by a demux-only pass: the audio packets' durations (or, with
+// byHeaders, the samples each packet's own header names) less the samples
+// the stream asks the decoder to skip at its start and drop at its end. -1
+// where a packet shows the stream changing form (ChangesForm): the decoder
+// follows the change, the durations do not; and, by headers, where a
+// packet names no samples.
+int64_t CountFrames(qbNativeAudioFile& f, bool byHeaders) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
     const AVCodecID codec = stream->codecpar->codec_id;
-    int64_t duration = 0, trimmed = 0, first = -1, rateCode = -1, lastTime = AV_NOPTS_VALUE;
+    av_common::PacketCounter counter;
+    if (byHeaders && !av_common::StartPacketCounter(*stream->codecpar, &counter)) return -1;
+    int64_t duration = 0, samples = 0, trimmed = 0, first = -1, rateCode = -1, lastTime = AV_NOPTS_VALUE;
+    bool skipsAtStart = false;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
-            if (ChangesForm(codec, *p.packet, first < 0, &rateCode, &lastTime)) {
+            const int64_t named = byHeaders ? av_common::PacketSamples(counter, *p.packet) : 0;
+            if (named < 0 || ChangesForm(codec, *p.packet, first < 0, &rateCode, &lastTime)) {
                 av_packet_unref(p.packet.get());
                 return -1;
             }
-            if (first < 0) first = std::max<int64_t>(p.packet->duration, 0);
-            if (p.packet->duration > 0) duration += p.packet->duration;
+            samples += named;
             size_t size = 0;
             const uint8_t* skip = av_packet_get_side_data(p.packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
             if (skip && size >= 8) trimmed += int64_t{AV_RL32(skip)} + int64_t{AV_RL32(skip + 4)};
+            if (first < 0) {
+                first = std::max<int64_t>(p.packet->duration, 0);
+                skipsAtStart = skip && size >= 8 && AV_RL32(skip) > 0;
+            }
+            if (p.packet->duration > 0) duration += p.packet->duration;
         }
         av_packet_unref(p.packet.get());
     }
+    // A decoder told nothing at the start drops what its stream header says.
+    if (byHeaders && !skipsAtStart) trimmed += av_common::DecoderStartSkip(*stream->codecpar);
+    if (byHeaders) return std::clamp<int64_t>(samples - trimmed, 0, UINT32_MAX);
     int64_t packets = av_rescale_q(duration, base, AVRational{1, f.rate});
     // Ogg's granule positions count the decoded samples themselves, but a
     // sound on one page starts its times at 0 and claims one packet too
@@ -409,7 +388,10 @@ int Open(const char* name, qbNativeAudioFile& f) {
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
     // A new pass frees the parameters of the one before.
     const AVCodecID codec = par->codec_id;
-    f.frames = TimesPlaceSamples(f) ? CountFrames(f) : DecodedFrames(f);
+    // Where the packets' times cannot place samples, their headers may
+    // count them without a decode (an hour of Opus in Matroska decodes in
+    // seconds, its headers read in a tenth of one).
+    f.frames = CountFrames(f, !TimesPlaceSamples(f));
     if (f.frames < 0) {
         if (const int error = StartPass(f)) return error;
         f.frames = DecodedFrames(f);
