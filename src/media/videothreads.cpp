@@ -211,6 +211,10 @@ int32_t RefreshRound(qbVideoPlayback* p) {
         p->lastShown = now;
         const auto late = static_cast<int64_t>((now - slot.target) * 1e6);
         if (late > p->worstLateMicros) p->worstLateMicros = late;
+        if (p->withSound) {
+            const double off = std::fabs(slot.pts - GetMasterClock(p->sync));
+            if (off > p->worstOffSound) p->worstOffSound = off;
+        }
         ShowPicture(p, slot);
     } else {
         ++p->droppedCount;
