@@ -9,6 +9,12 @@ namespace {
 
 // A gap this long between pictures is a jump in the stream, not a delay.
 constexpr double kMaxFrameDelay = 10.0;
+// The most a picture may be off the sound before it is moved: pictures that
+// last longer than this are moved by how far they are off, never doubled.
+constexpr double kMaxSyncThreshold = 0.1;
+// Timestamps' rounding: a picture of a tenth of a second, whose times are
+// 1.1 and 1.2, is not a slow one.
+constexpr double kTimeRounding = 1e-6;
 
 double MonotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -86,7 +92,16 @@ double ScheduleVideoPicture(qbVideoSync* sync, double timestamp, double master) 
     else
         sync->lastFrameDelay = delay;
     sync->lastFramePts = timestamp;
-    if (sync->hasSound) {
+    if (sync->hasSound && delay > kMaxSyncThreshold + kTimeRounding) {
+        // A slow picture is queued a whole picture before it is shown: it
+        // is compared with the sound as it will be when the picture is due,
+        // and held back (or brought forward) by how far it is off, so that
+        // it is shown when the sound reaches it rather than a picture late.
+        const double due = sync->frameTimer + delay;
+        const double diff = timestamp - (master + (due - VideoWallTime()));
+        if (std::fabs(diff) < kMaxFrameDelay && std::fabs(diff) >= kMaxSyncThreshold)
+            delay = std::max(0.0, delay + diff);
+    } else if (sync->hasSound) {
         const double diff = timestamp - master;
         const double threshold = std::max(0.01, delay);
         if (std::fabs(diff) < kMaxFrameDelay) {

@@ -201,9 +201,10 @@ uint32_t Position(qbVideoPlayback* p) {
 // (QB_VIDEO_STATS); a script never sees it.
 void ReportStats(const qbVideoPlayback* p) {
     if (p->statsLevel <= 0) return;
-    std::fprintf(stderr, "video stats: shown %d dropped %d (late %d) superseded %d worst-late %.1f ms\n",
+    std::fprintf(stderr,
+                 "video stats: shown %d dropped %d (late %d) superseded %d worst-late %.1f ms off-sound %.1f ms\n",
                  p->shownCount.load(), p->droppedCount.load(), p->lateCount.load(), p->supersededCount.load(),
-                 static_cast<double>(p->worstLateMicros.load()) / 1000.0);
+                 static_cast<double>(p->worstLateMicros.load()) / 1000.0, p->worstOffSound.load() * 1000.0);
 }
 
 void StopPlayback(qbVideoPlayback* p) {
@@ -312,6 +313,7 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     p->volumeRequest = -1;
     p->shownCount = p->droppedCount = p->lateCount = p->supersededCount = 0;
     p->worstLateMicros = 0;
+    p->worstOffSound = 0.0;
     if (const char* stats = std::getenv("QB_VIDEO_STATS")) p->statsLevel = std::atoi(stats);
     p->audioPacket = qbVideoQueueNode{};
     p->reader.source = stream->source.get();

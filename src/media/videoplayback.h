@@ -102,6 +102,9 @@ struct qbVideoPlayback {
     std::atomic<int32_t> supersededCount{0};
     // How late the latest-shown picture was handed on at worst, microseconds.
     std::atomic<int64_t> worstLateMicros{0};
+    // With sound: how far from the sound clock a picture was handed on at
+    // worst, seconds either way.
+    std::atomic<double> worstOffSound{0.0};
     // QB_VIDEO_STATS: 1 prints the counts to stderr when the playback stops,
     // 2 also each picture dropped or superseded as it happens.
     int32_t statsLevel = 0;

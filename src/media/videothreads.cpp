@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "imaging/scale.h"
@@ -182,8 +183,11 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     const double now = VideoWallTime();
     qbVideoPicture& slot = p->slots[p->readIndex];
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
-    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target
-                                      : slot.target + p->sync.videoClock - slot.pts;
+    // A lone picture lasts its frame duration; where the stream has none
+    // (no measured rate) it is not over until the next picture's time.
+    const double next = p->queued > 1                     ? p->slots[(p->readIndex + 1) % 2].target
+                        : !(p->sync.frameDuration > 0.0) ? std::numeric_limits<double>::infinity()
+                                                          : slot.target + p->sync.videoClock - slot.pts;
     // The main thread has not drawn the picture before yet (it was held up
     // by the scheduler or its own drawing): this one waits for it a little,
     // rather than replace it in the queue so that the window never shows
@@ -207,6 +211,10 @@ int32_t RefreshRound(qbVideoPlayback* p) {
         p->lastShown = now;
         const auto late = static_cast<int64_t>((now - slot.target) * 1e6);
         if (late > p->worstLateMicros) p->worstLateMicros = late;
+        if (p->withSound) {
+            const double off = std::fabs(slot.pts - GetMasterClock(p->sync));
+            if (off > p->worstOffSound) p->worstOffSound = off;
+        }
         ShowPicture(p, slot);
     } else {
         ++p->droppedCount;

@@ -233,6 +233,36 @@ inline std::string AV1DamagedRun(int damaged) {
     return Clips().Keep(name, path);
 }
 
+// Ten MJPEG pictures of growing durations (43 to 91 ms) in Matroska with
+// no frame rate: the muxer's DefaultDuration is made a Void element of the
+// same size, and FFmpeg then guesses the time base's 1000 a second.
+inline std::string RatelessMKV() {
+    if (Clips().Has("rateless.mkv")) return Clips().Path("rateless.mkv");
+    const std::string timed =
+        Clips().Get("timed.mkv", Pictures("32x24", 10, 1) +
+                                     " -vf settb=1/1000,setpts=N*N*3+N*40 -fps_mode passthrough"
+                                     " -enc_time_base 1:1000 -c:v mjpeg");
+    if (timed.empty()) return "";
+    std::FILE* in = std::fopen(timed.c_str(), "rb");
+    if (!in) return "";
+    std::string bytes;
+    for (int c; (c = std::fgetc(in)) != EOF;) bytes.push_back(static_cast<char>(c));
+    std::fclose(in);
+    const size_t at = bytes.find("\x23\xE3\x83");
+    if (at == std::string::npos || at + 4 > bytes.size()) return "";
+    const size_t total = 4 + (static_cast<unsigned char>(bytes[at + 3]) & 0x7F);
+    if (at + total > bytes.size() || total < 2 || total > 0x81) return "";
+    bytes.replace(at, total, std::string(total, '\0'));
+    bytes[at] = static_cast<char>(0xEC);
+    bytes[at + 1] = static_cast<char>(0x80 | (total - 2));
+    const std::string path = timed + ".rateless.mkv";
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return "";
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    return Clips().Keep("rateless.mkv", path);
+}
+
 // Sound alone.
 inline std::string AudioOnly() { return Clips().Get("sound.m4a", Sine(22050, 1) + " -c:a aac"); }
 

@@ -2,6 +2,10 @@
 // sound master's pull, skipping, and seek targets by bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "media/videoclock.h"
 
 namespace {
@@ -59,6 +63,37 @@ TEST(VideoClockTest, SoundPullsThePicturesInLine) {
     EXPECT_NEAR(sync.frameTimer, 0.3, 1e-9);
     ScheduleVideoPicture(&sync, 1.4, 30.0);  // too far apart to trust
     EXPECT_NEAR(sync.frameTimer, 0.4, 1e-9);
+}
+
+// The engine's two picture slots: picture k is timed when picture k - 2 is
+// shown, with the sound (started at wall time 100) as it is then. Answers
+// how far each picture's target is from the sound reaching its time, at
+// worst.
+double WorstOffTheSound(double frameDuration, int pictures, std::vector<double>* targets) {
+    ClockGuard guard;
+    qbVideoSync sync;
+    ResetVideoSync(&sync, 100.0);
+    sync.hasSound = true;
+    sync.frameDuration = frameDuration;
+    double worst = 0.0;
+    for (int k = 0; k < pictures; ++k) {
+        fakeNow = k < 2 ? 100.0 : std::max(100.0, (*targets)[static_cast<size_t>(k - 2)]);
+        const double pts = k * frameDuration;
+        targets->push_back(ScheduleVideoPicture(&sync, pts, fakeNow - 100.0));
+        worst = std::max(worst, std::fabs(targets->back() - 100.0 - pts));
+    }
+    return worst;
+}
+
+TEST(VideoClockTest, SlowPicturesAreShownWhenTheSoundReachesThem) {
+    // A picture every 1.5 s, timed 3 s before it is due: each is held back
+    // by how far it is ahead of the sound when due, never a picture more.
+    std::vector<double> targets;
+    EXPECT_LT(WorstOffTheSound(1.5, 12, &targets), 0.1);
+    for (size_t k = 1; k < targets.size(); ++k) EXPECT_NEAR(targets[k] - targets[k - 1], 1.5, 0.1);
+    // Half a second: the same.
+    targets.clear();
+    EXPECT_LT(WorstOffTheSound(0.5, 12, &targets), 0.1);
 }
 
 TEST(VideoClockTest, MasterClockIsVideoWithoutSound) {

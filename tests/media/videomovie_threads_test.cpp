@@ -194,6 +194,30 @@ TEST_F(MovieEngineTest, PicturesAreNoMoviesButIntraOnlyMoviesPlayAgain) {
     }
 }
 
+// A stream with no measured rate (FFmpeg guesses its time base's 1000 a
+// second): each picture lasts until the next one's time, none is taken as
+// over a millisecond after it is due, and the pictures are counted, not
+// worked out from the duration at the guessed rate.
+TEST_F(MovieEngineTest, PicturesOfAStreamWithoutARateAreCountedAndAllShown) {
+    const std::string path = ffclips::RatelessMKV();
+    ASSERT_FALSE(path.empty());
+    qbMovieInfo info;
+    ASSERT_EQ(LinuxPlatformOps().OpenQuickTimeMovie(path.c_str(), &info), 0);
+    EXPECT_EQ(LinuxPlatformOps().MovieFrameCount(info.movie), 10);
+    LinuxPlatformOps().CloseQuickTimeMovie(info.movie);
+
+    ASSERT_EQ(Open(path), 0);
+    ASSERT_EQ(Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return sink_.ended > 0; }));
+    const std::vector<double> shown = sink_.Shown();
+    const qbVideoPlayback& p = *Own()->playback;
+    EXPECT_EQ(p.droppedCount.load(), 0);
+    EXPECT_EQ(p.shownCount.load(), 10);
+    ASSERT_EQ(shown.size(), 10u);
+    for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
+    StopVideoStream(Own());
+}
+
 TEST_F(MovieEngineTest, RefusesWhatThePlatformCannotOpen) {
     EXPECT_EQ(Open(ffclips::AudioOnly()), ERR_LOADVIDEO);
     EXPECT_EQ(Own(), nullptr);

@@ -61,6 +61,7 @@ struct FakeSource {
     int32_t next = 0;  // picture index
     bool soundDue = false;
     int32_t slowFirstMs = 0;  // the first picture's decode takes this long
+    int32_t decodeMs = 0;     // every picture's decode takes this long
     // Decoding picture jumpIndex moves the standing test clock on by this.
     int32_t jumpIndex = -1;
     double jumpSeconds = 0.0;
@@ -125,6 +126,7 @@ int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
         cappedClock.now += Fake(handle)->slowFirstMs / 1000.0;
     }
     if (p->index == Fake(handle)->jumpIndex) fakeNow = fakeNow + Fake(handle)->jumpSeconds;
+    if (Fake(handle)->decodeMs) std::this_thread::sleep_for(std::chrono::milliseconds(Fake(handle)->decodeMs));
     for (int32_t i = 0; i < kWidth * kHeight; ++i) frame->rgb[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
     frame->pts = p->index * Fake(handle)->frameDuration;
     return 1;
@@ -246,6 +248,22 @@ TEST(VideoPlaybackTest, ASlowFirstPictureMakesNoneLate) {
     ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.stream.playback->droppedCount, 0);
     EXPECT_EQ(rig.sink.Shown().size(), 15u);
+    StopVideoStream(&rig.stream);
+}
+
+TEST(VideoPlaybackTest, PicturesOfUnknownDurationAreNeverOverBeforeTheNext) {
+    // Times 50 ms apart but no frame duration (a stream without a rate),
+    // each picture decoded in 70 ms: every picture is alone in the queue
+    // when due, and is shown; none is taken as over at its own time.
+    Rig rig(8, 0.05);
+    rig.stream.info.frameDuration = 0.0;
+    rig.fake.decodeMs = 70;
+    ASSERT_EQ(rig.Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
+    EXPECT_EQ(rig.stream.playback->droppedCount, 0);
+    const std::vector<int32_t> shown = rig.sink.Shown();
+    ASSERT_EQ(shown.size(), 8u);
+    for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], static_cast<int32_t>(i));
     StopVideoStream(&rig.stream);
 }
 

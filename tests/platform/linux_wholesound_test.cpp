@@ -132,4 +132,20 @@ TEST_F(WholeSoundTest, MatroskaLengthsAreExactToTheFrame) {
     ExpectSameSound(ReadSound(path), want);
 }
 
+// Counted by their packets' headers rather than decoded (an hour of Opus
+// in Matroska takes seconds to decode): each as long as ffmpeg's decode,
+// Opus's pre-skip and Vorbis's priming block left out as the decoder
+// leaves them.
+TEST_F(WholeSoundTest, MatroskaLengthsByHeadersAreTheDecodedLengths) {
+    for (const char* codec : {"libopus", "libvorbis", "flac", "libmp3lame"}) {
+        SCOPED_TRACE(codec);
+        const std::string path = Make((std::string(codec) + ".mka").c_str(),
+                                      "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2.5 -c:a " +
+                                          std::string(codec));
+        const SoundRun run = ReadSound(path);
+        ASSERT_EQ(run.opened, 0);
+        EXPECT_EQ(run.length, FFmpegSoundFrames(path, 1));
+    }
+}
+
 }  // namespace

@@ -192,4 +192,40 @@ inline int64_t MaxMoviePixels() {
     return static_cast<int64_t>(std::min<uint64_t>(kMaxPictureBytes / 4, GetMaxImagePixels()));
 }
 
+// The stream's picture rate, or 0/0 where nothing measured one: FFmpeg's
+// guess falls back to the time base's rate (Matroska's 1000 a second) when
+// the container declares none and its probe saw no steady rate, and
+// pictures timed by that guess would each be "over" a millisecond after
+// they are due.
+inline AVRational MeasuredFrameRate(AVFormatContext* format, AVStream* stream) {
+    const AVRational rate = av_guess_frame_rate(format, stream, nullptr);
+    if (rate.num <= 0 || rate.den <= 0) return AVRational{0, 0};
+    const AVRational average = stream->avg_frame_rate;
+    const AVRational base = stream->time_base;
+    const bool measured = average.num > 0 && average.den > 0;
+    if (!measured && base.num > 0 && av_cmp_q(rate, av_inv_q(base)) == 0) return AVRational{0, 0};
+    return rate;
+}
+
+// The pictures of a stream without a measured rate: its packets, counted
+// by a pass over the file's own demuxer (a picture's length is unknown, so
+// its duration says nothing of their number). -1 when the file does not
+// open again.
+inline int64_t CountStreamPackets(const char* name, int index) {
+    FileInput input;
+    if (OpenFileDemuxer(name, &input) < 0 || index < 0 ||
+        index >= static_cast<int>(input.format->nb_streams))
+        return -1;
+    for (unsigned i = 0; i < input.format->nb_streams; ++i)
+        input.format->streams[i]->discard = static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (!packet) return -1;
+    int64_t count = 0;
+    while (av_read_frame(input.format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == index) ++count;
+        av_packet_unref(packet.get());
+    }
+    return count;
+}
+
 }  // namespace av_common

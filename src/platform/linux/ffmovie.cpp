@@ -32,15 +32,18 @@ double DurationSeconds(const AVFormatContext* format, const AVStream* stream) {
     return 0;
 }
 
-// The pictures in the video stream's length, each as long as the first.
-int32_t CountFrames(AVFormatContext* format, AVStream* stream) {
+// The pictures in the video stream's length, each as long as the first;
+// without a measured rate, the stream's pictures counted.
+int32_t CountFrames(const char* name, AVFormatContext* format, AVStream* stream) {
     double seconds = 0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
     else
         seconds = DurationSeconds(format, stream);
-    const AVRational rate = av_guess_frame_rate(format, stream, nullptr);
-    if (rate.num <= 0 || rate.den <= 0 || !(seconds > 0)) return 0;
+    const AVRational rate = av_common::MeasuredFrameRate(format, stream);
+    if (rate.num <= 0 || rate.den <= 0)
+        return static_cast<int32_t>(std::clamp<int64_t>(av_common::CountStreamPackets(name, stream->index), 0, INT32_MAX));
+    if (!(seconds > 0)) return 0;
     const double frames = std::round(seconds * av_q2d(rate));
     return frames >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(frames);
 }
@@ -90,7 +93,7 @@ int OpenQuickTimeMovie(const char* name, qbMovieInfo* out) {
     m->height = par->height;
     m->timeBase = stream->time_base;
     m->start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    m->frameCount = CountFrames(format, stream);
+    m->frameCount = CountFrames(m->name.c_str(), format, stream);
     m->walking = true;  // the pass is at the start
     m->formatName = format->iformat->long_name ? format->iformat->long_name : format->iformat->name;
     const double seconds = DurationSeconds(format, stream);

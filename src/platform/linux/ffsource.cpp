@@ -134,7 +134,8 @@ int OpenMovieSource(const char* path, const qbMovieSourceRequest* request, qbMov
     info->duration = ClampMs(duration);
     info->framesAreRGB = s->yuv ? 0 : 1;
     info->seekable = (s->input.io->seekable & AVIO_SEEKABLE_NORMAL) && info->duration > 0 ? 1 : 0;
-    const AVRational rate = av_guess_frame_rate(f, const_cast<AVStream*>(vs), nullptr);
+    // 0 where no rate was measured: the pictures' own times pace them.
+    const AVRational rate = av_common::MeasuredFrameRate(f, const_cast<AVStream*>(vs));
     info->frameDuration = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
     s->info = *info;
     *out = s.release();

@@ -41,6 +41,9 @@ struct Decoder {
     std::vector<int16_t> pending;
     size_t pendingAt = 0;
     bool samplesDrained = false;  // the converter gave what it held at the end
+    bool holding = false;         // frame holds sound not yet converted
+    int frameDone = 0;            // frame's samples converted
+    bool soundEnded = false;      // a frame at a rate no sound has ended the sound
 };
 
 // A packet as the engine queues it; the end-of-file markers that drain the

@@ -205,23 +205,36 @@ int32_t DecodeMovieAudio(qbMovieSource* s, void* packet, void* out, int32_t capa
     Packet* p = AsPacket(packet);
     Decoder& d = s->audio;
     const int channels = s->info.audioChannels;
-    if (!p || !p->audio || !d.codec || channels < 1 || capacity < 2 * channels) return 0;
+    if (!p || !p->audio || !d.codec || d.soundEnded || channels < 1 || capacity < 2 * channels) return 0;
     *finished = 0;
     // Each call hands out what the last one had no room for before it
-    // decodes more; the packet is finished only when nothing is left.
+    // decodes more, and converts a frame a piece at a time, so that what
+    // waits stays bounded however long the frame and however far its rate
+    // is converted; the packet is finished only when nothing is left.
     while (d.pendingAt >= d.pending.size()) {
+        if (d.holding) {
+            const int err =
+                av_common::ConvertSamples(d.samples, *d.frame, &d.frameDone, channels, s->info.audioRate, d.pending);
+            if (err < 0 || d.frameDone >= d.frame->nb_samples) {
+                d.holding = false;
+                av_frame_unref(d.frame.get());
+            }
+            // A frame at a rate no sound has: the sound ends there.
+            if (err == AVERROR_INVALIDDATA) d.soundEnded = true;
+            if (err < 0) {
+                *finished = 1;
+                return -1;
+            }
+            continue;
+        }
         const int got = DecodeOne(*s, d, *p, 0.0);
         if (got < 0) {
             *finished = 1;
             return -1;
         }
         if (got > 0) {
-            const int err = av_common::ConvertSamples(d.samples, *d.frame, channels, s->info.audioRate, d.pending);
-            av_frame_unref(d.frame.get());
-            if (err < 0) {
-                *finished = 1;
-                return -1;
-            }
+            d.holding = true;
+            d.frameDone = 0;
             continue;
         }
         // Used up; at the very end the converter gives what it held back.
@@ -253,6 +266,9 @@ void FlushMovieAudio(qbMovieSource* s) {
     s->audio.pending.clear();
     s->audio.pendingAt = 0;
     s->audio.samplesDrained = false;
+    if (s->audio.holding) av_frame_unref(s->audio.frame.get());
+    s->audio.holding = false;
+    s->audio.soundEnded = false;
 }
 
 }  // namespace ffsource

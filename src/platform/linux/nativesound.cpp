@@ -27,6 +27,7 @@ extern "C" {
 #include "platform/linux/avresample.h"
 #include "platform/linux/mpegbitrate.h"
 #include "platform/linux/nativesound.h"
+#include "platform/linux/soundframes.h"
 
 namespace {
 
@@ -57,6 +58,9 @@ struct Pass {
     std::unique_ptr<AVPacket, PacketFree> packet;
     int stream = -1;
     std::vector<int16_t> pending;  // converted samples not yet handed out
+    bool holding = false;          // frame holds samples not yet converted
+    int frameDone = 0;             // frame's samples converted
+    bool damaged = false;          // a frame could not be converted (its rate)
     size_t pendingAt = 0;
     int64_t pendingFrame = 0;  // the frame of pending's first sample
     int64_t nextFrame = 0;     // the frame the decoder's next output starts at
@@ -121,17 +125,18 @@ int StartPass(qbNativeAudioFile& f) {
     return 0;
 }
 
-// The frame's samples (null: what the converter holds at the end) into
-// pass.pending, converted.
+// The next piece of the frame's samples (null: what the converter holds at
+// the end) into pass.pending, converted.
 int Convert(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
     p.pending.clear();
     p.pendingAt = 0;
-    const int err = frame ? av_common::ConvertSamples(p.samples, *frame, f.channels, f.rate, p.pending)
+    const int err = frame ? av_common::ConvertSamples(p.samples, *frame, &p.frameDone, f.channels, f.rate, p.pending)
                           : av_common::DrainSamples(p.samples, f.channels, p.pending);
     const auto made = static_cast<int64_t>(p.pending.size() / static_cast<size_t>(f.channels));
     p.pendingFrame = p.nextFrame;
     p.nextFrame += made;
     if (err == AVERROR(ENOMEM)) return ERR_MEM;
+    if (err == AVERROR_INVALIDDATA) p.damaged = true;
     return err < 0 ? ERR_OPENSOUND2 : 0;
 }
 
@@ -158,13 +163,23 @@ void Place(qbNativeAudioFile& f, Pass& p, const AVFrame* frame) {
 void DecodeMore(qbNativeAudioFile& f) {
     Pass& p = *f.pass;
     while (!p.drained) {
+        if (p.holding) {
+            // A piece of the frame at a time: what is pending stays bounded
+            // however long the frame and however far its rate is converted.
+            const int converted = Convert(f, p, p.frame.get());
+            if (converted != 0 || p.frameDone >= p.frame->nb_samples) {
+                p.holding = false;
+                av_frame_unref(p.frame.get());
+            }
+            if (converted != 0) p.drained = true;
+            if (!p.pending.empty()) return;
+            continue;
+        }
         const int received = av_common::ReceiveFromDecoder(p.codec, p.frame.get());
         if (received == 0) {
             Place(f, p, p.frame.get());
-            const int converted = Convert(f, p, p.frame.get());
-            av_frame_unref(p.frame.get());
-            if (converted != 0) p.drained = true;
-            if (!p.pending.empty()) return;
+            p.holding = true;
+            p.frameDone = 0;
             continue;
         }
         if (p.flushed) {
@@ -206,58 +221,62 @@ int64_t TakeFrames(qbNativeAudioFile& f, int16_t* out, int64_t count) {
     return got;
 }
 
-// What a packet's own header says of its rate, for the demuxers whose
-// packets' durations all count at the stream's first rate while each
-// frame's header may name another (streams joined end to end): the ADTS
-// sampling index, FLAC's rate code. -1 for other demuxers and packets.
-int HeaderRateCode(const char* demuxer, const AVPacket& packet) {
-    const uint8_t* d = packet.data;
-    if (!d || packet.size < 7 || d[0] != 0xFF) return -1;
-    if (std::strcmp(demuxer, "aac") == 0 && (d[1] & 0xF6) == 0xF0) return (d[2] >> 2) & 15;
-    if (std::strcmp(demuxer, "flac") == 0 && (d[1] & 0xFE) == 0xF8) return d[2] & 15;
-    return -1;
-}
-
 // Whether the packet shows the stream changing form after its first
-// packet, so that the packets' durations (and Ogg's granules, which start
-// again with each chained stream) no longer count its frames: a chained
-// stream's new metadata or parameters, or a header naming another rate.
-bool ChangesForm(const char* demuxer, const AVPacket& packet, bool first, int* rateCode) {
-    const int code = HeaderRateCode(demuxer, packet);
+// packet, so that the packets' durations (and Ogg's granules) no longer
+// count its frames: a chained stream's new metadata or parameters, a frame
+// header naming another rate, or a time that goes back, where a chained
+// Ogg link (of any codec: Vorbis, Opus, FLAC...) starts its granules again.
+bool ChangesForm(AVCodecID codec, const AVPacket& packet, bool first, int64_t* rateCode, int64_t* lastTime) {
+    const int64_t code = av_common::HeaderRateCode(codec, packet);
+    const int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    const bool back = time != AV_NOPTS_VALUE && *lastTime != AV_NOPTS_VALUE && time < *lastTime;
+    if (time != AV_NOPTS_VALUE) *lastTime = time;
     if (first) {
         *rateCode = code;
         return false;
     }
-    return code != *rateCode || av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, nullptr) ||
+    return back || code != *rateCode || av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, nullptr) ||
            av_packet_get_side_data(&packet, AV_PKT_DATA_NEW_EXTRADATA, nullptr) ||
            av_packet_get_side_data(&packet, AV_PKT_DATA_PARAM_CHANGE, nullptr);
 }
 
-// The length by a demux-only pass: the audio packets' durations less the
-// samples the stream asks the decoder to skip at its start and drop at its
-// end. -1 where a packet shows the stream changing form (ChangesForm): the
-// decoder follows the change, the durations do not.
-int64_t CountFrames(qbNativeAudioFile& f) {
+// The length by a demux-only pass: the audio packets' durations (or, with
+// byHeaders, the samples each packet's own header names) less the samples
+// the stream asks the decoder to skip at its start and drop at its end. -1
+// where a packet shows the stream changing form (ChangesForm): the decoder
+// follows the change, the durations do not; and, by headers, where a
+// packet names no samples.
+int64_t CountFrames(qbNativeAudioFile& f, bool byHeaders) {
     Pass& p = *f.pass;
     const AVStream* stream = p.format->streams[p.stream];
     const AVRational base = stream->time_base;
-    const char* demuxer = p.format->iformat->name;
-    int64_t duration = 0, trimmed = 0, first = -1;
-    int rateCode = -1;
+    const AVCodecID codec = stream->codecpar->codec_id;
+    av_common::PacketCounter counter;
+    if (byHeaders && !av_common::StartPacketCounter(*stream->codecpar, &counter)) return -1;
+    int64_t duration = 0, samples = 0, trimmed = 0, first = -1, rateCode = -1, lastTime = AV_NOPTS_VALUE;
+    bool skipsAtStart = false;
     while (av_read_frame(p.format.get(), p.packet.get()) >= 0) {
         if (p.packet->stream_index == p.stream) {
-            if (ChangesForm(demuxer, *p.packet, first < 0, &rateCode)) {
+            const int64_t named = byHeaders ? av_common::PacketSamples(counter, *p.packet) : 0;
+            if (named < 0 || ChangesForm(codec, *p.packet, first < 0, &rateCode, &lastTime)) {
                 av_packet_unref(p.packet.get());
                 return -1;
             }
-            if (first < 0) first = std::max<int64_t>(p.packet->duration, 0);
-            if (p.packet->duration > 0) duration += p.packet->duration;
+            samples += named;
             size_t size = 0;
             const uint8_t* skip = av_packet_get_side_data(p.packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
             if (skip && size >= 8) trimmed += int64_t{AV_RL32(skip)} + int64_t{AV_RL32(skip + 4)};
+            if (first < 0) {
+                first = std::max<int64_t>(p.packet->duration, 0);
+                skipsAtStart = skip && size >= 8 && AV_RL32(skip) > 0;
+            }
+            if (p.packet->duration > 0) duration += p.packet->duration;
         }
         av_packet_unref(p.packet.get());
     }
+    // A decoder told nothing at the start drops what its stream header says.
+    if (byHeaders && !skipsAtStart) trimmed += av_common::DecoderStartSkip(*stream->codecpar);
+    if (byHeaders) return std::clamp<int64_t>(samples - trimmed, 0, UINT32_MAX);
     int64_t packets = av_rescale_q(duration, base, AVRational{1, f.rate});
     // Ogg's granule positions count the decoded samples themselves, but a
     // sound on one page starts its times at 0 and claims one packet too
@@ -314,6 +333,8 @@ bool SeekBack(qbNativeAudioFile& f, int64_t frame) {
     av_common::ResetSamples(p.samples);
     p.pending.clear();
     p.pendingAt = 0;
+    if (p.holding) av_frame_unref(p.frame.get());
+    p.holding = false;
     p.flushed = p.drained = p.lost = false;
     p.placeByTime = true;
     DecodeMore(f);
@@ -367,11 +388,17 @@ int Open(const char* name, qbNativeAudioFile& f) {
     std::snprintf(f.name, sizeof f.name, "%s", NameOf(f.pass->format->iformat, aifc));
     // A new pass frees the parameters of the one before.
     const AVCodecID codec = par->codec_id;
-    f.frames = TimesPlaceSamples(f) ? CountFrames(f) : DecodedFrames(f);
+    // Where the packets' times cannot place samples, their headers may
+    // count them without a decode (an hour of Opus in Matroska decodes in
+    // seconds, its headers read in a tenth of one).
+    f.frames = CountFrames(f, !TimesPlaceSamples(f));
     if (f.frames < 0) {
         if (const int error = StartPass(f)) return error;
         f.frames = DecodedFrames(f);
     }
+    // A frame at a rate no sound has (a damaged header) ends no sound
+    // quietly: the file is refused.
+    if (f.pass->damaged) return ERR_OPENSOUND2;
     if (codec == AV_CODEC_ID_MP1 || codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP3) {
         const MPEGBitrate bitrate = AnalyseMPEGBitrate(&ReadAt, f.file.get());
         f.kbps = AverageBitrate(bitrate, GetFileSize(f.file.get()), f.frames, f.rate);
