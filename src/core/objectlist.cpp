@@ -41,6 +41,7 @@ void Unindex(qbObjectList* list, qbObject* record, const qbObjectList::Key& key)
 int AppendObject(qbObjectList* list, qbObject* record) {
     if (!Index(list, record)) return ERR_MEM;
     record->next = nullptr;
+    record->prev = list->tail;
     record->list = list;
     if (list->tail) list->tail->next = record;
     else list->head = record;
@@ -49,14 +50,13 @@ int AppendObject(qbObjectList* list, qbObject* record) {
 }
 
 void UnlinkObject(qbObjectList* list, qbObject* record) {
-    qbObject* before = nullptr;
-    qbObject* o = list->head;
-    while (o && o != record) before = o, o = o->next;
-    if (!o) return;
+    if (!record || record->list != list) return;
     Unindex(list, record, KeyOf(*record));
+    qbObject* before = record->prev;
     (before ? before->next : list->head) = record->next;
-    if (list->tail == record) list->tail = before;
+    (record->next ? record->next->prev : list->tail) = before;
     record->next = nullptr;
+    record->prev = nullptr;
     record->list = nullptr;
 }
 

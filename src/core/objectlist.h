@@ -1,6 +1,6 @@
 // A library's list of object records: in creation order, appended at its
-// tail and found by id through an index kept beside it, so that neither
-// making nor finding an object walks the others.
+// tail, found by id through an index kept beside it and linked both ways,
+// so that making, finding and freeing an object walk none of the others.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +37,7 @@ struct qbObjectList {
 // Appends the record at the tail and indexes it by its id. ERR_MEM leaves
 // it out of the list.
 int AppendObject(qbObjectList* list, qbObject* record);
-// Takes the record out of its list; the list is walked from its head to
-// the record's predecessor.
+// Takes the record out of its list (nothing when it is not in this one).
 void UnlinkObject(qbObjectList* list, qbObject* record);
 // The first record of the list with the id, or null.
 qbObject* FindListedObject(const qbObjectList& list, ObjectID id);

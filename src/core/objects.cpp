@@ -101,8 +101,17 @@ qbObject* FindObjectByID(int type, ObjectID id) {
 
 int GetObjectTypeOfHandle(const void* handle) {
     if (!handle) return -1;
-    const qbObject* o = FindObject([&](const qbObject& x) { return x.handle == handle; });
-    return o ? o->type : -1;
+    // A record with an automatic id is indexed under it: number 0, its handle.
+    for (const ObjectTypeNode& node : Registry().nodes) {
+        if (!node.head) continue;
+        if (node.indexed) {
+            if (const qbObject* o = FindListedObject(*node.indexed, ObjectID{0, const_cast<void*>(handle)})) return o->type;
+            continue;
+        }
+        for (const qbObject* o = *node.head; o; o = o->next)
+            if (o->handle == handle) return o->type;
+    }
+    return -1;
 }
 
 int ListObjectsOfType(ScriptState* L, int type) {

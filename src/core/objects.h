@@ -26,8 +26,10 @@ struct qbObject {
     // The file the object goes on reading while it lives (a from-disk anim,
     // a video, a music stream), which no command may write over meanwhile.
     qbReadHold readsFrom;
-    // The indexed list the record is in (`core/objectlist.h`), or null.
+    // The indexed list the record is in (`core/objectlist.h`), or null, and
+    // the record before it there, so that leaving the list walks nothing.
     struct qbObjectList* list = nullptr;
+    qbObject* prev = nullptr;
 };
 
 inline ObjectID IDOf(const qbObject& object) { return ObjectID{object.id, object.handle}; }

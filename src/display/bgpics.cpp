@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/adapter.h"
 #include "display/bgpicscaling.h"
 #include "display/display.h"
@@ -16,8 +17,7 @@
 
 namespace {
 
-// The list head as the object registry sees it.
-qbObject* bgpicHead = nullptr;
+qbObjectList bgpicList;
 const qbBGPicLayerHooks* layerHooks = nullptr;
 TextureBrushLookup textureLookup = nullptr;
 
@@ -36,22 +36,7 @@ void RedrawLayers(ScriptState* L, qbDisplay* display, qbBGPic* record, qbBitmap*
 
 qbBGPic* AsBGPic(qbObject* object) { return static_cast<qbBGPic*>(object); }
 
-void AppendBGPic(qbBGPic* record) {
-    qbObject** link = &bgpicHead;
-    while (*link) link = &(*link)->next;
-    *link = record;
-    record->next = nullptr;
-}
-
-void UnlinkBGPic(qbBGPic* record) {
-    for (qbObject** link = &bgpicHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
-}
+void UnlinkBGPic(qbBGPic* record) { UnlinkObject(&bgpicList, record); }
 
 void FreeTriple(qbImageTriple& t) {
     FreeBitmap(t.bitmap);
@@ -88,21 +73,33 @@ bool IsBGPicSelectedForOutput(ObjectID id) {
 }
 
 
-qbBGPic* FirstBGPic() { return AsBGPic(bgpicHead); }
-qbObject** BGPicListHead() { return &bgpicHead; }
+qbBGPic* FirstBGPic() { return AsBGPic(bgpicList.head); }
+qbObjectList* BGPicListHead() { return &bgpicList; }
 
 void InitBGPicRecord(qbBGPic* record, int32_t wrappedType, int32_t wrappedFrame, void* wrappedObject,
                      const ObjectID* id, qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha, int32_t width,
                      int32_t height, bool clear) {
     if (clear) {
+        // A listed record keeps its place in the list and its key.
         qbObject* next = record->next;
+        qbObject* prev = record->prev;
+        qbObjectList* list = record->list;
+        const ObjectID kept = IDOf(*record);
         *record = qbBGPic{};
         record->next = next;
+        record->prev = prev;
+        record->list = list;
+        record->id = kept.number;
+        record->handle = const_cast<void*>(kept.handle);
     }
     record->type = kObjectTypeBGPic;
     if (id) {
-        record->id = id->number;
-        record->handle = id->handle;
+        if (record->list) {
+            RenumberObject(record, *id);
+        } else {
+            record->id = id->number;
+            record->handle = id->handle;
+        }
     }
     record->wrappedType = wrappedType;
     record->wrappedFrame = wrappedFrame;
@@ -135,8 +132,13 @@ int AllocBGPicRecord(NewObjectID id, int32_t regenerate, int32_t width, int32_t 
         record->fill = *fill;
         record->fill.textureBitmap = nullptr;  // the copy makes its own on first use
     }
+    if (AppendObject(&bgpicList, record.get())) {
+        // The caller still owns the pictures it handed over.
+        record->current = record->base = record->initial = {};
+        record->source = nullptr;
+        return ERR_MEM;
+    }
     qbBGPic* raw = record.release();
-    AppendBGPic(raw);
     if (out) *out = raw;
     return 0;
 }
@@ -165,9 +167,9 @@ int DetachBGPicFromLayers(ScriptState* L, qbBGPic* record) {
 
 int GetBGPic(ScriptState* L, ObjectID id, qbBGPic** out, uint32_t flags) {
     if (out) *out = nullptr;
-    for (qbBGPic* r = FirstBGPic(); r; r = AsBGPic(r->next)) {
-        if (r->id != id.number || r->handle != id.handle) continue;
-        if (r->pendingFree && !(flags & kBGPicPendingToo)) continue;
+    // A picture freed while shown gives its number up at once, so the
+    // index's first record is the only one with the id.
+    if (qbBGPic* r = AsBGPic(FindListedObject(bgpicList, id)); r && (!r->pendingFree || (flags & kBGPicPendingToo))) {
         if ((flags & kBGPicModify) && r->locked) return ERR_LOCKEDOBJ;
         if ((flags & kBGPicModify) && !(flags & kBGPicNoCopy))
             if (int err = DetachBGPicFromLayers(L, r)) return err;
@@ -196,8 +198,9 @@ int FreeBGPicCore(ScriptState* L, ObjectID id, bool strict) {
     if (IsBGPicShown(record) || layered) {
         // The script's id is free at once; the picture goes when nothing shows it.
         if (layered) RelinkLayerSources(kObjectTypeBGPic, id, ObjectID{0, record});
-        record->id = 0;
-        record->handle = record;
+        // Without memory for its new key the picture keeps its number,
+        // hidden from lookups by its pending mark; it goes all the same.
+        RenumberObject(record, ObjectID{0, record});
         record->pendingFree = 1;
         return 0;
     }
@@ -264,9 +267,8 @@ void FreeUnusedPendingBGPics(ScriptState* L) {
 }
 
 void FreeAllBGPics(ScriptState* L) {
-    while (bgpicHead) {
-        qbBGPic* r = FirstBGPic();
-        bgpicHead = r->next;
+    while (qbObject* first = TakeFirstObject(&bgpicList)) {
+        qbBGPic* r = AsBGPic(first);
         FreeBGPicContents(L, r, false);
         std::unique_ptr<qbBGPic> owner(r);
     }

@@ -147,7 +147,8 @@ void SetTextureBrushLookup(TextureBrushLookup lookup);
 int GetTexturePicture(ScriptState* L, ObjectID brush, qbTexturePicture* out);
 
 qbBGPic* FirstBGPic();
-qbObject** BGPicListHead();
+struct qbObjectList;
+qbObjectList* BGPicListHead();
 
 // Appends a new record over the given images (all three triples, all three
 // sizes); the choose flag asks for an automatic id. 0 or ERR_MEM.

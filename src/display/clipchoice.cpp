@@ -18,7 +18,11 @@ bool SwitchesOff(ObjectID id) { return !id.handle && (id.number == 0 || id.numbe
 
 qbObjectList* ClipRegionListHead() { return &regionList; }
 
-int AppendClipRegion(qbClipRegionObject* region) { return AppendObject(&regionList, region); }
+int AppendClipRegion(qbClipRegionObject* region) {
+    if (int err = AppendObject(&regionList, region)) return err;
+    if (region->temporary) NoteClipRegionWaiting(region);
+    return 0;
+}
 
 int GetClipRegionRecord(ObjectID id, qbClipRegionObject** out, uint32_t flags) {
     // A temporary region has its own address for its id, so no other

@@ -25,7 +25,11 @@ struct qbClipRegionObject : qbObject, qbClipRegion {
 struct qbObjectList;
 qbObjectList* ClipRegionListHead();
 // Appends a new region at the list's tail; ERR_MEM leaves it the caller's.
+// A temporary one is noted as waiting for its last user.
 int AppendClipRegion(qbClipRegionObject* region);
+// Notes a region that goes once no layer clips with it any more (freed in
+// use, or temporary), for FreeUnusedClipRegions.
+void NoteClipRegionWaiting(qbClipRegionObject* region);
 
 // Flags of GetClipRegionRecord.
 enum : uint32_t {

@@ -7,18 +7,19 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/display.h"
 #include "display/displays.h"
 
 namespace {
 
-qbObject* asyncList = nullptr;
+qbObjectList asyncDraws;
 
 qbAsyncDraw* AsAsync(qbObject* o) { return static_cast<qbAsyncDraw*>(o); }
 
 }  // namespace
 
-qbObject** AsyncDrawListHead() { return &asyncList; }
+qbObjectList* AsyncDrawListHead() { return &asyncDraws; }
 
 int32_t QueryAsyncDraw(const qbAsyncDraw* r, int32_t code, void* data) {
     return r->callbacks.query ? r->callbacks.query(code, data, r->userdata) : 0;
@@ -38,20 +39,16 @@ int AddAsyncDraw(int32_t kind, const qbAsyncDrawCallbacks& callbacks, void* user
     r->kind = kind;
     r->callbacks = callbacks;
     r->userdata = userdata;
-    qbObject** link = &asyncList;
-    while (*link) link = &(*link)->next;
-    *link = r.get();
+    if (int err = AppendObject(&asyncDraws, r.get())) return err;
     if (out) *out = r.get();
     (void)r.release();
     return 0;
 }
 
 int FindAsyncDraw(ObjectID id, qbAsyncDraw** out) {
-    for (qbObject* o = asyncList; o; o = o->next) {
-        if (o->id == id.number && o->handle == id.handle) {
-            *out = AsAsync(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(asyncDraws, id)) {
+        *out = AsAsync(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -59,25 +56,22 @@ int FindAsyncDraw(ObjectID id, qbAsyncDraw** out) {
 }
 
 void RemoveAsyncDraw(ScriptState* L, qbAsyncDraw* r, int32_t flag) {
-    for (qbObject** link = &asyncList; *link; link = &(*link)->next) {
-        if (*link != r) continue;
-        *link = r->next;
-        std::unique_ptr<qbAsyncDraw> owner(r);
-        if (r->callbacks.free) r->callbacks.free(r->userdata, flag);
-        FreeObjectDataList(L, &r->data);
-        return;
-    }
+    if (!r || r->list != &asyncDraws) return;
+    UnlinkObject(&asyncDraws, r);
+    std::unique_ptr<qbAsyncDraw> owner(r);
+    if (r->callbacks.free) r->callbacks.free(r->userdata, flag);
+    FreeObjectDataList(L, &r->data);
 }
 
 void FreeAllAsyncDraws(ScriptState* L) {
-    while (asyncList) RemoveAsyncDraw(L, AsAsync(asyncList), 0);
+    while (asyncDraws.head) RemoveAsyncDraw(L, AsAsync(asyncDraws.head), 0);
 }
 
 void FreeAsyncDrawsOn(ScriptState* L, const qbDisplay* display) {
     // A free callback may end other objects: each pass starts again.
     for (bool again = true; again;) {
         again = false;
-        for (qbObject* o = asyncList; o; o = o->next) {
+        for (qbObject* o = asyncDraws.head; o; o = o->next) {
             if (AsAsync(o)->display != display) continue;
             RemoveAsyncDraw(L, AsAsync(o), 0);
             again = true;
@@ -87,14 +81,14 @@ void FreeAsyncDrawsOn(ScriptState* L, const qbDisplay* display) {
 }
 
 bool AnyAsyncDrawOn(const qbDisplay* display) {
-    for (qbObject* o = asyncList; o; o = o->next) {
+    for (qbObject* o = asyncDraws.head; o; o = o->next) {
         if (AsAsync(o)->display == display) return true;
     }
     return false;
 }
 
 int32_t CheckAsyncDrawsBusy() {
-    for (qbObject* o = asyncList; o; o = o->next) {
+    for (qbObject* o = asyncDraws.head; o; o = o->next) {
         const qbAsyncDraw* r = AsAsync(o);
         if (r->done) continue;
         int32_t refusal = 0;
@@ -105,13 +99,13 @@ int32_t CheckAsyncDrawsBusy() {
 }
 
 int32_t NotifyAsyncDraws(int32_t code, void* data) {
-    for (qbObject* o = asyncList; o; o = o->next)
+    for (qbObject* o = asyncDraws.head; o; o = o->next)
         if (const int32_t refusal = QueryAsyncDraw(AsAsync(o), code, data)) return refusal;
     return 0;
 }
 
 bool IsObjectUsedByAsyncDraw(const void* object) {
-    for (qbObject* o = asyncList; o; o = o->next) {
+    for (qbObject* o = asyncDraws.head; o; o = o->next) {
         void* layer = nullptr;
         QueryAsyncDraw(AsAsync(o), kAsyncQueryShowingLayer, &layer);
         if (layer && layer == object) return true;

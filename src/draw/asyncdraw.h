@@ -58,7 +58,8 @@ struct qbAsyncDraw : qbObject {
     void* userdata = nullptr;
 };
 
-qbObject** AsyncDrawListHead();
+struct qbObjectList;
+qbObjectList* AsyncDrawListHead();
 
 // Appends a record with an automatic id on the current display; 0 or ERR_MEM.
 int AddAsyncDraw(int32_t kind, const qbAsyncDrawCallbacks& callbacks, void* userdata, qbAsyncDraw** out);

@@ -63,6 +63,7 @@ void ReleaseRegion(ScriptState* L, qbClipRegionObject* region) {
     // Without memory for its new key the region keeps its number, found
     // first by it as before; it goes when its user lets it go all the same.
     RenumberObject(region, ObjectID{0, region});
+    if (!region->temporary && !region->deferredFree) NoteClipRegionWaiting(region);
     region->deferredFree = 1;
 }
 

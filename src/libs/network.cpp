@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "core/objectlist.h"
 #include "core/settings.h"
 #include "display/eventsources.h"
 #include "libs/netcommands.h"
@@ -19,9 +20,16 @@
 
 namespace {
 
-qbObject* connections = nullptr;
-qbObject* servers = nullptr;
-qbObject* udpObjects = nullptr;
+// Each list is indexed and linked both ways, so that appending, finding
+// and unlinking one of thousands of connections costs O(1): a script's
+// every send and receive looks its connection up.
+qbObjectList connectionList;
+qbObjectList serverList;
+qbObjectList udpList;
+// The lists' heads, as the dispatcher and the library's callers name them.
+qbObject*& connections = connectionList.head;
+qbObject*& servers = serverList.head;
+qbObject*& udpObjects = udpList.head;
 
 int32_t networkTimeout = kDefaultNetworkTimeout;
 bool socketLayerReady = false;
@@ -32,50 +40,14 @@ qbNetWaitBudget handlerWaits;
 // count until its resolver answers.
 std::atomic<int> lookupThreads{0};
 
-// Each list keeps its last node and an index of its nodes, so that
-// appending, finding and unlinking one of thousands of connections costs
-// O(1): a script's every send and receive looks its connection up.
-struct ListIndex {
-    qbObject** head;
-    qbObject* last = nullptr;
-    std::unordered_map<const qbObject*, qbObject*> previous;  // null for the first node
-    std::unordered_map<int32_t, qbObject*> numbered;          // nodes with a numeric id
-};
-
-ListIndex indexes[] = {{&connections, nullptr, {}, {}}, {&servers, nullptr, {}, {}}, {&udpObjects, nullptr, {}, {}}};
-
-ListIndex& IndexOf(const qbObject* const* head) {
-    return head == &connections ? indexes[0] : head == &servers ? indexes[1] : indexes[2];
+qbObjectList* ListOf(const qbObject* const* head) {
+    return head == &connections ? &connectionList : head == &servers ? &serverList : &udpList;
 }
 
 // False when memory ran out; the node is then not listed.
-bool Append(qbObject** head, qbObject* node) {
-    ListIndex& x = IndexOf(head);
-    try {
-        x.previous.emplace(node, x.last);
-        if (!node->handle) x.numbered[node->id] = node;
-    } catch (const std::bad_alloc&) {
-        x.previous.erase(node);
-        return false;
-    }
-    node->next = nullptr;
-    (x.last ? x.last->next : *head) = node;
-    x.last = node;
-    return true;
-}
+bool Append(qbObject** head, qbObject* node) { return AppendObject(ListOf(head), node) == 0; }
 
-void Unlink(qbObject** head, qbObject* node) {
-    ListIndex& x = IndexOf(head);
-    const auto it = x.previous.find(node);
-    if (it == x.previous.end()) return;
-    qbObject* before = it->second;
-    (before ? before->next : *head) = node->next;
-    if (node->next) x.previous[node->next] = before;
-    else x.last = before;
-    x.previous.erase(it);
-    if (const auto n = x.numbered.find(node->id); !node->handle && n != x.numbered.end() && n->second == node)
-        x.numbered.erase(n);
-}
+void Unlink(qbObject** head, qbObject* node) { UnlinkObject(ListOf(head), node); }
 
 // A node that could not be listed, with its socket.
 void DestroyUnlisted(qbObject* node) {
@@ -205,16 +177,7 @@ qbObject** UDPListHead() { return &udpObjects; }
 int32_t GetNetworkTimeout() { return networkTimeout; }
 void SetNetworkTimeoutValue(int32_t ms) { networkTimeout = ms; }
 
-qbObject* FindListed(qbObject** head, ObjectID id) {
-    ListIndex& x = IndexOf(head);
-    if (id.handle) {
-        // An automatic id is the node's own address.
-        const auto it = x.previous.find(static_cast<const qbObject*>(id.handle));
-        return it != x.previous.end() && it->first->handle == id.handle ? const_cast<qbObject*>(it->first) : nullptr;
-    }
-    const auto it = x.numbered.find(id.number);
-    return it == x.numbered.end() ? nullptr : it->second;
-}
+qbObject* FindListed(qbObject** head, ObjectID id) { return FindListedObject(*ListOf(head), id); }
 
 void FreeNumberedObject(ScriptState* L, int type, int32_t number) {
     qbObject** head = type == kConnectionType ? &connections : type == kServerType ? &servers : &udpObjects;
@@ -370,8 +333,8 @@ int AcceptServerClient(qbServer* s, ObjectID* client) {
 }
 
 int InitNetworkLibrary(ScriptState* L) {
-    for (qbObject** head : {&connections, &servers, &udpObjects})
-        if (int err = RegisterObjectList(head)) return err;
+    for (qbObjectList* list : {&connectionList, &serverList, &udpList})
+        if (int err = RegisterObjectList(list)) return err;
     VmRegisterCommands(L, nullptr, kNetworkCommands, 0);
     VmRegisterConstants(L, kNetworkConstants, 0);
     if (int err = RegisterCommandTable(kNetworkCommands, "network", kNetworkConstants)) return err;

@@ -10,6 +10,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/bgpics.h"
 #include "display/display.h"
 #include "imaging/clonebitmap.h"
@@ -20,25 +21,18 @@
 
 namespace {
 
-qbObject* animHead = nullptr;
-qbObject* streamHead = nullptr;
+qbObjectList animList;
+qbObjectList streamList;
 
 qbAnim* AsAnim(qbObject* o) { return static_cast<qbAnim*>(o); }
 
-void Unlink(qbAnim* record) {
-    for (qbObject** link = &animHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
-}
+void Unlink(qbAnim* record) { UnlinkObject(&animList, record); }
 
+// A freed anim a layer still shows gives its number up at once, so the
+// index's first record is the only one with the id.
 qbAnim* Lookup(ObjectID id, bool pendingToo) {
-    for (qbAnim* r = FirstAnim(); r; r = AsAnim(r->next))
-        if (r->id == id.number && r->handle == id.handle && (pendingToo || !r->freePending)) return r;
-    return nullptr;
+    qbAnim* r = AsAnim(FindListedObject(animList, id));
+    return r && (pendingToo || !r->freePending) ? r : nullptr;
 }
 
 int NotFound(ObjectID id) {
@@ -68,9 +62,9 @@ int32_t KeyOutTransparentPixels(uint32_t* pixels, size_t count) {
     return static_cast<int32_t>(free);
 }
 
-qbAnim* FirstAnim() { return AsAnim(animHead); }
-qbObject** AnimListHead() { return &animHead; }
-qbObject** AnimStreamListHead() { return &streamHead; }
+qbAnim* FirstAnim() { return AsAnim(animList.head); }
+qbObjectList* AnimListHead() { return &animList; }
+qbObjectList* AnimStreamListHead() { return &streamList; }
 
 int AllocAnimRecord(NewObjectID id, qbAnimContents* c, qbAnim** out) {
     if (out) *out = nullptr;
@@ -97,9 +91,14 @@ int AllocAnimRecord(NewObjectID id, qbAnimContents* c, qbAnim** out) {
     r->loaderName = std::move(c->loaderName);
     r->frames = std::move(c->frames);
     r->delays = std::move(c->delays);
-    qbObject** link = &animHead;
-    while (*link) link = &(*link)->next;
-    *link = owner.release();
+    if (AppendObject(&animList, r)) {
+        // What was moved in goes back to the caller, who still owns it.
+        c->file = std::move(r->file);
+        c->frames = std::move(r->frames);
+        c->delays = std::move(r->delays);
+        return ERR_MEM;
+    }
+    owner.release();
     if (out) *out = r;
     return 0;
 }
@@ -164,8 +163,9 @@ int DiscardAnim(ScriptState* L, ObjectID id, bool reportMissing) {
         return 0;
     }
     if (LayersShowObject(kObjectTypeAnim, id)) {
-        r->id = 0;
-        r->handle = r;
+        // Without memory for its new key the anim keeps its number, hidden
+        // from lookups by its pending mark; it goes all the same.
+        RenumberObject(r, ObjectID{0, r});
         r->freePending = 1;
         RelinkLayerSources(kObjectTypeAnim, id, IDOf(*r));
         return 0;
@@ -188,11 +188,7 @@ void FreeUnusedPendingAnims(ScriptState* L) {
 }
 
 void FreeAllAnims(ScriptState* L) {
-    while (animHead) {
-        qbAnim* r = FirstAnim();
-        animHead = r->next;
-        FreeAnimRecord(L, r);
-    }
+    while (qbObject* first = TakeFirstObject(&animList)) FreeAnimRecord(L, AsAnim(first));
     // Their files are completed.
     FreeAllAnimStreams();
 }

@@ -78,9 +78,10 @@ struct qbAnimContents {
 uint32_t FreeKeyColour(const uint32_t* pixels, size_t count);
 
 qbAnim* FirstAnim();
-qbObject** AnimListHead();
+struct qbObjectList;
+qbObjectList* AnimListHead();
 // The anim streams' list: records join it with the streams themselves.
-qbObject** AnimStreamListHead();
+qbObjectList* AnimStreamListHead();
 
 // Appends a record holding the contents; the choose flag asks for an
 // automatic id. 0 or ERR_MEM (the contents stay the caller's then).

@@ -120,8 +120,8 @@ int cmdBeginAnimStream(ScriptState* L) {
     s->width = width;
     s->height = height;
     if (int err = OpenWriter(fileName, format, o, s.get())) return err;
-    qbAnimStream* made = s.release();
-    LinkAnimStream(id, made);
+    qbAnimStream* made = nullptr;
+    if (int err = LinkAnimStream(id, std::move(s), &made)) return err;
     if (!id.chooseFlag) return 0;
     PushObjectID(L, IDOf(*made));
     return 1;

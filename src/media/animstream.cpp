@@ -10,6 +10,7 @@
 #include "core/chars.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "core/replacefile.h"
 #include "imaging/bitmap.h"
 #include "imaging/gif.h"
@@ -186,44 +187,40 @@ int CloseAnimStreamWriter(qbAnimStream* s) {
 }
 
 int FindAnimStream(ObjectID id, qbAnimStream** out) {
-    for (qbObject* o = *AnimStreamListHead(); o; o = o->next)
-        if (o->id == id.number && o->handle == id.handle) {
-            *out = AsStream(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(*AnimStreamListHead(), id)) {
+        *out = AsStream(o);
+        return 0;
+    }
     *out = nullptr;
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
     return ERR_FINDANIMSTREAM;
 }
 
-void LinkAnimStream(NewObjectID id, qbAnimStream* s) {
+int LinkAnimStream(NewObjectID id, std::unique_ptr<qbAnimStream> s, qbAnimStream** out) {
     s->type = kObjectTypeAnimStream;
     s->id = id.chooseFlag ? 0 : id.id;
-    s->handle = id.chooseFlag ? s : nullptr;
-    s->next = nullptr;
-    qbObject** link = AnimStreamListHead();
-    while (*link) link = &(*link)->next;
-    *link = s;
+    s->handle = id.chooseFlag ? s.get() : nullptr;
+    if (AppendObject(AnimStreamListHead(), s.get())) {
+        // The file written so far is completed all the same.
+        CloseAnimStreamWriter(s.get());
+        return ERR_MEM;
+    }
+    *out = s.release();
+    return 0;
 }
 
 int FreeAnimStream(ObjectID id) {
     qbAnimStream* s = nullptr;
     if (int err = FindAnimStream(id, &s)) return err;
-    for (qbObject** link = AnimStreamListHead(); *link; link = &(*link)->next)
-        if (*link == s) {
-            *link = s->next;
-            break;
-        }
+    UnlinkObject(AnimStreamListHead(), s);
     std::unique_ptr<qbAnimStream> owned(s);
     return CloseAnimStreamWriter(s);
 }
 
 void FreeAllAnimStreams() {
-    qbObject** head = AnimStreamListHead();
-    while (*head) {
-        std::unique_ptr<qbAnimStream> s(AsStream(*head));
-        *head = s->next;
+    while (qbObject* first = TakeFirstObject(AnimStreamListHead())) {
+        std::unique_ptr<qbAnimStream> s(AsStream(first));
         CloseAnimStreamWriter(s.get());
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/argapi.h"
 #include "core/objects.h"
@@ -81,8 +82,8 @@ int CloseAnimStreamWriter(qbAnimStream* stream);
 // ERR_FINDARRAY for an automatic id, else ERR_FINDANIMSTREAM with the number.
 int FindAnimStream(ObjectID id, qbAnimStream** out);
 // Appends a stream whose writer is open and takes it over; the choose flag
-// asks for an automatic id (the record's address).
-void LinkAnimStream(NewObjectID id, qbAnimStream* stream);
+// asks for an automatic id (the record's address). ERR_MEM closes it.
+int LinkAnimStream(NewObjectID id, std::unique_ptr<qbAnimStream> stream, qbAnimStream** out);
 // Unlinks, closes and frees; the close's error comes back.
 int FreeAnimStream(ObjectID id);
 // Shutdown: every stream's file completed.

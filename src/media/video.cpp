@@ -11,6 +11,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "core/objectdata.h"
 #include "display/bgpics.h"
 #include "display/display.h"
@@ -37,7 +38,7 @@
 
 namespace {
 
-qbObject* videoHead = nullptr;
+qbObjectList videoList;
 std::recursive_mutex videoListMutex;
 std::string defaultLoader;
 
@@ -114,7 +115,7 @@ bool PicturesNotDrawn(void* user) {
 template <class Visit>
 void ForEachVideo(Visit visit) {
     std::lock_guard lock(videoListMutex);
-    for (qbObject* o = videoHead; o; o = o->next) visit(AsVideo(o));
+    for (qbObject* o = videoList.head; o; o = o->next) visit(AsVideo(o));
 }
 
 bool ShownDirectly(const qbVideo* v, const qbDisplay* d) {
@@ -283,11 +284,10 @@ const qbDisplayVideoHooks kHooks{OnDisplay, HitTest, AreaMask, Redraw,  StopOnDi
 
 qbVideo* FindByID(ObjectID id, bool pendingToo) {
     std::lock_guard lock(videoListMutex);
-    for (qbObject* o = videoHead; o; o = o->next) {
-        if (o->id == id.number && o->handle == id.handle && (pendingToo || !AsVideo(o)->freePending))
-            return AsVideo(o);
-    }
-    return nullptr;
+    // A freed video a layer still shows gives its number up at once, so the
+    // index's first record is the only one with the id.
+    qbObject* o = FindListedObject(videoList, id);
+    return o && (pendingToo || !AsVideo(o)->freePending) ? AsVideo(o) : nullptr;
 }
 
 // The video a core acts on: the one given, else the owner of the sound on
@@ -375,12 +375,7 @@ const qbVideoLayerHooks kLayerHooks{SweepLayerVideos, LayerCommand, StopDisplayL
 
 void Unlink(qbVideo* v) {
     std::lock_guard lock(videoListMutex);
-    for (qbObject** at = &videoHead; *at; at = &(*at)->next) {
-        if (*at == v) {
-            *at = v->next;
-            return;
-        }
-    }
+    UnlinkObject(&videoList, v);
 }
 
 void FreeVideoRecord(ScriptState* L, qbVideo* v) {
@@ -397,10 +392,10 @@ int InitVideoList() {
     SetDisplayVideoHooks(&kHooks);
     SetVideoChannelHooks(&kChannelHooks);
     SetVideoLayerHooks(&kLayerHooks);
-    return RegisterObjectList(&videoHead);
+    return RegisterObjectList(&videoList);
 }
 
-qbObject** VideoListHead() { return &videoHead; }
+qbObjectList* VideoListHead() { return &videoList; }
 
 int GetVideo(ObjectID id, qbVideo** out, uint32_t flags) {
     *out = FindByID(id, (flags & kVideoPendingToo) != 0);
@@ -442,13 +437,14 @@ int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* 
     v->readsFrom = NativeFileIdOf(file);
     v->loader = loader ? loader : "";
     v->adapter = adapter ? adapter : "";
-    qbVideo* made = v.release();
     {
         std::lock_guard lock(videoListMutex);
-        qbObject** at = &videoHead;
-        while (*at) at = &(*at)->next;
-        *at = made;
+        if (AppendObject(&videoList, v.get())) {
+            CloseVideoStream(std::move(v->stream));
+            return ERR_MEM;
+        }
     }
+    qbVideo* made = v.release();
     if (int err = AdoptObjectID(
             made, id,
             [L](ObjectID old) {
@@ -735,8 +731,12 @@ int DiscardVideo(ScriptState* L, ObjectID id) {
     qbVideo* v = nullptr;
     if (int err = GetVideo(id, &v)) return err;
     if (LayersShowObject(kObjectTypeVideo, id)) {
-        v->id = 0;
-        v->handle = v;
+        {
+            // Without memory for its new key the video keeps its number,
+            // hidden from lookups by its pending mark; it goes all the same.
+            std::lock_guard lock(videoListMutex);
+            RenumberObject(v, ObjectID{0, v});
+        }
         v->freePending = true;
         RelinkLayerSources(kObjectTypeVideo, id, IDOf(*v));
         return 0;
@@ -776,7 +776,7 @@ void FreeAllVideos(ScriptState* L) {
         qbVideo* v = nullptr;
         {
             std::lock_guard lock(videoListMutex);
-            v = AsVideo(videoHead);
+            v = AsVideo(videoList.head);
         }
         if (!v) break;
         if (VideoActive(v->state)) StopVideoCore(L, v, false);

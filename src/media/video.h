@@ -47,7 +47,8 @@ inline bool VideoActive(int32_t state) {
 }
 
 int InitVideoList();
-qbObject** VideoListHead();
+struct qbObjectList;
+qbObjectList* VideoListHead();
 
 // GetVideo flags: kVideoModify refuses a locked video (ERR_LOCKEDOBJ);
 // kVideoPendingToo finds videos waiting to be freed as well.

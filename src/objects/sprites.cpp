@@ -9,6 +9,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
@@ -18,18 +19,14 @@
 
 namespace {
 
-qbObject* spriteHead = nullptr;
+qbObjectList spriteList;
 
 qbSprite* AsSprite(qbObject* object) { return static_cast<qbSprite*>(object); }
 
 void UnlinkSprite(qbSprite* record) {
-    for (qbObject** link = &spriteHead; *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            record->next = nullptr;
-            return;
-        }
-    }
+    if (record->list != &spriteList) return;
+    for (qbSprite* link : record->links) --link->linkedBy;
+    UnlinkObject(&spriteList, record);
 }
 
 struct Box {
@@ -87,18 +84,16 @@ std::unique_ptr<qbSprite> NewSpriteRecord() {
     }
 }
 
-qbSprite* FirstSprite() { return AsSprite(spriteHead); }
-qbObject** SpriteListHead() { return &spriteHead; }
+qbSprite* FirstSprite() { return AsSprite(spriteList.head); }
+qbObjectList* SpriteListHead() { return &spriteList; }
 
 int AddSpriteRecord(ScriptState*, std::unique_ptr<qbSprite> sprite, qbSprite** out) {
+    sprite->type = kObjectTypeSprite;
+    sprite->id = 0;
+    sprite->handle = sprite.get();
+    if (int err = AppendObject(&spriteList, sprite.get())) return err;
     qbSprite* record = sprite.release();
-    record->type = kObjectTypeSprite;
-    record->id = 0;
-    record->handle = record;
-    record->next = nullptr;
-    qbObject** link = &spriteHead;
-    while (*link) link = &(*link)->next;
-    *link = record;
+    for (qbSprite* link : record->links) ++link->linkedBy;
     if (out) *out = record;
     return 0;
 }
@@ -108,8 +103,8 @@ int AdoptSpriteID(ScriptState* L, qbSprite* made, NewObjectID id) {
     // the one whose number it takes would go with it, so that is refused as
     // copying a sprite onto itself is.
     if (!id.chooseFlag) {
-        for (const qbSprite* s = FirstSprite(); s; s = AsSprite(s->next)) {
-            if (s->id != id.id || s->handle || !LinksTo(made, s)) continue;
+        for (const qbSprite* s : made->links) {
+            if (s->id != id.id || s->handle) continue;
             FreeOne(L, made);
             return ERR_WRONGUSAGE;
         }
@@ -121,9 +116,9 @@ int AdoptSpriteID(ScriptState* L, qbSprite* made, NewObjectID id) {
 
 int GetSprite(ScriptState*, ObjectID id, qbSprite** out, uint32_t flags) {
     if (out) *out = nullptr;
-    for (qbSprite* s = FirstSprite(); s; s = AsSprite(s->next)) {
-        if (s->id != id.number || s->handle != id.handle) continue;
-        if (s->status && !(flags & kSpriteStatusToo)) continue;
+    // Creating commands free the sprite that had a number before they give
+    // it to another, so the index's first record is the only one.
+    if (qbSprite* s = AsSprite(FindListedObject(spriteList, id)); s && (!s->status || (flags & kSpriteStatusToo))) {
         // Layers never show sprites, so there is nothing to detach from them.
         if ((flags & kSpriteModify) && s->useCount) return ERR_LOCKEDOBJ;
         if (out) *out = s;
@@ -151,12 +146,7 @@ int GetSpriteFrameImage(const qbSprite* sprite, int32_t frame, qbBitmap** bitmap
     return 0;
 }
 
-bool SpriteIsLinked(const qbSprite* sprite) {
-    if (!sprite->links.empty()) return true;
-    for (const qbSprite* s = FirstSprite(); s; s = AsSprite(s->next))
-        if (LinksTo(s, sprite)) return true;
-    return false;
-}
+bool SpriteIsLinked(const qbSprite* sprite) { return !sprite->links.empty() || sprite->linkedBy > 0; }
 
 bool SpriteIsShown(const qbSprite* sprite) {
     for (const qbBGPic* p = FirstBGPic(); p; p = static_cast<const qbBGPic*>(p->next))
@@ -332,14 +322,16 @@ int FreeSpriteById(ScriptState* L, ObjectID id, bool mustExist) {
     qbSprite* sprite = nullptr;
     if (int err = GetSprite(L, id, &sprite, kSpriteStatusToo)) return mustExist ? err : 0;
     if (sprite->useCount) return ERR_LOCKEDOBJ;
-    for (const qbSprite* s = FirstSprite(); s; s = AsSprite(s->next))
-        if (LinksTo(s, sprite) && s->useCount) return ERR_LOCKEDOBJ;
-    // The sprites made of it go first: they read their frames from it.
-    qbSprite* s = FirstSprite();
-    while (s) {
-        qbSprite* next = AsSprite(s->next);
-        if (LinksTo(s, sprite)) FreeOne(L, s);
-        s = next;
+    if (sprite->linkedBy) {
+        for (const qbSprite* s = FirstSprite(); s; s = AsSprite(s->next))
+            if (LinksTo(s, sprite) && s->useCount) return ERR_LOCKEDOBJ;
+        // The sprites made of it go first: they read their frames from it.
+        qbSprite* s = FirstSprite();
+        while (s) {
+            qbSprite* next = AsSprite(s->next);
+            if (LinksTo(s, sprite)) FreeOne(L, s);
+            s = next;
+        }
     }
     FreeOne(L, sprite);
     return 0;
@@ -347,9 +339,8 @@ int FreeSpriteById(ScriptState* L, ObjectID id, bool mustExist) {
 
 void FreeAllSprites(ScriptState* L) {
     for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next)) ClearSpriteInstances(p);
-    while (spriteHead) {
-        qbSprite* s = AsSprite(spriteHead);
-        spriteHead = s->next;
+    while (qbObject* first = TakeFirstObject(&spriteList)) {
+        qbSprite* s = AsSprite(first);
         FreeObjectDataList(L, &s->data);
         std::unique_ptr<qbSprite> owner(s);
     }

@@ -43,6 +43,9 @@ struct qbSprite : qbObject {
     int32_t useCount = 0;  // set while a move uses the sprite
     int32_t status = 0;
     std::vector<qbSprite*> links;
+    // How many link entries of listed sprites name this one: a sprite no
+    // other is made of is freed without looking at the others.
+    int32_t linkedBy = 0;
     uintptr_t loaderWord = 0;
     std::vector<BitmapPtr> bitmaps;
     std::vector<BitmapPtr> masks;
@@ -53,7 +56,8 @@ struct qbSprite : qbObject {
 // A new empty record, or null when out of memory.
 std::unique_ptr<qbSprite> NewSpriteRecord();
 qbSprite* FirstSprite();
-qbObject** SpriteListHead();
+struct qbObjectList;
+qbObjectList* SpriteListHead();
 
 // Appends the record under an automatic id; 0 or ERR_MEM (the record is
 // freed then).

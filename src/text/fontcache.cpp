@@ -20,6 +20,7 @@
 #include "core/dir.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "text/font.h"
 #include "text/installedfonts.h"
 #include "text/textlib.h"
@@ -80,14 +81,22 @@ struct CacheState {
     uint64_t serial = 0;
     std::vector<qbFont*> changed;
     std::vector<FontFolder> folders;
-    qbObject* fontObjects = nullptr;
-    qbObject* textObjects = nullptr;
+    qbObjectList fontObjects;
+    qbObjectList textObjects;
+    // How many font objects hold each font: a font's pin is one lookup,
+    // however many objects the script made.
+    std::unordered_map<const qbFont*, size_t> objectFonts;
     size_t idleBound = kIdleFontBytes;
 };
 
 CacheState& State() {
     static CacheState state;
     return state;
+}
+
+void Unpin(const qbFont* font) {
+    auto& fonts = State().objectFonts;
+    if (auto it = fonts.find(font); it != fonts.end() && --it->second == 0) fonts.erase(it);
 }
 
 struct DefaultName {
@@ -123,9 +132,7 @@ size_t RecordBytes(const qbFontCacheNode& n) {
 // asked is the font being handed out.
 bool IsPinned(const qbFont* font, const qbFont* asked) {
     if (font == asked || font == GetTextStyle()->font.get()) return true;
-    for (qbObject* o = State().fontObjects; o; o = o->next)
-        if (static_cast<qbFontObject*>(o)->font.get() == font) return true;
-    return false;
+    return State().objectFonts.count(font) != 0;
 }
 
 void MoveTo(qbFontCacheNode* n, bool sleeping) {
@@ -193,7 +200,7 @@ void TrimFonts(const qbFont* asked) {
     if (s.counted <= s.idleBound) return;
     // What the fonts the script holds keep is theirs, not the bound's.
     std::vector<const qbFont*> pinned{GetTextStyle()->font.get(), asked};
-    for (qbObject* o = s.fontObjects; o; o = o->next) pinned.push_back(static_cast<qbFontObject*>(o)->font.get());
+    for (const auto& [font, holders] : s.objectFonts) pinned.push_back(font);
     std::sort(pinned.begin(), pinned.end());
     pinned.erase(std::unique(pinned.begin(), pinned.end()), pinned.end());
     size_t pinnedBytes = 0;
@@ -322,8 +329,7 @@ int OpenFontCached(const char* name, int32_t size, int32_t engine, int32_t cache
 }
 
 int FindFontObject(ObjectID id, qbFontObject** out) {
-    for (qbObject* o = State().fontObjects; o; o = o->next) {
-        if (o->id != id.number || o->handle != id.handle) continue;
+    if (qbObject* o = FindListedObject(State().fontObjects, id)) {
         *out = static_cast<qbFontObject*>(o);
         return 0;
     }
@@ -343,27 +349,32 @@ int AddFontObject(int32_t number, bool automatic, qbFont* font, qbFontObject** o
     node->id = automatic ? 0 : number;
     node->handle = automatic ? node.get() : nullptr;
     node->font = font;
-    qbObject** tail = &State().fontObjects;
-    while (*tail) tail = &(*tail)->next;
-    *out = node.get();
-    *tail = node.release();
+    CacheState& s = State();
+    try {
+        ++s.objectFonts[font];
+    } catch (const std::bad_alloc&) {
+        return ERR_MEM;
+    }
+    if (int err = AppendObject(&s.fontObjects, node.get())) {
+        Unpin(font);
+        return err;
+    }
+    *out = node.release();
     return 0;
 }
 
 bool RemoveFontObject(ScriptState* L, ObjectID id) {
-    for (qbObject** link = &State().fontObjects; *link; link = &(*link)->next) {
-        qbObject* o = *link;
-        if (o->id != id.number || o->handle != id.handle) continue;
-        *link = o->next;
-        std::unique_ptr<qbFontObject> owner(static_cast<qbFontObject*>(o));
-        FreeObjectDataList(L, &owner->data);
-        return true;
-    }
-    return false;
+    qbObject* o = FindListedObject(State().fontObjects, id);
+    if (!o) return false;
+    UnlinkObject(&State().fontObjects, o);
+    std::unique_ptr<qbFontObject> owner(static_cast<qbFontObject*>(o));
+    Unpin(owner->font.get());
+    FreeObjectDataList(L, &owner->data);
+    return true;
 }
 
-qbObject** FontObjectListHead() { return &State().fontObjects; }
-qbObject** TextObjectListHead() { return &State().textObjects; }
+qbObjectList* FontObjectListHead() { return &State().fontObjects; }
+qbObjectList* TextObjectListHead() { return &State().textObjects; }
 
 int ConvertFontGlyphBitmaps() {
     for (qbFontCacheNode* n : NodesInOpeningOrder()) {
@@ -445,11 +456,11 @@ int AddFontFolder(const char* path) {
 
 void FreeFontCache(ScriptState* L) {
     CacheState& s = State();
-    while (s.fontObjects) {
-        std::unique_ptr<qbFontObject> owner(static_cast<qbFontObject*>(s.fontObjects));
-        s.fontObjects = owner->next;
+    while (qbObject* first = TakeFirstObject(&s.fontObjects)) {
+        std::unique_ptr<qbFontObject> owner(static_cast<qbFontObject*>(first));
         FreeObjectDataList(L, &owner->data);
     }
+    s.objectFonts.clear();
     s.awake.clear();
     s.sleeping.clear();
     s.byFont.clear();

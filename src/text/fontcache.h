@@ -37,10 +37,11 @@ int AddFontObject(int32_t number, bool automatic, qbFont* font, qbFontObject** o
 // that id.
 bool RemoveFontObject(ScriptState* L, ObjectID id);
 
-qbObject** FontObjectListHead();
+struct qbObjectList;
+qbObjectList* FontObjectListHead();
 // Text objects join this list with their own code; it is registered with
 // the font objects when the library opens.
-qbObject** TextObjectListHead();
+qbObjectList* TextObjectListHead();
 
 // Fonts a colour bitmap font loaded while no display existed keep raw
 // pixels; once one opens they become glyph bitmap and mask (key $EEE6D2).

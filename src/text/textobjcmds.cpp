@@ -7,6 +7,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/numbers.h"
+#include "core/objectlist.h"
 #include "display/display.h"
 #include "display/positions.h"
 #include "imaging/clonebitmap.h"
@@ -41,8 +42,7 @@ int FreeNumbered(ScriptState* L, ObjectID id) {
 }
 
 void DropNew(ScriptState* L, qbTextObject* made) {
-    made->id = 0;
-    made->handle = made;
+    RenumberObject(made, ObjectID{0, made});
     DiscardTextObject(L, made);
 }
 
@@ -161,7 +161,7 @@ int cmdCreateTextObject(ScriptState* L) {
     made->baseHeight = made->height;
     made->layout = std::move(layout);
     qbTextObject* record = made.get();
-    AppendTextObject(std::move(made));
+    if (int err = AppendTextObject(std::move(made))) return err;
     if (int err = AdoptObjectID(
             record, id, [L](ObjectID old) { return FreeNumbered(L, old); },
             [L](qbTextObject* m) { DropNew(L, m); }))
@@ -203,7 +203,7 @@ int cmdCopyTextObject(ScriptState* L) {
     std::unique_ptr<qbTextObject> copy;
     if (int err = CopyTextObjectRecord(L, *o, &copy)) return err;
     qbTextObject* record = copy.get();
-    AppendTextObject(std::move(copy));
+    if (int err = AppendTextObject(std::move(copy))) return err;
     if (int err = AdoptObjectID(
             record, dest, [L](ObjectID old) { return FreeNumbered(L, old); },
             [L](qbTextObject* m) { DropNew(L, m); }))

@@ -8,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "display/positions.h"
 #include "imaging/clonebitmap.h"
 #include "imaging/geometry.h"
@@ -24,17 +25,10 @@
 
 namespace {
 
-qbTextObject* First() { return static_cast<qbTextObject*>(*TextObjectListHead()); }
+qbTextObject* First() { return static_cast<qbTextObject*>(TextObjectListHead()->head); }
 qbTextObject* Next(const qbTextObject* o) { return static_cast<qbTextObject*>(o->next); }
 
-void Unlink(qbTextObject* object) {
-    for (qbObject** link = TextObjectListHead(); *link; link = &(*link)->next)
-        if (*link == object) {
-            *link = object->next;
-            object->next = nullptr;
-            return;
-        }
-}
+void Unlink(qbTextObject* object) { UnlinkObject(TextObjectListHead(), object); }
 
 void FreeRecord(ScriptState* L, qbTextObject* object) {
     std::unique_ptr<qbTextObject> owner(object);
@@ -44,8 +38,9 @@ void FreeRecord(ScriptState* L, qbTextObject* object) {
 // Turns the object into one without an id that waits for its last layer;
 // the layers and sources that showed it under from follow it.
 void MakePending(qbTextObject* object, ObjectID from) {
-    object->id = 0;
-    object->handle = object;
+    // Without memory for its new key the object keeps its number, hidden
+    // from lookups by its pending mark; it goes all the same.
+    RenumberObject(object, ObjectID{0, object});
     object->pendingFree = 1;
     const ObjectID to = IDOf(*object);
     RelinkLayerSources(kObjectTypeTextObject, from, to);
@@ -149,12 +144,10 @@ int ObjectSource(ScriptState* L, ObjectID id, qbTextObjectSource* out) {
 
 int GetTextObject(ScriptState* L, ObjectID id, qbTextObject** out, uint32_t flags) {
     *out = nullptr;
-    qbTextObject* found = nullptr;
-    for (qbTextObject* o = First(); o; o = Next(o))
-        if (o->id == id.number && o->handle == id.handle && (!o->pendingFree || (flags & kTextObjectPendingToo))) {
-            found = o;
-            break;
-        }
+    // A freed object a layer still shows gives its number up at once, so
+    // the index's first record is the only one with the id.
+    qbTextObject* found = static_cast<qbTextObject*>(FindListedObject(*TextObjectListHead(), id));
+    if (found && found->pendingFree && !(flags & kTextObjectPendingToo)) found = nullptr;
     if (!found || (!id.number && !id.handle)) {
         if (id.handle) return ERR_FINDARRAY;
         SetErrorArgIndex(id.number);
@@ -166,7 +159,7 @@ int GetTextObject(ScriptState* L, ObjectID id, qbTextObject** out, uint32_t flag
             std::unique_ptr<qbTextObject> copy;
             if (int err = CopyTextObjectRecord(L, *found, &copy)) return err;
             qbTextObject* kept = copy.get();
-            AppendTextObject(std::move(copy));
+            if (int err = AppendTextObject(std::move(copy))) return err;
             MakePending(kept, id);
         }
     }
@@ -203,10 +196,10 @@ int CopyTextObjectRecord(ScriptState* L, const qbTextObject& source, std::unique
     return 0;
 }
 
-void AppendTextObject(std::unique_ptr<qbTextObject> object) {
-    qbObject** tail = TextObjectListHead();
-    while (*tail) tail = &(*tail)->next;
-    *tail = object.release();
+int AppendTextObject(std::unique_ptr<qbTextObject> object) {
+    if (int err = AppendObject(TextObjectListHead(), object.get())) return err;
+    object.release();
+    return 0;
 }
 
 void DiscardTextObject(ScriptState* L, qbTextObject* object) {

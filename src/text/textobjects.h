@@ -46,7 +46,7 @@ int GetTextObject(ScriptState* L, ObjectID id, qbTextObject** out, uint32_t flag
 // named data, base size and transform; not in the list. 0 or ERR_MEM/ERR_BITMAP.
 int CopyTextObjectRecord(ScriptState* L, const qbTextObject& source, std::unique_ptr<qbTextObject>* out);
 // Appends the record to the list.
-void AppendTextObject(std::unique_ptr<qbTextObject> object);
+int AppendTextObject(std::unique_ptr<qbTextObject> object);
 // Frees the object, or keeps it without an id while layers show it.
 void DiscardTextObject(ScriptState* L, qbTextObject* object);
 void FreePendingTextObjects(ScriptState* L);

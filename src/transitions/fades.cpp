@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/errcodes.h"
+#include "core/objectlist.h"
 #include "core/memory.h"
 #include "core/nativebitmap.h"
 #include "display/bgpics.h"
@@ -203,7 +204,7 @@ bool LayerKeepsPrepared(qbEffectState* s) {
 bool ChoosePrepared(qbEffectState* s) {
     if (!(QueryDisplayAdapterCaps(kAdapterBlendsFrames) & kAdapterBlendsFrames)) return false;
     if (s->realtime) return s->layer && EffectBGPic() && LayerKeepsPrepared(s);
-    return !s->async && !*AsyncDrawListHead() && !s->autoScaled && s->background &&
+    return !s->async && !AsyncDrawListHead()->head && !s->autoScaled && s->background &&
            !(EffectBGPic() && RectOverlapsSprites(EffectBGPic(), s->x, s->y, s->width, s->height));
 }
 

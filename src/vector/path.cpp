@@ -7,10 +7,11 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 
 namespace {
 
-qbObject* pathHead = nullptr;
+qbObjectList pathList;
 int64_t bufferLimit = std::numeric_limits<int32_t>::max();
 
 // Room a command may take besides its strings: the largest one is 56 bytes,
@@ -46,14 +47,7 @@ int Reserve(qbPath* path, size_t needed) {
 
 void Terminate(qbPath* path) { std::memset(path->commands.get() + path->writeOffset, 0, 4); }
 
-void Unlink(qbPath* path) {
-    for (qbObject** link = &pathHead; *link; link = &(*link)->next) {
-        if (*link == path) {
-            *link = path->next;
-            return;
-        }
-    }
-}
+void Unlink(qbPath* path) { UnlinkObject(&pathList, path); }
 
 // Fixed argument bytes of a code, or -1 for an unknown one (text excluded).
 int FixedArgs(int32_t code) {
@@ -224,14 +218,12 @@ int64_t CheckPathStream(const uint8_t* data, size_t size) {
     }
 }
 
-qbObject** PathListHead() { return &pathHead; }
+qbObjectList* PathListHead() { return &pathList; }
 
 int GetPath(ObjectID id, qbPath** out) {
-    for (qbObject* o = pathHead; o; o = o->next) {
-        if (IDOf(*o) == id) {
-            *out = static_cast<qbPath*>(o);
-            return 0;
-        }
+    if (qbObject* o = FindListedObject(pathList, id)) {
+        *out = static_cast<qbPath*>(o);
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -248,10 +240,8 @@ int AddPath(ScriptState* L, const NewObjectID& id, qbPath** out) {
     path->type = kObjectTypeVectorPath;
     path->id = id.chooseFlag ? 0 : id.id;
     path->handle = id.chooseFlag ? path.get() : nullptr;
-    qbObject** link = &pathHead;
-    while (*link) link = &(*link)->next;
-    *out = path.get();
-    *link = path.release();
+    if (int err = AppendObject(&pathList, path.get())) return err;
+    *out = path.release();
     return 0;
 }
 
@@ -262,5 +252,5 @@ void FreePath(ScriptState* L, qbPath* path) {
 }
 
 void FreeAllPaths(ScriptState* L) {
-    while (pathHead) FreePath(L, static_cast<qbPath*>(pathHead));
+    while (pathList.head) FreePath(L, static_cast<qbPath*>(pathList.head));
 }

@@ -95,7 +95,8 @@ void WritePathDouble(uint8_t* p, double v);
 void WritePathPointer(uint8_t* p, const void* v);
 
 // The path list.
-qbObject** PathListHead();
+struct qbObjectList;
+qbObjectList* PathListHead();
 // ERR_FINDPATH (with the number) or ERR_FINDARRAY.
 int GetPath(ObjectID id, qbPath** out);
 // Appends a new empty path; a numeric id first frees the path of that id.

@@ -7,6 +7,7 @@
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "core/platformhooks.h"
 #include "text/font.h"
 #include "text/fontcache.h"
@@ -61,7 +62,7 @@ void ForgetVectorEngine(qbVectorEngine* engine) {
     // Text in paths and path layers may hold the going engine's font
     // handles: they take the inbuilt engine's while the fonts still know
     // both, or the text could never be drawn again.
-    for (qbObject* o = *PathListHead(); o; o = o->next)
+    for (qbObject* o = PathListHead()->head; o; o = o->next)
         ResolvePathTextHandles(static_cast<qbPath*>(o)->commands.get(), InbuiltVectorEngine());
     ForgetLayerVectorEngine(engine);
     for (qbFont* font : CachedFonts()) {

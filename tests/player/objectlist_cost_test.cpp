@@ -1,0 +1,178 @@
+// What a script's objects cost to make and to free, kind by kind: freeing
+// them newest-first costs what freeing them oldest-first does, and making
+// four times as many costs about four times as much. A list that walks from
+// its head to unlink or to append turns either into a square. Costs are the
+// thread's CPU time, the best of three runs, so a loaded machine slows both
+// sides alike.
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "command_call.h"
+#include "core/applet.h"
+#include "core/errcodes.h"
+#include "core/linkeddata.h"
+#include "core/runstate.h"
+#include "core/settings.h"
+#include "draw/asyncdraw.h"
+#include "platform/null/null_backend.h"
+#include "player/cmdline.h"
+#include "player/startup.h"
+#include "vm/vm.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kCount = 20000;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kCount = 20000;
+#else
+constexpr int kCount = 80000;
+#endif
+#else
+constexpr int kCount = 80000;
+#endif
+
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A player with every library open and no applet run.
+class PlayerLibraries : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetShuttingDown(false);
+        ResetRuntimeSettings();
+        null_backend::Reset();
+        L = VmOpen();
+        ASSERT_NE(L, nullptr);
+        SetMainState(L);
+        BuildLinkMarker(&marker_);
+        std::vector<std::string> args{"quenbrookplayer", "-quiet", "costs.qba"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ASSERT_EQ(ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data()), 0);
+    }
+    void TearDown() override {
+        if (L) Shutdown(0, L, &cl_, &applet_);
+        SetShuttingDown(false);
+    }
+
+    // Calls command(number, more...) where more are numbers or strings.
+    int Call(const char* command, int number, const std::vector<std::string>& more = {}) {
+        VmSetTop(L, 0);
+        VmPushNumber(L, number);
+        for (const std::string& m : more) {
+            char* end = nullptr;
+            const double n = std::strtod(m.c_str(), &end);
+            if (!m.empty() && *end == '\0') VmPushNumber(L, n);
+            else VmPushString(L, m.c_str());
+        }
+        const int err = CallCommand(L, command, static_cast<int>(more.size()) + 1, 0);
+        VmSetTop(L, 0);
+        return err;
+    }
+
+    struct Kind {
+        const char* make;
+        std::vector<std::string> makeArgs;
+        const char* free;
+    };
+
+    // The best of three: making count objects numbered from 1, and freeing
+    // them in the order asked.
+    struct Costs {
+        double make = 1e9;
+        double free = 1e9;
+    };
+    Costs Measure(const Kind& k, int count, bool newestFirst) {
+        Costs best;
+        for (int run = 0; run < 3; ++run) {
+            const double start = ThreadSeconds();
+            for (int i = 1; i <= count; ++i)
+                if (int err = Call(k.make, i, k.makeArgs)) {
+                    ADD_FAILURE() << k.make << "(" << i << ") -> " << err;
+                    return best;
+                }
+            const double made = ThreadSeconds();
+            for (int n = 0; n < count; ++n)
+                if (int err = Call(k.free, newestFirst ? count - n : n + 1)) {
+                    ADD_FAILURE() << k.free << " -> " << err;
+                    return best;
+                }
+            const double freed = ThreadSeconds();
+            best.make = std::min(best.make, made - start);
+            best.free = std::min(best.free, freed - made);
+        }
+        return best;
+    }
+
+    // Figures this small are the clock's and the allocator's, not the list's.
+    static double Floor(double seconds) { return std::max(seconds, 0.02); }
+
+    void CheckKind(const Kind& k) {
+        const Costs oldest = Measure(k, kCount, false);
+        const Costs newest = Measure(k, kCount, true);
+        const Costs quarter = Measure(k, kCount / 4, false);
+        std::printf("%-18s make %d %.3f s, a quarter %.3f s; free oldest-first %.3f s, newest-first %.3f s\n", k.make,
+                    kCount, oldest.make, quarter.make, oldest.free, newest.free);
+        std::fflush(stdout);
+        EXPECT_LE(newest.free, 4 * Floor(oldest.free)) << k.free << " newest-first";
+        EXPECT_LE(oldest.free, 8 * Floor(quarter.free)) << k.free << " of four times as many";
+        EXPECT_LE(oldest.make, 8 * Floor(quarter.make)) << k.make << " of four times as many";
+    }
+
+    ScriptState* L = nullptr;
+    qbCommandLine cl_{};
+    qbApplet applet_{};
+    qbLinkMarker marker_{};
+};
+
+TEST_F(PlayerLibraries, EveryKindIsMadeAndFreedInTimeLinearInItsCount) {
+    ASSERT_EQ(Call("CreateBrush", 1000000, {"1", "1", "255"}), 0);
+    const std::vector<Kind> kinds = {
+        {"CreateBrush", {"1", "1"}, "FreeBrush"},
+        {"AllocMem", {"1"}, "FreeMem"},
+        {"CreateSprite", {"3", "1000000"}, "FreeSprite"},
+        {"CreateAnim", {"1000000", "1", "1", "1", "1"}, "FreeAnim"},
+        {"CreateTextObject", {"x"}, "FreeTextObject"},
+        {"OpenFont", {":::default_sans", "12"}, "CloseFont"},
+        {"StartPath", {}, "FreePath"},
+        {"CreateBGPic", {"1", "1"}, "FreeBGPic"},
+        {"CreateClipRegion", {"14", "0", "0", "1", "1"}, "FreeClipRegion"},
+        {"StartTimer", {}, "StopTimer"},
+    };
+    for (const Kind& k : kinds) CheckKind(k);
+}
+
+// Async draws end by their own road (a finished transition, a cancel), not
+// by a script's number: the list is driven directly.
+TEST_F(PlayerLibraries, AsyncDrawsLeaveTheirListInConstantTime) {
+    auto measure = [&](int count, bool newestFirst) {
+        double best = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            std::vector<qbAsyncDraw*> made(static_cast<size_t>(count));
+            for (qbAsyncDraw*& r : made) EXPECT_EQ(AddAsyncDraw(1, qbAsyncDrawCallbacks{}, nullptr, &r), 0);
+            const double start = ThreadSeconds();
+            for (int n = 0; n < count; ++n) RemoveAsyncDraw(L, made[static_cast<size_t>(newestFirst ? count - 1 - n : n)], 0);
+            best = std::min(best, ThreadSeconds() - start);
+        }
+        return best;
+    };
+    const double oldest = measure(kCount, false);
+    const double newest = measure(kCount, true);
+    std::printf("async draws: free oldest-first %.3f s, newest-first %.3f s\n", oldest, newest);
+    EXPECT_LE(newest, 4 * Floor(oldest));
+}
+
+}  // namespace
