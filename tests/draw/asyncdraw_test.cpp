@@ -2,6 +2,7 @@
 // CancelAsyncDraw with a scripted owner that counts what it was asked.
 #include <deque>
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "display/displays.h"
 #include "display/output.h"
@@ -93,7 +94,7 @@ TEST_F(AsyncDrawTest, FramesUntilDoneThenTheLastCallFreesWithoutDrawing) {
     EXPECT_EQ(e.finished, 1);
     EXPECT_EQ(e.freed, 1);
     EXPECT_EQ(e.freeFlag, 1);
-    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
 }
 
 TEST_F(AsyncDrawTest, ChosenFramesNeedLayersAndTheCurrentFrameDrawsNothing) {
@@ -185,7 +186,7 @@ TEST_F(AsyncDrawTest, FinishAndCancelFreeWithTheirFlags) {
     ASSERT_EQ(Run("CancelAsyncDraw", 1), 0);
     EXPECT_EQ(cancelled.finished, 0);
     EXPECT_EQ(cancelled.freeFlag, 0);
-    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
 }
 
 TEST_F(AsyncDrawTest, FreeingAllOrTheirDisplaysCancelsThem) {
@@ -198,11 +199,11 @@ TEST_F(AsyncDrawTest, FreeingAllOrTheirDisplaysCancelsThem) {
     FreeAllAsyncDraws(L_);
     EXPECT_EQ(a.freeFlag, 0);
     EXPECT_EQ(b.freeFlag, 0);
-    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
     Effect& e = NewEffect();
     Add(&e);
     FreeAllDisplays(L_);
     EXPECT_EQ(e.freed, 1);
     EXPECT_EQ(e.freeFlag, 0);
-    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
 }

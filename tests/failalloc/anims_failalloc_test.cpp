@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "core/memory.h"
 #include "display/display.h"
@@ -160,7 +161,7 @@ TEST_F(AnimsFailAllocTest, AnimStreamsReportAFullHeapAndStayUsable) {
     };
     const auto streams = [] {
         int n = 0;
-        for (const qbObject* s = *AnimStreamListHead(); s; s = s->next) ++n;
+        for (const qbObject* s = AnimStreamListHead()->head; s; s = s->next) ++n;
         return n;
     };
     for (double format : {0.0, 1.0}) {

@@ -2,6 +2,7 @@
 // layer, hidden copies for busy videos, and a closed video that waits for
 // its last layer.
 
+#include "core/objectlist.h"
 #include "core/errcodes.h"
 #include "display/refresh.h"
 #include "draw/attributes.h"
@@ -63,7 +64,7 @@ protected:
     }
     static int CountVideos() {
         int n = 0;
-        for (qbObject* o = *VideoListHead(); o; o = o->next) ++n;
+        for (qbObject* o = VideoListHead()->head; o; o = o->next) ++n;
         return n;
     }
     imagefixtures::ScratchDir dir_;

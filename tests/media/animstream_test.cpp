@@ -3,6 +3,7 @@
 // placement and the option and lookup errors.
 #include <gtest/gtest.h>
 
+#include "core/objectlist.h"
 #include "avitest.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -249,7 +250,7 @@ TEST_F(AnimStreamTest, OpenStreamsAreCompletedAtShutdown) {
     ASSERT_EQ(Write(1, 1), 0);
     ASSERT_EQ(Write(2, 1), 0);
     FreeAllAnims(L_);
-    EXPECT_EQ(*AnimStreamListHead(), nullptr);
+    EXPECT_EQ(AnimStreamListHead()->head, nullptr);
     EXPECT_EQ(imagefixtures::ReadBytes(gif).back(), 0x3B);
     const avitest::Bytes b = imagefixtures::ReadBytes(avi);
     EXPECT_EQ(avitest::U32(b, 4), b.size() - 8);

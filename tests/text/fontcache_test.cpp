@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/objectlist.h"
 #include "command_call.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -150,7 +151,7 @@ TEST_F(FontCache, FontObjectsByNumberAndByHandle) {
     ASSERT_EQ(VmGetTop(L_), 0);
     ASSERT_EQ(OpenFont(1, "kerned", 9), 0);
     int ones = 0;
-    for (qbObject* o = *FontObjectListHead(); o; o = o->next) ones += o->id == 1;
+    for (qbObject* o = FontObjectListHead()->head; o; o = o->next) ones += o->id == 1;
     EXPECT_EQ(ones, 1);
     qbFontObject* one = nullptr;
     ASSERT_EQ(FindFontObject(ObjectID{1, nullptr}, &one), 0);

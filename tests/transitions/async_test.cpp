@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 
+#include "core/objectlist.h"
 #include "display/output.h"
 #include "draw/asyncdraw.h"
 #include "objects/brushes.h"
@@ -136,7 +137,7 @@ TEST_F(AsyncEffects, RefusalsWhileItRuns) {
     EXPECT_EQ(err, ERR_WRONGUSAGE);
     // An effect left running goes with the display (LSan watches).
     FreeAllDisplays(L_);
-    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
 }
 
 TEST_F(AsyncEffects, IntoASelectedBGPicTheFrameWaitsInTheDirtyList) {
@@ -200,7 +201,7 @@ TEST_F(AsyncEffects, APlayingVideoLayerIsSteppedThroughAnAsyncObject) {
         frames_ = 0;
         layer->hidden = 1;
         EXPECT_EQ(Show("ShowLayerFX", {1}, [&] { Field("type", 19); }), 0);
-        EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+        EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
         EXPECT_EQ(Real(10, 10), kGreen);
         EXPECT_EQ(layer->hidden, 0);
     };
@@ -267,7 +268,7 @@ TEST_F(AsyncEffects, StepSyncRunsTheObjectToItsEndInTheCommand) {
     s.speed = 5;
     s.async = s.stepSync = 1;
     EXPECT_EQ(RunTransitionFX(s), 0);
-    EXPECT_EQ(*AsyncDrawListHead(), nullptr);
+    EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
     EXPECT_EQ(Real(5, 5), kGreen);
     EXPECT_EQ(Real(44, 34), kGreen);
 }
