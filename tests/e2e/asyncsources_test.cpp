@@ -24,15 +24,16 @@ constexpr double kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF;
 
 std::string Call(const std::string& name, std::initializer_list<double> args) { return e2e::CallCommand(name, args); }
 
-// a = name(args..., {type = HSTRIPES16, async = True[, bgpicemu = True,
-// bgpic = emulated]}).
+// a = name(args..., {type = HSTRIPES16, speed = 20, async = True[,
+// bgpicemu = True, bgpic = emulated]}).
 std::string StartAsync(const std::string& name, std::initializer_list<double> args, int emulated = 0) {
     std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
     int reg = 1;
     for (double a : args) s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
     const std::string t = std::to_string(reg), v = std::to_string(reg + 1);
-    s += "    NEWTABLE " + t + " 0 4\n    LOADK " + v + " #4\n    SETTABLE " + t + " \"type\" " + v + "\n    LOADK " + v +
-         " #1\n    SETTABLE " + t + " \"async\" " + v + "\n";
+    s += "    NEWTABLE " + t + " 0 5\n    LOADK " + v + " #4\n    SETTABLE " + t + " \"type\" " + v + "\n    LOADK " + v +
+         " #20\n    SETTABLE " + t + " \"speed\" " + v + "\n    LOADK " + v + " #1\n    SETTABLE " + t + " \"async\" " +
+         v + "\n";
     if (emulated)
         s += "    SETTABLE " + t + " \"bgpicemu\" " + v + "\n    LOADK " + v + " #" + std::to_string(emulated) +
              "\n    SETTABLE " + t + " \"bgpic\" " + v + "\n";
