@@ -117,17 +117,18 @@ TEST_F(AsyncSourcesTest, ALayersTransitionGoesOnWithTheCopyTheLayerKeeps) {
         Call("ScaleBrush", {1, 50, 50}), Call("RotateBrush", {1, 30}),
         Call("PerspectiveDistortBrush", {1, 2, 1, 90, 3, 95, 75, 1, 70}), Call("SetBrushTransparency", {1, kRed}),
         Call("FreeBrush", {1})};
+    // A showing transition draws from the layer's picture at every frame.
+    auto show = [](const std::string& display) {
+        return display + Call("HideLayer", {1}) + StartAsync("showlayerfx", {1}) + kFrame;
+    };
+    const std::string blue = Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {});
     const std::vector<Road> roads = {
-        {"brush", brush + Call("DisplayBrush", {1, 10, 10}) + StartAsync("hidelayerfx", {1}) + kFrame, brushChanges},
-        {"shown", brush + Call("DisplayBrush", {1, 10, 10}) + Call("HideLayer", {1}) + StartAsync("showlayerfx", {1}) + kFrame,
+        {"brush", show(brush + Call("DisplayBrush", {1, 10, 10})), brushChanges},
+        {"hidden", brush + Call("DisplayBrush", {1, 10, 10}) + StartAsync("hidelayerfx", {1}) + kFrame,
          {Call("ScaleBrush", {1, 50, 50})}},
-        {"part", brush + Call("DisplayBrushPart", {1, 0, 0, 10, 10, 100, 80}) + StartAsync("hidelayerfx", {1}) + kFrame,
-         {Call("ScaleBrush", {1, 50, 50})}},
-        {"text", Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {}) +
-                     TextObject() + Call("DisplayTextObject", {1, 10, 10}) + StartAsync("hidelayerfx", {1}) + kFrame,
-         {Call("ScaleTextObject", {1, 200, 60})}},
-        {"anim", Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {}) +
-                     FourFrames() + Call("DisplayAnimFrame", {1, 50, 50, 3}) + StartAsync("hidelayerfx", {1}) + kFrame,
+        {"part", show(brush + Call("DisplayBrushPart", {1, 0, 0, 10, 10, 100, 80})), {Call("ScaleBrush", {1, 50, 50})}},
+        {"text", show(blue + TextObject() + Call("DisplayTextObject", {1, 10, 10})), {Call("ScaleTextObject", {1, 200, 60})}},
+        {"anim", show(blue + FourFrames() + Call("DisplayAnimFrame", {1, 50, 50, 3})),
          {Call("ScaleAnim", {1, 50, 50}), Call("ModifyAnimFrames", {1, -2, 0})}},
     };
     const std::vector<std::pair<const char*, std::string>> tails = {{"frames", kFrame + kFrame + kRunOut},

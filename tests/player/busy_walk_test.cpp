@@ -220,25 +220,20 @@ private:
         emulated.Set("bgpicemu", N(1));
         emulated.Set("bgpic", N(2));
         std::vector<Call> calls;
-        if (held_) {
-            calls.push_back({"DisplayBrushFX", {N(1), N(4), N(4), effect}, "fxbrush"});
-        } else {
-            calls.push_back({"DisplayBrush", {N(1), N(4), N(4)}, ""});
-            calls.push_back({"HideLayerFX", {N(2), effect}, "fxbrush"});
-        }
-        calls.push_back({"DisplayBrushPart", {N(1), N(2), N(2), N(40), N(4), N(10), N(10)}, ""});
-        calls.push_back({"HideLayerFX", {N(3), effect}, "fxpart"});
-        calls.push_back({"DisplayAnimFrame", {N(1), N(20), N(24), N(1)}, ""});
-        calls.push_back({"HideLayerFX", {N(4), effect}, "fxanim"});
-        if (held_) {
-            calls.push_back({"DisplayTextObjectFX", {N(1), N(30), N(30), effect}, "fxtext"});
-        } else {
-            calls.push_back({"DisplayTextObject", {N(1), N(30), N(30)}, ""});
-            calls.push_back({"HideLayerFX", {N(5), effect}, "fxtext"});
-        }
-        calls.push_back({"DisplayBrush", {N(2), N(0), N(0)}, ""});
-        calls.push_back({"HideLayer", {N(6)}, ""});
-        calls.push_back({"ShowLayerFX", {N(6), emulated}, "fxemu"});
+        // A showing transition draws from the layer's picture at every frame.
+        auto show = [&](const Call& display, int layer, const Arg& options, const std::string& name) {
+            calls.push_back(display);
+            calls.push_back({"HideLayer", {N(layer)}, ""});
+            calls.push_back({"ShowLayerFX", {N(layer), options}, name});
+        };
+        if (held_) calls.push_back({"DisplayBrushFX", {N(1), N(4), N(4), effect}, "fxbrush"});
+        else show({"DisplayBrush", {N(1), N(4), N(4)}, ""}, 2, effect, "fxbrush");
+        // The whole brush, as a part: the transition reads the brush itself.
+        show({"DisplayBrushPart", {N(1), N(0), N(0), N(40), N(4), N(16), N(16)}, ""}, 3, effect, "fxpart");
+        show({"DisplayAnimFrame", {N(1), N(20), N(24), N(1)}, ""}, 4, effect, "fxanim");
+        if (held_) calls.push_back({"DisplayTextObjectFX", {N(1), N(30), N(30), effect}, "fxtext"});
+        else show({"DisplayTextObject", {N(1), N(30), N(30)}, ""}, 5, effect, "fxtext");
+        show({"DisplayBrush", {N(2), N(0), N(0)}, ""}, 6, emulated, "fxemu");
         for (const char* fx : {"fxbrush", "fxpart", "fxanim", "fxtext", "fxemu"})
             calls.push_back({"AsyncDrawFrame", {Made(fx)}, ""});
         return calls;
