@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -29,11 +30,12 @@ std::string Call(const std::string& name, std::initializer_list<double> args) { 
 std::string StartAsync(const std::string& name, std::initializer_list<double> args, int emulated = 0) {
     std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
     int reg = 1;
-    for (double a : args) s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
+    for (double a : args)
+        s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
     const std::string t = std::to_string(reg), v = std::to_string(reg + 1);
-    s += "    NEWTABLE " + t + " 0 5\n    LOADK " + v + " #4\n    SETTABLE " + t + " \"type\" " + v + "\n    LOADK " + v +
-         " #20\n    SETTABLE " + t + " \"speed\" " + v + "\n    LOADK " + v + " #1\n    SETTABLE " + t + " \"async\" " +
-         v + "\n";
+    s += "    NEWTABLE " + t + " 0 5\n";
+    for (const auto& [key, value] : {std::pair{"type", "4"}, std::pair{"speed", "20"}, std::pair{"async", "1"}})
+        s += "    LOADK " + v + " #" + value + "\n    SETTABLE " + t + " \"" + key + "\" " + v + "\n";
     if (emulated)
         s += "    SETTABLE " + t + " \"bgpicemu\" " + v + "\n    LOADK " + v + " #" + std::to_string(emulated) +
              "\n    SETTABLE " + t + " \"bgpic\" " + v + "\n";
@@ -69,7 +71,8 @@ std::string TextObject() {
 // Anim 1: four frames of 100 x 100 in four colours, from brush 2.
 std::string FourFrames() {
     std::string s = Call("CreateBrush", {2, 400, 100, kRed}) + Call("SelectBrush", {2}) + Call("SetFillStyle", {1});
-    for (int i = 1; i < 4; ++i) s += Call("Box", {100.0 * i, 0, 100, 100, i == 1 ? kGreen : i == 2 ? 0xFFFF00 : 0xFF00FF});
+    const double colours[] = {kGreen, 0xFFFF00, 0xFF00FF};
+    for (int i = 0; i < 3; ++i) s += Call("Box", {100.0 * (i + 1), 0, 100, 100, colours[i]});
     return s + Call("EndSelect", {}) + Call("CreateAnim", {1, 2, 100, 100, 4, 4});
 }
 
@@ -121,13 +124,15 @@ TEST_F(AsyncSourcesTest, ALayersTransitionGoesOnWithTheCopyTheLayerKeeps) {
     auto show = [](const std::string& display) {
         return display + Call("HideLayer", {1}) + StartAsync("showlayerfx", {1}) + kFrame;
     };
-    const std::string blue = Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {});
+    const std::string blue =
+        Call("CreateBGPic", {1, 320, 240, kBlue}) + Call("DisplayBGPic", {1}) + Call("EnableLayers", {});
     const std::vector<Road> roads = {
         {"brush", show(brush + Call("DisplayBrush", {1, 10, 10})), brushChanges},
         {"hidden", brush + Call("DisplayBrush", {1, 10, 10}) + StartAsync("hidelayerfx", {1}) + kFrame,
          {Call("ScaleBrush", {1, 50, 50})}},
         {"part", show(brush + Call("DisplayBrushPart", {1, 0, 0, 10, 10, 100, 80})), {Call("ScaleBrush", {1, 50, 50})}},
-        {"text", show(blue + TextObject() + Call("DisplayTextObject", {1, 10, 10})), {Call("ScaleTextObject", {1, 200, 60})}},
+        {"text", show(blue + TextObject() + Call("DisplayTextObject", {1, 10, 10})),
+         {Call("ScaleTextObject", {1, 200, 60})}},
         {"anim", show(blue + FourFrames() + Call("DisplayAnimFrame", {1, 50, 50, 3})),
          {Call("ScaleAnim", {1, 50, 50}), Call("ModifyAnimFrames", {1, -2, 0})}},
     };
@@ -182,7 +187,8 @@ TEST_F(AsyncSourcesTest, WhatATransitionShowsItselfIsHeldUntilItEnds) {
         }
         // Once it ended, the object is free to change.
         const std::string after = std::string(road.name) + "_after";
-        const e2e::RunResult r = Play(road.start + OnDraw("finishasyncdraw") + road.changes.front() + road.changes.back(), after);
+        const e2e::RunResult r =
+            Play(road.start + OnDraw("finishasyncdraw") + road.changes.front() + road.changes.back(), after);
         EXPECT_EQ(r.status, 0) << after << "\n" << r.err;
     }
 }
