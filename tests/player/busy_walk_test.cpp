@@ -248,6 +248,8 @@ private:
             {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
             {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
             {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}, ""},
+            // Masked, so that the changes of its mask free one a transition reads.
+            {"SetBrushTransparency", {N(1), N(0)}, ""},
             {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}, ""},
             {"CreateBrush", {N(3), N(12), N(12), N(0x8040FF)}, ""},
             {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}, ""},
