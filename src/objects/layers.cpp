@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "core/chars.h"
 #include "core/errcodes.h"
@@ -268,10 +269,20 @@ bool MoveLayerInStack(qbBGPic* bgpic, qbLayer* layer, int32_t newPos) {
 }
 
 void RelinkLayersToObject(int32_t objectType, ObjectID from, ObjectID to) {
+    std::vector<qbLayer*> relinked;
     for (qbBGPic* p = FirstBGPic(); p; p = static_cast<qbBGPic*>(p->next))
         if (auto* stack = StackOf(p))
             for (auto& layer : *stack)
-                if (SourceKind(layer->type) == objectType && layer->id == from) layer->id = to;
+                if (SourceKind(layer->type) == objectType && layer->id == from) {
+                    layer->id = to;
+                    relinked.push_back(layer.get());
+                }
+    // A drawing that read the old object's pictures reads the layer's new
+    // source now, while the old pictures still stand: the command that
+    // relinked is about to change or free them. Told after the walk, so
+    // that the drawings see every layer on its new source.
+    if (from == to) return;
+    for (qbLayer* layer : relinked) NotifyLayerImageChanged(layer);
 }
 
 int CheckLayerTarget(const qbDisplay* d) {

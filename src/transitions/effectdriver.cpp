@@ -130,8 +130,17 @@ int CheckEffectOutput(const qbEffectState* s, qbDisplay* d) {
 }
 
 void ReleaseUseCount(qbEffectState* s) {
-    if (s->useCount && *s->useCount > 0) --*s->useCount;
-    s->useCount = nullptr;
+    for (int32_t** held : {&s->useCount, &s->emuUseCount}) {
+        if (*held && **held > 0) --**held;
+        *held = nullptr;
+    }
+}
+
+// The object stays as it is while the effect reads its pictures, on the
+// layers road too: a change or free of it is refused until the effect ends.
+void HoldUseCount(qbEffectState* s, int32_t* count) {
+    ++*count;
+    s->useCount = count;
 }
 
 void RefreshLayerArea(qbEffectState* s, qbLayer* layer) {
@@ -159,6 +168,7 @@ int AddEffectLayer(qbEffectState* s, const qbDisplayObjectCall& base) {
 int PrepareBrush(qbEffectState* s, qbDisplay* d) {
     qbBrush* b = nullptr;
     if (int err = GetBrushRecord(s->script, s->id, &b, 0)) return err;
+    HoldUseCount(s, &b->locked);
     if (d->layersEnabled) {
         qbDisplayObjectCall call;
         call.type = kShowBrush;
@@ -167,8 +177,6 @@ int PrepareBrush(qbEffectState* s, qbDisplay* d) {
         call.y = s->y;
         return AddEffectLayer(s, call);
     }
-    ++b->locked;
-    s->useCount = &b->locked;
     s->width = b->width;
     s->height = b->height;
     s->x = EffectCoordinate(ResolveSpecialX(s->x, b->width, 0, 0));
@@ -184,6 +192,7 @@ int PrepareBrush(qbEffectState* s, qbDisplay* d) {
 int PrepareTextObject(qbEffectState* s, qbDisplay* d) {
     qbTextObject* o = nullptr;
     if (int err = GetTextObject(s->script, s->id, &o, 0)) return err;
+    HoldUseCount(s, &o->locked);
     const int32_t x = AddCoordinates(ResolveSpecialX(s->x, o->width, 0, 0), o->xOffset);
     const int32_t y = AddCoordinates(ResolveSpecialY(s->y, o->height, 0, 0), o->yOffset);
     if (d->layersEnabled) {
@@ -199,8 +208,6 @@ int PrepareTextObject(qbEffectState* s, qbDisplay* d) {
         s->id = ObjectID{CountLayers(d->bgpic), nullptr};
         return 0;
     }
-    ++o->locked;
-    s->useCount = &o->locked;
     s->width = o->width;
     s->height = o->height;
     s->x = EffectCoordinate(x);
@@ -280,8 +287,7 @@ int PrepareBGPic(qbEffectState* s, qbDisplay* d) {
     if (owned) FreeBitmap(composed);
     if (err) return err;
     s->image = s->bgpicImage;
-    ++next->locked;
-    s->useCount = &next->locked;
+    HoldUseCount(s, &next->locked);
     return 0;
 }
 
@@ -308,6 +314,12 @@ int PrepareLayer(qbEffectState* s, qbDisplay* d) {
     if (IsObjectUsedByAsyncDraw(layer)) return ERR_ALREADYASYNC;
     if (!s->async && LayerShowsPlayingVideo(s->script, layer)) s->async = s->stepSync = 1;
     s->layer = layer;
+    // The emulated BGPic is drawn from at every frame: held as a shown
+    // BGPic is, so that no free or replacement of its id reaches it.
+    if (s->bgpicEmu && s->emuBGPic) {
+        ++s->emuBGPic->locked;
+        s->emuUseCount = &s->emuBGPic->locked;
+    }
     if (int err = PrepareLayerForEffect(s, layer)) return err;
     const qbLayerState* st = layer->shownstate;
     s->layerHasExtras = layer->shadow.shadow || layer->border.border || layer->hasgeometricfilter;

@@ -116,6 +116,7 @@ struct qbEffectState {
     int32_t removeLayerLater = 0;
     int32_t addedLayer = 0;  // the effect made the layer (brush, BGPic part)
     int32_t* useCount = nullptr;
+    int32_t* emuUseCount = nullptr;  // the emulated BGPic's, held as useCount
     int32_t bgpicX = kEffectPositionNotGiven, bgpicY = kEffectPositionNotGiven;
     int32_t bgpicEmu = 0;
     qbBGPic* emuBGPic = nullptr;

@@ -1,11 +1,15 @@
 // The all-commands walk in a busy world: every registered command is called
 // once, with the walk's plausible arguments, while each of two displays (one
-// with layers, one without) has an asynchronous transition half drawn, an
-// asynchronous move and an asynchronous anim playing. After the call every
-// drawing is stepped twice and cancelled. Whatever the command freed,
-// replaced or resized under a drawing, nothing may read or write freed or
-// foreign memory: a sanitizer report or a crash fails the run and names the
-// command (the sanitizer tree runs it from ./test).
+// with layers, one without) has asynchronous transitions half drawn, an
+// asynchronous move and an asynchronous anim playing. With layers the
+// transitions play in layers of the objects the walk's 1s name (brush 1 whole
+// and in part, anim 1, text object 1) and into an emulated BGPic (BGPic 2);
+// the move and the anim hold other objects, so that the commands reach those
+// the transitions read. After the call every drawing is stepped twice and
+// cancelled. Whatever the command freed, replaced or resized under a drawing,
+// nothing may read or write freed or foreign memory: a sanitizer report or a
+// crash fails the run and names the command (the sanitizer tree runs it from
+// ./test).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -120,7 +124,10 @@ public:
         std::string keep;  // the first result is kept as Made(keep)
     };
 
-    BusyWorld(const std::string& picture, int port) : picture_(picture), port_(port) {
+    // held: brush 1 and text object 1 are shown by DisplayBrushFX and
+    // DisplayTextObjectFX with layers, which hold them, instead of by
+    // transitions in layers that were there before.
+    BusyWorld(const std::string& picture, int port, bool held) : picture_(picture), port_(port), held_(held) {
         SetShuttingDown(false);
         ResetRuntimeSettings();
         SetFPSLimit(60);
@@ -205,8 +212,35 @@ private:
                                                std::to_string(err));
     }
 
-    // Display 1 with layers, display 2 without; on each a transition drawn
-    // halfway (on a layer of display 1), a move and an anim, asynchronous.
+    // Transitions half drawn in layers 2 to 6 of display 1: brush 1 whole
+    // and in part, anim 1 and text object 1, each shown before (or, held,
+    // by the transition itself), and brush 2 showing BGPic 2 emulated.
+    std::vector<Call> LayerTransitions(const Arg& effect) const {
+        Arg emulated = effect;
+        emulated.Set("bgpicemu", N(1));
+        emulated.Set("bgpic", N(2));
+        std::vector<Call> calls;
+        // A showing transition draws from the layer's picture at every frame.
+        auto show = [&](const Call& display, int layer, const Arg& options, const std::string& name) {
+            calls.push_back(display);
+            calls.push_back({"HideLayer", {N(layer)}, ""});
+            calls.push_back({"ShowLayerFX", {N(layer), options}, name});
+        };
+        if (held_) calls.push_back({"DisplayBrushFX", {N(1), N(4), N(4), effect}, "fxbrush"});
+        else show({"DisplayBrush", {N(1), N(4), N(4)}, ""}, 2, effect, "fxbrush");
+        // The whole brush, as a part: the transition reads the brush itself.
+        show({"DisplayBrushPart", {N(1), N(0), N(0), N(40), N(4), N(16), N(16)}, ""}, 3, effect, "fxpart");
+        show({"DisplayAnimFrame", {N(1), N(20), N(24), N(1)}, ""}, 4, effect, "fxanim");
+        if (held_) calls.push_back({"DisplayTextObjectFX", {N(1), N(30), N(30), effect}, "fxtext"});
+        else show({"DisplayTextObject", {N(1), N(30), N(30)}, ""}, 5, effect, "fxtext");
+        show({"DisplayBrush", {N(2), N(0), N(0)}, ""}, 6, emulated, "fxemu");
+        for (const char* fx : {"fxbrush", "fxpart", "fxanim", "fxtext", "fxemu"})
+            calls.push_back({"AsyncDrawFrame", {Made(fx)}, ""});
+        return calls;
+    }
+
+    // Display 1 with layers, display 2 without; on each transitions drawn
+    // halfway (in layers of display 1), a move and an anim, asynchronous.
     void Prelude() {
         const Arg async = Table({{"async", N(1)}});
         const Arg effect = Table({{"type", C("HSTRIPES16")}, {"async", N(1)}});
@@ -214,13 +248,17 @@ private:
             {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
             {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}, ""},
             {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}, ""},
+            // Masked, so that the changes of its mask free one a transition reads.
+            {"SetBrushTransparency", {N(1), N(0)}, ""},
             {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}, ""},
+            {"CreateBrush", {N(3), N(12), N(12), N(0x8040FF)}, ""},
             {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}, ""},
             {"CreateMenu", {N(1), Menu()}, ""},
             {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}, ""},
             {"LoadSample", {N(1), T("walk.wav")}, ""},
             {"OpenMusic", {N(1), T("walk.wav")}, ""},
             {"LoadAnim", {N(1), T("walk.gif")}, ""},
+            {"LoadAnim", {N(2), T("walk.gif")}, ""},
             {"OpenFont", {N(1), T(":::default_sans"), N(12)}, ""},
             {"CreateTextObject", {N(1), T("walk")}, ""},
             {"LoadSprite", {N(1), T("walk.gif")}, ""},
@@ -252,17 +290,20 @@ private:
             }
             busy.push_back({"AsyncDrawFrame", {Made("fx" + n)}, ""});
             if (display == 1) {
-                busy.push_back({"DisplayBrush", {N(1), N(4), N(4)}, ""});
+                for (Call& c : LayerTransitions(effect)) busy.push_back(std::move(c));
                 busy.push_back({"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}, ""});
             }
-            busy.push_back({"MoveBrush", {N(1), N(0), N(0), N(40), N(30), async}, "move" + n});
+            busy.push_back({"MoveBrush", {N(3), N(0), N(0), N(40), N(30), async}, "move" + n});
             busy.push_back({"AsyncDrawFrame", {Made("move" + n)}, ""});
-            busy.push_back({"PlayAnim", {N(1), N(20), N(20), async}, "anim" + n});
+            busy.push_back({"PlayAnim", {N(2), N(20), N(20), async}, "anim" + n});
             busy.push_back({"AsyncDrawFrame", {Made("anim" + n)}, ""});
             for (const Call& c : busy) Step(c);
-            for (const char* kind : {"fx", "move", "anim"}) {
-                drawings_.emplace_back(display, kind + n);
-                if (!made_.count(kind + n)) errors_.push_back(kind + n + " was not made");
+            std::vector<std::string> kinds = {"fx" + n, "move" + n, "anim" + n};
+            if (display == 1)
+                for (const char* fx : {"fxbrush", "fxpart", "fxanim", "fxtext", "fxemu"}) kinds.push_back(fx);
+            for (const std::string& kind : kinds) {
+                drawings_.emplace_back(display, kind);
+                if (!made_.count(kind)) errors_.push_back(kind + " was not made");
             }
         }
     }
@@ -287,11 +328,31 @@ private:
     qbApplet applet_;
     qbDisplay* first_ = nullptr;
     bool timerThread_ = false;
+    bool held_ = false;
     int64_t clock_ = 0;
     std::vector<std::string> errors_;
     std::map<std::string, int> made_;
     std::vector<std::pair<int, std::string>> drawings_;
 };
+
+// The calls of a command beyond the plausible one, made one after another in
+// the same world: SetLayerStyle restyles each layer a transition plays in,
+// by size, turn, transparency and what each kind of layer shows.
+std::vector<std::vector<Arg>> BusyCalls(const std::string& command) {
+    if (command != "SetLayerStyle") return {Plausible(command)};
+    const std::vector<Arg> tables = {
+        Table({{"width", N(24)}, {"height", N(20)}}),
+        Table({{"rotate", N(30)}, {"scalex", N(2)}}),
+        Table({{"transparency", N(128)}, {"x", N(8)}}),
+        Table({{"partx", N(1)}, {"party", N(1)}, {"partwidth", N(6)}, {"partheight", N(6)}}),
+        Table({{"frame", N(2)}}),
+        Table({{"text", T("restyled")}}),
+    };
+    std::vector<std::vector<Arg>> calls;
+    for (int layer = 1; layer <= 6; ++layer)
+        for (const Arg& t : tables) calls.push_back({N(layer), t});
+    return calls;
+}
 
 // Commands that wait as long as they are asked, or for standard input.
 bool Skipped(const std::string& command) {
@@ -316,10 +377,11 @@ void WalkBusy(int part) {
     ASSERT_GT(server.port(), 0);
     std::vector<std::string> commands;
     std::snprintf(current, sizeof current, "the busy world alone");
-    {
+    for (const bool held : {true, false}) {
         media.Lay(scratch);
-        BusyWorld first(picture, server.port());
+        BusyWorld first(picture, server.port(), held);
         ASSERT_TRUE(first.Errors().empty()) << ::testing::PrintToString(first.Errors());
+        if (held) continue;
         for (const CommandTableNode& node : RegisteredCommandTables())
             for (const ScriptCommand* row = node.table; row && row->name; ++row)
                 if (row->handler && !Skipped(row->name)) commands.push_back(row->name);
@@ -331,11 +393,12 @@ void WalkBusy(int part) {
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += kParts) {
         const std::string& command = commands[i];
         // Once on each display: what a command works on is mostly the
-        // current display's.
+        // current display's. The run on display 2 has brush 1 and text
+        // object 1 held by their transitions.
         for (const int display : {1, 2}) {
             std::filesystem::current_path(scratch);
             media.Lay(scratch);
-            BusyWorld world(picture, server.port());
+            BusyWorld world(picture, server.port(), display == 2);
             if (!world.Errors().empty()) {
                 noWorld.push_back(command + ": " + world.Errors().front());
                 continue;
@@ -344,7 +407,7 @@ void WalkBusy(int part) {
             const std::string on = command + " on display " + std::to_string(display);
             std::snprintf(current, sizeof current, "%s", on.c_str());
             world.Make(MadeBefore(command));
-            world.Run({command, Plausible(command), ""});
+            for (const std::vector<Arg>& args : BusyCalls(command)) world.Run({command, args, ""});
             std::snprintf(current, sizeof current, "%s, then the drawings' frames", on.c_str());
             world.StepAndCancelDrawings();
             std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
