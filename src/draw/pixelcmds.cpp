@@ -1,5 +1,6 @@
 // Plot, ReadPixel and Cls: the script's single pixels of the current output,
 // and clearing it.
+#include <algorithm>
 #include <cstdint>
 
 #include "core/argapi.h"
@@ -121,8 +122,12 @@ void RestoreBackground(qbDisplay* d) {
     RemoveSpriteInstancesOnly(bgpic, nullptr);
     if (!bgpic->current.bitmap) return;
     const int32_t w = bgpic->currentWidth, h = bgpic->currentHeight;
+    // Into each buffer as far as both reach: a buffer need not have the
+    // picture's size.
     for (qbBitmap* into : {d->spriteFreeBuffer.get(), d->backBuffer.get(), d->drawBuffer.get()})
-        if (into && into != bgpic->current.bitmap) CopyBitmapRect(bgpic->current.bitmap, 0, 0, into, 0, 0, w, h);
+        if (into && into != bgpic->current.bitmap)
+            CopyBitmapRect(bgpic->current.bitmap, 0, 0, into, 0, 0, std::min({w, into->width, bgpic->current.bitmap->width}),
+                           std::min({h, into->height, bgpic->current.bitmap->height}));
 }
 
 void ClearOffscreen(ScriptState* L, qbDisplay* d, uint32_t colour, const qbOutputView& out) {

@@ -43,6 +43,7 @@ int32_t ValueAt(const qbSampleData& s, size_t index) {
 
 // One source of MixSample and where it stands.
 struct MixSource {
+    ObjectID id;
     const qbSampleData* data = nullptr;
     double position = 0;
     double step = 0;
@@ -55,6 +56,7 @@ struct MixSource {
 int ReadMixSource(ScriptState* L, int idx, int32_t outRate, MixSource* m) {
     qbSampleObject* s = nullptr;
     if (int err = GetSample(GetObjectIDArg(L, idx), &s)) return err;
+    m->id = IDOf(*s);
     m->data = &s->sample;
     double pitch = s->pitch;
     double offset = 0, threshold = 0, length = -1, loop = 1;
@@ -269,8 +271,17 @@ int cmdMixSample(ScriptState* L) {
     int32_t rate = 0;
     if (int err = MadeSoundRate(rateArg, &rate)) return err;
     std::vector<MixSource> sources(static_cast<size_t>(rest / 2));
+    const qbOptionReads reads;
     for (size_t i = 0; i < sources.size(); ++i)
         if (int err = ReadMixSource(L, 5 + 2 * static_cast<int>(i), rate, &sources[i])) return err;
+    // A source's options may have freed any source read before.
+    if (reads.ScriptMayHaveRun()) {
+        for (MixSource& m : sources) {
+            qbSampleObject* s = nullptr;
+            if (int err = GetSample(m.id, &s)) return err;
+            m.data = &s->sample;
+        }
+    }
     int32_t bits = 0, channels = 0;
     uint32_t flags = 0;
     DescribePCMCode(code, &bits, &channels, &flags);

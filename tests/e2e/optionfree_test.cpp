@@ -1,0 +1,112 @@
+// Script code that runs while a command reads its options (a table's
+// "__index" function) and frees the object the command works on: the free
+// stands, and the command ends with that object's not-found error, never
+// with the freed object's memory read (the sanitizer tree reports that).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/errcodes.h"
+#include "e2e/e2e_util.h"
+#include "e2e/frames.h"
+#include "sound/soundfile_builders.h"
+
+namespace {
+
+// A call whose arguments are numbers, "t" (the table whose "__index" frees),
+// "nil" or "{}" (a table of two numbers from index 0).
+std::string CallWith(const std::string& name, const std::vector<std::string>& args) {
+    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
+    int reg = 1;
+    for (const std::string& a : args) {
+        const std::string r = std::to_string(reg);
+        if (a == "t") {
+            s += "    GETGLOBAL " + r + " \"t\"\n";
+        } else if (a == "nil") {
+            s += "    LOADNIL " + r + " " + r + "\n";
+        } else if (a == "{}") {
+            const std::string v = std::to_string(reg + 1);
+            s += "    NEWTABLE " + r + " 2 0\n    LOADK " + v + " #1\n    SETTABLE " + r + " #0 " + v +
+                 "\n    SETTABLE " + r + " #1 " + v + "\n";
+        } else {
+            s += "    LOADK " + r + " #" + a + "\n";
+        }
+        ++reg;
+    }
+    return s + "    CALL 0 " + std::to_string(reg) + " 1\n";
+}
+
+// t = SetMetaTable({}, {__index = freer}), the freer running `frees` once
+// and finding no field.
+std::string Applet(const std::string& setup, const std::string& call, const std::string& frees) {
+    return ".function main maxstack=16\n.line 1\n" + setup +
+           "    GETGLOBAL 0 \"setmetatable\"\n    NEWTABLE 1 0 0\n    NEWTABLE 2 0 1\n    CLOSURE 3 freer\n"
+           "    SETTABLE 2 \"__index\" 3\n    CALL 0 3 2\n    SETGLOBAL 0 \"t\"\n.line 2\n" +
+           call +
+           "    RETURN 0 1 0\n"
+           ".function freer params=2 maxstack=6\n.line 3\n" +
+           frees +
+           "    RETURN 0 1 0\n.end\n.end\n";
+}
+
+struct Case {
+    const char* name;
+    std::string setup;
+    std::string call;
+    std::string frees;
+    int error;
+};
+
+class OptionFreeTest : public e2e::E2eFixture {};
+
+}  // namespace
+
+TEST_F(OptionFreeTest, AnObjectFreedWhileItsCommandReadsOptionsIsNotFound) {
+    // walk.wav: a short tone for the sample commands.
+    std::vector<uint8_t> pcm;
+    for (int i = 0; i < 2000; ++i) {
+        const auto s = static_cast<int16_t>((i % 40 < 20) ? 8000 : -8000);
+        pcm.push_back(static_cast<uint8_t>(s));
+        pcm.push_back(static_cast<uint8_t>(s >> 8));
+    }
+    const soundfiles::Bytes wave = soundfiles::MakeWave(soundfiles::Wave{}, pcm);
+    e2e::WriteFile(dir_ / "walk.wav", std::string(wave.begin(), wave.end()));
+    using e2e::CallCommand;
+    const std::string brush = CallCommand("CreateBrush", {1, 16, 8, 0xFF0000});
+    const std::string path = CallCommand("StartPath", {1}) + CallCommand("AddBoxToPath", {1, 0, 0, 8, 8});
+    const std::string sample = "    GETGLOBAL 0 \"loadsample\"\n    LOADK 1 #1\n    LOADK 2 \"" +
+                               (dir_ / "walk.wav").string() + "\"\n    CALL 0 3 1\n";
+    const std::string layers = CallCommand("EnableLayers", {}) + brush + CallCommand("DisplayBrush", {1, 0, 0});
+    const std::string freeBrush = CallCommand("FreeBrush", {1});
+    const std::vector<Case> cases = {
+        {"displaybrush", brush, CallWith("displaybrush", {"1", "0", "0", "t"}), freeBrush, ERR_FINDBRUSH},
+        {"displaybrushlayers", CallCommand("EnableLayers", {}) + brush, CallWith("displaybrush", {"1", "0", "0", "t"}),
+         freeBrush, ERR_FINDBRUSH},
+        {"displaybrushpart", brush, CallWith("displaybrushpart", {"1", "0", "0", "0", "0", "8", "8", "t"}), freeBrush,
+         ERR_FINDBRUSH},
+        {"displayanimframe", brush + CallCommand("CreateAnim", {1, 1, 8, 8, 2, 2}),
+         CallWith("displayanimframe", {"1", "0", "0", "1", "t"}), CallCommand("FreeAnim", {1}), ERR_FINDANIM},
+        {"copybrush", brush, CallWith("copybrush", {"1", "2", "t"}), freeBrush, ERR_FINDBRUSH},
+        {"drawpath", path, CallWith("drawpath", {"1", "0", "0", "255", "t"}), CallCommand("FreePath", {1}),
+         ERR_FINDPATH},
+        {"addboxtopath", path, CallWith("addboxtopath", {"1", "0", "0", "4", "4", "t"}), CallCommand("FreePath", {1}),
+         ERR_FINDPATH},
+        {"playsample", sample, CallWith("playsample", {"1", "t"}), CallCommand("FreeSample", {1}), ERR_FINDSAMPLE},
+        {"mixsample", sample, CallWith("mixsample", {"2", "100", "8000", "0", "1", "t"}),
+         CallCommand("FreeSample", {1}), ERR_FINDSAMPLE},
+        {"memtotable", CallCommand("AllocMem", {1, 16}), CallWith("memtotable", {"1", "7", "t"}),
+         CallCommand("FreeMem", {1}), ERR_FINDMEMBLK},
+        {"tabletomem", CallCommand("AllocMem", {1, 16}), CallWith("tabletomem", {"{}", "1", "7", "t"}),
+         CallCommand("FreeMem", {1}), ERR_FINDMEMBLK},
+        {"setlayerstyle", layers, CallWith("setlayerstyle", {"1", "t"}), CallCommand("RemoveLayer", {1}),
+         ERR_LAYERRANGE},
+    };
+    for (const Case& c : cases) {
+        const e2e::RunResult r = PlayScript(Applet(c.setup, c.call, c.frees), "-quiet", "", c.name);
+        EXPECT_EQ(r.status, 1) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(Text(c.error)), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << c.name << "\n" << r.err;
+    }
+}
