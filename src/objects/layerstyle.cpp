@@ -789,6 +789,9 @@ using LayerRefind = std::function<int(qbBGPic** bgpic, qbLayer* layer)>;
 
 int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool group, qbDirtyRectList* list,
                   uint32_t* releaseMask, const LayerRefind& refind) {
+    // The keys' script code may free the layer while they are read, which
+    // reads the layer between them: its record stays until this ends.
+    const qbLayerPin pin(layer);
     const qbOptionReads reads;
     StyleWork w;
     const qbLayerState* base = layer->basestate;
@@ -905,7 +908,7 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
                 err = GetLayerArg(L, layerArg, bgpic, &cursor, &more, &layer);
                 // Found again as it was found: the same argument, the same
                 // place in its group, on the BGPic that is current now.
-                const LayerRefind refind = [&](qbBGPic** pic, qbLayer* was) {
+                const LayerRefind refind = [&](qbBGPic** pic, qbLayer* was) -> int {
                     if (int e = CheckLayerTarget(GetCurrentDisplay())) return e;
                     qbBGPic* now = GetCurrentBGPic();
                     if (now != bgpic) return ERR_NOLAYERS;

@@ -23,6 +23,7 @@
 
 #include "command_call.h"
 #include "core/applet.h"
+#include "core/eventqueue.h"
 #include "core/linkeddata.h"
 #include "core/runstate.h"
 #include "core/settings.h"
@@ -284,7 +285,7 @@ private:
             {"OpenFile", {N(1), T("walk.txt")}},
             {"CreateClipRegion", {N(1), N(14), N(0), N(0), N(8), N(8)}},
             {"OpenVideo", {N(1), T("walk.cdxl")}},
-            {"CreatePath", {N(1)}},
+            {"StartPath", {N(1)}},
             {"AddBoxToPath", {N(1), N(0), N(0), N(8), N(8)}},
         };
         for (const auto& [command, args] : objects) Step(command, args);
