@@ -321,10 +321,12 @@ int GetTableFieldObjectID(ScriptState* L, int idx, const char* key, ObjectID* ou
 
 int GetTableFieldString(ScriptState* L, int idx, const char* key, const char** out, int* found) {
     idx = AbsIndex(L, idx);
+    const uint64_t before = optionScriptEpoch;
     if (!PushField(L, idx, key)) return 0;
     const bool converted = VmType(L, -1) != kTypeString;
     const char* text = VmGetFieldString(L, -1, nullptr, key);
-    if (converted) KeepFieldText(L, idx, key ? key : "");
+    // A text the "__index" chain made is not the table's to hold either.
+    if (converted || optionScriptEpoch != before) KeepFieldText(L, idx, key ? key : "");
     PopField(L);
     if (out) *out = text;
     SetFound(found);

@@ -197,6 +197,8 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     if (reads.ScriptMayHaveRun()) {
         display = GetCurrentDisplay();
         if (!display) return ERR_FINDDISPLAY;
+        if (call.refind)
+            if (int err = call.refind()) return err;
         if (int err = FindSource(L, call, &src)) return err;
         if (ownSize) {
             width = src.width;

@@ -159,9 +159,12 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     qbSampleObject* sample = nullptr;
     if (int err = GetSample(id, &sample)) return err;
     qbRangeOptions o;
+    const qbOptionReads reads;
     ReadRangeOptions(L, 4, &o);
     int32_t freeIt = 0;
     GetTableFieldFlagInto(L, 4, "free", &freeIt, nullptr);
+    if (reads.ScriptMayHaveRun())
+        if (int err = GetSample(id, &sample)) return err;
     const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
     if (int err = CopySampleRange(sample->sample, o, target, static_cast<uint32_t>(frames))) return err;
     if (freeIt) return FreeSampleCore(id, true);
@@ -228,11 +231,18 @@ int cmdPlayMusic(ScriptState* L) {
     if (m->state == kMusicPaused) return ERR_MUSPAUSED;
     int32_t volume = m->volume, times = 1, channel = m->channel;
     if (Given(L, 2) && VmType(L, 2) == kTypeTable) {
+        const qbOptionReads reads;
         double v = 0;
         int32_t n = 0;
         if (GetTableFieldFloat(L, 2, "volume", &v, nullptr)) volume = ClampVolume(v);
         if (GetTableFieldInt(L, 2, "times", &n, nullptr)) times = n;
         if (GetTableFieldInt(L, 2, "channel", &n, nullptr)) channel = std::max(n, 0);
+        // The options' script code may have freed or started the music.
+        if (reads.ScriptMayHaveRun()) {
+            if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+            if (m->state == kMusicPlaying) return ERR_MUSPLAYING;
+            if (m->state == kMusicPaused) return ERR_MUSPAUSED;
+        }
     } else if (Given(L, 2)) {
         times = GetIntArg(L, 2);
     }

@@ -328,15 +328,25 @@ int cmdInsertSample(ScriptState* L) {
     const ObjectID targetId = GetObjectIDArg(L, 2);
     if (sourceId == targetId) return ERR_WRONGUSAGE;
     qbSampleObject *source = nullptr, *target = nullptr;
-    if (int err = GetSample(sourceId, &source)) return err;
-    if (int err = GetSample(targetId, &target)) return err;
-    if (IsSamplePlaying(target->sample.pcm)) return ERR_MODIFYPSMP;
-    const int64_t targetFrames = target->sample.frames;
-    const int64_t at = std::clamp<int64_t>(GetIntArg(L, 3), 0, targetFrames);
-    int64_t frames = Given(L, 4) ? GetIntArg(L, 4) : 0;
-    if (frames < 1 || frames > int64_t{source->sample.frames}) frames = source->sample.frames;
+    int64_t targetFrames = 0, at = 0, frames = 0;
+    // Found before the options are read and, when their script code may
+    // have freed or changed the samples, again after.
+    const auto find = [&]() -> int {
+        if (int err = GetSample(sourceId, &source)) return err;
+        if (int err = GetSample(targetId, &target)) return err;
+        if (IsSamplePlaying(target->sample.pcm)) return ERR_MODIFYPSMP;
+        targetFrames = target->sample.frames;
+        at = std::clamp<int64_t>(GetIntArg(L, 3), 0, targetFrames);
+        frames = Given(L, 4) ? GetIntArg(L, 4) : 0;
+        if (frames < 1 || frames > int64_t{source->sample.frames}) frames = source->sample.frames;
+        return 0;
+    };
+    if (int err = find()) return err;
     qbRangeOptions o;
+    const qbOptionReads reads;
     ReadRangeOptions(L, 5, &o);
+    if (reads.ScriptMayHaveRun())
+        if (int err = find()) return err;
     const qbSampleData& t = target->sample;
     if (targetFrames + frames > UINT32_MAX) return ERR_MEM;
     const size_t frameBytes = static_cast<size_t>(t.bytesPerFrame);
