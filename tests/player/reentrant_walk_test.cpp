@@ -134,11 +134,15 @@ struct Freer {
     std::vector<double> ids;
     std::vector<int> handles;  // registry references of made values
     bool done = false;
+    bool freeing = false;
 };
 
 int FreeEverything(ScriptState* L) {
     auto* f = static_cast<Freer*>(VmToUserdata(L, VmUpvalueIndex(1)));
-    if (f->done) return 0;
+    // Every look-up frees again: what the command made or found between
+    // two reads goes too. (A free's own look-ups free nothing.)
+    if (f->freeing) return 0;
+    f->freeing = true;
     f->done = true;
     for (const std::string& c : f->commands) {
         const int top = VmGetTop(L);
@@ -155,6 +159,7 @@ int FreeEverything(ScriptState* L) {
             VmSetTop(L, top);
         }
     }
+    f->freeing = false;
     return 0;
 }
 
@@ -165,8 +170,8 @@ void NamedIds(const Arg& a, std::set<double>* ids) {
     for (const Arg& v : a.items) NamedIds(v, ids);
 }
 
-// A player with display 1 open and current, layers on, a brush and a text
-// shown, and an object of every kind at id 1.
+// A player with displays 1 (layers on, a brush and a text shown) and 2
+// (layers off) open, and an object of every kind at id 1.
 class World {
 public:
     World(const std::string& picture, int port) : picture_(picture), port_(port) {
@@ -357,21 +362,26 @@ void WalkReentrant(int part) {
     int walked = 0, freed = 0;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += kParts) {
         const std::string& command = commands[i];
-        std::filesystem::current_path(scratch);
-        media.Lay(scratch);
-        World world(picture, server.port());
-        if (!world.Errors().empty()) {
-            noWorld.push_back(command + ": " + world.Errors().front());
-            continue;
+        // On display 1, with layers, and on display 2, without.
+        for (const int display : {1, 2}) {
+            std::filesystem::current_path(scratch);
+            media.Lay(scratch);
+            World world(picture, server.port());
+            if (!world.Errors().empty()) {
+                noWorld.push_back(command + ": " + world.Errors().front());
+                continue;
+            }
+            world.Run("SelectDisplay", {N(display)});
+            world.Make(MadeBefore(command));
+            Freer freer;
+            freer.commands = freeing;
+            const std::string on = command + " on display " + std::to_string(display);
+            std::snprintf(current, sizeof current, "%s", on.c_str());
+            world.Run(command, WithTables(command), "", &freer);
+            freed += freer.done ? 1 : 0;
+            std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
+            ++walked;
         }
-        world.Make(MadeBefore(command));
-        Freer freer;
-        freer.commands = freeing;
-        std::snprintf(current, sizeof current, "%s", command.c_str());
-        world.Run(command, WithTables(command), "", &freer);
-        freed += freer.done ? 1 : 0;
-        std::snprintf(current, sizeof current, "%s, then the shutdown", command.c_str());
-        ++walked;
     }
     std::snprintf(current, sizeof current, "(none)");
     ::testing::internal::GetCapturedStdout();
