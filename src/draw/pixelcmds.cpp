@@ -124,10 +124,11 @@ void RestoreBackground(qbDisplay* d) {
     const int32_t w = bgpic->currentWidth, h = bgpic->currentHeight;
     // Into each buffer as far as both reach: a buffer need not have the
     // picture's size.
+    qbBitmap* from = bgpic->current.bitmap;
     for (qbBitmap* into : {d->spriteFreeBuffer.get(), d->backBuffer.get(), d->drawBuffer.get()})
-        if (into && into != bgpic->current.bitmap)
-            CopyBitmapRect(bgpic->current.bitmap, 0, 0, into, 0, 0, std::min({w, into->width, bgpic->current.bitmap->width}),
-                           std::min({h, into->height, bgpic->current.bitmap->height}));
+        if (into && into != from)
+            CopyBitmapRect(from, 0, 0, into, 0, 0, std::min({w, into->width, from->width}),
+                           std::min({h, into->height, from->height}));
 }
 
 void ClearOffscreen(ScriptState* L, qbDisplay* d, uint32_t colour, const qbOutputView& out) {

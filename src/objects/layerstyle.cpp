@@ -891,6 +891,7 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     list->Reset();
     uint32_t releaseMask = 0;
     int err = 0;
+    const qbOptionReads reads;
     try {
         // A layer argument without its table fails like a table of the wrong kind.
         for (int pair = 0; pair < count && !err; pair += 2) {
@@ -915,7 +916,8 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
                     int32_t at = wanted;
                     qbLayer* found = nullptr;
                     if (int e = GetLayerArg(L, layerArg, now, &at, nullptr, &found)) return e;
-                    if (found != was) return VmType(L, layerArg) == kTypeString ? LayerGone(L, layerArg) : ERR_LAYERRANGE;
+                    if (found != was)
+                        return VmType(L, layerArg) == kTypeString ? LayerGone(L, layerArg) : ERR_LAYERRANGE;
                     *pic = now;
                     return 0;
                 };
@@ -925,12 +927,13 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     } catch (...) {
         // A key of the wrong kind raised through the VM: what the earlier
         // pairs changed is still shown.
-        if (GetCurrentBGPic() == bgpic) FlushStyleChanges(L, bgpic, list, noRefresh);
+        if (!reads.ScriptMayHaveRun() || GetCurrentBGPic() == bgpic)
+            FlushStyleChanges(L, bgpic, list, noRefresh);
         throw;
     }
     // Script code in the keys may have shown another BGPic and freed this
     // one: what was changed on it went with it.
-    if (GetCurrentBGPic() != bgpic) {
+    if (reads.ScriptMayHaveRun() && GetCurrentBGPic() != bgpic) {
         list->Reset();
         return err ? err : ERR_NOLAYERS;
     }

@@ -335,8 +335,9 @@ void WalkReentrant(int part) {
     NameCrashes();
     const std::string picture = test_bmp::WriteBmp(12, 10);
     const std::filesystem::path before = std::filesystem::current_path();
-    const std::filesystem::path scratch = std::filesystem::temp_directory_path() /
-                                          ("qb_reentrantwalk_" + std::to_string(::getpid()) + "_" + std::to_string(part));
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() /
+        ("qb_reentrantwalk_" + std::to_string(::getpid()) + "_" + std::to_string(part));
     std::filesystem::remove_all(scratch);
     std::filesystem::create_directories(scratch);
     std::filesystem::current_path(scratch);

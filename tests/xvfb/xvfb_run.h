@@ -98,9 +98,9 @@ protected:
                                             "never answered:\"; cat root.txt; } >>waited.txt\n" +
                                             script);
         const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
-        e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
-                               " timeout 150 " + XvfbRun("1024x768x24" + (serverOptions.empty() ? "" : " " + serverOptions), "xvfb.txt") +
-                               "sh -c 'sh run.sh; echo $? >status.txt'");
+        const std::string screen = "1024x768x24" + (serverOptions.empty() ? "" : " " + serverOptions);
+        e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box + " timeout 150 " +
+                               XvfbRun(screen, "xvfb.txt") + "sh -c 'sh run.sh; echo $? >status.txt'");
         const std::string status = e2e::ReadFile(dir_ / "status.txt");
         if (!status.empty()) r.status = std::stoi(status);
         return r;
