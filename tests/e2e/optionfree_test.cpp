@@ -10,12 +10,13 @@
 #include "core/errcodes.h"
 #include "e2e/e2e_util.h"
 #include "e2e/frames.h"
+#include "media/cdxlbuilder.h"
 #include "sound/soundfile_builders.h"
 
 namespace {
 
 // A call whose arguments are numbers, "t" (the table whose "__index" frees),
-// "nil" or "{}" (a table of two numbers from index 0).
+// "nil", "{}" (a table of two numbers from index 0) or a text in quotes.
 std::string CallWith(const std::string& name, const std::vector<std::string>& args) {
     std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
     int reg = 1;
@@ -25,6 +26,8 @@ std::string CallWith(const std::string& name, const std::vector<std::string>& ar
             s += "    GETGLOBAL " + r + " \"t\"\n";
         } else if (a == "nil") {
             s += "    LOADNIL " + r + " " + r + "\n";
+        } else if (a.front() == '"') {
+            s += "    LOADK " + r + " " + a + "\n";
         } else if (a == "{}") {
             const std::string v = std::to_string(reg + 1);
             s += "    NEWTABLE " + r + " 2 0\n    LOADK " + v + " #1\n    SETTABLE " + r + " #0 " + v +
@@ -79,6 +82,13 @@ TEST_F(OptionFreeTest, AnObjectFreedWhileItsCommandReadsOptionsIsNotFound) {
     const std::string sample = "    GETGLOBAL 0 \"loadsample\"\n    LOADK 1 #1\n    LOADK 2 \"" +
                                (dir_ / "walk.wav").string() + "\"\n    CALL 0 3 1\n";
     const std::string layers = CallCommand("EnableLayers", {}) + brush + CallCommand("DisplayBrush", {1, 0, 0});
+    cdxlbuilder::Layout clip;
+    clip.palette = cdxlbuilder::Palette(16, 7);
+    const cdxlbuilder::Bytes cdxl = cdxlbuilder::Build(clip);
+    e2e::WriteFile(dir_ / "walk.cdxl", std::string(cdxl.begin(), cdxl.end()));
+    const std::string wav = "\"" + (dir_ / "walk.wav").string() + "\"";
+    const std::string video = CallWith("openvideo", {"1", "\"" + (dir_ / "walk.cdxl").string() + "\""});
+    const std::string closeVideo = CallCommand("CloseVideo", {1});
     const std::string freeBrush = CallCommand("FreeBrush", {1});
     const std::vector<Case> cases = {
         {"displaybrush", brush, CallWith("displaybrush", {"1", "0", "0", "t"}), freeBrush, ERR_FINDBRUSH},
@@ -100,6 +110,16 @@ TEST_F(OptionFreeTest, AnObjectFreedWhileItsCommandReadsOptionsIsNotFound) {
          CallCommand("FreeMem", {1}), ERR_FINDMEMBLK},
         {"tabletomem", CallCommand("AllocMem", {1, 16}), CallWith("tabletomem", {"{}", "1", "7", "t"}),
          CallCommand("FreeMem", {1}), ERR_FINDMEMBLK},
+        // Beyond the issue's list, found by the reentrant walk.
+        {"playmusic", CallWith("openmusic", {"1", wav}), CallWith("playmusic", {"1", "t"}),
+         CallCommand("CloseMusic", {1}), ERR_FINDMUSIC},
+        {"insertsample", sample + CallWith("loadsample", {"2", wav}), CallWith("insertsample", {"1", "2", "0", "nil", "t"}),
+         CallCommand("FreeSample", {1}), ERR_FINDSAMPLE},
+        {"addtexttopath", path, CallWith("addtexttopath", {"1", "\"walk\"", "t"}), CallCommand("FreePath", {1}),
+         ERR_FINDPATH},
+        {"playvideo", video, CallWith("playvideo", {"1", "0", "0", "t"}), closeVideo, ERR_FINDVIDEO},
+        {"displayvideoframe", CallCommand("EnableLayers", {}) + video,
+         CallWith("displayvideoframe", {"1", "0", "0", "0", "t"}), closeVideo, ERR_FINDVIDEO},
         {"setlayerstyle", layers, CallWith("setlayerstyle", {"1", "t"}), CallCommand("RemoveLayer", {1}),
          ERR_LAYERRANGE},
     };
