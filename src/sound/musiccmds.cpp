@@ -158,6 +158,9 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     if (!found) return ERR_WRONGUSAGE;
     qbSampleObject* sample = nullptr;
     if (int err = GetSample(id, &sample)) return err;
+    // The music's form is taken before the options, whose script code may
+    // close the music.
+    const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
     qbRangeOptions o;
     const qbOptionReads reads;
     ReadRangeOptions(L, 4, &o);
@@ -165,7 +168,6 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     GetTableFieldFlagInto(L, 4, "free", &freeIt, nullptr);
     if (reads.ScriptMayHaveRun())
         if (int err = GetSample(id, &sample)) return err;
-    const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
     if (int err = CopySampleRange(sample->sample, o, target, static_cast<uint32_t>(frames))) return err;
     if (freeIt) return FreeSampleCore(id, true);
     return 0;
@@ -393,7 +395,15 @@ int cmdFillMusicBuffer(ScriptState* L) {
     if (pcm) {
         if (int err = PcmBlock(L, s, frames, block.get())) return err;
     } else if (sample) {
+        const qbOptionReads reads;
+        const auto frameBytes = s.bytesPerFrame;
         if (int err = SampleBlock(L, s, frames, block.get())) return err;
+        // The options' script code may have closed the music.
+        if (reads.ScriptMayHaveRun()) {
+            if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+            if (!m->scriptFed || !m->stream || m->stream->bytesPerFrame != frameBytes) return ERR_WRONGUSAGE;
+            return AppendCustomBlock(*m->stream, std::move(block), static_cast<uint32_t>(frames));
+        }
     }
     return AppendCustomBlock(s, std::move(block), static_cast<uint32_t>(frames));
 }
