@@ -1,11 +1,12 @@
 // The all-commands walk with script code inside the commands: every command
-// that takes a table is called with the walk's plausible arguments, each of
-// its tables given a metatable whose "__index" frees every object of every
-// kind (at the world's ids and at every id the call names) the first time a
-// field is looked up. A command that found its object before reading its
-// options must find it again; a sanitizer report or a crash fails the run
-// and names the command (the sanitizer tree runs it from ./test). The free
-// stands: the command ends with results or a script error.
+// that takes a table is called with the walk's plausible arguments, on a
+// display with layers and on one without, each of its tables given a
+// metatable whose "__index" frees every object of every kind (at the world's
+// ids, the objects it made and every id the call names) at every field
+// looked up. A command that found its object before reading its options
+// must find it again; a sanitizer report or a crash fails the run and names
+// the command (the sanitizer tree runs it from ./test). The free stands: the
+// command ends with results or a script error.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -127,8 +128,8 @@ std::vector<std::string> Freeing() {
     return names;
 }
 
-// The "__index" of every table of the call: the first look-up frees
-// everything, the later ones find nothing.
+// The "__index" of every table of the call: each look-up frees everything
+// and finds nothing.
 struct Freer {
     std::vector<std::string> commands;
     std::vector<double> ids;
