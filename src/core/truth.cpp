@@ -1,5 +1,7 @@
 #include "core/truth.h"
 
+#include "core/argapi.h"
+
 bool ScriptTruth(ScriptState* L, int idx) {
     switch (VmType(L, idx)) {
         case kTypeNone:
@@ -19,7 +21,7 @@ bool FieldTruth(ScriptState* L, int idx, const char* key, bool fallback) {
     if (idx < 0 && idx > kRegistryIndex) idx = VmGetTop(L) + idx + 1;
     VmCheckStack(L, 2);
     VmPushString(L, key);
-    VmGetTableAt(L, idx);
+    IndexOptionTable(L, idx);
     const bool value = VmType(L, -1) == kTypeNil ? fallback : ScriptTruth(L, -1);
     VmSetTop(L, -2);
     return value;

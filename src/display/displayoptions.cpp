@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/chars.h"
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/runstate.h"
@@ -58,7 +59,7 @@ int AbsIndex(ScriptState* L, int idx) { return idx < 0 && idx > kRegistryIndex ?
 // Pushes t[key] and returns its type; the caller pops it.
 int PushField(ScriptState* L, int idx, const char* key) {
     VmPushString(L, key);
-    VmGetTableAt(L, idx);
+    IndexOptionTable(L, idx);
     return VmType(L, -1);
 }
 

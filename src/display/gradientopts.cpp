@@ -17,7 +17,7 @@ namespace {
 // Pushes t[index] and returns its type.
 int PushIndex(ScriptState* L, int table, int index) {
     VmPushNumber(L, index);
-    VmGetTableAt(L, table);
+    IndexOptionTable(L, table);
     return VmType(L, -1);
 }
 
@@ -98,7 +98,7 @@ int ParseGradientStops(ScriptState* L, int idx, qbGradient* g, const char* cente
     }
     const int top = VmGetTop(L);
     VmPushString(L, coloursKey);
-    VmGetTableAt(L, idx);
+    IndexOptionTable(L, idx);
     const int type = VmType(L, -1);
     if (IsAbsent(type)) {
         VmSetTop(L, top);

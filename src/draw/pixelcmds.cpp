@@ -1,5 +1,6 @@
 // Plot, ReadPixel and Cls: the script's single pixels of the current output,
 // and clearing it.
+#include <algorithm>
 #include <cstdint>
 
 #include "core/argapi.h"
@@ -121,8 +122,13 @@ void RestoreBackground(qbDisplay* d) {
     RemoveSpriteInstancesOnly(bgpic, nullptr);
     if (!bgpic->current.bitmap) return;
     const int32_t w = bgpic->currentWidth, h = bgpic->currentHeight;
+    // Into each buffer as far as both reach: a buffer need not have the
+    // picture's size.
+    qbBitmap* from = bgpic->current.bitmap;
     for (qbBitmap* into : {d->spriteFreeBuffer.get(), d->backBuffer.get(), d->drawBuffer.get()})
-        if (into && into != bgpic->current.bitmap) CopyBitmapRect(bgpic->current.bitmap, 0, 0, into, 0, 0, w, h);
+        if (into && into != from)
+            CopyBitmapRect(from, 0, 0, into, 0, 0, std::min({w, into->width, from->width}),
+                           std::min({h, into->height, from->height}));
 }
 
 void ClearOffscreen(ScriptState* L, qbDisplay* d, uint32_t colour, const qbOutputView& out) {

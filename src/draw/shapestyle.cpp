@@ -42,7 +42,7 @@ int32_t EllipseSize(int32_t radius) { return radius > (INT32_MAX - 1) / 2 ? INT3
 // point, the points' box moved by where they start.
 int ReadVertices(ScriptState* L, int tab, qbShapeLayerData* d, int32_t* dx, int32_t* dy, bool* found) {
     VmPushString(L, "vertices");
-    VmGetTableAt(L, tab);
+    IndexOptionTable(L, tab);
     if (VmType(L, -1) == kTypeNil) {
         VmSetTop(L, -2);
         return 0;

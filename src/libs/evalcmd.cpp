@@ -14,18 +14,18 @@ namespace {
 // of {name, value} tables. 0 or ERR_WRONGUSAGE.
 int ReadVariables(ScriptState* L, int idx, std::vector<qbEvalVariable>& vars) {
     VmPushString(L, "variables");
-    VmGetTableAt(L, idx);
+    IndexOptionTable(L, idx);
     const int list = VmGetTop(L);
     if (VmType(L, list) == kTypeNil) return 0;
     if (VmType(L, list) != kTypeTable) return ERR_WRONGUSAGE;
     for (int i = 0;; ++i) {
         VmPushNumber(L, i);
-        VmGetTableAt(L, list);
+        IndexOptionTable(L, list);
         const int entry = VmGetTop(L);
         if (VmType(L, entry) == kTypeNil) break;
         if (VmType(L, entry) != kTypeTable) return ERR_WRONGUSAGE;
         VmPushString(L, "name");
-        VmGetTableAt(L, entry);
+        IndexOptionTable(L, entry);
         if (VmType(L, -1) != kTypeString) return ERR_WRONGUSAGE;
         qbEvalVariable v;
         v.name.assign(VmToCString(L, -1), VmStrLen(L, -1));

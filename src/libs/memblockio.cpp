@@ -155,10 +155,13 @@ int cmdMemToTable(ScriptState* L) {
     qbMemBlock* block = nullptr;
     if (int err = MemBlockArg(L, 1, &block)) return err;
     const int32_t type = static_cast<int32_t>(VmCheckInt(L, 2));
+    const qbOptionReads reads;
     int64_t items = OptionInt(L, 3, "items", 0);
     const int64_t offset = OptionInt(L, 3, "offset", 0);
     const bool little = (OptionInt(L, 3, "endianswitch", 0) != 0) != kHostLittle;
     const bool isSigned = OptionInt(L, 3, "signed", 0) != 0;
+    if (reads.ScriptMayHaveRun())
+        if (int err = MemBlockArg(L, 1, &block)) return err;
     const int width = TypeWidth(type);
     if (offset < 0 || !width || items < 0) return ERR_WRONGUSAGE;
     const int64_t size = MemBlockSize(*block);
@@ -184,8 +187,11 @@ int cmdTableToMem(ScriptState* L) {
     qbMemBlock* block = nullptr;
     if (int err = MemBlockArg(L, 2, &block)) return err;
     const int32_t type = static_cast<int32_t>(VmCheckInt(L, 3));
+    const qbOptionReads reads;
     const int64_t offset = OptionInt(L, 4, "offset", 0);
     const bool little = (OptionInt(L, 4, "endianswitch", 0) != 0) != kHostLittle;
+    if (reads.ScriptMayHaveRun())
+        if (int err = MemBlockArg(L, 2, &block)) return err;
     const int width = TypeWidth(type);
     if (offset < 0 || !width) return ERR_WRONGUSAGE;
     const int64_t size = MemBlockSize(*block);

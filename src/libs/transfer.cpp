@@ -64,7 +64,7 @@ int CallProgress(ScriptState* L, qbConnection* c) {
 // One string field: true when present; another kind is ERR_STRINGEXPECTED.
 int StringField(ScriptState* L, const char* key, std::string* out, bool* present) {
     VmPushString(L, key);
-    VmGetTableAt(L, 2);
+    IndexOptionTable(L, 2);
     *present = false;
     int err = 0;
     if (VmType(L, -1) == kTypeString || VmType(L, -1) == kTypeNumber) {
@@ -82,7 +82,7 @@ int ReadOptions(ScriptState* L, bool upload, TransferOptions* o) {
     if (VmGetTop(L) < 2 || VmType(L, 2) == kTypeNil) return upload ? ERR_WRONGUSAGE : 0;
     if (VmType(L, 2) != kTypeTable) return ERR_TABEXPECTED;
     VmPushString(L, "transfermode");
-    VmGetTableAt(L, 2);
+    IndexOptionTable(L, 2);
     if (VmType(L, -1) != kTypeNil) {
         // Only the two modes themselves: a fraction, NaN or a huge number
         // is no mode, whatever an integer cut of it would be.

@@ -3,6 +3,7 @@
 // declares before a byte of it is sent.
 #include <string>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
@@ -19,7 +20,7 @@ constexpr const char* kDefaultMimeType = "application/octet-stream";
 // ERR_STRINGEXPECTED for another kind of value.
 int PartField(ScriptState* L, const char* key, std::string* out, bool* present) {
     VmPushString(L, key);
-    VmGetTableAt(L, -2);
+    IndexOptionTable(L, -2);
     *present = false;
     int err = 0;
     if (VmType(L, -1) == kTypeString) {
@@ -92,7 +93,7 @@ std::string PartHead(const FormPart& part, const std::string& boundary) {
 
 int ReadFormParts(ScriptState* L, std::vector<FormPart>* parts) {
     VmPushString(L, "formdata");
-    VmGetTableAt(L, kOptionsSlot);
+    IndexOptionTable(L, kOptionsSlot);
     if (VmType(L, -1) != kTypeTable) {
         VmSetTop(L, -2);
         return ERR_WRONGUSAGE;

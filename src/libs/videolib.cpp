@@ -102,8 +102,14 @@ int cmdPlayVideo(ScriptState* L) {
     if (Given(L, 3)) y = GetIntArg(L, 3);
     int32_t channel = 0, useLayer = 0;
     if (Given(L, 4) && VmType(L, 4) == kTypeTable) {
+        const qbOptionReads reads;
         GetTableFieldFlagInto(L, 4, "uselayer", &useLayer, nullptr);
         GetTableFieldInt(L, 4, "channel", &channel, nullptr);
+        if (reads.ScriptMayHaveRun()) {
+            if (int err = VideoArg(L, &v)) return err;
+            if (const qbDisplay* d = GetCurrentDisplay())
+                if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
+        }
     }
     if (useLayer && !RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
     if (useLayer && (!GetCurrentDisplay() || !GetCurrentDisplay()->layersEnabled)) return ERR_NOLAYERS;

@@ -487,9 +487,12 @@ int StartPlayback(qbVideo* v, int32_t channel, void (*present)(void*, const uint
 }
 
 // A layer of the video at (x, y) in its file's size, showing image first.
-qbDisplayObjectCall VideoLayerCall(const qbVideo& v, int32_t x, int32_t y, int optArg, qbBitmap* image,
+qbDisplayObjectCall VideoLayerCall(qbVideo** video, int32_t x, int32_t y, int optArg, qbBitmap* image,
                                    qbLayer** out) {
+    const qbVideo& v = **video;
     qbDisplayObjectCall call;
+    // The options' script code may close the video.
+    call.refind = [id = IDOf(v), video] { return GetVideo(id, video); };
     call.type = kShowVideo;
     call.id = IDOf(v);
     call.x = x;
@@ -515,7 +518,7 @@ int PlayAsNewLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t cha
         return ERR_MEM;
     }
     qbLayer* layer = nullptr;
-    if (int err = DisplayObject(L, VideoLayerCall(*v, x, y, optArg, black, &layer))) return err;
+    if (int err = DisplayObject(L, VideoLayerCall(&v, x, y, optArg, black, &layer))) return err;
     v->layer = true;
     if (int err = PlayVideoIntoLayers(L, v, channel)) {
         v->layer = false;
@@ -712,7 +715,7 @@ int ShowVideoFrameAsLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int6
         err = CreateBitmapFromARGB(pixels->data(), -1, use->fileWidth, use->fileHeight, use->fileWidth, false, 0, 0,
                                    &bitmap, nullptr, nullptr);
     if (!err) {
-        qbDisplayObjectCall call = VideoLayerCall(*use, x, y, optArg, bitmap, out);
+        qbDisplayObjectCall call = VideoLayerCall(&use, x, y, optArg, bitmap, out);
         call.insertPos = insertPos;
         call.addFlags = addFlags;
         err = DisplayObject(L, call);

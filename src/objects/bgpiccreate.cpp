@@ -74,7 +74,7 @@ int ReadPalette(ScriptState* L, LoadOptions* o) {
     }
     for (int i = 0; i < 256; ++i) {
         VmPushNumber(L, i);
-        VmGetTableAt(L, 4);
+        IndexOptionTable(L, 4);
         const int type = VmType(L, -1);
         const double v = VmToNumber(L, -1);
         VmSetTop(L, -2);

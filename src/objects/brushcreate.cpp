@@ -105,8 +105,11 @@ int cmdCopyBrush(ScriptState* L) {
     int32_t wanted = -1;
     int32_t displayId = source->hardware && source->display ? source->display->id : 0;
     if (VmGetTop(L) >= 3 && VmType(L, 3) == kTypeTable) {
+        const qbOptionReads reads;
         GetTableFieldInt(L, 3, "hardware", &wanted, nullptr);
         GetTableFieldInt(L, 3, "display", &displayId, nullptr);
+        if (reads.ScriptMayHaveRun())
+            if (int err = GetBrushRecord(L, sourceId, &source, kBrushHardwareToo)) return err;
     }
     if (source->hardware && wanted == 0) return ERR_WRONGUSAGE;
     bool hardware = source->hardware || wanted > 0;

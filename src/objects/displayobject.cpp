@@ -181,6 +181,7 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
 
     qbTransformOptions topts;
     qbLayerOptions lopts;
+    const qbOptionReads reads;
     if (call.topts) {
         topts = *call.topts;
         if (call.lopts) lopts = *call.lopts;
@@ -191,6 +192,18 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
             return err;
     } else {
         ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
+    }
+    // The options' script code may have freed the object or the display.
+    if (reads.ScriptMayHaveRun()) {
+        display = GetCurrentDisplay();
+        if (!display) return ERR_FINDDISPLAY;
+        if (call.refind)
+            if (int err = call.refind()) return err;
+        if (int err = FindSource(L, call, &src)) return err;
+        if (ownSize) {
+            width = src.width;
+            height = src.height;
+        }
     }
     const bool layers = display->layersEnabled != 0;
     const bool transformed = !IsIdentityMatrix(topts.matrix) || (call.flags & kShowForceTransform);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/argapi.h"
 #include "objects/objecttransform.h"
@@ -48,6 +49,9 @@ struct qbDisplayObjectCall {
     // Videos: the picture (width x height) the video library made; taken
     // over in every case, and the layer's own image with layers on.
     qbBitmap* videoImage = nullptr;
+    // Sources the caller found itself (videos): found again after the
+    // options when their script code may have run; 0 or the not-found error.
+    std::function<int()> refind;
 };
 
 // 0 or an error code; no output is changed after an error.

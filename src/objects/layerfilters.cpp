@@ -66,7 +66,7 @@ int ParseEntry(ScriptState* L, int entryIndex, qbFilterSet* filters) {
     if (VmType(L, t) != kTypeTable) return Fail(ERR_TABEXPECTED2, "filters");
     const char* name = nullptr;
     VmPushString(L, "name");
-    VmGetTableAt(L, t);
+    IndexOptionTable(L, t);
     const int nameType = VmType(L, -1);
     VmSetTop(L, t);
     if (nameType == kTypeNil) return Fail(ERR_NOFILTERNAME, std::to_string(entryIndex).c_str());
@@ -91,7 +91,7 @@ int ParseEntry(ScriptState* L, int entryIndex, qbFilterSet* filters) {
 
     const FilterInfo& info = kFilters[index];
     VmPushString(L, "args");
-    VmGetTableAt(L, t);
+    IndexOptionTable(L, t);
     const int args = VmGetTop(L);
     const bool haveArgs = VmType(L, args) != kTypeNil;
     if (haveArgs && VmType(L, args) != kTypeTable) {
@@ -135,7 +135,7 @@ int ParseLayerFilters(ScriptState* L, int tableIndex, qbFilterSet* filters, int*
     *error = 0;
     const int top = VmGetTop(L);
     VmPushString(L, "filters");
-    VmGetTableAt(L, tableIndex);
+    IndexOptionTable(L, tableIndex);
     const int list = VmGetTop(L);
     if (VmType(L, list) == kTypeNil) {
         VmSetTop(L, top);

@@ -43,7 +43,7 @@ int32_t SourceKind(int32_t type) {
     }
 }
 
-std::vector<std::unique_ptr<qbLayer>>* StackOf(const qbBGPic* bgpic) {
+std::vector<qbLayerPtr>* StackOf(const qbBGPic* bgpic) {
     return bgpic && bgpic->layers ? &bgpic->layers->layers : nullptr;
 }
 
@@ -160,6 +160,18 @@ qbLayerState* LayerStateLentBy(qbLayer* layer, const void* lender) {
     return nullptr;
 }
 
+void qbLayerDelete::operator()(qbLayer* layer) const {
+    if (layer->pins > 0) {
+        layer->orphaned = true;
+        return;
+    }
+    std::unique_ptr<qbLayer> gone(layer);
+}
+
+qbLayerPin::~qbLayerPin() {
+    if (--layer_->pins == 0 && layer_->orphaned) std::unique_ptr<qbLayer> gone(layer_);
+}
+
 qbLayer::~qbLayer() {
     // The three pointers may share records; each distinct one goes once.
     if (shownstate != transformedstate && shownstate != basestate) delete shownstate;
@@ -262,7 +274,7 @@ bool MoveLayerInStack(qbBGPic* bgpic, qbLayer* layer, int32_t newPos) {
     const auto count = static_cast<int32_t>(stack->size());
     if (newPos <= 0 || newPos > count) newPos = count;
     if (newPos == cur) return false;
-    std::unique_ptr<qbLayer> owned = std::move((*stack)[static_cast<size_t>(cur - 1)]);
+    qbLayerPtr owned = std::move((*stack)[static_cast<size_t>(cur - 1)]);
     stack->erase(stack->begin() + (cur - 1));
     stack->insert(stack->begin() + (newPos - 1), std::move(owned));
     return true;
@@ -313,10 +325,10 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
     qbDisplay* d = GetCurrentDisplay();
     qbBGPic* bgpic = GetCurrentBGPic();
     if (!d || !bgpic) return ERR_NOLAYERS;
-    std::unique_ptr<qbLayer> layer;
+    qbLayerPtr layer;
     try {
         if (!bgpic->layers) bgpic->layers = new qbLayerStack;
-        layer = std::make_unique<qbLayer>();
+        layer.reset(std::make_unique<qbLayer>().release());
     } catch (const std::bad_alloc&) {
         return ERR_MEM;
     }

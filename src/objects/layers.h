@@ -117,12 +117,36 @@ struct qbLayer {
     qbLayerState* transformedstate = nullptr;
     qbLayerState* shownstate = nullptr;
     ObjectDataList data;  // the script's named values (SetObjectData)
+    // Pins of the commands reading script options about the layer, and
+    // whether its stack let it go meanwhile (see qbLayerPin).
+    int32_t pins = 0;
+    bool orphaned = false;
     ~qbLayer();
+};
+
+// A layer's record goes when its stack lets it go, unless a command holds it
+// pinned while script code may run (its options' "__index"): then the layer
+// is gone from the stack at once, as the free wants, and only its record
+// stays until the pin ends, so that the command finds the layer gone instead
+// of reading freed memory.
+struct qbLayerDelete {
+    void operator()(qbLayer* layer) const;
+};
+using qbLayerPtr = std::unique_ptr<qbLayer, qbLayerDelete>;
+class qbLayerPin {
+public:
+    explicit qbLayerPin(qbLayer* layer) : layer_(layer) { ++layer_->pins; }
+    ~qbLayerPin();
+    qbLayerPin(const qbLayerPin&) = delete;
+    qbLayerPin& operator=(const qbLayerPin&) = delete;
+
+private:
+    qbLayer* layer_;
 };
 
 // The stack of one BGPic, bottom first.
 struct qbLayerStack {
-    std::vector<std::unique_ptr<qbLayer>> layers;
+    std::vector<qbLayerPtr> layers;
 };
 
 // AddLayer flags.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "core/argapi.h"
@@ -82,6 +83,7 @@ struct StyleWork {
     std::string group;
     const qbClipRegion* clip = nullptr;
     bool clipChanged = false;
+    ObjectID clipId;  // the region the "clipregion" key named, found again after the reads
     int32_t z = -1;
     // A TEXTOUT or PRINT layer's new layout and image (owned until taken),
     // and the text type a layer of another type becomes.
@@ -509,6 +511,7 @@ int ReadAppearanceKeys(ScriptState* L, int tab, StyleWork* w) {
             qbClipRegionObject* r = nullptr;
             if (int err = GetClipRegionRecord(region, &r, 0)) return err;
             w->clip = r;
+            w->clipId = region;
         }
         w->clipChanged = true;
     }
@@ -780,11 +783,16 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
     return 0;
 }
 
+// Finds the pair's layer again after its keys were read: 0 when the same
+// layer still stands on the current BGPic, else the error that names it gone.
+using LayerRefind = std::function<int(qbBGPic** bgpic, qbLayer* layer)>;
+
 int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool group, qbDirtyRectList* list,
-                  uint32_t* releaseMask) {
-    // The style is read from and written to the layer's own pictures and
-    // words; an effect playing in it reads the layer again afterwards.
-    LayerChangeScope change(layer);
+                  uint32_t* releaseMask, const LayerRefind& refind) {
+    // The keys' script code may free the layer while they are read, which
+    // reads the layer between them: its record stays until this ends.
+    const qbLayerPin pin(layer);
+    const qbOptionReads reads;
     StyleWork w;
     const qbLayerState* base = layer->basestate;
     w.type = layer->type;
@@ -813,9 +821,30 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     }
     if (int err = ReadGeometryKeys(L, tab, *layer, &w)) return err;
     if (int err = ReadAppearanceKeys(L, tab, &w)) return err;
+    // The keys' script code may have removed the layer, freed its BGPic or
+    // the clip region a key named.
+    if (reads.ScriptMayHaveRun()) {
+        if (int err = refind(&bgpic, layer)) return err;
+        if (!w.clipChanged) {
+            w.clip = layer->basestate->clipregion;
+        } else if (w.clip) {
+            qbClipRegionObject* r = nullptr;
+            if (int err = GetClipRegionRecord(w.clipId, &r, 0)) return err;
+            w.clip = r;
+        }
+    }
+    // The style is written to the layer's own pictures and words; an effect
+    // playing in it reads the layer again afterwards.
+    LayerChangeScope change(layer);
     if (int err = CommitStyle(L, bgpic, layer, w, list)) return err;
     *releaseMask |= w.releaseMask;
     return 0;
+}
+
+// A layer named by a string is gone: the name is the error's detail.
+int LayerGone(ScriptState* L, int layerArg) {
+    SetErrorDetail(VmToCString(L, layerArg));
+    return ERR_FINDLAYER;
 }
 
 bool AnyLayerHeld(const qbBGPic* bgpic) {
@@ -862,6 +891,7 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     list->Reset();
     uint32_t releaseMask = 0;
     int err = 0;
+    const qbOptionReads reads;
     try {
         // A layer argument without its table fails like a table of the wrong kind.
         for (int pair = 0; pair < count && !err; pair += 2) {
@@ -875,15 +905,37 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
             do {
                 int32_t more = 0;
                 qbLayer* layer = nullptr;
+                const int32_t wanted = cursor;
                 err = GetLayerArg(L, layerArg, bgpic, &cursor, &more, &layer);
-                if (!err) err = StyleOneLayer(L, bgpic, layer, tab, more != 0, list, &releaseMask);
+                // Found again as it was found: the same argument, the same
+                // place in its group, on the BGPic that is current now.
+                const LayerRefind refind = [&](qbBGPic** pic, qbLayer* was) -> int {
+                    if (int e = CheckLayerTarget(GetCurrentDisplay())) return e;
+                    qbBGPic* now = GetCurrentBGPic();
+                    if (now != bgpic) return ERR_NOLAYERS;
+                    int32_t at = wanted;
+                    qbLayer* found = nullptr;
+                    if (int e = GetLayerArg(L, layerArg, now, &at, nullptr, &found)) return e;
+                    if (found != was)
+                        return VmType(L, layerArg) == kTypeString ? LayerGone(L, layerArg) : ERR_LAYERRANGE;
+                    *pic = now;
+                    return 0;
+                };
+                if (!err) err = StyleOneLayer(L, bgpic, layer, tab, more != 0, list, &releaseMask, refind);
             } while (!err && cursor != -1);
         }
     } catch (...) {
         // A key of the wrong kind raised through the VM: what the earlier
         // pairs changed is still shown.
-        FlushStyleChanges(L, bgpic, list, noRefresh);
+        if (!reads.ScriptMayHaveRun() || GetCurrentBGPic() == bgpic)
+            FlushStyleChanges(L, bgpic, list, noRefresh);
         throw;
+    }
+    // Script code in the keys may have shown another BGPic and freed this
+    // one: what was changed on it went with it.
+    if (reads.ScriptMayHaveRun() && GetCurrentBGPic() != bgpic) {
+        list->Reset();
+        return err ? err : ERR_NOLAYERS;
     }
     FlushStyleChanges(L, bgpic, list, noRefresh);
     if (releaseMask) ReleaseLayerSources(L, releaseMask);

@@ -320,8 +320,13 @@ int cmdPlaySample(ScriptState* L) {
     const int pairs = (VmGetTop(L) + 1) / 2;
     if (pairs > kMaxPlayPairs) return ERR_WRONGUSAGE;
     PlayRequest requests[kMaxPlayPairs];
+    const qbOptionReads reads;
     for (int i = 0; i < pairs; ++i)
         if (int err = ReadPlayPair(L, 2 * i + 1, &requests[i])) return err;
+    // A later pair's options may have freed an earlier pair's sample.
+    if (reads.ScriptMayHaveRun())
+        for (int i = 0; i < pairs; ++i)
+            if (int err = GetSample(requests[i].start.owner, &requests[i].sample)) return err;
     if (!SoundOutputReady()) return 0;
     std::lock_guard lock(ChannelTableMutex());
     int started[kMaxPlayPairs];

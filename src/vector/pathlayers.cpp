@@ -143,7 +143,7 @@ std::shared_ptr<qbPathRequest> DefaultRequest(ScriptState* L, const qbLayer& lay
 int ReadDashes(ScriptState* L, int tab, std::vector<double>* out, bool* found) {
     const int top = VmGetTop(L);
     VmPushString(L, "dashes");
-    VmGetTableAt(L, tab);
+    IndexOptionTable(L, tab);
     if (VmType(L, -1) == kTypeNil) {
         VmSetTop(L, top);
         return 0;

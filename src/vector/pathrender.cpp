@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/numbers.h"
 #include "display/display.h"
@@ -28,6 +29,7 @@
 #include "objects/selection.h"
 #include "vector/coverage.h"
 #include "vector/engine.h"
+#include "vector/path.h"
 #include "vector/pathtext.h"
 #include "vm/vm.h"
 
@@ -381,9 +383,27 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
     p.stroke = p.edge ? 2 * st.edgeSize : st.lineWidth;
     if (int err = Size(&p, r)) return err;
 
-    const int32_t lw = LayoutSize(p.layout.Width()), lh = LayoutSize(p.layout.Height());
+    int32_t lw = LayoutSize(p.layout.Width()), lh = LayoutSize(p.layout.Height());
+    const qbOptionReads reads;
     if (!given && optArg > 0)
         if (int err = ParseDisplayObjectOptions(L, optArg, lw, lh, 0, 0, 0, topts, lopts, 0)) return err;
+    // The options' script code may have freed or changed the path, its
+    // fonts or the display: all of it is found and measured again.
+    if (reads.ScriptMayHaveRun()) {
+        qbPath* path = nullptr;
+        if (int err = GetPath(r.id, &path)) return err;
+        r.commands = path->commands.get();
+        r.capacity = path->capacity;
+        if (!r.commands) return ERR_EMPTYPATH;
+        if (int err = ResolvePathTextHandles(r.commands, p.engine)) return err;
+        if (!images) {
+            display = GetCurrentDisplay();
+            if (!display) return ERR_FINDDISPLAY;
+        }
+        if (int err = Size(&p, r)) return err;
+        lw = LayoutSize(p.layout.Width());
+        lh = LayoutSize(p.layout.Height());
+    }
     if (!given && optArg <= 0 && r.rotate != 0) {
         topts->rotate = std::fmod(r.rotate, 360.0);
         BuildScaleRotateMatrix(topts->matrix, 0, 0, lw, lh, 1.0, 1.0, topts->rotate);

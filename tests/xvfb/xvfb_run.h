@@ -86,7 +86,8 @@ protected:
     // that could wait for a click unless errorBox. The script's status is
     // kept in status.txt: xvfb-run's own status also reports trouble
     // removing its temporary folder, which says nothing about the player.
-    e2e::RunResult UnderXvfb(const std::string& script, bool errorBox = false) {
+    // serverOptions: more of the server's options (its screen's first).
+    e2e::RunResult UnderXvfb(const std::string& script, bool errorBox = false, const std::string& serverOptions = "") {
         // xvfb-run starts the script once the server has said it is ready,
         // yet on a loaded machine a first client has been seen refused; the
         // script starts only once the root window answers.
@@ -97,9 +98,9 @@ protected:
                                             "never answered:\"; cat root.txt; } >>waited.txt\n" +
                                             script);
         const std::string box = errorBox ? "-u QB_NO_ERROR_BOX" : "QB_NO_ERROR_BOX=1";
-        e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box +
-                               " timeout 150 " + XvfbRun("1024x768x24", "xvfb.txt") +
-                               "sh -c 'sh run.sh; echo $? >status.txt'");
+        const std::string screen = "1024x768x24" + (serverOptions.empty() ? "" : " " + serverOptions);
+        e2e::RunResult r = Run("cd " + dir_.string() + " && env -u SDL_VIDEODRIVER " + box + " timeout 150 " +
+                               XvfbRun(screen, "xvfb.txt") + "sh -c 'sh run.sh; echo $? >status.txt'");
         const std::string status = e2e::ReadFile(dir_ / "status.txt");
         if (!status.empty()) r.status = std::stoi(status);
         return r;

@@ -128,7 +128,12 @@ void MarkWindowDirty(qbNativeWindow& w, const SDL_Rect& rect) {
             w.dirtyAll = true;
             return;
         }
-        w.dirty.push_back(rect);
+        // Only what lies on the window's surface as it is now: a rectangle
+        // of a larger surface it had is no longer there to update.
+        SDL_Surface* s = w.window ? SDL_GetWindowSurface(w.window) : nullptr;
+        const SDL_Rect whole{0, 0, s ? s->w : 0, s ? s->h : 0};
+        SDL_Rect part;
+        if (SDL_IntersectRect(&rect, &whole, &part)) w.dirty.push_back(part);
         return;
     }
     Desktop* d = FindDesktop(MonitorIndex(w.view->monitor));

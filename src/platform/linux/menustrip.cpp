@@ -175,26 +175,36 @@ void SaveUnder(qbMenuPopup& p, SDL_Surface* s) {
     const SDL_Rect whole{0, 0, s->w, s->h};
     if (!SDL_IntersectRect(&p.rect, &whole, &r)) return;
     p.rect = r;
+    p.savedWidth = s->w;
+    p.savedHeight = s->h;
     p.under.resize(static_cast<size_t>(r.w) * static_cast<size_t>(r.h));
     for (int y = 0; y < r.h; ++y)
         std::memcpy(&p.under[static_cast<size_t>(y) * r.w],
                     static_cast<const uint8_t*>(s->pixels) + (r.y + y) * s->pitch + r.x * 4, static_cast<size_t>(r.w) * 4);
 }
 
-void RestoreUnder(const qbMenuPopup& p, SDL_Surface* s) {
-    if (p.under.empty()) return;
-    const SDL_Rect& r = p.rect;
+// Puts the saved pixels back, clipped to the surface; a surface that changed
+// size since (the window was resized under the open menu) holds a new
+// picture, drawn whole, and gets none of them. The rectangle put back, empty
+// when nothing went back.
+SDL_Rect RestoreUnder(const qbMenuPopup& p, SDL_Surface* s) {
+    SDL_Rect r{0, 0, 0, 0};
+    if (p.under.empty() || s->w != p.savedWidth || s->h != p.savedHeight || s->format->BytesPerPixel != 4) return r;
+    const SDL_Rect whole{0, 0, s->w, s->h};
+    if (!SDL_IntersectRect(&p.rect, &whole, &r)) return SDL_Rect{0, 0, 0, 0};
+    const int dx = r.x - p.rect.x, dy = r.y - p.rect.y;
     for (int y = 0; y < r.h; ++y)
         std::memcpy(static_cast<uint8_t*>(s->pixels) + (r.y + y) * s->pitch + r.x * 4,
-                    &p.under[static_cast<size_t>(y) * r.w], static_cast<size_t>(r.w) * 4);
+                    &p.under[static_cast<size_t>(y + dy) * p.rect.w + dx], static_cast<size_t>(r.w) * 4);
+    return r;
 }
 
 void ClosePopupsFrom(qbNativeWindow& w, size_t level) {
     SDL_Surface* s = Surface(w);
     while (w.popups.size() > level) {
         if (s) {
-            RestoreUnder(w.popups.back(), s);
-            MarkWindowDirty(w, w.popups.back().rect);
+            const SDL_Rect back = RestoreUnder(w.popups.back(), s);
+            if (back.w > 0 && back.h > 0) MarkWindowDirty(w, back);
         }
         w.popups.pop_back();
     }

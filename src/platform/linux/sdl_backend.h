@@ -25,6 +25,9 @@ struct qbMenuPopup {
     int contentHeight = 0;
     int scroll = 0;  // pixels of a popup taller than the window scrolled away
     std::vector<uint32_t> under;
+    // The size of the surface the pixels under were saved from: they go
+    // back only into a surface of that size.
+    int savedWidth = 0, savedHeight = 0;
 };
 
 // The platform record of one display, from AllocNativeWindowRec to

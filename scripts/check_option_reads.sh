@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# scripts/check_option_reads.sh [ROOT]: fails, naming file and line, on a
+# read of a script table through its "__index" chain (VmGetTableAt) in src
+# outside the VM and the argument layer, the globals and the registry aside.
+# Script code may run there and free what a command found; the argument
+# layer's IndexOptionTable (src/core/argapi.h) tells the command so, and the
+# command finds its objects again (src/README.md, "Option reads").
+set -euo pipefail
+root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
+cd "$root"
+status=0
+while IFS= read -r match; do
+    file="${match%%:*}"
+    case "$file" in
+        src/vm/*|src/core/argapi.cpp) continue ;;
+        # The plugins' API table hands the VM's own read to plugin code.
+        src/core/apitable.cpp) continue ;;
+    esac
+    case "$match" in
+        *kGlobalsIndex*|*kRegistryIndex*) continue ;;
+    esac
+    echo "$match" >&2
+    status=1
+done < <(grep -rnE '\bVmGetTableAt[[:space:]]*\(' --include='*.cpp' --include='*.h' src || true)
+[ "$status" = 0 ] || echo "check_option_reads: read option fields through IndexOptionTable or the GetTableField getters (src/core/argapi.h)" >&2
+exit "$status"

@@ -1,0 +1,406 @@
+// The all-commands walk with script code inside the commands: every command
+// that takes a table is called with the walk's plausible arguments, on a
+// display with layers and on one without, each of its tables given a
+// metatable whose "__index" frees every object of every kind (at the world's
+// ids, the objects it made and every id the call names) at every field
+// looked up. A command that found its object before reading its options
+// must find it again; a sanitizer report or a crash fails the run and names
+// the command (the sanitizer tree runs it from ./test). The free stands: the
+// command ends with results or a script error.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "command_call.h"
+#include "core/applet.h"
+#include "core/eventqueue.h"
+#include "core/linkeddata.h"
+#include "core/runstate.h"
+#include "core/settings.h"
+#include "core/timerthread.h"
+#include "display/displays.h"
+#include "display/events.h"
+#include "display/refresh.h"
+#include "libs/network.h"
+#include "platform/null/null_backend.h"
+#include "player/cmdline.h"
+#include "player/startup.h"
+#include "qbcommands/signatures.h"
+#include "test_bmp.h"
+#include "vm/vm.h"
+#include "walk_args.h"
+#include "walk_push.h"
+#include "walk_world.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QB_REENTRANT_DEATH_CALLBACK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QB_REENTRANT_DEATH_CALLBACK 1
+#endif
+#endif
+#ifdef QB_REENTRANT_DEATH_CALLBACK
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace {
+
+using namespace walkworld;
+
+constexpr long kPatience = 16;
+constexpr int kParts = 2;
+
+char current[256] = "(none)";
+
+void SayCurrent() {
+    const char prefix[] = "\nreentrant walk: crashed in ";
+    (void)!::write(2, prefix, sizeof prefix - 1);
+    (void)!::write(2, current, std::strlen(current));
+    (void)!::write(2, "\n", 1);
+}
+
+void OnFatalSignal(int sig) {
+    SayCurrent();
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void NameCrashes() {
+    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) ::signal(sig, OnFatalSignal);
+#ifdef QB_REENTRANT_DEATH_CALLBACK
+    __sanitizer_set_death_callback(SayCurrent);
+#endif
+}
+
+const std::map<std::string, SignatureEntry>& Signatures() {
+    static const std::map<std::string, SignatureEntry> entries = [] {
+        std::vector<SignatureEntry> read;
+        std::string error;
+        ReadSignatures((std::string(QB_SOURCE_DIR) + "/docs/signatures.txt").c_str(), read, error);
+        std::map<std::string, SignatureEntry> byName;
+        for (SignatureEntry& e : read) byName[e.name] = std::move(e);
+        return byName;
+    }();
+    return entries;
+}
+
+// The plausible call, with a table at every place the command takes one,
+// up to the last (Nil before it where the plausible call stops short).
+std::vector<Arg> WithTables(const std::string& command) {
+    std::vector<Arg> args;
+    if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) args = it->second;
+    const auto e = Signatures().find(command);
+    const int least = e == Signatures().end() ? 0 : e->second.minArgs;
+    const std::vector<int>& tables = TablePlaces(command);
+    auto isTable = [&](int place) { return std::find(tables.begin(), tables.end(), place) != tables.end(); };
+    for (int place = static_cast<int>(args.size()) + 1; place <= least; ++place)
+        args.push_back(isTable(place) ? Table({}) : N(1));
+    const int last = tables.empty() ? 0 : *std::max_element(tables.begin(), tables.end());
+    for (int place = static_cast<int>(args.size()) + 1; place <= last; ++place)
+        args.push_back(isTable(place) ? Table({}) : Bad(kNil));
+    return args;
+}
+
+// What frees: every command of the player that frees, closes, deletes or
+// removes an object, each called with one id, and the ones that take none.
+std::vector<std::string> Freeing() {
+    std::vector<std::string> names;
+    for (const CommandTableNode& node : RegisteredCommandTables())
+        for (const ScriptCommand* row = node.table; row && row->name; ++row) {
+            const std::string n = row->name;
+            const bool frees = n.rfind("Free", 0) == 0 || n.rfind("Close", 0) == 0 || n == "DeleteAlphaChannel" ||
+                               n == "DeleteMask" || n == "DeleteButton" || n == "RemoveButton" ||
+                               n == "RemoveLayer" || n == "RemoveSprite" || n == "RemoveSprites" ||
+                               n == "DisableLayers";
+            if (frees && row->handler) names.push_back(n);
+        }
+    return names;
+}
+
+// The "__index" of every table of the call: each look-up frees everything
+// and finds nothing.
+struct Freer {
+    std::vector<std::string> commands;
+    std::vector<double> ids;
+    std::vector<int> handles;  // registry references of made values
+    bool done = false;
+    bool freeing = false;
+};
+
+int FreeEverything(ScriptState* L) {
+    auto* f = static_cast<Freer*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    // Every look-up frees again: what the command made or found between
+    // two reads goes too. (A free's own look-ups free nothing.)
+    if (f->freeing) return 0;
+    f->freeing = true;
+    f->done = true;
+    for (const std::string& c : f->commands) {
+        const int top = VmGetTop(L);
+        CallCommand(L, c.c_str(), 0, 0);
+        VmSetTop(L, top);
+        for (double id : f->ids) {
+            VmPushNumber(L, id);
+            CallCommand(L, c.c_str(), 1, 0);
+            VmSetTop(L, top);
+        }
+        for (int ref : f->handles) {
+            VmRawGetIndex(L, kRegistryIndex, ref);
+            CallCommand(L, c.c_str(), 1, 0);
+            VmSetTop(L, top);
+        }
+    }
+    f->freeing = false;
+    return 0;
+}
+
+// Every number the call names, as an id.
+void NamedIds(const Arg& a, std::set<double>* ids) {
+    if (a.kind == Arg::kNumber && std::isfinite(a.number) && std::fabs(a.number) < 1e6) ids->insert(a.number);
+    for (const Arg& v : a.values) NamedIds(v, ids);
+    for (const Arg& v : a.items) NamedIds(v, ids);
+}
+
+// A player with displays 1 (layers on, a brush and a text shown) and 2
+// (layers off) open, and an object of every kind at id 1.
+class World {
+public:
+    World(const std::string& picture, int port) : picture_(picture), port_(port) {
+        SetShuttingDown(false);
+        ResetRuntimeSettings();
+        SetFPSLimit(60);
+        SetMaxImagePixels(uint64_t{1} << 22);
+        SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
+        null_backend::Reset();
+        null_backend::SetMonitors({{0, 0, 320, 240}});
+        null_backend::SetURLOpener([](const char*) { return 0; });
+        L = VmOpen();
+        if (!L) return;
+        SetMainState(L);
+        BuildLinkMarker(&marker_);
+        std::vector<std::string> args{"quenbrookplayer", "-quiet", "walk.qba"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
+        std::snprintf(applet_.identifier, sizeof applet_.identifier, "%s", "qbreentrantwalk");
+        if (StartTimerThread()) return;
+        timerThread_ = true;
+        SetNetworkTimeoutValue(20);
+        Prelude();
+    }
+    ~World() {
+        null_backend::SetPumpObserver({});
+        if (timerThread_) StopTimerThread();
+        if (L) Shutdown(0, L, &cl_, &applet_);
+        SetShuttingDown(false);
+        SetMaxImagePixels(0);
+        SetFramePacingClock(nullptr, nullptr);
+    }
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    const std::vector<std::string>& Errors() const { return errors_; }
+
+    // The call; with freer given, every table it pushes frees everything
+    // at its first look-up. The user closes the window when it waits.
+    int Run(const std::string& command, const std::vector<Arg>& args, const std::string& keep = "",
+            Freer* freer = nullptr) {
+        VmSetTop(L, 0);
+        if (command.find("Request") != std::string::npos)
+            null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
+        if (WaitsForUser(command)) AskToClose();
+        long pumps = 0;
+        null_backend::SetPumpObserver([&] {
+            if (++pumps == kPatience) AskToClose();
+        });
+        if (freer) {
+            std::set<double> ids{1, 2};
+            for (const Arg& a : args) NamedIds(a, &ids);
+            freer->ids.assign(ids.begin(), ids.end());
+            for (const auto& [name, ref] : made_) freer->handles.push_back(ref);
+        }
+        const PushPlace place{L,
+                              picture_,
+                              port_,
+                              made_,
+                              [this] { PushWalkMenu(L, [this] {
+                                  VmPushString(L, "Item");
+                                  VmRawSetIndex(L, -2, 0);
+                              }); },
+                              [this](const Arg&) { VmPushNil(L); },
+                              [this, freer](const Arg&) {
+                                  if (!freer) return;
+                                  VmPushNewTable(L);
+                                  VmPushString(L, "__index");
+                                  VmPushLightUserdata(L, freer);
+                                  VmPushCClosure(L, FreeEverything, 1);
+                                  VmRawSet(L, -3);
+                                  VmSetMetatable(L, -2);
+                              }};
+        for (const Arg& a : args) PushWalkArg(place, a);
+        const int err = CallCommand(L, command.c_str(), static_cast<int>(args.size()), 1);
+        if (!err && !keep.empty() && VmType(L, -1) != kTypeNil) made_[keep] = VmMakeRef(L, kRegistryIndex);
+        null_backend::SetPumpObserver({});
+        VmSetTop(L, 0);
+        return err;
+    }
+
+    void Make(const std::vector<Making>& making) {
+        for (const Making& m : making) Run(m.call.command, m.call.args, m.name);
+    }
+
+    ScriptState* L = nullptr;
+
+private:
+    void AskToClose() {
+        if (first_) null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
+    }
+
+    void Step(const std::string& command, const std::vector<Arg>& args) {
+        if (int err = Run(command, args))
+            errors_.push_back(walkworld::Call{command, args}.Describe() + " -> " + std::to_string(err));
+    }
+
+    void Prelude() {
+        const std::vector<std::pair<std::string, std::vector<Arg>>> objects = {
+            {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}},
+            {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}},
+            {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}},
+            {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}},
+            {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}},
+            {"CreateMenu", {N(1), Menu()}},
+            {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}},
+            {"LoadSample", {N(1), T("walk.wav")}},
+            {"OpenMusic", {N(1), T("walk.wav")}},
+            {"LoadAnim", {N(1), T("walk.gif")}},
+            {"OpenFont", {N(1), T(":::default_sans"), N(12)}},
+            {"CreateTextObject", {N(1), T("walk")}},
+            {"LoadSprite", {N(1), T("walk.gif")}},
+            {"AllocMem", {N(1), N(256)}},
+            {"OpenFile", {N(1), T("walk.txt")}},
+            {"CreateClipRegion", {N(1), N(14), N(0), N(0), N(8), N(8)}},
+            {"OpenVideo", {N(1), T("walk.cdxl")}},
+            {"StartPath", {N(1)}},
+            {"AddBoxToPath", {N(1), N(0), N(0), N(8), N(8)}},
+        };
+        for (const auto& [command, args] : objects) Step(command, args);
+        if (!errors_.empty()) return;
+        if (StartDisplays(L)) {
+            errors_.push_back("StartDisplays");
+            return;
+        }
+        qbDisplay* d = nullptr;
+        GetDisplayRecord(ObjectID{1, nullptr}, &d);
+        first_ = d;
+        for (const auto& [command, args] : std::vector<std::pair<std::string, std::vector<Arg>>>{
+                 {"SelectDisplay", {N(1)}},
+                 {"EnableLayers", {}},
+                 {"TextOut", {N(0), N(0), T("reentrant walk")}},
+                 {"DisplayBrush", {N(1), N(4), N(4)}},
+                 {"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}},
+             })
+            Step(command, args);
+    }
+
+    std::string picture_;
+    int port_ = 0;
+    qbLinkMarker marker_{};
+    qbCommandLine cl_;
+    qbApplet applet_;
+    qbDisplay* first_ = nullptr;
+    bool timerThread_ = false;
+    int64_t clock_ = 0;
+    std::vector<std::string> errors_;
+    std::map<std::string, int> made_;
+};
+
+bool Skipped(const std::string& command) {
+    return command == "Wait" || command == "WaitTimer" || command == "DebugPrompt";
+}
+
+void WalkReentrant(int part) {
+    // The collector's stress run looks for what a command leaves
+    // unreachable, which the all-commands walk covers.
+    if (std::getenv("QB_GC_STRESS")) GTEST_SKIP() << "covered by the all-commands walk";
+    NameCrashes();
+    const std::string picture = test_bmp::WriteBmp(12, 10);
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() /
+        ("qb_reentrantwalk_" + std::to_string(::getpid()) + "_" + std::to_string(part));
+    std::filesystem::remove_all(scratch);
+    std::filesystem::create_directories(scratch);
+    std::filesystem::current_path(scratch);
+    const Media media;
+    PageServer server;
+    ASSERT_GT(server.port(), 0);
+    std::vector<std::string> commands;
+    std::vector<std::string> freeing;
+    {
+        media.Lay(scratch);
+        World first(picture, server.port());
+        ASSERT_TRUE(first.Errors().empty()) << ::testing::PrintToString(first.Errors());
+        for (const CommandTableNode& node : RegisteredCommandTables())
+            for (const ScriptCommand* row = node.table; row && row->name; ++row)
+                if (row->handler && !Skipped(row->name) && !TablePlaces(row->name).empty())
+                    commands.push_back(row->name);
+        freeing = Freeing();
+    }
+    ASSERT_GT(commands.size(), 100u);
+    ASSERT_GT(freeing.size(), 20u);
+    ::testing::internal::CaptureStdout();
+    std::vector<std::string> noWorld;
+    int walked = 0, freed = 0;
+    for (size_t i = static_cast<size_t>(part); i < commands.size(); i += kParts) {
+        const std::string& command = commands[i];
+        // On display 1, with layers, and on display 2, without.
+        for (const int display : {1, 2}) {
+            std::filesystem::current_path(scratch);
+            media.Lay(scratch);
+            World world(picture, server.port());
+            if (!world.Errors().empty()) {
+                noWorld.push_back(command + ": " + world.Errors().front());
+                continue;
+            }
+            world.Run("SelectDisplay", {N(display)});
+            world.Make(MadeBefore(command));
+            Freer freer;
+            freer.commands = freeing;
+            const std::string on = command + " on display " + std::to_string(display);
+            std::snprintf(current, sizeof current, "%s", on.c_str());
+            world.Run(command, WithTables(command), "", &freer);
+            freed += freer.done ? 1 : 0;
+            std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
+            ++walked;
+        }
+    }
+    std::snprintf(current, sizeof current, "(none)");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(noWorld.empty()) << ::testing::PrintToString(noWorld);
+    // Most commands look a field up: the walk reaches their reads.
+    EXPECT_GT(freed, walked / 2) << walked << " commands walked";
+    std::fprintf(stderr, "reentrant walk: %d commands, %d of them freed everything\n", walked, freed);
+    std::remove(picture.c_str());
+    std::filesystem::current_path(before);
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
+}
+
+class ReentrantWalkTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ReentrantWalkTest, CommandsWhoseOptionsFreeEverythingNeverCrash) { WalkReentrant(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(Part, ReentrantWalkTest, ::testing::Range(0, kParts));
+
+}  // namespace
