@@ -1,6 +1,6 @@
 // A tree 5,000 folders deep, copied and deleted whole by a player started
 // with the usual soft limit of 1,024 descriptors: the walks hold a folder
-// open at every level.
+// open at every level. The programs it starts get the limit it was given.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -109,6 +109,15 @@ TEST_F(DeepTreeTest, AFiveThousandLevelTreeIsCopiedAndDeletedWhole) {
     ASSERT_EQ(deleted.status, 0) << deleted.err;
     EXPECT_FALSE(fs::exists(dir_ / "src"));
     EXPECT_FALSE(fs::exists(dir_ / "dest"));
+}
+
+// The raised limit is the player's own: a program it starts gets the one
+// the player was given.
+TEST_F(DeepTreeTest, AProgramStartedGetsTheLimitThePlayerWasGiven) {
+    const fs::path out = dir_ / "limit.txt";
+    const e2e::RunResult r = Play("run", CallOf("execute", "/bin/sh -c \\\"ulimit -Sn > " + out.string() + "\\\""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(e2e::ReadFile(out), "1024\n");
 }
 
 }  // namespace

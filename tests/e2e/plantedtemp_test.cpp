@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 // The user and group nobody and nogroup.
 constexpr uid_t kOther = 65534;
-constexpr int kFiles = 300;
+constexpr int kFiles = 1000;
 
 std::string Secret(const fs::path& folder, int i) { return (folder / ("secret" + std::to_string(i))).string(); }
 
