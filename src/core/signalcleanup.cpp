@@ -82,7 +82,15 @@ void InstallSignalCleanup() {
     sigemptyset(&action.sa_mask);
     // A second signal while cleaning up waits until the first has ended it.
     for (int sig : kEnding) sigaddset(&action.sa_mask, sig);
-    for (int sig : kEnding) sigaction(sig, &action, nullptr);
+    for (int sig : kEnding) {
+        // Whoever started the player with a hang-up, quit or file size
+        // signal ignored (nohup; a writer that wants EFBIG instead) keeps
+        // it so: it then ends nothing, and leaves nothing to clean.
+        struct sigaction was {};
+        const bool kept = sig != SIGTERM && sig != SIGINT && sigaction(sig, nullptr, &was) == 0 &&
+                          was.sa_handler == SIG_IGN;
+        if (!kept) sigaction(sig, &action, nullptr);
+    }
 }
 
 void AddSignalCleanupPath(const char* systemPath, bool folder) {
