@@ -319,6 +319,7 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
     }
     // The file that was looked at, or a new one, never what a link put in
     // its place since leads to.
+    if (BeforeOpeningInPlace) BeforeOpeningInPlace(target.c_str());
     out->file.reset(FileOpenExpected(target.c_str(), kMode, exists ? FileIdOf(st) : qbFileId{}));
     return out->file ? 0 : Refuse(name);
 }

@@ -72,5 +72,8 @@ int CheckWriteTarget(const char* name, const char* source);
 int CommitReplaceFile(qbReplaceFile* replace);
 
 // Called, where a build defines it, between making the new file and
-// writing it (the new file's system path): tests change the folder there.
+// writing it (the new file's system path), and between looking at a file
+// written in place and opening it (its system path): tests change the
+// folder there.
 void AfterMakingNewFile(const char* temp) __attribute__((weak));
+void BeforeOpeningInPlace(const char* path) __attribute__((weak));

@@ -22,13 +22,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What the hook does between the making of the new file and its writing.
+// What the hooks do between the making of the new file and its writing, and
+// between the look at a file written in place and its opening.
 std::function<void(const char*)> afterMaking;
 
 }  // namespace
 
 void AfterMakingNewFile(const char* temp) {
     if (afterMaking) afterMaking(temp);
+}
+
+void BeforeOpeningInPlace(const char* path) {
+    if (afterMaking) afterMaking(path);
 }
 
 namespace {
@@ -65,6 +70,24 @@ TEST_F(ReplacePlantedTest, ALinkPlantedAtTheNewFilesNameIsNeverWrittenThrough) {
     // What took the new file's name never takes the target's.
     EXPECT_EQ(ScratchDir::Read(target), "old");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+}
+
+// A file with two names is written in place: a link put at the name after
+// the look leads nowhere.
+TEST_F(ReplacePlantedTest, ALinkPutInPlaceOfAFileWrittenInPlaceIsNeverWrittenThrough) {
+    const std::string outside = dir_.Write("outside", "root's");
+    const std::string target = dir_.Write("shared", "old");
+    ASSERT_EQ(link(target.c_str(), (dir_ / "other name").c_str()), 0);
+    int planted = 0;
+    afterMaking = [&](const char* path) {
+        ++planted;
+        ASSERT_EQ(unlink(path), 0);
+        ASSERT_EQ(symlink(outside.c_str(), path), 0);
+    };
+    EXPECT_EQ(Save(target, "new"), ERR_WRITEFILE);
+    EXPECT_EQ(planted, 1);
+    EXPECT_EQ(ScratchDir::Read(outside), "root's");
+    EXPECT_EQ(ScratchDir::Read(dir_ / "other name"), "old");
 }
 
 // As root, in a sticky folder everybody may write, with the kernel's own
