@@ -121,7 +121,10 @@ qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag) {
     const bool writing = mode & (kFileModeWrite | kFileModeReadWrite);
     VirtualSource source;
     qbChunkName chunk;
-    if (IsChunkName(name)) {
+    const bool systemName = mode & kFileModeSystemName;
+    if (systemName) {
+        // The system's own path: no part of the applet, no memory, no adapter.
+    } else if (IsChunkName(name)) {
         if (!ParseChunkName(name, &chunk)) return nullptr;
         source.isChunk = true;
         source.adapterName = chunk.fileName.c_str();
@@ -152,7 +155,7 @@ qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag) {
         source.memoryData = data;
         source.size = size;
     }
-    if ((mode & kFileModeAdapters) && OpenThroughAdapter(file.get(), name, adapterTag, source)) {
+    if ((mode & kFileModeAdapters) && !systemName && OpenThroughAdapter(file.get(), name, adapterTag, source)) {
         file->memory = nullptr;
         file->ownedMemory.reset();
         return file.release();
@@ -163,6 +166,21 @@ qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag) {
     }
     if (!LoaderAllowedByTag(adapterTag, "inbuilt", 0)) return nullptr;
     file->stdio = OpenStdioFile(name, mode);
+    return file->stdio ? file.release() : nullptr;
+}
+
+qbFile* FileOverNewFile(int fd, const char* systemPath) {
+    auto file = std::make_unique<qbFile>();
+    file->mode = kFileModeWrite | kFileModeSystemName;
+    file->stdio = StdioOverNewFile(fd, systemPath);
+    return file->stdio ? file.release() : nullptr;
+}
+
+qbFile* FileOpenExpected(const char* systemPath, uint32_t mode, const qbFileId& expected) {
+    if (!systemPath) return nullptr;
+    auto file = std::make_unique<qbFile>();
+    file->mode = mode | kFileModeSystemName;
+    file->stdio = OpenStdioExpected(systemPath, mode, expected);
     return file->stdio ? file.release() : nullptr;
 }
 

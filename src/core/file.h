@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "core/fileid.h"
 #include "core/memfile.h"
 
 // Open mode bits.
@@ -30,6 +31,11 @@ enum : uint32_t {
     // else), where a plain open waits for one: the writers of whole files.
     // Once open, writes wait for the reader as usual.
     kFileModeNoWait = 128,
+    // The name is the system's path, taken byte for byte: no "PROGDIR:",
+    // no text conversion. A walk names an entry through its open folder
+    // this way, so that a name the player's text can't tell from another
+    // spelling still opens the entry listed.
+    kFileModeSystemName = 256,
 };
 
 // Seek modes (the script's SEEK_CURRENT, SEEK_BEGINNING, SEEK_END).
@@ -83,6 +89,17 @@ struct qbFile {
 // ERR_WRITEFILE with the name. adapterTag is the "|"-separated "adapter"
 // choice (null or "default": any).
 qbFile* FileOpen(const char* name, uint32_t mode, const char* adapterTag);
+// The writing roads' own opens of a native file, the system's path taken
+// byte for byte (core/replacefile.h):
+// - a handle over fd, a new regular file opened for writing, which it owns
+//   from here on (even when it fails): the bytes go to the file that was
+//   made and checked, never to what a name leads to later;
+// - the file at systemPath opened to write in place as FileOpen would
+//   (mode: kFileModeWrite, with kFileModeNoWait), never through a link at its
+//   last part, and only when it is still the file expected (device and
+//   inode) before anything is cut; with no file expected, a new file only.
+qbFile* FileOverNewFile(int fd, const char* systemPath);
+qbFile* FileOpenExpected(const char* systemPath, uint32_t mode, const qbFileId& expected);
 // The file a file adapter serves under name, or null when none serves it
 // (no inbuilt back-end is asked).
 qbFile* FileOpenThroughAdapter(const char* name, uint32_t mode, const char* adapterTag);

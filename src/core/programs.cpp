@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/chars.h"
+#include "core/descriptorlimit.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/filenames.h"
@@ -74,7 +75,7 @@ int Spawn(const std::vector<std::string>& argv, const std::string& outputFile, p
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const int rc = posix_spawnp(pid, args[0], &actions.actions, &attributes.attr, args.data(), environ);
+    const int rc = SpawnWithGivenLimit(pid, args[0], &actions.actions, &attributes.attr, args.data(), environ);
     return rc == 0 ? 0 : ERR_EXECUTE;
 }
 

@@ -39,16 +39,49 @@ void DropTemp(const std::string& temp) {
 // As many links as the system follows before it gives up (ELOOP).
 constexpr int kMostLinks = 40;
 
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether path's folder is one everybody may write and only owners may
+// delete from (the system's temporary folder); its owner then.
+bool InStickyFolder(const std::string& path, uid_t* owner) {
+    struct stat folder;
+    if (stat(FolderOf(path).c_str(), &folder) != 0) return false;
+    *owner = folder.st_uid;
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+}
+
+// The kernel's protections of such folders, kept whatever its switches
+// (fs.protected_symlinks, fs.protected_regular) say, since the road below
+// resolves links itself and hands a replaced file back to its owner:
+// - a link there leads the writer on only when the writer or the folder's
+//   owner made it;
+// - a file there is replaced or written only by its owner.
+bool LinkMayLead(const std::string& link, const struct stat& st) {
+    uid_t owner = 0;
+    return !InStickyFolder(link, &owner) || st.st_uid == geteuid() || st.st_uid == owner;
+}
+
+bool MayReplace(const std::string& path, const struct stat& st) {
+    uid_t owner = 0;
+    return !InStickyFolder(path, &owner) || st.st_uid == geteuid();
+}
+
 // Writes through a link land in the file it leads to, as an open for
 // writing would; a link that leads nowhere yet leads to the file the write
-// creates. Relative targets are taken from the link's folder.
+// creates. Relative targets are taken from the link's folder. Empty when a
+// link may not lead the writer on, or the links lead round.
 std::string ResolvedTarget(std::string target) {
     for (int links = 0; links < kMostLinks; ++links) {
         struct stat st;
         if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        if (!LinkMayLead(target, st)) return {};
         char to[PATH_MAX];
         const ssize_t n = readlink(target.c_str(), to, sizeof to - 1);
-        if (n <= 0) return target;
+        if (n <= 0) return {};
         to[n] = 0;
         const size_t slash = target.find_last_of('/');
         if (to[0] == '/' || slash == std::string::npos)
@@ -56,7 +89,7 @@ std::string ResolvedTarget(std::string target) {
         else
             target = target.substr(0, slash + 1) + to;
     }
-    return target;
+    return {};
 }
 
 // The temporary name beside target: ".name.pid.n", the name cut so that the
@@ -196,6 +229,27 @@ qbReplaceFile::~qbReplaceFile() {
     if (!temp.empty()) DropTemp(temp);
 }
 
+namespace {
+
+// The refusal of CheckWriteTarget for a system path and the source's.
+int CheckSystemTarget(const char* shown, const std::string& path, const std::string& source) {
+    struct stat st, from;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return 0;
+    const qbFileId id = FileIdOf(st);
+    if ((!source.empty() && stat(source.c_str(), &from) == 0 && FileIdOf(from) == id) || IsFileRead(id)) {
+        SetErrorDetail(shown);
+        return ERR_WRONGUSAGE;
+    }
+    return 0;
+}
+
+int Refuse(const char* name) {
+    SetErrorDetail(name ? name : "");
+    return ERR_WRITEFILE;
+}
+
+}  // namespace
+
 int CheckWriteTarget(const char* name, const char* source) {
     const qbFileId id = NativeFileIdOf(name);
     if (id && (id == NativeFileIdOf(source) || IsFileRead(id))) {
@@ -206,57 +260,68 @@ int CheckWriteTarget(const char* name, const char* source) {
 }
 
 int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplaceFile* out) {
-    if (int err = CheckWriteTarget(name, options.source)) return err;
+    const bool system = options.systemNames;
+    if (system) {
+        if (int err = CheckSystemTarget(name, name ? name : "", options.source ? options.source : ""))
+            return err;
+    } else if (int err = CheckWriteTarget(name, options.source)) {
+        return err;
+    }
     // A FIFO's open waits for its reader; these writers never wait for one.
     constexpr uint32_t kMode = kFileModeWrite | kFileModeNoWait;
-    const bool virtualName = !name || IsChunkName(name) || IsMemoryName(name);
-    if (options.adapters && GetAdapterList(kPluginCapsFileAdapter) != nullptr) {
+    const bool virtualName = !name || (!system && (IsChunkName(name) || IsMemoryName(name)));
+    if (options.adapters && !system && GetAdapterList(kPluginCapsFileAdapter) != nullptr) {
         // A name an adapter serves is the adapter's to write; every other
         // name keeps the replace road.
         out->file.reset(virtualName ? FileOpen(name, kMode | kFileModeAdapters, options.adapterTag)
                                     : FileOpenThroughAdapter(name, kMode, options.adapterTag));
         if (out->file) return 0;
-        if (virtualName || !LoaderAllowedByTag(options.adapterTag, "inbuilt", 0)) {
-            SetErrorDetail(name ? name : "");
-            return ERR_WRITEFILE;
-        }
+        if (virtualName || !LoaderAllowedByTag(options.adapterTag, "inbuilt", 0)) return Refuse(name);
     }
-    const std::string path = name ? NativePathOf(name) : std::string();
+    if (virtualName) {
+        out->file.reset(FileOpen(name, kMode, nullptr));
+        return out->file ? 0 : Refuse(name);
+    }
+    const std::string path = system ? std::string(name) : NativePathOf(name);
+    if (path.empty()) return Refuse(name);
+    // The file the name leads to, its links resolved here so that the new
+    // file goes beside that one (a link kept, with keepLinks, is replaced
+    // as a file would be, never written through).
+    const std::string target = options.keepLinks ? path : ResolvedTarget(path);
+    if (target.empty()) return Refuse(name);
     struct stat st;
-    // With keepLinks a link in the name's place is replaced as a file would
-    // be, never written through.
-    const bool exists = !path.empty() &&
-                        (options.keepLinks ? lstat(path.c_str(), &st) == 0 : stat(path.c_str(), &st) == 0);
-    const bool link = options.keepLinks && exists && S_ISLNK(st.st_mode);
+    const bool exists = lstat(target.c_str(), &st) == 0;
+    const bool link = exists && S_ISLNK(st.st_mode);
+    if (link && !options.keepLinks) return Refuse(name);
+    if (exists && !link && !MayReplace(target, st)) return Refuse(name);
     // A FIFO or a device stays what it is; a file with other names keeps
     // them all only when its own inode takes the bytes.
-    const bool inPlace = virtualName || (exists && !link && (!S_ISREG(st.st_mode) || st.st_nlink > 1));
+    const bool inPlace = exists && !link && (!S_ISREG(st.st_mode) || st.st_nlink > 1);
     if (!inPlace) {
-        out->target = options.keepLinks ? path : ResolvedTarget(path);
+        out->target = target;
         const int fd = CreateBeside(out->target, exists && !link ? &st : nullptr, &out->temp);
         if (fd >= 0) {
-            close(fd);
-            out->file.reset(FileOpen(FromSystemPath(out->temp.c_str()).c_str(), kFileModeWrite, nullptr));
-            if (out->file) return 0;
-            SetErrorDetail(name);
-            return ERR_WRITEFILE;
+            struct stat made;
+            if (fstat(fd, &made) == 0) out->made = FileIdOf(made);
+            if (AfterMakingNewFile) AfterMakingNewFile(out->temp.c_str());
+            // The bytes go through the descriptor that made the new file:
+            // its name is in a folder others may write, and may lead
+            // elsewhere by now.
+            out->file.reset(FileOverNewFile(fd, out->temp.c_str()));
+            return out->file ? 0 : Refuse(name);
         }
         // No new file can be made beside it (a folder the writer may not
         // write, a file it may), or it could not take the old file's ACL or
         // attributes: the file is written in place, but never through a
         // link the caller keeps.
         out->target.clear();
-        if (link) {
-            SetErrorDetail(name);
-            return ERR_WRITEFILE;
-        }
+        if (link) return Refuse(name);
     }
-    out->file.reset(FileOpen(name, kMode, nullptr));
-    if (!out->file) {
-        SetErrorDetail(name ? name : "");
-        return ERR_WRITEFILE;
-    }
-    return 0;
+    // The file that was looked at, or a new one, never what a link put in
+    // its place since leads to.
+    if (BeforeOpeningInPlace) BeforeOpeningInPlace(target.c_str());
+    out->file.reset(FileOpenExpected(target.c_str(), kMode, exists ? FileIdOf(st) : qbFileId{}));
+    return out->file ? 0 : Refuse(name);
 }
 
 int ReplaceFileDescriptor(const qbReplaceFile& replace) {
@@ -267,6 +332,15 @@ int ReplaceFileDescriptor(const qbReplaceFile& replace) {
 int CommitReplaceFile(qbReplaceFile* replace) {
     if (!FileClose(replace->file.release())) return ERR_WRITE;
     if (replace->temp.empty()) return 0;
+    // Only the file written takes the target's place, never what another
+    // user put at its name (who then keeps it: the destructor leaves a
+    // name that is no longer ours).
+    struct stat now;
+    if (lstat(replace->temp.c_str(), &now) != 0 || FileIdOf(now) != replace->made) {
+        ForgetSignalCleanupPath(replace->temp.c_str());
+        replace->temp.clear();
+        return ERR_WRITE;
+    }
     if (std::rename(replace->temp.c_str(), replace->target.c_str()) != 0) return ERR_WRITE;
     ForgetSignalCleanupPath(replace->temp.c_str());
     replace->temp.clear();

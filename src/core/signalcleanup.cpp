@@ -73,14 +73,24 @@ void OnFatalSignal(int sig) {
 }  // namespace
 
 void InstallSignalCleanup() {
+    // The signals that end the player by default and that something else
+    // sends (a closed terminal, a quit key, the file size limit a write
+    // passed), so that no partial file of a replace stays behind.
+    constexpr int kEnding[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXFSZ};
     struct sigaction action {};
     action.sa_handler = OnFatalSignal;
     sigemptyset(&action.sa_mask);
     // A second signal while cleaning up waits until the first has ended it.
-    sigaddset(&action.sa_mask, SIGTERM);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (int sig : kEnding) sigaddset(&action.sa_mask, sig);
+    for (int sig : kEnding) {
+        // Whoever started the player with a hang-up, quit or file size
+        // signal ignored (nohup; a writer that wants EFBIG instead) keeps
+        // it so: it then ends nothing, and leaves nothing to clean.
+        struct sigaction was {};
+        const bool kept = sig != SIGTERM && sig != SIGINT && sigaction(sig, nullptr, &was) == 0 &&
+                          was.sa_handler == SIG_IGN;
+        if (!kept) sigaction(sig, &action, nullptr);
+    }
 }
 
 void AddSignalCleanupPath(const char* systemPath, bool folder) {

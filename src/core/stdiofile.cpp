@@ -141,16 +141,21 @@ std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
 // Opens a file to write in place ("wb" or "r+b"; read-and-write creates a
 // missing file). A file a live object reads is refused on the descriptor,
 // before anything is cut: the open itself truncates nothing, the
-// truncation of "wb" follows the check.
-FILE* OpenToWrite(const std::string& path, uint32_t mode) {
+// truncation of "wb" follows the check. With expected the open follows no
+// link at the last part, and answers only for that file (or, when it is
+// empty, a file it made).
+FILE* OpenToWrite(const std::string& path, uint32_t mode, const qbFileId* expected = nullptr) {
     const bool truncate = mode & kFileModeWrite;
     // Without a reader a FIFO's open fails at once (ENXIO) instead of
     // waiting; the writes after it wait as a blocking descriptor's do.
     const int noWait = mode & kFileModeNoWait ? O_NONBLOCK : 0;
-    const int fd = open(path.c_str(), (truncate ? O_WRONLY : O_RDWR) | O_CREAT | O_CLOEXEC | noWait, 0666);
+    int create = O_CREAT;
+    if (expected) create = *expected ? O_NOFOLLOW : O_CREAT | O_EXCL | O_NOFOLLOW;
+    const int fd = open(path.c_str(), (truncate ? O_WRONLY : O_RDWR) | create | O_CLOEXEC | noWait, 0666);
     if (fd < 0) return nullptr;
     struct stat st;
     const bool refused = fstat(fd, &st) != 0 || IsFileRead(FileIdOf(st)) ||
+                         (expected && *expected && FileIdOf(st) != *expected) ||
                          (noWait && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0);
     // A FIFO or a device has nothing to cut.
     FILE* stream = refused || (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
@@ -160,19 +165,24 @@ FILE* OpenToWrite(const std::string& path, uint32_t mode) {
     return stream;
 }
 
+// The player's text of a system path, as a record keeps it.
+std::string RecordedPath(const std::string& path) {
+    char full[PATH_MAX];
+    return FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
+}
+
 }  // namespace
 
 std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
     if (!name) return nullptr;
-    if (IsChunkName(name)) return OpenChunk(name, mode);
-    const std::string path = NativePathOf(name);
+    if (!(mode & kFileModeSystemName) && IsChunkName(name)) return OpenChunk(name, mode);
+    const std::string path = mode & kFileModeSystemName ? std::string(name) : NativePathOf(name);
     if (path.empty()) return nullptr;
     auto rec = std::make_unique<StdioFile>();
     const bool writing = mode & (kFileModeWrite | kFileModeReadWrite);
     rec->stream = writing ? OpenToWrite(path, mode) : OpenToRead(path, mode);
     if (!rec->stream) return nullptr;
-    char full[PATH_MAX];
-    rec->path = FromSystemPath(realpath(path.c_str(), full) ? full : path.c_str());
+    rec->path = RecordedPath(path);
     if (!writing) {
         // Only a regular file or a disk says its size, asked of the
         // descriptor: stdio would take a /proc file's stat size of 0, where
@@ -185,6 +195,27 @@ std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
         if (fseeko(rec->stream, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
         rec->streamed = rec->size == kUnknownFileSize;
     }
+    return rec;
+}
+
+std::unique_ptr<StdioFile> StdioOverNewFile(int fd, const char* systemPath) {
+    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!stream) {
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    auto rec = std::make_unique<StdioFile>();
+    rec->stream = stream;
+    rec->path = RecordedPath(systemPath ? systemPath : "");
+    return rec;
+}
+
+std::unique_ptr<StdioFile> OpenStdioExpected(const char* systemPath, uint32_t mode, const qbFileId& expected) {
+    if (!(mode & kFileModeWrite)) return nullptr;
+    auto rec = std::make_unique<StdioFile>();
+    rec->stream = OpenToWrite(systemPath, mode, &expected);
+    if (!rec->stream) return nullptr;
+    rec->path = RecordedPath(systemPath);
     return rec;
 }
 

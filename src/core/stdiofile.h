@@ -14,6 +14,9 @@
 // open for reading only: writing through one would truncate or overwrite the
 // applet itself.
 std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode);
+// FileOverNewFile's and FileOpenExpected's back-end (core/file.h).
+std::unique_ptr<StdioFile> StdioOverNewFile(int fd, const char* systemPath);
+std::unique_ptr<StdioFile> OpenStdioExpected(const char* systemPath, uint32_t mode, const qbFileId& expected);
 size_t StdioRead(qbFile* f, void* buffer, size_t count);
 size_t StdioWrite(qbFile* f, const void* buffer, size_t count);
 // FileGetC once the window is empty: refills it.

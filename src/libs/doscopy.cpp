@@ -150,10 +150,26 @@ struct Target {
     std::string name;  // the system's name in folder
     std::string shown;
     bool followLink;
-    // The path the writing road takes: through the folder's descriptor, in
-    // the player's text.
-    std::string Path() const { return FromSystemPath(PathThroughFolder(folder, name).c_str()); }
+    // The path the writing road takes: through the folder's descriptor,
+    // the name's bytes as listed.
+    std::string Path() const { return PathThroughFolder(folder, name); }
 };
+
+// What a copied file is read from: the name the script sees (and adapters
+// and parts of the applet are opened by), and, for a native file, the
+// system's path of it, through its open folder inside a walk, so that the
+// copy reads the very entry listed, byte for byte.
+struct Source {
+    std::string shown;
+    std::string system;  // empty: opened by shown
+};
+
+// Whether the native file is something other than a file or folder; false
+// for what is not there, which the file layer reports.
+bool IsSpecialSystemFile(const std::string& system) {
+    struct stat st;
+    return stat(system.c_str(), &st) == 0 && KindOf(st.st_mode) == EntryKind::Other;
+}
 
 struct Copy : doswalk::Walk {
     std::vector<FileId> path;  // the folders being copied, outermost first
@@ -176,14 +192,21 @@ struct Copy : doswalk::Walk {
     // BeginReplaceFile: a new file beside a regular target replaces it only
     // once complete, so a failure keeps the old one; a FIFO or device is
     // written in place).
-    int Bytes(qbFile* in, const std::string& source, const Target& to, const qbFileInfo& info, Answer* answer) {
+    int Bytes(qbFile* in, const Source& from, const Target& to, const qbFileInfo& info, Answer* answer) {
+        const std::string& source = from.shown;
+        const std::string destination = to.Path();
+        // The source's system path, for the refusal of a copy over itself.
+        const std::string sourcePath = !from.system.empty()          ? from.system
+                                       : IsChunkName(source.c_str()) ? std::string()
+                                                                     : NativePathOf(source.c_str());
         qbReplaceOptions options;
-        options.source = source.c_str();
+        options.systemNames = true;
+        options.source = sourcePath.c_str();
         // A link put in the file's place since it was looked at is
         // replaced, not written through.
         options.keepLinks = !to.followLink;
         qbReplaceFile out;
-        if (int err = BeginReplaceFile(to.Path().c_str(), options, &out)) {
+        if (int err = BeginReplaceFile(destination.c_str(), options, &out)) {
             SetErrorDetail(to.shown.c_str());
             return err;
         }
@@ -224,12 +247,20 @@ struct Copy : doswalk::Walk {
         return CommitReplaceFile(&out);
     }
 
-    int File(const std::string& source, const Target& to, Answer* answer) {
-        if (!IsChunkName(source.c_str()) && IsSpecialFile(source)) {
+    int File(const Source& from, const Target& to, Answer* answer) {
+        const std::string& source = from.shown;
+        const bool special =
+            from.system.empty() ? IsSpecialFile(source) : IsSpecialSystemFile(from.system);
+        if (!IsChunkName(source.c_str()) && special) {
             *answer = Answer::Skip;
             return 0;
         }
-        qbFilePtr in(FileOpen(source.c_str(), kFileModeRead | kFileModeAdapters, nullptr));
+        // An adapter may serve the name; any other file of a walk opens as
+        // listed.
+        qbFilePtr in(from.system.empty() ? FileOpen(source.c_str(), kFileModeRead | kFileModeAdapters, nullptr)
+                                         : FileOpenThroughAdapter(source.c_str(), kFileModeRead, nullptr));
+        if (!in && !from.system.empty())
+            in.reset(FileOpen(from.system.c_str(), kFileModeRead | kFileModeSystemName, nullptr));
         if (!in) {
             SetErrorDetail(source.c_str());
             return ERR_READFILE;
@@ -240,8 +271,10 @@ struct Copy : doswalk::Walk {
             SetErrorDetail(to.shown.c_str());
             return ERR_WRITEFILE;
         }
-        FileId from{};
-        if (exists && NativeId(source, &from) && from == FileId{st.st_dev, st.st_ino}) return ERR_WRONGUSAGE;
+        struct stat read;
+        if (exists && !in->adapter && !in->memory && in->stdio && in->stdio->stream &&
+            fstat(fileno(in->stdio->stream), &read) == 0 && read.st_dev == st.st_dev && read.st_ino == st.st_ino)
+            return ERR_WRONGUSAGE;
         qbFileInfo info;
         if (!GetFileInfo(in.get(), &info)) info.size = -1;
         if (exists) {
@@ -266,7 +299,7 @@ struct Copy : doswalk::Walk {
                          to.followLink ? 0 : AT_SYMLINK_NOFOLLOW);
             }
         }
-        return Bytes(in.get(), source, to, info, answer);
+        return Bytes(in.get(), from, to, info, answer);
     }
 
     // A link back to a folder being copied would lead round forever.
@@ -318,7 +351,8 @@ struct Copy : doswalk::Walk {
             } else {
                 if (!Matches(e.name)) continue;
                 *answer = Answer::Go;
-                err = File(inner, {dest, e.system, to, false}, answer);
+                const Source file{inner, from >= 0 ? PathThroughFolder(from, e.system) : std::string()};
+                err = File(file, {dest, e.system, to, false}, answer);
             }
             if (err || *answer == Answer::Abort) break;
         }
@@ -396,7 +430,7 @@ int cmdCopyFile(ScriptState* L) {
             SetErrorDetail(shown.c_str());
             return ERR_WRITEFILE;
         }
-        err = copy.File(source, {parent.get(), name, shown, true}, &answer);
+        err = copy.File({source, {}}, {parent.get(), name, shown, true}, &answer);
     }
     return err ? err : copy.error;
 }

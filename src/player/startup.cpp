@@ -17,6 +17,7 @@
 #include "core/catalog.h"
 #include "core/chars.h"
 #include "core/context.h"
+#include "core/descriptorlimit.h"
 #include "core/errors.h"
 #include "core/eventqueue.h"
 #include "core/file.h"
@@ -278,6 +279,7 @@ int Shutdown(int exitCode, ScriptState* L, qbCommandLine* cl, qbApplet* applet) 
 
 int PlayerMain(int argc, char** argv) {
     InstallSignalCleanup();
+    RaiseDescriptorLimit();
     qbLinkMarker marker;
     BuildLinkMarker(&marker);
 

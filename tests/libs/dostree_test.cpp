@@ -96,6 +96,24 @@ TEST_F(DosTreeTest, ADeepTreeCopiesWithoutWalkingEveryPrefix) {
     EXPECT_EQ(ScratchDir::Read(copied + "/leaf"), "leaf");
 }
 
+// A name that is no UTF-8 ("caf\xe9", as ISO 8859-1 spells it) is copied as
+// it is spelt, and beside its UTF-8 twin ("caf\xc3\xa9") each is copied once.
+TEST_F(DosTreeTest, ACopyKeepsEveryNameByteForByte) {
+    const std::string latin1 = "caf\xe9", utf8 = "caf\xc3\xa9";
+    dir_.Write("src/" + latin1, "latin-1");
+    dir_.Write("src/sub/" + latin1, "inner");
+    ASSERT_EQ(Call("CopyFile", {dir_ / "src", dir_ / "dest"}), 0);
+    EXPECT_EQ(ScratchDir::Read(dir_ / ("dest/" + latin1)), "latin-1");
+    EXPECT_EQ(ScratchDir::Read(dir_ / ("dest/sub/" + latin1)), "inner");
+    EXPECT_FALSE(fs::exists(dir_ / ("dest/" + utf8)));
+
+    dir_.Write("twins/" + latin1, "latin-1");
+    dir_.Write("twins/" + utf8, "utf-8");
+    ASSERT_EQ(Call("CopyFile", {dir_ / "twins", dir_ / "both"}), 0);
+    EXPECT_EQ(ScratchDir::Read(dir_ / ("both/" + latin1)), "latin-1");
+    EXPECT_EQ(ScratchDir::Read(dir_ / ("both/" + utf8)), "utf-8");
+}
+
 TEST_F(DosTreeTest, AProgDirSourceCopiesTheFileBesideTheProgram) {
     // A file named as the file layer reads it, and a decoy in the current
     // folder that bears the unexpanded name.

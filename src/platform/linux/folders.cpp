@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/chars.h"
+#include "core/descriptorlimit.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/programs.h"
@@ -163,7 +164,7 @@ int OpenURLNative(const char* url) {
     posix_spawnattr_init(&attr);
     ResetChildSignals(&attr);
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "xdg-open", &actions, &attr, argv, environ);
+    const int spawned = SpawnWithGivenLimit(&pid, "xdg-open", &actions, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {

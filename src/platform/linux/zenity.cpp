@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "core/chars.h"
+#include "core/descriptorlimit.h"
 #include "core/errcodes.h"
 #include "core/programs.h"
 #include "platform/linux/requesters_linux.h"
@@ -91,7 +92,7 @@ int RunZenity(const std::vector<std::string>& args, ZenityReply* reply) {
     posix_spawnattr_init(&attr);
     ResetChildSignals(&attr);
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "zenity", &actions, &attr, argv.data(), environ);
+    const int spawned = SpawnWithGivenLimit(&pid, "zenity", &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return ERR_WINDOW;

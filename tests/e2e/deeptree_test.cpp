@@ -1,0 +1,123 @@
+// A tree 5,000 folders deep, copied and deleted whole by a player started
+// with the usual soft limit of 1,024 descriptors: the walks hold a folder
+// open at every level. The programs it starts get the limit it was given.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "e2e/e2e_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kLevels = 5000;
+
+// Runs along a chain of folders named "d" below root, one descriptor at a
+// time (a path that deep is far longer than the system takes).
+int OpenDeepest(const fs::path& root, int* levels) {
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    *levels = 0;
+    for (int next; fd >= 0 && (next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) >= 0;
+         ++*levels) {
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+void MakeDeep(const fs::path& root) {
+    fs::create_directories(root);
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; fd >= 0 && i < kLevels; ++i) {
+        mkdirat(fd, "d", 0755);
+        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    const int leaf = openat(fd, "leaf", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_EQ(write(leaf, "leaf", 4), 4);
+    close(leaf);
+    close(fd);
+}
+
+// The leaf's text at the bottom of the chain; levels counted.
+std::string ReadLeaf(const fs::path& root, int* levels) {
+    const int fd = OpenDeepest(root, levels);
+    if (fd < 0) return {};
+    char text[16] = {};
+    const int leaf = openat(fd, "leaf", O_RDONLY | O_CLOEXEC);
+    const ssize_t n = leaf >= 0 ? read(leaf, text, sizeof text) : -1;
+    if (leaf >= 0) close(leaf);
+    close(fd);
+    return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+}
+
+// Removes what a failed run left, bottom up, one descriptor at a time.
+void RemoveDeep(const fs::path& root) {
+    int levels = 0;
+    int fd = OpenDeepest(root, &levels);
+    if (fd < 0) return;
+    unlinkat(fd, "leaf", 0);
+    for (; levels > 0; --levels) {
+        const int up = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = up;
+        if (fd < 0 || unlinkat(fd, "d", AT_REMOVEDIR) != 0) break;
+    }
+    if (fd >= 0) close(fd);
+    rmdir(root.c_str());
+}
+
+class DeepTreeTest : public e2e::E2eFixture {
+protected:
+    void TearDown() override {
+        RemoveDeep(dir_ / "src");
+        RemoveDeep(dir_ / "dest");
+        E2eFixture::TearDown();
+    }
+
+    // Runs the command on the arguments with the soft descriptor limit at
+    // 1,024; an error ends the player with its message.
+    e2e::RunResult Play(const std::string& name, const std::string& calls) {
+        const fs::path qba = Pack(Chunk(".function main maxstack=8\n.line 1\n" + calls + "    RETURN 0 1\n.end\n", name),
+                                  dir_ / (name + ".qba"), "--include " + name + ".qbs:1:1000:0");
+        return Run("ulimit -Sn 1024 && " + std::string(QB_PLAYER_PATH) + " " + qba.string() + " -quiet");
+    }
+};
+
+std::string CallOf(const std::string& command, const std::string& a, const std::string& b = "") {
+    return "    GETGLOBAL 0 \"" + command + "\"\n    LOADK 1 \"" + a + "\"\n" +
+           (b.empty() ? "    CALL 0 2 1\n" : "    LOADK 2 \"" + b + "\"\n    CALL 0 3 1\n");
+}
+
+TEST_F(DeepTreeTest, AFiveThousandLevelTreeIsCopiedAndDeletedWhole) {
+    MakeDeep(dir_ / "src");
+    const e2e::RunResult copied = Play("copy", CallOf("copyfile", (dir_ / "src").string(), (dir_ / "dest").string()));
+    ASSERT_EQ(copied.status, 0) << copied.err;
+    int levels = 0;
+    EXPECT_EQ(ReadLeaf(dir_ / "dest", &levels), "leaf");
+    EXPECT_EQ(levels, kLevels);
+
+    const e2e::RunResult deleted = Play("delete", CallOf("deletefile", (dir_ / "src").string()) +
+                                                      CallOf("deletefile", (dir_ / "dest").string()));
+    ASSERT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_FALSE(fs::exists(dir_ / "src"));
+    EXPECT_FALSE(fs::exists(dir_ / "dest"));
+}
+
+// The raised limit is the player's own: a program it starts gets the one
+// the player was given.
+TEST_F(DeepTreeTest, AProgramStartedGetsTheLimitThePlayerWasGiven) {
+    const fs::path out = dir_ / "limit.txt";
+    const e2e::RunResult r = Play("run", CallOf("execute", "/bin/sh -c \\\"ulimit -Sn > " + out.string() + "\\\""));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(e2e::ReadFile(out), "1024\n");
+}
+
+}  // namespace
