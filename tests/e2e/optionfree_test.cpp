@@ -110,7 +110,7 @@ TEST_F(OptionFreeTest, AnObjectFreedWhileItsCommandReadsOptionsIsNotFound) {
          CallCommand("FreeMem", {1}), ERR_FINDMEMBLK},
         {"tabletomem", CallCommand("AllocMem", {1, 16}), CallWith("tabletomem", {"{}", "1", "7", "t"}),
          CallCommand("FreeMem", {1}), ERR_FINDMEMBLK},
-        // Beyond the list, found by the reentrant walk.
+        // Found by the reentrant walk.
         {"playmusic", CallWith("openmusic", {"1", wav}), CallWith("playmusic", {"1", "t"}),
          CallCommand("CloseMusic", {1}), ERR_FINDMUSIC},
         {"insertsample", sample + CallWith("loadsample", {"2", wav}), CallWith("insertsample", {"1", "2", "0", "nil", "t"}),
