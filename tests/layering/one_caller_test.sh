@@ -42,7 +42,7 @@ side_doors check_swr_convert swr_convert src/platform/linux/avresample.cpp
 side_doors check_sws_scale sws_scale src/platform/linux/avscale.cpp
 side_doors check_whole_reads LoadFileToMemory src/core/filehelpers.cpp
 
-for check in check_swr_convert check_sws_scale check_whole_reads; do
+for check in check_swr_convert check_sws_scale check_whole_reads check_given_calls; do
     "$scripts/$check.sh" "$source_dir" || fail "$check: the source tree"
 done
 
