@@ -173,6 +173,7 @@ TEST_F(LayerStyleTest, APartKeyMakesABrushPartLayerAndANewIdShowsTheOtherBrush) 
               }),
               0);
     EXPECT_EQ(Get(1, "partwidth"), 4);
+    EXPECT_EQ(Get(1, "partx"), 0);
     EXPECT_EQ(Window(2, 2), kGreen);
     EXPECT_EQ(Window(6, 2), 0u);
     // Back to a whole brush needs no id; going to another kind of source does.
