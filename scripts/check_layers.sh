@@ -1,73 +1,139 @@
 #!/usr/bin/env bash
-# scripts/check_layers.sh [ROOT]: fails, naming file and line, on any
-# `#include "dir/..."` under ROOT/src (default: the checkout) that reaches up
-# the order of the source folders below. A folder may include its own
-# headers and those of the folders before it.
+# scripts/check_layers.sh [ROOT]: fails, naming file and line, on any include
+# under ROOT/src (default: the checkout) that reaches up the order of the
+# source folders below. A folder may include its own headers and those of the
+# folders before it. Every form the compiler follows is read: quotes and angle
+# brackets (src/ is on the include path), paths through `..` (resolved from
+# the including file's folder), lines continued with a backslash, and a macro
+# that names a header; a macro include the check cannot follow fails it.
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 
-order=(vm core platform imaging display objects draw text vector transitions sound media libs plugins player)
+exec python3 - "$root" <<'EOF'
+import os
+import re
+import sys
 
-# Includes that may go up, each with its reason. Patterns match the path as
-# written in the include; folders are the including file's folder.
-#   FOLDER  INCLUDE-PATTERN  REASON
-exceptions=(
-    "core|platform/platform*.h|the backend's operation list: declarations that core calls through the dispatch table"
-    "vm|core/errcodes.h|the one list of error codes every layer shares"
-)
+ORDER = "vm core platform imaging display objects draw text vector transitions sound media libs plugins player".split()
+RANK = {name: i for i, name in enumerate(ORDER)}
 
-rank() {
-    local i
-    for i in "${!order[@]}"; do
-        if [ "${order[$i]}" = "$1" ]; then
-            echo "$i"
-            return
-        fi
-    done
-    echo -1
-}
+# Includes that may go up, each with its reason. Patterns match the path
+# relative to src/; folders are the including file's folder.
+#   (FOLDER, INCLUDE-PATTERN, REASON)
+EXCEPTIONS = [
+    ("core", "platform/platform*.h", "the backend's operation list: declarations that core calls through the dispatch table"),
+    ("vm", "core/errcodes.h", "the one list of error codes every layer shares"),
+]
+# Macro includes of third-party headers: FreeType names its headers by macro.
+THIRD_PARTY_MACRO = re.compile(r"FT_[A-Z0-9_]+_H$")
 
-allowed() {
-    local from="$1" path="$2" entry folder pattern
-    for entry in "${exceptions[@]}"; do
-        folder="${entry%%|*}"
-        pattern="${entry#*|}"
-        pattern="${pattern%%|*}"
-        # shellcheck disable=SC2053
-        if [ "$folder" = "$from" ] && [[ "$path" == $pattern ]]; then return 0; fi
-    done
-    return 1
-}
+INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]*)"|<([^>]*)>|([A-Za-z_]\w*))')
+DEFINE = re.compile(r'^\s*#\s*define\s+([A-Za-z_]\w*)\s+(?:"([^"]*)"|<([^>]*)>)')
 
-declare -A ranks
-for f in "${order[@]}"; do ranks[$f]=$(rank "$f"); done
 
-status=0
-cd "$root"
-while IFS= read -r match; do
-    file="${match%%:*}"
-    rest="${match#*:}"
-    line="${rest%%:*}"
-    text="${rest#*:}"
-    path="${text#*\"}"
-    path="${path%%\"*}"
-    [[ "$path" == */* ]] || continue
-    target="${path%%/*}"
-    relative="${file#src/}"
-    [[ "$relative" == */* ]] && from="${relative%%/*}" || from=player
-    [ -n "${ranks[$target]+x}" ] || continue
-    if [ -z "${ranks[$from]+x}" ]; then
-        echo "$file:$line: folder '$from' is not in the layer order" >&2
-        status=1
-        continue
-    fi
-    if [ "${ranks[$target]}" -gt "${ranks[$from]}" ] && ! allowed "$from" "$path"; then
-        echo "$file:$line: $from may not include $path ($target is above $from)" >&2
-        status=1
-    fi
-done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]+"[^"]+"' --include='*.h' --include='*.cpp' src)
+def allowed(folder, path):
+    import fnmatch
+    return any(folder == f and fnmatch.fnmatchcase(path, p) for f, p, _ in EXCEPTIONS)
 
-if [ "$status" -ne 0 ]; then
-    echo "Layering check failed: the order is ${order[*]} (src/README.md)." >&2
-fi
-exit "$status"
+
+def logical_lines(text):
+    """Yields (first line number, text) with backslash-newlines joined."""
+    start, parts = None, []
+    for number, line in enumerate(text.split("\n"), 1):
+        if start is None:
+            start = number
+        if line.endswith("\\"):
+            parts.append(line[:-1])
+            continue
+        parts.append(line)
+        yield start, "".join(parts)
+        start, parts = None, []
+
+
+def resolve(src, file, path, quoted):
+    """The include's path relative to src/, or None when it lies outside."""
+    candidates = []
+    if quoted:
+        candidates.append(os.path.join(os.path.dirname(file), path))
+    candidates.append(os.path.join(src, path))
+    for candidate in candidates:
+        if os.path.isfile(candidate):
+            relative = os.path.relpath(os.path.normpath(candidate), src)
+            return None if relative.startswith("..") else relative
+    # An angle-bracket header found nowhere in src/ is a system one (a
+    # <sound/asound.h> is the kernel's). A quoted one that does not exist
+    # (yet) is read as the compiler would look for it first.
+    if not quoted:
+        return None
+    if (path.startswith("../") or path.startswith("./")):
+        relative = os.path.relpath(os.path.normpath(os.path.join(os.path.dirname(file), path)), src)
+        return None if relative.startswith("..") else relative
+    relative = os.path.normpath(path)
+    return None if relative.startswith("..") else relative
+
+
+def main():
+    root = sys.argv[1]
+    src = os.path.join(root, "src")
+    failed = False
+    for dirpath, dirnames, filenames in os.walk(src):
+        dirnames.sort()
+        for name in sorted(filenames):
+            if not name.endswith((".h", ".cpp")):
+                continue
+            file = os.path.join(dirpath, name)
+            shown = os.path.relpath(file, root)
+            relative = os.path.relpath(file, src)
+            folder = relative.split(os.sep)[0] if os.sep in relative else "player"
+            with open(file, encoding="utf-8", errors="replace") as f:
+                lines = list(logical_lines(f.read()))
+            macros = {}
+            for _, text in lines:
+                m = DEFINE.match(text)
+                if m:
+                    macros[m.group(1)] = (m.group(2), True) if m.group(2) is not None else (m.group(3), False)
+            for number, text in lines:
+                m = INCLUDE.match(text)
+                if not m:
+                    continue
+                if m.group(3) is not None:
+                    macro = m.group(3)
+                    if macro in macros:
+                        path, quoted = macros[macro]
+                    elif THIRD_PARTY_MACRO.match(macro):
+                        continue
+                    else:
+                        print(f"{shown}:{number}: an include through macro {macro} the check cannot follow", file=sys.stderr)
+                        failed = True
+                        continue
+                else:
+                    quoted = m.group(1) is not None
+                    path = m.group(1) if quoted else m.group(2)
+                target_path = resolve(src, file, path, quoted)
+                if target_path is None:
+                    continue
+                if os.sep not in target_path:
+                    # A file of src/'s top is the player's; a name found
+                    # nowhere in src/ is another project's header.
+                    if not os.path.isfile(os.path.join(src, target_path)):
+                        continue
+                    target = "player"
+                else:
+                    target = target_path.split(os.sep)[0]
+                if target not in RANK:
+                    continue
+                if folder not in RANK:
+                    print(f"{shown}:{number}: folder '{folder}' is not in the layer order", file=sys.stderr)
+                    failed = True
+                    continue
+                if RANK[target] > RANK[folder] and not allowed(folder, target_path):
+                    written = path if path == target_path else f"{path} ({target_path})"
+                    print(f"{shown}:{number}: {folder} may not include {written} ({target} is above {folder})", file=sys.stderr)
+                    failed = True
+    if failed:
+        print(f"Layering check failed: the order is {' '.join(ORDER)} (src/README.md).", file=sys.stderr)
+    return 1 if failed else 0
+
+
+sys.exit(main())
+EOF

@@ -8,7 +8,7 @@ set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 source "$(dirname "$0")/one_caller.sh"
 cd "$root"
-one_caller check_whole_reads src/core/filehelpers.cpp '\bLoadFileToMemory[[:space:]]*\(' \
+one_caller check_whole_reads src/core/filehelpers.cpp '\bLoadFileToMemory\b' \
     "a file read whole; read what the format uses (ReadRecordPrefix, ReadWholeRecord)" \
     "src/core/file.h|its declaration" \
     "tests/core/file_test.cpp|the function's own tests"

@@ -31,20 +31,25 @@ qb_ensure_packages() {
 }
 
 # qb_configure DIR [cmake options...]: configures DIR with CMake and Ninja
-# unless it already is, with the same build type (a folder left by an older
-# checkout with another type is configured anew).
+# unless it already is, with the same build type and the same QB_* options (a
+# folder left by an older checkout with another type, or without an option
+# added since, is configured anew).
 qb_configure() {
     local dir="$1"
     shift
-    local want="" arg
+    local stale="" arg name
     for arg in "$@"; do
-        case "$arg" in -DCMAKE_BUILD_TYPE=*) want="${arg#-DCMAKE_BUILD_TYPE=}" ;; esac
+        case "$arg" in
+        -DCMAKE_BUILD_TYPE=* | -DQB_*=*)
+            name="${arg#-D}"
+            grep -qx "${name%%=*}:[A-Z]*=${name#*=}" "$dir/CMakeCache.txt" 2>/dev/null || stale=1
+            ;;
+        esac
     done
-    if [ -f "$dir/build.ninja" ] && [ -n "$want" ] &&
-        ! grep -qx "CMAKE_BUILD_TYPE:STRING=$want" "$dir/CMakeCache.txt" 2>/dev/null; then
-        cmake "$dir" "$@" >&2
-    elif [ ! -f "$dir/build.ninja" ]; then
+    if [ ! -f "$dir/build.ninja" ]; then
         cmake -S . -B "$dir" -G Ninja "$@" >&2
+    elif [ -n "$stale" ]; then
+        cmake "$dir" "$@" >&2
     fi
 }
 
@@ -55,7 +60,10 @@ qb_build() {
 }
 
 # The one optimised tree: the player users run, the tests' plain run and the
-# benchmarks. g++ at -O3 (-DCMAKE_BUILD_TYPE=Release).
+# benchmarks. g++ at -O3 (-DCMAKE_BUILD_TYPE=Release). ./test adds
+# QB_WERROR_TREE to each tree it builds; ./run does not, so that a user's
+# compiler never fails the build on a warning.
 QB_MAIN_TREE=(build -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++)
+QB_WERROR_TREE=(-DQB_WERROR=ON)
 # What ./run needs of it: the player, the developer tools and the examples.
 QB_RUN_TARGETS=(quenbrookplayer qbasm qbdis qbapplet examples)

@@ -93,7 +93,17 @@ void UpdateCurrentCommandInfo(ScriptState* L) {
             }
         }
     }
-    if (currentLine == -1 && VmGetStackLevel(L, 1, &ar) && VmGetInfo(L, "l", &ar)) currentLine = ar.currentline;
+    if (currentLine != -1) return;
+    // The line of the script level nearest the command: a command that
+    // another command called (ForEach given a command as its function)
+    // stands over that command's native frame, which has no line, as a lost
+    // tail call's record has none.
+    for (int level = 1; VmGetStackLevel(L, level, &ar); ++level) {
+        if (!VmGetInfo(L, "Sl", &ar)) continue;
+        if (ar.what && (std::strcmp(ar.what, "C") == 0 || std::strcmp(ar.what, "tail") == 0)) continue;
+        currentLine = ar.currentline;
+        break;
+    }
 }
 
 void ResetCurrentCommandInfo() {

@@ -7,6 +7,7 @@
 #include "core/errcodes.h"
 #include "libs/patterns.h"
 #include "libs/stringlib.h"
+#include "vm/callgiven.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ int ReplaceThroughFunction(void* data, const qbMatchState& ms, const unsigned ch
     VmPushValue(L, f->fnIndex);
     const int count = PatternResultCount(ms);
     if (int err = PushCaptures(L, ms, s, e, count)) return err;
-    VmCall(L, count, 1);
+    VmCallGiven(L, count, 1);
     // Only a string replaces the match; anything else drops it.
     if (VmType(L, -1) == kTypeString) out.append(VmToCString(L, -1), VmStrLen(L, -1));
     VmSetTop(L, -2);

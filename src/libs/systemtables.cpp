@@ -10,6 +10,7 @@
 #include "libs/system.h"
 #include "libs/systemcommands.h"
 #include "objects/layers.h"
+#include "vm/callgiven.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ int cmdForEach(ScriptState* L) {
         VmPushValue(L, -3);
         VmPushValue(L, -3);
         if (user) VmPushValue(L, 3);
-        VmCall(L, user ? 3 : 2, 1);
+        VmCallGiven(L, user ? 3 : 2, 1);
         if (VmType(L, -1) != kTypeNil) return 1;
         VmSetTop(L, -3);  // the result and the value; the key stays for VmNext
     }
@@ -219,7 +220,7 @@ int cmdForEachI(ScriptState* L) {
         VmPushNumber(L, i);
         VmPushValue(L, -3);
         if (user) VmPushValue(L, 3);
-        VmCall(L, user ? 3 : 2, 1);
+        VmCallGiven(L, user ? 3 : 2, 1);
         if (VmType(L, -1) != kTypeNil) return 1;
         VmSetTop(L, 3);
     }

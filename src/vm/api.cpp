@@ -374,7 +374,8 @@ bool VmCallOrder(ScriptState* L, int fn, int t, int a, int b, int pin) {
     func[2] = b == kVmOrderPinned ? *CheckedSlot(L, pin) : *VmTableGetInt(h, b);
     L->top = func + 3;
     const ptrdiff_t at = VmSaveStack(L, func);
-    VmCallValue(L, func, 1);
+    // A command given as the order function fails as the script's call would.
+    if (const int err = VmCallValue(L, func, 1)) VmActiveHost.commandError(L, err);
     // The call may have moved the stack; its one result is where func was.
     func = VmRestoreStack(L, at);
     ScriptValue n;

@@ -9,6 +9,7 @@
 #include "core/errcodes.h"
 #include "vm/callextras.h"
 #include "vm/codecheck.h"
+#include "vm/callgiven.h"
 #include "vm/commandhooks.h"
 #include "vm/internal.h"
 #include "vm/skipswitch.h"
@@ -403,6 +404,12 @@ int VmCall(ScriptState* L, int nargs, int nresults) {
     if (!CallArgsPresent(L, nargs)) return ERR_STACK;
     ScriptValue* func = L->top - (nargs + 1);
     return VmCallValue(L, func, nresults);
+}
+
+int VmCallGiven(ScriptState* L, int nargs, int nresults) {
+    const int err = VmCall(L, nargs, nresults);
+    if (err != 0) VmActiveHost.commandError(L, err);
+    return err;
 }
 
 int VmPCall(ScriptState* L, int nargs, int nresults, int errfunc) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "hosted_fixture.h"
+#include "vm/callgiven.h"
 
 namespace {
 
@@ -126,6 +127,35 @@ TEST_F(VmHostTest, ACallbacksErrorKeepsItsPlaceThroughTheCommandThatRanIt) {
     EXPECT_EQ(Run(".function main\n.line 9\n    LOADK 0 #0\n    DIV 0 0 0\n    RETURN 0 1\n.end\n"), ERR_ZERODIVISION);
     EXPECT_STREQ(GetCurrentCommandName(), "----");
     EXPECT_EQ(GetCurrentLine(), 9);
+}
+
+// A command that calls the function the script gave it, as ForEach does.
+int CallArgument(ScriptState* L) {
+    VmPushValue(L, 1);
+    VmCallGiven(L, 0, 0);
+    return 0;
+}
+int RaiseWrongUsage(ScriptState* L) {
+    VmRaiseError(L, ERR_WRONGUSAGE);
+    return 0;
+}
+
+// A command given to a command fails as if the script had called it, at the
+// line that called the outer command, whether it returns its code or raises.
+TEST_F(VmHostTest, ACommandGivenToACommandFailsAtTheLineThatCalledTheOuterOne) {
+    RegisterClosure("callargument", CallArgument);
+    RegisterClosure("raising", RaiseWrongUsage);
+    for (const char* given : {"fail", "raising"}) {
+        SCOPED_TRACE(given);
+        ResetCurrentCommandInfo();
+        VmSetEndFlag(L, 0);
+        EXPECT_EQ(Run(std::string(".function main maxstack=4\n.source \"game.qbs\"\n.line 6\n"
+                                  "    GETGLOBAL 0 \"callargument\"\n    GETGLOBAL 1 \"") +
+                      given + "\"\n    CALL 0 2 1\n    RETURN 0 1\n.end\n"),
+                  ERR_WRONGUSAGE);
+        EXPECT_STREQ(GetCurrentSourceName(), "game.qbs");
+        EXPECT_EQ(GetCurrentLine(), 6);
+    }
 }
 
 }  // namespace

@@ -93,16 +93,19 @@ TEST_F(DisplayLibTest, MonitorsAndTheirModes) {
     EXPECT_EQ(RunNumbers("GetDisplayModes", {4}), ERR_MONITORRANGE);
     VmSetTop(L_, 0);
     ASSERT_EQ(Run("GetDisplayModes", 0, 1), 0);
-    std::vector<int> widths;
+    std::vector<int> widths, heights;
     for (int i = 0;; ++i) {
         VmRawGetIndex(L_, 1, i);
         if (VmType(L_, -1) == kTypeNil) break;
-        int32_t w = 0;
+        int32_t w = 0, h = -1;
         GetTableFieldInt(L_, -1, "width", &w, nullptr);
+        GetTableFieldInt(L_, -1, "height", &h, nullptr);
         widths.push_back(w);
+        heights.push_back(h);
         VmSetTop(L_, -2);
     }
     EXPECT_EQ(widths, (std::vector<int>{800, 1280, 1920}));
+    EXPECT_EQ(heights, (std::vector<int>{600, 1024, 1080}));
     VmSetTop(L_, 0);
     ASSERT_EQ(Run("GetMonitors", 0, 1), 0);
     VmRawGetIndex(L_, 1, 1);

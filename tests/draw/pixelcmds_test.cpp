@@ -132,6 +132,12 @@ TEST_F(PixelCommandsTest, BrushPixelsPlanesAndClearing) {
     ASSERT_EQ(Show("Plot", {1, 1, double(0x40000000)}), 0);
     EXPECT_EQ(Read(1, 1), 255 - 0x40);
     ASSERT_EQ(Run("EndSelect", 0), 0);
+
+    // Without a colour Cls clears to black.
+    ASSERT_EQ(Show("SelectBrush", {2}), 0);
+    ASSERT_EQ(Show("Cls", {}), 0);
+    EXPECT_EQ(ReadBitmapPixel(b->bitmap, 19, 9, false), 0u);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
 }
 
 namespace {

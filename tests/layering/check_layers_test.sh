@@ -46,7 +46,36 @@ expect 1 notexcepted
 tree stranger src/widgets/w.cpp '#include "core/a.h"'
 expect 1 stranger
 
+# Every form the compiler follows to a header of src/: each line below
+# reaches objects/brushes.h from core and fails on its own line.
+tree forms src/objects/brushes.h '#pragma once' src/core/forms.cpp "$(cat <<'SRC'
+#include "../objects/brushes.h"
+#include <objects/brushes.h>
+#  include   "./../objects/brushes.h"
+#include \
+    "objects/brushes.h"
+#define BRUSHES "objects/brushes.h"
+#include BRUSHES
+#include <sound/asound.h>
+#include "../../include/qbplugin.h"
+#include FT_FREETYPE_H
+SRC
+)"
+expect 1 forms
+for line in 1 2 3 4 7; do
+    grep -q "^src/core/forms.cpp:$line: core may not include" "$work/forms.out" ||
+        { echo "FAIL forms: line $line passed"; cat "$work/forms.out"; failures=$((failures + 1)); }
+done
+# A system header that shares a folder's name, a header outside src/ and
+# FreeType's macros are not ours.
+[ "$(grep -c 'may not include' "$work/forms.out")" -eq 5 ] ||
+    { echo "FAIL forms: five lines expected"; cat "$work/forms.out"; failures=$((failures + 1)); }
+tree macro src/core/m.cpp '#include SOMEWHERE_H'
+expect 1 macro
+grep -q "^src/core/m.cpp:1: an include through macro SOMEWHERE_H" "$work/macro.out" ||
+    { echo "FAIL macro: an unknown macro include passed"; failures=$((failures + 1)); }
+
 "$checker" "$source_dir" || { echo "FAIL the source tree"; failures=$((failures + 1)); }
 
-echo "$((6 - failures)) passed, $failures failed"
+echo "$failures failed"
 [ "$failures" -eq 0 ]

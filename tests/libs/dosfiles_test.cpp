@@ -258,13 +258,16 @@ TEST_F(DosFilesTest, AttributesOfAnOpenFile) {
     auto field = [&](const char* key) {
         VmPushString(L, key);
         VmGetTableAt(L, 1);
-        std::string text = VmType(L, -1) == kTypeString ? Str(-1) : std::to_string(static_cast<int>(Num(-1)));
+        std::string text = VmType(L, -1) == kTypeString ? Str(-1)
+                           : VmType(L, -1) == kTypeNil  ? "nil"
+                                                        : std::to_string(static_cast<int>(Num(-1)));
         VmSetTop(L, 1);
         return text;
     };
     EXPECT_EQ(field("type"), "0");
     EXPECT_EQ(field("size"), "5");
     EXPECT_EQ(field("noseek"), "0");
+    EXPECT_EQ(field("streaming"), "0");
     EXPECT_NE(field("path").find("attr.txt"), std::string::npos);
     // "05-Mar-2016 09:04:01"
     const std::string time = field("time");

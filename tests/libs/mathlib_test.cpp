@@ -67,6 +67,7 @@ TEST_F(MathTest, BitOperationsWorkOnThirtyTwoBits) {
     EXPECT_EQ(Run("BitSet", {0.0, -1.0}), "E1055");
     EXPECT_EQ(Run("BitTest", {-1.0, 31.0}), "1");
     EXPECT_EQ(Run("BitSet", {0.0, 31.0}), "2147483648");
+    EXPECT_EQ(Run("BitSet", {4.0, 0.0}), "5");
     EXPECT_EQ(Run("BitClear", {-1.0, 0.0}), "4294967294");
     EXPECT_EQ(Run("BitXor", {5.0, 3.0}), "6");
     EXPECT_EQ(Run("Shl", {1.0, 33.0}), "2");

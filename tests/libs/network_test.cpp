@@ -349,6 +349,21 @@ TEST_F(NetworkTest, UdpObjectsExchangeDatagrams) {
     EXPECT_EQ(Text(2), "");
     EXPECT_EQ(Number(3), 0);
     VmSetTop(L, 0);
+    // Without a maximum a datagram comes whole up to the buffer's 8192 bytes.
+    std::string big(2000, 'b');
+    for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
+    ASSERT_EQ(send(big, "127.0.0.1", port), 0);
+    ready = false;
+    for (int i = 0; i < kPollTries && !ready; ++i) {
+        ready = PollUdpReceive(u) == 1;
+        if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(ready);
+    VmPushLightUserdata(L, second);
+    ASSERT_EQ(Call(cmdReceiveUDPData, 1), 0);
+    EXPECT_EQ(Text(1).size(), big.size());
+    EXPECT_TRUE(Text(1) == big);
+    VmSetTop(L, 0);
 
     UdpEcho echo(1);
     ASSERT_EQ(send("echo me", "127.0.0.1", echo.port()), 0);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "libs/sortkeys.h"
 #include "system_calls.h"
 
 namespace {
@@ -103,6 +104,87 @@ TEST_F(SortBoundTest, AnAdversarialOrderCostsAtMostFourTimesAShuffledOne) {
     for (int& v : order.val)
         if (v == order.gas) v = order.nsolid++;
     EXPECT_TRUE(Ascending(kItems, true));
+}
+
+// Sort without an order function sorts a native copy of the keys with the
+// same quicksort, so the input the adversary leaves against the order
+// function's road is a killer of the plain road too: numbers and strings
+// (sharing their first eight bytes, so that each comparison reads them) cost
+// a bounded multiple of a shuffled list's comparisons, and Sort puts them in
+// order.
+struct CountedLess {
+    long long* calls;
+    long long cap;
+    struct TooMany {};
+    template <class Key>
+    bool operator()(const Key& a, const Key& b) const {
+        if (++*calls > cap) throw TooMany{};
+        return a < b;
+    }
+};
+
+template <class Key>
+long long PlainComparisons(const std::vector<Key>& keys, long long cap) {
+    long long calls = 0;
+    sortkeys::Keyed<Key, CountedLess> k;
+    k.less = CountedLess{&calls, cap};
+    for (size_t i = 0; i < keys.size(); ++i) k.entries.push_back({keys[i], static_cast<int>(i)});
+    try {
+        EXPECT_TRUE(k.Sort(static_cast<int>(keys.size())));
+    } catch (const CountedLess::TooMany&) {
+        ADD_FAILURE() << "more than " << cap << " comparisons";
+    }
+    return calls;
+}
+
+TEST_F(SortBoundTest, PlainNumbersAndStringsThatKillAQuicksortCostAtMostFourTimesShuffledOnes) {
+    if (std::getenv("QB_GC_STRESS")) GTEST_SKIP() << "a count of comparisons, not of what the collector keeps";
+    constexpr int kItems = 100000;
+    std::vector<int> items(kItems);
+    std::iota(items.begin(), items.end(), 0);
+    order = {};
+    order.adversary = true;
+    order.gas = kItems;
+    order.val.assign(kItems, kItems);
+    SortCounted(items, 0);
+    order.adversary = false;
+    for (int& v : order.val)
+        if (v == order.gas) v = order.nsolid++;
+    std::vector<int> killer = order.val;  // the value at each index
+    std::vector<int> shuffled = items;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(6));
+
+    auto numbers = [](const std::vector<int>& v) { return std::vector<double>(v.begin(), v.end()); };
+    std::vector<std::string> texts;  // the views below point into it
+    auto strings = [&texts](const std::vector<int>& v) {
+        texts.clear();
+        for (int x : v) {
+            std::string digits = std::to_string(x);
+            texts.push_back("itemname" + std::string(6 - digits.size(), '0') + digits);
+        }
+        return std::vector<sortkeys::PrefixedView>(texts.begin(), texts.end());
+    };
+    const long long fairNumbers = PlainComparisons(numbers(shuffled), 1LL << 40);
+    EXPECT_LE(PlainComparisons(numbers(killer), 4 * fairNumbers), 4 * fairNumbers) << "shuffled: " << fairNumbers;
+    const long long fairStrings = PlainComparisons(strings(shuffled), 1LL << 40);
+    EXPECT_LE(PlainComparisons(strings(killer), 4 * fairStrings), 4 * fairStrings) << "shuffled: " << fairStrings;
+
+    // What the script gets: the killer list of strings in order.
+    strings(killer);
+    VmSetTop(L, 0);
+    VmPushNewTableSized(L, kItems, 0);
+    for (int i = 0; i < kItems; ++i) {
+        VmPushLString(L, texts[i].data(), texts[i].size());
+        VmRawSetIndex(L, 1, i);
+    }
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdSort, 1), 0);
+    std::sort(texts.begin(), texts.end());
+    for (int i = 0; i < kItems; i += 997) {
+        VmRawGetIndex(L, 1, i);
+        ASSERT_EQ(std::string(VmToCString(L, -1), VmStrLen(L, -1)), texts[i]) << i;
+        VmSetTop(L, -2);
+    }
 }
 
 // Without an order function strings sort on their first eight bytes first:

@@ -77,6 +77,7 @@ TEST_F(StringCmdTest, SearchingCountingAndReplacing) {
     EXPECT_EQ(Run("CountStr", {S("aAaA"), S("a"), 0.0, 1.0}), "3");
     EXPECT_EQ(Run("CountStr", {S("abc"), S("a"), 1.0, -1.0}), "E1055");
     EXPECT_EQ(Run("ReplaceStr", {S("aaa"), S("aa"), S("b")}), "ba");
+    EXPECT_EQ(Run("ReplaceStr", {S("Hello hello"), S("hello"), S("X")}), "Hello X");  // case counts unless told
     EXPECT_EQ(Run("ReplaceStr", {S("abc"), S(""), S("x")}), "abc");
     EXPECT_EQ(Run("ReplaceStr", {S("a-A-a"), S("a"), S("xy"), 0.0}), "xy-xy-xy");
     EXPECT_EQ(Run("ReplaceStr", {S("a-a-a"), S("a"), S(""), 1.0, 1.0}), "a--");

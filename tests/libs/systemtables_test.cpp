@@ -229,6 +229,20 @@ TEST_F(ListTest, ConcatJoinsStringsOnly) {
     VmPushString(L, "-");
     ASSERT_EQ(Call(cmdConcat, 2), 0);
     EXPECT_EQ(Text(-1), "a-b-c");
+    // first and last are indexes from 0.
+    VmSetTop(L, 0);
+    PushList({"a", "b", "c"});
+    VmPushString(L, "-");
+    VmPushNumber(L, 1);
+    ASSERT_EQ(Call(cmdConcat, 3), 0);
+    EXPECT_EQ(Text(-1), "b-c");
+    VmSetTop(L, 0);
+    PushList({"a", "b", "c"});
+    VmPushString(L, "-");
+    VmPushNumber(L, 0);
+    VmPushNumber(L, 1);
+    ASSERT_EQ(Call(cmdConcat, 4), 0);
+    EXPECT_EQ(Text(-1), "a-b");
     VmSetTop(L, 0);
     VmPushNewTable(L);
     VmPushNumber(L, 5);

@@ -164,6 +164,7 @@ TEST_F(BGPicLibTest, AFailedCreationLeavesTheBGPicOfItsNumber) {
     EXPECT_EQ(Numbers("CreateGradientBGPic", {1, kGradientLinear, 0, 0xFFFFFF, 3e9, 3e9}), ERR_BITMAP);
     EXPECT_EQ(Numbers("CreateGradientBGPic", {1, kGradientLinear, 0, 0xFFFFFF, 100000, 100000}), ERR_BITMAP);
     EXPECT_EQ(Numbers("CreateBGPic", {1, 0, 10}), ERR_WRONGUSAGE);
+    ASSERT_EQ(Numbers("CreateBGPic", {2, 8, 1}), 0);  // one row is a picture
     EXPECT_EQ(Numbers("CreateGradientBGPic", {1, kGradientLinear, 0, 0xFFFFFF, 0, 10}), ERR_BADDIMENSIONS);
     EXPECT_EQ(Numbers("CreateTexturedBGPic", {1, 77, 4, 4}), ERR_FINDBRUSH);
     EXPECT_EQ(Pic(1), old);

@@ -173,6 +173,7 @@ TEST_F(LayerStyleTest, APartKeyMakesABrushPartLayerAndANewIdShowsTheOtherBrush) 
               }),
               0);
     EXPECT_EQ(Get(1, "partwidth"), 4);
+    EXPECT_EQ(Get(1, "partx"), 0);
     EXPECT_EQ(Window(2, 2), kGreen);
     EXPECT_EQ(Window(6, 2), 0u);
     // Back to a whole brush needs no id; going to another kind of source does.
@@ -387,6 +388,30 @@ TEST_F(LayerStyleTest, RotateLayerShowsTheTransformedBitmapExactly) {
             }
     FreeMask(mask);
     FreeAlphaChannel(alpha);
+}
+
+// TransformLayer(layer, sx, rx, ry, sy): x' = sx x + ry y, y' = rx x + sy y.
+// A vertical shear of a wide brush makes it tall; a horizontal one, wide.
+TEST_F(LayerStyleTest, TransformLayerShearsAlongTheAxisItsEntryNames) {
+    MakeBrush(3, 40, 10, kRed);
+    ASSERT_EQ(Add(3, 0, 0), 0);
+    auto red = [&](int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+        int count = 0;
+        for (int32_t y = y0; y < y1; ++y)
+            for (int32_t x = x0; x < x1; ++x) count += Window(x, y) == kRed;
+        return count;
+    };
+    ASSERT_EQ(RunNumbers("TransformLayer", {1, 1, 1, 0, 1}), 0);
+    EXPECT_EQ(Layer(1)->shownstate->shownwidth, 40);
+    EXPECT_EQ(Layer(1)->shownstate->shownheight, 50);
+    EXPECT_GT(red(30, 40, 40, 50), 0);  // the right end went down
+    EXPECT_EQ(red(0, 30, 20, 50), 0);   // the left end did not
+    EXPECT_EQ(red(40, 0, 100, 80), 0);
+    ASSERT_EQ(RunNumbers("TransformLayer", {1, 1, 0, 1, 1}), 0);
+    EXPECT_EQ(Layer(1)->shownstate->shownwidth, 50);
+    EXPECT_EQ(Layer(1)->shownstate->shownheight, 10);
+    EXPECT_GT(red(45, 0, 50, 10), 0);  // the bottom row went right
+    EXPECT_EQ(red(0, 10, 100, 80), 0);
 }
 
 TEST_F(LayerStyleTest, ScaleLayerByPercentReplicatesPixels) {

@@ -43,6 +43,24 @@ TEST_F(MusicTest, PlayedThreeTimesItRewindsTwiceAndEndsOnce) {
     EXPECT_NEAR(again[100], Value(100) / 32768.0f, 1e-3f);
 }
 
+TEST_F(MusicTest, ANewVolumeIsHeardWhileTheMusicPlays) {
+    ASSERT_EQ(Open(1, WriteWave("music_volume.wav", 48000)), 0);
+    ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
+    const std::vector<float> loud = Pull(4800);
+    EXPECT_NEAR(loud[4000], Value(4000) / 32768.0f, 1e-3f);
+    ASSERT_EQ(Call("SetMusicVolume", [&] { N(1); N(16); }), 0);
+    // A quarter of the volume (the mixer's gain is its cube root) from at
+    // most one pull later on.
+    const std::vector<float> quiet = Pull(9600);
+    const float gain = std::cbrt(0.25f);
+    size_t wrong = 0;
+    for (size_t i = 4800; i < quiet.size(); ++i) {
+        const float want = Value(4800 + i) / 32768.0f * gain;
+        if (std::fabs(quiet[i] - want) > 2e-3f && wrong++ < 5) ADD_FAILURE() << "frame " << 4800 + i << ": " << quiet[i];
+    }
+    EXPECT_EQ(wrong, 0u);
+}
+
 TEST_F(MusicTest, PositionAndLoopsFollowThePlayTimeAcrossPauses) {
     SetMusicClock(&FakeClock);
     fakeNow = 0;

@@ -15,7 +15,7 @@ const char* AppletUsage() {
            "  --description TEXT --identifier TEXT   header strings (tags 11-15, 34)\n"
            "  --applet-version M.N                    version section (default 6.1)\n"
            "  --no-version                            leave the version section out\n"
-           "  --label NAME=VALUE                      label (tag 9), repeatable\n"
+           "  --label NAME=VALUE                      label (tag 9), VALUE a whole number, repeatable\n"
            "  --include FILE:FIRST:LAST:OFFSET[:SOURCE]  include entry, repeatable: the\n"
            "      chunk's lines FIRST to LAST (the numbers in its line info) come\n"
            "      from FILE, and error texts report line L as line OFFSET + 1 + L - FIRST\n"
@@ -396,6 +396,8 @@ bool ParseAppletCommand(const std::vector<std::string>& args, AppletCommand& com
             desc.headerStrings[header->second] = value;
         } else if (handler != handlers.end()) {
             ok = handler->second(value, command);
+            // A label's value is a number the script reads, never a text.
+            if (!ok && option == "--label") why = "NAME=VALUE, VALUE a whole number (-2147483648 to 4294967295)";
         } else {
             ok = ParseDeclarationOption(option, value, desc);
         }

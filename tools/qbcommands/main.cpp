@@ -245,30 +245,40 @@ bool CheckSignatures(const std::vector<SignatureEntry>& entries, const char* pat
     return sound;
 }
 
-void WriteLibrary(std::string& out, const CommandTableNode& node, const std::vector<SignatureEntry>& entries,
-                  ScriptState* L) {
-    out += std::string("\n## ") + node.name + "\n\n";
-    for (const ScriptCommand* row = node.table; row && row->name; ++row) {
-        if (!row->handler) continue;
-        const SignatureEntry* e = EntryOf(entries, row->name);
-        if (!e) continue;  // CheckSignatures has refused the file already
-        out += "- `" + e->call + (e->results.empty() ? "" : " -> " + e->results) + "` (" +
-               ArgumentText(ProbeArguments(row->handler, L)) + "): " + e->text + "\n";
-        if (e->example.empty()) continue;
-        // Indented under the item, as a block that can be copied whole.
-        out += "\n  ```\n";
-        for (size_t at = 0; at < e->example.size();) {
-            const size_t end = e->example.find('\n', at);
-            const std::string line = e->example.substr(at, end - at);
-            out += line.empty() ? "\n" : "  " + line + "\n";
-            at = end + 1;
+// One section a library: a library that registers several tables (the
+// system library registers two) gets their commands, then their constants,
+// under one heading.
+void WriteLibrary(std::string& out, const std::vector<const CommandTableNode*>& nodes,
+                  const std::vector<SignatureEntry>& entries, ScriptState* L) {
+    out += std::string("\n## ") + nodes.front()->name + "\n\n";
+    for (const CommandTableNode* node : nodes) {
+        for (const ScriptCommand* row = node->table; row && row->name; ++row) {
+            if (!row->handler) continue;
+            const SignatureEntry* e = EntryOf(entries, row->name);
+            if (!e) continue;  // CheckSignatures has refused the file already
+            out += "- `" + e->call + (e->results.empty() ? "" : " -> " + e->results) + "` (" +
+                   ArgumentText(ProbeArguments(row->handler, L)) + "): " + e->text + "\n";
+            if (e->example.empty()) continue;
+            // Indented under the item, as a block that can be copied whole.
+            out += "\n  ```\n";
+            for (size_t at = 0; at < e->example.size();) {
+                const size_t end = e->example.find('\n', at);
+                const std::string line = e->example.substr(at, end - at);
+                out += line.empty() ? "\n" : "  " + line + "\n";
+                at = end + 1;
+            }
+            out += "  ```\n\n";
         }
-        out += "  ```\n\n";
     }
-    if (!node.constants || !node.constants->name) return;
-    out += std::string("\nConstants of the ") + node.name + " library:\n\n| constant | value |\n| --- | --- |\n";
-    for (const ScriptConstant* c = node.constants; c->name; ++c)
-        out += std::string("| `#") + c->name + "` | " + ValueText(*c) + " |\n";
+    bool any = false;
+    for (const CommandTableNode* node : nodes) {
+        if (!node->constants || !node->constants->name) continue;
+        if (!any)
+            out += std::string("\nConstants of the ") + node->name + " library:\n\n| constant | value |\n| --- | --- |\n";
+        any = true;
+        for (const ScriptConstant* c = node->constants; c->name; ++c)
+            out += std::string("| `#") + c->name + "` | " + ValueText(*c) + " |\n";
+    }
 }
 
 std::string Printable(const char* text) {
@@ -392,7 +402,17 @@ int WriteReference(const char* path, const char* signaturePath) {
     if (status == 0) {
         WriteIntroduction(out);
         WriteLibraryList(out);
-        for (const CommandTableNode& node : RegisteredCommandTables()) WriteLibrary(out, node, entries, L);
+        std::vector<std::vector<const CommandTableNode*>> libraries;
+        for (const CommandTableNode& node : RegisteredCommandTables()) {
+            auto same = std::find_if(libraries.begin(), libraries.end(), [&](const auto& nodes) {
+                return std::strcmp(nodes.front()->name, node.name) == 0;
+            });
+            if (same == libraries.end())
+                libraries.push_back({&node});
+            else
+                same->push_back(&node);
+        }
+        for (const auto& nodes : libraries) WriteLibrary(out, nodes, entries, L);
         WriteKeyNames(out);
         WriteHandlerNames(out);
         WriteAsyncDrawRules(out);
