@@ -365,10 +365,14 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
     const double perSecond = static_cast<double>(p->stream->audioChannels) * p->stream->audioRate * 2.0;
     size_t done = 0;
     int32_t size = 0, index = 0;
+    // The clock moves on with the rest at the end: the sound decoded here
+    // is not heard yet, and the master clock read meanwhile would count it.
+    double clock = 0.0;
     {
         Locked lock(p->pictureMutex.get());
         size = p->sync.audioBufferSize;
         index = p->sync.audioBufferIndex;
+        clock = p->sync.audioClock;
     }
     while (done < bytes) {
         if (index < size) {
@@ -391,8 +395,7 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
             if (n > 0) {
                 size = n;
                 index = 0;
-                Locked lock(p->pictureMutex.get());
-                p->sync.audioClock += n / perSecond;
+                clock += n / perSecond;
             }
             continue;
         }
@@ -405,14 +408,12 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
             continue;
         }
         p->audioPacket = node;
-        if (node.pts != -1.0) {
-            Locked lock(p->pictureMutex.get());
-            p->sync.audioClock = node.pts;
-        }
+        if (node.pts != -1.0) clock = node.pts;
     }
     Locked lock(p->pictureMutex.get());
     p->sync.audioBufferSize = size;
     p->sync.audioBufferIndex = index;
+    p->sync.audioClock = clock;
     // The ring is locked by our caller: what it holds plus this has yet to
     // be heard.
     p->sync.audioOutputDelay = static_cast<double>(p->sound->ring.fill + done) / perSecond;

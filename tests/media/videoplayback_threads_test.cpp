@@ -61,7 +61,8 @@ struct FakeSource {
     int32_t next = 0;  // picture index
     bool soundDue = false;
     int32_t slowFirstMs = 0;  // the first picture's decode takes this long
-    int32_t decodeMs = 0;     // every picture's decode takes this long
+    // The decoder waits at picture `decodable` until the test lets it on.
+    std::atomic<int32_t> decodable{std::numeric_limits<int32_t>::max()};
     // Decoding picture jumpIndex moves the standing test clock on by this.
     int32_t jumpIndex = -1;
     double jumpSeconds = 0.0;
@@ -126,7 +127,7 @@ int32_t FakeVideo(void* handle, void* packet, qbVideoFrame* frame) {
         cappedClock.now += Fake(handle)->slowFirstMs / 1000.0;
     }
     if (p->index == Fake(handle)->jumpIndex) fakeNow = fakeNow + Fake(handle)->jumpSeconds;
-    if (Fake(handle)->decodeMs) std::this_thread::sleep_for(std::chrono::milliseconds(Fake(handle)->decodeMs));
+    while (p->index >= Fake(handle)->decodable) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     for (int32_t i = 0; i < kWidth * kHeight; ++i) frame->rgb[i] = __builtin_bswap32(static_cast<uint32_t>(p->index));
     frame->pts = p->index * Fake(handle)->frameDuration;
     return 1;
@@ -196,6 +197,7 @@ struct Rig {
         UseCappedClock(frameDuration / 2);
     }
     ~Rig() {
+        fake.decodable = std::numeric_limits<int32_t>::max();
         stream.playback.reset();
         SetVideoWallClock(nullptr);
     }
@@ -253,12 +255,31 @@ TEST(VideoPlaybackTest, ASlowFirstPictureMakesNoneLate) {
 
 TEST(VideoPlaybackTest, PicturesOfUnknownDurationAreNeverOverBeforeTheNext) {
     // Times 50 ms apart but no frame duration (a stream without a rate),
-    // each picture decoded in 70 ms: every picture is alone in the queue
-    // when due, and is shown; none is taken as over at its own time.
+    // and a decoder slower than that: each picture is decoded once the one
+    // before is shown, and the clock is 20 ms past its time before the
+    // refresh sees it, alone in the queue. Every picture is shown; none is
+    // taken as over at its own time, which would make the next skipped.
     Rig rig(8, 0.05);
     rig.stream.info.frameDuration = 0.0;
-    rig.fake.decodeMs = 70;
+    StandClock();
+    rig.fake.decodable = 0;
     ASSERT_EQ(rig.Start(), 0);
+    qbVideoPlayback* p = rig.stream.playback.get();
+    ASSERT_TRUE(WaitFor([&] { return p->reader.ended.load(); }));
+    for (int32_t k = 0; k < 8; ++k) {
+        rig.fake.decodable = k + 1;
+        auto handled = [&] { return p->shownCount + p->droppedCount > k; };
+        double target = 0.0;
+        ASSERT_TRUE(WaitFor([&] {
+            LockMutex(p->pictureMutex.get());
+            const bool queued = p->queued > 0;
+            if (queued) target = p->slots[p->readIndex].target;
+            UnlockMutex(p->pictureMutex.get());
+            return queued || handled();
+        }));
+        fakeNow = std::max(fakeNow.load(), target + 0.02);
+        ASSERT_TRUE(WaitFor(handled));
+    }
     ASSERT_TRUE(WaitFor([&] { return rig.sink.ended > 0; }));
     EXPECT_EQ(rig.stream.playback->droppedCount, 0);
     const std::vector<int32_t> shown = rig.sink.Shown();
@@ -374,13 +395,15 @@ TEST(VideoPlaybackTest, TheLastPictureIsNeverSkippedToCatchUp) {
     SetVideoWallClock(FakeClock);
     ASSERT_EQ(rig.Start(), 0);
     // The clock moves to each picture as it waits at the head of the queue,
-    // never past it; then, with 26 shown and both slots full, the decoder
+    // never past it, and only once the decoder has filled both slots (a
+    // loaded machine would otherwise let the clip run past the moment
+    // looked for); then, with 26 shown and both slots full, the decoder
     // holds one picture at most and the last packets wait in the queue.
     ASSERT_TRUE(WaitFor([&] {
         qbVideoPlayback* p = rig.stream.playback.get();
         LockMutex(p->pictureMutex.get());
         const bool done = p->shownCount >= 26 && p->queued == 2;
-        if (!done && p->queued > 0 && p->slots[p->readIndex].target > fakeNow)
+        if (!done && p->queued == 2 && p->slots[p->readIndex].target > fakeNow)
             fakeNow = p->slots[p->readIndex].target;
         UnlockMutex(p->pictureMutex.get());
         return done;

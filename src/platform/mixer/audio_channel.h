@@ -82,6 +82,9 @@ struct qbVideoAudioQueue {
     // The video is paused: the output plays silence and keeps the bytes for
     // the resume.
     std::atomic<bool> paused{false};
+    // Bytes the output has taken since the ring was made: how much of the
+    // sound has been heard (a pull that found the ring locked took none).
+    std::atomic<uint64_t> played{0};
 };
 
 enum : int32_t { kNoPendingEvent = -1 };

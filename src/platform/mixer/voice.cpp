@@ -101,6 +101,7 @@ uint32_t PullVideo(qbAudioChannel& ch, const qbAudioStream& format, uint32_t wan
     const size_t used = take * bpf;
     std::memmove(q->bytes.get(), q->bytes.get() + used, q->fill - used);
     q->fill -= used;
+    q->played.fetch_add(used, std::memory_order_relaxed);
     return take;
 }
 
