@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "e2e/asyncscript.h"
 #include "e2e/e2e_util.h"
 #include "e2e/frames.h"
 
@@ -22,40 +23,21 @@ constexpr int kHStripes16 = 4;
 
 std::string Call(const std::string& name, std::initializer_list<double> args) { return e2e::CallCommand(name, args); }
 
-// a = name(args..., {type = type, async = True}), kept in the global "a".
+// a = name(args..., {type = type, async = True[, speed = speed]}).
 std::string StartAsync(const std::string& name, std::initializer_list<double> args, int type = kHStripes16,
                        int speed = 0) {
-    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
-    int reg = 1;
-    for (double a : args) s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
-    const std::string t = std::to_string(reg), v = std::to_string(reg + 1);
-    s += "    NEWTABLE " + t + " 0 3\n    LOADK " + v + " #" + std::to_string(type) + "\n    SETTABLE " + t +
-         " \"type\" " + v + "\n    LOADK " + v + " #1\n    SETTABLE " + t + " \"async\" " + v + "\n";
-    if (speed) s += "    LOADK " + v + " #" + std::to_string(speed) + "\n    SETTABLE " + t + " \"speed\" " + v + "\n";
-    return s + "    CALL 0 " + v + " 2\n    SETGLOBAL 0 \"a\"\n";
+    std::vector<std::pair<std::string, double>> options = {{"type", static_cast<double>(type)}, {"async", 1}};
+    if (speed) options.push_back({"speed", static_cast<double>(speed)});
+    return e2e::StartAsync(name, args, options);
 }
 
-std::string OnDraw(const std::string& command) {
-    return "    GETGLOBAL 0 \"" + command + "\"\n    GETGLOBAL 1 \"a\"\n    CALL 0 2 1\n";
-}
-const std::string kFrame = OnDraw("asyncdrawframe");
-
-// Steps the effect to its end (AsyncDrawFrame answers 1 after the last).
-const std::string kRunOut = R"(runout:
-    GETGLOBAL 0 "asyncdrawframe"
-    GETGLOBAL 1 "a"
-    CALL 0 2 2
-    EQ 1 0 #0
-    JMP runout
-)";
+using e2e::kFrame;
+using e2e::kRunOut;
+using e2e::OnDraw;
 
 // SetLayerStyle(1, {key = value}) or SetDisplayAttributes({key = value, ...}).
 std::string Table(int reg, const std::vector<std::pair<std::string, double>>& fields) {
-    std::string s = "    NEWTABLE " + std::to_string(reg) + " 0 " + std::to_string(fields.size()) + "\n";
-    for (const auto& [k, v] : fields)
-        s += "    LOADK " + std::to_string(reg + 1) + " #" + std::to_string(static_cast<long long>(v)) +
-             "\n    SETTABLE " + std::to_string(reg) + " \"" + k + "\" " + std::to_string(reg + 1) + "\n";
-    return s;
+    return e2e::NumberTable(reg, fields);
 }
 std::string StyleLayer(const std::vector<std::pair<std::string, double>>& fields) {
     return "    GETGLOBAL 0 \"setlayerstyle\"\n    LOADK 1 #1\n" + Table(2, fields) + "    CALL 0 3 1\n";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "e2e/asyncscript.h"
 #include "e2e/e2e_util.h"
 #include "e2e/frames.h"
 
@@ -28,32 +29,14 @@ std::string Call(const std::string& name, std::initializer_list<double> args) { 
 // a = name(args..., {type = HSTRIPES16, speed = 20, async = True[,
 // bgpicemu = True, bgpic = emulated]}).
 std::string StartAsync(const std::string& name, std::initializer_list<double> args, int emulated = 0) {
-    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
-    int reg = 1;
-    for (double a : args)
-        s += "    LOADK " + std::to_string(reg++) + " #" + std::to_string(static_cast<long long>(a)) + "\n";
-    const std::string t = std::to_string(reg), v = std::to_string(reg + 1);
-    s += "    NEWTABLE " + t + " 0 5\n";
-    for (const auto& [key, value] : {std::pair{"type", "4"}, std::pair{"speed", "20"}, std::pair{"async", "1"}})
-        s += "    LOADK " + v + " #" + value + "\n    SETTABLE " + t + " \"" + key + "\" " + v + "\n";
-    if (emulated)
-        s += "    SETTABLE " + t + " \"bgpicemu\" " + v + "\n    LOADK " + v + " #" + std::to_string(emulated) +
-             "\n    SETTABLE " + t + " \"bgpic\" " + v + "\n";
-    return s + "    CALL 0 " + v + " 2\n    SETGLOBAL 0 \"a\"\n";
+    std::vector<std::pair<std::string, double>> options = {{"type", 4}, {"speed", 20}, {"async", 1}};
+    if (emulated) options.insert(options.end(), {{"bgpicemu", 1}, {"bgpic", static_cast<double>(emulated)}});
+    return e2e::StartAsync(name, args, options);
 }
 
-std::string OnDraw(const std::string& command) {
-    return "    GETGLOBAL 0 \"" + command + "\"\n    GETGLOBAL 1 \"a\"\n    CALL 0 2 1\n";
-}
-const std::string kFrame = OnDraw("asyncdrawframe");
-
-const std::string kRunOut = R"(runout:
-    GETGLOBAL 0 "asyncdrawframe"
-    GETGLOBAL 1 "a"
-    CALL 0 2 2
-    EQ 1 0 #0
-    JMP runout
-)";
+using e2e::kFrame;
+using e2e::kRunOut;
+using e2e::OnDraw;
 
 std::string Main(const std::string& body) { return e2e::MainFunction(body, 16); }
 

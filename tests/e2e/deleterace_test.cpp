@@ -17,6 +17,7 @@
 #include <string>
 
 #include "e2e/e2e_util.h"
+#include "e2e/swapping.h"
 
 namespace {
 
@@ -77,26 +78,8 @@ TEST_F(DeleteRaceTest, FoldersSwappedForLinksDuringTheWalkCostNothingOutside) {
         for (int f = 0; f < kFilesEach; ++f) e2e::WriteFile(folder / ("f" + std::to_string(f)), "x");
     }
 
-    int ready[2], done[2];
-    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(done, O_CLOEXEC), 0);
-    const pid_t swapper = fork();
-    if (swapper == 0) {
-        close(ready[0]);
-        close(done[1]);
-        Swapper(tree, outside, ready[1], done[0]);
-    }
-    close(ready[1]);
-    close(done[0]);
-    ASSERT_GT(swapper, 0);
-    char word = 0;
-    const bool watching = read(ready[0], &word, 1) == 1;
-    close(ready[0]);
-    if (!watching) {
-        close(done[1]);
-        waitpid(swapper, nullptr, 0);
-        FAIL() << "the swapper could not watch the tree";
-    }
+    e2e::Swapping swapper([&](int ready, int done) { Swapper(tree, outside, ready, done); });
+    ASSERT_TRUE(swapper.Watching()) << "the swapper could not watch the tree";
 
     const e2e::RunResult r = PlayScript(R"(
 .function main maxstack=8
@@ -107,11 +90,9 @@ TEST_F(DeleteRaceTest, FoldersSwappedForLinksDuringTheWalkCostNothingOutside) {
     RETURN 0 1
 .end
 )");
-    close(done[1]);
-    int status = 0;
-    ASSERT_EQ(waitpid(swapper, &status, 0), swapper);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_GT(WEXITSTATUS(status), 0) << "no folder was swapped while the walk ran: " << r.err;
+    const int swapped = swapper.Stop();
+    ASSERT_GE(swapped, 0) << "the swapper did not exit";
+    EXPECT_GT(swapped, 0) << "no folder was swapped while the walk ran: " << r.err;
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(e2e::ReadFile(outside / ("keep" + std::to_string(i))), "root's") << i << ": " << r.err;
 }

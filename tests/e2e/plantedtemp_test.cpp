@@ -17,6 +17,7 @@
 #include <string>
 
 #include "e2e/e2e_util.h"
+#include "e2e/swapping.h"
 
 namespace {
 
@@ -80,26 +81,8 @@ TEST_F(PlantedTempTest, LinksPutAtACopysNewFilesLeadNowhere) {
         e2e::WriteFile(Secret(secrets, i), "root's");
     }
 
-    int ready[2], done[2];
-    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(done, O_CLOEXEC), 0);
-    const pid_t swapper = fork();
-    if (swapper == 0) {
-        close(ready[0]);
-        close(done[1]);
-        Swapper(dest, secrets, ready[1], done[0]);
-    }
-    close(ready[1]);
-    close(done[0]);
-    ASSERT_GT(swapper, 0);
-    char word = 0;
-    const bool watching = read(ready[0], &word, 1) == 1;
-    close(ready[0]);
-    if (!watching) {
-        close(done[1]);
-        waitpid(swapper, nullptr, 0);
-        FAIL() << "the swapper could not watch the folder";
-    }
+    e2e::Swapping swapper([&](int ready, int done) { Swapper(dest, secrets, ready, done); });
+    ASSERT_TRUE(swapper.Watching()) << "the swapper could not watch the folder";
 
     const e2e::RunResult r = PlayScript(R"(
 .function main maxstack=8
@@ -111,11 +94,9 @@ TEST_F(PlantedTempTest, LinksPutAtACopysNewFilesLeadNowhere) {
     RETURN 0 1
 .end
 )");
-    close(done[1]);
-    int status = 0;
-    ASSERT_EQ(waitpid(swapper, &status, 0), swapper);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_GT(WEXITSTATUS(status), 0) << "no new file was swapped: " << r.err;
+    const int swapped = swapper.Stop();
+    ASSERT_GE(swapped, 0) << "the swapper did not exit";
+    EXPECT_GT(swapped, 0) << "no new file was swapped: " << r.err;
     int kept = 0;
     for (int i = 0; i < kFiles; ++i) kept += e2e::ReadFile(Secret(secrets, i)) == "root's";
     EXPECT_EQ(kept, kFiles) << r.err;

@@ -9,6 +9,7 @@
 
 #include "display/eventlib_fixture.h"
 #include "libs/netcommands.h"
+#include "libs/client_turns.h"
 #include "libs/network.h"
 #include "libs/python_server.h"
 #include "wait_for.h"
@@ -145,15 +146,10 @@ print('answer', answer.decode().strip(), 'turns', turns, flush=True)
                                   std::to_string(port), std::to_string(kSlow),
                                   std::to_string(1.0 / kTurnsPerTimeOut)});
     ASSERT_EQ(clients.firstLine(), "port 0");
-    EXPECT_TRUE(test_wait::WaitFor(
-        [&] {
-            EXPECT_EQ(Check(), 0);
-            return clients.HasOutput();
-        },
-        std::chrono::seconds(300)));
-    const std::string said = clients.NextLine(1000);
-    int turns = -1;
-    ASSERT_EQ(std::sscanf(said.c_str(), "answer hello turns %d", &turns), 1) << said;
+    const std::string said =
+        nettest::CheckUntilClientsSay(clients, [&] { return Check(); }, std::chrono::seconds(300));
+    const int turns = nettest::AnswerTurns(said, "hello");
+    ASSERT_GE(turns, 0) << said;
     EXPECT_LE(turns, 2 * kTurnsPerTimeOut) << said;
 }
 

@@ -8,6 +8,7 @@
 
 #include "display/eventlib_fixture.h"
 #include "libs/netcommands.h"
+#include "libs/client_turns.h"
 #include "libs/network.h"
 #include "libs/python_server.h"
 #include "wait_for.h"
@@ -138,14 +139,7 @@ TEST_F(NetworkHandlerTest, SlowClientsDoNotHoldTheServer) {
     nettest::PythonServer clients({"-c", R"(
 import socket, sys, time
 port = int(sys.argv[1])
-def connect(first, rcvbuf=0):
-    s = socket.socket()
-    if rcvbuf:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-    s.connect(('127.0.0.1', port))
-    s.sendall(first)
-    s.setblocking(False)
-    return s
+)" + nettest::kConnectPython + R"(
 slow_in = connect(b'in\n')
 slow_out = connect(b'out\n', 4096)
 print('port 0', flush=True)
@@ -180,13 +174,8 @@ print('served', len(answers), sent_in, read_out, flush=True)
 )",
                                   std::to_string(port)});
     ASSERT_EQ(clients.firstLine(), "port 0");
-    ASSERT_TRUE(test_wait::WaitFor(
-        [&] {
-            EXPECT_EQ(Check(), 0);
-            return clients.HasOutput();
-        },
-        std::chrono::seconds(400)));
-    const std::string line = clients.NextLine(1000);
+    const std::string line =
+        nettest::CheckUntilClientsSay(clients, [&] { return Check(); }, std::chrono::seconds(400));
     int answered = 0;
     long sentIn = 0, readOut = 0;
     ASSERT_EQ(std::sscanf(line.c_str(), "served %d %ld %ld", &answered, &sentIn, &readOut), 3) << line;
@@ -240,14 +229,7 @@ TEST_F(NetworkHandlerTest, TenClientsThatNeverReadHoldAGoodOneNoLongerThanTwoTim
     nettest::PythonServer clients({"-c", R"(
 import socket, sys, time
 port, turn = int(sys.argv[1]), float(sys.argv[2])
-def connect(first, rcvbuf=0):
-    s = socket.socket()
-    if rcvbuf:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-    s.connect(('127.0.0.1', port))
-    s.sendall(first)
-    s.setblocking(False)
-    return s
+)" + nettest::kConnectPython + R"(
 slow = [connect(b'out\n', 4096) for i in range(10)]
 print('port 0', flush=True)
 time.sleep(turn)
@@ -265,15 +247,10 @@ print('answer', answer.decode().strip(), 'turns', turns, flush=True)
 )",
                                   std::to_string(port), std::to_string(1.0 / kTurnsPerTimeOut)});
     ASSERT_EQ(clients.firstLine(), "port 0");
-    ASSERT_TRUE(test_wait::WaitFor(
-        [&] {
-            EXPECT_EQ(Check(), 0);
-            return clients.HasOutput();
-        },
-        std::chrono::seconds(300)));
-    const std::string said = clients.NextLine(1000);
-    int turns = -1;
-    ASSERT_EQ(std::sscanf(said.c_str(), "answer good turns %d", &turns), 1) << said;
+    const std::string said =
+        nettest::CheckUntilClientsSay(clients, [&] { return Check(); }, std::chrono::seconds(300));
+    const int turns = nettest::AnswerTurns(said, "good");
+    ASSERT_GE(turns, 0) << said;
     EXPECT_LE(turns, 2 * kTurnsPerTimeOut) << said;
     EXPECT_EQ(seen.sendErr, ERR_SENDDATA);
 }

@@ -43,19 +43,9 @@
 #include "test_bmp.h"
 #include "vm/vm.h"
 #include "walk_args.h"
+#include "walk_player.h"
 #include "walk_push.h"
 #include "walk_world.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QB_BUSY_DEATH_CALLBACK 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QB_BUSY_DEATH_CALLBACK 1
-#endif
-#endif
-#ifdef QB_BUSY_DEATH_CALLBACK
-#include <sanitizer/common_interface_defs.h>
-#endif
 
 namespace {
 
@@ -66,48 +56,12 @@ using namespace walkworld;
 constexpr long kPatience = 16;
 constexpr int kParts = 6;
 
-// The command being walked, named by a crash or a sanitizer's report.
-char current[256] = "(none)";
-
-void SayCurrent() {
-    const char prefix[] = "\nbusy walk: crashed in ";
-    (void)!::write(2, prefix, sizeof prefix - 1);
-    (void)!::write(2, current, std::strlen(current));
-    (void)!::write(2, "\n", 1);
-}
-
-void OnFatalSignal(int sig) {
-    SayCurrent();
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-}
-
-void NameCrashes() {
-    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) ::signal(sig, OnFatalSignal);
-#ifdef QB_BUSY_DEATH_CALLBACK
-    __sanitizer_set_death_callback(SayCurrent);
-#endif
-}
-
-const std::map<std::string, SignatureEntry>& Signatures() {
-    static const std::map<std::string, SignatureEntry> entries = [] {
-        std::vector<SignatureEntry> read;
-        std::string error;
-        ReadSignatures((std::string(QB_SOURCE_DIR) + "/docs/signatures.txt").c_str(), read, error);
-        std::map<std::string, SignatureEntry> byName;
-        for (SignatureEntry& e : read) byName[e.name] = std::move(e);
-        return byName;
-    }();
-    return entries;
-}
-
 // The walk's plausible call: its listed arguments, else as many 1s as the
 // command needs, a table where it takes one.
 std::vector<Arg> Plausible(const std::string& command) {
     if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) return it->second;
     std::vector<Arg> args;
-    const auto e = Signatures().find(command);
-    const int count = e == Signatures().end() ? 0 : e->second.minArgs;
+    const int count = LeastArgs(command);
     for (int i = 1; i <= count; ++i) {
         const std::vector<int>& tables = TablePlaces(command);
         args.push_back(std::find(tables.begin(), tables.end(), i) != tables.end() ? Table({}) : N(1));
@@ -128,36 +82,14 @@ public:
     // DisplayTextObjectFX with layers, which hold them, instead of by
     // transitions in layers that were there before.
     BusyWorld(const std::string& picture, int port, bool held) : picture_(picture), port_(port), held_(held) {
-        SetShuttingDown(false);
-        ResetRuntimeSettings();
-        SetFPSLimit(60);
-        SetMaxImagePixels(uint64_t{1} << 22);
-        SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
-        null_backend::Reset();
-        null_backend::SetMonitors({{0, 0, 320, 240}});
-        null_backend::SetURLOpener([](const char*) { return 0; });
+        ResetWalkProcess(&player_, uint64_t{1} << 22);
         L = VmOpen();
-        if (!L) return;
-        SetMainState(L);
-        BuildLinkMarker(&marker_);
-        std::vector<std::string> args{"quenbrookplayer", "-quiet", "walk.qba"};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
-        std::snprintf(applet_.identifier, sizeof applet_.identifier, "%s", "qbbusywalk");
-        if (StartTimerThread()) return;
-        timerThread_ = true;
+        if (!L || !StartWalkPlayer(L, &player_, "qbbusywalk")) return;
         SetNetworkTimeoutValue(20);
         Prelude();
     }
     ~BusyWorld() {
-        null_backend::SetPumpObserver({});
-        if (timerThread_) StopTimerThread();
-        if (L) Shutdown(0, L, &cl_, &applet_);
-        SetShuttingDown(false);
-        SetMaxImagePixels(0);
-        SetFramePacingClock(nullptr, nullptr);
+        EndWalkPlayer(L, &player_);
     }
     BusyWorld(const BusyWorld&) = delete;
     BusyWorld& operator=(const BusyWorld&) = delete;
@@ -167,14 +99,7 @@ public:
     // The call, with the user closing the window when it waits too long.
     int Run(const Call& c) {
         VmSetTop(L, 0);
-        if (c.command.find("Request") != std::string::npos)
-            null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
-        // A wait for the user ends in the quit, asked for at once.
-        if (WaitsForUser(c.command)) AskToClose();
-        long pumps = 0;
-        null_backend::SetPumpObserver([&] {
-            if (++pumps == kPatience) AskToClose();
-        });
+        AnswerAsTheUser(c.command, kPatience, first_);
         for (const Arg& a : c.args) Push(a);
         const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 1);
         if (!err && !c.keep.empty() && VmType(L, -1) != kTypeNil) made_[c.keep] = VmMakeRef(L, kRegistryIndex);
@@ -202,10 +127,6 @@ public:
     ScriptState* L = nullptr;
 
 private:
-
-    void AskToClose() {
-        if (first_) null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
-    }
 
     void Step(const Call& c) {
         if (int err = Run(c)) errors_.push_back(walkworld::Call{c.command, c.args}.Describe() + " -> " +
@@ -323,13 +244,9 @@ private:
 
     std::string picture_;
     int port_ = 0;
-    qbLinkMarker marker_{};
-    qbCommandLine cl_;
-    qbApplet applet_;
+    WalkPlayer player_;
     qbDisplay* first_ = nullptr;
-    bool timerThread_ = false;
     bool held_ = false;
-    int64_t clock_ = 0;
     std::vector<std::string> errors_;
     std::map<std::string, int> made_;
     std::vector<std::pair<int, std::string>> drawings_;
@@ -354,29 +271,20 @@ std::vector<std::vector<Arg>> BusyCalls(const std::string& command) {
     return calls;
 }
 
-// Commands that wait as long as they are asked, or for standard input.
-bool Skipped(const std::string& command) {
-    return command == "Wait" || command == "WaitTimer" || command == "DebugPrompt";
-}
-
 void WalkBusy(int part) {
     // The collector's stress run looks for what a command leaves unreachable,
     // which the all-commands walk covers; a world per call under it would
     // take hours.
     if (std::getenv("QB_GC_STRESS")) GTEST_SKIP() << "covered by the all-commands walk";
-    NameCrashes();
+    NameCrashes("busy walk");
     const std::string picture = test_bmp::WriteBmp(12, 10);
-    const std::filesystem::path before = std::filesystem::current_path();
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() / ("qb_busywalk_" + std::to_string(::getpid()) + "_" + std::to_string(part));
-    std::filesystem::remove_all(scratch);
-    std::filesystem::create_directories(scratch);
-    std::filesystem::current_path(scratch);
+    const WalkScratch scratchFolder("busywalk", part);
+    const std::filesystem::path& scratch = scratchFolder.path();
     const Media media;
     PageServer server;
     ASSERT_GT(server.port(), 0);
     std::vector<std::string> commands;
-    std::snprintf(current, sizeof current, "the busy world alone");
+    SayWalking("the busy world alone");
     for (const bool held : {true, false}) {
         media.Lay(scratch);
         BusyWorld first(picture, server.port(), held);
@@ -384,7 +292,7 @@ void WalkBusy(int part) {
         if (held) continue;
         for (const CommandTableNode& node : RegisteredCommandTables())
             for (const ScriptCommand* row = node.table; row && row->name; ++row)
-                if (row->handler && !Skipped(row->name)) commands.push_back(row->name);
+                if (row->handler && !WaitsForever(row->name)) commands.push_back(row->name);
     }
     ASSERT_GT(commands.size(), 600u);
     ::testing::internal::CaptureStdout();
@@ -405,23 +313,20 @@ void WalkBusy(int part) {
             }
             world.Run({"SelectDisplay", {N(display)}, ""});
             const std::string on = command + " on display " + std::to_string(display);
-            std::snprintf(current, sizeof current, "%s", on.c_str());
+            SayWalking(on);
             world.Make(MadeBefore(command));
             for (const std::vector<Arg>& args : BusyCalls(command)) world.Run({command, args, ""});
-            std::snprintf(current, sizeof current, "%s, then the drawings' frames", on.c_str());
+            SayWalking(on + ", then the drawings' frames");
             world.StepAndCancelDrawings();
-            std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
+            SayWalking(on + ", then the shutdown");
         }
         ++walked;
     }
-    std::snprintf(current, sizeof current, "(none)");
+    SayWalking("(none)");
     ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(noWorld.empty()) << ::testing::PrintToString(noWorld);
     EXPECT_GT(walked, 0);
     std::remove(picture.c_str());
-    std::filesystem::current_path(before);
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
 }
 
 class BusyWalkTest : public ::testing::TestWithParam<int> {};

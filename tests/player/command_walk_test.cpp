@@ -62,6 +62,7 @@
 #include "player/startup.h"
 #include "test_bmp.h"
 #include "walk_args.h"
+#include "walk_player.h"
 #include "walk_push.h"
 #include "walk_world.h"
 #include "vm/object.h"
@@ -230,22 +231,10 @@ class PlayerWorld {
 public:
     // display1 holds the options of display 1.
     PlayerWorld(const std::string& picture, const Arg& display1, int port) : picture_(picture), port_(port) {
-        // Settings of the process that an earlier world's calls changed.
-        SetShuttingDown(false);
-        ResetRuntimeSettings();
-        SetFPSLimit(60);
-        SetDefaultVideoLoader("");
         // Sizes the script may ask for stay cheap: a picture of a few million
         // pixels is made or scaled at once, a bigger one is refused.
-        SetMaxImagePixels(kMaxWalkPixels);
-        // Frames pass at once: a move or a play takes its frames without
-        // their sleeps, and a wait for a time passes as soon as asked.
-        SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
-        null_backend::Reset();
-        // A small desktop: a display the desktop's size, which many
-        // options ask for, is made and scaled at once.
-        null_backend::SetMonitors({{0, 0, 320, 240}});
-        null_backend::SetURLOpener([](const char*) { return 0; });
+        ResetWalkProcess(&player_, kMaxWalkPixels);
+        SetDefaultVideoLoader("");
         L = VmOpen();
         if (!L) return;
         // Under the collector's stress every world would register the
@@ -257,17 +246,7 @@ public:
         const bool stress = L->g->gcStress;
         if (builtUnderStress) L->g->gcStress = false;
         builtUnderStress = builtUnderStress || stress;
-        SetMainState(L);
-        BuildLinkMarker(&marker_);
-        std::vector<std::string> args{"quenbrookplayer", "-quiet", "walk.qba"};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
-        // The applet's identifier names its preferences file.
-        std::snprintf(applet_.identifier, sizeof applet_.identifier, "%s", "qbwalk");
-        if (StartTimerThread()) return;
-        timerThread_ = true;
+        if (!StartWalkPlayer(L, &player_, "qbwalk")) return;
         // A wait for a peer ends soon: the world's server answers at once
         // or not at all.
         SetNetworkTimeoutValue(kNetworkWaitMs);
@@ -275,16 +254,12 @@ public:
         L->g->gcStress = stress;
     }
     ~PlayerWorld() {
-        if (timerThread_) StopTimerThread();
-        Shutdown(0, L, &cl_, &applet_);
-        SetShuttingDown(false);
-        SetMaxImagePixels(0);
-        SetFramePacingClock(nullptr, nullptr);
+        EndWalkPlayer(L, &player_);
     }
     PlayerWorld(const PlayerWorld&) = delete;
     PlayerWorld& operator=(const PlayerWorld&) = delete;
 
-    bool Ready() const { return L && timerThread_ && preludeErrors_.empty(); }
+    bool Ready() const { return L && player_.timerThread && preludeErrors_.empty(); }
     // How many results the last call gave.
     int Results() const { return results_; }
     const std::vector<std::string>& PreludeErrors() const { return preludeErrors_; }
@@ -572,32 +547,20 @@ private:
 
     std::string picture_;
     int port_ = 0;
-    qbLinkMarker marker_{};
-    qbCommandLine cl_;
-    qbApplet applet_;
+    WalkPlayer player_;
     qbDisplay* first_ = nullptr;
-    bool timerThread_ = false;
-    int64_t clock_ = 0;  // microseconds of frame pacing
     std::vector<std::string> preludeErrors_;
     std::map<std::string, int> made_;  // registry references
     int longText_ = 0, megaText_ = 0;
     int results_ = 0;
 };
 
-// Commands that wait as long as the script asks, or for a line typed on
-// standard input: a huge argument is no hang of theirs.
-bool WaitsAsAsked(const char* name) {
-    for (const char* w : {"Wait", "WaitTimer", "DebugPrompt"})
-        if (std::string(w) == name) return true;
-    return false;
-}
-
 std::vector<std::string> RegisteredCommands(std::set<std::string>* libraries) {
     std::vector<std::string> names;
     for (const CommandTableNode& node : RegisteredCommandTables()) {
         libraries->insert(node.name);
         for (const ScriptCommand* row = node.table; row && row->name; ++row)
-            if (row->handler && !WaitsAsAsked(row->name)) names.push_back(row->name);
+            if (row->handler && !WaitsForever(row->name)) names.push_back(row->name);
     }
     return names;
 }
@@ -1015,12 +978,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     const std::string picture = test_bmp::WriteBmp(12, 10);
     // The dos library's commands make, copy and delete what the walk names
     // ("1", "nan" ...): they do it in a folder of the walk's own.
-    const std::filesystem::path before = std::filesystem::current_path();
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() / ("qb_walk_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(scratch);
-    std::filesystem::create_directories(scratch);
-    std::filesystem::current_path(scratch);
+    const WalkScratch scratchFolder("walk");
+    const std::filesystem::path& scratch = scratchFolder.path();
     const walkworld::Media media;
     walkworld::PageServer server;
     ASSERT_GT(server.port(), 0);
@@ -1117,9 +1076,6 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
                                           "ended in it): "
                                        << ::testing::PrintToString(quitUnchecked);
     std::remove(picture.c_str());
-    std::filesystem::current_path(before);
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
 }
 
 constexpr int kWalkParts = 8;

@@ -40,19 +40,9 @@
 #include "test_bmp.h"
 #include "vm/vm.h"
 #include "walk_args.h"
+#include "walk_player.h"
 #include "walk_push.h"
 #include "walk_world.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QB_REENTRANT_DEATH_CALLBACK 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QB_REENTRANT_DEATH_CALLBACK 1
-#endif
-#endif
-#ifdef QB_REENTRANT_DEATH_CALLBACK
-#include <sanitizer/common_interface_defs.h>
-#endif
 
 namespace {
 
@@ -61,47 +51,12 @@ using namespace walkworld;
 constexpr long kPatience = 16;
 constexpr int kParts = 2;
 
-char current[256] = "(none)";
-
-void SayCurrent() {
-    const char prefix[] = "\nreentrant walk: crashed in ";
-    (void)!::write(2, prefix, sizeof prefix - 1);
-    (void)!::write(2, current, std::strlen(current));
-    (void)!::write(2, "\n", 1);
-}
-
-void OnFatalSignal(int sig) {
-    SayCurrent();
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-}
-
-void NameCrashes() {
-    for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) ::signal(sig, OnFatalSignal);
-#ifdef QB_REENTRANT_DEATH_CALLBACK
-    __sanitizer_set_death_callback(SayCurrent);
-#endif
-}
-
-const std::map<std::string, SignatureEntry>& Signatures() {
-    static const std::map<std::string, SignatureEntry> entries = [] {
-        std::vector<SignatureEntry> read;
-        std::string error;
-        ReadSignatures((std::string(QB_SOURCE_DIR) + "/docs/signatures.txt").c_str(), read, error);
-        std::map<std::string, SignatureEntry> byName;
-        for (SignatureEntry& e : read) byName[e.name] = std::move(e);
-        return byName;
-    }();
-    return entries;
-}
-
 // The plausible call, with a table at every place the command takes one,
 // up to the last (Nil before it where the plausible call stops short).
 std::vector<Arg> WithTables(const std::string& command) {
     std::vector<Arg> args;
     if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) args = it->second;
-    const auto e = Signatures().find(command);
-    const int least = e == Signatures().end() ? 0 : e->second.minArgs;
+    const int least = LeastArgs(command);
     const std::vector<int>& tables = TablePlaces(command);
     auto isTable = [&](int place) { return std::find(tables.begin(), tables.end(), place) != tables.end(); };
     for (int place = static_cast<int>(args.size()) + 1; place <= least; ++place)
@@ -176,36 +131,14 @@ void NamedIds(const Arg& a, std::set<double>* ids) {
 class World {
 public:
     World(const std::string& picture, int port) : picture_(picture), port_(port) {
-        SetShuttingDown(false);
-        ResetRuntimeSettings();
-        SetFPSLimit(60);
-        SetMaxImagePixels(uint64_t{1} << 22);
-        SetFramePacingClock([this] { return clock_; }, [this](int64_t ms) { clock_ += ms * 1000; });
-        null_backend::Reset();
-        null_backend::SetMonitors({{0, 0, 320, 240}});
-        null_backend::SetURLOpener([](const char*) { return 0; });
+        ResetWalkProcess(&player_, uint64_t{1} << 22);
         L = VmOpen();
-        if (!L) return;
-        SetMainState(L);
-        BuildLinkMarker(&marker_);
-        std::vector<std::string> args{"quenbrookplayer", "-quiet", "walk.qba"};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (ParseCommandLine(L, &cl_, &applet_, &marker_, static_cast<int>(args.size()), argv.data())) return;
-        std::snprintf(applet_.identifier, sizeof applet_.identifier, "%s", "qbreentrantwalk");
-        if (StartTimerThread()) return;
-        timerThread_ = true;
+        if (!L || !StartWalkPlayer(L, &player_, "qbreentrantwalk")) return;
         SetNetworkTimeoutValue(20);
         Prelude();
     }
     ~World() {
-        null_backend::SetPumpObserver({});
-        if (timerThread_) StopTimerThread();
-        if (L) Shutdown(0, L, &cl_, &applet_);
-        SetShuttingDown(false);
-        SetMaxImagePixels(0);
-        SetFramePacingClock(nullptr, nullptr);
+        EndWalkPlayer(L, &player_);
     }
     World(const World&) = delete;
     World& operator=(const World&) = delete;
@@ -217,13 +150,7 @@ public:
     int Run(const std::string& command, const std::vector<Arg>& args, const std::string& keep = "",
             Freer* freer = nullptr) {
         VmSetTop(L, 0);
-        if (command.find("Request") != std::string::npos)
-            null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
-        if (WaitsForUser(command)) AskToClose();
-        long pumps = 0;
-        null_backend::SetPumpObserver([&] {
-            if (++pumps == kPatience) AskToClose();
-        });
+        AnswerAsTheUser(command, kPatience, first_);
         if (freer) {
             std::set<double> ids{1, 2};
             for (const Arg& a : args) NamedIds(a, &ids);
@@ -263,10 +190,6 @@ public:
     ScriptState* L = nullptr;
 
 private:
-    void AskToClose() {
-        if (first_) null_backend::ScriptEvent({first_, kEventCloseRequest, 0, 0, 0});
-    }
-
     void Step(const std::string& command, const std::vector<Arg>& args) {
         if (int err = Run(command, args))
             errors_.push_back(walkworld::Call{command, args}.Describe() + " -> " + std::to_string(err));
@@ -315,33 +238,20 @@ private:
 
     std::string picture_;
     int port_ = 0;
-    qbLinkMarker marker_{};
-    qbCommandLine cl_;
-    qbApplet applet_;
+    WalkPlayer player_;
     qbDisplay* first_ = nullptr;
-    bool timerThread_ = false;
-    int64_t clock_ = 0;
     std::vector<std::string> errors_;
     std::map<std::string, int> made_;
 };
-
-bool Skipped(const std::string& command) {
-    return command == "Wait" || command == "WaitTimer" || command == "DebugPrompt";
-}
 
 void WalkReentrant(int part) {
     // The collector's stress run looks for what a command leaves
     // unreachable, which the all-commands walk covers.
     if (std::getenv("QB_GC_STRESS")) GTEST_SKIP() << "covered by the all-commands walk";
-    NameCrashes();
+    NameCrashes("reentrant walk");
     const std::string picture = test_bmp::WriteBmp(12, 10);
-    const std::filesystem::path before = std::filesystem::current_path();
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() /
-        ("qb_reentrantwalk_" + std::to_string(::getpid()) + "_" + std::to_string(part));
-    std::filesystem::remove_all(scratch);
-    std::filesystem::create_directories(scratch);
-    std::filesystem::current_path(scratch);
+    const WalkScratch scratchFolder("reentrantwalk", part);
+    const std::filesystem::path& scratch = scratchFolder.path();
     const Media media;
     PageServer server;
     ASSERT_GT(server.port(), 0);
@@ -353,7 +263,7 @@ void WalkReentrant(int part) {
         ASSERT_TRUE(first.Errors().empty()) << ::testing::PrintToString(first.Errors());
         for (const CommandTableNode& node : RegisteredCommandTables())
             for (const ScriptCommand* row = node.table; row && row->name; ++row)
-                if (row->handler && !Skipped(row->name) && !TablePlaces(row->name).empty())
+                if (row->handler && !WaitsForever(row->name) && !TablePlaces(row->name).empty())
                     commands.push_back(row->name);
         freeing = Freeing();
     }
@@ -378,23 +288,20 @@ void WalkReentrant(int part) {
             Freer freer;
             freer.commands = freeing;
             const std::string on = command + " on display " + std::to_string(display);
-            std::snprintf(current, sizeof current, "%s", on.c_str());
+            SayWalking(on);
             world.Run(command, WithTables(command), "", &freer);
             freed += freer.done ? 1 : 0;
-            std::snprintf(current, sizeof current, "%s, then the shutdown", on.c_str());
+            SayWalking(on + ", then the shutdown");
             ++walked;
         }
     }
-    std::snprintf(current, sizeof current, "(none)");
+    SayWalking("(none)");
     ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(noWorld.empty()) << ::testing::PrintToString(noWorld);
     // Most commands look a field up: the walk reaches their reads.
     EXPECT_GT(freed, walked / 2) << walked << " commands walked";
     std::fprintf(stderr, "reentrant walk: %d commands, %d of them freed everything\n", walked, freed);
     std::remove(picture.c_str());
-    std::filesystem::current_path(before);
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
 }
 
 class ReentrantWalkTest : public ::testing::TestWithParam<int> {};

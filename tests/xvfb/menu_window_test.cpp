@@ -70,27 +70,16 @@ std::string MenuChunk(bool sizeable) {
     return s;
 }
 
-class MenuWindowTest : public XvfbFixture {};
-
-TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
-    for (const char* tool : {"xvfb-run", "xwininfo", "xdotool"})
-        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
-    const std::filesystem::path applet = Pack(Chunk(MenuChunk(false), "menu"), dir_ / "menu.qba", "--include menu.qbs:1:1000:0");
-    // Ctrl+Q again each second until the player ends, so that no timing
-    // decides; a player still running after 30 tries fails the test.
-    // Under the address sanitizer, SDL's X11 driver leaves allocations of
-    // libraries it unloads at exit, which the leak check reports without a
-    // stack to suppress them by; they are no concern of this test.
-    const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
-                                        applet.string() + R"( -quiet & pid=$!
-await_window Quenbrook $pid
+// The shell, after the player started as $pid: its window shown, then
+// grown by the strip once the script attaches its menu.
+const std::string kMenuAttached = R"(await_window Quenbrook $pid
 i=0
-# The window grows by the strip once the script attaches its menu.
 until xwininfo -name Quenbrook 2>/dev/null | grep -q "Height: 500" || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
-xwininfo -name Quenbrook >info.txt
-wid=$(xdotool search --name Quenbrook | head -n 1)
-xdotool windowfocus --sync $wid
-n=0
+)";
+
+// Ctrl+Q into window $wid again each second until the player ends, so that
+// no timing decides; a player still running after 30 tries fails the test.
+const std::string kQuitByCtrlQ = R"(n=0
 while kill -0 $pid 2>/dev/null && [ $n -lt 30 ]; do
     xdotool key --window $wid ctrl+q
     sleep 1
@@ -98,7 +87,23 @@ while kill -0 $pid 2>/dev/null && [ $n -lt 30 ]; do
 done
 if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
 wait $pid
-)");
+)";
+
+class MenuWindowTest : public XvfbFixture {};
+
+TEST_F(MenuWindowTest, CtrlQChoosesQuitAndTheAppletEnds) {
+    for (const char* tool : {"xvfb-run", "xwininfo", "xdotool"})
+        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    const std::filesystem::path applet = Pack(Chunk(MenuChunk(false), "menu"), dir_ / "menu.qba", "--include menu.qbs:1:1000:0");
+    // Under the address sanitizer, SDL's X11 driver leaves allocations of
+    // libraries it unloads at exit, which the leak check reports without a
+    // stack to suppress them by; they are no concern of this test.
+    const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
+                                        applet.string() + R"( -quiet & pid=$!
+)" + kMenuAttached + R"(xwininfo -name Quenbrook >info.txt
+wid=$(xdotool search --name Quenbrook | head -n 1)
+xdotool windowfocus --sync $wid
+)" + kQuitByCtrlQ);
     EXPECT_EQ(e2e::ReadFile(dir_ / "status.txt"), "0\n") << r.out << r.err;
     const std::string info = e2e::ReadFile(dir_ / "info.txt");
     EXPECT_NE(info.find("Width: 640\n"), std::string::npos) << info;
@@ -116,10 +121,7 @@ TEST_F(MenuWindowTest, AMenuClosedAfterTheWindowShrankUnderItWritesInsideTheWind
     // window, and Ctrl+Q ends the applet.
     const e2e::RunResult r = UnderXvfb("ASAN_OPTIONS=detect_leaks=0 " + std::string(QB_PLAYER_PATH) + " " +
                                         applet.string() + R"( -quiet 2>player.txt & pid=$!
-await_window Quenbrook $pid
-i=0
-until xwininfo -name Quenbrook 2>/dev/null | grep -q "Height: 500" || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
-wid=$(xdotool search --name Quenbrook | head -n 1)
+)" + kMenuAttached + R"(wid=$(xdotool search --name Quenbrook | head -n 1)
 xdotool windowfocus --sync $wid
 xdotool mousemove --window $wid 12 6 click 1
 xdotool windowsize $wid 40 30
@@ -127,15 +129,7 @@ i=0
 until xwininfo -name Quenbrook 2>/dev/null | grep -q "Width: 40$" || [ $i -ge 400 ]; do i=$((i+1)); sleep 0.1; done
 xwininfo -name Quenbrook >info.txt
 xdotool key --window $wid Escape
-n=0
-while kill -0 $pid 2>/dev/null && [ $n -lt 30 ]; do
-    xdotool key --window $wid ctrl+q
-    sleep 1
-    n=$((n+1))
-done
-if kill -0 $pid 2>/dev/null; then kill -KILL $pid; exit 3; fi
-wait $pid
-)",
+)" + kQuitByCtrlQ,
                                         false,
                                         // Without shared memory the window's pixels are the player's own heap,
                                         // where the sanitizer sees a write past them (a shared segment is
