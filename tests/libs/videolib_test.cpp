@@ -329,14 +329,21 @@ TEST_F(VideoLibTest, AVideoPlaysAtItsPlaceAndStoppingTakesItOff) {
     EXPECT_EQ(Pixel(8 + 63, 4 + 31), kBackdrop);
 }
 
-// Into a layer on a display that was closed: no layers.
-TEST_F(VideoLibTest, PlayingIntoALayerOfAClosedDisplayHasNoLayers) {
+// Into a layer with no display at all, and on one that was closed: no
+// layers, not a crash.
+TEST_F(VideoLibTest, PlayingIntoALayerWithoutAnOpenDisplayHasNoLayers) {
     ASSERT_EQ(Open(1, WriteClip(3)), 0);
+    const auto playAsLayer = [&] {
+        for (double a : {1.0, 0.0, 0.0}) VmPushNumber(L_, a);
+        VmPushNewTable(L_);
+        SetTableFieldInt(L_, "uselayer", 1);
+        return Run("PlayVideo", 4);
+    };
     ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
-    for (double a : {1.0, 0.0, 0.0}) VmPushNumber(L_, a);
-    VmPushNewTable(L_);
-    SetTableFieldInt(L_, "uselayer", 1);
-    EXPECT_EQ(Run("PlayVideo", 4), ERR_NOLAYERS);
+    EXPECT_EQ(playAsLayer(), ERR_NOLAYERS);
+    FreeAllDisplays(L_);
+    ASSERT_EQ(GetCurrentDisplay(), nullptr);
+    EXPECT_EQ(playAsLayer(), ERR_NOLAYERS);
 }
 
 TEST_F(VideoLibTest, FrameGrabsWalkTheSourceAndMakeBrushes) {
