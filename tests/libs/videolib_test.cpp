@@ -15,6 +15,7 @@
 #include "display/refresh.h"
 #include "draw/attributes.h"
 #include "imaging/imagefixtures.h"
+#include "imaging/scale.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
 #include "media/ffclips.h"
@@ -303,6 +304,48 @@ TEST_F(VideoLibTest, VolumeSizeAndPositionAreCheckedAndFollowedOnTheDisplay) {
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
 }
 
+// PlayVideo without a place plays where SetVideoPosition put the video;
+// a height kept to the aspect ratio follows the width; StopVideo takes the
+// picture off the window.
+TEST_F(VideoLibTest, AVideoPlaysAtItsPlaceAndStoppingTakesItOff) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    ASSERT_EQ(RunNumbers("SetVideoPosition", {1, 8, 4}), 0);
+    ASSERT_EQ(RunNumbers("PlayVideo", {1}), 0);
+    ASSERT_TRUE(WaitFor([&] {
+        FlushDisplayBlitQueue(L_);
+        return Pixel(8 + 31, 4 + 15) == 0xFF8800;
+    }));
+    ASSERT_EQ(RunNumbers("PauseVideo", {1}), 0);
+    FlushDisplayBlitQueue(L_);
+    EXPECT_EQ(Pixel(8, 4), 0xFF8800u);
+    EXPECT_EQ(Pixel(8, 3), kBackdrop);
+    ASSERT_EQ(RunNumbers("SetVideoSize", {1, 64, kKeepAspectRatio}), 0);
+    FlushDisplayBlitQueue(L_);
+    EXPECT_EQ(Pixel(8 + 63, 4 + 31), 0xFF8800u);
+    EXPECT_EQ(Pixel(8 + 63, 4 + 32), kBackdrop);
+    ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    FlushDisplayBlitQueue(L_);
+    EXPECT_EQ(Pixel(8, 4), kBackdrop);
+    EXPECT_EQ(Pixel(8 + 63, 4 + 31), kBackdrop);
+}
+
+// Into a layer with no display at all, and on one that was closed: no
+// layers, not a crash.
+TEST_F(VideoLibTest, PlayingIntoALayerWithoutAnOpenDisplayHasNoLayers) {
+    ASSERT_EQ(Open(1, WriteClip(3)), 0);
+    const auto playAsLayer = [&] {
+        for (double a : {1.0, 0.0, 0.0}) VmPushNumber(L_, a);
+        VmPushNewTable(L_);
+        SetTableFieldInt(L_, "uselayer", 1);
+        return Run("PlayVideo", 4);
+    };
+    ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
+    EXPECT_EQ(playAsLayer(), ERR_NOLAYERS);
+    FreeAllDisplays(L_);
+    ASSERT_EQ(GetCurrentDisplay(), nullptr);
+    EXPECT_EQ(playAsLayer(), ERR_NOLAYERS);
+}
+
 TEST_F(VideoLibTest, FrameGrabsWalkTheSourceAndMakeBrushes) {
     ASSERT_EQ(Open(1, WriteClip(8, true)), 0);
     qbVideo* v = Video(1);
@@ -445,9 +488,10 @@ TEST_F(VideoLibTest, DumpVideoWritesEveryPictureAndTheSoundTrack) {
     // Without sound the data chunk is empty; on the display the last
     // picture stays.
     const std::string quiet = dir_.File("quiet");
-    ASSERT_EQ(dump(2, 4, 4, quiet, 0), 0);
-    EXPECT_EQ(Pixel(4, 4), 0xFF8800u);
-    EXPECT_EQ(Pixel(3, 4), kBackdrop);
+    ASSERT_EQ(dump(2, 4, 6, quiet, 0), 0);
+    EXPECT_EQ(Pixel(4, 6), 0xFF8800u);
+    EXPECT_EQ(Pixel(3, 6), kBackdrop);
+    EXPECT_EQ(Pixel(4, 5), kBackdrop);
     const std::vector<uint8_t> empty = imagefixtures::ReadBytes(quiet + ".wav");
     ASSERT_EQ(empty.size(), 44u);
     EXPECT_EQ(le32(empty, 4), 36u);

@@ -63,6 +63,29 @@ TEST_F(AnimLayersTest, RotatedLayerMatchesLayersOffAndABrushLayer) {
     EXPECT_EQ(Grab(10, 10, 30, 30), plain);
 }
 
+// Played turned with layers off, a frame lands where the same pixels
+// shown as a brush turned the same way land, whichever way it turns.
+TEST_F(AnimLayersTest, ATurnedPlayLandsWhereATurnedBrushDoes) {
+    MakeAnim(1, 7, 4, {0x100000});
+    MakeBrush(5, 7, 4, 0);
+    qbBrush* b = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{5, nullptr}, &b, 0), 0);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 7; ++x) WriteBitmapPixel(b->bitmap, x, y, 0x100000u + static_cast<uint32_t>(x), false);
+    for (double angle : {90.0, 270.0, 330.0}) {
+        ASSERT_EQ(RunNumbers("Cls", {}), 0);
+        ASSERT_EQ(Rotated("DisplayBrush", {5, 20, 20}, angle), 0);
+        const std::vector<uint32_t> brush = Grab(10, 10, 30, 30);
+        ASSERT_EQ(RunNumbers("Cls", {}), 0);
+        ASSERT_EQ(Show("PlayAnim", {1, 20, 20}, [&] {
+                      SetTableFieldFloat(L_, "rotate", angle);
+                      SetTableFieldInt(L_, "speed", kFastSpeed);
+                  }),
+                  0);
+        EXPECT_EQ(Grab(10, 10, 30, 30), brush) << angle;
+    }
+}
+
 TEST_F(AnimLayersTest, ConvertToBrushTakesTheLayersFrame) {
     MakeAnim(1, 4, 3, {0x100000, 0x200000, 0x300000}, true);
     ASSERT_EQ(RunNumbers("ConvertToBrush", {kTypeLayer, 1, 5, 2}), ERR_NOLAYERS);

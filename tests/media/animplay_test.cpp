@@ -70,6 +70,15 @@ TEST_F(AnimPlayTest, FramesDrawnOverTheSavedBackground) {
     EXPECT_EQ(Shown(49, 39), 0x200001u);
 }
 
+// Without a place the anim plays in the top left corner.
+TEST_F(AnimPlayTest, PlayAnimWithoutAPlacePlaysAtTheOrigin) {
+    MakeAnim(1, 4, 3, {0x100000, 0x200000});
+    ASSERT_EQ(RunNumbers("PlayAnim", {1}), 0);
+    EXPECT_EQ(Shown(0, 0), 0x200000u);
+    EXPECT_EQ(Shown(3, 2), 0x200003u);
+    EXPECT_EQ(Shown(0, 3), kBackground);
+}
+
 TEST_F(AnimPlayTest, AsyncPlayDrawsWhenDueAndLocksTheAnim) {
     ASSERT_EQ(RunNumbers("Cls", {kBackground}), 0);
     MakeAnim(1, 4, 4, {0x100000, 0x200000, 0x300000});

@@ -204,6 +204,45 @@ TEST_F(AnimsTest, LoadOptionsAndFailures) {
     EXPECT_EQ(ReadBitmapPixel(keyed->frames[0].mask.get(), 1, 1, true), 0u);
 }
 
+// LoadAnim's third argument: a number is the transparent colour, Nil is no
+// options; a grid needs both sizes, so a width alone on an anim file is
+// no grid and no conflict.
+TEST_F(AnimsTest, LoadAnimTakesANumberAsTheKeyColourAndNilAsNothing) {
+    const uint32_t before = Real(10, 10);
+    VmPushNumber(L_, 1);
+    VmPushString(L_, png_.c_str());
+    VmPushNumber(L_, Pixel(0, 0));
+    ASSERT_EQ(Run("LoadAnim", 3), 0);
+    ASSERT_EQ(RunNumbers("DisplayAnimFrame", {1, 10, 10, 1}), 0);
+    EXPECT_EQ(Real(10, 10), before);
+    EXPECT_EQ(Real(11, 10), Pixel(1, 0));
+    VmPushNumber(L_, 2);
+    VmPushString(L_, png_.c_str());
+    VmPushNil(L_);
+    ASSERT_EQ(Run("LoadAnim", 3), 0);
+    EXPECT_EQ(Anim(2)->frames[0].mask, nullptr);
+    ASSERT_EQ(Load(3, anim_, {{"width", 4}}), 0);
+    EXPECT_EQ(Anim(3)->width, 16);
+}
+
+// ScaleAnim with Nil for the smooth switch scales plainly; one pixel wide
+// is a size like any other.
+TEST_F(AnimsTest, ScaleAnimTakesNilAsPlainAndOnePixelAsASize) {
+    ASSERT_EQ(Load(1, anim_), 0);
+    qbAnim* a = Anim(1);
+    for (double v : {1.0, 32.0, 4.0}) VmPushNumber(L_, v);
+    VmPushNil(L_);
+    ASSERT_EQ(Run("ScaleAnim", 4), 0);
+    EXPECT_EQ(a->smooth, 0);
+    int blended = 0;
+    for (int x = 0; x < 32; ++x)
+        blended += std::find(kPalette.begin(), kPalette.end(), At(a, 0, x, 0)) == kPalette.end();
+    EXPECT_EQ(blended, 0);
+    ASSERT_EQ(RunNumbers("ScaleAnim", {1, 1, 4}), 0);
+    EXPECT_EQ(a->width, 1);
+    EXPECT_EQ(GetBitmapAttr(a->frames[0].bitmap.get(), kBitmapAttrWidth), 1);
+}
+
 // An AVI of one frame whose header claims 2^31 - 1, grown to 17 GiB of
 // holes: the file could hold that many 8-byte chunks, but they were never
 // written.

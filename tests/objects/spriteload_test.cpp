@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/settings.h"
 #include "imaging/imagefixtures.h"
 #include "objects/sprite_fixture.h"
 
@@ -55,6 +57,19 @@ TEST_F(SpriteLoad, APictureIsOneFrameOrAGridOfFrames) {
     EXPECT_EQ(Sprite(3), nullptr);
 }
 
+// The third argument as a number is the transparent colour: those pixels
+// leave the picture below showing.
+TEST_F(SpriteLoad, ANumberForOptionsIsTheTransparentColour) {
+    const std::string file = Picture();
+    VmPushNumber(L_, 1);
+    VmPushString(L_, file.c_str());
+    VmPushNumber(L_, FrameColour(0) & 0xFFFFFFu);
+    ASSERT_EQ(Run("LoadSprite", 3), 0);
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 0, 0}), 0);
+    EXPECT_EQ(Real(1, 1), 0x203040u);
+    EXPECT_EQ(Real(5, 1), FrameColour(1) & 0xFFFFFFu);
+}
+
 TEST_F(SpriteLoad, BeforeTheFirstDisplayThePictureWaits) {
     const std::string file = Picture();
     SetPicturesPending(true);
@@ -67,6 +82,24 @@ TEST_F(SpriteLoad, BeforeTheFirstDisplayThePictureWaits) {
     EXPECT_EQ(FramePixel(1, 6), FrameColour(5));
     ASSERT_EQ(RunNumbers("DisplaySprite", {1, 0, 0, 5}), 0);
     EXPECT_EQ(Real(1, 1), FrameColour(4));
+}
+
+// The console line ends in done for a sprite loaded, failed for one not.
+TEST_F(SpriteLoad, TheConsoleLineClosesWithDoneOrFailed) {
+    const std::string file = Picture();
+    const int quiet = GetRuntimeTag(kTagQuiet);
+    SetRuntimeTag(kTagQuiet, 0);
+    testing::internal::CaptureStdout();
+    const int loaded = Load(1, file, {});
+    const int missing = Load(2, testing::TempDir() + "no such sprite.png", {});
+    const std::string out = testing::internal::GetCapturedStdout();
+    SetRuntimeTag(kTagQuiet, quiet);
+    EXPECT_EQ(loaded, 0);
+    EXPECT_EQ(missing, ERR_READFILE);
+    const size_t firstEnd = out.find('\n');
+    ASSERT_NE(firstEnd, std::string::npos) << out;
+    EXPECT_EQ(out.substr(firstEnd - 7, 7), "...done") << out;
+    EXPECT_EQ(out.substr(out.size() - 10), "...failed\n") << out;
 }
 
 }  // namespace

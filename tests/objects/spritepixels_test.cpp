@@ -181,3 +181,24 @@ TEST_F(SpritePixels, FreeingTheClipRegionOfAShownSpriteShowsItWhole) {
 }
 
 }  // namespace
+
+// A Nil in the place of an optional switch is the switch left out: no
+// smoothing when scaling, no sprites kept in the picture when removing.
+TEST_F(SpritePixels, ANilSwitchIsTheSwitchLeftOut) {
+    FramesSprite(1, 1, 4, 4);
+    FillBitmapRect(Sprite(1)->bitmaps[0].get(), 2, 0, 2, 4, 0x0000FF);
+    for (double a : {1.0, 8.0, 8.0}) VmPushNumber(L_, a);
+    VmPushNil(L_);
+    ASSERT_EQ(Run("ScaleSprite", 4), 0);
+    qbBitmap *bm, *m, *a;
+    ASSERT_EQ(GetSpriteFrameImage(Sprite(1), 1, &bm, &m, &a), 0);
+    EXPECT_EQ(ReadBitmapPixel(bm, 3, 3, false) & 0xFFFFFFu, FrameColour(0) & 0xFFFFFFu);
+    EXPECT_EQ(ReadBitmapPixel(bm, 4, 3, false) & 0xFFFFFFu, 0x0000FFu);
+
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 0, 0}), 0);
+    VmPushNil(L_);
+    ASSERT_EQ(Run("RemoveSprites", 1), 0);
+    EXPECT_EQ(InstanceCount(), 0);
+    EXPECT_EQ(Shown(2, 2), 0x203040u);
+    EXPECT_EQ(Real(2, 2), 0x203040u);
+}

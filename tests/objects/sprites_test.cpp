@@ -154,6 +154,11 @@ TEST_F(SpriteShow, GridsCutRowByRowAndAreCheckedAgainstTheBrush) {
     ASSERT_EQ(RunNumbers("CreateSprite", {2, 3, 5}), 0);
     EXPECT_EQ(Sprite(2)->frameCount, 1);
     EXPECT_EQ(Sprite(2)->height, 24);
+    // A grid needs both sizes: a height alone is still the whole brush.
+    ASSERT_EQ(RunNumbers("CreateSprite", {3, 3, 5, 0, 8}), 0);
+    EXPECT_EQ(Sprite(3)->frameCount, 1);
+    EXPECT_EQ(Sprite(3)->width, 16);
+    EXPECT_EQ(Sprite(3)->height, 24);
 }
 
 TEST_F(SpriteShow, ChangingCommandsRefuseShownLockedAndLinkedSprites) {
