@@ -58,6 +58,8 @@ TEST_F(DosVirtualTest, PartsOfFiles) {
     EXPECT_EQ(Call("DefineVirtualFile", {part, 15.0, 6.0, std::string("z.bin")}), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("DefineVirtualFile", {path, 0.0, 0.0, std::string("z.bin")}), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("DefineVirtualFile", {std::string(), 0.0, 4.0, std::string("z.bin")}), ERR_WRONGUSAGE);
+    // Each number fits a file offset, their sum does not.
+    EXPECT_EQ(Call("DefineVirtualFile", {path, 5.0e18, 5.0e18, std::string("z.bin")}), ERR_WRONGUSAGE);
 }
 
 }  // namespace

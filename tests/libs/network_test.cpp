@@ -52,8 +52,13 @@ TEST_F(NetworkTest, LinesAllAndAClosedPeer) {
 }
 
 TEST_F(NetworkTest, ABytesReceiveShortOfItsCountEndsWithWhatCame) {
-    ScriptedPeer peer({Send("xyz"), Sleep(kTestTimeoutMs * 2)});
+    ScriptedPeer peer({Send("wxyz"), Sleep(kTestTimeoutMs * 2)});
     ASSERT_TRUE(Open(1, peer.port()));
+    // The least count takes one byte and is whole.
+    ASSERT_EQ(Receive(1, kReceiveBytes, {1}), 0);
+    EXPECT_EQ(data, "w");
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(flag, 1);
     const double start = NowMs();
     ASSERT_EQ(Receive(1, kReceiveBytes, {5}), 0);
     EXPECT_GE(NowMs() - start, kTestTimeoutMs - 20);
@@ -317,6 +322,13 @@ TEST_F(NetworkTest, UdpObjectsExchangeDatagrams) {
     ASSERT_EQ(Call(cmdGetLocalPort, 2), 0);
     const double port = Number(1);
     VmSetTop(L, 0);
+    // Without a port each object gets a free one of its own.
+    VmPushNil(L);
+    ASSERT_EQ(Call(cmdCreateUDPObject, 1), 0);
+    VmPushNumber(L, kNetworkUdp);
+    ASSERT_EQ(Call(cmdGetLocalPort, 2), 0);
+    EXPECT_NE(Number(1), port);
+    VmSetTop(L, 0);
 
     auto send = [&](const std::string& text, const char* ip, double to) {
         VmSetTop(L, 0);
@@ -390,6 +402,9 @@ TEST_F(NetworkTest, NamesAndTheReachabilityTest) {
     VmGetTableAt(L, 2);
     VmRawGetIndex(L, -1, 1);
     EXPECT_EQ(Text(-1), "127.0.0.1");
+    VmPushString(L, "name");
+    VmGetTableAt(L, 2);
+    EXPECT_EQ(Text(-1).rfind("localhost", 0), 0u) << Text(-1);  // the hosts file's first name for it
     VmSetTop(L, 0);
     VmPushString(L, "127.0.0.1");
     ASSERT_EQ(Call(cmdToHostName, 1), 0);

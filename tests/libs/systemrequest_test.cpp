@@ -133,6 +133,17 @@ TEST_F(SystemRequestTest, FileRequestListsChoicesAndRemembersTheFolder) {
     EXPECT_EQ(ListAt(-1, 2), "");
     EXPECT_EQ(CountListItems(L, VmGetTop(L), false), 3);
 
+    // A count past the names the platform gave lists the names only.
+    VmSetTop(L, 0);
+    null_backend::QueueRequesterAnswer(RequesterAnswer{0, 3, "/data/pics/", std::string("a.png\0b.png\0", 12)});
+    VmPushString(L, "t");
+    VmPushString(L, "png");
+    VmPushNumber(L, 1 + 65536);
+    ASSERT_EQ(Call(cmdFileRequest, 3), 0);
+    EXPECT_EQ(ListAt(-1, 1), "/data/pics/b.png");
+    EXPECT_EQ(ListAt(-1, 2), "");
+    EXPECT_EQ(CountListItems(L, VmGetTop(L), false), 3);
+
     VmSetTop(L, 0);
     null_backend::QueueRequesterAnswer(RequesterAnswer{0, 1, "/data/pics/", std::string("c.png\0", 6)});
     VmPushString(L, "t");

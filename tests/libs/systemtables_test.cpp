@@ -285,6 +285,49 @@ TEST_F(CopyTableTest, CyclesAndSharedTablesKeepTheirShape) {
     EXPECT_TRUE(VmRawEqual(L, -1, 1));
 }
 
+// Every nested table's own contents land in its own copy, two levels down
+// and side by side, and none of them in the outer copy.
+TEST_F(CopyTableTest, NestedTablesKeepTheirContentsAtEveryLevel) {
+    auto put = [&](int t, const char* k, double v) {
+        VmPushString(L, k);
+        VmPushNumber(L, v);
+        VmRawSet(L, t);
+    };
+    auto link = [&](int t, const char* k, int inner) {
+        VmPushString(L, k);
+        VmPushValue(L, inner);
+        VmRawSet(L, t);
+    };
+    VmPushNewTable(L);  // 1: {a = {x = 7}, b = {y = 8, c = {z = 9}}}
+    VmPushNewTable(L);  // 2: a
+    VmPushNewTable(L);  // 3: b
+    VmPushNewTable(L);  // 4: c
+    put(2, "x", 7);
+    put(3, "y", 8);
+    put(4, "z", 9);
+    link(3, "c", 4);
+    link(1, "a", 2);
+    link(1, "b", 3);
+    VmSetTop(L, 1);
+    VmPushValue(L, 1);
+    ASSERT_EQ(Call(cmdCopyTable, 1), 0);  // 2: the copy
+    auto get = [&](int t, const char* k) {
+        VmPushString(L, k);
+        VmRawGet(L, t);
+        return VmGetTop(L);
+    };
+    const int a = get(2, "a");
+    ASSERT_EQ(VmType(L, a), kTypeTable);
+    EXPECT_EQ(VmToNumber(L, get(a, "x")), 7);
+    const int b = get(2, "b");
+    ASSERT_EQ(VmType(L, b), kTypeTable);
+    EXPECT_EQ(VmToNumber(L, get(b, "y")), 8);
+    const int c = get(b, "c");
+    ASSERT_EQ(VmType(L, c), kTypeTable);
+    EXPECT_EQ(VmToNumber(L, get(c, "z")), 9);
+    for (const char* k : {"x", "y", "z"}) EXPECT_EQ(VmType(L, get(2, k)), kTypeNil) << k;
+}
+
 TEST_F(SystemCallTest, TableItemsCountsEveryKeyAndIsTableEmptyAgrees) {
     auto count = [&](CommandHandler command) {
         VmPushValue(L, 1);

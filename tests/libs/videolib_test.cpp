@@ -240,6 +240,9 @@ TEST_F(VideoLibTest, TheCoresFindTheirVideoThroughItsSoundChannel) {
     EXPECT_EQ(v->state, kVideoPaused);
     EXPECT_EQ(SeekVideoCore(nullptr, v->duration, 3), ERR_SEEKRANGE);
     EXPECT_EQ(ResumeVideoCore(nullptr, 3), 0);
+    // The sound library's SetChannelVolume sets that video's volume.
+    EXPECT_EQ(RunNumbers("SetChannelVolume", {4, 20}), 0);
+    EXPECT_EQ(v->volume, 20);
     // The sound library's StopChannel stops the video whose sound plays there.
     EXPECT_EQ(RunNumbers("StopChannel", {4}), 0);
     EXPECT_EQ(v->state, kVideoStopped);
