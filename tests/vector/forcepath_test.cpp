@@ -142,10 +142,14 @@ TEST_F(ForcePathTest, HugeShapesAnswerAsOnThePlainRoad) {
             int results[2][2];
             for (int forced : {0, 1}) {
                 ASSERT_EQ(Cmd("ForcePathUse", {double(forced)}), 0);
-                // Huge one way only: a box of 1e9 by 30 or 30 by 1e9.
+                // Huge one way only: a box of 1e9 by 30 or 30 by 1e9 that
+                // ends on the picture.
                 for (int tall : {0, 1}) {
                     Clear(0);
-                    ASSERT_EQ(Cmd("Box", {5, 5, tall ? 30 : 1e9, tall ? 1e9 : 30, 0xFFFFFF}), 0);
+                    ASSERT_EQ(Cmd("Box", {tall ? 5 : 50 - 1e9, tall ? 50 - 1e9 : 5, tall ? 30 : 1e9, tall ? 1e9 : 30,
+                                          0xFFFFFF}),
+                              0);
+                    EXPECT_EQ(Shown(tall ? 20 : 49, tall ? 49 : 20), 0xFFFFFFu);
                     thin[forced][tall] = Picture();
                 }
                 Clear(0);
