@@ -170,6 +170,36 @@ TEST_F(ForcePathTest, HugeShapesAnswerAsOnThePlainRoad) {
     }
 }
 
+// A box huge only across, two pixels high, answers as on the plain road:
+// not drawn squashed by the path road.
+TEST_F(ForcePathTest, AThinBoxHugeAcrossAnswersAsOnThePlainRoad) {
+    int results[2];
+    std::vector<uint32_t> pictures[2];
+    for (int forced : {0, 1}) {
+        ASSERT_EQ(Cmd("ForcePathUse", {double(forced)}), 0);
+        Clear(0);
+        results[forced] = Cmd("Box", {50 - 1e9, 5, 1e9, 2, 0xFFFFFF});
+        pictures[forced] = Picture();
+    }
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_EQ(pictures[1], pictures[0]);
+    // Right at the path road's reach it stays on the path road, drawn as
+    // one a pixel shorter.
+    ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+    for (int shorter : {1, 0}) {
+        Clear(0);
+        const double width = 16777216 - shorter;
+        results[shorter] = Cmd("Box", {50 - width, 5, width, 2, 0xFFFFFF});
+        pictures[shorter] = Picture();
+    }
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 0);
+    EXPECT_EQ(pictures[0], pictures[1]);
+    EXPECT_EQ(Shown(20, 5), 0xFFFFFFu);
+}
+
 // A polygon with a point beyond the path road's reach down the picture
 // answers as on the plain road, not drawn squashed.
 TEST_F(ForcePathTest, APolygonReachingFarDownAnswersAsOnThePlainRoad) {
