@@ -231,6 +231,9 @@ TEST_F(MoveWorld, WithLayersOnTheBrushsLayerMoves) {
     EXPECT_EQ(path_.back(), std::make_pair(40, 60));
     EXPECT_EQ(path_.front(), std::make_pair(40, 30));
     EXPECT_EQ(Move("MoveLayer", {9, 0, 0, 40, 60, 10}), ERR_LAYERRANGE);
+    // A layer takes no anim speed: its seventh argument is the way.
+    ASSERT_EQ(Move("MoveLayer", {1, 0, 10, 40, 10, 2, kMoveDamped}), 0);
+    EXPECT_EQ(TurningPoints(path_), (std::vector<int32_t>{56}));
     ASSERT_EQ(AssignLayerName(display_->bgpic, GetLayerByIndex(display_->bgpic, 2), "green"), 0);
     VmPushString(L_, "green");
     for (double a : {60, 50, 0, 50, 20}) VmPushNumber(L_, a);

@@ -97,6 +97,25 @@ TEST_F(InKeyStrWorld, InputTypesPasswordsAndTheBufferLimit) {
     EXPECT_EQ(display_->layersEnabled, 1);
     ASSERT_EQ(Run("DisableLayers", 0), 0);
 
+    // A type with no characters of its own takes none.
+    Keys("a1 ");
+    Keys({kEnter});
+    ASSERT_EQ(Input(5, 0, 0, &got), 0);
+    EXPECT_EQ(got, "");
+
+    // The type alone: no limit and the typed text itself as the echo.
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    Keys("pqr");
+    Keys({kEnter});
+    VmPushNumber(L_, 0);
+    ASSERT_EQ(Run("InKeyStr", 1, 1), 0);
+    EXPECT_STREQ(VmToCString(L_, -1), "pqr");
+    VmSetTop(L_, 0);
+    picture = GetCurrentBGPic();
+    ASSERT_GT(CountLayers(picture), 0);
+    EXPECT_EQ(TextLayoutOfLayer(GetLayerByIndex(picture, CountLayers(picture)))->text, "pqr");
+    ASSERT_EQ(Run("DisableLayers", 0), 0);
+
     // 1025 letters: the 1025th ends the input.
     for (int i = 0; i < 1025; ++i) Keys("z");
     ASSERT_EQ(Input(0, 0, 0, &got), 0);

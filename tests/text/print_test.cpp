@@ -32,6 +32,16 @@ TEST_F(PrintWorld, TagsStyleThePrintedTextAndTheCursorStandsAfterIt) {
     ASSERT_EQ(RunText("NPrint", "x"), 0);
     EXPECT_EQ(CursorX(), 20);
     EXPECT_EQ(CursorY(), 50 + 2 * Height());
+
+    // Words wrap at the right margin, the line's width counted from the
+    // left margin, not from the display's edge.
+    std::string words = "ab";
+    while (Width(words + " ab") < 150) words += " ab";
+    ASSERT_EQ(RunNumbers("SetMargins", {300, 400}), 0);
+    ASSERT_EQ(RunNumbers("Locate", {300, 200}), 0);
+    ASSERT_EQ(RunText("Print", words.c_str()), 0);
+    EXPECT_GT(CursorY(), 200);
+    EXPECT_LE(CursorX(), 401);
 }
 
 TEST_F(PrintWorld, TabsGoToTheNextStopFromTheLeftMarginOrBreakPastTheRightOne) {

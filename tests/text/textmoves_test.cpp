@@ -3,6 +3,7 @@
 // display, as a layer or drawn plainly, with its picture's offsets applied.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -126,6 +127,13 @@ TEST_F(TextMoveWorld, MoveTextObjectEndsAtTheTargetAsALayerOrDrawnPlainly) {
     ASSERT_EQ(CountLayers(GetCurrentBGPic()), 1);
     EXPECT_EQ(Layer(1)->basestate->x, 300 + one->xOffset);
     EXPECT_EQ(Shown(200 + one->xOffset, 300 + one->yOffset, 300 + one->xOffset, 300 + one->yOffset + one->height), 0);
+    // A text object takes no anim speed: its seventh argument is the way,
+    // and a damped move overshoots its target once.
+    path_.clear();
+    ASSERT_EQ(RunNumbers("MoveTextObject", {1, 300, 300, 200, 300, 20, kMoveDamped}), 0);
+    ASSERT_FALSE(path_.empty());
+    EXPECT_EQ(path_.back(), std::make_pair(200 + one->xOffset, 300 + one->yOffset));
+    EXPECT_LT(std::min_element(path_.begin(), path_.end())->first, 200 + one->xOffset);
     EXPECT_EQ(RunNumbers("MoveTextObject", {9, 0, 0, 10, 10}), ERR_FINDTEXTOBJECT);
     EXPECT_EQ(RunNumbers("MoveTextObject", {1, 0, 0, 10, 10, 0}), ERR_WRONGUSAGE);
 }

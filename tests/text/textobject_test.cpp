@@ -77,6 +77,10 @@ TEST_F(TextObjectWorld, SizesIdsAndTransformsFollowTheirRules) {
     EXPECT_EQ(o->transform.width, 2 * bw);
     EXPECT_EQ(o->transform.height, 2 * bh);
     EXPECT_EQ(Scale(1, "0%", kKeepAspect), ERR_BADDIMENSIONS);
+    // One pixel wide keeps a height that rounds to nothing.
+    ASSERT_GT(bw, 2 * bh);
+    EXPECT_EQ(RunNumbers("ScaleTextObject", {1, 1, kKeepAspect}), ERR_BADDIMENSIONS);
+    EXPECT_EQ(o->transform.height, 2 * bh);
     o->locked = 1;
     EXPECT_EQ(Scale(1, "100%", kKeepAspect), ERR_LOCKEDOBJ);
     o->locked = 0;

@@ -2,6 +2,9 @@
 // what they leave on the screen and in the layer stack.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "core/errors.h"
 #include "display/display.h"
 #include "objects/brushes.h"
@@ -59,6 +62,32 @@ TEST_F(TransitionCommands, TableWithoutTypeIsRandomEvenForClearScreen) {
     ASSERT_EQ(Show("ClearScreen", {3, double(kRed)}, [&] { Field("speed", 50); }), 0);
     EXPECT_EQ(seen_.type, expected);
     EXPECT_EQ(Real(50, 40), kRed);
+}
+
+// Without the objects flag the choice reaches effects it never picks with
+// it set: those that work only on whole pictures.
+TEST_F(TransitionCommands, RandomChoiceWithoutTheObjectsFlagReachesMore) {
+    SeedEffectRandom(5);
+    std::set<int32_t> forObjects, any;
+    for (int i = 0; i < 2000; ++i) {
+        VmPushNumber(L_, 1);
+        ASSERT_EQ(Run("GetRandomFX", 1, 1), 0);
+        forObjects.insert(static_cast<int32_t>(VmToNumber(L_, -1)));
+        VmSetTop(L_, 0);
+        VmPushNil(L_);
+        ASSERT_EQ(Run("GetRandomFX", 1, 1), 0);
+        any.insert(static_cast<int32_t>(VmToNumber(L_, -1)));
+        VmSetTop(L_, 0);
+    }
+    EXPECT_GT(any.size(), forObjects.size());
+    EXPECT_TRUE(std::includes(any.begin(), any.end(), forObjects.begin(), forObjects.end()));
+}
+
+TEST_F(TransitionCommands, APositionalPartNeedsNoLayers) {
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, double(kRed)}), 0);
+    ASSERT_EQ(RunNumbers("DisplayBGPicPartFX", {2, 0, 0, 10, 10, 14, 50}), 0);
+    EXPECT_EQ(Real(5, 5), kRed);
+    EXPECT_EQ(Real(15, 5), kBlue);
 }
 
 TEST_F(TransitionCommands, Refusals) {
@@ -119,6 +148,10 @@ TEST_F(TransitionCommands, ClearScreenFreesItsBGPic) {
     ASSERT_EQ(RunNumbers("ClearScreen", {14, double(kRed), 50}), 0);
     EXPECT_EQ(Real(0, 0), kRed);
     EXPECT_EQ(Real(99, 79), kRed);
+    // The colour as the last argument, the speed left to its default.
+    ASSERT_EQ(RunNumbers("ClearScreen", {14, double(kGreen)}), 0);
+    EXPECT_EQ(Real(0, 0), kGreen);
+    EXPECT_EQ(Real(99, 79), kGreen);
 }
 
 TEST_F(TransitionCommands, ResizeStopsABGPicTransitionAndRerunsABrush) {

@@ -69,6 +69,10 @@ TEST_F(EngineChoiceTest, TheChosenEngineAnswersLaterQueries) {
     // A name no plugin has fails and leaves the inbuilt engine serving.
     EXPECT_EQ(Choose("nosuch"), ERR_FINDPLUGIN);
     EXPECT_EQ(CurrentPoint(), "30,40");
+    // A plugin without the hook answers no current point.
+    gProbe.hooks.getCurrentPoint = nullptr;
+    ASSERT_EQ(Choose("probe"), 0);
+    EXPECT_EQ(CurrentPoint(), "0,0");
 }
 
 }  // namespace

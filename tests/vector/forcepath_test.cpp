@@ -121,6 +121,13 @@ TEST_F(ForcePathTest, SwitchingOffBringsTheShapeRendererBack) {
     ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
     ASSERT_EQ(Cmd("Circle", {10, 10, 20, 0xFFFFFF}), 0);
     EXPECT_EQ(Picture(), shape);
+    // Nil switches off too.
+    ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+    Clear(0);
+    VmPushNil(L_);
+    ASSERT_EQ(Run("ForcePathUse", 1), 0);
+    ASSERT_EQ(Cmd("Circle", {10, 10, 20, 0xFFFFFF}), 0);
+    EXPECT_EQ(Picture(), shape);
 }
 
 // Shapes larger than the path road's rasters answer as on the plain road:
@@ -131,15 +138,27 @@ TEST_F(ForcePathTest, HugeShapesAnswerAsOnThePlainRoad) {
         ASSERT_EQ(Cmd("SetFillStyle", {fill}), 0);
         ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
         for (double size : {1e5, 1e9}) {
-            std::vector<uint32_t> pictures[2];
+            std::vector<uint32_t> pictures[2], thin[2][2];
             int results[2][2];
             for (int forced : {0, 1}) {
                 ASSERT_EQ(Cmd("ForcePathUse", {double(forced)}), 0);
+                // Huge one way only: a box of 1e9 by 30 or 30 by 1e9 that
+                // ends on the picture.
+                for (int tall : {0, 1}) {
+                    Clear(0);
+                    ASSERT_EQ(Cmd("Box", {tall ? 5 : 50 - 1e9, tall ? 50 - 1e9 : 5, tall ? 30 : 1e9, tall ? 1e9 : 30,
+                                          0xFFFFFF}),
+                              0);
+                    EXPECT_EQ(Shown(tall ? 20 : 49, tall ? 49 : 20), 0xFFFFFFu);
+                    thin[forced][tall] = Picture();
+                }
                 Clear(0);
                 results[forced][0] = Cmd("Box", {0, 0, size, size, 0xFFFFFF});
                 pictures[forced] = Picture();
                 results[forced][1] = Cmd("Circle", {0, 0, size, 0xFFFFFF});
             }
+            EXPECT_EQ(thin[0][0], thin[1][0]);
+            EXPECT_EQ(thin[0][1], thin[1][1]);
             ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
             SCOPED_TRACE(std::to_string(fill) + " " + std::to_string(size));
             EXPECT_EQ(results[1][0], 0);
@@ -151,6 +170,61 @@ TEST_F(ForcePathTest, HugeShapesAnswerAsOnThePlainRoad) {
     }
 }
 
+// A box huge only across, two pixels high, answers as on the plain road:
+// not drawn squashed by the path road.
+TEST_F(ForcePathTest, AThinBoxHugeAcrossAnswersAsOnThePlainRoad) {
+    int results[2];
+    std::vector<uint32_t> pictures[2];
+    for (int forced : {0, 1}) {
+        ASSERT_EQ(Cmd("ForcePathUse", {double(forced)}), 0);
+        Clear(0);
+        results[forced] = Cmd("Box", {50 - 1e9, 5, 1e9, 2, 0xFFFFFF});
+        pictures[forced] = Picture();
+    }
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_EQ(pictures[1], pictures[0]);
+    // Right at the path road's reach it stays on the path road, drawn as
+    // one a pixel shorter.
+    ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+    for (int shorter : {1, 0}) {
+        Clear(0);
+        const double width = 16777216 - shorter;
+        results[shorter] = Cmd("Box", {50 - width, 5, width, 2, 0xFFFFFF});
+        pictures[shorter] = Picture();
+    }
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 0);
+    EXPECT_EQ(pictures[0], pictures[1]);
+    EXPECT_EQ(Shown(20, 5), 0xFFFFFFu);
+}
+
+// A polygon with a point beyond the path road's reach down the picture
+// answers as on the plain road, not drawn squashed.
+TEST_F(ForcePathTest, APolygonReachingFarDownAnswersAsOnThePlainRoad) {
+    const auto polygon = [&](double farY) {
+        const double pts[] = {0, 0, 10, 0, 20, farY};
+        Clear(0);
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 10);
+        VmPushNumber(L_, 0);
+        VmPushNewTable(L_);
+        for (int i = 0; i < 6; ++i) {
+            VmPushNumber(L_, pts[i]);
+            VmRawSetIndex(L_, -2, i);
+        }
+        VmPushNumber(L_, 3);
+        VmPushNumber(L_, 0xFFFFFF);
+        return Run("Polygon", 5);
+    };
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+    EXPECT_EQ(polygon(1e9), ERR_BITMAP);
+    ASSERT_EQ(Cmd("ForcePathUse", {1}), 0);
+    EXPECT_EQ(polygon(1e9), ERR_BITMAP);
+    ASSERT_EQ(Cmd("ForcePathUse", {0}), 0);
+}
+
 // Shapes at the edges answer on the path road as on the plain road: an arc
 // that starts where it ends is drawn (as nothing) and huge ellipses and
 // arcs need a picture too large to make. Outlines and fills alike.
@@ -160,6 +234,7 @@ TEST_F(ForcePathTest, EdgeShapesAnswerAsOnThePlainRoad) {
         {"Arc", {100, 100, 50, 30, 400, 40, 0xFFFFFF}},
         {"Arc", {0, 0, 1e9, 1e9, 0, 90, 0xFFFFFF}},
         {"Arc", {0, 0, 1e9, 30, 10, 10, 0xFFFFFF}},
+        {"Arc", {0, 0, 30, 1e9, 0, 90, 0xFFFFFF}},
         {"Ellipse", {0, 0, 1e9, 1e9, 0xFFFFFF}},
         {"Ellipse", {0, 0, 30, 1e9, 0xFFFFFF}},
     };

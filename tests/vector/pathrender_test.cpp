@@ -20,6 +20,29 @@ namespace {
 
 class PathRenderTest : public PathWorld {};
 
+// An arc added without a direction runs as one added with direction 1:
+// the same quarter filled, not the three quarters the other way round.
+TEST_F(PathRenderTest, AnArcWithoutADirectionRunsAsDirectionOne) {
+    std::vector<uint32_t> pictures[3];
+    const std::vector<std::vector<double>> forms = {
+        {1, 50, 40, 30, 30, 0, 90}, {1, 50, 40, 30, 30, 0, 90, 1}, {1, 50, 40, 30, 30, 0, 90, 0}};
+    for (size_t i = 0; i < forms.size(); ++i) {
+        Clear(0);
+        ASSERT_EQ(Cmd("StartPath", {1}), 0);
+        ASSERT_EQ(Cmd("MoveTo", {1, 50, 40}), 0);
+        VmSetTop(L_, 0);
+        for (double a : forms[i]) VmPushNumber(L_, a);
+        ASSERT_EQ(Run("AddArcToPath", static_cast<int>(forms[i].size())), 0);
+        ASSERT_EQ(Cmd("ClosePath", {1}), 0);
+        ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), 0);
+        pictures[i] = Picture();
+        ASSERT_EQ(Cmd("FreePath", {1}), 0);
+    }
+    EXPECT_NE(pictures[0], std::vector<uint32_t>(pictures[0].size(), 0u));
+    EXPECT_EQ(pictures[0], pictures[1]);
+    EXPECT_NE(pictures[0], pictures[2]);
+}
+
 TEST_F(PathRenderTest, PathsWithoutAreaAreEmpty) {
     ASSERT_EQ(Cmd("StartPath", {1}), 0);
     EXPECT_EQ(Cmd("DrawPath", {1, 0, 0}), ERR_EMPTYPATH);
