@@ -11,6 +11,7 @@
 #include "core/runstate.h"
 #include "display/bgpics.h"
 #include "display/output.h"
+#include "draw/draw.h"
 #include "imaging/blit.h"
 #include "objects/bgpiclib.h"
 #include "objects/layercmds.h"
@@ -285,4 +286,20 @@ TEST_F(LayerInsertTest, ATransformedLayerDrawnIntoIsRebuilt) {
     EXPECT_EQ(Real(52, 52), kRed);
     EXPECT_EQ(Real(68, 68), kBlue);
     EXPECT_EQ(Layer(1)->transformedstate->shownwidth, 20);
+}
+
+// A shape layer drawn into becomes a picture of the shape with the drawing on it.
+TEST_F(LayerInsertTest, DrawingIntoABoxLayerKeepsTheBox) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitDrawLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, kGreen}), 0);
+    ASSERT_EQ(RunNumbers("SelectLayer", {1}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    EXPECT_EQ(Real(12, 12), kRed);
+    EXPECT_EQ(Real(35, 25), kGreen);
+    EXPECT_EQ(Real(5, 5), 0u);
 }
