@@ -293,6 +293,11 @@ TEST_F(LayerInsertTest, DrawingIntoABoxLayerKeepsTheBox) {
     VmPushValue(L_, kGlobalsIndex);
     ASSERT_EQ(InitDrawLibrary(L_), 0);
     VmSetTop(L_, 0);
+    // Its shape hooks are the process's: gone again for the tests after.
+    struct DrawLibrary {
+        ScriptState* L;
+        ~DrawLibrary() { FreeDrawLibrary(L); }
+    } drawLibrary{L_};
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
     ASSERT_EQ(Show("Box", {10, 10, 30, 20, kGreen}), 0);
