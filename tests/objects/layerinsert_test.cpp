@@ -308,3 +308,26 @@ TEST_F(LayerInsertTest, DrawingIntoABoxLayerKeepsTheBox) {
     EXPECT_EQ(Real(35, 25), kGreen);
     EXPECT_EQ(Real(5, 5), 0u);
 }
+
+// SelectLayer's combination mode defaults to 0: a translucent brush drawn
+// into a layer with an alpha channel replaces its colour and its alpha.
+TEST_F(LayerInsertTest, ALayerSelectedWithItsPlanesTakesTheColourWholeByDefault) {
+    ASSERT_EQ(RunNumbers("SelectAlphaChannel", {2}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(RunNumbers("SelectAlphaChannel", {1}), 0);
+    ASSERT_EQ(RunNumbers("SetAlphaIntensity", {100}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Insert(0, 3, 2, 0, 0), 0);
+    ASSERT_EQ(RunNumbers("SelectLayer", {1, 1}), 0);  // #SELMODE_COMBO
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    qbBitmap** mask = nullptr;
+    qbBitmap** alpha = nullptr;
+    GetLayerPlaneSlots(L_, Layer(1), 0, &mask, &alpha);
+    ASSERT_TRUE(alpha && *alpha);
+    EXPECT_EQ((*alpha)->plane->data[5 * (*alpha)->plane->rowBytes + 5], 100);
+    EXPECT_EQ(Real(5, 5), 0x640000u);  // red at 100/255 over black
+}
