@@ -259,3 +259,15 @@ TEST_F(BGPicLibTest, APictureLoadedBeforeTheDisplaysIsBuiltWhenTheyStart) {
     EXPECT_EQ(p->current.mask, nullptr);
     std::remove(file.c_str());
 }
+
+// Without the smoothing flag a scaled picture keeps its pixels' colours.
+TEST_F(BGPicLibTest, ScalingWithoutTheFlagDoesNotBlend) {
+    ASSERT_EQ(Numbers("CreateBrush", {5, 2, 2, 0x000000}), 0);
+    WriteBitmapPixel(Find(5)->bitmap, 1, 0, 0xFFFFFF, false);
+    WriteBitmapPixel(Find(5)->bitmap, 1, 1, 0xFFFFFF, false);
+    ASSERT_EQ(Numbers("BrushToBGPic", {5, 2}), 0);
+    ASSERT_EQ(Numbers("ScaleBGPic", {2, 16, 2}), 0);
+    qbBGPic* p = Pic(2);
+    ASSERT_EQ(p->currentWidth, 16);
+    for (int32_t x = 0; x < 16; ++x) EXPECT_EQ(At(p, x, 1), x < 8 ? 0u : 0xFFFFFFu) << x;
+}

@@ -251,3 +251,25 @@ TEST_F(BrushGeometryTest, VectorBrushesRenderAgainFromTheirPicture) {
     EXPECT_EQ(Brush(1)->imageSource, nullptr);
     ASSERT_EQ(Call("CropBrush", 1, {0, 0, 10, 10}), 0);
 }
+
+// The centre constants are resolved before the corner is checked.
+TEST_F(BrushGeometryTest, CropBrushAtTheCentreConstantsKeepsTheMiddle) {
+    Pattern(1, 100, 100);
+    ASSERT_EQ(Call("CropBrush", 1, {kPositionCenter, kPositionCenter, 20, 10}), 0);
+    EXPECT_EQ(Brush(1)->width, 20);
+    EXPECT_EQ(Brush(1)->height, 10);
+    EXPECT_EQ(ReadBitmapPixel(Brush(1)->bitmap, 0, 0, false), Colour(40, 45));
+}
+
+// Shown with layers, a transformed vector brush is refused; without them it
+// is drawn, and an untransformed one is shown with layers too.
+TEST_F(BrushGeometryTest, ATransformedVectorBrushIsShownWithLayersOffOnly) {
+    Vector(1, 20, 20);
+    ASSERT_EQ(Call("ScaleBrush", 1, {40, 40}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    EXPECT_EQ(Shown(20, 20), 0xFF0000u);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    EXPECT_EQ(Show("DisplayBrush", {1, 0, 0}), ERR_TFVBRUSH);
+    Vector(3, 20, 20);
+    EXPECT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+}

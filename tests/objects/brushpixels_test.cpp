@@ -301,6 +301,18 @@ TEST_F(BrushPixelTest, DesktopGrabs) {
     EXPECT_EQ(differing, 0);
     EXPECT_EQ(grabbed[0] & 0xFFFFFFu, 0xFF0000u);
     EXPECT_NE(grabbed[60] & 0xFFFFFFu, 0xFF0000u);
+
+    // A single row is a brush one pixel tall.
+    VmPushNumber(L_, 2);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "x", surface->x);
+    SetTableFieldInt(L_, "y", surface->y);
+    SetTableFieldInt(L_, "width", 100);
+    SetTableFieldInt(L_, "height", 1);
+    ASSERT_EQ(Run("GrabDesktop", 2), 0);
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Brush(2)->height, 1);
+    EXPECT_EQ(Pixels(Brush(2))[49] & 0xFFFFFFu, 0xFF0000u);
 }
 
 TEST_F(BrushPixelTest, BrushesFromLayersAndSprites) {

@@ -244,3 +244,15 @@ TEST_F(DoubleBufferTest, ATallFrameReachesTheWindowWhole) {
     for (int32_t y : {10, 1016, 1027, 2000, 2989}) EXPECT_EQ(Real(25, y), 0u) << y;
     EXPECT_EQ(Real(5, 2999), 0u);
 }
+
+// A brush wider than tall is flipped to the window whole.
+TEST_F(DoubleBufferTest, AFlipShowsAllOfAWideBrush) {
+    MakeBrush(3, 40, 10, kRed);
+    ASSERT_EQ(Run("BeginDoubleBuffer", 0), 0);
+    ASSERT_EQ(Flip(false), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+    ASSERT_EQ(Flip(false), 0);
+    EXPECT_EQ(Real(5, 5), kRed);
+    EXPECT_EQ(Real(35, 5), kRed);
+    ASSERT_EQ(Run("EndDoubleBuffer", 0), 0);
+}

@@ -239,3 +239,22 @@ TEST_F(LayerFiltersShowTest, ARenderersImageIsFilteredThenFadedWithLayersOff) {
     EXPECT_EQ(ReadBitmapPixel(image.bitmap, 0, 0, false), 0xEFDFCFu);
     FreeObjectImage(&image);
 }
+
+// A renderer's image wider than tall is faded over its whole width.
+TEST_F(LayerFiltersShowTest, AWideRenderersImageIsFadedOverItsWidth) {
+    qbLayerOptions lopts;
+    ResetLayerOptions(&lopts);
+    lopts.transparency = 55;
+    qbObjectImage image;
+    image.bitmap = AllocBitmap(64, 3, 0, nullptr);
+    image.mask = AllocMask(image.bitmap, 64, 3, true, nullptr, 0);
+    for (int32_t x = 0; x < 64; x += 5) WriteBitmapPixel(image.mask, x, x % 3, kMaskVisible, true);
+    ApplyFiltersAndTransparency(&lopts, &image, 64, 3);
+    ASSERT_NE(image.alpha, nullptr);
+    ASSERT_GE(image.alpha->plane->rowBytes, 64);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 64; ++x)
+            ASSERT_EQ(image.alpha->plane->data[y * image.alpha->plane->rowBytes + x], x % 5 == 0 && x % 3 == y ? 200 : 0)
+                << x << "," << y;
+    FreeObjectImage(&image);
+}

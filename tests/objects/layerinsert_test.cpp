@@ -11,6 +11,7 @@
 #include "core/runstate.h"
 #include "display/bgpics.h"
 #include "display/output.h"
+#include "draw/draw.h"
 #include "imaging/blit.h"
 #include "objects/bgpiclib.h"
 #include "objects/layercmds.h"
@@ -285,4 +286,48 @@ TEST_F(LayerInsertTest, ATransformedLayerDrawnIntoIsRebuilt) {
     EXPECT_EQ(Real(52, 52), kRed);
     EXPECT_EQ(Real(68, 68), kBlue);
     EXPECT_EQ(Layer(1)->transformedstate->shownwidth, 20);
+}
+
+// A shape layer drawn into becomes a picture of the shape with the drawing on it.
+TEST_F(LayerInsertTest, DrawingIntoABoxLayerKeepsTheBox) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitDrawLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    // Its shape hooks are the process's: gone again for the tests after.
+    struct DrawLibrary {
+        ScriptState* L;
+        ~DrawLibrary() { FreeDrawLibrary(L); }
+    } drawLibrary{L_};
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, kGreen}), 0);
+    ASSERT_EQ(RunNumbers("SelectLayer", {1}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    EXPECT_EQ(Real(12, 12), kRed);
+    EXPECT_EQ(Real(35, 25), kGreen);
+    EXPECT_EQ(Real(5, 5), 0u);
+}
+
+// SelectLayer's combination mode defaults to 0: a translucent brush drawn
+// into a layer with an alpha channel replaces its colour and its alpha.
+TEST_F(LayerInsertTest, ALayerSelectedWithItsPlanesTakesTheColourWholeByDefault) {
+    ASSERT_EQ(RunNumbers("SelectAlphaChannel", {2}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(RunNumbers("SelectAlphaChannel", {1}), 0);
+    ASSERT_EQ(RunNumbers("SetAlphaIntensity", {100}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {3, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Insert(0, 3, 2, 0, 0), 0);
+    ASSERT_EQ(RunNumbers("SelectLayer", {1, 1}), 0);  // #SELMODE_COMBO
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    qbBitmap** mask = nullptr;
+    qbBitmap** alpha = nullptr;
+    GetLayerPlaneSlots(L_, Layer(1), 0, &mask, &alpha);
+    ASSERT_TRUE(alpha && *alpha);
+    EXPECT_EQ((*alpha)->plane->data[5 * (*alpha)->plane->rowBytes + 5], 100);
+    EXPECT_EQ(Real(5, 5), 0x640000u);  // red at 100/255 over black
 }

@@ -297,3 +297,19 @@ TEST_F(SelectionTest, MixedSequencesOfSelectDrawFreeAndEndLeaveNothingDangling) 
     Run("EndSelect", 0);
     EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
 }
+
+// The key colour of a masked brush stays out of a brush with an alpha
+// channel selected with its planes.
+TEST_F(SelectionTest, AMaskedBrushDrawnIntoAnAlphaTargetLeavesItsHiddenPixels) {
+    ASSERT_EQ(Show("SelectAlphaChannel", {2}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 30, 30}), 0);  // makes the plane
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_NE(Brush(2)->alpha, nullptr);
+    ASSERT_EQ(Show("WriteBrushPixel", {1, 0, 0, 0x00FF00}), 0);
+    ASSERT_EQ(Show("SetBrushTransparency", {1, 0x00FF00}), 0);
+    ASSERT_EQ(Show("SelectBrush", {2, 1, 0}), 0);  // #SELMODE_COMBO
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    EXPECT_EQ(At(Brush(2)->bitmap, 0, 0), kBlue);
+    EXPECT_EQ(At(Brush(2)->bitmap, 5, 5), kRed);
+}

@@ -202,3 +202,30 @@ TEST_F(SpritePixels, ANilSwitchIsTheSwitchLeftOut) {
     EXPECT_EQ(Shown(2, 2), 0x203040u);
     EXPECT_EQ(Real(2, 2), 0x203040u);
 }
+
+namespace {
+
+// Sprites shown through a clip region collide only where the region lets them
+// be seen.
+TEST_F(SpritePixels, SpritesCollideOnlyInsideTheirClipRegion) {
+    FramesSprite(1, 1, 8, 8);
+    FramesSprite(2, 1, 8, 8);
+    ASSERT_EQ(RunNumbers("CreateClipRegion", {1, 14, 20, 0, 60, 80}), 0);
+    ASSERT_EQ(RunNumbers("SetClipRegion", {1}), 0);
+    auto collide = [&] {
+        for (double a : {32, 1, 2}) VmPushNumber(L_, a);
+        EXPECT_EQ(Run("Collision", 3, 1), 0);
+        const double v = VmToNumber(L_, -1);
+        VmSetTop(L_, 0);
+        return v;
+    };
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 10, 30}), 0);
+    ASSERT_EQ(RunNumbers("DisplaySprite", {2, 14, 32}), 0);
+    EXPECT_EQ(collide(), 0);
+    ASSERT_EQ(RunNumbers("DisplaySprite", {1, 18, 30}), 0);
+    ASSERT_EQ(RunNumbers("DisplaySprite", {2, 22, 32}), 0);
+    EXPECT_EQ(collide(), 1);
+    ASSERT_EQ(RunNumbers("SetClipRegion", {0}), 0);
+}
+
+}  // namespace
