@@ -117,9 +117,8 @@ TEST_F(DisplayLibTest, MonitorsAndTheirModes) {
     VmRawGetIndex(L_, 1, 3);
     EXPECT_EQ(VmType(L_, -1), kTypeNil);
 
-    // Each monitor its own modes: the first by default, the one asked for
-    // (of the current display's window).
-    OpenFirst();
+    // Each monitor its own modes: the first by default, the one asked for,
+    // with no display as with one.
     null_backend::SetDisplayModes(0, {{1024, 768, 60}});
     null_backend::SetDisplayModes(1, {{1280, 1024, 60}, {800, 600, 60}});
     null_backend::SetDisplayModes(2, {{640, 480, 60}});
@@ -139,6 +138,10 @@ TEST_F(DisplayLibTest, MonitorsAndTheirModes) {
         VmSetTop(L_, 0);
         return out;
     };
+    EXPECT_EQ(modeWidths({}), (std::vector<int>{1024}));
+    EXPECT_EQ(modeWidths({2}), (std::vector<int>{800, 1280}));
+    EXPECT_EQ(modeWidths({3}), (std::vector<int>{640}));
+    OpenFirst();
     EXPECT_EQ(modeWidths({}), (std::vector<int>{1024}));
     EXPECT_EQ(modeWidths({2}), (std::vector<int>{800, 1280}));
     EXPECT_EQ(modeWidths({3}), (std::vector<int>{640}));
