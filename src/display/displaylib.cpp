@@ -489,7 +489,13 @@ int cmdGetDisplayModes(ScriptState* L) {
     qbDisplay* d = GetCurrentDisplay() ? GetCurrentDisplay() : &probe;
     const int32_t keep = d->monitor, keepView = d->view.monitor;
     d->monitor = d->view.monitor = monitor - 1;
+    // The backend finds a display's monitor in the view it was given with
+    // the display; the probe stands for no display and has none until now.
+    const bool probing = d == &probe && !HasDisplayAdapter();
+    if (probing)
+        if (int err = AllocNativeWindowRec(&probe.view, &probe)) return err;
     const std::vector<qbDisplayModeEntry> modes = SortedDisplayModes(d);
+    if (probing) FreeNativeWindowRec(&probe);
     d->monitor = keep;
     d->view.monitor = keepView;
     if (modes.empty()) return ERR_NODISPMODES;

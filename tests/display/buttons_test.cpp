@@ -383,3 +383,60 @@ TEST_F(ButtonsTest, ALayerButtonsMessageNamesItsLayer) {
     ClearLayerSources();
     FreeLayersLibrary(L);
 }
+
+TEST_F(ButtonsTest, AButtonsMessageGivesItsSize) {
+    DefineEmitter("down", "down", "width");
+    DefineEmitter("up", "up", "height");
+    ASSERT_EQ(MakeSimple(3, 5, 5, 4, 3), 0);
+    Click(6, 6, true);
+    Click(6, 6, false);
+    Drain();
+    EXPECT_EQ(out, (std::vector<std::string>{"down OnMouseDown 4", "up OnMouseUp 3"}));
+}
+
+// Without the pixel-exact flag a layer button is its layer's whole box,
+// holes in its mask included.
+TEST_F(ButtonsTest, ALayerButtonTakesItsBoxByDefault) {
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L), 0);
+    ASSERT_EQ(InitLayersLibrary(L), 0);
+    VmSetTop(L, 0);
+    ASSERT_EQ(Run(R"(.function main maxstack=12
+    GETGLOBAL 0 "enablelayers"
+    CALL 0 1 1
+    GETGLOBAL 0 "createbrush"
+    LOADK 1 #1
+    LOADK 2 #10
+    LOADK 3 #10
+    LOADK 4 #16711680
+    NEWTABLE 5 0 1
+    SETTABLE 5 "mask" #1
+    CALL 0 6 1
+    GETGLOBAL 0 "displaybrush"
+    LOADK 1 #1
+    LOADK 2 #20
+    LOADK 3 #20
+    CALL 0 4 1
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #7
+    LOADK 2 #1
+    LOADK 3 #1
+    LOADNIL 4 5
+    NEWTABLE 6 0 1
+    GETGLOBAL 7 "down"
+    SETTABLE 6 "onmousedown" 7
+    CALL 0 7 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    qbBrush* brush = nullptr;
+    ASSERT_EQ(GetBrushRecord(nullptr, ObjectID{1, nullptr}, &brush, 0), 0);
+    WriteBitmapPixel(brush->mask, 0, 0, kMaskInvisible, true);
+    Click(20, 20, true);
+    Drain();
+    EXPECT_EQ(out, std::vector<std::string>{"down OnMouseDown 7"});
+    FreeAllBrushes(L);
+    ClearLayerSources();
+    FreeLayersLibrary(L);
+}

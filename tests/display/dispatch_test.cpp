@@ -188,3 +188,16 @@ TEST_F(LineHookTest, AfterAQuitEveryDeliveryEndsAsAQuit) {
 }
 
 }  // namespace
+
+// An hour's interval changed to a millisecond fires at the new period.
+TEST_F(DispatchTest, ChangeIntervalTakesTheNewPeriod) {
+    DefineEmitter("tick", "tick");
+    const uint64_t seen = CountTimerFirings();
+    ASSERT_EQ(Call("setinterval", {"#2", "tick", "#3600000"}), 0);
+    ASSERT_EQ(Call("changeinterval", {"#2", "#1"}), 0);
+    ASSERT_TRUE(WaitForFiring(seen));
+    ASSERT_EQ(Wait(), 0);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out[0], "tick Interval 2");
+    EXPECT_EQ(Call("clearinterval", {"#2"}), 0);
+}

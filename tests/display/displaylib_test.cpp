@@ -116,6 +116,35 @@ TEST_F(DisplayLibTest, MonitorsAndTheirModes) {
     EXPECT_EQ(height, 1024);
     VmRawGetIndex(L_, 1, 3);
     EXPECT_EQ(VmType(L_, -1), kTypeNil);
+
+    // Each monitor its own modes: the first by default, the one asked for,
+    // with no display as with one.
+    null_backend::SetDisplayModes(0, {{1024, 768, 60}});
+    null_backend::SetDisplayModes(1, {{1280, 1024, 60}, {800, 600, 60}});
+    null_backend::SetDisplayModes(2, {{640, 480, 60}});
+    auto modeWidths = [&](std::initializer_list<double> args) {
+        VmSetTop(L_, 0);
+        for (double a : args) VmPushNumber(L_, a);
+        std::vector<int> out;
+        if (Run("GetDisplayModes", static_cast<int>(args.size()), 1) != 0) return out;
+        for (int i = 0;; ++i) {
+            VmRawGetIndex(L_, 1, i);
+            if (VmType(L_, -1) == kTypeNil) break;
+            int32_t w = 0;
+            GetTableFieldInt(L_, -1, "width", &w, nullptr);
+            out.push_back(w);
+            VmSetTop(L_, -2);
+        }
+        VmSetTop(L_, 0);
+        return out;
+    };
+    EXPECT_EQ(modeWidths({}), (std::vector<int>{1024}));
+    EXPECT_EQ(modeWidths({2}), (std::vector<int>{800, 1280}));
+    EXPECT_EQ(modeWidths({3}), (std::vector<int>{640}));
+    OpenFirst();
+    EXPECT_EQ(modeWidths({}), (std::vector<int>{1024}));
+    EXPECT_EQ(modeWidths({2}), (std::vector<int>{800, 1280}));
+    EXPECT_EQ(modeWidths({3}), (std::vector<int>{640}));
 }
 
 TEST_F(DisplayLibTest, HideAndShowFollowTheDisplayState) {
@@ -194,4 +223,35 @@ TEST_F(DisplayLibTest, ANewPictureReplacesTheDisplaysOwn) {
     EXPECT_EQ(null_backend::GetSurface(d)->width, 100);
     EXPECT_EQ(Pixel(d, 99, 79), 0xFFFF0000u);
     EXPECT_EQ(Create(3, [&] { Field("bgpic", 7); }), ERR_MULTIBGPIC);
+}
+
+namespace {
+
+int activations = 0;
+
+}  // namespace
+
+// Selecting a display brings its window forward, unless asked to keep the
+// windows as they are.
+TEST_F(DisplayLibTest, SelectDisplayRaisesItsWindowUnlessAskedNotTo) {
+    OpenFirst();
+    ASSERT_EQ(Create(2, [&] {
+                  Field("hidden", 1);
+                  Field("width", 100);
+                  Field("height", 50);
+              }),
+              0);
+    ASSERT_EQ(RunNumbers("OpenDisplay", {2, 1}), 0);  // noselect
+    static qbPlatformOps ops;
+    ops = NullPlatformOps();
+    ops.ActivateNativeWindow = [](qbDisplay*) { ++activations; };
+    SetPlatformBackend(&ops);
+    activations = 0;
+    EXPECT_EQ(RunNumbers("SelectDisplay", {2, 1}), 0);
+    EXPECT_EQ(GetCurrentDisplay(), Find(2));
+    EXPECT_EQ(activations, 0);
+    EXPECT_EQ(RunNumbers("SelectDisplay", {1}), 0);
+    EXPECT_EQ(GetCurrentDisplay(), Find(1));
+    EXPECT_EQ(activations, 1);
+    SetPlatformBackend(nullptr);
 }

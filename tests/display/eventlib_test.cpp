@@ -2,6 +2,7 @@
 // installed by name, user event types, key texts and the adapter's input.
 #include <cstring>
 
+#include "command_call.h"
 #include "core/errcodes.h"
 #include "core/preproc.h"
 #include "eventlib_fixture.h"
@@ -188,3 +189,16 @@ TEST_F(EventLibTest, ThePointerIsReadInDisplayPixels) {
 }
 
 }  // namespace
+
+// Every word after the command must be text, the last one too, before the
+// port is looked for.
+TEST_F(EventLibTest, SendMessageChecksEveryArgumentBeforeThePort) {
+    VmSetTop(L, 0);
+    for (const char* s : {"port", "cmd", "one"}) VmPushString(L, s);
+    EXPECT_EQ(CallCommand(L, "SendMessage", 3, 0), ERR_FINDPORT);
+    VmSetTop(L, 0);
+    for (const char* s : {"port", "cmd", "one"}) VmPushString(L, s);
+    VmPushNewTable(L);
+    EXPECT_EQ(CallCommand(L, "SendMessage", 4, 0), ERR_STREXPECTED);
+    VmSetTop(L, 0);
+}

@@ -374,3 +374,13 @@ TEST_F(FullScreenTest, ALayerScaledFitScaleDisplayDrawsItsPictureAtTheMonitorsSi
 }
 
 }  // namespace
+
+// The screen may be as small as the display, down to a single row.
+TEST_F(FullScreenTest, AOneRowDisplayTakesAOneRowScreen) {
+    qbDisplay* d = Start(640, 1, "windowed");
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->height, 1);
+    EXPECT_EQ(ChangeMode({2, 640, 1}), 0);
+    EXPECT_EQ(d->fullScreen, 1);
+    EXPECT_EQ(null_backend::VirtualMode(0), (std::pair<int, int>{640, 1}));
+}

@@ -1,6 +1,7 @@
 // Async-draw objects driven through AsyncDrawFrame, FinishAsyncDraw and
 // CancelAsyncDraw with a scripted owner that counts what it was asked.
 #include <deque>
+#include <vector>
 
 #include "core/objectlist.h"
 #include "core/errcodes.h"
@@ -20,6 +21,7 @@ struct Effect {
     int32_t freeFlag = -1;
     int redraws = 0;
     int drawErr = 0;
+    std::vector<int32_t> drawing;  // what each drawing query told
 
     static int Draw(void* u, int32_t* done) {
         auto* e = static_cast<Effect*>(u);
@@ -42,6 +44,7 @@ struct Effect {
         case kAsyncQueryCurrentFrame: return e->current;
         case kAsyncQueryJump: e->current = *static_cast<int32_t*>(data); return 0;
         case kAsyncQueryRedraw: ++e->redraws; return 0;
+        case kAsyncQueryDrawing: e->drawing.push_back(*static_cast<int32_t*>(data)); return 0;
         default: return 0;
         }
     }
@@ -206,4 +209,22 @@ TEST_F(AsyncDrawTest, FreeingAllOrTheirDisplaysCancelsThem) {
     EXPECT_EQ(e.freed, 1);
     EXPECT_EQ(e.freeFlag, 0);
     EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
+}
+
+// Into layers the owner hears that a frame starts and that it ended, so that
+// the showing layer comes back into the composition after it.
+TEST_F(AsyncDrawTest, AFrameIntoLayersIsBracketedForTheOwner) {
+    qbDisplay* d = OpenDisplayOne();
+    d->layersEnabled = 1;
+    Effect& e = NewEffect();
+    qbAsyncDraw* r = Add(&e);
+    double result = -1;
+    ASSERT_EQ(Frame(r, &result), 0);
+    EXPECT_TRUE(e.drawing.empty());  // into the display's own picture: nothing to say
+    d->output.type = kOutputBGPic;
+    const int err = Frame(r, &result);
+    d->output.type = kObjectTypeDisplay;
+    ASSERT_EQ(err, 0);
+    EXPECT_EQ(e.drawn, 2);
+    EXPECT_EQ(e.drawing, (std::vector<int32_t>{1, 0}));
 }

@@ -210,6 +210,9 @@ TEST_F(GraphicsLibTest, RefreshBlocksOpenOnceAndCloseWithARefresh) {
     BitmapPtr kept = std::move(d->spriteFreeBuffer);
     EXPECT_EQ(RunNumbers("BeginRefresh", {}), 0);
     EXPECT_EQ(d->refreshBlock, 0);
+    VmPushNil(L_);
+    EXPECT_EQ(Run("BeginRefresh", 1), 0);  // Nil asks for nothing either
+    EXPECT_EQ(d->refreshBlock, 0);
     EXPECT_EQ(RunNumbers("BeginRefresh", {1}), 0);
     EXPECT_EQ(d->refreshBlock, 1);
     EXPECT_EQ(RunNumbers("BeginRefresh", {1}), ERR_WRONGUSAGE);
@@ -303,13 +306,15 @@ TEST_F(GraphicsLibTest, IsPictureProbesAFileWithoutLoadingIt) {
     ASSERT_EQ(Run("IsPicture", 1, 2), 0);
     EXPECT_EQ(VmType(L_, -2), kTypeNumber);
     EXPECT_EQ(VmToNumber(L_, -2), 1);
-    int32_t width = 0, height = 0, alpha = -1;
+    int32_t width = 0, height = 0, alpha = -1, transparency = -1;
     GetTableFieldInt(L_, -1, "width", &width, nullptr);
     GetTableFieldInt(L_, -1, "height", &height, nullptr);
     GetTableFieldInt(L_, -1, "alpha", &alpha, nullptr);
+    GetTableFieldInt(L_, -1, "transparency", &transparency, nullptr);
     EXPECT_EQ(width, 7);
     EXPECT_EQ(height, 3);
     EXPECT_EQ(alpha, 0);
+    EXPECT_EQ(transparency, 0);  // said, even when the file declares none
     VmSetTop(L_, 0);
 
     const std::string text = testing::TempDir() + "not_a_picture.txt";

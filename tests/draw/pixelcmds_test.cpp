@@ -59,6 +59,9 @@ TEST_F(PixelCommandsTest, DisplayPixelsReachTheBufferAndTheWindowAndOutsideIsSil
     EXPECT_EQ(Shown(5, 6), 0x123456u);
     EXPECT_EQ(Real(5, 6), 0x123456u);  // a headless window keeps what it was given
     EXPECT_EQ(Read(5, 6), 0x123456);
+    // Without a colour the pixel turns black.
+    ASSERT_EQ(Show("Plot", {5, 6}), 0);
+    EXPECT_EQ(Read(5, 6), 0);
     EXPECT_EQ(Show("Plot", {-1, 6, 0xFFFFFF}), 0);
     EXPECT_EQ(Show("Plot", {100, 6, 0xFFFFFF}), 0);
     EXPECT_EQ(Show("Plot", {5, 80, 0xFFFFFF}), 0);
@@ -131,6 +134,10 @@ TEST_F(PixelCommandsTest, BrushPixelsPlanesAndClearing) {
     SetDrawAlphaIntensity(-1);
     ASSERT_EQ(Show("Plot", {1, 1, double(0x40000000)}), 0);
     EXPECT_EQ(Read(1, 1), 255 - 0x40);
+    // Off the diagonal, so that a row read as a column would show.
+    ASSERT_EQ(Show("Plot", {6, 2, double(0x10000000)}), 0);
+    EXPECT_EQ(Read(6, 2), 255 - 0x10);
+    EXPECT_EQ(Read(2, 6), 100);
     ASSERT_EQ(Run("EndSelect", 0), 0);
 
     // Without a colour Cls clears to black.

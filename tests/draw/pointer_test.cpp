@@ -5,19 +5,19 @@
 
 #include "core/errcodes.h"
 #include "display/pointers.h"
-#include "objects/show_fixture.h"
+#include "objects/sprite_fixture.h"
 #include "platform/null/null_pointer.h"
 
 namespace {
 
 constexpr double kBrush = 3, kSprite = 32, kStandard = 36;
 
-class PointerTest : public ShowWorld {
+class PointerTest : public SpriteWorld {
 protected:
     void TearDown() override {
         FreeAllDisplays(L_);
         FreeAllPointers(L_);
-        ShowWorld::TearDown();
+        SpriteWorld::TearDown();
     }
     static qbPointerObject* Pointer(int32_t id) {
         qbPointerObject* p = nullptr;
@@ -121,3 +121,14 @@ TEST_F(PointerTest, MovesByThePointersSizeTimesTheScale) {
 }
 
 }  // namespace
+
+TEST_F(PointerTest, ASpritePointerShowsTheFrameAskedForOrTheFirst) {
+    FramesSprite(5, 2, 4, 3);
+    ASSERT_EQ(RunNumbers("CreatePointer", {1, kSprite, 5}), 0);
+    ASSERT_NE(Image(1), nullptr);
+    EXPECT_EQ(Image(1)->argb[0], 0xFF000000u | FrameColour(0));
+    ASSERT_EQ(RunNumbers("CreatePointer", {2, kSprite, 5, 2}), 0);
+    ASSERT_NE(Image(2), nullptr);
+    EXPECT_EQ(Image(2)->argb[0], 0xFF000000u | FrameColour(1));
+    EXPECT_EQ(RunNumbers("CreatePointer", {3, kSprite, 5, 3}), ERR_ANIMFRAME);
+}

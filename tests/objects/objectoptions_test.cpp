@@ -187,6 +187,7 @@ TEST_F(ObjectOptionsTest, SetDrawTagsDefaultReplacesTheDefaultsButNeverTheName) 
     VmSetTableAt(L_, kGlobalsIndex);
     VmPushNewTable(L_);
     SetTableFieldInt(L_, "transparency", 40);
+    SetTableFieldString(L_, "tint", "50%");
     SetTableFieldInt(L_, "width", 300);  // size keys are not defaults
     SetTableFieldFloat(L_, "anchorx", 0.5);
     SetTableFieldString(L_, "name", "kept?");
@@ -197,6 +198,14 @@ TEST_F(ObjectOptionsTest, SetDrawTagsDefaultReplacesTheDefaultsButNeverTheName) 
     EXPECT_EQ(DefaultTransformOptions().anchorx, 0.5);
     ASSERT_EQ(Parse(0), 0);
     EXPECT_EQ(l_.transparency, 40);
+    // A table that names no level keeps the default ones.
+    VmSetTop(L_, 0);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "hidden", 0);
+    ASSERT_EQ(Parse(1), 0);
+    EXPECT_EQ(l_.transparency, 40);
+    EXPECT_EQ(l_.filters.slot[kFilterTint].enabled, 1);
+    EXPECT_EQ(l_.filters.slot[kFilterTint].ints[1], 127);
     VmPushNumber(L_, 1);
     EXPECT_EQ(CallCommand(L_, "SetDrawTagsDefault", 1, 0), ERR_TABEXPECTED);
 }
