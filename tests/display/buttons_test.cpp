@@ -199,14 +199,9 @@ TEST_F(ButtonsTest, AFreedPictureTakesItsButtonsFunctionsAlong) {
     EXPECT_TRUE(out.empty());
 }
 
-}  // namespace
-
-TEST_F(ButtonsTest, ALayerButtonIsTheLayersShownBoxAndGoesWithTheLayer) {
-    VmPushValue(L, kGlobalsIndex);
-    ASSERT_EQ(InitBrushLibrary(L), 0);
-    ASSERT_EQ(InitLayersLibrary(L), 0);
-    VmSetTop(L, 0);
-    ASSERT_EQ(Run(R"(.function main maxstack=12
+// Layers on and brush 1, 10 x 10 red with a mask: the start of a script
+// that shows it as a layer and makes a button of that layer.
+constexpr char kMaskedBrushLayer[] = R"(.function main maxstack=12
     GETGLOBAL 0 "enablelayers"
     CALL 0 1 1
     GETGLOBAL 0 "createbrush"
@@ -216,7 +211,16 @@ TEST_F(ButtonsTest, ALayerButtonIsTheLayersShownBoxAndGoesWithTheLayer) {
     LOADK 4 #16711680
     NEWTABLE 5 0 1
     SETTABLE 5 "mask" #1
-    CALL 0 6 1
+    CALL 0 6 1)";
+
+}  // namespace
+
+TEST_F(ButtonsTest, ALayerButtonIsTheLayersShownBoxAndGoesWithTheLayer) {
+    VmPushValue(L, kGlobalsIndex);
+    ASSERT_EQ(InitBrushLibrary(L), 0);
+    ASSERT_EQ(InitLayersLibrary(L), 0);
+    VmSetTop(L, 0);
+    ASSERT_EQ(Run(std::string(kMaskedBrushLayer) + R"(
     GETGLOBAL 0 "displaybrush"
     LOADK 1 #1
     LOADK 2 #20
@@ -401,17 +405,7 @@ TEST_F(ButtonsTest, ALayerButtonTakesItsBoxByDefault) {
     ASSERT_EQ(InitBrushLibrary(L), 0);
     ASSERT_EQ(InitLayersLibrary(L), 0);
     VmSetTop(L, 0);
-    ASSERT_EQ(Run(R"(.function main maxstack=12
-    GETGLOBAL 0 "enablelayers"
-    CALL 0 1 1
-    GETGLOBAL 0 "createbrush"
-    LOADK 1 #1
-    LOADK 2 #10
-    LOADK 3 #10
-    LOADK 4 #16711680
-    NEWTABLE 5 0 1
-    SETTABLE 5 "mask" #1
-    CALL 0 6 1
+    ASSERT_EQ(Run(std::string(kMaskedBrushLayer) + R"(
     GETGLOBAL 0 "displaybrush"
     LOADK 1 #1
     LOADK 2 #20
