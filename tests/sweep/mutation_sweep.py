@@ -139,6 +139,15 @@ def mutants_of(path, lines):
             for m in re.finditer(pattern, c):
                 if (kind, pattern, repl) in SWAPS and re.match(r"\s*=[^=]", c[m.end():]):
                     continue
+                # A swap to a name that is nowhere near (w for a widget, not
+                # a width) only makes a mutant the compiler refuses.
+                near = " ".join(x for x in code[max(0, number - 40):number + 40] if x)
+                if (kind, pattern, repl) in SWAPS and not re.search(r"\b" + repl + r"\b", near):
+                    continue
+                # Nor does renaming a name being declared (int32_t w, int32_t h).
+                declared = re.search(r"(\w+)[\s*&]+$", c[:m.start()])
+                if (kind, pattern, repl) in SWAPS and declared and declared.group(1) not in ("return", "case", "else"):
+                    continue
                 add(number, kind, line[: m.start()] + re.sub(pattern, repl, m.group(0)) + line[m.end():])
         for m in DEFAULT.finditer(c):
             value = m.group(3).strip()
@@ -229,6 +238,9 @@ def draw(count, seed, only):
                 m["folder"] = folder
                 drawn.append(m)
                 taken += 1
+    # In no folder's order, so that a run stopped early is still a sample
+    # of the whole.
+    rng.shuffle(drawn)
     return drawn
 
 
