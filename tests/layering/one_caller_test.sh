@@ -6,14 +6,9 @@
 # handed to dlsym and a token paste each fail on their line outside the home
 # file; a mention in a comment or a string, the home file and the listed
 # peers pass; a wrapper beside a listed function fails; the real tree passes.
-set -uo pipefail
 scripts="$1"
 source_dir="$2"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/harness.sh"
 
 # side_doors CHECK FUNCTION HOME: a tree whose src/other.cpp reaches FUNCTION
 # by each road, and whose HOME calls it.
@@ -70,5 +65,4 @@ for check in check_swr_convert check_sws_scale check_whole_reads check_given_cal
     "$scripts/$check.sh" "$source_dir" || fail "$check: the source tree"
 done
 
-echo "$failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -5,14 +5,9 @@
 # "__index" chain outside the argument layer; check_xvfb_steady: a virtual X
 # server started by a test by itself; check_o2_units: a unit that does not
 # compile warning-free.
-set -uo pipefail
 scripts=$(cd "$1" && pwd)
 source_dir="$2"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/harness.sh"
 
 # expect_lines CHECK TREE FILE LINE...: CHECK fails on TREE at exactly the
 # lines of FILE given.
@@ -79,5 +74,4 @@ for check in check_option_reads check_xvfb_steady; do
     "$scripts/$check.sh" "$source_dir" || fail "$check: the source tree"
 done
 
-echo "$failures failed"
-[ "$failures" -eq 0 ]
+finish
