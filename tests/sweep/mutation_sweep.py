@@ -24,11 +24,12 @@ strong symbols of the file's object, or of any object that includes the
 header) or runs the player that links it. The map is made once per tree from
 the objects' and binaries' symbols (BUILD/sweep_reach.json; --remap makes it
 anew). The binary of the file's own test folder runs first, then the others
-from the quickest; each runs in --jobs shards, each unmutated once first to
-time it (a binary that fails unmutated is left out and named); before them,
-the suites of those binaries whose files name the mutated function or a
-command of the file's tables run alone, a quicker kill. A mutant none of
-them fails survives and is listed.
+from the quickest; each runs in --jobs shards (one where CTest runs its
+tests one at a time), each unmutated once first to time it (a binary that
+fails unmutated is left out and named); before them, the suites of those
+binaries whose files name the mutated function or a command of the file's
+tables run alone, a quicker kill. A mutant none of them fails survives and
+is listed.
 
 A developer's tool, not run by ./test. Run it in a checkout of its own (a
 git worktree): it edits the sources while it runs. tests/sweep/README.md
@@ -276,14 +277,18 @@ def ninja(build, targets, jobs):
 
 
 def test_binaries(build):
-    """The GoogleTest binaries ./test runs in this tree (by CTest's list)."""
+    """The GoogleTest binaries ./test runs in this tree (by CTest's list),
+    and those whose tests CTest runs one at a time (a resource lock: the
+    virtual X server's tests)."""
     out = subprocess.run(["ctest", "--show-only=json-v1"], cwd=build, capture_output=True, text=True, check=True)
-    names = set()
+    names, serial = set(), set()
     for test in json.loads(out.stdout).get("tests", []):
         command = test.get("command") or []
         if len(command) > 1 and any(a.startswith("--gtest_filter=") for a in command[1:]):
             names.add(Path(command[0]).name)
-    return sorted(names)
+            if any(p.get("name") == "RESOURCE_LOCK" for p in test.get("properties", [])):
+                serial.add(Path(command[0]).name)
+    return sorted(names), serial
 
 
 def strong_symbols(path):
@@ -430,7 +435,7 @@ def main():
     if not ok:
         print(f"the unmutated tree does not build:\n{log}", file=sys.stderr)
         return 1
-    binaries = test_binaries(build)
+    binaries, serial = test_binaries(build)
     map_file = build / "sweep_reach.json"
     if args.remap or not map_file.exists():
         map_file.write_text(json.dumps(reach_map(build, binaries), indent=0, sort_keys=True))
@@ -456,7 +461,7 @@ def main():
                     print(f"the unmutated tree does not build:\n{log}", file=sys.stderr)
                     return 1
                 for b in missing:  # each binary's plain time, and that it passes at all
-                    passed, seconds = run_binary(build, b, jobs, args.timeout)
+                    passed, seconds = run_binary(build, b, 1 if b in serial else jobs, args.timeout)
                     baseline[b] = seconds if passed else None
                     if not passed:
                         print(f"{b} fails unmutated: left out", file=sys.stderr, flush=True)
@@ -473,7 +478,8 @@ def main():
                     if not built:
                         verdict = "refused"  # the compiler (or -Werror) refused it
                         break
-                    passed, _ = run_binary(build, b, jobs, min(args.timeout, max(60.0, 4 * baseline[b])), suites)
+                    passed, _ = run_binary(build, b, 1 if b in serial else jobs,
+                                           min(args.timeout, max(60.0, 4 * baseline[b])), suites)
                     if not passed:
                         verdict, by = "killed", b + (" (suites naming it)" if suites else "")
                         break
