@@ -148,6 +148,15 @@ bool ChangesPictureOrBuffers(ScriptState* L, const qbDisplay* d, const qbParsedD
 int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
     qbParsedDisplayOptions p = OptionsOfDisplay(d);
     if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+    // A size the open window cannot have is refused before anything changes.
+    if (d->state != DISPSTATE_CLOSED) {
+        const qbDisplayOptions& asked = p.options;
+        const bool scales = asked.autoscale || asked.layerScale;
+        const int32_t width = scales && asked.scaleWidth ? asked.scaleWidth : asked.width;
+        const int32_t height = scales && asked.scaleHeight ? asked.scaleHeight : asked.height;
+        if (width != d->width || height != d->height)
+            if (int err = RefuseUnsupportedWindowSize(d, width, height)) return err;
+    }
     // The display's drawings work on its picture and buffers: they end
     // before a change frees or resizes either.
     if (ChangesPictureOrBuffers(L, d, p)) EndDisplayAsyncDraws(L, d);
@@ -471,6 +480,10 @@ int cmdChangeDisplayMode(ScriptState* L) {
         if (width < 1 || height < 1 || width < d->width || height < d->height) {
             d->screen = saved;
             return ERR_WRONGUSAGE;
+        }
+        if (int err = RefuseUnsupportedWindowSize(d, width, height)) {
+            d->screen = saved;
+            return err;
         }
         d->screen.width = width;
         d->screen.height = height;

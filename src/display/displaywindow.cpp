@@ -128,12 +128,7 @@ std::vector<uint8_t> WindowShapePlane(const qbDisplay* d, const qbBitmap* mask, 
 namespace {
 
 int OpenNativeWindow(qbDisplay* d, bool activate) {
-    if (!IsDisplaySizeSupported(d)) {
-        char detail[32];
-        std::snprintf(detail, sizeof detail, "%dx%d", d->width, d->height);
-        SetErrorDetail(detail);
-        return ERR_DISPLAYSIZE;
-    }
+    if (int err = RefuseUnsupportedWindowSize(d, d->width, d->height)) return err;
     qbBitmap* mask = d->shapeMask ? d->shapeMask.get() : (d->bgpic ? d->bgpic->current.mask : nullptr);
     qbBitmap* alpha = d->shapeAlpha ? d->shapeAlpha.get() : (d->bgpic ? d->bgpic->current.alpha : nullptr);
     d->hasShape = mask || alpha ? 1 : 0;
