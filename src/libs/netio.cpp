@@ -216,7 +216,7 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     // A peer that takes the bytes a few at a time ends at the floor, as a
     // receive's trickle does, or inside a handler at the deadline.
     qbNetClock clock = NetClockStart(NetTransferRule(*c));
-    NetSharedWait shared(NetHandlerBudget(*c));
+    NetSharedWait shared(NetHandlerBudget(c));
     while (*sent < length) {
         // A quit or a failing handler during the send ends the script as it
         // would anywhere else, not as a short send.
@@ -278,7 +278,7 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetCloc
     qbReceiveBuffer& buffer = c->socket.buffer;
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
-    NetSharedWait shared(NetHandlerBudget(*c));
+    NetSharedWait shared(NetHandlerBudget(c));
     const bool callbacks = sink.kind == NetSinkKind::kCallback || c->progressCallback;
     const bool line = mode == kReceiveLine;
     const bool perByte = line && sink.kind == NetSinkKind::kCallback;

@@ -205,3 +205,29 @@ TEST_F(NetworkResolveTest, GivenUpLookupsLeaveRoomForTheNext) {
 }
 
 }  // namespace
+
+namespace {
+
+// Forty lookups given up at 200 ms, while each resolver thread is held to
+// a whole second at least; then a name the server answers at once, with a
+// time-out of 2 s, is found. The given-up threads run on, but none holds a
+// place that a later lookup would wait for.
+TEST_F(NetworkResolveTest, GivenUpLookupsNeverFailALaterOne) {
+    RunInChild(L, Answers::kNamesStartingAnswered, [](ScriptState* L, std::string* said) {
+        SetNetworkTimeoutValue(200);
+        std::string text;
+        int failed = 0;
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "qb-given-up-" + std::to_string(i) + ".test";
+            if (LookUp(L, cmdToIP, name.c_str(), &text) == ERR_SOCKET) ++failed;
+        }
+        const int held = NetLookupThreads().places.load();
+        SetNetworkTimeoutValue(2000);
+        const int err = LookUp(L, cmdToIP, "answered-later.test", &text);
+        *said = std::to_string(failed) + " of 40 given up, " + std::to_string(held) + " places held; ToIP " +
+                std::to_string(err) + " " + text;
+        return failed == 40 && held == 0 && err == 0 && text == "10.9.8.7";
+    });
+}
+
+}  // namespace
