@@ -193,8 +193,11 @@ int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
     } else {
+        // Inside a handler a connect draws on the handlers' budget as every
+        // other wait on a peer does.
+        NetSharedWait shared(NetHandlerBudget(nullptr));
         err = SocketConnect(L, s->fd, reinterpret_cast<sockaddr*>(&address), sizeof address, GetNetworkTimeout(),
-                            &pumpError);
+                            &pumpError, &shared);
         if (err) SetErrorDetail(SocketErrorText(err));
     }
     if (!err) {
