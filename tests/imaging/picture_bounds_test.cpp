@@ -220,8 +220,10 @@ TEST_F(PictureBoundsTest, TightlyCodedLargePicturesLoad) {
     pictures.emplace_back("flat.bmp", FlatRleBmp(kSide, kSide, 77));
     {
         const std::string path = dir.File("flat.png");
-        ASSERT_TRUE(WriteRgbPng(path, kSide, kSide, std::vector<uint32_t>(size_t{kSide} * kSide, 0x405060), false,
-                                false));
+        PngPicture flat;
+        flat.width = flat.height = kSide;
+        flat.rows.assign(kSide, Bytes(size_t{kSide} * 3, 0x50));
+        ASSERT_TRUE(WritePngWithLibpng(path, flat));
         pictures.emplace_back("flat.png", ReadBytes(path));
     }
 #ifdef QB_TEST_HAVE_GIFLIB
