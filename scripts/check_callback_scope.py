@@ -31,7 +31,7 @@ MARKS = re.compile(r"\bqbCallbackScope\b|\bkTagCallbackNesting\b")
 NO_CALLBACK = {
     ("src/core/runstate.cpp", "RunMainChunk"): "the script's main chunk",
     ("src/display/adapter.cpp", "CallMainChunk"): "the script's main chunk",
-    ("src/display/backfill.cpp", "CallBackfillCommand"): "a command of the player, called by name",
+    ("src/display/backfill.cpp", "CallBackfillCommand"): "a command of the player's own tables",
     ("src/player/declared.cpp", "CallDeclaredCommand"): "a command of the player, called by name",
 }
 
