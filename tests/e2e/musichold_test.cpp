@@ -36,7 +36,7 @@ std::string Script(const std::string& lead, const std::string& call) {
 .function onfill params=1 maxstack=8
 .line 3
     GETGLOBAL 1 "armed"
-    EQ 1 1 #1
+    EQ 0 1 #1
     JMP done
     LOADK 1 #0
     SETGLOBAL 1 "armed"
