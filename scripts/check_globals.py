@@ -19,10 +19,9 @@ Usage:
 import os
 import re
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_native_names import functions, strip  # noqa: E402
+from check_native_names import functions, probe_findings, run_check, sources  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The forms, each with what it names. The VM keeps the globals itself:
@@ -79,16 +78,8 @@ def findings_in(rel, text, used):
 
 def check(root):
     findings, used = [], set()
-    for base, dirs, files in os.walk(os.path.join(root, "src")):
-        dirs.sort()
-        for f in sorted(files):
-            if not f.endswith((".cpp", ".h")):
-                continue
-            path = os.path.join(base, f)
-            rel = os.path.relpath(path, root).replace(os.sep, "/")
-            with open(path, encoding="utf-8", errors="replace") as handle:
-                text = strip(handle.read())
-            findings += findings_in(rel, text, used)
+    for rel, text in sources(root):
+        findings += findings_in(rel, text, used)
     if root == ROOT:
         for key in sorted(set(ALLOWED) - used):
             findings.append(f"check_globals.py: {key[0]} {key[1]} is listed but reaches no globals any more")
@@ -109,38 +100,20 @@ PLANTED = {
 
 
 def self_test():
-    with tempfile.TemporaryDirectory() as root:
-        os.makedirs(os.path.join(root, "src", "display"))
-        probe = os.path.join(root, "src", "display", "probe.cpp")
-        with open(probe, "w") as handle:
-            handle.write("int Clean(ScriptState* L) { VmPushString(L, \"x\"); VmGetTableAt(L, -2); return 0; }\n")
-        if check(root):
-            print("self-test: a clean read failed:", check(root))
+    planted = "".join(f"int {name}(ScriptState* L) {{ {body} return 0; }}\n" for name, body in PLANTED.items())
+    found = probe_findings(check, "int Clean(ScriptState* L) { VmPushString(L, \"x\"); VmGetTableAt(L, -2); return 0; }\n",
+                           planted + "#define GLOBALS kGlobalsIndex\n")
+    if found is None:
+        return 1
+    for name in list(PLANTED) + ["<file scope>"]:
+        if not any(f" in {name}:" in f for f in found):
+            print(f"self-test: the form planted in {name} passed")
             return 1
-        with open(probe, "a") as handle:
-            for name, body in PLANTED.items():
-                handle.write(f"int {name}(ScriptState* L) {{ {body} return 0; }}\n")
-            handle.write("#define GLOBALS kGlobalsIndex\n")
-        found = check(root)
-        for name in list(PLANTED) + ["<file scope>"]:
-            if not any(f" in {name}:" in f for f in found):
-                print(f"self-test: the form planted in {name} passed")
-                return 1
-        print(f"self-test: each of {len(PLANTED) + 1} forms fails the check, e.g. {found[0]}")
+    print(f"self-test: each of {len(PLANTED) + 1} forms fails the check, e.g. {found[0]}")
     return 0
 
 
-def main():
-    if "--self-test" in sys.argv[1:]:
-        return self_test()
-    findings = check(ROOT)
-    for f in findings:
-        print(f)
-    if findings:
-        print("check_globals: call the player's own command (FindCommandHandler, src/core/settings.h), "
-              "or list the place in scripts/check_globals.py with its reason")
-    return 1 if findings else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_check(check, self_test, ROOT,
+                       "check_globals: call the player's own command (FindCommandHandler, src/core/settings.h), "
+                       "or list the place in scripts/check_globals.py with its reason"))

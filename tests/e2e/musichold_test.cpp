@@ -20,11 +20,9 @@ std::string Script(const std::string& lead, const std::string& call) {
     return R"(
 .function main maxstack=12
 .line 1
-    CLOSURE 0 onfill
-    SETGLOBAL 0 "onfill"
     GETGLOBAL 0 "installeventhandler"
     NEWTABLE 1 0 1
-    GETGLOBAL 2 "onfill"
+    CLOSURE 2 onfill
     SETTABLE 1 "fillmusicbuffer" 2
     CALL 0 2 1
 )" + lead + R"(

@@ -12,11 +12,23 @@ namespace {
 
 class OwnCommandsTest : public e2e::E2eFixture {};
 
+// The count printed (registers 0 and 1).
+constexpr const char* kPrintCalls = R"(    GETGLOBAL 0 "debugprint"
+    GETGLOBAL 1 "calls"
+    CALL 0 2 1
+)";
+// Display 1 (the current one) to full screen (registers 0 and 1).
+constexpr const char* kFullScreen = R"(    GETGLOBAL 0 "changedisplaymode"
+    LOADK 1 #2
+    CALL 0 2 1
+)";
+
 // Keeps a function under every name the backfill calls, which prints
 // "called", counts and frees display 1 from display 2; then full screen
 // (made), CloseDisplay (freed), full screen again and the script's end
 // (freed at the end), printing the count after each.
-constexpr const char* kScript = R"(
+std::string Script() {
+    return std::string(R"(
 .function main maxstack=16
 .line 1
     LOADK 0 #0
@@ -37,30 +49,15 @@ constexpr const char* kScript = R"(
     SETGLOBAL 0 "freebgpic"
     SETGLOBAL 0 "freebrush"
 .line 2
-    GETGLOBAL 0 "changedisplaymode"
-    LOADK 1 #2
-    CALL 0 2 1
-    GETGLOBAL 0 "debugprint"
-    GETGLOBAL 1 "calls"
-    CALL 0 2 1
-.line 3
+)") + kFullScreen + kPrintCalls + R"(.line 3
     GETGLOBAL 0 "closedisplay"
     LOADK 1 #1
     CALL 0 2 1
-    GETGLOBAL 0 "debugprint"
-    GETGLOBAL 1 "calls"
-    CALL 0 2 1
-.line 4
+)" + kPrintCalls + R"(.line 4
     GETGLOBAL 0 "opendisplay"
     LOADK 1 #1
     CALL 0 2 1
-    GETGLOBAL 0 "changedisplaymode"
-    LOADK 1 #2
-    CALL 0 2 1
-    GETGLOBAL 0 "debugprint"
-    GETGLOBAL 1 "calls"
-    CALL 0 2 1
-    RETURN 0 1 0
+)" + kFullScreen + kPrintCalls + R"(    RETURN 0 1 0
 .function grab params=4 maxstack=8
 .line 5
     GETGLOBAL 4 "debugprint"
@@ -79,11 +76,12 @@ constexpr const char* kScript = R"(
 .end
 .end
 )";
+}
 
 }  // namespace
 
 TEST_F(OwnCommandsTest, AScriptsFunctionsUnderTheBackfillsCommandNamesAreNeverCalled) {
-    const e2e::RunResult r = PlayScript(kScript, "-quiet", "", "backfill");
+    const e2e::RunResult r = PlayScript(Script(), "-quiet", "", "backfill");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "0\n0\n0\n") << r.err;
     EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
