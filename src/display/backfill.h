@@ -17,8 +17,8 @@ struct qbDisplay;
 // VM's call, so the tracer and the plugins' command hooks see it) with the
 // values the push function leaves on the stack (it returns their count), in
 // protected mode: a raise inside the command comes back as its code. A
-// command no table has is ERR_FUNCDECLA with "name()" as detail. *made (may be null) gets the id the command
-// returned: a handle for an automatic id.
+// command no table has is ERR_FUNCDECLA with "name()" as detail. *made (may
+// be null) gets the id the command returned: a handle for an automatic id.
 int CallBackfillCommand(ScriptState* L, const char* name, const std::function<int(ScriptState*)>& push,
                         ObjectID* made);
 
