@@ -380,8 +380,9 @@ struct Copy : doswalk::Walk {
         }
         inner.ownDest = MakeFolderAt(top.dest, e.system.c_str(), &inner.made);
         if (!inner.ownDest) {
+            const bool outOfDescriptors = errno == EMFILE || errno == ENFILE;
             SetErrorDetail(shown.c_str());
-            return errno == EMFILE || errno == ENFILE ? ERR_LOCK2 : ERR_CREATEDIR;
+            return outOfDescriptors ? ERR_LOCK2 : ERR_CREATEDIR;
         }
         inner.dest = inner.ownDest.get();
         sourcePath = source;

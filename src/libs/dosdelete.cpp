@@ -166,7 +166,7 @@ int cmdDeleteFile(ScriptState* L) {
             SetErrorDetail(path.c_str());
             return ERR_LOCK2;
         }
-        err = del.Contents(qbFd(std::move(folder)), path, &answer);
+        err = del.Contents(std::move(folder), path, &answer);
         if (!err && !keep && answer != Answer::Abort && rmdir(native.c_str()) != 0) {
             SetErrorDetail(path.c_str());
             err = ERR_DELETEFILE;
