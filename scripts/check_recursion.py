@@ -38,19 +38,12 @@ import os
 import re
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_native_names import CONTAINER, head_name, strip as strip_literals  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BASELINE = os.path.join(ROOT, "scripts", "recursion.baseline")
 
-TOKENS = re.compile(
-    r"//[^\n]*"  # a line comment
-    r"|/\*.*?\*/"  # a block comment
-    r"|\bR\"(?P<delim>[^(\s]*)\(.*?\)(?P=delim)\""  # a raw string
-    r"|\"(?:\\.|[^\"\\\n])*\""  # a string
-    r"|'(?:\\.|[^'\\\n])*'",  # a character
-    re.S,
-)
-CONTAINER = re.compile(r"\s*(template\s*<[^{]*>\s*)?(\b(namespace|struct|class|union|enum)\b|extern\s*\")")
-HEAD_NAME = re.compile(r"(~?[A-Za-z_]\w*)\s*$")
 CALL = re.compile(r"\b(?P<name>[A-Za-z_]\w*)\s*\(")
 MEMBER = re.compile(r"(\.|->)\s*$")
 NOT_CALLS = {
@@ -66,8 +59,7 @@ DIRECTIVE = re.compile(r"^[ \t]*#(?:[^\n]*\\\n)*[^\n]*", re.M)
 def strip(text):
     """Comments, strings, characters and preprocessor lines (a macro's
     body is no function) blanked; lines kept."""
-    text = TOKENS.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), text)
-    return DIRECTIVE.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), text)
+    return DIRECTIVE.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), strip_literals(text))
 
 
 def without_template(header):
@@ -107,16 +99,7 @@ def functions(text):
                 is_class = re.match(r"\s*(struct|class|union)\b", header) is not None
                 stack.append(("other", enclosing_local or anonymous, in_class or is_class))
             elif "(" in header and ")" in header and not header.rstrip().endswith("="):
-                depth, paren = 0, -1
-                for k, h in enumerate(header):
-                    if h == "(":
-                        if depth == 0 and paren < 0:
-                            paren = k
-                        depth += 1
-                    elif h == ")":
-                        depth -= 1
-                m = HEAD_NAME.search(header[:paren]) if paren >= 0 else None
-                name = m.group(1) if m else None
+                name = head_name(header)
                 local = enclosing_local or (re.match(r"\s*(inline\s+)?static\b", header) is not None and not in_class)
                 if name and name not in NOT_CALLS and not name.isupper():
                     stack.append(("function", i, name, local))
