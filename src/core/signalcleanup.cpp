@@ -89,11 +89,13 @@ void InstallSignalCleanup() {
     for (int sig : kEnding) {
         // Whoever started the player with one of these ignored (nohup; a
         // writer that wants EFBIG or EPIPE instead) keeps it so: it then
-        // ends nothing, and leaves nothing to clean. The network library
-        // ignores SIGPIPE itself once it starts, for its sockets.
+        // ends nothing, and leaves nothing to clean. So does a handler
+        // something in the process set before (a profiler's SIGPROF). The
+        // network library ignores SIGPIPE itself once it starts, for its
+        // sockets.
         struct sigaction was {};
         const bool kept = sig != SIGTERM && sig != SIGINT && sigaction(sig, nullptr, &was) == 0 &&
-                          was.sa_handler == SIG_IGN;
+                          was.sa_handler != SIG_DFL && was.sa_handler != OnFatalSignal;
         if (!kept) sigaction(sig, &action, nullptr);
     }
 }

@@ -184,12 +184,18 @@ TEST_F(ReplaceKeepsTest, ASignalEndingASaveTakesItsNewFile) {
 }
 
 // A signal the player was started with ignored stays ignored: a write to a
-// pipe nobody reads is then EPIPE, and the save goes on.
+// pipe nobody reads is then EPIPE, and the save goes on. A handler set
+// before (a profiler's) stays too.
+volatile sig_atomic_t handled = 0;
+
 TEST_F(ReplaceKeepsTest, ASignalLeftIgnoredStaysIgnored) {
     const std::string path = dir_.Write("kept.txt", "old");
     EXPECT_EQ(InChild([&] {
                   signal(SIGPIPE, SIG_IGN);
+                  signal(SIGPROF, [](int) { handled = 1; });
                   InstallSignalCleanup();
+                  raise(SIGPROF);
+                  if (!handled) return 3;
                   int ends[2];
                   if (pipe(ends) != 0) return 1;
                   close(ends[0]);
