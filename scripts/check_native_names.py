@@ -102,6 +102,21 @@ def strip(text):
     return TOKENS.sub(blank, text)
 
 
+def head_name(header):
+    """The name before a function head's parameter list, None when there
+    is none."""
+    depth, paren = 0, -1
+    for k, h in enumerate(header):
+        if h == "(":
+            if depth == 0 and paren < 0:
+                paren = k
+            depth += 1
+        elif h == ")":
+            depth -= 1
+    m = IDENT_BEFORE_PAREN.search(header[:paren]) if paren >= 0 else None
+    return m.group(1) if m else None
+
+
 def functions(text):
     """(start, end, name) of every function body in stripped text."""
     found = []
@@ -118,16 +133,7 @@ def functions(text):
             elif CONTAINER.match(header) and "(" not in header:
                 stack.append(("other",))
             elif "(" in header and ")" in header and not header.rstrip().endswith("="):
-                depth, paren = 0, -1
-                for k, h in enumerate(header):
-                    if h == "(":
-                        if depth == 0 and paren < 0:
-                            paren = k
-                        depth += 1
-                    elif h == ")":
-                        depth -= 1
-                m = IDENT_BEFORE_PAREN.search(header[:paren]) if paren >= 0 else None
-                stack.append(("function", i, m.group(1) if m else "?"))
+                stack.append(("function", i, head_name(header) or "?"))
             else:
                 stack.append(("other",))
             last = i + 1
