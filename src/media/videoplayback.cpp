@@ -176,6 +176,9 @@ int SeekNow(qbVideoPlayback* p, uint32_t position) {
     PutVideoFlushMarker(&p->video);
     if (p->withSound) PutVideoFlushMarker(&p->audio);
     p->reader.errors = 0;
+    p->reader.firstPicturePts = kVideoNoTime;
+    p->soundStarted = p->soundLost = false;
+    p->silenceLeft = 0;
     if (ended) {
         // An ended stream stays ended; its next start begins here.
         p->finalPosition = position;
@@ -296,6 +299,7 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     p->sync = qbVideoSync{};
     ResetVideoSync(&p->sync, now);
     p->sync.frameDuration = stream->info.frameDuration;
+    p->sync.timesMayJump = s->timesMayJump;
     p->sync.hasSound = p->withSound;
     p->sync.audioChannels = stream->audioChannels;
     p->sync.audioRate = stream->audioRate;
