@@ -77,6 +77,11 @@ TEST(VideoClockTest, APictureLastsUntilItsSuccessorWhereTimesCannotJump) {
     EXPECT_NEAR(sync.frameTimer, 0.1, 1e-9);
     ScheduleVideoPicture(&sync, 21.2, 1.1);  // due at 20.1, when the sound is at 21.2
     EXPECT_NEAR(sync.frameTimer, 20.1, 1e-9);
+    // The picture after it, queued as long before it is due, is compared
+    // with the sound as it will be a picture before then (a little ahead
+    // of the pictures), not as it is now, 20 s behind: it is not held back.
+    ScheduleVideoPicture(&sync, 21.24, 1.16);
+    EXPECT_NEAR(sync.frameTimer, 20.14, 1e-9);
 }
 
 TEST(VideoClockTest, SoundPullsThePicturesInLine) {
