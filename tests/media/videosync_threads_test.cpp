@@ -188,6 +188,26 @@ protected:
         EXPECT_LT(sink_.Drift(), 0.1);
     }
 
+    // The movie played to its end, its pictures in time; null when it
+    // did not play or end.
+    const qbVideoPlayback* PlayInTime(const std::string& path, int32_t pictures, bool sound, double step) {
+        const qbVideoPlayback* p = Play(path, sound, step);
+        EXPECT_TRUE(p && sink_.ended > 0);
+        if (!p || sink_.ended == 0) return nullptr;
+        EXPECT_EQ(p->withSound, sound);
+        ExpectInTime(*p, pictures);
+        return p;
+    }
+
+    // The same with its sound and without.
+    void PlayWithSoundAndWithout(const std::string& path, int32_t pictures, double step) {
+        for (const bool sound : {true, false}) {
+            SCOPED_TRACE(sound);
+            PlayInTime(path, pictures, sound, step);
+            StopVideoStream(stream_->own.get());
+        }
+    }
+
     static constexpr int kPullRate = 48000;
     static constexpr double kStep = 0.004;
     ffclips::MovieSourceBackend movies_;
@@ -251,15 +271,7 @@ std::string StillStretch() {
 TEST_F(VideoSyncTest, AStillStretchOfTwelveSecondsIsWaitedWithSoundAndWithout) {
     const std::string path = StillStretch();
     ASSERT_FALSE(path.empty());
-    for (const bool sound : {true, false}) {
-        SCOPED_TRACE(sound);
-        const qbVideoPlayback* p = Play(path, sound);
-        ASSERT_TRUE(p);
-        ASSERT_GT(sink_.ended, 0);
-        EXPECT_EQ(p->withSound, sound);
-        ExpectInTime(*p, 20);
-        StopVideoStream(stream_->own.get());
-    }
+    PlayWithSoundAndWithout(path, 20, kStep);
 }
 
 TEST_F(VideoSyncTest, PicturesElevenSecondsApartInMP4WithSoundAndWithout) {
@@ -267,15 +279,7 @@ TEST_F(VideoSyncTest, PicturesElevenSecondsApartInMP4WithSoundAndWithout) {
         "eleven.mp4", "-f lavfi -i testsrc2=size=32x24:rate=1/11:duration=33 " + ffclips::Sine(48000, 33) +
                           " -c:v mjpeg -c:a aac");
     ASSERT_FALSE(path.empty());
-    for (const bool sound : {true, false}) {
-        SCOPED_TRACE(sound);
-        const qbVideoPlayback* p = Play(path, sound, 0.02);
-        ASSERT_TRUE(p);
-        ASSERT_GT(sink_.ended, 0);
-        EXPECT_EQ(p->shownCount.load(), 3);
-        ExpectInTime(*p, 3);
-        StopVideoStream(stream_->own.get());
-    }
+    PlayWithSoundAndWithout(path, 3, 0.02);
 }
 
 TEST_F(VideoSyncTest, PicturesGoOnByTheirOwnClockOnceTheSoundHasEnded) {
@@ -284,11 +288,7 @@ TEST_F(VideoSyncTest, PicturesGoOnByTheirOwnClockOnceTheSoundHasEnded) {
         "short_sound.mkv", "-f lavfi -i testsrc2=size=16x16:rate=50:duration=6 " + ffclips::Sine(48000, 2) +
                                " -c:v mjpeg -c:a aac");
     ASSERT_FALSE(path.empty());
-    const qbVideoPlayback* p = Play(path);
-    ASSERT_TRUE(p);
-    ASSERT_GT(sink_.ended, 0);
-    EXPECT_TRUE(p->withSound);
-    ExpectInTime(*p, 300);
+    ASSERT_TRUE(PlayInTime(path, 300, true, kStep));
     // #ATTRPOSITION at the end: the last picture's time.
     EXPECT_GE(GetVideoStreamPosition(stream_->own.get()), 5900u);
     StopVideoStream(stream_->own.get());
@@ -300,11 +300,7 @@ TEST_F(VideoSyncTest, ASoundThatStartsLateStartsWithSilence) {
         "late_sound.mkv", "-f lavfi -i testsrc2=size=16x16:rate=50:duration=4 -itsoffset 2 " +
                               ffclips::Sine(48000, 2) + " -c:v mjpeg -c:a aac");
     ASSERT_FALSE(path.empty());
-    const qbVideoPlayback* p = Play(path);
-    ASSERT_TRUE(p);
-    ASSERT_GT(sink_.ended, 0);
-    EXPECT_TRUE(p->withSound);
-    ExpectInTime(*p, 200);
+    ASSERT_TRUE(PlayInTime(path, 200, true, kStep));
     StopVideoStream(stream_->own.get());
 }
 
