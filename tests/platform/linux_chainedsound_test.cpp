@@ -1,9 +1,10 @@
 // Sounds joined end to end in one file: chained Ogg links of each codec
 // (granules start again with each link), ADTS frames of other rates
 // inside MPEG-TS, whose 90 kHz packet times count every frame at the
-// stream's first rate, and LATM frames of other rates, bare and in MPEG-TS. Every link and stretch counts, by LoadSample's road
-// (the sound read whole) and OpenMusic's (the length it opens with),
-// within two packets of ffmpeg's decode of the same file.
+// stream's first rate, and LATM frames of other rates, bare and in
+// MPEG-TS. Every link and stretch counts, by LoadSample's road (the sound
+// read whole) and OpenMusic's (the length it opens with), within two
+// packets of ffmpeg's decode of the same file.
 #include <gtest/gtest.h>
 
 #include "platform/linux_streams_fixture.h"
