@@ -1100,6 +1100,8 @@ void WalkCoordinates(int part, int parts) {
     walkworld::PageServer server;
     ASSERT_GT(server.port(), 0);
     Walker walker(picture, Table({{"width", N(64)}, {"height", N(48)}}), server.port(), media, scratchFolder.path());
+    // The first world registers the libraries.
+    walker.Fresh();
     std::set<std::string> libraries;
     const std::vector<std::string> commands = RegisteredCommands(&libraries);
     const std::vector<EdgeValue>& values = EdgeValues();

@@ -269,7 +269,7 @@ bool TakesLayer(const std::string& command);
 // select it: the window without and with layers, a double buffer, a brush
 // plain and with a mask or an alpha channel, an anim frame, a layer, a
 // BGPic, a mask, an alpha channel, and the window and a brush inside a clip
-// region.
+// region (there drawing outlined and smoothed).
 struct DrawTarget {
     const char* name;
     std::vector<Making> made;

@@ -579,8 +579,10 @@ const std::vector<DrawTarget>& DrawTargets() {
         {"a BGPic", {{"", {"SelectBGPic", {N(2)}}}}},
         {"a mask", {mask, {"", {"SelectMask", {N(1)}}}}},
         {"an alpha channel", {alpha, {"", {"SelectAlphaChannel", {N(1)}}}}},
-        {"the window in a clip region", {noLayers, layersOff, clip}},
-        {"a brush in a clip region", {brush, clip}},
+        // Outlined and smoothed shapes take other roads: the clip targets
+        // draw them so.
+        {"the window in a clip region, outlined", {noLayers, layersOff, clip, {"", {"SetFillStyle", {C("FILLNONE")}}}}},
+        {"a brush in a clip region, smoothed", {brush, clip, {"", {"SetFormStyle", {C("ANTIALIAS")}}}}},
     };
     return targets;
 }
