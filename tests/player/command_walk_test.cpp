@@ -622,6 +622,7 @@ public:
         if (!world_->Ready()) return ERR_INTERNAL;
         if (std::getenv("QB_WALK_TRACE")) std::fprintf(stderr, "CALL %s\n", c.Describe().substr(0, 300).c_str());
         const std::string what = c.Describe();
+        SayWalking(what);
         watchdog_.Start(what);
         const bool plausible = mode == Mode::kPlausible;
         const std::vector<Gesture>& hand = plausible ? Answers(c.command) : Answers("");
@@ -1093,6 +1094,9 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
 // each value. Every call must end in results or a script error; under the
 // sanitizers no sum made from a coordinate may overflow.
 void WalkCoordinates(int part, int parts) {
+    // The optimised build has no sanitizer to name the call a wild write
+    // crashes in.
+    NameCrashes("coordinate walk");
     SetHostByNameFunction(NoNameLookups);
     const std::string picture = test_bmp::WriteBmp(12, 10);
     const WalkScratch scratchFolder("coordwalk", part);
