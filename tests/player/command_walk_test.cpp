@@ -1089,7 +1089,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
 // into (DrawTargets) with each number at the edges of 32 bits (EdgeValues)
 // in one of those places, the others plausible. The place turns with the
 // value and the target, so that each place meets each value on some target
-// and each target each value; the calls on one target share a world. A
+// and each target each value, and then all the argument places take each
+// value at once; the calls on one target share a world. A
 // command that works on a layer is called once more on the layer placed at
 // each value. Every call must end in results or a script error; under the
 // sanitizers no sum made from a coordinate may overflow.
@@ -1147,6 +1148,12 @@ void WalkCoordinates(int part, int parts) {
                     if (args[place - 1].kind != Arg::kTable) args[place - 1] = Table({});
                     args[place - 1].Set(key, N(values[v].value));
                 }
+                walker.Run(Call{command, args});
+            }
+            // Every argument place at once: a far place plus a far size.
+            for (size_t v = 0; v < values.size() && places.args.size() > 1; ++v) {
+                std::vector<Arg> args = PaddedTo(plausible, places.args.back());
+                for (int at : places.args) args[at - 1] = N(values[v].value);
                 walker.Run(Call{command, args});
             }
         }

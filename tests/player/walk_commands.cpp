@@ -570,7 +570,8 @@ const std::vector<DrawTarget>& DrawTargets() {
     static const std::vector<DrawTarget> targets = {
         {"the window", {noLayers, layersOff}},
         {"the window with layers", {}},
-        {"a double buffer", {noLayers, layersOff, {"", {"BeginDoubleBuffer", {}}}}},
+        // Flipped once: a new double buffer takes no dirty rectangles.
+        {"a double buffer", {noLayers, layersOff, {"", {"BeginDoubleBuffer", {}}}, {"", {"Flip", {}}}}},
         {"a brush", {brush}},
         {"a brush with a mask", {mask, brush}},
         {"a brush with an alpha channel", {alpha, brush}},
