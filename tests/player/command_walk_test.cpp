@@ -1090,9 +1090,9 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
 // in one of those places, the others plausible. The place turns with the
 // value and the target, so that each place meets each value on some target
 // and each target each value, and then all the argument places take each
-// value at once; the calls on one target share a world. A
-// command that works on a layer is called once more on the layer placed at
-// each value. Every call must end in results or a script error; under the
+// value at once; the calls on one target share a world. A command that
+// works from a place the world keeps (a layer's, the text cursor, a path's
+// points) is called once more with those places at each value. Every call must end in results or a script error; under the
 // sanitizers no sum made from a coordinate may overflow.
 void WalkCoordinates(int part, int parts) {
     // The optimised build has no sanitizer to name the call a wild write
@@ -1119,8 +1119,8 @@ void WalkCoordinates(int part, int parts) {
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
         const std::string& command = commands[i];
         const CoordinatePlaces& places = CoordinatesOf(command);
-        const bool layer = TakesLayer(command);
-        if (!Chosen(command) || !MeetsTheDisplay(command) || (places.Count() == 0 && !layer)) continue;
+        const bool kept = WorksFromAKeptPlace(command);
+        if (!Chosen(command) || !MeetsTheDisplay(command) || (places.Count() == 0 && !kept)) continue;
         ++walked;
         walker.MakeFor(MadeBefore(command));
         int reach = 0, error = 0;
@@ -1157,9 +1157,8 @@ void WalkCoordinates(int part, int parts) {
                 walker.Run(Call{command, args});
             }
         }
-        for (size_t v = 0; v < values.size() && layer; ++v) {
-            const Arg far = N(values[v].value);
-            const std::vector<Making> made = madeWith({{"", {"SetLayerStyle", {N(1), Table({{"x", far}, {"y", far}})}}}});
+        for (size_t v = 0; v < values.size() && kept; ++v) {
+            const std::vector<Making> made = madeWith(FarPlaces(values[v].value));
             walker.MakeFor(made);
             walker.Renew();
             walker.Run(Call{command, plausible});

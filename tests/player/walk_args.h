@@ -262,9 +262,14 @@ struct CoordinatePlaces {
     size_t Count() const { return args.size() + fields.size(); }
 };
 const CoordinatePlaces& CoordinatesOf(const std::string& command);
-// Whether the command works on a layer it is given (an argument named
-// layer), or is a transition: the walk calls it on a layer placed far off.
-bool TakesLayer(const std::string& command);
+// Whether the command works from a place the world keeps: on a layer it is
+// given (an argument named layer), a transition, a path command, Print and
+// NPrint at the text cursor. The walk calls it with those places far off
+// (FarPlaces).
+bool WorksFromAKeptPlace(const std::string& command);
+// What puts the kept places at (v, v): layer 1, the text cursor, and a
+// line of path 1 from there.
+std::vector<Making> FarPlaces(double v);
 // Every picture a script draws into, each as what the world makes to
 // select it: the window without and with layers, a double buffer, a brush
 // plain and with a mask or an alpha channel, an anim frame, a layer, a

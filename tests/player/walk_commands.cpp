@@ -549,13 +549,21 @@ const CoordinatePlaces& CoordinatesOf(const std::string& command) {
     return it->second;
 }
 
-bool TakesLayer(const std::string& command) {
+bool WorksFromAKeptPlace(const std::string& command) {
     const SignatureEntry* e = EntryOf(command);
     if (!e) return false;
-    if (e->library == "transitionfx") return true;
+    if (e->library == "transitionfx" || e->library == "vectorgraphics" || command == "Print" || command == "NPrint")
+        return true;
     for (const std::vector<std::string>& names : ArgumentNames(*e))
         if (std::find(names.begin(), names.end(), "layer") != names.end()) return true;
     return false;
+}
+
+std::vector<Making> FarPlaces(double v) {
+    return {{"", {"SetLayerStyle", {N(1), Table({{"x", N(v)}, {"y", N(v)}})}}},
+            {"", {"Locate", {N(v), N(v)}}},
+            {"", {"MoveTo", {N(1), N(v), N(v)}}},
+            {"", {"LineTo", {N(1), N(12), N(12)}}}};
 }
 
 const std::vector<DrawTarget>& DrawTargets() {
