@@ -173,8 +173,8 @@ int FillShapeCoverage(const qbShapeFill& f) {
         if (f.clip->mask && f.clip->mask->plane) {
             ctx.mask.data = f.clip->mask->plane->data;
             ctx.mask.rowBytes = static_cast<int32_t>(f.clip->mask->plane->rowBytes);
-            ctx.mask.x = -f.clip->x;
-            ctx.mask.y = -f.clip->y;
+            ctx.mask.x = SaturatingSub(0, f.clip->x);
+            ctx.mask.y = SaturatingSub(0, f.clip->y);
         }
     }
     if (ctx.clip.left >= ctx.clip.right || ctx.clip.top >= ctx.clip.bottom) return 0;
