@@ -400,8 +400,8 @@ int cmdMoveDisplay(ScriptState* L) {
     if (int err = CurrentDisplay(&d)) return err;
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh)) return ERR_GETMONITORINFO;
-    d->x = AddCoordinates(ResolveSpecialX(x, d->width + d->borderWidth, mw, 0.0), mx);
-    d->y = AddCoordinates(ResolveSpecialY(y, d->height + d->borderHeight, mh, 0.0), my);
+    d->x = SaturatingAdd(ResolveSpecialX(x, d->width + d->borderWidth, mw, 0.0), mx);
+    d->y = SaturatingAdd(ResolveSpecialY(y, d->height + d->borderHeight, mh, 0.0), my);
     d->relativeX = d->relativeY = 0;
     if (d->state != DISPSTATE_CLOSED) MoveDisplayWindow(d);
     return 0;

@@ -67,8 +67,8 @@ void ResolvePosition(qbDisplay* d) {
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh) == 0) {
         const int32_t x = ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0);
         const int32_t y = ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0);
-        d->x = AddCoordinates(x, x != d->x || d->relativeX ? mx : 0);
-        d->y = AddCoordinates(y, y != d->y || d->relativeY ? my : 0);
+        d->x = SaturatingAdd(x, x != d->x || d->relativeX ? mx : 0);
+        d->y = SaturatingAdd(y, y != d->y || d->relativeY ? my : 0);
     }
     d->relativeX = d->relativeY = 0;
 }

@@ -175,8 +175,8 @@ int RealizeDisplay(ScriptState* L, qbDisplay* d, bool activate, bool) {
         if (d->relativeY) originY = my;
         d->relativeX = d->relativeY = 0;
     }
-    d->x = AddCoordinates(ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0), originX);
-    d->y = AddCoordinates(ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0), originY);
+    d->x = SaturatingAdd(ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0), originX);
+    d->y = SaturatingAdd(ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0), originY);
     StoreRegions(d);
     if (HasDisplayAdapter()) {
         if (int err = OpenAdapterWindow(L, d)) return err;
