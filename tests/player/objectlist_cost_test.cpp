@@ -218,6 +218,7 @@ TEST_F(PlayerLibraries, EventRecordsAndFilesAreMadeAndFreedInTimeLinearInTheirCo
         {"SetInterval", {"<fn>", "3600000"}, "ClearInterval"},
         {"MakeButton", {"0", "0", "0", "8", "8", "<events>"}, "DeleteButton"},
         {"CreateKeyDown", {"a"}, "RemoveKeyDown"},
+        {"CreateButton", {"0", "0", "8", "8"}, "RemoveButton"},
     };
     for (const Kind& k : kinds) CheckKind(k);
     // Each file holds a descriptor: as many as the limit allows, up to the
