@@ -234,20 +234,22 @@ int AddButton(ScriptState* L, qbButtonList* list, std::unique_ptr<qbBGPicButton>
     }
     b->id = newID.chooseFlag ? ObjectID{0, b.get()} : ObjectID{newID.id, nullptr};
     const ObjectID id = b->id;
-    // The indexes' room first, so that a refusal leaves the list as it was.
+    if (!newID.chooseFlag)
+        if (auto old = list->byId.find(KeyOf(id)); old != list->byId.end()) RemoveAt(L, *list, old->second);
+    // A refusal of memory leaves the list as it was.
+    bool indexed = false;
     try {
-        list->byId.reserve(list->byId.size() + 1);
         list->buttons.push_front(nullptr);
+        list->byId.emplace(KeyOf(id), list->buttons.begin());
+        indexed = true;
         if (b->type == kLayerButton) list->byLayer.emplace(b->layer, list->buttons.begin());
     } catch (const std::bad_alloc&) {
+        if (indexed) list->byId.erase(KeyOf(id));
         if (!list->buttons.empty() && !list->buttons.front()) list->buttons.pop_front();
         ReleaseButton(L, *b);
         return ERR_MEM;
     }
-    if (!newID.chooseFlag)
-        if (auto old = list->byId.find(KeyOf(id)); old != list->byId.end()) RemoveAt(L, *list, old->second);
     list->buttons.front() = std::move(b);
-    list->byId[KeyOf(id)] = list->buttons.begin();
     if (!newID.chooseFlag) return 0;
     PushObjectID(L, id);
     return 1;

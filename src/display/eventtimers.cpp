@@ -120,13 +120,6 @@ int SetTimer(ScriptState* L, int type) {
     if (newID.chooseFlag) record->handle = record.get();
     record->period = static_cast<int>(ms);
     const ObjectID id = IDOf(*record);
-    // The list's room first: nothing below is undone for want of memory.
-    try {
-        list.byId.reserve(list.byId.size() + 1);
-        list.byAdapterTimer.reserve(list.byAdapterTimer.size() + 1);
-    } catch (const std::bad_alloc&) {
-        return ERR_MEM;
-    }
     VmPushValue(L, 2);
     record->function = VmMakeRef(L, kRegistryIndex);
     if (VmGetTop(L) >= 4) {
@@ -203,17 +196,17 @@ int cmdChangeInterval(ScriptState* L) {
     if (!(ms >= 1) || ms > 0x7fffffff) return ERR_WRONGUSAGE;
     qbInterval& r = *found;
     if (AdapterSlots()) {
-        try {
-            intervals.byAdapterTimer.reserve(intervals.byAdapterTimer.size() + 1);
-        } catch (const std::bad_alloc&) {
-            return ERR_MEM;
-        }
         // The new timer first, so that a refusal leaves the old one running.
         const uintptr_t handle = RegisterAdapterTimer(L, kObjectTypeInterval, static_cast<int>(ms));
         if (!handle) return ERR_TIMER;
+        try {
+            intervals.byAdapterTimer.emplace(handle, &r);
+        } catch (const std::bad_alloc&) {
+            if (AdapterSlots()->FreeTimer) AdapterSlots()->FreeTimer(handle);
+            return ERR_MEM;
+        }
         FreeAdapterTimer(r);
         r.adapterTimer = handle;
-        intervals.byAdapterTimer.emplace(handle, &r);
         r.period = static_cast<int>(ms);
         return 0;
     }
