@@ -4,7 +4,6 @@
 // the radius.
 #include <gtest/gtest.h>
 
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "cpu_time.h"
 #include "imaging/bitmap.h"
 #include "imaging/convolve.h"
 #include "imaging/runblur.h"
@@ -71,12 +71,6 @@ int MostApart(const qbBitmap* got, const Plane& want, int w, int h) {
     return most;
 }
 
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 }  // namespace
 
 TEST(ShadowBlurTest, EveryByteIsWithinOneOfTheTapByTapBlur) {
@@ -131,11 +125,11 @@ TEST(ShadowBlurTest, TheCostGrowsWithThePixelsNotTimesTheRadius) {
     auto cost = [](double radius) {
         double best = 1e9;
         for (int run = 0; run < 3; ++run) {
-            const double start = ThreadSeconds();
+            const double start = ThreadCpuSeconds();
             qbBitmap* out = nullptr;
             EXPECT_EQ(BuildShadowMask(nullptr, nullptr, 0, 0, 20, 20, radius, radius / 3, 255, false, false, &out), 0);
             BitmapPtr plane(out);
-            best = std::min(best, ThreadSeconds() - start);
+            best = std::min(best, ThreadCpuSeconds() - start);
         }
         return std::max(best, 0.002);
     };

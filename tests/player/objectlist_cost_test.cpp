@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include "command_call.h"
 #include "core/applet.h"
 #include "core/errcodes.h"
+#include "cpu_time.h"
 #include "core/linkeddata.h"
 #include "core/runstate.h"
 #include "core/settings.h"
@@ -45,12 +45,6 @@ constexpr int kCount = 80000;
 #else
 constexpr int kCount = 80000;
 #endif
-
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // A player with every library open and no applet run.
 class PlayerLibraries : public ::testing::Test {
@@ -127,19 +121,19 @@ protected:
     Costs Measure(const Kind& k, int count, bool newestFirst) {
         Costs best;
         for (int run = 0; run < 3; ++run) {
-            const double start = ThreadSeconds();
+            const double start = ThreadCpuSeconds();
             for (int i = 1; i <= count; ++i)
                 if (int err = Call(k.make, i, k.makeArgs)) {
                     ADD_FAILURE() << k.make << "(" << i << ") -> " << err;
                     return best;
                 }
-            const double made = ThreadSeconds();
+            const double made = ThreadCpuSeconds();
             for (int n = 0; n < count; ++n)
                 if (int err = Call(k.free, newestFirst ? count - n : n + 1)) {
                     ADD_FAILURE() << k.free << " -> " << err;
                     return best;
                 }
-            const double freed = ThreadSeconds();
+            const double freed = ThreadCpuSeconds();
             best.make = std::min(best.make, made - start);
             best.free = std::min(best.free, freed - made);
         }
@@ -268,9 +262,9 @@ TEST_F(PlayerLibraries, AsyncDrawsLeaveTheirListInConstantTime) {
         for (int run = 0; run < 3; ++run) {
             std::vector<qbAsyncDraw*> made(static_cast<size_t>(count));
             for (qbAsyncDraw*& r : made) EXPECT_EQ(AddAsyncDraw(1, qbAsyncDrawCallbacks{}, nullptr, &r), 0);
-            const double start = ThreadSeconds();
+            const double start = ThreadCpuSeconds();
             for (int n = 0; n < count; ++n) RemoveAsyncDraw(L, made[static_cast<size_t>(newestFirst ? count - 1 - n : n)], 0);
-            best = std::min(best, ThreadSeconds() - start);
+            best = std::min(best, ThreadCpuSeconds() - start);
         }
         return best;
     };
