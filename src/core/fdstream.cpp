@@ -46,14 +46,14 @@ std::unique_ptr<qbFdStream> StreamOverDescriptor(int fd) {
 }
 
 bool FlushStream(qbFdStream& s) {
-    if (s.pendingBytes == 0) return !s.failed;
+    if (s.pendingBytes == 0) return !s.writeFailed;
     size_t written = 0;
     const bool ok = WriteAll(s.fd, s.pending.get(), s.pendingBytes, &written);
     // What did not go is dropped, as a C stream drops it: a later flush
     // must not write it at another offset.
     s.pendingBytes = 0;
-    if (!ok) s.failed = true;
-    return ok && !s.failed;
+    if (!ok) s.writeFailed = true;
+    return !s.writeFailed;
 }
 
 size_t StreamRead(qbFdStream& s, void* buffer, size_t count) {
@@ -63,7 +63,7 @@ size_t StreamRead(qbFdStream& s, void* buffer, size_t count) {
     while (got < count) {
         const ssize_t n = read(s.fd, out + got, count - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) s.failed = true;
+        if (n < 0) s.readFailed = true;
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
@@ -89,7 +89,7 @@ size_t StreamWrite(qbFdStream& s, const void* buffer, size_t count) {
         return count;
     }
     size_t written = 0;
-    if (!WriteAll(s.fd, in, count, &written)) s.failed = true;
+    if (!WriteAll(s.fd, in, count, &written)) s.writeFailed = true;
     return written;
 }
 

@@ -14,9 +14,11 @@ struct qbFdStream {
     // first write.
     std::unique_ptr<uint8_t[]> pending;
     size_t pendingBytes = 0;
-    // A read or a write failed: sticky until ClearStreamFailure, as a C
-    // stream's error flag is.
-    bool failed = false;
+    // A read failed, or a write did (its bytes dropped): sticky until
+    // ClearStreamFailure, as a C stream's error flag is. A failed write
+    // fails every flush after it.
+    bool readFailed = false;
+    bool writeFailed = false;
 
     qbFdStream() = default;
     qbFdStream(const qbFdStream&) = delete;
@@ -31,13 +33,13 @@ std::unique_ptr<qbFdStream> StreamOverDescriptor(int fd);
 // bytes are written first.
 size_t StreamRead(qbFdStream& s, void* buffer, size_t count);
 // Takes count bytes (buffered, or written through when large); what it
-// answers is what was taken. A failure to write shows in failed and in the
-// next flush.
+// answers is what was taken. A failure to write shows in writeFailed and in
+// the next flush.
 size_t StreamWrite(qbFdStream& s, const void* buffer, size_t count);
 // Writes what is pending; false when it did not all reach the file.
 bool FlushStream(qbFdStream& s);
 // lseek after a flush; the new offset, or -1.
 int64_t SeekStream(qbFdStream& s, int64_t offset, int whence);
-inline void ClearStreamFailure(qbFdStream& s) { s.failed = false; }
+inline void ClearStreamFailure(qbFdStream& s) { s.readFailed = s.writeFailed = false; }
 // Flushes and closes; false when either failed (or a failure came before).
 bool CloseStream(std::unique_ptr<qbFdStream> s);

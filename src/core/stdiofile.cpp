@@ -56,7 +56,7 @@ size_t ReadStream(StdioFile* s, void* buffer, size_t count) {
         // reader (or, for a chunk, its container was): what was read is a
         // prefix, not the file.
         const bool sized = !s->streamed && s->size != kUnknownFileSize;
-        if (s->stream->failed || (sized && s->position < s->size)) s->readFailed = true;
+        if (s->stream->readFailed || (sized && s->position < s->size)) s->readFailed = true;
     }
     return got;
 }
