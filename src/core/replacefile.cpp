@@ -343,7 +343,7 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
 
 int ReplaceFileDescriptor(const qbReplaceFile& replace) {
     const qbFile* f = replace.file.get();
-    return f && !f->adapter && !f->memory && f->stdio && f->stdio->stream ? fileno(f->stdio->stream) : -1;
+    return f && !f->adapter && !f->memory && f->stdio && f->stdio->stream ? f->stdio->stream->fd : -1;
 }
 
 int CommitReplaceFile(qbReplaceFile* replace) {

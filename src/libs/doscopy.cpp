@@ -118,7 +118,7 @@ int OpenDescriptor(const qbFile* file) {
     const StdioFile* s = file && !file->adapter && !file->memory ? file->stdio.get() : nullptr;
     const bool whole = s && s->stream && !s->limit && s->base == 0 && s->position == 0 && !s->streamed &&
                        file->getPtr == file->getEnd;
-    return whole ? fileno(s->stream) : -1;
+    return whole ? s->stream->fd : -1;
 }
 
 // Copies the open native file inside the kernel (no callback hears of
@@ -273,7 +273,7 @@ struct Copy : doswalk::Walk {
         }
         struct stat read;
         if (exists && !in->adapter && !in->memory && in->stdio && in->stdio->stream &&
-            fstat(fileno(in->stdio->stream), &read) == 0 && read.st_dev == st.st_dev && read.st_ino == st.st_ino)
+            fstat(in->stdio->stream->fd, &read) == 0 && read.st_dev == st.st_dev && read.st_ino == st.st_ino)
             return ERR_WRONGUSAGE;
         qbFileInfo info;
         if (!GetFileInfo(in.get(), &info)) info.size = -1;
