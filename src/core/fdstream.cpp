@@ -40,8 +40,9 @@ std::unique_ptr<qbFdStream> StreamOverDescriptor(int fd) {
         s->fd = fd;
         return s;
     } catch (const std::bad_alloc&) {
+        // No memory is the command's ERR_MEM, not a file that would not open.
         close(fd);
-        return nullptr;
+        throw;
     }
 }
 
