@@ -152,6 +152,10 @@ std::vector<DefaultCase> DefaultCases(std::vector<std::string>* leftOut) {
                 leftOut->push_back(what + ": " + out->second);
                 continue;
             }
+            if (*text == "#RANDOMEFFECT") {
+                leftOut->push_back(what + ": a random draw, no two calls alike");
+                continue;
+            }
             const std::optional<Arg> value = ValueOf(*text);
             if (!value) {
                 leftOut->push_back(what + ": computed from another argument");
@@ -164,8 +168,9 @@ std::vector<DefaultCase> DefaultCases(std::vector<std::string>* leftOut) {
 }
 
 // The arguments before place: the walk's plausible ones, then an optional
-// argument's default, a table where the command takes one, else 1. None
-// when an optional argument before place has no default to give.
+// argument's default (Nil for one without), a table where the command takes
+// one, else 1. None when an optional argument before place has a default
+// computed from another.
 std::optional<std::vector<Arg>> ArgumentsBefore(const std::string& command, int place) {
     static const std::map<std::string, std::vector<std::string>> calls = [] {
         std::map<std::string, std::vector<std::string>> byName;
@@ -176,12 +181,22 @@ std::optional<std::vector<Arg>> ArgumentsBefore(const std::string& command, int 
     if (auto it = PlausibleArgs().find(command); it != PlausibleArgs().end()) args = it->second;
     if (static_cast<int>(args.size()) > place - 1) args.resize(static_cast<size_t>(place - 1));
     const std::vector<std::string>& arguments = calls.at(command);
+    // An option table that may stand for a number ("[type | {options}]")
+    // stands alone: the arguments after it follow the number, its type.
+    for (size_t at = 0; at < args.size(); ++at) {
+        if (args[at].kind != Arg::kTable || arguments[at].find("| {options}") == std::string::npos) continue;
+        const auto type = std::find(args[at].keys.begin(), args[at].keys.end(), "type");
+        if (type == args[at].keys.end()) return std::nullopt;
+        args[at] = Arg(args[at].values[static_cast<size_t>(type - args[at].keys.begin())]);
+    }
     const std::vector<int>& tables = TablePlaces(command);
     for (int at = static_cast<int>(args.size()) + 1; at < place; ++at) {
         const std::string& argument = arguments[static_cast<size_t>(at - 1)];
         if (!argument.empty() && argument.front() == '[') {
+            // One with no default is left out by a Nil; one whose default
+            // is computed from another argument is given no stand-in.
             const std::optional<std::string> text = DefaultText(argument);
-            const std::optional<Arg> value = text ? ValueOf(*text) : std::nullopt;
+            const std::optional<Arg> value = text ? ValueOf(*text) : std::optional<Arg>(Bad(kNil));
             if (!value) return std::nullopt;
             args.push_back(*value);
         } else {
@@ -189,6 +204,14 @@ std::optional<std::vector<Arg>> ArgumentsBefore(const std::string& command, int 
         }
     }
     return args;
+}
+
+// A value other than the default: a number one further (a flag the other
+// way), another text; none for a constant.
+std::optional<Arg> OtherThan(const Arg& value) {
+    if (value.kind == Arg::kNumber) return N(value.number == 1 ? 0 : value.number + 1);
+    if (value.kind == Arg::kText) return T(value.text + "x");
+    return std::nullopt;
 }
 
 // What the user sees of the world after a call, each thing under its name.
@@ -303,6 +326,9 @@ public:
         for (int id = 1; id <= 2; ++id) {
             qbDisplay* d = nullptr;
             if (GetDisplayRecord(ObjectID{id, nullptr}, &d) != 0 || !d) continue;
+            // What the display holds, shown: a change waits for the next
+            // refresh otherwise.
+            RefreshDisplay(L, d);
             if (const null_backend::Surface* s = null_backend::GetSurface(d))
                 seen["window " + std::to_string(id)] =
                     std::to_string(s->width) + "x" + std::to_string(s->height) + " " + s->title + " " +
@@ -311,8 +337,12 @@ public:
         namespace fs = std::filesystem;
         std::error_code ec;
         for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            const fs::path rel = fs::relative(it->path(), folder, ec);
-            seen["file " + rel.string()] = it->is_regular_file(ec) ? Hashed(ReadWhole(it->path())) : "folder";
+            // A temporary name's numbers (a process id, a count) differ
+            // from world to world.
+            std::string name = fs::relative(it->path(), folder, ec).string();
+            for (char& c : name)
+                if (c >= '0' && c <= '9') c = '#';
+            seen["file " + name] = it->is_regular_file(ec) ? Hashed(ReadWhole(it->path())) : "folder";
         }
         return seen;
     }
@@ -377,6 +407,9 @@ private:
                  {"EnableLayers", {}},
                  {"DisplayBrush", {N(1), N(4), N(4)}},
                  {"MakeButton", {N(1), N(0), N(0), N(0), N(8), N(8), Handlers()}},
+                 // Memory comes uncleared: the same bytes in every world.
+                 {"FillMem", {N(1), N(0x5A), N(256)}},
+                 {"FillMem", {N(2), N(0xA5), N(256)}},
              })
             Step(command, args);
     }
@@ -414,7 +447,14 @@ void WalkDefaults(int part) {
     PageServer server;
     ASSERT_GT(server.port(), 0);
     std::vector<std::string> leftOut;
-    const std::vector<DefaultCase> cases = DefaultCases(&leftOut);
+    std::vector<DefaultCase> cases;
+    {
+        // The libraries register their commands as the player starts.
+        media.Lay(scratch);
+        World first(picture, server.port());
+        ASSERT_TRUE(first.Errors().empty()) << ::testing::PrintToString(first.Errors());
+        cases = DefaultCases(&leftOut);
+    }
     // The signature file documents some 200 defaults; a parse that finds
     // few has lost them.
     ASSERT_GT(cases.size(), 150u);
@@ -435,7 +475,7 @@ void WalkDefaults(int part) {
         return world.Observe(command, args, scratch);
     };
     std::vector<std::string> noWorld, differ, unreachable;
-    int walked = 0, noisy = 0;
+    int walked = 0, noisy = 0, observed = 0;
     for (size_t i = static_cast<size_t>(part); i < cases.size(); i += kParts) {
         const DefaultCase& c = cases[i];
         const std::optional<std::vector<Arg>> before = ArgumentsBefore(c.command, c.place);
@@ -449,14 +489,26 @@ void WalkDefaults(int part) {
         const std::optional<Observation> written = observe(c.command, given, &noWorld);
         if (!left || !written) continue;
         ++walked;
+        // What two alike calls tell apart is the world's own noise.
+        const std::optional<Observation> again = observe(c.command, *before, &noWorld);
+        if (!again) continue;
+        const std::set<std::string> noise = Differing(*left, *again);
+        noisy += noise.empty() ? 0 : 1;
         std::set<std::string> keys = Differing(*left, *written);
-        if (!keys.empty()) {
-            // What two alike calls tell apart is the world's own noise.
-            const std::optional<Observation> again = observe(c.command, *before, &noWorld);
-            if (!again) continue;
-            const std::set<std::string> noise = Differing(*left, *again);
-            noisy += noise.empty() ? 0 : 1;
-            for (const std::string& k : noise) keys.erase(k);
+        for (const std::string& k : noise) keys.erase(k);
+        // Whether the walk sees the argument at all: another value than
+        // the default changes what the user gets.
+        if (const std::optional<Arg> other = OtherThan(c.value)) {
+            std::vector<Arg> changed = *before;
+            changed.push_back(*other);
+            if (const std::optional<Observation> seen = observe(c.command, changed, &noWorld)) {
+                std::set<std::string> shown = Differing(*left, *seen);
+                for (const std::string& k : noise) shown.erase(k);
+                observed += shown.empty() ? 0 : 1;
+                if (std::getenv("QB_DEFAULTS_TRACE"))
+                    std::fprintf(stderr, "%s: %s\n", walkworld::Call{c.command, changed}.Describe().c_str(),
+                                 shown.empty() ? "unseen" : shown.begin()->c_str());
+            }
         }
         if (keys.empty()) continue;
         const std::string& key = *keys.begin();
@@ -468,11 +520,16 @@ void WalkDefaults(int part) {
     ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(noWorld.empty()) << ::testing::PrintToString(noWorld);
     EXPECT_TRUE(differ.empty()) << ::testing::PrintToString(differ);
-    std::fprintf(stderr, "defaults walk part %d: %d defaults read back (%d with noise left out), %zu left out:\n", part,
-                 walked, noisy, leftOut.size() + unreachable.size());
+    std::fprintf(stderr,
+                 "defaults walk part %d: %d defaults read back (%d with noise left out), %d of them where another "
+                 "value shows; %zu left out:\n",
+                 part, walked, noisy, observed, leftOut.size() + unreachable.size());
+    // The walk sees what the arguments do: in most of its calls another
+    // value than the default changes what the user gets.
+    EXPECT_GT(observed, walked / 5);
     if (part == 0)
         for (const std::string& s : leftOut) std::fprintf(stderr, "  %s\n", s.c_str());
-    for (const std::string& s : unreachable) std::fprintf(stderr, "  %s: an optional argument before it has no default\n", s.c_str());
+    for (const std::string& s : unreachable) std::fprintf(stderr, "  %s: an optional argument before it has a computed default\n", s.c_str());
     std::remove(picture.c_str());
 }
 
