@@ -26,10 +26,7 @@ constexpr long kCloseEnough = 40;
 // How far an oil paint's window reaches from its pixel.
 constexpr int kReach = 8;
 
-struct Arg {
-    double number = 0;
-    const char* text = nullptr;
-};
+using Arg = NumberOrText;
 
 uint32_t Channel(uint32_t argb, int shift) { return (argb >> shift) & 0xFFu; }
 
@@ -84,18 +81,6 @@ protected:
     std::vector<uint32_t> Pixels(int32_t id) {
         qbBrush* b = Brush(id);
         return GetBitmapARGB(b->bitmap, 0, 0, b->width, b->height, b->mask, b->alpha, -1, true, kLockReadOnly);
-    }
-    int Call(const char* command, int32_t id, const std::vector<Arg>& args) {
-        VmPushNumber(L_, id);
-        for (const Arg& a : args) {
-            if (a.text)
-                VmPushString(L_, a.text);
-            else
-                VmPushNumber(L_, a.number);
-        }
-        const int err = Run(command, static_cast<int>(args.size()) + 1);
-        VmSetTop(L_, 0);
-        return err;
     }
 };
 

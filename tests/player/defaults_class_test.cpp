@@ -367,41 +367,14 @@ private:
     }
 
     void Prelude() {
-        const std::vector<std::pair<std::string, std::vector<Arg>>> objects = {
-            {"CreateDisplay", {N(1), Table({{"width", N(48)}, {"height", N(40)}})}},
-            {"CreateDisplay", {N(2), Table({{"width", N(40)}, {"height", N(32)}})}},
-            {"CreateBrush", {N(1), N(16), N(12), N(0xFF8040)}},
-            {"CreateBrush", {N(2), N(12), N(10), N(0x40FF80)}},
-            {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}},
-            {"CreateMenu", {N(1), Menu()}},
-            {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}},
-            {"CreateKeyDown", {N(1), T("a")}},
-            {"LoadSample", {N(1), T("walk.wav")}},
-            {"OpenMusic", {N(1), T("walk.wav")}},
-            {"OpenMusic", {N(2), T("walk.mod")}},
-            {"LoadAnim", {N(1), T("walk.gif")}},
-            {"OpenFont", {N(1), T(":::default_sans"), N(12)}},
-            {"CreateTextObject", {N(1), T("walk")}},
-            {"LoadSprite", {N(1), T("walk.gif")}},
-            {"AllocMem", {N(1), N(256)}},
-            {"AllocMem", {N(2), N(256)}},
-            {"OpenFile", {N(1), T("walk.txt")}},
-            {"OpenDirectory", {N(1), T("walkdir")}},
-            {"CreateClipRegion", {N(1), N(14), N(0), N(0), N(8), N(8)}},
-            {"CreatePointer", {N(1), N(3), N(1), N(0), N(0)}},
-            {"StartPath", {N(1)}},
-            {"MoveTo", {N(1), N(0), N(0)}},
-            {"LineTo", {N(1), N(10), N(8)}},
-            {"OpenVideo", {N(1), T("walk.cdxl")}},
-        };
-        for (const auto& [command, args] : objects) Step(command, args);
+        for (const auto& [command, args] : ObjectsOfEveryKind()) Step(command, args);
         if (!errors_.empty()) return;
         if (StartDisplays(L)) {
             errors_.push_back("StartDisplays");
             return;
         }
         GetDisplayRecord(ObjectID{1, nullptr}, &first_);
-        for (const auto& [command, args] : std::vector<std::pair<std::string, std::vector<Arg>>>{
+        for (const auto& [command, args] : std::vector<PreludeCall>{
                  {"SelectDisplay", {N(1)}},
                  {"SetDisplayAttributes", {Table({{"menu", N(1)}})}},
                  {"EnableLayers", {}},
