@@ -113,6 +113,12 @@ protected:
         return messages;
     }
 
+    // The one message the event sent, whole.
+    static void ExpectOnly(const std::vector<Fields>& got, const Fields& want) {
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0], want);
+    }
+
     std::vector<Fields> messages;
 };
 
@@ -158,7 +164,12 @@ TEST_F(EventFieldsTest, EveryFieldOfEveryDisplayEventHasItsValue) {
         {"trayicon", 21, 0, 0, 0, "", {{"action", "\"TrayIcon\""}, {"id", id}}},
         {"ondockyclick", 27, 0, 0, 0, "", {{"action", "\"OnDockyClick\""}, {"id", id}}},
         {"closewindow", kEventCloseRequest, 0, 0, 0, "", {{"action", "\"CloseWindow\""}, {"id", id}}},
-        {"ondropfile", kEventFilesDropped, 9, 11, 0, std::string("one.txt\0two.png\0", 16),
+        {"ondropfile",
+         kEventFilesDropped,
+         9,
+         11,
+         0,
+         std::string("one.txt\0two.png\0", 16),
          {{"action", "\"OnDropFile\""},
           {"id", id},
           {"x", "9"},
@@ -170,10 +181,7 @@ TEST_F(EventFieldsTest, EveryFieldOfEveryDisplayEventHasItsValue) {
     for (const Sent& s : sent) {
         SCOPED_TRACE(s.handler);
         covered.insert(s.handler);
-        const std::vector<Fields> got =
-            From(s.type, s.a, s.b, s.c, s.block.empty() ? nullptr : Block(s.block));
-        ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0], s.want);
+        ExpectOnly(From(s.type, s.a, s.b, s.c, s.block.empty() ? nullptr : Block(s.block)), s.want);
     }
     // The pointer's move: where it is now, in the display's pixels.
     messages.clear();
@@ -182,8 +190,7 @@ TEST_F(EventFieldsTest, EveryFieldOfEveryDisplayEventHasItsValue) {
     d->view.mouseMoved = 1;
     ASSERT_EQ(Call("checkevents"), 0);
     covered.insert("onmousemove");
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], (Fields{{"action", "\"OnMouseMove\""}, {"id", id}, {"x", "13"}, {"y", "17"}}));
+    ExpectOnly(messages, {{"action", "\"OnMouseMove\""}, {"id", id}, {"x", "13"}, {"y", "17"}});
     // Every display event the list names is sent here, or named with why.
     const std::map<std::string, std::string> elsewhere = {
         {"movewindow", "its x and y are the window's own place, which the test below moves"},
@@ -205,38 +212,31 @@ TEST_F(EventFieldsTest, WindowPlaceSizeAndMenuFieldsAreTheDisplays) {
     InstallRecorder({"movewindow", "sizewindow", "modeswitch", "onmenuselect"});
     ASSERT_NE(d->x, d->y);
     ASSERT_NE(d->width, d->height);
+    // The fields are read once the event has been handled: first the event.
     std::vector<Fields> got = From(kEventMoved, 31, 47, 0);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"MoveWindow\""},
-                              {"id", "1"},
-                              {"x", std::to_string(d->x)},
-                              {"y", std::to_string(d->y)}}));
+    ExpectOnly(
+        got,
+        Fields{{"action", "\"MoveWindow\""}, {"id", "1"}, {"x", std::to_string(d->x)}, {"y", std::to_string(d->y)}});
     got = From(kEventResized, 0, 0, 0);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"SizeWindow\""},
-                              {"id", "1"},
-                              {"width", std::to_string(d->width)},
-                              {"height", std::to_string(d->height)}}));
+    ExpectOnly(got, Fields{{"action", "\"SizeWindow\""},
+                           {"id", "1"},
+                           {"width", std::to_string(d->width)},
+                           {"height", std::to_string(d->height)}});
     got = From(kEventFullScreenToggle, 0, 0, 0);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"ModeSwitch\""},
-                              {"id", "1"},
-                              {"mode", d->fullScreen ? "2" : "1"},
-                              {"width", std::to_string(d->width)},
-                              {"height", std::to_string(d->height)}}));
+    ExpectOnly(got, Fields{{"action", "\"ModeSwitch\""},
+                           {"id", "1"},
+                           {"mode", d->fullScreen ? "2" : "1"},
+                           {"width", std::to_string(d->width)},
+                           {"height", std::to_string(d->height)}});
     InstallRecorder({"orientationchange", "ontouch"});
     got = From(17, 0, 0, 0);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"OrientationChange\""}, {"id", "1"}, {"orientation", std::to_string(d->orientation)}}));
-    got = From(22, 3, 4, 1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"OnTouch\""}, {"id", "1"}}));
-    got = From(kEventMenuSelect, 0, 0, 1, Block("toggle"));
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"OnMenuSelect\""}, {"id", "1"}, {"item", "\"toggle\""}, {"selected", "1"}}));
-    got = From(kEventMenuSelect, 0, 0, 0, Block("other"));
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Fields{{"action", "\"OnMenuSelect\""}, {"id", "1"}, {"item", "\"other\""}, {"selected", "0"}}));
+    ExpectOnly(
+        got, Fields{{"action", "\"OrientationChange\""}, {"id", "1"}, {"orientation", std::to_string(d->orientation)}});
+    ExpectOnly(From(22, 3, 4, 1), Fields{{"action", "\"OnTouch\""}, {"id", "1"}});
+    ExpectOnly(From(kEventMenuSelect, 0, 0, 1, Block("toggle")),
+               Fields{{"action", "\"OnMenuSelect\""}, {"id", "1"}, {"item", "\"toggle\""}, {"selected", "1"}});
+    ExpectOnly(From(kEventMenuSelect, 0, 0, 0, Block("other")),
+               Fields{{"action", "\"OnMenuSelect\""}, {"id", "1"}, {"item", "\"other\""}, {"selected", "0"}});
 }
 
 }  // namespace

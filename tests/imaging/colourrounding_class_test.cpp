@@ -33,8 +33,10 @@ TEST(ColourRoundingTest, EveryMixOfEveryPairAtEveryWeight) {
                     want |= static_cast<uint32_t>(ExactMix(static_cast<int32_t>((d >> shift) & 255),
                                                            static_cast<int32_t>((c >> shift) & 255), w))
                             << shift;
-                ASSERT_EQ(BlendRGB(d, c, static_cast<uint32_t>(w)), want) << std::hex << d << " " << c << " " << std::dec << w;
-                ASSERT_EQ(BlendRGBFast(d, c, static_cast<uint32_t>(w)), want) << std::hex << d << " " << c << " " << std::dec << w;
+                ASSERT_EQ(BlendRGB(d, c, static_cast<uint32_t>(w)), want)
+                    << std::hex << d << " " << c << " " << std::dec << w;
+                ASSERT_EQ(BlendRGBFast(d, c, static_cast<uint32_t>(w)), want)
+                    << std::hex << d << " " << c << " " << std::dec << w;
             }
         }
     }

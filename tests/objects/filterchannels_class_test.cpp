@@ -36,13 +36,13 @@ uint32_t Turned(uint32_t argb) {
 }
 
 enum class Reads {
-    kAlike,     // the three colours alike: commutes with turning them
-    kGray,      // gray from 0.299 R + 0.587 G + 0.114 B
+    kAlike,       // the three colours alike: commutes with turning them
+    kGray,        // gray from 0.299 R + 0.587 G + 0.114 B
     kBlackWhite,  // that gray at 128
-    kGrayish,   // some gray (R = G = B)
-    kSepia,     // red over green over blue
-    kClose,     // each colour near its own: a quantiser's palette
-    kPicks,     // a pixel of its neighbourhood, its colours together
+    kGrayish,     // some gray (R = G = B)
+    kSepia,       // red over green over blue
+    kClose,       // each colour near its own: a quantiser's palette
+    kPicks,       // a pixel of its neighbourhood, its colours together
 };
 
 struct Member {
@@ -52,7 +52,7 @@ struct Member {
     std::vector<Arg> turnedArgs;
     Reads reads;
     bool keepsAlpha = false;  // recolours only: the alpha stays as it was
-    int slack = 0;       // per channel, for the filters that round through HSV or HSL
+    int slack = 0;            // per channel, for the filters that round through HSV or HSL
 };
 
 class FilterChannelsTest : public ShowWorld {
@@ -145,8 +145,8 @@ TEST_F(FilterChannelsTest, EveryFilterReadsEachChannelAsItsOwn) {
             // The alpha is a channel of its own: turning the colours leaves
             // it as it goes without them, and a filter that only recolours
             // keeps it.
-            const bool alphaRight = Channel(turned[i], 24) == Channel(p, 24) &&
-                                    (!m.keepsAlpha || Channel(p, 24) == Channel(before[i], 24));
+            const bool alphaRight =
+                Channel(turned[i], 24) == Channel(p, 24) && (!m.keepsAlpha || Channel(p, 24) == Channel(before[i], 24));
             bool right = alphaRight;
             switch (m.reads) {
                 case Reads::kAlike: {
@@ -159,10 +159,13 @@ TEST_F(FilterChannelsTest, EveryFilterReadsEachChannelAsItsOwn) {
                 case Reads::kGray:
                 case Reads::kBlackWhite: {
                     const uint32_t in = before[i];
-                    const long double gray = 0.299L * Channel(in, 16) + 0.587L * Channel(in, 8) + 0.114L * Channel(in, 0);
+                    const long double gray =
+                        0.299L * Channel(in, 16) + 0.587L * Channel(in, 8) + 0.114L * Channel(in, 0);
                     right = right && r == g && g == b;
-                    if (m.reads == Reads::kGray) right = right && std::fabs(r - gray) < 1;
-                    else if (std::fabs(gray - 128) >= 1) right = right && r == (gray >= 128 ? 255 : 0);
+                    if (m.reads == Reads::kGray)
+                        right = right && std::fabs(r - gray) < 1;
+                    else if (std::fabs(gray - 128) >= 1)
+                        right = right && r == (gray >= 128 ? 255 : 0);
                     break;
                 }
                 case Reads::kGrayish: right = right && r == g && g == b; break;
@@ -177,8 +180,8 @@ TEST_F(FilterChannelsTest, EveryFilterReadsEachChannelAsItsOwn) {
                 }
                 case Reads::kClose:
                     for (int shift : {0, 8, 16}) {
-                        off[shift / 8] += std::abs(static_cast<int>(Channel(p, shift)) -
-                                                   static_cast<int>(Channel(before[i], shift)));
+                        off[shift / 8] +=
+                            std::abs(static_cast<int>(Channel(p, shift)) - static_cast<int>(Channel(before[i], shift)));
                     }
                     break;
             }

@@ -436,7 +436,8 @@ void WalkDefaults(int part) {
     const auto observe = [&](const std::string& command, const std::vector<Arg>& args,
                              std::vector<std::string>* noWorld) -> std::optional<Observation> {
         std::filesystem::current_path(scratch);
-        for (const auto& entry : std::filesystem::directory_iterator(scratch)) std::filesystem::remove_all(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(scratch))
+            std::filesystem::remove_all(entry.path());
         media.Lay(scratch);
         World world(picture, server.port());
         if (!world.Errors().empty()) {
@@ -502,7 +503,8 @@ void WalkDefaults(int part) {
     EXPECT_GT(observed, walked / 5);
     if (part == 0)
         for (const std::string& s : leftOut) std::fprintf(stderr, "  %s\n", s.c_str());
-    for (const std::string& s : unreachable) std::fprintf(stderr, "  %s: an optional argument before it has a computed default\n", s.c_str());
+    for (const std::string& s : unreachable)
+        std::fprintf(stderr, "  %s: an optional argument before it has a computed default\n", s.c_str());
     std::remove(picture.c_str());
 }
 
