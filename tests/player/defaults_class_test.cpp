@@ -339,9 +339,11 @@ public:
         for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
             // A temporary name's numbers (a process id, a count) differ
             // from world to world.
-            std::string name = fs::relative(it->path(), folder, ec).string();
-            for (char& c : name)
-                if (c >= '0' && c <= '9') c = '#';
+            std::string name;
+            for (char c : fs::relative(it->path(), folder, ec).string()) {
+                const bool digit = c >= '0' && c <= '9';
+                if (!digit || name.empty() || name.back() != '#') name += digit ? '#' : c;
+            }
             seen["file " + name] = it->is_regular_file(ec) ? Hashed(ReadWhole(it->path())) : "folder";
         }
         return seen;
@@ -468,6 +470,8 @@ void WalkDefaults(int part) {
         if (!again) continue;
         const std::set<std::string> noise = Differing(*left, *again);
         noisy += noise.empty() ? 0 : 1;
+        if (!noise.empty() && std::getenv("QB_DEFAULTS_TRACE"))
+            std::fprintf(stderr, "noise in %s: %s\n", c.command.c_str(), noise.begin()->c_str());
         std::set<std::string> keys = Differing(*left, *written);
         for (const std::string& k : noise) keys.erase(k);
         // Whether the walk sees the argument at all: another value than
