@@ -196,28 +196,7 @@ private:
     }
 
     void Prelude() {
-        const std::vector<std::pair<std::string, std::vector<Arg>>> objects = {
-            {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}},
-            {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}},
-            {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}},
-            {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}},
-            {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}},
-            {"CreateMenu", {N(1), Menu()}},
-            {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}},
-            {"LoadSample", {N(1), T("walk.wav")}},
-            {"OpenMusic", {N(1), T("walk.wav")}},
-            {"LoadAnim", {N(1), T("walk.gif")}},
-            {"OpenFont", {N(1), T(":::default_sans"), N(12)}},
-            {"CreateTextObject", {N(1), T("walk")}},
-            {"LoadSprite", {N(1), T("walk.gif")}},
-            {"AllocMem", {N(1), N(256)}},
-            {"OpenFile", {N(1), T("walk.txt")}},
-            {"CreateClipRegion", {N(1), N(14), N(0), N(0), N(8), N(8)}},
-            {"OpenVideo", {N(1), T("walk.cdxl")}},
-            {"StartPath", {N(1)}},
-            {"AddBoxToPath", {N(1), N(0), N(0), N(8), N(8)}},
-        };
-        for (const auto& [command, args] : objects) Step(command, args);
+        for (const auto& [command, args] : ObjectsOfEveryKind()) Step(command, args);
         if (!errors_.empty()) return;
         if (StartDisplays(L)) {
             errors_.push_back("StartDisplays");
