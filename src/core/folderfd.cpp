@@ -44,11 +44,18 @@ qbFd MakeFolderAt(int parent, const char* name, bool* made) {
 mode_t CurrentUmask() {
     // umask() alone would set it, and a file made by another thread
     // meanwhile would take the wrong mask.
-    std::unique_ptr<FILE, int (*)(FILE*)> status(std::fopen("/proc/self/status", "re"), std::fclose);
-    char line[256];
-    while (status && std::fgets(line, sizeof line, status.get()))
-        if (std::strncmp(line, "Umask:", 6) == 0) return static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
-    return 022;
+    const qbFd status(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char text[4096];
+    ssize_t got = 0;
+    while (status.get() >= 0 && got < static_cast<ssize_t>(sizeof text) - 1) {
+        const ssize_t n = read(status.get(), text + got, sizeof text - 1 - static_cast<size_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
+    text[got] = '\0';
+    const char* field = std::strstr(text, "\nUmask:");
+    return field ? static_cast<mode_t>(std::strtoul(field + 7, nullptr, 8)) & 0777 : 022;
 }
 
 bool ListFolderAt(int folder, std::vector<qbFolderEntryAt>* entries) {
