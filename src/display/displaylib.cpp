@@ -104,13 +104,15 @@ int CountAllMonitors() {
 
 // "monitor" of OpenDisplay and ChangeDisplayMode: a new monitor centres the
 // display on it. *changed tells whether it moved.
-int ReadMonitorChange(ScriptState* L, int idx, qbDisplay* d, bool* changed) {
+int ReadMonitorChange(ScriptState* L, int idx, qbDisplayRef& display, bool* changed) {
     int32_t monitor = 0;
     bool given = false;
     *changed = false;
     if (int err = ParseMonitorKey(L, idx, &monitor, &given)) return err;
     if (!given) return 0;
     if (monitor >= CountAllMonitors()) return ERR_MONITORRANGE;
+    qbDisplay* d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (monitor != d->monitor) {
         d->monitor = monitor;
         d->x = d->y = kPositionCenter;
@@ -118,6 +120,18 @@ int ReadMonitorChange(ScriptState* L, int idx, qbDisplay* d, bool* changed) {
         *changed = true;
     }
     return 0;
+}
+
+// The screen-mode keys of OpenDisplay and ChangeDisplayMode into the
+// display's mode, as far as they were read when a key failed.
+int ReadScreenMode(ScriptState* L, int idx, qbDisplayRef& display) {
+    qbDisplay* d = nullptr;
+    if (int err = display.Take(&d)) return err;
+    qbScreenMode screen = d->screen;
+    const int err = ParseScreenModeOptions(L, idx, &screen);
+    if (int gone = display.Take(&d)) return gone;
+    d->screen = screen;
+    return err;
 }
 
 void PushRect(ScriptState* L, const char* keys[4], const int32_t values[4]) {
@@ -146,8 +160,10 @@ bool ChangesPictureOrBuffers(ScriptState* L, const qbDisplay* d, const qbParsedD
 
 // The attribute change of an existing display (SetDisplayAttributes).
 int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
+    qbDisplayRef display(L, d);
     qbParsedDisplayOptions p = OptionsOfDisplay(d);
-    if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+    if (int err = ParseDisplayOptions(L, idx, &p, false, &display)) return err;
+    if (int err = display.Take(&d)) return err;
     // The display's drawings work on its picture and buffers: they end
     // before a change frees or resizes either.
     if (ChangesPictureOrBuffers(L, d, p)) EndDisplayAsyncDraws(L, d);
@@ -163,7 +179,8 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         back.smooth = d->smoothScale != 0;
         if (int err = ResizeDisplay(L, d, back)) return err;
         p = OptionsOfDisplay(d);
-        if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+        if (int err = ParseDisplayOptions(L, idx, &p, false, &display)) return err;
+        if (int err = display.Take(&d)) return err;
     }
     const qbDisplayOptions& o = p.options;
     const uint32_t oldFlags = d->flags;
@@ -313,17 +330,30 @@ int cmdFreeDisplay(ScriptState* L) {
 int cmdOpenDisplay(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
+    qbDisplayRef display(L, GetObjectIDArg(L, 1));
     qbDisplay* d = nullptr;
-    if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
+    if (int err = display.Take(&d)) return err;
     if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     bool noSelect = false;
     if (VmType(L, 2) == kTypeTable) {
         noSelect = GetTableFieldFlag(L, 2, "noselect");
         bool changed = false;
-        if (int err = ReadMonitorChange(L, 2, d, &changed)) return err;
-        if (int err = ParseScreenModeOptions(L, 2, &d->screen)) return err;
-        if (GetTableFieldInt(L, 2, "x", &d->x, nullptr)) d->relativeX = 1;
-        if (GetTableFieldInt(L, 2, "y", &d->y, nullptr)) d->relativeY = 1;
+        if (int err = ReadMonitorChange(L, 2, display, &changed)) return err;
+        if (int err = ReadScreenMode(L, 2, display)) return err;
+        int32_t x = 0, y = 0;
+        const bool xGiven = GetTableFieldInt(L, 2, "x", &x, nullptr) != 0;
+        const bool yGiven = GetTableFieldInt(L, 2, "y", &y, nullptr) != 0;
+        if (int err = display.Take(&d)) return err;
+        if (xGiven) {
+            d->x = x;
+            d->relativeX = 1;
+        }
+        if (yGiven) {
+            d->y = y;
+            d->relativeY = 1;
+        }
+        // Script code there may have opened it.
+        if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     } else {
         noSelect = GetFlagArg(L, 2, false);
     }
@@ -413,9 +443,11 @@ int cmdChangeDisplaySize(ScriptState* L) {
     qbResizeRequest r;
     r.x = r.y = kPositionCenter;
     if (VmType(L, 3) == kTypeTable) {
+        qbDisplayRef display(L, d);
         GetTableFieldInt(L, 3, "x", &r.x, nullptr);
         GetTableFieldInt(L, 3, "y", &r.y, nullptr);
         r.smooth = GetTableFieldFlag(L, 3, "smooth");
+        if (int err = display.Take(&d)) return err;
     } else {
         r.smooth = GetFlagArg(L, 3, false);
     }
@@ -460,10 +492,18 @@ int cmdChangeDisplayMode(ScriptState* L) {
     const qbScreenMode saved = d->screen;
     uint32_t flags = kOpenModeChange;
     if (VmType(L, 4) == kTypeTable) {
+        qbDisplayRef display(L, d);
         bool changed = false;
-        if (int err = ReadMonitorChange(L, 4, d, &changed)) return err;
+        if (int err = ReadMonitorChange(L, 4, display, &changed)) return err;
+        if (int err = display.Take(&d)) return err;
         if (changed && d->fullScreen) flags |= kOpenMonitorChange;
-        if (int err = ParseScreenModeOptions(L, 4, &d->screen)) return err;
+        if (int err = ReadScreenMode(L, 4, display)) return err;
+        // Script code there may have closed it.
+        if (int err = display.Take(&d)) return err;
+        if (d->state == DISPSTATE_CLOSED) {
+            d->screen = saved;
+            return ERR_CLOSEDDISPLAY;
+        }
     }
     if (mode == DISPMODE_FULLSCREEN) {
         const int32_t width = ClampToInt32(VmOptNumber(L, 2, d->width));

@@ -167,6 +167,7 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     BitmapPtr videoImage(call.type == kShowVideo ? call.videoImage : nullptr);
     qbDisplay* display = GetCurrentDisplay();
     if (!display) return ERR_FINDDISPLAY;
+    qbCurrentDisplayRef held(L, display);
     // Showing the brush that drawing goes into shows it on the display.
     if (call.type == kShowBrush || call.type == kShowBrushPart)
         if (int err = EndSelectionOfBrush(L, call.id)) return err;
@@ -181,7 +182,7 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
 
     qbTransformOptions topts;
     qbLayerOptions lopts;
-    const qbOptionReads reads;
+    bool parsed = false;
     if (call.topts) {
         topts = *call.topts;
         if (call.lopts) lopts = *call.lopts;
@@ -190,13 +191,13 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
         const uint32_t flags = call.type == kShowBGPicPart ? uint32_t{kOptReset} : uint32_t{kOptReset | kOptTableRequired};
         if (int err = ParseDisplayObjectOptions(L, call.optArg, width, height, 0, 0, 0, &topts, &lopts, flags))
             return err;
+        parsed = true;
     } else {
         ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
     }
-    // The options' script code may have freed the object or the display.
-    if (reads.ScriptMayHaveRun()) {
-        display = GetCurrentDisplay();
-        if (!display) return ERR_FINDDISPLAY;
+    if (int err = held.Take(&display)) return err;
+    // The options' script code may have freed the object: found again.
+    if (parsed) {
         if (call.refind)
             if (int err = call.refind()) return err;
         if (int err = FindSource(L, call, &src)) return err;
