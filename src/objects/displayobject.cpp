@@ -9,6 +9,7 @@
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
+#include "display/displays.h"
 #include "display/displaywindow.h"
 #include "display/output.h"
 #include "display/positions.h"

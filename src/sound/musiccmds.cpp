@@ -156,9 +156,9 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     int found = 0;
     GetTableFieldObjectID(L, 4, "id", &id, &found);
     if (!found) return ERR_WRONGUSAGE;
-    qbSampleRef found(L, id);
+    qbSampleRef held(L, id);
     qbSampleObject* sample = nullptr;
-    if (int err = found.Take(&sample)) return err;
+    if (int err = held.Take(&sample)) return err;
     // The music's form is taken before the options, whose script code may
     // close the music.
     const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
@@ -166,7 +166,7 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     ReadRangeOptions(L, 4, &o);
     int32_t freeIt = 0;
     GetTableFieldFlagInto(L, 4, "free", &freeIt, nullptr);
-    if (int err = found.Take(&sample)) return err;
+    if (int err = held.Take(&sample)) return err;
     if (int err = CopySampleRange(sample->sample, o, target, static_cast<uint32_t>(frames))) return err;
     if (freeIt) return FreeSampleCore(id, true);
     return 0;
