@@ -6,6 +6,7 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/foundagain.h"
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
@@ -169,13 +170,21 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     qbDisplay* display = GetCurrentDisplay();
     if (!display) return ERR_FINDDISPLAY;
     qbCurrentDisplayRef held(L, display);
+    bool firstFind = true;
     // Showing the brush that drawing goes into shows it on the display.
     if (call.type == kShowBrush || call.type == kShowBrushPart)
         if (int err = EndSelectionOfBrush(L, call.id)) return err;
     if (call.type == kShowAnim)
         if (int err = EndSelectionOfAnim(L, call.id, call.frame)) return err;
+    // The options' script code may free the object: it is found again then.
+    qbFoundAgain<Source, std::function<int(Source*)>> found([&](Source* out) -> int {
+        if (call.refind && !firstFind)
+            if (int err = call.refind()) return err;
+        firstFind = false;
+        return FindSource(L, call, out);
+    });
     Source src;
-    if (int err = FindSource(L, call, &src)) return err;
+    if (int err = found.Take(&src)) return err;
     const bool ownSize = call.type == kShowBrush || call.type == kShowAnim;
     int32_t width = ownSize ? src.width : call.width;
     int32_t height = ownSize ? src.height : call.height;
@@ -183,7 +192,6 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
 
     qbTransformOptions topts;
     qbLayerOptions lopts;
-    bool parsed = false;
     if (call.topts) {
         topts = *call.topts;
         if (call.lopts) lopts = *call.lopts;
@@ -192,20 +200,14 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
         const uint32_t flags = call.type == kShowBGPicPart ? uint32_t{kOptReset} : uint32_t{kOptReset | kOptTableRequired};
         if (int err = ParseDisplayObjectOptions(L, call.optArg, width, height, 0, 0, 0, &topts, &lopts, flags))
             return err;
-        parsed = true;
     } else {
         ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
     }
     if (int err = held.Take(&display)) return err;
-    // The options' script code may have freed the object: found again.
-    if (parsed) {
-        if (call.refind)
-            if (int err = call.refind()) return err;
-        if (int err = FindSource(L, call, &src)) return err;
-        if (ownSize) {
-            width = src.width;
-            height = src.height;
-        }
+    if (int err = found.Take(&src)) return err;
+    if (ownSize) {
+        width = src.width;
+        height = src.height;
     }
     const bool layers = display->layersEnabled != 0;
     const bool transformed = !IsIdentityMatrix(topts.matrix) || (call.flags & kShowForceTransform);
