@@ -250,8 +250,9 @@ int ResolveScaleSize(int32_t* size, int32_t of) {
     return *size < 1 ? ERR_WRONGUSAGE : 0;
 }
 
-// The menu is found again once every key is read (FindMenuAgain).
-int ParseMenuKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, ObjectID* menuId) {
+// The menu is found again once every key is read (FindMenuAgain): *named
+// tells whether the table named one.
+int ParseMenuKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, ObjectID* menuId, bool* named) {
     const int type = PushField(L, idx, "menu");
     VmSetTop(L, -2);
     if (type == kTypeNil || type == kTypeNone) return 0;
@@ -262,13 +263,8 @@ int ParseMenuKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, ObjectID*
     out->menu = nullptr;
     if (id.number == -1 && !id.handle) return 0;
     *menuId = id;
+    *named = true;
     return GetMenuRecord(id, &out->menu);
-}
-
-// The keys read after "menu" may have run script code that freed it.
-int FindMenuAgain(qbParsedDisplayOptions* out, ObjectID menuId) {
-    if (!out->menu) return 0;
-    return GetMenuRecord(menuId, &out->menu);
 }
 
 // The keys only CreateDisplay reads.
@@ -354,6 +350,7 @@ int ParseScreenModeOptions(ScriptState* L, int idx, qbScreenMode* screen) {
 int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating, qbDisplayRef* display) {
     idx = AbsIndex(L, idx);
     ObjectID menuId;
+    bool menuNamed = false;
     qbDisplayOptions& o = out->options;
     const bool recording = IsVideoRecording() && !creating;
     if (!recording) {
@@ -386,7 +383,7 @@ int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bo
         found = 0;
         GetTableFieldInt(L, idx, "orientation", &out->orientation, &found);
         out->orientationGiven = found != 0;
-        if (int err = ParseMenuKey(L, idx, out, &menuId)) return err;
+        if (int err = ParseMenuKey(L, idx, out, &menuId, &menuNamed)) return err;
         if (int err = ParseMonitorKey(L, idx, &out->monitor, &out->monitorGiven)) return err;
     }
     if (int err = ParseBGPicKey(L, idx, out, creating, display)) return err;
@@ -436,7 +433,8 @@ int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bo
         qbDisplay probe;
         if (out->monitor >= CountMonitors(&probe)) return ERR_MONITORRANGE;
     }
-    return FindMenuAgain(out, menuId);
+    // The keys read after "menu" may have run script code that freed it.
+    return menuNamed ? GetMenuRecord(menuId, &out->menu) : 0;
 }
 
 void ApplyParsedDisplayOptions(qbDisplay* d, const qbParsedDisplayOptions& p) {
