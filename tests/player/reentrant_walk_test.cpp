@@ -1,6 +1,7 @@
 // The all-commands walk with script code inside the commands: every command
-// that takes a table is called with the walk's plausible arguments, on a
-// display with layers and on one without. Each script-code point the call
+// (but those that wait for ever) is called with the walk's plausible
+// arguments, a table at each place it takes one, on a display with layers
+// and on one without, with every event handler installed. Each script-code point the call
 // gives it (its tables' "__index", the functions it is given, those in its
 // tables: handlers and callbacks) is the world's function, which counts its
 // calls: a first run counts them, then one run for each N from 1 to that
@@ -104,7 +105,6 @@ struct Freer {
     int freeAt = 0;            // counted from 1; 0: the counting run
     int calls = 0;
     bool reached[kPointCount] = {};
-    bool done = false;
     bool freeing = false;
 };
 
@@ -115,7 +115,6 @@ int AtScriptPoint(ScriptState* L) {
     f->reached[static_cast<int>(VmToNumber(L, VmUpvalueIndex(2)))] = true;
     if (++f->calls != f->freeAt) return 0;
     f->freeing = true;
-    f->done = true;
     // The command's display can be freed only once another is current.
     const int top = VmGetTop(L);
     VmPushNumber(L, f->other);
