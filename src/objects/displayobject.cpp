@@ -177,12 +177,13 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     if (call.type == kShowAnim)
         if (int err = EndSelectionOfAnim(L, call.id, call.frame)) return err;
     // The options' script code may free the object: it is found again then.
-    qbFoundAgain<Source, std::function<int(Source*)>> found([&](Source* out) -> int {
+    const auto find = [&](Source* out) -> int {
         if (call.refind && !firstFind)
             if (int err = call.refind()) return err;
         firstFind = false;
         return FindSource(L, call, out);
-    });
+    };
+    qbFoundAgain<Source, decltype(find)> found(find);
     Source src;
     if (int err = found.Take(&src)) return err;
     const bool ownSize = call.type == kShowBrush || call.type == kShowAnim;
