@@ -11,8 +11,43 @@
 // script code (take it again after one).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/objects.h"
 #include "vm/vm.h"
+
+#ifdef QB_CHECK_HOLDS
+// The pointer Take gives, in a tree configured with QB_CHECK_HOLDS: it
+// carries the epoch it was taken at, and any use once script code ran since
+// (the record may be gone) aborts. Elsewhere it is the plain pointer.
+template <class T>
+class qbTaken {
+public:
+    qbTaken() = default;
+    qbTaken(std::nullptr_t) {}
+    qbTaken(T* object, uint64_t epoch) : object_(object), epoch_(epoch) {}
+    T* operator->() const { return Checked(); }
+    T& operator*() const { return *Checked(); }
+    operator T*() const { return Checked(); }
+
+private:
+    T* Checked() const {
+        if (object_ && epoch_ != VmScriptEpoch()) {
+            std::fprintf(stderr, "object reference: a pointer taken before script code ran is used after it\n");
+            std::abort();
+        }
+        return object_;
+    }
+    T* object_ = nullptr;
+    uint64_t epoch_ = 0;
+};
+#else
+template <class T>
+using qbTaken = T*;
+#endif
 
 // Find is the kind's look-up by id: 0 and the record, or the kind's
 // not-found error (and *out null).
@@ -26,7 +61,7 @@ public:
     qbObjectRef(ScriptState* L, T* found) : L_(L), id_(IDOf(*found)), object_(found), epoch_(VmScriptEpoch()) {}
 
     // The record to use now: 0, or the not-found error when it is gone.
-    int Take(T** out) {
+    int Take(qbTaken<T>* out) {
         if (!object_ || epoch_ != VmScriptEpoch()) {
             object_ = nullptr;
             epoch_ = VmScriptEpoch();
@@ -36,13 +71,12 @@ public:
                 return err;
             }
         }
+#ifdef QB_CHECK_HOLDS
+        *out = qbTaken<T>(object_, epoch_);
+#else
         *out = object_;
+#endif
         return 0;
-    }
-    // Whether it is there, without asking for its error.
-    T* TakeOrNull() {
-        T* object = nullptr;
-        return Take(&object) == 0 ? object : nullptr;
     }
     ObjectID id() const { return id_; }
 

@@ -111,7 +111,7 @@ int ReadMonitorChange(ScriptState* L, int idx, qbDisplayRef& display, bool* chan
     if (int err = ParseMonitorKey(L, idx, &monitor, &given)) return err;
     if (!given) return 0;
     if (monitor >= CountAllMonitors()) return ERR_MONITORRANGE;
-    qbDisplay* d = nullptr;
+    qbTaken<qbDisplay> d = nullptr;
     if (int err = display.Take(&d)) return err;
     if (monitor != d->monitor) {
         d->monitor = monitor;
@@ -125,7 +125,7 @@ int ReadMonitorChange(ScriptState* L, int idx, qbDisplayRef& display, bool* chan
 // The screen-mode keys of OpenDisplay and ChangeDisplayMode into the
 // display's mode, as far as they were read when a key failed.
 int ReadScreenMode(ScriptState* L, int idx, qbDisplayRef& display) {
-    qbDisplay* d = nullptr;
+    qbTaken<qbDisplay> d = nullptr;
     if (int err = display.Take(&d)) return err;
     qbScreenMode screen = d->screen;
     const int err = ParseScreenModeOptions(L, idx, &screen);
@@ -159,9 +159,10 @@ bool ChangesPictureOrBuffers(ScriptState* L, const qbDisplay* d, const qbParsedD
 }  // namespace
 
 // The attribute change of an existing display (SetDisplayAttributes).
-int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
-    qbDisplayRef display(L, d);
-    qbParsedDisplayOptions p = OptionsOfDisplay(d);
+int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* changed, bool fromCommand) {
+    qbDisplayRef display(L, changed);
+    qbParsedDisplayOptions p = OptionsOfDisplay(changed);
+    qbTaken<qbDisplay> d = nullptr;
     if (int err = ParseDisplayOptions(L, idx, &p, false, &display)) return err;
     if (int err = display.Take(&d)) return err;
     // The display's drawings work on its picture and buffers: they end
@@ -331,7 +332,7 @@ int cmdOpenDisplay(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
     qbDisplayRef display(L, GetObjectIDArg(L, 1));
-    qbDisplay* d = nullptr;
+    qbTaken<qbDisplay> d = nullptr;
     if (int err = display.Take(&d)) return err;
     if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     bool noSelect = false;
@@ -359,6 +360,8 @@ int cmdOpenDisplay(ScriptState* L) {
     }
     d->activateOnOpen = (d->flags & kDisplayActivate) ? 1 : 0;
     if (int err = OpenDisplayWindow(L, d, 0)) return err;
+    // Opening may call into the VM (the backfill's commands).
+    if (int err = display.Take(&d)) return err;
     if (!noSelect) SetActiveDisplay(L, d, true);
     return 0;
 }
@@ -430,8 +433,11 @@ int cmdMoveDisplay(ScriptState* L) {
 
 int cmdChangeDisplaySize(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
-    qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    qbDisplay* current = nullptr;
+    if (int err = CurrentDisplay(&current)) return err;
+    qbDisplayRef display(L, current);
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (!d->bordersMeasured) {
         if (int err = DetermineDisplayBorders(d)) return err;
     }
@@ -443,7 +449,6 @@ int cmdChangeDisplaySize(ScriptState* L) {
     qbResizeRequest r;
     r.x = r.y = kPositionCenter;
     if (VmType(L, 3) == kTypeTable) {
-        qbDisplayRef display(L, d);
         GetTableFieldInt(L, 3, "x", &r.x, nullptr);
         GetTableFieldInt(L, 3, "y", &r.y, nullptr);
         r.smooth = GetTableFieldFlag(L, 3, "smooth");
@@ -484,15 +489,17 @@ int cmdChangeDisplayMode(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
     const int32_t mode = ClampToInt32(VmCheckNumber(L, 1));
-    qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    qbDisplay* current = nullptr;
+    if (int err = CurrentDisplay(&current)) return err;
+    qbDisplayRef display(L, current);
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (d->state == DISPSTATE_CLOSED) return ERR_CLOSEDDISPLAY;
     if (mode != DISPMODE_WINDOWED && mode != DISPMODE_FULLSCREEN) return ERR_WRONGUSAGE;
     if (mode == DISPMODE_WINDOWED && !d->fullScreen) return 0;
     const qbScreenMode saved = d->screen;
     uint32_t flags = kOpenModeChange;
     if (VmType(L, 4) == kTypeTable) {
-        qbDisplayRef display(L, d);
         bool changed = false;
         if (int err = ReadMonitorChange(L, 4, display, &changed)) return err;
         if (int err = display.Take(&d)) return err;
@@ -517,7 +524,8 @@ int cmdChangeDisplayMode(ScriptState* L) {
     }
     d->screen.mode = mode;
     const int err = OpenDisplayWindow(L, d, flags);
-    if (err) d->screen = saved;
+    // Opening may call into the VM (the backfill's commands).
+    if (err && display.Take(&d) == 0) d->screen = saved;
     return err;
 }
 

@@ -201,7 +201,7 @@ int ParseBGPicKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool cre
     if (!GetTableFieldObjectID(L, idx, "bgpic", &id, nullptr)) return 0;
     qbBGPic* picture = nullptr;
     if (int err = GetBGPic(L, id, &picture, 0)) return err;
-    qbDisplay* display = nullptr;
+    qbTaken<qbDisplay> display = nullptr;
     if (changed)
         if (int err = changed->Take(&display)) return err;
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
@@ -390,7 +390,7 @@ int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bo
     // The backdrop keys count only for a picture the display makes itself.
     bool ownPicture = creating && !out->bgpicGiven;
     if (!creating && !out->bgpicGiven && display) {
-        qbDisplay* d = nullptr;
+        qbTaken<qbDisplay> d = nullptr;
         if (int err = display->Take(&d)) return err;
         ownPicture = d->bgpic && d->bgpic->madeByDisplay;
     }

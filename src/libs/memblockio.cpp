@@ -153,7 +153,7 @@ int cmdDumpMem(ScriptState* L) {
 int cmdMemToTable(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
     qbMemBlockRef found(L, GetObjectIDArg(L, 1));
-    qbMemBlock* block = nullptr;
+    qbTaken<qbMemBlock> block = nullptr;
     if (int err = found.Take(&block)) return err;
     const int32_t type = static_cast<int32_t>(VmCheckInt(L, 2));
     int64_t items = OptionInt(L, 3, "items", 0);
@@ -184,7 +184,7 @@ int cmdTableToMem(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
     VmCheckTable(L, 1);
     qbMemBlockRef found(L, GetObjectIDArg(L, 2));
-    qbMemBlock* block = nullptr;
+    qbTaken<qbMemBlock> block = nullptr;
     if (int err = found.Take(&block)) return err;
     const int32_t type = static_cast<int32_t>(VmCheckInt(L, 3));
     const int64_t offset = OptionInt(L, 4, "offset", 0);

@@ -93,7 +93,7 @@ int cmdCloseVideo(ScriptState* L) {
 int cmdPlayVideo(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     qbModifiableVideoRef found(L, GetObjectIDArg(L, 1));
-    qbVideo* v = nullptr;
+    qbTaken<qbVideo> v = nullptr;
     if (int err = found.Take(&v)) return err;
     if (const qbDisplay* d = GetCurrentDisplay()) {
         if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;

@@ -269,9 +269,10 @@ int AnimPlayStep(qbAnimPlay* p, int32_t* done) {
 }
 
 int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int timesArg, ObjectID* asyncId) {
-    qbDisplay* d = GetCurrentDisplay();
-    if (!d) return ERR_FINDDISPLAY;
-    qbCurrentDisplayRef display(L, d);
+    qbDisplay* current = GetCurrentDisplay();
+    if (!current) return ERR_FINDDISPLAY;
+    qbCurrentDisplayRef display(L, current);
+    qbTaken<qbDisplay> d = nullptr;
     const int top = VmGetTop(L);
     const int32_t x = GetOptIntArg(L, 2, 0), y = GetOptIntArg(L, 3, 0);
     int32_t speed = 0, times = 1;
@@ -292,7 +293,7 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
     if (d->refreshBlock) return ERR_BEGINREFRESH;
 
     qbAnimRef found(L, id);
-    qbAnim* anim = nullptr;
+    qbTaken<qbAnim> anim = nullptr;
     if (int err = found.Take(&anim)) return err;
     qbTransformOptions topts;
     qbLayerOptions lopts;

@@ -101,7 +101,7 @@ int cmdCopyBrush(ScriptState* L) {
     if (!id.chooseFlag && !sourceId.handle && sourceId.number == id.id) return ERR_WRONGUSAGE;
     if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil && VmType(L, 3) != kTypeTable) return ERR_TABLEORNIL;
     qbAnyBrushRef found(L, sourceId);
-    qbBrush* source = nullptr;
+    qbTaken<qbBrush> source = nullptr;
     if (int err = found.Take(&source)) return err;
     int32_t wanted = -1;
     int32_t displayId = source->hardware && source->display ? source->display->id : 0;

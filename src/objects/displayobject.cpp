@@ -167,9 +167,10 @@ void ApplyFiltersAndTransparency(const qbLayerOptions* lopts, qbObjectImage* ima
 
 int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     BitmapPtr videoImage(call.type == kShowVideo ? call.videoImage : nullptr);
-    qbDisplay* display = GetCurrentDisplay();
-    if (!display) return ERR_FINDDISPLAY;
-    qbCurrentDisplayRef held(L, display);
+    qbDisplay* current = GetCurrentDisplay();
+    if (!current) return ERR_FINDDISPLAY;
+    qbCurrentDisplayRef held(L, current);
+    qbTaken<qbDisplay> display = nullptr;
     bool firstFind = true;
     // Showing the brush that drawing goes into shows it on the display.
     if (call.type == kShowBrush || call.type == kShowBrushPart)

@@ -157,7 +157,7 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     GetTableFieldObjectID(L, 4, "id", &id, &found);
     if (!found) return ERR_WRONGUSAGE;
     qbSampleRef held(L, id);
-    qbSampleObject* sample = nullptr;
+    qbTaken<qbSampleObject> sample = nullptr;
     if (int err = held.Take(&sample)) return err;
     // The music's form is taken before the options, whose script code may
     // close the music.
@@ -223,7 +223,7 @@ int cmdCloseMusic(ScriptState* L) {
 int cmdPlayMusic(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     qbMusicRef found(L, GetObjectIDArg(L, 1));
-    qbMusicObject* m = nullptr;
+    qbTaken<qbMusicObject> m = nullptr;
     if (int err = found.Take(&m)) return err;
     SyncMusicStates(L);
     if (SingleMusic()) {
@@ -252,7 +252,8 @@ int cmdPlayMusic(ScriptState* L) {
     m->times = times;
     m->channel = channel;
     const int err = Start(L, *m);
-    if (err) {
+    // Starting asks the fill handler of a script-fed music.
+    if (err && found.Take(&m) == 0) {
         m->volume = keptVolume;
         m->times = keptTimes;
         m->channel = keptChannel;
@@ -396,10 +397,12 @@ int cmdFillMusicBuffer(ScriptState* L) {
         const auto frameBytes = s.bytesPerFrame;
         if (int err = SampleBlock(L, s, frames, block.get())) return err;
         // The options' script code may have closed the music.
-        if (int err = found.Take(&m)) return err;
-        if (!m->scriptFed || !m->stream || m->stream->bytesPerFrame != frameBytes) return ERR_WRONGUSAGE;
+        qbTaken<qbMusicObject> again = nullptr;
+        if (int err = found.Take(&again)) return err;
+        if (!again->scriptFed || !again->stream || again->stream->bytesPerFrame != frameBytes) return ERR_WRONGUSAGE;
+        return AppendCustomBlock(*again->stream, std::move(block), static_cast<uint32_t>(frames));
     }
-    return AppendCustomBlock(*m->stream, std::move(block), static_cast<uint32_t>(frames));
+    return AppendCustomBlock(s, std::move(block), static_cast<uint32_t>(frames));
 }
 
 int cmdFlushMusicBuffer(ScriptState* L) {

@@ -55,7 +55,7 @@ struct MixSource {
 
 int ReadMixSource(ScriptState* L, int idx, int32_t outRate, MixSource* m) {
     m->sample = qbSampleRef(L, GetObjectIDArg(L, idx));
-    qbSampleObject* s = nullptr;
+    qbTaken<qbSampleObject> s = nullptr;
     if (int err = m->sample.Take(&s)) return err;
     double pitch = s->pitch;
     double offset = 0, threshold = 0, length = -1, loop = 1;
@@ -274,7 +274,7 @@ int cmdMixSample(ScriptState* L) {
         if (int err = ReadMixSource(L, 5 + 2 * static_cast<int>(i), rate, &sources[i])) return err;
     // A source's options may have freed any source read before.
     for (MixSource& m : sources) {
-        qbSampleObject* s = nullptr;
+        qbTaken<qbSampleObject> s = nullptr;
         if (int err = m.sample.Take(&s)) return err;
         m.data = &s->sample;
     }
@@ -324,7 +324,7 @@ int cmdInsertSample(ScriptState* L) {
     const ObjectID targetId = GetObjectIDArg(L, 2);
     if (sourceId == targetId) return ERR_WRONGUSAGE;
     qbSampleRef sourceRef(L, sourceId), targetRef(L, targetId);
-    qbSampleObject *source = nullptr, *target = nullptr;
+    qbTaken<qbSampleObject> source = nullptr, target = nullptr;
     int64_t targetFrames = 0, at = 0, frames = 0;
     // Found before the options are read and again after, when their script
     // code may have freed or changed the samples.

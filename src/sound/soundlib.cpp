@@ -147,7 +147,7 @@ struct PlayRequest {
 // the times or the options table.
 int ReadPlayPair(ScriptState* L, int idx, PlayRequest* r) {
     r->sample = qbSampleRef(L, GetObjectIDArg(L, idx));
-    qbSampleObject* found = nullptr;
+    qbTaken<qbSampleObject> found = nullptr;
     if (int err = r->sample.Take(&found)) return err;
     const qbSampleObject& s = *found;
     qbSampleStart& st = r->start;
@@ -325,7 +325,7 @@ int cmdPlaySample(ScriptState* L) {
     for (int i = 0; i < pairs; ++i)
         if (int err = ReadPlayPair(L, 2 * i + 1, &requests[i])) return err;
     // A later pair's options may have freed an earlier pair's sample.
-    qbSampleObject* samples[kMaxPlayPairs] = {};
+    qbTaken<qbSampleObject> samples[kMaxPlayPairs] = {};
     for (int i = 0; i < pairs; ++i)
         if (int err = requests[i].sample.Take(&samples[i])) return err;
     if (!SoundOutputReady()) return 0;

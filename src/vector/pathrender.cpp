@@ -389,7 +389,7 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
     if (!given && optArg > 0) {
         qbPathRef found(L, r.id);
         if (int err = ParseDisplayObjectOptions(L, optArg, lw, lh, 0, 0, 0, topts, lopts, 0)) return err;
-        qbPath* path = nullptr;
+        qbTaken<qbPath> path = nullptr;
         if (int err = found.Take(&path)) return err;
         r.commands = path->commands.get();
         r.capacity = path->capacity;

@@ -109,7 +109,7 @@ int cmdAddEllipseToPath(ScriptState* L) {
 int cmdAddBoxToPath(ScriptState* L) {
     CheckArgCount(L, 5, 6, 0, 0);
     qbPathRef found(L, GetObjectIDArg(L, 1));
-    qbPath* path = nullptr;
+    qbTaken<qbPath> path = nullptr;
     if (int err = found.Take(&path)) return err;
     int32_t corners[4] = {};
     if (VmType(L, 6) == kTypeTable) {

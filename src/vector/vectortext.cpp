@@ -15,7 +15,7 @@
 int cmdAddTextToPath(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
     qbPathRef found(L, GetObjectIDArg(L, 1));
-    qbPath* path = nullptr;
+    qbTaken<qbPath> path = nullptr;
     if (int err = found.Take(&path)) return err;
     size_t length = 0;
     const char* text = VmCheckString(L, 2, &length);
