@@ -102,7 +102,8 @@ TEST_F(ScriptFreeTest, ADisplayFreedWhileItsCommandReadsOptionsIsNotFound) {
 
 TEST_F(ScriptFreeTest, AnAnimFreedAtALaterReadOfPlayAnimIsNotFound) {
     using e2e::CallCommand;
-    const std::string anim = CallCommand("CreateBrush", {1, 16, 8, 0xFF0000}) + CallCommand("CreateAnim", {1, 1, 8, 8, 2, 2});
+    const std::string anim =
+        CallCommand("CreateBrush", {1, 16, 8, 0xFF0000}) + CallCommand("CreateAnim", {1, 1, 8, 8, 2, 2});
     // The first look-ups are PlayAnim's own (async, speed, times, async),
     // the later ones those of the display-object keys.
     const std::vector<int> reads = {3, 4, 5, 6, 9};
