@@ -13,7 +13,7 @@ one_caller check_given_calls src/vm/do.cpp '\bVmCall\b' \
     "src/vm/vm.h|its declaration" \
     "src/core/apitable.cpp|the plugins' call slot: a plugin decides what its callee's code means" \
     "src/core/context.cpp|CallScriptFunction returns the code to the plugin or host that named the function" \
-    "src/display/backfill.cpp|a command called by name, whose code the backfill reports with its own text" \
+    "src/display/backfill.cpp|a command of the player's own tables, whose code the backfill reports with its own text" \
     "src/player/declared.cpp|a declared object's command, whose code start-up reports at the declaration's line" \
     "src/text/print.cpp|the script's tostring global, which Print calls to show a value: a failing one shows an empty text" \
     "tests/core/apitable_test.cpp|the plugin table's slots" \

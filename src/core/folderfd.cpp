@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -31,9 +33,22 @@ qbFd OpenFolderAt(int parent, const char* name) {
     return qbFd(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-qbFd MakeFolderAt(int parent, const char* name) {
-    if (mkdirat(parent, name, 0755) != 0 && errno != EEXIST) return qbFd();
+qbFd MakeFolderAt(int parent, const char* name, bool* made) {
+    // Never more open than the folder it copies while it is filled: its
+    // own mode comes once it is.
+    *made = mkdirat(parent, name, 0700) == 0;
+    if (!*made && errno != EEXIST) return qbFd();
     return OpenFolderAt(parent, name);
+}
+
+mode_t CurrentUmask() {
+    // umask() alone would set it, and a file made by another thread
+    // meanwhile would take the wrong mask.
+    std::unique_ptr<FILE, int (*)(FILE*)> status(std::fopen("/proc/self/status", "re"), std::fclose);
+    char line[256];
+    while (status && std::fgets(line, sizeof line, status.get()))
+        if (std::strncmp(line, "Umask:", 6) == 0) return static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
+    return 022;
 }
 
 bool ListFolderAt(int folder, std::vector<qbFolderEntryAt>* entries) {

@@ -165,6 +165,15 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* changed, bool fro
     qbTaken<qbDisplay> d = nullptr;
     if (int err = ParseDisplayOptions(L, idx, &p, false, &display)) return err;
     if (int err = display.Take(&d)) return err;
+    // A size the open window cannot have is refused before anything changes.
+    if (d->state != DISPSTATE_CLOSED) {
+        const qbDisplayOptions& asked = p.options;
+        const bool scales = asked.autoscale || asked.layerScale;
+        const int32_t width = scales && asked.scaleWidth ? asked.scaleWidth : asked.width;
+        const int32_t height = scales && asked.scaleHeight ? asked.scaleHeight : asked.height;
+        if (width != d->width || height != d->height)
+            if (int err = RefuseUnsupportedWindowSize(d, width, height)) return err;
+    }
     // The display's drawings work on its picture and buffers: they end
     // before a change frees or resizes either.
     if (ChangesPictureOrBuffers(L, d, p)) EndDisplayAsyncDraws(L, d);
@@ -424,8 +433,8 @@ int cmdMoveDisplay(ScriptState* L) {
     if (int err = CurrentDisplay(&d)) return err;
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh)) return ERR_GETMONITORINFO;
-    d->x = AddCoordinates(ResolveSpecialX(x, d->width + d->borderWidth, mw, 0.0), mx);
-    d->y = AddCoordinates(ResolveSpecialY(y, d->height + d->borderHeight, mh, 0.0), my);
+    d->x = SaturatingAdd(ResolveSpecialX(x, d->width + d->borderWidth, mw, 0.0), mx);
+    d->y = SaturatingAdd(ResolveSpecialY(y, d->height + d->borderHeight, mh, 0.0), my);
     d->relativeX = d->relativeY = 0;
     if (d->state != DISPSTATE_CLOSED) MoveDisplayWindow(d);
     return 0;
@@ -518,6 +527,10 @@ int cmdChangeDisplayMode(ScriptState* L) {
         if (width < 1 || height < 1 || width < d->width || height < d->height) {
             d->screen = saved;
             return ERR_WRONGUSAGE;
+        }
+        if (int err = RefuseUnsupportedWindowSize(d, width, height)) {
+            d->screen = saved;
+            return err;
         }
         d->screen.width = width;
         d->screen.height = height;

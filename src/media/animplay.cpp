@@ -196,13 +196,13 @@ int SaveAnimBackground(qbAnimPlay* p, int32_t x, int32_t y, int32_t width, int32
     p->background.reset();
     p->clipX = p->clipY = 0;
     if (x < 0) {
-        width = static_cast<int32_t>(std::max<int64_t>(int64_t{width} + x, INT32_MIN));
-        p->clipX = -x;
+        width = SaturatingAdd(width, x);
+        p->clipX = SaturatingSub(0, x);
         x = 0;
     }
     if (y < 0) {
-        height = static_cast<int32_t>(std::max<int64_t>(int64_t{height} + y, INT32_MIN));
-        p->clipY = -y;
+        height = SaturatingAdd(height, y);
+        p->clipY = SaturatingSub(0, y);
         y = 0;
     }
     if (width <= 0 || height <= 0) return ERR_WRONGUSAGE;
@@ -343,8 +343,8 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
             py = box.y;
             p->transformed = true;
         }
-        px = AddCoordinates(px, -TruncProduct(w, topts.anchorx));
-        py = AddCoordinates(py, -TruncProduct(h, topts.anchory));
+        px = SaturatingSub(px, TruncProduct(w, topts.anchorx));
+        py = SaturatingSub(py, TruncProduct(h, topts.anchory));
         p->drawX = px;
         p->drawY = py;
         p->drawWidth = pw;

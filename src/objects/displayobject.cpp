@@ -287,8 +287,8 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     }
     // x, y name the anchor point; the transformed box is laid out from the
     // untransformed top left, so both move by the part's own anchor offset.
-    dx = AddCoordinates(dx, -TruncProduct(width, topts.anchorx));
-    dy = AddCoordinates(dy, -TruncProduct(height, topts.anchory));
+    dx = SaturatingSub(dx, TruncProduct(width, topts.anchorx));
+    dy = SaturatingSub(dy, TruncProduct(height, topts.anchory));
     if ((HasActiveFilters(lopts.filters) || lopts.transparency > 0) && src.hardware) return ERR_HWBRUSHFUNC;
     // Filters run on a private copy of the part, never on the object itself.
     if (HasActiveFilters(lopts.filters)) {

@@ -460,7 +460,7 @@ int ReadGeometryKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w
     const qbLayerState* base = layer.basestate;
     double v = 0;
     if (ReadFinite(L, tab, "translatex", &v, &err)) {
-        w->x = AddCoordinates(base->x, ClampToInt32(v));
+        w->x = SaturatingAdd(base->x, ClampToInt32(v));
         w->position = true;
     } else if (err) {
         return err;
@@ -471,7 +471,7 @@ int ReadGeometryKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w
         return err;
     }
     if (ReadFinite(L, tab, "translatey", &v, &err)) {
-        w->y = AddCoordinates(base->y, ClampToInt32(v));
+        w->y = SaturatingAdd(base->y, ClampToInt32(v));
         w->position = true;
     } else if (err) {
         return err;
@@ -699,8 +699,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
         if (rebuild) {
             base->x = w.x;
             base->y = w.y;
-            base->anchoredx = AddCoordinates(w.x, -AnchorOffset(base->width, w.anchorx));
-            base->anchoredy = AddCoordinates(w.y, -AnchorOffset(base->height, w.anchory));
+            base->anchoredx = SaturatingSub(w.x, AnchorOffset(base->width, w.anchorx));
+            base->anchoredy = SaturatingSub(w.y, AnchorOffset(base->height, w.anchory));
             base->shownx = base->anchoredx;
             base->showny = base->anchoredy;
             base->shownwidth = base->width;

@@ -28,7 +28,6 @@ namespace {
 constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 30;
 constexpr auto kWaitStep = std::chrono::milliseconds(10);
 
-bool fillingBuffer = false;
 int (*singleMusicQuery)() = nullptr;
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
@@ -175,10 +174,6 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
 }  // namespace
 
 void SetSingleMusicQuery(int (*query)()) { singleMusicQuery = query; }
-
-bool IsFillingMusicBuffer() { return fillingBuffer; }
-
-void SetFillingMusicBuffer(bool on) { fillingBuffer = on; }
 
 int cmdOpenMusic(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
@@ -370,7 +365,7 @@ int cmdCreateMusic(ScriptState* L) {
 
 int cmdFillMusicBuffer(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
-    if (!fillingBuffer) return ERR_NOMUSICCB;
+    if (!IsFillingMusicBuffer()) return ERR_NOMUSICCB;
     qbMusicObject* m = nullptr;
     if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
     if (!m->scriptFed || !m->stream) return ERR_WRONGUSAGE;

@@ -225,7 +225,7 @@ int InitSoundLibrary(ScriptState* L) {
     InstallMusicAttributeRows();
     qbEventSourceHooks hooks = GetEventSourceHooks();
     hooks.findMusicNeedingData = &FindMusicNeedingData;
-    hooks.setFillingMusicBuffer = &SetFillingMusicBuffer;
+    hooks.runMusicFill = &RunMusicFill;
     SetEventSourceHooks(hooks);
     if (int err = AddSetTagHook(&SetSoundTag)) return err;
     if (int err = AddGetTagHook(&GetSoundTag)) return err;
