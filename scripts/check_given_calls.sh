@@ -18,4 +18,5 @@ one_caller check_given_calls src/vm/do.cpp '\bVmCall\b' \
     "src/text/print.cpp|the script's tostring global, which Print calls to show a value: a failing one shows an empty text" \
     "tests/core/apitable_test.cpp|the plugin table's slots" \
     "tests/plugins/basehooks_test.cpp|a plugin hook's own call" \
-    "tests/vm/calls_test.cpp|VmCall's own tests"
+    "tests/vm/calls_test.cpp|VmCall's own tests" \
+    "tests/vm/scriptepoch_test.cpp|the script epoch's tests: every road into the VM moves it"

@@ -792,7 +792,6 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     // The keys' script code may free the layer while they are read, which
     // reads the layer between them: its record stays until this ends.
     const qbLayerPin pin(layer);
-    const qbOptionReads reads;
     StyleWork w;
     const qbLayerState* base = layer->basestate;
     w.type = layer->type;
@@ -822,16 +821,14 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     if (int err = ReadGeometryKeys(L, tab, *layer, &w)) return err;
     if (int err = ReadAppearanceKeys(L, tab, &w)) return err;
     // The keys' script code may have removed the layer, freed its BGPic or
-    // the clip region a key named.
-    if (reads.ScriptMayHaveRun()) {
-        if (int err = refind(&bgpic, layer)) return err;
-        if (!w.clipChanged) {
-            w.clip = layer->basestate->clipregion;
-        } else if (w.clip) {
-            qbClipRegionObject* r = nullptr;
-            if (int err = GetClipRegionRecord(w.clipId, &r, 0)) return err;
-            w.clip = r;
-        }
+    // the clip region a key named: all of it is found again.
+    if (int err = refind(&bgpic, layer)) return err;
+    if (!w.clipChanged) {
+        w.clip = layer->basestate->clipregion;
+    } else if (w.clip) {
+        qbClipRegionObject* r = nullptr;
+        if (int err = GetClipRegionRecord(w.clipId, &r, 0)) return err;
+        w.clip = r;
     }
     // The style is written to the layer's own pictures and words; an effect
     // playing in it reads the layer again afterwards.
@@ -891,7 +888,6 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     list->Reset();
     uint32_t releaseMask = 0;
     int err = 0;
-    const qbOptionReads reads;
     try {
         // A layer argument without its table fails like a table of the wrong kind.
         for (int pair = 0; pair < count && !err; pair += 2) {
@@ -927,13 +923,12 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     } catch (...) {
         // A key of the wrong kind raised through the VM: what the earlier
         // pairs changed is still shown.
-        if (!reads.ScriptMayHaveRun() || GetCurrentBGPic() == bgpic)
-            FlushStyleChanges(L, bgpic, list, noRefresh);
+        if (GetCurrentBGPic() == bgpic) FlushStyleChanges(L, bgpic, list, noRefresh);
         throw;
     }
     // Script code in the keys may have shown another BGPic and freed this
     // one: what was changed on it went with it.
-    if (reads.ScriptMayHaveRun() && GetCurrentBGPic() != bgpic) {
+    if (GetCurrentBGPic() != bgpic) {
         list->Reset();
         return err ? err : ERR_NOLAYERS;
     }

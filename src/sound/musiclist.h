@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "core/objectref.h"
 #include "sound/music.h"
 #include "vm/vm.h"
 
@@ -11,6 +12,9 @@ struct qbObjectList;
 qbObjectList* MusicListHead();
 // ERR_FINDMUSIC (the number as the message's argument) or ERR_FINDARRAY.
 int GetMusic(ObjectID id, qbMusicObject** out);
+// A command's hold on a music (core/objectref.h).
+inline int FindMusicByID(ScriptState*, ObjectID id, qbMusicObject** out) { return GetMusic(id, out); }
+using qbMusicRef = qbObjectRef<qbMusicObject, FindMusicByID>;
 // A new record under an automatic id, linked last; null without memory.
 qbMusicObject* LinkNewMusic(qbSamplePtr stream);
 // Stops it, unlinks and frees it.
