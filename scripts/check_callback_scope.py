@@ -19,10 +19,9 @@ Usage:
 import os
 import re
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_native_names import functions, strip  # noqa: E402
+from check_native_names import functions, probe_findings, run_check, sources  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CALL = re.compile(r"\bVmPCall\s*\(")
@@ -31,35 +30,27 @@ MARKS = re.compile(r"\bqbCallbackScope\b|\bkTagCallbackNesting\b")
 NO_CALLBACK = {
     ("src/core/runstate.cpp", "RunMainChunk"): "the script's main chunk",
     ("src/display/adapter.cpp", "CallMainChunk"): "the script's main chunk",
-    ("src/display/backfill.cpp", "CallBackfillCommand"): "a command of the player, called by name",
+    ("src/display/backfill.cpp", "CallBackfillCommand"): "a command of the player's own tables",
     ("src/player/declared.cpp", "CallDeclaredCommand"): "a command of the player, called by name",
 }
 
 
 def check(root):
     findings, used = [], set()
-    for base, dirs, files in os.walk(os.path.join(root, "src")):
-        dirs.sort()
-        for f in sorted(files):
-            if not f.endswith((".cpp", ".h")):
+    for rel, text in sources(root):
+        if rel.startswith("src/vm/"):
+            continue  # the VM's own calls
+        bodies = functions(text)
+        for m in CALL.finditer(text):
+            around = next((b for b in bodies if b[0] < m.start() < b[1]), None)
+            name = around[2] if around else "<file scope>"
+            if around and MARKS.search(text[around[0]:around[1]]):
                 continue
-            path = os.path.join(base, f)
-            rel = os.path.relpath(path, root).replace(os.sep, "/")
-            if rel.startswith("src/vm/"):
-                continue  # the VM's own calls
-            with open(path, encoding="utf-8", errors="replace") as handle:
-                text = strip(handle.read())
-            bodies = functions(text)
-            for m in CALL.finditer(text):
-                around = next((b for b in bodies if b[0] < m.start() < b[1]), None)
-                name = around[2] if around else "<file scope>"
-                if around and MARKS.search(text[around[0]:around[1]]):
-                    continue
-                if (rel, name) in NO_CALLBACK:
-                    used.add((rel, name))
-                    continue
-                line = text.count("\n", 0, m.start()) + 1
-                findings.append(f"{rel}:{line}: VmPCall in {name} runs a script function without a qbCallbackScope")
+            if (rel, name) in NO_CALLBACK:
+                used.add((rel, name))
+                continue
+            line = text.count("\n", 0, m.start()) + 1
+            findings.append(f"{rel}:{line}: VmPCall in {name} runs a script function without a qbCallbackScope")
     if root == ROOT:
         for key in sorted(set(NO_CALLBACK) - used):
             findings.append(f"check_callback_scope.py: {key[0]} {key[1]} is listed but calls no VmPCall any more")
@@ -67,32 +58,19 @@ def check(root):
 
 
 def self_test():
-    with tempfile.TemporaryDirectory() as root:
-        os.makedirs(os.path.join(root, "src", "libs"))
-        probe = os.path.join(root, "src", "libs", "probe.cpp")
-        with open(probe, "w") as handle:
-            handle.write("int Marked(ScriptState* L) { const qbCallbackScope running; return VmPCall(L, 1, 1, 0); }\n")
-        if check(root):
-            print("self-test: a marked callback failed:", check(root))
-            return 1
-        with open(probe, "a") as handle:
-            handle.write("int Progress(ScriptState* L) { return VmPCall(L, 1, 1, 0); }\n")
-        found = check(root)
-        if not any("Progress" in f for f in found):
-            print("self-test: an unmarked callback passed")
-            return 1
-        print(f"self-test: an unmarked callback fails the check: {found[0]}")
+    found = probe_findings(
+        check,
+        "int Marked(ScriptState* L) { const qbCallbackScope running; return VmPCall(L, 1, 1, 0); }\n",
+        "int Progress(ScriptState* L) { return VmPCall(L, 1, 1, 0); }\n",
+    )
+    if found is None:
+        return 1
+    if not any("Progress" in f for f in found):
+        print("self-test: an unmarked callback passed")
+        return 1
+    print(f"self-test: an unmarked callback fails the check: {found[0]}")
     return 0
 
 
-def main():
-    if "--self-test" in sys.argv[1:]:
-        return self_test()
-    findings = check(ROOT)
-    for f in findings:
-        print(f)
-    return 1 if findings else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_check(check, self_test, ROOT))

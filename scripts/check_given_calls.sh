@@ -16,12 +16,13 @@ one_caller check_given_calls src/vm/do.cpp '\bVmCall\b' \
     "src/vm/vm.h@VmCall|its declaration" \
     "src/core/apitable.cpp@kVmApi|the plugins' call slot: a plugin decides what its callee's code means" \
     "src/core/context.cpp@CallScriptFunction|CallScriptFunction returns the code to the plugin or host that named the function" \
-    "src/display/backfill.cpp@CallBody|a command called by name, whose code the backfill reports with its own text" \
+    "src/display/backfill.cpp@CallBody|a command of the player's own tables, whose code the backfill reports with its own text" \
     "src/player/declared.cpp@PushArgumentsAndCall|a declared object's command, whose code start-up reports at the declaration's line" \
     "src/text/print.cpp@PrintValueText|the script's tostring global, which Print calls to show a value: a failing one shows an empty text" \
     "tests/core/apitable_test.cpp|the plugin table's slots" \
     "tests/plugins/basehooks_test.cpp|a plugin hook's own call" \
-    "tests/vm/calls_test.cpp|VmCall's own tests" || status=1
+    "tests/vm/calls_test.cpp|VmCall's own tests" \
+    "tests/vm/scriptepoch_test.cpp|the script epoch's tests: every road into the VM moves it" || status=1
 one_caller check_given_calls src/vm/do.cpp '\bVmPCall\b' \
     "call a function the script gave through VmCallGiven (src/vm/callgiven.h); a new callback's protected call is listed in scripts/check_given_calls.sh" \
     "src/vm/vm.h@VmPCall|its declaration" \

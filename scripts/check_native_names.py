@@ -102,6 +102,21 @@ def strip(text):
     return TOKENS.sub(blank, text)
 
 
+def head_name(header):
+    """The name before a function head's parameter list, None when there
+    is none."""
+    depth, paren = 0, -1
+    for k, h in enumerate(header):
+        if h == "(":
+            if depth == 0 and paren < 0:
+                paren = k
+            depth += 1
+        elif h == ")":
+            depth -= 1
+    m = IDENT_BEFORE_PAREN.search(header[:paren]) if paren >= 0 else None
+    return m.group(1) if m else None
+
+
 def functions(text):
     """(start, end, name) of every function body in stripped text."""
     found = []
@@ -118,16 +133,7 @@ def functions(text):
             elif CONTAINER.match(header) and "(" not in header:
                 stack.append(("other",))
             elif "(" in header and ")" in header and not header.rstrip().endswith("="):
-                depth, paren = 0, -1
-                for k, h in enumerate(header):
-                    if h == "(":
-                        if depth == 0 and paren < 0:
-                            paren = k
-                        depth += 1
-                    elif h == ")":
-                        depth -= 1
-                m = IDENT_BEFORE_PAREN.search(header[:paren]) if paren >= 0 else None
-                stack.append(("function", i, m.group(1) if m else "?"))
+                stack.append(("function", i, head_name(header) or "?"))
             else:
                 stack.append(("other",))
             last = i + 1
@@ -156,6 +162,49 @@ def arguments(text, open_paren):
             args.append(text[start:k].strip())
             start = k + 1
     return args
+
+
+def sources(root, suffixes=(".cpp", ".h")):
+    """(path relative to root, stripped text) of every source file in src/,
+    in a fixed order."""
+    for base, dirs, files in os.walk(os.path.join(root, "src")):
+        dirs.sort()
+        for f in sorted(files):
+            if not f.endswith(suffixes):
+                continue
+            path = os.path.join(base, f)
+            with open(path, encoding="utf-8", errors="replace") as handle:
+                yield os.path.relpath(path, root).replace(os.sep, "/"), strip(handle.read())
+
+
+def probe_findings(check, clean, planted):
+    """The check's findings over a scratch tree whose one source file holds
+    the clean code and then the planted code; None (said) when the clean
+    code alone fails it."""
+    with tempfile.TemporaryDirectory() as root:
+        os.makedirs(os.path.join(root, "src", "libs"))
+        probe = os.path.join(root, "src", "libs", "probe.cpp")
+        with open(probe, "w") as handle:
+            handle.write(clean)
+        if check(root):
+            print("self-test: clean code failed:", check(root))
+            return None
+        with open(probe, "a") as handle:
+            handle.write(planted)
+        return check(root)
+
+
+def run_check(check, self_test, root, advice=""):
+    """A check script's main: its self-test with --self-test, else its
+    findings printed (and the advice after them); 1 when there are any."""
+    if "--self-test" in sys.argv[1:]:
+        return self_test()
+    findings = check(root)
+    for f in findings:
+        print(f)
+    if findings and advice:
+        print(advice)
+    return 1 if findings else 0
 
 
 def scan(root):

@@ -2,9 +2,9 @@
 # scripts/check_option_reads.sh [ROOT]: fails, naming file and line, on a
 # read of a script table through its "__index" chain (VmGetTableAt) in src
 # outside the VM and the argument layer, the globals and the registry aside.
-# Script code may run there and free what a command found; the argument
-# layer's IndexOptionTable (src/core/argapi.h) tells the command so, and the
-# command finds its objects again (src/README.md, "Option reads").
+# Script code may run there and free what a command found; commands hold
+# their objects through references that find them again after it
+# (src/core/objectref.h; src/README.md, "Objects across script code").
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 cd "$root"

@@ -2,8 +2,8 @@
 // whole budget of matcher steps (and end with ERR_STACK), and the wildcard
 // matcher's long cases. Each case is called through the script commands, as
 // a script calls it, once per iteration. "budget" is the steps the search
-// may spend (MatchBudgetFor of its subject), "steps" that budget over the
-// CPU time, for the cases that end by spending it.
+// may spend (PatternBudget of its subject and pattern), "steps" that budget
+// over the CPU time, for the cases that end by spending it.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -63,9 +63,26 @@ std::string Blocks(size_t run, size_t total) {
 
 struct Case {
     const char* label;
-    size_t subject;  // the length the budget is tied to; 0 for wildcards
+    size_t subject;       // the length the budget is tied to; 0 for wildcards
+    const char* pattern;  // the pattern it is tied to (its first part for sets)
     int (*run)(ScriptState* L);
 };
+
+// Calls PatternFindStrDirect from each match's end on, as a script's loop
+// does, until it finds nothing or fails; its error code, or 0.
+int DirectLoop(ScriptState* L, const std::string& s, const std::string& pattern) {
+    for (double init = 0;;) {
+        VmSetTop(L, 0);
+        VmPushCClosure(L, cmdPatternFindStrDirect, 0);
+        VmPushLString(L, s.data(), s.size());
+        VmPushLString(L, pattern.data(), pattern.size());
+        VmPushNumber(L, init);
+        if (int err = VmPCall(L, 3, kMultRet, 0)) return err;
+        if (VmGetTop(L) < 2) return 0;
+        init = VmToNumber(L, 2) + 1;
+        if (init > static_cast<double>(s.size())) return 0;
+    }
+}
 
 // n copies of c, made once and kept for the run.
 template <size_t n, char c>
@@ -76,57 +93,57 @@ const std::string& Str() {
 
 const Case kCases[] = {
     // The four cases the budget was made for.
-    {"find .-b, 100 KB", 100000,
+    {"find .-b, 100 KB", 100000, ".-b",
      [](ScriptState* L) {
          static const std::string p = ".-b";
          return Call(L, cmdPatternFindStrDirect, {&Str<100000, 'a'>(), &p});
      }},
-    {"find .-.-b, 10 KB", 10000,
+    {"find .-.-b, 10 KB", 10000, ".-.-b",
      [](ScriptState* L) {
          static const std::string p = ".-.-b";
          return Call(L, cmdPatternFindStrDirect, {&Str<10000, 'a'>(), &p});
      }},
-    {"replace %b(), 20 KB of (", 20000,
+    {"replace %b(), 20 KB of (", 20000, "%b()",
      [](ScriptState* L) {
          static const std::string p = "%b()", r = "x";
          return Call(L, cmdPatternReplaceStr, {&Str<20000, '('>(), &p, &r});
      }},
-    {"MatchPattern *+50 KB a, 100 KB name", 0,
+    {"MatchPattern *+50 KB a, 100 KB name", 0, "",
      [](ScriptState* L) {
          static const std::string p = "*" + std::string(50000, 'a');
          return Call(L, cmdMatchPattern, {&Str<100000, 'a'>(), &p});
      }},
     // The worst cases of sets, start scans, iterators and brackets.
-    {"iterator .-[1000 c], 10 KB", 10000,
+    {"iterator .-[1000 c], 10 KB", 10000, ".-[c]",
      [](ScriptState* L) {
          static const std::string p = ".-[" + std::string(1000, 'c') + "]";
          long calls = 0;
          return Iterate(L, Str<10000, 'a'>(), p, &calls);
      }},
-    {"iterator [100 KB set], 100 KB", 100000,
+    {"iterator [100 KB set], 100 KB", 100000, "[a]",
      [](ScriptState* L) {
          static const std::string p = "[" + std::string(100000, 'a') + "]";
          long calls = 0;
          return Iterate(L, Str<100000, 'x'>(), p, &calls);
      }},
-    {"replace [100 KB set], 100 KB", 100000,
+    {"replace [100 KB set], 100 KB", 100000, "[a]",
      [](ScriptState* L) {
          static const std::string p = "[" + std::string(100000, 'a') + "]", r = "y";
          return Call(L, cmdPatternReplaceStr, {&Str<100000, 'x'>(), &p, &r});
      }},
-    {"iterator a*c, 100 KB", 100000,
+    {"iterator a*c, 100 KB", 100000, "a*c",
      [](ScriptState* L) {
          static const std::string s = Blocks(8000, 100000), p = "a*c";
          long calls = 0;
          return Iterate(L, s, p, &calls);
      }},
-    {"iterator a*c, 2 MB", 2u << 20,
+    {"iterator a*c, 2 MB", 2u << 20, "a*c",
      [](ScriptState* L) {
          static const std::string s = Blocks(30000, 2u << 20), p = "a*c";
          long calls = 0;
          return Iterate(L, s, p, &calls);
      }},
-    {"MatchPattern *2000 [*x, 40 KB name", 0,
+    {"MatchPattern *2000 [*x, 40 KB name", 0, "",
      [](ScriptState* L) {
          static const std::string p = "*" + std::string(2000, '[') + "*x";
          static const std::string name = [] {
@@ -135,6 +152,23 @@ const Case kCases[] = {
              return n + "x";
          }();
          return Call(L, cmdMatchPattern, {&name, &p});
+     }},
+    // A backtrack over the whole subject from every start, and a loop of
+    // Direct calls with a start.
+    {"find %w+@, 10 MB of a", 10000000, "%w+@",
+     [](ScriptState* L) {
+         static const std::string p = "%w+@";
+         return Call(L, cmdPatternFindStrDirect, {&Str<10000000, 'a'>(), &p});
+     }},
+    {"Direct loop a*c, 2 MB", 2u << 20, "a*c",
+     [](ScriptState* L) {
+         static const std::string s = Blocks(30000, 2u << 20);
+         return DirectLoop(L, s, "a*c");
+     }},
+    {"MatchPattern * + 50 KB a, b + *, 100 KB name", 0, "",
+     [](ScriptState* L) {
+         static const std::string p = "*" + std::string(50000, 'a') + "b*";
+         return Call(L, cmdMatchPattern, {&Str<100000, 'a'>(), &p});
      }},
 };
 
@@ -145,7 +179,7 @@ void BM_Budget(benchmark::State& state) {
     for (auto _ : state) err = c.run(vm.L);
     state.SetLabel(std::string(c.label) + (err == ERR_STACK ? " -> ERR_STACK" : err ? " -> error" : ""));
     if (c.subject) {
-        const auto budget = static_cast<double>(MatchBudgetFor(c.subject));
+        const auto budget = static_cast<double>(PatternBudget(c.subject, c.pattern, std::string(c.pattern).size()));
         state.counters["budget"] = budget;
         state.counters["steps"] = benchmark::Counter(budget, benchmark::Counter::kIsIterationInvariantRate);
     }

@@ -27,8 +27,6 @@ constexpr const char* kFieldTextsKey = "qb.fieldtexts";
 
 LayerNameLookup layerNameLookup = nullptr;
 ArgCountProbe argCountProbe = nullptr;
-// Moves on at every field read that may have run script code.
-uint64_t optionScriptEpoch = 0;
 
 int AbsIndex(ScriptState* L, int idx) { return (idx < 0 && idx > kRegistryIndex) ? VmGetTop(L) + idx + 1 : idx; }
 
@@ -145,18 +143,7 @@ bool IsConstantChar(char c) { return IsConstantLetter(c) || IsDigit(c) || c == '
 
 void SetArgCountProbe(ArgCountProbe probe) { argCountProbe = probe; }
 
-uint64_t OptionScriptEpoch() { return optionScriptEpoch; }
-
-void IndexOptionTable(ScriptState* L, int idx) {
-    // A value with a metatable is read through its "__index" chain, where
-    // any script code may run: whatever the command found before is to be
-    // found again.
-    if (VmGetMetatable(L, idx)) {
-        VmSetTop(L, -2);
-        ++optionScriptEpoch;
-    }
-    VmGetTableAt(L, idx);
-}
+void IndexOptionTable(ScriptState* L, int idx) { VmGetTableAt(L, idx); }
 
 ScriptState* CheckArgCount(ScriptState* L, int min, int max, int version, int revision) {
     if (argCountProbe) {
@@ -321,12 +308,12 @@ int GetTableFieldObjectID(ScriptState* L, int idx, const char* key, ObjectID* ou
 
 int GetTableFieldString(ScriptState* L, int idx, const char* key, const char** out, int* found) {
     idx = AbsIndex(L, idx);
-    const uint64_t before = optionScriptEpoch;
+    const uint64_t before = VmScriptEpoch();
     if (!PushField(L, idx, key)) return 0;
     const bool converted = VmType(L, -1) != kTypeString;
     const char* text = VmGetFieldString(L, -1, nullptr, key);
     // A text the "__index" chain made is not the table's to hold either.
-    if (converted || optionScriptEpoch != before) KeepFieldText(L, idx, key ? key : "");
+    if (converted || VmScriptEpoch() != before) KeepFieldText(L, idx, key ? key : "");
     PopField(L);
     if (out) *out = text;
     SetFound(found);

@@ -81,20 +81,11 @@ int ParseConstantString(ScriptState* L, const char* text, size_t* outLength, con
 // Pushes a handle as light userdata, a number as a number; returns 1.
 int PushObjectID(ScriptState* L, ObjectID id);
 
-// Script code may run while an option field is read (a table's "__index"
-// chain) and free, replace or resize any object. Every field read that may
-// have run some moves this count on. A command that found an object before
-// reading its options holds no pointer across the reads: it finds the object
-// again by its id once the count moved (qbOptionReads), so that a free from
-// there stands and the command fails with the object's not-found error.
-uint64_t OptionScriptEpoch();
 // Every read of an option table's field goes through here: the key on the
 // stack top is replaced by t[key] of the value at idx, as VmGetTableAt does.
+// Script code may run there (the table's "__index" chain) and free what the
+// command found: commands hold their objects through core/objectref.h.
 void IndexOptionTable(ScriptState* L, int idx);
-struct qbOptionReads {
-    uint64_t start = OptionScriptEpoch();
-    bool ScriptMayHaveRun() const { return OptionScriptEpoch() != start; }
-};
 
 // Option tables. Each getter reads one field of the table at idx (through its
 // "__index" chain) and leaves the stack as it was. A field that is absent or

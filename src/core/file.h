@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "core/fdstream.h"
 #include "core/fileid.h"
 #include "core/memfile.h"
 
@@ -46,12 +47,11 @@ constexpr int64_t kUnknownFileSize = -1;
 
 // The inbuilt back-end for ordinary files and for chunks of the applet file.
 struct StdioFile {
-    FILE* stream = nullptr;  // null for a chunk whose container has no path
+    std::unique_ptr<qbFdStream> stream;  // null for a chunk whose container has no path
     int limit = 0;           // 1 for applet chunks: reads stop at size
     int64_t base = 0;        // offset of a chunk in its container
     int64_t size = kUnknownFileSize;
     int64_t position = 0;  // relative to base
-    int lastWasWrite = 0;
     // A file read whose size the system can't tell (a FIFO, a device, a
     // /proc file): its end is known only once a read met it.
     bool streamed = false;

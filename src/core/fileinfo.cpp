@@ -199,7 +199,7 @@ int GetFileInfo(qbFile* file, qbFileInfo* info) {
         return 1;
     }
     struct stat st;
-    if (!s->stream || fstat(fileno(s->stream), &st) != 0) return 0;
+    if (!s->stream || fstat(s->stream->fd, &st) != 0) return 0;
     StatToFileInfo(st, info);
     return 1;
 }

@@ -22,7 +22,7 @@ qbFileStamp StampOfDescriptor(int fd) {
 int DescriptorOfOpenFile(qbFile* file, int64_t* base) {
     if (!file || file->adapter || file->memory || !file->stdio || !file->stdio->stream) return -1;
     if (base) *base = file->stdio->base;
-    return fileno(file->stdio->stream);
+    return file->stdio->stream->fd;
 }
 
 size_t ReadDescriptorAt(int fd, int64_t offset, void* buffer, size_t count) {

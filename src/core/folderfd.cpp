@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -31,9 +33,29 @@ qbFd OpenFolderAt(int parent, const char* name) {
     return qbFd(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-qbFd MakeFolderAt(int parent, const char* name) {
-    if (mkdirat(parent, name, 0755) != 0 && errno != EEXIST) return qbFd();
+qbFd MakeFolderAt(int parent, const char* name, bool* made) {
+    // Never more open than the folder it copies while it is filled: its
+    // own mode comes once it is.
+    *made = mkdirat(parent, name, 0700) == 0;
+    if (!*made && errno != EEXIST) return qbFd();
     return OpenFolderAt(parent, name);
+}
+
+mode_t CurrentUmask() {
+    // umask() alone would set it, and a file made by another thread
+    // meanwhile would take the wrong mask.
+    const qbFd status(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char text[4096];
+    ssize_t got = 0;
+    while (status.get() >= 0 && got < static_cast<ssize_t>(sizeof text) - 1) {
+        const ssize_t n = read(status.get(), text + got, sizeof text - 1 - static_cast<size_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
+    text[got] = '\0';
+    const char* field = std::strstr(text, "\nUmask:");
+    return field ? static_cast<mode_t>(std::strtoul(field + 7, nullptr, 8)) & 0777 : 022;
 }
 
 bool ListFolderAt(int folder, std::vector<qbFolderEntryAt>* entries) {

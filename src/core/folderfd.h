@@ -40,8 +40,12 @@ qbFd OpenFolderPath(const char* systemPath);
 // ELOOP or ENOTDIR) when name is no longer a folder.
 qbFd OpenFolderAt(int parent, const char* name);
 // Makes the folder name inside parent, or takes the one there, and opens it
-// as OpenFolderAt does: one mkdirat, one openat, whatever the depth.
-qbFd MakeFolderAt(int parent, const char* name);
+// as OpenFolderAt does: one mkdirat, one openat, whatever the depth. A folder
+// made is its maker's alone (0700) until the caller gives it its own mode;
+// *made tells whether it was made.
+qbFd MakeFolderAt(int parent, const char* name, bool* made);
+// The process's file creation mask, read without changing it.
+mode_t CurrentUmask();
 // The entries of an open folder but "." and "..", read whole; false when it
 // can't be read. An entry gone since the listing is left out.
 bool ListFolderAt(int folder, std::vector<qbFolderEntryAt>* entries);

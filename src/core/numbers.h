@@ -8,6 +8,11 @@
 // - counts, sizes, rates and speeds are refused unless finite and inside the
 //   range their consumer can serve (ToInt32Within), before any arithmetic;
 // - flags are read as the script's own If reads them (core/truth.h).
+// A saturated coordinate is one sum away from overflow, so every sum made
+// from one (a position plus a size, an origin or an offset; an edge minus a
+// position), up to the clip and the dirty rectangle, is made in 64 bits or
+// through the saturating sums below: a far-off object lands far off, never
+// wrapped round onto the picture.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +25,16 @@ inline int32_t ClampToInt32(double value) {
     if (std::isnan(value)) return 0;
     return static_cast<int32_t>(std::clamp(value, double{INT32_MIN}, double{INT32_MAX}));
 }
+
+// A 64-bit sum brought back to 32 bits, saturated at the limits.
+inline int32_t SaturateToInt32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// a + b and a - b of two coordinates (or a coordinate and an offset or
+// size), saturated.
+inline int32_t SaturatingAdd(int32_t a, int32_t b) { return SaturateToInt32(int64_t{a} + b); }
+inline int32_t SaturatingSub(int32_t a, int32_t b) { return SaturateToInt32(int64_t{a} - b); }
 
 // A count, size, rate or speed: true (and *out set, truncated toward zero)
 // only for a finite value from lo to hi; NaN, infinities and values outside

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "core/errcodes.h"
+#include "core/file.h"
 #include "core/pixelbuffer.h"
 
 namespace {
@@ -20,9 +21,24 @@ void SetMaxImagePixels(uint64_t count) { maxPixels.store(count ? count : kDefaul
 
 uint64_t GetMaxImagePixels() { return maxPixels.load(); }
 
-int AllocImagePixels(int64_t width, int64_t height, PixelBuffer* out) {
+qbPixelSource FilePixelSource(qbFile* file, qbPixelCoding coding) {
+    const int64_t size = file ? GetFileSize(file) : -1;
+    return {size >= 0 ? static_cast<uint64_t>(size) : UINT64_MAX, coding};
+}
+
+bool SourceCanHold(int64_t width, int64_t height, const qbPixelSource& source) {
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
+    const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (count <= kPixelsFreeOfData || source.bytes == UINT64_MAX || source.coding.bytes == 0) return true;
+    // In 128 bits: bytes and pixels may each be near 2^64.
+    const unsigned __int128 most = static_cast<unsigned __int128>(source.bytes) * source.coding.pixels * 2;
+    return static_cast<unsigned __int128>(count) * source.coding.bytes <= most;
+}
+
+int AllocImagePixels(int64_t width, int64_t height, const qbPixelSource& source, PixelBuffer* out) {
     out->reset();
     if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return ERR_MEM;
+    if (!SourceCanHold(width, height, source)) return ERR_MEM;
     // Both sides are below 2^31, so the product fits 64 bits.
     const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (count > maxPixels.load() || count > (SIZE_MAX - kHugePage) / sizeof(uint32_t)) return ERR_MEM;

@@ -95,6 +95,6 @@ qbFileId SystemFileIdOf(const char* path) {
 qbFileId OpenFileIdOf(const qbFile* file) {
     if (!file || file->adapter || file->memory || !file->stdio || !file->stdio->stream) return {};
     struct stat st;
-    if (fstat(fileno(file->stdio->stream), &st) != 0) return {};
+    if (fstat(file->stdio->stream->fd, &st) != 0) return {};
     return FileIdOf(st);
 }

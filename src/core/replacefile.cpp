@@ -45,29 +45,25 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Whether path's folder is one everybody may write and only owners may
-// delete from (the system's temporary folder); its owner then.
+// Whether path's folder is one others may write and only owners may delete
+// from (the system's temporary folder, a group's shared folder: sticky and
+// writable by its group or by everybody); its owner then.
 bool InStickyFolder(const std::string& path, uid_t* owner) {
     struct stat folder;
     if (stat(FolderOf(path).c_str(), &folder) != 0) return false;
     *owner = folder.st_uid;
-    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & (S_IWOTH | S_IWGRP));
 }
 
-// The kernel's protections of such folders, kept whatever its switches
-// (fs.protected_symlinks, fs.protected_regular) say, since the road below
-// resolves links itself and hands a replaced file back to its owner:
-// - a link there leads the writer on only when the writer or the folder's
-//   owner made it;
-// - a file there is replaced or written only by its owner.
-bool LinkMayLead(const std::string& link, const struct stat& st) {
+// The kernel's protections of such folders at their strictest (fs.
+// protected_symlinks, fs.protected_regular at 2), kept whatever its
+// switches say, since the road below resolves links itself and hands a
+// replaced file back to its owner: a link there leads the writer on, and a
+// file there is replaced or written, only when the writer or the folder's
+// owner owns it.
+bool OwnedHere(const std::string& path, const struct stat& st) {
     uid_t owner = 0;
-    return !InStickyFolder(link, &owner) || st.st_uid == geteuid() || st.st_uid == owner;
-}
-
-bool MayReplace(const std::string& path, const struct stat& st) {
-    uid_t owner = 0;
-    return !InStickyFolder(path, &owner) || st.st_uid == geteuid();
+    return !InStickyFolder(path, &owner) || st.st_uid == geteuid() || st.st_uid == owner;
 }
 
 // Writes through a link land in the file it leads to, as an open for
@@ -78,7 +74,7 @@ std::string ResolvedTarget(std::string target) {
     for (int links = 0; links < kMostLinks; ++links) {
         struct stat st;
         if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
-        if (!LinkMayLead(target, st)) return {};
+        if (!OwnedHere(target, st)) return {};
         char to[PATH_MAX];
         const ssize_t n = readlink(target.c_str(), to, sizeof to - 1);
         if (n <= 0) return {};
@@ -196,21 +192,35 @@ bool TakeOwnership(int fd, const struct stat& old, const std::string& target) {
     return true;
 }
 
+// Why no new file could be made beside a target.
+enum class NoNewFile {
+    Refused,     // the folder refuses the writer a new name: written in place
+    Attributes,  // the old file's ACL or attributes could not be carried: in place
+    Full,        // no room for an inode, a quota spent: ERR_WRITE, the old file stays
+    Failed,      // anything else (no such folder): ERR_WRITEFILE
+};
+
 // A new file beside target with the target's owner, permissions and
 // carried attributes, or those a new file gets. -1 when none could be
-// made, or the old file's attributes could not be carried.
-int CreateBeside(const std::string& target, const struct stat* old, std::string* temp) {
+// made, or the old file's attributes could not be carried, with why.
+int CreateBeside(const std::string& target, const struct stat* old, std::string* temp, NoNewFile* why) {
     static std::atomic<unsigned> counter{0};
+    *why = NoNewFile::Failed;
     for (int tries = 0; tries < kTempNameTries; ++tries) {
         *temp = TempNameFor(target, ++counter);
         const int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) break;
+        if (fd < 0) {
+            if (errno == EACCES || errno == EPERM || errno == EROFS) *why = NoNewFile::Refused;
+            if (errno == ENOSPC || errno == EDQUOT) *why = NoNewFile::Full;
+            break;
+        }
         // A signal that ends the player while the file is written takes it.
         AddSignalCleanupPath(temp->c_str(), false);
         if (!old || TakeOwnership(fd, *old, target)) return fd;
         close(fd);
         DropTemp(*temp);
+        *why = NoNewFile::Attributes;
         break;
     }
     temp->clear();
@@ -293,13 +303,14 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
     const bool exists = lstat(target.c_str(), &st) == 0;
     const bool link = exists && S_ISLNK(st.st_mode);
     if (link && !options.keepLinks) return Refuse(name);
-    if (exists && !link && !MayReplace(target, st)) return Refuse(name);
+    if (exists && !link && !OwnedHere(target, st)) return Refuse(name);
     // A FIFO or a device stays what it is; a file with other names keeps
     // them all only when its own inode takes the bytes.
     const bool inPlace = exists && !link && (!S_ISREG(st.st_mode) || st.st_nlink > 1);
     if (!inPlace) {
         out->target = target;
-        const int fd = CreateBeside(out->target, exists && !link ? &st : nullptr, &out->temp);
+        NoNewFile why;
+        const int fd = CreateBeside(out->target, exists && !link ? &st : nullptr, &out->temp, &why);
         if (fd >= 0) {
             struct stat made;
             if (fstat(fd, &made) == 0) out->made = FileIdOf(made);
@@ -313,9 +324,15 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
         // No new file can be made beside it (a folder the writer may not
         // write, a file it may), or it could not take the old file's ACL or
         // attributes: the file is written in place, but never through a
-        // link the caller keeps.
+        // link the caller keeps. A file system without room for the new
+        // file would have no room for the bytes either: a write in place
+        // would cut the old file and fail.
         out->target.clear();
-        if (link) return Refuse(name);
+        if (why == NoNewFile::Full) {
+            SetErrorDetail(name);
+            return ERR_WRITE;
+        }
+        if (why == NoNewFile::Failed || link) return Refuse(name);
     }
     // The file that was looked at, or a new one, never what a link put in
     // its place since leads to.
@@ -326,7 +343,7 @@ int BeginReplaceFile(const char* name, const qbReplaceOptions& options, qbReplac
 
 int ReplaceFileDescriptor(const qbReplaceFile& replace) {
     const qbFile* f = replace.file.get();
-    return f && !f->adapter && !f->memory && f->stdio && f->stdio->stream ? fileno(f->stdio->stream) : -1;
+    return f && !f->adapter && !f->memory && f->stdio && f->stdio->stream ? f->stdio->stream->fd : -1;
 }
 
 int CommitReplaceFile(qbReplaceFile* replace) {

@@ -159,14 +159,28 @@ int RegisterCommandTable(const ScriptCommand* table, const char* libname, const 
 
 std::span<const CommandTableNode> RegisteredCommandTables() { return Runtime().commandTables; }
 
-const char* FindCommandSpelling(const char* name) {
+namespace {
+
+const ScriptCommand* FindCommandRow(const char* name) {
     if (!name) return nullptr;
     for (const CommandTableNode& node : Runtime().commandTables) {
         if (!node.table) continue;
         for (const ScriptCommand* row = node.table; row->name; ++row)
-            if (row->handler && StrCmpNoCase(row->name, name) == 0) return row->name;
+            if (row->handler && StrCmpNoCase(row->name, name) == 0) return row;
     }
     return nullptr;
+}
+
+}  // namespace
+
+const char* FindCommandSpelling(const char* name) {
+    const ScriptCommand* row = FindCommandRow(name);
+    return row ? row->name : nullptr;
+}
+
+CommandHandler FindCommandHandler(const char* name) {
+    const ScriptCommand* row = FindCommandRow(name);
+    return row ? row->handler : nullptr;
 }
 
 namespace {

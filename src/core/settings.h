@@ -69,6 +69,11 @@ std::span<const CommandTableNode> RegisteredCommandTables();
 // The command table's own spelling of a command name (compared without case),
 // or null when no registered table has it.
 const char* FindCommandSpelling(const char* name);
+// The handler a registered table gives a command name (compared without
+// case; the first table opened wins, so the player's own libraries come
+// before a plugin's), or null. The player calls its own commands through
+// it, never through what a script stored under the name.
+CommandHandler FindCommandHandler(const char* name);
 
 int InitRuntimeCore();
 void FreeRuntimeLists(ScriptState* L);

@@ -73,22 +73,29 @@ void OnFatalSignal(int sig) {
 }  // namespace
 
 void InstallSignalCleanup() {
-    // The signals that end the player by default and that something else
+    // Every signal that ends the player by default and that something else
     // sends (a closed terminal, a quit key, the file size limit a write
-    // passed), so that no partial file of a replace stays behind.
-    constexpr int kEnding[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXFSZ};
+    // passed, a reader of its output that went away, a timer or a user's
+    // kill), so that no partial file of a replace stays behind. Those a
+    // fault raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL) leave state no handler
+    // should trust.
+    constexpr int kEnding[] = {SIGTERM, SIGINT,  SIGHUP,  SIGQUIT,   SIGXFSZ, SIGPIPE,
+                               SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
     struct sigaction action {};
     action.sa_handler = OnFatalSignal;
     sigemptyset(&action.sa_mask);
     // A second signal while cleaning up waits until the first has ended it.
     for (int sig : kEnding) sigaddset(&action.sa_mask, sig);
     for (int sig : kEnding) {
-        // Whoever started the player with a hang-up, quit or file size
-        // signal ignored (nohup; a writer that wants EFBIG instead) keeps
-        // it so: it then ends nothing, and leaves nothing to clean.
+        // Whoever started the player with one of these ignored (nohup; a
+        // writer that wants EFBIG or EPIPE instead) keeps it so: it then
+        // ends nothing, and leaves nothing to clean. So does a handler
+        // something in the process set before (a profiler's SIGPROF). The
+        // network library ignores SIGPIPE itself once it starts, for its
+        // sockets.
         struct sigaction was {};
         const bool kept = sig != SIGTERM && sig != SIGINT && sigaction(sig, nullptr, &was) == 0 &&
-                          was.sa_handler == SIG_IGN;
+                          was.sa_handler != SIG_DFL && was.sa_handler != OnFatalSignal;
         if (!kept) sigaction(sig, &action, nullptr);
     }
 }

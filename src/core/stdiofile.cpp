@@ -1,4 +1,4 @@
-// Ordinary files and applet chunks over stdio with 64-bit positions.
+// Ordinary files and applet chunks over descriptors with 64-bit positions.
 // StdioFile::position is where the stream stands; the bytes still in the
 // read-ahead window lie before it, so the position a caller sees is
 // position - (getEnd - getPtr).
@@ -25,14 +25,6 @@ namespace {
 
 constexpr size_t kWindowSize = 32768;
 
-// stdio needs a seek between a read and a write on the same stream.
-void SwitchDirection(StdioFile* s, bool writing) {
-    if (s->lastWasWrite != static_cast<int>(writing)) {
-        fseeko(s->stream, 0, SEEK_CUR);
-        s->lastWasWrite = writing;
-    }
-}
-
 size_t Buffered(const qbFile* f) { return static_cast<size_t>(f->getEnd - f->getPtr); }
 
 int64_t CallerPosition(const qbFile* f) { return f->stdio->position - static_cast<int64_t>(Buffered(f)); }
@@ -43,7 +35,7 @@ void Settle(qbFile* f) {
     StdioFile* s = f->stdio.get();
     if (const size_t left = Buffered(f)) {
         const int64_t at = CallerPosition(f);
-        if (fseeko(s->stream, s->base + at, SEEK_SET) == 0) s->position = at;
+        if (SeekStream(*s->stream, s->base + at, SEEK_SET) >= 0) s->position = at;
     }
     f->getPtr = f->getEnd = nullptr;
 }
@@ -56,8 +48,7 @@ size_t ReadStream(StdioFile* s, void* buffer, size_t count) {
         if (left <= 0) return 0;
         if (static_cast<uint64_t>(left) < count) count = static_cast<size_t>(left);
     }
-    SwitchDirection(s, false);
-    const size_t got = std::fread(buffer, 1, count, s->stream);
+    const size_t got = StreamRead(*s->stream, buffer, count);
     s->position += static_cast<int64_t>(got);
     if (got < count) {
         s->endMet = true;
@@ -65,7 +56,7 @@ size_t ReadStream(StdioFile* s, void* buffer, size_t count) {
         // reader (or, for a chunk, its container was): what was read is a
         // prefix, not the file.
         const bool sized = !s->streamed && s->size != kUnknownFileSize;
-        if (std::ferror(s->stream) || (sized && s->position < s->size)) s->readFailed = true;
+        if (s->stream->readFailed || (sized && s->position < s->size)) s->readFailed = true;
     }
     return got;
 }
@@ -101,7 +92,7 @@ bool KindFits(const struct stat& st, uint32_t mode) {
 // other end), then the descriptor, opened without waiting, so that no FIFO
 // swapped in between gets past. A folder is no file to read either way. A
 // FIFO let in waits at its open for its writer, as a reader of it expects.
-FILE* OpenToRead(const std::string& path, uint32_t mode) {
+std::unique_ptr<qbFdStream> OpenToRead(const std::string& path, uint32_t mode) {
     const bool others = mode & (kFileModeAnyKind | kFileModeFifoToo);
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !KindFits(st, mode)) return nullptr;
@@ -109,9 +100,11 @@ FILE* OpenToRead(const std::string& path, uint32_t mode) {
     if (fd < 0) return nullptr;
     const bool fits = fstat(fd, &st) == 0 && KindFits(st, mode);
     const int flags = fits ? fcntl(fd, F_GETFL) : -1;
-    FILE* stream = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
-    if (!stream) close(fd);
-    return stream;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    return StreamOverDescriptor(fd);
 }
 
 std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
@@ -131,10 +124,7 @@ std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
     if (container.empty()) return nullptr;
     rec->stream = OpenToRead(container, kFileModeRead);
     if (!rec->stream) return nullptr;
-    if (fseeko(rec->stream, rec->base, SEEK_SET) != 0) {
-        std::fclose(rec->stream);
-        return nullptr;
-    }
+    if (SeekStream(*rec->stream, rec->base, SEEK_SET) < 0) return nullptr;
     return rec;
 }
 
@@ -144,7 +134,8 @@ std::unique_ptr<StdioFile> OpenChunk(const char* name, uint32_t mode) {
 // truncation of "wb" follows the check. With expected the open follows no
 // link at the last part, and answers only for that file (or, when it is
 // empty, a file it made).
-FILE* OpenToWrite(const std::string& path, uint32_t mode, const qbFileId* expected = nullptr) {
+std::unique_ptr<qbFdStream> OpenToWrite(const std::string& path, uint32_t mode,
+                                        const qbFileId* expected = nullptr) {
     const bool truncate = mode & kFileModeWrite;
     // Without a reader a FIFO's open fails at once (ENXIO) instead of
     // waiting; the writes after it wait as a blocking descriptor's do.
@@ -158,11 +149,11 @@ FILE* OpenToWrite(const std::string& path, uint32_t mode, const qbFileId* expect
                          (expected && *expected && FileIdOf(st) != *expected) ||
                          (noWait && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0);
     // A FIFO or a device has nothing to cut.
-    FILE* stream = refused || (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
-                       ? nullptr
-                       : fdopen(fd, truncate ? "wb" : "r+b");
-    if (!stream) close(fd);
-    return stream;
+    if (refused || (truncate && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+        close(fd);
+        return nullptr;
+    }
+    return StreamOverDescriptor(fd);
 }
 
 // The player's text of a system path, as a record keeps it.
@@ -185,27 +176,24 @@ std::unique_ptr<StdioFile> OpenStdioFile(const char* name, uint32_t mode) {
     rec->path = RecordedPath(path);
     if (!writing) {
         // Only a regular file or a disk says its size, asked of the
-        // descriptor: stdio would take a /proc file's stat size of 0, where
-        // the system refuses the seek. A character device says 0 too.
+        // descriptor: a /proc file's stat size is 0, where the system
+        // refuses the seek. A character device says 0 too.
         struct stat st;
-        const int fd = fileno(rec->stream);
+        const int fd = rec->stream->fd;
         const bool sized = fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
         const off_t end = sized ? lseek(fd, 0, SEEK_END) : -1;
         if (end >= 0) rec->size = end;
-        if (fseeko(rec->stream, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
+        if (lseek(fd, 0, SEEK_SET) != 0) rec->size = kUnknownFileSize;
         rec->streamed = rec->size == kUnknownFileSize;
     }
     return rec;
 }
 
 std::unique_ptr<StdioFile> StdioOverNewFile(int fd, const char* systemPath) {
-    FILE* stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!stream) {
-        if (fd >= 0) close(fd);
-        return nullptr;
-    }
+    std::unique_ptr<qbFdStream> stream = StreamOverDescriptor(fd);
+    if (!stream) return nullptr;
     auto rec = std::make_unique<StdioFile>();
-    rec->stream = stream;
+    rec->stream = std::move(stream);
     rec->path = RecordedPath(systemPath ? systemPath : "");
     return rec;
 }
@@ -265,8 +253,7 @@ size_t StdioWrite(qbFile* f, const void* buffer, size_t count) {
     StdioFile* s = f->stdio.get();
     if (!s->stream || count == 0) return 0;
     Settle(f);
-    SwitchDirection(s, true);
-    const size_t put = std::fwrite(buffer, 1, count, s->stream);
+    const size_t put = StreamWrite(*s->stream, buffer, count);
     s->position += static_cast<int64_t>(put);
     return put;
 }
@@ -289,11 +276,11 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
     } else {
         // Written files have no size of their own: the stream knows its end.
         Settle(f);
-        if (fseeko(s->stream, 0, SEEK_END) != 0) return -1;
-        from = ftello(s->stream) - s->base;
+        const int64_t end = SeekStream(*s->stream, 0, SEEK_END);
+        if (end < 0) return -1;
+        from = end - s->base;
         if (from < 0) return -1;
         s->position = from;
-        s->lastWasWrite = 0;
     }
     int64_t target;
     if (__builtin_add_overflow(from, offset, &target)) return -1;
@@ -309,13 +296,12 @@ int64_t StdioSeek(qbFile* f, int64_t offset, int mode) {
         }
     }
     Settle(f);
-    if (fseeko(s->stream, s->base + target, SEEK_SET) != 0) return -1;
+    if (SeekStream(*s->stream, s->base + target, SEEK_SET) < 0) return -1;
     s->position = target;
-    s->lastWasWrite = 0;
     // A file may have grown or an error passed: the next read tells anew.
     s->endMet = false;
     s->readFailed = false;
-    std::clearerr(s->stream);
+    ClearStreamFailure(*s->stream);
     return previous;
 }
 
@@ -328,11 +314,10 @@ namespace {
 bool GrewPastEnd(StdioFile* s, int64_t at) {
     if (s->limit || s->streamed || s->size == kUnknownFileSize || !s->stream) return false;
     struct stat st;
-    if (fstat(fileno(s->stream), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= at) return false;
+    if (fstat(s->stream->fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= at) return false;
     s->size = st.st_size;
     s->endMet = false;
-    // stdio keeps a met end: the next read must go to the file again.
-    std::clearerr(s->stream);
+    ClearStreamFailure(*s->stream);
     return true;
 }
 
@@ -354,12 +339,12 @@ int StdioFlush(qbFile* f) {
     StdioFile* s = f->stdio.get();
     // The window stays: the stream stands at its end, where a flush of an
     // input stream leaves it.
-    return s->stream ? std::fflush(s->stream) == 0 : 1;
+    return s->stream ? FlushStream(*s->stream) : 1;
 }
 
 int StdioClose(qbFile* f) {
     std::unique_ptr<StdioFile> s = std::move(f->stdio);
     f->getPtr = f->getEnd = nullptr;
     if (!s || !s->stream) return s ? 1 : 0;
-    return std::fclose(s->stream) == 0;
+    return CloseStream(std::move(s->stream));
 }

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <list>
+#include <map>
 #include <mutex>
 #include <new>
+#include <set>
+#include <tuple>
+#include <unordered_map>
 
 #include "core/errcodes.h"
 #include "core/runstate.h"
@@ -17,10 +20,33 @@
 
 namespace {
 
-// The list's lock is always taken before the run loop's.
+// A timer's name for its user: kind, then the id's two words, then its
+// place, so that the first timer of a kind and id is found by one lookup.
+using TimerKey = std::tuple<int, int32_t, const void*, uint64_t>;
+
+using FiredSet = std::set<uint64_t>;
+
+struct TimerEntry {
+    int kind = kTimerRepeating;
+    ObjectID id;
+    uint64_t runLoopTimer = 0;
+    // Its place in the fired set, made when the timer is, so that the
+    // timer thread marks a firing without an allocation that could fail
+    // there. Empty while the place is in the set.
+    FiredSet::node_type firedNode;
+};
+
+// The list's lock is always taken before the run loop's. Every timer is
+// found by an index: by its place (creation order, which the dispatcher
+// walks in), by its kind and id, by its run-loop timer; the fired ones are
+// a set of places, so a walk over them passes no timer that has not fired.
 struct TimerList {
     std::mutex mutex;
-    std::list<qbTimerEntry> entries;
+    uint64_t lastPlace = 0;
+    std::map<uint64_t, TimerEntry> entries;
+    std::set<TimerKey> byId;
+    std::unordered_map<uint64_t, uint64_t> byRunLoopTimer;
+    FiredSet fired;
     uint64_t firings = 0;
 };
 
@@ -31,26 +57,41 @@ TimerList timerList;
 // cannot end the next wait early.
 std::atomic<uint64_t> waitEndedBy{0};
 
-bool SameID(const ObjectID& a, const ObjectID& b) { return a.number == b.number && a.handle == b.handle; }
+TimerKey KeyOf(int kind, ObjectID id, uint64_t place) { return {kind, id.number, id.handle, place}; }
 
-auto FindEntry(int kind, ObjectID id) {
-    return std::find_if(timerList.entries.begin(), timerList.entries.end(),
-                        [&](const qbTimerEntry& e) { return e.kind == kind && SameID(e.id, id); });
+// The place of the first timer of that kind and id, or 0.
+uint64_t FindPlace(int kind, ObjectID id) {
+    auto it = timerList.byId.lower_bound(KeyOf(kind, id, 0));
+    if (it == timerList.byId.end() || std::get<0>(*it) != kind || std::get<1>(*it) != id.number ||
+        std::get<2>(*it) != id.handle)
+        return 0;
+    return std::get<3>(*it);
 }
 
-qbTimerEntry* EntryAfter(std::list<qbTimerEntry>::iterator it) {
-    ++it;
-    return it == timerList.entries.end() ? nullptr : &*it;
+bool IsFired(const TimerEntry& e) { return e.firedNode.empty(); }
+
+void Erase(std::map<uint64_t, TimerEntry>::iterator it) {
+    TimerEntry& e = it->second;
+    InvalidateRunLoopTimer(e.runLoopTimer);
+    timerList.byRunLoopTimer.erase(e.runLoopTimer);
+    timerList.byId.erase(KeyOf(e.kind, e.id, it->first));
+    if (IsFired(e)) timerList.fired.erase(it->first);
+    timerList.entries.erase(it);
+}
+
+// Takes the fired mark back into the entry.
+void Unmark(uint64_t place, TimerEntry& e) {
+    if (IsFired(e)) e.firedNode = timerList.fired.extract(place);
 }
 
 void ListTimerFired(uint64_t timer) {
     {
         std::lock_guard lock(timerList.mutex);
-        auto it = std::find_if(timerList.entries.begin(), timerList.entries.end(),
-                               [timer](const qbTimerEntry& e) { return e.runLoopTimer == timer; });
+        auto found = timerList.byRunLoopTimer.find(timer);
         // Removed while its firing was on its way: nothing to report.
-        if (it == timerList.entries.end()) return;
-        it->fired = true;
+        if (found == timerList.byRunLoopTimer.end()) return;
+        TimerEntry& e = timerList.entries.at(found->second);
+        if (!IsFired(e)) timerList.fired.insert(std::move(e.firedNode));
         ++timerList.firings;
     }
     PostWakeEvent();
@@ -64,35 +105,61 @@ void WaitTimerFired(uint64_t timer) {
 std::chrono::milliseconds Millis(int ms) { return std::chrono::milliseconds(std::max(ms, 0)); }
 
 int AddTimer(int kind, ObjectID id, int ms) {
+    const uint64_t place = timerList.lastPlace + 1;
+    // A failure anywhere leaves no trace of the timer.
+    auto undo = [&](uint64_t timer) {
+        if (timer) InvalidateRunLoopTimer(timer);
+        timerList.byRunLoopTimer.erase(timer);
+        timerList.byId.erase(KeyOf(kind, id, place));
+        timerList.entries.erase(place);
+    };
+    std::map<uint64_t, TimerEntry>::iterator it;
     try {
-        timerList.entries.push_back(qbTimerEntry{kind, id, false, 0});
+        it = timerList.entries.emplace(place, TimerEntry{kind, id, 0, {}}).first;
+        // The fired set's node is had now, so that the firing allocates
+        // nothing.
+        it->second.firedNode = timerList.fired.extract(timerList.fired.insert(place).first);
+        timerList.byId.insert(KeyOf(kind, id, place));
     } catch (const std::bad_alloc&) {
+        undo(0);
         return ERR_MEM;
     }
     std::chrono::milliseconds period = kind == kTimerRepeating ? Millis(ms) : std::chrono::milliseconds::zero();
-    uint64_t timer = AddRunLoopTimer(Millis(ms), period, ListTimerFired);
+    const uint64_t timer = AddRunLoopTimer(Millis(ms), period, ListTimerFired);
     if (timer == 0) {
-        timerList.entries.pop_back();
+        undo(0);
         return ERR_TIMER;
     }
-    timerList.entries.back().runLoopTimer = timer;
+    try {
+        timerList.byRunLoopTimer.emplace(timer, place);
+    } catch (const std::bad_alloc&) {
+        undo(timer);
+        return ERR_MEM;
+    }
+    timerList.lastPlace = place;
+    it->second.runLoopTimer = timer;
     return 0;
 }
 
 void RemoveTimer(int kind, ObjectID id) {
-    auto it = FindEntry(kind, id);
-    if (it == timerList.entries.end()) return;
-    InvalidateRunLoopTimer(it->runLoopTimer);
-    timerList.entries.erase(it);
+    if (const uint64_t place = FindPlace(kind, id)) Erase(timerList.entries.find(place));
 }
 
 int ChangeTimerPeriod(ObjectID id, int ms) {
-    auto it = FindEntry(kTimerRepeating, id);
-    if (it == timerList.entries.end()) return 0;
-    uint64_t timer = AddRunLoopTimer(Millis(ms), Millis(ms), ListTimerFired);
+    const uint64_t place = FindPlace(kTimerRepeating, id);
+    if (!place) return 0;
+    TimerEntry& e = timerList.entries.at(place);
+    const uint64_t timer = AddRunLoopTimer(Millis(ms), Millis(ms), ListTimerFired);
     if (timer == 0) return ERR_TIMER;
-    InvalidateRunLoopTimer(it->runLoopTimer);
-    it->runLoopTimer = timer;
+    try {
+        timerList.byRunLoopTimer.emplace(timer, place);
+    } catch (const std::bad_alloc&) {
+        InvalidateRunLoopTimer(timer);
+        return ERR_MEM;
+    }
+    InvalidateRunLoopTimer(e.runLoopTimer);
+    timerList.byRunLoopTimer.erase(e.runLoopTimer);
+    e.runLoopTimer = timer;
     return 0;
 }
 
@@ -104,8 +171,11 @@ void FreeTimerService() { FreeAllTimers(); }
 
 void FreeAllTimers() {
     std::lock_guard lock(timerList.mutex);
-    for (const qbTimerEntry& e : timerList.entries) InvalidateRunLoopTimer(e.runLoopTimer);
+    for (const auto& [place, e] : timerList.entries) InvalidateRunLoopTimer(e.runLoopTimer);
     timerList.entries.clear();
+    timerList.byId.clear();
+    timerList.byRunLoopTimer.clear();
+    timerList.fired.clear();
 }
 
 int TimerService(int operation, ObjectID id, int ms) {
@@ -120,32 +190,35 @@ int TimerService(int operation, ObjectID id, int ms) {
     }
 }
 
-qbTimerEntry* TakeFiredTimerEvent(qbTimerEntry* entry, int* outKind, ObjectID* outID) {
+uint64_t TakeFiredTimerEvent(uint64_t from, int* outKind, ObjectID* outID) {
     *outKind = kTimerNothing;
     std::lock_guard lock(timerList.mutex);
-    auto it = entry ? std::find_if(timerList.entries.begin(), timerList.entries.end(),
-                                   [entry](const qbTimerEntry& e) { return &e == entry; })
-                    : timerList.entries.begin();
-    if (it == timerList.entries.end()) return nullptr;
-    qbTimerEntry* next = EntryAfter(it);
-    if (!it->fired) return next;
-    *outKind = it->kind;
-    *outID = it->id;
-    if (it->kind == kTimerOneShot) {
-        InvalidateRunLoopTimer(it->runLoopTimer);
-        timerList.entries.erase(it);
-    } else {
-        it->fired = false;
-    }
-    return next;
+    auto fired = timerList.fired.lower_bound(from);
+    if (fired == timerList.fired.end()) return 0;
+    const uint64_t place = *fired;
+    auto it = timerList.entries.find(place);
+    TimerEntry& e = it->second;
+    *outKind = e.kind;
+    *outID = e.id;
+    if (e.kind == kTimerOneShot) Erase(it);
+    else Unmark(place, e);
+    return place + 1;
 }
 
-qbTimerEntry* FindTimerEntry(int kind, ObjectID id, qbTimerEntry** outNext) {
+bool TakeTimerIfFired(int kind, ObjectID id) {
     std::lock_guard lock(timerList.mutex);
-    auto it = FindEntry(kind, id);
-    bool found = it != timerList.entries.end();
-    if (outNext) *outNext = found ? EntryAfter(it) : nullptr;
-    return found ? &*it : nullptr;
+    const uint64_t place = FindPlace(kind, id);
+    if (!place) return false;
+    auto it = timerList.entries.find(place);
+    if (!IsFired(it->second)) return false;
+    if (kind == kTimerOneShot) Erase(it);
+    else Unmark(place, it->second);
+    return true;
+}
+
+bool HasTimer(int kind, ObjectID id) {
+    std::lock_guard lock(timerList.mutex);
+    return FindPlace(kind, id) != 0;
 }
 
 uint64_t CountTimerFirings() {

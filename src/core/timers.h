@@ -21,15 +21,6 @@ enum TimerOperation : int {
     kTimerChangePeriod = 4,
 };
 
-// One timer of the list. Callers keep entries only as cursors for
-// TakeFiredTimerEvent and compare them; the fields belong to the service.
-struct qbTimerEntry {
-    int kind = kTimerRepeating;
-    ObjectID id;
-    bool fired = false;
-    uint64_t runLoopTimer = 0;
-};
-
 // 0 (the list's lock needs no set-up on this platform) / frees every timer.
 int InitTimerService();
 void FreeTimerService();
@@ -43,14 +34,19 @@ void FreeAllTimers();
 // do nothing.
 int TimerService(int operation, ObjectID id, int ms);
 
-// Looks at entry (null: the first one): when it has fired, its kind and id
-// are reported (a one-shot entry is removed, a repeating one armed again),
-// else outKind is kTimerNothing. Returns the entry that followed it, null at
-// the end of the list or when entry is no longer in it.
-qbTimerEntry* TakeFiredTimerEvent(qbTimerEntry* entry, int* outKind, ObjectID* outID);
-// The timer of that kind and id or null; outNext (may be null) receives the
-// entry after it.
-qbTimerEntry* FindTimerEntry(int kind, ObjectID id, qbTimerEntry** outNext);
+// Takes the first fired timer at place `from` or after it (places follow the
+// order the timers were made in; 0 is before the first): its kind and id are
+// reported (a one-shot timer is removed, a repeating one armed again) and
+// the place after it returned, for the next call to go on from. With none
+// fired there outKind is kTimerNothing and the result 0. A walk of these
+// calls visits the fired timers in the order they were made, as many as
+// have fired, whatever is added or removed meanwhile.
+uint64_t TakeFiredTimerEvent(uint64_t from, int* outKind, ObjectID* outID);
+// Takes the first timer of that kind and id when it has fired, as above;
+// false when it has not fired or is not there.
+bool TakeTimerIfFired(int kind, ObjectID id);
+// Whether a timer of that kind and id is in the list.
+bool HasTimer(int kind, ObjectID id);
 
 // How often timers of the list have fired since the process started, counted
 // on the timer thread (fired flags coalesce; this does not).

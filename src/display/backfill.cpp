@@ -1,6 +1,7 @@
 // The backfill behind a full-screen display. Its objects are made and freed
-// through the script commands, as a script would make them, so that they are
-// ordinary brushes, BGPics and displays that every library knows.
+// through the player's own script commands, as a script would make them, so
+// that they are ordinary brushes, BGPics and displays that every library
+// knows.
 #include "display/backfill.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/numbers.h"
+#include "core/settings.h"
 #include "display/adapter.h"
 #include "display/bgpics.h"
 #include "display/displayoptions.h"
@@ -27,7 +29,7 @@ constexpr int32_t kLinearGradient = 2;
 constexpr int kMenuBarHeightAttr = 17;
 
 struct CommandCall {
-    const char* name;
+    CommandHandler handler;
     const std::function<int(ScriptState*)>* push;
     int result = 0;
     ObjectID made;
@@ -38,8 +40,7 @@ struct CommandCall {
 int CallBody(ScriptState* L) {
     auto* call = static_cast<CommandCall*>(VmToUserdata(L, 1));
     VmSetTop(L, 0);
-    VmPushString(L, call->name);
-    VmGetTableAt(L, kGlobalsIndex);
+    VmPushCClosure(L, call->handler, 0);
     const int nargs = (*call->push)(L);
     call->result = VmCall(L, nargs, 1);
     if (call->result == 0) {
@@ -184,21 +185,20 @@ int MakeBGPic(ScriptState* L, qbDisplay* d, const qbBackfillOptions& b, int32_t 
 int CallBackfillCommand(ScriptState* L, const char* name, const std::function<int(ScriptState*)>& push,
                         ObjectID* made) {
     if (!L) return ERR_INTERNAL1;
-    std::string lower(name);
-    StrToLower(lower.data());
+    // The player's own command, whatever the script keeps under its name:
+    // a script's function would run with the display held.
+    const CommandHandler handler = FindCommandHandler(name);
+    if (!handler) {
+        std::string lower(name);
+        StrToLower(lower.data());
+        SetErrorDetail((lower + "()").c_str());
+        return ERR_FUNCDECLA;
+    }
     // The wrapper, its record, the function and six arguments.
     constexpr int kStackRoom = 12;
     if (!VmCheckStack(L, kStackRoom)) return ERR_STACK;
     const int top = VmGetTop(L);
-    VmPushString(L, lower.c_str());
-    VmGetTableAt(L, kGlobalsIndex);
-    const bool found = VmType(L, -1) == kTypeFunction;
-    VmSetTop(L, top);
-    if (!found) {
-        SetErrorDetail((lower + "()").c_str());
-        return ERR_FUNCDECLA;
-    }
-    CommandCall call{lower.c_str(), &push, 0, ObjectID{}};
+    CommandCall call{handler, &push, 0, ObjectID{}};
     VmPushCClosure(L, CallBody, 0);
     VmPushLightUserdata(L, &call);
     int err = VmPCall(L, 1, 0, 0);

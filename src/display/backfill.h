@@ -12,11 +12,13 @@
 struct ScriptState;
 struct qbDisplay;
 
-// Calls the global command `name` with the values the push function leaves
-// on the stack (it returns their count), in protected mode: a raise inside
-// the command comes back as its code. A missing command is ERR_FUNCDECLA
-// with "name()" as detail. *made (may be null) gets the id the command
-// returned: a handle for an automatic id.
+// Calls the player's command `name` (its handler from the registered
+// command tables, never what the script keeps under the name; through the
+// VM's call, so the tracer and the plugins' command hooks see it) with the
+// values the push function leaves on the stack (it returns their count), in
+// protected mode: a raise inside the command comes back as its code. A
+// command no table has is ERR_FUNCDECLA with "name()" as detail. *made (may
+// be null) gets the id the command returned: a handle for an automatic id.
 int CallBackfillCommand(ScriptState* L, const char* name, const std::function<int(ScriptState*)>& push,
                         ObjectID* made);
 

@@ -2,13 +2,17 @@
 // buttons into button events and the pointer over/out walk.
 #include <algorithm>
 #include <cstdio>
+#include <list>
 #include <memory>
+#include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "core/argapi.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/numbers.h"
+#include "core/objectlist.h"
 #include "display/bgpics.h"
 #include "display/bgpicscaling.h"
 #include "display/display.h"
@@ -45,9 +49,13 @@ struct qbBGPicButton {
     bool activeWhileHidden = false;
 };
 
-// Newest first.
+// Newest first, each button found by its id and a layer's by its layer, so
+// that making, finding and removing one walks none of the others.
 struct qbButtonList {
-    std::vector<std::unique_ptr<qbBGPicButton>> buttons;
+    using Buttons = std::list<std::unique_ptr<qbBGPicButton>>;
+    Buttons buttons;
+    std::unordered_map<qbObjectList::Key, Buttons::iterator, qbObjectList::KeyHash> byId;
+    std::unordered_multimap<const qbLayer*, Buttons::iterator> byLayer;
 };
 
 namespace {
@@ -67,12 +75,14 @@ const char* const kActionNames[kButtonActions] = {
     "OnRightMouseDown", "OnRightMouseUp", "OnMidMouseDown", "OnMidMouseUp",
 };
 
-// The over/out walk in progress: positions in the list, kept valid when a
-// callback removes buttons.
-// The list is held weakly: a callback may free the picture and its buttons.
+using ButtonAt = qbButtonList::Buttons::iterator;
+
+// The over/out walk in progress: the next button to look at, moved past a
+// button a callback removes. The list is held weakly: a callback may free
+// the picture and its buttons.
 struct OverOutWalk {
     std::weak_ptr<qbButtonList> list;
-    size_t cursor = 0;
+    ButtonAt cursor;
     qbBGPicButton* pressed = nullptr;  // compared, never followed
 };
 OverOutWalk walk;
@@ -141,11 +151,26 @@ void ReleaseButton(ScriptState* L, qbBGPicButton& b) {
     b.userData = -1;
 }
 
-void RemoveAt(ScriptState* L, qbButtonList& list, size_t i) {
-    ForgetDispatchButton(list.buttons[i].get());
-    if (Walking(&list) && i < walk.cursor) --walk.cursor;
-    ReleaseButton(L, *list.buttons[i]);
-    list.buttons.erase(list.buttons.begin() + static_cast<std::ptrdiff_t>(i));
+qbObjectList::Key KeyOf(ObjectID id) { return {id.number, id.handle}; }
+
+void UnindexLayer(qbButtonList& list, ButtonAt at) {
+    auto [from, to] = list.byLayer.equal_range((*at)->layer);
+    for (auto it = from; it != to; ++it)
+        if (it->second == at) {
+            list.byLayer.erase(it);
+            return;
+        }
+}
+
+void RemoveAt(ScriptState* L, qbButtonList& list, ButtonAt at) {
+    qbBGPicButton& b = **at;
+    ForgetDispatchButton(&b);
+    if (Walking(&list) && walk.cursor == at) ++walk.cursor;
+    ReleaseButton(L, b);
+    if (auto found = list.byId.find(KeyOf(b.id)); found != list.byId.end() && found->second == at)
+        list.byId.erase(found);
+    if (b.type == kLayerButton) UnindexLayer(list, at);
+    list.buttons.erase(at);
 }
 
 int OutputButtons(qbButtonList** out, qbBGPic** outPic) {
@@ -159,15 +184,13 @@ int OutputButtons(qbButtonList** out, qbBGPic** outPic) {
     return 0;
 }
 
-int FindButton(ObjectID id, qbButtonList** outList, size_t* outIndex) {
+int FindButton(ObjectID id, qbButtonList** outList, ButtonAt* outAt) {
     qbButtonList* list = nullptr;
     if (int err = OutputButtons(&list, nullptr)) return err;
-    for (size_t i = 0; i < list->buttons.size(); ++i) {
-        if (list->buttons[i]->id == id) {
-            *outList = list;
-            *outIndex = i;
-            return 0;
-        }
+    if (auto found = list->byId.find(KeyOf(id)); found != list->byId.end()) {
+        *outList = list;
+        *outAt = found->second;
+        return 0;
     }
     if (id.handle) return ERR_FINDARRAY;
     SetErrorArgIndex(id.number);
@@ -209,21 +232,24 @@ int AddButton(ScriptState* L, qbButtonList* list, std::unique_ptr<qbBGPicButton>
         VmPushValue(L, functionsArg + 1);
         b->userData = VmMakeRef(L, kRegistryIndex);
     }
-    if (!newID.chooseFlag) {
-        const ObjectID old{newID.id, nullptr};
-        for (size_t i = 0; i < list->buttons.size(); ++i) {
-            if (list->buttons[i]->id == old) {
-                RemoveAt(L, *list, i);
-                break;
-            }
-        }
-        b->id = old;
-    } else {
-        b->id = ObjectID{0, b.get()};
-    }
+    b->id = newID.chooseFlag ? ObjectID{0, b.get()} : ObjectID{newID.id, nullptr};
     const ObjectID id = b->id;
-    list->buttons.insert(list->buttons.begin(), std::move(b));
-    if (Walking(list)) ++walk.cursor;
+    if (!newID.chooseFlag)
+        if (auto old = list->byId.find(KeyOf(id)); old != list->byId.end()) RemoveAt(L, *list, old->second);
+    // A refusal of memory leaves the list as it was.
+    bool indexed = false;
+    try {
+        list->buttons.push_front(nullptr);
+        list->byId.emplace(KeyOf(id), list->buttons.begin());
+        indexed = true;
+        if (b->type == kLayerButton) list->byLayer.emplace(b->layer, list->buttons.begin());
+    } catch (const std::bad_alloc&) {
+        if (indexed) list->byId.erase(KeyOf(id));
+        if (!list->buttons.empty() && !list->buttons.front()) list->buttons.pop_front();
+        ReleaseButton(L, *b);
+        return ERR_MEM;
+    }
+    list->buttons.front() = std::move(b);
     if (!newID.chooseFlag) return 0;
     PushObjectID(L, id);
     return 1;
@@ -242,8 +268,7 @@ int cmdMakeButton(ScriptState* L) {
         auto b = std::make_unique<qbBGPicButton>();
         b->type = kLayerButton;
         if (int err = LayerButtonTarget(L, 3, pic, &b->layer)) return err;
-        for (const auto& other : list->buttons)
-            if (other->type == kLayerButton && other->layer == b->layer) return ERR_WRONGUSAGE;
+        if (list->byLayer.count(b->layer)) return ERR_WRONGUSAGE;
         b->pixelExact = GetFlagArg(L, 4, false);
         b->activeWhileHidden = GetFlagArg(L, 5, false);
         return AddButton(L, list, std::move(b), newID, 6);
@@ -270,22 +295,29 @@ void SetLayerButtonHooks(const qbLayerButtonHooks* hooks) { layerButtons = hooks
 void RemoveLayerButton(ScriptState* L, qbBGPic* bgpic, const qbLayer* layer) {
     qbButtonList* list = bgpic ? bgpic->buttons.get() : nullptr;
     if (!list) return;
-    for (size_t i = list->buttons.size(); i-- > 0;)
-        if (list->buttons[i]->type == kLayerButton && list->buttons[i]->layer == layer) RemoveAt(L, *list, i);
+    for (auto found = list->byLayer.find(layer); found != list->byLayer.end(); found = list->byLayer.find(layer))
+        RemoveAt(L, *list, found->second);
 }
 
 void RebindLayerButtons(qbBGPic* bgpic, const qbLayer* from, qbLayer* to) {
-    if (qbButtonList* list = bgpic ? bgpic->buttons.get() : nullptr)
-        for (auto& button : list->buttons)
-            if (button->type == kLayerButton && button->layer == from) button->layer = to;
+    qbButtonList* list = bgpic ? bgpic->buttons.get() : nullptr;
+    if (!list || from == to) return;
+    auto [first, last] = list->byLayer.equal_range(from);
+    std::vector<ButtonAt> moved;
+    for (auto it = first; it != last; ++it) moved.push_back(it->second);
+    list->byLayer.erase(first, last);
+    for (ButtonAt at : moved) {
+        (*at)->layer = to;
+        list->byLayer.emplace(to, at);
+    }
 }
 
 int cmdDeleteButton(ScriptState* L) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbButtonList* list = nullptr;
-    size_t index = 0;
-    if (int err = FindButton(GetObjectIDArg(L, 1), &list, &index)) return err;
-    RemoveAt(L, *list, index);
+    ButtonAt at;
+    if (int err = FindButton(GetObjectIDArg(L, 1), &list, &at)) return err;
+    RemoveAt(L, *list, at);
     return 0;
 }
 
@@ -293,9 +325,9 @@ namespace {
 int SetEnabled(ScriptState* L, bool on) {
     CheckArgCount(L, 1, 1, 0, 0);
     qbButtonList* list = nullptr;
-    size_t index = 0;
-    if (int err = FindButton(GetObjectIDArg(L, 1), &list, &index)) return err;
-    qbBGPicButton& b = *list->buttons[index];
+    ButtonAt at;
+    if (int err = FindButton(GetObjectIDArg(L, 1), &list, &at)) return err;
+    qbBGPicButton& b = **at;
     b.enabled = on;
     std::fill(std::begin(b.pressed), std::end(b.pressed), false);
     return 0;
@@ -350,6 +382,7 @@ bool NextButtonOverOut(ScriptState*, qbDisplay* d, bool start, qbEventMessage* m
     if (start) {
         walk = OverOutWalk{};
         walk.list = shared;
+        if (list) walk.cursor = list->buttons.begin();
         if (list)
             for (const auto& b : list->buttons)
                 if (IsButtonActive(*b) && (b->pressed[0] || b->pressed[1] || b->pressed[2])) walk.pressed = b.get();
@@ -357,8 +390,8 @@ bool NextButtonOverOut(ScriptState*, qbDisplay* d, bool start, qbEventMessage* m
     if (!list || !Walking(list)) return false;
     const int32_t x = d->view.mouseX;
     const int32_t y = d->view.mouseY;
-    while (walk.cursor < list->buttons.size()) {
-        qbBGPicButton& b = *list->buttons[walk.cursor];
+    while (walk.cursor != list->buttons.end()) {
+        qbBGPicButton& b = **walk.cursor;
         if (!IsButtonActive(b) || (walk.pressed && walk.pressed != &b)) {
             ++walk.cursor;
             continue;
@@ -430,7 +463,7 @@ void FreeAllButtons(ScriptState* L) {
 
 int FreeBGPicButtons(ScriptState* L, qbBGPic* bgpic) {
     if (!bgpic->buttons) return 0;
-    while (!bgpic->buttons->buttons.empty()) RemoveAt(L, *bgpic->buttons, 0);
+    while (!bgpic->buttons->buttons.empty()) RemoveAt(L, *bgpic->buttons, bgpic->buttons->buttons.begin());
     if (Walking(bgpic->buttons.get())) walk = OverOutWalk{};
     bgpic->buttons.reset();
     return 0;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <new>
 
+#include "imaging/geometry.h"
+
 namespace {
 
 bool Grow(qbDirtyRectList* list) {
@@ -29,13 +31,15 @@ bool InitDirtyRectList(qbDirtyRectList* list) {
     return Grow(list);
 }
 
-void AppendDirtyRect(qbDirtyRectList* list, int32_t x, int32_t y, int32_t width, int32_t height, bool grow) {
+void AppendDirtyRect(qbDirtyRectList* list, int64_t x, int64_t y, int64_t width, int64_t height, bool grow) {
     if (width < 1 || height < 1 || list->overflowed) return;
+    const qbRect r = RectFromEdges(x, y, x + width, y + height);
+    if (r.width < 1 || r.height < 1) return;
     if (list->count >= list->Capacity() && !(grow && Grow(list))) {
         list->overflowed = true;
         return;
     }
-    list->entries[static_cast<size_t>(list->count++)] = {x, y, x + width - 1, y + height - 1, false};
+    list->entries[static_cast<size_t>(list->count++)] = {r.x, r.y, r.x + r.width - 1, r.y + r.height - 1, false};
 }
 
 void MergeDirtyRects(qbDirtyRectList* list) {

@@ -31,10 +31,12 @@ struct qbDirtyRectList {
 
 // Room for kDirtyRectStep entries; false when there is no memory.
 bool InitDirtyRectList(qbDirtyRectList* list);
-// Appends {x, y, x + width - 1, y + height - 1}. A full list grows by
+// Appends {x, y, x + width - 1, y + height - 1}, the edges summed in 64 bits
+// and cut to the coordinate limit, so that a rectangle drawn at the 32-bit
+// limits is kept far off instead of wrapping. A full list grows by
 // kDirtyRectStep entries when grow is set; when it cannot grow (or may not),
 // the rectangle is lost and the list is marked overflowed.
-void AppendDirtyRect(qbDirtyRectList* list, int32_t x, int32_t y, int32_t width, int32_t height, bool grow);
+void AppendDirtyRect(qbDirtyRectList* list, int64_t x, int64_t y, int64_t width, int64_t height, bool grow);
 // One pass: each live entry takes in every later or earlier live entry that
 // overlaps or touches it (gaps of at most one pixel); those are marked dead.
 void MergeDirtyRects(qbDirtyRectList* list);

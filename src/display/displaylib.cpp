@@ -104,13 +104,15 @@ int CountAllMonitors() {
 
 // "monitor" of OpenDisplay and ChangeDisplayMode: a new monitor centres the
 // display on it. *changed tells whether it moved.
-int ReadMonitorChange(ScriptState* L, int idx, qbDisplay* d, bool* changed) {
+int ReadMonitorChange(ScriptState* L, int idx, qbDisplayRef& display, bool* changed) {
     int32_t monitor = 0;
     bool given = false;
     *changed = false;
     if (int err = ParseMonitorKey(L, idx, &monitor, &given)) return err;
     if (!given) return 0;
     if (monitor >= CountAllMonitors()) return ERR_MONITORRANGE;
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (monitor != d->monitor) {
         d->monitor = monitor;
         d->x = d->y = kPositionCenter;
@@ -118,6 +120,18 @@ int ReadMonitorChange(ScriptState* L, int idx, qbDisplay* d, bool* changed) {
         *changed = true;
     }
     return 0;
+}
+
+// The screen-mode keys of OpenDisplay and ChangeDisplayMode into the
+// display's mode, as far as they were read when a key failed.
+int ReadScreenMode(ScriptState* L, int idx, qbDisplayRef& display) {
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
+    qbScreenMode screen = d->screen;
+    const int err = ParseScreenModeOptions(L, idx, &screen);
+    if (int gone = display.Take(&d)) return gone;
+    d->screen = screen;
+    return err;
 }
 
 void PushRect(ScriptState* L, const char* keys[4], const int32_t values[4]) {
@@ -145,9 +159,21 @@ bool ChangesPictureOrBuffers(ScriptState* L, const qbDisplay* d, const qbParsedD
 }  // namespace
 
 // The attribute change of an existing display (SetDisplayAttributes).
-int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromCommand) {
-    qbParsedDisplayOptions p = OptionsOfDisplay(d);
-    if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* changed, bool fromCommand) {
+    qbDisplayRef display(L, changed);
+    qbParsedDisplayOptions p = OptionsOfDisplay(changed);
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = ParseDisplayOptions(L, idx, &p, false, &display)) return err;
+    if (int err = display.Take(&d)) return err;
+    // A size the open window cannot have is refused before anything changes.
+    if (d->state != DISPSTATE_CLOSED) {
+        const qbDisplayOptions& asked = p.options;
+        const bool scales = asked.autoscale || asked.layerScale;
+        const int32_t width = scales && asked.scaleWidth ? asked.scaleWidth : asked.width;
+        const int32_t height = scales && asked.scaleHeight ? asked.scaleHeight : asked.height;
+        if (width != d->width || height != d->height)
+            if (int err = RefuseUnsupportedWindowSize(d, width, height)) return err;
+    }
     // The display's drawings work on its picture and buffers: they end
     // before a change frees or resizes either.
     if (ChangesPictureOrBuffers(L, d, p)) EndDisplayAsyncDraws(L, d);
@@ -163,7 +189,8 @@ int ApplyDisplayAttributes(ScriptState* L, int idx, qbDisplay* d, bool fromComma
         back.smooth = d->smoothScale != 0;
         if (int err = ResizeDisplay(L, d, back)) return err;
         p = OptionsOfDisplay(d);
-        if (int err = ParseDisplayOptions(L, idx, &p, false, d)) return err;
+        if (int err = ParseDisplayOptions(L, idx, &p, false, &display)) return err;
+        if (int err = display.Take(&d)) return err;
     }
     const qbDisplayOptions& o = p.options;
     const uint32_t oldFlags = d->flags;
@@ -313,22 +340,37 @@ int cmdFreeDisplay(ScriptState* L) {
 int cmdOpenDisplay(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
-    qbDisplay* d = nullptr;
-    if (int err = GetDisplayRecord(GetObjectIDArg(L, 1), &d)) return err;
+    qbDisplayRef display(L, GetObjectIDArg(L, 1));
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     bool noSelect = false;
     if (VmType(L, 2) == kTypeTable) {
         noSelect = GetTableFieldFlag(L, 2, "noselect");
         bool changed = false;
-        if (int err = ReadMonitorChange(L, 2, d, &changed)) return err;
-        if (int err = ParseScreenModeOptions(L, 2, &d->screen)) return err;
-        if (GetTableFieldInt(L, 2, "x", &d->x, nullptr)) d->relativeX = 1;
-        if (GetTableFieldInt(L, 2, "y", &d->y, nullptr)) d->relativeY = 1;
+        if (int err = ReadMonitorChange(L, 2, display, &changed)) return err;
+        if (int err = ReadScreenMode(L, 2, display)) return err;
+        int32_t x = 0, y = 0;
+        const bool xGiven = GetTableFieldInt(L, 2, "x", &x, nullptr) != 0;
+        const bool yGiven = GetTableFieldInt(L, 2, "y", &y, nullptr) != 0;
+        if (int err = display.Take(&d)) return err;
+        if (xGiven) {
+            d->x = x;
+            d->relativeX = 1;
+        }
+        if (yGiven) {
+            d->y = y;
+            d->relativeY = 1;
+        }
+        // Script code there may have opened it.
+        if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     } else {
         noSelect = GetFlagArg(L, 2, false);
     }
     d->activateOnOpen = (d->flags & kDisplayActivate) ? 1 : 0;
     if (int err = OpenDisplayWindow(L, d, 0)) return err;
+    // Opening may call into the VM (the backfill's commands).
+    if (int err = display.Take(&d)) return err;
     if (!noSelect) SetActiveDisplay(L, d, true);
     return 0;
 }
@@ -391,8 +433,8 @@ int cmdMoveDisplay(ScriptState* L) {
     if (int err = CurrentDisplay(&d)) return err;
     int32_t mx = 0, my = 0, mw = 0, mh = 0;
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh)) return ERR_GETMONITORINFO;
-    d->x = AddCoordinates(ResolveSpecialX(x, d->width + d->borderWidth, mw, 0.0), mx);
-    d->y = AddCoordinates(ResolveSpecialY(y, d->height + d->borderHeight, mh, 0.0), my);
+    d->x = SaturatingAdd(ResolveSpecialX(x, d->width + d->borderWidth, mw, 0.0), mx);
+    d->y = SaturatingAdd(ResolveSpecialY(y, d->height + d->borderHeight, mh, 0.0), my);
     d->relativeX = d->relativeY = 0;
     if (d->state != DISPSTATE_CLOSED) MoveDisplayWindow(d);
     return 0;
@@ -400,8 +442,11 @@ int cmdMoveDisplay(ScriptState* L) {
 
 int cmdChangeDisplaySize(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
-    qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    qbDisplay* current = nullptr;
+    if (int err = CurrentDisplay(&current)) return err;
+    qbDisplayRef display(L, current);
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (!d->bordersMeasured) {
         if (int err = DetermineDisplayBorders(d)) return err;
     }
@@ -416,6 +461,7 @@ int cmdChangeDisplaySize(ScriptState* L) {
         GetTableFieldInt(L, 3, "x", &r.x, nullptr);
         GetTableFieldInt(L, 3, "y", &r.y, nullptr);
         r.smooth = GetTableFieldFlag(L, 3, "smooth");
+        if (int err = display.Take(&d)) return err;
     } else {
         r.smooth = GetFlagArg(L, 3, false);
     }
@@ -452,8 +498,11 @@ int cmdChangeDisplayMode(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
     if (IsVideoRecording()) return ERR_WRONGCMDRECVIDEO;
     const int32_t mode = ClampToInt32(VmCheckNumber(L, 1));
-    qbDisplay* d = nullptr;
-    if (int err = CurrentDisplay(&d)) return err;
+    qbDisplay* current = nullptr;
+    if (int err = CurrentDisplay(&current)) return err;
+    qbDisplayRef display(L, current);
+    qbTaken<qbDisplay> d = nullptr;
+    if (int err = display.Take(&d)) return err;
     if (d->state == DISPSTATE_CLOSED) return ERR_CLOSEDDISPLAY;
     if (mode != DISPMODE_WINDOWED && mode != DISPMODE_FULLSCREEN) return ERR_WRONGUSAGE;
     if (mode == DISPMODE_WINDOWED && !d->fullScreen) return 0;
@@ -461,9 +510,16 @@ int cmdChangeDisplayMode(ScriptState* L) {
     uint32_t flags = kOpenModeChange;
     if (VmType(L, 4) == kTypeTable) {
         bool changed = false;
-        if (int err = ReadMonitorChange(L, 4, d, &changed)) return err;
+        if (int err = ReadMonitorChange(L, 4, display, &changed)) return err;
+        if (int err = display.Take(&d)) return err;
         if (changed && d->fullScreen) flags |= kOpenMonitorChange;
-        if (int err = ParseScreenModeOptions(L, 4, &d->screen)) return err;
+        if (int err = ReadScreenMode(L, 4, display)) return err;
+        // Script code there may have closed it.
+        if (int err = display.Take(&d)) return err;
+        if (d->state == DISPSTATE_CLOSED) {
+            d->screen = saved;
+            return ERR_CLOSEDDISPLAY;
+        }
     }
     if (mode == DISPMODE_FULLSCREEN) {
         const int32_t width = ClampToInt32(VmOptNumber(L, 2, d->width));
@@ -472,12 +528,17 @@ int cmdChangeDisplayMode(ScriptState* L) {
             d->screen = saved;
             return ERR_WRONGUSAGE;
         }
+        if (int err = RefuseUnsupportedWindowSize(d, width, height)) {
+            d->screen = saved;
+            return err;
+        }
         d->screen.width = width;
         d->screen.height = height;
     }
     d->screen.mode = mode;
     const int err = OpenDisplayWindow(L, d, flags);
-    if (err) d->screen = saved;
+    // Opening may call into the VM (the backfill's commands).
+    if (err && display.Take(&d) == 0) d->screen = saved;
     return err;
 }
 

@@ -196,11 +196,14 @@ int ParseBackfillOptions(ScriptState* L, int idx, qbBackfillOptions* backfill) {
 
 // The picture of "bgpic": it may not be shown by another display (by any,
 // while creating); the display takes its size and its backdrop settings.
-int ParseBGPicKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating, const qbDisplay* display) {
+int ParseBGPicKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating, qbDisplayRef* changed) {
     ObjectID id;
     if (!GetTableFieldObjectID(L, idx, "bgpic", &id, nullptr)) return 0;
     qbBGPic* picture = nullptr;
     if (int err = GetBGPic(L, id, &picture, 0)) return err;
+    qbTaken<qbDisplay> display = nullptr;
+    if (changed)
+        if (int err = changed->Take(&display)) return err;
     for (qbDisplay* d = FirstDisplay(); d; d = NextDisplay(d)) {
         if (d->bgpic != picture) continue;
         if (creating || d != display) return ERR_MULTIBGPIC;
@@ -247,7 +250,9 @@ int ResolveScaleSize(int32_t* size, int32_t of) {
     return *size < 1 ? ERR_WRONGUSAGE : 0;
 }
 
-int ParseMenuKey(ScriptState* L, int idx, qbParsedDisplayOptions* out) {
+// The menu is found again once every key is read (FindMenuAgain): *named
+// tells whether the table named one.
+int ParseMenuKey(ScriptState* L, int idx, qbParsedDisplayOptions* out, ObjectID* menuId, bool* named) {
     const int type = PushField(L, idx, "menu");
     VmSetTop(L, -2);
     if (type == kTypeNil || type == kTypeNone) return 0;
@@ -255,10 +260,10 @@ int ParseMenuKey(ScriptState* L, int idx, qbParsedDisplayOptions* out) {
     ObjectID id;
     GetTableFieldObjectID(L, idx, "menu", &id, nullptr);
     out->menuGiven = true;
-    if (id.number == -1 && !id.handle) {
-        out->menu = nullptr;
-        return 0;
-    }
+    out->menu = nullptr;
+    if (id.number == -1 && !id.handle) return 0;
+    *menuId = id;
+    *named = true;
     return GetMenuRecord(id, &out->menu);
 }
 
@@ -342,9 +347,10 @@ int ParseScreenModeOptions(ScriptState* L, int idx, qbScreenMode* screen) {
     return ParseBackfillOptions(L, idx, &screen->backfill);
 }
 
-int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating,
-                        const qbDisplay* display) {
+int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating, qbDisplayRef* display) {
     idx = AbsIndex(L, idx);
+    ObjectID menuId;
+    bool menuNamed = false;
     qbDisplayOptions& o = out->options;
     const bool recording = IsVideoRecording() && !creating;
     if (!recording) {
@@ -377,13 +383,17 @@ int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bo
         found = 0;
         GetTableFieldInt(L, idx, "orientation", &out->orientation, &found);
         out->orientationGiven = found != 0;
-        if (int err = ParseMenuKey(L, idx, out)) return err;
+        if (int err = ParseMenuKey(L, idx, out, &menuId, &menuNamed)) return err;
         if (int err = ParseMonitorKey(L, idx, &out->monitor, &out->monitorGiven)) return err;
     }
     if (int err = ParseBGPicKey(L, idx, out, creating, display)) return err;
     // The backdrop keys count only for a picture the display makes itself.
-    const bool ownPicture = creating ? !out->bgpicGiven
-                                     : !out->bgpicGiven && display && display->bgpic && display->bgpic->madeByDisplay;
+    bool ownPicture = creating && !out->bgpicGiven;
+    if (!creating && !out->bgpicGiven && display) {
+        qbTaken<qbDisplay> d = nullptr;
+        if (int err = display->Take(&d)) return err;
+        ownPicture = d->bgpic && d->bgpic->madeByDisplay;
+    }
     if (!(creating && out->bgpicGiven)) {
         GetTableFieldInt(L, idx, "width", &o.width, nullptr);
         GetTableFieldInt(L, idx, "height", &o.height, nullptr);
@@ -423,7 +433,8 @@ int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bo
         qbDisplay probe;
         if (out->monitor >= CountMonitors(&probe)) return ERR_MONITORRANGE;
     }
-    return 0;
+    // The keys read after "menu" may have run script code that freed it.
+    return menuNamed ? GetMenuRecord(menuId, &out->menu) : 0;
 }
 
 void ApplyParsedDisplayOptions(qbDisplay* d, const qbParsedDisplayOptions& p) {

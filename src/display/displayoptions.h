@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/displays.h"
 
 struct ScriptState;
 struct qbMenu;
@@ -49,10 +50,10 @@ qbParsedDisplayOptions OptionsOfDisplay(const qbDisplay* display);
 // Reads the table at idx into *out. creating: the table of CreateDisplay
 // (the internal "__" keys, "hidden" and "layers" are read, and a BGPic that
 // any display shows is refused); otherwise `display` is the display being
-// changed. 0 or the error code; the option readers raise on fields of the
-// wrong kind.
-int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating,
-                        const qbDisplay* display);
+// changed (found again after the reads' script code; gone, the read ends
+// with its error). 0 or the error code; the option readers raise on fields
+// of the wrong kind.
+int ParseDisplayOptions(ScriptState* L, int idx, qbParsedDisplayOptions* out, bool creating, qbDisplayRef* display);
 // The screen-mode keys and the "backfill" sub-table.
 int ParseScreenModeOptions(ScriptState* L, int idx, qbScreenMode* screen);
 // "monitor" (1-based) into *monitor (0-based); *given tells whether the key

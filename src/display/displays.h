@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/argapi.h"
+#include "core/errcodes.h"
+#include "core/objectref.h"
 #include "display/display.h"
 
 struct ScriptState;
@@ -13,6 +15,18 @@ struct ScriptState;
 // Not found: ERR_FINDARRAY for a handle id, else ERR_FINDDISPLAY with the
 // number as the message's argument.
 int GetDisplayRecord(ObjectID id, qbDisplay** out);
+// A command's hold on a display (core/objectref.h); the current display is
+// held as the one it was when the command found it, its BGPic read from it
+// after each Take.
+inline int FindDisplayByID(ScriptState*, ObjectID id, qbDisplay** out) { return GetDisplayRecord(id, out); }
+using qbDisplayRef = qbObjectRef<qbDisplay, FindDisplayByID>;
+// A drawing command's hold on "the display": whichever is current when it is
+// taken, as the BGPic and output it draws to are.
+inline int FindCurrentDisplay(ScriptState*, ObjectID, qbDisplay** out) {
+    *out = GetCurrentDisplay();
+    return *out ? 0 : ERR_FINDDISPLAY;
+}
+using qbCurrentDisplayRef = qbObjectRef<qbDisplay, FindCurrentDisplay>;
 
 // Creates a display as the CreateDisplay command does. A number id frees the
 // display of that number first; an id with the choose flag asks for an

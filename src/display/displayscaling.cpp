@@ -67,8 +67,8 @@ void ResolvePosition(qbDisplay* d) {
     if (GetDisplayMonitorInfo(d, &mx, &my, &mw, &mh) == 0) {
         const int32_t x = ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0);
         const int32_t y = ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0);
-        d->x = AddCoordinates(x, x != d->x || d->relativeX ? mx : 0);
-        d->y = AddCoordinates(y, y != d->y || d->relativeY ? my : 0);
+        d->x = SaturatingAdd(x, x != d->x || d->relativeX ? mx : 0);
+        d->y = SaturatingAdd(y, y != d->y || d->relativeY ? my : 0);
     }
     d->relativeX = d->relativeY = 0;
 }
@@ -179,6 +179,21 @@ int ApplyInitialScaling(ScriptState* L, qbDisplay* d) {
     return ResizeDisplay(L, d, r);
 }
 
+int RefuseUnsupportedWindowSize(qbDisplay* d, int32_t width, int32_t height) {
+    if (HasDisplayAdapter()) return 0;
+    const int32_t keepWidth = d->view.width, keepHeight = d->view.height;
+    d->view.width = width;
+    d->view.height = height;
+    const bool supported = IsDisplaySizeSupported(d) != 0;
+    d->view.width = keepWidth;
+    d->view.height = keepHeight;
+    if (supported) return 0;
+    char detail[32];
+    std::snprintf(detail, sizeof detail, "%dx%d", width, height);
+    SetErrorDetail(detail);
+    return ERR_DISPLAYSIZE;
+}
+
 int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
     const double oldScaleX = d->scaleX, oldScaleY = d->scaleY;
     if (!d->bgpic) return ERR_WRONGUSAGE;
@@ -188,20 +203,8 @@ int ResizeDisplay(ScriptState* L, qbDisplay* d, const qbResizeRequest& r) {
     const int32_t oldHeight = d->height;
     const bool open = d->state != DISPSTATE_CLOSED;
     if (!HasDisplayAdapter() && open && !d->hasShape && !r.noWindow &&
-        (r.width != oldWidth || r.height != oldHeight)) {
-        const int32_t keepWidth = d->view.width, keepHeight = d->view.height;
-        d->view.width = r.width;
-        d->view.height = r.height;
-        const bool supported = IsDisplaySizeSupported(d) != 0;
-        d->view.width = keepWidth;
-        d->view.height = keepHeight;
-        if (!supported) {
-            char detail[32];
-            std::snprintf(detail, sizeof detail, "%dx%d", r.width, r.height);
-            SetErrorDetail(detail);
-            return ERR_DISPLAYSIZE;
-        }
-    }
+        (r.width != oldWidth || r.height != oldHeight))
+        if (int err = RefuseUnsupportedWindowSize(d, r.width, r.height)) return err;
     // A drawing that cannot follow the buffers to their new size says so
     // before anything changes.
     if (r.width != oldWidth || r.height != oldHeight)

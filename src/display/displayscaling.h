@@ -43,6 +43,11 @@ struct qbResizeRequest {
 // filled again) at the new size. ERR_DISPLAYSIZE for a size the window
 // cannot have, ERR_BITMAP when the new picture can't be made.
 int ResizeDisplay(ScriptState* L, qbDisplay* display, const qbResizeRequest& request);
+// Asks the window system, before anything changes, whether the display's
+// window can have the size: ERR_DISPLAYSIZE with the size as the detail
+// when it cannot (an X window's sides are 16-bit), else 0. Every road that
+// hands a size to an open window, or opens one, asks here first.
+int RefuseUnsupportedWindowSize(qbDisplay* display, int32_t width, int32_t height);
 // The layer scaling engine's picture gets a new own size (drawn anew, or
 // its backdrop filled again) and is shown at the unchanged scale size, its
 // layers at the new factors. ERR_BADDIMENSIONS, ERR_BITMAP or the

@@ -128,12 +128,7 @@ std::vector<uint8_t> WindowShapePlane(const qbDisplay* d, const qbBitmap* mask, 
 namespace {
 
 int OpenNativeWindow(qbDisplay* d, bool activate) {
-    if (!IsDisplaySizeSupported(d)) {
-        char detail[32];
-        std::snprintf(detail, sizeof detail, "%dx%d", d->width, d->height);
-        SetErrorDetail(detail);
-        return ERR_DISPLAYSIZE;
-    }
+    if (int err = RefuseUnsupportedWindowSize(d, d->width, d->height)) return err;
     qbBitmap* mask = d->shapeMask ? d->shapeMask.get() : (d->bgpic ? d->bgpic->current.mask : nullptr);
     qbBitmap* alpha = d->shapeAlpha ? d->shapeAlpha.get() : (d->bgpic ? d->bgpic->current.alpha : nullptr);
     d->hasShape = mask || alpha ? 1 : 0;
@@ -180,8 +175,8 @@ int RealizeDisplay(ScriptState* L, qbDisplay* d, bool activate, bool) {
         if (d->relativeY) originY = my;
         d->relativeX = d->relativeY = 0;
     }
-    d->x = AddCoordinates(ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0), originX);
-    d->y = AddCoordinates(ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0), originY);
+    d->x = SaturatingAdd(ResolveSpecialX(d->x, d->width + d->borderWidth, mw, 0.0), originX);
+    d->y = SaturatingAdd(ResolveSpecialY(d->y, d->height + d->borderHeight, mh, 0.0), originY);
     StoreRegions(d);
     if (HasDisplayAdapter()) {
         if (int err = OpenAdapterWindow(L, d)) return err;

@@ -37,8 +37,9 @@ enum DispatchState : int {
 // freed by a callback leaves no dangling cursor.
 struct qbEventDispatch {
     int state = kIdle;
-    qbTimerEntry* timerCursor = nullptr;
-    bool timersStarted = false;
+    // The place the walk of fired timers goes on from: a place, not a
+    // timer, so that a timer removed meanwhile leaves nothing dangling.
+    uint64_t timerPlace = 0;
     bool timersDone = false;
     int moveIndex = 0;
     bool movesDone = false;
@@ -244,13 +245,6 @@ void ResetEventDispatcher(ScriptState* L) {
     ResetSourceWalk();
 }
 
-void MoveTimerCursorPast(const qbTimerEntry* entry, qbTimerEntry* next) {
-    if (dispatch.timersStarted && dispatch.timerCursor == entry) {
-        dispatch.timerCursor = next;
-        if (!next) dispatch.timersDone = true;
-    }
-}
-
 namespace {
 // One step of a source served through hooks; true when it ends this call.
 bool SourceStep(ScriptState* L, int (*step)(ScriptState*, qbEventMessage*), qbEventMessage* msg, int* result) {
@@ -283,23 +277,21 @@ int NextEvent(ScriptState* L, bool noMouseOnCheck, qbEventMessage* msg) {
     } else if (s.state == kInputDelivered) {
         // Fired timers are looked at again between two input events, so that
         // a flood of input cannot hold them back.
-        s.timersStarted = s.timersDone = false;
-        s.timerCursor = nullptr;
+        s.timersDone = false;
+        s.timerPlace = 0;
     }
     const bool walking = s.state != kOverOutDelivered;
     int result = 0;
     if (walking && SourceStep(L, NextMusicRequest, msg, &result)) return result;
     while (!s.timersDone && walking) {
-        if (s.timersStarted && !s.timerCursor) {
+        int kind = kTimerNothing;
+        ObjectID id;
+        const uint64_t next = TakeFiredTimerEvent(s.timerPlace, &kind, &id);
+        if (kind == kTimerNothing) {
             s.timersDone = true;
             break;
         }
-        int kind = kTimerNothing;
-        ObjectID id;
-        qbTimerEntry* next = TakeFiredTimerEvent(s.timersStarted ? s.timerCursor : nullptr, &kind, &id);
-        s.timersStarted = true;
-        s.timerCursor = next;
-        if (!next) s.timersDone = true;
+        s.timerPlace = next;
         if (kind == kTimerRepeating && NotePollTick(id)) continue;
         bool delivered = false;
         if (kind == kTimerRepeating) {

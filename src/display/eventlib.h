@@ -14,7 +14,6 @@ struct qbDisplay;
 struct qbBGPic;
 struct qbBGPicButton;
 struct qbLayer;
-struct qbTimerEntry;
 struct qbHandlerSlot;
 
 // The kind of message table DeliverEvent builds.
@@ -126,8 +125,6 @@ int ProtectedCallback(ScriptState* L, int nargs, int nresults);
 int RunEventCallback(ScriptState* L, bool wait, bool noTable, bool* outNothing);
 // Back to a new walk; frees a pending input event's data.
 void ResetEventDispatcher(ScriptState* L);
-// Moves the dispatcher's fired-timer cursor to next when it is at entry.
-void MoveTimerCursorPast(const qbTimerEntry* entry, qbTimerEntry* next);
 // Forgets a button the dispatcher holds (cursor, under pointer, pressed).
 void ForgetDispatchButton(const qbBGPicButton* button);
 

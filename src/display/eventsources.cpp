@@ -43,6 +43,11 @@ void SetHandler(qbEventMessage* msg, int slot, const char* action, int type) {
 
 int Deliver(ScriptState* L, qbEventMessage* msg) { return DeliverEvent(L, msg, false); }
 
+// The sound library holds the music for as long as its handler runs.
+int RunFill(ObjectID id, const std::function<int()>& deliver) {
+    return hooks.runMusicFill ? hooks.runMusicFill(id, deliver) : deliver();
+}
+
 // The slot and action of a sound event kind; false for unknown kinds.
 bool SoundSlot(int kind, int* slot, const char** action) {
     switch (kind) {
@@ -127,10 +132,7 @@ int NextMusicRequest(ScriptState* L, qbEventMessage* msg) {
     if (!hooks.findMusicNeedingData(&id, &msg->values[0], &msg->values[1])) return 0;
     SetHandler(msg, kObjFillMusicBuffer, "FillMusicBuffer", kMsgMusicBuffer);
     msg->id = id;
-    if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(true);
-    const int err = Deliver(L, msg);
-    if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(false);
-    return err;
+    return RunFill(id, [&] { return Deliver(L, msg); });
 }
 
 bool HasFillMusicBufferHandler() { return Installed(kObjFillMusicBuffer); }
@@ -142,10 +144,7 @@ int CallFillMusicBuffer(ScriptState* L, ObjectID id, int32_t samples, int32_t co
     msg.id = id;
     msg.values[0] = samples;
     msg.values[1] = count;
-    if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(true);
-    const int err = DeliverEvent(L, &msg, true);
-    if (hooks.setFillingMusicBuffer) hooks.setFillingMusicBuffer(false);
-    return err;
+    return RunFill(id, [&] { return DeliverEvent(L, &msg, true); });
 }
 
 int NextSoundEvent(ScriptState* L, qbEventMessage* msg) {

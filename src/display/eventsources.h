@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "core/argapi.h"
 
@@ -16,8 +17,9 @@ struct qbEventSourceHooks {
     // A playing script-fed music stream that needs data: its id, the samples
     // it lacks and its buffer count.
     bool (*findMusicNeedingData)(ObjectID* id, int32_t* samples, int32_t* count) = nullptr;
-    // Raised while the FillMusicBuffer callback runs.
-    void (*setFillingMusicBuffer)(bool on) = nullptr;
+    // Runs deliver (the FillMusicBuffer callback) as a fill request of the
+    // music of id, which holds it for as long: deliver's result.
+    int (*runMusicFill)(ObjectID id, const std::function<int()>& deliver) = nullptr;
     // The network polls walk their object list from *cursor on and answer
     // the next object whose condition holds (each condition once), with the
     // cursor moved past it; false when the rest of the list has none.
@@ -42,7 +44,7 @@ void SetEventSourceHooks(const qbEventSourceHooks& hooks);
 // The network's wait (see waitNetwork); false when there is none.
 bool WaitForNetwork(int timeoutMs);
 // Runs the script's "FillMusicBuffer" handler for a script-fed music now,
-// with the filling flag raised around it: 0, the handler's error, or
+// as a fill request of that music: 0, the handler's error, or
 // ERR_NOFMBHANDLER when none is installed.
 int CallFillMusicBuffer(ScriptState* L, ObjectID id, int32_t samples, int32_t count);
 bool HasFillMusicBufferHandler();

@@ -1,11 +1,12 @@
 // Intervals and timeouts: script functions the timer service calls back
 // through the dispatcher, every period or once.
-#include <algorithm>
 #include <memory>
-#include <vector>
+#include <new>
+#include <unordered_map>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/objectlist.h"
 #include "core/objects.h"
 #include "core/plugin.h"
 #include "core/pluginadapters.h"
@@ -35,25 +36,44 @@ TimerAdapter timerAdapter;
 
 const qbTimerAdapterSlots* AdapterSlots() { return timerAdapter.plugin ? timerAdapter.plugin->timerSlots : nullptr; }
 
-// A timer of the adapter: its handle, 0 when it refused.
-uintptr_t RegisterAdapterTimer(ScriptState* L, int type, int period) {
-    return AdapterSlots()->RegisterTimer(L, period, type == kObjectTypeTimeout ? 1 : 0);
-}
-
-void FreeAdapterTimer(qbInterval& r) {
-    if (r.adapterTimer && AdapterSlots() && AdapterSlots()->FreeTimer) AdapterSlots()->FreeTimer(r.adapterTimer);
-    r.adapterTimer = 0;
-}
-
-using IntervalList = std::vector<std::unique_ptr<qbInterval>>;
+// The records of one kind by id, and those with an adapter timer by its
+// handle: making, finding, firing and clearing one walks none of the others.
+struct IntervalList {
+    std::unordered_map<qbObjectList::Key, std::unique_ptr<qbInterval>, qbObjectList::KeyHash> byId;
+    std::unordered_map<uintptr_t, qbInterval*> byAdapterTimer;
+};
 
 IntervalList intervals;
 IntervalList timeouts;
 
 IntervalList& ListOf(int type) { return type == kObjectTypeInterval ? intervals : timeouts; }
 
-IntervalList::iterator Find(IntervalList& list, ObjectID id) {
-    return std::find_if(list.begin(), list.end(), [&](const auto& r) { return IDOf(*r) == id; });
+qbObjectList::Key KeyOf(ObjectID id) { return {id.number, id.handle}; }
+
+qbInterval* Find(IntervalList& list, ObjectID id) {
+    auto it = list.byId.find(KeyOf(id));
+    return it == list.byId.end() ? nullptr : it->second.get();
+}
+
+// Takes the record out of its list; the caller owns it.
+std::unique_ptr<qbInterval> Take(IntervalList& list, ObjectID id) {
+    auto it = list.byId.find(KeyOf(id));
+    if (it == list.byId.end()) return nullptr;
+    std::unique_ptr<qbInterval> record = std::move(it->second);
+    list.byId.erase(it);
+    if (record->adapterTimer) list.byAdapterTimer.erase(record->adapterTimer);
+    return record;
+}
+
+// A timer of the adapter: its handle, 0 when it refused.
+uintptr_t RegisterAdapterTimer(ScriptState* L, int type, int period) {
+    return AdapterSlots()->RegisterTimer(L, period, type == kObjectTypeTimeout ? 1 : 0);
+}
+
+void FreeAdapterTimer(qbInterval& r) {
+    ListOf(r.type).byAdapterTimer.erase(r.adapterTimer);
+    if (r.adapterTimer && AdapterSlots() && AdapterSlots()->FreeTimer) AdapterSlots()->FreeTimer(r.adapterTimer);
+    r.adapterTimer = 0;
 }
 
 int NotFound(int type, ObjectID id) {
@@ -69,20 +89,13 @@ void Release(ScriptState* L, qbInterval& r) {
     FreeObjectDataList(L, &r.data);
 }
 
-// Removes the service's timer, first moving the dispatcher's cursor past it.
 void RemoveTimer(int type, ObjectID id) {
-    const int kind = type == kObjectTypeInterval ? kTimerRepeating : kTimerOneShot;
-    qbTimerEntry* next = nullptr;
-    if (qbTimerEntry* entry = FindTimerEntry(kind, id, &next)) MoveTimerCursorPast(entry, next);
     TimerService(type == kObjectTypeInterval ? kTimerRemoveRepeating : kTimerRemoveOneShot, id, 0);
 }
 
 int Clear(ScriptState* L, int type, ObjectID id) {
-    IntervalList& list = ListOf(type);
-    auto it = Find(list, id);
-    if (it == list.end()) return NotFound(type, id);
-    std::unique_ptr<qbInterval> record = std::move(*it);
-    list.erase(it);
+    std::unique_ptr<qbInterval> record = Take(ListOf(type), id);
+    if (!record) return NotFound(type, id);
     Release(L, *record);
     if (record->adapterTimer) FreeAdapterTimer(*record);
     else RemoveTimer(type, id);
@@ -99,20 +112,20 @@ int SetTimer(ScriptState* L, int type) {
     IntervalList& list = ListOf(type);
     if (!newID.chooseFlag) {
         const ObjectID old{newID.id, nullptr};
-        if (Find(list, old) != list.end()) Clear(L, type, old);
+        if (Find(list, old)) Clear(L, type, old);
     }
     auto record = std::make_unique<qbInterval>();
     record->type = type;
     record->id = newID.id;
     if (newID.chooseFlag) record->handle = record.get();
     record->period = static_cast<int>(ms);
+    const ObjectID id = IDOf(*record);
     VmPushValue(L, 2);
     record->function = VmMakeRef(L, kRegistryIndex);
     if (VmGetTop(L) >= 4) {
         VmPushValue(L, 4);
         record->userData = VmMakeRef(L, kRegistryIndex);
     }
-    const ObjectID id = IDOf(*record);
     if (AdapterSlots()) {
         record->adapterTimer = RegisterAdapterTimer(L, type, record->period);
         if (!record->adapterTimer) {
@@ -124,7 +137,17 @@ int SetTimer(ScriptState* L, int type) {
         Release(L, *record);
         return err;
     }
-    list.push_back(std::move(record));
+    try {
+        if (record->adapterTimer) list.byAdapterTimer.emplace(record->adapterTimer, record.get());
+        list.byId.emplace(KeyOf(id), std::move(record));
+    } catch (const std::bad_alloc&) {
+        if (record) {
+            Release(L, *record);
+            if (record->adapterTimer) FreeAdapterTimer(*record);
+            else RemoveTimer(type, id);
+        }
+        return ERR_MEM;
+    }
     if (!newID.chooseFlag) return 0;
     PushObjectID(L, id);
     return 1;
@@ -138,10 +161,9 @@ void FillTimerMessage(qbEventMessage* msg, const qbInterval& r, int type) {
     std::snprintf(msg->action, sizeof msg->action, "%s", type == kMsgInterval ? "Interval" : "Timeout");
 }
 
-int DeliverTimeout(ScriptState* L, IntervalList::iterator it, qbEventMessage* msg, bool discardResults) {
+int DeliverTimeout(ScriptState* L, ObjectID id, qbEventMessage* msg, bool discardResults) {
     // Gone before the call, so that the callback may set the same id again.
-    std::unique_ptr<qbInterval> record = std::move(*it);
-    timeouts.erase(it);
+    std::unique_ptr<qbInterval> record = Take(timeouts, id);
     FreeObjectDataList(L, &record->data);
     FreeAdapterTimer(*record);
     FillTimerMessage(msg, *record, kMsgTimeout);
@@ -169,14 +191,20 @@ int cmdChangeInterval(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     const ObjectID id = GetObjectIDArg(L, 1);
     const double ms = VmCheckNumber(L, 2);
-    auto it = Find(intervals, id);
-    if (it == intervals.end()) return NotFound(kObjectTypeInterval, id);
+    qbInterval* found = Find(intervals, id);
+    if (!found) return NotFound(kObjectTypeInterval, id);
     if (!(ms >= 1) || ms > 0x7fffffff) return ERR_WRONGUSAGE;
-    qbInterval& r = **it;
+    qbInterval& r = *found;
     if (AdapterSlots()) {
         // The new timer first, so that a refusal leaves the old one running.
         const uintptr_t handle = RegisterAdapterTimer(L, kObjectTypeInterval, static_cast<int>(ms));
         if (!handle) return ERR_TIMER;
+        try {
+            intervals.byAdapterTimer.emplace(handle, &r);
+        } catch (const std::bad_alloc&) {
+            if (AdapterSlots()->FreeTimer) AdapterSlots()->FreeTimer(handle);
+            return ERR_MEM;
+        }
         FreeAdapterTimer(r);
         r.adapterTimer = handle;
         r.period = static_cast<int>(ms);
@@ -197,40 +225,37 @@ int SetTimerAdapter(qbAdapterPlugin* plugin, uint32_t flags) {
 
 int FireAdapterTimer(ScriptState* L, uintptr_t handle) {
     if (IsShuttingDown() || !handle) return 0;
-    auto byHandle = [handle](const auto& r) { return r->adapterTimer == handle; };
     qbEventMessage msg;
     msg.stackBase = VmGetTop(L);
-    if (auto it = std::find_if(intervals.begin(), intervals.end(), byHandle); it != intervals.end()) {
-        if ((*it)->function != -1) FillTimerMessage(&msg, **it, kMsgInterval);
+    if (auto it = intervals.byAdapterTimer.find(handle); it != intervals.byAdapterTimer.end()) {
+        if (it->second->function != -1) FillTimerMessage(&msg, *it->second, kMsgInterval);
         if (msg.type == kMsgNone) return 0;
         DeliverEvent(L, &msg, true);
         return 1;
     }
-    auto it = std::find_if(timeouts.begin(), timeouts.end(), byHandle);
-    if (it == timeouts.end()) return 0;
-    DeliverTimeout(L, it, &msg, true);
+    auto it = timeouts.byAdapterTimer.find(handle);
+    if (it == timeouts.byAdapterTimer.end()) return 0;
+    DeliverTimeout(L, IDOf(*it->second), &msg, true);
     return 1;
 }
 
 int DeliverIntervalEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {
-    auto it = Find(intervals, id);
-    if (it == intervals.end() || (*it)->function == -1) return 0;
-    FillTimerMessage(msg, **it, kMsgInterval);
+    qbInterval* r = Find(intervals, id);
+    if (!r || r->function == -1) return 0;
+    FillTimerMessage(msg, *r, kMsgInterval);
     return DeliverEvent(L, msg, false);
 }
 
 int DeliverTimeoutEvent(ScriptState* L, ObjectID id, qbEventMessage* msg) {
-    auto it = Find(timeouts, id);
-    if (it == timeouts.end()) return 0;
-    return DeliverTimeout(L, it, msg, false);
+    if (!Find(timeouts, id)) return 0;
+    return DeliverTimeout(L, id, msg, false);
 }
 
 void FreeIntervalsAndTimeouts(ScriptState* L) {
     for (int type : {kObjectTypeInterval, kObjectTypeTimeout}) {
         IntervalList& list = ListOf(type);
-        while (!list.empty()) {
-            std::unique_ptr<qbInterval> record = std::move(list.back());
-            list.pop_back();
+        while (!list.byId.empty()) {
+            std::unique_ptr<qbInterval> record = Take(list, IDOf(*list.byId.begin()->second));
             Release(L, *record);
             if (record->adapterTimer) FreeAdapterTimer(*record);
             else RemoveTimer(type, IDOf(*record));
@@ -240,13 +265,12 @@ void FreeIntervalsAndTimeouts(ScriptState* L) {
 }
 
 int GetTimerObjectInfo(int type, ObjectID id, int* function, int* userData, int* period) {
-    IntervalList& list = ListOf(type);
-    auto it = Find(list, id);
-    if (it == list.end()) return NotFound(type, id);
-    *function = (*it)->function;
-    *userData = (*it)->userData;
-    *period = (*it)->period;
+    const qbInterval* r = Find(ListOf(type), id);
+    if (!r) return NotFound(type, id);
+    *function = r->function;
+    *userData = r->userData;
+    *period = r->period;
     return 0;
 }
 
-int CountTimerObjects(int type) { return static_cast<int>(ListOf(type).size()); }
+int CountTimerObjects(int type) { return static_cast<int>(ListOf(type).byId.size()); }

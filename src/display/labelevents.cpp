@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
-#include <vector>
+#include <tuple>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -42,8 +44,27 @@ struct qbLabelEvent {
     bool enabled = true;
 };
 
+// The key text an entry is found by: ASCII folded (the entries compare
+// without case), up to its first NUL (the compare stops there).
+std::string FoldedKey(const char* key) {
+    std::string folded(key);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+using Places = std::set<uint64_t>;
+
+// Entries by their place (creation order, the order they are compared in),
+// with indexes by kind and id, by kind, and for key entries by their key, so
+// that making, finding, matching and removing one walks none of the others
+// (rectangles are compared with every entry of their kind).
 struct LabelEvents {
-    std::vector<qbLabelEvent> entries;  // in creation order
+    uint64_t lastPlace = 0;
+    std::map<uint64_t, qbLabelEvent> entries;
+    std::set<std::tuple<int, int32_t, uint64_t>> byKindId;
+    std::map<int, Places> byKind;
+    std::map<std::string, Places> keyDowns;
     bool all[4] = {};                   // ONBUTTONCLICKALL ... ONKEYDOWNALL
     int32_t lastAllId = 0;
     int32_t lastKeyCode = -1;
@@ -139,11 +160,49 @@ void SetCloseFlag(bool on) {
     if (qbDisplay* d = GetCurrentDisplay()) d->view.hasCloseHandler = on || d->handlers[kSlotCloseWindow].function != -1;
 }
 
-// The entry of a kind and id, or null.
+// The first entry of a kind and id, or null.
 qbLabelEvent* Find(int kind, int32_t id) {
-    for (qbLabelEvent& e : labels.entries)
-        if (e.kind == kind && e.id == id) return &e;
-    return nullptr;
+    auto it = labels.byKindId.lower_bound({kind, id, 0});
+    if (it == labels.byKindId.end() || std::get<0>(*it) != kind || std::get<1>(*it) != id) return nullptr;
+    return &labels.entries.at(std::get<2>(*it));
+}
+
+void IndexKey(const qbLabelEvent& e, uint64_t place) {
+    if (e.kind == kOnKeyDown && !e.key.empty()) labels.keyDowns[FoldedKey(e.key.c_str())].insert(place);
+}
+
+void UnindexKey(const qbLabelEvent& e, uint64_t place) {
+    if (e.kind != kOnKeyDown || e.key.empty()) return;
+    auto it = labels.keyDowns.find(FoldedKey(e.key.c_str()));
+    if (it == labels.keyDowns.end()) return;
+    it->second.erase(place);
+    if (it->second.empty()) labels.keyDowns.erase(it);
+}
+
+void Remove(uint64_t place) {
+    auto it = labels.entries.find(place);
+    if (it == labels.entries.end()) return;
+    const qbLabelEvent& e = it->second;
+    labels.byKindId.erase({e.kind, e.id, place});
+    if (auto kind = labels.byKind.find(e.kind); kind != labels.byKind.end()) kind->second.erase(place);
+    UnindexKey(e, place);
+    labels.entries.erase(it);
+}
+
+// Appends the entry; its place. A failed allocation leaves no trace of it.
+uint64_t Add(qbLabelEvent e) {
+    const uint64_t place = labels.lastPlace + 1;
+    try {
+        const qbLabelEvent& stored = labels.entries.emplace(place, std::move(e)).first->second;
+        labels.byKindId.insert({stored.kind, stored.id, place});
+        labels.byKind[stored.kind].insert(place);
+        IndexKey(stored, place);
+    } catch (...) {
+        Remove(place);
+        throw;
+    }
+    labels.lastPlace = place;
+    return place;
 }
 
 int NotFound(int32_t id) {
@@ -153,12 +212,42 @@ int NotFound(int32_t id) {
 
 // Removes every entry of the id whose kind is in the list; false when none.
 bool RemoveKinds(int32_t id, std::initializer_list<int> kinds) {
-    const size_t before = labels.entries.size();
-    std::erase_if(labels.entries, [&](const qbLabelEvent& e) {
-        return e.id == id && std::find(kinds.begin(), kinds.end(), e.kind) != kinds.end();
-    });
+    bool removed = false;
+    for (int kind : kinds) {
+        for (auto it = labels.byKindId.lower_bound({kind, id, 0});
+             it != labels.byKindId.end() && std::get<0>(*it) == kind && std::get<1>(*it) == id;
+             it = labels.byKindId.lower_bound({kind, id, 0})) {
+            Remove(std::get<2>(*it));
+            removed = true;
+        }
+    }
     if (labels.mouseOnSet && labels.mouseOnId == id && !Find(kOnButtonOver, id)) labels.mouseOnSet = false;
-    return labels.entries.size() != before;
+    return removed;
+}
+
+// The places of the entries an input event may match, in list order: the
+// key entries of its key, the rectangles of its button, the entry of its
+// window event.
+const Places* Candidates(const qbInputEvent& ev, std::string* keyText) {
+    int kind = 0;
+    switch (ev.type) {
+        case kEventKey: {
+            if (!ev.state) return nullptr;
+            *keyText = FoldedKey(LabelKeyText(ev.key[1]).c_str());
+            auto it = labels.keyDowns.find(*keyText);
+            return it == labels.keyDowns.end() ? nullptr : &it->second;
+        }
+        case kEventLeftButton: kind = kOnButtonClick; break;
+        case kEventRightButton: kind = kOnButtonRightClick; break;
+        case kEventMoved: kind = kMoveWindow; break;
+        case kEventResized: kind = kSizeWindow; break;
+        case kEventDeactivated: kind = kInactiveWindow; break;
+        case kEventActivated: kind = kActiveWindow; break;
+        case kEventCloseRequest: kind = kCloseWindow; break;
+        default: return nullptr;
+    }
+    auto it = labels.byKind.find(kind);
+    return it == labels.byKind.end() ? nullptr : &it->second;
 }
 
 const qbLabelEvent* MouseOnEntry() { return labels.mouseOnSet ? Find(kOnButtonOver, labels.mouseOnId) : nullptr; }
@@ -181,7 +270,11 @@ int ScanLabelEvents(ScriptState* L, qbEventMessage* msg) {
         qbInputEvent ev;
         if (PeekQueuedEvent(L, n, &ev, 0) != n + 1) return 0;
         if (!ev.display) continue;
-        for (const qbLabelEvent& e : labels.entries) {
+        std::string keyText;
+        const Places* candidates = Candidates(ev, &keyText);
+        if (!candidates) continue;
+        for (uint64_t place : *candidates) {
+            const qbLabelEvent& e = labels.entries.at(place);
             if (!e.enabled || !Matches(e, ev)) continue;
             if (!JumpTo(L, e, msg)) continue;
             if (e.kind == kOnKeyDown) labels.lastKeyCode = ev.key[1];
@@ -196,8 +289,11 @@ int CheckLabelMouseOver(ScriptState* L, qbEventMessage* msg) {
     if (!d || d->state != DISPSTATE_OPEN || labels.entries.empty()) return 0;
     if (const qbLabelEvent* on = MouseOnEntry(); on && PointerOn(*on)) return 0;
     labels.mouseOnSet = false;
-    for (const qbLabelEvent& e : labels.entries) {
-        if (e.kind != kOnButtonOver || !e.enabled || !PointerOn(e)) continue;
+    auto over = labels.byKind.find(kOnButtonOver);
+    if (over == labels.byKind.end()) return 0;
+    for (uint64_t place : over->second) {
+        const qbLabelEvent& e = labels.entries.at(place);
+        if (!e.enabled || !PointerOn(e)) continue;
         if (!JumpTo(L, e, msg)) continue;
         labels.mouseOnSet = true;
         labels.mouseOnId = e.id;
@@ -209,8 +305,7 @@ int CheckLabelMouseOver(ScriptState* L, qbEventMessage* msg) {
 int32_t LastLabelKeyCode() { return labels.lastKeyCode; }
 
 void FreeLabelEvents() {
-    if (std::any_of(labels.entries.begin(), labels.entries.end(),
-                    [](const qbLabelEvent& e) { return e.kind == kCloseWindow; }))
+    if (auto close = labels.byKind.find(kCloseWindow); close != labels.byKind.end() && !close->second.empty())
         SetCloseFlag(false);
     labels = LabelEvents{};
 }
@@ -225,7 +320,7 @@ int cmdCreateButton(ScriptState* L) {
     e.y2 = GetIntArg(L, 5);
     for (int kind : {kOnButtonOver, kOnButtonClick, kOnButtonRightClick}) {
         e.kind = kind;
-        labels.entries.push_back(e);
+        Add(e);
     }
     return 0;
 }
@@ -236,7 +331,7 @@ int cmdCreateKeyDown(ScriptState* L) {
     e.kind = kOnKeyDown;
     e.id = GetIntArg(L, 1);
     e.key = VmCheckString(L, 2, nullptr);
-    labels.entries.push_back(std::move(e));
+    Add(std::move(e));
     return 0;
 }
 
@@ -260,9 +355,14 @@ int cmdModifyKeyDown(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
     const int32_t id = GetIntArg(L, 1);
     const char* key = VmCheckString(L, 2, nullptr);
-    qbLabelEvent* e = Find(kOnKeyDown, id);
-    if (!e) return NotFound(id);
-    e->key = key;
+    auto it = labels.byKindId.lower_bound({kOnKeyDown, id, 0});
+    if (it == labels.byKindId.end() || std::get<0>(*it) != kOnKeyDown || std::get<1>(*it) != id)
+        return NotFound(id);
+    const uint64_t place = std::get<2>(*it);
+    qbLabelEvent& e = labels.entries.at(place);
+    UnindexKey(e, place);
+    e.key = key;
+    IndexKey(e, place);
     return 0;
 }
 
@@ -291,13 +391,9 @@ int SetEventEnabled(ScriptState* L, bool on) {
         return 0;
     }
     if (kind >= kMoveWindow && kind <= kCloseWindow) {
-        qbLabelEvent* e = nullptr;
-        for (qbLabelEvent& x : labels.entries)
-            if (x.kind == kind) e = &x;
-        if (!e) {
-            labels.entries.push_back(qbLabelEvent{kind, 0, 0, 0, 0, 0, {}, on});
-            e = &labels.entries.back();
-        }
+        const Places& ofKind = labels.byKind[kind];
+        const uint64_t place = ofKind.empty() ? Add(qbLabelEvent{kind, 0, 0, 0, 0, 0, {}, on}) : *ofKind.rbegin();
+        qbLabelEvent* e = &labels.entries.at(place);
         e->enabled = on;
         if (kind == kCloseWindow) SetCloseFlag(on);
         return 0;

@@ -44,12 +44,7 @@ void ReleasePollInterval(ScriptState* L, int user) {
 }
 
 bool TakePollTick() {
-    if (qbTimerEntry* entry = FindTimerEntry(kTimerRepeating, PollIntervalID(), nullptr)) {
-        int kind = kTimerNothing;
-        ObjectID id;
-        TakeFiredTimerEvent(entry, &kind, &id);
-        if (kind == kTimerRepeating) tickPending = true;
-    }
+    if (TakeTimerIfFired(kTimerRepeating, PollIntervalID())) tickPending = true;
     return std::exchange(tickPending, false);
 }
 

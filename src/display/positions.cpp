@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/numbers.h"
 #include "display/clipregions.h"
 #include "display/display.h"
 #include "display/output.h"
@@ -59,7 +60,7 @@ int32_t Resolve(int32_t v, int32_t size, int32_t container, double anchor, const
     case Edge::NearOut: result = offset - size + add; break;
     case Edge::FarOut: result = box + offset + add; break;
     }
-    return static_cast<int32_t>(std::clamp<int64_t>(result, INT32_MIN, INT32_MAX));
+    return SaturateToInt32(result);
 }
 
 }  // namespace

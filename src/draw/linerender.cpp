@@ -102,7 +102,8 @@ int DrawIntoBrush(ScriptState* L, qbDisplay* d, int32_t x1, int32_t y1, int32_t 
     f.clip = &region;
     if (int err = FillShapeCoverage(f)) return -err;
     if (d->softDoubleBuffer)
-        AddDirtyRect(L, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1);
+        AddDirtyRect(L, std::min(x1, x2), std::min(y1, y2), std::abs(int64_t{x2} - x1) + 1,
+                     std::abs(int64_t{y2} - y1) + 1);
     return 1;
 }
 

@@ -151,10 +151,10 @@ void ResolveCoordinates(const qbMoveRequest& r, qbMove* m) {
         for (int32_t* v : {&y1, &y2})
             if (*v == kLayerKeepCoordinate) *v = s->y;
     }
-    m->x = m->prevX = AddCoordinates(ResolveSpecialX(x1, m->width, 0, ax), m->offsetX);
-    m->y = m->prevY = AddCoordinates(ResolveSpecialY(y1, m->height, 0, ay), m->offsetY);
-    m->targetX = AddCoordinates(ResolveSpecialX(x2, m->width, 0, ax), m->offsetX);
-    m->targetY = AddCoordinates(ResolveSpecialY(y2, m->height, 0, ay), m->offsetY);
+    m->x = m->prevX = SaturatingAdd(ResolveSpecialX(x1, m->width, 0, ax), m->offsetX);
+    m->y = m->prevY = SaturatingAdd(ResolveSpecialY(y1, m->height, 0, ay), m->offsetY);
+    m->targetX = SaturatingAdd(ResolveSpecialX(x2, m->width, 0, ax), m->offsetX);
+    m->targetY = SaturatingAdd(ResolveSpecialY(y2, m->height, 0, ay), m->offsetY);
 }
 
 // A new top layer of the text object, its picture at the move's start.
@@ -162,7 +162,7 @@ int AddTextObjectTopLayer(ScriptState* L, qbMove* m, qbLayer** out) {
     const auto insert = TextLayerHooks().insertObjectLayer;
     if (!insert) return ERR_FINDTEXTOBJECT;
     const int32_t top = CountLayers(GetCurrentBGPic()) + 1;
-    return insert(L, m->id, AddCoordinates(m->x, -m->offsetX), AddCoordinates(m->y, -m->offsetY), top,
+    return insert(L, m->id, SaturatingSub(m->x, m->offsetX), SaturatingSub(m->y, m->offsetY), top,
                   kAddDisplayScale, out);
 }
 

@@ -35,12 +35,10 @@ qbPoint EllipsePoint(int32_t cx, int32_t cy, int32_t rx, int32_t ry, int32_t ang
 
 // A hugely scaled figure has points at both ends of the 32-bit range: the
 // shifts saturate (such a figure is too large for any image anyway).
-int32_t Saturated(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
-
 void ShiftAll(std::vector<qbPoint>* points, const qbPoint& by) {
     for (qbPoint& p : *points) {
-        p.x = Saturated(int64_t{p.x} + by.x);
-        p.y = Saturated(int64_t{p.y} + by.y);
+        p.x = SaturatingAdd(p.x, by.x);
+        p.y = SaturatingAdd(p.y, by.y);
     }
 }
 
@@ -55,7 +53,7 @@ qbPoint AnchorShift(double cx, double cy, int32_t width, int32_t height, const d
     int32_t x1, y1, x2, y2;
     TransformPoint(cx, cy, width, height, m, &x1, &y1, ax, ay);
     TransformPoint(cx, cy, width, height, m, &x2, &y2, 0.5, 0.5);
-    return {Saturated(int64_t{x1} - x2), Saturated(int64_t{y1} - y2)};
+    return {SaturatingSub(x1, x2), SaturatingSub(y1, y2)};
 }
 
 void CloseList(std::vector<qbPoint>* out, size_t from) {

@@ -329,11 +329,11 @@ int cmdPolygon(ScriptState* L) {
     if (int err = ParsePolygonPoints(L, 3, count, &pp)) return err;
     Options o;
     if (int err = ReadOptions(L, 6, pp.width, pp.height, 0, 6, &o)) return err;
-    qbShapePathCall c = PathCall(kShapePolygon, AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), colour,
+    qbShapePathCall c = PathCall(kShapePolygon, SaturatingAdd(x, pp.left), SaturatingAdd(y, pp.top), colour,
                                  IsTableArg(L, 6) ? 6 : 0, static_cast<double>(pp.points.size()), 0, o);
     c.points = &pp.points;
     if (int err = 0; DrawThroughPathRoute(L, c, &err)) return err;
-    return DrawPolygonShape(L, nullptr, GetDrawState(), AddCoordinates(x, pp.left), AddCoordinates(y, pp.top), pp.width,
+    return DrawPolygonShape(L, nullptr, GetDrawState(), SaturatingAdd(x, pp.left), SaturatingAdd(y, pp.top), pp.width,
                             pp.height, pp.points, colour, &o.t, &o.l, 0);
 }
 

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "core/numbers.h"
 #include "core/pixelformats.h"
 #include "draw/scan/scan.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
+#include "imaging/geometry.h"
 #include "imaging/planekernels.h"
 #include "imaging/wideline.h"
 
@@ -171,8 +173,8 @@ int FillShapeCoverage(const qbShapeFill& f) {
         if (f.clip->mask && f.clip->mask->plane) {
             ctx.mask.data = f.clip->mask->plane->data;
             ctx.mask.rowBytes = static_cast<int32_t>(f.clip->mask->plane->rowBytes);
-            ctx.mask.x = -f.clip->x;
-            ctx.mask.y = -f.clip->y;
+            ctx.mask.x = SaturatingSub(0, f.clip->x);
+            ctx.mask.y = SaturatingSub(0, f.clip->y);
         }
     }
     if (ctx.clip.left >= ctx.clip.right || ctx.clip.top >= ctx.clip.bottom) return 0;
@@ -180,7 +182,8 @@ int FillShapeCoverage(const qbShapeFill& f) {
     // A fresh image's planes follow the pixels, so its thin lines go
     // through a coverage map too.
     if (!f.points && f.lineThickness <= 1 && !f.outright) {
-        const int32_t x1 = f.x + f.line[0], y1 = f.y + f.line[1], x2 = f.x + f.line[2], y2 = f.y + f.line[3];
+        const int32_t x1 = SaturatingAdd(f.x, f.line[0]), y1 = SaturatingAdd(f.y, f.line[1]);
+        const int32_t x2 = SaturatingAdd(f.x, f.line[2]), y2 = SaturatingAdd(f.y, f.line[3]);
         if (f.antialias) DrawAntialiasedLine(ctx, x1, y1, x2, y2);
         else DrawPixelLine(ctx, x1, y1, x2, y2);
         return 0;
@@ -191,9 +194,15 @@ int FillShapeCoverage(const qbShapeFill& f) {
     const bool fromSource = source.held && source.lock.bytesPerPixel == lock.bytesPerPixel;
     qbBitmapPlane* mask = f.mask && f.mask->kind == kBitmapKindMask ? f.mask->plane.get() : nullptr;
     qbBitmapPlane* alpha = f.alpha && f.alpha->kind == kBitmapKindAlpha ? f.alpha->plane.get() : nullptr;
-    const int32_t i0 = std::max(0, ctx.clip.left - f.x), j0 = std::max(0, ctx.clip.top - f.y);
-    const int32_t i1 = static_cast<int32_t>(std::min<int64_t>(f.width, int64_t{ctx.clip.right} - f.x));
-    const int32_t j1 = static_cast<int32_t>(std::min<int64_t>(f.height, int64_t{ctx.clip.bottom} - f.y));
+    // The raster's columns i0..i1 and rows j0..j1 that fall inside the
+    // clip: the overlap is found in 64 bits, so a raster placed at the
+    // 32-bit limits overlaps nothing instead of wrapping onto the target.
+    const qbRect seen = IntersectRects({f.x, f.y, f.width, f.height},
+                                       {ctx.clip.left, ctx.clip.top, ctx.clip.right - ctx.clip.left,
+                                        ctx.clip.bottom - ctx.clip.top});
+    if (seen.width < 1 || seen.height < 1) return 0;
+    const int32_t i0 = SaturatingSub(seen.x, f.x), j0 = SaturatingSub(seen.y, f.y);
+    const int32_t i1 = i0 + seen.width, j1 = j0 + seen.height;
     const bool byRuns = (f.outright || (!smooth && opacity == 255)) && !ctx.mask.data && !fromSource;
     if (f.points && f.filled && byRuns) {
         // Painted as the engine sweeps it. A shape whose raster the engine

@@ -95,8 +95,8 @@ int DrawShapeRecord(ScriptState* L, const qbShapeLayerData& data, const qbDrawSt
         return DrawPolygonShape(L, nullptr, &state, x, y, data.width, data.height, data.points, colour, t, &lopts,
                                 flags, out);
     case kShapeLine:
-        return DrawLineCore(L, nullptr, &state, AddCoordinates(x, data.line[0]), AddCoordinates(y, data.line[1]),
-                            AddCoordinates(x, data.line[2]), AddCoordinates(y, data.line[3]), colour,
+        return DrawLineCore(L, nullptr, &state, SaturatingAdd(x, data.line[0]), SaturatingAdd(y, data.line[1]),
+                            SaturatingAdd(x, data.line[2]), SaturatingAdd(y, data.line[3]), colour,
                             data.thickness, t, &lopts, flags, out);
     default: return ERR_WRONGUSAGE;
     }
@@ -118,16 +118,16 @@ int DrawForLayer(ScriptState* L, const qbLayer& layer, const qbShapeLayerData& d
     // A line is stored by its endpoints from the layer's corner; a shape by
     // its anchor point, its image's corner being data.left, data.top from it.
     const bool line = data.type == kShapeLine;
-    const int32_t px = line ? base.x : AddCoordinates(base.x, -data.left);
-    const int32_t py = line ? base.y : AddCoordinates(base.y, -data.top);
+    const int32_t px = line ? base.x : SaturatingSub(base.x, data.left);
+    const int32_t py = line ? base.y : SaturatingSub(base.y, data.top);
     qbShapeOutput out;
     if (int err = DrawShapeRecord(L, data, state, colour, px, py, &t, &out)) return err;
     *image = {out.bitmap, out.mask, out.alpha};
     int64_t ox = out.x, oy = out.y;
     if (line) {
         // Lines turn about the anchor of their endpoints' box.
-        const int32_t x1 = AddCoordinates(px, data.line[0]), x2 = AddCoordinates(px, data.line[2]);
-        const int32_t y1 = AddCoordinates(py, data.line[1]), y2 = AddCoordinates(py, data.line[3]);
+        const int32_t x1 = SaturatingAdd(px, data.line[0]), x2 = SaturatingAdd(px, data.line[2]);
+        const int32_t y1 = SaturatingAdd(py, data.line[1]), y2 = SaturatingAdd(py, data.line[3]);
         const double qx = std::min(x1, x2) + std::trunc((std::llabs(int64_t{x2} - x1) + 1) * t.anchorx);
         const double qy = std::min(y1, y2) + std::trunc((std::llabs(int64_t{y2} - y1) + 1) * t.anchory);
         ox += ClampToInt32(std::round(qx * (fx - 1.0)));

@@ -68,8 +68,8 @@ struct Direct {
     qbDirectTarget target;
     int32_t x = 0, y = 0;
     int32_t anchorX = 0, anchorY = 0;
-    int32_t PlaceX(int32_t left) const { return AddCoordinates(AddCoordinates(x, left), -anchorX); }
-    int32_t PlaceY(int32_t top) const { return AddCoordinates(AddCoordinates(y, top), -anchorY); }
+    int32_t PlaceX(int32_t left) const { return SaturatingSub(SaturatingAdd(x, left), anchorX); }
+    int32_t PlaceY(int32_t top) const { return SaturatingSub(SaturatingAdd(y, top), anchorY); }
 };
 
 // The outlines of the point-list road, in the frame of the untransformed
@@ -441,8 +441,8 @@ int DrawShape(ScriptState* L, qbShape* s, qbDrawState st, int32_t x, int32_t y, 
         if (!edge) st.formStyle &= ~kFormEdge;
         if (!shadow) st.formStyle &= ~kFormShadow;
         qbBoxRequest r;
-        r.x = AddCoordinates(x, -static_cast<int32_t>(s->width * t.anchorx));
-        r.y = AddCoordinates(y, -static_cast<int32_t>(s->height * t.anchory));
+        r.x = SaturatingSub(x, static_cast<int32_t>(s->width * t.anchorx));
+        r.y = SaturatingSub(y, static_cast<int32_t>(s->height * t.anchory));
         r.width = s->width;
         r.height = s->height;
         r.colour = s->colour;
@@ -468,8 +468,8 @@ int DrawShape(ScriptState* L, qbShape* s, qbDrawState st, int32_t x, int32_t y, 
         o.bitmap = own.images.bitmap;
         o.mask = own.images.mask;
         o.alpha = own.images.alpha;
-        o.x = AddCoordinates(x, left);
-        o.y = AddCoordinates(y, top);
+        o.x = SaturatingAdd(x, left);
+        o.y = SaturatingAdd(y, top);
         o.width = own.images.width;
         o.height = own.images.height;
         own.images = {};
@@ -481,12 +481,12 @@ int DrawShape(ScriptState* L, qbShape* s, qbDrawState st, int32_t x, int32_t y, 
         qbObjectImage image{own.images.bitmap, own.images.mask, own.images.alpha};
         const int32_t w = own.images.width, h = own.images.height;
         own.images = {};
-        return AddShapeLayer(L, s->type, AddCoordinates(x, left), AddCoordinates(y, top), w, h, layerTransform,
+        return AddShapeLayer(L, s->type, SaturatingAdd(x, left), SaturatingAdd(y, top), w, h, layerTransform,
                              s->lopts, &image, std::move(data), flags, nullptr);
     }
     if (flags & (kShapeRecreate | kShapeHidden)) return 0;
-    const int32_t px = AddCoordinates(AddCoordinates(x, left), -static_cast<int32_t>(s->width * t.anchorx));
-    const int32_t py = AddCoordinates(AddCoordinates(y, top), -static_cast<int32_t>(s->height * t.anchory));
+    const int32_t px = SaturatingSub(SaturatingAdd(x, left), static_cast<int32_t>(s->width * t.anchorx));
+    const int32_t py = SaturatingSub(SaturatingAdd(y, top), static_cast<int32_t>(s->height * t.anchory));
     qbObjectImage image{own.images.bitmap, own.images.mask, own.images.alpha};
     BlitShapeImages(L, s->lopts, &image, px, py, own.images.width, own.images.height);
     own.images.bitmap = image.bitmap;

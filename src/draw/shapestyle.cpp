@@ -228,10 +228,10 @@ int RestyleShapeLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t con
     if (int err = ReadLayerFillStyle(L, tab, &d->state, &out->shadowSwitch, &out->borderSwitch, &found)) return err;
     // A line's endpoints in the picture, and a shape's anchor point.
     const bool wasLine = old && old->type == kShapeLine;
-    int32_t line[4] = {AddCoordinates(base.x, wasLine ? old->line[0] : 0),
-                       AddCoordinates(base.y, wasLine ? old->line[1] : 0),
-                       AddCoordinates(base.x, wasLine ? old->line[2] : d->width - 1),
-                       AddCoordinates(base.y, wasLine ? old->line[3] : d->height - 1)};
+    int32_t line[4] = {SaturatingAdd(base.x, wasLine ? old->line[0] : 0),
+                       SaturatingAdd(base.y, wasLine ? old->line[1] : 0),
+                       SaturatingAdd(base.x, wasLine ? old->line[2] : d->width - 1),
+                       SaturatingAdd(base.y, wasLine ? old->line[3] : d->height - 1)};
     bool lineMoved = false;
     int32_t dx = 0, dy = 0;
     if (int err = ReadShapeKeys(L, tab, from, convertTo != 0, d.get(), &dx, &dy, line, &lineMoved, &found)) return err;
@@ -249,8 +249,8 @@ int RestyleShapeLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t con
         if (!err)
             for (int i = 0; i < 4; ++i) d->line[i] = line[i] - (i % 2 ? o.y : o.x);
     } else {
-        const int32_t ax = AddCoordinates(AddCoordinates(base.x, old && !wasLine ? -old->left : 0), dx);
-        const int32_t ay = AddCoordinates(AddCoordinates(base.y, old && !wasLine ? -old->top : 0), dy);
+        const int32_t ax = SaturatingAdd(SaturatingAdd(base.x, old && !wasLine ? -old->left : 0), dx);
+        const int32_t ay = SaturatingAdd(SaturatingAdd(base.y, old && !wasLine ? -old->top : 0), dy);
         err = DrawShapeRecord(L, *d, d->state, d->colour, ax, ay, &t, &o);
         d->left = o.x - ax;
         d->top = o.y - ay;
@@ -297,7 +297,7 @@ void PushShapeLayerStyle(ScriptState* L, const qbLayer& layer) {
         const qbLayerState& base = *layer.basestate;
         SetTableFieldInt(L, "thickness", d->thickness);
         const char* keys[4] = {"x1", "y1", "x2", "y2"};
-        for (int i = 0; i < 4; ++i) SetTableFieldInt(L, keys[i], AddCoordinates(i % 2 ? base.y : base.x, d->line[i]));
+        for (int i = 0; i < 4; ++i) SetTableFieldInt(L, keys[i], SaturatingAdd(i % 2 ? base.y : base.x, d->line[i]));
         break;
     }
     case kShapePolygon: {

@@ -181,8 +181,10 @@ int ReadBMP(qbFile* file, bool probe, int32_t* width, int32_t* height, PixelBuff
     default: return ERR_LOADPICTURE2;  // 32 bits and others: the platform decoder's
     }
 
+    const bool rle8 = h.bitCount == 8 && h.compression == kCompressionRLE8;
+    const qbPixelSource source = FilePixelSource(file, rle8 ? kRunLengthCoding : PackedCoding(h.bitCount));
     PixelBuffer picture;
-    if (int err = AllocImagePixels(h.width, h.height, &picture)) return err;
+    if (int err = AllocImagePixels(h.width, h.height, source, &picture)) return err;
 
     uint32_t palette[kPaletteEntries] = {};
     if (h.bitCount <= 8) {
@@ -204,7 +206,7 @@ int ReadBMP(qbFile* file, bool probe, int32_t* width, int32_t* height, PixelBuff
 
     BmpDecoder decoder{file, h, picture.get(), palette};
     int err;
-    if (h.bitCount == 8 && h.compression == kCompressionRLE8) {
+    if (rle8) {
         err = decoder.RLE8();
     } else {
         const uint64_t rowBytes = ((static_cast<uint64_t>(h.width) * h.bitCount + 31) / 32) * 4;

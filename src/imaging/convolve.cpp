@@ -165,6 +165,11 @@ std::vector<double> DropZeroTails(std::vector<double> kernel) {
                                kernel.end() - static_cast<ptrdiff_t>(cut));
 }
 
+std::vector<double> BlurKernelFor(double radius, double sigma) {
+    if (!std::isfinite(radius) || !std::isfinite(sigma) || IsTiny(sigma)) return {};
+    return DropZeroTails(BuildBlurKernel(GetKernelWidth1D(radius > 0 ? radius : 0, sigma), sigma));
+}
+
 std::vector<double> Build2DKernel(int32_t code, int64_t k, double sigma) {
     std::vector<double> kernel;
     if (k < 1 || k > 4095) return kernel;  // k x k doubles must stay a sane size
@@ -284,9 +289,7 @@ int Convolve(const qbConvolveRequest& r) {
     if (!std::isfinite(r.radius) || !std::isfinite(r.sigma)) return 0;
     int result = 0;
     if (r.code == kConvolveBlur) {
-        if (IsTiny(r.sigma)) return 0;
-        const std::vector<double> kernel =
-            DropZeroTails(BuildBlurKernel(GetKernelWidth1D(r.radius, r.sigma), r.sigma));
+        const std::vector<double> kernel = BlurKernelFor(r.radius, r.sigma);
         // A kernel that cannot be built leaves the picture as it is.
         if (kernel.empty()) return 0;
         if (HasPixels(r) && !(IsPlainArgb(r) && BlurArgb(static_cast<uint32_t*>(r.pixels), r.width, r.height, r.pitch,

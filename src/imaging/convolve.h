@@ -52,6 +52,10 @@ std::vector<double> BuildBlurKernel(int64_t k, double sigma);
 // over them adds exact zeros, so the blur is the same, and a long radius
 // with a small sigma costs only the taps that weigh.
 std::vector<double> DropZeroTails(std::vector<double> kernel);
+// The kernel of the blur (code 98) of that radius and sigma, its zero tails
+// dropped; empty when the blur leaves its image alone (a sigma of nearly 0,
+// a radius or sigma that is not finite) or the kernel cannot be had.
+std::vector<double> BlurKernelFor(double radius, double sigma);
 // The k x k kernel of code 101, 103 or 115, row by row, normalised unless
 // its sum is (nearly) 0.
 std::vector<double> Build2DKernel(int32_t code, int64_t k, double sigma);

@@ -57,7 +57,3 @@ int ClipPolygonToLine(const std::vector<qbPoint>& in, std::vector<qbPoint>& out,
 // ones too; spans beyond one turn are cut to one turn.
 void BuildArcPolygon(std::vector<qbPoint>& out, int32_t radiusX, int32_t radiusY, int32_t startDegrees,
                      int32_t endDegrees);
-
-// Coordinates are 32-bit: a sum beyond that clamps instead of overflowing
-// (script numbers clamp through ClampToInt32).
-int32_t AddCoordinates(int32_t a, int32_t b);

@@ -24,7 +24,9 @@ struct qbGIFReader {
     uint32_t globalTable[256] = {};
     uint32_t localTable[256] = {};
     const uint32_t* table = globalTable;
-    PixelBuffer canvas, savedCanvas;
+    PixelBuffer canvas;
+    // Disposal 3: what lay under the last frame's rectangle, row by row.
+    std::vector<uint32_t> savedArea;
     uint32_t background = 0;
     uint32_t nextFrame = 0;  // kNoFrame: the next GetGIFFrame restarts
     uint32_t frameCount = 0;
@@ -47,9 +49,11 @@ using qbGIFReaderPtr = std::unique_ptr<qbGIFReader, GIFReaderCloser>;
 
 // Takes the file in every case (a reader closes it when it closes). Null
 // when the file is no GIF, memory runs out or the block scan fails; a probe
-// stores width and height and returns null as well.
+// stores width and height and returns null as well. *error (when given):
+// ERR_MEM when the screen is more than the file's bytes can fill or memory
+// ran out for it, else untouched.
 qbGIFReader* OpenGIFReader(qbFile* file, int32_t* width, int32_t* height, int32_t* frameCount, bool probe,
-                           bool singleFrame, bool keyColourMode);
+                           bool singleFrame, bool keyColourMode, int* error = nullptr);
 // The whole canvas after frame `frame` (width x height 0xAARRGGBB), or an
 // empty buffer when the frame can't be decoded. *transparency: 1 when the
 // frame has a transparent colour and the reader is in key-colour mode.

@@ -191,9 +191,25 @@ void FillRect(qbGIFReader* r, const Rect& c, uint32_t colour) {
         std::fill_n(r->canvas.get() + y * r->width + c.x0, c.x1 - c.x0, colour);
 }
 
-void CopyRect(uint32_t* to, const uint32_t* from, const qbGIFReader& r, const Rect& c) {
-    for (int64_t y = c.y0; y < c.y1; ++y)
-        std::copy_n(from + y * r.width + c.x0, c.x1 - c.x0, to + y * r.width + c.x0);
+// The canvas under the rectangle, into savedArea (false when memory ran
+// out), and back.
+bool SaveRect(qbGIFReader* r, const Rect& c) {
+    const int64_t w = std::max<int64_t>(0, c.x1 - c.x0), h = std::max<int64_t>(0, c.y1 - c.y0);
+    try {
+        r->savedArea.resize(static_cast<size_t>(w * h));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int64_t y = 0; y < h; ++y)
+        std::copy_n(r->canvas.get() + (c.y0 + y) * r->width + c.x0, w, r->savedArea.data() + y * w);
+    return true;
+}
+
+void RestoreRect(qbGIFReader* r, const Rect& c) {
+    const int64_t w = std::max<int64_t>(0, c.x1 - c.x0), h = std::max<int64_t>(0, c.y1 - c.y0);
+    if (r->savedArea.size() != static_cast<size_t>(w * h)) return;
+    for (int64_t y = 0; y < h; ++y)
+        std::copy_n(r->savedArea.data() + y * w, w, r->canvas.get() + (c.y0 + y) * r->width + c.x0);
 }
 
 // The background the canvas starts as (transparent black for a single
@@ -208,7 +224,7 @@ void DisposeLast(qbGIFReader* r) {
     if (r->lastDisposal == 2) {
         FillRect(r, c, r->lastFill);
     } else if (r->lastDisposal == 3) {
-        CopyRect(r->canvas.get(), r->savedCanvas.get(), *r, c);
+        RestoreRect(r, c);
     }
     r->lastDisposal = 0;
 }
@@ -256,7 +272,7 @@ Outcome ReadImage(qbGIFReader* r, bool counting, int64_t blockStart) {
     if (r->nextFrame == 0 && r->transparent >= 0 && r->disposal == 2)
         std::fill_n(r->canvas.get(), size_t{r->width} * r->height, r->table[r->transparent & 0xFF] & ~kOpaque);
     const Rect area = ClipToScreen(*r, left, top, width, height);
-    if (r->disposal == 3) CopyRect(r->savedCanvas.get(), r->canvas.get(), *r, area);
+    if (r->disposal == 3 && !SaveRect(r, area)) return Outcome::Failed;
 
     const int minimum = FileGetC(f);
     if (minimum < 0 || minimum > 8) return Outcome::Failed;
@@ -361,7 +377,7 @@ bool DecodeGIFFrames(qbGIFReader* r, uint32_t wanted) {
 void GIFReaderCloser::operator()(qbGIFReader* reader) const { CloseGIFReader(reader); }
 
 qbGIFReader* OpenGIFReader(qbFile* file, int32_t* width, int32_t* height, int32_t* frameCount, bool probe,
-                           bool singleFrame, bool keyColourMode) {
+                           bool singleFrame, bool keyColourMode, int* error) {
     qbFilePtr owned(file);
     if (!file) return nullptr;
     uint8_t signature[6];
@@ -388,7 +404,10 @@ qbGIFReader* OpenGIFReader(qbFile* file, int32_t* width, int32_t* height, int32_
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (AllocImagePixels(w, h, &r->canvas) || AllocImagePixels(w, h, &r->savedCanvas)) return nullptr;
+    if (int err = AllocImagePixels(w, h, FilePixelSource(file, kLzwCoding), &r->canvas)) {
+        if (error) *error = err;
+        return nullptr;
+    }
     if ((flags & 0x80) && !ReadColourTable(file, r->globalTable, 1 << ((flags & 7) + 1))) return nullptr;
     FillCanvas(r.get());
     r->firstFrame = Tell(file);
@@ -422,7 +441,8 @@ PixelBuffer GetGIFFrame(qbGIFReader* r, uint32_t frame, uint32_t* transparency) 
         return nullptr;
     }
     PixelBuffer copy;
-    if (AllocImagePixels(r->width, r->height, &copy)) return nullptr;
+    // A copy of the canvas, whose size its file was checked for.
+    if (AllocImagePixels(r->width, r->height, kPixelsNotRead, &copy)) return nullptr;
     std::copy_n(r->canvas.get(), size_t{r->width} * r->height, copy.get());
     if (r->lastDisposal) DisposeLast(r);
     if (transparency) *transparency = r->transparency;

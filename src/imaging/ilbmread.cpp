@@ -210,8 +210,11 @@ int ReadILBM(qbFile* file, ILBMReadRequest* r) {
     if (h.width == 0 || h.height == 0 || h.planes == 0 || (!deep && h.planes > kMaxPalettePlanes))
         return ERR_LOADPICTURE2;
     ReadDisplayMode(file, &h);
+    // Each plane codes a bit of a pixel (a mask plane only adds to them).
+    const qbPixelSource source =
+        FilePixelSource(file, PackedCoding(h.planes, h.compression == 0 ? 1 : kByteRunExpansion));
     PixelBuffer pixels;
-    if (int err = AllocImagePixels(h.width, h.height, &pixels)) return err;
+    if (int err = AllocImagePixels(h.width, h.height, source, &pixels)) return err;
     if (!FindIFFChunk(file, "BODY")) return ERR_LOADPICTURE2;
     uint32_t bodySize;
     if (!ReadBE(file, 4, &bodySize)) return ERR_LOADPICTURE2;

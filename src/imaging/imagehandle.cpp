@@ -59,7 +59,7 @@ qbImageHandle* NewImageHandle() { return new (std::nothrow) qbImageHandle; }
 
 qbImageHandle* NewImageHandleBuffer(int32_t width, int32_t height) {
     std::unique_ptr<qbImageHandle> handle(NewImageHandle());
-    if (!handle || AllocImagePixels(width, height, &handle->ownedPixels) != 0) return nullptr;
+    if (!handle || AllocImagePixels(width, height, kPixelsNotRead, &handle->ownedPixels) != 0) return nullptr;
     handle->loaderPixels = handle->ownedPixels.get();
     handle->ownsPixels = 1;
     return handle.release();

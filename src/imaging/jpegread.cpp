@@ -225,8 +225,10 @@ int ReadJPEGFrom(qbFile* file, const void* data, size_t size, bool probe, int32_
     if (width) *width = static_cast<int32_t>(s->width);
     if (height) *height = static_cast<int32_t>(s->height);
     if (probe) return 0;
+    const qbPixelCoding coding = s->cinfo.arith_code ? kUnboundedCoding : kHuffmanJpegCoding;
+    const qbPixelSource source = file ? FilePixelSource(file, coding) : qbPixelSource{size, coding};
     PixelBuffer picture;
-    if (int err = AllocImagePixels(s->width, s->height, &picture)) return err;
+    if (int err = AllocImagePixels(s->width, s->height, source, &picture)) return err;
     std::unique_ptr<JSAMPLE[]> cmykRow;
     if (s->cmyk) {
         cmykRow.reset(new (std::nothrow) JSAMPLE[static_cast<size_t>(s->width) * 4]);

@@ -279,10 +279,11 @@ int ReadILBMPicture(qbFile* file, bool probe, const ILBMOptions& options, Reader
 // Frame 0 of a GIF; the reader takes the file and closes it.
 int ReadGIFPicture(qbFilePtr* file, bool probe, bool keyColours, ReaderOutput* o) {
     int32_t frames = 0;
+    int err = 0;
     qbGIFReaderPtr reader(
-        OpenGIFReader(file->release(), &o->width, &o->height, &frames, probe, true, keyColours));
+        OpenGIFReader(file->release(), &o->width, &o->height, &frames, probe, true, keyColours, &err));
     if (probe) return 0;
-    if (!reader) return ERR_LOADPICTURE2;
+    if (!reader) return err ? err : ERR_LOADPICTURE2;
     uint32_t transparency = 0;
     o->pixels = GetGIFFrame(reader.get(), 0, &transparency);
     if (!o->pixels) return ERR_LOADPICTURE2;
@@ -364,6 +365,9 @@ int LoadImageInbuilt(const char* fileName, const char* loaderTag, const char* ad
         const ILBMOptions ilbm{palette, callerColour, keyColourMode, wantPaletteCopy};
         err = RunInbuiltReader(record->format, &file, probeOnly, ilbm, &result);
     }
+    // A picture more than its bytes can hold (or than memory has room for)
+    // is refused whole: no other decoder is asked to make it.
+    if (err == ERR_MEM) return err;
     if (err) {
         if (!native) return FailWithName(ERR_LOADPICTURE2, fileName);
         result = ReaderOutput{};

@@ -142,7 +142,7 @@ int LoadImageThroughLoaders(const qbImageLoadParams& p, qbLoadedImage* out) {
             if (request.hasAlpha) hasAlpha = 1;
         } else {
             PixelBuffer scaled;
-            if (int err = AllocImagePixels(targetWidth, targetHeight, &scaled)) return err;
+            if (int err = AllocImagePixels(targetWidth, targetHeight, kPixelsNotRead, &scaled)) return err;
             ScaleRequest scale;
             scale.srcPixels = handle->loaderPixels;
             scale.srcWidth = width;

@@ -835,8 +835,13 @@ void DrawAntialiasedLine(const BlendContext& ctx, int32_t x1, int32_t y1, int32_
     const int64_t slope = steps == 0 ? 0 : minorLength * 65536 / steps;
     const int64_t major0 = steep ? y1 : x1;
     const int64_t minor0 = steep ? x1 : y1;
+    // Only the steps whose major coordinate lies inside the clip: a far end
+    // costs no more than what is visible (the steps left out plot nothing).
+    const int64_t low = steep ? ctx.clip.top : ctx.clip.left, high = steep ? ctx.clip.bottom : ctx.clip.right;
+    const int64_t first = std::max<int64_t>(0, majorStep > 0 ? low - major0 : major0 - (high - 1));
+    const int64_t last = std::min<int64_t>(steps, majorStep > 0 ? high - 1 - major0 : major0 - low);
     BlendContext one = ctx;
-    for (int64_t k = 0; k <= steps; ++k) {
+    for (int64_t k = first; k <= last; ++k) {
         const int64_t major = major0 + k * majorStep;
         const int64_t pos = minor0 * 65536 + k * slope;
         const int64_t near = pos >> 16;  // floor, also for negative positions

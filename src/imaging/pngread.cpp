@@ -25,6 +25,7 @@ struct PngReadState {
     int colourType = 0;
     int interlaced = 0;
     size_t rowBytes = 0;
+    uint32_t codedBits = 0;  // bits of a pixel as the file codes it
     // Set by the caller before ReadRows.
     png_bytepp rows = nullptr;
 };
@@ -50,6 +51,7 @@ int ReadHeader(PngReadState* s) {
     png_read_info(png, info);
     const int type = png_get_color_type(png, info);
     const int depth = png_get_bit_depth(png, info);
+    s->codedBits = static_cast<uint32_t>(depth) * png_get_channels(png, info);
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
@@ -143,7 +145,8 @@ int ReadPNG(qbFile* file, bool probe, int32_t* width, int32_t* height, PixelBuff
     if (probe) return 0;
 
     PixelBuffer picture;
-    if (int err = AllocImagePixels(s.width, s.height, &picture)) return err;
+    const qbPixelSource source = FilePixelSource(file, PackedCoding(s.codedBits, kDeflateExpansion));
+    if (int err = AllocImagePixels(s.width, s.height, source, &picture)) return err;
     std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[s.height]);
     if (!rows) return ERR_MEM;
     for (png_uint_32 y = 0; y < s.height; ++y)

@@ -148,5 +148,3 @@ qbRect RectFromEdges(int64_t left, int64_t top, int64_t right, int64_t bottom) {
     return {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
             static_cast<int32_t>(bottom - top)};
 }
-
-int32_t AddCoordinates(int32_t a, int32_t b) { return ClampToInt32(static_cast<double>(int64_t{a} + b)); }

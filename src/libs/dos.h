@@ -73,8 +73,10 @@ void InstallDirectoryAttributeRows();
 void FreeDirectoryObjects(ScriptState* L);
 
 // Makes the folder and every missing parent: 0 or ERR_CREATEDIR with the
-// path as the detail.
-int MakeDirectoryPath(const std::string& path);
+// path as the detail. With madeLast, the folder the path names, when made,
+// is made 0700 (a copy gives it its source's mode once filled) and
+// *madeLast tells whether it was.
+int MakeDirectoryPath(const std::string& path, bool* madeLast = nullptr);
 // Temporary files, deleted at shutdown (dospaths.cpp). AddTempFile makes one
 // (with the extension of the linked file chunk, when given) and gives its
 // path, empty on failure; FindTempFile gives the one made for chunk, if any.

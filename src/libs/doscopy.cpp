@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/argapi.h"
@@ -117,7 +118,7 @@ int OpenDescriptor(const qbFile* file) {
     const StdioFile* s = file && !file->adapter && !file->memory ? file->stdio.get() : nullptr;
     const bool whole = s && s->stream && !s->limit && s->base == 0 && s->position == 0 && !s->streamed &&
                        file->getPtr == file->getEnd;
-    return whole ? fileno(s->stream) : -1;
+    return whole ? s->stream->fd : -1;
 }
 
 // Copies the open native file inside the kernel (no callback hears of
@@ -172,7 +173,6 @@ bool IsSpecialSystemFile(const std::string& system) {
 }
 
 struct Copy : doswalk::Walk {
-    std::vector<FileId> path;  // the folders being copied, outermost first
     FileId destination{};
     bool haveDestination = false;
 
@@ -273,7 +273,7 @@ struct Copy : doswalk::Walk {
         }
         struct stat read;
         if (exists && !in->adapter && !in->memory && in->stdio && in->stdio->stream &&
-            fstat(fileno(in->stdio->stream), &read) == 0 && read.st_dev == st.st_dev && read.st_ino == st.st_ino)
+            fstat(in->stdio->stream->fd, &read) == 0 && read.st_dev == st.st_dev && read.st_ino == st.st_ino)
             return ERR_WRONGUSAGE;
         qbFileInfo info;
         if (!GetFileInfo(in.get(), &info)) info.size = -1;
@@ -302,61 +302,134 @@ struct Copy : doswalk::Walk {
         return Bytes(in.get(), from, to, info, answer);
     }
 
-    // A link back to a folder being copied would lead round forever.
-    bool Loops(const FileId& folder) const {
-        for (const FileId& f : path)
-            if (f == folder) return true;
-        return false;
+    // One folder being copied: its entries and the next one to copy, the
+    // source (-1 when an adapter serves it) and the copy, both open, and
+    // how long the shared paths were before its name was added.
+    struct Level {
+        std::vector<FolderEntry> entries;
+        size_t next = 0;
+        qbFd ownFrom, ownDest;  // empty for the folders the command opened
+        int from = -1, dest = -1;
+        size_t sourceLength = 0, shownLength = 0;
+        FileId id{};
+        bool native = false;
+        bool made = false;  // the copy was made here: it takes mode when filled
+        mode_t mode = 0;
+    };
+
+    // The folders being copied by their ids, so that a link back to one of
+    // them (which would lead round forever) is met at the cost of a look-up.
+    struct IdHash {
+        size_t operator()(const FileId& f) const {
+            return std::hash<uint64_t>()(static_cast<uint64_t>(f.ino) * 31 + static_cast<uint64_t>(f.dev));
+        }
+    };
+    std::unordered_set<FileId, IdHash> copying;
+    std::vector<Level> levels;
+    // The source and copy of the folder on top, as the script sees them.
+    std::string sourcePath, shownPath;
+    const mode_t mask = CurrentUmask();
+
+    // Lists the folder and puts it on top; its source folder's mode is the
+    // copy's once filled.
+    int Enter(Level level) {
+        if (int listed = ListFolder(sourcePath, level.from, &level.entries)) return listed;
+        struct stat st;
+        level.native = level.from >= 0 && fstat(level.from, &st) == 0;
+        level.mode = level.native ? st.st_mode & 0777 : 0777;
+        if (level.native) {
+            level.id = {st.st_dev, st.st_ino};
+            copying.insert(level.id);
+        }
+        levels.push_back(std::move(level));
+        return 0;
+    }
+
+    // Takes the folder on top off, its copy given its mode.
+    void Leave() {
+        Level& top = levels.back();
+        if (top.made) fchmod(top.dest, top.mode & ~mask);
+        if (top.native) copying.erase(top.id);
+        sourcePath.resize(top.sourceLength);
+        shownPath.resize(top.shownLength);
+        levels.pop_back();
+    }
+
+    // The folder the walk meets as entry e of the folder on top, opened on
+    // both sides and entered; 0 with nothing entered when it is passed over.
+    int EnterFolder(const FolderEntry& e) {
+        Level& top = levels.back();
+        Level inner;
+        inner.sourceLength = sourcePath.size();
+        inner.shownLength = shownPath.size();
+        const std::string source = Join(sourcePath, e.name), shown = Join(shownPath, e.name);
+        // The source side follows links (as it always has).
+        if (top.from >= 0) {
+            inner.ownFrom = qbFd(openat(top.from, e.system.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            struct stat st;
+            if (!inner.ownFrom && (errno == EMFILE || errno == ENFILE)) {
+                // Deeper than the descriptors the player may hold.
+                SetErrorDetail(source.c_str());
+                return ERR_LOCK2;
+            }
+            if (!inner.ownFrom || fstat(inner.ownFrom.get(), &st) != 0) return 0;  // gone since the listing
+            const FileId id{st.st_dev, st.st_ino};
+            // The destination inside the source is not copied into itself.
+            if ((haveDestination && id == destination) || copying.count(id)) return 0;
+            inner.from = inner.ownFrom.get();
+        }
+        inner.ownDest = MakeFolderAt(top.dest, e.system.c_str(), &inner.made);
+        if (!inner.ownDest) {
+            const bool outOfDescriptors = errno == EMFILE || errno == ENFILE;
+            SetErrorDetail(shown.c_str());
+            return outOfDescriptors ? ERR_LOCK2 : ERR_CREATEDIR;
+        }
+        inner.dest = inner.ownDest.get();
+        sourcePath = source;
+        shownPath = shown;
+        return Enter(std::move(inner));
     }
 
     // Copies the contents of the folder source (open as from when native,
     // -1 when an adapter serves it) into the open folder dest, shown as
-    // shown. Each folder is made with one call in its open parent and
-    // entered without following a link, and the source is walked by
-    // descriptor too, so a deep tree costs its depth, not a look-up of every
-    // prefix of every path.
-    int Folder(const std::string& source, int from, int dest, const std::string& shown, Answer* answer) {
-        std::vector<FolderEntry> entries;
-        if (int listed = ListFolder(source, from, &entries)) return listed;
-        struct stat st;
-        const bool native = from >= 0 && fstat(from, &st) == 0;
-        if (native) path.push_back({st.st_dev, st.st_ino});
-        int err = 0;
-        for (const FolderEntry& e : entries) {
+    // shown; made: dest was made for the copy. Each folder is made with one
+    // call in its open parent and entered without following a link, and
+    // the source is walked by descriptor too, so a deep tree costs its
+    // depth, not a look-up of every prefix of every path. The folders being
+    // walked are a list, not calls, so depth costs memory, never the stack.
+    int Tree(const std::string& source, int from, int dest, const std::string& shown, bool made,
+             Answer* answer) {
+        sourcePath = source;
+        shownPath = shown;
+        Level root;
+        root.from = from;
+        root.dest = dest;
+        root.made = made;
+        int err = Enter(std::move(root));
+        while (!err && *answer != Answer::Abort && !levels.empty()) {
+            Level& top = levels.back();
+            if (top.next == top.entries.size()) {
+                Leave();
+                continue;
+            }
+            const FolderEntry& e = top.entries[top.next++];
             // Never opened: FIFOs, sockets, devices and links leading nowhere.
             if (e.kind == EntryKind::Other) continue;
             // A name from an adapter that is no single entry would reach
             // outside the folder being written.
             if (!IsPlainEntryName(e.system)) continue;
-            const std::string inner = Join(source, e.name), to = Join(shown, e.name);
             if (e.kind == EntryKind::Folder) {
-                if (!Enters(e.name)) continue;
-                // The source side follows links (as it always has).
-                qbFd innerFrom;
-                if (from >= 0) {
-                    innerFrom = qbFd(openat(from, e.system.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-                    if (!innerFrom || fstat(innerFrom.get(), &st) != 0) continue;  // gone since the listing
-                    const FileId id{st.st_dev, st.st_ino};
-                    // The destination inside the source is not copied into
-                    // itself.
-                    if ((haveDestination && id == destination) || Loops(id)) continue;
-                }
-                const qbFd made = MakeFolderAt(dest, e.system.c_str());
-                if (!made) {
-                    SetErrorDetail(to.c_str());
-                    err = ERR_CREATEDIR;
-                } else {
-                    err = Folder(inner, innerFrom.get(), made.get(), to, answer);
-                }
-            } else {
-                if (!Matches(e.name)) continue;
-                *answer = Answer::Go;
-                const Source file{inner, from >= 0 ? PathThroughFolder(from, e.system) : std::string()};
-                err = File(file, {dest, e.system, to, false}, answer);
+                if (Enters(e.name)) err = EnterFolder(e);
+                continue;
             }
-            if (err || *answer == Answer::Abort) break;
+            if (!Matches(e.name)) continue;
+            *answer = Answer::Go;
+            const Source file{Join(sourcePath, e.name),
+                              top.from >= 0 ? PathThroughFolder(top.from, e.system) : std::string()};
+            err = File(file, {top.dest, e.system, Join(shownPath, e.name), false}, answer);
         }
-        if (native) path.pop_back();
+        // A stop leaves every folder copied so far with its mode.
+        while (!levels.empty()) Leave();
         return err;
     }
 };
@@ -406,7 +479,10 @@ int cmdCopyFile(ScriptState* L) {
     if (!folder && !copy.patterns.empty()) return ERR_NODIRPATTERN;
     // A folder copied into itself would take in its own copy without end.
     if (folder && Inside(destFolder, source)) return ERR_WRONGUSAGE;
-    if (int err = MakeDirectoryPath(destFolder)) return err;
+    // A folder copied into a folder made for it keeps it as private as
+    // the source.
+    bool madeDest = false;
+    if (int err = MakeDirectoryPath(destFolder, folder ? &madeDest : nullptr)) return err;
     // The folder the script named, its links followed; all below it is
     // written by descriptor.
     const qbFd dest = OpenFolderPath(NativePathOf(destFolder.c_str()).c_str());
@@ -418,7 +494,7 @@ int cmdCopyFile(ScriptState* L) {
     int err;
     if (folder) {
         copy.haveDestination = NativeId(destFolder, &copy.destination);
-        err = copy.Folder(source, nativeSource.get(), dest.get(), destFolder, &answer);
+        err = copy.Tree(source, nativeSource.get(), dest.get(), destFolder, madeDest, &answer);
     } else {
         // A new name may lead into a folder below the one named.
         const std::string shown = Join(destFolder, newName.empty() ? FilePartEx(source.c_str()) : newName);

@@ -57,49 +57,82 @@ struct Delete : doswalk::Walk {
         return ERR_DELETEFILE;
     }
 
-    // Deletes the contents of the open folder shown as path.
-    int Contents(int folder, const std::string& path, Answer* answer) {
+    // One folder being emptied: its entries and the next one to take, its
+    // name in the folder below it on the list, and how long the shared
+    // path was before its name was added.
+    struct Level {
+        qbFd folder;
         std::vector<qbFolderEntryAt> entries;
-        if (!ListFolderAt(folder, &entries)) {
-            SetErrorDetail(path.c_str());
-            return ERR_LOCK2;
-        }
-        for (const qbFolderEntryAt& e : entries) {
+        size_t next = 0;
+        std::string name;
+        size_t pathLength = 0;
+    };
+
+    // Deletes the contents of the open folder shown as path, folders
+    // within it too. The folders being emptied are a list, not calls, so
+    // depth costs memory (and a descriptor a level), never the stack.
+    int Contents(qbFd folder, const std::string& path, Answer* answer) {
+        std::string shown = path;
+        std::vector<Level> levels;
+        Level root;
+        root.folder = std::move(folder);
+        if (int err = List(&root, shown)) return err;
+        levels.push_back(std::move(root));
+        while (!levels.empty()) {
+            Level& top = levels.back();
+            if (top.next == top.entries.size()) {
+                // Emptied: with a pattern list only the matching files go,
+                // and the folders that held them stay.
+                const Level done = std::move(levels.back());
+                levels.pop_back();
+                if (levels.empty()) return 0;
+                if (patterns.empty() && unlinkat(levels.back().folder.get(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+                    SetErrorDetail(shown.c_str());
+                    return ERR_DELETEFILE;
+                }
+                shown.resize(done.pathLength);
+                continue;
+            }
+            const qbFolderEntryAt& e = top.entries[top.next++];
             const std::string entry = FromSystemPath(e.name.c_str());
-            const std::string inner = doswalk::Join(path, entry);
-            int err;
-            if (S_ISDIR(e.st.st_mode)) {
-                if (!Enters(entry)) continue;
-                err = Folder(folder, e.name.c_str(), inner, answer);
-            } else {
-                if (!Matches(entry)) continue;
-                err = File(folder, e.name.c_str(), inner, answer);
+            const size_t length = shown.size();
+            shown = doswalk::Join(shown, entry);
+            int err = 0;
+            if (!S_ISDIR(e.st.st_mode)) {
+                if (Matches(entry)) err = File(top.folder.get(), e.name.c_str(), shown, answer);
+            } else if (Enters(entry)) {
+                Level inner;
+                inner.folder = OpenFolderAt(top.folder.get(), e.name.c_str());
+                if (!inner.folder) {
+                    // No longer a folder: what took its place (a link) is
+                    // never entered, and goes as a file would.
+                    if (errno == ELOOP || errno == ENOTDIR) {
+                        if (Matches(entry)) err = File(top.folder.get(), e.name.c_str(), shown, answer);
+                    } else {
+                        SetErrorDetail(shown.c_str());
+                        err = ERR_LOCK2;
+                    }
+                } else {
+                    if ((err = List(&inner, shown)) == 0) {
+                        inner.name = e.name;
+                        inner.pathLength = length;
+                        levels.push_back(std::move(inner));
+                        continue;
+                    }
+                }
             }
             if (err) return err;
             if (*answer == Answer::Abort) return 0;
             *answer = Answer::Go;
+            shown.resize(length);
         }
         return 0;
     }
 
-    // The folder name in the open folder at, listed as a folder. With a
-    // pattern list only the matching files go; the folders that held them
-    // stay.
-    int Folder(int at, const char* name, const std::string& path, Answer* answer) {
-        const qbFd folder = OpenFolderAt(at, name);
-        if (!folder) {
-            // No longer a folder: what took its place (a link) is never
-            // entered, and goes as a file would.
-            if (errno == ELOOP || errno == ENOTDIR)
-                return Matches(FromSystemPath(name)) ? File(at, name, path, answer) : 0;
-            SetErrorDetail(path.c_str());
-            return ERR_LOCK2;
-        }
-        if (int err = Contents(folder.get(), path, answer)) return err;
-        if (*answer == Answer::Abort || !patterns.empty()) return 0;
-        if (unlinkat(at, name, AT_REMOVEDIR) == 0) return 0;
+    int List(Level* level, const std::string& path) {
+        if (ListFolderAt(level->folder.get(), &level->entries)) return 0;
         SetErrorDetail(path.c_str());
-        return ERR_DELETEFILE;
+        return ERR_LOCK2;
     }
 };
 
@@ -128,12 +161,12 @@ int cmdDeleteFile(ScriptState* L) {
     if (S_ISDIR(st.st_mode)) {
         // The folder named goes by its path (the script named it), all
         // within it by descriptor.
-        const qbFd folder(open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        qbFd folder(open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!folder) {
             SetErrorDetail(path.c_str());
             return ERR_LOCK2;
         }
-        err = del.Contents(folder.get(), path, &answer);
+        err = del.Contents(std::move(folder), path, &answer);
         if (!err && !keep && answer != Answer::Abort && rmdir(native.c_str()) != 0) {
             SetErrorDetail(path.c_str());
             err = ERR_DELETEFILE;

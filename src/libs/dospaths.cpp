@@ -59,21 +59,28 @@ int VolumePathArg(ScriptState* L, std::string* path) {
 
 }  // namespace
 
-int MakeDirectoryPath(const std::string& path) {
+int MakeDirectoryPath(const std::string& path, bool* madeLast) {
     // Folder by folder, each made (or taken) in its open parent, as
     // `mkdir -p` does: no prefix is looked up again, so a deep path costs
     // its depth. The path's links are followed: the script named it.
     const std::string system = NativePathOf(path.c_str());
     qbFd folder = OpenFolderPath(!system.empty() && system[0] == '/' ? "/" : ".");
+    bool made = false;
     for (size_t start = 0; folder && start < system.size();) {
         size_t end = system.find('/', start);
         if (end == std::string::npos) end = system.size();
         const std::string name = system.substr(start, end - start);
         start = end + 1;
         if (name.empty() || name == ".") continue;
-        if (mkdirat(folder.get(), name.c_str(), 0755) != 0 && errno != EEXIST) folder = qbFd();
+        bool last = true;  // only "" and "." follow
+        for (size_t at = end; last && at < system.size(); ++at)
+            last = system[at] == '/' || (system[at] == '.' && (at + 1 == system.size() || system[at + 1] == '/') &&
+                                         system[at - 1] == '/');
+        made = mkdirat(folder.get(), name.c_str(), madeLast && last ? 0700 : 0755) == 0;
+        if (!made && errno != EEXIST) folder = qbFd();
         else folder = qbFd(openat(folder.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
+    if (madeLast) *madeLast = made && folder;
     if (folder) return 0;
     SetErrorDetail(path.c_str());
     return ERR_CREATEDIR;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/objectref.h"
 #include "core/objects.h"
 
 struct ScriptState;
@@ -37,6 +38,9 @@ void FreeAllMemblocks(ScriptState* L);
 
 // The block of that id: 0, ERR_FINDARRAY (automatic id) or ERR_FINDMEMBLK.
 int GetMemBlock(ObjectID id, qbMemBlock** out);
+// A command's hold on a block (core/objectref.h).
+inline int FindMemBlockByID(ScriptState*, ObjectID id, qbMemBlock** out) { return GetMemBlock(id, out); }
+using qbMemBlockRef = qbObjectRef<qbMemBlock, FindMemBlockByID>;
 // The block's first byte and its size (0 when not known) as of now.
 uint8_t* MemBlockData(const qbMemBlock& block);
 int64_t MemBlockSize(const qbMemBlock& block);

@@ -152,16 +152,15 @@ int cmdDumpMem(ScriptState* L) {
 
 int cmdMemToTable(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
-    qbMemBlock* block = nullptr;
-    if (int err = MemBlockArg(L, 1, &block)) return err;
+    qbMemBlockRef found(L, GetObjectIDArg(L, 1));
+    qbTaken<qbMemBlock> block = nullptr;
+    if (int err = found.Take(&block)) return err;
     const int32_t type = static_cast<int32_t>(VmCheckInt(L, 2));
-    const qbOptionReads reads;
     int64_t items = OptionInt(L, 3, "items", 0);
     const int64_t offset = OptionInt(L, 3, "offset", 0);
     const bool little = (OptionInt(L, 3, "endianswitch", 0) != 0) != kHostLittle;
     const bool isSigned = OptionInt(L, 3, "signed", 0) != 0;
-    if (reads.ScriptMayHaveRun())
-        if (int err = MemBlockArg(L, 1, &block)) return err;
+    if (int err = found.Take(&block)) return err;
     const int width = TypeWidth(type);
     if (offset < 0 || !width || items < 0) return ERR_WRONGUSAGE;
     const int64_t size = MemBlockSize(*block);
@@ -184,14 +183,13 @@ int cmdMemToTable(ScriptState* L) {
 int cmdTableToMem(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
     VmCheckTable(L, 1);
-    qbMemBlock* block = nullptr;
-    if (int err = MemBlockArg(L, 2, &block)) return err;
+    qbMemBlockRef found(L, GetObjectIDArg(L, 2));
+    qbTaken<qbMemBlock> block = nullptr;
+    if (int err = found.Take(&block)) return err;
     const int32_t type = static_cast<int32_t>(VmCheckInt(L, 3));
-    const qbOptionReads reads;
     const int64_t offset = OptionInt(L, 4, "offset", 0);
     const bool little = (OptionInt(L, 4, "endianswitch", 0) != 0) != kHostLittle;
-    if (reads.ScriptMayHaveRun())
-        if (int err = MemBlockArg(L, 2, &block)) return err;
+    if (int err = found.Take(&block)) return err;
     const int width = TypeWidth(type);
     if (offset < 0 || !width) return ERR_WRONGUSAGE;
     const int64_t size = MemBlockSize(*block);

@@ -13,9 +13,10 @@
 //
 // A network time-out of 0 is no limit for either.
 //
-// A script's server waits inside its handlers on one budget shared by all
-// of its connections (qbNetWaitBudget): no other handler runs meanwhile, so
-// waits that are each bounded would add up across slow peers.
+// While a script serves, its handlers wait on peers (sends, receives,
+// lookups) on one budget shared by all of them (qbNetWaitBudget): no other
+// handler runs meanwhile, so waits that are each bounded would add up
+// across slow peers.
 #pragma once
 
 #include <cstddef>

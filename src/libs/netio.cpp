@@ -193,8 +193,11 @@ int ConnectTcp(ScriptState* L, const char* host, int port, qbTcpSocket* s) {
     if (err) {
         SetErrorDetail(ResolverErrorText(err));
     } else {
+        // Inside a handler a connect draws on the handlers' budget as every
+        // other wait on a peer does.
+        NetSharedWait shared(NetHandlerBudget(nullptr));
         err = SocketConnect(L, s->fd, reinterpret_cast<sockaddr*>(&address), sizeof address, GetNetworkTimeout(),
-                            &pumpError);
+                            &pumpError, &shared);
         if (err) SetErrorDetail(SocketErrorText(err));
     }
     if (!err) {
@@ -216,7 +219,7 @@ int NetSend(ScriptState* L, qbConnection* c, const void* data, size_t length, si
     // A peer that takes the bytes a few at a time ends at the floor, as a
     // receive's trickle does, or inside a handler at the deadline.
     qbNetClock clock = NetClockStart(NetTransferRule(*c));
-    NetSharedWait shared(NetHandlerBudget(*c));
+    NetSharedWait shared(NetHandlerBudget(c));
     while (*sent < length) {
         // A quit or a failing handler during the send ends the script as it
         // would anywhere else, not as a short send.
@@ -278,7 +281,7 @@ int NetReceive(ScriptState* L, qbConnection* c, int mode, size_t want, qbNetCloc
     qbReceiveBuffer& buffer = c->socket.buffer;
     const NetBusyGuard guard(c);
     const int32_t id = c->id;
-    NetSharedWait shared(NetHandlerBudget(*c));
+    NetSharedWait shared(NetHandlerBudget(c));
     const bool callbacks = sink.kind == NetSinkKind::kCallback || c->progressCallback;
     const bool line = mode == kReceiveLine;
     const bool perByte = line && sink.kind == NetSinkKind::kCallback;

@@ -4,12 +4,14 @@
 // own settings would let it try.
 //
 // A lookup given up at its deadline cannot be stopped inside the resolver,
-// so each thread holds its resolver to what is left of the time-out (one try
-// of each server within it), and no more than kMostLookupThreads run at
-// once: a lookup that finds them all busy waits for one within its own
-// time-out, and one given up before it got a thread never starts. Given-up
-// lookups thus end soon after their deadline and never take the place of a
-// later one for long.
+// so each thread holds its resolver to what is left of the time-out (one try,
+// of as many servers as whole seconds are left), and no more than
+// kMostLookupThreads are waited for at once: a lookup that finds them all
+// busy waits for one within its own time-out, and one given up before it got
+// a thread never starts. A lookup given up (at its deadline, or when the
+// handlers' budget is spent) frees its place at once, its thread running on
+// to its resolver's end beside the others, up to kMostThreadsAtAll: a
+// given-up lookup never takes the place of a later one.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
@@ -31,6 +33,10 @@
 namespace {
 
 constexpr int kMostLookupThreads = 8;
+// Threads given up on end within a second or so of their deadline (the
+// resolver counts whole seconds); this many let lookups given up every
+// 20 ms go on without ever making a later one wait.
+constexpr int kMostThreadsAtAll = 64;
 
 enum class LookupKind { kAddress, kTable, kReverse };
 
@@ -43,6 +49,7 @@ struct Lookup {
     in_addr address{};  // kReverse: asked; kAddress: found
     int64_t deadline = -1;
     std::atomic<bool> done{false};
+    std::atomic<bool> holdsPlace{false};  // one of the kMostLookupThreads places
     int result = 0;
     qbHostTable table;  // kTable and kReverse
 };
@@ -60,14 +67,31 @@ int ResolverCode(int gai, int savedErrno) {
     }
 }
 
-// This thread's resolver tries each server once within what is left of
-// the deadline (whole seconds, at least one, are all it counts in).
+// This thread's resolver makes one try within what is left of the
+// deadline. It counts whole seconds, at least one a server, so it asks only
+// as many servers as there are seconds left, sharing them out.
 void BoundResolver(int64_t deadline) {
     if (deadline < 0 || res_init() != 0) return;
     const int64_t left = std::max<int64_t>(0, deadline - GetMonotonicMicros());
-    const int64_t servers = std::max(1, _res.nscount);
-    _res.retrans = static_cast<int>(std::clamp<int64_t>((left + 999999) / 1000000 / servers, 1, 3600));
+    const int64_t seconds = std::clamp<int64_t>((left + 999999) / 1000000, 1, 3600);
+    _res.nscount = static_cast<int>(std::clamp<int64_t>(seconds, 1, std::max(1, _res.nscount)));
+    _res.retrans = static_cast<int>(seconds / _res.nscount);
     _res.retry = 1;
+}
+
+void FreePlace(Lookup* lookup) {
+    if (lookup->holdsPlace.exchange(false)) NetLookupThreads().places.fetch_sub(1);
+}
+
+// One of the places and one of the threads, when both are free.
+bool TakePlace(Lookup* lookup) {
+    qbLookupThreads& threads = NetLookupThreads();
+    int places = threads.places.load();
+    if (places >= kMostLookupThreads || threads.running.load() >= kMostThreadsAtAll) return false;
+    if (!threads.places.compare_exchange_strong(places, places + 1)) return false;
+    threads.running.fetch_add(1);
+    lookup->holdsPlace.store(true);
+    return true;
 }
 
 int FindAddress(Lookup* lookup) {
@@ -97,7 +121,7 @@ int FindTable(Lookup* lookup) {
     return err ? err : HostTableOf(entry, &lookup->table);
 }
 
-void RunLookup(const std::shared_ptr<Lookup>& lookup, std::atomic<int>* running) {
+void RunLookup(const std::shared_ptr<Lookup>& lookup) {
     BoundResolver(lookup->deadline);
     try {
         lookup->result = lookup->kind == LookupKind::kAddress ? FindAddress(lookup.get()) : FindTable(lookup.get());
@@ -105,32 +129,34 @@ void RunLookup(const std::shared_ptr<Lookup>& lookup, std::atomic<int>* running)
         lookup->result = ENOMEM;
     }
     lookup->done.store(true, std::memory_order_release);
-    running->fetch_sub(1);
+    FreePlace(lookup.get());
+    NetLookupThreads().running.fetch_sub(1);
 }
 
 // Runs the lookup on a thread of its own while events are pumped, until it
-// answers or the network time-out passes (kSockTimeout; a pump's error in
-// *pumpError).
+// answers or the network time-out passes, or inside a handler the budget
+// of waiting is spent (kSockTimeout; a pump's error in *pumpError).
 int Await(ScriptState* L, const std::shared_ptr<Lookup>& lookup, int* pumpError) {
-    std::atomic<int>& running = NetLookupThreadsRunning();
     lookup->deadline = NetDeadlineFromNow();
+    NetSharedWait shared(NetHandlerBudget(nullptr));
     bool started = false;
     for (;;) {
-        if (!started) {
-            int now = running.load();
-            if (now < kMostLookupThreads && running.compare_exchange_strong(now, now + 1)) {
-                try {
-                    std::thread(RunLookup, lookup, &running).detach();
-                } catch (const std::exception&) {  // no thread, or no memory for its start
-                    running.fetch_sub(1);
-                    return TRY_AGAIN;
-                }
-                started = true;
+        if (!started && TakePlace(lookup.get())) {
+            try {
+                std::thread(RunLookup, lookup).detach();
+            } catch (const std::exception&) {  // no thread, or no memory for its start
+                FreePlace(lookup.get());
+                NetLookupThreads().running.fetch_sub(1);
+                return TRY_AGAIN;
             }
+            started = true;
         }
         if (started && lookup->done.load(std::memory_order_acquire)) return lookup->result;
         *pumpError = NetPump(L);
-        if (*pumpError || (lookup->deadline >= 0 && GetMonotonicMicros() > lookup->deadline)) return kSockTimeout;
+        if (*pumpError || (lookup->deadline >= 0 && GetMonotonicMicros() > lookup->deadline) || !shared.GoOn()) {
+            FreePlace(lookup.get());
+            return kSockTimeout;
+        }
         poll(nullptr, 0, 1);
     }
 }

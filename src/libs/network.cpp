@@ -33,12 +33,10 @@ qbObject*& udpObjects = udpList.head;
 
 int32_t networkTimeout = kDefaultNetworkTimeout;
 bool socketLayerReady = false;
-// What the script's servers waited inside handlers, shared by every
-// connection they accepted.
+// What handlers waited on peers while the script serves, shared by every
+// connection and lookup.
 qbNetWaitBudget handlerWaits;
-// The lookup threads that run, given up ones included: each holds this
-// count until its resolver answers.
-std::atomic<int> lookupThreads{0};
+qbLookupThreads lookupThreads;
 
 qbObjectList* ListOf(const qbObject* const* head) {
     return head == &connections ? &connectionList : head == &servers ? &serverList : &udpList;
@@ -254,13 +252,14 @@ void FreeAllNetworkObjects(ScriptState* L) {
 }
 
 qbNetWaitRule NetTransferRule(const qbConnection& c) {
-    return NetHandlerBudget(c) ? NetWaitWhole() : NetWaitBulk();
+    return c.fromServer && GetRuntimeTag(kTagCallbackNesting) != 0 ? NetWaitWhole() : NetWaitBulk();
 }
 
-std::atomic<int>& NetLookupThreadsRunning() { return lookupThreads; }
+qbLookupThreads& NetLookupThreads() { return lookupThreads; }
 
-qbNetWaitBudget* NetHandlerBudget(const qbConnection& c) {
-    return c.fromServer && GetRuntimeTag(kTagCallbackNesting) != 0 ? &handlerWaits : nullptr;
+qbNetWaitBudget* NetHandlerBudget(const qbConnection* c) {
+    if (GetRuntimeTag(kTagCallbackNesting) == 0) return nullptr;
+    return servers || (c && c->fromServer) ? &handlerWaits : nullptr;
 }
 
 void NetDataTaken(qbConnection* c) {

@@ -17,6 +17,7 @@
 #include "core/objects.h"
 #include "libs/netclock.h"
 #include "libs/socket.h"
+#include "vm/stringblock.h"
 
 struct ScriptState;
 struct qbFile;
@@ -88,7 +89,7 @@ struct qbGrowBlock {
 bool GrowBlockReserve(qbGrowBlock* b, size_t need);
 
 // The longest string the VM holds: what a receive into a string may gather.
-constexpr size_t kNetLongestString = 0xFFFFFFFEu;
+constexpr size_t kNetLongestString = kVmLongestString;
 
 // Where received bytes go: exactly one sink per receive.
 enum class NetSinkKind { kGrowBlock, kCallback, kFile, kBlock };
@@ -154,13 +155,21 @@ int AddConnection(ScriptState* L, ObjectID id, bool chooseId, qbConnection** out
 // holds the server at most one time-out per call (what came is kept). Else
 // the bulk floor, as for transfers.
 qbNetWaitRule NetTransferRule(const qbConnection& c);
-// The budget that a send or receive on the connection draws on while it
-// waits: the server's one budget inside a handler or callback, so that
-// many slow clients together hold it no longer than one; null elsewhere.
-qbNetWaitBudget* NetHandlerBudget(const qbConnection& c);
-// How many lookup threads run, those given up at their deadline included
-// (netresolve).
-std::atomic<int>& NetLookupThreadsRunning();
+// The budget that every wait on a peer draws on inside a handler or
+// callback while the script serves (a server is listed, or the wait is on
+// a client a server accepted): sends, receives and name lookups, on any
+// connection, so that slow peers together hold the server's clients no
+// longer than one time-out; null elsewhere. c: the connection waited on,
+// null for a lookup.
+qbNetWaitBudget* NetHandlerBudget(const qbConnection* c);
+// The name lookups' threads (netresolve). A lookup holds one of the places
+// while its caller waits for it; a thread its caller gave up on runs on to
+// its resolver's end in `running` alone.
+struct qbLookupThreads {
+    std::atomic<int> places{0};   // lookups being waited for
+    std::atomic<int> running{0};  // threads, given-up ones included
+};
+qbLookupThreads& NetLookupThreads();
 
 // Sends in pieces of 8192 bytes; the last socket result goes to
 // *socketResult, the count to *sent; 0 or a callback's error.

@@ -150,13 +150,14 @@ int cmdPatternFindStrShort(ScriptState* L) {
 
 int cmdPatternFindStr(ScriptState* L) {
     CheckArgCount(L, 2, 2, 0, 0);
-    size_t len = 0;
+    size_t len = 0, patLen = 0;
     VmCheckString(L, 1, &len);
-    VmCheckString(L, 2, nullptr);
+    const char* p = VmCheckString(L, 2, &patLen);
+    const uint64_t steps = PatternBudget(len, p, patLen);
     VmSetTop(L, 2);
     VmPushNumber(L, 0);
     auto* budget = static_cast<uint64_t*>(VmNewUserdata(L, sizeof(uint64_t)));
-    *budget = MatchBudgetFor(len);
+    *budget = steps;
     VmPushCClosure(L, PatternIterator, 4);
     return 1;
 }

@@ -107,17 +107,11 @@ void AddRange(qbPatternSet& set, uchar lo, uchar hi) {
 
 inline bool InSet(const qbPatternSet& set, uchar c) { return (set.bits[c >> 6] >> (c & 63)) & 1; }
 
-// Every pattern item and every byte an expansion scans costs one step; a
-// test of a set costs its length.
+// Every pattern item, every byte an expansion scans and every test of a set
+// costs one step.
 inline void Spend(qbMatchState& ms, uint64_t steps) {
     if (ms.budget < steps) throw PatternError{ERR_STACK};
     ms.budget -= steps;
-}
-
-// n tests of an item.
-inline void SpendTests(qbMatchState& ms, uint64_t n, uint64_t cost) {
-    if (n != 0 && cost > UINT64_MAX / n) throw PatternError{ERR_STACK};
-    Spend(ms, n * cost);
 }
 
 // The set whose "[" is at p, read the first time the search meets it: the
@@ -164,7 +158,6 @@ struct Item {
     const uchar* p = nullptr;   // its first byte
     const uchar* ep = nullptr;  // past it
     const qbPatternSet* set = nullptr;
-    uint64_t cost = 1;  // the steps one test costs: a set's length
 };
 
 inline Item ReadItem(qbMatchState& ms, const uchar* p) {
@@ -176,16 +169,10 @@ inline Item ReadItem(qbMatchState& ms, const uchar* p) {
     } else if (*p == '[') {
         it.set = &SetAt(ms, p);
         it.ep = it.set->end;
-        it.cost = static_cast<uint64_t>(it.ep - p);
     } else {
         it.ep = p + 1;
     }
     return it;
-}
-
-// What a test of a set costs beyond the step its visit paid.
-inline void SpendSetTest(qbMatchState& ms, const Item& it) {
-    if (it.set) Spend(ms, it.cost - 1);
 }
 
 inline bool SingleMatch(uchar c, const Item& it) {
@@ -212,17 +199,16 @@ struct DepthGuard {
 const uchar* MaxExpand(qbMatchState& ms, const uchar* s, const Item& it) {
     ptrdiff_t i = 0;
     while (s + i < ms.srcEnd && SingleMatch(s[i], it)) ++i;
-    SpendTests(ms, static_cast<uint64_t>(i), it.cost);
+    Spend(ms, static_cast<uint64_t>(i));
     for (; i >= 0; --i)
         if (const uchar* r = Match(ms, s + i, it.ep + 1)) return r;
     return nullptr;
 }
 
-// Each try of the rest pays its step; a set's test pays the rest of its cost.
+// Each try of the rest pays its step, which covers the test of the item.
 const uchar* MinExpand(qbMatchState& ms, const uchar* s, const Item& it) {
     for (;;) {
         if (const uchar* r = Match(ms, s, it.ep + 1)) return r;
-        SpendSetTest(ms, it);
         if (s < ms.srcEnd && SingleMatch(*s, it))
             ++s;
         else
@@ -307,7 +293,7 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
                 p += 2;
                 if (p >= ms.patEnd || *p != '[') throw PatternError{ERR_MISSINGOPBRACK};
                 const Item set = ReadItem(ms, p);
-                SpendTests(ms, 2, set.cost);
+                Spend(ms, 2);
                 const uchar prev = s == ms.srcInit ? 0 : s[-1];
                 const uchar cur = s < ms.srcEnd ? *s : 0;
                 if (SingleMatch(prev, set) || !SingleMatch(cur, set)) return nullptr;
@@ -324,7 +310,6 @@ const uchar* Match(qbMatchState& ms, const uchar* s, const uchar* p) {
         default: break;
         }
         const Item it = ReadItem(ms, p);
-        SpendSetTest(ms, it);
         const bool m = s < ms.srcEnd && SingleMatch(*s, it);
         const uchar* const ep = it.ep;
         if (ep < ms.patEnd) {
@@ -418,17 +403,56 @@ const uchar* NextCandidate(qbMatchState& ms, const FirstItem& f, const uchar* s,
         next = s;
         while (next < end && !SingleMatch(*next, f.item)) ++next;
     }
-    SpendTests(ms, static_cast<uint64_t>(next - s), f.literal >= 0 ? 1 : f.item.cost);
+    Spend(ms, static_cast<uint64_t>(next - s));
     return next;
 }
 
 }  // namespace
 
+namespace {
+
+// Past the set whose "[" is at i, read as SetAt reads it; n when unclosed.
+size_t SetEnd(const char* p, size_t n, size_t i) {
+    size_t q = i + 1;
+    if (q < n && p[q] == '^') ++q;
+    for (;;) {
+        if (q >= n) return n;
+        if (p[q++] == '%' && q < n) ++q;
+        if (q >= n) return n;
+        if (p[q] == ']') return q + 1;
+    }
+}
+
+}  // namespace
+
+size_t CountPatternItems(const char* pattern, size_t patLen) {
+    size_t items = 0;
+    for (size_t i = 0; i < patLen;) {
+        ++items;
+        if (pattern[i] == '[') {
+            i = SetEnd(pattern, patLen, i);
+        } else if (pattern[i] == '%' && i + 1 < patLen && pattern[i + 1] == 'b') {
+            i += 4;
+        } else if (pattern[i] == '%' && i + 1 < patLen && pattern[i + 1] == 'f') {
+            i += 2;
+            if (i < patLen && pattern[i] == '[') i = SetEnd(pattern, patLen, i);
+        } else {
+            i += pattern[i] == '%' ? 2 : 1;
+        }
+        if (i < patLen && (pattern[i] == '*' || pattern[i] == '+' || pattern[i] == '-' || pattern[i] == '?')) ++i;
+    }
+    return items;
+}
+
+uint64_t PatternBudget(size_t subjectBytes, const char* pattern, size_t patLen) {
+    return MatchBudgetFor(subjectBytes, CountPatternItems(pattern, patLen), patLen);
+}
+
 int PatternFind(qbMatchState& ms, const char* subject, size_t len, const char* pattern, size_t patLen, size_t init,
                 bool honourAnchor, size_t* start, size_t* end) {
     const uchar* p = reinterpret_cast<const uchar*>(pattern);
     Prepare(ms, subject, len, p + patLen);
-    if (ms.budget == kSubjectMatchSteps) ms.budget = MatchBudgetFor(len);
+    if (ms.budget == kSubjectMatchSteps) ms.budget = PatternBudget(init < len ? len - init : 0, pattern, patLen);
     const bool anchor = honourAnchor && patLen > 0 && *p == '^';
     if (anchor) ++p;
     if (init > len) return 0;
@@ -510,7 +534,7 @@ int AppendStringReplacement(const qbMatchState& ms, const unsigned char* s, cons
 int PatternReplace(const char* subject, size_t len, const char* pattern, size_t patLen, long long max,
                    PatternReplaceFn fn, void* data, std::string& out, long long* count, uint64_t budget) {
     qbMatchState ms;
-    ms.budget = budget == kSubjectMatchSteps ? MatchBudgetFor(len) : budget;
+    ms.budget = budget == kSubjectMatchSteps ? PatternBudget(len, pattern, patLen) : budget;
     const uchar* p = reinterpret_cast<const uchar*>(pattern);
     Prepare(ms, subject, len, p + patLen);
     const bool anchor = patLen > 0 && *p == '^';

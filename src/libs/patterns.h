@@ -18,14 +18,28 @@ constexpr int kMaxMatchDepth = 200;
 // mismatch, ".-.-b" over a long subject), so every search runs on a budget
 // of matcher steps, and spending it ends the match with ERR_STACK, as a too
 // deep one does. A step is a bounded amount of work: a pattern item tried,
-// a byte scanned, and a test of a set costs the set's length. One search
-// (all its start places and the scan for them), one whole replace, and all
-// the calls of one PatternFindStr iterator together get
-// MatchBudgetFor(subject length) unless their caller sets another.
+// a byte scanned, a set tested (one lookup in the table its one reading
+// made). The budget is what a search linear in its subject needs: a few
+// steps for each byte and pattern item, the reading of the pattern, and a
+// little over, so that a scan of any length keeps its answer and one that
+// backtracks over the subject from every start does not run for hours. One
+// search (all its start places and the scan for them, over the subject from
+// its start on), one whole replace, and all the calls of one PatternFindStr
+// iterator together get MatchBudgetFor unless their caller sets another.
 constexpr uint64_t kSubjectMatchSteps = UINT64_MAX;
-constexpr uint64_t MatchBudgetFor(size_t subjectLength) {
-    return 100000000ull + 1000ull * static_cast<uint64_t>(subjectLength);
+constexpr uint64_t kBaseMatchSteps = 100000;
+constexpr uint64_t kMatchStepsPerByteAndItem = 4;
+constexpr uint64_t MatchBudgetFor(size_t subjectBytes, size_t patternItems, size_t patternBytes) {
+    return kBaseMatchSteps +
+           kMatchStepsPerByteAndItem * (static_cast<uint64_t>(subjectBytes) + 1) *
+               (static_cast<uint64_t>(patternItems) + 1) +
+           static_cast<uint64_t>(patternBytes);
 }
+// The items of a pattern: each single item with its quantifier, capture
+// bracket, anchor, balance and frontier counts one; a set is one item.
+size_t CountPatternItems(const char* pattern, size_t patLen);
+// MatchBudgetFor of a search over subjectBytes by that pattern.
+uint64_t PatternBudget(size_t subjectBytes, const char* pattern, size_t patLen);
 
 constexpr ptrdiff_t kCaptureUnfinished = -1;
 constexpr ptrdiff_t kCapturePosition = -2;

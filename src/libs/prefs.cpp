@@ -1,7 +1,6 @@
 // Preferences files: "PRFS" and one table stream.
 #include "libs/prefs.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
+#include "core/fileops.h"
 #include "core/replacefile.h"
 #include "libs/serialize.h"
 #include "platform/platform_ops.h"
@@ -80,7 +80,9 @@ int ReadPrefsFile(ScriptState* L, bool fill) {
 int DeletePrefsFile(ScriptState* L) {
     std::string path;
     if (int err = PrefsPath(L, &path)) return err;
-    std::remove(path.c_str());
+    // By the road SavePrefs wrote it: an identifier that is no ASCII names
+    // the file in the system's text. A missing file is no error.
+    RemoveFile(path.c_str());
     return 0;
 }
 

@@ -15,6 +15,7 @@
 #include "core/file.h"
 #include "libs/base64.h"
 #include "libs/dos.h"
+#include "vm/stringblock.h"
 #include "vm/vm.h"
 
 namespace {
@@ -108,6 +109,8 @@ int ReadU32(qbSerialSource& source, uint32_t* out) { return ReadSerializedBytes(
 // read in pieces.
 int PushStringPayload(ScriptState* L, qbSerialSource& source, uint32_t length) {
     if (length > SerialBytesLeft(source)) return ERR_READ;
+    // Refused before its bytes are read: a string no script can hold.
+    if (length > kVmLongestString) return ERR_MEM;
     if (!source.file) {
         VmPushLString(L, reinterpret_cast<const char*>(source.data + source.position), length);
         source.position += length;

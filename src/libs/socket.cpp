@@ -120,7 +120,7 @@ int SocketWaitFd(int fd, int what, qbSocketTimeout* tm) {
 }
 
 int SocketConnect(ScriptState* L, int fd, const sockaddr* address, socklen_t length, int32_t timeoutMs,
-                  int* outError) {
+                  int* outError, NetSharedWait* shared) {
     if (outError) *outError = 0;
     if (fd < 0) return kSockClosed;
     int rc;
@@ -142,6 +142,7 @@ int SocketConnect(ScriptState* L, int fd, const sockaddr* address, socklen_t len
         if (n < 0) return Errno();
         if (n == 0) {
             if (GetMonotonicMicros() - start > static_cast<int64_t>(timeoutMs) * 1000) return kSockTimeout;
+            if (shared && !shared->GoOn()) return kSockTimeout;
             continue;
         }
         // The outcome of the connect itself: a refused or failed one leaves

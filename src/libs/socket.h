@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/ostime.h"
+#include "libs/netclock.h"
 
 struct ScriptState;
 
@@ -81,9 +82,10 @@ int SocketBind(int fd, const sockaddr* address, socklen_t length);
 int SocketListen(int fd, int backlog);
 // Connects with a limit of timeoutMs (0: give up after the first wait that
 // finds nothing ready), pumping events between waits; *outError gets the
-// pump's error or user abort when that ended the wait.
+// pump's error or user abort when that ended the wait. shared (when given)
+// is the budget the wait draws on: spent, the connect ends as at its limit.
 int SocketConnect(ScriptState* L, int fd, const sockaddr* address, socklen_t length, int32_t timeoutMs,
-                  int* outError);
+                  int* outError, NetSharedWait* shared = nullptr);
 int SocketAccept(int fd, int* outFd, sockaddr* address, socklen_t* length, qbSocketTimeout* tm);
 int SocketSend(int fd, const void* data, size_t length, size_t* sent, qbSocketTimeout* tm);
 int SocketSendTo(int fd, const void* data, size_t length, size_t* sent, const sockaddr* address, socklen_t addrLength,

@@ -36,21 +36,24 @@ int FtpError(long detail) {
 struct Reply {
     int code = -1;
     std::string last;  // the reply's last line
+    // The size of the data a line of it names ("(1234 bytes)"), the last
+    // such line's; 0 when none does.
+    uint64_t size = 0;
 };
 
 // A reply is bounded as a whole, its continuation lines included: a
 // server that sends them slowly without end cannot hold the call.
 int ReadReply(TransferCall& call, qbConnection* c, Reply* reply) {
     qbNetClock clock = NetClockStart(NetWaitWhole());
-    if (int err = TransferReadLine(call, c, kReplyLineSize, &reply->last, ERR_FTPERROR, kUnexpectedReply, &clock))
-        return err;
-    reply->code = FtpReplyCode(reply->last);
-    for (int lines = 1; FtpReplyContinues(reply->last); ++lines) {
+    reply->size = 0;
+    for (int lines = 0; lines == 0 || FtpReplyContinues(reply->last); ++lines) {
         if (lines == kMaxReplyLines) return FtpError(kBadContinuation);
         if (int err =
                 TransferReadLine(call, c, kReplyLineSize, &reply->last, ERR_FTPERROR, kUnexpectedReply, &clock))
             return err;
-        if (FtpReplyCode(reply->last) != reply->code) return FtpError(kBadContinuation);
+        if (lines == 0) reply->code = FtpReplyCode(reply->last);
+        else if (FtpReplyCode(reply->last) != reply->code) return FtpError(kBadContinuation);
+        if (const uint64_t size = ParseFtpSize(reply->last)) reply->size = size;
     }
     return 0;
 }
@@ -151,7 +154,10 @@ int FtpTransfer(TransferCall& call, const std::string& url) {
     const bool preliminary = r.code <= 199;
     if (!call.upload)
         if (int err = TransferOpenTarget(call)) return err;
-    const int moved = MoveData(call, data.get(), r.code == 150 ? ParseFtpSize(r.last) : 0);
+    // The size the server announced, on whichever line of its opening
+    // reply (150, or 125 on a connection already open), is what a whole
+    // download holds.
+    const int moved = MoveData(call, data.get(), r.code == 150 || r.code == 125 ? r.size : 0);
     if (moved == ERR_USERABORT) return TransferKeepOnStop(call, data.get(), moved);
     if (moved) return moved;
     // The close ends an upload's data; the final reply then tells whether

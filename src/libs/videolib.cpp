@@ -92,8 +92,9 @@ int cmdCloseVideo(ScriptState* L) {
 
 int cmdPlayVideo(ScriptState* L) {
     CheckArgCount(L, 1, 4, 0, 0);
-    qbVideo* v = nullptr;
-    if (int err = VideoArg(L, &v)) return err;
+    qbModifiableVideoRef found(L, GetObjectIDArg(L, 1));
+    qbTaken<qbVideo> v = nullptr;
+    if (int err = found.Take(&v)) return err;
     if (const qbDisplay* d = GetCurrentDisplay()) {
         if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
     }
@@ -102,15 +103,13 @@ int cmdPlayVideo(ScriptState* L) {
     if (Given(L, 3)) y = GetIntArg(L, 3);
     int32_t channel = 0, useLayer = 0;
     if (Given(L, 4) && VmType(L, 4) == kTypeTable) {
-        const qbOptionReads reads;
         GetTableFieldFlagInto(L, 4, "uselayer", &useLayer, nullptr);
         GetTableFieldInt(L, 4, "channel", &channel, nullptr);
-        if (reads.ScriptMayHaveRun()) {
-            if (int err = VideoArg(L, &v)) return err;
-            if (const qbDisplay* d = GetCurrentDisplay())
-                if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
-        }
+        // The output the options' script code chose is guarded too.
+        if (const qbDisplay* d = GetCurrentDisplay())
+            if (int err = CheckOutputGuard(d, OutputGuard::AsyncDraw)) return err;
     }
+    if (int err = found.Take(&v)) return err;
     if (useLayer && !RequireAppletVersion(6, 0)) return ERR_OLDAPPLET;
     if (useLayer && (!GetCurrentDisplay() || !GetCurrentDisplay()->layersEnabled)) return ERR_NOLAYERS;
     return PlayVideoCore(L, v, x, y, ChannelIndexOf(channel), useLayer != 0, useLayer && Given(L, 4) ? 4 : 0);

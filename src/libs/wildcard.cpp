@@ -1,6 +1,8 @@
 // The wildcard matcher that MatchPattern, DeleteFile and CopyFile share.
 #include "libs/wildcard.h"
 
+#include <string.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -133,6 +135,82 @@ bool SegmentAt(const Compiled& c, const Segment& seg, std::string_view name, siz
     return true;
 }
 
+bool IsLiteral(const Compiled& c, const Segment& seg) {
+    for (size_t k = seg.begin; k < seg.end; ++k)
+        if (c.elements[k].kind != Element::kByte) return false;
+    return true;
+}
+
+// Runs up to this long are tried at each place: a bounded cost a byte.
+constexpr size_t kShortRun = 16;
+
+// The leftmost place p in [from, limit - seg.length()] where seg takes
+// name[p, p + seg.length()), or npos. A short run is tried at each place; a
+// run of plain bytes is found by the C library's memmem, linear in the name
+// and the run (two-way search); any other run by a bit-parallel scan
+// (shift-and), a pass over the name at one word of state per 64 elements.
+// Steps: the elements tried, the name's bytes looked at (times the words of
+// state for a scan), and the making of the scan's tables.
+size_t FindSegment(const Compiled& c, const Segment& seg, std::string_view name, size_t from, size_t limit,
+                   size_t& steps) {
+    const size_t m = seg.length();
+    if (from > limit || limit - from < m) return std::string_view::npos;
+    const std::string_view hay = name.substr(from, limit - from);
+    if (m <= kShortRun) {
+        for (size_t at = from; at + m <= limit; ++at)
+            if (SegmentAt(c, seg, name, at, steps)) return at;
+        return std::string_view::npos;
+    }
+    if (IsLiteral(c, seg)) {
+        std::vector<char> needle(m);
+        for (size_t k = 0; k < m; ++k) needle[k] = static_cast<char>(c.elements[seg.begin + k].byte);
+        steps += hay.size() + m;
+        const void* hit = memmem(hay.data(), hay.size(), needle.data(), m);
+        return hit ? from + static_cast<size_t>(static_cast<const char*>(hit) - hay.data()) : std::string_view::npos;
+    }
+    // masks[ch] has bit k set when element k of the run takes ch; state bit
+    // k is set when the run's first k + 1 elements take the bytes ending at
+    // the current one.
+    const size_t words = (m + 63) / 64;
+    std::vector<uint64_t> masks(256 * words, 0);
+    std::vector<uint64_t> any(words, 0);  // elements that take every byte
+    for (size_t k = 0; k < m; ++k) {
+        const Element& e = c.elements[seg.begin + k];
+        const uint64_t bit = uint64_t{1} << (k & 63);
+        const size_t w = k >> 6;
+        ++steps;
+        switch (e.kind) {
+        case Element::kAny: any[w] |= bit; break;
+        case Element::kDigit:
+            for (unsigned ch = '0'; ch <= '9'; ++ch) masks[ch * words + w] |= bit;
+            break;
+        case Element::kSet:
+            steps += 256;
+            for (unsigned ch = 0; ch < 256; ++ch)
+                if (Takes(c, e, static_cast<char>(ch))) masks[ch * words + w] |= bit;
+            break;
+        default: masks[e.byte * words + w] |= bit; break;
+        }
+    }
+    for (unsigned ch = 0; ch < 256; ++ch)
+        for (size_t w = 0; w < words; ++w) masks[ch * words + w] |= any[w];
+    steps += 256 * words;
+    std::vector<uint64_t> state(words, 0);
+    const uint64_t last = uint64_t{1} << ((m - 1) & 63);
+    for (size_t i = 0; i < hay.size(); ++i) {
+        const uint64_t* mask = &masks[static_cast<unsigned char>(hay[i]) * words];
+        uint64_t carry = 1;
+        for (size_t w = 0; w < words; ++w) {
+            const uint64_t next = state[w] >> 63;
+            state[w] = ((state[w] << 1) | carry) & mask[w];
+            carry = next;
+        }
+        steps += words;
+        if (state[words - 1] & last) return from + i + 1 - m;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* stepsOut) {
@@ -140,9 +218,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* step
     // the first star is a prefix of the name and the part after the last
     // star its suffix, and each part between stars may take its leftmost
     // place after the one before: a later place leaves less room for the
-    // rest and gains nothing. Each part is placed once, which bounds the
-    // cost by the name's length times the longest part, after one reading
-    // of the pattern.
+    // rest and gains nothing. Each part is found by one search from where
+    // the one before it ended (FindSegment), linear in the name.
     size_t steps = pattern.size();
     struct Report {
         size_t& steps;
@@ -170,11 +247,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* step
         }
         const Segment seg = ReadSegment(c, i);
         i = seg.end;
-        for (;;) {
-            if (at + seg.length() > limit) return false;
-            if (SegmentAt(c, seg, name, at, steps)) break;
-            ++at;
-        }
+        at = FindSegment(c, seg, name, at, limit, steps);
+        if (at == std::string_view::npos) return false;
         at += seg.length();
     }
     return true;

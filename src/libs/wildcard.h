@@ -8,9 +8,11 @@
 #include <string_view>
 
 // Whether name matches the whole pattern. An unterminated "[" stands for
-// itself. The pattern is read once, then at most the name's length times
-// the longest run between stars of element tests are made; *steps, when
-// given, gets the pattern's length plus the tests.
+// itself. The pattern is read once, then each run between stars is found by
+// one search linear in the name (a run of plain bytes in the name's length
+// plus its own, any other at one step a name byte for each 64 elements of
+// the run, after 256 steps an element for its tables); *steps, when given,
+// gets the pattern's length plus those steps.
 bool WildcardMatch(std::string_view pattern, std::string_view name, size_t* steps = nullptr);
 // Whether name matches any pattern of the ";"-separated list; an empty list
 // matches nothing.

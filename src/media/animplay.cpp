@@ -12,6 +12,7 @@
 #include "core/numbers.h"
 #include "display/bgpics.h"
 #include "display/display.h"
+#include "display/displays.h"
 #include "display/events.h"
 #include "display/output.h"
 #include "display/positions.h"
@@ -195,13 +196,13 @@ int SaveAnimBackground(qbAnimPlay* p, int32_t x, int32_t y, int32_t width, int32
     p->background.reset();
     p->clipX = p->clipY = 0;
     if (x < 0) {
-        width = static_cast<int32_t>(std::max<int64_t>(int64_t{width} + x, INT32_MIN));
-        p->clipX = -x;
+        width = SaturatingAdd(width, x);
+        p->clipX = SaturatingSub(0, x);
         x = 0;
     }
     if (y < 0) {
-        height = static_cast<int32_t>(std::max<int64_t>(int64_t{height} + y, INT32_MIN));
-        p->clipY = -y;
+        height = SaturatingAdd(height, y);
+        p->clipY = SaturatingSub(0, y);
         y = 0;
     }
     if (width <= 0 || height <= 0) return ERR_WRONGUSAGE;
@@ -268,8 +269,10 @@ int AnimPlayStep(qbAnimPlay* p, int32_t* done) {
 }
 
 int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int timesArg, ObjectID* asyncId) {
-    qbDisplay* d = GetCurrentDisplay();
-    if (!d) return ERR_FINDDISPLAY;
+    qbDisplay* current = GetCurrentDisplay();
+    if (!current) return ERR_FINDDISPLAY;
+    qbCurrentDisplayRef display(L, current);
+    qbTaken<qbDisplay> d = nullptr;
     const int top = VmGetTop(L);
     const int32_t x = GetOptIntArg(L, 2, 0), y = GetOptIntArg(L, 3, 0);
     int32_t speed = 0, times = 1;
@@ -285,11 +288,13 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
         speed = GetOptIntArg(L, speedArg, 0);
         times = GetOptIntArg(L, timesArg, 1);
     }
+    if (int err = display.Take(&d)) return err;
     if (int err = CheckOutputGuard(d, OutputGuard::Refresh)) return err;
     if (d->refreshBlock) return ERR_BEGINREFRESH;
 
-    qbAnim* anim = nullptr;
-    if (int err = FindAnim(L, id, &anim, 0)) return err;
+    qbAnimRef found(L, id);
+    qbTaken<qbAnim> anim = nullptr;
+    if (int err = found.Take(&anim)) return err;
     qbTransformOptions topts;
     qbLayerOptions lopts;
     if (optArg) {
@@ -299,6 +304,8 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
     } else {
         ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
     }
+    if (int err = display.Take(&d)) return err;
+    if (int err = found.Take(&anim)) return err;
     PlayPtr play;
     try {
         play.reset(new qbAnimPlay);
@@ -336,8 +343,8 @@ int PlayAnimCore(ScriptState* L, ObjectID id, bool fromDisk, int speedArg, int t
             py = box.y;
             p->transformed = true;
         }
-        px = AddCoordinates(px, -TruncProduct(w, topts.anchorx));
-        py = AddCoordinates(py, -TruncProduct(h, topts.anchory));
+        px = SaturatingSub(px, TruncProduct(w, topts.anchorx));
+        py = SaturatingSub(py, TruncProduct(h, topts.anchory));
         p->drawX = px;
         p->drawY = py;
         p->drawWidth = pw;

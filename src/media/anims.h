@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/argapi.h"
+#include "core/objectref.h"
 #include "core/objects.h"
 #include "imaging/bitmap.h"
 #include "media/animfile.h"
@@ -90,6 +91,9 @@ int AllocAnimRecord(NewObjectID id, qbAnimContents* contents, qbAnim** out);
 // ERR_LOCKEDOBJ (kAnimModify on a playing anim) or the error of the copy
 // made for the layers that show the anim (kAnimModify without kAnimNoCopy).
 int FindAnim(ScriptState* L, ObjectID id, qbAnim** out, uint32_t flags);
+// A command's hold on an anim (core/objectref.h).
+inline int FindAnimByID(ScriptState* L, ObjectID id, qbAnim** out) { return FindAnim(L, id, out, 0); }
+using qbAnimRef = qbObjectRef<qbAnim, FindAnimByID>;
 void FreeAnimRecord(ScriptState* L, qbAnim* anim);
 int UnlinkAndFreeAnim(ScriptState* L, ObjectID id);
 // Frees the anim of the id, or leaves it to the layers that show it (the

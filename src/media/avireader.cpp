@@ -317,7 +317,7 @@ PixelBuffer DecodeUncompressed(const qbAVIReader& r) {
     else
         return {};
     PixelBuffer out;
-    if (AllocImagePixels(r.width, r.height, &out)) return {};
+    if (AllocImagePixels(r.width, r.height, qbPixelSource{r.chunk.size(), PackedCoding(24)}, &out)) return {};
     for (size_t y = 0; y < h; ++y) {
         const uint8_t* src = r.chunk.data() + (r.topDown ? y : h - 1 - y) * stride;
         uint32_t* dst = out.get() + y * w;
@@ -349,7 +349,9 @@ PixelBuffer DecodeMotionJPEG(const qbAVIReader& r) {
     if (DecodeNativeImageFromMemory(jpeg.data(), jpeg.size(), &request) != 0 || !request.image) return {};
     PixelBuffer out;
     const uint32_t* pixels = GetNativeImageData(request.image);
-    if (pixels && request.width == r.width && request.height == r.height && !AllocImagePixels(r.width, r.height, &out)) {
+    // A copy of the frame the platform decoder made.
+    if (pixels && request.width == r.width && request.height == r.height &&
+        !AllocImagePixels(r.width, r.height, kPixelsNotRead, &out)) {
         const size_t n = static_cast<size_t>(r.width) * static_cast<size_t>(r.height);
         for (size_t i = 0; i < n; ++i) out[i] = pixels[i] & 0xFFFFFFu;
     }

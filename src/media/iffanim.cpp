@@ -278,6 +278,8 @@ bool ReadKeyFrame(qbIFFAnimReader* r, int32_t* dpanFrames, DeltaHeader* keyHeade
     if (r->width <= 0 || r->height <= 0 || r->planes <= 0 || r->planes > kMaxPlanes) return false;
     if (static_cast<uint64_t>(r->width) * static_cast<uint64_t>(r->height) > std::min(kMaxPixels, GetMaxImagePixels()))
         return false;
+    const qbPixelCoding coding = PackedCoding(static_cast<uint32_t>(r->planes), r->compression == 0 ? 1 : kByteRunExpansion);
+    if (!SourceCanHold(r->width, r->height, FilePixelSource(file, coding))) return false;
     r->halfBrite = camg & kCamgExtraHalfBrite;
     if (camg & kCamgHAM) (r->planes > kHAM6MaxPlanes ? r->ham8 : r->ham6) = true;
     if (r->halfBrite) ApplyExtraHalfBrite(r->palette);
@@ -393,7 +395,8 @@ PixelBuffer GetIFFAnimFrame(qbIFFAnimReader* r, int32_t frame, uint32_t* transpa
         planes = &r->buffers[r->current];
     }
     PixelBuffer out;
-    if (AllocImagePixels(r->width, r->height, &out)) return {};
+    // The key frame's size was checked against the file at the open.
+    if (AllocImagePixels(r->width, r->height, kPixelsNotRead, &out)) return {};
     ToIndices(*r, *planes, &r->indices);
     if (frame > 0 && r->fieldMode && r->field != 0) Deinterlace(r, frame);
     const bool ham = r->ham6 || r->ham8;

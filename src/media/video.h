@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/argapi.h"
+#include "core/objectref.h"
 #include "core/objects.h"
 #include "media/videostream.h"
 
@@ -56,6 +57,10 @@ enum : uint32_t { kVideoModify = 1, kVideoPendingToo = 2 };
 // ERR_FINDVIDEO (the number as the message's argument), ERR_FINDARRAY or
 // ERR_LOCKEDOBJ.
 int GetVideo(ObjectID id, qbVideo** out, uint32_t flags = 0);
+// A command's hold on a video it changes (core/objectref.h): a locked one
+// is refused when found again too.
+inline int FindModifiableVideo(ScriptState*, ObjectID id, qbVideo** out) { return GetVideo(id, out, kVideoModify); }
+using qbModifiableVideoRef = qbObjectRef<qbVideo, FindModifiableVideo>;
 // Opens the file into a new video under `id`. 0, ERR_LOADVIDEO or ERR_MEM.
 int OpenVideoCore(ScriptState* L, NewObjectID id, const char* file, const char* loader, const char* adapter,
                   qbVideo** out);

@@ -7,11 +7,14 @@
 
 namespace {
 
-// A gap this long between pictures is a jump in the stream, not a delay.
-constexpr double kMaxFrameDelay = 10.0;
 // The most a picture may be off the sound before it is moved: pictures that
 // last longer than this are moved by how far they are off, never doubled.
 constexpr double kMaxSyncThreshold = 0.1;
+// A gap this long between pictures is a jump in the stream, not a delay,
+// where the times may jump.
+constexpr double kMaxFrameDelay = 10.0;
+// The last picture's time after a reset: there was none.
+constexpr double kNoFramePts = -10000.0;
 // Timestamps' rounding: a picture of a tenth of a second, whose times are
 // 1.1 and 1.2, is not a slow one.
 constexpr double kTimeRounding = 1e-6;
@@ -30,7 +33,7 @@ void SetVideoWallClock(VideoWallClock clock) { wallClock.store(clock ? clock : M
 
 void ResetVideoSync(qbVideoSync* sync, double now) {
     sync->frameTimer = now;
-    sync->lastFramePts = -10000.0;
+    sync->lastFramePts = kNoFramePts;
     sync->lastFrameDelay = 0.0;
     sync->currentBytePos = -1;
     sync->faultyPts = sync->faultyDts = 0;
@@ -44,11 +47,29 @@ double GetVideoClock(const qbVideoSync& sync) {
     return sync.paused ? sync.currentPts : sync.currentPtsDrift + VideoWallTime();
 }
 
+namespace {
+
+double Unheard(const qbVideoSync& sync) {
+    return std::max(0.0, sync.audioOutputDelay - (VideoWallTime() - sync.audioOutputStamp));
+}
+
+}  // namespace
+
+bool VideoTimesJump(const qbVideoSync& sync, double gap) {
+    return sync.timesMayJump && std::fabs(gap) >= kMaxFrameDelay;
+}
+
+bool SoundIsMaster(const qbVideoSync& sync) {
+    if (!sync.hasSound) return false;
+    // A sound that is over stands still: the pictures after it go on by
+    // their own clock from where the last one shown left it.
+    return !sync.soundEnded || Unheard(sync) > 0.0;
+}
+
 double GetMasterClock(const qbVideoSync& sync) {
-    if (!sync.hasSound || sync.audioChannels <= 0 || sync.audioRate <= 0) return GetVideoClock(sync);
+    if (!SoundIsMaster(sync) || sync.audioChannels <= 0 || sync.audioRate <= 0) return GetVideoClock(sync);
     const double bytesPerSecond = static_cast<double>(sync.audioChannels) * sync.audioRate * 2.0;
-    const double unheard = std::max(0.0, sync.audioOutputDelay - (VideoWallTime() - sync.audioOutputStamp));
-    return sync.audioClock - (sync.audioBufferSize - sync.audioBufferIndex) / bytesPerSecond - unheard;
+    return sync.audioClock - (sync.audioBufferSize - sync.audioBufferIndex) / bytesPerSecond - Unheard(sync);
 }
 
 double ChooseVideoTimestamp(qbVideoSync* sync, double pts, double dts) {
@@ -86,25 +107,35 @@ void EaseVideoSkip(qbVideoSync* sync) { sync->skipFactor = std::max(0.95f, sync-
 void HurryVideoSkip(qbVideoSync* sync) { sync->skipFactor *= 1.05f; }
 
 double ScheduleVideoPicture(qbVideoSync* sync, double timestamp, double master) {
+    // A picture lasts until its successor's time however long, unless the
+    // times may jump: then a long gap is a jump and the pictures run on at
+    // the delay before it. A long delay is not the one a time that goes
+    // back reuses.
     double delay = timestamp - sync->lastFramePts;
-    if (delay <= 0.0 || delay >= kMaxFrameDelay)
+    if (delay <= 0.0 || VideoTimesJump(*sync, delay) || sync->lastFramePts == kNoFramePts)
         delay = sync->lastFrameDelay;
-    else
+    else if (delay < kMaxFrameDelay)
         sync->lastFrameDelay = delay;
     sync->lastFramePts = timestamp;
-    if (sync->hasSound && delay > kMaxSyncThreshold + kTimeRounding) {
+    const bool sound = SoundIsMaster(*sync);
+    if (sound && delay > kMaxSyncThreshold + kTimeRounding) {
         // A slow picture is queued a whole picture before it is shown: it
         // is compared with the sound as it will be when the picture is due,
         // and held back (or brought forward) by how far it is off, so that
         // it is shown when the sound reaches it rather than a picture late.
         const double due = sync->frameTimer + delay;
         const double diff = timestamp - (master + (due - VideoWallTime()));
-        if (std::fabs(diff) < kMaxFrameDelay && std::fabs(diff) >= kMaxSyncThreshold)
+        if (!VideoTimesJump(*sync, diff) && std::fabs(diff) >= kMaxSyncThreshold)
             delay = std::max(0.0, delay + diff);
-    } else if (sync->hasSound) {
-        const double diff = timestamp - master;
+    } else if (sound) {
+        // Queued while the picture before it is more than a picture away
+        // (that one lasts long: a still stretch), it is compared with the
+        // sound as it will be a picture before it is due, as a picture of
+        // the steady flow is, not with the sound of long before.
+        const double ahead = sync->frameTimer - VideoWallTime() - delay;
+        const double diff = timestamp - (master + (ahead > kMaxSyncThreshold ? ahead : 0.0));
         const double threshold = std::max(0.01, delay);
-        if (std::fabs(diff) < kMaxFrameDelay) {
+        if (!VideoTimesJump(*sync, diff)) {
             if (diff <= -threshold)
                 delay = 0.0;
             else if (diff >= threshold)

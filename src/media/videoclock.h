@@ -17,6 +17,10 @@ struct qbVideoSync {
     double lastFrameDelay = 0.0;
     double videoClock = 0.0;      // what the next picture without a timestamp gets
     double frameDuration = 0.0;
+    // Whether the container's times may jump (MPEG-TS and PS restart their
+    // clocks): only there is a long gap a jump (VideoTimesJump) rather than
+    // a picture that lasts that long.
+    bool timesMayJump = true;
     double currentPts = 0.0, currentPtsDrift = 0.0;
     int64_t currentBytePos = -1;
     int32_t faultyPts = 0, faultyDts = 0;
@@ -32,6 +36,10 @@ struct qbVideoSync {
     // Sound handed to the output and not heard yet, as of a wall time: the
     // decoded end runs that far ahead of what plays.
     double audioOutputDelay = 0.0, audioOutputStamp = 0.0;
+    // The sound is over (drained at the end of the file, or its decoder
+    // failed and gave nothing since): once it has been heard, the pictures
+    // keep their own time.
+    bool soundEnded = false;
     bool paused = false;
 };
 
@@ -39,7 +47,13 @@ struct qbVideoSync {
 void ResetVideoSync(qbVideoSync* sync, double now);
 // Current pts while paused, else its drift plus the wall time.
 double GetVideoClock(const qbVideoSync& sync);
-// The audio clock less what is still buffered, or the video clock without sound.
+// Whether a gap of `gap` seconds between two times of the stream is a jump
+// in its times rather than a stretch that lasts that long.
+bool VideoTimesJump(const qbVideoSync& sync, double gap);
+// Whether the sound is the master: it is there and not over and heard.
+bool SoundIsMaster(const qbVideoSync& sync);
+// The audio clock less what is still buffered, or the video clock without
+// sound (or once it is over).
 double GetMasterClock(const qbVideoSync& sync);
 
 // -1 for "none". Counts backward steps of each and keeps to the one that

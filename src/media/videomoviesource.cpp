@@ -65,6 +65,7 @@ int OpenMovieVideoSource(const char* path, int32_t threads, qbVideoStreamInfo* i
     source->handle = handle;
     source->kind = kVideoSourceMovie;
     source->ops = &kMovieOps;
+    source->timesMayJump = movie.timesMayJump != 0;
     info->frameWidth = movie.width;
     info->frameHeight = movie.height;
     info->duration = movie.duration;

@@ -171,11 +171,13 @@ int SeekNow(qbVideoPlayback* p, uint32_t position) {
         p->sync.currentPtsDrift = pts - VideoWallTime();
         p->sync.audioBufferSize = p->sync.audioBufferIndex = 0;
         p->sync.audioClock = pts;
+        p->sync.soundEnded = false;
         SetSignal(p->pictureSignal.get());
     }
     PutVideoFlushMarker(&p->video);
     if (p->withSound) PutVideoFlushMarker(&p->audio);
     p->reader.errors = 0;
+    p->reader.firstPicturePts = kVideoNoTime;
     if (ended) {
         // An ended stream stays ended; its next start begins here.
         p->finalPosition = position;
@@ -296,6 +298,7 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     p->sync = qbVideoSync{};
     ResetVideoSync(&p->sync, now);
     p->sync.frameDuration = stream->info.frameDuration;
+    p->sync.timesMayJump = s->timesMayJump;
     p->sync.hasSound = p->withSound;
     p->sync.audioChannels = stream->audioChannels;
     p->sync.audioRate = stream->audioRate;
@@ -321,6 +324,9 @@ int StartVideoPlayback(qbOwnVideoStream* stream, const qbVideoPlayParams& params
     p->reader.video = &p->video;
     p->reader.paused = p->reader.pauseAcknowledged = p->reader.seekRequested = p->reader.ended = false;
     p->reader.errors = 0;
+    p->reader.firstPicturePts = kVideoNoTime;
+    p->soundStarted = p->soundLost = false;
+    p->silenceLeft = 0;
 
     if (p->withSound) {
         if (AllocAudioStreamBuffer(stream->audioRate, stream->audioChannels, params.video, params.channel,

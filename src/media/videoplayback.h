@@ -120,6 +120,11 @@ struct qbVideoPlayback {
     std::vector<uint8_t> decoded;  // kVideoDecodedAudioBytes
     qbVideoQueueNode audioPacket;   // current, data null when none
     std::atomic<bool> soundFailed{false};
+    // The sound since the start or the last seek: its first packet was
+    // taken; silence still to give before it; its decoder failed and gave
+    // nothing since.
+    bool soundStarted = false, soundLost = false;
+    int64_t silenceLeft = 0;
     std::atomic<int32_t> volumeRequest{-1};
 
     std::vector<uint32_t> frame;  // RGB sources' picture, frame size, big-endian words

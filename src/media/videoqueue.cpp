@@ -80,6 +80,16 @@ bool VideoQueueEmpty(qbVideoPacketQueue* queue) {
     return queue->nodes.empty();
 }
 
+bool VideoQueueDrained(qbVideoPacketQueue* queue) {
+    Locked lock(queue->mutex.get());
+    return queue->nodes.empty() && queue->end;
+}
+
+double VideoQueueFirstPts(qbVideoPacketQueue* queue) {
+    Locked lock(queue->mutex.get());
+    return queue->nodes.empty() || !queue->nodes.front().data ? -1.0 : queue->nodes.front().pts;
+}
+
 void FlushVideoQueue(qbVideoPacketQueue* queue, const qbVideoSource* source) {
     if (!queue->mutex) return;
     Locked lock(queue->mutex.get());

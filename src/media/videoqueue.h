@@ -41,6 +41,10 @@ int32_t GetVideoQueue(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueN
 int32_t GetVideoQueueWait(qbThread* thread, qbVideoPacketQueue* queue, qbVideoQueueNode* out, int32_t milliseconds,
                           bool honourEnd);
 bool VideoQueueEmpty(qbVideoPacketQueue* queue);
+// Empty with its end flag set: nothing more comes until a seek.
+bool VideoQueueDrained(qbVideoPacketQueue* queue);
+// The first node's time; -1 when there is none (or it is a flush marker).
+double VideoQueueFirstPts(qbVideoPacketQueue* queue);
 // Releases every packet through the source and clears the queue and its end flag.
 void FlushVideoQueue(qbVideoPacketQueue* queue, const qbVideoSource* source);
 int32_t VideoQueueBytes(qbVideoPacketQueue* queue);

@@ -1,6 +1,7 @@
 #include "media/videoreader.h"
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -13,6 +14,7 @@ void Seek(qbVideoReader* r) {
         FlushVideoQueue(queue, r->source);
         PutVideoFlushMarker(queue);
     }
+    r->firstPicturePts = kVideoNoTime;
     r->seekRequested = false;
     r->ended = false;
     r->errors = 0;
@@ -41,6 +43,8 @@ int32_t VideoReaderStep(qbVideoReader* r) {
         if (result == 0) {
             r->errors = 0;
             qbVideoPacketQueue* queue = packet.isAudio ? r->audio : r->video;
+            if (!packet.isAudio && packet.pts != -1.0 && std::isnan(r->firstPicturePts.load()))
+                r->firstPicturePts = packet.pts;
             if (!queue || PutVideoQueue(queue, packet.packet, packet.size, packet.pts) != 0) Release(r, packet);
             return kVideoReaderRead;
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 
 #include "core/threads.h"
 #include "media/videoqueue.h"
@@ -19,6 +20,8 @@ constexpr int32_t kVideoPictureQueueLimit = 1310720;
 constexpr int32_t kVideoReaderMaxErrors = 50;
 constexpr int32_t kVideoReaderIdleMs = 10;
 
+constexpr double kVideoNoTime = std::numeric_limits<double>::quiet_NaN();
+
 struct qbVideoReader {
     qbVideoSource* source = nullptr;
     qbVideoPacketQueue* audio = nullptr;  // null for a stream without sound
@@ -28,6 +31,9 @@ struct qbVideoReader {
     std::atomic<bool> seekRequested{false};
     std::atomic<int64_t> seekTarget{0};
     std::atomic<bool> ended{false};  // the end of the file was reached
+    // The time of the first picture packet queued since the start or the
+    // last seek; NaN until one is (the sound starts with silence up to it).
+    std::atomic<double> firstPicturePts{kVideoNoTime};
     int32_t errors = 0;  // the reader thread's own
 };
 

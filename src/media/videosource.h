@@ -44,6 +44,9 @@ struct qbVideoSource {
     void* handle = nullptr;
     int32_t kind = 0;
     const qbVideoSourceOps* ops = nullptr;
+    // Whether its times may jump (a broadcast stream's restarted clock): the
+    // platform's movies say; a plugin's container is not known.
+    bool timesMayJump = true;
     qbVideoSource() = default;
     qbVideoSource(const qbVideoSource&) = delete;
     qbVideoSource& operator=(const qbVideoSource&) = delete;

@@ -172,10 +172,21 @@ void ShowPicture(qbVideoPlayback* p, qbVideoPicture& slot) {
     p->shownPts = slot.pts;
 }
 
+// When a lone picture is over: after its frame duration; where the stream
+// has none (no measured rate), at the time of the packet queued after it,
+// else (none queued yet, or one of an earlier time) not before the next
+// picture comes.
+double LoneEnd(const qbVideoSync& sync, const qbVideoPicture& slot, double nextPacket) {
+    if (sync.frameDuration > 0.0) return slot.target + sync.videoClock - slot.pts;
+    if (nextPacket != -1.0 && nextPacket > slot.pts) return slot.target + (nextPacket - slot.pts);
+    return std::numeric_limits<double>::infinity();
+}
+
 // One round with a picture queued, under the picture lock: the wait in ms
 // before the next round (0: at once), or -1 when the picture was handed on.
 int32_t RefreshRound(qbVideoPlayback* p) {
     const bool noMore = NoMorePictures(p);
+    const double nextPacket = VideoQueueFirstPts(&p->video);
     const qbVideoSink& sink = p->params.sink;
     const bool sinkBusy = sink.pending && sink.pending(sink.user);
     Locked lock(p->pictureMutex.get());
@@ -183,11 +194,7 @@ int32_t RefreshRound(qbVideoPlayback* p) {
     const double now = VideoWallTime();
     qbVideoPicture& slot = p->slots[p->readIndex];
     if (slot.target > now) return std::clamp(static_cast<int32_t>((slot.target - now) * 1000.0), 0, kQueueWaitMs);
-    // A lone picture lasts its frame duration; where the stream has none
-    // (no measured rate) it is not over until the next picture's time.
-    const double next = p->queued > 1                     ? p->slots[(p->readIndex + 1) % 2].target
-                        : !(p->sync.frameDuration > 0.0) ? std::numeric_limits<double>::infinity()
-                                                          : slot.target + p->sync.videoClock - slot.pts;
+    const double next = p->queued > 1 ? p->slots[(p->readIndex + 1) % 2].target : LoneEnd(p->sync, slot, nextPacket);
     // The main thread has not drawn the picture before yet (it was held up
     // by the scheduler or its own drawing): this one waits for it a little,
     // rather than replace it in the queue so that the window never shows
@@ -355,6 +362,27 @@ void VideoRefreshThread(void* arg) {
     WaitThreadRelease(thread);
 }
 
+namespace {
+
+// The first sound packet since the start or a seek: the audio clock starts
+// at the first picture's time, and the sound with silence up to its own
+// (where times may jump, only a gap shorter than a jump), so that the
+// pictures before it keep their time rather than play beside it. The
+// bytes of silence.
+int64_t SilenceBefore(qbVideoPlayback* p, double soundPts, double perSecond, double* clock) {
+    const double pictures = p->reader.firstPicturePts.load();
+    if (soundPts == -1.0 || std::isnan(pictures) || !(soundPts > pictures)) return 0;
+    const double gap = soundPts - pictures;
+    if (VideoTimesJump(p->sync, gap)) return 0;
+    const int64_t frameBytes = int64_t{2} * p->stream->audioChannels;
+    const auto frames = static_cast<int64_t>(std::llround(gap * perSecond / static_cast<double>(frameBytes)));
+    if (frames <= 0) return 0;
+    *clock = pictures;
+    return frames * frameBytes;
+}
+
+}  // namespace
+
 size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
     auto* p = static_cast<qbVideoPlayback*>(user);
     if (p->paused) {
@@ -374,6 +402,7 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
         index = p->sync.audioBufferIndex;
         clock = p->sync.audioClock;
     }
+    bool drained = false;
     while (done < bytes) {
         if (index < size) {
             const size_t n = std::min(bytes - done, static_cast<size_t>(size - index));
@@ -384,6 +413,15 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
             p->audioFlushState.compare_exchange_strong(flushed, 0);
             continue;
         }
+        if (p->silenceLeft > 0) {
+            const int32_t n = static_cast<int32_t>(std::min<int64_t>(p->silenceLeft, kVideoDecodedAudioBytes));
+            std::memset(p->decoded.data(), 0, static_cast<size_t>(n));
+            p->silenceLeft -= n;
+            size = n;
+            index = 0;
+            clock += n / perSecond;
+            continue;
+        }
         if (p->audioPacket.data) {
             int32_t finished = 0;
             const int32_t n = s->ops->decodeAudioFrame(s->handle, p->audioPacket.data, p->decoded.data(),
@@ -392,7 +430,11 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
                 Release(p, p->audioPacket.data);
                 p->audioPacket = qbVideoQueueNode{};
             }
+            // A decoder that failed leaves the clock to the pictures until
+            // it gives sound again.
+            if (n < 0) p->soundLost = true;
             if (n > 0) {
+                p->soundLost = false;
                 size = n;
                 index = 0;
                 clock += n / perSecond;
@@ -400,20 +442,29 @@ size_t ReadVideoAudio(void* user, uint8_t* out, size_t bytes) {
             continue;
         }
         qbVideoQueueNode node;
-        if (GetVideoQueue(nullptr, &p->audio, &node, false, false) != kVideoQueueGot) break;
+        if (GetVideoQueue(nullptr, &p->audio, &node, false, false) != kVideoQueueGot) {
+            drained = VideoQueueDrained(&p->audio);
+            break;
+        }
         if (!node.data) {
             if (s->ops->flushAudio) s->ops->flushAudio(s->handle);
             size = index = 0;
+            p->silenceLeft = 0;
+            p->soundStarted = p->soundLost = false;
             p->audioFlushState = 2;
             continue;
         }
         p->audioPacket = node;
-        if (node.pts != -1.0) clock = node.pts;
+        const bool first = !p->soundStarted;
+        p->soundStarted = true;
+        if (first) p->silenceLeft = SilenceBefore(p, node.pts, perSecond, &clock);
+        if (node.pts != -1.0 && p->silenceLeft == 0) clock = node.pts;
     }
     Locked lock(p->pictureMutex.get());
     p->sync.audioBufferSize = size;
     p->sync.audioBufferIndex = index;
     p->sync.audioClock = clock;
+    p->sync.soundEnded = drained || p->soundLost;
     // The ring is locked by our caller: what it holds plus this has yet to
     // be heard.
     p->sync.audioOutputDelay = static_cast<double>(p->sound->ring.fill + done) / perSecond;

@@ -100,17 +100,16 @@ int cmdCopyBrush(ScriptState* L) {
     const NewObjectID id = GetNewObjectIDArg(L, 2);
     if (!id.chooseFlag && !sourceId.handle && sourceId.number == id.id) return ERR_WRONGUSAGE;
     if (VmGetTop(L) >= 3 && VmType(L, 3) != kTypeNil && VmType(L, 3) != kTypeTable) return ERR_TABLEORNIL;
-    qbBrush* source = nullptr;
-    if (int err = GetBrushRecord(L, sourceId, &source, kBrushHardwareToo)) return err;
+    qbAnyBrushRef found(L, sourceId);
+    qbTaken<qbBrush> source = nullptr;
+    if (int err = found.Take(&source)) return err;
     int32_t wanted = -1;
     int32_t displayId = source->hardware && source->display ? source->display->id : 0;
     if (VmGetTop(L) >= 3 && VmType(L, 3) == kTypeTable) {
-        const qbOptionReads reads;
         GetTableFieldInt(L, 3, "hardware", &wanted, nullptr);
         GetTableFieldInt(L, 3, "display", &displayId, nullptr);
-        if (reads.ScriptMayHaveRun())
-            if (int err = GetBrushRecord(L, sourceId, &source, kBrushHardwareToo)) return err;
     }
+    if (int err = found.Take(&source)) return err;
     if (source->hardware && wanted == 0) return ERR_WRONGUSAGE;
     bool hardware = source->hardware || wanted > 0;
     qbDisplay* display = nullptr;

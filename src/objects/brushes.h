@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/argapi.h"
+#include "core/objectref.h"
 #include "core/objects.h"
 
 struct qbBitmap;
@@ -74,6 +75,11 @@ int MakeFilledBrush(int32_t width, int32_t height, uint32_t colour, bool withMas
 // ERR_BRUSHTYPE, ERR_HWBRUSH, ERR_LOCKEDOBJ or the error of the copy made
 // for the layers that show the brush.
 int GetBrushRecord(ScriptState* L, ObjectID id, qbBrush** out, uint32_t flags);
+// A command's hold on a brush it reads, a hardware one too (core/objectref.h).
+inline int FindAnyBrush(ScriptState* L, ObjectID id, qbBrush** out) {
+    return GetBrushRecord(L, id, out, kBrushHardwareToo);
+}
+using qbAnyBrushRef = qbObjectRef<qbBrush, FindAnyBrush>;
 // A full copy under an automatic id; 0, ERR_BITMAP, ERR_ALLOCMASK,
 // ERR_ALLOCALPHA or ERR_MEM, nothing made on an error.
 int CopyBrushCore(ScriptState* L, const qbBrush* source, qbBrush** out);

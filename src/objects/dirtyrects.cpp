@@ -88,19 +88,15 @@ void RefreshDirtyRects(ScriptState* L, qbDirtyRectList* list) {
     }
 }
 
-void RefreshLayerRect(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+void RefreshLayerRect(ScriptState* L, int64_t x, int64_t y, int64_t width, int64_t height, uint32_t flags) {
     qbDisplay* d = GetCurrentDisplay();
     qbBGPic* shown = d ? d->bgpic : nullptr;
-    if (!shown || !d->backBuffer) return;
-    const int64_t right = int64_t{x} + width, bottom = int64_t{y} + height;
-    if (right < 1 || x >= shown->currentWidth || bottom < 1 || y >= shown->currentHeight) return;
-    x = std::max(x, 0);
-    y = std::max(y, 0);
-    width = static_cast<int32_t>(std::min<int64_t>(right, shown->currentWidth) - x);
-    height = static_cast<int32_t>(std::min<int64_t>(bottom, shown->currentHeight) - y);
-    if (width < 1 || height < 1) return;
-    RedrawLayers(L, d, shown, d->backBuffer.get(), x, y, width, height, flags);
-    RefreshDisplayRect(d->backBuffer.get(), x, y, d, x, y, width, height, kRefreshScaled);
+    if (!shown || !d->backBuffer || width < 1 || height < 1) return;
+    const qbRect r = IntersectRects(RectFromEdges(x, y, x + width, y + height),
+                                    {0, 0, shown->currentWidth, shown->currentHeight});
+    if (r.width < 1 || r.height < 1) return;
+    RedrawLayers(L, d, shown, d->backBuffer.get(), r.x, r.y, r.width, r.height, flags);
+    RefreshDisplayRect(d->backBuffer.get(), r.x, r.y, d, r.x, r.y, r.width, r.height, kRefreshScaled);
 }
 
 bool RefreshLayerRects(ScriptState* L, const qbRect* rects, int32_t count) {
@@ -124,14 +120,14 @@ bool RefreshLayerRects(ScriptState* L, const qbRect* rects, int32_t count) {
     return true;
 }
 
-void RefreshOrMarkDirty(ScriptState* L, int32_t x, int32_t y, int32_t width, int32_t height) {
+void RefreshOrMarkDirty(ScriptState* L, int64_t x, int64_t y, int64_t width, int64_t height) {
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return;
     if (d->output.type == kObjectTypeDisplay) RefreshLayerRect(L, x, y, width, height, 0);
     else if (d->output.type == kOutputBGPic) AppendDirtyRect(&d->dirtyRects, x, y, width, height, true);
 }
 
-void AddDirtyRect(ScriptState*, int32_t x, int32_t y, int32_t width, int32_t height) {
+void AddDirtyRect(ScriptState*, int64_t x, int64_t y, int64_t width, int64_t height) {
     qbDisplay* d = GetCurrentDisplay();
     if (!d) return;
     const qbBGPic* p = GetCurrentBGPic();

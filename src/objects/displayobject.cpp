@@ -6,9 +6,11 @@
 
 #include "core/errcodes.h"
 #include "core/errors.h"
+#include "core/foundagain.h"
 #include "display/bgpics.h"
 #include "display/clipregions.h"
 #include "display/display.h"
+#include "display/displays.h"
 #include "display/displaywindow.h"
 #include "display/output.h"
 #include "display/positions.h"
@@ -165,15 +167,26 @@ void ApplyFiltersAndTransparency(const qbLayerOptions* lopts, qbObjectImage* ima
 
 int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     BitmapPtr videoImage(call.type == kShowVideo ? call.videoImage : nullptr);
-    qbDisplay* display = GetCurrentDisplay();
-    if (!display) return ERR_FINDDISPLAY;
+    qbDisplay* current = GetCurrentDisplay();
+    if (!current) return ERR_FINDDISPLAY;
+    qbCurrentDisplayRef held(L, current);
+    qbTaken<qbDisplay> display = nullptr;
+    bool firstFind = true;
     // Showing the brush that drawing goes into shows it on the display.
     if (call.type == kShowBrush || call.type == kShowBrushPart)
         if (int err = EndSelectionOfBrush(L, call.id)) return err;
     if (call.type == kShowAnim)
         if (int err = EndSelectionOfAnim(L, call.id, call.frame)) return err;
+    // The options' script code may free the object: it is found again then.
+    const auto find = [&](Source* out) -> int {
+        if (call.refind && !firstFind)
+            if (int err = call.refind()) return err;
+        firstFind = false;
+        return FindSource(L, call, out);
+    };
+    qbFoundAgain<Source, decltype(find)> found(find);
     Source src;
-    if (int err = FindSource(L, call, &src)) return err;
+    if (int err = found.Take(&src)) return err;
     const bool ownSize = call.type == kShowBrush || call.type == kShowAnim;
     int32_t width = ownSize ? src.width : call.width;
     int32_t height = ownSize ? src.height : call.height;
@@ -181,7 +194,6 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
 
     qbTransformOptions topts;
     qbLayerOptions lopts;
-    const qbOptionReads reads;
     if (call.topts) {
         topts = *call.topts;
         if (call.lopts) lopts = *call.lopts;
@@ -193,17 +205,11 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     } else {
         ResetDisplayObjectOptions(&topts, &lopts, 0, 0, 0, 0);
     }
-    // The options' script code may have freed the object or the display.
-    if (reads.ScriptMayHaveRun()) {
-        display = GetCurrentDisplay();
-        if (!display) return ERR_FINDDISPLAY;
-        if (call.refind)
-            if (int err = call.refind()) return err;
-        if (int err = FindSource(L, call, &src)) return err;
-        if (ownSize) {
-            width = src.width;
-            height = src.height;
-        }
+    if (int err = held.Take(&display)) return err;
+    if (int err = found.Take(&src)) return err;
+    if (ownSize) {
+        width = src.width;
+        height = src.height;
     }
     const bool layers = display->layersEnabled != 0;
     const bool transformed = !IsIdentityMatrix(topts.matrix) || (call.flags & kShowForceTransform);
@@ -281,8 +287,8 @@ int DisplayObject(ScriptState* L, const qbDisplayObjectCall& call) {
     }
     // x, y name the anchor point; the transformed box is laid out from the
     // untransformed top left, so both move by the part's own anchor offset.
-    dx = AddCoordinates(dx, -TruncProduct(width, topts.anchorx));
-    dy = AddCoordinates(dy, -TruncProduct(height, topts.anchory));
+    dx = SaturatingSub(dx, TruncProduct(width, topts.anchorx));
+    dy = SaturatingSub(dy, TruncProduct(height, topts.anchory));
     if ((HasActiveFilters(lopts.filters) || lopts.transparency > 0) && src.hardware) return ERR_HWBRUSHFUNC;
     // Filters run on a private copy of the part, never on the object itself.
     if (HasActiveFilters(lopts.filters)) {

@@ -377,8 +377,8 @@ int RepositionLayer(ScriptState* L, qbLayer* layer, const qbRect* ref, int32_t x
     const qbRect oldBounds = BoundsOf(L, layer, layer->shownstate);
     if (x != kKeep || y != kKeep) {
         int32_t nx = base->x, ny = base->y;
-        if (x != kKeep) nx = (flags & kRepositionRelativeX) ? AddCoordinates(base->x, x) : x;
-        if (y != kKeep) ny = (flags & kRepositionRelativeY) ? AddCoordinates(base->y, y) : y;
+        if (x != kKeep) nx = (flags & kRepositionRelativeX) ? SaturatingAdd(base->x, x) : x;
+        if (y != kKeep) ny = (flags & kRepositionRelativeY) ? SaturatingAdd(base->y, y) : y;
         const int32_t dx = ClampToInt32(static_cast<double>(nx) - base->x), dy = ClampToInt32(static_cast<double>(ny) - base->y);
         const qbDisplay* d = GetCurrentDisplay();
         const bool scaled = layer->shownstate != layer->transformedstate;
@@ -392,8 +392,8 @@ int RepositionLayer(ScriptState* L, qbLayer* layer, const qbRect* ref, int32_t x
                 // state's have moved already).
                 const int32_t ax = ClampToInt32(base->anchoredx * d->scaleX);
                 const int32_t ay = ClampToInt32(base->anchoredy * d->scaleY);
-                s->shownx = AddCoordinates(s->shownx, ClampToInt32(static_cast<double>(ax) - s->anchoredx));
-                s->showny = AddCoordinates(s->showny, ClampToInt32(static_cast<double>(ay) - s->anchoredy));
+                s->shownx = SaturatingAdd(s->shownx, ClampToInt32(static_cast<double>(ax) - s->anchoredx));
+                s->showny = SaturatingAdd(s->showny, ClampToInt32(static_cast<double>(ay) - s->anchoredy));
                 s->anchoredx = ax;
                 s->anchoredy = ay;
                 s->x = ClampToInt32(nx * d->scaleX);
@@ -402,10 +402,10 @@ int RepositionLayer(ScriptState* L, qbLayer* layer, const qbRect* ref, int32_t x
             }
             s->x = nx;
             s->y = ny;
-            s->anchoredx = AddCoordinates(s->anchoredx, dx);
-            s->anchoredy = AddCoordinates(s->anchoredy, dy);
-            s->shownx = AddCoordinates(s->shownx, dx);
-            s->showny = AddCoordinates(s->showny, dy);
+            s->anchoredx = SaturatingAdd(s->anchoredx, dx);
+            s->anchoredy = SaturatingAdd(s->anchoredy, dy);
+            s->shownx = SaturatingAdd(s->shownx, dx);
+            s->showny = SaturatingAdd(s->showny, dy);
         }
     }
     if (noRefresh) return 0;
@@ -439,8 +439,8 @@ int UpdateLayerState(ScriptState* L, qbLayer* layer, qbLayerOldRect* old, int32_
             s->shownx = shownX;
             s->showny = shownY;
         } else {
-            s->shownx = AddCoordinates(shownX, -ClampToInt32(width * layer->anchorx));
-            s->showny = AddCoordinates(shownY, -ClampToInt32(height * layer->anchory));
+            s->shownx = SaturatingSub(shownX, ClampToInt32(width * layer->anchorx));
+            s->showny = SaturatingSub(shownY, ClampToInt32(height * layer->anchory));
         }
     }
     s->shownwidth = width;

@@ -372,10 +372,10 @@ int AddLayer(ScriptState* L, int32_t type, const ObjectID* id, int32_t shownX, i
         const int32_t dx = ClampToInt32(s->width * layer->anchorx);
         const int32_t dy = ClampToInt32(s->height * layer->anchory);
         // Positions may sit at the 32-bit limits; they stay there.
-        s->anchoredx = AddCoordinates(s->x, -dx);
-        s->anchoredy = AddCoordinates(s->y, -dy);
-        s->shownx = AddCoordinates(s->shownx, -dx);
-        s->showny = AddCoordinates(s->showny, -dy);
+        s->anchoredx = SaturatingSub(s->x, dx);
+        s->anchoredy = SaturatingSub(s->y, dy);
+        s->shownx = SaturatingSub(s->shownx, dx);
+        s->showny = SaturatingSub(s->showny, dy);
     }
     if (id) layer->id = layer->initialid = *id;
     if (const int32_t kind = SourceKind(type); kind && id)

@@ -460,7 +460,7 @@ int ReadGeometryKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w
     const qbLayerState* base = layer.basestate;
     double v = 0;
     if (ReadFinite(L, tab, "translatex", &v, &err)) {
-        w->x = AddCoordinates(base->x, ClampToInt32(v));
+        w->x = SaturatingAdd(base->x, ClampToInt32(v));
         w->position = true;
     } else if (err) {
         return err;
@@ -471,7 +471,7 @@ int ReadGeometryKeys(ScriptState* L, int tab, const qbLayer& layer, StyleWork* w
         return err;
     }
     if (ReadFinite(L, tab, "translatey", &v, &err)) {
-        w->y = AddCoordinates(base->y, ClampToInt32(v));
+        w->y = SaturatingAdd(base->y, ClampToInt32(v));
         w->position = true;
     } else if (err) {
         return err;
@@ -699,8 +699,8 @@ int CommitStyle(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, StyleWork& w, qb
         if (rebuild) {
             base->x = w.x;
             base->y = w.y;
-            base->anchoredx = AddCoordinates(w.x, -AnchorOffset(base->width, w.anchorx));
-            base->anchoredy = AddCoordinates(w.y, -AnchorOffset(base->height, w.anchory));
+            base->anchoredx = SaturatingSub(w.x, AnchorOffset(base->width, w.anchorx));
+            base->anchoredy = SaturatingSub(w.y, AnchorOffset(base->height, w.anchory));
             base->shownx = base->anchoredx;
             base->showny = base->anchoredy;
             base->shownwidth = base->width;
@@ -792,7 +792,6 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     // The keys' script code may free the layer while they are read, which
     // reads the layer between them: its record stays until this ends.
     const qbLayerPin pin(layer);
-    const qbOptionReads reads;
     StyleWork w;
     const qbLayerState* base = layer->basestate;
     w.type = layer->type;
@@ -822,16 +821,14 @@ int StyleOneLayer(ScriptState* L, qbBGPic* bgpic, qbLayer* layer, int tab, bool 
     if (int err = ReadGeometryKeys(L, tab, *layer, &w)) return err;
     if (int err = ReadAppearanceKeys(L, tab, &w)) return err;
     // The keys' script code may have removed the layer, freed its BGPic or
-    // the clip region a key named.
-    if (reads.ScriptMayHaveRun()) {
-        if (int err = refind(&bgpic, layer)) return err;
-        if (!w.clipChanged) {
-            w.clip = layer->basestate->clipregion;
-        } else if (w.clip) {
-            qbClipRegionObject* r = nullptr;
-            if (int err = GetClipRegionRecord(w.clipId, &r, 0)) return err;
-            w.clip = r;
-        }
+    // the clip region a key named: all of it is found again.
+    if (int err = refind(&bgpic, layer)) return err;
+    if (!w.clipChanged) {
+        w.clip = layer->basestate->clipregion;
+    } else if (w.clip) {
+        qbClipRegionObject* r = nullptr;
+        if (int err = GetClipRegionRecord(w.clipId, &r, 0)) return err;
+        w.clip = r;
     }
     // The style is written to the layer's own pictures and words; an effect
     // playing in it reads the layer again afterwards.
@@ -891,7 +888,6 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     list->Reset();
     uint32_t releaseMask = 0;
     int err = 0;
-    const qbOptionReads reads;
     try {
         // A layer argument without its table fails like a table of the wrong kind.
         for (int pair = 0; pair < count && !err; pair += 2) {
@@ -927,13 +923,12 @@ int SetLayerStyleCore(ScriptState* L, int first, int count, bool noRefresh) {
     } catch (...) {
         // A key of the wrong kind raised through the VM: what the earlier
         // pairs changed is still shown.
-        if (!reads.ScriptMayHaveRun() || GetCurrentBGPic() == bgpic)
-            FlushStyleChanges(L, bgpic, list, noRefresh);
+        if (GetCurrentBGPic() == bgpic) FlushStyleChanges(L, bgpic, list, noRefresh);
         throw;
     }
     // Script code in the keys may have shown another BGPic and freed this
     // one: what was changed on it went with it.
-    if (reads.ScriptMayHaveRun() && GetCurrentBGPic() != bgpic) {
+    if (GetCurrentBGPic() != bgpic) {
         list->Reset();
         return err ? err : ERR_NOLAYERS;
     }

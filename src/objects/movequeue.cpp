@@ -58,8 +58,8 @@ int MoveLayerStep(ScriptState* L, const qbBGPic* bgpic, qbLayer* layer, qbMoveEn
                   int32_t offsetX = 0, int32_t offsetY = 0) {
     const qbRect old = LayerBounds(L, layer);
     const qbLayerState* s = layer->basestate;
-    const int32_t x = AddCoordinates(ResolveSpecialX(e->x, s->width, 0, layer->anchorx), offsetX);
-    const int32_t y = AddCoordinates(ResolveSpecialY(e->y, s->height, 0, layer->anchory), offsetY);
+    const int32_t x = SaturatingAdd(ResolveSpecialX(e->x, s->width, 0, layer->anchorx), offsetX);
+    const int32_t y = SaturatingAdd(ResolveSpecialY(e->y, s->height, 0, layer->anchory), offsetY);
     if (int err = RepositionLayer(L, layer, nullptr, x, y, true, 0, nullptr)) return err;
     const qbRect now = LayerBounds(L, layer);
     if (!setVisibility || e->extra == 0) {

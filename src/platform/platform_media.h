@@ -82,6 +82,7 @@ struct qbMovieSourceInfo {
     int32_t framesAreRGB = 0;   // 1: big-endian 0x00RRGGBB pictures; 0: planar YUV 4:2:0
     int32_t seekable = 0;
     double frameDuration = 0.0;  // seconds
+    int32_t timesMayJump = 0;    // 1: the container's times may jump (MPEG-TS and PS)
 };
 
 struct qbMoviePacket {

@@ -112,6 +112,11 @@ bool ParseWAVEHeader(qbSample& s) {
     s.bytesPerFrame = s.bits * s.channels / 8;
     s.dataOffset = FileSeek(f, 0, kSeekCurrent);
     if (s.dataOffset < 0) return false;
+    // A recording whose header was never finished (its data size left at 0
+    // or at the 0xFFFFFFFF a writer puts first, or past the end) holds its
+    // data to the end of the file.
+    if (fileSize >= 0 && (s.dataSize == 0 || s.dataSize == 0xFFFFFFFFu || !Fits(s.dataOffset, s.dataSize, fileSize)))
+        s.dataSize = static_cast<uint64_t>(std::max<int64_t>(fileSize - s.dataOffset, 0));
     s.frames = s.framesTotal = FramesIn(s, fileSize);
     return true;
 }

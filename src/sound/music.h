@@ -25,6 +25,9 @@ struct qbMusicObject : qbObject {
     int32_t times = 1;    // 0 plays until stopped
     int32_t channel = 0;  // 1-based; 0 lets the table choose
     bool scriptFed = false;
+    // The fill requests running for it (qbMusicFill): while one runs, the
+    // command or dispatcher that asked keeps this record, so it is not freed.
+    int32_t fills = 0;
     // A script-fed stream that was stopped asks its handler for two seconds
     // again before it plays.
     bool flushed = false;

@@ -28,7 +28,6 @@ namespace {
 constexpr uint64_t kMaxBlockBytes = uint64_t{1} << 30;
 constexpr auto kWaitStep = std::chrono::milliseconds(10);
 
-bool fillingBuffer = false;
 int (*singleMusicQuery)() = nullptr;
 
 bool Given(ScriptState* L, int idx) { return VmGetTop(L) >= idx && VmType(L, idx) != kTypeNil; }
@@ -156,18 +155,17 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
     int found = 0;
     GetTableFieldObjectID(L, 4, "id", &id, &found);
     if (!found) return ERR_WRONGUSAGE;
-    qbSampleObject* sample = nullptr;
-    if (int err = GetSample(id, &sample)) return err;
+    qbSampleRef held(L, id);
+    qbTaken<qbSampleObject> sample = nullptr;
+    if (int err = held.Take(&sample)) return err;
     // The music's form is taken before the options, whose script code may
     // close the music.
     const qbPCMTarget target{out, s.bits, (s.flags & kPCMSigned) != 0, s.channels};
     qbRangeOptions o;
-    const qbOptionReads reads;
     ReadRangeOptions(L, 4, &o);
     int32_t freeIt = 0;
     GetTableFieldFlagInto(L, 4, "free", &freeIt, nullptr);
-    if (reads.ScriptMayHaveRun())
-        if (int err = GetSample(id, &sample)) return err;
+    if (int err = held.Take(&sample)) return err;
     if (int err = CopySampleRange(sample->sample, o, target, static_cast<uint32_t>(frames))) return err;
     if (freeIt) return FreeSampleCore(id, true);
     return 0;
@@ -176,10 +174,6 @@ int SampleBlock(ScriptState* L, const qbSample& s, int32_t frames, uint8_t* out)
 }  // namespace
 
 void SetSingleMusicQuery(int (*query)()) { singleMusicQuery = query; }
-
-bool IsFillingMusicBuffer() { return fillingBuffer; }
-
-void SetFillingMusicBuffer(bool on) { fillingBuffer = on; }
 
 int cmdOpenMusic(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
@@ -223,8 +217,9 @@ int cmdCloseMusic(ScriptState* L) {
 
 int cmdPlayMusic(ScriptState* L) {
     CheckArgCount(L, 1, 2, 0, 0);
-    qbMusicObject* m = nullptr;
-    if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
+    qbMusicRef found(L, GetObjectIDArg(L, 1));
+    qbTaken<qbMusicObject> m = nullptr;
+    if (int err = found.Take(&m)) return err;
     SyncMusicStates(L);
     if (SingleMusic()) {
         if (qbMusicObject* playing = CurrentMusic()) Stop(L, *playing);
@@ -233,18 +228,15 @@ int cmdPlayMusic(ScriptState* L) {
     if (m->state == kMusicPaused) return ERR_MUSPAUSED;
     int32_t volume = m->volume, times = 1, channel = m->channel;
     if (Given(L, 2) && VmType(L, 2) == kTypeTable) {
-        const qbOptionReads reads;
         double v = 0;
         int32_t n = 0;
         if (GetTableFieldFloat(L, 2, "volume", &v, nullptr)) volume = ClampVolume(v);
         if (GetTableFieldInt(L, 2, "times", &n, nullptr)) times = n;
         if (GetTableFieldInt(L, 2, "channel", &n, nullptr)) channel = std::max(n, 0);
         // The options' script code may have freed or started the music.
-        if (reads.ScriptMayHaveRun()) {
-            if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
-            if (m->state == kMusicPlaying) return ERR_MUSPLAYING;
-            if (m->state == kMusicPaused) return ERR_MUSPAUSED;
-        }
+        if (int err = found.Take(&m)) return err;
+        if (m->state == kMusicPlaying) return ERR_MUSPLAYING;
+        if (m->state == kMusicPaused) return ERR_MUSPAUSED;
     } else if (Given(L, 2)) {
         times = GetIntArg(L, 2);
     }
@@ -255,7 +247,8 @@ int cmdPlayMusic(ScriptState* L) {
     m->times = times;
     m->channel = channel;
     const int err = Start(L, *m);
-    if (err) {
+    // Starting asks the fill handler of a script-fed music.
+    if (err && found.Take(&m) == 0) {
         m->volume = keptVolume;
         m->times = keptTimes;
         m->channel = keptChannel;
@@ -372,7 +365,7 @@ int cmdCreateMusic(ScriptState* L) {
 
 int cmdFillMusicBuffer(ScriptState* L) {
     CheckArgCount(L, 3, 4, 0, 0);
-    if (!fillingBuffer) return ERR_NOMUSICCB;
+    if (!IsFillingMusicBuffer()) return ERR_NOMUSICCB;
     qbMusicObject* m = nullptr;
     if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
     if (!m->scriptFed || !m->stream) return ERR_WRONGUSAGE;
@@ -395,15 +388,14 @@ int cmdFillMusicBuffer(ScriptState* L) {
     if (pcm) {
         if (int err = PcmBlock(L, s, frames, block.get())) return err;
     } else if (sample) {
-        const qbOptionReads reads;
+        qbMusicRef found(L, IDOf(*m));
         const auto frameBytes = s.bytesPerFrame;
         if (int err = SampleBlock(L, s, frames, block.get())) return err;
         // The options' script code may have closed the music.
-        if (reads.ScriptMayHaveRun()) {
-            if (int err = GetMusic(GetObjectIDArg(L, 1), &m)) return err;
-            if (!m->scriptFed || !m->stream || m->stream->bytesPerFrame != frameBytes) return ERR_WRONGUSAGE;
-            return AppendCustomBlock(*m->stream, std::move(block), static_cast<uint32_t>(frames));
-        }
+        qbTaken<qbMusicObject> again = nullptr;
+        if (int err = found.Take(&again)) return err;
+        if (!again->scriptFed || !again->stream || again->stream->bytesPerFrame != frameBytes) return ERR_WRONGUSAGE;
+        return AppendCustomBlock(*again->stream, std::move(block), static_cast<uint32_t>(frames));
     }
     return AppendCustomBlock(s, std::move(block), static_cast<uint32_t>(frames));
 }

@@ -16,6 +16,7 @@ qbObjectList musicList;
 qbMusicObject* current = nullptr;
 qbMusicObject* lastPaused = nullptr;
 bool pollHeld = false;
+int fillDepth = 0;
 
 // Script-fed music is user 0 of the shared poll interval.
 constexpr int kMusicPollUser = 0;
@@ -60,11 +61,28 @@ void DestroyMusic(qbMusicObject* m) {
 int FreeMusicCore(ObjectID id, bool strict) {
     qbMusicObject* m = nullptr;
     if (int err = GetMusic(id, &m)) return strict ? err : 0;
-    // The handler that feeds a script-fed music must not free one: the
-    // command that called it still holds it.
-    if (m->scriptFed && IsFillingMusicBuffer()) return ERR_NOCALLBACK;
+    if (m->fills > 0) return ERR_NOCALLBACK;
     DestroyMusic(m);
     return 0;
+}
+
+qbMusicFill::qbMusicFill(qbMusicObject& m) : music_(m) {
+    ++music_.fills;
+    ++fillDepth;
+}
+
+qbMusicFill::~qbMusicFill() {
+    --fillDepth;
+    --music_.fills;
+}
+
+bool IsFillingMusicBuffer() { return fillDepth > 0; }
+
+int RunMusicFill(ObjectID id, const std::function<int()>& deliver) {
+    qbMusicObject* m = nullptr;
+    if (int err = GetMusic(id, &m)) return err;
+    const qbMusicFill fill(*m);
+    return deliver();
 }
 
 void FreeAllMusic(ScriptState* L) {

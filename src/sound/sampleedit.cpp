@@ -43,8 +43,8 @@ int32_t ValueAt(const qbSampleData& s, size_t index) {
 
 // One source of MixSample and where it stands.
 struct MixSource {
-    ObjectID id;
-    const qbSampleData* data = nullptr;
+    qbSampleRef sample;
+    const qbSampleData* data = nullptr;  // taken once every source is read
     double position = 0;
     double step = 0;
     int64_t threshold = 0;
@@ -54,10 +54,9 @@ struct MixSource {
 };
 
 int ReadMixSource(ScriptState* L, int idx, int32_t outRate, MixSource* m) {
-    qbSampleObject* s = nullptr;
-    if (int err = GetSample(GetObjectIDArg(L, idx), &s)) return err;
-    m->id = IDOf(*s);
-    m->data = &s->sample;
+    m->sample = qbSampleRef(L, GetObjectIDArg(L, idx));
+    qbTaken<qbSampleObject> s = nullptr;
+    if (int err = m->sample.Take(&s)) return err;
     double pitch = s->pitch;
     double offset = 0, threshold = 0, length = -1, loop = 1;
     const int opt = idx + 1;
@@ -271,16 +270,13 @@ int cmdMixSample(ScriptState* L) {
     int32_t rate = 0;
     if (int err = MadeSoundRate(rateArg, &rate)) return err;
     std::vector<MixSource> sources(static_cast<size_t>(rest / 2));
-    const qbOptionReads reads;
     for (size_t i = 0; i < sources.size(); ++i)
         if (int err = ReadMixSource(L, 5 + 2 * static_cast<int>(i), rate, &sources[i])) return err;
     // A source's options may have freed any source read before.
-    if (reads.ScriptMayHaveRun()) {
-        for (MixSource& m : sources) {
-            qbSampleObject* s = nullptr;
-            if (int err = GetSample(m.id, &s)) return err;
-            m.data = &s->sample;
-        }
+    for (MixSource& m : sources) {
+        qbTaken<qbSampleObject> s = nullptr;
+        if (int err = m.sample.Take(&s)) return err;
+        m.data = &s->sample;
     }
     int32_t bits = 0, channels = 0;
     uint32_t flags = 0;
@@ -327,13 +323,14 @@ int cmdInsertSample(ScriptState* L) {
     const ObjectID sourceId = GetObjectIDArg(L, 1);
     const ObjectID targetId = GetObjectIDArg(L, 2);
     if (sourceId == targetId) return ERR_WRONGUSAGE;
-    qbSampleObject *source = nullptr, *target = nullptr;
+    qbSampleRef sourceRef(L, sourceId), targetRef(L, targetId);
+    qbTaken<qbSampleObject> source = nullptr, target = nullptr;
     int64_t targetFrames = 0, at = 0, frames = 0;
-    // Found before the options are read and, when their script code may
-    // have freed or changed the samples, again after.
+    // Found before the options are read and again after, when their script
+    // code may have freed or changed the samples.
     const auto find = [&]() -> int {
-        if (int err = GetSample(sourceId, &source)) return err;
-        if (int err = GetSample(targetId, &target)) return err;
+        if (int err = sourceRef.Take(&source)) return err;
+        if (int err = targetRef.Take(&target)) return err;
         if (IsSamplePlaying(target->sample.pcm)) return ERR_MODIFYPSMP;
         targetFrames = target->sample.frames;
         at = std::clamp<int64_t>(GetIntArg(L, 3), 0, targetFrames);
@@ -343,10 +340,8 @@ int cmdInsertSample(ScriptState* L) {
     };
     if (int err = find()) return err;
     qbRangeOptions o;
-    const qbOptionReads reads;
     ReadRangeOptions(L, 5, &o);
-    if (reads.ScriptMayHaveRun())
-        if (int err = find()) return err;
+    if (int err = find()) return err;
     const qbSampleData& t = target->sample;
     if (targetFrames + frames > UINT32_MAX) return ERR_MEM;
     const size_t frameBytes = static_cast<size_t>(t.bytesPerFrame);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/objectref.h"
 #include "core/objects.h"
 #include "platform/platform_types.h"
 #include "sound/channels.h"
@@ -31,6 +32,9 @@ qbObjectList* SampleListHead();
 
 // ERR_FINDSAMPLE (the number as the message's argument) or ERR_FINDARRAY.
 int GetSample(ObjectID id, qbSampleObject** out);
+// A command's hold on a sample (core/objectref.h).
+inline int FindSampleByID(ScriptState*, ObjectID id, qbSampleObject** out) { return GetSample(id, out); }
+using qbSampleRef = qbObjectRef<qbSampleObject, FindSampleByID>;
 // A new record under an automatic id, linked last, owning pcm (frames
 // frames of the format that bits, channels and flags give) at rate.
 int LinkNewSample(std::unique_ptr<uint8_t[]> pcm, int32_t bits, int32_t channels, uint32_t flags, uint32_t frames,

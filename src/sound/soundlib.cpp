@@ -139,15 +139,17 @@ int WaitUntil(ScriptState* L, Done done) {
 }
 
 struct PlayRequest {
-    qbSampleObject* sample = nullptr;
+    qbSampleRef sample;
     qbSampleStart start;
 };
 
 // One pair of PlaySample's arguments: the sample at idx, and at idx + 1
 // the times or the options table.
 int ReadPlayPair(ScriptState* L, int idx, PlayRequest* r) {
-    if (int err = GetSample(GetObjectIDArg(L, idx), &r->sample)) return err;
-    const qbSampleObject& s = *r->sample;
+    r->sample = qbSampleRef(L, GetObjectIDArg(L, idx));
+    qbTaken<qbSampleObject> found = nullptr;
+    if (int err = r->sample.Take(&found)) return err;
+    const qbSampleObject& s = *found;
     qbSampleStart& st = r->start;
     st.owner = IDOf(s);
     st.volume = s.volume;
@@ -223,7 +225,7 @@ int InitSoundLibrary(ScriptState* L) {
     InstallMusicAttributeRows();
     qbEventSourceHooks hooks = GetEventSourceHooks();
     hooks.findMusicNeedingData = &FindMusicNeedingData;
-    hooks.setFillingMusicBuffer = &SetFillingMusicBuffer;
+    hooks.runMusicFill = &RunMusicFill;
     SetEventSourceHooks(hooks);
     if (int err = AddSetTagHook(&SetSoundTag)) return err;
     if (int err = AddGetTagHook(&GetSoundTag)) return err;
@@ -320,18 +322,17 @@ int cmdPlaySample(ScriptState* L) {
     const int pairs = (VmGetTop(L) + 1) / 2;
     if (pairs > kMaxPlayPairs) return ERR_WRONGUSAGE;
     PlayRequest requests[kMaxPlayPairs];
-    const qbOptionReads reads;
     for (int i = 0; i < pairs; ++i)
         if (int err = ReadPlayPair(L, 2 * i + 1, &requests[i])) return err;
     // A later pair's options may have freed an earlier pair's sample.
-    if (reads.ScriptMayHaveRun())
-        for (int i = 0; i < pairs; ++i)
-            if (int err = GetSample(requests[i].start.owner, &requests[i].sample)) return err;
+    qbTaken<qbSampleObject> samples[kMaxPlayPairs] = {};
+    for (int i = 0; i < pairs; ++i)
+        if (int err = requests[i].sample.Take(&samples[i])) return err;
     if (!SoundOutputReady()) return 0;
     std::lock_guard lock(ChannelTableMutex());
     int started[kMaxPlayPairs];
     for (int i = 0; i < pairs; ++i) {
-        if (int err = StartSample(requests[i].sample->sample, requests[i].start, &started[i])) {
+        if (int err = StartSample(samples[i]->sample, requests[i].start, &started[i])) {
             for (int j = 0; j < i; ++j) StopChannelPlayback(started[j]);
             return err;
         }

@@ -60,9 +60,6 @@ int cmdSetChannelVolume(ScriptState* L);
 void InstallMusicAttributeRows();
 // Whether the system library's single-music word is set; none: 0.
 void SetSingleMusicQuery(int (*query)());
-// Raised while the script's "FillMusicBuffer" handler runs.
-bool IsFillingMusicBuffer();
-void SetFillingMusicBuffer(bool on);
 int cmdOpenMusic(ScriptState* L);
 int cmdCloseMusic(ScriptState* L);
 int cmdPlayMusic(ScriptState* L);

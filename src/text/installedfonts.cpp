@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "core/chars.h"
 #include "core/fileops.h"
@@ -224,15 +225,36 @@ int ReadSfntNames(qbFile* file, std::string* family, std::string* style, int64_t
 
 void ScanFontDirectory(const std::string& folder, int listing, bool nested) {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
-    // Directory order is arbitrary; names give a stable scan.
-    std::sort(entries.begin(), entries.end());
-    for (const fs::path& p : entries) {
+    // The folders being scanned, each with its entries (in name order:
+    // directory order is arbitrary, names give a stable scan) and the next
+    // one to look at: a list, not calls, so a deep tree costs memory, never
+    // the stack.
+    struct Level {
+        std::vector<fs::path> entries;
+        size_t next = 0;
+    };
+    std::vector<Level> levels;
+    auto enter = [&levels](const fs::path& path) {
+        std::error_code ec;
+        Level level;
+        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+            level.entries.push_back(it->path());
+        std::sort(level.entries.begin(), level.entries.end());
+        levels.push_back(std::move(level));
+    };
+    enter(folder);
+    while (!levels.empty()) {
+        Level& top = levels.back();
+        if (top.next == top.entries.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const fs::path p = top.entries[top.next++];
         const std::string name = p.filename().string();
+        std::error_code ec;
+        // Links to folders are not followed: no loop, no tree outside.
         if (nested && fs::is_directory(fs::symlink_status(p, ec))) {
-            ScanFontDirectory(p.string(), listing, true);
+            enter(p);
             continue;
         }
         if (name.size() < 6 || !fs::is_regular_file(p, ec)) continue;

@@ -151,7 +151,7 @@ int CheckCursorKeys(ScriptState* L, int tab) {
 // The print layer's margins, cursor and tab stops.
 int ReadPrintKeys(ScriptState* L, int tab, qbTextLayout* layout, bool* changed) {
     if (int err = CheckCursorKeys(L, tab)) return err;
-    int32_t right = layout->wrapWidth > 0 ? AddCoordinates(layout->leftMargin, layout->wrapWidth - 1) : INT32_MAX;
+    int32_t right = layout->wrapWidth > 0 ? SaturatingAdd(layout->leftMargin, layout->wrapWidth - 1) : INT32_MAX;
     int found = 0;
     int32_t left = layout->leftMargin;
     if (GetTableFieldInt(L, tab, "leftmargin", &left, &found) && left < 0) {
@@ -269,8 +269,8 @@ int RestyleTextLayer(ScriptState* L, int tab, const qbLayer& layer, int32_t conv
     out->height = block.height;
     if (layout->print) {
         out->placed = true;
-        out->x = AddCoordinates(layout->leftMargin, block.left);
-        out->y = AddCoordinates(layout->cursorY, block.top);
+        out->x = SaturatingAdd(layout->leftMargin, block.left);
+        out->y = SaturatingAdd(layout->cursorY, block.top);
     }
     out->layout = std::move(layout);
     return 0;
@@ -296,7 +296,7 @@ void PushTextLayerStyle(ScriptState* L, const qbLayer& layer) {
     }
     SetTableFieldInt(L, "leftmargin", layout->leftMargin);
     if (layout->wrapWidth > 0)
-        SetTableFieldInt(L, "rightmargin", AddCoordinates(layout->leftMargin, layout->wrapWidth - 1));
+        SetTableFieldInt(L, "rightmargin", SaturatingAdd(layout->leftMargin, layout->wrapWidth - 1));
     SetTableFieldInt(L, "cursorx", layout->cursorX);
     SetTableFieldInt(L, "cursory", layout->cursorY);
     VmPushString(L, "tabs");

@@ -95,8 +95,8 @@ int DrawTextObject(ScriptState* L, ObjectID id, int32_t x, int32_t y, const qbTr
     if (!display) return ERR_FINDDISPLAY;
     qbTextObject* o = nullptr;
     if (int err = GetTextObject(L, id, &o, 0)) return err;
-    const int32_t px = AddCoordinates(ResolveSpecialX(x, o->width, 0, topts.anchorx), o->xOffset);
-    const int32_t py = AddCoordinates(ResolveSpecialY(y, o->height, 0, topts.anchory), o->yOffset);
+    const int32_t px = SaturatingAdd(ResolveSpecialX(x, o->width, 0, topts.anchorx), o->xOffset);
+    const int32_t py = SaturatingAdd(ResolveSpecialY(y, o->height, 0, topts.anchory), o->yOffset);
     if (display->layersEnabled)
         return AddTextObjectLayer(L, o, px, py, topts, lopts, -1, 0);
     // The drawing filters and fades its own copy of the picture.

@@ -122,8 +122,8 @@ int InsertObjectLayer(ScriptState* L, ObjectID id, int32_t x, int32_t y, int32_t
     qbTransformOptions topts;
     qbLayerOptions lopts;
     ResetLayerOptions(&lopts);
-    const int32_t px = AddCoordinates(ResolveSpecialX(x, o->width, 0, 0.0), o->xOffset);
-    const int32_t py = AddCoordinates(ResolveSpecialY(y, o->height, 0, 0.0), o->yOffset);
+    const int32_t px = SaturatingAdd(ResolveSpecialX(x, o->width, 0, 0.0), o->xOffset);
+    const int32_t py = SaturatingAdd(ResolveSpecialY(y, o->height, 0, 0.0), o->yOffset);
     return AddTextObjectLayer(L, o, px, py, topts, lopts, insertPos, flags, out);
 }
 

@@ -165,8 +165,8 @@ int DrawTextImage(ScriptState* L, qbComposedText* block, int32_t x, int32_t y, c
         }
         std::swap(own.image, turned.image);
     }
-    dx = AddCoordinates(dx, -Trunc(width, topts.anchorx));
-    dy = AddCoordinates(dy, -Trunc(height, topts.anchory));
+    dx = SaturatingSub(dx, Trunc(width, topts.anchorx));
+    dy = SaturatingSub(dy, Trunc(height, topts.anchory));
     const int32_t outputKind = display->output.type;
     if (outputKind == kOutputBrush || outputKind == kOutputMask || outputKind == kOutputAlphaChannel)
         if (int err = PrepareOutputTarget(L)) return err;
@@ -207,10 +207,10 @@ int DrawComposed(ScriptState* L, qbDisplay* display, const qbTextLayout& layout,
     const int32_t width = block->width, height = block->height;
     // Printed text is placed by its layout: x from the left margin, y from
     // the cursor line.
-    const int32_t x = layout.print ? AddCoordinates(layout.leftMargin, block->left)
-                                   : AddCoordinates(ResolveSpecialX(layout.x, width, 0, topts.anchorx), block->left);
-    const int32_t y = layout.print ? AddCoordinates(layout.cursorY, block->top)
-                                   : AddCoordinates(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
+    const int32_t x = layout.print ? SaturatingAdd(layout.leftMargin, block->left)
+                                   : SaturatingAdd(ResolveSpecialX(layout.x, width, 0, topts.anchorx), block->left);
+    const int32_t y = layout.print ? SaturatingAdd(layout.cursorY, block->top)
+                                   : SaturatingAdd(ResolveSpecialY(layout.y, height, 0, topts.anchory), block->top);
     if (display->layersEnabled)
         return AddTextOutLayer(L, layout.print ? kLayerPrint : kLayerTextOut, layout, block, x, y, topts, lopts);
     return DrawTextImage(L, block, x, y, topts, lopts, sharp);
@@ -282,8 +282,8 @@ int DrawBand(ScriptState* L, qbTextLayout* layout, bool raw, const qbTransformOp
     if (int err = ComposeTextBlock(antialias, kTextAlignLeft, false, layout->encoding, &seen, layout->style, &band))
         return err;
     // Placed where the whole block would put these rows; anchors are spent.
-    const int32_t x = AddCoordinates(
-        AddCoordinates(ResolveSpecialX(layout->x, whole.width, 0, topts.anchorx), -Trunc(whole.width, topts.anchorx)),
+    const int32_t x = SaturatingAdd(
+        SaturatingSub(ResolveSpecialX(layout->x, whole.width, 0, topts.anchorx), Trunc(whole.width, topts.anchorx)),
         band.left);
     const int32_t y = ClampToInt32(static_cast<double>(shift + band.top));
     qbTransformOptions placed = topts;
@@ -332,8 +332,8 @@ int RenderText(ScriptState* L, qbTextLayout* layout, int32_t /*type*/, bool raw,
         if (int err = RenderSharpText(L, *layout, t.matrix, t.smoothscale != 0, &sharp)) return err;
     if (int err = DrawComposed(L, display, *layout, &block, t, l, &sharp)) return err;
     if (layout->print) {
-        display->outputPosition[kTextCursorX] = AddCoordinates(layout->leftMargin, layout->endX);
-        display->outputPosition[kTextCursorY] = AddCoordinates(layout->cursorY, layout->endY);
+        display->outputPosition[kTextCursorX] = SaturatingAdd(layout->leftMargin, layout->endX);
+        display->outputPosition[kTextCursorY] = SaturatingAdd(layout->cursorY, layout->endY);
     }
     return 0;
 }

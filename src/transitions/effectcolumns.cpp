@@ -190,7 +190,7 @@ bool ShowPlainColumns(qbEffectState* s, const Columns& c) {
         int32_t top = 0, bottom = 0;
         if (!ClipColumn(s, c, i, &sp, &top, &bottom)) continue;
         int32_t sx = sp.x, sy = top, w = sp.w, h = bottom - top;
-        int32_t dx = ScreenOffset(s->x, sx), dy = ScreenOffset(s->y, sy);
+        int32_t dx = SaturatingAdd(s->x, sx), dy = SaturatingAdd(s->y, sy);
         // A place at the coordinate limit moves no longer by s->x, s->y.
         if (int64_t{dx} - sx != s->x || int64_t{dy} - sy != s->y) return false;
         ClipBlitRect(nullptr, &sx, &sy, &dx, &dy, &w, &h, s->width, s->height, s->screenWidth, s->screenHeight, false);
@@ -238,6 +238,6 @@ void DrawEffectColumns(qbEffectState* s, int32_t x0, int32_t pitch, int32_t coun
     if (s->replaying || s->layerHasExtras || !s->layer) return;
     for (int32_t i = 0; i < count; ++i) {
         Span sp;
-        if (ClipColumn(s, c, i, &sp, &top, &bottom)) BlitEffectRect(s, sp.x + s->x, top + s->y, sp.w, bottom - top);
+        if (ClipColumn(s, c, i, &sp, &top, &bottom)) BlitEffectRect(s, int64_t{sp.x} + s->x, int64_t{top} + s->y, sp.w, int64_t{bottom} - top);
     }
 }

@@ -193,8 +193,8 @@ int PrepareTextObject(qbEffectState* s, qbDisplay* d) {
     qbTextObject* o = nullptr;
     if (int err = GetTextObject(s->script, s->id, &o, 0)) return err;
     HoldUseCount(s, &o->locked);
-    const int32_t x = AddCoordinates(ResolveSpecialX(s->x, o->width, 0, 0), o->xOffset);
-    const int32_t y = AddCoordinates(ResolveSpecialY(s->y, o->height, 0, 0), o->yOffset);
+    const int32_t x = SaturatingAdd(ResolveSpecialX(s->x, o->width, 0, 0), o->xOffset);
+    const int32_t y = SaturatingAdd(ResolveSpecialY(s->y, o->height, 0, 0), o->yOffset);
     if (d->layersEnabled) {
         qbTransformOptions topts;
         qbLayerOptions lopts;

@@ -47,8 +47,8 @@ void BlitPlainPiece(qbEffectState* s, qbDisplay* d, qbBitmap* source, int32_t sx
     blit.srcX = sx;
     blit.srcY = sy;
     blit.destination = PlainTarget(s, d);
-    blit.dstX = ScreenOffset(s->x, ex);
-    blit.dstY = ScreenOffset(s->y, ey);
+    blit.dstX = SaturatingAdd(s->x, ex);
+    blit.dstY = SaturatingAdd(s->y, ey);
     blit.width = w;
     blit.height = h;
     blit.srcWidth = srcWidth;
@@ -122,7 +122,7 @@ void FillEffectRect(qbEffectState* s, int32_t x, int32_t y, int32_t w, int32_t h
         FillBitmapRect(li.bitmap, c.x, c.y, c.width, c.height, colour);
         if (li.alpha) FillAlphaRect(li.alpha, c.x, c.y, c.width, c.height, 255);
         else if (li.mask) FillEffectMask(li.mask, c.x, c.y, c.width, c.height, true);
-        if (!(flags & kStripNoShow)) BlitEffectRect(s, c.x + s->x, c.y + s->y, c.width, c.height);
+        if (!(flags & kStripNoShow)) BlitEffectRect(s, int64_t{c.x} + s->x, int64_t{c.y} + s->y, c.width, c.height);
         return;
     }
     qbDisplay* d = GetCurrentDisplay();
@@ -173,15 +173,17 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
         }
     }
     if (!s || (flags & kStripNoShow) || !s->layer) return;
-    BlitEffectRect(s, ux + s->x, uy + s->y, uw, uh);
+    BlitEffectRect(s, int64_t{ux} + s->x, int64_t{uy} + s->y, uw, uh);
 }
 
-void BlitEffectRect(qbEffectState* s, int32_t dx, int32_t dy, int32_t w, int32_t h) {
+void BlitEffectRect(qbEffectState* s, int64_t dx, int64_t dy, int64_t w, int64_t h) {
     if (s->replaying || w < 1 || h < 1) return;
+    const qbRect r = RectFromEdges(dx, dy, dx + w, dy + h);
+    if (r.width < 1 || r.height < 1) return;
     try {
-        s->shownRects.push_back({dx, dy, w, h});
+        s->shownRects.push_back({r.x, r.y, r.width, r.height});
     } catch (const std::bad_alloc&) {
-        RefreshLayerRect(s->script, dx, dy, w, h, 0);
+        RefreshLayerRect(s->script, r.x, r.y, r.width, r.height, 0);
     }
 }
 

@@ -37,7 +37,9 @@ void BlitEffectStrip(qbBitmap* src, int32_t sx, int32_t sy, qbBitmap* dstBitmap,
                      qbEffectState* state, uint32_t flags);
 // Shows a rectangle (screen coordinates) of a real-time layer effect: the
 // layer stack redrawn over it and put in the window when the frame ends.
-void BlitEffectRect(qbEffectState* state, int32_t dx, int32_t dy, int32_t w, int32_t h);
+// Its place is the effect's own plus the layer's, summed in 64 bits by the
+// caller: a layer at the 32-bit limits shows nothing, never a wrapped place.
+void BlitEffectRect(qbEffectState* state, int64_t dx, int64_t dy, int64_t w, int64_t h);
 // Shows what the frame's BlitEffectRect calls gathered; the frame end and
 // the driver after every renderer call (also a failed one) run it.
 void ShowEffectRects(qbEffectState* state);

@@ -71,7 +71,7 @@ void RestoreOldPicture(qbEffectState* s, int32_t sx, int32_t sy, qbBitmap* dst, 
         ClipAndCopyRect(s->background, sx, sy, dst, dx, dy, w, h, s->width, s->height, dst->width, dst->height);
         return;
     }
-    CopyScreenRect(s, dst, ScreenOffset(s->x, sx), ScreenOffset(s->y, sy), w, h, dx, dy, true);
+    CopyScreenRect(s, dst, SaturatingAdd(s->x, sx), SaturatingAdd(s->y, sy), w, h, dx, dy, true);
 }
 
 void FillEffectMask(qbBitmap* mask, int32_t x, int32_t y, int32_t w, int32_t h, bool visible) {

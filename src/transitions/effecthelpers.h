@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "core/numbers.h"
+
 struct qbBitmap;
 struct qbEffectState;
 
@@ -23,13 +25,6 @@ int32_t SpeedFromSize(int32_t speed, int32_t size, int32_t a, int32_t b, int32_t
 // 1 for a distance below 1, else distance / step rounded up, plus 1 unless
 // exact.
 int32_t FrameCountFor(int32_t distance, int32_t step, int exact);
-
-// An object's place plus an offset into it, kept in range however far off
-// the screen the place lies.
-inline int32_t ScreenOffset(int32_t place, int32_t offset) {
-    const int64_t sum = int64_t{place} + offset;
-    return static_cast<int32_t>(sum < INT32_MIN ? INT32_MIN : sum > INT32_MAX ? INT32_MAX : sum);
-}
 
 // Copies what of the rectangle lies inside both bitmaps; negative source
 // or destination coordinates move the other side's origin with them.

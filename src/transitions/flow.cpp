@@ -141,7 +141,7 @@ void ShowLines(qbEffectState* s, const Flow& f, qbBitmap* work, int32_t from, in
     int32_t x, y, w, h;
     f.Rect(from, lines, &x, &y, &w, &h);
     if (s->realtime) {
-        if (!s->replaying) BlitEffectRect(s, ScreenOffset(s->x, x), ScreenOffset(s->y, y), w, h);
+        if (!s->replaying) BlitEffectRect(s, SaturatingAdd(s->x, x), SaturatingAdd(s->y, y), w, h);
         return;
     }
     DrawEffectPieceFrom(s, work, nullptr, nullptr, x, y, w, h);

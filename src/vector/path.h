@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "core/objectref.h"
 #include "core/objects.h"
 #include "draw/draw.h"
 #include "qbvector.h"
@@ -99,6 +100,9 @@ struct qbObjectList;
 qbObjectList* PathListHead();
 // ERR_FINDPATH (with the number) or ERR_FINDARRAY.
 int GetPath(ObjectID id, qbPath** out);
+// A command's hold on a path (core/objectref.h).
+inline int FindPathByID(ScriptState*, ObjectID id, qbPath** out) { return GetPath(id, out); }
+using qbPathRef = qbObjectRef<qbPath, FindPathByID>;
 // Appends a new empty path; a numeric id first frees the path of that id.
 int AddPath(ScriptState* L, const NewObjectID& id, qbPath** out);
 void FreePath(ScriptState* L, qbPath* path);

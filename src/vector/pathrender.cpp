@@ -384,14 +384,13 @@ int RenderPath(ScriptState* L, qbLayer* layer, qbLayerState* state, int32_t x, i
     if (int err = Size(&p, r)) return err;
 
     int32_t lw = LayoutSize(p.layout.Width()), lh = LayoutSize(p.layout.Height());
-    const qbOptionReads reads;
-    if (!given && optArg > 0)
-        if (int err = ParseDisplayObjectOptions(L, optArg, lw, lh, 0, 0, 0, topts, lopts, 0)) return err;
     // The options' script code may have freed or changed the path, its
     // fonts or the display: all of it is found and measured again.
-    if (reads.ScriptMayHaveRun()) {
-        qbPath* path = nullptr;
-        if (int err = GetPath(r.id, &path)) return err;
+    if (!given && optArg > 0) {
+        qbPathRef found(L, r.id);
+        if (int err = ParseDisplayObjectOptions(L, optArg, lw, lh, 0, 0, 0, topts, lopts, 0)) return err;
+        qbTaken<qbPath> path = nullptr;
+        if (int err = found.Take(&path)) return err;
         r.commands = path->commands.get();
         r.capacity = path->capacity;
         if (!r.commands) return ERR_EMPTYPATH;

@@ -108,19 +108,18 @@ int cmdAddEllipseToPath(ScriptState* L) {
 
 int cmdAddBoxToPath(ScriptState* L) {
     CheckArgCount(L, 5, 6, 0, 0);
-    qbPath* path = nullptr;
-    if (int err = PathArg(L, 1, &path)) return err;
+    qbPathRef found(L, GetObjectIDArg(L, 1));
+    qbTaken<qbPath> path = nullptr;
+    if (int err = found.Take(&path)) return err;
     int32_t corners[4] = {};
     if (VmType(L, 6) == kTypeTable) {
-        const qbOptionReads reads;
         int32_t v = 0;
         if (GetTableFieldInt(L, 6, "roundlevel", &v, nullptr)) std::fill(corners, corners + 4, v);
         static const char* const kKeys[] = {"cornera", "cornerb", "cornerc", "cornerd"};
         for (int i = 0; i < 4; ++i)
             if (GetTableFieldInt(L, 6, kKeys[i], &v, nullptr)) corners[i] = v;
-        if (reads.ScriptMayHaveRun())
-            if (int err = PathArg(L, 1, &path)) return err;
     }
+    if (int err = found.Take(&path)) return err;
     for (int32_t& c : corners) c = std::clamp(c, 0, 100);
     return AppendPathCommand(path, QB_PATH_BOX,
                              {qbPathArg::Double(VmCheckNumber(L, 2)), qbPathArg::Double(VmCheckNumber(L, 3)),

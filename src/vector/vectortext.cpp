@@ -14,17 +14,14 @@
 
 int cmdAddTextToPath(ScriptState* L) {
     CheckArgCount(L, 2, 3, 0, 0);
-    qbPath* path = nullptr;
-    if (int err = GetPath(GetObjectIDArg(L, 1), &path)) return err;
+    qbPathRef found(L, GetObjectIDArg(L, 1));
+    qbTaken<qbPath> path = nullptr;
+    if (int err = found.Take(&path)) return err;
     size_t length = 0;
     const char* text = VmCheckString(L, 2, &length);
     int32_t encoding = GetDefaultEncoding();
-    if (VmType(L, 3) == kTypeTable) {
-        const qbOptionReads reads;
-        GetTableFieldInt(L, 3, "encoding", &encoding, nullptr);
-        if (reads.ScriptMayHaveRun())
-            if (int err = GetPath(GetObjectIDArg(L, 1), &path)) return err;
-    }
+    if (VmType(L, 3) == kTypeTable) GetTableFieldInt(L, 3, "encoding", &encoding, nullptr);
+    if (int err = found.Take(&path)) return err;
     if (encoding != kEncodingLatin1 && encoding != kEncodingUTF8) return ERR_WRONGUSAGE;
     // Only the inbuilt font engine has outlines to give.
     qbFont* font = CurrentFont(*GetTextStyle());

@@ -1,6 +1,7 @@
 // Calls, protected runs and error unwinding: setting up and finishing a call of
 // a script or native function, growing the value stack and the frame array,
 // raising numbered errors (one C++ exception type) and loading chunks.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -18,6 +19,10 @@ namespace {
 
 constexpr int kStackSpare = 6;          // slots kept above the last usable one
 constexpr int kNativeCallsHardLimit = kMaxNativeCalls + (kMaxNativeCalls >> 3);
+
+// Atomic because tests and tools may run VMs on several threads; the count
+// only ever has to differ.
+std::atomic<uint64_t> scriptEpoch{0};
 
 void CorrectStack(ScriptState* L, ScriptValue* oldstack) {
     L->top = (L->top - oldstack) + L->stack;
@@ -347,6 +352,9 @@ void VmPostCall(ScriptState* L, ScriptValue* firstResult, int wanted) {
 }
 
 int VmCallValue(ScriptState* L, ScriptValue* func, int nresults) {
+    // The one road of every call from native code: what it runs may free
+    // anything the caller found.
+    scriptEpoch.fetch_add(1, std::memory_order_relaxed);
     if (++L->nCcalls >= kMaxNativeCalls) {
         if (L->nCcalls == kMaxNativeCalls)
             VmRaiseError(L, ERR_STACK);
@@ -380,6 +388,8 @@ int VmCallValue(ScriptState* L, ScriptValue* func, int nresults) {
 }
 
 // ---- public call API ----------------------------------------------------------
+
+uint64_t VmScriptEpoch() { return scriptEpoch.load(std::memory_order_relaxed); }
 
 namespace {
 struct CallArgs {

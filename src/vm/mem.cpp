@@ -8,12 +8,16 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vm/stringblock.h"
 
 namespace {
 
 // Requests this large cannot be told apart from a wrapped-around size
 // computation, so they are refused before asking the system.
 constexpr size_t kMaxRequest = 4294967293u;
+static_assert(kVmStringBlockHeader + kVmLongestString + 1 < kMaxRequest &&
+                  kVmStringBlockHeader + kVmLongestString + 2 >= kMaxRequest,
+              "the longest string is the longest the allocator grants");
 
 // Small blocks go back to lists of the VM's own when freed: a collection
 // frees its garbage in one burst, many more blocks of a few sizes than the

@@ -11,4 +11,7 @@ struct ScriptState;
 // bytes for the VM, then the len bytes of the string, then at least one spare
 // byte. The VM owns block from the call on, also when it raises.
 constexpr size_t kVmStringBlockHeader = 32;
+// The longest string the VM makes: its block, header and closing byte
+// included, stays below the largest request the allocator grants.
+constexpr size_t kVmLongestString = 4294967292u - kVmStringBlockHeader - 1;
 void VmPushStringBlock(ScriptState* L, void* block, size_t len);

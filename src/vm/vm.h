@@ -131,6 +131,11 @@ void* VmNewUserdata(ScriptState* L, size_t size);
 // ---- calls -------------------------------------------------------------
 int VmCall(ScriptState* L, int nargs, int nresults);
 int VmPCall(ScriptState* L, int nargs, int nresults, int errfunc);
+// Moves on at every call the host makes into the VM (VmCall, VmPCall, a
+// given function, a metamethod a native read runs, a finaliser): whatever a
+// command found before a later value may have been freed by the code that
+// ran. Every VM of the process moves the one count.
+uint64_t VmScriptEpoch();
 int VmLoad(ScriptState* L, VmReaderFn reader, void* data, const char* chunkname);
 // Loads a chunk held whole in memory (an applet body): its size is known, so
 // counts that the remaining bytes cannot hold are refused before allocating.

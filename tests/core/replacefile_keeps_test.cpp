@@ -2,7 +2,10 @@
 // it (its ACL), the attributes its owner gave it, its other names; and what
 // it leaves when it fails or is stopped: the old file whole, no new file
 // beside it, no wait on a FIFO nobody reads.
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cstdint>
 #include <filesystem>
@@ -143,11 +147,11 @@ TEST_F(ReplaceKeepsTest, AnAdapterThatServesNotTheNameLeavesTheOldFileOnAFullDis
 }
 
 // A writer ended by a signal while its new file is written (the usual end,
-// a closed terminal, a quit key, the file size limit passed) leaves only
-// the old file.
+// a closed terminal, a quit key, the file size limit passed, a reader of
+// its output gone, a timer, a user's kill) leaves only the old file.
 TEST_F(ReplaceKeepsTest, ASignalEndingASaveTakesItsNewFile) {
     const std::string path = dir_.Write("term.txt", "old");
-    for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF}) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
         const pid_t pid = fork();
@@ -177,6 +181,59 @@ TEST_F(ReplaceKeepsTest, ASignalEndingASaveTakesItsNewFile) {
         EXPECT_EQ(EntriesIn(dir_.str()), 1u) << strsignal(sig);
         EXPECT_EQ(ScratchDir::Read(path), "old");
     }
+}
+
+// A signal the player was started with ignored stays ignored: a write to a
+// pipe nobody reads is then EPIPE, and the save goes on. A handler set
+// before (a profiler's) stays too.
+volatile sig_atomic_t handled = 0;
+
+TEST_F(ReplaceKeepsTest, ASignalLeftIgnoredStaysIgnored) {
+    const std::string path = dir_.Write("kept.txt", "old");
+    EXPECT_EQ(InChild([&] {
+                  signal(SIGPIPE, SIG_IGN);
+                  signal(SIGPROF, [](int) { handled = 1; });
+                  InstallSignalCleanup();
+                  raise(SIGPROF);
+                  if (!handled) return 3;
+                  int ends[2];
+                  if (pipe(ends) != 0) return 1;
+                  close(ends[0]);
+                  if (write(ends[1], "x", 1) != -1 || errno != EPIPE) return 2;
+                  return Save(path, "new");
+              }),
+              0);
+    EXPECT_EQ(ScratchDir::Read(path), "new");
+}
+
+// A file system with no room for the new file (here: no free inode) has no
+// room for the bytes either: the save ends with ERR_WRITE and the old file
+// whole, never cut to be written in place. A tmpfs of its own, mounted in
+// a mount namespace of the child's, needs root.
+TEST_F(ReplaceKeepsTest, NoRoomForTheNewFileKeepsTheOldOneWhole) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: mounts a tmpfs";
+    const std::string mountPoint = dir_ / "full";
+    fs::create_directory(mountPoint);
+    const std::string old(8004, 'o');
+    const int result = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return 100;
+        if (mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=4m,nr_inodes=16") != 0) return 100;
+        const std::string path = mountPoint + "/kept.txt";
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f || std::fwrite(old.data(), 1, old.size(), f) != old.size() || std::fclose(f) != 0) return 101;
+        // Every inode taken.
+        for (int i = 0; i < 64; ++i) {
+            const int fd = open((mountPoint + "/filler" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0600);
+            if (fd < 0) break;
+            close(fd);
+        }
+        const int err = Save(path, std::string(262144, 'n'));
+        const bool whole = ScratchDir::Read(path) == old;
+        return err == ERR_WRITE && whole ? 0 : whole ? 1 : 2;
+    });
+    if (result == 100) GTEST_SKIP() << "no tmpfs could be mounted here";
+    EXPECT_EQ(result, 0) << "1: the old file whole but the save did not fail with ERR_WRITE; 2: the old file cut";
 }
 
 }  // namespace

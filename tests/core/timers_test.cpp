@@ -53,17 +53,17 @@ TEST_F(TimerServiceTest, FiredOneShotTimersAreReportedOnceEachAndRemoved) {
 
     int kind = -1;
     ObjectID id;
-    qbTimerEntry* next = TakeFiredTimerEvent(nullptr, &kind, &id);
+    const uint64_t next = TakeFiredTimerEvent(0, &kind, &id);
     EXPECT_EQ(kind, kTimerOneShot);
     EXPECT_TRUE(SameID(id, ID(1)));
-    ASSERT_NE(next, nullptr);
-    EXPECT_EQ(TakeFiredTimerEvent(next, &kind, &id), nullptr);
+    ASSERT_NE(next, 0u);
+    EXPECT_NE(TakeFiredTimerEvent(next, &kind, &id), 0u);
     EXPECT_EQ(kind, kTimerOneShot);
     EXPECT_TRUE(SameID(id, ID(2)));
 
-    EXPECT_EQ(FindTimerEntry(kTimerOneShot, ID(1), nullptr), nullptr);
-    EXPECT_EQ(FindTimerEntry(kTimerOneShot, ID(2), nullptr), nullptr);
-    EXPECT_EQ(TakeFiredTimerEvent(nullptr, &kind, &id), nullptr);
+    EXPECT_FALSE(HasTimer(kTimerOneShot, ID(1)));
+    EXPECT_FALSE(HasTimer(kTimerOneShot, ID(2)));
+    EXPECT_EQ(TakeFiredTimerEvent(0, &kind, &id), 0u);
     EXPECT_EQ(kind, kTimerNothing);
 }
 
@@ -76,12 +76,12 @@ TEST_F(TimerServiceTest, RepeatingTimerThatFiredTwiceIsReportedOnce) {
 
     int kind = -1;
     ObjectID id;
-    EXPECT_EQ(TakeFiredTimerEvent(nullptr, &kind, &id), nullptr);
+    EXPECT_NE(TakeFiredTimerEvent(0, &kind, &id), 0u);
     EXPECT_EQ(kind, kTimerRepeating);
     EXPECT_TRUE(SameID(id, ID(5)));
-    TakeFiredTimerEvent(nullptr, &kind, &id);
+    TakeFiredTimerEvent(0, &kind, &id);
     EXPECT_EQ(kind, kTimerNothing);
-    EXPECT_NE(FindTimerEntry(kTimerRepeating, ID(5), nullptr), nullptr) << "a repeating timer stays";
+    EXPECT_TRUE(HasTimer(kTimerRepeating, ID(5))) << "a repeating timer stays";
 }
 
 TEST_F(TimerServiceTest, RemovalFindsTheTimerByKindAndId) {
@@ -93,27 +93,39 @@ TEST_F(TimerServiceTest, RemovalFindsTheTimerByKindAndId) {
     EXPECT_EQ(TimerService(kTimerRemoveRepeating, ID(9), 0), 0);
     EXPECT_EQ(TimerService(kTimerRemoveOneShot, ObjectID{1, this}, 0), 0);
     EXPECT_EQ(TimerService(77, ID(1), 0), 0);
-    qbTimerEntry* next = nullptr;
-    EXPECT_NE(FindTimerEntry(kTimerRepeating, ID(1), &next), nullptr);
-    EXPECT_EQ(next, FindTimerEntry(kTimerOneShot, ID(1), nullptr));
-    EXPECT_NE(FindTimerEntry(kTimerRepeating, handleID, &next), nullptr);
-    EXPECT_EQ(next, nullptr);
+    EXPECT_TRUE(HasTimer(kTimerRepeating, ID(1)));
+    EXPECT_TRUE(HasTimer(kTimerOneShot, ID(1)));
+    EXPECT_TRUE(HasTimer(kTimerRepeating, handleID));
 
     EXPECT_EQ(TimerService(kTimerRemoveOneShot, ID(1), 0), 0);
-    EXPECT_EQ(FindTimerEntry(kTimerOneShot, ID(1), nullptr), nullptr);
-    EXPECT_NE(FindTimerEntry(kTimerRepeating, ID(1), nullptr), nullptr);
+    EXPECT_FALSE(HasTimer(kTimerOneShot, ID(1)));
+    EXPECT_TRUE(HasTimer(kTimerRepeating, ID(1)));
     EXPECT_EQ(TimerService(kTimerRemoveRepeating, handleID, 0), 0);
-    EXPECT_EQ(FindTimerEntry(kTimerRepeating, handleID, nullptr), nullptr);
+    EXPECT_FALSE(HasTimer(kTimerRepeating, handleID));
 }
 
-TEST_F(TimerServiceTest, StaleCursorEndsTheWalk) {
-    ASSERT_EQ(TimerService(kTimerAddRepeating, ID(1), 3600000), 0);
-    ASSERT_EQ(TimerService(kTimerAddRepeating, ID(2), 3600000), 0);
-    qbTimerEntry* second = FindTimerEntry(kTimerRepeating, ID(2), nullptr);
-    ASSERT_EQ(TimerService(kTimerRemoveRepeating, ID(2), 0), 0);
+// A walk goes on from a place, not a timer: timers removed or made while it
+// runs leave it valid, and it visits the fired ones in the order they were
+// made, from where it stands.
+TEST_F(TimerServiceTest, AWalkTakesTheFiredTimersInTheOrderTheyWereMade) {
+    uint64_t before = CountTimerFirings();
+    for (int32_t n = 1; n <= 4; ++n) ASSERT_EQ(TimerService(kTimerAddOneShot, ID(n), 1), 0);
+    ASSERT_TRUE(WaitForFirings(before, 4));
     int kind = -1;
     ObjectID id;
-    EXPECT_EQ(TakeFiredTimerEvent(second, &kind, &id), nullptr);
+    uint64_t place = TakeFiredTimerEvent(0, &kind, &id);
+    EXPECT_TRUE(SameID(id, ID(1)));
+    ASSERT_EQ(TimerService(kTimerRemoveOneShot, ID(2), 0), 0);
+    place = TakeFiredTimerEvent(place, &kind, &id);
+    EXPECT_TRUE(SameID(id, ID(3)));
+    before = CountTimerFirings();
+    ASSERT_EQ(TimerService(kTimerAddOneShot, ID(5), 1), 0);
+    ASSERT_TRUE(WaitForFirings(before, 1));
+    place = TakeFiredTimerEvent(place, &kind, &id);
+    EXPECT_TRUE(SameID(id, ID(4)));
+    place = TakeFiredTimerEvent(place, &kind, &id);
+    EXPECT_TRUE(SameID(id, ID(5)));
+    EXPECT_EQ(TakeFiredTimerEvent(place, &kind, &id), 0u);
     EXPECT_EQ(kind, kTimerNothing);
 }
 
@@ -124,7 +136,7 @@ TEST_F(TimerServiceTest, ChangingThePeriodReschedules) {
     EXPECT_TRUE(WaitForFirings(before, 3));
     // Changing a timer that is not there is no error.
     EXPECT_EQ(TimerService(kTimerChangePeriod, ID(4), 1), 0);
-    EXPECT_EQ(FindTimerEntry(kTimerRepeating, ID(4), nullptr), nullptr);
+    EXPECT_FALSE(HasTimer(kTimerRepeating, ID(4)));
 }
 
 TEST_F(TimerServiceTest, StoppingTheThreadFreesEveryTimer) {
@@ -134,8 +146,8 @@ TEST_F(TimerServiceTest, StoppingTheThreadFreesEveryTimer) {
     EXPECT_FALSE(IsTimerThreadRunning());
     int kind = -1;
     ObjectID id;
-    EXPECT_EQ(TakeFiredTimerEvent(nullptr, &kind, &id), nullptr);
-    EXPECT_EQ(FindTimerEntry(kTimerRepeating, ID(1), nullptr), nullptr);
+    EXPECT_EQ(TakeFiredTimerEvent(0, &kind, &id), 0u);
+    EXPECT_FALSE(HasTimer(kTimerRepeating, ID(1)));
     // The thread starts again after a stop.
     ASSERT_EQ(StartTimerThread(), 0);
     uint64_t before = CountTimerFirings();
@@ -175,21 +187,18 @@ TEST(TimedWaitTest, WithoutTimerThread) {
 
 TEST_F(TimerServiceTest, PollIntervalRunsWhileEitherUserHoldsIt) {
     const ObjectID pollID{0, reinterpret_cast<void*>(uintptr_t{1})};
-    auto running = [&] { return FindTimerEntry(kTimerRepeating, pollID, nullptr) != nullptr; };
+    auto running = [&] { return HasTimer(kTimerRepeating, pollID); };
 
     EXPECT_EQ(AcquirePollInterval(nullptr, 0), 0);
     EXPECT_TRUE(running());
     EXPECT_EQ(AcquirePollInterval(nullptr, 1), 0);
     EXPECT_EQ(AcquirePollInterval(nullptr, 1), 0);
-    qbTimerEntry* next = nullptr;
-    ASSERT_TRUE(FindTimerEntry(kTimerRepeating, pollID, &next));
-    EXPECT_EQ(next, nullptr) << "one interval, however often it was acquired";
     ReleasePollInterval(nullptr, 0);
     EXPECT_TRUE(running()) << "user 1 still holds it";
     ReleasePollInterval(nullptr, 0);
     EXPECT_TRUE(running()) << "a second release by the same user changes nothing";
     ReleasePollInterval(nullptr, 1);
-    EXPECT_FALSE(running());
+    EXPECT_FALSE(running()) << "one interval, however often it was acquired";
 }
 
 }  // namespace

@@ -19,12 +19,11 @@
 
 namespace {
 
-// What the stand-in ScaleBrush was called with.
-std::vector<double> scaleCall;
+// How often the script's functions under the commands' names were called.
+int standInCalls = 0;
 
-int StandInScaleBrush(ScriptState* L) {
-    scaleCall.clear();
-    for (int i = 1; i <= VmGetTop(L); ++i) scaleCall.push_back(VmType(L, i) == kTypeNumber ? VmToNumber(L, i) : -1);
+int StandIn(ScriptState*) {
+    ++standInCalls;
     return 0;
 }
 
@@ -37,7 +36,7 @@ protected:
         ASSERT_EQ(InitBrushLibrary(L_), 0);
         VmSetTop(L_, 0);
         null_backend::SetMonitors({{0, 0, 1024, 768}, {1024, 0, 800, 600}});
-        scaleCall.clear();
+        standInCalls = 0;
     }
     void TearDown() override {
         FreeAllDisplays(L_);
@@ -298,7 +297,7 @@ TEST_F(FullScreenTest, PictureBackfillsAreCentredOnBlackThroughTheirMask) {
     EXPECT_EQ(At(p, 318, 200), Pixel(0, 1));
 }
 
-TEST_F(FullScreenTest, ScaledPicturesGoThroughScaleBrush) {
+TEST_F(FullScreenTest, ScaledPicturesGoThroughThePlayersOwnScaleBrush) {
     MakeBrush(7);
     ASSERT_EQ(Create(1, [&] {
                   Field("active", 1);
@@ -320,16 +319,28 @@ TEST_F(FullScreenTest, ScaledPicturesGoThroughScaleBrush) {
     EXPECT_EQ(scaled.height, 480);
     ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
 
-    // The command is looked up by name when the backfill is built, so a
-    // script's own ScaleBrush is the one called, with the screen's size.
-    VmPushString(L_, "scalebrush");
-    VmPushCClosure(L_, StandInScaleBrush, 0);
-    VmSetTableAt(L_, kGlobalsIndex);
+    // The script's own functions under the names of every command the
+    // backfill calls change nothing: the player's commands make and free
+    // its objects.
+    for (const char* name : {"loadbrush", "copybrush", "scalebrush", "createbgpic", "creategradientbgpic",
+                             "createtexturedbgpic", "createdisplay", "freedisplay", "freebgpic", "freebrush"}) {
+        VmPushString(L_, name);
+        VmPushCClosure(L_, StandIn, 0);
+        VmSetTableAt(L_, kGlobalsIndex);
+    }
+    const int displays = CountDisplays(), pictures = CountBGPics(), brushes = CountBrushes();
     ASSERT_EQ(RunNumbers("OpenDisplay", {1}), 0);
-    ASSERT_EQ(scaleCall.size(), 4u);
-    EXPECT_EQ(scaleCall[1], 640);
-    EXPECT_EQ(scaleCall[2], 480);
-    EXPECT_EQ(scaleCall[3], 1);
+    ASSERT_NE(Backfill(d), nullptr);
+    ASSERT_EQ(GetTexturePicture(L_, d->backfillBrush, &scaled), 0);
+    EXPECT_EQ(scaled.width, 640);
+    EXPECT_EQ(scaled.height, 480);
+    EXPECT_EQ(CountBrushes(), brushes + 1);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {1}), 0);
+    EXPECT_FALSE(HasBackfillObjects(d));
+    EXPECT_EQ(CountDisplays(), displays);
+    EXPECT_EQ(CountBGPics(), pictures);
+    EXPECT_EQ(CountBrushes(), brushes);
+    EXPECT_EQ(standInCalls, 0);
 }
 
 TEST_F(FullScreenTest, TheWindowsToggleSwitchesModesAndFiftyTogglesLeaveNothing) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The one-caller checks (libswresample's and libswscale's converters, whole
 # file reads, FFmpeg's frame rate guess, the system resolver, the VM's calls
-# of a given function) against small trees: a call on one line, a call whose
+# of a given function, the master clock's fields, the unbounded pixel
+# sources) against small trees: a call on one line, a call whose
 # parenthesis is on the next line, the function's address taken, its name
 # handed to dlsym and a token paste each fail on their line outside the home
 # file; a mention in a comment or a string, the home file and the listed
@@ -46,6 +47,8 @@ side_doors check_lookups gethostbyname_r src/libs/netresolve.cpp
 side_doors check_lookups SocketGetHostByName src/libs/netresolve.cpp
 side_doors check_given_calls VmCall src/vm/do.cpp
 side_doors check_given_calls VmPCall src/vm/do.cpp
+side_doors check_master_clock hasSound src/media/videoclock.cpp
+side_doors check_pixel_sources kPixelsNotRead src/core/pixelbuffer.h
 
 # A listed file holds the call in the functions it names only: a wrapper
 # beside them, which the rest of the player could call, fails.
@@ -61,7 +64,8 @@ SRC
 grep -q '^src/libs/socket.cpp:4:' "$work/wrapper.out" || { fail "check_lookups: the wrapper's line"; cat "$work/wrapper.out"; }
 [ "$(grep -c '^src/' "$work/wrapper.out")" -eq 1 ] || { fail "check_lookups: the listed function failed"; cat "$work/wrapper.out"; }
 
-for check in check_swr_convert check_sws_scale check_whole_reads check_given_calls check_frame_rate check_lookups; do
+for check in check_swr_convert check_sws_scale check_whole_reads check_given_calls check_frame_rate check_lookups \
+    check_master_clock check_pixel_sources; do
     "$scripts/$check.sh" "$source_dir" || fail "$check: the source tree"
 done
 

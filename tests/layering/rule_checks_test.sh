@@ -3,8 +3,8 @@
 # form of the fault they guard fails on its line, the places they allow pass,
 # and the real tree passes. check_option_reads: an option table read by the
 # "__index" chain outside the argument layer; check_xvfb_steady: a virtual X
-# server started by a test by itself; check_o2_units: a unit that does not
-# compile warning-free.
+# server started by a test by itself; check_stdio_streams: a C stream opened
+# in src; check_o2_units: a unit that does not compile warning-free.
 scripts=$(cd "$1" && pwd)
 source_dir="$2"
 source "$(dirname "$0")/harness.sh"
@@ -35,6 +35,19 @@ SRC
 printf 'int a = VmGetTableAt(L, 2);\n' >"$tree/src/vm/table.cpp"
 printf 'int a = VmGetTableAt(L, 2);\n' >"$tree/src/core/argapi.cpp"
 expect_lines check_option_reads "$tree" src/libs/reads.cpp 1 2 4
+
+tree="$work/streams"
+mkdir -p "$tree/src/libs" "$tree/src/vm"
+cat >"$tree/src/libs/files.cpp" <<'SRC'
+FILE* a = fopen(name, "rb");
+FILE* b = popen
+    ("ls", "r");
+auto c = &tmpfile;
+// fopen(name, "rb") in a comment
+const char* d = "fdopen(fd)";
+SRC
+printf 'FILE* a = fopen(name, "w");\n' >"$tree/src/vm/skipswitch.cpp"
+expect_lines check_stdio_streams "$tree" src/libs/files.cpp 1 2 4
 
 tree="$work/xvfb"
 mkdir -p "$tree/tests/xvfb" "$tree/tests/e2e" "$tree/tools"
@@ -70,7 +83,7 @@ printf '[{"directory": "%s", "file": "%s/src/clean.cpp", "command": "g++ -Wall -
 (cd "$tree" && "$scripts/check_o2_units.sh" . src/clean.cpp src/warns.cpp) >"$work/o2.out" 2>&1 && fail "check_o2_units: a unit that warns passed"
 grep -q "src/warns.cpp: does not compile" "$work/o2.out" || { fail "check_o2_units: the unit is not named"; cat "$work/o2.out"; }
 
-for check in check_option_reads check_xvfb_steady; do
+for check in check_option_reads check_xvfb_steady check_stdio_streams; do
     "$scripts/$check.sh" "$source_dir" || fail "$check: the source tree"
 done
 

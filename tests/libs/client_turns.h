@@ -51,4 +51,26 @@ def connect(first, rcvbuf=0):
     return s
 )";
 
+// The clients' Python: await_answer(good, turn, trickle) waits for the
+// good client's line a turn at a time, sending a byte to each socket of
+// trickle at every turn, and prints "answer <line> turns <n>".
+inline const std::string kAwaitAnswerPython = R"(
+def await_answer(good, turn, trickle=()):
+    answer = b''
+    turns = 0
+    while not answer.endswith(b'\n') and turns < 1000:
+        for s in trickle:
+            try:
+                s.send(b'x')
+            except OSError:
+                pass
+        time.sleep(turn)
+        turns += 1
+        try:
+            answer += good.recv(100)
+        except OSError:
+            pass
+    print('answer', answer.decode().strip(), 'turns', turns, flush=True)
+)";
+
 }  // namespace nettest

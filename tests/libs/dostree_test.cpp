@@ -96,6 +96,49 @@ TEST_F(DosTreeTest, ADeepTreeCopiesWithoutWalkingEveryPrefix) {
     EXPECT_EQ(ScratchDir::Read(copied + "/leaf"), "leaf");
 }
 
+// Each folder a copy makes takes its source's mode under the umask, as
+// `cp -r` does, once it is filled; until then it is its maker's alone, so a
+// private tree is never readable by others on the way.
+TEST_F(DosTreeTest, ACopiedTreeKeepsItsFoldersPrivate) {
+    dir_.Write("src/private/note", "mine");
+    dir_.Write("src/private/shared/inner", "ours");
+    dir_.Write("src/readonly/kept", "kept");
+    const std::string src = dir_ / "src";
+    ASSERT_EQ(chmod(src.c_str(), 0750), 0);
+    ASSERT_EQ(chmod((dir_ / "src/private").c_str(), 0700), 0);
+    ASSERT_EQ(chmod((dir_ / "src/private/shared").c_str(), 0775), 0);
+    ASSERT_EQ(chmod((dir_ / "src/readonly").c_str(), 0555), 0);
+    const mode_t mask = umask(022);
+    int entered = 0, open = 0;
+    beforeEntering = [&](int parent, const char* name) {
+        struct stat st;
+        if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        ++entered;
+        open += (st.st_mode & 0077) != 0;
+    };
+    const int err = Call("CopyFile", {src, dir_ / "dest"});
+    umask(mask);
+    ASSERT_EQ(err, 0);
+    EXPECT_EQ(entered, 3);  // the folders made inside the copy
+    EXPECT_EQ(open, 0) << "a folder was open to others while it was filled";
+    auto mode = [&](const char* name) {
+        struct stat st;
+        return stat((dir_ / name).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    };
+    EXPECT_EQ(mode("dest"), 0750u);
+    EXPECT_EQ(mode("dest/private"), 0700u);
+    EXPECT_EQ(mode("dest/private/shared"), 0755u);  // 0775 under the umask
+    EXPECT_EQ(mode("dest/readonly"), 0555u);
+    EXPECT_EQ(ScratchDir::Read(dir_ / "dest/private/shared/inner"), "ours");
+    EXPECT_EQ(ScratchDir::Read(dir_ / "dest/readonly/kept"), "kept");
+    // A folder that was there before keeps its own mode.
+    ASSERT_EQ(chmod((dir_ / "dest/private").c_str(), 0711), 0);
+    ASSERT_EQ(Call("CopyFile", {src, dir_ / "dest"}), 0);
+    EXPECT_EQ(mode("dest/private"), 0711u);
+    ASSERT_EQ(chmod((dir_ / "dest/readonly").c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir_ / "src/readonly").c_str(), 0755), 0);
+}
+
 // A name that is no UTF-8 ("caf\xe9", as ISO 8859-1 spells it) is copied as
 // it is spelt, and beside its UTF-8 twin ("caf\xc3\xa9") each is copied once.
 TEST_F(DosTreeTest, ACopyKeepsEveryNameByteForByte) {

@@ -1,16 +1,20 @@
 // Network objects as the event dispatcher reports them: clients wait at a
 // server until an "OnConnect" handler is installed, then are accepted all
 // at once and reported one per dispatcher call.
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "display/eventlib_fixture.h"
 #include "libs/netcommands.h"
 #include "libs/client_turns.h"
 #include "libs/network.h"
+#include "libs/private_resolver.h"
 #include "libs/python_server.h"
 #include "wait_for.h"
 
@@ -118,6 +122,7 @@ TEST_F(NetworkEventsTest, TenTricklingClientsHoldAGoodOneNoLongerThanTwoTimeOuts
     InstallEcho();
     nettest::PythonServer clients({"-c", R"(
 import socket, sys, time
+)" + nettest::kAwaitAnswerPython + R"(
 port, k, turn = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
 slow = [socket.create_connection(('127.0.0.1', port)) for i in range(k)]
 print('port 0', flush=True)
@@ -127,21 +132,7 @@ time.sleep(turn)
 good = socket.create_connection(('127.0.0.1', port))
 good.sendall(b'hello\n')
 good.setblocking(False)
-answer = b''
-turns = 0
-while not answer.endswith(b'\n') and turns < 1000:
-    for s in slow:
-        try:
-            s.send(b'x')
-        except OSError:
-            pass
-    time.sleep(turn)
-    turns += 1
-    try:
-        answer += good.recv(100)
-    except BlockingIOError:
-        pass
-print('answer', answer.decode().strip(), 'turns', turns, flush=True)
+await_answer(good, turn, slow)
 )",
                                   std::to_string(port), std::to_string(kSlow),
                                   std::to_string(1.0 / kTurnsPerTimeOut)});
@@ -151,6 +142,174 @@ print('answer', answer.decode().strip(), 'turns', turns, flush=True)
     const int turns = nettest::AnswerTurns(said, "hello");
     ASSERT_GE(turns, 0) << said;
     EXPECT_LE(turns, 2 * kTurnsPerTimeOut) << said;
+}
+
+// The script opened twenty connections to a peer that trickles a byte
+// every quarter time-out and never ends a line; its handler receives a
+// line from whichever connection has data, as it does for its server's
+// clients. Those waits draw on the handlers' one budget too, so a good
+// client of the server is answered within two time-outs; waits on the
+// script's own connections that each had a time-out would hold it twenty.
+TEST_F(NetworkEventsTest, TwentyTricklingPeersOfTheScriptHoldAGoodClientNoLongerThanTwoTimeOuts) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    constexpr int kPeers = 20;
+    constexpr int kTurnsPerTimeOut = 4;
+    SetNetworkTimeoutValue(1000);
+    const int port = Serve(128);
+    ASSERT_GT(port, 0);
+    InstallEcho();
+    nettest::PythonServer peer({"-c", R"(
+import socket, sys, time
+)" + nettest::kAwaitAnswerPython + R"(
+port, k, turn = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+listener = socket.socket()
+listener.bind(('127.0.0.1', 0))
+listener.listen(k)
+print('port', listener.getsockname()[1], flush=True)
+peers = [listener.accept()[0] for i in range(k)]
+for s in peers:
+    s.sendall(b'x')
+time.sleep(turn)
+good = socket.create_connection(('127.0.0.1', port))
+good.sendall(b'hello\n')
+good.setblocking(False)
+await_answer(good, turn, peers)
+)",
+                               std::to_string(port), std::to_string(kPeers), std::to_string(1.0 / kTurnsPerTimeOut)});
+    ASSERT_GT(peer.port(), 0) << peer.firstLine();
+    for (int i = 0; i < kPeers; ++i)
+        ASSERT_EQ(Call("openconnection", {"#" + std::to_string(100 + i), "\"127.0.0.1\"", "#" + std::to_string(peer.port())}),
+                  0);
+    const std::string said = nettest::CheckUntilClientsSay(peer, [&] { return Check(); }, std::chrono::seconds(300));
+    const int turns = nettest::AnswerTurns(said, "hello");
+    ASSERT_GE(turns, 0) << said;
+    EXPECT_LE(turns, 2 * kTurnsPerTimeOut) << said;
+}
+
+// A port whose listener's queue is full: connects to it hang unanswered.
+int unansweredPort = 0;
+
+// An onconnect handler that opens a connection of its own to that port.
+int ConnectOnward(ScriptState* L) {
+    VmPushCClosure(L, cmdOpenConnection, 0);
+    VmPushNil(L);
+    VmPushString(L, "127.0.0.1");
+    VmPushNumber(L, unansweredPort);
+    VmPCall(L, 3, 0, 0);
+    return 0;
+}
+
+// Ten clients come whose onconnect handler connects onward to a peer that
+// never answers, then a good one: those connects draw on the handlers' one
+// budget of waiting, so the good client is answered within two time-outs;
+// connects that each waited a time-out would hold it ten.
+TEST_F(NetworkEventsTest, ConnectsThatHangInHandlersHoldAGoodClientNoLongerThanTwoTimeOuts) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    constexpr int kTurnsPerTimeOut = 4;
+    SetNetworkTimeoutValue(1000);
+    // A listener that takes no connection past its first: the rest wait
+    // unanswered.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    unansweredPort = ntohs(address.sin_port);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    const int port = Serve(128);
+    ASSERT_GT(port, 0);
+    InstallEcho();
+    VmPushCClosure(L, ConnectOnward, 0);
+    SetGlobal("connectonward");
+    ASSERT_EQ(Install({{"onconnect", "connectonward"}}), 0);
+    nettest::PythonServer clients({"-c", R"(
+import socket, sys, time
+)" + nettest::kAwaitAnswerPython + R"(
+port, turn = int(sys.argv[1]), float(sys.argv[2])
+slow = [socket.create_connection(('127.0.0.1', port)) for i in range(10)]
+print('port 0', flush=True)
+time.sleep(turn)
+good = socket.create_connection(('127.0.0.1', port))
+good.sendall(b'hello\n')
+good.setblocking(False)
+await_answer(good, turn)
+)",
+                                  std::to_string(port), std::to_string(1.0 / kTurnsPerTimeOut)});
+    ASSERT_EQ(clients.firstLine(), "port 0");
+    const std::string said =
+        nettest::CheckUntilClientsSay(clients, [&] { return Check(); }, std::chrono::seconds(300));
+    const int turns = nettest::AnswerTurns(said, "hello");
+    for (int fd : fillers) close(fd);
+    close(listener);
+    ASSERT_GE(turns, 0) << said;
+    EXPECT_LE(turns, 2 * kTurnsPerTimeOut) << said;
+}
+
+// The usual logging idiom: the server's onconnect names each client,
+// ToHostName(GetConnectionIP(id)).
+int NameTheClient(ScriptState* L) {
+    VmPushString(L, "clientid");
+    VmGetTableAt(L, 1);  // 2
+    VmPushCClosure(L, cmdGetConnectionIP, 0);
+    VmPushValue(L, 2);
+    if (VmPCall(L, 1, 1, 0) != 0) return 0;
+    VmPushCClosure(L, cmdToHostName, 0);
+    VmInsert(L, -2);
+    VmPCall(L, 1, 0, 0);
+    return 0;
+}
+
+// The fixture is set up in the child that sees the test's resolver.
+class ResolvingServerTest : public NetworkEventsTest {
+protected:
+    void SetUp() override {}
+    void TearDown() override {}
+};
+
+// Ten clients come from addresses whose reverse zone never answers, then a
+// good one: the onconnect handler's lookups draw on the handlers' one budget
+// of waiting with every other wait there, so the good client is answered
+// within two time-outs; lookups that each waited a time-out would hold it
+// ten.
+TEST_F(ResolvingServerTest, ClientsNamedBySilentReverseLookupsHoldAGoodOneNoLongerThanTwoTimeOuts) {
+    if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/python3";
+    nettest::RunInChild(nettest::Answers::kNever, [this](std::string* said) {
+        NetworkEventsTest::SetUp();
+        if (HasFatalFailure()) return false;
+        constexpr int kTurnsPerTimeOut = 4;
+        SetNetworkTimeoutValue(1000);
+        const int port = Serve(128);
+        InstallEcho();
+        VmPushCClosure(L, NameTheClient, 0);
+        SetGlobal("nameclient");
+        if (port <= 0 || Install({{"onconnect", "nameclient"}}) != 0) return false;
+        nettest::PythonServer clients({"-c", R"(
+import socket, sys, time
+)" + nettest::kAwaitAnswerPython + R"(
+port, turn = int(sys.argv[1]), float(sys.argv[2])
+slow = [socket.create_connection(('127.0.0.1', port), source_address=('127.78.0.%d' % (i + 1), 0))
+        for i in range(10)]
+print('port 0', flush=True)
+time.sleep(turn)
+good = socket.create_connection(('127.0.0.1', port))
+good.sendall(b'hello\n')
+good.setblocking(False)
+await_answer(good, turn)
+)",
+                                      std::to_string(port), std::to_string(1.0 / kTurnsPerTimeOut)});
+        *said = clients.firstLine();
+        if (*said != "port 0") return false;
+        *said = nettest::CheckUntilClientsSay(clients, [&] { return Check(); }, std::chrono::seconds(300));
+        const int turns = nettest::AnswerTurns(*said, "hello");
+        return turns >= 0 && turns <= 2 * kTurnsPerTimeOut;
+    }, std::chrono::seconds(120));
 }
 
 // 5,000 clients stay connected; one more is answered all the same.

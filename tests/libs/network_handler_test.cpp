@@ -228,22 +228,14 @@ TEST_F(NetworkHandlerTest, TenClientsThatNeverReadHoldAGoodOneNoLongerThanTwoTim
     ASSERT_GT(port, 0);
     nettest::PythonServer clients({"-c", R"(
 import socket, sys, time
+)" + nettest::kAwaitAnswerPython + R"(
 port, turn = int(sys.argv[1]), float(sys.argv[2])
 )" + nettest::kConnectPython + R"(
 slow = [connect(b'out\n', 4096) for i in range(10)]
 print('port 0', flush=True)
 time.sleep(turn)
 good = connect(b'good\n')
-answer = b''
-turns = 0
-while not answer.endswith(b'\n') and turns < 1000:
-    time.sleep(turn)
-    turns += 1
-    try:
-        answer += good.recv(100)
-    except OSError:
-        pass
-print('answer', answer.decode().strip(), 'turns', turns, flush=True)
+await_answer(good, turn)
 )",
                                   std::to_string(port), std::to_string(1.0 / kTurnsPerTimeOut)});
     ASSERT_EQ(clients.firstLine(), "port 0");

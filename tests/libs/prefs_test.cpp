@@ -88,6 +88,20 @@ TEST_F(PrefsTest, SaveThenLoadFillsInPlace) {
     EXPECT_EQ(Call("DeletePrefs", {}), 0);
 }
 
+// An identifier that is no ASCII ("caf\xe9", the player's Latin-1 text)
+// names its file in the system's text (UTF-8): DeletePrefs removes the
+// very file SavePrefs wrote and LoadPrefs reads.
+TEST_F(PrefsTest, DeletePrefsRemovesTheFileOfAnIdentifierThatIsNoAscii) {
+    std::strcpy(applet_.identifier, "caf\xe9");
+    const std::filesystem::path saved = Folder() / "caf\xc3\xa9";
+    ASSERT_EQ(WithTable("SavePrefs", "x", 5), 0);
+    ASSERT_TRUE(std::filesystem::exists(saved));
+    EXPECT_EQ(Call("DeletePrefs", {}), 0);
+    EXPECT_FALSE(std::filesystem::exists(saved));
+    EXPECT_EQ(WithTable("LoadPrefs", "y", 1), 0);
+    EXPECT_EQ(Field("x"), -1);
+}
+
 TEST_F(PrefsTest, RefusalsAndAFailedSaveKeepsTheOldFile) {
     ASSERT_EQ(WithTable("SavePrefs", "x", 5), 0);
     const std::string saved = ScratchDir::Read(File().string());

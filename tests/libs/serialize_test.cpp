@@ -1,5 +1,7 @@
 // Serialised tables and functions: golden bytes, round trips through files
 // and memory, and the refusals of bad input and unwritable tables.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -299,6 +301,22 @@ TEST_F(SerializeTest, UnwritableTablesAreRefusedWhole) {
             EXPECT_EQ(ReadMemory(std::string(bytes.begin(), bytes.end())), 0);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A file of 4 GB (sparse) whose one string claims 2^32 - 1 bytes: more than
+// any script string, refused before its bytes are read (the file stays at
+// the length's end).
+TEST_F(SerializeTest, AStringLongerThanAnyIsRefusedBeforeItIsRead) {
+    const std::string path = dir_.Write("huge.bin", "QBT0" + Bytes({3, 0xFF, 0xFF, 0xFF, 0xFF}));
+    ASSERT_EQ(truncate(path.c_str(), (int64_t{1} << 32) + 64), 0);
+    ASSERT_EQ(Call("OpenFile", {2.0, path, 1005.0}), 0);
+    EXPECT_EQ(Call("ReadTable", {2.0}), ERR_MEM);
+    ASSERT_EQ(Call("FilePos", {2.0}), 0);
+    EXPECT_EQ(Num(1), 9);
 }
 
 }  // namespace

@@ -87,25 +87,36 @@ TEST_F(TransferFtpTest, PasvAddressIsIgnored) {
     EXPECT_EQ(Text(1), "bounced");
 }
 
-// A data connection that closes short of the size the 150 reply announced
-// lost the rest, though the server says 226: the call fails with
-// ERR_RECVCLOSED and the file it was to replace keeps its old bytes.
+// A data connection that closes short of the size the opening reply
+// announced lost the rest, though the server says 226: the call fails with
+// ERR_RECVCLOSED and the file it was to replace keeps its old bytes. The
+// size may stand on any line of a 150 reply, or in a 125 reply (a data
+// connection already open); the progress total is that size.
 TEST_F(TransferFtpTest, AShortDataConnectionKeepsTheOldFile) {
     static std::string target;
     target = ::testing::TempDir() + "qb_ftp_short_" + std::to_string(getpid());
     std::ofstream(target, std::ios::binary) << "old";
-    for (const bool toFile : {true, false}) {
-        FtpPeer peer;
-        std::vector<FtpStep> steps = peer.Opening();
-        steps.push_back(Reply("150 Opening BINARY mode data connection for f (1000000 bytes)"));
-        steps.push_back(Serve(RandomBytes(500000, 7)));
-        steps.push_back(Reply("226 Transfer complete"));
-        steps.push_back(Command());
-        peer.Start(steps);
-        const FillOptions fill = [toFile](ScriptState* S) {
-            if (toFile) SetString(S, "file", target);
-        };
-        EXPECT_EQ(Download(peer.url("/f"), fill), ERR_RECVCLOSED) << toFile;
+    const std::vector<std::vector<std::string>> openings{
+        {"150 Opening BINARY mode data connection for f (1000000 bytes)"},
+        {"150-Opening BINARY mode data connection for f (1000000 bytes)", "150 go ahead"},
+        {"125 Data connection already open; transfer starting (1000000 bytes)"},
+    };
+    for (const std::vector<std::string>& opening : openings) {
+        for (const bool toFile : {true, false}) {
+            FtpPeer peer;
+            std::vector<FtpStep> steps = peer.Opening();
+            for (const std::string& line : opening) steps.push_back(Reply(line));
+            steps.push_back(Serve(RandomBytes(500000, 7)));
+            steps.push_back(Reply("226 Transfer complete"));
+            steps.push_back(Command());
+            peer.Start(steps);
+            seen = Progress{};
+            const FillOptions fill = [toFile](ScriptState* S) {
+                if (toFile) SetString(S, "file", target);
+            };
+            EXPECT_EQ(Download(peer.url("/f"), fill, true), ERR_RECVCLOSED) << opening[0] << toFile;
+            EXPECT_EQ(seen.total, 1000000) << opening[0];
+        }
     }
     EXPECT_EQ(ReadFile(target), "old");
     std::remove(target.c_str());

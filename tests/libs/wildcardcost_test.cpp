@@ -131,3 +131,65 @@ TEST(WildcardCostTest, UnclosedBracketsCostWhatLettersCost) {
 }
 
 }  // namespace
+
+namespace {
+
+// A long run between stars is found by one search, not tried at every
+// place of the name: a run of letters by a linear search, a run with "?"
+// or a set by a bit-parallel one at a word a byte for every 64 elements.
+// Doubling the name doubles the steps.
+TEST(WildcardCostTest, ALongRunBetweenStarsIsFoundInTimeLinearInTheName) {
+    const std::string letters = std::string(49999, 'a') + "b";
+    std::string classes = std::string(49998, 'a') + "?b";
+    classes[1000] = '#';
+    classes.insert(2000, "[b-c]");
+    // A text the run takes.
+    auto taken = [](const std::string& run) {
+        std::string t;
+        for (size_t i = 0; i < run.size(); ++i) {
+            if (run[i] == '?') t += 'z';
+            else if (run[i] == '#') t += '7';
+            else if (run[i] == '[') {
+                t += run[i + 1];
+                i = run.find(']', i);
+            } else t += run[i];
+        }
+        return t;
+    };
+    for (const std::string& run : {letters, classes}) {
+        const std::string pattern = "*" + run + "*";
+        size_t steps100 = 0, steps200 = 0;
+        EXPECT_FALSE(WildcardMatch(pattern, std::string(100000, 'a'), &steps100));
+        EXPECT_FALSE(WildcardMatch(pattern, std::string(200000, 'a'), &steps200));
+        const size_t words = (run.size() + 63) / 64;
+        EXPECT_LE(steps200, 2 * pattern.size() + 200000 * (words + 1) + 256 * (words + 2));
+        EXPECT_LE(steps200, 2 * steps100 + 2 * pattern.size() + 256 * (words + 2));
+        const std::string name = std::string(70000, 'a') + taken(run) + "yz";
+        EXPECT_TRUE(WildcardMatch(pattern, name));
+        EXPECT_TRUE(WildcardMatch("a*" + run + "*z", name));
+        EXPECT_FALSE(WildcardMatch("a*" + run + "*zz", name));
+    }
+}
+
+// Runs longer than the ones tried in place, over a small alphabet, so that
+// near misses abound: the same answers as the backtracking matcher.
+TEST(WildcardCostTest, LongRunsAnswerAsTheBacktrackingMatcher) {
+    std::mt19937 rng(7);
+    const std::string pieces = "ab?#[";
+    for (int round = 0; round < 3000; ++round) {
+        std::string p = "*";
+        for (int run = 1 + static_cast<int>(rng() % 2); run > 0; --run) {
+            for (int i = 17 + static_cast<int>(rng() % 70); i > 0; --i) {
+                const char c = pieces[rng() % pieces.size()];
+                p += c == '[' ? (rng() % 2 ? "[!a]" : "[1b]") : std::string(1, c);
+            }
+            p += "*";
+        }
+        if (rng() % 2) p += "b";
+        std::string n;
+        for (int i = static_cast<int>(rng() % 300); i > 0; --i) n += "ab1"[rng() % 3 ? rng() % 2 : 2];
+        ASSERT_EQ(WildcardMatch(p, n), Backtracking(p, n)) << p << " " << n;
+    }
+}
+
+}  // namespace

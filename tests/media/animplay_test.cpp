@@ -70,6 +70,37 @@ TEST_F(AnimPlayTest, FramesDrawnOverTheSavedBackground) {
     EXPECT_EQ(Shown(49, 39), 0x200001u);
 }
 
+// Far past the picture on either side, and at the 32-bit limits (which a
+// far place saturates to): nothing to play, nothing drawn, by PlayAnim and
+// PlayAnimDisk alike.
+TEST_F(AnimPlayTest, AnAnimFarOffThePictureEndsWithoutDrawing) {
+    MakeBrush(9, 100, 80, 0x0000FF);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {9, 0, 0}), 0);
+    MakeAnim(1, 4, 3, {0x100000, 0x200000});
+    const std::string file = WriteAnim("far.anim", 3);
+    for (double far : {-3e9, -2147483648.0, -2147483647.0, 3e9, 2147483647.0}) {
+        for (bool onX : {true, false}) {
+            const double x = onX ? far : 0, y = onX ? 0 : far;
+            SCOPED_TRACE(testing::Message() << x << ", " << y);
+            VmSetTop(L_, 0);
+            for (double a : {1.0, x, y, double(kFastSpeed)}) VmPushNumber(L_, a);
+            EXPECT_EQ(Run("PlayAnim", 4), far < 0 ? ERR_WRONGUSAGE : ERR_BITMAP);
+            VmSetTop(L_, 0);
+            VmPushString(L_, file.c_str());
+            for (double a : {x, y}) VmPushNumber(L_, a);
+            VmPushNil(L_);
+            VmPushNumber(L_, kFastSpeed);
+            EXPECT_EQ(Run("PlayAnimDisk", 5), far < 0 ? ERR_WRONGUSAGE : ERR_BITMAP);
+            int changed = 0;
+            for (int32_t j = 0; j < 80; ++j)
+                for (int32_t i = 0; i < 100; ++i) changed += Shown(i, j) != 0x0000FFu;
+            EXPECT_EQ(changed, 0);
+        }
+    }
+    EXPECT_EQ(Anim(1)->lockCount, 0);
+    EXPECT_EQ(CountAnims(), 1);
+}
+
 // Without a place the anim plays in the top left corner.
 TEST_F(AnimPlayTest, PlayAnimWithoutAPlacePlaysAtTheOrigin) {
     MakeAnim(1, 4, 3, {0x100000, 0x200000});

@@ -235,13 +235,14 @@ inline std::string AV1DamagedRun(int damaged) {
 
 // Ten MJPEG pictures of growing durations (43 to 91 ms) in Matroska with
 // no frame rate: the muxer's DefaultDuration is made a Void element of the
-// same size, and FFmpeg then guesses the time base's 1000 a second.
-inline std::string RatelessMKV() {
-    if (Clips().Has("rateless.mkv")) return Clips().Path("rateless.mkv");
+// same size, and FFmpeg then guesses the time base's 1000 a second. With
+// `times` (ms, of the picture number N) other pictures' times: at
+// multiples of 40 ms its probe guesses 12.5 a second from their tick.
+inline std::string RatelessMKV(const std::string& name = "rateless.mkv", const std::string& times = "N*N*3+N*40") {
+    if (Clips().Has(name)) return Clips().Path(name);
     const std::string timed =
-        Clips().Get("timed.mkv", Pictures("32x24", 10, 1) +
-                                     " -vf settb=1/1000,setpts=N*N*3+N*40 -fps_mode passthrough"
-                                     " -enc_time_base 1:1000 -c:v mjpeg");
+        Clips().Get("timed_" + name, Pictures("32x24", 10, 1) + " -vf settb=1/1000,setpts=" + times +
+                                         " -fps_mode passthrough -enc_time_base 1:1000 -c:v mjpeg");
     if (timed.empty()) return "";
     std::FILE* in = std::fopen(timed.c_str(), "rb");
     if (!in) return "";
@@ -260,7 +261,7 @@ inline std::string RatelessMKV() {
     if (!out) return "";
     std::fwrite(bytes.data(), 1, bytes.size(), out);
     std::fclose(out);
-    return Clips().Keep("rateless.mkv", path);
+    return Clips().Keep(name, path);
 }
 
 // Sound alone.

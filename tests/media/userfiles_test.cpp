@@ -256,3 +256,51 @@ TEST_F(UserFilesTest, AFifoOrDeviceDestinationIsWrittenInPlaceNeverReplaced) {
         EXPECT_EQ(st.st_rdev, makedev(1, 3));
     }
 }
+
+// As root, in a sticky folder its group may write (1770), or write and
+// only enter (1730): a file a group member planted there, and a link of
+// theirs, are refused by every writer as in a folder everybody may write;
+// nothing is written, nothing changes hands.
+TEST_F(UserFilesTest, AGroupMembersFileOrLinkInAGroupStickyFolderIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: the planted file and link belong to another user";
+    constexpr uid_t kMember = 65534;  // nobody, in the folder's group nogroup
+    const std::string secret = dir_.Write("private/secret", "root's");
+    ASSERT_EQ(chmod((dir_ / "private").c_str(), 0700), 0);
+    const std::string text = dir_.Write("text.txt", "t"), packed = dir_ / "text.pak";
+    ASSERT_EQ(Call("CompressFile", {text, packed}), 0);
+    MakeBrush(1, 8, 6, 0xFF0000);
+    ASSERT_EQ(Call("LoadSample", {"#1", Lay("a.wav", Wave())}), 0);
+    ASSERT_EQ(Call("LoadAnim", {"#2", Lay("a.gif", GifAnim())}), 0);
+    for (const mode_t mode : {01770, 01730}) {
+        const std::string shared = dir_ / ("shared" + std::to_string(mode));
+        ASSERT_TRUE(fs::create_directory(shared));
+        ASSERT_EQ(chown(shared.c_str(), 0, kMember), 0);
+        ASSERT_EQ(chmod(shared.c_str(), mode), 0);
+        const std::string planted = shared + "/planted", link = shared + "/link";
+        ASSERT_EQ(ScratchDir::Read(dir_.Write(planted.substr(dir_.str().size() + 1), "the member's")), "the member's");
+        ASSERT_EQ(chown(planted.c_str(), kMember, kMember), 0);
+        ASSERT_EQ(chmod(planted.c_str(), 0666), 0);
+        ASSERT_EQ(symlink(secret.c_str(), link.c_str()), 0);
+        ASSERT_EQ(lchown(link.c_str(), kMember, kMember), 0);
+        for (const std::string& name : {planted, link}) {
+            const std::vector<std::pair<const char*, std::vector<std::string>>> writers = {
+                {"StringToFile", {"root's text", name}},
+                {"CopyFile", {text, shared, fs::path(name).filename()}},
+                {"SaveBrush", {"#1", name}},
+                {"SaveSample", {"#1", name}},
+                {"SaveAnim", {"#2", name, "#1"}},
+                {"CompressFile", {text, name}},
+                {"DecompressFile", {packed, name}},
+            };
+            for (const auto& [command, args] : writers)
+                EXPECT_EQ(Call(command, args), ERR_WRITEFILE) << command << " " << name;
+        }
+        struct stat st {};
+        ASSERT_EQ(stat(planted.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kMember);
+        EXPECT_EQ(ScratchDir::Read(planted), "the member's");
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+        EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator{}), 2) << mode;
+    }
+    EXPECT_EQ(ScratchDir::Read(secret), "root's");
+}

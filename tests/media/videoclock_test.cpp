@@ -33,9 +33,11 @@ TEST(VideoClockTest, BackwardPtsSwitchesToDtsOnceWorse) {
     EXPECT_EQ(ChooseVideoTimestamp(&sync, 2.0, -1.0), 2.0);
 }
 
-TEST(VideoClockTest, DelaysFollowTimestampsButNotJumps) {
+TEST(VideoClockTest, DelaysFollowTimestampsButNotJumpsWhereTimesMayJump) {
+    // MPEG-TS: a broadcast's clock may restart.
     qbVideoSync sync;
     ResetVideoSync(&sync, 100.0);
+    sync.timesMayJump = true;
     sync.frameDuration = 0.04;
     EXPECT_NEAR(ScheduleVideoPicture(&sync, 0.0, 0.0), 100.0, 1e-9);  // first: last delay 0
     EXPECT_NEAR(ScheduleVideoPicture(&sync, 0.04, 0.0), 100.04, 1e-9);
@@ -48,6 +50,38 @@ TEST(VideoClockTest, DelaysFollowTimestampsButNotJumps) {
     EXPECT_DOUBLE_EQ(sync.videoClock, 5.04);
     EXPECT_DOUBLE_EQ(AdvanceVideoClock(&sync, 7.0, 2), 7.0);
     EXPECT_DOUBLE_EQ(sync.videoClock, 7.08);
+}
+
+TEST(VideoClockTest, APictureLastsUntilItsSuccessorWhereTimesCannotJump) {
+    // Matroska, MP4: a still stretch of 20 s is waited whole, and a time
+    // that goes back still reuses the delay before it, not the long one.
+    qbVideoSync sync;
+    ResetVideoSync(&sync, 100.0);
+    sync.timesMayJump = false;
+    EXPECT_NEAR(ScheduleVideoPicture(&sync, 0.0, 0.0), 100.0, 1e-9);
+    EXPECT_NEAR(ScheduleVideoPicture(&sync, 0.04, 0.0), 100.04, 1e-9);
+    EXPECT_NEAR(ScheduleVideoPicture(&sync, 20.04, 0.0), 120.04, 1e-9);
+    EXPECT_NEAR(ScheduleVideoPicture(&sync, 20.08, 0.0), 120.08, 1e-9);
+    EXPECT_NEAR(ScheduleVideoPicture(&sync, 19.0, 0.0), 120.12, 1e-9);
+    // With sound, however far the picture is off the sound it is pulled in
+    // line: 28 s behind, at once; the long still picture's successor, as
+    // the sound reaches it.
+    ClockGuard guard;
+    fakeNow = 0.0;
+    ResetVideoSync(&sync, 0.0);
+    sync.timesMayJump = false;
+    sync.hasSound = true;
+    ScheduleVideoPicture(&sync, 1.0, 1.0);
+    ScheduleVideoPicture(&sync, 1.1, 1.1);
+    ScheduleVideoPicture(&sync, 1.2, 30.0);
+    EXPECT_NEAR(sync.frameTimer, 0.1, 1e-9);
+    ScheduleVideoPicture(&sync, 21.2, 1.1);  // due at 20.1, when the sound is at 21.2
+    EXPECT_NEAR(sync.frameTimer, 20.1, 1e-9);
+    // The picture after it, queued as long before it is due, is compared
+    // with the sound as it will be a picture before then (a little ahead
+    // of the pictures), not as it is now, 20 s behind: it is not held back.
+    ScheduleVideoPicture(&sync, 21.24, 1.16);
+    EXPECT_NEAR(sync.frameTimer, 20.14, 1e-9);
 }
 
 TEST(VideoClockTest, SoundPullsThePicturesInLine) {
@@ -112,6 +146,15 @@ TEST(VideoClockTest, MasterClockIsVideoWithoutSound) {
     sync.audioBufferSize = 4000;
     sync.audioBufferIndex = 2000;  // 2000 bytes left: half a second
     EXPECT_DOUBLE_EQ(GetMasterClock(sync), 4.5);
+    // A sound that is over is the master until it has all been heard, then
+    // the pictures' own clock is.
+    sync.paused = false;
+    sync.soundEnded = true;
+    sync.audioOutputStamp = 10.0;
+    sync.audioOutputDelay = 0.25;
+    EXPECT_DOUBLE_EQ(GetMasterClock(sync), 4.25);
+    fakeNow = 10.5;
+    EXPECT_DOUBLE_EQ(GetMasterClock(sync), 12.5);
 }
 
 TEST(VideoClockTest, SkipFactorMovesByFivePercent) {

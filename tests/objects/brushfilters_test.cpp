@@ -16,10 +16,7 @@
 
 namespace {
 
-struct Arg {
-    double number = 0;
-    const char* text = nullptr;
-};
+using Arg = NumberOrText;
 
 using Kernel = std::function<int(qbBrush*)>;
 
@@ -53,18 +50,6 @@ protected:
     }
     static std::vector<uint32_t> Pixels(qbBrush* b) {
         return GetBitmapARGB(b->bitmap, 0, 0, b->width, b->height, b->mask, b->alpha, -1, true, kLockReadOnly);
-    }
-    int Call(const char* command, int32_t id, const std::vector<Arg>& args) {
-        VmPushNumber(L_, id);
-        for (const Arg& a : args) {
-            if (a.text)
-                VmPushString(L_, a.text);
-            else
-                VmPushNumber(L_, a.number);
-        }
-        const int err = Run(command, static_cast<int>(args.size()) + 1);
-        VmSetTop(L_, 0);
-        return err;
     }
 };
 

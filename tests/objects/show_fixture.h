@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "display/display.h"
 #include "draw/graphics_fixture.h"
 #include "imaging/bitmap.h"
@@ -13,6 +15,12 @@
 #include "objects/layers.h"
 #include "objects/layersources.h"
 #include "platform/null/null_backend.h"
+
+// A number, or a text where text is given ("50%").
+struct NumberOrText {
+    double number = 0;
+    const char* text = nullptr;
+};
 
 class ShowWorld : public GraphicsWorld {
 protected:
@@ -50,6 +58,19 @@ protected:
         return Run(command, static_cast<int>(args.size()) + 1);
     }
     int Show(const char* command, std::initializer_list<double> args) { return RunNumbers(command, args); }
+    // The command on the object id and the arguments; the error code.
+    int Call(const char* command, int32_t id, const std::vector<NumberOrText>& args) {
+        VmPushNumber(L_, id);
+        for (const NumberOrText& a : args) {
+            if (a.text)
+                VmPushString(L_, a.text);
+            else
+                VmPushNumber(L_, a.number);
+        }
+        const int err = Run(command, static_cast<int>(args.size()) + 1);
+        VmSetTop(L_, 0);
+        return err;
+    }
 
     // What the window was last given (the composed picture with layers on).
     uint32_t Window(int32_t x, int32_t y) {

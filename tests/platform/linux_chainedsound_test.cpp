@@ -1,9 +1,10 @@
 // Sounds joined end to end in one file: chained Ogg links of each codec
-// (granules start again with each link) and ADTS frames of other rates
+// (granules start again with each link), ADTS frames of other rates
 // inside MPEG-TS, whose 90 kHz packet times count every frame at the
-// stream's first rate. Every link and stretch counts, by LoadSample's road
-// (the sound read whole) and OpenMusic's (the length it opens with),
-// within two packets of ffmpeg's decode of the same file.
+// stream's first rate, and LATM frames of other rates, bare and in
+// MPEG-TS. Every link and stretch counts, by LoadSample's road (the sound
+// read whole) and OpenMusic's (the length it opens with), within two
+// packets of ffmpeg's decode of the same file.
 #include <gtest/gtest.h>
 
 #include "platform/linux_streams_fixture.h"
@@ -76,6 +77,16 @@ TEST_F(ChainedSoundTest, AdtsStretchesOfOtherRatesCountInsideMpegTs) {
     const std::string ts = MakeWith(dir_.File(""), "changes.ts", "-i '" + adts + "' -c:a copy -f mpegts");
     ASSERT_FALSE(ts.empty());
     // An AAC packet at 8 kHz is 1024 frames, 6144 at the first rate.
+    ExpectLength(ts, 3 * kRate, 2 * 6144);
+}
+
+TEST_F(ChainedSoundTest, LatmStretchesOfOtherRatesCountBareAndInsideMpegTs) {
+    // LOAS frames name their StreamMuxConfig now and then, the frames
+    // between keep it: the broadcast form of AAC.
+    const std::string latm = Chain("changes.latm", "aac", {1, 1, 1}, {kRate, 8000, kRate}, " -f latm");
+    ExpectLength(latm, 3 * kRate, 2 * 6144);
+    const std::string ts = MakeWith(dir_.File(""), "latm.ts", "-i '" + latm + "' -c:a copy -f mpegts");
+    ASSERT_FALSE(ts.empty());
     ExpectLength(ts, 3 * kRate, 2 * 6144);
 }
 

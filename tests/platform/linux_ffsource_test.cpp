@@ -1,8 +1,8 @@
 // The FFmpeg movie source for the video engine: what it opens and refuses,
 // the form its pictures take (YUV for studio-range BT.601 4:2:0, RGB with
 // the stream's own matrix otherwise) against ffmpeg's own decode, sound
-// downmixed to stereo, the drain at the end, and a seek that starts at its
-// target.
+// downmixed to stereo, the drain at the end, a seek that starts at its
+// target, and which containers' times may jump.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,6 +140,17 @@ TEST_F(MovieSourceTest, SmallClipDecodesWholeAsFFmpegDoes) {
         EXPECT_LE(MaxDifference(pictures[i].rgb, reference[i]), 3) << "picture " << i;
     }
     EXPECT_NEAR(static_cast<double>(sound) / 2.0, 2 * 22050.0, 22050 * 0.05);
+}
+
+TEST_F(MovieSourceTest, OnlyBroadcastContainersSayTheirTimesMayJump) {
+    ASSERT_EQ(Open(ffclips::SmallMP4()), 0);
+    EXPECT_EQ(info_.timesMayJump, 0);
+    ASSERT_EQ(Open(ffclips::RatelessMKV()), 0);
+    EXPECT_EQ(info_.timesMayJump, 0);
+    const std::string ts = ffclips::Clips().Get("small.ts", "-i '" + ffclips::SmallMP4() + "' -c copy");
+    ASSERT_FALSE(ts.empty());
+    ASSERT_EQ(Open(ts), 0);
+    EXPECT_EQ(info_.timesMayJump, 1);
 }
 
 TEST_F(MovieSourceTest, OtherFormatsArriveAsRGBWithTheirOwnMatrix) {

@@ -622,6 +622,7 @@ public:
         if (!world_->Ready()) return ERR_INTERNAL;
         if (std::getenv("QB_WALK_TRACE")) std::fprintf(stderr, "CALL %s\n", c.Describe().substr(0, 300).c_str());
         const std::string what = c.Describe();
+        SayWalking(what);
         watchdog_.Start(what);
         const bool plausible = mode == Mode::kPlausible;
         const std::vector<Gesture>& hand = plausible ? Answers(c.command) : Answers("");
@@ -681,6 +682,11 @@ public:
     const std::vector<std::string>& NotArrivedMoves() const { return notArrived_; }
 
     void End() { world_.reset(); }
+    // A new world, whatever the last calls did to the old one.
+    void Renew() {
+        changed_ = true;
+        Fresh();
+    }
 
     long Calls() const { return calls_; }
     long MostPumps() const { return maxPumps_; }
@@ -1078,6 +1084,97 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     std::remove(picture.c_str());
 }
 
+// The coordinate walk (src/README.md, "Numbers"): each command that takes
+// a coordinate, offset or size is called on every picture a script draws
+// into (DrawTargets) with each number at the edges of 32 bits (EdgeValues)
+// in one of those places, the others plausible. The place turns with the
+// value and the target, so that each place meets each value on some target
+// and each target each value, and then all the argument places take each
+// value at once; the calls on one target share a world. A command that
+// works from a place the world keeps (a layer's, the text cursor, a path's
+// points) is called once more with those places at each value. Every call must end in results or a script error; under the
+// sanitizers no sum made from a coordinate may overflow.
+void WalkCoordinates(const Arg& display1, int part, int parts) {
+    const bool scaled = std::find(display1.keys.begin(), display1.keys.end(), "scalemode") != display1.keys.end();
+    // The optimised build has no sanitizer to name the call a wild write
+    // crashes in.
+    NameCrashes("coordinate walk");
+    SetHostByNameFunction(NoNameLookups);
+    const std::string picture = test_bmp::WriteBmp(12, 10);
+    const WalkScratch scratchFolder("coordwalk", part);
+    const walkworld::Media media;
+    walkworld::PageServer server;
+    ASSERT_GT(server.port(), 0);
+    Walker walker(picture, display1, server.port(), media, scratchFolder.path());
+    // The first world registers the libraries.
+    walker.Fresh();
+    std::set<std::string> libraries;
+    const std::vector<std::string> commands = RegisteredCommands(&libraries);
+    const std::vector<EdgeValue>& values = EdgeValues();
+    const std::vector<DrawTarget>& targets = DrawTargets();
+    ::testing::internal::CaptureStdout();
+    // Targets the world could not make for a command that needs nothing
+    // made first: the walk would miss that picture. (A scaled display keeps
+    // its layers on: its window and double buffer are not to be had.)
+    std::vector<std::string> notMade;
+    int walked = 0;
+    for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
+        const std::string& command = commands[i];
+        const CoordinatePlaces& places = CoordinatesOf(command);
+        const bool kept = WorksFromAKeptPlace(command);
+        if (!Chosen(command) || !MeetsTheDisplay(command) || (places.Count() == 0 && !kept)) continue;
+        ++walked;
+        walker.MakeFor(MadeBefore(command));
+        int reach = 0, error = 0;
+        const std::vector<Arg> plausible = PlausibleFor(walker, command, &reach, &error);
+        auto madeWith = [&](const std::vector<Making>& more) {
+            std::vector<Making> made = MadeBefore(command);
+            made.insert(made.end(), more.begin(), more.end());
+            return made;
+        };
+        for (size_t t = 0; t < targets.size() && places.Count() > 0; ++t) {
+            const std::vector<Making> made = madeWith(targets[t].made);
+            walker.MakeFor(made);
+            walker.Renew();
+            if (!scaled && MadeBefore(command).empty() && !walker.MadeWrong().empty())
+                notMade.push_back(std::string(targets[t].name) + " for " + command + walker.MadeWrong());
+            for (size_t v = 0; v < values.size(); ++v) {
+                const size_t at = (v + t) % places.Count();
+                std::vector<Arg> args = plausible;
+                if (at < places.args.size()) {
+                    args = PaddedTo(args, places.args[at]);
+                    args[places.args[at] - 1] = N(values[v].value);
+                } else {
+                    const auto& [place, key] = places.fields[at - places.args.size()];
+                    args = PaddedTo(args, place);
+                    if (args[place - 1].kind != Arg::kTable) args[place - 1] = Table({});
+                    args[place - 1].Set(key, N(values[v].value));
+                }
+                walker.Run(Call{command, args});
+            }
+            // Every argument place at once: a far place plus a far size.
+            for (size_t v = 0; v < values.size() && places.args.size() > 1; ++v) {
+                std::vector<Arg> args = PaddedTo(plausible, places.args.back());
+                for (int at : places.args) args[at - 1] = N(values[v].value);
+                walker.Run(Call{command, args});
+            }
+        }
+        for (size_t v = 0; v < values.size() && kept; ++v) {
+            const std::vector<Making> made = madeWith(FarPlaces(values[v].value));
+            walker.MakeFor(made);
+            walker.Renew();
+            walker.Run(Call{command, plausible});
+        }
+        walker.MakeFor(MadeBefore(""));
+    }
+    walker.End();
+    ::testing::internal::GetCapturedStdout();
+    std::printf("%ld calls of %d commands on %zu targets\n", walker.Calls(), walked, targets.size());
+    EXPECT_TRUE(walker.Failures().empty()) << ::testing::PrintToString(walker.Failures());
+    EXPECT_TRUE(notMade.empty()) << "targets not made: " << ::testing::PrintToString(notMade);
+    std::remove(picture.c_str());
+}
+
 constexpr int kWalkParts = 8;
 
 class CommandWalkTest : public ::testing::TestWithParam<int> {};
@@ -1098,5 +1195,23 @@ TEST_P(CommandWalkTest, HostileArgumentsOnAScaledDisplay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Part, CommandWalkTest, ::testing::Range(0, kWalkParts));
+
+class CoordinateWalkTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(CoordinateWalkTest, EdgeCoordinatesOnEveryTargetEndInResultsOrScriptErrors) {
+    WalkCoordinates(Table({{"width", N(64)}, {"height", N(48)}}), GetParam(), kWalkParts);
+}
+
+// Through the scale factors of a display shown at twice its size.
+TEST_P(CoordinateWalkTest, EdgeCoordinatesOnAScaledDisplay) {
+    WalkCoordinates(Table({{"width", N(64)},
+                           {"height", N(48)},
+                           {"scalemode", N(2)},
+                           {"scalewidth", N(128)},
+                           {"scaleheight", N(96)}}),
+                    GetParam(), kWalkParts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Part, CoordinateWalkTest, ::testing::Range(0, kWalkParts));
 
 }  // namespace

@@ -246,4 +246,39 @@ const std::map<std::string, std::string>& ShortOfRoad(bool scaled);
 // music's FillMusicBuffer): the world calls them from there.
 bool RunsInHandler(const std::string& command);
 
+// The coordinate walk: the numbers at and past the edges of 32 bits that a
+// coordinate, offset or size may be given, each with its name.
+struct EdgeValue {
+    const char* name;
+    double value;
+};
+const std::vector<EdgeValue>& EdgeValues();
+// Where the command takes a coordinate, offset or size, by the names
+// docs/signatures.txt gives its arguments, and the option fields that hold
+// one (each as its argument's place and its key, "4.x").
+struct CoordinatePlaces {
+    std::vector<int> args;
+    std::vector<std::pair<int, std::string>> fields;
+    size_t Count() const { return args.size() + fields.size(); }
+};
+const CoordinatePlaces& CoordinatesOf(const std::string& command);
+// Whether the command works from a place the world keeps: on a layer it is
+// given (an argument named layer), a transition, a path command, Print and
+// NPrint at the text cursor. The walk calls it with those places far off
+// (FarPlaces).
+bool WorksFromAKeptPlace(const std::string& command);
+// What puts the kept places at (v, v): layer 1, the text cursor, and a
+// line of path 1 from there.
+std::vector<Making> FarPlaces(double v);
+// Every picture a script draws into, each as what the world makes to
+// select it: the window without and with layers, a double buffer, a brush
+// plain and with a mask or an alpha channel, an anim frame, a layer, a
+// BGPic, a mask, an alpha channel, and the window and a brush inside a clip
+// region (there drawing outlined and smoothed).
+struct DrawTarget {
+    const char* name;
+    std::vector<Making> made;
+};
+const std::vector<DrawTarget>& DrawTargets();
+
 }  // namespace walkworld

@@ -1,6 +1,10 @@
 // What the walk knows of the commands: the arguments and objects that take
 // them past their first checks, and which of their results are flags.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <fstream>
 #include <sstream>
 #include <set>
@@ -479,5 +483,117 @@ const std::map<std::string, std::string>& ShortOfRoad(bool scaled) {
 }
 
 bool RunsInHandler(const std::string& command) { return command == "FillMusicBuffer"; }
+
+const std::vector<EdgeValue>& EdgeValues() {
+    constexpr double kPow31 = 2147483648.0, kPow53 = 9007199254740992.0, kInf = std::numeric_limits<double>::infinity();
+    static const std::vector<EdgeValue> values = {
+        {"2^31", kPow31},         {"-2^31", -kPow31}, {"2^31-1", kPow31 - 1}, {"-(2^31-1)", 1 - kPow31},
+        {"2^53", kPow53},         {"-2^53", -kPow53}, {"1e300", 1e300},       {"-1e300", -1e300},
+        {"+inf", kInf},           {"-inf", -kInf},    {"NaN", std::numeric_limits<double>::quiet_NaN()}};
+    return values;
+}
+
+namespace {
+
+// An argument's names as its signature writes them: "[roundlevel |
+// {options}]" names roundlevel and options.
+std::vector<std::vector<std::string>> ArgumentNames(const SignatureEntry& e) {
+    const size_t open = e.call.find('('), close = e.call.rfind(')');
+    std::vector<std::vector<std::string>> places;
+    if (open == std::string::npos || close == std::string::npos || close <= open + 1) return places;
+    std::istringstream list(e.call.substr(open + 1, close - open - 1));
+    for (std::string piece; std::getline(list, piece, ',');) {
+        std::vector<std::string> names;
+        std::string name;
+        for (char c : piece + "|") {
+            if (c == '|' || c == '=') {
+                if (!name.empty()) names.push_back(name);
+                name.clear();
+                if (c == '=') break;
+            } else if (std::isalnum(static_cast<unsigned char>(c))) {
+                name += c;
+            }
+        }
+        places.push_back(std::move(names));
+    }
+    return places;
+}
+
+}  // namespace
+
+const CoordinatePlaces& CoordinatesOf(const std::string& command) {
+    static const std::set<std::string> argNames = {
+        "x",  "y",  "x1",     "y1",      "x2",      "y2",      "x3",     "y3",    "x4",     "y4",     "xc",
+        "yc", "cx", "cy",     "centerx", "centery", "dx",      "dy",     "srcx",  "srcy",   "ax",     "ay",
+        "left", "top", "right", "bottom", "width",  "height",  "w1",     "w2",    "h1",     "h2",     "h",
+        "radius", "rx", "ry", "xradius", "yradius", "size",    "thickness", "roundlevel", "offset"};
+    static const std::set<std::string> fieldNames = {
+        "x",          "y",          "width",     "height",     "dx",        "dy",        "offset",    "bordersize",
+        "shadowsize", "shadowradius", "roundlevel", "texturex", "texturey",  "translatex", "translatey", "partx",
+        "party",      "partwidth",  "partheight", "centerx",   "centery",   "thickness", "outlinethickness",
+        "edgesize",   "scalewidth", "scaleheight", "cornera",  "cornerb",   "cornerc",   "cornerd",   "insertpos"};
+    static std::map<std::string, CoordinatePlaces> found;
+    const auto [it, fresh] = found.try_emplace(command);
+    if (!fresh) return it->second;
+    if (const SignatureEntry* e = EntryOf(command)) {
+        const std::vector<std::vector<std::string>> places = ArgumentNames(*e);
+        for (size_t at = 0; at < places.size(); ++at)
+            if (std::any_of(places[at].begin(), places[at].end(), [](const std::string& n) { return argNames.count(n); }))
+                it->second.args.push_back(static_cast<int>(at) + 1);
+    }
+    for (const std::string& f : ReadFields(command)) {
+        const size_t dot = f.find('.');
+        if (dot != std::string::npos && fieldNames.count(f.substr(dot + 1)))
+            it->second.fields.emplace_back(std::atoi(f.c_str()), f.substr(dot + 1));
+    }
+    return it->second;
+}
+
+bool WorksFromAKeptPlace(const std::string& command) {
+    const SignatureEntry* e = EntryOf(command);
+    if (!e) return false;
+    if (e->library == "transitionfx" || e->library == "vectorgraphics" || command == "Print" || command == "NPrint")
+        return true;
+    for (const std::vector<std::string>& names : ArgumentNames(*e))
+        if (std::find(names.begin(), names.end(), "layer") != names.end()) return true;
+    return false;
+}
+
+std::vector<Making> FarPlaces(double v) {
+    return {{"", {"SetLayerStyle", {N(1), Table({{"x", N(v)}, {"y", N(v)}})}}},
+            {"", {"Locate", {N(v), N(v)}}},
+            {"", {"MoveTo", {N(1), N(v), N(v)}}},
+            {"", {"LineTo", {N(1), N(12), N(12)}}}};
+}
+
+const std::vector<DrawTarget>& DrawTargets() {
+    const Making noLayers{"", {"FreeLayers", {}}}, layersOff{"", {"DisableLayers", {}}};
+    const Making alpha{
+        "", {"RGBArrayToBrush", {N(1), List0({N(0x80FF0000), N(0x4000FF00), N(0), N(0xFF0000FF)}), N(2), N(2),
+                                 C("ALPHACHANNEL")}}};
+    const Making mask{
+        "", {"RGBArrayToBrush", {N(1), List0({N(0xFFFF0000), N(0), N(0), N(0xFF0000FF)}), N(2), N(2), C("MASK")}}};
+    const Making brush{"", {"SelectBrush", {N(1)}}};
+    const Making clip{"", {"SetClipRegion", {N(1)}}};
+    static const std::vector<DrawTarget> targets = {
+        {"the window", {noLayers, layersOff}},
+        {"the window with layers", {}},
+        // Flipped once: a new double buffer takes no dirty rectangles.
+        {"a double buffer", {noLayers, layersOff, {"", {"BeginDoubleBuffer", {}}}, {"", {"Flip", {}}}}},
+        {"a brush", {brush}},
+        {"a brush with a mask", {mask, brush}},
+        {"a brush with an alpha channel", {alpha, brush}},
+        {"an anim frame", {{"", {"SelectAnim", {N(1), N(1)}}}}},
+        {"a layer", {{"", {"SelectLayer", {N(1)}}}}},
+        {"a BGPic", {{"", {"SelectBGPic", {N(2)}}}}},
+        {"a mask", {mask, {"", {"SelectMask", {N(1)}}}}},
+        {"an alpha channel", {alpha, {"", {"SelectAlphaChannel", {N(1)}}}}},
+        // Outlined and smoothed shapes take other roads: the clip targets
+        // draw them so.
+        {"the window in a clip region, outlined", {noLayers, layersOff, clip, {"", {"SetFillStyle", {C("FILLNONE")}}}}},
+        {"a brush in a clip region, smoothed", {brush, clip, {"", {"SetFormStyle", {C("ANTIALIAS")}}}}},
+    };
+    return targets;
+}
 
 }  // namespace walkworld

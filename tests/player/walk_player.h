@@ -71,6 +71,41 @@ inline void ResetWalkProcess(WalkPlayer* p, uint64_t maxPixels) {
     null_backend::SetURLOpener([](const char*) { return 0; });
 }
 
+// A call of a world's prelude.
+using PreludeCall = std::pair<std::string, std::vector<Arg>>;
+
+// Displays 1 and 2 (not yet open: the displays start after) and an object of
+// most other kinds at id 1 (brushes, music and memory at 2 too), on the
+// files the walk lays (Media).
+inline std::vector<PreludeCall> ObjectsOfEveryKind() {
+    return {
+        {"CreateDisplay", {N(1), Table({{"width", N(64)}, {"height", N(48)}})}},
+        {"CreateDisplay", {N(2), Table({{"width", N(64)}, {"height", N(48)}})}},
+        {"CreateBrush", {N(1), N(16), N(16), N(0xFF8040)}},
+        {"CreateBrush", {N(2), N(64), N(48), N(0x40FF80)}},
+        {"CreateBGPic", {N(2), N(16), N(16), N(0x204080)}},
+        {"CreateMenu", {N(1), Menu()}},
+        {"CreateButton", {N(1), N(0), N(0), N(8), N(8)}},
+        {"CreateKeyDown", {N(1), T("a")}},
+        {"LoadSample", {N(1), T("walk.wav")}},
+        {"OpenMusic", {N(1), T("walk.wav")}},
+        {"OpenMusic", {N(2), T("walk.mod")}},
+        {"LoadAnim", {N(1), T("walk.gif")}},
+        {"OpenFont", {N(1), T(":::default_sans"), N(12)}},
+        {"CreateTextObject", {N(1), T("walk")}},
+        {"LoadSprite", {N(1), T("walk.gif")}},
+        {"AllocMem", {N(1), N(256)}},
+        {"AllocMem", {N(2), N(256)}},
+        {"OpenFile", {N(1), T("walk.txt")}},
+        {"OpenDirectory", {N(1), T("walkdir")}},
+        {"CreateClipRegion", {N(1), N(14), N(0), N(0), N(8), N(8)}},
+        {"CreatePointer", {N(1), N(3), N(1), N(0), N(0)}},
+        {"OpenVideo", {N(1), T("walk.cdxl")}},
+        {"StartPath", {N(1)}},
+        {"AddBoxToPath", {N(1), N(0), N(0), N(8), N(8)}},
+    };
+}
+
 // The player on L, as the command line starts it, with its timer thread;
 // false when it did not start. The applet's identifier names its
 // preferences file.

@@ -24,6 +24,9 @@ TEST(SoundFuzzSeeds, EverySeedOpensFromMemory) {
     w.channels = 2;
     w.fmtSize = 18;
     seeds.emplace_back("wave8_stereo.wav", MakeWave(w, Ramp(200)));
+    // A recording whose header was never finished: its data size still 0.
+    w.dataSize = 0;
+    seeds.emplace_back("wave_unfinished.wav", MakeWave(w, Ramp(200)));
     Iff f;
     seeds.emplace_back("mono.8svx", MakeIff(f, Ramp(100)));
     f.stereo = true;

@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/scratch.h"
 #include "platform/platform.h"
+#include "sound/samples.h"
 #include "sound/stream.h"
 #include "soundfile_builders.h"
 
@@ -106,6 +107,27 @@ TEST_F(StreamTest, AHugeDataSizeIsClampedToTheFile) {
     ASSERT_EQ(Open(MakeWave(w, Ramp(100)), &s), 0);
     EXPECT_EQ(s->frames, 50u);
     EXPECT_EQ(ReadAll(*s).size(), 100u);
+}
+
+TEST_F(StreamTest, AnUnfinishedWaveReadsToTheEndAsFfmpegDoes) {
+    if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg missing";
+    // A recording stopped before its header was written back: the data
+    // size still says 0, or the 0xFFFFFFFF some writers put first.
+    for (const int64_t claimed : {int64_t{0}, int64_t{0xFFFFFFFF}}) {
+        Wave w;
+        w.channels = 2;
+        w.dataSize = claimed;
+        const std::string path = Put("open" + std::to_string(claimed) + ".wav", MakeWave(w, Ramp(4 * 777, 3)));
+        const Bytes ffmpeg = Run("ffmpeg -v error -nostdin -i " + path + " -f s16le -");
+        ASSERT_EQ(ffmpeg.size(), 4u * 777) << claimed;
+        qbSamplePtr whole;
+        ASSERT_EQ(OpenWholeSound(path.c_str(), nullptr, nullptr, &whole), 0) << claimed;  // LoadSample
+        EXPECT_EQ(whole->frames, 777u);
+        qbSamplePtr music;
+        ASSERT_EQ(OpenSoundStream(path.c_str(), nullptr, nullptr, &music), 0);  // OpenMusic
+        EXPECT_EQ(music->frames, 777u);
+        EXPECT_EQ(ReadAll(*music), ffmpeg) << claimed;
+    }
 }
 
 TEST_F(StreamTest, ModulesAreKnownByTheirTagAtFullLength) {

@@ -11,6 +11,7 @@
 #include "objects/layers.h"
 #include "transition_fixture.h"
 #include "transitions/effecthelpers.h"
+#include "transitions/effectstate.h"
 
 namespace {
 
@@ -267,6 +268,27 @@ TEST_F(LayerCommands, RemoveAndRangeAndUndo) {
     EXPECT_EQ(GetLayerByIndex(display_->bgpic, 2)->shownstate->shownx, 60);
     EXPECT_EQ(Real(5, 5), kBlue);
     EXPECT_EQ(Real(65, 5), kGreen);
+}
+
+// A layer at the coordinate limits: every effect hides, shows and removes
+// it to its end without a sum of its place overflowing (the sanitizer
+// build fails on one), and the window never shows a piece of it. (At the
+// largest step: a moving effect travels the 2^31 pixels to its place.)
+TEST_F(LayerCommands, EveryEffectOnALayerAtTheCoordinateLimitsEndsShowingNothing) {
+    for (double far : {2147483647.0, -2147483648.0}) {
+        for (int32_t type = 0; type < kEffectCount; ++type) {
+            SCOPED_TRACE(testing::Message() << "type " << type << " at " << far);
+            ASSERT_EQ(Show("DisplayBrush", {1, far, far}), 0);
+            EXPECT_EQ(RunNumbers("HideLayerFX", {1, double(type), 16777216}), 0);
+            EXPECT_EQ(RunNumbers("ShowLayerFX", {1, double(type), 16777216}), 0);
+            EXPECT_EQ(RunNumbers("RemoveLayerFX", {1, double(type), 16777216}), 0);
+            ASSERT_EQ(CountLayers(display_->bgpic), 0);
+            int shown = 0;
+            for (int32_t y = 0; y < kH; y += 3)
+                for (int32_t x = 0; x < kW; x += 3) shown += Real(x, y) != kBlue;
+            EXPECT_EQ(shown, 0);
+        }
+    }
 }
 
 // A layer named in vain is named in the message, as the layer commands do.

@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -51,6 +52,11 @@ void Forget() {
     audio = SdlAudio{};
 }
 
+// exit() from anywhere (a library's, a lost X connection, the end of
+// main) runs this before the mixer's state is destroyed: the state was
+// made before the step was registered, and exit() undoes in reverse order.
+void CloseAtExit() { sdl_audio::DisposeAudioOutput(); }
+
 }  // namespace
 
 namespace sdl_audio {
@@ -79,6 +85,8 @@ int StartAudioOutput() {
         audio.rate = have.freq;
         rendered.store(0, std::memory_order_relaxed);
         audio_mixer::AttachDevice(have.freq, &LockDevice, &UnlockDevice);
+        static const bool closesAtExit = std::atexit(&CloseAtExit) == 0;
+        (void)closesAtExit;
     }
     if (!audio.running) {
         SDL_PauseAudioDevice(audio.device, 0);

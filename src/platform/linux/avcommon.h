@@ -192,18 +192,15 @@ inline int64_t MaxMoviePixels() {
     return static_cast<int64_t>(std::min<uint64_t>(kMaxPictureBytes / 4, GetMaxImagePixels()));
 }
 
-// The stream's picture rate, or 0/0 where nothing measured one: FFmpeg's
-// guess falls back to the time base's rate (Matroska's 1000 a second) when
-// the container declares none and its probe saw no steady rate, and
-// pictures timed by that guess would each be "over" a millisecond after
-// they are due.
+// The stream's picture rate, or 0/0 where no average rate was measured:
+// FFmpeg's guess then is the time base's rate (Matroska's 1000 a second) or
+// the tick its probe found the times to be multiples of, and pictures timed
+// or counted by that guess would each be "over" a tick after they are due.
 inline AVRational MeasuredFrameRate(AVFormatContext* format, AVStream* stream) {
+    const AVRational average = stream->avg_frame_rate;
+    if (average.num <= 0 || average.den <= 0) return AVRational{0, 0};
     const AVRational rate = av_guess_frame_rate(format, stream, nullptr);
     if (rate.num <= 0 || rate.den <= 0) return AVRational{0, 0};
-    const AVRational average = stream->avg_frame_rate;
-    const AVRational base = stream->time_base;
-    const bool measured = average.num > 0 && average.den > 0;
-    if (!measured && base.num > 0 && av_cmp_q(rate, av_inv_q(base)) == 0) return AVRational{0, 0};
     return rate;
 }
 

@@ -137,6 +137,7 @@ int OpenMovieSource(const char* path, const qbMovieSourceRequest* request, qbMov
     // 0 where no rate was measured: the pictures' own times pace them.
     const AVRational rate = av_common::MeasuredFrameRate(f, const_cast<AVStream*>(vs));
     info->frameDuration = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
+    info->timesMayJump = (f->iformat->flags & AVFMT_TS_DISCONT) ? 1 : 0;
     s->info = *info;
     *out = s.release();
     return 0;

@@ -235,7 +235,8 @@ int Decode(Source* source, qbNativeImageRequest* request) {
 
     std::unique_ptr<qbNativeImage> image(new (std::nothrow) qbNativeImage);
     if (!image) return ERR_MEM;
-    if (int err = AllocImagePixels(frame->width, frame->height, &image->pixels)) return err;
+    // The platform decoder has made the frame already; this is its copy.
+    if (int err = AllocImagePixels(frame->width, frame->height, kPixelsNotRead, &image->pixels)) return err;
     if (int err = CopyFrameToARGB(frame, channels, image->pixels.get())) return err;
     request->image = image.release();
     return 0;

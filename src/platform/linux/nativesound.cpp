@@ -235,7 +235,9 @@ bool ChangesForm(AVCodecID codec, const AVPacket& packet, bool first, int64_t* r
         *rateCode = code;
         return false;
     }
-    return back || code != *rateCode || av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, nullptr) ||
+    const bool otherRate = code != av_common::kSameRateCode && code != *rateCode;
+    if (code != av_common::kSameRateCode) *rateCode = code;
+    return back || otherRate || av_packet_get_side_data(&packet, AV_PKT_DATA_METADATA_UPDATE, nullptr) ||
            av_packet_get_side_data(&packet, AV_PKT_DATA_NEW_EXTRADATA, nullptr) ||
            av_packet_get_side_data(&packet, AV_PKT_DATA_PARAM_CHANGE, nullptr);
 }

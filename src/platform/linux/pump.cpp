@@ -286,6 +286,7 @@ int PumpNativeEvents(ScriptState* L, int* outError) {
     if (quit) s.quitRequested = true;
     PresentAllPending();
     ProcessAudioEvents();
+    ReportUntakenXError();
     s.lastPumpNanos = now;
     s.pumped = true;
     if (error) {

@@ -255,10 +255,20 @@ void ShowErrorBox(const char* text);
 std::string HeadlessDriverChoice(const std::vector<std::string>& drivers, const char* chosen, const char* runtimeDir,
                                  const char* waylandDisplay, const char* waylandSocket, const char* x11Display);
 
-// X errors naming a window or drawable that has gone (BadWindow,
-// BadDrawable) are dropped rather than ending the process; installed once,
-// before SDL's video starts.
+// X errors never end the process: those naming a window or drawable that
+// has gone (BadWindow, BadDrawable) are dropped, any other is kept for the
+// request that caused it (TakeXError) or reported on standard error; a lost
+// connection ends the player through exit(). Installed once, before SDL's
+// video starts.
 void KeepGoneWindowErrorsNonFatal();
+// The X error kept since the last take, as text for the error detail;
+// false when none came.
+bool TakeXError(char* detail, size_t size);
+// Waits for the server to answer every request made on the window's
+// connection; true with the detail set when one of them failed.
+bool XRequestsFailed(SDL_Window* window, char* detail, size_t size);
+// An error no request took goes to standard error (the event pump).
+void ReportUntakenXError();
 
 int StartNativeUI();
 void ShutdownPlatform();

@@ -74,11 +74,53 @@ int64_t MpegSamples(const uint8_t* d, size_t size) {
     return bytes == static_cast<int64_t>(size) ? samples : -1;
 }
 
+// Bits of a byte string, most significant first; reads past its end give
+// zeros and set `past`.
+struct BitReader {
+    const uint8_t* data;
+    size_t bits;
+    size_t at = 0;
+    bool past = false;
+    uint32_t Read(int count) {
+        uint32_t v = 0;
+        for (int i = 0; i < count; ++i, ++at) {
+            past = past || at >= bits;
+            v = v << 1 | (!past && (data[at / 8] >> (7 - at % 8) & 1) ? 1u : 0u);
+        }
+        return v;
+    }
+};
+
+// A LOAS frame (sync 0x2B7, 13-bit length) whose AudioMuxElement carries a
+// StreamMuxConfig: its AudioSpecificConfig's object type, rate index (or
+// rate) and channel configuration as one code.
+int64_t LatmRateCode(const uint8_t* d, size_t size) {
+    if (size < 4 || d[0] != 0x56 || (d[1] & 0xE0) != 0xE0) return -1;
+    BitReader r{d + 3, (size - 3) * 8};
+    if (r.Read(1)) return kSameRateCode;  // useSameStreamMux
+    const uint32_t version = r.Read(1);
+    if (version && r.Read(1)) return -1;  // audioMuxVersionA: reserved
+    // LatmGetValue: two bits name how many bytes follow.
+    auto value = [&r] { return r.Read(8 * (static_cast<int>(r.Read(2)) + 1)); };
+    if (version) value();  // taraBufferFullness
+    r.Read(1 + 6);         // allStreamsSameTimeFraming, numSubFrames
+    if (r.Read(4) != 0 || r.Read(3) != 0) return -1;  // one program of one layer
+    if (version) value();  // the AudioSpecificConfig's length
+    int64_t type = r.Read(5);
+    if (type == 31) type = 32 + r.Read(6);
+    const int64_t index = r.Read(4);
+    const int64_t rate = index == 15 ? r.Read(24) : 0;
+    const int64_t channels = r.Read(4);
+    if (r.past) return -1;
+    return ((type << 4 | index) << 24 | rate) << 4 | channels;
+}
+
 }  // namespace
 
 int64_t HeaderRateCode(AVCodecID codec, const AVPacket& packet) {
     const uint8_t* d = packet.data;
     const auto size = static_cast<size_t>(std::max(packet.size, 0));
+    if (d && codec == AV_CODEC_ID_AAC_LATM) return LatmRateCode(d, size);
     if (!d || size < 4 || d[0] != 0xFF) return -1;
     switch (codec) {
     case AV_CODEC_ID_AAC: return size >= 7 && (d[1] & 0xF6) == 0xF0 ? (d[2] >> 2) & 15 : -1;

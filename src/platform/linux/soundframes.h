@@ -19,8 +19,11 @@ namespace av_common {
 // The rate a frame header names, for the codecs whose frames each name one
 // in whatever container carries them (raw, MPEG-TS, Matroska, AVI): the
 // ADTS sampling index of AAC, FLAC's rate code (with the rate its header's
-// tail may carry), MPEG audio's version and rate index. -1 where the
-// packet starts with no such header.
+// tail may carry), MPEG audio's version and rate index, and LATM's
+// StreamMuxConfig (its audio object type, rate and channels). -1 where the
+// packet starts with no such header; kSameRateCode where it says it keeps
+// the one before (LATM names its configuration only now and then).
+constexpr int64_t kSameRateCode = -2;
 int64_t HeaderRateCode(AVCodecID codec, const AVPacket& packet);
 
 struct VorbisParseFree {

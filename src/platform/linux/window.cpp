@@ -2,6 +2,8 @@
 // title, borders, borderless drag and size regions, and the menu strip's
 // place above the picture with its item states.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -242,8 +244,10 @@ int CreateNativeWindow(qbDisplay* display, int showActivated, qbNativeBitmap*, c
     // Shaped windows rely on the shared-memory framebuffer the session
     // chooses on X11: an accelerated one would lose the shape.
     SDL_Surface* surface = SDL_GetWindowSurface(w->window);
-    if (!surface) {
-        SetErrorDetail(SDL_GetError());
+    char refused[160] = {};
+    const bool xFailed = surface && XRequestsFailed(w->window, refused, sizeof refused);
+    if (!surface || xFailed) {
+        SetErrorDetail(xFailed ? refused : SDL_GetError());
         SDL_DestroyWindow(w->window);
         w->window = nullptr;
         return ERR_WINDOW;
@@ -334,7 +338,18 @@ int CollapseNativeWindow(qbDisplay* display, int minimise) {
     return 0;
 }
 
-int IsDisplaySizeSupported(qbDisplay*) { return 1; }
+// The X protocol carries a window's sides in 16 bits: the server refuses a
+// side whose low 16 bits are 0 and Xlib cuts any other larger one without a
+// word. Other video drivers take every size SDL itself takes.
+int IsDisplaySizeSupported(qbDisplay* display) {
+    constexpr int64_t kLargestX11Side = 65535;
+    const qbNativeWindow* w = FindWindow(display);
+    const char* driver = S().video ? SDL_GetCurrentVideoDriver() : nullptr;
+    if (!w || !driver || std::strcmp(driver, "x11") != 0) return 1;
+    const qbWindowView& v = *w->view;
+    const int64_t strip = w->window ? w->strip : MenuStripHeight(*w);
+    return v.width <= kLargestX11Side && int64_t{v.height} + strip <= kLargestX11Side ? 1 : 0;
+}
 
 void UpdateWindowRegions(qbDisplay* display) {
     if (qbNativeWindow* w = OpenWindow(display)) InstallHitTest(*w);
