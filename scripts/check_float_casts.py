@@ -28,6 +28,9 @@ Usage:
       regenerates the baseline: the units that changed are parsed again
       (with --all every unit), and the entries and hashes are rewritten.
 
+  scripts/check_float_casts.py --self-test
+      shows each form of conversion failing the check, on a small tree.
+
 Needs clang-query (Debian's clang-tools).
 """
 
@@ -49,8 +52,8 @@ EXEMPT = ("src/core/numbers.h", "src/core/numbers.cpp")
 CACHE_NAME = "float_casts.cache.json"
 
 
-def rel(path, base=ROOT):
-    return os.path.relpath(os.path.normpath(os.path.join(base, path)), ROOT)
+def rel(path, base=None):
+    return os.path.relpath(os.path.normpath(os.path.join(base or ROOT, path)), ROOT)
 
 
 def is_project_file(path):
@@ -265,7 +268,51 @@ def save_cache(build, cache):
         json.dump({h: [[list(k), n] for k, n in c.items()] for h, c in cache.items()}, f)
 
 
+SELF_TEST_UNITS = {
+    # Each form of conversion, in the function named after it.
+    "src/core/convert.cpp": "int Explicit(double d) { return static_cast<int>(d); }\n"
+                            "long CStyle(float f) { return (long)f; }\n"
+                            "int Implicit(double d) { int i = 0; i = d; return i; }\n"
+                            "int Takes(int i) { return i; }\nint Argument(double d) { return Takes(d); }\n",
+    "src/core/numbers.cpp": "int Exempt(double d) { return static_cast<int>(d); }\n",
+}
+
+
+def self_test():
+    """Parses a tree that converts by each form, and one that converts in
+    core/numbers: each form must be found, in its function, and only there."""
+    global ROOT
+    with tempfile.TemporaryDirectory() as root:
+        ROOT = os.path.realpath(root)
+        entries = []
+        for path, text in SELF_TEST_UNITS.items():
+            os.makedirs(os.path.dirname(os.path.join(ROOT, path)), exist_ok=True)
+            with open(os.path.join(ROOT, path), "w") as f:
+                f.write(text)
+            entries.append({"directory": ROOT, "file": os.path.join(ROOT, path),
+                            "command": f"clang++ -std=c++20 -c {os.path.join(ROOT, path)} -o {path}.o"})
+        with open(os.path.join(ROOT, "compile_commands.json"), "w") as f:
+            json.dump(entries, f)
+        found = {}
+        for casts in parse_units(ROOT, sorted(SELF_TEST_UNITS), 2).values():
+            found.update(casts)
+    status = 0
+    for fn in ("Explicit", "CStyle", "Implicit", "Argument"):
+        hits = [k for k in found if k[0] == "src/core/convert.cpp" and fn in k[1]]
+        if not hits:
+            print(f"self-test: the {fn} conversion passed the check", file=sys.stderr)
+            status = 1
+        else:
+            print(f"self-test: the {fn} conversion fails the check: {hits[0][2]}")
+    if any(k[0] == "src/core/numbers.cpp" for k in found):
+        print("self-test: a conversion in core/numbers failed the check", file=sys.stderr)
+        status = 1
+    return status
+
+
 def main():
+    if "--self-test" in sys.argv[1:]:
+        return self_test()
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--build", default="build")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)

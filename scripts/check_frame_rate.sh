@@ -9,5 +9,5 @@ set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 source "$(dirname "$0")/one_caller.sh"
 cd "$root"
-one_caller check_frame_rate src/platform/linux/avcommon.h '\bav_guess_frame_rate[[:space:]]*\(' \
+one_caller check_frame_rate src/platform/linux/avcommon.h '\bav_guess_frame_rate\b' \
     "take a stream's rate from av_common::MeasuredFrameRate (src/platform/linux/avcommon.h)"

@@ -4,8 +4,12 @@
 # source folders below. A folder may include its own headers and those of the
 # folders before it. Every form the compiler follows is read: quotes and angle
 # brackets (src/ is on the include path), paths through `..` (resolved from
-# the including file's folder), lines continued with a backslash, and a macro
-# that names a header; a macro include the check cannot follow fails it.
+# the including file's folder), lines continued with a backslash, comments
+# anywhere in the line (a block comment between #include and its path), and
+# a macro that names a header, defined in the file or in any other of src/;
+# an include the check cannot read or a macro it cannot follow fails it.
+# Every file of src/ is read but its text files (.md, .txt): an included
+# .inc is checked as a member of its folder like a header.
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 
@@ -27,8 +31,11 @@ EXCEPTIONS = [
 # Macro includes of third-party headers: FreeType names its headers by macro.
 THIRD_PARTY_MACRO = re.compile(r"FT_[A-Z0-9_]+_H$")
 
-INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]*)"|<([^>]*)>|([A-Za-z_]\w*))')
+INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]*)"|<([^>]*)>|([A-Za-z_]\w*)\s*$)')
+ANY_INCLUDE = re.compile(r'^\s*#\s*(include|import)')
 DEFINE = re.compile(r'^\s*#\s*define\s+([A-Za-z_]\w*)\s+(?:"([^"]*)"|<([^>]*)>)')
+ANY_DEFINE = re.compile(r'^\s*#\s*define\s+([A-Za-z_]\w*)')
+TEXT_FILES = (".md", ".txt")
 
 
 def allowed(folder, path):
@@ -36,18 +43,50 @@ def allowed(folder, path):
     return any(folder == f and fnmatch.fnmatchcase(path, p) for f, p, _ in EXCEPTIONS)
 
 
+RAW_STRING = re.compile(r'R"([^()\\ ]{0,16})\(')
+
+
 def logical_lines(text):
-    """Yields (first line number, text) with backslash-newlines joined."""
-    start, parts = None, []
-    for number, line in enumerate(text.split("\n"), 1):
-        if start is None:
-            start = number
-        if line.endswith("\\"):
-            parts.append(line[:-1])
-            continue
-        parts.append(line)
-        yield start, "".join(parts)
-        start, parts = None, []
+    """Yields (first line number, text) as the preprocessor reads them:
+    backslash-newlines joined, each comment one space (a block comment over
+    several lines joins them), literals kept."""
+    start, number, i, parts = 1, 1, 0, []
+    while i < len(text):
+        c = text[i]
+        if text.startswith("/*", i):
+            end = text.find("*/", i + 2)
+            end = len(text) if end < 0 else end + 2
+            number += text.count("\n", i, end)
+            parts.append(" ")
+            i = end
+        elif text.startswith("//", i):
+            end = text.find("\n", i)
+            i = len(text) if end < 0 else end
+        elif text.startswith("\\\n", i):
+            number += 1
+            i += 2
+        elif c == "\n":
+            yield start, "".join(parts)
+            number += 1
+            start, parts = number, []
+            i += 1
+        elif c == '"' or (c == "'" and not (i and (text[i - 1].isalnum() or text[i - 1] == "_"))):
+            raw = RAW_STRING.match(text, i - 1) if c == '"' and i else None
+            if raw:
+                end = text.find(")" + raw.group(1) + '"', raw.end())
+                end = len(text) if end < 0 else end + len(raw.group(1)) + 2
+            else:
+                end = i + 1
+                while end < len(text) and text[end] not in (c, "\n"):
+                    end += 2 if text[end] == "\\" else 1
+                end = min(end + 1, len(text))
+            number += text.count("\n", i, end)
+            parts.append(text[i:end])
+            i = end
+        else:
+            parts.append(c)
+            i += 1
+    yield start, "".join(parts)
 
 
 def resolve(src, file, path, quoted):
@@ -76,39 +115,57 @@ def main():
     root = sys.argv[1]
     src = os.path.join(root, "src")
     failed = False
+    files = {}
     for dirpath, dirnames, filenames in os.walk(src):
         dirnames.sort()
         for name in sorted(filenames):
-            if not name.endswith((".h", ".cpp")):
+            if not name.endswith(TEXT_FILES):
+                file = os.path.join(dirpath, name)
+                with open(file, encoding="utf-8", errors="replace") as f:
+                    files[file] = list(logical_lines(f.read()))
+    # Every macro of src/ that names a header, wherever it is defined (a
+    # header may define the name another file includes through), and every
+    # name src/ defines at all (so that none passes for FreeType's).
+    everywhere, defined = {}, set()
+    for lines in files.values():
+        for _, text in lines:
+            m = ANY_DEFINE.match(text)
+            if m:
+                defined.add(m.group(1))
+            m = DEFINE.match(text)
+            if m:
+                everywhere.setdefault(m.group(1), set()).add(
+                    (m.group(2), True) if m.group(2) is not None else (m.group(3), False))
+    for file, lines in files.items():
+        shown = os.path.relpath(file, root)
+        relative = os.path.relpath(file, src)
+        folder = relative.split(os.sep)[0] if os.sep in relative else "player"
+        macros = {}
+        for _, text in lines:
+            m = DEFINE.match(text)
+            if m:
+                macros[m.group(1)] = {(m.group(2), True) if m.group(2) is not None else (m.group(3), False)}
+        for number, text in lines:
+            m = INCLUDE.match(text)
+            if not m:
+                if ANY_INCLUDE.match(text):
+                    print(f"{shown}:{number}: an include the check cannot read", file=sys.stderr)
+                    failed = True
                 continue
-            file = os.path.join(dirpath, name)
-            shown = os.path.relpath(file, root)
-            relative = os.path.relpath(file, src)
-            folder = relative.split(os.sep)[0] if os.sep in relative else "player"
-            with open(file, encoding="utf-8", errors="replace") as f:
-                lines = list(logical_lines(f.read()))
-            macros = {}
-            for _, text in lines:
-                m = DEFINE.match(text)
-                if m:
-                    macros[m.group(1)] = (m.group(2), True) if m.group(2) is not None else (m.group(3), False)
-            for number, text in lines:
-                m = INCLUDE.match(text)
-                if not m:
+            if m.group(3) is not None:
+                macro = m.group(3)
+                if macro in macros or macro in everywhere:
+                    targets = macros.get(macro) or everywhere[macro]
+                elif THIRD_PARTY_MACRO.match(macro) and macro not in defined:
                     continue
-                if m.group(3) is not None:
-                    macro = m.group(3)
-                    if macro in macros:
-                        path, quoted = macros[macro]
-                    elif THIRD_PARTY_MACRO.match(macro):
-                        continue
-                    else:
-                        print(f"{shown}:{number}: an include through macro {macro} the check cannot follow", file=sys.stderr)
-                        failed = True
-                        continue
                 else:
-                    quoted = m.group(1) is not None
-                    path = m.group(1) if quoted else m.group(2)
+                    print(f"{shown}:{number}: an include through macro {macro} the check cannot follow", file=sys.stderr)
+                    failed = True
+                    continue
+            else:
+                quoted = m.group(1) is not None
+                targets = {(m.group(1) if quoted else m.group(2), quoted)}
+            for path, quoted in sorted(targets):
                 target_path = resolve(src, file, path, quoted)
                 if target_path is None:
                     continue

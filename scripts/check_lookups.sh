@@ -11,11 +11,12 @@ source "$(dirname "$0")/one_caller.sh"
 cd "$root"
 status=0
 one_caller check_lookups src/libs/netresolve.cpp \
-    '\b(getaddrinfo(_a)?|gethostbyname[0-9]?(_r)?|gethostbyaddr(_r)?|getnameinfo|res_n?(query|search|send|querydomain))[[:space:]]*\(' \
+    '\b(getaddrinfo(_a)?|gethostbyname[0-9]?(_r)?|gethostbyaddr(_r)?|getnameinfo|res_n?(query|search|send|querydomain))\b' \
     "look names up through LookUpIPv4 or LookUpHostTable (src/libs/network.h)" \
-    "src/libs/socket.cpp|SocketGetHostByName and SocketGetHostByAddr, called by netresolve's threads only" ||
+    "src/libs/socket.cpp@SocketGetHostByName,SocketGetHostByAddr|SocketGetHostByName and SocketGetHostByAddr, called by netresolve's threads only" ||
     status=1
-one_caller check_lookups src/libs/netresolve.cpp '\bSocketGetHostBy(Name|Addr)[[:space:]]*\(' \
+one_caller check_lookups src/libs/netresolve.cpp '\bSocketGetHostBy(Name|Addr)\b' \
     "look names up through LookUpIPv4 or LookUpHostTable (src/libs/network.h)" \
-    "src/libs/socket.h|their declarations" "src/libs/socket.cpp|their definitions" || status=1
+    "src/libs/socket.h@SocketGetHostByName,SocketGetHostByAddr|their declarations" \
+    "src/libs/socket.cpp@SocketGetHostByName,SocketGetHostByAddr|their definitions" || status=1
 exit "$status"

@@ -11,11 +11,11 @@ source "$(dirname "$0")/one_caller.sh"
 cd "$root"
 one_caller check_pixel_sources src/core/pixelbuffer.h '\bkPixelsNotRead\b|\bkUnboundedCoding\b' \
     "a picture sized by its file: give AllocImagePixels the file's bytes and its coding (FilePixelSource)" \
-    "src/core/pixelbuffer.cpp|the check itself" \
-    "src/imaging/imagehandle.cpp|buffers a command or plugin asks for by size" \
-    "src/imaging/loadimage.cpp|a loaded picture scaled to the size the script asked" \
-    "src/imaging/gifread.cpp|a frame's copy of the canvas, whose size was checked against the file" \
-    "src/imaging/jpegread.cpp|arithmetic coding: a flat picture of any size is a few bytes in a real file" \
-    "src/media/iffanim.cpp|a frame of the key frame's size, checked against the file at the open" \
-    "src/media/avireader.cpp|the copy of a frame the platform decoder made" \
-    "src/platform/linux/nativeimage.cpp|the copy of the frame the platform decoder made"
+    "src/core/pixelbuffer.cpp@AllocImagePixels|the check itself" \
+    "src/imaging/imagehandle.cpp@NewImageHandleBuffer|buffers a command or plugin asks for by size" \
+    "src/imaging/loadimage.cpp@LoadImageThroughLoaders|a loaded picture scaled to the size the script asked" \
+    "src/imaging/gifread.cpp@GetGIFFrame|a frame's copy of the canvas, whose size was checked against the file" \
+    "src/imaging/jpegread.cpp@ReadJPEGFrom|arithmetic coding: a flat picture of any size is a few bytes in a real file" \
+    "src/media/iffanim.cpp@GetIFFAnimFrame|a frame of the key frame's size, checked against the file at the open" \
+    "src/media/avireader.cpp@DecodeMotionJPEG|the copy of a frame the platform decoder made" \
+    "src/platform/linux/nativeimage.cpp@Decode|the copy of the frame the platform decoder made"

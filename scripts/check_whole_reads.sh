@@ -10,5 +10,5 @@ source "$(dirname "$0")/one_caller.sh"
 cd "$root"
 one_caller check_whole_reads src/core/filehelpers.cpp '\bLoadFileToMemory\b' \
     "a file read whole; read what the format uses (ReadRecordPrefix, ReadWholeRecord)" \
-    "src/core/file.h|its declaration" \
+    "src/core/file.h@LoadFileToMemory|its declaration" \
     "tests/core/file_test.cpp|the function's own tests"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # scripts/check_xvfb_steady.sh [ROOT]: fails, naming file and line, on a test
 # that starts a virtual X server other than through XvfbRun or VirtualScreen
-# (tests/xvfb). A bare server resets when its last client leaves and drops
-# a client that connects meanwhile; those two start it with kXvfbSteady.
+# (tests/xvfb), by a command line or by the program's name handed to exec or
+# spawn (out of reach: a name composed at run time). A bare server resets
+# when its last client leaves and drops a client that connects meanwhile;
+# those two start it with kXvfbSteady.
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 cd "$root"
@@ -14,7 +16,9 @@ while IFS= read -r match; do
     esac
     echo "$match" >&2
     status=1
-done < <(grep -rnE 'xvfb-run[[:space:]]+-|Xvfb[[:space:]]+[-:]|"Xvfb"[[:space:]]*,' \
+# A command line (xvfb-run's, Xvfb's own) or the program's name alone in a
+# string, bare or as a path, which execl, execvp and posix_spawn take.
+done < <(grep -rnE 'xvfb-run[[:space:]]+-|Xvfb[[:space:]]+[-:]|"([^"]*/)?Xvfb"' \
              --include='*.cpp' --include='*.h' --include='*.sh' --include='*.py' tests fuzz bench tools 2>/dev/null || true)
 for file in tests/xvfb/xvfb_run.h tests/xvfb/virtual_screen.h; do
     if ! grep -q 'kXvfbSteady' "$file"; then

@@ -183,6 +183,9 @@ TEST_F(GraphicsLibTest, FrameRateLimitAndIntersection) {
     EXPECT_EQ(Number("GetFPSLimit", {}), 25);
     EXPECT_EQ(RunNumbers("SetFPSLimit", {0}), 0);
     EXPECT_EQ(Number("GetFPSLimit", {}), 60);
+    // One frame a second is the least rate kept.
+    EXPECT_EQ(RunNumbers("SetFPSLimit", {1}), 0);
+    EXPECT_EQ(Number("GetFPSLimit", {}), 1);
     for (double v : {10.0, 20.0, 100.0, 50.0, 60.0, 0.0, 100.0, 100.0}) VmPushNumber(L_, v);
     ASSERT_EQ(Run("Intersection", 8, 4), 0);
     EXPECT_EQ(VmToNumber(L_, 1), 60);

@@ -16,13 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Call(const std::string& name, std::initializer_list<std::string> args) {
-    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
-    int r = 1;
-    for (const std::string& a : args) s += "    LOADK " + std::to_string(r++) + " " + a + "\n";
-    s += "    CALL 0 " + std::to_string(r) + " 1\n";
-    return s;
-}
+using e2e::Call;
 
 std::string PrintPixel(int x, int y) {
     return "    GETGLOBAL 0 \"debugprint\"\n    GETGLOBAL 1 \"readbrushpixel\"\n    LOADK 2 #1\n    LOADK 3 #" +

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -39,6 +40,16 @@ inline void WriteFile(const fs::path& p, const std::string& data) { std::ofstrea
 // Every `from` in *text becomes `to` (a script's placeholders become ports).
 inline void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
     for (size_t at; (at = text->find(from)) != std::string::npos;) text->replace(at, from.size(), to);
+}
+
+// The assembly of a call of the command name on constants (each written as
+// the assembler takes it: #1, "text"), its result dropped.
+inline std::string Call(const std::string& name, std::initializer_list<std::string> args) {
+    std::string s = "    GETGLOBAL 0 \"" + name + "\"\n";
+    int r = 1;
+    for (const std::string& a : args) s += "    LOADK " + std::to_string(r++) + " " + a + "\n";
+    s += "    CALL 0 " + std::to_string(r) + " 1\n";
+    return s;
 }
 
 inline int ExitStatus(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1; }

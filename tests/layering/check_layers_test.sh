@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The layering check against small trees: it must refuse an include that
-# goes up (naming file and line), keep its listed exceptions, refuse a folder
-# outside the order, and pass on the real tree.
+# goes up (naming file and line) by every road the compiler follows, keep its
+# listed exceptions, refuse a folder outside the order, and pass on the real
+# tree.
 set -uo pipefail
 checker="$1"
 source_dir="$2"
@@ -74,6 +75,34 @@ tree macro src/core/m.cpp '#include SOMEWHERE_H'
 expect 1 macro
 grep -q "^src/core/m.cpp:1: an include through macro SOMEWHERE_H" "$work/macro.out" ||
     { echo "FAIL macro: an unknown macro include passed"; failures=$((failures + 1)); }
+
+# The roads round a line-by-line reading: a comment between #include and
+# its path (on one line or over two), an upward include inside an .inc that
+# a file of the folder includes, a macro defined in another file (even one
+# named like FreeType's), and an include the check cannot read.
+tree doors src/display/display.h '#pragma once' src/core/body.inc '#include "display/display.h"' \
+    src/core/paths.h $'#define DISPLAY_HEADER "display/display.h"\n#define FT_DISPLAY_H <display/display.h>' \
+    src/core/doors.cpp "$(cat <<'SRC'
+#include /* the display */ "display/display.h"
+#include /*
+  the display */ "display/display.h"
+#include "core/body.inc"
+#include DISPLAY_HEADER
+#include FT_DISPLAY_H
+#include_next <display/display.h>
+const char* text = "/* #include \"display/display.h\" */";
+auto raw = R"(
+#include "display/display.h"
+)";
+SRC
+)"
+expect 1 doors
+for place in doors.cpp:1 doors.cpp:2 body.inc:1 doors.cpp:5 doors.cpp:6 doors.cpp:7; do
+    grep -q "^src/core/$place: " "$work/doors.out" ||
+        { echo "FAIL doors: $place passed"; cat "$work/doors.out"; failures=$((failures + 1)); }
+done
+[ "$(grep -c '^src/' "$work/doors.out")" -eq 6 ] ||
+    { echo "FAIL doors: six lines expected"; cat "$work/doors.out"; failures=$((failures + 1)); }
 
 "$checker" "$source_dir" || { echo "FAIL the source tree"; failures=$((failures + 1)); }
 
