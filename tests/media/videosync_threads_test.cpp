@@ -66,11 +66,13 @@ struct Sink {
     std::atomic<int32_t> shown{0}, ended{0};
     std::atomic<double> worstOff{0.0}, lastLate{0.0};
     std::atomic<double> leastLate{1e9}, mostLate{-1e9};
+    std::atomic<double> lastPts{0.0};  // as the engine's before its first picture
     static void Picture(void* user, const uint32_t*, int32_t, int32_t, int32_t, double pts) {
         auto* sink = static_cast<Sink*>(user);
         const double late = virtualNow - kStart - pts;
         sink->lastLate = late;
         if (std::fabs(late) > sink->worstOff) sink->worstOff = std::fabs(late);
+        sink->lastPts = pts;
         if (sink->shown++ < kSettling) return;
         if (late < sink->leastLate) sink->leastLate = late;
         if (late > sink->mostLate) sink->mostLate = late;
@@ -103,6 +105,7 @@ protected:
         sink_.worstOff = sink_.lastLate = 0.0;
         sink_.leastLate = 1e9;
         sink_.mostLate = -1e9;
+        sink_.lastPts = 0.0;
         virtualNow = kStart;
         stream_ = std::make_unique<qbVideoStream>();
         stream_->kind = kVideoDriverNative;
@@ -119,7 +122,7 @@ protected:
         const size_t bytes = frames * static_cast<size_t>(std::max(stream_->own->audioChannels, 1)) * 2;
         for (int round = 0; round < 20000; ++round) {
             bool full = false;
-            if (!WaitFor([&] { return Settled(p, bytes, &full); })) return nullptr;
+            if (!WaitFor([&] { return Settled(p, sink_, bytes, &full); })) return nullptr;
             if (sink_.ended > 0) break;
             if (!p->withSound) {
                 AdvanceVirtualClock(step);
@@ -144,8 +147,10 @@ protected:
     // pictures come (for now: the reader waits for the sound to play) and
     // those queued are due later, or the end has come.
     // With every picture shown and the sound all in the ring, the end comes
-    // without the clock.
-    static bool Settled(qbVideoPlayback* p, size_t bytes, bool* full) {
+    // without the clock. A picture the engine has handed on has reached the
+    // sink: the clock must not run on (across a still stretch, for seconds)
+    // before the sink has stamped it.
+    static bool Settled(qbVideoPlayback* p, const Sink& sink, size_t bytes, bool* full) {
         const bool noMore = p->reader.ended && VideoQueueEmpty(&p->video) && !p->videoBusy;
         // No picture packet comes until the sound plays: the reader waits
         // for room in the sound queue (a still stretch's sound in between).
@@ -163,11 +168,12 @@ protected:
         LockMutex(p->pictureMutex.get());
         soundLeft = soundLeft || (p->withSound && p->sync.audioBufferIndex < p->sync.audioBufferSize);
         const bool due = p->queued > 0 && !(p->slots[p->readIndex].target > now);
+        const bool handedOn = sink.shown == p->shownCount && sink.lastPts == p->shownPts;
         const bool pictures = p->endPosted || (!due && p->queued == 2) || ((noMore || held) && p->queued > 0 && !due) ||
                               (held && p->queued == 0) ||
                               (noMore && p->queued == 0 && soundLeft);
         UnlockMutex(p->pictureMutex.get());
-        return pictures && (*full || !soundLeft);
+        return pictures && handedOn && (*full || !soundLeft);
     }
 
     // All `pictures` handed on, each within a tenth of a second of its
