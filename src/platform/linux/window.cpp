@@ -347,8 +347,7 @@ int IsDisplaySizeSupported(qbDisplay* display) {
     const char* driver = S().video ? SDL_GetCurrentVideoDriver() : nullptr;
     if (!w || !driver || std::strcmp(driver, "x11") != 0) return 1;
     const qbWindowView& v = *w->view;
-    const int64_t strip = w->window ? w->strip : MenuStripHeight(*w);
-    return v.width <= kLargestX11Side && int64_t{v.height} + strip <= kLargestX11Side ? 1 : 0;
+    return v.width <= kLargestX11Side && int64_t{v.height} + MenuStripHeight(*w) <= kLargestX11Side ? 1 : 0;
 }
 
 void UpdateWindowRegions(qbDisplay* display) {

@@ -37,11 +37,11 @@ char pendingText[160] = {};
 
 int KeepError(Display* display, XErrorEvent* error) {
     if (error->error_code == BadWindow || error->error_code == BadDrawable) return 0;
-    char text[96] = {};
-    XGetErrorText(display, error->error_code, text, sizeof text);
     const std::lock_guard<std::mutex> hold(pendingLock);
     if (pending) return 0;
     pending = true;
+    char text[96] = {};
+    XGetErrorText(display, error->error_code, text, sizeof text);
     std::snprintf(pendingText, sizeof pendingText, "X error: %s (request %d.%d)", text, error->request_code,
                   error->minor_code);
     return 0;
