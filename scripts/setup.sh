@@ -7,12 +7,13 @@ QB_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libs
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev)
 # xfonts-base: the X core fonts that SDL's message box needs, for the error
 # box test under Xvfb; xdotool presses the box's button there; gdb shows
-# where a player that never opened its window there stood.
+# where a player that never opened its window there stood; llvm's coverage
+# tools make the mutation sweep's map of which tests run which lines.
 QB_PACKAGES_TEST=(clang libclang-rt-14-dev xvfb x11-utils x11-apps xfonts-base libjpeg-turbo-progs imagemagick netpbm
     libpixman-1-dev sox libcairo2-dev libagg-dev xdotool libopencv-imgproc-dev
     libmagickcore-6.q16-dev libarchive-zip-perl lua5.4 libswscale-dev liblua5.4-dev libimagequant-dev
     python3-fonttools fonts-dejavu-core libgif-dev giflib-tools locales ffmpeg libsdl2-ttf-dev xclip
-    python3-pyftpdlib curl libxmp-dev libopenmpt-dev lld clang-tools gdb)
+    python3-pyftpdlib curl libxmp-dev libopenmpt-dev lld clang-tools gdb llvm)
 
 qb_ensure_packages() {
     local missing=()

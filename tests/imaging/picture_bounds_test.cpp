@@ -2,6 +2,10 @@
 // header is fed a file of a few bytes that claims a picture of gigabytes and
 // must refuse it (ERR_MEM) without the memory, and pictures above the free
 // size, coded as tightly as real encoders code them, load as before.
+#include <gtest/gtest.h>
+
+#include <cstdio>  // before jpeglib.h, which uses FILE and size_t unasked
+
 #include <jpeglib.h>
 #include <zlib.h>
 

@@ -1,0 +1,171 @@
+"""Which test suites run which lines of src/: the mutation sweep's map.
+
+A tree of its own is built with clang's source-based coverage (-O0, no
+sanitizer), every suite of every GoogleTest binary CTest runs is run alone
+(the player a suite starts writes its counts too), and each suite's counts
+become the set of lines of src/ it ran. A mutant then runs only the suites
+that run its line; a line no suite runs is a survivor without a run.
+
+The map belongs to one commit: BUILD/coverage-<commit>.json.
+"""
+import concurrent.futures
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+FLAGS = "-O0 -fprofile-instr-generate -fcoverage-mapping"
+
+
+def tool(name):
+    """llvm-cov and llvm-profdata of clang's version (Debian names them
+    with the version only, unless the llvm package is in)."""
+    for candidate in (name, name + "-14"):
+        if shutil.which(candidate):
+            return candidate
+    raise SystemExit(f"{name} is missing: ./test's setup installs it (package llvm)")
+
+
+def configure(source, build, launch):
+    if (build / "build.ninja").exists():
+        return
+    subprocess.run(["cmake", "-S", str(source), "-B", str(build), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                    "-DCMAKE_C_COMPILER=clang", "-DCMAKE_CXX_COMPILER=clang++", f"-DCMAKE_C_FLAGS_DEBUG={FLAGS}",
+                    f"-DCMAKE_CXX_FLAGS_DEBUG={FLAGS}",
+                    "-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -fprofile-instr-generate", *launch],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def test_binaries(build):
+    """The GoogleTest binaries CTest runs in BUILD, and those it runs one
+    test at a time (a resource lock: the virtual X server's tests)."""
+    out = subprocess.run(["ctest", "--show-only=json-v1"], cwd=build, capture_output=True, text=True, check=True)
+    names, serial = set(), set()
+    for test in json.loads(out.stdout).get("tests", []):
+        command = test.get("command") or []
+        if len(command) > 1 and any(a.startswith("--gtest_filter=") for a in command[1:]):
+            names.add(Path(command[0]).name)
+            if any(p.get("name") == "RESOURCE_LOCK" for p in test.get("properties", [])):
+                serial.add(Path(command[0]).name)
+    return sorted(names), serial
+
+
+def suites_of(binary):
+    """The suite names of a GoogleTest binary, as --gtest_filter takes them."""
+    out = subprocess.run([str(binary), "--gtest_list_tests"], capture_output=True, text=True, check=True).stdout
+    return [line.split()[0][:-1] for line in out.splitlines()
+            if line and not line[0].isspace() and line.split()[0].endswith(".")]
+
+
+def suite_filter(suites):
+    return "--gtest_filter=" + ":".join(s + ".*" for s in suites)
+
+
+def run_suite(binary, suite, profiles, env, timeout):
+    """Runs one suite with its counts written under PROFILES; (passed, seconds)."""
+    profiles.mkdir(parents=True, exist_ok=True)
+    start = time.monotonic()
+    with tempfile.TemporaryDirectory(prefix="qbcov") as tmp:
+        run_env = dict(env, TMPDIR=tmp, LLVM_PROFILE_FILE=str(profiles / "%p.profraw"))
+        try:
+            r = subprocess.run([str(binary), suite_filter([suite]), "--gtest_brief=1"], cwd=tmp, env=run_env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout,
+                               start_new_session=True)
+            passed = r.returncode == 0
+        except subprocess.TimeoutExpired:
+            passed = False
+    return passed, time.monotonic() - start
+
+
+def lines_run(build, binary, profiles, source):
+    """{file of src/: [lines]} the counts under PROFILES ran (the test binary's
+    and the player's own)."""
+    raws = sorted(str(p) for p in profiles.glob("*.profraw"))
+    if not raws:
+        return {}
+    data = profiles / "merged.profdata"
+    subprocess.run([tool("llvm-profdata"), "merge", "-sparse", "-o", str(data), *raws],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for raw in raws:
+        os.unlink(raw)
+    out = subprocess.run([tool("llvm-cov"), "export", "-format=lcov", "-skip-functions",
+                          "-instr-profile", str(data), str(binary), "-object", str(build / "quenbrookplayer")],
+                         capture_output=True, text=True).stdout
+    src = str(source / "src") + "/"
+    found, current = {}, None
+    for line in out.splitlines():
+        if line.startswith("SF:"):
+            path = os.path.normpath(line[3:])
+            current = found.setdefault(os.path.relpath(path, source), set()) if path.startswith(src) else None
+        elif current is not None and line.startswith("DA:"):
+            number, count = line[3:].split(",")[:2]
+            if count != "0":
+                current.add(int(number))
+    return {k: sorted(v) for k, v in found.items() if v}
+
+
+def make(source, build, jobs, env, launch, log=print):
+    """The map {"suites": [[binary, suite, seconds, passed]], "lines": {file:
+    {line: [suite indices]}}} for the commit checked out in SOURCE."""
+    configure(source, build, launch)
+    t0 = time.monotonic()
+    subprocess.run(["ninja", "-C", str(build), f"-j{max(2, jobs * 2)}"], check=True, stdout=subprocess.DEVNULL)
+    log(f"coverage tree built in {time.monotonic() - t0:.0f} s")
+    binaries, serial = test_binaries(build)
+    work = [(b, s) for b in binaries for s in suites_of(build / "tests" / b)]
+    profiles = build / "profiles"
+    shutil.rmtree(profiles, ignore_errors=True)
+
+    def one(index):
+        binary, suite = work[index]
+        where = profiles / f"{index:05d}"
+        passed, seconds = run_suite(build / "tests" / binary, suite, where, env, 1800)
+        lines = lines_run(build, build / "tests" / binary, where, source)
+        shutil.rmtree(where, ignore_errors=True)
+        return passed, seconds, lines
+
+    t0 = time.monotonic()
+    suites, by_line = [], {}
+    # The X server's suites share one display: one at a time, beside the rest.
+    parallel = [i for i, (b, _) in enumerate(work) if b not in serial]
+    alone = [i for i, (b, _) in enumerate(work) if b in serial]
+    results = {}
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+        futures = {pool.submit(one, i): i for i in parallel}
+        for i in alone:
+            results[i] = one(i)
+        for done in concurrent.futures.as_completed(futures):
+            results[futures[done]] = done.result()
+    for i, (binary, suite) in enumerate(work):
+        passed, seconds, lines = results[i]
+        suites.append([binary, suite, round(seconds, 2), passed])
+        for path, numbers in lines.items():
+            per = by_line.setdefault(path, {})
+            for n in numbers:
+                per.setdefault(str(n), []).append(i)
+    log(f"{len(work)} suites of {len(binaries)} binaries run for coverage in {time.monotonic() - t0:.0f} s; "
+        f"{sum(not s[3] for s in suites)} failed there (left out): "
+        + ", ".join(f"{s[0]}:{s[1]}" for s in suites if not s[3]))
+    return {"suites": suites, "serial": sorted(serial), "lines": by_line}
+
+
+def load_or_make(source, base, commit, jobs, env, launch, log=print):
+    path = base / f"coverage-{commit}.json"
+    if path.exists():
+        return json.loads(path.read_text())
+    found = make(source, base / "coverage", jobs, env, launch, log)
+    path.write_text(json.dumps(found))
+    return found
+
+
+def suites_for(cover, file, lines):
+    """The indices of the suites that run any of LINES of FILE (passing ones)."""
+    per = cover["lines"].get(file, {})
+    found = set()
+    for n in lines:
+        found.update(per.get(str(n), []))
+    return sorted(i for i in found if cover["suites"][i][3])
+
