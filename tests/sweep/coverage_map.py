@@ -87,10 +87,13 @@ def lines_run(build, binary, profiles, source):
     if not raws:
         return {}
     data = profiles / "merged.profdata"
-    subprocess.run([tool("llvm-profdata"), "merge", "-sparse", "-o", str(data), *raws],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A process killed while it wrote leaves a cut file: the others still count.
+    merged = subprocess.run([tool("llvm-profdata"), "merge", "-sparse", "-failure-mode=all", "-o", str(data),
+                             *raws], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for raw in raws:
         os.unlink(raw)
+    if merged.returncode != 0:
+        return {}
     out = subprocess.run([tool("llvm-cov"), "export", "-format=lcov", "-skip-functions",
                           "-instr-profile", str(data), str(binary), "-object", str(build / "quenbrookplayer")],
                          capture_output=True, text=True).stdout
@@ -107,9 +110,11 @@ def lines_run(build, binary, profiles, source):
     return {k: sorted(v) for k, v in found.items() if v}
 
 
-def make(source, build, jobs, env, launch, log=print):
+def make(source, build, jobs, env, launch, done, log=print):
     """The map {"suites": [[binary, suite, seconds, passed]], "lines": {file:
-    {line: [suite indices]}}} for the commit checked out in SOURCE."""
+    {line: [suite indices]}}} for the commit checked out in SOURCE. Each
+    suite's part is kept in the folder DONE, so that a stopped run goes on
+    where it stood."""
     configure(source, build, launch)
     t0 = time.monotonic()
     subprocess.run(["ninja", "-C", str(build), f"-j{max(2, jobs * 2)}"], check=True, stdout=subprocess.DEVNULL)
@@ -119,12 +124,18 @@ def make(source, build, jobs, env, launch, log=print):
     profiles = build / "profiles"
     shutil.rmtree(profiles, ignore_errors=True)
 
+    done.mkdir(parents=True, exist_ok=True)
+
     def one(index):
         binary, suite = work[index]
+        kept = done / f"{binary}-{suite.replace('/', '-')}.json"
+        if kept.exists():
+            return tuple(json.loads(kept.read_text()))
         where = profiles / f"{index:05d}"
         passed, seconds = run_suite(build / "tests" / binary, suite, where, env, 1800)
         lines = lines_run(build, build / "tests" / binary, where, source)
         shutil.rmtree(where, ignore_errors=True)
+        kept.write_text(json.dumps([passed, seconds, lines]))
         return passed, seconds, lines
 
     t0 = time.monotonic()
@@ -156,7 +167,7 @@ def load_or_make(source, base, commit, jobs, env, launch, log=print):
     path = base / f"coverage-{commit}.json"
     if path.exists():
         return json.loads(path.read_text())
-    found = make(source, base / "coverage", jobs, env, launch, log)
+    found = make(source, base / "coverage", jobs, env, launch, base / f"coverage-{commit}.d", log)
     path.write_text(json.dumps(found))
     return found
 
