@@ -148,8 +148,8 @@ def make(source, build, jobs, env, launch, done, log=print):
         futures = {pool.submit(one, i): i for i in parallel}
         for i in alone:
             results[i] = one(i)
-        for done in concurrent.futures.as_completed(futures):
-            results[futures[done]] = done.result()
+        for future in concurrent.futures.as_completed(futures):
+            results[futures[future]] = future.result()
     for i, (binary, suite) in enumerate(work):
         passed, seconds, lines = results[i]
         suites.append([binary, suite, round(seconds, 2), passed])
