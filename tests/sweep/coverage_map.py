@@ -129,8 +129,10 @@ def make(source, build, jobs, env, launch, done, log=print):
     def one(index):
         binary, suite = work[index]
         kept = done / f"{binary}-{suite.replace('/', '-')}.json"
-        if kept.exists():
+        try:
             return tuple(json.loads(kept.read_text()))
+        except (OSError, ValueError):
+            pass  # not run yet, or cut by a stop
         where = profiles / f"{index:05d}"
         passed, seconds = run_suite(build / "tests" / binary, suite, where, env, 1800)
         lines = lines_run(build, build / "tests" / binary, where, source)
