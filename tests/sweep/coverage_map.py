@@ -80,9 +80,10 @@ def run_suite(binary, suite, profiles, env, timeout):
     return passed, time.monotonic() - start
 
 
-def lines_run(build, binary, profiles, source):
+def lines_run(build, binary, profiles, source, ran=True):
     """{file of src/: [lines]} the counts under PROFILES ran (the test binary's
-    and the player's own)."""
+    and the player's own); with RAN false, every line that has a count, run
+    or not."""
     raws = sorted(str(p) for p in profiles.glob("*.profraw"))
     if not raws:
         return {}
@@ -105,7 +106,7 @@ def lines_run(build, binary, profiles, source):
             current = found.setdefault(os.path.relpath(path, source), set()) if path.startswith(src) else None
         elif current is not None and line.startswith("DA:"):
             number, count = line[3:].split(",")[:2]
-            if count != "0":
+            if count != "0" or not ran:
                 current.add(int(number))
     return {k: sorted(v) for k, v in found.items() if v}
 
@@ -165,20 +166,52 @@ def make(source, build, jobs, env, launch, done, log=print):
     return {"suites": suites, "serial": sorted(serial), "lines": by_line}
 
 
+def counted(source, build, env):
+    """{file of src/: [lines]} that have a count at all. A line without one
+    (a constant, a table row, a default argument) runs as part of another,
+    so no map says which suites run it."""
+    binaries, _ = test_binaries(build)
+    found = {}
+    for binary in binaries:
+        with tempfile.TemporaryDirectory(prefix="qbcov") as tmp:
+            where = Path(tmp) / "profiles"
+            where.mkdir()
+            subprocess.run([str(build / "tests" / binary), "--gtest_list_tests"], cwd=tmp,
+                           env=dict(env, LLVM_PROFILE_FILE=str(where / "%p.profraw")),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for path, numbers in lines_run(build, build / "tests" / binary, where, source, ran=False).items():
+                found.setdefault(path, set()).update(numbers)
+    return {k: sorted(v) for k, v in found.items()}
+
+
 def load_or_make(source, base, commit, jobs, env, launch, log=print):
     path = base / f"coverage-{commit}.json"
-    if path.exists():
-        return json.loads(path.read_text())
-    found = make(source, base / "coverage", jobs, env, launch, base / f"coverage-{commit}.d", log)
-    path.write_text(json.dumps(found))
+    found = json.loads(path.read_text()) if path.exists() else None
+    if found is None:
+        found = make(source, base / "coverage", jobs, env, launch, base / f"coverage-{commit}.d", log)
+    if "counted" not in found:
+        found["counted"] = counted(source, base / "coverage", env)
+        path.write_text(json.dumps(found))
     return found
 
 
-def suites_for(cover, file, lines):
-    """The indices of the suites that run any of LINES of FILE (passing ones)."""
-    per = cover["lines"].get(file, {})
+def suites_for(cover, file, lines, includers):
+    """The indices of the (passing) suites that run any of LINES of FILE. A
+    line with no count of its own is taken as run by every suite that runs
+    any line of its file; a file with no counted line (a header of
+    constants), by every suite that runs a line of a file that includes it
+    (INCLUDERS: a function of FILE)."""
+    counted = set(cover["counted"].get(file, []))
+    if any(n in counted for n in lines):
+        places = {file: [str(n) for n in lines]}
+    elif counted:
+        places = {file: None}
+    else:
+        places = {f: None for f in includers(file)}
     found = set()
-    for n in lines:
-        found.update(per.get(str(n), []))
+    for f, numbers in places.items():
+        per = cover["lines"].get(f, {})
+        for n in (numbers if numbers is not None else per):
+            found.update(per.get(n, []))
     return sorted(i for i in found if cover["suites"][i][3])
 

@@ -335,10 +335,25 @@ def run_suites(build, binary, suites, timeout):
             return False
 
 
+def includers(root, header):
+    """The files of src/ that include HEADER (by its path under src/, or by
+    its name from its own folder)."""
+    target = Path(header).relative_to("src")
+    found = []
+    for path in (root / "src").rglob("*"):
+        if path.suffix not in SOURCES or not path.is_file():
+            continue
+        for name in re.findall(r'^\s*#\s*include\s*"([^"]+)"', path.read_text(errors="replace"), re.M):
+            if Path(name) == target or path.parent / name == root / header:
+                found.append(str(path.relative_to(root)))
+                break
+    return found
+
+
 def try_mutant(path, build, m, cover, serial_lock, jobs):
     """The verdict of one mutant in the worktree PATH: (verdict, by)."""
     lines = [m["line"], m["line"] + 1] if m["kind"] == "swapped assignments" else [m["line"]]
-    chosen = coverage_map.suites_for(cover, m["file"], lines)
+    chosen = coverage_map.suites_for(cover, m["file"], lines, lambda f: includers(path, f))
     by_binary = collections.defaultdict(list)
     for i in chosen:
         by_binary[cover["suites"][i][0]].append(i)
