@@ -170,7 +170,7 @@ TEST_F(TimerClockClassTest, WaitTimerWaitsForWhatIsLeft) {
     EXPECT_EQ(Timer(1), 2200);
     EXPECT_EQ(Timer(2), 0);
     Do("pausetimer", {"#2"});
-    EXPECT_EQ(Call("waittimer", {"#2", "#10"}), ERR_WRONGUSAGE);
+    WhileWaiting([&] { EXPECT_EQ(Call("waittimer", {"#2", "#10"}), ERR_WRONGUSAGE); });
 }
 
 TEST_F(TimerClockClassTest, IntervalsKeepTheirGridThroughAWait) {
