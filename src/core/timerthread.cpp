@@ -1,5 +1,6 @@
-// The timer thread: a run loop over a deadline schedule on the monotonic clock,
-// woken by a condition variable whenever a timer is added or removed.
+// The timer thread: a run loop over a deadline schedule on the timers' clock,
+// woken by a condition variable whenever a timer is added or removed or a
+// test's clock moves.
 #include "core/timerthread.h"
 
 #include <atomic>
@@ -16,7 +17,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
 using namespace std::chrono_literals;
 
 // The real-time priority the timer thread asks for; clamped to what the
@@ -26,8 +27,8 @@ constexpr size_t kTimerThreadStack = 65536;
 constexpr auto kKeepAwakePeriod = 30s;
 
 struct RunLoopTimer {
-    Clock::time_point due;
-    Clock::duration period;
+    Micros due;
+    Micros period;
     RunLoopTimerCallback callback;
 };
 
@@ -35,10 +36,17 @@ struct RunLoop {
     std::mutex mutex;
     std::condition_variable wake;
     std::map<uint64_t, RunLoopTimer> timers;
-    std::set<std::pair<Clock::time_point, uint64_t>> deadlines;
+    std::set<std::pair<Micros, uint64_t>> deadlines;
     uint64_t lastTimer = 0;
     bool stopRequested = false;
     std::atomic<bool> running{false};
+    // The clock every deadline is on; null: the monotonic clock.
+    std::atomic<TimerClockRead> clock{nullptr};
+    // A clock moved by hand: how often it was said to have moved, and how
+    // many of those moves the loop has served (fired what fell due).
+    uint64_t clockMoves = 0;
+    uint64_t clockMovesServed = 0;
+    std::condition_variable served;
     // Touched by the main thread only.
     qbThreadPtr thread;
 
@@ -56,6 +64,7 @@ struct RunLoop {
             stopRequested = true;
         }
         wake.notify_all();
+        served.notify_all();
         StopThread(thread);
         running.store(false);
     }
@@ -67,19 +76,38 @@ RunLoop runLoop;
 // display backend here, so the tick has nothing to do but stay scheduled.
 void KeepAwakeTick(uint64_t) {}
 
+Micros Now() { return Micros(TimerClockMicros()); }
+
+// Waits for the next change with nothing due: a clock moved by hand wakes
+// the loop when it moves, the monotonic one at the first deadline.
+void WaitIdle(std::unique_lock<std::mutex>& lock, uint64_t movesSeen) {
+    if (runLoop.clock.load(std::memory_order_relaxed)) {
+        runLoop.clockMovesServed = movesSeen;
+        runLoop.served.notify_all();
+        runLoop.wake.wait(lock);
+    } else if (runLoop.deadlines.empty()) {
+        runLoop.wake.wait(lock);
+    } else {
+        runLoop.wake.wait_until(lock, std::chrono::steady_clock::time_point(runLoop.deadlines.begin()->first));
+    }
+}
+
 void RunUntilStopped() {
     std::unique_lock lock(runLoop.mutex);
     while (!runLoop.stopRequested) {
+        // Counted before the clock is read: a move said after this is served
+        // by a later turn.
+        const uint64_t moves = runLoop.clockMoves;
         if (runLoop.deadlines.empty()) {
-            runLoop.wake.wait(lock);
+            WaitIdle(lock, moves);
             continue;
         }
         auto first = runLoop.deadlines.begin();
-        Clock::time_point due = first->first;
+        Micros due = first->first;
         uint64_t id = first->second;
-        Clock::time_point now = Clock::now();
+        Micros now = Now();
         if (now < due) {
-            runLoop.wake.wait_until(lock, due);
+            WaitIdle(lock, moves);
             continue;
         }
         // The node is moved, not copied, so that a repeating timer is put back
@@ -88,7 +116,7 @@ void RunUntilStopped() {
         auto it = runLoop.timers.find(id);
         if (it == runLoop.timers.end()) continue;
         RunLoopTimerCallback callback = it->second.callback;
-        if (it->second.period > Clock::duration::zero()) {
+        if (it->second.period > Micros::zero()) {
             it->second.due = NextDue(due, it->second.period, now);
             node.value().first = it->second.due;
             runLoop.deadlines.insert(std::move(node));
@@ -140,9 +168,37 @@ void StopTimerThread() {
 
 bool IsTimerThreadRunning() { return runLoop.running.load(); }
 
-std::chrono::steady_clock::time_point NextDue(std::chrono::steady_clock::time_point due,
-                                             std::chrono::steady_clock::duration period,
-                                             std::chrono::steady_clock::time_point now) {
+int64_t TimerClockMicros() {
+    if (TimerClockRead read = runLoop.clock.load(std::memory_order_relaxed)) return read();
+    // The steady clock, whose time points the run loop's waits take.
+    return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool SetTimerClock(TimerClockRead read) {
+    if (runLoop.thread) return false;
+    runLoop.clock.store(read);
+    return true;
+}
+
+void TimerClockMoved() {
+    std::unique_lock lock(runLoop.mutex);
+    const uint64_t move = ++runLoop.clockMoves;
+    runLoop.wake.notify_all();
+    runLoop.served.wait(lock, [move] {
+        return runLoop.clockMovesServed >= move || runLoop.stopRequested || !runLoop.running.load();
+    });
+}
+
+qbTimerSchedule GetTimerSchedule() {
+    std::lock_guard lock(runLoop.mutex);
+    qbTimerSchedule schedule;
+    schedule.timers = runLoop.timers.size();
+    if (!runLoop.deadlines.empty()) schedule.firstDueMicros = runLoop.deadlines.begin()->first.count();
+    return schedule;
+}
+
+std::chrono::microseconds NextDue(std::chrono::microseconds due, std::chrono::microseconds period,
+                                  std::chrono::microseconds now) {
     auto next = due + period;
     if (next <= now) next += period * ((now - next) / period + 1);
     return next;
@@ -156,7 +212,7 @@ uint64_t AddRunLoopTimer(std::chrono::milliseconds first, std::chrono::milliseco
     {
         std::lock_guard lock(runLoop.mutex);
         id = ++runLoop.lastTimer;
-        Clock::time_point due = Clock::now() + first;
+        Micros due = Now() + first;
         try {
             auto [it, added] = runLoop.timers.emplace(id, RunLoopTimer{due, period, callback});
             try {

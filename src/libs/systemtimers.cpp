@@ -1,6 +1,7 @@
 // The system library's stopwatch timers, waiting, and the date and time
-// commands. Timers measure on the monotonic clock so that setting the system
-// clock never makes one jump; dates read the local wall-clock time.
+// commands. Timers measure on the timers' clock (the monotonic one, so that
+// setting the system clock never makes one jump), the clock their waits end
+// by; dates read the local wall-clock time.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "core/numbers.h"
 #include "core/objects.h"
 #include "core/ostime.h"
+#include "core/timerthread.h"
 #include "display/adapter.h"
 #include "libs/system.h"
 #include "libs/systemcommands.h"
@@ -37,11 +39,7 @@ struct qbTimer : qbObject {
 
 qbObjectList timerList;
 
-TimeValue Now() {
-    TimeValue t;
-    GetMonotonicTime(&t);
-    return t;
-}
+TimeValue Now() { return MicrosToTimeValue(TimerClockMicros()); }
 
 int32_t Elapsed(const qbTimer& t) {
     TimeValue e = t.offset;

@@ -9,6 +9,7 @@
 #include "core/errcodes.h"
 #include "core/timers.h"
 #include "core/timerthread.h"
+#include "core/virtual_timer_clock.h"
 #include "display/events.h"
 #include "display/pollinterval.h"
 #include "platform/platform.h"
@@ -159,7 +160,7 @@ TEST_F(TimerServiceTest, StoppingTheThreadFreesEveryTimer) {
 // however late the thread wakes (a loaded machine only skips periods), and
 // the live timer never fires sooner than its period.
 TEST_F(TimerServiceTest, TenMillisecondTimerFiresAHundredTimesASecond) {
-    const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
+    const std::chrono::microseconds t0 = 1h;
     EXPECT_EQ(NextDue(t0, 10ms, t0 + 3ms), t0 + 10ms);
     EXPECT_EQ(NextDue(t0, 10ms, t0 + 10ms), t0 + 20ms);
     EXPECT_EQ(NextDue(t0, 10ms, t0 + 47ms), t0 + 50ms);
@@ -199,6 +200,31 @@ TEST_F(TimerServiceTest, PollIntervalRunsWhileEitherUserHoldsIt) {
     EXPECT_TRUE(running()) << "a second release by the same user changes nothing";
     ReleasePollInterval(nullptr, 1);
     EXPECT_FALSE(running()) << "one interval, however often it was acquired";
+}
+
+// On a clock moved by hand, a move returns once what fell due has fired, and
+// a wait ends when the clock reaches its end, not a moment later.
+TEST(VirtualTimerClockTest, MovesFireWhatFellDueAndEndWaits) {
+    timerclock::Install();
+    ASSERT_EQ(InitTimerService(), 0);
+    ASSERT_EQ(StartTimerThread(), 0);
+    const uint64_t before = CountTimerFirings();
+    ASSERT_EQ(TimerService(kTimerAddRepeating, ID(1), 10), 0);
+    timerclock::Advance(9);
+    EXPECT_EQ(CountTimerFirings(), before);
+    timerclock::Advance(1);
+    EXPECT_EQ(CountTimerFirings(), before + 1);
+    timerclock::Advance(25);  // the periods passed meanwhile are one firing
+    EXPECT_EQ(CountTimerFirings(), before + 2);
+    timerclock::Advance(5);
+    EXPECT_EQ(CountTimerFirings(), before + 3);
+
+    const int64_t start = TimerClockMicros();
+    timerclock::WhileWaiting([] { EXPECT_EQ(WaitPumpingEvents(nullptr, 50), 0); });
+    EXPECT_EQ(TimerClockMicros() - start, 50000);
+    StopTimerThread();
+    FreeTimerService();
+    timerclock::Uninstall();
 }
 
 }  // namespace
