@@ -320,19 +320,30 @@ def objects_of(build, source, file):
     return sorted(found)
 
 
-def run_suites(build, binary, suites, timeout):
-    """True when the suites pass in one run of BINARY; a run past the
-    time-out has not passed (a mutant that hangs is killed)."""
+def run_suites(build, binary, suites, timeout, shards):
+    """True when the suites pass in BINARY, run in SHARDS processes at once;
+    the first to fail stops the others. A run past the time-out has not
+    passed (a mutant that hangs is killed)."""
     with tempfile.TemporaryDirectory(prefix="qbmutant") as tmp:
         os.chmod(tmp, 0o755)
-        try:
-            r = subprocess.run([str(build / "tests" / binary), coverage_map.suite_filter(suites),
-                                "--gtest_brief=1", "--gtest_fail_fast"],
-                               env=dict(sanitizer_env(), TMPDIR=tmp), cwd=tmp, timeout=timeout,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-            return r.returncode == 0
-        except subprocess.TimeoutExpired:
-            return False
+        procs = []
+        for shard in range(shards):
+            env = dict(sanitizer_env(), TMPDIR=tmp, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(shard))
+            procs.append(subprocess.Popen([str(build / "tests" / binary), coverage_map.suite_filter(suites),
+                                           "--gtest_brief=1", "--gtest_fail_fast"],
+                                          env=env, cwd=tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                          start_new_session=True))
+        end = time.monotonic() + timeout
+        passed = True
+        while passed and any(p.poll() is None for p in procs):
+            passed = all(p.returncode in (None, 0) for p in procs) and time.monotonic() < end
+            time.sleep(0.2)
+        passed = passed and all(p.returncode == 0 for p in procs)
+        for p in procs:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+        return passed
 
 
 def includers(root, header):
@@ -373,9 +384,11 @@ def try_mutant(path, build, m, cover, serial_lock, jobs):
             timeout = max(120.0, 8 * seconds)
             if binary in cover["serial"]:
                 with serial_lock:
-                    passed = run_suites(build, binary, suites, timeout)
+                    passed = run_suites(build, binary, suites, timeout, 1)
             else:
-                passed = run_suites(build, binary, suites, timeout)
+                # Long runs (a survivor's, mostly) in two halves at once.
+                passed = run_suites(build, binary, suites, timeout / 2 if seconds > 20 else timeout,
+                                    2 if seconds > 20 else 1)
             if not passed:
                 return "killed", binary + ": " + ",".join(suites[:6]) + (" ..." if len(suites) > 6 else "")
     return "survived", None
@@ -392,6 +405,7 @@ def main():
     ap.add_argument("--replay", help="results of a former run: run its survivors again")
     ap.add_argument("--minutes", type=float, default=0, help="stop starting new mutants after this long")
     ap.add_argument("--out", default="mutation_sweep.jsonl", help="results, one JSON line a mutant")
+    ap.add_argument("--resume", action="store_true", help="go on with the run whose results --out holds")
     ap.add_argument("--survivors", help="also write the survivors' list here")
     args = ap.parse_args()
     seed = args.seed if args.seed is not None else int.from_bytes(os.urandom(4), "big")
@@ -399,6 +413,10 @@ def main():
     base.mkdir(parents=True, exist_ok=True)
     commit = subprocess.run(["git", "-C", str(ROOT), "rev-parse", "HEAD"], capture_output=True, text=True,
                             check=True).stdout.strip()
+    before = []
+    if args.resume and Path(args.out).exists():
+        before = [json.loads(line) for line in Path(args.out).read_text().splitlines() if line.strip()]
+        commit = before[0]["commit"] if before else commit  # the run goes on on its own commit
     start = time.monotonic()
     trees = [tree(base, k, commit) for k in range(1, max(1, args.jobs) + 1)]
     if args.replay:
@@ -427,10 +445,15 @@ def main():
             print(f"the unmutated tree does not build:\n{text}", file=sys.stderr)
             return 1
         log(f"{path.name} built")
+    results = list(before)
+    total = len(mutants)
+    if before:
+        tried = {(m["file"], m["line"], m["new"]) for m in before}
+        mutants = [m for m in mutants if (m["file"], m["line"], m["new"]) not in tried]
+        log(f"{len(before)} tried before, {len(mutants)} to go")
     queue = collections.deque(enumerate(mutants))
     lock, serial_lock = threading.Lock(), threading.Lock()
-    results = []
-    out = open(args.out, "a" if args.replay else "w")
+    out = open(args.out, "a" if args.replay or args.resume else "w")
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
 
@@ -450,7 +473,7 @@ def main():
                 results.append(m)
                 out.write(json.dumps(m) + "\n")
                 out.flush()
-                log(f"[{len(results)}/{len(mutants)}] {m['file']}:{m['line']} {m['kind']}: {verdict}"
+                log(f"[{len(results)}/{total}] {m['file']}:{m['line']} {m['kind']}: {verdict}"
                     + (f" by {by}" if by else "") + f" ({m['seconds']:.0f} s)")
 
     threads = [threading.Thread(target=worker, args=(p,)) for p in trees]
