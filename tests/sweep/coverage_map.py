@@ -18,6 +18,9 @@ import time
 from pathlib import Path
 
 FLAGS = "-O0 -fprofile-instr-generate -fcoverage-mapping"
+# Seconds of a suite's coverage run above which each of its tests is mapped
+# on its own.
+LONG = 10
 
 
 def tool(name):
@@ -60,8 +63,16 @@ def suites_of(binary):
             if line and not line[0].isspace() and line.split()[0].endswith(".")]
 
 
-def suite_filter(suites):
-    return "--gtest_filter=" + ":".join(s + ".*" for s in suites)
+def tests_of(binary, suite):
+    """The full names of the tests of one suite."""
+    out = subprocess.run([str(binary), "--gtest_list_tests", suite_filter([suite])], capture_output=True,
+                         text=True, check=True).stdout
+    return [suite + "." + line.split()[0] for line in out.splitlines() if line.startswith("  ")]
+
+
+def suite_filter(units):
+    """The filter for suites (a name) and single tests (Suite.Test)."""
+    return "--gtest_filter=" + ":".join(u if "." in u else u + ".*" for u in units)
 
 
 def run_suite(binary, suite, profiles, env, timeout):
@@ -129,7 +140,7 @@ def make(source, build, jobs, env, launch, done, log=print):
 
     def one(index):
         binary, suite = work[index]
-        kept = done / f"{binary}-{suite.replace('/', '-')}.json"
+        kept = done / f"{binary}-{suite.replace('/', '-')}.json"[-250:]
         try:
             return tuple(json.loads(kept.read_text()))
         except (OSError, ValueError):
@@ -141,18 +152,28 @@ def make(source, build, jobs, env, launch, done, log=print):
         kept.write_text(json.dumps([passed, seconds, lines]))
         return passed, seconds, lines
 
+    def run_all(indices):
+        # The X server's suites share one display: one at a time, beside the rest.
+        results = {}
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+            futures = {pool.submit(one, i): i for i in indices if work[i][0] not in serial}
+            for i in indices:
+                if work[i][0] in serial:
+                    results[i] = one(i)
+            for future in concurrent.futures.as_completed(futures):
+                results[futures[future]] = future.result()
+        return results
+
     t0 = time.monotonic()
+    results = run_all(range(len(work)))
+    # A long suite (the walks over every command, mostly) runs most lines:
+    # each of its tests gets its own part, so that a mutant runs only the
+    # tests that reach it.
+    split = [i for i in range(len(work)) if results[i][1] > LONG and work[i][0] not in serial]
+    whole = [w for i, w in enumerate(work) if i not in split]
+    work = whole + [(work[i][0], t) for i in split for t in tests_of(build / "tests" / work[i][0], work[i][1])]
+    results = run_all(range(len(work)))
     suites, by_line = [], {}
-    # The X server's suites share one display: one at a time, beside the rest.
-    parallel = [i for i, (b, _) in enumerate(work) if b not in serial]
-    alone = [i for i, (b, _) in enumerate(work) if b in serial]
-    results = {}
-    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
-        futures = {pool.submit(one, i): i for i in parallel}
-        for i in alone:
-            results[i] = one(i)
-        for future in concurrent.futures.as_completed(futures):
-            results[futures[future]] = future.result()
     for i, (binary, suite) in enumerate(work):
         passed, seconds, lines = results[i]
         suites.append([binary, suite, round(seconds, 2), passed])
@@ -160,7 +181,8 @@ def make(source, build, jobs, env, launch, done, log=print):
             per = by_line.setdefault(path, {})
             for n in numbers:
                 per.setdefault(str(n), []).append(i)
-    log(f"{len(work)} suites of {len(binaries)} binaries run for coverage in {time.monotonic() - t0:.0f} s; "
+    log(f"{len(work)} suites and tests of {len(binaries)} binaries run for coverage ({len(split)} suites "
+        f"split) in {time.monotonic() - t0:.0f} s; "
         f"{sum(not s[3] for s in suites)} failed there (left out): "
         + ", ".join(f"{s[0]}:{s[1]}" for s in suites if not s[3]))
     return {"suites": suites, "serial": sorted(serial), "lines": by_line}
