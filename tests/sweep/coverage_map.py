@@ -80,6 +80,7 @@ def run_suite(binary, suite, profiles, env, timeout):
     profiles.mkdir(parents=True, exist_ok=True)
     start = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="qbcov") as tmp:
+        os.chmod(tmp, 0o755)  # as /tmp is to the tests of temporary files
         run_env = dict(env, TMPDIR=tmp, LLVM_PROFILE_FILE=str(profiles / "%p.profraw"))
         try:
             r = subprocess.run([str(binary), suite_filter([suite]), "--gtest_brief=1"], cwd=tmp, env=run_env,
