@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "display/displayhooks.h"
+#include "display/output.h"
 #include "display_fixture.h"
 
 namespace {
@@ -174,6 +175,40 @@ TEST_F(SafeBltTest, AlphaModesOfASelectedTargetChooseCopyOrTheBlendByItsAlpha) {
     }
     d->output = qbOutputSelection{};
     d->selectionAlphaMode = 0;
+}
+
+// A selected mask or alpha channel alone takes the blit's rectangle: its
+// width and height, and the source and target offsets of each axis.
+TEST_F(SafeBltTest, ASelectedMaskOrAlphaChannelTakesTheWholeRectangle) {
+    qbDisplay* d = MakeOpen(1);
+    constexpr int32_t kSide = 16, kSx = 1, kSy = 4, kDx = 3, kDy = 9, kW = 6, kH = 2;
+    const auto inside = [&](int32_t x, int32_t y) { return x >= kDx && x < kDx + kW && y >= kDy && y < kDy + kH; };
+    BitmapPtr src = FilledBitmap(8, 8, 0xFFFFFF);
+    BitmapPtr srcAlpha(AllocAlphaChannel(8, 8, true, nullptr, 0));
+    const AlphaRows from = AlphaRowsOf(srcAlpha.get(), 0, 0);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 8; ++x) from.data[static_cast<size_t>(y) * from.rowBytes + x] = uint8_t(1 + x + 8 * y);
+    qbSafeBlt b = Blit(src.get(), nullptr, kW, kH);
+    b.srcX = kSx, b.srcY = kSy, b.dstX = kDx, b.dstY = kDy;
+
+    BitmapPtr selectedMask(AllocMask(nullptr, kSide, kSide, true, nullptr, 0));
+    d->output = qbOutputSelection{nullptr, selectedMask.get(), nullptr, kOutputMask, 1};
+    SafeBlt(nullptr, b);
+    for (int32_t y = 0; y < kSide; ++y)
+        for (int32_t x = 0; x < kSide; ++x)
+            EXPECT_EQ(ReadBitmapPixel(selectedMask.get(), x, y, true) != 0, inside(x, y)) << x << "," << y;
+
+    BitmapPtr selectedAlpha(AllocAlphaChannel(kSide, kSide, true, nullptr, 0));
+    d->output = qbOutputSelection{nullptr, nullptr, selectedAlpha.get(), kOutputAlphaChannel, 1};
+    b.alpha = srcAlpha.get();
+    SafeBlt(nullptr, b);
+    const AlphaRows to = AlphaRowsOf(selectedAlpha.get(), 0, 0);
+    for (int32_t y = 0; y < kSide; ++y)
+        for (int32_t x = 0; x < kSide; ++x)
+            EXPECT_EQ(to.data[static_cast<size_t>(y) * to.rowBytes + x],
+                      inside(x, y) ? 1 + (x - kDx + kSx) + 8 * (y - kDy + kSy) : 0)
+                << x << "," << y;
+    d->output = qbOutputSelection{};
 }
 
 TEST_F(SafeBltTest, ABlitHangingOffTheWindowIsCutAtItsEdges) {

@@ -4,6 +4,7 @@
 // only the border.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -202,6 +203,50 @@ TEST_F(ShapeLayersTest, StyleKeysRedrawAndConvertShapes) {
     EXPECT_NE(Window(10, 6), Window(10, 13));
     EXPECT_NE(Window(10, 6), 0x0000FFu);
     EXPECT_NE(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "gradientcolors", 5); }), 0);
+}
+
+// Every drawn type the style table names takes a layer of another drawn
+// type, given the keys that type needs.
+TEST_F(ShapeLayersTest, ALayerBecomesEveryDrawnTypeInTurn) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, 0x00FF00}), 0);
+    const auto vertices = [&] {
+        VmPushString(L_, "vertices");
+        VmPushNewTable(L_);
+        const double v[6] = {10, 10, 40, 10, 10, 30};
+        for (int i = 0; i < 6; ++i) {
+            VmPushNumber(L_, v[i]);
+            VmRawSetIndex(L_, -2, i);
+        }
+        VmSetTableAt(L_, -3);
+    };
+    const struct {
+        int32_t type;
+        std::function<void()> keys;
+    } steps[] = {
+        {kShapeLine, [] {}},
+        {kShapePolygon, vertices},
+        {kShapeBox, [] {}},
+        {kShapeCircle, [&] { SetTableFieldInt(L_, "radius", 8); }},
+        {kShapeEllipse, [] {}},
+        {kShapeArc,
+         [&] {
+             SetTableFieldInt(L_, "startangle", 0);
+             SetTableFieldInt(L_, "endangle", 90);
+         }},
+        {kShapeLine, [] {}},
+    };
+    for (const auto& s : steps) {
+        ASSERT_EQ(Show("SetLayerStyle", {1},
+                       [&] {
+                           SetTableFieldInt(L_, "type", s.type);
+                           s.keys();
+                       }),
+                  0)
+            << s.type;
+        EXPECT_EQ(Get(1, "type"), s.type);
+    }
 }
 
 TEST_F(ShapeLayersTest, ALineLayerReadsAndTakesItsEndpoints) {

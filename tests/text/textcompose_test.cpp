@@ -245,6 +245,25 @@ TEST_F(TextCompose, EdgesStampOrBlurAndSyntheticStylesStayInside) {
     for (int32_t x = -low.left; x < -low.left + Width("__"); ++x) EXPECT_TRUE(u[static_cast<size_t>(row * low.width + x)]);
 }
 
+// Synthetic italic slants each row of a run wider than it is high: every
+// row keeps its pixels, moved along it, however far right they lie.
+TEST_F(TextCompose, SyntheticItalicKeepsEveryRowOfAWideRun) {
+    const std::string text = "WWWWWWWW";
+    const qbComposedText plain = Compose(Layout(text));
+    const qbComposedText slanted = Compose(Layout("[i]" + text + "[/i]"));
+    ASSERT_TRUE(plain.mask && slanted.mask);
+    ASSERT_GT(plain.width, 3 * plain.height);
+    const std::vector<uint8_t> p = Plane(plain.mask.get(), plain.width, plain.height, true);
+    const std::vector<uint8_t> s = Plane(slanted.mask.get(), slanted.width, slanted.height, true);
+    const int32_t dy = plain.top - slanted.top;
+    ASSERT_GE(dy, 0);
+    for (int32_t y = 0; y < plain.height; ++y) {
+        int32_t a = 0, b = 0;
+        for (int32_t x = 0; x < plain.width; ++x) a += p[static_cast<size_t>(y * plain.width + x)];
+        for (int32_t x = 0; x < slanted.width; ++x) b += s[static_cast<size_t>((y + dy) * slanted.width + x)];
+        EXPECT_EQ(b, a) << "row " << y;
+    }
+}
 TEST_F(TextCompose, AVeryTallBlockComposesOrFailsCleanly) {
     std::string text;
     for (int i = 0; i < 40000 / 20 + 5; ++i) text += "x\n";

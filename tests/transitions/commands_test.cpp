@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "display/display.h"
+#include "display/positions.h"
 #include "objects/brushes.h"
 #include "objects/layers.h"
 #include "transition_fixture.h"
@@ -89,6 +90,33 @@ TEST_F(TransitionCommands, APositionalPartNeedsNoLayers) {
     ASSERT_EQ(RunNumbers("DisplayBGPicPartFX", {2, 0, 0, 10, 10, 14, 50}), 0);
     EXPECT_EQ(Real(5, 5), kRed);
     EXPECT_EQ(Real(15, 5), kBlue);
+}
+
+// A part named by position constants is found in the picture along each
+// axis by the part's own side, for parts wider than high and higher than
+// wide, at an offset from the constant.
+TEST_F(TransitionCommands, APartAtPositionConstantsIsCutByEachAxisOwnSide) {
+    ASSERT_EQ(RunNumbers("CreateBGPic", {2, kW, kH, 0}), 0);
+    qbBGPic* two = nullptr;
+    ASSERT_EQ(GetBGPic(L_, ObjectID{2, nullptr}, &two, 0), 0);
+    const auto colourAt = [](int32_t x, int32_t y) { return uint32_t(x) << 16 | uint32_t(y) << 8 | 0x40u; };
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < kW; ++x) WriteBitmapPixel(two->base.bitmap, x, y, colourAt(x, y), false);
+    const struct {
+        int32_t srcX, srcY, w, h, x, y;  // the last two where the part lies
+    } cases[] = {
+        {kPositionRight, kPositionBottom, 30, 10, 70, 70},
+        {kPositionLeft + 5, kPositionBottom - 2, 10, 30, 5, 48},
+        {kPositionCenter, kPositionCenter, 30, 10, 35, 35},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(RunNumbers("DisplayBGPicPartFX", {2, double(c.srcX), double(c.srcY), double(c.w), double(c.h), 14, 50}),
+                  0);
+        for (int32_t y = c.y; y < c.y + c.h; ++y)
+            for (int32_t x = c.x; x < c.x + c.w; ++x) ASSERT_EQ(Real(x, y), colourAt(x, y)) << x << "," << y;
+        EXPECT_EQ(Real(c.x, c.y - 1), kBlue);
+        EXPECT_EQ(Real(c.x - 1, c.y), kBlue);
+    }
 }
 
 TEST_F(TransitionCommands, Refusals) {

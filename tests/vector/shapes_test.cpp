@@ -38,17 +38,19 @@ TEST(CurvedShapes, AnEllipseFillsItsBox) {
 TEST(CurvedShapes, APieIsPlacedByItsWholeEllipse) {
     qbShapeOutlineArgs a;
     a.type = 31;
-    a.rx = 20;
+    a.rx = 30;
     a.ry = 20;
     a.start = 0;
     a.end = 90;
     std::vector<uint8_t> px;
-    EXPECT_NEAR(Render(a, &px) / (kPi * 100), 1, 0.01);
-    EXPECT_EQ(a.outWidth, 40);
+    EXPECT_NEAR(Render(a, &px) / (kPi * 150), 1, 0.01);
+    EXPECT_EQ(a.outWidth, 60);
     EXPECT_EQ(a.outHeight, 40);
-    // The quarter from 0 to 90 degrees lies right of and below the centre.
-    EXPECT_EQ(px[30 * 40 + 30], 255);
-    EXPECT_EQ(px[10 * 40 + 10], 0);
+    // The quarter from 0 to 90 degrees lies right of and below the centre
+    // (30, 20), and its sides run from there to the ends of the arc.
+    EXPECT_EQ(px[30 * 60 + 40], 255);
+    EXPECT_EQ(px[10 * 60 + 10], 0);
+    EXPECT_EQ(px[30 * 60 + 25], 0);
 }
 
 TEST(CurvedShapes, BoxesStrokesAndMargins) {
