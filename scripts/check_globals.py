@@ -21,7 +21,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_native_names import functions, probe_findings, run_check, sources  # noqa: E402
+from check_native_names import each_form_fails, functions, listed_check, probe_findings, run_check  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The forms, each with what it names. The VM keeps the globals itself:
@@ -77,13 +77,8 @@ def findings_in(rel, text, used):
 
 
 def check(root):
-    findings, used = [], set()
-    for rel, text in sources(root):
-        findings += findings_in(rel, text, used)
-    if root == ROOT:
-        for key in sorted(set(ALLOWED) - used):
-            findings.append(f"check_globals.py: {key[0]} {key[1]} is listed but reaches no globals any more")
-    return findings
+    return listed_check(root, ROOT, findings_in, ALLOWED,
+                        lambda key: f"check_globals.py: {key[0]} {key[1]} is listed but reaches no globals any more")
 
 
 # One function a form, each of which must fail the check.
@@ -105,10 +100,8 @@ def self_test():
                            planted + "#define GLOBALS kGlobalsIndex\n")
     if found is None:
         return 1
-    for name in list(PLANTED) + ["<file scope>"]:
-        if not any(f" in {name}:" in f for f in found):
-            print(f"self-test: the form planted in {name} passed")
-            return 1
+    if not each_form_fails(found, list(PLANTED) + ["<file scope>"], lambda f, name: f" in {name}:" in f):
+        return 1
     print(f"self-test: each of {len(PLANTED) + 1} forms fails the check, e.g. {found[0]}")
     return 0
 

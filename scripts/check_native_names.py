@@ -194,6 +194,27 @@ def probe_findings(check, clean, planted):
         return check(root)
 
 
+def listed_check(root, real_root, findings_in, allowed, stale):
+    """FINDINGS_IN(rel, text, used) over every source under ROOT; in the real
+    tree also each key of ALLOWED no place used any more, said by STALE."""
+    findings, used = [], set()
+    for rel, text in sources(root):
+        findings += findings_in(rel, text, used)
+    if root == real_root:
+        findings += [stale(key) for key in sorted(set(allowed) - used)]
+    return findings
+
+
+def each_form_fails(found, names, found_in):
+    """Whether every planted form NAMES has a finding (FOUND_IN(finding,
+    name)); the first that passed is said."""
+    for name in names:
+        if not any(found_in(f, name) for f in found):
+            print(f"self-test: the form planted in {name} passed")
+            return False
+    return True
+
+
 def run_check(check, self_test, root, advice=""):
     """A check script's main: its self-test with --self-test, else its
     findings printed (and the advice after them); 1 when there are any."""

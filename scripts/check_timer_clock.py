@@ -23,7 +23,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_native_names import functions, probe_findings, run_check, sources  # noqa: E402
+from check_native_names import each_form_fails, functions, listed_check, probe_findings, run_check  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SEAM = ("src/core/timerthread.cpp", "TimerClockMicros")
@@ -105,13 +105,8 @@ def findings_in(rel, text, used):
 
 
 def check(root):
-    findings, used = [], set()
-    for rel, text in sources(root):
-        findings += findings_in(rel, text, used)
-    if root == ROOT:
-        for key in sorted(set(ALLOWED) - used):
-            findings.append(f"check_timer_clock.py: {key[0]} {key[1]} is listed but reads no clock any more")
-    return findings
+    return listed_check(root, ROOT, findings_in, ALLOWED,
+                        lambda key: f"check_timer_clock.py: {key[0]} {key[1]} is listed but reads no clock any more")
 
 
 # One function a form, each of which must fail the check.
@@ -138,10 +133,8 @@ def self_test():
     found = probe_findings(check, clean, planted + "auto kNow = std::chrono::steady_clock::now();\n")
     if found is None:
         return 1
-    for name in list(PLANTED) + ["<file scope>"]:
-        if not any(f" in {name}" == f[f.rindex(" in "):] for f in found):
-            print(f"self-test: the form planted in {name} passed")
-            return 1
+    if not each_form_fails(found, list(PLANTED) + ["<file scope>"], lambda f, name: f" in {name}" == f[f.rindex(" in "):]):
+        return 1
     # In the seam's own file only the seam may read the clock.
     with tempfile.TemporaryDirectory() as root:
         os.makedirs(os.path.join(root, "src", "core"))
