@@ -148,6 +148,27 @@ TEST_F(EvalCommandTest, TheVariablesOption) {
     EXPECT_EQ(Call(cmdEval, {std::string("1 + 1\0 junk", 11)}), "2");
 }
 
+// Each comparison with its left side below, at and above its right one,
+// through the command, fractions and negatives included.
+TEST_F(EvalCommandTest, EveryComparisonOnBothSidesOfItsBoundary) {
+    struct Case {
+        const char* op;
+        const char* below;
+        const char* equal;
+        const char* above;
+    };
+    const Case cases[] = {{"=", "0", "1", "0"},  {"<>", "1", "0", "1"}, {"<", "1", "0", "0"},
+                          {"<=", "1", "1", "0"}, {">", "0", "0", "1"},  {">=", "0", "1", "1"}};
+    for (const Case& c : cases) {
+        const std::string op = std::string(" ") + c.op + " ";
+        for (const auto& [a, b] : {std::pair<std::string, std::string>{"2", "3"}, {"-0.5", "-0.25"}}) {
+            EXPECT_EQ(Call(cmdEval, {a + op + b}), c.below) << a << op << b;
+            EXPECT_EQ(Call(cmdEval, {b + op + b}), c.equal) << b << op << b;
+            EXPECT_EQ(Call(cmdEval, {b + op + a}), c.above) << b << op << a;
+        }
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -57,6 +57,24 @@ TEST_F(StringCmdTest, SlicesAndTheirEdges) {
     EXPECT_EQ(Run("LowerStr", {S("ABC\xC9")}), "abc\xE9");
 }
 
+// Each count or position a slice takes at 0, where the string comes back
+// whole or nothing is cut, and at -1, refused where a negative is.
+TEST_F(StringCmdTest, EverySliceAtZeroAndJustBelow) {
+    EXPECT_EQ(Run("UnmidStr", {S("abc"), 0.0, 0.0}), "abc");
+    EXPECT_EQ(Run("UnmidStr", {S("abc"), 1.0, 0.0}), "abc");
+    EXPECT_EQ(Run("UnmidStr", {S("abc"), 0.0, 1.0}), "bc");
+    EXPECT_EQ(Run("UnmidStr", {S("abc"), 1.0, -1.0}), "E1055");
+    EXPECT_EQ(Run("UnrightStr", {S("abc"), 0.0}), "abc");
+    EXPECT_EQ(Run("UnrightStr", {S("abc"), -1.0}), "E1055");
+    EXPECT_EQ(Run("UnleftStr", {S("abc"), 0.0}), "abc");
+    EXPECT_EQ(Run("InsertStr", {S("abc"), S("X"), 0.0}), "Xabc");
+    EXPECT_EQ(Run("InsertStr", {S("abc"), S("X"), 0.0, 1.0}), "Xbc");
+    EXPECT_EQ(Run("MidStr", {S("abc"), 0.0, 1.0}), "a");
+    EXPECT_EQ(Run("MidStr", {S("abc"), 0.0, -1.0}), "abc");
+    EXPECT_EQ(Run("RightStr", {S("abc"), 0.0}), "");
+    EXPECT_EQ(Run("LeftStr", {S("abc"), -1.0}), "");
+}
+
 TEST_F(StringCmdTest, SearchingCountingAndReplacing) {
     EXPECT_EQ(Run("FindStr", {S("hello"), S("l")}), "2");
     EXPECT_EQ(Run("FindStr", {S("hello"), S("L")}), "-1");

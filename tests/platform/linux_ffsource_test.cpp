@@ -243,6 +243,46 @@ TEST_F(MovieSourceTest, TruncatedFileEndsEarly) {
 }
 
 
+// A YUV stream whose pictures change size midway: VP8 in Matroska whose
+// container says 64 x 48 (testsrc2), then five pictures of 32 x 24, one
+// colour on the left half and another on the right, which the engine's
+// planes get scaled to the stream's size.
+TEST_F(MovieSourceTest, PicturesOfAnotherSizeAreScaledToTheStreamsWidthAndHeight) {
+    constexpr uint32_t kLeft = 0xE0C020u, kRight = 0x3366CCu;
+    ffclips::Made& clips = ffclips::Clips();
+    const std::string first = clips.Get("resize_first.ivf", ffclips::Pictures("64x48", 25, 0.2) + " -c:v libvpx");
+    const std::string second = clips.Get("resize_second.ivf",
+                                         "-f lavfi -i color=c=0xE0C020:size=32x24:rate=25:duration=0.2,"
+                                         "drawbox=x=16:y=0:w=16:h=24:color=0x3366CC:t=fill -c:v libvpx");
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    const std::string list =
+        clips.Keep("resize.txt", testing::TempDir() + "ffclip_" + std::to_string(getpid()) + "_resize.txt");
+    std::FILE* f = std::fopen(list.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "file '%s'\nfile '%s'\n", first.c_str(), second.c_str());
+    std::fclose(f);
+    const std::string path = clips.Get("resize.mkv", "-f concat -safe 0 -i '" + list + "' -c copy");
+    ASSERT_FALSE(path.empty());
+    ASSERT_EQ(Open(path), 0);
+    EXPECT_EQ(info_.width, 64);
+    EXPECT_EQ(info_.height, 48);
+    ASSERT_EQ(info_.framesAreRGB, 0);
+    const std::vector<Picture> pictures = DecodeAll();
+    ASSERT_EQ(pictures.size(), 10u);
+    // Each half away from the seam, where the scaler blends the two.
+    for (size_t i = 5; i < pictures.size(); ++i) {
+        std::vector<uint32_t> left, right;
+        for (int y = 4; y < 44; ++y)
+            for (int x = 4; x < 26; ++x) {
+                left.push_back(pictures[i].rgb[static_cast<size_t>(y * 64 + x)]);
+                right.push_back(pictures[i].rgb[static_cast<size_t>(y * 64 + 63 - x)]);
+            }
+        EXPECT_LE(MaxDifference(std::vector<uint32_t>(left.size(), kLeft), left), 12) << "picture " << i;
+        EXPECT_LE(MaxDifference(std::vector<uint32_t>(right.size(), kRight), right), 12) << "picture " << i;
+    }
+}
+
 // The converter's vector stores run past the last pixel of pictures of
 // many widths: each is converted into a buffer of the size the rule gives,
 // with guard words behind it that stay as they were. A buffer of the

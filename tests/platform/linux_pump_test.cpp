@@ -413,6 +413,24 @@ TEST_F(PumpTest, AWakeFromAnotherThreadEndsABlockedWait) {
     EXPECT_GE(std::chrono::steady_clock::now() - again, std::chrono::milliseconds(25));
 }
 
+// A time-out of 0 polls: with nothing queued the wait returns at once. A
+// wait that blocked instead is ended by a wake a minute later, and fails.
+TEST_F(PumpTest, AWaitOfNoTimeReturnsWithNothingQueued) {
+    PumpAll();
+    std::atomic<bool> returned{false}, rescued{false};
+    std::thread rescuer([&] {
+        for (int i = 0; i < 6000 && !returned.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!returned.load()) {
+            rescued = true;
+            EXPECT_EQ(PostWakeEvent(), 0);
+        }
+    });
+    EXPECT_EQ(WaitForNativeEvent(0), 0);
+    returned = true;
+    rescuer.join();
+    EXPECT_FALSE(rescued.load()) << "the wait blocked";
+}
+
 TEST_F(PumpTest, AMillionWakesFromTwoThreadsLeaveAtMostOnePending) {
     const uint32_t type = sdl_backend::S().wakeType.load();
     ASSERT_NE(type, 0u);

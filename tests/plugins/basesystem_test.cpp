@@ -15,6 +15,7 @@
 #include "core/runstate.h"
 #include "core/settings.h"
 #include "core/vmhost.h"
+#include "display/adapter_install.h"
 #include "display/eventlib.h"
 #include "display/refresh.h"
 #include "plugin_fixture.h"
@@ -196,6 +197,29 @@ TEST_F(BaseEventsTest, PostedEventsAreQueuedOrRefusedWithTheirCode) {
     EXPECT_EQ(Queued(), "28 28 ");
     const int32_t words[3] = {1, 2, 1};
     EXPECT_EQ(Sys().PostInputEvent(nullptr, 1, words), ERR_FINDDISPLAY) << "a hook no display owns";
+}
+
+int g_pumpAnswer = 0;
+int AnswerPump(void*) { return g_pumpAnswer; }
+
+// Both slots that pump answer what the pump met: nothing, the user's quit
+// as ERR_USERABORT, or the adapter's own error code.
+TEST_F(BaseEventsTest, PumpingSlotsAnswerWhatThePumpMet) {
+    qbDisplayAdapterSlots slots;
+    slots.HandleEvents = AnswerPump;
+    qbPlugin plugin;
+    ASSERT_EQ(InstallTestAdapter(&plugin, &slots, 0), 0);
+    SetMainState(L_);
+    const int answers[] = {0, ERR_MEM, ERR_USERABORT};
+    for (const auto slot : {Sys().ProcessPending, Sys().PumpEvents}) {
+        for (const int answer : answers) {
+            g_pumpAnswer = answer;
+            EXPECT_EQ(slot(0), answer) << "adapter answered " << answer;
+            SetEventQuitRequested(false);
+        }
+    }
+    SetMainState(nullptr);
+    ClearDisplayAdapters();
 }
 
 TEST_F(BaseEventsTest, TimerAdapterSlotsRefuseWhatTheyDoNotKnow) {

@@ -262,6 +262,15 @@ TEST_F(NativeFont, LengthsAndEncodingsAreChecked) {
     // A cut sequence, an overlong form, a surrogate.
     for (const std::string bad : {"\xC3(", "\xC0\xAF", "\xED\xA0\x80", "ab\xE2\x82"})
         EXPECT_EQ(MeasureFontText(font, bad.data(), bad.size(), 0, kEncodingUTF8, &e), ERR_TEXTCONVERT) << bad;
+    // Each lead byte range at its first and last byte, and the first byte
+    // past it, with the continuation bytes that make the smallest and the
+    // largest character the range may code.
+    for (const std::string good : {"\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF",
+                                   "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"})
+        EXPECT_EQ(MeasureFontText(font, good.data(), good.size(), 0, kEncodingUTF8, &e), 0) << good;
+    for (const std::string bad : {"\x80", "\xBF", "\xC1\xBF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF",
+                                  "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF"})
+        EXPECT_EQ(MeasureFontText(font, bad.data(), bad.size(), 0, kEncodingUTF8, &e), ERR_TEXTCONVERT) << bad;
 }
 
 TEST_F(NativeFont, MaskAlphaPlaneAndColourShareTheFootprint) {
