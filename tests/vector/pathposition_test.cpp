@@ -1,7 +1,9 @@
-// Position constants place a path by its own outline: a stroke or an edge
-// that reaches past the outline hangs over the placed box evenly, as a
-// filled path's box does not.
+// Position constants place a path by its outline, the box of the path
+// filled: a stroke or an edge that reaches past the outline hangs over the
+// placed box by as much on each side.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "display/display.h"
 #include "path_fixture.h"
