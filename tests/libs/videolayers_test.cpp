@@ -363,7 +363,9 @@ done:
         EXPECT_EQ(RunNumbers("SetVideoPosition", {1, 5, 5}), innerAsLayer ? ERR_VIDLAYERFUNC : 0);
         ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
         ASSERT_EQ(RunNumbers("CloseVideo", {1}), 0);
-        if (innerAsLayer) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+        if (innerAsLayer) {
+            ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+        }
         EXPECT_EQ(CountVideos(), 0);
     }
 }

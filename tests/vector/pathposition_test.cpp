@@ -29,10 +29,8 @@ TEST_F(PathPositionTest, CentredOutlinesAreCentredWhateverTheirStroke) {
                           Case{"edged", FILLCOLOR, kFormEdge}}) {
         SCOPED_TRACE(c.name);
         // An outline's width comes with its fill style.
-        if (c.fill == FILLNONE)
-            ASSERT_EQ(Cmd("SetFillStyle", {FILLNONE, 10}), 0);
-        else
-            ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+        const int set = c.fill == FILLNONE ? Cmd("SetFillStyle", {FILLNONE, 10}) : Cmd("SetFillStyle", {FILLCOLOR});
+        ASSERT_EQ(set, 0);
         ASSERT_EQ(Cmd("SetFormStyle", {double(c.form), 0xFFFFFF, 5}), 0);
         Polygon(1, {0, 0, 20, 0, 20, 12, 0, 12});
         Clear(0);
