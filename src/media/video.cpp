@@ -519,9 +519,12 @@ int PlayAsNewLayer(ScriptState* L, qbVideo* v, int32_t x, int32_t y, int32_t cha
     }
     qbLayer* layer = nullptr;
     if (int err = DisplayObject(L, VideoLayerCall(&v, x, y, optArg, black, &layer))) return err;
+    // The options' script code may have started the video meanwhile, on
+    // the display or into a layer of its own: a refusal leaves it so.
+    const bool playedAsLayer = v->layer;
     v->layer = true;
     if (int err = PlayVideoIntoLayers(L, v, channel)) {
-        v->layer = false;
+        v->layer = playedAsLayer;
         if (layer) FreeLayer(L, layer, false);
         return err;
     }

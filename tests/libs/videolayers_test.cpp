@@ -7,6 +7,7 @@
 #include "display/refresh.h"
 #include "draw/attributes.h"
 #include "imaging/imagefixtures.h"
+#include "lib/assembler.h"
 #include "libs/videolib.h"
 #include "media/cdxlbuilder.h"
 #include "media/video.h"
@@ -285,4 +286,86 @@ TEST_F(VideoLayerTest, AVideoPlayingIntoLayersStopsWithItsBGPicsLayers) {
     EXPECT_FALSE(Video(1)->layer);
     // Free of layers, it plays straight onto the display again.
     EXPECT_EQ(RunNumbers("PlayVideo", {1, 0, 0}), 0);
+}
+
+// PlayVideo into a new layer whose option table's "__index" plays the same
+// video meanwhile, on the display or into a layer of its own: the outer play
+// is refused as the video already plays, and the video goes on playing the
+// way the inner play started it.
+TEST_F(VideoLayerTest, APlayStartedByTheOptionsCodeOutlivesTheRefusedLayer) {
+    // player(t, key): the first time, PlayVideo(1, 0, 0, inner).
+    const char* const player = R"(.function main maxstack=2
+    CLOSURE 0 player
+    SETGLOBAL 0 "player"
+    RETURN 0 1 0
+.function player params=2 maxstack=8
+    GETGLOBAL 2 "played"
+    EQ 1 2 #1
+    JMP done
+    LOADK 2 #1
+    SETGLOBAL 2 "played"
+    GETGLOBAL 2 "playvideo"
+    LOADK 3 #1
+    LOADK 4 #0
+    LOADK 5 #0
+    GETGLOBAL 6 "inner"
+    CALL 2 5 1
+done:
+    RETURN 0 1 0
+.end
+.end
+)";
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(AssembleText(player, bytes, error)) << error;
+    ASSERT_EQ(VmLoadBuffer(L_, reinterpret_cast<const char*>(bytes.data()), bytes.size(), "player"), 0);
+    ASSERT_EQ(VmPCall(L_, 0, 0, 0), 0);
+    const auto setGlobal = [&](const char* name) {
+        VmPushString(L_, name);
+        VmInsert(L_, -2);
+        VmRawSet(L_, kGlobalsIndex);
+    };
+    const std::string clip = WriteClip(400);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    for (const bool innerAsLayer : {false, true}) {
+        SCOPED_TRACE(innerAsLayer ? "into a layer" : "on the display");
+        ASSERT_EQ(Open(1, clip), 0);
+        VmSetTop(L_, 0);
+        VmPushNil(L_);
+        setGlobal("played");
+        if (innerAsLayer) {
+            VmPushNewTable(L_);
+            SetTableFieldInt(L_, "uselayer", 1);
+        } else {
+            VmPushNil(L_);
+        }
+        setGlobal("inner");
+        // t = {uselayer = 1, channel = 0}: the first option the layer
+        // reads runs the player.
+        VmPushNumber(L_, 1);
+        VmPushNumber(L_, 0);
+        VmPushNumber(L_, 0);
+        VmPushNewTable(L_);
+        SetTableFieldInt(L_, "uselayer", 1);
+        SetTableFieldInt(L_, "channel", 0);
+        VmPushNewTable(L_);
+        VmPushString(L_, "__index");
+        VmPushString(L_, "player");
+        VmRawGet(L_, kGlobalsIndex);
+        VmRawSet(L_, -3);
+        VmSetMetatable(L_, -2);
+        EXPECT_EQ(Run("PlayVideo", 4), ERR_VIDPLAYING);
+        VmSetTop(L_, 0);
+        EXPECT_EQ(Video(1)->state, kVideoPlaying);
+        // Only the inner play's layer is left; a layer's video keeps its
+        // layer's place, one on the display moves.
+        EXPECT_EQ(CountLayers(display_->bgpic), innerAsLayer ? 1 : 0);
+        EXPECT_EQ(RunNumbers("SetVideoPosition", {1, 5, 5}), innerAsLayer ? ERR_VIDLAYERFUNC : 0);
+        ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+        ASSERT_EQ(RunNumbers("CloseVideo", {1}), 0);
+        if (innerAsLayer) {
+            ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+        }
+        EXPECT_EQ(CountVideos(), 0);
+    }
 }
