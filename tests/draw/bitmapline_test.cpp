@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/nativebitmap.h"
@@ -65,6 +66,28 @@ TEST(BitmapLine, SetsThePixelsOfTheOnePixelLineInTheBitmapsFormat) {
         // The colour reads back as given, whatever the format.
         EXPECT_EQ(ReadBitmapPixel(drawn.get(), 6, 6, false), 0xF81008u) << format;
         EXPECT_EQ(ReadBitmapPixel(drawn.get(), 15, 0, false), 0u) << format;
+    }
+    SetPlatformPixelFormat(kPixelFormatUnset);
+}
+
+// A wide and a tall bitmap: lines along the far row and column and through
+// the far corner reach the last pixel of each axis and no further.
+TEST(BitmapLine, ReachesTheFarEdgeOfWideAndTallBitmaps) {
+    SetPlatformPixelFormat(kFormatARGB);
+    for (const auto& [w, h] : {std::pair{23, 7}, std::pair{7, 23}}) {
+        BitmapPtr bitmap(AllocBitmap(w, h, 0, nullptr));
+        ASSERT_TRUE(bitmap);
+        FillBitmapRect(bitmap.get(), 0, 0, w, h, 0);
+        DrawBitmapLine(bitmap.get(), -4, h - 1, w + 4, h - 1, 0xFFFFFF);
+        DrawBitmapLine(bitmap.get(), w - 1, h + 4, w - 1, -4, 0xFFFFFF);
+        DrawBitmapLine(bitmap.get(), w - 3, h - 3, w + 6, h + 6, 0xFFFFFF);
+        int lit = 0;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) lit += ReadBitmapPixel(bitmap.get(), x, y, false) != 0;
+        EXPECT_EQ(lit, w + h - 1 + 2) << w << "x" << h;
+        EXPECT_NE(ReadBitmapPixel(bitmap.get(), w - 1, 0, false), 0u) << w << "x" << h;
+        EXPECT_NE(ReadBitmapPixel(bitmap.get(), 0, h - 1, false), 0u) << w << "x" << h;
+        EXPECT_NE(ReadBitmapPixel(bitmap.get(), w - 2, h - 2, false), 0u) << w << "x" << h;
     }
     SetPlatformPixelFormat(kPixelFormatUnset);
 }

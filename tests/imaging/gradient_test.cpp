@@ -244,3 +244,21 @@ TEST(GradientTest, LinearAndRadialAgreeWithPixman) {
               2);
 }
 #endif
+
+// A vertical gradient (a whole number of turns) gives every row one colour,
+// the same whatever the picture's width, narrow and tall pictures included.
+TEST(GradientTest, VerticalRowsDoNotDependOnTheWidth) {
+    for (int angle : {0, 360, -720}) {
+        const qbGradient g = Make(kGradientLinear, 0x00FF80, 0xFF0010, angle);
+        for (int32_t h = 1; h <= 100; ++h) {
+            const Picture wide = Render(g, 400, h);
+            for (int32_t w : {1, 2, 5, 17, 64}) {
+                const Picture p = Render(g, w, h);
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x)
+                        ASSERT_EQ(p.At(x, y), wide.At(0, y)) << w << "x" << h << " at " << x << "," << y << " angle "
+                                                             << angle;
+            }
+        }
+    }
+}

@@ -271,3 +271,14 @@ TEST(Quantize, MatchesLibjpegTwoPassQuantiser) {
 }
 
 }  // namespace
+
+// Every row's first pixel is looked up on its own, whatever its raw value,
+// black with no alpha (all bits clear) included.
+TEST(Quantize, EveryRowStartsItsOwnLookup) {
+    const std::vector<uint32_t> px = {0x00FF00, 0x000000, 0x000000, 0x00FF00, 0x000000, 0x000000};
+    const Result r = Quantize(px, 2, 3, 16, false);
+    ASSERT_EQ(r.ok, 1);
+    ASSERT_EQ(r.count, 2);
+    EXPECT_EQ(r.palette[1], 0u);
+    EXPECT_EQ(r.indices, (std::vector<uint8_t>{0, 1, 1, 0, 1, 1}));
+}
