@@ -295,7 +295,9 @@ TEST_F(AsyncEffects, AJumpBackShowsTheFrameAsFirstDrawn) {
                         b->alpha = AllocAlphaChannel(w, h, true, nullptr, 0);
                         FillAlphaRect(b->alpha, 0, 0, w, h, 255);
                     }
-                    if (hide) ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+                    if (hide) {
+                        ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+                    }
                     void* id = hide ? Start("HideLayerFX", {1}, type, nullptr, slow)
                                     : Start("DisplayBrushFX", {1, 10, 10}, type, nullptr, slow);
                     ASSERT_NE(id, nullptr);
