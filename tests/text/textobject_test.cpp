@@ -3,6 +3,8 @@
 // in a scalable font, brushes made from them and text layer borders.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
@@ -192,6 +194,42 @@ TEST_F(TextObjectWorld, ASpriteFromATextObjectHasItsPicture) {
     EXPECT_EQ(RunNumbers("CreateSprite", {6, 8, 1, 4}), ERR_TOOMANYARGS);
     EXPECT_EQ(RunNumbers("CreateSprite", {6, 8, 9}), ERR_FINDTEXTOBJECT);
     FreeAllSprites(L_);
+}
+
+TEST_F(TextObjectWorld, NonFiniteNumbersAreRefusedAndChangeNothing) {
+    ASSERT_EQ(CreateObject(1, "Hello"), 0);
+    ASSERT_EQ(Scale(1, "200%", kKeepAspect), 0);
+    const qbTextObject* o = Object(ObjectID{1, nullptr});
+    const int32_t width = o->width, height = o->height;
+    const qbTransformOptions before = o->transform;
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double bad : {std::numeric_limits<double>::quiet_NaN(), inf, -inf}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(RunNumbers("ScaleTextObject", {1, bad, 40}), ERR_WRONGUSAGE);
+        EXPECT_EQ(RunNumbers("ScaleTextObject", {1, 40, bad}), ERR_WRONGUSAGE);
+        EXPECT_EQ(RunNumbers("RotateTextObject", {1, bad}), ERR_WRONGUSAGE);
+        EXPECT_EQ(o->transform.width, before.width);
+        EXPECT_EQ(o->transform.height, before.height);
+        EXPECT_EQ(o->transform.rotate, before.rotate);
+        EXPECT_EQ(o->width, width);
+        EXPECT_EQ(o->height, height);
+    }
+    // A negative word wrap and an encoding past the last one are refused
+    // however far out they lie; nothing is created.
+    VmPushNumber(L_, 3);
+    VmPushString(L_, "x");
+    for (double a : {0.0, -inf}) VmPushNumber(L_, a);
+    EXPECT_EQ(Run("CreateTextObject", 4), ERR_WRONGUSAGE);
+    for (double encoding : {inf, -inf}) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 3);
+        VmPushString(L_, "x");
+        for (double a : {0.0, 0.0, encoding}) VmPushNumber(L_, a);
+        EXPECT_EQ(Run("CreateTextObject", 5), ERR_WRONGUSAGE);
+    }
+    VmSetTop(L_, 0);
+    qbTextObject* none = nullptr;
+    EXPECT_EQ(GetTextObject(L_, ObjectID{3, nullptr}, &none, 0), ERR_FINDTEXTOBJECT);
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "core/objectlist.h"
 #include "display/output.h"
 #include "draw/asyncdraw.h"
+#include "imaging/bitmap.h"
 #include "objects/brushes.h"
 #include "objects/dirtyrects.h"
 #include "objects/layers.h"
@@ -271,6 +274,47 @@ TEST_F(AsyncEffects, StepSyncRunsTheObjectToItsEndInTheCommand) {
     EXPECT_EQ(AsyncDrawListHead()->head, nullptr);
     EXPECT_EQ(Real(5, 5), kGreen);
     EXPECT_EQ(Real(44, 34), kGreen);
+}
+
+// A jump back starts the layer's effect images over across the whole
+// picture: shown and hidden, with and without an alpha channel, wider
+// than tall and taller than wide.
+TEST_F(AsyncEffects, AJumpBackShowsTheFrameAsFirstDrawn) {
+    const auto slow = [&] { Field("speed", 2); };
+    for (auto [w, h] : {std::pair{60, 24}, std::pair{24, 60}})
+        for (bool alpha : {false, true})
+            for (bool hide : {false, true})
+                for (int32_t type : {0, 24, 38}) {
+                    SCOPED_TRACE(testing::Message() << w << "x" << h << " alpha " << alpha << " hide " << hide
+                                                    << " type " << type);
+                    while (CountLayers(display_->bgpic) > 0) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                    MakeBrush(1, w, h, kGreen);
+                    if (alpha) {
+                        qbBrush* b = nullptr;
+                        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+                        b->alpha = AllocAlphaChannel(w, h, true, nullptr, 0);
+                        FillAlphaRect(b->alpha, 0, 0, w, h, 255);
+                    }
+                    if (hide) {
+                        ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+                    }
+                    void* id = hide ? Start("HideLayerFX", {1}, type, nullptr, slow)
+                                    : Start("DisplayBrushFX", {1, 10, 10}, type, nullptr, slow);
+                    ASSERT_NE(id, nullptr);
+                    const int32_t count = Query(id, kAsyncQueryFrameCount);
+                    ASSERT_GE(count, 4);
+                    std::vector<Picture> first;
+                    for (int32_t n = 1; n < count; ++n) {
+                        ASSERT_EQ(Step(id), 0);
+                        first.push_back(Snapshot());
+                    }
+                    ASSERT_NE(first.front(), first.back()) << "the frames differ";
+                    ASSERT_EQ(Step(id, 1), 0);
+                    EXPECT_TRUE(Snapshot() == first[0]) << "frame 1 again";
+                    ASSERT_EQ(Step(id), 0);
+                    EXPECT_TRUE(Snapshot() == first[1]) << "frame 2 after the jump";
+                    ASSERT_EQ(Call("CancelAsyncDraw", id), 0);
+                }
 }
 
 class EmulatedBGPic : public AsyncEffects {
