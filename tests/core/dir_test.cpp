@@ -2,7 +2,9 @@
 // variables, temporary names, and file names crossing to the file system.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include "core/file.h"
 #include "core/fileinfo.h"
 #include "core/fileops.h"
+#include "bounded_child.h"
 #include "scratch.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +81,24 @@ TEST(DirHandle, FilesLockButAreNoDirectories) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(qbDirHandlePtr(DirOpen(file.c_str(), 2, nullptr)));
     testing::internal::GetCapturedStdout();
+}
+
+// Descriptor 0 is an ordinary one once standard input is closed: a lock
+// that holds it gives it back (in a child, whose standard input is its own).
+TEST(DirHandle, AFileLockOnDescriptorZeroGivesItBack) {
+    ScratchDir dir;
+    const std::string file = dir.Write("f.bin", "12345");
+    EXPECT_EQ(test_child::InChild([&] {
+                  close(0);
+                  qbDirHandlePtr lock(DirOpen(file.c_str(), kDirLockRead, nullptr));
+                  if (!lock || fcntl(0, F_GETFD) == -1) return 1;
+                  qbFileInfo info;
+                  ExamineDirHandle(lock.get(), &info);
+                  if (info.size != 5) return 2;
+                  lock.reset();
+                  return fcntl(0, F_GETFD) == -1 ? 0 : 3;
+              }),
+              0);
 }
 
 TEST(DirHandle, AChunkExaminedAsAFileHasTheFixedDate) {

@@ -252,6 +252,24 @@ TEST_F(FileAdapterTest, FileInfoAndPathsComeFromTheAdapter) {
     EXPECT_EQ(GetPathInfo("fake:nothing", &pathInfo, 1), 0);
 }
 
+// An adapter without write slots refuses bytes instead of being called
+// through them; one with a put slot gets the byte, as an unsigned value.
+TEST_F(FileAdapterTest, WritesGoOnlyThroughTheSlotsTheAdapterHas) {
+    qbFilePtr f = Open("fake:a", kFileModeWrite | kFileModeAdapters);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(FilePutC(f.get(), 'x'), 0);
+    EXPECT_EQ(FileWrite(f.get(), "xy", 2), 0u);
+    plugin_.slots.FPutC = [](void* p, int c) {
+        static_cast<FakeHandle*>(p)->data += static_cast<char>(c);
+        return c == 0 ? 0 : 1;
+    };
+    EXPECT_EQ(FilePutC(f.get(), 0x141), 1);
+    EXPECT_EQ(FilePutC(f.get(), 0x100), 0);
+    EXPECT_EQ(FileSeek(f.get(), -2, kSeekEnd), 0);
+    EXPECT_EQ(FileGetC(f.get()), 'A');
+    EXPECT_EQ(FileGetC(f.get()), 0);
+}
+
 TEST(LoaderTags, ItemsAllowAndNameLoaders) {
     for (const char* tag : {static_cast<const char*>(nullptr), "", "default", "DEFAULT"}) {
         EXPECT_TRUE(LoaderAllowedByTag(tag, "someplugin", 0));

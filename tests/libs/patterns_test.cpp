@@ -2,6 +2,8 @@
 // iterator, replacing, the pattern errors and the recursion limit.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <locale>
 #include <string>
 
 #include "core/errcodes.h"
@@ -195,3 +197,42 @@ TEST(PatternBudgetTest, ASpentBudgetEndsAnExponentialSearch) {
 }
 
 }  // namespace
+
+// Each class at every byte, against the "C" locale's classification (the
+// letters of "a" and "w" add the Latin-1 ones): removing a class's bytes from
+// a text of all 256 leaves exactly the others, and its complement the rest.
+TEST_F(PatternTest, EveryClassHoldsItsBytesAndNoOthers) {
+    const auto& ctype = std::use_facet<std::ctype<char>>(std::locale::classic());
+    const auto in = [&](std::ctype_base::mask m, int c) { return c < 128 && ctype.is(m, static_cast<char>(c)); };
+    const auto latin1Letter = [&](int c) { return in(std::ctype_base::alpha, c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7); };
+    const struct {
+        char letter;
+        std::function<bool(int)> holds;
+    } classes[] = {
+        {'a', latin1Letter},
+        {'c', [&](int c) { return in(std::ctype_base::cntrl, c); }},
+        {'d', [&](int c) { return in(std::ctype_base::digit, c); }},
+        {'l', [&](int c) { return in(std::ctype_base::lower, c); }},
+        {'p', [&](int c) { return in(std::ctype_base::punct, c); }},
+        {'s', [&](int c) { return in(std::ctype_base::space, c); }},
+        {'u', [&](int c) { return in(std::ctype_base::upper, c); }},
+        {'w', [&](int c) { return latin1Letter(c) || in(std::ctype_base::digit, c); }},
+        {'x', [&](int c) { return in(std::ctype_base::xdigit, c); }},
+        {'z', [](int c) { return c == 0; }},
+    };
+    std::string all;
+    for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+    for (const auto& k : classes) {
+        std::string outside;
+        std::string inside;
+        for (int c = 0; c < 256; ++c) (k.holds(c) ? inside : outside) += static_cast<char>(c);
+        const std::string cls = std::string("%") + k.letter;
+        const std::string complement = std::string("%") + static_cast<char>(k.letter - 'a' + 'A');
+        const auto count = [](const std::string& s) { return "|" + std::to_string(s.size()); };
+        SCOPED_TRACE(cls);
+        EXPECT_EQ(Replace(all, cls, ""), outside + count(inside));
+        EXPECT_EQ(Replace(all, "[" + cls + "]", ""), outside + count(inside));
+        EXPECT_EQ(Replace(all, complement, ""), inside + count(outside));
+        EXPECT_EQ(Replace(all, "[^" + cls + "]", ""), inside + count(outside));
+    }
+}
