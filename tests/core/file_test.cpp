@@ -297,4 +297,32 @@ TEST_F(VirtualFileTest, ReadOnlyAndUnknownVirtualFilesRefuse) {
     EXPECT_FALSE(Open(kFileModeRead));
 }
 
+// A write that ends exactly at the block's end fits it, at the block's first
+// size and after a growth: the block stays where it is (a handle opened
+// through an adapter was given its address) and keeps its size; one byte
+// more grows it by a step.
+TEST_F(VirtualFileTest, AWriteEndingAtTheBlocksEndKeepsTheBlock) {
+    file_.data = static_cast<uint8_t*>(AllocMemory(4, 0));
+    ASSERT_TRUE(file_.data);
+    std::memcpy(file_.data, "abcd", 4);
+    file_.capacity = file_.size = 4;
+    qbFilePtr f = Open(kFileModeWrite);
+    ASSERT_TRUE(f);
+    uint8_t* block = file_.data;
+    ASSERT_EQ(FileWrite(f.get(), "wxyz", 4), 4u);
+    EXPECT_EQ(file_.data, block);
+    EXPECT_EQ(file_.capacity, 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(file_.data), 4), "wxyz");
+
+    ASSERT_EQ(FileWrite(f.get(), "!", 1), 1u);
+    EXPECT_EQ(file_.capacity, 4 + kMemoryFileGrowStep);
+    block = file_.data;
+    const std::string rest(static_cast<size_t>(kMemoryFileGrowStep) - 1, 'r');
+    ASSERT_EQ(FileWrite(f.get(), rest.data(), rest.size()), rest.size());
+    EXPECT_EQ(file_.data, block);
+    EXPECT_EQ(file_.capacity, 4 + kMemoryFileGrowStep);
+    EXPECT_EQ(file_.size, file_.capacity);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(file_.data) + 3, 3), "z!r");
+}
+
 }  // namespace

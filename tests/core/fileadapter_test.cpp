@@ -295,4 +295,26 @@ TEST(LoaderTags, ItemsAllowAndNameLoaders) {
     EXPECT_FALSE(LoaderNamedByTag("plugin", "zipfs"));
 }
 
+// A read that met the end of an adapter's file is the end until a seek
+// moves away from it, to the start included; asking the position (a seek
+// by nothing from here) leaves it the end.
+TEST_F(FileAdapterTest, ASeekAfterTheEndLeavesItButAskingThePositionDoesNot) {
+    const struct {
+        int64_t offset;
+        int mode;
+        int next;  // the byte read after the seek, -1 for the end
+    } seeks[] = {{0, kSeekBeginning, '0'}, {4, kSeekBeginning, '4'}, {-3, kSeekCurrent, '7'},
+                 {-1, kSeekEnd, '9'},      {0, kSeekCurrent, -1}};
+    for (const auto& s : seeks) {
+        qbFilePtr f = Open("fake:a", kFileModeRead | kFileModeAdapters);
+        ASSERT_TRUE(f);
+        char buf[16];
+        ASSERT_EQ(FileRead(f.get(), buf, sizeof buf), 10u);
+        ASSERT_TRUE(FileEof(f.get()));
+        ASSERT_GE(FileSeek(f.get(), s.offset, s.mode), 0);
+        EXPECT_EQ(FileEof(f.get()) != 0, s.next < 0) << s.offset << " from " << s.mode;
+        EXPECT_EQ(FileGetC(f.get()), s.next) << s.offset << " from " << s.mode;
+    }
+}
+
 }  // namespace

@@ -247,3 +247,17 @@ TEST_F(RequesterAdapterTest, TheErrorThatEndsThePlayerShowsInASystemRequesterUnl
     SetErrorRequesterHook(nullptr);
     EXPECT_EQ(sent.title, "");
 }
+
+// The font name fills the record's field to its last byte but one: the
+// longest fits whole, a longer one is cut there and still ends.
+TEST(FontAnswer, TheNameFillsItsFieldAndEnds) {
+    constexpr size_t kRoom = sizeof(qbFontRequest::name);
+    for (size_t length : {kRoom - 1, kRoom, kRoom + 1, kRoom + 40}) {
+        qbFontRequest font;
+        const std::string text = std::string(length, 'f') + "|17|0";
+        ASSERT_EQ(ParseAdapterFontResult(text.c_str(), 0, &font), 0) << length;
+        ASSERT_NE(std::memchr(font.name, 0, kRoom), nullptr) << length;
+        EXPECT_EQ(std::string(font.name), std::string(kRoom - 1, 'f')) << length;
+        EXPECT_EQ(font.size, 17) << length;
+    }
+}
