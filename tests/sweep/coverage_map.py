@@ -225,7 +225,7 @@ def suites_for(cover, file, lines, includers):
     constants), by every suite that runs a line of a file that includes it
     (INCLUDERS: a function of FILE)."""
     counted = set(cover["counted"].get(file, []))
-    if any(n in counted for n in lines):
+    if lines and any(n in counted for n in lines):
         places = {file: [str(n) for n in lines]}
     elif counted:
         places = {file: None}

@@ -26,9 +26,10 @@ Which tests a mutant runs comes from a coverage map made once a commit
 ./test runs, run alone in a tree built with clang's source coverage, gives
 the lines of src/ it runs (the player it starts included). A mutant runs
 the suites that run its line, the quickest binary first, each binary
-once with its suites and --gtest_fail_fast, until one fails; a mutant on
-a line no suite runs survives without a run once the compiler has taken
-it. The trees are configured and built when missing, with ccache where it
+once with its suites and --gtest_fail_fast, until one fails. A line no
+suite's counts show (one run only in a child that dies of a signal writes
+none) runs the suites that run the rest of its file; a mutant in a file no
+suite runs survives without a run once the compiler has taken it. The trees are configured and built when missing, with ccache where it
 is installed (it is not needed; llvm-cov and llvm-profdata are, from the
 llvm package ./test's setup installs).
 
@@ -368,9 +369,16 @@ def try_mutant(path, build, m, cover, serial_lock, jobs):
     by_binary = collections.defaultdict(list)
     for i in chosen:
         by_binary[cover["suites"][i][0]].append(i)
+    unrun = not by_binary
+    if unrun:
+        # No suite's counts show the line. A line run only in a child that
+        # ends by a signal or _exit writes no counts: the suites that run
+        # the rest of its file get their chance.
+        for i in coverage_map.suites_for(cover, m["file"], [], lambda f: includers(path, f)):
+            by_binary[cover["suites"][i][0]].append(i)
     with Mutation(path, m):
         if not by_binary:
-            # No suite runs the line: only whether the compiler takes it.
+            # No suite runs the file: only whether the compiler takes it.
             built, _ = ninja(build, objects_of(build, path, m["file"]), jobs)
             return ("survived", "no test runs the line") if built else ("refused", None)
         built, _ = ninja(build, sorted(by_binary) + ["quenbrookplayer"], jobs)
@@ -390,8 +398,9 @@ def try_mutant(path, build, m, cover, serial_lock, jobs):
                 passed = run_suites(build, binary, suites, timeout / 2 if seconds > 20 else timeout,
                                     2 if seconds > 20 else 1)
             if not passed:
-                return "killed", binary + ": " + ",".join(suites[:6]) + (" ..." if len(suites) > 6 else "")
-    return "survived", None
+                return "killed", binary + ": " + ",".join(suites[:6]) + (" ..." if len(suites) > 6 else "") + \
+                    (" (the suites of the line's file)" if unrun else "")
+    return "survived", "no test runs the line" if unrun else None
 
 
 def main():
