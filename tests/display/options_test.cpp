@@ -137,6 +137,13 @@ TEST_F(DisplayOptionsTest, ABGPicShownByADisplayCannotBeAnotherDisplaysPicture) 
     const ObjectID picture = IDOf(*Find(2)->bgpic);
     EXPECT_EQ(Create(3, [&] { SetTableFieldObjectID(L_, "bgpic", picture); }), ERR_MULTIBGPIC);
     EXPECT_EQ(Find(3), nullptr);
+    // Nor may an open display take it over.
+    ASSERT_EQ(Create(3), 0);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {3}), 0);
+    VmPushNewTable(L_);
+    SetTableFieldObjectID(L_, "bgpic", picture);
+    EXPECT_EQ(Run("SetDisplayAttributes", 1), ERR_MULTIBGPIC);
+    EXPECT_NE(Find(3)->bgpic, Find(2)->bgpic);
 }
 
 TEST_F(DisplayOptionsTest, ScreenModeAndBackfillKeysAreReadByName) {

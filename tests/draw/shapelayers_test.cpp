@@ -179,6 +179,7 @@ TEST_F(ShapeLayersTest, StyleKeysRedrawAndConvertShapes) {
     ASSERT_EQ(Show("Box", {5, 5, 20, 10, 0x00FF00}), 0);
     EXPECT_EQ(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "type", kShapeCircle); }), ERR_MISSINGPARAMTR);
     EXPECT_EQ(Get(2, "sizex"), 20);
+    EXPECT_EQ(Get(2, "sizey"), 10);
     EXPECT_EQ(Get(2, "roundlevel"), 0);
     ASSERT_EQ(Show("SetLayerStyle", {2}, [&] { SetTableFieldUInt(L_, "color", 0x0000FF); }), 0);
     EXPECT_EQ(Window(10, 10), 0x0000FFu);

@@ -309,6 +309,9 @@ TEST_F(MoveWorld, AMovedLayerThatGoesLeavesTheMoveWithoutOne) {
     ASSERT_EQ(Frame(id), 0);
     // The layer shows a running move: the command refuses to remove it.
     EXPECT_EQ(RunNumbers("RemoveLayer", {2}), ERR_REMADLAYER);
+    // So does the command that takes every layer, though it is the last one.
+    EXPECT_EQ(Run("FreeLayers", 0), ERR_REMADLAYER);
+    EXPECT_EQ(CountLayers(display_->bgpic), 2);
     qbLayer* moved = GetLayerByIndex(display_->bgpic, 2);
     EXPECT_TRUE(IsObjectUsedByAsyncDraw(moved));
     FreeLayer(L_, moved, true);

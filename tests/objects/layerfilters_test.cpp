@@ -258,3 +258,15 @@ TEST_F(LayerFiltersShowTest, AWideRenderersImageIsFadedOverItsWidth) {
                 << x << "," << y;
     FreeObjectImage(&image);
 }
+
+// Layers one pixel thin either way are filtered like any other.
+TEST_F(LayerFiltersShowTest, ALayerOnePixelThinIsFilteredToo) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 12, 1, 0xFF0000);
+    MakeBrush(2, 1, 12, 0xFF0000);
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters({{"invert", {}}}); }), 0);
+    ASSERT_EQ(Show("DisplayBrush", {2, 30, 5}, [&] { PushFilters({{"invert", {}}}); }), 0);
+    const std::vector<uint32_t> shown = Composed();
+    for (auto [x, y] : {std::pair{5, 5}, {16, 5}, {30, 5}, {30, 16}})
+        EXPECT_EQ(shown[y * 100 + x], 0x00FFFFu) << x << "," << y;
+}

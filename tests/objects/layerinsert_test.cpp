@@ -247,9 +247,10 @@ TEST_F(LayerInsertTest, ReplacedPictureKeepsPlaceStyleAndLongName) {
     VmPushNumber(L_, 2);
     VmPushString(L_, name.c_str());
     ASSERT_EQ(Run("SetLayerName", 2), 0);
-    qbBitmap* frame = AllocBitmap(10, 10, 0, nullptr);
+    // Wider than tall, so that each side shows where it ends.
+    qbBitmap* frame = AllocBitmap(12, 4, 0, nullptr);
     ASSERT_NE(frame, nullptr);
-    FillBitmapRect(frame, 0, 0, 10, 10, kRed);
+    FillBitmapRect(frame, 0, 0, 12, 4, kRed);
     qbLayer* layer = Layer(2);
     ASSERT_EQ(ReplaceLayerImage(L_, display_, &layer, frame), 0);
     EXPECT_EQ(layer, Layer(2));
@@ -262,6 +263,9 @@ TEST_F(LayerInsertTest, ReplacedPictureKeepsPlaceStyleAndLongName) {
     EXPECT_EQ(VmToNumber(L_, -1), 1);
     VmSetTop(L_, 0);
     EXPECT_EQ(Real(17, 17), kRed);
+    EXPECT_EQ(Real(26, 18), kRed);
+    EXPECT_NE(Real(26, 19), kRed);
+    EXPECT_NE(Real(27, 16), kRed);
     EXPECT_EQ(Real(21, 21), kBlue);
     // The script's brush 2 is as it was.
     qbBrush* script = nullptr;

@@ -164,6 +164,8 @@ TEST_F(TextCompose, AntialiasNeedsAFontThatCanAndAnEmptyTextIsOneColumn) {
 
     qbComposedText empty = Compose(Layout(""));
     EXPECT_EQ(empty.width, 1);
+    // Ink within the advance: a text is as wide as it measures.
+    EXPECT_EQ(Compose(Layout("mum")).width, Width("mum"));
     EXPECT_EQ(empty.height, font_.height);
     ASSERT_TRUE(empty.mask);
     EXPECT_EQ(Plane(empty.mask.get(), 1, font_.height, true), std::vector<uint8_t>(font_.height, 0));

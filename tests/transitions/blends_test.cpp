@@ -133,6 +133,33 @@ TEST_F(BlendEffects, BorderFadesWithTheLayer) {
     }
 }
 
+// A fade hiding a layer in steps of two: every frame's alpha plane follows
+// its level down, none is left as the frame before drew it.
+TEST_F(BlendEffects, AHidingFadeLowersTheAlphaEveryFrame) {
+    Reset(Way::HideLayer);
+    MakeBrush(1, 30, 20, kPicture);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+    std::vector<std::pair<int32_t, int32_t>> seen;
+    onFrame_ = [&](const qbEffectState& s) {
+        const qbBitmap* alpha = s.layerImages.alpha;
+        seen.push_back({s.blendLevel, alpha ? alpha->plane->data[5 * alpha->plane->rowBytes + 29] : -1});
+    };
+    ASSERT_EQ(Show("HideLayerFX", {1}, [&] {
+                  Field("type", 116);
+                  Field("speed", 2);
+              }),
+              0);
+    onFrame_ = nullptr;
+    ASSERT_GT(seen.size(), 200u);
+    int32_t lowered = 0;
+    for (size_t i = 1; i < seen.size(); ++i) {
+        if (seen[i].first == seen[i - 1].first) continue;
+        ++lowered;
+        EXPECT_NEAR(seen[i].second, seen[i].first, 1) << "frame " << i;
+    }
+    EXPECT_GT(lowered, 100);
+}
+
 }  // namespace
 
 #include "core/nativebitmap.h"

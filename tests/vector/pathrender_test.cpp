@@ -141,6 +141,51 @@ TEST_F(PathRenderTest, EdgeAndShadowNeedAFill) {
     EXPECT_EQ(d.images.height, 24);
 }
 
+// A path wider than tall, and one taller than wide: its fill stays where
+// the plain fill is under an edge, a shadow or both.
+TEST_F(PathRenderTest, EdgeAndShadowKeepTheFillOfAPathLongerOneWay) {
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    const std::initializer_list<double> shapes[2] = {{10, 20, 60, 20, 60, 32, 10, 32}, {30, 5, 42, 5, 42, 60, 30, 60}};
+    for (const auto& shape : shapes) {
+        Polygon(1, shape);
+        std::vector<uint32_t> plain;
+        for (int form : {int(kFormNormal), int(kFormShadow), int(kFormEdge), int(kFormEdge | kFormShadow)}) {
+            SCOPED_TRACE(form);
+            ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+            if (form & kFormShadow) {
+                ASSERT_EQ(Cmd("SetFormStyle", {kFormShadow, 0x0000FF, 3}), 0);
+            }
+            if (form & kFormEdge) {
+                ASSERT_EQ(Cmd("SetFormStyle", {kFormEdge, 0x00FF00, 3}), 0);
+            }
+            Clear(0);
+            ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFF0000}), 0);
+            std::vector<uint32_t> fill;
+            // Mostly red (over the blue shadow the fill may lose a step).
+            for (uint32_t v : Picture()) fill.push_back((v >> 16 & 255) > 0xF0 && (v & 0xFFFF) < 0x1010);
+            if (form == kFormNormal) plain = fill;
+            EXPECT_EQ(fill, plain);
+        }
+        ASSERT_EQ(Cmd("FreePath", {1}), 0);
+    }
+}
+
+// An arc of two turns outlines the whole ellipse, as one turn does.
+TEST_F(PathRenderTest, AnArcOfTwoTurnsIsAWholeEllipse) {
+    std::vector<uint32_t> pictures[2];
+    for (int turns : {1, 2}) {
+        Clear(0);
+        ASSERT_EQ(Cmd("StartPath", {1}), 0);
+        ASSERT_EQ(Cmd("AddArcToPath", {1, 50, 40, 30, 20, 0, 360.0 * turns, 1}), 0);
+        ASSERT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), 0);
+        pictures[turns - 1] = Picture();
+        ASSERT_EQ(Cmd("FreePath", {1}), 0);
+    }
+    EXPECT_NE(pictures[0], std::vector<uint32_t>(pictures[0].size(), 0u));
+    EXPECT_EQ(Shown(50, 40), 0u);
+    EXPECT_EQ(pictures[1], pictures[0]);
+}
+
 qbBitmap* NoAlpha(int32_t, int32_t) { return nullptr; }
 
 TEST_F(PathRenderTest, ImagesTooLargeFailWithNothingKept) {
