@@ -7,6 +7,7 @@
 #include <string>
 
 #include "display/eventlib_fixture.h"
+#include "libs/net_peer.h"
 #include "libs/netcommands.h"
 #include "libs/client_turns.h"
 #include "libs/netpoll.h"
@@ -191,12 +192,8 @@ print('served', len(answers), sent_in, read_out, flush=True)
 TEST_F(NetworkHandlerTest, AFailedReceiveLeavesTheNextDataReported) {
     const int port = Serve(FailTwiceThenTake);
     ASSERT_GT(port, 0);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = nettest::ConnectTo(port);
+    ASSERT_GE(fd, 0);
     ASSERT_EQ(send(fd, "ab", 2, 0), 2);
     const auto calls = [&](int n) {
         return test_wait::WaitFor([&] {
@@ -232,12 +229,8 @@ TEST_F(NetworkHandlerTest, AQuietConnectionIsReportedAgainWhenDataComes) {
         return 0;
     });
     ASSERT_GT(port, 0);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = nettest::ConnectTo(port);
+    ASSERT_GE(fd, 0);
     for (int line = 1; line <= 3; ++line) {
         ASSERT_EQ(send(fd, "x\n", 2, 0), 2);
         ASSERT_TRUE(test_wait::WaitFor([&] {
