@@ -197,7 +197,8 @@ TEST_F(AdapterPluginTest, EveryFieldOfTheAdaptersMonitorsAndModesArrives) {
     ASSERT_EQ(Require(kAdapterMonitors), 0);
     MonitorList monitors = GetMonitorList(nullptr);
     std::vector<std::vector<int32_t>> got;
-    for (const qbMonitorEntry* m = monitors.get(); m; m = m->next.get()) got.push_back({m->x, m->y, m->width, m->height});
+    for (const qbMonitorEntry* m = monitors.get(); m; m = m->next.get())
+        got.push_back({m->x, m->y, m->width, m->height});
     EXPECT_EQ(got, (std::vector<std::vector<int32_t>>{{0, 0, 800, 600}, {800, 0, 1024, 768}}));
     qbDisplayModeEntry modes[4];
     ASSERT_EQ(GetDisplayModeList(nullptr, modes), 2);
