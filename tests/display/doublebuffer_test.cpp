@@ -1,10 +1,12 @@
 // Double buffering with a display adapter that double-buffers by itself:
 // its three slots are called, drawing reaches it through its blits, and
-// satellites are refused; without asking for hardware the buffers stay ours.
+// satellites are refused; without asking for hardware the buffers stay ours,
+// and a software Flip copies just the rectangles of its frame.
 #include <string>
 #include <vector>
 
 #include "core/plugin.h"
+#include "display/dirtylist.h"
 #include "display/displayhooks.h"
 #include "display/doublebuffer.h"
 #include "display/output.h"
@@ -109,4 +111,31 @@ TEST_F(AdapterDoubleBufferTest, WithoutHardwareTheBuffersAreOursAndSatellitesRef
     EXPECT_EQ(BeginDoubleBufferCore(nullptr, d, true, false), ERR_SATELLITE);
     RemoveDisplayHook(d->hooks);
     EXPECT_EQ(BeginDoubleBufferCore(nullptr, d, false, true), ERR_LAYERSOFF);
+}
+
+using SoftDoubleBufferTest = DisplayWorld;
+
+// A software Flip copies the rectangles of this frame, not those a former
+// frame left in the list: a change the list does not hold stays unseen.
+TEST_F(SoftDoubleBufferTest, AFlipCopiesOnlyThisFramesRectangles) {
+    qbDisplay* d = MakeOpen(2, 40, 30);
+    ASSERT_EQ(BeginDoubleBufferCore(nullptr, d, false, false), 0);
+    ASSERT_EQ(FlipDoubleBuffer(nullptr, d, false), 0);  // the first frame is shown whole
+    qbBitmap* draw = d->drawBuffer.get();
+    qbBitmap* show = d->showBuffer.get();
+    auto mark = [&](int32_t x, int32_t y, uint32_t colour) {
+        WriteBitmapPixel(draw, x, y, colour, false);
+        AppendDirtyRect(&d->dirtyRects, x, y, 1, 1, false);
+    };
+    mark(1, 1, 0x111111);
+    mark(30, 20, 0x222222);
+    ASSERT_EQ(FlipDoubleBuffer(nullptr, d, false), 0);
+    EXPECT_EQ(ReadBitmapPixel(show, 1, 1, false), 0x111111u);
+    EXPECT_EQ(ReadBitmapPixel(show, 30, 20, false), 0x222222u);
+    WriteBitmapPixel(draw, 30, 20, 0x333333, false);
+    mark(1, 1, 0x444444);
+    ASSERT_EQ(FlipDoubleBuffer(nullptr, d, false), 0);
+    EXPECT_EQ(ReadBitmapPixel(show, 1, 1, false), 0x444444u);
+    EXPECT_EQ(ReadBitmapPixel(show, 30, 20, false), 0x222222u);
+    ASSERT_EQ(EndDoubleBufferCore(nullptr, d), 0);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -148,5 +149,51 @@ TEST(BitmapFiltersTest, ThreeBytePixelsAreLeftAloneWithSuccess) {
     EXPECT_EQ(AutoNormalizeBitmap(b.get(), 6, 5), 0);
     EXPECT_EQ(CharcoalBitmap(b.get(), nullptr, 6, 5, 1, 1), 0);
     EXPECT_EQ(Pixels(b.get()), before);
+    SetPlatformPixelFormat(kPixelFormatUnset);
+}
+
+// Each filter on both pixel sizes it works on, and on 3-byte pixels, which
+// all but the quantiser leave alone with success.
+TEST(BitmapFiltersTest, EveryFilterChangesTwoAndFourBytePixelsAndOnlyTheQuantiserThreeBytePixels) {
+    struct Filter {
+        const char* name;
+        std::function<int(qbBitmap*)> run;
+        bool threeBytes;
+    };
+    const Filter filters[] = {
+        {"blur", [](qbBitmap* b) { return ConvolveBitmap(kConvolveBlur, b, nullptr, 12, 9, 2, 1); }, false},
+        {"edge", [](qbBitmap* b) { return ConvolveBitmap(kConvolveEdge, b, nullptr, 12, 9, 1, 0); }, false},
+        {"oilpaint", [](qbBitmap* b) { return OilPaintBitmap(b, 12, 9, 1); }, false},
+        {"normalize", [](qbBitmap* b) { return AutoNormalizeBitmap(b, 12, 9); }, false},
+        {"modulate", [](qbBitmap* b) { return ModulateBitmap(b, 12, 9, 0.5, 1, 1); }, false},
+        {"contrast", [](qbBitmap* b) { return ContrastBitmap(b, 12, 9, true, 2); }, false},
+        {"sepia", [](qbBitmap* b) { return SepiaToneBitmap(b, 12, 9, 100); }, false},
+        {"gamma", [](qbBitmap* b) { return GammaBitmap(b, 12, 9, 2, 2, 2); }, false},
+        {"solarize", [](qbBitmap* b) { return SolarizeBitmap(b, 12, 9, 10); }, false},
+        {"pixelate", [](qbBitmap* b) { return PixelateBitmap(b, nullptr, nullptr, 12, 9, 3); }, false},
+        {"invert", [](qbBitmap* b) { return InvertBitmap(b, 12, 9); }, false},
+        {"flip", [](qbBitmap* b) { return FlipBitmap(b, nullptr, nullptr, 12, 9, 0); }, false},
+        {"grayscale", [](qbBitmap* b) { return GrayscaleBitmap(b, 12, 9, false); }, false},
+        {"monochrome", [](qbBitmap* b) { return MonochromeBitmap(b, 12, 9, true); }, false},
+        {"charcoal", [](qbBitmap* b) { return CharcoalBitmap(b, nullptr, 12, 9, 1, 1); }, false},
+        {"swirl", [](qbBitmap* b) { return SwirlBitmap(b, nullptr, nullptr, 12, 9, 180); }, false},
+        {"ripple", [](qbBitmap* b) { return WaterRippleBitmap(b, nullptr, nullptr, 12, 9, 4, 3, 1, 0.5, 0.5); }, false},
+        {"quantize", [](qbBitmap* b) { return QuantizeBitmap(b, 12, 9, 2, false); }, true},
+    };
+    for (int format : {kFormatRGB565, kFormatARGB, kFormatRGB24}) {
+        SetPlatformPixelFormat(format);
+        for (const Filter& f : filters) {
+            BitmapPtr b(AllocBitmap(12, 9, 0, nullptr));
+            std::mt19937 rng(10);
+            // Mid-range noise: no filter here finds it already at its end.
+            for (int32_t y = 0; y < 9; ++y)
+                for (int32_t x = 0; x < 12; ++x)
+                    WriteBitmapPixel(b.get(), x, y, (rng() & 0x7F7F7F) + 0x202020, false);
+            const std::vector<uint32_t> before = Pixels(b.get());
+            EXPECT_EQ(f.run(b.get()), 0) << f.name << " format " << format;
+            const bool works = BytesPerPixel(format) != 3 || f.threeBytes;
+            EXPECT_EQ(Pixels(b.get()) != before, works) << f.name << " format " << format;
+        }
+    }
     SetPlatformPixelFormat(kPixelFormatUnset);
 }

@@ -116,3 +116,26 @@ TEST(BuildShadowMaskTest, RadiusZeroKeepsTheShapeAndHugeRadiiFailCleanly) {
     EXPECT_FALSE(Shadow(nullptr, nullptr, INT32_MAX - 2, 1, 2.0, false, &err));
     EXPECT_EQ(err, ERR_MEM);
 }
+
+// An empty rectangle is no work wherever it lies; one pixel and the whole
+// picture mix at the far corner, and a rectangle one past either edge is
+// refused, whichever side of the mix it overruns.
+TEST(MixBitmapsTest, EmptyOnePixelAndWholeRectanglesAtTheEdges) {
+    BitmapPtr s = Filled(5, 3, 0xFFFFFF);
+    BitmapPtr d = Filled(5, 3, 0x000000);
+    for (const auto& [w, h] : {std::pair{0, 1}, {1, 0}, {0, 0}, {-1, 2}, {2, -1}}) {
+        EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 9, 9, 9, 9, w, h, 255, nullptr, 0, 0), 0) << w << "x" << h;
+        EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, -1, -1, -1, -1, w, h, 255, nullptr, 0, 0), 0);
+    }
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x) ASSERT_EQ(ReadBitmapPixel(d.get(), x, y, false), 0u) << x << "," << y;
+    ASSERT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 4, 2, 4, 2, 1, 1, 255, nullptr, 0, 0), 0);
+    EXPECT_EQ(ReadBitmapPixel(d.get(), 4, 2, false), 0xFFFFFFu);
+    EXPECT_EQ(ReadBitmapPixel(d.get(), 3, 2, false), 0u);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 5, 3, 255, nullptr, 0, 0), 0);
+    EXPECT_EQ(ReadBitmapPixel(d.get(), 0, 0, false), 0xFFFFFFu);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 6, 3, 255, nullptr, 0, 0), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 5, 4, 255, nullptr, 0, 0), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 1, 0, 0, 0, 5, 3, 255, nullptr, 0, 0), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 1, 5, 3, 255, nullptr, 0, 0), ERR_COORDSRANGE);
+}

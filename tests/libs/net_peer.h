@@ -57,6 +57,18 @@ inline int BindLoopback(int type, int* port, uint32_t address = INADDR_LOOPBACK)
     return fd;
 }
 
+// A TCP client connected to the port on 127.0.0.1; -1 on failure.
+inline int ConnectTo(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
 inline bool WaitReadable(int fd, int ms) {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, ms) > 0;

@@ -28,17 +28,6 @@ using NetworkBoundsTest = NetCallTest;
 // (a hang) reaches its end.
 constexpr auto kPeerGuard = std::chrono::seconds(60);
 
-int ConnectTo(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-}
-
 class ServerTest : public NetCallTest {
 protected:
     void SetUp() override {

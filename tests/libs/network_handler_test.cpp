@@ -7,8 +7,10 @@
 #include <string>
 
 #include "display/eventlib_fixture.h"
+#include "libs/net_peer.h"
 #include "libs/netcommands.h"
 #include "libs/client_turns.h"
+#include "libs/netpoll.h"
 #include "libs/network.h"
 #include "libs/python_server.h"
 #include "wait_for.h"
@@ -190,12 +192,8 @@ print('served', len(answers), sent_in, read_out, flush=True)
 TEST_F(NetworkHandlerTest, AFailedReceiveLeavesTheNextDataReported) {
     const int port = Serve(FailTwiceThenTake);
     ASSERT_GT(port, 0);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = nettest::ConnectTo(port);
+    ASSERT_GE(fd, 0);
     ASSERT_EQ(send(fd, "ab", 2, 0), 2);
     const auto calls = [&](int n) {
         return test_wait::WaitFor([&] {
@@ -211,6 +209,41 @@ TEST_F(NetworkHandlerTest, AFailedReceiveLeavesTheNextDataReported) {
         return seen.role.count(nullptr) == 1;
     }));
     EXPECT_EQ(seen.role[nullptr], "c");
+    close(fd);
+}
+
+// With handlers for data and for closes, a quiet connection drops out of
+// the readiness marks once both have looked; its next data must bring it
+// back, line after line.
+TEST_F(NetworkHandlerTest, AQuietConnectionIsReportedAgainWhenDataComes) {
+    VmPushCClosure(L, [](ScriptState*) { return 0; }, 0);
+    SetGlobal("gone");
+    ASSERT_EQ(Install({{"ondisconnect", "gone"}}), 0);
+    const int port = Serve([](ScriptState* S) {
+        VmPushString(S, "id");
+        VmGetTableAt(S, 1);
+        if (Receive(S, {kReceiveLine}, 2) == 0 && VmToNumber(S, 5) == 1) {
+            served->role[nullptr] += std::string(VmToCString(S, 3), VmStrLen(S, 3));
+            ++served->calls;
+        }
+        return 0;
+    });
+    ASSERT_GT(port, 0);
+    const int fd = nettest::ConnectTo(port);
+    ASSERT_GE(fd, 0);
+    for (int line = 1; line <= 3; ++line) {
+        ASSERT_EQ(send(fd, "x\n", 2, 0), 2);
+        ASSERT_TRUE(test_wait::WaitFor([&] {
+            EXPECT_EQ(Check(), 0);
+            return seen.calls >= line;
+        })) << "line " << line;
+        // Both stages have looked at the quiet connection: no mark is left.
+        ASSERT_TRUE(test_wait::WaitFor([&] {
+            EXPECT_EQ(Check(), 0);
+            return NetPollMarkCount() == 0;
+        }));
+    }
+    EXPECT_EQ(seen.role[nullptr], "xxx");
     close(fd);
 }
 

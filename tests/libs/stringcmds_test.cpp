@@ -167,6 +167,20 @@ TEST_F(StringCmdTest, TablesOfPiecesAndBytes) {
     EXPECT_EQ(S(VmToCString(L, 1), VmStrLen(L, 1)), all);
 }
 
+// The byte tables at their smallest strings: the closing 0 is always there,
+// and the table turns back into the same string.
+TEST_F(StringCmdTest, ByteTablesOfEmptyAndOneByteStrings) {
+    for (const S& s : {S(""), S("A"), S("\xFF")}) {
+        ASSERT_EQ(Raw("StrToArray", {s}), 0) << s.size();
+        ASSERT_EQ(VmType(L, 1), kTypeTable);
+        EXPECT_EQ(List(1, static_cast<int>(s.size()) + 2),
+                  s.empty() ? "0,nil" : std::to_string(static_cast<unsigned char>(s[0])) + ",0,nil");
+        VmSetTop(L, 1);
+        ASSERT_EQ(CallCommand(L, "ArrayToStr", 1, 1), 0);
+        EXPECT_EQ(S(VmToCString(L, 1), VmStrLen(L, 1)), s);
+    }
+}
+
 TEST_F(StringCmdTest, DigestsAndBase64) {
     EXPECT_EQ(Run("CRC32Str", {S("123456789")}), "3421780262");
     EXPECT_EQ(Run("CRC32Str", {S("")}), "E1055");

@@ -343,6 +343,35 @@ TEST_F(TransferHttpTest, FlagsGivenAsZeroAreOff) {
     EXPECT_EQ(r[2].rfind("GET /%2541 HTTP/1.1", 0), 0u) << r[2];
 }
 
+// Without an options table, or with Nil in its place, every option keeps
+// its default: the URL is escaped, redirects are followed, a 404 is a body,
+// the agent is the player's own.
+TEST_F(TransferHttpTest, WithoutAnOptionsTableEveryOptionKeepsItsDefault) {
+    for (bool nil : {false, true}) {
+        HttpPeer peer({{Ok("a")},
+                       {"HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 5\r\n\r\nmoved"},
+                       {Ok("next")},
+                       {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"}});
+        auto download = [&](const std::string& path) {
+            VmSetTop(L, 0);
+            VmPushString(L, peer.url(path).c_str());
+            if (nil) VmPushNil(L);
+            return Call(cmdDownloadFile, nil ? 2 : 1);
+        };
+        ASSERT_EQ(download("/%41+b"), 0) << nil;
+        EXPECT_EQ(Text(1), "a");
+        ASSERT_EQ(download("/old"), 0);
+        EXPECT_EQ(Text(1), "next");
+        ASSERT_EQ(download("/missing"), 0);
+        EXPECT_EQ(Text(1), "gone");
+        const auto& r = peer.requests();
+        ASSERT_EQ(r.size(), 4u);
+        EXPECT_EQ(r[0].rfind("GET /%2541%2bb HTTP/1.1", 0), 0u) << r[0];
+        EXPECT_NE(r[0].find("\r\nUser-Agent: Quenbrook 6.1\r\n"), std::string::npos) << r[0];
+        EXPECT_EQ(r[2].rfind("GET /next HTTP/1.1", 0), 0u) << r[2];
+    }
+}
+
 TEST_F(TransferHttpTest, HostileServersEndCleanly) {
     const std::string longHeader = "HTTP/1.1 200 OK\r\nX: " + std::string(40000, 'x') + "\r\n\r\n";
     const std::string longStatus = "HTTP/1.1 200 " + std::string(2000, 'x') + "\r\n\r\n";

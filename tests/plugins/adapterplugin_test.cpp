@@ -190,3 +190,18 @@ TEST_F(AdapterPluginTest, AnAdapterThatDrawsOnUnopenedDisplaysGetsTheirDrawing) 
     EXPECT_EQ(Take(), std::vector<std::string>{"RectFill 1 0 0 1 1 0 0"});
     d->adapterHandle = nullptr;
 }
+
+// An adapter's monitors and modes reach the player field by field: none of
+// them is square, so a width taken for a height shows.
+TEST_F(AdapterPluginTest, EveryFieldOfTheAdaptersMonitorsAndModesArrives) {
+    ASSERT_EQ(Require(kAdapterMonitors), 0);
+    MonitorList monitors = GetMonitorList(nullptr);
+    std::vector<std::vector<int32_t>> got;
+    for (const qbMonitorEntry* m = monitors.get(); m; m = m->next.get())
+        got.push_back({m->x, m->y, m->width, m->height});
+    EXPECT_EQ(got, (std::vector<std::vector<int32_t>>{{0, 0, 800, 600}, {800, 0, 1024, 768}}));
+    qbDisplayModeEntry modes[4];
+    ASSERT_EQ(GetDisplayModeList(nullptr, modes), 2);
+    EXPECT_EQ(std::vector<int32_t>({modes[0].width, modes[0].height, modes[1].width, modes[1].height}),
+              std::vector<int32_t>({640, 480, 800, 600}));
+}
