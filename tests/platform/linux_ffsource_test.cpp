@@ -343,4 +343,19 @@ TEST_F(MovieSourceTest, AV1WithUnknownMatricesDecodesWithoutUndefinedBehaviour) 
     }
 }
 
+// A target inside the first key frame's run: the decode starts from the
+// picture at time 0, which is skipped like any other before the target.
+TEST_F(MovieSourceTest, SeekInsideTheFirstRunSkipsThePictureAtTimeZero) {
+    ASSERT_EQ(Open(ffclips::SmallMP4(), 2), 0);
+    const std::vector<Picture> all = DecodeAll();
+    ASSERT_EQ(all.size(), 50u);
+    ASSERT_EQ(SeekMovieSource(source_, 200), 0);
+    FlushMovieVideo(source_);
+    FlushMovieAudio(source_);
+    const std::vector<Picture> rest = DecodeAll();
+    ASSERT_EQ(rest.size(), 45u);
+    EXPECT_NEAR(rest[0].pts, 5 * 0.04, 0.001);
+    EXPECT_EQ(rest[0].rgb, all[5].rgb);
+}
+
 }  // namespace
