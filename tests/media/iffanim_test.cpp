@@ -431,12 +431,12 @@ TEST(IFFAnimTest, ADeltaClaimingMoreThanItsPlanesCanUseIsADamagedFrame) {
 // that size plays.
 TEST(IFFAnimTest, ADeltaHeaderShorterThanItsFieldsRefusesTheFile) {
     imagefixtures::ScratchDir dir;
+    // A black strip of 16 x 1 in one plane.
     Layout layout;
     layout.width = 16;
-    layout.height = 1;
-    layout.planes = 1;
+    layout.height = layout.planes = 1;
     layout.palette = {0, 0xFFFFFF};
-    Picture p(16, 0);
+    const Picture p(16, 0);
     const Bytes full = AnimFile::Anhd(5, 3, 0, 0);
     for (size_t size : {size_t{23}, size_t{24}}) {
         SCOPED_TRACE(size);
