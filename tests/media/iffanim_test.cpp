@@ -425,3 +425,35 @@ TEST(IFFAnimTest, ADeltaClaimingMoreThanItsPlanesCanUseIsADamagedFrame) {
     EXPECT_EQ(first, Colours(pictures[0], layout.palette));
     EXPECT_TRUE(damaged.empty());
 }
+
+// A delta FORM's ANHD holds the operation up to the bits word (24 bytes): a
+// shorter one in any delta refuses the file at the open, one of exactly
+// that size plays.
+TEST(IFFAnimTest, ADeltaHeaderShorterThanItsFieldsRefusesTheFile) {
+    imagefixtures::ScratchDir dir;
+    // A black strip of 16 x 1 in one plane.
+    Layout layout;
+    layout.width = 16;
+    layout.height = layout.planes = 1;
+    layout.palette = {0, 0xFFFFFF};
+    const Picture p(16, 0);
+    const Bytes full = AnimFile::Anhd(5, 3, 0, 0);
+    for (size_t size : {size_t{23}, size_t{24}}) {
+        SCOPED_TRACE(size);
+        AnimFile anim(layout, p);
+        anim.AddDelta(p, DeltaOptions{});
+        const Bytes anhd = animbuilder::Chunk("ANHD", Bytes(full.begin() + 8, full.begin() + 8 + static_cast<long>(size)));
+        anim.AddRawChunk(animbuilder::Form("ILBM", {anhd, animbuilder::Chunk("DLTA", Bytes(64, 0))}));
+        const std::string path = dir.File("anhd" + std::to_string(size) + ".anim");
+        imagefixtures::WriteBytes(path, anim.Build());
+        auto a = Open(path);
+        if (size < 24) {
+            EXPECT_EQ(a.err, ERR_OPENANIM2);
+            continue;
+        }
+        ASSERT_EQ(a.err, 0);
+        EXPECT_EQ(a.frames, 3);
+        EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 2), 50u);  // 3 jiffies
+        EXPECT_EQ(Frame(a, 2), Colours(p, layout.palette));
+    }
+}

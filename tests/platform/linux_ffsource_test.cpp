@@ -217,19 +217,25 @@ TEST_F(MovieSourceTest, SeekStartsAtTheTargetPicture) {
     ASSERT_EQ(Open(ffclips::SmallMP4(), 2), 0);
     const std::vector<Picture> all = DecodeAll();
     ASSERT_EQ(all.size(), 50u);
+    const auto from = [&](int64_t milliseconds) {
+        EXPECT_EQ(SeekMovieSource(source_, milliseconds), 0);
+        FlushMovieVideo(source_);
+        FlushMovieAudio(source_);
+        return DecodeAll();
+    };
     // 1500 ms at 25 pictures a second is picture 37, between two key frames.
-    ASSERT_EQ(SeekMovieSource(source_, 1500), 0);
-    FlushMovieVideo(source_);
-    FlushMovieAudio(source_);
-    const std::vector<Picture> rest = DecodeAll();
+    const std::vector<Picture> rest = from(1500);
     ASSERT_EQ(rest.size(), 13u);
     EXPECT_NEAR(rest[0].pts, 37 * 0.04, 0.001);
     EXPECT_EQ(rest[0].rgb, all[37].rgb);
+    // Inside the first key frame's run the decode starts at the picture at
+    // time 0, which is skipped like the others before the target.
+    const std::vector<Picture> early = from(200);
+    ASSERT_EQ(early.size(), 45u);
+    EXPECT_NEAR(early[0].pts, 5 * 0.04, 0.001);
+    EXPECT_EQ(early[0].rgb, all[5].rgb);
     // Back to the start after the end.
-    ASSERT_EQ(SeekMovieSource(source_, 0), 0);
-    FlushMovieVideo(source_);
-    FlushMovieAudio(source_);
-    EXPECT_EQ(DecodeAll().size(), 50u);
+    EXPECT_EQ(from(0).size(), 50u);
 }
 
 TEST_F(MovieSourceTest, TruncatedFileEndsEarly) {
