@@ -640,10 +640,10 @@ TEST(VideoPlaybackTest, NewSizesWhilePlayingPausedAndEnded) {
     EXPECT_EQ(rig.sink.ended, 1);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QB_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define QB_SANITIZED 1
 #endif
 #endif
