@@ -3,6 +3,7 @@
 // satellites are refused; without asking for hardware the buffers stay ours,
 // and a software Flip copies just the rectangles of its frame.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/plugin.h"
@@ -50,7 +51,7 @@ int NoHook(qbDisplayHook*, int, const void*, void*) { return 0; }
 
 class AdapterDoubleBufferTest : public DisplayWorld {
 protected:
-    qbDisplay* OpenWithAdapter() {
+    qbDisplay* OpenWithAdapter(int32_t width = 32, int32_t height = 24) {
         plugin_.name = "db";
         plugin_.capabilities = PLUGINCAPS_DISPLAYADAPTER;
         plugin_.displaySlots = &kSlots;
@@ -58,8 +59,8 @@ protected:
         EXPECT_EQ(SetDisplayAdapter(&plugin_, 0, nullptr), 0);
         SetAdapterWindowOpen(false);
         qbDisplayOptions o;
-        o.width = 32;
-        o.height = 24;
+        o.width = width;
+        o.height = height;
         o.flags = kDisplayActivate;
         qbDisplay* d = Make(1, o);
         EXPECT_EQ(StartDisplays(nullptr), 0);
@@ -138,4 +139,22 @@ TEST_F(SoftDoubleBufferTest, AFlipCopiesOnlyThisFramesRectangles) {
     EXPECT_EQ(ReadBitmapPixel(show, 1, 1, false), 0x444444u);
     EXPECT_EQ(ReadBitmapPixel(show, 30, 20, false), 0x222222u);
     ASSERT_EQ(EndDoubleBufferCore(nullptr, d), 0);
+}
+
+// With an adapter present our buffers cannot be swapped whole: the flip
+// copies the frame over, to the last row and column whichever way round.
+TEST_F(AdapterDoubleBufferTest, ASoftwareFlipBesideAnAdapterCopiesTheWholeFrame) {
+    for (const auto& [width, height] : {std::pair{24, 32}, std::pair{32, 24}}) {
+        qbDisplay* d = OpenWithAdapter(width, height);
+        ASSERT_EQ(BeginDoubleBufferCore(nullptr, d, false, false), 0);
+        FillBitmapRect(d->drawBuffer.get(), 0, 0, width, height, 0x00FF00);
+        ASSERT_EQ(FlipDoubleBuffer(nullptr, d, false), 0);
+        qbBitmap* show = d->showBuffer.get();
+        ASSERT_NE(show, nullptr);
+        for (const auto& [x, y] : {std::pair{0, height - 1}, std::pair{width - 1, 0}, std::pair{width - 1, height - 1}})
+            EXPECT_EQ(ReadBitmapPixel(show, x, y, false) & 0xFFFFFF, 0x00FF00u) << width << "x" << height << " at " << x
+                                                                                << "," << y;
+        ASSERT_EQ(EndDoubleBufferCore(nullptr, d), 0);
+        Clean();
+    }
 }

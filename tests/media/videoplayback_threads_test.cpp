@@ -5,10 +5,15 @@
 // without an output and held while paused, and a stream whose window is away.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -634,3 +639,44 @@ TEST(VideoPlaybackTest, NewSizesWhilePlayingPausedAndEnded) {
     EXPECT_EQ(rig.sink.badSize, 0);
     EXPECT_EQ(rig.sink.ended, 1);
 }
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QB_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QB_SANITIZED 1
+#endif
+#endif
+
+namespace {
+
+// A drawing size within the limit whose pictures the memory left cannot
+// hold refuses the start with ERR_MEM; nothing plays.
+TEST(VideoPlaybackTest, PictureBuffersMemoryCannotHoldRefuseTheStart) {
+#ifdef QB_SANITIZED
+    GTEST_SKIP() << "the sanitizer's allocator ends the process where memory runs out";
+#else
+    Rig rig(5);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        alarm(60);
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit capped{};
+        getrlimit(RLIMIT_AS, &capped);
+        capped.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+        if (pages <= 0 || setrlimit(RLIMIT_AS, &capped) != 0) _exit(2);
+        qbVideoPlayParams params;
+        params.sink = qbVideoSink{Sink::Picture, Sink::Ended, nullptr, &rig.sink};
+        params.width = params.height = 16000;  // two pictures of 1 GB each
+        const int err = StartVideoPlayback(&rig.stream, params);
+        _exit(err == ERR_MEM && rig.sink.Shown().empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+#endif
+}
+
+}  // namespace

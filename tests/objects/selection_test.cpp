@@ -229,6 +229,28 @@ TEST_F(SelectionTest, AScaledBGPicDrawnIntoGetsItsBaseAndCurrentPicturesFromTheI
     EXPECT_EQ(p->baseWidth, 40);
 }
 
+// A current picture of a third size (as display scaling leaves one) is
+// scaled anew from the drawing and the one it replaces is freed (the
+// sanitizer tree's leak check sees the latter).
+TEST_F(SelectionTest, AScaledBGPicsOwnCurrentPictureIsRemadeFromTheDrawing) {
+    ASSERT_EQ(Show("CreateBGPic", {5, 20, 20, kBlue}), 0);
+    ASSERT_EQ(Show("ScaleBGPic", {5, 40, 40}), 0);
+    qbBGPic* p = Picture(5);
+    p->current = qbImageTriple{AllocBitmap(30, 10, 0, nullptr), nullptr, nullptr};
+    ASSERT_NE(p->current.bitmap, nullptr);
+    p->currentWidth = 30;
+    p->currentHeight = 10;
+    ASSERT_EQ(Show("SelectBGPic", {5, 0}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_NE(p->current.bitmap, p->base.bitmap);
+    EXPECT_EQ(p->current.bitmap->width, 30);
+    EXPECT_EQ(p->current.bitmap->height, 10);
+    EXPECT_EQ(At(p->current.bitmap, 2, 1), kRed);
+    EXPECT_EQ(At(p->current.bitmap, 28, 8), kBlue);
+    EXPECT_EQ(At(p->base.bitmap, 15, 15), kRed);
+}
+
 TEST_F(SelectionTest, AnotherDisplayMadeCurrentEndsTheSelectionAndGivesBackTheLayersFlag) {
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("SelectBrush", {2}), 0);

@@ -162,6 +162,16 @@ TEST_F(BaseFilesTest, MemoryGoesToAFileStraightOrThroughAMemoryFile) {
     EXPECT_EQ(Files().FileRead(f, back, 3), 3u);
     EXPECT_STREQ(back, "xyz");
     Files().FileClose(f);
+    // A named adapter that is not there leaves the file unopened, whatever
+    // tag comes before it; naming the inbuilt opener opens it.
+    const qbPluginTag named[] = {{QBFILE_TAG_ADAPTER + 1, 0, reinterpret_cast<uintptr_t>("inbuilt")},
+                                 {QBFILE_TAG_ADAPTER, 0, reinterpret_cast<uintptr_t>("nosuchadapter")},
+                                 {0, 0, 0}};
+    EXPECT_EQ(Files().FileOpenTags((dir_ / "w.txt").c_str(), QBFILE_READ, named), nullptr);
+    const qbPluginTag inbuilt[] = {{QBFILE_TAG_ADAPTER, 0, reinterpret_cast<uintptr_t>("inbuilt")}, {0, 0, 0}};
+    f = Files().FileOpenTags((dir_ / "w.txt").c_str(), QBFILE_READ, inbuilt);
+    EXPECT_NE(f, nullptr);
+    Files().FileClose(f);
 }
 
 TEST_F(BaseFilesTest, DirectoriesListCreateRenameAndRemove) {

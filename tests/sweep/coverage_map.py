@@ -18,6 +18,8 @@ import time
 from pathlib import Path
 
 FLAGS = "-O0 -fprofile-instr-generate -fcoverage-mapping"
+# A listing's counts are of no use, and would land in the current folder.
+NO_COUNTS = dict(os.environ, LLVM_PROFILE_FILE=os.devnull)
 # Seconds of a suite's coverage run above which each of its tests is mapped
 # on its own.
 LONG = 10
@@ -58,7 +60,8 @@ def test_binaries(build):
 
 def suites_of(binary):
     """The suite names of a GoogleTest binary, as --gtest_filter takes them."""
-    out = subprocess.run([str(binary), "--gtest_list_tests"], capture_output=True, text=True, check=True).stdout
+    out = subprocess.run([str(binary), "--gtest_list_tests"], capture_output=True, text=True, check=True,
+                         env=NO_COUNTS).stdout
     return [line.split()[0][:-1] for line in out.splitlines()
             if line and not line[0].isspace() and line.split()[0].endswith(".")]
 
@@ -66,7 +69,7 @@ def suites_of(binary):
 def tests_of(binary, suite):
     """The full names of the tests of one suite."""
     out = subprocess.run([str(binary), "--gtest_list_tests", suite_filter([suite])], capture_output=True,
-                         text=True, check=True).stdout
+                         text=True, check=True, env=NO_COUNTS).stdout
     return [suite + "." + line.split()[0] for line in out.splitlines() if line.startswith("  ")]
 
 

@@ -337,3 +337,34 @@ TEST_F(LayerCommands, AMissingLayerIsNamedInTheError) {
 TEST_F(TransitionCommands, UndoNeedsLayers) { EXPECT_EQ(RunNumbers("UndoFX", {3, 1}), ERR_NOLAYERS); }
 
 }  // namespace
+
+// A real-time stretch or zoom of a tall brush shows each frame as the
+// screen's run does, the parts far below the brush's width included.
+TEST_F(LayerCommands, RealTimeStretchesOfATallBrushShowEveryFrameAsTheScreenDoes) {
+    constexpr int32_t w = 12, h = 60, y0 = 10;
+    MakeBrush(2, w, h, kGreen);
+    keepFrames_ = true;
+    const auto crop = [&](const Picture& p, int32_t x0) {
+        Picture out;
+        for (int32_t y = y0; y < y0 + h; ++y)
+            for (int32_t x = x0; x < x0 + w; ++x) out.push_back(p[static_cast<size_t>(y) * kW + x]);
+        return out;
+    };
+    for (const int32_t type : {55, 56, 57, 58, 59, 60, 61, 65}) {
+        SCOPED_TRACE(testing::Message() << "type " << type);
+        std::vector<Picture> screen, layer;
+        display_->effectFlags = 0;
+        snapshots_.clear();
+        ASSERT_EQ(RunNumbers("DisplayBrushFX", {2, 10, y0, double(type), 7}), 0);
+        for (const Picture& p : snapshots_) screen.push_back(crop(p, 10));
+        display_->effectFlags = kDisplayEffectsRealtime;
+        snapshots_.clear();
+        ASSERT_EQ(RunNumbers("DisplayBrushFX", {2, 60, y0, double(type), 7}), 0);
+        for (const Picture& p : snapshots_) layer.push_back(crop(p, 60));
+        display_->effectFlags = 0;
+        ASSERT_EQ(layer.size(), screen.size());
+        for (size_t f = 0; f < screen.size(); ++f) ASSERT_EQ(layer[f], screen[f]) << "frame " << f + 1;
+        ASSERT_EQ(Run("FreeLayers", 0), 0);
+        ASSERT_EQ(CountLayers(display_->bgpic), 0);
+    }
+}
