@@ -82,10 +82,14 @@ const uint32_t kOpacities[] = {0, 1, 127, 128, 254, 255};
 const uint32_t kPixels[] = {0x000000, 0x010101, 0x7F8081, 0xFEFEFE, 0xFFFFFF, 0x12A4F0};
 const uint32_t kColours[] = {0xFFFF0000, 0x0000FF80, 0x80FE01FF};
 
-// Draws one row every way the kernels allow and compares each with the
-// oracle: `draw(fast, dst, src, alpha, params)` runs the kernel on row 0.
-template <typename Pixel, typename Draw>
-void SweepDepth(const Depth& depth, uint32_t format, Draw draw) {
+template <typename Rows, typename Format>
+using Kernel = void (*)(Rows, const Rows*, const AlphaDrawParams&, int32_t, int32_t, Format);
+
+// Draws one row every way the kernels allow, with the fast kernel and its
+// reference twin, and compares each with the oracle.
+template <typename Pixel, typename Rows, typename Format>
+void SweepDepth(const Depth& depth, Format layout, Kernel<Rows, Format> fastKernel, Kernel<Rows, Format> refKernel) {
+    const auto format = static_cast<uint32_t>(layout);
     const auto rows = CoverageRows();
     for (int32_t mode : {0, 1, 2})
         for (bool fromSource : {false, true})
@@ -120,7 +124,9 @@ void SweepDepth(const Depth& depth, uint32_t format, Draw draw) {
                                         p.intensity = v;
                                         p.alpha = AlphaRows{const_cast<uint8_t*>(w.data()), width, 0, 0};
                                         if (withAlpha) p.destAlpha = AlphaRows{gotAlpha.data(), width, 0, 0};
-                                        draw(fast, got.data(), fromSource ? src.data() : nullptr, width, p);
+                                        const Rows to{got.data(), width, 0, 0}, from{src.data(), width, 0, 0};
+                                        (fast ? fastKernel : refKernel)(to, fromSource ? &from : nullptr, p, width, 1,
+                                                                        layout);
                                         ASSERT_EQ(got, want) << "mode " << mode << " format " << format << " source "
                                                              << fromSource << " plane " << withAlpha << " width "
                                                              << width << " colour " << std::hex << colour << " pixel "
@@ -133,28 +139,13 @@ void SweepDepth(const Depth& depth, uint32_t format, Draw draw) {
 }
 
 TEST(AlphaChannelClassTest, EveryModeOfEveryFourBytePathAtEveryCoverage) {
-    for (uint32_t format : {10u, 11u, 12u, 13u}) {
-        SCOPED_TRACE(format);
-        SweepDepth<uint32_t>(kDepth32, format, [format](bool fast, uint32_t* d, uint32_t* s, int32_t width,
-                                                       const AlphaDrawParams& p) {
-            const PixelRows32 dst{d, width, 0, 0}, src{s, width, 0, 0};
-            if (fast) AlphaChannelDraw32(dst, s ? &src : nullptr, p, width, 1, format);
-            else AlphaChannelDraw32Ref(dst, s ? &src : nullptr, p, width, 1, format);
-        });
-    }
+    for (uint32_t format : {10u, 11u, 12u, 13u})
+        SweepDepth<uint32_t, PixelRows32, uint32_t>(kDepth32, format, AlphaChannelDraw32, AlphaChannelDraw32Ref);
 }
 
 TEST(AlphaChannelClassTest, EveryModeOfEveryTwoBytePathAtEveryCoverage) {
-    for (Layout16 layout : {Layout16::RGB565, Layout16::RGB555}) {
-        const auto format = static_cast<uint32_t>(layout);
-        SCOPED_TRACE(format);
-        SweepDepth<uint16_t>(kDepth16, format, [layout](bool fast, uint16_t* d, uint16_t* s, int32_t width,
-                                                       const AlphaDrawParams& p) {
-            const PixelRows16 dst{d, width, 0, 0}, src{s, width, 0, 0};
-            if (fast) AlphaChannelDraw16(dst, s ? &src : nullptr, p, width, 1, layout);
-            else AlphaChannelDraw16Ref(dst, s ? &src : nullptr, p, width, 1, layout);
-        });
-    }
+    for (Layout16 layout : {Layout16::RGB565, Layout16::RGB555})
+        SweepDepth<uint16_t, PixelRows16, Layout16>(kDepth16, layout, AlphaChannelDraw16, AlphaChannelDraw16Ref);
 }
 
 // The colour through plain weights at every instruction set the machine
