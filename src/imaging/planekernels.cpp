@@ -46,21 +46,6 @@ inline uint32_t Blend(uint32_t d, uint32_t c, uint32_t w) {
     return w <= 256 ? BlendRGBFast(d, c, w) : BlendRGB(d, c, w);
 }
 
-// The one step of every alpha-channel mode that blends (mode 1, and modes 2
-// and 3 over the image's alpha or without it): a full weight takes `stored`
-// whole, the colour or source pixel with its alpha byte, as a mode-0 store
-// does; any other moves each channel by (c - p) * w >> 8. `rgb` and `back`
-// move between the pixel type and 0x00RRGGBB; the reference twins take the
-// plain per-channel rule, the others the lane trick.
-template <bool kReference = false, typename Pixel, typename ToRgb, typename FromRgb>
-inline Pixel BlendAsMode1(Pixel px, Pixel stored, uint32_t c, uint32_t w, ToRgb rgb, FromRgb back) {
-    if (w == 255) return stored;
-    if constexpr (kReference) return back(BlendRGB(rgb(px), c, w));
-    return back(Blend(rgb(px), c, w));
-}
-constexpr auto kRgbOfArgb = [](uint32_t v) { return v & 0x00FFFFFFu; };
-constexpr auto kArgbOfRgb = [](uint32_t v) { return v; };
-
 }  // namespace
 
 // ---- ARGB import ------------------------------------------------------------
@@ -491,7 +476,7 @@ inline void AlphaDrawPixel(Pixel& px, uint8_t* da, int32_t mode, uint32_t a, Pix
     if (a == 0) return;
     switch (mode) {
         case 1:
-            px = BlendAsMode1(px, stored, c, a, rgb, back);
+            px = a == 255 ? stored : back(Blend(rgb(px), c, a));
             return;
         case 4:
             px = a == 64 ? stored : back(Blend(rgb(px), c, a * 4));
@@ -499,9 +484,9 @@ inline void AlphaDrawPixel(Pixel& px, uint8_t* da, int32_t mode, uint32_t a, Pix
         case 2:
         case 3:
             if (da == nullptr) {
-                px = BlendAsMode1(px, stored, c, a, rgb, back);
+                px = a == 255 ? stored : back(Blend(rgb(px), c, a));
             } else if (*da != 0) {
-                px = BlendAsMode1(px, stored, c, a, rgb, back);
+                px = back(Blend(rgb(px), c, a));
                 *da = static_cast<uint8_t>(NextDestAlpha(*da, a, intensity));
             } else {
                 *da = static_cast<uint8_t>(a * intensity / 255);
@@ -546,8 +531,7 @@ inline __m128i Select16(__m128i mask, __m128i yes, __m128i no) {
 // Eight ARGB pixels of a colour drawn over the image's own alpha, exactly
 // as the pixel loop does it: (d * (256 - a) + c * a) >> 8 per channel, the
 // new alpha (da * (256 - a) + a * a) >> 8 (a where da is 0) times the
-// intensity / 255, the colour outright where da is 0 or a is 255 (the
-// selects BlendAsMode1 makes), nothing where a is 0.
+// intensity / 255, the colour outright where da is 0, nothing where a is 0.
 // Every sum stays below 65536, so 16-bit lanes hold it; x / 255 below 65536
 // is (x * 0x8081) >> 23.
 inline void BlendOverAlpha8(uint32_t* d, uint8_t* da, const uint8_t* w, __m128i colour16, __m128i colourPixel,
@@ -557,7 +541,6 @@ inline void BlendOverAlpha8(uint32_t* d, uint8_t* da, const uint8_t* w, __m128i 
     const __m128i da16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(da)), zero);
     const __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a16);
     const __m128i daZero = _mm_cmpeq_epi16(da16, zero), aZero = _mm_cmpeq_epi16(a16, zero);
-    const __m128i takeColour = _mm_or_si128(daZero, _mm_cmpeq_epi16(a16, _mm_set1_epi16(255)));
     __m128i v = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(da16, inv), _mm_mullo_epi16(a16, a16)), 8);
     v = Select16(daZero, a16, v);
     __m128i next = _mm_srli_epi16(_mm_mulhi_epu16(_mm_mullo_epi16(v, intensity), _mm_set1_epi16(0x8081)), 7);
@@ -575,10 +558,9 @@ inline void BlendOverAlpha8(uint32_t* d, uint8_t* da, const uint8_t* w, __m128i 
         const __m128i lo = blend(_mm_unpacklo_epi8(px, zero), _mm_unpacklo_epi32(ah, ah), _mm_unpacklo_epi32(ih, ih));
         const __m128i hi = blend(_mm_unpackhi_epi8(px, zero), _mm_unpackhi_epi32(ah, ah), _mm_unpackhi_epi32(ih, ih));
         __m128i out = _mm_and_si128(_mm_packus_epi16(lo, hi), rgbMask);
-        const __m128i whole = half ? _mm_unpackhi_epi16(takeColour, takeColour)
-                                : _mm_unpacklo_epi16(takeColour, takeColour);
+        const __m128i dz = half ? _mm_unpackhi_epi16(daZero, daZero) : _mm_unpacklo_epi16(daZero, daZero);
         const __m128i az = half ? _mm_unpackhi_epi16(aZero, aZero) : _mm_unpacklo_epi16(aZero, aZero);
-        out = Select16(whole, colourPixel, out);
+        out = Select16(dz, colourPixel, out);
         out = Select16(az, px, out);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), out);
     }
@@ -606,7 +588,7 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
         const bool set = p.mode == 0;
         const auto one = [&](uint32_t& px, uint32_t a) {
             if (a == 0) return;
-            px = set ? colourPixel : BlendAsMode1(px, colourPixel, colourRgb, a, rgb, back);
+            px = set || a == 255 ? colourPixel : back(Blend(rgb(px), colourRgb, a));
         };
         if (kArgb && !set) {
             for (int32_t j = 0; j < height; ++j)
@@ -645,7 +627,7 @@ void AlphaDraw32Rows(PixelRows32 dst, const PixelRows32* src, const AlphaDrawPar
         const auto one = [&](uint32_t& px, uint8_t& da, uint32_t a) {
             if (a == 0) return;
             if (da != 0) {
-                px = BlendAsMode1(px, colourPixel, colourRgb, a, rgb, back);
+                px = back(Blend(rgb(px), colourRgb, a));
                 da = static_cast<uint8_t>(NextDestAlpha(da, a, intensity));
             } else {
                 da = static_cast<uint8_t>(a * intensity / 255);
@@ -697,16 +679,16 @@ void AlphaDrawRef(Rows dst, const Rows* src, const AlphaDrawParams& p, int32_t w
             Pixel& px = *at(dst, i, j);
             uint8_t* da = p.destAlpha.data != nullptr ? &AlphaAt(p.destAlpha, i, j) : nullptr;
             if (a == 0) continue;
-            const auto asMode1 = [&] { return BlendAsMode1<true>(px, stored, c, a, rgb, back); };
+            const auto blend = [&](uint32_t weight) { return back(BlendRGB(rgb(px), c, weight)); };
             switch (p.mode) {
-                case 1: px = asMode1(); break;
-                case 4: px = a == 64 ? stored : back(BlendRGB(rgb(px), c, a * 4)); break;
+                case 1: px = a == 255 ? stored : blend(a); break;
+                case 4: px = a == 64 ? stored : blend(a * 4); break;
                 case 2:
                 case 3:
                     if (da == nullptr) {
-                        px = asMode1();
+                        px = a == 255 ? stored : blend(a);
                     } else if (*da != 0) {
-                        px = asMode1();
+                        px = blend(a);
                         const int32_t d = *da, sa = static_cast<int32_t>(a);
                         const int32_t v = d + (((sa - d) * sa) >> 8);
                         *da = static_cast<uint8_t>(static_cast<uint32_t>(v) * p.intensity / 255);
@@ -732,12 +714,17 @@ void ColourThroughWeightsWith(KernelIsa isa, uint32_t* d, const uint8_t* w, int3
     (void)isa;
 #endif
     const uint32_t rgb = argb & 0x00FFFFFFu;
-    for (; i < width; ++i)
-        if (w[i] != 0) d[i] = BlendAsMode1(d[i], argb, rgb, w[i], kRgbOfArgb, kArgbOfRgb);
+    for (; i < width; ++i) {
+        const uint32_t a = w[i];
+        if (a == 255) d[i] = argb;
+        else if (a != 0) d[i] = BlendRGBFast(d[i], rgb, a);
+    }
 }
 void ColourThroughWeightsRef(uint32_t* d, const uint8_t* w, int32_t width, uint32_t argb) {
-    for (int32_t i = 0; i < width; ++i)
-        if (w[i] != 0) d[i] = BlendAsMode1<true>(d[i], argb, argb & 0x00FFFFFFu, w[i], kRgbOfArgb, kArgbOfRgb);
+    for (int32_t i = 0; i < width; ++i) {
+        if (w[i] == 255) d[i] = argb;
+        else if (w[i] != 0) d[i] = BlendRGB(d[i] & 0x00FFFFFFu, argb & 0x00FFFFFFu, w[i]);
+    }
 }
 
 void AlphaChannelDraw32(PixelRows32 dst, const PixelRows32* src, const AlphaDrawParams& p,

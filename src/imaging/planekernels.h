@@ -102,8 +102,7 @@ struct CoverageRows16 {
 // The colour is ARGB for the 4-byte twin (stored converted; format 10 keeps
 // its alpha byte as given) and a pixel of the buffer's layout for the
 // 2-byte twin. Modes 2 and 3 without destination alpha data blend as mode 1,
-// since there is no destination opacity to weigh against. Every blend is
-// mode 1's: weight 255 takes the colour (or source pixel) whole.
+// since there is no destination opacity to weigh against.
 struct AlphaDrawParams {
     int32_t mode = 1;
     uint32_t colour = 0;

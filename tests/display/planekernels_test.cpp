@@ -121,7 +121,7 @@ TEST(PlaneKernelEdges, AlphaChannelModes) {
     EXPECT_EQ(draw(2, 200, 0, &d, 128), 0x00FFFFFFu);
     EXPECT_EQ(d, 200 * 128 / 255);
     d = 100;
-    EXPECT_EQ(draw(2, 255, 0, &d, 255), 0x00FFFFFFu);
+    EXPECT_EQ(draw(2, 255, 0, &d, 255), 0x00FEFEFEu);
     EXPECT_EQ(d, (100 + ((155 * 255) >> 8)));
     d = 200;
     draw(2, 100, 0, &d, 255);

@@ -70,7 +70,7 @@ void RefPaint(Model& m, const qbBitmap* cov, int32_t ox, int32_t oy, uint32_t co
             } else if (mode == 1) {
                 p = s == 255 ? c : Mix(p, c, s);
             } else if (a > 0) {
-                p = s == 255 ? c : Mix(p, c, s);  // as mode 1, full coverage too
+                p = Mix(p, c, s);  // blended even at full coverage
                 a = (a + (((s - a) * s) >> 8)) * v / 255;
             } else {
                 p = c;

@@ -1,9 +1,9 @@
 // Every road of the alpha-channel draw against an exact oracle of its
 // modes, over every coverage value: mode 0 stores, mode 1 leaves, blends
 // p + floor((c - p) s / 256) per channel or at s = 255 takes the colour,
-// mode 2 blends as mode 1 where the image's alpha a is not 0 and makes it
-// (a + floor((s - a) s / 256)) v / 255, takes the colour where a is 0 and
-// makes it s v / 255. Roads: the colour or a source image, the 4-byte
+// mode 2 blends where the image's alpha a is not 0, at s = 255 too (0xFF
+// over 0 gives 0xFE), and makes a (a + floor((s - a) s / 256)) v / 255,
+// takes the colour where a is 0 and makes it s v / 255. Roads: the colour or a source image, the 4-byte
 // formats and both 16-bit layouts, with and without an alpha plane, rows
 // wide enough for the vector loops and rows only the scalar tail draws,
 // the fast kernels at every instruction set and the reference twins.
@@ -29,8 +29,7 @@ uint32_t ExactMix(uint32_t p, uint32_t c, uint32_t s) {
     return out;
 }
 
-// One depth's pixels: `rgb` and `pixel` move between it and 0x00RRGGBB,
-// `stored` is what a full weight writes.
+// One depth's pixels: `rgb` and `pixel` move between it and 0x00RRGGBB.
 struct Depth {
     uint32_t (*rgb)(uint32_t format, uint32_t pixel);
     uint32_t (*pixel)(uint32_t format, uint32_t rgb);
@@ -45,14 +44,16 @@ const Depth kDepth16{[](uint32_t f, uint32_t v) { return Widen16(static_cast<Lay
 void Oracle(const Depth& depth, uint32_t format, int32_t mode, uint32_t& px, uint8_t* a, uint32_t stored,
             uint32_t s, uint32_t v) {
     if (s == 0) return;
-    const auto mode1 = [&] { return s == 255 ? stored : depth.pixel(format, ExactMix(depth.rgb(format, px),
-                                                                                    depth.rgb(format, stored), s)); };
+    const auto blend = [&] {
+        return depth.pixel(format, ExactMix(depth.rgb(format, px), depth.rgb(format, stored), s));
+    };
+    const auto mode1 = [&] { return s == 255 ? stored : blend(); };
     if (mode == 0) {
         px = stored;
     } else if (mode == 1 || a == nullptr) {
         px = mode1();
     } else if (*a != 0) {
-        px = mode1();
+        px = blend();
         const auto ai = static_cast<int32_t>(*a), si = static_cast<int32_t>(s);
         *a = static_cast<uint8_t>(static_cast<uint32_t>(ai + FloorShift8((si - ai) * si)) * v / 255);
     } else {
