@@ -57,11 +57,6 @@ struct Member {
 
 class FilterChannelsTest : public ShowWorld {
 protected:
-    qbBrush* Brush(int32_t id) {
-        qbBrush* b = nullptr;
-        GetBrushRecord(nullptr, ObjectID{id, nullptr}, &b, kBrushHardwareToo);
-        return b;
-    }
     // Red, green and blue on patterns of their own and an alpha plane of
     // its own; turned, the colours go round.
     void Picture(int32_t id, int turns) {

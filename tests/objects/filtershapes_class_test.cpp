@@ -59,11 +59,6 @@ std::vector<Member> Members() {
 
 class FilterShapesTest : public ShowWorld {
 protected:
-    qbBrush* Brush(int32_t id) {
-        qbBrush* b = nullptr;
-        GetBrushRecord(nullptr, ObjectID{id, nullptr}, &b, kBrushHardwareToo);
-        return b;
-    }
     // A picture of width x height with an alpha plane, each pixel's ARGB
     // from pattern(x, y).
     template <class Pattern>

@@ -45,6 +45,12 @@ protected:
         GraphicsWorld::TearDown();
     }
 
+    // The brush record a command made, or null.
+    qbBrush* Brush(int32_t id) {
+        qbBrush* b = nullptr;
+        GetBrushRecord(nullptr, ObjectID{id, nullptr}, &b, kBrushHardwareToo);
+        return b;
+    }
     // CreateBrush(id, width, height, colour).
     void MakeBrush(int32_t id, int32_t w, int32_t h, uint32_t colour) {
         ASSERT_EQ(RunNumbers("CreateBrush", {double(id), double(w), double(h), double(colour)}), 0);
