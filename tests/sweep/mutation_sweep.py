@@ -475,7 +475,10 @@ def main():
                     return
                 i, m = queue.popleft()
             t0 = time.monotonic()
-            verdict, by = try_mutant(path, path / "build-asan", m, cover, serial_lock, jobs)
+            try:
+                verdict, by = try_mutant(path, path / "build-asan", m, cover, serial_lock, jobs)
+            except RuntimeError as e:  # a replayed mutant whose line has changed since
+                verdict, by = "stale", str(e)
             m.update(verdict=verdict, by=by, seconds=round(time.monotonic() - t0, 1), seed=m.get("seed", seed),
                      commit=commit)
             with lock:
