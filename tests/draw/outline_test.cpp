@@ -167,3 +167,40 @@ TEST(EdgeRing, MitresBevelsAndFallbacks) {
     EXPECT_LE(needle.width, static_cast<int32_t>(tip) + 1 + 8);
     EXPECT_LE(needle.height, 201 + 8);
 }
+
+TEST(EdgeRing, EveryRoadKeepsEachAxisOnAWideShapeAwayFromTheOrigin) {
+    struct Case {
+        const char* what;
+        std::vector<qbPointD> polygon;
+        int32_t edge;
+        std::vector<qbPoint> points;  // the ring, its box moved to 0,0
+        int32_t offsetX, offsetY, width, height;
+    };
+    // Every shape is wider than high (or the reverse) and lies at distinct
+    // x and y offsets, so that an axis read for the other moves or resizes
+    // the ring.
+    const std::vector<Case> cases = {
+        {"wide rectangle, clockwise on the screen", {{3, 7}, {23, 7}, {23, 12}, {3, 12}}, 2,
+         {{0, 0}, {24, 0}, {24, 9}, {0, 9}}, -1, -5, 25, 10},
+        {"the same, the other way round", {{3, 12}, {23, 12}, {23, 7}, {3, 7}}, 2,
+         {{0, 9}, {24, 9}, {24, 0}, {0, 0}}, -1, -5, 25, 10},
+        // The top corner is bevelled, the other two mitred.
+        {"tall triangle", {{4, 1}, {10, 21}, {4, 21}}, 1, {{0, 0}, {2, 0}, {8, 21}, {0, 21}}, -3, -1, 9, 22},
+        {"collinear points falling to the right", {{2, 9}, {8, 6}, {14, 3}}, 3,
+         {{0, 0}, {18, 0}, {18, 12}, {0, 12}, {0, 0}}, 1, 0, 19, 13},
+        {"collinear points rising to the right", {{14, 9}, {8, 6}, {2, 3}}, 3,
+         {{0, 0}, {18, 0}, {18, 12}, {0, 12}, {0, 0}}, 1, 0, 19, 13},
+        {"one point", {{5, 11}, {5, 11}}, 2, {{0, 0}, {4, 0}, {4, 4}, {0, 4}, {0, 0}}, -3, -9, 5, 5},
+        {"zero width", {{4, 2}, {4, 10}, {4, 6}}, 1, {{0, 0}, {2, 0}, {2, 10}, {0, 10}, {0, 0}}, -3, -1, 3, 11},
+        {"zero height", {{9, 5}, {1, 5}}, 2, {{0, 0}, {12, 0}, {12, 4}, {0, 4}, {0, 0}}, 1, -3, 13, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const qbEdgeRing ring = PolygonEdgeRing(c.polygon, c.edge);
+        EXPECT_EQ(ring.offsetX, c.offsetX);
+        EXPECT_EQ(ring.offsetY, c.offsetY);
+        EXPECT_EQ(ring.width, c.width);
+        EXPECT_EQ(ring.height, c.height);
+        EXPECT_EQ(ring.points, c.points);
+    }
+}

@@ -115,6 +115,71 @@ TEST_F(ShapesTest, AShadowedBoxCoversItsBlockOnEitherSideOfTheShadow) {
     EXPECT_EQ(Shown(11, 11), 0u);
 }
 
+TEST_F(ShapesTest, TexturedShapesTileANonSquareBrushFromTheirCornerAndTheOffsets) {
+    // A brush three wide and five high, every pixel distinct.
+    const auto colour = [](int32_t c, int32_t r) {
+        return static_cast<uint32_t>(0x400000 * (c + 1) + 0x2000 * (r + 1) + 7 * (c + 2 * r) + 1);
+    };
+    MakeBrush(4, 3, 5, 0);
+    for (int32_t r = 0; r < 5; ++r)
+        for (int32_t c = 0; c < 3; ++c) WriteBitmapPixel(Brush(4)->bitmap, c, r, colour(c, r), false);
+    ASSERT_EQ(Show("SetFillStyle", {FILLTEXTURE, 4, 4, -7}), 0);
+    // A box, the same box with an edge around it, and a polygon of the
+    // same box: each texture starts at the shape's own corner.
+    struct Drawn {
+        const char* what;
+        int32_t x, y, w, h, edge;
+    };
+    for (const Drawn& d : {Drawn{"box", 7, 4, 29, 23, 0}, Drawn{"edged box", 41, 13, 23, 29, 3},
+                           Drawn{"polygon", 9, 37, 31, 19, -1}}) {
+        SCOPED_TRACE(d.what);
+        Clear();
+        if (d.edge > 0) {
+            ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0x000001, double(d.edge)}), 0);
+        }
+        const int err =
+            d.edge < 0 ? Polygon(d.x, d.y, {0, 0, double(d.w), 0, double(d.w), double(d.h), 0, double(d.h)}, 4, 0xFFFFFF)
+                       : Show("Box", {double(d.x), double(d.y), double(d.w), double(d.h), 0xFFFFFF});
+        ASSERT_EQ(err, 0);
+        ASSERT_EQ(Show("SetFormStyle", {kFormNormal}), 0);
+        const int32_t e = std::max(d.edge, 0);
+        EXPECT_EQ(Painted().x, d.x - e);
+        EXPECT_EQ(Painted().y, d.y - e);
+        for (int32_t y = d.y; y < d.y + d.h; ++y)
+            for (int32_t x = d.x; x < d.x + d.w; ++x)
+                ASSERT_EQ(Shown(x, y), colour((x - d.x + 4) % 3, ((y - d.y - 7) % 5 + 5) % 5)) << x << "," << y;
+    }
+}
+
+TEST_F(ShapesTest, AnEdgedPolygonWithoutAreaDrawsTheBoxAroundItsPointsGrownByTheEdge) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0x00FF00, 3}), 0);
+    struct Degenerate {
+        const char* what;
+        std::vector<double> points;
+        qbRect painted;
+    };
+    // Drawn at (20, 30): the points' box starts at its smallest point.
+    const Degenerate shapes[] = {
+        {"collinear, falling", {2, 9, 8, 6, 14, 3}, {19, 30, 19, 13}},
+        {"collinear, rising", {14, 9, 8, 6, 2, 3}, {19, 30, 19, 13}},
+        {"one point", {5, 11, 5, 11, 5, 11}, {22, 38, 7, 7}},
+        {"zero width", {4, 2, 4, 10, 4, 6}, {21, 29, 7, 15}},
+    };
+    for (const Degenerate& s : shapes) {
+        SCOPED_TRACE(s.what);
+        Clear();
+        ASSERT_EQ(Polygon(20, 30, s.points, 3, 0xFF0000), 0);
+        const qbRect r = Painted();
+        EXPECT_EQ(r.x, s.painted.x);
+        EXPECT_EQ(r.y, s.painted.y);
+        EXPECT_EQ(r.width, s.painted.width);
+        EXPECT_EQ(r.height, s.painted.height);
+        EXPECT_EQ(Shown(r.x, r.y), 0x00FF00u);
+        EXPECT_EQ(Shown(r.x + r.width - 1, r.y + r.height - 1), 0x00FF00u);
+    }
+}
+
 TEST_F(ShapesTest, LineImagesGrowByTheThicknessAndTheSmoothingMargin) {
     ASSERT_EQ(Show("Line", {10, 10, 20, 10, 0xFF0000, 4}), 0);
     ASSERT_EQ(gBitmaps.size(), 1u);

@@ -294,3 +294,102 @@ TEST(ResampleTest, MaskedOutPixelsAddWeightButNoColour) {
     EXPECT_TRUE(MaskAt(d.mask.get(), 15, 15));
     EXPECT_FALSE(MaskAt(d.mask.get(), 0, 0));
 }
+
+namespace {
+
+// Red alternates by column, green by row: a pixel that averages several
+// columns (rows) shows a red (green) between the two, one that
+// interpolates at a whole pixel shows one of them.
+uint32_t Stripes(int32_t x, int32_t y) {
+    return static_cast<uint32_t>(x & 1 ? 230 : 20) << 16 | static_cast<uint32_t>(y & 1 ? 230 : 20) << 8 |
+           static_cast<uint32_t>((x * 7 + y * 13) & 0xFF);
+}
+
+struct Rgba {
+    int r = 0, g = 0, b = 0, a = 0;
+};
+
+// Bilinear interpolation at (px, py), pixel centres at integers, outside
+// the picture transparent black, each channel truncated.
+Rgba BilinearStripes(int32_t w, int32_t h, double px, double py) {
+    const double x0 = std::floor(px), y0 = std::floor(py);
+    const double fx = px - x0, fy = py - y0;
+    double sum[4] = {};
+    for (int k = 0; k < 4; ++k) {
+        const int64_t x = static_cast<int64_t>(x0) + (k & 1), y = static_cast<int64_t>(y0) + (k >> 1);
+        if (x < 0 || y < 0 || x >= w || y >= h) continue;
+        const double weight = (k & 1 ? fx : 1 - fx) * (k >> 1 ? fy : 1 - fy);
+        const uint32_t c = Stripes(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        sum[0] += weight * (c >> 16 & 0xFF);
+        sum[1] += weight * (c >> 8 & 0xFF);
+        sum[2] += weight * (c & 0xFF);
+        sum[3] += weight * 255;
+    }
+    auto cut = [](double v) { return v <= 0 ? 0 : v >= 255 ? 255 : static_cast<int>(v); };
+    return {cut(sum[0]), cut(sum[1]), cut(sum[2]), cut(sum[3])};
+}
+
+}  // namespace
+
+// The smooth distortion's filter by size class, each axis on its own: a
+// grow interpolates; a shrink on either axis averages what the pixel
+// covers; a shrink so hard that one pixel's filter would take in many
+// times the picture, or any picture past the filter's limit, interpolates
+// again. The barrel with D alone scales about its centre by D per axis.
+TEST(ResampleTest, EachSizeClassOnEachAxisTakesItsFilter) {
+    struct Case {
+        const char* what;
+        int32_t w, h;
+        double dx, dy, cx, cy;
+        bool averaged;
+    };
+    const Case cases[] = {
+        {"grow", 40, 24, 0.5, 0.25, 19.5, 11.5, false},
+        {"grow on y, the same on x", 40, 24, 1, 0.5, 19.5, 11.5, false},
+        {"shrink", 40, 24, 2, 3, 19.5, 11.5, true},
+        {"shrink on x, grow on y", 40, 24, 3, 0.5, 19.5, 11.5, true},
+        {"grow on x, shrink on y", 40, 24, 0.5, 3, 19.5, 11.5, true},
+        {"a small picture shrunk mildly", 5, 3, 2, 2, 2.5, 1.5, true},
+        {"the same picture shrunk hard", 5, 3, 10, 8, 2.5, 1.5, false},
+        {"a larger picture shrunk as hard", 40, 24, 10, 8, 20.5, 12.5, true},
+        {"past the filter's limit", 40, 24, 40, 30, 20.5, 12.5, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BitmapPtr src = Picture(c.w, c.h, Stripes);
+        Distorted d =
+            Distort(src.get(), nullptr, nullptr, kDistortBarrel, {0, 0, 0, c.dx, 0, 0, 0, c.dy, c.cx, c.cy}, true);
+        ASSERT_EQ(d.err, 0);
+        ASSERT_TRUE(d.alpha);
+        ASSERT_EQ(d.w, c.w);
+        ASSERT_EQ(d.h, c.h);
+        // Where each output pixel's centre falls in the picture.
+        const auto px = [&](int32_t i) { return c.dx * (i + 0.5 - c.cx) + c.cx - 0.5; };
+        const auto py = [&](int32_t j) { return c.dy * (j + 0.5 - c.cy) + c.cy - 0.5; };
+        if (!c.averaged) {
+            for (int32_t j = 0; j < d.h; ++j)
+                for (int32_t i = 0; i < d.w; ++i) {
+                    const Rgba want = BilinearStripes(c.w, c.h, px(i), py(j));
+                    const uint32_t got = ReadBitmapPixel(d.bitmap.get(), i, j, false);
+                    ASSERT_NEAR(static_cast<int>(got >> 16 & 0xFF), want.r, 1) << i << "," << j;
+                    ASSERT_NEAR(static_cast<int>(got >> 8 & 0xFF), want.g, 1) << i << "," << j;
+                    ASSERT_NEAR(static_cast<int>(got & 0xFF), want.b, 1) << i << "," << j;
+                    ASSERT_NEAR(AlphaAt(d.alpha.get(), i, j), want.a, 1) << i << "," << j;
+                }
+            continue;
+        }
+        // The pixel whose centre is the barrel's centre sits on a whole
+        // source pixel, where interpolation would give that pixel: an
+        // averaging filter mixes the stripes of the shrunk axes and keeps
+        // those of an axis that grows apart.
+        const int32_t i = static_cast<int32_t>(c.cx), j = static_cast<int32_t>(c.cy);
+        ASSERT_EQ(px(i), std::floor(px(i)));
+        ASSERT_EQ(py(j), std::floor(py(j)));
+        const uint32_t got = ReadBitmapPixel(d.bitmap.get(), i, j, false);
+        const int red = static_cast<int>(got >> 16 & 0xFF), green = static_cast<int>(got >> 8 & 0xFF);
+        const uint32_t at = Stripes(static_cast<int32_t>(px(i)), static_cast<int32_t>(py(j)));
+        const int red0 = static_cast<int>(at >> 16 & 0xFF), green0 = static_cast<int>(at >> 8 & 0xFF);
+        EXPECT_EQ(c.dx > 1, std::abs(red - red0) > 60) << red;
+        EXPECT_EQ(c.dy > 1, std::abs(green - green0) > 60) << green;
+    }
+}
