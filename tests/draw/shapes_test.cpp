@@ -13,6 +13,8 @@
 #include "draw/draw.h"
 #include "draw/shape.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "imaging/gradient.h"
 #include "objects/bgpiclib.h"
 #include "objects/show_fixture.h"
 #include "scan_reference.h"
@@ -115,39 +117,77 @@ TEST_F(ShapesTest, AShadowedBoxCoversItsBlockOnEitherSideOfTheShadow) {
     EXPECT_EQ(Shown(11, 11), 0u);
 }
 
-TEST_F(ShapesTest, TexturedShapesTileANonSquareBrushFromTheirCornerAndTheOffsets) {
-    // A brush three wide and five high, every pixel distinct.
-    const auto colour = [](int32_t c, int32_t r) {
+TEST_F(ShapesTest, TextureAndGradientFillsStartAtTheShapesCornerOnEveryRoad) {
+    // A brush three wide and five high, every pixel distinct, as texture.
+    const auto texel = [](int32_t c, int32_t r) {
         return static_cast<uint32_t>(0x400000 * (c + 1) + 0x2000 * (r + 1) + 7 * (c + 2 * r) + 1);
     };
     MakeBrush(4, 3, 5, 0);
     for (int32_t r = 0; r < 5; ++r)
-        for (int32_t c = 0; c < 3; ++c) WriteBitmapPixel(Brush(4)->bitmap, c, r, colour(c, r), false);
-    ASSERT_EQ(Show("SetFillStyle", {FILLTEXTURE, 4, 4, -7}), 0);
-    // A box, the same box with an edge around it, and a polygon of the
-    // same box: each texture starts at the shape's own corner.
-    struct Drawn {
+        for (int32_t c = 0; c < 3; ++c) WriteBitmapPixel(Brush(4)->bitmap, c, r, texel(c, r), false);
+    // The target of the brush road: the box runs past its right and bottom.
+    MakeBrush(5, 50, 40, 0);
+    // Each shape 29 x 23 or 23 x 29, placed at distinct x and y; the
+    // gradient's centre off the middle, so that it differs by axis.
+    struct Road {
         const char* what;
-        int32_t x, y, w, h, edge;
+        int32_t x, y, w, h, edge, shadow;  // the shadow goes to the north-east
+        bool polygon, intoBrush;
     };
-    for (const Drawn& d : {Drawn{"box", 7, 4, 29, 23, 0}, Drawn{"edged box", 41, 13, 23, 29, 3},
-                           Drawn{"polygon", 9, 37, 31, 19, -1}}) {
-        SCOPED_TRACE(d.what);
-        Clear();
-        if (d.edge > 0) {
-            ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0x000001, double(d.edge)}), 0);
+    const Road roads[] = {
+        {"box", 7, 4, 29, 23, 0, 0, false, false},
+        {"edged and shadowed box", 41, 13, 23, 29, 3, 4, false, false},
+        {"polygon", 9, 37, 29, 23, 0, 0, true, false},
+        {"box into a brush", 30, 20, 29, 23, 0, 0, false, true},
+    };
+    for (const bool gradient : {false, true}) {
+        if (gradient)
+            ASSERT_EQ(Show("SetFillStyle", {FILLGRADIENT, kGradientRadial, 0xFF0000, 0x0000FF},
+                           [&] {
+                               SetTableFieldFloat(L_, "centerx", 0.2);
+                               SetTableFieldFloat(L_, "centery", 0.7);
+                           }),
+                      0);
+        else
+            ASSERT_EQ(Show("SetFillStyle", {FILLTEXTURE, 4, 4, -7}), 0);
+        for (const Road& d : roads) {
+            SCOPED_TRACE(testing::Message() << d.what << (gradient ? ", gradient" : ", texture"));
+            Clear();
+            FillBitmapRect(Brush(5)->bitmap, 0, 0, 50, 40, 0);
+            BitmapPtr want(AllocBitmap(d.w, d.h, 0, nullptr));
+            if (gradient) {
+                ASSERT_EQ(DrawGradient(want.get(), 0, 0, d.w, d.h, &GetDrawState()->gradient), 0);
+            } else {
+                for (int32_t y = 0; y < d.h; ++y)
+                    for (int32_t x = 0; x < d.w; ++x)
+                        WriteBitmapPixel(want.get(), x, y, texel((x + 4) % 3, ((y - 7) % 5 + 5) % 5), false);
+            }
+            if (d.edge > 0) {
+                ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0x000001, double(d.edge)}), 0);
+                ASSERT_EQ(Show("SetFormStyle", {kFormShadow, 0x000002, double(d.shadow), 1}), 0);
+            }
+            if (d.intoBrush) {
+                ASSERT_EQ(Show("SelectBrush", {5}), 0);
+            }
+            const double right = d.w - 1.0, bottom = d.h - 1.0;
+            const int err = d.polygon ? Polygon(d.x, d.y, {0, 0, right, 0, right, bottom, 0, bottom}, 4, 0xFFFFFF)
+                                      : Show("Box", {double(d.x), double(d.y), double(d.w), double(d.h), 0xFFFFFF});
+            ASSERT_EQ(err, 0);
+            if (d.intoBrush) {
+                ASSERT_EQ(Run("EndSelect", 0), 0);
+            }
+            ASSERT_EQ(Show("SetFormStyle", {kFormNormal}), 0);
+            qbBitmap* target = d.intoBrush ? Brush(5)->bitmap : display_->spriteFreeBuffer.get();
+            if (!d.intoBrush) {
+                EXPECT_EQ(Painted().x, d.x - d.edge);
+                EXPECT_EQ(Painted().y, d.y - d.edge - d.shadow);
+            }
+            for (int32_t y = d.y; y < std::min(d.y + d.h, target->height); ++y)
+                for (int32_t x = d.x; x < std::min(d.x + d.w, target->width); ++x)
+                    ASSERT_EQ(ReadBitmapPixel(target, x, y, false),
+                              ReadBitmapPixel(want.get(), x - d.x, y - d.y, false))
+                        << x << "," << y;
         }
-        const int err =
-            d.edge < 0 ? Polygon(d.x, d.y, {0, 0, double(d.w), 0, double(d.w), double(d.h), 0, double(d.h)}, 4, 0xFFFFFF)
-                       : Show("Box", {double(d.x), double(d.y), double(d.w), double(d.h), 0xFFFFFF});
-        ASSERT_EQ(err, 0);
-        ASSERT_EQ(Show("SetFormStyle", {kFormNormal}), 0);
-        const int32_t e = std::max(d.edge, 0);
-        EXPECT_EQ(Painted().x, d.x - e);
-        EXPECT_EQ(Painted().y, d.y - e);
-        for (int32_t y = d.y; y < d.y + d.h; ++y)
-            for (int32_t x = d.x; x < d.x + d.w; ++x)
-                ASSERT_EQ(Shown(x, y), colour((x - d.x + 4) % 3, ((y - d.y - 7) % 5 + 5) % 5)) << x << "," << y;
     }
 }
 
