@@ -1,6 +1,9 @@
 // The handler table and the small commands of the event library: handlers
 // installed by name, user event types, key texts and the adapter's input.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <string>
 
 #include "command_call.h"
 #include "core/errcodes.h"
@@ -105,6 +108,62 @@ TEST_F(EventLibTest, TheQuitSwitchesEndTheScriptOnAdapterInput) {
     ASSERT_EQ(PostAdapterEvent(L, 4, in), 0);
     EXPECT_EQ(Check(), ERR_USERABORT);
     ASSERT_EQ(Call("escapequit", {"#0"}), 0);
+}
+
+// Each quit switch ends the script on its own input only: ESC pressed, C
+// pressed with either CONTROL key, the left button pressed; never on a
+// release, another key or button, or another qualifier.
+TEST_F(EventLibTest, EachQuitSwitchEndsTheScriptOnItsOwnInputOnly) {
+    constexpr int32_t kLControl = static_cast<int32_t>(0x80400000u);
+    constexpr int32_t kRControl = static_cast<int32_t>(0x80800000u);
+    constexpr int32_t kLCommand = static_cast<int32_t>(0x80100000u);
+    constexpr int32_t kQualifierBit = static_cast<int32_t>(0x80000000u);
+    struct Input {
+        const char* name;
+        int kind;
+        int32_t words[4];
+        const char* switchName;  // the switch it quits under, or ""
+    };
+    const Input inputs[] = {
+        {"ESC down", 4, {275, 1, 0, 0}, "escapequit"},
+        {"ESC down with CONTROL", 4, {275, 1, kLControl, 0}, "escapequit"},
+        {"ESC up", 4, {275, 0, 0, 0}, ""},
+        {"RETURN down", 4, {274, 1, 0, 0}, ""},
+        {"c with LCONTROL", 4, {'c', 1, kLControl, 0}, "ctrlcquit"},
+        {"C with RCONTROL", 4, {'C', 1, kRControl, 0}, "ctrlcquit"},
+        {"c up with LCONTROL", 4, {'c', 0, kLControl, 0}, ""},
+        {"c alone", 4, {'c', 1, 0, 0}, ""},
+        {"c with the qualifier bit alone", 4, {'c', 1, kQualifierBit, 0}, ""},
+        {"c with COMMAND", 4, {'c', 1, kLCommand, 0}, ""},
+        {"d with LCONTROL", 4, {'d', 1, kLControl, 0}, ""},
+        {"b with RCONTROL", 4, {'b', 1, kRControl, 0}, ""},
+        {"left down", 3, {4, 5, 1, 1}, "leftmousequit"},
+        {"left up", 3, {4, 5, 1, 0}, ""},
+        {"right down", 3, {4, 5, 2, 1}, ""},
+        {"middle down", 3, {4, 5, 3, 1}, ""},
+        {"pointer move", 3, {4, 5, 0, 1}, ""},
+    };
+    auto quits = [&](const Input& input) {
+        qbAdapterInput in;
+        in.display = d;
+        std::copy(std::begin(input.words), std::end(input.words), in.words);
+        EXPECT_EQ(PostAdapterEvent(L, input.kind, in), 0);
+        int err = 0;
+        for (int i = 0; i < 4 && err == 0; ++i) err = Check();
+        SetEventQuitRequested(false);
+        EXPECT_EQ(Call("freeeventcache"), 0);
+        return err == ERR_USERABORT;
+    };
+    for (const char* on : {"", "escapequit", "ctrlcquit", "leftmousequit"}) {
+        SCOPED_TRACE(*on ? on : "no switch");
+        if (*on) {
+            ASSERT_EQ(Call(on, {"#1"}), 0);
+        }
+        for (const Input& input : inputs) EXPECT_EQ(quits(input), *on && std::string(on) == input.switchName) << input.name;
+        if (*on) {
+            ASSERT_EQ(Call(on, {"#0"}), 0);
+        }
+    }
 }
 
 int called = 0;

@@ -195,3 +195,120 @@ TEST_F(DisplayOptionsTest, FitScaleFillsTheMonitorWithBordersKeepingProportions)
     EXPECT_EQ(d->fitBorders[1], 0);
     EXPECT_EQ(d->bgpic->currentWidth, 400);
 }
+
+// Each key of the option table lands in its own field, on its own when
+// given and never when not: every flag key both ways, the place on each
+// axis, the orientation at creation and through SetDisplayAttributes, and
+// every screen-mode and backfill key with a value of its own.
+TEST_F(DisplayOptionsTest, EachOptionKeyReachesItsOwnFieldOnlyWhenGiven) {
+    const std::pair<const char*, uint32_t> flagKeys[] = {
+        {"borderless", kDispBorderless},       {"sizeable", kDispSizeable},
+        {"fixed", kDispFixed},                 {"nohide", kDispNoHide},
+        {"nomodeswitch", kDispNoModeSwitch},   {"smoothscale", kDispSmoothScale},
+        {"active", kDispActive},               {"hidepointer", kDispHidePointer},
+        {"usequartz", kDispUseQuartz},         {"noclose", kDispNoClose},
+        {"keepproportions", kDispKeepProportions}, {"fitscale", kDispFitScale},
+        {"keepscreenon", kDispKeepScreenOn},   {"hidefromtaskbar", kDispHideFromTaskbar},
+        {"hideoptionsmenu", kDispHideOptionsMenu}, {"nohardwarescale", kDispNoHardwareScale},
+        {"disableblanker", kDispDisableBlanker}, {"rememberposition", kDispRememberPosition},
+    };
+    ASSERT_EQ(Create(2), 0);
+    const uint32_t defaults = Find(2)->flags;
+    int32_t id = 3;
+    for (const auto& [key, bit] : flagKeys) {
+        SCOPED_TRACE(key);
+        for (int on : {0, 1}) {
+            ASSERT_EQ(Create(id, [&] { Field(key, on); }), 0);
+            EXPECT_EQ(Find(id)->flags, on ? defaults | bit : defaults & ~bit);
+            ++id;
+        }
+    }
+
+    ASSERT_EQ(Create(id, [&] {
+                  Field("x", 37);
+                  Field("y", 59);
+                  Field("orientation", 2);
+              }),
+              0);
+    qbDisplay* d = Find(id);
+    EXPECT_EQ(d->x, 37);
+    EXPECT_EQ(d->y, 59);
+    EXPECT_EQ(d->orientation, 2);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {static_cast<double>(id)}), 0);
+    VmPushNewTable(L_);
+    Field("title", "other");
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    EXPECT_EQ(d->orientation, 2);
+    VmPushNewTable(L_);
+    Field("orientation", 1);
+    ASSERT_EQ(Run("SetDisplayAttributes", 1), 0);
+    EXPECT_EQ(d->orientation, 1);
+    ++id;
+    ASSERT_EQ(Create(id, [&] { Field("y", 59); }), 0);
+    EXPECT_EQ(Find(id)->x, Find(2)->x);
+    EXPECT_EQ(Find(id)->y, 59);
+    EXPECT_EQ(Find(id)->orientation, 0);
+
+    ++id;
+    ASSERT_EQ(Create(id, [&] {
+                  Field("mode", "fakefullscreen");
+                  Field("scrwidth", 1024);
+                  Field("scrheight", 600);
+                  Field("scrdepth", 16);
+                  Field("desktop", 1);
+                  VmPushString(L_, "backfill");
+                  VmPushNewTable(L_);
+                  Field("type", "texture");
+                  Field("startcolor", 0x123456);
+                  Field("endcolor", 0x654321);
+                  Field("x", 13);
+                  Field("y", 17);
+                  Field("brush", 9);
+                  Field("scalepicture", 1);
+                  Field("hidetitlebar", 1);
+                  Field("smoothscale", 1);
+                  VmSetTableAt(L_, -3);
+              }),
+              0);
+    const qbScreenMode& s = Find(id)->screen;
+    EXPECT_EQ(s.mode, DISPMODE_FAKEFULLSCREEN);
+    EXPECT_EQ(s.width, 1024);
+    EXPECT_EQ(s.height, 600);
+    EXPECT_EQ(s.depth, 16);
+    EXPECT_EQ(s.desktop, 1);
+    EXPECT_EQ(s.backfill.type, 3);
+    EXPECT_EQ(s.backfill.startColor, 0x123456);
+    EXPECT_EQ(s.backfill.endColor, 0x654321);
+    EXPECT_EQ(s.backfill.x, 13);
+    EXPECT_EQ(s.backfill.y, 17);
+    EXPECT_EQ(s.backfill.brush, 9);
+    EXPECT_EQ(s.backfill.scalePicture, 1);
+    EXPECT_EQ(s.backfill.hideTitleBar, 1);
+    EXPECT_EQ(s.backfill.smoothScale, 1);
+    // Nothing given: the defaults; "color" is the start colour's other name.
+    ++id;
+    ASSERT_EQ(Create(id, [&] {
+                  VmPushString(L_, "backfill");
+                  VmPushNewTable(L_);
+                  Field("color", 0x00ff00);
+                  VmSetTableAt(L_, -3);
+              }),
+              0);
+    const qbScreenMode& plain = Find(id)->screen;
+    qbBackfillOptions none;
+    InitBackfillOptions(none);
+    EXPECT_EQ(plain.mode, DISPMODE_WINDOWED);
+    EXPECT_EQ(plain.width, 0);
+    EXPECT_EQ(plain.height, 0);
+    EXPECT_EQ(plain.depth, 0);
+    EXPECT_EQ(plain.desktop, 0);
+    EXPECT_EQ(plain.backfill.type, none.type);
+    EXPECT_EQ(plain.backfill.startColor, 0x00ff00);
+    EXPECT_EQ(plain.backfill.endColor, none.endColor);
+    EXPECT_EQ(plain.backfill.x, none.x);
+    EXPECT_EQ(plain.backfill.y, none.y);
+    EXPECT_EQ(plain.backfill.brush, none.brush);
+    EXPECT_EQ(plain.backfill.scalePicture, 0);
+    EXPECT_EQ(plain.backfill.hideTitleBar, 0);
+    EXPECT_EQ(plain.backfill.smoothScale, 0);
+}
