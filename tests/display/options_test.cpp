@@ -2,6 +2,10 @@
 // scale sizes and their percentages, regions, scale modes, pictures shared
 // between displays, titles, screen-mode keys and monitors; and the fit
 // borders of "keepproportions".
+#include <cstdint>
+#include <vector>
+
+#include "display/displayhooks.h"
 #include "display/displayoptions.h"
 #include "display/displayscaling.h"
 #include "displaylib_fixture.h"
@@ -311,4 +315,67 @@ TEST_F(DisplayOptionsTest, EachOptionKeyReachesItsOwnFieldOnlyWhenGiven) {
     EXPECT_EQ(plain.backfill.scalePicture, 0);
     EXPECT_EQ(plain.backfill.hideTitleBar, 0);
     EXPECT_EQ(plain.backfill.smoothScale, 0);
+}
+
+namespace {
+
+// The window pixels a display hook is told were filled black, in window
+// coordinates: a plugin mirroring the display draws what the hook says.
+std::vector<std::vector<uint8_t>> blackened;
+const qbDisplay* hooked = nullptr;
+
+int RecordBlackFills(qbDisplayHook*, int kind, const void* info, void*) {
+    if (kind != kDrawHookFill) return 0;
+    const auto* fill = static_cast<const qbHookFillInfo*>(info);
+    if (fill->colour != 0) return 0;
+    for (int32_t y = fill->y; y < fill->y + fill->height; ++y)
+        for (int32_t x = fill->x; x < fill->x + fill->width; ++x) {
+            const int32_t wx = x + hooked->view.offsetX, wy = y + hooked->view.offsetY;
+            if (wy >= 0 && wy < static_cast<int32_t>(blackened.size()) && wx >= 0 &&
+                wx < static_cast<int32_t>(blackened[0].size()))
+                blackened[wy][wx] = 1;
+        }
+    return 0;
+}
+
+}  // namespace
+
+// The fit borders of a window wider than its picture's proportions and of
+// one higher are filled black, each pixel of them and no pixel of the
+// picture, with an odd border on each axis.
+TEST_F(DisplayOptionsTest, TheFitBordersAreFilledExactlyOnEitherAxis) {
+    PicturesReady();
+    struct Window {
+        int32_t width, height;
+        int32_t left, top, right, bottom;  // the picture's 400x300 scaled in
+    };
+    // 400x300 into 1001x300: 300 left, 301 right (the picture 400 wide);
+    // 400x300 into 400x601: 300 high, 150 above and 151 below.
+    for (const Window& w : {Window{1001, 300, 300, 0, 301, 0}, Window{400, 601, 0, 150, 0, 151}}) {
+        SCOPED_TRACE(w.width);
+        FreeAllDisplays(L_);
+        PicturesReady();
+        ASSERT_EQ(Create(2, [&] {
+                      Field("width", 400);
+                      Field("height", 300);
+                      Field("scalemode", 1);
+                      Field("keepproportions", 1);
+                      Field("scalewidth", w.width);
+                      Field("scaleheight", w.height);
+                  }),
+                  0);
+        hooked = Find(2);
+        blackened.assign(static_cast<size_t>(w.height), std::vector<uint8_t>(static_cast<size_t>(w.width), 0));
+        ASSERT_NE(AddDisplayHook(ObjectID{2, nullptr}, &RecordBlackFills, nullptr, nullptr, 0), nullptr);
+        ASSERT_EQ(RunNumbers("OpenDisplay", {2}), 0);
+        ASSERT_EQ(hooked->fitBorders[0], w.left);
+        ASSERT_EQ(hooked->fitBorders[1], w.top);
+        int wrong = 0;
+        for (int32_t y = 0; y < w.height; ++y)
+            for (int32_t x = 0; x < w.width; ++x) {
+                const bool border = x < w.left || x >= w.width - w.right || y < w.top || y >= w.height - w.bottom;
+                if (blackened[y][x] != border && ++wrong <= 3) ADD_FAILURE() << "pixel " << x << "," << y;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
 }
