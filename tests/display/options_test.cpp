@@ -219,7 +219,9 @@ TEST_F(DisplayOptionsTest, EachOptionKeyReachesItsOwnFieldOnlyWhenGiven) {
     ASSERT_EQ(Create(2), 0);
     const uint32_t defaults = Find(2)->flags;
     int32_t id = 3;
-    for (const auto& [key, bit] : flagKeys) {
+    for (const auto& flagKey : flagKeys) {
+        const char* key = flagKey.first;
+        const uint32_t bit = flagKey.second;
         SCOPED_TRACE(key);
         for (int on : {0, 1}) {
             ASSERT_EQ(Create(id, [&] { Field(key, on); }), 0);

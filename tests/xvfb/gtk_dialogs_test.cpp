@@ -343,16 +343,24 @@ TEST_F(GtkDialogTest, ARequesterIsCentredOverThePlayersWindowOnEachAxis) {
     struct Placed {
         int x = -1, y = -1, width = 0, height = 0;
     };
-    // Where the next dialog stands once shown, and its size as it asks.
+    // Where the next dialog stands once shown and settled (the same place
+    // at three turns running: GTK may place a mapped window a turn later),
+    // and its size as it asks.
     auto placed = [&](auto ask) {
         Placed p;
-        Answer([&p](GtkWidget* dialog) {
+        int same = 0;
+        Answer([&p, &same](GtkWidget* dialog) {
             if (!gtk_widget_get_mapped(dialog)) return false;
+            int x = -1, y = -1;
+            gtk_window_get_position(GTK_WINDOW(dialog), &x, &y);
+            same = x == p.x && y == p.y ? same + 1 : 0;
+            p.x = x;
+            p.y = y;
+            if (same < 3) return false;
             GtkRequisition size{};
             gtk_widget_get_preferred_size(dialog, nullptr, &size);
             p.width = size.width;
             p.height = size.height;
-            gtk_window_get_position(GTK_WINDOW(dialog), &p.x, &p.y);
             return Respond(dialog, GTK_RESPONSE_CANCEL);
         });
         ask();
