@@ -81,6 +81,22 @@ protected:
         gtk_dialog_response(GTK_DIALOG(dialog), response);
         return true;
     }
+    // A player's window of the size on the real backend, as a display opens
+    // one; null when it could not be made.
+    static qbNativeWindow* OpenPlayerWindow(qbDisplay* display, qbWindowView& view, int width, int height) {
+        SetPlatformBackend(&LinuxPlatformOps());
+        if (InitEventQueue() != 0 || StartNativeUI() != 0) return nullptr;
+        view.width = width;
+        view.height = height;
+        if (AllocNativeWindowRec(&view, display) != 0 || CreateNativeWindow(display, 1, nullptr, nullptr) != 0)
+            return nullptr;
+        return sdl_backend::FindWindow(display);
+    }
+    static void ClosePlayerWindows() {
+        ShutdownPlatform();
+        ClearEventQueue(nullptr);
+        SetPlatformBackend(nullptr);
+    }
 };
 
 TEST_F(GtkDialogTest, StringFieldRefusesAsTypedAndTitlesArriveAsUtf8) {
@@ -286,17 +302,9 @@ TEST_F(GtkDialogTest, AGermanLocaleAroundTheFirstRequesterLeavesNumbersPrintedWi
 // A player's window, exposed while a dialog is open over it, is presented
 // again; the dialog is transient for it.
 TEST_F(GtkDialogTest, ThePlayersWindowIsPresentedOnExposeAndTheDialogIsTransientForIt) {
-    SetPlatformBackend(&LinuxPlatformOps());
-    ASSERT_EQ(InitEventQueue(), 0);
-    ASSERT_EQ(StartNativeUI(), 0);
     int displayTag = 0;
-    auto* display = reinterpret_cast<qbDisplay*>(&displayTag);
     qbWindowView view;
-    view.width = 320;
-    view.height = 200;
-    ASSERT_EQ(AllocNativeWindowRec(&view, display), 0);
-    ASSERT_EQ(CreateNativeWindow(display, 1, nullptr, nullptr), 0);
-    qbNativeWindow* w = sdl_backend::FindWindow(display);
+    qbNativeWindow* w = OpenPlayerWindow(reinterpret_cast<qbDisplay*>(&displayTag), view, 320, 200);
     ASSERT_NE(w, nullptr);
     view.requesterOpen = 1;
     SDL_SysWMinfo info;
@@ -330,9 +338,7 @@ TEST_F(GtkDialogTest, ThePlayersWindowIsPresentedOnExposeAndTheDialogIsTransient
     EXPECT_EQ(transientFor, playerWindow);
     // The key stays queued for the script.
     EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN), 1);
-    ShutdownPlatform();
-    ClearEventQueue(nullptr);
-    SetPlatformBackend(nullptr);
+    ClosePlayerWindows();
 }
 
 // A requester stands centred over the player's window on both axes, never
@@ -375,17 +381,9 @@ TEST_F(GtkDialogTest, ARequesterIsCentredOverThePlayersWindowOnEachAxis) {
     EXPECT_NEAR(alone.x, (1024 - alone.width) / 2, 1);
     EXPECT_NEAR(alone.y, (768 - alone.height) / 2, 1);
 
-    SetPlatformBackend(&LinuxPlatformOps());
-    ASSERT_EQ(InitEventQueue(), 0);
-    ASSERT_EQ(StartNativeUI(), 0);
     int displayTag = 0;
-    auto* display = reinterpret_cast<qbDisplay*>(&displayTag);
     qbWindowView view;
-    view.width = 900;
-    view.height = 700;
-    ASSERT_EQ(AllocNativeWindowRec(&view, display), 0);
-    ASSERT_EQ(CreateNativeWindow(display, 1, nullptr, nullptr), 0);
-    qbNativeWindow* w = sdl_backend::FindWindow(display);
+    qbNativeWindow* w = OpenPlayerWindow(reinterpret_cast<qbDisplay*>(&displayTag), view, 900, 700);
     ASSERT_NE(w, nullptr);
     int error = 0;
     struct Parent {
@@ -404,9 +402,7 @@ TEST_F(GtkDialogTest, ARequesterIsCentredOverThePlayersWindowOnEachAxis) {
         EXPECT_EQ(p.x, std::max(0, now.x + (now.width - p.width) / 2));
         EXPECT_EQ(p.y, std::max(0, now.y + (now.height - p.height) / 2));
     }
-    ShutdownPlatform();
-    ClearEventQueue(nullptr);
-    SetPlatformBackend(nullptr);
+    ClosePlayerWindows();
 }
 
 }  // namespace
