@@ -166,6 +166,60 @@ TEST_F(EventLibTest, EachQuitSwitchEndsTheScriptOnItsOwnInputOnly) {
     }
 }
 
+// Each kind of adapter input queues its own event for its display, or is
+// refused with its code: a button of 1 to 3 only, the pointer's place
+// without an event, the window's close, place and activation.
+TEST_F(EventLibTest, EachAdapterInputKindQueuesItsOwnEvent) {
+    auto post = [&](int kind, std::initializer_list<int32_t> words, qbDisplay* to) {
+        EXPECT_EQ(Call("freeeventcache"), 0);
+        qbAdapterInput in;
+        in.display = to;
+        std::copy(words.begin(), words.end(), in.words);
+        return PostAdapterEvent(L, kind, in);
+    };
+    auto only = [&](uint32_t type) {
+        const std::vector<qbInputEvent> queued = QueuedEvents();
+        EXPECT_EQ(queued.size(), 1u) << type;
+        if (queued.empty()) return qbInputEvent{};
+        EXPECT_EQ(queued[0].type, type);
+        EXPECT_EQ(queued[0].display, d);
+        return queued[0];
+    };
+    EXPECT_EQ(post(3, {21, 13, 0, 1}, d), 0);
+    EXPECT_TRUE(QueuedEvents().empty());
+    EXPECT_EQ(d->view.mouseX, 21);
+    EXPECT_EQ(d->view.mouseY, 13);
+    const uint32_t buttons[] = {kEventLeftButton, kEventRightButton, kEventMiddleButton};
+    for (int32_t button = 1; button <= 3; ++button) {
+        SCOPED_TRACE(button);
+        ASSERT_EQ(post(3, {4 + button, 9, button, 1}, d), 0);
+        const qbInputEvent e = only(buttons[button - 1]);
+        EXPECT_EQ(e.x, 4 + button);
+        EXPECT_EQ(e.y, 9);
+        EXPECT_EQ(e.state, 1);
+        EXPECT_EQ(d->lastButtonWord[button - 1], 1);
+        ASSERT_EQ(post(3, {4, 9, button, 0}, d), 0);
+        EXPECT_EQ(d->lastButtonWord[button - 1], 0);
+    }
+    for (int32_t button : {-1, 4}) EXPECT_EQ(post(3, {4, 9, button, 1}, d), ERR_WRONGUSAGE) << button;
+    ASSERT_EQ(post(5, {}, d), 0);
+    only(kEventCloseRequest);
+    ASSERT_EQ(post(7, {31, 47}, d), 0);
+    only(kEventMoved);
+    EXPECT_EQ(d->x, 31);
+    EXPECT_EQ(d->y, 47);
+    ASSERT_EQ(post(9, {1}, d), 0);
+    only(kEventActivated);
+    ASSERT_EQ(post(9, {0}, d), 0);
+    only(kEventDeactivated);
+    // The kinds between the window's and the user types are no kinds.
+    for (int kind : {-1, 10, 27}) EXPECT_EQ(post(kind, {}, d), ERR_WRONGUSAGE) << kind;
+    // A window's input needs its display; a wake does not.
+    for (int kind : {3, 4, 5, 6, 7, 8, 9}) EXPECT_EQ(post(kind, {}, nullptr), ERR_FINDDISPLAY) << kind;
+    EXPECT_EQ(post(2, {}, nullptr), 0);
+    EXPECT_TRUE(QueuedEvents().empty());
+}
+
 int called = 0;
 int CountCall(ScriptState*, void* argument) {
     called += *static_cast<int*>(argument);
