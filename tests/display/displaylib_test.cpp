@@ -1,6 +1,10 @@
 // The display commands on the in-memory backend, with the window surfaces
 // read back: titles, sizes, modes, monitors, showing and hiding, hidden
 // displays, moving and the refusals of each command.
+#include <utility>
+#include <vector>
+
+#include "adapter_install.h"
 #include "displaylib_fixture.h"
 
 namespace {
@@ -254,4 +258,140 @@ TEST_F(DisplayLibTest, SelectDisplayRaisesItsWindowUnlessAskedNotTo) {
     EXPECT_EQ(GetCurrentDisplay(), Find(1));
     EXPECT_EQ(activations, 1);
     SetPlatformBackend(nullptr);
+}
+
+namespace {
+
+// A display adapter that lists the monitor and modes the test sets, and
+// counts its mode lists asked and given back.
+std::vector<qbAdapterMode> adapterModes;
+int modeListsAsked = 0;
+int modeListsFreed = 0;
+int modeListRefusal = 0;
+
+qbDisplayAdapterSlots ModeListingSlots() {
+    qbDisplayAdapterSlots s;
+    s.GetMonitorInfo = [](int what, int, void** out, void*) {
+        static const qbAdapterMonitor kMonitors[] = {{0, 0, 1600, 900}, {0, 0, 0, 0}};
+        static std::vector<qbAdapterMode> listed;
+        if (what == 0) {  // the monitors; 1: the modes
+            *out = const_cast<qbAdapterMonitor*>(kMonitors);
+            return 0;
+        }
+        ++modeListsAsked;
+        if (modeListRefusal) return modeListRefusal;
+        listed = adapterModes;
+        listed.push_back({0, 0});
+        *out = listed.data();
+        return 0;
+    };
+    s.FreeMonitorInfo = [](int what, void*) { modeListsFreed += what == 1; };
+    return s;
+}
+
+}  // namespace
+
+// An adapter's modes come back sorted by width, then height, each with its
+// size; the adapter is asked once for the count and once for the list, and
+// once only when it has none.
+TEST_F(DisplayLibTest, AnAdaptersModesAreSortedAndAnEmptyListIsAskedOnce) {
+    static const qbDisplayAdapterSlots slots = ModeListingSlots();
+    qbPlugin plugin;
+    plugin.name = "modes";
+    ASSERT_EQ(InstallTestAdapter(&plugin, const_cast<qbDisplayAdapterSlots*>(&slots), kAdapterMonitors), 0);
+    auto sizes = [&] {
+        std::vector<std::pair<int, int>> out;
+        VmSetTop(L_, 0);
+        const int err = Run("GetDisplayModes", 0, 1);
+        for (int i = 0; err == 0; ++i) {
+            VmRawGetIndex(L_, 1, i);
+            if (VmType(L_, -1) == kTypeNil) break;
+            int32_t w = -1, h = -1;
+            GetTableFieldInt(L_, -1, "width", &w, nullptr);
+            GetTableFieldInt(L_, -1, "height", &h, nullptr);
+            out.emplace_back(w, h);
+            VmSetTop(L_, -2);
+        }
+        VmSetTop(L_, 0);
+        return std::make_pair(err, out);
+    };
+    modeListsAsked = modeListsFreed = modeListRefusal = 0;
+    adapterModes = {{1280, 1024}, {800, 600}, {1280, 720}, {800, 480}, {1600, 900}};
+    auto [err, listed] = sizes();
+    ASSERT_EQ(err, 0);
+    EXPECT_EQ(listed, (std::vector<std::pair<int, int>>{{800, 480}, {800, 600}, {1280, 720}, {1280, 1024}, {1600, 900}}));
+    EXPECT_EQ(modeListsAsked, 2);
+    EXPECT_EQ(modeListsFreed, 2);
+
+    modeListsAsked = modeListsFreed = 0;
+    adapterModes.clear();
+    EXPECT_EQ(sizes().first, ERR_NODISPMODES);
+    EXPECT_EQ(modeListsAsked, 1);
+    EXPECT_EQ(modeListsFreed, 1);
+
+    // A list the adapter refuses is no list, and nothing to give back.
+    modeListsAsked = modeListsFreed = 0;
+    adapterModes = {{640, 480}};
+    modeListRefusal = ERR_WRONGUSAGE;
+    EXPECT_EQ(sizes().first, ERR_NODISPMODES);
+    EXPECT_EQ(modeListsAsked, 1);
+    EXPECT_EQ(modeListsFreed, 0);
+}
+
+// OpenDisplay's table: "x" and "y" each place the window on its own axis
+// and only when given, "monitor" centres it on that monitor, "noselect"
+// keeps the current display and the screen-mode keys are checked.
+TEST_F(DisplayLibTest, OpenDisplayTakesEachFieldOfItsTable) {
+    null_backend::SetMonitors({{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}});
+    qbDisplay* first = OpenFirst();
+    ASSERT_EQ(Create(2, [&] {
+                  Field("hidden", 1);
+                  Field("width", 100);
+                  Field("height", 50);
+              }),
+              0);
+    qbDisplay* d = Find(2);
+    auto open = [&](auto fill) {
+        VmPushNumber(L_, 2);
+        VmPushNewTable(L_);
+        fill();
+        const int err = Run("OpenDisplay", 2);
+        VmSetTop(L_, 0);
+        return err;
+    };
+    auto place = [&] {
+        const null_backend::Surface* s = null_backend::GetSurface(d);
+        return s ? std::make_pair(s->x, s->y) : std::make_pair(-1, -1);
+    };
+    ASSERT_EQ(open([&] {
+                  Field("x", 37);
+                  Field("y", 59);
+                  Field("noselect", 1);
+              }),
+              0);
+    EXPECT_EQ(place(), std::make_pair(37, 59));
+    EXPECT_EQ(GetCurrentDisplay(), first);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {2}), 0);
+
+    // One axis given: the other keeps its place.
+    ASSERT_EQ(open([&] { Field("x", 11); }), 0);
+    EXPECT_EQ(place(), std::make_pair(11, 59));
+    EXPECT_EQ(GetCurrentDisplay(), d);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {1}), 0);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {2}), 0);
+    ASSERT_EQ(open([&] { Field("y", 23); }), 0);
+    EXPECT_EQ(place(), std::make_pair(11, 23));
+    ASSERT_EQ(RunNumbers("SelectDisplay", {1}), 0);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {2}), 0);
+
+    // Another monitor: centred on it.
+    ASSERT_EQ(open([&] { Field("monitor", 2); }), 0);
+    EXPECT_EQ(place(), std::make_pair(1920 + (1280 - 100) / 2, (1024 - 50) / 2));
+    EXPECT_EQ(d->monitor, 1);
+    ASSERT_EQ(RunNumbers("SelectDisplay", {1}), 0);
+    ASSERT_EQ(RunNumbers("CloseDisplay", {2}), 0);
+
+    EXPECT_EQ(open([&] { Field("monitor", 3); }), ERR_MONITORRANGE);
+    EXPECT_EQ(open([&] { Field("mode", "bogus"); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(null_backend::GetSurface(d), nullptr);
 }

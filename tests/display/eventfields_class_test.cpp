@@ -239,4 +239,50 @@ TEST_F(EventFieldsTest, WindowPlaceSizeAndMenuFieldsAreTheDisplays) {
                Fields{{"action", "\"OnMenuSelect\""}, {"id", "1"}, {"item", "\"other\""}, {"selected", "0"}});
 }
 
+// Every field of a button's message, for each of its eight handlers: the
+// button's place and size on a button whose four numbers differ, each of
+// the three pressed states on its own, the display and the userdata.
+TEST_F(EventFieldsTest, EveryFieldOfEveryButtonEventHasItsValue) {
+    VmPushLightUserdata(L, &messages);
+    VmPushCClosure(L, Record, 1);
+    SetGlobal("record");
+    std::string make = ".function main maxstack=12\n    GETGLOBAL 0 \"makebutton\"\n    LOADK 1 #3\n    LOADK 2 #0\n"
+                       "    LOADK 3 #5\n    LOADK 4 #7\n    LOADK 5 #11\n    LOADK 6 #4\n    NEWTABLE 7 0 8\n"
+                       "    GETGLOBAL 8 \"record\"\n";
+    for (const char* key : {"onmouseover", "onmouseout", "onmousedown", "onmouseup", "onrightmousedown",
+                            "onrightmouseup", "onmidmousedown", "onmidmouseup"})
+        make += std::string("    SETTABLE 7 \"") + key + "\" 8\n";
+    ASSERT_EQ(Run(make + "    LOADK 8 #77\n    CALL 0 9 1\n    RETURN 0 1\n.end\n"), 0);
+    auto want = [](const char* action, int left, int right, int middle) {
+        return Fields{{"action", std::string("\"") + action + "\""},
+                      {"id", "3"},
+                      {"x", "5"},
+                      {"y", "7"},
+                      {"width", "11"},
+                      {"height", "4"},
+                      {"mousedown", std::to_string(left)},
+                      {"rightmousedown", std::to_string(right)},
+                      {"midmousedown", std::to_string(middle)},
+                      {"display", "1"},
+                      {"userdata", "77"}};
+    };
+    auto pointerTo = [&](int32_t x, int32_t y) {
+        messages.clear();
+        d->view.mouseX = x;
+        d->view.mouseY = y;
+        d->view.mouseMoved = 1;
+        EXPECT_EQ(Call("checkevents"), 0);
+        return messages;
+    };
+    // The button's far corner, then its press states one by one.
+    ExpectOnly(pointerTo(15, 10), want("OnMouseOver", 0, 0, 0));
+    ExpectOnly(From(kEventRightButton, 15, 10, 1), want("OnRightMouseDown", 0, 1, 0));
+    ExpectOnly(From(kEventRightButton, 15, 10, 0), want("OnRightMouseUp", 0, 0, 0));
+    ExpectOnly(From(kEventMiddleButton, 5, 7, 1), want("OnMidMouseDown", 0, 0, 1));
+    ExpectOnly(From(kEventLeftButton, 5, 7, 1), want("OnMouseDown", 1, 0, 1));
+    ExpectOnly(From(kEventMiddleButton, 5, 7, 0), want("OnMidMouseUp", 1, 0, 0));
+    ExpectOnly(From(kEventLeftButton, 5, 7, 0), want("OnMouseUp", 0, 0, 0));
+    ExpectOnly(pointerTo(16, 10), want("OnMouseOut", 0, 0, 0));
+}
+
 }  // namespace

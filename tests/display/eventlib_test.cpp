@@ -1,6 +1,9 @@
 // The handler table and the small commands of the event library: handlers
 // installed by name, user event types, key texts and the adapter's input.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <string>
 
 #include "command_call.h"
 #include "core/errcodes.h"
@@ -105,6 +108,116 @@ TEST_F(EventLibTest, TheQuitSwitchesEndTheScriptOnAdapterInput) {
     ASSERT_EQ(PostAdapterEvent(L, 4, in), 0);
     EXPECT_EQ(Check(), ERR_USERABORT);
     ASSERT_EQ(Call("escapequit", {"#0"}), 0);
+}
+
+// Each quit switch ends the script on its own input only: ESC pressed, C
+// pressed with either CONTROL key, the left button pressed; never on a
+// release, another key or button, or another qualifier.
+TEST_F(EventLibTest, EachQuitSwitchEndsTheScriptOnItsOwnInputOnly) {
+    constexpr int32_t kLControl = static_cast<int32_t>(0x80400000u);
+    constexpr int32_t kRControl = static_cast<int32_t>(0x80800000u);
+    constexpr int32_t kLCommand = static_cast<int32_t>(0x80100000u);
+    constexpr int32_t kQualifierBit = static_cast<int32_t>(0x80000000u);
+    struct Input {
+        const char* name;
+        int kind;
+        int32_t words[4];
+        const char* switchName;  // the switch it quits under, or ""
+    };
+    const Input inputs[] = {
+        {"ESC down", 4, {275, 1, 0, 0}, "escapequit"},
+        {"ESC down with CONTROL", 4, {275, 1, kLControl, 0}, "escapequit"},
+        {"ESC up", 4, {275, 0, 0, 0}, ""},
+        {"RETURN down", 4, {274, 1, 0, 0}, ""},
+        {"c with LCONTROL", 4, {'c', 1, kLControl, 0}, "ctrlcquit"},
+        {"C with RCONTROL", 4, {'C', 1, kRControl, 0}, "ctrlcquit"},
+        {"c up with LCONTROL", 4, {'c', 0, kLControl, 0}, ""},
+        {"c alone", 4, {'c', 1, 0, 0}, ""},
+        {"c with the qualifier bit alone", 4, {'c', 1, kQualifierBit, 0}, ""},
+        {"c with COMMAND", 4, {'c', 1, kLCommand, 0}, ""},
+        {"d with LCONTROL", 4, {'d', 1, kLControl, 0}, ""},
+        {"b with RCONTROL", 4, {'b', 1, kRControl, 0}, ""},
+        {"left down", 3, {4, 5, 1, 1}, "leftmousequit"},
+        {"left up", 3, {4, 5, 1, 0}, ""},
+        {"right down", 3, {4, 5, 2, 1}, ""},
+        {"middle down", 3, {4, 5, 3, 1}, ""},
+        {"pointer move", 3, {4, 5, 0, 1}, ""},
+    };
+    auto quits = [&](const Input& input) {
+        qbAdapterInput in;
+        in.display = d;
+        std::copy(std::begin(input.words), std::end(input.words), in.words);
+        EXPECT_EQ(PostAdapterEvent(L, input.kind, in), 0);
+        int err = 0;
+        for (int i = 0; i < 4 && err == 0; ++i) err = Check();
+        SetEventQuitRequested(false);
+        EXPECT_EQ(Call("freeeventcache"), 0);
+        return err == ERR_USERABORT;
+    };
+    for (const char* on : {"", "escapequit", "ctrlcquit", "leftmousequit"}) {
+        SCOPED_TRACE(*on ? on : "no switch");
+        if (*on) {
+            ASSERT_EQ(Call(on, {"#1"}), 0);
+        }
+        for (const Input& input : inputs) EXPECT_EQ(quits(input), *on && std::string(on) == input.switchName) << input.name;
+        if (*on) {
+            ASSERT_EQ(Call(on, {"#0"}), 0);
+        }
+    }
+}
+
+// Each kind of adapter input queues its own event for its display, or is
+// refused with its code: a button of 1 to 3 only, the pointer's place
+// without an event, the window's close, place and activation.
+TEST_F(EventLibTest, EachAdapterInputKindQueuesItsOwnEvent) {
+    auto post = [&](int kind, std::initializer_list<int32_t> words, qbDisplay* to) {
+        EXPECT_EQ(Call("freeeventcache"), 0);
+        qbAdapterInput in;
+        in.display = to;
+        std::copy(words.begin(), words.end(), in.words);
+        return PostAdapterEvent(L, kind, in);
+    };
+    auto only = [&](uint32_t type) {
+        const std::vector<qbInputEvent> queued = QueuedEvents();
+        EXPECT_EQ(queued.size(), 1u) << type;
+        if (queued.empty()) return qbInputEvent{};
+        EXPECT_EQ(queued[0].type, type);
+        EXPECT_EQ(queued[0].display, d);
+        return queued[0];
+    };
+    EXPECT_EQ(post(3, {21, 13, 0, 1}, d), 0);
+    EXPECT_TRUE(QueuedEvents().empty());
+    EXPECT_EQ(d->view.mouseX, 21);
+    EXPECT_EQ(d->view.mouseY, 13);
+    const uint32_t buttons[] = {kEventLeftButton, kEventRightButton, kEventMiddleButton};
+    for (int32_t button = 1; button <= 3; ++button) {
+        SCOPED_TRACE(button);
+        ASSERT_EQ(post(3, {4 + button, 9, button, 1}, d), 0);
+        const qbInputEvent e = only(buttons[button - 1]);
+        EXPECT_EQ(e.x, 4 + button);
+        EXPECT_EQ(e.y, 9);
+        EXPECT_EQ(e.state, 1);
+        EXPECT_EQ(d->lastButtonWord[button - 1], 1);
+        ASSERT_EQ(post(3, {4, 9, button, 0}, d), 0);
+        EXPECT_EQ(d->lastButtonWord[button - 1], 0);
+    }
+    for (int32_t button : {-1, 4}) EXPECT_EQ(post(3, {4, 9, button, 1}, d), ERR_WRONGUSAGE) << button;
+    ASSERT_EQ(post(5, {}, d), 0);
+    only(kEventCloseRequest);
+    ASSERT_EQ(post(7, {31, 47}, d), 0);
+    only(kEventMoved);
+    EXPECT_EQ(d->x, 31);
+    EXPECT_EQ(d->y, 47);
+    ASSERT_EQ(post(9, {1}, d), 0);
+    only(kEventActivated);
+    ASSERT_EQ(post(9, {0}, d), 0);
+    only(kEventDeactivated);
+    // The kinds between the window's and the user types are no kinds.
+    for (int kind : {-1, 10, 27}) EXPECT_EQ(post(kind, {}, d), ERR_WRONGUSAGE) << kind;
+    // A window's input needs its display; a wake does not.
+    for (int kind : {3, 4, 5, 6, 7, 8, 9}) EXPECT_EQ(post(kind, {}, nullptr), ERR_FINDDISPLAY) << kind;
+    EXPECT_EQ(post(2, {}, nullptr), 0);
+    EXPECT_TRUE(QueuedEvents().empty());
 }
 
 int called = 0;

@@ -163,6 +163,35 @@ TEST_F(ModeChoiceTest, TheModeListPreselectsTheFirstModeTheDisplayFitsAndOpensFu
     EXPECT_EQ(Find(1)->state, DISPSTATE_CLOSED);
 }
 
+// The list holds each size once, by width and then by height whatever
+// order and repeats the system gives; the answer picks its entry, and an
+// answer past the last entry is refused, not read.
+TEST_F(ModeChoiceTest, TheModeListIsSortedByWidthThenHeightAndTheAnswerMustNameAnEntry) {
+    null_backend::SetDisplayModes(
+        0, {{800, 600}, {1024, 768}, {800, 480}, {640, 480}, {800, 600, 75}, {640, 400}, {1024, 600}});
+    const std::vector<std::string> listed = {"640x400", "640x480", "800x480", "800x600", "1024x600", "1024x768"};
+    struct Case {
+        int32_t answer;
+        int err;
+        std::pair<int, int> mode;
+    };
+    const Case cases[] = {{1, 0, {640, 480}}, {2, 0, {800, 480}}, {4, 0, {1024, 600}}, {5, 0, {1024, 768}},
+                          {6, ERR_WRONGUSAGE, {0, 0}}, {7, ERR_WRONGUSAGE, {0, 0}}, {-1, ERR_USERABORT, {0, 0}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        asked.clear();
+        answers = {c.answer};
+        EXPECT_EQ(Start("moderequester", 640, 440), c.err);
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0].entries, listed);
+        // 640x440 fits 640x480 first, on its width exactly.
+        EXPECT_EQ(asked[0].selected, 1);
+        EXPECT_EQ(Find(1)->state, c.err ? DISPSTATE_CLOSED : DISPSTATE_OPEN);
+        EXPECT_EQ(null_backend::VirtualMode(0), c.mode);
+        FreeAllDisplays(L_);
+    }
+}
+
 namespace {
 
 // The preferences table kept in the test's memory.

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +80,22 @@ protected:
     static bool Respond(GtkWidget* dialog, int response) {
         gtk_dialog_response(GTK_DIALOG(dialog), response);
         return true;
+    }
+    // A player's window of the size on the real backend, as a display opens
+    // one; null when it could not be made.
+    static qbNativeWindow* OpenPlayerWindow(qbDisplay* display, qbWindowView& view, int width, int height) {
+        SetPlatformBackend(&LinuxPlatformOps());
+        if (InitEventQueue() != 0 || StartNativeUI() != 0) return nullptr;
+        view.width = width;
+        view.height = height;
+        if (AllocNativeWindowRec(&view, display) != 0 || CreateNativeWindow(display, 1, nullptr, nullptr) != 0)
+            return nullptr;
+        return sdl_backend::FindWindow(display);
+    }
+    static void ClosePlayerWindows() {
+        ShutdownPlatform();
+        ClearEventQueue(nullptr);
+        SetPlatformBackend(nullptr);
     }
 };
 
@@ -285,17 +302,9 @@ TEST_F(GtkDialogTest, AGermanLocaleAroundTheFirstRequesterLeavesNumbersPrintedWi
 // A player's window, exposed while a dialog is open over it, is presented
 // again; the dialog is transient for it.
 TEST_F(GtkDialogTest, ThePlayersWindowIsPresentedOnExposeAndTheDialogIsTransientForIt) {
-    SetPlatformBackend(&LinuxPlatformOps());
-    ASSERT_EQ(InitEventQueue(), 0);
-    ASSERT_EQ(StartNativeUI(), 0);
     int displayTag = 0;
-    auto* display = reinterpret_cast<qbDisplay*>(&displayTag);
     qbWindowView view;
-    view.width = 320;
-    view.height = 200;
-    ASSERT_EQ(AllocNativeWindowRec(&view, display), 0);
-    ASSERT_EQ(CreateNativeWindow(display, 1, nullptr, nullptr), 0);
-    qbNativeWindow* w = sdl_backend::FindWindow(display);
+    qbNativeWindow* w = OpenPlayerWindow(reinterpret_cast<qbDisplay*>(&displayTag), view, 320, 200);
     ASSERT_NE(w, nullptr);
     view.requesterOpen = 1;
     SDL_SysWMinfo info;
@@ -329,9 +338,71 @@ TEST_F(GtkDialogTest, ThePlayersWindowIsPresentedOnExposeAndTheDialogIsTransient
     EXPECT_EQ(transientFor, playerWindow);
     // The key stays queued for the script.
     EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN), 1);
-    ShutdownPlatform();
-    ClearEventQueue(nullptr);
-    SetPlatformBackend(nullptr);
+    ClosePlayerWindows();
+}
+
+// A requester stands centred over the player's window on both axes, never
+// past the screen's top left corner, and centred on the screen without a
+// window. The dialog is wider than high, so that an axis taken for the
+// other shows.
+TEST_F(GtkDialogTest, ARequesterIsCentredOverThePlayersWindowOnEachAxis) {
+    struct Placed {
+        int x = -1, y = -1, width = 0, height = 0;
+    };
+    // Where the next dialog stands once shown and settled (the same place
+    // at three turns running: GTK may place a mapped window a turn later),
+    // and its size as it asks.
+    auto placed = [&](auto ask) {
+        Placed p;
+        int same = 0;
+        Answer([&p, &same](GtkWidget* dialog) {
+            if (!gtk_widget_get_mapped(dialog)) return false;
+            int x = -1, y = -1;
+            gtk_window_get_position(GTK_WINDOW(dialog), &x, &y);
+            same = x == p.x && y == p.y ? same + 1 : 0;
+            p.x = x;
+            p.y = y;
+            if (same < 3) return false;
+            GtkRequisition size{};
+            gtk_widget_get_preferred_size(dialog, nullptr, &size);
+            p.width = size.width;
+            p.height = size.height;
+            return Respond(dialog, GTK_RESPONSE_CANCEL);
+        });
+        ask();
+        return p;
+    };
+    auto colour = [] {
+        int32_t c = 0;
+        EXPECT_EQ(lr::ColorRequesterNative(0, &c), 0);
+    };
+    const Placed alone = placed(colour);
+    ASSERT_NE(alone.width, alone.height);
+    EXPECT_NEAR(alone.x, (1024 - alone.width) / 2, 1);
+    EXPECT_NEAR(alone.y, (768 - alone.height) / 2, 1);
+
+    int displayTag = 0;
+    qbWindowView view;
+    qbNativeWindow* w = OpenPlayerWindow(reinterpret_cast<qbDisplay*>(&displayTag), view, 900, 700);
+    ASSERT_NE(w, nullptr);
+    int error = 0;
+    struct Parent {
+        int x, y, width, height;
+    };
+    for (const Parent& parent : {Parent{70, 30, 900, 700}, Parent{5, 9, 120, 80}}) {
+        SCOPED_TRACE(parent.width);
+        SDL_SetWindowSize(w->window, parent.width, parent.height);
+        SDL_SetWindowPosition(w->window, parent.x, parent.y);
+        while (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT)) PumpNativeEvents(nullptr, &error);
+        // The place and size the player's window has as SDL tells them.
+        Parent now{};
+        SDL_GetWindowPosition(w->window, &now.x, &now.y);
+        SDL_GetWindowSize(w->window, &now.width, &now.height);
+        const Placed p = placed(colour);
+        EXPECT_EQ(p.x, std::max(0, now.x + (now.width - p.width) / 2));
+        EXPECT_EQ(p.y, std::max(0, now.y + (now.height - p.height) / 2));
+    }
+    ClosePlayerWindows();
 }
 
 }  // namespace
