@@ -150,11 +150,13 @@ TEST_F(EvalCommandTest, TheVariablesOption) {
 }
 
 // The variables list at every length up to and well past the room a
-// command's stack has at first, each variable found; a hole ends the list,
+// command's frame has at first and the most it may take (2048 slots), each
+// variable found, so the list's reading leaves nothing behind per entry;
+// a hole ends the list,
 // a variable without a value is 0 and an entry that is no table, or a
 // list that is none, is refused.
 TEST_F(EvalCommandTest, TheVariablesListAtEveryLengthAndItsBadEntries) {
-    for (int n : {0, 1, 2, 7, 8, 9, 10, 16, 17, 40, 300}) {
+    for (int n : {0, 1, 2, 7, 8, 9, 10, 16, 17, 40, 300, 1030, 2100}) {
         std::vector<std::pair<libstest::Arg, double>> vars;
         std::string sum = "0";
         double expected = 0;
