@@ -310,7 +310,9 @@ TEST_F(ListTest, EveryListCommandCountsToTheFirstHoleAndKeepsEmptyStrings) {
         ASSERT_EQ(Call(cmdRemoveItem, 1), 0);
         EXPECT_EQ(VmType(L, -1) == kTypeNil ? "Nil" : Text(-1), n ? items[n - 1] : "Nil");
         VmSetTop(L, 1);
-        if (n) EXPECT_EQ(at(n - 1), "Nil");
+        if (n) {
+            EXPECT_EQ(at(n - 1), "Nil");
+        }
         for (size_t i = n + 1; i < items.size(); ++i) EXPECT_EQ(at(static_cast<int>(i)), items[i] ? items[i] : "Nil");
         if (n > 1) {
             push(items);
