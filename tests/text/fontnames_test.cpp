@@ -142,7 +142,7 @@ TEST_F(FontNames, EachKindOfNameOpensOrAnswersItsError) {
     VmSetTop(L_, 0);
     VmPushNewTable(L_);
     VmPushNumber(L_, 20);
-    EXPECT_NE(CallCommand(L_, "SetFont", 2, 0), 0);
+    EXPECT_EQ(CallCommand(L_, "SetFont", 2, 0), ERR_STREXPECTED);
 }
 
 // FreeType reads a face through FontStreamRead: from its start, anywhere
