@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
@@ -82,7 +84,7 @@ TEST_F(TextFiltersWorld, EveryRoadFadesAndFiltersTheWholeText) {
     const Road roads[] = {
         {"plain", ":::default_sans", 20, false, 1, 1, 0},
         {"scaled wide", ":::default_sans", 20, false, 3, 1.5, 0},
-        {"scaled tall", ":::default_sans", 10, false, 1.5, 4, 0},
+        {"scaled taller than wide", ":::default_sans", 10, false, 1, 12, 0},
         {"scaled and turned", ":::default_sans", 14, false, 2, 2, 25},
         {"a fixed-size font scaled", "topaz", 8, false, 3, 2, 0},
         {"a text object", ":::default_sans", 20, true, 1, 1, 0},
@@ -116,6 +118,7 @@ TEST_F(TextFiltersWorld, EveryRoadFadesAndFiltersTheWholeText) {
         const Shot plain = draw(nullptr);
         ASSERT_GT(plain.inked, 150);
         const int32_t width = plain.right - plain.left + 1, height = plain.bottom - plain.top + 1;
+        EXPECT_GT(std::abs(width - height), 20) << "a square would hide an axis swapped";
         const Shot faded = draw(fade);
         const Shot greyed = draw(grey);
         // Faded: half the red wherever the plain text is red, nothing
