@@ -135,15 +135,19 @@ int64_t MeasureAt100(FT_Face face) {
 unsigned long FontStreamRead(FT_Stream stream, unsigned long position, unsigned char* buffer, unsigned long count) {
     auto* d = static_cast<qbInbuiltFontData*>(stream->descriptor.pointer);
     if (!d || !d->file) return count ? 0 : 1;
-    if (d->file->descriptor >= 0) {
-        if (count == 0) return position > stream->size ? 1 : 0;
-        return ReadDescriptorAt(d->file->descriptor, d->file->base + d->dataOffset + static_cast<int64_t>(position),
-                                buffer, count);
-    }
+    // The face's bytes end at its size whatever follows them in the file (a
+    // part of a file, a face of a collection): a seek may reach the end, not
+    // pass it, and no read returns a byte beyond it.
+    if (position > stream->size) return count ? 0 : 1;
+    const bool seek = count == 0;
+    count = std::min(count, stream->size - position);
+    if (d->file->descriptor >= 0)
+        return count ? ReadDescriptorAt(d->file->descriptor,
+                                        d->file->base + d->dataOffset + static_cast<int64_t>(position), buffer, count)
+                     : 0;
     qbFile* file = d->file->file.get();
-    if (FileSeek(file, d->dataOffset + static_cast<int64_t>(position), kSeekBeginning) < 0) return count ? 0 : 1;
-    if (count == 0) return 0;
-    return static_cast<unsigned long>(FileRead(file, buffer, count));
+    if (FileSeek(file, d->dataOffset + static_cast<int64_t>(position), kSeekBeginning) < 0) return seek ? 1 : 0;
+    return count ? static_cast<unsigned long>(FileRead(file, buffer, count)) : 0;
 }
 
 int64_t InbuiltFileOpenCount() { return g_fileOpens; }

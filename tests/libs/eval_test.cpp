@@ -2,6 +2,7 @@
 // the errors and the nesting limit.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,75 @@ TEST_F(EvalCommandTest, TheVariablesOption) {
     EXPECT_EQ(Call(cmdEval, {"2^10"}), "1024");
     EXPECT_EQ(Call(cmdEval, {"7 % 0"}), "E1089");
     EXPECT_EQ(Call(cmdEval, {std::string("1 + 1\0 junk", 11)}), "2");
+}
+
+// The variables list at every length up to and well past the room a
+// command's frame has at first and the most it may take (2048 slots), each
+// variable found, so the list's reading leaves nothing behind per entry;
+// a hole ends the list,
+// a variable without a value is 0 and an entry that is no table, or a
+// list that is none, is refused.
+TEST_F(EvalCommandTest, TheVariablesListAtEveryLengthAndItsBadEntries) {
+    for (int n : {0, 1, 2, 7, 8, 9, 10, 16, 17, 40, 300, 1030, 2100}) {
+        std::vector<std::pair<libstest::Arg, double>> vars;
+        std::string sum = "0";
+        double expected = 0;
+        for (int i = 0; i < n; ++i) {
+            vars.push_back({"v" + std::to_string(i), i + 1});
+            sum += " + v" + std::to_string(i);
+            expected += i + 1;
+        }
+        EXPECT_EQ(Run(sum, vars), std::to_string(static_cast<int>(expected))) << n << " variables";
+    }
+    // {variables = list} with the list built by fill on the stack's top.
+    const auto eval = [&](const std::string& text, const std::function<void()>& fill) {
+        VmSetTop(L, 0);
+        VmPushCClosure(L, cmdEval, 0);
+        VmPushString(L, text.c_str());
+        VmPushNewTable(L);
+        VmPushString(L, "variables");
+        fill();
+        VmSetTableAt(L, -3);
+        return Results(VmPCall(L, 2, kMultRet, 0));
+    };
+    // Entry i of the list: a {name, value} table, value left out below 0.
+    const auto entry = [&](int i, const char* name, double value) {
+        VmPushNumber(L, i);
+        VmPushNewTable(L);
+        VmPushString(L, "name");
+        VmPushString(L, name);
+        VmSetTableAt(L, -3);
+        if (value >= 0) {
+            VmPushString(L, "value");
+            VmPushNumber(L, value);
+            VmSetTableAt(L, -3);
+        }
+        VmSetTableAt(L, -3);
+    };
+    const auto holed = [&] {
+        VmPushNewTable(L);
+        entry(0, "a", 2);
+        entry(2, "c", 5);
+    };
+    EXPECT_EQ(eval("a * 3", holed), "6");
+    EXPECT_EQ(eval("a + c", holed), "E1024") << "c lies past the hole";
+    EXPECT_EQ(eval("a + 1", [&] {
+                  VmPushNewTable(L);
+                  entry(0, "a", -1);
+              }),
+              "1");
+    EXPECT_EQ(eval("1", [&] {
+                  VmPushNewTable(L);
+                  entry(0, "a", 2);
+                  VmPushNumber(L, 1);
+                  VmPushString(L, "b");
+                  VmSetTableAt(L, -3);
+              }),
+              "E1055");
+    EXPECT_EQ(eval("1", [&] { VmPushNumber(L, 4); }), "E1055");
+    EXPECT_EQ(eval("1", [&] { VmPushString(L, "a"); }), "E1055");
+    EXPECT_EQ(eval("1", [&] { VmPushNil(L); }), "1") << "no list is no variables";
+    EXPECT_EQ(eval("2", [&] { VmPushNewTable(L); }), "2");
 }
 
 // Each comparison with its left side below, at and above its right one,

@@ -224,6 +224,126 @@ TEST_F(ListTest, UnpackRefusesWhatTheStackCannotHold) {
     EXPECT_EQ(Text(2), "y");
 }
 
+// Every list command (IPairs too) over lists of 0, 1 and many items, "" among them and a
+// hole (Nil) ending them: an empty string is an item like any other, and
+// the items past a hole are no part of the list.
+TEST_F(ListTest, EveryListCommandCountsToTheFirstHoleAndKeepsEmptyStrings) {
+    std::vector<std::vector<const char*>> shapes = {
+        {}, {""}, {"a"}, {"a", "", "c"}, {"", "b"}, {"a", nullptr, "c"}, {nullptr, "b"}, {"", "", nullptr, ""}};
+    std::vector<std::string> many;
+    for (int i = 0; i < 300; ++i) many.push_back(i % 7 == 3 ? "" : std::to_string(i));
+    std::vector<const char*> manyShape;
+    for (const std::string& s : many) manyShape.push_back(s.c_str());
+    manyShape[250] = nullptr;
+    shapes.push_back(manyShape);
+    const auto push = [&](const std::vector<const char*>& items) {
+        VmSetTop(L, 0);
+        VmPushNewTable(L);
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!items[i]) continue;
+            VmPushString(L, items[i]);
+            VmRawSetIndex(L, 1, static_cast<int>(i));
+        }
+    };
+    const auto at = [&](int i) {
+        VmRawGetIndex(L, 1, i);
+        const std::string text = VmType(L, -1) == kTypeNil ? "Nil" : Text(-1);
+        VmSetTop(L, -2);
+        return text;
+    };
+    for (const std::vector<const char*>& items : shapes) {
+        const int n = static_cast<int>(std::find(items.begin(), items.end(), nullptr) - items.begin());
+        SCOPED_TRACE(testing::Message() << items.size() << " items, the first " << n << " a list");
+        std::string joined;
+        for (int i = 0; i < n; ++i) joined += (i ? "|" : "") + std::string(items[i]);
+
+        push(items);
+        VmPushValue(L, 1);
+        ASSERT_EQ(Call(cmdListItems, 1), 0);
+        EXPECT_EQ(Number(-1), n);
+
+        push(items);
+        VmPushValue(L, 1);
+        ASSERT_EQ(Call(cmdUnpack, 1), 0);
+        ASSERT_EQ(VmGetTop(L), 1 + n);
+        for (int i = 0; i < n; ++i) EXPECT_EQ(Text(2 + i), items[i]) << i;
+
+        // IPairs steps from index 0 to the hole, "" included.
+        push(items);
+        VmPushValue(L, 1);
+        ASSERT_EQ(Call(cmdIPairs, 1), 0);
+        ASSERT_EQ(VmGetTop(L), 4);
+        int steps = 0;
+        for (;; ++steps) {
+            VmSetTop(L, 4);
+            VmPushValue(L, 2);
+            VmPushValue(L, 3);
+            VmPushValue(L, 4);
+            ASSERT_EQ(VmPCall(L, 2, kMultRet, 0), 0);
+            if (VmGetTop(L) == 4) break;
+            ASSERT_EQ(VmGetTop(L), 6);
+            ASSERT_LT(steps, n);
+            EXPECT_EQ(Number(5), steps);
+            EXPECT_EQ(Text(6), items[steps]);
+            VmPushValue(L, 5);
+            VmReplace(L, 4);
+        }
+        EXPECT_EQ(steps, n);
+        // The last index a step can take ends the walk.
+        VmSetTop(L, 4);
+        VmPushValue(L, 2);
+        VmPushValue(L, 3);
+        VmPushNumber(L, 2147483647.0);
+        ASSERT_EQ(VmPCall(L, 2, kMultRet, 0), 0);
+        EXPECT_EQ(VmGetTop(L), 4);
+
+        push(items);
+        VmPushValue(L, 1);
+        VmPushString(L, "|");
+        ASSERT_EQ(Call(cmdConcat, 2), 0);
+        EXPECT_EQ(Text(-1), joined);
+
+        // RemoveItem takes the last item, or from a place, and leaves the
+        // hole and what follows it.
+        push(items);
+        VmPushValue(L, 1);
+        ASSERT_EQ(Call(cmdRemoveItem, 1), 0);
+        EXPECT_EQ(VmType(L, -1) == kTypeNil ? "Nil" : Text(-1), n ? items[n - 1] : "Nil");
+        VmSetTop(L, 1);
+        if (n) {
+            EXPECT_EQ(at(n - 1), "Nil");
+        }
+        for (size_t i = n + 1; i < items.size(); ++i) EXPECT_EQ(at(static_cast<int>(i)), items[i] ? items[i] : "Nil");
+        if (n > 1) {
+            push(items);
+            VmPushValue(L, 1);
+            VmPushNumber(L, 0);
+            ASSERT_EQ(Call(cmdRemoveItem, 2), 0);
+            EXPECT_EQ(Text(-1), items[0]);
+            VmSetTop(L, 1);
+            for (int i = 0; i + 1 < n; ++i) EXPECT_EQ(at(i), items[i + 1]) << i;
+            EXPECT_EQ(at(n - 1), "Nil");
+        }
+
+        // InsertItem puts the item at the end of the list, in the hole, or
+        // at a place, moving the items after it up to the hole.
+        push(items);
+        VmPushValue(L, 1);
+        VmPushString(L, "new");
+        ASSERT_EQ(Call(cmdInsertItem, 2), 0);
+        EXPECT_EQ(at(n), "new");
+        for (int i = 0; i < n; ++i) EXPECT_EQ(at(i), items[i]) << i;
+        push(items);
+        VmPushValue(L, 1);
+        VmPushString(L, "new");
+        VmPushNumber(L, 0);
+        ASSERT_EQ(Call(cmdInsertItem, 3), 0);
+        EXPECT_EQ(at(0), "new");
+        for (int i = 0; i < n; ++i) EXPECT_EQ(at(i + 1), items[i]) << i;
+        for (size_t i = n + 1; i < items.size(); ++i) EXPECT_EQ(at(static_cast<int>(i)), items[i] ? items[i] : "Nil");
+    }
+}
+
 TEST_F(ListTest, ConcatJoinsStringsOnly) {
     PushList({"a", "b", "c"});
     VmPushString(L, "-");
