@@ -1,5 +1,6 @@
-// Catalogs: finding them by language, IFF and text forms, and that no entry
-// is trusted beyond the data.
+// Catalogs: finding them by language (every file a lookup opens, as an
+// adapter sees it), IFF and text forms, that no entry is trusted beyond the
+// data, and translated messages taken only with the built-in placeholders.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -140,6 +140,65 @@ TEST_F(NetReceiveEdgeTest, EveryReceiveTakesUpToItsMostAndNoByteMore) {
     }
 }
 
+// What a receive's callback answers: 0, false or any number but 1 go on; 1
+// or true stop the receive (ERR_USERABORT); anything else is
+// ERR_NUMCALLBACK, and an error the callback raises is the receive's. Each
+// call gets its piece, its size, the total so far and the user value.
+std::string heard;
+int answer = 0;
+
+int Answering(ScriptState* S) {
+    for (const char* key : {"data", "size", "total", "userdata"}) {
+        VmPushString(S, key);
+        VmGetTableAt(S, 1);
+        heard += VmToCString(S, -1) ? VmToCString(S, -1) : "nil";
+        heard += key[0] == 'u' ? ";" : ",";
+        VmSetTop(S, 1);
+    }
+    switch (answer) {
+        case 0: VmPushNumber(S, 0); break;
+        case 1: VmPushNumber(S, 1); break;
+        case 2: VmPushNumber(S, 2); break;
+        case 3: VmPushBoolean(S, 1); break;
+        case 4: VmPushBoolean(S, 0); break;
+        case 5: VmPushString(S, "1"); break;
+        default: VmRaiseError(S, ERR_WRONGUSAGE);
+    }
+    return 1;
+}
+
+TEST_F(NetReceiveEdgeTest, TheCallbacksAnswerSteersTheReceive) {
+    SetNetworkTimeoutValue(30000);
+    const std::string all = "a,1,1,ud;b,1,2,ud;c,1,3,ud;";
+    const std::string first = "a,1,1,ud;";
+    const std::pair<int, std::pair<int, std::string>> cases[] = {
+        {0, {0, all}}, {2, {0, all}}, {4, {0, all}}, {1, {ERR_USERABORT, first}},
+        {3, {ERR_USERABORT, first}}, {5, {ERR_NUMCALLBACK, first}}, {6, {ERR_WRONGUSAGE, first}}};
+    for (const auto& [given, expected] : cases) {
+        SCOPED_TRACE(given);
+        PairedConnection p;
+        ASSERT_GE(p.peer, 0);
+        ASSERT_EQ(write(p.peer, "abc\n", 4), 4);
+        VmSetTop(L, 0);
+        VmPushCClosure(L, Answering, 0);
+        VmPushString(L, "ud");
+        qbNetSink sink;
+        sink.kind = NetSinkKind::kCallback;
+        sink.callback = 1;
+        sink.userdata = 2;
+        heard.clear();
+        answer = given;
+        qbNetReceipt receipt;
+        qbNetClock clock = NetClockStart(NetWaitWhole());
+        EXPECT_EQ(NetReceive(L, &p.c, kReceiveLine, 0, &clock, sink, &receipt), expected.first);
+        EXPECT_EQ(heard, expected.second);
+        if (expected.first == 0) {
+            EXPECT_TRUE(receipt.complete);
+            EXPECT_EQ(receipt.count, 3u);
+        }
+    }
+}
+
 // Descriptor 0 is an ordinary one once standard input is closed (in a child,
 // whose standard input is its own): a FIFO written there still waits for its
 // reader instead of failing when the pipe is full.
