@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "core/fileops.h"
 #include "core/folderfd.h"
 #include "core/replacefile.h"
+#include "core/signalcleanup.h"
 #include "scratch.h"
 
 namespace {
@@ -78,7 +81,10 @@ TEST(DescriptorZero, FoldersHeldByDescriptor) {
                   if (OpenFolderAt(parent.get(), "sub").get() != 0) return 2;
                   bool made = true;
                   if (MakeFolderAt(parent.get(), "sub", &made).get() != 0 || made) return 3;
-                  return MakeFolderAt(parent.get(), "other", &made).get() == 0 && made ? 0 : 4;
+                  if (MakeFolderAt(parent.get(), "other", &made).get() != 0 || !made) return 4;
+                  // The listing's own descriptor.
+                  std::vector<qbFolderEntryAt> entries;
+                  return ListFolderAt(parent.get(), &entries) && entries.size() == 3 ? 0 : 5;
               }),
               0);
     const mode_t mask = umask(0);
@@ -135,6 +141,25 @@ TEST(DescriptorZero, TemporaryNames) {
                              : 2;
               }),
               0);
+}
+
+// A signal that ends the player removes its listed folder through the
+// descriptor it opens there.
+TEST(DescriptorZero, SignalCleanup) {
+    ScratchDir dir;
+    const std::string folder = dir / "applet";
+    dir.Write("applet/a.txt", "a");
+    dir.Write("applet/b.txt", "b");
+    EXPECT_EQ(test_child::InChild([&] {
+                  close(0);
+                  signal(SIGTERM, SIG_DFL);
+                  InstallSignalCleanup();
+                  AddSignalCleanupPath(folder.c_str(), true);
+                  raise(SIGTERM);
+                  return 0;
+              }),
+              -1);
+    EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
 }  // namespace
