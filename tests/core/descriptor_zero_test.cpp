@@ -10,7 +10,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -160,6 +164,47 @@ TEST(DescriptorZero, SignalCleanup) {
               }),
               -1);
     EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// Every file of src/ that closes a descriptor is an owner of one, and
+// says where it is tried on descriptor 0 (or why it never holds it): a new
+// owner fails here until it is.
+TEST(DescriptorZero, EveryOwnerIsTried) {
+    const std::map<std::string, std::string> owners = {
+        {"src/core/dir.cpp", "DirHandle.AFileLockOnDescriptorZeroGivesItBack"},
+        {"src/core/fdstream.cpp", "DescriptorZero.FilesReadAndWritten"},
+        {"src/core/fileops.cpp", "DescriptorZero.TemporaryNames"},
+        {"src/core/folderfd.cpp", "DescriptorZero.FoldersHeldByDescriptor"},
+        // Its attributes are read while the new file holds a lower descriptor.
+        {"src/core/replacefile.cpp", "DescriptorZero.FilesReadAndWritten"},
+        {"src/core/signalcleanup.cpp", "DescriptorZero.SignalCleanup"},
+        {"src/core/stdiofile.cpp", "DescriptorZero.FilesReadAndWritten"},
+        // The copy is written while the program's part it copies holds a
+        // lower descriptor.
+        {"src/libs/dosrun.cpp", "never at 0"},
+        {"src/libs/netpoll.cpp", "NetReceiveEdgeTest.SocketsAndThePollSetOnDescriptorZero"},
+        {"src/libs/socket.cpp", "NetReceiveEdgeTest.SocketsAndThePollSetOnDescriptorZero"},
+        {"src/platform/linux/zenity.cpp", "ZenityTest.ThePipeOnDescriptorZeroIsReadAndGivenBack"},
+        {"src/plugins/elfcheck.cpp", "LoaderTest.TheFileCheckGivesDescriptorZeroBack"},
+    };
+    const std::regex call(R"((^|[^A-Za-z0-9_>.])(::)?close\()");
+    std::set<std::string> found;
+    const std::filesystem::path root(QB_SOURCE_DIR);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "src")) {
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h" && ext != ".c")) continue;
+        std::ifstream in(entry.path());
+        for (std::string line; std::getline(in, line);) {
+            const size_t code = line.find_first_not_of(" \t");
+            if (code != std::string::npos && line.compare(code, 2, "//") != 0 && std::regex_search(line, call)) {
+                found.insert(std::filesystem::relative(entry.path(), root).generic_string());
+                break;
+            }
+        }
+    }
+    std::set<std::string> listed;
+    for (const auto& [file, where] : owners) listed.insert(file);
+    EXPECT_EQ(found, listed) << "an owner of a descriptor: try it with standard input closed and list it here";
 }
 
 }  // namespace
