@@ -1,14 +1,23 @@
-// Catalogs: finding them by language, IFF and text forms, and that no entry
-// is trusted beyond the data.
+// Catalogs: finding them by language (every file a lookup opens, as an
+// adapter sees it), IFF and text forms, that no entry is trusted beyond the
+// data, and translated messages taken only with the built-in placeholders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/catalog.h"
+#include "core/errcodes.h"
+#include "core/errors.h"
+#include "core/file.h"
 #include "core/fileops.h"
+#include "core/pluginadapters.h"
+#include "platform/platform.h"
 #include "peak_memory.h"
 #include "scratch.h"
 
@@ -180,6 +189,139 @@ TEST_F(CatalogLookupTest, ACatalogCostsItsEntriesNotItsLength) {
         EXPECT_STREQ(GetCatalogText(c.get(), 1, "d"), name[0] == 'i' ? "Eins" : "zwei");
         EXPECT_STREQ(GetCatalogText(c.get(), 2, "d"), name[0] == 'i' ? "Zwei" : "d");
     }
+}
+
+// Every name a catalog lookup opens, in order, as a file adapter sees it;
+// it serves the one name it is given, with the text given.
+struct OpenLog {
+    std::vector<std::string> opened;
+    int closes = 0;
+    std::string served;
+    std::string text;
+    size_t at = 0;
+};
+OpenLog* openLog = nullptr;
+
+class CatalogOpensTest : public CatalogLookupTest {
+protected:
+    void SetUp() override {
+        CatalogLookupTest::SetUp();
+        openLog = &log_;
+        plugin_.name = "catalogs";
+        plugin_.slots.FOpen = [](const char* name, int, const qbFileTag*) -> void* {
+            openLog->opened.emplace_back(name);
+            if (name != openLog->served) return nullptr;
+            openLog->at = 0;
+            return openLog;
+        };
+        plugin_.slots.FClose = [](void*) {
+            ++openLog->closes;
+            return 1;
+        };
+        plugin_.slots.FRead = [](void*, void* buffer, size_t count) {
+            const size_t n = openLog->text.copy(static_cast<char*>(buffer), count, openLog->at);
+            openLog->at += n;
+            return n;
+        };
+        plugin_.slots.FSeek = [](void*, int64_t offset, int mode) -> int64_t {
+            const int64_t previous = static_cast<int64_t>(openLog->at);
+            if (mode != kSeekBeginning || offset < 0) return -1;
+            openLog->at = std::min(static_cast<size_t>(offset), openLog->text.size());
+            return previous;
+        };
+        plugin_.slots.FStat = [](void*, qbAdapterStat* st) {
+            st->size = static_cast<int64_t>(openLog->text.size());
+            return 1;
+        };
+        ASSERT_EQ(AddAdapterPlugin(kPluginCapsFileAdapter, &plugin_), 0);
+        char exe[PATH_MAX] = {};
+        GetExecutablePath(exe, sizeof exe);
+        exeFolder_ = std::filesystem::path(exe).parent_path().string() + "/";
+    }
+    void TearDown() override {
+        RemoveAdapterPlugin(kPluginCapsFileAdapter, &plugin_);
+        openLog = nullptr;
+        CatalogLookupTest::TearDown();
+    }
+    // Loads name and gives what it opened since the last call.
+    std::vector<std::string> Opens(const char* name, std::string* text = nullptr) {
+        log_.opened.clear();
+        log_.closes = 0;
+        CatalogPtr c(LoadCatalog(name));
+        if (text) *text = c ? GetCatalogText(c.get(), 0, "none") : "no catalog";
+        return log_.opened;
+    }
+    OpenLog log_;
+    qbAdapterPlugin plugin_;
+    std::string exeFolder_;
+};
+
+// A missing catalog is looked for once in each folder, the English name
+// before the native one, the current folder before the program's; a found
+// one ends the search where it is found, opened once and closed.
+TEST_F(CatalogOpensTest, EachFolderIsAskedOnceInOrderUntilOneHoldsIt) {
+    setenv("LANG", "de_DE.UTF-8", 1);
+    const std::vector<std::string> all = {"Catalogs/german/m.catalog", "Catalogs/deutsch/m.catalog",
+                                          exeFolder_ + "Catalogs/german/m.catalog",
+                                          exeFolder_ + "Catalogs/deutsch/m.catalog"};
+    std::string text;
+    EXPECT_EQ(Opens("m.catalog", &text), all);
+    EXPECT_EQ(text, "no catalog");
+    EXPECT_EQ(log_.closes, 0);
+    for (size_t found = 0; found < all.size(); ++found) {
+        SCOPED_TRACE(all[found]);
+        log_.served = all[found];
+        log_.text = "served " + std::to_string(found) + "\n";
+        EXPECT_EQ(Opens("m.catalog", &text), std::vector<std::string>(all.begin(), all.begin() + found + 1));
+        EXPECT_EQ(text, "served " + std::to_string(found));
+        EXPECT_EQ(log_.closes, 1);
+    }
+    // A catalog on disk in the native folder: the adapter was asked of the
+    // English one first, then of the native one, which the disk served.
+    log_.served.clear();
+    dir_.Write("Catalogs/deutsch/m.catalog", "vom Datentr\xC3\xA4ger\n");
+    EXPECT_EQ(Opens("m.catalog", &text), std::vector<std::string>(all.begin(), all.begin() + 2));
+    EXPECT_EQ(text, "vom Datentr\xC3\xA4ger");
+    // English and a language without a folder open nothing.
+    setenv("LANG", "en_US", 1);
+    EXPECT_TRUE(Opens("m.catalog").empty());
+    EXPECT_TRUE(Opens(nullptr).empty());
+}
+
+// A translated message replaces the built-in text only where its
+// placeholders are the same, in the same order; where they differ, or the
+// catalog lacks the message, the built-in text is filled.
+TEST(CatalogTranslations, OnlyTextsWithTheBuiltinPlaceholdersAreShown) {
+    const auto number = [](int code) { return static_cast<uint32_t>(GetErrorMessageNumber(code)); };
+    const std::string iff = Iff(Entry(number(ERR_READFILE), "Datei %s nicht lesbar") +
+                                Entry(number(ERR_NUMEXPECTED), "Zahl in Argument %d erwartet (100%%)") +
+                                Entry(number(ERR_NONE), "Kein Fehler") +
+                                Entry(number(ERR_MEM), "Kein Speicher f\xFCr %s") +
+                                Entry(number(ERR_WRITEFILE), "Datei %d nicht schreibbar") +
+                                Entry(number(ERR_LOADPICTURE), "Bild %s: %s") +
+                                Entry(MSG_LOADINGBRUSH, "Lade %x"));
+    CatalogPtr catalog = FromData(iff);
+    ASSERT_TRUE(catalog);
+    SetPlayerCatalog(catalog.get());
+    SetErrorDetail("pics/a.png");
+    SetErrorArgIndex(3);
+    const auto text = [](int code) {
+        char out[kErrorTextSize];
+        GetErrorText(code, out);
+        return std::string(out);
+    };
+    EXPECT_EQ(text(ERR_READFILE), "Datei a.png nicht lesbar");
+    EXPECT_EQ(text(ERR_NUMEXPECTED), "Zahl in Argument 3 erwartet (100%)");
+    EXPECT_EQ(text(ERR_NONE), "Kein Fehler");
+    EXPECT_EQ(text(ERR_MEM), "Out of memory!");
+    EXPECT_EQ(text(ERR_WRITEFILE), "Cannot write to file pics/a.png !");
+    EXPECT_EQ(text(ERR_LOADPICTURE), "Cannot load picture a.png!");
+    EXPECT_EQ(text(ERR_OPENSOUND), "Cannot open sound file a.png!");
+    EXPECT_STREQ(GetMessageText(MSG_LOADINGBRUSH), "Loading brush %s");
+    SetPlayerCatalog(nullptr);
+    SetErrorDetail("");
+    SetErrorArgIndex(0);
+    EXPECT_EQ(text(ERR_READFILE), "Cannot read file  !");
 }
 
 }  // namespace

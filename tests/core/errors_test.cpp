@@ -171,6 +171,10 @@ TEST_F(ErrorTextTest, LongDetailIsCut) {
     EXPECT_EQ(old.size(), kErrorTextSize - 1);
     EXPECT_EQ(old.substr(0, 12), "This functio");
     EXPECT_EQ(old.back(), 'v');
+    // No text clears the detail.
+    SetErrorDetail(nullptr);
+    EXPECT_STREQ(GetErrorDetail(), "");
+    EXPECT_EQ(TextOf(ERR_WRITEFILE), "Cannot write to file  !");
 }
 
 TEST_F(ErrorTextTest, RequesterTextCarriesFileLineAndFunction) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -159,6 +160,96 @@ TEST_F(DosCopyTest, DeletingByPatternAndSeparator) {
     EXPECT_FALSE(fs::exists(dir_ / "t"));
     EXPECT_EQ(Call("DeleteFile", {dir_ / "t"}), ERR_LOCK2);
     EXPECT_EQ(Call("DeleteFile", {std::string()}), ERR_WRONGUSAGE);
+}
+
+// DeleteFile asks of every kind of entry what the callback answers: a
+// read-only file is asked about first ("action" 1: -1 aborts, 0 skips, else
+// it is unprotected), every file is announced ("action" 0: 1 aborts), a
+// link goes as itself (never asked about what it leads to), a missing
+// name asks nothing. By name and inside a folder.
+TEST_F(DosCopyTest, DeleteAsksTheCallbackOfEveryKindOfEntry) {
+    const auto fresh = [&](const std::string& folder) {
+        const std::string ro = dir_.Write(folder + "/ro.txt", "r");
+        chmod(ro.c_str(), 0444);
+        dir_.Write(folder + "/rw.txt", "w");
+        const std::string target = dir_.Write("target.txt", "t");
+        chmod(target.c_str(), 0444);
+        const std::string link = dir_ / (folder + "/link");
+        fs::remove(link);
+        fs::create_symlink(target, link);
+    };
+    const auto del = [&](const std::string& name, double protect, double status) {
+        seen.clear();
+        answerOverwrite = protect;
+        answerStatus = status;
+        return CallBack("DeleteFile", {dir_ / name, nullptr}, 2);
+    };
+    using Seen = std::vector<std::string>;
+    const std::string ro = dir_ / "f/ro.txt";
+
+    fresh("f");
+    for (const double protect : {-1.0, 0.0}) {
+        EXPECT_EQ(del("f/ro.txt", protect, 0), 0);
+        EXPECT_EQ(seen, Seen{"1:ro.txt"}) << protect;
+        EXPECT_EQ(Mode(ro), 0444u) << protect;
+    }
+    // Unprotected, then the announcement aborts: the file stays, writable.
+    EXPECT_EQ(del("f/ro.txt", 1, 1), 0);
+    EXPECT_EQ(seen, (Seen{"1:ro.txt", "0:ro.txt"}));
+    EXPECT_EQ(Mode(ro), 0644u);
+    chmod(ro.c_str(), 0444);
+    EXPECT_EQ(del("f/ro.txt", 2, 0), 0);
+    EXPECT_EQ(seen, (Seen{"1:ro.txt", "0:ro.txt"}));
+    EXPECT_FALSE(fs::exists(ro));
+    EXPECT_EQ(del("f/rw.txt", 0, 1), 0);
+    EXPECT_EQ(seen, Seen{"0:rw.txt"});
+    EXPECT_TRUE(fs::exists(dir_ / "f/rw.txt"));
+    EXPECT_EQ(del("f/link", 0, 0), 0);
+    EXPECT_EQ(seen, Seen{"0:link"});
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "f/link")));
+    EXPECT_EQ(Mode(dir_ / "target.txt"), 0444u);
+    EXPECT_EQ(del("f/missing", 1, 0), ERR_LOCK2);
+    EXPECT_TRUE(seen.empty());
+    // A failing callback is the command's error, and nothing goes.
+    fresh("f");
+    VmSetTop(L, 0);
+    Push(dir_ / "f/rw.txt");
+    VmPushCClosure(L, [](ScriptState* S) -> int { VmRaiseError(S, ERR_WRONGUSAGE); }, 0);
+    EXPECT_EQ(CallCommand(L, "DeleteFile", 2, 0), ERR_WRONGUSAGE);
+    EXPECT_TRUE(fs::exists(dir_ / "f/rw.txt"));
+    // Without a callback a read-only file goes unasked.
+    ASSERT_EQ(Call("DeleteFile", {ro}), 0);
+    EXPECT_FALSE(fs::exists(ro));
+
+    // In a folder: each read-only file asked about, every file announced.
+    const auto sorted = [] {
+        Seen s = seen;
+        std::sort(s.begin(), s.end());
+        return s;
+    };
+    fresh("t");
+    dir_.Write("t/sub/deep.txt", "d");
+    chmod((dir_ / "t/sub/deep.txt").c_str(), 0400);
+    EXPECT_EQ(del("t", 1, 0), 0);
+    EXPECT_EQ(sorted(), (Seen{"0:deep.txt", "0:link", "0:ro.txt", "0:rw.txt", "1:deep.txt", "1:ro.txt"}));
+    EXPECT_FALSE(fs::exists(dir_ / "t"));
+    EXPECT_TRUE(fs::exists(dir_ / "target.txt"));
+    // A skipped file stays, and so does its folder, which cannot go.
+    fresh("t");
+    EXPECT_EQ(del("t", 0, 0), ERR_DELETEFILE);
+    EXPECT_EQ(sorted(), (Seen{"0:link", "0:rw.txt", "1:ro.txt"}));
+    EXPECT_EQ(fs::directory_iterator(dir_ / "t")->path().filename(), "ro.txt");
+    // An abort at either question ends the walk at that file, no error.
+    fresh("t");
+    EXPECT_EQ(del("t", -1, 0), 0);
+    EXPECT_TRUE(fs::exists(dir_ / "t/ro.txt"));
+    EXPECT_EQ(seen.back(), "1:ro.txt");
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "1:ro.txt"), 1);
+    EXPECT_EQ(del("t", 1, 1), 0);
+    EXPECT_EQ(fs::is_empty(dir_ / "t"), false);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().substr(0, 2), "0:");
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const std::string& e) { return e[0] == '0'; }), 1);
 }
 
 TEST_F(DosCopyTest, PipesAreNeverOpenedAndDanglingLinksGoWithTheirTree) {

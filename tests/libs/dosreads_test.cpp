@@ -146,6 +146,72 @@ TEST_F(DosReadsTest, ACutLogEndsTheEofLoopWithAnError) {
     EXPECT_EQ(Num(1), 0);
 }
 
+// Another handle changes a file a script reads: appends, cuts or rewrites
+// it, with the reader mid-file, at the end it met, and at the end after it
+// saw the file grow. Each step's answer: E Eof, P FilePos, N FileLength,
+// L ReadLine ("!" for ERR_READ), S a seek to the start. What was appended
+// is read; a cut is an error once, and the loop then ends.
+TEST_F(DosReadsTest, EofAndPositionFollowAFileChangedByAnotherHandle) {
+    const std::string path = dir_ / "changed.txt";
+    const auto step = [&](char op) -> std::string {
+        int err = 0;
+        switch (op) {
+            case 'E': err = Call("Eof", {1.0}); break;
+            case 'P': err = Call("FilePos", {1.0}); break;
+            case 'N': err = Call("FileLength", {1.0}); break;
+            case 'L': err = Call("ReadLine", {1.0}); break;
+            case 'S': return Call("Seek", {1.0, 0.0}) == 0 ? "S" : "S!";
+        }
+        if (err) return std::string(1, op) + (err == ERR_READ ? "!" : std::to_string(err));
+        return std::string(1, op) + (op == 'L' ? Str(1) : std::to_string(static_cast<int64_t>(Num(1))));
+    };
+    const auto run = [&](const char* ops) {
+        std::string out;
+        for (const char* op = ops; *op; ++op) out += (out.empty() ? "" : " ") + step(*op);
+        return out;
+    };
+    const auto append = [&](const char* text) { std::ofstream(path, std::ios::app | std::ios::binary) << text; };
+    const auto rewrite = [&](const char* text) { std::ofstream(path, std::ios::trunc | std::ios::binary) << text; };
+    const auto open = [&] {
+        rewrite("ab\ncd\n");
+        return Call("OpenFile", {1.0, path});
+    };
+
+    // Appended mid-file, at the end met, at the end after a growth.
+    ASSERT_EQ(open(), 0);
+    EXPECT_EQ(run("L"), "Lab");
+    append("ef\n");
+    EXPECT_EQ(run("EPLEPNLEPN"), "E0 P3 Lcd E0 P6 N9 Lef E1 P9 N9");
+    append("gh\n");
+    EXPECT_EQ(run("ELEPN"), "E0 Lgh E1 P12 N12");
+
+    // Cut below the reader at the end it met: the end stays.
+    ASSERT_EQ(open(), 0);
+    EXPECT_EQ(run("LLE"), "Lab Lcd E1");
+    ASSERT_EQ(truncate(path.c_str(), 2), 0);
+    EXPECT_EQ(run("EPNLE"), "E1 P6 N6 L E1");
+
+    // Grown after the end was met, then cut back before a read: the grown
+    // size is what the reader knows, so the next read is short, an error.
+    ASSERT_EQ(open(), 0);
+    EXPECT_EQ(run("LLE"), "Lab Lcd E1");
+    append("ef\n");
+    EXPECT_EQ(run("EN"), "E0 N9");
+    ASSERT_EQ(truncate(path.c_str(), 6), 0);
+    EXPECT_EQ(run("EPNLEP"), "E0 P6 N9 L! E1 P6");
+
+    // Rewritten longer mid-file: the window read before stays, the rest is
+    // read from the new bytes at the reader's position.
+    ASSERT_EQ(open(), 0);
+    EXPECT_EQ(run("L"), "Lab");
+    rewrite("0123456789\nxy\n");
+    EXPECT_EQ(run("LEPLELEPN"), "Lcd E0 P6 L6789 E0 Lxy E1 P14 N14");
+    // Rewritten shorter after the end: it ends where it was met.
+    rewrite("z\n");
+    EXPECT_EQ(run("EPLE"), "E1 P14 L E1");
+    ASSERT_EQ(Call("CloseFile", {1.0}), 0);
+}
+
 // A read that fails ends the loop the same way, and the whole-file readers
 // refuse the prefix they got.
 TEST_F(DosReadsTest, AFailingReadIsAnError) {

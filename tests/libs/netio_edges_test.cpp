@@ -1,6 +1,7 @@
 // A receive at the edges of where it must stop: a block filled to its last
 // byte, a receive of whatever waits ending at its "enough" with more still
-// waiting, and a FIFO written on descriptor 0.
+// waiting, every receive at its most; and the descriptors written or
+// watched on descriptor 0.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -19,6 +20,7 @@
 #include "core/scratch.h"
 #include "libs/net_fixture.h"
 #include "libs/netclock.h"
+#include "libs/netpoll.h"
 #include "libs/socket.h"
 
 namespace {
@@ -85,6 +87,118 @@ TEST_F(NetReceiveEdgeTest, ABlockTakesBytesUpToItsLastAndEnoughEndsTheReceiveThe
     EXPECT_EQ(receive(kReceiveLine, 4, SIZE_MAX, &receipt), ERR_MEM);
 }
 
+// The most a receive may gather, and a block's room: a line, a count of
+// bytes and whatever waits, into a growing string, a callback and a block,
+// one byte below the most, exactly at it, and one byte above: the last is
+// ERR_MEM, the others whole.
+TEST_F(NetReceiveEdgeTest, EveryReceiveTakesUpToItsMostAndNoByteMore) {
+    SetNetworkTimeoutValue(30000);
+    constexpr size_t kMost = 5000;
+    VmSetTop(L, 0);
+    VmPushCClosure(L, [](ScriptState* S) { VmPushNumber(S, 0); return 1; }, 0);
+    for (const NetSinkKind kind : {NetSinkKind::kGrowBlock, NetSinkKind::kCallback, NetSinkKind::kBlock}) {
+        for (const int mode : {kReceiveLine, kReceiveBytes, kReceiveAll}) {
+            for (const size_t size : {kMost - 1, kMost, kMost + 1}) {
+                SCOPED_TRACE(testing::Message() << "sink " << static_cast<int>(kind) << " mode " << mode << " size "
+                                                << size);
+                PairedConnection p;
+                ASSERT_GE(p.peer, 0);
+                const std::string sent = Pattern(size) + (mode == kReceiveLine ? "\n" : "");
+                ASSERT_EQ(write(p.peer, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+                shutdown(p.peer, SHUT_WR);
+                qbGrowBlock grown;
+                std::vector<uint8_t> block(kMost + 1);
+                qbNetSink sink;
+                sink.kind = kind;
+                sink.callback = 1;
+                sink.grow = &grown;
+                sink.block = block.data();
+                // A line's block holds its terminator too.
+                sink.blockSize = kMost + (mode == kReceiveLine ? 1 : 0);
+                if (kind != NetSinkKind::kBlock) sink.most = kMost;
+                qbNetReceipt receipt;
+                qbNetClock clock = NetClockStart(mode == kReceiveLine ? NetWaitWhole() : NetWaitBulk());
+                const int err = NetReceive(L, &p.c, mode, size, &clock, sink, &receipt);
+                if (size > kMost) {
+                    EXPECT_EQ(err, ERR_MEM);
+                    // The most refuses the byte before it is taken; a
+                    // block refuses the piece that would overrun it.
+                    if (kind != NetSinkKind::kBlock) {
+                        EXPECT_LE(receipt.count, kMost);
+                    }
+                    continue;
+                }
+                EXPECT_EQ(err, 0);
+                EXPECT_TRUE(receipt.complete);
+                EXPECT_EQ(receipt.count, size);
+                const uint8_t* kept = kind == NetSinkKind::kBlock ? block.data() : grown.data.get();
+                if (kind != NetSinkKind::kCallback) {
+                    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kept), sink.used), Pattern(size));
+                }
+            }
+        }
+    }
+}
+
+// What a receive's callback answers: 0, false or any number but 1 go on; 1
+// or true stop the receive (ERR_USERABORT); anything else is
+// ERR_NUMCALLBACK, and an error the callback raises is the receive's. Each
+// call gets its piece, its size, the total so far and the user value.
+std::string heard;
+int answer = 0;
+
+int Answering(ScriptState* S) {
+    for (const char* key : {"data", "size", "total", "userdata"}) {
+        VmPushString(S, key);
+        VmGetTableAt(S, 1);
+        heard += VmToCString(S, -1) ? VmToCString(S, -1) : "nil";
+        heard += key[0] == 'u' ? ";" : ",";
+        VmSetTop(S, 1);
+    }
+    switch (answer) {
+        case 0: VmPushNumber(S, 0); break;
+        case 1: VmPushNumber(S, 1); break;
+        case 2: VmPushNumber(S, 2); break;
+        case 3: VmPushBoolean(S, 1); break;
+        case 4: VmPushBoolean(S, 0); break;
+        case 5: VmPushString(S, "1"); break;
+        default: VmRaiseError(S, ERR_WRONGUSAGE);
+    }
+    return 1;
+}
+
+TEST_F(NetReceiveEdgeTest, TheCallbacksAnswerSteersTheReceive) {
+    SetNetworkTimeoutValue(30000);
+    const std::string all = "a,1,1,ud;b,1,2,ud;c,1,3,ud;";
+    const std::string first = "a,1,1,ud;";
+    const std::pair<int, std::pair<int, std::string>> cases[] = {
+        {0, {0, all}}, {2, {0, all}}, {4, {0, all}}, {1, {ERR_USERABORT, first}},
+        {3, {ERR_USERABORT, first}}, {5, {ERR_NUMCALLBACK, first}}, {6, {ERR_WRONGUSAGE, first}}};
+    for (const auto& [given, expected] : cases) {
+        SCOPED_TRACE(given);
+        PairedConnection p;
+        ASSERT_GE(p.peer, 0);
+        ASSERT_EQ(write(p.peer, "abc\n", 4), 4);
+        VmSetTop(L, 0);
+        VmPushCClosure(L, Answering, 0);
+        VmPushString(L, "ud");
+        qbNetSink sink;
+        sink.kind = NetSinkKind::kCallback;
+        sink.callback = 1;
+        sink.userdata = 2;
+        heard.clear();
+        answer = given;
+        qbNetReceipt receipt;
+        qbNetClock clock = NetClockStart(NetWaitWhole());
+        EXPECT_EQ(NetReceive(L, &p.c, kReceiveLine, 0, &clock, sink, &receipt), expected.first);
+        EXPECT_EQ(heard, expected.second);
+        if (expected.first == 0) {
+            EXPECT_TRUE(receipt.complete);
+            EXPECT_EQ(receipt.count, 3u);
+        }
+    }
+}
+
 // Descriptor 0 is an ordinary one once standard input is closed (in a child,
 // whose standard input is its own): a FIFO written there still waits for its
 // reader instead of failing when the pipe is full.
@@ -147,6 +261,30 @@ TEST_F(NetReceiveEdgeTest, AFifoOnDescriptorZeroWaitsForItsReader) {
                   }
                   drain.join();
                   return receipt.count == kBody && got == Pattern(kBody) ? 0 : 5;
+              }),
+              0);
+}
+
+// The network's own descriptors on 0: a socket, and the poll set watching
+// a connection, work there and give it back.
+TEST_F(NetReceiveEdgeTest, SocketsAndThePollSetOnDescriptorZero) {
+    EXPECT_EQ(test_child::InChild([&] {
+                  close(0);
+                  int fd = -1;
+                  if (SocketCreate(&fd, AF_INET, SOCK_STREAM, 0) != 0 || fd != 0) return 1;
+                  SocketDestroy(&fd);
+                  if (fd != -1 || fcntl(0, F_GETFD) != -1) return 2;
+                  PairedConnection p;
+                  if (p.peer < 0 || p.c.socket.fd != 0) return 3;
+                  // The connection moves off 0, which the set then takes.
+                  p.c.socket.fd = dup(0);
+                  close(0);
+                  NetPollReset();
+                  NetPollWatch(&p.c);
+                  if (!p.c.watched || fcntl(0, F_GETFD) == -1) return 4;
+                  NetPollForget(&p.c);
+                  NetPollReset();
+                  return fcntl(0, F_GETFD) == -1 ? 0 : 5;
               }),
               0);
 }

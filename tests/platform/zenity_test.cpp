@@ -2,6 +2,7 @@
 // that records its arguments and answers from a list; and the headless rule
 // that keeps them from running at all.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "bounded_child.h"
 #include "core/errcodes.h"
 #include "platform/linux/requesters_linux.h"
 
@@ -151,4 +153,18 @@ TEST_F(ZenityTest, HeadlessRunsNeverStartTheProgram) {
     EXPECT_EQ(FileRequesterNative("t", "", 0, nullptr, nullptr, &r), ERR_WINDOW);
     EXPECT_EQ(Runs(), 0);
     EXPECT_EQ(FontRequesterNative(nullptr, "Sans", 12, nullptr), ERR_WINDOW);
+}
+
+// Descriptor 0 is an ordinary one once standard input is closed (in a
+// child, whose standard input is its own): the pipe's read end there reads
+// the answer and is given back.
+TEST_F(ZenityTest, ThePipeOnDescriptorZeroIsReadAndGivenBack) {
+    Answers("0:there\n");
+    EXPECT_EQ(test_child::InChild([] {
+                  close(0);
+                  ZenityReply reply;
+                  if (RunZenity({"--entry"}, &reply) != 0 || reply.output != "there") return 1;
+                  return fcntl(0, F_GETFD) == -1 ? 0 : 2;
+              }),
+              0);
 }

@@ -3,8 +3,12 @@
 // closed when it never opened.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <fstream>
 
+#include "bounded_child.h"
 #include "core/errcodes.h"
 #include "core/file.h"
 #include "core/plugincaps.h"
@@ -135,6 +139,25 @@ TEST_F(LoaderTest, ACutPluginFileIsALoadError) {
         EXPECT_NE(std::string(GetErrorDetail()).find(cut.string()), std::string::npos) << GetErrorDetail();
     }
     EXPECT_EQ(Log(), "");
+}
+
+// Descriptor 0 is an ordinary one once standard input is closed (in a
+// child, whose standard input is its own): the file's check reads it there
+// and gives it back, for a plugin that loads and for one refused.
+TEST_F(LoaderTest, TheFileCheckGivesDescriptorZeroBack) {
+    const fs::path good = Place("good", "good.qbp");
+    const fs::path cut = dir_ / "cut.qbp";
+    std::ofstream(cut, std::ios::binary) << plugintest::ReadText(good).substr(0, 100);
+    EXPECT_EQ(test_child::InChild([&] {
+                  close(0);
+                  if (OpenPluginFile(good.c_str(), &capabilities_, &handle_) != 0) return 1;
+                  if (fcntl(0, F_GETFD) != -1) return 2;
+                  handle_.reset();
+                  if (OpenPluginFile(cut.c_str(), &capabilities_, &handle_) != ERR_DLOPEN) return 3;
+                  if (std::string(GetErrorDetail()).find("cut short") == std::string::npos) return 4;
+                  return fcntl(0, F_GETFD) == -1 ? 0 : 5;
+              }),
+              0);
 }
 
 TEST_F(LoaderTest, InitPluginRefusingIsNeverClosed) {
