@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -269,4 +270,122 @@ TEST_F(LayerFiltersShowTest, ALayerOnePixelThinIsFilteredToo) {
     const std::vector<uint32_t> shown = Composed();
     for (auto [x, y] : {std::pair{5, 5}, {16, 5}, {30, 5}, {30, 16}})
         EXPECT_EQ(shown[y * 100 + x], 0x00FFFFu) << x << "," << y;
+}
+
+namespace {
+
+// Every filter with arguments that change a noisy picture, and what its
+// kernel makes of a w x h picture.
+struct FilterCase {
+    FilterEntry entry;
+    std::function<void(qbBitmap*, int32_t, int32_t)> kernel;
+};
+
+std::vector<FilterCase> EveryFilter() {
+    return {
+        {{"blur", {2.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveBlur, b, nullptr, w, h, 2.5, 2.5 / 3); }},
+        {{"charcoal", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { CharcoalBitmap(b, nullptr, w, h, 1.5, 1.0); }},
+        {{"contrast", {1, 2}}, [](qbBitmap* b, int32_t w, int32_t h) { ContrastBitmap(b, w, h, true, 2); }},
+        {{"edge", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveEdge, b, nullptr, w, h, 1.5, 0); }},
+        {{"emboss", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveEmboss, b, nullptr, w, h, 1.5, 1.0); }},
+        {{"gamma", {0.5, 1.5, 2}}, [](qbBitmap* b, int32_t w, int32_t h) { GammaBitmap(b, w, h, 0.5, 1.5, 2); }},
+        {{"grayscale", {}}, [](qbBitmap* b, int32_t w, int32_t h) { GrayscaleBitmap(b, w, h, false); }},
+        {{"invert", {}}, [](qbBitmap* b, int32_t w, int32_t h) { InvertBitmap(b, w, h); }},
+        {{"modulate", {80, 150, 120}}, [](qbBitmap* b, int32_t w, int32_t h) { ModulateBitmap(b, w, h, 0.8, 1.5, 1.2); }},
+        {{"monochrome", {1}}, [](qbBitmap* b, int32_t w, int32_t h) { MonochromeBitmap(b, w, h, true); }},
+        {{"oilpaint", {2}}, [](qbBitmap* b, int32_t w, int32_t h) { OilPaintBitmap(b, w, h, 2); }},
+        {{"pixelate", {3}}, [](qbBitmap* b, int32_t w, int32_t h) { PixelateBitmap(b, nullptr, nullptr, w, h, 3); }},
+        {{"sepiatone", {150}}, [](qbBitmap* b, int32_t w, int32_t h) { SepiaToneBitmap(b, w, h, 150); }},
+        {{"sharpen", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveSharpen, b, nullptr, w, h, 1.5, 1.0); }},
+        {{"solarize", {100}}, [](qbBitmap* b, int32_t w, int32_t h) { SolarizeBitmap(b, w, h, 100); }},
+        {{"swirl", {90}}, [](qbBitmap* b, int32_t w, int32_t h) { SwirlBitmap(b, nullptr, nullptr, w, h, 90); }},
+        {{"tint", {0x123456, 100}}, [](qbBitmap* b, int32_t w, int32_t h) { TintBitmap(b, 0, 0, w, h, 0x123456, 100); }},
+        {{"waterripple", {16, 2, 10, 0.5, 0.25}},
+         [](qbBitmap* b, int32_t w, int32_t h) { WaterRippleBitmap(b, nullptr, nullptr, w, h, 16, 2, 10, 0.5, 0.25); }},
+        {{"xflip", {}}, [](qbBitmap* b, int32_t w, int32_t h) { FlipBitmap(b, nullptr, nullptr, w, h, 1); }},
+        {{"yflip", {}}, [](qbBitmap* b, int32_t w, int32_t h) { FlipBitmap(b, nullptr, nullptr, w, h, 0); }},
+        {{"quantize", {16, 0}}, [](qbBitmap* b, int32_t w, int32_t h) { QuantizeBitmap(b, w, h, 16, false); }},
+    };
+}
+
+}  // namespace
+
+// Every filter on a layer wider than tall and on one taller than wide, at
+// distinct offsets, with layers off (a private copy) and on (the
+// compositor's): the layer shows the filter's kernel run over the whole
+// picture, not over a square of one of its sides.
+TEST_F(LayerFiltersShowTest, EveryFilterRunsOverTheWholeOfANonSquareLayer) {
+    const std::vector<FilterCase> cases = EveryFilter();
+    ASSERT_EQ(int(cases.size()), kFilterSlots);
+    for (bool layers : {false, true}) {
+        if (layers) ASSERT_EQ(Run("EnableLayers", 0), 0);
+        for (auto [w, h] : {std::pair{23, 9}, std::pair{9, 23}}) {
+            const BitmapPtr picture = Noisy(w, h, uint32_t(w));
+            MakeBrush(1, w, h, 0);
+            CopyBitmapRect(picture.get(), 0, 0, Brush(1)->bitmap, 0, 0, w, h);
+            for (const FilterCase& c : cases) {
+                SCOPED_TRACE(std::string(c.entry.name) + (layers ? " layers " : " no layers ") + std::to_string(w) +
+                             "x" + std::to_string(h));
+                const int32_t x0 = 7, y0 = 4;
+                ASSERT_EQ(Show("DisplayBrush", {1, double(x0), double(y0)}, [&] { PushFilters({c.entry}); }), 0);
+                const BitmapPtr want = Noisy(w, h, uint32_t(w));
+                c.kernel(want.get(), w, h);
+                ASSERT_NE(Pixels(want.get()), Pixels(picture.get())) << "the filter changes the picture";
+                const std::vector<uint32_t> shown = layers ? Composed() : std::vector<uint32_t>{};
+                int wrong = 0;
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x) {
+                        const uint32_t got = layers ? shown[(y0 + y) * 100 + x0 + x] : Shown(x0 + x, y0 + y);
+                        wrong += got != ReadBitmapPixel(want.get(), x, y, false);
+                    }
+                EXPECT_EQ(wrong, 0);
+                if (layers) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+            }
+        }
+    }
+}
+
+// Every filter a layer holds is listed back by GetLayerStyle under its own
+// name, with its priority and every argument.
+TEST_F(LayerFiltersShowTest, GetLayerStyleListsEveryFilterByName) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 6, 4, 0x336699);
+    std::vector<FilterEntry> all;
+    for (const FilterCase& c : EveryFilter()) {
+        all.push_back(c.entry);
+        all.back().priority = int(all.size()) * 3;
+    }
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters(all); }), 0);
+    VmSetTop(L_, 0);
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("GetLayerStyle", 1, 1), 0);
+    VmPushString(L_, "filters");
+    VmGetTableAt(L_, 1);
+    ASSERT_EQ(VmType(L_, 2), kTypeTable);
+    for (size_t i = 0; i <= all.size(); ++i) {
+        VmRawGetIndex(L_, 2, int(i));
+        if (i == all.size()) {
+            EXPECT_EQ(VmType(L_, -1), kTypeNil) << "one entry a filter";
+            break;
+        }
+        SCOPED_TRACE(all[i].name);
+        ASSERT_EQ(VmType(L_, -1), kTypeTable);
+        const int entry = VmGetTop(L_);
+        const char* name = "?";
+        int32_t priority = -1;
+        GetTableFieldString(L_, entry, "name", &name, nullptr);
+        GetTableFieldInt(L_, entry, "priority", &priority, nullptr);
+        EXPECT_STREQ(name, all[i].name);
+        EXPECT_EQ(priority, all[i].priority);
+        VmPushString(L_, "args");
+        VmGetTableAt(L_, entry);
+        for (size_t k = 0; k <= all[i].args.size(); ++k) {
+            VmRawGetIndex(L_, entry + 1, int(k));
+            if (k == all[i].args.size()) EXPECT_EQ(VmType(L_, -1), kTypeNil);
+            else EXPECT_EQ(VmToNumber(L_, -1), all[i].args[k]) << "argument " << k;
+            VmSetTop(L_, entry + 1);
+        }
+        VmSetTop(L_, 2);
+    }
+    VmSetTop(L_, 0);
 }
