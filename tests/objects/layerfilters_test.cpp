@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <random>
 #include <string>
@@ -78,6 +79,39 @@ protected:
         }
         VmSetTableAt(L_, -3);
     }
+    // The filters GetLayerStyle lists for the layer, in its order.
+    std::vector<FilterEntry> Listed(int32_t layer) {
+        std::vector<FilterEntry> out;
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, layer);
+        EXPECT_EQ(Run("GetLayerStyle", 1, 1), 0);
+        VmPushString(L_, "filters");
+        VmGetTableAt(L_, 1);
+        EXPECT_EQ(VmType(L_, 2), kTypeTable);
+        for (int i = 0; VmType(L_, 2) == kTypeTable; ++i) {
+            VmRawGetIndex(L_, 2, i);
+            if (VmType(L_, 3) != kTypeTable) break;
+            FilterEntry e;
+            const char* name = "?";
+            GetTableFieldString(L_, 3, "name", &name, nullptr);
+            names_.push_back(name);
+            e.name = names_.back().c_str();
+            GetTableFieldInt(L_, 3, "priority", &e.priority, nullptr);
+            VmPushString(L_, "args");
+            VmGetTableAt(L_, 3);
+            for (int k = 0;; ++k) {
+                VmRawGetIndex(L_, 4, k);
+                if (VmType(L_, 5) != kTypeNumber) break;
+                e.args.push_back(VmToNumber(L_, 5));
+                VmSetTop(L_, 4);
+            }
+            out.push_back(e);
+            VmSetTop(L_, 2);
+        }
+        VmSetTop(L_, 0);
+        return out;
+    }
+    std::deque<std::string> names_;
     std::vector<uint32_t> Composed() {
         RefreshLayerRect(L_, 0, 0, 100, 80, 0);
         std::vector<uint32_t> out;
@@ -356,36 +390,95 @@ TEST_F(LayerFiltersShowTest, GetLayerStyleListsEveryFilterByName) {
         all.back().priority = int(all.size()) * 3;
     }
     ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters(all); }), 0);
-    VmSetTop(L_, 0);
-    VmPushNumber(L_, 1);
-    ASSERT_EQ(Run("GetLayerStyle", 1, 1), 0);
-    VmPushString(L_, "filters");
-    VmGetTableAt(L_, 1);
-    ASSERT_EQ(VmType(L_, 2), kTypeTable);
-    for (size_t i = 0; i <= all.size(); ++i) {
-        VmRawGetIndex(L_, 2, int(i));
-        if (i == all.size()) {
-            EXPECT_EQ(VmType(L_, -1), kTypeNil) << "one entry a filter";
-            break;
-        }
-        SCOPED_TRACE(all[i].name);
-        ASSERT_EQ(VmType(L_, -1), kTypeTable);
-        const int entry = VmGetTop(L_);
-        const char* name = "?";
-        int32_t priority = -1;
-        GetTableFieldString(L_, entry, "name", &name, nullptr);
-        GetTableFieldInt(L_, entry, "priority", &priority, nullptr);
-        EXPECT_STREQ(name, all[i].name);
-        EXPECT_EQ(priority, all[i].priority);
-        VmPushString(L_, "args");
-        VmGetTableAt(L_, entry);
-        for (size_t k = 0; k <= all[i].args.size(); ++k) {
-            VmRawGetIndex(L_, entry + 1, int(k));
-            if (k == all[i].args.size()) EXPECT_EQ(VmType(L_, -1), kTypeNil);
-            else EXPECT_EQ(VmToNumber(L_, -1), all[i].args[k]) << "argument " << k;
-            VmSetTop(L_, entry + 1);
-        }
-        VmSetTop(L_, 2);
+    const std::vector<FilterEntry> listed = Listed(1);
+    ASSERT_EQ(listed.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        EXPECT_STREQ(listed[i].name, all[i].name);
+        EXPECT_EQ(listed[i].priority, all[i].priority) << all[i].name;
+        EXPECT_EQ(listed[i].args, all[i].args) << all[i].name;
     }
-    VmSetTop(L_, 0);
+}
+
+// Every refusal of a filter list, each leaving the layer's filters as they
+// were; then a percentage argument, arguments left out (their defaults)
+// and a filter disabled, read back.
+TEST_F(LayerFiltersShowTest, FilterListsAreRefusedWithTheirErrorsOrReadBackAsGiven) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 6, 4, 0x336699);
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters({{"invert", {}}}); }), 0);
+    const auto style = [&](const std::function<void()>& filters) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 1);
+        VmPushNewTable(L_);
+        VmPushString(L_, "filters");
+        filters();
+        VmSetTableAt(L_, -3);
+        return Run("SetLayerStyle", 2);
+    };
+    // A list of entries, each a table that its function fills.
+    const auto list = [&](std::initializer_list<std::function<void()>> fills) {
+        return [&, entries = std::vector<std::function<void()>>(fills)] {
+            VmPushNewTable(L_);
+            int i = 0;
+            for (const auto& fill : entries) {
+                VmPushNewTable(L_);
+                fill();
+                VmRawSetIndex(L_, -2, i++);
+            }
+        };
+    };
+    const auto args = [&](const std::function<void()>& push) {
+        VmPushString(L_, "args");
+        VmPushNewTable(L_);
+        push();
+        VmRawSetIndex(L_, -2, 0);
+        VmSetTableAt(L_, -3);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> filters;
+        int err;
+    } refused[] = {
+        {"not a table", [&] { VmPushNumber(L_, 5); }, ERR_TABEXPECTED2},
+        {"an entry not a table", [&] { VmPushNewTable(L_), VmPushNumber(L_, 5), VmRawSetIndex(L_, -2, 0); },
+         ERR_TABEXPECTED2},
+        {"no name", list({[] {}}), ERR_NOFILTERNAME},
+        {"a number for a name", list({[&] { SetTableFieldInt(L_, "name", 7); }}), ERR_STRTABLEARG},
+        {"an unknown name", list({[&] { SetTableFieldString(L_, "name", "fog"); }}), ERR_UNKNOWNFILTER},
+        {"args not a table", list({[&] {
+             SetTableFieldString(L_, "name", "blur");
+             SetTableFieldInt(L_, "args", 5);
+         }}),
+         ERR_TABEXPECTED},
+        {"a text argument", list({[&] {
+             SetTableFieldString(L_, "name", "blur");
+             args([&] { VmPushString(L_, "x"); });
+         }}),
+         ERR_NUMTABLEARG},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(style(r.filters), r.err) << r.what;
+        const std::vector<FilterEntry> listed = Listed(1);
+        ASSERT_EQ(listed.size(), 1u) << r.what;
+        EXPECT_STREQ(listed[0].name, "invert") << r.what;
+    }
+    ASSERT_EQ(style(list({[&] {
+                              SetTableFieldString(L_, "name", "sepiatone");
+                              args([&] { VmPushString(L_, "50%"); });
+                          },
+                          [&] {
+                              SetTableFieldString(L_, "name", "tint");
+                              args([&] { VmPushNumber(L_, 0xFF0000); });
+                          },
+                          [&] {
+                              SetTableFieldString(L_, "name", "invert");
+                              SetTableFieldInt(L_, "disable", 1);
+                          }})),
+              0);
+    const std::vector<FilterEntry> listed = Listed(1);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_STREQ(listed[0].name, "sepiatone");
+    EXPECT_EQ(listed[0].args, std::vector<double>{127});
+    EXPECT_STREQ(listed[1].name, "tint");
+    EXPECT_EQ(listed[1].args, (std::vector<double>{0xFF0000, 128}));
 }

@@ -171,6 +171,14 @@ TEST_F(MoveQueueTest, UndoHideRemoveInsertAndVisibility) {
     // NEXTFRAME2 on a layer that is not an anim.
     ASSERT_EQ(Move({34, 1}, 4), 0);
     EXPECT_EQ(Do(4), ERR_WRONGUSAGE);
+    // An undo of a brush no layer shows does nothing; a new anim layer
+    // without the anim library names the anim it could not find.
+    ASSERT_EQ(Move({10, 3, 7}, 5), 0);
+    ASSERT_EQ(Do(5), 0);
+    EXPECT_EQ(Count(), 3);
+    ASSERT_EQ(Move({29, 4}, 6), 0);
+    EXPECT_EQ(Do(6), ERR_FINDANIM);
+    EXPECT_EQ(Text(ERR_FINDANIM), "Could not find anim 4!");
 }
 
 TEST_F(MoveQueueTest, QueueLifeLimitsAndErrors) {
