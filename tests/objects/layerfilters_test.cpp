@@ -352,7 +352,9 @@ TEST_F(LayerFiltersShowTest, EveryFilterRunsOverTheWholeOfANonSquareLayer) {
     const std::vector<FilterCase> cases = EveryFilter();
     ASSERT_EQ(int(cases.size()), kFilterSlots);
     for (bool layers : {false, true}) {
-        if (layers) ASSERT_EQ(Run("EnableLayers", 0), 0);
+        if (layers) {
+            ASSERT_EQ(Run("EnableLayers", 0), 0);
+        }
         for (auto [w, h] : {std::pair{23, 9}, std::pair{9, 23}}) {
             const BitmapPtr picture = Noisy(w, h, uint32_t(w));
             MakeBrush(1, w, h, 0);
@@ -373,7 +375,9 @@ TEST_F(LayerFiltersShowTest, EveryFilterRunsOverTheWholeOfANonSquareLayer) {
                         wrong += got != ReadBitmapPixel(want.get(), x, y, false);
                     }
                 EXPECT_EQ(wrong, 0);
-                if (layers) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                if (layers) {
+                    ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                }
             }
         }
     }
