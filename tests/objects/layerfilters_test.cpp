@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <deque>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,6 +79,39 @@ protected:
         }
         VmSetTableAt(L_, -3);
     }
+    // The filters GetLayerStyle lists for the layer, in its order.
+    std::vector<FilterEntry> Listed(int32_t layer) {
+        std::vector<FilterEntry> out;
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, layer);
+        EXPECT_EQ(Run("GetLayerStyle", 1, 1), 0);
+        VmPushString(L_, "filters");
+        VmGetTableAt(L_, 1);
+        EXPECT_EQ(VmType(L_, 2), kTypeTable);
+        for (int i = 0; VmType(L_, 2) == kTypeTable; ++i) {
+            VmRawGetIndex(L_, 2, i);
+            if (VmType(L_, 3) != kTypeTable) break;
+            FilterEntry e;
+            const char* name = "?";
+            GetTableFieldString(L_, 3, "name", &name, nullptr);
+            names_.push_back(name);
+            e.name = names_.back().c_str();
+            GetTableFieldInt(L_, 3, "priority", &e.priority, nullptr);
+            VmPushString(L_, "args");
+            VmGetTableAt(L_, 3);
+            for (int k = 0;; ++k) {
+                VmRawGetIndex(L_, 4, k);
+                if (VmType(L_, 5) != kTypeNumber) break;
+                e.args.push_back(VmToNumber(L_, 5));
+                VmSetTop(L_, 4);
+            }
+            out.push_back(e);
+            VmSetTop(L_, 2);
+        }
+        VmSetTop(L_, 0);
+        return out;
+    }
+    std::deque<std::string> names_;
     std::vector<uint32_t> Composed() {
         RefreshLayerRect(L_, 0, 0, 100, 80, 0);
         std::vector<uint32_t> out;
@@ -269,4 +304,185 @@ TEST_F(LayerFiltersShowTest, ALayerOnePixelThinIsFilteredToo) {
     const std::vector<uint32_t> shown = Composed();
     for (auto [x, y] : {std::pair{5, 5}, {16, 5}, {30, 5}, {30, 16}})
         EXPECT_EQ(shown[y * 100 + x], 0x00FFFFu) << x << "," << y;
+}
+
+namespace {
+
+// Every filter with arguments that change a noisy picture, and what its
+// kernel makes of a w x h picture.
+struct FilterCase {
+    FilterEntry entry;
+    std::function<void(qbBitmap*, int32_t, int32_t)> kernel;
+};
+
+std::vector<FilterCase> EveryFilter() {
+    return {
+        {{"blur", {2.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveBlur, b, nullptr, w, h, 2.5, 2.5 / 3); }},
+        {{"charcoal", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { CharcoalBitmap(b, nullptr, w, h, 1.5, 1.0); }},
+        {{"contrast", {1, 2}}, [](qbBitmap* b, int32_t w, int32_t h) { ContrastBitmap(b, w, h, true, 2); }},
+        {{"edge", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveEdge, b, nullptr, w, h, 1.5, 0); }},
+        {{"emboss", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveEmboss, b, nullptr, w, h, 1.5, 1.0); }},
+        {{"gamma", {0.5, 1.5, 2}}, [](qbBitmap* b, int32_t w, int32_t h) { GammaBitmap(b, w, h, 0.5, 1.5, 2); }},
+        {{"grayscale", {}}, [](qbBitmap* b, int32_t w, int32_t h) { GrayscaleBitmap(b, w, h, false); }},
+        {{"invert", {}}, [](qbBitmap* b, int32_t w, int32_t h) { InvertBitmap(b, w, h); }},
+        {{"modulate", {80, 150, 120}}, [](qbBitmap* b, int32_t w, int32_t h) { ModulateBitmap(b, w, h, 0.8, 1.5, 1.2); }},
+        {{"monochrome", {1}}, [](qbBitmap* b, int32_t w, int32_t h) { MonochromeBitmap(b, w, h, true); }},
+        {{"oilpaint", {2}}, [](qbBitmap* b, int32_t w, int32_t h) { OilPaintBitmap(b, w, h, 2); }},
+        {{"pixelate", {3}}, [](qbBitmap* b, int32_t w, int32_t h) { PixelateBitmap(b, nullptr, nullptr, w, h, 3); }},
+        {{"sepiatone", {150}}, [](qbBitmap* b, int32_t w, int32_t h) { SepiaToneBitmap(b, w, h, 150); }},
+        {{"sharpen", {1.5}}, [](qbBitmap* b, int32_t w, int32_t h) { ConvolveBitmap(kConvolveSharpen, b, nullptr, w, h, 1.5, 1.0); }},
+        {{"solarize", {100}}, [](qbBitmap* b, int32_t w, int32_t h) { SolarizeBitmap(b, w, h, 100); }},
+        {{"swirl", {90}}, [](qbBitmap* b, int32_t w, int32_t h) { SwirlBitmap(b, nullptr, nullptr, w, h, 90); }},
+        {{"tint", {0x123456, 100}}, [](qbBitmap* b, int32_t w, int32_t h) { TintBitmap(b, 0, 0, w, h, 0x123456, 100); }},
+        {{"waterripple", {16, 2, 10, 0.5, 0.25}},
+         [](qbBitmap* b, int32_t w, int32_t h) { WaterRippleBitmap(b, nullptr, nullptr, w, h, 16, 2, 10, 0.5, 0.25); }},
+        {{"xflip", {}}, [](qbBitmap* b, int32_t w, int32_t h) { FlipBitmap(b, nullptr, nullptr, w, h, 1); }},
+        {{"yflip", {}}, [](qbBitmap* b, int32_t w, int32_t h) { FlipBitmap(b, nullptr, nullptr, w, h, 0); }},
+        {{"quantize", {16, 0}}, [](qbBitmap* b, int32_t w, int32_t h) { QuantizeBitmap(b, w, h, 16, false); }},
+    };
+}
+
+}  // namespace
+
+// Every filter on a layer wider than tall and on one taller than wide, at
+// distinct offsets, with layers off (a private copy) and on (the
+// compositor's): the layer shows the filter's kernel run over the whole
+// picture, not over a square of one of its sides.
+TEST_F(LayerFiltersShowTest, EveryFilterRunsOverTheWholeOfANonSquareLayer) {
+    const std::vector<FilterCase> cases = EveryFilter();
+    ASSERT_EQ(int(cases.size()), kFilterSlots);
+    for (bool layers : {false, true}) {
+        if (layers) {
+            ASSERT_EQ(Run("EnableLayers", 0), 0);
+        }
+        for (auto [w, h] : {std::pair{23, 9}, std::pair{9, 23}}) {
+            const BitmapPtr picture = Noisy(w, h, uint32_t(w));
+            MakeBrush(1, w, h, 0);
+            CopyBitmapRect(picture.get(), 0, 0, Brush(1)->bitmap, 0, 0, w, h);
+            for (const FilterCase& c : cases) {
+                SCOPED_TRACE(std::string(c.entry.name) + (layers ? " layers " : " no layers ") + std::to_string(w) +
+                             "x" + std::to_string(h));
+                const int32_t x0 = 7, y0 = 4;
+                ASSERT_EQ(Show("DisplayBrush", {1, double(x0), double(y0)}, [&] { PushFilters({c.entry}); }), 0);
+                const BitmapPtr want = Noisy(w, h, uint32_t(w));
+                c.kernel(want.get(), w, h);
+                ASSERT_NE(Pixels(want.get()), Pixels(picture.get())) << "the filter changes the picture";
+                const std::vector<uint32_t> shown = layers ? Composed() : std::vector<uint32_t>{};
+                int wrong = 0;
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x) {
+                        const uint32_t got = layers ? shown[(y0 + y) * 100 + x0 + x] : Shown(x0 + x, y0 + y);
+                        wrong += got != ReadBitmapPixel(want.get(), x, y, false);
+                    }
+                EXPECT_EQ(wrong, 0);
+                if (layers) {
+                    ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                }
+            }
+        }
+    }
+}
+
+// Every filter a layer holds is listed back by GetLayerStyle under its own
+// name, with its priority and every argument.
+TEST_F(LayerFiltersShowTest, GetLayerStyleListsEveryFilterByName) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 6, 4, 0x336699);
+    std::vector<FilterEntry> all;
+    for (const FilterCase& c : EveryFilter()) {
+        all.push_back(c.entry);
+        all.back().priority = int(all.size()) * 3;
+    }
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters(all); }), 0);
+    const std::vector<FilterEntry> listed = Listed(1);
+    ASSERT_EQ(listed.size(), all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        EXPECT_STREQ(listed[i].name, all[i].name);
+        EXPECT_EQ(listed[i].priority, all[i].priority) << all[i].name;
+        EXPECT_EQ(listed[i].args, all[i].args) << all[i].name;
+    }
+}
+
+// Every refusal of a filter list, each leaving the layer's filters as they
+// were; then a percentage argument, arguments left out (their defaults)
+// and a filter disabled, read back.
+TEST_F(LayerFiltersShowTest, FilterListsAreRefusedWithTheirErrorsOrReadBackAsGiven) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    MakeBrush(1, 6, 4, 0x336699);
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 5}, [&] { PushFilters({{"invert", {}}}); }), 0);
+    const auto style = [&](const std::function<void()>& filters) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 1);
+        VmPushNewTable(L_);
+        VmPushString(L_, "filters");
+        filters();
+        VmSetTableAt(L_, -3);
+        return Run("SetLayerStyle", 2);
+    };
+    // A list of entries, each a table that its function fills.
+    const auto list = [&](std::initializer_list<std::function<void()>> fills) {
+        return [&, entries = std::vector<std::function<void()>>(fills)] {
+            VmPushNewTable(L_);
+            int i = 0;
+            for (const auto& fill : entries) {
+                VmPushNewTable(L_);
+                fill();
+                VmRawSetIndex(L_, -2, i++);
+            }
+        };
+    };
+    const auto args = [&](const std::function<void()>& push) {
+        VmPushString(L_, "args");
+        VmPushNewTable(L_);
+        push();
+        VmRawSetIndex(L_, -2, 0);
+        VmSetTableAt(L_, -3);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> filters;
+        int err;
+    } refused[] = {
+        {"not a table", [&] { VmPushNumber(L_, 5); }, ERR_TABEXPECTED2},
+        {"an entry not a table", [&] { VmPushNewTable(L_), VmPushNumber(L_, 5), VmRawSetIndex(L_, -2, 0); },
+         ERR_TABEXPECTED2},
+        {"no name", list({[] {}}), ERR_NOFILTERNAME},
+        {"a number for a name", list({[&] { SetTableFieldInt(L_, "name", 7); }}), ERR_STRTABLEARG},
+        {"an unknown name", list({[&] { SetTableFieldString(L_, "name", "fog"); }}), ERR_UNKNOWNFILTER},
+        {"args not a table", list({[&] {
+             SetTableFieldString(L_, "name", "blur");
+             SetTableFieldInt(L_, "args", 5);
+         }}),
+         ERR_TABEXPECTED},
+        {"a text argument", list({[&] {
+             SetTableFieldString(L_, "name", "blur");
+             args([&] { VmPushString(L_, "x"); });
+         }}),
+         ERR_NUMTABLEARG},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(style(r.filters), r.err) << r.what;
+        const std::vector<FilterEntry> listed = Listed(1);
+        ASSERT_EQ(listed.size(), 1u) << r.what;
+        EXPECT_STREQ(listed[0].name, "invert") << r.what;
+    }
+    ASSERT_EQ(style(list({[&] {
+                              SetTableFieldString(L_, "name", "sepiatone");
+                              args([&] { VmPushString(L_, "50%"); });
+                          },
+                          [&] {
+                              SetTableFieldString(L_, "name", "tint");
+                              args([&] { VmPushNumber(L_, 0xFF0000); });
+                          },
+                          [&] {
+                              SetTableFieldString(L_, "name", "invert");
+                              SetTableFieldInt(L_, "disable", 1);
+                          }})),
+              0);
+    const std::vector<FilterEntry> listed = Listed(1);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_STREQ(listed[0].name, "sepiatone");
+    EXPECT_EQ(listed[0].args, std::vector<double>{127});
+    EXPECT_STREQ(listed[1].name, "tint");
+    EXPECT_EQ(listed[1].args, (std::vector<double>{0xFF0000, 128}));
 }

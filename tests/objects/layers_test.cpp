@@ -204,6 +204,38 @@ TEST_F(LayersTest, ALayerKeepsShowingTheBGPicPartItWasGivenWhenTheScriptChangesT
     EXPECT_EQ(Window(55, 55), 0u);
 }
 
+// A BGPic freed with layers of its own takes with it what they alone held
+// (the copy of a brush the script freed while a layer showed it); a layer
+// of another picture that shows a part of it keeps showing it.
+TEST_F(LayersTest, AFreedBGPicTakesWhatItsLayersHeldAndKeepsShowingInOthers) {
+    VmPushValue(L_, kGlobalsIndex);
+    ASSERT_EQ(InitBGPicLibrary(L_), 0);
+    VmSetTop(L_, 0);
+    auto brushes = [] {
+        int n = 0;
+        for (qbBrush* b = FirstBrush(); b; b = static_cast<qbBrush*>(b->next)) ++n;
+        return n;
+    };
+    ASSERT_EQ(RunNumbers("CreateBGPic", {5, 100, 80, 0}), 0);
+    ASSERT_EQ(RunNumbers("CreateBGPic", {6, 100, 80, double(kBlue)}), 0);
+    ASSERT_EQ(RunNumbers("CreateBGPic", {7, 30, 20, double(kGreen)}), 0);
+    ASSERT_EQ(RunNumbers("DisplayBGPic", {5}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Add(1, "A", 0, 0), 0);
+    ASSERT_EQ(RunNumbers("FreeBrush", {1}), 0);
+    EXPECT_EQ(brushes(), 3) << "the layer keeps a copy of brush 1";
+    ASSERT_EQ(RunNumbers("DisplayBGPic", {6}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("DisplayBGPicPart", {7, 0, 0, 30, 20, 40, 30}), 0);
+    ASSERT_EQ(RunNumbers("FreeBGPic", {5}), 0);
+    EXPECT_EQ(brushes(), 2) << "the copy went with the picture's layers";
+    ASSERT_EQ(RunNumbers("FreeBGPic", {7}), 0);
+    EXPECT_EQ(RunNumbers("FreeBGPic", {7}), ERR_FINDBGPIC);
+    RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+    EXPECT_EQ(Window(45, 35), kGreen);
+    EXPECT_EQ(Window(35, 35), kBlue);
+}
+
 TEST_F(LayersTest, LayerArgumentsArePositionsNamesOrGroupsWalkedBottomUp) {
     for (const char* n : {"A", "B", "C", "D", "E"}) ASSERT_EQ(Add(1, n), 0);
     for (int i : {1, 3, 4}) GetLayerByIndex(Picture(), i)->groupname = i == 3 ? "Trees" : "trees";

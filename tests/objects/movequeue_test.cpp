@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "display/bgpics.h"
 #include "objects/bgpiclib.h"
+#include "objects/dirtyrects.h"
 #include "objects/movequeue.h"
 #include "show_fixture.h"
 
@@ -170,6 +171,14 @@ TEST_F(MoveQueueTest, UndoHideRemoveInsertAndVisibility) {
     // NEXTFRAME2 on a layer that is not an anim.
     ASSERT_EQ(Move({34, 1}, 4), 0);
     EXPECT_EQ(Do(4), ERR_WRONGUSAGE);
+    // An undo of a brush no layer shows does nothing; a new anim layer
+    // without the anim library names the anim it could not find.
+    ASSERT_EQ(Move({10, 3, 7}, 5), 0);
+    ASSERT_EQ(Do(5), 0);
+    EXPECT_EQ(Count(), 3);
+    ASSERT_EQ(Move({29, 4}, 6), 0);
+    EXPECT_EQ(Do(6), ERR_FINDANIM);
+    EXPECT_EQ(Text(ERR_FINDANIM), "Could not find anim 4!");
 }
 
 TEST_F(MoveQueueTest, QueueLifeLimitsAndErrors) {
@@ -250,6 +259,31 @@ TEST_F(MoveQueueTest, RectanglesFarOutOnAWidePictureAreRefreshed) {
     ASSERT_TRUE(q->entries[0].hasRect);
     EXPECT_EQ(q->entries[0].x1, 10000);
     EXPECT_EQ(q->entries[0].x2, 10019);
+}
+
+// Every layer move and brush move, from a shown and from a hidden layer,
+// with each value of the entry's last argument: a layer move shows the
+// layer for 0, hides it for 1 and leaves it as it was for any other; a
+// brush move always shows its layers, whatever the argument. The window
+// shows the layer at its new place exactly when it is shown.
+TEST_F(MoveQueueTest, MovesSetVisibilityOnlyWhereTheirEntrySaysSo) {
+    for (int32_t action : {22, 3})
+        for (int32_t hidden : {0, 1})
+            for (int32_t extra : {0, 1, 2, -1}) {
+                SCOPED_TRACE(testing::Message() << "action " << action << " hidden " << hidden << " extra " << extra);
+                while (Count() > 0) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                ASSERT_EQ(Add(1, 0, 0), 0);
+                Layer(1)->hidden = hidden;
+                RefreshLayerRect(L_, 0, 0, 100, 80, 0);
+                ASSERT_EQ(Move({double(action), 1, 30, 20, double(extra)}, 5), 0);
+                ASSERT_EQ(Do(5), 0);
+                ASSERT_EQ(RunNumbers("ClearMove", {5}), 0);
+                const int32_t want = action == 3 || extra == 0 ? 0 : extra == 1 ? 1 : hidden;
+                EXPECT_EQ(Layer(1)->hidden, want);
+                EXPECT_EQ(Layer(1)->basestate->x, 30);
+                EXPECT_EQ(Real(35, 25), want ? 0u : kRed);
+                EXPECT_EQ(Real(5, 5), 0u);
+            }
 }
 
 TEST(NextAnimFrameIndex, FollowsTheFrameRule) {

@@ -317,6 +317,59 @@ TEST_F(AsyncEffects, AJumpBackShowsTheFrameAsFirstDrawn) {
                 }
 }
 
+// An effect's first state on a layer wider than tall and on one taller
+// than wide, at distinct offsets, with a mask, an alpha channel or
+// neither, through the layer's alpha plane (a blend) and its mask (a
+// wipe): a redraw before the first frame shows a hiding layer exactly as
+// it was shown and a showing one not at all, and a jump back after two
+// frames shows the first frame again.
+TEST_F(AsyncEffects, BeforeItsFirstFrameAnEffectShowsTheLayerAsItStarts) {
+    constexpr int32_t kX = 13, kY = 21;
+    auto visible = [](int32_t x, int32_t y) { return (x * 3 + y * 5) % 7 < 3 || x > 30; };
+    for (auto [w, h] : {std::pair{37, 23}, std::pair{23, 37}})
+        for (int planes : {0, 1, 2})
+            for (int32_t type : {115, 0})
+                for (bool hide : {true, false}) {
+                    SCOPED_TRACE(testing::Message() << w << "x" << h << " planes " << planes << " type " << type
+                                                    << " hide " << hide);
+                    while (CountLayers(display_->bgpic) > 0) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                    MakeBrush(2, w, h, kRed);
+                    qbBrush* b = nullptr;
+                    ASSERT_EQ(GetBrushRecord(L_, ObjectID{2, nullptr}, &b, 0), 0);
+                    if (planes == 1) {
+                        b->mask = AllocMask(nullptr, w, h, true, nullptr, 0);
+                        for (int32_t y = 0; y < h; ++y)
+                            for (int32_t x = 0; x < w; ++x)
+                                if (visible(x, y)) FillMaskRect(b->mask, x, y, 1, 1, kMaskVisible);
+                    } else if (planes == 2) {
+                        b->alpha = AllocAlphaChannel(w, h, true, nullptr, 0);
+                        for (int32_t y = 0; y < h; ++y)
+                            for (int32_t x = 0; x < w; ++x)
+                                FillAlphaRect(b->alpha, x, y, 1, 1, visible(x, y) ? 255 : (x * 7 + y) % 3 * 60);
+                    }
+                    ASSERT_EQ(RunNumbers("DisplayBrush", {2, kX, kY}), 0);
+                    const Picture shown = Snapshot();
+                    if (!hide) {
+                        ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
+                        ASSERT_EQ(Snapshot(), Picture(size_t(kW) * kH, kBlue));
+                    }
+                    void* id = hide ? Start("HideLayerFX", {1}, type) : Start("DisplayBrushFX", {2, kX, kY}, type);
+                    ASSERT_NE(id, nullptr);
+                    RefreshLayerRect(L_, 0, 0, kW, kH, 0);
+                    const Picture now = Snapshot();
+                    int wrong = 0;
+                    for (size_t i = 0; i < now.size(); ++i) wrong += now[i] != (hide ? shown[i] : kBlue);
+                    EXPECT_EQ(wrong, 0);
+                    ASSERT_EQ(Step(id), 0);
+                    const Picture first = Snapshot();
+                    ASSERT_EQ(Step(id), 0);
+                    ASSERT_EQ(Step(id), 0);
+                    ASSERT_EQ(Step(id, 1), 0);
+                    EXPECT_TRUE(Snapshot() == first) << "frame 1 again";
+                    ASSERT_EQ(Call("CancelAsyncDraw", id), 0);
+                }
+}
+
 class EmulatedBGPic : public AsyncEffects {
 protected:
     void SetUp() override {

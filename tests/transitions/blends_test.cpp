@@ -133,6 +133,55 @@ TEST_F(BlendEffects, BorderFadesWithTheLayer) {
     }
 }
 
+// A cross-fade hiding a layer with a border and a shadow: at every step
+// the shadow and the border are drawn as those of a still layer whose
+// shadow colour and transparency give the step's opacity.
+TEST_F(BlendEffects, ShadowAndBorderFadeAtEveryStep) {
+    constexpr uint32_t kShadow = 0x40FFFFFFu;  // opacity 191
+    const auto show = [&](uint32_t shadow, int32_t transparency) {
+        return Show("DisplayBrush", {1, 20, 20}, [&] {
+            Field("shadow", 1);
+            SetTableFieldUInt(L_, "shadowcolor", shadow);
+            Field("shadowdir", 3);
+            Field("shadowsize", 6);
+            Field("border", 1);
+            Field("bordersize", 3);
+            Field("bordercolor", 0xFFFF00);
+            if (transparency) Field("transparency", transparency);
+        });
+    };
+    Reset(Way::HideLayer);
+    MakeBrush(1, 30, 20, kPicture);
+    ASSERT_EQ(show(kShadow, 0), 0);
+    struct Step {
+        int32_t level;
+        uint32_t border, shadow;
+    };
+    std::vector<Step> seen;
+    onFrame_ = [&](const qbEffectState& s) {
+        const Picture p = Snapshot();
+        seen.push_back({s.blendLevel, p[30 * kW + 18], p[45 * kW + 55]});
+    };
+    ASSERT_EQ(Show("HideLayerFX", {1}, [&] {
+                  Field("type", 115);
+                  Field("speed", 40);
+              }),
+              0);
+    onFrame_ = nullptr;
+    ASSERT_GE(seen.size(), 6u);
+    for (const Step& step : seen) {
+        if (step.level == 0) continue;  // nothing of the layer is left
+        SCOPED_TRACE("level " + std::to_string(step.level));
+        Reset(Way::ShowLayer);
+        const auto opacity = static_cast<uint32_t>(191 * step.level / 255.0);
+        ASSERT_EQ(show((255 - opacity) << 24 | (kShadow & 0xFFFFFFu), 255 - step.level), 0);
+        const Picture p = Snapshot();
+        EXPECT_EQ(step.border, p[30 * kW + 18]) << "border";
+        EXPECT_EQ(step.shadow, p[45 * kW + 55]) << "shadow";
+        EXPECT_NE(p[45 * kW + 55], kOld) << "the shadow is seen";
+    }
+}
+
 // A fade hiding a layer in steps of two: every frame's alpha plane follows
 // its level down, none is left as the frame before drew it.
 TEST_F(BlendEffects, AHidingFadeLowersTheAlphaEveryFrame) {

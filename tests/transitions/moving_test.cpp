@@ -168,6 +168,40 @@ TEST_F(MovingRenderer, FlowsCapTheirStepAndLeaveTheOldPictureAloneWithoutPlanes)
     s_.mask = nullptr;
 }
 
+// Each flow on a picture wider than tall and on one taller than wide: a
+// showing flow's first frame puts the new picture's own line at the edge
+// it settles from and smears another line to the far edge; a hiding
+// flow's first frame smears a line to the far edge and leaves its own edge
+// as it was.
+TEST_F(MovingRenderer, EveryFlowSettlesFromItsOwnEdge) {
+    struct Flow {
+        int32_t type;
+        bool columns, fromEnd;
+    };
+    for (const Flow& f : {Flow{70, false, false}, Flow{71, false, true}, Flow{72, true, false}, Flow{73, true, true}})
+        for (auto [w, h] : {std::pair{11, 7}, std::pair{7, 11}})
+            for (int32_t hide : {0, 1}) {
+                SCOPED_TRACE(testing::Message() << "type " << f.type << " " << w << "x" << h << " hide " << hide);
+                Start(f.type, w, h, 2, kRandomParameter, hide);
+                Step();
+                const int32_t size = f.columns ? w : h, across = f.columns ? h : w;
+                const int32_t own = f.fromEnd ? size - 1 : 0, far = size - 1 - own;
+                const auto at = [&](int32_t line, int32_t i) { return f.columns ? At(line, i) : At(i, line); };
+                const auto place = [&](int32_t line, int32_t i) {
+                    return f.columns ? std::pair{line, i} : std::pair{i, line};
+                };
+                for (int32_t i = 0; i < across; ++i) {
+                    const auto [ox, oy] = place(own, i);
+                    const auto [fx, fy] = place(far, i);
+                    EXPECT_EQ(at(own, i), hide ? Old(ox, oy) : New(ox, oy)) << "own edge " << i;
+                    EXPECT_NE(at(far, i), New(fx, fy)) << "far edge " << i;
+                    EXPECT_NE(at(far, i), Old(fx, fy)) << "far edge " << i;
+                }
+                All();
+                EXPECT_TRUE(Whole(hide ? Old : New)) << "the last frame";
+            }
+}
+
 // Whole effects through the commands.
 class MovingEffects : public TransitionWorld {
 protected:

@@ -29,7 +29,8 @@ inline BitmapPtr Painted(int32_t w, int32_t h, uint32_t (*paint)(int32_t, int32_
 // starts as the old picture (what the screen shows before the effect).
 class MovingRenderer : public TransitionWorld {
 protected:
-    void Start(int32_t type, int32_t w, int32_t h, int32_t speed, int32_t parameter = kRandomParameter) {
+    void Start(int32_t type, int32_t w, int32_t h, int32_t speed, int32_t parameter = kRandomParameter,
+               int32_t reverse = 0) {
         End();
         image_ = Painted(w, h, New);
         background_ = Painted(w, h, Old);
@@ -42,6 +43,7 @@ protected:
         s_.height = s_.screenHeight = h;
         s_.speed = speed;
         s_.parameter = parameter;
+        s_.reverse = reverse;
         s_.image = image_.get();
         s_.background = background_.get();
         s_.target = screen_.get();
