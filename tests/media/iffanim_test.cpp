@@ -10,7 +10,9 @@
 #include "animbuilder.h"
 #include "animtest.h"
 #include "claimedchunks.h"
+#include "core/file.h"
 #include "core/pixelbuffer.h"
+#include "imaging/ilbm.h"
 #include "peak_memory.h"
 
 using animbuilder::AnimFile;
@@ -583,4 +585,52 @@ TEST(IFFAnimTest, DeltaFormsAreWalkedToTheirHeaderAndACutOneFailsAlone) {
     EXPECT_TRUE(Frame(a, 2).empty());
     EXPECT_EQ(Frame(a, 1), Colours(p, other));
     EXPECT_EQ(Frame(a, 0), Colours(p, layout.palette));
+}
+
+// HAM6, HAM8 and Extra Half-Brite frames, key and delta, as the picture
+// reader reads the same planes and palette as an ILBM of its own.
+TEST(IFFAnimTest, DisplayModesMatchThePictureReader) {
+    imagefixtures::ScratchDir dir;
+    const auto keyForm = [](const Bytes& anim) {
+        return Bytes(anim.begin() + 12, anim.begin() + 20 + claimedchunks::Get(anim, 16, true));
+    };
+    const auto pictureOf = [&](const Bytes& ilbm) {
+        const std::string path = dir.File("frame.iff");
+        imagefixtures::WriteBytes(path, ilbm);
+        qbFilePtr f(FileOpen(path.c_str(), kFileModeRead, nullptr));
+        ILBMReadRequest r;
+        EXPECT_EQ(ReadILBM(f.get(), &r), 0);
+        std::vector<uint32_t> out;
+        for (int32_t i = 0; r.pixels && i < r.width * r.height; ++i) out.push_back(r.pixels[static_cast<size_t>(i)] & 0xFFFFFF);
+        return out;
+    };
+    struct Mode {
+        const char* name;
+        int planes;
+        uint32_t camg;
+    };
+    for (const Mode& m : {Mode{"HAM6", 6, 0x800}, Mode{"HAM8", 8, 0x800}, Mode{"EHB", 6, 0x80}}) {
+        SCOPED_TRACE(m.name);
+        Layout layout;
+        layout.width = 24;
+        layout.height = 3;
+        layout.planes = m.planes;
+        layout.camg = m.camg;
+        layout.palette = Palette(m.planes == 8 ? 64 : 32);
+        const std::vector<Picture> pictures = {MakePicture(24, 3, m.planes, 0), MakePicture(24, 3, m.planes, 1)};
+        AnimFile anim(layout, pictures[0]), second(layout, pictures[1]);
+        anim.AddDelta(pictures[1], DeltaOptions{});
+        second.AddDelta(pictures[1], DeltaOptions{});
+        const Bytes file = anim.Build();
+        const std::string path = dir.File("mode.anim");
+        imagefixtures::WriteBytes(path, file);
+        auto a = Open(path);
+        ASSERT_EQ(a.err, 0);
+        const auto opaque = [](std::vector<uint32_t> v) {
+            for (uint32_t& p : v) p &= 0xFFFFFF;
+            return v;
+        };
+        EXPECT_EQ(opaque(Frame(a, 0)), pictureOf(keyForm(file)));
+        EXPECT_EQ(opaque(Frame(a, 1)), pictureOf(keyForm(second.Build())));
+    }
 }
