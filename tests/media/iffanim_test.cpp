@@ -32,6 +32,17 @@ std::vector<uint32_t> Palette(int n) {
     return p;
 }
 
+// A width x height layout of `planes` planes, its palette of `colours`
+// entries.
+Layout Sized(int32_t width, int32_t height, int planes, int colours) {
+    Layout l;
+    l.width = width;
+    l.height = height;
+    l.planes = planes;
+    l.palette = Palette(colours);
+    return l;
+}
+
 // A picture that changes by a moving block and a little noise each frame.
 Picture MakePicture(int32_t w, int32_t h, int planes, int frame) {
     Picture p(static_cast<size_t>(w * h));
@@ -187,11 +198,7 @@ TEST(IFFAnimTest, TransparencyKeysPaletteIndexAndHamColour) {
 
 TEST(IFFAnimTest, FieldModeFillsTheOtherFieldByEitherDeinterlaceMode) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 32;
-    layout.height = 5;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(32, 5, 2, 4);
     const auto row = [](const Picture& p, int y) { return Picture(p.begin() + y * 32, p.begin() + (y + 1) * 32); };
     Picture a(32 * 5, 0), b = a, c;
     for (int y = 1; y < 5; y += 2) std::fill(b.begin() + y * 32, b.begin() + (y + 1) * 32, static_cast<uint8_t>(y % 4));
@@ -365,11 +372,7 @@ TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
 // answer costs the file's real bytes, not the claims.
 TEST(IFFAnimTest, PalettesAndDeltaHeadersClaimingGigabytesCostWhatTheyUse) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 16;
-    layout.height = 2;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(16, 2, 2, 4);
     std::vector<Picture> pictures = {MakePicture(16, 2, 2, 0), MakePicture(16, 2, 2, 1), MakePicture(16, 2, 2, 2)};
     AnimFile anim(layout, pictures[0]);
     DeltaOptions withPalette;
@@ -403,11 +406,7 @@ TEST(IFFAnimTest, PalettesAndDeltaHeadersClaimingGigabytesCostWhatTheyUse) {
 // costs nothing, and the frames before it decode.
 TEST(IFFAnimTest, ADeltaClaimingMoreThanItsPlanesCanUseIsADamagedFrame) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 16;
-    layout.height = 2;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(16, 2, 2, 4);
     std::vector<Picture> pictures = {MakePicture(16, 2, 2, 0), MakePicture(16, 2, 2, 1)};
     AnimFile anim(layout, pictures[0]);
     anim.AddDelta(pictures[1], DeltaOptions{});
@@ -503,11 +502,7 @@ Bytes PackBody(const Bytes& file, size_t rowBytes) {
 // and a body packed by ByteRun1 play the same frames as the plain file.
 TEST(IFFAnimTest, EveryKeyFrameCheckRefusesTheFileAndItsEdgesPlay) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 32;
-    layout.height = 4;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(32, 4, 2, 4);
     Picture key = MakePicture(32, 4, 2, 0);
     std::fill(key.begin(), key.begin() + 32, 3);  // a row of one byte in every plane
     const std::vector<Picture> pictures = {key, MakePicture(32, 4, 2, 1)};
@@ -560,11 +555,7 @@ TEST(IFFAnimTest, EveryKeyFrameCheckRefusesTheFileAndItsEdgesPlay) {
 // only.
 TEST(IFFAnimTest, DeltaFormsAreWalkedToTheirHeaderAndACutOneFailsAlone) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 16;
-    layout.height = 2;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(16, 2, 2, 4);
     const Picture p = MakePicture(16, 2, 2, 0);
     const std::vector<uint32_t> other = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
     AnimFile anim(layout, p);
