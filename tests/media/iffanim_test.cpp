@@ -1,6 +1,6 @@
 // The IFF ANIM reader through the anim-format layer: every delta operation
 // against the pictures the builder encoded, rewinding, palettes in deltas,
-// HAM and keying, field mode, and malformed deltas.
+// HAM and keying, field mode, malformed deltas and the key frame's checks.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 

@@ -1,7 +1,8 @@
 // Where the Linux sound decoder's bytes come from: a file adapter's stream
 // (seekable or not), a chunk of a container such as an applet, all without
 // a temporary copy; and a seek back that moves the demuxer instead of
-// reading the file again from its start.
+// reading the file again from its start, which it does only where the
+// stream refuses the demuxer's seek.
 #include <gtest/gtest.h>
 
 #include <algorithm>

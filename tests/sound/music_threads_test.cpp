@@ -1,7 +1,7 @@
 // Music feeders as threads: a slow stream plays silence rather than the
-// second before, StopMusic joins its feeder, 32 musics play at once, and a
-// music plays without real-time scheduling rights. These also run in the
-// ThreadSanitizer binary.
+// second before, StopMusic joins its feeder, a music freed while it plays
+// falls silent, 32 musics play at once, and a music plays without real-time
+// scheduling rights. These also run in the ThreadSanitizer binary.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
