@@ -361,3 +361,220 @@ TEST(AVIReaderTest, MotionJpegWithoutHuffmanTablesGetsTheStandardOnes) {
     EXPECT_EQ(fixed.size(), stripped[0].size() + 420);
     EXPECT_EQ(std::memcmp(fixed.data() + 6, "JFIF", 4), 0);
 }
+
+namespace {
+
+// The pieces of an AVI put together by hand, for files the layout of
+// avibuilder cannot describe.
+Bytes Avih(uint32_t frames, uint32_t streams, int32_t w, int32_t h, size_t size = 56) {
+    Bytes d(size, 0);
+    const auto put = [&](size_t at, uint32_t v) {
+        for (size_t i = 0; i < 4 && at + i < d.size(); ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put(16, frames);
+    put(24, streams);
+    put(32, static_cast<uint32_t>(w));
+    put(36, static_cast<uint32_t>(h));
+    return avibuilder::Chunk("avih", d);
+}
+Bytes Strh(const std::string& type, const std::string& handler, size_t size = 56) {
+    Bytes d;
+    avibuilder::Put(&d, type);
+    avibuilder::Put(&d, handler);
+    d.resize(size, 0);
+    return avibuilder::Chunk("strh", d);
+}
+Bytes VideoStrf(int32_t w, int32_t h, size_t size = 40) {
+    Bytes d;
+    avibuilder::PutLE(&d, 40, 4);
+    avibuilder::PutLE(&d, static_cast<uint32_t>(w), 4);
+    avibuilder::PutLE(&d, static_cast<uint32_t>(h), 4);
+    avibuilder::PutLE(&d, 1, 2);
+    avibuilder::PutLE(&d, 24, 2);
+    d.resize(size, 0);
+    return avibuilder::Chunk("strf", d);
+}
+Bytes AudioStrf(uint32_t format) {
+    Bytes d;
+    for (uint32_t v : {format, 1u}) avibuilder::PutLE(&d, v, 2);
+    for (uint32_t v : {8000u, 8000u}) avibuilder::PutLE(&d, v, 4);
+    for (uint32_t v : {1u, 8u}) avibuilder::PutLE(&d, v, 2);
+    return avibuilder::Chunk("strf", d);
+}
+Bytes VideoStrl(int32_t w = 4, int32_t h = 3) { return avibuilder::List("strl", {Strh("vids", "DIB "), VideoStrf(w, h)}); }
+
+// RIFF AVI of the header chunks, the movi chunks and, when given, an idx1
+// of those entries.
+Bytes Riff(const std::vector<Bytes>& hdrl, const std::vector<Bytes>& movi, const std::vector<Bytes>* index = nullptr) {
+    Bytes body;
+    avibuilder::Put(&body, "AVI ");
+    for (const Bytes& c : {avibuilder::List("hdrl", hdrl), avibuilder::List("movi", movi)})
+        body.insert(body.end(), c.begin(), c.end());
+    if (index) {
+        Bytes entries;
+        for (const Bytes& e : *index) entries.insert(entries.end(), e.begin(), e.end());
+        const Bytes c = avibuilder::Chunk("idx1", entries);
+        body.insert(body.end(), c.begin(), c.end());
+    }
+    return avibuilder::Chunk("RIFF", body);
+}
+
+// Where each movi chunk stands, counted from the movi list's type as an
+// index counts.
+std::vector<uint32_t> MoviOffsets(const std::vector<Bytes>& movi) {
+    std::vector<uint32_t> at;
+    uint32_t pos = 4;
+    for (const Bytes& c : movi) at.push_back(pos), pos += static_cast<uint32_t>(c.size());
+    return at;
+}
+
+// Header chunks of a 4 x 3 video that is stream 10 of 11, after ten text
+// streams: its chunks are "10dc", and names whose stream bytes are not two
+// digits could read as 10 (or 9) if taken for numbers.
+std::vector<Bytes> ElevenStreams(uint32_t frames) {
+    std::vector<Bytes> hdrl = {Avih(frames, 11, 4, 3)};
+    for (int i = 0; i < 10; ++i) hdrl.push_back(avibuilder::List("strl", {Strh("txts", "")}));
+    hdrl.push_back(VideoStrl());
+    return hdrl;
+}
+
+}  // namespace
+
+// A chunk is a stream's only when both its stream bytes are digits: names
+// around the digits ('/' and ':') that would count as stream 10 are
+// skipped by the scan and make an index no index, whatever stands
+// around them.
+TEST(AVIReaderTest, ChunkNamesWithoutTwoDigitsNameNoStream) {
+    imagefixtures::ScratchDir dir;
+    std::vector<std::vector<uint32_t>> pictures;
+    for (uint32_t f = 0; f < 4; ++f) pictures.push_back(Pixels(4, 3, 50 + f));
+    const auto dib = [&](size_t f) { return avibuilder::Dib(pictures[f], 4, 3, false); };
+    const auto write = [&](const Bytes& file) {
+        const std::string path = dir.File("names.avi");
+        imagefixtures::WriteBytes(path, file);
+        return path;
+    };
+    // Scanned: the decoys stand before the frames.
+    {
+        const std::vector<Bytes> movi = {avibuilder::Chunk("0:dc", dib(2)), avibuilder::Chunk("/Ddc", dib(3)),
+                                         avibuilder::Chunk("10dc", dib(0)), avibuilder::Chunk("09wb", Bytes(8, 0x80)),
+                                         avibuilder::Chunk("10dc", dib(1))};
+        auto a = Open(write(Riff(ElevenStreams(2), movi)));
+        ASSERT_EQ(a.err, 0);
+        EXPECT_EQ(a.frames, 2);
+        for (int f : {0, 1, 0}) EXPECT_EQ(Frame(a, f), pictures[static_cast<size_t>(f)]) << f;
+    }
+    // Indexed: the index lists the second and third video chunks, the scan
+    // finds the first two, so the frames tell which was read. An entry of a
+    // stream the file has ("09wb", "rec "), or one past the frames the
+    // header counts, keeps the index; any other drops it.
+    const std::vector<Bytes> movi = {avibuilder::Chunk("10dc", dib(0)), avibuilder::Chunk("09wb", Bytes(8, 0x80)),
+                                     avibuilder::Chunk("10dc", dib(1)), avibuilder::Chunk("10dc", dib(2))};
+    const std::vector<uint32_t> at = MoviOffsets(movi);
+    struct Case {
+        std::string extra;
+        uint32_t offset;
+        bool kept;
+    };
+    for (const Case& c : {Case{"", 0, true}, Case{"rec ", at[0], true}, Case{"10dc", at[0], true},
+                          Case{"0:dc", at[0], false}, Case{"/Ddc", at[0], false}, Case{"1/dc", at[1], false},
+                          Case{"11dc", at[0], false}, Case{"10xx", at[0], false}}) {
+        SCOPED_TRACE("extra entry '" + c.extra + "'");
+        std::vector<Bytes> index = {avibuilder::IndexEntry("09wb", at[1], 8), avibuilder::IndexEntry("10dc", at[2], 36),
+                                    avibuilder::IndexEntry("10dc", at[3], 36)};
+        if (!c.extra.empty()) index.push_back(avibuilder::IndexEntry(c.extra, c.offset, 36));
+        auto a = Open(write(Riff(ElevenStreams(2), movi, &index)));
+        ASSERT_EQ(a.err, 0);
+        EXPECT_EQ(a.frames, 2);
+        for (int f : {0, 1, 0})
+            EXPECT_EQ(Frame(a, f), pictures[static_cast<size_t>(f) + (c.kept ? 1 : 0)]) << f;
+    }
+}
+
+// Each header the reader needs, broken one way at a time, refuses the
+// file; the largest stream count and a video as the last of them open.
+TEST(AVIReaderTest, EveryBrokenHeaderRefusesTheFile) {
+    imagefixtures::ScratchDir dir;
+    const std::vector<uint32_t> picture = Pixels(4, 3, 77);
+    const std::vector<Bytes> movi = {avibuilder::Chunk("00dc", avibuilder::Dib(picture, 4, 3, false))};
+    const Bytes audio = avibuilder::List("strl", {Strh("auds", ""), AudioStrf(1)});
+    const auto open = [&](const std::vector<Bytes>& hdrl, const std::vector<Bytes>& chunks) {
+        const std::string path = dir.File("headers.avi");
+        imagefixtures::WriteBytes(path, Riff(hdrl, chunks));
+        return Open(path);
+    };
+    struct Case {
+        std::string what;
+        std::vector<Bytes> hdrl;
+    };
+    const std::vector<Case> refused = {
+        {"main header short", {Avih(1, 1, 4, 3, 52), VideoStrl()}},
+        {"main header long", {Avih(1, 1, 4, 3, 60), VideoStrl()}},
+        {"no frames", {Avih(0, 1, 4, 3), VideoStrl()}},
+        {"17 streams declared", {Avih(1, 17, 4, 3), VideoStrl()}},
+        {"no width", {Avih(1, 1, 0, 3), VideoStrl(0, 3)}},
+        {"no height", {Avih(1, 1, 4, 0), VideoStrl(4, 0)}},
+        {"negative width", {Avih(1, 1, -4, 3), VideoStrl(-4, 3)}},
+        {"stream header short", {Avih(1, 1, 4, 3), avibuilder::List("strl", {Strh("vids", "DIB ", 52), VideoStrf(4, 3)})}},
+        {"format before its stream", {Avih(1, 1, 4, 3), VideoStrf(4, 3), VideoStrl()}},
+        {"video format short", {Avih(1, 1, 4, 3), avibuilder::List("strl", {Strh("vids", "DIB "), VideoStrf(4, 3, 36)})}},
+        {"video of another height", {Avih(1, 1, 4, 3), VideoStrl(4, 2)}},
+        {"compressed sound", {Avih(1, 2, 4, 3), VideoStrl(), avibuilder::List("strl", {Strh("auds", ""), AudioStrf(2)})}},
+        {"sound only", {Avih(1, 1, 4, 3), audio}},
+        {"a list of no type", {Avih(1, 1, 4, 3), avibuilder::Chunk("LIST", Bytes(2, 0)), VideoStrl()}},
+    };
+    for (const Case& c : refused) EXPECT_EQ(open(c.hdrl, movi).err, ERR_OPENANIM2) << c.what;
+    EXPECT_EQ(open({Avih(1, 1, 4, 3), VideoStrl()}, {}).err, ERR_OPENANIM2) << "no frame chunk";
+    // Sixteen streams, the video last: its chunks are "15dc".
+    std::vector<Bytes> sixteen = {Avih(1, 16, 4, 3)};
+    for (int i = 0; i < 15; ++i) sixteen.push_back(audio);
+    sixteen.push_back(VideoStrl());
+    const std::vector<Bytes> frame15 = {avibuilder::Chunk("15dc", avibuilder::Dib(picture, 4, 3, false))};
+    auto a = open(sixteen, frame15);
+    ASSERT_EQ(a.err, 0);
+    EXPECT_EQ(Frame(a, 0), picture);
+    // Seventeen, the video first, would play but for the count.
+    sixteen.pop_back();
+    sixteen.insert(sixteen.begin() + 1, {VideoStrl(), audio});
+    EXPECT_EQ(open(sixteen, movi).err, ERR_OPENANIM2) << "17 stream headers";
+    // A movi list that is not there: the headers run to the file's end.
+    const std::string path = dir.File("nomovi.avi");
+    Bytes file = Riff({Avih(1, 1, 4, 3), VideoStrl()}, movi);
+    file.resize(claimedchunks::Find(file, "LIST", 2));
+    claimedchunks::Set(&file, 4, static_cast<uint32_t>(file.size() - 8), false);
+    imagefixtures::WriteBytes(path, file);
+    EXPECT_EQ(Open(path).err, ERR_OPENANIM2) << "no movi list";
+}
+
+// A Motion-JPEG frame whose picture is not of the stream's size fails
+// alone, through the picture layer's JPEG reader and through the platform
+// decoder.
+TEST(AVIReaderTest, AMotionJpegFrameOfAnotherSizeFailsAlone) {
+    if (!imagefixtures::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const LinuxDecoder decoder;
+    imagefixtures::ScratchDir dir;
+    std::vector<Bytes> jpegs;
+    for (const char* size : {"16x8", "16x9", "17x8"}) {
+        const std::string path = dir.File(std::string(size) + ".jpg");
+        ASSERT_EQ(imagefixtures::RunQuietly("ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=" + std::string(size) +
+                                            " -frames:v 1 -c:v mjpeg " + path),
+                  0);
+        jpegs.push_back(imagefixtures::ReadBytes(path));
+    }
+    avibuilder::Layout layout;
+    layout.width = 16;
+    layout.height = 8;
+    layout.handler = "MJPG";
+    const std::string path = WriteAvi(dir, "sizes.avi", layout, jpegs);
+    for (bool hooks : {true, false}) {
+        SCOPED_TRACE(hooks ? "JPEG reader" : "platform decoder");
+        if (!hooks) SetImageCodecHooks(nullptr);
+        auto a = Open(path);
+        ASSERT_EQ(a.err, 0);
+        EXPECT_FALSE(Frame(a, 0).empty());
+        EXPECT_TRUE(Frame(a, 1).empty());
+        EXPECT_TRUE(Frame(a, 2).empty());
+        EXPECT_FALSE(Frame(a, 0).empty());
+    }
+    InstallImageCodecHooks();
+}

@@ -1,14 +1,18 @@
 // The IFF ANIM reader through the anim-format layer: every delta operation
 // against the pictures the builder encoded, rewinding, palettes in deltas,
-// HAM and keying, field mode, and malformed deltas.
+// HAM and keying, field mode, malformed deltas and the key frame's checks.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "animbuilder.h"
 #include "animtest.h"
 #include "claimedchunks.h"
+#include "core/file.h"
+#include "core/pixelbuffer.h"
+#include "imaging/ilbm.h"
 #include "peak_memory.h"
 
 using animbuilder::AnimFile;
@@ -26,6 +30,17 @@ std::vector<uint32_t> Palette(int n) {
     std::vector<uint32_t> p;
     for (int i = 0; i < n; ++i) p.push_back(static_cast<uint32_t>(0x0F1E2D + i * 0x0B1309) & 0xFFFFFF);
     return p;
+}
+
+// A width x height layout of `planes` planes, its palette of `colours`
+// entries.
+Layout Sized(int32_t width, int32_t height, int planes, int colours) {
+    Layout l;
+    l.width = width;
+    l.height = height;
+    l.planes = planes;
+    l.palette = Palette(colours);
+    return l;
 }
 
 // A picture that changes by a moving block and a little noise each frame.
@@ -183,11 +198,7 @@ TEST(IFFAnimTest, TransparencyKeysPaletteIndexAndHamColour) {
 
 TEST(IFFAnimTest, FieldModeFillsTheOtherFieldByEitherDeinterlaceMode) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 32;
-    layout.height = 5;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(32, 5, 2, 4);
     const auto row = [](const Picture& p, int y) { return Picture(p.begin() + y * 32, p.begin() + (y + 1) * 32); };
     Picture a(32 * 5, 0), b = a, c;
     for (int y = 1; y < 5; y += 2) std::fill(b.begin() + y * 32, b.begin() + (y + 1) * 32, static_cast<uint8_t>(y % 4));
@@ -361,11 +372,7 @@ TEST(IFFAnimTest, OpeningRefusesWhatItCannotDecode) {
 // answer costs the file's real bytes, not the claims.
 TEST(IFFAnimTest, PalettesAndDeltaHeadersClaimingGigabytesCostWhatTheyUse) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 16;
-    layout.height = 2;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(16, 2, 2, 4);
     std::vector<Picture> pictures = {MakePicture(16, 2, 2, 0), MakePicture(16, 2, 2, 1), MakePicture(16, 2, 2, 2)};
     AnimFile anim(layout, pictures[0]);
     DeltaOptions withPalette;
@@ -399,11 +406,7 @@ TEST(IFFAnimTest, PalettesAndDeltaHeadersClaimingGigabytesCostWhatTheyUse) {
 // costs nothing, and the frames before it decode.
 TEST(IFFAnimTest, ADeltaClaimingMoreThanItsPlanesCanUseIsADamagedFrame) {
     imagefixtures::ScratchDir dir;
-    Layout layout;
-    layout.width = 16;
-    layout.height = 2;
-    layout.planes = 2;
-    layout.palette = Palette(4);
+    Layout layout = Sized(16, 2, 2, 4);
     std::vector<Picture> pictures = {MakePicture(16, 2, 2, 0), MakePicture(16, 2, 2, 1)};
     AnimFile anim(layout, pictures[0]);
     anim.AddDelta(pictures[1], DeltaOptions{});
@@ -455,5 +458,170 @@ TEST(IFFAnimTest, ADeltaHeaderShorterThanItsFieldsRefusesTheFile) {
         EXPECT_EQ(a.frames, 3);
         EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 2), 50u);  // 3 jiffies
         EXPECT_EQ(Frame(a, 2), Colours(p, layout.palette));
+    }
+}
+
+namespace {
+
+// The file with its first chunk of `id` replaced by `chunk`, the file's
+// FORM and the key frame's (the chunk stands in it) resized to match.
+Bytes ReplaceKeyChunk(Bytes file, const std::string& id, const Bytes& chunk) {
+    const size_t at = claimedchunks::Find(file, id);
+    const size_t size = claimedchunks::Get(file, at + 4, true);
+    const size_t old = 8 + size + (size & 1);
+    const auto grown = static_cast<uint32_t>(chunk.size() - old);
+    file.erase(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + old));
+    file.insert(file.begin() + static_cast<long>(at), chunk.begin(), chunk.end());
+    for (size_t form : {size_t{0}, size_t{12}}) claimedchunks::Set(&file, form + 4, claimedchunks::Get(file, form + 4, true) + grown, true);
+    return file;
+}
+
+// The key frame's BODY packed by ByteRun1: a row of one byte as a repeat,
+// any other as a literal.
+Bytes PackBody(const Bytes& file, size_t rowBytes) {
+    const size_t at = claimedchunks::Find(file, "BODY");
+    const Bytes plain(file.begin() + static_cast<long>(at + 8),
+                      file.begin() + static_cast<long>(at + 8 + claimedchunks::Get(file, at + 4, true)));
+    Bytes packed;
+    for (size_t row = 0; row < plain.size(); row += rowBytes) {
+        const auto first = plain.begin() + static_cast<long>(row), last = first + static_cast<long>(rowBytes);
+        if (std::all_of(first, last, [&](uint8_t b) { return b == *first; })) {
+            packed.insert(packed.end(), {static_cast<uint8_t>(1 - static_cast<int>(rowBytes)), *first});
+        } else {
+            packed.push_back(static_cast<uint8_t>(rowBytes - 1));
+            packed.insert(packed.end(), first, last);
+        }
+    }
+    return ReplaceKeyChunk(file, "BODY", animbuilder::Chunk("BODY", packed));
+}
+
+}  // namespace
+
+// Every check of the key frame's header and body refuses the file with the
+// open's error, each alone; a picture of exactly the largest allowed size
+// and a body packed by ByteRun1 play the same frames as the plain file.
+TEST(IFFAnimTest, EveryKeyFrameCheckRefusesTheFileAndItsEdgesPlay) {
+    imagefixtures::ScratchDir dir;
+    Layout layout = Sized(32, 4, 2, 4);
+    Picture key = MakePicture(32, 4, 2, 0);
+    std::fill(key.begin(), key.begin() + 32, 3);  // a row of one byte in every plane
+    const std::vector<Picture> pictures = {key, MakePicture(32, 4, 2, 1)};
+    AnimFile anim(layout, pictures[0]);
+    anim.AddDelta(pictures[1], DeltaOptions{});
+    const Bytes plain = anim.Build();
+    const size_t bmhd = claimedchunks::Find(plain, "BMHD") + 8;
+    const auto withBmhd = [&](size_t offset, uint8_t value) {
+        Bytes b = plain;
+        b[bmhd + offset] = value;
+        return b;
+    };
+    Bytes header(plain.begin(), plain.begin() + 12), otherForm = plain, noBody = plain;
+    claimedchunks::Set(&header, 4, 4, true);
+    std::copy_n("8SVX", 4, otherForm.begin() + 20);
+    std::copy_n("BODZ", 4, noBody.begin() + static_cast<long>(claimedchunks::Find(plain, "BODY")));
+    const Bytes shortBmhd = ReplaceKeyChunk(
+        plain, "BMHD", animbuilder::Chunk("BMHD", Bytes(plain.begin() + static_cast<long>(bmhd), plain.begin() + static_cast<long>(bmhd) + 19)));
+    const std::vector<std::pair<std::string, Bytes>> refused = {
+        {"no key frame", header},          {"a key FORM of another type", otherForm},
+        {"a BMHD short of its fields", shortBmhd}, {"no BODY", noBody},
+        {"width 0", withBmhd(1, 0)},       {"height 0", withBmhd(3, 0)},
+        {"no planes", withBmhd(8, 0)},     {"compression 2", withBmhd(10, 2)},
+    };
+    const std::string path = dir.File("key.anim");
+    for (const auto& [what, bytes] : refused) {
+        imagefixtures::WriteBytes(path, bytes);
+        EXPECT_EQ(Open(path).err, ERR_OPENANIM2) << what;
+    }
+    const auto expectPlays = [&](const std::string& what) {
+        auto a = Open(path);
+        ASSERT_EQ(a.err, 0) << what;
+        EXPECT_EQ(a.frames, 2) << what;
+        for (int f : {0, 1, 0}) EXPECT_EQ(Frame(a, f), Colours(pictures[static_cast<size_t>(f)], layout.palette)) << what << " " << f;
+    };
+    imagefixtures::WriteBytes(path, plain);
+    SetMaxImagePixels(32 * 4 - 1);
+    EXPECT_EQ(Open(path).err, ERR_OPENANIM2) << "a pixel more than allowed";
+    SetMaxImagePixels(32 * 4);
+    expectPlays("as many pixels as allowed");
+    SetMaxImagePixels(0);
+    Bytes packed = PackBody(plain, 4);
+    packed[claimedchunks::Find(packed, "BMHD") + 8 + 10] = 1;
+    imagefixtures::WriteBytes(path, packed);
+    expectPlays("ByteRun1");
+}
+
+// A delta FORM may hold other chunks before its header (a palette here),
+// and one cut after its FORM header at the file's end fails its own frame
+// only.
+TEST(IFFAnimTest, DeltaFormsAreWalkedToTheirHeaderAndACutOneFailsAlone) {
+    imagefixtures::ScratchDir dir;
+    Layout layout = Sized(16, 2, 2, 4);
+    const Picture p = MakePicture(16, 2, 2, 0);
+    const std::vector<uint32_t> other = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+    AnimFile anim(layout, p);
+    // Zero plane pointers: no plane changes.
+    anim.AddRawChunk(animbuilder::Form("ILBM", {AnimFile::Cmap(other), AnimFile::Anhd(5, 2, 0, 0),
+                                                animbuilder::Chunk("DLTA", Bytes(64, 0))}));
+    Bytes file = anim.Build();
+    for (char c : std::string("FORM")) file.push_back(static_cast<uint8_t>(c));
+    animbuilder::PutBE(&file, 100, 4);
+    claimedchunks::Set(&file, 4, static_cast<uint32_t>(file.size() - 8), true);
+    const std::string path = dir.File("cut.anim");
+    imagefixtures::WriteBytes(path, file);
+    auto a = Open(path);
+    ASSERT_EQ(a.err, 0);
+    ASSERT_EQ(a.frames, 3);
+    EXPECT_EQ(GetAnimFileFrameDelay(a.anim.get(), 1), 33u);  // 2 jiffies
+    EXPECT_EQ(Frame(a, 1), Colours(p, other));
+    EXPECT_TRUE(Frame(a, 2).empty());
+    EXPECT_EQ(Frame(a, 1), Colours(p, other));
+    EXPECT_EQ(Frame(a, 0), Colours(p, layout.palette));
+}
+
+// HAM6, HAM8 and Extra Half-Brite frames, key and delta, as the picture
+// reader reads the same planes and palette as an ILBM of its own.
+TEST(IFFAnimTest, DisplayModesMatchThePictureReader) {
+    imagefixtures::ScratchDir dir;
+    const auto keyForm = [](const Bytes& anim) {
+        return Bytes(anim.begin() + 12, anim.begin() + 20 + claimedchunks::Get(anim, 16, true));
+    };
+    const auto pictureOf = [&](const Bytes& ilbm) {
+        const std::string path = dir.File("frame.iff");
+        imagefixtures::WriteBytes(path, ilbm);
+        qbFilePtr f(FileOpen(path.c_str(), kFileModeRead, nullptr));
+        ILBMReadRequest r;
+        EXPECT_EQ(ReadILBM(f.get(), &r), 0);
+        std::vector<uint32_t> out;
+        for (int32_t i = 0; r.pixels && i < r.width * r.height; ++i) out.push_back(r.pixels[static_cast<size_t>(i)] & 0xFFFFFF);
+        return out;
+    };
+    struct Mode {
+        const char* name;
+        int planes;
+        uint32_t camg;
+    };
+    for (const Mode& m : {Mode{"HAM6", 6, 0x800}, Mode{"HAM8", 8, 0x800}, Mode{"EHB", 6, 0x80}}) {
+        SCOPED_TRACE(m.name);
+        Layout layout;
+        layout.width = 24;
+        layout.height = 3;
+        layout.planes = m.planes;
+        layout.camg = m.camg;
+        layout.palette = Palette(m.planes == 8 ? 64 : 32);
+        const std::vector<Picture> pictures = {MakePicture(24, 3, m.planes, 0), MakePicture(24, 3, m.planes, 1)};
+        AnimFile anim(layout, pictures[0]), second(layout, pictures[1]);
+        anim.AddDelta(pictures[1], DeltaOptions{});
+        second.AddDelta(pictures[1], DeltaOptions{});
+        const Bytes file = anim.Build();
+        const std::string path = dir.File("mode.anim");
+        imagefixtures::WriteBytes(path, file);
+        auto a = Open(path);
+        ASSERT_EQ(a.err, 0);
+        const auto opaque = [](std::vector<uint32_t> v) {
+            for (uint32_t& p : v) p &= 0xFFFFFF;
+            return v;
+        };
+        EXPECT_EQ(opaque(Frame(a, 0)), pictureOf(keyForm(file)));
+        EXPECT_EQ(opaque(Frame(a, 1)), pictureOf(keyForm(second.Build())));
     }
 }

@@ -1,7 +1,8 @@
 // Where the Linux sound decoder's bytes come from: a file adapter's stream
 // (seekable or not), a chunk of a container such as an applet, all without
 // a temporary copy; and a seek back that moves the demuxer instead of
-// reading the file again from its start.
+// reading the file again from its start, which it does only where the
+// stream refuses the demuxer's seek.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,11 +24,17 @@ using namespace imagefixtures;
 
 namespace {
 
+// Which seeks a served file takes: all; none but one back to its start,
+// which mends it (a connection lost and asked for again from the start);
+// or none at all (a connection lost for good).
+enum class Seeks { kAll, kUntilRewound, kNone };
+
 // An adapter serving "snd:" names from one byte vector; it logs where every
 // read starts and can act as a stream that cannot seek.
 struct Served {
     std::vector<uint8_t> bytes;
     bool streamOnly = false;
+    Seeks seeks = Seeks::kAll;
     std::vector<int64_t> reads;  // where each read started
 };
 Served* served = nullptr;
@@ -64,6 +71,9 @@ int64_t SndSeek(void* p, int64_t offset, int mode) {
     auto* h = static_cast<Handle*>(p);
     const auto size = static_cast<int64_t>(served->bytes.size());
     if (served->streamOnly && !(offset == 0 && mode != kSeekEnd)) return -1;
+    const bool tell = offset == 0 && mode == kSeekCurrent, start = offset == 0 && mode == kSeekBeginning;
+    if (served->seeks == Seeks::kUntilRewound && start) served->seeks = Seeks::kAll;
+    if (!tell && served->seeks != Seeks::kAll) return -1;
     const int64_t previous = h->position;
     const int64_t from = mode == kSeekBeginning ? 0 : mode == kSeekCurrent ? h->position : size;
     h->position = std::clamp<int64_t>(from + offset, 0, size);
@@ -208,6 +218,51 @@ TEST_F(NativeSoundSourcesTest, SeekingBackMovesTheDemuxerAndGivesTheFramesOfTheF
             ASSERT_EQ(LimitPacketPosition(n.f, at), at);
             ExpectFrames(n.f, at, 3001);
         }
+    }
+}
+
+// A seek back whose demuxer seek fails (the stream takes no seek until it
+// is asked for from its start again) decodes again from the start and
+// gives the frames of the full decode; with no seek at all the place is
+// refused, and what is read from there on is silence up to the length.
+TEST_F(NativeSoundSourcesTest, ASeekBackTheStreamRefusesStartsAgainOrIsRefused) {
+    // Long enough that seeks back from near the end go far past what the
+    // demuxer's own buffer still holds (Vorbis codes these tones in a few
+    // kilobytes a second).
+    const struct {
+        const char* file;
+        const char* codec;
+        int seconds;
+    } kCodecs[] = {
+        {"cbr.mp3", "-c:a libmp3lame -b:a 128k", 10},
+        {"tone.ogg", "-c:a libvorbis", 40},
+        {"tone.flac", "-c:a flac", 10},
+    };
+    for (const auto& c : kCodecs) {
+        SCOPED_TRACE(c.file);
+        served_.bytes = ReadBytes(Make(c.file, c.codec, c.seconds));
+        served_.seeks = Seeks::kAll;
+        NativeFile n;
+        ASSERT_EQ(OpenNativeAudioFile((std::string("snd:") + c.file).c_str(), 0, &n.f), 0);
+        const int64_t far = int64_t{c.seconds - 1} * 44100;
+        for (int64_t at : {int64_t{100000}, int64_t{30000}}) {
+            ASSERT_EQ(LimitPacketPosition(n.f, far), far);
+            ExpectFrames(n.f, far, 1000);
+            served_.seeks = Seeks::kUntilRewound;
+            served_.reads.clear();
+            ASSERT_EQ(LimitPacketPosition(n.f, at), at);
+            ExpectFrames(n.f, at, 3001);
+            EXPECT_EQ(*std::min_element(served_.reads.begin(), served_.reads.end()), 0) << at;
+        }
+        ASSERT_EQ(LimitPacketPosition(n.f, far), far);
+        served_.seeks = Seeks::kNone;
+        EXPECT_EQ(LimitPacketPosition(n.f, 1000), -1);
+        EXPECT_EQ(LimitPacketPosition(n.f, far + 10000), -1);
+        std::vector<int16_t> rest(4000 * 2, 1);
+        qbAudioPacketInfo info;
+        ASSERT_EQ(ReadNativeAudioPackets(n.f, rest.data(), rest.size() * 2, &info), 0);
+        EXPECT_EQ(info.packets, 4000);
+        EXPECT_TRUE(std::all_of(rest.begin(), rest.end(), [](int16_t v) { return v == 0; }));
     }
 }
 

@@ -1,13 +1,15 @@
 // Music feeders as threads: a slow stream plays silence rather than the
-// second before, StopMusic joins its feeder, 32 musics play at once, and a
-// music plays without real-time scheduling rights. These also run in the
-// ThreadSanitizer binary.
+// second before, StopMusic joins its feeder, a music freed while it plays
+// falls silent, 32 musics play at once, and a music plays without real-time
+// scheduling rights. These also run in the ThreadSanitizer binary.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 
 #include "music_fixture.h"
 #include "sound/soundplugins.h"
@@ -81,6 +83,37 @@ TEST_F(MusicThreadsTest, StopMusicWhilePlayingJoinsEveryFeeder) {
     for (int id = 1; id <= 4; ++id) ASSERT_EQ(Call("StopMusic", [&] { N(id); }), 0);
     for (int id = 1; id <= 4; ++id) EXPECT_EQ(Music(id)->feeder, nullptr);
     EXPECT_TRUE(Events().empty());
+}
+
+// Every road that frees a music (CloseMusic, OpenMusic over its id, the
+// end of the script) while its stream plays takes it off the mixer at once:
+// silence from the next pull on, no end event, its channel free again.
+TEST_F(MusicThreadsTest, AMusicFreedWhilePlayingFallsSilentAndFreesItsChannel) {
+    const std::string path = WriteWave("music_freed.wav", 48000);
+    const std::vector<std::pair<std::string, std::function<void()>>> roads = {
+        {"CloseMusic", [&] { ASSERT_EQ(Call("CloseMusic", [&] { N(1); }), 0); }},
+        {"OpenMusic over it", [&] { ASSERT_EQ(Open(1, path), 0); }},
+        {"the end of the script", [&] { FreeAllMusic(L_); }},
+    };
+    for (const auto& [road, free] : roads) {
+        SCOPED_TRACE(road);
+        ASSERT_EQ(Open(1, path), 0);
+        ASSERT_EQ(Call("PlayMusic", [&] { N(1); N(0); }), 0);
+        const std::vector<float> playing = Pull(4800);
+        EXPECT_NEAR(playing[1000], Value(1000) / 32768.0f, 1e-3f);
+        free();
+        const std::vector<float> after = Pull(9600, 4800, false);
+        EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](float v) { return v == 0.0f; }));
+        EXPECT_TRUE(Events().empty());
+        for (int i = 0; i < audio_mixer::ChannelCount(); ++i)
+            EXPECT_NE(audio_mixer::Channel(i)->kind.load(), kChannelStream) << "channel " << i;
+        if (road == "OpenMusic over it") {
+            EXPECT_EQ(Number("IsMusicPlaying", [&] { N(1); }), 0);
+            ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
+            EXPECT_NEAR(Pull(4800)[100], Value(100) / 32768.0f, 1e-3f);
+            ASSERT_EQ(Call("CloseMusic", [&] { N(1); }), 0);
+        }
+    }
 }
 
 TEST_F(MusicThreadsTest, MusicPlaysWithoutRealtimeRights) {
