@@ -99,6 +99,25 @@ TEST_F(EventLibTest, ReplacedAndRemovedHandlersAndTheirDataAreLetGo) {
     EXPECT_EQ(held(), "");
 }
 
+TEST_F(EventLibTest, EachNetworkHandlerHoldsThePollIntervalWhileInstalled) {
+    DefineEmitter("fn", "n");
+    const ObjectID pollID{0, reinterpret_cast<void*>(uintptr_t{1})};
+    auto polling = [&] { return HasTimer(kTimerRepeating, pollID); };
+    EXPECT_FALSE(polling());
+    for (const char* name : {"onconnect", "ondisconnect", "onreceivedata", "onreceiveudpdata"}) {
+        ASSERT_EQ(Install({{name, "fn"}}), 0) << name;
+        EXPECT_TRUE(polling()) << name;
+        ASSERT_EQ(Install({{name, "#0"}}), 0) << name;
+        EXPECT_FALSE(polling()) << name;
+    }
+    // With two network handlers the interval runs until both are gone.
+    ASSERT_EQ(Install({{"onconnect", "fn"}, {"onreceivedata", "fn"}}), 0);
+    ASSERT_EQ(Install({{"onconnect", "#0"}}), 0);
+    EXPECT_TRUE(polling());
+    ASSERT_EQ(Install({{"onreceivedata", "#0"}}), 0);
+    EXPECT_FALSE(polling());
+}
+
 TEST_F(EventLibTest, KeyTextsNameTheSpecialKeys) {
     DefineEmitter("key", "key", "key");
     ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);

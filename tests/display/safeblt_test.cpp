@@ -337,4 +337,9 @@ TEST_F(SafeBltTest, QueuedPicturesOfAnOwnerReplaceAndDropOnlyTheirOwn) {
     EXPECT_EQ(Window(d, 33, 6), 0x102030u);
     EXPECT_EQ(Window(d, 30, 7), 0x102030u);
     EXPECT_EQ(Window(d, 50, 30), 0x102030u);
+    // Wholly past the picture's edge: nothing is drawn.
+    EXPECT_EQ(QueueDisplayBlit(d, picture(0x0000D1), 0, 0, 64, 46, 3, 2), 0);
+    EXPECT_EQ(QueueDisplayBlit(d, picture(0x0000D2), 0, 0, 61, 48, 3, 2), 0);
+    ASSERT_EQ(FlushDisplayBlitQueue(nullptr), 0);
+    EXPECT_EQ(Window(d, 63, 47), 0x102030u);
 }
