@@ -9,7 +9,9 @@
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
 #include "core/plugin.h"
+#include "core/runstate.h"
 #include "display/displayhooks.h"
+#include "display/displayscaling.h"
 #include "display_fixture.h"
 
 namespace {
@@ -103,6 +105,14 @@ int LoggingHook(qbDisplayHook* hook, int kind, const void*, void* user) {
     hookLog.push_back(line);
     (void)hook;
     ++hookOrder;
+    return 0;
+}
+
+int SizeLoggingHook(qbDisplayHook*, int kind, const void* info, void*) {
+    if (kind == kDrawHookResize) {
+        const auto* size = static_cast<const qbHookSizeInfo*>(info);
+        Log("resize", size->width, size->height);
+    }
     return 0;
 }
 
@@ -294,6 +304,34 @@ TEST_F(AdapterTest, AHookResizesItsDisplayInPlaceAndPostsTheSize) {
     UnlockEventQueue();
     ClearEventQueue(nullptr);
     EXPECT_EQ(ResizeDisplayOfHook(reinterpret_cast<qbDisplayHook*>(name), 10, 10), ERR_FINDDISPLAY);
+}
+
+TEST_F(AdapterTest, HooksHearEachChangeOfEitherSideAndNothingElse) {
+    ASSERT_EQ(InitEventQueue(), 0);
+    qbDisplayOptions o;
+    o.width = 40;
+    o.height = 30;
+    qbDisplay* d = Make(1, o);
+    qbDisplayHook* hook = AddDisplayHook(ObjectID{1, nullptr}, &SizeLoggingHook, nullptr, nullptr, 0);
+    ASSERT_NE(hook, nullptr);
+    Take();
+    ASSERT_EQ(ResizeDisplayOfHook(hook, 40, 35), 0);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"resize 40 35"}));
+    ASSERT_EQ(ResizeDisplayOfHook(hook, 52, 35), 0);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"resize 52 35"}));
+    ASSERT_EQ(ResizeDisplayOfHook(hook, 52, 35), 0);
+    EXPECT_EQ(Take(), std::vector<std::string>{});
+    // A quiet resize tells no hook.
+    qbResizeRequest r;
+    r.width = 20;
+    r.height = 10;
+    r.noWindow = true;
+    r.quiet = true;
+    ASSERT_EQ(ResizeDisplay(GetMainState(), d, r), 0);
+    EXPECT_EQ(d->width, 20);
+    EXPECT_EQ(d->height, 10);
+    EXPECT_EQ(Take(), std::vector<std::string>{});
+    ClearEventQueue(nullptr);
 }
 
 TEST_F(AdapterTest, PluginsReadDisplayAttributesByHandle) {

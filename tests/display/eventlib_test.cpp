@@ -33,6 +33,91 @@ TEST_F(EventLibTest, InstallEventHandlerChangesOnlyTheNamedSlots) {
     EXPECT_EQ(Install({{"onkeyup", "\"text\""}}), ERR_FUNCEXPECTED);
 }
 
+TEST_F(EventLibTest, ReplacedAndRemovedHandlersAndTheirDataAreLetGo) {
+    DefineEmitter("fa", "a");
+    DefineEmitter("fb", "b");
+    DefineEmitter("fc", "c");
+    for (const char* name : {"ua", "uc"}) {
+        VmPushNewTable(L);
+        SetGlobal(name);
+    }
+    // A table of weak values sees each one go once nothing else holds it.
+    const char* const watched[] = {"fa", "fb", "ua", "fc", "uc"};
+    VmPushNewTable(L);
+    VmPushNewTable(L);
+    VmPushString(L, "__mode");
+    VmPushString(L, "v");
+    VmRawSet(L, -3);
+    VmSetMetatable(L, -2);
+    for (int i = 0; i < 5; ++i) {
+        VmPushString(L, watched[i]);
+        VmRawGet(L, kGlobalsIndex);
+        VmRawSetIndex(L, -2, i + 1);
+    }
+    SetGlobal("seen");
+    auto installWith = [&](const char* fields, const char* user) {
+        return Run(std::string(".function main maxstack=6\n    GETGLOBAL 0 \"installeventhandler\"\n    NEWTABLE 1 0 4\n") +
+                   fields + "    GETGLOBAL 2 \"" + user + "\"\n    CALL 0 3 1\n    RETURN 0 1\n.end\n");
+    };
+    auto forget = [&](std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            VmPushNil(L);
+            SetGlobal(name);
+        }
+    };
+    // Which watched values are still held, after a full collection.
+    auto held = [&] {
+        VmSetTop(L, 0);
+        const int threshold = VmGetGcThreshold(L);
+        VmSetGcThreshold(L, 0);
+        VmSetGcThreshold(L, threshold);
+        std::string out;
+        VmPushString(L, "seen");
+        VmRawGet(L, kGlobalsIndex);
+        for (int i = 0; i < 5; ++i) {
+            VmRawGetIndex(L, 1, i + 1);
+            if (VmType(L, -1) != kTypeNil) out += std::string(out.empty() ? "" : " ") + watched[i];
+            VmSetTop(L, 1);
+        }
+        VmSetTop(L, 0);
+        return out;
+    };
+    ASSERT_EQ(installWith("    GETGLOBAL 2 \"fa\"\n    SETTABLE 1 \"onkeydown\" 2\n"
+                          "    GETGLOBAL 2 \"fb\"\n    SETTABLE 1 \"onmusicend\" 2\n",
+                          "ua"),
+              0);
+    forget({"fa", "fb", "ua"});
+    EXPECT_EQ(held(), "fa fb ua fc uc");
+    // A function replaced, with its data; the data stays with the other slot.
+    ASSERT_EQ(installWith("    GETGLOBAL 2 \"fc\"\n    SETTABLE 1 \"onkeydown\" 2\n", "uc"), 0);
+    forget({"fc", "uc"});
+    EXPECT_EQ(held(), "fb ua fc uc");
+    // Removed by a number: the function and its data.
+    ASSERT_EQ(Install({{"onmusicend", "#0"}}), 0);
+    EXPECT_EQ(held(), "fc uc");
+    ASSERT_EQ(Install({{"onkeydown", "#0"}}), 0);
+    EXPECT_EQ(held(), "");
+}
+
+TEST_F(EventLibTest, EachNetworkHandlerHoldsThePollIntervalWhileInstalled) {
+    DefineEmitter("fn", "n");
+    const ObjectID pollID{0, reinterpret_cast<void*>(uintptr_t{1})};
+    auto polling = [&] { return HasTimer(kTimerRepeating, pollID); };
+    EXPECT_FALSE(polling());
+    for (const char* name : {"onconnect", "ondisconnect", "onreceivedata", "onreceiveudpdata"}) {
+        ASSERT_EQ(Install({{name, "fn"}}), 0) << name;
+        EXPECT_TRUE(polling()) << name;
+        ASSERT_EQ(Install({{name, "#0"}}), 0) << name;
+        EXPECT_FALSE(polling()) << name;
+    }
+    // With two network handlers the interval runs until both are gone.
+    ASSERT_EQ(Install({{"onconnect", "fn"}, {"onreceivedata", "fn"}}), 0);
+    ASSERT_EQ(Install({{"onconnect", "#0"}}), 0);
+    EXPECT_TRUE(polling());
+    ASSERT_EQ(Install({{"onreceivedata", "#0"}}), 0);
+    EXPECT_FALSE(polling());
+}
+
 TEST_F(EventLibTest, KeyTextsNameTheSpecialKeys) {
     DefineEmitter("key", "key", "key");
     ASSERT_EQ(Install({{"onkeydown", "key"}}), 0);

@@ -270,10 +270,11 @@ TEST(PlaneKernelTwins, CombineAlphaEveryMode) {
         auto src = RandomBytes(rng, kW * kH);
         for (size_t k = 0; k < src.size(); k += 3) src[k] = 0;  // clear weights leave the target alone
         const AlphaRows s{const_cast<uint8_t*>(src.data()), kW, c.sx, c.sy};
+        // Values past a byte take the portable road of the scaling mode.
         for (int32_t mode = -1; mode <= 10; ++mode)
-            ASSERT_TRUE(SameAsReference(rng, CombineAlpha, CombineAlphaRef, c.dx, c.dy, s, c.w, c.h, mode,
-                                        uint32_t(rng() % 256)))
-                << mode << " w" << c.w;
+            for (uint32_t value : {uint32_t(rng() % 256), 256 + uint32_t(rng() % 4096)})
+                ASSERT_TRUE(SameAsReference(rng, CombineAlpha, CombineAlphaRef, c.dx, c.dy, s, c.w, c.h, mode, value))
+                    << mode << " value " << value << " w" << c.w;
     }
 }
 

@@ -308,3 +308,38 @@ TEST_F(SafeBltTest, PicturesQueuedByAWorkerAreDrawnOnTheMainThread) {
     EXPECT_EQ(blitHooks, 3);
     EXPECT_EQ(QueueDisplayBlit(d, nullptr, 0, 0, 0, 0, 1, 1), ERR_WRONGUSAGE);
 }
+
+TEST_F(SafeBltTest, QueuedPicturesOfAnOwnerReplaceAndDropOnlyTheirOwn) {
+    qbDisplay* d = MakeOpen(1);
+    int ownerA = 0, ownerB = 0;
+    auto picture = [](uint32_t colour) {
+        BitmapPtr p(AllocBitmap(3, 2, 0, nullptr));
+        FillBitmapRect(p.get(), 0, 0, 3, 2, colour);
+        return p;
+    };
+    EXPECT_EQ(QueueDisplayBlit(d, picture(0x000011), 0, 0, 2, 40, 3, 2), 0);
+    EXPECT_EQ(QueueOwnedDisplayBlit(d, &ownerA, picture(0x0000A1), 10, 20), 0);
+    EXPECT_EQ(QueueOwnedDisplayBlit(d, &ownerB, picture(0x0000B1), 50, 30), 0);
+    EXPECT_EQ(QueueOwnedDisplayBlit(d, &ownerA, picture(0x0000A2), 30, 5), 0);  // replaces A's first
+    EXPECT_EQ(QueueOwnedDisplayBlit(d, nullptr, picture(0x0000C1), 0, 0), ERR_WRONGUSAGE);
+    EXPECT_TRUE(OwnedDisplayBlitPending(d, &ownerA));
+    EXPECT_TRUE(OwnedDisplayBlitPending(d, &ownerB));
+    DropOwnedDisplayBlits(d, &ownerB);
+    EXPECT_FALSE(OwnedDisplayBlitPending(d, &ownerB));
+    EXPECT_TRUE(OwnedDisplayBlitPending(d, &ownerA));
+    ASSERT_EQ(FlushDisplayBlitQueue(nullptr), 0);
+    EXPECT_FALSE(OwnedDisplayBlitPending(d, &ownerA));
+    EXPECT_EQ(Window(d, 2, 40), 0x000011u);
+    EXPECT_EQ(Window(d, 4, 41), 0x000011u);
+    EXPECT_EQ(Window(d, 10, 20), 0x102030u);
+    EXPECT_EQ(Window(d, 30, 5), 0x0000A2u);
+    EXPECT_EQ(Window(d, 32, 6), 0x0000A2u);
+    EXPECT_EQ(Window(d, 33, 6), 0x102030u);
+    EXPECT_EQ(Window(d, 30, 7), 0x102030u);
+    EXPECT_EQ(Window(d, 50, 30), 0x102030u);
+    // Wholly past the picture's edge: nothing is drawn.
+    EXPECT_EQ(QueueDisplayBlit(d, picture(0x0000D1), 0, 0, 64, 46, 3, 2), 0);
+    EXPECT_EQ(QueueDisplayBlit(d, picture(0x0000D2), 0, 0, 61, 48, 3, 2), 0);
+    ASSERT_EQ(FlushDisplayBlitQueue(nullptr), 0);
+    EXPECT_EQ(Window(d, 63, 47), 0x102030u);
+}

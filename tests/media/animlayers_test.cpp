@@ -165,6 +165,39 @@ TEST_F(AnimLayersTest, CreateLayerWithTransparentFrames) {
     EXPECT_EQ(CountAnims(), left);
 }
 
+TEST_F(AnimLayersTest, CreateLayerCoversItsRectangleOnEveryRoad) {
+    // Position and size all differ, so a swapped pair moves or turns the
+    // rectangle; each road draws apart from the others.
+    constexpr int32_t kW = 7, kH = 3;
+    struct Road {
+        bool layers;
+        int32_t frames, x, y;
+        uint32_t colour;
+    };
+    const Road roads[] = {{true, 0, 3, 30, 0x102030}, {true, 2, 23, 50, 0x203040},
+                          {false, 0, 43, 10, 0x304050}, {false, 3, 63, 60, 0x405060}};
+    ASSERT_EQ(RunNumbers("EnableLayers", {}), 0);
+    for (const Road& r : roads) {
+        if (!r.layers && CountLayers(display_->bgpic) > 0) {
+            ASSERT_EQ(RunNumbers("FreeLayers", {0}), 0);
+            ASSERT_EQ(RunNumbers("DisableLayers", {}), 0);
+        }
+        ASSERT_EQ(Show("CreateLayer", {double(r.x), double(r.y), double(kW), double(kH)},
+                       [&] {
+                           SetTableFieldInt(L_, "frames", r.frames);
+                           SetTableFieldInt(L_, "color", r.colour);
+                       }),
+                  0)
+            << r.frames;
+        for (int32_t y = r.y - 1; y <= r.y + kH; ++y)
+            for (int32_t x = r.x - 1; x <= r.x + kW; ++x) {
+                const bool inside = x >= r.x && x < r.x + kW && y >= r.y && y < r.y + kH;
+                ASSERT_EQ(Real(x, y), inside ? r.colour : kBackground)
+                    << "layers " << r.layers << " frames " << r.frames << " at " << x << "," << y;
+            }
+    }
+}
+
 TEST_F(AnimLayersTest, ModifyLayerFramesKeepsTheShownPicture) {
     MakeAnim(1, 4, 4, {0x100000, 0x200000, 0x300000});
     ASSERT_EQ(RunNumbers("EnableLayers", {}), 0);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -87,6 +88,41 @@ TEST_F(BrushPixelTest, SinglePixelsInsideAndOutside) {
     EXPECT_EQ(RunNumbers("WriteBrushPixel", {1, 0, 0, 0, 0}), 0);
     EXPECT_EQ(Results("ReadBrushPixel", {1, 0, 0}, 2), (std::vector<double>{0, 0}));
     EXPECT_EQ(Results("ReadBrushPixel", {1, 2, 1}, 2), (std::vector<double>{0x00FF00, 1}));
+}
+
+TEST_F(BrushPixelTest, EveryEdgeOfThePixelCommandsWithEachPlane) {
+    // Four pixels wide: alpha rows carry no padding, so a write one past a
+    // row's end would land on the next row (past the plane on the last).
+    constexpr int32_t kW = 4, kH = 3;
+    const std::vector<std::pair<int32_t, int32_t>> outside = {{-1, 0},      {kW, 0},     {0, -1},     {0, kH},
+                                                              {kW, kH - 1}, {kW - 1, kH}, {-1, kH - 1}, {kW, kH}};
+    int32_t id = 1;
+    for (int32_t type : {0, 28, 30}) {
+        MakeBrush(id, kW, kH, 0);
+        if (type) {
+            ASSERT_EQ(RunNumbers("ChangeBrushTransparency", {double(id), double(type)}), 0);
+        }
+        for (int32_t y = 0; y < kH; ++y)
+            for (int32_t x = 0; x < kW; ++x)
+                ASSERT_EQ(RunNumbers("WriteBrushPixel", {double(id), double(x), double(y),
+                                                         double(0x100000 * (x + 1) + 0x10 * (y + 1)), double(1 + x + kW * y)}),
+                          0);
+        const std::vector<uint32_t> before = Pixels(Brush(id));
+        for (const auto& [x, y] : outside) {
+            EXPECT_EQ(Results("ReadBrushPixel", {double(id), double(x), double(y)}, 2),
+                      (std::vector<double>{4294967295.0, -1}))
+                << type << " at " << x << "," << y;
+            EXPECT_EQ(RunNumbers("WriteBrushPixel", {double(id), double(x), double(y), 0xFFFFFF, 0}), 0);
+        }
+        EXPECT_EQ(Pixels(Brush(id)), before) << type;
+        for (const auto& [x, y] : std::vector<std::pair<int32_t, int32_t>>{{0, 0}, {kW - 1, 0}, {0, kH - 1}, {kW - 1, kH - 1}}) {
+            const double second = type == 0 ? -1 : type == 28 ? 1 : 1 + x + kW * y;
+            EXPECT_EQ(Results("ReadBrushPixel", {double(id), double(x), double(y)}, 2),
+                      (std::vector<double>{double(0x100000 * (x + 1) + 0x10 * (y + 1)), second}))
+                << type << " at " << x << "," << y;
+        }
+        ++id;
+    }
 }
 
 TEST_F(BrushPixelTest, TablesOfPixelsBothWays) {
