@@ -5,6 +5,7 @@
 // show the player's windows on black.
 #include <pixman.h>
 
+#include <utility>
 #include <vector>
 
 #include "core/pixelformats.h"
@@ -344,6 +345,38 @@ TEST(LinuxGrabPixels, SixteenBitRowsAreReadAs1555AndOtherDepthsGiveNone) {
     EXPECT_EQ(at(1, 0), 0x445566u);
     image.bitsPerPixel = 24;
     EXPECT_EQ(sdl_backend::ConvertGrabbedImage(image), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A display shown on a virtual screen is a picture, not an SDL window: a new
+// size is a new picture of that size, the same size keeps the picture.
+TEST_F(LinuxFullScreenTest, ADisplayOnAVirtualScreenTakesANewSizeAsANewPicture) {
+    qbDisplay* d = Start(640, 480, "fullscreen", kPositionCenter, kPositionCenter, [](ScriptState* L) {
+        SetTableFieldInt(L, "scrwidth", 800);
+        SetTableFieldInt(L, "scrheight", 600);
+    });
+    ASSERT_NE(d, nullptr);
+    const auto size = [&](int width, int height) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, width);
+        VmPushNumber(L_, height);
+        EXPECT_EQ(CallCommand(L_, "ChangeDisplaySize", 2, 0), 0);
+        PumpAll(nullptr, L_);
+        return Window(d).buffer;
+    };
+    SDL_Surface* picture = Window(d).buffer;
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(Window(d).window, nullptr);
+    EXPECT_EQ(size(640, 480), picture);
+    for (const auto& [w, h] : {std::pair{320, 240}, std::pair{320, 200}, std::pair{300, 200}}) {
+        SDL_Surface* resized = size(w, h);
+        ASSERT_NE(resized, nullptr);
+        EXPECT_EQ(resized->w, w);
+        EXPECT_EQ(resized->h, h);
+    }
 }
 
 }  // namespace

@@ -280,3 +280,56 @@ TEST_F(LinuxMenuTest, APopupOpensAtFullHd) {
 }
 
 }  // namespace
+
+namespace {
+
+// With a popup open a press on another title opens that one instead, and
+// the wheel scrolls a popup taller than the window, no further than its
+// ends; with none open the wheel is the picture's.
+TEST_F(LinuxMenuTest, AnOpenMenuGoesToAnotherTitleAndTheWheelScrollsATallPopup) {
+    OpenWithMenu(400, 300);
+    Click(10, 5);
+    ASSERT_EQ(Window(Display0()).popups.size(), 1u);
+    EXPECT_EQ((*Window(Display0()).popups[0].items)[0].name, "Open");
+    Click(50, 5);
+    ASSERT_EQ(Window(Display0()).popups.size(), 1u);
+    EXPECT_EQ((*Window(Display0()).popups[0].items)[0].name, "Copy");
+    PushKey(WindowId(Display0()), SDLK_ESCAPE, true);
+    PumpAll();
+    CloseNativeWindow(Display0());
+    FreeNativeWindowRec(Display0());
+
+    OpenWithMenu(400, 60);
+
+    const auto wheel = [](int y, bool flipped) {
+        SDL_Event e{};
+        e.type = SDL_MOUSEWHEEL;
+        e.wheel.windowID = WindowId(Display0());
+        e.wheel.y = y;
+        e.wheel.direction = flipped ? SDL_MOUSEWHEEL_FLIPPED : SDL_MOUSEWHEEL_NORMAL;
+        Push(e);
+        PumpAll();
+    };
+    DropQueued();
+    wheel(-1, false);
+    EXPECT_FALSE(Queued().empty()) << "no menu is open: the wheel is the picture's";
+    DropQueued();
+    Click(10, 5);
+    const qbMenuPopup& popup = Window(Display0()).popups.at(0);
+    const int most = popup.contentHeight + 2 - popup.rect.h;
+    ASSERT_GT(most, 0);
+    const std::vector<uint32_t> top = Snapshot();
+    wheel(-1, false);
+    EXPECT_GT(popup.scroll, 0);
+    EXPECT_NE(Snapshot(), top);
+    for (int i = 0; i < 20; ++i) wheel(-1, false);
+    EXPECT_EQ(popup.scroll, most);
+    wheel(-1, true);
+    EXPECT_LT(popup.scroll, most) << "a flipped wheel turns the other way";
+    for (int i = 0; i < 20; ++i) wheel(1, false);
+    EXPECT_EQ(popup.scroll, 0);
+    EXPECT_EQ(Snapshot(), top);
+    EXPECT_TRUE(Queued().empty()) << "the open menu takes the wheel";
+}
+
+}  // namespace

@@ -141,6 +141,28 @@ TEST_F(NativeImageTest, TIFFsOfEightAndSixteenBitsWithAndWithoutAlpha) {
     }
 }
 
+// A grey picture's level is each of its colour's channels; a palette
+// picture's index is its palette's colour.
+TEST_F(NativeImageTest, GreyLevelsAndPaletteIndicesBecomeTheirColours) {
+    std::vector<uint32_t> grey;
+    std::string pgm = "P5\n" + std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n255\n";
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const uint32_t level = static_cast<uint32_t>(x * 11 + y * 29 + 3) & 0xFF;
+            pgm.push_back(static_cast<char>(level));
+            grey.push_back(level * 0x010101u);
+        }
+    std::ofstream(dir_.File("g.pgm"), std::ios::binary) << pgm;
+    const Result g = DecodeFile(dir_.File("g.pgm"));
+    EXPECT_EQ(g.hasAlpha, 0);
+    ExpectPixels(g, grey);
+
+    const auto opaque = Picture(false);
+    const Result p = DecodeFile(Convert(opaque, false, false, "-type Palette -depth 8", "p.tif"));
+    EXPECT_EQ(p.hasAlpha, 0);
+    ExpectPixels(p, opaque);
+}
+
 TEST_F(NativeImageTest, CMYKTIFFsComeBackAsLightWithoutAlpha) {
     const auto opaque = Picture(false);
     for (const char* depth : {"-depth 8", "-depth 16"}) {

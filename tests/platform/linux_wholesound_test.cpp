@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include "platform/linux_streams_fixture.h"
 
@@ -142,6 +144,30 @@ TEST_F(WholeSoundTest, MatroskaLengthsByHeadersAreTheDecodedLengths) {
         const std::string path = Make((std::string(codec) + ".mka").c_str(),
                                       "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2.5 -c:a " +
                                           std::string(codec));
+        const SoundRun run = ReadSound(path);
+        ASSERT_EQ(run.opened, 0);
+        EXPECT_EQ(run.length, FFmpegSoundFrames(path, 1));
+    }
+}
+
+// Opus packets of one, two and several frames of each mode and FLAC frames
+// of uncommon block sizes and rates, which their headers code apart.
+TEST_F(WholeSoundTest, MatroskaLengthsByHeadersOfEveryFrameLayout) {
+    const std::pair<const char*, const char*> kinds[] = {
+        {"opus2_5.mka", "-ar 48000 -c:a libopus -frame_duration 2.5"},
+        {"opus10.mka", "-ar 48000 -c:a libopus -frame_duration 10 -application voip"},
+        {"opus40.mka", "-ar 48000 -c:a libopus -frame_duration 40"},
+        {"opus60.mka", "-ar 48000 -c:a libopus -frame_duration 60 -application voip"},
+        {"flac100.mka", "-ar 44100 -c:a flac -frame_size 100"},
+        {"flac1000.mka", "-ar 44100 -c:a flac -frame_size 1000"},
+        {"flac12k.mka", "-ar 12000 -c:a flac"},
+        {"flac11025.mka", "-ar 11025 -c:a flac"},
+        {"flac44110.mka", "-ar 44110 -c:a flac"},
+    };
+    for (const auto& [name, args] : kinds) {
+        SCOPED_TRACE(name);
+        const std::string path =
+            Make(name, std::string("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2.5 ") + args);
         const SoundRun run = ReadSound(path);
         ASSERT_EQ(run.opened, 0);
         EXPECT_EQ(run.length, FFmpegSoundFrames(path, 1));

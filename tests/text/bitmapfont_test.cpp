@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <utility>
 
+#include "core/chars.h"
 #include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -188,6 +191,32 @@ TEST_F(BitmapFontLoad, ALinkedFontOpensThroughItsChunkName) {
     EXPECT_EQ(font->engine, kFontKindBitmap);
     EXPECT_STREQ(font->name, "prop.font");
     EXPECT_EQ(BitmapDataOf(font)->charLoc, Proportional(false).charLoc);
+
+    // An entry may also be a whole chunk name, which says its own file, or
+    // one cut short of its file's path, which lies beside the contents; a
+    // string file's name is none.
+    const std::string elsewhere = dir_.Write("fonts.bin", fontFile);
+    const std::string asOwn = MakeChunkName("prop", 0, fontFile.size(), 0, elsewhere.c_str());
+    const std::string beside = std::string(kChunkNamePrefix) + std::to_string(fontAt) + ":" +
+                               std::to_string(fontFile.size()) + "*prop/7";
+    const std::string stream = std::string(kChunkNamePrefix) + "S9:" + std::to_string(fontFile.size()) + "*prop/7";
+    for (const auto& [form, opens] : {std::pair{asOwn, true}, std::pair{beside, true}, std::pair{stream, false}}) {
+        SCOPED_TRACE(form);
+        Bytes other(4, 0);
+        AppendBytes(other, WriteContents({{form, 7}}));
+        Bytes holder(container.begin(), container.begin() + static_cast<ptrdiff_t>(chunkAt));
+        AppendBytes(holder, other);
+        const std::string holderPath = dir_.Write("other.qba", holder);
+        const int code = OpenFontRecord(MakeChunkName("prop.font", chunkAt, other.size(), 0, holderPath.c_str()).c_str(),
+                                        7, kFontEngineNative, 0, 1, &font);
+        if (!opens) {
+            EXPECT_EQ(code, ERR_OPENFONT);
+            continue;
+        }
+        ASSERT_EQ(code, 0);
+        FontPtr opened(font);
+        EXPECT_EQ(BitmapDataOf(font)->charLoc, Proportional(false).charLoc);
+    }
 
     // A native font's skip length that runs past its chunk.
     Bytes native = {0, 0, 0, 0x14, 0, 0, 0, 9, 1, 2, 3, 4};

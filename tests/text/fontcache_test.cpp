@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "core/objectlist.h"
 #include "command_call.h"
@@ -374,5 +375,32 @@ TEST_F(FontMemory, HeldFontsStayOpenAndSleepingFontsWakeAsTheyWere) {
     EXPECT_EQ(CurrentFont(*GetTextStyle()), thirty);
     EXPECT_FALSE(thirty->asleep);
     EXPECT_EQ(width(thirty), before);
+    SetIdleFontBound(bound);
+}
+
+// A font let go while asleep stays until as many have been put to sleep
+// again as were asleep at the last look (at first 64 and more): then all
+// those nothing holds go at once.
+TEST_F(FontMemory, FontsLetGoAsleepGoOnceSixtyFiveSleep) {
+    const size_t bound = SetIdleFontBound(0);
+    ASSERT_EQ(SetFont(9), 0);
+    // n sizes held while others are used, let go, then one more ask.
+    const auto left = [&](int32_t first, int32_t n) {
+        {
+            std::vector<qbFontRef> held;
+            for (int32_t size = first; size < first + n; ++size) {
+                EXPECT_EQ(SetFont(size), 0);
+                held.emplace_back(CurrentFont(*GetTextStyle()));
+            }
+            EXPECT_EQ(SetFont(9), 0);
+            EXPECT_EQ(SetFont(9), 0);
+        }
+        const auto asleep = static_cast<int32_t>(CachedFontCount());
+        EXPECT_EQ(SetFont(10), 0);
+        return asleep - static_cast<int32_t>(CachedFontCount());
+    };
+    const int32_t under = left(100, 64);
+    EXPECT_LE(under, 0) << "64 asleep are not looked at";
+    EXPECT_GE(left(200, 1), 64) << "the 65th sleeper takes them all";
     SetIdleFontBound(bound);
 }

@@ -114,3 +114,29 @@ TEST_F(FontFiles, ASleepingFontWakesOnlyOnTheFileItWasReadFrom) {
     }
     SetIdleFontBound(bound);
 }
+
+// One nothing holds any more gives way to the file as it is now, as if it
+// had never been opened.
+TEST_F(FontFiles, ASleepingFontNothingHoldsGivesWayToItsNewFile) {
+    const size_t bound = SetIdleFontBound(0);
+    for (const int engine : {kFontEngineNative, kFontEngineInbuilt}) {
+        SCOPED_TRACE(engine);
+        const fs::path path = Install("DejaVuSerif.ttf", "Serif.ttf");
+        const std::string name = engine == kFontEngineNative ? "DejaVu Serif" : path.string();
+        ASSERT_EQ(SetFont(name, 30, engine), 0);
+        {
+            const qbFontRef kept(Current());
+            ASSERT_EQ(SetFont("topaz", 8), 0);
+            ASSERT_EQ(SetFont("topaz", 8), 0);
+            ASSERT_TRUE(kept->asleep);
+        }
+        Replace(path, "DejaVuSerif.ttf");
+        const size_t cached = CachedFontCount();
+        ASSERT_EQ(SetFont(name, 30, engine), 0);
+        EXPECT_EQ(CachedFontCount(), cached);
+        EXPECT_EQ(Draw(Current(), "Ag"), 0);
+        ASSERT_EQ(SetFont("topaz", 8), 0);
+        ASSERT_EQ(FreeGlyphCache(), 0);
+    }
+    SetIdleFontBound(bound);
+}

@@ -5,11 +5,13 @@
 // seek and end where the face's bytes do.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/chunkname.h"
@@ -143,6 +145,47 @@ TEST_F(FontNames, EachKindOfNameOpensOrAnswersItsError) {
     VmPushNewTable(L_);
     VmPushNumber(L_, 20);
     EXPECT_EQ(CallCommand(L_, "SetFont", 2, 0), ERR_STREXPECTED);
+}
+
+// A font linked into an applet is named from its name table: the American
+// Windows full name before another Windows one, that before a Mac Roman or
+// Unicode one; UTF-16 comes out as UTF-8 (a character beyond 16 bits as
+// '?', as is Mac Roman's upper half); without a full name the family and
+// style names stand in, a "Regular" style left out. A face of bitmaps
+// alone is no native font.
+TEST_F(FontNames, ALinkedFontIsNamedFromItsNameTable) {
+    const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const std::string make = python + " " + QB_SOURCE_DIR + "/tests/text/namefonts.py " + kDejaVuDir +
+                             "DejaVuSans.ttf " + dir_.string() + " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "fontTools is missing";
+    const std::pair<const char*, const char*> cases[] = {
+        {"MacOnly.ttf", "Caf? Mac"},
+        {"MacAndGerman.ttf", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC?!"},
+        {"GermanAndAmerican.ttf", "American Name"},
+        {"NoFullBold.ttf", "QB Family Bold"},
+        {"NoFullRegular.ttf", "QB Family"},
+    };
+    for (const auto& [file, name] : cases) {
+        SCOPED_TRACE(file);
+        const std::string linked = Linked(kNative, Bytes(dir_ / file));
+        const std::string as = std::string(file) + ".bin";
+        ASSERT_EQ(SetFont(Part(File(as, linked), 0, linked.size(), as.c_str()), 20), 0);
+        EXPECT_STREQ(Current()->name, name);
+        EXPECT_EQ(Draw(Current(), "Ag"), 0);
+    }
+    const std::string bdf =
+        "STARTFONT 2.1\nFONT -qb-block-medium-r-normal--8-80-75-75-c-80-iso10646-1\nSIZE 8 75 75\n"
+        "FONTBOUNDINGBOX 8 8 0 0\nSTARTPROPERTIES 2\nFONT_ASCENT 8\nFONT_DESCENT 0\nENDPROPERTIES\nCHARS 1\n"
+        "STARTCHAR A\nENCODING 65\nSWIDTH 1000 0\nDWIDTH 8 0\nBBX 8 8 0 0\nBITMAP\n"
+        "FF\nFF\nFF\nFF\nFF\nFF\nFF\nFF\nENDCHAR\nENDFONT\n";
+    // Neither is a face FreeType cannot read.
+    for (const std::string& face : {bdf, std::string(5000, 'j')}) {
+        const std::string linked = Linked(kNative, face);
+        const std::string as = "unusable" + std::to_string(face.size()) + ".bin";
+        qbFont* before = Current();
+        EXPECT_EQ(SetFont(Part(File(as, linked), 0, linked.size(), as.c_str()), 8), ERR_OPENFONT) << as;
+        EXPECT_EQ(Current(), before);
+    }
 }
 
 // FreeType reads a face through FontStreamRead: from its start, anywhere

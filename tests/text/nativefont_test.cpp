@@ -348,6 +348,53 @@ TEST_F(NativeFont, GlyphsThatMeetKeepTheLargerCoverage) {
         for (int32_t x = 0; x < kW; ++x) ASSERT_EQ(bytes(whole, x, y), want[y * kW + x]) << x << "," << y;
 }
 
+// An underline is drawn under the whole advance, below the baseline, into
+// each kind of target, and only when asked.
+TEST_F(NativeFont, UnderlinesAreDrawnAcrossTheTextBelowTheBaseline) {
+    qbFont* font = Open("DejaVu Sans", 20);
+    ASSERT_NE(font, nullptr);
+    constexpr int32_t kW = 100, kH = 40, kX = 4, kY = 2;
+    const std::string text = "Hi yo";
+    const int32_t width = Extents(font, text, kTextUnderlined).width;
+    ASSERT_GT(width, 20);
+    ASSERT_LT(kX + width, kW);
+    // Rows inked across the text's whole advance.
+    const auto fullRows = [&](qbBitmap* target, uint32_t style, const qbClipRect& clip, int64_t pen) {
+        EXPECT_EQ(RenderFontText(font, target, nullptr, kX, kY, text.data(), text.size(), style, 0, clip, pen), 0);
+        const std::vector<bool> ink = Footprint(target);
+        std::vector<int32_t> rows;
+        for (int32_t y = 0; y < kH; ++y) {
+            bool full = true;
+            for (int32_t x = kX; x < kX + width; ++x) full = full && ink[y * kW + x];
+            if (full) rows.push_back(y);
+        }
+        return rows;
+    };
+    const qbClipRect whole{0, 0, kW, kH}, offCorner{1, 1, kW - 1, kH - 1};
+    const auto alpha = [] { return BitmapPtr(AllocAlphaChannel(kW, kH, true, nullptr, 0)); };
+    BitmapPtr targets[] = {alpha(), alpha(), BitmapPtr(AllocMask(nullptr, kW, kH, true, nullptr, 0)),
+                           BlackPage(kW, kH)};
+    const struct {
+        qbBitmap* target;
+        uint32_t style;
+        qbClipRect clip;
+        int64_t pen;
+    } draws[] = {{targets[0].get(), kTextAntialias, whole, kFontPenMask},
+                 {targets[1].get(), kTextAntialias, offCorner, kFontPenMask},
+                 {targets[2].get(), 0, whole, kFontPenMask},
+                 {targets[3].get(), 0, whole, 0xFFFFFF}};
+    for (const auto& d : draws) {
+        SCOPED_TRACE(d.style);
+        BitmapPtr plain = d.pen == kFontPenMask ? alpha() : BlackPage(kW, kH);
+        if (d.target->kind == kBitmapKindMask) plain.reset(AllocMask(nullptr, kW, kH, true, nullptr, 0));
+        EXPECT_TRUE(fullRows(plain.get(), d.style, d.clip, d.pen).empty());
+        const std::vector<int32_t> rows = fullRows(d.target, d.style | kTextUnderlined, d.clip, d.pen);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_GE(rows.front(), kY + font->baseline);
+        EXPECT_LE(rows.back(), kY + font->height);
+    }
+}
+
 TEST_F(NativeFont, StylesWidenTheInkAndTheScaleStretchesIt) {
     qbFont* font = Open("DejaVu Sans", 24);
     ASSERT_NE(font, nullptr);

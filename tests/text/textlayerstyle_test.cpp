@@ -150,6 +150,39 @@ TEST_F(TextLayerStyleWorld, PrintLayersTakeTabsMarginsAndCursor) {
     EXPECT_EQ(Get(1, "rightmargin"), "300");
 }
 
+// Colour, edge on and off, encoding: each reads back from the layer; an
+// edge the layer did not have takes the current style's colour and size.
+// Position constants for the print cursor and tab stops that are no list
+// are refused with their own errors.
+TEST_F(TextLayerStyleWorld, EachTextKeyReadsBackAndBadOnesHaveTheirErrors) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(TextOutPlain(10, 10, "Edge"), 0);
+    ASSERT_EQ(Style(1, [&] { Key("color", 0xFF123456u); }), 0);
+    EXPECT_EQ(Get(1, "color"), std::to_string(0x123456));
+    EXPECT_EQ(Layer(1)->border.border, 0);
+    GetTextStyle()->edgeColour = 0x00FF00;
+    GetTextStyle()->edgeSize = 3;
+    ASSERT_EQ(Style(1, [&] { Key("fontstyle", kTextEdge); }), 0);
+    EXPECT_EQ(Get(1, "border"), "1");
+    EXPECT_EQ(Get(1, "bordercolor"), std::to_string(0x00FF00));
+    EXPECT_EQ(Get(1, "bordersize"), "3");
+    ASSERT_EQ(Style(1, [&] { Key("fontstyleclear", kTextEdge); }), 0);
+    EXPECT_EQ(Get(1, "border"), "0");
+    for (int encoding : {1, 0}) {
+        ASSERT_EQ(Style(1, [&] { Key("encoding", encoding); }), 0);
+        EXPECT_EQ(Get(1, "encoding"), std::to_string(encoding));
+    }
+
+    ASSERT_EQ(RunText("Print", "p"), 0);
+    ASSERT_EQ(Layer(2)->type, kLayerPrint);
+    for (int32_t x : {kPositionCenter, int32_t{kPositionLeft}, int32_t{kPositionRight}})
+        EXPECT_EQ(Style(2, [&] { Key("cursorx", x); }), ERR_NOCOORDCST) << x;
+    for (int32_t y : {kPositionCenter, int32_t{kPositionTop}, int32_t{kPositionBottom}})
+        EXPECT_EQ(Style(2, [&] { Key("cursory", y); }), ERR_NOCOORDCST) << y;
+    EXPECT_EQ(Style(2, [&] { Key("tabs", "8 16"); }), ERR_TABEXPECTED);
+    EXPECT_EQ(Get(2, "text"), "p");
+}
+
 TEST_F(TextLayerStyleWorld, ABrushLayerTurnsIntoTextInTheCurrentStyle) {
     VmPushValue(L_, kGlobalsIndex);
     ASSERT_EQ(InitBrushLibrary(L_), 0);
@@ -172,6 +205,23 @@ TEST_F(TextLayerStyleWorld, ABrushLayerTurnsIntoTextInTheCurrentStyle) {
     EXPECT_EQ(Layer(1)->basestate->width, Layer(2)->basestate->width);
     EXPECT_EQ(Layer(1)->basestate->height, Layer(2)->basestate->height);
     EXPECT_EQ(Layer(1)->basestate->x, 5);
+    // Printed text starts from the display's cursor and margins.
+    qbDisplay* d = GetCurrentDisplay();
+    d->outputPosition[kTextLeftMargin] = 30;
+    d->outputPosition[kTextRightMargin] = 200;
+    for (double v : {2.0, 8.0, 8.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("CreateBrush", 3), 0);
+    for (double v : {2.0, 50.0, 50.0}) VmPushNumber(L_, v);
+    ASSERT_EQ(Run("DisplayBrush", 3), 0);
+    const int32_t printed = CountLayers(GetCurrentBGPic());
+    ASSERT_EQ(Style(printed, [&] {
+                  Key("type", kLayerPrint);
+                  Key("text", "Printed");
+              }),
+              0);
+    EXPECT_EQ(Layer(printed)->type, kLayerPrint);
+    EXPECT_EQ(Get(printed, "leftmargin"), "30");
+    EXPECT_EQ(Get(printed, "rightmargin"), "200");
     // And back: the text's picture, planes and layout go with it.
     ASSERT_EQ(Style(1, [&] {
                   Key("type", kLayerBrush);
