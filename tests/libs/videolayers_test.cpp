@@ -256,7 +256,9 @@ TEST_F(VideoLayerTest, AVideoLayerAnswersWithItsVideo) {
         const int n = cmdGetAttribute(L_);
         return n >= 1000 ? -n : VmToNumber(L_, -1);
     };
-    enum : int32_t { kNumFrames = 11, kDuration = 14, kFormat = 19, kCanSeek = 72, kPlaying = 83, kPaused = 84 };
+    enum : int32_t {
+        kNumFrames = 11, kDuration = 14, kPosition = 18, kFormat = 19, kCanSeek = 72, kPlaying = 83, kPaused = 84
+    };
     ASSERT_EQ(Open(1, WriteClip(20)), 0);
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(RunNumbers("DisplayVideoFrame", {1, 0, 0, 0}), 0);
@@ -267,6 +269,9 @@ TEST_F(VideoLayerTest, AVideoLayerAnswersWithItsVideo) {
     EXPECT_EQ(get(kPaused), 0);
     get(kFormat);
     EXPECT_STREQ(VmToCString(L_, -1), "CDXL");
+    const double half = Video(1)->duration / 2;
+    ASSERT_EQ(RunNumbers("SeekVideo", {1, half}), 0);
+    EXPECT_EQ(get(kPosition), half) << Video(1)->duration;
     MakeBrush(1, 4, 4, 0);
     ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
     VmSetTop(L_, 0);

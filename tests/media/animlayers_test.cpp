@@ -252,3 +252,49 @@ TEST_F(AnimLayersTest, SelectLayerDrawsIntoTheLayersFrame) {
     ASSERT_EQ(RunNumbers("EndSelect", {}), 0);
     EXPECT_NE(LayerAnim(1)->frames[1].mask, nullptr);
 }
+
+// The style table moves a layer between sources: to a part of a BGPic
+// (clipped to the picture, refused for a BGPic that is not there), and
+// from a BGPic part or an anim frame to a drawn box, after which the layer
+// holds the object no more.
+TEST_F(AnimLayersTest, StyleMovesALayerBetweenBGPicAnimAndShapeSources) {
+    constexpr int32_t kBGPicPart = 13, kBox = 14;
+    ASSERT_EQ(RunNumbers("EnableLayers", {}), 0);
+    ASSERT_EQ(RunNumbers("CreateBGPic", {5, 20, 10, 0x0000FF}), 0);
+    MakeBrush(1, 10, 10, 0xFF0000);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 0, 0}), 0);
+    const auto part = [&](double id) {
+        return Show("SetLayerStyle", {1}, [&] {
+            SetTableFieldInt(L_, "type", kBGPicPart);
+            SetTableFieldInt(L_, "id", static_cast<int32_t>(id));
+            SetTableFieldInt(L_, "partx", 4);
+            SetTableFieldInt(L_, "party", 2);
+            SetTableFieldInt(L_, "partwidth", 30);
+            SetTableFieldInt(L_, "partheight", 30);
+        });
+    };
+    EXPECT_EQ(part(9), ERR_FINDBGPIC);
+    EXPECT_EQ(GetLayerByIndex(display_->bgpic, 1)->type, kLayerBrush);
+    ASSERT_EQ(part(5), 0);
+    const qbLayer* layer = GetLayerByIndex(display_->bgpic, 1);
+    EXPECT_EQ(layer->type, kBGPicPart);
+    EXPECT_EQ(layer->basestate->width, 16);
+    EXPECT_EQ(layer->basestate->height, 8);
+    EXPECT_EQ(Real(0, 0), 0x0000FFu);
+    EXPECT_EQ(Real(15, 7), 0x0000FFu);
+    EXPECT_EQ(Real(16, 7), kBackground);
+    EXPECT_EQ(Real(15, 8), kBackground);
+    EXPECT_TRUE(LayersShowObject(kObjectTypeBGPic, ObjectID{5, nullptr}));
+    EXPECT_FALSE(LayersShowObject(kObjectTypeBrush, ObjectID{1, nullptr}));
+
+    MakeAnim(2, 6, 4, {0x100000, 0x200000});
+    ASSERT_EQ(RunNumbers("DisplayAnimFrame", {2, 40, 0, 2}), 0);
+    EXPECT_EQ(Real(43, 3), 0x200003u);
+    EXPECT_TRUE(LayersShowObject(kObjectTypeAnim, ObjectID{2, nullptr}));
+    for (int32_t n : {1, 2}) {
+        ASSERT_EQ(Show("SetLayerStyle", {double(n)}, [&] { SetTableFieldInt(L_, "type", kBox); }), 0) << n;
+        EXPECT_EQ(GetLayerByIndex(display_->bgpic, n)->type, kBox) << n;
+    }
+    EXPECT_FALSE(LayersShowObject(kObjectTypeBGPic, ObjectID{5, nullptr}));
+    EXPECT_FALSE(LayersShowObject(kObjectTypeAnim, ObjectID{2, nullptr}));
+}

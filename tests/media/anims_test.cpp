@@ -88,6 +88,27 @@ protected:
         return path;
     }
 
+    // One frame, without a transparent pen.
+    std::string WriteUnkeyedAnim() {
+        Layout l;
+        l.width = 16;
+        l.height = 2;
+        l.planes = 2;
+        l.palette = kPalette;
+        const std::string path = dir_.File("plain.anim");
+        imagefixtures::WriteBytes(path, AnimFile(l, Frame(0)).Build());
+        return path;
+    }
+
+    // The grid of png_ with the alpha of pixel (x, y) 0x10 * x + y.
+    std::string WriteAlphaPng() {
+        std::vector<uint32_t> pixels;
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 8; ++x) pixels.push_back(static_cast<uint32_t>(0x10 * x + y) << 24 | Pixel(x, y));
+        const std::string path = dir_.File("alpha.png");
+        EXPECT_TRUE(imagefixtures::WriteRgbPng(path, 8, 6, pixels, true, false));
+        return path;
+    }
     // LoadAnim(id, file, {fields}); id 0 is Nil (automatic).
     int Load(int32_t id, const std::string& file, Fields fields = {}) {
         if (id) VmPushNumber(L_, id);
@@ -112,6 +133,9 @@ protected:
         int n = 0;
         for (qbAnim* a = FirstAnim(); a; a = static_cast<qbAnim*>(a->next)) ++n;
         return n;
+    }
+    static int AlphaAt(const BitmapPtr& alpha, int32_t x, int32_t y) {
+        return alpha->plane->data[static_cast<size_t>(y) * AlphaRowBytes(alpha->width) + static_cast<size_t>(x)];
     }
     static uint32_t At(const qbAnim* a, int frame, int x, int y) {
         return ReadBitmapPixel(a->frames[static_cast<size_t>(frame)].bitmap.get(), x, y, false);
@@ -536,4 +560,147 @@ TEST_F(AnimsTest, SpritesFromAnimFilesAndAnims) {
     EXPECT_EQ(s->width, 16);
     EXPECT_EQ(ReadBitmapPixel(s->bitmaps[1].get(), 0, 0, false), kPalette[1]);
     EXPECT_EQ(RunNumbers("CreateSprite", {4, 4, 9}), ERR_FINDANIM);
+}
+
+// Frames read from disk on the way out: a layer shows the frame it is
+// given, and a new frame or size replaces the one kept. A copy opens the
+// file again, so a file gone since the load fails the copy.
+TEST_F(AnimsTest, DiskFramesShowInLayersAndCopiesOpenTheFileAgain) {
+    ASSERT_EQ(Load(1, anim_, {{"fromdisk", 1}}), 0);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(RunNumbers("DisplayAnimFrame", {1, 20, 10, 3}), 0);
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(Real(20 + x, 10), kPalette[static_cast<size_t>((x + 2) % 3)]) << x;
+    VmPushNumber(L_, 1);
+    VmPushNewTable(L_);
+    SetTableFieldInt(L_, "frame", 5);
+    ASSERT_EQ(Run("SetLayerStyle", 2), 0);
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(Real(20 + x, 10), kPalette[static_cast<size_t>((x + 4) % 3)]) << x;
+    // The same frame at a new size is read again, scaled.
+    ASSERT_EQ(RunNumbers("ScaleAnim", {1, 32, 4}), 0);
+    ASSERT_EQ(RunNumbers("DisplayAnimFrame", {1, 20, 20, 5}), 0);
+    EXPECT_EQ(Real(20 + 2, 20 + 1), kPalette[(1 + 4) % 3]);
+    EXPECT_EQ(Real(20 + 31, 20), kPalette[(15 + 4) % 3]);
+
+    ASSERT_EQ(unlink(anim_.c_str()), 0);
+    EXPECT_EQ(RunNumbers("CopyAnim", {1, 4}), ERR_READFILE);
+    EXPECT_EQ(Anim(4), nullptr);
+}
+
+// Frames kept as pixels until the first display: the transparent pen of
+// the file keys them, a picture's alpha channel goes with each cell, and a
+// copy made meanwhile takes the pixels, key and alpha, and becomes
+// pictures with the others.
+TEST_F(AnimsTest, PendingFramesKeepTheirKeyAndAlphaThroughACopy) {
+    SetPicturesPending(true);
+    ASSERT_EQ(Load(1, anim_, {{"loadtransparency", 1}}), 0);
+
+    const std::string alpha = WriteAlphaPng();
+    ASSERT_EQ(Load(3, alpha, {{"loadalpha", 1}, {"width", 4}, {"height", 3}, {"frames", 4}, {"fpr", 2}}), 0);
+
+    ASSERT_EQ(RunNumbers("CopyAnim", {1, 4}), 0);
+    ASSERT_EQ(RunNumbers("CopyAnim", {3, 5}), 0);
+    for (int id : {4, 5}) {
+        ASSERT_FALSE(Anim(id)->frames.empty()) << id;
+        EXPECT_EQ(Anim(id)->frames[0].bitmap, nullptr) << id;
+    }
+    ASSERT_EQ(LoadPendingAnims(L_), 0);
+    SetPicturesPending(false);
+    for (int id : {1, 4}) {
+        const qbAnim* keyed = Anim(id);
+        EXPECT_EQ(At(keyed, 4, 0, 0), kPalette[1]) << id;
+        ASSERT_NE(keyed->frames[0].mask, nullptr) << id;
+        EXPECT_EQ(ReadBitmapPixel(keyed->frames[0].mask.get(), 0, 1, true), 1u) << id;
+        EXPECT_EQ(ReadBitmapPixel(keyed->frames[0].mask.get(), 1, 1, true), 0u) << id;
+    }
+    for (int id : {3, 5}) {
+        const qbAnim* cut = Anim(id);
+        EXPECT_EQ(At(cut, 3, 1, 2), Pixel(5, 5)) << id;
+        ASSERT_NE(cut->frames[3].alpha, nullptr) << id;
+        EXPECT_EQ(AlphaAt(cut->frames[3].alpha, 1, 2), 0x10 * 5 + 5) << id;
+        ASSERT_NE(cut->frames[1].alpha, nullptr) << id;
+        EXPECT_EQ(AlphaAt(cut->frames[1].alpha, 3, 0), 0x10 * 7) << id;
+    }
+}
+
+// An anim frame's alpha channel starts opaque, takes the alpha intensity
+// where drawing goes, and replaces the frame's mask.
+TEST_F(AnimsTest, SelectedAlphaChannelStartsOpaqueAndTakesTheIntensity) {
+    ASSERT_EQ(Load(1, anim_, {{"loadtransparency", 1}}), 0);
+    ASSERT_NE(Anim(1)->frames[1].mask, nullptr);
+    ASSERT_EQ(RunNumbers("SelectAlphaChannel", {1, 4, 2}), 0);
+    ASSERT_EQ(RunNumbers("SetAlphaIntensity", {100}), 0);
+    ASSERT_EQ(RunNumbers("Plot", {3, 1, 0xFFFFFF}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    const qbAnimFrame& f = Anim(1)->frames[1];
+    EXPECT_EQ(f.mask, nullptr);
+    ASSERT_NE(f.alpha, nullptr);
+    EXPECT_EQ(AlphaAt(f.alpha, 3, 1), 100);
+    EXPECT_EQ(AlphaAt(f.alpha, 4, 1), 255);
+    EXPECT_EQ(AlphaAt(f.alpha, 0, 0), 255);
+    EXPECT_EQ(Anim(1)->frames[0].alpha, nullptr);
+}
+
+// A sprite read from an anim file: no reader gives an alpha channel, an
+// anim file cuts no grid, and a transparent pen asked of a file without
+// one is refused.
+TEST_F(AnimsTest, SpritesFromAnimFilesRefuseAlphaGridsAndAMissingPen) {
+    const auto load = [&](const std::string& file, Fields fields) {
+        VmPushNumber(L_, 5);
+        VmPushString(L_, file.c_str());
+        VmPushNewTable(L_);
+        for (const auto& [k, v] : fields) SetTableFieldInt(L_, k, static_cast<int32_t>(v));
+        return Run("LoadSprite", 3);
+    };
+    EXPECT_EQ(load(anim_, {{"loadalpha", 1}}), ERR_NOALPHA);
+    EXPECT_STREQ(GetErrorDetail(), anim_.c_str());
+    EXPECT_EQ(load(anim_, {{"width", 4}, {"height", 2}}), ERR_TOOMANYARGS);
+    const std::string unkeyed = WriteUnkeyedAnim();
+    EXPECT_EQ(load(unkeyed, {{"loadtransparency", 1}}), ERR_OPENANIM2);
+    qbSprite* s = nullptr;
+    EXPECT_NE(GetSprite(L_, ObjectID{5, nullptr}, &s, 0), 0);
+    // With the pen the frames come keyed.
+    ASSERT_EQ(load(anim_, {{"loadtransparency", 1}}), 0);
+    ASSERT_EQ(GetSprite(L_, ObjectID{5, nullptr}, &s, 0), 0);
+    ASSERT_EQ(s->frameCount, 5);
+    ASSERT_NE(s->masks[0], nullptr);
+    EXPECT_EQ(ReadBitmapPixel(s->masks[0].get(), 0, 1, true), 1u);
+    EXPECT_EQ(ReadBitmapPixel(s->masks[0].get(), 1, 1, true), 0u);
+}
+
+// Inserted frames are black, with a mask all visible or an alpha channel
+// all opaque when the first frame has one; before the first display they
+// are pixels keyed as the first frame is.
+TEST_F(AnimsTest, InsertedFramesTakeTheFirstFramesPlanesAndWaitWithIt) {
+    ASSERT_EQ(Load(1, anim_, {{"loadtransparency", 1}}), 0);
+    ASSERT_EQ(RunNumbers("ModifyAnimFrames", {1, 1, 2}), 0);
+    const qbAnim* keyed = Anim(1);
+    ASSERT_EQ(keyed->frameCount, 6);
+    EXPECT_EQ(At(keyed, 1, 5, 1), 0u);
+    EXPECT_EQ(keyed->frames[1].alpha, nullptr);
+    ASSERT_NE(keyed->frames[1].mask, nullptr);
+    for (int x : {0, 1, 15}) EXPECT_EQ(ReadBitmapPixel(keyed->frames[1].mask.get(), x, 1, true), 1u) << x;
+
+    ASSERT_EQ(Load(2, WriteAlphaPng(), {{"loadalpha", 1}}), 0);
+    ASSERT_EQ(RunNumbers("ModifyAnimFrames", {2, 1}), 0);
+    const qbAnim* alpha = Anim(2);
+    ASSERT_EQ(alpha->frameCount, 2);
+    EXPECT_EQ(alpha->frames[1].mask, nullptr);
+    ASSERT_NE(alpha->frames[1].alpha, nullptr);
+    EXPECT_EQ(AlphaAt(alpha->frames[1].alpha, 0, 0), 255);
+    EXPECT_EQ(AlphaAt(alpha->frames[1].alpha, 7, 5), 255);
+    EXPECT_EQ(At(alpha, 1, 7, 5), 0u);
+
+    SetPicturesPending(true);
+    ASSERT_EQ(Load(3, anim_, {{"loadtransparency", 1}}), 0);
+    ASSERT_EQ(RunNumbers("ModifyAnimFrames", {3, 1, 1}), 0);
+    ASSERT_EQ(Anim(3)->frames.size(), 6u);
+    EXPECT_EQ(Anim(3)->frames[0].bitmap, nullptr);
+    EXPECT_EQ(Anim(3)->frames[0].rawKey, Anim(3)->frames[1].rawKey);
+    ASSERT_EQ(LoadPendingAnims(L_), 0);
+    SetPicturesPending(false);
+    const qbAnim* waited = Anim(3);
+    EXPECT_EQ(At(waited, 0, 4, 1), 0u);
+    EXPECT_EQ(At(waited, 5, 0, 0), kPalette[1]);
+    ASSERT_NE(waited->frames[1].mask, nullptr);
+    EXPECT_EQ(ReadBitmapPixel(waited->frames[1].mask.get(), 0, 1, true), 1u);
 }

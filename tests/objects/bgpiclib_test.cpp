@@ -271,3 +271,28 @@ TEST_F(BGPicLibTest, ScalingWithoutTheFlagDoesNotBlend) {
     ASSERT_EQ(p->currentWidth, 16);
     for (int32_t x = 0; x < 16; ++x) EXPECT_EQ(At(p, x, 1), x < 8 ? 0u : 0xFFFFFFu) << x;
 }
+
+// LoadBGPic's palette table takes numbers up to its first Nil; anything
+// else in it is refused, named, before the file is read.
+TEST_F(BGPicLibTest, APaletteEntryThatIsNoNumberIsRefused) {
+    const std::string file = test_bmp::WriteBmp(6, 4);
+    const auto load = [&](const char* second) {
+        VmPushNumber(L_, 1);
+        VmPushString(L_, file.c_str());
+        VmPushNewTable(L_);
+        VmPushNewTable(L_);
+        VmPushNumber(L_, 0xFF0000);
+        VmRawSetIndex(L_, -2, 0);
+        if (second) {
+            VmPushString(L_, second);
+            VmRawSetIndex(L_, -2, 1);
+        }
+        return Run("LoadBGPic", 4);
+    };
+    EXPECT_EQ(load("red"), ERR_NUMTABLEARG);
+    EXPECT_STREQ(GetErrorDetail(), "palette");
+    EXPECT_EQ(Pic(1), nullptr);
+    ASSERT_EQ(load(nullptr), 0);
+    EXPECT_EQ(At(Pic(1), 5, 3), 0x050307u);
+    std::remove(file.c_str());
+}

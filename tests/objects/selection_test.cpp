@@ -335,3 +335,42 @@ TEST_F(SelectionTest, AMaskedBrushDrawnIntoAnAlphaTargetLeavesItsHiddenPixels) {
     EXPECT_EQ(At(Brush(2)->bitmap, 0, 0), kBlue);
     EXPECT_EQ(At(Brush(2)->bitmap, 5, 5), kRed);
 }
+
+// A BGPic's planes replace each other: its alpha channel starts opaque and
+// takes the intensity, its mask then starts visible and the alpha channel
+// goes from every picture of it, and the alpha channel back takes the
+// mask's place.
+TEST_F(SelectionTest, ABGPicsMaskAndAlphaChannelReplaceEachOther) {
+    constexpr double kBGPic = 1;
+    ASSERT_EQ(Show("CreateBGPic", {5, 40, 30, kBlue}), 0);
+    qbBGPic* p = Picture(5);
+    ASSERT_EQ(Show("SelectAlphaChannel", {5, kBGPic}), 0);
+    ASSERT_EQ(Show("SetAlphaIntensity", {100}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 20, 5}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    ASSERT_NE(p->initial.alpha, nullptr);
+    EXPECT_EQ(p->initial.mask, nullptr);
+    EXPECT_EQ(Alpha(p->initial.alpha, 25, 10), 100);
+    EXPECT_EQ(Alpha(p->initial.alpha, 19, 10), 255);
+    EXPECT_EQ(Alpha(p->initial.alpha, 25, 15), 255);
+    SetDrawAlphaIntensity(-1);
+
+    ASSERT_EQ(Show("SelectMask", {5, kBGPic}), 0);
+    ASSERT_EQ(Show("SetMaskMode", {kMaskInvisible}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    for (const qbImageTriple* t : {&p->initial, &p->base, &p->current}) EXPECT_EQ(t->alpha, nullptr);
+    ASSERT_NE(p->initial.mask, nullptr);
+    EXPECT_EQ(Bit(p->initial.mask, 5, 5), 0u);
+    EXPECT_EQ(Bit(p->initial.mask, 12, 5), 1u);
+    SetDrawMaskMode(0);
+
+    ASSERT_EQ(Show("SelectAlphaChannel", {5, kBGPic}), 0);
+    ASSERT_EQ(Show("SetAlphaIntensity", {50}), 0);
+    ASSERT_EQ(Show("DisplayBrush", {1, 0, 0}), 0);
+    ASSERT_EQ(Run("EndSelect", 0), 0);
+    for (const qbImageTriple* t : {&p->initial, &p->base, &p->current}) EXPECT_EQ(t->mask, nullptr);
+    ASSERT_NE(p->initial.alpha, nullptr);
+    EXPECT_EQ(Alpha(p->initial.alpha, 5, 5), 50);
+    EXPECT_EQ(Alpha(p->initial.alpha, 25, 10), 255);
+}

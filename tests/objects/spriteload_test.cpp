@@ -84,6 +84,29 @@ TEST_F(SpriteLoad, BeforeTheFirstDisplayThePictureWaits) {
     EXPECT_EQ(Real(1, 1), FrameColour(4));
 }
 
+// A picture's alpha channel waits with it and goes to each cell's frame.
+TEST_F(SpriteLoad, AWaitingPicturesAlphaIsCutIntoEveryFrame) {
+    std::vector<uint32_t> pixels;
+    for (uint32_t y = 0; y < 8; ++y)
+        for (uint32_t x = 0; x < 12; ++x) pixels.push_back((0x10 * x + y) << 24 | FrameColour(y / 4 * 3 + x / 4));
+    const std::string path = testing::TempDir() + "sprite_alpha_" + std::to_string(::getpid()) + ".png";
+    ASSERT_TRUE(imagefixtures::WriteRgbPng(path, 12, 8, pixels, true, false));
+    SetPicturesPending(true);
+    ASSERT_EQ(Load(1, path, {{"loadalpha", 1}, {"width", 4}, {"height", 4}, {"frames", 6}, {"fpr", 3}}), 0);
+    SetPicturesPending(false);
+    ASSERT_EQ(LoadPendingSprites(L_), 0);
+    const auto alpha = [&](int32_t frame, int32_t x, int32_t y) {
+        qbBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+        EXPECT_EQ(GetSpriteFrameImage(Sprite(1), frame, &b, &m, &a), 0);
+        if (!a) return -1;
+        return int{a->plane->data[static_cast<size_t>(y) * a->plane->rowBytes + static_cast<size_t>(x)]};
+    };
+    EXPECT_EQ(alpha(1, 3, 0), 0x30);
+    EXPECT_EQ(alpha(5, 1, 2), 0x50 + 6);
+    EXPECT_EQ(alpha(6, 3, 3), 0xB0 + 7);
+    ::unlink(path.c_str());
+}
+
 // The console line ends in done for a sprite loaded, failed for one not.
 TEST_F(SpriteLoad, TheConsoleLineClosesWithDoneOrFailed) {
     const std::string file = Picture();
