@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/chunkname.h"
 #include "core/errcodes.h"
 #include "core/errors.h"
 #include "core/file.h"
@@ -40,6 +41,55 @@ TEST_F(FileTest, SeekReturnsThePreviousPosition) {
     EXPECT_EQ(GetFileSize(f.get()), 20);
     EXPECT_EQ(FileSeek(f.get(), 0, kSeekCurrent), 20);
     EXPECT_EQ(FileSeek(f.get(), -100, kSeekBeginning), -1);
+}
+
+// A part of a file reads no further than its end, by any read: small and
+// large reads, bytes, seeks past either end; the file around it reads on.
+TEST_F(FileTest, APartOfAFileEndsWhereItsSizeDoes) {
+    Write("0123456789");
+    const std::string part = MakeChunkName("p.txt", 3, 4, 0, path_.c_str());
+    qbFilePtr f(FileOpen(part.c_str(), kFileModeRead, nullptr));
+    ASSERT_TRUE(f);
+    EXPECT_EQ(GetFileSize(f.get()), 4);
+    char buffer[40000] = {};
+    EXPECT_EQ(FileRead(f.get(), buffer, 3), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "345");
+    EXPECT_FALSE(FileEof(f.get()));
+    // One byte left, more asked; then none left.
+    EXPECT_EQ(FileRead(f.get(), buffer, 2), 1u);
+    EXPECT_EQ(buffer[0], '6');
+    EXPECT_TRUE(FileEof(f.get()));
+    for (const size_t count : {size_t{1}, size_t{100}, sizeof buffer}) EXPECT_EQ(FileRead(f.get(), buffer, count), 0u);
+    EXPECT_EQ(FileGetC(f.get()), -1);
+    EXPECT_EQ(FileSeek(f.get(), 0, kSeekCurrent), 4);
+    EXPECT_FALSE(FileReadFailed(f.get()));
+    // Seeks stop at its ends; a read larger than the window stops at the end too.
+    EXPECT_EQ(FileSeek(f.get(), 100, kSeekBeginning), 4);
+    EXPECT_EQ(FileSeek(f.get(), 0, kSeekCurrent), 4);
+    EXPECT_EQ(FileRead(f.get(), buffer, 1), 0u);
+    EXPECT_EQ(FileSeek(f.get(), -100, kSeekEnd), 4);
+    EXPECT_EQ(FileRead(f.get(), buffer, sizeof buffer), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "3456");
+    EXPECT_EQ(FileRead(f.get(), buffer, sizeof buffer), 0u);
+    EXPECT_EQ(FileSeek(f.get(), -1, kSeekEnd), 4);
+    EXPECT_EQ(FileGetC(f.get()), '6');
+    EXPECT_EQ(FileGetC(f.get()), -1);
+    EXPECT_FALSE(FileReadFailed(f.get()));
+    // A part of no bytes is at its end at once.
+    const std::string empty = MakeChunkName("e.txt", 9, 0, 0, path_.c_str());
+    qbFilePtr none(FileOpen(empty.c_str(), kFileModeRead, nullptr));
+    ASSERT_TRUE(none);
+    EXPECT_EQ(FileRead(none.get(), buffer, 1), 0u);
+    EXPECT_EQ(FileGetC(none.get()), -1);
+    EXPECT_TRUE(FileEof(none.get()));
+    EXPECT_EQ(FileSeek(none.get(), 0, kSeekCurrent), 0);
+    // The whole file past its end: fgetc's position counts on.
+    qbFilePtr whole = Open(kFileModeRead);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(FileRead(whole.get(), buffer, sizeof buffer), 10u);
+    EXPECT_EQ(FileGetC(whole.get()), -1);
+    EXPECT_EQ(FileSeek(whole.get(), 0, kSeekCurrent), 11);
+    EXPECT_TRUE(FileEof(whole.get()));
 }
 
 TEST_F(FileTest, WritingTruncatesAndReadWriteSwitchesDirection) {

@@ -3,6 +3,9 @@
 // duplicates and hostile files.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "bounded_child.h"
 #include "command_call.h"
+#include "core/fileops.h"
 #include "core/vmhost.h"
 #include "text/inbuiltfont.h"
 #include "text/text.h"
@@ -305,4 +310,65 @@ TEST_F(InstalledFontsTest, LookupByFamilyWeightAndSlant) {
     EXPECT_GT(found.dataOffset, 256);
     EXPECT_EQ(found.dataSize, static_cast<int64_t>(face.size()));
     EXPECT_EQ(FindInstalledFont("S", 80, 100, true, &found), 0);
+}
+
+// Every road on which a collection member cannot be copied out ends in "not
+// found", with no temporary file left: the collection cut after the scan
+// (inside the member's table directory, inside its tables), no temporary
+// folder, and a copy whose writing fails.
+TEST_F(InstalledFontsTest, AMemberThatCannotBeCopiedIsNotFound) {
+    const std::string dejavu = "/usr/share/fonts/truetype/dejavu/";
+    const fs::path collection = root_ / "data/fonts/two.ttc";
+    const std::vector<uint8_t> bytes = Collection({dejavu + "DejaVuSans.ttf", dejavu + "DejaVuSans-Bold.ttf"});
+    const fs::path temp = root_ / "tmp";
+    fs::create_directories(temp);
+    auto find = [] {
+        qbFoundFont found;
+        found.path = "unset";
+        const int result = FindInstalledFont("DejaVu Sans Bold", -1, 0, false, &found);
+        return result == 0 && found.path != "unset" ? 0 : 1;
+    };
+    auto leftovers = [&] { return std::distance(fs::directory_iterator(temp), {}); };
+
+    Write(collection, bytes);
+    ScanFontDirectories(0);
+    const qbInstalledFont* member = Find("DejaVu Sans Bold");
+    ASSERT_NE(member, nullptr);
+    const auto directory = static_cast<uintmax_t>(member->directoryOffset);
+    ASSERT_GT(directory, 0u);
+    const std::string oldTemp = GetTempDir();
+    SetTempDir(temp.c_str());
+    const uint32_t tables = uint32_t{bytes[directory + 4]} << 8 | bytes[directory + 5];
+    // Cut shorter each time (a longer size would add zeros).
+    for (const uintmax_t size : {directory + 12 + uintmax_t{tables} * 16, directory + 12, directory + 5}) {
+        fs::resize_file(collection, size);
+        EXPECT_EQ(find(), 0) << size;
+        EXPECT_EQ(leftovers(), 0) << size;
+    }
+    fs::remove(collection);
+    EXPECT_EQ(find(), 0);
+
+    Write(collection, bytes);
+    SetTempDir((root_ / "none").c_str());
+    EXPECT_EQ(find(), 0);
+    SetTempDir(temp.c_str());
+    // Files no bigger than a kilobyte: the member's copy fails at its write
+    // or its close.
+    EXPECT_EQ(test_child::InChild([&] {
+                  signal(SIGXFSZ, SIG_IGN);
+                  const rlimit small{1024, 1024};
+                  if (setrlimit(RLIMIT_FSIZE, &small) != 0) return 2;
+                  return find();
+              }),
+              0);
+    EXPECT_EQ(leftovers(), 0);
+
+    // Whole again, the member is copied out.
+    qbFoundFont found;
+    EXPECT_EQ(FindInstalledFont("DejaVu Sans Bold", -1, 0, false, &found), 1);
+    SetTempDir(oldTemp.c_str());
+    EXPECT_TRUE(found.temporary);
+    EXPECT_EQ(fs::path(found.path).parent_path(), temp);
+    std::error_code ec;
+    EXPECT_GT(fs::file_size(found.path, ec), 1024u);
 }
