@@ -68,7 +68,8 @@ inline std::string ExchangeName(const std::string& name) {
 
 // Reads a snippet: calls separated by ';', each Name(value, ...). A value
 // is a number (decimal or $hex), #CONSTANT ("#LEFT" becomes "#TOP" ...),
-// "text", a table {key = value, item ...} ({0: ...} lists from index 0;
+// "text" ("a"/"b" as for numbers), @n the first result of the snippet's
+// n-th call (from 1), a table {key = value, item ...} ({0: ...} lists from index 0;
 // keys exchange as the constants do), or a group <a, b ...> of values that
 // run backwards when transposed (<x, y>; a matrix <sx, rx, ry, sy>). A
 // number after ~ is negated (a turn), after ^ becomes 90 minus it (an angle
@@ -150,14 +151,33 @@ private:
             return;
         }
         if (c == '"') {
-            const size_t end = s_.find('"', i_ + 1);
-            const std::string text = s_.substr(i_ + 1, end - i_ - 1);
-            i_ = end + 1;
-            out.push_back({walkworld::T(text), walkworld::T(text)});
+            const std::string text = Quoted();
+            std::string other = text;
+            if (i_ < s_.size() && s_[i_] == '/') {
+                ++i_;
+                other = Quoted();
+            }
+            out.push_back({walkworld::T(text), walkworld::T(other)});
+            return;
+        }
+        if (c == '@') {
+            std::string step;
+            for (++i_; i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]));) step += s_[i_++];
+            out.push_back({walkworld::Made(step), walkworld::Made(step)});
             return;
         }
         if (c == '{') return Table(out);
         out.push_back(Number());
+    }
+    std::string Quoted() {
+        const size_t end = s_.find('"', i_ + 1);
+        if (end == std::string::npos) {
+            Expect('"');
+            return {};
+        }
+        std::string text = s_.substr(i_ + 1, end - i_ - 1);
+        i_ = end + 1;
+        return text;
     }
     Twin Number() {
         char mark = 0;
@@ -267,10 +287,10 @@ public:
     const std::vector<std::string>& Errors() const { return errors_; }
 
     void Run(const std::vector<Step>& steps) {
-        for (const Step& st : steps) {
-            walkworld::Call c{st.command, {}};
-            for (const Twin& t : st.args) c.args.push_back(tr_ ? t.tr : t.as);
-            Run(c);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            walkworld::Call c{steps[i].command, {}};
+            for (const Twin& t : steps[i].args) c.args.push_back(tr_ ? t.tr : t.as);
+            Run(c, std::to_string(i + 1));
         }
     }
 
@@ -289,14 +309,16 @@ public:
     ScriptState* L = nullptr;
 
 private:
-    void Run(const walkworld::Call& c) {
+    // The call; its first result is kept under the name keep.
+    void Run(const walkworld::Call& c, const std::string& keep = "") {
         VmSetTop(L, 0);
         walkworld::AnswerAsTheUser(c.command, 1000, display_);
-        const std::map<std::string, int> made;
-        const walkworld::PushPlace place{L, "", 0, made, [this] { VmPushNil(L); }, [this](const Arg&) { VmPushNil(L); }, {}};
+        const walkworld::PushPlace place{L, "", 0, made_, [this] { VmPushNil(L); }, [this](const Arg&) { VmPushNil(L); }, {}};
         for (const Arg& a : c.args) walkworld::PushWalkArg(place, a);
-        if (int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 0))
+        if (int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 1))
             errors_.push_back((tr_ ? "transposed " : "") + c.Describe() + " -> " + std::to_string(err));
+        else if (!keep.empty())
+            made_[keep] = VmMakeRef(L, kRegistryIndex);
         null_backend::SetPumpObserver({});
         VmSetTop(L, 0);
     }
@@ -316,6 +338,7 @@ private:
     walkworld::WalkPlayer player_;
     qbDisplay* display_ = nullptr;
     std::vector<std::string> errors_;
+    std::map<std::string, int> made_;  // registry references
 };
 
 }  // namespace transpose
