@@ -183,6 +183,24 @@ const std::vector<Row>& Rows() {
     return rows;
 }
 
+// Roads of walked commands left out of the table, each seen to differ
+// transposed:
+// - an Ellipse of unequal radii: whole pixels at the ends of its flat runs
+//   (its outline's points map exactly, and polygons fill alike transposed,
+//   so the cause is still open); equal radii are walked.
+// - anti-aliased filled ellipses (the conic road), anti-aliased outlined
+//   polygons and anti-aliased lines thicker than one pixel: vertex and end
+//   pixels differ by up to a whole colour (cause not found); the one-pixel
+//   anti-aliased line, which steps along its longer axis, is walked.
+// - DrawPath of a closed polygon: a pixel at a vertex flips (its exact-area
+//   coverage lands on the threshold; seen, not traced).
+// - the charcoal filter: up to 2 apart; it ends with a blur that rounds
+//   between its row and its column pass (within 1: see the blur's row),
+//   the rest not traced.
+// - quantize with dithering: the error is diffused along rows, a scan
+//   order; without dithering it is walked.
+// - #DISSOLVE and other effects whose order is drawn at random.
+//
 // Commands that take a pair of axis arguments and are not in the table.
 const std::map<std::string, std::string>& NotSymmetric() {
     static const std::map<std::string, std::string> list = {
