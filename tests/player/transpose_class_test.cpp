@@ -74,6 +74,9 @@ const std::vector<Row>& Rows() {
         {"CreateGradientBrush", "CreateGradientBrush(20, <20, 10>, #LINEAR, $FF0000, $0000FF, ^30); DisplayBrush(20, <2, 3>)"},
         {"CreateGradientBGPic", "CreateGradientBGPic(2, #LINEAR, $FF0000, $0000FF, <30, 15>, ^30); DisplayBGPic(2)"},
         {"CreateRainbowBGPic", "CreateRainbowBGPic(2, #LINEAR, $FF0000, $0000FF, <30, 15>, ^30); DisplayBGPic(2)"},
+        {"Box", "SetFillStyle(#FILLGRADIENT, #RADIAL, $FF0000, $0000FF, {centerx = 0.3, centery = 0.6}); Box(<3, 5>, <20, 9>)"},
+        {"Polygon", "SetFillStyle(#FILLGRADIENT, #RADIAL, $FF0000, $0000FF); Polygon(<2, 3>, {0: <0, 0>, <25, 4>, <6, 15>}, 3)"},
+        {"CreateGradientBrush", "CreateGradientBrush(20, <20, 10>, #RADIAL, $FF0000, $0000FF, 0, {centerx = 0.3, centery = 0.6}); DisplayBrush(20, <2, 3>)"},
         {"Plot", "Plot(<5, 9>, $FFFFFF); Plot(<30, 2>, $FF0000)"},
         // [brush]
         {"DisplayBrush", "DisplayBrush(11, <4, 7>)"},
@@ -189,20 +192,25 @@ const std::vector<Row>& Rows() {
 
 // Roads of walked commands left out of the table, each seen to differ
 // transposed:
-// - an Ellipse of unequal radii: whole pixels at the ends of its flat runs
-//   (its outline's points map exactly, and polygons fill alike transposed,
-//   so the cause is still open); equal radii are walked.
+// - an Ellipse of unequal radii, outlined or filled: its outline is made
+//   counterclockwise in both worlds, so transposed each edge runs the other
+//   way, and a polygon's edge pixels at a half-pixel tie depend on the
+//   edge's direction (the same outline given in reverse order differs
+//   alike); equal radii, whose outline maps onto itself, are walked.
 // - anti-aliased filled ellipses (the conic road), anti-aliased outlined
 //   polygons and anti-aliased lines thicker than one pixel: vertex and end
-//   pixels differ by up to a whole colour (cause not found); the one-pixel
-//   anti-aliased line, which steps along its longer axis, is walked.
-// - DrawPath of a closed polygon: a pixel at a vertex flips (its exact-area
-//   coverage lands on the threshold; seen, not traced).
+//   pixels differ by up to a whole colour, likely the same turn of the
+//   outline (not traced); the one-pixel anti-aliased line is walked.
+// - DrawPath of a closed polygon or a curve: a pixel at a vertex flips,
+//   likely the same (not traced).
 // - the charcoal filter: up to 2 apart; it ends with a blur that rounds
 //   between its row and its column pass (within 1: see the blur's row),
 //   the rest not traced.
 // - quantize with dithering: the error is diffused along rows, a scan
 //   order; without dithering it is walked.
+// - a #FILLGRADIENT fill style other than radial: it takes no angle, so
+//   no fill maps onto its transpose; a conical gradient turns the other
+//   way transposed, which no angle mirrors.
 // - #DISSOLVE and other effects whose order is drawn at random.
 //
 // Commands that take a pair of axis arguments and are not in the table.
@@ -234,8 +242,8 @@ const std::map<std::string, std::string>& NotSymmetric() {
         {"DumpVideo", "a video file the world cannot transpose"},
         {"DisplayVideoFrame", "a video file the world cannot transpose"},
         {"Arc", "no exchange of its start and end angles gave the transposed arc (tried 90 - a and 270 - a, both turns)"},
-        {"CurveTo", "a transposed curve is drawn one pixel off on its way (seen, cause not found)"},
-        {"RelCurveTo", "a transposed curve is drawn one pixel off on its way (seen, cause not found)"},
+        {"CurveTo", "a transposed closed curve flips a pixel (see the roads left out)"},
+        {"RelCurveTo", "a transposed closed curve flips a pixel (see the roads left out)"},
         {"PerspectiveDistortBrush", "its four corners run around the brush, the other way round when transposed: left for lack of time"},
     };
     return list;

@@ -51,6 +51,7 @@ inline const std::map<std::string, std::string>& Exchanged() {
             {"scalex", "scaley"}, {"anchorx", "anchory"}, {"texturex", "texturey"},
             {"sizex", "sizey"},   {"offsetx", "offsety"}, {"LEFT", "TOP"},      {"RIGHT", "BOTTOM"},
             {"srcx", "srcy"},     {"xradius", "yradius"}, {"shadowx", "shadowy"}, {"cornerb", "cornerd"},
+            {"centerx", "centery"},
         };
         for (const auto& [a, b] : both) {
             m[a] = b;
