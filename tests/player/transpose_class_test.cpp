@@ -84,6 +84,8 @@ const std::vector<Row>& Rows() {
         {"DisplayBrush", "DisplayBrush(13, <4, 7>)"},
         {"DisplayBrush", "DisplayBrush(11, <#RIGHT, #BOTTOM>)"},
         {"DisplayBrush", "DisplayBrush(12, <#CENTER, #BOTTOM>)"},
+        {"DisplayBrush", "DisplayBrush(13, <#RIGHT, #TOP>)"},
+        {"DisplayBrush", "EnableLayers(); DisplayBrush(12, <#LEFT, #CENTER>)"},
         {"DisplayBrush", "DisplayBrush(11, <3, 2>, {width = 20, height = 12})"},
         {"DisplayBrush", "DisplayBrush(12, <3, 2>, {width = 20, height = 12, smoothscale = 1})"},
         {"DisplayBrushPart", "DisplayBrushPart(11, <2, 1>, <5, 7>, <6, 3>)"},
@@ -242,8 +244,8 @@ const std::map<std::string, std::string>& NotSymmetric() {
         {"DumpVideo", "a video file the world cannot transpose"},
         {"DisplayVideoFrame", "a video file the world cannot transpose"},
         {"Arc", "no exchange of its start and end angles gave the transposed arc (tried 90 - a and 270 - a, both turns)"},
-        {"CurveTo", "a transposed closed curve flips a pixel (see the roads left out)"},
-        {"RelCurveTo", "a transposed closed curve flips a pixel (see the roads left out)"},
+        {"CurveTo", "a transposed curve flips a pixel on its way (see the roads left out)"},
+        {"RelCurveTo", "a transposed curve flips a pixel on its way (see the roads left out)"},
         {"PerspectiveDistortBrush", "its four corners run around the brush, the other way round when transposed: left for lack of time"},
     };
     return list;
