@@ -211,14 +211,14 @@ const std::vector<Row>& Rows() {
 //   alike); equal radii, whose outline maps onto itself, are walked.
 // - anti-aliased filled shapes on the point-list road (a box, a polygon):
 //   the interior sweep takes each edge from its top row to before its
-//   bottom row but fills each row's span to its right end, so the last
+//   bottom row, and seen: each row's span reaches its right end, so the last
 //   column of an anti-aliased box is solid while its last row has only
 //   the edge's anti-aliased line (a visible fault; left for its owner, as
 //   mending it moves every anti-aliased shape's pixels).
 // - anti-aliased filled ellipses (the conic road), anti-aliased outlined
 //   polygons and anti-aliased lines thicker than one pixel: vertex and end
 //   pixels differ by up to a whole colour, likely the turn of the outline
-//   below (not traced); the one-pixel anti-aliased line is walked.
+//   above (not traced); the one-pixel anti-aliased line is walked.
 // - DrawPath of a closed polygon or a curve: a pixel at a vertex flips,
 //   likely the same (not traced).
 // - the charcoal filter: up to 2 apart; it ends with a blur that rounds
