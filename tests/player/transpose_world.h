@@ -85,7 +85,7 @@ public:
         std::vector<Step> steps;
         for (Skip(); i_ < s_.size(); Skip()) {
             Step st;
-            while (i_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_')) st.command += s_[i_++];
+            st.command = Word();
             Expect('(');
             st.args = Items(')');
             Skip();
@@ -140,13 +140,11 @@ private:
         }
         if (c == '#') {
             ++i_;
-            std::string name;
-            while (i_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_')) name += s_[i_++];
+            const std::string name = Word();
             std::string other = ExchangeName(name);
             if (i_ < s_.size() && s_[i_] == '/') {
                 i_ += 2;
-                other.clear();
-                while (i_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_')) other += s_[i_++];
+                other = Word();
             }
             out.push_back({walkworld::C(name), walkworld::C(other)});
             return;
@@ -169,6 +167,11 @@ private:
         }
         if (c == '{') return Table(out);
         out.push_back(Number());
+    }
+    std::string Word() {
+        std::string word;
+        while (i_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_')) word += s_[i_++];
+        return word;
     }
     std::string Quoted() {
         const size_t end = s_.find('"', i_ + 1);
@@ -196,7 +199,10 @@ private:
         }
         i_ = static_cast<size_t>(end - s_.c_str());
         double t = mark == '~' ? -v : mark == '^' ? 90 - v : mark == '%' ? double((14 - int(v)) % 8) : v;
-        if (i_ < s_.size() && s_[i_] == '/') t = std::strtod(s_.c_str() + i_ + 1, &end), i_ = static_cast<size_t>(end - s_.c_str());
+        if (i_ < s_.size() && s_[i_] == '/') {
+            t = std::strtod(s_.c_str() + i_ + 1, &end);
+            i_ = static_cast<size_t>(end - s_.c_str());
+        }
         return {walkworld::N(v), walkworld::N(t)};
     }
     void Table(std::vector<Twin>& out) {
@@ -271,7 +277,8 @@ public:
             return;
         }
         const int w = tr_ ? kHeight : kWidth, h = tr_ ? kWidth : kHeight;
-        Run({"CreateDisplay", {walkworld::N(1), walkworld::Table({{"width", walkworld::N(w)}, {"height", walkworld::N(h)}})}});
+        const Arg size = walkworld::Table({{"width", walkworld::N(w)}, {"height", walkworld::N(h)}});
+        Run({"CreateDisplay", {walkworld::N(1), size}});
         if (!errors_.empty() || StartDisplays(L)) {
             errors_.push_back("StartDisplays");
             return;
@@ -314,7 +321,8 @@ private:
     void Run(const walkworld::Call& c, const std::string& keep = "") {
         VmSetTop(L, 0);
         walkworld::AnswerAsTheUser(c.command, 1000, display_);
-        const walkworld::PushPlace place{L, "", 0, made_, [this] { VmPushNil(L); }, [this](const Arg&) { VmPushNil(L); }, {}};
+        const auto nil = [this] { VmPushNil(L); };
+        const walkworld::PushPlace place{L, "", 0, made_, nil, [nil](const Arg&) { nil(); }, {}};
         for (const Arg& a : c.args) walkworld::PushWalkArg(place, a);
         if (int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), 1))
             errors_.push_back((tr_ ? "transposed " : "") + c.Describe() + " -> " + std::to_string(err));
