@@ -101,6 +101,17 @@ const std::vector<Row>& Rows() {
         {"CreateGradientBrush",
          "CreateGradientBrush(20, <20, 10>, #RADIAL, $FF0000, $0000FF, 0, {centerx = 0.3, centery = 0.6}); "
          "DisplayBrush(20, <2, 3>)"},
+        // The corners run around the brush from its top left; transposed the
+        // second and the fourth exchange.
+        {"PerspectiveDistortBrush",
+         "PerspectiveDistortBrush(11, 0/0, 0/0, 14/6, 1/1, 12/8, 8/12, 1/1, 6/14); DisplayBrush(11, <2, 3>)"},
+        {"PerspectiveDistortBrush",
+         "PerspectiveDistortBrush(11, 0/0, 0/0, 14/6, 1/1, 12/8, 8/12, 1/1, 6/14, 1); DisplayBrush(11, <2, 3>)"},
+        // An angle a becomes 90 - a, which turns the arc the other way: its
+        // start and end exchange (360 keeps them whole and positive).
+        {"Arc", "SetFillStyle(#FILLCOLOR); Arc(<9, 3>, <7, 7>, 20/350, 100/430, $FF8000)"},
+        {"Arc", "Arc(<9, 3>, <7, 7>, 20/350, 100/430, $FF8000)"},
+        {"Arc", "SetFillStyle(#FILLCOLOR); Arc(<9, 3>, <7, 7>, 200/160, 290/250, $FF8000)"},
         {"Plot", "Plot(<5, 9>, $FFFFFF); Plot(<30, 2>, $FF0000)"},
         // [brush]
         {"DisplayBrush", "DisplayBrush(11, <4, 7>)"},
@@ -362,7 +373,7 @@ const std::vector<Row>& Rows() {
 
 // Roads of walked commands left out of the table, each seen to differ
 // transposed:
-// - an Ellipse of unequal radii, outlined or filled: its outline is made
+// - an Ellipse or an Arc of unequal radii, outlined or filled: its outline is made
 //   counterclockwise in both worlds, so transposed each edge runs the other
 //   way, and a polygon's edge pixels at a half-pixel tie depend on the
 //   edge's direction (the same outline given in reverse order differs
@@ -417,10 +428,8 @@ const std::map<std::string, std::string>& NotSymmetric() {
         {"SetVideoPosition", "a video file the world cannot transpose"},
         {"DumpVideo", "a video file the world cannot transpose"},
         {"DisplayVideoFrame", "a video file the world cannot transpose"},
-        {"Arc", "no exchange of its start and end angles gave the transposed arc (90 - a, 270 - a, both turns)"},
         {"CurveTo", "a transposed curve flips a pixel on its way (see the roads left out)"},
         {"RelCurveTo", "a transposed curve flips a pixel on its way (see the roads left out)"},
-        {"PerspectiveDistortBrush", "its corners run around the brush, the other way when transposed: not mapped yet"},
     };
     return list;
 }
