@@ -112,6 +112,9 @@ const std::vector<Row>& Rows() {
         {"Arc", "SetFillStyle(#FILLCOLOR); Arc(<9, 3>, <7, 7>, 20/350, 100/430, $FF8000)"},
         {"Arc", "Arc(<9, 3>, <7, 7>, 20/350, 100/430, $FF8000)"},
         {"Arc", "SetFillStyle(#FILLCOLOR); Arc(<9, 3>, <7, 7>, 200/160, 290/250, $FF8000)"},
+        {"DisplayBrush", "DisplayBrush(11, <3, 2>, {rotate = ~30})"},
+        {"DisplayBrush", "EnableLayers(); DisplayBrush(12, <3, 2>, {rotate = ~30, smoothscale = 1})"},
+        {"ScaleLayer", "EnableLayers(); DisplayBrush(11, <3, 2>); RotateLayer(1, ~40); ScaleLayer(1, <20, 12>)"},
         {"Plot", "Plot(<5, 9>, $FFFFFF); Plot(<30, 2>, $FF0000)"},
         // [brush]
         {"DisplayBrush", "DisplayBrush(11, <4, 7>)"},
@@ -373,7 +376,8 @@ const std::vector<Row>& Rows() {
 
 // Roads of walked commands left out of the table, each seen to differ
 // transposed:
-// - an Ellipse or an Arc of unequal radii, outlined or filled: its outline is made
+// - an Ellipse or an Arc of unequal radii, or a turned Box, outlined or
+//   filled: its outline is made
 //   counterclockwise in both worlds, so transposed each edge runs the other
 //   way, and a polygon's edge pixels at a half-pixel tie depend on the
 //   edge's direction (the same outline given in reverse order differs
