@@ -377,11 +377,11 @@ const std::vector<Row>& Rows() {
 // Roads of walked commands left out of the table, each seen to differ
 // transposed:
 // - an Ellipse or an Arc of unequal radii, or a turned Box, outlined or
-//   filled: its outline is made
-//   counterclockwise in both worlds, so transposed each edge runs the other
-//   way, and a polygon's edge pixels at a half-pixel tie depend on the
-//   edge's direction (the same outline given in reverse order differs
-//   alike); equal radii, whose outline maps onto itself, are walked.
+//   filled: its outline is made counterclockwise in both worlds, so
+//   transposed each edge runs the other way, and a polygon's edge pixels
+//   at a half-pixel tie depend on the edge's direction (the same outline
+//   given in reverse order differs alike); equal radii, whose outline maps
+//   onto itself, are walked.
 // - anti-aliased filled shapes on the point-list road (a box, a polygon):
 //   the interior sweep takes each edge from its top row to before its
 //   bottom row, and seen: each row's span reaches its right end, so the last
