@@ -708,13 +708,23 @@ public:
         return err;
     }
 
-    // What the plausible call gives its user in a new world (walk_answers.h).
-    std::string Answer(const Call& c) {
+    // What the plausible call gives its user (walk_answers.h) in a new
+    // world, in a folder of its own that holds the world's files alone:
+    // what the commands walked before left in the walk's folder is no part
+    // of it.
+    std::string Answer(const Call& c, const std::filesystem::path& folder) {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+            std::filesystem::remove_all(entry.path(), ignored);
+        const std::filesystem::path walkFolder = scratch_;
+        scratch_ = folder;
         Renew();
         std::string answer;
         answer_ = &answer;
         Run(c, Mode::kPlausible);
         answer_ = nullptr;
+        // The next world is made in the walk's folder again.
+        scratch_ = walkFolder;
         return answer;
     }
 
@@ -1032,6 +1042,7 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     const walkworld::Media media;
     walkworld::PageServer server;
     ASSERT_GT(server.port(), 0);
+    const WalkScratch answerFolder("walkanswers");
     Walker walker(picture, display1, server.port(), media, scratch);
     walker.Fresh();
     std::set<std::string> libraries;
@@ -1069,7 +1080,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             quitUnchecked.push_back(command + " argument " + std::to_string(at));
         if (answers) {
             const LeftOut* out = LeftOutOf(command);
-            std::string answer = out && out->what == Unsteady::kAll ? "left out" : walker.Answer({command, plausible});
+            std::string answer = out && out->what == Unsteady::kAll ? "left out"
+                                                                    : walker.Answer({command, plausible}, answerFolder.path());
             if (out && out->what == Unsteady::kPixels) answer = answer.substr(0, answer.find(" drew "));
             if (std::getenv("QB_WALK_ANSWERS"))
                 std::fprintf(stderr, "walk_answers: %s %s\n", command.c_str(), answer.c_str());
