@@ -713,9 +713,10 @@ public:
     // what the commands walked before left in the walk's folder is no part
     // of it.
     std::string Answer(const Call& c, const std::filesystem::path& folder) {
+        // (What the world lays is kept where it is as laid.)
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-            std::filesystem::remove_all(entry.path(), ignored);
+            if (!media_.Lays(entry.path().filename().string())) std::filesystem::remove_all(entry.path(), ignored);
         const std::filesystem::path walkFolder = scratch_;
         scratch_ = folder;
         Renew();

@@ -218,6 +218,8 @@ const LeftOut* LeftOutOf(const std::string& command) {
         {"RndF", {Unsteady::kAll, "a random number"}},
         {"GetTempFileName", {Unsteady::kAll, "a name made of random letters"}},
         {"GetVolumeInfo", {Unsteady::kAll, "the free space of the machine's disk"}},
+        {"GetTimer", {Unsteady::kAll, "the milliseconds the world's timer has run, by the system's clock"}},
+        {"GetSystemInfo", {Unsteady::kKeys, "the path of the test's binary and the user running it", {"appbundle", "username"}}},
         {"FileAttributes", {Unsteady::kKeys, "the file's times", fileTimes}},
         {"GetFileAttributes", {Unsteady::kKeys, "the file's times", fileTimes}},
         {"NextDirectoryEntry", {Unsteady::kKeys, "the file's times", fileTimes}},
