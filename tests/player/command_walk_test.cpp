@@ -1081,8 +1081,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             quitUnchecked.push_back(command + " argument " + std::to_string(at));
         if (answers) {
             const LeftOut* out = LeftOutOf(command);
-            std::string answer = out && out->what == Unsteady::kAll ? "left out"
-                                                                    : walker.Answer({command, plausible}, answerFolder.path());
+            std::string answer = "left out";
+            if (!out || out->what != Unsteady::kAll) answer = walker.Answer({command, plausible}, answerFolder.path());
             if (out && out->what == Unsteady::kPixels) answer = answer.substr(0, answer.find(" drew "));
             if (std::getenv("QB_WALK_ANSWERS"))
                 std::fprintf(stderr, "walk_answers: %s %s\n", command.c_str(), answer.c_str());

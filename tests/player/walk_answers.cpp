@@ -61,6 +61,8 @@ std::string Replaced(std::string s, const std::string& from, const std::string& 
 
 std::string Number(double v, const AnswerPlaces& places) {
     if (places.port != 0 && v == places.port) return "<port>";
+    // (The sign of a NaN is the instruction's that made it.)
+    if (std::isnan(v)) return "nan";
     char s[40];
     if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 9007199254740992.0)
         std::snprintf(s, sizeof s, "%.0f", v == 0 ? 0.0 : v);
@@ -219,7 +221,16 @@ const LeftOut* LeftOutOf(const std::string& command) {
         {"GetTempFileName", {Unsteady::kAll, "a name made of random letters"}},
         {"GetVolumeInfo", {Unsteady::kAll, "the free space of the machine's disk"}},
         {"GetTimer", {Unsteady::kAll, "the milliseconds the world's timer has run, by the system's clock"}},
-        {"GetSystemInfo", {Unsteady::kKeys, "the path of the test's binary and the user running it", {"appbundle", "username"}}},
+        {"GetDateNum", {Unsteady::kAll, "today's date"}},
+        {"GetWeekday", {Unsteady::kAll, "today's date"}},
+        {"GetHostName", {Unsteady::kAll, "the machine's name"}},
+        {"GetSystemCountry", {Unsteady::kAll, "the locale of the user running the test"}},
+        {"GetSystemLanguage", {Unsteady::kAll, "the locale of the user running the test"}},
+        {"GetAvailableFonts", {Unsteady::kAll, "the fonts installed on the machine"}},
+        {"GetMemoryInfo", {Unsteady::kAll, "the machine's memory"}},
+        {"GCInfo", {Unsteady::kAll, "the VM's memory in use, which every new command or constant changes"}},
+        {"GetSystemInfo",
+         {Unsteady::kKeys, "the path of the test's binary and the user running it", {"appbundle", "username"}}},
         {"FileAttributes", {Unsteady::kKeys, "the file's times", fileTimes}},
         {"GetFileAttributes", {Unsteady::kKeys, "the file's times", fileTimes}},
         {"NextDirectoryEntry", {Unsteady::kKeys, "the file's times", fileTimes}},

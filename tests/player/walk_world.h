@@ -94,7 +94,8 @@ public:
 
     // Whether Lay lays the file or folder of this name.
     bool Lays(const std::string& name) const {
-        return name == "walkdir" || std::any_of(files_.begin(), files_.end(), [&](const auto& f) { return f.first == name; });
+        return name == "walkdir" ||
+               std::any_of(files_.begin(), files_.end(), [&](const auto& f) { return f.first == name; });
     }
 
 private:
