@@ -286,7 +286,7 @@ public:
             if (const uint64_t after = SeenPixels(L); after != before) {
                 char hex[20];
                 std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(after));
-                *answer += std::string(answer->empty() ? "" : " ") + "drew " + hex;
+                *answer += std::string(" drew ") + hex;
             }
         }
         VmSetTop(L, 0);
