@@ -17,7 +17,11 @@
 // in the error its road ends in in this world (RoadEnd), not in one of the
 // checks before it; the few the world cannot take there are listed with
 // why (ShortOfRoad), and each command must read the option fields it read
-// when they were recorded (walk_fields.txt), no fewer and no more.
+// when they were recorded (walk_fields.txt), no fewer and no more. On the
+// unscaled display each plausible call, made once more in a new world, must
+// give its user what it gave when recorded (walk_answers.txt): its results
+// or its error, and the pixels it drew; QB_WALK_ANSWERS=1 prints each
+// command's line, and the file's head says how to record it anew.
 // Nothing quits a call before it starts: a plausible call must end on its
 // own within a pump budget (a move arrives, and where it should; a wait is
 // answered by the world's user), and a hostile one that asks for longer is
@@ -61,6 +65,7 @@
 #include "player/cmdline.h"
 #include "player/startup.h"
 #include "test_bmp.h"
+#include "walk_answers.h"
 #include "walk_args.h"
 #include "walk_player.h"
 #include "walk_push.h"
@@ -266,12 +271,24 @@ public:
 
     // The command's error code; *wrong tells what result was a VM boolean
     // (or held one in a field of a table) or a flag other than 1 and 0.
-    int Run(const Call& c, std::string* wrong = nullptr) {
+    // *answer, where asked for, gets what the call gave its user: its
+    // results or its error, and the hash of the pixels it changed.
+    int Run(const Call& c, std::string* wrong = nullptr, std::string* answer = nullptr) {
         VmSetTop(L, 0);
         // A requester gets its answer, as a user would give it.
         if (c.command.find("Request") != std::string::npos)
             null_backend::QueueRequesterAnswer({0, 1, "walk.txt", "walk.txt"});
-        const int err = RunsInHandler(c.command) ? RunInHandler(c) : RunHere(c, wrong);
+        const uint64_t before = answer ? SeenPixels(L) : 0;
+        const int err = RunsInHandler(c.command) ? RunInHandler(c, answer) : RunHere(c, wrong, answer);
+        if (answer) {
+            if (err) *answer = "error " + std::to_string(err);
+            else if (answer->empty()) *answer = "()";
+            if (const uint64_t after = SeenPixels(L); after != before) {
+                char hex[20];
+                std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(after));
+                *answer += std::string(" drew ") + hex;
+            }
+        }
         VmSetTop(L, 0);
         return err;
     }
@@ -328,11 +345,18 @@ public:
     ScriptState* L = nullptr;
 
 private:
-    int RunHere(const Call& c, std::string* wrong) {
+    int RunHere(const Call& c, std::string* wrong, std::string* answer = nullptr) {
+        const int base = VmGetTop(L);
         for (const Arg& a : c.args) Push(a);
         const int err = CallCommand(L, c.command.c_str(), static_cast<int>(c.args.size()), kMultRet);
         results_ = err ? 0 : VmGetTop(L);
         if (wrong && !err) *wrong = WrongResult(c.command);
+        if (answer && !err) {
+            const LeftOut* out = LeftOutOf(c.command);
+            *answer = DescribeResults(L, base, VmGetTop(L) - base,
+                                      {std::filesystem::current_path().string(), null_backend::TemporaryHome(), port_,
+                                       out && out->what == Unsteady::kKeys ? &out->keys : nullptr});
+        }
         return err;
     }
 
@@ -342,16 +366,17 @@ private:
         PlayerWorld* world;
         const Call* call;
         int err;
+        std::string* answer;
     };
     static int CallFromHandler(ScriptState* L) {
         auto* in = static_cast<InHandler*>(VmToUserdata(L, VmUpvalueIndex(1)));
         const int top = VmGetTop(L);
-        in->err = in->world->RunHere(*in->call, nullptr);
+        in->err = in->world->RunHere(*in->call, nullptr, in->answer);
         VmSetTop(L, top);
         return 0;
     }
-    int RunInHandler(const Call& c) {
-        InHandler in{this, &c, ERR_INTERNAL};
+    int RunInHandler(const Call& c, std::string* answer) {
+        InHandler in{this, &c, ERR_INTERNAL, answer};
         VmPushNewTable(L);
         VmPushString(L, "fillmusicbuffer");
         VmPushLightUserdata(L, &in);
@@ -509,6 +534,13 @@ private:
             {"LineTo", {N(1), N(10), N(8)}},
             {"AllocMem", {N(1), N(256)}},
             {"AllocMem", {N(2), N(256)}},
+            // A new block's bytes are whatever the memory held: the world
+            // sets them, so that what a command reads of them is the same
+            // in every run, and differs at each offset.
+            {"FillMem", {N(1), N(0x5A), N(256)}},
+            {"FillMem", {N(2), N(0xA5), N(256)}},
+            {"Poke", {N(1), N(0), N(0x04030201)}},
+            {"Poke", {N(1), N(4), N(0x08070605)}},
             {"OpenFile", {N(1), T("walk.txt")}},
             {"OpenDirectory", {N(1), T("walkdir")}},
             {"CreateServer", {N(1), N(0), T("127.0.0.1")}},
@@ -653,7 +685,7 @@ public:
         // it late: such a call waits as long as the network tests' own
         // peers are given. A hostile one keeps the short wait.
         if (plausible && TalksToServer(c)) SetNetworkTimeoutValue(kPlausibleNetworkWaitMs);
-        const int err = world_->Run(c, &wrong);
+        const int err = world_->Run(c, &wrong, answer_);
         SetNetworkTimeoutValue(kNetworkWaitMs);
         // What may have changed the world: a call that went through (but
         // for one that only computes) or around the protected call, pumped, found the quit asked for, or
@@ -674,6 +706,27 @@ public:
         if (err < 0) failures_.push_back(what + " -> " + std::to_string(err));
         if (!wrong.empty()) failures_.push_back(what + " gave " + wrong);
         return err;
+    }
+
+    // What the plausible call gives its user (walk_answers.h) in a new
+    // world, in a folder of its own that holds the world's files alone:
+    // what the commands walked before left in the walk's folder is no part
+    // of it.
+    std::string Answer(const Call& c, const std::filesystem::path& folder) {
+        // (What the world lays is kept where it is as laid.)
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+            if (!media_.Lays(entry.path().filename().string())) std::filesystem::remove_all(entry.path(), ignored);
+        const std::filesystem::path walkFolder = scratch_;
+        scratch_ = folder;
+        Renew();
+        std::string answer;
+        answer_ = &answer;
+        Run(c, Mode::kPlausible);
+        answer_ = nullptr;
+        // The next world is made in the walk's folder again.
+        scratch_ = walkFolder;
+        return answer;
     }
 
     // Whether the object of the move just made stands at the end of it.
@@ -711,6 +764,7 @@ private:
     int argIndex_ = 0;
     int results_ = 0;
     int lastError_ = 0;
+    std::string* answer_ = nullptr;
     const std::vector<Making>* making_ = &MadeBefore("");
     // What the world was made with, and whether a call may have changed it
     // since.
@@ -989,6 +1043,7 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     const walkworld::Media media;
     walkworld::PageServer server;
     ASSERT_GT(server.port(), 0);
+    const WalkScratch answerFolder("walkanswers");
     Walker walker(picture, display1, server.port(), media, scratch);
     walker.Fresh();
     std::set<std::string> libraries;
@@ -1007,6 +1062,11 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     // Option fields the command no longer reads, or reads and the record
     // lacks.
     std::vector<std::string> fieldsDropped, fieldsNew;
+    // What the plausible calls now give their users that walk_answers.txt
+    // does not record; only the unscaled display's walk records it, and the
+    // collector's stress run, which walks for other faults, does not.
+    const bool answers = !scaled && !std::getenv("QB_GC_STRESS");
+    std::vector<std::string> answersChanged;
     // With QB_WALK_REPORT set, each command's plausible call and how far it got.
     std::string report;
     for (size_t i = static_cast<size_t>(part); i < commands.size(); i += static_cast<size_t>(parts)) {
@@ -1019,6 +1079,19 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
         ++walked;
         for (int at : WalkArguments(walker, command, plausible))
             quitUnchecked.push_back(command + " argument " + std::to_string(at));
+        if (answers) {
+            const LeftOut* out = LeftOutOf(command);
+            std::string answer = "left out";
+            if (!out || out->what != Unsteady::kAll) answer = walker.Answer({command, plausible}, answerFolder.path());
+            if (out && out->what == Unsteady::kPixels) answer = answer.substr(0, answer.find(" drew "));
+            if (std::getenv("QB_WALK_ANSWERS"))
+                std::fprintf(stderr, "walk_answers: %s %s\n", command.c_str(), answer.c_str());
+            const auto recorded = RecordedAnswers().find(command);
+            if (recorded == RecordedAnswers().end())
+                answersChanged.push_back(command + ": not recorded, now " + answer);
+            else if (recorded->second != answer)
+                answersChanged.push_back(command + ": recorded " + recorded->second + ", now " + answer);
+        }
         std::set<std::string> found;
         WalkTableFields(walker, command, plausible, &found);
         const auto ms =
@@ -1078,6 +1151,9 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
     EXPECT_TRUE(fieldsNew.empty()) << "read option fields that walk_fields.txt does not list (QB_WALK_FIELDS=1 "
                                       "prints each command's line): "
                                    << ::testing::PrintToString(fieldsNew);
+    EXPECT_TRUE(answersChanged.empty()) << "give their users another answer than walk_answers.txt records "
+                                           "(QB_WALK_ANSWERS=1 prints each command's line): "
+                                        << ::testing::PrintToString(answersChanged);
     EXPECT_TRUE(quitUnchecked.empty()) << "quit before they checked (the quit asked for, every hostile value "
                                           "ended in it): "
                                        << ::testing::PrintToString(quitUnchecked);

@@ -92,6 +92,12 @@ public:
         WriteBytes(dir / "inside.txt", inside);
     }
 
+    // Whether Lay lays the file or folder of this name.
+    bool Lays(const std::string& name) const {
+        return name == "walkdir" ||
+               std::any_of(files_.begin(), files_.end(), [&](const auto& f) { return f.first == name; });
+    }
+
 private:
     // What a file or folder made by this process gets: the umask's share of
     // the usual permissions (read where reading it changes nothing).
