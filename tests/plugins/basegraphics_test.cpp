@@ -7,8 +7,12 @@
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
+#include "core/iconlist.h"
 #include "core/runstate.h"
+#include "core/scratch.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
+#include "imaging/imagefixtures.h"
 #include "objects/brush_fixture.h"
 #include "plugins/basetables.h"
 #include "plugins/plugin.h"
@@ -177,4 +181,131 @@ TEST(BaseGraphicsPixels, TransfersCopyMaskAndBlend) {
     EXPECT_EQ(G().TransferPixels(&t, 2), 0);  // a blend needs its mask
     EXPECT_EQ(G().TransferPixels(&t, 0), 1);
     EXPECT_EQ(target[0] & 0xFFFFFF, 0xFF0000u);
+}
+
+TEST(BaseGraphicsPictures, APictureLoadsWithItsSizeAndPixelsOrGivesTheLoadersError) {
+    ScratchDir dir;
+    const std::string path = dir / "p.png";
+    const std::vector<uint32_t> argb = {0xFF102030, 0x80405060, 0xFF708090, 0x00A0B0C0, 0xFFD0E0F0, 0x40010203};
+    ASSERT_TRUE(imagefixtures::WriteRgbPng(path, 3, 2, argb, true, false));
+    int32_t width = 0, height = 0;
+    int err = -1;
+    void* image = G().LoadImage(path.c_str(), nullptr, &width, &height, &err);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(width, 3);
+    EXPECT_EQ(height, 2);
+    const uint32_t* pixels = G().GetImagePixels(image, nullptr, nullptr);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(std::vector<uint32_t>(pixels, pixels + 6), argb);
+    G().FreeImage(image);
+
+    void* second = nullptr;
+    width = height = 0;
+    pixels = G().LoadImagePixels(path.c_str(), nullptr, &width, &height, &second, &err);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(width, 3);
+    EXPECT_EQ(pixels[5], argb[5]);
+    G().FreeImage(second);
+
+    const std::string missing = dir / "none.png";
+    width = 7;
+    EXPECT_EQ(G().LoadImage(missing.c_str(), nullptr, &width, nullptr, &err), nullptr);
+    EXPECT_NE(err, 0);
+    EXPECT_EQ(width, 7);
+    second = &width;
+    EXPECT_EQ(G().LoadImagePixels(missing.c_str(), nullptr, nullptr, nullptr, &second, &err), nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(G().LoadImage(nullptr, nullptr, nullptr, nullptr, &err), nullptr);
+    EXPECT_EQ(err, ERR_WRONGUSAGE);
+}
+
+// A 4 x 3 bitmap with a pixel of its own at (1,0), (0,1) and (3,2).
+TEST(BaseGraphicsPictures, BitmapsLockAndReadBackAnyRectangle) {
+    BitmapPtr bitmap(AllocBitmap(4, 3, 0, nullptr));
+    ASSERT_TRUE(bitmap);
+    FillBitmapRect(bitmap.get(), 0, 0, 4, 3, 0x000000);
+    FillBitmapRect(bitmap.get(), 1, 0, 1, 1, 0xFF0000);
+    FillBitmapRect(bitmap.get(), 0, 1, 1, 1, 0x00FF00);
+    FillBitmapRect(bitmap.get(), 3, 2, 1, 1, 0x0000FF);
+    auto rgb = [](std::vector<uint32_t> v) {
+        for (uint32_t& p : v) p &= 0xFFFFFF;
+        return v;
+    };
+    std::vector<uint32_t> all(12, 1);
+    ASSERT_EQ(G().ReadBitmapARGB(bitmap.get(), all.data(), nullptr), 0);
+    EXPECT_EQ(rgb(all), (std::vector<uint32_t>{0, 0xFF0000, 0, 0, 0x00FF00, 0, 0, 0, 0, 0, 0, 0x0000FF}));
+    const qbAdapterTag corner[] = {{1, 1}, {2, 0}, {3, 3}, {4, 3}, {0, 0}};
+    std::vector<uint32_t> part(9, 1);
+    ASSERT_EQ(G().ReadBitmapARGB(bitmap.get(), part.data(), corner), 0);
+    EXPECT_EQ(rgb(part), (std::vector<uint32_t>{0xFF0000, 0, 0, 0, 0, 0, 0, 0, 0x0000FF}));
+    // Outside the bitmap reads black.
+    const qbAdapterTag left[] = {{1, -1}, {2, 1}, {3, 2}, {4, 1}, {0, 0}};
+    std::vector<uint32_t> edge(2, 1);
+    ASSERT_EQ(G().ReadBitmapARGB(bitmap.get(), edge.data(), left), 0);
+    EXPECT_EQ(rgb(edge), (std::vector<uint32_t>{0, 0x00FF00}));
+    const qbAdapterTag empty[] = {{3, 0}, {0, 0}};
+    EXPECT_EQ(G().ReadBitmapARGB(bitmap.get(), part.data(), empty), ERR_MEM);
+    EXPECT_EQ(G().ReadBitmapARGB(bitmap.get(), nullptr, nullptr), ERR_WRONGUSAGE);
+
+    // A lock shows the bitmap's own pixels: what is written there reads back.
+    for (const qbAdapterTag* tags : {static_cast<const qbAdapterTag*>(nullptr), corner}) {
+        qbBitmapLockRecord record{};
+        ASSERT_EQ(G().LockBitmap(bitmap.get(), tags, &record), 1);
+        EXPECT_EQ(record.width, 4);
+        EXPECT_EQ(record.height, 3);
+        EXPECT_EQ(record.format, kFormatARGB);
+        EXPECT_GE(record.rowLength, 4);
+        EXPECT_EQ(record.bytesPerRow, record.rowLength * 4);
+        ASSERT_NE(record.token, nullptr);
+        EXPECT_EQ(static_cast<uint32_t*>(record.pixels)[record.rowLength + 0] & 0xFFFFFF, 0x00FF00u);
+        if (tags == nullptr) static_cast<uint32_t*>(record.pixels)[record.rowLength * 2 + 1] = 0xFFABCDEF;
+        G().UnlockBitmap(&record);
+        EXPECT_EQ(record.token, nullptr);
+        EXPECT_EQ(record.pixels, nullptr);
+    }
+    ASSERT_EQ(G().ReadBitmapARGB(bitmap.get(), all.data(), nullptr), 0);
+    EXPECT_EQ(all[9] & 0xFFFFFF, 0xABCDEFu);
+}
+
+// 16-bit targets: the line takes the colour in the target's layout, green
+// being where 5-5-5 and 5-6-5 differ.
+TEST(BaseGraphicsPixels, LinesOnSixteenBitTargetsUseTheTargetsLayout) {
+    for (const auto& [format, green] : {std::pair<int, uint16_t>{kFormatRGB555, 0x03E0},
+                                        {kFormatRGB565, 0x07E0}, {kFormatBGR565, 0x07E0}}) {
+        std::vector<uint16_t> pixels(4 * 3, 0);
+        const qbAdapterTag tags[] = {{1, format}, {2, 4}, {3, 2}, {0, 0}};
+        G().DrawPixelLine(pixels.data(), 0, 1, 3, 1, 0x0000FF00, 0, tags);
+        G().DrawPixelLine(pixels.data(), 0, 2, 3, 2, 0x0000FF00, 0, tags);  // below tag 3's rows
+        EXPECT_EQ(pixels, (std::vector<uint16_t>{0, 0, 0, 0, green, green, green, green, 0, 0, 0, 0})) << format;
+        std::fill(pixels.begin(), pixels.end(), 0);
+        G().DrawPixelLine(pixels.data(), 1, 0, 1, 5, 0x00FF0000, 0, tags);
+        const uint16_t red = format == kFormatBGR565 ? 0x001F : format == kFormatRGB565 ? 0xF800 : 0x7C00;
+        EXPECT_EQ(pixels, (std::vector<uint16_t>{0, red, 0, 0, 0, red, 0, 0, 0, 0, 0, 0})) << format;
+    }
+}
+
+TEST(BaseGraphicsPictures, TheIconListComesAsNodesOfItsPixels) {
+    EXPECT_EQ(G().GetImageList(), nullptr);
+    std::vector<qbIconImage> icons(2);
+    icons[0].pixels = {0xFF000001, 0xFF000002};
+    icons[0].width = 2;
+    icons[0].height = 1;
+    icons[0].flags = kIconImageMarked;
+    icons[1].pixels = {0x80000003, 0x80000004, 0x80000005};
+    icons[1].width = 1;
+    icons[1].height = 3;
+    icons[1].flags = kIconImageSecondKind;
+    SetIconImageList(icons);
+    qbImageNode* list = G().GetImageList();
+    std::vector<std::vector<uint32_t>> seen;
+    for (const qbImageNode* n = list; n; n = n->next) {
+        seen.push_back({static_cast<uint32_t>(n->width), static_cast<uint32_t>(n->height), n->flags});
+        seen.back().insert(seen.back().end(), n->pixels, n->pixels + n->width * n->height);
+    }
+    G().FreeImageList(list);
+    SetIconImageList({});
+    EXPECT_EQ(seen, (std::vector<std::vector<uint32_t>>{{2, 1, 1, 0xFF000001, 0xFF000002},
+                                                        {1, 3, 2, 0x80000003, 0x80000004, 0x80000005}}));
 }
