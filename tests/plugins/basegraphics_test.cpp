@@ -269,8 +269,8 @@ TEST(BaseGraphicsPictures, BitmapsLockAndReadBackAnyRectangle) {
     EXPECT_EQ(all[9] & 0xFFFFFF, 0xABCDEFu);
 }
 
-// 16-bit targets: the line takes the colour in the target's layout, green
-// being where 5-5-5 and 5-6-5 differ.
+// 16-bit targets: the line takes the colour in the target's layout, plain
+// and blended, green being where 5-5-5 and 5-6-5 differ.
 TEST(BaseGraphicsPixels, LinesOnSixteenBitTargetsUseTheTargetsLayout) {
     for (const auto& [format, green] : {std::pair<int, uint16_t>{kFormatRGB555, 0x03E0},
                                         {kFormatRGB565, 0x07E0}, {kFormatBGR565, 0x07E0}}) {
@@ -283,6 +283,11 @@ TEST(BaseGraphicsPixels, LinesOnSixteenBitTargetsUseTheTargetsLayout) {
         G().DrawPixelLine(pixels.data(), 1, 0, 1, 5, 0x00FF0000, 0, tags);
         const uint16_t red = format == kFormatBGR565 ? 0x001F : format == kFormatRGB565 ? 0xF800 : 0x7C00;
         EXPECT_EQ(pixels, (std::vector<uint16_t>{0, red, 0, 0, 0, red, 0, 0, 0, 0, 0, 0})) << format;
+        // Half green over black blends in the target's layout: half green.
+        G().DrawPixelLine(pixels.data(), 2, 0, 2, 0, 0x8000FF00, 1, tags);
+        const uint32_t half = G().PixelToColour(pixels[2], format, 0);
+        EXPECT_NEAR(static_cast<int>((half >> 8) & 0xFF), 0x80, 0x10) << format;
+        EXPECT_LT(half & 0xFF00FF, 0x100000u) << format;
     }
 }
 
