@@ -128,6 +128,52 @@ TEST_F(ButtonsTest, ThePointerEntersAndLeaves) {
     EXPECT_EQ(out, (std::vector<std::string>{"out OnMouseOut 1", "over OnMouseOver 2"}));
 }
 
+// A button without over and out functions takes the pointer silently; while
+// one is held down the others hear nothing of the pointer; leaving every
+// button is an out.
+TEST_F(ButtonsTest, WhileOneIsHeldTheOthersHearNoPointerAndLeavingAllIsAnOut) {
+    ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
+    ASSERT_EQ(MakeSimple(2, 20, 0, 10, 10), 0);
+    ASSERT_EQ(Run(R"(.function main maxstack=9
+    GETGLOBAL 0 "makebutton"
+    LOADK 1 #3
+    LOADK 2 #0
+    LOADK 3 #40
+    LOADK 4 #0
+    LOADK 5 #10
+    LOADK 6 #10
+    NEWTABLE 7 0 1
+    GETGLOBAL 8 "down"
+    SETTABLE 7 "onmousedown" 8
+    CALL 0 8 1
+    RETURN 0 1
+.end
+)"),
+              0);
+    const auto moveTo = [&](int32_t x) {
+        d->view.mouseX = x;
+        d->view.mouseY = 3;
+        d->view.mouseMoved = 1;
+        Drain();
+    };
+    moveTo(45);
+    EXPECT_TRUE(out.empty());
+    moveTo(3);
+    EXPECT_EQ(out, std::vector<std::string>{"over OnMouseOver 1"});
+    out.clear();
+    Click(3, 3, true);
+    Drain();
+    moveTo(25);
+    EXPECT_EQ(out, (std::vector<std::string>{"down OnMouseDown 1", "out OnMouseOut 1"}));
+    out.clear();
+    Click(25, 3, false);
+    moveTo(26);
+    EXPECT_EQ(out, std::vector<std::string>{"over OnMouseOver 2"});
+    out.clear();
+    moveTo(60);
+    EXPECT_EQ(out, std::vector<std::string>{"out OnMouseOut 2"});
+}
+
 TEST_F(ButtonsTest, MakeButtonChecksItsArguments) {
     EXPECT_EQ(MakeSimple(1, 0, 0, 0, 5), ERR_WRONGUSAGE);
     EXPECT_EQ(Call("deletebutton", {"#9"}), ERR_FINDBUTTON);
