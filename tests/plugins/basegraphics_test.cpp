@@ -10,6 +10,8 @@
 #include "core/iconlist.h"
 #include "core/runstate.h"
 #include "core/scratch.h"
+#include "display/displayhooks.h"
+#include "display/displaylib_fixture.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/imagefixtures.h"
@@ -313,4 +315,63 @@ TEST(BaseGraphicsPictures, TheIconListComesAsNodesOfItsPixels) {
     SetIconImageList({});
     EXPECT_EQ(seen, (std::vector<std::vector<uint32_t>>{{2, 1, 1, 0xFF000001, 0xFF000002},
                                                         {1, 3, 2, 0x80000003, 0x80000004, 0x80000005}}));
+}
+
+namespace {
+
+std::vector<qbHookBlitInfo> blits;
+
+int RecordBlits(qbDisplayHook*, int kind, const void* info, void*) {
+    if (kind == kDrawHookBlit) blits.push_back(*static_cast<const qbHookBlitInfo*>(info));
+    return 0;
+}
+
+class BaseGraphicsDisplayTest : public DisplayLibWorld {
+protected:
+    void SetUp() override {
+        DisplayLibWorld::SetUp();
+        SetMainState(L_);
+        blits.clear();
+        ASSERT_EQ(Create(1, [&] {
+                      Field("width", 40);
+                      Field("height", 30);
+                  }),
+                  0);
+        ASSERT_EQ(RunNumbers("OpenDisplay", {1}), 0);
+    }
+    void TearDown() override {
+        SetMainState(nullptr);
+        DisplayLibWorld::TearDown();
+    }
+};
+
+}  // namespace
+
+// A plugin's hook on a display by id: refreshed through the hook or by the
+// display's id it sees the whole display go by; unknown ids are refused.
+TEST_F(BaseGraphicsDisplayTest, HooksAndRefreshesFindTheirDisplayById) {
+    EXPECT_EQ(G().AddDisplayHook(99, RecordBlits, nullptr, nullptr), nullptr);
+    qbDisplayHook* hook = G().AddDisplayHook(1, RecordBlits, nullptr, nullptr);
+    ASSERT_NE(hook, nullptr);
+    const auto covered = [] {
+        int64_t area = 0;
+        for (const qbHookBlitInfo& b : blits) area += int64_t{b.width} * b.height;
+        return area;
+    };
+    ASSERT_EQ(G().RefreshHookDisplay(hook), 0);
+    EXPECT_EQ(covered(), 40 * 30);
+    blits.clear();
+    ASSERT_EQ(G().RefreshDisplayById(1), 0);
+    EXPECT_EQ(covered(), 40 * 30);
+    EXPECT_EQ(G().RefreshDisplayById(2), ERR_FINDDISPLAY);
+    const intptr_t handle = G().DisplayIdHandle(1, 1);
+    EXPECT_EQ(handle, reinterpret_cast<intptr_t>(FirstDisplay()->adapterHandle));
+    EXPECT_EQ(G().DisplayIdHandle(2, 1), 0);
+    if (handle) {
+        EXPECT_EQ(G().DisplayIdHandle(handle, 0), 1);
+    }
+    G().RemoveDisplayHook(hook);
+    blits.clear();
+    ASSERT_EQ(G().RefreshDisplayById(1), 0);
+    EXPECT_TRUE(blits.empty());
 }
