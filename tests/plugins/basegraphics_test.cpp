@@ -375,3 +375,26 @@ TEST_F(BaseGraphicsDisplayTest, HooksAndRefreshesFindTheirDisplayById) {
     ASSERT_EQ(G().RefreshDisplayById(1), 0);
     EXPECT_TRUE(blits.empty());
 }
+
+// Tags 1 and 2 receive the size the hook sees: the display's, or its scale
+// size while it scales.
+TEST_F(BaseGraphicsDisplayTest, AHookIsToldTheSizeItSees) {
+    qbAdapterTag tags[] = {{1, 0}, {2, 0}, {4, 77}, {0, 0}};
+    ASSERT_NE(G().AddDisplayHook(1, RecordBlits, nullptr, tags), nullptr);
+    EXPECT_EQ(tags[0].value, 40);
+    EXPECT_EQ(tags[1].value, 30);
+    EXPECT_EQ(tags[2].value, 77);
+    ASSERT_EQ(Create(2, [&] {
+                  Field("width", 40);
+                  Field("height", 30);
+                  Field("scalemode", 1);
+                  Field("scalewidth", 90);
+                  Field("scaleheight", 50);
+              }),
+              0);
+    ASSERT_EQ(RunNumbers("OpenDisplay", {2}), 0);
+    qbAdapterTag scaled[] = {{2, 0}, {1, 0}, {0, 0}};
+    ASSERT_NE(G().AddDisplayHook(2, RecordBlits, nullptr, scaled), nullptr);
+    EXPECT_EQ(scaled[0].value, 50);
+    EXPECT_EQ(scaled[1].value, 90);
+}
