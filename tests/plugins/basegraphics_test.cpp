@@ -326,6 +326,11 @@ int RecordBlits(qbDisplayHook*, int kind, const void* info, void*) {
     return 0;
 }
 
+int CountCalls(qbDisplayHook*, int, const void*, void* count) {
+    ++*static_cast<int*>(count);
+    return 0;
+}
+
 class BaseGraphicsDisplayTest : public DisplayLibWorld {
 protected:
     void SetUp() override {
@@ -347,10 +352,14 @@ protected:
 
 }  // namespace
 
-// A plugin's hook on a display by id: refreshed through the hook or by the
-// display's id it sees the whole display go by; unknown ids are refused.
+// A plugin's hook on a display by id: refreshed through the hook (that hook
+// alone) or by the display's id it sees the whole display go by; unknown ids
+// are refused.
 TEST_F(BaseGraphicsDisplayTest, HooksAndRefreshesFindTheirDisplayById) {
     EXPECT_EQ(G().AddDisplayHook(99, RecordBlits, nullptr, nullptr), nullptr);
+    int otherCalls = 0;
+    qbDisplayHook* other = G().AddDisplayHook(1, CountCalls, &otherCalls, nullptr);
+    ASSERT_NE(other, nullptr);
     qbDisplayHook* hook = G().AddDisplayHook(1, RecordBlits, nullptr, nullptr);
     ASSERT_NE(hook, nullptr);
     const auto covered = [] {
@@ -358,11 +367,15 @@ TEST_F(BaseGraphicsDisplayTest, HooksAndRefreshesFindTheirDisplayById) {
         for (const qbHookBlitInfo& b : blits) area += int64_t{b.width} * b.height;
         return area;
     };
+    // Through the hook, only that hook is called.
     ASSERT_EQ(G().RefreshHookDisplay(hook), 0);
     EXPECT_EQ(covered(), 40 * 30);
+    EXPECT_EQ(otherCalls, 0);
     blits.clear();
     ASSERT_EQ(G().RefreshDisplayById(1), 0);
     EXPECT_EQ(covered(), 40 * 30);
+    EXPECT_GT(otherCalls, 0);
+    G().RemoveDisplayHook(other);
     EXPECT_EQ(G().RefreshDisplayById(2), ERR_FINDDISPLAY);
     const intptr_t handle = G().DisplayIdHandle(1, 1);
     EXPECT_EQ(handle, reinterpret_cast<intptr_t>(FirstDisplay()->adapterHandle));
