@@ -83,6 +83,27 @@ TEST(BaseSystemTable, DatesCharsetsAndTheScriptPosition) {
     Sys().GetScriptPosition(nullptr, nullptr, nullptr);
 }
 
+// The clock a plugin reads is the wall clock; time values subtract with a
+// borrow and add with a carry; null records change nothing.
+TEST(BaseSystemTable, TimeValuesReadSubtractAndAdd) {
+    qbTimeValue now{};
+    Sys().GetSysTime(&now);
+    EXPECT_NEAR(static_cast<double>(now.seconds), static_cast<double>(std::time(nullptr)), 5.0);
+    EXPECT_LT(now.microseconds, 1000000u);
+    Sys().GetSysTime(nullptr);
+    qbTimeValue a{5, 200};
+    const qbTimeValue b{2, 500};
+    Sys().SubTime(&a, &b);
+    EXPECT_EQ(a.seconds, 2u);
+    EXPECT_EQ(a.microseconds, 999700u);
+    Sys().AddTime(&a, &b);
+    EXPECT_EQ(a.seconds, 5u);
+    EXPECT_EQ(a.microseconds, 200u);
+    Sys().SubTime(&a, nullptr);
+    Sys().SubTime(nullptr, &b);
+    EXPECT_EQ(a.seconds, 5u);
+}
+
 TEST(BaseSystemTable, ErrorTextsNeedABuffer) {
     char text[kErrorTextSize] = "";
     EXPECT_EQ(Sys().GetErrorText(ERR_MEM, text), 0);
