@@ -187,6 +187,29 @@ TEST_F(BaseEventsTest, EventTypesAreNumberedFrom28AndRefuseThePlayersNames) {
     EXPECT_EQ(Sys().FindEventType("OnNothing", nullptr), -1);
 }
 
+std::string g_callTrace;
+int TraceCall(ScriptState*, int type, void*) {
+    g_callTrace += "call" + std::to_string(type) + " ";
+    return -1;  // nothing to call in the script
+}
+void TraceAfter(ScriptState*, int type, void*) { g_callTrace += "after" + std::to_string(type) + " "; }
+void TraceFree(ScriptState*, int type, void* data) {
+    g_callTrace += "free" + std::to_string(type) + " ";
+    FreeMemory(data);
+}
+
+// A type of the calling kind takes its three functions in their places: the
+// call, then the after-call, then its own release of the event's block.
+TEST_F(BaseEventsTest, ACallingEventTypeCallsItsThreeFunctionsInTheirPlaces) {
+    g_callTrace.clear();
+    ASSERT_EQ(Sys().RegisterEventTypeEx("OnCalled", 1, reinterpret_cast<qbPluginFunc>(TraceCall),
+                                        reinterpret_cast<qbPluginFunc>(TraceAfter),
+                                        reinterpret_cast<qbPluginFunc>(TraceFree)),
+              28);
+    EXPECT_EQ(DeliverUserEventNow(L_, 28, AllocMemory(8, 0)), 0);
+    EXPECT_EQ(g_callTrace, "call28 after28 free28 ");
+}
+
 TEST_F(BaseEventsTest, PostedEventsAreQueuedOrRefusedWithTheirCode) {
     ASSERT_EQ(Sys().RegisterEventTypeEx("OnPing", 0, nullptr, nullptr, nullptr), 28);
     qbEventData data{};
