@@ -424,9 +424,13 @@ TEST_F(DeclaredTest, FillsRegionsAndBackFillsReachTheirCommands) {
     graded.fillStyle = 2;
     graded.gradient = gradient;
     Add(kDeclDisplay, 6).record = graded;
+    qbDisplayDeclaration pictured;
+    pictured.flags = kDispUseBGPic;
+    pictured.bgpic = 3;
+    Add(kDeclDisplay, 7).record = pictured;
 
     ASSERT_EQ(CreateAll(), 0);
-    ASSERT_EQ(calls.size(), 5u);
+    ASSERT_EQ(calls.size(), 6u);
     const std::string fields =
         "'gradientangle'=45 'gradientbalance'=0.125 'gradientborder'=0.5 'gradientcenterx'=0.25 "
         "'gradientcentery'=0.75 'gradientcolors'={0=65280 1=0 2=119 3=0.5} 'gradientendcolor'=22136 "
@@ -451,6 +455,10 @@ TEST_F(DeclaredTest, FillsRegionsAndBackFillsReachTheirCommands) {
     EXPECT_EQ(calls[3].find("'color'=0"), std::string::npos) << calls[3];
     EXPECT_NE(calls[4].find("'fillstyle'=2 " + fields + " 'height'=480"), std::string::npos) << calls[4];
     EXPECT_EQ(calls[4].find("texture"), std::string::npos) << calls[4];
+    // A display on a picture takes the picture's size and fill.
+    EXPECT_NE(calls[5].find("'bgpic'=3"), std::string::npos) << calls[5];
+    EXPECT_EQ(calls[5].find("'width'"), std::string::npos) << calls[5];
+    EXPECT_EQ(calls[5].find("fillstyle"), std::string::npos) << calls[5];
 
     // A display whose creation fails ends it with that code.
     calls.clear();
