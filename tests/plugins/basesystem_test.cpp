@@ -3,10 +3,13 @@
 // lists, with the null and unknown arguments a plugin may hand in.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "core/applet.h"
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
 #include "core/memory.h"
@@ -172,6 +175,32 @@ protected:
     }
     ScriptState* L_ = nullptr;
 };
+
+// With an applet running, each header tag answers its own string; the three
+// words keep what they are given.
+TEST_F(BaseEventsTest, HostTagsAnswerTheAppletsStringsAndKeepTheWords) {
+    qbApplet applet;
+    std::snprintf(applet.title, sizeof applet.title, "Title");
+    std::snprintf(applet.version, sizeof applet.version, "1.5");
+    std::snprintf(applet.copyright, sizeof applet.copyright, "(c) Us");
+    std::snprintf(applet.author, sizeof applet.author, "Me");
+    std::snprintf(applet.description, sizeof applet.description, "About");
+    std::snprintf(applet.identifier, sizeof applet.identifier, "id.x");
+    VmRegistrySetLightUserdata(L_, "applet", &applet);
+    SetMainState(L_);
+    qbPluginTag tags[] = {{QBHOST_TAG_TITLE, 0, 0},       {QBHOST_TAG_VERSION, 0, 0}, {QBHOST_TAG_COPYRIGHT, 0, 0},
+                          {QBHOST_TAG_AUTHOR, 0, 0},      {QBHOST_TAG_DESCRIPTION, 0, 0},
+                          {QBHOST_TAG_IDENTIFIER, 0, 0}, {QBHOST_TAG_WORDA, 0, 11},  {QBHOST_TAG_WORDC, 0, 33},
+                          {0, 0, 0}};
+    EXPECT_EQ(Sys().HostTags(tags), 8);
+    SetMainState(nullptr);
+    std::vector<std::string> strings;
+    for (int i = 0; i < 6; ++i) strings.emplace_back(reinterpret_cast<const char*>(tags[i].value));
+    EXPECT_EQ(strings, (std::vector<std::string>{"Title", "1.5", "(c) Us", "Me", "About", "id.x"}));
+    EXPECT_EQ(HostTagWord(QBHOST_TAG_WORDA), 11);
+    EXPECT_EQ(HostTagWord(QBHOST_TAG_WORDC), 33);
+    EXPECT_EQ(HostTagWord(99), 0);
+}
 
 TEST_F(BaseEventsTest, EventTypesAreNumberedFrom28AndRefuseThePlayersNames) {
     EXPECT_EQ(Sys().RegisterEventTypeEx("OnPing", 0, nullptr, nullptr, nullptr), 28);
