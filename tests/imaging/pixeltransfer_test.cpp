@@ -228,7 +228,9 @@ TEST(PixelTransfer, ARectangleOverAnAlphaPlaneKeepsEachAxisOfItsCornersAndSize) 
     constexpr int32_t kSw = 7, kSh = 12, kDw = 20, kDh = 24;
     constexpr int32_t sx = 2, sy = 3, dx = 5, dy = 4, w = 4, h = 7;
     constexpr uint32_t kOld = 0x102030;
-    const auto colour = [](int32_t x, int32_t y) { return uint32_t(x * 20 + 10) << 16 | uint32_t(y * 15 + 5) << 8 | 0x33; };
+    const auto colour = [](int32_t x, int32_t y) {
+        return uint32_t(x * 20 + 10) << 16 | uint32_t(y * 15 + 5) << 8 | 0x33;
+    };
     for (const bool withOpacity : {false, true}) {
         SCOPED_TRACE(withOpacity ? "converter" : "plain copy");
         // The plain copy has a blend rule of its own: only whole weights there.
@@ -258,7 +260,8 @@ TEST(PixelTransfer, ARectangleOverAnAlphaPlaneKeepsEachAxisOfItsCornersAndSize) 
                 const int32_t i = x - dx, j = y - dy;
                 uint32_t want = kOld;
                 if (i >= 0 && i < w && j >= 0 && j < rows)
-                    want = Rule(colour(sx + i, sy + j), kOld, weight(sx + i, sy + j), withOpacity ? opacityAt(x, y) : 255);
+                    want = Rule(colour(sx + i, sy + j), kOld, weight(sx + i, sy + j),
+                                withOpacity ? opacityAt(x, y) : 255);
                 ASSERT_EQ(ReadBitmapPixel(destination.get(), x, y, false) & 0xFFFFFFu, want) << x << "," << y;
             }
     }

@@ -29,6 +29,21 @@ int CountBrushes() {
     return n;
 }
 
+// The draw library for one test: its shape hooks are the process's, gone
+// again for the tests after.
+struct DrawLibrary {
+    explicit DrawLibrary(ScriptState* state) : L(state) {
+        VmPushValue(L, kGlobalsIndex);
+        err = InitDrawLibrary(L);
+        VmSetTop(L, 0);
+    }
+    ~DrawLibrary() { FreeDrawLibrary(L); }
+    DrawLibrary(const DrawLibrary&) = delete;
+    DrawLibrary& operator=(const DrawLibrary&) = delete;
+    ScriptState* L;
+    int err = 0;
+};
+
 class LayerInsertTest : public ShowWorld {
 protected:
     void SetUp() override {
@@ -219,13 +234,8 @@ TEST_F(LayerInsertTest, DrawingIntoASelectedLayerLeavesTheScriptsBrush) {
 // on each axis: a tall and a wide brush, a part of a tall BGPic, and a
 // shape, each painted over whole.
 TEST_F(LayerInsertTest, DrawingIntoALayerFillsItsPictureToEachEdgeAndNoFurther) {
-    VmPushValue(L_, kGlobalsIndex);
-    ASSERT_EQ(InitDrawLibrary(L_), 0);
-    VmSetTop(L_, 0);
-    struct DrawLibrary {
-        ScriptState* L;
-        ~DrawLibrary() { FreeDrawLibrary(L); }
-    } drawLibrary{L_};
+    const DrawLibrary drawLibrary(L_);
+    ASSERT_EQ(drawLibrary.err, 0);
     MakeBrush(4, 6, 16, kRed);
     MakeBrush(5, 16, 6, kRed);
     MakeBrush(6, 60, 60, kGreen);
@@ -336,14 +346,8 @@ TEST_F(LayerInsertTest, ATransformedLayerDrawnIntoIsRebuilt) {
 
 // A shape layer drawn into becomes a picture of the shape with the drawing on it.
 TEST_F(LayerInsertTest, DrawingIntoABoxLayerKeepsTheBox) {
-    VmPushValue(L_, kGlobalsIndex);
-    ASSERT_EQ(InitDrawLibrary(L_), 0);
-    VmSetTop(L_, 0);
-    // Its shape hooks are the process's: gone again for the tests after.
-    struct DrawLibrary {
-        ScriptState* L;
-        ~DrawLibrary() { FreeDrawLibrary(L); }
-    } drawLibrary{L_};
+    const DrawLibrary drawLibrary(L_);
+    ASSERT_EQ(drawLibrary.err, 0);
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
     ASSERT_EQ(Show("Box", {10, 10, 30, 20, kGreen}), 0);
