@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/pixeltransfer.h"
 #include "imaging/planekernels.h"
 
@@ -216,4 +218,51 @@ TEST(PixelTransfer, ExportNames) {
     const uint32_t rgba = 0x11223300u;
     ReadPixelsAsARGB(&rgba, &out, 0, 0, 1, 1, 1, 4, kFormatRGBA);
     EXPECT_EQ(out, 0x00112233u);
+}
+
+// A rectangle blended through its alpha plane lands at its own place from
+// its own: taller than wide, source and destination corners apart on each
+// axis, through the converter (a destination alpha plane, here shorter than
+// the destination, which cuts the rows) and through the plain copy (none).
+TEST(PixelTransfer, ARectangleOverAnAlphaPlaneKeepsEachAxisOfItsCornersAndSize) {
+    constexpr int32_t kSw = 7, kSh = 12, kDw = 20, kDh = 24;
+    constexpr int32_t sx = 2, sy = 3, dx = 5, dy = 4, w = 4, h = 7;
+    constexpr uint32_t kOld = 0x102030;
+    const auto colour = [](int32_t x, int32_t y) {
+        return uint32_t(x * 20 + 10) << 16 | uint32_t(y * 15 + 5) << 8 | 0x33;
+    };
+    for (const bool withOpacity : {false, true}) {
+        SCOPED_TRACE(withOpacity ? "converter" : "plain copy");
+        // The plain copy has a blend rule of its own: only whole weights there.
+        const auto weight = [&](int32_t x, int32_t y) -> uint32_t {
+            const int32_t k = (x + 2 * y) % 4;
+            return k == 0 ? 0 : k == 1 || !withOpacity ? 255 : k == 2 ? 100 : 200;
+        };
+        const auto opacityAt = [](int32_t x, int32_t y) { return uint32_t(x * 7 + y * 13) & 255; };
+        BitmapPtr source(AllocBitmap(kSw, kSh, 0, nullptr)), destination(AllocBitmap(kDw, kDh, 0, nullptr));
+        BitmapPtr alpha(AllocAlphaChannel(kSw, kSh, true, nullptr, 0));
+        const int32_t opacityRows = dy + h - 2;
+        BitmapPtr opacity(withOpacity ? AllocAlphaChannel(kDw, opacityRows, true, nullptr, 0) : nullptr);
+        ASSERT_TRUE(source && destination && alpha && (opacity || !withOpacity));
+        FillBitmapRect(destination.get(), 0, 0, kDw, kDh, kOld);
+        for (int32_t y = 0; y < kSh; ++y)
+            for (int32_t x = 0; x < kSw; ++x) {
+                WriteBitmapPixel(source.get(), x, y, colour(x, y), false);
+                FillAlphaRect(alpha.get(), x, y, 1, 1, static_cast<uint8_t>(weight(x, y)));
+            }
+        if (opacity)
+            for (int32_t y = 0; y < opacityRows; ++y)
+                for (int32_t x = 0; x < kDw; ++x) FillAlphaRect(opacity.get(), x, y, 1, 1, uint8_t(opacityAt(x, y)));
+        BlendBitmapRectOverAlpha(source.get(), sx, sy, alpha.get(), destination.get(), dx, dy, opacity.get(), w, h);
+        const int32_t rows = withOpacity ? opacityRows - dy : h;
+        for (int32_t y = 0; y < kDh; ++y)
+            for (int32_t x = 0; x < kDw; ++x) {
+                const int32_t i = x - dx, j = y - dy;
+                uint32_t want = kOld;
+                if (i >= 0 && i < w && j >= 0 && j < rows)
+                    want = Rule(colour(sx + i, sy + j), kOld, weight(sx + i, sy + j),
+                                withOpacity ? opacityAt(x, y) : 255);
+                ASSERT_EQ(ReadBitmapPixel(destination.get(), x, y, false) & 0xFFFFFFu, want) << x << "," << y;
+            }
+    }
 }

@@ -442,3 +442,25 @@ TEST_F(EmulatedBGPic, PendingRedrawsAreRefreshedAndTheLayerSeeksBack) {
 }
 
 }  // namespace
+
+// A fade whose layer is replaced by one of another size while its images
+// cannot be made goes on without them, frame by frame, and ends.
+TEST_F(AsyncEffects, AFadeWhoseReplacedLayerGotNoImagesStepsToItsEnd) {
+    MakeBrush(2, 20, 15, kRed);
+    for (const int32_t type : {115, 116, 117}) {
+        SCOPED_TRACE(testing::Message() << "type " << type);
+        void* id = Start("DisplayBrushFX", {1, 10, 10}, type);
+        ASSERT_NE(id, nullptr);
+        ASSERT_EQ(Step(id), 0);
+        ASSERT_EQ(RunNumbers("DisplayBrush", {2, 10, 10}), 0);
+        qbAsyncLayerReplacement change{Layer(1), Layer(2)};
+        FailEffectAllocation(1);
+        EXPECT_NE(NotifyAsyncDraws(kAsyncQueryLayerReplaced, &change), 0);
+        FailEffectAllocation(0);
+        double r = 0;
+        for (int i = 0; i < 100 && (r = Step(id)) == 0; ++i) {
+        }
+        EXPECT_EQ(r, 1);
+        ASSERT_EQ(Run("FreeLayers", 0), 0);
+    }
+}
