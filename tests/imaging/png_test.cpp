@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "core/errcodes.h"
@@ -152,6 +153,38 @@ TEST(PngWriter, UnwritableFileIsWriteFileError) {
     req.height = 1;
     WritePNG(&req);
     EXPECT_EQ(req.result, ERR_WRITEFILE);
+}
+
+TEST(PngWriter, EmptySidesAndShortRowsWriteNoFile) {
+    ScratchDir dir;
+    const std::string name = dir.File("refused.png");
+    std::vector<uint32_t> pixels(8, 0xFF102030u);
+    struct Case {
+        const uint32_t* pixels;
+        int32_t width, height, stride;
+    };
+    for (const Case c : {Case{nullptr, 2, 2, 8}, Case{pixels.data(), 0, 2, 8}, Case{pixels.data(), 2, 0, 8},
+                         Case{pixels.data(), 2, 2, 7}}) {
+        qbPNGRequest req;
+        req.fileName = name.c_str();
+        req.pixels = c.pixels;
+        req.strideBytes = c.stride;
+        req.width = c.width;
+        req.height = c.height;
+        WritePNG(&req);
+        EXPECT_EQ(req.result, ERR_MEM) << c.width << "x" << c.height << " stride " << c.stride;
+        EXPECT_FALSE(std::filesystem::exists(name));
+    }
+    // The smallest stride that holds the row is taken.
+    qbPNGRequest req;
+    req.fileName = name.c_str();
+    req.pixels = pixels.data();
+    req.strideBytes = 8;
+    req.width = 2;
+    req.height = 2;
+    WritePNG(&req);
+    EXPECT_EQ(req.result, 0);
+    EXPECT_EQ(DecodePNG(name).err, 0);
 }
 
 // A full disk (here: a file-size cap, SIGXFSZ ignored; ctest runs each
