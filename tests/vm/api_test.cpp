@@ -51,29 +51,33 @@ TEST_F(ApiTest, PseudoIndicesNameRegistryGlobalsAndUpvalues) {
     EXPECT_EQ(VmGetUpvalue(L, 2, 1), nullptr);  // a number has no upvalues
 }
 
-// A script closure's upvalue, closed when its frame returned: read and
-// written through the API, as the closure itself then sees it.
+// A script closure's upvalues, closed when its frame returned: each read
+// and written through the API by its number, as the closure then sees it.
 TEST_F(ApiScriptTest, ScriptClosureUpvaluesReadAndWriteWhatTheClosureSees) {
     ASSERT_EQ(Run(R"(.function main maxstack=4
     LOADK 0 #5
-    CLOSURE 1 get
+    LOADK 1 #6
+    CLOSURE 2 second
     MOVE 0 0
-    SETGLOBAL 1 "get"
+    MOVE 0 1
+    SETGLOBAL 2 "second"
     RETURN 0 1
-  .function get upvalues=1
-    GETUPVAL 0 0
+  .function second upvalues=2
+    GETUPVAL 0 1
     RETURN 0 2
   .end
 .end)"),
               0);
     VmSetTop(L, 0);
-    PushGlobal("get");
-    ASSERT_NE(VmGetUpvalue(L, 1, 1), nullptr);
-    EXPECT_EQ(VmToNumber(L, -1), 5);
-    VmSetTop(L, 1);
-    EXPECT_EQ(VmGetUpvalue(L, 1, 2), nullptr);
+    PushGlobal("second");
+    for (int n : {1, 2}) {
+        ASSERT_NE(VmGetUpvalue(L, 1, n), nullptr) << n;
+        EXPECT_EQ(VmToNumber(L, -1), 4 + n);
+        VmSetTop(L, 1);
+    }
+    EXPECT_EQ(VmGetUpvalue(L, 1, 3), nullptr);
     VmPushNumber(L, 8);
-    EXPECT_NE(VmSetUpvalue(L, 1, 1), nullptr);
+    EXPECT_NE(VmSetUpvalue(L, 1, 2), nullptr);
     EXPECT_EQ(VmGetTop(L), 1);
     VmPushValue(L, 1);
     ASSERT_EQ(VmPCall(L, 0, 1, 0), 0);
