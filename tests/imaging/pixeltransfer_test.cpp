@@ -266,3 +266,43 @@ TEST(PixelTransfer, ARectangleOverAnAlphaPlaneKeepsEachAxisOfItsCornersAndSize) 
             }
     }
 }
+
+// Copy and masked copy of one rectangle at distinct offsets, in both pixel
+// sizes, against the rule worked out pixel by pixel.
+TEST(PixelTransfer, ConverterCopiesARectangleInBothPixelSizes) {
+    constexpr int32_t kSrcW = 7, kSrcH = 5, kDstW = 9, kDstH = 6;
+    std::mt19937 rng(11);
+    std::vector<uint32_t> src(kSrcW * kSrcH);
+    for (uint32_t& p : src) p = rng() & 0xFFFF;
+    std::vector<uint8_t> mask(kSrcW * kSrcH);
+    for (uint8_t& m : mask) m = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng());
+    const std::vector<uint8_t> destAlpha(kDstW * kDstH, 0);
+    for (int mode : {kConvertCopy, kConvertMasked}) {
+        std::vector<uint32_t> want(kDstW * kDstH, 0x5A5A);
+        const int32_t sx = 1, sy = 2, dx = 3, dy = 1, w = 4, h = 3;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const int32_t s = (sy + y) * kSrcW + sx + x;
+                if (mode == kConvertCopy || mask[s] != 0) want[(dy + y) * kDstW + dx + x] = src[s];
+            }
+        auto run = [&](const void* from, void* to, int32_t bytes) {
+            qbPixelTransferRequest r;
+            r.source = from;
+            r.srcX = sx, r.srcY = sy, r.srcPitch = kSrcW;
+            r.destination = to;
+            r.dstX = dx, r.dstY = dy, r.dstPitch = kDstW;
+            r.width = w, r.height = h;
+            r.mask = mask.data(), r.maskPitch = kSrcW;
+            r.destAlpha = destAlpha.data(), r.destAlphaPitch = kDstW;
+            r.format = bytes == 4 ? kFormatARGB : kFormatRGB565;
+            return RunPixelConverter(r, bytes, mode);
+        };
+        std::vector<uint32_t> dst32(kDstW * kDstH, 0x5A5A);
+        ASSERT_TRUE(run(src.data(), dst32.data(), 4));
+        EXPECT_EQ(dst32, want) << "mode " << mode;
+        const std::vector<uint16_t> src16(src.begin(), src.end());
+        std::vector<uint16_t> dst16(kDstW * kDstH, 0x5A5A);
+        ASSERT_TRUE(run(src16.data(), dst16.data(), 2));
+        EXPECT_EQ(std::vector<uint32_t>(dst16.begin(), dst16.end()), want) << "mode " << mode;
+    }
+}
