@@ -407,6 +407,24 @@ TEST_F(AnimsTest, ScaleAnimInMemoryAndFromDisk) {
     EXPECT_EQ(blends(3), 0);
 }
 
+// The frame a disk anim keeps on show follows each change of either side,
+// also to a side the other one had.
+TEST_F(AnimsTest, TheShownDiskFrameFollowsEverySize) {
+    ASSERT_EQ(Load(1, anim_, {{"fromdisk", 1}}), 0);
+    qbAnim* a = Anim(1);
+    const std::pair<int, int> sizes[] = {{16, 2}, {16, 16}, {16, 4}, {4, 4}, {3, 4}, {3, 7}};
+    for (const auto& [w, h] : sizes) {
+        ASSERT_EQ(RunNumbers("ScaleAnim", {1, double(w), double(h)}), 0);
+        for (int index : {1, 1, 0}) {
+            qbBitmap *b = nullptr, *m = nullptr, *alpha = nullptr;
+            ASSERT_EQ(ShowAnimFrame(a, index, &b, &m, &alpha), 0);
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(GetBitmapAttr(b, kBitmapAttrWidth), w) << w << "x" << h;
+            EXPECT_EQ(GetBitmapAttr(b, kBitmapAttrHeight), h) << w << "x" << h;
+        }
+    }
+}
+
 TEST_F(AnimsTest, FramesBecomeBrushesAndCopies) {
     ASSERT_EQ(Load(1, anim_), 0);
     ASSERT_EQ(RunNumbers("GetAnimFrame", {1, 3, 1}), 0);
