@@ -200,7 +200,8 @@ TEST(BitmapFiltersTest, EveryFilterChangesTwoAndFourBytePixelsAndOnlyTheQuantise
 
 // Each filter on an area smaller than its bitmap, lying and standing, on
 // both pixel sizes it works on: it reaches the area's far columns and rows
-// and leaves what lies outside the area alone.
+// and leaves what lies outside the area alone; a bitmap that cannot be
+// locked is refused.
 TEST(BitmapFiltersTest, EveryFilterCoversItsWholeAreaAndNoMore) {
     using Run = int (*)(qbBitmap*, int32_t, int32_t);
     const std::pair<const char*, Run> filters[] = {
@@ -226,6 +227,10 @@ TEST(BitmapFiltersTest, EveryFilterCoversItsWholeAreaAndNoMore) {
         {"quantize", [](qbBitmap* b, int32_t w, int32_t h) { return QuantizeBitmap(b, w, h, 2, false); }},
     };
     constexpr int32_t kSide = 24, kLong = 20, kShort = 12;
+    for (const auto& [name, run] : filters) {
+        qbBitmap unlockable = Unlockable(kSide, kSide);
+        EXPECT_EQ(run(&unlockable, kLong, kShort), ERR_LOCKBMAP) << name;
+    }
     for (int format : {kFormatRGB565, kFormatARGB}) {
         SetPlatformPixelFormat(format);
         for (const auto& [name, run] : filters) {
@@ -254,4 +259,23 @@ TEST(BitmapFiltersTest, EveryFilterCoversItsWholeAreaAndNoMore) {
         }
     }
     SetPlatformPixelFormat(kPixelFormatUnset);
+    // An alpha plane blurred alone, lying and standing.
+    for (const bool lying : {true, false}) {
+        const int32_t w = lying ? kLong : kShort, h = lying ? kShort : kLong;
+        BitmapPtr plane(AllocAlphaChannel(kSide, kSide, true, nullptr, 0));
+        qbBitmapPlane& p = *plane->plane;
+        std::mt19937 rng(11);
+        for (int32_t y = 0; y < kSide; ++y)
+            for (int32_t x = 0; x < kSide; ++x) p.data[static_cast<size_t>(y) * p.rowBytes + x] = uint8_t(rng());
+        const std::vector<uint8_t> before(p.data, p.data + static_cast<size_t>(kSide) * p.rowBytes);
+        ASSERT_EQ(ConvolveBitmap(kConvolveBlur, nullptr, plane.get(), w, h, 2, 1), 0);
+        bool beyondShortSide = false;
+        for (int32_t y = 0; y < kSide; ++y)
+            for (int32_t x = 0; x < kSide; ++x) {
+                const size_t at = static_cast<size_t>(y) * p.rowBytes + x;
+                if (x >= w || y >= h) ASSERT_EQ(p.data[at], before[at]) << "plane at " << x << "," << y;
+                else if ((lying ? x : y) >= kShort && p.data[at] != before[at]) beyondShortSide = true;
+            }
+        EXPECT_TRUE(beyondShortSide) << (lying ? "plane lying" : "plane standing");
+    }
 }
