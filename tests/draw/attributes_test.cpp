@@ -157,13 +157,15 @@ TEST_F(AttributeTest, EveryTypeNamesTheObjectItCouldNotFind) {
                         attribute = a;
                         break;
                     }
-        EXPECT_EQ(Get(type, 9876, attribute), error) << type << " " << attribute;
+        // A number of each type's own, so that no earlier lookup's stays.
+        const int32_t id = 9000 + type;
+        EXPECT_EQ(Get(type, id, attribute), error) << type << " " << attribute;
+        // A font is named by its own library's lookup.
+        if (type != 43) {
+            EXPECT_NE(Text(error).find(std::to_string(id)), std::string::npos) << type << " " << Text(error);
+        }
         EXPECT_EQ(TypeLookupError(type), error) << type;
     }
-    EXPECT_EQ(Get(41, 9876, 14), ERR_FINDINTERVAL);
-    EXPECT_NE(Text(ERR_FINDINTERVAL).find("9876"), std::string::npos) << Text(ERR_FINDINTERVAL);
-    EXPECT_EQ(Get(57, 9876, kWidth), ERR_FINDMENU);
-    EXPECT_NE(Text(ERR_FINDMENU).find("9876"), std::string::npos) << Text(ERR_FINDMENU);
     // Types without objects of their own to find are wrong usage.
     EXPECT_EQ(TypeLookupError(5), ERR_WRONGUSAGE);
     EXPECT_EQ(TypeLookupError(0), ERR_WRONGUSAGE);
