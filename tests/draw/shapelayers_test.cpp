@@ -215,17 +215,12 @@ TEST_F(ShapeLayersTest, EveryFormAndFillKeyOfAShapeLayerTakesEffect) {
     ASSERT_EQ(Show("Box", {10, 10, 30, 20, 0x00FF00}), 0);
     const auto style = [&](std::function<void()> keys) { return Show("SetLayerStyle", {1}, keys); };
     // Corners of four sizes read back one by one, with no round level.
+    const char* corners[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
     ASSERT_EQ(style([&] {
-                  SetTableFieldInt(L_, "cornera", 1);
-                  SetTableFieldInt(L_, "cornerb", 2);
-                  SetTableFieldInt(L_, "cornerc", 3);
-                  SetTableFieldInt(L_, "cornerd", 4);
+                  for (int i = 0; i < 4; ++i) SetTableFieldInt(L_, corners[i], i + 1);
               }),
               0);
-    EXPECT_EQ(Get(1, "cornera"), 1);
-    EXPECT_EQ(Get(1, "cornerb"), 2);
-    EXPECT_EQ(Get(1, "cornerc"), 3);
-    EXPECT_EQ(Get(1, "cornerd"), 4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Get(1, corners[i]), i + 1) << corners[i];
     EXPECT_EQ(Get(1, "roundlevel"), -12345);
 
     // Shadow and border switch on with "formstyle" and off with
