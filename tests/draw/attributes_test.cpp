@@ -135,6 +135,56 @@ TEST_F(AttributeTest, BrushesAndTheirCount) {
     EXPECT_EQ(Text(ERR_FINDANIM), "Could not find anim 1!");
 }
 
+// An object that does not exist: every built-in type answers with its own
+// lookup error naming the number; a type of a plugin answers through the
+// hook the plugin set, and without one is refused.
+TEST_F(AttributeTest, EveryTypeNamesTheObjectItCouldNotFind) {
+    const std::pair<int32_t, int> kErrors[] = {
+        {1, ERR_FINDBGPIC},       {2, ERR_FINDSAMPLE},    {3, ERR_FINDBRUSH},         {4, ERR_FINDANIM},
+        {8, ERR_FINDTEXTOBJECT},  {21, ERR_FINDDISPLAY},  {32, ERR_FINDSPRITE},       {33, ERR_FINDMUSIC},
+        {35, ERR_FINDCLIPREGION}, {36, ERR_FINDPOINTER},  {37, ERR_FINDASYNCDRAW},    {39, ERR_FINDMEMBLK},
+        {41, ERR_FINDINTERVAL},   {42, ERR_FINDTIMEOUT},  {43, ERR_FINDFONT},         {44, ERR_FINDFILE},
+        {45, ERR_FINDDIR},        {49, ERR_FINDPATH},     {50, ERR_FINDVIDEO},        {51, ERR_FINDMOVE},
+        {52, ERR_FINDANIMSTREAM}, {53, ERR_FINDTIMER},    {54, ERR_FINDCLIENT},       {55, ERR_FINDSERVER},
+        {56, ERR_FINDUDPOBJECT},  {57, ERR_FINDMENU},
+    };
+    for (const auto& [type, error] : kErrors) {
+        int32_t attribute = kWidth;
+        for (const auto& [t, attributes] : kPartTable)
+            if (t == type)
+                for (int32_t a : attributes)
+                    if (HasAttributeRow(type, a) && a != kCount) {
+                        attribute = a;
+                        break;
+                    }
+        // A number of each type's own, so that no earlier lookup's stays.
+        const int32_t id = 9000 + type;
+        EXPECT_EQ(Get(type, id, attribute), error) << type << " " << attribute;
+        // A font is named by its own library's lookup.
+        if (type != 43) {
+            EXPECT_NE(Text(error).find(std::to_string(id)), std::string::npos) << type << " " << Text(error);
+        }
+        EXPECT_EQ(TypeLookupError(type), error) << type;
+    }
+    // Types without objects of their own to find are wrong usage.
+    EXPECT_EQ(TypeLookupError(5), ERR_WRONGUSAGE);
+    EXPECT_EQ(TypeLookupError(0), ERR_WRONGUSAGE);
+
+    const int32_t plugin = NextObjectTypeNumber();
+    ASSERT_GE(plugin, kFirstPluginObjectType);
+    EXPECT_EQ(Get(plugin, 1, kWidth), ERR_WRONGUSAGE);
+    SetAttributeTypeHook(plugin, [](ScriptState* L, int32_t type, int32_t attribute, ObjectID) {
+        VmPushNumber(L, type * 1000 + attribute);
+        return 1;
+    });
+    EXPECT_EQ(Answer(plugin, 1, kHeight), plugin * 1000 + kHeight);
+    SetAttributeTypeHook(plugin, nullptr);
+    EXPECT_EQ(Get(plugin, 1, kHeight), ERR_WRONGUSAGE);
+    // A built-in type takes no hook.
+    SetAttributeTypeHook(3, [](ScriptState*, int32_t, int32_t, ObjectID) -> int { return ERR_MEM; });
+    EXPECT_EQ(Get(3, 9876, kWidth), ERR_FINDBRUSH);
+}
+
 TEST_F(AttributeTest, LayersByPositionAndName) {
     MakeBrush(1, 20, 10, 0xFF0000);
     ASSERT_EQ(Show("DisplayBrush", {1, 5, 6}), 0);

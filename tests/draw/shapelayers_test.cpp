@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -204,6 +205,116 @@ TEST_F(ShapeLayersTest, StyleKeysRedrawAndConvertShapes) {
     EXPECT_NE(Window(10, 6), Window(10, 13));
     EXPECT_NE(Window(10, 6), 0x0000FFu);
     EXPECT_NE(Show("SetLayerStyle", {2}, [&] { SetTableFieldInt(L_, "gradientcolors", 5); }), 0);
+}
+
+// Every fill and form key of a shape layer's style: each reads back and
+// reaches the layer; a layer that was no shape becomes one of its size.
+TEST_F(ShapeLayersTest, EveryFormAndFillKeyOfAShapeLayerTakesEffect) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, 0x00FF00}), 0);
+    const auto style = [&](std::function<void()> keys) { return Show("SetLayerStyle", {1}, keys); };
+    // Corners of four sizes read back one by one, with no round level.
+    const char* corners[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+    ASSERT_EQ(style([&] {
+                  for (int i = 0; i < 4; ++i) SetTableFieldInt(L_, corners[i], i + 1);
+              }),
+              0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Get(1, corners[i]), i + 1) << corners[i];
+    EXPECT_EQ(Get(1, "roundlevel"), -12345);
+
+    // Shadow and border switch on with "formstyle" and off with
+    // "formstyleclear"; the other bits stay in the form style.
+    ASSERT_EQ(style([&] { SetTableFieldInt(L_, "formstyle", kFormShadow | kFormEdge | 2); }), 0);
+    EXPECT_EQ(Top()->shadow.shadow, 1);
+    EXPECT_EQ(Top()->border.border, 1);
+    EXPECT_EQ(Get(1, "formstyle"), kFormNormal | 2);
+    ASSERT_EQ(style([&] { SetTableFieldInt(L_, "formstyleclear", kFormShadow); }), 0);
+    EXPECT_EQ(Top()->shadow.shadow, 0);
+    EXPECT_EQ(Top()->border.border, 1);
+    ASSERT_EQ(style([&] { SetTableFieldInt(L_, "formstyleclear", kFormEdge | 2); }), 0);
+    EXPECT_EQ(Top()->border.border, 0);
+    EXPECT_EQ(Get(1, "formstyle"), kFormNormal);
+
+    // A gradient from its two colours runs from one to the other.
+    ASSERT_EQ(style([&] {
+                  SetTableFieldInt(L_, "fillstyle", FILLGRADIENT);
+                  SetTableFieldUInt(L_, "gradientstartcolor", 0xFFFF0000);
+                  SetTableFieldUInt(L_, "gradientendcolor", 0x0000FF);
+              }),
+              0);
+    EXPECT_EQ(Get(1, "gradientstartcolor"), 0xFF0000);
+    EXPECT_EQ(Get(1, "gradientendcolor"), 0x0000FF);
+    const uint32_t start = Window(14, 14), end = Window(36, 26);
+    EXPECT_GT(start >> 16 & 0xFF, start & 0xFF) << std::hex << start;
+    EXPECT_GT(end & 0xFF, end >> 16 & 0xFF) << std::hex << end;
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "fillstyle", FILLTEXTURE + 1); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(style([&] { SetTableFieldInt(L_, "fillstyle", -1); }), ERR_WRONGUSAGE);
+
+    // A polygon's vertices must be a table.
+    ASSERT_EQ(style([&] {
+                  SetTableFieldInt(L_, "type", kShapePolygon);
+                  SetTableFieldInt(L_, "vertices", 5);
+              }),
+              ERR_TABEXPECTED);
+    EXPECT_EQ(Top()->type, kShapeBox);
+
+    // A brush layer turned into a box keeps its size and takes the fill.
+    MakeBrush(1, 12, 7, 0xFF);
+    ASSERT_EQ(Show("DisplayBrush", {1, 60, 50}), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetLayerStyle", {2},
+                   [&] {
+                       SetTableFieldInt(L_, "type", kShapeBox);
+                       SetTableFieldUInt(L_, "color", 0xFFFF00);
+                   }),
+              0);
+    EXPECT_EQ(Get(2, "sizex"), 12);
+    EXPECT_EQ(Get(2, "sizey"), 7);
+    EXPECT_EQ(Window(71, 56), 0xFFFF00u);
+    EXPECT_EQ(Window(72, 56), 0u);
+}
+
+// A shape layer's shadow falls in each of its eight directions (0 up, then
+// clockwise), past the box on that side and never on the other; its
+// soft edge reaches a little way round the box.
+TEST_F(ShapeLayersTest, ALayersShadowFallsInEachOfItsEightDirections) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    const int32_t kSideX[8] = {0, 1, 1, 1, 0, -1, -1, -1}, kSideY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+    // A probe outside a 20 x 10 box at (x, y), on the given side.
+    const auto probe = [](int32_t x, int32_t y, int32_t sx, int32_t sy) {
+        return std::pair<int32_t, int32_t>{sx > 0 ? x + 22 : sx < 0 ? x - 3 : x + 10,
+                                           sy > 0 ? y + 12 : sy < 0 ? y - 3 : y + 5};
+    };
+    for (int32_t dir = 0; dir < 8; ++dir) {
+        const int32_t x = 8 + 30 * (dir % 3), y = 8 + 24 * (dir / 3);
+        ASSERT_EQ(Show("SetFormStyle", {kFormShadow, 0x00FF00, 4, double(dir)}), 0);
+        ASSERT_EQ(Show("Box", {double(x), double(y), 20, 10, 0xFF0000}), 0);
+        EXPECT_EQ(Top()->shadow.dir, dir);
+        const auto [px, py] = probe(x, y, kSideX[dir], kSideY[dir]);
+        const uint32_t shadow = Window(px, py);
+        EXPECT_GT(shadow >> 8 & 0xFF, 0x80u) << dir << std::hex << " " << shadow;
+        EXPECT_EQ(shadow & 0xFF00FF, 0u) << dir << std::hex << " " << shadow;
+        const auto [ox, oy] = probe(x, y, -kSideX[dir], -kSideY[dir]);
+        EXPECT_LT(Window(ox, oy) >> 8 & 0xFF, 0x10u) << dir;
+        EXPECT_EQ(Window(x + 10, y + 5), 0xFF0000u) << dir;
+    }
+}
+
+// A border of a translucent colour lets the picture through in
+// proportion.
+TEST_F(ShapeLayersTest, ATranslucentBorderIsBlendedOverThePicture) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0x80FFFF00, 3}), 0);
+    ASSERT_EQ(Show("Box", {20, 20, 30, 20, 0xFF0000}), 0);
+    EXPECT_EQ(Window(30, 30), 0xFF0000u);
+    const uint32_t edge = Window(18, 30);
+    EXPECT_NEAR(double(edge >> 16 & 0xFF), 0x7F, 2) << std::hex << edge;
+    EXPECT_NEAR(double(edge >> 8 & 0xFF), 0x7F, 2) << std::hex << edge;
+    EXPECT_EQ(edge & 0xFF, 0u) << std::hex << edge;
+    EXPECT_EQ(Window(16, 30), 0u);
 }
 
 // Every drawn type the style table names takes a layer of another drawn

@@ -4,6 +4,9 @@
 // compared with a reference written from the rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 #include <cmath>
 #include <vector>
 
@@ -227,6 +230,56 @@ TEST_F(ShapesTest, AnEdgedPolygonWithoutAreaDrawsTheBoxAroundItsPointsGrownByThe
         EXPECT_EQ(r.height, s.painted.height);
         EXPECT_EQ(Shown(r.x, r.y), 0x00FF00u);
         EXPECT_EQ(Shown(r.x + r.width - 1, r.y + r.height - 1), 0x00FF00u);
+    }
+}
+
+// An edged polygon and an edged box turned half round about a corner of
+// their own land beyond that corner, their edges with them.
+TEST_F(ShapesTest, TurnedEdgedShapesTurnAboutTheirAnchorPoint) {
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("SetFormStyle", {kFormEdge, 0x00FF00, 3}), 0);
+    // About the top-right corner: a 30 x 10 shape at (20, 40) goes up
+    // its height (and a pixel right, the turned pixel centres), its edge
+    // three round it; about any other point it would go elsewhere.
+    // The corners of the box around the pixels of a colour.
+    const auto Bounds = [&](uint32_t colour) {
+        int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = -1, y1 = -1;
+        for (int32_t y = 0; y < 100; ++y)
+            for (int32_t x = 0; x < 100; ++x)
+                if (Shown(x, y) == colour) {
+                    x0 = std::min(x0, x), y0 = std::min(y0, y);
+                    x1 = std::max(x1, x), y1 = std::max(y1, y);
+                }
+        return std::array<int32_t, 4>{x0, y0, x1, y1};
+    };
+    const auto turned = [&] {
+        SetTableFieldFloat(L_, "rotate", 180);
+        SetTableFieldFloat(L_, "anchorx", 1);
+        SetTableFieldFloat(L_, "anchory", 0);
+    };
+    for (const char shape : {'P', 'B'}) {
+        SCOPED_TRACE(shape);
+        Clear();
+        if (shape == 'B') {
+            ASSERT_EQ(Show("Box", {20, 40, 30, 10, 0xFF0000}, turned), 0);
+        } else {
+            VmPushNumber(L_, 20);
+            VmPushNumber(L_, 40);
+            VmPushNewTable(L_);
+            const double pts[8] = {0, 0, 29, 0, 29, 9, 0, 9};
+            for (int i = 0; i < 8; ++i) {
+                VmPushNumber(L_, pts[i]);
+                VmRawSetIndex(L_, -2, i);
+            }
+            VmPushNumber(L_, 4);
+            VmPushNumber(L_, 0xFF0000);
+            VmPushNewTable(L_);
+            turned();
+            ASSERT_EQ(Run("Polygon", 6), 0);
+            VmSetTop(L_, 0);
+        }
+        EXPECT_EQ(Bounds(0xFF0000), (std::array<int32_t, 4>{21, 31, 50, 40}));
+        EXPECT_EQ(Bounds(0x00FF00), (std::array<int32_t, 4>{18, 28, 53, 43}));
     }
 }
 

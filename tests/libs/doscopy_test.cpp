@@ -92,6 +92,19 @@ TEST_F(DosCopyTest, AFileKeepsItsDateAndModeInAFolderMadeForIt) {
     EXPECT_EQ(Call("CopyFile", {std::string(), dir_ / "out"}), ERR_WRONGUSAGE);
 }
 
+// A new name that leads nowhere writes nothing: into a folder that does
+// not exist, or a name that is no entry of the folder.
+TEST_F(DosCopyTest, ANewNameOutsideAnyFolderIsRefused) {
+    const std::string src = dir_.Write("src.bin", "abc");
+    ASSERT_EQ(Call("CopyFile", {src, dir_ / "out", std::string("sub/in.bin")}), ERR_WRITEFILE);
+    ASSERT_EQ(Call("CopyFile", {src, dir_ / "out", std::string("..")}), ERR_WRITEFILE);
+    EXPECT_FALSE(fs::exists(dir_ / "out/sub"));
+    EXPECT_EQ(Read(src), "abc");
+    fs::create_directory(dir_ / "out/sub");
+    ASSERT_EQ(Call("CopyFile", {src, dir_ / "out", std::string("sub/in.bin")}), 0);
+    EXPECT_EQ(Read(dir_ / "out/sub/in.bin"), "abc");
+}
+
 TEST_F(DosCopyTest, TheCallbackSkipsAbortsAndHearsEveryBlock) {
     const std::string src = dir_.Write("tree/a.bin", std::string(40000, 'a'));
     dir_.Write("tree/sub/b.txt", "bee");
