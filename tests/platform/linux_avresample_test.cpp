@@ -31,7 +31,8 @@ FramePtr MakeFrame(int channels, bool unspecified, int frames, int rate, int fir
     if (av_frame_get_buffer(f.get(), 0) < 0) return nullptr;
     auto* s = reinterpret_cast<int16_t*>(f->data[0]);
     for (int k = 0; k < frames; ++k)
-        for (int c = 0; c < channels; ++c) s[k * channels + c] = static_cast<int16_t>((1000 * c + 37 * k + first) % 20000);
+        for (int c = 0; c < channels; ++c)
+            s[k * channels + c] = static_cast<int16_t>((1000 * c + 37 * k + first) % 20000);
     return f;
 }
 

@@ -192,7 +192,8 @@ TEST_F(AudioAdapterTest, AdapterThreadPullsASampleToItsExactEnd) {
     ASSERT_EQ(StartSample(sample, how, &channel), 0);
     EXPECT_EQ(StopChannel(nullptr, channel), 0);
     using Pair = std::pair<uintptr_t, uintptr_t>;
-    EXPECT_EQ(fake.allocated, (std::vector<std::pair<uintptr_t, int32_t>>{{kAudioHandle, 10000}, {kAudioHandle, 10000}}));
+    const std::vector<std::pair<uintptr_t, int32_t>> allocations = {{kAudioHandle, 10000}, {kAudioHandle, 10000}};
+    EXPECT_EQ(fake.allocated, allocations);
     EXPECT_EQ(fake.changed, (std::vector<Pair>{{kAudioHandle, 1}}));
     EXPECT_EQ(fake.freed, (std::vector<Pair>{{kAudioHandle, 1}, {kAudioHandle, 2}}));
     EXPECT_TRUE(fake.closed.empty());
