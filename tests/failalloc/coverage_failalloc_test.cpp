@@ -73,8 +73,12 @@ TEST(CoverageFailAllocTest, ARasterEitherFailsOrIsWhole) {
             }
             // The first allocation a thread's first raster makes is its
             // row buffers: without them there is no raster.
-            if (n == 0) EXPECT_FALSE(r.ok);
-            if (r.ok) EXPECT_EQ(r.pixels, whole.pixels) << "allocation " << n;
+            if (n == 0) {
+                EXPECT_FALSE(r.ok);
+            }
+            if (r.ok) {
+                EXPECT_EQ(r.pixels, whole.pixels) << "allocation " << n;
+            }
         }
     }
 }

@@ -68,8 +68,9 @@ TEST(AvResampleTest, AnUnspecifiedLayoutConvertsAsTheDefaultOne) {
         };
         const std::vector<int16_t> named = Convert(frames(false, false), k.outChannels, k.outRate);
         ASSERT_FALSE(named.empty());
-        if (k.rate == k.outRate && k.channels == k.outChannels)
+        if (k.rate == k.outRate && k.channels == k.outChannels) {
             EXPECT_EQ(named[static_cast<size_t>(k.outChannels) * 6 - 1], k.channels > 1 ? 1000 + 5 * 37 : 5 * 37);
+        }
         EXPECT_EQ(Convert(frames(true, true), k.outChannels, k.outRate), named);
         // A layout that turns from unnamed to named is the same layout: the
         // converter goes on without a break in the sound.
