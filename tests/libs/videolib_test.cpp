@@ -6,6 +6,8 @@
 // default driver, and a native driver's video in the window, dumped and
 // refused as a layer.
 #include <cmath>
+#include <functional>
+#include <utility>
 
 #include "core/errcodes.h"
 #include "core/errors.h"
@@ -460,6 +462,45 @@ TEST_F(VideoLibTest, ForceVideoDriverSetsTheDefaultLoader) {
     ASSERT_EQ(RunNumbers("ForceVideoDriver", {7}), 0);
     EXPECT_EQ(DefaultVideoLoader(), "inbuilt|plugin");
     SetDefaultVideoLoader(before);
+}
+
+// The options argument of OpenVideo and IsVideo: a table's loader is
+// followed (the platform's driver reads no CDXL); an argument that is no
+// table is no option at all and leaves the default loader.
+TEST_F(VideoLibTest, OnlyAnOptionsTableChoosesTheLoader) {
+    const std::string clip = WriteClip(3);
+    const std::vector<std::pair<const char*, std::function<void()>>> options = {
+        {"nil", [&] { VmPushNil(L_); }},
+        {"number", [&] { VmPushNumber(L_, 5); }},
+        {"boolean", [&] { VmPushBoolean(L_, 1); }},
+        {"string", [&] { VmPushString(L_, "native"); }},
+        {"empty table", [&] { VmPushNewTable(L_); }},
+        {"inbuilt", [&] {
+             VmPushNewTable(L_);
+             SetTableFieldString(L_, "loader", "inbuilt");
+         }},
+    };
+    for (const auto& [name, push] : options) {
+        SCOPED_TRACE(name);
+        VmPushString(L_, clip.c_str());
+        push();
+        ASSERT_EQ(Run("IsVideo", 2, 1), 0);
+        EXPECT_EQ(VmToNumber(L_, -1), 1);
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 1);
+        VmPushString(L_, clip.c_str());
+        push();
+        EXPECT_EQ(Run("OpenVideo", 3), 0);
+        VmSetTop(L_, 0);
+        RunNumbers("CloseVideo", {1});
+    }
+    VmPushString(L_, clip.c_str());
+    VmPushNewTable(L_);
+    SetTableFieldString(L_, "loader", "native");
+    ASSERT_EQ(Run("IsVideo", 2, 1), 0);
+    EXPECT_EQ(VmToNumber(L_, -1), 0);
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Open(1, clip, "native"), ERR_LOADVIDEO);
 }
 
 TEST_F(VideoLibTest, DumpVideoWritesEveryPictureAndTheSoundTrack) {

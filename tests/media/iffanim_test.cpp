@@ -309,6 +309,14 @@ TEST(IFFAnimTest, MalformedDeltasFailTheirFrameOnly) {
         {100, pointerTo(64, {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 6, 1, 2, 3, 4})},    // offset 6 of 8 bytes
         {101, pointerTo(64, {0, 1, 0xFF, 0xFB, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10})},  // 5 rows down
         {101, pointerTo(64, {0, 1, 0, 3, 0, 0xFF, 0xFF, 0xF0, 1, 2})},  // offset far past
+        {5, Bytes{0, 0}},                                            // the plane pointer cut
+        {8, Bytes{0, 0, 0}},
+        {100, Bytes{}},
+        {7, [] {  // op lists inside a chunk that ends before its data-list pointers
+             Bytes d(20, 0);
+             animbuilder::SetBE(&d, 0, 16);
+             return d;
+         }()},
     };
     for (size_t i = 0; i < bad.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/argapi.h"
+#include "core/errcodes.h"
 #include "core/settings.h"
 #include "core/vmhost.h"
 #include "plugin_fixture.h"
@@ -136,6 +137,24 @@ TEST_F(LibraryPluginTest, TwoLibrariesGiveTwoTables) {
     EXPECT_EQ(ParseConstantString(L_, "#TESTLIB_SIX", nullptr, nullptr, &number), 0);
     EXPECT_EQ(number, 6);
     EXPECT_EQ(Count(Log(), "twolib: InitLibrary"), 1);
+}
+
+// A plugin has several libraries only when it sets the extension bit and
+// exports both functions, and only then is it told which library is asked
+// for: the functions alone give the one library its tables name; the bit
+// without them is a plugin missing a symbol.
+TEST_F(LibraryPluginTest, OnlyTheExtensionAndItsFunctionsGiveMoreLibraries) {
+    EXPECT_EQ(Load("countbit", "countbit.qbp"), ERR_PLUGINSYMBOL);
+    ASSERT_EQ(Load("countless", "countless.qbp"), 0);
+    double result = 0;
+    ASSERT_EQ(Call("countless", "add", 2, 3, &result), 0);
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(Call("countless", "mul", 2, 3, &result), -1);
+    EXPECT_EQ(Call("countlessb", "mul", 2, 3, &result), -1);
+    EXPECT_EQ(Count(Log(), "countless: SetCurrentLibrary"), 0);
+    ASSERT_EQ(Load("twolib", "twolib.qbp"), 0);
+    EXPECT_EQ(Count(Log(), "twolib: SetCurrentLibrary(0)"), 1);
+    EXPECT_EQ(Count(Log(), "twolib: SetCurrentLibrary(1)"), 1);
 }
 
 TEST_F(LibraryPluginTest, ADeferredLibraryWaitsForItsRequire) {

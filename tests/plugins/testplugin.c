@@ -233,7 +233,10 @@ EXPORT int InitLibrary(ScriptState* L) {
 EXPORT void FreeLibrary(ScriptState* L) { Log("FreeLibrary state=%d", L != NULL); }
 #ifdef TP_LIBCOUNT
 EXPORT int GetLibraryCount(void) { return TP_LIBCOUNT; }
-EXPORT void SetCurrentLibrary(int index) { g_library = index; }
+EXPORT void SetCurrentLibrary(int index) {
+    Log("SetCurrentLibrary(%d)", index);
+    g_library = index;
+}
 #endif
 #endif
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/applet.h"
@@ -32,20 +33,32 @@ struct FakeAdapter {
     int frees = 0;
     bool refuseChannels = false;
     std::vector<qbAudioTag> lastTags;
+    // The (audio handle, channel handle) of every free and attribute
+    // change, the audio handle and rate of every allocation, every close.
+    std::vector<std::pair<uintptr_t, uintptr_t>> freed, changed;
+    std::vector<std::pair<uintptr_t, int32_t>> allocated;
+    std::vector<uintptr_t> closed;
 };
+constexpr uintptr_t kAudioHandle = 0x1234;
 FakeAdapter fake;
 
 const qbAudioAdapterSlots kSlots{
-    [](uintptr_t, uintptr_t) -> uintptr_t { return 0x1234; },
-    [](uintptr_t) {},
-    [](uintptr_t, int32_t, int32_t, int32_t, qbAudioDataCallback cb, uintptr_t, void* rec, uintptr_t) -> uintptr_t {
+    [](uintptr_t, uintptr_t) -> uintptr_t { return kAudioHandle; },
+    [](uintptr_t audio) { fake.closed.push_back(audio); },
+    [](uintptr_t audio, int32_t, int32_t rate, int32_t, qbAudioDataCallback cb, uintptr_t, void* rec,
+       uintptr_t) -> uintptr_t {
         if (fake.refuseChannels) return 0;
         fake.callback = cb;
         fake.record = rec;
+        fake.allocated.emplace_back(audio, rate);
         return static_cast<uintptr_t>(++fake.allocs);
     },
-    [](uintptr_t, uintptr_t) { ++fake.frees; },
-    [](uintptr_t, uintptr_t, const qbAudioTag* tags) {
+    [](uintptr_t audio, uintptr_t channel) {
+        ++fake.frees;
+        fake.freed.emplace_back(audio, channel);
+    },
+    [](uintptr_t audio, uintptr_t channel, const qbAudioTag* tags) {
+        fake.changed.emplace_back(audio, channel);
         fake.lastTags.clear();
         for (const qbAudioTag* t = tags; t->tag != 0; ++t) fake.lastTags.push_back(*t);
     },
@@ -173,6 +186,19 @@ TEST_F(AudioAdapterTest, AdapterThreadPullsASampleToItsExactEnd) {
     EXPECT_EQ(fake.frees, 1);
     ASSERT_EQ(GetChannelInfo(channel, &type, &owner, nullptr), 0);
     EXPECT_EQ(type, kChannelObjNone);
+
+    // Every call names the audio the adapter opened and, after it, the
+    // channel it handed out; a stop frees the channel as the reap did.
+    ASSERT_EQ(StartSample(sample, how, &channel), 0);
+    EXPECT_EQ(StopChannel(nullptr, channel), 0);
+    using Pair = std::pair<uintptr_t, uintptr_t>;
+    const std::vector<std::pair<uintptr_t, int32_t>> allocations = {{kAudioHandle, 10000}, {kAudioHandle, 10000}};
+    EXPECT_EQ(fake.allocated, allocations);
+    EXPECT_EQ(fake.changed, (std::vector<Pair>{{kAudioHandle, 1}}));
+    EXPECT_EQ(fake.freed, (std::vector<Pair>{{kAudioHandle, 1}, {kAudioHandle, 2}}));
+    EXPECT_TRUE(fake.closed.empty());
+    ShutdownAudioCore();
+    EXPECT_EQ(fake.closed, std::vector<uintptr_t>{kAudioHandle});
 }
 
 TEST_F(AudioAdapterTest, VideoPadsWithSilenceAndAnUnreadyHalfIsSilent) {

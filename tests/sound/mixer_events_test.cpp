@@ -143,4 +143,23 @@ TEST_F(MixerEventsTest, AStoppedDeviceRendersNothingAndKeepsItsPlace) {
     EXPECT_EQ(audio_mixer::Channel(0)->position.load(), 16u);
 }
 
+// Without the fixture, whose start would hide it: a device never started
+// renders nothing (whether an earlier test started and stopped it or not),
+// until it starts.
+TEST(MixerDeviceTest, ADeviceNeverStartedRendersNothing) {
+    SetPlatformBackend(nullptr);
+    ASSERT_EQ(audio_mixer::SetChannelCount(2), 0);
+    const std::vector<uint8_t> data = Mono16(std::vector<int16_t>(64, 12000));
+    ASSERT_EQ(StartSample(0, data.data(), 64, Play{}), 0);
+    for (float s : null_backend::PullAudio(16)) EXPECT_EQ(s, 0.0f);
+    EXPECT_FALSE(null_backend::AudioRunning());
+    EXPECT_EQ(audio_mixer::Channel(0)->position.load(), 0u);
+    ASSERT_EQ(StartAudioOutput(), 0);
+    EXPECT_TRUE(null_backend::AudioRunning());
+    EXPECT_NE(null_backend::PullAudio(16)[0], 0.0f);
+    audio_mixer::ResetChannel(0);
+    DisposeAudioOutput();
+    EXPECT_FALSE(null_backend::AudioRunning());
+}
+
 }  // namespace

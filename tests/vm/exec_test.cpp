@@ -125,6 +125,20 @@ TEST_F(ExecTest, ForLoopStepsConvertsAndChecks) {
         EXPECT_EQ(loop(start, limit, step), "E1024") << start << " " << limit << " " << step;
 }
 
+// Every side of NEWTABLE's packed array size: no mantissa is no array
+// whatever the exponent, exponent 0 is the mantissa itself, and the largest
+// exponent the code check lets through sizes the array at its limit.
+TEST_F(ExecTest, NewTableArraySizesUpToTheLimit) {
+    const int top = 1 << kMaxArrayBits;
+    ASSERT_EQ(Run(".function main maxstack=4\n    NEWTABLE 0 " + std::to_string(5 << 3) +
+                  " 0\n    NEWTABLE 1 5 0\n    NEWTABLE 2 " + std::to_string(kMaxArrayBits << 3 | 1) +
+                  " 0\n    RETURN 0 4\n.end\n"),
+              0);
+    EXPECT_EQ(TableValue(L->base)->sizearray, 0);
+    EXPECT_EQ(TableValue(L->base + 1)->sizearray, 5);
+    EXPECT_EQ(TableValue(L->base + 2)->sizearray, top);
+}
+
 TEST_F(ExecTest, TableConstructors) {
     // NEWTABLE sizes its parts from its packed operands.
     ASSERT_EQ(Run(".function main maxstack=4\n    NEWTABLE 0 11 3\n    NEWTABLE 1 17 1\n    RETURN 0 3\n.end\n"), 0);
