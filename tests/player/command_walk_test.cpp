@@ -896,7 +896,8 @@ std::string DistinctAnswer(Walker& walker, const std::string& command, const std
         if (!tried.insert(call).second) continue;
         // (The tree's plugins are where the tree is.)
         const std::string plugins = QB_TEST_PLUGIN_DIR;
-        if (const size_t at = call.find(plugins); at != std::string::npos) call.replace(at, plugins.size(), "<plugins>");
+        if (const size_t at = call.find(plugins); at != std::string::npos)
+            call.replace(at, plugins.size(), "<plugins>");
         const std::string answer = call.substr(0, 200) + " -> " + walker.Answer(c, folder);
         if (!plausibleReached || Reach(walker, command, walker.LastError()) == kReachedAll) return answer;
         if (first.empty()) first = answer;
@@ -1111,7 +1112,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             if (LeftOutOf(command + "#distinct")) {
                 lines.emplace_back(command + "#distinct", "left out");
             } else if (!out || out->what != Unsteady::kAll) {
-                std::string distinct = DistinctAnswer(walker, command, plausible, reach == kReachedAll, answerFolder.path());
+                std::string distinct =
+                    DistinctAnswer(walker, command, plausible, reach == kReachedAll, answerFolder.path());
                 if (out && out->what == Unsteady::kPixels) distinct = distinct.substr(0, distinct.find(" drew "));
                 if (!distinct.empty()) lines.emplace_back(command + "#distinct", distinct);
             }

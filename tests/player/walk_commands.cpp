@@ -579,7 +579,8 @@ std::vector<Arg> DistinctArgs(const std::string& command, const std::vector<Arg>
     const std::vector<int>& coordinates = CoordinatesOf(command).args;
     auto each = [&](const auto& visit) {
         for (size_t at = 0; at < args.size(); ++at) {
-            const bool told = scheme == 2 ? std::count(coordinates.begin(), coordinates.end(), static_cast<int>(at) + 1) != 0
+            const int place = static_cast<int>(at) + 1;
+            const bool told = scheme == 2 ? std::count(coordinates.begin(), coordinates.end(), place) != 0
                                           : !(at < names.size() && NamesAnObject(names[at]));
             EachNumber(args[at], told, scheme == 0, visit);
         }
