@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <set>
@@ -260,6 +261,34 @@ TEST(FileOps, TemporaryNamesLiveInTheTempFolder) {
     EXPECT_EQ(MakeTempFileName(), "");
     SetTempDir(nullptr);
     EXPECT_EQ(GetTempDir(), "/tmp");
+}
+
+// The forms that write into the caller's buffer: the whole text, or an empty
+// one when it does not fit with its terminator.
+TEST(FileOps, TemporaryAndVolumeNamesFillTheCallersBufferOrNone) {
+    ScratchDir dir;
+    SetTempDir(dir.str().c_str());
+    char buffer[4096];
+    MakeTempFileName(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer).rfind(dir / "quenbrook.", 0), 0u) << buffer;
+    EXPECT_TRUE(fs::exists(buffer));
+    const size_t length = std::strlen(buffer);
+    MakeTempFileName(buffer, length);  // as long as the last: no room for the end
+    EXPECT_STREQ(buffer, "");
+    MakeTempFileName(buffer, length + 1);
+    EXPECT_EQ(std::strlen(buffer), length);
+    SetTempDir(nullptr);
+
+    std::memset(buffer, 'x', sizeof buffer);
+    ASSERT_EQ(QueryVolumeName(dir.str().c_str(), buffer, sizeof buffer), 0);
+    EXPECT_EQ(std::string(buffer), QueryVolumeName(dir.str().c_str()));
+    EXPECT_EQ(buffer[0], '/');
+    EXPECT_EQ(dir.str().rfind(buffer, 0), 0u) << buffer;
+    ASSERT_EQ(QueryVolumeName("/", buffer, 2), 0);
+    EXPECT_STREQ(buffer, "/");
+    const std::string missing = dir / "missing";
+    EXPECT_EQ(QueryVolumeName(missing.c_str(), buffer, sizeof buffer), ERR_STAT);
+    EXPECT_EQ(std::string(GetErrorDetail()), missing);
 }
 
 }  // namespace

@@ -211,6 +211,30 @@ TEST_F(LoaderTest, CompressedAppletsInflateIntoTheTemporaryFolder) {
     SetTempDir("/tmp");
 }
 
+// What a start that cannot read its applet gets: the missing file, a folder,
+// a name longer than a path, and a compressed applet without a temporary
+// folder to inflate into.
+TEST_F(LoaderTest, AppletsThatCannotBeOpenedOrInflated) {
+    const std::string missing = dir_ / "none.qba";
+    std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", missing.c_str());
+    EXPECT_EQ(LoadScriptOrApplet(L_, &cl_, &applet_), ERR_FILEEXIST);
+    EXPECT_EQ(std::string(GetErrorDetail()), missing);
+    std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", dir_.str().c_str());
+    EXPECT_EQ(LoadScriptOrApplet(L_, &cl_, &applet_), ERR_NOAPPLET);
+    // Relative, it becomes longer than the field once made full.
+    std::string deep(sizeof cl_.scriptPath - 2, 'a');
+    std::snprintf(cl_.scriptPath, sizeof cl_.scriptPath, "%s", deep.c_str());
+    EXPECT_EQ(LoadScriptOrApplet(L_, &cl_, &applet_), ERR_ARGS);
+
+    const std::string temp = dir_ / "gone";
+    SetTempDir(temp.c_str());
+    AppletDesc desc = Minimal();
+    desc.compress = true;
+    EXPECT_EQ(Load(desc), ERR_WRITEFILE);
+    EXPECT_EQ(std::string(GetErrorDetail()), temp);
+    SetTempDir("/tmp");
+}
+
 TEST_F(LoaderTest, BrokenCompressedApplets) {
     AppletDesc desc = Minimal();
     desc.compress = true;
@@ -231,7 +255,8 @@ TEST_F(LoaderTest, BrokenCompressedApplets) {
 
 TEST_F(LoaderTest, HeaderPreReadOfPlainAndCompressedApplets) {
     AppletDesc desc = Minimal();
-    desc.headerStrings = {{kTagTitle, "Game"}, {kTagAuthor, "Me"}, {kTagIdentifier, "id.x"}};
+    desc.headerStrings = {{kTagTitle, "Game"},       {kTagAuthor, "Me"},          {kTagIdentifier, "id.x"},
+                          {kTagCopyright, "(c) Us"}, {kTagDescription, "A game"}, {kTagVersionString, "\xFF" "1.2"}};
     desc.body = std::vector<uint8_t>(5000, 0x42);
     for (bool compressed : {false, true}) {
         desc.compress = compressed;
@@ -241,6 +266,9 @@ TEST_F(LoaderTest, HeaderPreReadOfPlainAndCompressedApplets) {
         EXPECT_STREQ(applet.title, "Game");
         EXPECT_STREQ(applet.author, "Me");
         EXPECT_STREQ(applet.identifier, "id.x");
+        EXPECT_STREQ(applet.copyright, "(c) Us");
+        EXPECT_STREQ(applet.description, "A game");
+        EXPECT_STREQ(applet.version, "$1.2");
     }
     std::string broken = Write({'Q', 'B', 'Z', 0, 0, 0, 0, 0, 'x', 'x'}, "bad.qba");
     qbApplet applet;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -46,6 +47,44 @@ TEST(SignalCleanupTest, ASignalRemovesAListedFolderOfManyEntries) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_FALSE(std::filesystem::exists(single));
+}
+
+// The handler itself, in this process: it is what the installation left for
+// SIGTERM, and it is called here for a signal whose default ends nothing.
+// It removes what is listed, never what was forgotten.
+TEST(SignalCleanupTest, TheHandlerRemovesListedPathsAndKeepsForgottenOnes) {
+    constexpr int kEnding[] = {SIGTERM, SIGINT,  SIGHUP,  SIGQUIT,   SIGXFSZ, SIGPIPE,
+                               SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
+    struct sigaction before[std::size(kEnding)];
+    for (size_t i = 0; i < std::size(kEnding); ++i) sigaction(kEnding[i], nullptr, &before[i]);
+    InstallSignalCleanup();
+    struct sigaction installed {};
+    sigaction(SIGTERM, nullptr, &installed);
+    for (size_t i = 0; i < std::size(kEnding); ++i) sigaction(kEnding[i], &before[i], nullptr);
+    ASSERT_NE(installed.sa_handler, SIG_DFL);
+    ASSERT_NE(installed.sa_handler, SIG_IGN);
+
+    ScratchDir dir;
+    const std::string folder = dir / "inflated";
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 300; ++i) std::ofstream(folder + "/" + std::string(1 + i % 200, 'a') + std::to_string(i)) << i;
+    const std::string single = dir.Write("save.tmp", "partial");
+    const std::string kept = dir.Write("kept.tmp", "saved");
+    const std::string keptFolder = dir / "kept";
+    std::filesystem::create_directories(keptFolder);
+    AddSignalCleanupPath(folder.c_str(), true);
+    AddSignalCleanupPath(kept.c_str(), false);
+    AddSignalCleanupPath(single.c_str(), false);
+    AddSignalCleanupPath(keptFolder.c_str(), true);
+    ForgetSignalCleanupPath(kept.c_str());
+    ForgetSignalCleanupPath(keptFolder.c_str());
+    installed.sa_handler(SIGWINCH);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_FALSE(std::filesystem::exists(single));
+    EXPECT_TRUE(std::filesystem::exists(kept));
+    EXPECT_TRUE(std::filesystem::exists(keptFolder));
+    ForgetSignalCleanupPath(folder.c_str());
+    ForgetSignalCleanupPath(single.c_str());
 }
 
 }  // namespace

@@ -352,3 +352,32 @@ TEST_F(AdapterTest, PluginsReadDisplayAttributesByHandle) {
     EXPECT_EQ(RequestAdapterDisplayRefresh(&pointerToken), ERR_FINDDISPLAY);
     d->adapterHandle = nullptr;
 }
+
+// The mouse position of an open display comes from the window, of any other
+// from where the mouse was last seen; each axis lands in its own place, and
+// a caller may ask for one axis alone.
+TEST_F(AdapterTest, TheMousePositionFillsEachAxisAskedForFromTheWindowOrTheLastSeen) {
+    qbPlatformOps ops = RecordingOps();
+    ops.GetNativeDisplayAttr = [](qbDisplay*, int attribute) -> intptr_t {
+        return attribute == 6 ? 30 : attribute == 7 ? 41 : 0;
+    };
+    SetPlatformBackend(&ops);
+    qbDisplay* d = MakeOpen(1, 8, 8);
+    d->lastMouseX = 5;
+    d->lastMouseY = 9;
+    for (const int32_t state : {DISPSTATE_OPEN, DISPSTATE_MINIMIZED}) {
+        d->state = state;
+        const int32_t wantX = state == DISPSTATE_OPEN ? 30 : 5, wantY = state == DISPSTATE_OPEN ? 41 : 9;
+        int32_t x = -1, y = -1;
+        GetDisplayMousePos(d, &x, &y);
+        EXPECT_EQ(x, wantX) << state;
+        EXPECT_EQ(y, wantY) << state;
+        x = y = -1;
+        GetDisplayMousePos(d, &x, nullptr);
+        EXPECT_EQ(x, wantX) << state;
+        GetDisplayMousePos(d, nullptr, &y);
+        EXPECT_EQ(y, wantY) << state;
+    }
+    d->state = DISPSTATE_OPEN;
+    SetPlatformBackend(nullptr);
+}

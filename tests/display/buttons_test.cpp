@@ -13,8 +13,9 @@ namespace {
 
 class ButtonsTest : public EventWorld {
 protected:
-    // MakeButton(id, SIMPLEBUTTON, x, y, w, h, {onmousedown = down, onmouseup = up, ...}).
-    int MakeSimple(int id, int x, int y, int w, int h) {
+    // MakeButton(id, SIMPLEBUTTON, x, y, w, h, {onmousedown = down, onmouseup = up, ...}); without the
+    // up, over and out functions (pointer false), onmousedown alone.
+    int MakeSimple(int id, int x, int y, int w, int h, bool pointer = true) {
         const std::string text = ".function main maxstack=12\n    GETGLOBAL 0 \"makebutton\"\n    LOADK 1 #" +
                                  std::to_string(id) + "\n    LOADK 2 #0\n    LOADK 3 #" + std::to_string(x) +
                                  "\n    LOADK 4 #" + std::to_string(y) + "\n    LOADK 5 #" + std::to_string(w) +
@@ -22,13 +23,13 @@ protected:
     NEWTABLE 7 0 4
     GETGLOBAL 8 "down"
     SETTABLE 7 "onmousedown" 8
-    GETGLOBAL 8 "up"
+)" + std::string(pointer ? R"(    GETGLOBAL 8 "up"
     SETTABLE 7 "onmouseup" 8
     GETGLOBAL 8 "over"
     SETTABLE 7 "onmouseover" 8
     GETGLOBAL 8 "out"
     SETTABLE 7 "onmouseout" 8
-    CALL 0 8 1
+)" : "") + R"(    CALL 0 8 1
     RETURN 0 1
 .end
 )";
@@ -126,6 +127,37 @@ TEST_F(ButtonsTest, ThePointerEntersAndLeaves) {
     d->view.mouseMoved = 1;
     Drain();
     EXPECT_EQ(out, (std::vector<std::string>{"out OnMouseOut 1", "over OnMouseOver 2"}));
+}
+
+// A button without over and out functions takes the pointer silently; while
+// one is held down the others hear nothing of the pointer; leaving every
+// button is an out.
+TEST_F(ButtonsTest, WhileOneIsHeldTheOthersHearNoPointerAndLeavingAllIsAnOut) {
+    ASSERT_EQ(MakeSimple(1, 0, 0, 10, 10), 0);
+    ASSERT_EQ(MakeSimple(2, 20, 0, 10, 10), 0);
+    ASSERT_EQ(MakeSimple(3, 40, 0, 10, 10, false), 0);
+    const auto moveTo = [&](int32_t x) {
+        d->view.mouseX = x;
+        d->view.mouseY = 3;
+        d->view.mouseMoved = 1;
+        Drain();
+    };
+    moveTo(45);
+    EXPECT_TRUE(out.empty());
+    moveTo(3);
+    EXPECT_EQ(out, std::vector<std::string>{"over OnMouseOver 1"});
+    out.clear();
+    Click(3, 3, true);
+    Drain();
+    moveTo(25);
+    EXPECT_EQ(out, (std::vector<std::string>{"down OnMouseDown 1", "out OnMouseOut 1"}));
+    out.clear();
+    Click(25, 3, false);
+    moveTo(26);
+    EXPECT_EQ(out, std::vector<std::string>{"over OnMouseOver 2"});
+    out.clear();
+    moveTo(60);
+    EXPECT_EQ(out, std::vector<std::string>{"out OnMouseOut 2"});
 }
 
 TEST_F(ButtonsTest, MakeButtonChecksItsArguments) {

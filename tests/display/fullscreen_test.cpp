@@ -297,6 +297,37 @@ TEST_F(FullScreenTest, PictureBackfillsAreCentredOnBlackThroughTheirMask) {
     EXPECT_EQ(At(p, 318, 200), Pixel(0, 1));
 }
 
+// A picture backfill from a file (the command line's brush file): loaded as
+// a brush of the display's own, shown centred and freed with the mode; a
+// file that does not load refuses the full screen with the loader's error.
+TEST_F(FullScreenTest, PictureBackfillsFromAFileLoadTheirOwnBrush) {
+    qbDisplay* d = Start(640, 400, "windowed");
+    d->screen.backfill.type = 4;
+    d->screen.backfill.fileName = test_bmp::WriteBmp(4, 2);
+    const int brushes = CountBrushes();
+    ASSERT_EQ(ChangeMode({2}), 0);
+    EXPECT_EQ(CountBrushes(), brushes + 1);
+    qbBGPic* p = BackfillPicture(d);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(At(p, 317, 199), 0u);
+    EXPECT_EQ(At(p, 318, 199), Pixel(0, 0));
+    EXPECT_EQ(At(p, 321, 200), Pixel(3, 1));
+    EXPECT_EQ(At(p, 322, 200), 0u);
+    ASSERT_EQ(ChangeMode({1}), 0);
+    EXPECT_FALSE(HasBackfillObjects(d));
+    EXPECT_EQ(CountBrushes(), brushes);
+
+    d->screen.backfill.fileName = d->screen.backfill.fileName + ".missing";
+    const int code = ChangeMode({2});
+    EXPECT_EQ(code, ERR_READFILE);
+    const std::string& file = d->screen.backfill.fileName;
+    EXPECT_EQ(Text(code), "Cannot read file " + file.substr(file.rfind('/') + 1) + " !");
+    EXPECT_EQ(d->fullScreen, 0);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_FALSE(HasBackfillObjects(d));
+    EXPECT_EQ(CountBrushes(), brushes);
+}
+
 TEST_F(FullScreenTest, ScaledPicturesGoThroughThePlayersOwnScaleBrush) {
     MakeBrush(7);
     ASSERT_EQ(Create(1, [&] {

@@ -116,6 +116,45 @@ TEST_F(LabelEventsTest, TheCloseLabelTakesTheWindowsCloseUntilCleared) {
     EXPECT_EQ(d->view.hasCloseHandler, 0);
 }
 
+// Each window event has its switch and its label; another window event
+// does not take it. A right click goes to its own label.
+TEST_F(LabelEventsTest, WindowEventsAndRightClicksJumpToTheirOwnLabels) {
+    const struct {
+        const char* number;
+        const char* label;
+        uint32_t type;
+        uint32_t other;
+    } windows[] = {{"#6", "movewindow", kEventMoved, kEventResized},
+                   {"#7", "sizewindow", kEventResized, kEventActivated},
+                   {"#8", "inactivewindow", kEventDeactivated, kEventMoved},
+                   {"#9", "activewindow", kEventActivated, kEventDeactivated}};
+    for (const auto& w : windows) {
+        ASSERT_EQ(Call("freeeventcache"), 0);
+        ASSERT_EQ(Call("enableevent", {w.number}), 0);
+        Labels({{w.label, kLabelAt}});
+        out.clear();
+        Inject(w.other, 0, 0, 0);
+        ASSERT_EQ(RunChecking(), 0);
+        EXPECT_EQ(out, std::vector<std::string>{"back"}) << w.label;
+        out.clear();
+        Inject(w.type, 0, 0, 0);
+        ASSERT_EQ(RunChecking(), 0);
+        EXPECT_EQ(out, (std::vector<std::string>{"label 0", "back"})) << w.label;
+    }
+    ASSERT_EQ(Call("freeeventcache"), 0);
+    ASSERT_EQ(Call("createbutton", {"#5", "#10", "#10", "#20", "#20"}), 0);
+    Labels({{"onbuttonrightclick5", kLabelAt}});
+    out.clear();
+    Click(15, 15, true);  // the left button: not this label
+    Inject(kEventRightButton, 30, 30, 1);  // outside
+    ASSERT_EQ(RunChecking(), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"back"});
+    out.clear();
+    Inject(kEventRightButton, 15, 15, 1);
+    ASSERT_EQ(RunChecking(), 0);
+    EXPECT_EQ(out, (std::vector<std::string>{"label 0", "back"}));
+}
+
 TEST_F(LabelEventsTest, ALabelOutsideTheRunningCodeIsAnInternalError) {
     ASSERT_EQ(Call("createbutton", {"#1", "#0", "#0", "#9", "#9"}), 0);
     Labels({{"onbuttonclick1", 500}});

@@ -3,6 +3,7 @@
 // that requesters the adapter does not take reach the platform.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,17 @@ qbDisplayAdapterSlots RequesterSlots() {
         Record(tags, true);
         *result = Answer();
         *style = fontStyle;
+        return 0;
+    };
+    s.PathRequest = [](void*, const char*, int mode, char** result, const qbAdapterTag* tags) {
+        sent.mode = mode;
+        Record(tags, true);
+        *result = Answer();
+        return 0;
+    };
+    s.ColorRequest = [](void*, const char*, int, int32_t* result, const qbAdapterTag* tags) {
+        Record(tags, false);
+        *result = answer == "<null>" ? -1 : std::stoi(answer);
         return 0;
     };
     s.FreeRequest = [](int kind, void* result) {
@@ -163,6 +175,45 @@ TEST_F(RequesterAdapterTest, FileResultsSplitIntoFolderAndNamesAndACancelIsNoErr
     EXPECT_EQ(r.chosen, 0);
     EXPECT_EQ(r.count, 0);
     EXPECT_EQ(freed, (std::vector<int>{kFreeRequestFile, kFreeRequestFile}));
+}
+
+// One file chosen, a folder and a colour: each answer as the adapter gave
+// it, a cancel as nothing, every text answer given back to the adapter.
+TEST_F(RequesterAdapterTest, SingleFilesFoldersAndColoursComeBackAsAnswered) {
+    Install(kRequesterFile | kRequesterPath | kRequesterColour);
+    qbFileRequestResult r;
+    answer = "/data/pic.png";
+    ASSERT_EQ(ShowFileRequester(nullptr, nullptr, "t", "png", 0, nullptr, nullptr, 0, &r), 0);
+    EXPECT_EQ(r.folder, "/data/");
+    EXPECT_EQ(r.files, std::string("pic.png\0", 8));
+    EXPECT_EQ(r.count, 1);
+
+    sent = {};
+    answer = "/home/me/pictures";
+    std::optional<std::string> path;
+    ASSERT_EQ(ShowPathRequester(nullptr, nullptr, "t", 0, "/home", 5, &path), 0);
+    EXPECT_EQ(path, std::optional<std::string>("/home/me/pictures"));
+    EXPECT_EQ(sent.mode, 2);
+    EXPECT_EQ(sent.tags, (std::vector<std::pair<uint32_t, std::string>>{{kRequestTagOption, "5"},
+                                                                         {kRequestTagSecond, "/home"}}));
+    answer = "<null>";
+    path = "x";
+    ASSERT_EQ(ShowPathRequester(nullptr, nullptr, "t", 0, nullptr, 0, &path), 0);
+    EXPECT_EQ(path, std::nullopt);
+    EXPECT_EQ(freed, (std::vector<int>{kFreeRequestFile, kFreeRequestPath}));
+
+    sent = {};
+    answer = "1193046";
+    int32_t colour = 0;
+    ASSERT_EQ(ShowColorRequester(nullptr, nullptr, "t", 0x00FF00, 3, &colour), 0);
+    EXPECT_EQ(colour, 0x123456);
+    EXPECT_EQ(sent.tags, (std::vector<std::pair<uint32_t, std::string>>{{kRequestTagOption, "3"},
+                                                                         {kRequestTagSecond, "65280"}}));
+    sent = {};
+    answer = "<null>";
+    ASSERT_EQ(ShowColorRequester(nullptr, nullptr, "t", -1, 0, &colour), 0);
+    EXPECT_EQ(colour, -1);
+    EXPECT_EQ(sent.tags.size(), 1u) << "no initial colour: no tag";
 }
 
 TEST_F(RequesterAdapterTest, StringResultsAreCancelledEmptyOrCutTo1023Bytes) {

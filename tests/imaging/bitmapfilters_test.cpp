@@ -197,3 +197,85 @@ TEST(BitmapFiltersTest, EveryFilterChangesTwoAndFourBytePixelsAndOnlyTheQuantise
     }
     SetPlatformPixelFormat(kPixelFormatUnset);
 }
+
+// Each filter on an area smaller than its bitmap, lying and standing, on
+// both pixel sizes it works on: it reaches the area's far columns and rows
+// and leaves what lies outside the area alone; a bitmap that cannot be
+// locked is refused.
+TEST(BitmapFiltersTest, EveryFilterCoversItsWholeAreaAndNoMore) {
+    using Run = int (*)(qbBitmap*, int32_t, int32_t);
+    const std::pair<const char*, Run> filters[] = {
+        {"blur", [](qbBitmap* b, int32_t w, int32_t h) { return ConvolveBitmap(kConvolveBlur, b, nullptr, w, h, 2, 1); }},
+        {"edge", [](qbBitmap* b, int32_t w, int32_t h) { return ConvolveBitmap(kConvolveEdge, b, nullptr, w, h, 1, 0); }},
+        {"oilpaint", [](qbBitmap* b, int32_t w, int32_t h) { return OilPaintBitmap(b, w, h, 1); }},
+        {"normalize", [](qbBitmap* b, int32_t w, int32_t h) { return AutoNormalizeBitmap(b, w, h); }},
+        {"modulate", [](qbBitmap* b, int32_t w, int32_t h) { return ModulateBitmap(b, w, h, 0.5, 1, 1); }},
+        {"contrast", [](qbBitmap* b, int32_t w, int32_t h) { return ContrastBitmap(b, w, h, true, 2); }},
+        {"sepia", [](qbBitmap* b, int32_t w, int32_t h) { return SepiaToneBitmap(b, w, h, 100); }},
+        {"gamma", [](qbBitmap* b, int32_t w, int32_t h) { return GammaBitmap(b, w, h, 2, 2, 2); }},
+        {"solarize", [](qbBitmap* b, int32_t w, int32_t h) { return SolarizeBitmap(b, w, h, 10); }},
+        {"pixelate", [](qbBitmap* b, int32_t w, int32_t h) { return PixelateBitmap(b, nullptr, nullptr, w, h, 2); }},
+        {"invert", [](qbBitmap* b, int32_t w, int32_t h) { return InvertBitmap(b, w, h); }},
+        {"flip x", [](qbBitmap* b, int32_t w, int32_t h) { return FlipBitmap(b, nullptr, nullptr, w, h, 0); }},
+        {"flip y", [](qbBitmap* b, int32_t w, int32_t h) { return FlipBitmap(b, nullptr, nullptr, w, h, 1); }},
+        {"grayscale", [](qbBitmap* b, int32_t w, int32_t h) { return GrayscaleBitmap(b, w, h, false); }},
+        {"monochrome", [](qbBitmap* b, int32_t w, int32_t h) { return MonochromeBitmap(b, w, h, true); }},
+        {"charcoal", [](qbBitmap* b, int32_t w, int32_t h) { return CharcoalBitmap(b, nullptr, w, h, 1, 1); }},
+        {"swirl", [](qbBitmap* b, int32_t w, int32_t h) { return SwirlBitmap(b, nullptr, nullptr, w, h, 180); }},
+        {"ripple",
+         [](qbBitmap* b, int32_t w, int32_t h) { return WaterRippleBitmap(b, nullptr, nullptr, w, h, 4, 3, 1, 0.5, 0.5); }},
+        {"quantize", [](qbBitmap* b, int32_t w, int32_t h) { return QuantizeBitmap(b, w, h, 2, false); }},
+    };
+    constexpr int32_t kSide = 24, kLong = 20, kShort = 12;
+    for (const auto& [name, run] : filters) {
+        qbBitmap unlockable = Unlockable(kSide, kSide);
+        EXPECT_EQ(run(&unlockable, kLong, kShort), ERR_LOCKBMAP) << name;
+    }
+    for (int format : {kFormatRGB565, kFormatARGB}) {
+        SetPlatformPixelFormat(format);
+        for (const auto& [name, run] : filters) {
+            for (const bool lying : {true, false}) {
+                const int32_t w = lying ? kLong : kShort, h = lying ? kShort : kLong;
+                BitmapPtr b(AllocBitmap(kSide, kSide, 0, nullptr));
+                std::mt19937 rng(10);
+                for (int32_t y = 0; y < kSide; ++y)
+                    for (int32_t x = 0; x < kSide; ++x)
+                        WriteBitmapPixel(b.get(), x, y, (rng() & 0x7F7F7F) + 0x202020, false);
+                const std::vector<uint32_t> before = Pixels(b.get());
+                ASSERT_EQ(run(b.get(), w, h), 0) << name;
+                const std::vector<uint32_t> after = Pixels(b.get());
+                bool beyondShortSide = false;
+                for (int32_t y = 0; y < kSide; ++y) {
+                    for (int32_t x = 0; x < kSide; ++x) {
+                        const size_t at = static_cast<size_t>(y) * kSide + x;
+                        if (x >= w || y >= h)
+                            ASSERT_EQ(after[at], before[at]) << name << " format " << format << " at " << x << "," << y;
+                        else if ((lying ? x : y) >= kShort && after[at] != before[at])
+                            beyondShortSide = true;
+                    }
+                }
+                EXPECT_TRUE(beyondShortSide) << name << " format " << format << (lying ? " lying" : " standing");
+            }
+        }
+    }
+    SetPlatformPixelFormat(kPixelFormatUnset);
+    // An alpha plane blurred alone, lying and standing.
+    for (const bool lying : {true, false}) {
+        const int32_t w = lying ? kLong : kShort, h = lying ? kShort : kLong;
+        BitmapPtr plane(AllocAlphaChannel(kSide, kSide, true, nullptr, 0));
+        qbBitmapPlane& p = *plane->plane;
+        std::mt19937 rng(11);
+        for (int32_t y = 0; y < kSide; ++y)
+            for (int32_t x = 0; x < kSide; ++x) p.data[static_cast<size_t>(y) * p.rowBytes + x] = uint8_t(rng());
+        const std::vector<uint8_t> before(p.data, p.data + static_cast<size_t>(kSide) * p.rowBytes);
+        ASSERT_EQ(ConvolveBitmap(kConvolveBlur, nullptr, plane.get(), w, h, 2, 1), 0);
+        bool beyondShortSide = false;
+        for (int32_t y = 0; y < kSide; ++y)
+            for (int32_t x = 0; x < kSide; ++x) {
+                const size_t at = static_cast<size_t>(y) * p.rowBytes + x;
+                if (x >= w || y >= h) ASSERT_EQ(p.data[at], before[at]) << "plane at " << x << "," << y;
+                else if ((lying ? x : y) >= kShort && p.data[at] != before[at]) beyondShortSide = true;
+            }
+        EXPECT_TRUE(beyondShortSide) << (lying ? "plane lying" : "plane standing");
+    }
+}

@@ -44,6 +44,27 @@ TEST_P(BitmapPixelsTest, EveryFormatReadsBackAsTheColoursWrittenAndMasksItsKey) 
     for (int i = 0; i < 6; ++i) EXPECT_EQ(ReadBitmapPixel(mask.get(), i % 3, i / 3, true), i == 4 ? 0u : 1u) << i;
 }
 
+// Words imported from rows longer than the picture land in every format as
+// the colours given, with the key's pixels left out of the mask only.
+TEST_P(BitmapPixelsTest, ImportedWordsReadBackInEveryFormat) {
+    constexpr int32_t kRow = 4;
+    std::vector<uint32_t> words(kRow * 2, 0xFFFFFFFFu);
+    for (int i = 0; i < 6; ++i) words[static_cast<size_t>(i / 3 * kRow + i % 3)] = 0x7F000000u | kColours[i];
+    qbBitmap* made = nullptr;
+    qbBitmap* mask = nullptr;
+    ASSERT_EQ(CreateBitmapFromARGB(words.data(), static_cast<int32_t>(kColours[1]), 3, 2, kRow, false, 0, 0, &made,
+                                   &mask, nullptr),
+              0);
+    BitmapPtr imported(made), importedMask(mask);
+    ASSERT_TRUE(imported && importedMask);
+    std::vector<uint32_t> argb;
+    ASSERT_EQ(ReadBitmapPixels(imported.get(), 0, 0, 3, 2, nullptr, &argb), 0);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(argb[static_cast<size_t>(i)] & 0xFFFFFFu, kColours[i]) << i;
+        EXPECT_EQ(ReadBitmapPixel(importedMask.get(), i % 3, i / 3, true), i == 1 ? 0u : 1u) << i;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, BitmapPixelsTest, ::testing::ValuesIn(kFormats));
 
 TEST(BitmapPixelsEdges, AlphaBytesNeverMakeAPixelDifferFromTheKey) {

@@ -313,4 +313,32 @@ TEST(DisplaceRows, WindowRowsChangeNoPixel) {
     }
 }
 
+
+// How far the AVX-512 rows go before the caller's loop takes over: every
+// whole group of sixteen, except that a gathered alpha among a plane's first
+// three bytes stops the row at its group (offset 2 stops, offset 3 does not).
+TEST(DisplaceRows, VectorRowsStopOnlyAtThePlanesFirstBytes) {
+    if (!HasAvx512()) GTEST_SKIP() << "no AVX-512";
+    const int32_t w = 40, h = 3, pitch = w;
+    std::vector<uint32_t> a(static_cast<size_t>(pitch) * h, 0x112233u), out(static_cast<size_t>(w));
+    std::vector<uint8_t> alpha(a.size(), 255), outAlpha(out.size());
+    std::vector<int32_t> xs(static_cast<size_t>(w)), ys(xs.size(), 1);
+    for (int32_t x = 0; x < w; ++x) xs[x] = w - 1 - x;
+    for (const int32_t rows : {0, 3}) {
+        const qbDisplaceRow row{xs.data(), ys.data(), w, w, rows};
+        EXPECT_EQ(MoveRow32Avx512(row, a.data(), pitch, out.data()), 32) << rows;
+        EXPECT_EQ(MixRow32Avx512(row, a.data(), pitch, a.data(), pitch, 100, 0xFFFFFFFFu, out.data()), 32) << rows;
+        EXPECT_EQ(AlphaRow32Avx512(row, a.data(), pitch, alpha.data(), pitch, 200, out.data(), outAlpha.data()), 32)
+            << rows;
+    }
+    const qbDisplaceRow gathered{xs.data(), ys.data(), w, w, 0};
+    ys[20] = 0;
+    for (const auto& [at, done] : {std::pair{2, 16}, std::pair{3, 32}}) {
+        xs[20] = at;
+        EXPECT_EQ(AlphaRow32Avx512(gathered, a.data(), pitch, alpha.data(), pitch, 200, out.data(), outAlpha.data()),
+                  done)
+            << "offset " << at;
+    }
+}
+
 }  // namespace

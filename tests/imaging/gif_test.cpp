@@ -109,6 +109,11 @@ TEST(GIFTest, DecoderRules) {
     // A frame whose row ends early fails; so does a minimum code size of 9.
     EXPECT_TRUE(decode({4, 1, 2, 5}, 2, 3, 1).empty());
     EXPECT_TRUE(decode({4, 1, 2, 1, 5}, 9, 4, 1).empty());
+    // Codes that stop well short of the row without an end code (the last
+    // byte's padding reads as a few more) meet the end of the sub-blocks:
+    // the frame fails.
+    EXPECT_TRUE(decode({4, 1, 2}, 2, 20, 1).empty());
+    EXPECT_TRUE(decode({4, 1}, 2, 20, 1).empty());
     // Clear codes anywhere restart the table.
     EXPECT_EQ(decode({4, 2, 4, 1, 5}, 2, 2, 1), (std::vector<uint32_t>{c2, c1}));
     // A truncated file fails the frame (the reader opens: the scan stops at
@@ -126,6 +131,50 @@ TEST(GIFTest, DecoderRules) {
     if (r.reader) {
         EXPECT_TRUE(Frame(r, 0).empty());
     }
+}
+
+// A file cut at every length, through a comment extension, a graphic
+// control and an image of several sub-blocks: the reader refuses it or
+// opens it, and then each frame is the whole file's or fails; never a
+// frame of made-up pixels. A bad signature is refused.
+TEST(GIFTest, EveryCutOfTheFileFailsCleanly) {
+    ScratchDir dir;
+    GifFile g(64, 64);
+    std::vector<uint8_t> noise(64 * 64);
+    std::mt19937 rng(3);
+    for (auto& v : noise) v = static_cast<uint8_t>(rng() & 3);
+    g.Control(0, -1);
+    g.Image(0, 0, 64, 64, noise, 2);
+    std::vector<uint8_t> bytes = g.Bytes();
+    // After the header and the 4-entry global table.
+    const std::vector<uint8_t> comment = {0x21, 0xFE, 3, 'a', 'b', 'c', 2, 'd', 'e', 0};
+    bytes.insert(bytes.begin() + 6 + 7 + 12, comment.begin(), comment.end());
+    const std::string path = dir.File("whole.gif");
+    WriteBytes(path, bytes);
+    Reader whole = OpenReader(path);
+    ASSERT_TRUE(whole.reader);
+    ASSERT_EQ(whole.frames, 1);
+    const std::vector<uint32_t> want = Frame(whole, 0);
+    ASSERT_EQ(want.size(), 64u * 64u);
+    // Every cut up to the image's first codes, then a few inside them.
+    int opened = 0;
+    for (size_t size = 0; size < bytes.size(); size += size < 80 ? 1 : 97) {
+        WriteBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(size)));
+        Reader r = OpenReader(path);
+        if (!r.reader) continue;
+        ++opened;
+        EXPECT_EQ(r.width, 64) << size;
+        EXPECT_LE(r.frames, 1) << size;
+        if (r.frames == 0) continue;
+        const std::vector<uint32_t> got = Frame(r, 0);
+        if (!got.empty()) {
+            ASSERT_EQ(got, want) << "cut at " << size;
+        }
+    }
+    EXPECT_GT(opened, 0);
+    bytes[3] = '9';
+    WriteBytes(path, bytes);
+    EXPECT_FALSE(OpenReader(path).reader);
 }
 
 // An encoder may send the clear code late: with all 4096 codes made the

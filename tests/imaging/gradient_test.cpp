@@ -262,3 +262,51 @@ TEST(GradientTest, VerticalRowsDoNotDependOnTheWidth) {
         }
     }
 }
+
+// Radial and conical fills in 16 bits are their 32-bit colours cut to
+// RGB565 and put in the format, whole or clipped (the clip here starts past
+// the first chunk of positions, which only moves the walker).
+TEST(GradientTest, RoundFillsInSixteenBitsAreTheirColoursCutToTheFormat) {
+    constexpr int32_t kW = 600, kH = 5;
+    auto cut = [](uint32_t c) {
+        return static_cast<uint16_t>((((c >> 16) & 0xF8u) << 8) | (((c >> 8) & 0xFCu) << 3) | ((c & 0xF8u) >> 3));
+    };
+    for (int style : {kGradientRadial, kGradientConical}) {
+        qbGradient g = Make(style, 0xFF2040, 0x10E0F0, 30);
+        g.centerX = 0.3;
+        const Picture whole = Render(g, kW, kH);
+        for (int format : {kFormatRGB565, kFormatBGR565}) {
+            std::vector<uint16_t> px(kW * kH, 0x1234), clipped(kW * kH, 0x1234);
+            qbGradientFill f;
+            f.pixels = px.data();
+            f.bytesPerPixel = 2;
+            f.pixelFormat = format;
+            f.width = kW;
+            f.height = kH;
+            f.pitch = kW;
+            f.gradient = &g;
+            FillGradientPixels(f);
+            f.pixels = clipped.data();
+            FillGradientPixelsClipped(f, 530, 1, 580, 4);
+            int differ = 0;
+            for (int32_t y = 0; y < kH; ++y)
+                for (int32_t x = 0; x < kW; ++x) {
+                    const uint16_t want = RGB565ToPixel16(format, cut(whole.At(x, y)));
+                    ASSERT_EQ(px[y * kW + x], want) << style << " " << format << " at " << x << "," << y;
+                    const bool inside = x >= 530 && x < 580 && y >= 1 && y < 4;
+                    ASSERT_EQ(clipped[y * kW + x], inside ? want : 0x1234) << x << "," << y;
+                    differ += want != px[0];
+                }
+            EXPECT_GT(differ, kW * kH / 2) << "a flat fill proves nothing";
+        }
+    }
+}
+
+// A border that leaves a radius under a 65536th of a pixel: every pixel
+// takes the start colour, never a division by the empty radius.
+TEST(GradientTest, RadialOfNoRadiusIsTheStartColour) {
+    qbGradient g = Make(kGradientRadial, 0x336699, 0xCC9933);
+    g.border = 1 - 1e-9;
+    const Picture p = Render(g, 40, 30);
+    for (uint32_t c : p.px) ASSERT_EQ(c, 0x336699u);
+}

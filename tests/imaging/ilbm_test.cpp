@@ -266,7 +266,7 @@ TEST(ByteRun1Test, PackingRulesAndRoundTrip) {
 TEST(ILBMWriteTest, OddSizesPadAndReadBack) {
     ScratchDir dir;
     const std::string path = dir.File("out.iff");
-    for (int width : {1, 17, 40}) {
+    for (int width : {1, 17, 40, 300}) {
         const int height = 3;
         auto pixels = imagefixtures::TestPicture(width, height, 9, true);
         ASSERT_EQ(WriteILBM(path.c_str(), nullptr, pixels.data(), width, height, width * 4), 0);
@@ -279,6 +279,12 @@ TEST(ILBMWriteTest, OddSizesPadAndReadBack) {
         EXPECT_EQ(file.size(), 48 + body + (body & 1));
         EXPECT_EQ(be32(4), 40 + body + (body & 1));
         EXPECT_EQ(file[48 - 8], 'B');
+        // Every field of the header, the page as big as the picture.
+        const auto hi = [](int v) { return static_cast<uint8_t>(v >> 8); };
+        const auto lo = [](int v) { return static_cast<uint8_t>(v); };
+        const Bytes header = {'B', 'M', 'H', 'D', 0, 0, 0, 20, hi(width), lo(width), hi(height), lo(height), 0, 0,
+                              0, 0, 24, 0, 1, 0, 0, 0, 1, 1, hi(width), lo(width), hi(height), lo(height)};
+        EXPECT_EQ(Bytes(file.begin() + 12, file.begin() + 40), header) << width;
         qbFilePtr f(FileOpen(path.c_str(), kFileModeRead, nullptr));
         ILBMReadRequest r;
         ASSERT_EQ(ReadILBM(f.get(), &r), 0);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
+#include <vector>
 #include <jpeglib.h>
 
 #include "core/errcodes.h"
@@ -226,9 +228,12 @@ TEST(JpegWriter, RoundTripStaysClose) {
 }
 
 TEST(JpegWriter, GrowsPastItsFirstBlock) {
-    // Noise at quality 100 takes more than width x height x 3 bytes.
-    const int w = 8, h = 8;
-    auto noise = TestPicture(w, h, 99);
+    // Noise at quality 100 takes more than width x height x 3 bytes: here
+    // more than twice the first 64 KiB block, so the block doubles twice.
+    const int w = 300, h = 300;
+    std::mt19937 rng(99);
+    std::vector<uint32_t> noise(static_cast<size_t>(w) * h);
+    for (uint32_t& v : noise) v = rng() & 0xFFFFFF;
     qbJPEGRequest req;
     req.pixels = noise.data();
     req.strideBytes = w * 4;
@@ -237,10 +242,55 @@ TEST(JpegWriter, GrowsPastItsFirstBlock) {
     req.quality = 100;
     WriteJPEG(&req);
     ASSERT_EQ(req.result, 0);
-    EXPECT_GT(req.size, static_cast<size_t>(w * h * 3));
+    EXPECT_GT(req.size, size_t{2} * 65536);
     int32_t dw, dh;
     PixelBuffer px;
-    EXPECT_EQ(ReadJPEGMemory(req.data.get(), req.size, false, &dw, &dh, &px), 0);
+    ASSERT_EQ(ReadJPEGMemory(req.data.get(), req.size, false, &dw, &dh, &px), 0);
+    EXPECT_EQ(dw, w);
+    EXPECT_EQ(dh, h);
+    // Quality 100 keeps the brightness of each pixel (the colour is shared
+    // among four): every byte the growth moved came through.
+    auto luma = [](uint32_t c) { return 0.299 * (c >> 16 & 255) + 0.587 * (c >> 8 & 255) + 0.114 * (c & 255); };
+    for (int i = 0; i < w * h; i += 7) ASSERT_NEAR(luma(px[i]), luma(noise[i]), 16) << i;
+}
+
+TEST(JpegWriter, SidesPast65500AndShortRowsAreRefused) {
+    // The library's sides stop at 65500 (the format's at 65535): one row or
+    // column of that length encodes, one more is refused, as are sides the
+    // format cannot hold, empty sides and rows shorter than the width.
+    std::vector<uint32_t> line(65536, 0xFF336699u);
+    struct Case {
+        int32_t width, height, stride;
+        bool ok;
+    };
+    for (const Case c : {Case{65500, 1, 65500 * 4, true}, Case{1, 65500, 4, true}, Case{65501, 1, 65501 * 4, false},
+                         Case{1, 65501, 4, false}, Case{65536, 1, 65536 * 4, false}, Case{1, 65536, 4, false}, Case{0, 1, 4, false}, Case{1, 0, 4, false},
+                         Case{4, 1, 15, false}}) {
+        qbJPEGRequest req;
+        req.pixels = line.data();
+        req.strideBytes = c.stride;
+        req.width = c.width;
+        req.height = c.height;
+        req.quality = 50;
+        WriteJPEG(&req);
+        if (c.ok) {
+            EXPECT_EQ(req.result, 0) << c.width << "x" << c.height;
+            int32_t dw = 0, dh = 0;
+            PixelBuffer px;
+            EXPECT_EQ(ReadJPEGMemory(req.data.get(), req.size, false, &dw, &dh, &px), 0);
+            EXPECT_EQ(dw, c.width);
+            EXPECT_EQ(dh, c.height);
+        } else {
+            EXPECT_EQ(req.result, ERR_MEM) << c.width << "x" << c.height << " stride " << c.stride;
+            EXPECT_EQ(req.data, nullptr);
+            EXPECT_EQ(req.size, 0u);
+        }
+    }
+    qbJPEGRequest none;
+    none.width = none.height = 1;
+    none.strideBytes = 4;
+    WriteJPEG(&none);
+    EXPECT_EQ(none.result, ERR_MEM);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "imaging/pixeltransfer.h"
 #include "imaging/planekernels.h"
 
@@ -216,4 +218,91 @@ TEST(PixelTransfer, ExportNames) {
     const uint32_t rgba = 0x11223300u;
     ReadPixelsAsARGB(&rgba, &out, 0, 0, 1, 1, 1, 4, kFormatRGBA);
     EXPECT_EQ(out, 0x00112233u);
+}
+
+// A rectangle blended through its alpha plane lands at its own place from
+// its own: taller than wide, source and destination corners apart on each
+// axis, through the converter (a destination alpha plane, here shorter than
+// the destination, which cuts the rows) and through the plain copy (none).
+TEST(PixelTransfer, ARectangleOverAnAlphaPlaneKeepsEachAxisOfItsCornersAndSize) {
+    constexpr int32_t kSw = 7, kSh = 12, kDw = 20, kDh = 24;
+    constexpr int32_t sx = 2, sy = 3, dx = 5, dy = 4, w = 4, h = 7;
+    constexpr uint32_t kOld = 0x102030;
+    const auto colour = [](int32_t x, int32_t y) {
+        return uint32_t(x * 20 + 10) << 16 | uint32_t(y * 15 + 5) << 8 | 0x33;
+    };
+    for (const bool withOpacity : {false, true}) {
+        SCOPED_TRACE(withOpacity ? "converter" : "plain copy");
+        // The plain copy has a blend rule of its own: only whole weights there.
+        const auto weight = [&](int32_t x, int32_t y) -> uint32_t {
+            const int32_t k = (x + 2 * y) % 4;
+            return k == 0 ? 0 : k == 1 || !withOpacity ? 255 : k == 2 ? 100 : 200;
+        };
+        const auto opacityAt = [](int32_t x, int32_t y) { return uint32_t(x * 7 + y * 13) & 255; };
+        BitmapPtr source(AllocBitmap(kSw, kSh, 0, nullptr)), destination(AllocBitmap(kDw, kDh, 0, nullptr));
+        BitmapPtr alpha(AllocAlphaChannel(kSw, kSh, true, nullptr, 0));
+        const int32_t opacityRows = dy + h - 2;
+        BitmapPtr opacity(withOpacity ? AllocAlphaChannel(kDw, opacityRows, true, nullptr, 0) : nullptr);
+        ASSERT_TRUE(source && destination && alpha && (opacity || !withOpacity));
+        FillBitmapRect(destination.get(), 0, 0, kDw, kDh, kOld);
+        for (int32_t y = 0; y < kSh; ++y)
+            for (int32_t x = 0; x < kSw; ++x) {
+                WriteBitmapPixel(source.get(), x, y, colour(x, y), false);
+                FillAlphaRect(alpha.get(), x, y, 1, 1, static_cast<uint8_t>(weight(x, y)));
+            }
+        if (opacity)
+            for (int32_t y = 0; y < opacityRows; ++y)
+                for (int32_t x = 0; x < kDw; ++x) FillAlphaRect(opacity.get(), x, y, 1, 1, uint8_t(opacityAt(x, y)));
+        BlendBitmapRectOverAlpha(source.get(), sx, sy, alpha.get(), destination.get(), dx, dy, opacity.get(), w, h);
+        const int32_t rows = withOpacity ? opacityRows - dy : h;
+        for (int32_t y = 0; y < kDh; ++y)
+            for (int32_t x = 0; x < kDw; ++x) {
+                const int32_t i = x - dx, j = y - dy;
+                uint32_t want = kOld;
+                if (i >= 0 && i < w && j >= 0 && j < rows)
+                    want = Rule(colour(sx + i, sy + j), kOld, weight(sx + i, sy + j),
+                                withOpacity ? opacityAt(x, y) : 255);
+                ASSERT_EQ(ReadBitmapPixel(destination.get(), x, y, false) & 0xFFFFFFu, want) << x << "," << y;
+            }
+    }
+}
+
+// Copy and masked copy of one rectangle at distinct offsets, in both pixel
+// sizes, against the rule worked out pixel by pixel.
+TEST(PixelTransfer, ConverterCopiesARectangleInBothPixelSizes) {
+    constexpr int32_t kSrcW = 7, kSrcH = 5, kDstW = 9, kDstH = 6;
+    std::mt19937 rng(11);
+    std::vector<uint32_t> src(kSrcW * kSrcH);
+    for (uint32_t& p : src) p = rng() & 0xFFFF;
+    std::vector<uint8_t> mask(kSrcW * kSrcH);
+    for (uint8_t& m : mask) m = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng());
+    const std::vector<uint8_t> destAlpha(kDstW * kDstH, 0);
+    for (int mode : {kConvertCopy, kConvertMasked}) {
+        std::vector<uint32_t> want(kDstW * kDstH, 0x5A5A);
+        const int32_t sx = 1, sy = 2, dx = 3, dy = 1, w = 4, h = 3;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const int32_t s = (sy + y) * kSrcW + sx + x;
+                if (mode == kConvertCopy || mask[s] != 0) want[(dy + y) * kDstW + dx + x] = src[s];
+            }
+        auto run = [&](const void* from, void* to, int32_t bytes) {
+            qbPixelTransferRequest r;
+            r.source = from;
+            r.srcX = sx, r.srcY = sy, r.srcPitch = kSrcW;
+            r.destination = to;
+            r.dstX = dx, r.dstY = dy, r.dstPitch = kDstW;
+            r.width = w, r.height = h;
+            r.mask = mask.data(), r.maskPitch = kSrcW;
+            r.destAlpha = destAlpha.data(), r.destAlphaPitch = kDstW;
+            r.format = bytes == 4 ? kFormatARGB : kFormatRGB565;
+            return RunPixelConverter(r, bytes, mode);
+        };
+        std::vector<uint32_t> dst32(kDstW * kDstH, 0x5A5A);
+        ASSERT_TRUE(run(src.data(), dst32.data(), 4));
+        EXPECT_EQ(dst32, want) << "mode " << mode;
+        const std::vector<uint16_t> src16(src.begin(), src.end());
+        std::vector<uint16_t> dst16(kDstW * kDstH, 0x5A5A);
+        ASSERT_TRUE(run(src16.data(), dst16.data(), 2));
+        EXPECT_EQ(std::vector<uint32_t>(dst16.begin(), dst16.end()), want) << "mode " << mode;
+    }
 }

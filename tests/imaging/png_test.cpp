@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "core/errcodes.h"
@@ -152,6 +153,33 @@ TEST(PngWriter, UnwritableFileIsWriteFileError) {
     req.height = 1;
     WritePNG(&req);
     EXPECT_EQ(req.result, ERR_WRITEFILE);
+}
+
+TEST(PngWriter, EmptySidesAndShortRowsWriteNoFile) {
+    ScratchDir dir;
+    std::vector<uint32_t> pixels(8, 0xFF102030u);
+    struct Case {
+        const uint32_t* pixels;
+        int32_t width, height, stride;
+        bool ok;
+    };
+    int n = 0;
+    // The last: the smallest stride that holds the row is taken.
+    for (const Case c : {Case{nullptr, 2, 2, 8, false}, Case{pixels.data(), 0, 2, 8, false},
+                         Case{pixels.data(), 2, 0, 8, false}, Case{pixels.data(), 2, 2, 7, false},
+                         Case{pixels.data(), 2, 2, 8, true}}) {
+        const std::string name = dir.File("case" + std::to_string(n++) + ".png");
+        qbPNGRequest req;
+        req.fileName = name.c_str();
+        req.pixels = c.pixels;
+        req.strideBytes = c.stride;
+        req.width = c.width;
+        req.height = c.height;
+        WritePNG(&req);
+        EXPECT_EQ(req.result, c.ok ? 0 : ERR_MEM) << c.width << "x" << c.height << " stride " << c.stride;
+        EXPECT_EQ(DecodePNG(name).err == 0, c.ok) << n;
+        EXPECT_EQ(std::filesystem::exists(name), c.ok) << n;
+    }
 }
 
 // A full disk (here: a file-size cap, SIGXFSZ ignored; ctest runs each

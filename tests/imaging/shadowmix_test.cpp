@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/errcodes.h"
+#include "core/nativebitmap.h"
+#include "core/pixelformats.h"
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "imaging/mixbitmaps.h"
@@ -67,6 +69,62 @@ TEST(MixBitmapsTest, MaskAndAlphaPlaneChooseTheMixedPixelsAtTheSourcePosition) {
     EXPECT_EQ(ReadBitmapPixel(d2.get(), 1, 0, false), 0x000000u);
     EXPECT_EQ(At(alpha.get(), 1, 0), 255) << "the source plane is not scaled in place";
     EXPECT_EQ(MixBitmaps(d2.get(), s.get(), nullptr, 0, 0, 3, 0, 2, 1, 255, alpha.get(), 4, 1), ERR_COORDSRANGE);
+}
+
+// A masked mix of a rectangle at distinct offsets in the 16-bit layouts,
+// byte-swapped or not, and in 32 bits: a mixed pixel lies within two steps
+// of its format of the exact mix, every other pixel keeps its colour.
+TEST(MixBitmapsTest, MaskedMixInEveryPixelSizeAtDistinctOffsets) {
+    constexpr int32_t sx = 1, sy = 2, dx = 2, dy = 1, w = 3, h = 2, level = 160;
+    struct FormatGuard {
+        ~FormatGuard() { SetPlatformPixelFormat(kPixelFormatUnset); }
+    } guard;
+    for (int format : {kFormatRGB565, kFormatRGB555, kFormatBGR565Swapped, kFormatRGB555Swapped, kFormatARGB}) {
+        SetPlatformPixelFormat(format);
+        BitmapPtr s(AllocBitmap(5, 4, 0, nullptr));
+        BitmapPtr mask(AllocMask(s.get(), 5, 4, true, nullptr, 0));
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < 5; ++x) {
+                WriteBitmapPixel(s.get(), x, y, uint32_t(x * 48) << 16 | uint32_t(y * 64) << 8 | 0xC8, false);
+                if ((x + y) % 2) WriteBitmapPixel(mask.get(), x, y, kMaskVisible, true);
+            }
+        BitmapPtr d = Filled(6, 5, 0x204060), before = Filled(6, 5, 0x204060);
+        ASSERT_EQ(MixBitmaps(d.get(), s.get(), mask.get(), dx, dy, sx, sy, w, h, level, nullptr, 0, 0), 0);
+        const double step = format == kFormatARGB ? 1 : 8;
+        for (int32_t y = 0; y < 5; ++y)
+            for (int32_t x = 0; x < 6; ++x) {
+                const uint32_t got = ReadBitmapPixel(d.get(), x, y, false), old = ReadBitmapPixel(before.get(), x, y, false);
+                const int32_t u = x - dx + sx, v = y - dy + sy;
+                const bool mixed = x >= dx && x < dx + w && y >= dy && y < dy + h && (u + v) % 2;
+                if (!mixed) {
+                    ASSERT_EQ(got, old) << format << " at " << x << "," << y;
+                    continue;
+                }
+                const uint32_t src = ReadBitmapPixel(s.get(), u, v, false);
+                for (int shift : {16, 8, 0}) {
+                    const double exact = (Channel(src, shift) * level + Channel(old, shift) * (255.0 - level)) / 255;
+                    ASSERT_NEAR(double(Channel(got, shift)), exact, 2 * step) << format << " at " << x << "," << y;
+                }
+            }
+    }
+}
+
+// The alpha plane must hold the size given for it and cover the source
+// rectangle; otherwise nothing is mixed.
+TEST(MixBitmapsTest, AnAlphaPlaneShortOfTheRectangleIsACoordinateError) {
+    BitmapPtr s = Filled(4, 3, 0xFFFFFF);
+    BitmapPtr alpha(AllocAlphaChannel(2, 1, true, nullptr, 0));
+    FillAlphaRect(alpha.get(), 0, 0, 2, 1, 255);
+    BitmapPtr d = Filled(4, 3, 0);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 2, 1, 255, alpha.get(), 3, 1), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 2, 1, 255, alpha.get(), 2, 2), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 3, 1, 255, alpha.get(), 2, 1), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 1, 0, 2, 1, 255, alpha.get(), 2, 1), ERR_COORDSRANGE);
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 1, 2, 1, 255, alpha.get(), 2, 1), ERR_COORDSRANGE);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 4; ++x) ASSERT_EQ(ReadBitmapPixel(d.get(), x, y, false), 0u) << x << "," << y;
+    EXPECT_EQ(MixBitmaps(d.get(), s.get(), nullptr, 0, 0, 0, 0, 2, 1, 255, alpha.get(), 2, 1), 0);
+    EXPECT_EQ(ReadBitmapPixel(d.get(), 1, 0, false), 0xFFFFFFu);
 }
 
 TEST(BuildShadowMaskTest, TheShadowOfARectangleIsSymmetricAndFadesOutwards) {

@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "display/displaylib_fixture.h"
 #include "display/displaywindow.h"
+#include "display/positions.h"
 #include "display/refresh.h"
 #include "draw/attributes.h"
 #include "imaging/imagefixtures.h"
@@ -305,6 +306,34 @@ TEST_F(VideoLibTest, VolumeSizeAndPositionAreCheckedAndFollowedOnTheDisplay) {
     EXPECT_EQ(Pixel(8 + 15, 4 + 7), 0xFF8800u);
     EXPECT_EQ(Pixel(8 + 16, 4 + 7), kBackdrop);
     ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+}
+
+// The position constants place a lying video by its width across and its
+// height down, with an offset each, through both commands that take a place.
+TEST_F(VideoLibTest, PositionConstantsTakeTheVideosOwnSideOnEachAxis) {
+    ASSERT_EQ(Open(1, WriteClip(400)), 0);
+    qbVideo* v = Video(1);
+    ASSERT_EQ(RunNumbers("SetVideoSize", {1, 48, 20}), 0);
+    const int32_t w = display_->bgpic->currentWidth, h = display_->bgpic->currentHeight;
+    ASSERT_NE(w, h);
+    struct Case {
+        int32_t x, y, wantX, wantY;
+    };
+    const Case cases[] = {
+        {kPositionCenter + 3, kPositionCenter + 5, (w - 48) / 2 + 3, (h - 20) / 2 + 5},
+        {kPositionRight - 2, kPositionBottom - 1, w - 48 - 2, h - 20 - 1},
+        {kPositionLeftOut + 1, kPositionTopOut + 2, 1 - 48, 2 - 20},
+        {kPositionRightOut, kPositionBottomOut, w, h},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(RunNumbers("SetVideoPosition", {1, double(c.x), double(c.y)}), 0);
+        EXPECT_EQ(v->x, c.wantX) << c.x;
+        EXPECT_EQ(v->y, c.wantY) << c.y;
+        ASSERT_EQ(RunNumbers("PlayVideo", {1, double(c.x), double(c.y)}), 0);
+        EXPECT_EQ(v->x, c.wantX) << "play " << c.x;
+        EXPECT_EQ(v->y, c.wantY) << "play " << c.y;
+        ASSERT_EQ(RunNumbers("StopVideo", {1}), 0);
+    }
 }
 
 // PlayVideo without a place plays where SetVideoPosition put the video;

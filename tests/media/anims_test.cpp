@@ -431,6 +431,32 @@ TEST_F(AnimsTest, ScaleAnimInMemoryAndFromDisk) {
     EXPECT_EQ(blends(3), 0);
 }
 
+// The frame a disk anim keeps on show follows each change of either side,
+// also to a side the other one had, and of the frame number.
+TEST_F(AnimsTest, TheShownDiskFrameFollowsEverySize) {
+    ASSERT_EQ(Load(1, anim_, {{"fromdisk", 1}}), 0);
+    qbAnim* a = Anim(1);
+    const std::pair<int, int> sizes[] = {{16, 2}, {16, 16}, {16, 4}, {4, 4}, {3, 4}, {3, 7}};
+    const auto shown = [&](int index) {
+        qbBitmap *b = nullptr, *m = nullptr, *alpha = nullptr;
+        EXPECT_EQ(ShowAnimFrame(a, index, &b, &m, &alpha), 0);
+        return b;
+    };
+    for (const auto& [w, h] : sizes) {
+        ASSERT_EQ(RunNumbers("ScaleAnim", {1, double(w), double(h)}), 0);
+        for (int again = 0; again < 2; ++again) {
+            qbBitmap* b = shown(1);
+            ASSERT_NE(b, nullptr);
+            EXPECT_EQ(GetBitmapAttr(b, kBitmapAttrWidth), w) << w << "x" << h;
+            EXPECT_EQ(GetBitmapAttr(b, kBitmapAttrHeight), h) << w << "x" << h;
+        }
+    }
+    ASSERT_EQ(RunNumbers("ScaleAnim", {1, 16, 2}), 0);
+    EXPECT_EQ(ReadBitmapPixel(shown(1), 0, 0, false), kPalette[1]);
+    EXPECT_EQ(ReadBitmapPixel(shown(2), 0, 0, false), kPalette[2]);
+    EXPECT_EQ(ReadBitmapPixel(shown(0), 0, 0, false), kPalette[0]);
+}
+
 TEST_F(AnimsTest, FramesBecomeBrushesAndCopies) {
     ASSERT_EQ(Load(1, anim_), 0);
     ASSERT_EQ(RunNumbers("GetAnimFrame", {1, 3, 1}), 0);

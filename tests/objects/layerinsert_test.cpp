@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "core/applet.h"
 #include "core/errcodes.h"
@@ -27,6 +28,21 @@ int CountBrushes() {
     for (const qbBrush* b = FirstBrush(); b; b = static_cast<const qbBrush*>(b->next)) ++n;
     return n;
 }
+
+// The draw library for one test: its shape hooks are the process's, gone
+// again for the tests after.
+struct DrawLibrary {
+    explicit DrawLibrary(ScriptState* state) : L(state) {
+        VmPushValue(L, kGlobalsIndex);
+        err = InitDrawLibrary(L);
+        VmSetTop(L, 0);
+    }
+    ~DrawLibrary() { FreeDrawLibrary(L); }
+    DrawLibrary(const DrawLibrary&) = delete;
+    DrawLibrary& operator=(const DrawLibrary&) = delete;
+    ScriptState* L;
+    int err = 0;
+};
 
 class LayerInsertTest : public ShowWorld {
 protected:
@@ -214,6 +230,42 @@ TEST_F(LayerInsertTest, DrawingIntoASelectedLayerLeavesTheScriptsBrush) {
     EXPECT_EQ(display_->output.type, kObjectTypeDisplay);
 }
 
+// Drawing into a layer reaches every edge of its picture and stops there,
+// on each axis: a tall and a wide brush, a part of a tall BGPic, and a
+// shape, each painted over whole.
+TEST_F(LayerInsertTest, DrawingIntoALayerFillsItsPictureToEachEdgeAndNoFurther) {
+    const DrawLibrary drawLibrary(L_);
+    ASSERT_EQ(drawLibrary.err, 0);
+    MakeBrush(4, 6, 16, kRed);
+    MakeBrush(5, 16, 6, kRed);
+    MakeBrush(6, 60, 60, kGreen);
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {70, 40, 6, 26, kRed}), 0);
+    ASSERT_EQ(Insert(0, 3, 4, 3, 5), 0);
+    ASSERT_EQ(Insert(0, 3, 5, 20, 50), 0);
+    ASSERT_EQ(Show("CreateBGPic", {7, 12, 26, kBlue}), 0);
+    ASSERT_EQ(Show("DisplayBGPicPart", {7, 0, 14, 12, 12, 40, 10}), 0);
+    struct Shape {
+        int32_t x, y, w, h;
+    };
+    // Box, tall brush, wide brush, BGPic part: layers 1 to 4.
+    const Shape shapes[] = {{70, 40, 6, 26}, {3, 5, 6, 16}, {20, 50, 16, 6}, {40, 10, 12, 12}};
+    for (int32_t n = 1; n <= 4; ++n) {
+        ASSERT_EQ(RunNumbers("SelectLayer", {double(n)}), 0);
+        ASSERT_EQ(Show("DisplayBrush", {6, 0, 0}), 0);
+        ASSERT_EQ(Run("EndSelect", 0), 0);
+    }
+    for (const Shape& c : shapes) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        const int32_t right = c.x + c.w - 1, bottom = c.y + c.h - 1;
+        for (const auto& [x, y] : {std::pair{c.x, c.y}, {right, c.y}, {c.x, bottom}, {right, bottom}})
+            EXPECT_EQ(Real(x, y), kGreen) << x << "," << y;
+        EXPECT_NE(Real(right + 1, bottom), kGreen);
+        EXPECT_NE(Real(right, bottom + 1), kGreen);
+    }
+}
+
 TEST_F(LayerInsertTest, PlaneSlotsOfBGPicParts) {
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("CreateBGPic", {5, 30, 30, kBlue}), 0);
@@ -294,14 +346,8 @@ TEST_F(LayerInsertTest, ATransformedLayerDrawnIntoIsRebuilt) {
 
 // A shape layer drawn into becomes a picture of the shape with the drawing on it.
 TEST_F(LayerInsertTest, DrawingIntoABoxLayerKeepsTheBox) {
-    VmPushValue(L_, kGlobalsIndex);
-    ASSERT_EQ(InitDrawLibrary(L_), 0);
-    VmSetTop(L_, 0);
-    // Its shape hooks are the process's: gone again for the tests after.
-    struct DrawLibrary {
-        ScriptState* L;
-        ~DrawLibrary() { FreeDrawLibrary(L); }
-    } drawLibrary{L_};
+    const DrawLibrary drawLibrary(L_);
+    ASSERT_EQ(drawLibrary.err, 0);
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
     ASSERT_EQ(Show("Box", {10, 10, 30, 20, kGreen}), 0);

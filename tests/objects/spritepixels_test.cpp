@@ -9,6 +9,7 @@
 
 #include "display/pointers.h"
 #include "display/refresh.h"
+#include "display/safeblt.h"
 #include "objects/sprite_fixture.h"
 #include "platform/null/null_pointer.h"
 
@@ -96,6 +97,51 @@ TEST_F(SpritePixels, DrawingUnderASpriteGoesIntoThePictureAndLeavesTheSpriteOnTo
     EXPECT_EQ(Real(16, 16), 0x00AA00u);
     ASSERT_EQ(RunNumbers("RemoveSprite", {1}), 0);
     EXPECT_EQ(Real(22, 22), 0x00AA00u);
+}
+
+// A plain blit under shown sprites, into the picture and for the window
+// only, of a lying and a standing rectangle with sprites reaching past its
+// short side: the window and the composed picture show the blit in its
+// rectangle, the sprites whole on top, and the picture elsewhere.
+TEST_F(SpritePixels, BlitsUnderSpritesCoverTheirRectangleOnEachAxis) {
+    FramesSprite(1, 1, 12, 12);
+    FramesSprite(2, 1, 12, 12);
+    constexpr uint32_t kDrawn = 0x00AA00;
+    for (const bool intoPicture : {true, false}) {
+        for (const bool lying : {true, false}) {
+            const int32_t x = 10, y = 6, w = lying ? 44 : 14, h = lying ? 14 : 44;
+            FillBitmapRect(display_->spriteFreeBuffer.get(), 0, 0, 100, 80, 0x203040);
+            // One sprite across the far end, one across the long side.
+            const int32_t s1x = x + w - 6, s1y = y + h - 6, s2x = lying ? x + 20 : x + 8, s2y = lying ? y + 8 : y + 20;
+            ASSERT_EQ(RunNumbers("DisplaySprite", {1, double(s1x), double(s1y)}), 0);
+            ASSERT_EQ(RunNumbers("DisplaySprite", {2, double(s2x), double(s2y)}), 0);
+            RefreshDisplay(L_, display_);
+            BitmapPtr fill(AllocBitmap(w, h, 0, nullptr));
+            FillBitmapRect(fill.get(), 0, 0, w, h, kDrawn);
+            qbSafeBlt b;
+            b.source = fill.get();
+            b.srcWidth = b.width = w;
+            b.srcHeight = b.height = h;
+            b.destination = intoPicture ? display_->spriteFreeBuffer.get() : nullptr;
+            b.dstX = x;
+            b.dstY = y;
+            b.dstWidth = 100;
+            b.dstHeight = 80;
+            SafeBlt(L_, b);
+            const auto in = [](int32_t px, int32_t py, int32_t rx, int32_t ry, int32_t rw, int32_t rh) {
+                return px >= rx && px < rx + rw && py >= ry && py < ry + rh;
+            };
+            for (int32_t py = 0; py < 80; ++py)
+                for (int32_t px = 0; px < 100; ++px) {
+                    uint32_t want = in(px, py, x, y, w, h) ? kDrawn : 0x203040u;
+                    if (in(px, py, s1x, s1y, 12, 12) || in(px, py, s2x, s2y, 12, 12)) want = FrameColour(0);
+                    ASSERT_EQ(Real(px, py), want) << intoPicture << lying << " window " << px << "," << py;
+                    ASSERT_EQ(ReadBitmapPixel(display_->backBuffer.get(), px, py, false), want)
+                        << intoPicture << lying << " composed " << px << "," << py;
+                }
+            ASSERT_EQ(RunNumbers("RemoveSprites", {}), 0);
+        }
+    }
 }
 
 TEST_F(SpritePixels, RemoveSpritesKeepsThemInThePictureOnlyWhenAsked) {

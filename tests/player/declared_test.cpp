@@ -378,3 +378,92 @@ TEST_F(PlacementRestoreTest, InactiveOrMalformedEntriesAndAMissingFileRestoreNot
     EXPECT_NE(edited.find("'x'=7 'y'=9"), std::string::npos) << edited;
     EXPECT_EQ(VmGetTop(L_), 0);
 }
+
+// The fill of a declared picture and of a declared display, in every style,
+// with the display's regions and back fill: each field reaches the command.
+TEST_F(DeclaredTest, FillsRegionsAndBackFillsReachTheirCommands) {
+    ProvideAll();
+    qbGradientOptions gradient;
+    gradient.style = 3;
+    gradient.startColor = 4660;
+    gradient.endColor = 22136;
+    gradient.angle = 45;
+    gradient.centerX = 0.25;
+    gradient.centerY = 0.75;
+    gradient.balance = 0.125;
+    gradient.border = 0.5;
+    gradient.stops = {{65280, 0.0}, {119, 0.5}};
+    auto& shaded = std::get<qbBGPicRecord>(Add(kDeclBGPic, 2, "g.png").record);
+    shaded.fillStyle = 2;
+    shaded.gradient = gradient;
+    auto& textured = std::get<qbBGPicRecord>(Add(kDeclBGPic, 3, "t.png").record);
+    textured.fillStyle = 3;
+    textured.textureBrush = 9;
+    textured.textureX = 5;
+    textured.textureY = 6;
+    Add(kDeclFile, 4, "f.txt").adapter = "zipfs";
+
+    qbDisplayDeclaration tiled;
+    tiled.fillStyle = 3;
+    tiled.textureBrush = 8;
+    tiled.textureX = 3;
+    tiled.textureY = 4;
+    tiled.dragRegions = {{1, 10, 20, 30, 40}};
+    tiled.sizeRegions = {{0, 1, 2, 3, 4}, {2, 5, 6, 7, 8}};
+    tiled.backfill.type = 3;
+    tiled.backfill.startColor = 0x010203;
+    tiled.backfill.endColor = 0x040506;
+    tiled.backfill.x = 11;
+    tiled.backfill.y = 12;
+    tiled.backfill.brush = 13;
+    tiled.backfill.scalePicture = 1;
+    tiled.backfill.smoothScale = 1;
+    tiled.hideTitleBar = 1;
+    Add(kDeclDisplay, 5).record = tiled;
+    qbDisplayDeclaration graded;
+    graded.fillStyle = 2;
+    graded.gradient = gradient;
+    Add(kDeclDisplay, 6).record = graded;
+    qbDisplayDeclaration pictured;
+    pictured.flags = kDispUseBGPic;
+    pictured.bgpic = 3;
+    Add(kDeclDisplay, 7).record = pictured;
+
+    ASSERT_EQ(CreateAll(), 0);
+    ASSERT_EQ(calls.size(), 6u);
+    const std::string fields =
+        "'gradientangle'=45 'gradientbalance'=0.125 'gradientborder'=0.5 'gradientcenterx'=0.25 "
+        "'gradientcentery'=0.75 'gradientcolors'={0=65280 1=0 2=119 3=0.5} 'gradientendcolor'=22136 "
+        "'gradientstartcolor'=4660 'gradientstyle'=3";
+    EXPECT_EQ(calls[0], "loadbgpic(2, 'g.png', {'fillstyle'=2 " + fields +
+                            " 'scaleheight'=0 'scalewidth'=0 'smoothscale'=0})");
+    EXPECT_EQ(calls[1], "loadbgpic(3, 't.png', {'fillstyle'=3 'scaleheight'=0 'scalewidth'=0 'smoothscale'=0 "
+                        "'texturebrush'=9 'texturex'=5 'texturey'=6})");
+    EXPECT_EQ(calls[2], "openfile(4, 'f.txt', 0, {'adapter'='zipfs'})");
+    EXPECT_NE(calls[3].find("'backfill'={'brush'=13 'color'=66051 'endcolor'=263430 'hidetitlebar'=1 "
+                            "'scalepicture'=1 'smoothscale'=1 'startcolor'=66051 'type'='texture' 'x'=11 'y'=12}"),
+              std::string::npos)
+        << calls[3];
+    EXPECT_NE(calls[3].find("'dragregion'={0={'height'=40 'type'=1 'width'=30 'x'=10 'y'=20}}"), std::string::npos)
+        << calls[3];
+    EXPECT_NE(calls[3].find("'sizeregion'={0={'height'=4 'type'=0 'width'=3 'x'=1 'y'=2} "
+                            "1={'height'=8 'type'=2 'width'=7 'x'=5 'y'=6}}"),
+              std::string::npos)
+        << calls[3];
+    EXPECT_NE(calls[3].find("'fillstyle'=3 'height'=480"), std::string::npos) << calls[3];
+    EXPECT_NE(calls[3].find("'texturebrush'=8 'texturex'=3 'texturey'=4"), std::string::npos) << calls[3];
+    EXPECT_EQ(calls[3].find("'color'=0"), std::string::npos) << calls[3];
+    EXPECT_NE(calls[4].find("'fillstyle'=2 " + fields + " 'height'=480"), std::string::npos) << calls[4];
+    EXPECT_EQ(calls[4].find("texture"), std::string::npos) << calls[4];
+    // A display on a picture takes the picture's size and fill.
+    EXPECT_NE(calls[5].find("'bgpic'=3"), std::string::npos) << calls[5];
+    EXPECT_EQ(calls[5].find("'width'"), std::string::npos) << calls[5];
+    EXPECT_EQ(calls[5].find("fillstyle"), std::string::npos) << calls[5];
+
+    // A display whose creation fails ends it with that code.
+    calls.clear();
+    failWith = ERR_WRONGUSAGE;
+    applet_.preprocessorList.erase(applet_.preprocessorList.begin(), applet_.preprocessorList.begin() + 3);
+    EXPECT_EQ(CreateAll(), ERR_WRONGUSAGE);
+    EXPECT_EQ(calls.size(), 1u);
+}

@@ -123,6 +123,7 @@ TEST_F(AdapterPluginTest, WithAnAdapterEveryWrapperReachesItsSlot) {
     int32_t x = 0, y = 0;
     GetDisplayMousePos(d, &x, &y);
     EXPECT_EQ(x, 11);
+    EXPECT_EQ(y, 22);
     EXPECT_EQ(GetDisplayQualifiers(d), 0x55u);
     FillDisplayRect(d, 1, 2, 3, 4, 0x00112233);
     PlotDisplayPixel(d, 5, 6, 0x01000000);

@@ -3,10 +3,13 @@
 // lists, with the null and unknown arguments a plugin may hand in.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "core/applet.h"
 #include "core/errcodes.h"
 #include "core/eventqueue.h"
 #include "core/memory.h"
@@ -83,6 +86,27 @@ TEST(BaseSystemTable, DatesCharsetsAndTheScriptPosition) {
     Sys().GetScriptPosition(nullptr, nullptr, nullptr);
 }
 
+// The clock a plugin reads is the wall clock; time values subtract with a
+// borrow and add with a carry; null records change nothing.
+TEST(BaseSystemTable, TimeValuesReadSubtractAndAdd) {
+    qbTimeValue now{};
+    Sys().GetSysTime(&now);
+    EXPECT_NEAR(static_cast<double>(now.seconds), static_cast<double>(std::time(nullptr)), 5.0);
+    EXPECT_LT(now.microseconds, 1000000u);
+    Sys().GetSysTime(nullptr);
+    qbTimeValue a{5, 200};
+    const qbTimeValue b{2, 500};
+    Sys().SubTime(&a, &b);
+    EXPECT_EQ(a.seconds, 2u);
+    EXPECT_EQ(a.microseconds, 999700u);
+    Sys().AddTime(&a, &b);
+    EXPECT_EQ(a.seconds, 5u);
+    EXPECT_EQ(a.microseconds, 200u);
+    Sys().SubTime(&a, nullptr);
+    Sys().SubTime(nullptr, &b);
+    EXPECT_EQ(a.seconds, 5u);
+}
+
 TEST(BaseSystemTable, ErrorTextsNeedABuffer) {
     char text[kErrorTextSize] = "";
     EXPECT_EQ(Sys().GetErrorText(ERR_MEM, text), 0);
@@ -152,6 +176,32 @@ protected:
     ScriptState* L_ = nullptr;
 };
 
+// With an applet running, each header tag answers its own string; the three
+// words keep what they are given.
+TEST_F(BaseEventsTest, HostTagsAnswerTheAppletsStringsAndKeepTheWords) {
+    qbApplet applet;
+    std::snprintf(applet.title, sizeof applet.title, "Title");
+    std::snprintf(applet.version, sizeof applet.version, "1.5");
+    std::snprintf(applet.copyright, sizeof applet.copyright, "(c) Us");
+    std::snprintf(applet.author, sizeof applet.author, "Me");
+    std::snprintf(applet.description, sizeof applet.description, "About");
+    std::snprintf(applet.identifier, sizeof applet.identifier, "id.x");
+    VmRegistrySetLightUserdata(L_, "applet", &applet);
+    SetMainState(L_);
+    qbPluginTag tags[] = {{QBHOST_TAG_TITLE, 0, 0},       {QBHOST_TAG_VERSION, 0, 0}, {QBHOST_TAG_COPYRIGHT, 0, 0},
+                          {QBHOST_TAG_AUTHOR, 0, 0},      {QBHOST_TAG_DESCRIPTION, 0, 0},
+                          {QBHOST_TAG_IDENTIFIER, 0, 0}, {QBHOST_TAG_WORDA, 0, 11},  {QBHOST_TAG_WORDC, 0, 33},
+                          {0, 0, 0}};
+    EXPECT_EQ(Sys().HostTags(tags), 8);
+    SetMainState(nullptr);
+    std::vector<std::string> strings;
+    for (int i = 0; i < 6; ++i) strings.emplace_back(reinterpret_cast<const char*>(tags[i].value));
+    EXPECT_EQ(strings, (std::vector<std::string>{"Title", "1.5", "(c) Us", "Me", "About", "id.x"}));
+    EXPECT_EQ(HostTagWord(QBHOST_TAG_WORDA), 11);
+    EXPECT_EQ(HostTagWord(QBHOST_TAG_WORDC), 33);
+    EXPECT_EQ(HostTagWord(99), 0);
+}
+
 TEST_F(BaseEventsTest, EventTypesAreNumberedFrom28AndRefuseThePlayersNames) {
     EXPECT_EQ(Sys().RegisterEventTypeEx("OnPing", 0, nullptr, nullptr, nullptr), 28);
     EXPECT_EQ(Sys().RegisterEventType("OnPong", nullptr), 29);
@@ -164,6 +214,29 @@ TEST_F(BaseEventsTest, EventTypesAreNumberedFrom28AndRefuseThePlayersNames) {
     EXPECT_EQ(Sys().FindEventType("OnPing", tags), -1) << "no handler installed";
     EXPECT_EQ(userData, -1);
     EXPECT_EQ(Sys().FindEventType("OnNothing", nullptr), -1);
+}
+
+std::string g_callTrace;
+int TraceCall(ScriptState*, int type, void*) {
+    g_callTrace += "call" + std::to_string(type) + " ";
+    return -1;  // nothing to call in the script
+}
+void TraceAfter(ScriptState*, int type, void*) { g_callTrace += "after" + std::to_string(type) + " "; }
+void TraceFree(ScriptState*, int type, void* data) {
+    g_callTrace += "free" + std::to_string(type) + " ";
+    FreeMemory(data);
+}
+
+// A type of the calling kind takes its three functions in their places: the
+// call, then the after-call, then its own release of the event's block.
+TEST_F(BaseEventsTest, ACallingEventTypeCallsItsThreeFunctionsInTheirPlaces) {
+    g_callTrace.clear();
+    ASSERT_EQ(Sys().RegisterEventTypeEx("OnCalled", 1, reinterpret_cast<qbPluginFunc>(TraceCall),
+                                        reinterpret_cast<qbPluginFunc>(TraceAfter),
+                                        reinterpret_cast<qbPluginFunc>(TraceFree)),
+              28);
+    EXPECT_EQ(DeliverUserEventNow(L_, 28, AllocMemory(8, 0)), 0);
+    EXPECT_EQ(g_callTrace, "call28 after28 free28 ");
 }
 
 TEST_F(BaseEventsTest, PostedEventsAreQueuedOrRefusedWithTheirCode) {

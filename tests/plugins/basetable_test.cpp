@@ -2,7 +2,10 @@
 // standard-library, zlib and hashing tables from its commands; the layout
 // and the plugin-list table are checked from the host side.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cctype>
@@ -15,6 +18,7 @@
 
 #include "core/chunkname.h"
 #include "core/errcodes.h"
+#include "core/scratch.h"
 #include "core/settings.h"
 #include "display/eventlib.h"
 #include "core/vmhost.h"
@@ -73,6 +77,57 @@ TEST(BaseTableStdlib, FixedRecordsAndNullArguments) {
     char word[] = "\xe4" "bc";
     EXPECT_STREQ(t.StrUpper(word), "\xc4" "BC");
     EXPECT_STREQ(t.StrLower(word), "\xe4" "bc");
+}
+
+// The slots a plugin's C code calls for case, rounding, dates and open files:
+// each answers as the C library does, with Latin-1 case.
+TEST(BaseTableStdlib, CaseRoundingDatesAndOpenFilesAnswerAsTheCLibrary) {
+    const qbStdlibTable& t = kPluginStdlibTable;
+    EXPECT_EQ(t.StrNCaseCmp("\xc4" "BCx", "\xe4" "bcy", 3), 0);
+    EXPECT_LT(t.StrNCaseCmp("\xc4" "BCx", "\xe4" "bcy", 4), 0);
+    EXPECT_GT(t.StrNCaseCmp("b", "A", 1), 0);
+    EXPECT_EQ(t.ToLower(0xC4), 0xE4);
+    EXPECT_EQ(t.ToLower('Q'), 'q');
+    EXPECT_EQ(t.ToLower('1'), '1');
+    EXPECT_EQ(t.Lrint(2.5), 2L);
+    EXPECT_EQ(t.Lrint(-3.7), -4L);
+    struct timeval tv {};
+    ASSERT_EQ(t.Gettimeofday(&tv, nullptr), 0);
+    EXPECT_NEAR(static_cast<double>(tv.tv_sec), static_cast<double>(time(nullptr)), 5.0);
+
+    const time_t when = 1700000000;
+    qbTimeRecord record = *t.Gmtime(&when);
+    char* text = t.Asctime(&record);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "Tue Nov 14 22:13:20 2023\n");
+    struct tm local {};
+    ASSERT_NE(localtime_r(&when, &local), nullptr);
+    char expected[64];
+    ASSERT_NE(asctime_r(&local, expected), nullptr);
+    EXPECT_STREQ(t.Ctime(&when), expected);
+    EXPECT_EQ(t.Ctime(nullptr), nullptr);
+    // A day past the month's end comes back normalised.
+    qbTimeRecord* mine = t.Localtime(&when);
+    ASSERT_NE(mine, nullptr);
+    record = *mine;
+    record.mday += 17;  // 14 + 17 November: 1 December
+    const time_t later = t.Mktime(&record);
+    EXPECT_EQ(later, when + 17 * 86400);
+    EXPECT_EQ(record.mon, 11);
+    EXPECT_EQ(record.mday, 1);
+    EXPECT_EQ(record.size, 48);
+
+    ScratchDir dir;
+    const std::string path = dir.Write("five.bin", "12345");
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    qbFileStatus status{};
+    EXPECT_EQ(t.Fstat(fd, &status), 0);
+    EXPECT_EQ(status.size, 5);
+    EXPECT_TRUE(S_ISREG(status.mode));
+    EXPECT_EQ(t.Fstat(fd, nullptr), -1);
+    close(fd);
+    EXPECT_EQ(t.Fstat(fd, &status), -1);
 }
 
 TEST_F(BaseTableTest, StandardLibraryThroughThePlugin) {

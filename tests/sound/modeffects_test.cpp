@@ -310,3 +310,39 @@ TEST(ModEffects, PendingJumpTakenAtTheNextRender) {
 }
 
 }  // namespace
+
+// An instrument number without a note while a looped sample plays waits
+// for that loop's end, then plays its own loop from where the step falls;
+// an instrument without a loop stops the channel there.
+TEST(ModEffects, AnInstrumentWithoutANoteTakesOverAtTheLoopEnd) {
+    for (bool looped : {true, false}) {
+        SCOPED_TRACE(looped ? "looped" : "one-shot");
+        Fixture f;
+        f.m.instruments[1].data = std::vector<int8_t>(256, 50);
+        f.m.instruments[1].loopLengthWords = looped ? 128 : 1;
+        f.m.At(0, 0, 0) = {428, 1, 0, 0};
+        f.m.At(0, 1, 0) = {0, 2, 0, 0};
+        f.Load();
+        std::vector<int16_t> out(2 * 512);
+        RenderModule(*f.p, out.data(), out.data() + 1, 2, 512);
+        ASSERT_EQ(f.Ch().instrument, 1);
+        for (int blocks = 0; blocks < 400 && f.Ch().instrument == 1 && f.Ch().active; ++blocks) {
+            RenderModule(*f.p, out.data(), out.data() + 1, 2, 512);
+        }
+        EXPECT_EQ(f.Ch().pendingInstrument, 0);
+        EXPECT_EQ(f.Ch().instrument, 2);
+        EXPECT_EQ(f.Ch().active, looped);
+        if (!looped) continue;
+        EXPECT_LT(f.Ch().position, 256u << 14) << "inside the new loop";
+        // The new loop is one level: one side holds it throughout.
+        RenderModule(*f.p, out.data(), out.data() + 1, 2, 512);
+        for (int side : {0, 1}) {
+            bool level = true;
+            for (size_t k = 2 + side; k < out.size(); k += 2) level = level && out[k] == out[side];
+            if (out[side] != 0) {
+                EXPECT_TRUE(level) << "side " << side;
+            }
+        }
+        EXPECT_TRUE(out[0] != 0 || out[1] != 0);
+    }
+}

@@ -261,6 +261,33 @@ TEST_F(AsyncEffects, AReplacingLayerTakesTheEffectAndItsImages) {
     EXPECT_EQ(next->shownstate->bitmap, nextOwn);
 }
 
+// A replacing layer of another size: the effect moves to it and starts its
+// images over at the new size, at the share it had reached.
+TEST_F(AsyncEffects, AReplacingLayerOfAnotherSizeRebuildsOnIt) {
+    void* id = Start("DisplayBrushFX", {1, 10, 10}, 0);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(Step(id), 0);
+    const int32_t oldCount = Query(id, kAsyncQueryFrameCount);
+    ASSERT_EQ(RunNumbers("DisplayBrush", {1, 10, 10}), 0);
+    qbLayer* old = Layer(1);
+    qbLayer* next = Layer(2);
+    next->shownstate->shownwidth = 20;
+    next->shownstate->shownheight = 15;
+    qbAsyncLayerReplacement change{old, next};
+    NotifyAsyncDraws(kAsyncQueryLayerReplaced, &change);
+    EXPECT_EQ(State(id)->layer, next);
+    EXPECT_EQ(State(id)->width, 20);
+    EXPECT_EQ(State(id)->height, 15);
+    const int32_t newCount = Query(id, kAsyncQueryFrameCount);
+    EXPECT_NE(newCount, oldCount);
+    const int32_t expected = std::clamp(static_cast<int32_t>(std::lround(double(newCount) * 3 / oldCount)), 1, newCount);
+    EXPECT_EQ(Query(id, kAsyncQueryCurrentFrame), expected);
+    double r = 0;
+    for (int i = 0; i < 100 && (r = Step(id)) == 0; ++i) {
+    }
+    EXPECT_EQ(r, 1);
+    EXPECT_EQ(Real(29, 24), kGreen);
+}
+
 TEST_F(AsyncEffects, StepSyncRunsTheObjectToItsEndInTheCommand) {
     qbEffectState s;
     s.script = L_;
@@ -284,7 +311,7 @@ TEST_F(AsyncEffects, AJumpBackShowsTheFrameAsFirstDrawn) {
     for (auto [w, h] : {std::pair{60, 24}, std::pair{24, 60}})
         for (bool alpha : {false, true})
             for (bool hide : {false, true})
-                for (int32_t type : {0, 24, 38}) {
+                for (int32_t type : {0, 24, 38, 139}) {
                     SCOPED_TRACE(testing::Message() << w << "x" << h << " alpha " << alpha << " hide " << hide
                                                     << " type " << type);
                     while (CountLayers(display_->bgpic) > 0) ASSERT_EQ(RunNumbers("RemoveLayer", {1}), 0);
@@ -442,3 +469,25 @@ TEST_F(EmulatedBGPic, PendingRedrawsAreRefreshedAndTheLayerSeeksBack) {
 }
 
 }  // namespace
+
+// A fade whose layer is replaced by one of another size while its images
+// cannot be made goes on without them, frame by frame, and ends.
+TEST_F(AsyncEffects, AFadeWhoseReplacedLayerGotNoImagesStepsToItsEnd) {
+    MakeBrush(2, 20, 15, kRed);
+    for (const int32_t type : {115, 116, 117}) {
+        SCOPED_TRACE(testing::Message() << "type " << type);
+        void* id = Start("DisplayBrushFX", {1, 10, 10}, type);
+        ASSERT_NE(id, nullptr);
+        ASSERT_EQ(Step(id), 0);
+        ASSERT_EQ(RunNumbers("DisplayBrush", {2, 10, 10}), 0);
+        qbAsyncLayerReplacement change{Layer(1), Layer(2)};
+        FailEffectAllocation(1);
+        EXPECT_NE(NotifyAsyncDraws(kAsyncQueryLayerReplaced, &change), 0);
+        FailEffectAllocation(0);
+        double r = 0;
+        for (int i = 0; i < 100 && (r = Step(id)) == 0; ++i) {
+        }
+        EXPECT_EQ(r, 1);
+        ASSERT_EQ(Run("FreeLayers", 0), 0);
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "core/errors.h"
 #include "display/display.h"
@@ -53,6 +54,27 @@ TEST_F(TransitionCommands, BrushDefaultsAndTableForm) {
     // A table is read only as the fourth of exactly four arguments.
     VmPushNumber(L_, 1), VmPushNumber(L_, 0), VmPushNumber(L_, 0), VmPushNewTable(L_), VmPushNumber(L_, 1);
     EXPECT_NE(Run("DisplayBrushFX", 5), 0);
+}
+
+// An effect of a brush without layers draws into the display's picture,
+// which the window is composed from, and not into the window alone: the
+// picture holds the brush once the effect ends.
+TEST_F(TransitionCommands, APlainBrushEffectLeavesTheBrushInThePicture) {
+    MakeBrush(1, 20, 10, kGreen);
+    // Side by side, one apart: each brush's right and bottom edges meet blue.
+    int32_t x0 = 2;
+    for (const int32_t type : {14, 30, 115, 116}) {
+        SCOPED_TRACE(testing::Message() << "type " << type);
+        ASSERT_EQ(RunNumbers("DisplayBrushFX", {1, double(x0), 20, double(type), 50}), 0);
+        const int32_t right = x0 + 19;
+        for (const auto& [x, y] : {std::pair{x0, 20}, {right, 20}, {x0, 29}, {right, 29}}) {
+            EXPECT_EQ(Shown(x, y), kGreen) << x << "," << y;
+            EXPECT_EQ(Real(x, y), kGreen) << x << "," << y;
+        }
+        EXPECT_EQ(Shown(right + 1, 29), kBlue);
+        EXPECT_EQ(Shown(right, 30), kBlue);
+        x0 += 24;
+    }
 }
 
 TEST_F(TransitionCommands, TableWithoutTypeIsRandomEvenForClearScreen) {

@@ -193,6 +193,42 @@ TEST_F(ShapeEffects, DissolveOrderFollowsTheMap) {
     EXPECT_NE(snapshots_[253], snapshots_[254]);
 }
 
+// A real-time layer with an alpha channel: each frame adds the map's share
+// to the layer's 8-bit plane, so every pixel is the old picture until its
+// threshold passes and the finished blend from then on.
+TEST_F(ShapeEffects, DissolveIntoAnAlphaLayerShowsEachPixelBlendedOnItsTurn) {
+    constexpr int32_t w = 40, h = 30, x0 = 10, y0 = 6, speed = 16;
+    SeedEffectRandom(77);
+    std::vector<int32_t> map(size_t(w) * h);
+    for (auto& v : map) v = EffectRand() % 255;
+    MakeBrush(1, w, h, kPicture);
+    qbBrush* b = nullptr;
+    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &b, 0), 0);
+    b->alpha = AllocAlphaChannel(w, h, true, nullptr, 0);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) FillAlphaRect(b->alpha, x, y, 1, 1, uint8_t(40 + (x * 5 + y * 3) % 200));
+    SeedEffectRandom(77);
+    keepFrames_ = true;
+    ASSERT_EQ(Run(EffectCase{Way::BrushLayerRealtime, 139, speed, x0, y0, w, h}), 0);
+    keepFrames_ = false;
+    // The frames share the 256 thresholds evenly.
+    ASSERT_GE(frames_, 256 / speed);
+    ASSERT_EQ(256 % frames_, 0);
+    const int32_t step = 256 / frames_;
+    const Picture& last = snapshots_.back();
+    int blended = 0;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t i = size_t(y0 + y) * kW + x0 + x;
+            blended += last[i] != kOld && last[i] != kPicture;
+            for (size_t f = 0; f < snapshots_.size(); ++f) {
+                const bool shown = map[size_t(y) * w + x] < int32_t(f + 1) * step;
+                ASSERT_EQ(snapshots_[f][i], shown ? last[i] : before_[i]) << "frame " << f << " at " << x << "," << y;
+            }
+        }
+    EXPECT_EQ(blended, w * h) << "every pixel mixes the picture with the old one";
+}
+
 TEST_F(ShapeEffects, PixelZoomBlocks) {
     constexpr int32_t w = 60, h = 50;
     MakeBrush(1, w, h, 0);

@@ -315,3 +315,32 @@ TEST(VectorEngine, ACircleFillsAndStrokesItsArea) {
 }
 
 }  // namespace
+
+// Without anti-aliasing an even-odd fill sets a pixel where at least half
+// of it is covered: the anti-aliased coverage of the same path, cut at 128.
+// Rows end at fractions stepping across a half (points are kept to 1/64 of
+// a pixel, 4 steps of coverage), so partly covered pixels on both sides of
+// the cut are met, and one of exactly 128.
+TEST(VectorEngine, AnEvenOddFillWithoutAntialiasingSetsThePixelsCoveredFromHalfOn) {
+    Path p;
+    for (int row = 0; row < 24; ++row) {
+        const double right = 4 + 0.45 + row / 240.0;
+        p.Move(0, row);
+        p.Line(right, row);
+        p.Line(right, row + 1);
+        p.Line(0, row + 1);
+        p.Close();
+    }
+    const Mask smooth = Draw(p, Style(0, 0, QB_FILLRULE_EVENODD, 1), 1, 1);
+    const Mask hard = Draw(p, Style(0, 0, QB_FILLRULE_EVENODD, 0), 1, 1);
+    ASSERT_EQ(smooth.width, hard.width);
+    ASSERT_EQ(smooth.height, hard.height);
+    bool below = false, half = false, above = false;
+    for (int y = 0; y < hard.height; ++y)
+        for (int x = 0; x < hard.width; ++x) {
+            const uint8_t c = smooth.at(x, y);
+            below |= c > 0 && c < 128, half |= c == 128, above |= c > 128 && c < 255;
+            ASSERT_EQ(hard.at(x, y), c >= 128 ? 255 : 0) << x << "," << y << " coverage " << int{c};
+        }
+    EXPECT_TRUE(below && half && above);
+}

@@ -14,6 +14,7 @@ namespace {
 using Body = vmtest::NativeBody;
 using ApiTest = vmtest::NativeFixture;
 using vmtest::NativeTrampoline;
+using ApiScriptTest = vmtest::VmFixture;
 
 // ---- pseudo-indices and misuse ------------------------------------------------
 
@@ -48,6 +49,65 @@ TEST_F(ApiTest, PseudoIndicesNameRegistryGlobalsAndUpvalues) {
     VmPushNumber(L, 4);
     EXPECT_EQ(VmSetUpvalue(L, 1, 5), nullptr);
     EXPECT_EQ(VmGetUpvalue(L, 2, 1), nullptr);  // a number has no upvalues
+}
+
+// A script closure's upvalues, closed when its frame returned: each read
+// and written through the API by its number, as the closure then sees it.
+TEST_F(ApiScriptTest, ScriptClosureUpvaluesReadAndWriteWhatTheClosureSees) {
+    ASSERT_EQ(Run(R"(.function main maxstack=4
+    LOADK 0 #5
+    LOADK 1 #6
+    CLOSURE 2 second
+    MOVE 0 0
+    MOVE 0 1
+    SETGLOBAL 2 "second"
+    RETURN 0 1
+  .function second upvalues=2
+    GETUPVAL 0 1
+    RETURN 0 2
+  .end
+.end)"),
+              0);
+    VmSetTop(L, 0);
+    PushGlobal("second");
+    for (int n : {1, 2}) {
+        ASSERT_NE(VmGetUpvalue(L, 1, n), nullptr) << n;
+        EXPECT_EQ(VmToNumber(L, -1), 4 + n);
+        VmSetTop(L, 1);
+    }
+    EXPECT_EQ(VmGetUpvalue(L, 1, 3), nullptr);
+    VmPushNumber(L, 8);
+    EXPECT_NE(VmSetUpvalue(L, 1, 2), nullptr);
+    EXPECT_EQ(VmGetTop(L), 1);
+    VmPushValue(L, 1);
+    ASSERT_EQ(VmPCall(L, 0, 1, 0), 0);
+    EXPECT_EQ(VmToNumber(L, -1), 8);
+}
+
+// The identity a native gets for each kind: the object for collected
+// kinds, the block for userdata, the pointer itself for a light one, none
+// for plain values.
+TEST_F(ApiTest, ToPointerIdentifiesObjectsAndNothingElse) {
+    int marker = 0;
+    VmPushNewTable(L);
+    VmPushValue(L, 1);
+    VmPushNewTable(L);
+    VmPushLightUserdata(L, &marker);
+    void* block = VmNewUserdata(L, 8);
+    VmPushNumber(L, 3);
+    VmPushString(L, "text");
+    VmPushNil(L);
+    VmPushBoolean(L, 1);
+    VmPushCClosure(L, [](ScriptState*) { return 0; }, 0);
+    ASSERT_NE(VmToPointer(L, 1), nullptr);
+    EXPECT_EQ(VmToPointer(L, 1), VmToPointer(L, 2));
+    EXPECT_NE(VmToPointer(L, 1), VmToPointer(L, 3));
+    EXPECT_EQ(VmToPointer(L, 4), &marker);
+    EXPECT_EQ(VmToPointer(L, 5), block);
+    for (int idx : {6, 7, 8, 9}) EXPECT_EQ(VmToPointer(L, idx), nullptr) << idx;
+    EXPECT_NE(VmToPointer(L, 10), nullptr);
+    EXPECT_EQ(VmToPointer(L, 11), nullptr) << "past the top";
+    EXPECT_EQ(VmToThread(L, 1), nullptr);
 }
 
 TEST_F(ApiTest, MisuseRaisesStackError) {
