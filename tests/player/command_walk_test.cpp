@@ -881,6 +881,30 @@ std::vector<Arg> PlausibleFor(Walker& walker, const std::string& command, int* r
     return args;
 }
 
+// What the plausible call with its numbers told apart (DistinctArgs) gives
+// its user, after the call itself; empty when it has no number to tell
+// apart. Of the schemes, the first whose call reaches the main road where
+// the plausible call does, else the first scheme's answer (a refusal is
+// an answer too).
+std::string DistinctAnswer(Walker& walker, const std::string& command, const std::vector<Arg>& plausible,
+                           bool plausibleReached, const std::filesystem::path& folder) {
+    std::string first;
+    std::set<std::string> tried = {Call{command, plausible}.Describe()};
+    for (int scheme = 0; scheme < kDistinctSchemes; ++scheme) {
+        const Call c{command, DistinctArgs(command, plausible, scheme)};
+        std::string call = c.Describe();
+        if (!tried.insert(call).second) continue;
+        // (The tree's plugins are where the tree is.)
+        const std::string plugins = QB_TEST_PLUGIN_DIR;
+        if (const size_t at = call.find(plugins); at != std::string::npos)
+            call.replace(at, plugins.size(), "<plugins>");
+        const std::string answer = call.substr(0, 200) + " -> " + walker.Answer(c, folder);
+        if (!plausibleReached || Reach(walker, command, walker.LastError()) == kReachedAll) return answer;
+        if (first.empty()) first = answer;
+    }
+    return first;
+}
+
 // Each argument position in turn holds each hostile value, up to one past
 // the most the command takes (beyond that each call ends at the same count
 // check). A wait's calls are made with the quit already asked for: at each
@@ -1084,13 +1108,24 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             std::string answer = "left out";
             if (!out || out->what != Unsteady::kAll) answer = walker.Answer({command, plausible}, answerFolder.path());
             if (out && out->what == Unsteady::kPixels) answer = answer.substr(0, answer.find(" drew "));
-            if (std::getenv("QB_WALK_ANSWERS"))
-                std::fprintf(stderr, "walk_answers: %s %s\n", command.c_str(), answer.c_str());
-            const auto recorded = RecordedAnswers().find(command);
-            if (recorded == RecordedAnswers().end())
-                answersChanged.push_back(command + ": not recorded, now " + answer);
-            else if (recorded->second != answer)
-                answersChanged.push_back(command + ": recorded " + recorded->second + ", now " + answer);
+            std::vector<std::pair<std::string, std::string>> lines = {{command, answer}};
+            if (LeftOutOf(command + "#distinct")) {
+                lines.emplace_back(command + "#distinct", "left out");
+            } else if (!out || out->what != Unsteady::kAll) {
+                std::string distinct =
+                    DistinctAnswer(walker, command, plausible, reach == kReachedAll, answerFolder.path());
+                if (out && out->what == Unsteady::kPixels) distinct = distinct.substr(0, distinct.find(" drew "));
+                if (!distinct.empty()) lines.emplace_back(command + "#distinct", distinct);
+            }
+            for (const auto& [name, said] : lines) {
+                if (std::getenv("QB_WALK_ANSWERS"))
+                    std::fprintf(stderr, "walk_answers: %s %s\n", name.c_str(), said.c_str());
+                const auto recorded = RecordedAnswers().find(name);
+                if (recorded == RecordedAnswers().end())
+                    answersChanged.push_back(name + ": not recorded, now " + said);
+                else if (recorded->second != said)
+                    answersChanged.push_back(name + ": recorded " + recorded->second + ", now " + said);
+            }
         }
         std::set<std::string> found;
         WalkTableFields(walker, command, plausible, &found);

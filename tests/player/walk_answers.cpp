@@ -218,6 +218,7 @@ const LeftOut* LeftOutOf(const std::string& command) {
         {"GetRandomColor", {Unsteady::kAll, "a random number"}},
         {"GetRandomFX", {Unsteady::kAll, "a random number"}},
         {"RndF", {Unsteady::kAll, "a random number"}},
+        {"Rnd#distinct", {Unsteady::kAll, "a random number below 2 (below 1, the plausible call's, it is 0)"}},
         {"GetTempFileName", {Unsteady::kAll, "a name made of random letters"}},
         {"GetVolumeInfo", {Unsteady::kAll, "the free space of the machine's disk"}},
         {"GetTimer", {Unsteady::kAll, "the milliseconds the world's timer has run, by the system's clock"}},

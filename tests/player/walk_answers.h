@@ -38,7 +38,8 @@ uint64_t SeenPixels(ScriptState* L);
 const std::map<std::string, std::string>& RecordedAnswers();
 
 // What of a command's answer the walk leaves out, and why: all of it, the
-// pixels it drew, or the fields of its tables that the keys name.
+// pixels it drew, or the fields of its tables that the keys name. Of a
+// call with the numbers told apart, under "Name#distinct", all of it.
 enum class Unsteady { kAll, kPixels, kKeys };
 struct LeftOut {
     Unsteady what;

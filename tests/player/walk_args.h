@@ -234,6 +234,18 @@ bool TakesOptions(const std::string& command);
 // The most arguments the command takes (-1: no limit, or no entry).
 int MostArgs(const std::string& command);
 
+// The plausible arguments with their numbers told apart, so that a swap of
+// two of them, or of x and y, changes the answer: each number that is 1 or
+// shares its value with another (in the arguments, a table's list or its
+// fields) takes the next of a row of distinct values, skipping the numbers
+// kept: object ids and types (by the names docs/signatures.txt gives the
+// argument) and the other single values. Scheme 0 tells apart all of them
+// with the primes from 2; for a command that takes off its main road,
+// scheme 1 leaves the fields alone and counts 2, 3, 4 ..., and scheme 2
+// tells apart only the coordinates and sizes and the lists.
+constexpr int kDistinctSchemes = 3;
+std::vector<Arg> DistinctArgs(const std::string& command, const std::vector<Arg>& plausible, int scheme);
+
 // A call reaches its main road when it returns, or ends in the error that
 // its road ends in in this world (RoadEnd: a wait ends in the quit that
 // the world posts before every call; a requester nobody can answer). Any

@@ -549,6 +549,64 @@ const CoordinatePlaces& CoordinatesOf(const std::string& command) {
     return it->second;
 }
 
+namespace {
+
+// Whether the argument names an object or a type, which stays.
+bool NamesAnObject(const std::vector<std::string>& names) {
+    static const std::set<std::string> ids = {"id",    "layer",  "layer1", "layer2", "brush",   "display", "bgpic",
+                                              "source", "dest",  "srcid",  "dstid",  "anim",    "music",   "sample",
+                                              "object", "pointer", "monitor", "file", "patch",  "video",   "target",
+                                              "type",  "srctype", "dsttype"};
+    return std::any_of(names.begin(), names.end(), [](const std::string& n) { return ids.count(n) != 0; });
+}
+
+// Calls visit(number, told) on each number of the argument, its list and
+// its fields, in order; told tells whether the scheme may change it.
+template <typename Visit>
+void EachNumber(Arg& a, bool told, bool fieldsTold, const Visit& visit) {
+    if (a.kind == Arg::kNumber) visit(a.number, told);
+    for (Arg& item : a.items) EachNumber(item, true, fieldsTold, visit);
+    for (size_t i = 0; i < a.keys.size(); ++i)
+        EachNumber(a.values[i], fieldsTold && a.keys[i] != "id" && a.keys[i] != "type", fieldsTold, visit);
+}
+
+}  // namespace
+
+std::vector<Arg> DistinctArgs(const std::string& command, const std::vector<Arg>& plausible, int scheme) {
+    std::vector<Arg> args = plausible;
+    std::vector<std::vector<std::string>> names;
+    if (const SignatureEntry* e = EntryOf(command)) names = ArgumentNames(*e);
+    const std::vector<int>& coordinates = CoordinatesOf(command).args;
+    auto each = [&](const auto& visit) {
+        for (size_t at = 0; at < args.size(); ++at) {
+            const int place = static_cast<int>(at) + 1;
+            const bool told = scheme == 2 ? std::count(coordinates.begin(), coordinates.end(), place) != 0
+                                          : !(at < names.size() && NamesAnObject(names[at]));
+            EachNumber(args[at], told, scheme == 0, visit);
+        }
+    };
+    std::map<double, int> seen;
+    each([&](double v, bool) { ++seen[v]; });
+    auto changes = [&](double v, bool told) { return told && (v == 1 || seen[v] > 1); };
+    std::set<double> keptValues;
+    each([&](double v, bool told) {
+        if (!changes(v, told)) keptValues.insert(v);
+    });
+    int next = 1;
+    auto following = [&] {
+        for (;;) {
+            ++next;
+            bool prime = true;
+            for (int d = 2; scheme == 0 && d * d <= next; ++d) prime = prime && next % d != 0;
+            if (prime && !keptValues.count(next)) return next;
+        }
+    };
+    each([&](double& v, bool told) {
+        if (changes(v, told)) v = following();
+    });
+    return args;
+}
+
 bool WorksFromAKeptPlace(const std::string& command) {
     const SignatureEntry* e = EntryOf(command);
     if (!e) return false;
