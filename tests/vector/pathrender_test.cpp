@@ -218,9 +218,12 @@ struct Recorder {
     double far = 0;  // added to the right and bottom extents
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     int32_t width = 0, height = 0;
+    int failExtentsFrom = 0;  // the first call of the extents hook that fails, counted from 1
+    int extentsCalls = 0;
 } gRecorder;
 
 int RecordExtents(qbPathExtentsArgs* a) {
+    if (gRecorder.failExtentsFrom && ++gRecorder.extentsCalls >= gRecorder.failExtentsFrom) return 0;
     a->x1 = 5.5 + a->originX;
     a->y1 = 6.5 + a->originY;
     a->x2 = 25.5 + a->originX + gRecorder.far;
@@ -283,6 +286,18 @@ TEST_F(PathRenderTest, AFailingEngineFailsEveryRoad) {
     ASSERT_EQ(Cmd("SetFormStyle", {kFormShadow}), 0);
     EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
     ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    // Extents it gives a few times and then no more: the plain road fails
+    // measuring the path moved to its corner (the second call), the edge
+    // road measuring the fill beside the edge (the seventh).
+    gRecorder.drawResult = 1;
+    gRecorder.failExtentsFrom = 2;
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormEdge, 0x00FF00, 2}), 0);
+    gRecorder.extentsCalls = 0;
+    gRecorder.failExtentsFrom = 7;
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    gRecorder = {};
     for (uint32_t p : Picture()) ASSERT_EQ(p, 0x123456u);
     ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
     ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
