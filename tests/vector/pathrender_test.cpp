@@ -239,11 +239,16 @@ int RecordDraw(qbDrawPathArgs* a) {
     return gRecorder.drawResult;
 }
 
-TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
+qbVectorEngine RecordingEngine() {
     qbVectorEngine engine;
     engine.hooks = InbuiltVectorEngine()->hooks;
     engine.hooks.getPathExtents = &RecordExtents;
     engine.hooks.drawPath = &RecordDraw;
+    return engine;
+}
+
+TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
+    qbVectorEngine engine = RecordingEngine();
     SetActiveVectorEngine(&engine);
     Polygon(1, {0, 0, 10, 0, 10, 10});
     gRecorder = {};
@@ -271,10 +276,7 @@ TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
 // (the edge beside the fill, the fill under a shadow, a plain path straight
 // onto a picture), and the picture keeps what it had.
 TEST_F(PathRenderTest, AFailingEngineFailsEveryRoad) {
-    qbVectorEngine engine;
-    engine.hooks = InbuiltVectorEngine()->hooks;
-    engine.hooks.getPathExtents = &RecordExtents;
-    engine.hooks.drawPath = &RecordDraw;
+    qbVectorEngine engine = RecordingEngine();
     SetActiveVectorEngine(&engine);
     gRecorder = {};
     Polygon(1, {0, 0, 10, 0, 10, 10});
