@@ -460,6 +460,11 @@ TEST(ScanRuns, WideTallAndManyEdgedShapes) {
         ExpectSameRuns(pts, 701, 800, 63, 170, 640, 799);
         if (HasFailure()) return;
     }
+    // A few edges over far more bands of rows than edges (a row of one
+    // word takes 256 rows a band): the segments are ordered another way.
+    const std::vector<int32_t> spire = {0, 15000, 20, 29990, 31, 5, 2, 9000, 25, 12000};
+    ExpectSameRuns(spire, 32, 30000, 0, 0, 32, 30000);
+    ExpectSameRuns(spire, 32, 30000, 3, 700, 30, 29500);
 }
 
 TEST(ScanRuns, RefusalsAndNothingToHand) {

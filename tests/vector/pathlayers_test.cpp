@@ -221,6 +221,31 @@ TEST_F(PathLayersTest, StyleKeysReadBackAndConvert) {
     EXPECT_NE(std::string(text).find("nosuch"), std::string::npos) << text;
     EXPECT_EQ(PathLayerRequestOf(*Layer(1))->style.join, 1);
     EXPECT_EQ(Show("SetLayerStyle", {1}, [&] { SetTableFieldString(L_, "dashes", "x"); }), ERR_TABEXPECTED);
+    EXPECT_EQ(Show("SetLayerStyle", {1},
+                   [&] {
+                       VmPushString(L_, "dashes");
+                       VmPushNewTable(L_);
+                       VmPushNumber(L_, 4);
+                       VmRawSetIndex(L_, -2, 0);
+                       VmPushString(L_, "x");
+                       VmRawSetIndex(L_, -2, 1);
+                       VmSetTableAt(L_, -3);
+                   }),
+              ERR_NUMTABLEARG);
+    EXPECT_EQ(PathLayerRequestOf(*Layer(1))->style.dashCount, 2);
+    // "color" repaints the line; the inbuilt engine's own name is taken.
+    EXPECT_EQ(Window(30, 10), 0xFFFFFFu);
+    ASSERT_EQ(Show("SetLayerStyle", {1},
+                   [&] {
+                       SetTableFieldInt(L_, "color", 0x12FF0000);
+                       SetTableFieldString(L_, "vectorengine", "default");
+                   }),
+              0);
+    EXPECT_EQ(PathLayerRequestOf(*Layer(1))->colour, 0xFF0000u);
+    EXPECT_EQ(Window(30, 10), 0xFF0000u);
+    Style(1);
+    EXPECT_EQ(GetTableFieldText(L_, -1, "vectorengine"), "default");
+    EXPECT_EQ(GetTableFieldText(L_, -1, "color"), std::to_string(0xFF0000));
 
     // Another path by "id"; a box turned into a path needs one and keeps
     // its colour and fill.

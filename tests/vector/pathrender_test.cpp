@@ -218,9 +218,12 @@ struct Recorder {
     double far = 0;  // added to the right and bottom extents
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     int32_t width = 0, height = 0;
+    int failExtentsFrom = 0;  // the first call of the extents hook that fails, counted from 1
+    int extentsCalls = 0;
 } gRecorder;
 
 int RecordExtents(qbPathExtentsArgs* a) {
+    if (gRecorder.failExtentsFrom && ++gRecorder.extentsCalls >= gRecorder.failExtentsFrom) return 0;
     a->x1 = 5.5 + a->originX;
     a->y1 = 6.5 + a->originY;
     a->x2 = 25.5 + a->originX + gRecorder.far;
@@ -236,11 +239,16 @@ int RecordDraw(qbDrawPathArgs* a) {
     return gRecorder.drawResult;
 }
 
-TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
+qbVectorEngine RecordingEngine() {
     qbVectorEngine engine;
     engine.hooks = InbuiltVectorEngine()->hooks;
     engine.hooks.getPathExtents = &RecordExtents;
     engine.hooks.drawPath = &RecordDraw;
+    return engine;
+}
+
+TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
+    qbVectorEngine engine = RecordingEngine();
     SetActiveVectorEngine(&engine);
     Polygon(1, {0, 0, 10, 0, 10, 10});
     gRecorder = {};
@@ -262,6 +270,68 @@ TEST_F(PathRenderTest, EnginesWithoutTheExtensionGetTheExtents) {
     engine.callingMode = 2;  // marshalled calls fail here
     EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
     SetActiveVectorEngine(nullptr);
+}
+
+// An engine that fails to draw fails the path on every road that asks it
+// (the edge beside the fill, the fill under a shadow, a plain path straight
+// onto a picture), and the picture keeps what it had.
+TEST_F(PathRenderTest, AFailingEngineFailsEveryRoad) {
+    qbVectorEngine engine = RecordingEngine();
+    SetActiveVectorEngine(&engine);
+    gRecorder = {};
+    Polygon(1, {0, 0, 10, 0, 10, 10});
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLCOLOR}), 0);
+    Clear(0x123456);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormEdge, 0x00FF00, 2}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormShadow}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    // Extents it gives a few times and then no more: the plain road fails
+    // measuring the path moved to its corner (the second call), the edge
+    // road measuring the fill beside the edge (the seventh).
+    gRecorder.drawResult = 1;
+    gRecorder.failExtentsFrom = 2;
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormEdge, 0x00FF00, 2}), 0);
+    gRecorder.extentsCalls = 0;
+    gRecorder.failExtentsFrom = 7;
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    gRecorder = {};
+    for (uint32_t p : Picture()) ASSERT_EQ(p, 0x123456u);
+    ASSERT_EQ(Cmd("CreateBGPic", {2, 100, 80}), 0);
+    ASSERT_EQ(Cmd("SelectBGPic", {2, 0}), 0);
+    qbBitmap* picture = display_->output.bitmap;
+    ASSERT_NE(picture, nullptr);
+    FillBitmapRect(picture, 0, 0, 100, 80, 0x654321);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_DRAWPATH);
+    for (int32_t y = 0; y < 80; ++y)
+        for (int32_t x = 0; x < 100; ++x) ASSERT_EQ(ReadBitmapPixel(picture, x, y, false), 0x654321u) << x << "," << y;
+    // The same road draws once the engine does.
+    gRecorder.drawResult = 1;
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), 0);
+    EXPECT_EQ(ReadBitmapPixel(picture, 5, 6, false), 0xFFFFFFu);
+    EXPECT_EQ(ReadBitmapPixel(picture, 25, 6, false), 0x654321u);
+    SetActiveVectorEngine(nullptr);
+}
+
+// A texture fill whose brush has gone is reported by the plain, edged and
+// shadowed roads alike, with nothing drawn.
+TEST_F(PathRenderTest, AFreedTextureBrushFailsEveryRoad) {
+    ASSERT_EQ(Cmd("CreateBrush", {4, 8, 8, 0x00FF00}), 0);
+    ASSERT_EQ(Cmd("SetFillStyle", {FILLTEXTURE, 4}), 0);
+    ASSERT_EQ(Cmd("FreeBrush", {4}), 0);
+    Polygon(1, {10, 10, 40, 10, 40, 40, 10, 40});
+    Clear(0x123456);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_FINDBRUSH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormEdge, 0x00FF00, 2}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_FINDBRUSH);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormNormal}), 0);
+    ASSERT_EQ(Cmd("SetFormStyle", {kFormShadow}), 0);
+    EXPECT_EQ(Cmd("DrawPath", {1, 0, 0, 0xFFFFFF}), ERR_FINDBRUSH);
+    for (uint32_t p : Picture()) ASSERT_EQ(p, 0x123456u);
 }
 
 TEST_F(PathRenderTest, ALayerKeepsItsOwnCopyOfThePath) {
