@@ -297,6 +297,43 @@ TEST_F(FullScreenTest, PictureBackfillsAreCentredOnBlackThroughTheirMask) {
     EXPECT_EQ(At(p, 318, 200), Pixel(0, 1));
 }
 
+// A brush with an alpha channel is blended onto the start colour; a brush
+// that does not exist refuses the full screen with the brush lookup's error
+// and leaves nothing behind.
+TEST_F(FullScreenTest, PictureBackfillsBlendThroughTheAlphaChannelAndNeedTheirBrush) {
+    qbBrush* b = MakeBrush(9);
+    ASSERT_NE(b, nullptr);
+    b->alpha = AllocAlphaChannel(4, 2, true, nullptr, 0);
+    ASSERT_NE(b->alpha, nullptr);
+    qbBitmapPlane& plane = *b->alpha->plane;
+    const uint8_t levels[2][4] = {{0, 255, 0, 255}, {255, 0, 255, 0}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) plane.data[static_cast<size_t>(y) * plane.rowBytes + x] = levels[y][x];
+    qbDisplay* d = Start(640, 400, "fullscreen", [&] {
+        BackfillTable("picture", [&] {
+            Field("brush", 9);
+            Field("color", 0x0000FF);
+        });
+    });
+    qbBGPic* p = BackfillPicture(d);
+    ASSERT_NE(p, nullptr);
+    // The brush sits at 318, 199; an alpha of 0 leaves the colour showing.
+    EXPECT_EQ(At(p, 317, 199), 0x0000FFu);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(At(p, 318 + x, 199 + y), levels[y][x] ? Pixel(x, y) : 0x0000FFu) << x << "," << y;
+    ASSERT_EQ(ChangeMode({1}), 0);
+
+    const int brushes = CountBrushes(), pictures = CountBGPics();
+    d->screen.backfill.brush = 99;
+    const int code = ChangeMode({2});
+    EXPECT_EQ(code, ERR_FINDBRUSH);
+    EXPECT_EQ(d->fullScreen, 0);
+    EXPECT_FALSE(HasBackfillObjects(d));
+    EXPECT_EQ(CountBrushes(), brushes);
+    EXPECT_EQ(CountBGPics(), pictures);
+}
+
 // A picture backfill from a file (the command line's brush file): loaded as
 // a brush of the display's own, shown centred and freed with the mode; a
 // file that does not load refuses the full screen with the loader's error.

@@ -238,3 +238,26 @@ TEST_F(LabelEventsTest, BreakWhileMouseOnLetsTheOverLabelComeAgain) {
 }
 
 }  // namespace
+
+// Only the events an entry can name reach the labels: a key past the
+// character range without a name, and a middle click or a wheel turn inside
+// a button's rectangle, jump nowhere.
+TEST_F(LabelEventsTest, KeysWithoutTextAndOtherButtonsJumpNowhere) {
+    ASSERT_EQ(Call("createkeydown", {"#2", "\"a\""}), 0);
+    ASSERT_EQ(Call("createbutton", {"#5", "#10", "#10", "#20", "#20"}), 0);
+    Labels({{"onkeydown2", kLabelAt}, {"onbuttonclick5", kLabelAt}});
+    Key('a' + 256, true);
+    ASSERT_EQ(RunChecking(), 0);
+    Inject(kEventMiddleButton, 15, 15, 1);
+    ASSERT_EQ(RunChecking(), 0);
+    Inject(kEventWheelUp, 15, 15, 1);
+    ASSERT_EQ(RunChecking(), 0);
+    EXPECT_EQ(out, (std::vector<std::string>{"back", "back", "back"}));
+    // The entries still answer their own events.
+    out.clear();
+    Key('A', true);
+    ASSERT_EQ(RunChecking(), 0);
+    Click(15, 15, true);
+    ASSERT_EQ(RunChecking(), 0);
+    EXPECT_EQ(out, (std::vector<std::string>{"label 0", "back", "label 0", "back"}));
+}

@@ -387,16 +387,25 @@ TEST_F(BaseGraphicsDisplayTest, HooksAndRefreshesFindTheirDisplayById) {
     blits.clear();
     ASSERT_EQ(G().RefreshDisplayById(1), 0);
     EXPECT_TRUE(blits.empty());
+    // A hook no display holds any more is let go of quietly, and the list
+    // takes new hooks after it.
+    G().RemoveDisplayHook(other);
+    ASSERT_NE(G().AddDisplayHook(1, RecordBlits, nullptr, nullptr), nullptr);
+    ASSERT_EQ(G().RefreshDisplayById(1), 0);
+    EXPECT_EQ(covered(), 40 * 30);
 }
 
 // Tags 1 and 2 receive the size the hook sees: the display's, or its scale
 // size while it scales.
 TEST_F(BaseGraphicsDisplayTest, AHookIsToldTheSizeItSees) {
-    qbAdapterTag tags[] = {{1, 0}, {2, 0}, {4, 77}, {0, 0}};
+    // A tag the player does not know keeps its value; the ones after it are
+    // still answered.
+    qbAdapterTag tags[] = {{1, 0}, {9, 55}, {2, 0}, {4, 77}, {0, 0}};
     ASSERT_NE(G().AddDisplayHook(1, RecordBlits, nullptr, tags), nullptr);
     EXPECT_EQ(tags[0].value, 40);
-    EXPECT_EQ(tags[1].value, 30);
-    EXPECT_EQ(tags[2].value, 77);
+    EXPECT_EQ(tags[1].value, 55);
+    EXPECT_EQ(tags[2].value, 30);
+    EXPECT_EQ(tags[3].value, 77);
     ASSERT_EQ(Create(2, [&] {
                   Field("width", 40);
                   Field("height", 30);
