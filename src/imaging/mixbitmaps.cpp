@@ -1,8 +1,6 @@
 #include "imaging/mixbitmaps.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <vector>
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
