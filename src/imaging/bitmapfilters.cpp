@@ -334,7 +334,8 @@ int GrayscaleBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool blackW
     if (locked.bytes() == 4)
         Gray32(PixelRows32{locked.p32(), l.rowLength, 0, 0}, width, height, l.pixelFormat, blackWhite);
     else if (locked.bytes() == 2)
-        Gray16(PixelRows16{locked.p16(), l.rowLength, 0, 0}, width, height, Layout16OfFormat(static_cast<int>(l.pixelFormat)), blackWhite);
+        Gray16(PixelRows16{locked.p16(), l.rowLength, 0, 0}, width, height,
+               Layout16OfFormat(static_cast<int>(l.pixelFormat)), blackWhite);
     return 0;
 }
 

@@ -18,7 +18,8 @@ BitmapPtr Weights() {
     BitmapPtr alpha(AllocAlphaChannel(kW, kH, true, nullptr, 0));
     for (int32_t y = 0; y < kH; ++y)
         for (int32_t x = 0; x < kW; ++x)
-            alpha->plane->data[y * alpha->plane->rowBytes + x] = static_cast<uint8_t>(x == 0 ? 255 : (x * 37 + y * 11) & 255);
+            alpha->plane->data[y * alpha->plane->rowBytes + x] =
+                static_cast<uint8_t>(x == 0 ? 255 : (x * 37 + y * 11) & 255);
     return alpha;
 }
 
