@@ -28,7 +28,7 @@ void DrawBitmapLine(qbBitmap* bitmap, int32_t x1, int32_t y1, int32_t x2, int32_
             uint16_t pixel = 0;
             WritePixelRGB(&pixel, format, rgb);
             ctx.colour = pixel;
-            ctx.layout = format >= kFormatRGB565 ? Layout16::RGB565 : Layout16::RGB555;
+            ctx.layout = Layout16OfFormat(format);
         }
         DrawPixelLine(ctx, x1, y1, x2, y2);
     }

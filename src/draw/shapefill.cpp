@@ -159,7 +159,7 @@ int FillShapeCoverage(const qbShapeFill& f) {
     ctx.rowLength = lock.rowLength;
     ctx.bytesPerPixel = static_cast<int32_t>(lock.bytesPerPixel);
     ctx.format = lock.pixelFormat;
-    ctx.layout = lock.pixelFormat >= kFormatRGB565 ? Layout16::RGB565 : Layout16::RGB555;
+    ctx.layout = Layout16OfFormat(static_cast<int>(lock.pixelFormat));
     ctx.colour = KernelColour(lock, f.colour);
     const uint32_t opacity = 255 - std::min<uint32_t>(f.alphaByte, 255);
     ctx.alpha = f.outright ? 255 : opacity;

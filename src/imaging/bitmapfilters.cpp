@@ -61,9 +61,6 @@ uint8_t* PlaneData(const qbBitmap* plane, int32_t width, int32_t height, int32_t
     return plane->plane->data;
 }
 
-Layout16 LayoutOf(uint32_t format) {
-    return format >= kFormatRGB565 && format <= kFormatBGR565Swapped ? Layout16::RGB565 : Layout16::RGB555;
-}
 
 // The planes of a filter that moves pixels, as the kernels address them;
 // a plane smaller than the picture is left out.
@@ -337,7 +334,8 @@ int GrayscaleBitmap(qbBitmap* bitmap, int32_t width, int32_t height, bool blackW
     if (locked.bytes() == 4)
         Gray32(PixelRows32{locked.p32(), l.rowLength, 0, 0}, width, height, l.pixelFormat, blackWhite);
     else if (locked.bytes() == 2)
-        Gray16(PixelRows16{locked.p16(), l.rowLength, 0, 0}, width, height, LayoutOf(l.pixelFormat), blackWhite);
+        Gray16(PixelRows16{locked.p16(), l.rowLength, 0, 0}, width, height,
+               Layout16OfFormat(static_cast<int>(l.pixelFormat)), blackWhite);
     return 0;
 }
 
@@ -511,7 +509,7 @@ void FillPixelRect(void* pixels, int32_t x, int32_t y, int32_t width, int32_t he
     } else if (BytesPerPixel(static_cast<int>(format)) == 2) {
         const PixelRows16 rows{static_cast<uint16_t*>(pixels), rowLength, x, y};
         if (level >= 255) FillRect16(rows, width, height, static_cast<uint16_t>(pixel));
-        else BlendFill16(rows, width, height, LayoutOf(format), static_cast<uint16_t>(pixel),
+        else BlendFill16(rows, width, height, Layout16OfFormat(static_cast<int>(format)), static_cast<uint16_t>(pixel),
                          static_cast<uint32_t>(level));
     }
 }

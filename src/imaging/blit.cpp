@@ -98,9 +98,6 @@ PixelRows32 Rows32(const qbPixelView& v, int32_t x, int32_t y) {
 PixelRows16 Rows16(const qbPixelView& v, int32_t x, int32_t y) {
     return KernelRows<PixelRows16>(v.pixels, v.rowLength, x, y);
 }
-Layout16 LayoutOf(int format) {
-    return format >= kFormatRGB565 && format <= kFormatBGR565Swapped ? Layout16::RGB565 : Layout16::RGB555;
-}
 
 // A $RRGGBB colour as a pixel of the format; 32-bit pixels are opaque.
 uint32_t OpaquePixel(int format, uint32_t colour) {
@@ -201,7 +198,7 @@ void CopyBitmapRectAlpha(qbBitmap* source, int32_t sx, int32_t sy, qbBitmap* des
                          static_cast<uint32_t>(both.format()));
     } else if (both.bytes() == 2) {
         AlphaBlend16(Rows16(both.dst(), dx, dy), Rows16(both.src(), sx, sy), rows, width, height,
-                     LayoutOf(both.format()));
+                     Layout16OfFormat(both.format()));
     }
 }
 
@@ -271,7 +268,7 @@ void BltAlphaChannel(const qbAlphaChannelBlit& b) {
         p.colour = OpaquePixel(dst.format(), b.colour);
         const PixelRows16 from = src.ok() ? Rows16(src.view(), b.srcX, b.srcY) : PixelRows16{};
         AlphaChannelDraw16(Rows16(dst.view(), b.dstX, b.dstY), src.ok() ? &from : nullptr, p, b.width, b.height,
-                           LayoutOf(dst.format()));
+                           Layout16OfFormat(dst.format()));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/pixelformats.h"
 #include "imaging/simdrows.h"
 
 namespace {
@@ -66,17 +67,16 @@ uint32_t KernelFromARGB(uint32_t format, uint32_t c) {
     }
 }
 
-uint32_t Widen16(Layout16 layout, uint16_t p) {
-    if (layout == Layout16::RGB565)
-        return ((p >> 11u) << 19u) | (((p >> 5u) & 63u) << 10u) | ((p & 31u) << 3u);
-    return (((p >> 10u) & 31u) << 19u) | (((p >> 5u) & 31u) << 11u) | ((p & 31u) << 3u);
-}
-
-uint16_t Narrow16(Layout16 layout, uint32_t c) {
-    const uint32_t r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
-    if (layout == Layout16::RGB565)
-        return static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
-    return static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
+Layout16 Layout16OfFormat(int format) {
+    switch (format) {
+        case kFormatRGB565:
+        case kFormatBGR565: return Layout16::RGB565;
+        case kFormatRGB565Swapped:
+        case kFormatBGR565Swapped: return Layout16::RGB565Swapped;
+        case kFormatRGB555Swapped:
+        case kFormatBGR555Swapped: return Layout16::RGB555Swapped;
+        default: return Layout16::RGB555;
+    }
 }
 
 uint32_t BlendRGB(uint32_t d, uint32_t c, uint32_t w) {
@@ -222,12 +222,13 @@ void BlendFill32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t for
 void BlendFill16(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout,
                  uint16_t colour, uint32_t level) {
     if (width <= 0 || height <= 0 || level == 0) return;
-    const uint32_t c = Widen16(layout, colour);
-    for (int32_t j = 0; j < height; ++j) {
-        uint16_t* p = At16(dst, 0, j);
-        for (int32_t i = 0; i < width; ++i)
-            p[i] = Narrow16(layout, BlendFast(Widen16(layout, p[i]), c, level));
-    }
+    WithLayout16(layout, [&](auto l) {
+        const uint32_t c = Widen16(l, colour);
+        for (int32_t j = 0; j < height; ++j) {
+            uint16_t* p = At16(dst, 0, j);
+            for (int32_t i = 0; i < width; ++i) p[i] = Narrow16(l, BlendFast(Widen16(l, p[i]), c, level));
+        }
+    });
 }
 void BlendFill16Ref(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout,
                     uint16_t colour, uint32_t level) {
@@ -446,13 +447,15 @@ void Mix16(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32
            Layout16 layout, uint32_t level) {
     if (width <= 0 || height <= 0) return;
     const uint32_t w = 255 - (level & 255);
-    for (int32_t j = 0; j < height; ++j) {
-        uint16_t* d = At16(dst, 0, j);
-        const uint16_t* s = At16(src, 0, j);
-        for (int32_t i = 0; i < width; ++i)
-            if (!mask.data || MaskBit(mask, i, j))
-                d[i] = Narrow16(layout, BlendFast(Widen16(layout, s[i]), Widen16(layout, d[i]), w));
-    }
+    WithLayout16(layout, [&](auto l) {
+        for (int32_t j = 0; j < height; ++j) {
+            uint16_t* d = At16(dst, 0, j);
+            const uint16_t* s = At16(src, 0, j);
+            for (int32_t i = 0; i < width; ++i)
+                if (!mask.data || MaskBit(mask, i, j))
+                    d[i] = Narrow16(l, BlendFast(Widen16(l, s[i]), Widen16(l, d[i]), w));
+        }
+    });
 }
 void Mix16Ref(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height,
               Layout16 layout, uint32_t level) {
@@ -632,17 +635,19 @@ void AlphaBlend32Ref(PixelRows32 dst, PixelRows32 src, AlphaRows alpha, int32_t 
 void AlphaBlend16(PixelRows16 dst, PixelRows16 src, AlphaRows alpha, int32_t width,
                   int32_t height, Layout16 layout) {
     if (width <= 0 || height <= 0) return;
-    for (int32_t j = 0; j < height; ++j) {
-        uint16_t* d = At16(dst, 0, j);
-        const uint16_t* s = At16(src, 0, j);
-        const uint8_t* a = &AlphaAt(alpha, 0, j);
-        for (int32_t i = 0; i < width; ++i) {
-            const uint32_t w = a[i];
-            if (w == 0) continue;
-            if (w == 255) d[i] = s[i];
-            else d[i] = Narrow16(layout, BlendFast(Widen16(layout, d[i]), Widen16(layout, s[i]), w));
+    WithLayout16(layout, [&](auto l) {
+        for (int32_t j = 0; j < height; ++j) {
+            uint16_t* d = At16(dst, 0, j);
+            const uint16_t* s = At16(src, 0, j);
+            const uint8_t* a = &AlphaAt(alpha, 0, j);
+            for (int32_t i = 0; i < width; ++i) {
+                const uint32_t w = a[i];
+                if (w == 0) continue;
+                if (w == 255) d[i] = s[i];
+                else d[i] = Narrow16(l, BlendFast(Widen16(l, d[i]), Widen16(l, s[i]), w));
+            }
         }
-    }
+    });
 }
 void AlphaBlend16Ref(PixelRows16 dst, PixelRows16 src, AlphaRows alpha, int32_t width,
                      int32_t height, Layout16 layout) {
@@ -720,11 +725,12 @@ void Gray32Ref(PixelRows32 dst, int32_t width, int32_t height, uint32_t format,
 void Gray16(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout, bool blackWhite) {
     if (width <= 0 || height <= 0) return;
     const GrayTables& t = Tables();
-    for (int32_t j = 0; j < height; ++j) {
-        uint16_t* p = At16(dst, 0, j);
-        for (int32_t i = 0; i < width; ++i)
-            p[i] = Narrow16(layout, GrayFast(t, Widen16(layout, p[i]), blackWhite));
-    }
+    WithLayout16(layout, [&](auto l) {
+        for (int32_t j = 0; j < height; ++j) {
+            uint16_t* p = At16(dst, 0, j);
+            for (int32_t i = 0; i < width; ++i) p[i] = Narrow16(l, GrayFast(t, Widen16(l, p[i]), blackWhite));
+        }
+    });
 }
 void Gray16Ref(PixelRows16 dst, int32_t width, int32_t height, Layout16 layout,
                bool blackWhite) {

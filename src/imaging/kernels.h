@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "imaging/kernelisa.h"
 #include "imaging/simdrows.h"
@@ -46,7 +47,17 @@ struct AlphaRows {
     int32_t y = 0;
 };
 
-enum class Layout16 : uint8_t { RGB565, RGB555 };
+// How a 2-byte pixel's word holds its channels for arithmetic. The swapped
+// layouts hold the word's bytes the other way round: no channel lies in whole
+// bits of the word until the bytes are put back, which Widen16 and Narrow16
+// do. BGR formats take the RGB layouts: the weighted kernels treat the
+// channels alike.
+enum class Layout16 : uint8_t { RGB565, RGB555, RGB565Swapped, RGB555Swapped };
+
+// The layout of a 16-bit pixel format: the one place that decides it, so
+// that no kernel road can read a swapped format's words as plain ones
+// (scripts/check_layout16.py).
+Layout16 Layout16OfFormat(int format);
 
 // ---- colour helpers shared by the twins ---------------------------------
 
@@ -55,8 +66,37 @@ enum class Layout16 : uint8_t { RGB565, RGB555 };
 uint32_t KernelToARGB(uint32_t format, uint32_t pixel);
 uint32_t KernelFromARGB(uint32_t format, uint32_t argb);
 // 2-byte pixels widened to 0x00RRGGBB (low bits 0) and narrowed back.
-uint32_t Widen16(Layout16 layout, uint16_t pixel);
-uint16_t Narrow16(Layout16 layout, uint32_t rgb);
+// Inline, so that a loop given a constant layout (WithLayout16) tests none.
+constexpr bool Swapped16(Layout16 layout) {
+    return layout == Layout16::RGB565Swapped || layout == Layout16::RGB555Swapped;
+}
+constexpr uint32_t Widen16(Layout16 layout, uint16_t p) {
+    if (Swapped16(layout)) p = static_cast<uint16_t>((p >> 8) | (p << 8));
+    if (layout == Layout16::RGB565 || layout == Layout16::RGB565Swapped)
+        return ((p >> 11u) << 19u) | (((p >> 5u) & 63u) << 10u) | ((p & 31u) << 3u);
+    return (((p >> 10u) & 31u) << 19u) | (((p >> 5u) & 31u) << 11u) | ((p & 31u) << 3u);
+}
+constexpr uint16_t Narrow16(Layout16 layout, uint32_t c) {
+    const uint32_t r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
+    const uint32_t p = layout == Layout16::RGB565 || layout == Layout16::RGB565Swapped
+                           ? ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)
+                           : ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+    return static_cast<uint16_t>(Swapped16(layout) ? (p >> 8) | ((p & 255u) << 8) : p);
+}
+
+// Calls fn with the layout as a compile-time constant: a kernel's loop inside
+// is compiled once per layout, and the plain layouts pay nothing for the
+// swapped ones.
+template <typename Fn>
+decltype(auto) WithLayout16(Layout16 layout, Fn&& fn) {
+    switch (layout) {
+        case Layout16::RGB555: return fn(std::integral_constant<Layout16, Layout16::RGB555>{});
+        case Layout16::RGB565Swapped: return fn(std::integral_constant<Layout16, Layout16::RGB565Swapped>{});
+        case Layout16::RGB555Swapped: return fn(std::integral_constant<Layout16, Layout16::RGB555Swapped>{});
+        case Layout16::RGB565: break;
+    }
+    return fn(std::integral_constant<Layout16, Layout16::RGB565>{});
+}
 
 // The weighted mix of every weighted kernel: d + ((c - d) * w >> 8) per
 // channel, the shift arithmetic; the result's top byte is 0.

@@ -1,8 +1,6 @@
 #include "imaging/mixbitmaps.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <vector>
 
 #include "core/errcodes.h"
 #include "core/pixelformats.h"
@@ -13,33 +11,6 @@
 #include "imaging/planerect.h"
 
 namespace {
-
-bool Swapped16(int format) {
-    return format == kFormatRGB555Swapped || format == kFormatBGR555Swapped || format == kFormatRGB565Swapped ||
-           format == kFormatBGR565Swapped;
-}
-
-Layout16 FormatLayout16(int format) {
-    return format >= kFormatRGB565 && format <= kFormatBGR565Swapped ? Layout16::RGB565 : Layout16::RGB555;
-}
-
-// Byte-swapped pixels hold no channel in whole bits of the word: the
-// rectangle is mixed as RGB565 and put back in the format.
-void Mix16Swapped(PixelRows16 dst, PixelRows16 src, MaskRows mask, int32_t width, int32_t height, int format,
-                  uint32_t weight) {
-    std::vector<uint16_t> d(static_cast<size_t>(width) * static_cast<size_t>(height)), s(d.size());
-    for (int32_t j = 0; j < height; ++j)
-        for (int32_t i = 0; i < width; ++i) {
-            const size_t k = static_cast<size_t>(j) * static_cast<size_t>(width) + static_cast<size_t>(i);
-            d[k] = Pixel16ToRGB565(format, dst.pixels[static_cast<ptrdiff_t>(dst.y + j) * dst.rowLength + dst.x + i]);
-            s[k] = Pixel16ToRGB565(format, src.pixels[static_cast<ptrdiff_t>(src.y + j) * src.rowLength + src.x + i]);
-        }
-    Mix16({d.data(), width, 0, 0}, {s.data(), width, 0, 0}, mask, width, height, Layout16::RGB565, weight);
-    for (int32_t j = 0; j < height; ++j)
-        for (int32_t i = 0; i < width; ++i)
-            dst.pixels[static_cast<ptrdiff_t>(dst.y + j) * dst.rowLength + dst.x + i] =
-                RGB565ToPixel16(format, d[static_cast<size_t>(j) * static_cast<size_t>(width) + static_cast<size_t>(i)]);
-}
 
 // Weights through a scaled copy of the source's alpha plane.
 int MixThroughAlpha(qbBitmap* destination, qbBitmap* source, const qbBitmapPlane& alpha, int32_t destX,
@@ -92,11 +63,9 @@ int MixBitmaps(qbBitmap* destination, qbBitmap* source, qbBitmap* sourceMask, in
               {static_cast<uint32_t*>(from.pixels), from.rowLength, sourceX, sourceY}, bits, width, height,
               to.pixelFormat, weight);
     } else if (from.bytesPerPixel == 2 && to.bytesPerPixel == 2) {
-        const auto format = static_cast<int>(to.pixelFormat);
-        const PixelRows16 dst{static_cast<uint16_t*>(to.pixels), to.rowLength, destX, destY};
-        const PixelRows16 src{static_cast<uint16_t*>(from.pixels), from.rowLength, sourceX, sourceY};
-        if (Swapped16(format)) Mix16Swapped(dst, src, bits, width, height, format, weight);
-        else Mix16(dst, src, bits, width, height, FormatLayout16(format), weight);
+        Mix16({static_cast<uint16_t*>(to.pixels), to.rowLength, destX, destY},
+              {static_cast<uint16_t*>(from.pixels), from.rowLength, sourceX, sourceY}, bits, width, height,
+              Layout16OfFormat(static_cast<int>(to.pixelFormat)), weight);
     }
     UnlockBitmap(&to);
     UnlockBitmap(&from);

@@ -746,10 +746,13 @@ void AlphaChannelDraw16(PixelRows16 dst, const PixelRows16* src, const AlphaDraw
                         int32_t width, int32_t height, Layout16 layout) {
     if (width <= 0 || height <= 0) return;
     const auto colourPixel = static_cast<uint16_t>(p.colour);
-    AlphaDrawRowsFast<uint16_t>(
-        dst, src, p, width, height, colourPixel, Widen16(layout, colourPixel),
-        [](const PixelRows16& r, int32_t i, int32_t j) { return At16(r, i, j); },
-        [layout](uint16_t v) { return Widen16(layout, v); }, [layout](uint32_t v) { return Narrow16(layout, v); });
+    WithLayout16(layout, [&](auto l) {
+        AlphaDrawRowsFast<uint16_t>(
+            dst, src, p, width, height, colourPixel, Widen16(l, colourPixel),
+            [](const PixelRows16& r, int32_t i, int32_t j) { return At16(r, i, j); },
+            [](uint16_t v) { return Widen16(decltype(l)::value, v); },
+            [](uint32_t v) { return Narrow16(decltype(l)::value, v); });
+    });
 }
 void AlphaChannelDraw16Ref(PixelRows16 dst, const PixelRows16* src, const AlphaDrawParams& p,
                            int32_t width, int32_t height, Layout16 layout) {

@@ -403,7 +403,7 @@ void DrawPixelLineSlot(void* pixels, int32_t x1, int32_t y1, int32_t x2, int32_t
         ctx.colour = colour & 0xFFFFFF;
     } else {
         ctx.colour = ConvertColorToFormat(colour & 0xFFFFFF, static_cast<int>(t.format), false);
-        ctx.layout = t.format >= kFormatRGB565 ? Layout16::RGB565 : Layout16::RGB555;
+        ctx.layout = Layout16OfFormat(static_cast<int>(t.format));
     }
     DrawPixelLine(ctx, x1, y1, x2, y2);
 }
