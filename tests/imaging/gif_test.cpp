@@ -3,6 +3,7 @@
 // transparency, disposals, restarts).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -77,6 +78,39 @@ TEST(GIFTest, InterlacedRowsFillFourPasses) {
     EXPECT_EQ(f[0], 0xFF000000u | GifFile::Colour(0));
     EXPECT_EQ(f[1], 0xFF000000u | GifFile::Colour(2));
     EXPECT_EQ(f[2], 0xFF000000u | GifFile::Colour(1));
+}
+
+// Every height through two full cycles of the passes (the pass ends at 1, 2,
+// 4 and 8 rows included), placed off the canvas origin: stream row r lands
+// on the r-th row of the pass order and nothing spills past the image.
+TEST(GIFTest, InterlacedRowsAtEveryHeight) {
+    constexpr int32_t kW = 6, kH = 24, kLeft = 2, kTop = 3, kImageW = 3;
+    ScratchDir dir;
+    for (int32_t h = 1; h <= 17; ++h) {
+        std::vector<int32_t> order;
+        for (int32_t start : {0, 4, 2, 1})
+            for (int32_t y = start; y < h; y += (start == 0 ? 8 : start * 2)) order.push_back(y);
+        ASSERT_EQ(order.size(), static_cast<size_t>(h));
+        std::vector<uint8_t> indices;
+        for (int32_t r = 0; r < h; ++r)
+            for (int32_t x = 0; x < kImageW; ++x) indices.push_back(static_cast<uint8_t>(r + 1));
+        GifFile g(kW, kH, 32);
+        g.Image(kLeft, kTop, kImageW, h, indices, 5, /*interlaced=*/true);
+        Reader r = g.Open(dir);
+        ASSERT_TRUE(r.reader) << h;
+        const std::vector<uint32_t> f = Frame(r, 0);
+        ASSERT_EQ(f.size(), static_cast<size_t>(kW * kH)) << h;
+        const uint32_t outside = f[0];
+        for (int32_t y = 0; y < kH; ++y)
+            for (int32_t x = 0; x < kW; ++x) {
+                uint32_t want = outside;
+                if (x >= kLeft && x < kLeft + kImageW && y >= kTop && y < kTop + h) {
+                    const auto row = std::find(order.begin(), order.end(), y - kTop) - order.begin();
+                    want = 0xFF000000u | GifFile::Colour(static_cast<int>(row) + 1);
+                }
+                EXPECT_EQ(f[static_cast<size_t>(y * kW + x)], want) << "height " << h << " at " << x << "," << y;
+            }
+    }
 }
 
 TEST(GIFTest, GIF87aWithGarbageAfterTheTrailer) {
