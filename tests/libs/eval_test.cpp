@@ -90,6 +90,26 @@ TEST(EvalTest, VariablesInTableOrder) {
     EXPECT_FALSE(IsEvalVariableName("a-b"));
 }
 
+// Every byte, as a name's first character and as a later one, against the
+// letter ranges; the ranges' edge letters also name variables and end words.
+TEST(EvalTest, EveryByteAsANameCharacter) {
+    auto letter = [](int c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
+    };
+    for (int c = 0; c < 256; ++c) {
+        const std::string ch(1, static_cast<char>(c));
+        const bool digit = c >= '0' && c <= '9';
+        EXPECT_EQ(IsEvalVariableName(ch), letter(c) || c == '_') << c;
+        EXPECT_EQ(IsEvalVariableName("a" + ch), letter(c) || digit || c == '_' || c == '$' || c == '!') << c;
+    }
+    for (int c : {int{'A'}, int{'Z'}, int{'a'}, int{'z'}, 0xC0, 0xD6, 0xD8, 0xF6, 0xF8, 0xFF}) {
+        const std::string ch(1, static_cast<char>(c));
+        EXPECT_EQ(Ev(ch + " + 1", {{ch, 7}}), "8") << c;
+        EXPECT_EQ(Ev("not" + ch, {{"not" + ch, 3}}), "3") << c;
+        EXPECT_EQ(Ev("S" + ch + "E * 2", {{"S" + ch + "E", 3}}), "6") << c;
+    }
+}
+
 TEST(EvalTest, ErrorsAndNesting) {
     EXPECT_EQ(Ev("(1"), "E1186");
     EXPECT_EQ(Ev("1 2"), "E1018");

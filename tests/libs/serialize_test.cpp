@@ -167,6 +167,46 @@ TEST_F(SerializeTest, TablesRoundTripAmongOtherData) {
     EXPECT_EQ(Call("ReadTable", {2.0}), ERR_READ);
 }
 
+// Byte runs of 2, 4 and 8 are the widths numbers swap at: keys, values and
+// armour texts of every length around them keep their byte order, plain and
+// armoured, read from a file and from memory.
+TEST_F(SerializeTest, ByteRunsOfEveryShortLengthKeepTheirOrder) {
+    const std::string keys = "abcdefghi", values = "123456789";
+    for (size_t n = 0; n <= keys.size(); ++n) {
+        VmSetTop(L, 0);
+        VmPushNewTable(L);
+        if (n > 0) {
+            VmPushLString(L, keys.data(), n);
+            VmPushLString(L, values.data(), n);
+            VmSetTableAt(L, -3);
+        }
+        const int t = Ref();
+        const std::string file = WriteFile([&] {
+            for (int armour = 0; armour < 3; ++armour) EXPECT_EQ(WriteValue("WriteTable", t, armour ? 1 : 0, armour == 2), 0);
+        });
+        auto check = [&](const char* road, int armour) {
+            VmPushNil(L);
+            int entries = 0;
+            while (VmNext(L, 1)) {
+                ++entries;
+                EXPECT_EQ(Str(-2), keys.substr(0, n)) << road << " " << armour << " length " << n;
+                EXPECT_EQ(Str(-1), values.substr(0, n)) << road << " " << armour << " length " << n;
+                VmSetTop(L, VmGetTop(L) - 1);
+            }
+            EXPECT_EQ(entries, n > 0 ? 1 : 0) << road << " " << armour << " length " << n;
+        };
+        OpenForReading(file);
+        for (int armour = 0; armour < 3; ++armour) {
+            VmSetTop(L, 0);
+            ASSERT_EQ(Call("ReadTable", {2.0}), 0) << armour << " length " << n;
+            check("file", armour);
+        }
+        EXPECT_EQ(Call("CloseFile", {2.0}), 0);
+        ASSERT_EQ(ReadMemory(file), 0) << n;
+        check("memory", 0);
+    }
+}
+
 TEST_F(SerializeTest, FunctionsRoundTripPlainAndArmoured) {
     std::vector<uint8_t> chunk;
     std::string error;

@@ -61,6 +61,43 @@ TEST(ModEffects, PortamentoClampedTo113And856) {
     EXPECT_EQ(f.Ch(1).period, 856);
 }
 
+// Every effect that moves the pitch itself (slides up and down to their
+// clamps, tone portamento plain and with a volume slide, the fine slides and
+// finetune) sounds the period it reached on the same tick, at its step.
+TEST(ModEffects, PitchMovesSoundOnTheTickTheyAreMade) {
+    Fixture f;
+    f.m.At(0, 0, 0) = {428, 1, 0x1, 0x30};
+    f.m.At(0, 1, 0) = {0, 0, 0x1, 0x30};
+    f.m.At(0, 2, 0) = {0, 0, 0x2, 0x08};
+    f.m.At(0, 0, 1) = {428, 1, 0x2, 0x50};
+    f.m.At(0, 1, 1) = {0, 0, 0x2, 0x50};
+    f.m.At(0, 2, 1) = {0, 0, 0x1, 0x07};
+    f.m.At(0, 0, 2) = {428, 1, 0, 0};
+    f.m.At(0, 1, 2) = {214, 0, 0x3, 0x18};
+    f.m.At(0, 2, 2) = {0, 0, 0x5, 0x01};
+    f.m.At(0, 3, 2) = {640, 0, 0x3, 0x09};
+    f.m.At(0, 0, 3) = {428, 1, 0xE, 0x14};
+    f.m.At(0, 1, 3) = {0, 0, 0xE, 0x26};
+    f.m.At(0, 2, 3) = {0, 0, 0xE, 0x53};
+    f.m.At(0, 3, 3) = {0, 0, 0x2, 0x03};
+    f.Load();
+    int moved[4] = {};
+    int last[4] = {};
+    for (int tick = 0; tick < 4 * 6; ++tick) {
+        f.Ticks(1);
+        for (int c = 0; c < 4; ++c) {
+            const ModChannelState& ch = f.Ch(c);
+            EXPECT_EQ(ch.outPeriod, ch.period) << "channel " << c << " tick " << tick;
+            EXPECT_EQ(ch.step, ModuleStep(ch.period)) << "channel " << c << " tick " << tick;
+            if (tick > 0 && ch.period != last[c]) ++moved[c];
+            last[c] = ch.period;
+        }
+    }
+    for (int c = 0; c < 4; ++c) EXPECT_GE(moved[c], 3) << "channel " << c;
+    EXPECT_EQ(f.Ch(0).period, 113 + 5 * 8);
+    EXPECT_EQ(f.Ch(1).period, 856 - 5 * 7);
+}
+
 TEST(ModEffects, TonePortamentoReachesAndHolds) {
     Fixture f;
     f.m.At(0, 0, 0) = {428, 1, 0, 0};

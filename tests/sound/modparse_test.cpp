@@ -109,6 +109,25 @@ TEST(ModParse, NoteLookupAndStep) {
     EXPECT_EQ(ModuleStep(0), 0u);
 }
 
+// Every period from below the table's lowest to past its highest: one met
+// in a row is its note (its row-0 index, or the top note when only a
+// finetuned row holds it); one in no row is row 0's nearest, the lower
+// note on a tie.
+TEST(ModParse, NoteLookupOfEveryPeriod) {
+    for (int period = 1; period <= 1000; ++period) {
+        int want = -1;
+        for (int row = 0; row < 16 && want < 0; ++row)
+            for (int note = 0; note < 36 && want < 0; ++note)
+                if (ModulePeriod(row, note) == period) want = row == 0 ? note : 35;
+        if (want < 0) {
+            want = 0;
+            for (int note = 1; note < 36; ++note)
+                if (std::abs(ModulePeriod(0, note) - period) < std::abs(ModulePeriod(0, want) - period)) want = note;
+        }
+        EXPECT_EQ(ModuleNoteIndex(period), want) << period;
+    }
+}
+
 std::unique_ptr<ModPlayer> OneNote(int pan0Channel) {
     Module m;
     m.instruments[0].data = Square(256);

@@ -3,8 +3,13 @@
 // in a scalable font, brushes made from them and text layer borders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <limits>
+#include <utility>
 
+#include "core/argapi.h"
 #include "core/errcodes.h"
 #include "imaging/bitmap.h"
 #include "objects/brushes.h"
@@ -92,6 +97,46 @@ TEST_F(TextObjectWorld, SizesIdsAndTransformsFollowTheirRules) {
     EXPECT_EQ(copy->width, o->width);
     EXPECT_EQ(copy->baseWidth, bw);
     EXPECT_EQ(copy->transform.width, 2 * bw);
+}
+
+// Drawn with layers off at every anchor on each axis (distinct on x and y),
+// the ink moves from where anchor 0 puts it by the anchor's share of the
+// object's width and height, whole pixels towards the origin.
+TEST_F(TextObjectWorld, EveryAnchorPlacesTheObjectWithLayersOff) {
+    ASSERT_EQ(CreateObject(1, "Tq"), 0);
+    const qbTextObject* o = Object(ObjectID{1, nullptr});
+    ASSERT_NE(o, nullptr);
+    const int32_t w = o->width, h = o->height;
+    ASSERT_LT(w, 70);
+    ASSERT_LT(h, 70);
+    const std::pair<double, double> anchors[] = {{0, 0}, {0.5, 0.25}, {1, 0.75}, {0.25, 1}, {0.75, 0.5}, {0.3, 0.6}};
+    // The ink's top left corner in the 160 x 160 cell, drawn at its middle.
+    const auto inkCorner = [&](int cell) {
+        const int32_t x0 = 160 * (cell % 4), y0 = 160 * (cell / 4);
+        const uint32_t ground = Pixel(639, 479);
+        int32_t left = INT32_MAX, top = INT32_MAX;
+        for (int32_t y = y0; y < y0 + 160; ++y)
+            for (int32_t x = x0; x < x0 + 160; ++x)
+                if (Pixel(x, y) != ground) left = std::min(left, x - x0), top = std::min(top, y - y0);
+        return std::pair<int32_t, int32_t>{left, top};
+    };
+    for (size_t i = 0; i < std::size(anchors); ++i) {
+        VmSetTop(L_, 0);
+        VmPushNumber(L_, 1);
+        VmPushNumber(L_, 160 * (i % 4) + 80);
+        VmPushNumber(L_, 160 * (i / 4) + 80);
+        VmPushNewTable(L_);
+        SetTableFieldFloat(L_, "anchorx", anchors[i].first);
+        SetTableFieldFloat(L_, "anchory", anchors[i].second);
+        ASSERT_EQ(Run("DisplayTextObject", 4), 0) << i;
+    }
+    const auto origin = inkCorner(0);
+    ASSERT_LT(origin.first, 160);
+    for (size_t i = 1; i < std::size(anchors); ++i) {
+        const auto corner = inkCorner(static_cast<int>(i));
+        EXPECT_EQ(corner.first, origin.first - static_cast<int32_t>(w * anchors[i].first)) << i;
+        EXPECT_EQ(corner.second, origin.second - static_cast<int32_t>(h * anchors[i].second)) << i;
+    }
 }
 
 TEST_F(TextObjectWorld, LayersKeepTheirPictureWhenTheObjectChangesOrGoes) {
