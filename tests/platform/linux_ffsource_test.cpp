@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "core/errcodes.h"
@@ -140,6 +143,60 @@ TEST_F(MovieSourceTest, SmallClipDecodesWholeAsFFmpegDoes) {
         EXPECT_LE(MaxDifference(pictures[i].rgb, reference[i]), 3) << "picture " << i;
     }
     EXPECT_NEAR(static_cast<double>(sound) / 2.0, 2 * 22050.0, 22050 * 0.05);
+}
+
+// Every packet, in the order read, against ffprobe's list: its kind, its
+// size and its time (the presentation time, the decoding time when a packet
+// has none, from the file's start). H.264 with B-pictures has the two times
+// differ; MPEG-4 in AVI leaves some presentation times out.
+TEST_F(MovieSourceTest, PacketsCarryTheirKindSizeAndTimeAsFFprobeReadsThem) {
+    const std::string avi = ffclips::Clips().Get("bframes.avi", ffclips::Pictures("64x48", 25, 1) + " -c:v mpeg4 -bf 2");
+    for (const std::string& path : {ffclips::SmallMP4(), avi}) {
+        SCOPED_TRACE(path);
+        ASSERT_FALSE(path.empty());
+        const std::string list = path + ".packets";
+        ASSERT_EQ(std::system(("ffprobe -v error -show_entries format=start_time:packet=codec_type,pts_time,dts_time,size "
+                               "-of csv=p=0 '" + path + "' > '" + list + "'").c_str()), 0);
+        std::vector<std::string> lines;
+        double start = 0;
+        {
+            std::ifstream in(list);
+            for (std::string line; std::getline(in, line);)
+                if (line.rfind("video,", 0) == 0 || line.rfind("audio,", 0) == 0) lines.push_back(line);
+                else if (!line.empty()) start = std::atof(line.c_str());
+        }
+        std::remove(list.c_str());
+        ASSERT_EQ(Open(path), 0);
+        size_t at = 0;
+        int differing = 0;
+        for (int guard = 0; guard < 100000; ++guard) {
+            qbMoviePacket packet;
+            const int32_t got = NextMoviePacket(source_, &packet);
+            if (got == -1) break;
+            if (got != 0) continue;
+            if (at == lines.size()) {  // the drain's markers, after the last packet
+                EXPECT_EQ(packet.size, 0);
+                EXPECT_EQ(packet.pts, -1.0);
+                FreeMoviePacket(source_, packet.packet);
+                continue;
+            }
+            std::istringstream fields(lines[at++]);
+            std::string kind, pts, dts, size;
+            std::getline(fields, kind, ',');
+            std::getline(fields, pts, ',');
+            std::getline(fields, dts, ',');
+            std::getline(fields, size, ',');
+            const std::string& time = pts != "N/A" ? pts : dts;
+            const double want = time == "N/A" ? -1.0 : std::max(std::atof(time.c_str()) - start, 0.0);
+            differing += pts != dts;
+            EXPECT_EQ(packet.isAudio, kind == "audio" ? 1 : 0) << at;
+            EXPECT_EQ(packet.size, std::atoi(size.c_str())) << at;
+            EXPECT_NEAR(packet.pts, want, 1e-4) << at;
+            FreeMoviePacket(source_, packet.packet);
+        }
+        EXPECT_EQ(at, lines.size());
+        EXPECT_GT(differing, 5);
+    }
 }
 
 TEST_F(MovieSourceTest, OnlyBroadcastContainersSayTheirTimesMayJump) {
