@@ -71,6 +71,20 @@ protected:
         return VmGetTop(L_) ? VmToNumber(L_, 1) : -12345;
     }
     std::string Str(int idx) { return VmToCString(L_, idx) ? VmToCString(L_, idx) : "(none)"; }
+    // Sprite 1 cut from brush 1 at its whole size, shown at x, y.
+    void ShowSprite(int32_t width, int32_t height, int32_t x, int32_t y) {
+        std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
+        qbBrush* brush = nullptr;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
+        const qbSpriteGrid grid{};
+        ASSERT_EQ(CutSpriteFrames(brush->bitmap, brush->mask, brush->alpha, width, height, grid, sprite.get()), 0);
+        qbSprite* made = nullptr;
+        ASSERT_EQ(AddSpriteRecord(L_, std::move(sprite), &made), 0);
+        ASSERT_EQ(AdoptSpriteID(L_, made, NewObjectID{1, 0}), 0);
+        ASSERT_EQ(AddSpriteInstance(display_->bgpic, x, y, width, height, 1, made, nullptr, nullptr,
+                                    ObjectID{1, nullptr}, nullptr),
+                  0);
+    }
 };
 
 TEST_F(AttributeTest, DisplaysAnswerForTheCurrentOneAtIdZero) {
@@ -266,16 +280,7 @@ TEST_F(AttributeTest, EverySizeAndPositionRowAnswersItsOwnAxis) {
     ASSERT_EQ(RunNumbers("CreatePointer", {2, 3, 1}), 0);
     expectRows(36, ObjectID{2, nullptr}, {{kWidth, 32}, {kHeight, 16}});
 
-    std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
-    qbBrush* brush = nullptr;
-    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
-    ASSERT_EQ(CutSpriteFrames(brush->bitmap, brush->mask, brush->alpha, 32, 16, qbSpriteGrid{}, sprite.get()), 0);
-    qbSprite* made = nullptr;
-    ASSERT_EQ(AddSpriteRecord(L_, std::move(sprite), &made), 0);
-    ASSERT_EQ(AdoptSpriteID(L_, made, NewObjectID{1, 0}), 0);
-    ASSERT_EQ(AddSpriteInstance(display_->bgpic, 6, 11, 32, 16, 1, made, nullptr, nullptr, ObjectID{1, nullptr},
-                                nullptr),
-              0);
+    ShowSprite(32, 16, 6, 11);
     expectRows(32, ObjectID{1, nullptr}, {{kWidth, 32}, {kHeight, 16}, {kXPos, 6}, {kYPos, 11}});
     FreeAllSprites(L_);
 
@@ -334,15 +339,7 @@ TEST_F(AttributeTest, EveryRowAnswersAndEveryMissingRowWaitsForItsObjects) {
     qbAsyncDraw* async = nullptr;
     ASSERT_EQ(AddAsyncDraw(ADF_FX, qbAsyncDrawCallbacks{}, nullptr, &async), 0);
     // Sprite 1, shown (its position rows need it on screen).
-    std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
-    qbBrush* brush = nullptr;
-    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
-    ASSERT_EQ(CutSpriteFrames(brush->bitmap, brush->mask, brush->alpha, 6, 6, qbSpriteGrid{}, sprite.get()), 0);
-    qbSprite* made = nullptr;
-    ASSERT_EQ(AddSpriteRecord(L_, std::move(sprite), &made), 0);
-    ASSERT_EQ(AdoptSpriteID(L_, made, NewObjectID{1, 0}), 0);
-    ASSERT_EQ(AddSpriteInstance(display_->bgpic, 0, 0, 6, 6, 1, made, nullptr, nullptr, ObjectID{1, nullptr}, nullptr),
-              0);
+    ShowSprite(6, 6, 0, 0);
     std::map<int32_t, ObjectID> ids = {{1, IDOf(*display_->bgpic)}, {37, IDOf(*async)}};
     // Errors a row may give on the fixture: the layer rows of other kinds.
     const std::set<int> refusals = {ERR_BADLAYERTYPE, ERR_NOANMLAYER, ERR_NOTXTLAYER};

@@ -226,7 +226,8 @@ TEST_F(AnimStreamTest, AFrameIsPlacedAtItsOwnXAndY) {
         int red = 0;
         for (int y = d.Top; y < d.Top + d.Height; ++y)
             for (int x = d.Left; x < d.Left + d.Width; ++x) {
-                const bool inside = x >= kPlaces[f].x && x < kPlaces[f].x + 4 && y >= kPlaces[f].y && y < kPlaces[f].y + 2;
+                const Place& p = kPlaces[f];
+                const bool inside = x >= p.x && x < p.x + 4 && y >= p.y && y < p.y + 2;
                 const uint32_t colour = gif.Colour(f, gif.Index(f, x, y));
                 red += colour == 0xFF0000u;
                 EXPECT_EQ(colour, inside ? 0xFF0000u : 0u) << f << " " << x << "," << y;
