@@ -71,6 +71,20 @@ protected:
         return VmGetTop(L_) ? VmToNumber(L_, 1) : -12345;
     }
     std::string Str(int idx) { return VmToCString(L_, idx) ? VmToCString(L_, idx) : "(none)"; }
+    // Sprite 1 cut from brush 1 at its whole size, shown at x, y.
+    void ShowSprite(int32_t width, int32_t height, int32_t x, int32_t y) {
+        std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
+        qbBrush* brush = nullptr;
+        ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
+        const qbSpriteGrid grid{};
+        ASSERT_EQ(CutSpriteFrames(brush->bitmap, brush->mask, brush->alpha, width, height, grid, sprite.get()), 0);
+        qbSprite* made = nullptr;
+        ASSERT_EQ(AddSpriteRecord(L_, std::move(sprite), &made), 0);
+        ASSERT_EQ(AdoptSpriteID(L_, made, NewObjectID{1, 0}), 0);
+        ASSERT_EQ(AddSpriteInstance(display_->bgpic, x, y, width, height, 1, made, nullptr, nullptr,
+                                    ObjectID{1, nullptr}, nullptr),
+                  0);
+    }
 };
 
 TEST_F(AttributeTest, DisplaysAnswerForTheCurrentOneAtIdZero) {
@@ -233,6 +247,65 @@ TEST_F(AttributeTest, LayersByPositionAndName) {
     EXPECT_EQ(Get(22, 1, kXPos), ERR_NOLAYERS);
 }
 
+// Every size and position row of every kind, read on objects wider than
+// high at distinct x and y, so that no row answers the other axis.
+TEST_F(AttributeTest, EverySizeAndPositionRowAnswersItsOwnAxis) {
+    enum : int32_t { kYPos = 8, kMaxHeight = 3, kHostHeight = 29, kRawYPos = 66, kRawWidth = 67, kRawHeight = 68 };
+    enum : int32_t { kBorderLeft = 24, kBorderTop = 25, kBorderRight = 26, kBorderBottom = 27 };
+    enum : int32_t { kScaleWidth = 44, kScaleHeight = 45 };
+    const auto expectRows = [&](int32_t type, ObjectID id, std::initializer_list<std::pair<int32_t, double>> rows) {
+        for (const auto& [attribute, want] : rows) {
+            ASSERT_EQ(GetID(type, id, attribute), 0) << type << " " << attribute;
+            EXPECT_EQ(VmToNumber(L_, 1), want) << type << " " << attribute;
+        }
+    };
+    MakeBrush(1, 32, 16, 0xFF0000);
+    expectRows(3, ObjectID{1, nullptr}, {{kWidth, 32}, {kHeight, 16}});
+    expectRows(1, IDOf(*display_->bgpic), {{kWidth, 100}, {kHeight, 80}});
+
+    // Layers: as shown, and as given before the turn.
+    ASSERT_EQ(Show("DisplayBrush", {1, 5, 9}), 0);
+    expectRows(22, ObjectID{1, nullptr},
+               {{kWidth, 32}, {kHeight, 16}, {kXPos, 5}, {kYPos, 9}, {kRawXPos, 5}, {kRawYPos, 9}, {kRawWidth, 32},
+                {kRawHeight, 16}});
+    ASSERT_EQ(Show("DisplayBrush", {1, 40, 30}, [&] { SetTableFieldFloat(L_, "rotate", 90); }), 0);
+    expectRows(22, ObjectID{2, nullptr}, {{kRawXPos, 40}, {kRawYPos, 30}, {kRawWidth, 32}, {kRawHeight, 16}});
+    ASSERT_EQ(GetID(22, ObjectID{2, nullptr}, kWidth), 0);
+    const double shownWidth = VmToNumber(L_, 1);
+    ASSERT_EQ(GetID(22, ObjectID{2, nullptr}, kHeight), 0);
+    EXPECT_GT(VmToNumber(L_, 1), shownWidth);
+
+    ASSERT_EQ(RunNumbers("CreateClipRegion", {2, 14, 3, 7, 20, 9}), 0);
+    expectRows(35, ObjectID{2, nullptr}, {{kWidth, 20}, {kHeight, 9}, {kXPos, 3}, {kYPos, 7}});
+    ASSERT_EQ(RunNumbers("CreatePointer", {2, 3, 1}), 0);
+    expectRows(36, ObjectID{2, nullptr}, {{kWidth, 32}, {kHeight, 16}});
+
+    ShowSprite(32, 16, 6, 11);
+    expectRows(32, ObjectID{1, nullptr}, {{kWidth, 32}, {kHeight, 16}, {kXPos, 6}, {kYPos, 11}});
+    FreeAllSprites(L_);
+
+    // The display: its place, its frame (each side its own), the room the
+    // monitor leaves and the scaled size.
+    display_->x = 12;
+    display_->y = 34;
+    display_->borderLeft = 3;
+    display_->borderTop = 20;
+    display_->borderWidth = 3 + 5;
+    display_->borderHeight = 20 + 4;
+    const ObjectID current{0, nullptr};
+    expectRows(21, current,
+               {{kWidth, 100}, {kHeight, 80}, {kXPos, 12}, {kYPos, 34}, {kBorderLeft, 3}, {kBorderTop, 20},
+                {kBorderRight, 5}, {kBorderBottom, 4}, {kScaleWidth, 100}, {kScaleHeight, 80}});
+    const double hostWidth = Answer(21, 0, kHostWidth), hostHeight = Answer(21, 0, kHostHeight);
+    EXPECT_EQ(Answer(21, 0, kMaxWidth), hostWidth - 8);
+    EXPECT_EQ(Answer(21, 0, kMaxHeight), hostHeight - 24);
+    display_->autoscale = 1;
+    display_->scaleWidth = 640;
+    display_->scaleHeight = 480;
+    expectRows(21, current, {{kScaleWidth, 640}, {kScaleHeight, 480}});
+    display_->autoscale = 0;
+}
+
 TEST_F(AttributeTest, EventHandlersByNameWithoutLetterCase) {
     ASSERT_EQ(GetNamed(40, "OnKeyDown", kFunction), 0);
     EXPECT_EQ(VmToNumber(L_, 1), 0);
@@ -266,15 +339,7 @@ TEST_F(AttributeTest, EveryRowAnswersAndEveryMissingRowWaitsForItsObjects) {
     qbAsyncDraw* async = nullptr;
     ASSERT_EQ(AddAsyncDraw(ADF_FX, qbAsyncDrawCallbacks{}, nullptr, &async), 0);
     // Sprite 1, shown (its position rows need it on screen).
-    std::unique_ptr<qbSprite> sprite = NewSpriteRecord();
-    qbBrush* brush = nullptr;
-    ASSERT_EQ(GetBrushRecord(L_, ObjectID{1, nullptr}, &brush, 0), 0);
-    ASSERT_EQ(CutSpriteFrames(brush->bitmap, brush->mask, brush->alpha, 6, 6, qbSpriteGrid{}, sprite.get()), 0);
-    qbSprite* made = nullptr;
-    ASSERT_EQ(AddSpriteRecord(L_, std::move(sprite), &made), 0);
-    ASSERT_EQ(AdoptSpriteID(L_, made, NewObjectID{1, 0}), 0);
-    ASSERT_EQ(AddSpriteInstance(display_->bgpic, 0, 0, 6, 6, 1, made, nullptr, nullptr, ObjectID{1, nullptr}, nullptr),
-              0);
+    ShowSprite(6, 6, 0, 0);
     std::map<int32_t, ObjectID> ids = {{1, IDOf(*display_->bgpic)}, {37, IDOf(*async)}};
     // Errors a row may give on the fixture: the layer rows of other kinds.
     const std::set<int> refusals = {ERR_BADLAYERTYPE, ERR_NOANMLAYER, ERR_NOTXTLAYER};

@@ -197,6 +197,46 @@ TEST_F(AnimStreamTest, TheTransparentColourTakesTheLastPaletteEntry) {
 #endif
 }
 
+// A frame's "x" moves the brush across and its "y" down, each alone, both,
+// and each centred on its own axis of a stream wider than high.
+TEST_F(AnimStreamTest, AFrameIsPlacedAtItsOwnXAndY) {
+#ifndef QB_TEST_HAVE_GIFLIB
+    GTEST_SKIP() << "no giflib";
+#else
+    Brush(1, Filled(4, 2, 0xFF0000), 4, 2);
+    const std::string path = dir_.File("placed.gif");
+    ASSERT_EQ(Begin(1, path, 12, 6), 0);
+    struct Place {
+        Fields fields;
+        int x, y;
+    };
+    const Place kPlaces[] = {
+        {{{"x", 5}}, 5, 0},
+        {{{"y", 3}}, 0, 3},
+        {{{"x", 7}, {"y", 1}}, 7, 1},
+        {{{"x", -100000}, {"y", 3}}, 4, 3},
+        {{{"x", 1}, {"y", -100000}}, 1, 2},
+    };
+    for (const Place& p : kPlaces) ASSERT_EQ(Write(1, 1, p.fields), 0);
+    ASSERT_EQ(Finish(1), 0);
+    Gif gif(path);
+    ASSERT_EQ(gif.file->ImageCount, 5);
+    for (int f = 0; f < 5; ++f) {
+        const GifImageDesc& d = gif.file->SavedImages[f].ImageDesc;
+        int red = 0;
+        for (int y = d.Top; y < d.Top + d.Height; ++y)
+            for (int x = d.Left; x < d.Left + d.Width; ++x) {
+                const Place& p = kPlaces[f];
+                const bool inside = x >= p.x && x < p.x + 4 && y >= p.y && y < p.y + 2;
+                const uint32_t colour = gif.Colour(f, gif.Index(f, x, y));
+                red += colour == 0xFF0000u;
+                EXPECT_EQ(colour, inside ? 0xFF0000u : 0u) << f << " " << x << "," << y;
+            }
+        EXPECT_EQ(red, 8) << f;
+    }
+#endif
+}
+
 TEST_F(AnimStreamTest, StreamLookupsOptionsAndUnwritableFiles) {
     Brush(1, Filled(4, 4, 0x808080), 4, 4);
     EXPECT_EQ(Finish(7), ERR_FINDANIMSTREAM);
