@@ -322,32 +322,12 @@ const std::vector<Row>& Rows() {
          "HideLayerFX(1, {type = #REVEALLEFT/#REVEALTOP, async = 1}); "
          "AsyncDrawFrame(@3); "
          "AsyncDrawFrame(@3)"},
-        // Real-time effects on a layer with alpha: the colour fills and the
-        // old picture drawn into the layer's own image.
-        {"DisplayBrushFX",
-         "EnableLayers(); "
-         "DisplayBrushFX(12, <4, 7>, {type = #HFLIPCOIN/#VFLIPCOIN, async = 1}); "
-         "AsyncDrawFrame(@2); "
-         "AsyncDrawFrame(@2)"},
-        {"DisplayBrushFX",
-         "EnableLayers(); "
-         "DisplayBrushFX(12, <4, 7>, {type = #SLIDELEFT/#SLIDETOP, async = 1}); "
-         "AsyncDrawFrame(@2); "
-         "AsyncDrawFrame(@2)"},
-        {"DisplayBrushFX",
-         "EnableLayers(); "
-         "DisplayBrushFX(12, <4, 7>, {type = #VCLOSEGATE/#HCLOSEGATE, async = 1}); "
-         "AsyncDrawFrame(@2); "
-         "AsyncDrawFrame(@2)"},
         {"DisplayBGPicPartFX",
          "BrushToBGPic(11, 2); "
          "DisplayBGPicPartFX(2, <1, 2>, <6, 3>, #CROSSFADE, -1, -1, <8, 4>)"},
         // [sprite]
         {"DisplaySprite", "CreateSprite(1, #BRUSH, 12); DisplaySprite(1, <4, 7>)"},
         {"ScaleSprite", "CreateSprite(1, #BRUSH, 11); ScaleSprite(1, <20, 11>); DisplaySprite(1, <4, 7>)"},
-        // A layer drawn under a sprite is not copied straight to the window.
-        {"DisplayBrush",
-         "EnableLayers(); CreateSprite(1, #BRUSH, 12); DisplaySprite(1, <5, 14>); DisplayBrush(11, <2, 12>)"},
         // [moveobject]
         {"MoveBrush", "MoveBrush(12, <1, 2>, <9, 6>, 4)"},
         {"MoveLayer", "EnableLayers(); DisplayBrush(11, <1, 1>); MoveLayer(1, <1, 1>, <9, 6>, 4)"},
