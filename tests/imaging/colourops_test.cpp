@@ -244,3 +244,75 @@ TEST(ColourOpsTest, VectorModulateGivesThePlainKernelsPixels) {
     ModulatePixels32With(KernelIsa::Avx512, {wide.data(), w, 1, w, kFormatARGB, 120, 80, 130});
     EXPECT_EQ(plain, wide);
 }
+
+// Every kernel on every pixel format of its width gives the ARGB (or RGB565)
+// results repacked, over a picture wider than tall with a pitch past its
+// width whose padding stays as it was.
+TEST(ColourOpsTest, EveryPixelFormatGivesTheReferenceFormatsResults) {
+    uint8_t table[256];
+    BuildGammaTable(table, 1.7);
+    struct Op {
+        const char* name;
+        std::function<void(uint32_t*, int32_t, int32_t, int32_t, uint32_t)> run32;
+        std::function<void(uint16_t*, int32_t, int32_t, int32_t, uint32_t)> run16;
+    };
+    const std::vector<Op> ops = {
+        {"solarize", [](uint32_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { SolarizePixels32(p, w, h, s, f, 100); },
+         [](uint16_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { SolarizePixels16(p, w, h, s, f, 100); }},
+        {"sepia", [](uint32_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { SepiaPixels32(p, w, h, s, f, 150); },
+         [](uint16_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { SepiaPixels16(p, w, h, s, f, 150); }},
+        {"contrast", [](uint32_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { ContrastPixels32(p, w, h, s, f, 1); },
+         [](uint16_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { ContrastPixels16(p, w, h, s, f, 1); }},
+        {"modulate",
+         [](uint32_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { ModulatePixels32({p, w, h, s, f, 120, 70, 140}); },
+         [](uint16_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { ModulatePixels16({p, w, h, s, f, 120, 70, 140}); }},
+        {"gamma",
+         [&table](uint32_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) {
+             GammaPixels32({p, w, h, s, f, table, table, table, 5});
+         },
+         [&table](uint16_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) {
+             GammaPixels16({p, w, h, s, f, table, table, table, 5});
+         }},
+        {"stretch", [](uint32_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { StretchLevels({p, w, h, s, 10, 200, f, 4}); },
+         [](uint16_t* p, int32_t w, int32_t h, int32_t s, uint32_t f) { StretchLevels({p, w, h, s, 10, 200, f, 2}); }},
+    };
+    constexpr int32_t kW = 7, kH = 3, kPitch = 9;
+    std::mt19937 rng(11);
+    std::vector<uint32_t> argb(kPitch * kH);
+    for (auto& p : argb) p = static_cast<uint32_t>(rng());
+    std::vector<uint16_t> rgb565(kPitch * kH);
+    // Green's lowest bit clear: every 16-bit format holds the same input.
+    for (auto& p : rgb565) p = static_cast<uint16_t>(rng() & 0xFFDFu);
+    for (const Op& op : ops) {
+        std::vector<uint32_t> want32 = argb;
+        op.run32(want32.data(), kW, kH, kPitch, kFormatARGB);
+        for (const int f : {kFormatBGRA, kFormatRGBA, kFormatABGR}) {
+            std::vector<uint32_t> got(argb.size());
+            for (size_t i = 0; i < got.size(); ++i) got[i] = ARGBToPixel32(f, argb[i]);
+            const std::vector<uint32_t> before = got;
+            op.run32(got.data(), kW, kH, kPitch, static_cast<uint32_t>(f));
+            for (size_t i = 0; i < got.size(); ++i) {
+                if (static_cast<int32_t>(i) % kPitch >= kW) ASSERT_EQ(got[i], before[i]) << op.name << " pads " << i;
+                else ASSERT_EQ(Pixel32ToARGB(f, got[i]), want32[i]) << op.name << " format " << f << " at " << i;
+            }
+        }
+        std::vector<uint16_t> want16 = rgb565;
+        op.run16(want16.data(), kW, kH, kPitch, kFormatRGB565);
+        for (int f = kFormatRGB555; f <= kFormatBGR565Swapped; ++f) {
+            std::vector<uint16_t> got(rgb565.size());
+            for (size_t i = 0; i < got.size(); ++i) got[i] = RGB565ToPixel16(f, rgb565[i]);
+            const std::vector<uint16_t> before = got;
+            op.run16(got.data(), kW, kH, kPitch, static_cast<uint32_t>(f));
+            for (size_t i = 0; i < got.size(); ++i) {
+                if (static_cast<int32_t>(i) % kPitch >= kW) {
+                    ASSERT_EQ(got[i], before[i]) << op.name << " pads " << i;
+                    continue;
+                }
+                // 555 formats keep five bits of green: compare what they hold.
+                const uint16_t mask = (f & ~2) == kFormatRGB565 || (f & ~2) == kFormatBGR565 ? 0xFFFFu : 0xFFDFu;
+                ASSERT_EQ(Pixel16ToRGB565(f, got[i]) & mask, RGB565ToPixel16(kFormatRGB565, want16[i]) & mask)
+                    << op.name << " format " << f << " at " << i;
+            }
+        }
+    }
+}

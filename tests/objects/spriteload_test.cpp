@@ -84,26 +84,45 @@ TEST_F(SpriteLoad, BeforeTheFirstDisplayThePictureWaits) {
     EXPECT_EQ(Real(1, 1), FrameColour(4));
 }
 
-// A picture's alpha channel waits with it and goes to each cell's frame.
-TEST_F(SpriteLoad, AWaitingPicturesAlphaIsCutIntoEveryFrame) {
+// A picture's alpha channel goes to each cell's frame, whether the picture
+// waits for the first display or is cut at once: cells wider than tall at
+// offsets that differ in x and y, every pixel of every frame read back.
+TEST_F(SpriteLoad, APicturesAlphaIsCutIntoEveryFrame) {
+    constexpr int32_t kW = 12, kH = 8, kCellW = 4, kCellH = 2;
+    const auto colour = [](int32_t x, int32_t y) { return static_cast<uint32_t>(0x100000 * x + 0x40 * y + 1); };
+    const auto opacity = [](int32_t x, int32_t y) { return 0x10 * x + y; };
     std::vector<uint32_t> pixels;
-    for (uint32_t y = 0; y < 8; ++y)
-        for (uint32_t x = 0; x < 12; ++x) pixels.push_back((0x10 * x + y) << 24 | FrameColour(y / 4 * 3 + x / 4));
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < kW; ++x) pixels.push_back(static_cast<uint32_t>(opacity(x, y)) << 24 | colour(x, y));
     const std::string path = testing::TempDir() + "sprite_alpha_" + std::to_string(::getpid()) + ".png";
-    ASSERT_TRUE(imagefixtures::WriteRgbPng(path, 12, 8, pixels, true, false));
-    SetPicturesPending(true);
-    ASSERT_EQ(Load(1, path, {{"loadalpha", 1}, {"width", 4}, {"height", 4}, {"frames", 6}, {"fpr", 3}}), 0);
-    SetPicturesPending(false);
-    ASSERT_EQ(LoadPendingSprites(L_), 0);
-    const auto alpha = [&](int32_t frame, int32_t x, int32_t y) {
-        qbBitmap *b = nullptr, *m = nullptr, *a = nullptr;
-        EXPECT_EQ(GetSpriteFrameImage(Sprite(1), frame, &b, &m, &a), 0);
-        if (!a) return -1;
-        return int{a->plane->data[static_cast<size_t>(y) * a->plane->rowBytes + static_cast<size_t>(x)]};
-    };
-    EXPECT_EQ(alpha(1, 3, 0), 0x30);
-    EXPECT_EQ(alpha(5, 1, 2), 0x50 + 6);
-    EXPECT_EQ(alpha(6, 3, 3), 0xB0 + 7);
+    ASSERT_TRUE(imagefixtures::WriteRgbPng(path, kW, kH, pixels, true, false));
+    for (const bool waits : {true, false}) {
+        SCOPED_TRACE(waits ? "waiting" : "at once");
+        SetPicturesPending(waits);
+        const int32_t id = waits ? 1 : 2;
+        ASSERT_EQ(Load(id, path, {{"loadalpha", 1}, {"width", kCellW}, {"height", kCellH}, {"frames", 7}, {"fpr", 3}}),
+                  0);
+        SetPicturesPending(false);
+        ASSERT_EQ(LoadPendingSprites(L_), 0);
+        for (int32_t frame = 1; frame <= 7; ++frame) {
+            qbBitmap *b = nullptr, *m = nullptr, *a = nullptr;
+            ASSERT_EQ(GetSpriteFrameImage(Sprite(id), frame, &b, &m, &a), 0);
+            ASSERT_TRUE(b && a);
+            ASSERT_EQ(b->width, kCellW);
+            ASSERT_EQ(b->height, kCellH);
+            ASSERT_EQ(a->plane->width, kCellW);
+            ASSERT_EQ(a->plane->height, kCellH);
+            const int32_t cx = (frame - 1) % 3 * kCellW, cy = (frame - 1) / 3 * kCellH;
+            for (int32_t y = 0; y < kCellH; ++y)
+                for (int32_t x = 0; x < kCellW; ++x) {
+                    EXPECT_EQ(ReadBitmapPixel(b, x, y, false) & 0xFFFFFFu, colour(cx + x, cy + y))
+                        << frame << " " << x << "," << y;
+                    EXPECT_EQ(int{a->plane->data[static_cast<size_t>(y) * a->plane->rowBytes + static_cast<size_t>(x)]},
+                              opacity(cx + x, cy + y))
+                        << frame << " " << x << "," << y;
+                }
+        }
+    }
     ::unlink(path.c_str());
 }
 
