@@ -13,6 +13,12 @@
 
 namespace {
 
+qbSocketTimeout NoWait() {
+    qbSocketTimeout tm;
+    TimeoutInit(&tm, 0, 0);
+    return tm;
+}
+
 TEST(SocketLayer, TimeoutRetryTakesTheTighterLimit) {
     qbSocketTimeout tm;
     TimeoutInit(&tm, -1, -1);
@@ -46,8 +52,7 @@ TEST(SocketLayer, CodesReadAsTheirTexts) {
 TEST(SocketLayer, NoWaitAllowedMeansTimeoutAtOnceAndAClosedPeerIsClosed) {
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
-    qbSocketTimeout none;
-    TimeoutInit(&none, 0, 0);
+    qbSocketTimeout none = NoWait();
     char buf[4];
     size_t got = 99;
     const int64_t start = GetMonotonicMicros();
@@ -82,10 +87,9 @@ TEST(SocketLayer, NoWaitAllowedMeansTimeoutAtOnceAndAClosedPeerIsClosed) {
 // On a datagram socket an empty datagram is one to take, nothing waiting is
 // a time-out, never the end of a stream; each is taken whole.
 TEST(SocketLayer, DatagramsEmptyOrNotAreDataAndNoneIsATimeout) {
-    int pair[2];
+    qbSocketTimeout none = NoWait();
+    int pair[2] = {-1, -1};
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, pair), 0);
-    qbSocketTimeout none;
-    TimeoutInit(&none, 0, 0);
     char buf[8];
     size_t got = 99;
     sockaddr_storage from{};

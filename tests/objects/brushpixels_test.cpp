@@ -379,7 +379,8 @@ TEST_F(BrushPixelTest, DesktopGrabsAreClippedOnBothAxesAndEmptyOnesRefused) {
         {-1, my, 5, 6},         {mx, -1, 5, 6},
     };
     for (const auto& r : refused) {
-        EXPECT_EQ(grab(r.x, r.y, r.width, r.height), ERR_WRONGUSAGE) << r.x << "," << r.y << " " << r.width << "x" << r.height;
+        EXPECT_EQ(grab(r.x, r.y, r.width, r.height), ERR_WRONGUSAGE)
+            << r.x << "," << r.y << " " << r.width << "x" << r.height;
         EXPECT_EQ(Brush(1)->width, 3);
         EXPECT_EQ(Brush(1)->height, 2);
     }
