@@ -191,6 +191,23 @@ TEST_F(CatalogLookupTest, ACatalogCostsItsEntriesNotItsLength) {
     }
 }
 
+// A file's own length says whether it may be an IFF catalog: one byte short
+// of the least IFF, a text that starts with "FORM" keeps its lines; at that
+// length it is read as IFF, and a broken one is no catalog.
+TEST_F(CatalogLookupTest, ShortFormFilesOnDiskAreTextAndLongerOnesIff) {
+    setenv("LANG", "de_DE.UTF-8", 1);
+    std::string text = "FORMabcdCTLGFVER" + std::string(84, 'x');
+    ASSERT_EQ(text.size(), 100u);
+    text[40] = '\n';
+    dir_.Write("Catalogs/deutsch/short.catalog", text);
+    dir_.Write("Catalogs/deutsch/long.catalog", text + "y");
+    CatalogPtr c(LoadCatalog("short.catalog"));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(std::string(GetCatalogText(c.get(), 0, "d")), text.substr(0, 40));
+    EXPECT_EQ(std::string(GetCatalogText(c.get(), 1, "d")), std::string(59, 'x'));
+    EXPECT_FALSE(CatalogPtr(LoadCatalog("long.catalog")));
+}
+
 // Every name a catalog lookup opens, in order, as a file adapter sees it;
 // it serves the one name it is given, with the text given.
 struct OpenLog {

@@ -242,6 +242,16 @@ TEST_F(FullScreenTest, MonitorsModesAndFakeFullScreens) {
     EXPECT_EQ(VmType(L_, -1), kTypeNil);
 }
 
+// A full screen asked for again on a monitor that has gone is refused, not
+// taken as already had.
+TEST_F(FullScreenTest, AFullScreenAgainOnAMonitorThatIsGoneFails) {
+    qbDisplay* d = Start(640, 400, "fullscreen", [&] { Field("monitor", 2); });
+    ASSERT_EQ(d->fullScreen, 1);
+    ASSERT_EQ(ChangeMode({2}), 0);
+    null_backend::SetMonitors({{0, 0, 1024, 768}});
+    EXPECT_EQ(ChangeMode({2}), ERR_GETMONITORINFO);
+}
+
 TEST_F(FullScreenTest, ColourGradientAndTextureBackfills) {
     qbDisplay* d = Start(640, 400, "fullscreen", [&] { BackfillTable("color", [&] { Field("color", 0x336699); }); });
     ASSERT_NE(BackfillPicture(d), nullptr);

@@ -361,6 +361,51 @@ TEST_F(ShapeLayersTest, ALayerBecomesEveryDrawnTypeInTurn) {
     }
 }
 
+// A box made round or a polygon must name every key its new type needs;
+// each refusal leaves the box as it was, and a radius below 1 is no radius.
+TEST_F(ShapeLayersTest, AConvertedLayerMissingAnyKeyOfItsTypeStaysWhatItWas) {
+    ASSERT_EQ(Run("EnableLayers", 0), 0);
+    ASSERT_EQ(Show("SetFillStyle", {FILLCOLOR}), 0);
+    ASSERT_EQ(Show("Box", {10, 10, 30, 20, 0x00FF00}), 0);
+    const struct {
+        int32_t type;
+        std::vector<std::pair<const char*, int32_t>> keys;
+        int error;
+    } refused[] = {
+        {kShapeCircle, {}, ERR_MISSINGPARAMTR},
+        {kShapeEllipse, {}, ERR_MISSINGPARAMTR},
+        {kShapeEllipse, {{"radiusa", 5}}, ERR_MISSINGPARAMTR},
+        {kShapeEllipse, {{"radiusb", 5}}, ERR_MISSINGPARAMTR},
+        {kShapeArc, {{"radiusa", 5}, {"startangle", 0}, {"endangle", 90}}, ERR_MISSINGPARAMTR},
+        {kShapeArc, {{"radiusb", 5}, {"startangle", 0}, {"endangle", 90}}, ERR_MISSINGPARAMTR},
+        {kShapeArc, {{"radiusa", 5}, {"radiusb", 5}, {"startangle", 0}}, ERR_MISSINGPARAMTR},
+        {kShapeArc, {{"radiusa", 5}, {"radiusb", 5}, {"endangle", 90}}, ERR_MISSINGPARAMTR},
+        {kShapePolygon, {}, ERR_MISSINGPARAMTR},
+        {kShapeCircle, {{"radius", 0}}, ERR_WRONGUSAGE},
+        {kShapeEllipse, {{"radiusa", 0}, {"radiusb", 5}}, ERR_WRONGUSAGE},
+        {kShapeEllipse, {{"radiusa", 5}, {"radiusb", 0}}, ERR_WRONGUSAGE},
+        {kShapeBox, {{"sizex", 0}}, ERR_WRONGUSAGE},
+        {kShapeBox, {{"sizey", 0}}, ERR_WRONGUSAGE},
+    };
+    const auto set = [&](int32_t type, const std::vector<std::pair<const char*, int32_t>>& keys) {
+        return Show("SetLayerStyle", {1}, [&] {
+            SetTableFieldInt(L_, "type", type);
+            for (const auto& [key, value] : keys) SetTableFieldInt(L_, key, value);
+        });
+    };
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(set(refused[i].type, refused[i].keys), refused[i].error) << i;
+        EXPECT_EQ(Get(1, "type"), kShapeBox) << i;
+        EXPECT_EQ(Get(1, "sizex"), 30) << i;
+        EXPECT_EQ(Get(1, "sizey"), 20) << i;
+    }
+    // Both radii of least size 1 are enough, each kept apart.
+    ASSERT_EQ(set(kShapeEllipse, {{"radiusa", 7}, {"radiusb", 1}}), 0);
+    EXPECT_EQ(Get(1, "type"), kShapeEllipse);
+    EXPECT_EQ(Get(1, "radiusa"), 7);
+    EXPECT_EQ(Get(1, "radiusb"), 1);
+}
+
 TEST_F(ShapeLayersTest, ALineLayerReadsAndTakesItsEndpoints) {
     ASSERT_EQ(Run("EnableLayers", 0), 0);
     ASSERT_EQ(Show("Line", {10, 20, 60, 30, 0x00FF00, 3}), 0);

@@ -6,11 +6,18 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "core/ostime.h"
 #include "libs/socket.h"
 
 namespace {
+
+qbSocketTimeout NoWait() {
+    qbSocketTimeout tm;
+    TimeoutInit(&tm, 0, 0);
+    return tm;
+}
 
 TEST(SocketLayer, TimeoutRetryTakesTheTighterLimit) {
     qbSocketTimeout tm;
@@ -45,8 +52,7 @@ TEST(SocketLayer, CodesReadAsTheirTexts) {
 TEST(SocketLayer, NoWaitAllowedMeansTimeoutAtOnceAndAClosedPeerIsClosed) {
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
-    qbSocketTimeout none;
-    TimeoutInit(&none, 0, 0);
+    qbSocketTimeout none = NoWait();
     char buf[4];
     size_t got = 99;
     const int64_t start = GetMonotonicMicros();
@@ -76,6 +82,40 @@ TEST(SocketLayer, NoWaitAllowedMeansTimeoutAtOnceAndAClosedPeerIsClosed) {
     SocketDestroy(&pair[0]);
     EXPECT_EQ(pair[0], -1);
     EXPECT_EQ(SocketRecv(pair[0], buf, sizeof buf, &got, &none), kSockClosed);
+}
+
+// On a datagram socket an empty datagram is one to take, nothing waiting is
+// a time-out, never the end of a stream; each is taken whole.
+TEST(SocketLayer, DatagramsEmptyOrNotAreDataAndNoneIsATimeout) {
+    qbSocketTimeout none = NoWait();
+    int pair[2] = {-1, -1};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0, pair), 0);
+    char buf[8];
+    size_t got = 99;
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    const auto recvFrom = [&] {
+        fromLength = sizeof from;
+        return SocketRecvFrom(pair[0], buf, sizeof buf, &got, reinterpret_cast<sockaddr*>(&from), &fromLength,
+                              &none);
+    };
+    EXPECT_EQ(SocketPeek(pair[0], &none, true), kSockTimeout);
+    EXPECT_EQ(recvFrom(), kSockTimeout);
+    ASSERT_EQ(send(pair[1], "", 0, 0), 0);
+    ASSERT_EQ(send(pair[1], "abc", 3, 0), 3);
+    EXPECT_EQ(SocketPeek(pair[0], &none, true), 0);
+    EXPECT_EQ(SocketPeek(pair[0], &none, true), 0);
+    EXPECT_EQ(recvFrom(), 0);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(SocketPeek(pair[0], &none, true), 0);
+    EXPECT_EQ(recvFrom(), 0);
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(std::string(buf, 3), "abc");
+    EXPECT_EQ(SocketPeek(pair[0], &none, true), kSockTimeout);
+    EXPECT_EQ(recvFrom(), kSockTimeout);
+    SocketDestroy(&pair[0]);
+    SocketDestroy(&pair[1]);
+    EXPECT_EQ(SocketPeek(pair[0], &none, true), kSockClosed);
 }
 
 }  // namespace

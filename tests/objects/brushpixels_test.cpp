@@ -351,6 +351,53 @@ TEST_F(BrushPixelTest, DesktopGrabs) {
     EXPECT_EQ(Pixels(Brush(2))[49] & 0xFFFFFFu, 0xFF0000u);
 }
 
+// Both axes of the grabbed rectangle are clipped to the monitor's far edges:
+// one pixel inside each edge is a brush one pixel across, the edge itself,
+// a size below 1 or a negative start is refused and leaves the brush alone.
+TEST_F(BrushPixelTest, DesktopGrabsAreClippedOnBothAxesAndEmptyOnesRefused) {
+    int32_t mx = 0, my = 0, mw = 0, mh = 0;
+    ASSERT_EQ(GetDisplayMonitorInfo(display_, &mx, &my, &mw, &mh), 0);
+    ASSERT_NE(mw, mh);
+    MakeBrush(1, 3, 2, 0x010203);
+    const auto grab = [&](int32_t x, int32_t y, int32_t width, int32_t height) {
+        VmPushNumber(L_, 1);
+        VmPushNewTable(L_);
+        SetTableFieldInt(L_, "x", x);
+        SetTableFieldInt(L_, "y", y);
+        SetTableFieldInt(L_, "width", width);
+        SetTableFieldInt(L_, "height", height);
+        const int err = Run("GrabDesktop", 2);
+        VmSetTop(L_, 0);
+        return err;
+    };
+    const int32_t right = mx + mw, bottom = my + mh;
+    const struct {
+        int32_t x, y, width, height;
+    } refused[] = {
+        {right, my, 5, 6},      {mx, bottom, 5, 6},     {right + 7, my, 5, 6}, {mx, bottom + 7, 5, 6},
+        {mx, my, 0, 6},         {mx, my, 5, 0},         {mx, my, -2, 6},       {mx, my, 5, -2},
+        {-1, my, 5, 6},         {mx, -1, 5, 6},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(grab(r.x, r.y, r.width, r.height), ERR_WRONGUSAGE)
+            << r.x << "," << r.y << " " << r.width << "x" << r.height;
+        EXPECT_EQ(Brush(1)->width, 3);
+        EXPECT_EQ(Brush(1)->height, 2);
+    }
+    ASSERT_EQ(grab(right - 1, my, 5, 6), 0);
+    EXPECT_EQ(Brush(1)->width, 1);
+    EXPECT_EQ(Brush(1)->height, 6);
+    ASSERT_EQ(grab(mx, bottom - 1, 5, 6), 0);
+    EXPECT_EQ(Brush(1)->width, 5);
+    EXPECT_EQ(Brush(1)->height, 1);
+    // Without a table the whole monitor is grabbed.
+    VmPushNumber(L_, 1);
+    ASSERT_EQ(Run("GrabDesktop", 1), 0);
+    VmSetTop(L_, 0);
+    EXPECT_EQ(Brush(1)->width, mw);
+    EXPECT_EQ(Brush(1)->height, mh);
+}
+
 TEST_F(BrushPixelTest, BrushesFromLayersAndSprites) {
     MakeBrush(1, 20, 10, 0x445566);
     EXPECT_EQ(RunNumbers("ConvertToBrush", {22, 1, 2}), ERR_NOLAYERS);
