@@ -61,7 +61,6 @@ uint8_t* PlaneData(const qbBitmap* plane, int32_t width, int32_t height, int32_t
     return plane->plane->data;
 }
 
-
 // The planes of a filter that moves pixels, as the kernels address them;
 // a plane smaller than the picture is left out.
 MaskRows MaskOf(qbBitmap* mask, int32_t width, int32_t height) {

@@ -164,12 +164,9 @@ const std::vector<Row>& Rows() {
          "DisplayBrush(13, <4, 7>); "
          "HideLayerFX(1, {type = #CROSSFADE, async = 1}); "
          "AsyncDrawFrame(@3, 2)"},
-        {"DisplayBrushFX",
-         "EnableLayers(); "
-         "DisplayBrush(13, <4, 7>); "
-         "UndoFX(#BRUSH, 13, {type = #BLEND, async = 1}); "
-         "AsyncDrawFrame(@3); "
-         "AsyncDrawFrame(@3)"},
+        // No #BLEND rows: an async blend's frame on a loaded machine is not
+        // the same from run to run, so the two worlds could differ by pace
+        // alone. The other async effects here agree run after run.
         {"Box",
          "SelectAlphaChannel(12); "
          "SetAlphaIntensity(40); "
@@ -296,12 +293,6 @@ const std::vector<Row>& Rows() {
          "EnableLayers(); "
          "DisplayBrush(13, <4, 7>); "
          "HideLayerFX(1, {type = #CROSSFADE, async = 1}); "
-         "AsyncDrawFrame(@3); "
-         "AsyncDrawFrame(@3)"},
-        {"DisplayBrushFX",
-         "EnableLayers(); "
-         "DisplayBrush(13, <4, 7>); "
-         "HideLayerFX(1, {type = #BLEND, async = 1}); "
          "AsyncDrawFrame(@3); "
          "AsyncDrawFrame(@3)"},
         {"DisplayBrushFX",
