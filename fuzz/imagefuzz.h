@@ -10,6 +10,7 @@
 #include "core/file.h"
 #include "core/memfile.h"
 #include "imaging/imageformats.h"
+#include "fuzznote.h"
 
 class FuzzImageFile {
 public:
@@ -38,12 +39,18 @@ private:
 
 inline volatile uint32_t fuzzPixelSink = 0;
 
-// Touches every pixel, so that a short buffer shows up under the sanitizers.
+// Touches every pixel, so that a short buffer shows up under the sanitizers,
+// and notes the picture in the input's answer.
 inline void SumPixels(const uint32_t* pixels, int32_t width, int32_t height, int32_t rowLength) {
     uint32_t sum = 0;
+    FuzzNoteValue(pixels ? width : -1);
+    FuzzNoteValue(height);
     if (!pixels) return;
-    for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x) sum += pixels[static_cast<size_t>(y) * static_cast<size_t>(rowLength) + x];
+    for (int32_t y = 0; y < height; ++y) {
+        const uint32_t* row = pixels + static_cast<size_t>(y) * static_cast<size_t>(rowLength);
+        for (int32_t x = 0; x < width; ++x) sum += row[x];
+        FuzzNote(row, static_cast<size_t>(width > 0 ? width : 0) * sizeof *row);
+    }
     fuzzPixelSink = sum;
 }
 inline void SumPixels(const PixelBuffer& pixels, int32_t width, int32_t height) {
