@@ -110,8 +110,15 @@ def lines_run(build, binary, profiles, source, ran=True):
         os.unlink(raw)
     if merged.returncode != 0:
         return {}
+    objects = ["-object", str(build / "quenbrookplayer")]
+    if Path(binary).name == "test_fuzz":
+        # Its tests run the fuzz targets' binaries, whose code the player may
+        # not link: their own mappings place their counts.
+        for target in sorted((build / "fuzz").glob("fuzz_*")):
+            if target.is_file() and os.access(target, os.X_OK):
+                objects += ["-object", str(target)]
     out = subprocess.run([tool("llvm-cov"), "export", "-format=lcov", "-skip-functions",
-                          "-instr-profile", str(data), str(binary), "-object", str(build / "quenbrookplayer")],
+                          "-instr-profile", str(data), str(binary), *objects],
                          capture_output=True, text=True).stdout
     src = str(source / "src") + "/"
     found, current = {}, None
