@@ -11,6 +11,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/bitmapfilters.h"
 #include "imaging/blit.h"
+#include "pixelsfuzz.h"
 
 namespace {
 
@@ -38,11 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     // Sizes larger than the bitmap are cut to it.
     const int32_t fw = (data[0] & 8) ? w + 5 : w, fh = (data[0] & 16) ? h + 3 : h;
-    if (data[0] & 32)
-        SwirlBitmap(bitmap.get(), mask.get(), alpha.get(), fw, fh, kInts[data[3] % 16]);
-    else
-        WaterRippleBitmap(bitmap.get(), mask.get(), alpha.get(), fw, fh, kInts[data[4] % 16], kInts[data[5] % 16],
-                          kInts[data[6] % 16], kDoubles[data[7] % 16], kDoubles[data[8] % 16]);
+    const int err = (data[0] & 32) ? SwirlBitmap(bitmap.get(), mask.get(), alpha.get(), fw, fh, kInts[data[3] % 16])
+                                   : WaterRippleBitmap(bitmap.get(), mask.get(), alpha.get(), fw, fh, kInts[data[4] % 16],
+                                                       kInts[data[5] % 16], kInts[data[6] % 16], kDoubles[data[7] % 16],
+                                                       kDoubles[data[8] % 16]);
+    FuzzNoteValue(err);
+    FuzzNoteImages(bitmap.get(), mask.get(), alpha.get());
     SetPlatformPixelFormat(kPixelFormatUnset);
     return 0;
 }

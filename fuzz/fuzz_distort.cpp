@@ -10,6 +10,7 @@
 
 #include "imaging/bitmap.h"
 #include "imaging/distort.h"
+#include "pixelsfuzz.h"
 
 namespace {
 
@@ -53,7 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     q.arguments = args.data();
     q.source.width = width;
     q.source.height = height;
-    if (ComputeDistortGeometry(&q) == 0 && int64_t{q.outWidth} * q.outHeight > kMaxOutputPixels) return 0;
+    const int geometry = ComputeDistortGeometry(&q);
+    FuzzNoteValue(geometry);
+    if (geometry == 0) {
+        FuzzNoteValue(q.outWidth);
+        FuzzNoteValue(q.outHeight);
+        FuzzNoteValue(q.outX);
+        FuzzNoteValue(q.outY);
+        for (double c : q.coefficients) FuzzNoteNumber(c);
+    }
+    if (geometry == 0 && int64_t{q.outWidth} * q.outHeight > kMaxOutputPixels) return 0;
 
     BitmapPtr source(AllocBitmap(width, height, 0, nullptr));
     if (!source) return 0;
@@ -73,6 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int err = DistortBitmap(source.get(), mask.get(), alpha.get(), width, height, method, count, args.data(),
                                   (flags & 4) != 0, &b, &m, &a, &w, &h);
     BitmapPtr outBitmap(b), outMask(m), outAlpha(a);
+    FuzzNoteValue(err);
+    FuzzNoteValue(w);
+    FuzzNoteValue(h);
+    FuzzNoteImages(b, m, a);
     // Exactly one plane on success, nothing on an error.
     if (err == 0 && (!b || (m != nullptr) == (a != nullptr) || w < 1 || h < 1)) __builtin_trap();
     if (err != 0 && (b || m || a)) __builtin_trap();

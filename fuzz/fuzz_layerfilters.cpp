@@ -13,6 +13,7 @@
 #include "imaging/bitmap.h"
 #include "imaging/blit.h"
 #include "objects/layerfilters.h"
+#include "pixelsfuzz.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     ApplyLayerFilters(set, bitmap.get(), mask.get(), alpha.get(), w, h, (flags & 4) != 0);
+    FuzzNoteImages(bitmap.get(), mask.get(), alpha.get());
     SetPlatformPixelFormat(kPixelFormatUnset);
     return 0;
 }

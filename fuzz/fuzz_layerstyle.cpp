@@ -5,12 +5,15 @@
 // position constants), under a position, a name or a group as the layer
 // argument; every layer is then read back with GetLayerStyle and the
 // display refreshed.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/argapi.h"
 #include "core/settings.h"
@@ -29,6 +32,7 @@
 #include "platform/null/null_backend.h"
 #include "platform/platform_ops.h"
 #include "vm/vm.h"
+#include "pixelsfuzz.h"
 
 namespace {
 
@@ -135,6 +139,43 @@ void PushValue(ScriptState* L, uint8_t kind, uint8_t pick) {
     }
 }
 
+// A value as the script gets it. A table's entries are noted in the order
+// of their keys, so that the order the table happens to keep them in does
+// not count; functions and userdata by their type only (their addresses
+// change from run to run).
+void NoteValue(ScriptState* L, int index, int depth) {
+    const int type = VmType(L, index);
+    FuzzNoteValue(type);
+    switch (type) {
+        case kTypeNumber: FuzzNoteNumber(VmToNumber(L, index)); break;
+        case kTypeBoolean: FuzzNoteValue(VmToBoolean(L, index)); break;
+        case kTypeString: FuzzNoteText(std::string(VmToCString(L, index), VmStrLen(L, index))); break;
+        case kTypeTable: {
+            if (depth > 4) break;
+            if (index < 0) index = VmGetTop(L) + 1 + index;
+            std::vector<std::pair<std::string, uint64_t>> entries;
+            VmPushNil(L);
+            while (VmNext(L, index)) {
+                std::string key = VmType(L, -2) == kTypeNumber ? "#" : "$";
+                key += VmType(L, -2) == kTypeNumber ? std::to_string(VmToNumber(L, -2)) : VmToCString(L, -2);
+                const uint64_t outer = fuzzAnswer;
+                fuzzAnswer = kFuzzAnswerStart;
+                NoteValue(L, VmGetTop(L), depth + 1);
+                entries.emplace_back(std::move(key), fuzzAnswer);
+                fuzzAnswer = outer;
+                VmSetTop(L, -2);
+            }
+            std::sort(entries.begin(), entries.end());
+            for (const auto& [key, answer] : entries) {
+                FuzzNoteText(key);
+                FuzzNoteValue(static_cast<int64_t>(answer));
+            }
+            break;
+        }
+        default: break;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -162,14 +203,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             i += 3;
         }
         ++i;
-        Call(L, "setlayerstyle", 2, 0);
+        const int err = Call(L, "setlayerstyle", 2, 0);
+        FuzzNoteValue(err);
+        if (err) NoteValue(L, -1, 0);
     }
+    FuzzNoteValue(CountLayers(d->bgpic));
     for (int n = 1; n <= CountLayers(d->bgpic); ++n) {
         VmSetTop(L, 0);
         VmPushNumber(L, n);
-        Call(L, "getlayerstyle", 1, 1);
+        const int err = Call(L, "getlayerstyle", 1, 1);
+        FuzzNoteValue(err);
+        NoteValue(L, -1, 0);
     }
     VmSetTop(L, 0);
     RefreshLayerRect(L, 0, 0, 64, 48, 0);
+    FuzzNoteDisplay(d);
     return 0;
 }

@@ -32,6 +32,7 @@
 #include "vector/pathrender.h"
 #include "vector/vectorlib.h"
 #include "vm/vm.h"
+#include "pixelsfuzz.h"
 
 namespace {
 
@@ -86,12 +87,20 @@ bool Small(const qbPathRequest& r) {
     const int32_t width = std::max(r.style.draw.lineWidth, 2 * r.style.draw.edgeSize) + 1;
     for (int filled : {1, 0}) {
         double x1, y1, x2, y2;
-        if (!CallGetPathExtents(nullptr, r.commands, r.style, filled, filled ? 1 : width, nullptr, &x1, &y1, &x2, &y2,
-                                0, 0))
-            continue;
+        const bool measured = CallGetPathExtents(nullptr, r.commands, r.style, filled, filled ? 1 : width, nullptr, &x1,
+                                                 &y1, &x2, &y2, 0, 0);
+        FuzzNoteValue(measured);
+        if (!measured) continue;
+        for (double v : {x1, y1, x2, y2}) FuzzNoteNumber(v);
         if (std::fabs(x1) >= 4096 || std::fabs(y1) >= 4096 || x2 - x1 >= 512 || y2 - y1 >= 512) return false;
     }
     return true;
+}
+
+void NoteImages(const qbPathImages& images) {
+    for (int32_t v : {images.x, images.y, images.width, images.height}) FuzzNoteValue(v);
+    FuzzNoteBitmap(images.bitmap);
+    FuzzNoteAlpha(images.alpha);
 }
 
 }  // namespace
@@ -136,25 +145,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qbLayerOptions l;
     const int32_t x = (output & 0x80) ? -100000 : static_cast<int8_t>(fill) / 4;
     switch (output & 3) {
-        case 0: RenderPath(L, nullptr, nullptr, x, 7, &r, &t, &l, 0, nullptr, 0); break;
+        case 0: FuzzNoteValue(RenderPath(L, nullptr, nullptr, x, 7, &r, &t, &l, 0, nullptr, 0)); break;
         case 1: {
             qbPathImages images;
-            RenderPath(L, nullptr, nullptr, x, 7, &r, &t, &l, 0, &images, 0);
+            FuzzNoteValue(RenderPath(L, nullptr, nullptr, x, 7, &r, &t, &l, 0, &images, 0));
+            NoteImages(images);
             FreeBitmap(images.bitmap);
             FreeAlphaChannel(images.alpha);
             break;
         }
         case 2:
             EnableDisplayLayers(world.display);
-            RenderPath(L, nullptr, nullptr, x, 7, &r, &t, &l, 0, nullptr, 0);
+            FuzzNoteValue(RenderPath(L, nullptr, nullptr, x, 7, &r, &t, &l, 0, nullptr, 0));
+            FuzzNoteValue(world.display->bgpic ? CountLayers(world.display->bgpic) : -1);
             break;
         default: {
             qbPathImages images;
-            RenderPathLayerBorder(L, t, r, 0xFFFFFF, 1 + (output >> 2 & 3), 1.0, 1.0, &images);
+            FuzzNoteValue(RenderPathLayerBorder(L, t, r, 0xFFFFFF, 1 + (output >> 2 & 3), 1.0, 1.0, &images));
+            NoteImages(images);
             FreeBitmap(images.bitmap);
             FreeAlphaChannel(images.alpha);
             break;
         }
     }
+    FuzzNoteDisplay(world.display);
     return 0;
 }

@@ -9,8 +9,10 @@
 #include <limits>
 
 #include "core/errcodes.h"
+#include "core/errors.h"
 #include "draw/shape.h"
 #include "vm/vm.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -58,7 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VmRawSetIndex(L, 1, index);
     }
     qbPolygonPoints out;
+    SetErrorDetail("");
     const int err = ParsePolygonPoints(L, 1, count, &out);
+    FuzzNoteValue(err);
+    const char* detail = GetErrorDetail();
+    FuzzNoteText(detail ? detail : "");
+    if (err == 0) {
+        FuzzNoteValue(out.left);
+        FuzzNoteValue(out.top);
+        FuzzNoteValue(out.width);
+        FuzzNoteValue(out.height);
+        FuzzNoteValue(static_cast<int64_t>(out.points.size()));
+        for (const qbPointD& p : out.points) {
+            FuzzNoteNumber(p.x);
+            FuzzNoteNumber(p.y);
+        }
+    }
     if (err == 0) {
         if (!out.points.empty()) {
             const qbPointD& first = out.points.front();

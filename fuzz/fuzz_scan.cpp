@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "draw/scan/scan.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -60,37 +61,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int antialias = static_cast<int>(in.Byte() & 1);
     const int32_t thickness = static_cast<int32_t>(in.Byte()) + ((what & 0x80) ? 1 : 0);
     CoverageRasterPtr raster(CreateCoverageRaster(width, height, nullptr, nullptr));
+    FuzzNoteValue(GetScanError());
     if (!raster) return 0;
+    FuzzNoteValue(raster->pitch);
     std::vector<int32_t> points;
     const int32_t count = static_cast<int32_t>(in.Byte() % 40);
     for (int32_t i = 0; i < 2 * count; ++i) points.push_back(in.Coordinate());
     switch (what % 4) {
         case 0:
             FillPolygon(raster.get(), points.data(), count, antialias, 0);
+            FuzzNoteValue(GetScanError());
             if (!antialias) CheckRuns(raster.get(), points, count);
             break;
         case 1:
             FillPolygon(raster.get(), points.data(), count, antialias, thickness);
+            FuzzNoteValue(GetScanError());
             break;
         case 2:
-            if (count >= 2) DrawThickLine(raster.get(), points[0], points[1], points[2], points[3], antialias, thickness);
+            if (count >= 2) {
+                DrawThickLine(raster.get(), points[0], points[1], points[2], points[3], antialias, thickness);
+                FuzzNoteValue(GetScanError());
+            }
             break;
         default: {
             ScanRasterView view;
-            if (!DescribeRaster(raster.get(), &view)) return 0;
+            const bool described = DescribeRaster(raster.get(), &view);
+            FuzzNoteValue(described ? view.layout : GetScanError());
+            if (!described) return 0;
             for (int32_t i = 0; i + 1 < count; ++i) {
                 ScanPoint64 a{points[2 * i], points[2 * i + 1]}, b{points[2 * i + 2], points[2 * i + 3]};
                 const ScanPoint64 a0 = a, b0 = b;
-                if (ClipLine(width, height, &a, &b) &&
+                const bool inside = ClipLine(width, height, &a, &b);
+                FuzzNoteValue(inside);
+                FuzzNoteValue(GetScanError());
+                if (inside)
+                    for (int64_t v : {a.x, a.y, b.x, b.y}) FuzzNoteValue(v);
+                if (inside &&
                     (a.x < 0 || a.y < 0 || b.x < 0 || b.y < 0 || a.x >= width || b.x >= width || a.y >= height ||
                      b.y >= height))
                     __builtin_trap();
                 DrawRasterLine(view, static_cast<int32_t>(a0.x), static_cast<int32_t>(a0.y),
                                static_cast<int32_t>(b0.x), static_cast<int32_t>(b0.y), 255, (i & 1) ? 4 : 8);
+                FuzzNoteValue(GetScanError());
                 DrawRasterLineAA(view, a0.x * 65536 + i, a0.y * 65536, b0.x * 65536, b0.y * 65536 - i);
+                FuzzNoteValue(GetScanError());
             }
         }
     }
     CheckPadding(raster.get());
+    // The coverage the raster holds, row by row without the padding.
+    for (int32_t y = 0; y < raster->height; ++y)
+        FuzzNote(raster->pixels + static_cast<size_t>(y) * raster->pitch, static_cast<size_t>(raster->width));
     return 0;
 }

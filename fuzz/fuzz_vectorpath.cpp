@@ -11,6 +11,7 @@
 
 #include "vector/ftengine.h"
 #include "vector/path.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -50,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     e.filled = filled;
     e.strokeWidth = width;
     e.matrix = kIdentity;
-    if (hooks.getPathExtents(&e)) {
+    const int measured = hooks.getPathExtents(&e);
+    FuzzNoteValue(measured);
+    if (measured) {
+        for (double v : {e.x1, e.y1, e.x2, e.y2}) FuzzNoteNumber(v);
         // Draw what fits a small mask at its place, cut to it otherwise.
         std::vector<uint8_t> mask(64 * 64);
         qbDrawPathArgs d{};
@@ -63,12 +67,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         d.x1 = e.x1;
         d.y1 = e.y1;
         d.matrix = kIdentity;
-        hooks.drawPath(&d);
+        FuzzNoteValue(hooks.drawPath(&d));
+        FuzzNote(mask.data(), mask.size());
     }
-    double x, y;
-    hooks.getCurrentPoint(stream.data(), &style, &x, &y);
+    double x = 0, y = 0;
+    const int current = hooks.getCurrentPoint(stream.data(), &style, &x, &y);
+    FuzzNoteValue(current);
+    if (current) {
+        FuzzNoteNumber(x);
+        FuzzNoteNumber(y);
+    }
     qbTranslatePathArgs t{stream.data(), 3.5, -7.25};
-    hooks.translatePath(&t);
+    FuzzNoteValue(hooks.translatePath(&t));
+    // The moved stream, its font handles (addresses) left out.
+    for (uint8_t* p = stream.data(); size_t n = PathCommandSize(p); p += n) {
+        FuzzNoteValue(ReadPathInt(p));
+        if (ReadPathInt(p) == QB_PATH_TEXT)
+            FuzzNote(p + 12, n - 12);
+        else
+            FuzzNote(p + 4, n - 4);
+    }
     if (PathStreamLength(stream.data()) != static_cast<size_t>(length)) __builtin_trap();
     return 0;
 }
