@@ -99,7 +99,7 @@ bool Small(const qbPathRequest& r) {
 
 void NoteImages(const qbPathImages& images) {
     for (int32_t v : {images.x, images.y, images.width, images.height}) FuzzNoteValue(v);
-    FuzzNoteBitmap(images.bitmap);
+    FuzzNotePixels(images.bitmap, false);
     FuzzNoteAlpha(images.alpha);
 }
 

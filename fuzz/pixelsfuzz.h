@@ -12,23 +12,14 @@
 #include "imaging/bitmap.h"
 #include "platform/null/null_backend.h"
 
-// The colour pixels as 0xRRGGBB, so that both pixel formats note the same
-// way; -1 for no bitmap.
-inline void FuzzNoteBitmap(qbBitmap* bitmap) {
+// A colour bitmap's pixels as 0xRRGGBB, so that both pixel formats note
+// the same way, or a mask's bits; -1 for none.
+inline void FuzzNotePixels(qbBitmap* bitmap, bool isMask) {
     FuzzNoteValue(bitmap ? bitmap->width : -1);
     if (!bitmap) return;
     FuzzNoteValue(bitmap->height);
     for (int32_t y = 0; y < bitmap->height; ++y)
-        for (int32_t x = 0; x < bitmap->width; ++x) FuzzNoteValue(ReadBitmapPixel(bitmap, x, y, false));
-}
-
-// A mask's bits, one per pixel; -1 for no mask.
-inline void FuzzNoteMask(qbBitmap* mask) {
-    FuzzNoteValue(mask ? mask->width : -1);
-    if (!mask) return;
-    FuzzNoteValue(mask->height);
-    for (int32_t y = 0; y < mask->height; ++y)
-        for (int32_t x = 0; x < mask->width; ++x) FuzzNoteValue(ReadBitmapPixel(mask, x, y, true));
+        for (int32_t x = 0; x < bitmap->width; ++x) FuzzNoteValue(ReadBitmapPixel(bitmap, x, y, isMask));
 }
 
 // An alpha plane's rows without their padding; -1 for no plane.
@@ -42,8 +33,8 @@ inline void FuzzNoteAlpha(const qbBitmap* alpha) {
 }
 
 inline void FuzzNoteImages(qbBitmap* bitmap, qbBitmap* mask, qbBitmap* alpha) {
-    FuzzNoteBitmap(bitmap);
-    FuzzNoteMask(mask);
+    FuzzNotePixels(bitmap, false);
+    FuzzNotePixels(mask, true);
     FuzzNoteAlpha(alpha);
 }
 
