@@ -8,7 +8,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         qbFilePtr file = input.Open();
         int32_t width = 0, height = 0;
         PixelBuffer pixels;
-        if (ReadBMP(file.get(), probe, &width, &height, &pixels) == 0 && !probe) SumPixels(pixels, width, height);
+        const int err = ReadBMP(file.get(), probe, &width, &height, &pixels);
+        FuzzNoteValue(err);
+        FuzzNoteValue(width);
+        FuzzNoteValue(height);
+        if (err == 0 && !probe) SumPixels(pixels, width, height);
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/file.h"
+#include "fuzznote.h"
 #include "imaging/gif.h"
 #ifdef QB_FUZZ_HAVE_GIFLIB
 #include <gif_lib.h>
@@ -59,6 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         expected.push_back(colours);
     }
     if (CloseGIFWriter(writer)) std::abort();
+    {
+        // The written file itself: its bytes are what a user keeps.
+        std::vector<uint8_t> written;
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            uint8_t chunk[4096];
+            for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+                written.insert(written.end(), chunk, chunk + n);
+            std::fclose(f);
+        }
+        FuzzNoteValue(static_cast<int64_t>(written.size()));
+        FuzzNote(written.data(), written.size());
+    }
 
     int32_t w = 0, h = 0, frames = 0;
     qbGIFReaderPtr reader(OpenGIFReader(FileOpen(path.c_str(), kFileModeRead, nullptr), &w, &h, &frames, false,
@@ -67,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int k = 0; k < frameCount; ++k) {
         PixelBuffer canvas = GetGIFFrame(reader.get(), static_cast<uint32_t>(k), nullptr);
         if (!canvas) std::abort();
+        FuzzNoteValue(GetGIFFrameDelay(reader.get(), static_cast<uint32_t>(k)));
         for (size_t i = 0; i < expected[static_cast<size_t>(k)].size(); ++i)
             if (canvas[i] != expected[static_cast<size_t>(k)][i]) std::abort();
     }

@@ -12,7 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ILBMReadRequest probe;
         probe.probe = true;
         qbFilePtr file = input.Open();
-        ReadILBM(file.get(), &probe);
+        FuzzNoteValue(ReadILBM(file.get(), &probe));
+        FuzzNoteValue(probe.width);
+        FuzzNoteValue(probe.height);
+        FuzzNoteValue(probe.key);
     }
     const uint8_t pick = data[size - 1];
     std::vector<uint32_t> palette(256, 0xFFFFFFFFu);
@@ -24,9 +27,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     r.mode2 = pick & 0x40;
     r.wantPaletteCopy = pick & 0x80;
     qbFilePtr file = input.Open();
-    if (ReadILBM(file.get(), &r) == 0) {
+    const int err = ReadILBM(file.get(), &r);
+    FuzzNoteValue(err);
+    FuzzNoteValue(r.key);
+    if (err == 0) {
         SumPixels(r.pixels, r.width, r.height);
-        if (r.paletteCopy) fuzzPixelSink = r.paletteCopy[255];
+        FuzzNoteValue(r.paletteCopy != nullptr);
+        if (r.paletteCopy) {
+            fuzzPixelSink = r.paletteCopy[255];
+            FuzzNote(r.paletteCopy.get(), 256 * sizeof(uint32_t));
+        }
+        // The caller's palette is merged and written back.
+        if (r.palette) FuzzNote(palette.data(), palette.size() * sizeof(uint32_t));
     }
     return 0;
 }

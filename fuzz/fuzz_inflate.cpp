@@ -12,6 +12,7 @@
 #include "core/file.h"
 #include "core/memfile.h"
 #include "core/packfile.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -52,11 +53,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int blockResult =
         InflatePackFile(kMagic, nullptr, nullptr, source.get(), 0, &inBlock, &consumed, block.data(), block.size());
     if (blockResult == 0 && (inBlock > kBlockSize || consumed > size)) __builtin_trap();
+    FuzzNoteValue(blockResult);
+    FuzzNoteValue(static_cast<int64_t>(inBlock));
+    FuzzNoteValue(static_cast<int64_t>(consumed));
+    if (blockResult == 0) FuzzNote(block.data(), static_cast<size_t>(inBlock));
 
     target.file.size = 0;
     uint64_t inFile = 0;
     const int fileResult =
         InflatePackFile(kMagic, nullptr, target.name.c_str(), source.get(), 0, &inFile, nullptr, nullptr, 0);
+    FuzzNoteValue(fileResult);
+    FuzzNoteValue(static_cast<int64_t>(inFile));
+    FuzzNoteValue(target.file.size);
+    if (fileResult == 0) FuzzNote(target.file.data, static_cast<size_t>(target.file.size));
     if (fileResult == 0) {
         if (static_cast<uint64_t>(target.file.size) != inFile) __builtin_trap();
         // What the block took is the start of the whole stream.

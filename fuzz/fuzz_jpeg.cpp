@@ -5,10 +5,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzImageFile input(data, size);
     int32_t width = 0, height = 0;
     PixelBuffer pixels;
-    if (ReadJPEGMemory(data, size, false, &width, &height, &pixels) == 0) SumPixels(pixels, width, height);
+    const int fromMemory = ReadJPEGMemory(data, size, false, &width, &height, &pixels);
+    FuzzNoteValue(fromMemory);
+    if (fromMemory == 0) SumPixels(pixels, width, height);
     if (!input.ok()) return 0;
     qbFilePtr file = input.Open();
     PixelBuffer again;
-    if (ReadJPEG(file.get(), false, &width, &height, &again) == 0) SumPixels(again, width, height);
+    const int fromFile = ReadJPEG(file.get(), false, &width, &height, &again);
+    FuzzNoteValue(fromFile);
+    if (fromFile == 0) SumPixels(again, width, height);
     return 0;
 }

@@ -7,7 +7,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzImageFile input(data, size);
     if (!input.ok()) return 0;
     qbImageProbe probe;
-    ProbeImageFile(input.name(), nullptr, nullptr, kImageOpenMode, &probe);
+    FuzzNoteValue(ProbeImageFile(input.name(), nullptr, nullptr, kImageOpenMode, &probe));
+    FuzzNoteValue(probe.isVector);
+    FuzzNoteValue(probe.width);
+    FuzzNoteValue(probe.height);
+    FuzzNoteValue(probe.hasAlpha);
+    FuzzNoteValue(probe.transparency);
     qbImageLoadParams params;
     params.fileName = input.name();
     params.alphaMode = kAlphaIfPresent;
@@ -17,7 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     params.wantedHeight = pick % 3 == 2 ? 5 : 0;
     params.smooth = pick & 4;
     qbLoadedImage image;
-    if (LoadImageThroughLoaders(params, &image) == 0)
-        SumPixels(GetImageHandlePixels(image.handle.get()), image.width, image.height, image.rowLength);
+    const int err = LoadImageThroughLoaders(params, &image);
+    FuzzNoteValue(err);
+    if (err != 0) return 0;
+    SumPixels(GetImageHandlePixels(image.handle.get()), image.width, image.height, image.rowLength);
+    FuzzNoteValue(image.transparency);
+    FuzzNoteValue(image.hasAlpha);
+    FuzzNoteValue(image.isVector);
+    // Which loader took the file (the inbuilt one, since the chain has no
+    // plugins here); a plugin's value would be an address.
+    FuzzNoteValue(image.loader == kLoaderInbuilt);
+    FuzzNoteValue(image.paletteCopy != nullptr);
+    if (image.paletteCopy) FuzzNote(image.paletteCopy.get(), 256 * sizeof(uint32_t));
+    FuzzNoteValue(image.alpha != nullptr);
     return 0;
 }

@@ -7,6 +7,14 @@
 namespace {
 
 void DecodeAndTouch(qbNativeImageRequest* request, int err) {
+    FuzzNoteValue(err);
+    FuzzNoteValue(request->width);
+    FuzzNoteValue(request->height);
+    FuzzNoteValue(request->hasAlpha);
+    FuzzNoteValue(request->transparency);
+    FuzzNoteValue(request->image != nullptr);
+    FuzzNoteValue(request->paletteCopy != nullptr);
+    if (request->paletteCopy) FuzzNote(request->paletteCopy.get(), 256 * sizeof(uint32_t));
     if (err || !request->image) return;
     SumPixels(GetNativeImageData(request->image), request->width, request->height, request->width);
     FreeNativeImage(request->image);

@@ -9,8 +9,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         qbFilePtr file = input.Open();
         int32_t width = 0, height = 0, alpha = 0;
         PixelBuffer pixels;
-        if (ReadPNG(file.get(), probe, &width, &height, &pixels, &alpha) == 0 && !probe)
-            SumPixels(pixels, width, height);
+        const int err = ReadPNG(file.get(), probe, &width, &height, &pixels, &alpha);
+        FuzzNoteValue(err);
+        FuzzNoteValue(width);
+        FuzzNoteValue(height);
+        FuzzNoteValue(alpha);
+        if (err == 0 && !probe) SumPixels(pixels, width, height);
     }
     return 0;
 }

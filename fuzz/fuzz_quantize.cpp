@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/pixelformats.h"
+#include "fuzznote.h"
 #include "imaging/quantize.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -28,11 +29,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
     uint32_t palette[256];
     int32_t transparentIndex = 0;
-    if (!QuantizePixels(pixels.data(), format, bytes, w, h, pitch, indices.data(), palette, &count, transparent,
-                        (flags & 2) != 0, (flags & 4) != 0, &transparentIndex))
-        return 0;
+    const int ok = QuantizePixels(pixels.data(), format, bytes, w, h, pitch, indices.data(), palette, &count,
+                                  transparent, (flags & 2) != 0, (flags & 4) != 0, &transparentIndex);
+    FuzzNoteValue(ok);
+    if (!ok) return 0;
+    FuzzNoteValue(count);
+    FuzzNoteValue(transparentIndex);
     if (count < 1 || count > 256 || transparentIndex >= count) std::abort();
     for (uint8_t i : indices)
         if (i >= count) std::abort();
+    FuzzNote(indices.data(), indices.size());
+    FuzzNote(palette, static_cast<size_t>(count) * sizeof palette[0]);
     return 0;
 }
