@@ -23,6 +23,11 @@ namespace {
 
 using soundfiles::Bytes;
 
+// The music clock follows the frames pulled, so a pause keeps the place
+// heard whatever the machine's speed.
+int64_t pulledFrames = 0;
+int64_t PulledMs() { return pulledFrames * 1000 / 48000; }
+
 class SoundAnswers : public MusicTest {
 protected:
     // Stereo frames pulled in one-tick chunks (modules and samples render
@@ -37,6 +42,7 @@ protected:
                 for (int b = 0; b < 4; ++b) h = (h ^ ((static_cast<uint64_t>(q) >> (8 * b)) & 0xFF)) * 1099511628211ull;
             }
             done += n;
+            pulledFrames += static_cast<int64_t>(n);
         }
         return h;
     }
@@ -113,6 +119,8 @@ std::vector<ModRoad> ModRoads() {
         {"mod 1xx slide up", {{428, 1, 0x1, 0x08}, {0, 0, 0x1, 0x30}}},
         {"mod 2xx slide down", {{428, 1, 0x2, 0x08}, {0, 0, 0x2, 0x30}}},
         {"mod 3xx tone portamento", {{428, 1, 0, 0}, {214, 1, 0x3, 0x20}, {0, 0, 0x3, 0}}},
+        {"mod 3xx tone portamento down", {{214, 1, 0, 0}, {428, 1, 0x3, 0x30}, {0, 0, 0x3, 0}}},
+        {"mod instrument without a note", {{428, 2, 0, 0}, {0, 1, 0, 0}, {428, 1, 0, 0}, {0, 2, 0, 0}}},
         {"mod 4xy vibrato", {{428, 1, 0x4, 0x48}, {0, 0, 0x4, 0}}},
         {"mod 5xy portamento and volume slide", {{428, 1, 0, 0}, {214, 1, 0x3, 0x10}, {0, 0, 0x5, 0x02}}},
         {"mod 6xy vibrato and volume slide", {{428, 1, 0x4, 0x46}, {0, 0, 0x6, 0x20}}},
@@ -199,7 +207,8 @@ TEST_F(SoundAnswers, EveryRoadSoundsAsRecorded) {
                                               {"SetVolume 10", "SetVolume", 10},
                                               {"SetPanning 30", "SetPanning", 30}}) {
         LoadTone();
-        ASSERT_EQ(Call(command, [&] { N(1); N(value); }), 0);
+        const int v = value;
+        ASSERT_EQ(Call(command, [&] { N(1); N(v); }), 0);
         play(what, [] {});
     }
     LoadTone();
@@ -290,16 +299,16 @@ TEST_F(SoundAnswers, EveryRoadSoundsAsRecorded) {
     // Streamed music.
     {
         const std::string path = WriteWave("sound_answers_music.wav", 30000, 44100);
+        SetMusicClock(&PulledMs);
         ASSERT_EQ(Open(1, path), 0);
         ASSERT_EQ(Call("PlayMusic", [&] { N(1); }), 0);
-        uint64_t h = Hash(9600, true);
+        Row("music wave 44100", Hash(9600, true));
         ASSERT_EQ(Call("SetMusicVolume", [&] { N(1); N(30); }), 0);
-        h ^= Hash(4800, true) * 3;
+        Row("music SetMusicVolume 30", Hash(4800, true));
         ASSERT_EQ(Call("PauseMusic", [&] { N(1); }), 0);
-        h ^= Hash(4800, true) * 5;
+        Row("music paused", Hash(4800, true));
         ASSERT_EQ(Call("ResumeMusic", [&] { N(1); }), 0);
-        h ^= Hash(4800, true) * 7;
-        Row("music wave 44100 volume pause resume", h);
+        Row("music resumed", Hash(4800, true));
         ASSERT_EQ(Call("StopMusic", [&] { N(1); }), 0);
     }
 
