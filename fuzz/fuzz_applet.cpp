@@ -37,6 +37,10 @@ struct Scrubber {
     std::string operator()(std::string s) const {
         for (size_t at; !applet.empty() && (at = s.find(applet)) != std::string::npos;)
             s.replace(at, applet.size(), "@applet");
+        // A message that names the file part alone: the address and size.
+        const std::string digits = applet.substr(applet.size() - std::min<size_t>(applet.size(), 32));
+        for (size_t at; !digits.empty() && (at = s.find(digits)) != std::string::npos;)
+            s.replace(at, digits.size(), "@digits");
         static constexpr char kTemp[] = "quenbrook.";
         for (size_t at = 0; (at = s.find(kTemp, at)) != std::string::npos;) {
             size_t start = at;

@@ -32,6 +32,14 @@ struct ValueWriter {
         return 0;
     }
 
+    // A kind letter before the value's text (g++ 12 warns wrongly of a
+    // literal added before a string).
+    static std::string Tagged(char kind, const std::string& text) {
+        std::string out(1, kind);
+        out += text;
+        return out;
+    }
+
     std::string Number(double v) {
         char text[32];
         std::snprintf(text, sizeof text, "%.9g", v);
@@ -59,12 +67,17 @@ struct ValueWriter {
             VmSetTop(L, -2);
         }
         open.erase(self);
-        std::string text = "{" + std::to_string(count);
+        std::string text(1, '{');
+        text += std::to_string(count);
         if (pairs.size() == count) {
             std::sort(pairs.begin(), pairs.end());
-            for (const std::string& p : pairs) text += ";" + p;
+            for (const std::string& p : pairs) {
+                text += ';';
+                text += p;
+            }
         }
-        return text + "}";
+        text += '}';
+        return text;
     }
 
     // The value at the absolute index idx.
@@ -72,11 +85,11 @@ struct ValueWriter {
         switch (VmType(L, idx)) {
         case kTypeNil: return "n";
         case kTypeBoolean: return VmToBoolean(L, idx) ? "t" : "f";
-        case kTypeNumber: return "#" + Number(VmToNumber(L, idx));
+        case kTypeNumber: return Tagged('#', Number(VmToNumber(L, idx)));
         case kTypeString: {
             const char* s = VmToCString(L, idx);
             const size_t n = VmStrLen(L, idx);
-            return "s" + std::to_string(n) + ":" + std::string(s, n);
+            return Tagged('s', std::to_string(n) + ":" + std::string(s, n));
         }
         case kTypeTable: return Table(idx, depth);
         case kTypeFunction: {
@@ -85,11 +98,11 @@ struct ValueWriter {
             VmPushValue(L, idx);
             const int err = VmDumpFunction(L, VmGetTop(L), Append, &bytes);
             VmSetTop(L, -2);
-            return "F" + std::to_string(err) + ":" + std::to_string(bytes.size()) + ":" + bytes;
+            return Tagged('F', std::to_string(err) + ":" + std::to_string(bytes.size()) + ":" + bytes);
         }
         case kTypeUserdata: return "u";
         case kTypeThread: return "r";
-        default: return "?" + std::to_string(VmType(L, idx));
+        default: return Tagged('?', std::to_string(VmType(L, idx)));
         }
     }
 };
@@ -98,7 +111,7 @@ struct ValueWriter {
 inline std::string DescribeValue(ScriptState* L, int idx) {
     if (idx < 0 && idx > kRegistryIndex) idx = VmGetTop(L) + idx + 1;
     if (idx == 0) return "-";
-    ValueWriter w{L};
+    ValueWriter w{L, kMaxPairs, {}};
     return w.Of(idx, 0);
 }
 
