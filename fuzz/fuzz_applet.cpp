@@ -25,6 +25,7 @@
 
 namespace {
 
+using vmnetfuzz::NoteBackfill;
 using vmnetfuzz::NoteValues;
 
 // Names of the files read hold the memory file's address or the temporary
@@ -60,12 +61,6 @@ void NoteGradient(const qbGradientOptions& g) {
         FuzzNoteNumber(s.position);
     }
     for (double v : {g.centerX, g.centerY, g.balance, g.border}) FuzzNoteNumber(v);
-}
-
-void NoteBackfill(const qbBackfillOptions& b) {
-    NoteValues(b.type, b.startColor, b.endColor, b.brush, b.x, b.y, b.transparentColor, b.scalePicture, b.smoothScale,
-               b.hideTitleBar);
-    FuzzNoteText(b.fileName);
 }
 
 void NoteRegions(const std::vector<qbRegion>& list) {
@@ -110,15 +105,7 @@ struct RecordNoter {
         FuzzNoteValue(d.hideTitleBar);
         for (const std::string& s : d.extraStrings) FuzzNoteText(s);
     }
-    void operator()(const qbPluginTagList& tags) const {
-        FuzzNoteValue(static_cast<int64_t>(tags.size()));
-        for (const qbRequireTag& t : tags) {
-            FuzzNoteText(t.key);
-            FuzzNoteText(t.text);
-            FuzzNoteValue(t.isText);
-            FuzzNoteNumber(t.number);
-        }
-    }
+    void operator()(const qbPluginTagList& tags) const { vmnetfuzz::NoteRequireTags(tags); }
     void operator()(const qbMenuTree& tree) const { NoteMenu(tree); }
 };
 

@@ -14,6 +14,7 @@
 #include "libs/errorhandler.h"
 #include "player/options.h"
 #include "player/requiretags.h"
+#include "vmnetfuzz.h"
 
 namespace {
 
@@ -23,14 +24,6 @@ void NoteNamedValues(const std::vector<qbUnknownOption>& list) {
         FuzzNoteText(o.name);
         FuzzNoteText(o.value);
     }
-}
-
-void NoteBackfill(const qbBackfillOptions& b) {
-    for (int64_t v : {int64_t{b.type}, int64_t{b.startColor}, int64_t{b.endColor}, int64_t{b.brush}, int64_t{b.x},
-                      int64_t{b.y}, int64_t{b.transparentColor}, int64_t{b.scalePicture}, int64_t{b.smoothScale},
-                      int64_t{b.hideTitleBar}})
-        FuzzNoteValue(v);
-    FuzzNoteText(b.fileName);
 }
 
 // What start-up took from the values: the command-line record, the display
@@ -48,7 +41,7 @@ void NoteResolved(const qbCommandLine& cl, const qbApplet& applet) {
     for (int64_t v : {int64_t{o.mode}, int64_t{o.scrWidth}, int64_t{o.scrHeight}, int64_t{o.scrDepth},
                       int64_t{o.scaleWidth}, int64_t{o.scaleHeight}, int64_t{o.monitor}, int64_t{o.flags}})
         FuzzNoteValue(v);
-    NoteBackfill(o.backfill);
+    vmnetfuzz::NoteBackfill(o.backfill);
     for (int64_t v : {int64_t{StartupFlags.overridePlacement}, int64_t{StartupFlags.noChdir},
                       int64_t{StartupFlags.debugOutput}, int64_t{StartupFlags.noDebug}, int64_t{StartupFlags.forceFlush},
                       int64_t{TimerSettings.flags}})
@@ -57,13 +50,7 @@ void NoteResolved(const qbCommandLine& cl, const qbApplet& applet) {
 
 void NoteTags(int err, const std::vector<qbRequireTag>& tags) {
     FuzzNoteValue(err);
-    FuzzNoteValue(static_cast<int64_t>(tags.size()));
-    for (const qbRequireTag& t : tags) {
-        FuzzNoteText(t.key);
-        FuzzNoteText(t.text);
-        FuzzNoteValue(t.isText);
-        FuzzNoteNumber(t.number);
-    }
+    vmnetfuzz::NoteRequireTags(tags);
 }
 
 }  // namespace

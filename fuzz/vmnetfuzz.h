@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/preproc.h"
 #include "fuzznote.h"
 #include "vm/vm.h"
 
@@ -134,6 +135,23 @@ namespace vmnetfuzz {
 template <class... T>
 void NoteValues(T... v) {
     (FuzzNoteValue(static_cast<int64_t>(v)), ...);
+}
+
+// The start-up records the options file and the applet both fill.
+inline void NoteBackfill(const qbBackfillOptions& b) {
+    NoteValues(b.type, b.startColor, b.endColor, b.brush, b.x, b.y, b.transparentColor, b.scalePicture, b.smoothScale,
+               b.hideTitleBar);
+    FuzzNoteText(b.fileName);
+}
+
+inline void NoteRequireTags(const std::vector<qbRequireTag>& tags) {
+    FuzzNoteValue(static_cast<int64_t>(tags.size()));
+    for (const qbRequireTag& t : tags) {
+        FuzzNoteText(t.key);
+        FuzzNoteText(t.text);
+        FuzzNoteValue(t.isText);
+        FuzzNoteNumber(t.number);
+    }
 }
 
 }  // namespace vmnetfuzz
