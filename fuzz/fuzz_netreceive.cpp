@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "core/errcodes.h"
 #include "core/file.h"
+#include "fuzznote.h"
 #include "libs/network.h"
 #include "vm/vm.h"
 
@@ -20,7 +22,14 @@ namespace {
 // The largest input the pair's buffer takes without a reader.
 constexpr size_t kMaxInput = 65536;
 
+// Gathers the data of every piece into the string its upvalue points to:
+// the bytes a script's callback gets, whatever pieces the reads made.
 int KeepGoing(ScriptState* L) {
+    auto* gathered = static_cast<std::string*>(VmToUserdata(L, VmUpvalueIndex(1)));
+    VmPushString(L, "data");
+    VmRawGet(L, 1);
+    if (VmType(L, -1) == kTypeString) gathered->append(VmToCString(L, -1), VmStrLen(L, -1));
+    VmSetTop(L, -2);
     VmPushNumber(L, 0);
     return 1;
 }
@@ -72,12 +81,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             sink.blockSize = block.size();
             sink.grow = &grown;
             VmSetTop(L, 0);
-            VmPushCClosure(L, KeepGoing, 0);
+            std::string gathered;
+            VmPushLightUserdata(L, &gathered);
+            VmPushCClosure(L, KeepGoing, 1);
             sink.callback = 1;
             qbNetReceipt receipt;
             qbNetClock clock = NetClockStart(mode == kReceiveLine ? NetWaitWhole() : NetWaitBulk());
             const int err = NetReceive(L, c.get(), mode, want, &clock, sink, &receipt);
             SocketDestroy(&c->socket.fd);
+            // What the receive answered and the bytes each sink holds (a
+            // file sink's went to /dev/null); how the reads cut the input
+            // into pieces is left out, that is the kernel's.
+            FuzzNoteValue(err);
+            FuzzNoteValue(static_cast<int64_t>(receipt.count));
+            FuzzNoteValue(receipt.socketResult);
+            FuzzNoteValue(receipt.complete);
+            FuzzNoteValue(static_cast<int>(receipt.end));
+            FuzzNoteValue(NetReceiveError(receipt));
+            FuzzNoteValue(static_cast<int64_t>(sink.used));
+            if (kind == NetSinkKind::kCallback) FuzzNoteText(gathered);
+            if (kind == NetSinkKind::kBlock) FuzzNote(block.data(), std::min(block.size(), sink.used + 1));
+            if (kind == NetSinkKind::kGrowBlock && sink.used) FuzzNote(grown.data.get(), sink.used);
             if (receipt.count > size) __builtin_trap();
             if (err != 0 && err != ERR_MEM) __builtin_trap();
             // Complete only with the line feed or the whole count: the peer

@@ -9,6 +9,7 @@
 #include "core/memfile.h"
 #include "libs/prefs.h"
 #include "vm/vm.h"
+#include "vmnetfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
@@ -21,7 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VmPushString(L, "kept");
         VmPushNumber(L, 1);
         VmSetTableAt(L, -3);
-        ReadPrefsStream(L, file.get());
+        // The code and the table read into: the pair it held and those read.
+        FuzzNoteValue(ReadPrefsStream(L, file.get()));
+        vmnetfuzz::NoteValue(L, 1);
+        FuzzNoteValue(VmGetTop(L));
         VmSetTop(L, 0);
     }
     file.reset();

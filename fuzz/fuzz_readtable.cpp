@@ -10,6 +10,7 @@
 #include "core/memfile.h"
 #include "libs/serialize.h"
 #include "vm/vm.h"
+#include "vmnetfuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
@@ -21,10 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         qbSerialSource source{file.get(), nullptr, 0, 0};
         const int tableResult = ReadTableLayout(L, source);
         if (tableResult == 0 && VmType(L, -1) != kTypeTable) __builtin_trap();
+        // Each reader's code and, when it read, the table's pairs or the
+        // function's precompiled bytes; where each stopped in the file.
+        FuzzNoteValue(tableResult);
+        if (tableResult == 0) vmnetfuzz::NoteValue(L, -1);
+        FuzzNoteValue(FileSeek(file.get(), 0, kSeekCurrent));
         VmSetTop(L, 0);
         FileSeek(file.get(), 0, kSeekBeginning);
         const int functionResult = ReadFunctionLayout(L, source);
         if (functionResult == 0 && VmType(L, -1) != kTypeFunction) __builtin_trap();
+        FuzzNoteValue(functionResult);
+        if (functionResult == 0) vmnetfuzz::NoteValue(L, -1);
+        FuzzNoteValue(FileSeek(file.get(), 0, kSeekCurrent));
         VmSetTop(L, 0);
     }
     file.reset();

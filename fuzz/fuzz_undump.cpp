@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "vm/internal.h"
+#include "vmnetfuzz.h"
 
 namespace {
 
@@ -44,14 +45,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (L == nullptr) return 0;
     const auto* bytes = reinterpret_cast<const char*>(data);
     OneBlock block{bytes, size};
-    VmLoad(L, ReadOneBlock, &block, "fuzz");
+    // Each load answers its code and what it left: the function loaded,
+    // written out as its precompiled bytes, or the error message.
+    FuzzNoteValue(VmLoad(L, ReadOneBlock, &block, "fuzz"));
+    vmnetfuzz::NoteValue(L, -1);
     VmSetTop(L, 0);
-    if (VmLoadBuffer(L, bytes, size, "fuzz") == 0) {
+    const int loaded = VmLoadBuffer(L, bytes, size, "fuzz");
+    FuzzNoteValue(loaded);
+    vmnetfuzz::NoteValue(L, -1);
+    if (loaded == 0) {
         L->g->memLimit = L->g->nblocks + kMemoryLimit;
         hooksLeft = kBudgetHooks;
         grownLimit = L->g->grownBytes + kAllocBudget;
         VmSetHook(L, Budget, kMaskCount, kHookEvery);
-        VmPCall(L, 0, 0, 0);
+        // The run's code and its error value, the hooks it used (the
+        // instructions it ran, in thousands) and the globals it left.
+        FuzzNoteValue(VmPCall(L, 0, 0, 0));
+        vmnetfuzz::NoteValue(L, -1);
+        FuzzNoteValue(hooksLeft);
+        VmSetTop(L, 0);
+        VmPushValue(L, kGlobalsIndex);
+        vmnetfuzz::NoteValue(L, -1);
     }
     VmClose(L);
     return 0;
