@@ -62,12 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FuzzNoteValue(DecodeQuickTimeFrame(info.movie, frameOrTime, byTime, &picture));
             FuzzNoteValue(picture.modulo);
             SumPixels(picture.pixels, picture.width, picture.height, picture.modulo);
+            // The movie's time is the decoded picture's, not a clock's.
+            FuzzNoteValue(GetQuickTimeMovieTime(info.movie));
         };
         decode(frame, 0);
         decode(frame, 0);
         decode(back, 0);
         decode(time, 1);
         FuzzNoteValue(SeekQuickTimeMovie(info.movie, time));
+        FuzzNoteValue(GetQuickTimeMovieTime(info.movie));
         decode(frame + 1, 0);
         CloseQuickTimeMovie(info.movie);
     }
