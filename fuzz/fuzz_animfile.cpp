@@ -6,19 +6,25 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzImageFile input(data, size);
     if (!input.ok()) return 0;
-    IsAnimFile(input.name(), nullptr, nullptr, kAnimOpenMode);
+    FuzzNoteValue(IsAnimFile(input.name(), nullptr, nullptr, kAnimOpenMode));
     qbAnimFile* opened = nullptr;
     int32_t width = 0, height = 0, frames = 0, transparency = 0;
     const bool keyed = data[size - 1] & 1;
-    if (OpenAnimFile(input.name(), nullptr, nullptr, kAnimOpenMode, data[size - 1] >> 1 & 1, keyed, &opened, &width, &height,
-                     &frames, &transparency, nullptr) != 0)
-        return 0;
+    const int opens = OpenAnimFile(input.name(), nullptr, nullptr, kAnimOpenMode, data[size - 1] >> 1 & 1, keyed, &opened, &width,
+                                   &height, &frames, &transparency, nullptr);
+    FuzzNoteValue(opens);
+    if (opens != 0) return 0;
+    FuzzNoteValue(width);
+    FuzzNoteValue(height);
+    FuzzNoteValue(frames);
+    FuzzNoteValue(transparency);
     AnimFilePtr anim(opened);
     for (size_t i = 0; i < 4 && i < size && frames > 0; ++i) {
         const int32_t frame = static_cast<int32_t>(data[i] % static_cast<uint32_t>(frames));
         AnimFramePtr pixels = LoadAnimFileFramePtr(anim.get(), frame, 0, &transparency);
-        if (pixels) SumPixels(pixels.get(), width, height, width);
-        GetAnimFileFrameDelay(anim.get(), frame);
+        SumPixels(pixels.get(), width, height, width);
+        FuzzNoteValue(transparency);
+        FuzzNoteValue(GetAnimFileFrameDelay(anim.get(), frame));
     }
     return 0;
 }

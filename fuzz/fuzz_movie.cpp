@@ -10,17 +10,18 @@
 #include <string>
 
 #include "core/pixelbuffer.h"
+#include "imagefuzz.h"
 #include "platform/platform.h"
 
 namespace {
 
-struct MemoryFile {
+struct MovieBytesFile {
     int fd = -1;
     std::string path;
 };
 
-MemoryFile MakeMemoryFile() {
-    MemoryFile file;
+MovieBytesFile MakeMemoryFile() {
+    MovieBytesFile file;
     file.fd = memfd_create("qb-fuzz-movie", MFD_CLOEXEC);
     if (file.fd >= 0) file.path = "/proc/self/fd/" + std::to_string(file.fd);
     return file;
@@ -29,7 +30,7 @@ MemoryFile MakeMemoryFile() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const MemoryFile file = [] {
+    static const MovieBytesFile file = [] {
         SetPlatformBackend(&LinuxPlatformOps());
         // Pictures of up to 4 M pixels, as for the picture readers: a few
         // bytes of VP8 or H.264 can claim pictures of hundreds of megapixels,
@@ -45,16 +46,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ftruncate(file.fd, 0) != 0 || pwrite(file.fd, data + 4, size - 4, 0) != bytes) return 0;
     const char* path = file.path.c_str();
     qbMovieInfo info;
-    if (OpenQuickTimeMovie(path, &info) == 0 && info.movie) {
-        MovieFrameCount(info.movie);
-        MovieFormatName(info.movie);
+    const int opened = OpenQuickTimeMovie(path, &info);
+    FuzzNoteValue(opened);
+    if (opened == 0 && info.movie) {
+        FuzzNoteValue(info.width);
+        FuzzNoteValue(info.height);
+        FuzzNoteValue(info.duration);
+        FuzzNoteValue(info.seekable);
+        FuzzNoteValue(MovieFrameCount(info.movie));
+        const char* format = MovieFormatName(info.movie);
+        FuzzNoteText(format ? format : "(none)");
         qbMovieFrame picture;
-        DecodeQuickTimeFrame(info.movie, frame, 0, &picture);
-        DecodeQuickTimeFrame(info.movie, frame, 0, &picture);
-        DecodeQuickTimeFrame(info.movie, back, 0, &picture);
-        DecodeQuickTimeFrame(info.movie, time, 1, &picture);
-        SeekQuickTimeMovie(info.movie, time);
-        DecodeQuickTimeFrame(info.movie, frame + 1, 0, &picture);
+        const auto decode = [&](int64_t frameOrTime, int byTime) {
+            picture = qbMovieFrame{};
+            FuzzNoteValue(DecodeQuickTimeFrame(info.movie, frameOrTime, byTime, &picture));
+            FuzzNoteValue(picture.modulo);
+            SumPixels(picture.pixels, picture.width, picture.height, picture.modulo);
+            // The movie's time is the decoded picture's, not a clock's.
+            FuzzNoteValue(GetQuickTimeMovieTime(info.movie));
+        };
+        decode(frame, 0);
+        decode(frame, 0);
+        decode(back, 0);
+        decode(time, 1);
+        FuzzNoteValue(SeekQuickTimeMovie(info.movie, time));
+        FuzzNoteValue(GetQuickTimeMovieTime(info.movie));
+        decode(frame + 1, 0);
         CloseQuickTimeMovie(info.movie);
     }
     return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzznote.h"
 #include "platform/linux/mpegbitrate.h"
 
 namespace {
@@ -28,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const linux_sound::MPEGBitrate b = linux_sound::AnalyseMPEGBitrate(&ReadInput, &in);
     const int64_t frames = size > 4 ? data[size - 1] * 1000 : 0;
     const int32_t rate = size > 4 ? data[size - 2] * 100 : 0;
-    volatile uint32_t sink = linux_sound::AverageBitrate(b, static_cast<int64_t>(size), frames, rate);
-    (void)sink;
+    FuzzNoteValue(b.kbps);
+    FuzzNoteValue(b.variable);
+    FuzzNoteValue(b.tagSize);
+    FuzzNoteValue(linux_sound::AverageBitrate(b, static_cast<int64_t>(size), frames, rate));
     return 0;
 }
