@@ -18,20 +18,13 @@
 #include <vector>
 
 #include "qbcommands/signatures.h"
+#include "transpose_roads.h"
 #include "transpose_world.h"
 
 namespace {
 
 using transpose::Source;
 
-// A snippet and the command it stands for in the class check. tolerance
-// (per channel) is allowed only with its reason.
-struct Row {
-    const char* command;
-    const char* snippet;
-    int tolerance = 0;
-    const char* reason = "";
-};
 
 // Brush 10 is the background; 11 an opaque 9 x 5 picture, 12 the same with
 // an alpha channel, 13 with a mask, 14 a 4 x 3 texture.
@@ -50,8 +43,10 @@ std::vector<Source> Sources() {
     };
 }
 
+using transpose::Row;
+
 const std::vector<Row>& Rows() {
-    static const std::vector<Row> rows = {
+    static const std::vector<Row> rows = transpose::WithRoads({
         // [draw]
         {"Box", "Box(<3, 5>, <20, 9>, $FF8000)"},
         {"Box", "Box(<3, 5>, <20, 9>, $FF8000, 40)"},
@@ -361,7 +356,7 @@ const std::vector<Row>& Rows() {
         // [display]
         {"ChangeDisplaySize", "ChangeDisplaySize(<30, 10>)"},
         {"ChangeDisplaySize", "ChangeDisplaySize(<30, 10>, 1)"},
-    };
+    });
     return rows;
 }
 

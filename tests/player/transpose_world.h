@@ -52,6 +52,8 @@ inline const std::map<std::string, std::string>& Exchanged() {
             {"sizex", "sizey"},   {"offsetx", "offsety"}, {"LEFT", "TOP"},      {"RIGHT", "BOTTOM"},
             {"srcx", "srcy"},     {"xradius", "yradius"}, {"shadowx", "shadowy"}, {"cornerb", "cornerd"},
             {"centerx", "centery"},
+            {"scalewidth", "scaleheight"}, {"ATTRWIDTH", "ATTRHEIGHT"}, {"ATTRXPOS", "ATTRYPOS"},
+            {"ATTRRAWWIDTH", "ATTRRAWHEIGHT"}, {"ATTRRAWXPOS", "ATTRRAWYPOS"},
         };
         for (const auto& [a, b] : both) {
             m[a] = b;
